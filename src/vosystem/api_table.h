@@ -1,0 +1,77 @@
+// The table of exported procedures, built from the interface description.
+// The journal, the command interpreter and binary command files read it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <vo/vo_types.h>
+
+namespace vo::api {
+
+// Parameter kinds (how a value is carried).
+enum ApiKind : uint32_t {
+  kKindVoid = 0,
+  kKindScalar = 1,   // a number passed by value
+  kKindString = 2,   // a zero-terminated text
+  kKindPointer = 3,  // an address the library does not own
+  kKindHandle = 4,   // an opaque library object
+  kKindFunc = 5,     // a procedure
+  kKindStruct = 6,   // a record passed by address (colour, bounds, ...)
+  kKindTyped = 7,    // a VtTypedValue passed by address
+  kKindData = 8,     // a raw block of bytes
+};
+
+// Parameter flags.
+enum ApiFlag : uint32_t {
+  kParamIn = 1,
+  kParamOut = 2,
+  kParamArray = 4,
+};
+
+struct VtApiParam {
+  const char *name;
+  const char *type_name;  // as written in the interface description
+  uint32_t type;          // value-type code
+  uint32_t kind;          // ApiKind
+  uint32_t flags;         // ApiFlag bits
+  int32_t count;          // arrays: > 0 fixed count, -(k + 1) count in parameter k, 0 open
+};
+
+// Calls the exported procedure: argv[i] points at the storage of argument i
+// (the value itself for inputs, the output address for outputs).
+using ApiThunk = void (*)(void *const *argv, VtTypedValue *result);
+
+struct VtApiFunction {
+  const char *name;
+  const char *module;      // registry name of the owning module
+  uint32_t module_number;  // owning module
+  uint32_t code;           // binary command code: (module << 16) | index
+  const char *result_name;
+  uint32_t result_type;  // value-type code of the result (0: none)
+  uint32_t result_kind;  // ApiKind of the result
+  uint32_t param_count;
+  const VtApiParam *params;
+  ApiThunk thunk;
+  size_t arity;  // parameter count of the exported C declaration
+};
+
+extern const VtApiFunction kFunctions[];
+extern const size_t kFunctionCount;
+
+// Look-ups over the table (exact name; binary command code). Null when absent.
+const VtApiFunction *FindFunction(const char *name);
+const VtApiFunction *FindFunctionByCode(uint32_t code);
+
+template <class T>
+struct FnArity;
+template <class R, class... A>
+struct FnArity<R (*)(A...)> {
+  static constexpr size_t value = sizeof...(A);
+};
+template <class R, class... A>
+struct FnArity<R (*)(A...) noexcept> {
+  static constexpr size_t value = sizeof...(A);
+};
+
+}  // namespace vo::api

@@ -1,0 +1,72 @@
+#include "vosystem/value_types.h"
+
+#include <cstring>
+
+#include <vo/vo_types.h>
+
+namespace vo {
+
+namespace {
+
+constexpr uint32_t kPtr = sizeof(void *);
+
+const ValueTypeInfo kTable[] = {
+    {VtVoid, "VtVoid", 0, false},
+    {VtInt32, "VtInt32", 4, false},
+    {VtNat32, "VtNat32", 4, false},
+    {VtFloat, "VtFloat", 4, false},
+    {VtDouble, "VtDouble", 8, false},
+    {VtEnum, "VtEnum", 4, false},
+    {VtBoolean, "VtBoolean", 4, false},
+    {VtColourType, "VtColour", 12, false},
+    {VtVector, "VtVector", 12, false},
+    {VtPoint, "VtPoint", 12, false},
+    {VtString, "VtString", kPtr, true},
+    {VtGenericPtr, "VtGenericPtr", kPtr, true},
+    {VtHandle, "VtHandle", kPtr, true},
+    {VtInt32Array, "VtInt32Array", kPtr, true},
+    {VtFloatArray, "VtFloatArray", kPtr, true},
+    {VtDoubleArray, "VtDoubleArray", kPtr, true},
+    {VtWordAddress, "VtWordAddress", kPtr, true},
+    {VtStatusType, "VtStatus", 4, false},
+    {VtFunc, "VtFunc", kPtr, true},
+    {VtData, "VtData", kPtr, true},
+    {VtHPoint, "VtHPoint", 16, false},
+    {VtFlags, "VtFlags", 4, false},
+    {VtDoublePoint, "VtDoublePoint", 24, false},
+    {VtDoubleVector, "VtDoubleVector", 24, false},
+    {VtBoundsType, "VtBounds", 24, false},
+    {VtNat8, "VtNat8", 1, false},
+    {VtComplex, "VtComplex", 8, false},
+    {VtColour4, "VtColour4", 16, false},
+    {VtShaderColour, "VtShaderColour", kPtr, true},
+};
+
+}  // namespace
+
+const ValueTypeInfo *ValueTypeFind(uint32_t code) {
+  for (const ValueTypeInfo &t : kTable)
+    if (t.code == code) return &t;
+  return nullptr;
+}
+
+const ValueTypeInfo *ValueTypeFindByName(const char *name) {
+  if (name == nullptr) return nullptr;
+  for (const ValueTypeInfo &t : kTable)
+    if (std::strcmp(t.name, name) == 0) return &t;
+  return nullptr;
+}
+
+const ValueTypeInfo *ValueTypeTable(size_t *count) {
+  if (count) *count = sizeof kTable / sizeof kTable[0];
+  return kTable;
+}
+
+bool ValueTypeHoldsPointer(uint32_t code) {
+  if (code >= 11 && code <= 20) return true;
+  if (code == 35 || code == 36 || code == 40) return true;
+  const ValueTypeInfo *t = ValueTypeFind(code);
+  return t != nullptr && t->holds_pointer;
+}
+
+}  // namespace vo

@@ -1,0 +1,27 @@
+// The central table of value types: code, printable name, byte size of one
+// value, and whether a value holds an address. Persistence, mesh files, the
+// journal and the interpreter read it instead of keeping tables of their own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vo {
+
+struct ValueTypeInfo {
+  uint32_t code;
+  const char *name;
+  uint32_t size;       // bytes of one value (addresses are pointer-sized)
+  bool holds_pointer;  // the value is an address or a handle
+};
+
+// The entry for a code, or null when the code has none.
+const ValueTypeInfo *ValueTypeFind(uint32_t code);
+// The entry with this printable name, or null.
+const ValueTypeInfo *ValueTypeFindByName(const char *name);
+// Every entry, in code order.
+const ValueTypeInfo *ValueTypeTable(size_t *count);
+// True for codes whose values are addresses or handles, named or reserved.
+bool ValueTypeHoldsPointer(uint32_t code);
+
+}  // namespace vo

@@ -1,0 +1,483 @@
+// apigen: turns the interface description (*.api files) into the public
+// declarations, the internal implementation declarations and the table of
+// exported procedures with their wrappers and call thunks.
+//
+// File format (one declaration per line; '#' starts a comment; a procedure
+// declaration may run over several lines until its parentheses close):
+//
+//   include <vo/header.h>        public header the declarations need
+//   module <registry-name> <n>   following procedures belong to module n
+//   handle <Type>                opaque handle: C type "Type *", value type 12
+//   functype <Type>              procedure type declared in a public header
+//   struct <Type> <code>         record passed by address, value type <code>
+//   fn <Result> <Name>(<param>, ...)
+//
+// A parameter is "[in|out|inout] <Type> <name>[<count>]"; <count> is a number,
+// the name of another parameter, or empty for an open array.
+//
+// Usage: apigen <out-public-header> <out-impl-header> <out-table-cpp> files...
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum class Kind { Void, Scalar, String, Pointer, Handle, Func, Struct, Typed, Data };
+
+struct TypeInfo {
+  std::string ctype;  // C spelling of the value type
+  int code = 0;       // value-type code
+  Kind kind = Kind::Scalar;
+};
+
+struct Param {
+  std::string dir = "in";  // in, out, inout
+  std::string type;
+  std::string name;
+  bool array = false;
+  std::string count;  // fixed number, parameter name or empty
+};
+
+struct Function {
+  std::string result;
+  std::string name;
+  std::vector<Param> params;
+  std::string module;
+  int module_number = 0;
+  int index = 0;
+  std::string where;
+};
+
+std::map<std::string, TypeInfo> g_types;
+std::vector<std::string> g_includes;
+std::vector<std::string> g_handles;
+std::vector<Function> g_functions;
+int g_errors = 0;
+
+void Fail(const std::string &where, const std::string &what) {
+  std::fprintf(stderr, "%s: error: %s\n", where.c_str(), what.c_str());
+  ++g_errors;
+}
+
+void AddBuiltinTypes() {
+  g_types["void"] = {"void", 0, Kind::Void};
+  g_types["VtVoid"] = {"void", 0, Kind::Void};
+  g_types["VtInt32"] = {"int32_t", 1, Kind::Scalar};
+  g_types["VtNat32"] = {"uint32_t", 2, Kind::Scalar};
+  g_types["VtFloat"] = {"float", 3, Kind::Scalar};
+  g_types["VtDouble"] = {"double", 4, Kind::Scalar};
+  g_types["VtEnum"] = {"int32_t", 5, Kind::Scalar};
+  g_types["VtBoolean"] = {"uint32_t", 6, Kind::Scalar};
+  g_types["VtString"] = {"const char *", 10, Kind::String};
+  g_types["VtGenericPtr"] = {"void *", 11, Kind::Pointer};
+  g_types["VtStatus"] = {"VtStatus", 21, Kind::Scalar};
+  g_types["VtProc"] = {"VtProc", 22, Kind::Func};
+  g_types["VtData"] = {"void *", 28, Kind::Data};
+  g_types["VtFlags"] = {"uint32_t", 39, Kind::Scalar};
+  g_types["VtNat8"] = {"uint8_t", 45, Kind::Scalar};
+  g_types["VtTypedValue"] = {"VtTypedValue", 0, Kind::Typed};
+  g_types["VtTypedSlot"] = {"VtTypedSlot", 0, Kind::Typed};
+  g_types["VtColour"] = {"VtColour", 7, Kind::Struct};
+  g_types["VtBounds"] = {"VtBounds", 44, Kind::Struct};
+}
+
+std::string Trim(const std::string &s) {
+  size_t a = 0, b = s.size();
+  while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+  while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+  return s.substr(a, b - a);
+}
+
+std::vector<std::string> Words(const std::string &s) {
+  std::istringstream in(s);
+  std::vector<std::string> out;
+  std::string w;
+  while (in >> w) out.push_back(w);
+  return out;
+}
+
+bool IsIdent(const std::string &s) {
+  if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_')) return false;
+  for (char c : s)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
+  return true;
+}
+
+bool ParseParam(const std::string &text, Param *p, const std::string &where) {
+  std::string t = Trim(text);
+  std::string count;
+  size_t lb = t.find('[');
+  if (lb != std::string::npos) {
+    size_t rb = t.find(']', lb);
+    if (rb == std::string::npos || Trim(t.substr(rb + 1)) != "") {
+      Fail(where, "bad array parameter '" + text + "'");
+      return false;
+    }
+    p->array = true;
+    count = Trim(t.substr(lb + 1, rb - lb - 1));
+    t = Trim(t.substr(0, lb));
+  }
+  std::vector<std::string> w = Words(t);
+  if (!w.empty() && (w[0] == "in" || w[0] == "out" || w[0] == "inout")) {
+    p->dir = w[0];
+    w.erase(w.begin());
+  }
+  if (w.size() != 2 || !IsIdent(w[1])) {
+    Fail(where, "bad parameter '" + text + "'");
+    return false;
+  }
+  p->type = w[0];
+  p->name = w[1];
+  p->count = count;
+  if (!g_types.count(p->type)) {
+    Fail(where, "unknown type '" + p->type + "'");
+    return false;
+  }
+  if (g_types[p->type].kind == Kind::Void) {
+    Fail(where, "void parameter");
+    return false;
+  }
+  return true;
+}
+
+void ParseFunction(const std::string &text, const std::string &module, int number, int index,
+                   const std::string &where) {
+  size_t lp = text.find('('), rp = text.rfind(')');
+  if (lp == std::string::npos || rp == std::string::npos || rp < lp) {
+    Fail(where, "bad procedure declaration");
+    return;
+  }
+  std::vector<std::string> head = Words(text.substr(0, lp));
+  if (head.size() != 3 || head[0] != "fn") {
+    Fail(where, "expected 'fn <Result> <Name>('");
+    return;
+  }
+  Function f;
+  f.result = head[1];
+  f.name = head[2];
+  f.module = module;
+  f.module_number = number;
+  f.index = index;
+  f.where = where;
+  if (!g_types.count(f.result)) {
+    Fail(where, "unknown result type '" + f.result + "'");
+    return;
+  }
+  if (module.empty()) {
+    Fail(where, "procedure before any 'module' line");
+    return;
+  }
+  std::string inner = Trim(text.substr(lp + 1, rp - lp - 1));
+  if (!inner.empty() && inner != "void") {
+    std::string cur;
+    int depth = 0;
+    for (char c : inner + ",") {
+      if (c == '[') ++depth;
+      if (c == ']') --depth;
+      if (c == ',' && depth == 0) {
+        Param p;
+        if (ParseParam(cur, &p, where)) f.params.push_back(p);
+        cur.clear();
+      } else {
+        cur += c;
+      }
+    }
+  }
+  for (const Param &p : f.params) {
+    if (p.array && !p.count.empty() && !std::isdigit(static_cast<unsigned char>(p.count[0]))) {
+      bool found = false;
+      for (const Param &q : f.params) found = found || q.name == p.count;
+      if (!found) Fail(where, "array count '" + p.count + "' names no parameter");
+    }
+  }
+  g_functions.push_back(f);
+}
+
+void ParseFile(const std::string &path) {
+  std::ifstream in(path);
+  if (!in) {
+    Fail(path, "cannot open");
+    return;
+  }
+  std::string module;
+  int number = 0;
+  std::map<int, int> *unused = nullptr;
+  (void)unused;
+  static std::map<int, int> next_index;
+  std::string line, pending;
+  int lineno = 0, start_line = 0;
+  while (std::getline(in, line)) {
+    ++lineno;
+    size_t hash = line.find('#');
+    if (hash != std::string::npos) line = line.substr(0, hash);
+    line = Trim(line);
+    if (line.empty()) continue;
+    if (pending.empty()) start_line = lineno;
+    pending += (pending.empty() ? "" : " ") + line;
+    if (pending.rfind("fn ", 0) == 0) {
+      int open = static_cast<int>(std::count(pending.begin(), pending.end(), '(')) -
+                 static_cast<int>(std::count(pending.begin(), pending.end(), ')'));
+      if (open > 0 || pending.find('(') == std::string::npos) continue;
+    }
+    std::string where = path + ":" + std::to_string(start_line);
+    std::vector<std::string> w = Words(pending);
+    if (w[0] == "include" && w.size() == 2) {
+      if (std::find(g_includes.begin(), g_includes.end(), w[1]) == g_includes.end())
+        g_includes.push_back(w[1]);
+    } else if (w[0] == "module" && w.size() == 3) {
+      module = w[1];
+      number = std::atoi(w[2].c_str());
+      if (number <= 0 || number > 0xFFFF) Fail(where, "bad module number");
+    } else if (w[0] == "handle" && w.size() == 2 && IsIdent(w[1])) {
+      if (!g_types.count(w[1])) {
+        g_types[w[1]] = {w[1] + " *", 12, Kind::Handle};
+        g_handles.push_back(w[1]);
+      }
+    } else if (w[0] == "functype" && w.size() == 2 && IsIdent(w[1])) {
+      g_types[w[1]] = {w[1], 22, Kind::Func};
+    } else if (w[0] == "pointer" && w.size() == 2 && IsIdent(w[1])) {
+      g_types[w[1]] = {w[1] + " *", 11, Kind::Pointer};
+    } else if (w[0] == "struct" && w.size() == 3 && IsIdent(w[1])) {
+      g_types[w[1]] = {w[1], std::atoi(w[2].c_str()), Kind::Struct};
+    } else if (w[0] == "fn") {
+      ParseFunction(pending, module, number, next_index[number]++, where);
+    } else {
+      Fail(where, "cannot read '" + pending + "'");
+    }
+    pending.clear();
+  }
+  if (!pending.empty()) Fail(path, "unterminated declaration at end of file");
+}
+
+// C spelling of a parameter.
+std::string ParamCType(const Param &p) {
+  const TypeInfo &t = g_types[p.type];
+  bool in = p.dir == "in";
+  switch (t.kind) {
+    case Kind::Struct:
+    case Kind::Typed: return (in ? "const " : "") + t.ctype + " *";
+    case Kind::Scalar:
+    case Kind::Func:
+    case Kind::String:
+    case Kind::Pointer:
+    case Kind::Handle:
+    case Kind::Data:
+      if (p.array) {
+        if (t.kind == Kind::Scalar && in) return "const " + t.ctype + " *";
+        return t.ctype + (t.ctype.back() == '*' ? "*" : " *");
+      }
+      if (in) return t.ctype;
+      return t.ctype + (t.ctype.back() == '*' ? "*" : " *");
+    case Kind::Void: break;
+  }
+  return "void";
+}
+
+std::string Join(const std::string &ctype, const std::string &name) {
+  if (!ctype.empty() && ctype.back() == '*') return ctype + name;
+  return ctype + " " + name;
+}
+
+std::string ParamList(const Function &f, bool names) {
+  if (f.params.empty()) return "void";
+  std::string s;
+  for (size_t i = 0; i < f.params.size(); ++i) {
+    if (i) s += ", ";
+    s += Join(ParamCType(f.params[i]), names ? f.params[i].name : "a" + std::to_string(i));
+  }
+  return s;
+}
+
+std::string ArgNames(const Function &f) {
+  std::string s;
+  for (size_t i = 0; i < f.params.size(); ++i) s += (i ? ", a" : "a") + std::to_string(i);
+  return s;
+}
+
+std::string ResultCType(const Function &f) { return g_types[f.result].ctype; }
+
+bool WriteIfChanged(const std::string &path, const std::string &text) {
+  std::ifstream in(path, std::ios::binary);
+  if (in) {
+    std::stringstream old;
+    old << in.rdbuf();
+    if (old.str() == text) return true;
+  }
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+  return static_cast<bool>(out);
+}
+
+std::string PublicHeader() {
+  std::ostringstream o;
+  o << "/* Generated from the interface description; do not edit. */\n"
+    << "#ifndef VO_API_H\n#define VO_API_H\n\n#include <vo/vo_types.h>\n";
+  for (const std::string &inc : g_includes) o << "#include " << inc << "\n";
+  o << "\n#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n";
+  for (const std::string &h : g_handles) o << "typedef struct " << h << " " << h << ";\n";
+  o << "\n";
+  std::string module;
+  for (const Function &f : g_functions) {
+    if (f.module != module) {
+      module = f.module;
+      o << "\n/* " << module << " (module " << f.module_number << ") */\n";
+    }
+    o << "VO_EXPORT " << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n";
+  }
+  o << "\n#ifdef __cplusplus\n}\n#endif\n\n#endif /* VO_API_H */\n";
+  return o.str();
+}
+
+std::string ImplHeader() {
+  std::ostringstream o;
+  o << "// Generated from the interface description; do not edit.\n"
+    << "// The library's implementation of every exported procedure, in namespace vo.\n"
+    << "// Code inside the library calls these directly; the exported wrappers\n"
+    << "// add the exception boundary and the journal.\n"
+    << "#pragma once\n\n#include <vo/vo_types.h>\n";
+  for (const std::string &inc : g_includes) o << "#include " << inc << "\n";
+  o << "\n";
+  for (const std::string &h : g_handles) o << "struct " << h << ";\n";
+  o << "\nnamespace vo {\n";
+  for (const Function &f : g_functions)
+    o << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n";
+  o << "}  // namespace vo\n";
+  return o.str();
+}
+
+int KindNumber(Kind k) {
+  switch (k) {
+    case Kind::Void: return 0;
+    case Kind::Scalar: return 1;
+    case Kind::String: return 2;
+    case Kind::Pointer: return 3;
+    case Kind::Handle: return 4;
+    case Kind::Func: return 5;
+    case Kind::Struct: return 6;
+    case Kind::Typed: return 7;
+    case Kind::Data: return 8;
+  }
+  return 0;
+}
+
+std::string TableSource() {
+  std::ostringstream o;
+  o << "// Generated from the interface description; do not edit.\n"
+    << "#include <vo/vo_api.h>\n#include \"vo_impl.h\"\n#include \"vosystem/api_table.h\"\n"
+    << "#include \"vosystem/api_guard.h\"\n\n"
+    << "namespace vo::api {\nnamespace {\n";
+  // Parameter descriptors.
+  for (size_t fi = 0; fi < g_functions.size(); ++fi) {
+    const Function &f = g_functions[fi];
+    if (f.params.empty()) continue;
+    o << "const VtApiParam kParams" << fi << "[] = {\n";
+    for (const Param &p : f.params) {
+      const TypeInfo &t = g_types[p.type];
+      unsigned flags = 0;
+      if (p.dir == "in" || p.dir == "inout") flags |= 1;
+      if (p.dir == "out" || p.dir == "inout") flags |= 2;
+      if (p.array) flags |= 4;
+      int count = 0;
+      if (p.array && !p.count.empty()) {
+        if (std::isdigit(static_cast<unsigned char>(p.count[0]))) {
+          count = std::atoi(p.count.c_str());
+        } else {
+          for (size_t k = 0; k < f.params.size(); ++k)
+            if (f.params[k].name == p.count) count = -static_cast<int>(k) - 1;
+        }
+      }
+      o << "    {\"" << p.name << "\", \"" << p.type << "\", " << t.code << ", " << KindNumber(t.kind) << ", "
+        << flags << ", " << count << "},\n";
+    }
+    o << "};\n";
+  }
+  // Call thunks for the interpreter: argv[i] points at argument i's storage.
+  for (size_t fi = 0; fi < g_functions.size(); ++fi) {
+    const Function &f = g_functions[fi];
+    o << "void Thunk" << fi << "(void *const *argv, VtTypedValue *result) {\n";
+    std::string call = "::" + f.name + "(";
+    for (size_t i = 0; i < f.params.size(); ++i) {
+      if (i) call += ", ";
+      call += "*static_cast<" + ParamCType(f.params[i]) + " *>(argv[" + std::to_string(i) + "])";
+    }
+    call += ")";
+    if (f.params.empty()) o << "  (void)argv;\n";
+    const TypeInfo &r = g_types[f.result];
+    o << "  result->type = " << r.code << ";\n";
+    if (r.kind == Kind::Void) {
+      o << "  " << call << ";\n";
+    } else {
+      o << "  StoreResult(result, " << call << ");\n";
+    }
+    o << "}\n";
+  }
+  o << "}  // namespace\n\n";
+  // Arity checks of the implementations against the description.
+  for (const Function &f : g_functions)
+    o << "static_assert(FnArity<decltype(&vo::" << f.name << ")>::value == " << f.params.size() << ", \""
+      << f.name << ": implementation arity differs from the interface description\");\n";
+  o << "\nconst VtApiFunction kFunctions[] = {\n";
+  for (size_t fi = 0; fi < g_functions.size(); ++fi) {
+    const Function &f = g_functions[fi];
+    const TypeInfo &r = g_types[f.result];
+    o << "    {\"" << f.name << "\", \"" << f.module << "\", " << f.module_number << "u, 0x" << std::hex
+      << ((static_cast<unsigned>(f.module_number) << 16) | static_cast<unsigned>(f.index + 1)) << std::dec
+      << "u, \"" << f.result << "\", " << r.code << ", " << KindNumber(r.kind) << ", " << f.params.size()
+      << ", " << (f.params.empty() ? "nullptr" : "kParams" + std::to_string(fi)) << ", Thunk" << fi
+      << ", FnArity<decltype(&::" << f.name << ")>::value},\n";
+  }
+  o << "};\nconst size_t kFunctionCount = " << g_functions.size() << ";\n\n";
+  o << "}  // namespace vo::api\n\n";
+  // Exported wrappers.
+  o << "using vo::api::kFunctions;\n\n";
+  for (size_t fi = 0; fi < g_functions.size(); ++fi) {
+    const Function &f = g_functions[fi];
+    const TypeInfo &r = g_types[f.result];
+    o << "extern \"C\" VO_EXPORT " << Join(ResultCType(f), f.name) << "(" << ParamList(f, false) << ") {\n";
+    o << "  return vo::api::Enter<" << ResultCType(f) << ">(&kFunctions[" << fi << "], ";
+    if (r.kind == Kind::Void)
+      o << "[&]() { vo::" << f.name << "(" << ArgNames(f) << "); }";
+    else
+      o << "[&]() { return vo::" << f.name << "(" << ArgNames(f) << "); }";
+    if (f.result == "VtStatus")
+      o << ", VtStatus{VO_STATUS_NO_MEMORY}";
+    else if (r.kind != Kind::Void)
+      o << ", vo::api::Zero<" << ResultCType(f) << ">()";
+    else
+      o << ", vo::api::NoResult{}";
+    for (size_t i = 0; i < f.params.size(); ++i) o << ", a" << i;
+    o << ");\n}\n";
+  }
+  return o.str();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  if (argc < 5) {
+    std::fprintf(stderr, "usage: apigen public.h impl.h table.cpp files...\n");
+    return 2;
+  }
+  AddBuiltinTypes();
+  std::vector<std::string> files(argv + 4, argv + argc);
+  std::sort(files.begin(), files.end());
+  // vosystem first, so the kernel's procedures lead the table.
+  std::stable_partition(files.begin(), files.end(),
+                        [](const std::string &s) { return s.find("/vosystem/") != std::string::npos; });
+  for (const std::string &f : files) ParseFile(f);
+  std::set<std::string> names;
+  for (const Function &f : g_functions)
+    if (!names.insert(f.name).second) Fail(f.where, "procedure '" + f.name + "' declared twice");
+  if (g_errors) return 1;
+  bool ok = WriteIfChanged(argv[1], PublicHeader()) && WriteIfChanged(argv[2], ImplHeader()) &&
+            WriteIfChanged(argv[3], TableSource());
+  return ok ? 0 : 1;
+}
