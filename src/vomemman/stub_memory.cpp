@@ -54,3 +54,43 @@ VtStatus MemoryControlGet(uint32_t code, VtTypedValue *v) {
 }
 
 }  // namespace vo
+
+namespace vo {
+
+namespace {
+VtStatus MemoryStart() { return 0; }
+VtStatus MemoryTerminate() { return 0; }
+VtStatus MemoryControlNothing(uint32_t, const VtTypedValue *) { return 0; }
+VtStatus MemoryControlGetNothing(uint32_t, VtTypedValue *) { return 0; }
+VtStatus MemoryCallback(uint32_t direction, uint32_t code, VtProc *slot) {
+  if (direction == 0 && code == 0x110001 && slot != nullptr) {
+    *slot = reinterpret_cast<VtProc>(&VoCallBackNull);
+    return 0;
+  }
+  return VO_STATUS_BAD_ARGUMENT;
+}
+}  // namespace
+
+VtStatus VoEntryMemory(uint32_t query, VtTypedValue *a) {
+  if (a == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  *a = VtTypedValue{};
+  switch (query) {
+    case VO_QUERY_CONTROL_SET: *a = TypedFunc(&MemoryControlNothing); break;
+    case VO_QUERY_CONTROL_GET: *a = TypedFunc(&MemoryControlGetNothing); break;
+    case VO_QUERY_INTERFACE_LEVEL: *a = TypedInt32(VO_INTERFACE_LEVEL); break;
+    case VO_QUERY_MODULE_NUMBER: *a = TypedNat32(VO_MODULE_MEMORY); break;
+    case VO_QUERY_START: *a = TypedFunc(&MemoryStart); break;
+    case VO_QUERY_REGISTRY_NAME: *a = TypedString("vomemman"); break;
+    case VO_QUERY_TERMINATE: *a = TypedFunc(&MemoryTerminate); break;
+    case VO_QUERY_BANNER: *a = TypedString("mrvx20 memory manager"); break;
+    case VO_QUERY_CALLBACK: *a = TypedFunc(&MemoryCallback); break;
+    case VO_QUERY_VERSION: *a = TypedNat32(VO_MODULE_VERSION); break;
+    case VO_QUERY_BUILD_KIND: *a = TypedString(VO_BUILD_KIND); break;
+    case VO_QUERY_BUILD_TIME: *a = TypedNat32(904643035); break;
+    case VO_QUERY_OBSOLETE_FLAG: *a = TypedBoolean(false); break;
+    default: break;
+  }
+  return 0;
+}
+
+}  // namespace vo
