@@ -14,7 +14,7 @@ namespace vo {
 
 namespace {
 
-constexpr size_t kOutputLimit = kMessageLine - 1;  // characters of one formatted line
+constexpr size_t kOutputLimit = kMessageLine - 2;  // characters before the line's newline
 constexpr size_t kStringPiece = 508;               // fallback line: longest quoted piece
 
 char *LineBuffer(VtKernelContext *k) { return k->messages.text; }
@@ -281,7 +281,7 @@ std::string FormatMessage(uint32_t message, const char *text, uint32_t count, co
     }
     put(std::string(1, c));
   }
-  if ((truncated || out.empty() || out.back() != '\n') && out.size() < kMessageLine - 1) out += '\n';
+  if (truncated || out.empty() || out.back() != '\n') out += '\n';
   return out;
 }
 
@@ -366,8 +366,9 @@ VtStatus DefaultOutput(const char *text) {
     m.output = channel;
     channel(text);
     if (m.message_lost) {
+      // Announced once the current line is complete (see below).
       m.message_lost = 0;
-      Post(VO_CLASS_WARNING, 442, VO_MODULE_SYSTEM);
+      m.announce_loss = 1;
     }
     return 0;
   }
@@ -516,12 +517,29 @@ const char *VoMessageFileLookup(uint32_t message) {
   return nullptr;
 }
 
+namespace {
+void HandleOne(VtKernelContext *k, VtStatus status, uint32_t message, uint32_t module, uint32_t count,
+               VtTypedSlot *args);
+}
+
 VtStatus VoErrorHandlerDefault(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                                VtTypedSlot *args) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || k->messages.text == nullptr) return 0;
+  HandleOne(k, status, message, module, count, args);
+  // A message lost earlier is announced after the line that found a channel.
+  if (Kernel() == k && k->messages.announce_loss) {
+    k->messages.announce_loss = 0;
+    Post(VO_CLASS_WARNING, 442, VO_MODULE_SYSTEM);
+  }
+  return 0;
+}
+
+namespace {
+void HandleOne(VtKernelContext *k, VtStatus status, uint32_t message, uint32_t module, uint32_t count,
+               VtTypedSlot *args) {
   MessageState &m = k->messages;
-  if ((status & m.severity_mask) == 0) return 0;
+  if ((status & m.severity_mask) == 0) return;
   if (count > kDiagnosticSlots) count = kDiagnosticSlots;
   if (args == nullptr) count = 0;
   // Work on a copy: posting from inside this handler must not change them.
@@ -535,7 +553,7 @@ VtStatus VoErrorHandlerDefault(VtStatus status, uint32_t message, uint32_t modul
       char *out = OutputBuffer(k);
       std::memcpy(out, line.c_str(), line.size() + 1);
       WriteOut(out);
-      return 0;
+      return;
     }
     // Not in the file: the kept text for the class and for "no message".
     int cls = (status & VO_CLASS_ERROR)     ? 0
@@ -550,10 +568,10 @@ VtStatus VoErrorHandlerDefault(VtStatus status, uint32_t message, uint32_t modul
     line += num;
     if (line.size() > kOutputLimit) line = line.substr(line.size() - kOutputLimit);
     WriteOut(line.c_str());
-    return 0;
+    return;
   }
   FallbackLine(status, message, module, count, local);
-  return 0;
 }
+}  // namespace
 
 }  // namespace vo

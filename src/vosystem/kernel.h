@@ -90,6 +90,7 @@ struct MessageState {
   std::FILE *error_stream;
   uint32_t severity_mask;
   uint32_t message_lost;
+  uint32_t announce_loss;  // a lost message is announced after the current line
   MessageOutputProc output;
 };
 

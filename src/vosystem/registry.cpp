@@ -301,7 +301,8 @@ uint32_t VoModuleVersionGet(VtModuleRecord *m) {
   VtTypedValue a = Ask(m->query, VO_QUERY_VERSION);
   if (a.type != VtNat32) return 64;
   uint32_t v = a.value.u;
-  if (v < 211) v = (((v % 100) / 10) | ((v / 100) << 8)) << 16;
+  // Old-style decimal versions (452 for 4.5) are converted.
+  if (v < 2048) v = (((v % 100) / 10) | ((v / 100) << 8)) << 16;
   return v;
 }
 

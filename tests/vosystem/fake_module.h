@@ -1,0 +1,186 @@
+// Configurable modules for kernel tests: Fake<I>::Query is the query function
+// of fake module I, whose answers and behaviour come from Fake<I>::m.
+#pragma once
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "vosystem/kernel.h"
+
+namespace vo::test {
+
+// Events in call order, as "start:<name>", "terminate:<name>", ...
+inline std::vector<std::string> &Events() {
+  static std::vector<std::string> events;
+  return events;
+}
+
+struct FakeModule {
+  uint32_t number = 0;
+  int32_t level = VO_INTERFACE_LEVEL;
+  uint32_t version = VO_MODULE_VERSION;
+  uint32_t version_type = VtNat32;
+  bool obsolete = false;
+  bool compatibility = false;  // answer query 17
+  uint32_t compatibility_key = 0;
+  const char *name = "vofake";
+  const char *banner = "";
+  bool has_start = true, has_terminate = true, has_execute = true, has_callback = false;
+  bool has_controls = false, has_release = false, has_changed = false;
+  VtStatus start_status = 0, terminate_status = 0, execute_status = 0, release_status = 0;
+  VtTypedValue control{};  // the module's one control value (any code)
+  VtProc slot = nullptr;   // the module's one callback slot (any code)
+  std::function<VtStatus(uint32_t)> on_execute;
+  std::function<void()> on_terminate;
+  int changed = 0;
+};
+
+template <int I>
+struct Fake {
+  static inline FakeModule m;
+
+  static void Reset(uint32_t number, const char *name = "vofake") {
+    m = FakeModule{};
+    m.number = number;
+    m.name = name;
+  }
+  static VtStatus Start() {
+    Events().push_back(std::string("start:") + m.name);
+    return m.start_status;
+  }
+  static VtStatus Terminate() {
+    Events().push_back(std::string("terminate:") + m.name);
+    if (m.on_terminate) m.on_terminate();
+    return m.terminate_status;
+  }
+  static VtStatus Execute(uint32_t code) {
+    Events().push_back(std::string("execute:") + m.name);
+    if (m.on_execute) return m.on_execute(code);
+    return m.execute_status;
+  }
+  static VtStatus Release() {
+    Events().push_back(std::string("release:") + m.name);
+    return m.release_status;
+  }
+  static VtStatus Changed() {
+    ++m.changed;
+    return 0;
+  }
+  static VtStatus ControlSet(uint32_t, const VtTypedValue *v) {
+    m.control = *v;
+    return 0;
+  }
+  static VtStatus ControlGet(uint32_t, VtTypedValue *v) {
+    *v = m.control;
+    return 0;
+  }
+  static VtStatus Callback(uint32_t direction, uint32_t, VtProc *slot) {
+    if (direction == 0)
+      *slot = m.slot;
+    else
+      m.slot = *slot;
+    return 0;
+  }
+  static VtStatus Query(uint32_t q, VtTypedValue *a) {
+    *a = VtTypedValue{};
+    switch (q) {
+      case VO_QUERY_CONTROL_SET:
+        if (m.has_controls) *a = TypedFunc(&ControlSet);
+        break;
+      case VO_QUERY_CONTROL_GET:
+        if (m.has_controls) *a = TypedFunc(&ControlGet);
+        break;
+      case VO_QUERY_INTERFACE_LEVEL: *a = TypedInt32(m.level); break;
+      case VO_QUERY_MODULE_NUMBER: *a = TypedNat32(m.number); break;
+      case VO_QUERY_START:
+        if (m.has_start) *a = TypedFunc(&Start);
+        break;
+      case VO_QUERY_REGISTRY_NAME: *a = TypedString(m.name); break;
+      case VO_QUERY_MEMORY_RELEASE:
+        if (m.has_release) *a = TypedFunc(&Release);
+        break;
+      case VO_QUERY_EXECUTE:
+        if (m.has_execute) *a = TypedFunc(&Execute);
+        break;
+      case VO_QUERY_TERMINATE:
+        if (m.has_terminate) *a = TypedFunc(&Terminate);
+        break;
+      case VO_QUERY_CALLBACKS_CHANGED:
+        if (m.has_changed) *a = TypedFunc(&Changed);
+        break;
+      case VO_QUERY_BANNER: *a = TypedString(m.banner); break;
+      case VO_QUERY_CALLBACK:
+        if (m.has_callback) *a = TypedFunc(&Callback);
+        break;
+      case VO_QUERY_VERSION:
+        a->type = m.version_type;
+        a->value.u = m.version;
+        break;
+      case VO_QUERY_BUILD_KIND: *a = TypedString(VO_BUILD_KIND); break;
+      case VO_QUERY_BUILD_TIME: *a = TypedNat32(0); break;
+      case VO_QUERY_OBSOLETE_FLAG: *a = TypedBoolean(m.obsolete); break;
+      case VO_QUERY_COMPATIBILITY:
+        if (m.compatibility) *a = TypedNat32(m.compatibility_key);
+        break;
+      default: break;
+    }
+    return 0;
+  }
+};
+
+// One diagnostic as a test handler saw it.
+struct SeenDiagnostic {
+  VtStatus status;
+  uint32_t message;
+  uint32_t module;
+  std::vector<VtTypedValue> args;
+  std::vector<std::string> strings;  // copies of string arguments, in order
+};
+
+inline std::vector<SeenDiagnostic> &Seen() {
+  static std::vector<SeenDiagnostic> seen;
+  return seen;
+}
+
+inline VtStatus RecordingHandler(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
+                                 VtTypedSlot *args) {
+  SeenDiagnostic d{status, message, module, {}, {}};
+  for (uint32_t i = 0; i < count; ++i) {
+    d.args.push_back(args[i].tv);
+    if (args[i].tv.type == VtString) d.strings.emplace_back(args[i].tv.value.s ? args[i].tv.value.s : "");
+  }
+  Seen().push_back(d);
+  return 0;
+}
+
+// The diagnostics seen with a message number.
+inline std::vector<SeenDiagnostic> SeenWith(uint32_t message) {
+  std::vector<SeenDiagnostic> out;
+  for (const SeenDiagnostic &d : Seen())
+    if (d.message == message) out.push_back(d);
+  return out;
+}
+
+// Starts the kernel through the lower road with the recording handler.
+inline VtStatus StartRecordingKernel() {
+  Seen().clear();
+  Events().clear();
+  VtStatus s = VoSystemInitialise();
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler));
+  return s;
+}
+
+// Reads everything written to a temporary stream.
+inline std::string StreamText(std::FILE *f) {
+  std::fflush(f);
+  long end = std::ftell(f);
+  std::string text(static_cast<size_t>(end), '\0');
+  std::rewind(f);
+  size_t n = std::fread(text.data(), 1, text.size(), f);
+  text.resize(n);
+  return text;
+}
+
+}  // namespace vo::test
