@@ -7,6 +7,7 @@
 #include <string>
 
 #include "vosystem/kernel.h"
+#include "vosystem/module_entry.h"
 
 namespace vo {
 
@@ -15,8 +16,6 @@ VtModuleRegistry *g_registry = nullptr;
 
 namespace {
 
-// The kernel's 24-bit key of the compatibility query (17).
-constexpr uint32_t kCompatibilityKey = 0x0A5E21;
 constexpr uint32_t kMaxModuleNumber = 0xFFFF;
 
 VtTypedValue Ask(VtQueryFunction q, uint32_t query) {

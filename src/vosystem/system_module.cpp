@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "vosystem/kernel.h"
+#include "vosystem/module_entry.h"
 
 namespace vo {
 
@@ -98,26 +99,19 @@ VtStatus SystemTerminate() {
 }
 
 VtStatus VoEntrySystem(uint32_t query, VtTypedValue *a) {
-  if (a == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  *a = VtTypedValue{};
-  switch (query) {
-    case VO_QUERY_CONTROL_SET: *a = TypedFunc(&SystemControlSet); break;
-    case VO_QUERY_CONTROL_GET: *a = TypedFunc(&SystemControlGet); break;
-    case VO_QUERY_INTERFACE_LEVEL: *a = TypedInt32(VO_INTERFACE_LEVEL); break;
-    case VO_QUERY_MODULE_NUMBER: *a = TypedNat32(VO_MODULE_SYSTEM); break;
-    case VO_QUERY_START: *a = TypedFunc(&SystemStart); break;
-    case VO_QUERY_REGISTRY_NAME: *a = TypedString("vosystem"); break;
-    case VO_QUERY_EXECUTE: *a = TypedFunc(&SystemExecute); break;
-    case VO_QUERY_TERMINATE: *a = TypedFunc(&SystemTerminate); break;
-    case VO_QUERY_CALLBACKS_CHANGED: *a = TypedFunc(&SystemCallbacksChanged); break;
-    case VO_QUERY_BANNER: *a = TypedString(kBanner); break;
-    case VO_QUERY_VERSION: *a = TypedNat32(VO_MODULE_VERSION); break;
-    case VO_QUERY_BUILD_KIND: *a = TypedString(VO_BUILD_KIND); break;
-    case VO_QUERY_BUILD_TIME: *a = TypedNat32(kBuildTime); break;
-    case VO_QUERY_OBSOLETE_FLAG: *a = TypedBoolean(false); break;
-    default: break;
-  }
-  return 0;
+  static const ModuleDescription kSystem = {
+      .number = VO_MODULE_SYSTEM,
+      .name = "vosystem",
+      .banner = kBanner,
+      .build_time = kBuildTime,
+      .control_set = &SystemControlSet,
+      .control_get = &SystemControlGet,
+      .start = &SystemStart,
+      .execute = &SystemExecute,
+      .terminate = &SystemTerminate,
+      .callbacks_changed = &SystemCallbacksChanged,
+  };
+  return ModuleQueryAnswer(kSystem, query, a);
 }
 
 VtStatus VoCallBackNull() { return 0; }

@@ -7,13 +7,7 @@
 namespace vo::test {
 namespace {
 
-class Control : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(StartRecordingKernel(), 0u); }
-  void TearDown() override {
-    if (vo::Registry() != nullptr) VoSystemTerminate();
-  }
-};
+using Control = KernelTest;
 
 TEST(ControlNoKernel, AnswersBeforeTheKernelExists) {
   VtTypedValue v{};

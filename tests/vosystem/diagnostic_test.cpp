@@ -210,14 +210,21 @@ VtStatus ChannelWrite(const char *text) {
   return 0;
 }
 
-TEST(DiagnosticsChannel, LostMessagesAreAnnouncedOnce) {
-  ASSERT_EQ(VoSystemInitialise(), 0u);
-  // A driver framework that has no message channel yet.
-  Fake<0>::Reset(VO_MODULE_DRIVER, "vodriver");
-  Fake<0>::m.has_callback = true;
-  ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
-  ASSERT_EQ(VoSystemStart(), 0u);
-  g_channel_text.clear();
+// A kernel with a driver framework that has no message channel yet.
+class DiagnosticsChannel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(VoSystemInitialise(), 0u);
+    Fake<0>::Reset(VO_MODULE_DRIVER, "vodriver");
+    Fake<0>::m.has_callback = true;
+    ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
+    ASSERT_EQ(VoSystemStart(), 0u);
+    g_channel_text.clear();
+  }
+  void TearDown() override { VoSystemTerminate(); }
+};
+
+TEST_F(DiagnosticsChannel, LostMessagesAreAnnouncedOnce) {
   Post(VO_CLASS_ERROR, 1, 1);  // lost
   ASSERT_EQ(VoCallBackSet(VO_CALLBACK_DRIVER_MESSAGE, reinterpret_cast<VtProc>(&ChannelWrite)), 0u);
   Post(VO_CLASS_ERROR, 2, 1);
@@ -225,16 +232,9 @@ TEST(DiagnosticsChannel, LostMessagesAreAnnouncedOnce) {
   EXPECT_EQ(g_channel_text,
             "ERROR:  Module 1, diagnostic code 2\n"
             "ERROR:  Module 1, diagnostic code 3\n");
-  VoSystemTerminate();
 }
 
-TEST(DiagnosticsChannel, DefaultOutputAnnouncesEarlierLoss) {
-  ASSERT_EQ(VoSystemInitialise(), 0u);
-  Fake<0>::Reset(VO_MODULE_DRIVER, "vodriver");
-  Fake<0>::m.has_callback = true;
-  ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
-  ASSERT_EQ(VoSystemStart(), 0u);
-  g_channel_text.clear();
+TEST_F(DiagnosticsChannel, DefaultOutputAnnouncesEarlierLoss) {
   Post(VO_CLASS_ERROR, 1, 1);  // no channel: lost
   // The channel appears without a broadcast: the default output procedure
   // finds it, writes, and announces the loss with warning 442, once.
@@ -245,7 +245,6 @@ TEST(DiagnosticsChannel, DefaultOutputAnnouncesEarlierLoss) {
             "ERROR:  Module 1, diagnostic code 2\n"
             "WARNING:  Module 1, diagnostic code 442\n"
             "ERROR:  Module 1, diagnostic code 3\n");
-  VoSystemTerminate();
 }
 
 }  // namespace

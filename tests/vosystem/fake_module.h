@@ -2,6 +2,8 @@
 // of fake module I, whose answers and behaviour come from Fake<I>::m.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <functional>
 #include <string>
@@ -182,5 +184,15 @@ inline std::string StreamText(std::FILE *f) {
   text.resize(n);
   return text;
 }
+
+// A kernel started through the lower road with the recording handler,
+// stopped after the test.
+class KernelTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(StartRecordingKernel(), 0u); }
+  void TearDown() override {
+    if (vo::Registry() != nullptr) VoSystemTerminate();
+  }
+};
 
 }  // namespace vo::test

@@ -7,13 +7,7 @@
 namespace vo::test {
 namespace {
 
-class Registry : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_EQ(StartRecordingKernel(), 0u); }
-  void TearDown() override {
-    if (vo::Registry() != nullptr) VoSystemTerminate();
-  }
-};
+using Registry = KernelTest;
 
 TEST_F(Registry, InstallRefuseAndReinstall) {
   // A wrong interface level is refused with 202 (number, level, 4); the record
