@@ -94,6 +94,7 @@ VtStatus SystemTerminate() {
   s |= KernelMathsStop();
   s |= KernelMemoryShutdown();
   s |= KernelThreadsStop();
+  s |= KernelTimersStop();
   return s;
 }
 
