@@ -135,12 +135,4 @@ TEST(Files, MarshallingPassesValuesOnceThePoolsExist) {
   vo::VoSystemTerminate();
 }
 
-TEST(Files, ScriptDataHandleLivesWithTheKernel) {
-  EXPECT_EQ(vo::VoDataCreate(), nullptr);
-  vo_test::Kernel kernel;
-  void *a = vo::VoDataCreate();
-  EXPECT_NE(a, nullptr);
-  EXPECT_EQ(vo::VoDataCreate(), a);
-}
-
 }  // namespace

@@ -136,21 +136,6 @@ TEST(Timers, ASlotRefilledWithAnotherKindStartsAfresh) {
   EXPECT_EQ(t->clocks[0]->total, 0.0);
 }
 
-TEST(Timers, KernelClockKindsAreNamed) {
-  EXPECT_EQ(vo::ClockKindGet(vo::kClockWall), nullptr);
-  vo_test::Kernel kernel;
-  const char *names[] = {"cpu", "wall", "user", "kernel", "user", "kernel"};
-  for (uint32_t i = 0; i < vo::kClockKinds; ++i) {
-    const VtClockKind *k = vo::ClockKindGet(static_cast<vo::KernelClock>(i));
-    ASSERT_NE(k, nullptr);
-    EXPECT_STREQ(k->name(), names[i]);
-    EXPECT_STREQ(k->units(), "secs");
-    double a = k->sample(nullptr), b = k->sample(nullptr);
-    EXPECT_GE(b, a);  // samples of the calling thread and process never go back
-  }
-  EXPECT_EQ(vo::ClockKindGet(vo::kClockKinds), nullptr);
-}
-
 TEST(Timers, TimedExecuteReportsEveryRepetition) {
   vo_test::Kernel kernel;
   VtTypedValue on = vo::TypedBoolean(true);
