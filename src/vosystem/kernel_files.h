@@ -1,16 +1,92 @@
-// Kernel files, journal state and timers.
+// Kernel files, journal state, timers and clock kinds.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
+#include <vo/vo_types.h>
+
+// A clock kind: how a clock of a timer is sampled and named. The sample
+// procedure receives the timer's argument and answers seconds; only the
+// difference of two samples is used.
+struct VtClockKind {
+  double (*sample)(const void *argument);
+  const char *(*units)();
+  const char *(*name)();
+};
+
+// One clock of a timer: a copy of its kind and the statistics of its runs.
+struct VtTimerClock {
+  VtClockKind kind;
+  uint32_t count;  // runs started
+  double start;
+  double end;
+  double last;   // elapsed time of the last run
+  double total;  // sum of the elapsed times
+  double sum_of_squares;
+};
+
 namespace vo {
 
-struct KernelFiles {
-  std::FILE *journal_file;  // control 0x10005
-  uint32_t journal_flags;   // control 0x10006
-  char *journal_name;       // control 0x1000a
-  uint32_t report_open_failures;
+constexpr uint32_t kTimerClocks = 5;
+
+}  // namespace vo
+
+// A named timer with up to five clocks, on the kernel's list of timers.
+struct VtTimer {
+  char *name;  // own copy; null for a timer without a name
+  const void *argument;
+  uint32_t clock_count;
+  VtTimerClock *clocks[vo::kTimerClocks];  // slots stay filled after a reset
+  uint32_t active;
+  VtTimer *next;
 };
+
+namespace vo {
+
+// The six clock kinds the system module makes at its start.
+enum KernelClock : uint32_t {
+  kClockCpu = 0,            // processor time of the process
+  kClockWall = 1,           // steady wall clock
+  kClockThreadUser = 2,     // argument: null (calling thread) or a pthread_t
+  kClockThreadKernel = 3,   //
+  kClockProcessUser = 4,    // argument: null (the current process)
+  kClockProcessKernel = 5,  //
+  kClockKinds = 6
+};
+
+struct JournalNames;  // addresses the journal has named (journal.cpp)
+
+struct KernelFiles {
+  // File opening.
+  uint32_t report_open_failures;  // set from system start to terminate
+
+  // Journal.
+  std::FILE *journal_file;   // control 0x10005
+  uint32_t journal_flags;    // control 0x10006, bit 0 = journaling on
+  char *journal_name;        // control 0x1000a; null reads as ""
+  char *line;                // the line being built (grows as needed)
+  size_t line_fill;          // characters in line
+  size_t line_capacity;      // bytes allocated for line
+  size_t line_column;        // characters since the last newline in line
+  uint32_t in_call;          // a journalled call is open
+  const void *open_call;     // its entry in the table of exported procedures
+  JournalNames *names;       // variable names of handles and pointers
+  VtTypedValue script_data;  // the value whose address VoDataCreate answers
+
+  // Timers.
+  VtClockKind clock_kinds[kClockKinds];
+  uint32_t clock_kinds_made;
+  VtTimer *timers;  // most recently created first
+};
+
+// Fills the six clock kinds (part of the system module's start).
+void ClockKindsMake(KernelFiles &f);
+// The kernel's clock kinds; null before the system module has started.
+const VtClockKind *ClockKindGet(KernelClock which);
+// Frees every timer and its clocks and forgets the clock kinds; the last
+// step of the system module's terminate.
+VtStatus KernelTimersStop();
 
 }  // namespace vo

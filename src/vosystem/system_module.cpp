@@ -95,6 +95,7 @@ VtStatus SystemTerminate() {
   s |= KernelMathsStop();
   s |= KernelMemoryShutdown();
   s |= KernelThreadsStop();
+  s |= KernelTimersStop();
   return s;
 }
 

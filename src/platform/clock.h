@@ -1,0 +1,31 @@
+// Clocks and calendar text of the host system.
+//
+// Every clock answers seconds as a double; only differences of two samples
+// carry meaning. A clock the host refuses to read answers 0.
+#pragma once
+
+#include <cstddef>
+
+namespace vo::platform {
+
+// A steady clock that never goes backwards (CLOCK_MONOTONIC).
+double WallSeconds();
+// Processor time of the whole process (CLOCK_PROCESS_CPUTIME_ID).
+double CpuSeconds();
+
+// User and kernel time of a thread. A null thread means the calling thread
+// (both times available); any other value is a pthread_t cast to a pointer,
+// for which the host gives only the total processor time: it is answered as
+// user time, and the kernel time is 0. False when the host refuses.
+bool ThreadTimes(const void *thread, double *user, double *kernel);
+
+// User and kernel time of a process. Only the current process (a null
+// argument) can be read; any other argument answers false with both 0.
+bool ProcessTimes(const void *process, double *user, double *kernel);
+
+// The current local date and time as one line of calendar text, newline
+// included ("Sun Dec  6 17:38:00 2026\n"), written into text. Answers the
+// length written; "???\n" when the host cannot tell the time.
+size_t CalendarText(char *text, size_t size);
+
+}  // namespace vo::platform

@@ -1,0 +1,201 @@
+// VoInitialise and VoTerminate: the usual road into and out of the library.
+
+#include "vosystem/startup.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "vosystem/kernel.h"
+
+namespace vo {
+
+const char kDriverModeFailureText[] =
+    "\nVoInitialiseG() : \n   Error - VoControlSet( VO_CONTROL_DRIVER_MODE, ... ) failed\n\n";
+
+namespace {
+
+// Modules join the library by replacing their null here with &VoEntry...;
+// the order is the order of installation and of starting.
+const StartupModule kDriver = {"vodriver", VO_MODULE_DRIVER, nullptr /* VoEntryDriver */};
+
+const StartupModule kInstallList[] = {
+    {"vomultit", VO_MODULE_MULTITHREAD, nullptr /* VoEntryMultiThread */},
+    {"voview", VO_MODULE_VIEW, nullptr /* VoEntryView */},
+    {"vogeom", VO_MODULE_GEOMETRY, nullptr /* VoEntryGeometry */},
+    {"voxform", VO_MODULE_TRANSFORMS, nullptr /* VoEntryTransforms */},
+    {"vopoly", VO_MODULE_POLYGONS, nullptr /* VoEntryPolygons */},
+    {"voshader", VO_MODULE_SHADER, nullptr /* VoEntryShader */},
+    {"vorenray", VO_MODULE_RAYTRACER, nullptr /* VoEntryRayTracer */},
+    {"vorenwir", VO_MODULE_WIREFRAME, nullptr /* VoEntryWireframe */},
+    {"voshslte", VO_MODULE_SUPER_LITE, nullptr /* VoEntrySuperLiteShaders */},
+    {"voshlite", VO_MODULE_LITE, nullptr /* VoEntryLiteShaders */},
+    {"voshclas", VO_MODULE_CLASSIC, nullptr /* VoEntryClassicShaders */},
+    {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},
+    {"vorenstd", VO_MODULE_STANDARD_RENDERER, nullptr /* VoEntryStandardRenderer */},
+    {"vorenadv", VO_MODULE_ADVANCED_RENDERER, nullptr /* VoEntryAdvancedRenderer */},
+    {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, nullptr /* VoEntryGeometryOperators */},
+    {"vorenhid", VO_MODULE_HIDDEN_LINE, nullptr /* VoEntryHiddenLine */},
+    {"voselect", VO_MODULE_SELECTION, nullptr /* VoEntrySelection */},
+    {"vophoto", VO_MODULE_PHOTOMETRY, nullptr /* VoEntryPhotometry */},
+    {"voscrbuf", VO_MODULE_SCREEN_BUFFER, nullptr /* VoEntryScreenBuffer */},
+    {"voshpost", VO_MODULE_POSTPROCESS, nullptr /* VoEntryPostprocess */},
+    {"vocolour", VO_MODULE_COLOUR_UTILITIES, nullptr /* VoEntryColourUtilities */},
+    {"vomeshio", VO_MODULE_MESH_IO, nullptr /* VoEntryMeshIO */},
+    {"vofilter", VO_MODULE_FILTER, nullptr /* VoEntryFilter */},
+    {"vonpr", VO_MODULE_NPR, nullptr /* VoEntryNPR */},
+    {"voobject", VO_MODULE_OBJECT_IO, nullptr /* VoEntryObject */},
+    {"vodrvbmp", VO_MODULE_BMP, nullptr /* VoEntryBMPDriver */},
+    {"vodrvjpg", VO_MODULE_JPEG, nullptr /* VoEntryJPEGDriver */},
+    {"vodrvtga", VO_MODULE_TARGA, nullptr /* VoEntryTGADriver */},
+    {"voogldrv", VO_MODULE_OPENGL_DRIVERS, nullptr /* VoEntryOGLDrv */},
+    {"voopengl", VO_MODULE_OPENGL, nullptr /* VoEntryOpenGL */},
+    {"vod3d", VO_MODULE_DIRECT3D, nullptr /* VoEntryD3D */},
+    {"vodrvqt", VO_MODULE_QUICKTIME, nullptr /* VoEntryQuickTimeDriver */},
+};
+
+// Message 368: an environment variable that must hold a number does not.
+constexpr uint32_t kMessageBadEnvironment = 368;
+
+// The look-up tree: a binary search tree by module number.
+struct TreeNode {
+  uint32_t number;
+  VtQueryFunction query;
+  TreeNode *left;
+  TreeNode *right;
+};
+
+TreeNode *g_tree = nullptr;
+
+void TreeAdd(uint32_t number, VtQueryFunction query) {
+  TreeNode **at = &g_tree;
+  while (*at != nullptr) {
+    if ((*at)->number == number) return;  // the first node stays
+    at = number < (*at)->number ? &(*at)->left : &(*at)->right;
+  }
+  auto *node = static_cast<TreeNode *>(VoAllocate(sizeof(TreeNode)));
+  if (node == nullptr) return;  // the tree only helps look-ups; nothing else depends on it
+  *node = TreeNode{number, query, nullptr, nullptr};
+  *at = node;
+}
+
+void TreeFree() {
+  // Freed without recursion: each node's left subtree is rotated onto its
+  // right until the node has none.
+  TreeNode *n = g_tree;
+  g_tree = nullptr;
+  while (n != nullptr) {
+    if (n->left != nullptr) {
+      TreeNode *l = n->left;
+      n->left = l->right;
+      l->right = n;
+      n = l;
+      continue;
+    }
+    TreeNode *next = n->right;
+    n->number = 0xBAADF00Du;
+    n->query = reinterpret_cast<VtQueryFunction>(static_cast<uintptr_t>(0xBAADF00Du));
+    VoDeallocate(n);
+    n = next;
+  }
+}
+
+VtStatus NothingHandler(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedSlot *) { return 0; }
+
+// Reads an environment variable that must hold a decimal number from 0 to
+// 4294967295 (blanks around it are allowed). *present is false when unset.
+VtStatus EnvironmentNumber(const char *name, bool *present, uint32_t *value) {
+  const char *text = std::getenv(name);
+  *present = text != nullptr;
+  if (text == nullptr) return 0;
+  const char *p = text;
+  while (*p == ' ' || *p == '\t') ++p;
+  uint64_t v = 0;
+  const char *digits = p;
+  while (*p >= '0' && *p <= '9' && v <= 0xFFFFFFFFull) {
+    v = v * 10 + static_cast<uint64_t>(*p - '0');
+    ++p;
+  }
+  bool ok = p != digits && v <= 0xFFFFFFFFull;
+  while (*p == ' ' || *p == '\t') ++p;
+  if (!ok || *p != 0) {
+    Post(VO_STATUS_BAD_ARGUMENT, kMessageBadEnvironment, VO_MODULE_SYSTEM, name, text);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  *value = static_cast<uint32_t>(v);
+  return 0;
+}
+
+VtStatus EnvironmentControl(const char *name, uint32_t code) {
+  bool present = false;
+  uint32_t value = 0;
+  VtStatus s = EnvironmentNumber(name, &present, &value);
+  if (s != 0 || !present) return s;
+  VtTypedValue v = TypedNat32(value);
+  return VoControlSet(code, &v);
+}
+
+}  // namespace
+
+const StartupModule *StartupInstallList(size_t *count) {
+  if (count != nullptr) *count = sizeof kInstallList / sizeof kInstallList[0];
+  return kInstallList;
+}
+
+const StartupModule &StartupDriverEntry() { return kDriver; }
+
+VtStatus StartupInstall(VtQueryFunction query) {
+  if (query == nullptr) return 0;
+  VtStatus s = VoInstallModule(query);
+  VtTypedValue number{};
+  query(VO_QUERY_MODULE_NUMBER, &number);
+  TreeAdd(number.value.u, query);
+  return s;
+}
+
+VtQueryFunction StartupQueryFunction(uint32_t number) {
+  for (TreeNode *n = g_tree; n != nullptr; n = number < n->number ? n->left : n->right)
+    if (n->number == number) return n->query;
+  return nullptr;
+}
+
+VtStatus VoInitialise() {
+  setenv("VO_GAMMA", "1.0", 1);
+  VtStatus s = VoSystemInitialise();
+  if (s != 0) return s;
+  s = StartupInstall(&VoEntryMemory);
+  if (s != 0) return s;
+
+  s = EnvironmentControl("VO_DEBUG", VO_CONTROL_DEBUG_LEVEL);
+  if (s != 0) return s;
+  s = EnvironmentControl("VO_FREE_LIST", VO_CONTROL_CHUNK_SIZE);
+  if (s != 0) return s;
+  (void)VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&NothingHandler));
+  const VtStatus s4 = StartupInstall(kDriver.query);
+
+  const VtStatus s5 = VoSystemStart();
+
+  for (const StartupModule &m : kInstallList) (void)StartupInstall(m.query);
+  VtTypedValue mode{};
+  mode.type = VtFlags;
+  mode.value.u = 1;
+  const VtStatus s6 = VoControlSet(VO_CONTROL_DRIVER_MODE, &mode);
+  if (s6 != 0) (void)DriverMessageWrite(kDriverModeFailureText);
+
+  const VtStatus s7 = VoSystemStart();
+  return s4 | s5 | s6 | s7;
+}
+
+VtStatus VoTerminate() {
+  VtStatus s = VoSystemTerminate();
+  TreeFree();
+  return s;
+}
+
+void VoGetZRVersion(int32_t *major, int32_t *minor, int32_t *revision) {
+  if (major != nullptr) *major = 2;
+  if (minor != nullptr) *minor = 0;
+  if (revision != nullptr) *revision = 47;
+}
+
+}  // namespace vo
