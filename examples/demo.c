@@ -1,9 +1,9 @@
 /*
  * The library's demonstration program.
  *
- * Starts the kernel through the lower road (VoSystemInitialise, which
- * installs the system module, then VoSystemStart), prints the module report
- * through the default diagnostic printer, and stops the kernel.
+ * Starts the library with VoInitialise, installs the default diagnostic
+ * printer (VoInitialise leaves diagnostics silent), prints the module report
+ * and stops the library with VoTerminate.
  *
  * Usage: vo_demo [message-file]
  * With a message file, diagnostics are printed with its texts; without one,
@@ -14,11 +14,9 @@
 #include <vo/vo_api.h>
 
 int main(int argc, char **argv) {
-  VtStatus status = VoSystemInitialise();
-  if (status != 0) {
-    fprintf(stderr, "VoSystemInitialise failed: 0x%08x\n", (unsigned)status);
-    return 1;
-  }
+  VtStatus status = VoInitialise();
+  if (status != 0) fprintf(stderr, "VoInitialise answered 0x%08x\n", (unsigned)status);
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&VoErrorHandlerDefault);
 
   FILE *messages = NULL;
   if (argc > 1) {
@@ -39,11 +37,10 @@ int main(int argc, char **argv) {
   stream.value.p = stdout;
   VoControlSet(VO_CONTROL_ERROR_STREAM, &stream);
 
-  status |= VoSystemStart();
   printf("Module report:\n");
-  status |= VoExecute(VO_EXECUTE_MODULES_REPORT);
-  status |= VoSystemTerminate();
+  VtStatus report = VoExecute(VO_EXECUTE_MODULES_REPORT);
+  VtStatus stop = VoTerminate();
   if (messages != NULL) fclose(messages);
-  printf("Finished with status 0x%08x\n", (unsigned)status);
-  return status == 0 ? 0 : 1;
+  printf("Finished: report 0x%08x, terminate 0x%08x\n", (unsigned)report, (unsigned)stop);
+  return (report | stop) == 0 ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "vosystem/kernel.h"
+#include "vosystem/message_numbers.h"
 
 namespace vo {
 
@@ -55,7 +56,7 @@ const StartupModule kInstallList[] = {
 };
 
 // Message 368: an environment variable that must hold a number does not.
-constexpr uint32_t kMessageBadEnvironment = 368;
+constexpr uint32_t kMessageBadEnvironment = messages::kBadEnvironmentNumber;
 
 // The look-up tree: a binary search tree by module number.
 struct TreeNode {

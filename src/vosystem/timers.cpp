@@ -7,14 +7,15 @@
 
 #include "platform/clock.h"
 #include "vosystem/kernel.h"
+#include "vosystem/message_numbers.h"
 
 namespace vo {
 
 namespace {
 
 constexpr uint32_t kMessageTimer = 852;
-constexpr uint32_t kMessageNotTimer = 369;    // an address that is not a timer of the kernel
-constexpr uint32_t kMessageClocksFull = 370;  // a sixth clock for a timer
+constexpr uint32_t kMessageNotTimer = messages::kNotATimer;    // an address that is not a timer of the kernel
+constexpr uint32_t kMessageClocksFull = messages::kTimerClocksFull;  // a sixth clock for a timer
 constexpr const char *kExecuteTimer = "VoExecute";
 
 const char *Seconds() { return "secs"; }

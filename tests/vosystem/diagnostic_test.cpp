@@ -26,7 +26,7 @@ class Diagnostics : public ::testing::Test {
     if (messages_) std::fclose(messages_);
   }
   std::string Output() {
-    std::string t = StreamText(stream_);
+    std::string t = vo_test::Contents(stream_);
     std::string fresh = t.substr(consumed_);
     consumed_ = t.size();
     return fresh;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
 #include "vosystem/kernel.h"
 
 namespace vo::test {
@@ -132,38 +133,11 @@ struct Fake {
   }
 };
 
-// One diagnostic as a test handler saw it.
-struct SeenDiagnostic {
-  VtStatus status;
-  uint32_t message;
-  uint32_t module;
-  std::vector<VtTypedValue> args;
-  std::vector<std::string> strings;  // copies of string arguments, in order
-};
-
-inline std::vector<SeenDiagnostic> &Seen() {
-  static std::vector<SeenDiagnostic> seen;
-  return seen;
-}
-
-inline VtStatus RecordingHandler(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-                                 VtTypedSlot *args) {
-  SeenDiagnostic d{status, message, module, {}, {}};
-  for (uint32_t i = 0; i < count; ++i) {
-    d.args.push_back(args[i].tv);
-    if (args[i].tv.type == VtString) d.strings.emplace_back(args[i].tv.value.s ? args[i].tv.value.s : "");
-  }
-  Seen().push_back(d);
-  return 0;
-}
-
-// The diagnostics seen with a message number.
-inline std::vector<SeenDiagnostic> SeenWith(uint32_t message) {
-  std::vector<SeenDiagnostic> out;
-  for (const SeenDiagnostic &d : Seen())
-    if (d.message == message) out.push_back(d);
-  return out;
-}
+// The recording handler and its record live in test_support.h.
+using SeenDiagnostic = vo_test::Diagnostic;
+using vo_test::RecordingHandler;
+inline std::vector<SeenDiagnostic> &Seen() { return vo_test::Recorded(); }
+inline std::vector<SeenDiagnostic> SeenWith(uint32_t message) { return vo_test::WithMessage(message); }
 
 // Starts the kernel through the lower road with the recording handler.
 inline VtStatus StartRecordingKernel() {
@@ -172,17 +146,6 @@ inline VtStatus StartRecordingKernel() {
   VtStatus s = VoSystemInitialise();
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler));
   return s;
-}
-
-// Reads everything written to a temporary stream.
-inline std::string StreamText(std::FILE *f) {
-  std::fflush(f);
-  long end = std::ftell(f);
-  std::string text(static_cast<size_t>(end), '\0');
-  std::rewind(f);
-  size_t n = std::fread(text.data(), 1, text.size(), f);
-  text.resize(n);
-  return text;
 }
 
 // A kernel started through the lower road with the recording handler,

@@ -1,0 +1,14 @@
+// Message numbers the library posts beyond the established ones. Every new
+// number is listed here first, so that two modules never share one; new
+// numbers are taken from 2000 upward.
+#pragma once
+
+#include <cstdint>
+
+namespace vo::messages {
+
+constexpr uint32_t kBadEnvironmentNumber = 368;  // an environment variable does not hold a number
+constexpr uint32_t kNotATimer = 369;             // an address that is not a timer of the kernel
+constexpr uint32_t kTimerClocksFull = 370;       // a sixth clock for a timer
+
+}  // namespace vo::messages
