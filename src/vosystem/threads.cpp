@@ -6,29 +6,12 @@
 #include "vosystem/context.h"
 #include "vosystem/threads.h"
 
-// A thread handle: a one-word block holding 0, whose address keys the
-// thread table.
-struct VtThread {
-  uintptr_t word;
-};
-
 namespace vo {
 
 namespace {
 
 constexpr uint32_t kThreadTableBuckets = 67;
 constexpr uint32_t kContextTableStart = 50;
-
-struct ThreadRecord {
-  ThreadRecord *link;
-  void *end_argument;
-  VtThreadEndProc end;
-  VtProc start;
-  uint32_t creator;
-  uint32_t number;  // the thread count when it was made, from 0
-  VtThread *handle;
-  void *timer;  // null: thread timers come with the kernel timers
-};
 
 void ThreadingSet(VtKernelContext *k, bool on) {
   std::atomic_ref<uint32_t>(k->threads.threading).store(on ? 1u : 0u, std::memory_order_relaxed);

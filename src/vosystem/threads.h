@@ -6,7 +6,25 @@
 
 #include "vosystem/kernel.h"
 
+// A thread handle: a one-word block holding 0, whose address keys the
+// thread table.
+struct VtThread {
+  uintptr_t word;
+};
+
 namespace vo {
+
+// A thread record, in the thread table under its handle's address.
+struct ThreadRecord {
+  ThreadRecord *link;
+  void *end_argument;
+  VtThreadEndProc end;
+  VtProc start;
+  uint32_t creator;
+  uint32_t number;  // the thread count when it was made, from 0
+  VtThread *handle;
+  void *timer;  // null: thread timers come with the kernel timers
+};
 
 // The calling thread's identity: 0 for the application's threads; a worker
 // thread of the work farm sets an identity of its own when it starts.
