@@ -2,20 +2,7 @@
 
 #include <cstring>
 
-#include "vosystem/kernel.h"
-
-struct VtHashEntry {
-  uintptr_t key;
-  uintptr_t value;
-  VtHashEntry *next;
-};
-
-struct VtHashTable {
-  uint32_t bucket_count;
-  VtHashEntry **buckets;
-  uint32_t walk_bucket;    // the bucket of walk_next
-  VtHashEntry *walk_next;  // the entry the next step of a walk answers
-};
+#include "vosystem/hash_table.h"
 
 namespace vo {
 
