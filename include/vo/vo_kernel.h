@@ -65,9 +65,9 @@ typedef VtStatus (*VtThreadEndProc)(void *argument);
 typedef uint32_t VtMutexWord;
 
 /* Kernel pool tags. */
-#define VO_POOL_TAG_SMALL 0x10001u   /* 32-byte blocks */
-#define VO_POOL_TAG_NODES 0x10002u   /* reference-list nodes */
-#define VO_POOL_TAG_RANDOM 0x10003u  /* random states */
+#define VO_POOL_TAG_SMALL 0x10001u  /* 32-byte blocks */
+#define VO_POOL_TAG_NODES 0x10002u  /* reference-list nodes */
+#define VO_POOL_TAG_RANDOM 0x10003u /* random states */
 #define VO_POOL_TAG_MARSHAL1 0x10004u
 #define VO_POOL_TAG_MARSHAL2 0x10005u
 
