@@ -1,6 +1,8 @@
 // Reference lists: rings of {next, data} nodes from the kernel's list-node
 // pool, named by their last node.
 
+#include "vosystem/reference.h"
+
 #include "vomemman/pool.h"
 
 namespace vo {
