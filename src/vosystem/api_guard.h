@@ -39,6 +39,8 @@ inline void StoreResult(VtTypedValue *r, T v) {
     r->value.f = v;
   } else if constexpr (std::is_same_v<T, double>) {
     r->value.d = v;
+  } else if constexpr (std::is_integral_v<T> && sizeof(T) == sizeof(uint64_t)) {
+    r->value.bits = static_cast<uint64_t>(v);
   } else if constexpr (std::is_signed_v<T>) {
     r->value.i = static_cast<int32_t>(v);
   } else {

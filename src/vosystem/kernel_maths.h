@@ -1,12 +1,25 @@
-// Kernel random states, random-float table and square-root tables.
+// Kernel random states and the random-float table.
 #pragma once
 
 #include <cstdint>
 
 namespace vo {
 
+// A generator state: a spare word, then the 48-bit state as three 16-bit
+// limbs, low first.
+struct RandomState {
+  uint32_t spare;
+  uint32_t x0, x1, x2;
+};
+static_assert(sizeof(RandomState) == 16);
+
 struct KernelMaths {
-  uint32_t sqrt_precision;
+  uint32_t sqrt_precision;  // mantissa bits of the square-root tables
+  uint32_t sqrt_shift;      // 23 - precision
+  RandomState random;       // the shared generator state
+  float *table;             // the random-float table
+  uint32_t table_length;
+  uint32_t table_index;
 };
 
 }  // namespace vo

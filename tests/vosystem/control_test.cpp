@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "fake_module.h"
+#include "support/fake_module.h"
 
 namespace vo::test {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "fake_module.h"
+#include "support/fake_module.h"
 
 namespace vo::test {
 namespace {

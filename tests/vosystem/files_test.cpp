@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "vosystem/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "vosystem/api_guard.h"
 #include "vosystem/journal.h"
-#include "vosystem/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

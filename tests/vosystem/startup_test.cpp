@@ -7,7 +7,7 @@
 #include <string>
 
 #include "vosystem/startup.h"
-#include "vosystem/test_support.h"
+#include "support/test_support.h"
 
 namespace {
 

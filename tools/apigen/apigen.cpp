@@ -78,6 +78,7 @@ void AddBuiltinTypes() {
   g_types["VtBoolean"] = {"uint32_t", 6, Kind::Scalar};
   g_types["VtString"] = {"const char *", 10, Kind::String};
   g_types["VtGenericPtr"] = {"void *", 11, Kind::Pointer};
+  g_types["VtWord"] = {"uintptr_t", 11, Kind::Scalar};  // a pointer-sized integer (keys that are often addresses)
   g_types["VtStatus"] = {"VtStatus", 21, Kind::Scalar};
   g_types["VtProc"] = {"VtProc", 22, Kind::Func};
   g_types["VtData"] = {"void *", 28, Kind::Data};

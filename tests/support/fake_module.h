@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "support/test_support.h"
 #include "vosystem/kernel.h"
 
 namespace vo::test {

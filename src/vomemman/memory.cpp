@@ -1,0 +1,237 @@
+// The public allocator, the memory controls, the kernel's own pools and the
+// memory module (vomemman, number 17).
+
+#include <cstdlib>
+#include <cstring>
+
+#include "vomemman/pool.h"
+#include "vosystem/context.h"
+#include "vosystem/maths.h"
+
+namespace vo {
+
+void *VoAllocate(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
+
+void VoDeallocate(void *block) { std::free(block); }
+
+void *VoMemoryReallocate(void *block, uint32_t size) { return std::realloc(block, size == 0 ? 1 : size); }
+
+void MemoryCallbacksDefault(VtKernelContext *k) {
+  *KernelCallbackSlot(VO_CALLBACK_POOL_CREATE) = reinterpret_cast<VtProc>(&PoolCreateDefault);
+  *KernelCallbackSlot(VO_CALLBACK_POOL_DESTROY) = reinterpret_cast<VtProc>(&PoolDestroyDefault);
+  *KernelCallbackSlot(VO_CALLBACK_BLOCK_ALLOCATE) = reinterpret_cast<VtProc>(&BlockAllocateDefault);
+  *KernelCallbackSlot(VO_CALLBACK_BLOCK_FREE) = reinterpret_cast<VtProc>(&BlockFreeDefault);
+  *KernelCallbackSlot(VO_CALLBACK_POOL_RELEASE) = reinterpret_cast<VtProc>(&PoolReleaseDefault);
+  HeapCallbacksInstall(k);
+  KernelMemory &m = k->memory;
+  m.chunk_bytes = 1016;
+  m.usable_bytes = m.chunk_bytes - kLinkBytes;
+  m.big_chunk_bytes = 65528;
+  m.big_usable_bytes = m.big_chunk_bytes - kLinkBytes;
+  m.compaction = 1;
+  m.compact_threshold = 64;
+  m.free_chunks = 0;  // true once the kernel pools are made
+  m.lock.first.mutex = &m.lock_word;
+}
+
+VtStatus KernelPoolsMake() {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return 0;
+  KernelMemory &m = k->memory;
+  if (!m.pools_made) {
+    // Chunk set-up, once. Chunks kept on the spare list so far are freed
+    // rather than dropped.
+    SpareChunksFree(k);
+    m.free_chunks = 1;
+    m.compact_threshold = 64;
+    m.usable_bytes = m.chunk_bytes - kLinkBytes;
+    m.big_usable_bytes = m.big_chunk_bytes ? m.big_chunk_bytes - kLinkBytes : 0;
+    HeapCallbacksInstall(k);
+    m.pools_made = 1;
+  }
+  // Each pool is made once; one that could not be made is tried again by a
+  // later start.
+  VtStatus status = 0;
+  if (m.small_pool == nullptr) {
+    m.small_pool = VoPoolCreate(VO_POOL_TAG_SMALL, 32);
+    if (m.small_pool == nullptr) status |= VO_STATUS_NO_MEMORY;
+  }
+  if (m.node_pool == nullptr) {
+    m.node_pool = VoPoolCreate(VO_POOL_TAG_NODES, sizeof(VtReference));
+    if (m.node_pool == nullptr) status |= VO_STATUS_UNAVAILABLE;
+  }
+  if (m.random_pool == nullptr) {
+    m.random_pool = VoPoolCreate(VO_POOL_TAG_RANDOM, sizeof(RandomState));
+    status |= m.random_pool ? KernelRandomMake(k) : VO_STATUS_NO_MEMORY;
+  }
+  const uint32_t marshal_tags[2] = {VO_POOL_TAG_MARSHAL1, VO_POOL_TAG_MARSHAL2};
+  for (int i = 0; i < 2; ++i) {
+    if (m.marshal_pool[i] != nullptr) continue;
+    m.marshal_pool[i] = VoPoolCreate(marshal_tags[i], 32);
+    if (m.marshal_pool[i] == nullptr) status |= VO_STATUS_ERROR_NO_MEMORY;
+  }
+  return status;
+}
+
+VtStatus KernelMemoryTidy() {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return 0;
+  VtStatus status = 0;
+  const bool threading = ThreadingOn(k);
+  auto release = reinterpret_cast<VtPoolReleaseProc>(KernelSlot(k, VO_CALLBACK_POOL_RELEASE));
+  if (release != nullptr)
+    for (VtPool *p = k->memory.pools; p != nullptr; p = p->next)
+      if (p->locked || !threading) status |= release(p);
+  BigSpareChunksFree(k);
+  return status;
+}
+
+VtStatus KernelMemoryShutdown() {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return 0;
+  KernelMemory &m = k->memory;
+  VtStatus status = 0;
+  for (VtPool *&p : m.marshal_pool) {
+    status |= VoPoolDispose(p);
+    p = nullptr;
+  }
+  status |= VoPoolDispose(m.node_pool);
+  m.node_pool = nullptr;
+  status |= VoPoolDispose(m.small_pool);
+  m.small_pool = nullptr;
+  // Every pool still on the kernel's list was made by the default procedures.
+  while (m.pools != nullptr) {
+    VtPool *p = m.pools;
+    status |= VoPoolDispose(p);
+    if (m.pools == p) PoolDestroyDefault(p);  // a replaced destroy left it
+  }
+  SpareChunksFree(k);
+  BigSpareChunksFree(k);
+  return status;
+}
+
+namespace {
+
+bool ChunkSizeAcceptable(uint32_t bytes) {
+  return bytes >= kChunkBytesMin && bytes <= kChunkBytesMax && bytes % kLinkBytes == 0;
+}
+
+VtStatus ChunkSizeRefuse(uint32_t code, uint32_t value, const char *why) {
+  Post(VO_STATUS_BAD_ARGUMENT, kMessageChunkSizeRefused, VO_MODULE_SYSTEM, static_cast<int32_t>(code), value,
+       why);
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
+}  // namespace
+
+VtStatus MemoryControlSet(uint32_t code, const VtTypedValue *v) {
+  VtKernelContext *k = Kernel();
+  KernelMemory &m = k->memory;
+  switch (code) {
+    case VO_CONTROL_FREE_CHUNKS:
+      m.free_chunks = v->value.u != 0;
+      if (m.free_chunks) SpareChunksFree(k);
+      return 0;
+    case VO_CONTROL_CHUNK_SIZE:
+      if (!ChunkSizeAcceptable(v->value.u))
+        return ChunkSizeRefuse(code, v->value.u, "sizes from 64 bytes to 1 MiB in steps of 8");
+      if (m.pools_made && v->value.u != m.chunk_bytes)
+        return ChunkSizeRefuse(code, v->value.u, "the kernel pools exist");
+      if (v->value.u != m.chunk_bytes) SpareChunksFree(k);  // spare chunks have the old size
+      m.chunk_bytes = v->value.u;
+      m.usable_bytes = m.chunk_bytes - kLinkBytes;
+      HeapCallbacksInstall(k);
+      return 0;
+    case VO_CONTROL_COMPACT_SUBPOOLS: m.compaction = v->value.u != 0; return 0;
+    case VO_CONTROL_BIG_CHUNK_SIZE:
+      if (!ChunkSizeAcceptable(v->value.u))
+        return ChunkSizeRefuse(code, v->value.u, "sizes from 64 bytes to 1 MiB in steps of 8");
+      m.big_chunk_bytes = v->value.u;
+      m.big_usable_bytes = m.big_chunk_bytes - kLinkBytes;
+      return 0;
+    case VO_CONTROL_COMPACT_THRESHOLD: m.compact_threshold = v->value.u; return 0;
+    default: return VO_STATUS_BAD_ARGUMENT;
+  }
+}
+
+VtStatus MemoryControlGet(uint32_t code, VtTypedValue *v) {
+  VtKernelContext *k = Kernel();
+  switch (code) {
+    case VO_CONTROL_FREE_CHUNKS: *v = TypedBoolean(k->memory.free_chunks != 0); return 0;
+    case VO_CONTROL_CHUNK_SIZE: *v = TypedNat32(k->memory.chunk_bytes); return 0;
+    case VO_CONTROL_COMPACT_SUBPOOLS: *v = TypedBoolean(k->memory.compaction != 0); return 0;
+    case VO_CONTROL_BIG_CHUNK_SIZE: *v = TypedNat32(k->memory.big_chunk_bytes); return 0;
+    case VO_CONTROL_COMPACT_THRESHOLD: *v = TypedNat32(k->memory.compact_threshold); return 0;
+    default: return VO_STATUS_BAD_ARGUMENT;
+  }
+}
+
+// ---- The memory module ------------------------------------------------------------
+
+namespace {
+
+// The memory module's record: the sticky status address and a mutex word.
+struct MemoryModuleRecord {
+  uint32_t *sticky_status;
+  VtMutexWord *mutex;
+};
+
+MemoryModuleRecord g_memory_record;
+ModuleState<MemoryModuleRecord> g_memory_state(VO_MODULE_MEMORY);
+
+VtStatus MemoryStart() {
+  MemoryModuleRecord *r = &g_memory_record;
+  VtTypedValue sticky{};
+  if (VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0)
+    r->sticky_status = static_cast<uint32_t *>(sticky.value.p);
+  if (r->mutex == nullptr) r->mutex = VoMutexCreate();
+  g_memory_state.SetMaster(r);
+  return r->mutex ? 0 : VO_STATUS_NO_MEMORY;
+}
+
+VtStatus MemoryTerminate() {
+  MemoryModuleRecord *r = g_memory_state.Master();
+  if (r != nullptr) {
+    VoMutexDestroy(r->mutex);
+    *r = MemoryModuleRecord{};
+  }
+  g_memory_state.SetMaster(nullptr);
+  return 0;
+}
+
+VtStatus MemoryControlNothing(uint32_t, const VtTypedValue *) { return 0; }
+VtStatus MemoryControlGetNothing(uint32_t, VtTypedValue *) { return 0; }
+
+VtStatus MemoryCallback(uint32_t direction, uint32_t code, VtProc *slot) {
+  if (direction == 0 && code == 0x110001 && slot != nullptr) {
+    *slot = reinterpret_cast<VtProc>(&VoCallBackNull);
+    return 0;
+  }
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
+}  // namespace
+
+VtStatus VoEntryMemory(uint32_t query, VtTypedValue *a) {
+  if (a == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  *a = VtTypedValue{};
+  switch (query) {
+    case VO_QUERY_CONTROL_SET: *a = TypedFunc(&MemoryControlNothing); break;
+    case VO_QUERY_CONTROL_GET: *a = TypedFunc(&MemoryControlGetNothing); break;
+    case VO_QUERY_INTERFACE_LEVEL: *a = TypedInt32(VO_INTERFACE_LEVEL); break;
+    case VO_QUERY_MODULE_NUMBER: *a = TypedNat32(VO_MODULE_MEMORY); break;
+    case VO_QUERY_START: *a = TypedFunc(&MemoryStart); break;
+    case VO_QUERY_REGISTRY_NAME: *a = TypedString("vomemman"); break;
+    case VO_QUERY_TERMINATE: *a = TypedFunc(&MemoryTerminate); break;
+    case VO_QUERY_BANNER: *a = TypedString("mrvx20 memory manager"); break;
+    case VO_QUERY_CALLBACK: *a = TypedFunc(&MemoryCallback); break;
+    case VO_QUERY_VERSION: *a = TypedNat32(VO_MODULE_VERSION); break;
+    case VO_QUERY_BUILD_KIND: *a = TypedString(VO_BUILD_KIND); break;
+    case VO_QUERY_BUILD_TIME: *a = TypedNat32(904643035); break;
+    case VO_QUERY_OBSOLETE_FLAG: *a = TypedBoolean(false); break;
+    default: break;
+  }
+  return 0;
+}
+
+}  // namespace vo

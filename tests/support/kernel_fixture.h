@@ -1,0 +1,53 @@
+// A started kernel with the memory module, and a recorder of diagnostics.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/test_support.h"
+#include "vosystem/kernel.h"
+
+namespace vo::test {
+
+using Posted = vo_test::Diagnostic;
+inline std::vector<Posted> &g_posted = vo_test::Recorded();
+using vo_test::RecordingHandler;
+
+inline int CountPosted(uint32_t message) {
+  int n = 0;
+  for (const Posted &p : g_posted) n += p.message == message;
+  return n;
+}
+
+// The kernel as VoInitialise leaves it: system and memory modules, second
+// start made (the kernel pools exist). With pools = false only the first
+// start has run.
+class PooledKernelTest : public ::testing::Test {
+ protected:
+  void StartKernel(bool pools = true) {
+    ASSERT_EQ(VoSystemInitialise(), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler)), 0u);
+    ASSERT_EQ(VoInstallModule(&VoEntryMemory), 0u);
+    g_posted.clear();
+    if (pools) {
+      ASSERT_EQ(VoSystemStart(), 0u);
+    }
+  }
+  void SetUp() override { StartKernel(); }
+  void TearDown() override {
+    if (Kernel() != nullptr) {
+      EXPECT_EQ(VoSystemTerminate(), 0u);
+    }
+  }
+  static VtStatus SetNat32(uint32_t code, uint32_t v) {
+    VtTypedValue t = TypedNat32(v);
+    return VoControlSet(code, &t);
+  }
+  static VtStatus SetBoolean(uint32_t code, bool v) {
+    VtTypedValue t = TypedBoolean(v);
+    return VoControlSet(code, &t);
+  }
+};
+
+}  // namespace vo::test
