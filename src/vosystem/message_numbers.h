@@ -7,10 +7,13 @@
 
 namespace vo::messages {
 
-constexpr uint32_t kBadEnvironmentNumber = 368;  // an environment variable does not hold a number
-constexpr uint32_t kNotATimer = 369;             // an address that is not a timer of the kernel
-constexpr uint32_t kTimerClocksFull = 370;       // a sixth clock for a timer
-constexpr uint32_t kChunkSizeRefused = 1101;     // a chunk-size control value out of range
-constexpr uint32_t kBlockFreeRefused = 1102;     // a block freed into a pool it does not belong to
+constexpr uint32_t kBadEnvironmentNumber = 368;      // an environment variable does not hold a number
+constexpr uint32_t kNotATimer = 369;                 // an address that is not a timer of the kernel
+constexpr uint32_t kTimerClocksFull = 370;           // a sixth clock for a timer
+constexpr uint32_t kChunkSizeRefused = 1101;         // a chunk-size control value out of range
+constexpr uint32_t kBlockFreeRefused = 1102;         // a block freed into a pool it does not belong to
+constexpr uint32_t kWorkFarmControlRefused = 2000;   // a work-farm control value out of range
+constexpr uint32_t kWorkFarmCallbackRefused = 2001;  // a work-farm callback set, or a code it does not have
+constexpr uint32_t kWorkFarmBadArgument = 2002;      // a work-farm procedure refuses its arguments
 
 }  // namespace vo::messages

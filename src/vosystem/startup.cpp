@@ -21,7 +21,7 @@ namespace {
 const StartupModule kDriver = {"vodriver", VO_MODULE_DRIVER, nullptr /* VoEntryDriver */};
 
 const StartupModule kInstallList[] = {
-    {"vomultit", VO_MODULE_MULTITHREAD, nullptr /* VoEntryMultiThread */},
+    {"vomultit", VO_MODULE_MULTITHREAD, &VoEntryMultiThread},
     {"voview", VO_MODULE_VIEW, nullptr /* VoEntryView */},
     {"vogeom", VO_MODULE_GEOMETRY, nullptr /* VoEntryGeometry */},
     {"voxform", VO_MODULE_TRANSFORMS, nullptr /* VoEntryTransforms */},

@@ -27,7 +27,7 @@ uint32_t ControlNat32(uint32_t code) {
   return v.value.u;
 }
 
-TEST(Startup, KernelOnlyStartsStopsAndRestarts) {
+TEST(Startup, KernelAndWorkFarmStartStopAndRestart) {
   CleanEnvironment env;
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
@@ -43,7 +43,9 @@ TEST(Startup, KernelOnlyStartsStopsAndRestarts) {
     EXPECT_TRUE(vo::ModuleStarted(VO_MODULE_SYSTEM));
     EXPECT_TRUE(vo::ModuleStarted(VO_MODULE_MEMORY));
     EXPECT_EQ(vo::ModuleRecord(VO_MODULE_DRIVER), nullptr);
-    EXPECT_EQ(vo::ModuleRecord(VO_MODULE_MULTITHREAD), nullptr);
+    EXPECT_TRUE(vo::ModuleStarted(VO_MODULE_MULTITHREAD));
+    EXPECT_EQ(vo::StartupQueryFunction(VO_MODULE_MULTITHREAD), &vo::VoEntryMultiThread);
+    EXPECT_EQ(vo::ModuleRecord(VO_MODULE_VIEW), nullptr);
     EXPECT_EQ(vo::StartupQueryFunction(VO_MODULE_MEMORY), &vo::VoEntryMemory);
     EXPECT_EQ(vo::StartupQueryFunction(VO_MODULE_DRIVER), nullptr);
     EXPECT_EQ(ControlNat32(VO_CONTROL_DEBUG_LEVEL), 0u);

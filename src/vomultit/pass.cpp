@@ -1,0 +1,221 @@
+// A pass of the work farm: begin and end, the workers and the worker loop,
+// row delivery, run-once and the module's locks.
+//
+// A pass is never active here: PassBegin finds no workers to start, so
+// Dispatch runs the worker procedure once on the calling thread and the
+// worker loop takes every item of the job in turn.
+
+#include "vomultit/multithread.h"
+#include "vosystem/threads.h"
+
+namespace vo::multit {
+
+bool LockKnown(const State *s, const VtMultiThreadLock *lock) {
+  for (const VtMultiThreadLock *l = s ? s->locks : nullptr; l != nullptr; l = l->next)
+    if (l == lock) return true;
+  return false;
+}
+
+void LocksReset(State *s) {
+  for (VtMultiThreadLock *l = s->locks; l != nullptr; l = l->next) l->state = 0;
+}
+
+void LocksFreeAll(State *s) {
+  while (VtMultiThreadLock *lock = s->locks) {
+    s->locks = lock->next;
+    VoMutexDestroy(lock->mutex);
+    VoDeallocate(lock);
+  }
+}
+
+}  // namespace vo::multit
+
+namespace vo {
+
+using namespace multit;
+
+VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  if (job == nullptr || !JobKnown(s, job))
+    return Refuse("VoMultiThreadPassBegin", "not a job of the work farm");
+  s->pass_job = job;
+  s->current_job = job;
+  // A job used by an earlier pass starts again from its first item.
+  if (job->ops.reset != nullptr) (void)job->ops.reset(job->iterator);
+  LocksReset(s);
+  // With workers a threaded road would begin here; there are none to start,
+  // so the pass stays inactive and runs on the calling thread.
+  s->pass_active = 0;
+  return 0;
+}
+
+VtStatus VoMultiThreadPassEnd() {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  LocksReset(s);
+  s->pass_active = 0;
+  s->pass_job = nullptr;
+  s->worker = nullptr;
+  s->row_procedure = nullptr;
+  s->row_argument = nullptr;
+  return 0;
+}
+
+VtStatus VoMultiThreadImageSet(uint32_t pixel_size, uint32_t width, uint32_t height) {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  const uint64_t row_bytes = uint64_t{pixel_size} * width;
+  if (row_bytes > UINT32_MAX) return Refuse("VoMultiThreadImageSet", "a row of more than 4 GiB");
+  s->row_bytes = static_cast<uint32_t>(row_bytes);
+  s->image_height = height;
+  s->image_set = 1;
+  // The standard renderer's pixel layout, read only while that module runs
+  // (reading it otherwise would post a failed control read).
+  s->renderer_layout = 0;
+  if (ModuleStarted(VO_MODULE_STANDARD_RENDERER)) {
+    VtTypedValue layout{};
+    if (VoControlGet(0xc000f, &layout) == 0) s->renderer_layout = layout.value.i;
+  }
+  return 0;
+}
+
+VtStatus VoMultiThreadWorkersStart(VtMultiThreadWorkerProc worker) {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  if (worker == nullptr) return Refuse("VoMultiThreadWorkersStart", "no worker procedure");
+  s->worker = worker;
+  s->pass_flag = 0;
+  return 0;
+}
+
+VtStatus VoMultiThreadDispatch(VtMultiThreadRowProc row, void *argument) {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  if (s->worker == nullptr) return Refuse("VoMultiThreadDispatch", "no worker procedure was started");
+  if (s->dispatching) return Refuse("VoMultiThreadDispatch", "called from its own worker procedure");
+  s->row_procedure = row;
+  s->row_argument = argument;
+  s->dispatching = 1;
+  s->worker_status = 0;
+  // The status the worker kept with WorkerEnd is part of the answer, so that
+  // a failing worker is not reported as a success.
+  VtStatus status = s->worker(nullptr);
+  s->dispatching = 0;
+  return status | s->worker_status;
+}
+
+VtStatus VoMultiThreadWorkersStop() { return StateGet() != nullptr ? 0 : CheckStarted(); }
+
+VtStatus VoMultiThreadWorkerBegin() {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  s->worker_ended = 0;
+  return 0;
+}
+
+VtStatus VoMultiThreadWorkerLoop(VtMultiThreadWorkProc work, void *argument) {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  if (work == nullptr) return Refuse("VoMultiThreadWorkerLoop", "no work procedure");
+  VtMultiThreadJob *job = s->pass_job ? s->pass_job : s->current_job;
+  if (job == nullptr) return Refuse("VoMultiThreadWorkerLoop", "no job");
+  if (s->looping_job != nullptr) return Refuse("VoMultiThreadWorkerLoop", "a worker loop is running");
+  s->looping_job = job;
+  VtStatus status = 0;
+  while (!job->ops.finished(job->iterator)) {
+    VtMultiThreadItem item{};
+    // An iterator that has no item although it is not finished ends the
+    // loop rather than spinning in it.
+    if (job->ops.next(job->iterator, &item) != 0) break;
+    status |= work(VO_MT_MESSAGE_WORK, &item, argument);
+  }
+  s->looping_job = nullptr;
+  return status;
+}
+
+VtStatus VoMultiThreadWorkerEnd(VtStatus status) {
+  State *s = StateGet();
+  if (s == nullptr) return CheckStarted();
+  s->worker_status = status;
+  s->worker_ended = 1;
+  return 0;
+}
+
+// A worker's answer for its current item matters only to the main thread
+// of a threaded pass (an answer of 1 has the job run again); on the calling
+// thread there is nobody to answer.
+VtStatus VoMultiThreadReplyZero() { return 0; }
+VtStatus VoMultiThreadReplyOne() { return 0; }
+
+VtStatus VoMultiThreadRowDeliver(uint32_t row, void *pixels, VtMultiThreadRowProc procedure) {
+  if (procedure == nullptr) return Refuse("VoMultiThreadRowDeliver", "no row procedure");
+  return procedure(row, pixels);
+}
+
+VtStatus VoMultiThreadRunOnce(VtMultiThreadLock *lock, VtMultiThreadOnceProc procedure, void *argument) {
+  if (procedure == nullptr) return Refuse("VoMultiThreadRunOnce", "no procedure");
+  State *s = StateGet();
+  if (s == nullptr || !s->pass_active) return procedure(argument);
+  if (!LockKnown(s, lock)) return Refuse("VoMultiThreadRunOnce", "not a lock of the work farm");
+  // Inside a pass the first caller runs it; the others wait until it has.
+  MutexWordLock(lock->mutex);
+  VtStatus status = 0;
+  if (lock->state == 0) {
+    lock->state = 1;
+    status = procedure(argument);
+  }
+  MutexWordUnlock(lock->mutex);
+  return status;
+}
+
+VtStatus VoMultiThreadRunOncePerPass(VtMultiThreadOnceProc procedure, void *argument) {
+  if (procedure == nullptr) return Refuse("VoMultiThreadRunOncePerPass", "no procedure");
+  return procedure(argument);
+}
+
+VtMultiThreadLock *VoMultiThreadLockCreate() {
+  State *s = StateGet();
+  if (s == nullptr) return nullptr;
+  auto *lock = static_cast<VtMultiThreadLock *>(VoAllocate(sizeof(VtMultiThreadLock)));
+  if (lock == nullptr) return nullptr;
+  lock->mutex = VoMutexCreate();
+  if (lock->mutex == nullptr) {
+    VoDeallocate(lock);
+    return nullptr;
+  }
+  lock->state = 0;
+  lock->next = s->locks;
+  s->locks = lock;
+  return lock;
+}
+
+VtStatus VoMultiThreadLockDestroy(VtMultiThreadLock *lock) {
+  State *s = StateGet();
+  for (VtMultiThreadLock **at = s ? &s->locks : nullptr; at != nullptr && *at != nullptr; at = &(*at)->next) {
+    if (*at == lock) {
+      *at = lock->next;
+      VoMutexDestroy(lock->mutex);
+      VoDeallocate(lock);
+      return 0;
+    }
+  }
+  return VO_STATUS_UNAVAILABLE;
+}
+
+uint32_t VoMultiThreadIsActive() {
+  const State *s = StateGet();
+  return s != nullptr && s->pass_active != 0;
+}
+
+uint32_t VoMultiThreadPassFlagGet() {
+  const State *s = StateGet();
+  return s ? s->pass_flag : 1;
+}
+
+uint32_t VoMultiThreadWorkerEndedGet() {
+  const State *s = StateGet();
+  return s ? s->worker_ended : 1;
+}
+
+}  // namespace vo
