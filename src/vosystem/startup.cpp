@@ -24,7 +24,7 @@ const StartupModule kInstallList[] = {
     {"vomultit", VO_MODULE_MULTITHREAD, &VoEntryMultiThread},
     {"voview", VO_MODULE_VIEW, nullptr /* VoEntryView */},
     {"vogeom", VO_MODULE_GEOMETRY, nullptr /* VoEntryGeometry */},
-    {"voxform", VO_MODULE_TRANSFORMS, nullptr /* VoEntryTransforms */},
+    {"voxform", VO_MODULE_TRANSFORMS, &VoEntryTransforms},
     {"vopoly", VO_MODULE_POLYGONS, nullptr /* VoEntryPolygons */},
     {"voshader", VO_MODULE_SHADER, nullptr /* VoEntryShader */},
     {"vorenray", VO_MODULE_RAYTRACER, nullptr /* VoEntryRayTracer */},

@@ -1,0 +1,198 @@
+// The transform module's query function, start, terminate, memory release,
+// callbacks and the registry of live transforms.
+
+#include <cstring>
+#include <new>
+#include <unordered_set>
+
+#include "vosystem/module_entry.h"
+#include "voxform/transform.h"
+
+namespace vo::xform {
+
+struct LiveTransforms {
+  std::unordered_set<const VtTransform *> records;
+};
+
+namespace {
+
+constexpr uint32_t kBuildTime = 916158499;
+constexpr const char *kBanner = "mrvx20 transforms";
+
+TransformModuleState *g_state = nullptr;
+
+VtStatus ControlAny(uint32_t, const VtTypedValue *) { return kBad; }
+VtStatus ControlAnyGet(uint32_t, VtTypedValue *) { return kBad; }
+
+VtStatus PoolMake(VtPool **pool, uint32_t tag, size_t size) {
+  *pool = VoPoolCreate(tag, static_cast<uint32_t>(size));
+  return *pool != nullptr ? 0 : kNoMemory;
+}
+
+VtStatus PoolGone(VtPool **pool) {
+  if (*pool == nullptr) return kBad;
+  VtStatus s = VoPoolDispose(*pool);
+  *pool = nullptr;
+  return s;
+}
+
+// Terminate's steps, in order, from whatever start made; stops at the first
+// failing step.
+VtStatus Teardown(TransformModuleState *s) {
+  VtStatus st = MovingClassStop(s);  // the moving class and its pool
+  if (!Fails(st)) st |= PoolGone(&s->list_node_pool);
+  if (!Fails(st)) st |= PoolGone(&s->procedural_data_pool);
+  if (!Fails(st)) st |= PoolGone(&s->procedural_class_pool);
+  if (!Fails(st)) st |= PoolGone(&s->linear_pool);
+  if (!Fails(st)) st |= PoolGone(&s->transform_pool);
+  return st;
+}
+
+void StateFree(TransformModuleState *s) {
+  delete s->live;
+  VoDeallocate(s);
+  if (g_state == s) g_state = nullptr;
+}
+
+VtStatus Start() {
+  if (g_state != nullptr) return kBad;
+  auto *s = static_cast<TransformModuleState *>(VoAllocate(sizeof(TransformModuleState)));
+  if (s == nullptr) return kNoMemory;
+  std::memset(s, 0, sizeof *s);
+  s->live = new (std::nothrow) LiveTransforms;
+  if (s->live == nullptr) {
+    VoDeallocate(s);
+    return kNoMemory;
+  }
+  g_state = s;
+
+  VtStatus st = PoolMake(&s->transform_pool, kPoolTransform, sizeof(VtTransform));
+  s->identity = VtTransform{&kIdentityClass, nullptr, 0, 0};
+  if (!Fails(st)) st |= TransformPropertyStart(s);
+  if (!Fails(st)) st |= PoolMake(&s->linear_pool, kPoolLinear, sizeof(VtLinearTransformData));
+  s->operand = VtTransform{&kLinearClass, &s->operand_data, 0, 0};
+  if (!Fails(st))
+    st |= PoolMake(&s->procedural_data_pool, kPoolProceduralData, sizeof(VtProceduralTransformData));
+  if (!Fails(st))
+    st |= PoolMake(&s->procedural_class_pool, kPoolProceduralClass, sizeof(VtProceduralClassRecord));
+  if (!Fails(st)) st |= PoolMake(&s->list_node_pool, kPoolListNode, sizeof(VtTransformListNode));
+  if (!Fails(st)) st |= MovingClassStart(s);
+  if (Fails(st)) {
+    // The module is not started, so terminate will not run: give back what
+    // was made.
+    (void)MovingClassStop(s);
+    for (VtPool **p : {&s->moving_pool, &s->list_node_pool, &s->procedural_data_pool,
+                       &s->procedural_class_pool, &s->linear_pool, &s->transform_pool})
+      if (*p != nullptr) (void)PoolGone(p);
+    StateFree(s);
+  }
+  return st;
+}
+
+VtStatus Terminate() {
+  TransformModuleState *s = g_state;
+  if (s == nullptr) return kBad;
+  VtStatus st = Teardown(s);
+  s->live->records.clear();
+  StateFree(s);
+  return st;
+}
+
+VtStatus MemoryRelease() {
+  TransformModuleState *s = g_state;
+  if (s == nullptr) return kBad;
+  VtStatus st = 0;
+  for (VtPool *p : {s->transform_pool, s->linear_pool, s->procedural_data_pool, s->procedural_class_pool,
+                    s->list_node_pool, s->moving_pool}) {
+    st |= VoPoolRelease(p);
+    if (Fails(st)) break;
+  }
+  return st;
+}
+
+// Callbacks 0xf0001-0xf000c: the module's procedures for other modules.
+VtProc CallbackProcedure(uint32_t code) {
+  switch (code) {
+    case 0xf0001: return reinterpret_cast<VtProc>(&VoTransformPoint);
+    case 0xf0002: return reinterpret_cast<VtProc>(&VoTransformBounds);
+    case 0xf0003: return reinterpret_cast<VtProc>(&VoTransformCreate);
+    case 0xf0004: return reinterpret_cast<VtProc>(&VoTransformCopy);
+    case 0xf0005: return reinterpret_cast<VtProc>(&VoTransformConcatenate);
+    case 0xf0006: return PrimitiveSetTransformProcedure();
+    case 0xf0007: return reinterpret_cast<VtProc>(&VoTransformDestroy);
+    case 0xf0008: return reinterpret_cast<VtProc>(&VoTransformPointInverse);
+    case 0xf0009: return reinterpret_cast<VtProc>(&VoTransformVector);
+    case 0xf000a: return reinterpret_cast<VtProc>(&VoTransformGetType);
+    case 0xf000b: return reinterpret_cast<VtProc>(&VoTransformNormal);
+    case 0xf000c: return reinterpret_cast<VtProc>(&VoTransformNormalInverse);
+    default: return nullptr;
+  }
+}
+
+VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
+  if (direction != 0 || slot == nullptr || code < 0xf0001 || code > 0xf000c) return kBad;
+  *slot = CallbackProcedure(code);
+  // A procedure that is not there yet (the primitive setter before the
+  // scene model joins) is answered as not available.
+  return *slot != nullptr ? 0 : kNotAvailable;
+}
+
+}  // namespace
+
+TransformModuleState *State() { return g_state; }
+
+VtTransform *RecordNew() {
+  TransformModuleState *s = g_state;
+  if (s == nullptr) return nullptr;
+  auto *t = static_cast<VtTransform *>(VoPoolAllocate(s->transform_pool));
+  if (t == nullptr) return nullptr;
+  try {
+    s->live->records.insert(t);
+  } catch (const std::bad_alloc &) {
+    VoPoolFree(s->transform_pool, t);
+    return nullptr;
+  }
+  *t = VtTransform{&kIdentityClass, nullptr, 1, 0};
+  return t;
+}
+
+bool TransformLive(const VtTransform *t) {
+  TransformModuleState *s = g_state;
+  return s != nullptr && t != nullptr && s->live->records.count(t) != 0;
+}
+
+VtStatus TransformReference(VtTransform *t) {
+  if (t == nullptr || t->references == UINT32_MAX) return kBad;
+  ++t->references;
+  return 0;
+}
+
+VtStatus RecordFree(VtTransform *t) {
+  TransformModuleState *s = g_state;
+  if (s == nullptr) return kBad;
+  s->live->records.erase(t);
+  *t = VtTransform{nullptr, nullptr, 0, 0};
+  return VoPoolFree(s->transform_pool, t);
+}
+
+}  // namespace vo::xform
+
+namespace vo {
+
+VtStatus VoEntryTransforms(uint32_t query, VtTypedValue *answer) {
+  static const ModuleDescription kTransforms = {
+      .number = VO_MODULE_TRANSFORMS,
+      .name = "voxform",
+      .banner = xform::kBanner,
+      .build_time = xform::kBuildTime,
+      .control_set = &xform::ControlAny,
+      .control_get = &xform::ControlAnyGet,
+      .start = &xform::Start,
+      .memory_release = &xform::MemoryRelease,
+      .terminate = &xform::Terminate,
+      .callback = &xform::Callback,
+  };
+  return ModuleQueryAnswer(kTransforms, query, answer);
+}
+
+}  // namespace vo
