@@ -13,4 +13,14 @@ constexpr uint32_t kTimerClocksFull = 370;       // a sixth clock for a timer
 constexpr uint32_t kChunkSizeRefused = 1101;     // a chunk-size control value out of range
 constexpr uint32_t kBlockFreeRefused = 1102;     // a block freed into a pool it does not belong to
 
+// Geometry module (vogeom).
+constexpr uint32_t kPropertyTooLarge = 2000;       // a property registration of more than 4096 bytes
+constexpr uint32_t kLayoutTooLarge = 2001;         // an element layout over 32767 bytes or a pool chunk
+constexpr uint32_t kListCycle = 2002;              // a list primitive that contains itself
+constexpr uint32_t kPropertyNotRegistered = 2003;  // a property code with no registered property
+constexpr uint32_t kElementNotLive = 2004;         // an address that is no live element of the kind
+constexpr uint32_t kElementForeign = 2005;         // an element of another layout than the primitive's
+constexpr uint32_t kPrimitiveNotLive = 2006;       // an address that is no live primitive
+constexpr uint32_t kPropertyNoStorage = 2007;      // a set of a property that has no storage
+
 }  // namespace vo::messages
