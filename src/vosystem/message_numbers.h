@@ -12,8 +12,19 @@ constexpr uint32_t kNotATimer = 369;                 // an address that is not a
 constexpr uint32_t kTimerClocksFull = 370;           // a sixth clock for a timer
 constexpr uint32_t kChunkSizeRefused = 1101;         // a chunk-size control value out of range
 constexpr uint32_t kBlockFreeRefused = 1102;         // a block freed into a pool it does not belong to
+// Work farm (vomultit), from 2000.
 constexpr uint32_t kWorkFarmControlRefused = 2000;   // a work-farm control value out of range
 constexpr uint32_t kWorkFarmCallbackRefused = 2001;  // a work-farm callback set, or a code it does not have
 constexpr uint32_t kWorkFarmBadArgument = 2002;      // a work-farm procedure refuses its arguments
+
+// Geometry module (vogeom), from 2010.
+constexpr uint32_t kPropertyTooLarge = 2010;       // a property registration of more than 4096 bytes
+constexpr uint32_t kLayoutTooLarge = 2011;         // an element layout over 32767 bytes or a pool chunk
+constexpr uint32_t kListCycle = 2012;              // a list primitive that contains itself
+constexpr uint32_t kPropertyNotRegistered = 2013;  // a property code with no registered property
+constexpr uint32_t kElementNotLive = 2014;         // an address that is no live element of the kind
+constexpr uint32_t kElementForeign = 2015;         // an element of another layout than the primitive's
+constexpr uint32_t kPrimitiveNotLive = 2016;       // an address that is no live primitive
+constexpr uint32_t kPropertyNoStorage = 2017;      // a set of a property that has no storage
 
 }  // namespace vo::messages

@@ -23,7 +23,7 @@ const StartupModule kDriver = {"vodriver", VO_MODULE_DRIVER, nullptr /* VoEntryD
 const StartupModule kInstallList[] = {
     {"vomultit", VO_MODULE_MULTITHREAD, &VoEntryMultiThread},
     {"voview", VO_MODULE_VIEW, nullptr /* VoEntryView */},
-    {"vogeom", VO_MODULE_GEOMETRY, nullptr /* VoEntryGeometry */},
+    {"vogeom", VO_MODULE_GEOMETRY, &VoEntryGeometry},
     {"voxform", VO_MODULE_TRANSFORMS, &VoEntryTransforms},
     {"vopoly", VO_MODULE_POLYGONS, nullptr /* VoEntryPolygons */},
     {"voshader", VO_MODULE_SHADER, nullptr /* VoEntryShader */},

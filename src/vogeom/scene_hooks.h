@@ -1,0 +1,68 @@
+// Procedures of the scene model that later work fills in: polygon measures
+// and vertex normals, bounds and the scene-bounds cache, shared edges, and
+// the view values the geometry module caches. The property handlers, the
+// copier and the module call them now; each has a stand-in in its own file
+// (measures.cpp, bounds.cpp, edges.cpp, view_link.cpp) to be replaced by the
+// real procedure with the same name and contract.
+#pragma once
+
+#include "vogeom/scene.h"
+
+namespace vo {
+
+struct GeomState;
+
+// ---- measures.cpp: planes, areas, normal spread, vertex normals -----------
+
+// The plane (a, b, c, d) of a polygon from its vertex ring (initialise
+// handler of plane 518, and its enquiry when the polygon has no planeptr).
+// Answers 2 and leaves plane[] unchanged when no plane can be formed.
+// Stand-in: answers 2.
+VtStatus PolygonPlaneCompute(VtPrimitive *p, VtPolygon *polygon, float plane[4]);
+// The signed area of a polygon about its plane normal (area 521).
+// Stand-in: leaves *area unchanged and answers 0.
+VtStatus PolygonAreaCompute(VtPrimitive *p, VtPolygon *polygon, float *area);
+// The normal spread angle of a polygon in radians (angle 534).
+// Stand-in: leaves *angle unchanged and answers 0.
+VtStatus PolygonAngleCompute(VtPrimitive *p, VtPolygon *polygon, float *angle);
+// Vertex normals by the normal-generation flags (reset of vertex normal 1030
+// with no vertex). Stand-in: leaves the normals and answers 0.
+VtStatus VertexNormalsGenerate(VtPrimitive *p);
+
+// ---- bounds.cpp: bounds of primitives and the scene ------------------------
+
+// The bounds of a primitive in its own coordinates (initialise handler and
+// enquiry of bounds 267). Stand-in: leaves *box unchanged and answers 0.
+VtStatus PrimitiveBoundsCompute(VtPrimitive *p, VtBounds *box);
+// Marks the cached scene bounds stale (setting the scene list).
+void SceneBoundsInvalidate();
+
+// ---- edges.cpp: shared edges ---------------------------------------------
+
+// The initialise handler of the primitive's edges property 268: builds the
+// edge ring from the polygons when the property is empty, and sets flag
+// 0x100 when edges resulted. Stand-in: builds nothing and answers 0.
+VtStatus PrimitiveEdgesInitialise(VtPrimitive *p);
+// Re-links polygons and edges after the edges property was re-initialised
+// (reset of 268). Stand-in: answers 0.
+VtStatus PrimitiveEdgesLink(VtPrimitive *p);
+
+// ---- Expansion (to come: expansion.cpp) -------------------------------------
+//
+// Nothing here calls expansion yet. What it will use is in place: the
+// extra contents (control 0x20001), the default requested contents of types
+// 11 and 12 (GeomState::expand11_contents, expand12_contents), the outside
+// expanders and transform procedures fetched by the callbacks-changed
+// procedure, the sticky status word, ContentsUnionVertices, the copier
+// (PrimitiveCopyInternal), ListPath (list_walk.h) against member lists that
+// lead back to themselves, and the retained property 297 whose destroy
+// handler and copy rules are in property_handlers.cpp and copy.cpp.
+
+// ---- view_link.cpp: values of the current view -----------------------------
+
+// Caches the addresses of the current view's evaluated values 12, 19 and 4
+// in the module state (callbacks-changed procedure). Stand-in: leaves them
+// null while there is no view module.
+void ViewValuesFetch(GeomState *g);
+
+}  // namespace vo
