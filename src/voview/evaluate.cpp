@@ -44,22 +44,20 @@ double ScaledBottom(const float *p, const ViewState *s) {
 void ClipProceduresChoose(VtView *v, float *window) {
   ClipProceduresDefault(v);
   if (!v->viewport_set) return;
-  if (window[0] < 0.001f)
-    window[0] = 0.0f;
-  else
-    v->clip[kClipLeft] = kScaledClip[kClipLeft];
-  if (window[1] > 0.999f)
-    window[1] = 1.0f;
-  else
-    v->clip[kClipRight] = kScaledClip[kClipRight];
-  if (window[2] < 0.001f)
-    window[2] = 0.0f;
-  else
-    v->clip[kClipTop] = kScaledClip[kClipTop];
-  if (window[3] > 0.999f)
-    window[3] = 1.0f;
-  else
-    v->clip[kClipBottom] = kScaledClip[kClipBottom];
+  struct Edge {
+    int fraction;  // in the window
+    VtClipSide side;
+    bool low;  // the window's low end: left or top
+  };
+  static constexpr Edge kEdges[4] = {
+      {0, kClipLeft, true}, {1, kClipRight, false}, {2, kClipTop, true}, {3, kClipBottom, false}};
+  for (const Edge &e : kEdges) {
+    float &f = window[e.fraction];
+    if (e.low ? f < 0.001f : f > 0.999f)
+      f = e.low ? 0.0f : 1.0f;
+    else
+      v->clip[e.side] = kScaledClip[e.side];
+  }
 }
 
 // ---------------------------------------------------------------------------
