@@ -3,12 +3,14 @@
 // library; that module's author replaces the body with the call named.
 
 #include "vomultit/multithread.h"
+#include "voview/view.h"
 
 namespace vo::multit {
 
 void CurrentViewport(uint32_t out[4]) {
-  // With the view module: VoViewGetViewport (null view: the current one).
-  // A new view covers its whole image of 768 x 576 pixels.
+  // The current view's viewport, ordered and inside its image; without the
+  // view module, that of a new view: its whole image of 768 x 576 pixels.
+  if (view::CurrentViewportBounds(out)) return;
   out[0] = 0;
   out[1] = 767;
   out[2] = 0;

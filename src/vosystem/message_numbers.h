@@ -16,6 +16,7 @@ constexpr uint32_t kBlockFreeRefused = 1102;         // a block freed into a poo
 constexpr uint32_t kWorkFarmControlRefused = 2000;   // a work-farm control value out of range
 constexpr uint32_t kWorkFarmCallbackRefused = 2001;  // a work-farm callback set, or a code it does not have
 constexpr uint32_t kWorkFarmBadArgument = 2002;      // a work-farm procedure refuses its arguments
+constexpr uint32_t kViewArgumentRefused = 2090;  // a view procedure refuses an argument (procedure, reason)
 
 // Geometry module (vogeom), from 2010.
 constexpr uint32_t kPropertyTooLarge = 2010;       // a property registration of more than 4096 bytes

@@ -22,7 +22,7 @@ const StartupModule kDriver = {"vodriver", VO_MODULE_DRIVER, nullptr /* VoEntryD
 
 const StartupModule kInstallList[] = {
     {"vomultit", VO_MODULE_MULTITHREAD, &VoEntryMultiThread},
-    {"voview", VO_MODULE_VIEW, nullptr /* VoEntryView */},
+    {"voview", VO_MODULE_VIEW, &VoEntryView},
     {"vogeom", VO_MODULE_GEOMETRY, &VoEntryGeometry},
     {"voxform", VO_MODULE_TRANSFORMS, &VoEntryTransforms},
     {"vopoly", VO_MODULE_POLYGONS, nullptr /* VoEntryPolygons */},

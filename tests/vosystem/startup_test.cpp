@@ -45,7 +45,7 @@ TEST(Startup, KernelAndWorkFarmStartStopAndRestart) {
     EXPECT_EQ(vo::ModuleRecord(VO_MODULE_DRIVER), nullptr);
     EXPECT_TRUE(vo::ModuleStarted(VO_MODULE_MULTITHREAD));
     EXPECT_EQ(vo::StartupQueryFunction(VO_MODULE_MULTITHREAD), &vo::VoEntryMultiThread);
-    EXPECT_EQ(vo::ModuleRecord(VO_MODULE_VIEW), nullptr);
+    EXPECT_TRUE(vo::ModuleStarted(VO_MODULE_VIEW));
     EXPECT_EQ(vo::StartupQueryFunction(VO_MODULE_MEMORY), &vo::VoEntryMemory);
     EXPECT_EQ(vo::StartupQueryFunction(VO_MODULE_DRIVER), nullptr);
     EXPECT_EQ(ControlNat32(VO_CONTROL_DEBUG_LEVEL), 0u);

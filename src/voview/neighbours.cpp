@@ -1,0 +1,42 @@
+// What the view module asks of modules that are not part of the library yet.
+// Each procedure answers a fixed fallback until its module joins; that
+// module's author replaces the body with the call named.
+
+#include "voview/view.h"
+
+namespace vo::view {
+
+VtStatus SceneBoundsGet(VtBounds *bounds) {
+  // With the scene model: return VoBoundsGet(bounds).
+  (void)bounds;
+  return kBad;
+}
+
+VtProc ClipSidesProcedure() {
+  // With the polygon clipper: return reinterpret_cast<VtProc>(&VoPolygonClipSides).
+  return nullptr;
+}
+
+VtProc ClipDiscardProcedure() {
+  // With the polygon clipper: return reinterpret_cast<VtProc>(&VoPolygonClipDiscard).
+  return nullptr;
+}
+
+// The driver framework is reached through its callbacks: 0x1a0022 is the
+// current driver's drawing operation, 0x1a0006 closes a run of segments.
+
+void DriverCallbacksRead(PenState *pen) {
+  pen->draw = reinterpret_cast<VtDriverDrawProc>(VoCallBackGet(VO_CALLBACK_DRIVER_DRAW));
+  pen->end = reinterpret_cast<VtDriverSegmentsEndProc>(VoCallBackGet(VO_CALLBACK_DRIVER_SEGMENTS_END));
+}
+
+VtStatus DriverDraw(const PenState *pen, uint32_t type, uint32_t count, VtDrawRecord *record) {
+  // With the driver framework: return VoDriverDraw(nullptr, type, count, record).
+  return pen->draw != nullptr ? pen->draw(type, count, record) : kNotAvailable;
+}
+
+void DriverSegmentsEnd(const PenState *pen) {
+  if (pen->end != nullptr) (void)pen->end();
+}
+
+}  // namespace vo::view

@@ -1,0 +1,44 @@
+// Three-component double vectors for the view module's geometry: the camera
+// frame, the window and the camera motions work in doubles and keep floats
+// only where the records hold them.
+#pragma once
+
+#include <cmath>
+
+namespace vo::view {
+
+struct D3 {
+  double x = 0, y = 0, z = 0;
+};
+
+inline D3 FromFloats(const float *p) { return {p[0], p[1], p[2]}; }
+inline void ToFloats(const D3 &a, float *p) {
+  p[0] = static_cast<float>(a.x);
+  p[1] = static_cast<float>(a.y);
+  p[2] = static_cast<float>(a.z);
+}
+inline void ToDoubles(const D3 &a, double *p) {
+  p[0] = a.x;
+  p[1] = a.y;
+  p[2] = a.z;
+}
+
+inline D3 operator+(const D3 &a, const D3 &b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
+inline D3 operator-(const D3 &a, const D3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline D3 operator-(const D3 &a) { return {-a.x, -a.y, -a.z}; }
+inline D3 operator*(const D3 &a, double k) { return {a.x * k, a.y * k, a.z * k}; }
+inline D3 operator*(double k, const D3 &a) { return a * k; }
+inline D3 operator/(const D3 &a, double k) { return {a.x / k, a.y / k, a.z / k}; }
+inline double Dot(const D3 &a, const D3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline D3 Cross(const D3 &a, const D3 &b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+inline double Length(const D3 &a) { return std::sqrt(Dot(a, a)); }
+// The vector scaled to unit length; a zero vector stays zero.
+inline D3 Unit(const D3 &a) {
+  const double l = Length(a);
+  return l > 0 ? a / l : a;
+}
+inline bool Finite(const D3 &a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
+
+}  // namespace vo::view
