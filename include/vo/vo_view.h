@@ -60,8 +60,37 @@ extern "C" {
 #define VO_CALLBACK_VIEW_CLIP_SIDES 0x90001u   /* VoPolygonClipSides */
 #define VO_CALLBACK_VIEW_CLIP_DISCARD 0x90002u /* VoPolygonClipDiscard */
 
+/* Where clipping finds its data in the elements of one contents layout
+ * (VoClipLayoutGet): byte offsets in the vertex and polygon data blocks, -1
+ * for a property the layout lacks. Renderers look the layout up once per
+ * primitive and pass it to the culling and clipping procedures. */
+typedef struct VtClipLayout {
+  int32_t screen;       /* vertex screen point (1027) */
+  int32_t vertex_next;  /* vertex next (1026): null for a vertex made by clipping */
+  int32_t vrefs;        /* polygon vertex references (514) */
+  int32_t vrefsclip;    /* polygon clipped boundary (515) */
+  int32_t polygon_next; /* polygon next (516); -1: the polygons are not on a ring */
+} VtClipLayout;
+
+/* Results of VoViewProjectBounds and VoViewClassifyPoints. */
+#define VO_CLIP_OUTSIDE 0 /* wholly outside one side */
+#define VO_CLIP_PARTLY 1  /* partly inside */
+#define VO_CLIP_INSIDE 2  /* wholly inside every side */
+
+/* Side indices of VoPolygonClipSides, with the window fraction each reads. */
+#define VO_CLIP_SIDE_LEFT 0   /* x0 */
+#define VO_CLIP_SIDE_RIGHT 1  /* x1 */
+#define VO_CLIP_SIDE_TOP 2    /* y0 */
+#define VO_CLIP_SIDE_BOTTOM 3 /* y1 */
+#define VO_CLIP_SIDE_NEAR 4
+#define VO_CLIP_SIDE_FAR 5
+
 #ifdef __cplusplus
 }
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(VtClipLayout) == 20, "clip layouts are passed by address");
 #endif
 
 #endif /* VO_VIEW_H */

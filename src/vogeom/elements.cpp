@@ -70,7 +70,8 @@ void *DataBlockAllocate(const VtContentsKindTable *t, VtPrimitive *owner, uint32
   auto *h = static_cast<VtElementHeader *>(VoPoolAllocate(t->pool));
   if (h == nullptr) return nullptr;
   h->owner = owner;
-  h->kind = kind;
+  h->kind = static_cast<uint16_t>(kind);
+  h->keep = 0;
   h->check = kElementLive;
   void *block = h + 1;
   std::memset(block, 0, t->block_size);

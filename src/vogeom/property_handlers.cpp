@@ -221,7 +221,9 @@ VtStatus VrefsDestroy(VtPrimitive *p, void *polygon) {
 
 // True when a vertex is on the primitive's vertex ring: ring members carry a
 // next link; without a next property only the first vertex is on the ring.
+// A vertex with keep marks is held by a sub-window clip and counts as kept.
 bool OnVertexRing(VtPrimitive *p, void *vertex) {
+  if (ElementHeaderOf(vertex)->keep != 0) return true;
   if (void **next = ElemField<void *>(p, vertex, VO_VERT_NEXT)) return *next != nullptr;
   return vertex == RingFirst(p, VO_ELEMENT_VERTEX);
 }

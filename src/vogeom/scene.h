@@ -58,13 +58,20 @@ static_assert(offsetof(VtPrimitive, contents) == 0 && offsetof(VtPrimitive, data
 // The hidden header just in front of every data block of a primitive, a
 // polygon, an edge or a vertex. The owner is kept up to date when rings move
 // between primitive records (conversion, copy with kept rings).
+//
+// keep counts the marks a sub-window clip puts on vertices that an earlier
+// clip made and that its own clip steps must not destroy; while it is
+// non-zero no clip step and no release of a clipped boundary destroys the
+// vertex.
 struct VtElementHeader {
   VtPrimitive *owner;
-  uint32_t kind;   // VO_ELEMENT_...
+  uint16_t kind;   // VO_ELEMENT_...
+  uint16_t keep;   // keep marks (vertices)
   uint32_t check;  // vo::kElementLive while the block is in use
 };
 static_assert(offsetof(VtElementHeader, owner) == 0 && offsetof(VtElementHeader, kind) == 8 &&
-                  offsetof(VtElementHeader, check) == 12 && sizeof(VtElementHeader) == 16,
+                  offsetof(VtElementHeader, keep) == 10 && offsetof(VtElementHeader, check) == 12 &&
+                  sizeof(VtElementHeader) == 16,
               "element headers are read by layout");
 
 // Element handles are the addresses of data blocks; they are never defined.

@@ -18,6 +18,9 @@ constexpr uint32_t kWorkFarmCallbackRefused = 2001;  // a work-farm callback set
 constexpr uint32_t kWorkFarmBadArgument = 2002;      // a work-farm procedure refuses its arguments
 constexpr uint32_t kViewArgumentRefused = 2090;  // a view procedure refuses an argument (procedure, reason)
 
+// View clipping, expansion and picking, from 2060.
+constexpr uint32_t kClipRefused = 2060;       // a clipping procedure refuses its arguments (procedure, reason)
+
 // Geometry module (vogeom), from 2010.
 constexpr uint32_t kPropertyTooLarge = 2010;       // a property registration of more than 4096 bytes
 constexpr uint32_t kLayoutTooLarge = 2011;         // an element layout over 32767 bytes or a pool chunk

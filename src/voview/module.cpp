@@ -183,9 +183,7 @@ VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
     case VO_CALLBACK_VIEW_CLIP_DISCARD: *slot = ClipDiscardProcedure(); break;
     default: *slot = nullptr; return kBad;
   }
-  // A procedure of the polygon clipper that is not there yet is answered as
-  // not available.
-  return *slot != nullptr ? 0 : kNotAvailable;
+  return 0;
 }
 
 }  // namespace

@@ -12,15 +12,9 @@ VtStatus SceneBoundsGet(VtBounds *bounds) {
   return kBad;
 }
 
-VtProc ClipSidesProcedure() {
-  // With the polygon clipper: return reinterpret_cast<VtProc>(&VoPolygonClipSides).
-  return nullptr;
-}
+VtProc ClipSidesProcedure() { return reinterpret_cast<VtProc>(&VoPolygonClipSides); }
 
-VtProc ClipDiscardProcedure() {
-  // With the polygon clipper: return reinterpret_cast<VtProc>(&VoPolygonClipDiscard).
-  return nullptr;
-}
+VtProc ClipDiscardProcedure() { return reinterpret_cast<VtProc>(&VoPolygonClipDiscard); }
 
 // The driver framework is reached through its callbacks: 0x1a0022 is the
 // current driver's drawing operation, 0x1a0006 closes a run of segments.

@@ -320,7 +320,7 @@ void PenStart(PenState *pen);
 // The scene bounds (VoBoundsGet); 0x20000012 without the scene model.
 VtStatus SceneBoundsGet(VtBounds *bounds);
 // The procedures of look-ups 0x90001 and 0x90002 (VoPolygonClipSides,
-// VoPolygonClipDiscard); null until the polygon clipper exists.
+// VoPolygonClipDiscard).
 VtProc ClipSidesProcedure();
 VtProc ClipDiscardProcedure();
 // Reads the output-driver callbacks the pen uses.

@@ -46,14 +46,15 @@ TEST_F(ViewTest, ControlsSteerTheCameraFlagsAndLookUpsCannotBeSet) {
   EXPECT_EQ(set(0x90003, &v), VO_STATUS_BAD_ARGUMENT);
   EXPECT_TRUE(g_posted.empty());
 
-  // Look-ups: the polygon clipper's procedures are not there yet.
-  EXPECT_EQ(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES), nullptr);
+  // Look-ups: the sub-window clipper's two procedures, nothing else.
+  EXPECT_EQ(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES), reinterpret_cast<VtProc>(&VoPolygonClipSides));
   VoEntryView(VO_QUERY_CALLBACK, &answer);
   auto look_up = reinterpret_cast<VtCallBackProc>(answer.value.fn);
-  VtProc slot = reinterpret_cast<VtProc>(&VoViewGet);
-  EXPECT_EQ(look_up(0, VO_CALLBACK_VIEW_CLIP_DISCARD, &slot), VO_STATUS_UNAVAILABLE);
-  EXPECT_EQ(slot, nullptr);
+  VtProc slot = nullptr;
+  EXPECT_EQ(look_up(0, VO_CALLBACK_VIEW_CLIP_DISCARD, &slot), 0u);
+  EXPECT_EQ(slot, reinterpret_cast<VtProc>(&VoPolygonClipDiscard));
   EXPECT_EQ(look_up(0, 0x90003, &slot), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(slot, nullptr);
   EXPECT_EQ(VoCallBackSet(VO_CALLBACK_VIEW_CLIP_SIDES, reinterpret_cast<VtProc>(&VoViewGet)),
             VO_STATUS_BAD_ARGUMENT);
 }

@@ -1,6 +1,6 @@
 // A started kernel with the view module, the transform module and a stand-in
 // for the driver framework (module 26) that records what the view module
-// draws through it.
+// draws through it (support/recording_driver.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,58 +10,11 @@
 #include <vector>
 
 #include "support/kernel_fixture.h"
+#include "support/recording_driver.h"
 #include "vosystem/message_numbers.h"
-#include "vosystem/module_entry.h"
 #include "voview/view.h"
 
 namespace vo::test {
-
-using Point4 = std::array<float, 4>;
-
-// Module 26 answering the two drawing callbacks of the view module.
-struct RecordingDriver {
-  static inline std::vector<std::array<Point4, 2>> lines;  // each 0x404 draw
-  static inline std::vector<uint32_t> types;
-  static inline int ends = 0;  // calls of 0x1a0006
-
-  static void Reset() {
-    lines.clear();
-    types.clear();
-    ends = 0;
-  }
-  static VtStatus Draw(uint32_t type, uint32_t count, VtDrawRecord *record) {
-    types.push_back(type);
-    EXPECT_EQ(count, 2u);
-    EXPECT_EQ(record->kind, 0);
-    auto **points = static_cast<float **>(record->points);
-    std::array<Point4, 2> line{};
-    for (int i = 0; i < 2; ++i)
-      for (int c = 0; c < 4; ++c) line[i][c] = points[i][c];
-    lines.push_back(line);
-    return 0;
-  }
-  static VtStatus End() {
-    ++ends;
-    return 0;
-  }
-  static VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
-    if (direction != 0) return VO_STATUS_BAD_ARGUMENT;
-    *slot = code == VO_CALLBACK_DRIVER_DRAW           ? reinterpret_cast<VtProc>(&Draw)
-            : code == VO_CALLBACK_DRIVER_SEGMENTS_END ? reinterpret_cast<VtProc>(&End)
-                                                      : nullptr;
-    return *slot != nullptr ? 0 : VO_STATUS_UNAVAILABLE;
-  }
-  static VtStatus Start() { return 0; }  // a module without one is never started
-  static VtStatus Query(uint32_t query, VtTypedValue *answer) {
-    static const ModuleDescription kDriver = {.number = VO_MODULE_DRIVER,
-                                              .name = "vodriver",
-                                              .banner = "recording driver",
-                                              .build_time = 0,
-                                              .start = &Start,
-                                              .callback = &Callback};
-    return ModuleQueryAnswer(kDriver, query, answer);
-  }
-};
 
 class ViewTest : public PooledKernelTest {
  protected:

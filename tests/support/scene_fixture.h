@@ -1,0 +1,96 @@
+// A started kernel with the modules a scene needs, installed in start-up
+// order: the stand-in driver framework (support/recording_driver.h), views,
+// geometry and transforms; and helpers that build small scenes.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <initializer_list>
+#include <vector>
+
+#include "support/geometry_fixture.h"
+#include "support/recording_driver.h"
+#include "vogeom/scene.h"
+#include "vomemman/pool.h"
+
+namespace vo::test {
+
+class SceneTest : public GeometryTest {
+ protected:
+  void SetUp() override {
+    PooledKernelTest::SetUp();
+    RecordingDriver::Reset();
+    ASSERT_EQ(VoInstallModule(&RecordingDriver::Query), 0u);
+    ASSERT_EQ(VoInstallModule(&VoEntryView), 0u);
+    ASSERT_EQ(VoInstallModule(&VoEntryGeometry), 0u);
+    ASSERT_EQ(VoInstallModule(&VoEntryTransforms), 0u);
+    ASSERT_EQ(VoSystemStart(), 0u);
+    g_posted.clear();
+  }
+
+ public:
+  // Gives a primitive a transform the way the transform module does it
+  // (callback 0xf0006). While that module cannot, the transform is held in
+  // property 291 directly (and is not counted).
+  static VtStatus AttachTransform(VtPrimitive *p, VtTransform *t) {
+    using SetProc = VtStatus (*)(VtPrimitive *, VtTransform *);
+    if (auto set = reinterpret_cast<SetProc>(VoCallBackGet(0xf0006))) return set(p, t);
+    if (PropertyDescriptor(VO_PRIM_TRANSFORM) == nullptr &&
+        VoPrimitivePropertyRegister("voxform:transform:291", VtGenericPtr, 1) != VO_PRIM_TRANSFORM)
+      return VO_STATUS_UNAVAILABLE;
+    VtTypedValue v{};
+    v.value.p = &t;
+    const VtStatus s = VoPrimitiveSetProperty(p, VO_PRIM_TRANSFORM, &v);
+    p->flags |= VO_PRIMITIVE_HAS_TRANSFORM;
+    return s;
+  }
+  // True when primitives count their transforms (so that a test may let go
+  // of its own reference).
+  static bool TransformsCounted() { return VoCallBackGet(0xf0006) != nullptr; }
+
+  static VtTransform *Translation(double x, double y, double z) {
+    VtTransform *t = VoTransformCreate();
+    const double offset[3] = {x, y, z};
+    EXPECT_EQ(VoTransformTranslate(t, offset), 0u);
+    return t;
+  }
+
+  static void SetPlane(VtPrimitive *p, void *polygon, std::array<float, 4> plane) {
+    float *f = PropertyAt<float>(p, polygon, VO_POLY_PLANE);
+    ASSERT_NE(f, nullptr);
+    for (int i = 0; i < 4; ++i) f[i] = plane[i];
+  }
+  static const float *World(VtPrimitive *p, void *vertex) {
+    return PropertyAt<float>(p, vertex, VO_VERT_WORLD);
+  }
+  static const float *Screen(VtPrimitive *p, void *vertex) {
+    return PropertyAt<float>(p, vertex, VO_VERT_SCREEN);
+  }
+  static VtReference *Clipped(VtPrimitive *p, void *polygon) {
+    return *PropertyAt<VtReference *>(p, polygon, VO_POLY_VREFSCLIP);
+  }
+  // The vertices a reference ring names, first node to last.
+  static std::vector<void *> Nodes(const VtReference *ring) {
+    std::vector<void *> out;
+    if (ring == nullptr) return out;
+    const VtReference *node = ring;
+    do {
+      node = node->next;
+      out.push_back(node->data);
+    } while (node != ring && out.size() < 10000);
+    return out;
+  }
+  // The primitives a reference list names, in list order.
+  static std::vector<VtPrimitive *> Listed(const VtReference *list) {
+    std::vector<VtPrimitive *> out;
+    for (void *p : Nodes(list)) out.push_back(static_cast<VtPrimitive *>(p));
+    return out;
+  }
+  static uint32_t VerticesInUse(VtPrimitive *p) {
+    return KindTable(p->contents, VO_ELEMENT_VERTEX)->pool->blocks_in_use;
+  }
+  static uint32_t NodesInUse() { return VoReferencePoolGet()->blocks_in_use; }
+};
+
+}  // namespace vo::test
