@@ -228,7 +228,9 @@ enum VtPrimitiveType {
 
 /* The flags of the type-and-flags word. */
 #define VO_PRIMITIVE_TYPE_MASK 0xFu
-#define VO_PRIMITIVE_BRIDGED 0x20u /* inner loops bridged by the last intersection */
+#define VO_PRIMITIVE_RETAINED_PIECE 0x10u /* a piece of a retained expansion, destroyed with its primitive \
+                                           */
+#define VO_PRIMITIVE_BRIDGED 0x20u        /* inner loops bridged by the last intersection */
 #define VO_PRIMITIVE_TWO_SIDED 0x40u
 #define VO_PRIMITIVE_TRIANGLES 0x80u      /* every polygon is a triangle */
 #define VO_PRIMITIVE_HAS_EDGES 0x100u     /* shared edges have been built */
@@ -246,6 +248,14 @@ enum VtPrimitiveType {
 #define VO_PRIMITIVE_PRELIT_DIRECT 0x100000u
 #define VO_PRIMITIVE_PRELIT_AREA 0x200000u
 #define VO_PRIMITIVE_INTERSECT_MARK2 0x400000u
+
+/* Expansion options (VoPrimitiveExpandToList, VoPrimitiveExpand,
+ * VoPrimitiveListExpand). */
+#define VO_EXPAND_RIBBONS 2u       /* line primitives become ribbons of polygons */
+#define VO_EXPAND_AS_LIST 4u       /* expand to a fixed point: every piece is expanded again */
+#define VO_EXPAND_RETAIN 16u       /* keep the pieces on the primitive (flag 0x2000, property 297) */
+#define VO_EXPAND_PARENT 32u       /* every piece holds the primitive as its parent (263) */
+#define VO_EXPAND_OWN_VERTICES 64u /* pieces keep the primitive's vertex properties too */
 
 /* Contents kind masks (VoContentsMerge, VoContentsGetDataSize). */
 #define VO_CONTENTS_PRIMITIVE 1u

@@ -71,6 +71,8 @@ struct GeomContext {
 // Procedures of the transform module, fetched by callback code; defaults
 // stand in while it does not answer.
 using TransformPointProc = VtStatus (*)(float *out, const float *in, void *transform);
+using TransformNormalProc = VtStatus (*)(float *out, const float *point, const float *normal,
+                                         void *transform);
 using TransformBoundsProc = VtStatus (*)(VtBounds *out, const VtBounds *in, void *transform);
 using TransformCopyProc = void *(*)(void *transform);
 using TransformDestroyProc = VtStatus (*)(void *transform);
@@ -120,7 +122,7 @@ struct GeomState {
   const void *view_direction;   // view value 19
   const void *view_eye;         // view value 4
   TransformPointProc transform_point;
-  TransformPointProc transform_normal;
+  TransformNormalProc transform_normal;
   TransformBoundsProc transform_bounds;
   TransformCopyProc transform_copy;
   TransformDestroyProc transform_destroy;

@@ -161,6 +161,10 @@ VtStatus TransformPointCopy(float *out, const float *in, void *) {
   if (out != nullptr && in != nullptr && out != in) std::memcpy(out, in, 3 * sizeof(float));
   return 0;
 }
+VtStatus TransformNormalCopy(float *out, const float *, const float *normal, void *) {
+  if (out != nullptr && normal != nullptr && out != normal) std::memcpy(out, normal, 3 * sizeof(float));
+  return 0;
+}
 VtStatus TransformBoundsCopy(VtBounds *out, const VtBounds *in, void *) {
   if (out != nullptr && in != nullptr) *out = *in;
   return 0;
@@ -181,7 +185,7 @@ VtStatus CallbacksChanged() {
   if (g == nullptr) return 0;
   ViewValuesFetch(g);
   g->transform_point = Fetched<TransformPointProc>(0xf0001, &TransformPointCopy);
-  g->transform_normal = Fetched<TransformPointProc>(0xf000b, &TransformPointCopy);
+  g->transform_normal = Fetched<TransformNormalProc>(0xf000b, &TransformNormalCopy);
   g->transform_bounds = Fetched<TransformBoundsProc>(0xf0002, &TransformBoundsCopy);
   g->transform_copy = Fetched<TransformCopyProc>(0xf0004, &TransformCopyNone);
   g->transform_destroy = Fetched<TransformDestroyProc>(0xf0007, &TransformDestroyNone);

@@ -172,10 +172,12 @@ VtStatus RetainedDestroy(VtPrimitive *p) {
   const VtReference *node = list;
   do {
     node = node->next;
-    // A primitive that did not expand is its own piece: it is being
-    // destroyed already.
+    // Only the pieces made for the expansion belong to the primitive; the
+    // members of a list (and the primitive itself) are left alone.
     auto *piece = static_cast<VtPrimitive *>(node->data);
-    if (piece != nullptr && piece != p && PrimitiveLive(piece)) s |= VoPrimitiveDestroy(piece);
+    if (piece != nullptr && piece != p && PrimitiveLive(piece) &&
+        (piece->flags & VO_PRIMITIVE_RETAINED_PIECE))
+      s |= VoPrimitiveDestroy(piece);
   } while (node != list);
   return s | VoReferenceListDestroy(list, nullptr);
 }

@@ -47,22 +47,17 @@ VtStatus PrimitiveEdgesInitialise(VtPrimitive *p);
 // (reset of 268). Stand-in: answers 0.
 VtStatus PrimitiveEdgesLink(VtPrimitive *p);
 
-// ---- Expansion (to come: expansion.cpp) -------------------------------------
-//
-// Nothing here calls expansion yet. What it will use is in place: the
-// extra contents (control 0x20001), the default requested contents of types
-// 11 and 12 (GeomState::expand11_contents, expand12_contents), the outside
-// expanders and transform procedures fetched by the callbacks-changed
-// procedure, the sticky status word, ContentsUnionVertices, the copier
-// (PrimitiveCopyInternal), ListPath (list_walk.h) against member lists that
-// lead back to themselves, and the retained property 297 whose destroy
-// handler and copy rules are in property_handlers.cpp and copy.cpp.
+// Expansion (expansion*.cpp, expansion.h) uses the copier, ListPath against
+// member lists that lead back to themselves, the transform procedures and
+// the outside expanders fetched when callbacks change, and the retained
+// property 297, whose destroy handler destroys only the pieces marked
+// VO_PRIMITIVE_RETAINED_PIECE.
 
 // ---- view_link.cpp: values of the current view -----------------------------
 
 // Caches the addresses of the current view's evaluated values 12, 19 and 4
-// in the module state (callbacks-changed procedure). Stand-in: leaves them
-// null while there is no view module.
+// in the module state (callbacks-changed procedure); null while the view
+// module is not started.
 void ViewValuesFetch(GeomState *g);
 
 }  // namespace vo

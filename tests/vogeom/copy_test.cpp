@@ -185,6 +185,7 @@ TEST_F(Copy, ConversionsReleaseWhatTheyDrop) {
 TEST_F(Copy, ACopyOfARetainedExpansionExpandsAfresh) {
   VtPrimitive *p = VoPrimitiveCreate(Contents({VO_PRIM_RETAINED}), 1);
   VtPrimitive *piece = VoPrimitiveCreate(nullptr, 1);
+  VoPrimitiveSetFlags(piece, VoPrimitiveGetFlags(piece) | VO_PRIMITIVE_RETAINED_PIECE);
   *PropertyAt<VtReference *>(p, nullptr, VO_PRIM_RETAINED) = VoReferenceNodeCreate(piece);
   VoPrimitiveSetFlags(p, VoPrimitiveGetFlags(p) | VO_PRIMITIVE_RETAINED);
   VtPrimitive *copy = VoPrimitiveCopy(p, nullptr);

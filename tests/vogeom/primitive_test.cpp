@@ -203,14 +203,18 @@ TEST_F(Primitives, ShortcutsReadTheirPropertiesWhenRegistered) {
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }
 
-TEST_F(Primitives, RetainedPiecesGoWithThePrimitiveButNotItself) {
+TEST_F(Primitives, RetainedPiecesGoWithThePrimitiveButNotItselfNorOthers) {
   VtPrimitive *p = VoPrimitiveCreate(Contents({VO_PRIM_RETAINED}), 1);
   VtPrimitive *piece = VoPrimitiveCreate(nullptr, 1);
-  VtPrimitive *pieces[2] = {p, piece};  // an untransformed primitive is its own piece
-  *PropertyAt<VtReference *>(p, nullptr, VO_PRIM_RETAINED) = VoPrimitiveListCreate(2, pieces);
+  VoPrimitiveSetFlags(piece, VoPrimitiveGetFlags(piece) | VO_PRIMITIVE_RETAINED_PIECE);
+  VtPrimitive *member = VoPrimitiveCreate(nullptr, 1);  // a list's member is a piece of its own
+  VtPrimitive *pieces[3] = {p, piece, member};          // an untransformed primitive is its own piece
+  *PropertyAt<VtReference *>(p, nullptr, VO_PRIM_RETAINED) = VoPrimitiveListCreate(3, pieces);
   VoPrimitiveSetFlags(p, VoPrimitiveGetFlags(p) | VO_PRIMITIVE_RETAINED);
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
   EXPECT_FALSE(PrimitiveLive(piece));
+  EXPECT_TRUE(PrimitiveLive(member));
+  EXPECT_EQ(VoPrimitiveDestroy(member), 0u);
 }
 
 }  // namespace
