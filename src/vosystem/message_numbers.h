@@ -31,4 +31,7 @@ constexpr uint32_t kElementForeign = 2015;         // an element of another layo
 constexpr uint32_t kPrimitiveNotLive = 2016;       // an address that is no live primitive
 constexpr uint32_t kPropertyNoStorage = 2017;      // a set of a property that has no storage
 
+// Transform module (voxform), from 2050.
+constexpr uint32_t kTransformNotLive = 2050;  // an address that is no live transform record
+
 }  // namespace vo::messages

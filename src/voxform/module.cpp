@@ -132,8 +132,6 @@ VtProc CallbackProcedure(uint32_t code) {
 VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction != 0 || slot == nullptr || code < 0xf0001 || code > 0xf000c) return kBad;
   *slot = CallbackProcedure(code);
-  // A procedure that is not there yet (the primitive setter before the
-  // scene model joins) is answered as not available.
   return *slot != nullptr ? 0 : kNotAvailable;
 }
 

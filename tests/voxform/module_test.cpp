@@ -33,11 +33,9 @@ TEST_F(ModuleTest, CallbacksGiveTheModulesProcedures) {
   EXPECT_EQ(VoCallBackGet(0xf0002), reinterpret_cast<VtProc>(&VoTransformBounds));
   EXPECT_EQ(VoCallBackGet(0xf000a), reinterpret_cast<VtProc>(&VoTransformGetType));
   EXPECT_EQ(VoCallBackGet(0xf000c), reinterpret_cast<VtProc>(&VoTransformNormalInverse));
-  for (uint32_t code = 0xf0001; code <= 0xf000c; ++code) {
-    if (code != 0xf0006) {
-      EXPECT_NE(VoCallBackGet(code), nullptr) << std::hex << code;
-    }
-  }
+  EXPECT_EQ(VoCallBackGet(0xf0006), reinterpret_cast<VtProc>(&VoPrimitiveSetTransform));
+  for (uint32_t code = 0xf0001; code <= 0xf000c; ++code)
+    EXPECT_NE(VoCallBackGet(code), nullptr) << std::hex << code;
   // Through the callback the procedure works as called directly.
   auto point = reinterpret_cast<VtStatus (*)(float *, const float *, VtTransform *)>(VoCallBackGet(0xf0001));
   float p[3] = {1, 1, 1};
@@ -49,13 +47,9 @@ TEST_F(ModuleTest, CallbacksGiveTheModulesProcedures) {
 }
 
 TEST_F(ModuleTest, StartTerminateAndMemoryRelease) {
-  VtTypedValue a{};
-  VoEntryTransforms(VO_QUERY_START, &a);
-  auto start = reinterpret_cast<VtModuleProc>(a.value.fn);
-  VoEntryTransforms(VO_QUERY_TERMINATE, &a);
-  auto terminate = reinterpret_cast<VtModuleProc>(a.value.fn);
-  VoEntryTransforms(VO_QUERY_MEMORY_RELEASE, &a);
-  auto release = reinterpret_cast<VtModuleProc>(a.value.fn);
+  const VtModuleProc start = ModuleProcedure(VO_QUERY_START);
+  const VtModuleProc terminate = ModuleProcedure(VO_QUERY_TERMINATE);
+  const VtModuleProc release = ModuleProcedure(VO_QUERY_MEMORY_RELEASE);
 
   EXPECT_EQ(start(), 0x40000012u);  // the state exists already
   EXPECT_EQ(release(), 0u);

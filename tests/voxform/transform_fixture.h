@@ -18,6 +18,7 @@ class TransformTest : public PooledKernelTest {
  protected:
   void SetUp() override {
     PooledKernelTest::SetUp();
+    InstallBefore();
     ASSERT_EQ(VoInstallModule(&VoEntryTransforms), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     g_posted.clear();
@@ -26,6 +27,14 @@ class TransformTest : public PooledKernelTest {
     for (VtTransform *t : made_) (void)VoTransformRelease(t);
     made_.clear();
     PooledKernelTest::TearDown();
+  }
+  // Modules installed ahead of the transform module (they start first).
+  virtual void InstallBefore() {}
+  // The module procedure the query answers (start, terminate, memory release).
+  static VtModuleProc ModuleProcedure(uint32_t query) {
+    VtTypedValue a{};
+    VoEntryTransforms(query, &a);
+    return reinterpret_cast<VtModuleProc>(a.value.fn);
   }
   // Keeps the transform until the end of the test.
   VtTransform *Keep(VtTransform *t) {
