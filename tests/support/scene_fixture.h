@@ -30,25 +30,6 @@ class SceneTest : public GeometryTest {
   }
 
  public:
-  // Gives a primitive a transform the way the transform module does it
-  // (callback 0xf0006). While that module cannot, the transform is held in
-  // property 291 directly (and is not counted).
-  static VtStatus AttachTransform(VtPrimitive *p, VtTransform *t) {
-    using SetProc = VtStatus (*)(VtPrimitive *, VtTransform *);
-    if (auto set = reinterpret_cast<SetProc>(VoCallBackGet(0xf0006))) return set(p, t);
-    if (PropertyDescriptor(VO_PRIM_TRANSFORM) == nullptr &&
-        VoPrimitivePropertyRegister("voxform:transform:291", VtGenericPtr, 1) != VO_PRIM_TRANSFORM)
-      return VO_STATUS_UNAVAILABLE;
-    VtTypedValue v{};
-    v.value.p = &t;
-    const VtStatus s = VoPrimitiveSetProperty(p, VO_PRIM_TRANSFORM, &v);
-    p->flags |= VO_PRIMITIVE_HAS_TRANSFORM;
-    return s;
-  }
-  // True when primitives count their transforms (so that a test may let go
-  // of its own reference).
-  static bool TransformsCounted() { return VoCallBackGet(0xf0006) != nullptr; }
-
   static VtTransform *Translation(double x, double y, double z) {
     VtTransform *t = VoTransformCreate();
     const double offset[3] = {x, y, z};

@@ -91,8 +91,8 @@ TEST_F(ExpansionTest, UntransformedPrimitivesDoNotExpand) {
 
 TEST_F(ExpansionTest, AListOfTransformedMeshesExpandsToWorldSpaceTemporaries) {
   VtPrimitive *a = Square(0), *b = Square(2, MeshContents({VO_VERT_TEXCOORDS}));
-  ASSERT_EQ(AttachTransform(a, Shift(0, 10, 0)), 0u);
-  ASSERT_EQ(AttachTransform(b, Shift(0, 0, -5)), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(a, Shift(0, 10, 0)), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(b, Shift(0, 0, -5)), 0u);
   VtPrimitive *list = List({a, nullptr, b});
   const Points a_points = WorldPoints(a), b_points = WorldPoints(b);
   const uint32_t before = PrimitivesInUse();
@@ -140,7 +140,7 @@ VtStatus RecordingNormal(float *out, const float *point, const float *normal, vo
 
 TEST_F(ExpansionTest, NormalsAreCarriedAtTheUntransformedPoint) {
   VtPrimitive *a = Square(3, MeshContents({VO_VERT_NORMAL}));
-  ASSERT_EQ(AttachTransform(a, Shift(1, 2, 3)), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(a, Shift(1, 2, 3)), 0u);
   GeomState *g = Geom();
   const TransformNormalProc normal = g->transform_normal;
   g->transform_normal = &RecordingNormal;
@@ -155,7 +155,7 @@ TEST_F(ExpansionTest, NormalsAreCarriedAtTheUntransformedPoint) {
 
 TEST_F(ExpansionTest, ARetainedExpansionIsAnsweredAgainAndGoesWithItsPrimitive) {
   VtPrimitive *a = Square(0);
-  ASSERT_EQ(AttachTransform(a, Shift(0, 1, 0)), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(a, Shift(0, 1, 0)), 0u);
   const uint32_t before = PrimitivesInUse();
   VtReference *first = VoPrimitiveExpandToList(a, nullptr, VO_EXPAND_RETAIN);
   VtReference *second = VoPrimitiveExpandToList(a, nullptr, VO_EXPAND_RETAIN);
@@ -187,7 +187,7 @@ TEST_F(ExpansionTest, ARetainedExpansionIsAnsweredAgainAndGoesWithItsPrimitive) 
 
 TEST_F(ExpansionTest, PiecesNameTheirParentAndTakeTheExtraContents) {
   VtPrimitive *a = Square(0);
-  ASSERT_EQ(AttachTransform(a, Shift(0, 1, 0)), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(a, Shift(0, 1, 0)), 0u);
   VtReference *pieces = VoPrimitiveExpandToList(a, nullptr, VO_EXPAND_PARENT);
   ASSERT_EQ(Listed(pieces).size(), 1u);
   VtPrimitive *piece = Listed(pieces)[0];
@@ -234,15 +234,14 @@ TEST_F(ExpansionTest, ListsThatContainThemselvesAreRefused) {
 }
 
 TEST_F(ExpansionTest, ListCopiesPassOnTheirTransformMaterialAndParent) {
-  if (!TransformsCounted()) GTEST_SKIP() << "primitives do not hold transforms of their own yet";
   if (PropertyDescriptor(VO_PRIM_MATERIAL) == nullptr) {
     ASSERT_EQ(VoPrimitivePropertyRegister("voshader:material:271", VtGenericPtr, 1), VO_PRIM_MATERIAL);
   }
-  VtPrimitive *moved = Square(0), *plain = Square(1);
-  ASSERT_EQ(AttachTransform(moved, Shift(0, 1, 0)), 0u);
+  VtPrimitive *moved = Square(0, MeshContents({VO_PRIM_PARENT})), *plain = Square(1);
+  ASSERT_EQ(VoPrimitiveSetTransform(moved, Shift(0, 1, 0)), 0u);
   VtPrimitive *sub = List({plain});
   VtPrimitive *copy_list = List({moved, sub}, VO_PRIMITIVE_LIST_COPY);
-  ASSERT_EQ(AttachTransform(copy_list, Shift(0, 0, 10)), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(copy_list, Shift(0, 0, 10)), 0u);
   int material = 0;
   void *held = &material;
   VtTypedValue v = TypedPointer(&held);
