@@ -37,7 +37,7 @@ const StartupModule kInstallList[] = {
     {"vorenadv", VO_MODULE_ADVANCED_RENDERER, nullptr /* VoEntryAdvancedRenderer */},
     {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, nullptr /* VoEntryGeometryOperators */},
     {"vorenhid", VO_MODULE_HIDDEN_LINE, nullptr /* VoEntryHiddenLine */},
-    {"voselect", VO_MODULE_SELECTION, nullptr /* VoEntrySelection */},
+    {"voselect", VO_MODULE_SELECTION, &VoEntrySelection},
     {"vophoto", VO_MODULE_PHOTOMETRY, nullptr /* VoEntryPhotometry */},
     {"voscrbuf", VO_MODULE_SCREEN_BUFFER, nullptr /* VoEntryScreenBuffer */},
     {"voshpost", VO_MODULE_POSTPROCESS, nullptr /* VoEntryPostprocess */},
