@@ -8,24 +8,14 @@
 
 #include <vector>
 
+#include "bench_kernel.h"
 #include "vogeom/scene.h"
 
 namespace {
 
 constexpr uint32_t kSide = 708;
 
-void EnsureKernel() {
-  static bool started = [] {
-    vo::VoSystemInitialise();
-    vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
-    vo::VoInstallModule(&vo::VoEntryMemory);
-    vo::VoSystemStart();
-    vo::VoInstallModule(&vo::VoEntryGeometry);
-    vo::VoSystemStart();
-    return true;
-  }();
-  (void)started;
-}
+void EnsureKernel() { vo::bench::KernelStartOnce({&vo::VoEntryGeometry}); }
 
 struct Offsets {
   int32_t polys, verts, poly_next, vrefs, vert_next, world, normal;

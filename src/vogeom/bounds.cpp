@@ -1,15 +1,183 @@
-// Bounds of primitives and the scene-bounds cache. The bounds computation is
-// a stand-in until the bounds work is built; the cache flag is real.
+// Bounds of primitives in their own and in world coordinates, the cached
+// bounds of the scene list, and the length unit conversions.
 
+#include <algorithm>
+
+#include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
+#include "vogeom/list_walk.h"
 #include "vogeom/scene_hooks.h"
 
 namespace vo {
 
-VtStatus PrimitiveBoundsCompute(VtPrimitive *, VtBounds *) { return 0; }
+namespace {
+
+// The bare answer of the bounds procedures to a null address.
+constexpr VtStatus kNullArgument = 16;
+
+// The lists whose bounds are being computed on this thread: a list met
+// again below itself is refused instead of recursing without end.
+thread_local ListPath *t_bounds_path = nullptr;
+
+void Widen(VtBounds *box, const VtBounds &b) {
+  box->xmin = std::min(box->xmin, b.xmin);
+  box->xmax = std::max(box->xmax, b.xmax);
+  box->ymin = std::min(box->ymin, b.ymin);
+  box->ymax = std::max(box->ymax, b.ymax);
+  box->zmin = std::min(box->zmin, b.zmin);
+  box->zmax = std::max(box->zmax, b.zmax);
+}
+
+// The union of the members' world bounds; an empty list gives zeros and
+// 0x20000012.
+VtStatus ListBounds(VtPrimitive *p, VtBounds *box) {
+  ListPath own;
+  ListPath *path = t_bounds_path ? t_bounds_path : &own;
+  if (VtStatus s = path->Enter(p)) return s;
+  ListPath *outer = t_bounds_path;
+  t_bounds_path = path;
+  VtStatus s = 0;
+  bool any = false;
+  VtBounds sum{};
+  if (VtReference *members = ListMembers(p)) {
+    const VtReference *node = members;
+    do {
+      node = node->next;
+      auto *member = static_cast<VtPrimitive *>(node->data);
+      if (!PrimitiveLive(member)) continue;
+      VtBounds b{};
+      s |= VoPrimitiveGetWorldBounds(member, &b);
+      if (any)
+        Widen(&sum, b);
+      else
+        sum = b;
+      any = true;
+    } while (node != members);
+  }
+  t_bounds_path = outer;
+  path->Leave();
+  *box = sum;
+  return any ? s : VO_STATUS_BAD_ARGUMENT;
+}
+
+}  // namespace
+
+VtStatus PrimitiveBoundsCompute(VtPrimitive *p, VtBounds *box) {
+  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
+  if (type == VO_PRIMITIVE_LIST || type == VO_PRIMITIVE_LIST_COPY) return ListBounds(p, box);
+  const int32_t world = PropertyOffset(p->contents, VO_VERT_WORLD);
+  void *first = RingFirst(p, VO_ELEMENT_VERTEX);
+  if (first == nullptr || world < 0) return 0;
+  const float *w = ElementField<float>(first, world);
+  VtBounds b = {w[0], w[0], w[1], w[1], w[2], w[2]};
+  for (void *v = RingNext(p, VO_ELEMENT_VERTEX, first, first); v != nullptr;
+       v = RingNext(p, VO_ELEMENT_VERTEX, v, first)) {
+    w = ElementField<float>(v, world);
+    Widen(&b, VtBounds{w[0], w[0], w[1], w[1], w[2], w[2]});
+  }
+  *box = b;
+  if (type == VO_PRIMITIVE_LINE || type == VO_PRIMITIVE_LINE_MESH) return LineBoundsWiden(p, box);
+  return 0;
+}
+
+// The widening of a line primitive's box by its line width needs the
+// current view's projection; until the view module provides it the box
+// stays as its vertices give it.
+VtStatus LineBoundsWiden(VtPrimitive *, VtBounds *) { return 0; }
 
 void SceneBoundsInvalidate() {
   if (GeomState *g = Geom()) g->scene_bounds_valid = 0;
 }
+
+VtStatus VoPrimitiveGetBounds(VtPrimitive *p, VtBounds *box) {
+  if (p == nullptr || box == nullptr) return kNullArgument;
+  if (!PrimitiveLive(p)) {
+    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY,
+         static_cast<const void *>(p));
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  VtStatus s = 0;
+  if ((p->flags & VO_PRIMITIVE_BOUNDS_HELD) == 0) {
+    // A procedural primitive made otherwise: its class refreshes the bounds.
+    VtProceduralClass **c = PropertyField<VtProceduralClass *>(p, nullptr, VO_PRIM_PROCCLASS);
+    void **data = PropertyField<void *>(p, nullptr, VO_PRIM_PROCDATA);
+    if (c != nullptr && *c != nullptr && (*c)->bounds != nullptr) s = (*c)->bounds(p, data ? *data : nullptr);
+  }
+  VtTypedValue v{};
+  s |= VoPrimitiveGetProperty(p, VO_PRIM_BOUNDS, &v);
+  *box = v.value.p != nullptr ? *static_cast<const VtBounds *>(v.value.p) : VtBounds{};
+  return s;
+}
+
+VtStatus VoPrimitiveGetWorldBounds(VtPrimitive *p, VtBounds *box) {
+  VtStatus s = VoPrimitiveGetBounds(p, box);
+  GeomState *g = Geom();
+  if (p == nullptr || box == nullptr || g == nullptr || !PrimitiveLive(p) ||
+      (p->flags & VO_PRIMITIVE_HAS_TRANSFORM) == 0)
+    return s;
+  const VtBounds own = *box;
+  return s | g->transform_bounds(box, &own, VoPrimitiveGetTransform(p));
+}
+
+VtStatus VoBoundsGet(VtBounds *box) {
+  GeomState *g = Geom();
+  if (box == nullptr || g == nullptr) return box ? VO_STATUS_UNAVAILABLE : kNullArgument;
+  if (!g->scene_bounds_valid && g->scene_list != nullptr) {
+    const VtReference *node = g->scene_list;
+    VtBounds sum{};
+    for (uint32_t i = 0; i < g->scene_count; ++i, node = node->next) {
+      VtBounds b{};
+      VoPrimitiveGetWorldBounds(static_cast<VtPrimitive *>(node->data), &b);
+      if (i == 0)
+        sum = b;
+      else
+        Widen(&sum, b);
+    }
+    g->scene_bounds = sum;
+    g->scene_bounds_valid = 1;
+  }
+  *box = g->scene_bounds;
+  return 0;
+}
+
+VtStatus VoSceneBoundsSet(const VtBounds *box) {
+  GeomState *g = Geom();
+  if (box == nullptr || g == nullptr) return box ? VO_STATUS_UNAVAILABLE : kNullArgument;
+  g->scene_bounds = *box;
+  g->scene_bounds_valid = 1;
+  return 0;
+}
+
+VtStatus VoSceneBoundsInvalidate() {
+  SceneBoundsInvalidate();
+  return 0;
+}
+
+VtStatus VoBoundsCopy(VtBounds *destination, const VtBounds *source, VtTransform *) {
+  if (destination == nullptr || source == nullptr) return kNullArgument;
+  if (destination != source) *destination = *source;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Length units
+// ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint32_t kUnitMetre = 6;  // its factors are all 1
+
+VtStatus UnitScale(float *value, uint32_t factor) {
+  GeomState *g = Geom();
+  if (value == nullptr) return kNullArgument;
+  if (g != nullptr && g->unit_index != kUnitMetre) *value *= g->unit_factors[factor];
+  return 0;
+}
+
+}  // namespace
+
+VtStatus VoLengthToMetres(float *length) { return UnitScale(length, 0); }
+
+VtStatus VoAreaToSquareMetres(float *area) { return UnitScale(area, 3); }
 
 }  // namespace vo

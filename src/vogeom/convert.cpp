@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "vogeom/geom_state.h"
+#include "vogeom/scene_hooks.h"
 
 namespace vo {
 
@@ -128,6 +129,7 @@ VtStatus PrimitiveConvert(VtPrimitive *p, VtContents *to, uint32_t kind, void *e
   if (p == nullptr || to == nullptr) return VO_CLASS_ERROR;
   VtContents *from = p->contents;
   if (from == to) return 0;
+  SceneBoundsInvalidate();
   if (KindTable(from, VO_ELEMENT_POLYGON) == KindTable(to, VO_ELEMENT_POLYGON) &&
       KindTable(from, VO_ELEMENT_EDGE) == KindTable(to, VO_ELEMENT_EDGE) &&
       KindTable(from, VO_ELEMENT_VERTEX) == KindTable(to, VO_ELEMENT_VERTEX))

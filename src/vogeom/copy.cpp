@@ -66,18 +66,6 @@ void ForEachSource(const CopyPlan &c, uint32_t kind, F &&f) {
   for (void *e = first; e != nullptr; e = RingNext(c.source, kind, e, first)) f(e);
 }
 
-// Calls f(node) for every node of a reference ring, first node (the
-// handle's next) to last (the handle).
-template <class F>
-void ForEachNode(VtReference *ring, F &&f) {
-  if (ring == nullptr) return;
-  VtReference *node = ring;
-  do {
-    node = node->next;
-    f(node);
-  } while (node != ring);
-}
-
 // Copies the elements of one ring into the copy, in ring order, linked
 // through the kind's next property; each source element is entered in the
 // element map. reference_field is the copy's field that names reference

@@ -5,6 +5,7 @@
 
 #include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
+#include "vogeom/scene_hooks.h"
 #include "vosystem/reference.h"
 
 namespace vo {
@@ -49,6 +50,7 @@ void *Duplicate(VtPrimitive *p, uint32_t kind, void *element) {
 VtStatus Destroy(VtPrimitive *p, uint32_t kind, void *element) {
   if (p == nullptr) return 0;
   if (!PrimitiveSound(p)) return VO_STATUS_BAD_ARGUMENT;
+  SceneBoundsInvalidate();
   if (element == nullptr) return ElementRingDestroy(p, kind);
   if (!ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
   return ElementDestroy(p, kind, element);
@@ -230,6 +232,7 @@ VtStatus VoVertexCopyData(VtPrimitive *p, VtVertex *destination, VtVertex *sourc
   if (!PrimitiveSound(p) || !ElementSound(p, VO_ELEMENT_VERTEX, destination) ||
       !ElementSound(p, VO_ELEMENT_VERTEX, source))
     return VO_STATUS_BAD_ARGUMENT;
+  SceneBoundsInvalidate();
   if (destination != source)
     std::memcpy(destination, source, KindTable(p->contents, VO_ELEMENT_VERTEX)->block_size);
   return 0;

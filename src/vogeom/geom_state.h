@@ -144,6 +144,18 @@ GeomContext *GeomCurrent();
 // Procedures shared between the module's files
 // ---------------------------------------------------------------------------
 
+// Calls f(node) for every node of a reference ring, first node (the
+// handle's next) to last (the handle); nothing for a null ring.
+template <class F>
+void ForEachNode(VtReference *ring, F &&f) {
+  if (ring == nullptr) return;
+  VtReference *node = ring;
+  do {
+    node = node->next;
+    f(node);
+  } while (node != ring);
+}
+
 // properties.cpp
 VtStatus RegistryCreate(GeomState *g);
 void RegistryDestroy(GeomState *g);

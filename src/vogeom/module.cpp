@@ -165,10 +165,6 @@ VtStatus TransformNormalCopy(float *out, const float *, const float *normal, voi
   if (out != nullptr && normal != nullptr && out != normal) std::memcpy(out, normal, 3 * sizeof(float));
   return 0;
 }
-VtStatus TransformBoundsCopy(VtBounds *out, const VtBounds *in, void *) {
-  if (out != nullptr && in != nullptr) *out = *in;
-  return 0;
-}
 void *TransformCopyNone(void *) { return nullptr; }
 VtStatus TransformDestroyNone(void *) { return 0; }
 VtStatus TransformConcatenateNone(void *, void *) { return 0; }
@@ -186,7 +182,8 @@ VtStatus CallbacksChanged() {
   ViewValuesFetch(g);
   g->transform_point = Fetched<TransformPointProc>(0xf0001, &TransformPointCopy);
   g->transform_normal = Fetched<TransformNormalProc>(0xf000b, &TransformNormalCopy);
-  g->transform_bounds = Fetched<TransformBoundsProc>(0xf0002, &TransformBoundsCopy);
+  g->transform_bounds =
+      Fetched<TransformBoundsProc>(0xf0002, reinterpret_cast<TransformBoundsProc>(&VoBoundsCopy));
   g->transform_copy = Fetched<TransformCopyProc>(0xf0004, &TransformCopyNone);
   g->transform_destroy = Fetched<TransformDestroyProc>(0xf0007, &TransformDestroyNone);
   g->transform_concatenate = Fetched<TransformConcatenateProc>(0xf0005, &TransformConcatenateNone);

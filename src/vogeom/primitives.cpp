@@ -97,6 +97,7 @@ void PrimitiveRecordFree(VtPrimitive *p) {
 VtStatus PrimitiveDestroyInternal(VtPrimitive *p) {
   // Every handler runs and the record is always freed: a failing handler
   // must not leave a half-destroyed primitive behind.
+  SceneBoundsInvalidate();
   VtStatus s = PrimitivePropertiesDestroy(p);
   if (p->data != nullptr) DataBlockFree(KindTable(p->contents, VO_ELEMENT_PRIMITIVE), p->data);
   PrimitiveRecordFree(p);
@@ -135,6 +136,7 @@ uint32_t VoPrimitiveGetFlags(VtPrimitive *p) { return p ? p->flags : 0; }
 
 VtStatus VoPrimitiveSetFlags(VtPrimitive *p, uint32_t flags) {
   if (p == nullptr) return VO_CLASS_ERROR;
+  SceneBoundsInvalidate();
   p->flags = flags;
   return 0;
 }

@@ -169,6 +169,7 @@ VtStatus Get(uint32_t kind, VtPrimitive *p, void *element, uint32_t code, VtType
 VtStatus Reset(uint32_t kind, VtPrimitive *p, void *element, uint32_t code) {
   const VtPropertyDescriptor *d = CodeKind(code) == kind ? DescriptorOf(code) : nullptr;
   if (d == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  SceneBoundsInvalidate();
   if (kind == VO_ELEMENT_VERTEX && code == VO_VERT_NORMAL && element == nullptr)
     return VertexNormalsGenerate(p);
   if (p->contents == nullptr || LayoutOffset(p->contents, kind, CodeSlot(code)) < 0) return 0;
@@ -415,6 +416,7 @@ VtStatus PrimitivePropertiesDestroy(VtPrimitive *p) {
 VtStatus ElementPropertySet(uint32_t kind, VtPrimitive *p, void *element, uint32_t code,
                             const VtTypedValue *value, void **mapped) {
   if (mapped) *mapped = element;
+  SceneBoundsInvalidate();
   const VtPropertyDescriptor *d = CodeKind(code) == kind ? DescriptorOf(code) : nullptr;
   if (d == nullptr) {
     Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPropertyNotRegistered, VO_MODULE_GEOMETRY, code);

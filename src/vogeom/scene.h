@@ -269,6 +269,16 @@ inline VtPrimitive *ElementOwner(const void *block, uint32_t kind) {
 
 inline bool PrimitiveLive(const VtPrimitive *p) { return p != nullptr && p->check == kPrimitiveLive; }
 
+// The value of a property of an element in its primitive's layout (for a
+// primitive code, of the primitive's own data block); null when the layout
+// lacks the property.
+template <class T>
+inline T *PropertyField(const VtPrimitive *p, void *element, uint32_t code) {
+  const int32_t offset = PropertyOffset(p->contents, code);
+  void *block = CodeKind(code) == VO_ELEMENT_PRIMITIVE ? p->data : element;
+  return (offset >= 0 && block != nullptr) ? ElementField<T>(block, offset) : nullptr;
+}
+
 // ---- Registry access (shared by every context; read-only after start-up) ---
 
 // The registry, or null before the geometry module has started.

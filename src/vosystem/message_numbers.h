@@ -7,11 +7,11 @@
 
 namespace vo::messages {
 
-constexpr uint32_t kBadEnvironmentNumber = 368;      // an environment variable does not hold a number
-constexpr uint32_t kNotATimer = 369;                 // an address that is not a timer of the kernel
-constexpr uint32_t kTimerClocksFull = 370;           // a sixth clock for a timer
-constexpr uint32_t kChunkSizeRefused = 1101;         // a chunk-size control value out of range
-constexpr uint32_t kBlockFreeRefused = 1102;         // a block freed into a pool it does not belong to
+constexpr uint32_t kBadEnvironmentNumber = 368;  // an environment variable does not hold a number
+constexpr uint32_t kNotATimer = 369;             // an address that is not a timer of the kernel
+constexpr uint32_t kTimerClocksFull = 370;       // a sixth clock for a timer
+constexpr uint32_t kChunkSizeRefused = 1101;     // a chunk-size control value out of range
+constexpr uint32_t kBlockFreeRefused = 1102;     // a block freed into a pool it does not belong to
 // Work farm (vomultit), from 2000.
 constexpr uint32_t kWorkFarmControlRefused = 2000;   // a work-farm control value out of range
 constexpr uint32_t kWorkFarmCallbackRefused = 2001;  // a work-farm callback set, or a code it does not have
@@ -30,6 +30,12 @@ constexpr uint32_t kElementNotLive = 2014;         // an address that is no live
 constexpr uint32_t kElementForeign = 2015;         // an element of another layout than the primitive's
 constexpr uint32_t kPrimitiveNotLive = 2016;       // an address that is no live primitive
 constexpr uint32_t kPropertyNoStorage = 2017;      // a set of a property that has no storage
+
+// Polygon module (vopoly) and the geometry it builds, from 2030.
+constexpr uint32_t kMeshIndexRefused = 2030;  // a mesh vertex index below 0 or at 2^28 or above
+constexpr uint32_t kMeshCountRefused = 2031;  // a negative count of contours or of contour vertices
+constexpr uint32_t kToleranceRefused = 2032;  // a coincidence tolerance that is negative or not finite
+constexpr uint32_t kPolygonArgument = 2033;   // a polygon-module procedure refuses a null argument
 
 // Transform module (voxform), from 2050.
 constexpr uint32_t kTransformNotLive = 2050;  // an address that is no live transform record

@@ -25,7 +25,7 @@ const StartupModule kInstallList[] = {
     {"voview", VO_MODULE_VIEW, &VoEntryView},
     {"vogeom", VO_MODULE_GEOMETRY, &VoEntryGeometry},
     {"voxform", VO_MODULE_TRANSFORMS, &VoEntryTransforms},
-    {"vopoly", VO_MODULE_POLYGONS, nullptr /* VoEntryPolygons */},
+    {"vopoly", VO_MODULE_POLYGONS, &VoEntryPolygons},
     {"voshader", VO_MODULE_SHADER, nullptr /* VoEntryShader */},
     {"vorenray", VO_MODULE_RAYTRACER, nullptr /* VoEntryRayTracer */},
     {"vorenwir", VO_MODULE_WIREFRAME, nullptr /* VoEntryWireframe */},
