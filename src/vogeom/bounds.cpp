@@ -2,11 +2,14 @@
 // bounds of the scene list, and the length unit conversions.
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 #include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
 #include "vogeom/list_walk.h"
 #include "vogeom/scene_hooks.h"
+#include "vogeom/view_frame.h"
 
 namespace vo {
 
@@ -80,10 +83,34 @@ VtStatus PrimitiveBoundsCompute(VtPrimitive *p, VtBounds *box) {
   return 0;
 }
 
-// The widening of a line primitive's box by its line width needs the
-// current view's projection; until the view module provides it the box
-// stays as its vertices give it.
-VtStatus LineBoundsWiden(VtPrimitive *, VtBounds *) { return 0; }
+// Each corner of the box is widened by the world distance that half the
+// line width spans there on the screen of the current view (diagonally, so
+// that both screen axes take their share); a corner at the eye adds
+// nothing. Without a view the box stays as the vertices give it.
+VtStatus LineBoundsWiden(VtPrimitive *p, VtBounds *box) {
+  ViewFrame view{};
+  if (!ViewFrameGet(&view)) return 0;
+  VtTypedValue width{};
+  (void)VoPrimitiveGetProperty(p, VO_PRIM_LINE_WIDTH, &width);
+  const double half = (width.value.p != nullptr ? *static_cast<const uint32_t *>(width.value.p) : 1u) / 2.0;
+  const double fx = 0.7071067811865476 / view.rx * half, fy = 0.7071067811865476 / view.ry * half;
+  const VtBounds b = *box;
+  for (int i = 0; i < 8; ++i) {
+    const std::array<double, 3> corner = {(i & 4) ? b.xmax : b.xmin, (i & 2) ? b.ymax : b.ymin,
+                                          (i & 1) ? b.zmax : b.zmin};
+    const std::array<double, 4> h = view.Project(corner);
+    if (h[3] == 0) continue;
+    const std::array<double, 3> moved = view.Unproject({h[0] + fx * h[3], h[1] + fy * h[3], h[2], h[3]});
+    const float r = static_cast<float>(std::sqrt((moved[0] - corner[0]) * (moved[0] - corner[0]) +
+                                                 (moved[1] - corner[1]) * (moved[1] - corner[1]) +
+                                                 (moved[2] - corner[2]) * (moved[2] - corner[2])));
+    if (!(r > 0)) continue;
+    const float c[3] = {static_cast<float>(corner[0]), static_cast<float>(corner[1]),
+                        static_cast<float>(corner[2])};
+    Widen(box, VtBounds{c[0] - r, c[0] + r, c[1] - r, c[1] + r, c[2] - r, c[2] + r});
+  }
+  return 0;
+}
 
 void SceneBoundsInvalidate() {
   if (GeomState *g = Geom()) g->scene_bounds_valid = 0;

@@ -8,9 +8,8 @@
 #include <cmath>
 #include <initializer_list>
 
-#include <vo/vo_view.h>
-
 #include "vogeom/expansion.h"
+#include "vogeom/view_frame.h"
 #include "vosystem/reference.h"
 
 namespace vo::expand {
@@ -24,48 +23,6 @@ V3 Add(const V3 &a, const V3 &b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]
 V3 Scale(const V3 &a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
 double Dot(const V3 &a, const V3 &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 V3 Of(const float *f) { return {f[0], f[1], f[2]}; }
-
-// The current view as the ribbons need it.
-struct Screen {
-  const double *matrix;   // projection (16 doubles), its inverse right after
-  const double *inverse;  //
-  double rx, ry;          // resolution in pixels
-  V3 direction;           // viewing direction
-
-  // A world point in homogeneous projection coordinates; a w too close to
-  // 0 becomes 0.
-  std::array<double, 4> Project(const V3 &p) const {
-    std::array<double, 4> h;
-    for (int c = 0; c < 4; ++c)
-      h[c] = p[0] * matrix[c] + p[1] * matrix[4 + c] + p[2] * matrix[8 + c] + matrix[12 + c];
-    if (std::fabs(h[3]) < 1e-5) h[3] = 0;
-    return h;
-  }
-  // A homogeneous point carried back into the world.
-  V3 Unproject(const std::array<double, 4> &h) const {
-    double q[4];
-    for (int c = 0; c < 4; ++c)
-      q[c] = h[0] * inverse[c] + h[1] * inverse[4 + c] + h[2] * inverse[8 + c] + h[3] * inverse[12 + c];
-    const double w = std::fabs(q[3]) < 1e-10 ? 1.0 : q[3];
-    return {q[0] / w, q[1] / w, q[2] / w};
-  }
-};
-
-// The current view, evaluated; false without a view module.
-bool ScreenOf(Screen *s) {
-  if (!ModuleStarted(VO_MODULE_VIEW)) return false;
-  (void)VoViewEvaluate(nullptr);
-  VtTypedValue m{}, r{}, d{};
-  if (VoViewGetValue(VO_VIEW_VALUE_PROJECTION, &m) != 0 ||
-      VoViewGetValue(VO_VIEW_VALUE_RESOLUTION, &r) != 0 || VoViewGetValue(VO_VIEW_VALUE_DIRECTION, &d) != 0)
-    return false;
-  s->matrix = static_cast<const double *>(m.value.p);
-  s->inverse = s->matrix + 16;
-  s->rx = static_cast<const int32_t *>(r.value.p)[0];
-  s->ry = static_cast<const int32_t *>(r.value.p)[1];
-  s->direction = Of(static_cast<const float *>(d.value.p));
-  return true;
-}
 
 // The ribbon under construction: a mesh whose vertex and polygon rings grow
 // one quadrilateral at a time.
@@ -157,10 +114,10 @@ bool SegmentPlane(const Segment &s, V3 *normal, V3 *at) {
 // The world point under a corner of the ribbon: on the segment's plane
 // through the ray of the corner's pixel when there is a plane, otherwise the
 // corner's own projection point carried back.
-V3 CornerToWorld(const Screen &screen, const std::array<double, 4> &h, const V3 *normal, const V3 &at) {
+V3 CornerToWorld(const ViewFrame &view, const std::array<double, 4> &h, const V3 *normal, const V3 &at) {
   if (normal != nullptr) {
     const double x = h[0] / h[3], y = h[1] / h[3];
-    const V3 near = screen.Unproject({x, y, 0, 1}), far = screen.Unproject({x, y, 1, 1});
+    const V3 near = view.Unproject({x, y, 0, 1}), far = view.Unproject({x, y, 1, 1});
     const V3 ray = Sub(far, near);
     const double across = Dot(*normal, ray);
     if (std::fabs(across) > 1e-12 * std::sqrt(Dot(ray, ray))) {
@@ -168,31 +125,31 @@ V3 CornerToWorld(const Screen &screen, const std::array<double, 4> &h, const V3 
       return Add(near, Scale(ray, t));
     }
   }
-  return screen.Unproject(h);
+  return view.Unproject(h);
 }
 
 // The ribbon of one segment; false when the ribbon could not grow (out of
 // memory). Segments that reach the eye, or that are shorter than 1e-5 on the
 // screen, have no ribbon.
-bool SegmentRibbon(Ribbon &r, const Screen &screen, const Segment &s, double half_width) {
-  std::array<double, 4> ha = screen.Project(s.a), hb = screen.Project(s.b);
+bool SegmentRibbon(Ribbon &r, const ViewFrame &view, const Segment &s, double half_width) {
+  std::array<double, 4> ha = view.Project(s.a), hb = view.Project(s.b);
   if (!(ha[3] > 0) || !(hb[3] > 0)) return true;
   // In pixels, the ends ordered by y, then x.
-  double xa = ha[0] / ha[3] * screen.rx, ya = ha[1] / ha[3] * screen.ry;
-  double xb = hb[0] / hb[3] * screen.rx, yb = hb[1] / hb[3] * screen.ry;
+  double xa = ha[0] / ha[3] * view.rx, ya = ha[1] / ha[3] * view.ry;
+  double xb = hb[0] / hb[3] * view.rx, yb = hb[1] / hb[3] * view.ry;
   if (ya > yb || (ya == yb && xa > xb)) {
     std::swap(ha, hb);
     std::swap(xa, xb);
     std::swap(ya, yb);
   }
   const double dx = xb - xa, dy = yb - ya;
-  if (std::hypot(dx / screen.rx, dy / screen.ry) < 1e-5) return true;
+  if (std::hypot(dx / view.rx, dy / view.ry) < 1e-5) return true;
   // Diagonal segments come out wider, so that they cover as many pixels as
   // straight ones.
   const double small = std::min(std::fabs(dx), std::fabs(dy)), large = std::max(std::fabs(dx), std::fabs(dy));
   const double width = half_width * (1 + 0.207 * small / large);
   const double length = std::hypot(dx, dy);
-  const double ox = -dy / length * width / screen.rx, oy = dx / length * width / screen.ry;
+  const double ox = -dy / length * width / view.rx, oy = dx / length * width / view.ry;
   auto offset = [](const std::array<double, 4> &h, double sign, double ox, double oy) {
     return std::array<double, 4>{h[0] + sign * ox * h[3], h[1] + sign * oy * h[3], h[2], h[3]};
   };
@@ -200,9 +157,9 @@ bool SegmentRibbon(Ribbon &r, const Screen &screen, const Segment &s, double hal
   const std::array<std::array<double, 4>, 4> corners = {offset(ha, -1, ox, oy), offset(ha, 1, ox, oy),
                                                         offset(hb, 1, ox, oy), offset(hb, -1, ox, oy)};
   V3 normal, at;
-  const bool planar = SegmentPlane(s, &normal, &at) && std::fabs(Dot(normal, screen.direction)) >= 0.3;
+  const bool planar = SegmentPlane(s, &normal, &at) && std::fabs(Dot(normal, Of(view.direction))) >= 0.3;
   std::array<V3, 4> world;
-  for (int i = 0; i < 4; ++i) world[i] = CornerToWorld(screen, corners[i], planar ? &normal : nullptr, at);
+  for (int i = 0; i < 4; ++i) world[i] = CornerToWorld(view, corners[i], planar ? &normal : nullptr, at);
   return r.Quad(world, corners);
 }
 
@@ -255,9 +212,9 @@ VtContents *RibbonContents(VtContents *requested) {
 
 VtReference *LineExpansion(VtPrimitive *line, VtContents *contents, uint32_t options) {
   GeomState *g = Geom();
-  Screen screen{};
+  ViewFrame view{};
   VtContents *c = RibbonContents(contents);
-  if (c == nullptr || !ScreenOf(&screen)) return NullList();
+  if (c == nullptr || !ViewFrameGet(&view)) return NullList();
   VtTypedValue width{};
   (void)VoPrimitiveGetProperty(line, VO_PRIM_LINE_WIDTH, &width);
   const double half_width =
@@ -298,7 +255,7 @@ VtReference *LineExpansion(VtPrimitive *line, VtContents *contents, uint32_t opt
           plane.value.p != nullptr)
         s.mean = Of(static_cast<const float *>(plane.value.p));
     }
-    return SegmentRibbon(r, screen, s, half_width);
+    return SegmentRibbon(r, view, s, half_width);
   });
   r.Close();
   if (!whole || r.first_polygon == nullptr) {

@@ -1,10 +1,7 @@
 // Procedures of the scene model that the property handlers, the copier and
 // the module call: polygon measures and vertex normals, bounds and the
 // scene-bounds cache, shared edges, and the view values the geometry module
-// caches. Two of them still stand in for the view module, which is not in
-// the library yet: ViewValuesFetch (view_link.cpp) and LineBoundsWiden
-// (bounds.cpp); each is to be replaced by the real procedure with the same
-// name and contract.
+// caches.
 #pragma once
 
 #include "vogeom/scene.h"
@@ -37,8 +34,8 @@ VtStatus VertexNormalsGenerate(VtPrimitive *p);
 VtStatus PrimitiveBoundsCompute(VtPrimitive *p, VtBounds *box);
 // Widens the box of a line primitive (types 5 and 6) by its line width
 // (299, in pixels) as the current view projects it: for each corner of the
-// box, the world distance that the pixel offset spans there. Stand-in until
-// the view module exists: leaves the box and answers 0.
+// box, the world distance that the pixel offset spans there. Without a view
+// module the box is left as it is.
 VtStatus LineBoundsWiden(VtPrimitive *p, VtBounds *box);
 // Marks the cached scene bounds stale: the scene list is set, or anything
 // that may move a primitive changes.

@@ -145,7 +145,7 @@ struct Pick {
   // An element of the scene or of an expansion, after its box.
   bool Element(VtPrimitive *p, double *t) {
     VtBounds box{};
-    (void)PrimitiveBounds(p, &box);
+    (void)VoPrimitiveGetBounds(p, &box);
     const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
     if (p->flags & VO_PRIMITIVE_HAS_TRANSFORM) {
       VtBounds world = box;

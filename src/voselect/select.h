@@ -57,8 +57,4 @@ struct SelectState {
 
 SelectState *State();
 
-// What the module asks of the geometry module: a primitive's bounds in its
-// own coordinates (neighbours.cpp).
-VtStatus PrimitiveBounds(VtPrimitive *p, VtBounds *bounds);
-
 }  // namespace vo::select

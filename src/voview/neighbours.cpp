@@ -1,15 +1,17 @@
-// What the view module asks of modules that are not part of the library yet.
-// Each procedure answers a fixed fallback until its module joins; that
-// module's author replaces the body with the call named.
+// What the view module asks of other modules: the scene bounds of the
+// geometry module, the sub-window clipper's procedures for the look-ups,
+// and the drawing operations of the output driver. The driver framework is
+// not part of the library yet: its operations are reached through its
+// callbacks, and a missing one answers a fixed fallback.
 
 #include "voview/view.h"
 
 namespace vo::view {
 
 VtStatus SceneBoundsGet(VtBounds *bounds) {
-  // With the scene model: return VoBoundsGet(bounds).
-  (void)bounds;
-  return kBad;
+  // Without the scene model there are no scene bounds.
+  if (!ModuleStarted(VO_MODULE_GEOMETRY)) return kBad;
+  return VoBoundsGet(bounds);
 }
 
 VtProc ClipSidesProcedure() { return reinterpret_cast<VtProc>(&VoPolygonClipSides); }

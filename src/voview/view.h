@@ -313,11 +313,12 @@ VtStatus AutoClipBounds(ViewState *s, VtView *data, const VtBounds &bounds);
 void PenStart(PenState *pen);
 
 // ---------------------------------------------------------------------------
-// What the module asks of modules that are not part of the library yet
-// (neighbours.cpp). Each answers a fixed fallback until its module lands.
+// What the module asks of other modules (neighbours.cpp); the driver
+// framework's operations answer a fixed fallback while it is missing.
 // ---------------------------------------------------------------------------
 
-// The scene bounds (VoBoundsGet); 0x20000012 without the scene model.
+// The scene bounds (VoBoundsGet); 0x20000012 while the geometry module is
+// not started.
 VtStatus SceneBoundsGet(VtBounds *bounds);
 // The procedures of look-ups 0x90001 and 0x90002 (VoPolygonClipSides,
 // VoPolygonClipDiscard).

@@ -392,6 +392,21 @@ TEST_F(RibbonTest, ALineBecomesARibbonOfItsWidth) {
   VoPrimitiveReferenceListDestroy(pieces);
 }
 
+TEST_F(RibbonTest, ALineBoxIsWidenedByHalfItsWidthOnTheScreen) {
+  // At depth 2 a pixel spans 4/576 both ways: 5 pixels reach 5/144 from
+  // every corner of the vertices' box.
+  VtPrimitive *line = Line({{-1, -1, 0}, {-1, 1, 0}}, 10, MeshContents({}));
+  VtBounds box{};
+  ASSERT_EQ(VoPrimitiveGetBounds(line, &box), 0u);
+  const float r = 5.0f / 144;
+  EXPECT_NEAR(box.xmin, -1 - r, 1e-5);
+  EXPECT_NEAR(box.xmax, -1 + r, 1e-5);
+  EXPECT_NEAR(box.ymin, -1 - r, 1e-5);
+  EXPECT_NEAR(box.ymax, 1 + r, 1e-5);
+  EXPECT_NEAR(box.zmin, -r, 1e-5);
+  EXPECT_NEAR(box.zmax, r, 1e-5);
+}
+
 TEST_F(RibbonTest, RibbonsLieOnThePlaneTheirNormalsSpan) {
   // Normals tilted towards +z: the ribbon lies in x + z = -1.
   VtPrimitive *line = Line({{-1, -1, 0}, {-1, 1, 0}}, 6, MeshContents({VO_VERT_NORMAL}));

@@ -283,6 +283,28 @@ TEST_F(ClipTest, LayoutsMustHoldWhatClippingNeeds) {
   EXPECT_EQ(VoPrimitiveGetPolygons(m.primitive), m.polygons[0]);
 }
 
+TEST_F(ClipTest, AutomaticClippingWrapsTheSceneBounds) {
+  // Depths 10 to 20 from the eye at (1, 0, 0).
+  MeshBuild m = Mesh({{-9, 0, 0}, {-9, 1, 0}, {-19, 0, 1}}, {{0, 1, 2}}, {});
+  VtReference *scene = VoPrimitiveListCreate(1, &m.primitive);
+  ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
+  ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  double hither, yon;
+  ASSERT_EQ(VoViewGetClipping(nullptr, &hither, &yon), 0u);
+  EXPECT_NEAR(hither, 9.99, 1e-5);
+  EXPECT_NEAR(yon, 20.01, 1e-5);
+  // Fitting takes the same bounds when none are given.
+  ASSERT_EQ(VoViewFit(nullptr, nullptr), 0u);
+  float eye[3], reference[3], up[3];
+  int32_t projection;
+  double angle;
+  ASSERT_EQ(VoViewGetPinhole(nullptr, eye, reference, up, &projection, &angle), 0u);
+  EXPECT_NEAR(reference[0], -14, 1e-5);
+  EXPECT_NEAR(reference[1], 0.5, 1e-5);
+  VoPrimitiveListSet(nullptr);
+  VoReferenceListDestroy(scene, nullptr);
+}
+
 TEST_F(ClipTest, PointSetsAreClassifiedAgainstEverySide) {
   EXPECT_EQ(VoViewEvaluate(nullptr), 0u);
   EXPECT_EQ(VoViewClassifyPoints(0, nullptr), VO_CLIP_INSIDE);
