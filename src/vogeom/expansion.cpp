@@ -164,6 +164,16 @@ void ParentsSet(VtPrimitive *p, VtReference *pieces) {
   } while (node != pieces);
 }
 
+// The module's state when the primitive can be expanded: null for a null
+// primitive, and with a report for one that is not live.
+GeomState *Expandable(const VtPrimitive *p) {
+  GeomState *g = Geom();
+  if (g == nullptr || p == nullptr) return nullptr;
+  if (PrimitiveLive(p)) return g;
+  Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY, static_cast<const void *>(p));
+  return nullptr;
+}
+
 }  // namespace
 
 }  // namespace expand
@@ -171,13 +181,8 @@ void ParentsSet(VtPrimitive *p, VtReference *pieces) {
 using namespace expand;
 
 VtReference *VoPrimitiveExpand(VtPrimitive *p, VtContents *contents, uint32_t options) {
-  GeomState *g = Geom();
-  if (g == nullptr || p == nullptr) return nullptr;
-  if (!PrimitiveLive(p)) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY,
-         static_cast<const void *>(p));
-    return nullptr;
-  }
+  GeomState *g = Expandable(p);
+  if (g == nullptr) return nullptr;
   if (void *t = TransformOf(p)) (void)VoTransformUpdate(static_cast<VtTransform *>(t));
   switch (TypeOf(p)) {
     case VO_PRIMITIVE_POLYGON:
@@ -227,13 +232,8 @@ VtReference *VoPrimitiveListExpand(VtReference *list, VtContents *contents, uint
 }
 
 VtReference *VoPrimitiveExpandToList(VtPrimitive *p, VtContents *contents, uint32_t options) {
-  GeomState *g = Geom();
-  if (g == nullptr || p == nullptr) return nullptr;
-  if (!PrimitiveLive(p)) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY,
-         static_cast<const void *>(p));
-    return nullptr;
-  }
+  GeomState *g = Expandable(p);
+  if (g == nullptr) return nullptr;
   // A request for the primitive's own contents takes the extra contents
   // in world conversion, where the primitive is known.
   if (contents != nullptr && g->extra_contents != nullptr)

@@ -92,20 +92,6 @@ class PickTest : public SceneTest {
 
 using Hits = std::vector<VtPrimitive *>;
 
-TEST_F(PickTest, TheModuleAnswersItsQueries) {
-  VtTypedValue a{};
-  ASSERT_EQ(VoEntrySelection(VO_QUERY_REGISTRY_NAME, &a), 0u);
-  EXPECT_STREQ(a.value.s, "voselect");
-  ASSERT_EQ(VoEntrySelection(VO_QUERY_MODULE_NUMBER, &a), 0u);
-  EXPECT_EQ(a.value.u, 16u);
-  ASSERT_EQ(VoEntrySelection(VO_QUERY_BUILD_TIME, &a), 0u);
-  EXPECT_EQ(a.value.u, 904644596u);
-  for (uint32_t none : {VO_QUERY_CONTROL_SET, VO_QUERY_EXECUTE, VO_QUERY_CALLBACK}) {
-    ASSERT_EQ(VoEntrySelection(none, &a), 0u);
-    EXPECT_EQ(a.type, 0u);
-  }
-}
-
 TEST_F(PickTest, NothingIsPickedWithoutAScene) {
   EXPECT_TRUE(Picked().empty());
   Scene({Square(2)});  // behind the eye
