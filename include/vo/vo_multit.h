@@ -17,14 +17,12 @@ extern "C" {
 /* Controls (VoControlSet / VoControlGet)                              */
 /* ------------------------------------------------------------------ */
 
-#define VO_CONTROL_MT_WORKERS 0x520001u     /* VtInt32: requested worker count, kept (-1) */
-#define VO_CONTROL_MT_BAND_HEIGHT 0x520002u /* VtNat32: rows per band of a banded job (16), at least 1 */
-#define VO_CONTROL_MT_THREADED_BAND \
-  0x520003u                                /* VtNat32: smallest band a threaded pass takes (4), at least 1 */
-#define VO_CONTROL_MT_JOB_SCHEME 0x520004u /* VtEnum: 0 banded jobs, 1 even jobs (0) */
+#define VO_CONTROL_MT_WORKERS 0x520001u       /* VtInt32: requested worker count, kept (-1) */
+#define VO_CONTROL_MT_BAND_HEIGHT 0x520002u   /* VtNat32: rows per band of a banded job, at least 1 (16) */
+#define VO_CONTROL_MT_THREADED_BAND 0x520003u /* VtNat32: least band of a threaded pass, at least 1 (4) */
+#define VO_CONTROL_MT_JOB_SCHEME 0x520004u    /* VtEnum: 0 banded jobs, 1 even jobs (0) */
 #define VO_CONTROL_MT_POLL_INTERVAL 0x520005u /* VtNat32: interrupt poll interval, even, at least 2 (32) */
-#define VO_CONTROL_MT_DELIVER_ROWS 0x520006u  /* VtBoolean: a threaded pass sends rows to the driver (true) \
-                                               */
+#define VO_CONTROL_MT_DELIVER_ROWS 0x520006u  /* VtBoolean: threaded passes send rows to the driver (true) */
 
 #define VO_MT_SCHEME_BANDED 0
 #define VO_MT_SCHEME_EVEN 1

@@ -176,12 +176,6 @@ uint64_t BandHeight(int32_t scheme, uint64_t rows, uint32_t workers, uint32_t ba
 VtProc BandedOperation(uint32_t code) { return Operation(code, &BandedCreate); }
 VtProc EvenOperation(uint32_t code) { return Operation(code, &EvenCreate); }
 
-bool JobKnown(const State *s, const VtMultiThreadJob *job) {
-  for (const VtMultiThreadJob *j = s ? s->jobs : nullptr; j != nullptr; j = j->next)
-    if (j == job) return true;
-  return false;
-}
-
 void JobsFreeAll(State *s) {
   while (VtMultiThreadJob *job = s->jobs) {
     s->jobs = job->next;
@@ -212,15 +206,11 @@ VtStatus VoMultiThreadJobDestroy(VtMultiThreadJob *job) {
   if (job == nullptr) return 0;
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
-  if (!JobKnown(s, job)) return Refuse("VoMultiThreadJobDestroy", "not a job of the work farm");
+  VtMultiThreadJob **at = LinkOf(&s->jobs, job);
+  if (at == nullptr) return Refuse("VoMultiThreadJobDestroy", "not a job of the work farm");
   if (job == s->looping_job)
     return Refuse("VoMultiThreadJobDestroy", "a worker loop is working through the job");
-  for (VtMultiThreadJob **at = &s->jobs; *at != nullptr; at = &(*at)->next) {
-    if (*at == job) {
-      *at = job->next;
-      break;
-    }
-  }
+  *at = job->next;
   // Only this job stops being current; a newer job stays current.
   if (s->current_job == job) s->current_job = nullptr;
   if (s->pass_job == job) s->pass_job = nullptr;

@@ -112,9 +112,21 @@ uint64_t BandHeight(int32_t scheme, uint64_t rows, uint32_t workers, uint32_t ba
 VtProc BandedOperation(uint32_t code);
 VtProc EvenOperation(uint32_t code);
 
+// The link (list head or next field) that holds an item of one of the
+// module's lists, or null when the list does not hold it.
+template <class T>
+T **LinkOf(T **head, const T *item) {
+  for (T **at = head; *at != nullptr; at = &(*at)->next)
+    if (*at == item) return at;
+  return nullptr;
+}
 // True when the job / lock is one the module made and has not destroyed.
-bool JobKnown(const State *s, const VtMultiThreadJob *job);
-bool LockKnown(const State *s, const VtMultiThreadLock *lock);
+inline bool JobKnown(State *s, const VtMultiThreadJob *job) {
+  return s != nullptr && LinkOf(&s->jobs, job) != nullptr;
+}
+inline bool LockKnown(State *s, const VtMultiThreadLock *lock) {
+  return s != nullptr && LinkOf(&s->locks, lock) != nullptr;
+}
 // Resets the state word of every lock (pass begin and end).
 void LocksReset(State *s);
 // Frees every job and lock left at terminate.

@@ -10,11 +10,14 @@
 
 namespace vo::multit {
 
-bool LockKnown(const State *s, const VtMultiThreadLock *lock) {
-  for (const VtMultiThreadLock *l = s ? s->locks : nullptr; l != nullptr; l = l->next)
-    if (l == lock) return true;
-  return false;
+namespace {
+
+void LockFree(VtMultiThreadLock *lock) {
+  VoMutexDestroy(lock->mutex);
+  VoDeallocate(lock);
 }
+
+}  // namespace
 
 void LocksReset(State *s) {
   for (VtMultiThreadLock *l = s->locks; l != nullptr; l = l->next) l->state = 0;
@@ -23,8 +26,7 @@ void LocksReset(State *s) {
 void LocksFreeAll(State *s) {
   while (VtMultiThreadLock *lock = s->locks) {
     s->locks = lock->next;
-    VoMutexDestroy(lock->mutex);
-    VoDeallocate(lock);
+    LockFree(lock);
   }
 }
 
@@ -192,15 +194,11 @@ VtMultiThreadLock *VoMultiThreadLockCreate() {
 
 VtStatus VoMultiThreadLockDestroy(VtMultiThreadLock *lock) {
   State *s = StateGet();
-  for (VtMultiThreadLock **at = s ? &s->locks : nullptr; at != nullptr && *at != nullptr; at = &(*at)->next) {
-    if (*at == lock) {
-      *at = lock->next;
-      VoMutexDestroy(lock->mutex);
-      VoDeallocate(lock);
-      return 0;
-    }
-  }
-  return VO_STATUS_UNAVAILABLE;
+  VtMultiThreadLock **at = s != nullptr ? LinkOf(&s->locks, lock) : nullptr;
+  if (at == nullptr) return VO_STATUS_UNAVAILABLE;
+  *at = lock->next;
+  LockFree(lock);
+  return 0;
 }
 
 uint32_t VoMultiThreadIsActive() {

@@ -2,7 +2,6 @@
 // the callbacks-changed procedure.
 
 #include <cstring>
-#include <initializer_list>
 
 #include <vo/vo_view.h>
 
@@ -67,7 +66,7 @@ VtStatus Start() {
   if (const double *projection = ViewValue<double>(VO_VIEW_VALUE_PROJECTION, &st))
     s->inverse = projection + 16;
   s->cached = nullptr;
-  s->vrefs = s->plane = s->next = s->world = -1;
+  s->polys = s->vrefs = s->plane = s->next = s->world = -1;
   s->hit_pool = VoPoolCreate(kPoolHits, sizeof(HitNode));
   if (s->hit_pool == nullptr) st |= VO_STATUS_NO_MEMORY;
   // Without the view's values or the pool there is no picking.

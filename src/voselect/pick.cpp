@@ -6,6 +6,7 @@
 
 #include "vogeom/predicates.h"
 #include "voselect/select.h"
+#include "voview/view.h"
 
 namespace vo::select {
 
@@ -54,6 +55,7 @@ struct Pick {
   void Offsets(const VtContents *c) {
     if (c == s->cached) return;
     s->cached = c;
+    s->polys = PropertyOffset(c, VO_PRIM_POLYS);
     s->vrefs = PropertyOffset(c, VO_POLY_VREFS);
     s->plane = PropertyOffset(c, VO_POLY_PLANE);
     s->next = PropertyOffset(c, VO_POLY_NEXT);
@@ -61,20 +63,12 @@ struct Pick {
   }
 
   // The distance along the ray at which it meets a polygon; false when it
-  // misses (or a one-sided polygon faces away from the eye).
+  // misses (or a one-sided polygon faces away from the eye). The layout has
+  // vertex references and world points.
   bool RayPolygon(VtPrimitive *p, void *polygon, bool two_sided, double *t) const {
-    const float *plane = nullptr;
-    VtTypedValue answer{};
-    if (s->plane >= 0)
-      plane = ElementField<float>(polygon, s->plane);
-    else if (VoPolygonGetProperty(p, static_cast<VtPolygon *>(polygon), VO_POLY_PLANE, &answer) == 0)
-      plane = static_cast<const float *>(answer.value.p);
-    if (plane == nullptr || s->vrefs < 0 || s->world < 0) return false;
+    const float *plane = view::PolygonPlane(p, polygon, s->plane);
+    if (plane == nullptr || (!two_sided && !view::FacesEye(plane, s->inverse))) return false;
     const double a = plane[0], b = plane[1], c = plane[2], d = plane[3];
-    if (!two_sided) {
-      const double *e = s->inverse + 8;  // the homogeneous eye point
-      if (!(a * e[0] + b * e[1] + c * e[2] + d * e[3] < 0)) return false;
-    }
     const Ray &r = s->ray;
     const double across = a * r.direction[0] + b * r.direction[1] + c * r.direction[2];
     if (!(std::fabs(across) >= 0.0001)) return false;
@@ -123,14 +117,15 @@ struct Pick {
   bool Polygons(VtPrimitive *p, double *best) {
     Offsets(p->contents);
     const bool two_sided = (p->flags & VO_PRIMITIVE_TWO_SIDED) != 0;
-    const int32_t polys = PropertyOffset(p->contents, VO_PRIM_POLYS);
-    void *first = (polys >= 0 && p->data != nullptr) ? *ElementField<void *>(p->data, polys) : nullptr;
+    // Without vertex references or world points no polygon can be met.
+    const bool testable = s->vrefs >= 0 && s->world >= 0;
+    void *first = (s->polys >= 0 && p->data != nullptr) ? *ElementField<void *>(p->data, s->polys) : nullptr;
     bool hit = false;
     *best = kNoHit;
     for (void *q = first; q != nullptr;) {
       double t;
-      if (RayPolygon(p, q, two_sided, &t) && t >= s->ray.near_distance && t <= s->ray.far_distance &&
-          t < *best) {
+      if (testable && RayPolygon(p, q, two_sided, &t) && t >= s->ray.near_distance &&
+          t <= s->ray.far_distance && t < *best) {
         *best = t;
         hit = true;
       }

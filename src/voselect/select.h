@@ -49,7 +49,7 @@ struct SelectState {
   VtContents *contents;
   // Offsets looked up for the last contents seen (-1 when unknown).
   const VtContents *cached;
-  int32_t vrefs, plane, next, world;
+  int32_t polys, vrefs, plane, next, world;
   // Fetched when callbacks change.
   uint32_t *sticky;
   VtStatus (*interrupt)();

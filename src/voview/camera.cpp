@@ -99,8 +99,6 @@ VtStatus WriteBack(bool clip) {
   return st;
 }
 
-void Store(const D3 &v, float *p) { ToFloats(v, p); }
-
 // Turns d by h about the up vector and by v towards it (radians) and places
 // the moved point at distance from the centre along the turned direction.
 // Answers the turned direction; f->a is the side axis after the turn.
@@ -121,16 +119,15 @@ D3 Rotate(Frame *f, double h, double v, bool keep_up, const D3 &centre, float *m
     }
     d = d * std::cos(v) + Cross(d, f->a) * std::sin(v);
   }
-  Store(centre + f->distance * d, moved);
+  ToFloats(centre + f->distance * d, moved);
   return d;
 }
 
 // Orbit and pan: the eye about the reference point, or (pan) the reference
-// point about the eye.
-VtStatus Turn(VtView *view, double h, double v, bool pan) {
+// point about the eye. *d is the view's data record whatever the answer.
+VtStatus Turn(VtView *view, double h, double v, bool pan, VtView **d) {
   Frame f;
-  VtView *d;
-  const VtStatus st = SetUp(view, Needs::kFrame, &f, &d, true);
+  const VtStatus st = SetUp(view, Needs::kFrame, &f, d, true);
   if (st != 0) return st;
   CameraState *c = Camera();
   h *= kRadians;
@@ -146,16 +143,14 @@ VtStatus Turn(VtView *view, double h, double v, bool pan) {
     turned = Rotate(&f, h, v, keep_up, f.reference, c->eye);
   }
   // Without the keep-up control the up vector tilts with the camera.
-  if (std::fabs(v) >= 1e-5 && !keep_up) Store(Unit(Cross(turned, f.a)), c->up);
+  if (std::fabs(v) >= 1e-5 && !keep_up) ToFloats(Unit(Cross(turned, f.a)), c->up);
   return WriteBack(true);
 }
 
 // Orbit of a matrix view: the world turns the other way about the evaluated
 // up vector and side axis through the reference point.
 VtStatus OrbitMatrix(VtView *d, double h, double v) {
-  ViewState *s = StateGet();
-  (void)Evaluate(s, d);
-  const VtViewEvaluation *e = d->evaluation;
+  const VtViewEvaluation *e = EvaluationNow(StateGet(), d);
   const D3 direction = FromFloats(e->direction), up = FromFloats(e->up);
   const D3 x = Cross(direction, up);
   if (!(Length(x) >= 1e-5)) return kBad;
@@ -182,9 +177,7 @@ VtStatus OrbitMatrix(VtView *d, double h, double v) {
 // Fit of a matrix view: the projected box, centred, fills 0.9 of the window
 // along its limiting extent.
 VtStatus FitMatrix(VtView *d, const VtBounds &b) {
-  ViewState *s = StateGet();
-  (void)Evaluate(s, d);
-  const VtViewEvaluation *e = d->evaluation;
+  const VtViewEvaluation *e = EvaluationNow(StateGet(), d);
   double xmin = 1e300, xmax = -1e300, ymin = 1e300, ymax = -1e300;
   int kept = 0;
   for (int i = 0; i < 8; ++i) {
@@ -220,8 +213,7 @@ VtStatus FitMatrix(VtView *d, const VtBounds &b) {
 }  // namespace
 
 VtStatus AutoClipBounds(ViewState *s, VtView *d, const VtBounds &b) {
-  (void)Evaluate(s, d);
-  const VtViewEvaluation *e = d->evaluation;
+  const VtViewEvaluation *e = EvaluationNow(s, d);
   const D3 eye = FromFloats(e->eye), direction = FromFloats(e->direction);
   double low = 1e20, high = -1e20;
   for (int i = 0; i < 8; ++i) {
@@ -246,17 +238,16 @@ namespace vo {
 using namespace view;
 
 VtStatus VoViewOrbit(VtView *view, double horizontal, double vertical) {
-  VtStatus st = Turn(view, horizontal, vertical, false);
-  Frame unused;
   VtView *d;
-  if (st != 0 && SetUp(view, Needs::kNothing, &unused, &d) != 0 && d != nullptr &&
-      d->kind == VO_VIEW_KIND_MATRIX)
-    st = OrbitMatrix(d, horizontal, vertical);
-  return st;
+  const VtStatus st = Turn(view, horizontal, vertical, false, &d);
+  // A matrix view, which the pinhole motion refuses, has an orbit of its own.
+  return st != 0 && d != nullptr && d->kind == VO_VIEW_KIND_MATRIX ? OrbitMatrix(d, horizontal, vertical)
+                                                                   : st;
 }
 
 VtStatus VoViewPan(VtView *view, double horizontal, double vertical) {
-  return Turn(view, horizontal, vertical, true);
+  VtView *d;
+  return Turn(view, horizontal, vertical, true, &d);
 }
 
 VtStatus VoViewTrack(VtView *view, double dx, double dy, double dz) {
@@ -266,8 +257,8 @@ VtStatus VoViewTrack(VtView *view, double dx, double dy, double dz) {
   if (st != 0) return st;
   const D3 shift = dx * f.a + dy * f.u - dz * f.d;
   CameraState *c = Camera();
-  Store(f.eye + shift, c->eye);
-  Store(f.reference + shift, c->reference);
+  ToFloats(f.eye + shift, c->eye);
+  ToFloats(f.reference + shift, c->reference);
   return WriteBack(dz != 0);
 }
 
@@ -277,7 +268,7 @@ VtStatus VoViewRoll(VtView *view, double angle) {
   const VtStatus st = SetUp(view, Needs::kFrame, &f, &d);
   if (st != 0) return st;
   angle *= kRadians;
-  Store(Unit(std::sin(angle) * f.a + std::cos(angle) * f.u), Camera()->up);
+  ToFloats(Unit(std::sin(angle) * f.a + std::cos(angle) * f.u), Camera()->up);
   return WriteBack(false);
 }
 
@@ -310,7 +301,7 @@ VtStatus VoViewMove(VtView *view, double factor) {
     v = v * ((factor < 0 ? -0.001 : 0.001) / length);
   else
     v = v * factor;
-  Store(f.reference + v, Camera()->eye);
+  ToFloats(f.reference + v, Camera()->eye);
   return WriteBack(true);
 }
 
@@ -333,8 +324,8 @@ VtStatus VoViewFit(VtView *view, const VtBounds *bounds) {
   const D3 v = f.eye - f.reference;
   const D3 direction = Length(v) < 1e-5 ? FromFloats(c->fit_direction) : Unit(v);
   const D3 centre = (low + high) / 2;
-  Store(centre, c->reference);
-  Store(centre + (r / c->sin30) * direction, c->eye);
+  ToFloats(centre, c->reference);
+  ToFloats(centre + (r / c->sin30) * direction, c->eye);
   c->angle = c->projection == VO_PROJECTION_PERSPECTIVE ? 1.0471976f : static_cast<float>(2 * r);
   return WriteBack(true);
 }

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 #include "vogeom/scene.h"
 #include "vosystem/message_numbers.h"
@@ -60,7 +59,7 @@ void Append(VtReference *&ring, VtReference *node) {
 struct Clipper {
   VtPrimitive *p;
   VtClipLayout l;
-  const ViewState *s;
+  ViewState *s;
 
   VtReference *&Vrefs(void *polygon) const { return *ElementField<VtReference *>(polygon, l.vrefs); }
   VtReference *&Clipped(void *polygon) const { return *ElementField<VtReference *>(polygon, l.vrefsclip); }
@@ -101,21 +100,20 @@ struct Clipper {
     clipped = nullptr;
   }
 
-  // A fresh ring of nodes naming the vertices of a ring; null when a node
-  // cannot be made (nothing is left then).
-  static VtReference *RingCopy(VtReference *ring) {
-    VtReference *copy = nullptr;
-    VtReference *node = ring;
+  // Adds one to (step > 0) or takes one from the keep mark of every vertex
+  // of a clipped boundary that clipping made.
+  void KeepMarks(VtReference *boundary, int step) const {
+    if (boundary == nullptr) return;
+    VtReference *node = boundary;
     do {
       node = node->next;
-      VtReference *made = VoReferenceNodeCreate(node->data);
-      if (made == nullptr) {
-        VoReferenceListDestroy(copy, nullptr);
-        return nullptr;
-      }
-      Append(copy, made);
-    } while (node != ring);
-    return copy;
+      if (VertexNext(node->data) != nullptr) continue;
+      uint16_t &keep = ElementHeaderOf(node->data)->keep;
+      if (step > 0)
+        ++keep;
+      else if (keep != 0)
+        --keep;
+    } while (node != boundary);
   }
 
   // One clip step: the ring clipped against one side. Nodes of vertices
@@ -186,40 +184,40 @@ struct Clipper {
     return out;
   }
 
-  // Clips one polygon's vertex ring against the sides: its clipped
-  // boundary becomes the result, null when it is clipped away (or was
-  // culled). A boundary left by an earlier clip is released first.
-  bool Polygon(void *q, const VtClipDistanceProc *sides, uint32_t count) const {
+  // Clips one polygon's vertex ring against count sides, side(i) giving
+  // the clip-distance procedure of the i-th: its clipped boundary becomes
+  // the result, null when it is clipped away (or was culled). A boundary
+  // left by an earlier clip is released first.
+  template <class Side>
+  bool Polygon(void *q, uint32_t count, Side side) const {
     VtReference *&clipped = Clipped(q);
     if (clipped == nullptr) return false;
     VtReference *const vrefs = Vrefs(q);
     if (clipped != vrefs) RingRelease(clipped);
     clipped = nullptr;
     if (vrefs == nullptr) return false;
-    VtReference *ring = RingCopy(vrefs);
-    for (uint32_t i = 0; i < count && ring != nullptr; ++i) ring = Step(ring, sides[i]);
+    VtReference *ring = VoReferenceListCopy(vrefs, nullptr);
+    for (uint32_t i = 0; i < count && ring != nullptr; ++i) ring = Step(ring, side(i));
     clipped = ring;
     return ring != nullptr;
   }
 
-  // Clips the polygon, or every polygon of the ring from first.
+  // Clips the polygon, or every polygon of the ring from first, against the
+  // view's six sides.
   bool Polygons(void *first, void *polygon) const {
-    const VtClipDistanceProc *sides = s->current_copy.clip;
-    if (polygon != nullptr) return Polygon(polygon, sides, kClipSides);
+    const auto side = [sides = s->current_copy.clip](uint32_t i) { return sides[i]; };
+    if (polygon != nullptr) return Polygon(polygon, kClipSides, side);
     bool any = false;
-    for (void *q = first; q != nullptr; q = NextPolygon(q, first)) any = Polygon(q, sides, kClipSides) || any;
+    for (void *q = first; q != nullptr; q = NextPolygon(q, first)) any = Polygon(q, kClipSides, side) || any;
     return any;
   }
 
   // Projects the vertex ring and keeps the polygons that face the eye.
   bool Cull(void *first) const {
-    const int32_t verts = PropertyOffset(p->contents, VO_PRIM_VERTS);
-    void *const v_first =
-        (verts >= 0 && p->data != nullptr) ? *ElementField<void *>(p->data, verts) : nullptr;
+    void *const *verts = PropertyField<void *>(p, nullptr, VO_PRIM_VERTS);
+    void *const v_first = verts != nullptr ? *verts : nullptr;
     if (v_first == nullptr) return false;
-    ViewState *state = const_cast<ViewState *>(s);
-    (void)Evaluate(state, &state->current_copy);
-    const VtViewEvaluation *e = CurrentEvaluation(s);
+    const VtViewEvaluation *e = EvaluationNow(s, &s->current_copy);
     const int32_t world = PropertyOffset(p->contents, VO_VERT_WORLD);
     for (void *v = v_first; v != nullptr;) {
       Project(e, ElementField<float>(v, world), ElementField<float>(v, l.screen));
@@ -227,10 +225,6 @@ struct Clipper {
       v = (next == v_first || next == v) ? nullptr : next;
     }
     const bool two_sided = (p->flags & VO_PRIMITIVE_TWO_SIDED) != 0;
-    // The homogeneous eye point (the viewing direction at infinity for a
-    // parallel projection): a polygon faces it when the eye lies on the
-    // negative side of its plane.
-    const double *eye = e->inverse + 8;
     const int32_t plane_offset = PropertyOffset(p->contents, VO_POLY_PLANE);
     bool kept = false;
     for (void *q = first; q != nullptr; q = NextPolygon(q, first)) {
@@ -239,16 +233,8 @@ struct Clipper {
         Clipped(q) = Vrefs(q);
         continue;
       }
-      const float *plane = nullptr;
-      VtTypedValue answer{};
-      if (plane_offset >= 0)
-        plane = ElementField<float>(q, plane_offset);
-      else if (VoPolygonGetProperty(p, static_cast<VtPolygon *>(q), VO_POLY_PLANE, &answer) == 0 &&
-               answer.value.p != nullptr)
-        plane = static_cast<const float *>(answer.value.p);
-      if (plane == nullptr) continue;
-      const double side = plane[0] * eye[0] + plane[1] * eye[1] + plane[2] * eye[2] + plane[3] * eye[3];
-      if (side < 0) {
+      const float *plane = PolygonPlane(p, q, plane_offset);
+      if (plane != nullptr && FacesEye(plane, e->inverse)) {
         Clipped(q) = Vrefs(q);
         kept = true;
       }
@@ -257,32 +243,27 @@ struct Clipper {
   }
 };
 
-// Sets up a clipper for a primitive and the layout a caller passed (null:
-// looked up); false, with a refusal posted, when they cannot be used.
-bool Prepare(Clipper *c, VtPrimitive *p, const VtClipLayout *layout, const char *procedure) {
+// Sets up a clipper for a primitive (its layout in c->l once the primitive
+// is known to be live) and checks the layout a caller passed (null: none);
+// not 0, with a refusal posted, when they cannot be used.
+VtStatus Prepare(Clipper *c, VtPrimitive *p, const VtClipLayout *layout, const char *procedure) {
   VtStatus st;
   c->s = StateFor(&st);
-  if (c->s == nullptr) return false;
-  if (!PrimitiveLive(p) || p->contents == nullptr) {
-    Refused(procedure, "the primitive is not a live primitive");
-    return false;
-  }
+  if (c->s == nullptr) return st;
+  if (!PrimitiveLive(p) || p->contents == nullptr)
+    return Refused(procedure, "the primitive is not a live primitive");
   c->p = p;
-  if (!LayoutOf(p, &c->l)) {
-    Refused(procedure, "the primitive's layout lacks screen points or clipped boundaries");
-    return false;
-  }
-  if (layout != nullptr && !SameLayout(*layout, c->l)) {
-    Refused(procedure, "the clip layout is not that of the primitive");
-    return false;
-  }
-  return true;
+  if (!LayoutOf(p, &c->l))
+    return Refused(procedure, "the primitive's layout lacks screen points or clipped boundaries");
+  if (layout != nullptr && !SameLayout(*layout, c->l))
+    return Refused(procedure, "the clip layout is not that of the primitive");
+  return 0;
 }
 
 bool PolygonOf(const VtPrimitive *p, const void *polygon, const char *procedure) {
-  if (ElementOwner(polygon, VO_ELEMENT_POLYGON) != nullptr &&
-      KindTable(ElementOwner(polygon, VO_ELEMENT_POLYGON)->contents, VO_ELEMENT_POLYGON) ==
-          KindTable(p->contents, VO_ELEMENT_POLYGON))
+  const VtPrimitive *owner = ElementOwner(polygon, VO_ELEMENT_POLYGON);
+  if (owner != nullptr &&
+      KindTable(owner->contents, VO_ELEMENT_POLYGON) == KindTable(p->contents, VO_ELEMENT_POLYGON))
     return true;
   Refused(procedure, "the polygon is not a polygon of the primitive");
   return false;
@@ -294,6 +275,13 @@ constexpr VtClipSide kSideOfIndex[6] = {kClipLeft, kClipRight, kClipTop, kClipBo
 
 }  // namespace
 
+const float *PolygonPlane(VtPrimitive *p, void *polygon, int32_t offset) {
+  if (offset >= 0) return ElementField<float>(polygon, offset);
+  VtTypedValue answer{};
+  if (VoPolygonGetProperty(p, static_cast<VtPolygon *>(polygon), VO_POLY_PLANE, &answer) != 0) return nullptr;
+  return static_cast<const float *>(answer.value.p);
+}
+
 }  // namespace vo::view
 
 namespace vo {
@@ -304,24 +292,22 @@ VtStatus VoClipLayoutGet(VtPrimitive *primitive, VtClipLayout *layout) {
   VtStatus st;
   if (StateFor(&st) == nullptr) return st;
   if (layout == nullptr) return Refused("VoClipLayoutGet", "the layout is missing");
-  *layout = VtClipLayout{-1, -1, -1, -1, -1};
-  if (!PrimitiveLive(primitive) || primitive->contents == nullptr)
-    return Refused("VoClipLayoutGet", "the primitive is not a live primitive");
-  if (!LayoutOf(primitive, layout))
-    return Refused("VoClipLayoutGet", "the primitive's layout lacks screen points or clipped boundaries");
-  return 0;
+  Clipper c{};
+  c.l = VtClipLayout{-1, -1, -1, -1, -1};
+  st = Prepare(&c, primitive, nullptr, "VoClipLayoutGet");
+  *layout = c.l;
+  return st;
 }
 
 VtPolygon *VoPrimitiveGetPolygons(VtPrimitive *primitive) {
-  if (!PrimitiveLive(primitive) || primitive->contents == nullptr || primitive->data == nullptr)
-    return nullptr;
-  const int32_t polys = PropertyOffset(primitive->contents, VO_PRIM_POLYS);
-  return polys >= 0 ? *ElementField<VtPolygon *>(primitive->data, polys) : nullptr;
+  if (!PrimitiveLive(primitive) || primitive->contents == nullptr) return nullptr;
+  VtPolygon *const *polys = PropertyField<VtPolygon *>(primitive, nullptr, VO_PRIM_POLYS);
+  return polys != nullptr ? *polys : nullptr;
 }
 
 uint32_t VoPolygonCullBackFacing(VtPrimitive *primitive, VtPolygon *first, const VtClipLayout *layout) {
   Clipper c{};
-  if (!Prepare(&c, primitive, layout, "VoPolygonCullBackFacing")) return 0;
+  if (Prepare(&c, primitive, layout, "VoPolygonCullBackFacing") != 0) return 0;
   if (first != nullptr && !PolygonOf(primitive, first, "VoPolygonCullBackFacing")) return 0;
   return c.Cull(first) ? 1 : 0;
 }
@@ -329,7 +315,7 @@ uint32_t VoPolygonCullBackFacing(VtPrimitive *primitive, VtPolygon *first, const
 uint32_t VoPolygonClipWithLayout(VtPrimitive *primitive, VtPolygon *first, VtPolygon *polygon,
                                  const VtClipLayout *layout) {
   Clipper c{};
-  if (!Prepare(&c, primitive, layout, "VoPolygonClipWithLayout")) return 0;
+  if (Prepare(&c, primitive, layout, "VoPolygonClipWithLayout") != 0) return 0;
   for (const VtPolygon *q : {first, polygon})
     if (q != nullptr && !PolygonOf(primitive, q, "VoPolygonClipWithLayout")) return 0;
   return c.Polygons(first, polygon) ? 1 : 0;
@@ -337,7 +323,7 @@ uint32_t VoPolygonClipWithLayout(VtPrimitive *primitive, VtPolygon *first, VtPol
 
 uint32_t VoPolygonClip(VtPrimitive *primitive, VtPolygon *polygon) {
   Clipper c{};
-  if (!Prepare(&c, primitive, nullptr, "VoPolygonClip")) return 0;
+  if (Prepare(&c, primitive, nullptr, "VoPolygonClip") != 0) return 0;
   if (polygon != nullptr && !PolygonOf(primitive, polygon, "VoPolygonClip")) return 0;
   return c.Polygons(VoPrimitiveGetPolygons(primitive), polygon) ? 1 : 0;
 }
@@ -345,19 +331,15 @@ uint32_t VoPolygonClip(VtPrimitive *primitive, VtPolygon *polygon) {
 VtPolygon *VoPolygonClipSides(VtPrimitive *primitive, VtPolygon *source, const uint32_t *sides,
                               const float *fractions, uint32_t count) {
   Clipper c{};
-  if (!Prepare(&c, primitive, nullptr, "VoPolygonClipSides")) return nullptr;
+  if (Prepare(&c, primitive, nullptr, "VoPolygonClipSides") != 0) return nullptr;
   if (source == nullptr || !PolygonOf(primitive, source, "VoPolygonClipSides")) return nullptr;
   if (count != 0 && (sides == nullptr || fractions == nullptr)) {
     Refused("VoPolygonClipSides", "the sides or their fractions are missing");
     return nullptr;
   }
-  std::vector<VtClipDistanceProc> procedures(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    if (sides[i] >= 6) {
-      Refused("VoPolygonClipSides", "a side index is not 0 to 5");
-      return nullptr;
-    }
-    procedures[i] = kScaledClip[kSideOfIndex[sides[i]]];
+  if (std::any_of(sides, sides + count, [](uint32_t side) { return side >= 6; })) {
+    Refused("VoPolygonClipSides", "a side index is not 0 to 5");
+    return nullptr;
   }
   VtPolygon *made = VoPolygonCreate(primitive);
   if (made == nullptr) return nullptr;
@@ -367,30 +349,23 @@ VtPolygon *VoPolygonClipSides(VtPrimitive *primitive, VtPolygon *source, const u
   VtReference *const boundary = c.Clipped(source);
   c.Vrefs(made) = boundary;
   c.Clipped(made) = boundary;
-  if (boundary != nullptr) {
-    VtReference *node = boundary;
-    do {
-      node = node->next;
-      if (c.VertexNext(node->data) == nullptr) ++ElementHeaderOf(node->data)->keep;
-    } while (node != boundary);
-  }
-  // The listed sides read the given fractions for the duration of the clip;
-  // a side listed twice gets its original fraction back at the end.
+  c.KeepMarks(boundary, 1);
+  // The listed sides read the given fractions for the duration of the clip
+  // (the last one given for a side listed twice); then the window is as it
+  // was.
   float *window = CurrentEvaluation(c.s)->window;
-  std::vector<float> saved(count);
-  for (uint32_t i = 0; i < count; ++i) {
-    saved[i] = window[sides[i]];
-    window[sides[i]] = fractions[i];
-  }
-  c.Polygon(made, procedures.data(), count);
-  for (uint32_t i = count; i-- > 0;) window[sides[i]] = saved[i];
+  float saved[6];
+  std::copy(window, window + 6, saved);
+  for (uint32_t i = 0; i < count; ++i) window[sides[i]] = fractions[i];
+  c.Polygon(made, count, [sides](uint32_t i) { return kScaledClip[kSideOfIndex[sides[i]]]; });
+  std::copy(saved, saved + 6, window);
   c.Vrefs(made) = c.Clipped(made);
   return made;
 }
 
 VtStatus VoPolygonClipDiscard(VtPrimitive *primitive, VtPolygon *made, VtPolygon *source) {
   Clipper c{};
-  if (!Prepare(&c, primitive, nullptr, "VoPolygonClipDiscard")) return kBad;
+  if (Prepare(&c, primitive, nullptr, "VoPolygonClipDiscard") != 0) return kBad;
   if (made == nullptr || !PolygonOf(primitive, made, "VoPolygonClipDiscard")) return kBad;
   if (source != nullptr && !PolygonOf(primitive, source, "VoPolygonClipDiscard")) return kBad;
   // Destroying the made polygon releases its boundary, and with it the
@@ -398,15 +373,7 @@ VtStatus VoPolygonClipDiscard(VtPrimitive *primitive, VtPolygon *made, VtPolygon
   // the made polygon is gone.
   c.Vrefs(made) = nullptr;
   const VtStatus st = VoPolygonDestroy(primitive, made);
-  if (source == nullptr) return st;
-  if (VtReference *const boundary = c.Clipped(source)) {
-    VtReference *node = boundary;
-    do {
-      node = node->next;
-      uint16_t &keep = ElementHeaderOf(node->data)->keep;
-      if (c.VertexNext(node->data) == nullptr && keep != 0) --keep;
-    } while (node != boundary);
-  }
+  if (source != nullptr) c.KeepMarks(c.Clipped(source), -1);
   return st;
 }
 
@@ -418,8 +385,7 @@ int32_t VoViewProjectBounds(const VtBounds *bounds, uint32_t *rectangle) {
     Refused("VoViewProjectBounds", "the bounds or the rectangle are missing");
     return VO_CLIP_OUTSIDE;
   }
-  (void)Evaluate(s, &s->current_copy);
-  const VtViewEvaluation *e = CurrentEvaluation(s);
+  const VtViewEvaluation *e = EvaluationNow(s, &s->current_copy);
   const float *w = e->window;
   const int32_t *vp = e->viewport;
   enum { kLeft, kRight, kTop, kBottom, kNear, kFar };

@@ -14,6 +14,11 @@ namespace vo::view {
 
 namespace {
 
+// A resolution as evaluation uses it: at least 1, and a 32-bit signed number.
+uint32_t ResolutionUsed(const VtView *v, int axis) {
+  return std::clamp<uint32_t>(v->resolution[axis], 1, 0x7FFFFFFF);
+}
+
 // ---------------------------------------------------------------------------
 // Clip-distance procedures
 // ---------------------------------------------------------------------------
@@ -295,7 +300,7 @@ void ClipProceduresDefault(VtView *v) { std::copy(kPlainClip, kPlainClip + kClip
 
 void ViewportBounds(const VtView *v, int32_t out[4]) {
   for (int axis = 0; axis < 2; ++axis) {
-    const uint32_t last = std::clamp<uint32_t>(v->resolution[axis], 1, 0x7FFFFFFF) - 1;
+    const uint32_t last = ResolutionUsed(v, axis) - 1;
     uint32_t low = 0, high = last;
     if (v->viewport_set) {
       // Ordered, and both ends inside the image.
@@ -324,8 +329,7 @@ VtStatus Evaluate(ViewState *s, VtView *v) {
   VtViewEvaluation *e = v->evaluation;
 
   // Window and viewport.
-  const uint32_t rx = std::clamp<uint32_t>(v->resolution[0], 1, 0x7FFFFFFF);
-  const uint32_t ry = std::clamp<uint32_t>(v->resolution[1], 1, 0x7FFFFFFF);
+  const uint32_t rx = ResolutionUsed(v, 0), ry = ResolutionUsed(v, 1);
   e->resolution[0] = static_cast<int32_t>(rx);
   e->resolution[1] = static_cast<int32_t>(ry);
   ViewportBounds(v, e->viewport);

@@ -144,43 +144,43 @@ VtStatus CallbacksChanged() {
   return 0;
 }
 
+// The camera flag a control steers; 0 for a code the module does not have.
+uint32_t ControlFlag(uint32_t code) {
+  switch (code) {
+    case VO_CONTROL_VIEW_KEEP_UP: return kKeepUp;
+    case VO_CONTROL_VIEW_AUTO_CLIP: return kAutoClip;
+    default: return 0;
+  }
+}
+
 VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   CameraState *c = g_camera;
   if (c == nullptr) return kNotAvailable;
   if (v == nullptr || v->type != VtBoolean) return kBad;
-  uint32_t flag = 0;
-  switch (code) {
-    case VO_CONTROL_VIEW_KEEP_UP: flag = kKeepUp; break;
-    case VO_CONTROL_VIEW_AUTO_CLIP: flag = kAutoClip; break;
-    default: return kBad;
-  }
+  const uint32_t flag = ControlFlag(code);
+  if (flag == 0) return kBad;
   c->flags = v->value.u != 0 ? (c->flags | flag) : (c->flags & ~flag);
   return 0;
 }
 
+// Answers the flag's own bit as the Boolean's word.
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   const CameraState *c = g_camera;
   if (c == nullptr) return kNotAvailable;
   if (v == nullptr) return kBad;
-  switch (code) {
-    case VO_CONTROL_VIEW_KEEP_UP:
-      *v = TypedBoolean(false);
-      v->value.u = c->flags & kKeepUp;
-      return 0;
-    case VO_CONTROL_VIEW_AUTO_CLIP:
-      *v = TypedBoolean(false);
-      v->value.u = c->flags & kAutoClip;
-      return 0;
-    default: return kBad;
-  }
+  const uint32_t flag = ControlFlag(code);
+  if (flag == 0) return kBad;
+  *v = TypedBoolean(false);
+  v->value.u = c->flags & flag;
+  return 0;
 }
 
 // Query 12: look-ups 0x90001 and 0x90002; nothing can be set.
 VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction != 0 || slot == nullptr) return kBad;
   switch (code) {
-    case VO_CALLBACK_VIEW_CLIP_SIDES: *slot = ClipSidesProcedure(); break;
-    case VO_CALLBACK_VIEW_CLIP_DISCARD: *slot = ClipDiscardProcedure(); break;
+    case VO_CALLBACK_VIEW_CLIP_SIDES: *slot = reinterpret_cast<VtProc>(&VoPolygonClipSides); break;
+    case VO_CALLBACK_VIEW_CLIP_DISCARD: *slot = reinterpret_cast<VtProc>(&VoPolygonClipDiscard); break;
     default: *slot = nullptr; return kBad;
   }
   return 0;

@@ -1,8 +1,7 @@
 // What the view module asks of other modules: the scene bounds of the
-// geometry module, the sub-window clipper's procedures for the look-ups,
-// and the drawing operations of the output driver. The driver framework is
-// not part of the library yet: its operations are reached through its
-// callbacks, and a missing one answers a fixed fallback.
+// geometry module and the drawing operations of the output driver. The
+// driver framework is not part of the library yet: its operations are
+// reached through its callbacks, and a missing one answers a fixed fallback.
 
 #include "voview/view.h"
 
@@ -13,10 +12,6 @@ VtStatus SceneBoundsGet(VtBounds *bounds) {
   if (!ModuleStarted(VO_MODULE_GEOMETRY)) return kBad;
   return VoBoundsGet(bounds);
 }
-
-VtProc ClipSidesProcedure() { return reinterpret_cast<VtProc>(&VoPolygonClipSides); }
-
-VtProc ClipDiscardProcedure() { return reinterpret_cast<VtProc>(&VoPolygonClipDiscard); }
 
 // The driver framework is reached through its callbacks: 0x1a0022 is the
 // current driver's drawing operation, 0x1a0006 closes a run of segments.

@@ -91,8 +91,7 @@ VtStatus VoViewProjectPoint(const float *point, float *result) {
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;
   if (point == nullptr || result == nullptr) return Refuse(kBad, "VoViewProjectPoint", "a point is missing");
-  (void)Evaluate(s, &s->current_copy);
-  Project(CurrentEvaluation(s), point, result);
+  Project(EvaluationNow(s, &s->current_copy), point, result);
   return 0;
 }
 
@@ -124,8 +123,7 @@ VtStatus VoViewProjectedToPixel(const float *point, int32_t *pixel) {
   if (s == nullptr) return st;
   if (point == nullptr || pixel == nullptr)
     return Refuse(kBad, "VoViewProjectedToPixel", "an argument is missing");
-  (void)Evaluate(s, &s->current_copy);
-  const VtViewEvaluation *e = CurrentEvaluation(s);
+  const VtViewEvaluation *e = EvaluationNow(s, &s->current_copy);
   double x = point[0], y = point[1];
   const double w = point[3];
   // A point at or behind the eye has no pixel: it is refused, and its

@@ -296,6 +296,11 @@ void HomogeneousTimes(const double *m, const double *p, double w, double out[4])
 void Project(const VtViewEvaluation *e, const float *point, float out[4]);
 // The current view's evaluation (the current-view copy's block).
 inline VtViewEvaluation *CurrentEvaluation(const ViewState *s) { return s->current_copy.evaluation; }
+// A data record's evaluation, brought up to date first (its status unasked).
+inline VtViewEvaluation *EvaluationNow(ViewState *s, VtView *data) {
+  (void)Evaluate(s, data);
+  return data->evaluation;
+}
 // Plain and viewport-scaled clip distances (by VtClipSide).
 extern const VtClipDistanceProc kPlainClip[kClipSides];
 extern const VtClipDistanceProc kScaledClip[kClipSides];
@@ -313,6 +318,21 @@ VtStatus AutoClipBounds(ViewState *s, VtView *data, const VtBounds &bounds);
 void PenStart(PenState *pen);
 
 // ---------------------------------------------------------------------------
+// Facing, shared by culling (clip.cpp) and picking
+// ---------------------------------------------------------------------------
+
+// A polygon's plane (a, b, c, d): in its data block at the offset, else
+// through the polygon enquiry; null when it has none.
+const float *PolygonPlane(VtPrimitive *p, void *polygon, int32_t offset);
+// True when the plane faces the eye: the homogeneous eye point (elements 8
+// to 11 of the inverse projection; the viewing direction at infinity for a
+// parallel projection) lies on its negative side.
+inline bool FacesEye(const float *plane, const double *inverse) {
+  const double *eye = inverse + 8;
+  return plane[0] * eye[0] + plane[1] * eye[1] + plane[2] * eye[2] + plane[3] * eye[3] < 0;
+}
+
+// ---------------------------------------------------------------------------
 // What the module asks of other modules (neighbours.cpp); the driver
 // framework's operations answer a fixed fallback while it is missing.
 // ---------------------------------------------------------------------------
@@ -320,10 +340,6 @@ void PenStart(PenState *pen);
 // The scene bounds (VoBoundsGet); 0x20000012 while the geometry module is
 // not started.
 VtStatus SceneBoundsGet(VtBounds *bounds);
-// The procedures of look-ups 0x90001 and 0x90002 (VoPolygonClipSides,
-// VoPolygonClipDiscard).
-VtProc ClipSidesProcedure();
-VtProc ClipDiscardProcedure();
 // Reads the output-driver callbacks the pen uses.
 void DriverCallbacksRead(PenState *pen);
 // Draws one shape through the current output driver (VoDriverDraw with the

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "voview/vec3.h"
 #include "voview/view.h"
 
 namespace vo::view {
@@ -110,8 +111,6 @@ VtView *CopyOf(ViewState *s, const VtView *data) {
   c->pushed_copy = nullptr;
   return c;
 }
-
-bool Finite3(const float *p) { return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]); }
 
 }  // namespace
 
@@ -221,13 +220,13 @@ VtStatus VoViewSetPinhole(VtView *view, const float *eye, const float *reference
     Post(kBareBad, kMessageAngle, VO_MODULE_VIEW, angle);
     bad = true;
   }
-  if (Finite3(up) && std::sqrt(static_cast<double>(up[0]) * up[0] + static_cast<double>(up[1]) * up[1] +
-                               static_cast<double>(up[2]) * up[2]) < 1e-5) {
-    Post(kBareBad, kMessageUp, VO_MODULE_VIEW, static_cast<double>(up[0]), static_cast<double>(up[1]),
-         static_cast<double>(up[2]));
+  const D3 up_vector = FromFloats(up);
+  if (Finite(up_vector) && Length(up_vector) < 1e-5) {
+    Post(kBareBad, kMessageUp, VO_MODULE_VIEW, up_vector.x, up_vector.y, up_vector.z);
     bad = true;
   }
-  if (!Finite3(eye) || !Finite3(reference) || !Finite3(up) || !std::isfinite(angle)) {
+  if (!Finite(FromFloats(eye)) || !Finite(FromFloats(reference)) || !Finite(up_vector) ||
+      !std::isfinite(angle)) {
     Refuse(kBareBad, "VoViewSetPinhole", "a coordinate or the angle is not a finite number");
     bad = true;
   }
