@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cmath>
-#include <vector>
 
 #include "support/kernel_fixture.h"
 #include "support/recording_driver.h"
@@ -34,10 +33,6 @@ class ViewTest : public PooledKernelTest {
     EXPECT_EQ(VoViewEvaluate(nullptr), 0u);
     return view::CurrentEvaluation(State());
   }
-  static double Length(const float *v) {
-    return std::sqrt(static_cast<double>(v[0]) * v[0] + static_cast<double>(v[1]) * v[1] +
-                     static_cast<double>(v[2]) * v[2]);
-  }
   static void ExpectNear3(const float *v, double x, double y, double z, double tolerance = 1e-6) {
     EXPECT_NEAR(v[0], x, tolerance);
     EXPECT_NEAR(v[1], y, tolerance);
@@ -47,17 +42,9 @@ class ViewTest : public PooledKernelTest {
                           std::array<float, 3> up, int32_t projection, double angle) {
     return VoViewSetPinhole(view, eye.data(), reference.data(), up.data(), projection, angle);
   }
-  struct Camera {
-    float eye[3], reference[3], up[3];
-    int32_t projection;
-    double angle;
-  };
-  static Camera PinholeOf(VtView *view) {
-    Camera c{};
-    EXPECT_EQ(VoViewGetPinhole(view, c.eye, c.reference, c.up, &c.projection, &c.angle), 0u);
-    return c;
-  }
-  static uint32_t Counter() { return State()->counter; }
+  // The data record of a view (the current view's for null) and its camera.
+  static VtView &Data(VtView *view = nullptr) { return *(view != nullptr ? view : VoViewGet())->data; }
+  static const VtPinholeCamera &PinholeOf(VtView *view = nullptr) { return Data(view).camera.pinhole; }
 };
 
 }  // namespace vo::test
