@@ -6,26 +6,15 @@
 #include <cstdlib>
 #include <vector>
 
-#include "vosystem/kernel.h"
+#include "bench_kernel.h"
 
 namespace {
 
 constexpr int kTotal = 10'000'000;
 constexpr int kBatch = 10'000;
 
-void EnsureKernel() {
-  static bool started = [] {
-    vo::VoSystemInitialise();
-    vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
-    vo::VoInstallModule(&vo::VoEntryMemory);
-    vo::VoSystemStart();
-    return true;
-  }();
-  (void)started;
-}
-
 void BM_Pool(benchmark::State &state) {
-  EnsureKernel();
+  vo::bench::KernelStartOnce({});
   const auto size = static_cast<uint32_t>(state.range(0));
   VtPool *pool = vo::VoPoolCreate(0x110001, size);
   std::vector<void *> blocks(kBatch);
@@ -55,7 +44,7 @@ void BM_Malloc(benchmark::State &state) {
 
 // One block at a time: allocate and free at once.
 void BM_PoolPair(benchmark::State &state) {
-  EnsureKernel();
+  vo::bench::KernelStartOnce({});
   VtPool *pool = vo::VoPoolCreate(0x110001, static_cast<uint32_t>(state.range(0)));
   for (auto _ : state) {
     for (int i = 0; i < kTotal; ++i) {

@@ -45,6 +45,9 @@ Allocator &State() {
   return *a;
 }
 
+// True when the address names a live heap (the allocator's mutex is held).
+bool Live(const Allocator &a, const void *heap) { return heap != nullptr && a.heaps.count(heap) != 0; }
+
 void Link(ChunkHeap *heap, ChunkHeader *h) {
   h->heap = heap;
   h->previous = nullptr;
@@ -102,13 +105,13 @@ bool ChunkHeapDestroy(ChunkHeap *heap) {
 bool ChunkHeapKnown(const void *heap) {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
-  return heap != nullptr && a.heaps.count(heap) != 0;
+  return Live(a, heap);
 }
 
 size_t ChunkHeapChunks(const ChunkHeap *heap) {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
-  return (heap != nullptr && a.heaps.count(heap) != 0) ? heap->chunks : 0;
+  return Live(a, heap) ? heap->chunks : 0;
 }
 
 void *ChunkAllocate(ChunkHeap *heap, size_t bytes) {
@@ -121,7 +124,7 @@ void *ChunkAllocate(ChunkHeap *heap, size_t bytes) {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
   ++a.live;
-  if (heap != nullptr && a.heaps.count(heap) != 0) Link(heap, h);
+  if (Live(a, heap)) Link(heap, h);
   return ChunkOf(h);
 }
 
@@ -148,7 +151,7 @@ bool ChunkAttach(ChunkHeap *heap, void *chunk) {
   if (chunk == nullptr) return false;
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
-  if (heap == nullptr || a.heaps.count(heap) == 0) return false;
+  if (!Live(a, heap)) return false;
   ChunkHeader *h = HeaderOf(chunk);
   Unlink(h);
   Link(heap, h);

@@ -7,6 +7,7 @@
 #include "vomemman/pool.h"
 #include "vosystem/context.h"
 #include "vosystem/maths.h"
+#include "vosystem/module_entry.h"
 
 namespace vo {
 
@@ -17,11 +18,11 @@ void VoDeallocate(void *block) { std::free(block); }
 void *VoMemoryReallocate(void *block, uint32_t size) { return std::realloc(block, size == 0 ? 1 : size); }
 
 void MemoryCallbacksDefault(VtKernelContext *k) {
-  *KernelCallbackSlot(VO_CALLBACK_POOL_CREATE) = reinterpret_cast<VtProc>(&PoolCreateDefault);
-  *KernelCallbackSlot(VO_CALLBACK_POOL_DESTROY) = reinterpret_cast<VtProc>(&PoolDestroyDefault);
-  *KernelCallbackSlot(VO_CALLBACK_BLOCK_ALLOCATE) = reinterpret_cast<VtProc>(&BlockAllocateDefault);
-  *KernelCallbackSlot(VO_CALLBACK_BLOCK_FREE) = reinterpret_cast<VtProc>(&BlockFreeDefault);
-  *KernelCallbackSlot(VO_CALLBACK_POOL_RELEASE) = reinterpret_cast<VtProc>(&PoolReleaseDefault);
+  KernelSlotSet(k, VO_CALLBACK_POOL_CREATE, &PoolCreateDefault);
+  KernelSlotSet(k, VO_CALLBACK_POOL_DESTROY, &PoolDestroyDefault);
+  KernelSlotSet(k, VO_CALLBACK_BLOCK_ALLOCATE, &BlockAllocateDefault);
+  KernelSlotSet(k, VO_CALLBACK_BLOCK_FREE, &BlockFreeDefault);
+  KernelSlotSet(k, VO_CALLBACK_POOL_RELEASE, &PoolReleaseDefault);
   HeapCallbacksInstall(k);
   KernelMemory &m = k->memory;
   m.chunk_bytes = 1016;
@@ -78,7 +79,7 @@ VtStatus KernelMemoryTidy() {
   if (k == nullptr) return 0;
   VtStatus status = 0;
   const bool threading = ThreadingOn(k);
-  auto release = reinterpret_cast<VtPoolReleaseProc>(KernelSlot(k, VO_CALLBACK_POOL_RELEASE));
+  auto release = KernelSlot<VtPoolReleaseProc>(k, VO_CALLBACK_POOL_RELEASE);
   if (release != nullptr)
     for (VtPool *p = k->memory.pools; p != nullptr; p = p->next)
       if (p->locked || !threading) status |= release(p);
@@ -213,25 +214,18 @@ VtStatus MemoryCallback(uint32_t direction, uint32_t code, VtProc *slot) {
 }  // namespace
 
 VtStatus VoEntryMemory(uint32_t query, VtTypedValue *a) {
-  if (a == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  *a = VtTypedValue{};
-  switch (query) {
-    case VO_QUERY_CONTROL_SET: *a = TypedFunc(&MemoryControlNothing); break;
-    case VO_QUERY_CONTROL_GET: *a = TypedFunc(&MemoryControlGetNothing); break;
-    case VO_QUERY_INTERFACE_LEVEL: *a = TypedInt32(VO_INTERFACE_LEVEL); break;
-    case VO_QUERY_MODULE_NUMBER: *a = TypedNat32(VO_MODULE_MEMORY); break;
-    case VO_QUERY_START: *a = TypedFunc(&MemoryStart); break;
-    case VO_QUERY_REGISTRY_NAME: *a = TypedString("vomemman"); break;
-    case VO_QUERY_TERMINATE: *a = TypedFunc(&MemoryTerminate); break;
-    case VO_QUERY_BANNER: *a = TypedString("mrvx20 memory manager"); break;
-    case VO_QUERY_CALLBACK: *a = TypedFunc(&MemoryCallback); break;
-    case VO_QUERY_VERSION: *a = TypedNat32(VO_MODULE_VERSION); break;
-    case VO_QUERY_BUILD_KIND: *a = TypedString(VO_BUILD_KIND); break;
-    case VO_QUERY_BUILD_TIME: *a = TypedNat32(904643035); break;
-    case VO_QUERY_OBSOLETE_FLAG: *a = TypedBoolean(false); break;
-    default: break;
-  }
-  return 0;
+  static const ModuleDescription kMemory = {
+      .number = VO_MODULE_MEMORY,
+      .name = "vomemman",
+      .banner = "mrvx20 memory manager",
+      .build_time = 904643035,
+      .control_set = &MemoryControlNothing,
+      .control_get = &MemoryControlGetNothing,
+      .start = &MemoryStart,
+      .terminate = &MemoryTerminate,
+      .callback = &MemoryCallback,
+  };
+  return ModuleQueryAnswer(kMemory, query, a);
 }
 
 }  // namespace vo

@@ -70,10 +70,10 @@ void DebugMerge(VtPool *parent, VtPool *sub) {
 // ---- Chunks ----------------------------------------------------------------
 
 bool DefaultHeapsInstalled(VtKernelContext *k) {
-  return KernelSlot(k, VO_CALLBACK_HEAP_CREATE) == reinterpret_cast<VtProc>(&HeapCreateDefault) &&
-         KernelSlot(k, VO_CALLBACK_HEAP_DESTROY) == reinterpret_cast<VtProc>(&HeapDestroyDefault) &&
-         KernelSlot(k, VO_CALLBACK_HEAP_ALLOCATE) == reinterpret_cast<VtProc>(&HeapAllocateDefault) &&
-         KernelSlot(k, VO_CALLBACK_HEAP_FREE) == reinterpret_cast<VtProc>(&HeapFreeDefault);
+  return KernelSlot<VtHeapCreateProc>(k, VO_CALLBACK_HEAP_CREATE) == &HeapCreateDefault &&
+         KernelSlot<VtHeapDestroyProc>(k, VO_CALLBACK_HEAP_DESTROY) == &HeapDestroyDefault &&
+         KernelSlot<VtHeapAllocateProc>(k, VO_CALLBACK_HEAP_ALLOCATE) == &HeapAllocateDefault &&
+         KernelSlot<VtHeapFreeProc>(k, VO_CALLBACK_HEAP_FREE) == &HeapFreeDefault;
 }
 
 // A chunk for the pool: a spare one when the sizes agree and the default
@@ -90,7 +90,7 @@ void *ChunkTake(VtKernelContext *k, VtPool *pool) {
       return chunk;
     }
   }
-  auto allocate = reinterpret_cast<VtHeapAllocateProc>(KernelSlot(k, VO_CALLBACK_HEAP_ALLOCATE));
+  auto allocate = KernelSlot<VtHeapAllocateProc>(k, VO_CALLBACK_HEAP_ALLOCATE);
   void *chunk = allocate ? allocate(pool->chunk_bytes, pool->heap) : nullptr;
   if (chunk != nullptr) ++m.chunks_in_use;
   return chunk;
@@ -102,7 +102,7 @@ void ChunksInUseLess(VtKernelContext *k, uint32_t n) {
 }
 
 void HeapFreeChunk(VtKernelContext *k, VtPool *pool, void *chunk) {
-  auto release = reinterpret_cast<VtHeapFreeProc>(KernelSlot(k, VO_CALLBACK_HEAP_FREE));
+  auto release = KernelSlot<VtHeapFreeProc>(k, VO_CALLBACK_HEAP_FREE);
   if (release != nullptr) release(pool->heap, chunk);
   ChunksInUseLess(k, 1);
 }
@@ -151,7 +151,6 @@ void ReleaseAllChunks(VtKernelContext *k, VtPool *pool) {
   for (void *chunk = pool->chunk_list; chunk != nullptr;) {
     void *next = *LinkOf(chunk, pool->usable_bytes);
     ChunkRelease(k, pool, chunk);
-    --pool->chunks;
     chunk = next;
   }
   pool->chunks = 0;
@@ -268,13 +267,12 @@ VtStatus HeapMergeDefault(void *, void *) { return 0; }
 VtStatus HeapCompactDefault(void *) { return 0; }
 
 void HeapCallbacksInstall(VtKernelContext *k) {
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_CREATE) = reinterpret_cast<VtProc>(&HeapCreateDefault);
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_DESTROY) = reinterpret_cast<VtProc>(&HeapDestroyDefault);
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_ALLOCATE) = reinterpret_cast<VtProc>(&HeapAllocateDefault);
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_FREE) = reinterpret_cast<VtProc>(&HeapFreeDefault);
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_MERGE) = reinterpret_cast<VtProc>(&HeapMergeDefault);
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_COMPACT) = reinterpret_cast<VtProc>(&HeapCompactDefault);
-  (void)k;
+  KernelSlotSet(k, VO_CALLBACK_HEAP_CREATE, &HeapCreateDefault);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_DESTROY, &HeapDestroyDefault);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_ALLOCATE, &HeapAllocateDefault);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_FREE, &HeapFreeDefault);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_MERGE, &HeapMergeDefault);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_COMPACT, &HeapCompactDefault);
 }
 
 void SpareChunksFree(VtKernelContext *k) {
@@ -323,7 +321,7 @@ VtPool *PoolCreateDefault(uint32_t tag, uint32_t element_size) {
   }
   pool->owner = ThreadIdentity();
   pool->debug = DebugMake();
-  auto heap_create = reinterpret_cast<VtHeapCreateProc>(KernelSlot(k, VO_CALLBACK_HEAP_CREATE));
+  auto heap_create = KernelSlot<VtHeapCreateProc>(k, VO_CALLBACK_HEAP_CREATE);
   pool->heap = heap_create ? heap_create(pool, pool->chunk_bytes) : nullptr;
   PoolListLink(k, pool);
   return pool;
@@ -338,7 +336,7 @@ VtStatus PoolDestroyDefault(VtPool *pool) {
     return 0;
   }
   DisposeChildren(k, pool);
-  auto heap_destroy = reinterpret_cast<VtHeapDestroyProc>(KernelSlot(k, VO_CALLBACK_HEAP_DESTROY));
+  auto heap_destroy = KernelSlot<VtHeapDestroyProc>(k, VO_CALLBACK_HEAP_DESTROY);
   if (heap_destroy == &HeapDestroyDefault && !platform::ChunkHeapKnown(pool->heap)) {
     // No heap of our own was made (or another heap-create was in force):
     // the pool's chunks go back one by one.
@@ -400,7 +398,7 @@ VtStatus PoolReleaseDefault(VtPool *pool) {
   if (pool == nullptr || k == nullptr) return 0;
   PoolLockGuard guard(pool);
   if (pool->blocks_in_use == 0) ReleaseAllChunks(k, pool);
-  auto compact = reinterpret_cast<VtHeapCompactProc>(KernelSlot(k, VO_CALLBACK_HEAP_COMPACT));
+  auto compact = KernelSlot<VtHeapCompactProc>(k, VO_CALLBACK_HEAP_COMPACT);
   if (compact != nullptr) compact(pool->heap);
   return 0;
 }
@@ -422,7 +420,7 @@ VtStatus PoolCompact(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || pool == nullptr || !k->memory.compaction || pool->chunks == 0) return 0;
   if (pool->blocks_in_use == 0) {
-    auto release = reinterpret_cast<VtPoolReleaseProc>(KernelSlot(k, VO_CALLBACK_POOL_RELEASE));
+    auto release = KernelSlot<VtPoolReleaseProc>(k, VO_CALLBACK_POOL_RELEASE);
     return release ? release(pool) : 0;
   }
   const uint64_t total = uint64_t{pool->blocks_per_chunk} * pool->chunks;
@@ -493,7 +491,7 @@ VtStatus PoolCompact(VtPool *pool) {
 VtPool *VoPoolCreate(uint32_t tag, uint32_t element_size) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return nullptr;
-  auto create = reinterpret_cast<VtPoolCreateProc>(KernelSlot(k, VO_CALLBACK_POOL_CREATE));
+  auto create = KernelSlot<VtPoolCreateProc>(k, VO_CALLBACK_POOL_CREATE);
   return create ? create(tag, element_size) : nullptr;
 }
 
@@ -501,7 +499,7 @@ void *VoPoolAllocate(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) [[unlikely]]
     return nullptr;
-  auto allocate = reinterpret_cast<VtBlockAllocateProc>(KernelSlot(k, VO_CALLBACK_BLOCK_ALLOCATE));
+  auto allocate = KernelSlot<VtBlockAllocateProc>(k, VO_CALLBACK_BLOCK_ALLOCATE);
   return allocate ? allocate(pool) : nullptr;
 }
 
@@ -509,14 +507,14 @@ VtStatus VoPoolFree(VtPool *pool, void *block) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) [[unlikely]]
     return VO_STATUS_NOT_INITIALISED;
-  auto release = reinterpret_cast<VtBlockFreeProc>(KernelSlot(k, VO_CALLBACK_BLOCK_FREE));
+  auto release = KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE);
   return release ? release(pool, block) : VO_STATUS_BAD_ARGUMENT;
 }
 
 VtStatus VoPoolRelease(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;
-  auto release = reinterpret_cast<VtPoolReleaseProc>(KernelSlot(k, VO_CALLBACK_POOL_RELEASE));
+  auto release = KernelSlot<VtPoolReleaseProc>(k, VO_CALLBACK_POOL_RELEASE);
   return release ? release(pool) : VO_STATUS_BAD_ARGUMENT;
 }
 
@@ -525,7 +523,7 @@ VtStatus VoPoolDispose(VtPool *pool) {
   if (pool == nullptr) return 0;
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (pool->parent != nullptr) return VoSubPoolDestroy(pool);
-  auto destroy = reinterpret_cast<VtPoolDestroyProc>(KernelSlot(k, VO_CALLBACK_POOL_DESTROY));
+  auto destroy = KernelSlot<VtPoolDestroyProc>(k, VO_CALLBACK_POOL_DESTROY);
   return destroy ? destroy(pool) : VO_STATUS_BAD_ARGUMENT;
 }
 
@@ -588,7 +586,7 @@ VtStatus VoSubPoolMerge(VtPool *parent, VtPool *sub) {
       sub->blocks_in_use = 0;
     }
   }
-  auto merge = reinterpret_cast<VtHeapMergeProc>(KernelSlot(k, VO_CALLBACK_HEAP_MERGE));
+  auto merge = KernelSlot<VtHeapMergeProc>(k, VO_CALLBACK_HEAP_MERGE);
   if (merge != nullptr) status |= merge(parent->heap, sub->heap);
   return status;
 }

@@ -108,7 +108,4 @@ class PoolLockGuard {
   VtLock *lock_;
 };
 
-// Kernel callback slot of a system code (for the hot paths).
-inline VtProc KernelSlot(VtKernelContext *k, uint32_t code) { return k->callbacks[code - kCallbackFirst]; }
-
 }  // namespace vo

@@ -69,10 +69,7 @@ VtStatus VoControlSet(uint32_t code, const VtTypedValue *value) {
 VtProc VoCallBackGet(uint32_t code) {
   VtModuleRegistry *r = Registry();
   if (r == nullptr || !r->initialised) return nullptr;
-  if (VO_CODE_MODULE(code) == VO_MODULE_SYSTEM) {
-    VtProc *slot = KernelCallbackSlot(code);
-    return slot ? *slot : nullptr;
-  }
+  if (VO_CODE_MODULE(code) == VO_MODULE_SYSTEM) return KernelCallback<VtProc>(code);
   VtCallBackProc p = Route(code, &VtModuleRecord::callback);
   if (p == nullptr) return nullptr;
   VtProc slot = nullptr;

@@ -22,10 +22,12 @@ char *OutputBuffer(VtKernelContext *k) { return k->messages.text + kMessageLine;
 
 VtStatus WriteOut(const char *text) {
   VtKernelContext *k = Kernel();
-  if (k == nullptr) return 0;
-  MessageOutputProc out = k->messages.output ? k->messages.output : nullptr;
-  if (out == nullptr) return 0;
-  return out(text);
+  return (k != nullptr && k->messages.output != nullptr) ? k->messages.output(text) : 0;
+}
+
+// The driver framework's message channel, or null while it has none.
+MessageOutputProc DriverChannel() {
+  return reinterpret_cast<MessageOutputProc>(VoCallBackGet(VO_CALLBACK_DRIVER_MESSAGE));
 }
 
 // Reads one whole line of the message file into the line buffer; the part of
@@ -39,13 +41,6 @@ bool ReadLine(std::FILE *f, char *buf, size_t size) {
     }
   }
   return true;
-}
-
-char *KeepCopy(const char *text) {
-  size_t n = std::strlen(text) + 1;
-  char *copy = static_cast<char *>(VoAllocate(static_cast<uint32_t>(n)));
-  if (copy) std::memcpy(copy, text, n);
-  return copy;
 }
 
 void KeptFree(MessageState &m) {
@@ -69,7 +64,7 @@ void MessageFileValidate(VtKernelContext *k) {
       m.file_usable = 0;
       continue;
     }
-    m.kept[i] = KeepCopy(t);
+    m.kept[i] = TextCopy(t);
   }
 }
 
@@ -87,44 +82,22 @@ struct ArgValue {
 };
 
 ArgValue ReadArg(const VtTypedSlot &slot) {
-  ArgValue a;
   const VtTypedValue &v = slot.tv;
   switch (v.type) {
     case VtInt32:
-    case VtEnum:
-      a.kind = Num::Signed;
-      a.s = v.value.i;
-      a.d = v.value.i;
-      break;
+    case VtEnum: return {.kind = Num::Signed, .s = v.value.i};
     case VtNat32:
     case VtBoolean:
     case VtStatusType:
-    case VtFlags:
-      a.kind = Num::Unsigned;
-      a.u = v.value.u;
-      a.d = v.value.u;
-      break;
-    case VtFloat:
-      a.kind = Num::Real;
-      a.d = v.value.f;
-      break;
-    case VtDouble:
-      a.kind = Num::Real;
-      a.d = v.value.d;
-      break;
-    case VtString:
-      a.kind = Num::String;
-      a.str = v.value.s;
-      break;
+    case VtFlags: return {.kind = Num::Unsigned, .u = v.value.u};
+    case VtFloat: return {.kind = Num::Real, .d = v.value.f};
+    case VtDouble: return {.kind = Num::Real, .d = v.value.d};
+    case VtString: return {.kind = Num::String, .str = v.value.s};
     case VtGenericPtr:
     case VtHandle:
-    case VtFunc:
-      a.kind = Num::Pointer;
-      a.p = v.value.p;
-      break;
-    default: break;
+    case VtFunc: return {.kind = Num::Pointer, .p = v.value.p};
+    default: return {};
   }
-  return a;
 }
 
 // An integer style of a real value: truncated toward zero, saturated.
@@ -311,22 +284,11 @@ void FallbackLine(VtStatus status, uint32_t message, uint32_t module, uint32_t c
   for (uint32_t i = 0; i < count; ++i) {
     const VtTypedValue &v = args[i].tv;
     switch (v.type) {
-      case VtInt32:
-        std::snprintf(buf, sizeof buf, " %d", v.value.i);
-        WriteOut(buf);
-        break;
-      case VtNat32:
-        std::snprintf(buf, sizeof buf, " %u", v.value.u);
-        WriteOut(buf);
-        break;
-      case VtFloat:
-        std::snprintf(buf, sizeof buf, " %.6g", static_cast<double>(v.value.f));
-        WriteOut(buf);
-        break;
-      case VtDouble:
-        std::snprintf(buf, sizeof buf, " %.15g", v.value.d);
-        WriteOut(buf);
-        break;
+      case VtInt32: std::snprintf(buf, sizeof buf, " %d", v.value.i); break;
+      case VtNat32: std::snprintf(buf, sizeof buf, " %u", v.value.u); break;
+      case VtFloat: std::snprintf(buf, sizeof buf, " %.6g", static_cast<double>(v.value.f)); break;
+      case VtDouble: std::snprintf(buf, sizeof buf, " %.15g", v.value.d); break;
+      case VtGenericPtr: std::snprintf(buf, sizeof buf, " %p", v.value.p); break;
       case VtString: {
         const char *s = v.value.s ? v.value.s : "";
         size_t len = std::strlen(s);
@@ -339,14 +301,11 @@ void FallbackLine(VtStatus status, uint32_t message, uint32_t module, uint32_t c
           piece += '"';
           WriteOut(piece.c_str());
         }
-        break;
+        continue;
       }
-      case VtGenericPtr:
-        std::snprintf(buf, sizeof buf, " %p", v.value.p);
-        WriteOut(buf);
-        break;
-      default: WriteOut(" ?"); break;
+      default: std::strcpy(buf, " ?"); break;
     }
+    WriteOut(buf);
   }
   WriteOut(" ]\n");
 }
@@ -361,8 +320,7 @@ VtStatus DefaultOutput(const char *text) {
     std::fprintf(m.error_stream, "%s", text);
     return 0;
   }
-  auto channel = reinterpret_cast<MessageOutputProc>(VoCallBackGet(VO_CALLBACK_DRIVER_MESSAGE));
-  if (channel != nullptr) {
+  if (MessageOutputProc channel = DriverChannel()) {
     m.output = channel;
     channel(text);
     if (m.message_lost) {
@@ -375,6 +333,50 @@ VtStatus DefaultOutput(const char *text) {
   if (!ModuleStarted(VO_MODULE_DRIVER)) return DriverMessageWrite(text);
   m.message_lost = 1;
   return 0;
+}
+
+VtTypedSlot *NextSlot() {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || k->pending.count >= kDiagnosticSlots) return nullptr;
+  VtTypedSlot *slot = &k->pending.args[k->pending.count++];
+  std::memset(slot, 0, sizeof *slot);
+  return slot;
+}
+
+// The default handler's work on one diagnostic. The arguments are the
+// handler's own (VoDiagnosticEnd hands over a copy of the pending record).
+void HandleOne(VtKernelContext *k, VtStatus status, uint32_t message, uint32_t module, uint32_t count,
+               const VtTypedSlot *args) {
+  MessageState &m = k->messages;
+  if ((status & m.severity_mask) == 0) return;
+  if (count > kDiagnosticSlots) count = kDiagnosticSlots;
+  if (args == nullptr) count = 0;
+  if (m.file_changed) MessageFileValidate(k);
+  if (m.file_usable) {
+    const char *text = VoMessageFileLookup(message);
+    if (text != nullptr) {
+      std::string line = FormatMessage(message, text, count, args);
+      char *out = OutputBuffer(k);
+      std::memcpy(out, line.c_str(), line.size() + 1);
+      WriteOut(out);
+      return;
+    }
+    // Not in the file: the kept text for the class and for "no message".
+    int cls = (status & VO_CLASS_ERROR)     ? 0
+              : (status & VO_CLASS_WARNING) ? 1
+              : (status & VO_CLASS_DEBUG)   ? 2
+                                            : -1;
+    std::string line;
+    if (cls >= 0 && m.kept[cls]) line += WithoutNewline(m.kept[cls]);
+    if (m.kept[3]) line += (line.empty() ? "" : " ") + WithoutNewline(m.kept[3]);
+    char num[32];
+    std::snprintf(num, sizeof num, " %u\n", message);
+    line += num;
+    if (line.size() > kOutputLimit) line = line.substr(line.size() - kOutputLimit);
+    WriteOut(line.c_str());
+    return;
+  }
+  FallbackLine(status, message, module, count, args);
 }
 
 }  // namespace
@@ -400,14 +402,12 @@ void MessageOutputChoose() {
   MessageState &m = k->messages;
   m.output = &DefaultOutput;
   if (m.error_stream == nullptr) {
-    auto channel = reinterpret_cast<MessageOutputProc>(VoCallBackGet(VO_CALLBACK_DRIVER_MESSAGE));
-    if (channel != nullptr) m.output = channel;
+    if (MessageOutputProc channel = DriverChannel()) m.output = channel;
   }
 }
 
 VtStatus DriverMessageWrite(const char *text) {
-  auto channel = reinterpret_cast<MessageOutputProc>(VoCallBackGet(VO_CALLBACK_DRIVER_MESSAGE));
-  if (channel != nullptr) return channel(text);
+  if (MessageOutputProc channel = DriverChannel()) return channel(text);
   std::fputs(text, stderr);
   std::fflush(stderr);
   return 0;
@@ -429,16 +429,6 @@ void VoDiagnosticBegin(VtStatus status, uint32_t message, uint32_t module) {
   k->pending.module = module;
   k->pending.count = 0;
 }
-
-namespace {
-VtTypedSlot *NextSlot() {
-  VtKernelContext *k = Kernel();
-  if (k == nullptr || k->pending.count >= kDiagnosticSlots) return nullptr;
-  VtTypedSlot *slot = &k->pending.args[k->pending.count++];
-  std::memset(slot, 0, sizeof *slot);
-  return slot;
-}
-}  // namespace
 
 void VoDiagnosticArgInt(int32_t value) {
   if (VtTypedSlot *s = NextSlot()) {
@@ -517,11 +507,6 @@ const char *VoMessageFileLookup(uint32_t message) {
   return nullptr;
 }
 
-namespace {
-void HandleOne(VtKernelContext *k, VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-               VtTypedSlot *args);
-}
-
 VtStatus VoErrorHandlerDefault(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                                VtTypedSlot *args) {
   VtKernelContext *k = Kernel();
@@ -534,44 +519,5 @@ VtStatus VoErrorHandlerDefault(VtStatus status, uint32_t message, uint32_t modul
   }
   return 0;
 }
-
-namespace {
-void HandleOne(VtKernelContext *k, VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-               VtTypedSlot *args) {
-  MessageState &m = k->messages;
-  if ((status & m.severity_mask) == 0) return;
-  if (count > kDiagnosticSlots) count = kDiagnosticSlots;
-  if (args == nullptr) count = 0;
-  // Work on a copy: posting from inside this handler must not change them.
-  VtTypedSlot local[kDiagnosticSlots];
-  if (count) std::memcpy(local, args, count * sizeof(VtTypedSlot));
-  if (m.file_changed) MessageFileValidate(k);
-  if (m.file_usable) {
-    const char *text = VoMessageFileLookup(message);
-    if (text != nullptr) {
-      std::string line = FormatMessage(message, text, count, local);
-      char *out = OutputBuffer(k);
-      std::memcpy(out, line.c_str(), line.size() + 1);
-      WriteOut(out);
-      return;
-    }
-    // Not in the file: the kept text for the class and for "no message".
-    int cls = (status & VO_CLASS_ERROR)     ? 0
-              : (status & VO_CLASS_WARNING) ? 1
-              : (status & VO_CLASS_DEBUG)   ? 2
-                                            : -1;
-    std::string line;
-    if (cls >= 0 && m.kept[cls]) line += WithoutNewline(m.kept[cls]);
-    if (m.kept[3]) line += (line.empty() ? "" : " ") + WithoutNewline(m.kept[3]);
-    char num[32];
-    std::snprintf(num, sizeof num, " %u\n", message);
-    line += num;
-    if (line.size() > kOutputLimit) line = line.substr(line.size() - kOutputLimit);
-    WriteOut(line.c_str());
-    return;
-  }
-  FallbackLine(status, message, module, count, local);
-}
-}  // namespace
 
 }  // namespace vo

@@ -12,10 +12,13 @@ namespace vo {
 
 namespace {
 
-// Messages of failed opens, by access.
-constexpr uint32_t kMessageRead = 362;
-constexpr uint32_t kMessageWrite = 363;
-constexpr uint32_t kMessageAppend = 364;
+// Accesses 1-3 (the low four bits of the flags): the fopen mode and the
+// message of a failed open.
+struct Access {
+  const char *mode;
+  uint32_t message;
+};
+constexpr Access kAccess[3] = {{"rb", 362}, {"wb", 363}, {"ab", 364}};
 constexpr uint32_t kMessageBadMode = 365;
 
 constexpr uint32_t kFileQuiet = 16;
@@ -42,31 +45,17 @@ VtStatus KernelFilesStop() {
 void *VoFileOpen(const char *path, uint32_t flags) {
   VtKernelContext *k = Kernel();
   const bool report = k != nullptr && k->files.report_open_failures != 0;
-  const char *base = nullptr;
-  uint32_t message = 0;
-  switch (flags & 0xFu) {
-    case 1:
-      base = "rb";
-      message = kMessageRead;
-      break;
-    case 2:
-      base = "wb";
-      message = kMessageWrite;
-      break;
-    case 3:
-      base = "ab";
-      message = kMessageAppend;
-      break;
-    default:
-      if (report)
-        Post(VO_STATUS_BAD_ARGUMENT, kMessageBadMode, VO_MODULE_SYSTEM, static_cast<int32_t>(flags));
-      return nullptr;
+  const uint32_t access = flags & 0xFu;
+  if (access < 1 || access > 3) {
+    if (report) Post(VO_STATUS_BAD_ARGUMENT, kMessageBadMode, VO_MODULE_SYSTEM, static_cast<int32_t>(flags));
+    return nullptr;
   }
+  const Access &a = kAccess[access - 1];
   char mode[8];
-  std::snprintf(mode, sizeof mode, (flags & kFileUpdate) ? "%s+" : "%s", base);
+  std::snprintf(mode, sizeof mode, (flags & kFileUpdate) ? "%s+" : "%s", a.mode);
   std::FILE *file = path != nullptr ? std::fopen(path, mode) : nullptr;
   if (file == nullptr && (flags & kFileQuiet) == 0 && report)
-    Post(VO_STATUS_BAD_ARGUMENT, message, VO_MODULE_SYSTEM, path != nullptr ? path : "<null path>");
+    Post(VO_STATUS_BAD_ARGUMENT, a.message, VO_MODULE_SYSTEM, path != nullptr ? path : "<null path>");
   return file;
 }
 

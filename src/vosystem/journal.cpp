@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -30,6 +31,14 @@ using api::VtApiParam;
 constexpr size_t kLineLimit = 198;       // a physical line is cut before this many characters
 constexpr size_t kFirstCapacity = 256;   // first size of the line
 constexpr uint64_t kArrayLimit = 65536;  // longer arrays are not written out
+
+// The value of type T stored at p (which need not be aligned for T).
+template <class T>
+T Load(const void *p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
 
 bool On(const KernelFiles &f) { return (f.journal_flags & 1u) != 0 && f.journal_file != nullptr; }
 
@@ -76,16 +85,8 @@ void Put(KernelFiles &f, const char *text, size_t n) {
     std::string copy(text, n);
     WriteOut(copy.c_str());
   }
-  const void *nl = nullptr;
-  for (size_t i = n; i > 0; --i)
-    if (text[i - 1] == '\n') {
-      nl = text + i - 1;
-      break;
-    }
-  if (nl != nullptr)
-    f.line_column = n - static_cast<size_t>(static_cast<const char *>(nl) - text) - 1;
-  else
-    f.line_column += n;
+  const size_t nl = std::string_view(text, n).rfind('\n');
+  f.line_column = nl != std::string_view::npos ? n - nl - 1 : f.line_column + n;
 }
 
 void Continuation(KernelFiles &f) {
@@ -219,34 +220,17 @@ std::string Statement::Real(double d, int digits) {
 std::string Statement::Scalar(uint32_t type, const void *p) {
   switch (type) {
     case VtInt32:
-    case VtEnum: {
-      int32_t v;
-      std::memcpy(&v, p, sizeof v);
-      return std::to_string(v);
-    }
+    case VtEnum: return std::to_string(Load<int32_t>(p));
     case VtNat32:
     case VtBoolean: {
-      uint32_t v;
-      std::memcpy(&v, p, sizeof v);
+      const auto v = Load<uint32_t>(p);
       return (type == VtNat32 && v >= 0x10000u) ? Hex(v) : std::to_string(v);
     }
     case VtFlags:
-    case VtStatusType: {
-      uint32_t v;
-      std::memcpy(&v, p, sizeof v);
-      return Hex(v);
-    }
-    case VtNat8: return std::to_string(*static_cast<const uint8_t *>(p));
-    case VtFloat: {
-      float v;
-      std::memcpy(&v, p, sizeof v);
-      return Real(v, 9);
-    }
-    case VtDouble: {
-      double v;
-      std::memcpy(&v, p, sizeof v);
-      return Real(v, 17);
-    }
+    case VtStatusType: return Hex(Load<uint32_t>(p));
+    case VtNat8: return std::to_string(Load<uint8_t>(p));
+    case VtFloat: return Real(Load<float>(p), 9);
+    case VtDouble: return Real(Load<double>(p), 17);
     default: return Refuse("?");
   }
 }
@@ -356,22 +340,12 @@ bool Statement::Count(const VtApiParam &p, uint64_t *count) {
   int64_t n = -1;
   switch (c.type) {
     case VtInt32:
-    case VtEnum: {
-      int32_t v;
-      std::memcpy(&v, a, sizeof v);
-      n = v;
-      break;
-    }
+    case VtEnum: n = Load<int32_t>(a); break;
     case VtNat32:
     case VtFlags:
     case VtBoolean:
-    case VtStatusType: {
-      uint32_t v;
-      std::memcpy(&v, a, sizeof v);
-      n = v;
-      break;
-    }
-    case VtNat8: n = *static_cast<const uint8_t *>(a); break;
+    case VtStatusType: n = Load<uint32_t>(a); break;
+    case VtNat8: n = Load<uint8_t>(a); break;
     default: return false;
   }
   if (n < 0) return false;
@@ -402,8 +376,7 @@ std::string Statement::Array(const VtApiParam &p, const void *base) {
   for (uint64_t i = 0; i < n; ++i) {
     if (i) s += ' ';
     const void *e = bytes + i * size;
-    const void *ptr = nullptr;
-    if (size == sizeof(void *)) std::memcpy(&ptr, e, sizeof ptr);
+    const void *ptr = size == sizeof(void *) ? Load<const void *>(e) : nullptr;
     switch (p.kind) {
       case api::kKindScalar: s += Scalar(p.type, e); break;
       case api::kKindStruct: s += Record(p.type, e); break;
@@ -416,9 +389,9 @@ std::string Statement::Array(const VtApiParam &p, const void *base) {
 
 std::string Statement::Argument(const VtApiParam &p, const void *arg) {
   // Every kind but a scalar input is passed as an address.
-  const void *ptr = nullptr;
-  if (p.kind != api::kKindScalar || (p.flags & (api::kParamOut | api::kParamArray)) != 0)
-    std::memcpy(&ptr, arg, sizeof ptr);
+  const void *ptr = (p.kind != api::kKindScalar || (p.flags & (api::kParamOut | api::kParamArray)) != 0)
+                        ? Load<const void *>(arg)
+                        : nullptr;
   const bool out = (p.flags & api::kParamOut) != 0;
   const bool in = (p.flags & api::kParamIn) != 0;
   if (p.kind == api::kKindFunc) return ptr == nullptr ? "NULL" : Refuse("<procedure " + Address(ptr) + ">");
@@ -430,9 +403,8 @@ std::string Statement::Argument(const VtApiParam &p, const void *arg) {
     std::string name = NewName(f_, 'o');
     declarations_.push_back({p.type_name, name});
     if (p.kind == api::kKindHandle || p.kind == api::kKindPointer) {
-      const void *made = nullptr;  // the output is written by now: the call has returned
-      std::memcpy(&made, ptr, sizeof made);
-      if (made != nullptr) produced_.emplace_back(made, name);
+      // The output is written by now: the call has returned.
+      if (const void *made = Load<const void *>(ptr)) produced_.emplace_back(made, name);
     }
     return name;
   }
@@ -479,11 +451,7 @@ std::vector<std::vector<std::string>> Statement::Build() {
     lines.push_back(std::move(comment));
     return lines;
   }
-  if (!result_name.empty()) {
-    const void *made = nullptr;
-    std::memcpy(&made, result_, sizeof made);
-    Remember(f_, made, result_name);
-  }
+  if (!result_name.empty()) Remember(f_, Load<const void *>(result_), result_name);
   for (const auto &[address, name] : produced_) Remember(f_, address, name);
   lines = std::move(declarations_);
   lines.push_back(std::move(call));
@@ -549,7 +517,7 @@ VtStatus JournalOutputDefault(const char *text) {
 }
 
 void JournalCallbacksDefault(VtKernelContext *k) {
-  k->callbacks[VO_CALLBACK_JOURNAL_OUTPUT - kCallbackFirst] = reinterpret_cast<VtProc>(&JournalOutputDefault);
+  KernelSlotSet(k, VO_CALLBACK_JOURNAL_OUTPUT, &JournalOutputDefault);
 }
 
 VtStatus JournalStart(VtKernelContext *k) {
@@ -643,11 +611,8 @@ VtStatus VoJournalControlSet(uint32_t code, const VtTypedValue *v) {
   }
   KernelFiles &f = k->files;
   if (code == VO_CONTROL_JOURNAL_NAME) {
-    const char *s = v->value.s ? v->value.s : "";
-    size_t n = std::strlen(s) + 1;
-    auto *copy = static_cast<char *>(VoAllocate(static_cast<uint32_t>(n)));
+    char *copy = TextCopy(v->value.s ? v->value.s : "");
     if (copy == nullptr) return VO_STATUS_NO_MEMORY;
-    std::memcpy(copy, s, n);
     VoDeallocate(f.journal_name);
     f.journal_name = copy;
     return 0;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include <vo/vo_types.h>
 
@@ -144,6 +145,16 @@ inline Proc KernelCallback(uint32_t code) {
   VtProc *slot = KernelCallbackSlot(code);
   return slot ? reinterpret_cast<Proc>(*slot) : nullptr;
 }
+// The same for a slot known to exist, without checks (hot paths, and the
+// filling of the table with defaults).
+template <class Proc>
+inline Proc KernelSlot(VtKernelContext *k, uint32_t code) {
+  return reinterpret_cast<Proc>(k->callbacks[code - kCallbackFirst]);
+}
+template <class Proc>
+inline void KernelSlotSet(VtKernelContext *k, uint32_t code, Proc proc) {
+  k->callbacks[code - kCallbackFirst] = reinterpret_cast<VtProc>(proc);
+}
 
 // Diagnostics helpers used inside the library.
 void DiagnosticsCreate(VtKernelContext *k);
@@ -169,7 +180,6 @@ VtStatus KernelThreadsStop();
 bool KernelThreading();  // a thread record exists
 void KernelLockEnter();  // the kernel's recursive lock
 void KernelLockLeave();
-VtStatus KernelMathsStart();  // square-root tables
 VtStatus KernelMathsStop();   // random states, tables
 VtStatus KernelFilesStart();  // clock kinds, file reports, journal
 VtStatus KernelFilesStop();
@@ -219,6 +229,14 @@ inline VtTypedValue TypedFunc(F f) {
   t.type = VtFunc;
   t.value.fn = reinterpret_cast<VtProc>(f);
   return t;
+}
+
+// A copy of the text in memory from VoAllocate; null when memory runs out.
+inline char *TextCopy(const char *text) {
+  const size_t n = std::strlen(text) + 1;
+  auto *copy = static_cast<char *>(VoAllocate(static_cast<uint32_t>(n)));
+  if (copy != nullptr) std::memcpy(copy, text, n);
+  return copy;
 }
 
 // Posts a diagnostic in one call: Post(status, message, module, args...).

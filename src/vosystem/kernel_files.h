@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 
 #include <vo/vo_types.h>
 
@@ -85,6 +86,11 @@ struct KernelFiles {
 void ClockKindsMake(KernelFiles &f);
 // The kernel's clock kinds; null before the system module has started.
 const VtClockKind *ClockKindGet(KernelClock which);
+// The kernel's own timing (VoExecute, thread records): the named timer with
+// the given clocks added and started; null when it cannot be made.
+VtTimer *KernelTimerStart(const char *name, std::initializer_list<KernelClock> clocks);
+// Stops the timer, reports its clocks and resets it.
+void KernelTimerFinish(VtTimer *timer);
 // Frees every timer and its clocks and forgets the clock kinds; the last
 // step of the system module's terminate.
 VtStatus KernelTimersStop();

@@ -14,10 +14,8 @@ struct RandomState {
 static_assert(sizeof(RandomState) == 16);
 
 struct KernelMaths {
-  uint32_t sqrt_precision;  // mantissa bits of the square-root tables
-  uint32_t sqrt_shift;      // 23 - precision
-  RandomState random;       // the shared generator state
-  float *table;             // the random-float table
+  RandomState random;  // the shared generator state
+  float *table;        // the random-float table
   uint32_t table_length;
   uint32_t table_index;
 };

@@ -160,14 +160,6 @@ VtStatus KernelRandomMake(VtKernelContext *k) {
   return k->maths.table ? 0 : VoRandomTableCreate(kTableStart);
 }
 
-VtStatus KernelMathsStart() {
-  VtKernelContext *k = Kernel();
-  if (k == nullptr) return VO_STATUS_NOT_INITIALISED;
-  k->maths.sqrt_precision = 12;
-  k->maths.sqrt_shift = 23 - k->maths.sqrt_precision;
-  return 0;
-}
-
 VtStatus KernelMathsStop() {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return 0;

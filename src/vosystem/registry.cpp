@@ -116,10 +116,10 @@ VtStatus VoSystemInitialise() {
   k->repeat_count = 1;
   g_kernel = k;
   // Default callbacks (memory callbacks are filled by the memory manager).
-  *KernelCallbackSlot(VO_CALLBACK_ERROR_HANDLER) = reinterpret_cast<VtProc>(&VoErrorHandlerDefault);
-  *KernelCallbackSlot(VO_CALLBACK_PROGRESS) = reinterpret_cast<VtProc>(&VoCallBackNull);
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_MERGE) = reinterpret_cast<VtProc>(&VoCallBackNull);
-  *KernelCallbackSlot(VO_CALLBACK_HEAP_COMPACT) = reinterpret_cast<VtProc>(&VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_ERROR_HANDLER, &VoErrorHandlerDefault);
+  KernelSlotSet(k, VO_CALLBACK_PROGRESS, &VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_MERGE, &VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_COMPACT, &VoCallBackNull);
   MemoryCallbacksDefault(k);
   JournalCallbacksDefault(k);
 
@@ -210,7 +210,6 @@ VtStatus VoSystemStart() {
     // cannot wipe a failure to make the kernel's pools.
     pools = KernelPoolsMake();
   }
-  VtStatus result = 0;
   for (VtModuleRecord *m = r->head; m; m = m->next) {
     if (!m->installed || m->started || m->start == nullptr) continue;
     VtStatus s = m->start();
@@ -219,7 +218,6 @@ VtStatus VoSystemStart() {
         Post(VO_CLASS_DEBUG, 235, VO_MODULE_SYSTEM, NameOr(m, "?"), static_cast<int32_t>(m->number));
       return s | pools;
     }
-    result = 0;
     if (r->started_once)
       Post(VO_CLASS_DEBUG, m->query16 ? 822 : 234, VO_MODULE_SYSTEM, NameOr(m, "?"),
            static_cast<int32_t>(m->number));
@@ -230,7 +228,7 @@ VtStatus VoSystemStart() {
     (void)VersionCheck();
   }
   r->started_once = 1;
-  return VoCallBacksChangedNotify() | result | pools;
+  return VoCallBacksChangedNotify() | pools;
 }
 
 VtStatus VoSystemTerminate() {

@@ -55,9 +55,6 @@ const StartupModule kInstallList[] = {
     {"vodrvqt", VO_MODULE_QUICKTIME, nullptr /* VoEntryQuickTimeDriver */},
 };
 
-// Message 368: an environment variable that must hold a number does not.
-constexpr uint32_t kMessageBadEnvironment = messages::kBadEnvironmentNumber;
-
 // The look-up tree: a binary search tree by module number.
 struct TreeNode {
   uint32_t number;
@@ -120,7 +117,7 @@ VtStatus EnvironmentNumber(const char *name, bool *present, uint32_t *value) {
   bool ok = p != digits && v <= 0xFFFFFFFFull;
   while (*p == ' ' || *p == '\t') ++p;
   if (!ok || *p != 0) {
-    Post(VO_STATUS_BAD_ARGUMENT, kMessageBadEnvironment, VO_MODULE_SYSTEM, name, text);
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kBadEnvironmentNumber, VO_MODULE_SYSTEM, name, text);
     return VO_STATUS_BAD_ARGUMENT;
   }
   *value = static_cast<uint32_t>(v);

@@ -85,7 +85,6 @@ VtStatus SystemCallbacksChanged() {
 VtStatus SystemStart() {
   VtStatus s = KernelFilesStart();
   s |= KernelThreadsStart();
-  s |= KernelMathsStart();
   MessageOutputChoose();
   return s;
 }

@@ -62,12 +62,7 @@ VtThread *VoThreadRecordCreate(VtProc start, void *end_argument, VtThreadEndProc
     // Each thread record is timed with the thread's user and kernel clocks.
     char name[32];
     std::snprintf(name, sizeof name, "thread %u", r->number);
-    if (VtTimer *timer = VoTimerGet(name, nullptr)) {
-      for (KernelClock c : {kClockThreadUser, kClockThreadKernel})
-        if (const VtClockKind *kind = ClockKindGet(c)) VoTimerAddClock(timer, const_cast<VtClockKind *>(kind));
-      VoTimerStart(timer);
-      r->timer = timer;
-    }
+    r->timer = KernelTimerStart(name, {kClockThreadUser, kClockThreadKernel});
   }
   return handle;
 }
@@ -84,12 +79,7 @@ VtStatus VoThreadRecordDestroy(VtThread *handle, uint32_t *thread_status) {
       return VO_STATUS_BAD_ARGUMENT;  // not a thread handle of this kernel
     r = reinterpret_cast<ThreadRecord *>(value);
   }
-  if (r->timer != nullptr) {
-    auto *timer = static_cast<VtTimer *>(r->timer);
-    VoTimerStop(timer);
-    VoTimerReport(timer);
-    VoTimerReset(timer);
-  }
+  if (r->timer != nullptr) KernelTimerFinish(r->timer);
   if (thread_status != nullptr) *thread_status = 0;
   VtStatus status = r->end ? r->end(r->end_argument) : 0;
   ThreadRecordFree(r);

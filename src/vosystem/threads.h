@@ -23,7 +23,7 @@ struct ThreadRecord {
   uint32_t creator;
   uint32_t number;  // the thread count when it was made, from 0
   VtThread *handle;
-  void *timer;  // the record's timer while timing is on (control 0x1000c), else null
+  VtTimer *timer;  // the record's timer while timing is on (control 0x1000c), else null
 };
 
 // The calling thread's identity: 0 for the application's threads; a worker

@@ -14,8 +14,6 @@ namespace vo {
 namespace {
 
 constexpr uint32_t kMessageTimer = 852;
-constexpr uint32_t kMessageNotTimer = messages::kNotATimer;    // an address that is not a timer of the kernel
-constexpr uint32_t kMessageClocksFull = messages::kTimerClocksFull;  // a sixth clock for a timer
 constexpr const char *kExecuteTimer = "VoExecute";
 
 const char *Seconds() { return "secs"; }
@@ -26,25 +24,12 @@ const char *NameKernel() { return "kernel"; }
 
 double SampleCpu(const void *) { return platform::CpuSeconds(); }
 double SampleWall(const void *) { return platform::WallSeconds(); }
-double SampleThreadUser(const void *thread) {
+// The user or the kernel part of a thread's or of the process's times.
+template <bool (*Times)(const void *, double *, double *), bool kUser>
+double SampleTimes(const void *argument) {
   double user = 0, kernel = 0;
-  platform::ThreadTimes(thread, &user, &kernel);
-  return user;
-}
-double SampleThreadKernel(const void *thread) {
-  double user = 0, kernel = 0;
-  platform::ThreadTimes(thread, &user, &kernel);
-  return kernel;
-}
-double SampleProcessUser(const void *process) {
-  double user = 0, kernel = 0;
-  platform::ProcessTimes(process, &user, &kernel);
-  return user;
-}
-double SampleProcessKernel(const void *process) {
-  double user = 0, kernel = 0;
-  platform::ProcessTimes(process, &user, &kernel);
-  return kernel;
+  Times(argument, &user, &kernel);
+  return kUser ? user : kernel;
 }
 
 double Sample(const VtTimerClock *c, const void *argument) {
@@ -63,7 +48,7 @@ bool Known(const VtTimer *timer) {
     for (const VtTimer *t = k->files.timers; t != nullptr; t = t->next)
       if (t == timer) return true;
   if (k != nullptr)
-    Post(VO_STATUS_BAD_ARGUMENT, kMessageNotTimer, VO_MODULE_SYSTEM, static_cast<const void *>(timer));
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kNotATimer, VO_MODULE_SYSTEM, static_cast<const void *>(timer));
   return false;
 }
 
@@ -81,10 +66,10 @@ bool NamesEqual(const char *a, const char *b) {
 void ClockKindsMake(KernelFiles &f) {
   f.clock_kinds[kClockCpu] = {&SampleCpu, &Seconds, &NameCpu};
   f.clock_kinds[kClockWall] = {&SampleWall, &Seconds, &NameWall};
-  f.clock_kinds[kClockThreadUser] = {&SampleThreadUser, &Seconds, &NameUser};
-  f.clock_kinds[kClockThreadKernel] = {&SampleThreadKernel, &Seconds, &NameKernel};
-  f.clock_kinds[kClockProcessUser] = {&SampleProcessUser, &Seconds, &NameUser};
-  f.clock_kinds[kClockProcessKernel] = {&SampleProcessKernel, &Seconds, &NameKernel};
+  f.clock_kinds[kClockThreadUser] = {&SampleTimes<platform::ThreadTimes, true>, &Seconds, &NameUser};
+  f.clock_kinds[kClockThreadKernel] = {&SampleTimes<platform::ThreadTimes, false>, &Seconds, &NameKernel};
+  f.clock_kinds[kClockProcessUser] = {&SampleTimes<platform::ProcessTimes, true>, &Seconds, &NameUser};
+  f.clock_kinds[kClockProcessKernel] = {&SampleTimes<platform::ProcessTimes, false>, &Seconds, &NameKernel};
   f.clock_kinds_made = 1;
 }
 
@@ -123,14 +108,9 @@ VtTimer *VoTimerGet(const char *name, void *argument) {
     t = static_cast<VtTimer *>(VoAllocate(sizeof(VtTimer)));
     if (t == nullptr) return nullptr;
     std::memset(t, 0, sizeof *t);
-    if (name != nullptr) {
-      size_t n = std::strlen(name) + 1;
-      t->name = static_cast<char *>(VoAllocate(static_cast<uint32_t>(n)));
-      if (t->name == nullptr) {
-        VoDeallocate(t);
-        return nullptr;
-      }
-      std::memcpy(t->name, name, n);
+    if (name != nullptr && (t->name = TextCopy(name)) == nullptr) {
+      VoDeallocate(t);
+      return nullptr;
     }
     t->next = k->files.timers;
     k->files.timers = t;
@@ -143,11 +123,11 @@ VtTimer *VoTimerGet(const char *name, void *argument) {
 VtStatus VoTimerAddClock(VtTimer *timer, VtClockKind *kind) {
   if (!Known(timer)) return VO_STATUS_BAD_ARGUMENT;
   if (kind == nullptr) {
-    Post(VO_STATUS_BAD_ARGUMENT, kMessageNotTimer, VO_MODULE_SYSTEM, static_cast<const void *>(kind));
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kNotATimer, VO_MODULE_SYSTEM, static_cast<const void *>(kind));
     return VO_STATUS_BAD_ARGUMENT;
   }
   if (timer->clock_count >= kTimerClocks) {
-    Post(VO_STATUS_BAD_ARGUMENT, kMessageClocksFull, VO_MODULE_SYSTEM,
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kTimerClocksFull, VO_MODULE_SYSTEM,
          timer->name ? timer->name : "<no name>", static_cast<int32_t>(kTimerClocks));
     return VO_STATUS_BAD_ARGUMENT;
   }
@@ -214,20 +194,27 @@ VtStatus VoTimerReset(VtTimer *timer) {
   return 0;
 }
 
-void ExecuteTimerStart() {
-  VtTimer *t = VoTimerGet(kExecuteTimer, nullptr);
-  if (t == nullptr) return;
-  for (KernelClock c : {kClockWall, kClockProcessUser, kClockProcessKernel})
+VtTimer *KernelTimerStart(const char *name, std::initializer_list<KernelClock> clocks) {
+  VtTimer *t = VoTimerGet(name, nullptr);
+  if (t == nullptr) return nullptr;
+  for (KernelClock c : clocks)
     if (const VtClockKind *kind = ClockKindGet(c)) VoTimerAddClock(t, const_cast<VtClockKind *>(kind));
   VoTimerStart(t);
+  return t;
+}
+
+void KernelTimerFinish(VtTimer *timer) {
+  VoTimerStop(timer);
+  VoTimerReport(timer);
+  VoTimerReset(timer);
+}
+
+void ExecuteTimerStart() {
+  KernelTimerStart(kExecuteTimer, {kClockWall, kClockProcessUser, kClockProcessKernel});
 }
 
 void ExecuteTimerStop() {
-  VtTimer *t = VoTimerGet(kExecuteTimer, nullptr);
-  if (t == nullptr) return;
-  VoTimerStop(t);
-  VoTimerReport(t);
-  VoTimerReset(t);
+  if (VtTimer *t = VoTimerGet(kExecuteTimer, nullptr)) KernelTimerFinish(t);
 }
 
 }  // namespace vo

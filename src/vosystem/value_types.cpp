@@ -1,8 +1,14 @@
 #include "vosystem/value_types.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include <vo/vo_types.h>
+
+// Other modules and applications read these records by layout.
+static_assert(offsetof(VtTypedValue, type) == 0 && offsetof(VtTypedValue, pad) == 4);
+static_assert(offsetof(VtTypedValue, value) == 8 && sizeof(VtTypedValue) == 16);
+static_assert(sizeof(VtTypedSlot) == 32 && sizeof(VtColour) == 12 && sizeof(VtBounds) == 24);
 
 namespace vo {
 

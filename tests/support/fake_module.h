@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -88,35 +87,22 @@ struct Fake {
   }
   static VtStatus Query(uint32_t q, VtTypedValue *a) {
     *a = VtTypedValue{};
+    auto proc = [a](bool has, auto f) {
+      if (has) *a = TypedFunc(f);
+    };
     switch (q) {
-      case VO_QUERY_CONTROL_SET:
-        if (m.has_controls) *a = TypedFunc(&ControlSet);
-        break;
-      case VO_QUERY_CONTROL_GET:
-        if (m.has_controls) *a = TypedFunc(&ControlGet);
-        break;
+      case VO_QUERY_CONTROL_SET: proc(m.has_controls, &ControlSet); break;
+      case VO_QUERY_CONTROL_GET: proc(m.has_controls, &ControlGet); break;
       case VO_QUERY_INTERFACE_LEVEL: *a = TypedInt32(m.level); break;
       case VO_QUERY_MODULE_NUMBER: *a = TypedNat32(m.number); break;
-      case VO_QUERY_START:
-        if (m.has_start) *a = TypedFunc(&Start);
-        break;
+      case VO_QUERY_START: proc(m.has_start, &Start); break;
       case VO_QUERY_REGISTRY_NAME: *a = TypedString(m.name); break;
-      case VO_QUERY_MEMORY_RELEASE:
-        if (m.has_release) *a = TypedFunc(&Release);
-        break;
-      case VO_QUERY_EXECUTE:
-        if (m.has_execute) *a = TypedFunc(&Execute);
-        break;
-      case VO_QUERY_TERMINATE:
-        if (m.has_terminate) *a = TypedFunc(&Terminate);
-        break;
-      case VO_QUERY_CALLBACKS_CHANGED:
-        if (m.has_changed) *a = TypedFunc(&Changed);
-        break;
+      case VO_QUERY_MEMORY_RELEASE: proc(m.has_release, &Release); break;
+      case VO_QUERY_EXECUTE: proc(m.has_execute, &Execute); break;
+      case VO_QUERY_TERMINATE: proc(m.has_terminate, &Terminate); break;
+      case VO_QUERY_CALLBACKS_CHANGED: proc(m.has_changed, &Changed); break;
       case VO_QUERY_BANNER: *a = TypedString(m.banner); break;
-      case VO_QUERY_CALLBACK:
-        if (m.has_callback) *a = TypedFunc(&Callback);
-        break;
+      case VO_QUERY_CALLBACK: proc(m.has_callback, &Callback); break;
       case VO_QUERY_VERSION:
         a->type = m.version_type;
         a->value.u = m.version;
@@ -138,14 +124,30 @@ using SeenDiagnostic = vo_test::Diagnostic;
 using vo_test::RecordingHandler;
 inline std::vector<SeenDiagnostic> &Seen() { return vo_test::Recorded(); }
 inline std::vector<SeenDiagnostic> SeenWith(uint32_t message) { return vo_test::WithMessage(message); }
+// The arguments of a diagnostic read as 32-bit integers.
+inline std::vector<int32_t> Ints(const SeenDiagnostic &d) {
+  std::vector<int32_t> v;
+  for (const VtTypedValue &a : d.args) v.push_back(a.value.i);
+  return v;
+}
 
 // Starts the kernel through the lower road with the recording handler.
 inline VtStatus StartRecordingKernel() {
-  Seen().clear();
   Events().clear();
   VtStatus s = VoSystemInitialise();
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler));
+  vo_test::Record();
   return s;
+}
+
+// The value of a control; type 0 when the get fails.
+inline VtTypedValue ControlValue(uint32_t code) {
+  VtTypedValue v{};
+  return VoControlGet(code, &v) == 0 ? v : VtTypedValue{};
+}
+
+// Sets a control and reads it back; type 0 when the set or the get fails.
+inline VtTypedValue ControlRoundTrip(uint32_t code, VtTypedValue value) {
+  return VoControlSet(code, &value) == 0 ? ControlValue(code) : VtTypedValue{};
 }
 
 // A kernel started through the lower road with the recording handler,

@@ -27,18 +27,16 @@ class PooledKernelTest : public ::testing::Test {
  protected:
   void StartKernel(bool pools = true) {
     ASSERT_EQ(VoSystemInitialise(), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler)), 0u);
+    ASSERT_EQ(vo_test::Record(), 0u);
     ASSERT_EQ(VoInstallModule(&VoEntryMemory), 0u);
     g_posted.clear();
-    if (pools) {
-      ASSERT_EQ(VoSystemStart(), 0u);
-    }
+    if (!pools) return;
+    ASSERT_EQ(VoSystemStart(), 0u);
   }
   void SetUp() override { StartKernel(); }
   void TearDown() override {
-    if (Kernel() != nullptr) {
-      EXPECT_EQ(VoSystemTerminate(), 0u);
-    }
+    if (Kernel() == nullptr) return;
+    EXPECT_EQ(VoSystemTerminate(), 0u);
   }
   static VtStatus SetNat32(uint32_t code, uint32_t v) {
     VtTypedValue t = TypedNat32(v);

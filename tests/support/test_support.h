@@ -23,18 +23,8 @@ class EnvGuard {
     if (had_) old_ = v;
   }
   EnvGuard(const char *name, const char *value) : EnvGuard(name) { Set(value); }
-  ~EnvGuard() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  void Set(const char *value) {
-    if (value)
-      setenv(name_.c_str(), value, 1);
-    else
-      unsetenv(name_.c_str());
-  }
+  ~EnvGuard() { Set(had_ ? old_.c_str() : nullptr); }
+  void Set(const char *value) { value ? setenv(name_.c_str(), value, 1) : unsetenv(name_.c_str()); }
 
  private:
   std::string name_;
@@ -68,9 +58,9 @@ inline VtStatus RecordingHandler(VtStatus status, uint32_t message, uint32_t mod
 }
 
 // Installs the recording handler in the running kernel and clears the record.
-inline void Record() {
+inline VtStatus Record() {
   Recorded().clear();
-  vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler));
+  return vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler));
 }
 
 inline std::vector<Diagnostic> WithMessage(uint32_t message) {
@@ -108,7 +98,6 @@ class TempDir {
     if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
   }
   std::string File(const std::string &name) const { return path_ + "/" + name; }
-  const std::string &Path() const { return path_; }
 
  private:
   std::string path_;

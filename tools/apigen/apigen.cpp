@@ -30,6 +30,7 @@
 
 namespace {
 
+// In the order of the table's kind numbers (api_table.h, ApiKind).
 enum class Kind { Void, Scalar, String, Pointer, Handle, Func, Struct, Typed, Data };
 
 struct TypeInfo {
@@ -78,7 +79,8 @@ void AddBuiltinTypes() {
   g_types["VtBoolean"] = {"uint32_t", 6, Kind::Scalar};
   g_types["VtString"] = {"const char *", 10, Kind::String};
   g_types["VtGenericPtr"] = {"void *", 11, Kind::Pointer};
-  g_types["VtWord"] = {"uintptr_t", 11, Kind::Scalar};  // a pointer-sized integer (keys that are often addresses)
+  g_types["VtWord"] = {"uintptr_t", 11,
+                       Kind::Scalar};  // a pointer-sized integer (keys that are often addresses)
   g_types["VtStatus"] = {"VtStatus", 21, Kind::Scalar};
   g_types["VtProc"] = {"VtProc", 22, Kind::Func};
   g_types["VtData"] = {"void *", 28, Kind::Data};
@@ -110,6 +112,13 @@ bool IsIdent(const std::string &s) {
   for (char c : s)
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) return false;
   return true;
+}
+
+// Index of the parameter with this name, or -1.
+int ParamIndex(const std::vector<Param> &params, const std::string &name) {
+  for (size_t i = 0; i < params.size(); ++i)
+    if (params[i].name == name) return static_cast<int>(i);
+  return -1;
 }
 
 bool ParseParam(const std::string &text, Param *p, const std::string &where) {
@@ -193,11 +202,9 @@ void ParseFunction(const std::string &text, const std::string &module, int numbe
     }
   }
   for (const Param &p : f.params) {
-    if (p.array && !p.count.empty() && !std::isdigit(static_cast<unsigned char>(p.count[0]))) {
-      bool found = false;
-      for (const Param &q : f.params) found = found || q.name == p.count;
-      if (!found) Fail(where, "array count '" + p.count + "' names no parameter");
-    }
+    if (p.array && !p.count.empty() && !std::isdigit(static_cast<unsigned char>(p.count[0])) &&
+        ParamIndex(f.params, p.count) < 0)
+      Fail(where, "array count '" + p.count + "' names no parameter");
   }
   g_functions.push_back(f);
 }
@@ -210,8 +217,6 @@ void ParseFile(const std::string &path) {
   }
   std::string module;
   int number = 0;
-  std::map<int, int> *unused = nullptr;
-  (void)unused;
   static std::map<int, int> next_index;
   std::string line, pending;
   int lineno = 0, start_line = 0;
@@ -258,6 +263,9 @@ void ParseFile(const std::string &path) {
   if (!pending.empty()) Fail(path, "unterminated declaration at end of file");
 }
 
+// C spelling of a pointer to the C type.
+std::string PointerTo(const std::string &ctype) { return ctype + (ctype.back() == '*' ? "*" : " *"); }
+
 // C spelling of a parameter.
 std::string ParamCType(const Param &p) {
   const TypeInfo &t = g_types[p.type];
@@ -271,12 +279,8 @@ std::string ParamCType(const Param &p) {
     case Kind::Pointer:
     case Kind::Handle:
     case Kind::Data:
-      if (p.array) {
-        if (t.kind == Kind::Scalar && in) return "const " + t.ctype + " *";
-        return t.ctype + (t.ctype.back() == '*' ? "*" : " *");
-      }
-      if (in) return t.ctype;
-      return t.ctype + (t.ctype.back() == '*' ? "*" : " *");
+      if (p.array && t.kind == Kind::Scalar && in) return "const " + t.ctype + " *";
+      return (in && !p.array) ? t.ctype : PointerTo(t.ctype);
     case Kind::Void: break;
   }
   return "void";
@@ -354,20 +358,7 @@ std::string ImplHeader() {
   return o.str();
 }
 
-int KindNumber(Kind k) {
-  switch (k) {
-    case Kind::Void: return 0;
-    case Kind::Scalar: return 1;
-    case Kind::String: return 2;
-    case Kind::Pointer: return 3;
-    case Kind::Handle: return 4;
-    case Kind::Func: return 5;
-    case Kind::Struct: return 6;
-    case Kind::Typed: return 7;
-    case Kind::Data: return 8;
-  }
-  return 0;
-}
+int KindNumber(Kind k) { return static_cast<int>(k); }
 
 std::string TableSource() {
   std::ostringstream o;
@@ -388,12 +379,10 @@ std::string TableSource() {
       if (p.array) flags |= 4;
       int count = 0;
       if (p.array && !p.count.empty()) {
-        if (std::isdigit(static_cast<unsigned char>(p.count[0]))) {
+        if (std::isdigit(static_cast<unsigned char>(p.count[0])))
           count = std::atoi(p.count.c_str());
-        } else {
-          for (size_t k = 0; k < f.params.size(); ++k)
-            if (f.params[k].name == p.count) count = -static_cast<int>(k) - 1;
-        }
+        else
+          count = -ParamIndex(f.params, p.count) - 1;
       }
       o << "    {\"" << p.name << "\", \"" << p.type << "\", " << t.code << ", " << KindNumber(t.kind) << ", "
         << flags << ", " << count << "},\n";
