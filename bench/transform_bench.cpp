@@ -6,25 +6,13 @@
 
 #include <vector>
 
+#include "bench_kernel.h"
 #include "voxform/transform.h"
 
 namespace {
 
 constexpr int kTotal = 10'000'000;
 constexpr int kBatch = 4096;
-
-void EnsureKernel() {
-  static bool started = [] {
-    vo::VoSystemInitialise();
-    vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
-    vo::VoInstallModule(&vo::VoEntryMemory);
-    vo::VoInstallModule(&vo::VoEntryTransforms);
-    vo::VoSystemStart();
-    vo::VoSystemStart();
-    return true;
-  }();
-  (void)started;
-}
 
 VtTransform *LinearTransform() {
   VtTransform *t = vo::VoTransformCreate();
@@ -65,7 +53,7 @@ VtStatus Normal(float *out, const float *in, VtTransform *t) { return vo::VoTran
 // 10^7 calls of the operation over a batch of inputs.
 template <VtTransform *(*Make)(), VtStatus (*Op)(float *, const float *, VtTransform *)>
 void BM_Transform(benchmark::State &state) {
-  EnsureKernel();
+  vo::bench::KernelStartOnce({&vo::VoEntryTransforms});
   VtTransform *t = Make();
   const std::vector<float> in = Inputs();
   std::vector<float> out(in.size());

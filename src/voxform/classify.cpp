@@ -35,8 +35,6 @@ bool SingularDeterminant(double det, double row_product) {
   return !(std::fabs(det) > kSingular * row_product);
 }
 
-void Unit(double *m) { (void)VoMatrixIdentity(m); }
-
 // The 3x3 inverse in the upper left of a 4x4 matrix with zero row and
 // column 3 and the given corner.
 void Embed(double *out, const double *inverse3, double corner) {
@@ -113,6 +111,16 @@ LinearClass ClassifyLinearPart(const double *m) {
 
 // ---- Operands ------------------------------------------------------------------
 
+void TranslationMatrices(double *forward, double *inverse, const double *offset) {
+  const double t[3] = {offset[0], offset[1], offset[2]};
+  (void)VoMatrixIdentity(forward);
+  (void)VoMatrixIdentity(inverse);
+  for (int i = 0; i < 3; ++i) {
+    forward[12 + i] = t[i];
+    inverse[12 + i] = 0.0 - t[i];  // +0 for 0
+  }
+}
+
 VtTransform *OperandDefine(const double *matrix) {
   TransformModuleState *s = State();
   if (s == nullptr) return nullptr;
@@ -131,13 +139,7 @@ VtTransform *OperandTranslation(const double *offset) {
   TransformModuleState *s = State();
   if (s == nullptr) return nullptr;
   VtLinearTransformData *d = &s->operand_data;
-  const double t[3] = {offset[0], offset[1], offset[2]};
-  Unit(d->forward);
-  Unit(d->inverse);
-  for (int i = 0; i < 3; ++i) {
-    d->forward[12 + i] = t[i];
-    d->inverse[12 + i] = 0.0 - t[i];  // +0 for 0
-  }
+  TranslationMatrices(d->forward, d->inverse, offset);
   d->scale = 1;
   s->operand.flags = kFlagRigid;
   return &s->operand;
@@ -157,8 +159,8 @@ VtTransform *OperandRotationAxis(const double *point, const double *axis, double
                           {x * y * k - z * sn, y * y * k + c, y * z * k + x * sn},
                           {x * z * k + y * sn, y * z * k - x * sn, z * z * k + c}};
   const double p[3] = {point[0], point[1], point[2]};
-  Unit(d->forward);
-  Unit(d->inverse);
+  (void)VoMatrixIdentity(d->forward);
+  (void)VoMatrixIdentity(d->inverse);
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       d->forward[4 * i + j] = r[i][j];
@@ -180,7 +182,7 @@ VtTransform *OperandRotationRows(const double *row0, const double *row1, const d
   VtLinearTransformData *d = &s->operand_data;
   s->operand.flags = 0;
   double m[16];
-  Unit(m);
+  (void)VoMatrixIdentity(m);
   const double *rows[3] = {row0, row1, row2};
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) m[4 * r + c] = rows[r][c];
@@ -227,7 +229,7 @@ uint32_t VoTransformClassify(const double *matrix, double *inverse, double *scal
   double a[16];
   std::memcpy(a, matrix, sizeof a);  // the outputs may be the input
   double inv[16];
-  Unit(inv);  // what stays when an inversion below is refused
+  (void)VoMatrixIdentity(inv);  // what stays when an inversion below is refused
   double sc = 0;
   uint32_t refl = 0;
   uint32_t result = 0;
@@ -255,7 +257,7 @@ uint32_t VoTransformClassify(const double *matrix, double *inverse, double *scal
       result = kFlagSingular;
     } else if (NearOne(a[15])) {
       if (lc.result == 0) {
-        Unit(inv);
+        (void)VoMatrixIdentity(inv);
         if (translated) {
           for (int i = 0; i < 3; ++i) inv[12 + i] = 0.0 - a[12 + i];
           result = kFlagRigid;

@@ -80,9 +80,9 @@ VtStatus Start() {
   if (Fails(st)) {
     // The module is not started, so terminate will not run: give back what
     // was made.
-    (void)MovingClassStop(s);
-    for (VtPool **p : {&s->moving_pool, &s->list_node_pool, &s->procedural_data_pool,
-                       &s->procedural_class_pool, &s->linear_pool, &s->transform_pool})
+    (void)MovingClassStop(s);  // the moving class and its pool
+    for (VtPool **p : {&s->list_node_pool, &s->procedural_data_pool, &s->procedural_class_pool,
+                       &s->linear_pool, &s->transform_pool})
       if (*p != nullptr) (void)PoolGone(p);
     StateFree(s);
   }
@@ -118,7 +118,7 @@ VtProc CallbackProcedure(uint32_t code) {
     case 0xf0003: return reinterpret_cast<VtProc>(&VoTransformCreate);
     case 0xf0004: return reinterpret_cast<VtProc>(&VoTransformCopy);
     case 0xf0005: return reinterpret_cast<VtProc>(&VoTransformConcatenate);
-    case 0xf0006: return PrimitiveSetTransformProcedure();
+    case 0xf0006: return reinterpret_cast<VtProc>(&VoPrimitiveSetTransform);
     case 0xf0007: return reinterpret_cast<VtProc>(&VoTransformDestroy);
     case 0xf0008: return reinterpret_cast<VtProc>(&VoTransformPointInverse);
     case 0xf0009: return reinterpret_cast<VtProc>(&VoTransformVector);

@@ -149,10 +149,18 @@ template <class T>
 using Slot3 = VtStatus (*VtTransformClass::*)(T *, const T *, VtTransform *);
 template <class T>
 using Slot4 = VtStatus (*VtTransformClass::*)(T *, const T *, const T *, VtTransform *);
+template <class T>
+using LinearOp = VtStatus (*)(T *, const T *, const double *, uint32_t);
+
+// Which of a linear transform's matrices an operation reads.
+using MatrixOf = double (VtLinearTransformData::*)[16];
+constexpr MatrixOf kForward = &VtLinearTransformData::forward;
+constexpr MatrixOf kInverse = &VtLinearTransformData::inverse;
 
 // The frame shared by the operations on one input array.
-template <int N, class T, class Lin>
-inline VtStatus Apply(T *out, const T *in, VtTransform *t, Slot3<T> slot, Lin linear) {
+template <int N, class T>
+inline VtStatus Apply(T *out, const T *in, VtTransform *t, Slot3<T> slot, MatrixOf matrix,
+                      LinearOp<T> linear) {
   if (out == nullptr || in == nullptr) [[unlikely]]
     return kBad;
   if (t == nullptr || t->cls->code == kClassIdentity) {
@@ -160,13 +168,13 @@ inline VtStatus Apply(T *out, const T *in, VtTransform *t, Slot3<T> slot, Lin li
     return 0;
   }
   if (t->cls->code != kClassLinear) return (t->cls->*slot)(out, in, t);
-  return linear(out, in, Linear(t), t->flags);
+  return linear(out, in, Linear(t)->*matrix, t->flags);
 }
 
 // The frame of the normal operations: identity copies the normal.
-template <class T, class Lin>
+template <class T>
 inline VtStatus ApplyNormal(T *out, const T *point, const T *normal, VtTransform *t, Slot4<T> slot,
-                            Lin linear) {
+                            MatrixOf matrix, double shortest) {
   if (out == nullptr || normal == nullptr) [[unlikely]]
     return kBad;
   if (t == nullptr || t->cls->code == kClassIdentity) {
@@ -174,39 +182,8 @@ inline VtStatus ApplyNormal(T *out, const T *point, const T *normal, VtTransform
     return 0;
   }
   if (t->cls->code != kClassLinear) return (t->cls->*slot)(out, point, normal, t);
-  return linear(out, point, normal, Linear(t), t->flags);
-}
-
-template <class T>
-VtStatus PointForward(T *out, const T *in, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearPoint(out, in, d->forward, flags);
-}
-template <class T>
-VtStatus PointBack(T *out, const T *in, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearPoint(out, in, d->inverse, flags);
-}
-template <class T>
-VtStatus VectorForward(T *out, const T *in, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearVector(out, in, d->forward, flags);
-}
-template <class T>
-VtStatus PlaneForward(T *out, const T *in, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearPlane(out, in, d->inverse, flags);
-}
-template <class T>
-VtStatus HPointForward(T *out, const T *in, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearHPoint(out, in, d->forward, flags);
-}
-VtStatus BoundsForward(float *out, const float *in, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearBounds(out, in, d->forward, flags);
-}
-template <class T, int Shortest>
-VtStatus NormalForward(T *out, const T *p, const T *n, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearNormal(out, p, n, d->inverse, flags, d->scale, Shortest == 10 ? 1e-10 : 1e-5);
-}
-template <class T>
-VtStatus NormalBack(T *out, const T *p, const T *n, const VtLinearTransformData *d, uint32_t flags) {
-  return LinearNormal(out, p, n, d->forward, flags, d->scale, 1e-5);
+  const VtLinearTransformData *d = Linear(t);
+  return LinearNormal(out, point, normal, d->*matrix, t->flags, d->scale, shortest);
 }
 
 }  // namespace
@@ -218,50 +195,50 @@ namespace vo {
 using namespace xform;
 
 VtStatus VoTransformPoint(float *out, const float *in, VtTransform *t) {
-  return Apply<3>(out, in, t, &VtTransformClass::point, &PointForward<float>);
+  return Apply<3>(out, in, t, &VtTransformClass::point, kForward, &LinearPoint<float>);
 }
 VtStatus VoTransformVector(float *out, const float *in, VtTransform *t) {
-  return Apply<3>(out, in, t, &VtTransformClass::vector, &VectorForward<float>);
+  return Apply<3>(out, in, t, &VtTransformClass::vector, kForward, &LinearVector<float>);
 }
 VtStatus VoTransformNormal(float *out, const float *point, const float *normal, VtTransform *t) {
-  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal, &NormalForward<float, 5>);
+  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal, kInverse, 1e-5);
 }
 VtStatus VoTransformPlane(float *out, const float *in, VtTransform *t) {
-  return Apply<4>(out, in, t, &VtTransformClass::plane, &PlaneForward<float>);
+  return Apply<4>(out, in, t, &VtTransformClass::plane, kInverse, &LinearPlane<float>);
 }
 VtStatus VoTransformHPoint(float *out, const float *in, VtTransform *t) {
-  return Apply<4>(out, in, t, &VtTransformClass::hpoint, &HPointForward<float>);
+  return Apply<4>(out, in, t, &VtTransformClass::hpoint, kForward, &LinearHPoint<float>);
 }
 VtStatus VoTransformBounds(float *out, const float *in, VtTransform *t) {
-  return Apply<6>(out, in, t, &VtTransformClass::bounds, &BoundsForward);
+  return Apply<6>(out, in, t, &VtTransformClass::bounds, kForward, &LinearBounds);
 }
 VtStatus VoTransformPointInverse(float *out, const float *in, VtTransform *t) {
-  return Apply<3>(out, in, t, &VtTransformClass::point_inverse, &PointBack<float>);
+  return Apply<3>(out, in, t, &VtTransformClass::point_inverse, kInverse, &LinearPoint<float>);
 }
 VtStatus VoTransformNormalInverse(float *out, const float *point, const float *normal, VtTransform *t) {
-  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal_inverse, &NormalBack<float>);
+  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal_inverse, kForward, 1e-5);
 }
 VtStatus VoTransformPointDouble(double *out, const double *in, VtTransform *t) {
-  return Apply<3>(out, in, t, &VtTransformClass::point_double, &PointForward<double>);
+  return Apply<3>(out, in, t, &VtTransformClass::point_double, kForward, &LinearPoint<double>);
 }
 VtStatus VoTransformVectorDouble(double *out, const double *in, VtTransform *t) {
-  return Apply<3>(out, in, t, &VtTransformClass::vector_double, &VectorForward<double>);
+  return Apply<3>(out, in, t, &VtTransformClass::vector_double, kForward, &LinearVector<double>);
 }
 VtStatus VoTransformNormalDouble(double *out, const double *point, const double *normal, VtTransform *t) {
-  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal_double, &NormalForward<double, 10>);
+  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal_double, kInverse, 1e-10);
 }
 VtStatus VoTransformPlaneDouble(double *out, const double *in, VtTransform *t) {
-  return Apply<4>(out, in, t, &VtTransformClass::plane_double, &PlaneForward<double>);
+  return Apply<4>(out, in, t, &VtTransformClass::plane_double, kInverse, &LinearPlane<double>);
 }
 VtStatus VoTransformHPointDouble(double *out, const double *in, VtTransform *t) {
-  return Apply<4>(out, in, t, &VtTransformClass::hpoint_double, &HPointForward<double>);
+  return Apply<4>(out, in, t, &VtTransformClass::hpoint_double, kForward, &LinearHPoint<double>);
 }
 VtStatus VoTransformPointInverseDouble(double *out, const double *in, VtTransform *t) {
-  return Apply<3>(out, in, t, &VtTransformClass::point_inverse_double, &PointBack<double>);
+  return Apply<3>(out, in, t, &VtTransformClass::point_inverse_double, kInverse, &LinearPoint<double>);
 }
 VtStatus VoTransformNormalInverseDouble(double *out, const double *point, const double *normal,
                                         VtTransform *t) {
-  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal_inverse_double, &NormalBack<double>);
+  return ApplyNormal(out, point, normal, t, &VtTransformClass::normal_inverse_double, kForward, 1e-5);
 }
 
 }  // namespace vo

@@ -28,8 +28,7 @@ constexpr const char *kPropertyName = "voxform:transform";
 
 // The transform slot of a primitive that carries the property, or null.
 VtTransform **Held(VtPrimitive *p) {
-  const int32_t offset = p != nullptr ? PropertyOffset(p->contents, VO_PRIM_TRANSFORM) : -1;
-  return (offset >= 0 && p->data != nullptr) ? ElementField<VtTransform *>(p->data, offset) : nullptr;
+  return p != nullptr ? PropertyField<VtTransform *>(p, nullptr, VO_PRIM_TRANSFORM) : nullptr;
 }
 
 // True for a transform record this module handed out and has not freed;
@@ -162,7 +161,7 @@ VtStatus TransformPropertyStart(TransformModuleState *s) {
   const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, kPropertyName) == 0;
   if (!ours) {
     char name[64];
-    std::snprintf(name, sizeof name, "voxform:%s:%d", "transform", static_cast<int>(VO_PRIM_TRANSFORM));
+    std::snprintf(name, sizeof name, "%s:%d", kPropertyName, static_cast<int>(VO_PRIM_TRANSFORM));
     if (VoPrimitivePropertyRegister(name, VtGenericPtr, 1) != VO_PRIM_TRANSFORM)
       return VO_STATUS_BAD_ARGUMENT;
   }
@@ -180,8 +179,6 @@ VtStatus TransformPropertyStart(TransformModuleState *s) {
   for (const auto &h : kHandlers) st |= VoPropertySetHandler(VO_PRIM_TRANSFORM, h.operation, h.procedure);
   return st;
 }
-
-VtProc PrimitiveSetTransformProcedure() { return reinterpret_cast<VtProc>(&VoPrimitiveSetTransform); }
 
 }  // namespace vo::xform
 

@@ -32,6 +32,21 @@ VtStatus CachedRefresh(const VtProceduralClassRecord *record, VtProceduralTransf
   return 0;
 }
 
+// A data record from the pool: count 1, version 1, an identity cache; null
+// when out of memory.
+VtProceduralTransformData *DataNew(TransformModuleState *s, void *application_data) {
+  auto *d = static_cast<VtProceduralTransformData *>(VoPoolAllocate(s->procedural_data_pool));
+  if (d != nullptr)
+    *d = VtProceduralTransformData{application_data, VtTransform{&kIdentityClass, nullptr, 0, 0}, 1, 1};
+  return d;
+}
+
+// Gives back a record that was never handed out, with its cache's data.
+void DataDiscard(TransformModuleState *s, VtProceduralTransformData *d) {
+  (void)VoTransformSetIdentity(&d->cached);
+  (void)VoPoolFree(s->procedural_data_pool, d);
+}
+
 // ---- Slots 0-7 ---------------------------------------------------------------
 
 VtStatus ProceduralRelease(VtTransform *t) {
@@ -60,21 +75,19 @@ void *ProceduralCopy(VtTransform *t) {
   }
   TransformModuleState *s = State();
   if (s == nullptr) return nullptr;
-  auto *c = static_cast<VtProceduralTransformData *>(VoPoolAllocate(s->procedural_data_pool));
+  VtProceduralTransformData *c = DataNew(s, nullptr);
   if (c == nullptr) return nullptr;
-  *c = VtProceduralTransformData{nullptr, VtTransform{&kIdentityClass, nullptr, 0, 0}, 1, 1};
   if (!IsIdentity(&d->cached)) {
     void *cached = d->cached.cls->copy(&d->cached);
     if (cached == nullptr) {
-      (void)VoPoolFree(s->procedural_data_pool, c);
+      DataDiscard(s, c);
       return nullptr;
     }
     c->cached = VtTransform{d->cached.cls, cached, 0, d->cached.flags};
   }
   c->application_data = record->procedures.copy(d->application_data);
   if (c->application_data == nullptr) {
-    (void)VoTransformSetIdentity(&c->cached);
-    (void)VoPoolFree(s->procedural_data_pool, c);
+    DataDiscard(s, c);
     return nullptr;
   }
   return c;
@@ -161,21 +174,11 @@ VtStatus ByNormal(T *out, const T *point, const T *normal, VtTransform *t) {
   return st;
 }
 
-using F3 = VtStatus (*)(float *, const float *, VtTransform *);
-using F4 = VtStatus (*)(float *, const float *, const float *, VtTransform *);
-using D3 = VtStatus (*)(double *, const double *, VtTransform *);
-using D4 = VtStatus (*)(double *, const double *, const double *, VtTransform *);
-constexpr F3 kRefuseF3 = &SlotRefuse<float *, const float *, VtTransform *>;
-constexpr F4 kRefuseF4 = &SlotRefuse<float *, const float *, const float *, VtTransform *>;
-constexpr D3 kRefuseD3 = &SlotRefuse<double *, const double *, VtTransform *>;
-constexpr D4 kRefuseD4 = &SlotRefuse<double *, const double *, const double *, VtTransform *>;
-
 // One pair of slots (float and double) served by application procedure
 // Member, by the cached transform, or by nobody.
 template <auto Member, class Fs, class Ds>
 void PairSet(VtProceduralClassRecord *r, Fs VtTransformClass::*float_slot, Ds VtTransformClass::*double_slot,
-             Fs by_procedure, Ds by_procedure_double, Fs on_cached, Ds on_cached_double, Fs refuse,
-             Ds refuse_double) {
+             Fs by_procedure, Ds by_procedure_double, Fs on_cached, Ds on_cached_double) {
   if (r->procedures.*Member != nullptr) {
     r->table.*float_slot = by_procedure;
     r->table.*double_slot = by_procedure_double;
@@ -183,8 +186,8 @@ void PairSet(VtProceduralClassRecord *r, Fs VtTransformClass::*float_slot, Ds Vt
     r->table.*float_slot = on_cached;
     r->table.*double_slot = on_cached_double;
   } else {
-    r->table.*float_slot = refuse;
-    r->table.*double_slot = refuse_double;
+    r->table.*float_slot = &SlotRefuse;
+    r->table.*double_slot = &SlotRefuse;
   }
 }
 
@@ -195,24 +198,23 @@ void PairRefresh(VtProceduralClassRecord *r, uint32_t index) {
   if (index == 5)
     PairSet<&P::point>(r, &VtTransformClass::point, &VtTransformClass::point_double,
                        &ByPoint<float, &P::point>, &ByPoint<double, &P::point>,
-                       &OnCached<float, &VoTransformPoint>, &OnCached<double, &VoTransformPointDouble>,
-                       kRefuseF3, kRefuseD3);
+                       &OnCached<float, &VoTransformPoint>, &OnCached<double, &VoTransformPointDouble>);
   if (index == 6)
     PairSet<&P::normal>(r, &VtTransformClass::normal, &VtTransformClass::normal_double,
                         &ByNormal<float, &P::normal>, &ByNormal<double, &P::normal>,
                         &OnCachedNormal<float, &VoTransformNormal>,
-                        &OnCachedNormal<double, &VoTransformNormalDouble>, kRefuseF4, kRefuseD4);
+                        &OnCachedNormal<double, &VoTransformNormalDouble>);
   if (index == 7)
     PairSet<&P::inverse_point>(r, &VtTransformClass::point_inverse, &VtTransformClass::point_inverse_double,
                                &ByPoint<float, &P::inverse_point>, &ByPoint<double, &P::inverse_point>,
                                &OnCached<float, &VoTransformPointInverse>,
-                               &OnCached<double, &VoTransformPointInverseDouble>, kRefuseF3, kRefuseD3);
+                               &OnCached<double, &VoTransformPointInverseDouble>);
   if (index == 8)
-    PairSet<&P::inverse_normal>(
-        r, &VtTransformClass::normal_inverse, &VtTransformClass::normal_inverse_double,
-        &ByNormal<float, &P::inverse_normal>, &ByNormal<double, &P::inverse_normal>,
-        &OnCachedNormal<float, &VoTransformNormalInverse>,
-        &OnCachedNormal<double, &VoTransformNormalInverseDouble>, kRefuseF4, kRefuseD4);
+    PairSet<&P::inverse_normal>(r, &VtTransformClass::normal_inverse,
+                                &VtTransformClass::normal_inverse_double,
+                                &ByNormal<float, &P::inverse_normal>, &ByNormal<double, &P::inverse_normal>,
+                                &OnCachedNormal<float, &VoTransformNormalInverse>,
+                                &OnCachedNormal<double, &VoTransformNormalInverseDouble>);
 }
 
 template <class P>
@@ -240,12 +242,8 @@ VtStatus MovingUpdate(void *data) {
   const double time = VoTimeGet();
   if (time == m->time) return 0;
   m->time = time;
-  (void)VoMatrixIdentity(m->forward);
-  (void)VoMatrixIdentity(m->inverse);
-  for (int k = 0; k < 3; ++k) {
-    m->forward[12 + k] = time * m->velocity[k];
-    m->inverse[12 + k] = 0.0 - m->forward[12 + k];
-  }
+  const double offset[3] = {time * m->velocity[0], time * m->velocity[1], time * m->velocity[2]};
+  TranslationMatrices(m->forward, m->inverse, offset);
   return 1;
 }
 
@@ -259,30 +257,9 @@ VtProceduralClassRecord *ProceduralClassCreate() {
   auto *r = static_cast<VtProceduralClassRecord *>(VoPoolAllocate(s->procedural_class_pool));
   if (r == nullptr) return nullptr;
   r->procedures = VtProceduralProcedures{};
-  r->table = VtTransformClass{&ProceduralRelease,
-                              &ProceduralCopy,
-                              &ProceduralGetMatrix,
-                              &SlotNotAvailable<VtTransform *>,
-                              &SlotZero<VtTransform *>,
-                              &ProceduralUpdate,
-                              &SlotZero<VtTransform *>,
-                              &ProceduralPrint,
-                              kRefuseF3,
-                              kRefuseF3,
-                              kRefuseF4,
-                              kRefuseF3,
-                              kRefuseF3,
-                              kRefuseF3,
-                              kRefuseF3,
-                              kRefuseF4,
-                              kRefuseD3,
-                              kRefuseD3,
-                              kRefuseD4,
-                              kRefuseD3,
-                              kRefuseD3,
-                              kRefuseD3,
-                              kRefuseD4,
-                              kClassProcedural};
+  r->table = ClassRefusingOperations(&ProceduralRelease, &ProceduralCopy, &ProceduralGetMatrix,
+                                     &SlotNotAvailable<VtTransform *>, &ProceduralUpdate, &ProceduralPrint,
+                                     kClassProcedural);
   return r;
 }
 
@@ -328,16 +305,14 @@ VtStatus ProceduralClassSetProcedure(VtProceduralClassRecord *r, uint32_t index,
 VtTransform *ProceduralTransformCreate(VtProceduralClassRecord *record, void *application_data) {
   TransformModuleState *s = State();
   if (s == nullptr || record == nullptr) return nullptr;
-  auto *d = static_cast<VtProceduralTransformData *>(VoPoolAllocate(s->procedural_data_pool));
+  VtProceduralTransformData *d = DataNew(s, application_data);
   if (d == nullptr) return nullptr;
-  *d = VtProceduralTransformData{application_data, VtTransform{&kIdentityClass, nullptr, 0, 0}, 1, 1};
   // The cached transform mirrors the matrices from the start, so a class
   // without an update procedure still answers through it.
   if (record->procedures.get_matrices != nullptr) (void)CachedRefresh(record, d);
   VtTransform *t = RecordNew();
   if (t == nullptr) {
-    (void)VoTransformSetIdentity(&d->cached);
-    (void)VoPoolFree(s->procedural_data_pool, d);
+    DataDiscard(s, d);
     return nullptr;
   }
   t->cls = &record->table;

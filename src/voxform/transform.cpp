@@ -72,51 +72,15 @@ uint32_t LinearUpdate(VtTransform *t, uint32_t *version) {
   return 0;
 }
 
-using F3 = VtStatus (*)(float *, const float *, VtTransform *);
-using F4 = VtStatus (*)(float *, const float *, const float *, VtTransform *);
-using D3 = VtStatus (*)(double *, const double *, VtTransform *);
-using D4 = VtStatus (*)(double *, const double *, const double *, VtTransform *);
+}  // namespace
 
 // Both built-in classes are handled inline by the operations; their
 // operation slots are never reached and refuse.
-constexpr VtTransformClass BuiltIn(VtStatus (*release)(VtTransform *), void *(*copy)(VtTransform *),
-                                   VtStatus (*get)(VtTransform *, const double **, const double **),
-                                   VtStatus (*invert)(VtTransform *),
-                                   uint32_t (*update)(VtTransform *, uint32_t *),
-                                   VtStatus (*print)(VtTransform *), uint32_t code) {
-  return VtTransformClass{release,
-                          copy,
-                          get,
-                          invert,
-                          &SlotZero<VtTransform *>,
-                          update,
-                          &SlotZero<VtTransform *>,
-                          print,
-                          F3(&SlotRefuse<float *, const float *, VtTransform *>),
-                          F3(&SlotRefuse<float *, const float *, VtTransform *>),
-                          F4(&SlotRefuse<float *, const float *, const float *, VtTransform *>),
-                          F3(&SlotRefuse<float *, const float *, VtTransform *>),
-                          F3(&SlotRefuse<float *, const float *, VtTransform *>),
-                          F3(&SlotRefuse<float *, const float *, VtTransform *>),
-                          F3(&SlotRefuse<float *, const float *, VtTransform *>),
-                          F4(&SlotRefuse<float *, const float *, const float *, VtTransform *>),
-                          D3(&SlotRefuse<double *, const double *, VtTransform *>),
-                          D3(&SlotRefuse<double *, const double *, VtTransform *>),
-                          D4(&SlotRefuse<double *, const double *, const double *, VtTransform *>),
-                          D3(&SlotRefuse<double *, const double *, VtTransform *>),
-                          D3(&SlotRefuse<double *, const double *, VtTransform *>),
-                          D3(&SlotRefuse<double *, const double *, VtTransform *>),
-                          D4(&SlotRefuse<double *, const double *, const double *, VtTransform *>),
-                          code};
-}
-
-}  // namespace
-
-const VtTransformClass kIdentityClass = BuiltIn(
+const VtTransformClass kIdentityClass = ClassRefusingOperations(
     &SlotZero<VtTransform *>, &IdentityCopy, &SlotRefuse<VtTransform *, const double **, const double **>,
     &SlotZero<VtTransform *>, &IdentityUpdate, &SlotZero<VtTransform *>, kClassIdentity);
-const VtTransformClass kLinearClass = BuiltIn(&LinearRelease, &LinearCopy, &LinearGetMatrix, &LinearInvert,
-                                              &LinearUpdate, &LinearPrint, kClassLinear);
+const VtTransformClass kLinearClass = ClassRefusingOperations(
+    &LinearRelease, &LinearCopy, &LinearGetMatrix, &LinearInvert, &LinearUpdate, &LinearPrint, kClassLinear);
 
 VtStatus TransformMatrices(VtTransform *t, const double **forward, const double **inverse) {
   if (IsIdentity(t)) {

@@ -102,6 +102,29 @@ VtStatus SlotZero(A...) {
   return 0;
 }
 
+// A class whose notifications (slots 4 and 6) answer 0 and whose operation
+// slots (8-22) all refuse; the other slots and the code as given.
+constexpr VtTransformClass ClassRefusingOperations(
+    VtStatus (*release)(VtTransform *), void *(*copy)(VtTransform *),
+    VtStatus (*get_matrix)(VtTransform *, const double **, const double **),
+    VtStatus (*invert)(VtTransform *), uint32_t (*update)(VtTransform *, uint32_t *),
+    VtStatus (*print)(VtTransform *), uint32_t code) {
+  VtTransformClass c{};
+  c.release = release;
+  c.copy = copy;
+  c.get_matrix = get_matrix;
+  c.invert = invert;
+  c.notify_a = c.notify_b = &SlotZero;
+  c.update = update;
+  c.print = print;
+  c.point = c.vector = c.plane = c.hpoint = c.bounds = c.point_inverse = &SlotRefuse;
+  c.normal = c.normal_inverse = &SlotRefuse;
+  c.point_double = c.vector_double = c.plane_double = c.hpoint_double = c.point_inverse_double = &SlotRefuse;
+  c.normal_double = c.normal_inverse_double = &SlotRefuse;
+  c.code = code;
+  return c;
+}
+
 // Pool tags.
 constexpr uint32_t kPoolTransform = 0xf0001;
 constexpr uint32_t kPoolLinear = 0xf0002;
@@ -269,11 +292,14 @@ VtTransform *MovingTransformCreate(const double *velocity);
 // Bounds that contain everything (-FLT_MAX to FLT_MAX on each axis).
 void WholeSpace(float *bounds);
 
+// The matrices of a translation by offset (the inverse's row 3 is +0 where
+// the offset is 0).
+void TranslationMatrices(double *forward, double *inverse, const double *offset);
+
 // Class print slots.
 VtStatus LinearPrint(VtTransform *t);
 
 // The transform property of primitives (primitive_transform.cpp).
 VtStatus TransformPropertyStart(TransformModuleState *s);
-VtProc PrimitiveSetTransformProcedure();
 
 }  // namespace vo::xform

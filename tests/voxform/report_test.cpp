@@ -8,91 +8,54 @@
 namespace vo::test {
 namespace {
 
-class ReportTest : public TransformTest {
- protected:
-  void SetUp() override {
-    TransformTest::SetUp();
-    stream_ = std::tmpfile();
-    ASSERT_NE(stream_, nullptr);
-    VtTypedValue v = TypedPointer(stream_);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_ERROR_STREAM, &v), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoErrorHandlerDefault)), 0u);
-  }
-  void TearDown() override {
-    VtTypedValue v = TypedPointer(nullptr);
-    VoControlSet(VO_CONTROL_ERROR_STREAM, &v);
-    VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&RecordingHandler));
-    std::fclose(stream_);
-    TransformTest::TearDown();
-  }
-  // What was printed since the last call.
-  std::string Printed() {
-    std::string all = vo_test::Contents(stream_);
-    std::string fresh = all.substr(seen_);
-    seen_ = all.size();
-    return fresh;
-  }
-  static std::string Line(uint32_t message, const std::string &args) {
-    return "DEBUG:  Module 15, diagnostic code " + std::to_string(message) + " [" + args + " ]\n";
-  }
-  static std::string Address(const void *p) {
-    char text[32];
-    std::snprintf(text, sizeof text, " %p", p);
-    return text;
-  }
+// What the default handler prints while f runs.
+template <class F>
+std::string Printed(F f) {
+  VtTypedValue v = TypedPointer(stderr);
+  EXPECT_EQ(VoControlSet(VO_CONTROL_ERROR_STREAM, &v), 0u);
+  EXPECT_EQ(VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoErrorHandlerDefault)), 0u);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(f(), 0u);
+  return testing::internal::GetCapturedStderr();
+}
 
- private:
-  std::FILE *stream_ = nullptr;
-  size_t seen_ = 0;
-};
+std::string Line(uint32_t message, const std::string &args) {
+  return "DEBUG:  Module 15, diagnostic code " + std::to_string(message) + " [" + args + " ]\n";
+}
 
-TEST_F(ReportTest, LinearTransform) {
-  VtTransform *t = Translation(1, 2, 3);
+std::string At(const void *p) {
+  char text[32];
+  std::snprintf(text, sizeof text, " %p", p);
+  return text;
+}
+
+TEST_F(TransformTest, Reports) {
+  VtTransform *t = Translation(1, 2, 3), *i = VoTransformCreate(), *m = Defined(Diagonal(-2, 2, 2, 1));
   ASSERT_EQ(xform::TransformReference(t), 0u);
   ASSERT_EQ(VoTransformDestroy(t), 0u);
-  ASSERT_EQ(VoTransformPrint(t), 0u);
-  EXPECT_EQ(Printed(),
-            Line(386, Address(t)) + Line(366, " \"L#R---#--D-\" 1") + Line(895, " 1") +
-                Line(367, " \"Transformation matrix\" 1 0 0 0 0 1 0 0 0 0 1 0 1 2 3 1") +
-                Line(367, " \"Inverse transformation matrix\" 1 0 0 0 0 1 0 0 0 0 1 0 -1 -2 -3 1"));
-  VtTransform *m = Defined(Diagonal(-2, 2, 2, 1));
-  ASSERT_EQ(VoTransformPrint(m), 0u);
-  const std::string printed = Printed();
-  EXPECT_EQ(printed.substr(0, printed.find(Line(895, " 0"))),
-            Line(386, Address(m)) + Line(366, " \"L#-A--#R---\" 1"));
-}
+  const std::string matrices =
+      Line(367, " \"Transformation matrix\" 1 0 0 0 0 1 0 0 0 0 1 0 1 2 3 1") +
+      Line(367, " \"Inverse transformation matrix\" 1 0 0 0 0 1 0 0 0 0 1 0 -1 -2 -3 1");
+  EXPECT_EQ(Printed([&] { return VoTransformPrint(t); }),
+            Line(386, At(t)) + Line(366, " \"L#R---#--D-\" 1") + Line(895, " 1") + matrices);
+  const std::string reflected = Printed([&] { return VoTransformPrint(m); });
+  EXPECT_EQ(reflected.substr(0, reflected.find(Line(895, " 0"))),
+            Line(386, At(m)) + Line(366, " \"L#-A--#R---\" 1"));
+  EXPECT_EQ(Printed([&] { return VoTransformPrint(i); }), Line(386, At(i)) + Line(366, " \"I#----#----\" 1"));
+  const double matrix[16] = {0.5, 0, 0, 0, 0, 1e-20, 0, 0, 0, 0, -3, 0, 1, 2, 3, 1};
+  EXPECT_EQ(Printed([&] { return VoMatrixPrint("M", matrix); }),
+            Line(367, " \"M\" 0.5 0 0 0 0 1e-20 0 0 0 0 -3 0 1 2 3 1"));
 
-TEST_F(ReportTest, IdentityAndNull) {
-  VtTransform *t = Keep(VoTransformCreate());
-  ASSERT_EQ(VoTransformPrint(t), 0u);
-  EXPECT_EQ(Printed(), Line(386, Address(t)) + Line(366, " \"I#----#----\" 1"));
-  ASSERT_EQ(VoTransformPrint(nullptr), 0u);
-  EXPECT_EQ(Printed(), Line(386, Address(nullptr)));
-}
-
-TEST_F(ReportTest, ListAndProceduralMembers) {
-  VtTransform *t = Translation(1, 0, 0);
+  // A list of a linear and a moving member.
   const double velocity[3] = {1, 0, 0};
-  VtTransform *moving = Keep(xform::MovingTransformCreate(velocity));
-  ASSERT_EQ(VoTransformConcatenate(t, moving), 0u);
-  Printed();
-  ASSERT_EQ(VoTransformPrint(t), 0u);
-  auto *first = static_cast<VtTransformListNode *>(t->data);
+  VtTransform *list = Translation(1, 2, 3);
+  ASSERT_EQ(VoTransformConcatenate(list, xform::MovingTransformCreate(velocity)), 0u);
+  auto *first = static_cast<VtTransformListNode *>(list->data);
   VtTransform *second = first->next->member;
-  const void *data = xform::Procedural(second)->application_data;
-  const std::string expected =
-      Line(386, Address(t)) + Line(366, " \"G#R---#----\" 1") + Line(386, Address(first->member)) +
-      Line(895, " 1") + Line(367, " \"Transformation matrix\" 1 0 0 0 0 1 0 0 0 0 1 0 1 0 0 1") +
-      Line(367, " \"Inverse transformation matrix\" 1 0 0 0 0 1 0 0 0 0 1 0 -1 0 0 1") +
-      Line(386, Address(second)) + Line(896, " \"d-gud----\"" + Address(data) + " 1 2");
-  EXPECT_EQ(Printed(), expected);
-}
-
-TEST_F(ReportTest, MatrixPrint) {
-  const double m[16] = {0.5, 0, 0, 0, 0, 1e-20, 0, 0, 0, 0, -3, 0, 1, 2, 3, 1};
-  ASSERT_EQ(VoMatrixPrint("M", m), 0u);
-  EXPECT_EQ(Printed(), Line(367, " \"M\" 0.5 0 0 0 0 1e-20 0 0 0 0 -3 0 1 2 3 1"));
-  EXPECT_EQ(VoMatrixPrint("M", nullptr), 0x40000012u);
+  EXPECT_EQ(Printed([&] { return VoTransformPrint(list); }),
+            Line(386, At(list)) + Line(366, " \"G#R---#----\" 1") + Line(386, At(first->member)) +
+                Line(895, " 1") + matrices + Line(386, At(second)) +
+                Line(896, " \"d-gud----\"" + At(xform::Procedural(second)->application_data) + " 1 2"));
 }
 
 }  // namespace

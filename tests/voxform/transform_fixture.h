@@ -1,10 +1,9 @@
-// A started kernel with the transform module, and helpers of the transform
-// tests: transforms by construction, procedural classes, running out of
-// pooled blocks.
+// A started kernel with the transform module, and helpers of its tests.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -14,6 +13,19 @@
 
 namespace vo::test {
 
+// p -> (2x, y + x^2, z) and its inverse.
+struct Bend {
+  static VtStatus Point(double *out, const double *in, void *) {
+    const double x = in[0], y = in[1] + x * x, z = in[2];
+    return out[0] = 2 * x, out[1] = y, out[2] = z, 0;
+  }
+  static VtStatus Back(double *out, const double *in, void *) {
+    const double x = in[0] / 2, y = in[1] - x * x, z = in[2];
+    return out[0] = x, out[1] = y, out[2] = z, 0;
+  }
+};
+
+// Transforms made by a test live until the module's pools go with the kernel.
 class TransformTest : public PooledKernelTest {
  protected:
   void SetUp() override {
@@ -23,32 +35,26 @@ class TransformTest : public PooledKernelTest {
     ASSERT_EQ(VoSystemStart(), 0u);
     g_posted.clear();
   }
-  void TearDown() override {
-    for (VtTransform *t : made_) (void)VoTransformRelease(t);
-    made_.clear();
-    PooledKernelTest::TearDown();
-  }
-  // Modules installed ahead of the transform module (they start first).
-  virtual void InstallBefore() {}
+  virtual void InstallBefore() {}  // modules installed ahead of the transform module
   // The module procedure the query answers (start, terminate, memory release).
   static VtModuleProc ModuleProcedure(uint32_t query) {
     VtTypedValue a{};
     VoEntryTransforms(query, &a);
     return reinterpret_cast<VtModuleProc>(a.value.fn);
   }
-  // Keeps the transform until the end of the test.
-  VtTransform *Keep(VtTransform *t) {
-    EXPECT_NE(t, nullptr);
-    if (t != nullptr) made_.push_back(t);
-    return t;
-  }
   VtTransform *Translation(double x, double y, double z) {
-    VtTransform *t = Keep(VoTransformCreate());
+    VtTransform *t = VoTransformCreate();
     const double offset[3] = {x, y, z};
     EXPECT_EQ(VoTransformTranslate(t, offset), 0u);
     return t;
   }
-  VtTransform *Defined(const std::vector<double> &m) { return Keep(VoTransformDefine(m.data())); }
+  VtTransform *Defined(const std::vector<double> &m) { return VoTransformDefine(m.data()); }
+  VtTransform *Bent() {
+    VtProceduralClassRecord *c = xform::ProceduralClassCreate();
+    EXPECT_EQ(xform::ProceduralClassSetProcedure(c, 5, reinterpret_cast<VtProc>(&Bend::Point)), 0u);
+    EXPECT_EQ(xform::ProceduralClassSetProcedure(c, 7, reinterpret_cast<VtProc>(&Bend::Back)), 0u);
+    return xform::ProceduralTransformCreate(c, nullptr);
+  }
   static std::vector<double> Diagonal(double a, double b, double c, double d) {
     return {a, 0, 0, 0, 0, b, 0, 0, 0, 0, c, 0, 0, 0, 0, d};
   }
@@ -57,85 +63,44 @@ class TransformTest : public PooledKernelTest {
     EXPECT_EQ(VoTransformGetMatrix(t, m.data()), 0u);
     return m;
   }
-  // The kernel's time value, written through control 0x1000d.
-  static void TimeSet(double t) {
-    VtTypedValue v{};
-    ASSERT_EQ(VoControlGet(VO_CONTROL_TIME_VALUE, &v), 0u);
-    *static_cast<double *>(v.value.p) = t;
-  }
-  static size_t Members(VtTransform *list) {
-    size_t n = 0;
-    for (auto *node = static_cast<VtTransformListNode *>(list->data); node != nullptr; node = node->next) ++n;
-    return n;
-  }
-
- private:
-  std::vector<VtTransform *> made_;
 };
 
-// A procedural transform of its own procedures: p -> (2x, y + x^2, z), with
-// its inverse and the normal maps of that point map (the Jacobian's inverse
-// transposed, and its transpose).
-struct Bend {
-  static VtStatus Point(double *out, const double *in, void *) {
-    const double x = in[0], y = in[1], z = in[2];
-    out[0] = 2 * x;
-    out[1] = y + x * x;
-    out[2] = z;
-    return 0;
-  }
-  static VtStatus Back(double *out, const double *in, void *) {
-    const double x = in[0] / 2, y = in[1] - x * x, z = in[2];
-    out[0] = x;
-    out[1] = y;
-    out[2] = z;
-    return 0;
-  }
-  // J = [[2, 2x, 0], [0, 1, 0], [0, 0, 1]] (row vectors: p' = p J locally);
-  // normals map through J^-1 transposed.
-  static VtStatus Normal(double *out, const double *p, const double *n, void *) {
-    const double x = p[0];
-    const double nx = n[0], ny = n[1], nz = n[2];
-    double r[3] = {nx / 2 - x * ny, ny, nz};
-    const double l = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
-    for (int k = 0; k < 3; ++k) out[k] = r[k] / l;
-    return 0;
-  }
-  // p is the image point; the object point has x = p.x / 2.
-  static VtStatus NormalBack(double *out, const double *p, const double *n, void *) {
-    const double x = p[0] / 2;
-    const double nx = n[0], ny = n[1], nz = n[2];
-    double r[3] = {2 * nx + 2 * x * ny, ny, nz};
-    const double l = std::sqrt(r[0] * r[0] + r[1] * r[1] + r[2] * r[2]);
-    for (int k = 0; k < 3; ++k) out[k] = r[k] / l;
-    return 0;
-  }
-};
+using Values = std::initializer_list<double>;
 
-inline VtProceduralClassRecord *BendClass() {
-  VtProceduralClassRecord *c = xform::ProceduralClassCreate();
-  EXPECT_NE(c, nullptr);
-  xform::ProceduralClassSetProcedure(c, 5, reinterpret_cast<VtProc>(&Bend::Point));
-  xform::ProceduralClassSetProcedure(c, 6, reinterpret_cast<VtProc>(&Bend::Normal));
-  xform::ProceduralClassSetProcedure(c, 7, reinterpret_cast<VtProc>(&Bend::Back));
-  xform::ProceduralClassSetProcedure(c, 8, reinterpret_cast<VtProc>(&Bend::NormalBack));
-  return c;
+// The first components of a (floats or doubles) are near b.
+template <class T>
+void ExpectNear3(const T *a, Values b, double near = sizeof(T) == 4 ? 1e-6 : 1e-12) {
+  int k = 0;
+  for (double v : b) EXPECT_NEAR(a[k++], v, near) << "component " << k - 1;
 }
 
-// A procedural transform answered through its matrices only.
-struct MatrixOnly {
-  double forward[16];
-  double inverse[16];
-  static VtStatus Get(void *data, const double **f, const double **i) {
-    auto *m = static_cast<MatrixOnly *>(data);
-    *f = m->forward;
-    *i = m->inverse;
-    return 0;
-  }
-};
+// p goes to q through t and back through the inverse.
+inline void ExpectThereAndBack(VtTransform *t, Values p, Values q) {
+  float v[3];
+  std::copy(p.begin(), p.end(), v);
+  ASSERT_EQ(VoTransformPoint(v, v, t), 0u);
+  ExpectNear3(v, q);
+  ASSERT_EQ(VoTransformPointInverse(v, v, t), 0u);
+  ExpectNear3(v, p);
+}
 
-// Blocks from every pool run out after the given number of allocations,
-// until the end of the scope.
+// Every float operation answers the same in place as into another array (the
+// normal forms take in as the normal at a fixed point).
+inline void ExpectSameInPlace(VtTransform *t, const float (&in)[6]) {
+  static const float p[3] = {0.25f, 0.5f, 0.75f};
+  const auto same = [&](auto op) {
+    std::vector<float> x(in, in + 6), y = x;
+    EXPECT_EQ(op(y.data(), y.data(), t), op(x.data(), in, t));
+    EXPECT_EQ(x, y);
+  };
+  for (auto op : {VoTransformPoint, VoTransformVector, VoTransformPlane, VoTransformHPoint, VoTransformBounds,
+                  VoTransformPointInverse})
+    same(op);
+  for (auto op : {VoTransformNormal, VoTransformNormalInverse})
+    same([op](float *o, const float *i, VtTransform *t) { return op(o, p, i, t); });
+}
+
+// Pooled blocks run out after the given number, until the end of the scope.
 class BlocksRunOut {
  public:
   explicit BlocksRunOut(int allowed) {
@@ -146,24 +111,9 @@ class BlocksRunOut {
   ~BlocksRunOut() { VoCallBackSet(VO_CALLBACK_BLOCK_ALLOCATE, reinterpret_cast<VtProc>(previous_)); }
 
  private:
-  static void *Allocate(VtPool *pool) {
-    if (left_ <= 0) return nullptr;
-    --left_;
-    return previous_(pool);
-  }
+  static void *Allocate(VtPool *pool) { return left_-- > 0 ? previous_(pool) : nullptr; }
   static inline VtBlockAllocateProc previous_ = nullptr;
   static inline int left_ = 0;
 };
-
-// The first components of a (floats or doubles) are near b.
-template <class T>
-void ExpectNear3(const T *a, std::initializer_list<double> b,
-                 double tolerance = sizeof(T) == 4 ? 1e-6 : 1e-12) {
-  int k = 0;
-  for (double v : b) {
-    EXPECT_NEAR(a[k], v, tolerance) << "component " << k;
-    ++k;
-  }
-}
 
 }  // namespace vo::test
