@@ -228,8 +228,7 @@ enum VtPrimitiveType {
 
 /* The flags of the type-and-flags word. */
 #define VO_PRIMITIVE_TYPE_MASK 0xFu
-#define VO_PRIMITIVE_RETAINED_PIECE 0x10u /* a piece of a retained expansion, destroyed with its primitive \
-                                           */
+#define VO_PRIMITIVE_RETAINED_PIECE 0x10u /* a retained expansion's piece: goes with its primitive */
 #define VO_PRIMITIVE_BRIDGED 0x20u        /* inner loops bridged by the last intersection */
 #define VO_PRIMITIVE_TWO_SIDED 0x40u
 #define VO_PRIMITIVE_TRIANGLES 0x80u      /* every polygon is a triangle */

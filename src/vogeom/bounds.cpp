@@ -5,7 +5,6 @@
 #include <array>
 #include <cmath>
 
-#include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
 #include "vogeom/list_walk.h"
 #include "vogeom/scene_hooks.h"
@@ -42,21 +41,17 @@ VtStatus ListBounds(VtPrimitive *p, VtBounds *box) {
   VtStatus s = 0;
   bool any = false;
   VtBounds sum{};
-  if (VtReference *members = ListMembers(p)) {
-    const VtReference *node = members;
-    do {
-      node = node->next;
-      auto *member = static_cast<VtPrimitive *>(node->data);
-      if (!PrimitiveLive(member)) continue;
-      VtBounds b{};
-      s |= VoPrimitiveGetWorldBounds(member, &b);
-      if (any)
-        Widen(&sum, b);
-      else
-        sum = b;
-      any = true;
-    } while (node != members);
-  }
+  ForEachNode(ListMembers(p), [&](VtReference *node) {
+    auto *member = static_cast<VtPrimitive *>(node->data);
+    if (!PrimitiveLive(member)) return;
+    VtBounds b{};
+    s |= VoPrimitiveGetWorldBounds(member, &b);
+    if (any)
+      Widen(&sum, b);
+    else
+      sum = b;
+    any = true;
+  });
   t_bounds_path = outer;
   path->Leave();
   *box = sum;
@@ -66,18 +61,17 @@ VtStatus ListBounds(VtPrimitive *p, VtBounds *box) {
 }  // namespace
 
 VtStatus PrimitiveBoundsCompute(VtPrimitive *p, VtBounds *box) {
-  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
+  const uint32_t type = PrimitiveType(p);
   if (type == VO_PRIMITIVE_LIST || type == VO_PRIMITIVE_LIST_COPY) return ListBounds(p, box);
   const int32_t world = PropertyOffset(p->contents, VO_VERT_WORLD);
   void *first = RingFirst(p, VO_ELEMENT_VERTEX);
   if (first == nullptr || world < 0) return 0;
   const float *w = ElementField<float>(first, world);
   VtBounds b = {w[0], w[0], w[1], w[1], w[2], w[2]};
-  for (void *v = RingNext(p, VO_ELEMENT_VERTEX, first, first); v != nullptr;
-       v = RingNext(p, VO_ELEMENT_VERTEX, v, first)) {
+  ForEachElement(p, VO_ELEMENT_VERTEX, [&](void *v) {
     w = ElementField<float>(v, world);
     Widen(&b, VtBounds{w[0], w[0], w[1], w[1], w[2], w[2]});
-  }
+  });
   *box = b;
   if (type == VO_PRIMITIVE_LINE || type == VO_PRIMITIVE_LINE_MESH) return LineBoundsWiden(p, box);
   return 0;
@@ -118,17 +112,12 @@ void SceneBoundsInvalidate() {
 
 VtStatus VoPrimitiveGetBounds(VtPrimitive *p, VtBounds *box) {
   if (p == nullptr || box == nullptr) return kNullArgument;
-  if (!PrimitiveLive(p)) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY,
-         static_cast<const void *>(p));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   VtStatus s = 0;
   if ((p->flags & VO_PRIMITIVE_BOUNDS_HELD) == 0) {
     // A procedural primitive made otherwise: its class refreshes the bounds.
-    VtProceduralClass **c = PropertyField<VtProceduralClass *>(p, nullptr, VO_PRIM_PROCCLASS);
-    void **data = PropertyField<void *>(p, nullptr, VO_PRIM_PROCDATA);
-    if (c != nullptr && *c != nullptr && (*c)->bounds != nullptr) s = (*c)->bounds(p, data ? *data : nullptr);
+    const VtProceduralClass *c = HeldPointer<VtProceduralClass>(p, VO_PRIM_PROCCLASS);
+    if (c != nullptr && c->bounds != nullptr) s = c->bounds(p, HeldPointer<void>(p, VO_PRIM_PROCDATA));
   }
   VtTypedValue v{};
   s |= VoPrimitiveGetProperty(p, VO_PRIM_BOUNDS, &v);

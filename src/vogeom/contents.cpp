@@ -431,11 +431,7 @@ VtContents *VoPrimitiveGetContents(VtPrimitive *p) { return p ? p->contents : nu
 
 VtStatus VoPrimitiveSetContents(VtPrimitive *p, VtContents *contents) {
   if (p == nullptr || contents == nullptr) return VO_CLASS_ERROR;
-  if (!PrimitiveLive(p)) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY,
-         static_cast<const void *>(p));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   return PrimitiveConvert(p, contents, 0, nullptr, nullptr);
 }
 

@@ -24,17 +24,7 @@ VtStatus ConvertPrimitiveBlock(VtPrimitive *p, VtContents *to) {
   }
   // Properties the new layout drops are destroyed under the old one (their
   // handlers release what they hold), the edges first.
-  VtStatus s = 0;
-  auto drop = [&](uint32_t slot) {
-    if (!Laid(old_table, slot) || Laid(new_table, slot)) return;
-    if (const VtPropertyDescriptor *d = PropertyDescriptor(VO_PROPERTY_CODE(VO_ELEMENT_PRIMITIVE, slot)))
-      s |= PropertyDestroy(d, p, nullptr);
-  };
-  const uint32_t edges = CodeSlot(VO_PRIM_EDGES);
-  drop(edges);
-  SlotSetForEach(old_table->membership, [&](uint32_t slot) {
-    if (slot != edges) drop(slot);
-  });
+  VtStatus s = PrimitivePropertiesDestroy(p, new_table);
   void *old_block = p->data;
   p->contents = to;
   p->data = made;
@@ -45,10 +35,8 @@ VtStatus ConvertPrimitiveBlock(VtPrimitive *p, VtContents *to) {
       std::memcpy(ElementField<char>(made, new_table->slots[slot].offset),
                   ElementField<char>(old_block, old_table->slots[slot].offset), new_table->slots[slot].size);
   });
-  SlotSetForEach(new_table->membership, [&](uint32_t slot) {
-    if (!Laid(new_table, slot) || Laid(old_table, slot)) return;
-    if (const VtPropertyDescriptor *d = PropertyDescriptor(VO_PROPERTY_CODE(VO_ELEMENT_PRIMITIVE, slot)))
-      s |= PropertyInitialise(d, p, nullptr);
+  ForEachLaidOut(new_table, [&](const VtPropertyDescriptor &d, uint32_t slot) {
+    if (!Laid(old_table, slot)) s |= PropertyInitialise(&d, p, nullptr);
   });
   DataBlockFree(old_table, old_block);
   return s;
@@ -107,17 +95,12 @@ VtStatus ConvertByCopy(VtPrimitive *p, VtContents *to, uint32_t kind, void *elem
   p->data = copy->data;
   p->flags = copy->flags;
   if (p->data != nullptr) ElementHeaderOf(p->data)->owner = p;
-  for (uint32_t k = VO_ELEMENT_POLYGON; k <= VO_ELEMENT_VERTEX; ++k) {
-    void *first = RingFirst(p, k);
-    for (void *e = first; e != nullptr; e = RingNext(p, k, e, first)) ElementHeaderOf(e)->owner = p;
-  }
+  for (uint32_t k = VO_ELEMENT_POLYGON; k <= VO_ELEMENT_VERTEX; ++k)
+    ForEachElement(p, k, [&](void *e) { ElementHeaderOf(e)->owner = p; });
   if (moved != nullptr) ElementHeaderOf(moved)->owner = p;
   PrimitiveRecordFree(copy);
-  const uint32_t polygon_codes[] = {VO_POLY_PRIM, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE};
-  void *first = RingFirst(p, VO_ELEMENT_POLYGON);
-  for (void *q = first; q != nullptr; q = RingNext(p, VO_ELEMENT_POLYGON, q, first))
-    for (uint32_t code : polygon_codes)
-      if (PropertyOffset(p->contents, code) >= 0) s |= PropertyInitialise(PropertyDescriptor(code), p, q);
+  const Initialisers polygons(p->contents, {VO_POLY_PRIM, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE});
+  ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *q) { s |= polygons.Run(p, q); });
   if (mapped) *mapped = moved;
   return s;
 }

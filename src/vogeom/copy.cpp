@@ -28,15 +28,9 @@ struct CopyPlan {
   ElementMap *map;
 };
 
-template <class T>
-T *Field(void *element, const VtContents *c, uint32_t code) {
-  const int32_t offset = PropertyOffset(c, code);
-  return (offset >= 0 && element != nullptr) ? ElementField<T>(element, offset) : nullptr;
-}
-
 // The reference ring (or node) a field holds; null when the layout lacks it.
 VtReference *NodeAt(void *element, const VtContents *c, uint32_t code) {
-  VtReference **f = Field<VtReference *>(element, c, code);
+  VtReference **f = LayoutField<VtReference *>(c, element, code);
   return f ? *f : nullptr;
 }
 
@@ -59,35 +53,28 @@ void *Remap(const CopyPlan &c, uint32_t kind, void *element) {
   }
 }
 
-// Calls f(element) for every element of the source's ring of a kind.
-template <class F>
-void ForEachSource(const CopyPlan &c, uint32_t kind, F &&f) {
-  void *first = RingFirst(c.source, kind);
-  for (void *e = first; e != nullptr; e = RingNext(c.source, kind, e, first)) f(e);
-}
-
 // Copies the elements of one ring into the copy, in ring order, linked
 // through the kind's next property; each source element is entered in the
 // element map. reference_field is the copy's field that names reference
 // nodes (it is cleared until the second phase decides it).
 bool RingCopy(CopyPlan &c, uint32_t kind, uint32_t reference_field) {
   const VtContentsKindTable *from = KindTable(c.from, kind), *to = KindTable(c.to, kind);
-  const uint32_t next_code = RingNextCode(kind);
+  const int32_t next = PropertyOffset(c.to, RingNextCode(kind));
+  const int32_t reference = reference_field != 0 ? PropertyOffset(c.to, reference_field) : -1;
   void *first_copy = nullptr, *last = nullptr;
   bool ok = true;
-  ForEachSource(c, kind, [&](void *e) {
-    if (!ok || (first_copy != nullptr && PropertyOffset(c.to, next_code) < 0)) return;
+  ForEachElement(c.source, kind, [&](void *e) {
+    if (!ok || (first_copy != nullptr && next < 0)) return;
     void *made = ElementCreate(c.copy, kind);
     if (made == nullptr) {
       ok = false;
       return;
     }
     const VtStatus s = ElementPropertiesCopy(kind, c.source, from, e, c.copy, to, made);
-    if (reference_field != 0)
-      if (void **f = Field<void *>(made, c.to, reference_field)) *f = nullptr;
+    if (reference >= 0) *ElementField<void *>(made, reference) = nullptr;
     // Linked before anything can fail, so that the copy's destruction finds it.
-    if (void **next = Field<void *>(made, c.to, next_code)) *next = first_copy ? first_copy : made;
-    if (last != nullptr) *Field<void *>(last, c.to, next_code) = made;
+    if (next >= 0) *ElementField<void *>(made, next) = first_copy ? first_copy : made;
+    if (last != nullptr) *ElementField<void *>(last, next) = made;
     if (first_copy == nullptr) {
       first_copy = made;
       RingFirstSet(c.copy, kind, made);
@@ -128,11 +115,11 @@ bool CopyElements(CopyPlan &c) {
   if (c.copy_vertices && !RingCopy(c, VO_ELEMENT_VERTEX, 0)) return false;
   bool ok = true;
   if (c.copy_polygons) {
-    ForEachSource(c, VO_ELEMENT_POLYGON, [&](void *e) {
+    ForEachElement(c.source, VO_ELEMENT_POLYGON, [&](void *e) {
       VtReference *ring = NodeAt(e, c.from, VO_POLY_VREFS);
       if (!ok || ring == nullptr) return;
       if (c.copy_vertices) {
-        if (VtReference **to = Field<VtReference *>(c.map->Find(e), c.to, VO_POLY_VREFS))
+        if (VtReference **to = LayoutField<VtReference *>(c.to, c.map->Find(e), VO_POLY_VREFS))
           *to = ReferenceRingCopy(c, ring->next, 0, c.map_nodes, &ok);
       } else if (c.map_nodes && c.keep.vertices) {
         // The copy takes the source's ring over in phase two.
@@ -141,18 +128,18 @@ bool CopyElements(CopyPlan &c) {
     });
   }
   if (c.keep.polygons && c.map_nodes) {
-    ForEachSource(c, VO_ELEMENT_POLYGON, [&](void *e) {
+    ForEachElement(c.source, VO_ELEMENT_POLYGON, [&](void *e) {
       ForEachNode(NodeAt(e, c.from, VO_POLY_VREFS),
                   [&](VtReference *node) { ok = ok && c.map->Put(node, node); });
     });
   }
   if (ok && c.copy_edges) {
-    ForEachSource(c, VO_ELEMENT_EDGE, [&](void *e) {
+    ForEachElement(c.source, VO_ELEMENT_EDGE, [&](void *e) {
       VtReference *start = NodeAt(e, c.from, VO_EDGE_VREFS);
       if (!ok || start == nullptr) return;
-      const uint32_t *flags = Field<uint32_t>(e, c.from, VO_EDGE_FLAGS);
+      const uint32_t *flags = LayoutField<uint32_t>(c.from, e, VO_EDGE_FLAGS);
       const bool own = (flags && (*flags & 0x80u)) || !c.map_nodes || c.map->Find(start) == nullptr;
-      VtReference **to = Field<VtReference *>(c.map->Find(e), c.to, VO_EDGE_VREFS);
+      VtReference **to = LayoutField<VtReference *>(c.to, c.map->Find(e), VO_EDGE_VREFS);
       if (!own) {
         auto *node = static_cast<VtReference *>(c.map->Find(start));
         if (to != nullptr && node != start) *to = node;  // a copied node; shared ones are set in phase two
@@ -175,51 +162,54 @@ bool CopyElements(CopyPlan &c) {
 void CopyFinish(CopyPlan &c) {
   const bool keep_vertices = c.keep.vertices;
   if (c.copy_polygons) {
-    ForEachSource(c, VO_ELEMENT_POLYGON, [&](void *e) {
+    ForEachElement(c.source, VO_ELEMENT_POLYGON, [&](void *e) {
       void *q = c.map->Find(e);
-      if (void **edge = Field<void *>(q, c.to, VO_POLY_EDGES)) *edge = Remap(c, VO_ELEMENT_EDGE, *edge);
+      if (void **edge = LayoutField<void *>(c.to, q, VO_POLY_EDGES)) *edge = Remap(c, VO_ELEMENT_EDGE, *edge);
       if (!keep_vertices) return;
       // The copy takes over the source polygon's reference ring.
-      VtReference **from = Field<VtReference *>(e, c.from, VO_POLY_VREFS);
-      VtReference **to = Field<VtReference *>(q, c.to, VO_POLY_VREFS);
+      VtReference **from = LayoutField<VtReference *>(c.from, e, VO_POLY_VREFS);
+      VtReference **to = LayoutField<VtReference *>(c.to, q, VO_POLY_VREFS);
       if (to == nullptr) return;
       *to = *from;
-      if (VtReference **clip = Field<VtReference *>(e, c.from, VO_POLY_VREFSCLIP); clip && *clip == *from)
+      if (VtReference **clip = LayoutField<VtReference *>(c.from, e, VO_POLY_VREFSCLIP);
+          clip && *clip == *from)
         *clip = nullptr;
       *from = nullptr;
     });
   }
   if (c.keep.polygons) {
     const VtPropertyDescriptor *clip_property = PropertyDescriptor(VO_POLY_VREFSCLIP);
-    ForEachSource(c, VO_ELEMENT_POLYGON, [&](void *e) {
+    ForEachElement(c.source, VO_ELEMENT_POLYGON, [&](void *e) {
       VtReference *ring = NodeAt(e, c.from, VO_POLY_VREFS);
       if (c.copy_vertices) {
         // A clipped boundary names vertices of the old layout: it goes.
-        VtReference **clip = Field<VtReference *>(e, c.from, VO_POLY_VREFSCLIP);
+        VtReference **clip = LayoutField<VtReference *>(c.from, e, VO_POLY_VREFSCLIP);
         if (clip && *clip && *clip != ring && clip_property) PropertyDestroy(clip_property, c.source, e);
         if (clip) *clip = nullptr;
         ForEachNode(ring, [&](VtReference *node) { node->data = Remap(c, VO_ELEMENT_VERTEX, node->data); });
       }
-      if (void **edge = Field<void *>(e, c.from, VO_POLY_EDGES)) *edge = Remap(c, VO_ELEMENT_EDGE, *edge);
+      if (void **edge = LayoutField<void *>(c.from, e, VO_POLY_EDGES))
+        *edge = Remap(c, VO_ELEMENT_EDGE, *edge);
     });
   }
   auto repoint_edge = [&](void *e, void *f) {
-    if (void **polys = Field<void *>(f, c.to, VO_EDGE_POLYS))
+    if (void **polys = LayoutField<void *>(c.to, f, VO_EDGE_POLYS))
       for (int i = 0; i < 2; ++i) polys[i] = Remap(c, VO_ELEMENT_POLYGON, polys[i]);
-    if (void **edges = Field<void *>(f, c.to, VO_EDGE_EDGES))
+    if (void **edges = LayoutField<void *>(c.to, f, VO_EDGE_EDGES))
       for (int i = 0; i < 2; ++i) edges[i] = Remap(c, VO_ELEMENT_EDGE, edges[i]);
     VtReference *start = NodeAt(e, c.from, VO_EDGE_VREFS);
-    VtReference **to = Field<VtReference *>(f, c.to, VO_EDGE_VREFS);
-    const uint32_t *flags = Field<uint32_t>(e, c.from, VO_EDGE_FLAGS);
+    VtReference **to = LayoutField<VtReference *>(c.to, f, VO_EDGE_VREFS);
+    const uint32_t *flags = LayoutField<uint32_t>(c.from, e, VO_EDGE_FLAGS);
     const bool own = (flags && (*flags & 0x80u)) || !c.map_nodes || c.map->Find(start) == nullptr;
     if (start == nullptr || own) return start;
     auto *node = static_cast<VtReference *>(c.map->Find(start));
     if (to != nullptr && (*to == nullptr || *to == start)) *to = node;
     return static_cast<VtReference *>(nullptr);
   };
-  if (c.copy_edges) ForEachSource(c, VO_ELEMENT_EDGE, [&](void *e) { repoint_edge(e, c.map->Find(e)); });
+  if (c.copy_edges)
+    ForEachElement(c.source, VO_ELEMENT_EDGE, [&](void *e) { repoint_edge(e, c.map->Find(e)); });
   if (c.keep.edges) {
-    ForEachSource(c, VO_ELEMENT_EDGE, [&](void *e) {
+    ForEachElement(c.source, VO_ELEMENT_EDGE, [&](void *e) {
       VtReference *own_ring = repoint_edge(e, e);
       if (own_ring != nullptr && c.copy_vertices)
         ForEachNode(own_ring,
@@ -227,8 +217,8 @@ void CopyFinish(CopyPlan &c) {
     });
   }
   if (c.copy_vertices && PropertyOffset(c.to, VO_VERT_COVERT) >= 0) {
-    ForEachSource(c, VO_ELEMENT_VERTEX, [&](void *v) {
-      void **covert = Field<void *>(c.map->Find(v), c.to, VO_VERT_COVERT);
+    ForEachElement(c.source, VO_ELEMENT_VERTEX, [&](void *v) {
+      void **covert = LayoutField<void *>(c.to, c.map->Find(v), VO_VERT_COVERT);
       *covert = c.map->Find(*covert);
     });
   }
@@ -239,22 +229,16 @@ void CopyFinish(CopyPlan &c) {
     void *first = RingFirst(c.source, kind);
     RingFirstSet(c.copy, kind, first);
     RingFirstSet(c.source, kind, nullptr);
-    for (void *e = first; e != nullptr; e = RingNext(c.copy, kind, e, first))
-      ElementHeaderOf(e)->owner = c.copy;
+    ForEachElement(c.copy, kind, [&](void *e) { ElementHeaderOf(e)->owner = c.copy; });
   }
-  for (uint32_t code : {VO_PRIM_EDGES, VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS})
-    if (PropertyOffset(c.to, code) >= 0) PropertyInitialise(PropertyDescriptor(code), c.copy, nullptr);
+  Initialisers(c.to, {VO_PRIM_EDGES, VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS}).Run(c.copy, nullptr);
   if (c.copy_polygons || c.keep.polygons) {
-    void *first = RingFirst(c.copy, VO_ELEMENT_POLYGON);
-    for (void *q = first; q != nullptr; q = RingNext(c.copy, VO_ELEMENT_POLYGON, q, first)) {
-      if (c.keep.polygons) {
-        if (PropertyOffset(c.to, VO_POLY_PRIM) >= 0)
-          PropertyInitialise(PropertyDescriptor(VO_POLY_PRIM), c.copy, q);
-        continue;
-      }
-      for (uint32_t code : {VO_POLY_PREV, VO_POLY_PRIM, VO_POLY_VREFSCLIP, VO_POLY_NVERTS, VO_POLY_PLANE})
-        if (PropertyOffset(c.to, code) >= 0) PropertyInitialise(PropertyDescriptor(code), c.copy, q);
-    }
+    // Kept polygons only change owner; copied ones are initialised afresh.
+    const Initialisers polygons = c.keep.polygons
+                                      ? Initialisers(c.to, {VO_POLY_PRIM})
+                                      : Initialisers(c.to, {VO_POLY_PREV, VO_POLY_PRIM, VO_POLY_VREFSCLIP,
+                                                            VO_POLY_NVERTS, VO_POLY_PLANE});
+    ForEachElement(c.copy, VO_ELEMENT_POLYGON, [&](void *q) { polygons.Run(c.copy, q); });
   }
 }
 
@@ -295,7 +279,7 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *to, const Co
   // The element map is sized from the rings as they are now.
   uint64_t n = 1;
   if (c.copy_polygons || c.map_nodes) {
-    ForEachSource(c, VO_ELEMENT_POLYGON, [&](void *e) {
+    ForEachElement(c.source, VO_ELEMENT_POLYGON, [&](void *e) {
       n += c.copy_polygons ? 1 : 0;
       if (c.map_nodes) n += ReferenceRingCount(NodeAt(e, c.from, VO_POLY_VREFS));
     });
@@ -304,7 +288,7 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *to, const Co
   if (c.copy_vertices) n += RingCount(source, VO_ELEMENT_VERTEX);
   if (!cx->map.Reset(n)) return nullptr;
 
-  c.copy = PrimitiveCreate(c.to, source->flags & VO_PRIMITIVE_TYPE_MASK);
+  c.copy = VoPrimitiveCreate(c.to, PrimitiveType(source));
   if (c.copy == nullptr) return nullptr;
   c.copy->flags = source->flags;
   VtStatus s =
@@ -312,10 +296,9 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *to, const Co
                             source->data, c.copy, KindTable(c.to, VO_ELEMENT_PRIMITIVE), c.copy->data);
   for (uint32_t kind = VO_ELEMENT_POLYGON; kind <= VO_ELEMENT_VERTEX; ++kind)
     RingFirstSet(c.copy, kind, nullptr);
-  if (PropertyOffset(c.to, VO_PRIM_NEXT) >= 0)
-    PropertyInitialise(PropertyDescriptor(VO_PRIM_NEXT), c.copy, nullptr);
+  Initialisers(c.to, {VO_PRIM_NEXT}).Run(c.copy, nullptr);
   // Without its retained pieces the copy must expand afresh.
-  void **retained = Field<void *>(c.copy->data, c.to, VO_PRIM_RETAINED);
+  void **retained = LayoutField<void *>(c.to, c.copy->data, VO_PRIM_RETAINED);
   if (retained == nullptr || *retained == nullptr) c.copy->flags &= ~VO_PRIMITIVE_RETAINED;
 
   if (OutOfMemory(s) || !CopyElements(c)) {

@@ -133,9 +133,7 @@ VtStatus VertexNormalsCrease(VtPrimitive *p) {
   // The edges follow the cut: vertices are compared as they are now.
   s |= EdgesBuild(p, false, nullptr);
   s |= VertexNormalsAverage(p);
-  for (uint32_t code : {VO_PRIM_NVERTS, VO_PRIM_NEDGES, VO_PRIM_NPOLYS})
-    if (PropertyOffset(p->contents, code) >= 0) s |= PropertyInitialise(PropertyDescriptor(code), p, nullptr);
-  return s;
+  return s | Initialisers(p->contents, {VO_PRIM_NVERTS, VO_PRIM_NEDGES, VO_PRIM_NPOLYS}).Run(p, nullptr);
 }
 
 }  // namespace vo

@@ -6,7 +6,6 @@
 #include <cmath>
 
 #include "vogeom/edges.h"
-#include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
 #include "vogeom/scene_hooks.h"
 #include "vosystem/reference.h"
@@ -41,24 +40,23 @@ Layout LayoutOf(const VtContents *c) {
           PropertyOffset(c, VO_VERT_NORMAL), PropertyOffset(c, VO_VERT_PARAMETRICCOORDS)};
 }
 
-uint32_t TypeOf(const VtPrimitive *p) { return p->flags & VO_PRIMITIVE_TYPE_MASK; }
 bool Edged(const VtPrimitive *p) {
-  return TypeOf(p) >= VO_PRIMITIVE_POLYGON && TypeOf(p) <= VO_PRIMITIVE_LINE_MESH;
+  return PrimitiveType(p) >= VO_PRIMITIVE_POLYGON && PrimitiveType(p) <= VO_PRIMITIVE_LINE_MESH;
 }
 bool Line(const VtPrimitive *p) {
-  return TypeOf(p) == VO_PRIMITIVE_LINE || TypeOf(p) == VO_PRIMITIVE_LINE_MESH;
+  return PrimitiveType(p) == VO_PRIMITIVE_LINE || PrimitiveType(p) == VO_PRIMITIVE_LINE_MESH;
 }
 
 // The polygons whose boundaries make edges: the first only for the single
 // polygon types (1, 2 and 5), the whole ring otherwise.
 template <class F>
 void ForEachPolygon(VtPrimitive *p, F &&f) {
-  void *first = RingFirst(p, VO_ELEMENT_POLYGON);
-  const uint32_t type = TypeOf(p);
-  const bool single =
-      type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_POLYGON_SHARED || type == VO_PRIMITIVE_LINE;
-  for (void *q = first; q != nullptr; q = single ? nullptr : RingNext(p, VO_ELEMENT_POLYGON, q, first))
-    f(static_cast<VtPolygon *>(q));
+  const uint32_t type = PrimitiveType(p);
+  if (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_POLYGON_SHARED || type == VO_PRIMITIVE_LINE) {
+    if (void *first = RingFirst(p, VO_ELEMENT_POLYGON)) f(static_cast<VtPolygon *>(first));
+    return;
+  }
+  ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *q) { f(static_cast<VtPolygon *>(q)); });
 }
 
 class EdgeMatcher {
@@ -82,17 +80,17 @@ class EdgeMatcher {
   // Registers the primitive's edges at their start vertices (re-linking):
   // their polygons and polygon links start empty.
   bool RegisterExisting() {
-    void *first = RingFirst(p_, VO_ELEMENT_EDGE);
-    for (void *e = first; e != nullptr; e = RingNext(p_, VO_ELEMENT_EDGE, e, first)) {
+    bool ok = true;
+    ForEachElement(p_, VO_ELEMENT_EDGE, [&](void *e) {
+      if (!ok) return;
       VtReference *start = *ElementField<VtReference *>(e, l_.edge_vrefs);
       void **polys = ElementField<void *>(e, l_.polys);
       polys[0] = polys[1] = nullptr;
       if (l_.edges >= 0) ElementField<void *>(e, l_.edges)[0] = ElementField<void *>(e, l_.edges)[1] = e;
-      if (start == nullptr || start->data == nullptr || start->next->data == nullptr) continue;
-      if (!Register(Canonical(start->data), static_cast<VtEdge *>(e), Canonical(start->next->data), nullptr))
-        return false;
-    }
-    return true;
+      if (start == nullptr || start->data == nullptr || start->next->data == nullptr) return;
+      ok = Register(Canonical(start->data), static_cast<VtEdge *>(e), Canonical(start->next->data), nullptr);
+    });
+    return ok;
   }
 
   // Walks every polygon's boundary. False when out of memory.
@@ -117,10 +115,10 @@ class EdgeMatcher {
       if (*flags == 0) *flags = kEdgeBorder;
       Append(r);
     };
-    void *v0 = RingFirst(p_, VO_ELEMENT_VERTEX);
-    for (void *v = v0; v != nullptr; v = RingNext(p_, VO_ELEMENT_VERTEX, v, v0))
+    ForEachElement(p_, VO_ELEMENT_VERTEX, [&](void *v) {
       if (Bucket *b = buckets_.Find(v))
         for (uint32_t i = b->head; i != kNoRecord; i = (*records_)[i].next) append(i);
+    });
     for (uint32_t i = 0; i < count_; ++i) append(i);
     if (ring_last_ != nullptr) *ElementField<void *>(ring_last_, l_.next) = ring_first_;
     return ring_first_;
@@ -201,7 +199,7 @@ class EdgeMatcher {
     auto *e = static_cast<VtEdge *>(ElementCreate(p_, VO_ELEMENT_EDGE));
     if (e == nullptr) return nullptr;
     VtReference *start = r;
-    const uint32_t type = TypeOf(p_);
+    const uint32_t type = PrimitiveType(p_);
     if ((type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_MESH) && r->next->next == r) {
       start = VoReferenceNodeCreate(r->data);
       VtReference *end = start ? VoReferenceNodeCreate(r->next->data) : nullptr;
@@ -352,12 +350,6 @@ class EdgeMatcher {
   VtEdge *ring_last_ = nullptr;
 };
 
-VtStatus PrimitiveSound(VtPrimitive *p) {
-  if (p != nullptr && PrimitiveLive(p) && p->contents != nullptr) return 0;
-  Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY, static_cast<const void *>(p));
-  return VO_STATUS_BAD_ARGUMENT;
-}
-
 }  // namespace
 
 VtStatus EdgesBuild(VtPrimitive *p, bool through_covert, VtEdge **ring) {
@@ -376,8 +368,7 @@ VtStatus EdgesBuild(VtPrimitive *p, bool through_covert, VtEdge **ring) {
   if (first != nullptr && PropertyOffset(p->contents, VO_PRIM_EDGES) >= 0) {
     RingFirstSet(p, VO_ELEMENT_EDGE, first);
     p->flags |= VO_PRIMITIVE_HAS_EDGES;
-    if (PropertyOffset(p->contents, VO_PRIM_NEDGES) >= 0)
-      PropertyInitialise(PropertyDescriptor(VO_PRIM_NEDGES), p, nullptr);
+    Initialisers(p->contents, {VO_PRIM_NEDGES}).Run(p, nullptr);
   }
   if (ring != nullptr) *ring = first;
   return 0;
@@ -409,12 +400,12 @@ VtStatus PrimitiveEdgesLink(VtPrimitive *p) {
 
 VtStatus VoPrimitiveBuildEdges(VtPrimitive *p, VtEdge **ring) {
   if (ring != nullptr) *ring = nullptr;
-  if (VtStatus s = PrimitiveSound(p)) return s;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   return EdgesBuild(p, true, ring);
 }
 
 VtStatus VoPrimitiveLinkEdges(VtPrimitive *p) {
-  if (VtStatus s = PrimitiveSound(p)) return s;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   return PrimitiveEdgesLink(p);
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vogeom/element_map.h"
 #include "vogeom/polygon_measures.h"
 #include "vogeom/scene.h"
 
@@ -55,13 +56,7 @@ class PointerIndex {
   }
 
  private:
-  // Neighbouring addresses (blocks of one pool chunk) keep neighbouring
-  // slots, which keeps the walks over a mesh in cache; the high bits are
-  // mixed in so that distant regions do not pile onto the same slots.
-  size_t Slot(const void *key) const {
-    const uint64_t a = reinterpret_cast<uintptr_t>(key) >> 4;
-    return static_cast<size_t>(a ^ (a >> 20) * 0x9E3779B1u) & mask_;
-  }
+  size_t Slot(const void *key) const { return AddressSlot(key, mask_); }
   bool Grow(size_t capacity) {
     if (capacity < 16) capacity = 16;
     if (capacity > UINT32_MAX / sizeof(V) || capacity > UINT32_MAX / sizeof(void *)) return false;

@@ -6,18 +6,6 @@
 
 namespace vo {
 
-namespace {
-
-uint32_t Slot(const void *key, uint32_t mask) {
-  uint64_t x = reinterpret_cast<uintptr_t>(key);
-  x ^= x >> 33;
-  x *= 0xff51afd7ed558ccdull;
-  x ^= x >> 33;
-  return static_cast<uint32_t>(x) & mask;
-}
-
-}  // namespace
-
 bool ElementMap::Reset(uint64_t n) {
   uint64_t capacity = 16;
   while (capacity < n + n / 3 + 1) capacity <<= 1;  // at most three quarters full
@@ -46,7 +34,7 @@ void ElementMap::Release() {
 
 bool ElementMap::Put(const void *key, void *value) {
   if (entries == nullptr || key == nullptr || count >= mask) return false;
-  for (uint32_t i = Slot(key, mask);; i = (i + 1) & mask) {
+  for (uint32_t i = static_cast<uint32_t>(AddressSlot(key, mask));; i = (i + 1) & mask) {
     if (entries[i].key == key) {
       entries[i].value = value;
       return true;
@@ -61,7 +49,7 @@ bool ElementMap::Put(const void *key, void *value) {
 
 void *ElementMap::Find(const void *key) const {
   if (entries == nullptr || key == nullptr) return nullptr;
-  for (uint32_t i = Slot(key, mask);; i = (i + 1) & mask) {
+  for (uint32_t i = static_cast<uint32_t>(AddressSlot(key, mask));; i = (i + 1) & mask) {
     if (entries[i].key == key) return entries[i].value;
     if (entries[i].key == nullptr) return nullptr;
   }

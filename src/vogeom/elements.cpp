@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
 #include "vogeom/scene_hooks.h"
 #include "vosystem/reference.h"
@@ -12,33 +11,14 @@ namespace vo {
 
 namespace {
 
-constexpr unsigned char kFreedPattern = 0xDB;
-
-// Checks an element handed in through the interface: live, of the kind, of
-// the primitive's layout.
-bool ElementSound(VtPrimitive *p, uint32_t kind, const void *element) {
-  VtPrimitive *owner = ElementOwner(element, kind);
-  if (owner == nullptr) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementNotLive, VO_MODULE_GEOMETRY, element, kind);
-    return false;
-  }
-  if (!PrimitiveLive(owner) || !PrimitiveLive(p) ||
-      (owner != p && KindTable(owner->contents, kind) != KindTable(p->contents, kind))) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementForeign, VO_MODULE_GEOMETRY, element,
-         static_cast<const void *>(p));
-    return false;
-  }
-  return true;
-}
-
-bool PrimitiveSound(VtPrimitive *p) {
-  if (PrimitiveLive(p) && p->contents != nullptr) return true;
-  Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY, static_cast<const void *>(p));
-  return false;
+// A checked primitive (live, with a layout) and an element of it.
+bool ElementSound(VtPrimitive *p, uint32_t kind, void *element) {
+  VtPrimitive *use = p;
+  return ElementCheck(kind, p, element, &use) == 0;
 }
 
 void *Duplicate(VtPrimitive *p, uint32_t kind, void *element) {
-  if (p == nullptr || element == nullptr || !PrimitiveSound(p) || !ElementSound(p, kind, element))
+  if (p == nullptr || element == nullptr || PrimitiveCheck(p) != 0 || !ElementSound(p, kind, element))
     return nullptr;
   void *made = ElementCreate(p, kind);
   if (made == nullptr) return nullptr;
@@ -49,7 +29,7 @@ void *Duplicate(VtPrimitive *p, uint32_t kind, void *element) {
 
 VtStatus Destroy(VtPrimitive *p, uint32_t kind, void *element) {
   if (p == nullptr) return 0;
-  if (!PrimitiveSound(p)) return VO_STATUS_BAD_ARGUMENT;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   SceneBoundsInvalidate();
   if (element == nullptr) return ElementRingDestroy(p, kind);
   if (!ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
@@ -57,7 +37,7 @@ VtStatus Destroy(VtPrimitive *p, uint32_t kind, void *element) {
 }
 
 void *Create(VtPrimitive *p, uint32_t kind) {
-  if (p == nullptr || !PrimitiveSound(p)) return nullptr;
+  if (p == nullptr || PrimitiveCheck(p) != 0) return nullptr;
   return ElementCreate(p, kind);
 }
 
@@ -85,8 +65,6 @@ void DataBlockFree(const VtContentsKindTable *t, void *block) {
   VtElementHeader *h = ElementHeaderOf(block);
   h->check = 0;
 #ifndef NDEBUG
-  // Freed blocks are poisoned so that a handle kept across a relocation or
-  // a destroy reads garbage at once rather than a plausible old value.
   std::memset(static_cast<void *>(h), kFreedPattern, sizeof *h + t->block_size);
 #endif
   VoPoolFree(t->pool, h);
@@ -133,8 +111,7 @@ void *RingNext(const VtPrimitive *p, uint32_t kind, void *element, void *first) 
 
 uint32_t RingCount(const VtPrimitive *p, uint32_t kind) {
   uint32_t n = 0;
-  void *first = RingFirst(p, kind);
-  for (void *e = first; e != nullptr; e = RingNext(p, kind, e, first)) ++n;
+  ForEachElement(p, kind, [&](void *) { ++n; });
   return n;
 }
 
@@ -163,24 +140,15 @@ void *ElementCreate(VtPrimitive *p, uint32_t kind) {
 VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element) {
   const VtContentsKindTable *t = KindTable(p->contents, kind);
   VtStatus s = 0;
-  SlotSetForEach(t->membership, [&](uint32_t slot) {
-    if (t->slots[slot].offset < 0) return;
-    if (const VtPropertyDescriptor *d = PropertyDescriptor(VO_PROPERTY_CODE(kind, slot)))
-      s |= PropertyDestroy(d, p, element);
-  });
+  ForEachLaidOut(t, [&](const VtPropertyDescriptor &d, uint32_t) { s |= PropertyDestroy(&d, p, element); });
   DataBlockFree(t, element);
   return s;
 }
 
 VtStatus ElementRingDestroy(VtPrimitive *p, uint32_t kind) {
-  void *first = RingFirst(p, kind);
-  if (first == nullptr) return 0;
+  if (RingFirst(p, kind) == nullptr) return 0;
   VtStatus s = 0;
-  for (void *e = first; e != nullptr;) {
-    void *next = RingNext(p, kind, e, first);  // read before the element goes
-    s |= ElementDestroy(p, kind, e);
-    e = next;
-  }
+  ForEachElement(p, kind, [&](void *e) { s |= ElementDestroy(p, kind, e); });
   RingFirstSet(p, kind, nullptr);
   return s;
 }
@@ -190,17 +158,15 @@ VtStatus ElementPropertiesCopy(uint32_t kind, VtPrimitive *source, const VtConte
                                void *db) {
   if (sb == nullptr || db == nullptr) return 0;
   VtStatus s = 0;
-  SlotSetForEach(dt->membership, [&](uint32_t slot) {
-    const int32_t from = st->slots[slot].offset, to = dt->slots[slot].offset;
-    if (from < 0 || to < 0) return;
-    const VtPropertyDescriptor *d = PropertyDescriptor(VO_PROPERTY_CODE(kind, slot));
-    if (d == nullptr) return;
-    if (d->copy == nullptr) {
-      std::memcpy(ElementField<char>(db, to), ElementField<char>(sb, from), d->byte_size);
+  ForEachLaidOut(dt, [&](const VtPropertyDescriptor &d, uint32_t slot) {
+    const int32_t from = st->slots[slot].offset;
+    if (from < 0) return;
+    if (d.copy == nullptr) {
+      std::memcpy(ElementField<char>(db, dt->slots[slot].offset), ElementField<char>(sb, from), d.byte_size);
     } else if (kind == VO_ELEMENT_PRIMITIVE) {
-      s |= reinterpret_cast<VtPrimitivePropertyCopy>(d->copy)(source, destination);
+      s |= reinterpret_cast<VtPrimitivePropertyCopy>(d.copy)(source, destination);
     } else {
-      s |= reinterpret_cast<VtElementPropertyCopy>(d->copy)(source, const_cast<void *>(sb), destination, db);
+      s |= reinterpret_cast<VtElementPropertyCopy>(d.copy)(source, const_cast<void *>(sb), destination, db);
     }
   });
   return s;
@@ -229,8 +195,8 @@ VtVertex *VoVertexDuplicate(VtPrimitive *p, VtVertex *vertex) {
 
 VtStatus VoVertexCopyData(VtPrimitive *p, VtVertex *destination, VtVertex *source) {
   if (p == nullptr || destination == nullptr || source == nullptr) return 0;
-  if (!PrimitiveSound(p) || !ElementSound(p, VO_ELEMENT_VERTEX, destination) ||
-      !ElementSound(p, VO_ELEMENT_VERTEX, source))
+  if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (!ElementSound(p, VO_ELEMENT_VERTEX, destination) || !ElementSound(p, VO_ELEMENT_VERTEX, source))
     return VO_STATUS_BAD_ARGUMENT;
   SceneBoundsInvalidate();
   if (destination != source)
@@ -240,7 +206,7 @@ VtStatus VoVertexCopyData(VtPrimitive *p, VtVertex *destination, VtVertex *sourc
 
 VtStatus VoVertexReferenceListDestroy(VtPrimitive *p, VtReference *ring, uint32_t destroy_vertices) {
   if (ring == nullptr) return 0;
-  const bool vertices = destroy_vertices && p != nullptr && PrimitiveSound(p);
+  const bool vertices = destroy_vertices && p != nullptr && PrimitiveCheck(p) == 0;
   VtStatus s = 0;
   VtReference *node = ring;
   do {
@@ -259,7 +225,7 @@ VtStatus VoVertexReferenceListDestroy(VtPrimitive *p, VtReference *ring, uint32_
 }
 
 uint32_t VoPolygonCountVertices(VtPrimitive *p, VtPolygon *polygon) {
-  if (p == nullptr || polygon == nullptr || !PrimitiveSound(p) ||
+  if (p == nullptr || polygon == nullptr || PrimitiveCheck(p) != 0 ||
       !ElementSound(p, VO_ELEMENT_POLYGON, polygon))
     return 0;
   const int32_t offset = LayoutOffset(p->contents, VO_ELEMENT_POLYGON, CodeSlot(VO_POLY_VREFS));

@@ -74,8 +74,7 @@ VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t opt
   // Every vertex through the transform. The normal is carried at the
   // vertex's own point, before that point moves.
   const int32_t world = PropertyOffset(c, VO_VERT_WORLD), normal = PropertyOffset(c, VO_VERT_NORMAL);
-  void *first = RingFirst(copy, VO_ELEMENT_VERTEX);
-  for (void *v = first; v != nullptr; v = RingNext(copy, VO_ELEMENT_VERTEX, v, first)) {
+  ForEachElement(copy, VO_ELEMENT_VERTEX, [&](void *v) {
     float *point = ElementField<float>(v, world);
     const float at[3] = {point[0], point[1], point[2]};
     float moved[3];
@@ -88,7 +87,7 @@ VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t opt
     point[0] = moved[0];
     point[1] = moved[1];
     point[2] = moved[2];
-  }
+  });
   (void)VoPrimitiveResetProperty(copy, VO_PRIM_BOUNDS);
   (void)VoPolygonResetProperty(copy, nullptr, VO_POLY_PLANE);
   VtReference *list = VoReferenceNodeCreate(copy);
@@ -101,7 +100,7 @@ VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t opt
 }
 
 VtReference *Outside(const GeomState *g, VtPrimitive *p, VtContents *contents, uint32_t options) {
-  switch (TypeOf(p)) {
+  switch (PrimitiveType(p)) {
     case VO_PRIMITIVE_EXPANDED_11:
       return g->expander11 ? g->expander11(p, contents ? contents : g->expand11_contents, options) : nullptr;
     case VO_PRIMITIVE_EXPANDED_12:
@@ -140,38 +139,31 @@ VtReference *Retain(VtPrimitive *p, VtReference *pieces) {
   }
   // Pieces made for the occasion now belong to the primitive; the others
   // (members of a list, the primitive itself) belong to whoever made them.
-  const VtReference *node = pieces;
-  do {
-    node = node->next;
+  ForEachNode(pieces, [&](VtReference *node) {
     auto *piece = static_cast<VtPrimitive *>(node->data);
     if (piece != nullptr && piece != p && (piece->flags & VO_PRIMITIVE_TEMPORARY))
       piece->flags = (piece->flags & ~VO_PRIMITIVE_TEMPORARY) | VO_PRIMITIVE_RETAINED_PIECE;
-  } while (node != pieces);
+  });
   p->flags |= VO_PRIMITIVE_RETAINED;
   return answer;
 }
 
 // Every piece other than the primitive itself holds it as its parent.
 void ParentsSet(VtPrimitive *p, VtReference *pieces) {
-  const VtReference *node = pieces;
-  do {
-    node = node->next;
+  ForEachNode(pieces, [&](VtReference *node) {
     auto *piece = static_cast<VtPrimitive *>(node->data);
-    if (piece == nullptr || piece == p) continue;
+    if (piece == nullptr || piece == p) return;
     VtTypedValue value{};
     value.value.p = &p;
     (void)VoPrimitiveSetProperty(piece, VO_PRIM_PARENT, &value);
-  } while (node != pieces);
+  });
 }
 
 // The module's state when the primitive can be expanded: null for a null
 // primitive, and with a report for one that is not live.
 GeomState *Expandable(const VtPrimitive *p) {
   GeomState *g = Geom();
-  if (g == nullptr || p == nullptr) return nullptr;
-  if (PrimitiveLive(p)) return g;
-  Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY, static_cast<const void *>(p));
-  return nullptr;
+  return g == nullptr || p == nullptr || PrimitiveCheck(p) != 0 ? nullptr : g;
 }
 
 }  // namespace
@@ -184,7 +176,7 @@ VtReference *VoPrimitiveExpand(VtPrimitive *p, VtContents *contents, uint32_t op
   GeomState *g = Expandable(p);
   if (g == nullptr) return nullptr;
   if (void *t = TransformOf(p)) (void)VoTransformUpdate(static_cast<VtTransform *>(t));
-  switch (TypeOf(p)) {
+  switch (PrimitiveType(p)) {
     case VO_PRIMITIVE_POLYGON:
     case VO_PRIMITIVE_POLYGON_SHARED:
     case VO_PRIMITIVE_MESH:

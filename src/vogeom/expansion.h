@@ -15,23 +15,8 @@ namespace vo::expand {
 // operation).
 constexpr uint32_t kMessageNoMemory = 104;
 
-inline uint32_t TypeOf(const VtPrimitive *p) { return p->flags & VO_PRIMITIVE_TYPE_MASK; }
 inline bool IsList(const VtPrimitive *p) {
-  return TypeOf(p) == VO_PRIMITIVE_LIST || TypeOf(p) == VO_PRIMITIVE_LIST_COPY;
-}
-
-// The storage of a primitive-level property, or null when the layout lacks
-// it.
-template <class T>
-T *Held(const VtPrimitive *p, uint32_t code) {
-  const int32_t offset = PropertyOffset(p->contents, code);
-  return (offset >= 0 && p->data != nullptr) ? ElementField<T>(p->data, offset) : nullptr;
-}
-// The pointer a primitive-level property holds; null when it holds none.
-template <class T>
-T *HeldPointer(const VtPrimitive *p, uint32_t code) {
-  T **field = Held<T *>(p, code);
-  return field ? *field : nullptr;
+  return PrimitiveType(p) == VO_PRIMITIVE_LIST || PrimitiveType(p) == VO_PRIMITIVE_LIST_COPY;
 }
 
 // The transform a primitive holds, or null (flag 0x200 clear or property

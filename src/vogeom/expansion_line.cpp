@@ -33,7 +33,7 @@ struct Ribbon {
   void *first_polygon = nullptr, *last_polygon = nullptr;
 
   bool Start(VtContents *c) {
-    p = PrimitiveCreate(c, VO_PRIMITIVE_MESH);
+    p = VoPrimitiveCreate(c, VO_PRIMITIVE_MESH);
     if (p == nullptr) return false;
     world = PropertyOffset(c, VO_VERT_WORLD);
     screen = PropertyOffset(c, VO_VERT_SCREEN);
@@ -42,7 +42,8 @@ struct Ribbon {
     vertex_next = PropertyOffset(c, VO_VERT_NEXT);
     return true;
   }
-  // Rings closed, as every ring is.
+  // Rings closed, as every ring is, and hung on the primitive (before the
+  // ribbon is used or destroyed).
   void Close() {
     if (first_vertex != nullptr) *ElementField<void *>(last_vertex, vertex_next) = first_vertex;
     if (first_polygon != nullptr) *ElementField<void *>(last_polygon, polygon_next) = first_polygon;
@@ -84,8 +85,6 @@ struct Ribbon {
       *ElementField<void *>(last_polygon, polygon_next) = q;
     last_polygon = q;
     *ElementField<void *>(q, polygon_next) = first_polygon;
-    RingFirstSet(p, VO_ELEMENT_POLYGON, first_polygon);
-    RingFirstSet(p, VO_ELEMENT_VERTEX, first_vertex);
     return true;
   }
 };

@@ -15,7 +15,7 @@ namespace {
 
 // A type-10 list over a copy of a list's member list.
 VtPrimitive *ListCopy(const VtPrimitive *list) {
-  VtPrimitive *copy = PrimitiveCreate(Geom()->list_contents, VO_PRIMITIVE_LIST_COPY);
+  VtPrimitive *copy = VoPrimitiveCreate(Geom()->list_contents, VO_PRIMITIVE_LIST_COPY);
   if (copy == nullptr) return nullptr;
   if (VtReference *members = ListMembers(list)) {
     VtReference *own = VoReferenceListCopy(members, nullptr);
@@ -23,7 +23,7 @@ VtPrimitive *ListCopy(const VtPrimitive *list) {
       (void)PrimitiveDestroyInternal(copy);
       return nullptr;
     }
-    *Held<VtReference *>(copy, VO_PRIM_PREFS) = own;
+    *PropertyField<VtReference *>(copy, nullptr, VO_PRIM_PREFS) = own;
   }
   return copy;
 }
@@ -44,9 +44,9 @@ bool TransformJoin(const GeomState *g, VtPrimitive *piece, void *list_transform)
 // One piece of a type-10 list; null when it cannot be made.
 VtPrimitive *Piece(const GeomState *g, VtPrimitive *list, VtPrimitive *member, uint32_t options) {
   VtPrimitive *piece =
-      TypeOf(member) == VO_PRIMITIVE_LIST ? ListCopy(member) : VoPrimitiveCopy(member, nullptr);
+      PrimitiveType(member) == VO_PRIMITIVE_LIST ? ListCopy(member) : VoPrimitiveCopy(member, nullptr);
   if (piece == nullptr) return nullptr;
-  if (VtPrimitive **parent = Held<VtPrimitive *>(piece, VO_PRIM_PARENT)) {
+  if (VtPrimitive **parent = PropertyField<VtPrimitive *>(piece, nullptr, VO_PRIM_PARENT)) {
     VtPrimitive *up =
         (list->flags & VO_PRIMITIVE_TEMPORARY) ? HeldPointer<VtPrimitive>(list, VO_PRIM_PARENT) : nullptr;
     *parent = up != nullptr ? up : list;
@@ -76,7 +76,7 @@ VtReference *ListExpansion(VtPrimitive *list, uint32_t options) {
   VtReference *members = ListMembers(list);
   if (members == nullptr) return NullList();
   const GeomState *g = Geom();
-  const bool copies = TypeOf(list) == VO_PRIMITIVE_LIST_COPY;
+  const bool copies = PrimitiveType(list) == VO_PRIMITIVE_LIST_COPY;
   VtReference *out = nullptr;
   const VtReference *node = members;
   do {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "vogeom/element_map.h"
 #include "vogeom/scene.h"
@@ -156,6 +157,24 @@ void ForEachNode(VtReference *ring, F &&f) {
   } while (node != ring);
 }
 
+// Checks a primitive handed in through the interface: 0 when it is live
+// with a layout; otherwise posts 2016 naming it (from the module given) and
+// answers 0x20000012.
+VtStatus PrimitiveCheck(const VtPrimitive *p, uint32_t module = VO_MODULE_GEOMETRY);
+// Checks an element handed in through the interface: a live block of the
+// kind whose layout is that of the primitive (owned by it when own is set:
+// a set may move the primitive's elements). *use gets the primitive to work
+// with (the element's owner when p is null). Posts 2014 or 2015 and answers
+// 0x20000012 otherwise.
+VtStatus ElementCheck(uint32_t kind, VtPrimitive *p, void *element, VtPrimitive **use, bool own = false);
+
+// property_handlers.cpp
+VtStatus FixedPropertiesRegister();
+VtStatus PrimitiveEnquireDefault(VtPrimitive *p, VtTypedValue *answer);
+VtStatus ElementEnquireDefault(VtPrimitive *p, void *element, VtTypedValue *answer);
+// The handler that does nothing (PropertyNoOpSentinel's procedure).
+VtStatus PropertyNoOp();
+
 // properties.cpp
 VtStatus RegistryCreate(GeomState *g);
 void RegistryDestroy(GeomState *g);
@@ -166,22 +185,49 @@ uint32_t ValueElementSize(uint32_t value_type);
 // Calls the initialise handler of every laid-out property of the kind on one
 // element (the primitive's data block for kind 1), in slot order.
 VtStatus ElementInitialiseAll(VtPrimitive *p, uint32_t kind, void *element);
-// Calls one property's handler. element is ignored for kind 1.
-VtStatus PropertyInitialise(const VtPropertyDescriptor *d, VtPrimitive *p, void *element);
-VtStatus PropertyDestroy(const VtPropertyDescriptor *d, VtPrimitive *p, void *element);
-// Runs every laid-out primitive property's destroy handler, edges (268)
-// first, then the others in slot order. Answers the OR of the statuses.
-VtStatus PrimitivePropertiesDestroy(VtPrimitive *p);
+// Calls one property's handler (none for a null or no-op handler). element
+// is ignored for kind 1.
+inline VtStatus PropertyInitialise(const VtPropertyDescriptor *d, VtPrimitive *p, void *element) {
+  const VtProc h = d->initialise;
+  if (h == nullptr || h == reinterpret_cast<VtProc>(&PropertyNoOp)) return 0;
+  if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE) return reinterpret_cast<VtPrimitivePropertyProc>(h)(p);
+  return reinterpret_cast<VtElementPropertyProc>(h)(p, element);
+}
+inline VtStatus PropertyDestroy(const VtPropertyDescriptor *d, VtPrimitive *p, void *element) {
+  const VtProc h = d->destroy;
+  if (h == nullptr || h == reinterpret_cast<VtProc>(&PropertyNoOp)) return 0;
+  if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE) return reinterpret_cast<VtPrimitivePropertyProc>(h)(p);
+  return reinterpret_cast<VtElementPropertyProc>(h)(p, element);
+}
+// The initialise handlers of those of some properties that a layout holds,
+// looked up once and then run on many elements.
+class Initialisers {
+ public:
+  Initialisers(const VtContents *c, std::initializer_list<uint32_t> codes) {
+    for (uint32_t code : codes)
+      if (PropertyOffset(c, code) >= 0 && n_ < kMost) d_[n_++] = PropertyDescriptor(code);
+  }
+  // Runs them in the order given on an element (ignored for primitive
+  // properties); answers the OR of their statuses.
+  VtStatus Run(VtPrimitive *p, void *element) const {
+    VtStatus s = 0;
+    for (uint32_t i = 0; i < n_; ++i) s |= PropertyInitialise(d_[i], p, element);
+    return s;
+  }
+
+ private:
+  static constexpr uint32_t kMost = 8;
+  const VtPropertyDescriptor *d_[kMost];
+  uint32_t n_ = 0;
+};
+// Runs the destroy handler of every laid-out primitive property that the
+// kept table (when given) does not lay out, edges (268) first, then the
+// others in slot order. Answers the OR of the statuses.
+VtStatus PrimitivePropertiesDestroy(VtPrimitive *p, const VtContentsKindTable *kept = nullptr);
 // Sets a property of an element (the primitive for kind 1); *mapped gets the
 // element's block after any relocation (may be null).
 VtStatus ElementPropertySet(uint32_t kind, VtPrimitive *p, void *element, uint32_t code,
                             const VtTypedValue *value, void **mapped);
-
-// property_handlers.cpp
-VtStatus FixedPropertiesRegister();
-VtStatus PrimitiveEnquireDefault(VtPrimitive *p, VtTypedValue *answer);
-VtStatus ElementEnquireDefault(VtPrimitive *p, void *element, VtTypedValue *answer);
-VtStatus PropertyNoOp();
 
 // contents.cpp
 VtStatus ContentsStart(GeomState *g);
@@ -209,6 +255,10 @@ void InterpolationFree(VtVertexInterpolation *record);
 void InterpolationRebuildForSlot(uint32_t slot);
 
 // elements.cpp
+// Freed data blocks and primitive records are filled with this in debug
+// builds, so that a handle kept across a relocation or a destroy reads
+// garbage at once rather than a plausible old value.
+constexpr unsigned char kFreedPattern = 0xDB;
 void *ElementCreate(VtPrimitive *p, uint32_t kind);
 // Runs an element's destroy handlers and frees its block.
 VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element);
@@ -236,6 +286,35 @@ VtStatus ElementPropertiesCopy(uint32_t kind, VtPrimitive *source, const VtConte
                                const void *source_block, VtPrimitive *destination,
                                const VtContentsKindTable *destination_table, void *destination_block);
 
+// Calls f(element) for every element of a ring of the primitive, first to
+// last. The next element is read before f runs, so f may destroy the
+// element (an element f inserts after it is not visited).
+template <class F>
+void ForEachElement(const VtPrimitive *p, uint32_t kind, F &&f) {
+  void *first = RingFirst(p, kind);
+  if (first == nullptr) return;
+  const int32_t next = LayoutOffset(p->contents, kind, CodeSlot(RingNextCode(kind)));
+  for (void *e = first; e != nullptr;) {
+    void *following = next >= 0 ? *ElementField<void *>(e, next) : nullptr;
+    if (following == first || following == e) following = nullptr;
+    f(e);
+    e = following;
+  }
+}
+
+// Calls f(descriptor, slot) for every registered property a kind table lays
+// out, in slot order.
+template <class F>
+void ForEachLaidOut(const VtContentsKindTable *t, F &&f) {
+  const VtPropertyRegistry *r = PropertyRegistry();
+  if (r == nullptr) return;
+  const VtPropertyTable &registered = r->tables[t->kind - 1];
+  SlotSetForEach(t->membership, [&](uint32_t slot) {
+    const VtPropertyDescriptor &d = registered.descriptors[slot];
+    if (t->slots[slot].offset >= 0 && d.registered) f(d, slot);
+  });
+}
+
 // copy.cpp
 // Rings the copier hands over from the source to the copy instead of
 // copying them.
@@ -252,7 +331,6 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *contents, co
                                    CopyKeep *kept);
 
 // primitives.cpp
-VtPrimitive *PrimitiveCreate(VtContents *contents, uint32_t type);
 // Frees a primitive record (not its data) back to the pool.
 void PrimitiveRecordFree(VtPrimitive *p);
 // Destroys a primitive whether protected or not: every handler runs, the

@@ -42,9 +42,6 @@ class ListPath {
 };
 
 // The member list (prefs 292) of a primitive, or null.
-inline VtReference *ListMembers(const VtPrimitive *p) {
-  const int32_t offset = PropertyOffset(p->contents, VO_PRIM_PREFS);
-  return (offset >= 0 && p->data != nullptr) ? *ElementField<VtReference *>(p->data, offset) : nullptr;
-}
+inline VtReference *ListMembers(const VtPrimitive *p) { return HeldPointer<VtReference>(p, VO_PRIM_PREFS); }
 
 }  // namespace vo

@@ -17,8 +17,7 @@ namespace {
 constexpr float kNormalMinimum = 0.001f;  // shorter sums become (0, 0, 1)
 
 bool Polygonal(const VtPrimitive *p) {
-  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
-  return type >= VO_PRIMITIVE_POLYGON && type <= VO_PRIMITIVE_MESH_SHARED;
+  return PrimitiveType(p) >= VO_PRIMITIVE_POLYGON && PrimitiveType(p) <= VO_PRIMITIVE_MESH_SHARED;
 }
 
 VtReference *VrefsOf(VtPrimitive *p, void *polygon) {
@@ -71,17 +70,6 @@ NormalLayout NormalLayoutOf(const VtPrimitive *p) {
           PropertyOffset(p->contents, VO_VERT_NORMAL)};
 }
 
-// Calls f(element) for every element of a ring of the primitive.
-template <class F>
-void ForEachElement(VtPrimitive *p, uint32_t kind, F &&f) {
-  void *first = RingFirst(p, kind);
-  for (void *e = first; e != nullptr;) {
-    void *next = RingNext(p, kind, e, first);  // f may insert after e
-    f(e);
-    e = next;
-  }
-}
-
 void NormalsZero(VtPrimitive *p, int32_t normal) {
   ForEachElement(p, VO_ELEMENT_VERTEX, [&](void *v) { std::memset(ElementField<float>(v, normal), 0, 12); });
 }
@@ -127,9 +115,7 @@ VtStatus NormalsSplit(VtPrimitive *p, double cosine) {
     });
   });
   NormalsFinish(p, l.normal);
-  if (duplicated && PropertyOffset(p->contents, VO_PRIM_NVERTS) >= 0)
-    return PropertyInitialise(PropertyDescriptor(VO_PRIM_NVERTS), p, nullptr);
-  return 0;
+  return duplicated ? Initialisers(p->contents, {VO_PRIM_NVERTS}).Run(p, nullptr) : 0;
 }
 
 }  // namespace
@@ -137,41 +123,42 @@ VtStatus NormalsSplit(VtPrimitive *p, double cosine) {
 bool RingShapeOf(const VtReference *ring, int32_t world, RingShape *s) {
   std::memset(s, 0, sizeof *s);
   if (ring == nullptr || world < 0) return false;
-  const VtReference *node = ring;
+  // The sums are kept in locals and stored once at the end.
+  double centre[3] = {0, 0, 0};
   uint32_t n = 0;
+  const VtReference *node = ring;
   do {
     node = node->next;
     if (node->data == nullptr) return false;
     const float *w = ElementField<float>(node->data, world);
-    for (int i = 0; i < 3; ++i) s->centre[i] += w[i];
+    for (int i = 0; i < 3; ++i) centre[i] += w[i];
     ++n;
   } while (node != ring);
-  for (double &c : s->centre) c /= n;
-  s->count = n;
-  const float origin[3] = {static_cast<float>(s->centre[0]), static_cast<float>(s->centre[1]),
-                           static_cast<float>(s->centre[2])};
-  auto relative = [&](const VtReference *r, double d[3]) {
-    const float *w = ElementField<float>(r->data, world);
-    for (int i = 0; i < 3; ++i) {
-      d[i] = double{w[i]} - double{origin[i]};
-      const double e = double{w[i]} - s->centre[i];
-      s->size += e * e;
-    }
-  };
-  double previous[3], current[3];
-  relative(ring, previous);  // the handle is the last node
-  s->size = 0;
+  for (double &c : centre) c /= n;
+  const float origin[3] = {static_cast<float>(centre[0]), static_cast<float>(centre[1]),
+                           static_cast<float>(centre[2])};
+  double previous[3], current[3], newell[3] = {0, 0, 0}, size = 0;
+  const float *last = ElementField<float>(ring->data, world);  // the handle is the last node
+  for (int i = 0; i < 3; ++i) previous[i] = double{last[i]} - double{origin[i]};
   node = ring;
   do {
     node = node->next;
-    relative(node, current);
-    s->newell[0] += previous[1] * current[2] - previous[2] * current[1];
-    s->newell[1] += previous[2] * current[0] - previous[0] * current[2];
-    s->newell[2] += previous[0] * current[1] - previous[1] * current[0];
+    const float *w = ElementField<float>(node->data, world);
+    for (int i = 0; i < 3; ++i) {
+      current[i] = double{w[i]} - double{origin[i]};
+      const double e = double{w[i]} - centre[i];
+      size += e * e;
+    }
+    newell[0] += previous[1] * current[2] - previous[2] * current[1];
+    newell[1] += previous[2] * current[0] - previous[0] * current[2];
+    newell[2] += previous[0] * current[1] - previous[1] * current[0];
     std::memcpy(previous, current, sizeof previous);
   } while (node != ring);
-  s->length =
-      std::sqrt(s->newell[0] * s->newell[0] + s->newell[1] * s->newell[1] + s->newell[2] * s->newell[2]);
+  std::memcpy(s->centre, centre, sizeof centre);
+  std::memcpy(s->newell, newell, sizeof newell);
+  s->size = size;
+  s->count = n;
+  s->length = std::sqrt(newell[0] * newell[0] + newell[1] * newell[1] + newell[2] * newell[2]);
   return true;
 }
 

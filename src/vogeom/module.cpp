@@ -69,66 +69,49 @@ VtStatus FactorSet(GeomState *g, float f) {
   return 0;
 }
 
-template <class T>
-VtTypedValue Typed(uint32_t type, T value) {
-  VtTypedValue t{};
-  t.type = type;
-  if constexpr (std::is_same_v<T, double>)
-    t.value.d = value;
-  else if constexpr (std::is_same_v<T, float>)
-    t.value.f = value;
-  else if constexpr (std::is_pointer_v<T>)
-    t.value.p = value;
+// A control held in one field: a get answers it with the type code, a set
+// stores the value without looking at it.
+template <class T, class V>
+void Move(bool set, T &field, V &value) {
+  if (set)
+    field = static_cast<T>(value);
   else
-    t.value.u = static_cast<uint32_t>(value);
-  return t;
+    value = field;
+}
+template <class T>
+VtStatus Exchange(bool set, VtTypedValue *v, T &field, uint32_t type) {
+  if (!set) {
+    *v = VtTypedValue{};
+    v->type = type;
+  }
+  if constexpr (std::is_same_v<T, double>)
+    Move(set, field, v->value.d);
+  else if constexpr (std::is_same_v<T, float>)
+    Move(set, field, v->value.f);
+  else if constexpr (std::is_pointer_v<T>)
+    Move(set, field, v->value.p);
+  else
+    Move(set, field, v->value.u);
+  return 0;
 }
 
-// One procedure for both directions: a get writes the type code, a set
-// reads the value without looking at it.
+// One procedure for both directions.
 VtStatus Control(bool set, uint32_t code, VtTypedValue *v) {
   GeomState *g = g_geom;
   if (g == nullptr) return VO_STATUS_UNAVAILABLE;
   switch (code) {
-    case VO_CONTROL_GEOMETRY_EXTRA_CONTENTS:
-      if (set)
-        g->extra_contents = static_cast<VtContents *>(v->value.p);
-      else
-        *v = Typed(VtGenericPtr, static_cast<void *>(g->extra_contents));
-      return 0;
-    case VO_CONTROL_GEOMETRY_PLANE_TOLERANCE:
-      if (set)
-        g->plane_tolerance = v->value.d;
-      else
-        *v = Typed(VtDouble, g->plane_tolerance);
-      return 0;
-    case VO_CONTROL_GEOMETRY_NORMAL_TOLERANCE:
-      if (set)
-        g->normal_tolerance = v->value.d;
-      else
-        *v = Typed(VtDouble, g->normal_tolerance);
-      return 0;
+    case VO_CONTROL_GEOMETRY_EXTRA_CONTENTS: return Exchange(set, v, g->extra_contents, VtGenericPtr);
+    case VO_CONTROL_GEOMETRY_PLANE_TOLERANCE: return Exchange(set, v, g->plane_tolerance, VtDouble);
+    case VO_CONTROL_GEOMETRY_NORMAL_TOLERANCE: return Exchange(set, v, g->normal_tolerance, VtDouble);
+    case VO_CONTROL_GEOMETRY_NORMAL_FLAGS: return Exchange(set, v, g->normal_flags, VtFlags);
     case VO_CONTROL_GEOMETRY_LENGTH_FACTOR:
-      if (set) return FactorSet(g, v->value.f);
-      *v = Typed(VtFloat, g->unit_factors[0]);
-      return 0;
+      return set ? FactorSet(g, v->value.f) : Exchange(false, v, g->unit_factors[0], VtFloat);
     case VO_CONTROL_GEOMETRY_LENGTH_UNIT:
-      if (set) return UnitSet(g, v->value.i);
-      *v = Typed(VtEnum, g->unit_index);
-      return 0;
+      return set ? UnitSet(g, v->value.i) : Exchange(false, v, g->unit_index, VtEnum);
     case VO_CONTROL_GEOMETRY_CREASE_ANGLE:
-      if (set) {
-        const double a = v->value.d;
-        g->crease_angle = a > 180.0 ? 180.0 : (a >= 0.0 ? a : 0.0);  // NaN reads as 0
-      } else {
-        *v = Typed(VtDouble, g->crease_angle);
-      }
-      return 0;
-    case VO_CONTROL_GEOMETRY_NORMAL_FLAGS:
-      if (set)
-        g->normal_flags = v->value.u;
-      else
-        *v = Typed(VtFlags, g->normal_flags);
+      if (!set) return Exchange(false, v, g->crease_angle, VtDouble);
+      g->crease_angle =
+          v->value.d > 180.0 ? 180.0 : (v->value.d >= 0.0 ? v->value.d : 0.0);  // NaN reads as 0
       return 0;
     default: return VO_STATUS_UNKNOWN_CODE;
   }

@@ -14,13 +14,11 @@ namespace vo {
 
 namespace {
 
-constexpr unsigned char kFreedPattern = 0xDB;
-
 // Sets and clears flag bits on a primitive, or on every leaf below a list
 // primitive (type 9), in member order; the first failure ends the walk.
 VtStatus FlagsApply(VtPrimitive *p, uint32_t set, uint32_t clear, ListPath &path) {
   if (p == nullptr) return VO_CLASS_ERROR;
-  if ((p->flags & VO_PRIMITIVE_TYPE_MASK) != VO_PRIMITIVE_LIST) {
+  if (PrimitiveType(p) != VO_PRIMITIVE_LIST) {
     p->flags = (p->flags & ~clear) | set;
     return 0;
   }
@@ -62,7 +60,7 @@ void *CopyListed(void *data) { return VoPrimitiveCopy(static_cast<VtPrimitive *>
 // Creation and destruction
 // ---------------------------------------------------------------------------
 
-VtPrimitive *PrimitiveCreate(VtContents *contents, uint32_t type) {
+VtPrimitive *VoPrimitiveCreate(VtContents *contents, uint32_t type) {
   GeomState *g = Geom();
   if (g == nullptr) return nullptr;
   VtContents *c = contents ? contents : g->default_contents;
@@ -104,17 +102,9 @@ VtStatus PrimitiveDestroyInternal(VtPrimitive *p) {
   return s;
 }
 
-VtPrimitive *VoPrimitiveCreate(VtContents *contents, uint32_t type) {
-  return PrimitiveCreate(contents, type);
-}
-
 VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
   if (p == nullptr) return 0;
-  if (!PrimitiveLive(p)) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY,
-         static_cast<const void *>(p));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   if (p->flags & VO_PRIMITIVE_PROTECTED) {
     Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveProtected, VO_MODULE_GEOMETRY,
          static_cast<const void *>(p));

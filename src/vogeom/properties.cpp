@@ -61,16 +61,11 @@ constexpr uint32_t kAutomaticFirst[4] = {VO_PRIM_AUTOMATIC_FIRST, VO_POLY_AUTOMA
                                          VO_EDGE_AUTOMATIC_FIRST, VO_VERT_AUTOMATIC_FIRST};
 constexpr uint32_t kNameNumberMax = 0xFFFF;
 
-VtPropertyDescriptor *DescriptorAt(uint32_t kind, uint32_t slot) {
-  VtPropertyRegistry *r = PropertyRegistry();
-  if (r == nullptr || kind < 1 || kind > 4 || slot >= kSlotCount) return nullptr;
-  return &r->tables[kind - 1].descriptors[slot];
-}
-
 VtPropertyDescriptor *DescriptorOf(uint32_t code) {
-  if (!CodeValid(code)) return nullptr;
-  VtPropertyDescriptor *d = DescriptorAt(CodeKind(code), CodeSlot(code));
-  return (d != nullptr && d->registered) ? d : nullptr;
+  VtPropertyRegistry *r = PropertyRegistry();
+  if (r == nullptr || !CodeValid(code)) return nullptr;
+  VtPropertyDescriptor *d = &r->tables[CodeKind(code) - 1].descriptors[CodeSlot(code)];
+  return d->registered ? d : nullptr;
 }
 
 // Splits "module:word:number" into the stored name (up to the second colon)
@@ -95,6 +90,12 @@ bool NameParse(const char *name, size_t *stored_length, uint32_t *number) {
   return true;
 }
 
+// The enquiry a property of the kind has when none is set.
+VtProc EnquireDefault(uint32_t kind) {
+  return kind == VO_ELEMENT_PRIMITIVE ? reinterpret_cast<VtProc>(&PrimitiveEnquireDefault)
+                                      : reinterpret_cast<VtProc>(&ElementEnquireDefault);
+}
+
 void DefaultHandlers(VtPropertyDescriptor *d, uint32_t kind) {
   const VtProc noop = PropertyNoOpSentinel();
   d->initialise = noop;
@@ -102,11 +103,8 @@ void DefaultHandlers(VtPropertyDescriptor *d, uint32_t kind) {
   d->interpolate = noop;
   d->copy = nullptr;
   d->set = nullptr;
-  d->enquire = kind == VO_ELEMENT_PRIMITIVE ? reinterpret_cast<VtProc>(&PrimitiveEnquireDefault)
-                                            : reinterpret_cast<VtProc>(&ElementEnquireDefault);
+  d->enquire = EnquireDefault(kind);
 }
-
-bool Skip(VtProc h) { return h == nullptr || h == PropertyNoOpSentinel(); }
 
 // The data block of an element of a kind (the primitive's for kind 1).
 void *BlockOf(VtPrimitive *p, uint32_t kind, void *element) {
@@ -114,54 +112,26 @@ void *BlockOf(VtPrimitive *p, uint32_t kind, void *element) {
 }
 
 VtStatus Enquire(const VtPropertyDescriptor *d, VtPrimitive *p, void *element, VtTypedValue *value) {
-  VtProc h = d->enquire;
-  if (h == nullptr)
-    h = CodeKind(d->code) == VO_ELEMENT_PRIMITIVE ? reinterpret_cast<VtProc>(&PrimitiveEnquireDefault)
-                                                  : reinterpret_cast<VtProc>(&ElementEnquireDefault);
+  const VtProc h = d->enquire ? d->enquire : EnquireDefault(CodeKind(d->code));
   if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE)
     return reinterpret_cast<VtPrimitivePropertyEnquire>(h)(p, value);
   return reinterpret_cast<VtElementPropertyEnquire>(h)(p, element, value);
 }
 
-// Checks an element handed to a get, set or reset: a live block of the
-// kind whose layout is that of the primitive's contents (owned by it when
-// own is set: a set may move the primitive's elements). *use gets the
-// primitive to work with (the element's owner when p is null).
-VtStatus ElementCheck(uint32_t kind, VtPrimitive *p, void *element, VtPrimitive **use, bool own = false) {
-  VtPrimitive *owner = ElementOwner(element, kind);
-  if (owner == nullptr) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementNotLive, VO_MODULE_GEOMETRY,
-         static_cast<const void *>(element), kind);
-    return VO_STATUS_BAD_ARGUMENT;
-  }
-  if (p == nullptr) p = owner;
-  if (!PrimitiveLive(p) || p->contents == nullptr || !PrimitiveLive(owner) ||
-      (owner != p && (own || KindTable(owner->contents, kind) != KindTable(p->contents, kind)))) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementForeign, VO_MODULE_GEOMETRY,
-         static_cast<const void *>(element), static_cast<const void *>(p));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
-  *use = p;
-  return 0;
-}
-
-VtStatus PrimitiveCheck(VtPrimitive *p) {
-  if (PrimitiveLive(p)) return 0;
-  Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_GEOMETRY, static_cast<const void *>(p));
-  return VO_STATUS_BAD_ARGUMENT;
-}
-
 VtStatus Get(uint32_t kind, VtPrimitive *p, void *element, uint32_t code, VtTypedValue *value) {
-  const VtPropertyDescriptor *d = CodeKind(code) == kind ? DescriptorOf(code) : nullptr;
+  // A property the layout holds (only registered ones are laid out) answers
+  // its storage; the registry is read only for the others.
+  const bool of_kind = CodeKind(code) == kind && CodeValid(code);
+  const int32_t offset = of_kind && p->contents ? LayoutOffset(p->contents, kind, CodeSlot(code)) : -1;
+  void *block = BlockOf(p, kind, element);
+  if (offset >= 0 && block != nullptr && value != nullptr) {
+    *value = TypedPointer(ElementField<char>(block, offset));
+    return 0;
+  }
+  const VtPropertyDescriptor *d = of_kind ? DescriptorOf(code) : nullptr;
   if (d == nullptr || value == nullptr) {
     if (value != nullptr) *value = VtTypedValue{};
     return VO_STATUS_BAD_ARGUMENT;
-  }
-  const int32_t offset = p->contents ? LayoutOffset(p->contents, kind, CodeSlot(code)) : -1;
-  void *block = BlockOf(p, kind, element);
-  if (offset >= 0 && block != nullptr) {
-    *value = TypedPointer(ElementField<char>(block, offset));
-    return 0;
   }
   return Enquire(d, p, element, value);
 }
@@ -180,8 +150,7 @@ VtStatus Reset(uint32_t kind, VtPrimitive *p, void *element, uint32_t code) {
   }
   if (element != nullptr) return PropertyInitialise(d, p, element);
   VtStatus s = 0;
-  void *first = RingFirst(p, kind);
-  for (void *e = first; e != nullptr; e = RingNext(p, kind, e, first)) s |= PropertyInitialise(d, p, e);
+  ForEachElement(p, kind, [&](void *e) { s |= PropertyInitialise(d, p, e); });
   return s;
 }
 
@@ -197,6 +166,34 @@ VtStatus ElementReset(uint32_t kind, VtPrimitive *p, void *element, uint32_t cod
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Checks
+// ---------------------------------------------------------------------------
+
+VtStatus PrimitiveCheck(const VtPrimitive *p, uint32_t module) {
+  if (PrimitiveLive(p) && p->contents != nullptr) return 0;
+  Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, module, static_cast<const void *>(p));
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
+VtStatus ElementCheck(uint32_t kind, VtPrimitive *p, void *element, VtPrimitive **use, bool own) {
+  VtPrimitive *owner = ElementOwner(element, kind);
+  if (owner == nullptr) {
+    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementNotLive, VO_MODULE_GEOMETRY,
+         static_cast<const void *>(element), kind);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  if (p == nullptr) p = owner;
+  if (!PrimitiveLive(p) || p->contents == nullptr || !PrimitiveLive(owner) ||
+      (owner != p && (own || KindTable(owner->contents, kind) != KindTable(p->contents, kind)))) {
+    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementForeign, VO_MODULE_GEOMETRY,
+         static_cast<const void *>(element), static_cast<const void *>(p));
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  *use = p;
+  return 0;
+}
 
 // ---------------------------------------------------------------------------
 // Registry
@@ -338,16 +335,11 @@ VtStatus VoPropertySetHandler(uint32_t code, uint32_t operation, VtProc procedur
   }
   if (operation < VO_PROPERTY_PRIMITIVE_COPY || operation > VO_PROPERTY_VERTEX_DESTROY) return 0;
   // Five operations a kind: copy, initialise, set, enquire, destroy.
-  const bool primitive_kind = operation <= VO_PROPERTY_PRIMITIVE_DESTROY;
   switch ((operation - 1) % 5) {
     case 0: d->copy = procedure; break;
     case 1: d->initialise = procedure ? procedure : noop; break;
     case 2: d->set = procedure; break;
-    case 3:
-      d->enquire = procedure        ? procedure
-                   : primitive_kind ? reinterpret_cast<VtProc>(&PrimitiveEnquireDefault)
-                                    : reinterpret_cast<VtProc>(&ElementEnquireDefault);
-      break;
+    case 3: d->enquire = procedure ? procedure : EnquireDefault((operation - 1) / 5 + 1); break;
     default: d->destroy = procedure ? procedure : noop; break;
   }
   return 0;
@@ -369,42 +361,25 @@ int32_t VoPropertyGetOffset(VtContents *contents, uint32_t code) { return Proper
 // Handlers
 // ---------------------------------------------------------------------------
 
-VtStatus PropertyInitialise(const VtPropertyDescriptor *d, VtPrimitive *p, void *element) {
-  if (Skip(d->initialise)) return 0;
-  if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE)
-    return reinterpret_cast<VtPrimitivePropertyProc>(d->initialise)(p);
-  return reinterpret_cast<VtElementPropertyProc>(d->initialise)(p, element);
-}
-
-VtStatus PropertyDestroy(const VtPropertyDescriptor *d, VtPrimitive *p, void *element) {
-  if (Skip(d->destroy)) return 0;
-  if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE)
-    return reinterpret_cast<VtPrimitivePropertyProc>(d->destroy)(p);
-  return reinterpret_cast<VtElementPropertyProc>(d->destroy)(p, element);
-}
-
 VtStatus ElementInitialiseAll(VtPrimitive *p, uint32_t kind, void *element) {
-  const VtContentsKindTable *t = KindTable(p->contents, kind);
   VtStatus s = 0;
-  SlotSetForEach(t->membership, [&](uint32_t slot) {
-    if (t->slots[slot].offset < 0) return;
-    if (const VtPropertyDescriptor *d = DescriptorAt(kind, slot); d && d->registered)
-      s |= PropertyInitialise(d, p, element);
-  });
+  ForEachLaidOut(KindTable(p->contents, kind),
+                 [&](const VtPropertyDescriptor &d, uint32_t) { s |= PropertyInitialise(&d, p, element); });
   return s;
 }
 
-VtStatus PrimitivePropertiesDestroy(VtPrimitive *p) {
+VtStatus PrimitivePropertiesDestroy(VtPrimitive *p, const VtContentsKindTable *kept) {
   if (p->contents == nullptr || p->data == nullptr) return 0;
   const VtContentsKindTable *t = KindTable(p->contents, VO_ELEMENT_PRIMITIVE);
   const uint32_t edges = CodeSlot(VO_PRIM_EDGES);
   VtStatus s = 0;
+  auto destroy = [&](const VtPropertyDescriptor &d, uint32_t slot) {
+    if (kept == nullptr || kept->slots[slot].offset < 0) s |= PropertyDestroy(&d, p, nullptr);
+  };
   if (t->slots[edges].offset >= 0)
-    if (const VtPropertyDescriptor *d = DescriptorOf(VO_PRIM_EDGES)) s |= PropertyDestroy(d, p, nullptr);
-  SlotSetForEach(t->membership, [&](uint32_t slot) {
-    if (slot == edges || t->slots[slot].offset < 0) return;
-    if (const VtPropertyDescriptor *d = DescriptorAt(VO_ELEMENT_PRIMITIVE, slot); d && d->registered)
-      s |= PropertyDestroy(d, p, nullptr);
+    if (const VtPropertyDescriptor *d = DescriptorOf(VO_PRIM_EDGES)) destroy(*d, edges);
+  ForEachLaidOut(t, [&](const VtPropertyDescriptor &d, uint32_t slot) {
+    if (slot != edges) destroy(d, slot);
   });
   return s;
 }

@@ -12,20 +12,6 @@ namespace vo {
 
 namespace {
 
-// ---- Access to a property of the primitive or of one element ---------------
-
-template <class T>
-T *PrimField(VtPrimitive *p, uint32_t code) {
-  const int32_t offset = p->contents ? LayoutOffset(p->contents, VO_ELEMENT_PRIMITIVE, CodeSlot(code)) : -1;
-  return (offset >= 0 && p->data != nullptr) ? ElementField<T>(p->data, offset) : nullptr;
-}
-
-template <class T>
-T *ElemField(VtPrimitive *p, void *element, uint32_t code) {
-  const int32_t offset = p->contents ? LayoutOffset(p->contents, CodeKind(code), CodeSlot(code)) : -1;
-  return (offset >= 0 && element != nullptr) ? ElementField<T>(element, offset) : nullptr;
-}
-
 EnquiryStorage &Answers() { return GeomCurrent()->answers; }
 
 VtStatus AnswerPointer(VtTypedValue *answer, void *storage) {
@@ -59,7 +45,7 @@ VtStatus AnswerAddress(VtTypedValue *answer, void *address) {
 // ---- Primitive properties ------------------------------------------------------
 
 VtStatus BoundsInitialise(VtPrimitive *p) {
-  VtBounds *stored = PrimField<VtBounds>(p, VO_PRIM_BOUNDS);
+  VtBounds *stored = PropertyField<VtBounds>(p, nullptr, VO_PRIM_BOUNDS);
   if (stored == nullptr) return 0;
   VtBounds box = *stored;
   const VtStatus s = PrimitiveBoundsCompute(p, &box);
@@ -74,15 +60,14 @@ VtStatus BoundsEnquire(VtPrimitive *p, VtTypedValue *answer) {
   return s;
 }
 
-VtStatus EdgesDestroy(VtPrimitive *p) { return ElementRingDestroy(p, VO_ELEMENT_EDGE); }
-VtStatus PolysDestroy(VtPrimitive *p) { return ElementRingDestroy(p, VO_ELEMENT_POLYGON); }
-VtStatus VertsDestroy(VtPrimitive *p) { return ElementRingDestroy(p, VO_ELEMENT_VERTEX); }
-VtStatus PolysInitialise(VtPrimitive *p) {
-  if (void **f = PrimField<void *>(p, VO_PRIM_POLYS)) *f = nullptr;
-  return 0;
+// The ring heads (polys, verts, edges): they start empty and destroy their rings.
+template <uint32_t kKind>
+VtStatus RingDestroy(VtPrimitive *p) {
+  return ElementRingDestroy(p, kKind);
 }
-VtStatus VertsInitialise(VtPrimitive *p) {
-  if (void **f = PrimField<void *>(p, VO_PRIM_VERTS)) *f = nullptr;
+template <uint32_t kCode>
+VtStatus RingInitialise(VtPrimitive *p) {
+  if (void **f = PropertyField<void *>(p, nullptr, kCode)) *f = nullptr;
   return 0;
 }
 
@@ -90,19 +75,16 @@ VtStatus ContentsEnquire(VtPrimitive *p, VtTypedValue *answer) { return AnswerPo
 VtStatus FlagsEnquire(VtPrimitive *p, VtTypedValue *answer) { return AnswerPointer(answer, &p->flags); }
 
 // id and parent start as the primitive's own address.
-VtStatus IdInitialise(VtPrimitive *p) {
-  if (VtPrimitive **f = PrimField<VtPrimitive *>(p, VO_PRIM_ID)) *f = p;
+template <uint32_t kCode>
+VtStatus OwnAddressInitialise(VtPrimitive *p) {
+  if (VtPrimitive **f = PropertyField<VtPrimitive *>(p, nullptr, kCode)) *f = p;
   return 0;
 }
 VtStatus IdEnquire(VtPrimitive *p, VtTypedValue *answer) { return AnswerAddress(answer, p); }
-VtStatus ParentInitialise(VtPrimitive *p) {
-  if (VtPrimitive **f = PrimField<VtPrimitive *>(p, VO_PRIM_PARENT)) *f = p;
-  return 0;
-}
 
 template <uint32_t kCode, uint32_t kKind>
 VtStatus CountInitialise(VtPrimitive *p) {
-  if (uint32_t *f = PrimField<uint32_t>(p, kCode)) *f = RingCount(p, kKind);
+  if (uint32_t *f = PropertyField<uint32_t>(p, nullptr, kCode)) *f = RingCount(p, kKind);
   return 0;
 }
 template <uint32_t kKind>
@@ -112,7 +94,7 @@ VtStatus CountEnquire(VtPrimitive *p, VtTypedValue *answer) {
 
 VtStatus PrefsEnquire(VtPrimitive *, VtTypedValue *answer) { return AnswerAddress(answer, nullptr); }
 VtStatus PrefsDestroy(VtPrimitive *p) {
-  VtReference **f = PrimField<VtReference *>(p, VO_PRIM_PREFS);
+  VtReference **f = PropertyField<VtReference *>(p, nullptr, VO_PRIM_PREFS);
   if (f == nullptr || *f == nullptr) return 0;
   VtReference *list = *f;
   *f = nullptr;
@@ -120,39 +102,37 @@ VtStatus PrefsDestroy(VtPrimitive *p) {
 }
 // A copy's member list is a list of its own over the same members.
 VtStatus PrefsCopy(VtPrimitive *source, VtPrimitive *destination) {
-  VtReference **from = PrimField<VtReference *>(source, VO_PRIM_PREFS);
-  VtReference **to = PrimField<VtReference *>(destination, VO_PRIM_PREFS);
+  VtReference **from = PropertyField<VtReference *>(source, nullptr, VO_PRIM_PREFS);
+  VtReference **to = PropertyField<VtReference *>(destination, nullptr, VO_PRIM_PREFS);
   if (to == nullptr) return 0;
   *to = nullptr;
   if (from == nullptr || *from == nullptr) return 0;
   *to = VoReferenceListCopy(*from, nullptr);
   return *to ? 0 : VO_STATUS_NO_MEMORY;
 }
+uint32_t MemberCount(VtPrimitive *p) {
+  return ReferenceRingCount(HeldPointer<VtReference>(p, VO_PRIM_PREFS));
+}
 VtStatus NprefsInitialise(VtPrimitive *p) {
-  VtReference **list = PrimField<VtReference *>(p, VO_PRIM_PREFS);
-  if (uint32_t *f = PrimField<uint32_t>(p, VO_PRIM_NPREFS)) *f = ReferenceRingCount(list ? *list : nullptr);
+  if (uint32_t *f = PropertyField<uint32_t>(p, nullptr, VO_PRIM_NPREFS)) *f = MemberCount(p);
   return 0;
 }
-VtStatus NprefsEnquire(VtPrimitive *p, VtTypedValue *answer) {
-  VtReference **list = PrimField<VtReference *>(p, VO_PRIM_PREFS);
-  return AnswerCount(answer, ReferenceRingCount(list ? *list : nullptr));
-}
+VtStatus NprefsEnquire(VtPrimitive *p, VtTypedValue *answer) { return AnswerCount(answer, MemberCount(p)); }
 
 // Procedural data may be shared by copies: the class releases it when its
 // last holder lets it go.
 VtStatus ProcdataDestroy(VtPrimitive *p) {
-  void **f = PrimField<void *>(p, VO_PRIM_PROCDATA);
+  void **f = PropertyField<void *>(p, nullptr, VO_PRIM_PROCDATA);
   if (f == nullptr || *f == nullptr) return 0;
   void *data = *f;
   *f = nullptr;
   if (!ProceduralDataRelease(data)) return 0;
-  VtProceduralClass **c = PrimField<VtProceduralClass *>(p, VO_PRIM_PROCCLASS);
-  if (c == nullptr || *c == nullptr || (*c)->release_data == nullptr) return 0;
-  return (*c)->release_data(p, data);
+  const VtProceduralClass *c = HeldPointer<VtProceduralClass>(p, VO_PRIM_PROCCLASS);
+  return c != nullptr && c->release_data != nullptr ? c->release_data(p, data) : 0;
 }
 VtStatus ProcdataCopy(VtPrimitive *source, VtPrimitive *destination) {
-  void **from = PrimField<void *>(source, VO_PRIM_PROCDATA);
-  void **to = PrimField<void *>(destination, VO_PRIM_PROCDATA);
+  void **from = PropertyField<void *>(source, nullptr, VO_PRIM_PROCDATA);
+  void **to = PropertyField<void *>(destination, nullptr, VO_PRIM_PROCDATA);
   if (to == nullptr) return 0;
   *to = nullptr;
   if (from == nullptr || *from == nullptr) return 0;
@@ -164,26 +144,24 @@ VtStatus ProcdataCopy(VtPrimitive *source, VtPrimitive *destination) {
 // A copy starts without the retained pieces (the copier clears its 0x2000).
 VtStatus RetainedCopy(VtPrimitive *, VtPrimitive *) { return 0; }
 VtStatus RetainedDestroy(VtPrimitive *p) {
-  VtReference **f = PrimField<VtReference *>(p, VO_PRIM_RETAINED);
+  VtReference **f = PropertyField<VtReference *>(p, nullptr, VO_PRIM_RETAINED);
   if (f == nullptr || *f == nullptr) return 0;
   VtReference *list = *f;
   *f = nullptr;
   VtStatus s = 0;
-  const VtReference *node = list;
-  do {
-    node = node->next;
-    // Only the pieces made for the expansion belong to the primitive; the
-    // members of a list (and the primitive itself) are left alone.
+  // Only the pieces made for the expansion belong to the primitive; the
+  // members of a list (and the primitive itself) are left alone.
+  ForEachNode(list, [&](VtReference *node) {
     auto *piece = static_cast<VtPrimitive *>(node->data);
     if (piece != nullptr && piece != p && PrimitiveLive(piece) &&
         (piece->flags & VO_PRIMITIVE_RETAINED_PIECE))
       s |= VoPrimitiveDestroy(piece);
-  } while (node != list);
+  });
   return s | VoReferenceListDestroy(list, nullptr);
 }
 
 VtStatus LineWidthInitialise(VtPrimitive *p) {
-  if (uint32_t *f = PrimField<uint32_t>(p, VO_PRIM_LINE_WIDTH)) *f = 1;
+  if (uint32_t *f = PropertyField<uint32_t>(p, nullptr, VO_PRIM_LINE_WIDTH)) *f = 1;
   return 0;
 }
 VtStatus LineWidthEnquire(VtPrimitive *, VtTypedValue *answer) {
@@ -196,7 +174,7 @@ VtStatus LineWidthEnquire(VtPrimitive *, VtTypedValue *answer) {
 
 template <uint32_t kCode>
 VtStatus SelfInitialise(VtPrimitive *p, void *element) {
-  if (void **f = ElemField<void *>(p, element, kCode)) *f = element;
+  if (void **f = PropertyField<void *>(p, element, kCode)) *f = element;
   return 0;
 }
 VtStatus SelfEnquire(VtPrimitive *, void *element, VtTypedValue *answer) {
@@ -205,17 +183,17 @@ VtStatus SelfEnquire(VtPrimitive *, void *element, VtTypedValue *answer) {
 
 template <uint32_t kCode>
 VtStatus NullInitialise(VtPrimitive *p, void *element) {
-  if (void **f = ElemField<void *>(p, element, kCode)) *f = nullptr;
+  if (void **f = PropertyField<void *>(p, element, kCode)) *f = nullptr;
   return 0;
 }
 VtStatus NullEnquire(VtPrimitive *, void *, VtTypedValue *answer) { return AnswerAddress(answer, nullptr); }
 
 VtStatus VrefsDestroy(VtPrimitive *p, void *polygon) {
-  VtReference **f = ElemField<VtReference *>(p, polygon, VO_POLY_VREFS);
+  VtReference **f = PropertyField<VtReference *>(p, polygon, VO_POLY_VREFS);
   if (f == nullptr || *f == nullptr) return 0;
   VtReference *ring = *f;
   // A clipped boundary that is the same ring goes with it.
-  if (VtReference **clip = ElemField<VtReference *>(p, polygon, VO_POLY_VREFSCLIP); clip && *clip == ring)
+  if (VtReference **clip = PropertyField<VtReference *>(p, polygon, VO_POLY_VREFSCLIP); clip && *clip == ring)
     *clip = nullptr;
   *f = nullptr;
   return VoReferenceListDestroy(ring, nullptr);
@@ -226,16 +204,16 @@ VtStatus VrefsDestroy(VtPrimitive *p, void *polygon) {
 // A vertex with keep marks is held by a sub-window clip and counts as kept.
 bool OnVertexRing(VtPrimitive *p, void *vertex) {
   if (ElementHeaderOf(vertex)->keep != 0) return true;
-  if (void **next = ElemField<void *>(p, vertex, VO_VERT_NEXT)) return *next != nullptr;
+  if (void **next = PropertyField<void *>(p, vertex, VO_VERT_NEXT)) return *next != nullptr;
   return vertex == RingFirst(p, VO_ELEMENT_VERTEX);
 }
 
 VtStatus VrefsclipDestroy(VtPrimitive *p, void *polygon) {
-  VtReference **f = ElemField<VtReference *>(p, polygon, VO_POLY_VREFSCLIP);
+  VtReference **f = PropertyField<VtReference *>(p, polygon, VO_POLY_VREFSCLIP);
   if (f == nullptr || *f == nullptr) return 0;
   VtReference *clip = *f;
   *f = nullptr;
-  VtReference **vrefs = ElemField<VtReference *>(p, polygon, VO_POLY_VREFS);
+  VtReference **vrefs = PropertyField<VtReference *>(p, polygon, VO_POLY_VREFS);
   if (vrefs != nullptr && *vrefs == clip) return 0;
   VtStatus s = 0;
   VtReference *node = clip;
@@ -250,7 +228,7 @@ VtStatus VrefsclipDestroy(VtPrimitive *p, void *polygon) {
   return s;
 }
 VtStatus VrefsclipCopy(VtPrimitive *, void *, VtPrimitive *destination, void *element) {
-  if (void **f = ElemField<void *>(destination, element, VO_POLY_VREFSCLIP)) *f = nullptr;
+  if (void **f = PropertyField<void *>(destination, element, VO_POLY_VREFSCLIP)) *f = nullptr;
   return 0;
 }
 
@@ -258,7 +236,7 @@ VtStatus VrefsclipCopy(VtPrimitive *, void *, VtPrimitive *destination, void *el
 using PolygonMeasure = VtStatus (*)(VtPrimitive *, VtPolygon *, float *);
 template <uint32_t kCode, PolygonMeasure kCompute>
 VtStatus MeasureInitialise(VtPrimitive *p, void *polygon) {
-  float *f = ElemField<float>(p, polygon, kCode);
+  float *f = PropertyField<float>(p, polygon, kCode);
   return f ? kCompute(p, static_cast<VtPolygon *>(polygon), f) : 0;
 }
 template <PolygonMeasure kCompute>
@@ -270,7 +248,7 @@ VtStatus MeasureEnquire(VtPrimitive *p, void *polygon, VtTypedValue *answer) {
 }
 // The area as stored, or as its enquiry computes it.
 float AreaOf(VtPrimitive *p, void *polygon) {
-  if (const float *f = ElemField<float>(p, polygon, VO_POLY_AREA)) return *f;
+  if (const float *f = PropertyField<float>(p, polygon, VO_POLY_AREA)) return *f;
   float area = 0;
   PolygonAreaCompute(p, static_cast<VtPolygon *>(polygon), &area);
   return area;
@@ -278,7 +256,7 @@ float AreaOf(VtPrimitive *p, void *polygon) {
 // The root of the area's magnitude (a polygon whose ring turns clockwise
 // about its stored plane has a negative area).
 VtStatus SqrtAreaInitialise(VtPrimitive *p, void *polygon) {
-  if (float *f = ElemField<float>(p, polygon, VO_POLY_SQRTAREA))
+  if (float *f = PropertyField<float>(p, polygon, VO_POLY_SQRTAREA))
     *f = std::sqrt(std::fabs(AreaOf(p, polygon)));
   return 0;
 }
@@ -288,11 +266,11 @@ VtStatus SqrtAreaEnquire(VtPrimitive *p, void *polygon, VtTypedValue *answer) {
 }
 
 uint32_t PolygonVertexCount(VtPrimitive *p, void *polygon) {
-  VtReference **vrefs = ElemField<VtReference *>(p, polygon, VO_POLY_VREFS);
+  VtReference **vrefs = PropertyField<VtReference *>(p, polygon, VO_POLY_VREFS);
   return ReferenceRingCount(vrefs ? *vrefs : nullptr);
 }
 VtStatus NvertsInitialise(VtPrimitive *p, void *polygon) {
-  if (uint32_t *f = ElemField<uint32_t>(p, polygon, VO_POLY_NVERTS)) *f = PolygonVertexCount(p, polygon);
+  if (uint32_t *f = PropertyField<uint32_t>(p, polygon, VO_POLY_NVERTS)) *f = PolygonVertexCount(p, polygon);
   return 0;
 }
 VtStatus NvertsEnquire(VtPrimitive *p, void *polygon, VtTypedValue *answer) {
@@ -300,7 +278,7 @@ VtStatus NvertsEnquire(VtPrimitive *p, void *polygon, VtTypedValue *answer) {
 }
 
 VtStatus PlaneInitialise(VtPrimitive *p, void *polygon) {
-  float *f = ElemField<float>(p, polygon, VO_POLY_PLANE);
+  float *f = PropertyField<float>(p, polygon, VO_POLY_PLANE);
   if (f == nullptr) return 0;
   float plane[4] = {f[0], f[1], f[2], f[3]};
   const VtStatus s = PolygonPlaneCompute(p, static_cast<VtPolygon *>(polygon), plane);
@@ -308,7 +286,7 @@ VtStatus PlaneInitialise(VtPrimitive *p, void *polygon) {
   return s;
 }
 VtStatus PlaneEnquire(VtPrimitive *p, void *polygon, VtTypedValue *answer) {
-  if (float **held = ElemField<float *>(p, polygon, VO_POLY_PLANEPTR); held && *held)
+  if (float **held = PropertyField<float *>(p, polygon, VO_POLY_PLANEPTR); held && *held)
     return AnswerTyped(answer, VtFloatArray, *held);
   float plane[4] = {0, 0, 0, 0};
   const VtStatus s = PolygonPlaneCompute(p, static_cast<VtPolygon *>(polygon), plane);
@@ -317,7 +295,7 @@ VtStatus PlaneEnquire(VtPrimitive *p, void *polygon, VtTypedValue *answer) {
 }
 
 VtStatus PrimInitialise(VtPrimitive *p, void *polygon) {
-  if (VtPrimitive **f = ElemField<VtPrimitive *>(p, polygon, VO_POLY_PRIM)) *f = p;
+  if (VtPrimitive **f = PropertyField<VtPrimitive *>(p, polygon, VO_POLY_PRIM)) *f = p;
   return 0;
 }
 VtStatus PrimEnquire(VtPrimitive *p, void *, VtTypedValue *answer) { return AnswerAddress(answer, p); }
@@ -327,9 +305,9 @@ VtStatus PrimEnquire(VtPrimitive *p, void *, VtTypedValue *answer) { return Answ
 // Polygon and mesh primitives (types 1 and 3) own the one- and two-node
 // reference rings of their edges.
 VtStatus EdgeVrefsDestroy(VtPrimitive *p, void *edge) {
-  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
+  const uint32_t type = PrimitiveType(p);
   if (type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_MESH) return 0;
-  VtReference **f = ElemField<VtReference *>(p, edge, VO_EDGE_VREFS);
+  VtReference **f = PropertyField<VtReference *>(p, edge, VO_EDGE_VREFS);
   if (f == nullptr || *f == nullptr) return 0;
   VtReference *ring = *f;
   if (ring->next != ring && ring->next->next != ring) return 0;
@@ -337,11 +315,11 @@ VtStatus EdgeVrefsDestroy(VtPrimitive *p, void *edge) {
   return VoReferenceListDestroy(ring, nullptr);
 }
 VtStatus EdgePolysInitialise(VtPrimitive *p, void *edge) {
-  if (void **f = ElemField<void *>(p, edge, VO_EDGE_POLYS)) f[0] = f[1] = nullptr;
+  if (void **f = PropertyField<void *>(p, edge, VO_EDGE_POLYS)) f[0] = f[1] = nullptr;
   return 0;
 }
 VtStatus EdgeEdgesInitialise(VtPrimitive *p, void *edge) {
-  if (void **f = ElemField<void *>(p, edge, VO_EDGE_EDGES)) f[0] = f[1] = edge;
+  if (void **f = PropertyField<void *>(p, edge, VO_EDGE_EDGES)) f[0] = f[1] = edge;
   return 0;
 }
 
@@ -349,7 +327,7 @@ VtStatus EdgeEdgesInitialise(VtPrimitive *p, void *edge) {
 
 template <uint32_t kCode, uint32_t kCount>
 VtStatus ZeroInitialise(VtPrimitive *p, void *vertex) {
-  if (float *f = ElemField<float>(p, vertex, kCode)) std::memset(f, 0, kCount * sizeof(float));
+  if (float *f = PropertyField<float>(p, vertex, kCode)) std::memset(f, 0, kCount * sizeof(float));
   return 0;
 }
 template <uint32_t kCount>
@@ -359,7 +337,7 @@ VtStatus ZeroEnquire(VtPrimitive *, void *, VtTypedValue *answer) {
 }
 constexpr float kDefaultNormal[3] = {0, 0, 1};
 VtStatus NormalInitialise(VtPrimitive *p, void *vertex) {
-  if (float *f = ElemField<float>(p, vertex, VO_VERT_NORMAL))
+  if (float *f = PropertyField<float>(p, vertex, VO_VERT_NORMAL))
     std::memcpy(f, kDefaultNormal, sizeof kDefaultNormal);
   return 0;
 }
@@ -394,10 +372,11 @@ constexpr uint32_t kF = VtFloat, kP = VtGenericPtr, kN = VtNat32, kW = VtFlags;
 
 const FixedProperty kPrimitiveProperties[] = {
     {VO_PRIM_BOUNDS, "bounds", kF, 6, false, P(&BoundsInitialise), nullptr, nullptr, P(&BoundsEnquire)},
-    {VO_PRIM_EDGES, "edges", kP, 1, false, P(&PrimitiveEdgesInitialise), nullptr, P(&EdgesDestroy), nullptr},
+    {VO_PRIM_EDGES, "edges", kP, 1, false, P(&PrimitiveEdgesInitialise), nullptr,
+     P(&RingDestroy<VO_ELEMENT_EDGE>), nullptr},
     {VO_PRIM_CONTENTS, "contents", kP, 0, true, nullptr, nullptr, nullptr, P(&ContentsEnquire)},
     {VO_PRIM_FLAGS, "flags", kW, 0, true, nullptr, nullptr, nullptr, P(&FlagsEnquire)},
-    {VO_PRIM_ID, "id", kP, 1, false, P(&IdInitialise), nullptr, nullptr, P(&IdEnquire)},
+    {VO_PRIM_ID, "id", kP, 1, false, P(&OwnAddressInitialise<VO_PRIM_ID>), nullptr, nullptr, P(&IdEnquire)},
     {VO_PRIM_NEXT, "next", kP, 1, true, nullptr, nullptr, nullptr, nullptr},
     {VO_PRIM_NPOLYS, "npolys", kN, 1, false, P(&CountInitialise<VO_PRIM_NPOLYS, VO_ELEMENT_POLYGON>), nullptr,
      nullptr, P(&CountEnquire<VO_ELEMENT_POLYGON>)},
@@ -405,14 +384,17 @@ const FixedProperty kPrimitiveProperties[] = {
      nullptr, P(&CountEnquire<VO_ELEMENT_EDGE>)},
     {VO_PRIM_NVERTS, "nverts", kN, 1, false, P(&CountInitialise<VO_PRIM_NVERTS, VO_ELEMENT_VERTEX>), nullptr,
      nullptr, P(&CountEnquire<VO_ELEMENT_VERTEX>)},
-    {VO_PRIM_POLYS, "polys", kP, 1, false, P(&PolysInitialise), nullptr, P(&PolysDestroy), nullptr},
-    {VO_PRIM_VERTS, "verts", kP, 1, false, P(&VertsInitialise), nullptr, P(&VertsDestroy), nullptr},
+    {VO_PRIM_POLYS, "polys", kP, 1, false, P(&RingInitialise<VO_PRIM_POLYS>), nullptr,
+     P(&RingDestroy<VO_ELEMENT_POLYGON>), nullptr},
+    {VO_PRIM_VERTS, "verts", kP, 1, false, P(&RingInitialise<VO_PRIM_VERTS>), nullptr,
+     P(&RingDestroy<VO_ELEMENT_VERTEX>), nullptr},
     {VO_PRIM_PREFS, "prefs", kP, 1, false, nullptr, P(&PrefsCopy), P(&PrefsDestroy), P(&PrefsEnquire)},
     {VO_PRIM_NPREFS, "nprefs", kN, 1, false, P(&NprefsInitialise), nullptr, nullptr, P(&NprefsEnquire)},
     {VO_PRIM_PROCCLASS, "procclass", kP, 1, false, nullptr, nullptr, nullptr, nullptr},
     {VO_PRIM_PROCDATA, "procdata", kP, 1, false, nullptr, P(&ProcdataCopy), P(&ProcdataDestroy), nullptr},
     {VO_PRIM_RETAINED, "retained", kP, 1, false, nullptr, P(&RetainedCopy), P(&RetainedDestroy), nullptr},
-    {VO_PRIM_PARENT, "parent", kP, 1, false, P(&ParentInitialise), nullptr, nullptr, nullptr},
+    {VO_PRIM_PARENT, "parent", kP, 1, false, P(&OwnAddressInitialise<VO_PRIM_PARENT>), nullptr, nullptr,
+     nullptr},
     {VO_PRIM_LINE_WIDTH, "line_width", kN, 1, false, P(&LineWidthInitialise), nullptr, nullptr,
      P(&LineWidthEnquire)},
 };

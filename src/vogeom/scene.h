@@ -268,15 +268,29 @@ inline VtPrimitive *ElementOwner(const void *block, uint32_t kind) {
 }
 
 inline bool PrimitiveLive(const VtPrimitive *p) { return p != nullptr && p->check == kPrimitiveLive; }
+// The type in the low bits of the type-and-flags word (VO_PRIMITIVE_...).
+inline uint32_t PrimitiveType(const VtPrimitive *p) { return p->flags & VO_PRIMITIVE_TYPE_MASK; }
 
+// The value of a property in a data block of the layout's kind of the code;
+// null when the layout lacks the property or there is no block.
+template <class T>
+inline T *LayoutField(const VtContents *c, void *block, uint32_t code) {
+  const int32_t offset = PropertyOffset(c, code);
+  return (offset >= 0 && block != nullptr) ? ElementField<T>(block, offset) : nullptr;
+}
 // The value of a property of an element in its primitive's layout (for a
 // primitive code, of the primitive's own data block); null when the layout
 // lacks the property.
 template <class T>
 inline T *PropertyField(const VtPrimitive *p, void *element, uint32_t code) {
-  const int32_t offset = PropertyOffset(p->contents, code);
-  void *block = CodeKind(code) == VO_ELEMENT_PRIMITIVE ? p->data : element;
-  return (offset >= 0 && block != nullptr) ? ElementField<T>(block, offset) : nullptr;
+  return LayoutField<T>(p->contents, CodeKind(code) == VO_ELEMENT_PRIMITIVE ? p->data : element, code);
+}
+// The pointer a primitive property holds; null when it holds none or the
+// layout lacks it.
+template <class T>
+inline T *HeldPointer(const VtPrimitive *p, uint32_t code) {
+  T **field = PropertyField<T *>(p, nullptr, code);
+  return field ? *field : nullptr;
 }
 
 // ---- Registry access (shared by every context; read-only after start-up) ---

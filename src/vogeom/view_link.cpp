@@ -14,9 +14,9 @@ namespace vo {
 
 namespace {
 
-// Null while the view module is not started.
+// The address of an evaluated value of the current view (the view module
+// is started); null when it has none.
 const void *ViewValue(uint32_t code) {
-  if (!ModuleStarted(VO_MODULE_VIEW)) return nullptr;
   VtTypedValue v{};
   return VoViewGetValue(code, &v) == 0 ? v.value.p : nullptr;
 }
@@ -24,9 +24,10 @@ const void *ViewValue(uint32_t code) {
 }  // namespace
 
 void ViewValuesFetch(GeomState *g) {
-  g->view_resolution = ViewValue(VO_VIEW_VALUE_RESOLUTION);
-  g->view_direction = ViewValue(VO_VIEW_VALUE_DIRECTION);
-  g->view_eye = ViewValue(VO_VIEW_VALUE_EYE);
+  const bool view = ModuleStarted(VO_MODULE_VIEW);
+  g->view_resolution = view ? ViewValue(VO_VIEW_VALUE_RESOLUTION) : nullptr;
+  g->view_direction = view ? ViewValue(VO_VIEW_VALUE_DIRECTION) : nullptr;
+  g->view_eye = view ? ViewValue(VO_VIEW_VALUE_EYE) : nullptr;
 }
 
 std::array<double, 4> ViewFrame::Project(const std::array<double, 3> &p) const {

@@ -128,32 +128,35 @@ class BoundaryRing {
   uint32_t count_ = 0;
 };
 
-void Reset(VtPrimitive *p, void *element, uint32_t code, VtStatus *s = nullptr) {
-  if (PropertyOffset(p->contents, code) < 0) return;
-  const VtStatus r = PropertyInitialise(PropertyDescriptor(code), p, element);
-  if (s != nullptr) *s |= r;
-}
-
 void PrimitiveCountsReset(VtPrimitive *p) {
-  for (uint32_t code : {VO_PRIM_BOUNDS, VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS})
-    Reset(p, nullptr, code);
+  Initialisers(p->contents, {VO_PRIM_BOUNDS, VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS}).Run(p, nullptr);
 }
 
-// The polygon measures stored after the planes: area, its root and the
-// normal spread angle.
-void PolygonMeasuresReset(VtPrimitive *p, void *polygon) {
-  for (uint32_t code : {VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE}) Reset(p, polygon, code);
-}
+// What a build does to each polygon, looked up once for the layout.
+class PolygonFinisher {
+ public:
+  explicit PolygonFinisher(VtPrimitive *p)
+      : p_(p),
+        vrefs_(PropertyOffset(p->contents, VO_POLY_VREFS)),
+        count_(p->contents, {VO_POLY_NVERTS}),
+        plane_(p->contents, {VO_POLY_PLANE}),
+        measures_(p->contents, {VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE}) {}
+  // Hangs a boundary on a polygon and computes its count and plane: false
+  // when no plane can be formed.
+  bool Finish(void *polygon, VtReference *ring) const {
+    *ElementField<VtReference *>(polygon, vrefs_) = ring;
+    count_.Run(p_, polygon);
+    return plane_.Run(p_, polygon) == 0;
+  }
+  // The polygon measures stored after the planes: area, its root and the
+  // normal spread angle.
+  void Measure(void *polygon) const { measures_.Run(p_, polygon); }
 
-// Hangs a boundary on a polygon and computes its count and plane: false
-// when no plane can be formed.
-bool PolygonFinish(VtPrimitive *p, void *polygon, VtReference *ring) {
-  *PropertyField<VtReference *>(p, polygon, VO_POLY_VREFS) = ring;
-  VtStatus s = 0;
-  Reset(p, polygon, VO_POLY_NVERTS);
-  Reset(p, polygon, VO_POLY_PLANE, &s);
-  return s == 0;
-}
+ private:
+  VtPrimitive *p_;
+  int32_t vrefs_;
+  Initialisers count_, plane_, measures_;
+};
 
 VtPrimitive *NoMemory(const char *operation, VtPrimitive *p) {
   Post(VO_STATUS_NO_MEMORY, poly::kMessageNoMemory, VO_MODULE_POLYGONS, operation);
@@ -219,6 +222,8 @@ struct MeshBuild {
   const int32_t *indices;
   WorkArray<void *> vertices;
   int32_t world;
+  int32_t polygon_next;
+  const PolygonFinisher *finisher;
   void *first_polygon = nullptr;
   void *last_polygon = nullptr;
   bool triangles = true;  // every polygon made has three references
@@ -229,7 +234,7 @@ struct MeshBuild {
       RingFirstSet(p, VO_ELEMENT_POLYGON, q);
       first_polygon = q;
     } else {
-      *PropertyField<void *>(p, last_polygon, VO_POLY_NEXT) = q;
+      *ElementField<void *>(last_polygon, polygon_next) = q;
     }
     last_polygon = q;
   }
@@ -330,7 +335,7 @@ bool FaceBuild(MeshBuild &b, int32_t k, const int32_t *counts, size_t *contour, 
     ElementDestroy(b.p, VO_ELEMENT_POLYGON, q);
     return ok;
   }
-  if (!PolygonFinish(b.p, q, boundary)) {
+  if (!b.finisher->Finish(q, boundary)) {
     ElementDestroy(b.p, VO_ELEMENT_POLYGON, q);  // the boundary goes with it
     return true;
   }
@@ -350,7 +355,7 @@ VtPrimitive *VoPrimitiveCreatePolygon(uint32_t vertex_count, uint32_t n, const u
   bool no_memory = false;
   if (!feed.Prepare(n, ids, records, &no_memory)) return no_memory ? NoMemory(kName, nullptr) : nullptr;
   VtContents *contents = VoPolygonContentsGet(1, 0, n, ids);
-  VtPrimitive *p = contents ? PrimitiveCreate(contents, VO_PRIMITIVE_POLYGON) : nullptr;
+  VtPrimitive *p = contents ? VoPrimitiveCreate(contents, VO_PRIMITIVE_POLYGON) : nullptr;
   if (p == nullptr) return NoMemory(kName, nullptr);
   void *q = ElementCreate(p, VO_ELEMENT_POLYGON);
   if (q == nullptr) {
@@ -367,12 +372,13 @@ VtPrimitive *VoPrimitiveCreatePolygon(uint32_t vertex_count, uint32_t n, const u
     vertices.Add(v);
     if (!ring.Add(v)) return NoMemory(kName, p);
   }
-  if (ring.Count() < 2 || !PolygonFinish(p, q, ring.Take())) {
+  const PolygonFinisher finisher(p);
+  if (ring.Count() < 2 || !finisher.Finish(q, ring.Take())) {
     PrimitiveDestroyInternal(p);
     return nullptr;
   }
   PrimitiveCountsReset(p);
-  PolygonMeasuresReset(p, q);
+  finisher.Measure(q);
   if (vertex_count == 3) p->flags |= VO_PRIMITIVE_TRIANGLES;
   return p;
 }
@@ -395,9 +401,12 @@ VtPrimitive *VoPrimitiveCreateMesh(uint32_t faces, const int32_t *contours, cons
   MeshBuild b{};
   b.state = state;
   b.indices = indices;
-  b.p = contents ? PrimitiveCreate(contents, VO_PRIMITIVE_MESH) : nullptr;
+  b.p = contents ? VoPrimitiveCreate(contents, VO_PRIMITIVE_MESH) : nullptr;
   if (b.p == nullptr || !b.vertices.Allocate(m.vertices)) return NoMemory(kMeshName, b.p);
   b.world = PropertyOffset(b.p->contents, VO_VERT_WORLD);
+  b.polygon_next = PropertyOffset(b.p->contents, VO_POLY_NEXT);
+  const PolygonFinisher finisher(b.p);
+  b.finisher = &finisher;
   feed.Bind(b.p->contents);
   VertexRing ring(b.p);
   for (uint32_t i = 0; i < m.vertices; ++i) {
@@ -411,14 +420,11 @@ VtPrimitive *VoPrimitiveCreateMesh(uint32_t faces, const int32_t *contours, cons
     PrimitiveDestroyInternal(b.p);
     return nullptr;
   }
-  *PropertyField<void *>(b.p, b.last_polygon, VO_POLY_NEXT) = b.first_polygon;
-  VtStatus s = 0;
-  if (m.holes) Reset(b.p, nullptr, VO_PRIM_EDGES, &s);
+  *ElementField<void *>(b.last_polygon, b.polygon_next) = b.first_polygon;
+  const VtStatus s = m.holes ? Initialisers(b.p->contents, {VO_PRIM_EDGES}).Run(b.p, nullptr) : 0;
   if ((s & 0xFFFFu) == VO_COND_NO_MEMORY) return NoMemory(kMeshName, b.p);
   PrimitiveCountsReset(b.p);
-  void *first = b.first_polygon;
-  for (void *q = first; q != nullptr; q = RingNext(b.p, VO_ELEMENT_POLYGON, q, first))
-    PolygonMeasuresReset(b.p, q);
+  ForEachElement(b.p, VO_ELEMENT_POLYGON, [&](void *q) { finisher.Measure(q); });
   if (b.triangles) b.p->flags |= VO_PRIMITIVE_TRIANGLES;
   return b.p;
 }

@@ -103,36 +103,13 @@ void ContourBounds(VtContour *c, int32_t offset) {
 
 // ---- Sorting and winding ------------------------------------------------------
 
-// What a contour record holds apart from its links.
-struct ContourBody {
-  VtReference *ring;
-  float u_min, u_max, v_min, v_max;
-  int32_t u_axis, v_axis, orientation;
-};
-
-ContourBody BodyOf(const VtContour *c) {
-  return {c->ring, c->u_min, c->u_max, c->v_min, c->v_max, c->u_axis, c->v_axis, c->orientation};
-}
-
-void BodySet(VtContour *c, const ContourBody &b) {
-  c->ring = b.ring;
-  c->u_min = b.u_min;
-  c->u_max = b.u_max;
-  c->v_min = b.v_min;
-  c->v_max = b.v_max;
-  c->u_axis = b.u_axis;
-  c->v_axis = b.v_axis;
-  c->orientation = b.orientation;
-}
-
-bool Before(const ContourBody &a, const ContourBody &b) {
+bool Before(const VtContour &a, const VtContour &b) {
   return a.u_min < b.u_min || (a.u_min == b.u_min && a.v_min < b.v_min);
 }
 
 // Brings every contour onto the first one's axes (warning 964 for those
 // that were not) and orders the list by u minimum, then v minimum: the
-// head, the outer contour, has the smallest. The records stay where they
-// are in the list; their contents move.
+// head, the outer contour, has the smallest.
 bool ContourSort(VtContour *list, int32_t offset) {
   uint32_t n = 0;
   VtContour *c = list;
@@ -147,18 +124,24 @@ bool ContourSort(VtContour *list, int32_t offset) {
     ++n;
     c = c->next;
   } while (c != list);
-  WorkArray<ContourBody> bodies;
+  WorkArray<VtContour> bodies;
   if (!bodies.Allocate(n)) return false;
   c = list;
   for (uint32_t i = 0; i < n; ++i, c = c->next) {
     // Insertion keeps equal contours in list order.
-    const ContourBody b = BodyOf(c);
     uint32_t j = i;
-    for (; j > 0 && Before(b, bodies[j - 1]); --j) bodies[j] = bodies[j - 1];
-    bodies[j] = b;
+    for (; j > 0 && Before(*c, bodies[j - 1]); --j) bodies[j] = bodies[j - 1];
+    bodies[j] = *c;
   }
   c = list;
-  for (uint32_t i = 0; i < n; ++i, c = c->next) BodySet(c, bodies[i]);
+  for (uint32_t i = 0; i < n; ++i, c = c->next) {
+    // The records keep their links and primitive; their contents move.
+    VtContour *next = c->next;
+    VtPrimitive *primitive = c->primitive;
+    *c = bodies[i];
+    c->next = next;
+    c->primitive = primitive;
+  }
   return true;
 }
 

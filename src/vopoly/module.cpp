@@ -33,18 +33,16 @@ constexpr uint32_t kMeshCodesFlat[] = {VO_PRIM_VERTS,  VO_PRIM_POLYS,  VO_POLY_V
 PolygonModuleState *g_state = nullptr;
 
 template <size_t N>
-uint32_t Count(const uint32_t (&)[N]) {
-  return static_cast<uint32_t>(N);
+VtContents *Widened(VtContents *base, const uint32_t (&codes)[N]) {
+  return VoContentsUnion(base, static_cast<uint32_t>(N), codes);
 }
 
 // Makes the four cached records again for the current default contents.
 bool CachedRebuild(PolygonModuleState *s) {
   VtContents *base = DefaultContents();
   VtContents *made[2][2] = {
-      {VoContentsUnion(base, Count(kPolygonCodesFlat), kPolygonCodesFlat),
-       VoContentsUnion(base, Count(kMeshCodesFlat), kMeshCodesFlat)},
-      {VoContentsUnion(base, Count(kPolygonCodes), kPolygonCodes),
-       VoContentsUnion(base, Count(kMeshCodes), kMeshCodes)},
+      {Widened(base, kPolygonCodesFlat), Widened(base, kMeshCodesFlat)},
+      {Widened(base, kPolygonCodes), Widened(base, kMeshCodes)},
   };
   for (auto &row : made)
     for (VtContents *c : row)
@@ -105,14 +103,6 @@ VtStatus Terminate() {
 
 PolygonModuleState *PolygonState() { return g_state; }
 
-bool PositionsCoincide(const float *p, const float *q, float tolerance) {
-  for (int i = 0; i < 3; ++i) {
-    const double a = p[i], b = q[i];
-    if (!(std::fabs(a - b) < (std::fabs(a) + std::fabs(b) + 1) * tolerance)) return false;
-  }
-  return true;
-}
-
 }  // namespace poly
 
 VtStatus VoEntryPolygons(uint32_t query, VtTypedValue *answer) {
@@ -145,11 +135,7 @@ VtContents *VoPolygonContentsGet(uint32_t with_plane, uint32_t with_bounds, uint
 
 VtStatus VoVertexSetProperty(VtPrimitive *p, VtVertex *vertex, uint32_t code, const VtTypedValue *value) {
   if (p == nullptr || vertex == nullptr) return 0;
-  if (!PrimitiveLive(p) || p->contents == nullptr) {
-    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveNotLive, VO_MODULE_POLYGONS,
-         static_cast<const void *>(p));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
+  if (VtStatus s = PrimitiveCheck(p, VO_MODULE_POLYGONS)) return s;
   // The vertex must be the primitive's own: adding a property moves every
   // vertex of the primitive.
   if (ElementOwner(vertex, VO_ELEMENT_VERTEX) != p) {

@@ -2,6 +2,7 @@
 // faces with holes, and the procedures its files share.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -52,6 +53,12 @@ PolygonModuleState *PolygonState();
 
 // True when p and q coincide within the tolerance: in each coordinate
 // |p - q| < (|p| + |q| + 1) x tolerance.
-bool PositionsCoincide(const float *p, const float *q, float tolerance);
+inline bool PositionsCoincide(const float *p, const float *q, float tolerance) {
+  for (int i = 0; i < 3; ++i) {
+    const double a = p[i], b = q[i];
+    if (!(std::fabs(a - b) < (std::fabs(a) + std::fabs(b) + 1) * tolerance)) return false;
+  }
+  return true;
+}
 
 }  // namespace vo::poly

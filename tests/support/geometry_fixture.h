@@ -1,9 +1,11 @@
-// A started kernel with the geometry module, and a builder of small meshes
-// made element by element through the geometry module's own procedures.
+// A started kernel with the geometry module (GeometryTest), and with the
+// polygon module too (PolygonModuleTest); small meshes made element by
+// element (MeshBuild) or from position and index lists.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <initializer_list>
 #include <vector>
 
@@ -12,21 +14,36 @@
 
 namespace vo::test {
 
+using Positions = std::vector<std::array<float, 3>>;
+
 // The address of a property in an element's data block (the primitive's for
 // primitive codes), or null when the layout lacks it.
 template <class T>
 T *PropertyAt(VtPrimitive *p, void *element, uint32_t code) {
-  const int32_t offset = VoPropertyGetOffset(p->contents, code);
-  if (offset < 0) return nullptr;
-  void *block = CodeKind(code) == VO_ELEMENT_PRIMITIVE ? p->data : element;
-  return reinterpret_cast<T *>(static_cast<char *>(block) + offset);
+  return PropertyField<T>(p, element, code);
+}
+
+// The data of a reference ring's nodes, first node to last.
+template <class T = void>
+std::vector<T *> RingData(const VtReference *ring) {
+  std::vector<T *> out;
+  for (const VtReference *n = ring ? ring->next : nullptr; n != nullptr && out.size() < 100000;
+       n = n == ring ? nullptr : n->next)
+    out.push_back(static_cast<T *>(n->data));
+  return out;
+}
+
+// A property data record naming an array.
+inline VtTypedSlot PropertyRecord(const void *array) {
+  return VtTypedSlot{TypedPointer(const_cast<void *>(array)), {}};
 }
 
 class GeometryTest : public PooledKernelTest {
  protected:
-  void SetUp() override {
+  void SetUp() override { StartModules({&VoEntryGeometry}); }
+  void StartModules(std::initializer_list<VtQueryFunction> modules) {
     PooledKernelTest::SetUp();
-    ASSERT_EQ(VoInstallModule(&VoEntryGeometry), 0u);
+    for (VtQueryFunction m : modules) ASSERT_EQ(VoInstallModule(m), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     g_posted.clear();
   }
@@ -40,6 +57,13 @@ class GeometryTest : public PooledKernelTest {
     const uint32_t rings[] = {VO_PRIM_POLYS, VO_PRIM_VERTS, VO_POLY_NEXT};
     return VoContentsUnion(Contents(codes), 3, rings);
   }
+  // A list primitive (type 9, or another) over the members.
+  static VtPrimitive *ListOf(std::vector<VtPrimitive *> members, uint32_t type = VO_PRIMITIVE_LIST) {
+    VtPrimitive *list = VoPrimitiveCreate(Contents({VO_PRIM_PREFS, VO_PRIM_PARENT}), type);
+    *PropertyAt<VtReference *>(list, nullptr, VO_PRIM_PREFS) =
+        VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data());
+    return list;
+  }
 };
 
 // Builds a primitive from positions and faces (vertex indices), linking the
@@ -52,8 +76,7 @@ struct MeshBuild {
 
   MeshBuild(VtContents *contents, uint32_t type, const std::vector<std::vector<float>> &positions,
             const std::vector<std::vector<uint32_t>> &faces) {
-    primitive = VoPrimitiveCreate(contents, type);
-    if (primitive == nullptr) return;
+    if ((primitive = VoPrimitiveCreate(contents, type)) == nullptr) return;
     for (const std::vector<float> &xyz : positions) {
       VtVertex *v = VoVertexCreate(primitive);
       if (v == nullptr) return;
@@ -63,13 +86,12 @@ struct MeshBuild {
     }
     Link(VO_PRIM_VERTS, VO_VERT_NEXT, vertices);
     for (const std::vector<uint32_t> &face : faces) {
-      VtPolygon *q = VoPolygonCreate(primitive);
-      if (q == nullptr) return;
+      polygons.push_back(VoPolygonCreate(primitive));
+      if (polygons.back() == nullptr) return;
       VtReference *ring = nullptr;
       for (uint32_t index : face)
         ring = VoPrimitiveReferenceAppend(ring, VoReferenceNodeCreate(vertices[index]));
-      if (VtReference **vrefs = PropertyAt<VtReference *>(primitive, q, VO_POLY_VREFS)) *vrefs = ring;
-      polygons.push_back(q);
+      *PropertyAt<VtReference *>(primitive, polygons.back(), VO_POLY_VREFS) = ring;
     }
     Link(VO_PRIM_POLYS, VO_POLY_NEXT, polygons);
   }
@@ -78,27 +100,16 @@ struct MeshBuild {
   static std::vector<void *> Ring(VtPrimitive *p, uint32_t head_code, uint32_t next_code) {
     std::vector<void *> out;
     void **head = PropertyAt<void *>(p, nullptr, head_code);
-    void *first = head ? *head : nullptr;
-    for (void *e = first; e != nullptr && out.size() < 100000;) {
+    for (void *e = head ? *head : nullptr; e != nullptr && out.size() < 100000;) {
       out.push_back(e);
       void **next = PropertyAt<void *>(p, e, next_code);
-      e = next ? *next : nullptr;
-      if (e == first) break;
+      e = next && *next != out[0] ? *next : nullptr;
     }
     return out;
   }
-
   // The vertices a polygon's reference ring names, in boundary order.
   static std::vector<void *> Boundary(VtPrimitive *p, void *polygon) {
-    std::vector<void *> out;
-    VtReference **vrefs = PropertyAt<VtReference *>(p, polygon, VO_POLY_VREFS);
-    if (vrefs == nullptr || *vrefs == nullptr) return out;
-    const VtReference *node = *vrefs;
-    do {
-      node = node->next;
-      out.push_back(node->data);
-    } while (node != *vrefs);
-    return out;
+    return RingData(*PropertyAt<VtReference *>(p, polygon, VO_POLY_VREFS));
   }
 
  private:
@@ -109,6 +120,57 @@ struct MeshBuild {
     for (size_t i = 0; i < ring.size(); ++i)
       if (void **next = PropertyAt<void *>(primitive, ring[i], next_code))
         *next = ring[(i + 1) % ring.size()];
+  }
+};
+
+class PolygonModuleTest : public GeometryTest {
+ protected:
+  void SetUp() override { StartModules({&VoEntryGeometry, &VoEntryPolygons}); }
+
+ public:
+  // A polygon primitive of the positions (world only).
+  static VtPrimitive *Polygon(const Positions &xyz) {
+    const uint32_t ids[] = {VO_VERT_WORLD};
+    const VtTypedSlot data[] = {PropertyRecord(xyz.data())};
+    return VoPrimitiveCreatePolygon(static_cast<uint32_t>(xyz.size()), 1, ids, data);
+  }
+  // A mesh of the positions with one contour per face, with vertex normals
+  // (all (0, 0, 1)) when asked for.
+  static VtPrimitive *Mesh(const Positions &xyz, const std::vector<std::vector<int32_t>> &faces,
+                           bool normals = false) {
+    std::vector<int32_t> counts, indices;
+    for (const auto &f : faces) {
+      counts.push_back(static_cast<int32_t>(f.size()));
+      indices.insert(indices.end(), f.begin(), f.end());
+    }
+    return MeshOf(xyz, nullptr, counts, indices, normals);
+  }
+  // A mesh from the raw arrays (contours may be null: one contour a face).
+  static VtPrimitive *MeshOf(const Positions &xyz, const std::vector<int32_t> *contours,
+                             const std::vector<int32_t> &counts, const std::vector<int32_t> &indices,
+                             bool normals = false) {
+    const Positions up(xyz.size(), {0, 0, 1});
+    const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL};
+    const VtTypedSlot data[] = {PropertyRecord(xyz.data()), PropertyRecord(up.data())};
+    const auto faces = static_cast<uint32_t>(contours ? contours->size() : counts.size());
+    return VoPrimitiveCreateMesh(faces, contours ? contours->data() : nullptr, counts.data(), indices.data(),
+                                 normals ? 2 : 1, ids, data);
+  }
+
+  static std::vector<void *> Polygons(VtPrimitive *p) {
+    return MeshBuild::Ring(p, VO_PRIM_POLYS, VO_POLY_NEXT);
+  }
+  static std::vector<void *> Vertices(VtPrimitive *p) {
+    return MeshBuild::Ring(p, VO_PRIM_VERTS, VO_VERT_NEXT);
+  }
+  static std::vector<void *> Edges(VtPrimitive *p) { return MeshBuild::Ring(p, VO_PRIM_EDGES, VO_EDGE_NEXT); }
+
+  // A polygon measure through its enquiry or storage.
+  static float PolygonFloat(VtPrimitive *p, void *polygon, uint32_t code, uint32_t index = 0) {
+    VtTypedValue v{};
+    if (VoPolygonGetProperty(p, static_cast<VtPolygon *>(polygon), code, &v) != 0 || v.value.p == nullptr)
+      return -12345.0f;
+    return static_cast<const float *>(v.value.p)[index];
   }
 };
 

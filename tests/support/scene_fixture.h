@@ -3,15 +3,8 @@
 // geometry and transforms; and helpers that build small scenes.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <array>
-#include <initializer_list>
-#include <vector>
-
 #include "support/geometry_fixture.h"
 #include "support/recording_driver.h"
-#include "vogeom/scene.h"
 #include "vomemman/pool.h"
 
 namespace vo::test {
@@ -19,14 +12,8 @@ namespace vo::test {
 class SceneTest : public GeometryTest {
  protected:
   void SetUp() override {
-    PooledKernelTest::SetUp();
     RecordingDriver::Reset();
-    ASSERT_EQ(VoInstallModule(&RecordingDriver::Query), 0u);
-    ASSERT_EQ(VoInstallModule(&VoEntryView), 0u);
-    ASSERT_EQ(VoInstallModule(&VoEntryGeometry), 0u);
-    ASSERT_EQ(VoInstallModule(&VoEntryTransforms), 0u);
-    ASSERT_EQ(VoSystemStart(), 0u);
-    g_posted.clear();
+    StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms});
   }
 
  public:
@@ -42,32 +29,15 @@ class SceneTest : public GeometryTest {
     ASSERT_NE(f, nullptr);
     for (int i = 0; i < 4; ++i) f[i] = plane[i];
   }
-  static const float *World(VtPrimitive *p, void *vertex) {
-    return PropertyAt<float>(p, vertex, VO_VERT_WORLD);
-  }
-  static const float *Screen(VtPrimitive *p, void *vertex) {
-    return PropertyAt<float>(p, vertex, VO_VERT_SCREEN);
-  }
-  static VtReference *Clipped(VtPrimitive *p, void *polygon) {
-    return *PropertyAt<VtReference *>(p, polygon, VO_POLY_VREFSCLIP);
+  static const float *World(VtPrimitive *p, void *v) { return PropertyAt<float>(p, v, VO_VERT_WORLD); }
+  static const float *Screen(VtPrimitive *p, void *v) { return PropertyAt<float>(p, v, VO_VERT_SCREEN); }
+  static VtReference *Clipped(VtPrimitive *p, void *q) {
+    return *PropertyAt<VtReference *>(p, q, VO_POLY_VREFSCLIP);
   }
   // The vertices a reference ring names, first node to last.
-  static std::vector<void *> Nodes(const VtReference *ring) {
-    std::vector<void *> out;
-    if (ring == nullptr) return out;
-    const VtReference *node = ring;
-    do {
-      node = node->next;
-      out.push_back(node->data);
-    } while (node != ring && out.size() < 10000);
-    return out;
-  }
+  static std::vector<void *> Nodes(const VtReference *ring) { return RingData(ring); }
   // The primitives a reference list names, in list order.
-  static std::vector<VtPrimitive *> Listed(const VtReference *list) {
-    std::vector<VtPrimitive *> out;
-    for (void *p : Nodes(list)) out.push_back(static_cast<VtPrimitive *>(p));
-    return out;
-  }
+  static std::vector<VtPrimitive *> Listed(const VtReference *list) { return RingData<VtPrimitive>(list); }
   static uint32_t VerticesInUse(VtPrimitive *p) {
     return KindTable(p->contents, VO_ELEMENT_VERTEX)->pool->blocks_in_use;
   }

@@ -1,9 +1,12 @@
-// The property registry: names, codes, refusals, handlers and descriptions.
+// The property registry, contents records and their layouts, vertex interpolation, and the module's controls.
 
-#include <cstring>
+#include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "support/geometry_fixture.h"
+#include "vogeom/geom_state.h"
+#include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::test {
@@ -11,125 +14,208 @@ namespace {
 
 using Registry = GeometryTest;
 
-std::string Name(uint32_t code) {
-  const char *name = nullptr;
-  VoPropertyGetDescription(code, &name, nullptr, nullptr, nullptr);
-  return name ? name : "(null)";
+std::vector<int32_t> Offsets(VtContents *c, std::vector<uint32_t> codes) {
+  std::vector<int32_t> out;
+  for (uint32_t code : codes) out.push_back(VoPropertyGetOffset(c, code));
+  return out;
+}
+VtTypedValue Get(uint32_t code) {
+  VtTypedValue v{};
+  EXPECT_EQ(VoControlGet(code, &v), 0u) << code;
+  return v;
 }
 
-TEST_F(Registry, NamesLandOnTheirSlotsAndAutomaticCodesCount) {
-  // The module's own registration of "vogeom:bounds:267".
-  uint32_t type = 0, count = 0, size = 0;
-  EXPECT_EQ(VoPropertyGetDescription(VO_PRIM_BOUNDS, nullptr, &type, &count, &size), 0u);
-  EXPECT_EQ(Name(VO_PRIM_BOUNDS), "vogeom:bounds");
-  EXPECT_EQ(type, uint32_t{VtFloat});
-  EXPECT_EQ(count, 6u);
-  EXPECT_EQ(size, 24u);
+TEST_F(Registry, NamesLandOnTheirSlotsAndBadOnesAreRefused) {
+  const char *name = nullptr;
+  EXPECT_EQ(VoPropertyGetDescription(VO_PRIM_BOUNDS, &name, nullptr, nullptr, nullptr), 0u);
+  EXPECT_STREQ(name, "vogeom:bounds");  // registered as "vogeom:bounds:267"
   EXPECT_EQ(VoPrimitivePropertyRegister(VoPropertyMakeName("bounds", 267), VtFloat, 6), 0u);
   ASSERT_EQ(CountPosted(520), 1);
-  EXPECT_EQ(g_posted.back().args[0].value.i, 11);  // slot
-  EXPECT_EQ(g_posted.back().args[1].value.u, 1u);  // kind
-
-  EXPECT_EQ(VoPrimitivePropertyRegister("test:thing:280", VtFloat, 2), 280u);
-  EXPECT_EQ(Name(280), "test:thing");
+  EXPECT_EQ(g_posted.back().args[0].value.i, 11);  // slot, then kind
+  EXPECT_EQ(g_posted.back().args[1].value.u, 1u);
   EXPECT_EQ(VoVertexPropertyRegister("test:first", VtFloat, 1), 1054u);
   EXPECT_EQ(VoVertexPropertyRegister("test:second:", VtFloat, 1), 1055u);
-  // The kind bits of the number are the registrar's: 300 is slot 44.
   EXPECT_EQ(VoPolygonPropertyRegister("x:y:300", VtFloat, 1), uint32_t{VO_PROPERTY_CODE(2, 44)});
-  EXPECT_STREQ(VoPropertyMakeName("word", 12), "vogeom:word:12");
-}
-
-TEST_F(Registry, RefusesBadNamesTypesCountsAndSizes) {
-  for (const char *bad : {"a:b:12x", "a:b:-1", "a:b: 3", "a:b:1:2", "a:b:99999999999", "a:b:200"}) {
+  for (const char *bad :
+       {"a:b:12x", "a:b:-1", "a:b: 3", "a:b:1:2", "a:b:99999999999", "a:b:200", "a:b:250"}) {
     g_posted.clear();
     EXPECT_EQ(VoEdgePropertyRegister(bad, VtFloat, 1), 0u) << bad;
     EXPECT_EQ(CountPosted(519), 1) << bad;
   }
-  EXPECT_EQ(VoEdgePropertyRegister(nullptr, VtFloat, 1), 0u);
-  g_posted.clear();
-  EXPECT_EQ(VoEdgePropertyRegister("a:b:60", 99, 1), 0u);
+  EXPECT_EQ(VoEdgePropertyRegister(nullptr, VtFloat, 1) | VoEdgePropertyRegister("a:b:60", 99, 1), 0u);
   EXPECT_EQ(CountPosted(358), 1);
   EXPECT_EQ(VoEdgePropertyRegister("a:b:60", VtFloat, 1025), 0u);  // 4100 bytes
   EXPECT_EQ(CountPosted(messages::kPropertyTooLarge), 1);
   EXPECT_NE(VoEdgePropertyRegister("a:b:60", VtFloat, 1024), 0u);  // 4096 bytes
 }
 
-TEST_F(Registry, CountZeroNeedsThePrivilegeForOneRegistrationOnly) {
+TEST_F(Registry, ThePrivilegeServesOneRegistrationAndCodesOutsideTheTablesAreNotRegistered) {
   EXPECT_EQ(VoPrimitivePropertyRegister("test:a:300", VtGenericPtr, 0), 0u);
   EXPECT_EQ(CountPosted(359), 1);
   VoPropertyFlagMandatory();
-  EXPECT_EQ(VoPrimitivePropertyRegister("test:a:300", VtGenericPtr, 0), 300u);
+  EXPECT_EQ(VoPrimitivePropertyRegister("test:a:300", VtGenericPtr, 0), 300u);  // no storage: not mandatory
   EXPECT_EQ(VoPrimitivePropertyRegister("test:b:301", VtGenericPtr, 0), 0u);
-  // A count-0 property has no storage and is not made mandatory.
-  EXPECT_EQ(VoPropertyGetOffset(VoContentsCreate(0, nullptr), 300), -1);
-
-  // A refused registration uses the privilege up as well.
   VoPropertyFlagMandatory();
-  EXPECT_EQ(VoPrimitivePropertyRegister("test:c:250", VtGenericPtr, 1), 0u);  // slot 250 & 255 >= 128
+  EXPECT_EQ(VoPrimitivePropertyRegister("test:c:250", VtGenericPtr, 1), 0u);  // refused, privilege used up
   EXPECT_NE(VoPrimitivePropertyRegister("test:d:302", VtGenericPtr, 1), 0u);
-  EXPECT_EQ(VoPropertyGetOffset(VoContentsCreate(0, nullptr), 302), -1);
-}
-
-TEST_F(Registry, MandatoryPropertiesJoinEveryNewContentsAndTheDefault) {
   VoPropertyFlagMandatory();
   const uint32_t code = VoPolygonPropertyRegister("test:always:40", VtNat32, 1);
-  ASSERT_EQ(code, uint32_t{VO_PROPERTY_CODE(2, 40)});
+  EXPECT_EQ(Offsets(VoContentsCreate(0, nullptr), {300, 302}), (std::vector<int32_t>{-1, -1}));
   EXPECT_GE(VoPropertyGetOffset(VoContentsCreate(0, nullptr), code), 0);
   EXPECT_GE(VoPropertyGetOffset(VoContentsUnion(nullptr, 0, nullptr), code), 0);
-}
-
-TEST_F(Registry, CodesOutsideTheTablesAreNotRegisteredAnywhere) {
   VtPrimitive *p = VoPrimitiveCreate(nullptr, 1);
-  ASSERT_NE(p, nullptr);
-  for (uint32_t code : {0x1ffu, 0x180u, 0x501u, 0x001u, 0x10101u}) {
+  // Slots of 128 and more, kinds outside 1-4, a free slot.
+  for (uint32_t bad : {0x1ffu, 0x180u, 0x501u, 0x001u, 0x10101u, 0x17fu}) {
     const char *name = "x";
     uint32_t type = 7;
-    EXPECT_EQ(VoPropertyGetDescription(code, &name, &type, nullptr, nullptr), 2u) << code;
-    EXPECT_STREQ(name, "");
-    EXPECT_EQ(type, 0u);
-    EXPECT_EQ(VoPropertyGetOffset(p->contents, code), -1);
-    EXPECT_EQ(VoPropertySetHandler(code, 2, nullptr), 2u);
+    EXPECT_EQ(VoPropertyGetDescription(bad, &name, &type, nullptr, nullptr), 2u) << bad;
+    EXPECT_TRUE(std::string(name).empty() && type == 0 && VoPropertyGetOffset(p->contents, bad) == -1);
+    EXPECT_EQ(VoPropertySetHandler(bad, 2, nullptr), 2u);
     VtTypedValue v = TypedNat32(5);
-    EXPECT_EQ(VoPrimitiveGetProperty(p, code, &v), uint32_t{VO_STATUS_BAD_ARGUMENT});
+    EXPECT_EQ(VoPrimitiveGetProperty(p, bad, &v), uint32_t{VO_STATUS_BAD_ARGUMENT});
     EXPECT_EQ(v.type, 0u);
   }
-  // Free slots below 128 are not registered either; a polygon code is no
-  // primitive property.
-  EXPECT_EQ(VoPropertySetHandler(0x17f, 2, nullptr), 2u);
-  VtTypedValue v{};
+  VtTypedValue v{};  // a polygon code is no primitive property
   EXPECT_EQ(VoPrimitiveGetProperty(p, VO_POLY_VREFS, &v), uint32_t{VO_STATUS_BAD_ARGUMENT});
-  // An operation outside 1-21 is ignored.
-  EXPECT_EQ(VoPropertySetHandler(VO_PRIM_BOUNDS, 22, nullptr), 0u);
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }
 
-uint32_t g_initialised = 0;
-VtStatus CountInitialise(VtPrimitive *) {
-  ++g_initialised;
-  return 0;
+TEST_F(Registry, LayoutPutsEightByteValuesFirstAndRefusesOversizedLayouts) {
+  const uint32_t i1 = VoPrimitivePropertyRegister("t:i1:310", VtInt32, 1);
+  const uint32_t i2 = VoPrimitivePropertyRegister("t:i2:311", VtInt32, 1);
+  const uint32_t i3 = VoPrimitivePropertyRegister("t:i3:312", VtInt32, 1);
+  const uint32_t d = VoPrimitivePropertyRegister("t:d:313", VtDouble, 1), next = VO_PRIM_NEXT;
+  VtContents *c = VoContentsSubtract(Contents({i1, i2, i3, d}), 1, &next);
+  EXPECT_EQ(Offsets(c, {d, i1, i2, i3}), (std::vector<int32_t>{0, 8, 12, 16}));
+  EXPECT_EQ(VoContentsGetDataSize(c, VO_CONTENTS_PRIMITIVE), 24u);
+  // A pointer lands before the int32 from a higher slot, a colour with the 4-byte values.
+  const uint32_t added[] = {VoPrimitivePropertyRegister("t:c:314", VtColourType, 1),
+                            VoPrimitivePropertyRegister("t:p:315", VtGenericPtr, 1)};
+  VtContents *e = VoContentsUnion(c, 2, added);
+  EXPECT_EQ(Offsets(e, {d, added[1], i1, added[0]}), (std::vector<int32_t>{0, 8, 16, 28}));
+  EXPECT_EQ(VoContentsGetDataSize(e, VO_CONTENTS_PRIMITIVE), 40u);
+  // Every pointer property is 8 bytes a value, and aligned.
+  const uint32_t pointers[] = {VO_PRIM_ID,        VO_PRIM_NEXT,      VO_PRIM_POLYS,    VO_PRIM_PARENT,
+                               VO_PRIM_VERTS,     VO_PRIM_EDGES,     VO_PRIM_PREFS,    VO_PRIM_PROCCLASS,
+                               VO_PRIM_PROCDATA,  VO_PRIM_RETAINED,  VO_POLY_PRIM,     VO_POLY_VREFS,
+                               VO_POLY_VREFSCLIP, VO_POLY_NEXT,      VO_POLY_PLANEPTR, VO_POLY_PREV,
+                               VO_POLY_EDGES,     VO_EDGE_NEXT,      VO_EDGE_VREFS,    VO_EDGE_POLYS,
+                               VO_EDGE_EDGES,     VO_EDGE_VREFSCLIP, VO_VERT_NEXT,     VO_VERT_COVERT};
+  VtContents *all = VoContentsCreate(sizeof pointers / sizeof pointers[0], pointers);
+  for (uint32_t code : pointers) {
+    uint32_t count = 0, size = 0;
+    ASSERT_EQ(VoPropertyGetDescription(code, nullptr, nullptr, &count, &size), 0u);
+    EXPECT_TRUE(size == 8 * count && VoPropertyGetOffset(all, code) % 8 == 0) << code;
+  }
+  std::vector<uint32_t> big;
+  for (int i = 0; i < 9; ++i) big.push_back(VoPolygonPropertyRegister("t:big", VtFloat, 1024));
+  EXPECT_EQ(VoContentsCreate(9, big.data()), nullptr);
+  const uint32_t wide = VoVertexPropertyRegister("t:wide", VtFloat, 300);  // more than a pool chunk holds
+  EXPECT_EQ(VoContentsCreate(1, &wide), nullptr);
+  EXPECT_EQ(CountPosted(messages::kLayoutTooLarge), 2);
+  const uint32_t codes[] = {0x17e, VO_VERT_NORMAL};  // a free slot, then a real one
+  EXPECT_GE(VoPropertyGetOffset(VoContentsCreate(2, codes), VO_VERT_NORMAL), 0);
+  EXPECT_EQ(CountPosted(messages::kPropertyNotRegistered), 1);
 }
 
-TEST_F(Registry, HandlersAreInstalledAndNullRestoresTheDefault) {
-  const uint32_t code = VoPrimitivePropertyRegister("test:counted:303", VtNat32, 1);
-  ASSERT_EQ(VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_INITIALISE,
-                                 reinterpret_cast<VtProc>(&CountInitialise)),
-            0u);
-  g_initialised = 0;
-  VtPrimitive *p = VoPrimitiveCreate(Contents({code}), 1);
-  EXPECT_EQ(g_initialised, 1u);
-  EXPECT_EQ(VoPrimitiveResetProperty(p, code), 0u);
-  EXPECT_EQ(g_initialised, 2u);
-  ASSERT_EQ(VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_INITIALISE, nullptr), 0u);
-  EXPECT_EQ(VoPrimitiveResetProperty(p, code), 0u);
-  EXPECT_EQ(g_initialised, 2u);
+TEST_F(Registry, EqualSetsShareOneRecordAndMergeJoinsSelectedKinds) {
+  const uint32_t normal[] = {VO_VERT_NORMAL, VO_POLY_PLANE}, colour[] = {VO_VERT_COLOUR, VO_POLY_PLANE};
+  VtContents *a = VoContentsCreate(2, normal), *b = VoContentsCreate(2, colour);
+  EXPECT_EQ(VoContentsCreate(2, normal), a);
+  EXPECT_EQ(VoContentsUnion(a, 1, normal), a);
+  EXPECT_TRUE(a->tables[1] == b->tables[1] && a->tables[3] != b->tables[3]);  // kind tables are shared
+  EXPECT_EQ(VoContentsSubtract(VoContentsUnion(a, 1, colour), 1, &colour[0]), a);
+  EXPECT_EQ(VoContentsMerge(a, a, VO_CONTENTS_ALL), a);
+  EXPECT_EQ(VoContentsMerge(nullptr, b, VO_CONTENTS_ALL), b);
+  EXPECT_GE(VoPropertyGetOffset(VoContentsMerge(a, b, VO_CONTENTS_ALL), VO_VERT_COLOUR), 0);
+  // Only the vertex kind: a primitive of it has no data block and no polygon.
+  VtPrimitive *p = VoPrimitiveCreate(VoContentsMerge(a, b, VO_CONTENTS_VERTEX), 3);
+  EXPECT_EQ(VoContentsGetDataSize(p->contents, VO_CONTENTS_ALL & ~VO_CONTENTS_VERTEX), 0u);
+  EXPECT_TRUE(p->data == nullptr && VoPolygonCreate(p) == nullptr && VoVertexCreate(p) != nullptr);
+  EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
+  uint32_t n = 0;
+  VtPropertyCode *codes = nullptr;  // listed by kind and slot
+  ASSERT_EQ(VoContentsListProperties(b, &n, &codes), 0u);
+  EXPECT_TRUE(std::is_sorted(codes, codes + n) && codes[0] == VO_PRIM_NEXT && codes[n - 1] == VO_VERT_COLOUR);
+}
+
+TEST_F(Registry, WorkerContentsJoinTheMainListsWhenFreed) {
+  Kernel()->executing = 1;  // while 0xe0001 executes a worker has lists of its own
+  Kernel()->executing_code = 0xe0001;
+  VtStatus status = 0;
+  ContextCopyTable *table = ContextCopiesMake(&status);
+  Kernel()->executing = 0;
+  VtContents *main_made = Contents({VO_VERT_COLOUR});
+  ContextCopiesInstall(table);
+  EXPECT_NE(GeomCurrent()->lists, &Geom()->main_lists);
+  EXPECT_EQ(Contents({VO_VERT_COLOUR}), main_made);  // found in the main lists
+  VtPrimitive *p = VoPrimitiveCreate(Contents({VO_VERT_TEXCOORDS}), 3);
+  ContextCopiesInstall(nullptr);
+  EXPECT_EQ(ContextCopiesFree(table), 0u);
+  EXPECT_EQ(Contents({VO_VERT_TEXCOORDS}), p->contents);
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }
 
-TEST_F(Registry, DescriptionsAreOfferedThroughTheProcedureLookUp) {
-  VtProc proc = VoCallBackGet(VO_CALLBACK_PROPERTY_DESCRIPTION);
-  ASSERT_EQ(proc, reinterpret_cast<VtProc>(&VoPropertyGetDescription));
-  EXPECT_EQ(VoCallBackGet(0x20002), nullptr);
-  EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROPERTY_DESCRIPTION, proc), uint32_t{VO_STATUS_BAD_ARGUMENT});
+TEST_F(Registry, InterpolationBlendsFloatsByFixedOrGeneralRoutines) {
+  for (bool fixed : {true, false}) {
+    VtPrimitive *p = VoPrimitiveCreate(fixed ? Contents({VO_VERT_NORMAL, VO_VERT_TEXCOORDS})
+                                             : Contents({VO_VERT_NORMAL, VO_VERT_COLOUR, VO_VERT_COVERT}),
+                                       3);
+    VtVertex *v[3], *out = VoVertexCreate(p);
+    for (int i = 0; i < 3; ++i) {
+      v[i] = VoVertexCreate(p);
+      const float world[3][3] = {{0, 0, 0}, {2, 4, 6}, {4, 0, 0}},
+                  axes[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+      std::copy(world[i], world[i] + 3, PropertyAt<float>(p, v[i], VO_VERT_WORLD));
+      std::copy(axes[i], axes[i] + 3, PropertyAt<float>(p, v[i], VO_VERT_NORMAL));
+      if (float *c = PropertyAt<float>(p, v[i], VO_VERT_COLOUR)) c[0] = float(i);
+      if (void **twin = PropertyAt<void *>(p, v[i], VO_VERT_COVERT)) *twin = v[(i + 1) % 3];
+    }
+    auto routine = VoContentsGetInterpolator(p->contents);
+    EXPECT_EQ(routine != &VoVertexInterpolate, fixed);
+    const float half[2] = {0.5f, 0.5f}, third[3] = {1 / 3.0f, 1 / 3.0f, 1 / 3.0f};
+    ASSERT_EQ(routine(p, 0, 2, v, half, out), 0u);
+    EXPECT_EQ(PropertyAt<float>(p, out, VO_VERT_WORLD)[2], 3.0f);
+    // Only the fixed routines renormalise; a twin is not blended as floats.
+    EXPECT_FLOAT_EQ(PropertyAt<float>(p, out, VO_VERT_NORMAL)[0], fixed ? std::sqrt(0.5f) : 0.5f);
+    EXPECT_TRUE(fixed || (*PropertyAt<void *>(p, out, VO_VERT_COVERT) == nullptr &&
+                          PropertyAt<float>(p, out, VO_VERT_COLOUR)[0] == 0.5f));
+    // Three sources go to the general routine; the destination may be a source.
+    ASSERT_EQ(routine(p, 0, 3, v, third, v[1]), 0u);
+    EXPECT_NEAR(PropertyAt<float>(p, v[1], VO_VERT_WORLD)[0], 2.0f, 1e-6);
+    EXPECT_NEAR(PropertyAt<float>(p, v[1], VO_VERT_NORMAL)[2], 1 / 3.0f, 1e-6);
+    EXPECT_EQ(VoVertexInterpolate(p, 0, 0, v, half, out), uint32_t{VO_STATUS_BAD_ARGUMENT});
+    EXPECT_EQ(VoPrimitiveDestroy(p), 0u);  // the vertices are on no ring: freed with their pool
+  }
+}
+
+TEST_F(Registry, LengthUnitsConvertAndControlsRefuseWhatTheyCannotUse) {
+  auto hundred = [] {
+    float length = 100, area = 100;
+    EXPECT_EQ(VoLengthToMetres(&length) | VoAreaToSquareMetres(&area), 0u);
+    return std::make_pair(length, area);
+  };
+  VtTypedValue v = Get(VO_CONTROL_GEOMETRY_LENGTH_UNIT);
+  for (auto [unit, status] : {std::pair{0, 0u}, std::pair{9, uint32_t{VO_CLASS_WARNING}}}) {
+    v.value.i = unit;  // inch, then no such unit: metres
+    EXPECT_EQ(VoControlSet(VO_CONTROL_GEOMETRY_LENGTH_UNIT, &v), status);
+    EXPECT_FLOAT_EQ(hundred().first, unit == 0 ? 2.54f : 100);
+    EXPECT_FLOAT_EQ(hundred().second, unit == 0 ? 0.064516f : 100);
+  }
+  EXPECT_EQ(CountPosted(904), 1);
+  v = Get(VO_CONTROL_GEOMETRY_LENGTH_FACTOR);
+  v.value.f = 2.0f;  // custom: lengths double, areas quadruple
+  EXPECT_EQ(VoControlSet(VO_CONTROL_GEOMETRY_LENGTH_FACTOR, &v), 0u);
+  EXPECT_EQ(hundred(), std::make_pair(200.0f, 400.0f));
+  v.value.f = 0.00001f;
+  EXPECT_EQ(VoControlSet(VO_CONTROL_GEOMETRY_LENGTH_FACTOR, &v), uint32_t{VO_CLASS_WARNING});
+  EXPECT_EQ(CountPosted(905), 1);
+  for (auto [set, read] : {std::pair{200.0, 180.0}, std::pair{-5.0, 0.0}, std::pair{double{NAN}, 0.0}}) {
+    v = Get(VO_CONTROL_GEOMETRY_CREASE_ANGLE);
+    v.value.d = set;
+    EXPECT_EQ(VoControlSet(VO_CONTROL_GEOMETRY_CREASE_ANGLE, &v), 0u);
+    EXPECT_EQ(Get(VO_CONTROL_GEOMETRY_CREASE_ANGLE).value.d, read);
+  }
 }
 
 }  // namespace
