@@ -9,6 +9,7 @@
 #include "vogeom/list_walk.h"
 #include "vogeom/scene_hooks.h"
 #include "vogeom/view_frame.h"
+#include "vosystem/maths.h"
 
 namespace vo {
 
@@ -90,8 +91,7 @@ VtStatus LineBoundsWiden(VtPrimitive *p, VtBounds *box) {
   const double fx = 0.7071067811865476 / view.rx * half, fy = 0.7071067811865476 / view.ry * half;
   const VtBounds b = *box;
   for (int i = 0; i < 8; ++i) {
-    const std::array<double, 3> corner = {(i & 4) ? b.xmax : b.xmin, (i & 2) ? b.ymax : b.ymin,
-                                          (i & 1) ? b.zmax : b.zmin};
+    const std::array<double, 3> corner = BoundsCorner(b, i);
     const std::array<double, 4> h = view.Project(corner);
     if (h[3] == 0) continue;
     const std::array<double, 3> moved = view.Unproject({h[0] + fx * h[3], h[1] + fy * h[3], h[2], h[3]});

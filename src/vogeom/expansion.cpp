@@ -21,14 +21,10 @@ VtStatus TreeWalk(const VtPrimitive *list, ListPath &path, std::unordered_set<co
   if (sound.count(list) != 0) return 0;
   VtStatus s = path.Enter(list);
   if (s != 0) return s;
-  if (VtReference *members = ListMembers(list)) {
-    const VtReference *node = members;
-    do {
-      node = node->next;
-      const auto *m = static_cast<const VtPrimitive *>(node->data);
-      if (PrimitiveLive(m) && IsList(m)) s = TreeWalk(m, path, sound);
-    } while (s == 0 && node != members);
-  }
+  s = ForEachNodeUntil(ListMembers(list), [&](VtReference *node) -> VtStatus {
+    const auto *m = static_cast<const VtPrimitive *>(node->data);
+    return PrimitiveLive(m) && IsList(m) ? TreeWalk(m, path, sound) : 0;
+  });
   path.Leave();
   if (s == 0) sound.insert(list);
   return s;

@@ -14,6 +14,7 @@
 
 #include "vogeom/element_map.h"
 #include "vogeom/scene.h"
+#include "vosystem/reference.h"
 
 namespace vo {
 
@@ -144,18 +145,6 @@ GeomContext *GeomCurrent();
 // ---------------------------------------------------------------------------
 // Procedures shared between the module's files
 // ---------------------------------------------------------------------------
-
-// Calls f(node) for every node of a reference ring, first node (the
-// handle's next) to last (the handle); nothing for a null ring.
-template <class F>
-void ForEachNode(VtReference *ring, F &&f) {
-  if (ring == nullptr) return;
-  VtReference *node = ring;
-  do {
-    node = node->next;
-    f(node);
-  } while (node != ring);
-}
 
 // Checks a primitive handed in through the interface: 0 when it is live
 // with a layout; otherwise posts 2016 naming it (from the module given) and

@@ -24,14 +24,9 @@ VtStatus FlagsApply(VtPrimitive *p, uint32_t set, uint32_t clear, ListPath &path
   }
   VtStatus s = path.Enter(p);
   if (s != 0) return s;
-  VtReference *members = ListMembers(p);
-  if (members != nullptr) {
-    const VtReference *node = members;
-    do {
-      node = node->next;
-      s = FlagsApply(static_cast<VtPrimitive *>(node->data), set, clear, path);
-    } while (s == 0 && node != members);
-  }
+  s = ForEachNodeUntil(ListMembers(p), [&](VtReference *node) {
+    return FlagsApply(static_cast<VtPrimitive *>(node->data), set, clear, path);
+  });
   path.Leave();
   return s;
 }

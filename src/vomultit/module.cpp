@@ -133,7 +133,7 @@ VtStatus StateFree(State *s) {
   VtStatus status = 0;
   JobsFreeAll(s);
   LocksFreeAll(s);
-  if (s->messages != nullptr) status |= VoPoolDispose(s->messages);
+  status |= VoPoolDispose(s->messages);
   for (VtMutexWord *m : s->mutex) VoMutexDestroy(m);
   if (s->lock != nullptr) VoLockDestroy(s->lock);
   VoDeallocate(s);

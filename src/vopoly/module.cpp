@@ -93,7 +93,7 @@ VtStatus Start() {
 VtStatus Terminate() {
   PolygonModuleState *s = g_state;
   if (s == nullptr) return 0;
-  const VtStatus status = s->contour_pool ? VoPoolDispose(s->contour_pool) : 0;
+  const VtStatus status = VoPoolDispose(s->contour_pool);
   VoDeallocate(s);
   g_state = nullptr;
   return status;

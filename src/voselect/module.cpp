@@ -38,7 +38,7 @@ VtStatus CallbacksChanged() {
 VtStatus Terminate() {
   SelectState *s = g_state;
   if (s == nullptr) return 0;
-  const VtStatus st = s->hit_pool != nullptr ? VoPoolDispose(s->hit_pool) : 0;
+  const VtStatus st = VoPoolDispose(s->hit_pool);
   VoDeallocate(s);
   g_state = nullptr;
   return st;

@@ -7,6 +7,7 @@
 #include "vogeom/predicates.h"
 #include "voselect/select.h"
 #include "voview/view.h"
+#include "vosystem/reference.h"
 
 namespace vo::select {
 
@@ -160,18 +161,16 @@ struct Pick {
     VtReference *pieces = VoPrimitiveExpandToList(p, s->contents, VO_EXPAND_RIBBONS);
     if (pieces == nullptr) return false;
     bool hit = false;
-    const VtReference *node = pieces;
-    do {
-      node = node->next;
+    ForEachNodeUntil(pieces, [&](VtReference *node) -> VtStatus {
       auto *piece = static_cast<VtPrimitive *>(node->data);
-      if (piece == nullptr) continue;
+      if (piece == nullptr) return 0;
       double t;
       if (Element(piece, &t)) {
         hit = true;
         if (t < *best) *best = t;
       }
-      if (Interrupted()) break;
-    } while (node != pieces);
+      return Interrupted() ? 1 : 0;
+    });
     VoPrimitiveReferenceListDestroy(pieces);
     return hit;
   }
@@ -238,9 +237,7 @@ VtReference *VoPrimitivePick(uint32_t x, uint32_t y) {
 
   // Hits in order of distance; equal distances keep the scene list's order.
   HitNode *hits = nullptr;
-  const VtReference *node = scene;
-  do {
-    node = node->next;
+  ForEachNodeUntil(scene, [&](VtReference *node) -> VtStatus {
     auto *p = static_cast<VtPrimitive *>(node->data);
     double t;
     if (p != nullptr && pick.Element(p, &t)) {
@@ -248,7 +245,7 @@ VtReference *VoPrimitivePick(uint32_t x, uint32_t y) {
       VtReference *reference = hit != nullptr ? VoReferenceNodeCreate(p) : nullptr;
       if (reference == nullptr) {
         if (hit != nullptr) VoPoolFree(s->hit_pool, hit);
-        break;
+        return 1;  // out of memory: the hits so far are answered
       }
       *hit = HitNode{nullptr, static_cast<float>(t < kNoHit ? t : kNoHit), reference};
       HitNode **at = &hits;
@@ -256,8 +253,8 @@ VtReference *VoPrimitivePick(uint32_t x, uint32_t y) {
       hit->next = *at;
       *at = hit;
     }
-    if (pick.Interrupted()) break;
-  } while (node != scene);
+    return pick.Interrupted() ? 1 : 0;
+  });
 
   // One ring of the hits' nodes, held by the farthest so that the nearest
   // comes first.

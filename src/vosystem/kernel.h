@@ -192,6 +192,13 @@ VtStatus JournalControlGet(uint32_t code, VtTypedValue *value);
 void ExecuteTimerStart();
 void ExecuteTimerStop();
 
+// Disposes of the pool kept in *pool (nothing for none) and clears the word.
+inline VtStatus PoolDisposeClear(VtPool **pool) {
+  VtStatus s = vo::VoPoolDispose(*pool);
+  *pool = nullptr;
+  return s;
+}
+
 // Typed-value helpers.
 inline VtTypedValue TypedNat32(uint32_t v) {
   VtTypedValue t{};

@@ -12,6 +12,7 @@
 
 #include "voview/vec3.h"
 #include "voview/view.h"
+#include "vosystem/maths.h"
 
 namespace vo::view {
 
@@ -181,9 +182,9 @@ VtStatus FitMatrix(VtView *d, const VtBounds &b) {
   double xmin = 1e300, xmax = -1e300, ymin = 1e300, ymax = -1e300;
   int kept = 0;
   for (int i = 0; i < 8; ++i) {
-    const double p[3] = {(i & 4) ? b.xmax : b.xmin, (i & 2) ? b.ymax : b.ymin, (i & 1) ? b.zmax : b.zmin};
+    const std::array<double, 3> p = BoundsCorner(b, i);
     double q[4];
-    HomogeneousTimes(d->camera.matrix.matrix, p, 1.0, q);
+    HomogeneousTimes(d->camera.matrix.matrix, p.data(), 1.0, q);
     if (!(q[3] > 0)) continue;
     ++kept;
     xmin = std::min(xmin, q[0] / q[3]);
@@ -217,7 +218,8 @@ VtStatus AutoClipBounds(ViewState *s, VtView *d, const VtBounds &b) {
   const D3 eye = FromFloats(e->eye), direction = FromFloats(e->direction);
   double low = 1e20, high = -1e20;
   for (int i = 0; i < 8; ++i) {
-    const D3 corner{(i & 4) ? b.xmax : b.xmin, (i & 2) ? b.ymax : b.ymin, (i & 1) ? b.zmax : b.zmin};
+    const std::array<double, 3> c = BoundsCorner(b, i);
+    const D3 corner{c[0], c[1], c[2]};
     const double depth = Dot(corner - eye, direction);
     low = std::min(low, depth);
     high = std::max(high, depth);

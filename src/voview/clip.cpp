@@ -15,6 +15,7 @@
 
 #include "vogeom/scene.h"
 #include "vosystem/message_numbers.h"
+#include "vosystem/maths.h"
 #include "vosystem/reference.h"
 #include "voview/view.h"
 
@@ -410,8 +411,8 @@ int32_t VoViewProjectBounds(const VtBounds *bounds, uint32_t *rectangle) {
         std::clamp(std::trunc(c * resolution), static_cast<double>(first), static_cast<double>(last)));
   };
   for (int i = 0; i < 8; ++i) {
-    const float corner[3] = {(i & 4) ? bounds->xmax : bounds->xmin, (i & 2) ? bounds->ymax : bounds->ymin,
-                             (i & 1) ? bounds->zmax : bounds->zmin};
+    const std::array<double, 3> c = BoundsCorner(*bounds, i);
+    const float corner[3] = {static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2])};
     float h[4];
     Project(e, corner, h);
     if (!(h[3] > 0)) {

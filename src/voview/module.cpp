@@ -72,13 +72,6 @@ VtStatus StateCopyFree(void *copy) {
   return 0;
 }
 
-VtStatus PoolGone(VtPool **pool) {
-  if (*pool == nullptr) return 0;
-  VtStatus s = VoPoolDispose(*pool);
-  *pool = nullptr;
-  return s;
-}
-
 void StateFree(ViewState *s) {
   delete s->live;
   VoDeallocate(s);
@@ -105,7 +98,7 @@ VtStatus Start() {
   s->view_pool = VoPoolCreate(kPoolViews, sizeof(VtView));
   if (s->view_pool != nullptr) s->evaluation_pool = VoPoolCreate(kPoolEvaluations, sizeof(VtViewEvaluation));
   if (s->view_pool == nullptr || s->evaluation_pool == nullptr) {
-    (void)PoolGone(&s->view_pool);
+    (void)PoolDisposeClear(&s->view_pool);
     (void)g_state.Unregister();
     StateFree(s);
     return kNoMemory;
@@ -119,8 +112,8 @@ VtStatus Start() {
 
   st = CameraCreate();
   if (Fails(st)) {
-    (void)PoolGone(&s->evaluation_pool);
-    (void)PoolGone(&s->view_pool);
+    (void)PoolDisposeClear(&s->evaluation_pool);
+    (void)PoolDisposeClear(&s->view_pool);
     (void)g_state.Unregister();
     StateFree(s);
   }
@@ -130,8 +123,8 @@ VtStatus Start() {
 VtStatus Terminate() {
   ViewState *s = g_state.Master();
   if (s == nullptr) return kBad;
-  VtStatus st = PoolGone(&s->view_pool);
-  if (!Fails(st)) st |= PoolGone(&s->evaluation_pool);
+  VtStatus st = PoolDisposeClear(&s->view_pool);
+  if (!Fails(st)) st |= PoolDisposeClear(&s->evaluation_pool);
   if (Fails(st)) return st;
   st |= g_state.Unregister();
   StateFree(s);

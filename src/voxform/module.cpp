@@ -29,12 +29,8 @@ VtStatus PoolMake(VtPool **pool, uint32_t tag, size_t size) {
   return *pool != nullptr ? 0 : kNoMemory;
 }
 
-VtStatus PoolGone(VtPool **pool) {
-  if (*pool == nullptr) return kBad;
-  VtStatus s = VoPoolDispose(*pool);
-  *pool = nullptr;
-  return s;
-}
+// A pool that start never made is refused here.
+VtStatus PoolGone(VtPool **pool) { return *pool == nullptr ? kBad : PoolDisposeClear(pool); }
 
 // Terminate's steps, in order, from whatever start made; stops at the first
 // failing step.

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "vogeom/list_walk.h"
+#include "vosystem/reference.h"
 #include "vogeom/scene.h"
 #include "vogeom/scene_hooks.h"
 #include "vosystem/message_numbers.h"
@@ -139,13 +140,9 @@ VtStatus SetTransform(VtPrimitive *p, VtTransform *t, ListPath &path) {
   if (!IsList(p)) return SetOnPrimitive(p, t);
   if (VtStatus s = path.Enter(p)) return s;
   VtStatus s = 0;
-  if (VtReference *members = ListMembers(p)) {
-    const VtReference *node = members;
-    do {
-      node = node->next;
-      s = SetTransform(static_cast<VtPrimitive *>(node->data), t, path);
-    } while (s == 0 && node != members);
-  }
+  s = ForEachNodeUntil(ListMembers(p), [&](VtReference *node) {
+    return SetTransform(static_cast<VtPrimitive *>(node->data), t, path);
+  });
   path.Leave();
   return s;
 }
