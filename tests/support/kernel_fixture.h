@@ -48,4 +48,20 @@ class PooledKernelTest : public ::testing::Test {
   }
 };
 
+// Pooled blocks run out after the given number, until the end of the scope.
+class BlocksRunOut {
+ public:
+  explicit BlocksRunOut(int allowed) {
+    previous_ = reinterpret_cast<VtBlockAllocateProc>(VoCallBackGet(VO_CALLBACK_BLOCK_ALLOCATE));
+    left_ = allowed;
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_BLOCK_ALLOCATE, reinterpret_cast<VtProc>(&Allocate)), 0u);
+  }
+  ~BlocksRunOut() { VoCallBackSet(VO_CALLBACK_BLOCK_ALLOCATE, reinterpret_cast<VtProc>(previous_)); }
+
+ private:
+  static void *Allocate(VtPool *pool) { return left_-- > 0 ? previous_(pool) : nullptr; }
+  static inline VtBlockAllocateProc previous_ = nullptr;
+  static inline int left_ = 0;
+};
+
 }  // namespace vo::test

@@ -316,25 +316,19 @@ TEST_F(Elements, ConversionsReleaseWhatTheyDrop) {
   }
 }
 
-int g_allocations_left = -1;
-void *FailingAllocate(VtPool *pool) {
-  if (g_allocations_left == 0) return nullptr;
-  if (g_allocations_left > 0) --g_allocations_left;
-  return BlockAllocateDefault(pool);
-}
-
 TEST_F(Elements, FailuresPartWayLeaveTheSourceAsItWas) {
   MeshBuild m(MeshContents({VO_PRIM_EDGES, VO_EDGE_POLYS, VO_VERT_SCREEN}), 3, kSquare, kTwoTriangles);
   VtPrimitive *p = m.primitive;
   const std::vector<float> before = ShapeOf(p);
   VtContents *from = p->contents, *normals = MeshContents({VO_VERT_NORMAL}),
              *colours = MeshContents({VO_VERT_COLOUR});
-  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_BLOCK_ALLOCATE, reinterpret_cast<VtProc>(&FailingAllocate)), 0u);
   int failed = 0;
   for (int budget = 0; budget < 40; ++budget) {
-    g_allocations_left = budget;
-    VtPrimitive *copy = VoPrimitiveCopy(p, normals);
-    g_allocations_left = -1;
+    VtPrimitive *copy;
+    {
+      BlocksRunOut out(budget);
+      copy = VoPrimitiveCopy(p, normals);
+    }
     failed += copy == nullptr;
     if (copy != nullptr) {
       EXPECT_EQ(ShapeOf(copy), before);
@@ -344,12 +338,12 @@ TEST_F(Elements, FailuresPartWayLeaveTheSourceAsItWas) {
   }
   EXPECT_TRUE(failed > 10 && failed < 40) << failed;
   // A conversion that runs out of memory leaves the primitive unchanged.
-  g_allocations_left = 3;
-  EXPECT_EQ(VoPrimitiveSetContents(p, colours), uint32_t{VO_STATUS_NO_MEMORY});
-  g_allocations_left = -1;
+  {
+    BlocksRunOut out(3);
+    EXPECT_EQ(VoPrimitiveSetContents(p, colours), uint32_t{VO_STATUS_NO_MEMORY});
+  }
   EXPECT_EQ(p->contents, from);
   EXPECT_EQ(ShapeOf(p), before);
-  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_BLOCK_ALLOCATE, reinterpret_cast<VtProc>(&BlockAllocateDefault)), 0u);
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }
 
