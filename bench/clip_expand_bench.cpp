@@ -27,8 +27,8 @@ void EnsureKernel() {
 VtPrimitive *Mesh(const std::vector<float> &world, const std::vector<int32_t> &indices) {
   const std::vector<int32_t> counts(indices.size() / 3, 3);
   const uint32_t ids[] = {VO_VERT_WORLD};
-  VtTypedSlot data[1] = {};
-  data[0].tv.value.p = const_cast<float *>(world.data());
+  VtTypedValue data[1] = {};
+  data[0].value.p = const_cast<float *>(world.data());
   return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
                                    indices.data(), 1, ids, data);
 }

@@ -40,9 +40,9 @@ struct Grid {
   }
   VtPrimitive *Make() const {
     const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL, VO_VERT_TEXCOORDS};
-    VtTypedSlot data[3] = {};
+    VtTypedValue data[3] = {};
     const float *arrays[] = {world.data(), normal.data(), uv.data()};
-    for (int i = 0; i < 3; ++i) data[i].tv.value.p = const_cast<float *>(arrays[i]);
+    for (int i = 0; i < 3; ++i) data[i].value.p = const_cast<float *>(arrays[i]);
     return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
                                      indices.data(), 3, ids, data);
   }

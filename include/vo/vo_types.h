@@ -97,8 +97,12 @@ enum VtValueType {
  * cast it to the procedure's real type. */
 typedef void (*VtProc)(void);
 
-/* A typed value: type code at offset 0, a pad word at 4, the 8-byte value at
- * 8; 16 bytes in all. Type code 0 means "no answer". */
+/* A typed value: type code at offset 0, a pad word at 4 and a 24-byte value
+ * area at 8; 32 bytes in all. Scalars, pointers and procedures sit at 8;
+ * colours, points and vectors run three floats from 8 on, bounds six floats,
+ * double points and vectors three doubles, so every value type travels by
+ * value. Arrays of typed values (diagnostic arguments, property data records)
+ * lie 32 bytes apart. Type code 0 means "no answer". */
 typedef struct VtTypedValue {
   uint32_t type;
   uint32_t pad;
@@ -111,16 +115,10 @@ typedef struct VtTypedValue {
     const char *s;
     VtProc fn;
     uint64_t bits;
+    float v[6];
+    double dv[3];
   } value;
 } VtTypedValue;
-
-/* Where typed values stand in arrays (diagnostic argument slots, property data
- * records) each entry is a 32-byte record whose first 16 bytes are the typed
- * value. */
-typedef struct VtTypedSlot {
-  VtTypedValue tv;
-  unsigned char spare[16];
-} VtTypedSlot;
 
 /* ------------------------------------------------------------------ */
 /* Small shared records                                                */
@@ -150,7 +148,7 @@ typedef VtStatus (*VtExecuteProc)(uint32_t code);
 typedef VtStatus (*VtCallBackProc)(uint32_t direction, uint32_t code, VtProc *slot);
 /* The error handler, callback 0x10000. */
 typedef VtStatus (*VtErrorHandler)(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-                                   VtTypedSlot *args);
+                                   VtTypedValue *args);
 
 /* Query codes. */
 enum VtModuleQuery {

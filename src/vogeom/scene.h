@@ -24,11 +24,9 @@
 #include "vosystem/kernel.h"
 
 // The property data records of the polygon module's constructors are
-// VtTypedSlot records (32 bytes apart, the value's address at byte 8).
-static_assert(sizeof(VtTypedValue) == 16 && offsetof(VtTypedValue, value) == 8,
+// typed values (32 bytes apart, the value's address at byte 8).
+static_assert(sizeof(VtTypedValue) == 32 && offsetof(VtTypedValue, value) == 8,
               "typed values are read by layout");
-static_assert(sizeof(VtTypedSlot) == 32 && offsetof(VtTypedSlot, tv) == 0,
-              "typed slots stand 32 bytes apart");
 
 // ---------------------------------------------------------------------------
 // Sets of slots

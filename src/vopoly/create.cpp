@@ -27,12 +27,12 @@ class PropertyFeed {
  public:
   // False for invalid arguments (*no_memory clear) or when the work arrays
   // cannot be had (*no_memory set).
-  bool Prepare(uint32_t n, const uint32_t *ids, const VtTypedSlot *records, bool *no_memory) {
+  bool Prepare(uint32_t n, const uint32_t *ids, const VtTypedValue *records, bool *no_memory) {
     *no_memory = false;
     if (n == 0 || ids == nullptr || records == nullptr) return false;
     for (uint32_t i = 0; i < n; ++i) {
       const VtPropertyDescriptor *d = PropertyDescriptor(ids[i]);
-      if (records[i].tv.value.p == nullptr || d == nullptr || CodeKind(ids[i]) != VO_ELEMENT_VERTEX ||
+      if (records[i].value.p == nullptr || d == nullptr || CodeKind(ids[i]) != VO_ELEMENT_VERTEX ||
           d->byte_size == 0)
         return false;
     }
@@ -42,7 +42,7 @@ class PropertyFeed {
     }
     for (uint32_t i = 0; i < n; ++i) {
       sizes_[i] = PropertyDescriptor(ids[i])->byte_size;
-      cursors_[i] = static_cast<const unsigned char *>(records[i].tv.value.p);
+      cursors_[i] = static_cast<const unsigned char *>(records[i].value.p);
     }
     n_ = n;
     ids_ = ids;
@@ -347,7 +347,7 @@ bool FaceBuild(MeshBuild &b, int32_t k, const int32_t *counts, size_t *contour, 
 }  // namespace
 
 VtPrimitive *VoPrimitiveCreatePolygon(uint32_t vertex_count, uint32_t n, const uint32_t *ids,
-                                      const VtTypedSlot *records) {
+                                      const VtTypedValue *records) {
   constexpr const char *kName = "VoPrimitiveCreatePolygon";
   PolygonModuleState *state = poly::PolygonState();
   if (state == nullptr || vertex_count < 2) return nullptr;
@@ -385,7 +385,7 @@ VtPrimitive *VoPrimitiveCreatePolygon(uint32_t vertex_count, uint32_t n, const u
 
 VtPrimitive *VoPrimitiveCreateMesh(uint32_t faces, const int32_t *contours, const int32_t *counts,
                                    const int32_t *indices, uint32_t n, const uint32_t *ids,
-                                   const VtTypedSlot *records) {
+                                   const VtTypedValue *records) {
   PolygonModuleState *state = poly::PolygonState();
   if (state == nullptr || faces == 0 || counts == nullptr || indices == nullptr) return nullptr;
   PropertyFeed feed;

@@ -81,8 +81,7 @@ struct ArgValue {
   const char *str = nullptr;
 };
 
-ArgValue ReadArg(const VtTypedSlot &slot) {
-  const VtTypedValue &v = slot.tv;
+ArgValue ReadArg(const VtTypedValue &v) {
   switch (v.type) {
     case VtInt32:
     case VtEnum: return {.kind = Num::Signed, .s = v.value.i};
@@ -178,7 +177,7 @@ bool FormatDirective(char letter, const ArgValue &a, std::string *out) {
 
 // Formats a message text with its arguments into at most kOutputLimit
 // characters.
-std::string FormatMessage(uint32_t message, const char *text, uint32_t count, const VtTypedSlot *args) {
+std::string FormatMessage(uint32_t message, const char *text, uint32_t count, const VtTypedValue *args) {
   std::string out;
   char num[32];
   std::snprintf(num, sizeof num, "%04u: ", message);
@@ -265,7 +264,7 @@ std::string WithoutNewline(const char *t) {
 }
 
 void FallbackLine(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-                  const VtTypedSlot *args) {
+                  const VtTypedValue *args) {
   char buf[96];
   if (status & VO_CLASS_ERROR)
     WriteOut("ERROR: ");
@@ -282,7 +281,7 @@ void FallbackLine(VtStatus status, uint32_t message, uint32_t module, uint32_t c
   }
   WriteOut(" [");
   for (uint32_t i = 0; i < count; ++i) {
-    const VtTypedValue &v = args[i].tv;
+    const VtTypedValue &v = args[i];
     switch (v.type) {
       case VtInt32: std::snprintf(buf, sizeof buf, " %d", v.value.i); break;
       case VtNat32: std::snprintf(buf, sizeof buf, " %u", v.value.u); break;
@@ -335,10 +334,10 @@ VtStatus DefaultOutput(const char *text) {
   return 0;
 }
 
-VtTypedSlot *NextSlot() {
+VtTypedValue *NextSlot() {
   VtKernelContext *k = Kernel();
   if (k == nullptr || k->pending.count >= kDiagnosticSlots) return nullptr;
-  VtTypedSlot *slot = &k->pending.args[k->pending.count++];
+  VtTypedValue *slot = &k->pending.args[k->pending.count++];
   std::memset(slot, 0, sizeof *slot);
   return slot;
 }
@@ -346,7 +345,7 @@ VtTypedSlot *NextSlot() {
 // The default handler's work on one diagnostic. The arguments are the
 // handler's own (VoDiagnosticEnd hands over a copy of the pending record).
 void HandleOne(VtKernelContext *k, VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-               const VtTypedSlot *args) {
+               const VtTypedValue *args) {
   MessageState &m = k->messages;
   if ((status & m.severity_mask) == 0) return;
   if (count > kDiagnosticSlots) count = kDiagnosticSlots;
@@ -431,38 +430,38 @@ void VoDiagnosticBegin(VtStatus status, uint32_t message, uint32_t module) {
 }
 
 void VoDiagnosticArgInt(int32_t value) {
-  if (VtTypedSlot *s = NextSlot()) {
-    s->tv.type = VtInt32;
-    s->tv.value.i = value;
+  if (VtTypedValue *s = NextSlot()) {
+    s->type = VtInt32;
+    s->value.i = value;
   }
 }
 
 void VoDiagnosticArgNat32(uint32_t value) {
-  if (VtTypedSlot *s = NextSlot()) {
-    s->tv.type = VtNat32;
-    s->tv.value.u = value;
+  if (VtTypedValue *s = NextSlot()) {
+    s->type = VtNat32;
+    s->value.u = value;
   }
 }
 
 void VoDiagnosticArgDouble(double value) {
-  if (VtTypedSlot *s = NextSlot()) {
-    s->tv.type = VtDouble;
-    s->tv.value.d = value;
+  if (VtTypedValue *s = NextSlot()) {
+    s->type = VtDouble;
+    s->value.d = value;
   }
 }
 
 void VoDiagnosticArgPointer(void *value) {
-  if (VtTypedSlot *s = NextSlot()) {
-    s->tv.type = VtGenericPtr;
-    s->tv.value.p = value;
+  if (VtTypedValue *s = NextSlot()) {
+    s->type = VtGenericPtr;
+    s->value.p = value;
   }
 }
 
 void VoDiagnosticArgString(const char *value) {
   if (value == nullptr) return;
-  if (VtTypedSlot *s = NextSlot()) {
-    s->tv.type = VtString;
-    s->tv.value.s = value;
+  if (VtTypedValue *s = NextSlot()) {
+    s->type = VtString;
+    s->value.s = value;
   }
 }
 
@@ -508,7 +507,7 @@ const char *VoMessageFileLookup(uint32_t message) {
 }
 
 VtStatus VoErrorHandlerDefault(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-                               VtTypedSlot *args) {
+                               VtTypedValue *args) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || k->messages.text == nullptr) return 0;
   HandleOne(k, status, message, module, count, args);

@@ -75,7 +75,7 @@ struct PendingDiagnostic {
   uint32_t message;
   uint32_t module;
   uint32_t count;
-  VtTypedSlot args[kDiagnosticSlots];
+  VtTypedValue args[kDiagnosticSlots];
 };
 
 using MessageOutputProc = VtStatus (*)(const char *text);

@@ -98,7 +98,7 @@ void TreeFree() {
   }
 }
 
-VtStatus NothingHandler(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedSlot *) { return 0; }
+VtStatus NothingHandler(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
 
 // Reads an environment variable that must hold a decimal number from 0 to
 // 4294967295 (blanks around it are allowed). *present is false when unset.

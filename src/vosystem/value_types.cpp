@@ -7,8 +7,9 @@
 
 // Other modules and applications read these records by layout.
 static_assert(offsetof(VtTypedValue, type) == 0 && offsetof(VtTypedValue, pad) == 4);
-static_assert(offsetof(VtTypedValue, value) == 8 && sizeof(VtTypedValue) == 16);
-static_assert(sizeof(VtTypedSlot) == 32 && sizeof(VtColour) == 12 && sizeof(VtBounds) == 24);
+static_assert(offsetof(VtTypedValue, value) == 8 && sizeof(VtTypedValue) == 32);
+static_assert(sizeof(VtColour) == 12 && sizeof(VtBounds) == 24);
+static_assert(sizeof(VtBounds) <= sizeof(VtTypedValue::value), "bounds travel by value");
 
 namespace vo {
 

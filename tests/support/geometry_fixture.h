@@ -34,8 +34,8 @@ std::vector<T *> RingData(const VtReference *ring) {
 }
 
 // A property data record naming an array.
-inline VtTypedSlot PropertyRecord(const void *array) {
-  return VtTypedSlot{TypedPointer(const_cast<void *>(array)), {}};
+inline VtTypedValue PropertyRecord(const void *array) {
+  return TypedPointer(const_cast<void *>(array));
 }
 
 class GeometryTest : public PooledKernelTest {
@@ -131,7 +131,7 @@ class PolygonModuleTest : public GeometryTest {
   // A polygon primitive of the positions (world only).
   static VtPrimitive *Polygon(const Positions &xyz) {
     const uint32_t ids[] = {VO_VERT_WORLD};
-    const VtTypedSlot data[] = {PropertyRecord(xyz.data())};
+    const VtTypedValue data[] = {PropertyRecord(xyz.data())};
     return VoPrimitiveCreatePolygon(static_cast<uint32_t>(xyz.size()), 1, ids, data);
   }
   // A mesh of the positions with one contour per face, with vertex normals
@@ -151,7 +151,7 @@ class PolygonModuleTest : public GeometryTest {
                              bool normals = false) {
     const Positions up(xyz.size(), {0, 0, 1});
     const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL};
-    const VtTypedSlot data[] = {PropertyRecord(xyz.data()), PropertyRecord(up.data())};
+    const VtTypedValue data[] = {PropertyRecord(xyz.data()), PropertyRecord(up.data())};
     const auto faces = static_cast<uint32_t>(contours ? contours->size() : counts.size());
     return VoPrimitiveCreateMesh(faces, contours ? contours->data() : nullptr, counts.data(), indices.data(),
                                  normals ? 2 : 1, ids, data);

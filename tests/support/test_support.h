@@ -47,11 +47,11 @@ inline std::vector<Diagnostic> &Recorded() {
 }
 
 inline VtStatus RecordingHandler(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-                                 VtTypedSlot *args) {
+                                 VtTypedValue *args) {
   Diagnostic d{status, message, module, {}, {}};
   for (uint32_t i = 0; i < count; ++i) {
-    d.args.push_back(args[i].tv);
-    if (args[i].tv.type == VtString) d.strings.emplace_back(args[i].tv.value.s ? args[i].tv.value.s : "");
+    d.args.push_back(args[i]);
+    if (args[i].type == VtString) d.strings.emplace_back(args[i].value.s ? args[i].value.s : "");
   }
   Recorded().push_back(d);
   return 0;

@@ -57,7 +57,7 @@ TEST_F(Primitives, CoincidentConsecutivePositionsAreDroppedWithinTheTolerance) {
 TEST_F(Primitives, PropertiesComeFromTheParallelArraysAndVerticesAreShared) {
   const float uv[][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}}, colour[][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {}};
   const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_TEXCOORDS, VO_VERT_COLOUR};
-  const VtTypedSlot data[] = {PropertyRecord(kSquare.data()), PropertyRecord(uv), PropertyRecord(colour)};
+  const VtTypedValue data[] = {PropertyRecord(kSquare.data()), PropertyRecord(uv), PropertyRecord(colour)};
   VtPrimitive *p = VoPrimitiveCreatePolygon(3, 3, ids, data);
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(PropertyAt<float>(p, Vertices(p)[i], VO_VERT_COLOUR)[i], 1.0f);
   EXPECT_EQ(PolygonFloat(p, Polygons(p)[0], VO_POLY_AREA), 0.5f);
@@ -74,7 +74,7 @@ TEST_F(Primitives, PropertiesComeFromTheParallelArraysAndVerticesAreShared) {
   EXPECT_EQ(PropertyAt<VtBounds>(p, nullptr, VO_PRIM_BOUNDS)->ymax, 1);
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
   // Invalid or empty arguments give null without a diagnostic.
-  const VtTypedSlot missing[] = {PropertyRecord(nullptr)};
+  const VtTypedValue missing[] = {PropertyRecord(nullptr)};
   const uint32_t not_vertex[] = {VO_POLY_AREA};
   for (VtPrimitive *none :
        {VoPrimitiveCreatePolygon(3, 1, ids, missing), VoPrimitiveCreatePolygon(1, 1, ids, data),

@@ -42,11 +42,11 @@ static void PutBounds(Text *t, const VtBounds *b) {
       Shown(b->ymax), Shown(b->zmin), Shown(b->zmax));
 }
 
-static VtTypedSlot Record(const void *array) {
-  VtTypedSlot s;
+static VtTypedValue Record(const void *array) {
+  VtTypedValue s;
   memset(&s, 0, sizeof s);
-  s.tv.type = VtGenericPtr;
-  s.tv.value.p = (void *)array;
+  s.type = VtGenericPtr;
+  s.value.p = (void *)array;
   return s;
 }
 
@@ -56,7 +56,7 @@ static VtPrimitive *Box(float x0, float x1, float y0, float y1, float z0, float 
   static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
   const uint32_t ids[1] = {VO_VERT_WORLD};
   float corners[8][3];
-  VtTypedSlot data[1];
+  VtTypedValue data[1];
   int i;
   for (i = 0; i < 8; ++i) {
     corners[i][0] = (i & 1) ? x1 : x0;
@@ -75,7 +75,7 @@ static VtPrimitive *HoledSquare(void) {
   static const int32_t counts[2] = {4, 4};
   static const int32_t indices[8] = {0, 1, 2, 3, 4, 5, 6, 7};
   const uint32_t ids[1] = {VO_VERT_WORLD};
-  VtTypedSlot data[1];
+  VtTypedValue data[1];
   data[0] = Record(corners);
   return VoPrimitiveCreateMesh(1, contours, counts, indices, 1, ids, data);
 }

@@ -125,10 +125,10 @@ TEST_F(Diagnostics, MessageLinesMatchWholeNumbersAndWholeLines) {
 
 // A handler that posts a diagnostic of its own before reading its arguments.
 std::string g_nested_first;
-VtStatus NestingHandler(VtStatus, uint32_t message, uint32_t, uint32_t, VtTypedSlot *args) {
+VtStatus NestingHandler(VtStatus, uint32_t message, uint32_t, uint32_t, VtTypedValue *args) {
   if (message != 1) return 0;
   Post(VO_CLASS_DEBUG, 2, 1, "inner", int32_t{99});
-  g_nested_first = std::string(args[0].tv.value.s) + "/" + std::to_string(args[1].tv.value.i);
+  g_nested_first = std::string(args[0].value.s) + "/" + std::to_string(args[1].value.i);
   return 0;
 }
 

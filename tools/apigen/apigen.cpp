@@ -87,7 +87,6 @@ void AddBuiltinTypes() {
   g_types["VtFlags"] = {"uint32_t", 39, Kind::Scalar};
   g_types["VtNat8"] = {"uint8_t", 45, Kind::Scalar};
   g_types["VtTypedValue"] = {"VtTypedValue", 0, Kind::Typed};
-  g_types["VtTypedSlot"] = {"VtTypedSlot", 0, Kind::Typed};
   g_types["VtColour"] = {"VtColour", 7, Kind::Struct};
   g_types["VtBounds"] = {"VtBounds", 44, Kind::Struct};
 }
