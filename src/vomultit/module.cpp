@@ -4,10 +4,16 @@
 
 #include <cstring>
 
+#include <vo/vo_driver.h>
+
 #include "vomultit/multithread.h"
 #include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/module_entry.h"
+
+// The exported entry points the image callbacks answer.
+extern "C" VtImage *VoImageRead(const char *name);
+extern "C" VtStatus VoImageDestroy(VtImage *image);
 
 namespace vo::multit {
 
@@ -79,9 +85,9 @@ VtProc CallbackProcedure(uint32_t code) {
     case VO_CALLBACK_MT_LOCK_CREATE: return reinterpret_cast<VtProc>(&VoMultiThreadLockCreate);
     case VO_CALLBACK_MT_RUN_ONCE: return reinterpret_cast<VtProc>(&VoMultiThreadRunOnce);
     case VO_CALLBACK_MT_LOCK_DESTROY: return reinterpret_cast<VtProc>(&VoMultiThreadLockDestroy);
-    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&DriverImageRead);
+    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&::VoImageRead);
     case VO_CALLBACK_MT_IS_ACTIVE: return reinterpret_cast<VtProc>(&VoMultiThreadIsActive);
-    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&DriverImageRelease);
+    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&::VoImageDestroy);
     default: return BandedOperation(code);
   }
 }

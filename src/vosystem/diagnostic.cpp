@@ -320,8 +320,12 @@ VtStatus DefaultOutput(const char *text) {
     return 0;
   }
   if (MessageOutputProc channel = DriverChannel()) {
-    m.output = channel;
-    channel(text);
+    if (channel(text) != 0) {
+      // The channel declined (the null driver does): the text goes to
+      // standard error rather than being lost.
+      std::fputs(text, stderr);
+      std::fflush(stderr);
+    }
     if (m.message_lost) {
       // Announced once the current line is complete (see below).
       m.message_lost = 0;
@@ -400,13 +404,10 @@ void MessageOutputChoose() {
   if (k == nullptr) return;
   MessageState &m = k->messages;
   m.output = &DefaultOutput;
-  if (m.error_stream == nullptr) {
-    if (MessageOutputProc channel = DriverChannel()) m.output = channel;
-  }
 }
 
 VtStatus DriverMessageWrite(const char *text) {
-  if (MessageOutputProc channel = DriverChannel()) return channel(text);
+  if (ModuleStarted(VO_MODULE_DRIVER) && VoDriverWriteMessage(nullptr, text) == 0) return 0;
   std::fputs(text, stderr);
   std::fflush(stderr);
   return 0;
