@@ -390,6 +390,8 @@ void DiagnosticsCreate(VtKernelContext *k) {
   if (m.text) std::memset(m.text, 0, 2 * kMessageLine);
   m.severity_mask = 0xFFFFFFFFu;
   m.output = &DefaultOutput;
+  // A channel chosen at once (through the callback) has lost nothing.
+  if (m.error_stream == nullptr && DriverChannel() != nullptr) m.message_lost = 0;
 }
 
 void DiagnosticsDestroy(VtKernelContext *k) {
@@ -404,6 +406,8 @@ void MessageOutputChoose() {
   if (k == nullptr) return;
   MessageState &m = k->messages;
   m.output = &DefaultOutput;
+  // A channel chosen at once (through the callback) has lost nothing.
+  if (m.error_stream == nullptr && DriverChannel() != nullptr) m.message_lost = 0;
 }
 
 VtStatus DriverMessageWrite(const char *text) {
