@@ -94,6 +94,19 @@ struct Answer<R (*)(A...), Value> {
   static R Call(A...) { return static_cast<R>(Value); }
 };
 
+// The procedure a driver's table gives for a code with a slot (null for
+// other codes): Table::Get<Code>() for each code of the slot list.
+template <class Table>
+VtProc ProcedureByCode(uint32_t code) {
+  switch (code) {
+#define VO_DRIVER_PICK(c, form) \
+  case c: return Table::template Get<c>();
+    VO_DRIVER_SLOTS(VO_DRIVER_PICK)
+#undef VO_DRIVER_PICK
+    default: return nullptr;
+  }
+}
+
 }  // namespace vo::driver
 
 // One per created driver; owned by the framework's driver list.
@@ -238,11 +251,18 @@ const char *ControlName(uint32_t code, char *buffer, size_t size);
 VtStatus StateCopy(void *state, void **copy);
 VtStatus StateCopyFree(void *copy);
 
-// Built-in drivers.
+// Built-in drivers: each answers its own controls, name and look-up, 0 for
+// start and terminate, and passes every other query to VoEntryDriver.
+struct BuiltInDriver {
+  const char *name;
+  VtControlSetProc control_set;
+  VtControlGetProc control_get;
+  VtDriverLookupProc lookup;  // null: the driver gives no operation
+};
+VtStatus BuiltInAnswer(const BuiltInDriver &d, uint32_t query, VtTypedValue *answer);
 VtStatus EntryNullDriver(uint32_t query, VtTypedValue *answer);
 VtStatus EntryMultiDriver(uint32_t query, VtTypedValue *answer);
 VtStatus EntryImageDriver(uint32_t query, VtTypedValue *answer);
-VtStatus MultiControlProbe(uint32_t code, VtTypedValue *value);  // for the image read walk
 
 // Sub-regions (sub_region.cpp).
 VtStatus SubRegionBegin(const VtSubRegion *region);

@@ -97,6 +97,14 @@ VtStatus MultiOutputEnd(DriverState *s, VtDriverRecord *d, bool *was_enabled) {
   return st;
 }
 
+// What a state owns besides drivers and images.
+void BuffersFree(DriverState *s) {
+  VoDeallocate(s->points);
+  VoDeallocate(s->row_bytes);
+  VoDeallocate(s->stack);
+  VoDeallocate(s->title);
+}
+
 VtDriverRecord *ListFind(const DriverState *s, const VtDriverRecord *d) {
   for (VtDriverRecord *r = s->head; r != nullptr; r = r->next)
     if (r == d) return r;
@@ -327,10 +335,7 @@ VtStatus FrameworkTerminate() {
   platform::InterruptHandlerRestore();
   ImagesDestroyAll(s);
   while (s->head != nullptr) st |= VoDriverDestroy(s->head);
-  VoDeallocate(s->points);
-  VoDeallocate(s->row_bytes);
-  VoDeallocate(s->stack);
-  VoDeallocate(s->title);
+  BuffersFree(s);
   st |= g_state.Unregister();
   VoDeallocate(s);
   return st;
@@ -372,10 +377,7 @@ VtStatus StateCopy(void *state, void **copy) {
 VtStatus StateCopyFree(void *copy) {
   auto *c = static_cast<DriverState *>(copy);
   if (c == nullptr || !c->is_copy) return kBad;
-  VoDeallocate(c->points);
-  VoDeallocate(c->row_bytes);
-  VoDeallocate(c->stack);
-  VoDeallocate(c->title);
+  BuffersFree(c);
   VoDeallocate(c);
   return 0;
 }
@@ -385,6 +387,23 @@ VtStatus StateCopyFree(void *copy) {
 namespace vo {
 
 using namespace driver;
+
+namespace {
+
+// Calls one of a driver's control procedures with it pushed.
+template <class F>
+VtStatus ControlCall(VtDriverRecord *driver, const char *procedure, F call) {
+  DriverState *s = State();
+  if (s == nullptr) return kUnavailable;
+  VtDriverRecord *d = DriverResolve(s, driver, procedure);
+  if (d == nullptr) return kBad;
+  if (!Push(s, d)) return kNoStack;
+  const VtStatus st = call(d);
+  Pop(s);
+  return st;
+}
+
+}  // namespace
 
 VtDriverRecord *VoDriverGet() {
   DriverState *s = State();
@@ -516,25 +535,11 @@ VtStatus VoDriverCheckInterrupt(VtDriverRecord *driver) {
 }
 
 VtStatus VoDriverSetControl(VtDriverRecord *driver, uint32_t code, const VtTypedValue *value) {
-  DriverState *s = State();
-  if (s == nullptr) return kUnavailable;
-  VtDriverRecord *d = DriverResolve(s, driver, "VoDriverSetControl");
-  if (d == nullptr) return kBad;
-  if (!Push(s, d)) return kNoStack;
-  const VtStatus st = d->control_set(code, value);
-  Pop(s);
-  return st;
+  return ControlCall(driver, "VoDriverSetControl", [&](VtDriverRecord *d) { return d->control_set(code, value); });
 }
 
 VtStatus VoDriverGetControl(VtDriverRecord *driver, uint32_t code, VtTypedValue *value) {
-  DriverState *s = State();
-  if (s == nullptr) return kUnavailable;
-  VtDriverRecord *d = DriverResolve(s, driver, "VoDriverGetControl");
-  if (d == nullptr) return kBad;
-  if (!Push(s, d)) return kNoStack;
-  const VtStatus st = d->control_get(code, value);
-  Pop(s);
-  return st;
+  return ControlCall(driver, "VoDriverGetControl", [&](VtDriverRecord *d) { return d->control_get(code, value); });
 }
 
 }  // namespace vo

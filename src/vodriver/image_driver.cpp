@@ -34,19 +34,12 @@ VtStatus ImageControlGet(uint32_t code, VtTypedValue *value) {
   }
 }
 
-VtStatus Nothing() { return 0; }
 
 }  // namespace
 
 VtStatus EntryImageDriver(uint32_t query, VtTypedValue *answer) {
-  if (answer == nullptr) return 0;
-  switch (query) {
-    case VO_QUERY_CONTROL_SET: *answer = TypedFunc(&ImageControlSet); return 0;
-    case VO_QUERY_CONTROL_GET: *answer = TypedFunc(&ImageControlGet); return 0;
-    case VO_QUERY_TERMINATE: *answer = TypedFunc(&Nothing); return 0;
-    case VO_QUERY_REGISTRY_NAME: *answer = TypedString("vodrvimg"); return 0;
-    default: return VoEntryDriver(query, answer);
-  }
+  static constexpr BuiltInDriver kDriver = {"vodrvimg", &ImageControlSet, &ImageControlGet, nullptr};
+  return BuiltInAnswer(kDriver, query, answer);
 }
 
 }  // namespace vo::driver

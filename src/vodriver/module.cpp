@@ -4,14 +4,33 @@
 #include "vodriver/driver.h"
 #include "vosystem/module_entry.h"
 
+// The kernel's exported procedure that does nothing and answers 0: the
+// start, terminate and callbacks-changed answers.
+extern "C" VtStatus VoCallBackNull(void);
+
 namespace vo::driver {
 namespace {
 
 constexpr uint32_t kBuildTime = 916158299;
 
-VtStatus Nothing() { return 0; }
-
 }  // namespace
+
+VtStatus BuiltInAnswer(const BuiltInDriver &d, uint32_t query, VtTypedValue *answer) {
+  if (answer == nullptr) return 0;
+  switch (query) {
+    case VO_QUERY_CONTROL_SET: *answer = TypedFunc(d.control_set); return 0;
+    case VO_QUERY_CONTROL_GET: *answer = TypedFunc(d.control_get); return 0;
+    case VO_QUERY_START:
+    case VO_QUERY_TERMINATE: *answer = TypedFunc(&::VoCallBackNull); return 0;
+    case VO_QUERY_REGISTRY_NAME: *answer = TypedString(d.name); return 0;
+    case VO_QUERY_CALLBACK:
+      *answer = d.lookup != nullptr ? TypedFunc(d.lookup) : VtTypedValue{};
+      return 0;
+    default: break;
+  }
+  return VoEntryDriver(query, answer);
+}
+
 }  // namespace vo::driver
 
 namespace vo {
@@ -26,7 +45,7 @@ VtStatus VoEntryDriver(uint32_t query, VtTypedValue *answer) {
       .control_get = &driver::ControlGet,
       .start = &driver::FrameworkStart,
       .terminate = &driver::FrameworkTerminate,
-      .callbacks_changed = &driver::Nothing,
+      .callbacks_changed = &::VoCallBackNull,
       .callback = &driver::CallbackProcedure,
   };
   return ModuleQueryAnswer(kDriver, query, answer);

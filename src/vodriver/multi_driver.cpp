@@ -70,25 +70,20 @@ struct Fan<Code, R (*)(A...)> {
   }
 };
 
-template <uint32_t Code>
-VtProc MultiOperation() {
-  using P = typename Op<Code>::Proc;
-  if constexpr (Code == 0x1a001f) return nullptr;
-  else if constexpr (Code == 0x1a002b || Code == 0x1a002c || Code == 0x1a002d || Code == 0x1a0031)
-    return reinterpret_cast<VtProc>(&Answer<P, kNotHandled>::Call);
-  else return reinterpret_cast<VtProc>(&Fan<Code>::Call);
-}
+struct MultiTable {
+  template <uint32_t Code>
+  static VtProc Get() {
+    using P = typename Op<Code>::Proc;
+    if constexpr (Code == 0x1a001f) return nullptr;  // the framework's style fallback reaches every driver
+    else if constexpr (Code == 0x1a002b || Code == 0x1a002c || Code == 0x1a002d || Code == 0x1a0031)
+      return reinterpret_cast<VtProc>(&Answer<P, kNotHandled>::Call);
+    else return reinterpret_cast<VtProc>(&Fan<Code>::Call);
+  }
+};
 
 VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
   if (set != 0) return kBad;
-  if (slot == nullptr) return 0;
-  switch (code) {
-#define VO_MULTI_CASE(code, form) \
-  case code: *slot = MultiOperation<code>(); break;
-    VO_DRIVER_SLOTS(VO_MULTI_CASE)
-#undef VO_MULTI_CASE
-    default: *slot = nullptr; break;
-  }
+  if (slot != nullptr) *slot = ProcedureByCode<MultiTable>(code);
   return 0;
 }
 
@@ -134,21 +129,12 @@ VtStatus MultiControlGet(uint32_t code, VtTypedValue *value) {
   }
 }
 
-VtStatus Nothing() { return 0; }
 
 }  // namespace
 
 VtStatus EntryMultiDriver(uint32_t query, VtTypedValue *answer) {
-  if (answer == nullptr) return 0;
-  switch (query) {
-    case VO_QUERY_CONTROL_SET: *answer = TypedFunc(&MultiControlSet); return 0;
-    case VO_QUERY_CONTROL_GET: *answer = TypedFunc(&MultiControlGet); return 0;
-    case VO_QUERY_START:
-    case VO_QUERY_TERMINATE: *answer = TypedFunc(&Nothing); return 0;
-    case VO_QUERY_REGISTRY_NAME: *answer = TypedString("vodrvmul"); return 0;
-    case VO_QUERY_CALLBACK: *answer = TypedFunc(&Lookup); return 0;
-    default: return VoEntryDriver(query, answer);
-  }
+  static constexpr BuiltInDriver kDriver = {"vodrvmul", &MultiControlSet, &MultiControlGet, &Lookup};
+  return BuiltInAnswer(kDriver, query, answer);
 }
 
 }  // namespace vo::driver

@@ -55,15 +55,17 @@ VtStatus FloatClearColour(const VtColour *colour) {
   return Slot<0x1a000b>(Active(s))(b);
 }
 
-// Makes the byte-row buffer hold at least bytes; false when it cannot.
-bool RowBufferReserve(DriverState *s, size_t bytes) {
-  if (bytes <= s->row_size) return true;
-  if (bytes > UINT32_MAX) return false;
-  auto *grown = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
+// Makes a fallback buffer of *room elements hold at least n; false when
+// it cannot (the buffer is then as it was).
+template <class T>
+bool Reserve(T **buffer, size_t *room, size_t n) {
+  if (n <= *room) return true;
+  if (n > UINT32_MAX / sizeof(T)) return false;
+  auto *grown = static_cast<T *>(VoAllocate(static_cast<uint32_t>(n * sizeof(T))));
   if (grown == nullptr) return false;
-  VoDeallocate(s->row_bytes);
-  s->row_bytes = grown;
-  s->row_size = bytes;
+  VoDeallocate(*buffer);
+  *buffer = grown;
+  *room = n;
   return true;
 }
 
@@ -78,7 +80,7 @@ VtStatus RowFloat(uint32_t y, void *pixels) {
   if (width < 1) return WidthRefusal;
   if (pixels == nullptr) return kNotHandled;
   const size_t n = static_cast<size_t>(width);
-  if (!RowBufferReserve(s, n * 3)) return VO_COND_NO_MEMORY;
+  if (!Reserve(&s->row_bytes, &s->row_size, n * 3)) return VO_COND_NO_MEMORY;
   const auto *in = static_cast<const float *>(pixels);
   uint8_t *out = s->row_bytes;
   if constexpr (Components == 3) {
@@ -98,16 +100,7 @@ VtStatus PolylineDraw(uint32_t type, uint32_t count, VtDrawRecord *record) {
   void *points = record == nullptr ? nullptr : raster ? record->raster : record->projected;
   if (points == nullptr) return kNotHandled;
   DriverState *s = State();
-  const size_t needed = static_cast<size_t>(count) + 1;
-  if (needed > s->point_capacity) {
-    const size_t bytes = needed * sizeof(VtRasterPoint);
-    if (bytes > UINT32_MAX) return VO_COND_NO_MEMORY;
-    auto *grown = static_cast<VtRasterPoint *>(VoAllocate(static_cast<uint32_t>(bytes)));
-    if (grown == nullptr) return VO_COND_NO_MEMORY;
-    VoDeallocate(s->points);
-    s->points = grown;
-    s->point_capacity = needed;
-  }
+  if (!Reserve(&s->points, &s->point_capacity, static_cast<size_t>(count) + 1)) return VO_COND_NO_MEMORY;
   for (uint32_t i = 0; i < count; ++i) {
     const void *p = static_cast<void *const *>(points)[i];
     if (p == nullptr) return kNotHandled;

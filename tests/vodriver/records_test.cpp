@@ -156,7 +156,9 @@ TEST_F(DriverTest, EveryByCodeAccessRefusesCodesWithoutASlot) {
     EXPECT_EQ(VoCallBackGet(code) != nullptr, word || code == 0x1a0035);
     if (!word) {
       EXPECT_EQ(VoDriverSetOperation(a, code, reinterpret_cast<VtProc>(&Quiet)), VO_STATUS_BAD_ARGUMENT);
-      if (code != 0x1a0035) EXPECT_NE(VoCallBackSet(code, reinterpret_cast<VtProc>(&Quiet)), 0u);
+      if (code != 0x1a0035) {
+        EXPECT_NE(VoCallBackSet(code, reinterpret_cast<VtProc>(&Quiet)), 0u);
+      }
     }
   }
   // 0x1a0027 to 0x1a002a address the control get, control set, look-up and
