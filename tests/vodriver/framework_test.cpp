@@ -189,6 +189,25 @@ TEST_F(DriverTest, TheMultiDriverFansOutToEveryEnabledDriver) {
   EXPECT_EQ(a->open + b->open + c->open, 1u);
 }
 
+TEST_F(DriverTest, TheKernelsMessagesGoToStandardErrorWhileTheDriverDeclinesThem) {
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoErrorHandlerDefault)), 0u);
+  // The null driver declines message texts (258): nothing is lost.
+  testing::internal::CaptureStderr();
+  Post(VO_CLASS_ERROR, 5, VO_MODULE_SYSTEM);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("diagnostic code 5"), std::string::npos);
+  // A driver that takes them gets them instead.
+  DriverA::GiveRaster();
+  ASSERT_EQ(VoDriverSet(VoDriverCreate(&DriverA::Query)), 0u);
+  Log();
+  testing::internal::CaptureStderr();
+  Post(VO_CLASS_ERROR, 6, VO_MODULE_SYSTEM);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  std::string text;
+  for (const std::string &line : Log()) text += line;
+  EXPECT_NE(text.find("diagnostic code 6"), std::string::npos) << text;
+  ASSERT_EQ(vo_test::Record(), 0u);
+}
+
 int g_application_signals = 0;
 void ApplicationHandler(int) { ++g_application_signals; }
 

@@ -71,8 +71,12 @@ TEST_F(DriverTest, ImagesKeepTheirDataAndNeverFreeACallersBlock) {
   for (int i = 0; i < 36; ++i) image->data[i] = static_cast<uint8_t>(i);
   VtImage *dup = nullptr;
   image->x1 = 2;
+  char name[] = "named";
+  image->name = TextCopy(name);
   ASSERT_EQ(VoImageDup(image, &dup), 0u);
   EXPECT_EQ(dup->x1 * 10 + dup->y1, 32);  // the whole image
+  EXPECT_STREQ(dup->name, "named");
+  EXPECT_NE(dup->name, image->name);
   EXPECT_EQ(std::vector<uint8_t>(dup->data, dup->data + 36), std::vector<uint8_t>(image->data, image->data + 36));
   EXPECT_NE(dup->data, image->data);
   // A caller's block: replaced but not freed (495), refused on release (494).
@@ -165,9 +169,11 @@ TEST_F(DriverTest, CopyingAnImageSendsItsRowsAtItsOffsets) {
   EXPECT_EQ(VoDriverCopyImage(nullptr, image), 0u);
   EXPECT_EQ(Log(), (Lines{"a accept 2", "a frame 0 1 0 2", "a row 0 5,0,7,5,1,7", "a row 1 6,0,7,6,1,7",
                           "a row 2 7,0,7,7,1,7", "a end"}));
-  // x offset -1: the first pixel of each row is skipped.
+  // x offset -1: the first pixel of each row is skipped; a valid region
+  // reaching beyond the image is cut to it.
   image->yoffset = 0;
   image->xoffset = -1;
+  image->x1 = 50;
   image->y1 = 1;
   EXPECT_EQ(VoDriverCopyImage(nullptr, image), 0u);
   EXPECT_EQ(Log(), (Lines{"a accept 2", "a frame 0 0 0 1", "a row 0 0,1,7", "a row 1 1,1,7", "a end"}));
