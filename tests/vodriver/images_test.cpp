@@ -56,7 +56,11 @@ VtImage *Filled(int32_t width, int32_t height) {
   return image;
 }
 
+int g_hook_calls = 0;
+void CountDestroyed(VtImage *) { ++g_hook_calls; }
+
 TEST_F(DriverTest, ImagesKeepTheirDataAndNeverFreeACallersBlock) {
+  driver::ImageDestroyHookSet(&CountDestroyed);
   VtImage *image = VoImageCreate();
   EXPECT_TRUE(driver::ImageIsLive(image));
   EXPECT_EQ(image->bits * 10 + image->mode, 240);
@@ -91,7 +95,9 @@ TEST_F(DriverTest, ImagesKeepTheirDataAndNeverFreeACallersBlock) {
   EXPECT_EQ(VoImageDestroy(dup), 0u);  // the caller's block stays the caller's
   EXPECT_EQ(CountPosted(messages::kImageDataNotOwned), 2);
   EXPECT_FALSE(driver::ImageIsLive(dup));
+  EXPECT_EQ(g_hook_calls, 1);  // the hook runs before the image is freed
   EXPECT_EQ(VoImageDestroy(dup), driver::kNotInList);
+  EXPECT_EQ(g_hook_calls, 1);
   // Sizes that no image can have: 18, nothing allocated.
   for (auto [w, h, bits] : {std::tuple{70000, 70000, 24}, {-4, 3, 24}, {4, 3, 16}, {4, 0, 8}}) {
     image->width = w;
@@ -239,6 +245,14 @@ TEST_F(DriverTest, SubRegionsAreTheDriversOwnOrCollected) {
   EXPECT_EQ(VoDriverSubRegionEnd(nullptr), driver::kSubRegionState);  // ended alone
   EXPECT_EQ(Log(), (Lines{"c frame 8 9 3 4", "c row 3 1,1,1,2,2,2", "c row 4 3,3,3,4,4,4", "c frame 9 9 4 4",
                           "c row 4 1,1,1"}));
+  // Under a Floyd-Steinberg conversion rows must come in order: collected.
+  driver::ColourConversion diffusion{driver::kConversionFloydSteinberg};
+  Current()->conversion = &diffusion;
+  EXPECT_EQ(VoDriverSubRegionBegin(nullptr, &region), 0u);
+  EXPECT_EQ(Current()->sub_region_mode, static_cast<uint32_t>(driver::kCollected));
+  EXPECT_EQ(VoDriverSubRegionEnd(nullptr), 0u);
+  EXPECT_EQ(Log().size(), 6u);  // accept, then rows 0 to 4 of the region
+  Current()->conversion = nullptr;
 
   // Any other driver: blocks are collected and sent at the end.
   DriverA::GiveRaster();
