@@ -277,7 +277,7 @@ VtStatus ImagesCreate(DriverState *s);
 void ImagesDestroyAll(DriverState *s);
 // Sends rows y0..y1 of an image to the active driver (no frame begun or
 // ended); the shared steps of image copies and collected sub-regions.
-VtStatus ImageRowsSend(DriverState *s, VtDriverRecord *d, const VtImage *image);
+VtStatus ImageRowsSend(VtDriverRecord *d, const VtImage *image);
 VtStatus ImageSizeCheck(int32_t width, int32_t height, int32_t bits, size_t *bytes);
 
 // What the framework asks of the view module (neighbours.cpp).

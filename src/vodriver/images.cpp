@@ -219,7 +219,7 @@ void ImagesDestroyAll(DriverState *s) {
   s->live_images = nullptr;
 }
 
-VtStatus ImageRowsSend(DriverState *, VtDriverRecord *d, const VtImage *image) {
+VtStatus ImageRowsSend(VtDriverRecord *d, const VtImage *image) {
   Span span{};
   if (!Accepts(d)) return kUnavailable;
   if (!DataUsable(image) || !ValidSpan(image, &span)) return kBad;

@@ -144,7 +144,7 @@ VtStatus SubRegionEnd() {
   switch (a->sub_region_mode) {
     case kNoSubRegion: return kSubRegionState;
     case kCollected:
-      if (a->temporary_image && s->temporary != nullptr) st = ImageRowsSend(s, a, s->temporary);
+      if (a->temporary_image && s->temporary != nullptr) st = ImageRowsSend(a, s->temporary);
       if (s->temporary_uses > 0 && --s->temporary_uses == 0 && s->temporary != nullptr) {
         (void)VoImageDestroy(s->temporary);
         s->temporary = nullptr;
