@@ -159,7 +159,8 @@ void Pop(DriverState *s) {
 
 bool DriverIsLive(const DriverState *s, const VtDriverRecord *driver) {
   const DriverState *m = Master();
-  return driver == s->current_pointer || (m != nullptr && ListFind(m, driver) != nullptr);
+  return driver == s->current_pointer || (driver != nullptr && driver == s->current) ||
+         (m != nullptr && ListFind(m, driver) != nullptr);
 }
 
 VtDriverRecord *DriverResolve(DriverState *s, VtDriverRecord *driver, const char *procedure) {

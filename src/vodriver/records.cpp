@@ -8,6 +8,9 @@
 // larger row or shape comes; a row of the usual width allocates nothing.
 
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 #include <type_traits>
 
@@ -32,13 +35,24 @@ inline uint8_t ComponentToByte(float c) {
   return static_cast<uint8_t>(static_cast<int>(v));
 }
 
-// n components to n bytes: the per-pixel path of the float rows, built to
-// vectorise (the release build's -O2 does not vectorise this loop alone).
-#if defined(__GNUC__) && !defined(__clang__)
-__attribute__((optimize("O3")))
+// n components to n bytes: the per-pixel path of the float rows, sixteen
+// components at a time with SSE2 (part of every x86-64 processor). maxps
+// answers its second operand for not a number, so that becomes 0 as above.
+void BytesFromFloats(const float *in, uint8_t *out, size_t n) {
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128 scale = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+  auto four = [&](const float *at) {
+    const __m128 v = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(at), scale), half);
+    return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, zero), scale));
+  };
+  for (; i + 16 <= n; i += 16) {
+    const __m128i low = _mm_packs_epi32(four(in + i), four(in + i + 4));
+    const __m128i high = _mm_packs_epi32(four(in + i + 8), four(in + i + 12));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(low, high));
+  }
 #endif
-void BytesFromFloats(const float *__restrict in, uint8_t *__restrict out, size_t n) {
-  for (size_t i = 0; i < n; ++i) out[i] = ComponentToByte(in[i]);
+  for (; i < n; ++i) out[i] = ComponentToByte(in[i]);
 }
 
 VtStatus FloatColour(const VtColour *colour) {
