@@ -68,11 +68,18 @@ constexpr VtStatus kInterrupted = VO_COND_INTERRUPTED;
 constexpr std::array<uint32_t, kSlots> kSlotCodes = {VO_DRIVER_SLOTS(VO_DRIVER_CODE_ENTRY)};
 #undef VO_DRIVER_CODE_ENTRY
 
+// The code-to-slot table behind every by-code access: slot index by
+// code - 0x1a0001, -1 for a code without a slot.
+constexpr std::array<int8_t, kLastCode - kFirstCode + 1> kCodeSlot = [] {
+  std::array<int8_t, kLastCode - kFirstCode + 1> t{};
+  for (int8_t &e : t) e = -1;
+  for (size_t i = 0; i < kSlots; ++i) t[kSlotCodes[i] - kFirstCode] = static_cast<int8_t>(i);
+  return t;
+}();
+
 // Slot index of a code with a slot, else -1.
 constexpr int SlotOf(uint32_t code) {
-  for (size_t i = 0; i < kSlots; ++i)
-    if (kSlotCodes[i] == code) return static_cast<int>(i);
-  return -1;
+  return code >= kFirstCode && code <= kLastCode ? kCodeSlot[code - kFirstCode] : -1;
 }
 
 template <uint32_t Code>
