@@ -74,6 +74,14 @@ VtStatus KernelPoolsMake() {
   return status;
 }
 
+bool KernelPoolsExist() {
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr) return false;
+  const KernelMemory &m = k->memory;
+  return m.pools_made && m.small_pool && m.node_pool && m.random_pool && m.marshal_pool[0] &&
+         m.marshal_pool[1];
+}
+
 VtStatus KernelMemoryTidy() {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return 0;

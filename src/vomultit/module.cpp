@@ -13,7 +13,7 @@ namespace vo::multit {
 
 namespace {
 
-constexpr uint32_t kBuildTime = 904643061;
+constexpr uint32_t kBuildTime = 916158723;
 constexpr uint32_t kMessagePoolTag = 0x520001;
 
 // A block of a threaded pass's message channels.
