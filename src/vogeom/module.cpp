@@ -132,7 +132,7 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
 // offered, and only for reading.
 VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction == 0 && code == VO_CALLBACK_PROPERTY_DESCRIPTION && slot != nullptr) {
-    *slot = reinterpret_cast<VtProc>(&VoPropertyGetDescription);
+    *slot = reinterpret_cast<VtProc>(&exported::VoPropertyGetDescription);
     return 0;
   }
   if (direction == 0 && slot != nullptr) *slot = nullptr;

@@ -213,7 +213,7 @@ VtStatus MemoryControlGetNothing(uint32_t, VtTypedValue *) { return 0; }
 
 VtStatus MemoryCallback(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction == 0 && code == 0x110001 && slot != nullptr) {
-    *slot = reinterpret_cast<VtProc>(&VoCallBackNull);
+    *slot = reinterpret_cast<VtProc>(&exported::VoCallBackNull);
     return 0;
   }
   return VO_STATUS_BAD_ARGUMENT;

@@ -116,10 +116,10 @@ VtStatus VoSystemInitialise() {
   k->repeat_count = 1;
   g_kernel = k;
   // Default callbacks (memory callbacks are filled by the memory manager).
-  KernelSlotSet(k, VO_CALLBACK_ERROR_HANDLER, &VoErrorHandlerDefault);
-  KernelSlotSet(k, VO_CALLBACK_PROGRESS, &VoCallBackNull);
-  KernelSlotSet(k, VO_CALLBACK_HEAP_MERGE, &VoCallBackNull);
-  KernelSlotSet(k, VO_CALLBACK_HEAP_COMPACT, &VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_ERROR_HANDLER, &exported::VoErrorHandlerDefault);
+  KernelSlotSet(k, VO_CALLBACK_PROGRESS, &exported::VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_MERGE, &exported::VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_HEAP_COMPACT, &exported::VoCallBackNull);
   MemoryCallbacksDefault(k);
   JournalCallbacksDefault(k);
 

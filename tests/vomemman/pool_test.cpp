@@ -164,7 +164,7 @@ TEST_F(PoolTest, KernelPoolsAreMadeOnceAndAllGoAtShutdown) {
   ASSERT_NE(small, nullptr);
   EXPECT_EQ(*small, nullptr);
   // The memory module answers its one callback code.
-  EXPECT_EQ(VoCallBackGet(0x110001), reinterpret_cast<VtProc>(&VoCallBackNull));
+  EXPECT_EQ(VoCallBackGet(0x110001), reinterpret_cast<VtProc>(&exported::VoCallBackNull));
   EXPECT_EQ(VoCallBackSet(0x110001, nullptr), VO_STATUS_BAD_ARGUMENT);
   VtPool *left = VoPoolCreate(kTag, 8);  // left behind, with a sub-pool
   VoSubPoolCreate(left);

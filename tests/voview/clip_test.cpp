@@ -133,9 +133,9 @@ TEST_F(ClipTest, SubWindowClipsLeaveTheSourceBoundaryIntact) {
   const std::vector<void *> boundary = Nodes(Clipped(p, source));
   const uint32_t vertices = VerticesInUse(p);
   // The right quarter (x0 = 0.75, y = 4/3 here) twice, once with a side listed twice.
-  EXPECT_TRUE(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES) == reinterpret_cast<VtProc>(&VoPolygonClipSides) &&
+  EXPECT_TRUE(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES) == reinterpret_cast<VtProc>(&exported::VoPolygonClipSides) &&
               VoCallBackGet(VO_CALLBACK_VIEW_CLIP_DISCARD) ==
-                  reinterpret_cast<VtProc>(&VoPolygonClipDiscard));
+                  reinterpret_cast<VtProc>(&exported::VoPolygonClipDiscard));
   const uint32_t left[2] = {VO_CLIP_SIDE_LEFT, VO_CLIP_SIDE_LEFT};
   const float fractions[2] = {0.6f, 0.75f};
   VtPolygon *made = VoPolygonClipSides(p, source, left, fractions + 1, 1);
