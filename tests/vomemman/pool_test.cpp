@@ -69,6 +69,40 @@ VtPool *SubPoolWith(VtPool *parent, uint32_t chunks, uint32_t keep, std::vector<
   return sub;
 }
 
+TEST_F(PoolTest, TheArmedAllocationFailsWhateverAsksForIt) {
+  // The second request from now fails: a block, then a reallocation.
+  AllocationFailureArm(2);
+  void *block = VoAllocate(16);
+  ASSERT_NE(block, nullptr);
+  EXPECT_FALSE(AllocationFailureFired());
+  EXPECT_EQ(VoMemoryReallocate(block, 64), nullptr);  // the block stays the caller's
+  EXPECT_TRUE(AllocationFailureFired());
+  void *again = VoAllocate(16);  // only the armed one fails
+  EXPECT_NE(again, nullptr);
+  VoDeallocate(again);
+  VoDeallocate(block);
+  // A pool is made whole or not at all: its record, lock and heap.
+  int runs = 0;
+  EveryAllocationFails([&]() -> VtStatus {
+    ++runs;
+    VtPool *made = VoPoolCreate(kTag, 8);
+    return made == nullptr ? VO_STATUS_NO_MEMORY : VoPoolDispose(made);
+  });
+  EXPECT_GE(runs, 4);  // record, lock, heap, and the run that passes
+  // A made pool's first chunk.
+  VtPool *p = VoPoolCreate(kTag, 8);
+  ASSERT_NE(p, nullptr);
+  AllocationFailureArm(1);
+  EXPECT_EQ(VoPoolAllocate(p), nullptr);
+  EXPECT_TRUE(AllocationFailureFired());
+  AllocationFailureArm(0);  // disarmed
+  void *b = VoPoolAllocate(p);
+  EXPECT_NE(b, nullptr);
+  EXPECT_FALSE(AllocationFailureFired());
+  VoPoolFree(p, b);
+  EXPECT_EQ(VoPoolDispose(p), 0u);
+}
+
 TEST_F(PoolTest, MergeCompactsOnlyAboveTheThreshold) {
   VtPool *parent = VoPoolCreate(kTag, 8);
   std::vector<void *> kept;
