@@ -18,6 +18,9 @@ namespace {
 
 constexpr uint32_t kMaxModuleNumber = 0xFFFF;
 
+// The default progress callback: does nothing, with the callback's own type.
+VtStatus ProgressNothing(uint32_t, VtTypedValue *) { return 0; }
+
 VtTypedValue Ask(VtQueryFunction q, uint32_t query) {
   VtTypedValue answer{};
   q(query, &answer);
@@ -117,9 +120,7 @@ VtStatus VoSystemInitialise() {
   g_kernel = k;
   // Default callbacks (memory callbacks are filled by the memory manager).
   KernelSlotSet(k, VO_CALLBACK_ERROR_HANDLER, &exported::VoErrorHandlerDefault);
-  KernelSlotSet(k, VO_CALLBACK_PROGRESS, &exported::VoCallBackNull);
-  KernelSlotSet(k, VO_CALLBACK_HEAP_MERGE, &exported::VoCallBackNull);
-  KernelSlotSet(k, VO_CALLBACK_HEAP_COMPACT, &exported::VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_PROGRESS, &ProgressNothing);
   MemoryCallbacksDefault(k);
   JournalCallbacksDefault(k);
 

@@ -40,7 +40,6 @@ VtProc GeneralInterpolator(void *lib) {
 const AnswerRow kAnswers[] = {
     // kernel callback defaults
     {"VoErrorHandlerDefault", 0x10000, nullptr, true},
-    {"VoCallBackNull", 0x1000c},
     // memory
     {"VoCallBackNull", 0x110001},
     // geometry
