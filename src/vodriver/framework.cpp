@@ -480,15 +480,18 @@ VtStatus VoDriverEnable(VtDriverRecord *driver) {
     CallbacksAnnounce();
     return 0;
   }
-  VtStatus st = 0;
-  if (s->enabled_head == nullptr) {
-    // The null driver has no output to keep: it is not put on the list.
-    VtDriverRecord *previous = s->current;
-    if (previous != nullptr && previous != s->null_driver && (st = EnabledAppend(s, previous)) != 0) return st;
+  // The nodes are made first, so that running out of memory leaves the
+  // current driver as it was. The null driver has no output to keep: it is
+  // not put on the list.
+  const bool first = s->enabled_head == nullptr;
+  VtDriverRecord *previous = first && s->current != s->null_driver ? s->current : nullptr;
+  VtStatus st = previous != nullptr ? EnabledAppend(s, previous) : 0;
+  if (st == 0 && (st = EnabledAppend(s, driver)) != 0 && previous != nullptr) EnabledRemove(s, s->enabled_head);
+  if (st != 0) return st;
+  if (first) {
     s->multi_driver->open = 1;
     CurrentCopy(s, s->multi_driver);
   }
-  if ((st = EnabledAppend(s, driver)) != 0) return st;
   if (!Push(s, driver)) return kUnavailable;
   st |= Counted(s, driver, 0x1a0001, Slot<0x1a0001>(driver)());
   Pop(s);

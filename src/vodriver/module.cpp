@@ -4,14 +4,10 @@
 #include "vodriver/driver.h"
 #include "vosystem/module_entry.h"
 
-// The kernel's exported procedure that does nothing and answers 0: the
-// start, terminate and callbacks-changed answers.
-extern "C" VtStatus VoCallBackNull(void);
-
 namespace vo::driver {
 namespace {
 
-constexpr uint32_t kBuildTime = 916158299;
+constexpr uint32_t kBuildTime = 916159187;
 
 }  // namespace
 
@@ -21,7 +17,7 @@ VtStatus BuiltInAnswer(const BuiltInDriver &d, uint32_t query, VtTypedValue *ans
     case VO_QUERY_CONTROL_SET: *answer = TypedFunc(d.control_set); return 0;
     case VO_QUERY_CONTROL_GET: *answer = TypedFunc(d.control_get); return 0;
     case VO_QUERY_START:
-    case VO_QUERY_TERMINATE: *answer = TypedFunc(&::VoCallBackNull); return 0;
+    case VO_QUERY_TERMINATE: *answer = TypedFunc(&exported::VoCallBackNull); return 0;
     case VO_QUERY_REGISTRY_NAME: *answer = TypedString(d.name); return 0;
     case VO_QUERY_CALLBACK:
       *answer = d.lookup != nullptr ? TypedFunc(d.lookup) : VtTypedValue{};
@@ -45,7 +41,7 @@ VtStatus VoEntryDriver(uint32_t query, VtTypedValue *answer) {
       .control_get = &driver::ControlGet,
       .start = &driver::FrameworkStart,
       .terminate = &driver::FrameworkTerminate,
-      .callbacks_changed = &::VoCallBackNull,
+      .callbacks_changed = &exported::VoCallBackNull,
       .callback = &driver::CallbackProcedure,
   };
   return ModuleQueryAnswer(kDriver, query, answer);

@@ -4,22 +4,16 @@
 
 #include <cstring>
 
-#include <vo/vo_driver.h>
-
 #include "vomultit/multithread.h"
 #include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/module_entry.h"
 
-// The exported entry points the image callbacks answer.
-extern "C" VtImage *VoImageRead(const char *name);
-extern "C" VtStatus VoImageDestroy(VtImage *image);
-
 namespace vo::multit {
 
 namespace {
 
-constexpr uint32_t kBuildTime = 904643061;
+constexpr uint32_t kBuildTime = 916158723;
 constexpr uint32_t kMessagePoolTag = 0x520001;
 
 // A block of a threaded pass's message channels.
@@ -82,12 +76,12 @@ VtStatus Execute(uint32_t code) {
 
 VtProc CallbackProcedure(uint32_t code) {
   switch (code) {
-    case VO_CALLBACK_MT_LOCK_CREATE: return reinterpret_cast<VtProc>(&VoMultiThreadLockCreate);
-    case VO_CALLBACK_MT_RUN_ONCE: return reinterpret_cast<VtProc>(&VoMultiThreadRunOnce);
-    case VO_CALLBACK_MT_LOCK_DESTROY: return reinterpret_cast<VtProc>(&VoMultiThreadLockDestroy);
-    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&::VoImageRead);
-    case VO_CALLBACK_MT_IS_ACTIVE: return reinterpret_cast<VtProc>(&VoMultiThreadIsActive);
-    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&::VoImageDestroy);
+    case VO_CALLBACK_MT_LOCK_CREATE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockCreate);
+    case VO_CALLBACK_MT_RUN_ONCE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadRunOnce);
+    case VO_CALLBACK_MT_LOCK_DESTROY: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockDestroy);
+    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&exported::VoImageRead);
+    case VO_CALLBACK_MT_IS_ACTIVE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadIsActive);
+    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&exported::VoImageDestroy);
     default: return BandedOperation(code);
   }
 }

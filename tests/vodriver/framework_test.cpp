@@ -10,29 +10,6 @@
 namespace vo::test {
 namespace {
 
-TEST_F(DriverTest, TheModuleAnswersItsQueries) {
-  VtTypedValue a{};
-  VoEntryDriver(VO_QUERY_INTERFACE_LEVEL, &a);
-  EXPECT_EQ(a.value.i, 4);
-  VoEntryDriver(VO_QUERY_MODULE_NUMBER, &a);
-  EXPECT_EQ(a.value.u, 26u);
-  VoEntryDriver(VO_QUERY_REGISTRY_NAME, &a);
-  EXPECT_STREQ(a.value.s, "vodriver");
-  VoEntryDriver(VO_QUERY_VERSION, &a);
-  EXPECT_EQ(a.value.u, 0x04050000u);
-  VoEntryDriver(VO_QUERY_BUILD_KIND, &a);
-  EXPECT_EQ(a.type, static_cast<uint32_t>(VtString));
-  VoEntryDriver(VO_QUERY_BUILD_TIME, &a);
-  EXPECT_GT(a.value.u, 0u);
-  VoEntryDriver(VO_QUERY_OBSOLETE_FLAG, &a);
-  EXPECT_EQ(a.type, static_cast<uint32_t>(VtBoolean));
-  EXPECT_EQ(a.value.u, 0u);
-  // The built-in drivers pass the queries they do not answer to it.
-  VtTypedValue n{};
-  driver::EntryNullDriver(VO_QUERY_MODULE_NUMBER, &n);
-  EXPECT_EQ(n.value.u, 26u);
-}
-
 TEST_F(DriverTest, TheStackGrowsFromFiveToTenEntriesAtDepthFour) {
   ModeOne();
   DriverA::Give(VO_DRIVER_BEGIN_FRAME, &DriverA::Frame);
