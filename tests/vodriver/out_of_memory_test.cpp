@@ -44,6 +44,7 @@ TEST_F(DriverTest, DriversImagesAndBuffersSurviveEveryFailedAllocation) {
           VtSubRegion region{0, 9, 0, 9, 0, 0};
           const VtStatus begun = VoDriverSubRegionBegin(a, &region);
           st |= begun;
+          DriverA::width = 10;  // the collected rows come without a frame
           if (begun == 0) st |= VoDriverSubRegionEnd(a);
         }
         (void)VoDriverSet(State()->null_driver);
