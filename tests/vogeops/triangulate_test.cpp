@@ -306,12 +306,17 @@ TEST_F(TriangulationTest, ATriangleMeshIsFlaggedOnceAndThenRefused) {
 }
 
 TEST_F(TriangulationTest, ARingThatCrossesItselfIsFannedWithAWarning) {
-  // A bow tie: (0,0), (2,2), (2,0), (0,2) crosses itself at (1,1); no
-  // corner is an ear for long, the rest is fanned.
-  VtPrimitive *p = Flat({{0, 0}, {2, 2}, {2, 0}, {0, 2}, {-1, 1}});
+  // A figure of eight: a small counter-clockwise lobe P0 (-1,-1), P1 (1,-1)
+  // below, a large clockwise one P2 (-4,4), P3 (0,6), P4 (4,4) above. The
+  // ear at P1 (P0, P1, P2) is cut; then every corner left turns clockwise
+  // (P0: (P4-P0) x ... = -40, P2: -26, P3: -16, P4: -30) and the rest is
+  // fanned from P0.
+  VtPrimitive *p = Flat({{-1, -1}, {1, -1}, {-4, 4}, {0, 6}, {4, 4}});
+  ASSERT_NE(p, nullptr);
+  const auto v = MeshBuild::Boundary(p, Polygons(p)[0]);
   ASSERT_EQ(VoPrimitiveTriangulate(p), 0u);
-  EXPECT_GE(Faces(p).size(), 1u);
-  for (const auto &f : Faces(p)) EXPECT_EQ(f.size(), 3u);
+  EXPECT_EQ(CountPosted(2180), 1);
+  EXPECT_EQ(Faces(p), (std::vector<std::vector<void *>>{{v[0], v[1], v[2]}, {v[0], v[2], v[3]}, {v[0], v[3], v[4]}}));
 }
 
 }  // namespace
