@@ -12,9 +12,11 @@
 // where valid also asks that no node lies strictly inside its circumcircle;
 // when no ear passes that, the best ear passing the containment test is
 // cut. Many points (classic mode): the first ear passing the containment
-// test with a shape above 1e-5 is cut; the nodes an ear may hold are found
-// through a grid of cells over the ring's box, kept current as nodes go,
-// so the test decides exactly as testing every node would.
+// test with a shape above 1e-5 is cut. Beyond 150 points the search for a
+// better ear stops 151 steps after a valid one is found. The nodes an ear
+// may hold are found through a grid of cells over the ring's box, kept
+// current as nodes go, so the test decides exactly as testing every node
+// would.
 //
 // Quality (inscribed over circumscribed radius) only ranks ears; its three
 // sides are summed in ascending order so that congruent ears tie exactly,
@@ -35,12 +37,13 @@ using pred::Point2;
 
 constexpr double kSameTolerance = 1e-10;
 constexpr double kGoodShape = 1e-5;
-constexpr uint32_t kLimitedAbove = 150;  // circle mode: the search stops 151 steps after a valid ear
+constexpr uint32_t kLimitedAbove = 150;  // beyond it the search stops 151 steps after a valid ear
 constexpr uint32_t kLimitedSteps = 151;
 constexpr uint32_t kNoCell = UINT32_MAX;
+constexpr double kMargin = 0.05;  // of a cell, around a triangle's span in a row
 constexpr uint32_t kDegenerate = 1;  // corner flag beside kEarValidated
 
-inline Point2 At(const EarNode *n) { return {n->point->x, n->point->y}; }
+inline Point2 At(const EarNode *n) { return {n->x, n->y}; }
 
 inline bool Close(double p, double q) {
   return std::fabs(p - q) < (std::fabs(p) + std::fabs(q) + 1) * kSameTolerance;
@@ -83,19 +86,27 @@ bool EntersAt(const EarNode *v, Point2 c, Point2 x, Point2 y) {
   return false;
 }
 
-// True when node v keeps the counter-clockwise triangle a, b, k from being
+enum class Hold {
+  kNo,
+  kByPoint,   // the node's point lies in the triangle: so while the node stays
+  kByCorner,  // an edge of the node enters at a corner: may change as its neighbours go
+};
+
+// Whether node v keeps the counter-clockwise triangle a, b, k from being
 // an ear.
-bool Holds(const EarNode *v, Point2 a, Point2 b, Point2 k) {
+Hold Holds(const EarNode *v, Point2 a, Point2 b, Point2 k) {
   const Point2 p = At(v);
   switch (pred::PointInTriangle(p, a, b, k)) {
-    case pred::Containment::kOutside: return false;
-    case pred::Containment::kInside: return true;
+    case pred::Containment::kOutside: return Hold::kNo;
+    case pred::Containment::kInside: return Hold::kByPoint;
     case pred::Containment::kBoundary: break;
   }
-  if (Equal(p, a)) return EntersAt(v, a, b, k);
-  if (Equal(p, b)) return EntersAt(v, b, k, a);
-  if (Equal(p, k)) return EntersAt(v, k, a, b);
-  return true;  // on a side: the diagonal a-k counts as inside
+  const bool enters = Equal(p, a)   ? EntersAt(v, a, b, k)
+                      : Equal(p, b) ? EntersAt(v, b, k, a)
+                      : Equal(p, k) ? EntersAt(v, k, a, b)
+                                    : true;  // on a side: the diagonal a-k counts as inside
+  if (!enters) return Hold::kNo;
+  return Equal(p, a) || Equal(p, b) || Equal(p, k) ? Hold::kByCorner : Hold::kByPoint;
 }
 
 enum class EarTest { kValid, kCircleOnly, kRejected };
@@ -116,7 +127,8 @@ class Cutter {
  private:
   bool NodesMake(const TriContour *contour);
   void NodesFree();
-  bool GridMake();
+  bool GridMake(uint32_t members);
+  bool TwinsMark();
   uint32_t CellOf(Point2 p, uint32_t *column, uint32_t *row) const;
   void GridInsert(EarNode *n);
   void GridRemove(EarNode *n);
@@ -125,6 +137,7 @@ class Cutter {
   void CleanUp(EarNode **e);
   EarTest Test(EarNode *b) const;
   bool ClassicHolds(EarNode *b) const;
+  EarNode *cut_ = nullptr;  // nodes off the ring, through cell_next
   Choice Choose(EarNode *start);
   VtStatus Emit(EarNode *b) { return sink_.emit(sink_.context, At3(b->prev), At3(b), At3(b->next)); }
   static VtVertex *At3(const EarNode *n) { return n->point->vertex; }
@@ -136,6 +149,7 @@ class Cutter {
   EarNode *first_ = nullptr;
   uint32_t n_ = 0;
   bool classic_ = false;
+  bool grid_ready_ = false;
   // The grid (classic mode): cells of columns x rows over the box.
   WorkArray<EarNode *> cells_;
   uint32_t columns_ = 0, rows_ = 0;
@@ -148,6 +162,8 @@ bool Cutter::NodesMake(const TriContour *contour) {
     auto *n = static_cast<EarNode *>(VoPoolAllocate(pools_->node_pool));
     if (n == nullptr) return false;
     *n = EarNode{};
+    n->x = p->x;
+    n->y = p->y;
     n->point = p;
     n->cell = kNoCell;
     if (last == nullptr) {
@@ -170,6 +186,11 @@ void Cutter::NodesFree() {
     n = next;
   }
   first_ = nullptr;
+  while (cut_ != nullptr) {
+    EarNode *next = cut_->cell_next;
+    VoPoolFree(pools_->node_pool, cut_);
+    cut_ = next;
+  }
 }
 
 uint32_t Cutter::CellOf(Point2 p, uint32_t *column, uint32_t *row) const {
@@ -185,7 +206,7 @@ uint32_t Cutter::CellOf(Point2 p, uint32_t *column, uint32_t *row) const {
   return *row * columns_ + *column;
 }
 
-bool Cutter::GridMake() {
+bool Cutter::GridMake(uint32_t members) {
   double x1 = -HUGE_VAL, y1 = -HUGE_VAL;
   x0_ = y0_ = HUGE_VAL;
   EarNode *n = first_;
@@ -198,11 +219,11 @@ bool Cutter::GridMake() {
     y1 = std::max(y1, p.y);
   }
   const double w = x1 - x0_, h = y1 - y0_;
-  // About one node a cell, the cells as square as the box allows.
-  const double side = (w > 0 && h > 0) ? std::sqrt(w * h / n_) : 0;
+  // About one member a cell, the cells as square as the box allows.
+  const double side = (w > 0 && h > 0 && members > 0) ? std::sqrt(w * h / members) : 0;
   auto count = [&](double extent) {
     const double c = side > 0 ? std::ceil(extent / side) : 1;
-    return static_cast<uint32_t>(std::clamp(c, 1.0, static_cast<double>(n_)));
+    return static_cast<uint32_t>(std::clamp(c, 1.0, static_cast<double>(std::max(members, 1u))));
   };
   columns_ = count(w);
   rows_ = count(h);
@@ -211,8 +232,25 @@ bool Cutter::GridMake() {
   const size_t cells = static_cast<size_t>(columns_) * rows_;
   if (!cells_.Allocate(cells)) return false;
   std::fill(cells_.data(), cells_.data() + cells, nullptr);
+  grid_ready_ = true;
   n = first_;
-  for (uint32_t i = 0; i < n_; ++i, n = n->next) GridInsert(n);
+  for (uint32_t i = 0; i < n_; ++i, n = n->next)
+    if (n->turn <= 0 || (n->flags & kEarTwin) != 0) GridInsert(n);
+  return true;
+}
+
+// Marks the nodes that share their point exactly with another node (the
+// ends of a bridge to a hole): like reflex corners they may hold an ear,
+// whatever their own turn.
+bool Cutter::TwinsMark() {
+  WorkArray<EarNode *> sorted;
+  if (!sorted.Allocate(n_)) return false;
+  EarNode *n = first_;
+  for (uint32_t i = 0; i < n_; ++i, n = n->next) sorted[i] = n;
+  std::sort(sorted.data(), sorted.data() + n_,
+            [](const EarNode *a, const EarNode *b) { return a->x < b->x || (a->x == b->x && a->y < b->y); });
+  for (uint32_t i = 1; i < n_; ++i)
+    if (Equal(At(sorted[i]), At(sorted[i - 1]))) sorted[i]->flags = sorted[i - 1]->flags = kEarTwin;
   return true;
 }
 
@@ -237,8 +275,9 @@ void Cutter::GridRemove(EarNode *n) {
 
 void Cutter::Corner(EarNode *b) {
   const Point2 a = At(b->prev), p = At(b), k = At(b->next);
-  b->flags = 0;
+  b->flags &= kEarTwin;
   b->quality = 0;
+  b->blocker = nullptr;
   const int o = pred::Orient2D(a, p, k);
   if (o > 0) {
     b->turn = 1;
@@ -251,8 +290,12 @@ void Cutter::Corner(EarNode *b) {
     // Flat (between its neighbours) or a spike, removed without a triangle;
     // a corner of points that are not finite is neither.
     b->turn = finite && pred::PointOnSegment(p, a, k) ? 0 : -1;
-    b->flags = finite ? kDegenerate : 0;
+    if (finite) b->flags |= kDegenerate;
   }
+  // The grid holds every node that may lie in an ear: reflex corners and
+  // twins. A convex corner never turns reflex on a simple ring; on any
+  // other it joins the grid when it does.
+  if (grid_ready_ && b->cell == kNoCell && (b->turn <= 0 || (b->flags & kEarTwin) != 0)) GridInsert(b);
 }
 
 
@@ -262,7 +305,10 @@ void Cutter::Remove(EarNode *b) {
   b->next->prev = b->prev;
   if (first_ == b) first_ = b->next;
   EarNode *a = b->prev, *k = b->next;
-  VoPoolFree(pools_->node_pool, b);
+  // Kept until the cut ends: corners that it held name it as their blocker.
+  b->flags |= kEarCut;
+  b->cell_next = cut_;
+  cut_ = b;
   --n_;
   Corner(a);
   Corner(k);
@@ -286,17 +332,61 @@ void Cutter::CleanUp(EarNode **e) {
   }
 }
 
+// The x extent of the triangle within the band ylo <= y <= yhi (empty:
+// low > high).
+void BandSpan(const Point2 (&t)[3], double ylo, double yhi, double *low, double *high) {
+  *low = HUGE_VAL;
+  *high = -HUGE_VAL;
+  auto extend = [&](double x) {
+    *low = std::min(*low, x);
+    *high = std::max(*high, x);
+  };
+  for (int i = 0; i < 3; ++i) {
+    const Point2 p = t[i], q = t[(i + 1) % 3];
+    if (p.y >= ylo && p.y <= yhi) extend(p.x);
+    if (p.y == q.y) continue;
+    for (double y : {ylo, yhi})
+      if ((p.y - y) * (q.y - y) <= 0) extend(p.x + (y - p.y) * (q.x - p.x) / (q.y - p.y));
+  }
+}
+
+// Tests the nodes of the cells the triangle crosses, row by row. Each row's
+// span is widened by a twentieth of a cell on every side: positions are
+// floats, so a cell is wider than 2^-41 of the coordinates it holds and the
+// margin far beyond the rounding of the span (some 2^-50 of them): no node
+// inside the triangle is passed over.
 bool Cutter::ClassicHolds(EarNode *b) const {
-  const Point2 a = At(b->prev), p = At(b), k = At(b->next);
-  const Point2 low{std::min({a.x, p.x, k.x}), std::min({a.y, p.y, k.y})};
-  const Point2 high{std::max({a.x, p.x, k.x}), std::max({a.y, p.y, k.y})};
+  if (b->blocker != nullptr && (b->blocker->flags & kEarCut) == 0) return true;
+  b->blocker = nullptr;
+  const Point2 t[3] = {At(b->prev), At(b), At(b->next)};
+  const Point2 low{std::min({t[0].x, t[1].x, t[2].x}), std::min({t[0].y, t[1].y, t[2].y})};
+  const Point2 high{std::max({t[0].x, t[1].x, t[2].x}), std::max({t[0].y, t[1].y, t[2].y})};
   uint32_t c0, r0, c1, r1;
   CellOf(low, &c0, &r0);
   CellOf(high, &c1, &r1);
-  for (uint32_t r = r0; r <= r1; ++r)
-    for (uint32_t c = c0; c <= c1; ++c)
-      for (const EarNode *v = cells_[r * columns_ + c]; v != nullptr; v = v->cell_next)
-        if (v != b && v != b->prev && v != b->next && Holds(v, a, p, k)) return true;
+  for (uint32_t r = r0; r <= r1; ++r) {
+    uint32_t from = c0, to = c1;
+    if (y_scale_ > 0 && x_scale_ > 0 && c1 > c0 + 2) {
+      double x_low, x_high;
+      BandSpan(t, y0_ + (r - kMargin) / y_scale_, y0_ + (r + 1 + kMargin) / y_scale_, &x_low, &x_high);
+      if (x_low > x_high) continue;
+      uint32_t row;
+      CellOf({x_low - kMargin / x_scale_, low.y}, &from, &row);
+      CellOf({x_high + kMargin / x_scale_, low.y}, &to, &row);
+      from = std::max(c0, from);
+      to = std::min(c1, to);
+    }
+    for (uint32_t c = from; c <= to; ++c)
+      for (EarNode *v = cells_[r * columns_ + c]; v != nullptr; v = v->cell_next) {
+        const Point2 p = At(v);
+        if (p.x < low.x || p.x > high.x || p.y < low.y || p.y > high.y || v == b || v == b->prev || v == b->next)
+          continue;
+        const Hold h = Holds(v, t[0], t[1], t[2]);
+        if (h == Hold::kNo) continue;
+        if (h == Hold::kByPoint) b->blocker = v;
+        return true;
+      }
+  }
   return false;
 }
 
@@ -304,7 +394,7 @@ EarTest Cutter::Test(EarNode *b) const {
   const Point2 a = At(b->prev), p = At(b), k = At(b->next);
   bool circle = false;
   for (const EarNode *v = b->next->next; v != b->prev; v = v->next) {
-    if (Holds(v, a, p, k)) return EarTest::kRejected;
+    if (Holds(v, a, p, k) != Hold::kNo) return EarTest::kRejected;
     circle = circle || pred::InCircle(a, p, k, At(v)) > 0;
   }
   return circle ? EarTest::kCircleOnly : EarTest::kValid;
@@ -312,14 +402,18 @@ EarTest Cutter::Test(EarNode *b) const {
 
 Choice Cutter::Choose(EarNode *start) {
   EarNode *valid = nullptr, *rejected = nullptr, *degenerate = nullptr;
-  const bool limited = !classic_ && n_ > kLimitedAbove;
+  const bool limited = n_ > kLimitedAbove;
   uint32_t after_valid = 0;
   EarNode *b = start;
   do {
     if (b->turn <= 0) {
       if ((b->flags & kDegenerate) != 0) degenerate = b;
     } else if (classic_) {
-      if ((b->flags & kEarValidated) != 0 || !ClassicHolds(b)) {
+      // While scanning, the best valid ear held is not of good shape: an
+      // ear no better than it can neither be returned nor replace it, and
+      // is not tested.
+      if (valid != nullptr && b->quality <= valid->quality) {
+      } else if ((b->flags & kEarValidated) != 0 || !ClassicHolds(b)) {
         b->flags |= kEarValidated;
         if (b->quality > kGoodShape) return {b, true};
         if (valid == nullptr || b->quality > valid->quality) valid = b;
@@ -353,9 +447,14 @@ VtStatus Cutter::Run(const TriContour *contour) {
   if (!NodesMake(contour)) return VO_STATUS_ERROR_NO_MEMORY;
   if (n_ < 3) return 0;
   classic_ = options_.classic_above != 0 && n_ > options_.classic_above;
-  if (classic_ && !GridMake()) return VO_STATUS_ERROR_NO_MEMORY;
+  if (classic_ && !TwinsMark()) return VO_STATUS_ERROR_NO_MEMORY;
   EarNode *n = first_;
-  for (uint32_t i = 0; i < n_; ++i, n = n->next) Corner(n);
+  uint32_t members = 0;
+  for (uint32_t i = 0; i < n_; ++i, n = n->next) {
+    Corner(n);
+    members += n->turn <= 0 || (n->flags & kEarTwin) != 0;
+  }
+  if (classic_ && !GridMake(members)) return VO_STATUS_ERROR_NO_MEMORY;
   // The ear of a node is the corner after it: start at the first node's.
   EarNode *e = first_;
   while (n_ > 3) {

@@ -58,15 +58,19 @@ struct TriContour {
 // corner at itself: the ear at a node is the triangle (prev, node, next),
 // whose removal deletes the node.
 struct EarNode {
+  double x, y;     // its point's, kept here for the grid's scans
   double quality;  // inscribed over circumscribed radius (1 equilateral); 0 when not convex
   EarNode *next, *prev;
   TriPoint *point;
-  EarNode *cell_next, *cell_prev;  // the grid cell's chain
+  EarNode *cell_next, *cell_prev;  // the grid cell's chain; cut nodes: the cut list
+  EarNode *blocker;                // a node inside the triangle of this corner, while both stay
   uint32_t cell;
   int32_t turn;    // +1 convex, 0 flat (between its neighbours), -1 reflex or spike
   uint32_t flags;  // kEarValidated
 };
 constexpr uint32_t kEarValidated = 8;
+constexpr uint32_t kEarCut = 16;   // off the ring, kept until the cut ends
+constexpr uint32_t kEarTwin = 32;  // at the very point of another node
 
 struct GeopsPools {
   VtPool *point_pool;    // 0x160001 (the master's)
