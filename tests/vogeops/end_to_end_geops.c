@@ -10,21 +10,7 @@
 
 #include <vo/vo_api.h>
 
-typedef struct Text {
-  char *at;
-  size_t left;
-} Text;
-
-static void Put(Text *t, const char *format, ...) {
-  va_list args;
-  int n;
-  va_start(args, format);
-  n = vsnprintf(t->at, t->left, format, args);
-  va_end(args);
-  if (n < 0 || (size_t)n >= t->left) n = t->left > 0 ? (int)t->left - 1 : 0;
-  t->at += n;
-  t->left -= (size_t)n;
-}
+#include "support/end_to_end.h"
 
 static VtPrimitive *MeshOf(uint32_t faces, const int32_t *contours, const int32_t *counts,
                            const int32_t *indices, const float (*xyz)[3]) {
