@@ -408,21 +408,22 @@ Choice Cutter::Choose(EarNode *start) {
   do {
     if (b->turn <= 0) {
       if ((b->flags & kDegenerate) != 0) degenerate = b;
+    } else if (valid != nullptr && b->quality <= valid->quality) {
+      // An ear no better than the valid one held can neither replace it nor
+      // (in classic mode, where that one is not of good shape) be returned
+      // at once, and no rejected ear is recorded while one is held: it is
+      // not tested.
     } else if (classic_) {
-      // While scanning, the best valid ear held is not of good shape: an
-      // ear no better than it can neither be returned nor replace it, and
-      // is not tested.
-      if (valid != nullptr && b->quality <= valid->quality) {
-      } else if ((b->flags & kEarValidated) != 0 || !ClassicHolds(b)) {
+      if ((b->flags & kEarValidated) != 0 || !ClassicHolds(b)) {
         b->flags |= kEarValidated;
         if (b->quality > kGoodShape) return {b, true};
-        if (valid == nullptr || b->quality > valid->quality) valid = b;
+        valid = b;
       }
     } else {
       const EarTest t = (b->flags & kEarValidated) != 0 ? EarTest::kValid : Test(b);
       if (t == EarTest::kValid) {
         b->flags |= kEarValidated;
-        if (valid == nullptr || b->quality > valid->quality) valid = b;
+        valid = b;
       } else if (t == EarTest::kCircleOnly && valid == nullptr &&
                  (rejected == nullptr || b->quality > rejected->quality)) {
         rejected = b;

@@ -241,8 +241,11 @@ VtStatus PrimitiveTriangulate(VtPrimitive *p, GeopsPools *pools, uint32_t classi
       first = from;
     last = to;
   };
-  bool all_cut = true;
+  // Without boundaries or positions nothing is cut, and nothing is known
+  // to be a triangle unless there is no polygon at all.
+  bool all_cut = RingFirst(p, VO_ELEMENT_POLYGON) == nullptr;
   if (cut.vrefs >= 0 && cut.world >= 0) {
+    all_cut = true;
     ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *element) {
       auto *polygon = static_cast<VtPolygon *>(element);
       const VtStatus before = status;
