@@ -146,11 +146,15 @@ void CopiesLink(Doubling *d) {
 
 }  // namespace
 
-VtStatus DuplicateTwoSided(VtPrimitive *p) {
+VtStatus DuplicateTwoSided(VtPrimitive *p, bool *doubled) {
+  *doubled = false;
   if (!PrimitiveLive(p) || p->contents == nullptr) return 0;
   const uint32_t type = PrimitiveType(p);
   if (type < VO_PRIMITIVE_POLYGON || type > VO_PRIMITIVE_MESH_SHARED) return 0;
-  if (RingFirst(p, VO_ELEMENT_VERTEX) == nullptr || RingFirst(p, VO_ELEMENT_POLYGON) == nullptr) return 0;
+  if (RingFirst(p, VO_ELEMENT_VERTEX) == nullptr || RingFirst(p, VO_ELEMENT_POLYGON) == nullptr) {
+    *doubled = true;  // nothing to double
+    return 0;
+  }
   const uint32_t codes[] = {VO_POLY_NEXT, VO_VERT_NEXT};
   VtContents *wider = VoContentsUnion(p->contents, 2, codes);
   bool sound = wider != nullptr;
@@ -167,8 +171,10 @@ VtStatus DuplicateTwoSided(VtPrimitive *p) {
     Post(VO_STATUS_NO_MEMORY, kMessageNoMemory, VO_MODULE_GEOMETRY_OPERATORS);
     return VO_STATUS_NO_MEMORY;
   }
+  *doubled = true;
   if ((p->flags & VO_PRIMITIVE_TYPE_MASK) < VO_PRIMITIVE_MESH)
     p->flags = (p->flags & ~VO_PRIMITIVE_TYPE_MASK) | VO_PRIMITIVE_MESH;
+  // Edges that cannot be built again are reported; the doubling stands.
   VtStatus s = 0;
   if (RingFirst(p, VO_ELEMENT_EDGE) != nullptr) {
     s |= ElementRingDestroy(p, VO_ELEMENT_EDGE);
@@ -188,9 +194,9 @@ VtStatus DuplicateScene() {
     if (!PrimitiveLive(p) || (p->flags & VO_PRIMITIVE_TWO_SIDED) == 0) return;
     const uint32_t type = PrimitiveType(p);
     if (type < VO_PRIMITIVE_POLYGON || type > VO_PRIMITIVE_MESH_SHARED) return;
-    const VtStatus s = DuplicateTwoSided(p);
-    if (s == 0) p->flags &= ~VO_PRIMITIVE_TWO_SIDED;
-    status |= s;
+    bool doubled = false;
+    status |= DuplicateTwoSided(p, &doubled);
+    if (doubled) p->flags &= ~VO_PRIMITIVE_TWO_SIDED;
   });
   return status;
 }

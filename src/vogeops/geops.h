@@ -167,8 +167,9 @@ VtStatus MeshPropertyStart();
 
 // Execute 0x160003.
 VtStatus DuplicateScene();
-// Duplicates one primitive's polygons with reversed copies (types 1-4).
-VtStatus DuplicateTwoSided(VtPrimitive *p);
+// Duplicates one primitive's polygons with reversed copies (types 1-4);
+// *doubled tells whether the primitive is now one-sided.
+VtStatus DuplicateTwoSided(VtPrimitive *p, bool *doubled);
 
 // ---- intersection_hooks.cpp -------------------------------------------------
 

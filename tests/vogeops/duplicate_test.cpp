@@ -64,33 +64,38 @@ TEST_F(DuplicateTest, ATwoSidedTriangleGainsItsReversedCopy) {
   EXPECT_EQ(Faces(one_sided), untouched);
 }
 
-TEST_F(DuplicateTest, RunningOutOfBlocksLeavesThePrimitiveAndItsFlagAsTheyWere) {
-  // A two-sided square: 4 vertices and 1 polygon to copy, 4 reference
-  // nodes, a table entry or two. Every budget short of that fails cleanly.
-  for (int allowed = 0;; ++allowed) {
-    VtPrimitive *p = Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
-    ASSERT_EQ(VoPrimitiveSetSidedness(p, 1), 0u);
-    const auto faces = Faces(p);
-    Scene({p});
-    VtStatus s;
-    {
-      BlocksRunOut limit(allowed);
-      s = Duplicate();
-    }
-    if (s == 0) {
-      EXPECT_EQ(Faces(p).size(), 2u);
-      EXPECT_EQ(VoPrimitiveGetSidedness(p), 0u);
-      EXPECT_GT(allowed, 4);
-      break;
-    }
-    EXPECT_EQ(s, VO_STATUS_NO_MEMORY) << allowed;
-    EXPECT_EQ(Faces(p), faces) << allowed;
-    EXPECT_EQ(Vertices(p).size(), 4u) << allowed;
-    EXPECT_EQ(VoPrimitiveGetSidedness(p), 1u) << allowed;
-    EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
-    ASSERT_LT(allowed, 100);
-  }
-  EXPECT_GE(CountPosted(102), 5);
+TEST_F(DuplicateTest, RunningOutOfMemoryLeavesThePrimitiveAndItsFlagAsTheyWere) {
+  // A two-sided square with edges: a failure while copying leaves its one
+  // polygon, four vertices and the two-sided flag; one while building the
+  // edges again leaves it doubled and one-sided, without edges.
+  std::vector<std::vector<void *>> faces;
+  EveryAllocationFailsOn(
+      [&] {
+        VtPrimitive *p = Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2, 3}});
+        const uint32_t edges = VO_PRIM_EDGES;
+        EXPECT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 1, &edges)), 0u);
+        EXPECT_EQ(VoPrimitiveSetSidedness(p, 1), 0u);
+        Scene({p});
+        faces = Faces(p);
+        return p;
+      },
+      [](VtPrimitive *) { return Duplicate(); },
+      [&](VtPrimitive *p, uint64_t n) {
+        if (VoPrimitiveGetSidedness(p) == 0) {
+          EXPECT_EQ(Faces(p).size(), 2u) << n;
+          EXPECT_TRUE(Edges(p).empty()) << n;
+          return;
+        }
+        EXPECT_EQ(Faces(p), faces) << n;
+        EXPECT_EQ(Vertices(p).size(), 4u) << n;
+      },
+      [](VtPrimitive *p) {
+        EXPECT_EQ(Faces(p).size(), 2u);
+        EXPECT_EQ(Vertices(p).size(), 8u);
+        EXPECT_EQ(Edges(p).size(), 8u);
+        EXPECT_EQ(VoPrimitiveGetSidedness(p), 0u);
+      });
+  EXPECT_GE(CountPosted(102), 1);
 }
 
 }  // namespace

@@ -62,6 +62,32 @@ class GeopsTest : public PolygonModuleTest {
     for (void *v : MeshBuild::Boundary(p, Polygons(p)[0])) ring.push_back(XY(p, v));
     return ring;
   }
+  // Makes a fresh primitive and runs the operation on it with its n-th
+  // allocation failing (the kernel's hook counts blocks, reallocations,
+  // chunks and heaps alike), for n = 1, 2, ... until a run meets no
+  // failure. A run that met one must answer a non-zero status; failed(p, n)
+  // and passed(p) check the primitive, which is destroyed after each run.
+  template <class Make, class Run, class Failed, class Passed>
+  static void EveryAllocationFailsOn(Make make, Run run, Failed failed, Passed passed) {
+    for (uint64_t n = 1; n < 100000; ++n) {
+      VtPrimitive *p = make();
+      ASSERT_NE(p, nullptr);
+      AllocationFailureArm(n);
+      const VtStatus s = run(p);
+      const bool fired = AllocationFailureFired();
+      AllocationFailureArm(0);
+      if (!fired) {
+        EXPECT_EQ(s, 0u);
+        passed(p);
+      } else {
+        EXPECT_NE(s, 0u) << "allocation " << n << " failed, yet the operation answered success";
+        failed(p, n);
+      }
+      EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
+      if (!fired || ::testing::Test::HasFatalFailure()) return;
+    }
+    ADD_FAILURE() << "the operation still allocated after 100000 runs";
+  }
   static uint32_t Count(VtPrimitive *p, uint32_t code) {
     const uint32_t *n = PropertyAt<uint32_t>(p, nullptr, code);
     return n ? *n : 0xFFFFFFFFu;
