@@ -136,6 +136,8 @@ class Cutter {
   void Remove(EarNode *b);
   void CleanUp(EarNode **e);
   EarTest Test(EarNode *b) const;
+  bool Blocks(const EarNode *b, const EarNode *v) const;
+  bool DiagonalClear(const EarNode *n, const EarNode *v) const;
   bool ClassicHolds(EarNode *b) const;
   EarNode *cut_ = nullptr;  // nodes off the ring, through cell_next
   Choice Choose(EarNode *start);
@@ -150,6 +152,7 @@ class Cutter {
   uint32_t n_ = 0;
   bool classic_ = false;
   bool grid_ready_ = false;
+  uint32_t reflex_ = 0;  // nodes whose turn is not convex
   // The grid (classic mode): cells of columns x rows over the box.
   WorkArray<EarNode *> cells_;
   uint32_t columns_ = 0, rows_ = 0;
@@ -166,6 +169,7 @@ bool Cutter::NodesMake(const TriContour *contour) {
     n->y = p->y;
     n->point = p;
     n->cell = kNoCell;
+    n->turn = 1;  // counted when its corner is first computed
     if (last == nullptr) {
       first_ = n->next = n->prev = n;
     } else {
@@ -275,6 +279,7 @@ void Cutter::GridRemove(EarNode *n) {
 
 void Cutter::Corner(EarNode *b) {
   const Point2 a = At(b->prev), p = At(b), k = At(b->next);
+  reflex_ -= b->turn <= 0;
   b->flags &= kEarTwin;
   b->quality = 0;
   b->blocker = nullptr;
@@ -292,6 +297,7 @@ void Cutter::Corner(EarNode *b) {
     b->turn = finite && pred::PointOnSegment(p, a, k) ? 0 : -1;
     if (finite) b->flags |= kDegenerate;
   }
+  reflex_ += b->turn <= 0;
   // The grid holds every node that may lie in an ear: reflex corners and
   // twins. A convex corner never turns reflex on a simple ring; on any
   // other it joins the grid when it does.
@@ -300,6 +306,7 @@ void Cutter::Corner(EarNode *b) {
 
 
 void Cutter::Remove(EarNode *b) {
+  reflex_ -= b->turn <= 0;
   GridRemove(b);
   b->prev->next = b->next;
   b->next->prev = b->prev;
@@ -395,9 +402,67 @@ EarTest Cutter::Test(EarNode *b) const {
   bool circle = false;
   for (const EarNode *v = b->next->next; v != b->prev; v = v->next) {
     if (Holds(v, a, p, k) != Hold::kNo) return EarTest::kRejected;
-    circle = circle || pred::InCircle(a, p, k, At(v)) > 0;
+    circle = circle || pred::InCircle(a, p, k, At(v)) > 0 || (reflex_ != 0 && Blocks(b, v));
   }
   return circle ? EarTest::kCircleOnly : EarTest::kValid;
+}
+
+// The turn of x, y, z; 0 when x and y are the same place.
+int Turn(Point2 x, Point2 y, Point2 z) { return Equal(x, y) ? 0 : pred::Orient2D(x, y, z); }
+
+// True when the segment from n into v runs inside the corner at n.
+bool InCone(const EarNode *n, Point2 v) {
+  const Point2 c = At(n), before = At(n->prev), after = At(n->next);
+  if (pred::Orient2D(before, c, after) >= 0)  // convex or flat
+    return pred::Orient2D(c, v, before) > 0 && pred::Orient2D(v, c, after) > 0;
+  return !(pred::Orient2D(c, v, after) >= 0 && pred::Orient2D(v, c, before) >= 0);
+}
+
+// True when the segment between two nodes is a diagonal of the ring: it
+// leaves each inside its corner and meets no edge but at their own ends.
+bool Cutter::DiagonalClear(const EarNode *n, const EarNode *v) const {
+  const Point2 p = At(n), q = At(v);
+  if (!InCone(n, q) || !InCone(v, p)) return false;
+  const EarNode *w = n;
+  do {
+    const EarNode *x = w->next;
+    if (w != n && w != v && x != n && x != v) {
+      const Point2 a = At(w), b = At(x);
+      const bool at_ends = Equal(a, p) || Equal(a, q) || Equal(b, p) || Equal(b, q);
+      if (pred::ClassifySegments(p, q, a, b) != pred::SegmentsMeet::kApart && !at_ends) return false;
+    }
+    w = x;
+  } while (w != n);
+  return true;
+}
+
+// Whether v, outside the circle of the ear at b, still keeps it from being
+// cut in circle mode: v lies beyond the ear's diagonal where it can see
+// the ear's corners.
+bool Cutter::Blocks(const EarNode *b, const EarNode *v) const {
+  const EarNode *e = b->prev, *kn = b->next;
+  const Point2 a = At(e), p = At(b), k = At(kn), q = At(v);
+  auto wedge = [&](Point2 x) { return Turn(p, a, x) == -1 && Turn(p, k, x) == 1; };
+  auto count = [&] {
+    return static_cast<int>(v == e->prev || DiagonalClear(e, v)) + static_cast<int>(v == kn->next || DiagonalClear(kn, v));
+  };
+  int seen;
+  if (Turn(k, a, q) != 1) {
+    if (!wedge(q)) return false;
+    seen = count();
+  } else {
+    const int side = Turn(p, a, q);
+    if (side == -1) {
+      if (Turn(p, k, q) == 1) return true;
+      seen = count();
+    } else if (side == 0) {
+      if (Turn(p, k, q) != 0) return true;
+      return wedge(At(v->prev)) || wedge(At(v->next));
+    } else {
+      seen = count();
+    }
+  }
+  return seen == 2 || (seen == 1 && DiagonalClear(b, v));
 }
 
 Choice Cutter::Choose(EarNode *start) {

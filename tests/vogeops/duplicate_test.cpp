@@ -27,8 +27,13 @@ TEST_F(DuplicateTest, ATwoSidedTriangleGainsItsReversedCopy) {
 
   VtPrimitive *one_sided = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {{0, 1, 2}});
   const auto untouched = Faces(one_sided);
-  Scene({p, one_sided});
+  // A list flagged two-sided is not entered: nothing of it is doubled, so
+  // it keeps its flag.
+  VtPrimitive *list = ListOf({one_sided});
+  list->flags |= VO_PRIMITIVE_TWO_SIDED;
+  Scene({p, one_sided, list});
   ASSERT_EQ(Duplicate(), 0u);
+  EXPECT_NE(list->flags & VO_PRIMITIVE_TWO_SIDED, 0u);
 
   EXPECT_EQ(PrimitiveType(p), VO_PRIMITIVE_MESH);
   EXPECT_EQ(VoPrimitiveGetSidedness(p), 0u);

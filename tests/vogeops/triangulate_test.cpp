@@ -32,7 +32,7 @@ class TriangulationTest : public GeopsTest {
   // Triangulates the ring as a flat polygon and checks, exactly: every
   // polygon a strictly counter-clockwise triangle, twice their areas
   // summing to twice the ring's shoelace area, no two interiors meeting,
-  // and (for rings without collinear runs) n - 2 triangles.
+  // and (for rings without collinear points) n - 2 triangles.
   static void ExpectSoundCut(const Ring &given, const std::string &what, bool collinear_runs = false) {
     VtPrimitive *p = Flat(given);
     ASSERT_NE(p, nullptr) << what;
@@ -141,7 +141,9 @@ TEST_F(TriangulationTest, EveryCutIsExactAndNoTrianglesOverlapInBothEarModes) {
   };
   std::vector<Shape> shapes;
   for (size_t n : {4, 7, 20, 150, 151, 500, 2000}) shapes.push_back({"star " + std::to_string(n), Star(n), false});
-  for (size_t teeth : {2, 10, 100}) shapes.push_back({"comb " + std::to_string(teeth), Comb(teeth), false});
+  // The gaps between a comb's teeth lie on one line: once the teeth are cut
+  // they form flat corners, removed without a triangle.
+  for (size_t teeth : {2, 10, 100}) shapes.push_back({"comb " + std::to_string(teeth), Comb(teeth), true});
   for (size_t n : {8, 64, 600}) shapes.push_back({"circle " + std::to_string(n), Circle(n), false});
   for (size_t k : {1, 5, 40}) shapes.push_back({"nudged square " + std::to_string(k), NudgedSquare(k), true});
   for (int ulps : {-2, -1, 0, 1, 2}) shapes.push_back({"notch " + std::to_string(ulps), Notch(ulps), true});
