@@ -298,10 +298,14 @@ void Cutter::Corner(EarNode *b) {
     if (finite) b->flags |= kDegenerate;
   }
   reflex_ += b->turn <= 0;
-  // The grid holds every node that may lie in an ear: reflex corners and
-  // twins. A convex corner never turns reflex on a simple ring; on any
-  // other it joins the grid when it does.
-  if (grid_ready_ && b->cell == kNoCell && (b->turn <= 0 || (b->flags & kEarTwin) != 0)) GridInsert(b);
+  // The grid holds the nodes that may lie in an ear: reflex corners and
+  // twins (a convex corner inside a triangle of a simple ring means a
+  // reflex one inside it too). Corners join and leave it as they turn.
+  if (grid_ready_) {
+    const bool member = b->turn <= 0 || (b->flags & kEarTwin) != 0;
+    if (member && b->cell == kNoCell) GridInsert(b);
+    if (!member && b->cell != kNoCell) GridRemove(b);
+  }
 }
 
 
