@@ -9,14 +9,17 @@
 // bridged holes). Such an ear always exists on a simple ring.
 //
 // Few points (circle mode): the chosen ear is the valid one of best shape,
-// where valid also asks that no node lies strictly inside its circumcircle;
-// when no ear passes that, the best ear passing the containment test is
-// cut. Many points (classic mode): the first ear passing the containment
-// test with a shape above 1e-5 is cut. Beyond 150 points the search for a
-// better ear stops 151 steps after a valid one is found. The nodes an ear
-// may hold are found through a grid of cells over the ring's box, kept
-// current as nodes go, so the test decides exactly as testing every node
-// would.
+// where valid also asks that no node lies strictly inside its circumcircle
+// and, on a ring with reflex corners, that no node beyond its diagonal
+// sees its corners through clear diagonals; when no ear passes that, the
+// best ear passing the containment test is cut. Many points (classic mode):
+// the first ear passing the containment test with a shape above 1e-5 is
+// cut. Beyond 150 points the search for a better ear stops 151 steps after
+// a valid one is found. The nodes an ear may hold (reflex corners and
+// coincident twins) are found through a grid of cells over the ring's box,
+// kept current as corners turn and nodes go, so the test decides exactly as
+// testing every node would. A flat corner is removed without a triangle
+// when no valid ear is left.
 //
 // Quality (inscribed over circumscribed radius) only ranks ears; its three
 // sides are summed in ascending order so that congruent ears tie exactly,
