@@ -40,6 +40,12 @@ constexpr uint32_t kPolygonArgument = 2033;   // a polygon-module procedure refu
 // Transform module (voxform), from 2050.
 constexpr uint32_t kTransformNotLive = 2050;  // an address that is no live transform record
 
+// Geometry operators (vogeops), from 2180.
+constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
+constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle
+constexpr uint32_t kTriangulateRefused = 2182;   // a primitive triangulation refuses (reason)
+constexpr uint32_t kGeopsStartRefused = 2183;    // a second start of the geometry operators
+
 // Driver framework (vodriver): the system's own numbers, then from 2200.
 constexpr uint32_t kInterruptReceived = 414;      // the interrupt signal was received (status 0)
 constexpr uint32_t kDriverNotMadeCurrent = 460;   // a new driver was not made current (driver name)

@@ -3,55 +3,43 @@
  * float row, a view polyline and an image copied at offsets reach it. What
  * the driver receives is written as text into the caller's buffer; the
  * answer is 0 when every step answered as expected. */
-#include <stdarg.h>
-#include <stdio.h>
 #include <string.h>
 
 #include <vo/vo_api.h>
 #include <vo/vo_driver.h>
 
-static char *g_at;
-static size_t g_left;
-static int32_t g_width;
+#include "support/end_to_end.h"
 
-static void Put(const char *format, ...) {
-  va_list args;
-  int n;
-  va_start(args, format);
-  n = vsnprintf(g_at, g_left, format, args);
-  va_end(args);
-  if (n < 0 || (size_t)n >= g_left) n = g_left > 0 ? (int)g_left - 1 : 0;
-  g_at += n;
-  g_left -= (size_t)n;
-}
+static Text g_text; /* what the driver receives */
+static int32_t g_width;
 
 static VtStatus Frame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   g_width = x1 - x0 + 1;
-  Put("frame %d..%d, %d..%d\n", x0, x1, y0, y1);
+  Put(&g_text, "frame %d..%d, %d..%d\n", x0, x1, y0, y1);
   return 0;
 }
 
 static VtStatus EndFrame(void) {
-  Put("end frame\n");
+  Put(&g_text, "end frame\n");
   return 0;
 }
 
 static VtStatus Row(uint32_t y, void *pixels) {
   const uint8_t *p = (const uint8_t *)pixels;
   int32_t i;
-  Put("row %u:", y);
-  for (i = 0; i < g_width * 3; ++i) Put(" %u", p[i]);
-  Put("\n");
+  Put(&g_text, "row %u:", y);
+  for (i = 0; i < g_width * 3; ++i) Put(&g_text, " %u", p[i]);
+  Put(&g_text, "\n");
   return 0;
 }
 
 static VtStatus Line(const VtRasterPoint *a, const VtRasterPoint *b) {
-  Put("line (%d, %d) - (%d, %d)\n", a->x, a->y, b->x, b->y);
+  Put(&g_text, "line (%d, %d) - (%d, %d)\n", a->x, a->y, b->x, b->y);
   return 0;
 }
 
 static VtStatus StrokeEnd(void) {
-  Put("strokes end\n");
+  Put(&g_text, "strokes end\n");
   return 0;
 }
 
@@ -88,8 +76,8 @@ int vo_end_to_end_driver(char *buffer, size_t size) {
   VtDriverRowProc float_row;
   VtImage *image;
   int failed = 0, i;
-  g_at = buffer;
-  g_left = size;
+  g_text.at = buffer;
+  g_text.left = size;
 
   failed |= VoInitialise() != 0;
   failed |= VoControlGet(VO_CONTROL_DRIVER_MODE, &mode) != 0 || mode.type != VtFlags || mode.value.u != 1;

@@ -7,25 +7,16 @@
 // - the 2 x 3 image of bytes 10 i moved by (1, -1): the frame 1..2, 0..1,
 //   its row 0 dropped, rows 1 and 2 (bytes 60-110, 120-170) at rows 0 and 1.
 
-#include <gtest/gtest.h>
-
 #include <cstddef>
-#include <fstream>
-#include <sstream>
-#include <string>
+
+#include "support/end_to_end.h"
 
 extern "C" int vo_end_to_end_driver(char *buffer, size_t size);
 
 namespace {
 
 TEST(EndToEnd, ADriverWrittenInCReceivesRowsLinesAndImages) {
-  static char text[4096];
-  ASSERT_EQ(vo_end_to_end_driver(text, sizeof text), 0) << text;
-  std::ifstream file(VO_TEST_DATA_DIR "/end_to_end_driver.txt");
-  ASSERT_TRUE(file.good());
-  std::stringstream expected;
-  expected << file.rdbuf();
-  EXPECT_EQ(std::string(text), expected.str());
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_driver, "end_to_end_driver.txt");
 }
 
 }  // namespace
