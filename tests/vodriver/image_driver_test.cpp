@@ -184,7 +184,9 @@ TEST_F(ImageDriverTest, TheClipperKeepsEndsInsideTheWindow) {
   for (const Case &c : cases) {
     int64_t e[4] = {c.in[0], c.in[1], c.in[2], c.in[3]};
     ASSERT_EQ(driver::LineClip(w, e), c.kept);
-    if (c.kept) EXPECT_EQ(std::vector<int64_t>(e, e + 4), std::vector<int64_t>(c.out, c.out + 4));
+    if (c.kept) {
+      EXPECT_EQ(std::vector<int64_t>(e, e + 4), std::vector<int64_t>(c.out, c.out + 4));
+    }
   }
 }
 
