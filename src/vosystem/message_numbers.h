@@ -72,6 +72,9 @@ constexpr uint32_t kImageFrameClipped = 590;      // a frame partly outside the 
 // Image driver and colour conversion (module 26), from 2140.
 constexpr uint32_t kImageFrameInverted = 2140;    // a frame whose first bound lies beyond its last (x0, x1, y0, y1)
 constexpr uint32_t kImageShapeRefused = 2141;     // a shape the image driver refuses (shape, reason)
+// Wireframe renderer (vorenwir), from 2150.
+constexpr uint32_t kWireRingBroken = 2150;       // a polygon's edge ring that does not close (polygon)
+constexpr uint32_t kWireListTooDeep = 2151;      // expansions nested beyond the list depth limit (primitive)
 constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
 
 }  // namespace vo::messages

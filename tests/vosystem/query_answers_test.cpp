@@ -24,6 +24,7 @@ const ModuleRow kModules[] = {
     {&VoEntryGeometry,     2, "vogeom",   916156918},
     {&VoEntryPolygons,     3, "vopoly",   916157560},
     {&VoEntryView,         9, "voview",   916158299},
+    {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryTransforms,  15, "voxform",  916158499},
     {&VoEntrySelection,   16, "voselect", 904644596},
     {&VoEntryGeometryOperators, 22, "vogeops", 916405736, "dddt"},
