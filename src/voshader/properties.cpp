@@ -1,0 +1,129 @@
+// The primitive properties "material" (271) and "texspace" (272), and the
+// setters that put a material or a texture-space shader on a whole primitive
+// tree.
+//
+// A primitive that does not store the property reads the shading state's
+// default word; one that stores it starts with the default when it is made.
+// The properties are registered with the geometry module's registry, so the
+// geometry module starts first; without it there are no primitives and
+// nothing is registered. A list that contains itself is refused (message
+// 2012) instead of being walked for ever.
+
+#include <cstdio>
+#include <cstring>
+
+#include "vogeom/list_walk.h"
+#include "vogeom/scene.h"
+#include "voshader/voshader.h"
+#include "vosystem/message_numbers.h"
+#include "vosystem/reference.h"
+
+namespace vo::shader {
+
+namespace {
+
+constexpr uint32_t kMsgMaterialNullPrimitive = 908;
+constexpr uint32_t kMsgMaterialNull = 909;
+
+// The state words the enquiries answer while the module is not running.
+void *g_spare_word = nullptr;
+
+void **MaterialWord() {
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return &g_spare_word;
+  (void)DefaultMaterial(s);
+  return reinterpret_cast<void **>(&s->default_material);
+}
+
+void **TextureSpaceWord() {
+  ShadingContext *s = StateGet();
+  return s != nullptr ? reinterpret_cast<void **>(&s->default_texture_space) : &g_spare_word;
+}
+
+VtStatus MaterialInitialise(VtPrimitive *p) {
+  if (auto **slot = PropertyField<void *>(p, nullptr, VO_PRIM_MATERIAL)) *slot = *MaterialWord();
+  return 0;
+}
+
+VtStatus MaterialEnquire(VtPrimitive *, VtTypedValue *answer) {
+  if (answer != nullptr) *answer = TypedPointer(MaterialWord());
+  return 0;
+}
+
+VtStatus TextureSpaceInitialise(VtPrimitive *p) {
+  if (auto **slot = PropertyField<void *>(p, nullptr, VO_PRIM_TEXSPACE)) *slot = *TextureSpaceWord();
+  return 0;
+}
+
+VtStatus TextureSpaceEnquire(VtPrimitive *, VtTypedValue *answer) {
+  if (answer != nullptr) *answer = TypedPointer(TextureSpaceWord());
+  return 0;
+}
+
+VtStatus PropertyRegister(const char *word, uint32_t code, VtProc initialise, VtProc enquire) {
+  char name[64];
+  std::snprintf(name, sizeof name, "voshader:%s:%d", word, static_cast<int>(code));
+  // Registered by an earlier start (the registry outlives this module): only
+  // the handlers are installed again.
+  const VtPropertyDescriptor *d = PropertyDescriptor(code);
+  const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, name) == 0;
+  if (!ours && VoPrimitivePropertyRegister(name, VtGenericPtr, 1) != code) return kBad;
+  return VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_INITIALISE, initialise) |
+         VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_ENQUIRE, enquire);
+}
+
+VtStatus TreeSet(VtPrimitive *p, uint32_t code, const VtTypedValue *value, ListPath &path) {
+  if (!PrimitiveLive(p)) return Refuse(kBad, messages::kPrimitiveNotLive, static_cast<const void *>(p));
+  VtStatus st = 0;
+  if (PrimitiveType(p) == VO_PRIMITIVE_LIST) {
+    if (VtStatus s = path.Enter(p)) return s;
+    st = ForEachNodeUntil(ListMembers(p), [&](VtReference *node) {
+      return TreeSet(static_cast<VtPrimitive *>(node->data), code, value, path);
+    });
+    path.Leave();
+  }
+  return st | VoPrimitiveSetProperty(p, code, value);
+}
+
+}  // namespace
+
+VtStatus PropertiesStart(ShadingContext *s) {
+  s->default_texture_space = nullptr;
+  for (int32_t &offset : s->property_offsets) offset = -1;
+  if (PropertyRegistry() == nullptr) return 0;  // no geometry module: no primitives
+  return PropertyRegister("material", VO_PRIM_MATERIAL, reinterpret_cast<VtProc>(&MaterialInitialise),
+                          reinterpret_cast<VtProc>(&MaterialEnquire)) |
+         PropertyRegister("texspace", VO_PRIM_TEXSPACE, reinterpret_cast<VtProc>(&TextureSpaceInitialise),
+                          reinterpret_cast<VtProc>(&TextureSpaceEnquire));
+}
+
+}  // namespace vo::shader
+
+namespace vo {
+
+using namespace shader;
+
+VtStatus VoPrimitiveTreeSetProperty(VtPrimitive *primitive, uint32_t code, const VtTypedValue *value) {
+  if (primitive == nullptr) return 0;
+  ListPath path;
+  return TreeSet(primitive, code, value, path);
+}
+
+VtStatus VoPrimitiveSetTextureSpace(VtPrimitive *primitive, VtShader *shader) {
+  if (primitive == nullptr) return 0;
+  VtStatus st;
+  ShadingContext *s = StateFor(&st);
+  if (s == nullptr) return st;
+  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  const VtTypedValue value = TypedPointer(&shader);
+  return VoPrimitiveTreeSetProperty(primitive, VO_PRIM_TEXSPACE, &value);
+}
+
+VtStatus VoPrimitiveSetMaterial(VtPrimitive *primitive, VtMaterial *material) {
+  if (primitive == nullptr) return Refuse(kBad, kMsgMaterialNullPrimitive, static_cast<const void *>(nullptr));
+  if (material == nullptr) return Refuse(kBad, kMsgMaterialNull, static_cast<const void *>(nullptr));
+  const VtTypedValue value = TypedPointer(&material);
+  return VoPrimitiveTreeSetProperty(primitive, VO_PRIM_MATERIAL, &value);
+}
+
+}  // namespace vo
