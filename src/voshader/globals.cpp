@@ -95,6 +95,7 @@ void GlobalsPointersReset(VtShaderGlobals *g) {
 }
 
 VtStatus GlobalsMake(ShadingContext *s, const VtShaderGlobals *from) {
+  s->stack_top = nullptr;
   s->globals_pool = VoPoolCreate(kPoolGlobals, sizeof(VtShaderGlobals));
   if (s->globals_pool == nullptr) return kNoMemory;
   VoPoolSetSingleThreaded(s->globals_pool, 1);
@@ -122,6 +123,7 @@ VtStatus GlobalsMake(ShadingContext *s, const VtShaderGlobals *from) {
 
 VtStatus GlobalsFree(ShadingContext *s) {
   s->globals = nullptr;  // the pool holds it and every pushed copy
+  s->stack_top = nullptr;
   return PoolDisposeClear(&s->globals_pool);
 }
 

@@ -394,16 +394,18 @@ VtStatus VoShaderPushEnvironment() {
   auto *copy = static_cast<VtShaderGlobals *>(VoPoolAllocate(s->globals_pool));
   if (copy == nullptr) return kNoMemory;
   std::memcpy(copy, s->globals, sizeof(VtShaderGlobals));
-  s->globals->stackTop = copy;
+  copy->stackTop = s->stack_top;  // the previous top
+  s->globals->stackTop = s->stack_top = copy;
   return 0;
 }
 
 VtStatus VoShaderPopEnvironment() {
   ShadingContext *s = StateGet();
   if (s == nullptr) return VO_STATUS_DEBUG_NOT_STARTED;
-  VtShaderGlobals *top = s->globals->stackTop;
+  VtShaderGlobals *top = s->stack_top;
   if (top == nullptr) return Refuse(kBad, messages::kShaderNothingPushed);
   std::memcpy(s->globals, top, sizeof(VtShaderGlobals));
+  s->stack_top = top->stackTop;
   return VoPoolFree(s->globals_pool, top);
 }
 

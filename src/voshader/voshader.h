@@ -86,6 +86,9 @@ struct ShadingContext {
   uint32_t is_copy;
   VtShaderGlobals *globals;
   VtPool *globals_pool;
+  // The last pushed copy, also kept here so that a shader that overwrote the
+  // whole record still pops cleanly.
+  VtShaderGlobals *stack_top;
   uint32_t image_mode;
   uint32_t selector;  // 1: evaluate through slot 3
   VtReference *light_list;
