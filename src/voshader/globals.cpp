@@ -96,6 +96,7 @@ void GlobalsPointersReset(VtShaderGlobals *g) {
 
 VtStatus GlobalsMake(ShadingContext *s, const VtShaderGlobals *from) {
   s->stack_top = nullptr;
+  s->globals_size = sizeof(VtShaderGlobals);
   s->globals_pool = VoPoolCreate(kPoolGlobals, sizeof(VtShaderGlobals));
   if (s->globals_pool == nullptr) return kNoMemory;
   VoPoolSetSingleThreaded(s->globals_pool, 1);

@@ -393,7 +393,7 @@ VtStatus VoShaderPushEnvironment() {
   if (s == nullptr) return VO_STATUS_DEBUG_NOT_STARTED;
   auto *copy = static_cast<VtShaderGlobals *>(VoPoolAllocate(s->globals_pool));
   if (copy == nullptr) return kNoMemory;
-  std::memcpy(copy, s->globals, sizeof(VtShaderGlobals));
+  std::memcpy(copy, s->globals, s->globals_size);
   copy->stackTop = s->stack_top;  // the previous top
   s->globals->stackTop = s->stack_top = copy;
   return 0;
@@ -404,7 +404,7 @@ VtStatus VoShaderPopEnvironment() {
   if (s == nullptr) return VO_STATUS_DEBUG_NOT_STARTED;
   VtShaderGlobals *top = s->stack_top;
   if (top == nullptr) return Refuse(kBad, messages::kShaderNothingPushed);
-  std::memcpy(s->globals, top, sizeof(VtShaderGlobals));
+  std::memcpy(s->globals, top, s->globals_size);
   s->stack_top = top->stackTop;
   return VoPoolFree(s->globals_pool, top);
 }

@@ -16,11 +16,13 @@
 
 namespace vo::shader {
 
+ModuleState<ShadingContext> g_shading(VO_MODULE_SHADER);
+
 namespace {
 
-constexpr uint32_t kBuildTime = 916157949;
+ModuleState<ShadingContext> &g_state = g_shading;
 
-ModuleState<ShadingContext> g_state(VO_MODULE_SHADER);
+constexpr uint32_t kBuildTime = 916157949;
 
 // --- Pools of one context ----------------------------------------------------
 
@@ -259,8 +261,6 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
 VtStatus Callback(uint32_t, uint32_t code, VtProc *) { return ControlRefused(code); }
 
 }  // namespace
-
-ShadingContext *StateGet() { return g_state.Get(); }
 
 ShadingContext *StateFor(VtStatus *status) {
   ShadingContext *s = g_state.Get();

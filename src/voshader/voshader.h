@@ -85,6 +85,7 @@ struct ShadingContext {
   ShaderShared *shared;
   uint32_t is_copy;
   VtShaderGlobals *globals;
+  size_t globals_size;  // every whole-record copy copies this many bytes
   VtPool *globals_pool;
   // The last pushed copy, also kept here so that a shader that overwrote the
   // whole record still pops cleanly.
@@ -126,8 +127,10 @@ struct ShadingContext {
   float temporary_dPdt[3];
 };
 
+extern ModuleState<ShadingContext> g_shading;
+
 // This context's state; null while the module is not started.
-ShadingContext *StateGet();
+inline ShadingContext *StateGet() { return g_shading.Get(); }
 // The same, posting nothing; answers null and sets *status to the
 // not-started answer when the module is not running.
 ShadingContext *StateFor(VtStatus *status);

@@ -168,11 +168,10 @@ class ShaderTest : public PooledKernelTest {
     TestCalls::create_fails = false;
     for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryShader})
       ASSERT_EQ(VoInstallModule(m), 0u);
-    if (with_stand_ins_) ASSERT_EQ(VoInstallModule(&StandInLibrary::Query), 0u);
+    ASSERT_EQ(VoInstallModule(&StandInLibrary::Query), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     g_posted.clear();
   }
-  bool with_stand_ins_ = true;
 
  public:
   // A test class of the type with `count` arguments: "colour", then "a1" ...
