@@ -108,13 +108,13 @@ typedef struct VtShaderPrototype {
   struct VtShaderPrototype *previous;
   struct VtShaderPrototype *next;
   uint32_t type;
-  uint32_t parameterCount;
   const char *name;          /* display name, in the class's string table */
+  uint32_t parameterCount;
   const char **labels;       /* parameterCount label pointers, or null */
   uint32_t raytrace;         /* declared "raytrace" */
   uint32_t specialGlobals;   /* declared a texture-coordinate global */
   uint32_t globalsKnown;     /* globals registered when the class was made */
-  uint32_t nameKind;         /* VO_CLASS_NAME_... */
+  uint32_t nameKind;         /* VO_CLASS_NAME_..., in the padding before the next pointer */
   unsigned char *globalUse;  /* globalsKnown bytes, 1 = used */
   VtShaderArgProc getArg;    /* slot 9 */
   VtShaderCreateProc create; /* slot 7 */
@@ -278,17 +278,17 @@ typedef struct VtShadowMap {
 /* An area light's sampling operations (the area light's own names in the
  * comments). */
 typedef struct VtAreaLightSampler {
-  VtStatus (*prepare)(struct VtAreaLightSampler *sampler);  /* build */
-  VtStatus (*release)(struct VtAreaLightSampler *sampler);  /* unbuild */
+  VtStatus (*prepare)(struct VtAreaLightSampler *sampler);  /* build, once per image */
+  VtStatus (*release)(struct VtAreaLightSampler *sampler);  /* release, at image end */
   VtStatus (*begin)(struct VtAreaLightSampler *sampler, struct VtPrimitive *primitive,
                     struct VtPolygon *polygon, const float *point, const float *normal, uint32_t shadow,
                     void **handle);                          /* select */
   VtStatus (*end)(void *handle);                             /* free selection */
-  VtStatus (*first)(void *handle, void *unused1, void *unused2, void **cursor); /* refine start */
+  VtStatus (*first)(void *handle, void *unused1, void *unused2, void **cursor); /* first sample */
   VtStatus (*finish)(void *handle, void *cursor);            /* finish */
   VtStatus (*next)(void *handle, void *cursor, void *unused1, void *unused2, void *unused3,
                    uint32_t *more);                          /* refine */
-  VtStatus (*fetch)(void *handle, void *cursor, void **item); /* sample */
+  VtStatus (*fetch)(void *handle, void *cursor, void **item); /* the sample at the cursor */
 } VtAreaLightSampler;
 
 /* What begin hands out: the single-sample flag and a ring of samples. */
@@ -416,11 +416,12 @@ typedef struct VtAdvancedLightWords {
 /* Ray and hit records                                                 */
 /* ------------------------------------------------------------------ */
 
-/* Where a ray's owner keeps the three ray flags. */
+/* The settings record a ray's owner points at with its first word: the
+ * kernel derives the ray's three flags from it. */
 typedef struct VtRayOwnerSettings {
-  uint32_t shadowRay;
-  uint32_t throughTransparent;
-  uint32_t opaqueOnly;
+  uint32_t shadowSwitch;       /* with the create flag: a shadow ray */
+  uint32_t transparentSwitch;  /* through transparent surfaces */
+  int32_t count;               /* 0: opaque only; positive: through transparent surfaces */
 } VtRayOwnerSettings;
 
 #define VO_RAY_TAG 171u
@@ -455,8 +456,9 @@ typedef struct VtHitRecord {
 }
 
 static_assert(sizeof(VtShader) == 40 && offsetof(VtShader, data) == 24 && offsetof(VtShader, references) == 32);
-static_assert(offsetof(VtShaderPrototype, getArg) == 64 && offsetof(VtShaderPrototype, extension) == 144);
-static_assert(sizeof(VtShaderPrototype) == 144 + 46 * 8);
+static_assert(offsetof(VtShaderPrototype, name) == 24 && offsetof(VtShaderPrototype, labels) == 40);
+static_assert(offsetof(VtShaderPrototype, getArg) == 72 && offsetof(VtShaderPrototype, extension) == 152);
+static_assert(sizeof(VtShaderPrototype) == 152 + 46 * 8);
 static_assert(sizeof(VtShaderEntryArgs) == 64 && offsetof(VtShaderEntryArgs, value) == 32);
 static_assert(offsetof(VtShaderGlobals, prim) == 32 && offsetof(VtShaderGlobals, Ti) == 112);
 static_assert(offsetof(VtShaderGlobals, alpha) == 128 && offsetof(VtShaderGlobals, Co) == 144);

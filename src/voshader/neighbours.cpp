@@ -7,8 +7,8 @@
 
 namespace vo::shader {
 
-// Materials do not exist yet: primitives carry no default material.
-VtMaterial *DefaultMaterial(ShadingContext *s) { return s->default_material; }
+// Materials do not exist yet: there is no default material to make.
+VtMaterial *DefaultMaterial(ShadingContext *) { return nullptr; }
 
 // Lights have no shadow maps yet.
 void LightShadowRelease(VtShader *) {}

@@ -31,7 +31,7 @@ void *g_spare_word = nullptr;
 void **MaterialWord() {
   ShadingContext *s = StateGet();
   if (s == nullptr) return &g_spare_word;
-  (void)DefaultMaterial(s);
+  if (s->default_material == nullptr) s->default_material = DefaultMaterial(s);  // made on first use
   return reinterpret_cast<void **>(&s->default_material);
 }
 

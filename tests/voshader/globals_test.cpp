@@ -252,8 +252,44 @@ TEST_F(ShaderTest, AWorkerShadesInItsOwnCopyAndOwnsCloneOfThePreparedLights) {
 
   EXPECT_EQ(std::memcmp(&saved, master->globals, sizeof saved), 0);
   EXPECT_EQ(shader::ChangeCount(master), changes);  // never reset by a copy
+  EXPECT_EQ(master->shared->global_count, 48u);     // nor the table registered again
   EXPECT_EQ(static_cast<VtLightData *>(eye->data)->self, eye->data);
   EXPECT_EQ(VoShaderDestroy(red), 0u);
+}
+
+TEST_F(ShaderTest, ContextCopiesThatRunOutOfBlocksGiveBackWhatTheyMade) {
+  ASSERT_EQ(VoShaderReset(shader::StateGet()->default_light), 0u);
+  VtStatus status = VO_STATUS_NO_MEMORY;
+  // n blocks allowed, n = 0, 1, ... until the copies succeed: each failure
+  // answers out of memory and leaks nothing (the sanitizer build checks).
+  for (int n = 0; n < 64 && status != 0; ++n) {
+    ContextCopyTable *table;
+    {
+      BlocksRunOut limit(n);
+      table = ContextCopiesMake(&status);
+    }
+    if (table != nullptr) EXPECT_EQ(ContextCopiesFree(table), 0u);
+    if (status != 0) EXPECT_EQ(status & 0x6u, 0x6u) << n;
+  }
+  EXPECT_EQ(status, 0u);
+}
+
+class ShaderStartTest : public PooledKernelTest {};
+
+TEST_F(ShaderStartTest, AStartThatRunsOutOfBlocksLeavesTheModuleUnstartedAndNothingHeld) {
+  for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms}) ASSERT_EQ(VoInstallModule(m), 0u);
+  ASSERT_EQ(VoSystemStart(), 0u);
+  ASSERT_EQ(VoInstallModule(&VoEntryShader), 0u);
+  VtStatus status = VO_STATUS_NO_MEMORY;
+  int n = 0;
+  for (; n < 64 && status != 0; ++n) {
+    BlocksRunOut limit(n);
+    status = VoSystemStart();
+    if (status != 0) EXPECT_EQ(shader::StateGet(), nullptr) << n;
+  }
+  EXPECT_EQ(status, 0u);
+  EXPECT_GT(n, 1);  // at least one start failed first
+  EXPECT_NE(VoShaderGetGlobals(), nullptr);
 }
 
 }  // namespace
