@@ -40,27 +40,26 @@ void **TextureSpaceWord() {
   return s != nullptr ? reinterpret_cast<void **>(&s->default_texture_space) : &g_spare_word;
 }
 
-VtStatus MaterialInitialise(VtPrimitive *p) {
-  if (auto **slot = PropertyField<void *>(p, nullptr, VO_PRIM_MATERIAL)) *slot = *MaterialWord();
+// The handlers of a property whose default is the state word Word answers:
+// a new primitive's storage starts with the default; a primitive without
+// the property reads the word itself.
+template <uint32_t kCode, void **(*Word)()>
+VtStatus DefaultInitialise(VtPrimitive *p) {
+  if (auto **slot = PropertyField<void *>(p, nullptr, kCode)) *slot = *Word();
   return 0;
 }
 
-VtStatus MaterialEnquire(VtPrimitive *, VtTypedValue *answer) {
-  if (answer != nullptr) *answer = TypedPointer(MaterialWord());
+template <void **(*Word)()>
+VtStatus DefaultEnquire(VtPrimitive *, VtTypedValue *answer) {
+  if (answer != nullptr) *answer = TypedPointer(Word());
   return 0;
 }
 
-VtStatus TextureSpaceInitialise(VtPrimitive *p) {
-  if (auto **slot = PropertyField<void *>(p, nullptr, VO_PRIM_TEXSPACE)) *slot = *TextureSpaceWord();
-  return 0;
-}
-
-VtStatus TextureSpaceEnquire(VtPrimitive *, VtTypedValue *answer) {
-  if (answer != nullptr) *answer = TypedPointer(TextureSpaceWord());
-  return 0;
-}
-
-VtStatus PropertyRegister(const char *word, uint32_t code, VtProc initialise, VtProc enquire) {
+template <uint32_t kCode, void **(*Word)()>
+VtStatus PropertyRegister(const char *word) {
+  const uint32_t code = kCode;
+  const auto initialise = reinterpret_cast<VtProc>(&DefaultInitialise<kCode, Word>);
+  const auto enquire = reinterpret_cast<VtProc>(&DefaultEnquire<Word>);
   char name[64];
   std::snprintf(name, sizeof name, "voshader:%s:%d", word, static_cast<int>(code));
   // Registered by an earlier start (the registry outlives this module): only
@@ -91,10 +90,8 @@ VtStatus PropertiesStart(ShadingContext *s) {
   s->default_texture_space = nullptr;
   for (int32_t &offset : s->property_offsets) offset = -1;
   if (PropertyRegistry() == nullptr) return 0;  // no geometry module: no primitives
-  return PropertyRegister("material", VO_PRIM_MATERIAL, reinterpret_cast<VtProc>(&MaterialInitialise),
-                          reinterpret_cast<VtProc>(&MaterialEnquire)) |
-         PropertyRegister("texspace", VO_PRIM_TEXSPACE, reinterpret_cast<VtProc>(&TextureSpaceInitialise),
-                          reinterpret_cast<VtProc>(&TextureSpaceEnquire));
+  return PropertyRegister<VO_PRIM_MATERIAL, &MaterialWord>("material") |
+         PropertyRegister<VO_PRIM_TEXSPACE, &TextureSpaceWord>("texspace");
 }
 
 }  // namespace vo::shader

@@ -147,6 +147,29 @@ VtShaderPrototype *ClassOf(ShadingContext *s, VtShader *shader) {
   return shader != nullptr ? shader->cls : s->shared->current_class;
 }
 
+// Where a class records its use of a global: the global's use byte, or the
+// ray-tracing flag for "raytrace"; neither (with the refusal posted and in
+// *status) for no class or an unknown name.
+struct UseWord {
+  unsigned char *byte;
+  bool special;
+  uint32_t *raytrace;
+};
+
+UseWord UseOf(ShadingContext *s, VtShader *shader, const char *name, VtStatus *status) {
+  *status = 0;
+  VtShaderPrototype *c = ClassOf(s, shader);
+  if (c == nullptr) {
+    *status = Refuse(kBad, kMsgNoClassForGlobal);
+    return {};
+  }
+  const GlobalEntry *g = name != nullptr ? GlobalFind(s->shared, name) : nullptr;
+  if (g != nullptr && g->use < c->globalsKnown) return {&c->globalUse[g->use], g->special != 0, nullptr};
+  if (name != nullptr && std::strcmp(name, "raytrace") == 0) return {nullptr, false, &c->raytrace};
+  *status = Refuse(kBad, kMsgNoGlobal, name != nullptr ? name : "");
+  return {};
+}
+
 }  // namespace
 
 VtStatus TypesStart(ShaderShared *shared) {
@@ -298,20 +321,11 @@ VtStatus VoShaderSetGlobalUse(VtShader *shader, const char *name) {
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
   if (!ShaderKnownOrNull(s, shader)) return kBad;
-  VtShaderPrototype *c = ClassOf(s, shader);
-  if (c == nullptr) return Refuse(kBad, kMsgNoClassForGlobal);
-  if (name == nullptr) return Refuse(kBad, kMsgNoGlobal, "");
-  const GlobalEntry *g = GlobalFind(s->shared, name);
-  if (g != nullptr && g->use < c->globalsKnown) {
-    c->globalUse[g->use] = 1;
-    if (g->special) c->specialGlobals = 1;
-    return 0;
-  }
-  if (std::strcmp(name, "raytrace") == 0) {
-    c->raytrace = 1;
-    return 0;
-  }
-  return Refuse(kBad, kMsgNoGlobal, name);
+  const UseWord use = UseOf(s, shader, name, &st);
+  if (use.byte != nullptr) *use.byte = 1;
+  if (use.byte != nullptr && use.special) ClassOf(s, shader)->specialGlobals = 1;
+  if (use.raytrace != nullptr) *use.raytrace = 1;
+  return st;
 }
 
 VtStatus VoShaderUseGlobal(const char *name) { return VoShaderSetGlobalUse(nullptr, name); }
@@ -320,17 +334,9 @@ uint32_t VoShaderGetGlobalUse(VtShader *shader, const char *name) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr || !ShaderKnownOrNull(s, shader)) return 0;
-  const VtShaderPrototype *c = ClassOf(s, shader);
-  if (c == nullptr) {
-    Post(kBad, kMsgNoClassForGlobal, VO_MODULE_SHADER);
-    return 0;
-  }
-  if (name == nullptr) return 0;
-  const GlobalEntry *g = GlobalFind(s->shared, name);
-  if (g != nullptr && g->use < c->globalsKnown) return c->globalUse[g->use] == 1 ? 1 : 0;
-  if (std::strcmp(name, "raytrace") == 0) return c->raytrace != 0 ? 1 : 0;
-  Post(kBad, kMsgNoGlobal, VO_MODULE_SHADER, name);
-  return 0;
+  const UseWord use = UseOf(s, shader, name, &st);
+  if (use.byte != nullptr) return *use.byte == 1 ? 1 : 0;
+  return use.raytrace != nullptr && *use.raytrace != 0 ? 1 : 0;
 }
 
 VtStatus VoShaderGetPrototypes(uint32_t type, uint32_t *count, void **names) {

@@ -5,27 +5,12 @@
  * written as text into the caller's buffer; the answer is 0 when every step
  * succeeded. */
 #include <math.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <vo/vo_api.h>
 
-typedef struct Text {
-  char *at;
-  size_t left;
-} Text;
-
-static void Put(Text *t, const char *format, ...) {
-  va_list args;
-  int n;
-  va_start(args, format);
-  n = vsnprintf(t->at, t->left, format, args);
-  va_end(args);
-  if (n < 0 || (size_t)n >= t->left) n = t->left > 0 ? (int)t->left - 1 : 0;
-  t->at += n;
-  t->left -= (size_t)n;
-}
+#include "support/text_buffer.h"
 
 /* A value rounded for the text: four decimals, no negative zero. */
 static double Shown(double v) {

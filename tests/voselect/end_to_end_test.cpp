@@ -1,31 +1,14 @@
 // The end-to-end scene of end_to_end_scene.c (C interface only), compared
-// with the text it is known to give (tests/data/end_to_end_scene.txt; set
-// VO_END_TO_END_OUT to a file name to have the text written there).
+// with the text it is known to give.
 
-#include <gtest/gtest.h>
-
-#include <cstddef>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string>
+#include "support/end_to_end.h"
 
 extern "C" int vo_end_to_end_scene(char *buffer, size_t size);
 
 namespace {
 
 TEST(EndToEnd, ASceneIsBuiltViewedFittedAndPickedThroughTheCInterface) {
-  static char text[16384];
-  testing::internal::CaptureStderr();
-  const int failed = vo_end_to_end_scene(text, sizeof text);
-  testing::internal::GetCapturedStderr();  // the missing driver framework's notice
-  ASSERT_EQ(failed, 0);
-  if (const char *out = std::getenv("VO_END_TO_END_OUT")) std::ofstream(out) << text;
-  std::ifstream file(VO_TEST_DATA_DIR "/end_to_end_scene.txt");
-  ASSERT_TRUE(file.good());
-  std::stringstream expected;
-  expected << file.rdbuf();
-  EXPECT_EQ(std::string(text), expected.str());
+  vo::test::ExpectEndToEndText(&vo_end_to_end_scene, "end_to_end_scene.txt");
 }
 
 }  // namespace
