@@ -232,7 +232,7 @@ VtStatus VoStringTableCreate(const char *name, uint32_t count, const char **stri
   // Sizes in size_t: the block must fit VoAllocate's 32-bit size.
   size_t bytes = sizeof(StringTable) + size_t{count} * sizeof(char *) + std::strlen(name) + 1;
   for (uint32_t i = 0; i < count; ++i) {
-    if (strings[i] == nullptr) return Refuse(kBad, messages::kShaderIndexRefused, name, i);
+    if (strings[i] == nullptr) return Refuse(kBad, messages::kShaderStringMissing, name, i);
     bytes += std::strlen(strings[i]) + 1;
   }
   if (bytes > UINT32_MAX) return Refuse(kNoMemory, messages::kShaderCountTooLarge, name, count);

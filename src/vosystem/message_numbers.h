@@ -48,5 +48,6 @@ constexpr uint32_t kShaderControlRefused = 2103;   // a shader-kernel control or
 constexpr uint32_t kShaderNothingPushed = 2104;    // an environment pop with nothing pushed
 constexpr uint32_t kShaderSlotRefused = 2105;      // an entry slot VoShaderExecuteEntry cannot call
 constexpr uint32_t kShaderCountTooLarge = 2106;    // a string or parameter count whose storage overflows
+constexpr uint32_t kShaderStringMissing = 2107;    // a string table given a null string (table, index)
 
 }  // namespace vo::messages

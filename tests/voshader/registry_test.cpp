@@ -88,6 +88,12 @@ TEST_F(ShaderTest, AClassWithAnIndexBeyondItsTableOrOutOfMemoryIsNotRegistered) 
   ASSERT_EQ(VoStringTableCreate("vxs_test_refused_colour", 2, strings), 0u);
   EXPECT_EQ(VoStringTableCreate("vxs_test_refused_colour", 2, strings), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(249), 1);
+  const char *holed[] = {"test holed", nullptr};
+  EXPECT_EQ(VoStringTableCreate("vxs_test_holed_colour", 2, holed), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoStringTableCreate("vxs_test_empty_colour", 0, strings), 0u);  // stores nothing
+  EXPECT_EQ(VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_test_empty_colour", 0, 0, nullptr),
+            VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(247), 1);
   const VtShaderPrototype *current = shader::StateGet()->shared->current_class;
   const uint32_t label_two[] = {2};  // the table holds indices 0 and 1
   EXPECT_EQ(VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_test_refused_colour", 0, 1, label_two),
@@ -95,8 +101,6 @@ TEST_F(ShaderTest, AClassWithAnIndexBeyondItsTableOrOutOfMemoryIsNotRegistered) 
   EXPECT_EQ(VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_test_refused_colour", 2, 0, nullptr),
             VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(messages::kShaderIndexRefused), 2);
-  EXPECT_EQ(VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_test_missing", 0, 0, nullptr), VO_STATUS_BAD_ARGUMENT);
-  EXPECT_EQ(CountPosted(247), 1);
   {
     BlocksRunOut none(0);  // no prototype block
     const uint32_t label_one[] = {1};
