@@ -5,8 +5,9 @@
 // Every shader handed to an application is on the register of live shaders
 // until its last reference goes; the object interface refuses any other
 // address (message 2102) instead of reading it. VoShaderExecute is the
-// per-point call: it trusts its shader (renderers pass the shaders their
-// materials hold), takes no lock and allocates nothing.
+// per-point call: it takes no lock, allocates nothing and does not consult
+// the register (renderers pass the shaders their materials hold); it only
+// refuses a record whose class word was cleared when it was destroyed.
 //
 // A class is instantiated only through its create and destroy entries and
 // its arguments only through its get and set entries; a class without them
@@ -327,6 +328,8 @@ VtStatus VoShaderExecute(VtShader *shader) {
   if (s == nullptr) [[unlikely]]
     return 0;
   const VtShaderPrototype *c = shader->cls;
+  if (c == nullptr) [[unlikely]]
+    return kBad;  // a destroyed record (cleared when it went back to the pool)
   const VtShaderDataProc entry = s->selector == 1 ? c->evaluateImage : c->evaluate;
   if (entry == nullptr) return 0;
   VtShaderGlobals *g = s->globals;

@@ -57,6 +57,7 @@ VtShader *LightCopy(ShadingContext *to, VtShader *source) {
   VtShader *copy = VoShaderCopy(source);
   if (copy != nullptr && copy->data != nullptr) {
     GlobalsPointersTake(LightOf(copy), to->globals);
+    LightOf(copy)->lightClass = d != nullptr ? d->lightClass : nullptr;
     LightOf(copy)->areaPrepared = 0;
   }
   return copy;
