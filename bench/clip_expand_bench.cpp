@@ -68,7 +68,7 @@ void BM_CullAndClip(benchmark::State &state) {
   const int n = 100000;
   VtPrimitive *p = Triangles(n);
   VtClipLayout layout{};
-  vo::VoClipLayoutGet(p, &layout);
+  vo::VoClipLayoutGet(vo::VoPrimitiveGetContents(p), &layout);
   for (auto _ : state) {
     VtPolygon *first = vo::VoPrimitiveGetPolygons(p);
     vo::VoPolygonCullBackFacing(p, first, &layout);

@@ -146,6 +146,8 @@ typedef VtStatus (*VtModuleProc)(void);
 typedef VtStatus (*VtExecuteProc)(uint32_t code);
 /* direction 0 get, 1 set; slot points to the procedure word. */
 typedef VtStatus (*VtCallBackProc)(uint32_t direction, uint32_t code, VtProc *slot);
+/* The progress callback, 0x1000c: (module number, a VtDouble percentage) -> status. */
+typedef VtStatus (*VtProgressProc)(uint32_t module, VtTypedValue *percentage);
 /* The error handler, callback 0x10000. */
 typedef VtStatus (*VtErrorHandler)(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                                    VtTypedValue *args);

@@ -60,10 +60,11 @@ extern "C" {
 #define VO_CALLBACK_VIEW_CLIP_SIDES 0x90001u   /* VoPolygonClipSides */
 #define VO_CALLBACK_VIEW_CLIP_DISCARD 0x90002u /* VoPolygonClipDiscard */
 
-/* Where clipping finds its data in the elements of one contents layout
- * (VoClipLayoutGet): byte offsets in the vertex and polygon data blocks, -1
- * for a property the layout lacks. Renderers look the layout up once per
- * primitive and pass it to the culling and clipping procedures. */
+/* Where clipping finds its data in the elements of one contents record
+ * (VoClipLayoutGet(VoPrimitiveGetContents(p), &layout)): byte offsets in the
+ * vertex and polygon data blocks, -1 for a property the contents lack.
+ * Renderers look the layout up once per primitive and pass it to the culling
+ * and clipping procedures. */
 typedef struct VtClipLayout {
   int32_t screen;       /* vertex screen point (1027) */
   int32_t vertex_next;  /* vertex next (1026): null for a vertex made by clipping */

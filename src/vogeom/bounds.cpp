@@ -132,7 +132,8 @@ VtStatus VoPrimitiveGetWorldBounds(VtPrimitive *p, VtBounds *box) {
       (p->flags & VO_PRIMITIVE_HAS_TRANSFORM) == 0)
     return s;
   const VtBounds own = *box;
-  return s | g->transform_bounds(box, &own, VoPrimitiveGetTransform(p));
+  return s | g->transform_bounds(reinterpret_cast<float *>(box), reinterpret_cast<const float *>(&own),
+                                 VoPrimitiveGetTransform(p));
 }
 
 VtStatus VoBoundsGet(VtBounds *box) {

@@ -57,7 +57,7 @@ VtContents *WorldContents(const GeomState *g, VtPrimitive *p, VtContents *reques
 // primitive without a transform.
 VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t options) {
   GeomState *g = Geom();
-  void *t = TransformOf(p);
+  VtTransform *t = TransformOf(p);
   if (t == nullptr) return nullptr;
   VtContents *c = WorldContents(g, p, requested, options);
   VtPrimitive *copy = c != nullptr ? VoPrimitiveCopy(p, c) : nullptr;
@@ -171,7 +171,7 @@ using namespace expand;
 VtReference *VoPrimitiveExpand(VtPrimitive *p, VtContents *contents, uint32_t options) {
   GeomState *g = Expandable(p);
   if (g == nullptr) return nullptr;
-  if (void *t = TransformOf(p)) (void)VoTransformUpdate(static_cast<VtTransform *>(t));
+  if (VtTransform *t = TransformOf(p)) (void)VoTransformUpdate(t);
   switch (PrimitiveType(p)) {
     case VO_PRIMITIVE_POLYGON:
     case VO_PRIMITIVE_POLYGON_SHARED:

@@ -21,8 +21,8 @@ inline bool IsList(const VtPrimitive *p) {
 
 // The transform a primitive holds, or null (flag 0x200 clear or property
 // 291 empty).
-inline void *TransformOf(const VtPrimitive *p) {
-  return (p->flags & VO_PRIMITIVE_HAS_TRANSFORM) ? HeldPointer<void>(p, VO_PRIM_TRANSFORM) : nullptr;
+inline VtTransform *TransformOf(const VtPrimitive *p) {
+  return (p->flags & VO_PRIMITIVE_HAS_TRANSFORM) ? HeldPointer<VtTransform>(p, VO_PRIM_TRANSFORM) : nullptr;
 }
 
 // A one-element list holding null: the answer of an expansion that failed

@@ -234,7 +234,7 @@ VtReference *LineExpansion(VtPrimitive *line, VtContents *contents, uint32_t opt
 
   // The ribbon lies in the world: a line's transform is applied to its
   // points here and not handed on.
-  void *t = TransformOf(line);
+  VtTransform *t = TransformOf(line);
   const int32_t world = PropertyOffset(line->contents, VO_VERT_WORLD);
   const int32_t normal = PropertyOffset(line->contents, VO_VERT_NORMAL);
   auto point = [&](void *v) {

@@ -30,10 +30,10 @@ VtPrimitive *ListCopy(const VtPrimitive *list) {
 
 // The list's transform after the piece's own one; false when the two cannot
 // be joined (out of memory).
-bool TransformJoin(const GeomState *g, VtPrimitive *piece, void *list_transform) {
-  void *own = TransformOf(piece);
+bool TransformJoin(const GeomState *g, VtPrimitive *piece, VtTransform *list_transform) {
+  VtTransform *own = TransformOf(piece);
   if (own == nullptr) return g->transform_set(piece, list_transform) == 0;
-  void *both = g->transform_copy(own);
+  VtTransform *both = g->transform_copy(own);
   if (both == nullptr) return false;
   const bool joined =
       g->transform_concatenate(both, list_transform) == 0 && g->transform_set(piece, both) == 0;
@@ -51,7 +51,7 @@ VtPrimitive *Piece(const GeomState *g, VtPrimitive *list, VtPrimitive *member, u
         (list->flags & VO_PRIMITIVE_TEMPORARY) ? HeldPointer<VtPrimitive>(list, VO_PRIM_PARENT) : nullptr;
     *parent = up != nullptr ? up : list;
   }
-  if (void *t = TransformOf(list); t != nullptr && !TransformJoin(g, piece, t)) {
+  if (VtTransform *t = TransformOf(list); t != nullptr && !TransformJoin(g, piece, t)) {
     (void)PrimitiveDestroyInternal(piece);
     return nullptr;
   }

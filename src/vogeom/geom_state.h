@@ -70,16 +70,17 @@ struct GeomContext {
 // Shared state
 // ---------------------------------------------------------------------------
 
-// Procedures of the transform module, fetched by callback code; defaults
-// stand in while it does not answer.
-using TransformPointProc = VtStatus (*)(float *out, const float *in, void *transform);
-using TransformNormalProc = VtStatus (*)(float *out, const float *point, const float *normal,
-                                         void *transform);
-using TransformBoundsProc = VtStatus (*)(VtBounds *out, const VtBounds *in, void *transform);
-using TransformCopyProc = void *(*)(void *transform);
-using TransformDestroyProc = VtStatus (*)(void *transform);
-using TransformConcatenateProc = VtStatus (*)(void *transform, void *second);
-using PrimitiveTransformSetProc = VtStatus (*)(VtPrimitive *primitive, void *transform);
+// Procedures of the transform module, fetched by callback code, each with
+// the exact type of the exported procedure its code answers (a call through
+// another type is undefined); defaults of the same types stand in while the
+// module does not answer.
+using TransformPointProc = decltype(&exported::VoTransformPoint);
+using TransformNormalProc = decltype(&exported::VoTransformNormal);
+using TransformBoundsProc = decltype(&exported::VoTransformBounds);
+using TransformCopyProc = decltype(&exported::VoTransformCopy);
+using TransformDestroyProc = decltype(&exported::VoTransformDestroy);
+using TransformConcatenateProc = decltype(&exported::VoTransformConcatenate);
+using PrimitiveTransformSetProc = decltype(&exported::VoPrimitiveSetTransform);
 // An outside expander: (primitive, contents, options) -> reference list.
 using OutsideExpanderProc = VtReference *(*)(VtPrimitive *primitive, VtContents *contents, uint32_t options);
 

@@ -85,7 +85,7 @@ VtStatus VoVertexInterpolate(VtPrimitive *p, uintptr_t, uint32_t n, VtVertex **s
 
 VtInterpolationRoutine VoContentsGetInterpolator(VtContents *contents) {
   if (contents != nullptr && contents->interpolation != nullptr) return contents->interpolation->routine;
-  return &VoVertexInterpolate;
+  return &exported::VoVertexInterpolate;
 }
 
 VtStatus InterpolationBuild(VtContentsKindTable *t) {
@@ -143,7 +143,7 @@ VtStatus InterpolationBuild(VtContentsKindTable *t) {
     return t->slots[slot].offset >= 0 && blended(registered.descriptors[slot]);
   };
   if (r->special_count != 0 || others || !has(VO_VERT_WORLD))
-    r->routine = &VoVertexInterpolate;
+    r->routine = &exported::VoVertexInterpolate;
   else if (has(VO_VERT_NORMAL))
     r->routine = has(VO_VERT_TEXCOORDS) ? &FixedRoutine<true, true> : &FixedRoutine<true, false>;
   else

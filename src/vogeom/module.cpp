@@ -132,7 +132,7 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
 // offered, and only for reading.
 VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction == 0 && code == VO_CALLBACK_PROPERTY_DESCRIPTION && slot != nullptr) {
-    *slot = reinterpret_cast<VtProc>(&VoPropertyGetDescription);
+    *slot = reinterpret_cast<VtProc>(&exported::VoPropertyGetDescription);
     return 0;
   }
   if (direction == 0 && slot != nullptr) *slot = nullptr;
@@ -140,18 +140,21 @@ VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
 }
 
 // Stand-ins for the transform module's procedures while it does not answer.
-VtStatus TransformPointCopy(float *out, const float *in, void *) {
+VtStatus TransformPointCopy(float *out, const float *in, VtTransform *) {
   if (out != nullptr && in != nullptr && out != in) std::memcpy(out, in, 3 * sizeof(float));
   return 0;
 }
-VtStatus TransformNormalCopy(float *out, const float *, const float *normal, void *) {
+VtStatus TransformNormalCopy(float *out, const float *, const float *normal, VtTransform *) {
   if (out != nullptr && normal != nullptr && out != normal) std::memcpy(out, normal, 3 * sizeof(float));
   return 0;
 }
-void *TransformCopyNone(void *) { return nullptr; }
-VtStatus TransformDestroyNone(void *) { return 0; }
-VtStatus TransformConcatenateNone(void *, void *) { return 0; }
-VtStatus TransformSetNone(VtPrimitive *, void *) { return 0; }
+VtStatus TransformBoundsCopy(float *out, const float *in, VtTransform *t) {
+  return VoBoundsCopy(reinterpret_cast<VtBounds *>(out), reinterpret_cast<const VtBounds *>(in), t);
+}
+VtTransform *TransformCopyNone(VtTransform *) { return nullptr; }
+VtStatus TransformDestroyNone(VtTransform *) { return 0; }
+VtStatus TransformConcatenateNone(VtTransform *, VtTransform *) { return 0; }
+VtStatus TransformSetNone(VtPrimitive *, VtTransform *) { return 0; }
 
 template <class T>
 T Fetched(uint32_t code, T fallback) {
@@ -165,8 +168,7 @@ VtStatus CallbacksChanged() {
   ViewValuesFetch(g);
   g->transform_point = Fetched<TransformPointProc>(0xf0001, &TransformPointCopy);
   g->transform_normal = Fetched<TransformNormalProc>(0xf000b, &TransformNormalCopy);
-  g->transform_bounds =
-      Fetched<TransformBoundsProc>(0xf0002, reinterpret_cast<TransformBoundsProc>(&VoBoundsCopy));
+  g->transform_bounds = Fetched<TransformBoundsProc>(0xf0002, &TransformBoundsCopy);
   g->transform_copy = Fetched<TransformCopyProc>(0xf0004, &TransformCopyNone);
   g->transform_destroy = Fetched<TransformDestroyProc>(0xf0007, &TransformDestroyNone);
   g->transform_concatenate = Fetched<TransformConcatenateProc>(0xf0005, &TransformConcatenateNone);

@@ -11,11 +11,37 @@
 
 namespace vo {
 
-void *VoAllocate(uint32_t size) { return std::malloc(size == 0 ? 1 : size); }
+// The allocation-failure hook's state: a test hook, the one piece of
+// process-wide mutable state outside the module states, as allocations are
+// counted before a kernel exists and after it is gone.
+std::atomic<uint64_t> g_allocation_countdown{0};
+namespace {
+std::atomic<bool> g_allocation_failure_fired{false};
+}  // namespace
+
+void AllocationFailureArm(uint64_t n) {
+  g_allocation_failure_fired.store(false);
+  g_allocation_countdown.store(n);
+}
+
+bool AllocationFailureFired() { return g_allocation_failure_fired.load(); }
+
+bool AllocationFailureCount() {
+  uint64_t left = g_allocation_countdown.load();
+  while (left != 0 && !g_allocation_countdown.compare_exchange_weak(left, left - 1)) {
+  }
+  if (left != 1) return false;
+  g_allocation_failure_fired.store(true);
+  return true;
+}
+
+void *VoAllocate(uint32_t size) { return AllocationFails() ? nullptr : std::malloc(size == 0 ? 1 : size); }
 
 void VoDeallocate(void *block) { std::free(block); }
 
-void *VoMemoryReallocate(void *block, uint32_t size) { return std::realloc(block, size == 0 ? 1 : size); }
+void *VoMemoryReallocate(void *block, uint32_t size) {
+  return AllocationFails() ? nullptr : std::realloc(block, size == 0 ? 1 : size);
+}
 
 void MemoryCallbacksDefault(VtKernelContext *k) {
   KernelSlotSet(k, VO_CALLBACK_POOL_CREATE, &PoolCreateDefault);
@@ -72,6 +98,14 @@ VtStatus KernelPoolsMake() {
     if (m.marshal_pool[i] == nullptr) status |= VO_STATUS_ERROR_NO_MEMORY;
   }
   return status;
+}
+
+bool KernelPoolsExist() {
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr) return false;
+  const KernelMemory &m = k->memory;
+  return m.pools_made && m.small_pool && m.node_pool && m.random_pool && m.marshal_pool[0] &&
+         m.marshal_pool[1];
 }
 
 VtStatus KernelMemoryTidy() {
@@ -205,7 +239,7 @@ VtStatus MemoryControlGetNothing(uint32_t, VtTypedValue *) { return 0; }
 
 VtStatus MemoryCallback(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction == 0 && code == 0x110001 && slot != nullptr) {
-    *slot = reinterpret_cast<VtProc>(&VoCallBackNull);
+    *slot = reinterpret_cast<VtProc>(&exported::VoCallBackNull);
     return 0;
   }
   return VO_STATUS_BAD_ARGUMENT;

@@ -248,13 +248,14 @@ MemoryLockGuard::~MemoryLockGuard() {
 
 // ---- Default heap procedures ---------------------------------------------------
 
-void *HeapCreateDefault(VtPool *, uint32_t) { return platform::ChunkHeapCreate(); }
+void *HeapCreateDefault(VtPool *, uint32_t) { return AllocationFails() ? nullptr : platform::ChunkHeapCreate(); }
 
 VtStatus HeapDestroyDefault(void *heap) {
   return platform::ChunkHeapDestroy(static_cast<ChunkHeap *>(heap)) ? 0 : VO_STATUS_BAD_ARGUMENT;
 }
 
 void *HeapAllocateDefault(uint32_t size, void *heap) {
+  if (AllocationFails()) return nullptr;
   return platform::ChunkAllocate(static_cast<ChunkHeap *>(heap), size);
 }
 
@@ -323,6 +324,13 @@ VtPool *PoolCreateDefault(uint32_t tag, uint32_t element_size) {
   pool->debug = DebugMake();
   auto heap_create = KernelSlot<VtHeapCreateProc>(k, VO_CALLBACK_HEAP_CREATE);
   pool->heap = heap_create ? heap_create(pool, pool->chunk_bytes) : nullptr;
+  if (pool->heap == nullptr && heap_create == &HeapCreateDefault) {
+    // Out of memory for the pool's own heap: the pool is not made, rather
+    // than made without the heap its chunks belong to.
+    VoLockDestroy(pool->lock);
+    PoolRecordFree(pool);
+    return nullptr;
+  }
   PoolListLink(k, pool);
   return pool;
 }

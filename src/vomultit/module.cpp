@@ -13,7 +13,7 @@ namespace vo::multit {
 
 namespace {
 
-constexpr uint32_t kBuildTime = 904643061;
+constexpr uint32_t kBuildTime = 916158723;
 constexpr uint32_t kMessagePoolTag = 0x520001;
 
 // A block of a threaded pass's message channels.
@@ -76,11 +76,11 @@ VtStatus Execute(uint32_t code) {
 
 VtProc CallbackProcedure(uint32_t code) {
   switch (code) {
-    case VO_CALLBACK_MT_LOCK_CREATE: return reinterpret_cast<VtProc>(&VoMultiThreadLockCreate);
-    case VO_CALLBACK_MT_RUN_ONCE: return reinterpret_cast<VtProc>(&VoMultiThreadRunOnce);
-    case VO_CALLBACK_MT_LOCK_DESTROY: return reinterpret_cast<VtProc>(&VoMultiThreadLockDestroy);
+    case VO_CALLBACK_MT_LOCK_CREATE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockCreate);
+    case VO_CALLBACK_MT_RUN_ONCE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadRunOnce);
+    case VO_CALLBACK_MT_LOCK_DESTROY: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockDestroy);
     case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&DriverImageRead);
-    case VO_CALLBACK_MT_IS_ACTIVE: return reinterpret_cast<VtProc>(&VoMultiThreadIsActive);
+    case VO_CALLBACK_MT_IS_ACTIVE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadIsActive);
     case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&DriverImageRelease);
     default: return BandedOperation(code);
   }

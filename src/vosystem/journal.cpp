@@ -237,28 +237,14 @@ std::string Statement::Scalar(uint32_t type, const void *p) {
 
 // Records of floats or doubles, written as bracket lists.
 std::string Statement::Record(uint32_t type, const void *p) {
-  int count = 0;
-  bool doubles = false;
-  switch (type) {
-    case VtColourType:
-    case VtVector:
-    case VtPoint: count = 3; break;
-    case VtHPoint:
-    case VtColour4: count = 4; break;
-    case VtBoundsType: count = 6; break;
-    case VtComplex: count = 2; break;
-    case VtDoublePoint:
-    case VtDoubleVector:
-      count = 3;
-      doubles = true;
-      break;
-    default: return Refuse("<record " + Address(p) + ">");
-  }
+  const ValueTypeInfo *t = ValueTypeFind(type);
+  if (t == nullptr || t->count == 0) return Refuse("<record " + Address(p) + ">");
+  const size_t step = t->element == VtDouble ? sizeof(double) : sizeof(float);
   std::string s = "[";
   const auto *bytes = static_cast<const unsigned char *>(p);
-  for (int i = 0; i < count; ++i) {
+  for (uint32_t i = 0; i < t->count; ++i) {
     if (i) s += ' ';
-    s += doubles ? Scalar(VtDouble, bytes + i * sizeof(double)) : Scalar(VtFloat, bytes + i * sizeof(float));
+    s += Scalar(t->element, bytes + i * step);
   }
   return s + "]";
 }
@@ -288,7 +274,7 @@ std::string Statement::Typed(const VtTypedValue &v) {
       if (t->holds_pointer)
         value = NameOf(v.value.p);
       else
-        value = Refuse("?");  // records do not fit a typed value
+        value = Record(v.type, &v.value);  // carried in full from the value field
       break;
   }
   return "{" + std::string(t->name) + " " + value + "}";

@@ -37,7 +37,10 @@
 //                            counted by another parameter)
 //   typed values             {TypeName value} with the value in the form of
 //                            its type: {VtNat32 3}, {VtFlags 0x1},
-//                            {VtString "a"}, {VtGenericPtr p2}, {VtVoid}.
+//                            {VtString "a"}, {VtGenericPtr p2}, {VtVoid};
+//                            colours, points, bounds and the other records
+//                            in full from the value field:
+//                            {VtColour [0.25 0.5 1]}, {VtBounds [0 1 0 1 0 1]}.
 //                            A reader matching the closing brace skips
 //                            quoted text.
 //   handles and addresses    the variable that received them; NULL for null

@@ -1,6 +1,7 @@
 // Kernel memory settings and the kernel's own pools.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "vosystem/kernel_threads.h"
@@ -31,5 +32,22 @@ struct KernelMemory {
   VtPool *random_pool;      // tag 0x10003, random states
   VtPool *marshal_pool[2];  // tags 0x10004, 0x10005
 };
+
+// The allocation-failure hook, for tests: Arm(n) makes the n-th allocation
+// from now fail (1: the very next one), counting VoAllocate,
+// VoMemoryReallocate, pool chunk and heap requests alike; Arm(0) disarms.
+// Fired() tells whether the armed failure has happened since the last Arm.
+// Not exported; compiled into every build at the cost of one predictable
+// branch per allocation.
+void AllocationFailureArm(uint64_t n);
+bool AllocationFailureFired();
+
+// True when this allocation is the one armed to fail.
+extern std::atomic<uint64_t> g_allocation_countdown;
+bool AllocationFailureCount();
+inline bool AllocationFails() {
+  if (__builtin_expect(g_allocation_countdown.load(std::memory_order_relaxed) == 0, 1)) return false;
+  return AllocationFailureCount();
+}
 
 }  // namespace vo

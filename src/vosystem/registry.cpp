@@ -18,6 +18,9 @@ namespace {
 
 constexpr uint32_t kMaxModuleNumber = 0xFFFF;
 
+// The default progress callback: does nothing, with the callback's own type.
+VtStatus ProgressNothing(uint32_t, VtTypedValue *) { return 0; }
+
 VtTypedValue Ask(VtQueryFunction q, uint32_t query) {
   VtTypedValue answer{};
   q(query, &answer);
@@ -116,10 +119,8 @@ VtStatus VoSystemInitialise() {
   k->repeat_count = 1;
   g_kernel = k;
   // Default callbacks (memory callbacks are filled by the memory manager).
-  KernelSlotSet(k, VO_CALLBACK_ERROR_HANDLER, &VoErrorHandlerDefault);
-  KernelSlotSet(k, VO_CALLBACK_PROGRESS, &VoCallBackNull);
-  KernelSlotSet(k, VO_CALLBACK_HEAP_MERGE, &VoCallBackNull);
-  KernelSlotSet(k, VO_CALLBACK_HEAP_COMPACT, &VoCallBackNull);
+  KernelSlotSet(k, VO_CALLBACK_ERROR_HANDLER, &exported::VoErrorHandlerDefault);
+  KernelSlotSet(k, VO_CALLBACK_PROGRESS, &ProgressNothing);
   MemoryCallbacksDefault(k);
   JournalCallbacksDefault(k);
 
@@ -200,6 +201,7 @@ VtStatus VoSystemStart() {
   VtModuleRegistry *r = Registry();
   if (r == nullptr) return VO_STATUS_NOT_INITIALISED;
   VtStatus pools = 0;
+  bool pools_existed = false;
   if (r->started_once) {
     if (!r->system_reported) {
       VtModuleRecord *sys = ModuleRecord(VO_MODULE_SYSTEM);
@@ -208,8 +210,10 @@ VtStatus VoSystemStart() {
     }
     // Kept apart from the start statuses so that a later successful start
     // cannot wipe a failure to make the kernel's pools.
+    pools_existed = KernelPoolsExist();
     pools = KernelPoolsMake();
   }
+  bool started_any = false;
   for (VtModuleRecord *m = r->head; m; m = m->next) {
     if (!m->installed || m->started || m->start == nullptr) continue;
     VtStatus s = m->start();
@@ -222,12 +226,16 @@ VtStatus VoSystemStart() {
       Post(VO_CLASS_DEBUG, m->query16 ? 822 : 234, VO_MODULE_SYSTEM, NameOr(m, "?"),
            static_cast<int32_t>(m->number));
     SetStarted(m, 1);
+    started_any = true;
   }
   if (r->started_once) {
     Post(VO_CLASS_DEBUG, 203, VO_MODULE_SYSTEM);
     (void)VersionCheck();
   }
   r->started_once = 1;
+  // A start that finds the pools made and nothing to start tells the caller
+  // so; applications test for this answer.
+  if (pools_existed && !started_any && pools == 0) pools = VO_STATUS_ERROR_BAD_ARGUMENT;
   return VoCallBacksChangedNotify() | pools;
 }
 

@@ -17,7 +17,7 @@ namespace {
 
 constexpr uint32_t kPtr = sizeof(void *);
 
-const ValueTypeInfo kTable[] = {
+constexpr ValueTypeInfo kTable[] = {
     {VtVoid, "VtVoid", 0, false},
     {VtInt32, "VtInt32", 4, false},
     {VtNat32, "VtNat32", 4, false},
@@ -25,9 +25,9 @@ const ValueTypeInfo kTable[] = {
     {VtDouble, "VtDouble", 8, false},
     {VtEnum, "VtEnum", 4, false},
     {VtBoolean, "VtBoolean", 4, false},
-    {VtColourType, "VtColour", 12, false},
-    {VtVector, "VtVector", 12, false},
-    {VtPoint, "VtPoint", 12, false},
+    {VtColourType, "VtColour", 12, false, VtFloat, 3},
+    {VtVector, "VtVector", 12, false, VtFloat, 3},
+    {VtPoint, "VtPoint", 12, false, VtFloat, 3},
     {VtString, "VtString", kPtr, true},
     {VtGenericPtr, "VtGenericPtr", kPtr, true},
     {VtHandle, "VtHandle", kPtr, true},
@@ -38,16 +38,28 @@ const ValueTypeInfo kTable[] = {
     {VtStatusType, "VtStatus", 4, false},
     {VtFunc, "VtFunc", kPtr, true},
     {VtData, "VtData", kPtr, true},
-    {VtHPoint, "VtHPoint", 16, false},
+    {VtHPoint, "VtHPoint", 16, false, VtFloat, 4},
     {VtFlags, "VtFlags", 4, false},
-    {VtDoublePoint, "VtDoublePoint", 24, false},
-    {VtDoubleVector, "VtDoubleVector", 24, false},
-    {VtBoundsType, "VtBounds", 24, false},
+    {VtDoublePoint, "VtDoublePoint", 24, false, VtDouble, 3},
+    {VtDoubleVector, "VtDoubleVector", 24, false, VtDouble, 3},
+    {VtBoundsType, "VtBounds", 24, false, VtFloat, 6},
     {VtNat8, "VtNat8", 1, false},
-    {VtComplex, "VtComplex", 8, false},
-    {VtColour4, "VtColour4", 16, false},
+    {VtComplex, "VtComplex", 8, false, VtFloat, 2},
+    {VtColour4, "VtColour4", 16, false, VtFloat, 4},
     {VtShaderColour, "VtShaderColour", kPtr, true},
 };
+
+// Every value that is not an address travels inside a typed value, and a
+// record's elements fill exactly its size.
+constexpr bool TableSound() {
+  for (const ValueTypeInfo &t : kTable) {
+    if (!t.holds_pointer && t.size > sizeof(VtTypedValue::value)) return false;
+    const uint32_t element = t.element == VtDouble ? 8 : t.element == VtFloat ? 4 : 0;
+    if (t.count != 0 && element * t.count != t.size) return false;
+  }
+  return true;
+}
+static_assert(TableSound(), "a by-value type does not fit the typed value or its elements");
 
 }  // namespace
 

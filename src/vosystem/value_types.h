@@ -13,6 +13,11 @@ struct ValueTypeInfo {
   const char *name;
   uint32_t size;       // bytes of one value (addresses are pointer-sized)
   bool holds_pointer;  // the value is an address or a handle
+  // Records of numbers (colours, points, bounds, ...): the type and count of
+  // their elements, which lie one after the other from the start of the
+  // value; 0 for every other type. A typed value carries them in full.
+  uint32_t element = 0;
+  uint32_t count = 0;
 };
 
 // The entry for a code, or null when the code has none.

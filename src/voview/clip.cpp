@@ -28,10 +28,9 @@ VtStatus Refused(const char *procedure, const char *why) {
   return kBad;
 }
 
-// The layout of a primitive's contents; false when it lacks what clipping
-// needs (screen points, vertex links, vertex references, clipped boundaries).
-bool LayoutOf(const VtPrimitive *p, VtClipLayout *l) {
-  const VtContents *c = p->contents;
+// The layout of a contents record; false when it lacks what clipping needs
+// (screen points, vertex links, vertex references, clipped boundaries).
+bool LayoutOf(const VtContents *c, VtClipLayout *l) {
   l->screen = PropertyOffset(c, VO_VERT_SCREEN);
   l->vertex_next = PropertyOffset(c, VO_VERT_NEXT);
   l->vrefs = PropertyOffset(c, VO_POLY_VREFS);
@@ -254,7 +253,7 @@ VtStatus Prepare(Clipper *c, VtPrimitive *p, const VtClipLayout *layout, const c
   if (!PrimitiveLive(p) || p->contents == nullptr)
     return Refused(procedure, "the primitive is not a live primitive");
   c->p = p;
-  if (!LayoutOf(p, &c->l))
+  if (!LayoutOf(p->contents, &c->l))
     return Refused(procedure, "the primitive's layout lacks screen points or clipped boundaries");
   if (layout != nullptr && !SameLayout(*layout, c->l))
     return Refused(procedure, "the clip layout is not that of the primitive");
@@ -289,15 +288,14 @@ namespace vo {
 
 using namespace view;
 
-VtStatus VoClipLayoutGet(VtPrimitive *primitive, VtClipLayout *layout) {
+VtStatus VoClipLayoutGet(VtContents *contents, VtClipLayout *layout) {
   VtStatus st;
   if (StateFor(&st) == nullptr) return st;
   if (layout == nullptr) return Refused("VoClipLayoutGet", "the layout is missing");
-  Clipper c{};
-  c.l = VtClipLayout{-1, -1, -1, -1, -1};
-  st = Prepare(&c, primitive, nullptr, "VoClipLayoutGet");
-  *layout = c.l;
-  return st;
+  if (contents == nullptr) return Refused("VoClipLayoutGet", "the contents record is missing");
+  if (!LayoutOf(contents, layout))
+    return Refused("VoClipLayoutGet", "the contents lack screen points or clipped boundaries");
+  return 0;
 }
 
 VtPolygon *VoPrimitiveGetPolygons(VtPrimitive *primitive) {

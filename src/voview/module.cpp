@@ -172,8 +172,8 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
 VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction != 0 || slot == nullptr) return kBad;
   switch (code) {
-    case VO_CALLBACK_VIEW_CLIP_SIDES: *slot = reinterpret_cast<VtProc>(&VoPolygonClipSides); break;
-    case VO_CALLBACK_VIEW_CLIP_DISCARD: *slot = reinterpret_cast<VtProc>(&VoPolygonClipDiscard); break;
+    case VO_CALLBACK_VIEW_CLIP_SIDES: *slot = reinterpret_cast<VtProc>(&exported::VoPolygonClipSides); break;
+    case VO_CALLBACK_VIEW_CLIP_DISCARD: *slot = reinterpret_cast<VtProc>(&exported::VoPolygonClipDiscard); break;
     default: *slot = nullptr; return kBad;
   }
   return 0;

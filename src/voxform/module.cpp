@@ -109,18 +109,18 @@ VtStatus MemoryRelease() {
 // Callbacks 0xf0001-0xf000c: the module's procedures for other modules.
 VtProc CallbackProcedure(uint32_t code) {
   switch (code) {
-    case 0xf0001: return reinterpret_cast<VtProc>(&VoTransformPoint);
-    case 0xf0002: return reinterpret_cast<VtProc>(&VoTransformBounds);
-    case 0xf0003: return reinterpret_cast<VtProc>(&VoTransformCreate);
-    case 0xf0004: return reinterpret_cast<VtProc>(&VoTransformCopy);
-    case 0xf0005: return reinterpret_cast<VtProc>(&VoTransformConcatenate);
-    case 0xf0006: return reinterpret_cast<VtProc>(&VoPrimitiveSetTransform);
-    case 0xf0007: return reinterpret_cast<VtProc>(&VoTransformDestroy);
-    case 0xf0008: return reinterpret_cast<VtProc>(&VoTransformPointInverse);
-    case 0xf0009: return reinterpret_cast<VtProc>(&VoTransformVector);
-    case 0xf000a: return reinterpret_cast<VtProc>(&VoTransformGetType);
-    case 0xf000b: return reinterpret_cast<VtProc>(&VoTransformNormal);
-    case 0xf000c: return reinterpret_cast<VtProc>(&VoTransformNormalInverse);
+    case 0xf0001: return reinterpret_cast<VtProc>(&exported::VoTransformPoint);
+    case 0xf0002: return reinterpret_cast<VtProc>(&exported::VoTransformBounds);
+    case 0xf0003: return reinterpret_cast<VtProc>(&exported::VoTransformCreate);
+    case 0xf0004: return reinterpret_cast<VtProc>(&exported::VoTransformCopy);
+    case 0xf0005: return reinterpret_cast<VtProc>(&exported::VoTransformConcatenate);
+    case 0xf0006: return reinterpret_cast<VtProc>(&exported::VoPrimitiveSetTransform);
+    case 0xf0007: return reinterpret_cast<VtProc>(&exported::VoTransformDestroy);
+    case 0xf0008: return reinterpret_cast<VtProc>(&exported::VoTransformPointInverse);
+    case 0xf0009: return reinterpret_cast<VtProc>(&exported::VoTransformVector);
+    case 0xf000a: return reinterpret_cast<VtProc>(&exported::VoTransformGetType);
+    case 0xf000b: return reinterpret_cast<VtProc>(&exported::VoTransformNormal);
+    case 0xf000c: return reinterpret_cast<VtProc>(&exported::VoTransformNormalInverse);
     default: return nullptr;
   }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "support/test_support.h"
@@ -63,5 +64,29 @@ class BlocksRunOut {
   static inline VtBlockAllocateProc previous_ = nullptr;
   static inline int left_ = 0;
 };
+
+// Runs the scenario with its n-th allocation failing, for n = 1, 2, 3, ...,
+// until a run passes with no failure fired (and then answers 0). After each
+// run that met the failure the scenario must have answered a non-zero status;
+// check_unchanged then asserts that its inputs are as they were. Each run
+// must give back what it made, so that the leak check sees any leak.
+inline void EveryAllocationFails(const std::function<VtStatus()> &scenario,
+                                 const std::function<void()> &check_unchanged = {}) {
+  constexpr uint64_t kMostRuns = 100000;  // a scenario that keeps allocating is a fault
+  for (uint64_t n = 1; n <= kMostRuns; ++n) {
+    AllocationFailureArm(n);
+    const VtStatus status = scenario();
+    const bool fired = AllocationFailureFired();
+    AllocationFailureArm(0);
+    if (!fired) {
+      EXPECT_EQ(status, 0u) << "the run without a failure";
+      return;
+    }
+    EXPECT_NE(status, 0u) << "allocation " << n << " failed, yet the scenario answered success";
+    if (check_unchanged) check_unchanged();
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  ADD_FAILURE() << "the scenario still allocated after " << kMostRuns << " runs";
+}
 
 }  // namespace vo::test

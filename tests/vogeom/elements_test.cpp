@@ -322,6 +322,12 @@ TEST_F(Elements, FailuresPartWayLeaveTheSourceAsItWas) {
   const std::vector<float> before = ShapeOf(p);
   VtContents *from = p->contents, *normals = MeshContents({VO_VERT_NORMAL}),
              *colours = MeshContents({VO_VERT_COLOUR});
+  const uint32_t primitives = Geom()->primitive_pool->blocks_in_use;
+  const auto unchanged = [&] {
+    EXPECT_EQ(p->contents, from);
+    EXPECT_EQ(ShapeOf(p), before);
+    EXPECT_EQ(Geom()->primitive_pool->blocks_in_use, primitives);
+  };
   int failed = 0;
   for (int budget = 0; budget < 40; ++budget) {
     VtPrimitive *copy;
@@ -337,12 +343,36 @@ TEST_F(Elements, FailuresPartWayLeaveTheSourceAsItWas) {
     EXPECT_EQ(ShapeOf(p), before) << budget;
   }
   EXPECT_TRUE(failed > 10 && failed < 40) << failed;
-  // A conversion that runs out of memory leaves the primitive unchanged.
+  // Any allocation of a copy into new contents may fail: the copy answers
+  // null and gives back what it made. Fresh contents need fresh pools.
+  VtContents *fresh = MeshContents({VO_VERT_NORMAL, VO_VERT_TEXCOORDS});
+  int runs = 0;
+  EveryAllocationFails(
+      [&]() -> VtStatus {
+        ++runs;
+        VtPrimitive *copy = VoPrimitiveCopy(p, fresh);
+        if (copy == nullptr) return VO_STATUS_NO_MEMORY;
+        EXPECT_EQ(ShapeOf(copy), before);
+        return VoPrimitiveDestroy(copy);
+      },
+      unchanged);
+  EXPECT_GT(runs, 1);
+  // A conversion that runs out of memory, of blocks or of any allocation,
+  // leaves the primitive unchanged.
   {
     BlocksRunOut out(3);
     EXPECT_EQ(VoPrimitiveSetContents(p, colours), uint32_t{VO_STATUS_NO_MEMORY});
   }
-  EXPECT_EQ(p->contents, from);
+  unchanged();
+  VtContents *wider = MeshContents({VO_VERT_COLOUR, VO_VERT_TEXCOORDS, VO_VERT_NORMAL});
+  runs = 0;
+  EveryAllocationFails(
+      [&] {
+        ++runs;
+        return VoPrimitiveSetContents(p, wider);
+      },
+      unchanged);
+  EXPECT_GT(runs, 1);
   EXPECT_EQ(ShapeOf(p), before);
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }

@@ -108,7 +108,7 @@ TEST_F(ExpansionTest, AListOfTransformedMeshesExpandsToWorldSpaceTemporaries) {
 }
 
 Points g_normal_points;  // where each normal was carried
-VtStatus RecordingNormal(float *out, const float *point, const float *normal, void *) {
+VtStatus RecordingNormal(float *out, const float *point, const float *normal, VtTransform *) {
   g_normal_points.push_back({point[0], point[1], point[2]});
   std::copy(normal, normal + 3, out);
   return 0;

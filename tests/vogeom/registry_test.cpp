@@ -172,7 +172,7 @@ TEST_F(Registry, InterpolationBlendsFloatsByFixedOrGeneralRoutines) {
       if (void **twin = PropertyAt<void *>(p, v[i], VO_VERT_COVERT)) *twin = v[(i + 1) % 3];
     }
     auto routine = VoContentsGetInterpolator(p->contents);
-    EXPECT_EQ(routine != &VoVertexInterpolate, fixed);
+    EXPECT_EQ(routine != &exported::VoVertexInterpolate, fixed);
     const float half[2] = {0.5f, 0.5f}, third[3] = {1 / 3.0f, 1 / 3.0f, 1 / 3.0f};
     ASSERT_EQ(routine(p, 0, 2, v, half, out), 0u);
     EXPECT_EQ(PropertyAt<float>(p, out, VO_VERT_WORLD)[2], 3.0f);

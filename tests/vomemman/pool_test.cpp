@@ -69,6 +69,40 @@ VtPool *SubPoolWith(VtPool *parent, uint32_t chunks, uint32_t keep, std::vector<
   return sub;
 }
 
+TEST_F(PoolTest, TheArmedAllocationFailsWhateverAsksForIt) {
+  // The second request from now fails: a block, then a reallocation.
+  AllocationFailureArm(2);
+  void *block = VoAllocate(16);
+  ASSERT_NE(block, nullptr);
+  EXPECT_FALSE(AllocationFailureFired());
+  EXPECT_EQ(VoMemoryReallocate(block, 64), nullptr);  // the block stays the caller's
+  EXPECT_TRUE(AllocationFailureFired());
+  void *again = VoAllocate(16);  // only the armed one fails
+  EXPECT_NE(again, nullptr);
+  VoDeallocate(again);
+  VoDeallocate(block);
+  // A pool is made whole or not at all: its record, lock and heap.
+  int runs = 0;
+  EveryAllocationFails([&]() -> VtStatus {
+    ++runs;
+    VtPool *made = VoPoolCreate(kTag, 8);
+    return made == nullptr ? VO_STATUS_NO_MEMORY : VoPoolDispose(made);
+  });
+  EXPECT_GE(runs, 4);  // record, lock, heap, and the run that passes
+  // A made pool's first chunk.
+  VtPool *p = VoPoolCreate(kTag, 8);
+  ASSERT_NE(p, nullptr);
+  AllocationFailureArm(1);
+  EXPECT_EQ(VoPoolAllocate(p), nullptr);
+  EXPECT_TRUE(AllocationFailureFired());
+  AllocationFailureArm(0);  // disarmed
+  void *b = VoPoolAllocate(p);
+  EXPECT_NE(b, nullptr);
+  EXPECT_FALSE(AllocationFailureFired());
+  VoPoolFree(p, b);
+  EXPECT_EQ(VoPoolDispose(p), 0u);
+}
+
 TEST_F(PoolTest, MergeCompactsOnlyAboveTheThreshold) {
   VtPool *parent = VoPoolCreate(kTag, 8);
   std::vector<void *> kept;
@@ -157,13 +191,14 @@ TEST_F(PoolTest, SpareChunksOutliveTheirHeapAndServeAnotherPool) {
 TEST_F(PoolTest, KernelPoolsAreMadeOnceAndAllGoAtShutdown) {
   VtPool *nodes = VoReferencePoolGet();
   EXPECT_EQ(nodes->element_size, 16u);  // a node is {next, data} of 8 bytes each
-  EXPECT_EQ(VoSystemStart(), 0u);       // finds them made: no status added
+  // Finds them made and nothing to start: 0x40000012, the pools untouched.
+  EXPECT_EQ(VoSystemStart(), VO_STATUS_ERROR_BAD_ARGUMENT);
   EXPECT_EQ(VoReferencePoolGet(), nodes);
   auto *small = static_cast<void **>(VoSmallBlockCreate());
   ASSERT_NE(small, nullptr);
   EXPECT_EQ(*small, nullptr);
   // The memory module answers its one callback code.
-  EXPECT_EQ(VoCallBackGet(0x110001), reinterpret_cast<VtProc>(&VoCallBackNull));
+  EXPECT_EQ(VoCallBackGet(0x110001), reinterpret_cast<VtProc>(&exported::VoCallBackNull));
   EXPECT_EQ(VoCallBackSet(0x110001, nullptr), VO_STATUS_BAD_ARGUMENT);
   VtPool *left = VoPoolCreate(kTag, 8);  // left behind, with a sub-pool
   VoSubPoolCreate(left);

@@ -11,6 +11,7 @@
 #include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
 #include "vogeom/predicates.h"
+#include "vomemman/pool.h"
 #include "vopoly/polygons.h"
 
 namespace vo::test {
@@ -82,6 +83,34 @@ TEST_F(Primitives, PropertiesComeFromTheParallelArraysAndVerticesAreShared) {
         VoPrimitiveCreateMesh(2, nullptr, nullptr, indices, 2, ids, data)})
     EXPECT_EQ(none, nullptr);
   EXPECT_TRUE(g_posted.empty());
+}
+
+TEST_F(Primitives, AMeshThatRunsOutOfMemoryAnywhereIsNotMadeAndLeavesNothingBehind) {
+  // A 12 x 12 grid of quads: 169 vertices, 144 polygons, 576 references,
+  // more than the chunks the pools hold already.
+  constexpr int kSide = 12;
+  Positions xyz;
+  for (int y = 0; y <= kSide; ++y)
+    for (int x = 0; x <= kSide; ++x) xyz.push_back({float(x), float(y), 0});
+  std::vector<int32_t> counts, indices;
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x) {
+      const int32_t a = y * (kSide + 1) + x;
+      counts.push_back(4);
+      indices.insert(indices.end(), {a, a + 1, a + kSide + 2, a + kSide + 1});
+    }
+  const uint32_t primitives = Geom()->primitive_pool->blocks_in_use;
+  int runs = 0;
+  EveryAllocationFails(
+      [&]() -> VtStatus {
+        ++runs;
+        VtPrimitive *p = MeshOf(xyz, nullptr, counts, indices, true);
+        if (p == nullptr) return VO_STATUS_NO_MEMORY;
+        EXPECT_EQ(Polygons(p).size(), 144u);
+        return VoPrimitiveDestroy(p);
+      },
+      [&] { EXPECT_EQ(Geom()->primitive_pool->blocks_in_use, primitives); });
+  EXPECT_GT(runs, 1);
 }
 
 TEST_F(Primitives, TheTriangleFlagNeedsEveryPolygonToHaveThreeReferences) {

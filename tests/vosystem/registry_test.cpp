@@ -107,6 +107,9 @@ TEST_F(Registry, BroadcastsAndReportsReachStartedModulesOnly) {
   ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
   ASSERT_EQ(VoSystemStart(), 0u);
   ASSERT_EQ(VoInstallModule(&Fake<1>::Query), 0u);
+  // The default progress callback does nothing, called with its own type.
+  VtTypedValue percent{VtDouble, 0, {.d = 50}};
+  EXPECT_EQ(reinterpret_cast<VtProgressProc>(VoCallBackGet(VO_CALLBACK_PROGRESS))(37, &percent), 0u);
   // A callback set is heard by every started module; 0x1000f has no slot.
   auto proc = reinterpret_cast<VtProc>(&VoCallBackNull);
   const int before = Fake<0>::m.changed;

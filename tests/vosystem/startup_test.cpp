@@ -41,6 +41,10 @@ TEST(Startup, KernelAndWorkFarmStartStopAndRestart) {
     EXPECT_EQ(StartupQueryFunction(VO_MODULE_MULTITHREAD), &VoEntryMultiThread);
     // A second initialise leaves the running library alone.
     EXPECT_EQ(VoInitialise(), VO_STATUS_BAD_ARGUMENT);
+    // Later starts find the kernel pools made and no module left to start:
+    // 0x40000012, each time.
+    EXPECT_EQ(VoSystemStart(), VO_STATUS_ERROR_BAD_ARGUMENT);
+    EXPECT_EQ(VoSystemStart(), VO_STATUS_ERROR_BAD_ARGUMENT);
     // Diagnostics are silent on this road: the error handler does nothing.
     testing::internal::CaptureStderr();
     Post(VO_STATUS_BAD_ARGUMENT, 201, VO_MODULE_SYSTEM, 5);

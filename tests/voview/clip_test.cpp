@@ -28,7 +28,7 @@ class ClipTest : public SceneTest {
   // Culls, then clips every polygon, as a renderer does.
   static uint32_t CullAndClip(VtPrimitive *p, bool clip = true) {
     VtClipLayout l{};
-    EXPECT_EQ(VoClipLayoutGet(p, &l), 0u);
+    EXPECT_EQ(VoClipLayoutGet(VoPrimitiveGetContents(p), &l), 0u);
     VtPolygon *first = VoPrimitiveGetPolygons(p);
     return VoPolygonCullBackFacing(p, first, &l) && (!clip || VoPolygonClipWithLayout(p, first, nullptr, &l));
   }
@@ -64,6 +64,24 @@ TEST_F(ClipTest, CullingKeepsThePolygonsThatFaceTheEye) {
   ASSERT_EQ(VoPrimitiveSetSidedness(p, 1), 0u);
   ASSERT_EQ(CullAndClip(p, false), 1u);
   EXPECT_EQ(kept(), (std::vector<bool>{true, true, true}));
+}
+
+TEST_F(ClipTest, ARendererCullsAndClipsThroughTheLayoutOfThePrimitivesContents) {
+  // A square at depth 2 (x = -1, well inside the sides at y, z = +-8/3),
+  // once facing the eye (plane x + 1 = 0) and once turned away.
+  MeshBuild m = Mesh({{-1, -0.5f, -0.5f}, {-1, 0.5f, -0.5f}, {-1, 0.5f, 0.5f}, {-1, -0.5f, 0.5f}},
+                     {{0, 1, 2, 3}, {3, 2, 1, 0}}, {kFacing, {-1, 0, 0, -1}});
+  VtPrimitive *p = m.primitive;
+  VtClipLayout l{};
+  ASSERT_EQ(VoClipLayoutGet(VoPrimitiveGetContents(p), &l), 0u);
+  VtPolygon *first = VoPrimitiveGetPolygons(p);
+  EXPECT_NE(VoPolygonCullBackFacing(p, first, &l), 0u);
+  EXPECT_EQ(Clipped(p, m.polygons[0]), *PropertyAt<VtReference *>(p, m.polygons[0], VO_POLY_VREFS));
+  EXPECT_EQ(Clipped(p, m.polygons[1]), nullptr);
+  EXPECT_NE(VoPolygonClipWithLayout(p, first, nullptr, &l), 0u);
+  EXPECT_EQ(Nodes(Clipped(p, m.polygons[0])).size(), 4u);  // wholly inside: a fresh copy of its four
+  EXPECT_EQ(Clipped(p, m.polygons[1]), nullptr);
+  EXPECT_EQ(CountPosted(messages::kClipRefused), 0);
 }
 
 TEST_F(ClipTest, CrossingTrianglesAreCutAndOutsideOnesDropped) {
@@ -115,9 +133,9 @@ TEST_F(ClipTest, SubWindowClipsLeaveTheSourceBoundaryIntact) {
   const std::vector<void *> boundary = Nodes(Clipped(p, source));
   const uint32_t vertices = VerticesInUse(p);
   // The right quarter (x0 = 0.75, y = 4/3 here) twice, once with a side listed twice.
-  EXPECT_TRUE(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES) == reinterpret_cast<VtProc>(&VoPolygonClipSides) &&
+  EXPECT_TRUE(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES) == reinterpret_cast<VtProc>(&exported::VoPolygonClipSides) &&
               VoCallBackGet(VO_CALLBACK_VIEW_CLIP_DISCARD) ==
-                  reinterpret_cast<VtProc>(&VoPolygonClipDiscard));
+                  reinterpret_cast<VtProc>(&exported::VoPolygonClipDiscard));
   const uint32_t left[2] = {VO_CLIP_SIDE_LEFT, VO_CLIP_SIDE_LEFT};
   const float fractions[2] = {0.6f, 0.75f};
   VtPolygon *made = VoPolygonClipSides(p, source, left, fractions + 1, 1);
@@ -143,13 +161,15 @@ TEST_F(ClipTest, SubWindowClipsLeaveTheSourceBoundaryIntact) {
 TEST_F(ClipTest, LayoutsMustHoldWhatClippingNeeds) {
   MeshBuild plain = Mesh(kCrossing, {{0, 1, 2}}, {}, VO_POLY_PLANE);  // no screen points
   VtClipLayout l{};
-  EXPECT_EQ(VoClipLayoutGet(plain.primitive, &l), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoClipLayoutGet(VoPrimitiveGetContents(plain.primitive), &l), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(l.screen, -1);
   MeshBuild m = Mesh(kCrossing, {{0, 1, 2}}, {kFacing});
-  ASSERT_EQ(VoClipLayoutGet(m.primitive, &l), 0u);
+  EXPECT_EQ(VoClipLayoutGet(nullptr, &l), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoClipLayoutGet(VoPrimitiveGetContents(m.primitive), nullptr), VO_STATUS_BAD_ARGUMENT);
+  ASSERT_EQ(VoClipLayoutGet(VoPrimitiveGetContents(m.primitive), &l), 0u);
   l.vrefsclip += 8;  // someone else's layout
   EXPECT_EQ(VoPolygonCullBackFacing(m.primitive, m.polygons[0], &l), 0u);
-  EXPECT_EQ(CountPosted(messages::kClipRefused), 2);
+  EXPECT_EQ(CountPosted(messages::kClipRefused), 4);
 }
 
 TEST_F(ClipTest, PointSetsAndBoxesAreClassifiedAgainstEverySide) {

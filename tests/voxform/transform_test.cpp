@@ -25,7 +25,7 @@ TEST_F(TransformTest, OutOfMemoryLeavesEverythingAsItWas) {
   VtTransform *p = Bent(), *t = Translation(1, 0, 0), *identity = VoTransformCreate();
   VtTransform *list = Translation(0, 0, 1);
   ASSERT_EQ(VoTransformConcatenate(list, p), 0u);
-  const uint32_t in_use = xform::State()->transform_pool->blocks_in_use;
+  uint32_t in_use = xform::State()->transform_pool->blocks_in_use;
   for (int allowed : {0, 2}) {  // nothing, or the copy of p but not the new first member
     BlocksRunOut out(allowed);
     EXPECT_EQ(VoTransformConcatenate(t, p), 0x20000006u);
@@ -35,10 +35,38 @@ TEST_F(TransformTest, OutOfMemoryLeavesEverythingAsItWas) {
     BlocksRunOut some(3);  // the copy runs out half-way through the members
     EXPECT_EQ(VoTransformCopy(list), nullptr);
   }
-  EXPECT_EQ(xform::State()->transform_pool->blocks_in_use, in_use);
-  EXPECT_EQ(xform::State()->list_node_pool->blocks_in_use, 2u);
-  EXPECT_EQ(VoTransformGetType(t), 0x21u);
-  EXPECT_EQ(VoTransformGetType(identity), 0u);
+  uint32_t nodes_in_use = 2;
+  const auto unchanged = [&] {
+    EXPECT_EQ(xform::State()->transform_pool->blocks_in_use, in_use);
+    EXPECT_EQ(xform::State()->list_node_pool->blocks_in_use, nodes_in_use);
+    EXPECT_EQ(VoTransformGetType(t), 0x21u);
+    EXPECT_EQ(VoTransformGetType(identity), 0u);
+  };
+  unchanged();
+  // Any allocation may fail as well: a copy of a list gives back what it
+  // made. Members with matrices of their own need more than the chunks the
+  // pools hold already.
+  VtTransform *longer = Translation(0, 0, 2);
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_EQ(VoTransformConcatenate(longer, p), 0u);
+    VtTransform *step = Translation(i, 0, 0);
+    ASSERT_EQ(VoTransformConcatenate(longer, step), 0u);
+    ASSERT_EQ(VoTransformDestroy(step), 0u);
+  }
+  in_use = xform::State()->transform_pool->blocks_in_use;
+  nodes_in_use = xform::State()->list_node_pool->blocks_in_use;
+  int runs = 0;
+  EveryAllocationFails(
+      [&]() -> VtStatus {
+        ++runs;
+        VtTransform *copy = VoTransformCopy(longer);
+        return copy == nullptr ? VO_STATUS_NO_MEMORY : VoTransformDestroy(copy);
+      },
+      unchanged);
+  EXPECT_GT(runs, 1);
+  // The concatenation onto t is the last run and the one that changes t.
+  EveryAllocationFails([&] { return VoTransformConcatenate(t, p); }, unchanged);
+  EXPECT_NE(VoTransformGetType(t), 0x21u);
 }
 
 TEST_F(TransformTest, DestroyCopyAndTheRegistryOfLiveTransforms) {

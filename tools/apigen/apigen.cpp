@@ -353,7 +353,14 @@ std::string ImplHeader() {
   o << "\nnamespace vo {\n";
   for (const Function &f : g_functions)
     o << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n";
-  o << "}  // namespace vo\n";
+  o << "}  // namespace vo\n\n"
+    << "// The exported entry points themselves, the addresses an application gets\n"
+    << "// by linking against the shared library: what look-ups, callback gets and\n"
+    << "// query answers hand out when they name an exported procedure.\n"
+    << "namespace vo::exported {\nextern \"C\" {\n";
+  for (const Function &f : g_functions)
+    o << "VO_EXPORT " << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n";
+  o << "}\n}  // namespace vo::exported\n";
   return o.str();
 }
 

@@ -1,0 +1,67 @@
+// The standard query answers of every module of the library: interface level,
+// number, registry name, version word, build kind, build time and the
+// obsolete flag. One row per module; a module that lands adds its row.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include <vo/vo_api.h>
+
+namespace {
+
+struct ModuleRow {
+  VtQueryFunction query;
+  uint32_t number;
+  const char *name;
+  uint32_t build_time;  // seconds since 1970
+};
+
+// clang-format off
+const ModuleRow kModules[] = {
+    {&VoEntrySystem,       1, "vosystem", 904643049},
+    {&VoEntryGeometry,     2, "vogeom",   916156918},
+    {&VoEntryPolygons,     3, "vopoly",   916157560},
+    {&VoEntryView,         9, "voview",   916158299},
+    {&VoEntryTransforms,  15, "voxform",  916158499},
+    {&VoEntrySelection,   16, "voselect", 904644596},
+    {&VoEntryMemory,      17, "vomemman", 904643035},
+    {&VoEntryMultiThread, 82, "vomultit", 916158723},
+};
+// clang-format on
+
+VtTypedValue Ask(const ModuleRow &m, uint32_t query) {
+  VtTypedValue a{};
+  a.type = 0xDEAD;  // a query answers over whatever the caller left
+  EXPECT_EQ(m.query(query, &a), 0u) << m.name << " query " << query;
+  return a;
+}
+
+TEST(QueryAnswers, EveryModuleAnswersItsLevelNumberNameVersionKindBuildTimeAndObsoleteFlag) {
+  for (const ModuleRow &m : kModules) {
+    SCOPED_TRACE(m.name);
+    VtTypedValue a = Ask(m, VO_QUERY_INTERFACE_LEVEL);
+    EXPECT_EQ(a.type, VtInt32);
+    EXPECT_EQ(a.value.i, 4);
+    a = Ask(m, VO_QUERY_MODULE_NUMBER);
+    EXPECT_EQ(a.type, VtNat32);
+    EXPECT_EQ(a.value.u, m.number);
+    a = Ask(m, VO_QUERY_REGISTRY_NAME);
+    ASSERT_EQ(a.type, VtString);
+    EXPECT_STREQ(a.value.s, m.name);
+    a = Ask(m, VO_QUERY_VERSION);
+    EXPECT_EQ(a.type, VtNat32);
+    EXPECT_EQ(a.value.u, 0x04050000u);  // 4.5, release kind 0 ("dev"), kind number 0
+    a = Ask(m, VO_QUERY_BUILD_KIND);
+    ASSERT_EQ(a.type, VtString);
+    EXPECT_STREQ(a.value.s, "sod_");
+    a = Ask(m, VO_QUERY_BUILD_TIME);
+    EXPECT_EQ(a.type, VtNat32);
+    EXPECT_EQ(a.value.u, m.build_time);
+    a = Ask(m, VO_QUERY_OBSOLETE_FLAG);
+    EXPECT_EQ(a.type, VtBoolean);
+    EXPECT_EQ(a.value.u, 0u);
+  }
+}
+
+}  // namespace
