@@ -60,12 +60,13 @@ VtStatus PropertyRegister(const char *word) {
   const uint32_t code = kCode;
   const auto initialise = reinterpret_cast<VtProc>(&DefaultInitialise<kCode, Word>);
   const auto enquire = reinterpret_cast<VtProc>(&DefaultEnquire<Word>);
-  char name[64];
-  std::snprintf(name, sizeof name, "voshader:%s:%d", word, static_cast<int>(code));
+  char stored[48], name[64];
+  std::snprintf(stored, sizeof stored, "voshader:%s", word);  // the registry keeps the name without its number
+  std::snprintf(name, sizeof name, "%s:%d", stored, static_cast<int>(code));
   // Registered by an earlier start (the registry outlives this module): only
   // the handlers are installed again.
   const VtPropertyDescriptor *d = PropertyDescriptor(code);
-  const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, name) == 0;
+  const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, stored) == 0;
   if (!ours && VoPrimitivePropertyRegister(name, VtGenericPtr, 1) != code) return kBad;
   return VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_INITIALISE, initialise) |
          VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_ENQUIRE, enquire);
