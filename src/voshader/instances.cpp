@@ -78,7 +78,7 @@ VtShader *ShaderMake(ShadingContext *s, VtShaderPrototype *c, uint32_t type) {
   if (shader == nullptr) return nullptr;
   *shader = VtShader{nullptr, c, type, nullptr, 0};
   try {
-    std::lock_guard<std::mutex> hold(shared->live_lock);
+    RegisterGuard hold;
     shared->live.insert(shader);
   } catch (const std::bad_alloc &) {
     (void)VoPoolFree(shared->shader_pool, shader);
@@ -87,7 +87,7 @@ VtShader *ShaderMake(ShadingContext *s, VtShaderPrototype *c, uint32_t type) {
   shader->data = DataMake(c);
   if (shader->data == nullptr) {
     {
-      std::lock_guard<std::mutex> hold(shared->live_lock);
+      RegisterGuard hold;
       shared->live.erase(shader);
     }
     (void)VoPoolFree(shared->shader_pool, shader);
@@ -100,7 +100,7 @@ VtShader *ShaderMake(ShadingContext *s, VtShaderPrototype *c, uint32_t type) {
 void ShaderFree(ShadingContext *s, VtShader *shader) {
   ShaderShared *shared = s->shared;
   {
-    std::lock_guard<std::mutex> hold(shared->live_lock);
+    RegisterGuard hold;
     shared->live.erase(shader);
   }
   *shader = VtShader{};
@@ -160,7 +160,7 @@ bool ShadeableEvaluate(float colour[3], VtShader *shader) {
 }  // namespace
 
 bool ShaderLive(ShadingContext *s, const VtShader *shader) {
-  std::lock_guard<std::mutex> hold(s->shared->live_lock);
+  RegisterGuard hold;
   return s->shared->live.count(shader) != 0;
 }
 
@@ -171,7 +171,7 @@ bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader) {
 }
 
 void ShaderForgetAll(ShaderShared *shared) {
-  std::lock_guard<std::mutex> hold(shared->live_lock);
+  RegisterGuard hold;
   shared->live.clear();
 }
 

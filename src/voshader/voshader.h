@@ -13,7 +13,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <unordered_set>
 
 #include <vo/vo_shader.h>
@@ -77,8 +76,7 @@ struct ShaderShared {
   uint32_t use_s, use_t;
   float jitter[kJitterCount];
   std::atomic<uint64_t> changes;
-  std::mutex live_lock;  // the register changes from any context
-  std::unordered_set<const VtShader *> live;
+  std::unordered_set<const VtShader *> live;  // under RegisterGuard
 };
 
 struct ShadingContext {
@@ -134,6 +132,24 @@ inline ShadingContext *StateGet() { return g_shading.Get(); }
 // The same, posting nothing; answers null and sets *status to the
 // not-started answer when the module is not running.
 ShadingContext *StateFor(VtStatus *status);
+
+// Holds the kernel's lock around the register of live shaders while worker
+// contexts exist (thread records); the application's single thread takes no
+// lock.
+class RegisterGuard {
+ public:
+  RegisterGuard() : held_(KernelThreading()) {
+    if (held_) KernelLockEnter();
+  }
+  ~RegisterGuard() {
+    if (held_) KernelLockLeave();
+  }
+  RegisterGuard(const RegisterGuard &) = delete;
+  RegisterGuard &operator=(const RegisterGuard &) = delete;
+
+ private:
+  bool held_;
+};
 
 inline uint64_t ChangeCount(const ShadingContext *s) { return s->shared->changes.load(std::memory_order_relaxed); }
 inline void ChangeCountRaise(ShadingContext *s) { s->shared->changes.fetch_add(1, std::memory_order_relaxed); }
