@@ -50,4 +50,10 @@ constexpr uint32_t kShaderSlotRefused = 2105;      // an entry slot VoShaderExec
 constexpr uint32_t kShaderCountTooLarge = 2106;    // a string or parameter count whose storage overflows
 constexpr uint32_t kShaderStringMissing = 2107;    // a string table given a null string (table, index)
 
+// Geometry operators (vogeops), from 2180.
+constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
+constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle
+constexpr uint32_t kTriangulateRefused = 2182;   // a primitive triangulation refuses (reason)
+constexpr uint32_t kGeopsStartRefused = 2183;    // a second start of the geometry operators
+
 }  // namespace vo::messages

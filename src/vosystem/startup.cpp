@@ -35,7 +35,7 @@ const StartupModule kInstallList[] = {
     {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},
     {"vorenstd", VO_MODULE_STANDARD_RENDERER, nullptr /* VoEntryStandardRenderer */},
     {"vorenadv", VO_MODULE_ADVANCED_RENDERER, nullptr /* VoEntryAdvancedRenderer */},
-    {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, nullptr /* VoEntryGeometryOperators */},
+    {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, &VoEntryGeometryOperators},
     {"vorenhid", VO_MODULE_HIDDEN_LINE, nullptr /* VoEntryHiddenLine */},
     {"voselect", VO_MODULE_SELECTION, &VoEntrySelection},
     {"vophoto", VO_MODULE_PHOTOMETRY, nullptr /* VoEntryPhotometry */},

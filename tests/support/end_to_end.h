@@ -1,32 +1,63 @@
-// Runs an end-to-end program (a C function writing its outcome as text into
-// a buffer and answering 0 when every step succeeded) and compares the text
-// with the checked-in file tests/data/<name>; set VO_END_TO_END_OUT to a file
-// name to have the text written there.
-#pragma once
+// End-to-end scenes written in C: the text buffer they describe their
+// outcome into (C side), and the comparison of that text with the
+// checked-in file it is known to give (C++ side; set VO_END_TO_END_OUT to a
+// file name to have the text written there).
+#ifndef VO_TEST_END_TO_END_H
+#define VO_TEST_END_TO_END_H
+
+#ifdef __cplusplus
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace vo::test {
 
-inline void ExpectEndToEndText(int (*program)(char *buffer, size_t size), const char *name) {
-  std::vector<char> text(16384);
+// Runs the scene into a buffer of the size given (the missing driver
+// framework's notice on standard error is dropped) and compares its text
+// with the file of that name in the test data.
+template <size_t Size>
+void ExpectSceneText(int (*scene)(char *, size_t), const char *file_name) {
+  static char text[Size];
   testing::internal::CaptureStderr();
-  const int failed = program(text.data(), text.size());
-  testing::internal::GetCapturedStderr();  // the missing driver framework's notice
+  const int failed = scene(text, sizeof text);
+  testing::internal::GetCapturedStderr();
   ASSERT_EQ(failed, 0);
-  if (const char *out = std::getenv("VO_END_TO_END_OUT")) std::ofstream(out) << text.data();
-  std::ifstream file(std::string(VO_TEST_DATA_DIR "/") + name);
-  ASSERT_TRUE(file.good()) << name;
+  if (const char *out = std::getenv("VO_END_TO_END_OUT")) std::ofstream(out) << text;
+  std::ifstream file(std::string(VO_TEST_DATA_DIR "/") + file_name);
+  ASSERT_TRUE(file.good()) << file_name;
   std::stringstream expected;
   expected << file.rdbuf();
-  EXPECT_EQ(std::string(text.data()), expected.str());
+  EXPECT_EQ(std::string(text), expected.str());
 }
 
 }  // namespace vo::test
+
+#else
+
+#include <stdarg.h>
+#include <stdio.h>
+
+typedef struct Text {
+  char *at;
+  size_t left;
+} Text;
+
+/* Appends to the text as printf would, cutting what does not fit. */
+static void Put(Text *t, const char *format, ...) {
+  va_list args;
+  int n;
+  va_start(args, format);
+  n = vsnprintf(t->at, t->left, format, args);
+  va_end(args);
+  if (n < 0 || (size_t)n >= t->left) n = t->left > 0 ? (int)t->left - 1 : 0;
+  t->at += n;
+  t->left -= (size_t)n;
+}
+
+#endif
+
+#endif /* VO_TEST_END_TO_END_H */

@@ -5,12 +5,13 @@
  * written as text into the caller's buffer; the answer is 0 when every step
  * succeeded. */
 #include <math.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
 #include <vo/vo_api.h>
 
-#include "support/text_buffer.h"
+#include "support/end_to_end.h"
 
 /* A value rounded for the text: four decimals, no negative zero. */
 static double Shown(double v) {

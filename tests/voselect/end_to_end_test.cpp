@@ -1,5 +1,8 @@
 // The end-to-end scene of end_to_end_scene.c (C interface only), compared
-// with the text it is known to give.
+// with the text it is known to give (tests/data/end_to_end_scene.txt; set
+// VO_END_TO_END_OUT to a file name to have the text written there).
+
+#include <cstddef>
 
 #include "support/end_to_end.h"
 
@@ -8,7 +11,7 @@ extern "C" int vo_end_to_end_scene(char *buffer, size_t size);
 namespace {
 
 TEST(EndToEnd, ASceneIsBuiltViewedFittedAndPickedThroughTheCInterface) {
-  vo::test::ExpectEndToEndText(&vo_end_to_end_scene, "end_to_end_scene.txt");
+  vo::test::ExpectSceneText<16384>(&vo_end_to_end_scene, "end_to_end_scene.txt");
 }
 
 }  // namespace

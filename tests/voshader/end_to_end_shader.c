@@ -9,7 +9,7 @@
 
 #include <vo/vo_api.h>
 
-#include "support/text_buffer.h"
+#include "support/end_to_end.h"
 
 /* The class's instance data: the prepared flag first. */
 typedef struct Tint {
