@@ -31,7 +31,9 @@ class WireframeTest : public SceneTest {
     MeshBuild m(edges ? MeshContents({VO_PRIM_BOUNDS, VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES})
                       : MeshContents({VO_PRIM_BOUNDS}),
                 VO_PRIMITIVE_MESH, xyz, faces);
-    if (edges) EXPECT_EQ(VoPrimitiveBuildEdges(m.primitive, nullptr), 0u);
+    if (edges) {
+      EXPECT_EQ(VoPrimitiveBuildEdges(m.primitive, nullptr), 0u);
+    }
     EXPECT_EQ(VoPrimitiveResetProperty(m.primitive, VO_PRIM_BOUNDS), 0u);
     owned_.push_back(m.primitive);
     return m.primitive;
