@@ -92,27 +92,36 @@ void RandomRow(ColourConversion *c, const uint8_t *rgb, uint32_t *out, uint32_t 
 }
 
 void FloydSteinbergRow(ColourConversion *c, const uint8_t *rgb, uint32_t *out, uint32_t n) {
-  int32_t *cur = c->errors[0], *next = c->errors[1];
+  int32_t *__restrict cur = c->errors[0];
+  int32_t *__restrict next = c->errors[1];
   const bool noise = c->conversion == kConversionFloydSteinbergNoise;
   if (noise) VoRandomTableSeek();
   std::memset(next, 0, 9 * sizeof(int32_t));
-  const int32_t *w = c->weights;
+  // Locals, so that the stores into the error rows do not reload the tables.
   const int32_t count = c->weight_count, low = c->weight_low;
+  const int32_t *right = c->weights - low, *below = right + count, *below_left = below + count,
+                *below_right = below_left + count;
+  const uint32_t *level[3] = {c->level[0], c->level[1], c->level[2]};
+  const int32_t *error[3] = {c->error[0], c->error[1], c->error[2]};
+  const double spread[3] = {c->amplitude * static_cast<double>(c->step[0]),
+                            c->amplitude * static_cast<double>(c->step[1]),
+                            c->amplitude * static_cast<double>(c->step[2])};
+  const uint32_t base = c->base;
   for (uint32_t x = 0; x < n; ++x, rgb += 3) {
     const double u = noise ? 2.0 * VoRandomTableNext() - 1.0 : 0.0;
     int32_t v[3];
     for (int k = 0; k < 3; ++k) {
       int64_t value = int64_t{rgb[k]} + cur[(x + 1) * 3 + k];
-      if (noise) value = static_cast<int64_t>(u * c->amplitude * c->step[k] + static_cast<double>(value) + 0.5);
+      if (noise) value = static_cast<int64_t>(u * spread[k] + static_cast<double>(value) + 0.5);
       v[k] = Clamp255(value);
     }
-    out[x] = Sum(c, v);
+    out[x] = base + level[0][v[0]] + level[1][v[1]] + level[2][v[2]];
     for (int k = 0; k < 3; ++k) {
-      const int32_t i = c->error[k][v[k]] - low;
-      cur[(x + 2) * 3 + k] += w[i];
-      next[(x + 1) * 3 + k] += w[count + i];
-      next[x * 3 + k] += w[2 * count + i];
-      next[(x + 2) * 3 + k] = w[3 * count + i];
+      const int32_t e = error[k][v[k]];
+      cur[(x + 2) * 3 + k] += right[e];
+      next[(x + 1) * 3 + k] += below[e];
+      next[x * 3 + k] += below_left[e];
+      next[(x + 2) * 3 + k] = below_right[e];
     }
   }
   c->errors[0] = next;
