@@ -217,23 +217,15 @@ VtStatus EndFrame() { return Top(State()) != nullptr ? 0 : kUnavailable; }
 // Colours, rows, points and lines
 // ---------------------------------------------------------------------------
 
+// The drawing colour (clear false) or the clear colour, with its device value.
+template <bool ClearColour>
 VtStatus ColourSet(const uint8_t *rgb) {
   DriverState *s = State();
   ImageRecord *r = Top(s);
   if (r == nullptr) return kUnavailable;
   if (rgb == nullptr) return kUnknown;
-  std::memcpy(r->colour, rgb, 3);
-  r->colour_device = Device(s, rgb);
-  return 0;
-}
-
-VtStatus ClearColourSet(const uint8_t *rgb) {
-  DriverState *s = State();
-  ImageRecord *r = Top(s);
-  if (r == nullptr) return kUnavailable;
-  if (rgb == nullptr) return kUnknown;
-  std::memcpy(r->clear, rgb, 3);
-  r->clear_device = Device(s, rgb);
+  std::memcpy(ClearColour ? r->clear : r->colour, rgb, 3);
+  (ClearColour ? r->clear_device : r->colour_device) = Device(s, rgb);
   return 0;
 }
 
@@ -508,8 +500,8 @@ struct ImageTable {
     else if constexpr (Code == 0x1a0004) return p(&EndFrame);
     else if constexpr (Code == 0x1a0020) return p(&Answer<VtDriverKindProc, 0>::Call);
     else if constexpr (Code == 0x1a0007) return p(&Clear);
-    else if constexpr (Code == 0x1a000a) return p(&ColourSet);
-    else if constexpr (Code == 0x1a000b) return p(&ClearColourSet);
+    else if constexpr (Code == 0x1a000a) return p(&ColourSet<false>);
+    else if constexpr (Code == 0x1a000b) return p(&ColourSet<true>);
     else if constexpr (Code == 0x1a000e) return p(&RowDevice);
     else if constexpr (Code == 0x1a000f) return p(&RowBytes);
     else if constexpr (Code == 0x1a0011) return p(&Point);

@@ -19,30 +19,6 @@
 
 #include "support/end_to_end.h"
 
-static VtTypedValue Record(const void *array) {
-  VtTypedValue s;
-  memset(&s, 0, sizeof s);
-  s.type = VtGenericPtr;
-  s.value.p = (void *)array;
-  return s;
-}
-
-static VtPrimitive *Cube(void) {
-  static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
-  static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  float corners[8][3];
-  VtTypedValue data[1];
-  int i;
-  for (i = 0; i < 8; ++i) {
-    corners[i][0] = (i & 1) ? 1.0f : -1.0f;
-    corners[i][1] = (i & 2) ? 1.0f : -1.0f;
-    corners[i][2] = (i & 4) ? 1.0f : -1.0f;
-  }
-  data[0] = Record(corners);
-  return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
-}
-
 static void PutImage(Text *t, const char *title, const VtImage *im) {
   int x, y;
   Put(t, "%s\n", title);
@@ -68,7 +44,7 @@ int vo_end_to_end_wireframe(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  cube = Cube();
+  cube = Box(-1, 1, -1, 1, -1, 1);
   image = VoImageCreate();
   if (cube == NULL || image == NULL) {
     VoTerminate();
