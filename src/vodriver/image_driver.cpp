@@ -310,7 +310,7 @@ VtStatus Line(const VtRasterPoint *p0, const VtRasterPoint *p1) {
                   static_cast<int64_t>(p1->x) - r->ox, static_cast<int64_t>(p1->y) - r->oy};
   const ClipWindow w{c.x0, c.x1, c.y0, c.y1};
   if (!LineClip(w, e)) return 0;
-  LineDraw(c, e, DrawingPen(s, im, false));
+  LineDraw(c, e, DrawingPen(s, im, Converting(s)));
   return 0;
 }
 
