@@ -106,6 +106,11 @@ struct GeopsContext {
   VtPool *mesh_pool;     // VtTriangleMesh
   VtPool *strip_pool;    // VtTriangleStrip
   VtPool *scratch_pool;  // ScratchNode
+  // Intersection pools.
+  VtPool *loop_node_pool;  // 0x160004
+  VtPool *loop_pool;       // 0x160005
+  VtPool *crossing_pool;   // 0x160006: Crossing
+  VtPool *overlap_pool;    // 0x160007: Overlap
   uint32_t intersection_started;
 };
 

@@ -46,4 +46,7 @@ constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is
 constexpr uint32_t kTriangulateRefused = 2182;   // a primitive triangulation refuses (reason)
 constexpr uint32_t kGeopsStartRefused = 2183;    // a second start of the geometry operators
 
+// Polygon intersection (vogeops), from 2190.
+constexpr uint32_t kIntersectTakenOnce = 2190;  // a primitive met again in the scene is cut once (primitive)
+
 }  // namespace vo::messages
