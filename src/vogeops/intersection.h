@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "vogeom/polygon_measures.h"
 #include "vogeops/geops.h"
 
 namespace vo::geops {
@@ -136,5 +137,55 @@ VtStatus LoopCrossings(const LoopVertex *loop, uint32_t count, const double plan
 // do not cross.
 VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4], const LoopVertex *q, uint32_t nq,
                       const double plane_q[4], double sine, const PairSettings &s, Overlap **segments);
+
+
+
+// ---- cut.cpp ----------------------------------------------------------------
+
+// A primitive of a run as the cut sees it: the transforms that carry its
+// positions to the world (its own, then each enclosing list's), its world
+// box, and the offsets the cut reads.
+struct CutPrimitive {
+  VtPrimitive *p;
+  VtTransform *const *transforms;
+  uint32_t transform_count;
+  double box[6];  // xmin, xmax, ymin, ymax, zmin, zmax
+  int32_t world, vrefs, next;
+  bool cut;     // a polygon of it was split
+  bool usable;  // it has positions and polygon rings
+};
+
+// The world loop of one polygon, its plane and box.
+struct WorldLoop {
+  WorkArray<LoopVertex> vertices;
+  uint32_t count = 0;
+  double plane[4];
+  double box[6];
+  bool planar = false;
+};
+
+// Readies a primitive: polygon next and plane in its layout, offsets, the
+// world box. Answers 0 or the status of widening its layout.
+VtStatus CutPrepare(CutPrimitive *c);
+
+// The polygon's loop in world coordinates; false when out of memory.
+bool WorldLoopOf(const CutPrimitive &c, VtPolygon *g, WorldLoop *loop);
+
+// Splits polygon g along one segment whose ends lie on its boundary (side
+// 0: the pair's first polygon, 1: its second). *split is set when g was
+// split: the second piece follows g on the polygon ring. An end inside the
+// polygon cannot be placed: warning 540, nothing changes.
+VtStatus SegmentSplit(CutPrimitive *c, VtPolygon *g, const Overlap &start, const Overlap &end, int side, bool *split);
+
+// Rebuilds what a cut primitive derives from its polygons: type, edges,
+// counts.
+VtStatus CutFinish(CutPrimitive *c);
+
+// True when two boxes meet with slack on each axis.
+inline bool BoxesMeet(const double a[6], const double b[6], double slack) {
+  for (int k = 0; k < 3; ++k)
+    if (b[2 * k] > a[2 * k + 1] + slack || a[2 * k] > b[2 * k + 1] + slack) return false;
+  return true;
+}
 
 }  // namespace vo::geops

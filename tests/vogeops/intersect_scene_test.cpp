@@ -1,0 +1,273 @@
+// Scenes cut by execute 0x160002: crossing squares by default and with
+// both cut, parallel and touching cases, every scale and place, a
+// transformed member of a transformed list, a large polygon, the interrupt
+// and running out of memory at every allocation.
+
+#include <cmath>
+#include <cstring>
+
+#include "geops_fixture.h"
+#include "vogeops/geops.h"
+
+namespace vo::test {
+namespace {
+
+using Point3 = std::array<double, 3>;
+
+class IntersectSceneTest : public GeopsTest {
+ protected:
+  void SetUp() override {
+    RecordingDriver::Reset();
+    StartModules({&RecordingDriver::Query, &VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms,
+                  &VoEntryGeometryOperators});
+  }
+
+ public:
+  static void Scene(std::vector<VtPrimitive *> members) {
+    ASSERT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data())), 0u);
+  }
+  static void SetWord(uint32_t code, uint32_t word, uint32_t type = VtBoolean) {
+    VtTypedValue v{};
+    v.type = type;
+    v.value.u = word;
+    ASSERT_EQ(VoControlSet(code, &v), 0u);
+  }
+  static VtStatus Cut() { return VoExecute(VO_EXECUTE_GEOPS_INTERSECT); }
+  // A square of side `side` about `centre` in the plane normal to axis
+  // (0 x, 2 z).
+  static VtPrimitive *Square(int axis, double side, Point3 centre = {0, 0, 0}) {
+    const double h = side / 2, corners[4][2] = {{-h, -h}, {h, -h}, {h, h}, {-h, h}};
+    Positions xyz;
+    for (const auto &c : corners) {
+      std::array<float, 3> p{};
+      p[axis] = static_cast<float>(centre[axis]);
+      p[(axis + 1) % 3] = static_cast<float>(centre[(axis + 1) % 3] + c[0]);
+      p[(axis + 2) % 3] = static_cast<float>(centre[(axis + 2) % 3] + c[1]);
+      xyz.push_back(p);
+    }
+    return Polygon(xyz);
+  }
+  // The area of each polygon (half the Newell vector's length, in model
+  // coordinates).
+  static std::vector<double> Areas(VtPrimitive *p) {
+    std::vector<double> areas;
+    for (const auto &face : Faces(p)) {
+      double n[3] = {0, 0, 0};
+      for (size_t i = 0; i < face.size(); ++i) {
+        const float *a = PropertyAt<float>(p, face[i], VO_VERT_WORLD);
+        const float *b = PropertyAt<float>(p, face[(i + 1) % face.size()], VO_VERT_WORLD);
+        n[0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
+        n[1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
+        n[2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
+      }
+      areas.push_back(0.5 * std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]));
+    }
+    std::sort(areas.begin(), areas.end());
+    return areas;
+  }
+  static std::vector<std::array<float, 3>> Positions3(VtPrimitive *p) {
+    std::vector<std::array<float, 3>> out;
+    for (void *v : Vertices(p)) {
+      const float *w = PropertyAt<float>(p, v, VO_VERT_WORLD);
+      out.push_back({w[0], w[1], w[2]});
+    }
+    return out;
+  }
+};
+
+TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
+  // P in z = 0 and Q in x = 0 meet along x = z = 0, y in [-0.5, 0.5],
+  // which runs from P's edge to its opposite edge: P splits into two
+  // halves of area 0.5. By default only the first of a pair is cut.
+  VtPrimitive *p = Square(2, 1), *q = Square(0, 1);
+  Scene({p, q});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Areas(p), (std::vector<double>{0.5, 0.5}));
+  EXPECT_EQ(Areas(q), (std::vector<double>{1.0}));
+  EXPECT_EQ(PrimitiveType(p), static_cast<uint32_t>(VO_PRIMITIVE_MESH));
+  EXPECT_EQ(Vertices(p).size(), 6u);  // two new vertices at (0, +-0.5, 0)
+  // With both cut, Q splits too; the halves share the two new vertices.
+  SetWord(VO_CONTROL_GEOPS_CUT_BOTH, 1);
+  VtPrimitive *p2 = Square(2, 1), *q2 = Square(0, 1);
+  Scene({p2, q2});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Areas(p2), (std::vector<double>{0.5, 0.5}));
+  EXPECT_EQ(Areas(q2), (std::vector<double>{0.5, 0.5}));
+  for (VtPrimitive *r : {p2, q2}) {
+    const auto faces = Faces(r);
+    ASSERT_EQ(faces.size(), 2u);
+    int shared = 0;
+    for (void *v : faces[0]) shared += std::count(faces[1].begin(), faces[1].end(), v) > 0;
+    EXPECT_EQ(shared, 2);
+  }
+  // A second run finds nothing more to cut.
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Faces(p2).size(), 2u);
+  EXPECT_EQ(Faces(q2).size(), 2u);
+}
+
+TEST_F(IntersectSceneTest, ParallelOrTouchingPolygonsStayWhole) {
+  // Parallel squares half a unit apart, with and without the coplanar bit.
+  for (uint32_t coplanar : {0u, 1u}) {
+    SetWord(VO_CONTROL_GEOPS_COPLANAR, coplanar, VtFlags);
+    VtPrimitive *low = Square(2, 1), *high = Square(2, 1, {0, 0, 0.5});
+    Scene({low, high});
+    ASSERT_EQ(Cut(), 0u);
+    EXPECT_EQ(Faces(low).size(), 1u);
+    EXPECT_EQ(Faces(high).size(), 1u);
+  }
+  // A square standing on another's edge only touches it.
+  VtPrimitive *floor = Square(2, 1), *wall = Square(0, 1, {0.5, 0, 0.5});
+  Scene({floor, wall});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Faces(floor).size(), 1u);
+}
+
+TEST_F(IntersectSceneTest, AVertexOnTheOtherPlaneIsUsedNotDoubled) {
+  // The triangle (0, -0.5, -1), (0, 0.5, 0), (0, -0.5, 1) has its middle
+  // vertex in z = 0 and crosses the plane inside its far edge at
+  // (0, -0.5, 0); the square [-1, 1]^2 in z = 0 holds both ends. The
+  // triangle is cut from that point to its own vertex: one new vertex.
+  VtPrimitive *t = Polygon({{0, -0.5f, -1}, {0, 0.5f, 0}, {0, -0.5f, 1}});
+  VtPrimitive *square = Square(2, 2);
+  Scene({t, square});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Vertices(t).size(), 4u);
+  // Areas: the triangle is 1 x 2 / 2 = 1; the cut at z = 0 halves it.
+  EXPECT_EQ(Areas(t), (std::vector<double>{0.5, 0.5}));
+}
+
+TEST_F(IntersectSceneTest, SquaresAreCutAlikeAtEveryScaleAndPlace) {
+  // Side 1e-6: a floor of 1e-5 would read every vertex as on the plane.
+  // Moved by 1e4: parameters near 1e4 keep their crossings apart.
+  struct Case {
+    double side;
+    Point3 centre;
+  } cases[] = {{1e-6, {0, 0, 0}}, {1, {1e4, 1e4, 1e4}}, {1e-3, {100, -50, 20}}};
+  for (const Case &k : cases) {
+    VtPrimitive *p = Square(2, k.side, k.centre), *q = Square(0, k.side, k.centre);
+    Scene({p, q});
+    ASSERT_EQ(Cut(), 0u) << k.side;
+    const auto areas = Areas(p);
+    ASSERT_EQ(areas.size(), 2u) << k.side;
+    // Float corners: the halves are equal to the float rounding of the
+    // coordinates, a relative 1e-7 of the coordinates' size.
+    const double slack = 1e-6 * (k.side + std::fabs(k.centre[0])) * k.side;
+    EXPECT_NEAR(areas[0], k.side * k.side / 2, slack) << k.side;
+    EXPECT_NEAR(areas[1], k.side * k.side / 2, slack) << k.side;
+  }
+}
+
+TEST_F(IntersectSceneTest, TransformedPrimitivesAreCutWhereTheyStandAndKeepTheirOwnCoordinates) {
+  // The square in z = 0, rotated 30 degrees about z and moved by
+  // (10, 0, 0), is crossed by the square standing in the world plane
+  // x = c.x through its moved centre c. In model coordinates the cut runs
+  // where x ex + y ey = 0, ex and ey being the world x of the model axes:
+  // the new vertices are the model points (-y ey / ex, y) on y = +-0.5.
+  VtPrimitive *p = Square(2, 1);
+  VtTransform *t = VoTransformCreate();
+  const double origin[3] = {0, 0, 0}, z[3] = {0, 0, 1}, offset[3] = {10, 0, 0};
+  ASSERT_EQ(VoTransformRotateAxis(t, origin, z, 30.0), 0u);
+  ASSERT_EQ(VoTransformTranslate(t, offset), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(p, t), 0u);
+  const float at_origin[3] = {0, 0, 0}, at_x[3] = {1, 0, 0}, at_y[3] = {0, 1, 0};
+  float c[3], wx[3], wy[3];
+  ASSERT_EQ(VoTransformPoint(c, at_origin, t), 0u);
+  ASSERT_EQ(VoTransformPoint(wx, at_x, t), 0u);
+  ASSERT_EQ(VoTransformPoint(wy, at_y, t), 0u);
+  const double ex = double(wx[0]) - c[0], ey = double(wy[0]) - c[0];
+  ASSERT_GT(std::fabs(ey), 0.1);  // the rotation turned the square
+  VtPrimitive *q = Square(0, 2, {c[0], c[1], c[2]});
+  const auto before = Positions3(p);
+  Scene({p, q});
+  for (int run = 0; run < 5; ++run) ASSERT_EQ(Cut(), 0u);
+  const auto after = Positions3(p);
+  ASSERT_EQ(after.size(), 6u);
+  // The old vertices keep their bits, the primitive its transform.
+  for (const auto &v : before)
+    EXPECT_TRUE(std::any_of(after.begin(), after.end(), [&](const auto &w) { return std::memcmp(&v, &w, sizeof v) == 0; }));
+  EXPECT_EQ(HeldPointer<VtTransform>(p, VO_PRIM_TRANSFORM), t);
+  EXPECT_EQ(Faces(p).size(), 2u);
+  int found = 0;
+  for (const auto &w : after)
+    for (double y : {-0.5, 0.5})
+      if (std::fabs(w[1] - y) < 1e-6 && std::fabs(w[0] + y * ey / ex) < 1e-6 && std::fabs(w[2]) < 1e-6) ++found;
+  EXPECT_EQ(found, 2);
+}
+
+TEST_F(IntersectSceneTest, AMemberOfATransformedListIsCutAtItsWorldPlace) {
+  // P in z = 0 sits in a list moved by (5, 0, 0); Q stands in x = 5.
+  // Without the list's transform they would be 5 apart.
+  VtPrimitive *p = Square(2, 1), *q = Square(0, 1, {5, 0, 0});
+  VtPrimitive *list = ListOf({p});
+  VtTransform *t = VoTransformCreate();
+  const double offset[3] = {5, 0, 0};
+  ASSERT_EQ(VoTransformTranslate(t, offset), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(list, t), 0u);
+  Scene({list, q});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Areas(p), (std::vector<double>{0.5, 0.5}));
+}
+
+TEST_F(IntersectSceneTest, ALargePolygonIsCut) {
+  // A 6000-gon on the unit circle in z = 0, crossed by a square in x = 0
+  // of side 4: the segment is the diameter along y; two halves of area
+  // about pi / 2.
+  Positions ring;
+  for (int i = 0; i < 6000; ++i) {
+    const double a = 2 * M_PI * (i + 0.5) / 6000;
+    ring.push_back({static_cast<float>(std::cos(a)), static_cast<float>(std::sin(a)), 0});
+  }
+  VtPrimitive *disc = Polygon(ring), *q = Square(0, 4);
+  Scene({disc, q});
+  ASSERT_EQ(Cut(), 0u);
+  const auto areas = Areas(disc);
+  ASSERT_EQ(areas.size(), 2u);
+  EXPECT_NEAR(areas[0], M_PI / 2, 1e-3);
+  EXPECT_NEAR(areas[1], M_PI / 2, 1e-3);
+}
+
+TEST_F(IntersectSceneTest, AnInterruptStopsTheRunWithEveryPolygonSound) {
+  SetWord(VO_CONTROL_GEOPS_POLL_PAIRS, 1, VtNat32);
+  RecordingDriver::interrupt_from = 1;
+  VtPrimitive *p = Square(2, 1), *q = Square(0, 1);
+  Scene({p, q});
+  EXPECT_EQ(Cut(), static_cast<VtStatus>(VO_COND_INTERRUPTED));
+  EXPECT_EQ(Faces(p).size(), 1u);
+  EXPECT_EQ(p->flags & (VO_PRIMITIVE_INTERSECT_MARK | VO_PRIMITIVE_INTERSECT_MARK2), 0u);
+}
+
+TEST_F(IntersectSceneTest, RunningOutOfMemoryLeavesEveryPolygonWholeOrCut) {
+  SetWord(VO_CONTROL_GEOPS_CUT_BOTH, 1);
+  VtPrimitive *q = nullptr;
+  EveryAllocationFailsOn(
+      [&] {
+        VtPrimitive *p = Square(2, 1);
+        q = Square(0, 1);
+        Scene({p, q});
+        return p;
+      },
+      [&](VtPrimitive *) {
+        vo_test::Recorded().clear();
+        return Cut();
+      },
+      [&](VtPrimitive *p, uint64_t n) {
+        EXPECT_GE(CountPosted(102), 1) << n;
+        // Each piece is a sound ring; together they cover the square.
+        for (VtPrimitive *r : {p, q}) {
+          const auto areas = Areas(r);
+          double sum = 0;
+          for (double a : areas) sum += a;
+          EXPECT_NEAR(sum, 1.0, 1e-12) << n;
+          EXPECT_LE(areas.size(), 2u) << n;
+        }
+        (void)VoPrimitiveDestroy(q);
+      },
+      [&](VtPrimitive *p) {
+        EXPECT_EQ(Areas(p), (std::vector<double>{0.5, 0.5}));
+        (void)VoPrimitiveDestroy(q);
+      });
+}
+
+}  // namespace
+}  // namespace vo::test
