@@ -129,6 +129,7 @@ class PairWalk {
  private:
   static constexpr double kSlack = 1e-6;
   static constexpr int kSplitsPerPair = 64;
+  static constexpr uint32_t kEdgeSegments = 2;  // control 0x16000a bit 1
 
   bool Interrupted() const { return c_->sticky != nullptr && (*c_->sticky & VO_COND_INTERRUPTED) != 0; }
 
@@ -167,18 +168,74 @@ class PairWalk {
         split = split || split_b;
       }
       OverlapsFree(segments);
-      if (st != 0 && (c_->stop_first || (st & VO_CLASS_WARNING) || (st & VO_COND_NO_MEMORY))) return st;
-      if (!split) return 0;
+      if (Decisive(st)) return st;
+      if (!split) break;
       if (!WorldLoopOf(*a, pa, &la_) || !WorldLoopOf(*b, pb, &lb_)) return NoMemory();
       if (!la_.planar || !lb_.planar) return 0;
     }
+    if ((c_->coplanar & kEdgeSegments) == 0) return 0;
+    if (VtStatus st = EdgesCut(b, pb, &lb_, la_)) return st;
+    if (!WorldLoopOf(*b, pb, &lb_)) return NoMemory();
+    return EdgesCut(a, pa, &la_, lb_);
+  }
+
+  bool Decisive(VtStatus st) const {
+    return st != 0 && (c_->stop_first || (st & VO_CLASS_WARNING) || (st & VO_COND_NO_MEMORY));
+  }
+
+  // Every edge of `edges` lying in target's plane cuts target: a wall
+  // across the plane through the edge, one unit to each side along the
+  // target's normal, is intersected with it.
+  VtStatus EdgesCut(CutPrimitive *cut, VtPolygon *target, WorldLoop *loop, const WorldLoop &edges) {
+    const double tolerance = settings_.tolerance;
+    for (uint32_t i = 0; i < edges.count && loop->planar; ++i) {
+      const double *e0 = edges.vertices[i].p, *e1 = edges.vertices[(i + 1) % edges.count].p;
+      if (!InPlane(loop->plane, e0, tolerance) || !InPlane(loop->plane, e1, tolerance)) continue;
+      LoopVertex wall[4];
+      double plane[4];
+      if (!Wall(e0, e1, loop->plane, wall, plane)) continue;
+      Overlap *segments = nullptr;
+      VtStatus st = LoopSegments(wall, 4, plane, loop->vertices.data(), loop->count, loop->plane, c_->angle_sine,
+                                 settings_, &segments);
+      bool split = false;
+      for (Overlap *o = segments; o != nullptr && st == 0 && !split; o = o->next)
+        if (o->kind == kSegmentStart && o->next != nullptr) st = SegmentSplit(cut, target, *o, *o->next, 1, &split);
+      OverlapsFree(segments);
+      if (Decisive(st)) return st;
+      if (split && !WorldLoopOf(*cut, target, loop)) return NoMemory();
+    }
     return 0;
+  }
+
+  static bool InPlane(const double plane[4], const double p[3], double tolerance) {
+    return std::fabs(plane[0] * p[0] + plane[1] * p[1] + plane[2] * p[2] + plane[3]) <= tolerance;
+  }
+
+  // The quad (e0 + n, e1 + n, e1 - n, e0 - n) and its plane; false for an
+  // edge of no length.
+  bool Wall(const double e0[3], const double e1[3], const double n[4], LoopVertex wall[4], double plane[4]) {
+    const double d[3] = {e1[0] - e0[0], e1[1] - e0[1], e1[2] - e0[2]};
+    // The quad runs counter-clockwise about n x d.
+    double m[3] = {n[1] * d[2] - n[2] * d[1], n[2] * d[0] - n[0] * d[2], n[0] * d[1] - n[1] * d[0]};
+    const double length = std::sqrt(m[0] * m[0] + m[1] * m[1] + m[2] * m[2]);
+    if (!(length > 0)) return false;
+    for (int k = 0; k < 3; ++k) plane[k] = m[k] / length;
+    plane[3] = -(plane[0] * e0[0] + plane[1] * e0[1] + plane[2] * e0[2]);
+    const double *ends[4] = {e0, e1, e1, e0};
+    const double sign[4] = {1, 1, -1, -1};
+    for (int i = 0; i < 4; ++i) {
+      wall[i].vertex = &wall_ids_[i];
+      wall[i].edge = &wall_ids_[4 + i];
+      for (int k = 0; k < 3; ++k) wall[i].p[k] = ends[i][k] + sign[i] * n[k];
+    }
+    return true;
   }
 
   GeopsContext *c_;
   PairSettings settings_{};
   WorldLoop la_, lb_;
   uint64_t pairs_ = 0;
+  char wall_ids_[8] = {};  // the identities of a wall's corners and sides
 };
 
 VtStatus PoolMake(VtPool **pool, uint32_t tag, uint32_t size) {
