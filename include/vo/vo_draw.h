@@ -14,15 +14,20 @@
 extern "C" {
 #endif
 
-/* A drawing record: a kind word (0 for the point forms below), a pad word
- * and the address of an array of point addresses, one per point of the
- * shape. For the projection point form each address is that of four floats
- * x, y, z, w in homogeneous projection coordinates of the current view
- * (inside the view: 0 <= x, y, z <= w). 16 bytes. */
+/* A drawing record: four addresses, each of an array of point addresses,
+ * one per point of the shape; the type code's point form says which is
+ * used, the others may be null. 32 bytes.
+ *  raster:     raster points (two 32-bit integers x, y), point form 2;
+ *  projected:  four floats x, y, z, w in homogeneous projection coordinates
+ *              of the current view (inside the view: 0 <= x, y, z <= w),
+ *              point form 4;
+ *  attributes: two floats per point, with type bit 0x1000;
+ *  points3:    three-coordinate points, point form 8. */
 typedef struct VtDrawRecord {
-  int32_t kind;
-  int32_t pad;
-  void *points;
+  void *raster;
+  void *projected;
+  void *attributes;
+  void *points3;
 } VtDrawRecord;
 
 /* Draw type codes: shape | point form. */
@@ -30,6 +35,9 @@ typedef struct VtDrawRecord {
 #define VO_DRAW_POINTS_RASTER 0x2u    /* raster points */
 #define VO_DRAW_POINTS_PROJECTED 0x4u /* four-float homogeneous projection points */
 #define VO_DRAW_POINTS_3D 0x8u        /* three-coordinate points */
+#define VO_DRAW_ATTRIBUTES 0x1000u    /* attributes are given */
+#define VO_DRAW_SHAPE_MASK 0xe00u     /* the shape bits the line fallback reads */
+#define VO_DRAW_RASTER_LINE (VO_DRAW_SHAPE_LINE | VO_DRAW_POINTS_RASTER) /* 0x402 */
 #define VO_DRAW_PROJECTED_LINE (VO_DRAW_SHAPE_LINE | VO_DRAW_POINTS_PROJECTED) /* 0x404 */
 
 /* Driver callbacks of the drawing (module 26). */
@@ -46,9 +54,9 @@ typedef VtStatus (*VtDriverSegmentsEndProc)(void);
 #endif
 
 #ifdef __cplusplus
-static_assert(offsetof(VtDrawRecord, pad) == 4, "drawing record layout");
-static_assert(offsetof(VtDrawRecord, points) == 8, "drawing record layout");
-static_assert(sizeof(VtDrawRecord) == 16, "drawing record layout");
+static_assert(offsetof(VtDrawRecord, projected) == 8, "drawing record layout");
+static_assert(offsetof(VtDrawRecord, points3) == 24, "drawing record layout");
+static_assert(sizeof(VtDrawRecord) == 32, "drawing record layout");
 #endif
 
 #endif /* VO_DRAW_H */

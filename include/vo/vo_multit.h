@@ -7,6 +7,7 @@
 #ifndef VO_MULTIT_H
 #define VO_MULTIT_H
 
+#include <vo/vo_driver.h>
 #include <vo/vo_types.h>
 
 #ifdef __cplusplus
@@ -89,8 +90,8 @@ typedef uint32_t (*VtMultiThreadBandTestProc)(void *iterator);
 typedef VtProc (*VtMultiThreadSupplier)(uint32_t code);
 
 /* Worker-side image requests (callbacks 0x52000a and 0x52000e). */
-typedef void *(*VtMultiThreadImageReadProc)(const char *name);
-typedef VtStatus (*VtMultiThreadImageReleaseProc)(void *image);
+typedef VtImage *(*VtMultiThreadImageReadProc)(const char *name);
+typedef VtStatus (*VtMultiThreadImageReleaseProc)(VtImage *image);
 
 #ifdef __cplusplus
 }

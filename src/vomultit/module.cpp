@@ -79,9 +79,9 @@ VtProc CallbackProcedure(uint32_t code) {
     case VO_CALLBACK_MT_LOCK_CREATE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockCreate);
     case VO_CALLBACK_MT_RUN_ONCE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadRunOnce);
     case VO_CALLBACK_MT_LOCK_DESTROY: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockDestroy);
-    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&DriverImageRead);
+    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&exported::VoImageRead);
     case VO_CALLBACK_MT_IS_ACTIVE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadIsActive);
-    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&DriverImageRelease);
+    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&exported::VoImageDestroy);
     default: return BandedOperation(code);
   }
 }

@@ -139,16 +139,13 @@ VtStatus Refuse(const char *procedure, const char *why);
 VtStatus CheckStarted();
 
 // ---- Services of neighbouring modules -------------------------------------------
-// The work farm reaches the view module and the driver framework only
-// through these; each says what it answers while that module is missing.
+// The work farm reaches the view module only through these; each says what
+// it answers while that module is missing. Images are read and released
+// through the driver framework's exported VoImageRead and VoImageDestroy.
 
 // The current view's viewport (xmin, xmax, ymin, ymax). Without the view
 // module: the viewport of a new view, the whole default image of 768 x 576
 // pixels (0, 767, 0, 575).
 void CurrentViewport(uint32_t out[4]);
-// Reads an image by name through the driver framework; null without it.
-void *DriverImageRead(const char *name);
-// Releases such an image; 2 without the driver framework.
-VtStatus DriverImageRelease(void *image);
 
 }  // namespace vo::multit

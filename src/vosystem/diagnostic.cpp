@@ -320,8 +320,12 @@ VtStatus DefaultOutput(const char *text) {
     return 0;
   }
   if (MessageOutputProc channel = DriverChannel()) {
-    m.output = channel;
-    channel(text);
+    if (channel(text) != 0) {
+      // The channel declined (the null driver does): the text goes to
+      // standard error rather than being lost.
+      std::fputs(text, stderr);
+      std::fflush(stderr);
+    }
     if (m.message_lost) {
       // Announced once the current line is complete (see below).
       m.message_lost = 0;
@@ -386,6 +390,8 @@ void DiagnosticsCreate(VtKernelContext *k) {
   if (m.text) std::memset(m.text, 0, 2 * kMessageLine);
   m.severity_mask = 0xFFFFFFFFu;
   m.output = &DefaultOutput;
+  // A channel chosen at once (through the callback) has lost nothing.
+  if (m.error_stream == nullptr && DriverChannel() != nullptr) m.message_lost = 0;
 }
 
 void DiagnosticsDestroy(VtKernelContext *k) {
@@ -400,13 +406,12 @@ void MessageOutputChoose() {
   if (k == nullptr) return;
   MessageState &m = k->messages;
   m.output = &DefaultOutput;
-  if (m.error_stream == nullptr) {
-    if (MessageOutputProc channel = DriverChannel()) m.output = channel;
-  }
+  // A channel chosen at once (through the callback) has lost nothing.
+  if (m.error_stream == nullptr && DriverChannel() != nullptr) m.message_lost = 0;
 }
 
 VtStatus DriverMessageWrite(const char *text) {
-  if (MessageOutputProc channel = DriverChannel()) return channel(text);
+  if (ModuleStarted(VO_MODULE_DRIVER) && VoDriverWriteMessage(nullptr, text) == 0) return 0;
   std::fputs(text, stderr);
   std::fflush(stderr);
   return 0;

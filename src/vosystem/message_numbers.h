@@ -49,4 +49,21 @@ constexpr uint32_t kGeopsStartRefused = 2183;    // a second start of the geomet
 // Polygon intersection (vogeops), from 2190.
 constexpr uint32_t kIntersectTakenOnce = 2190;  // a primitive met again in the scene is cut once (primitive)
 
+// Driver framework (vodriver): the system's own numbers, then from 2200.
+constexpr uint32_t kInterruptReceived = 414;      // the interrupt signal was received (status 0)
+constexpr uint32_t kDriverNotMadeCurrent = 460;   // a new driver was not made current (driver name)
+constexpr uint32_t kImageDataNotOwned = 494;      // an image's pixel block is the caller's: not freed
+constexpr uint32_t kImageDataNotReplaced = 495;   // an image's pixel block is the caller's: not replaced
+constexpr uint32_t kImageFileNotOpened = 517;     // an image file cannot be opened (name)
+constexpr uint32_t kImageFileNotRead = 518;       // no driver reads the image file (name)
+constexpr uint32_t kDriverNotOpen = 574;          // an operation fetched from a driver that is not open
+constexpr uint32_t kDriverControlNotSet = 585;    // a driver control not set (control, driver)
+constexpr uint32_t kDriverControlNotGot = 591;    // a driver control not got (control, driver)
+constexpr uint32_t kImageCopyWithoutImage = 640;  // an image copy without an image
+constexpr uint32_t kDriverRefusedRaster = 641;    // a driver refused raster output (driver name)
+constexpr uint32_t kImageModeNotHandled = 642;    // an image mode the copy does not handle (mode)
+constexpr uint32_t kDriverArgumentRefused = 2200; // a driver-framework procedure refuses an argument (procedure, reason)
+constexpr uint32_t kImageNotLive = 2201;          // an address that is no live image (procedure)
+constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
+
 }  // namespace vo::messages

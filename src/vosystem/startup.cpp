@@ -18,7 +18,7 @@ namespace {
 
 // Modules join the library by replacing their null here with &VoEntry...;
 // the order is the order of installation and of starting.
-const StartupModule kDriver = {"vodriver", VO_MODULE_DRIVER, nullptr /* VoEntryDriver */};
+const StartupModule kDriver = {"vodriver", VO_MODULE_DRIVER, &VoEntryDriver};
 
 const StartupModule kInstallList[] = {
     {"vomultit", VO_MODULE_MULTITHREAD, &VoEntryMultiThread},

@@ -58,7 +58,6 @@ VtStatus StateCopy(void *state, void **copy) {
   c->default_view.changed = 1;
   DefaultMakeCurrent(c);
   PenStart(&c->pen);
-  c->pen.draw = from->pen.draw;
   c->pen.end = from->pen.end;
   *copy = c;
   return 0;

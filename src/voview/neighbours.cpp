@@ -1,7 +1,5 @@
 // What the view module asks of other modules: the scene bounds of the
-// geometry module and the drawing operations of the output driver. The
-// driver framework is not part of the library yet: its operations are
-// reached through its callbacks, and a missing one answers a fixed fallback.
+// geometry module and the drawing operations of the output driver.
 
 #include "voview/view.h"
 
@@ -13,17 +11,14 @@ VtStatus SceneBoundsGet(VtBounds *bounds) {
   return VoBoundsGet(bounds);
 }
 
-// The driver framework is reached through its callbacks: 0x1a0022 is the
-// current driver's drawing operation, 0x1a0006 closes a run of segments.
-
+// Callback 0x1a0006 of the driver framework closes a run of segments; it is
+// re-read whenever callbacks change.
 void DriverCallbacksRead(PenState *pen) {
-  pen->draw = reinterpret_cast<VtDriverDrawProc>(VoCallBackGet(VO_CALLBACK_DRIVER_DRAW));
   pen->end = reinterpret_cast<VtDriverSegmentsEndProc>(VoCallBackGet(VO_CALLBACK_DRIVER_SEGMENTS_END));
 }
 
-VtStatus DriverDraw(const PenState *pen, uint32_t type, uint32_t count, VtDrawRecord *record) {
-  // With the driver framework: return VoDriverDraw(nullptr, type, count, record).
-  return pen->draw != nullptr ? pen->draw(type, count, record) : kNotAvailable;
+VtStatus DriverDraw(uint32_t type, uint32_t count, VtDrawRecord *record) {
+  return VoDriverDraw(nullptr, type, count, record);
 }
 
 void DriverSegmentsEnd(const PenState *pen) {

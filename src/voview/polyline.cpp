@@ -15,7 +15,7 @@ void PenStart(PenState *pen) {
   pen->end_clipped = 1;
   pen->segment[0] = pen->buffers[0];
   pen->segment[1] = pen->buffers[1];
-  pen->record = VtDrawRecord{0, 0, pen->segment};
+  pen->record = VtDrawRecord{nullptr, pen->segment, nullptr, nullptr};
 }
 
 namespace {
@@ -76,7 +76,7 @@ VtStatus VoViewPolylineAddProjected(const float *point) {
   std::memcpy(end, point, sizeof p.pen);
   bool end_cut;
   if (!Clip(s, start, end, &end_cut)) return 0;
-  (void)DriverDraw(&p, VO_DRAW_PROJECTED_LINE, 2, &p.record);
+  (void)DriverDraw(VO_DRAW_PROJECTED_LINE, 2, &p.record);
   p.segment[0] = end;
   p.segment[1] = start;
   p.end_clipped = end_cut;

@@ -195,10 +195,9 @@ struct PenState {
   uint32_t move;                // Boolean: the next point only moves the pen
   uint32_t end_clipped;         // Boolean: the last drawn segment was cut at its end
   float *segment[2];            // segment start and end, each one of the buffers
-  VtDrawRecord record;          // {0, 0, segment}
+  VtDrawRecord record;          // {null, segment, null, null}
   float buffers[2][4];          //
   VtDriverSegmentsEndProc end;  // driver callback 0x1a0006
-  VtDriverDrawProc draw;        // driver callback 0x1a0022
 };
 
 struct LiveViews;
@@ -344,7 +343,7 @@ VtStatus SceneBoundsGet(VtBounds *bounds);
 void DriverCallbacksRead(PenState *pen);
 // Draws one shape through the current output driver (VoDriverDraw with the
 // current driver); 2 when there is no drawing procedure.
-VtStatus DriverDraw(const PenState *pen, uint32_t type, uint32_t count, VtDrawRecord *record);
+VtStatus DriverDraw(uint32_t type, uint32_t count, VtDrawRecord *record);
 // Closes a run of segments (driver callback 0x1a0006), when there is one.
 void DriverSegmentsEnd(const PenState *pen);
 

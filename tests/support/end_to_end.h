@@ -16,16 +16,13 @@
 
 namespace vo::test {
 
-// Runs the scene into a buffer of the size given (the missing driver
-// framework's notice on standard error is dropped) and compares its text
+// Runs the scene into a buffer of the size given and compares its text
 // with the file of that name in the test data.
 template <size_t Size>
 void ExpectSceneText(int (*scene)(char *, size_t), const char *file_name) {
   static char text[Size];
-  testing::internal::CaptureStderr();
   const int failed = scene(text, sizeof text);
-  testing::internal::GetCapturedStderr();
-  ASSERT_EQ(failed, 0);
+  ASSERT_EQ(failed, 0) << text;
   if (const char *out = std::getenv("VO_END_TO_END_OUT")) std::ofstream(out) << text;
   std::ifstream file(std::string(VO_TEST_DATA_DIR "/") + file_name);
   ASSERT_TRUE(file.good()) << file_name;

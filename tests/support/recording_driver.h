@@ -1,7 +1,10 @@
-// A stand-in for the driver framework (module 26): it answers the drawing
-// callbacks 0x1a0022 and 0x1a0006, recording what is drawn through them,
-// and the interrupt poll 0x1a001a, which reports an interrupt from a chosen
-// poll on.
+// The driver framework (module 26) with a recording output driver made
+// current: installing RecordingDriver::Query installs the real framework,
+// whose start also creates the recorder with VoDriverCreate and makes it
+// current. The recorder keeps what is drawn through its drawing operation
+// 0x1a0022 and its end of strokes 0x1a0006, and answers the interrupt poll
+// 0x1a001a, reporting an interrupt from a chosen poll on. Every other
+// operation is the framework's default.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,22 +12,22 @@
 #include <array>
 #include <vector>
 
-#include <vo/vo_draw.h>
+#include <vo/vo_driver.h>
 
 #include "vosystem/kernel.h"
-#include "vosystem/module_entry.h"
 
 namespace vo::test {
 
 using Point4 = std::array<float, 4>;
 
 struct RecordingDriver {
-  static inline std::vector<std::array<Point4, 2>> lines;  // each 0x404 draw
+  static inline std::vector<std::array<Point4, 2>> lines;  // each two-point draw of projection points
   static inline std::vector<uint32_t> types;
   static inline int ends = 0;   // calls of 0x1a0006
   static inline int polls = 0;  // calls of 0x1a001a
   static inline int interrupt_from =
       -1;  // the poll (counted from 1) that first reports an interrupt; -1 never
+  static inline VtDriverRecord *driver = nullptr;  // the recorder, while the framework runs
 
   static void Reset() {
     lines.clear();
@@ -35,9 +38,10 @@ struct RecordingDriver {
   }
   static VtStatus Draw(uint32_t type, uint32_t count, VtDrawRecord *record) {
     types.push_back(type);
+    if ((type & VO_DRAW_POINTS_PROJECTED) == 0) return 0;
     EXPECT_EQ(count, 2u);
-    EXPECT_EQ(record->kind, 0);
-    auto **points = static_cast<float **>(record->points);
+    EXPECT_EQ(record->raster, nullptr);
+    auto **points = static_cast<float **>(record->projected);
     std::array<Point4, 2> line{};
     for (int i = 0; i < 2; ++i)
       for (int c = 0; c < 4; ++c) line[i][c] = points[i][c];
@@ -52,23 +56,38 @@ struct RecordingDriver {
     ++polls;
     return interrupt_from > 0 && polls >= interrupt_from ? VO_COND_INTERRUPTED : 0;
   }
-  static VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
-    if (direction != 0) return VO_STATUS_BAD_ARGUMENT;
-    *slot = code == VO_CALLBACK_DRIVER_DRAW           ? reinterpret_cast<VtProc>(&Draw)
-            : code == VO_CALLBACK_DRIVER_SEGMENTS_END ? reinterpret_cast<VtProc>(&End)
-            : code == VO_CALLBACK_DRIVER_INTERRUPT    ? reinterpret_cast<VtProc>(&Interrupt)
-                                                      : nullptr;
-    return *slot != nullptr ? 0 : VO_STATUS_UNAVAILABLE;
+  // The recorder's operation look-up.
+  static VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
+    if (set != 0) return VO_STATUS_BAD_ARGUMENT;
+    *slot = code == VO_DRIVER_DRAW         ? reinterpret_cast<VtProc>(&Draw)
+            : code == VO_DRIVER_STROKE_END ? reinterpret_cast<VtProc>(&End)
+            : code == VO_DRIVER_POLL       ? reinterpret_cast<VtProc>(&Interrupt)
+                                           : nullptr;
+    return 0;
   }
-  static VtStatus Start() { return 0; }  // a module without one is never started
+  // The recorder's query function.
+  static VtStatus DriverQuery(uint32_t query, VtTypedValue *answer) {
+    *answer = VtTypedValue{};
+    if (query == VO_QUERY_REGISTRY_NAME) *answer = TypedString("recorder");
+    if (query == VO_QUERY_CALLBACK) *answer = TypedFunc(&Lookup);
+    return 0;
+  }
+  static VtStatus Start() {
+    VtTypedValue start{};
+    VoEntryDriver(VO_QUERY_START, &start);
+    VtStatus st = reinterpret_cast<VtModuleProc>(start.value.fn)();
+    driver = VoDriverCreate(&DriverQuery);
+    if (driver == nullptr) return st | VO_STATUS_NO_MEMORY;
+    return st | VoDriverSet(driver);
+  }
+  // Installed as module 26: the framework's answers, with a start that
+  // also makes the recorder current.
   static VtStatus Query(uint32_t query, VtTypedValue *answer) {
-    static const ModuleDescription kDriver = {.number = VO_MODULE_DRIVER,
-                                              .name = "vodriver",
-                                              .banner = "recording driver",
-                                              .build_time = 0,
-                                              .start = &Start,
-                                              .callback = &Callback};
-    return ModuleQueryAnswer(kDriver, query, answer);
+    if (query == VO_QUERY_START) {
+      *answer = TypedFunc(&Start);
+      return 0;
+    }
+    return VoEntryDriver(query, answer);
   }
 };
 

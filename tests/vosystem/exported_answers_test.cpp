@@ -36,6 +36,13 @@ VtProc GeneralInterpolator(void *lib) {
   return reinterpret_cast<VtProc>(Symbol<Get>(lib, "VoContentsGetInterpolator")(nullptr));
 }
 
+// The driver framework's callbacks-changed procedure (its query 10).
+VtProc DriverCallbacksChanged(void *lib) {
+  VtTypedValue a{};
+  Symbol<decltype(&vo::exported::VoEntryDriver)>(lib, "VoEntryDriver")(VO_QUERY_CALLBACKS_CHANGED, &a);
+  return a.value.fn;
+}
+
 // clang-format off
 const AnswerRow kAnswers[] = {
     // kernel callback defaults
@@ -57,6 +64,9 @@ const AnswerRow kAnswers[] = {
     // work farm
     {"VoMultiThreadLockCreate", 0x520001}, {"VoMultiThreadRunOnce", 0x520002},
     {"VoMultiThreadLockDestroy", 0x520003}, {"VoMultiThreadIsActive", 0x52000b},
+    {"VoImageRead", 0x52000a}, {"VoImageDestroy", 0x52000e},
+    // driver framework
+    {"VoCallBackNull", 0, &DriverCallbacksChanged},
 };
 // clang-format on
 
@@ -79,9 +89,7 @@ TEST(ExportedAnswers, LookUpsAndCallbackGetsAnswerTheExportedEntryPoints) {
   ASSERT_EQ(Symbol<InitialiseProc>(lib, "VoSystemInitialise")(), 0u);
   Walk(lib, true);
   EXPECT_EQ(terminate(), 0u);
-  testing::internal::CaptureStderr();  // the missing driver framework is reported there
-  (void)Symbol<InitialiseProc>(lib, "VoInitialise")();
-  (void)testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Symbol<InitialiseProc>(lib, "VoInitialise")(), 0u);
   Walk(lib, false);
   EXPECT_EQ(terminate(), 0u);
   // The library stays loaded: unloading it would strand the tables it keeps

@@ -28,6 +28,7 @@ const ModuleRow kModules[] = {
     {&VoEntrySelection,   16, "voselect", 904644596},
     {&VoEntryGeometryOperators, 22, "vogeops", 916405736, "dddt"},
     {&VoEntryMemory,      17, "vomemman", 904643035},
+    {&VoEntryDriver,      26, "vodriver", 916159187},
     {&VoEntryMultiThread, 82, "vomultit", 916158723},
 };
 // clang-format on

@@ -28,16 +28,19 @@ VtStatus Initialise(std::string *err = nullptr) {
   return s;
 }
 
-TEST(Startup, KernelAndWorkFarmStartStopAndRestart) {
+TEST(Startup, KernelDriverFrameworkAndWorkFarmStartStopAndRestart) {
   CleanEnvironment env;
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     std::string err;
-    // No driver framework: the driver mode fails with 2 and its text.
-    EXPECT_EQ(Initialise(&err) & 0xFFu, VO_STATUS_UNAVAILABLE);
-    EXPECT_NE(err.find(kDriverModeFailureText), std::string::npos) << err;
+    // The driver framework takes the driver mode: 0, and no failure text.
+    EXPECT_EQ(Initialise(&err), 0u);
+    EXPECT_EQ(err.find(kDriverModeFailureText), std::string::npos) << err;
+    EXPECT_EQ(ControlValue(VO_CONTROL_DRIVER_MODE).type, static_cast<uint32_t>(VtFlags));
+    EXPECT_EQ(ControlValue(VO_CONTROL_DRIVER_MODE).value.u, 1u);
     EXPECT_STREQ(std::getenv("VO_GAMMA"), "1.0");
-    EXPECT_TRUE(ModuleStarted(VO_MODULE_MEMORY) && ModuleStarted(VO_MODULE_MULTITHREAD));
+    EXPECT_TRUE(ModuleStarted(VO_MODULE_MEMORY) && ModuleStarted(VO_MODULE_MULTITHREAD) &&
+                ModuleStarted(VO_MODULE_DRIVER));
     EXPECT_EQ(StartupQueryFunction(VO_MODULE_MULTITHREAD), &VoEntryMultiThread);
     // A second initialise leaves the running library alone.
     EXPECT_EQ(VoInitialise(), VO_STATUS_BAD_ARGUMENT);

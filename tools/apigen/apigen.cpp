@@ -8,6 +8,8 @@
 //   include <vo/header.h>        public header the declarations need
 //   module <registry-name> <n>   following procedures belong to module n
 //   handle <Type>                opaque handle: C type "Type *", value type 12
+//   record <Type>                a handle whose record a public header defines
+//                                (with its typedef): no typedef is generated
 //   functype <Type>              procedure type declared in a public header
 //   struct <Type> <code>         record passed by address, value type <code>
 //   fn <Result> <Name>(<param>, ...)
@@ -246,6 +248,8 @@ void ParseFile(const std::string &path) {
         g_types[w[1]] = {w[1] + " *", 12, Kind::Handle};
         g_handles.push_back(w[1]);
       }
+    } else if (w[0] == "record" && w.size() == 2 && IsIdent(w[1])) {
+      g_types[w[1]] = {w[1] + " *", 12, Kind::Handle};
     } else if (w[0] == "functype" && w.size() == 2 && IsIdent(w[1])) {
       g_types[w[1]] = {w[1], 22, Kind::Func};
     } else if (w[0] == "pointer" && w.size() == 2 && IsIdent(w[1])) {
