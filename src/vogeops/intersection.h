@@ -177,6 +177,10 @@ bool WorldLoopOf(const CutPrimitive &c, VtPolygon *g, WorldLoop *loop);
 // polygon cannot be placed: warning 540, nothing changes.
 VtStatus SegmentSplit(CutPrimitive *c, VtPolygon *g, const Overlap &start, const Overlap &end, int side, bool *split);
 
+// Walks every pair of polygons of the primitives (walk.cpp): 0, or the
+// status that ended the walk (0x40 on an interrupt).
+VtStatus PairsCut(GeopsContext *c, CutPrimitive *primitives, size_t count);
+
 // Rebuilds what a cut primitive derives from its polygons: type, edges,
 // counts.
 VtStatus CutFinish(CutPrimitive *c);
