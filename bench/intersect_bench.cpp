@@ -64,12 +64,13 @@ void BM_IntersectTwoSpheres(benchmark::State &state) {
   SetBoolean(VO_CONTROL_GEOPS_SELF, 0);
   SetBoolean(VO_CONTROL_GEOPS_CUT_BOTH, 1);
   uint32_t polygons = 0;
+  VtStatus status = 0;
   for (auto _ : state) {
     state.PauseTiming();
     VtPrimitive *p[2] = {left.Make(), right.Make()};
     vo::VoPrimitiveListSet(vo::VoPrimitiveListCreate(2, p));
     state.ResumeTiming();
-    benchmark::DoNotOptimize(vo::VoExecute(VO_EXECUTE_GEOPS_INTERSECT));
+    status = vo::VoExecute(VO_EXECUTE_GEOPS_INTERSECT);
     state.PauseTiming();
     polygons = vo::RingCount(p[0], VO_ELEMENT_POLYGON) + vo::RingCount(p[1], VO_ELEMENT_POLYGON);
     vo::VoPrimitiveListSet(nullptr);
@@ -78,6 +79,7 @@ void BM_IntersectTwoSpheres(benchmark::State &state) {
     state.ResumeTiming();
   }
   state.counters["polygons"] = polygons;
+  state.counters["status"] = status;
 }
 BENCHMARK(BM_IntersectTwoSpheres)->Unit(benchmark::kMillisecond);
 

@@ -15,9 +15,11 @@
 // follows it on the polygon ring. A polygon's vrefs names its ring's last
 // node.
 
+#include <algorithm>
 #include <cmath>
 
 #include "vogeom/geom_state.h"
+#include "vogeom/predicates.h"
 #include "vogeops/intersection.h"
 #include "vosystem/reference.h"
 
@@ -52,15 +54,6 @@ void BoxAdd(double box[6], const double p[3]) {
 }
 
 VtReference *&RingOf(const CutPrimitive &c, VtPolygon *g) { return *ElementField<VtReference *>(g, c.vrefs); }
-
-// The node of g's ring holding vertex, or null.
-VtReference *NodeOf(VtReference *ring, const void *vertex) {
-  VtReference *found = nullptr;
-  ForEachNode(ring, [&](VtReference *n) {
-    if (found == nullptr && n->data == vertex) found = n;
-  });
-  return found;
-}
 
 VtReference *PredecessorOf(VtReference *node) {
   VtReference *p = node;
@@ -98,17 +91,116 @@ void AfterFirst(const CutPrimitive &c, uint32_t kind, void *first, void *added) 
   after = added;
 }
 
-// One end of a segment placed on g's ring: the node of its vertex, made
-// (with the nodes that carry it into the polygons sharing the edge) when
-// the end lies inside an edge.
+// One end of a segment on g: at a vertex of its ring (one node of it,
+// chosen when the vertex occurs more than once), inside one of its edges
+// (a new vertex, which also enters the polygons that share the edge, so
+// the mesh stays without cracks), or inside the polygon (a new vertex).
+enum class EndKind { kVertex, kEdge, kInside };
+
 struct EndPlace {
-  VtReference *node = nullptr;
-  void *made = nullptr;            // new vertex, or null
-  VtReference *edge_from = nullptr;  // the edge's node, when made
-  WorkArray<VtReference *> shared;  // a node after which each neighbour takes it
-  WorkArray<VtReference *> nodes;   // their new nodes; nodes[0] is g's own
-  uint32_t shared_count = 0;
+  EndKind kind = EndKind::kInside;
+  const void *vertex = nullptr;      // kVertex
+  VtReference *node = nullptr;       // the ring node at the end, once placed
+  VtReference *edge_from = nullptr;  // kEdge: the node the edge starts at
+  double point[3] = {0, 0, 0};
+  void *made = nullptr;              // a new vertex not yet linked, or null
+  WorkArray<VtReference *> shared;  // kEdge: a node after which each neighbour takes it
+  WorkArray<VtReference *> nodes;   // the new vertex's nodes; nodes[0] is g's own
+  uint32_t shared_count = 0, node_count = 0;
 };
+
+// The projection that drops the plane normal's largest component, turned
+// so that the polygon runs counter-clockwise in it.
+struct Frame {
+  int u, v;
+  bool mirror;
+  pred::Point2 Flat(const double p[3]) const { return {mirror ? -p[u] : p[u], p[v]}; }
+};
+Frame FrameOf(const double plane[4]) {
+  int axis = 2;
+  if (std::fabs(plane[0]) > std::fabs(plane[axis])) axis = 0;
+  if (std::fabs(plane[1]) > std::fabs(plane[axis])) axis = 1;
+  return Frame{(axis + 1) % 3, (axis + 2) % 3, plane[axis] < 0};
+}
+
+double Distance2(const double a[3], const double b[3]) {
+  double d = 0;
+  for (int k = 0; k < 3; ++k) d += (a[k] - b[k]) * (a[k] - b[k]);
+  return d;
+}
+
+// The squared distance from p to the segment a-b.
+double SegmentDistance2(const double p[3], const double a[3], const double b[3]) {
+  double along = 0, length = 0;
+  for (int k = 0; k < 3; ++k) {
+    along += (p[k] - a[k]) * (b[k] - a[k]);
+    length += (b[k] - a[k]) * (b[k] - a[k]);
+  }
+  const double f = length > 0 ? std::fmin(1.0, std::fmax(0.0, along / length)) : 0.0;
+  double foot[3];
+  for (int k = 0; k < 3; ++k) foot[k] = a[k] + f * (b[k] - a[k]);
+  return Distance2(p, foot);
+}
+
+// Where an end lies on g: the vertex or edge the crossings recorded for
+// it, else the vertex or edge its point lies on within the tolerance, else
+// inside.
+void EndLocate(const WorldLoop &loop, const Overlap &end, int side, double tolerance, EndPlace *e) {
+  std::copy(end.point, end.point + 3, e->point);
+  if (end.vertex[side] != nullptr) {
+    e->kind = EndKind::kVertex;
+    e->vertex = end.vertex[side];
+    return;
+  }
+  const double t2 = tolerance * tolerance;
+  for (uint32_t i = 0; i < loop.count; ++i)
+    if (end.edge[side] == nullptr && Distance2(loop.vertices[i].p, end.point) <= t2) {
+      e->kind = EndKind::kVertex;
+      e->vertex = loop.vertices[i].vertex;
+      return;
+    }
+  for (uint32_t i = 0; i < loop.count; ++i) {
+    const LoopVertex &a = loop.vertices[i], &b = loop.vertices[(i + 1) % loop.count];
+    const bool named = end.edge[side] == a.edge;
+    if (named || (end.edge[side] == nullptr && SegmentDistance2(end.point, a.p, b.p) <= t2)) {
+      // An end at either end of the edge is that vertex.
+      const LoopVertex *at = Distance2(a.p, end.point) <= t2 ? &a : Distance2(b.p, end.point) <= t2 ? &b : nullptr;
+      if (at != nullptr) {
+        e->kind = EndKind::kVertex;
+        e->vertex = at->vertex;
+      } else {
+        e->kind = EndKind::kEdge;
+        e->edge_from = static_cast<VtReference *>(const_cast<void *>(a.edge));
+      }
+      return;
+    }
+  }
+  e->kind = EndKind::kInside;
+}
+
+// True when the direction from corner n to `to` runs into the polygon
+// between the corner's two edges.
+bool IntoCorner(const Frame &f, const WorldLoop &loop, uint32_t i, const double to[3]) {
+  const uint32_t n = loop.count;
+  const pred::Point2 at = f.Flat(loop.vertices[i].p), next = f.Flat(loop.vertices[(i + 1) % n].p),
+                     prev = f.Flat(loop.vertices[(i + n - 1) % n].p), d = f.Flat(to);
+  const int left_of_next = pred::Orient2D(at, next, d), right_of_prev = pred::Orient2D(at, d, prev);
+  if (pred::Orient2D(at, next, prev) > 0) return left_of_next > 0 && right_of_prev > 0;  // convex corner
+  return left_of_next > 0 || right_of_prev > 0;
+}
+
+// The node of a vertex end: its only occurrence, or the one whose corner
+// the segment runs into.
+VtReference *VertexNode(const WorldLoop &loop, const Frame &f, const void *vertex, const double to[3]) {
+  VtReference *found = nullptr;
+  for (uint32_t i = 0; i < loop.count; ++i) {
+    if (loop.vertices[i].vertex != vertex) continue;
+    auto *node = static_cast<VtReference *>(const_cast<void *>(loop.vertices[i].edge));
+    if (found == nullptr) found = node;
+    if (IntoCorner(f, loop, i, to)) return node;
+  }
+  return found;
+}
 
 // The node after which the reversed edge b-a lies in other polygons.
 bool NeighboursFind(const CutPrimitive &c, VtPolygon *g, void *a, void *b, EndPlace *e) {
@@ -124,51 +216,163 @@ bool NeighboursFind(const CutPrimitive &c, VtPolygon *g, void *a, void *b, EndPl
   return ok;
 }
 
-// 0 placed, 1 not placeable, 2 out of memory.
-int EndPlan(const CutPrimitive &c, VtPolygon *g, const Overlap &end, int side, EndPlace *e) {
-  VtReference *ring = RingOf(c, g);
-  if (end.vertex[side] != nullptr) {
-    e->node = NodeOf(ring, end.vertex[side]);
-    return e->node != nullptr ? 0 : 1;
+// A vertex inside g at point: g's ring vertices blended with mean-value
+// weights taken in the flat frame (they reproduce the point on a planar
+// ring, so the model position follows through any affine transform).
+void *VertexInside(const CutPrimitive &c, const WorldLoop &loop, const Frame &f, const double point[3]) {
+  const uint32_t n = loop.count;
+  WorkArray<VtVertex *> sources;
+  WorkArray<float> weights;
+  WorkArray<double> half;  // tan of half the angle each edge spans from the point
+  if (n == 0 || !sources.Allocate(n) || !weights.Allocate(n) || !half.Allocate(n)) return nullptr;
+  const pred::Point2 x = f.Flat(point);
+  for (uint32_t i = 0; i < n; ++i) {
+    const pred::Point2 a = f.Flat(loop.vertices[i].p), b = f.Flat(loop.vertices[(i + 1) % n].p);
+    const double ax = a.x - x.x, ay = a.y - x.y, bx = b.x - x.x, by = b.y - x.y;
+    const double cross = ax * by - ay * bx, dot = ax * bx + ay * by;
+    const double denominator = std::hypot(ax, ay) * std::hypot(bx, by) + dot;
+    half[i] = denominator > 0 ? cross / denominator : 0;
   }
-  auto *from = static_cast<VtReference *>(const_cast<void *>(end.edge[side]));
-  if (from == nullptr || NodeOf(ring, from->data) != from) return 1;
-  if (!NeighboursFind(c, g, from->data, from->next->data, e) || !e->nodes.Allocate(e->shared_count + 1)) return 2;
-  e->made = VertexOnEdge(c, from->data, from->next->data, end.point);
-  if (e->made == nullptr) return 2;
-  e->edge_from = from;
-  for (uint32_t i = 0; i <= e->shared_count; ++i) {
-    e->nodes[i] = VoReferenceNodeCreate(e->made);
-    if (e->nodes[i] == nullptr) {
-      for (uint32_t j = 0; j < i; ++j) ReferenceNodeFree(e->nodes[j]);
-      (void)ElementDestroy(c.p, VO_ELEMENT_VERTEX, e->made);
-      e->made = nullptr;
-      return 2;
-    }
+  double sum = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const pred::Point2 a = f.Flat(loop.vertices[i].p);
+    const double r = std::hypot(a.x - x.x, a.y - x.y);
+    const double w = r > 0 ? (half[(i + n - 1) % n] + half[i]) / r : 0;
+    sources[i] = static_cast<VtVertex *>(const_cast<void *>(loop.vertices[i].vertex));
+    weights[i] = static_cast<float>(w);
+    sum += w;
   }
-  return 0;
+  if (!(sum > 0) || !std::isfinite(sum)) return nullptr;
+  for (uint32_t i = 0; i < n; ++i) weights[i] = static_cast<float>(weights[i] / sum);
+  void *v = ElementCreate(c.p, VO_ELEMENT_VERTEX);
+  if (v == nullptr) return nullptr;
+  if (VoVertexInterpolate(c.p, 0, n, sources.data(), weights.data(), static_cast<VtVertex *>(v)) != 0) {
+    (void)ElementDestroy(c.p, VO_ELEMENT_VERTEX, v);
+    return nullptr;
+  }
+  return v;
+}
+
+bool NodesMake(EndPlace *e, uint32_t count) {
+  if (!e->nodes.Allocate(count)) return false;
+  for (e->node_count = 0; e->node_count < count; ++e->node_count) {
+    e->nodes[e->node_count] = VoReferenceNodeCreate(e->made);
+    if (e->nodes[e->node_count] == nullptr) return false;
+  }
+  return true;
 }
 
 void EndGiveBack(const CutPrimitive &c, EndPlace *e) {
-  if (e->made == nullptr) return;
-  for (uint32_t i = 0; i <= e->shared_count; ++i) ReferenceNodeFree(e->nodes[i]);
-  (void)ElementDestroy(c.p, VO_ELEMENT_VERTEX, e->made);
+  for (uint32_t i = 0; i < e->node_count; ++i) ReferenceNodeFree(e->nodes[i]);
+  e->node_count = 0;
+  if (e->made != nullptr) (void)ElementDestroy(c.p, VO_ELEMENT_VERTEX, e->made);
   e->made = nullptr;
 }
 
-// Links a new end vertex in: onto the vertex ring, after the edge's node
-// in g and before it in each neighbour.
-void EndLink(const CutPrimitive &c, EndPlace *e) {
-  if (e->made == nullptr) return;
+// Makes what an end needs before anything is linked: false when out of
+// memory (the end gives back what it made).
+bool EndMake(const CutPrimitive &c, VtPolygon *g, const WorldLoop &loop, const Frame &f, EndPlace *e) {
+  bool ok = true;
+  if (e->kind == EndKind::kEdge) {
+    VtReference *from = e->edge_from;
+    ok = NeighboursFind(c, g, from->data, from->next->data, e) &&
+         (e->made = VertexOnEdge(c, from->data, from->next->data, e->point)) != nullptr &&
+         NodesMake(e, e->shared_count + 1);
+  } else if (e->kind == EndKind::kInside) {
+    ok = (e->made = VertexInside(c, loop, f, e->point)) != nullptr && NodesMake(e, 2);
+  }
+  if (!ok) EndGiveBack(c, e);
+  return ok;
+}
+
+void After(VtReference *at, VtReference *n) {
+  n->next = at->next;
+  at->next = n;
+}
+
+// Links an edge end in: onto the vertex ring, after the edge's node in g
+// and before it in each neighbour.
+void EdgeEndLink(const CutPrimitive &c, EndPlace *e) {
   AfterFirst(c, VO_ELEMENT_VERTEX, RingFirst(c.p, VO_ELEMENT_VERTEX), e->made);
-  auto after = [](VtReference *at, VtReference *n) {
-    n->next = at->next;
-    at->next = n;
-  };
-  after(e->edge_from, e->nodes[0]);
-  for (uint32_t i = 0; i < e->shared_count; ++i) after(e->shared[i], e->nodes[i + 1]);
+  After(e->edge_from, e->nodes[0]);
+  for (uint32_t i = 0; i < e->shared_count; ++i) After(e->shared[i], e->nodes[i + 1]);
   e->node = e->nodes[0];
   e->made = nullptr;
+  e->node_count = 0;
+}
+
+// Two ends on one edge, at one node, or along one edge: no split.
+bool Degenerate(const EndPlace &a, const EndPlace &b) {
+  if (a.kind == EndKind::kEdge && b.kind == EndKind::kEdge) return a.edge_from == b.edge_from;
+  const auto follows = [](const EndPlace &x, const EndPlace &y) {
+    // y's position right after x's on the ring.
+    if (x.kind == EndKind::kVertex && y.kind == EndKind::kVertex) return x.node->next == y.node;
+    if (x.kind == EndKind::kVertex) return y.edge_from == x.node;
+    if (y.kind == EndKind::kVertex) return x.edge_from->next == y.node;
+    return false;
+  };
+  return (a.kind == EndKind::kVertex && b.kind == EndKind::kVertex && a.node == b.node) || follows(a, b) ||
+         follows(b, a);
+}
+
+void MeasuresInitialise(const CutPrimitive &c, VtPolygon *g) {
+  (void)Initialisers(c.p->contents, {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
+      .Run(c.p, g);
+}
+
+// g's ring runs from the ring end out to the inside end and back: a slit
+// that a later segment from the inside end can continue.
+VtStatus Spike(CutPrimitive *c, VtPolygon *g, EndPlace *ring_end, EndPlace *inside, uint32_t *made) {
+  VtReference *back = VoReferenceNodeCreate(nullptr);
+  if (back == nullptr) {
+    EndGiveBack(*c, ring_end);
+    EndGiveBack(*c, inside);
+    return VO_STATUS_ERROR_NO_MEMORY;
+  }
+  if (ring_end->kind == EndKind::kEdge) EdgeEndLink(*c, ring_end);
+  AfterFirst(*c, VO_ELEMENT_VERTEX, RingFirst(c->p, VO_ELEMENT_VERTEX), inside->made);
+  back->data = ring_end->node->data;
+  VtReference *tip = inside->nodes[0];
+  ReferenceNodeFree(inside->nodes[1]);
+  inside->made = nullptr;
+  inside->node_count = 0;
+  After(ring_end->node, tip);
+  After(tip, back);
+  MeasuresInitialise(*c, g);
+  c->cut = true;
+  *made = kSpiked;
+  return 0;
+}
+
+// g keeps a -> ... -> b; a piece derived from it takes b -> ... -> a over
+// copies of the two end nodes and follows g on the polygon ring.
+VtStatus Split(CutPrimitive *c, VtPolygon *g, EndPlace *a, EndPlace *b, uint32_t *made) {
+  VtReference *copy_a = VoReferenceNodeCreate(nullptr), *copy_b = VoReferenceNodeCreate(nullptr);
+  VtPolygon *piece = copy_a && copy_b ? PolygonDerive(c->p, g, nullptr) : nullptr;
+  if (piece == nullptr) {
+    ReferenceNodeFree(copy_a);
+    ReferenceNodeFree(copy_b);
+    EndGiveBack(*c, a);
+    EndGiveBack(*c, b);
+    return VO_STATUS_ERROR_NO_MEMORY;
+  }
+  if (a->kind == EndKind::kEdge) EdgeEndLink(*c, a);
+  if (b->kind == EndKind::kEdge) EdgeEndLink(*c, b);
+  copy_a->data = a->node->data;
+  copy_b->data = b->node->data;
+  VtReference *before_a = PredecessorOf(a->node);
+  copy_b->next = b->node->next;
+  before_a->next = copy_a;
+  copy_a->next = copy_b;
+  b->node->next = a->node;
+  RingOf(*c, g) = b->node;
+  RingOf(*c, piece) = copy_a;
+  MeasuresInitialise(*c, g);
+  MeasuresInitialise(*c, piece);
+  AfterFirst(*c, VO_ELEMENT_POLYGON, g, piece);
+  c->cut = true;
+  *made = kSplit;
+  return 0;
 }
 
 }  // namespace
@@ -227,66 +431,40 @@ bool WorldLoopOf(const CutPrimitive &c, VtPolygon *g, WorldLoop *loop) {
   return true;
 }
 
-VtStatus SegmentSplit(CutPrimitive *c, VtPolygon *g, const Overlap &start, const Overlap &end, int side, bool *split) {
-  *split = false;
+VtStatus SegmentInsert(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Overlap &start,
+                       const Overlap &end, int side, double tolerance, uint32_t *made) {
+  *made = 0;
+  if (!loop.planar) return 0;
+  const Frame f = FrameOf(loop.plane);
   EndPlace a, b;
-  const int plan_a = EndPlan(*c, g, start, side, &a);
-  const int plan_b = plan_a == 0 ? EndPlan(*c, g, end, side, &b) : 0;
-  if (plan_a == 2 || plan_b == 2) {
-    EndGiveBack(*c, &a);
-    PostNoMemory();
-    return VO_STATUS_ERROR_NO_MEMORY;
-  }
-  if (plan_a == 1 || plan_b == 1) {
+  EndLocate(loop, start, side, tolerance, &a);
+  EndLocate(loop, end, side, tolerance, &b);
+  if (a.kind == EndKind::kInside && b.kind == EndKind::kInside) {
     Post(VO_CLASS_WARNING, kMessageEndUnplaced, VO_MODULE_GEOMETRY_OPERATORS);
     return 0;
   }
-  // Two ends on one edge, at one vertex, or along an edge: no split.
-  const bool same_edge = a.made != nullptr && b.made != nullptr && a.edge_from == b.edge_from;
-  const bool same_vertex = a.made == nullptr && b.made == nullptr && a.node == b.node;
-  const auto adjacent = [](const EndPlace &x, const EndPlace &y) {
-    // y's vertex right after x's, counting a new vertex as inside its edge.
-    if (x.made == nullptr && y.made == nullptr) return x.node->next == y.node;
-    if (x.made == nullptr) return y.edge_from == x.node;
-    if (y.made == nullptr) return x.edge_from->next == y.node;
-    return false;
-  };
-  if (same_edge || same_vertex || adjacent(a, b) || adjacent(b, a)) {
-    EndGiveBack(*c, &a);
-    EndGiveBack(*c, &b);
+  if (a.kind == EndKind::kVertex) a.node = VertexNode(loop, f, a.vertex, b.point);
+  if (b.kind == EndKind::kVertex) b.node = VertexNode(loop, f, b.vertex, a.point);
+  if ((a.kind == EndKind::kVertex && a.node == nullptr) || (b.kind == EndKind::kVertex && b.node == nullptr)) {
+    Post(VO_CLASS_WARNING, kMessageEndUnplaced, VO_MODULE_GEOMETRY_OPERATORS);
     return 0;
   }
-  VtReference *copy_a = VoReferenceNodeCreate(nullptr), *copy_b = VoReferenceNodeCreate(nullptr);
-  VtPolygon *piece = copy_a && copy_b ? PolygonDerive(c->p, g, nullptr) : nullptr;
-  if (piece == nullptr) {
-    ReferenceNodeFree(copy_a);
-    ReferenceNodeFree(copy_b);
+  const bool spike = a.kind == EndKind::kInside || b.kind == EndKind::kInside;
+  if (!spike && Degenerate(a, b)) return 0;
+  if (!EndMake(*c, g, loop, f, &a) || !EndMake(*c, g, loop, f, &b)) {
     EndGiveBack(*c, &a);
-    EndGiveBack(*c, &b);
     PostNoMemory();
     return VO_STATUS_ERROR_NO_MEMORY;
   }
-  EndLink(*c, &a);
-  EndLink(*c, &b);
-  // g keeps a -> ... -> b; the piece takes b -> ... -> a over copies of
-  // the two end nodes.
-  copy_a->data = a.node->data;
-  copy_b->data = b.node->data;
-  VtReference *before_a = PredecessorOf(a.node);
-  copy_b->next = b.node->next;
-  before_a->next = copy_a;
-  copy_a->next = copy_b;
-  b.node->next = a.node;
-  RingOf(*c, g) = b.node;
-  RingOf(*c, piece) = copy_a;
-  (void)Initialisers(c->p->contents, {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
-      .Run(c->p, g);
-  (void)Initialisers(c->p->contents, {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
-      .Run(c->p, piece);
-  AfterFirst(*c, VO_ELEMENT_POLYGON, g, piece);
-  c->cut = true;
-  *split = true;
-  return 0;
+  VtStatus st = 0;
+  if (!spike)
+    st = Split(c, g, &a, &b, made);
+  else if (a.kind == EndKind::kInside)
+    st = Spike(c, g, &b, &a, made);
+  else
+    st = Spike(c, g, &a, &b, made);
+  if (st != 0) PostNoMemory();
+  return st;
 }
 
 VtStatus CutFinish(CutPrimitive *c) {

@@ -171,11 +171,17 @@ VtStatus CutPrepare(CutPrimitive *c);
 // The polygon's loop in world coordinates; false when out of memory.
 bool WorldLoopOf(const CutPrimitive &c, VtPolygon *g, WorldLoop *loop);
 
-// Splits polygon g along one segment whose ends lie on its boundary (side
-// 0: the pair's first polygon, 1: its second). *split is set when g was
-// split: the second piece follows g on the polygon ring. An end inside the
-// polygon cannot be placed: warning 540, nothing changes.
-VtStatus SegmentSplit(CutPrimitive *c, VtPolygon *g, const Overlap &start, const Overlap &end, int side, bool *split);
+// What inserting a segment did to a polygon.
+constexpr uint32_t kSplit = 1;   // the polygon was split: the piece follows it on the ring
+constexpr uint32_t kSpiked = 2;  // its ring runs out to an end inside it and back
+
+// Inserts one segment into polygon g (side 0: the pair's first polygon, 1:
+// its second), loop being g's world loop. Ends on the ring (at a vertex,
+// or inside an edge, which is split there) split the polygon; one end
+// inside it makes a slit from the ring to that end; two ends inside
+// cannot be placed (warning 540). Out of memory leaves g as it was.
+VtStatus SegmentInsert(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Overlap &start,
+                       const Overlap &end, int side, double tolerance, uint32_t *made);
 
 // Walks every pair of polygons of the primitives (walk.cpp): 0, or the
 // status that ended the walk (0x40 on an interrupt).

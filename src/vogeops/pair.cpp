@@ -62,6 +62,14 @@ void Snap(Classes *c, uint32_t count, PairSettings *s) {
   }
 }
 
+// The edge from vertex i as the crossings name it: a slit's two sides
+// (out to its tip and back) are one edge, named by the way out.
+const void *EdgeKey(const LoopVertex *loop, uint32_t count, uint32_t i) {
+  const uint32_t next = (i + 1) % count, prev = (i + count - 1) % count;
+  const bool tip = count > 2 && loop[next].vertex == loop[prev].vertex;
+  return tip ? loop[prev].edge : loop[i].edge;
+}
+
 }  // namespace
 
 bool PlaneLineOf(const double a[4], const double b[4], const double centre[3], double sine, PlaneLine *line) {
@@ -109,7 +117,8 @@ VtStatus LoopCrossings(const LoopVertex *loop, uint32_t count, const double plan
     } else {
       for (int k = 0; k < 3; ++k) point[k] = loop[i].p[k];
     }
-    const void *edge = names == 'n' ? loop[i].edge : (names == 'p' || names == 'i') ? loop[ip].edge : nullptr;
+    const void *edge = names == 'n' ? EdgeKey(loop, count, i) : (names == 'p' || names == 'i') ? EdgeKey(loop, count, ip)
+                                                                                             : nullptr;
     const double from[3] = {point[0] - line.point[0], point[1] - line.point[1], point[2] - line.point[2]};
     if (VtStatus st = CrossingInsert(list, static_cast<uint8_t>(code), vertex, edge, point, Dot(from, line.direction)))
       return st;

@@ -25,6 +25,7 @@ namespace {
 
 constexpr double kSlack = 1e-6;
 constexpr int kSplitsPerPair = 64;
+constexpr int kPasses = 8;
 constexpr uint32_t kEdgeSegments = 2;  // control 0x16000a bit 1
 
 VtStatus NoMemory() {
@@ -61,14 +62,20 @@ class PairWalk {
         if (VtStatus st = Count(index_count_ - std::min<size_t>(index_count_, pa_order_ + 1))) return st;
       }
       if (!la_.planar || (!same && !BoxesMeet(la_.box, b->box, kSlack))) continue;
-      if (VtStatus st = Candidates()) return st;
-      for (size_t i = 0; i < hit_count_ && la_.planar; ++i) {
-        pb_ = hits_[i];
-        if (!WorldLoopOf(*b, pb_.g, &lb_)) return NoMemory();
-        if (!lb_.planar) continue;
-        if (!same)
-          if (VtStatus st = Count(1)) return st;
-        if (VtStatus st = Pair()) return st;
+      // A slit made by one pair may be continued by a pair met before it:
+      // the pass is repeated while it changes pa.
+      for (int pass = 0; pass < kPasses; ++pass) {
+        pa_changed_ = false;
+        if (VtStatus st = Candidates()) return st;
+        for (size_t i = 0; i < hit_count_ && la_.planar; ++i) {
+          pb_ = hits_[i];
+          if (!WorldLoopOf(*b, pb_.g, &lb_)) return NoMemory();
+          if (!lb_.planar) continue;
+          if (!same)
+            if (VtStatus st = Count(1)) return st;
+          if (VtStatus st = Pair()) return st;
+        }
+        if (!pa_changed_ || !la_.planar) break;
       }
     }
     return 0;
@@ -149,10 +156,15 @@ class PairWalk {
     return 0;
   }
 
-  // Splits g along a segment and gives the piece its parent's place.
-  VtStatus Split(CutPrimitive *cut, VtPolygon *g, const Overlap &start, const Overlap &end, int side, bool *split) {
-    const VtStatus st = SegmentSplit(cut, g, start, end, side, split);
-    if (st != 0 || !*split) return st;
+  // Inserts a segment into g (whose world loop is `loop`) and gives a
+  // piece split off its parent's place.
+  VtStatus Insert(CutPrimitive *cut, VtPolygon *g, const WorldLoop &loop, const Overlap &start, const Overlap &end,
+                  int side, bool *changed) {
+    uint32_t made = 0;
+    const VtStatus st = SegmentInsert(cut, g, loop, start, end, side, settings_.tolerance, &made);
+    *changed = made != 0;
+    if (g == pa_ && cut == a_) pa_changed_ = pa_changed_ || made != 0;
+    if (st != 0 || made != kSplit) return st;
     VtPolygon *piece = *ElementField<VtPolygon *>(g, cut->next);
     if (g == pa_ && cut == a_) {
       if (a_ == b_ && order_of_.Insert(piece, pa_order_) == nullptr) return NoMemory();
@@ -180,9 +192,12 @@ class PairWalk {
       bool split = false;
       for (Overlap *o = segments; o != nullptr && st == 0 && !split; o = o->next) {
         if (o->kind != kSegmentStart || o->next == nullptr) continue;
-        st = Split(a_, pa_, *o, *o->next, 0, &split);
+        st = Insert(a_, pa_, la_, *o, *o->next, 0, &split);
+        if (st != 0 || !c_->cut_both) continue;
+        // Against itself, pb may have taken a vertex made on an edge it shares.
+        if (split && a_ == b_ && !WorldLoopOf(*b_, pb_.g, &lb_)) return NoMemory();
         bool split_b = false;
-        if (st == 0 && c_->cut_both) st = Split(b_, pb_.g, *o, *o->next, 1, &split_b);
+        st = Insert(b_, pb_.g, lb_, *o, *o->next, 1, &split_b);
         split = split || split_b;
       }
       OverlapsFree(segments);
@@ -213,7 +228,7 @@ class PairWalk {
                                  settings_, &segments);
       bool split = false;
       for (Overlap *o = segments; o != nullptr && st == 0 && !split; o = o->next)
-        if (o->kind == kSegmentStart && o->next != nullptr) st = Split(cut, target, *o, *o->next, 1, &split);
+        if (o->kind == kSegmentStart && o->next != nullptr) st = Insert(cut, target, *loop, *o, *o->next, 1, &split);
       OverlapsFree(segments);
       if (Decisive(st)) return st;
       if (split && !WorldLoopOf(*cut, target, loop)) return NoMemory();
@@ -251,6 +266,7 @@ class PairWalk {
   WorldLoop la_, lb_;
   VtPolygon *pa_ = nullptr;
   uint32_t pa_order_ = 0;
+  bool pa_changed_ = false;
   Entry pb_{};
   WorkArray<Entry> index_, extras_, hits_;
   size_t index_count_ = 0, extra_count_ = 0, hit_count_ = 0;

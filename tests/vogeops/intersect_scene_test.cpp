@@ -271,3 +271,138 @@ TEST_F(IntersectSceneTest, RunningOutOfMemoryLeavesEveryPolygonWholeOrCut) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// A polygon in world coordinates with its plane.
+struct WorldFace {
+  std::vector<Point3> p;
+  double plane[4];
+};
+
+std::vector<WorldFace> WorldFaces(VtPrimitive *prim) {
+  std::vector<WorldFace> out;
+  for (const auto &face : GeopsTest::Faces(prim)) {
+    WorldFace f;
+    for (void *v : face) {
+      const float *w = PropertyAt<float>(prim, v, VO_VERT_WORLD);
+      f.p.push_back({w[0], w[1], w[2]});
+    }
+    double n[3] = {0, 0, 0}, c[3] = {0, 0, 0};
+    for (size_t i = 0; i < f.p.size(); ++i) {
+      const Point3 &a = f.p[i], &b = f.p[(i + 1) % f.p.size()];
+      n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+      n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+      n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+      for (int k = 0; k < 3; ++k) c[k] += a[k] / f.p.size();
+    }
+    const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    for (int k = 0; k < 3; ++k) f.plane[k] = n[k] / l;
+    f.plane[3] = -(f.plane[0] * c[0] + f.plane[1] * c[1] + f.plane[2] * c[2]);
+    out.push_back(f);
+  }
+  return out;
+}
+
+double SideOf(const WorldFace &h, const Point3 &p) {
+  return h.plane[0] * p[0] + h.plane[1] * p[1] + h.plane[2] * p[2] + h.plane[3];
+}
+
+// The interval along u where f meets h's plane; false when it does not.
+bool Interval(const WorldFace &f, const WorldFace &h, const double u[3], double tolerance, double *lo, double *hi) {
+  *lo = INFINITY;
+  *hi = -INFINITY;
+  for (size_t i = 0; i < f.p.size(); ++i) {
+    const Point3 &a = f.p[i], &b = f.p[(i + 1) % f.p.size()];
+    const double da = SideOf(h, a), db = SideOf(h, b);
+    double s;
+    if (std::fabs(da) <= tolerance)
+      s = 0;
+    else if ((da < 0) == (db < 0) || std::fabs(db) <= tolerance)
+      continue;
+    else
+      s = da / (da - db);
+    const double at = (a[0] + s * (b[0] - a[0])) * u[0] + (a[1] + s * (b[1] - a[1])) * u[1] +
+                      (a[2] + s * (b[2] - a[2])) * u[2];
+    *lo = std::fmin(*lo, at);
+    *hi = std::fmax(*hi, at);
+  }
+  return *lo <= *hi;
+}
+
+// Polygons of a that reach beyond the tolerance to both sides of a polygon
+// of b whose common segment with them has length.
+int Straddling(const std::vector<WorldFace> &a, const std::vector<WorldFace> &b, double tolerance) {
+  int bad = 0;
+  for (const WorldFace &f : a)
+    for (const WorldFace &h : b) {
+      double most = -INFINITY, least = INFINITY;
+      for (const Point3 &p : f.p) {
+        most = std::fmax(most, SideOf(h, p));
+        least = std::fmin(least, SideOf(h, p));
+      }
+      if (!(most > tolerance && least < -tolerance)) continue;
+      const double u[3] = {f.plane[1] * h.plane[2] - f.plane[2] * h.plane[1],
+                           f.plane[2] * h.plane[0] - f.plane[0] * h.plane[2],
+                           f.plane[0] * h.plane[1] - f.plane[1] * h.plane[0]};
+      double alo, ahi, blo, bhi;
+      if (!Interval(f, h, u, tolerance, &alo, &ahi) || !Interval(h, f, u, tolerance, &blo, &bhi)) continue;
+      bad += std::fmin(ahi, bhi) - std::fmax(alo, blo) > 10 * tolerance;
+    }
+  return bad;
+}
+
+VtPrimitive *UvSphere(double cx, int slices, int rings) {
+  std::vector<float> xyz;
+  std::vector<int32_t> counts, indices;
+  for (int r = 0; r < rings; ++r) {
+    const double polar = M_PI * r / (rings - 1);
+    for (int s = 0; s < slices; ++s) {
+      const double a = 2 * M_PI * s / slices;
+      xyz.insert(xyz.end(), {float(cx + std::sin(polar) * std::cos(a)), float(std::sin(polar) * std::sin(a)),
+                             float(std::cos(polar))});
+    }
+  }
+  for (int r = 0; r + 1 < rings; ++r)
+    for (int s = 0; s < slices; ++s) {
+      const int32_t i = r * slices + s, j = r * slices + (s + 1) % slices;
+      if (r + 1 < rings - 1) indices.insert(indices.end(), {i, i + slices, j + slices});
+      if (r > 0) indices.insert(indices.end(), {i, j + slices, j});
+    }
+  counts.assign(indices.size() / 3, 3);
+  const uint32_t ids[] = {VO_VERT_WORLD};
+  VtTypedValue data[1] = {};
+  data[0].value.p = xyz.data();
+  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1, ids,
+                               data);
+}
+
+TEST_F(IntersectSceneTest, SpheresMeetingAlongACircleAreCutSoThatNothingStraddles) {
+  // Unit spheres with centres 1 apart meet on the circle x = 0.5 of
+  // radius sqrt(0.75); the circle runs through triangles of both, so
+  // their segments chain from triangle edge to triangle edge through
+  // slits the next segment continues.
+  SetWord(VO_CONTROL_GEOPS_CUT_BOTH, 1);
+  VtPrimitive *a = UvSphere(0, 24, 14), *b = UvSphere(1, 24, 14);
+  const size_t before = Faces(a).size();
+  EXPECT_GT(Straddling(WorldFaces(a), WorldFaces(b), 1e-4), 0);
+  Scene({a, b});
+  vo_test::Recorded().clear();
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(CountPosted(540), 0);
+  EXPECT_GT(Faces(a).size(), before);
+  EXPECT_EQ(Straddling(WorldFaces(a), WorldFaces(b), 1e-4), 0);
+  EXPECT_EQ(Straddling(WorldFaces(b), WorldFaces(a), 1e-4), 0);
+  // Pieces cover what they were cut from: the surface area is unchanged.
+  double area = 0;
+  for (double x : Areas(a)) area += x;
+  VtPrimitive *fresh = UvSphere(0, 24, 14);
+  double fresh_area = 0;
+  for (double x : Areas(fresh)) fresh_area += x;
+  EXPECT_NEAR(area, fresh_area, 1e-5);
+  EXPECT_EQ(VoPrimitiveDestroy(fresh), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
