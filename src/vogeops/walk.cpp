@@ -26,6 +26,7 @@ namespace {
 constexpr double kSlack = 1e-6;
 constexpr int kSplitsPerPair = 64;
 constexpr int kPasses = 8;
+constexpr uint32_t kCoplanarCut = 1;   // control 0x16000a bit 0
 constexpr uint32_t kEdgeSegments = 2;  // control 0x16000a bit 1
 
 VtStatus NoMemory() {
@@ -63,9 +64,10 @@ class PairWalk {
       }
       if (!la_.planar || (!same && !BoxesMeet(la_.box, b->box, kSlack))) continue;
       // A slit made by one pair may be continued by a pair met before it:
-      // the pass is repeated while it changes pa.
+      // the pass is repeated while it changes pa or splits what it meets.
       for (int pass = 0; pass < kPasses; ++pass) {
         pa_changed_ = false;
+        const size_t extras_before = extra_count_;
         if (VtStatus st = Candidates()) return st;
         for (size_t i = 0; i < hit_count_ && la_.planar; ++i) {
           pb_ = hits_[i];
@@ -75,7 +77,8 @@ class PairWalk {
             if (VtStatus st = Count(1)) return st;
           if (VtStatus st = Pair()) return st;
         }
-        if (!pa_changed_ || !la_.planar) break;
+        // Pieces split off pb in this pass have not met pa yet.
+        if ((!pa_changed_ && extra_count_ == extras_before) || !la_.planar) break;
       }
     }
     return 0;
@@ -185,6 +188,7 @@ class PairWalk {
   // no segment splits either; then the edges each has in the other's
   // plane, with control 0x16000a bit 1.
   VtStatus Pair() {
+    if (Parallel()) return Coplanar() ? CoplanarCut() : 0;
     for (int round = 0; round < kSplitsPerPair; ++round) {
       Overlap *segments = nullptr;
       VtStatus st = LoopSegments(la_.vertices.data(), la_.count, la_.plane, lb_.vertices.data(), lb_.count, lb_.plane,
@@ -207,6 +211,27 @@ class PairWalk {
       if (!la_.planar || !lb_.planar) return 0;
     }
     if ((c_->coplanar & kEdgeSegments) == 0) return 0;
+    if (VtStatus st = EdgesCut(b_, pb_.g, &lb_, la_)) return st;
+    if (!WorldLoopOf(*b_, pb_.g, &lb_)) return NoMemory();
+    return EdgesCut(a_, pa_, &la_, lb_);
+  }
+
+  // The planes of pa and pb within the parallel angle of each other.
+  bool Parallel() const {
+    const double *a = la_.plane, *b = lb_.plane;
+    const double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+    return std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]) < std::fmin(0.174, c_->angle_sine);
+  }
+
+  // Parallel planes that coincide within the tolerance, with control
+  // 0x16000a bit 0: pa's edges cut pb and pb's edges cut pa.
+  bool Coplanar() const {
+    if ((c_->coplanar & kCoplanarCut) == 0) return false;
+    for (uint32_t i = 0; i < la_.count; ++i)
+      if (!InPlane(lb_.plane, la_.vertices[i].p, settings_.tolerance)) return false;
+    return true;
+  }
+  VtStatus CoplanarCut() {
     if (VtStatus st = EdgesCut(b_, pb_.g, &lb_, la_)) return st;
     if (!WorldLoopOf(*b_, pb_.g, &lb_)) return NoMemory();
     return EdgesCut(a_, pa_, &la_, lb_);

@@ -106,6 +106,23 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
   EXPECT_EQ(Faces(q2).size(), 2u);
 }
 
+TEST_F(IntersectSceneTest, APrimitiveIsCutAgainstItselfWhenAsked) {
+  // One mesh holding both crossing squares: nothing to cut without
+  // control 0x160002 (warning 545); with it the first square is split in
+  // two, the second (the later of the pair) stays whole.
+  VtPrimitive *both = Mesh({{-0.5f, -0.5f, 0}, {0.5f, -0.5f, 0}, {0.5f, 0.5f, 0}, {-0.5f, 0.5f, 0},
+                            {0, -0.5f, -0.5f}, {0, 0.5f, -0.5f}, {0, 0.5f, 0.5f}, {0, -0.5f, 0.5f}},
+                           {{0, 1, 2, 3}, {4, 5, 6, 7}});
+  Scene({both});
+  vo_test::Recorded().clear();
+  EXPECT_EQ(Cut(), 16u);
+  EXPECT_EQ(CountPosted(545), 1);
+  SetWord(VO_CONTROL_GEOPS_SELF, 1);
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Areas(both), (std::vector<double>{0.5, 0.5, 1.0}));
+  SetWord(VO_CONTROL_GEOPS_SELF, 0);
+}
+
 TEST_F(IntersectSceneTest, ParallelOrTouchingPolygonsStayWhole) {
   // Parallel squares half a unit apart, with and without the coplanar bit.
   for (uint32_t coplanar : {0u, 1u}) {
@@ -116,6 +133,15 @@ TEST_F(IntersectSceneTest, ParallelOrTouchingPolygonsStayWhole) {
     EXPECT_EQ(Faces(low).size(), 1u);
     EXPECT_EQ(Faces(high).size(), 1u);
   }
+  // Coplanar [0, 2]^2 and [1, 3]^2 with bit 0: each is cut by the other's
+  // edges into the 1 x 1 overlap and an L of area 4 - 1 = 3.
+  SetWord(VO_CONTROL_GEOPS_COPLANAR, 1, VtFlags);
+  VtPrimitive *left = Square(2, 2, {1, 1, 0}), *right = Square(2, 2, {2, 2, 0});
+  Scene({left, right});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Areas(left), (std::vector<double>{1.0, 3.0}));
+  EXPECT_EQ(Areas(right), (std::vector<double>{1.0, 3.0}));
+  SetWord(VO_CONTROL_GEOPS_COPLANAR, 0, VtFlags);
   // A square standing on another's edge only touches it.
   VtPrimitive *floor = Square(2, 1), *wall = Square(0, 1, {0.5, 0, 0.5});
   Scene({floor, wall});
