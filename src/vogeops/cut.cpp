@@ -324,7 +324,9 @@ void MeasuresInitialise(const CutPrimitive &c, VtPolygon *g) {
 // that a later segment from the inside end can continue.
 VtStatus Spike(CutPrimitive *c, VtPolygon *g, EndPlace *ring_end, EndPlace *inside, uint32_t *made) {
   VtReference *back = VoReferenceNodeCreate(nullptr);
-  if (back == nullptr) {
+  const void *from = ring_end->kind == EndKind::kVertex ? ring_end->node->data : ring_end->made;
+  if (back == nullptr || !c->log->Add(c->p, from, inside->made)) {
+    ReferenceNodeFree(back);
     EndGiveBack(*c, ring_end);
     EndGiveBack(*c, inside);
     return VO_STATUS_ERROR_NO_MEMORY;
@@ -349,6 +351,11 @@ VtStatus Spike(CutPrimitive *c, VtPolygon *g, EndPlace *ring_end, EndPlace *insi
 VtStatus Split(CutPrimitive *c, VtPolygon *g, EndPlace *a, EndPlace *b, uint32_t *made) {
   VtReference *copy_a = VoReferenceNodeCreate(nullptr), *copy_b = VoReferenceNodeCreate(nullptr);
   VtPolygon *piece = copy_a && copy_b ? PolygonDerive(c->p, g, nullptr) : nullptr;
+  const auto end_vertex = [](const EndPlace *e) { return e->kind == EndKind::kVertex ? e->node->data : e->made; };
+  if (piece != nullptr && !c->log->Add(c->p, end_vertex(a), end_vertex(b))) {
+    (void)ElementDestroy(c->p, VO_ELEMENT_POLYGON, piece);
+    piece = nullptr;
+  }
   if (piece == nullptr) {
     ReferenceNodeFree(copy_a);
     ReferenceNodeFree(copy_b);
@@ -373,6 +380,25 @@ VtStatus Split(CutPrimitive *c, VtPolygon *g, EndPlace *a, EndPlace *b, uint32_t
   c->cut = true;
   *made = kSplit;
   return 0;
+}
+
+// Flags 0x200 on the edges that run along a logged segment.
+void SegmentEdgesFlag(const CutPrimitive &c) {
+  const int32_t flags = PropertyOffset(c.p->contents, VO_EDGE_FLAGS), vrefs = PropertyOffset(c.p->contents, VO_EDGE_VREFS);
+  if (flags < 0 || vrefs < 0) return;
+  const SegmentLog &log = *c.log;
+  ForEachElement(c.p, VO_ELEMENT_EDGE, [&](void *edge) {
+    const VtReference *start = *ElementField<VtReference *>(edge, vrefs);
+    if (start == nullptr || start->next == nullptr) return;
+    const void *a = start->data, *b = start->next->data;
+    for (size_t i = 0; i < log.count; ++i) {
+      const SegmentLog::Entry &e = log.entries[i];
+      if (e.p == c.p && ((e.a == a && e.b == b) || (e.a == b && e.b == a))) {
+        *ElementField<uint32_t>(edge, flags) |= VO_EDGE_FLAG_SEGMENT;
+        return;
+      }
+    }
+  });
 }
 
 }  // namespace
@@ -478,7 +504,10 @@ VtStatus CutFinish(CutPrimitive *c) {
       ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *g) { *ElementField<void *>(g, edges) = nullptr; });
   }
   p->flags = (p->flags & ~(VO_PRIMITIVE_TYPE_MASK | VO_PRIMITIVE_TRIANGLES)) | VO_PRIMITIVE_MESH;
-  if (had_edges) status |= VoPrimitiveResetProperty(p, VO_PRIM_EDGES);
+  if (had_edges) {
+    status |= VoPrimitiveResetProperty(p, VO_PRIM_EDGES);
+    SegmentEdgesFlag(*c);
+  }
   status |= Initialisers(p->contents, {VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS}).Run(p, nullptr);
   c->cut = false;
   return status;

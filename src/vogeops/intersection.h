@@ -145,8 +145,25 @@ VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4],
 // A primitive of a run as the cut sees it: the transforms that carry its
 // positions to the world (its own, then each enclosing list's), its world
 // box, and the offsets the cut reads.
+// The new edges of a run, by their end vertices, so that the edges built
+// again over the cut polygons can be flagged 0x200.
+struct SegmentLog {
+  struct Entry {
+    VtPrimitive *p;
+    const void *a, *b;
+  };
+  WorkArray<Entry> entries;
+  size_t count = 0;
+  bool Add(VtPrimitive *p, const void *a, const void *b) {
+    if (!entries.Fit(count + 1)) return false;
+    entries[count++] = Entry{p, a, b};
+    return true;
+  }
+};
+
 struct CutPrimitive {
   VtPrimitive *p;
+  SegmentLog *log;
   VtTransform *const *transforms;
   uint32_t transform_count;
   double box[6];  // xmin, xmax, ymin, ymax, zmin, zmax
@@ -187,8 +204,8 @@ VtStatus SegmentInsert(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, con
 // status that ended the walk (0x40 on an interrupt).
 VtStatus PairsCut(GeopsContext *c, CutPrimitive *primitives, size_t count);
 
-// Rebuilds what a cut primitive derives from its polygons: type, edges,
-// counts.
+// Rebuilds what a cut primitive derives from its polygons: type, edges
+// (those along the logged segments flagged 0x200), counts.
 VtStatus CutFinish(CutPrimitive *c);
 
 // True when two boxes meet with slack on each axis.

@@ -130,6 +130,8 @@ VtStatus IntersectAll() {
     return kNothingToCut;
   }
   g.Settle();
+  SegmentLog log;
+  for (size_t i = 0; i < g.count; ++i) g.primitives[i].log = &log;
   for (size_t i = 0; i < g.count && st == 0; ++i) st = CutPrepare(&g.primitives[i]);
   if (st & VO_COND_NO_MEMORY) (void)NoMemory();
   if (st == 0) st = PairsCut(c, &g.primitives[0], g.count);

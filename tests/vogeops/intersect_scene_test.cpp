@@ -33,6 +33,15 @@ class IntersectSceneTest : public GeopsTest {
     ASSERT_EQ(VoControlSet(code, &v), 0u);
   }
   static VtStatus Cut() { return VoExecute(VO_EXECUTE_GEOPS_INTERSECT); }
+  // The primitive with its shared edges built.
+  static VtPrimitive *WithEdges(VtPrimitive *p) {
+    const uint32_t codes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_POLYS,
+                              VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
+    EXPECT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 7, codes)), 0u);
+    EXPECT_EQ(VoPrimitiveResetProperty(p, VO_PRIM_EDGES), 0u);
+    EXPECT_EQ(Edges(p).size(), 4u);
+    return p;
+  }
   // A square of side `side` about `centre` in the plane normal to axis
   // (0 x, 2 z).
   static VtPrimitive *Square(int axis, double side, Point3 centre = {0, 0, 0}) {
@@ -104,6 +113,26 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
   ASSERT_EQ(Cut(), 0u);
   EXPECT_EQ(Faces(p2).size(), 2u);
   EXPECT_EQ(Faces(q2).size(), 2u);
+  // Primitives that carry edges have them built again over the pieces:
+  // seven edges per square (the four sides, two of them halved, and the
+  // cut), the cut flagged 0x200 with a half on each side.
+  VtPrimitive *p3 = WithEdges(Square(2, 1)), *q3 = WithEdges(Square(0, 1));
+  Scene({p3, q3});
+  ASSERT_EQ(Cut(), 0u);
+  for (VtPrimitive *r : {p3, q3}) {
+    const auto edges = Edges(r);
+    EXPECT_EQ(edges.size(), 7u);
+    int cuts = 0;
+    for (void *e : edges) {
+      if ((*PropertyAt<uint32_t>(r, e, VO_EDGE_FLAGS) & VO_EDGE_FLAG_SEGMENT) == 0) continue;
+      ++cuts;
+      void *const *sides = PropertyAt<void *>(r, e, VO_EDGE_POLYS);
+      const auto polygons = Polygons(r);
+      EXPECT_NE(sides[0], sides[1]);
+      for (int k = 0; k < 2; ++k) EXPECT_NE(std::find(polygons.begin(), polygons.end(), sides[k]), polygons.end());
+    }
+    EXPECT_EQ(cuts, 1);
+  }
 }
 
 TEST_F(IntersectSceneTest, APrimitiveIsCutAgainstItselfWhenAsked) {
