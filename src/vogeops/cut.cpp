@@ -405,13 +405,7 @@ void SegmentEdgesFlag(const CutPrimitive &c) {
 
 VtStatus CutPrepare(CutPrimitive *c) {
   VtPrimitive *p = c->p;
-  const uint32_t codes[] = {VO_POLY_NEXT, VO_POLY_PLANE};
-  VtContents *wider = VoContentsUnion(p->contents, 2, codes);
-  if (wider == nullptr) return VO_STATUS_ERROR_NO_MEMORY;
-  if (p->contents != wider) {
-    const VtStatus s = PrimitiveConvert(p, wider, 0, nullptr, nullptr);
-    if (p->contents != wider) return s ? s : VO_STATUS_ERROR_NO_MEMORY;
-  }
+  if (VtStatus st = PolygonLayoutWiden(p)) return st;
   c->world = PropertyOffset(p->contents, VO_VERT_WORLD);
   c->vrefs = PropertyOffset(p->contents, VO_POLY_VREFS);
   c->next = PropertyOffset(p->contents, VO_POLY_NEXT);
@@ -497,12 +491,7 @@ VtStatus CutFinish(CutPrimitive *c) {
   if (!c->cut) return 0;
   VtPrimitive *p = c->p;
   VtStatus status = 0;
-  const bool had_edges = RingFirst(p, VO_ELEMENT_EDGE) != nullptr;
-  if (had_edges) {
-    status |= ElementRingDestroy(p, VO_ELEMENT_EDGE);
-    if (const int32_t edges = PropertyOffset(p->contents, VO_POLY_EDGES); edges >= 0)
-      ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *g) { *ElementField<void *>(g, edges) = nullptr; });
-  }
+  const bool had_edges = EdgesDrop(p, &status);
   p->flags = (p->flags & ~(VO_PRIMITIVE_TYPE_MASK | VO_PRIMITIVE_TRIANGLES)) | VO_PRIMITIVE_MESH;
   if (had_edges) {
     status |= VoPrimitiveResetProperty(p, VO_PRIM_EDGES);
