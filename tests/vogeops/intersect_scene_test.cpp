@@ -308,6 +308,15 @@ TEST_F(IntersectSceneTest, RunningOutOfMemoryLeavesEveryPolygonWholeOrCut) {
       },
       [&](VtPrimitive *p, uint64_t n) {
         EXPECT_GE(CountPosted(102), 1) << n;
+        // The square's own corners are all still there, bit for bit.
+        const auto now = Positions3(p);
+        VtPrimitive *fresh = Square(2, 1);
+        const auto corners = Positions3(fresh);
+        EXPECT_EQ(VoPrimitiveDestroy(fresh), 0u);
+        for (const auto &corner : corners)
+          EXPECT_TRUE(std::any_of(now.begin(), now.end(),
+                                  [&](const auto &w) { return std::memcmp(&corner, &w, sizeof w) == 0; }))
+              << n;
         // Each piece is a sound ring; together they cover the square.
         for (VtPrimitive *r : {p, q}) {
           const auto areas = Areas(r);
