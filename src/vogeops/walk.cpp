@@ -180,6 +180,13 @@ class PairWalk {
     return 0;
   }
 
+  // A segment shorter than control 0x16000c, when that is above 0.
+  bool TooShort(const Overlap &start, const Overlap &end) const {
+    if (!(c_->shortest > 0)) return false;
+    const double d[3] = {end.point[0] - start.point[0], end.point[1] - start.point[1], end.point[2] - start.point[2]};
+    return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) < c_->shortest;
+  }
+
   bool Decisive(VtStatus st) const {
     return st != 0 && (c_->stop_first || (st & VO_CLASS_WARNING) || (st & VO_COND_NO_MEMORY));
   }
@@ -195,7 +202,7 @@ class PairWalk {
                                  c_->angle_sine, settings_, &segments);
       bool split = false;
       for (Overlap *o = segments; o != nullptr && st == 0 && !split; o = o->next) {
-        if (o->kind != kSegmentStart || o->next == nullptr) continue;
+        if (o->kind != kSegmentStart || o->next == nullptr || TooShort(*o, *o->next)) continue;
         st = Insert(a_, pa_, la_, *o, *o->next, 0, &split);
         if (st != 0 || !c_->cut_both) continue;
         // Against itself, pb may have taken a vertex made on an edge it shares.
@@ -253,7 +260,8 @@ class PairWalk {
                                  settings_, &segments);
       bool split = false;
       for (Overlap *o = segments; o != nullptr && st == 0 && !split; o = o->next)
-        if (o->kind == kSegmentStart && o->next != nullptr) st = Insert(cut, target, *loop, *o, *o->next, 1, &split);
+        if (o->kind == kSegmentStart && o->next != nullptr && !TooShort(*o, *o->next))
+          st = Insert(cut, target, *loop, *o, *o->next, 1, &split);
       OverlapsFree(segments);
       if (Decisive(st)) return st;
       if (split && !WorldLoopOf(*cut, target, loop)) return NoMemory();

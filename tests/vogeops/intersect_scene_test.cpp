@@ -109,6 +109,18 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
     for (void *v : faces[0]) shared += std::count(faces[1].begin(), faces[1].end(), v) > 0;
     EXPECT_EQ(shared, 2);
   }
+  // Segments shorter than control 0x16000c are not inserted: the cut is
+  // 1 long.
+  VtTypedValue shortest{};
+  shortest.type = VtFloat;
+  shortest.value.f = 1.5f;
+  ASSERT_EQ(VoControlSet(VO_CONTROL_GEOPS_SHORTEST_SEGMENT, &shortest), 0u);
+  VtPrimitive *p4 = Square(2, 1), *q4 = Square(0, 1);
+  Scene({p4, q4});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Faces(p4).size(), 1u);
+  shortest.value.f = 0;
+  ASSERT_EQ(VoControlSet(VO_CONTROL_GEOPS_SHORTEST_SEGMENT, &shortest), 0u);
   // A second run finds nothing more to cut.
   ASSERT_EQ(Cut(), 0u);
   EXPECT_EQ(Faces(p2).size(), 2u);
