@@ -340,6 +340,7 @@ VtStatus Spike(CutPrimitive *c, VtPolygon *g, EndPlace *ring_end, EndPlace *insi
   inside->node_count = 0;
   After(ring_end->node, tip);
   After(tip, back);
+  inside->node = tip;
   MeasuresInitialise(*c, g);
   c->cut = true;
   *made = kSpiked;
@@ -401,6 +402,61 @@ void SegmentEdgesFlag(const CutPrimitive &c) {
   });
 }
 
+// The corner of g nearest to `to` from which a straight bridge reaches
+// it inside g: the bridge runs into the corner and meets no ring edge but
+// at the corner itself, nor the slit but at `to`. -1 when there is none.
+int BridgeCorner(const WorldLoop &loop, const Frame &f, const double to[3], const double slit_end[3]) {
+  const pred::Point2 t = f.Flat(to), s = f.Flat(slit_end);
+  int best = -1;
+  double nearest = INFINITY;
+  for (uint32_t i = 0; i < loop.count; ++i) {
+    const double d = Distance2(loop.vertices[i].p, to);
+    if (!(d < nearest) || !IntoCorner(f, loop, i, to)) continue;
+    const pred::Point2 v = f.Flat(loop.vertices[i].p);
+    bool clear = pred::ClassifySegments(v, t, t, s) == pred::SegmentsMeet::kTouch;
+    for (uint32_t j = 0; j < loop.count && clear; ++j) {
+      const LoopVertex &a = loop.vertices[j], &b = loop.vertices[(j + 1) % loop.count];
+      const pred::SegmentsMeet meet = pred::ClassifySegments(v, t, f.Flat(a.p), f.Flat(b.p));
+      const bool at_corner = a.vertex == loop.vertices[i].vertex || b.vertex == loop.vertices[i].vertex;
+      clear = meet == pred::SegmentsMeet::kApart || (meet == pred::SegmentsMeet::kTouch && at_corner);
+    }
+    if (!clear) continue;
+    nearest = d;
+    best = static_cast<int>(i);
+  }
+  return best;
+}
+
+// A segment wholly inside g: a bridge from the nearest corner that sees
+// its start, then the slit, so g's ring runs out along the bridge, round
+// the slit and back.
+VtStatus Slit(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Frame &f, EndPlace *a, EndPlace *b,
+              uint32_t *made) {
+  const int corner = BridgeCorner(loop, f, a->point, b->point);
+  if (corner < 0) {
+    Post(VO_CLASS_WARNING, kMessageEndUnplaced, VO_MODULE_GEOMETRY_OPERATORS);
+    return 0;
+  }
+  EndPlace bridge;
+  bridge.kind = EndKind::kVertex;
+  bridge.node = VertexNode(loop, f, loop.vertices[corner].vertex, a->point);
+  if (!EndMake(*c, g, loop, f, a) || !EndMake(*c, g, loop, f, b)) {
+    EndGiveBack(*c, a);
+    PostNoMemory();
+    return VO_STATUS_ERROR_NO_MEMORY;
+  }
+  VtStatus st = Spike(c, g, &bridge, a, made);
+  EndPlace start;
+  start.kind = EndKind::kVertex;
+  start.node = a->node;
+  if (st == 0) st = Spike(c, g, &start, b, made);
+  if (st != 0) {
+    EndGiveBack(*c, b);
+    PostNoMemory();
+  }
+  return st;
+}
+
 }  // namespace
 
 VtStatus CutPrepare(CutPrimitive *c) {
@@ -459,10 +515,7 @@ VtStatus SegmentInsert(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, con
   EndPlace a, b;
   EndLocate(loop, start, side, tolerance, &a);
   EndLocate(loop, end, side, tolerance, &b);
-  if (a.kind == EndKind::kInside && b.kind == EndKind::kInside) {
-    Post(VO_CLASS_WARNING, kMessageEndUnplaced, VO_MODULE_GEOMETRY_OPERATORS);
-    return 0;
-  }
+  if (a.kind == EndKind::kInside && b.kind == EndKind::kInside) return Slit(c, g, loop, f, &a, &b, made);
   if (a.kind == EndKind::kVertex) a.node = VertexNode(loop, f, a.vertex, b.point);
   if (b.kind == EndKind::kVertex) b.node = VertexNode(loop, f, b.vertex, a.point);
   if ((a.kind == EndKind::kVertex && a.node == nullptr) || (b.kind == EndKind::kVertex && b.node == nullptr)) {

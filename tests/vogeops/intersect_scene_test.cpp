@@ -204,6 +204,21 @@ TEST_F(IntersectSceneTest, AVertexOnTheOtherPlaneIsUsedNotDoubled) {
   EXPECT_EQ(Areas(t), (std::vector<double>{0.5, 0.5}));
 }
 
+TEST_F(IntersectSceneTest, ASegmentInsideAPolygonBecomesASlitReachedByABridge) {
+  // [-1, 1]^2 in z = 0 is crossed by the square of side 1 in x = 0 along
+  // x = 0, y in [-0.5, 0.5], wholly inside it. Its ring runs from the
+  // nearest corner along a bridge to (0, -0.5), round the slit to
+  // (0, 0.5) and back: 4 + 4 references, one polygon, area still 4.
+  VtPrimitive *big = Square(2, 2), *small = Square(0, 1);
+  Scene({big, small});
+  ASSERT_EQ(Cut(), 0u);
+  const auto faces = Faces(big);
+  ASSERT_EQ(faces.size(), 1u);
+  EXPECT_EQ(faces[0].size(), 8u);
+  EXPECT_EQ(Areas(big), (std::vector<double>{4.0}));
+  EXPECT_EQ(Vertices(big).size(), 6u);
+}
+
 TEST_F(IntersectSceneTest, SquaresAreCutAlikeAtEveryScaleAndPlace) {
   // Side 1e-6: a floor of 1e-5 would read every vertex as on the plane.
   // Moved by 1e4: parameters near 1e4 keep their crossings apart.
