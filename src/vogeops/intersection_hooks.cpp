@@ -7,11 +7,11 @@
 // path: a list primitive is walked with its path, so a list that holds
 // itself is refused before anything is touched. Pairs of primitives whose
 // world boxes meet are walked polygon against polygon (a primitive against
-// itself with control 0x160002), the interrupt polled every control-
-// 0x160001 pairs; every exit rebuilds the edges and counts of the
+// itself with control 0x160002, walk.cpp), the interrupt polled every
+// control-0x160001 pairs; every exit rebuilds the edges and counts of the
 // primitives that were cut and returns the status that ended the walk.
-
-#include <cmath>
+// Nothing is left on a primitive between runs: no working flags, no
+// loops, positions and planes never moved.
 
 #include "vogeom/edges.h"
 #include "vogeom/geom_state.h"
