@@ -1,6 +1,6 @@
 // The intersection of polygons: crossing codes, their merge, the in/out
-// pass, the overlap of two crossing lists, the segments of polygon pairs
-// at every scale, the gathering of a run's primitives and VoPointLineSide.
+// pass, the overlap of two crossing lists, the gathering of a run's
+// primitives and VoPointLineSide.
 
 #include <cmath>
 
@@ -72,31 +72,12 @@ class IntersectTest : public GeopsTest {
     for (const Overlap *o = segments_; o != nullptr; o = o->next) out.push_back({o->kind, o->t});
     return out;
   }
-  // The segments of two loops with the default tolerance scaled by size.
-  std::vector<std::array<double, 3>> Segments(const std::vector<LoopVertex> &p, const double plane_p[4],
-                                              const std::vector<LoopVertex> &q, const double plane_q[4],
-                                              double size) {
-    geops::OverlapsFree(segments_);
-    segments_ = nullptr;
-    const geops::PairSettings s{1e-5 * size, 0.005, 0.01 * size};
-    EXPECT_EQ(geops::LoopSegments(p.data(), static_cast<uint32_t>(p.size()), plane_p, q.data(),
-                                  static_cast<uint32_t>(q.size()), plane_q, std::sin(0.5 * M_PI / 180), s,
-                                  &segments_),
-              0u);
-    std::vector<std::array<double, 3>> out;
-    for (const Overlap *o = segments_; o != nullptr; o = o->next) out.push_back({o->point[0], o->point[1], o->point[2]});
-    return out;
-  }
-  // A loop over the points, scaled and moved; vertex i is Item(base + i),
-  // its edge to the next Item(base + 4 + i).
-  static std::vector<LoopVertex> Loop(std::vector<std::array<double, 3>> points, int base, double scale = 1,
-                                      double shift = 0) {
+  // A loop over the points; vertex i is Item(i), its edge to the next
+  // Item(4 + i).
+  static std::vector<LoopVertex> Loop(std::vector<std::array<double, 3>> points) {
     std::vector<LoopVertex> loop;
-    int i = 0;
-    for (const auto &p : points) {
-      loop.push_back({Item(base + i), Item(base + 4 + i), {p[0] * scale + shift, p[1] * scale + shift, p[2] * scale + shift}});
-      ++i;
-    }
+    for (size_t i = 0; i < points.size(); ++i)
+      loop.push_back({Item(int(i)), Item(4 + int(i)), {points[i][0], points[i][1], points[i][2]}});
     return loop;
   }
   Crossing *list_ = nullptr;
@@ -127,7 +108,7 @@ TEST_F(IntersectTest, CrossingCodesFollowTheSidesOfTheThreeVertices) {
   // An edge from 1 above the plane z = 0 to 3 below it is crossed at
   // s = 1 / (1 + 3) = 0.25: (1 - s)(0, 0, 1) + s(4, 0, -3) = (1, 0, 0);
   // the far edge from (4, 4, -3) to (0, 4, 1) at s = 0.75, (1, 4, 0).
-  const auto loop = Loop({{0, 0, 1}, {4, 0, -3}, {4, 4, -3}, {0, 4, 1}}, 0);
+  const auto loop = Loop({{0, 0, 1}, {4, 0, -3}, {4, 4, -3}, {0, 4, 1}});
   const double plane[4] = {0, 0, 1, 0};
   const geops::PlaneLine line{{0, 0, 0}, {0, 1, 0}};
   geops::PairSettings s{1e-5, 0.005, 0.01};
@@ -264,50 +245,6 @@ TEST_F(IntersectTest, OverlapsJoinDropOrAbsorbSegmentsThatMeet) {
   EXPECT_EQ(segments_->vertex[1], Item(8));
   // Apart intervals give nothing.
   EXPECT_EQ(Overlaps({{0, kInside}, {1, kOutside}}, {{2, kInside}, {3, kOutside}}, 0.01), K{});
-}
-
-TEST_F(IntersectTest, CrossingSquaresMeetAlongTheirCommonSegmentAtEveryScaleAndPlace) {
-  // P: the unit square about the origin in z = 0; Q: the one in x = 0.
-  // Their planes meet along the y axis (direction (0,0,1) x (1,0,0) =
-  // (0,1,0)); both span y in [-0.5, 0.5] there.
-  const std::vector<std::array<double, 3>> p = {{-0.5, -0.5, 0}, {0.5, -0.5, 0}, {0.5, 0.5, 0}, {-0.5, 0.5, 0}};
-  const std::vector<std::array<double, 3>> q = {{0, -0.5, -0.5}, {0, 0.5, -0.5}, {0, 0.5, 0.5}, {0, -0.5, 0.5}};
-  struct Place {
-    double scale, shift;
-  } places[] = {{1, 0}, {1e-6, 0}, {1, 1e4}, {1e-3, 1e2}};
-  for (const Place &at : places) {
-    const double pz[4] = {0, 0, 1, -at.shift}, qx[4] = {1, 0, 0, -at.shift};
-    const auto got = Segments(Loop(p, 0, at.scale, at.shift), pz, Loop(q, 8, at.scale, at.shift), qx, at.scale);
-    ASSERT_EQ(got.size(), 2u) << at.scale << " " << at.shift;
-    const double expect[2][3] = {{0, -0.5, 0}, {0, 0.5, 0}};
-    for (int e = 0; e < 2; ++e)
-      for (int k = 0; k < 3; ++k)
-        EXPECT_NEAR(got[e][k], expect[e][k] * at.scale + at.shift, 1e-9 * (at.scale + at.shift)) << e << k;
-  }
-  // Parallel squares half a unit apart, or the same square, cross nowhere.
-  const double z0[4] = {0, 0, 1, 0}, z1[4] = {0, 0, 1, -0.5};
-  std::vector<std::array<double, 3>> lifted = p;
-  for (auto &v : lifted) v[2] = 0.5;
-  EXPECT_TRUE(Segments(Loop(p, 0), z0, Loop(lifted, 8), z1, 1).empty());
-  EXPECT_TRUE(Segments(Loop(p, 0), z0, Loop(p, 8), z0, 1).empty());
-}
-
-TEST_F(IntersectTest, AVertexOnTheOtherPlaneEndsTheSegmentAtThatVertex) {
-  // P = [-1, 1]^2 in z = 0. Q in x = 0: (0, -0.5, -1), (0, 0.5, 0) on P's
-  // plane, (0, -0.5, 1). Q crosses z = 0 at its vertex 1 (code 1: below,
-  // on, above) and inside its edge 2-0 at (0, -0.5, 0); P crosses x = 0 at
-  // y = -1 and y = 1, so the segment runs from y = -0.5 to Q's vertex.
-  const double pz[4] = {0, 0, 1, 0}, qx[4] = {1, 0, 0, 0};
-  const auto got = Segments(Loop({{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}}, 0), pz,
-                            Loop({{0, -0.5, -1}, {0, 0.5, 0}, {0, -0.5, 1}}, 8), qx, 2);
-  ASSERT_EQ(got.size(), 2u);
-  EXPECT_NEAR(got[0][1], -0.5, 1e-12);
-  EXPECT_NEAR(got[1][1], 0.5, 1e-12);
-  const Overlap *end = segments_->next;
-  EXPECT_EQ(end->vertex[1], Item(9));  // Q's vertex 1: no new vertex there
-  EXPECT_EQ(end->edge[1], nullptr);
-  EXPECT_EQ(segments_->vertex[1], nullptr);  // inside Q's edge from vertex 2
-  EXPECT_EQ(segments_->edge[1], Item(14));
 }
 
 TEST_F(IntersectTest, ARunGathersEachPlainPrimitiveOnceAndRefusesACycle) {
