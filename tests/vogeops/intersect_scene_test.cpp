@@ -147,6 +147,43 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
   }
 }
 
+// A polygon property whose copy handler counts its calls.
+struct Marked {
+  static inline int copies = 0;
+  static inline uint32_t code = 0;
+  static VtStatus Copy(VtPrimitive *source, void *from, VtPrimitive *to, void *into) {
+    ++copies;
+    *ElementField<uint32_t>(into, PropertyOffset(to->contents, code)) =
+        *ElementField<uint32_t>(from, PropertyOffset(source->contents, code));
+    return 0;
+  }
+};
+
+TEST_F(IntersectSceneTest, BothPiecesCarryThePolygonsDataAndTheirOwnMeasures) {
+  Marked::code = VoPolygonPropertyRegister("test:marked:0", VtNat32, 1);
+  ASSERT_NE(Marked::code, 0u);
+  ASSERT_EQ(VoPropertySetHandler(Marked::code, VO_PROPERTY_POLYGON_COPY, reinterpret_cast<VtProc>(&Marked::Copy)),
+            0u);
+  VtPrimitive *p = Square(2, 1), *q = Square(0, 1);
+  // With the layout the cut works in, so that only the cut copies.
+  const uint32_t stored[] = {VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_NEXT, VO_POLY_PLANE};
+  ASSERT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 4, stored)), 0u);
+  uint32_t mark = 7;
+  VtTypedValue v = TypedPointer(&mark);
+  ASSERT_EQ(VoPolygonSetProperty(p, static_cast<VtPolygon *>(Polygons(p)[0]), Marked::code, &v), 0u);
+  Marked::copies = 0;
+  Scene({p, q});
+  ASSERT_EQ(Cut(), 0u);
+  // One piece derived from the square: one copy; each half a quad of
+  // area 1 x 0.5.
+  EXPECT_EQ(Marked::copies, 1);
+  for (void *g : Polygons(p)) {
+    EXPECT_EQ(*PropertyAt<uint32_t>(p, g, Marked::code), 7u);
+    EXPECT_EQ(*PropertyAt<uint32_t>(p, g, VO_POLY_NVERTS), 4u);
+    EXPECT_FLOAT_EQ(*PropertyAt<float>(p, g, VO_POLY_AREA), 0.5f);
+  }
+}
+
 TEST_F(IntersectSceneTest, APrimitiveIsCutAgainstItselfWhenAsked) {
   // One mesh holding both crossing squares: nothing to cut without
   // control 0x160002 (warning 545); with it the first square is split in
