@@ -59,7 +59,7 @@ static void Put(Text *t, const char *format, ...) {
 }
 
 /* A property record naming an array (VoPrimitiveCreateMesh's data). */
-static inline VtTypedValue Record(const void *array) {
+static inline VtTypedValue SceneRecord(const void *array) {
   VtTypedValue s;
   memset(&s, 0, sizeof s);
   s.type = VtGenericPtr;
@@ -68,7 +68,7 @@ static inline VtTypedValue Record(const void *array) {
 }
 
 /* A box mesh: six faces turned outwards. */
-static inline VtPrimitive *Box(float x0, float x1, float y0, float y1, float z0, float z1) {
+static inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, float z0, float z1) {
   static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
   static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
   const uint32_t ids[1] = {VO_VERT_WORLD};
@@ -80,7 +80,7 @@ static inline VtPrimitive *Box(float x0, float x1, float y0, float y1, float z0,
     corners[i][1] = (i & 2) ? y1 : y0;
     corners[i][2] = (i & 4) ? z1 : z0;
   }
-  data[0] = Record(corners);
+  data[0] = SceneRecord(corners);
   return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
 }
 

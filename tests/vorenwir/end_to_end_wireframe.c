@@ -44,7 +44,7 @@ int vo_end_to_end_wireframe(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  cube = Box(-1, 1, -1, 1, -1, 1);
+  cube = SceneBox(-1, 1, -1, 1, -1, 1);
   image = VoImageCreate();
   if (cube == NULL || image == NULL) {
     VoTerminate();
@@ -64,7 +64,7 @@ int vo_end_to_end_wireframe(char *buffer, size_t size) {
 
   /* The image driver made current, then told which image to draw into. */
   failed |= VoDriverSet(VoDriverFindFromName("vodrvimg")) != 0;
-  v = Record(image);
+  v = SceneRecord(image);
   failed |= VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v) != 0;
   failed |= VoExecute(0xa0001) != 0;
   PutImage(&t, "down z", image);

@@ -37,7 +37,7 @@ static VtPrimitive *HoledSquare(void) {
   static const int32_t indices[8] = {0, 1, 2, 3, 4, 5, 6, 7};
   const uint32_t ids[1] = {VO_VERT_WORLD};
   VtTypedValue data[1];
-  data[0] = Record(corners);
+  data[0] = SceneRecord(corners);
   return VoPrimitiveCreateMesh(1, contours, counts, indices, 1, ids, data);
 }
 
@@ -99,10 +99,10 @@ int vo_end_to_end_scene(char *buffer, size_t size) {
   buffer[0] = '\0';
   VoInitialise(); /* the driver framework is missing: its mode cannot be set */
 
-  p[0] = Box(-3, -2, -0.5f, 0.5f, -0.5f, 0.5f); /* behind the hole */
+  p[0] = SceneBox(-3, -2, -0.5f, 0.5f, -0.5f, 0.5f); /* behind the hole */
   p[1] = HoledSquare();
-  p[2] = Box(-1, 0, 3, 4, -1, 1);
-  p[3] = Box(-1, 0, -4, -3, -1, 1);
+  p[2] = SceneBox(-1, 0, 3, 4, -1, 1);
+  p[3] = SceneBox(-1, 0, -4, -3, -1, 1);
   p[4] = VoPrimitiveCreate(VoContentsCreate(1, &prefs), VO_PRIMITIVE_LIST);
   for (i = 0; i < 5; ++i) failed |= p[i] == NULL;
   if (failed) {
