@@ -77,6 +77,8 @@ struct VtReference;
 #define VO_CONTROL_SHADER_SHADOW_TRANSPARENCY 0x50007u /* VtFlags, 0 */
 #define VO_CONTROL_SHADER_CLAMP 0x50008u               /* VtBoolean, 1 */
 #define VO_CONTROL_SHADER_SECOND_LIGHT_PASS 0x5000bu   /* VtBoolean, 0 */
+#define VO_CONTROL_SHADER_NOISE_FAMILY 0x50009u        /* VtEnum, 1 */
+#define VO_CONTROL_SHADER_IMPULSES_PER_CELL 0x5000au   /* VtNat32, 1 */
 #define VO_CONTROL_SHADER_LIGHTING_MODE 0x5000du       /* VtEnum, 1 */
 #define VO_CONTROL_SHADER_CLAMP_MAXIMUM 0x5000eu       /* VtDouble, 1.0 */
 
@@ -89,6 +91,14 @@ typedef void *(*VtShaderCreateProc)(void);                     /* slot 7 */
 typedef VtStatus (*VtShaderArgProc)(void *data, uint32_t index, VtTypedValue *value); /* 9, 10 */
 /* Called by VoShaderLazyEvaluateShadeableColour with the flag word it set. */
 typedef void (*VtShadeableCallback)(uint32_t *flag);
+/* Height functions of the perturbed normals. */
+typedef double (*VtHeightFunction3D)(const float *point, void *data);
+typedef double (*VtHeightFunction2D)(double s, double t, void *data);
+
+/* Noise families (control 0x50009). */
+#define VO_NOISE_CLASSIC 0
+#define VO_NOISE_PERLIN 1
+#define VO_NOISE_SPARSE_CONVOLUTION 2
 
 /* ------------------------------------------------------------------ */
 /* Classes and instances                                               */

@@ -60,7 +60,7 @@ void ControlsDefault(ShadingContext *s) {
   s->second_pass = 0;
   s->lighting_mode = 1;
   s->clamp_maximum = 1.0;
-  s->noise_family = 1;
+  (void)NoiseFamilySet(s, VO_NOISE_PERLIN);
   s->impulses = 1;
 }
 
@@ -135,6 +135,7 @@ VtStatus Teardown(ShadingContext *s) {
   ShaderForgetAll(shared);
   st |= PoolDisposeClear(&shared->shader_pool);
   TypesStop(shared);
+  NoiseStop(shared);
   st |= ContextPoolsFree(s);
   st |= GlobalsFree(s);
   (void)g_state.Unregister();
@@ -167,7 +168,10 @@ VtStatus Start() {
   st |= GlobalsTableBuild(shared);
   st |= GlobalsMake(s, nullptr);
   if (s->globals != nullptr) st |= PropertiesStart(s);
-  st |= VoRandomInitialise(1);  // the noise tables will be drawn here
+  st |= VoRandomInitialise(1);
+  // The draw order is part of the interface: modules drawing after this one
+  // starts see the numbers that follow the noise tables.
+  if (VtStatus noise = NoiseStart(shared)) st |= Refuse(noise, messages::kShaderNoiseNoMemory);
   if ((st & 0x2u) != 0) {
     // Not started, so terminate will not run: give back what was made.
     (void)Teardown(s);
@@ -225,6 +229,11 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
     case VO_CONTROL_SHADER_SHADOW_TRANSPARENCY: s->shadow_transparency = v->value.u; return 0;
     case VO_CONTROL_SHADER_LIGHTING_MODE: s->lighting_mode = v->value.i; return 0;
     case VO_CONTROL_SHADER_CLAMP_MAXIMUM: s->clamp_maximum = v->value.d; return 0;
+    case VO_CONTROL_SHADER_NOISE_FAMILY: return NoiseFamilySet(s, v->value.u) ? 0 : ControlRefused(code);
+    case VO_CONTROL_SHADER_IMPULSES_PER_CELL:
+      if (v->value.u > kImpulsesMax) return ControlRefused(code);
+      s->impulses = v->value.u;
+      return 0;
     default: return ControlRefused(code);
   }
 }
@@ -251,6 +260,14 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
     case VO_CONTROL_SHADER_CLAMP_MAXIMUM:
       v->type = VtDouble;
       v->value.d = s->clamp_maximum;
+      return 0;
+    case VO_CONTROL_SHADER_NOISE_FAMILY:
+      v->type = VtEnum;
+      v->value.u = s->noise_family;
+      return 0;
+    case VO_CONTROL_SHADER_IMPULSES_PER_CELL:
+      v->type = VtNat32;
+      v->value.u = s->impulses;
       return 0;
     default: return ControlRefused(code);
   }

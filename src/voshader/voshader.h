@@ -38,6 +38,7 @@ constexpr uint32_t kGlobalNamePool = 1000;
 constexpr uint32_t kJitterCount = 512;
 constexpr uint32_t kBufferBytes = 256;
 constexpr uint32_t kPropertyOffsets = 17;
+constexpr uint32_t kImpulsesMax = 1000;  // impulses per cell; the table holds one more
 
 // A named table of strings: the name's and the strings' characters follow
 // the record in the same block.
@@ -62,6 +63,31 @@ struct GlobalEntry {
   uint32_t special;
 };
 
+// The noise tables, drawn once at start from the kernel generator seeded
+// with 1 and read-only afterwards; every context reads the same ones.
+struct NoiseTables {
+  float *octave_amplitudes;  // 11: the first octave's amplitude by octave count
+  float *impulses;           // 1001 x {x, y, z, weight}
+  float *kernel;             // 101: the sparse kernel by squared distance
+  uint8_t *sparse_perm;      // 256
+  uint8_t *perlin_perm;      // 256
+  float *perlin_gradients;   // 256 x 3
+  float *classic_gradients;  // 512 groups of 4, read as one flat array
+  int32_t *classic_perm;     // 512
+};
+
+struct ShadingContext;
+
+// One noise family: noise and turbulence in one, two and three dimensions.
+struct NoiseProcs {
+  double (*noise1)(const ShadingContext *, double);
+  double (*noise2)(const ShadingContext *, double, double);
+  double (*noise3)(const ShadingContext *, const float *);
+  float (*turbulence1)(const ShadingContext *, double, uint32_t);
+  float (*turbulence2)(const ShadingContext *, double, double, uint32_t);
+  float (*turbulence3)(const ShadingContext *, const float *, uint32_t);
+};
+
 struct ShaderShared {
   ShaderType types[VO_SHADER_TYPES];
   uint32_t extra_types;
@@ -75,6 +101,7 @@ struct ShaderShared {
   uint32_t name_cursor;
   uint32_t use_s, use_t;
   float jitter[kJitterCount];
+  NoiseTables noise;
   std::atomic<uint64_t> changes;
   std::unordered_set<const VtShader *> live;  // under RegisterGuard
 };
@@ -96,6 +123,7 @@ struct ShadingContext {
   uint32_t ray_depth;
   uint32_t jitter_index;
   uint32_t noise_family;
+  NoiseProcs noise_procs;  // the family's, copied into every context copy
   uint32_t impulses;
   // Controls 0x50005-0x50008, 0x5000b, 0x5000d, 0x5000e.
   uint32_t shadows;
@@ -194,6 +222,25 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list);
 
 // --- properties.cpp ---------------------------------------------------------
 VtStatus PropertiesStart(ShadingContext *s);
+
+// --- fresnel.cpp ------------------------------------------------------------
+// Scales v to unit length; a zero vector stays.
+void Normalise(float *v);
+// The dielectric reflectance F for incident I and normal N; R (mirror) and T
+// (refracted) when not null. 0 with F = 1 on total internal reflection.
+int32_t FresnelDielectric(float *F, float *R, float *T, double eta, const float *I, const float *N);
+// The conductor reflectance per channel of the index n - ik.
+void FresnelConductor(float *F, float *R, const float *n, const float *k, const float *I, const float *N);
+int32_t FresnelCoefficients(VtShaderGlobals *g, float *F, float *R, float *T, double a, double b, float *value,
+                            uint32_t *word);
+
+// --- noise.cpp --------------------------------------------------------------
+// Draws the tables in their fixed order; on failure frees what it made and
+// answers 0x20000006.
+VtStatus NoiseStart(ShaderShared *shared);
+void NoiseStop(ShaderShared *shared);
+// Selects a family (0, 1 or 2); false for any other value.
+bool NoiseFamilySet(ShadingContext *s, uint32_t family);
 
 // --- neighbours.cpp ---------------------------------------------------------
 // The default material of the primitive properties; none until materials

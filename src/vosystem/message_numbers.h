@@ -49,6 +49,7 @@ constexpr uint32_t kShaderNothingPushed = 2104;    // an environment pop with no
 constexpr uint32_t kShaderSlotRefused = 2105;      // an entry slot VoShaderExecuteEntry cannot call
 constexpr uint32_t kShaderCountTooLarge = 2106;    // a string or parameter count whose storage overflows
 constexpr uint32_t kShaderStringMissing = 2107;    // a string table given a null string (table, index)
+constexpr uint32_t kShaderNoiseNoMemory = 2130;    // the noise tables could not be made at start
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
