@@ -136,6 +136,7 @@ void VoCalculateNormal2D(float *out, double s, double t, VtHeightFunction2D h, v
   ShadingContext *c = StateGet();
   if (c == nullptr || out == nullptr || h == nullptr) return;
   const VtShaderGlobals *g = c->globals;
+  if (g->dPds == nullptr || g->dPdt == nullptr) return;  // no texture frame set up
   const double h0 = h(s, t, data);
   const double ds = h(s + 0.01, t, data) - h0, dt = h(s, t + 0.01, data) - h0;
   if (g->vertexNormal < 0 || g->vertexTexture < 0) {
