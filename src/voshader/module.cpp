@@ -42,9 +42,8 @@ VtStatus ContextPoolsMake(ShadingContext *s) {
 
 // Gives back whatever ContextPoolsMake made.
 VtStatus ContextPoolsFree(ShadingContext *s) {
-  VtStatus st = PoolDisposeClear(&s->ray_pool) | PoolDisposeClear(&s->hit_pool) | PoolDisposeClear(&s->light_pool);
-  if (s->node_pool != nullptr) st |= VoReferenceSubPoolRelease(s->node_pool);
-  s->node_pool = nullptr;
+  static_assert(offsetof(ShadingContext, node_pool) == offsetof(ShadingContext, ray_pool) + 3 * sizeof(VtPool *));
+  VtStatus st = VoShadingRayPoolsDestroy(&s->ray_pool);
   if (s->transform != nullptr) st |= VoTransformDestroy(s->transform);
   s->transform = nullptr;
   VoDeallocate(s->buffer);
