@@ -132,6 +132,7 @@ VtStatus Teardown(ShadingContext *s) {
   else if (s->default_light != nullptr) st |= VoShaderDestroy(s->default_light);
   s->default_light_list = nullptr;
   s->default_light = nullptr;
+  if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
   ShaderForgetAll(shared);
   st |= PoolDisposeClear(&shared->shader_pool);
   TypesStop(shared);
@@ -164,6 +165,7 @@ VtStatus Start() {
   st |= TypesStart(shared);  // string tables, prototypes, types
   shared->shader_pool = VoPoolCreate(kPoolShaders, sizeof(VtShader));
   if (shared->shader_pool == nullptr) st |= kNoMemory;
+  st |= MaterialsStart(s);
   st |= GlobalsTableBuild(shared);
   st |= GlobalsMake(s, nullptr);
   if (s->globals != nullptr) st |= PropertiesStart(s);
@@ -217,6 +219,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   ShadingContext *s = g_state.Get();
   if (s == nullptr) return kBad;
   if (v == nullptr) return ControlRefused(code);
+  if (MaterialControl(code)) return MaterialControlSet(s, code, v);
   if (uint32_t *word = BooleanControl(s, code)) {
     *word = v->value.u;
     return 0;
@@ -230,10 +233,11 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
-  const ShadingContext *s = g_state.Get();
+  ShadingContext *s = g_state.Get();
   if (s == nullptr) return kBad;
   if (v == nullptr) return ControlRefused(code);
-  if (const uint32_t *word = BooleanControl(const_cast<ShadingContext *>(s), code)) {
+  if (MaterialControl(code)) return MaterialControlGet(s, code, v);
+  if (const uint32_t *word = BooleanControl(s, code)) {
     *v = TypedBoolean(false);
     v->value.u = *word;
     return 0;
@@ -256,9 +260,14 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   }
 }
 
-// The kernel's procedures behind callbacks 0x50001-0x50004 belong to the
-// materials; until they exist every code is refused, and nothing can be set.
-VtStatus Callback(uint32_t, uint32_t code, VtProc *) { return ControlRefused(code); }
+// Callbacks 0x50001-0x50004 answer the materials' exported procedures;
+// nothing can be set.
+VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
+  const VtProc proc = MaterialCallback(code);
+  if (direction != 0 || slot == nullptr || proc == nullptr) return ControlRefused(code);
+  *slot = proc;
+  return 0;
+}
 
 }  // namespace
 

@@ -32,6 +32,7 @@ constexpr uint32_t kPoolGlobals = 0x50006;
 constexpr uint32_t kPoolRays = 0x50007;
 constexpr uint32_t kPoolHits = 0x50008;
 constexpr uint32_t kPoolLights = 0x50009;
+constexpr uint32_t kPoolMaterials = 0x50002;
 
 constexpr uint32_t kGlobalsMax = 100;
 constexpr uint32_t kGlobalNamePool = 1000;
@@ -77,6 +78,8 @@ struct ShaderShared {
   float jitter[kJitterCount];
   std::atomic<uint64_t> changes;
   std::unordered_set<const VtShader *> live;  // under RegisterGuard
+  VtPool *material_pool;
+  std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
 };
 
 struct ShadingContext {
@@ -118,6 +121,12 @@ struct ShadingContext {
   VtShader *default_light;
   VtReference *default_light_list;
   VtMaterial *default_material;
+  // The global filter shaders of colour, reflectance and displacement, each
+  // holding one reference, and whether any was set since start.
+  VtShader *global_filters[3];
+  uint32_t global_filter_set;
+  // The default vectors: dPds, dPdu, dPdt, dPdv.
+  float default_dPds[3], default_dPdu[3], default_dPdt[3], default_dPdv[3];
   VtShader *default_texture_space;
   uint32_t property_word;
   int32_t property_offsets[kPropertyOffsets];  // -1: not looked up yet
@@ -195,10 +204,23 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list);
 // --- properties.cpp ---------------------------------------------------------
 VtStatus PropertiesStart(ShadingContext *s);
 
-// --- neighbours.cpp ---------------------------------------------------------
-// The default material of the primitive properties; none until materials
-// exist.
+// --- materials.cpp ----------------------------------------------------------
+// The default material, made on first use (null when it cannot be made).
 VtMaterial *DefaultMaterial(ShadingContext *s);
+VtStatus MaterialsStart(ShadingContext *s);
+// A live material passes; anything else is refused with message 2108.
+bool MaterialKnown(ShadingContext *s, const VtMaterial *material);
+// Gives back the default material, the global filters and the pool.
+VtStatus MaterialsStop(ShadingContext *s);
+// Controls 0x50001-0x50004 on the default material's classes.
+bool MaterialControl(uint32_t code);
+VtStatus MaterialControlSet(ShadingContext *s, uint32_t code, const VtTypedValue *v);
+VtStatus MaterialControlGet(ShadingContext *s, uint32_t code, VtTypedValue *v);
+// Callbacks 0x50001-0x50004: the exported secondary-shader and global-filter
+// procedures; null for another code.
+VtProc MaterialCallback(uint32_t code);
+
+// --- neighbours.cpp ---------------------------------------------------------
 // Releases a light's shadow maps before its data goes.
 void LightShadowRelease(VtShader *light);
 // Re-reads the services the kernel caches when callbacks change.

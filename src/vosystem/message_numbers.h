@@ -49,6 +49,10 @@ constexpr uint32_t kShaderNothingPushed = 2104;    // an environment pop with no
 constexpr uint32_t kShaderSlotRefused = 2105;      // an entry slot VoShaderExecuteEntry cannot call
 constexpr uint32_t kShaderCountTooLarge = 2106;    // a string or parameter count whose storage overflows
 constexpr uint32_t kShaderStringMissing = 2107;    // a string table given a null string (table, index)
+constexpr uint32_t kMaterialNotLive = 2108;        // an address that is no live material
+constexpr uint32_t kMaterialDefaultKept = 2109;    // the default material cannot be destroyed
+constexpr uint32_t kMaterialClassUnknown = 2110;   // a default-material control names no class of its type (name)
+constexpr uint32_t kMaterialNoMemory = 2111;       // a material or its copied shaders could not be made
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
