@@ -82,7 +82,10 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list) {
   do {
     auto *shader = static_cast<VtShader *>(node->data);
     node = node->next;
-    if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr) continue;
+    // Only light shaders carry light records.
+    if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr ||
+        shader->type != VO_SHADER_LIGHT)
+      continue;
     VtLightData *d = LightOf(shader);
     ++s->light_count;
     if (s->light_head == nullptr) {

@@ -18,24 +18,6 @@
 #include "voshader/voshader.h"
 #include "vosystem/message_numbers.h"
 
-struct VtMaterial {
-  uint64_t stamp;  // the change counter when last reset
-  uint32_t enable_transparency;
-  uint32_t enable_displacement;
-  uint32_t secondary;       // any secondary shader set
-  uint32_t special_global;  // a class needs texture coordinates
-  uint32_t raytrace;        // a class declared "raytrace"
-  VtShader *colour;
-  VtShader *transparency;
-  VtShader *reflectance;
-  VtShader *second_reflectance;
-  VtShader *displacement;
-  VtShader *secondary_colour;
-  VtShader *secondary_displacement;
-  VtShader *secondary_reflectance;
-  VtColour average;
-  void *pointer;
-};
 
 namespace vo::shader {
 
@@ -234,6 +216,10 @@ VtStatus MaterialsStart(ShadingContext *s) {
 
 VtStatus MaterialsStop(ShadingContext *s) {
   VtStatus st = 0;
+  for (VtShader **held : {&s->background, &s->foreground}) {
+    if (*held != nullptr) st |= VoShaderDestroy(*held);
+    *held = nullptr;
+  }
   for (VtShader *&filter : s->global_filters) {
     if (filter != nullptr) st |= VoShaderDestroy(filter);
     filter = nullptr;

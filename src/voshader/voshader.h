@@ -20,6 +20,27 @@
 #include "vosystem/context.h"
 #include "vosystem/kernel.h"
 
+// A material (private to the kernel; renderers read it through the
+// material procedures).
+struct VtMaterial {
+  uint64_t stamp;  // the change counter when last reset
+  uint32_t enable_transparency;
+  uint32_t enable_displacement;
+  uint32_t secondary;       // any secondary shader set
+  uint32_t special_global;  // a class needs texture coordinates
+  uint32_t raytrace;        // a class declared "raytrace"
+  VtShader *colour;
+  VtShader *transparency;
+  VtShader *reflectance;
+  VtShader *second_reflectance;
+  VtShader *displacement;
+  VtShader *secondary_colour;
+  VtShader *secondary_displacement;
+  VtShader *secondary_reflectance;
+  VtColour average;
+  void *pointer;
+};
+
 namespace vo::shader {
 
 constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;  // 0x20000012
@@ -82,6 +103,35 @@ struct ShaderShared {
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
 };
 
+// What an image initialised inside another one saves of the outer image.
+struct ImageSaved {
+  uint32_t mode, selector, perspective;
+  float filter_scale;
+  float E[3], I[3], unitI[3];
+  VtShader *foreground;
+  VtShaderCall foreground_call;
+};
+constexpr uint32_t kImageNestingMost = 8;
+
+// The vertex-property offsets of one contents layout, looked up once.
+struct ContentsOffsets {
+  const VtContents *contents;
+  int32_t vertex[13];  // in the order of the globals' offset fields
+  int32_t plane;       // polygon plane
+  int32_t vrefs;       // polygon vertex references
+  int32_t transform;   // primitive transform
+};
+
+// The texture frame of one polygon.
+struct TextureFrame {
+  float dPds[3], dPdt[3];
+  float ds, dt;
+  uint32_t handedness;
+};
+
+using TransformTypeProc = uint32_t (*)(VtTransform *);
+using TransformMapProc = VtStatus (*)(float *, const float *, VtTransform *);
+
 struct ShadingContext {
   ShaderShared *shared;
   uint32_t is_copy;
@@ -132,6 +182,29 @@ struct ShadingContext {
   int32_t property_offsets[kPropertyOffsets];  // -1: not looked up yet
   float temporary_dPds[3];                    // a background's dPds while it runs
   float temporary_dPdt[3];
+  // Image set-up.
+  uint32_t image_initialised;
+  uint32_t image_depth;  // images initialised inside the outer one
+  ImageSaved image_saved[kImageNestingMost];
+  uint32_t image_serial;  // raised by every outer image
+  uint32_t ray_preparation;
+  uint32_t perspective;
+  float filter_scale;
+  float zero_colour[3];
+  const double *view_inverse;  // the second matrix of the projection block
+  // Services cached when callbacks change.
+  TransformTypeProc transform_type;    // 0xf000a
+  TransformMapProc transform_point;    // 0xf0008
+  TransformMapProc transform_vector;   // 0xf0009
+  VtStatus (*ray_prepare)();           // 0x70001
+  VtStatus (*ray_end)();               // 0x70002
+  // Polygon set-up memos: offsets per contents, the last polygon's frame.
+  ContentsOffsets offsets;
+  const VtPrimitive *frame_primitive;
+  const VtPolygon *frame_polygon;
+  uint32_t frame_serial;
+  VtStatus frame_status;
+  TextureFrame frame;
 };
 
 extern ModuleState<ShadingContext> g_shading;
@@ -220,7 +293,19 @@ VtStatus MaterialControlGet(ShadingContext *s, uint32_t code, VtTypedValue *v);
 // procedures; null for another code.
 VtProc MaterialCallback(uint32_t code);
 
+// --- frames.cpp -------------------------------------------------------------
+// The texture frame of three positions with their (s, t) about the normal;
+// 0x2000000a for a degenerate configuration.
+VtStatus TextureFrameSolve(const float positions[3][3], const float coordinates[3][2], const float normal[3],
+                           TextureFrame *out);
+
+// --- setup.cpp --------------------------------------------------------------
+// Per-polygon material set-up: the entries that evaluate each part.
+VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *primitive, VtShaderGlobals *g);
+
 // --- neighbours.cpp ---------------------------------------------------------
+// A light's shadow maps for this image (none until shadow maps exist).
+VtStatus LightShadowCreate(VtShader *light);
 // Releases a light's shadow maps before its data goes.
 void LightShadowRelease(VtShader *light);
 // Re-reads the services the kernel caches when callbacks change.

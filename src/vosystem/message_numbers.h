@@ -53,6 +53,7 @@ constexpr uint32_t kMaterialNotLive = 2108;        // an address that is no live
 constexpr uint32_t kMaterialDefaultKept = 2109;    // the default material cannot be destroyed
 constexpr uint32_t kMaterialClassUnknown = 2110;   // a default-material control names no class of its type (name)
 constexpr uint32_t kMaterialNoMemory = 2111;       // a material or its copied shaders could not be made
+constexpr uint32_t kImageNestingTooDeep = 2112;    // an image initialised inside too many others (depth)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
