@@ -65,12 +65,6 @@ VtShader *LightCopy(ShadingContext *to, VtShader *source) {
 
 }  // namespace
 
-void PointLightsEnd(VtShaderGlobals *g) {
-  g->lightsEvaluated = 0;
-  g->areaPassDone = 0;
-  g->litLights = nullptr;
-}
-
 VtStatus LightListSet(ShadingContext *s, VtReference *list) {
   s->light_list = list;
   s->light_head = nullptr;

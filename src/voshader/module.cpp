@@ -42,6 +42,7 @@ VtStatus ContextPoolsMake(ShadingContext *s) {
 
 // Gives back whatever ContextPoolsMake made.
 VtStatus ContextPoolsFree(ShadingContext *s) {
+  s->transient_free = nullptr;  // its records are blocks of the light pool
   VtStatus st = PoolDisposeClear(&s->ray_pool) | PoolDisposeClear(&s->hit_pool) | PoolDisposeClear(&s->light_pool);
   if (s->node_pool != nullptr) st |= VoReferenceSubPoolRelease(s->node_pool);
   s->node_pool = nullptr;
@@ -97,6 +98,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->light_head = nullptr;
   c->light_list = nullptr;
   c->light_count = 0;
+  c->transient_free = nullptr;
   VtStatus st = GlobalsMake(c, from->globals);
   if (st == 0) st = ContextPoolsMake(c);
   if (st == 0) st = LightChainCopy(from, c);

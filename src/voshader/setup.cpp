@@ -353,6 +353,9 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   s->image_initialised = 1;
   ++s->image_serial;
   VtShaderGlobals *g = s->globals;
+  s->length_factor = s->area_factor = 1;
+  (void)VoLengthToMetres(&s->length_factor);
+  (void)VoAreaToSquareMetres(&s->area_factor);
   st = RaySetup(s);
   st |= LightsPrepare(s, g);
   st |= ScenePrerender(s);

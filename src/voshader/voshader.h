@@ -200,6 +200,10 @@ struct ShadingContext {
   VtStatus (*ray_end)();               // 0x70002
   // Polygon set-up memos: offsets per contents, the last polygon's frame.
   ContentsOffsets offsets;
+  // The light loop: metres per length unit and square metres per area unit
+  // (read once per image), and the transient records given back.
+  float length_factor, area_factor;
+  VtLightData *transient_free;  // linked through nextCurrent
   const VtPrimitive *frame_primitive;
   const VtPolygon *frame_polygon;
   uint32_t frame_serial;
@@ -267,8 +271,6 @@ VtStatus GlobalsFree(ShadingContext *s);
 void GlobalsPointersReset(VtShaderGlobals *g);
 
 // --- lights.cpp -------------------------------------------------------------
-// Ends the point's light state after a reflectance ran.
-void PointLightsEnd(VtShaderGlobals *g);
 // Copies the source's light chain into the copy.
 VtStatus LightChainCopy(const ShadingContext *from, ShadingContext *to);
 VtStatus LightChainFree(ShadingContext *s);
@@ -293,6 +295,11 @@ VtStatus MaterialControlGet(ShadingContext *s, uint32_t code, VtTypedValue *v);
 // procedures; null for another code.
 VtProc MaterialCallback(uint32_t code);
 
+// --- lightloop.cpp ---------------------------------------------------------
+// Ends the point's light state: the per-point flags, the transient lights
+// (back to the free list) and the lit chain that may run through them.
+void PointLightsEnd(ShadingContext *s, VtShaderGlobals *g);
+
 // --- frames.cpp -------------------------------------------------------------
 // The texture frame of three positions with their (s, t) about the normal;
 // 0x2000000a for a degenerate configuration.
@@ -306,6 +313,9 @@ VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *primitive, VtShaderGlobal
 // --- neighbours.cpp ---------------------------------------------------------
 // A light's shadow maps for this image (none until shadow maps exist).
 VtStatus LightShadowCreate(VtShader *light);
+// The projector's texture sampled over the area the globals describe (white
+// until textures exist).
+void ProjectorSample(VtTexture *texture, float colour[3]);
 // Releases a light's shadow maps before its data goes.
 void LightShadowRelease(VtShader *light);
 // Re-reads the services the kernel caches when callbacks change.

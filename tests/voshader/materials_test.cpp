@@ -115,7 +115,9 @@ TEST_F(ShaderTest, TheDiffuseReflectanceComesFromTheFirstLabelTheClassHas) {
   auto diffuse = [&](const char *cls, const char *label, float value) {
     EXPECT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, cls), 0u);
     const VtTypedValue v = Float(value);
-    if (label != nullptr) EXPECT_EQ(VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_REFLECTANCE), label, &v), 0u);
+    if (label != nullptr) {
+      EXPECT_EQ(VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_REFLECTANCE), label, &v), 0u);
+    }
     return VoMaterialDiffuseReflectance(m);
   };
   EXPECT_DOUBLE_EQ(diffuse("energy", "Kdr", 0.75f), 0.75);

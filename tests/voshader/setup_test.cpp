@@ -43,14 +43,6 @@ class SetupTest : public ShaderTest {
   static VtPolygon *FirstPolygon(VtPrimitive *p) {
     return static_cast<VtPolygon *>(PolygonModuleTest::Polygons(p).front());
   }
-  // A light of the "eye" stand-in turned into the kind and colour given.
-  static VtShader *Light(int32_t kind, float r, float g, float b) {
-    VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "eye");
-    auto *d = static_cast<VtLightData *>(light->data);
-    d->kind = kind;
-    d->colour = VtColour{r, g, b};
-    return light;
-  }
 };
 
 TEST(TextureFrames, AreSolvedForGeneralCoincidentAndDegenerateTriangles) {
