@@ -217,6 +217,7 @@ void FrameDefault(ShadingContext *s, VtShaderGlobals *g, float step) {
 void TextureDerivatives(ShadingContext *s, VtShaderGlobals *g, VtPrimitive *p, VtPolygon *polygon,
                         const ContentsOffsets &o) {
   FrameDefault(s, g, 0);
+  s->polygon_ds = s->polygon_dt = 0;
   if (o.vertex[4] < 0) return;
   const VtStatus st = FrameOf(s, p, polygon, o, g->Ng);
   if (st != 0) {
@@ -225,6 +226,8 @@ void TextureDerivatives(ShadingContext *s, VtShaderGlobals *g, VtPrimitive *p, V
            static_cast<const void *>(p));
     return;
   }
+  s->polygon_ds = s->frame.ds;
+  s->polygon_dt = s->frame.dt;
   Copy3(g->dPdsStorage, s->frame.dPds);
   Copy3(g->dPdtStorage, s->frame.dPdt);
   g->ds = s->frame.ds * s->filter_scale;

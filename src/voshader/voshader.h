@@ -203,6 +203,9 @@ struct ShadingContext {
   // The light loop: metres per length unit and square metres per area unit
   // (read once per image), and the transient records given back.
   float length_factor, area_factor;
+  // The polygon frame's unscaled steps and a point's own frame vectors.
+  float polygon_ds, polygon_dt;
+  float point_dPds[3], point_dPdt[3];
   VtLightData *transient_free;  // linked through nextCurrent
   const VtPrimitive *frame_primitive;
   const VtPolygon *frame_polygon;
@@ -299,6 +302,9 @@ VtProc MaterialCallback(uint32_t code);
 // Ends the point's light state: the per-point flags, the transient lights
 // (back to the free list) and the lit chain that may run through them.
 void PointLightsEnd(ShadingContext *s, VtShaderGlobals *g);
+
+// --- pointshade.cpp --------------------------------------------------------
+VtStatus EvaluateMaterial(ShadingContext *s, VtShaderGlobals *g);
 
 // --- frames.cpp -------------------------------------------------------------
 // The texture frame of three positions with their (s, t) about the normal;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "support/geometry_fixture.h"
 #include "support/shader_fixture.h"
 #include "voshader/voshader.h"
@@ -281,6 +283,134 @@ TEST_F(SetupTest, BackgroundAndForegroundTakeOnlyTheirOwnTypeAndHoldAReference) 
   EXPECT_EQ(VoShadingTerminateImage(), 0u);
   EXPECT_EQ(VoBackgroundSet(nullptr), 0u);
   EXPECT_EQ(VoBackgroundGet(), nullptr);
+}
+
+// Entries of the point-shading classes.
+struct PointClasses {
+  static VtStatus Opaque(void *) {  // alpha 0 and a foreground that colours
+    VoShaderGetGlobals()->alpha = 0;
+    return 0;
+  }
+  static VtStatus Paint(void *) {
+    VtShaderGlobals *g = VoShaderGetGlobals();
+    for (float &c : g->Co) c = 0.75f;
+    return 0;
+  }
+  // Sums the lit lights' colours into Co.
+  static VtStatus SumLit(void *) {
+    VtShaderGlobals *g = VoShaderGetGlobals();
+    EXPECT_EQ(VoShadingInitialiseLights(), 0u);
+    float sum[3] = {0, 0, 0};
+    for (const VtLightData *d = g->litLights; d != nullptr; d = d->nextLit) {
+      sum[0] += d->intensity * d->colourAtPoint.red;
+      sum[1] += d->intensity * d->colourAtPoint.green;
+      sum[2] += d->intensity * d->colourAtPoint.blue;
+    }
+    std::memcpy(g->Co, sum, sizeof sum);
+    return 0;
+  }
+  static void Register(const char *name, uint32_t type, VtShaderDataProc evaluate) {
+    auto entries = TestEntries();
+    entries.erase(entries.begin() + 5, entries.end());  // no evaluate entries
+    if (evaluate != nullptr) entries.push_back({VO_SLOT_EVALUATE, reinterpret_cast<VtProc>(evaluate)});
+    ASSERT_EQ(TestClass({type, std::string("vxs_test_") + name, name, {"colour"}, entries}).Register(), 0u);
+  }
+};
+
+TEST_F(SetupTest, APointIsClampedWeightedByAlphaAndKeepsThePolygonFrame) {
+  ShadingContext *s = shader::StateGet();
+  VtShaderGlobals *g = s->globals;
+  PointClasses::Register("test keep", VO_SHADER_REFLECTANCE, nullptr);
+  PointClasses::Register("test opaque", VO_SHADER_TRANSPARENCY, &PointClasses::Opaque);
+  PointClasses::Register("test paint", VO_SHADER_FOREGROUND, &PointClasses::Paint);
+  VtMaterial *m = VoMaterialCreate();
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "test keep"), 0u);
+  const VtColour hot{1.5f, -0.2f, 0.5f};
+  ASSERT_EQ(VoMaterialSetColour(m, &hot), 0u);
+  const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  const float st[6] = {0, 0, 1, 0, 0, 1};
+  VtPrimitive *p = Triangle(xyz, st);
+  ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
+  // Scaled by 2: a unit step of s is two world units wherever the point is.
+  const double twice[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1};
+  VtTransform *t = VoTransformDefine(twice);
+  ASSERT_EQ(VoPrimitiveSetTransform(p, t), 0u);
+  ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
+  ASSERT_EQ(VoShadingInitialisePolygon(p, FirstPolygon(p)), 0u);
+  ASSERT_NE(g->transform, nullptr);
+  const std::vector<void *> corners = PolygonModuleTest::Vertices(p);
+  for (void *corner : corners) {
+    ASSERT_EQ(VoVertexShade(p, corner), 0u);
+    EXPECT_FLOAT_EQ(g->ds, 2);  // |2 (1, 0, 0)|, after every point
+    EXPECT_FLOAT_EQ(g->dPds[0], 1);
+    EXPECT_FLOAT_EQ(g->dPdsStorage[0], 1);  // the polygon's frame is kept
+  }
+  // Clamped to [0, 1]: (1.5, -0.2, 0.5) -> (1, 0, 0.5); unclamped with 0x50008 off.
+  EXPECT_FLOAT_EQ(g->Co[0], 1);
+  EXPECT_FLOAT_EQ(g->Co[1], 0);
+  EXPECT_FLOAT_EQ(g->Co[2], 0.5f);
+  SetBoolean(VO_CONTROL_SHADER_CLAMP, false);
+  ASSERT_EQ(VoVertexShade(p, corners[0]), 0u);
+  EXPECT_FLOAT_EQ(g->Co[0], 1.5f);
+  // Alpha 0: black and clear whatever the foreground paints.
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_TRANSPARENCY, "test opaque"), 0u);
+  VtShader *paint = VoShaderCreate(VO_SHADER_FOREGROUND, "test paint");
+  ASSERT_EQ(VoForegroundSet(paint), 0u);
+  ASSERT_EQ(VoShaderDestroy(paint), 0u);
+  ASSERT_EQ(VoShadingTerminateImage(), 0u);
+  ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
+  ASSERT_EQ(VoShadingInitialisePolygon(p, FirstPolygon(p)), 0u);
+  ASSERT_EQ(VoVertexShade(p, corners[0]), 0u);
+  EXPECT_EQ(g->Co[0] + g->Co[1] + g->Co[2] + g->To[0] + g->To[1] + g->To[2], 0.0f);
+  EXPECT_EQ(VoShadingTerminateImage(), 0u);
+  EXPECT_EQ(VoForegroundSet(nullptr) | VoPrimitiveSetTransform(p, nullptr) | VoTransformDestroy(t), 0u);
+  EXPECT_EQ(VoPrimitiveDestroy(p) | VoMaterialDestroy(m), 0u);
+}
+
+TEST_F(SetupTest, BakingLightsEveryListedVertexAndSharesOneMaterial) {
+  EXPECT_EQ(VoApplyVertexShading(1.0), nullptr);  // no primitive list
+  // The baked material's classes; the lighting comes from the material the
+  // primitives have while they are shaded.
+  PointClasses::Register("base", VO_SHADER_COLOUR, nullptr);
+  PointClasses::Register("constant", VO_SHADER_REFLECTANCE, nullptr);
+  PointClasses::Register("test sum lit", VO_SHADER_REFLECTANCE, &PointClasses::SumLit);
+  VtMaterial *lit = VoMaterialCreate();
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(lit, VO_SHADER_REFLECTANCE, "test sum lit"), 0u);
+  const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  const float far[9] = {2, 0, 0, 3, 0, 0, 2, 1, 0};
+  VtPrimitive *a = Triangle(xyz);
+  VtPrimitive *b = Triangle(far);
+  VtReference *scene = VoPrimitiveReferenceAppend(VoPrimitiveReferenceCreate(a), VoPrimitiveReferenceCreate(b));
+  ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
+  ASSERT_EQ(VoPrimitiveSetMaterial(a, lit) | VoPrimitiveSetMaterial(b, lit), 0u);
+  VtShader *light = Light(VO_LIGHT_POINT, 1, 0.5f, 0.25f);
+  static_cast<VtLightData *>(light->data)->position[2] = 1;
+  VtReference *lights = VoShaderReferenceCreate(light);
+  ASSERT_EQ(VoLightListSet(lights), 0u);
+  const size_t live = shader::StateGet()->shared->live.size();
+  VtMaterial *m = VoApplyVertexShading(0.5);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(shader::StateGet()->image_initialised, 0u);  // the image it made is ended
+  EXPECT_EQ(shader::StateGet()->shared->live.size(), live + 4);  // the baked material's four shaders
+  for (VtPrimitive *p : {a, b}) {
+    EXPECT_EQ(VoPrimitiveGetMaterial(p), m);
+    for (void *v : PolygonModuleTest::Vertices(p)) {
+      // No fall-off: the light's colour times the scale 0.5.
+      const float *c = PropertyAt<float>(p, v, VO_VERT_COLOUR);
+      ASSERT_NE(c, nullptr);
+      EXPECT_FLOAT_EQ(c[0], 0.5f);
+      EXPECT_FLOAT_EQ(c[1], 0.25f);
+      EXPECT_FLOAT_EQ(c[2], 0.125f);
+    }
+  }
+  EXPECT_EQ(VoLightListSet(shader::StateGet()->default_light_list), 0u);
+  EXPECT_EQ(VoShaderReferenceDestroy(lights, 1), 0u);
+  EXPECT_EQ(VoPrimitiveListSet(nullptr), 0u);
+  EXPECT_EQ(VoReferenceListDestroy(scene, nullptr), 0u);
+  EXPECT_EQ(VoPrimitiveDestroy(a) | VoPrimitiveDestroy(b), 0u);
+  EXPECT_EQ(VoMaterialDestroy(m), 0u);
+  EXPECT_EQ(shader::StateGet()->shared->live.size(), live - 1);  // the light went too
+  EXPECT_EQ(VoMaterialDestroy(lit), 0u);
 }
 
 }  // namespace
