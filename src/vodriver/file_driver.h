@@ -1,0 +1,106 @@
+// What the file drivers (BMP, Targa, JPEG) share: little-endian fields read
+// from and written to the application's stream, the controls every file
+// driver answers, and the scope that delivers decoded rows into an image
+// through the image driver.
+//
+// Invariants a reader must know:
+// - streams belong to the application: nothing here opens or closes one;
+//   positions are 64-bit (fseeko/ftello);
+// - an ImageDelivery leaves the image driver's stack, the framework's
+//   VO_CONTROL_DRIVER_CLEAR and the stream's position as it found them, on
+//   every path out of the scope that holds it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include <vo/vo_driver.h>
+
+namespace vo::driver::file {
+
+constexpr VtStatus kReadFailed = 0x40000000;   // a file the reader cannot decode
+constexpr VtStatus kWriteFailed = 0x40000002;  // a file the writer cannot write
+
+// Little-endian fields in a byte buffer.
+inline uint32_t Get16(const uint8_t *b) { return b[0] | (uint32_t{b[1]} << 8); }
+inline uint32_t Get32(const uint8_t *b) { return Get16(b) | (Get16(b + 2) << 16); }
+inline void Put16(uint8_t *b, uint32_t v) {
+  b[0] = static_cast<uint8_t>(v);
+  b[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void Put32(uint8_t *b, uint32_t v) {
+  Put16(b, v);
+  Put16(b + 2, v >> 16);
+}
+
+// True when all n bytes were read or written.
+bool ReadAll(std::FILE *f, void *bytes, size_t n);
+bool WriteAll(std::FILE *f, const void *bytes, size_t n);
+// Size of the stream's file (its position is kept); -1 when it cannot be told.
+off_t StreamSize(std::FILE *f);
+
+// The controls every file driver answers: its name, its suffix and the
+// output stream (a pointer).
+struct FileControls {
+  const char *name;
+  const char *suffix;
+};
+// 0 with the answer for VO_CONTROL_DRIVER_NAME, _FILE_SUFFIX and _FILE;
+// 18 for other codes.
+VtStatus FileControlGet(const FileControls &c, std::FILE *out, uint32_t code, VtTypedValue *value);
+// Stores a VO_CONTROL_DRIVER_FILE value; 18 for other codes or no value.
+VtStatus FileControlSet(uint32_t code, const VtTypedValue *value, std::FILE **out);
+
+// The title the framework holds (VO_CONTROL_DRIVER_TITLE), or null.
+const char *FrameworkTitle();
+
+// Rows of an image read from a file, delivered through the image driver.
+class ImageDelivery {
+ public:
+  // Finds and opens the image driver, points it at the image; with
+  // clear_off, VO_CONTROL_DRIVER_CLEAR is false while the scope lasts.
+  ImageDelivery(VtImage *image, bool clear_off);
+  ~ImageDelivery();
+  ImageDelivery(const ImageDelivery &) = delete;
+  ImageDelivery &operator=(const ImageDelivery &) = delete;
+
+  // The status of opening; non-zero: nothing may be delivered.
+  VtStatus Status() const { return status_; }
+  // Begins the frame over the whole image.
+  VtStatus Begin();
+  // Sends width x 3 bytes red, green, blue as image row y.
+  VtStatus Row(int32_t y, uint8_t *rgb);
+  // Ends the frame (once); the destructor ends it when this was not called.
+  VtStatus End();
+
+ private:
+  VtImage *image_;
+  VtDriverRecord *driver_ = nullptr;
+  VtStatus status_ = 0;
+  bool opened_ = false;
+  bool begun_ = false;
+  bool clear_changed_ = false;
+  uint32_t clear_ = 0;
+  off_t position_ = -1;
+};
+
+// A block from VoAllocate freed when the scope ends.
+class Block {
+ public:
+  Block() = default;
+  ~Block();
+  Block(const Block &) = delete;
+  Block &operator=(const Block &) = delete;
+  // Allocates n bytes (zeroed); false when n exceeds VoAllocate's size or
+  // memory runs out.
+  bool Make(size_t n);
+  uint8_t *Bytes() const { return bytes_; }
+
+ private:
+  uint8_t *bytes_ = nullptr;
+};
+
+}  // namespace vo::driver::file
