@@ -99,6 +99,7 @@ VtStatus MultiOutputEnd(DriverState *s, VtDriverRecord *d, bool *was_enabled) {
 
 // What a state owns besides drivers and images.
 void BuffersFree(DriverState *s) {
+  ImageDriverStackFree(s);
   VoDeallocate(s->points);
   VoDeallocate(s->row_bytes);
   VoDeallocate(s->stack);
@@ -323,6 +324,7 @@ VtStatus FrameworkStart() {
   st |= VoDriverSet(s->null_driver);
   (void)platform::InterruptHandlerInstall();
   if ((s->image_driver = VoDriverCreate(&EntryImageDriver)) == nullptr) st |= kUnavailable;
+  ImageDriverStart();
   if ((s->multi_driver = VoDriverCreate(&EntryMultiDriver)) == nullptr) st |= kUnavailable;
   return st;
 }
