@@ -43,51 +43,24 @@ const char *FrameworkTitle() {
   return v.value.s;
 }
 
-ImageDelivery::ImageDelivery(VtImage *image, bool clear_off) : image_(image) {
+ImageDelivery::ImageDelivery(VtImage *image, bool clear) : image_(image), clear_(clear) {
   if (image->file != nullptr) position_ = ftello(image->file);
-  driver_ = VoDriverFindFromName("vodrvimg");
-  if (driver_ == nullptr) {
-    status_ = VO_STATUS_UNAVAILABLE;
-    return;
-  }
-  VtTypedValue v{};
-  if (clear_off && VoControlGet(VO_CONTROL_DRIVER_CLEAR, &v) == 0) {
-    clear_ = v.value.u;
-    const VtTypedValue off = TypedBoolean(false);
-    clear_changed_ = VoControlSet(VO_CONTROL_DRIVER_CLEAR, &off) == 0;
-  }
-  status_ = VoDriverOpen(driver_);
-  if (status_ != 0) return;
-  opened_ = true;
-  const VtTypedValue target = TypedPointer(image);
-  status_ = VoDriverSetControl(driver_, VO_CONTROL_DRIVER_IMAGE, &target);
 }
 
 ImageDelivery::~ImageDelivery() {
   (void)End();
-  if (opened_) (void)VoDriverClose(driver_);
-  if (clear_changed_) {
-    const VtTypedValue v = TypedBoolean(clear_ != 0);
-    (void)VoControlSet(VO_CONTROL_DRIVER_CLEAR, &v);
-  }
   if (position_ >= 0) (void)fseeko(image_->file, position_, SEEK_SET);
 }
 
 VtStatus ImageDelivery::Begin() {
-  if (status_ != 0) return status_;
-  const VtStatus st = VoDriverBeginFrame(driver_, 0, image_->width - 1, 0, image_->height - 1);
-  begun_ = st == 0;
-  return st;
-}
-
-VtStatus ImageDelivery::Row(int32_t y, uint8_t *rgb) {
-  return VoDriverWriteScan(driver_, static_cast<uint32_t>(y), rgb);
+  begun_ = true;
+  return ImageWriterBegin(&writer_, image_, clear_);
 }
 
 VtStatus ImageDelivery::End() {
   if (!begun_) return 0;
   begun_ = false;
-  return VoDriverEndFrame(driver_);
+  return ImageWriterEnd(&writer_);
 }
 
 Block::~Block() { VoDeallocate(bytes_); }

@@ -8,7 +8,7 @@
 //   positions are 64-bit (fseeko/ftello);
 // - an ImageDelivery leaves the image driver's stack, the framework's
 //   VO_CONTROL_DRIVER_CLEAR and the stream's position as it found them, on
-//   every path out of the scope that holds it.
+//   every path out of the scope that holds it (one scope guard).
 #pragma once
 
 #include <sys/types.h>
@@ -18,6 +18,8 @@
 #include <cstdio>
 
 #include <vo/vo_driver.h>
+
+#include "vodriver/image_writer.h"
 
 namespace vo::driver::file {
 
@@ -57,33 +59,29 @@ VtStatus FileControlSet(uint32_t code, const VtTypedValue *value, std::FILE **ou
 // The title the framework holds (VO_CONTROL_DRIVER_TITLE), or null.
 const char *FrameworkTitle();
 
-// Rows of an image read from a file, delivered through the image driver.
+// Rows of an image read from a file, delivered through the image driver
+// (image_writer.h); the stream's position is put back when the scope ends.
 class ImageDelivery {
  public:
-  // Finds and opens the image driver, points it at the image; with
-  // clear_off, VO_CONTROL_DRIVER_CLEAR is false while the scope lasts.
-  ImageDelivery(VtImage *image, bool clear_off);
+  // clear: whether the frame is first filled with the clear colour.
+  ImageDelivery(VtImage *image, bool clear);
   ~ImageDelivery();
   ImageDelivery(const ImageDelivery &) = delete;
   ImageDelivery &operator=(const ImageDelivery &) = delete;
 
-  // The status of opening; non-zero: nothing may be delivered.
-  VtStatus Status() const { return status_; }
-  // Begins the frame over the whole image.
+  // Opens the image driver and begins the frame over the whole image.
   VtStatus Begin();
   // Sends width x 3 bytes red, green, blue as image row y.
-  VtStatus Row(int32_t y, uint8_t *rgb);
-  // Ends the frame (once); the destructor ends it when this was not called.
+  VtStatus Row(int32_t y, const uint8_t *rgb) { return ImageWriterRow(&writer_, static_cast<uint32_t>(y), rgb); }
+  // Ends the frame and closes the driver (once); the destructor does it
+  // when this was not called.
   VtStatus End();
 
  private:
   VtImage *image_;
-  VtDriverRecord *driver_ = nullptr;
-  VtStatus status_ = 0;
-  bool opened_ = false;
+  ImageWriter writer_{};
+  bool clear_;
   bool begun_ = false;
-  bool clear_changed_ = false;
-  uint32_t clear_ = 0;
   off_t position_ = -1;
 };
 

@@ -217,8 +217,7 @@ VtStatus ImageRead(VtImage *image) {
     image->height = h.height;
     if ((st = VoImageAllocateData(image)) != 0) return st;
   }
-  driver::file::ImageDelivery out(image, true);
-  if (out.Status() != 0) return out.Status();
+  driver::file::ImageDelivery out(image, false);
   st = PixelsDecode(image, h, out);
   return st | out.End();
 }
