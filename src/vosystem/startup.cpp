@@ -47,7 +47,7 @@ const StartupModule kInstallList[] = {
     {"vonpr", VO_MODULE_NPR, nullptr /* VoEntryNPR */},
     {"voobject", VO_MODULE_OBJECT_IO, nullptr /* VoEntryObject */},
     {"vodrvbmp", VO_MODULE_BMP, &VoEntryBMPDriver},
-    {"vodrvjpg", VO_MODULE_JPEG, nullptr /* VoEntryJPEGDriver */},
+    {"vodrvjpg", VO_MODULE_JPEG, &VoEntryJPEGDriver},
     {"vodrvtga", VO_MODULE_TARGA, &VoEntryTGADriver},
     {"voogldrv", VO_MODULE_OPENGL_DRIVERS, nullptr /* VoEntryOGLDrv */},
     {"voopengl", VO_MODULE_OPENGL, nullptr /* VoEntryOpenGL */},
