@@ -52,7 +52,7 @@ const StartupModule kInstallList[] = {
     {"voogldrv", VO_MODULE_OPENGL_DRIVERS, nullptr /* VoEntryOGLDrv */},
     {"voopengl", VO_MODULE_OPENGL, nullptr /* VoEntryOpenGL */},
     {"vod3d", VO_MODULE_DIRECT3D, nullptr /* VoEntryD3D */},
-    {"vodrvqt", VO_MODULE_QUICKTIME, nullptr /* VoEntryQuickTimeDriver */},
+    {"vodrvqt", VO_MODULE_QUICKTIME, &VoEntryQuickTimeDriver},
 };
 
 // The look-up tree: a binary search tree by module number.
