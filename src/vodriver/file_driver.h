@@ -38,6 +38,16 @@ inline void Put32(uint8_t *b, uint32_t v) {
   Put16(b + 2, v >> 16);
 }
 
+// Reverses the byte order of n three-byte pixels (blue, green, red to red,
+// green, blue and back); the two rows do not overlap.
+inline void PixelsSwap(const uint8_t *__restrict from, uint8_t *__restrict to, size_t n) {
+  for (size_t i = 0; i < 3 * n; i += 3) {
+    to[i] = from[i + 2];
+    to[i + 1] = from[i + 1];
+    to[i + 2] = from[i];
+  }
+}
+
 // True when all n bytes were read or written.
 bool ReadAll(std::FILE *f, void *bytes, size_t n);
 bool WriteAll(std::FILE *f, const void *bytes, size_t n);

@@ -122,12 +122,9 @@ VtStatus Uncompressed(Decoder &d, uint8_t *row) {
       if (y != 0) return Failure(messages::kFileReadFailed, d.image);
       std::memset(row, 0xAA, bytes);
     }
-    for (int32_t x = 0; x < d.h.width; ++x) {
-      if (d.h.bits == 24) {
-        d.rgb[3 * x] = row[3 * x + 2];
-        d.rgb[3 * x + 1] = row[3 * x + 1];
-        d.rgb[3 * x + 2] = row[3 * x];
-      } else if (d.h.bits == 8) {
+    if (d.h.bits == 24) driver::file::PixelsSwap(row, d.rgb, static_cast<size_t>(d.h.width));
+    for (int32_t x = 0; x < d.h.width && d.h.bits != 24; ++x) {
+      if (d.h.bits == 8) {
         d.Index(x, row[x]);
       } else {
         d.Index(x, x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0F);

@@ -96,13 +96,17 @@ struct Source {
   uint8_t bytes[8192];
   size_t at = 0, end = 0;
   bool Take(uint8_t *to, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
+    while (n > 0) {
       if (at == end) {
         end = std::fread(bytes, 1, sizeof bytes, f);
         at = 0;
         if (end == 0) return false;
       }
-      to[i] = bytes[at++];
+      const size_t part = std::min(n, end - at);
+      std::memcpy(to, bytes + at, part);
+      at += part;
+      to += part;
+      n -= part;
     }
     return true;
   }
@@ -121,6 +125,17 @@ struct PixelReader {
     if (h.depth != 8) return Convert(p, h.depth, rgb);
     if (p[0] < entries) std::memcpy(rgb, map + 3 * p[0], 3);
     else std::memset(rgb, 0, 3);
+  }
+  // A raw row of width pixels from the left, into rgb.
+  bool Row(uint8_t *stored, uint8_t *rgb) {
+    const size_t bytes = h.depth / 8;
+    if (!in.Take(stored, bytes * h.width)) return false;
+    if (h.depth == 24) {
+      driver::file::PixelsSwap(stored, rgb, h.width);
+    } else {
+      for (uint32_t x = 0; x < h.width; ++x, rgb += 3, stored += bytes) Pixel(stored, rgb);
+    }
+    return true;
   }
   bool Next(uint8_t *rgb) {
     const size_t bytes = h.depth / 8;
@@ -156,8 +171,9 @@ VtStatus MapRead(VtImage *image, const TargaHeader &h, driver::file::Block *map,
 }
 
 VtStatus PixelsRead(VtImage *image, const TargaHeader &h, const uint8_t *map, uint32_t entries) {
-  driver::file::Block row;
-  if (!row.Make(3 * size_t{h.width})) return VO_STATUS_NO_MEMORY;
+  driver::file::Block row, stored;
+  if (!row.Make(3 * size_t{h.width}) || !stored.Make(3 * size_t{h.width})) return VO_STATUS_NO_MEMORY;
+  const bool whole_rows = !IsRunLength(h.image_type) && (h.descriptor & 0x10) == 0;
   Source source;
   source.f = image->file;
   PixelReader reader{h, source, map, entries};
@@ -166,7 +182,8 @@ VtStatus PixelsRead(VtImage *image, const TargaHeader &h, const uint8_t *map, ui
   driver::file::ImageDelivery out(image, false);
   VtStatus st = out.Begin();
   for (uint32_t i = 0; i < h.height && st == 0; ++i) {
-    for (uint32_t j = 0; j < h.width; ++j) {
+    if (whole_rows && !reader.Row(stored.Bytes(), row.Bytes())) return ReadFailure() | out.End();
+    for (uint32_t j = 0; j < h.width && !whole_rows; ++j) {
       const uint32_t x = from_right ? h.width - 1 - j : j;
       if (!reader.Next(row.Bytes() + 3 * size_t{x})) return ReadFailure() | out.End();
     }

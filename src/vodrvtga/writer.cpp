@@ -173,11 +173,8 @@ VtStatus RowWrite(uint32_t y, void *pixels) {
   if (s->compression != 0) {
     n = RowEncode(rgb, s->width, s->packets);
   } else {
-    for (uint32_t x = 0; x < s->width; ++x, n += 3) {
-      s->packets[n] = rgb[3 * x + 2];
-      s->packets[n + 1] = rgb[3 * x + 1];
-      s->packets[n + 2] = rgb[3 * x];
-    }
+    driver::file::PixelsSwap(rgb, s->packets, s->width);
+    n = 3 * size_t{s->width};
   }
   ++s->rows_written;
   return WriteAll(s->out, s->packets, n) ? 0 : WriteFailure();
