@@ -40,6 +40,16 @@ constexpr uint32_t kPolygonArgument = 2033;   // a polygon-module procedure refu
 // Transform module (voxform), from 2050.
 constexpr uint32_t kTransformNotLive = 2050;  // an address that is no live transform record
 
+// Shader kernel (voshader), from 2100 (2300-2349 when these run out).
+constexpr uint32_t kShaderIndexRefused = 2100;     // a name or label index at or above its string table's count
+constexpr uint32_t kShaderEntryMissing = 2101;     // a class lacks the entry an operation needs (slot)
+constexpr uint32_t kShaderNotLive = 2102;          // an address that is no live shader
+constexpr uint32_t kShaderControlRefused = 2103;   // a shader-kernel control or callback code it does not offer
+constexpr uint32_t kShaderNothingPushed = 2104;    // an environment pop with nothing pushed
+constexpr uint32_t kShaderSlotRefused = 2105;      // an entry slot VoShaderExecuteEntry cannot call
+constexpr uint32_t kShaderCountTooLarge = 2106;    // a string or parameter count whose storage overflows
+constexpr uint32_t kShaderStringMissing = 2107;    // a string table given a null string (table, index)
+
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
 constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle

@@ -26,7 +26,7 @@ const StartupModule kInstallList[] = {
     {"vogeom", VO_MODULE_GEOMETRY, &VoEntryGeometry},
     {"voxform", VO_MODULE_TRANSFORMS, &VoEntryTransforms},
     {"vopoly", VO_MODULE_POLYGONS, &VoEntryPolygons},
-    {"voshader", VO_MODULE_SHADER, nullptr /* VoEntryShader */},
+    {"voshader", VO_MODULE_SHADER, &VoEntryShader},
     {"vorenray", VO_MODULE_RAYTRACER, nullptr /* VoEntryRayTracer */},
     {"vorenwir", VO_MODULE_WIREFRAME, nullptr /* VoEntryWireframe */},
     {"voshslte", VO_MODULE_SUPER_LITE, nullptr /* VoEntrySuperLiteShaders */},

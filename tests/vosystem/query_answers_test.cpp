@@ -23,6 +23,7 @@ const ModuleRow kModules[] = {
     {&VoEntrySystem,       1, "vosystem", 904643049},
     {&VoEntryGeometry,     2, "vogeom",   916156918},
     {&VoEntryPolygons,     3, "vopoly",   916157560},
+    {&VoEntryShader,       5, "voshader", 916157949},
     {&VoEntryView,         9, "voview",   916158299},
     {&VoEntryTransforms,  15, "voxform",  916158499},
     {&VoEntrySelection,   16, "voselect", 904644596},

@@ -1,0 +1,295 @@
+// The shader kernel as a module: query function, start and terminate in
+// their fixed step order, controls, callbacks, the callbacks-changed steps
+// (the default "eye" light) and the per-context copies of the shading state.
+//
+// The shared registry is made once at start and freed at terminate; a
+// context copy shares it and owns its globals, pools, buffer, transform and
+// light chain. The change counter lives in the shared record and is never
+// reset, so a copy cannot make stale materials look fresh.
+
+#include <cstring>
+#include <new>
+
+#include "vosystem/message_numbers.h"
+#include "vosystem/module_entry.h"
+#include "voshader/voshader.h"
+
+namespace vo::shader {
+
+ModuleState<ShadingContext> g_shading(VO_MODULE_SHADER);
+
+namespace {
+
+ModuleState<ShadingContext> &g_state = g_shading;
+
+constexpr uint32_t kBuildTime = 916157949;
+
+// --- Pools of one context ----------------------------------------------------
+
+VtStatus ContextPoolsMake(ShadingContext *s) {
+  s->ray_pool = VoPoolCreate(kPoolRays, sizeof(VtRayRecord));
+  s->hit_pool = VoPoolCreate(kPoolHits, sizeof(VtHitRecord));
+  s->light_pool = VoPoolCreate(kPoolLights, sizeof(VtLightData));
+  s->node_pool = VoReferenceSubPoolCreate();
+  s->buffer = static_cast<unsigned char *>(VoAllocate(kBufferBytes));
+  s->buffer_size = kBufferBytes;
+  s->buffer_fill = 0;
+  s->transform = VoTransformCreate();
+  const bool made = s->ray_pool != nullptr && s->hit_pool != nullptr && s->light_pool != nullptr &&
+                    s->node_pool != nullptr && s->buffer != nullptr && s->transform != nullptr;
+  return made ? 0 : kNoMemory;
+}
+
+// Gives back whatever ContextPoolsMake made.
+VtStatus ContextPoolsFree(ShadingContext *s) {
+  VtStatus st = PoolDisposeClear(&s->ray_pool) | PoolDisposeClear(&s->hit_pool) | PoolDisposeClear(&s->light_pool);
+  if (s->node_pool != nullptr) st |= VoReferenceSubPoolRelease(s->node_pool);
+  s->node_pool = nullptr;
+  if (s->transform != nullptr) st |= VoTransformDestroy(s->transform);
+  s->transform = nullptr;
+  VoDeallocate(s->buffer);
+  s->buffer = nullptr;
+  return st;
+}
+
+void ControlsDefault(ShadingContext *s) {
+  s->shadows = 1;
+  s->ray_shadows = 1;
+  s->shadow_transparency = 0;
+  s->clamp = 1;
+  s->second_pass = 0;
+  s->lighting_mode = 1;
+  s->clamp_maximum = 1.0;
+  s->noise_family = 1;
+  s->impulses = 1;
+}
+
+void JitterFill(ShaderShared *shared) {
+  VoRandomTableSeek();
+  for (float &j : shared->jitter) j = VoRandomTableNext();
+}
+
+// --- Per-context copies ------------------------------------------------------
+
+VtStatus ContextFree(void *state) {
+  auto *c = static_cast<ShadingContext *>(state);
+  if (c == nullptr || !c->is_copy) return kBad;
+  VtStatus st = c->globals != nullptr ? LightChainFree(c) : 0;
+  st |= ContextPoolsFree(c);
+  st |= GlobalsFree(c);
+  VoDeallocate(c);
+  return st;
+}
+
+VtStatus ContextCopy(void *state, void **copy) {
+  *copy = nullptr;
+  const auto *from = static_cast<const ShadingContext *>(state);
+  auto *c = static_cast<ShadingContext *>(VoAllocate(sizeof(ShadingContext)));
+  if (c == nullptr) return kNoMemory;
+  std::memcpy(c, from, sizeof *c);
+  c->is_copy = 1;
+  // Nothing of the source's is owned by the copy until made below.
+  c->globals = nullptr;
+  c->globals_pool = nullptr;
+  c->ray_pool = c->hit_pool = c->light_pool = c->node_pool = nullptr;
+  c->transform = nullptr;
+  c->buffer = nullptr;
+  c->light_head = nullptr;
+  c->light_list = nullptr;
+  c->light_count = 0;
+  VtStatus st = GlobalsMake(c, from->globals);
+  if (st == 0) st = ContextPoolsMake(c);
+  if (st == 0) st = LightChainCopy(from, c);
+  if (st != 0) {
+    (void)ContextFree(c);
+    return kNoMemory;
+  }
+  *copy = c;
+  return 0;
+}
+
+// --- Start and terminate -----------------------------------------------------
+
+ShaderShared *SharedMake() {
+  void *block = VoAllocate(sizeof(ShaderShared));
+  if (block == nullptr) return nullptr;
+  std::memset(block, 0, sizeof(ShaderShared));
+  auto *shared = new (block) ShaderShared;
+  shared->changes.store(1);
+  return shared;
+}
+
+void SharedFree(ShaderShared *shared) {
+  shared->~ShaderShared();
+  VoDeallocate(shared);
+}
+
+// Terminate's steps from whatever start made.
+VtStatus Teardown(ShadingContext *s) {
+  ShaderShared *shared = s->shared;
+  VtStatus st = 0;
+  if (s->default_light_list != nullptr) st |= VoShaderReferenceDestroy(s->default_light_list, 1);
+  else if (s->default_light != nullptr) st |= VoShaderDestroy(s->default_light);
+  s->default_light_list = nullptr;
+  s->default_light = nullptr;
+  ShaderForgetAll(shared);
+  st |= PoolDisposeClear(&shared->shader_pool);
+  TypesStop(shared);
+  st |= ContextPoolsFree(s);
+  st |= GlobalsFree(s);
+  (void)g_state.Unregister();
+  SharedFree(shared);
+  VoDeallocate(s);
+  return st;
+}
+
+VtStatus Start() {
+  if (g_state.Master() != nullptr) return 0;
+  auto *s = static_cast<ShadingContext *>(VoAllocate(sizeof(ShadingContext)));
+  ShaderShared *shared = s != nullptr ? SharedMake() : nullptr;
+  if (shared == nullptr) {
+    VoDeallocate(s);
+    return kNoMemory;
+  }
+  std::memset(s, 0, sizeof *s);
+  s->shared = shared;
+  if (VtStatus st = g_state.Register(s, &ContextCopy, &ContextFree)) {
+    SharedFree(shared);
+    VoDeallocate(s);
+    return st;
+  }
+  ControlsDefault(s);
+  VtStatus st = ContextPoolsMake(s);
+  JitterFill(shared);
+  st |= TypesStart(shared);  // string tables, prototypes, types
+  shared->shader_pool = VoPoolCreate(kPoolShaders, sizeof(VtShader));
+  if (shared->shader_pool == nullptr) st |= kNoMemory;
+  st |= GlobalsTableBuild(shared);
+  st |= GlobalsMake(s, nullptr);
+  if (s->globals != nullptr) st |= PropertiesStart(s);
+  st |= VoRandomInitialise(1);  // the noise tables will be drawn here
+  if ((st & 0x2u) != 0) {
+    // Not started, so terminate will not run: give back what was made.
+    (void)Teardown(s);
+  }
+  return st;
+}
+
+VtStatus Terminate() {
+  ShadingContext *s = g_state.Master();
+  return s != nullptr ? Teardown(s) : kBad;
+}
+
+// The default "eye" light and its one-entry list, made once and made the
+// current light list. Without an "eye" class there is no default light.
+VtStatus CallbacksChanged() {
+  ShadingContext *s = g_state.Get();
+  if (s == nullptr) return 0;
+  CallbackCacheRead(s);
+  if (s->default_light != nullptr || ClassFind(s->shared, VO_SHADER_LIGHT, "eye") == nullptr) return 0;
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "eye");
+  if (light == nullptr) return kNoMemory;
+  VtReference *list = VoShaderReferenceCreate(light);
+  if (list == nullptr) {
+    (void)VoShaderDestroy(light);
+    return kNoMemory;
+  }
+  s->default_light = light;
+  s->default_light_list = list;
+  return LightListSet(s, list);
+}
+
+// --- Controls and callbacks --------------------------------------------------
+
+uint32_t *BooleanControl(ShadingContext *s, uint32_t code) {
+  switch (code) {
+    case VO_CONTROL_SHADER_SHADOWS: return &s->shadows;
+    case VO_CONTROL_SHADER_RAY_SHADOWS: return &s->ray_shadows;
+    case VO_CONTROL_SHADER_CLAMP: return &s->clamp;
+    case VO_CONTROL_SHADER_SECOND_LIGHT_PASS: return &s->second_pass;
+    default: return nullptr;
+  }
+}
+
+VtStatus ControlRefused(uint32_t code) { return Refuse(kBad, messages::kShaderControlRefused, code); }
+
+VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
+  ShadingContext *s = g_state.Get();
+  if (s == nullptr) return kBad;
+  if (v == nullptr) return ControlRefused(code);
+  if (uint32_t *word = BooleanControl(s, code)) {
+    *word = v->value.u;
+    return 0;
+  }
+  switch (code) {
+    case VO_CONTROL_SHADER_SHADOW_TRANSPARENCY: s->shadow_transparency = v->value.u; return 0;
+    case VO_CONTROL_SHADER_LIGHTING_MODE: s->lighting_mode = v->value.i; return 0;
+    case VO_CONTROL_SHADER_CLAMP_MAXIMUM: s->clamp_maximum = v->value.d; return 0;
+    default: return ControlRefused(code);
+  }
+}
+
+VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
+  const ShadingContext *s = g_state.Get();
+  if (s == nullptr) return kBad;
+  if (v == nullptr) return ControlRefused(code);
+  if (const uint32_t *word = BooleanControl(const_cast<ShadingContext *>(s), code)) {
+    *v = TypedBoolean(false);
+    v->value.u = *word;
+    return 0;
+  }
+  *v = VtTypedValue{};
+  switch (code) {
+    case VO_CONTROL_SHADER_SHADOW_TRANSPARENCY:
+      v->type = VtFlags;
+      v->value.u = s->shadow_transparency;
+      return 0;
+    case VO_CONTROL_SHADER_LIGHTING_MODE:
+      v->type = VtEnum;
+      v->value.i = s->lighting_mode;
+      return 0;
+    case VO_CONTROL_SHADER_CLAMP_MAXIMUM:
+      v->type = VtDouble;
+      v->value.d = s->clamp_maximum;
+      return 0;
+    default: return ControlRefused(code);
+  }
+}
+
+// The kernel's procedures behind callbacks 0x50001-0x50004 belong to the
+// materials; until they exist every code is refused, and nothing can be set.
+VtStatus Callback(uint32_t, uint32_t code, VtProc *) { return ControlRefused(code); }
+
+}  // namespace
+
+ShadingContext *StateFor(VtStatus *status) {
+  ShadingContext *s = g_state.Get();
+  *status = 0;
+  if (s == nullptr) {
+    *status = VoModuleCheckStarted(VO_MODULE_SHADER, 1);
+    if (*status == 0) *status = VO_STATUS_DEBUG_NOT_STARTED;
+  }
+  return s;
+}
+
+}  // namespace vo::shader
+
+namespace vo {
+
+VtStatus VoEntryShader(uint32_t query, VtTypedValue *answer) {
+  static const ModuleDescription kShader = {
+      .number = VO_MODULE_SHADER,
+      .name = "voshader",
+      .banner = "mrvx20 shader kernel",
+      .build_time = shader::kBuildTime,
+      .control_set = &shader::ControlSet,
+      .control_get = &shader::ControlGet,
+      .start = &shader::Start,
+      .terminate = &shader::Terminate,
+      .callbacks_changed = &shader::CallbacksChanged,
+      .callback = &shader::Callback,
+  };
+  return ModuleQueryAnswer(kShader, query, answer);
+}
+
+}  // namespace vo

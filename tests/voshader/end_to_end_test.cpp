@@ -1,0 +1,16 @@
+// The shader class of end_to_end_shader.c, used through the C interface
+// only, compared with the text it is known to give.
+
+#include <cstddef>
+
+#include "support/end_to_end.h"
+
+extern "C" int vo_end_to_end_shader(char *buffer, size_t size);
+
+namespace {
+
+TEST(EndToEnd, AClassWrittenInCIsRegisteredRunAndDestroyedThroughTheCInterface) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_shader, "end_to_end_shader.txt");
+}
+
+}  // namespace
