@@ -528,6 +528,7 @@ VtStatus VoDriverDestroy(VtDriverRecord *driver) {
   if (s->multi_driver == driver) s->multi_driver = nullptr;
   if (s->null_driver == driver) s->null_driver = nullptr;
   ListUnlink(s, driver);
+  ConversionFree(driver->conversion);
   VoDeallocate(driver);
   return st;
 }

@@ -93,9 +93,20 @@ Canvas CanvasOf(VtImage *im) {
   return Canvas{im->data, im->bytes_per_row, im->bits / 8, im->x0, im->x1, im->y0, im->y1};
 }
 
-// The device value of a colour: its packed bytes while no conversion maps
-// colours to a display's pixels.
-uint32_t Device(const DriverState *, const uint8_t *rgb) { return Packed(rgb); }
+// The device value of a colour: through the conversion when one is on,
+// else its packed bytes.
+uint32_t Device(const DriverState *s, const uint8_t *rgb) {
+  return Converting(s) ? ConversionColour(rgb) : Packed(rgb);
+}
+
+// A mode-1 image takes the display driver's conversion, rebuilt for the
+// frame's width; other images take none.
+VtStatus FrameConversion(DriverState *s, const VtImage *im, uint32_t width) {
+  VtStatus st = Converting(s) ? ConversionRemove() : 0;
+  if (im->mode != VO_IMAGE_MODE_DEVICE || s->display_driver == nullptr || !s->conversion.valid) return st;
+  st |= ConversionInstall(s->conversion.display_mode, s->display_driver);
+  return st != 0 ? st : ConversionFrameStart(width);
+}
 
 // ---------------------------------------------------------------------------
 // Open, close and frames
@@ -112,8 +123,7 @@ VtStatus Open() {
   VtDriverRecord *a = Active(s);
   if (below != nullptr) {
     std::memcpy(below->saved_clip, a->clip, sizeof a->clip);
-    below->saved_conversion = a->conversion;
-    a->conversion = nullptr;  // a nested frame has none of the outer one's
+    below->saved_conversion = ConversionSuspend();  // a nested frame has none of the outer one's
   } else if (Usable(s->image_driver_state.image)) {
     r->image = s->image_driver_state.image;
     r->width = r->image->width;
@@ -125,6 +135,7 @@ VtStatus Open() {
 }
 
 void RecordFree(ImageRecord *r) {
+  ConversionFree(r->saved_conversion);
   VtImage *owned = r->mapped_owned ? r->mapped : nullptr;
   VoDeallocate(r);
   if (owned != nullptr) (void)VoImageDestroy(owned);
@@ -135,13 +146,15 @@ VtStatus Close() {
   ImageRecord *r = Top(s);
   if (r == nullptr) return kUnavailable;
   s->image_driver_state.stack_head = r->below;
+  VtDriverRecord *a = Active(s);
+  VtStatus st = a->conversion != nullptr ? ConversionRemove() : 0;
   if (ImageRecord *below = r->below) {
-    VtDriverRecord *a = Active(s);
     std::memcpy(a->clip, below->saved_clip, sizeof a->clip);
-    a->conversion = below->saved_conversion;
+    ConversionResume(below->saved_conversion);
+    below->saved_conversion = nullptr;
   }
   RecordFree(r);
-  return 0;
+  return st;
 }
 
 VtStatus Clear() {
@@ -191,6 +204,8 @@ VtStatus BeginFrame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   r->ox = static_cast<int32_t>(ox);
   r->oy = static_cast<int32_t>(oy);
   if (!Usable(im)) return kUnavailable;
+  const VtStatus st = FrameConversion(s, im, static_cast<uint32_t>(cx1 - fx0 + 1));
+  if (st != 0) return st;
   r->colour_device = Device(s, r->colour);
   r->clear_device = Device(s, r->clear);
   return s->clear ? Clear() : 0;
@@ -202,23 +217,15 @@ VtStatus EndFrame() { return Top(State()) != nullptr ? 0 : kUnavailable; }
 // Colours, rows, points and lines
 // ---------------------------------------------------------------------------
 
+// The drawing colour (clear false) or the clear colour, with its device value.
+template <bool ClearColour>
 VtStatus ColourSet(const uint8_t *rgb) {
   DriverState *s = State();
   ImageRecord *r = Top(s);
   if (r == nullptr) return kUnavailable;
   if (rgb == nullptr) return kUnknown;
-  std::memcpy(r->colour, rgb, 3);
-  r->colour_device = Device(s, rgb);
-  return 0;
-}
-
-VtStatus ClearColourSet(const uint8_t *rgb) {
-  DriverState *s = State();
-  ImageRecord *r = Top(s);
-  if (r == nullptr) return kUnavailable;
-  if (rgb == nullptr) return kUnknown;
-  std::memcpy(r->clear, rgb, 3);
-  r->clear_device = Device(s, rgb);
+  std::memcpy(ClearColour ? r->clear : r->colour, rgb, 3);
+  (ClearColour ? r->clear_device : r->colour_device) = Device(s, rgb);
   return 0;
 }
 
@@ -493,8 +500,8 @@ struct ImageTable {
     else if constexpr (Code == 0x1a0004) return p(&EndFrame);
     else if constexpr (Code == 0x1a0020) return p(&Answer<VtDriverKindProc, 0>::Call);
     else if constexpr (Code == 0x1a0007) return p(&Clear);
-    else if constexpr (Code == 0x1a000a) return p(&ColourSet);
-    else if constexpr (Code == 0x1a000b) return p(&ClearColourSet);
+    else if constexpr (Code == 0x1a000a) return p(&ColourSet<false>);
+    else if constexpr (Code == 0x1a000b) return p(&ColourSet<true>);
     else if constexpr (Code == 0x1a000e) return p(&RowDevice);
     else if constexpr (Code == 0x1a000f) return p(&RowBytes);
     else if constexpr (Code == 0x1a0011) return p(&Point);
