@@ -20,6 +20,8 @@
 #include <vo/vo_driver.h>
 
 #include "vodriver/image_writer.h"
+#include "vosystem/context.h"
+#include "vosystem/kernel.h"
 
 namespace vo::driver::file {
 
@@ -110,5 +112,33 @@ class Block {
  private:
   uint8_t *bytes_ = nullptr;
 };
+
+// A file driver module's start: its state from VoAllocate holding initial,
+// then its driver (VoDriverCreate with the module's query function); on a
+// failure everything made is given back and 2 answered.
+template <class T>
+VtStatus ModuleStart(ModuleState<T> &state, const T &initial, VtQueryFunction query) {
+  auto *s = static_cast<T *>(VoAllocate(sizeof(T)));
+  if (s == nullptr) return VO_STATUS_UNAVAILABLE;
+  *s = initial;
+  state.SetMaster(s);
+  if (VoDriverCreate(query) != nullptr) return 0;
+  state.SetMaster(nullptr);
+  VoDeallocate(s);
+  return VO_STATUS_UNAVAILABLE;
+}
+
+// Its terminate: destroys the driver of that name, lets release give back
+// what the state holds, and frees the state.
+template <class T>
+VtStatus ModuleTerminate(ModuleState<T> &state, const char *name, void (*release)(T *)) {
+  T *s = state.Get();
+  if (s == nullptr) return 0;
+  if (VtDriverRecord *d = VoDriverFindFromName(name)) (void)VoDriverDestroy(d);
+  release(s);
+  state.SetMaster(nullptr);
+  VoDeallocate(s);
+  return 0;
+}
 
 }  // namespace vo::driver::file

@@ -47,28 +47,9 @@ VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
   return 0;
 }
 
-VtStatus Start() {
-  auto *s = static_cast<BmpState *>(VoAllocate(sizeof(BmpState)));
-  if (s == nullptr) return VO_STATUS_UNAVAILABLE;
-  *s = BmpState{};
-  g_state.SetMaster(s);
-  if (VoDriverCreate(&VoEntryBMPDriver) == nullptr) {
-    g_state.SetMaster(nullptr);
-    VoDeallocate(s);
-    return VO_STATUS_UNAVAILABLE;
-  }
-  return 0;
-}
+VtStatus Start() { return driver::file::ModuleStart(g_state, BmpState{}, &VoEntryBMPDriver); }
 
-VtStatus Terminate() {
-  BmpState *s = State();
-  if (s == nullptr) return 0;
-  if (VtDriverRecord *d = VoDriverFindFromName("vodrvbmp")) (void)VoDriverDestroy(d);
-  FrameRelease(s);
-  g_state.SetMaster(nullptr);
-  VoDeallocate(s);
-  return 0;
-}
+VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvbmp", &FrameRelease); }
 
 }  // namespace
 

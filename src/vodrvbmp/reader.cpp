@@ -187,24 +187,26 @@ VtStatus PixelsDecode(VtImage *image, const BitmapHeader &h, driver::file::Image
   return RunLength(d);
 }
 
+// The header of the image's file, refused unless its data fits the file.
+VtStatus HeaderAccept(VtImage *image, BitmapHeader *h) {
+  if (image == nullptr) return VO_STATUS_UNKNOWN_CODE;
+  const VtStatus st = HeaderParse(image, h);
+  return st != 0 ? st : LengthCheck(image, *h);
+}
+
 }  // namespace
 
 VtStatus HeaderRead(VtImage *image) {
-  if (image == nullptr) return VO_STATUS_UNKNOWN_CODE;
   BitmapHeader h{};
-  VtStatus st = HeaderParse(image, &h);
-  if (st == 0) st = LengthCheck(image, h);
-  if (st != 0) return st;
+  if (const VtStatus st = HeaderAccept(image, &h); st != 0) return st;
   image->width = h.width;
   image->height = h.height;
   return 0;
 }
 
 VtStatus ImageRead(VtImage *image) {
-  if (image == nullptr) return VO_STATUS_UNKNOWN_CODE;
   BitmapHeader h{};
-  VtStatus st = HeaderParse(image, &h);
-  if (st == 0) st = LengthCheck(image, h);
+  VtStatus st = HeaderAccept(image, &h);
   if (st != 0) return st;
   if (h.bits == 16) return kReadFailed;
   const bool run_length = (h.compression == 1 && h.bits == 8) || (h.compression == 2 && h.bits == 4);

@@ -108,11 +108,17 @@ VtStatus FrameEnd() {
   return ok ? 0 : kWriteFailed;
 }
 
+// A reader of the image's file from its start; null with *status.
+JpegReader *ReaderOpen(VtImage *image, uint32_t *width, uint32_t *height, VtStatus *status) {
+  *status = VO_STATUS_UNAVAILABLE;
+  if (image == nullptr || image->file == nullptr || fseeko(image->file, 0, SEEK_SET) != 0) return nullptr;
+  return JpegReaderOpen(image->file, width, height, status);
+}
+
 VtStatus HeaderRead(VtImage *image) {
-  if (image == nullptr || image->file == nullptr || fseeko(image->file, 0, SEEK_SET) != 0) return VO_STATUS_UNAVAILABLE;
   uint32_t width = 0, height = 0;
   VtStatus st = 0;
-  JpegReader *r = JpegReaderOpen(image->file, &width, &height, &st);
+  JpegReader *r = ReaderOpen(image, &width, &height, &st);
   if (r == nullptr) return VO_STATUS_UNAVAILABLE;
   JpegReaderFree(r);
   if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit) return VO_STATUS_UNAVAILABLE;
@@ -134,10 +140,9 @@ VtStatus RowsRead(VtImage *image, JpegReader *r) {
 }
 
 VtStatus ImageRead(VtImage *image) {
-  if (image == nullptr || image->file == nullptr || fseeko(image->file, 0, SEEK_SET) != 0) return VO_STATUS_UNAVAILABLE;
   uint32_t width = 0, height = 0;
   VtStatus st = 0;
-  JpegReader *r = JpegReaderOpen(image->file, &width, &height, &st);
+  JpegReader *r = ReaderOpen(image, &width, &height, &st);
   if (r == nullptr) return st;
   if (static_cast<int64_t>(width) != image->width || static_cast<int64_t>(height) != image->height ||
       (image->data == nullptr && VoImageAllocateData(image) != 0)) {
@@ -173,27 +178,10 @@ VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
 }
 
 VtStatus Start() {
-  auto *s = static_cast<JpegState *>(VoAllocate(sizeof(JpegState)));
-  if (s == nullptr) return VO_STATUS_UNAVAILABLE;
-  *s = JpegState{stdout, 85, 0, 1, nullptr, 0, 0};
-  g_state.SetMaster(s);
-  if (VoDriverCreate(&VoEntryJPEGDriver) == nullptr) {
-    g_state.SetMaster(nullptr);
-    VoDeallocate(s);
-    return VO_STATUS_UNAVAILABLE;
-  }
-  return 0;
+  return driver::file::ModuleStart(g_state, JpegState{stdout, 85, 0, 1, nullptr, 0, 0}, &VoEntryJPEGDriver);
 }
 
-VtStatus Terminate() {
-  JpegState *s = State();
-  if (s == nullptr) return 0;
-  if (VtDriverRecord *d = VoDriverFindFromName("vodrvjpg")) (void)VoDriverDestroy(d);
-  WriterRelease(s);
-  g_state.SetMaster(nullptr);
-  VoDeallocate(s);
-  return 0;
-}
+VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvjpg", &WriterRelease); }
 
 }  // namespace
 }  // namespace vo::jpg

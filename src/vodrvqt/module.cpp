@@ -149,31 +149,18 @@ bool LayerUp() {
 }
 
 VtStatus Start() {
-  auto *s = static_cast<QtState *>(VoAllocate(sizeof(QtState)));
-  if (s == nullptr) return VO_STATUS_UNAVAILABLE;
-  *s = QtState{stdout, false};
-  g_state.SetMaster(s);
-  if (VoDriverCreate(&VoEntryQuickTimeDriver) == nullptr) {
-    g_state.SetMaster(nullptr);
-    VoDeallocate(s);
-    return VO_STATUS_UNAVAILABLE;
-  }
-  s->available = LayerUp();
-  return 0;
+  const VtStatus st = driver::file::ModuleStart(g_state, QtState{stdout, false}, &VoEntryQuickTimeDriver);
+  if (st == 0) State()->available = LayerUp();
+  return st;
 }
 
-VtStatus Terminate() {
-  QtState *s = State();
-  if (s == nullptr) return 0;
-  if (VtDriverRecord *d = VoDriverFindFromName("vodrvqt")) (void)VoDriverDestroy(d);
-  if (s->available) {
-    QtToolboxLeave();
-    QtTerminate();
-  }
-  g_state.SetMaster(nullptr);
-  VoDeallocate(s);
-  return 0;
+void LayerDown(QtState *s) {
+  if (!s->available) return;
+  QtToolboxLeave();
+  QtTerminate();
 }
+
+VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvqt", &LayerDown); }
 
 // The file pattern of an importer: its file type (mode 1), else "*." and
 // its sub-type in lower case without spaces.

@@ -58,28 +58,12 @@ VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
 }
 
 VtStatus Start() {
-  auto *s = static_cast<TgaState *>(VoAllocate(sizeof(TgaState)));
-  if (s == nullptr) return VO_STATUS_UNAVAILABLE;
-  *s = TgaState{};
-  s->compression = 1;
-  g_state.SetMaster(s);
-  if (VoDriverCreate(&VoEntryTGADriver) == nullptr) {
-    g_state.SetMaster(nullptr);
-    VoDeallocate(s);
-    return VO_STATUS_UNAVAILABLE;
-  }
-  return 0;
+  TgaState initial{};
+  initial.compression = 1;
+  return driver::file::ModuleStart(g_state, initial, &VoEntryTGADriver);
 }
 
-VtStatus Terminate() {
-  TgaState *s = State();
-  if (s == nullptr) return 0;
-  if (VtDriverRecord *d = VoDriverFindFromName("vodrvtga")) (void)VoDriverDestroy(d);
-  FrameRelease(s);
-  g_state.SetMaster(nullptr);
-  VoDeallocate(s);
-  return 0;
-}
+VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvtga", &FrameRelease); }
 
 }  // namespace
 
