@@ -12,21 +12,21 @@
 namespace vo::test {
 namespace {
 
-struct PngSpec {
+struct PngShape {
   int width, height, bit_depth, colour_type;
   bool interlaced = false;
 };
 
 // Writes a PNG of the given samples (rows packed as libpng takes them),
 // with an optional palette and transparency chunk.
-Bytes PngFile(const PngSpec &spec, const std::vector<Bytes> &rows, const std::vector<png_color> &palette = {},
+Bytes PngFile(const PngShape &shape, const std::vector<Bytes> &rows, const std::vector<png_color> &palette = {},
               const Bytes &transparency = {}) {
   std::FILE *f = std::tmpfile();
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   png_init_io(png, f);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.bit_depth, spec.colour_type,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+  png_set_IHDR(png, info, shape.width, shape.height, shape.bit_depth, shape.colour_type,
+               shape.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   if (!palette.empty()) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
   if (!transparency.empty())
