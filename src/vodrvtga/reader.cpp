@@ -201,6 +201,7 @@ VtStatus HeaderRead(VtImage *image) {
   const VtStatus st = HeaderParse(image, &s->header);
   if (st != 0) return st;
   s->header_read = image->file;
+  s->header_image = image;
   image->width = static_cast<int32_t>(s->header.width);
   image->height = static_cast<int32_t>(s->header.height);
   return 0;
@@ -209,7 +210,8 @@ VtStatus HeaderRead(VtImage *image) {
 VtStatus ImageRead(VtImage *image) {
   TgaState *s = State();
   if (s == nullptr || image == nullptr) return VO_STATUS_UNAVAILABLE;
-  VtStatus st = s->header_read != nullptr && s->header_read == image->file ? 0 : HeaderRead(image);
+  const bool just_read = s->header_read != nullptr && s->header_read == image->file && s->header_image == image;
+  VtStatus st = just_read ? 0 : HeaderRead(image);
   s->header_read = nullptr;
   if (st != 0) return st;
   const TargaHeader h = s->header;

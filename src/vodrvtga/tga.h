@@ -3,9 +3,10 @@
 //
 // Invariants a reader must know:
 // - packets is non-null exactly while a frame is begun;
-// - header_read names the stream whose header was just read; it is cleared
-//   after every image read and every failed header read, so that a stream
-//   reopened at the same address never skips its header.
+// - header_read names the stream (and header_image the image) whose header
+//   was just read; it is cleared after every image read and every failed
+//   header read, so that a stream reopened at the same address never skips
+//   its header.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +44,7 @@ struct TgaState {
   uint32_t rows_written;
   // The file last read.
   std::FILE *header_read;  // the stream whose header was just read, or null
+  const VtImage *header_image;  // the image it was read for
   TargaHeader header;
 };
 
