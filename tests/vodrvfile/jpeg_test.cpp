@@ -104,6 +104,19 @@ TEST_F(Jpeg, ControlsRewindAndTitlesShapeTheFile) {
   const size_t com = text.find("\xFF\xFE");
   ASSERT_NE(com, std::string::npos);
   EXPECT_EQ(text.substr(com + 4, 8), "a sunset");
+  // A 70000-character title is cut to 65533: the segment's length field,
+  // which counts its own two bytes, reads 65535 (FF FF).
+  const std::string long_title(70000, 'w');
+  v = TypedString(long_title.c_str());
+  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
+  const Bytes cut = Render(d, 8, {row});
+  const std::string cut_text(cut.begin(), cut.end());
+  const size_t cut_com = cut_text.find("\xFF\xFE");
+  ASSERT_NE(cut_com, std::string::npos);
+  EXPECT_EQ(Get16(cut, cut_com + 2), 0xFFFFu);  // big-endian FF FF reads the same
+  EXPECT_EQ(cut_text.find(std::string(65534, 'w')), std::string::npos);
+  v = TypedString("");
+  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
   // Frames outside 1..65535, rows and end frames without a frame.
   EXPECT_EQ(VoDriverBeginFrame(d, 0, 65535, 0, 0), 0x40000002u);
   EXPECT_EQ(VoDriverWriteScan(d, 0, row.data()), 18u);
