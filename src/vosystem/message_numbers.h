@@ -56,6 +56,9 @@ constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is
 constexpr uint32_t kTriangulateRefused = 2182;   // a primitive triangulation refuses (reason)
 constexpr uint32_t kGeopsStartRefused = 2183;    // a second start of the geometry operators
 
+// Polygon intersection (vogeops), from 2190.
+constexpr uint32_t kIntersectTakenOnce = 2190;  // a primitive met again in the scene is cut once (primitive)
+
 // Driver framework (vodriver): the system's own numbers, then from 2200.
 constexpr uint32_t kInterruptReceived = 414;      // the interrupt signal was received (status 0)
 constexpr uint32_t kDriverNotMadeCurrent = 460;   // a new driver was not made current (driver name)
