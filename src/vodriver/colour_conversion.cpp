@@ -146,7 +146,7 @@ void OrderedRow(ColourConversion *c, const uint8_t *rgb, uint32_t *out, uint32_t
 // ---------------------------------------------------------------------------
 
 VtStatus FloydSteinbergSetUp(ColourConversion *c) {
-  (void)VoRandomTableCreate(100);
+  if (VtStatus st = VoRandomTableCreate(100)) return st;
   int32_t low = 0, high = 0;
   for (const auto &table : c->error)
     for (int32_t e : table) {
@@ -189,20 +189,18 @@ void OrderedSetUp(ColourConversion *c) {
   c->convert = &OrderedRow;
 }
 
-void RandomSetUp(ColourConversion *c, float fallback) {
-  (void)VoRandomTableCreate(200);
+VtStatus RandomSetUp(ColourConversion *c, float fallback) {
   if (c->amplitude == 0.0f || !std::isfinite(c->amplitude)) c->amplitude = fallback;
   c->conversion = kConversionRandom;
   c->convert = &RandomRow;
+  return VoRandomTableCreate(200);
 }
 
 // The dithers of the palette modes (3 and 6).
 VtStatus PaletteMethod(const SettingReader &r, ColourConversion *c, int32_t code) {
   c->amplitude = r.Amplitude();
   switch (code) {
-    case kConversionRandom:
-      RandomSetUp(c, 0.375f);
-      return 0;
+    case kConversionRandom: return RandomSetUp(c, 0.375f);
     case kConversionNearest: c->conversion = kConversionNearest; return 0;
     case kConversionOrdered:
       c->conversion = kConversionOrdered;
@@ -236,10 +234,7 @@ VtStatus PackedSetUp(const SettingReader &r, ColourConversion *c) {
   c->amplitude = r.Amplitude();
   for (uint32_t v = 0; v < 256; ++v)
     for (int k = 0; k < 3; ++k) c->level[k][v] = c->mult[k] * GammaLevel(v, c->gamma);
-  if (code == kConversionRandom) {
-    RandomSetUp(c, 2.0f);
-    return 0;
-  }
+  if (code == kConversionRandom) return RandomSetUp(c, 2.0f);
   if (code != kConversionDefault && code != kConversionNearest)
     r.Defaulted(VO_CONTROL_DRIVER_CONVERSION, "\"VO_CONVERSION_NEAREST_RGB\"");
   c->conversion = kConversionNearest;

@@ -310,7 +310,7 @@ VtStatus Line(const VtRasterPoint *p0, const VtRasterPoint *p1) {
                   static_cast<int64_t>(p1->x) - r->ox, static_cast<int64_t>(p1->y) - r->oy};
   const ClipWindow w{c.x0, c.x1, c.y0, c.y1};
   if (!LineClip(w, e)) return 0;
-  LineDraw(c, e, DrawingPen(s, im, false));
+  LineDraw(c, e, DrawingPen(s, im, Converting(s)));
   return 0;
 }
 
@@ -371,12 +371,43 @@ VtStatus PolygonFill(uint32_t type, uint32_t count, const VtDrawRecord *record, 
   }
 }
 
+// A circle or arc of the hidden-line layout: pointer 0 of the projection
+// points is the shape's block, centre, rim (or start and end) points and
+// radius in projection coordinates. The centre and the rim or start point
+// are mapped to pixels, whose distance is the radius; the arc's angles are
+// those of its start and end points about the centre in raster coordinates.
+VtStatus HiddenLineCurve(uint32_t shape, uint32_t type, const VtDrawRecord *record, const Canvas &c,
+                         const Pen &pen) {
+  auto *const *p = static_cast<void *const *>(record->projected);
+  if (p == nullptr || p[0] == nullptr) return ShapeRefused(type, "a missing shape block", kUnknown);
+  const auto *block = static_cast<const float *>(p[0]);
+  VtRasterPoint centre{}, rim{}, end{};
+  (void)ProjectedToRaster(block, &centre);
+  (void)ProjectedToRaster(block + 4, &rim);
+  const double dx = static_cast<double>(rim.x) - centre.x, dy = static_cast<double>(rim.y) - centre.y;
+  const double r = std::hypot(dx, dy);
+  if (!(r <= kRadiusMax)) return ShapeRefused(type, "a radius above 65535", kUnknown);
+  const auto radius = static_cast<int32_t>(std::lround(r));
+  if (shape == VO_DRAW_SHAPE_CIRCLE) {
+    CircleDraw(c, centre, radius, false, pen);
+    return 0;
+  }
+  (void)ProjectedToRaster(block + 8, &end);
+  constexpr double kDegrees = 180.0 / 3.14159265358979323846;
+  const double from = std::atan2(dy, dx) * kDegrees;
+  const double to = std::atan2(static_cast<double>(end.y) - centre.y, static_cast<double>(end.x) - centre.x) * kDegrees;
+  ArcDraw(c, centre, radius, radius, static_cast<float>(from), static_cast<float>(to), pen);
+  return 0;
+}
+
 // Circles, ellipses and arcs: pointer 0 the centre, pointer 1 the radii
 // (rx, ry), an arc's pointer 2 two floats (start and end degrees).
 VtStatus Curve(uint32_t shape, uint32_t type, uint32_t count, const VtDrawRecord *record, const Canvas &c,
                const Pen &pen) {
+  if ((type & VO_DRAW_POINTS_PROJECTED) != 0 && (shape == VO_DRAW_SHAPE_CIRCLE || shape == VO_DRAW_SHAPE_ARC))
+    return HiddenLineCurve(shape, type, record, c, pen);
   if ((type & VO_DRAW_POINTS_RASTER) == 0 || record->raster == nullptr)
-    return ShapeRefused(type, "curves take raster points", kNotHandled);
+    return ShapeRefused(type, "curves take raster points or hidden-line blocks", kNotHandled);
   const uint32_t needed = shape == VO_DRAW_SHAPE_ARC ? 3 : 2;
   auto *const *p = static_cast<void *const *>(record->raster);
   if (count < needed || p[0] == nullptr || p[1] == nullptr || (needed == 3 && p[2] == nullptr))

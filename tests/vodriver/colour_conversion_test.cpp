@@ -224,10 +224,72 @@ TEST_F(ConversionTest, ModeOneImagesTakeTheDisplaysPixelsByteForByte) {
                                      : im->data[x];
       EXPECT_EQ(got, expected[x] & (mode == 1 ? 0xffffffu : 0xffu)) << x;
     }
+    // Lines take the drawing colour's device value, as the display shows it.
+    const uint32_t white = Row(Grey(255, 6))[0];
+    const uint8_t rgb[3] = {255, 255, 255};
+    ASSERT_EQ(driver::CallPushed<0x1a000a>(State(), img, driver::kNoStack, static_cast<const uint8_t *>(rgb)), 0u);
+    const VtRasterPoint a{0, 0}, b{5, 0};
+    ASSERT_EQ(driver::CallPushed<0x1a001c>(State(), img, driver::kNoStack, &a, &b), 0u);
+    EXPECT_EQ(mode == 1 ? uint32_t{im->data[0]} << 16 | uint32_t{im->data[1]} << 8 | im->data[2] : im->data[0],
+              white & (mode == 1 ? 0xffffffu : 0xffu));
     ASSERT_EQ(VoDriverClose(img), 0u);
     EXPECT_EQ(img->conversion, nullptr);
     Drop();
   }
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+TEST_F(ConversionTest, ImageRecordsConversionsAndColourMapsSurviveEveryFailedAllocation) {
+  // Every setting answered, so that no default is posted on the way.
+  DisplayDriver::Reset(6);
+  DisplayDriver::Int(VO_CONTROL_DRIVER_RGB_R_MASK, 0xe0);
+  DisplayDriver::Int(VO_CONTROL_DRIVER_RGB_G_MASK, 0x1c);
+  DisplayDriver::Int(VO_CONTROL_DRIVER_RGB_B_MASK, 0x03);
+  DisplayDriver::Int(VO_CONTROL_DRIVER_RGB_R_MULT, 32);
+  DisplayDriver::Int(VO_CONTROL_DRIVER_RGB_G_MULT, 4);
+  DisplayDriver::Int(VO_CONTROL_DRIVER_RGB_B_MULT, 1);
+  DisplayDriver::Real(VO_CONTROL_DRIVER_GAMMA, 1.5f);
+  DisplayDriver::Int(VO_CONTROL_DRIVER_CONVERSION, driver::kConversionFloydSteinberg);
+  Display(6);
+  VtImage *im = VoImageCreateIndexed();
+  im->mode = VO_IMAGE_MODE_DEVICE;
+  im->width = 4;
+  im->height = 1;
+  ASSERT_EQ(VoImageAllocateData(im), 0u);
+  VtDriverRecord *img = State()->image_driver;
+  const uint32_t images_before = [] {
+    uint32_t n = 0;
+    for (driver::ImageNode *node = State()->images_head; node != nullptr; node = node->next) ++n;
+    return n;
+  }();
+  EveryAllocationFails(
+      [&] {
+        VtStatus st = VoDriverOpen(img);
+        if (st != 0) return st;
+        VtTypedValue v = TypedPointer(im);
+        st |= VoDriverSetControl(img, VO_CONTROL_DRIVER_IMAGE, &v);
+        State()->clear = 0;
+        st |= VoDriverBeginFrame(img, 0, 3, 0, 0);
+        VtImage *mapped = nullptr;
+        st |= driver::CallPushed<0x1a002b>(State(), img, driver::kNoStack, uintptr_t{0});
+        st |= driver::CallPushed<0x1a002e>(State(), img, driver::kNoStack, &mapped);
+        if (mapped == nullptr) st |= driver::kUnavailable;
+        st |= driver::CallPushed<0x1a002c>(State(), img, driver::kNoStack, uintptr_t{0});
+        return st | VoDriverClose(img);
+      },
+      [&] {
+        // Nothing left behind: no record, no conversion, no extra image.
+        EXPECT_EQ(State()->image_driver_state.stack_head, nullptr);
+        EXPECT_EQ(img->conversion, nullptr);
+        uint32_t n = 0;
+        for (driver::ImageNode *node = State()->images_head; node != nullptr; node = node->next) ++n;
+        EXPECT_EQ(n, images_before);
+      });
 }
 
 }  // namespace

@@ -228,6 +228,29 @@ TEST_F(ImageDriverTest, CirclesEllipsesAndArcsLightThePixelsOfTheirCurve) {
   lit = Lit(im);
   EXPECT_TRUE(lit.count({140, 100}) && lit.count({100, 120}));
   for (auto [x, y] : lit) EXPECT_TRUE(x >= 100 && y >= 100) << x << "," << y;
+  // A quarter arc of the hidden-line layout from angle 0 to pi/2, centre at
+  // (0.15, 0.2) and radius 0.1 in projection coordinates: its start lies
+  // right of the centre, its end below (projection y grows down the image),
+  // so only pixels right of and below the centre light; the raster radius is
+  // the pixel distance from the centre to the start.
+  std::memset(im->data, 0, 256 * 256 * 3);
+  const float block[12] = {0.15f, 0.2f, 0.5f, 1, 0.25f, 0.2f, 0.5f, 1, 0.15f, 0.3f, 0.5f, 1};
+  float r = 0.1f;
+  float arc[13];
+  std::memcpy(arc, block, sizeof block);
+  arc[12] = r;
+  const void *blocks[1] = {arc};
+  VtDrawRecord hidden{nullptr, const_cast<void **>(blocks), nullptr, nullptr};
+  EXPECT_EQ(VoDriverDraw(Img(), VO_DRAW_SHAPE_ARC | VO_DRAW_POINTS_PROJECTED, 1, &hidden), 0u);
+  int32_t c[2] = {0, 0}, s0[2] = {0, 0}, e0[2] = {0, 0};
+  ASSERT_EQ(VoViewProjectedToPixel(block, c), 0u);
+  ASSERT_EQ(VoViewProjectedToPixel(block + 4, s0), 0u);
+  ASSERT_EQ(VoViewProjectedToPixel(block + 8, e0), 0u);
+  ASSERT_GT(s0[0], c[0]);
+  ASSERT_GT(e0[1], c[1]);
+  lit = Lit(im);
+  EXPECT_TRUE(lit.count({s0[0], s0[1]}) && lit.count({c[0], c[1] + s0[0] - c[0]}));
+  for (auto [x, y] : lit) EXPECT_TRUE(x >= c[0] && y >= c[1]) << x << "," << y;
   // Three-coordinate points: 258.
   EXPECT_EQ(Shape(VO_DRAW_SHAPE_CIRCLE | VO_DRAW_POINTS_3D, {&centre, &radii}), driver::kNotHandled);
 }

@@ -192,3 +192,33 @@ TEST_F(WireframeTest, ABrokenEdgeRingEndsWithADiagnostic) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// A procedural primitive that expands into a copy of itself.
+VtReference *SelfExpand(VtPrimitive *p, void *, VtContents *, uint32_t) {
+  VtPrimitive *copy = VoPrimitiveCopy(p, nullptr);
+  if (copy == nullptr) return nullptr;
+  copy->flags |= VO_PRIMITIVE_TEMPORARY;
+  return VoReferenceNodeCreate(copy);
+}
+
+TEST_F(WireframeTest, ExpansionsNestedWithoutEndStopAtTheListDepthLimit) {
+  static VtProceduralClass cls = {nullptr, nullptr, &SelfExpand, nullptr};
+  VtPrimitive *p = VoPrimitiveCreate(Contents({VO_PRIM_PROCCLASS, VO_PRIM_PROCDATA, VO_PRIM_BOUNDS}),
+                                     VO_PRIMITIVE_PROCEDURAL);
+  owned_.push_back(p);
+  *PropertyAt<VtProceduralClass *>(p, nullptr, VO_PRIM_PROCCLASS) = &cls;
+  float *b = PropertyAt<float>(p, nullptr, VO_PRIM_BOUNDS);
+  const float box[6] = {-1.2f, -1, -0.2f, 0.2f, -0.2f, 0.2f};
+  std::memcpy(b, box, sizeof box);
+  Scene({p});
+  // Depth -1 never reaches 0: without a limit the walk would recurse for ever.
+  EXPECT_EQ(VoExecute(0xa0001), uint32_t{VO_STATUS_BAD_ARGUMENT});
+  EXPECT_EQ(CountPosted(messages::kWireListTooDeep), 1);
+  EXPECT_EQ(RecordingDriver::frame_ends, 1);
+}
+
+}  // namespace
+}  // namespace vo::test
