@@ -111,6 +111,10 @@ typedef uint32_t VtPropertyCode;
 #define VO_EDGE_EDGES 775u /* per side, the next edge of that side's polygon */
 #define VO_EDGE_VREFSCLIP 776u
 
+/* Edge flags (property 770) that other modules read. */
+#define VO_EDGE_FLAG_SAME_POLYGON 0x20u  /* both sides the same polygon: welded or bridge, drawn hidden */
+#define VO_EDGE_FLAG_SEGMENT 0x200u      /* made along the common segment of two polygons that cut each other */
+
 /* Vertex properties of the geometry module. */
 #define VO_VERT_WORLD 1025u /* three floats */
 #define VO_VERT_NEXT 1026u

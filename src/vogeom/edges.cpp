@@ -16,7 +16,7 @@ namespace {
 
 constexpr uint32_t kEdgeBorder = 0x2;
 constexpr uint32_t kEdgeShared = 0x10;
-constexpr uint32_t kEdgeSamePolygon = 0x20;
+constexpr uint32_t kEdgeSamePolygon = VO_EDGE_FLAG_SAME_POLYGON;
 constexpr uint32_t kEdgeSeam = 0x1000;
 constexpr double kParametricTolerance = 1e-5;
 

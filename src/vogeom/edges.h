@@ -54,6 +54,12 @@ class PointerIndex {
       }
     }
   }
+  // Forgets every key, keeping the room.
+  void Clear() {
+    if (keys_ != nullptr)
+      for (size_t i = 0; i <= mask_; ++i) keys_[i] = nullptr;
+    count_ = 0;
+  }
 
  private:
   size_t Slot(const void *key) const { return AddressSlot(key, mask_); }

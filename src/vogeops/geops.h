@@ -106,6 +106,11 @@ struct GeopsContext {
   VtPool *mesh_pool;     // VtTriangleMesh
   VtPool *strip_pool;    // VtTriangleStrip
   VtPool *scratch_pool;  // ScratchNode
+  // Intersection pools.
+  VtPool *loop_node_pool;  // 0x160004
+  VtPool *loop_pool;       // 0x160005
+  VtPool *crossing_pool;   // 0x160006: Crossing
+  VtPool *overlap_pool;    // 0x160007: Overlap
   uint32_t intersection_started;
 };
 
@@ -132,6 +137,14 @@ VtStatus InterruptTest();
 // measures of that ring (prev, nverts, area, sqrtarea, angle) initialised
 // again. Null when out of blocks. The polygon is linked into no ring.
 VtPolygon *PolygonDerive(VtPrimitive *p, VtPolygon *source, VtReference *ring);
+
+// Widens a primitive's layout by polygon next and plane: 0, or the status
+// of the conversion (0x40000006 when the layout cannot be had).
+VtStatus PolygonLayoutWiden(VtPrimitive *p);
+
+// Destroys a primitive's edges and clears its polygons' edge links; false
+// when it had none. The destroy statuses are ORed into *status.
+bool EdgesDrop(VtPrimitive *p, VtStatus *status);
 
 // Triangulates every primitive of types 1-4 of the scene list (execute
 // 0x160001): 2 without a list, else the OR of the statuses.

@@ -215,20 +215,9 @@ Outcome PolygonCut(PrimitiveCut *cut, VtPolygon *polygon, VtStatus *status) {
 VtStatus PrimitiveTriangulate(VtPrimitive *p, GeopsPools *pools, uint32_t classic_above) {
   const uint32_t type = PrimitiveType(p);
   if (type < VO_PRIMITIVE_POLYGON || type > VO_PRIMITIVE_MESH_SHARED) return 0;
-  const uint32_t codes[] = {VO_POLY_NEXT, VO_POLY_PLANE};
-  VtContents *wider = VoContentsUnion(p->contents, 2, codes);
-  if (wider == nullptr) return VO_STATUS_ERROR_NO_MEMORY;
-  if (p->contents != wider) {
-    const VtStatus s = PrimitiveConvert(p, wider, 0, nullptr, nullptr);
-    if (p->contents != wider) return s ? s : VO_STATUS_ERROR_NO_MEMORY;
-  }
+  if (VtStatus st = PolygonLayoutWiden(p)) return st;
   VtStatus status = 0;
-  const bool had_edges = RingFirst(p, VO_ELEMENT_EDGE) != nullptr;
-  if (had_edges) {
-    status |= ElementRingDestroy(p, VO_ELEMENT_EDGE);
-    if (const int32_t edges = PropertyOffset(p->contents, VO_POLY_EDGES); edges >= 0)
-      ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *g) { *ElementField<void *>(g, edges) = nullptr; });
-  }
+  const bool had_edges = EdgesDrop(p, &status);
   PrimitiveCut cut{p,       pools,   PropertyOffset(p->contents, VO_POLY_NEXT), PropertyOffset(p->contents, VO_POLY_VREFS),
                    PropertyOffset(p->contents, VO_POLY_PLANE), PropertyOffset(p->contents, VO_VERT_WORLD),
                    classic_above, nullptr, nullptr, nullptr};
@@ -272,6 +261,23 @@ VtStatus PrimitiveTriangulate(VtPrimitive *p, GeopsPools *pools, uint32_t classi
 }
 
 }  // namespace
+
+VtStatus PolygonLayoutWiden(VtPrimitive *p) {
+  const uint32_t codes[] = {VO_POLY_NEXT, VO_POLY_PLANE};
+  VtContents *wider = VoContentsUnion(p->contents, 2, codes);
+  if (wider == nullptr) return VO_STATUS_ERROR_NO_MEMORY;
+  if (p->contents == wider) return 0;
+  const VtStatus s = PrimitiveConvert(p, wider, 0, nullptr, nullptr);
+  return p->contents == wider ? 0 : s ? s : VO_STATUS_ERROR_NO_MEMORY;
+}
+
+bool EdgesDrop(VtPrimitive *p, VtStatus *status) {
+  if (RingFirst(p, VO_ELEMENT_EDGE) == nullptr) return false;
+  *status |= ElementRingDestroy(p, VO_ELEMENT_EDGE);
+  if (const int32_t edges = PropertyOffset(p->contents, VO_POLY_EDGES); edges >= 0)
+    ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *g) { *ElementField<void *>(g, edges) = nullptr; });
+  return true;
+}
 
 VtPolygon *PolygonDerive(VtPrimitive *p, VtPolygon *source, VtReference *ring) {
   void *made = ElementCreate(p, VO_ELEMENT_POLYGON);

@@ -61,6 +61,9 @@ constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is
 constexpr uint32_t kTriangulateRefused = 2182;   // a primitive triangulation refuses (reason)
 constexpr uint32_t kGeopsStartRefused = 2183;    // a second start of the geometry operators
 
+// Polygon intersection (vogeops), from 2190.
+constexpr uint32_t kIntersectTakenOnce = 2190;  // a primitive met again in the scene is cut once (primitive)
+
 // Driver framework (vodriver): the system's own numbers, then from 2200.
 constexpr uint32_t kInterruptReceived = 414;      // the interrupt signal was received (status 0)
 constexpr uint32_t kDriverNotMadeCurrent = 460;   // a new driver was not made current (driver name)
@@ -76,6 +79,37 @@ constexpr uint32_t kDriverRefusedRaster = 641;    // a driver refused raster out
 constexpr uint32_t kImageModeNotHandled = 642;    // an image mode the copy does not handle (mode)
 constexpr uint32_t kDriverArgumentRefused = 2200; // a driver-framework procedure refuses an argument (procedure, reason)
 constexpr uint32_t kImageNotLive = 2201;          // an address that is no live image (procedure)
+constexpr uint32_t kConversionPresent = 464;      // a conversion installed on a driver that has one
+constexpr uint32_t kConversionAbsent = 465;       // a conversion removed from a driver without one
+constexpr uint32_t kConversionDefault = 466;      // a conversion setting not given: default (control, driver, default)
+constexpr uint32_t kConversionMissing = 467;      // a conversion used on a driver without one (driver)
+constexpr uint32_t kConversionNoWidth = 473;      // a row converted before the conversion's frame start (driver)
+constexpr uint32_t kImageDriverNoImage = 588;     // the image driver begins a frame without an image
+constexpr uint32_t kImageFrameOutside = 589;      // a frame wholly outside the image (x0, x1, y0, y1)
+constexpr uint32_t kImageFrameClipped = 590;      // a frame partly outside the image is clipped to it
+// Image driver and colour conversion (module 26), from 2140.
+constexpr uint32_t kImageFrameInverted = 2140;    // a frame whose first bound lies beyond its last (x0, x1, y0, y1)
+constexpr uint32_t kImageShapeRefused = 2141;     // a shape the image driver refuses (shape, reason)
+// Wireframe renderer (vorenwir), from 2150.
+constexpr uint32_t kWireRingBroken = 2150;       // a polygon's edge ring that does not close (polygon)
+constexpr uint32_t kWireListTooDeep = 2151;      // expansions nested beyond the list depth limit (primitive)
 constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
+
+// File drivers (vodrvbmp, vodrvtga, vodrvjpg, vodrvqt): the system's own
+// numbers, then from 2160.
+constexpr uint32_t kFileReadFailed = 502;        // a bitmap file cannot be read (name)
+constexpr uint32_t kFileSeekFailed = 504;        // a seek in a bitmap file fails (name)
+constexpr uint32_t kBitmapDelta = 505;           // a bitmap's run-length data holds a position delta (name)
+constexpr uint32_t kBitmapOneBit = 506;          // a bitmap of one bit per pixel (name)
+constexpr uint32_t kBitmapCompression = 507;     // a bitmap compression not decoded (name)
+constexpr uint32_t kTargaNoImage = 550;          // a version 2 Targa file of image type 0 (name)
+constexpr uint32_t kTargaRowsShort = 551;        // fewer Targa rows written than the frame holds (rows, height)
+constexpr uint32_t kTargaNotDecoded = 587;       // a Targa type or depth not decoded (name)
+constexpr uint32_t kJpegLibrary = 793;           // the JPEG library's error, warning or trace (text)
+constexpr uint32_t kFileWriteFailed = 827;       // an image file cannot be written
+constexpr uint32_t kTargaReadFailed = 828;       // a Targa file cannot be read
+constexpr uint32_t kFileHeaderRefused = 2160;    // an image file's header field refused (name, field)
+constexpr uint32_t kTargaExtensionDropped = 2161;  // a Targa file past 4 GB keeps no extension area
+constexpr uint32_t kFileFrameRefused = 2162;     // a file driver refuses a frame or row (driver, reason)
 
 }  // namespace vo::messages

@@ -25,12 +25,17 @@ const ModuleRow kModules[] = {
     {&VoEntryPolygons,     3, "vopoly",   916157560},
     {&VoEntryShader,       5, "voshader", 916157949},
     {&VoEntryView,         9, "voview",   916158299},
+    {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryTransforms,  15, "voxform",  916158499},
     {&VoEntrySelection,   16, "voselect", 904644596},
     {&VoEntryGeometryOperators, 22, "vogeops", 916405736, "dddt"},
     {&VoEntryMemory,      17, "vomemman", 904643035},
     {&VoEntryDriver,      26, "vodriver", 916159187},
     {&VoEntryMultiThread, 82, "vomultit", 916158723},
+    {&VoEntryBMPDriver,   38, "vodrvbmp", 904643049},
+    {&VoEntryTGADriver,   39, "vodrvtga", 904643049},
+    {&VoEntryJPEGDriver,  79, "vodrvjpg", 904643049},
+    {&VoEntryQuickTimeDriver, 119, "vodrvqt", 904643049},
 };
 // clang-format on
 
