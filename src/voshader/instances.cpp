@@ -335,11 +335,10 @@ VtStatus VoShaderExecute(VtShader *shader) {
   VtShaderGlobals *g = s->globals;
   switch (c->type) {
     case VO_SHADER_REFLECTANCE:
-      g->lightsEvaluated = 0;
-      g->areaPassDone = 0;
+      PointLightsEnd(s, g);
       g->litLights = nullptr;
       (void)entry(shader->data);
-      PointLightsEnd(g);
+      PointLightsEnd(s, g);
       return 0;
     case VO_SHADER_BACKGROUND: {
       const bool own_dPds = g->dPds == nullptr, own_dPdt = g->dPdt == nullptr;

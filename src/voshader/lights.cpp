@@ -65,12 +65,6 @@ VtShader *LightCopy(ShadingContext *to, VtShader *source) {
 
 }  // namespace
 
-void PointLightsEnd(VtShaderGlobals *g) {
-  g->lightsEvaluated = 0;
-  g->areaPassDone = 0;
-  g->litLights = nullptr;
-}
-
 VtStatus LightListSet(ShadingContext *s, VtReference *list) {
   s->light_list = list;
   s->light_head = nullptr;
@@ -82,7 +76,10 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list) {
   do {
     auto *shader = static_cast<VtShader *>(node->data);
     node = node->next;
-    if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr) continue;
+    // Only light shaders carry light records.
+    if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr ||
+        shader->type != VO_SHADER_LIGHT)
+      continue;
     VtLightData *d = LightOf(shader);
     ++s->light_count;
     if (s->light_head == nullptr) {

@@ -42,6 +42,7 @@ VtStatus ContextPoolsMake(ShadingContext *s) {
 
 // Gives back whatever ContextPoolsMake made.
 VtStatus ContextPoolsFree(ShadingContext *s) {
+  s->transient_free = nullptr;  // its records are blocks of the light pool
   static_assert(offsetof(ShadingContext, node_pool) == offsetof(ShadingContext, ray_pool) + 3 * sizeof(VtPool *));
   VtStatus st = VoShadingRayPoolsDestroy(&s->ray_pool);
   if (s->transform != nullptr) st |= VoTransformDestroy(s->transform);
@@ -96,6 +97,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->light_head = nullptr;
   c->light_list = nullptr;
   c->light_count = 0;
+  c->transient_free = nullptr;
   VtStatus st = GlobalsMake(c, from->globals);
   if (st == 0) st = ContextPoolsMake(c);
   if (st == 0) st = LightChainCopy(from, c);
@@ -131,6 +133,7 @@ VtStatus Teardown(ShadingContext *s) {
   else if (s->default_light != nullptr) st |= VoShaderDestroy(s->default_light);
   s->default_light_list = nullptr;
   s->default_light = nullptr;
+  if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
   ShaderForgetAll(shared);
   st |= PoolDisposeClear(&shared->shader_pool);
   TypesStop(shared);
@@ -164,6 +167,7 @@ VtStatus Start() {
   st |= TypesStart(shared);  // string tables, prototypes, types
   shared->shader_pool = VoPoolCreate(kPoolShaders, sizeof(VtShader));
   if (shared->shader_pool == nullptr) st |= kNoMemory;
+  st |= MaterialsStart(s);
   st |= GlobalsTableBuild(shared);
   st |= GlobalsMake(s, nullptr);
   if (s->globals != nullptr) st |= PropertiesStart(s);
@@ -220,6 +224,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   ShadingContext *s = g_state.Get();
   if (s == nullptr) return kBad;
   if (v == nullptr) return ControlRefused(code);
+  if (MaterialControl(code)) return MaterialControlSet(s, code, v);
   if (uint32_t *word = BooleanControl(s, code)) {
     *word = v->value.u;
     return 0;
@@ -238,10 +243,11 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
-  const ShadingContext *s = g_state.Get();
+  ShadingContext *s = g_state.Get();
   if (s == nullptr) return kBad;
   if (v == nullptr) return ControlRefused(code);
-  if (const uint32_t *word = BooleanControl(const_cast<ShadingContext *>(s), code)) {
+  if (MaterialControl(code)) return MaterialControlGet(s, code, v);
+  if (const uint32_t *word = BooleanControl(s, code)) {
     *v = TypedBoolean(false);
     v->value.u = *word;
     return 0;
@@ -272,9 +278,14 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   }
 }
 
-// The kernel's procedures behind callbacks 0x50001-0x50004 belong to the
-// materials; until they exist every code is refused, and nothing can be set.
-VtStatus Callback(uint32_t, uint32_t code, VtProc *) { return ControlRefused(code); }
+// Callbacks 0x50001-0x50004 answer the materials' exported procedures;
+// nothing can be set.
+VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
+  const VtProc proc = MaterialCallback(code);
+  if (direction != 0 || slot == nullptr || proc == nullptr) return ControlRefused(code);
+  *slot = proc;
+  return 0;
+}
 
 }  // namespace
 

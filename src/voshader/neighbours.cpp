@@ -1,20 +1,40 @@
-// What the shader kernel asks of the parts that come later: the default
-// material, the shadow maps of lights and the services cached when callbacks
-// change. Each stand-in answers "nothing yet"; replacing one is a change in
+// What the shader kernel asks of the parts that come later: the shadow maps
+// of lights, the projectors' textures and the services cached when callbacks change. Each stand-in answers "nothing yet"; replacing one is a change in
 // this file only.
 
 #include "voshader/voshader.h"
 
 namespace vo::shader {
 
-// Materials do not exist yet: there is no default material to make.
-VtMaterial *DefaultMaterial(ShadingContext *) { return nullptr; }
-
 // Lights have no shadow maps yet.
 void LightShadowRelease(VtShader *) {}
 
-// No ray tracer, filter or view services are cached yet.
-void CallbackCacheRead(ShadingContext *) {}
+// Lights have no shadow maps to make yet.
+VtStatus LightShadowCreate(VtShader *) { return 0; }
+
+// No textures yet: a projector projects white.
+void ProjectorSample(VtTexture *, float colour[3]) { colour[0] = colour[1] = colour[2] = 1; }
+
+namespace {
+uint32_t NoTransformType(VtTransform *) { return 0; }
+}  // namespace
+
+// The transforms module's services and the ray tracer's image steps; without
+// the transforms module no transform is kept for a primitive. No filter
+// service is cached yet.
+void CallbackCacheRead(ShadingContext *s) {
+  s->transform_type = reinterpret_cast<TransformTypeProc>(VoCallBackGet(0xf000a));
+  s->transform_point = nullptr;
+  s->transform_vector = nullptr;
+  if (s->transform_type == nullptr) {
+    s->transform_type = &NoTransformType;
+  } else {
+    s->transform_point = reinterpret_cast<TransformMapProc>(VoCallBackGet(0xf0008));
+    s->transform_vector = reinterpret_cast<TransformMapProc>(VoCallBackGet(0xf0009));
+  }
+  s->ray_prepare = reinterpret_cast<VtStatus (*)()>(VoCallBackGet(0x70001));
+  s->ray_end = reinterpret_cast<VtStatus (*)()>(VoCallBackGet(0x70002));
+}
 
 bool ShaderColourAccepted() { return VoModuleCompatibilityGet(VO_MODULE_CLASSIC) == 0; }
 

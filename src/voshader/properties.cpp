@@ -120,6 +120,10 @@ VtStatus VoPrimitiveSetTextureSpace(VtPrimitive *primitive, VtShader *shader) {
 VtStatus VoPrimitiveSetMaterial(VtPrimitive *primitive, VtMaterial *material) {
   if (primitive == nullptr) return Refuse(kBad, kMsgMaterialNullPrimitive, static_cast<const void *>(nullptr));
   if (material == nullptr) return Refuse(kBad, kMsgMaterialNull, static_cast<const void *>(nullptr));
+  VtStatus st;
+  ShadingContext *s = StateFor(&st);
+  if (s == nullptr) return st;
+  if (!MaterialKnown(s, material)) return kBad;
   const VtTypedValue value = TypedPointer(&material);
   return VoPrimitiveTreeSetProperty(primitive, VO_PRIM_MATERIAL, &value);
 }

@@ -20,6 +20,27 @@
 #include "vosystem/context.h"
 #include "vosystem/kernel.h"
 
+// A material (private to the kernel; renderers read it through the
+// material procedures).
+struct VtMaterial {
+  uint64_t stamp;  // the change counter when last reset
+  uint32_t enable_transparency;
+  uint32_t enable_displacement;
+  uint32_t secondary;       // any secondary shader set
+  uint32_t special_global;  // a class needs texture coordinates
+  uint32_t raytrace;        // a class declared "raytrace"
+  VtShader *colour;
+  VtShader *transparency;
+  VtShader *reflectance;
+  VtShader *second_reflectance;
+  VtShader *displacement;
+  VtShader *secondary_colour;
+  VtShader *secondary_displacement;
+  VtShader *secondary_reflectance;
+  VtColour average;
+  void *pointer;
+};
+
 namespace vo::shader {
 
 constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;  // 0x20000012
@@ -32,6 +53,7 @@ constexpr uint32_t kPoolGlobals = 0x50006;
 constexpr uint32_t kPoolRays = 0x50007;
 constexpr uint32_t kPoolHits = 0x50008;
 constexpr uint32_t kPoolLights = 0x50009;
+constexpr uint32_t kPoolMaterials = 0x50002;
 
 constexpr uint32_t kGlobalsMax = 100;
 constexpr uint32_t kGlobalNamePool = 1000;
@@ -104,7 +126,38 @@ struct ShaderShared {
   NoiseTables noise;
   std::atomic<uint64_t> changes;
   std::unordered_set<const VtShader *> live;  // under RegisterGuard
+  VtPool *material_pool;
+  std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
 };
+
+// What an image initialised inside another one saves of the outer image.
+struct ImageSaved {
+  uint32_t mode, selector, perspective;
+  float filter_scale;
+  float E[3], I[3], unitI[3];
+  VtShader *foreground;
+  VtShaderCall foreground_call;
+};
+constexpr uint32_t kImageNestingMost = 8;
+
+// The vertex-property offsets of one contents layout, looked up once.
+struct ContentsOffsets {
+  const VtContents *contents;
+  int32_t vertex[13];  // in the order of the globals' offset fields
+  int32_t plane;       // polygon plane
+  int32_t vrefs;       // polygon vertex references
+  int32_t transform;   // primitive transform
+};
+
+// The texture frame of one polygon.
+struct TextureFrame {
+  float dPds[3], dPdt[3];
+  float ds, dt;
+  uint32_t handedness;
+};
+
+using TransformTypeProc = uint32_t (*)(VtTransform *);
+using TransformMapProc = VtStatus (*)(float *, const float *, VtTransform *);
 
 struct ShadingContext {
   ShaderShared *shared;
@@ -146,11 +199,47 @@ struct ShadingContext {
   VtShader *default_light;
   VtReference *default_light_list;
   VtMaterial *default_material;
+  // The global filter shaders of colour, reflectance and displacement, each
+  // holding one reference, and whether any was set since start.
+  VtShader *global_filters[3];
+  uint32_t global_filter_set;
+  // The default vectors: dPds, dPdu, dPdt, dPdv.
+  float default_dPds[3], default_dPdu[3], default_dPdt[3], default_dPdv[3];
   VtShader *default_texture_space;
   uint32_t property_word;
   int32_t property_offsets[kPropertyOffsets];  // -1: not looked up yet
   float temporary_dPds[3];                    // a background's dPds while it runs
   float temporary_dPdt[3];
+  // Image set-up.
+  uint32_t image_initialised;
+  uint32_t image_depth;  // images initialised inside the outer one
+  ImageSaved image_saved[kImageNestingMost];
+  uint32_t image_serial;  // raised by every outer image
+  uint32_t ray_preparation;
+  uint32_t perspective;
+  float filter_scale;
+  float zero_colour[3];
+  const double *view_inverse;  // the second matrix of the projection block
+  // Services cached when callbacks change.
+  TransformTypeProc transform_type;    // 0xf000a
+  TransformMapProc transform_point;    // 0xf0008
+  TransformMapProc transform_vector;   // 0xf0009
+  VtStatus (*ray_prepare)();           // 0x70001
+  VtStatus (*ray_end)();               // 0x70002
+  // Polygon set-up memos: offsets per contents, the last polygon's frame.
+  ContentsOffsets offsets;
+  // The light loop: metres per length unit and square metres per area unit
+  // (read once per image), and the transient records given back.
+  float length_factor, area_factor;
+  // The polygon frame's unscaled steps and a point's own frame vectors.
+  float polygon_ds, polygon_dt;
+  float point_dPds[3], point_dPdt[3];
+  VtLightData *transient_free;  // linked through nextCurrent
+  const VtPrimitive *frame_primitive;
+  const VtPolygon *frame_polygon;
+  uint32_t frame_serial;
+  VtStatus frame_status;
+  TextureFrame frame;
 };
 
 extern ModuleState<ShadingContext> g_shading;
@@ -213,8 +302,6 @@ VtStatus GlobalsFree(ShadingContext *s);
 void GlobalsPointersReset(VtShaderGlobals *g);
 
 // --- lights.cpp -------------------------------------------------------------
-// Ends the point's light state after a reflectance ran.
-void PointLightsEnd(VtShaderGlobals *g);
 // Copies the source's light chain into the copy.
 VtStatus LightChainCopy(const ShadingContext *from, ShadingContext *to);
 VtStatus LightChainFree(ShadingContext *s);
@@ -242,10 +329,46 @@ void NoiseStop(ShaderShared *shared);
 // Selects a family (0, 1 or 2); false for any other value.
 bool NoiseFamilySet(ShadingContext *s, uint32_t family);
 
-// --- neighbours.cpp ---------------------------------------------------------
-// The default material of the primitive properties; none until materials
-// exist.
+// --- materials.cpp ----------------------------------------------------------
+// The default material, made on first use (null when it cannot be made).
 VtMaterial *DefaultMaterial(ShadingContext *s);
+VtStatus MaterialsStart(ShadingContext *s);
+// A live material passes; anything else is refused with message 2108.
+bool MaterialKnown(ShadingContext *s, const VtMaterial *material);
+// Gives back the default material, the global filters and the pool.
+VtStatus MaterialsStop(ShadingContext *s);
+// Controls 0x50001-0x50004 on the default material's classes.
+bool MaterialControl(uint32_t code);
+VtStatus MaterialControlSet(ShadingContext *s, uint32_t code, const VtTypedValue *v);
+VtStatus MaterialControlGet(ShadingContext *s, uint32_t code, VtTypedValue *v);
+// Callbacks 0x50001-0x50004: the exported secondary-shader and global-filter
+// procedures; null for another code.
+VtProc MaterialCallback(uint32_t code);
+
+// --- lightloop.cpp ---------------------------------------------------------
+// Ends the point's light state: the per-point flags, the transient lights
+// (back to the free list) and the lit chain that may run through them.
+void PointLightsEnd(ShadingContext *s, VtShaderGlobals *g);
+
+// --- pointshade.cpp --------------------------------------------------------
+VtStatus EvaluateMaterial(ShadingContext *s, VtShaderGlobals *g);
+
+// --- frames.cpp -------------------------------------------------------------
+// The texture frame of three positions with their (s, t) about the normal;
+// 0x2000000a for a degenerate configuration.
+VtStatus TextureFrameSolve(const float positions[3][3], const float coordinates[3][2], const float normal[3],
+                           TextureFrame *out);
+
+// --- setup.cpp --------------------------------------------------------------
+// Per-polygon material set-up: the entries that evaluate each part.
+VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *primitive, VtShaderGlobals *g);
+
+// --- neighbours.cpp ---------------------------------------------------------
+// A light's shadow maps for this image (none until shadow maps exist).
+VtStatus LightShadowCreate(VtShader *light);
+// The projector's texture sampled over the area the globals describe (white
+// until textures exist).
+void ProjectorSample(VtTexture *texture, float colour[3]);
 // Releases a light's shadow maps before its data goes.
 void LightShadowRelease(VtShader *light);
 // Re-reads the services the kernel caches when callbacks change.

@@ -190,6 +190,14 @@ class ShaderTest : public PooledKernelTest {
     return v;
   }
   static TestData *Data(VtShader *s) { return static_cast<TestData *>(VoShaderGetData(s)); }
+  // A light of the "eye" stand-in turned into the kind and colour given.
+  static VtShader *Light(int32_t kind, float r, float g, float b) {
+    VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "eye");
+    auto *d = static_cast<VtLightData *>(light->data);
+    d->kind = kind;
+    d->colour = VtColour{r, g, b};
+    return light;
+  }
 };
 
 }  // namespace vo::test

@@ -161,10 +161,10 @@ TEST_F(ShaderTest, TheModuleAnswersItsQueriesControlsAndCallbacks) {
   EXPECT_EQ(VoControlGet(VO_CONTROL_SHADER_LIGHTING_MODE, &v), 0u);
   EXPECT_EQ(v.type, static_cast<uint32_t>(VtEnum));
   EXPECT_EQ(v.value.i, 1);
-  for (uint32_t refused : {0x50001u, 0x5000cu, 0x5000fu})
+  for (uint32_t refused : {0x5000cu, 0x5000fu})
     EXPECT_EQ(VoControlGet(refused, &v), VO_STATUS_BAD_ARGUMENT) << refused;
   EXPECT_EQ(VoCallBackSet(0x50001, nullptr), VO_STATUS_BAD_ARGUMENT);
-  EXPECT_EQ(VoCallBackGet(0x50004), nullptr);
+  EXPECT_EQ(VoCallBackGet(0x50005), nullptr);
 }
 
 TEST_F(ShaderTest, CallbackChangesKeepOneDefaultEyeLightAsTheLightList) {
@@ -199,12 +199,15 @@ TEST_F(ShaderPropertyTest, MaterialsAndTextureSpacesReachEveryMemberOfAListTree)
   VtPrimitive *b = VoPrimitiveCreate(GeometryTest::Contents({}), 1);
   VtPrimitive *inner = GeometryTest::ListOf({b});
   VtPrimitive *outer = GeometryTest::ListOf({a, inner});
-  // Until materials exist primitives report no default material.
-  EXPECT_EQ(VoPrimitiveGetMaterial(a), nullptr);
+  // A primitive without its own material reports the default one.
+  ASSERT_NE(VoPrimitiveGetMaterial(a), nullptr);
+  EXPECT_EQ(VoPrimitiveGetMaterial(a), shader::StateGet()->default_material);
   VtShader *space = VoShaderCreate(VO_SHADER_COLOUR, "plain");
   EXPECT_EQ(VoPrimitiveSetTextureSpace(outer, space), 0u);
   for (VtPrimitive *p : {a, b, inner, outer}) EXPECT_EQ(VoPrimitiveGetTextureSpace(p), space);
-  auto *material = reinterpret_cast<VtMaterial *>(&space);  // any address: materials are not checked yet
+  VtMaterial *material = VoMaterialCreate();
+  EXPECT_EQ(VoPrimitiveSetMaterial(outer, reinterpret_cast<VtMaterial *>(&space)), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(messages::kMaterialNotLive), 1);
   EXPECT_EQ(VoPrimitiveSetMaterial(outer, material), 0u);
   EXPECT_EQ(VoPrimitiveGetMaterial(b), material);
   EXPECT_EQ(VoPrimitiveSetMaterial(nullptr, material), VO_STATUS_BAD_ARGUMENT);
@@ -216,7 +219,7 @@ TEST_F(ShaderPropertyTest, MaterialsAndTextureSpacesReachEveryMemberOfAListTree)
   *members = VoPrimitiveReferenceAppend(*members, VoReferenceNodeCreate(outer));
   EXPECT_EQ(VoPrimitiveSetTextureSpace(outer, nullptr), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(messages::kListCycle), 1);
-  EXPECT_EQ(VoShaderDestroy(space), 0u);
+  EXPECT_EQ(VoShaderDestroy(space) | VoMaterialDestroy(material), 0u);
 }
 
 TEST_F(ShaderTest, AWorkerShadesInItsOwnCopyAndOwnsCloneOfThePreparedLights) {

@@ -61,6 +61,9 @@ const AnswerRow kAnswers[] = {
     {"VoTransformPointInverse", 0xf0008}, {"VoTransformVector", 0xf0009},
     {"VoTransformGetType", 0xf000a}, {"VoTransformNormal", 0xf000b},
     {"VoTransformNormalInverse", 0xf000c},
+    // shader kernel
+    {"VoMaterialGetSecondaryShader", 0x50001}, {"VoMaterialSetSecondaryShader", 0x50002},
+    {"VoShadingGetGlobalFilter", 0x50003}, {"VoShadingSetGlobalFilter", 0x50004},
     // work farm
     {"VoMultiThreadLockCreate", 0x520001}, {"VoMultiThreadRunOnce", 0x520002},
     {"VoMultiThreadLockDestroy", 0x520003}, {"VoMultiThreadIsActive", 0x52000b},
