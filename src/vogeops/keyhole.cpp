@@ -233,7 +233,9 @@ VtStatus ForEachPlan(CutPrimitive *c, F &&f) {
 }  // namespace
 
 VtStatus KeyholesWeld(CutPrimitive *c) {
+  bool changes = false;
   VtStatus st = ForEachPlan(c, [&](VtPolygon *, const WorldLoop &loop, RingPlan *r) -> VtStatus {
+    changes = changes || r->changed;
     if (LoopsOverlap(loop, r)) c->rejected = true;
     return c->rejected ? 1 : 0;
   });
@@ -242,7 +244,7 @@ VtStatus KeyholesWeld(CutPrimitive *c) {
          static_cast<const void *>(c->p));
     return 0;
   }
-  if (st != 0) return st;
+  if (st != 0 || !changes) return st;
   return ForEachPlan(c, [&](VtPolygon *g, const WorldLoop &loop, RingPlan *r) -> VtStatus {
     if (!r->changed) return 0;
     PlanApply(*c, g, loop, *r);
