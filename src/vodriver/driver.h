@@ -270,6 +270,10 @@ VtStatus BuiltInAnswer(const BuiltInDriver &d, uint32_t query, VtTypedValue *ans
 VtStatus EntryNullDriver(uint32_t query, VtTypedValue *answer);
 VtStatus EntryMultiDriver(uint32_t query, VtTypedValue *answer);
 VtStatus EntryImageDriver(uint32_t query, VtTypedValue *answer);
+// The image driver's hook on the image list, set at the framework's start.
+void ImageDriverStart();
+// Frees every record of a state's image-driver stack.
+void ImageDriverStackFree(DriverState *s);
 
 // Sub-regions (sub_region.cpp).
 VtStatus SubRegionBegin(const VtSubRegion *region);

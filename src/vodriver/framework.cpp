@@ -99,6 +99,7 @@ VtStatus MultiOutputEnd(DriverState *s, VtDriverRecord *d, bool *was_enabled) {
 
 // What a state owns besides drivers and images.
 void BuffersFree(DriverState *s) {
+  ImageDriverStackFree(s);
   VoDeallocate(s->points);
   VoDeallocate(s->row_bytes);
   VoDeallocate(s->stack);
@@ -323,6 +324,7 @@ VtStatus FrameworkStart() {
   st |= VoDriverSet(s->null_driver);
   (void)platform::InterruptHandlerInstall();
   if ((s->image_driver = VoDriverCreate(&EntryImageDriver)) == nullptr) st |= kUnavailable;
+  ImageDriverStart();
   if ((s->multi_driver = VoDriverCreate(&EntryMultiDriver)) == nullptr) st |= kUnavailable;
   return st;
 }
@@ -526,6 +528,7 @@ VtStatus VoDriverDestroy(VtDriverRecord *driver) {
   if (s->multi_driver == driver) s->multi_driver = nullptr;
   if (s->null_driver == driver) s->null_driver = nullptr;
   ListUnlink(s, driver);
+  ConversionFree(driver->conversion);
   VoDeallocate(driver);
   return st;
 }

@@ -75,6 +75,20 @@ constexpr uint32_t kDriverRefusedRaster = 641;    // a driver refused raster out
 constexpr uint32_t kImageModeNotHandled = 642;    // an image mode the copy does not handle (mode)
 constexpr uint32_t kDriverArgumentRefused = 2200; // a driver-framework procedure refuses an argument (procedure, reason)
 constexpr uint32_t kImageNotLive = 2201;          // an address that is no live image (procedure)
+constexpr uint32_t kConversionPresent = 464;      // a conversion installed on a driver that has one
+constexpr uint32_t kConversionAbsent = 465;       // a conversion removed from a driver without one
+constexpr uint32_t kConversionDefault = 466;      // a conversion setting not given: default (control, driver, default)
+constexpr uint32_t kConversionMissing = 467;      // a conversion used on a driver without one (driver)
+constexpr uint32_t kConversionNoWidth = 473;      // a row converted before the conversion's frame start (driver)
+constexpr uint32_t kImageDriverNoImage = 588;     // the image driver begins a frame without an image
+constexpr uint32_t kImageFrameOutside = 589;      // a frame wholly outside the image (x0, x1, y0, y1)
+constexpr uint32_t kImageFrameClipped = 590;      // a frame partly outside the image is clipped to it
+// Image driver and colour conversion (module 26), from 2140.
+constexpr uint32_t kImageFrameInverted = 2140;    // a frame whose first bound lies beyond its last (x0, x1, y0, y1)
+constexpr uint32_t kImageShapeRefused = 2141;     // a shape the image driver refuses (shape, reason)
+// Wireframe renderer (vorenwir), from 2150.
+constexpr uint32_t kWireRingBroken = 2150;       // a polygon's edge ring that does not close (polygon)
+constexpr uint32_t kWireListTooDeep = 2151;      // expansions nested beyond the list depth limit (primitive)
 constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
 
 }  // namespace vo::messages

@@ -28,7 +28,7 @@ const StartupModule kInstallList[] = {
     {"vopoly", VO_MODULE_POLYGONS, &VoEntryPolygons},
     {"voshader", VO_MODULE_SHADER, &VoEntryShader},
     {"vorenray", VO_MODULE_RAYTRACER, nullptr /* VoEntryRayTracer */},
-    {"vorenwir", VO_MODULE_WIREFRAME, nullptr /* VoEntryWireframe */},
+    {"vorenwir", VO_MODULE_WIREFRAME, &VoEntryWireframe},
     {"voshslte", VO_MODULE_SUPER_LITE, nullptr /* VoEntrySuperLiteShaders */},
     {"voshlite", VO_MODULE_LITE, nullptr /* VoEntryLiteShaders */},
     {"voshclas", VO_MODULE_CLASSIC, nullptr /* VoEntryClassicShaders */},

@@ -37,6 +37,9 @@ void ExpectSceneText(int (*scene)(char *, size_t), const char *file_name) {
 
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
+
+#include <vo/vo_api.h>
 
 typedef struct Text {
   char *at;
@@ -53,6 +56,32 @@ static void Put(Text *t, const char *format, ...) {
   if (n < 0 || (size_t)n >= t->left) n = t->left > 0 ? (int)t->left - 1 : 0;
   t->at += n;
   t->left -= (size_t)n;
+}
+
+/* A property record naming an array (VoPrimitiveCreateMesh's data). */
+static inline VtTypedValue SceneRecord(const void *array) {
+  VtTypedValue s;
+  memset(&s, 0, sizeof s);
+  s.type = VtGenericPtr;
+  s.value.p = (void *)array;
+  return s;
+}
+
+/* A box mesh: six faces turned outwards. */
+static inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, float z0, float z1) {
+  static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
+  static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  float corners[8][3];
+  VtTypedValue data[1];
+  int i;
+  for (i = 0; i < 8; ++i) {
+    corners[i][0] = (i & 1) ? x1 : x0;
+    corners[i][1] = (i & 2) ? y1 : y0;
+    corners[i][2] = (i & 4) ? z1 : z0;
+  }
+  data[0] = SceneRecord(corners);
+  return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
 }
 
 #endif

@@ -2,9 +2,10 @@
 // current: installing RecordingDriver::Query installs the real framework,
 // whose start also creates the recorder with VoDriverCreate and makes it
 // current. The recorder keeps what is drawn through its drawing operation
-// 0x1a0022 and its end of strokes 0x1a0006, and answers the interrupt poll
-// 0x1a001a, reporting an interrupt from a chosen poll on. Every other
-// operation is the framework's default.
+// 0x1a0022 and its end of strokes 0x1a0006, counts its frames, strokes
+// begun and primitives announced, and answers the interrupt poll 0x1a001a,
+// reporting an interrupt from a chosen poll on. Every other operation is
+// the framework's default.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -28,6 +29,11 @@ struct RecordingDriver {
   static inline int interrupt_from =
       -1;  // the poll (counted from 1) that first reports an interrupt; -1 never
   static inline VtDriverRecord *driver = nullptr;  // the recorder, while the framework runs
+  static inline int frames = 0;        // calls of begin frame 0x1a0003
+  static inline int frame_ends = 0;    // calls of end frame 0x1a0004
+  static inline int primitives = 0;    // calls of 0x1a002f
+  static inline int runs = 0;          // calls of 0x1a0005
+  static inline VtStatus frame_answer = 0;  // of begin frame
 
   static void Reset() {
     lines.clear();
@@ -35,7 +41,13 @@ struct RecordingDriver {
     ends = 0;
     polls = 0;
     interrupt_from = -1;
+    frames = frame_ends = primitives = runs = 0;
+    frame_answer = 0;
   }
+  static VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return ++frames, frame_answer; }
+  static VtStatus FrameEnd() { return ++frame_ends, 0; }
+  static VtStatus Primitive(void *) { return ++primitives, 0; }
+  static VtStatus Run(uintptr_t) { return ++runs, 0; }
   static VtStatus Draw(uint32_t type, uint32_t count, VtDrawRecord *record) {
     types.push_back(type);
     if ((type & VO_DRAW_POINTS_PROJECTED) == 0) return 0;
@@ -62,6 +74,10 @@ struct RecordingDriver {
     *slot = code == VO_DRIVER_DRAW         ? reinterpret_cast<VtProc>(&Draw)
             : code == VO_DRIVER_STROKE_END ? reinterpret_cast<VtProc>(&End)
             : code == VO_DRIVER_POLL       ? reinterpret_cast<VtProc>(&Interrupt)
+            : code == VO_DRIVER_BEGIN_FRAME ? reinterpret_cast<VtProc>(&Frame)
+            : code == VO_DRIVER_END_FRAME   ? reinterpret_cast<VtProc>(&FrameEnd)
+            : code == VO_DRIVER_PRIMITIVE_BEGIN ? reinterpret_cast<VtProc>(&Primitive)
+            : code == VO_DRIVER_STROKE_BEGIN    ? reinterpret_cast<VtProc>(&Run)
                                            : nullptr;
     return 0;
   }

@@ -246,7 +246,8 @@ TEST_F(DriverTest, SubRegionsAreTheDriversOwnOrCollected) {
   EXPECT_EQ(Log(), (Lines{"c frame 8 9 3 4", "c row 3 1,1,1,2,2,2", "c row 4 3,3,3,4,4,4", "c frame 9 9 4 4",
                           "c row 4 1,1,1"}));
   // Under a Floyd-Steinberg conversion rows must come in order: collected.
-  driver::ColourConversion diffusion{driver::kConversionFloydSteinberg};
+  static driver::ColourConversion diffusion{};
+  diffusion.conversion = driver::kConversionFloydSteinberg;
   Current()->conversion = &diffusion;
   EXPECT_EQ(VoDriverSubRegionBegin(nullptr, &region), 0u);
   EXPECT_EQ(Current()->sub_region_mode, static_cast<uint32_t>(driver::kCollected));

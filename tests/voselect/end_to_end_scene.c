@@ -28,31 +28,6 @@ static void PutBounds(Text *t, const VtBounds *b) {
       Shown(b->ymax), Shown(b->zmin), Shown(b->zmax));
 }
 
-static VtTypedValue Record(const void *array) {
-  VtTypedValue s;
-  memset(&s, 0, sizeof s);
-  s.type = VtGenericPtr;
-  s.value.p = (void *)array;
-  return s;
-}
-
-/* A box: six faces turned outwards. */
-static VtPrimitive *Box(float x0, float x1, float y0, float y1, float z0, float z1) {
-  static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
-  static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  float corners[8][3];
-  VtTypedValue data[1];
-  int i;
-  for (i = 0; i < 8; ++i) {
-    corners[i][0] = (i & 1) ? x1 : x0;
-    corners[i][1] = (i & 2) ? y1 : y0;
-    corners[i][2] = (i & 4) ? z1 : z0;
-  }
-  data[0] = Record(corners);
-  return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
-}
-
 /* A 4 x 4 square in the plane x = 0 facing +x, with a 2 x 2 hole. */
 static VtPrimitive *HoledSquare(void) {
   static const float corners[8][3] = {{0, -2, -2}, {0, 2, -2}, {0, 2, 2}, {0, -2, 2},
@@ -62,7 +37,7 @@ static VtPrimitive *HoledSquare(void) {
   static const int32_t indices[8] = {0, 1, 2, 3, 4, 5, 6, 7};
   const uint32_t ids[1] = {VO_VERT_WORLD};
   VtTypedValue data[1];
-  data[0] = Record(corners);
+  data[0] = SceneRecord(corners);
   return VoPrimitiveCreateMesh(1, contours, counts, indices, 1, ids, data);
 }
 
@@ -124,10 +99,10 @@ int vo_end_to_end_scene(char *buffer, size_t size) {
   buffer[0] = '\0';
   VoInitialise(); /* the driver framework is missing: its mode cannot be set */
 
-  p[0] = Box(-3, -2, -0.5f, 0.5f, -0.5f, 0.5f); /* behind the hole */
+  p[0] = SceneBox(-3, -2, -0.5f, 0.5f, -0.5f, 0.5f); /* behind the hole */
   p[1] = HoledSquare();
-  p[2] = Box(-1, 0, 3, 4, -1, 1);
-  p[3] = Box(-1, 0, -4, -3, -1, 1);
+  p[2] = SceneBox(-1, 0, 3, 4, -1, 1);
+  p[3] = SceneBox(-1, 0, -4, -3, -1, 1);
   p[4] = VoPrimitiveCreate(VoContentsCreate(1, &prefs), VO_PRIMITIVE_LIST);
   for (i = 0; i < 5; ++i) failed |= p[i] == NULL;
   if (failed) {
