@@ -74,4 +74,29 @@ size_t CalendarText(char *text, size_t size) {
   return n < size ? n : size - 1;
 }
 
+namespace {
+// A time fixed by the tests; unset in the library's normal running.
+constinit bool g_time_fixed = false;
+constinit int g_fixed_time[6] = {};
+}  // namespace
+
+void LocalTimeFix(const int *fields) {
+  g_time_fixed = fields != nullptr;
+  if (fields != nullptr) std::memcpy(g_fixed_time, fields, sizeof g_fixed_time);
+}
+
+bool LocalTime(int fields[6]) {
+  if (g_time_fixed) {
+    std::memcpy(fields, g_fixed_time, sizeof g_fixed_time);
+    return true;
+  }
+  std::memset(fields, 0, 6 * sizeof(int));
+  const time_t now = std::time(nullptr);
+  tm local{};
+  if (now == static_cast<time_t>(-1) || localtime_r(&now, &local) == nullptr) return false;
+  const int f[6] = {local.tm_mon + 1, local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec};
+  std::memcpy(fields, f, sizeof f);
+  return true;
+}
+
 }  // namespace vo::platform

@@ -28,4 +28,10 @@ bool ProcessTimes(const void *process, double *user, double *kernel);
 // length written; "???\n" when the host cannot tell the time.
 size_t CalendarText(char *text, size_t size);
 
+// The local date and time: month 1-12, day, full year, hour, minute,
+// second. False (all 0) when the host cannot tell. Tests fix the answer with
+// LocalTimeFix and give the host's back with a null argument.
+bool LocalTime(int fields[6]);
+void LocalTimeFix(const int *fields);
+
 }  // namespace vo::platform

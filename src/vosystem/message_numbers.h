@@ -91,4 +91,21 @@ constexpr uint32_t kWireRingBroken = 2150;       // a polygon's edge ring that d
 constexpr uint32_t kWireListTooDeep = 2151;      // expansions nested beyond the list depth limit (primitive)
 constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
 
+// File drivers (vodrvbmp, vodrvtga, vodrvjpg, vodrvqt): the system's own
+// numbers, then from 2160.
+constexpr uint32_t kFileReadFailed = 502;        // a bitmap file cannot be read (name)
+constexpr uint32_t kFileSeekFailed = 504;        // a seek in a bitmap file fails (name)
+constexpr uint32_t kBitmapDelta = 505;           // a bitmap's run-length data holds a position delta (name)
+constexpr uint32_t kBitmapOneBit = 506;          // a bitmap of one bit per pixel (name)
+constexpr uint32_t kBitmapCompression = 507;     // a bitmap compression not decoded (name)
+constexpr uint32_t kTargaNoImage = 550;          // a version 2 Targa file of image type 0 (name)
+constexpr uint32_t kTargaRowsShort = 551;        // fewer Targa rows written than the frame holds (rows, height)
+constexpr uint32_t kTargaNotDecoded = 587;       // a Targa type or depth not decoded (name)
+constexpr uint32_t kJpegLibrary = 793;           // the JPEG library's error, warning or trace (text)
+constexpr uint32_t kFileWriteFailed = 827;       // an image file cannot be written
+constexpr uint32_t kTargaReadFailed = 828;       // a Targa file cannot be read
+constexpr uint32_t kFileHeaderRefused = 2160;    // an image file's header field refused (name, field)
+constexpr uint32_t kTargaExtensionDropped = 2161;  // a Targa file past 4 GB keeps no extension area
+constexpr uint32_t kFileFrameRefused = 2162;     // a file driver refuses a frame or row (driver, reason)
+
 }  // namespace vo::messages

@@ -46,13 +46,13 @@ const StartupModule kInstallList[] = {
     {"vofilter", VO_MODULE_FILTER, nullptr /* VoEntryFilter */},
     {"vonpr", VO_MODULE_NPR, nullptr /* VoEntryNPR */},
     {"voobject", VO_MODULE_OBJECT_IO, nullptr /* VoEntryObject */},
-    {"vodrvbmp", VO_MODULE_BMP, nullptr /* VoEntryBMPDriver */},
-    {"vodrvjpg", VO_MODULE_JPEG, nullptr /* VoEntryJPEGDriver */},
-    {"vodrvtga", VO_MODULE_TARGA, nullptr /* VoEntryTGADriver */},
+    {"vodrvbmp", VO_MODULE_BMP, &VoEntryBMPDriver},
+    {"vodrvjpg", VO_MODULE_JPEG, &VoEntryJPEGDriver},
+    {"vodrvtga", VO_MODULE_TARGA, &VoEntryTGADriver},
     {"voogldrv", VO_MODULE_OPENGL_DRIVERS, nullptr /* VoEntryOGLDrv */},
     {"voopengl", VO_MODULE_OPENGL, nullptr /* VoEntryOpenGL */},
     {"vod3d", VO_MODULE_DIRECT3D, nullptr /* VoEntryD3D */},
-    {"vodrvqt", VO_MODULE_QUICKTIME, nullptr /* VoEntryQuickTimeDriver */},
+    {"vodrvqt", VO_MODULE_QUICKTIME, &VoEntryQuickTimeDriver},
 };
 
 // The look-up tree: a binary search tree by module number.

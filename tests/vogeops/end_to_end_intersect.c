@@ -126,24 +126,6 @@ static int Straddling(const Face *a, int na, const Face *b, int nb) {
   return bad;
 }
 
-static VtPrimitive *Box(void) {
-  static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
-  static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
-  float xyz[8][3];
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  VtTypedValue data[1];
-  int i;
-  for (i = 0; i < 8; ++i) {
-    xyz[i][0] = (float)(2 * (i & 1));
-    xyz[i][1] = (float)(2 * ((i >> 1) & 1));
-    xyz[i][2] = (float)((i >> 2) & 1);
-  }
-  memset(data, 0, sizeof data);
-  data[0].type = VtGenericPtr;
-  data[0].value.p = (void *)xyz;
-  return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
-}
-
 static void PutFaces(Text *t, const char *name, const Face *f, int n) {
   double area = 0;
   int i, corners = 0;
@@ -173,8 +155,8 @@ int vo_end_to_end_intersect(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  p[0] = Box();
-  p[1] = Box();
+  p[0] = Box(0, 2, 0, 2, 0, 1);
+  p[1] = Box(0, 2, 0, 2, 0, 1);
   turn = VoTransformCreate();
   if (p[0] == NULL || p[1] == NULL || turn == NULL) {
     VoTerminate();

@@ -32,6 +32,10 @@ const ModuleRow kModules[] = {
     {&VoEntryMemory,      17, "vomemman", 904643035},
     {&VoEntryDriver,      26, "vodriver", 916159187},
     {&VoEntryMultiThread, 82, "vomultit", 916158723},
+    {&VoEntryBMPDriver,   38, "vodrvbmp", 904643049},
+    {&VoEntryTGADriver,   39, "vodrvtga", 904643049},
+    {&VoEntryJPEGDriver,  79, "vodrvjpg", 904643049},
+    {&VoEntryQuickTimeDriver, 119, "vodrvqt", 904643049},
 };
 // clang-format on
 

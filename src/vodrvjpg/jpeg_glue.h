@@ -1,0 +1,52 @@
+// The JPEG driver's only contact with libjpeg: a compression session that
+// takes rows and a decompression session that gives them.
+//
+// Invariants a reader must know:
+// - every entry arms the library's error exit before it calls the library;
+//   a library error posts message 793 with the library's text, destroys
+//   the library object and makes that entry, and every later one, fail;
+// - sessions live in memory from VoAllocate and are freed only by
+//   JpegWriterFree and JpegReaderFree;
+// - libjpeg keeps its own memory manager (malloc, no backing store, JPEGMEM
+//   read by the library).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include <vo/vo_types.h>
+
+namespace vo::jpg {
+
+struct JpegWriter;
+struct JpegReader;
+
+struct CompressSettings {
+  uint32_t width;
+  uint32_t height;
+  uint32_t quality;    // 0..100, baseline tables forced
+  uint32_t smoothing;  // 0..100
+  const char *comment; // written as a comment segment when not null or empty
+};
+
+// A started compression into out; null when memory runs out or the
+// library fails (posted).
+JpegWriter *JpegWriterBegin(std::FILE *out, const CompressSettings &settings);
+// Compresses one row of width x 3 bytes red, green, blue.
+bool JpegWriterRow(JpegWriter *w, const uint8_t *rgb);
+// Finishes the file; false when the library fails.
+bool JpegWriterFinish(JpegWriter *w);
+// Destroys the library object (unfinished or not) and frees the session.
+void JpegWriterFree(JpegWriter *w);
+
+// Reads the header of the stream at its position; null with *status 2 when
+// the header is incomplete or damaged, or the file has four components,
+// 6 when memory runs out. Output is red, green, blue or grey.
+JpegReader *JpegReaderOpen(std::FILE *in, uint32_t *width, uint32_t *height, VtStatus *status);
+bool JpegReaderStart(JpegReader *r);
+// Decompresses the next row into rgb (width x 3 bytes; grey repeated).
+bool JpegReaderRow(JpegReader *r, uint8_t *rgb);
+bool JpegReaderFinish(JpegReader *r);
+void JpegReaderFree(JpegReader *r);
+
+}  // namespace vo::jpg

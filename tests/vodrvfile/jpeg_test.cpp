@@ -1,0 +1,212 @@
+// The JPEG driver: controls, rewinding, titles, round trips measured by
+// PSNR, grey and four-component files made with libjpeg, failing streams
+// and a malformed corpus.
+
+#include <cmath>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+#include "file_fixture.h"
+
+namespace vo::test {
+namespace {
+
+class Jpeg : public FileDriverTest {};
+
+// A width x height gradient: red 255 x / width, green 255 y / height,
+// blue their mean.
+std::vector<Bytes> Gradient(int width, int height) {
+  std::vector<Bytes> rows;
+  for (int y = 0; y < height; ++y) {
+    Bytes r;
+    for (int x = 0; x < width; ++x) {
+      const int red = 255 * x / width, green = 255 * y / height;
+      r.insert(r.end(), {static_cast<uint8_t>(red), static_cast<uint8_t>(green), static_cast<uint8_t>((red + green) / 2)});
+    }
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+double Psnr(const Bytes &a, const Bytes &b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+  return 10 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(a.size())));
+}
+
+// A file libjpeg makes of components x samples (grey 1, CMYK 4).
+Bytes LibraryFile(int components, int width, int height, uint8_t sample) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr e{};
+  c.err = jpeg_std_error(&e);
+  jpeg_create_compress(&c);
+  std::FILE *f = std::tmpfile();
+  jpeg_stdio_dest(&c, f);
+  c.image_width = static_cast<JDIMENSION>(width);
+  c.image_height = static_cast<JDIMENSION>(height);
+  c.input_components = components;
+  c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_CMYK;
+  jpeg_set_defaults(&c);
+  jpeg_start_compress(&c, TRUE);
+  Bytes row(static_cast<size_t>(width * components), sample);
+  for (int y = 0; y < height; ++y) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  Bytes b = Contents(f);
+  std::fclose(f);
+  return b;
+}
+
+TEST_F(Jpeg, ControlsRewindAndTitlesShapeTheFile) {
+  VtDriverRecord *d = Driver("vodrvjpg");
+  VtTypedValue v = TypedNat32(250);
+  ASSERT_EQ(VoControlSet(0x4f0001, &v), 0u);
+  ASSERT_EQ(VoControlGet(0x4f0001, &v), 0u);
+  EXPECT_EQ(v.value.u, 100u);
+  v = TypedNat32(85);
+  ASSERT_EQ(VoControlSet(0x4f0001, &v), 0u);
+  // Setting the file to null gives standard output back.
+  ASSERT_EQ(FileSet(d, nullptr), 0u);
+  ASSERT_EQ(VoDriverGetControl(d, VO_CONTROL_DRIVER_FILE, &v), 0u);
+  EXPECT_EQ(v.value.p, stdout);
+  // Two frames to one stream: one image with rewinding, two without.
+  std::FILE *f = std::tmpfile();
+  ASSERT_EQ(FileSet(d, f), 0u);
+  Bytes row(24, 100);
+  for (int frame = 0; frame < 2; ++frame) {
+    ASSERT_EQ(VoDriverBeginFrame(d, 0, 7, 0, 0), 0u);
+    ASSERT_EQ(VoDriverWriteScan(d, 0, row.data()), 0u);
+    ASSERT_EQ(VoDriverEndFrame(d), 0u);
+  }
+  const size_t one = Contents(f).size();
+  v = TypedBoolean(false);
+  ASSERT_EQ(VoControlSet(0x4f0003, &v), 0u);
+  std::rewind(f);
+  for (int frame = 0; frame < 2; ++frame) {
+    ASSERT_EQ(VoDriverBeginFrame(d, 0, 7, 0, 0), 0u);
+    ASSERT_EQ(VoDriverWriteScan(d, 0, row.data()), 0u);
+    ASSERT_EQ(VoDriverEndFrame(d), 0u);
+  }
+  EXPECT_EQ(Contents(f).size(), 2 * one);
+  ASSERT_EQ(FileSet(d, nullptr), 0u);
+  std::fclose(f);
+  v = TypedBoolean(true);
+  ASSERT_EQ(VoControlSet(0x4f0003, &v), 0u);
+  // A title becomes a comment segment FF FE holding its characters.
+  v = TypedString("a sunset");
+  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
+  const Bytes titled = Render(d, 8, {row});
+  const std::string text(titled.begin(), titled.end());
+  const size_t com = text.find("\xFF\xFE");
+  ASSERT_NE(com, std::string::npos);
+  EXPECT_EQ(text.substr(com + 4, 8), "a sunset");
+  // A 70000-character title is cut to 65533: the segment's length field,
+  // which counts its own two bytes, reads 65535 (FF FF).
+  const std::string long_title(70000, 'w');
+  v = TypedString(long_title.c_str());
+  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
+  const Bytes cut = Render(d, 8, {row});
+  const std::string cut_text(cut.begin(), cut.end());
+  const size_t cut_com = cut_text.find("\xFF\xFE");
+  ASSERT_NE(cut_com, std::string::npos);
+  EXPECT_EQ(Get16(cut, cut_com + 2), 0xFFFFu);  // big-endian FF FF reads the same
+  EXPECT_EQ(cut_text.find(std::string(65534, 'w')), std::string::npos);
+  v = TypedString("");
+  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
+  // Frames outside 1..65535, rows and end frames without a frame.
+  EXPECT_EQ(VoDriverBeginFrame(d, 0, 65535, 0, 0), 0x40000002u);
+  EXPECT_EQ(VoDriverWriteScan(d, 0, row.data()), 18u);
+  EXPECT_EQ(VoDriverEndFrame(d), 0x40000002u);
+  EXPECT_EQ(VoDriverAcceptOutput(d, 2), 0u);
+  EXPECT_EQ(VoDriverAcceptOutput(d, 1), 258u);
+}
+
+TEST_F(Jpeg, FilesReadBackByNameWithGreyEqualAndFourComponentsRefused) {
+  VtDriverRecord *d = Driver("vodrvjpg");
+  VtTypedValue v = TypedNat32(95);
+  ASSERT_EQ(VoControlSet(0x4f0001, &v), 0u);
+  const std::vector<Bytes> rows = Gradient(64, 48);
+  const Bytes file = Render(d, 64, rows);
+  Bytes original;
+  for (const Bytes &r : rows) original.insert(original.end(), r.begin(), r.end());
+  for (const char *name : {"g.jpg", "g.JPEG", "gradient"}) {
+    SCOPED_TRACE(name);
+    int32_t width = 0, height = 0;
+    const Bytes image = ReadBack(file, name, &width, &height);
+    ASSERT_EQ(image.size(), original.size());
+    EXPECT_EQ(width, 64);
+    EXPECT_EQ(height, 48);
+    EXPECT_GE(Psnr(image, original), 40.0);
+  }
+  // A grey file: three equal bytes a pixel, the sample itself (a flat
+  // block is coded exactly).
+  VtStatus st = 0;
+  EXPECT_EQ(DriverRead(d, LibraryFile(1, 16, 8, 77), &st), Bytes(16 * 8 * 3, 77));
+  EXPECT_EQ(st, 0u);
+  // CMYK: refused with 2.
+  DriverRead(d, LibraryFile(4, 16, 8, 77), &st);
+  EXPECT_EQ(st, 2u);
+  // The read rewinds whatever the stream's position.
+  std::FILE *f = StreamOf(file);
+  std::fseek(f, 100, SEEK_SET);
+  VtImage *image = VoImageReadFromFile(f, "moved.jpg");
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(VoImageDestroy(image), 0u);
+  std::fclose(f);
+}
+
+TEST_F(Jpeg, AStreamFailingInARowOrAtFinishGives793) {
+  VtDriverRecord *d = Driver("vodrvjpg");
+  // Noise, so that rows fill libjpeg's 4096-byte output buffer: a stream
+  // that takes nothing fails in a row; one that takes all but the last byte
+  // fails at finish.
+  std::vector<Bytes> rows(64, Bytes(256 * 3));
+  uint32_t seed = 5;
+  for (Bytes &r : rows)
+    for (uint8_t &b : r) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
+  const size_t whole = Render(d, 256, rows).size();
+  ASSERT_GT(whole, 3 * 4096u);
+  for (size_t limit : {size_t{0}, whole - 1}) {
+    SCOPED_TRACE(limit);
+    g_posted.clear();
+    std::FILE *f = FailingStream(limit);
+    ASSERT_EQ(FileSet(d, f), 0u);
+    VtStatus st = VoDriverBeginFrame(d, 0, 255, 0, 63);
+    for (size_t y = 0; y < rows.size() && st == 0; ++y) st = VoDriverWriteScan(d, 0, const_cast<uint8_t *>(rows[y].data()));
+    if (st == 0) st = VoDriverEndFrame(d);
+    EXPECT_EQ(st, 0x40000002u);
+    EXPECT_GE(CountPosted(messages::kJpegLibrary), 1);
+    (void)VoDriverEndFrame(d);  // nothing left to finish
+    ASSERT_EQ(FileSet(d, nullptr), 0u);
+    std::fclose(f);
+  }
+}
+
+TEST_F(Jpeg, EveryTruncationBrokenTableAndSeededByteFlipAnswersAStatusOrAnImage) {
+  VtDriverRecord *d = Driver("vodrvjpg");
+  const Bytes file = Render(d, 16, Gradient(16, 16));
+  VtStatus st = 0;
+  for (size_t n = 0; n < file.size(); ++n) DriverRead(d, Bytes(file.begin(), file.begin() + n), &st);
+  uint32_t seed = 99;
+  for (int flip = 0; flip < 400; ++flip) {
+    Bytes b = file;
+    seed = seed * 1103515245 + 12345;
+    b[(seed >> 8) % b.size()] ^= static_cast<uint8_t>(1u << ((seed >> 4) % 8));
+    DriverRead(d, b, &st);
+  }
+  // Every byte of the first Huffman table segment set to 0xFF.
+  const std::string text(file.begin(), file.end());
+  const size_t dht = text.find("\xFF\xC4");
+  ASSERT_NE(dht, std::string::npos);
+  Bytes broken = file;
+  for (size_t i = dht + 4; i < dht + 40; ++i) broken[i] = 0xFF;
+  DriverRead(d, broken, &st);
+  EXPECT_NE(st, 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
