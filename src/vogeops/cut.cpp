@@ -468,15 +468,8 @@ VtStatus Slit(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Frame 
 
 constexpr uint32_t kEdgeCodes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_POLYS,
                                    VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
+// The flag word a new segment edge starts with.
 constexpr uint32_t kLooseEdgeFlags = 0x8000000u | VO_EDGE_FLAG_SEGMENT | VO_EDGE_FLAG_SAME_POLYGON;
-
-VtStatus LayoutWiden(VtPrimitive *p, const uint32_t *codes, uint32_t count) {
-  VtContents *wider = VoContentsUnion(p->contents, count, codes);
-  if (wider == nullptr) return VO_STATUS_ERROR_NO_MEMORY;
-  if (p->contents == wider) return 0;
-  const VtStatus s = PrimitiveConvert(p, wider, 0, nullptr, nullptr);
-  return p->contents == wider ? 0 : s ? s : VO_STATUS_ERROR_NO_MEMORY;
-}
 
 // The loose edges logged for c: each between its two vertices, with its
 // polygon on both sides and itself as the next edge on both, a two-node
