@@ -155,8 +155,8 @@ int vo_end_to_end_intersect(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  p[0] = Box(0, 2, 0, 2, 0, 1);
-  p[1] = Box(0, 2, 0, 2, 0, 1);
+  p[0] = SceneBox(0, 2, 0, 2, 0, 1);
+  p[1] = SceneBox(0, 2, 0, 2, 0, 1);
   turn = VoTransformCreate();
   if (p[0] == NULL || p[1] == NULL || turn == NULL) {
     VoTerminate();
