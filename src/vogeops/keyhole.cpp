@@ -208,12 +208,11 @@ VtStatus NoMemory() {
   return VO_STATUS_ERROR_NO_MEMORY;
 }
 
-// Plans every polygon, and with apply gives each its plan; answers 0 with
-// *overlap set when a polygon's loops overlap (nothing applied then).
+// Plans every polygon and hands each plan to f, which may stop the walk
+// with a non-zero answer. The arrays are the caller's: a second walk over
+// the same primitive finds them large enough and allocates nothing.
 template <class F>
-VtStatus ForEachPlan(CutPrimitive *c, F &&f) {
-  WorldLoop loop;
-  RingPlan r;
+VtStatus ForEachPlan(CutPrimitive *c, WorldLoop &loop, RingPlan &r, F &&f) {
   VtStatus st = 0;
   ForEachElement(c->p, VO_ELEMENT_POLYGON, [&](void *element) {
     auto *g = static_cast<VtPolygon *>(element);
@@ -234,7 +233,9 @@ VtStatus ForEachPlan(CutPrimitive *c, F &&f) {
 
 VtStatus KeyholesWeld(CutPrimitive *c) {
   bool changes = false;
-  VtStatus st = ForEachPlan(c, [&](VtPolygon *, const WorldLoop &loop, RingPlan *r) -> VtStatus {
+  WorldLoop loop_room;
+  RingPlan plan_room;
+  VtStatus st = ForEachPlan(c, loop_room, plan_room, [&](VtPolygon *, const WorldLoop &loop, RingPlan *r) -> VtStatus {
     changes = changes || r->changed;
     if (LoopsOverlap(loop, r)) c->rejected = true;
     return c->rejected ? 1 : 0;
@@ -245,7 +246,7 @@ VtStatus KeyholesWeld(CutPrimitive *c) {
     return 0;
   }
   if (st != 0 || !changes) return st;
-  return ForEachPlan(c, [&](VtPolygon *g, const WorldLoop &loop, RingPlan *r) -> VtStatus {
+  return ForEachPlan(c, loop_room, plan_room, [&](VtPolygon *g, const WorldLoop &loop, RingPlan *r) -> VtStatus {
     if (!r->changed) return 0;
     PlanApply(*c, g, loop, *r);
     PolygonMeasuresInitialise(*c, g);
