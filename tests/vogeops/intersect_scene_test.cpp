@@ -319,6 +319,31 @@ TEST_F(IntersectSceneTest, AKeyholeIsWeldedIntoAnOuterLoopBridgedToItsHole) {
   ASSERT_EQ(Cut(), 0u);
   EXPECT_EQ(Faces(twice)[0].size(), 4u);
   EXPECT_EQ(Areas(twice), (std::vector<double>{1.0}));
+  // Out of memory at any allocation: error 102, and the ring is either as
+  // drawn or wholly welded (every polygon is planned before any is
+  // welded), its area 12 either way.
+  ASSERT_EQ(VoPrimitiveListSet(nullptr), 0u);
+  EveryAllocationFailsOn(
+      [&] {
+        VtPrimitive *fresh = Polygon(keyhole);
+        Scene({fresh});
+        return fresh;
+      },
+      [&](VtPrimitive *) {
+        vo_test::Recorded().clear();
+        return Cut();
+      },
+      [&](VtPrimitive *fresh, uint64_t n) {
+        EXPECT_GE(CountPosted(102), 1) << n;
+        const size_t kept = distinct(Faces(fresh)[0]);
+        EXPECT_TRUE(kept == 10u || kept == 8u) << n;
+        EXPECT_EQ(Areas(fresh), (std::vector<double>{12.0})) << n;
+        ASSERT_EQ(VoPrimitiveListSet(nullptr), 0u);
+      },
+      [&](VtPrimitive *fresh) {
+        EXPECT_EQ(distinct(Faces(fresh)[0]), 8u);
+        ASSERT_EQ(VoPrimitiveListSet(nullptr), 0u);
+      });
   SetWord(VO_CONTROL_GEOPS_SELF, 0);
 }
 
