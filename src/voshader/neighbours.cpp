@@ -17,6 +17,12 @@ void ProjectorSample(VtTexture *, float colour[3]) { colour[0] = colour[1] = col
 
 namespace {
 uint32_t NoTransformType(VtTransform *) { return 0; }
+// Without a ray tracer a secondary ray sees black and hits nothing.
+VtStatus NoTracerShade(float *colour, const float *, const float *, double) {
+  if (colour != nullptr) colour[0] = colour[1] = colour[2] = 0.0f;
+  return 0;
+}
+
 }  // namespace
 
 // The transforms module's services and the ray tracer's image steps; without
@@ -34,6 +40,9 @@ void CallbackCacheRead(ShadingContext *s) {
   }
   s->ray_prepare = reinterpret_cast<VtStatus (*)()>(VoCallBackGet(0x70001));
   s->ray_end = reinterpret_cast<VtStatus (*)()>(VoCallBackGet(0x70002));
+  s->ray_shade = nullptr;
+  if (s->ray_prepare != nullptr) s->ray_shade = reinterpret_cast<decltype(s->ray_shade)>(VoCallBackGet(0x70004));
+  if (s->ray_shade == nullptr) s->ray_shade = &NoTracerShade;
 }
 
 bool ShaderColourAccepted() { return VoModuleCompatibilityGet(VO_MODULE_CLASSIC) == 0; }

@@ -355,6 +355,7 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   }
   s->image_initialised = 1;
   ++s->image_serial;
+  s->ray_depth = 0;  // no secondary ray is in progress at an image's start
   VtShaderGlobals *g = s->globals;
   s->length_factor = s->area_factor = 1;
   (void)VoLengthToMetres(&s->length_factor);

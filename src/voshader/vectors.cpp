@@ -1,5 +1,6 @@
 // Mirror and refracted directions, the reversal of the shading normals and
-// the clamp that keeps an interpolated normal near the geometric one.
+// the clamp that keeps an interpolated normal near the geometric one, and
+// secondary rays through the ray tracer's shade service.
 
 #include <cmath>
 
@@ -47,6 +48,19 @@ void VoClampNormal(float *N, const float *G, const float *D) {
   const double k = std::sqrt((1.0 - t) / (1.0 - d * d));
   const double m = std::sqrt(t) - k * d;
   for (int a = 0; a < 3; ++a) N[a] = static_cast<float>(k * N[a] + m * G[a]);
+}
+
+// Answers the tracer's hit flag (1 hit, 0 none), not a status.
+VtStatus VoRayTrace(float *colour, const float *origin, const float *direction, double weight) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr || s->ray_shade == nullptr) {
+    if (colour != nullptr) colour[0] = colour[1] = colour[2] = 0.0f;
+    return 0;
+  }
+  ++s->ray_depth;
+  const VtStatus hit = s->ray_shade(colour, origin, direction, weight);
+  --s->ray_depth;
+  return hit;
 }
 
 }  // namespace vo

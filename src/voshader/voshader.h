@@ -226,6 +226,8 @@ struct ShadingContext {
   TransformMapProc transform_vector;   // 0xf0009
   VtStatus (*ray_prepare)();           // 0x70001
   VtStatus (*ray_end)();               // 0x70002
+  // 0x70004 when the tracer is present, else a stand-in giving black and 0.
+  VtStatus (*ray_shade)(float *colour, const float *origin, const float *direction, double weight);
   // Polygon set-up memos: offsets per contents, the last polygon's frame.
   ContentsOffsets offsets;
   // The light loop: metres per length unit and square metres per area unit
