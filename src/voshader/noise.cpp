@@ -36,6 +36,15 @@ int32_t Lattice(double cell, double period) {
   return static_cast<int32_t>(cell - period * std::floor(cell / period));
 }
 
+// Each coordinate's fraction in its cell and the cell's lattice index.
+void Cells(const float *p, int dims, double period, float *f, int32_t *c) {
+  for (int a = 0; a < dims; ++a) {
+    const float cell = std::floor(p[a]);
+    f[a] = p[a] - cell;
+    c[a] = Lattice(cell, period);
+  }
+}
+
 // --- Tables ------------------------------------------------------------------
 
 template <class T>
@@ -130,11 +139,7 @@ double PerlinCore(const ShadingContext *s, const float *p, int) {
   const uint8_t *P = t.perlin_perm;
   float f[3];
   int32_t c[3];
-  for (int a = 0; a < 3; ++a) {
-    const float cell = std::floor(p[a]);
-    f[a] = p[a] - cell;
-    c[a] = Lattice(cell, kPerlinSize);
-  }
+  Cells(p, 3, kPerlinSize, f, c);
   float value[8];  // corner (i, j, k) at index i + 2j + 4k
   for (int corner = 0; corner < 8; ++corner) {
     const int i = corner & 1, j = (corner >> 1) & 1, k = corner >> 2;
@@ -168,14 +173,10 @@ float ClassicCorner(const float *g, const float *d, int dims) {
 double ClassicCore(const ShadingContext *s, const float *p, int dims) {
   const NoiseTables &t = s->shared->noise;
   const int32_t *Q = t.classic_perm;
-  float f[3];
+  float wrapped[3], f[3];
   int32_t c[3];
-  for (int a = 0; a < dims; ++a) {
-    const float v = ClassicWrap(p[a]);
-    const float cell = std::floor(v);
-    f[a] = v - cell;
-    c[a] = Lattice(cell, kClassicGroups);
-  }
+  for (int a = 0; a < dims; ++a) wrapped[a] = ClassicWrap(p[a]);
+  Cells(wrapped, dims, kClassicGroups, f, c);
   float sum = 0.0f;
   for (int corner = 0; corner < (1 << dims); ++corner) {
     int32_t h = Q[(c[dims - 1] + ((corner >> (dims - 1)) & 1)) & 511];
@@ -201,11 +202,7 @@ double SparseCore(const ShadingContext *s, const float *p, int) {
   const uint8_t *S = t.sparse_perm;
   float f[3];
   int32_t c[3];
-  for (int a = 0; a < 3; ++a) {
-    const float cell = std::floor(p[a]);
-    f[a] = p[a] - cell;
-    c[a] = Lattice(cell, kPerlinSize);
-  }
+  Cells(p, 3, kPerlinSize, f, c);
   float sum = 0.0f;
   for (int dx = -1; dx <= 1; ++dx)
     for (int dy = -1; dy <= 1; ++dy)

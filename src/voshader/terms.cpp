@@ -120,14 +120,21 @@ bool SolidHalf(const VtShaderGlobals *g, const float *L, const float *V, double 
   return true;
 }
 
+// The common start of the highlight terms: the output cleared and the
+// point's lights evaluated. Null while the kernel is not started.
+VtShaderGlobals *HighlightStart(float *out) {
+  ShadingContext *s = StateGet();
+  if (out == nullptr || s == nullptr) return nullptr;
+  Clear(out);
+  (void)VoShadingInitialiseLights();
+  return s->globals;
+}
+
 // The half-way highlight with normal M; `with_normal` takes the distant and
 // eye lights' cosines from M too.
 void Specular(float *out, double e, const float *M, bool with_normal) {
-  ShadingContext *s = StateGet();
-  if (out == nullptr || s == nullptr) return;
-  VtShaderGlobals *g = s->globals;
-  Clear(out);
-  (void)VoShadingInitialiseLights();
+  VtShaderGlobals *g = HighlightStart(out);
+  if (g == nullptr) return;
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     double c = 0.0, weight = l->intensity;
     if (l->kind == VO_LIGHT_EYE) {
@@ -205,11 +212,8 @@ void VoSpecularTermWithNormal(float *out, double e, const float *M) {
 }
 
 void VoPhongTerm(float *out, double e) {
-  ShadingContext *s = StateGet();
-  if (out == nullptr || s == nullptr) return;
-  VtShaderGlobals *g = s->globals;
-  Clear(out);
-  (void)VoShadingInitialiseLights();
+  VtShaderGlobals *g = HighlightStart(out);
+  if (g == nullptr) return;
   float R[3];
   VoReflect(R, g->unitI, g->N);
   const double length = std::sqrt(Dot(R, R));
@@ -225,11 +229,8 @@ void VoPhongTerm(float *out, double e) {
 }
 
 void VoSpecularSolidTerm(float *out, double eta, double e) {
-  ShadingContext *s = StateGet();
-  if (out == nullptr || s == nullptr) return;
-  VtShaderGlobals *g = s->globals;
-  Clear(out);
-  (void)VoShadingInitialiseLights();
+  VtShaderGlobals *g = HighlightStart(out);
+  if (g == nullptr) return;
   const float V[3] = {-g->unitI[0], -g->unitI[1], -g->unitI[2]};
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     float L[3], H[3];
@@ -239,11 +240,8 @@ void VoSpecularSolidTerm(float *out, double eta, double e) {
 }
 
 void VoSpecularFresnelTerm(float *out, const float *n, const float *k, double e) {
-  ShadingContext *s = StateGet();
-  if (out == nullptr || n == nullptr || k == nullptr || s == nullptr) return;
-  VtShaderGlobals *g = s->globals;
-  Clear(out);
-  (void)VoShadingInitialiseLights();
+  VtShaderGlobals *g = n != nullptr && k != nullptr ? HighlightStart(out) : nullptr;
+  if (g == nullptr) return;
   const float V[3] = {-g->unitI[0], -g->unitI[1], -g->unitI[2]};
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     float L[3], H[3], F[3];
@@ -258,11 +256,8 @@ void VoSpecularFresnelTerm(float *out, const float *n, const float *k, double e)
 }
 
 void VoSpecularSolidFresnelTerm(float *out, double eta, double e) {
-  ShadingContext *s = StateGet();
-  if (out == nullptr || s == nullptr) return;
-  VtShaderGlobals *g = s->globals;
-  Clear(out);
-  (void)VoShadingInitialiseLights();
+  VtShaderGlobals *g = HighlightStart(out);
+  if (g == nullptr) return;
   const float V[3] = {-g->unitI[0], -g->unitI[1], -g->unitI[2]};
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     float L[3], H[3], F = 0.0f;

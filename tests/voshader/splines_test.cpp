@@ -10,11 +10,7 @@
 namespace vo::test {
 namespace {
 
-void Set(float *v, float x, float y, float z) {
-  v[0] = x;
-  v[1] = y;
-  v[2] = z;
-}
+void Set(float *v, float x, float y, float z) { v[0] = x, v[1] = y, v[2] = z; }
 
 TEST_F(ShaderTest, SplinesRunFromTheSecondKnotToTheLastButOneAndRefuseOutsideTheRange) {
   const float knots[4] = {1, 2, 4, 8};
