@@ -127,6 +127,18 @@ void ParameterGroup(VtShadeContext *c) {
 
 void NoGroup(VtShadeContext *) {}
 
+// The colour a globals pointer points at; null while the module is not
+// running or the pointer is unset.
+float *Pointed(float *VtShaderGlobals::*field) {
+  ShadingContext *s = StateGet();
+  return s != nullptr ? s->globals->*field : nullptr;
+}
+VtStatus ColourCopy(float *to, const float *from) {
+  if (to == nullptr || from == nullptr) return kBad;
+  Copy3(to, from);
+  return 0;
+}
+
 template <class T>
 void Out(T *to, const T &from) {
   if (to != nullptr) *to = from;
@@ -193,8 +205,7 @@ struct Arg<float[3]> {
 VO_SHADE_CONTEXT_FIELDS(VO_CONTEXT_ACCESSORS)
 #undef VO_CONTEXT_ACCESSORS
 
-// Globals fields: name, value type, the globals' field; Ci and Ti are read
-// and written through the globals' pointers.
+// Globals fields: name, value type, the globals' field.
 #define VO_SHADE_GLOBALS_FIELDS(X)                                                                             \
   X(Cb, float[3], Cb) X(To, float[3], To) X(E, float[3], E) X(Xi, float, xi) X(Yi, float, yi)                  \
   X(Xp, float, xp) X(Yp, float, yp) X(Xf, float, xf) X(Yf, float, yf) X(Reverse, uint32_t, reverse)            \
@@ -218,29 +229,14 @@ VO_SHADE_CONTEXT_FIELDS(VO_CONTEXT_ACCESSORS)
 VO_SHADE_GLOBALS_FIELDS(VO_GLOBALS_ACCESSORS)
 #undef VO_GLOBALS_ACCESSORS
 
-VtStatus VoShadeContextGetCi(VtShadeContext *, float *value) {
-  ShadingContext *s = StateGet();
-  if (s == nullptr || s->globals->Ci == nullptr || value == nullptr) return kBad;
-  Copy3(value, s->globals->Ci);
-  return 0;
-}
+// Ci and Ti are read and written where the globals' pointers point.
+VtStatus VoShadeContextGetCi(VtShadeContext *, float *value) { return ColourCopy(value, Pointed(&VtShaderGlobals::Ci)); }
 VtStatus VoShadeContextSetCi(VtShadeContext *, const float *value) {
-  ShadingContext *s = StateGet();
-  if (s == nullptr || s->globals->Ci == nullptr || value == nullptr) return kBad;
-  Copy3(s->globals->Ci, value);
-  return 0;
+  return ColourCopy(Pointed(&VtShaderGlobals::Ci), value);
 }
-VtStatus VoShadeContextGetTi(VtShadeContext *, float *value) {
-  ShadingContext *s = StateGet();
-  if (s == nullptr || s->globals->Ti == nullptr || value == nullptr) return kBad;
-  Copy3(value, s->globals->Ti);
-  return 0;
-}
+VtStatus VoShadeContextGetTi(VtShadeContext *, float *value) { return ColourCopy(value, Pointed(&VtShaderGlobals::Ti)); }
 VtStatus VoShadeContextSetTi(VtShadeContext *, const float *value) {
-  ShadingContext *s = StateGet();
-  if (s == nullptr || s->globals->Ti == nullptr || value == nullptr) return kBad;
-  Copy3(s->globals->Ti, value);
-  return 0;
+  return ColourCopy(Pointed(&VtShaderGlobals::Ti), value);
 }
 
 // The accessors with side effects.

@@ -43,6 +43,12 @@ class SetupTest : public ShaderTest {
     if (p != nullptr) p->flags |= flags;
     return p;
   }
+  // The unit right triangle on z = 0 with s = x and t = y.
+  static VtPrimitive *UnitTriangle(uint32_t flags = 0) {
+    static const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    static const float st[6] = {0, 0, 1, 0, 0, 1};
+    return Triangle(xyz, st, flags);
+  }
   static VtPolygon *FirstPolygon(VtPrimitive *p) {
     return static_cast<VtPolygon *>(PolygonModuleTest::Polygons(p).front());
   }
@@ -188,9 +194,7 @@ TEST_F(SetupTest, AnImageInsideAnImageRestoresTheOuterOneAndLeavesItInitialised)
 TEST_F(SetupTest, APolygonGetsItsTextureFrameFacingAndMaterialEntries) {
   ShadingContext *s = shader::StateGet();
   VtShaderGlobals *g = s->globals;
-  const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-  const float st[6] = {0, 0, 1, 0, 0, 1};
-  VtPrimitive *p = Triangle(xyz, st, VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *p = UnitTriangle(VO_PRIMITIVE_TWO_SIDED);
   ASSERT_NE(p, nullptr);
   VtPolygon *polygon = FirstPolygon(p);
   const float eye_at[3] = {0, 0, 5}, centre[3] = {0, 0, 0}, up[3] = {0, 1, 0};
@@ -215,8 +219,8 @@ TEST_F(SetupTest, APolygonGetsItsTextureFrameFacingAndMaterialEntries) {
   EXPECT_EQ(reinterpret_cast<void *>(g->colourCall.entry), reinterpret_cast<void *>(&TestColourEvaluate));
   EXPECT_EQ(g->reflectanceCall.data, m->reflectance->data);
   // Seen from behind: reversed, the normal turned toward the eye.
-  const float back[9] = {0, 0, 0, 0, 1, 0, 1, 0, 0};
-  VtPrimitive *q = Triangle(back, st, VO_PRIMITIVE_TWO_SIDED);
+  const float back[9] = {0, 0, 0, 0, 1, 0, 1, 0, 0}, back_st[6] = {0, 0, 0, 1, 1, 0};
+  VtPrimitive *q = Triangle(back, back_st, VO_PRIMITIVE_TWO_SIDED);
   ASSERT_EQ(VoShadingInitialisePolygon(q, FirstPolygon(q)), 0u);
   EXPECT_EQ(g->reverse, 1u);
   EXPECT_FLOAT_EQ(g->Ng[2], 1);  // the plane's -z, negated
@@ -328,9 +332,7 @@ TEST_F(SetupTest, APointIsClampedWeightedByAlphaAndKeepsThePolygonFrame) {
   ASSERT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "test keep"), 0u);
   const VtColour hot{1.5f, -0.2f, 0.5f};
   ASSERT_EQ(VoMaterialSetColour(m, &hot), 0u);
-  const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-  const float st[6] = {0, 0, 1, 0, 0, 1};
-  VtPrimitive *p = Triangle(xyz, st);
+  VtPrimitive *p = UnitTriangle();
   ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
   // Scaled by 2: a unit step of s is two world units wherever the point is.
   const double twice[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1};
@@ -488,9 +490,7 @@ TEST_F(SetupTest, PointsInOffsetPolygonsMatchAnEvenOddTestAndWeighTheirCorners) 
 TEST_F(SetupTest, AShadeContextKeepsWhatIsSetAndLoadsWithoutFlippingItself) {
   ShadingContext *s = shader::StateGet();
   VtShaderGlobals *g = s->globals;
-  const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-  const float st[6] = {0, 0, 1, 0, 0, 1};
-  VtPrimitive *p = Triangle(xyz, st, VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *p = UnitTriangle(VO_PRIMITIVE_TWO_SIDED);
   VtPolygon *polygon = FirstPolygon(p);
   ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
   ASSERT_EQ(VoShadingInitialisePolygon(p, polygon), 0u);
