@@ -61,6 +61,18 @@ VtReference *PredecessorOf(VtReference *node) {
   return p;
 }
 
+// A new vertex blending n sources by their weights; null when out of
+// memory.
+void *VertexBlend(const CutPrimitive &c, uint32_t n, VtVertex **sources, float *weights) {
+  void *v = ElementCreate(c.p, VO_ELEMENT_VERTEX);
+  if (v == nullptr) return nullptr;
+  if (VoVertexInterpolate(c.p, 0, n, sources, weights, static_cast<VtVertex *>(v)) != 0) {
+    (void)ElementDestroy(c.p, VO_ELEMENT_VERTEX, v);
+    return nullptr;
+  }
+  return v;
+}
+
 // A vertex at point on the model edge a-b: the two ends blended by the
 // parameter of the point's foot along the world edge.
 void *VertexOnEdge(const CutPrimitive &c, void *a, void *b, const double point[3]) {
@@ -73,15 +85,9 @@ void *VertexOnEdge(const CutPrimitive &c, void *a, void *b, const double point[3
     length += (wb[k] - wa[k]) * (wb[k] - wa[k]);
   }
   const double f = length > 0 ? std::fmin(1.0, std::fmax(0.0, along / length)) : 0.5;
-  void *v = ElementCreate(c.p, VO_ELEMENT_VERTEX);
-  if (v == nullptr) return nullptr;
   VtVertex *sources[2] = {static_cast<VtVertex *>(a), static_cast<VtVertex *>(b)};
   float weights[2] = {static_cast<float>(1.0 - f), static_cast<float>(f)};
-  if (VoVertexInterpolate(c.p, 0, 2, sources, weights, static_cast<VtVertex *>(v)) != 0) {
-    (void)ElementDestroy(c.p, VO_ELEMENT_VERTEX, v);
-    return nullptr;
-  }
-  return v;
+  return VertexBlend(c, 2, sources, weights);
 }
 
 void AfterFirst(const CutPrimitive &c, uint32_t kind, void *first, void *added) {
@@ -244,13 +250,7 @@ void *VertexInside(const CutPrimitive &c, const WorldLoop &loop, const Frame &f,
   }
   if (!(sum > 0) || !std::isfinite(sum)) return nullptr;
   for (uint32_t i = 0; i < n; ++i) weights[i] = static_cast<float>(weights[i] / sum);
-  void *v = ElementCreate(c.p, VO_ELEMENT_VERTEX);
-  if (v == nullptr) return nullptr;
-  if (VoVertexInterpolate(c.p, 0, n, sources.data(), weights.data(), static_cast<VtVertex *>(v)) != 0) {
-    (void)ElementDestroy(c.p, VO_ELEMENT_VERTEX, v);
-    return nullptr;
-  }
-  return v;
+  return VertexBlend(c, n, sources.data(), weights.data());
 }
 
 bool NodesMake(EndPlace *e, uint32_t count) {
@@ -269,6 +269,19 @@ void EndGiveBack(const CutPrimitive &c, EndPlace *e) {
   e->made = nullptr;
 }
 
+// The normal of a new vertex is the plane of the polygon it was made for
+// (in model coordinates, as the plane is held), not a blend of normals.
+void NormalOfPlane(const CutPrimitive &c, VtPolygon *g, void *v) {
+  const int32_t normal = PropertyOffset(c.p->contents, VO_VERT_NORMAL),
+                plane = PropertyOffset(c.p->contents, VO_POLY_PLANE);
+  if (v == nullptr || normal < 0 || plane < 0) return;
+  const float *abc = ElementField<float>(g, plane);
+  const double length = std::sqrt(double(abc[0]) * abc[0] + double(abc[1]) * abc[1] + double(abc[2]) * abc[2]);
+  if (!(length > 0) || !std::isfinite(length)) return;
+  float *n = ElementField<float>(v, normal);
+  for (int k = 0; k < 3; ++k) n[k] = static_cast<float>(abc[k] / length);
+}
+
 // Makes what an end needs before anything is linked: false when out of
 // memory (the end gives back what it made).
 bool EndMake(const CutPrimitive &c, VtPolygon *g, const WorldLoop &loop, const Frame &f, EndPlace *e) {
@@ -282,6 +295,7 @@ bool EndMake(const CutPrimitive &c, VtPolygon *g, const WorldLoop &loop, const F
     ok = (e->made = VertexInside(c, loop, f, e->point)) != nullptr && NodesMake(e, 2);
   }
   if (!ok) EndGiveBack(c, e);
+  if (ok) NormalOfPlane(c, g, e->made);
   return ok;
 }
 
@@ -315,11 +329,6 @@ bool Degenerate(const EndPlace &a, const EndPlace &b) {
          follows(b, a);
 }
 
-void MeasuresInitialise(const CutPrimitive &c, VtPolygon *g) {
-  (void)Initialisers(c.p->contents, {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
-      .Run(c.p, g);
-}
-
 // g's ring runs from the ring end out to the inside end and back: a slit
 // that a later segment from the inside end can continue.
 VtStatus Spike(CutPrimitive *c, VtPolygon *g, EndPlace *ring_end, EndPlace *inside, uint32_t *made) {
@@ -341,7 +350,7 @@ VtStatus Spike(CutPrimitive *c, VtPolygon *g, EndPlace *ring_end, EndPlace *insi
   After(ring_end->node, tip);
   After(tip, back);
   inside->node = tip;
-  MeasuresInitialise(*c, g);
+  PolygonMeasuresInitialise(*c, g);
   c->cut = true;
   *made = kSpiked;
   return 0;
@@ -375,8 +384,8 @@ VtStatus Split(CutPrimitive *c, VtPolygon *g, EndPlace *a, EndPlace *b, uint32_t
   b->node->next = a->node;
   RingOf(*c, g) = b->node;
   RingOf(*c, piece) = copy_a;
-  MeasuresInitialise(*c, g);
-  MeasuresInitialise(*c, piece);
+  PolygonMeasuresInitialise(*c, g);
+  PolygonMeasuresInitialise(*c, piece);
   AfterFirst(*c, VO_ELEMENT_POLYGON, g, piece);
   c->cut = true;
   *made = kSplit;
@@ -457,11 +466,93 @@ VtStatus Slit(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Frame 
   return st;
 }
 
+constexpr uint32_t kEdgeCodes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_POLYS,
+                                   VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
+// The flag word a new segment edge starts with.
+constexpr uint32_t kLooseEdgeFlags = 0x8000000u | VO_EDGE_FLAG_SEGMENT | VO_EDGE_FLAG_SAME_POLYGON;
+
+// The loose edges logged for c: each between its two vertices, with its
+// polygon on both sides and itself as the next edge on both, a two-node
+// reference ring of its own, on the primitive's edge ring.
+VtStatus LooseEdgesAdd(const CutPrimitive &c) {
+  VtPrimitive *p = c.p;
+  VtStatus st = RingFirst(p, VO_ELEMENT_EDGE) == nullptr ? VoPrimitiveResetProperty(p, VO_PRIM_EDGES) : 0;
+  const int32_t flags = PropertyOffset(p->contents, VO_EDGE_FLAGS), vrefs = PropertyOffset(p->contents, VO_EDGE_VREFS),
+                polys = PropertyOffset(p->contents, VO_EDGE_POLYS), edges = PropertyOffset(p->contents, VO_EDGE_EDGES);
+  if (flags < 0 || vrefs < 0 || polys < 0 || edges < 0 || RingFirst(p, VO_ELEMENT_EDGE) == nullptr) return st;
+  for (size_t i = 0; i < c.log->count; ++i) {
+    const SegmentLog::Entry &loose = c.log->entries[i];
+    if (loose.p != p || loose.g == nullptr) continue;
+    void *e = ElementCreate(p, VO_ELEMENT_EDGE);
+    VtReference *a = e ? VoReferenceNodeCreate(const_cast<void *>(loose.a)) : nullptr;
+    VtReference *b = a ? VoReferenceNodeCreate(const_cast<void *>(loose.b)) : nullptr;
+    if (b == nullptr) {
+      ReferenceNodeFree(a);
+      if (e != nullptr) (void)ElementDestroy(p, VO_ELEMENT_EDGE, e);
+      PostNoMemory();
+      return st | VO_STATUS_ERROR_NO_MEMORY;
+    }
+    a->next = b;
+    b->next = a;
+    *ElementField<VtReference *>(e, vrefs) = a;
+    *ElementField<uint32_t>(e, flags) = kLooseEdgeFlags;
+    ElementField<void *>(e, polys)[0] = ElementField<void *>(e, polys)[1] = loose.g;
+    ElementField<void *>(e, edges)[0] = ElementField<void *>(e, edges)[1] = e;
+    AfterFirst(c, VO_ELEMENT_EDGE, RingFirst(p, VO_ELEMENT_EDGE), e);
+  }
+  return st;
+}
+
+// A new vertex for a loose edge's end: a copy of the vertex it lies at, a
+// blend of the edge it lies on, or of g's ring round it.
+void *LooseEnd(const CutPrimitive &c, VtPolygon *g, const WorldLoop &loop, const Frame &f, const Overlap &o,
+               int side, double tolerance) {
+  EndPlace e;
+  EndLocate(loop, o, side, tolerance, &e);
+  void *v = nullptr;
+  if (e.kind == EndKind::kVertex) {
+    VtVertex *source = static_cast<VtVertex *>(const_cast<void *>(e.vertex));
+    float whole = 1;
+    v = VertexBlend(c, 1, &source, &whole);
+  } else if (e.kind == EndKind::kEdge) {
+    v = VertexOnEdge(c, e.edge_from->data, e.edge_from->next->data, e.point);
+  } else {
+    v = VertexInside(c, loop, f, e.point);
+  }
+  NormalOfPlane(c, g, v);
+  return v;
+}
+
 }  // namespace
 
-VtStatus CutPrepare(CutPrimitive *c) {
+VtStatus SegmentAsEdge(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Overlap &start,
+                       const Overlap &end, int side, double tolerance) {
+  if (!loop.planar) return 0;
+  const Frame f = FrameOf(loop.plane);
+  void *a = LooseEnd(*c, g, loop, f, start, side, tolerance);
+  void *b = a != nullptr ? LooseEnd(*c, g, loop, f, end, side, tolerance) : nullptr;
+  if (b == nullptr || !c->log->Add(c->p, a, b, g)) {
+    if (a != nullptr) (void)ElementDestroy(c->p, VO_ELEMENT_VERTEX, a);
+    if (b != nullptr) (void)ElementDestroy(c->p, VO_ELEMENT_VERTEX, b);
+    PostNoMemory();
+    return VO_STATUS_ERROR_NO_MEMORY;
+  }
+  AfterFirst(*c, VO_ELEMENT_VERTEX, RingFirst(c->p, VO_ELEMENT_VERTEX), a);
+  AfterFirst(*c, VO_ELEMENT_VERTEX, RingFirst(c->p, VO_ELEMENT_VERTEX), b);
+  c->loose = true;
+  return 0;
+}
+
+void PolygonMeasuresInitialise(const CutPrimitive &c, VtPolygon *g) {
+  (void)Initialisers(c.p->contents, {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
+      .Run(c.p, g);
+}
+
+VtStatus CutPrepare(CutPrimitive *c, bool edges_only) {
   VtPrimitive *p = c->p;
   if (VtStatus st = PolygonLayoutWiden(p)) return st;
+  if (edges_only)
+    if (VtStatus st = LayoutWiden(p, kEdgeCodes, sizeof kEdgeCodes / sizeof kEdgeCodes[0])) return st;
   c->world = PropertyOffset(p->contents, VO_VERT_WORLD);
   c->vrefs = PropertyOffset(p->contents, VO_POLY_VREFS);
   c->next = PropertyOffset(p->contents, VO_POLY_NEXT);
@@ -541,17 +632,33 @@ VtStatus SegmentInsert(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, con
 }
 
 VtStatus CutFinish(CutPrimitive *c) {
-  if (!c->cut) return 0;
   VtPrimitive *p = c->p;
   VtStatus status = 0;
+  if (c->prepared && !c->rejected) {
+    bool bridged = false;
+    status = RingsBridged(*c, &bridged);
+    if (status == 0) p->flags = bridged ? p->flags | VO_PRIMITIVE_BRIDGED : p->flags & ~VO_PRIMITIVE_BRIDGED;
+  }
+  if (!c->cut && !c->loose) return status;
+  if (!c->cut) {
+    status |= LooseEdgesAdd(*c);
+    status |= Initialisers(p->contents, {VO_PRIM_NEDGES, VO_PRIM_NVERTS}).Run(p, nullptr);
+    c->loose = false;
+    return status;
+  }
   const bool had_edges = EdgesDrop(p, &status);
-  p->flags = (p->flags & ~(VO_PRIMITIVE_TYPE_MASK | VO_PRIMITIVE_TRIANGLES)) | VO_PRIMITIVE_MESH;
+  void *first = RingFirst(p, VO_ELEMENT_POLYGON);
+  void *second = first != nullptr ? *ElementField<void *>(first, c->next) : nullptr;
+  const bool single = first != nullptr && (second == nullptr || second == first);
+  p->flags = (p->flags & ~(VO_PRIMITIVE_TYPE_MASK | VO_PRIMITIVE_TRIANGLES)) |
+             (single ? VO_PRIMITIVE_POLYGON : VO_PRIMITIVE_MESH);
   if (had_edges) {
     status |= VoPrimitiveResetProperty(p, VO_PRIM_EDGES);
     SegmentEdgesFlag(*c);
   }
+  if (c->loose) status |= LooseEdgesAdd(*c);
   status |= Initialisers(p->contents, {VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS}).Run(p, nullptr);
-  c->cut = false;
+  c->cut = c->loose = false;
   return status;
 }
 

@@ -138,8 +138,10 @@ VtStatus InterruptTest();
 // again. Null when out of blocks. The polygon is linked into no ring.
 VtPolygon *PolygonDerive(VtPrimitive *p, VtPolygon *source, VtReference *ring);
 
-// Widens a primitive's layout by polygon next and plane: 0, or the status
+// Widens a primitive's layout by the properties of codes: 0, or the status
 // of the conversion (0x40000006 when the layout cannot be had).
+VtStatus LayoutWiden(VtPrimitive *p, const uint32_t *codes, uint32_t count);
+// The same by polygon next and plane.
 VtStatus PolygonLayoutWiden(VtPrimitive *p);
 
 // Destroys a primitive's edges and clears its polygons' edge links; false

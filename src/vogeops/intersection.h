@@ -147,16 +147,19 @@ VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4],
 // box, and the offsets the cut reads.
 // The new edges of a run, by their end vertices, so that the edges built
 // again over the cut polygons can be flagged 0x200.
+// With control 0x16000d, the segments kept as loose edges, each between
+// two new vertices, with the polygon it was cut in.
 struct SegmentLog {
   struct Entry {
     VtPrimitive *p;
     const void *a, *b;
+    VtPolygon *g;  // a loose edge's polygon; null for a segment of a split
   };
   WorkArray<Entry> entries;
   size_t count = 0;
-  bool Add(VtPrimitive *p, const void *a, const void *b) {
+  bool Add(VtPrimitive *p, const void *a, const void *b, VtPolygon *g = nullptr) {
     if (!entries.Fit(count + 1)) return false;
-    entries[count++] = Entry{p, a, b};
+    entries[count++] = Entry{p, a, b, g};
     return true;
   }
 };
@@ -168,8 +171,11 @@ struct CutPrimitive {
   uint32_t transform_count;
   double box[6];  // xmin, xmax, ymin, ymax, zmin, zmax
   int32_t world, vrefs, next;
-  bool cut;     // a polygon of it was split
-  bool usable;  // it has positions and polygon rings
+  bool cut;       // a polygon of it was split (or welded)
+  bool usable;    // it has positions and polygon rings
+  bool loose;     // it has loose segment edges to add
+  bool prepared;  // it has entered the walk (and been welded)
+  bool rejected;  // its loops overlap: it takes no part
 };
 
 // The world loop of one polygon, its plane and box.
@@ -181,9 +187,25 @@ struct WorldLoop {
   bool planar = false;
 };
 
-// Readies a primitive: polygon next and plane in its layout, offsets, the
-// world box. Answers 0 or the status of widening its layout.
-VtStatus CutPrepare(CutPrimitive *c);
+// Readies a primitive: polygon next and plane in its layout (and shared
+// edges when edges_only), offsets, the world box. Answers 0 or the status
+// of widening its layout.
+VtStatus CutPrepare(CutPrimitive *c, bool edges_only);
+
+// Initialises again the measures of a polygon whose ring changed.
+void PolygonMeasuresInitialise(const CutPrimitive &c, VtPolygon *g);
+
+// ---- keyhole.cpp ------------------------------------------------------------
+
+// Drops ring edges whose ends coincide and welds keyholes (control
+// 0x160009); a primitive a polygon of which has separate loops overlapping
+// along an edge is left untouched and flagged rejected (warning 2191).
+// Out of memory: error 102, 0x40000006, nothing changed.
+VtStatus KeyholesWeld(CutPrimitive *c);
+
+// Whether a polygon ring of the primitive walks an edge both ways (a
+// bridge or a slit): 0, or error 102 and 0x40000006 when out of memory.
+VtStatus RingsBridged(const CutPrimitive &c, bool *bridged);
 
 // The polygon's loop in world coordinates; false when out of memory.
 bool WorldLoopOf(const CutPrimitive &c, VtPolygon *g, WorldLoop *loop);
@@ -199,6 +221,13 @@ constexpr uint32_t kSpiked = 2;  // its ring runs out to an end inside it and ba
 // cannot be placed (warning 540). Out of memory leaves g as it was.
 VtStatus SegmentInsert(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Overlap &start,
                        const Overlap &end, int side, double tolerance, uint32_t *made);
+
+// With control 0x16000d: the segment kept as an edge between two new
+// vertices (each blended where its end lies: a vertex, an edge or inside
+// g), g's ring left as it is; the edge is added when the primitive is
+// finished. Out of memory: error 102, 0x40000006, nothing made.
+VtStatus SegmentAsEdge(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Overlap &start,
+                       const Overlap &end, int side, double tolerance);
 
 // Walks every pair of polygons of the primitives (walk.cpp): 0, or the
 // status that ended the walk (0x40 on an interrupt).

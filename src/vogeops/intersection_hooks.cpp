@@ -132,7 +132,7 @@ VtStatus IntersectAll() {
   g.Settle();
   SegmentLog log;
   for (size_t i = 0; i < g.count; ++i) g.primitives[i].log = &log;
-  for (size_t i = 0; i < g.count && st == 0; ++i) st = CutPrepare(&g.primitives[i]);
+  for (size_t i = 0; i < g.count && st == 0; ++i) st = CutPrepare(&g.primitives[i], c->edges_only != 0);
   if (st & VO_COND_NO_MEMORY) (void)NoMemory();
   if (st == 0) st = PairsCut(c, &g.primitives[0], g.count);
   // Every exit rebuilds what the cut primitives derive from their polygons.

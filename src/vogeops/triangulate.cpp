@@ -262,13 +262,17 @@ VtStatus PrimitiveTriangulate(VtPrimitive *p, GeopsPools *pools, uint32_t classi
 
 }  // namespace
 
-VtStatus PolygonLayoutWiden(VtPrimitive *p) {
-  const uint32_t codes[] = {VO_POLY_NEXT, VO_POLY_PLANE};
-  VtContents *wider = VoContentsUnion(p->contents, 2, codes);
+VtStatus LayoutWiden(VtPrimitive *p, const uint32_t *codes, uint32_t count) {
+  VtContents *wider = VoContentsUnion(p->contents, count, codes);
   if (wider == nullptr) return VO_STATUS_ERROR_NO_MEMORY;
   if (p->contents == wider) return 0;
   const VtStatus s = PrimitiveConvert(p, wider, 0, nullptr, nullptr);
   return p->contents == wider ? 0 : s ? s : VO_STATUS_ERROR_NO_MEMORY;
+}
+
+VtStatus PolygonLayoutWiden(VtPrimitive *p) {
+  const uint32_t codes[] = {VO_POLY_NEXT, VO_POLY_PLANE};
+  return LayoutWiden(p, codes, 2);
 }
 
 bool EdgesDrop(VtPrimitive *p, VtStatus *status) {

@@ -164,7 +164,8 @@ class PairWalk {
   VtStatus Insert(CutPrimitive *cut, VtPolygon *g, const WorldLoop &loop, const Overlap &start, const Overlap &end,
                   int side, bool *changed) {
     uint32_t made = 0;
-    const VtStatus st = SegmentInsert(cut, g, loop, start, end, side, settings_.tolerance, &made);
+    const VtStatus st = c_->edges_only ? SegmentAsEdge(cut, g, loop, start, end, side, settings_.tolerance)
+                                       : SegmentInsert(cut, g, loop, start, end, side, settings_.tolerance, &made);
     *changed = made != 0;
     if (g == pa_ && cut == a_) pa_changed_ = pa_changed_ || made != 0;
     if (st != 0 || made != kSplit) return st;
@@ -314,13 +315,25 @@ class PairWalk {
 VtStatus PairsCut(GeopsContext *c, CutPrimitive *primitives, size_t count) {
   PairWalk walk(c);
   VtStatus st = 0;
+  // A primitive is welded when it first enters a pair; against itself,
+  // every primitive enters at once.
+  const auto ready = [&](CutPrimitive *p) -> bool {
+    if (!p->prepared && st == 0) {
+      p->prepared = true;
+      if (c->weld) st = KeyholesWeld(p);
+    }
+    return st == 0 && !p->rejected;
+  };
+  for (size_t i = 0; i < count && c->self && st == 0; ++i)
+    if (primitives[i].usable) (void)ready(&primitives[i]);
   for (size_t i = 0; i < count && st == 0; ++i) {
     CutPrimitive *a = &primitives[i];
-    if (!a->usable) continue;
+    if (!a->usable || a->rejected) continue;
     if (c->self) st = walk.Primitives(a, a);
-    for (size_t j = i + 1; j < count && st == 0; ++j) {
+    for (size_t j = i + 1; j < count && st == 0 && !a->rejected; ++j) {
       CutPrimitive *b = &primitives[j];
-      if (b->usable && BoxesMeet(a->box, b->box, kSlack)) st = walk.Primitives(a, b);
+      if (b->usable && !b->rejected && BoxesMeet(a->box, b->box, kSlack) && ready(a) && ready(b))
+        st = walk.Primitives(a, b);
     }
   }
   return st;

@@ -58,6 +58,7 @@ constexpr uint32_t kGeopsStartRefused = 2183;    // a second start of the geomet
 
 // Polygon intersection (vogeops), from 2190.
 constexpr uint32_t kIntersectTakenOnce = 2190;  // a primitive met again in the scene is cut once (primitive)
+constexpr uint32_t kIntersectLoopsOverlap = 2191;  // a polygon's separate loops overlap: primitive left out (primitive)
 
 // Driver framework (vodriver): the system's own numbers, then from 2200.
 constexpr uint32_t kInterruptReceived = 414;      // the interrupt signal was received (status 0)

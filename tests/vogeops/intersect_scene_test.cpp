@@ -257,6 +257,179 @@ TEST_F(IntersectSceneTest, ASegmentInsideAPolygonBecomesASlitReachedByABridge) {
   EXPECT_EQ(Vertices(big).size(), 6u);
 }
 
+TEST_F(IntersectSceneTest, AKeyholeIsWeldedIntoAnOuterLoopBridgedToItsHole) {
+  // The 4 x 4 square with a 2 x 2 hole, drawn as one ring: round the
+  // outside from (0, 0), in along the cut to the hole's corner (1, 1),
+  // round the hole the other way and back out, through coincident but
+  // distinct vertices: ten references, ten vertices.
+  const Positions keyhole = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {0, 0, 0},
+                             {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}, {1, 1, 0}};
+  const uint32_t codes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_POLYS,
+                            VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
+  const auto with_edges = [&](VtPrimitive *p) {
+    EXPECT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 7, codes)), 0u);
+    EXPECT_EQ(VoPrimitiveResetProperty(p, VO_PRIM_EDGES), 0u);
+    return p;
+  };
+  const auto distinct = [](std::vector<void *> ring) {
+    std::sort(ring.begin(), ring.end());
+    return static_cast<size_t>(std::unique(ring.begin(), ring.end()) - ring.begin());
+  };
+  const auto bridges = [](VtPrimitive *p) {
+    int n = 0;
+    for (void *e : Edges(p)) n += (*PropertyAt<uint32_t>(p, e, VO_EDGE_FLAGS) & VO_EDGE_FLAG_SAME_POLYGON) != 0;
+    return n;
+  };
+  SetWord(VO_CONTROL_GEOPS_SELF, 1);
+  // With welding off it stays as drawn: ten edges, none a bridge.
+  SetWord(VO_CONTROL_GEOPS_WELD_KEYHOLES, 0);
+  VtPrimitive *plain = with_edges(Polygon(keyhole));
+  Scene({plain});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(distinct(Faces(plain)[0]), 10u);
+  EXPECT_EQ(bridges(plain), 0);
+  EXPECT_EQ(plain->flags & VO_PRIMITIVE_BRIDGED, 0u);
+  // Welded (the default): still one polygon of ten references, but the
+  // way back names the way in's two vertices, so the cut is one edge
+  // walked both ways: 8 + 1 = 9 edges, one of them a bridge. The Newell
+  // area is the outside's 16 less the hole's 4 (the bridge adds nothing).
+  SetWord(VO_CONTROL_GEOPS_WELD_KEYHOLES, 1);
+  VtPrimitive *p = with_edges(Polygon(keyhole));
+  Scene({p});
+  vo_test::Recorded().clear();
+  ASSERT_EQ(Cut(), 0u);
+  const auto faces = Faces(p);
+  ASSERT_EQ(faces.size(), 1u);
+  EXPECT_EQ(faces[0].size(), 10u);
+  EXPECT_EQ(distinct(faces[0]), 8u);
+  EXPECT_EQ(Areas(p), (std::vector<double>{12.0}));
+  EXPECT_EQ(Edges(p).size(), 9u);
+  EXPECT_EQ(bridges(p), 1);
+  EXPECT_EQ(p->flags & VO_PRIMITIVE_BRIDGED, VO_PRIMITIVE_BRIDGED);
+  EXPECT_EQ(PrimitiveType(p), static_cast<uint32_t>(VO_PRIMITIVE_POLYGON));
+  EXPECT_EQ(CountPosted(2191), 0);
+  // A second run finds it welded and leaves it so.
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Faces(p)[0], faces[0]);
+  EXPECT_EQ(p->flags & VO_PRIMITIVE_BRIDGED, VO_PRIMITIVE_BRIDGED);
+  // A ring edge whose ends coincide is dropped: the square drawn with its
+  // first corner twice keeps four references.
+  VtPrimitive *twice = Polygon({{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+  Scene({twice});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Faces(twice)[0].size(), 4u);
+  EXPECT_EQ(Areas(twice), (std::vector<double>{1.0}));
+  // Out of memory at any allocation: error 102, and the ring is either as
+  // drawn or wholly welded (every polygon is planned before any is
+  // welded), its area 12 either way.
+  ASSERT_EQ(VoPrimitiveListSet(nullptr), 0u);
+  EveryAllocationFailsOn(
+      [&] {
+        VtPrimitive *fresh = Polygon(keyhole);
+        Scene({fresh});
+        return fresh;
+      },
+      [&](VtPrimitive *) {
+        vo_test::Recorded().clear();
+        return Cut();
+      },
+      [&](VtPrimitive *fresh, uint64_t n) {
+        EXPECT_GE(CountPosted(102), 1) << n;
+        const size_t kept = distinct(Faces(fresh)[0]);
+        EXPECT_TRUE(kept == 10u || kept == 8u) << n;
+        EXPECT_EQ(Areas(fresh), (std::vector<double>{12.0})) << n;
+        ASSERT_EQ(VoPrimitiveListSet(nullptr), 0u);
+      },
+      [&](VtPrimitive *fresh) {
+        EXPECT_EQ(distinct(Faces(fresh)[0]), 8u);
+        ASSERT_EQ(VoPrimitiveListSet(nullptr), 0u);
+      });
+  SetWord(VO_CONTROL_GEOPS_SELF, 0);
+}
+
+TEST_F(IntersectSceneTest, APolygonWhoseLoopsOverlapAlongAnEdgeLeavesItsPrimitiveOutOfTheRun) {
+  // The 4 x 4 square with the hole [0, 2] x [1, 3], reached from the
+  // corner (4, 0) through the hole's corner (2, 1): once welded, the
+  // hole's side (0, 1)-(0, 3) lies along the outside's side (0, 4)-(0, 0).
+  // The polygon is refused (warning 2191) and its primitive takes no part:
+  // the square standing across it in y = 0.5 cuts nothing, and the ring
+  // keeps its ten vertices.
+  VtPrimitive *p = Polygon({{0, 0, 0}, {4, 0, 0}, {2, 1, 0}, {0, 1, 0}, {0, 3, 0},
+                            {2, 3, 0}, {2, 1, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}});
+  VtPrimitive *wall = Square(1, 8, {2, 0.5, 0});
+  const auto before = Faces(p);
+  SetWord(VO_CONTROL_GEOPS_CUT_BOTH, 1);
+  Scene({p, wall});
+  vo_test::Recorded().clear();
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(CountPosted(2191), 1);
+  EXPECT_EQ(Faces(p), before);
+  EXPECT_EQ(Faces(wall).size(), 1u);
+  EXPECT_EQ(p->flags & (VO_PRIMITIVE_BRIDGED | VO_PRIMITIVE_INTERSECT_MARK | VO_PRIMITIVE_INTERSECT_MARK2), 0u);
+}
+
+TEST_F(IntersectSceneTest, ANewVertexTakesThePlaneOfItsPolygonAsItsNormal) {
+  // The unit square in z = 0 with normals leaning out of it, (+-0.6, 0,
+  // 0.8), is cut along x = 0: blending the normals of each cut edge's ends
+  // would give (0, 0, 0.8); the new vertices take the plane's (0, 0, 1).
+  const Positions xyz = {{-0.5f, -0.5f, 0}, {0.5f, -0.5f, 0}, {0.5f, 0.5f, 0}, {-0.5f, 0.5f, 0}};
+  const Positions normals = {{-0.6f, 0, 0.8f}, {0.6f, 0, 0.8f}, {0.6f, 0, 0.8f}, {-0.6f, 0, 0.8f}};
+  const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL};
+  const VtTypedValue data[] = {PropertyRecord(xyz.data()), PropertyRecord(normals.data())};
+  VtPrimitive *p = VoPrimitiveCreatePolygon(4, 2, ids, data), *q = Square(0, 1);
+  ASSERT_NE(p, nullptr);
+  Scene({p, q});
+  ASSERT_EQ(Cut(), 0u);
+  int made = 0;
+  for (void *v : Vertices(p)) {
+    const float *w = PropertyAt<float>(p, v, VO_VERT_WORLD), *n = PropertyAt<float>(p, v, VO_VERT_NORMAL);
+    if (w[0] != 0) {
+      EXPECT_FLOAT_EQ(std::fabs(n[0]), 0.6f);  // a corner keeps its own
+      continue;
+    }
+    ++made;
+    EXPECT_EQ(n[0], 0.0f);
+    EXPECT_EQ(n[1], 0.0f);
+    EXPECT_FLOAT_EQ(n[2], 1.0f);
+    EXPECT_FLOAT_EQ(std::fabs(w[1]), 0.5f);  // the position is still the edge's blend
+  }
+  EXPECT_EQ(made, 2);
+}
+
+TEST_F(IntersectSceneTest, WithEdgesOnlyASegmentBecomesALooseEdgeBetweenNewVertices) {
+  // The crossing squares with control 0x16000d: the first square's ring
+  // is not split, nor its sides; it gains two new vertices at (0, -0.5, 0)
+  // and (0, 0.5, 0) and, besides its four sides, one edge joining them,
+  // flagged as a new segment edge (0x8000220) with the square on both
+  // sides and its own two-node ring.
+  SetWord(VO_CONTROL_GEOPS_EDGES_ONLY, 1);
+  VtPrimitive *p = Square(2, 1), *q = Square(0, 1);
+  const auto ring = Faces(p);
+  Scene({p, q});
+  ASSERT_EQ(Cut(), 0u);
+  EXPECT_EQ(Faces(p), ring);
+  EXPECT_EQ(Vertices(p).size(), 6u);
+  const auto edges = Edges(p);
+  ASSERT_EQ(edges.size(), 5u);
+  int loose = 0;
+  for (void *e : edges) {
+    if (*PropertyAt<uint32_t>(p, e, VO_EDGE_FLAGS) != 0x8000220u) continue;
+    ++loose;
+    void *const *sides = PropertyAt<void *>(p, e, VO_EDGE_POLYS);
+    EXPECT_EQ(sides[0], Polygons(p)[0]);
+    EXPECT_EQ(sides[1], Polygons(p)[0]);
+    const VtReference *ends = *PropertyAt<VtReference *>(p, e, VO_EDGE_VREFS);
+    ASSERT_EQ(ends->next->next, ends);
+    const float *a = PropertyAt<float>(p, ends->data, VO_VERT_WORLD), *b = PropertyAt<float>(p, ends->next->data, VO_VERT_WORLD);
+    EXPECT_EQ(a[0], 0.0f);
+    EXPECT_EQ(b[0], 0.0f);
+    EXPECT_FLOAT_EQ(std::fabs(a[1] - b[1]), 1.0f);
+  }
+  EXPECT_EQ(loose, 1);
+  EXPECT_EQ(Faces(q).size(), 1u);
+  SetWord(VO_CONTROL_GEOPS_EDGES_ONLY, 0);
+}
+
 TEST_F(IntersectSceneTest, SquaresAreCutAlikeAtEveryScaleAndPlace) {
   // Side 1e-6: a floor of 1e-5 would read every vertex as on the plane.
   // Moved by 1e4: parameters near 1e4 keep their crossings apart.

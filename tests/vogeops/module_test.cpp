@@ -109,6 +109,32 @@ TEST_F(GeopsModuleTest, ExecuteCodesAndASecondStartAreAnsweredAsRefusals) {
   EXPECT_EQ(reinterpret_cast<VtModuleProc>(release.value.fn)(), 0u);
 }
 
+TEST_F(GeopsModuleTest, AStartThatRunsOutOfMemoryGivesEverythingBack) {
+  // With the module stopped, every allocation of its start fails in turn:
+  // each failed start answers non-zero and leaves nothing started (the
+  // leak check sees what is not given back). The intersection's crossing
+  // and overlap pools post error 102 and answer 0x40000006.
+  VtTypedValue start{}, terminate{};
+  ASSERT_EQ(VoEntryGeometryOperators(VO_QUERY_START, &start), 0u);
+  ASSERT_EQ(VoEntryGeometryOperators(VO_QUERY_TERMINATE, &terminate), 0u);
+  ASSERT_EQ(reinterpret_cast<VtModuleProc>(terminate.value.fn)(), 0u);
+  ASSERT_EQ(geops::Context(), nullptr);
+  int pools_failed = 0;
+  EveryAllocationFails(
+      [&] {
+        vo_test::Recorded().clear();
+        const VtStatus st = reinterpret_cast<VtModuleProc>(start.value.fn)();
+        if (CountPosted(102) > 0) {
+          ++pools_failed;
+          EXPECT_EQ(st & VO_STATUS_ERROR_NO_MEMORY, VO_STATUS_ERROR_NO_MEMORY);
+        }
+        return st;
+      },
+      [] { EXPECT_EQ(geops::Context(), nullptr); });
+  EXPECT_GE(pools_failed, 2);
+  EXPECT_NE(geops::Context(), nullptr);
+}
+
 TEST_F(GeopsModuleTest, AWorkerTriangulatesWithItsOwnPoolsAndMergesThemBack) {
   geops::GeopsPools *master = geops::Pools();
   VtStatus status = 0;
