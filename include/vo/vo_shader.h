@@ -462,6 +462,18 @@ typedef struct VtHitRecord {
   uint32_t last;
 } VtHitRecord;
 
+/* ------------------------------------------------------------------ */
+/* Shade contexts                                                      */
+/* ------------------------------------------------------------------ */
+
+struct VtShadeContext; /* opaque: read and written through its accessors */
+
+/* A ring node of shade contexts, one per polygon vertex. */
+typedef struct VtShadeContextReference {
+  struct VtShadeContextReference *next;
+  struct VtShadeContext *context;
+} VtShadeContextReference;
+
 #ifdef __cplusplus
 }
 

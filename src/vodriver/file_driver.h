@@ -19,6 +19,7 @@
 
 #include <vo/vo_driver.h>
 
+#include "vodriver/driver.h"
 #include "vodriver/image_writer.h"
 #include "vosystem/context.h"
 #include "vosystem/kernel.h"
@@ -138,6 +139,14 @@ VtStatus ModuleTerminate(ModuleState<T> &state, const char *name, void (*release
   release(s);
   state.SetMaster(nullptr);
   VoDeallocate(s);
+  return 0;
+}
+
+// Its look-up of driver operations by code (set 0 only), answered from the
+// module's table of operations.
+template <class Table>
+VtStatus TableLookup(uint32_t set, uint32_t code, VtProc *slot) {
+  if (set == 0 && slot != nullptr) *slot = ProcedureByCode<Table>(code);
   return 0;
 }
 

@@ -42,11 +42,6 @@ struct BmpTable {
   }
 };
 
-VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set == 0 && slot != nullptr) *slot = driver::ProcedureByCode<BmpTable>(code);
-  return 0;
-}
-
 VtStatus Start() { return driver::file::ModuleStart(g_state, BmpState{}, &VoEntryBMPDriver); }
 
 VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvbmp", &FrameRelease); }
@@ -69,7 +64,7 @@ VtStatus VoEntryBMPDriver(uint32_t query, VtTypedValue *answer) {
       .control_get = &bmp::ControlGet,
       .start = &bmp::Start,
       .terminate = &bmp::Terminate,
-      .callback = &bmp::Lookup,
+      .callback = &driver::file::TableLookup<bmp::BmpTable>,
   };
   return ModuleQueryAnswer(kBmp, query, answer);
 }

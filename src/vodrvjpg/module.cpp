@@ -172,11 +172,6 @@ struct JpegTable {
   }
 };
 
-VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set == 0 && slot != nullptr) *slot = driver::ProcedureByCode<JpegTable>(code);
-  return 0;
-}
-
 VtStatus Start() {
   return driver::file::ModuleStart(g_state, JpegState{stdout, 85, 0, 1, nullptr, 0, 0}, &VoEntryJPEGDriver);
 }
@@ -198,7 +193,7 @@ VtStatus VoEntryJPEGDriver(uint32_t query, VtTypedValue *answer) {
       .control_get = &jpg::ControlGet,
       .start = &jpg::Start,
       .terminate = &jpg::Terminate,
-      .callback = &jpg::Lookup,
+      .callback = &driver::file::TableLookup<jpg::JpegTable>,
   };
   return ModuleQueryAnswer(kJpeg, query, answer);
 }

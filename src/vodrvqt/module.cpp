@@ -132,11 +132,6 @@ struct QtTable {
   }
 };
 
-VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set == 0 && slot != nullptr) *slot = driver::ProcedureByCode<QtTable>(code);
-  return 0;
-}
-
 bool LayerUp() {
   if (QtInitialise() != kQtNoError) return false;
   uint32_t version = 0;
@@ -247,7 +242,7 @@ VtStatus VoEntryQuickTimeDriver(uint32_t query, VtTypedValue *answer) {
       .control_get = &qt::ControlGet,
       .start = &qt::Start,
       .terminate = &qt::Terminate,
-      .callback = &qt::Lookup,
+      .callback = &driver::file::TableLookup<qt::QtTable>,
   };
   return ModuleQueryAnswer(kQt, query, answer);
 }

@@ -52,11 +52,6 @@ struct TgaTable {
   }
 };
 
-VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set == 0 && slot != nullptr) *slot = driver::ProcedureByCode<TgaTable>(code);
-  return 0;
-}
-
 VtStatus Start() {
   TgaState initial{};
   initial.compression = 1;
@@ -83,7 +78,7 @@ VtStatus VoEntryTGADriver(uint32_t query, VtTypedValue *answer) {
       .control_get = &tga::ControlGet,
       .start = &tga::Start,
       .terminate = &tga::Terminate,
-      .callback = &tga::Lookup,
+      .callback = &driver::file::TableLookup<tga::TgaTable>,
   };
   return ModuleQueryAnswer(kTga, query, answer);
 }

@@ -31,12 +31,15 @@ VtStatus ContextPoolsMake(ShadingContext *s) {
   s->hit_pool = VoPoolCreate(kPoolHits, sizeof(VtHitRecord));
   s->light_pool = VoPoolCreate(kPoolLights, sizeof(VtLightData));
   s->node_pool = VoReferenceSubPoolCreate();
+  s->context_pool = VoPoolCreate(kPoolShadeContexts, sizeof(VtShadeContext));
+  s->context_node_pool = VoPoolCreate(kPoolShadeContextNodes, sizeof(VtShadeContextReference));
   s->buffer = static_cast<unsigned char *>(VoAllocate(kBufferBytes));
   s->buffer_size = kBufferBytes;
   s->buffer_fill = 0;
   s->transform = VoTransformCreate();
   const bool made = s->ray_pool != nullptr && s->hit_pool != nullptr && s->light_pool != nullptr &&
-                    s->node_pool != nullptr && s->buffer != nullptr && s->transform != nullptr;
+                    s->node_pool != nullptr && s->context_pool != nullptr &&
+                    s->context_node_pool != nullptr && s->buffer != nullptr && s->transform != nullptr;
   return made ? 0 : kNoMemory;
 }
 
@@ -44,7 +47,8 @@ VtStatus ContextPoolsMake(ShadingContext *s) {
 VtStatus ContextPoolsFree(ShadingContext *s) {
   s->transient_free = nullptr;  // its records are blocks of the light pool
   static_assert(offsetof(ShadingContext, node_pool) == offsetof(ShadingContext, ray_pool) + 3 * sizeof(VtPool *));
-  VtStatus st = VoShadingRayPoolsDestroy(&s->ray_pool);
+  VtStatus st = VoShadingRayPoolsDestroy(&s->ray_pool) | PoolDisposeClear(&s->context_pool) |
+                PoolDisposeClear(&s->context_node_pool);
   if (s->transform != nullptr) st |= VoTransformDestroy(s->transform);
   s->transform = nullptr;
   VoDeallocate(s->buffer);
@@ -92,6 +96,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->globals = nullptr;
   c->globals_pool = nullptr;
   c->ray_pool = c->hit_pool = c->light_pool = c->node_pool = nullptr;
+  c->context_pool = c->context_node_pool = nullptr;
   c->transform = nullptr;
   c->buffer = nullptr;
   c->light_head = nullptr;

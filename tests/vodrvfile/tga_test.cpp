@@ -286,16 +286,7 @@ TEST_F(Targa, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
   const Bytes valid[] = {TargaFile(9, 8, 16, 0x10), TargaFile(10, 24, 0, 0), TargaFile(1, 8, 32, 0x30),
                          Render(d, 5, {Pixels({1, 2, 3}, 5), Pixels({4, 5, 6}, 5)})};
   uint32_t seed = 777;
-  for (const Bytes &file : valid) {
-    VtStatus st = 0;
-    for (size_t n = 0; n < file.size(); ++n) DriverRead(d, Bytes(file.begin(), file.begin() + n), &st);
-    for (int flip = 0; flip < 300; ++flip) {
-      Bytes b = file;
-      seed = seed * 1103515245 + 12345;
-      b[(seed >> 8) % std::min<size_t>(b.size(), 64)] ^= static_cast<uint8_t>(1u << ((seed >> 4) % 8));
-      DriverRead(d, b, &st);
-    }
-  }
+  for (const Bytes &file : valid) Malformed(d, file, seed, 300, 64);
 }
 
 }  // namespace

@@ -42,7 +42,10 @@ class WireframeTest : public SceneTest {
   VtPrimitive *Triangle(float x, bool edges = false) {
     return Mesh({{x, -0.3f, -0.3f}, {x - 0.5f, 0.3f, -0.3f}, {x - 0.2f, 0.3f, 0.3f}}, {{0, 1, 2}}, edges);
   }
+  // The primitives as the scene, in place of the one set before.
   void Scene(std::vector<VtPrimitive *> primitives) {
+    VoPrimitiveListSet(nullptr);
+    VoReferenceListDestroy(scene_, nullptr);
     scene_ = VoPrimitiveListCreate(static_cast<uint32_t>(primitives.size()), primitives.data());
     ASSERT_EQ(VoPrimitiveListSet(scene_), 0u);
   }
@@ -67,9 +70,17 @@ class WireframeTest : public SceneTest {
   VtReference *scene_ = nullptr;
 };
 
-TEST_F(WireframeTest, DepthZeroDrawsTheSceneBoxAlongOnePathOrNothing) {
+TEST_F(WireframeTest, BoxesDrawOneBoxPerPrimitiveAndDepthZeroTheSceneBoxAlongOnePathOrNothing) {
   Scene({Triangle(-1), Triangle(-2)});
+  // Boxes at the default depth: two boxes of fifteen segments, no
+  // primitive's lines.
+  Control(0xa0001, 1);
+  EXPECT_EQ(VoExecute(0xa0001), 0u);
+  EXPECT_EQ(RecordingDriver::lines.size(), 30u);
+  EXPECT_EQ(RecordingDriver::primitives, 0);
   // Depth 0 alone: the frame begun and ended, nothing drawn.
+  RecordingDriver::Reset();
+  Control(0xa0001, 0);
   Control(0xa0002, 0);
   EXPECT_EQ(VoExecute(0xa0001), 0u);
   EXPECT_EQ(RecordingDriver::frames * 10 + RecordingDriver::frame_ends, 11);
@@ -90,36 +101,22 @@ TEST_F(WireframeTest, DepthZeroDrawsTheSceneBoxAlongOnePathOrNothing) {
   }
 }
 
-TEST_F(WireframeTest, BoxesAtTheDefaultDepthDrawOneBoxPerPrimitiveAndNoEdges) {
-  Scene({Triangle(-1), Triangle(-2)});
-  Control(0xa0001, 1);
-  EXPECT_EQ(VoExecute(0xa0001), 0u);
-  EXPECT_EQ(RecordingDriver::lines.size(), 30u);  // two boxes of fifteen segments
-  EXPECT_EQ(RecordingDriver::primitives, 0);       // no primitive's lines
-}
-
 TEST_F(WireframeTest, APrimitiveWhollyInsideIsSentAsSegmentsAndOneOutsideIsSkipped) {
   // Behind the eye (x = 3 > 1): class 0, nothing.
   Scene({Triangle(3)});
   EXPECT_EQ(VoExecute(0xa0001), 0u);
   EXPECT_TRUE(RecordingDriver::lines.empty());
   EXPECT_EQ(RecordingDriver::primitives, 0);
-  VoPrimitiveListSet(nullptr);
   // Wholly inside: 0x1a002f, 0x1a0005(0), three 0x404 segments closing the
   // outline, one 0x1a0006.
   RecordingDriver::Reset();
-  VtReference *list = nullptr;
-  VtPrimitive *t = Triangle(-1);
-  list = VoPrimitiveListCreate(1, &t);
-  ASSERT_EQ(VoPrimitiveListSet(list), 0u);
+  Scene({Triangle(-1)});
   EXPECT_EQ(VoExecute(0xa0001), 0u);
   EXPECT_EQ(RecordingDriver::primitives * 100 + RecordingDriver::runs * 10 + RecordingDriver::ends, 111);
   ASSERT_EQ(RecordingDriver::lines.size(), 3u);
   EXPECT_EQ(RecordingDriver::types, (std::vector<uint32_t>(3, 0x404u)));
   EXPECT_TRUE(Near(RecordingDriver::lines[0][0], Projected(-1, -0.3f, -0.3f)));
   EXPECT_TRUE(Near(RecordingDriver::lines[2][1], Projected(-1, -0.3f, -0.3f)));
-  VoPrimitiveListSet(nullptr);
-  VoReferenceListDestroy(list, nullptr);
 }
 
 TEST_F(WireframeTest, HiddenFlaggedEdgesAreDrawnOnlyWhenAsked) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "support/geometry_fixture.h"
@@ -41,6 +42,12 @@ class SetupTest : public ShaderTest {
     VtPrimitive *p = VoPrimitiveCreatePolygon(3, st != nullptr ? 2 : 1, ids, data);
     if (p != nullptr) p->flags |= flags;
     return p;
+  }
+  // The unit right triangle on z = 0 with s = x and t = y.
+  static VtPrimitive *UnitTriangle(uint32_t flags = 0) {
+    static const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    static const float st[6] = {0, 0, 1, 0, 0, 1};
+    return Triangle(xyz, st, flags);
   }
   static VtPolygon *FirstPolygon(VtPrimitive *p) {
     return static_cast<VtPolygon *>(PolygonModuleTest::Polygons(p).front());
@@ -187,9 +194,7 @@ TEST_F(SetupTest, AnImageInsideAnImageRestoresTheOuterOneAndLeavesItInitialised)
 TEST_F(SetupTest, APolygonGetsItsTextureFrameFacingAndMaterialEntries) {
   ShadingContext *s = shader::StateGet();
   VtShaderGlobals *g = s->globals;
-  const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-  const float st[6] = {0, 0, 1, 0, 0, 1};
-  VtPrimitive *p = Triangle(xyz, st, VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *p = UnitTriangle(VO_PRIMITIVE_TWO_SIDED);
   ASSERT_NE(p, nullptr);
   VtPolygon *polygon = FirstPolygon(p);
   const float eye_at[3] = {0, 0, 5}, centre[3] = {0, 0, 0}, up[3] = {0, 1, 0};
@@ -214,8 +219,8 @@ TEST_F(SetupTest, APolygonGetsItsTextureFrameFacingAndMaterialEntries) {
   EXPECT_EQ(reinterpret_cast<void *>(g->colourCall.entry), reinterpret_cast<void *>(&TestColourEvaluate));
   EXPECT_EQ(g->reflectanceCall.data, m->reflectance->data);
   // Seen from behind: reversed, the normal turned toward the eye.
-  const float back[9] = {0, 0, 0, 0, 1, 0, 1, 0, 0};
-  VtPrimitive *q = Triangle(back, st, VO_PRIMITIVE_TWO_SIDED);
+  const float back[9] = {0, 0, 0, 0, 1, 0, 1, 0, 0}, back_st[6] = {0, 0, 0, 1, 1, 0};
+  VtPrimitive *q = Triangle(back, back_st, VO_PRIMITIVE_TWO_SIDED);
   ASSERT_EQ(VoShadingInitialisePolygon(q, FirstPolygon(q)), 0u);
   EXPECT_EQ(g->reverse, 1u);
   EXPECT_FLOAT_EQ(g->Ng[2], 1);  // the plane's -z, negated
@@ -327,9 +332,7 @@ TEST_F(SetupTest, APointIsClampedWeightedByAlphaAndKeepsThePolygonFrame) {
   ASSERT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "test keep"), 0u);
   const VtColour hot{1.5f, -0.2f, 0.5f};
   ASSERT_EQ(VoMaterialSetColour(m, &hot), 0u);
-  const float xyz[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
-  const float st[6] = {0, 0, 1, 0, 0, 1};
-  VtPrimitive *p = Triangle(xyz, st);
+  VtPrimitive *p = UnitTriangle();
   ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
   // Scaled by 2: a unit step of s is two world units wherever the point is.
   const double twice[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1};
@@ -411,6 +414,141 @@ TEST_F(SetupTest, BakingLightsEveryListedVertexAndSharesOneMaterial) {
   EXPECT_EQ(VoMaterialDestroy(m), 0u);
   EXPECT_EQ(shader::StateGet()->shared->live.size(), live - 1);  // the light went too
   EXPECT_EQ(VoMaterialDestroy(lit), 0u);
+}
+
+// A ring of contexts at the given screen offsets.
+VtShadeContextReference *OffsetRing(const std::vector<std::pair<float, float>> &corners) {
+  VtShadeContextReference *first = nullptr, *last = nullptr;
+  for (const auto &[x, y] : corners) {
+    VtShadeContextReference *node = VoShadeContextReferenceCreate();
+    node->context = VoShadeContextCreate();
+    EXPECT_EQ(VoShadeContextSetXo(node->context, x) | VoShadeContextSetYo(node->context, y), 0u);
+    const float up[3] = {0, 0, 1};
+    EXPECT_EQ(VoShadeContextSetNg(node->context, up), 0u);
+    (last != nullptr ? last->next : first) = node;
+    last = node;
+  }
+  last->next = first;
+  return first;
+}
+
+// A plain even-odd test: a ray to +x from (x, y) against every edge.
+bool EvenOdd(const std::vector<std::pair<float, float>> &c, double x, double y) {
+  bool inside = false;
+  for (size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) {
+    const double xi = c[i].first, yi = c[i].second, xj = c[j].first, yj = c[j].second;
+    if ((yi < y) != (yj < y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) inside = !inside;
+  }
+  return inside;
+}
+
+TEST_F(SetupTest, PointsInOffsetPolygonsMatchAnEvenOddTestAndWeighTheirCorners) {
+  VtShadeContext *c = VoShadeContextCreate();
+  // The centre of a unit square: halfway between the left and right edges,
+  // each crossing halfway along its edge: four weights of 0.5 x 0.5.
+  VtShadeContextReference *square = OffsetRing({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
+  ASSERT_EQ(VoShadeContextSetXo(c, 0.5f) | VoShadeContextSetYo(c, 0.5f), 0u);
+  EXPECT_EQ(VoShadeContextPointInOffsetPolygon(c, square), 1u);
+  EXPECT_EQ(VoShadeContextPointInOffsetPolygon(c, nullptr), 0u);
+  float ng[3];
+  EXPECT_EQ(VoShadeContextGetNg(c, ng), 0u);
+  EXPECT_FLOAT_EQ(ng[2], 1);  // the first vertex's
+  // A notch: the point at x = 5 on y = 0.5 meets crossings at 7, 9, 3 and 1
+  // in ring order; it lies in the gap between 3 and 7: outside.
+  VtShadeContextReference *notch =
+      OffsetRing({{1, 0}, {3, 0}, {3, 1}, {7, 1}, {7, 0}, {9, 0}, {9, 2}, {1, 2}});
+  ASSERT_EQ(VoShadeContextSetXo(c, 5) | VoShadeContextSetYo(c, 0.5f), 0u);
+  EXPECT_EQ(VoShadeContextPointInOffsetPolygon(c, notch), 0u);
+  ASSERT_EQ(VoShadeContextSetYo(c, 1.5f), 0u);
+  EXPECT_EQ(VoShadeContextPointInOffsetPolygon(c, notch), 1u);
+  // A U shape and a five-pointed star against 10^4 random points.
+  std::vector<std::pair<float, float>> u = {{0, 0}, {6, 0}, {6, 6}, {4, 6}, {4, 2}, {2, 2}, {2, 6}, {0, 6}};
+  std::vector<std::pair<float, float>> star;
+  for (int i = 0; i < 10; ++i) {
+    const double angle = i * 3.14159265358979 / 5, r = i % 2 == 0 ? 3.0 : 1.2;
+    star.push_back({static_cast<float>(3 + r * std::cos(angle)), static_cast<float>(3 + r * std::sin(angle))});
+  }
+  for (const std::vector<std::pair<float, float>> *shape : {&u, &star}) {
+    VtShadeContextReference *ring = OffsetRing(*shape);
+    uint32_t seed = 12345;
+    int disagreements = 0;
+    for (int i = 0; i < 10000; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      const float x = static_cast<float>((seed >> 8) % 70000) / 10000.0f - 0.5f;
+      seed = seed * 1664525u + 1013904223u;
+      const float y = static_cast<float>((seed >> 8) % 70000) / 10000.0f - 0.5f;
+      ASSERT_EQ(VoShadeContextSetXo(c, x) | VoShadeContextSetYo(c, y), 0u);
+      disagreements += VoShadeContextPointInOffsetPolygon(c, ring) != (EvenOdd(*shape, x, y) ? 1u : 0u);
+    }
+    EXPECT_EQ(disagreements, 0);
+    EXPECT_EQ(VoShadeContextPolygonDestroy(ring), 0u);
+  }
+  EXPECT_EQ(VoShadeContextPolygonDestroy(square) | VoShadeContextPolygonDestroy(notch), 0u);
+  EXPECT_EQ(VoShadeContextDestroy(c), 0u);
+}
+
+TEST_F(SetupTest, AShadeContextKeepsWhatIsSetAndLoadsWithoutFlippingItself) {
+  ShadingContext *s = shader::StateGet();
+  VtShaderGlobals *g = s->globals;
+  VtPrimitive *p = UnitTriangle(VO_PRIMITIVE_TWO_SIDED);
+  VtPolygon *polygon = FirstPolygon(p);
+  ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
+  ASSERT_EQ(VoShadingInitialisePolygon(p, polygon), 0u);
+  VtShadeContextReference *ring = VoShadeContextPolygonCreate(p, polygon);
+  ASSERT_NE(ring, nullptr);
+  int count = 1;
+  for (VtShadeContextReference *n = ring->next; n != ring && count < 10; n = n->next) ++count;
+  EXPECT_EQ(count, 3);
+  VtShadeContext *c = ring->next->context;  // the vertex (1, 0, 0), s = 1
+  float value[3];
+  float sv = 0;
+  EXPECT_EQ(VoShadeContextGetS(c, &sv), 0u);
+  EXPECT_FLOAT_EQ(sv, 1);
+  // Pw set, then P: the value just set, not the vertex's.
+  const float moved[3] = {0.25f, 0.5f, 0};
+  ASSERT_EQ(VoShadeContextSetPw(c, moved), 0u);
+  ASSERT_EQ(VoShadeContextGetP(c, value), 0u);
+  EXPECT_FLOAT_EQ(value[0], 0.25f);
+  ASSERT_EQ(VoShadeContextGetPw(c, value), 0u);
+  EXPECT_FLOAT_EQ(value[1], 0.5f);
+  // The texture group was made stale: S is the vertex's again (it has s/t).
+  EXPECT_EQ(VoShadeContextGetS(c, &sv), 0u);
+  EXPECT_FLOAT_EQ(sv, 1);
+  // Loaded twice into reversed globals: the globals get -N, the context
+  // keeps its own.
+  float n0[3];
+  ASSERT_EQ(VoShadeContextGetN(c, n0), 0u);
+  g->reverse = 1;
+  EXPECT_EQ(VoShadeContextLoadGlobals(c, g) | VoShadeContextLoadGlobals(c, g), 0u);
+  EXPECT_FLOAT_EQ(g->N[2], -n0[2]);
+  ASSERT_EQ(VoShadeContextGetN(c, value), 0u);
+  EXPECT_FLOAT_EQ(value[2], n0[2]);
+  EXPECT_FLOAT_EQ(g->Pw[0], 0.25f);
+  // Globals fields through the same accessors.
+  EXPECT_EQ(VoShadeContextSetAlpha(nullptr, 0.5f), 0u);
+  EXPECT_EQ(g->alpha, 0.5f);
+  uint32_t reverse = 0;
+  EXPECT_EQ(VoShadeContextGetReverse(nullptr, &reverse), 0u);
+  EXPECT_EQ(reverse, 1u);
+  g->reverse = 0;
+  // The world test on the ring, whose second corner was moved to
+  // (0.25, 0.5, 0): at y = 0.5 it spans x from 0 to 0.25.
+  VtShadeContext *probe = VoShadeContextCreate();
+  const float inside[3] = {0.1f, 0.5f, 0}, outside[3] = {0.2f, 0.2f, 0};
+  ASSERT_EQ(VoShadeContextSetPw(probe, inside), 0u);
+  EXPECT_EQ(VoShadeContextPointInWorldPolygon(probe, ring), 1u);
+  ASSERT_EQ(VoShadeContextSetPw(probe, outside), 0u);
+  EXPECT_EQ(VoShadeContextPointInWorldPolygon(probe, ring), 0u);
+  float weights[4];
+  void *vertices[4];
+  EXPECT_EQ(VoRayHitWeights(p, polygon, g->Ng, inside, weights, vertices), 0u);
+  EXPECT_FLOAT_EQ(weights[0] + weights[1] + weights[2] + weights[3], 1);
+  EXPECT_NE(vertices[0], nullptr);
+  EXPECT_EQ(VoRayHitWeights(p, nullptr, g->Ng, inside, weights, vertices), 0u);
+  EXPECT_EQ(weights[3], 0.5f);
+  EXPECT_EQ(VoShadeContextDestroy(probe) | VoShadeContextPolygonDestroy(ring), 0u);
+  EXPECT_EQ(VoShadingTerminateImage(), 0u);
+  EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }
 
 }  // namespace
