@@ -7,9 +7,6 @@ namespace {
 
 class DuplicateTest : public GeopsTest {
  public:
-  static void Scene(std::vector<VtPrimitive *> scene) {
-    EXPECT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(static_cast<uint32_t>(scene.size()), scene.data())), 0u);
-  }
   static VtStatus Duplicate() { return VoExecute(VO_EXECUTE_GEOPS_DUPLICATE_TWO_SIDED); }
 };
 

@@ -88,9 +88,40 @@ class GeopsTest : public PolygonModuleTest {
     }
     ADD_FAILURE() << "the operation still allocated after 100000 runs";
   }
+  static VtStatus SetFloat(uint32_t code, float f) {
+    VtTypedValue v{};
+    v.type = VtFloat;
+    v.value.f = f;
+    return VoControlSet(code, &v);
+  }
+  // Sets the scene list the operators' execute codes run over.
+  static void Scene(std::vector<VtPrimitive *> members) {
+    ASSERT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data())), 0u);
+  }
+  // The triangle mesh of a primitive's strips, if it has one.
+  static VtTriangleMesh *TriMesh(VtPrimitive *p) {
+    VtTriangleMesh **f = PropertyAt<VtTriangleMesh *>(p, nullptr, VO_PRIM_TRI_MESH);
+    return f ? *f : nullptr;
+  }
   static uint32_t Count(VtPrimitive *p, uint32_t code) {
     const uint32_t *n = PropertyAt<uint32_t>(p, nullptr, code);
     return n ? *n : 0xFFFFFFFFu;
+  }
+};
+
+// A polygon property of one word whose handlers count their calls.
+struct Counted {
+  static inline int copies = 0, destroys = 0;
+  static inline uint32_t code = 0;
+  static VtStatus Copy(VtPrimitive *source, void *from, VtPrimitive *to, void *into) {
+    ++copies;
+    *ElementField<uint32_t>(into, PropertyOffset(to->contents, code)) =
+        *ElementField<uint32_t>(from, PropertyOffset(source->contents, code));
+    return 0;
+  }
+  static VtStatus Destroy(VtPrimitive *, void *) {
+    ++destroys;
+    return 0;
   }
 };
 

@@ -15,6 +15,38 @@ namespace {
 
 using Point3 = std::array<double, 3>;
 
+// A polygon in world coordinates with its plane.
+struct WorldFace {
+  std::vector<Point3> p;
+  double plane[4];
+  double area;  // half the Newell vector's length
+};
+
+std::vector<WorldFace> WorldFaces(VtPrimitive *prim) {
+  std::vector<WorldFace> out;
+  for (const auto &face : GeopsTest::Faces(prim)) {
+    WorldFace f;
+    for (void *v : face) {
+      const float *w = PropertyAt<float>(prim, v, VO_VERT_WORLD);
+      f.p.push_back({w[0], w[1], w[2]});
+    }
+    double n[3] = {0, 0, 0}, c[3] = {0, 0, 0};
+    for (size_t i = 0; i < f.p.size(); ++i) {
+      const Point3 &a = f.p[i], &b = f.p[(i + 1) % f.p.size()];
+      n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+      n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+      n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+      for (int k = 0; k < 3; ++k) c[k] += a[k] / f.p.size();
+    }
+    const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    f.area = 0.5 * l;
+    for (int k = 0; k < 3; ++k) f.plane[k] = n[k] / l;
+    f.plane[3] = -(f.plane[0] * c[0] + f.plane[1] * c[1] + f.plane[2] * c[2]);
+    out.push_back(f);
+  }
+  return out;
+}
+
 class IntersectSceneTest : public GeopsTest {
  protected:
   void SetUp() override {
@@ -24,9 +56,6 @@ class IntersectSceneTest : public GeopsTest {
   }
 
  public:
-  static void Scene(std::vector<VtPrimitive *> members) {
-    ASSERT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data())), 0u);
-  }
   static void SetWord(uint32_t code, uint32_t word, uint32_t type = VtBoolean) {
     VtTypedValue v{};
     v.type = type;
@@ -40,7 +69,6 @@ class IntersectSceneTest : public GeopsTest {
                               VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
     EXPECT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 7, codes)), 0u);
     EXPECT_EQ(VoPrimitiveResetProperty(p, VO_PRIM_EDGES), 0u);
-    EXPECT_EQ(Edges(p).size(), 4u);
     return p;
   }
   // A square of side `side` about `centre` in the plane normal to axis
@@ -57,23 +85,17 @@ class IntersectSceneTest : public GeopsTest {
     }
     return Polygon(xyz);
   }
-  // The area of each polygon (half the Newell vector's length, in model
-  // coordinates).
+  // The area of each polygon, smallest first (vertex positions as stored).
   static std::vector<double> Areas(VtPrimitive *p) {
     std::vector<double> areas;
-    for (const auto &face : Faces(p)) {
-      double n[3] = {0, 0, 0};
-      for (size_t i = 0; i < face.size(); ++i) {
-        const float *a = PropertyAt<float>(p, face[i], VO_VERT_WORLD);
-        const float *b = PropertyAt<float>(p, face[(i + 1) % face.size()], VO_VERT_WORLD);
-        n[0] += (double(a[1]) - b[1]) * (double(a[2]) + b[2]);
-        n[1] += (double(a[2]) - b[2]) * (double(a[0]) + b[0]);
-        n[2] += (double(a[0]) - b[0]) * (double(a[1]) + b[1]);
-      }
-      areas.push_back(0.5 * std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]));
-    }
+    for (const WorldFace &f : WorldFaces(p)) areas.push_back(f.area);
     std::sort(areas.begin(), areas.end());
     return areas;
+  }
+  static double Total(VtPrimitive *p) {
+    double sum = 0;
+    for (double a : Areas(p)) sum += a;
+    return sum;
   }
   static std::vector<std::array<float, 3>> Positions3(VtPrimitive *p) {
     std::vector<std::array<float, 3>> out;
@@ -112,16 +134,12 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
   }
   // Segments shorter than control 0x16000c are not inserted: the cut is
   // 1 long.
-  VtTypedValue shortest{};
-  shortest.type = VtFloat;
-  shortest.value.f = 1.5f;
-  ASSERT_EQ(VoControlSet(VO_CONTROL_GEOPS_SHORTEST_SEGMENT, &shortest), 0u);
+  ASSERT_EQ(SetFloat(VO_CONTROL_GEOPS_SHORTEST_SEGMENT, 1.5f), 0u);
   VtPrimitive *p4 = Square(2, 1), *q4 = Square(0, 1);
   Scene({p4, q4});
   ASSERT_EQ(Cut(), 0u);
   EXPECT_EQ(Faces(p4).size(), 1u);
-  shortest.value.f = 0;
-  ASSERT_EQ(VoControlSet(VO_CONTROL_GEOPS_SHORTEST_SEGMENT, &shortest), 0u);
+  ASSERT_EQ(SetFloat(VO_CONTROL_GEOPS_SHORTEST_SEGMENT, 0), 0u);
   // A second run finds nothing more to cut.
   ASSERT_EQ(Cut(), 0u);
   EXPECT_EQ(Faces(p2).size(), 2u);
@@ -148,22 +166,10 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
   }
 }
 
-// A polygon property whose copy handler counts its calls.
-struct Marked {
-  static inline int copies = 0;
-  static inline uint32_t code = 0;
-  static VtStatus Copy(VtPrimitive *source, void *from, VtPrimitive *to, void *into) {
-    ++copies;
-    *ElementField<uint32_t>(into, PropertyOffset(to->contents, code)) =
-        *ElementField<uint32_t>(from, PropertyOffset(source->contents, code));
-    return 0;
-  }
-};
-
 TEST_F(IntersectSceneTest, BothPiecesCarryThePolygonsDataAndTheirOwnMeasures) {
-  Marked::code = VoPolygonPropertyRegister("test:marked:0", VtNat32, 1);
-  ASSERT_NE(Marked::code, 0u);
-  ASSERT_EQ(VoPropertySetHandler(Marked::code, VO_PROPERTY_POLYGON_COPY, reinterpret_cast<VtProc>(&Marked::Copy)),
+  Counted::code = VoPolygonPropertyRegister("test:marked:0", VtNat32, 1);
+  ASSERT_NE(Counted::code, 0u);
+  ASSERT_EQ(VoPropertySetHandler(Counted::code, VO_PROPERTY_POLYGON_COPY, reinterpret_cast<VtProc>(&Counted::Copy)),
             0u);
   VtPrimitive *p = Square(2, 1), *q = Square(0, 1);
   // With the layout the cut works in, so that only the cut copies.
@@ -171,15 +177,15 @@ TEST_F(IntersectSceneTest, BothPiecesCarryThePolygonsDataAndTheirOwnMeasures) {
   ASSERT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 4, stored)), 0u);
   uint32_t mark = 7;
   VtTypedValue v = TypedPointer(&mark);
-  ASSERT_EQ(VoPolygonSetProperty(p, static_cast<VtPolygon *>(Polygons(p)[0]), Marked::code, &v), 0u);
-  Marked::copies = 0;
+  ASSERT_EQ(VoPolygonSetProperty(p, static_cast<VtPolygon *>(Polygons(p)[0]), Counted::code, &v), 0u);
+  Counted::copies = 0;
   Scene({p, q});
   ASSERT_EQ(Cut(), 0u);
   // One piece derived from the square: one copy; each half a quad of
   // area 1 x 0.5.
-  EXPECT_EQ(Marked::copies, 1);
+  EXPECT_EQ(Counted::copies, 1);
   for (void *g : Polygons(p)) {
-    EXPECT_EQ(*PropertyAt<uint32_t>(p, g, Marked::code), 7u);
+    EXPECT_EQ(*PropertyAt<uint32_t>(p, g, Counted::code), 7u);
     EXPECT_EQ(*PropertyAt<uint32_t>(p, g, VO_POLY_NVERTS), 4u);
     EXPECT_FLOAT_EQ(*PropertyAt<float>(p, g, VO_POLY_AREA), 0.5f);
   }
@@ -264,13 +270,6 @@ TEST_F(IntersectSceneTest, AKeyholeIsWeldedIntoAnOuterLoopBridgedToItsHole) {
   // distinct vertices: ten references, ten vertices.
   const Positions keyhole = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {0, 0, 0},
                              {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}, {1, 1, 0}};
-  const uint32_t codes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_POLYS,
-                            VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
-  const auto with_edges = [&](VtPrimitive *p) {
-    EXPECT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 7, codes)), 0u);
-    EXPECT_EQ(VoPrimitiveResetProperty(p, VO_PRIM_EDGES), 0u);
-    return p;
-  };
   const auto distinct = [](std::vector<void *> ring) {
     std::sort(ring.begin(), ring.end());
     return static_cast<size_t>(std::unique(ring.begin(), ring.end()) - ring.begin());
@@ -283,7 +282,7 @@ TEST_F(IntersectSceneTest, AKeyholeIsWeldedIntoAnOuterLoopBridgedToItsHole) {
   SetWord(VO_CONTROL_GEOPS_SELF, 1);
   // With welding off it stays as drawn: ten edges, none a bridge.
   SetWord(VO_CONTROL_GEOPS_WELD_KEYHOLES, 0);
-  VtPrimitive *plain = with_edges(Polygon(keyhole));
+  VtPrimitive *plain = WithEdges(Polygon(keyhole));
   Scene({plain});
   ASSERT_EQ(Cut(), 0u);
   EXPECT_EQ(distinct(Faces(plain)[0]), 10u);
@@ -294,7 +293,7 @@ TEST_F(IntersectSceneTest, AKeyholeIsWeldedIntoAnOuterLoopBridgedToItsHole) {
   // walked both ways: 8 + 1 = 9 edges, one of them a bridge. The Newell
   // area is the outside's 16 less the hole's 4 (the bridge adds nothing).
   SetWord(VO_CONTROL_GEOPS_WELD_KEYHOLES, 1);
-  VtPrimitive *p = with_edges(Polygon(keyhole));
+  VtPrimitive *p = WithEdges(Polygon(keyhole));
   Scene({p});
   vo_test::Recorded().clear();
   ASSERT_EQ(Cut(), 0u);
@@ -557,11 +556,8 @@ TEST_F(IntersectSceneTest, RunningOutOfMemoryLeavesEveryPolygonWholeOrCut) {
               << n;
         // Each piece is a sound ring; together they cover the square.
         for (VtPrimitive *r : {p, q}) {
-          const auto areas = Areas(r);
-          double sum = 0;
-          for (double a : areas) sum += a;
-          EXPECT_NEAR(sum, 1.0, 1e-12) << n;
-          EXPECT_LE(areas.size(), 2u) << n;
+          EXPECT_NEAR(Total(r), 1.0, 1e-12) << n;
+          EXPECT_LE(Faces(r).size(), 2u) << n;
         }
         (void)VoPrimitiveDestroy(q);
       },
@@ -569,42 +565,6 @@ TEST_F(IntersectSceneTest, RunningOutOfMemoryLeavesEveryPolygonWholeOrCut) {
         EXPECT_EQ(Areas(p), (std::vector<double>{0.5, 0.5}));
         (void)VoPrimitiveDestroy(q);
       });
-}
-
-}  // namespace
-}  // namespace vo::test
-
-namespace vo::test {
-namespace {
-
-// A polygon in world coordinates with its plane.
-struct WorldFace {
-  std::vector<Point3> p;
-  double plane[4];
-};
-
-std::vector<WorldFace> WorldFaces(VtPrimitive *prim) {
-  std::vector<WorldFace> out;
-  for (const auto &face : GeopsTest::Faces(prim)) {
-    WorldFace f;
-    for (void *v : face) {
-      const float *w = PropertyAt<float>(prim, v, VO_VERT_WORLD);
-      f.p.push_back({w[0], w[1], w[2]});
-    }
-    double n[3] = {0, 0, 0}, c[3] = {0, 0, 0};
-    for (size_t i = 0; i < f.p.size(); ++i) {
-      const Point3 &a = f.p[i], &b = f.p[(i + 1) % f.p.size()];
-      n[0] += (a[1] - b[1]) * (a[2] + b[2]);
-      n[1] += (a[2] - b[2]) * (a[0] + b[0]);
-      n[2] += (a[0] - b[0]) * (a[1] + b[1]);
-      for (int k = 0; k < 3; ++k) c[k] += a[k] / f.p.size();
-    }
-    const double l = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-    for (int k = 0; k < 3; ++k) f.plane[k] = n[k] / l;
-    f.plane[3] = -(f.plane[0] * c[0] + f.plane[1] * c[1] + f.plane[2] * c[2]);
-    out.push_back(f);
-  }
-  return out;
 }
 
 double SideOf(const WorldFace &h, const Point3 &p) {
@@ -697,12 +657,8 @@ TEST_F(IntersectSceneTest, SpheresMeetingAlongACircleAreCutSoThatNothingStraddle
   EXPECT_EQ(Straddling(WorldFaces(a), WorldFaces(b), 1e-4), 0);
   EXPECT_EQ(Straddling(WorldFaces(b), WorldFaces(a), 1e-4), 0);
   // Pieces cover what they were cut from: the surface area is unchanged.
-  double area = 0;
-  for (double x : Areas(a)) area += x;
   VtPrimitive *fresh = UvSphere(0, 24, 14);
-  double fresh_area = 0;
-  for (double x : Areas(fresh)) fresh_area += x;
-  EXPECT_NEAR(area, fresh_area, 1e-5);
+  EXPECT_NEAR(Total(a), Total(fresh), 1e-5);
   EXPECT_EQ(VoPrimitiveDestroy(fresh), 0u);
 }
 

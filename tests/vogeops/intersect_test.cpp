@@ -248,24 +248,21 @@ TEST_F(IntersectTest, OverlapsJoinDropOrAbsorbSegmentsThatMeet) {
 }
 
 TEST_F(IntersectTest, ARunGathersEachPlainPrimitiveOnceAndRefusesACycle) {
-  auto scene = [](std::vector<VtPrimitive *> members) {
-    EXPECT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data())), 0u);
-  };
   VtPrimitive *a = Polygon({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}});
   vo_test::Recorded().clear();
-  scene({a});
+  Scene({a});
   EXPECT_EQ(VoExecute(VO_EXECUTE_GEOPS_INTERSECT), 16u);  // one primitive, 0x160002 off
   EXPECT_EQ(CountPosted(545), 1);
   // A primitive in two lists is taken once, with a warning for the other.
   VtPrimitive *b = Polygon({{0, 0, 1}, {1, 0, 1}, {1, 1, 1}});
-  scene({ListOf({a, b}), ListOf({b})});
+  Scene({ListOf({a, b}), ListOf({b})});
   (void)VoExecute(VO_EXECUTE_GEOPS_INTERSECT);
   EXPECT_EQ(CountPosted(2190), 1);
   // A list holding itself is refused.
   VtPrimitive *loop = ListOf({a});
   VtReference *members = *PropertyAt<VtReference *>(loop, nullptr, VO_PRIM_PREFS);
   members->data = loop;
-  scene({loop});
+  Scene({loop});
   EXPECT_EQ(VoExecute(VO_EXECUTE_GEOPS_INTERSECT), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(2012), 1);
   members->data = a;

@@ -19,12 +19,6 @@ class GeopsModuleTest : public GeopsTest {
     EXPECT_EQ(VoControlGet(code, &v), 0u) << std::hex << code;
     return v;
   }
-  static VtStatus SetFloat(uint32_t code, float f) {
-    VtTypedValue v{};
-    v.type = VtFloat;
-    v.value.f = f;
-    return VoControlSet(code, &v);
-  }
 };
 
 TEST_F(GeopsModuleTest, TheQueryFunctionAnswersAsTheModuleIsDescribed) {
@@ -202,20 +196,16 @@ TEST_F(GeopsModuleTest, RunningOutOfMemoryLeavesNoStrips) {
     return Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}},
                 {{0, 1, 2}, {0, 2, 3}, {1, 4, 5}, {1, 5, 2}});
   };
-  auto mesh = [](VtPrimitive *p) {
-    VtTriangleMesh **f = PropertyAt<VtTriangleMesh *>(p, nullptr, VO_PRIM_TRI_MESH);
-    return f ? *f : nullptr;
-  };
   EveryAllocationFailsOn(
       make, [](VtPrimitive *p) { return VoPrimitiveBuildTriangleStrips(p); },
       [&](VtPrimitive *p, uint64_t n) {
-        EXPECT_EQ(mesh(p), nullptr) << n;
+        EXPECT_EQ(TriMesh(p), nullptr) << n;
         for (void *g : Polygons(p)) {
           const uint32_t *flags = PropertyAt<uint32_t>(p, g, VO_POLY_FLAGS);
           EXPECT_TRUE(flags == nullptr || (*flags & 0x80u) == 0) << n;
         }
       },
-      [&](VtPrimitive *p) { EXPECT_NE(mesh(p), nullptr); });
+      [&](VtPrimitive *p) { EXPECT_NE(TriMesh(p), nullptr); });
 }
 
 }  // namespace

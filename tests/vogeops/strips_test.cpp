@@ -11,10 +11,6 @@ namespace {
 
 class StripTest : public GeopsTest {
  public:
-  static VtTriangleMesh *MeshOf(VtPrimitive *p) {
-    VtTriangleMesh **f = PropertyAt<VtTriangleMesh *>(p, nullptr, VO_PRIM_TRI_MESH);
-    return f ? *f : nullptr;
-  }
   struct Strip {
     std::vector<void *> vertices;
     uint32_t orientation;
@@ -23,7 +19,7 @@ class StripTest : public GeopsTest {
   // strip's nodes from its first word.
   static std::vector<Strip> Strips(VtPrimitive *p) {
     std::vector<Strip> out;
-    for (void *s = VoTriangleStripGetFirst(MeshOf(p)); s != nullptr; s = VoTriangleStripGetNext(s)) {
+    for (void *s = VoTriangleStripGetFirst(TriMesh(p)); s != nullptr; s = VoTriangleStripGetNext(s)) {
       Strip strip{{}, static_cast<VtTriangleStrip *>(s)->orientation};
       auto *first = static_cast<VtReference *>(VoTriangleStripGetFirst(s));
       const VtReference *n = first;
@@ -134,8 +130,8 @@ TEST_F(StripTest, ABuildReplacesTheLastAndCopiesAndQuadsGetNone) {
   std::mt19937 random(11);
   VtPrimitive *p = Grid(4, random, [](int, int) { return false; });
   ASSERT_EQ(VoPrimitiveBuildTriangleStrips(p), 0u);
-  ASSERT_NE(MeshOf(p), nullptr);
-  EXPECT_EQ(MeshOf(p)->references, 1u);
+  ASSERT_NE(TriMesh(p), nullptr);
+  EXPECT_EQ(TriMesh(p)->references, 1u);
   const size_t after_one = Strips(p).size();
   ASSERT_EQ(VoPrimitiveBuildTriangleStrips(p), 0u);
   EXPECT_EQ(Strips(p).size(), after_one);
@@ -144,7 +140,7 @@ TEST_F(StripTest, ABuildReplacesTheLastAndCopiesAndQuadsGetNone) {
   // A copy has no strips of its own and outlives its source.
   VtPrimitive *copy = VoPrimitiveCopy(p, nullptr);
   ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(MeshOf(copy), nullptr);
+  EXPECT_EQ(TriMesh(copy), nullptr);
   ASSERT_EQ(VoPrimitiveDestroy(p), 0u);
   ASSERT_EQ(VoPrimitiveBuildTriangleStrips(copy), 0u);
   ExpectEveryTriangleOnce(copy, "copy");
@@ -154,7 +150,7 @@ TEST_F(StripTest, ABuildReplacesTheLastAndCopiesAndQuadsGetNone) {
                             {{0, 1, 2, 3}, {1, 4, 5, 2}});
   EXPECT_EQ(VoPrimitiveBuildTriangleStrips(quads), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(2181), 1);
-  EXPECT_EQ(MeshOf(quads), nullptr);
+  EXPECT_EQ(TriMesh(quads), nullptr);
 }
 
 }  // namespace

@@ -29,6 +29,18 @@ bool Apart(const std::array<Point2, 3> &s, const std::array<Point2, 3> &t) {
 
 class TriangulationTest : public GeopsTest {
  public:
+  // Twice the summed areas of the triangles, each checked strictly
+  // counter-clockwise.
+  static mpq_class TwiceAreas(VtPrimitive *p) {
+    mpq_class sum = 0;
+    for (const auto &f : Faces(p)) {
+      EXPECT_EQ(f.size(), 3u);
+      const mpq_class twice = TwiceArea(XY(p, f[0]), XY(p, f[1]), XY(p, f[2]));
+      EXPECT_GT(twice, 0);
+      sum += twice;
+    }
+    return sum;
+  }
   // Triangulates the ring as a flat polygon and checks, exactly: every
   // polygon a strictly counter-clockwise triangle, twice their areas
   // summing to twice the ring's shoelace area, no two interiors meeting,
@@ -140,11 +152,13 @@ TEST_F(TriangulationTest, EveryCutIsExactAndNoTrianglesOverlapInBothEarModes) {
     bool collinear_runs;
   };
   std::vector<Shape> shapes;
-  for (size_t n : {4, 7, 20, 150, 151, 500, 2000}) shapes.push_back({"star " + std::to_string(n), Star(n), false});
+  // Star 151 is past the default of 150 and cut by plain ears either way;
+  // the others stay small, as the circle test's ear search is slow.
+  for (size_t n : {4, 7, 20, 50, 151}) shapes.push_back({"star " + std::to_string(n), Star(n), false});
   // The gaps between a comb's teeth lie on one line: once the teeth are cut
   // they form flat corners, removed without a triangle.
-  for (size_t teeth : {2, 10, 100}) shapes.push_back({"comb " + std::to_string(teeth), Comb(teeth), true});
-  for (size_t n : {8, 64, 600}) shapes.push_back({"circle " + std::to_string(n), Circle(n), false});
+  for (size_t teeth : {2, 5, 12}) shapes.push_back({"comb " + std::to_string(teeth), Comb(teeth), true});
+  for (size_t n : {8, 64, 160}) shapes.push_back({"circle " + std::to_string(n), Circle(n), false});
   for (size_t k : {1, 5, 40}) shapes.push_back({"nudged square " + std::to_string(k), NudgedSquare(k), true});
   for (int ulps : {-2, -1, 0, 1, 2}) shapes.push_back({"notch " + std::to_string(ulps), Notch(ulps), true});
   struct Placing {
@@ -165,7 +179,7 @@ TEST_F(TriangulationTest, EveryCutIsExactAndNoTrianglesOverlapInBothEarModes) {
   EXPECT_EQ(CountPosted(2180), 0);
 }
 
-TEST_F(TriangulationTest, SmallPolygonsAreCutAsWorkedByHand) {
+TEST_F(TriangulationTest, SmallPolygonsAndASquareWithAHoleAreCutAsWorkedByHand) {
   // A 2 x 1 rectangle: its four corners lie on one circle, every ear has
   // the same shape, and the ear at the first point wins the tie.
   VtPrimitive *rectangle = Flat({{0, 0}, {2, 0}, {2, 1}, {0, 1}});
@@ -189,22 +203,23 @@ TEST_F(TriangulationTest, SmallPolygonsAreCutAsWorkedByHand) {
   float *plane = PropertyAt<float>(reversed, Polygons(reversed)[0], VO_POLY_PLANE);
   plane[0] = plane[1] = plane[3] = 0, plane[2] = -1;
   ASSERT_EQ(VoPrimitiveTriangulate(reversed), 0u);
-  mpq_class sum = 0;
-  for (const auto &f : Faces(reversed)) sum += TwiceArea(XY(reversed, f[0]), XY(reversed, f[1]), XY(reversed, f[2]));
   EXPECT_EQ(Faces(reversed).size(), 2u);
-  EXPECT_EQ(sum, 2);
+  EXPECT_EQ(TwiceAreas(reversed), 2);
 
   // A 2 x 2 square with (1, 0) on its first side: no triangle of zero
   // area, twice the areas summing to 8.
   VtPrimitive *midpoint = Flat({{0, 0}, {1, 0}, {2, 0}, {2, 2}, {0, 2}});
   ASSERT_EQ(VoPrimitiveTriangulate(midpoint), 0u);
-  sum = 0;
-  for (const auto &f : Faces(midpoint)) {
-    const mpq_class twice = TwiceArea(XY(midpoint, f[0]), XY(midpoint, f[1]), XY(midpoint, f[2]));
-    EXPECT_GT(twice, 0);
-    sum += twice;
-  }
-  EXPECT_EQ(sum, 8);
+  EXPECT_EQ(TwiceAreas(midpoint), 8);
+
+  // 4 x 4 less 2 x 2: area 12 over 8 vertices and one bridge, 8 triangles.
+  const Positions xyz = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}};
+  const std::vector<int32_t> contours = {2}, counts = {4, 4}, indices = {0, 1, 2, 3, 4, 5, 6, 7};
+  VtPrimitive *holed = MeshOf(xyz, &contours, counts, indices);
+  ASSERT_NE(holed, nullptr);
+  ASSERT_EQ(VoPrimitiveTriangulate(holed), 0u);
+  EXPECT_EQ(Faces(holed).size(), 8u);
+  EXPECT_EQ(TwiceAreas(holed), 24);
 
   // A polygon of two distinct vertices (the second repeated) makes no
   // triangle and vanishes; one of a single vertex stays.
@@ -213,40 +228,6 @@ TEST_F(TriangulationTest, SmallPolygonsAreCutAsWorkedByHand) {
   ASSERT_EQ(VoPrimitiveTriangulate(few.primitive), 0u);
   ASSERT_EQ(Faces(few.primitive), (std::vector<std::vector<void *>>{{few.vertices[3]}}));
 }
-
-TEST_F(TriangulationTest, ASquareWithAHoleBecomesEightTrianglesOfItsArea) {
-  // 4 x 4 less 2 x 2: area 12 over 8 vertices and one bridge, 8 triangles.
-  const Positions xyz = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}};
-  const std::vector<int32_t> contours = {2}, counts = {4, 4}, indices = {0, 1, 2, 3, 4, 5, 6, 7};
-  VtPrimitive *p = MeshOf(xyz, &contours, counts, indices);
-  ASSERT_NE(p, nullptr);
-  ASSERT_EQ(VoPrimitiveTriangulate(p), 0u);
-  mpq_class sum = 0;
-  for (const auto &f : Faces(p)) {
-    ASSERT_EQ(f.size(), 3u);
-    const mpq_class twice = TwiceArea(XY(p, f[0]), XY(p, f[1]), XY(p, f[2]));
-    EXPECT_GT(twice, 0);
-    sum += twice;
-  }
-  EXPECT_EQ(Faces(p).size(), 8u);
-  EXPECT_EQ(sum, 24);
-}
-
-// A polygon property whose handlers count their calls.
-struct Counted {
-  static inline int copies = 0, destroys = 0;
-  static VtStatus Copy(VtPrimitive *source, void *from, VtPrimitive *to, void *into) {
-    ++copies;
-    *ElementField<uint32_t>(into, PropertyOffset(to->contents, code)) =
-        *ElementField<uint32_t>(from, PropertyOffset(source->contents, code));
-    return 0;
-  }
-  static VtStatus Destroy(VtPrimitive *, void *) {
-    ++destroys;
-    return 0;
-  }
-  static inline uint32_t code = 0;
-};
 
 TEST_F(TriangulationTest, TrianglesCarryTheirPolygonsDataAndMeasures) {
   Counted::code = VoPolygonPropertyRegister("test:counted:0", VtNat32, 1);
