@@ -234,7 +234,7 @@ TEST_F(IntersectSceneTest, ParallelOrTouchingPolygonsStayWhole) {
   EXPECT_EQ(Faces(floor).size(), 1u);
 }
 
-TEST_F(IntersectSceneTest, AVertexOnTheOtherPlaneIsUsedNotDoubled) {
+TEST_F(IntersectSceneTest, AVertexOnTheOtherPlaneIsUsedAndASegmentInsideAPolygonBecomesABridgedSlit) {
   // The triangle (0, -0.5, -1), (0, 0.5, 0), (0, -0.5, 1) has its middle
   // vertex in z = 0 and crosses the plane inside its far edge at
   // (0, -0.5, 0); the square [-1, 1]^2 in z = 0 holds both ends. The
@@ -246,9 +246,7 @@ TEST_F(IntersectSceneTest, AVertexOnTheOtherPlaneIsUsedNotDoubled) {
   EXPECT_EQ(Vertices(t).size(), 4u);
   // Areas: the triangle is 1 x 2 / 2 = 1; the cut at z = 0 halves it.
   EXPECT_EQ(Areas(t), (std::vector<double>{0.5, 0.5}));
-}
 
-TEST_F(IntersectSceneTest, ASegmentInsideAPolygonBecomesASlitReachedByABridge) {
   // [-1, 1]^2 in z = 0 is crossed by the square of side 1 in x = 0 along
   // x = 0, y in [-0.5, 0.5], wholly inside it. Its ring runs from the
   // nearest corner along a bridge to (0, -0.5), round the slit to
@@ -450,7 +448,7 @@ TEST_F(IntersectSceneTest, SquaresAreCutAlikeAtEveryScaleAndPlace) {
   }
 }
 
-TEST_F(IntersectSceneTest, TransformedPrimitivesAreCutWhereTheyStandAndKeepTheirOwnCoordinates) {
+TEST_F(IntersectSceneTest, TransformedPrimitivesAndListMembersAreCutWhereTheyStandAndKeepTheirOwnCoordinates) {
   // The square in z = 0, rotated 30 degrees about z and moved by
   // (10, 0, 0), is crossed by the square standing in the world plane
   // x = c.x through its moved centre c. In model coordinates the cut runs
@@ -485,20 +483,16 @@ TEST_F(IntersectSceneTest, TransformedPrimitivesAreCutWhereTheyStandAndKeepTheir
     for (double y : {-0.5, 0.5})
       if (std::fabs(w[1] - y) < 1e-6 && std::fabs(w[0] + y * ey / ex) < 1e-6 && std::fabs(w[2]) < 1e-6) ++found;
   EXPECT_EQ(found, 2);
-}
-
-TEST_F(IntersectSceneTest, AMemberOfATransformedListIsCutAtItsWorldPlace) {
-  // P in z = 0 sits in a list moved by (5, 0, 0); Q stands in x = 5.
-  // Without the list's transform they would be 5 apart.
-  VtPrimitive *p = Square(2, 1), *q = Square(0, 1, {5, 0, 0});
-  VtPrimitive *list = ListOf({p});
-  VtTransform *t = VoTransformCreate();
-  const double offset[3] = {5, 0, 0};
-  ASSERT_EQ(VoTransformTranslate(t, offset), 0u);
-  ASSERT_EQ(VoPrimitiveSetTransform(list, t), 0u);
-  Scene({list, q});
+  // A member of a list moved by (5, 0, 0), in z = 0, is crossed by a square
+  // standing in x = 5: without the list's transform they would be 5 apart.
+  VtPrimitive *member = Square(2, 1), *list = ListOf({member});
+  VtTransform *moved = VoTransformCreate();
+  const double five[3] = {5, 0, 0};
+  ASSERT_EQ(VoTransformTranslate(moved, five), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(list, moved), 0u);
+  Scene({list, Square(0, 1, {5, 0, 0})});
   ASSERT_EQ(Cut(), 0u);
-  EXPECT_EQ(Areas(p), (std::vector<double>{0.5, 0.5}));
+  EXPECT_EQ(Areas(member), (std::vector<double>{0.5, 0.5}));
 }
 
 TEST_F(IntersectSceneTest, ALargePolygonIsCut) {
