@@ -557,20 +557,6 @@ VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
 // Controls
 // ---------------------------------------------------------------------------
 
-VtTypedValue Typed(uint32_t type, uint32_t u) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.u = u;
-  return v;
-}
-
-VtTypedValue TypedReal(float f) {
-  VtTypedValue v{};
-  v.type = VtFloat;
-  v.value.f = f;
-  return v;
-}
-
 bool IsHeld(uint32_t code) {
   return code == VO_CONTROL_DRIVER_GAMMA || code == VO_CONTROL_DRIVER_CONVERSION ||
          (code >= VO_CONTROL_DRIVER_RGB_BASE && code <= VO_CONTROL_DRIVER_DITHER_AMP) ||
@@ -621,18 +607,18 @@ VtStatus HeldGet(const DriverState *s, uint32_t code, VtTypedValue *value) {
   const ConversionSettings &h = s->conversion;
   const bool held = h.valid != 0;
   switch (code) {
-    case VO_CONTROL_DRIVER_GAMMA: *value = TypedReal(held ? h.gamma : 1.0f); return 0;
-    case VO_CONTROL_DRIVER_CONVERSION: *value = Typed(VtEnum, held ? static_cast<uint32_t>(h.conversion) : 6); return 0;
+    case VO_CONTROL_DRIVER_GAMMA: *value = TypedFloat(held ? h.gamma : 1.0f); return 0;
+    case VO_CONTROL_DRIVER_CONVERSION: *value = TypedWord(VtEnum, held ? static_cast<uint32_t>(h.conversion) : 6); return 0;
     case VO_CONTROL_DRIVER_RGB_BASE: *value = TypedInt32(held ? h.base : 0); return 0;
     case VO_CONTROL_DRIVER_RGB_SIZE: *value = TypedInt32(held ? h.size : 256); return 0;
     case VO_CONTROL_DRIVER_RGB_R_MULT: *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[0]) : 65536); return 0;
     case VO_CONTROL_DRIVER_RGB_G_MULT: *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[1]) : 256); return 0;
     case VO_CONTROL_DRIVER_RGB_B_MULT: *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[2]) : 1); return 0;
-    case VO_CONTROL_DRIVER_DITHER_AMP: *value = TypedReal(held ? h.dither_amplitude : 0.0f); return 0;
+    case VO_CONTROL_DRIVER_DITHER_AMP: *value = TypedFloat(held ? h.dither_amplitude : 0.0f); return 0;
     case VO_CONTROL_DRIVER_PALETTE_CELLS:
       *value = TypedNat32(s->image_driver_state.colour_map_begun ? 256 : 0);
       return 0;
-    case VO_CONTROL_DRIVER_CAPABILITY: *value = Typed(VtFlags, VO_DRIVER_CAPABILITY_IMAGE); return 0;
+    case VO_CONTROL_DRIVER_CAPABILITY: *value = TypedWord(VtFlags, VO_DRIVER_CAPABILITY_IMAGE); return 0;
     default:
       if (!held) return kNotHandled;
       *value = TypedNat32(h.mask[code - VO_CONTROL_DRIVER_RGB_R_MASK]);

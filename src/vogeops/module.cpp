@@ -104,37 +104,23 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   return 0;
 }
 
-VtTypedValue Typed(uint32_t type, uint32_t word) {
-  VtTypedValue t{};
-  t.type = type;
-  t.value.u = word;
-  return t;
-}
-
-VtTypedValue TypedFloat(float f) {
-  VtTypedValue t{};
-  t.type = VtFloat;
-  t.value.f = f;
-  return t;
-}
-
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   GeopsContext *c = Context();
   if (c == nullptr || code < kControlFirst || code > kControlLast) return VO_STATUS_UNAVAILABLE;
   if (v == nullptr) return VO_STATUS_BAD_ARGUMENT;
   if (const uint32_t *word = BooleanControl(c, code)) {
-    *v = Typed(VtBoolean, *word);
+    *v = TypedWord(VtBoolean, *word);
     return 0;
   }
   switch (code) {
-    case VO_CONTROL_GEOPS_POLL_PAIRS: *v = Typed(VtNat32, c->poll_pairs); break;
+    case VO_CONTROL_GEOPS_POLL_PAIRS: *v = TypedWord(VtNat32, c->poll_pairs); break;
     case VO_CONTROL_GEOPS_TOLERANCE: *v = TypedFloat(c->tolerance); break;
     case VO_CONTROL_GEOPS_FRACTION: *v = TypedFloat(c->fraction); break;
     case VO_CONTROL_GEOPS_PARALLEL_ANGLE:
       *v = TypedFloat(static_cast<float>(c->angle_radians * kRadians));
       break;
-    case VO_CONTROL_GEOPS_COPLANAR: *v = Typed(VtFlags, c->coplanar); break;
-    case VO_CONTROL_GEOPS_CLASSIC_ABOVE: *v = Typed(VtNat32, c->classic_above); break;
+    case VO_CONTROL_GEOPS_COPLANAR: *v = TypedWord(VtFlags, c->coplanar); break;
+    case VO_CONTROL_GEOPS_CLASSIC_ABOVE: *v = TypedWord(VtNat32, c->classic_above); break;
     default: *v = TypedFloat(c->shortest); break;  // 0x16000c
   }
   return 0;

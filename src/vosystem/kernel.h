@@ -213,6 +213,19 @@ inline VtTypedValue TypedInt32(int32_t v) {
   t.value.i = v;
   return t;
 }
+// A 32-bit word under a type code of the caller's (flags, enums, naturals).
+inline VtTypedValue TypedWord(uint32_t type, uint32_t v) {
+  VtTypedValue t{};
+  t.type = type;
+  t.value.u = v;
+  return t;
+}
+inline VtTypedValue TypedFloat(float v) {
+  VtTypedValue t{};
+  t.type = VtFloat;
+  t.value.f = v;
+  return t;
+}
 inline VtTypedValue TypedBoolean(bool v) {
   VtTypedValue t{};
   t.type = VtBoolean;
