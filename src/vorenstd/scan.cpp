@@ -237,7 +237,7 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   RenderFrame *f = s->frame;
   const int32_t clipped = PropertyOffset(primitive->contents, VO_POLY_VREFSCLIP);
   const VtReference *ring = clipped >= 0 ? *ElementField<VtReference *>(polygon, clipped) : nullptr;
-  if (ring == nullptr) return 0;
+  if (ring == nullptr || f->cls->polygon_pool == nullptr) return 0;
   auto *q = static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
   if (q == nullptr) {
     if (s->sticky != nullptr) *s->sticky |= kStickyNoMemory;
