@@ -332,6 +332,9 @@ inline uint8_t Quantise(float c) {
 // 1, or 0 when nothing was made.
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon);
 VtStatus EdgesSetUp(ScanPolygon *polygon);
+// The edge's deltas, slope, x and depth steps from its two ends; the whole
+// and remainder of dx / dy for the edge-start method.
+void EdgeStepsSet(ScanEdge *edge, int32_t *whole, int32_t *remainder);
 void EdgeStartStandard(ScanEdge *edge, int32_t *first_line, int32_t dx, int32_t dy, int32_t dz, int32_t whole,
                        int32_t remainder);
 void EdgeInsert(ScanPolygon *polygon, int32_t line, ScanEdge *edge);

@@ -118,32 +118,6 @@ void EdgesFree(ScanEdge *e) {
   }
 }
 
-// The stepping of one edge from its two ends.
-void EdgeSlopes(ScanEdge *e, int32_t *whole, int32_t *remainder) {
-  const int64_t dx = int64_t{e->lx} - e->ux, dy = int64_t{e->ly} - e->uy, dz = int64_t{e->lz} - e->uz;
-  e->adx = Narrow(dx < 0 ? -dx : dx);
-  e->dy = Narrow(dy);
-  if (dy == 0) {
-    e->x_step = kFlatXStep;
-    e->x_remainder = 0;
-    e->depth_step = 0;
-    e->slope = 1e20f;
-    e->reciprocal = 1.0f / static_cast<float>(dx);
-    *whole = *remainder = 0;
-    return;
-  }
-  const int64_t step = FloorDiv(256 * dx, dy);
-  e->x_step = Narrow(step);
-  e->x_remainder = Narrow(256 * dx - step * dy);
-  const double depth = 256.0 * static_cast<double>(dz) / static_cast<double>(dy);
-  e->depth_step = std::fabs(depth) > kMostDepthStep ? (depth < 0 ? -8388608 : 8388608) : static_cast<int32_t>(depth);
-  e->slope = static_cast<float>(static_cast<double>(dx) / static_cast<double>(dy));
-  e->reciprocal = 1.0f / static_cast<float>(dy);
-  const int64_t w = FloorDiv(dx, dy);
-  *whole = Narrow(w);
-  *remainder = Narrow(dx - w * dy);
-}
-
 float ScreenW(const ScanPolygon *q, const VtVertex *v) {
   const int32_t screen = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
   return ElementField<float>(v, screen)[3];
@@ -165,7 +139,7 @@ bool EdgeMake(RenderFrame *f, ScanPolygon *q, const int32_t *p, const int32_t *c
   e->lx = l[0], e->ly = l[1], e->lz = l[2];
   (previous_upper ? cls->edge_from_previous : cls->edge_from_current)(e, pv, cv);
   int32_t first_line = e->uy / 256, whole = 0, remainder = 0;
-  EdgeSlopes(e, &whole, &remainder);
+  EdgeStepsSet(e, &whole, &remainder);
   e->dw = ScreenW(q, e->lower_vertex) - ScreenW(q, e->upper_vertex);
   cls->edge_start(e, &first_line, e->lx - e->ux, e->dy, Narrow(int64_t{e->lz} - e->uz), whole, remainder);
   if (cls->advanced != 0) e->scratch = VoVertexCreate(q->primitive);
@@ -325,6 +299,31 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
   q->in_active = 0;
   if (count > 0) cls->shading_finish(q);
   return st;
+}
+
+void EdgeStepsSet(ScanEdge *e, int32_t *whole, int32_t *remainder) {
+  const int64_t dx = int64_t{e->lx} - e->ux, dy = int64_t{e->ly} - e->uy, dz = int64_t{e->lz} - e->uz;
+  e->adx = Narrow(dx < 0 ? -dx : dx);
+  e->dy = Narrow(dy);
+  if (dy == 0) {
+    e->x_step = kFlatXStep;
+    e->x_remainder = 0;
+    e->depth_step = 0;
+    e->slope = 1e20f;
+    e->reciprocal = 1.0f / static_cast<float>(dx);
+    *whole = *remainder = 0;
+    return;
+  }
+  const int64_t step = FloorDiv(256 * dx, dy);
+  e->x_step = Narrow(step);
+  e->x_remainder = Narrow(256 * dx - step * dy);
+  const double depth = 256.0 * static_cast<double>(dz) / static_cast<double>(dy);
+  e->depth_step = std::fabs(depth) > kMostDepthStep ? (depth < 0 ? -8388608 : 8388608) : static_cast<int32_t>(depth);
+  e->slope = static_cast<float>(static_cast<double>(dx) / static_cast<double>(dy));
+  e->reciprocal = 1.0f / static_cast<float>(dy);
+  const int64_t w = FloorDiv(dx, dy);
+  *whole = Narrow(w);
+  *remainder = Narrow(dx - w * dy);
 }
 
 void EdgeStartStandard(ScanEdge *e, int32_t *first_line, int32_t, int32_t dy, int32_t, int32_t whole,
