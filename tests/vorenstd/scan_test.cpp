@@ -148,12 +148,12 @@ TEST_F(RendererTest, SteepDepthsAndLongClippedRingsScanCleanly) {
   EXPECT_EQ(Nodes(Clipped(comb, VoPrimitiveGetPolygons(comb))).size(), 7u);
 }
 
-// Inside a render: a scan polygon of the scene's polygon whose first
-// screen point is replaced by the value given.
+// Inside a render, at its last line: a scan polygon of the scene's polygon
+// whose first screen point is replaced by the value given.
 int32_t g_edge_count = -1, g_first_x = -1;
 float g_screen_x = 0;
 VtStatus HostileEdges(uint32_t y, void *) {
-  if (y != 0) return 0;
+  if (y != 9) return 0;  // the polygon is clipped by now
   VtPrimitive *p = static_cast<VtPrimitive *>(VoPrimitiveListGet()->next->data);
   VtPolygon *q = VoPrimitiveGetPolygons(p);
   const int32_t screen = PropertyOffset(p->contents, VO_VERT_SCREEN);
@@ -231,8 +231,10 @@ TEST_F(RendererTest, PerPixelShadingUsesNgWithoutNormalsAndPutsEveryPointerGloba
   Scene({Rectangle(2, 2, 8, 8, 0.5f, {1, 0, 0})});
   EXPECT_EQ(VoExecute(0xc0003), 0u);
   EXPECT_EQ(Text(5), "..gggggg............");
+  // Polygon set-up points N at Ng (no vertex normals); nothing is left
+  // pointing into the span.
   EXPECT_EQ((std::array<float *, 4>{g->P, g->Pw, g->N, g->Ci}),
-            (std::array<float *, 4>{before[0], before[1], before[2], before[3]}));
+            (std::array<float *, 4>{before[0], before[1], &g->Ng[0], before[3]}));
   // With vertex normals N points at the renderer's own interpolated normal.
   Scene({Polygon({{2, 2}, {2, 8}, {8, 8}, {8, 2}}, 0.5f, {{1, 0, 0}}, true)});
   EXPECT_EQ(VoExecute(0xc0003), 0u);
