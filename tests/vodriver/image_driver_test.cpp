@@ -325,17 +325,18 @@ TEST_F(ImageDriverTest, ControlsAnswerTheirTableAndHeldValuesAreReadOnly) {
   VtImage *im = ImageOf(6, 5);
   OpenImageDriver(im);
   auto get = [&](uint32_t code, VtTypedValue *v) { return VoDriverGetControl(Img(), code, v); };
+  // Gamma 1.0 (the float's bits 0x3f800000), conversion 6, 256 levels,
+  // red multiplier 65536, the image's width 6.
+  const std::pair<uint32_t, uint32_t> answers[] = {{VO_CONTROL_DRIVER_GAMMA, 0x3f800000u},
+                                                   {VO_CONTROL_DRIVER_CONVERSION, 6},
+                                                   {VO_CONTROL_DRIVER_RGB_SIZE, 256},
+                                                   {VO_CONTROL_DRIVER_RGB_R_MULT, 65536},
+                                                   {VO_CONTROL_DRIVER_WIDTH, 6}};
   VtTypedValue v{};
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_GAMMA, &v), 0u);
-  EXPECT_EQ(v.value.f, 1.0f);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_CONVERSION, &v), 0u);
-  EXPECT_EQ(v.value.i, 6);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_RGB_SIZE, &v), 0u);
-  EXPECT_EQ(v.value.i, 256);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_RGB_R_MULT, &v), 0u);
-  EXPECT_EQ(v.value.u, 65536u);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_WIDTH, &v), 0u);
-  EXPECT_EQ(v.value.u, 6u);
+  for (auto [code, word] : answers) {
+    ASSERT_EQ(get(code, &v), 0u) << code;
+    EXPECT_EQ(v.value.u, word) << code;
+  }
   EXPECT_EQ(get(VO_CONTROL_DRIVER_RGB_R_MASK, &v), driver::kNotHandled);  // no conversion held
   ASSERT_EQ(get(VO_CONTROL_DRIVER_CAPABILITY, &v), 0u);
   EXPECT_EQ(v.type * 10 + v.value.u, 392u);
