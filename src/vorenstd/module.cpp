@@ -130,6 +130,9 @@ VtStatus ClassesMake(VtStandardRendererContext *s) {
   s->polygon_pool = VoPoolCreate(kTagPolygons, sizeof(ScanPolygon));
   s->edge_pool = VoPoolCreate(kTagEdges, sizeof(ScanEdge));
   if (s->polygon_pool == nullptr || s->edge_pool == nullptr) return VO_STATUS_NO_MEMORY;
+  // Scan records are made and given back by the thread of one render only.
+  VoPoolSetSingleThreaded(s->polygon_pool, 1);
+  VoPoolSetSingleThreaded(s->edge_pool, 1);
   VtStatus st = 0;
   for (uint32_t i = 0; i < 3; ++i) {
     VtRenderClass *c = s->classes[i] = RenderClassCreate();
