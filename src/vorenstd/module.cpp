@@ -197,9 +197,13 @@ VtStatus Start() {
   return st;
 }
 
+// Controls 0xc0001-0xc0006: first countdown (odd codes) and reload (even)
+// of the classes of execute codes 0xc0001, 0xc0002 and 0xc0003 in turn.
+bool IsPollControl(uint32_t code) { return code >= 0xc0001 && code <= 0xc0006; }
 VtRenderClass *ClassOfPollControl(VtStandardRendererContext *s, uint32_t code) {
   return s->classes[(code - 0xc0001) / 2];
 }
+uint32_t PollProperty(uint32_t code) { return (code & 1) != 0 ? kPropertyFirstPoll : kPropertyPollReload; }
 
 VtStatus OversamplingSet(VtStandardRendererContext *s, uint32_t n) {
   const uint32_t kept = n == 0 ? 1 : (n > kMostOversampling ? kMostOversampling : n);
@@ -212,11 +216,8 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   VtStandardRendererContext *s = g_state.Master();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  if (IsPollControl(code)) return RenderClassSetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
   switch (code) {
-    case 0xc0001: case 0xc0002: case 0xc0003: case 0xc0004: case 0xc0005: case 0xc0006: {
-      const uint32_t property = (code & 1) != 0 ? kPropertyFirstPoll : kPropertyPollReload;
-      return RenderClassSetProperty(ClassOfPollControl(s, code), property, value);
-    }
     case kControlOversampling: return OversamplingSet(s, value->value.u);
     case kControlPixelMode:
       if (BytesPerPixel(value->value.u) == 0) {
@@ -236,11 +237,8 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   VtStandardRendererContext *s = g_state.Master();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  if (IsPollControl(code)) return RenderClassGetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
   switch (code) {
-    case 0xc0001: case 0xc0002: case 0xc0003: case 0xc0004: case 0xc0005: case 0xc0006: {
-      const uint32_t property = (code & 1) != 0 ? kPropertyFirstPoll : kPropertyPollReload;
-      return RenderClassGetProperty(ClassOfPollControl(s, code), property, value);
-    }
     case kControlOversampling: *value = TypedNat32(s->oversampling); return 0;
     case kControlPixelMode: *value = TypedWord(VtEnum, s->pixel_mode); return 0;
     case kControlFieldSelection: *value = TypedWord(VtEnum, s->field_selection); return 0;
