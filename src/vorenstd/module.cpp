@@ -304,6 +304,9 @@ VtStatus Execute(uint32_t code) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRendererCodeRefused, VO_MODULE_STANDARD_RENDERER, code);
     return VO_STATUS_BAD_ARGUMENT;
   }
+  // A render run from inside another (a shadow map) keeps what the outer
+  // one has gathered in the sticky word.
+  const uint32_t outer_sticky = s->frame != nullptr && s->sticky != nullptr ? *s->sticky : 0;
   if (s->sticky != nullptr) *s->sticky = 0;
   const ControlOff tracing(kControlRayTracing, s->ray_tracer_running != 0);
   const ControlOff shadows(VO_CONTROL_SHADER_SHADOWS, true);
@@ -311,6 +314,7 @@ VtStatus Execute(uint32_t code) {
   s->execute_code = code;
   const VtStatus st = Render(s->classes[code - kExecuteFlat]);
   s->execute_code = outer_code;
+  if (s->sticky != nullptr) *s->sticky |= outer_sticky;
   return st;
 }
 

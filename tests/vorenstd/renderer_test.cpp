@@ -67,18 +67,6 @@ TEST_F(RendererTest, ClassesTakeMethodsAndPropertiesByCodeAndAnUnconfiguredClass
   EXPECT_EQ(RenderClassDestroy(nullptr), VO_STATUS_UNAVAILABLE);
 }
 
-// Runs a writer of the mode over one row of the frame given.
-void Average(uint32_t mode, uint32_t n, void *row, void *sums, uint32_t width) {
-  RenderFrame f{};
-  f.factor = n;
-  f.final_width = width;
-  f.accumulator = sums;
-  f.driver_row = State()->row_bytes;
-  State()->frame = &f;
-  for (uint32_t y = 0; y < n; ++y) EXPECT_EQ(AveragingWriter(mode)(y, row), 0u);
-  State()->frame = nullptr;
-}
-
 TEST_F(RendererTest, WritersQuantiseClampAndAverageBlocks) {
   VtStandardRendererContext *s = State();
   uint8_t bytes[3];
