@@ -170,6 +170,14 @@ using PixelWriter = uint8_t *(*)(uint8_t *destination, const float *colour);
 using BackgroundWriter = uint8_t *(*)(uint8_t *destination, uint32_t count);
 using SpanProc = void (*)(ScanPolygon *polygon, ScanEdge *left, ScanEdge *right, int32_t first, int32_t last);
 
+// One projected point of a clipped ring: fixed x and y, depth, screen w and
+// the vertex.
+struct ScratchPoint {
+  int32_t x, y, z;
+  float w;
+  VtVertex *vertex;
+};
+
 // What one render holds, on the stack of the render call.
 struct RenderFrame {
   RenderFrame *outer;  // the frame this render runs inside, or null
@@ -209,7 +217,7 @@ struct RenderFrame {
   ScanPolygon *active_first;
   ScanPolygon *active_last;
   int32_t *depth;  // one per pixel of the x resolution
-  int32_t *scratch;  // three words per point
+  struct ScratchPoint *scratch;  // the projected points of the polygon being set up
   size_t scratch_points;
   // Shading.
   VtVertex *last_vertex;

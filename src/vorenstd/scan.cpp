@@ -8,8 +8,8 @@
 //   dropped (no edges);
 // - depth arithmetic runs in 64 bits and every stored depth is saturated to
 //   0..2147483647; a steep edge's depth step keeps its sign;
-// - the point scratch is sized from the clipped ring, which clipping can make
-//   longer than the polygon's own vertex count;
+// - the point scratch grows as the clipped ring is read: clipping can make
+//   the ring longer than the polygon's own vertex count;
 // - a polygon's pending edges are ordered by first line, its active edges by
 //   x (then slope), and line scan pairs them first with second, third with
 //   fourth.
@@ -45,12 +45,13 @@ int32_t Fixed(double fraction, int32_t resolution, int32_t low, int32_t high) {
   return static_cast<int32_t>(v);
 }
 
-VtStatus ScratchEnsure(RenderFrame *f, size_t points) {
-  if (points <= f->scratch_points) return 0;
-  const size_t capacity = (points + kScratchStep - 1) / kScratchStep * kScratchStep;
-  if (capacity > UINT32_MAX / (3 * sizeof(int32_t))) return VO_STATUS_NO_MEMORY;
-  auto *scratch = static_cast<int32_t *>(VoAllocate(static_cast<uint32_t>(capacity * 3 * sizeof(int32_t))));
+// One more step of scratch, the points so far kept.
+VtStatus ScratchGrow(RenderFrame *f) {
+  const size_t capacity = f->scratch_points + kScratchStep;
+  if (capacity > UINT32_MAX / sizeof(ScratchPoint)) return VO_STATUS_NO_MEMORY;
+  auto *scratch = static_cast<ScratchPoint *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScratchPoint))));
   if (scratch == nullptr) return VO_STATUS_NO_MEMORY;
+  if (f->scratch_points != 0) std::memcpy(scratch, f->scratch, f->scratch_points * sizeof(ScratchPoint));
   VoDeallocate(f->scratch);
   f->scratch = scratch;
   f->scratch_points = capacity;
@@ -62,39 +63,31 @@ VtReference *ClippedRing(const ScanPolygon *q) {
   return offset >= 0 ? *ElementField<VtReference *>(q->polygon, offset) : nullptr;
 }
 
-size_t RingLength(const VtReference *ring) {
-  size_t n = 0;
-  for (const VtReference *node = ring; node != nullptr;) {
-    ++n;
-    node = node->next;
-    if (node == ring) break;
-  }
-  return n;
-}
-
-// The projected points of the ring into the scratch; false when one is not
-// finite.
-bool PointsProject(const RenderFrame *f, const ScanPolygon *q, const VtReference *ring) {
+// The projected points of the ring into the scratch, grown as the ring is
+// read: their count, 0 when one is not finite (the polygon is dropped), or
+// -1 when the scratch cannot grow.
+int64_t PointsProject(RenderFrame *f, const ScanPolygon *q, const VtReference *ring) {
   const int32_t screen = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
-  if (screen < 0) return false;
-  int32_t *out = f->scratch;
+  if (screen < 0 || ring == nullptr) return 0;
+  size_t n = 0;
   const VtReference *node = ring;
   do {
     node = node->next;
+    if (n == f->scratch_points && ScratchGrow(f) != 0) return -1;
     const float *p = ElementField<float>(node->data, screen);
     const double w = p[3], sx = p[0] / w, sy = p[1] / w;
     double sz = p[2] / w;
-    if (!std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(sz)) return false;
+    if (!std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(sz)) return 0;
     sz = sz < 0 ? 0 : (sz > 1 ? 1 : sz);
-    int32_t x = Fixed(sx, f->xres, f->clip[0], f->clip[1]);
-    const int32_t y = Fixed(sy, f->yres, f->clip[2], f->clip[3]);
-    if (x % 256 == 0 && x > 0) --x;
-    out[0] = x;
-    out[1] = y;
-    out[2] = static_cast<int32_t>(sz * kDepthFar);
-    out += 3;
+    ScratchPoint &out = f->scratch[n++];
+    out.x = Fixed(sx, f->xres, f->clip[0], f->clip[1]);
+    out.y = Fixed(sy, f->yres, f->clip[2], f->clip[3]);
+    if (out.x % 256 == 0 && out.x > 0) --out.x;
+    out.z = static_cast<int32_t>(sz * kDepthFar);
+    out.w = p[3];
+    out.vertex = static_cast<VtVertex *>(node->data);
   } while (node != ring);
-  return true;
+  return static_cast<int64_t>(n);
 }
 
 void Link(ScanEdge *&first, ScanEdge *&last, ScanEdge *before, ScanEdge *e) {
@@ -118,29 +111,24 @@ void EdgesFree(ScanEdge *e) {
   }
 }
 
-float ScreenW(const ScanPolygon *q, const VtVertex *v) {
-  const int32_t screen = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
-  return ElementField<float>(v, screen)[3];
-}
-
 // One edge between two projected points, made and inserted; false when the
 // edge pool is exhausted.
-bool EdgeMake(RenderFrame *f, ScanPolygon *q, const int32_t *p, const int32_t *c, VtVertex *pv, VtVertex *cv) {
+bool EdgeMake(RenderFrame *f, ScanPolygon *q, const ScratchPoint &p, const ScratchPoint &c) {
   VtRenderClass *cls = f->cls;
   auto *e = static_cast<ScanEdge *>(VoPoolAllocate(cls->edge_pool));
   if (e == nullptr) return false;
   std::memset(static_cast<void *>(e), 0, sizeof *e);
   e->polygon = q;
-  const bool previous_upper = p[1] < c[1] || (p[1] == c[1] && p[0] < c[0]);
-  const int32_t *u = previous_upper ? p : c, *l = previous_upper ? c : p;
-  e->upper_vertex = previous_upper ? pv : cv;
-  e->lower_vertex = previous_upper ? cv : pv;
-  e->ux = u[0], e->uy = u[1], e->uz = u[2];
-  e->lx = l[0], e->ly = l[1], e->lz = l[2];
-  (previous_upper ? cls->edge_from_previous : cls->edge_from_current)(e, pv, cv);
+  const bool previous_upper = p.y < c.y || (p.y == c.y && p.x < c.x);
+  const ScratchPoint &u = previous_upper ? p : c, &l = previous_upper ? c : p;
+  e->upper_vertex = u.vertex;
+  e->lower_vertex = l.vertex;
+  e->ux = u.x, e->uy = u.y, e->uz = u.z;
+  e->lx = l.x, e->ly = l.y, e->lz = l.z;
+  (previous_upper ? cls->edge_from_previous : cls->edge_from_current)(e, p.vertex, c.vertex);
   int32_t first_line = e->uy / 256, whole = 0, remainder = 0;
   EdgeStepsSet(e, &whole, &remainder);
-  e->dw = ScreenW(q, e->lower_vertex) - ScreenW(q, e->upper_vertex);
+  e->dw = l.w - u.w;
   cls->edge_start(e, &first_line, e->lx - e->ux, e->dy, Narrow(int64_t{e->lz} - e->uz), whole, remainder);
   if (cls->advanced != 0) e->scratch = VoVertexCreate(q->primitive);
   cls->edge_insert(q, first_line - f->ymin, e);
@@ -264,26 +252,19 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
 VtStatus EdgesSetUp(ScanPolygon *q) {
   RenderFrame *f = Frame();
   VtRenderClass *cls = f->cls;
-  const VtReference *ring = ClippedRing(q);
-  const size_t n = RingLength(ring);
   q->edge_count = 0;
-  if (n == 0) return 0;
-  if (ScratchEnsure(f, n) != 0) return VO_STATUS_NO_MEMORY;
-  if (!PointsProject(f, q, ring)) return 0;
+  const int64_t n = PointsProject(f, q, ClippedRing(q));
+  if (n <= 0) return n < 0 ? VO_STATUS_NO_MEMORY : 0;
   cls->shading_start(q);
   VtStatus st = 0;
   int32_t count = 0;
-  const int32_t *previous = f->scratch + 3 * (n - 1);
-  auto *previous_vertex = static_cast<VtVertex *>(ring->data);  // the handle is the last node
-  const VtReference *node = ring;
-  for (size_t i = 0; i < n; ++i) {
-    node = node->next;
-    const int32_t *current = f->scratch + 3 * i;
-    auto *current_vertex = static_cast<VtVertex *>(node->data);
-    const bool flat = cls->skip_flat_edges != 0 && (previous[1] + 128) / 256 == (current[1] + 128) / 256;
-    const bool point = previous[0] == current[0] && previous[1] == current[1];
+  const ScratchPoint *previous = &f->scratch[n - 1];
+  for (int64_t i = 0; i < n; ++i) {
+    const ScratchPoint &current = f->scratch[i];
+    const bool flat = cls->skip_flat_edges != 0 && (previous->y + 128) / 256 == (current.y + 128) / 256;
+    const bool point = previous->x == current.x && previous->y == current.y;
     if (!flat && !point) {
-      if (!EdgeMake(f, q, previous, current, previous_vertex, current_vertex)) {
+      if (!EdgeMake(f, q, *previous, current)) {
         st = VO_STATUS_NO_MEMORY;
         EdgesFree(q->pending_first);
         q->pending_first = q->pending_last = nullptr;
@@ -292,8 +273,7 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
       }
       ++count;
     }
-    previous = current;
-    previous_vertex = current_vertex;
+    previous = &current;
   }
   q->edge_count = count;
   q->in_active = 0;
