@@ -61,8 +61,7 @@ constexpr Field kImageFields[] = {
 VtStatus PlainColourEvaluate(void *block) {
   auto *b = static_cast<VtShaderColourArg *>(block);
   ShadeableColour(b->colour, b->shader, &b->prepared, false);
-  float *co = VoShaderGetGlobals()->Co;
-  for (int i = 0; i < 3; ++i) co[i] = b->colour[i];
+  Copy3(VoShaderGetGlobals()->Co, b->colour);
   return 0;
 }
 
@@ -103,17 +102,18 @@ VtStatus NoneBackgroundPrepare(void *) {
 VtStatus PlainBackgroundPrepare(void *block) {
   auto *b = static_cast<VtShaderColourArg *>(block);
   if (b->shader != nullptr) (void)VoShaderReset(b->shader);
-  float *cb = VoShaderGetGlobals()->Cb;
-  for (int i = 0; i < 3; ++i) cb[i] = b->colour[i];
+  Copy3(VoShaderGetGlobals()->Cb, b->colour);
   return 0;
 }
 
 VtStatus PlainBackgroundEvaluate(void *block) {
   auto *b = static_cast<VtShaderColourArg *>(block);
   ShadeableColour(b->colour, b->shader, &b->prepared, false);
-  if (b->prepared == 0) b->prepared = 1;
-  float *cb = VoShaderGetGlobals()->Cb;
-  for (int i = 0; i < 3; ++i) cb[i] = b->colour[i];
+  if (b->prepared == 0) {
+    (void)PlainBackgroundPrepare(b);
+    b->prepared = 1;
+  }
+  Copy3(VoShaderGetGlobals()->Cb, b->colour);
   return 0;
 }
 

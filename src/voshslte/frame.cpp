@@ -59,16 +59,18 @@ VtStatus EntriesSet(const ClassDescription &d) {
 const VtShaderWordArgs *Words(const void *block) { return static_cast<const VtShaderWordArgs *>(block); }
 VtShaderWordArgs *Words(void *block) { return static_cast<VtShaderWordArgs *>(block); }
 
-void FloatWordGet(const void *block, uint32_t index, uint32_t count, VtTypedValue *value) {
-  if (block == nullptr || value == nullptr || index >= count) return;
+VtStatus FloatWordGet(const void *block, uint32_t index, uint32_t count, VtTypedValue *value) {
+  if (block == nullptr || value == nullptr || index >= count) return 0;
   value->type = VtFloat;
   value->value.f = Words(block)->word[index].f;
+  return 0;
 }
 
-void WordSet(void *block, uint32_t index, uint32_t count, const VtTypedValue *value) {
-  if (block == nullptr) return;
+VtStatus WordSet(void *block, uint32_t index, uint32_t count, const VtTypedValue *value) {
+  if (block == nullptr) return 0;
   Words(block)->prepared = 0;
   if (value != nullptr && index < count) Words(block)->word[index].bits = value->value.bits;
+  return 0;
 }
 
 void ThreeGet(const float *from, VtTypedValue *value) {
@@ -291,30 +293,12 @@ VtStatus VoBlockFree(void *data) {
   return 0;
 }
 
-VtStatus VoShaderOneFloatArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
-  FloatWordGet(data, index, 1, value);
-  return 0;
-}
-VtStatus VoShaderTwoFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
-  FloatWordGet(data, index, 2, value);
-  return 0;
-}
-VtStatus VoShaderThreeFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
-  FloatWordGet(data, index, 3, value);
-  return 0;
-}
-VtStatus VoShaderOneArgumentSet(void *data, uint32_t index, VtTypedValue *value) {
-  WordSet(data, index, 1, value);
-  return 0;
-}
-VtStatus VoShaderTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
-  WordSet(data, index, 2, value);
-  return 0;
-}
-VtStatus VoShaderThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
-  WordSet(data, index, 3, value);
-  return 0;
-}
+VtStatus VoShaderOneFloatArgumentGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 1, value); }
+VtStatus VoShaderTwoFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 2, value); }
+VtStatus VoShaderThreeFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 3, value); }
+VtStatus VoShaderOneArgumentSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 1, value); }
+VtStatus VoShaderTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 2, value); }
+VtStatus VoShaderThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 3, value); }
 
 VtStatus VoShaderColourArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
   if (data == nullptr || value == nullptr || index != 0) return 0;

@@ -193,5 +193,6 @@ inline void Set3(float *to, float x, float y, float z) {
   to[1] = y;
   to[2] = z;
 }
+inline void Copy3(float *to, const float *from) { Set3(to, from[0], from[1], from[2]); }
 
 }  // namespace vo::shaderlib

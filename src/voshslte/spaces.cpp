@@ -79,7 +79,6 @@ void ScalePair(float scale, float *inverse, float *effective) {
   *effective = scale != 0 ? scale : 1.0f;
 }
 
-void Copy3(float *to, const float *from) { Set3(to, from[0], from[1], from[2]); }
 void Scaled3(float *to, const float *from, float k) { Set3(to, from[0] * k, from[1] * k, from[2] * k); }
 
 // A unit vector across a.

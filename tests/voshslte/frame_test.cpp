@@ -76,19 +76,19 @@ TEST_F(LibraryTest, LightArgumentsAreStoredOnlyWhenTheyChangeSomething) {
   VtLightData *d = Record(spot);
   d->shadowValid = 1;
   Set(spot, "location", Triple(VtPoint, 0, 0, 1));  // as it was: the maps stay
-  Set(spot, "cone angle", Scalar(VtFloat, 60));
+  Set(spot, "cone angle", TypedFloat(60));
   EXPECT_EQ(d->shadowValid, 1);
   Set(spot, "to", Triple(VtPoint, 0, 0, -1));
   EXPECT_EQ(d->shadowValid, 0);
   d->shadowValid = 1;
-  Set(spot, "shadow resolution", Word(VtInt32, -5));  // stored as 0, a change
+  Set(spot, "shadow resolution", TypedWord(VtInt32, -5));  // stored as 0, a change
   EXPECT_EQ(d->shadowResolution, 0);
   EXPECT_EQ(d->shadowValid, 0);
   VtTypedValue v{};
-  Set(spot, "colour temperature", Scalar(VtFloat, 1000));  // not above 1000: ignored
+  Set(spot, "colour temperature", TypedFloat(1000));  // not above 1000: ignored
   ASSERT_EQ(VoShaderGetArg(spot, "colour temperature", &v), 0u);
   EXPECT_EQ(v.value.f, 0.0f);
-  Set(spot, "colour temperature", Scalar(VtFloat, 6500));
+  Set(spot, "colour temperature", TypedFloat(6500));
   ASSERT_EQ(VoShaderGetArg(spot, "colour temperature", &v), 0u);
   EXPECT_EQ(v.value.f, 6500.0f);
   VtTypedValue units{};

@@ -27,7 +27,9 @@ class LibraryTest : public ShaderTest {
     g_posted.clear();
   }
   void TearDown() override {
-    if (image_) EXPECT_EQ(VoShadingTerminateImage(), 0u);
+    if (image_) {
+      EXPECT_EQ(VoShadingTerminateImage(), 0u);
+    }
     EXPECT_EQ(VoLightListSet(nullptr), 0u);
     EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
     for (VtShader *s : made_) EXPECT_EQ(VoShaderDestroy(s), 0u);
@@ -73,18 +75,6 @@ class LibraryTest : public ShaderTest {
   static VtTypedValue Triple(uint32_t type, float x, float y, float z) {
     VtTypedValue v = Colour(x, y, z);
     v.type = type;
-    return v;
-  }
-  static VtTypedValue Scalar(uint32_t type, float f) {
-    VtTypedValue v{};
-    v.type = type;
-    v.value.f = f;
-    return v;
-  }
-  static VtTypedValue Word(uint32_t type, int32_t i) {
-    VtTypedValue v{};
-    v.type = type;
-    v.value.i = i;
     return v;
   }
   static void Set(VtShader *s, const char *label, const VtTypedValue &v) {

@@ -50,8 +50,8 @@ TEST_F(LibraryTest, TextureSpacesMapThePointToSAndTWithTheirDirectionsAndFootpri
   // uv with scales 2 and 0.5: s = 0.5/2, t = (1 - 0.25)/0.5, ds = 0.1 x 2,
   // dt = 0.2 x 0.5; dPdt is -dPdv.
   VtShader *uv = Make(VO_SHADER_TEXTURE_SPACE, "uv");
-  Set(uv, "u scale", Scalar(VtFloat, 2));
-  Set(uv, "v scale", Scalar(VtFloat, 0.5f));
+  Set(uv, "u scale", TypedFloat(2));
+  Set(uv, "v scale", TypedFloat(0.5f));
   float dPdu[3] = {1, 0, 0}, dPdv[3] = {0, 1, 0};
   g->dPdu = dPdu;
   g->dPdv = dPdv;
@@ -66,12 +66,12 @@ TEST_F(LibraryTest, TextureSpacesMapThePointToSAndTWithTheirDirectionsAndFootpri
   // Planes: x plane of scale 2 at (0, 0.5, -0.5): s = 0.5/2, t = 0.5/2; a
   // scale of 0 is 1; the default arbitrary plane is the z plane.
   VtShader *x = Make(VO_SHADER_TEXTURE_SPACE, "x plane");
-  Set(x, "scale", Scalar(VtFloat, 2));
+  Set(x, "scale", TypedFloat(2));
   at(x, 0, 0.5f, -0.5f);
   EXPECT_FLOAT_EQ(g->s, 0.25f);
   EXPECT_FLOAT_EQ(g->t, 0.25f);
   EXPECT_FLOAT_EQ(g->ds, 2);
-  Set(x, "scale", Scalar(VtFloat, 0));
+  Set(x, "scale", TypedFloat(0));
   at(x, 0, 0.5f, -0.5f);
   EXPECT_FLOAT_EQ(g->s, 0.5f);
   EXPECT_FLOAT_EQ(g->ds, 1);
@@ -127,7 +127,7 @@ TEST_F(LibraryTest, ReflectancesLightTheSurfaceColourThroughTheKernelsTerms) {
   VtShader *plastic = Make(VO_SHADER_REFLECTANCE, "plastic");
   const auto *b = static_cast<const VtPlasticParams *>(plastic->data);
   for (auto [roughness, power, whole] : {std::tuple{0.1f, 10.0f, 10}, {0.3f, 3.3333333f, 0}, {0.0f, 1000.0f, 1000}}) {
-    Set(plastic, "roughness", Scalar(VtFloat, roughness));
+    Set(plastic, "roughness", TypedFloat(roughness));
     ASSERT_EQ(VoShaderReset(plastic), 0u);
     EXPECT_FLOAT_EQ(b->power, power);
     EXPECT_EQ(b->integerPower, whole);
@@ -135,7 +135,7 @@ TEST_F(LibraryTest, ReflectancesLightTheSurfaceColourThroughTheKernelsTerms) {
   VtShader *phong = Make(VO_SHADER_REFLECTANCE, "phong");
   const auto *ph = static_cast<const VtPlasticParams *>(phong->data);
   for (auto [exponent, power, whole] : {std::tuple{0.5f, 1.0f, 1}, {1e10f, 1e10f, 0}}) {
-    Set(phong, "exponent", Scalar(VtFloat, exponent));
+    Set(phong, "exponent", TypedFloat(exponent));
     ASSERT_EQ(VoShaderReset(phong), 0u);
     EXPECT_FLOAT_EQ(ph->power, power);
     EXPECT_EQ(ph->integerPower, whole);
@@ -163,7 +163,7 @@ TEST_F(LibraryTest, APointLightsFallOffModeAndFunctionShapeTheDiffuseTerm) {
   Lights({point});
   const float p[3] = {0, 0, 0}, n[3] = {0, 0, 1}, eye[3] = {0, 0, -1}, co[3] = {1, 1, 1};
   VtShader *matte = Make(VO_SHADER_REFLECTANCE, "matte");
-  Set(matte, "ambient factor", Scalar(VtFloat, 0));
+  Set(matte, "ambient factor", TypedFloat(0));
   VtTypedValue data{}, function{};
   data.type = VtGenericPtr;
   data.value.p = reinterpret_cast<void *>(uintptr_t{7});
@@ -175,7 +175,7 @@ TEST_F(LibraryTest, APointLightsFallOffModeAndFunctionShapeTheDiffuseTerm) {
     float diffuse;
   };
   for (const Case &c : {Case{5, false, 0.25f}, Case{2, false, 1 / 3.0f}, Case{3, true, 0.5f}}) {
-    Set(point, "fall off", Word(VtEnum, c.mode));
+    Set(point, "fall off", TypedWord(VtEnum, c.mode));
     if (c.own) Set(point, "fall off function", function);
     if (c.own) Set(point, "fall off data", data);
     ASSERT_EQ(VoShadingTerminateImage() | VoShadingInitialiseImage(2), 0u);
@@ -205,24 +205,24 @@ TEST_F(LibraryTest, LightsPrepareTheirConeFrameAndSamplingGridAndProjectPointsOn
   EXPECT_FLOAT_EQ(d->pcfStepX, 0.5f);
   // Softness 8: r = 8, 4 r^2 = 256 >= 16: n = int(4 + 0.5) = 4, g1 = int(16/4
   // + 0.5) = 4, step 16/4.
-  Set(spot, "shadow softness", Scalar(VtFloat, 8));
+  Set(spot, "shadow softness", TypedFloat(8));
   ASSERT_EQ(VoShaderReset(spot), 0u);
   EXPECT_EQ(d->pcfSamplesX, 4);
   EXPECT_FLOAT_EQ(d->pcfStepX, 4);
-  Set(spot, "shadow softness", Scalar(VtFloat, std::numeric_limits<float>::infinity()));
-  Set(spot, "shadow quality", Word(VtInt32, 40));  // minimum and maximum 16
+  Set(spot, "shadow softness", TypedFloat(std::numeric_limits<float>::infinity()));
+  Set(spot, "shadow quality", TypedWord(VtInt32, 40));  // minimum and maximum 16
   ASSERT_EQ(VoShaderReset(spot), 0u);
   // The radius is clamped to the side, 256; the counts to [16, 16]: step 512/16.
   EXPECT_EQ(d->pcfSamplesX, 16);
   EXPECT_FLOAT_EQ(d->pcfHalfWidth, 256);
   EXPECT_FLOAT_EQ(d->pcfStepY, 32);
   // A cone of 200 is 179; a delta beyond the half angle gives inner cosine 1.
-  Set(spot, "cone angle", Scalar(VtFloat, 200));
-  Set(spot, "cone delta angle", Scalar(VtFloat, 120));
+  Set(spot, "cone angle", TypedFloat(200));
+  Set(spot, "cone delta angle", TypedFloat(120));
   ASSERT_EQ(VoShaderReset(spot), 0u);
   EXPECT_FLOAT_EQ(d->cosOuter, std::cos(89.5f * 0.017453292f));
   EXPECT_FLOAT_EQ(d->cosInner, 1);
-  Set(spot, "cone angle", Scalar(VtFloat, 60));
+  Set(spot, "cone angle", TypedFloat(60));
   ASSERT_EQ(VoShaderReset(spot), 0u);
   // (0.1, 0, 0) with N z: d = (0.1, 0, -1), bias (1.1 x 0.005) along N,
   // q = (0.1, 0, -0.9945), w = 1/0.9945: u = 0.5, v = 0.5 - 0.0866025 w,
@@ -357,9 +357,9 @@ TEST_F(LibraryTest, EveryClassGivenHostileArgumentsEvaluatesWithoutFault) {
             EXPECT_TRUE(std::isfinite(x)) << name << " " << label << " " << v.value.f;
         };
         if (kind.type == VtFloat)
-          for (float f : floats) run(Scalar(VtFloat, f), std::isfinite(f) && std::fabs(f) < 1e29f);
+          for (float f : floats) run(TypedFloat(f), std::isfinite(f) && std::fabs(f) < 1e29f);
         if (kind.type == VtInt32)
-          for (int32_t i : ints) run(Word(VtInt32, i), true);
+          for (int32_t i : ints) run(TypedWord(VtInt32, i), true);
         Set(s, label, kind);  // the default again for the next argument
       }
     }
