@@ -246,8 +246,16 @@ VtLightData *LightMake(int32_t kind, float intensity, VtLightShadowProc shadow) 
   return d;
 }
 
-void *EyeCreate() { return LightMake(VO_LIGHT_EYE, 1.0f, &ShadowNone); }
-void *AmbientCreate() { return LightMake(VO_LIGHT_AMBIENT, 0.1f, &ShadowNone); }
+// Records leave creation with their derived values made (the prepared flag
+// stays 0, so the first reset makes them again from any later arguments).
+template <VtShaderDataProc Prepare>
+void *Prepared(VtLightData *d) {
+  if (d != nullptr) (void)Prepare(d);
+  return d;
+}
+
+void *EyeCreate() { return Prepared<&ColourPrepare>(LightMake(VO_LIGHT_EYE, 1.0f, &ShadowNone)); }
+void *AmbientCreate() { return Prepared<&ColourPrepare>(LightMake(VO_LIGHT_AMBIENT, 0.1f, &ShadowNone)); }
 
 void FallOffDefaults(VtLightData *d) {
   d->classFallOff = reinterpret_cast<VtProc>(&exported::VoLightFallOff);
@@ -257,7 +265,7 @@ void FallOffDefaults(VtLightData *d) {
 void *PointCreate() {
   VtLightData *d = LightMake(VO_LIGHT_POINT, 1.0f, &PointShadow);
   if (d != nullptr) FallOffDefaults(d);
-  return d;
+  return Prepared<&PointPrepare>(d);
 }
 
 void *SpotCreate() {
@@ -269,7 +277,7 @@ void *SpotCreate() {
   d->spotExponent = 2.0f;
   Words(d)->coneDeltaAngle = 5.0f;
   Words(d)->power = VtColour{100, 100, 100};
-  return d;
+  return Prepared<&SpotPrepare>(d);
 }
 
 void *DistantCreate() {
@@ -278,7 +286,7 @@ void *DistantCreate() {
   Set3(d->position, 0, 0, 1);
   Set3(d->fromPoint, 0, 0, 1);
   Words(d)->shadowBias = 0.01f;
-  return d;
+  return Prepared<&DistantPrepare>(d);
 }
 
 constexpr const char *kColourLabels[] = {"intensity", "colour"};
