@@ -217,7 +217,8 @@ int EnvironmentDepth() {
 void ShadeableColour(float colour[3], VtShader *shader, int32_t *prepared, bool feedsDerived) {
   if (shader == nullptr) return;
   if (EnvironmentDepth() >= kShadeableDepthLimit) {
-    Post(VO_CLASS_WARNING, messages::kShadeableTooDeep, VO_MODULE_SUPER_LITE, shader->cls->name);
+    Post(VO_CLASS_WARNING, messages::kShadeableTooDeep, VO_MODULE_SUPER_LITE,
+         shader->cls != nullptr ? shader->cls->name : "");
     return;
   }
   const int32_t kept = *prepared;
