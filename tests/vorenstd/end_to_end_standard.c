@@ -1,12 +1,13 @@
 /* The standard renderer through the C interface alone: a driver made from a
  * query function written here, which keeps the byte rows it is sent; a
- * 64 x 48 perspective view of one square facing the eye, shaded by a colour
- * class registered here that answers (0.2, 0.4, 0.6) and no reflectance.
+ * 64 x 48 perspective view of one square facing the eye, of the plain colour
+ * (0.2, 0.4, 0.6) under the constant reflectance.
  * Each of execute codes 0xc0001 (flat), 0xc0002 (vertex colour) and 0xc0003
  * (per pixel: the material's average colour, no point shader) paints the
  * interior 0.2 x 255 + 0.5 = 51.5 -> 51, 102.5 -> 102, 153.5 -> 153 and
  * leaves the corners black; with oversampling N = 2 every 2 x 2 block of the
- * interior is the same colour, so the interior is unchanged. The whole
+ * interior is the same colour, so the interior is unchanged. The default
+ * material under the default eye light lights the interior. The whole
  * sequence runs twice, with VoTerminate between.
  * The answer is 0 when every step succeeded. */
 #include <string.h>
@@ -50,38 +51,23 @@ static VtStatus DriverQuery(uint32_t query, VtTypedValue *answer) {
   return 0;
 }
 
-/* The colour class: instance data is its prepared word alone. */
-static void *ColourCreate(void) {
-  uint32_t *data = (uint32_t *)VoAllocate(sizeof(uint32_t));
-  if (data != NULL) *data = 0;
-  return data;
-}
-static VtStatus ColourDestroy(void *data) {
-  VoDeallocate(data);
-  return 0;
-}
-static VtStatus ColourEvaluate(void *data) {
-  VtShaderGlobals *g = VoShaderGetGlobals();
-  (void)data;
-  g->Co[0] = 0.2f;
-  g->Co[1] = 0.4f;
-  g->Co[2] = 0.6f;
-  return 0;
-}
-static int ColourRegister(void) {
-  const char *strings[1] = {"e2e colour"};
-  VtTypedValue v;
-  int failed = VoStringTableCreate("vxs_e2e_colour", 1, strings) != 0;
-  failed |= VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_e2e_colour", 0, 0, NULL) != 0;
-  memset(&v, 0, sizeof v);
-  v.type = VtFunc;
-  v.value.fn = (VtProc)&ColourCreate;
-  failed |= VoShaderSetEntry(VO_SLOT_CREATE, &v) != 0;
-  v.value.fn = (VtProc)&ColourDestroy;
-  failed |= VoShaderSetEntry(VO_SLOT_DESTROY, &v) != 0;
-  v.value.fn = (VtProc)&ColourEvaluate;
-  failed |= VoShaderSetEntry(VO_SLOT_EVALUATE, &v) != 0;
-  return failed;
+/* The material of the plain colour (0.2, 0.4, 0.6) under the constant
+ * reflectance, which leaves the colour unlit. */
+static VtMaterial *ConstantMaterial(void) {
+  VtMaterial *m = VoMaterialCreate();
+  VtTypedValue colour;
+  memset(&colour, 0, sizeof colour);
+  colour.type = VtColourType;
+  colour.value.v[0] = 0.2f;
+  colour.value.v[1] = 0.4f;
+  colour.value.v[2] = 0.6f;
+  if (m == NULL || VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain") != 0 ||
+      VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", &colour) != 0 ||
+      VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "constant") != 0) {
+    if (m != NULL) VoMaterialDestroy(m);
+    return NULL;
+  }
+  return m;
 }
 
 /* A square of side 2 at z = 0 seen from z = 5: its corners (-1, -1),
@@ -104,19 +90,17 @@ static int Sequence(Text *t) {
   const uint32_t codes[3] = {0xc0001, 0xc0002, 0xc0003};
   VtDriverRecord *driver;
   VtPrimitive *square;
-  VtMaterial *material;
+  VtMaterial *material, *defaults;
   VtReference *scene;
   VtTypedValue v;
   int failed = VoInitialise() != 0, i, n;
 
-  failed |= ColourRegister();
   driver = VoDriverCreate(&DriverQuery);
   failed |= driver == NULL || VoDriverSet(driver) != 0;
   square = Square();
-  material = VoMaterialCreate();
+  material = ConstantMaterial();
   failed |= square == NULL || material == NULL;
   if (failed) return failed;
-  failed |= VoMaterialSetShaderByPrototype(material, VO_SHADER_COLOUR, "e2e colour") != 0;
   failed |= VoPrimitiveSetMaterial(square, material) != 0;
   scene = VoPrimitiveListCreate(1, &square);
   failed |= VoPrimitiveListSet(scene) != 0;
@@ -140,10 +124,18 @@ static int Sequence(Text *t) {
       Put(t, "\n");
     }
   }
+  /* A new material is the default one (plain white, matte), lit by the
+   * default eye light. */
+  defaults = VoMaterialCreate();
+  failed |= defaults == NULL || VoPrimitiveSetMaterial(square, defaults) != 0;
+  failed |= VoExecute(0xc0002) != 0;
+  Put(t, "default material and eye light: interior %s\n",
+      g_rows[kHeight / 2][kWidth / 2 * 3] != 0 ? "lit" : "black");
   VoPrimitiveListSet(NULL);
   VoReferenceListDestroy(scene, NULL);
   failed |= VoPrimitiveDestroy(square) != 0;
   failed |= VoMaterialDestroy(material) != 0;
+  failed |= defaults == NULL || VoMaterialDestroy(defaults) != 0;
   failed |= VoDriverSet(VoDriverFindFromName("vodrvnul")) != 0;
   failed |= VoDriverDestroy(driver) != 0;
   failed |= VoTerminate() != 0;

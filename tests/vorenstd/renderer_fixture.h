@@ -1,5 +1,5 @@
 // The standard renderer over the real driver framework, views, geometry,
-// polygons and shader kernel with the stand-in shader library: scenes of
+// polygons and shader kernel with the super-lite shader library: scenes of
 // polygons placed by pixel (unprojected from the current view), a material
 // whose reflectance answers the vertex colour, and the rows the render
 // writes, caught from the framework's row operations.
@@ -70,7 +70,7 @@ class RendererTest : public SceneTest {
   void SetUp() override {
     RecordingDriver::Reset();
     StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryPolygons,
-                  &VoEntryShader, &StandInLibrary::Query, &VoEntryStandardRenderer});
+                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer});
     auto entries = TestEntries();
     entries.push_back({VO_SLOT_EVALUATE, reinterpret_cast<VtProc>(&CiEvaluate)});
     entries.erase(entries.begin() + 5);  // the colour evaluate

@@ -246,6 +246,12 @@ TEST_F(RendererTest, PerPixelShadingUsesNgWithoutNormalsAndPutsEveryPointerGloba
 // the line-output callback, as a shadow map would, from inside the outer
 // render's image set-up.
 int g_inner_lines = 0;
+void *NestedCreate() {
+  auto *d = static_cast<VtLightData *>(VoAllocate(sizeof(VtLightData)));
+  if (d != nullptr) *d = VtLightData{};
+  if (d != nullptr) d->kind = VO_LIGHT_EYE, d->self = d;
+  return d;
+}
 VtStatus InnerLine(uint32_t, void *) { return ++g_inner_lines, 0; }
 VtStatus NestedPrepare(void *) {
   VtView *outer = VoViewGet();
@@ -266,7 +272,7 @@ TEST_F(RendererTest, ARenderRunFromALightsPreparationLeavesTheOuterPictureIdenti
   EXPECT_EQ(VoExecute(0xc0002), 0u);
   const auto alone = Output::rows;
   const std::vector<std::pair<uint32_t, VtProc>> light = {
-      {VO_SLOT_CREATE, reinterpret_cast<VtProc>(&EyeCreate)},
+      {VO_SLOT_CREATE, reinterpret_cast<VtProc>(&NestedCreate)},
       {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&TestDestroy)},
       {VO_SLOT_PREPARE, reinterpret_cast<VtProc>(&NestedPrepare)}};
   ASSERT_EQ(TestClass({VO_SHADER_LIGHT, "vxs_test_nested", "nested", {}, light}).Register(), 0u);
