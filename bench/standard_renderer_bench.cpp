@@ -91,7 +91,7 @@ struct Library {
       VtTypedValue at{};
       at.type = VtPoint;
       for (int i = 0; i < 3; ++i) at.value.v[i] = from[i];
-      vo::VoShaderSetArg(light, "from", &at);
+      vo::VoShaderSetArg(light, "location", &at);
       vo::VoLightListSet(vo::VoShaderReferenceCreate(light));
     }
   }

@@ -65,16 +65,21 @@ inline VtStatus CiEvaluate(void *) {
   return 0;
 }
 
+// The test class's entries with the evaluate entry given.
+inline std::vector<std::pair<uint32_t, VtProc>> EvaluatingBy(VtShaderDataProc evaluate) {
+  auto entries = TestEntries();
+  for (auto &e : entries)
+    if (e.first == VO_SLOT_EVALUATE) e.second = reinterpret_cast<VtProc>(evaluate);
+  return entries;
+}
+
 class RendererTest : public SceneTest {
  protected:
   void SetUp() override {
     RecordingDriver::Reset();
     StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryPolygons,
                   &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer});
-    auto entries = TestEntries();
-    entries.push_back({VO_SLOT_EVALUATE, reinterpret_cast<VtProc>(&CiEvaluate)});
-    entries.erase(entries.begin() + 5);  // the colour evaluate
-    ASSERT_EQ(ShaderTest::Register(VO_SHADER_REFLECTANCE, "vertexci", 1, entries), 0u);
+    ASSERT_EQ(ShaderTest::Register(VO_SHADER_REFLECTANCE, "vertexci", 1, EvaluatingBy(&CiEvaluate)), 0u);
     material_ = VoMaterialCreate();
     ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "vertexci"), 0u);
     View(20, 10);

@@ -222,9 +222,7 @@ VtStatus NormalCheck(void *) {
 }
 
 TEST_F(RendererTest, PerPixelShadingUsesNgWithoutNormalsAndPutsEveryPointerGlobalBack) {
-  auto entries = TestEntries();
-  entries[5] = {VO_SLOT_EVALUATE, reinterpret_cast<VtProc>(&NormalCheck)};
-  ASSERT_EQ(ShaderTest::Register(VO_SHADER_REFLECTANCE, "normalcheck", 1, entries), 0u);
+  ASSERT_EQ(ShaderTest::Register(VO_SHADER_REFLECTANCE, "normalcheck", 1, EvaluatingBy(&NormalCheck)), 0u);
   ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_SECOND_REFLECTANCE, "normalcheck"), 0u);
   VtShaderGlobals *g = VoShaderGetGlobals();
   float *before[4] = {g->P, g->Pw, g->N, g->Ci};
