@@ -369,7 +369,7 @@ VtStatus OutputBegin(VtStandardRendererContext *s, RenderFrame *f) {
     f->writer = f->driver_row;
     return 0;
   }
-  f->writer = AveragingWriter(f->pixel_mode);
+  f->writer = AveragingWriter();
   const size_t components = f->pixel_mode == kModeRgba || f->pixel_mode == kModeRgbaClamped ? 4 : 3;
   f->accumulator = f->pixel_mode == kModeBytes
                        ? static_cast<void *>(ZeroedArray<uint16_t>(size_t{f->final_width} * components))

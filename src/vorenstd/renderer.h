@@ -320,8 +320,21 @@ VtStatus LineBufferReplace(size_t bytes);
 uint32_t BytesPerPixel(uint32_t mode);
 // The writers of a pixel mode into the record (callbacks 0xc0002, 0xc0003).
 void WritersChoose(VtStandardRendererContext *s);
-// The averaging writer of a pixel mode (rows of the frame's accumulator).
-VtDriverRowProc AveragingWriter(uint32_t mode);
+// Averaging of N x N blocks of source lines into rows of the final width,
+// through an accumulator its caller owns (zero-filled: three 16-bit sums
+// per pixel in byte mode, three or four floats in the others); each
+// finished row goes to the output, whose status is answered.
+struct Averaging {
+  uint32_t mode;
+  uint32_t factor;
+  uint32_t final_width;
+  void *sums;
+  VtDriverRowProc output;
+};
+VtStatus AverageLine(const Averaging &averaging, uint32_t y, void *row);
+// The loop's averaging writer: AverageLine over the current frame's
+// accumulator and driver row.
+VtDriverRowProc AveragingWriter();
 // Paints the background over pixels first..last of the frame's line.
 void BackgroundPaint(RenderFrame *f, int32_t first, int32_t last);
 // The alpha global the RGBA writers read: the context copy's own in a

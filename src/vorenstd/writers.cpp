@@ -84,41 +84,45 @@ uint8_t *BackgroundRunRgba(uint8_t *d, uint32_t count) {
 // Adds the source line into the accumulator (N source pixels per output
 // pixel); true when the line completes its block.
 template <class Sum, class Source>
-bool Accumulate(const RenderFrame *f, uint32_t y, const Source *source, uint32_t components) {
-  auto *sums = static_cast<Sum *>(f->accumulator);
-  const uint32_t n = f->factor;
-  for (uint32_t i = 0; i < f->final_width; ++i)
+bool Accumulate(const Averaging &a, uint32_t y, const Source *source, uint32_t components) {
+  auto *sums = static_cast<Sum *>(a.sums);
+  const uint32_t n = a.factor;
+  for (uint32_t i = 0; i < a.final_width; ++i)
     for (uint32_t k = 0; k < n; ++k)
       for (uint32_t c = 0; c < components; ++c) sums[i * components + c] += source[(i * n + k) * components + c];
   return y % n == n - 1;
 }
 
-VtStatus AverageBytes(uint32_t y, void *row) {
-  RenderFrame *f = Frame();
+VtStatus AverageBytes(const Averaging &a, uint32_t y, void *row) {
   auto *line = static_cast<uint8_t *>(row);
-  if (!Accumulate<uint16_t>(f, y, line, 3)) return 0;
-  auto *sums = static_cast<uint16_t *>(f->accumulator);
-  const uint32_t area = f->factor * f->factor;
-  for (uint32_t i = 0; i < f->final_width * 3; ++i) {
+  if (!Accumulate<uint16_t>(a, y, line, 3)) return 0;
+  auto *sums = static_cast<uint16_t *>(a.sums);
+  const uint32_t area = a.factor * a.factor;
+  for (uint32_t i = 0; i < a.final_width * 3; ++i) {
     line[i] = static_cast<uint8_t>(sums[i] / area);
     sums[i] = 0;
   }
-  return f->driver_row != nullptr ? f->driver_row(y / f->factor, row) : 0;
+  return a.output != nullptr ? a.output(y / a.factor, row) : 0;
 }
 
 template <uint32_t kComponents, bool kClampAbove>
-VtStatus AverageFloats(uint32_t y, void *row) {
-  RenderFrame *f = Frame();
+VtStatus AverageFloats(const Averaging &a, uint32_t y, void *row) {
   auto *line = static_cast<float *>(row);
-  if (!Accumulate<float>(f, y, line, kComponents)) return 0;
-  auto *sums = static_cast<float *>(f->accumulator);
-  const float scale = 1.0f / static_cast<float>(f->factor * f->factor);
-  for (uint32_t i = 0; i < f->final_width * kComponents; ++i) {
+  if (!Accumulate<float>(a, y, line, kComponents)) return 0;
+  auto *sums = static_cast<float *>(a.sums);
+  const float scale = 1.0f / static_cast<float>(a.factor * a.factor);
+  for (uint32_t i = 0; i < a.final_width * kComponents; ++i) {
     const float v = sums[i] * scale;
     line[i] = kClampAbove && v > 1.0f ? 1.0f : v;
     sums[i] = 0.0f;
   }
-  return f->driver_row != nullptr ? f->driver_row(y / f->factor, row) : 0;
+  return a.output != nullptr ? a.output(y / a.factor, row) : 0;
+}
+
+// The loop's writer of an oversampled render: the frame's averaging.
+VtStatus AverageFrameLine(uint32_t y, void *row) {
+  const RenderFrame *f = Frame();
+  return AverageLine(Averaging{f->pixel_mode, f->factor, f->final_width, f->accumulator, f->driver_row}, y, row);
 }
 
 }  // namespace
@@ -144,15 +148,17 @@ void WritersChoose(VtStandardRendererContext *s) {
   }
 }
 
-VtDriverRowProc AveragingWriter(uint32_t mode) {
-  switch (mode) {
-    case kModeFloats: return &AverageFloats<3, false>;
-    case kModeFloatsClamped: return &AverageFloats<3, true>;
-    case kModeRgbaClamped: return &AverageFloats<4, true>;
-    case kModeRgba: return &AverageFloats<4, false>;
-    default: return &AverageBytes;
+VtStatus AverageLine(const Averaging &a, uint32_t y, void *row) {
+  switch (a.mode) {
+    case kModeFloats: return AverageFloats<3, false>(a, y, row);
+    case kModeFloatsClamped: return AverageFloats<3, true>(a, y, row);
+    case kModeRgbaClamped: return AverageFloats<4, true>(a, y, row);
+    case kModeRgba: return AverageFloats<4, false>(a, y, row);
+    default: return AverageBytes(a, y, row);
   }
 }
+
+VtDriverRowProc AveragingWriter() { return &AverageFrameLine; }
 
 void BackgroundPaint(RenderFrame *f, int32_t first, int32_t last) {
   if (last < first) return;

@@ -63,6 +63,9 @@ TEST_F(RendererTest, ClassesTakeMethodsAndPropertiesByCodeAndAnUnconfiguredClass
   EXPECT_EQ(Render(bare), 0u);
   EXPECT_EQ(Output::rows.size(), 10u);
   for (uint32_t y = 0; y < 10; ++y) EXPECT_EQ(Text(y), "....................");
+  // A line scan that fails (fragments out of memory) fails the render.
+  bare->line_scan = [](int32_t) -> VtStatus { return VO_STATUS_NO_MEMORY; };
+  EXPECT_EQ(Render(bare), VO_STATUS_NO_MEMORY);
   EXPECT_EQ(RenderClassDestroy(bare), 0u);
   EXPECT_EQ(RenderClassDestroy(nullptr), VO_STATUS_UNAVAILABLE);
 }
@@ -90,17 +93,11 @@ TEST_F(RendererTest, WritersQuantiseClampAndAverageBlocks) {
   uint16_t sums[9] = {};
   for (int i = 0; i < 9; ++i) row[i] = 255, row[9 + i] = 1, row[18 + i] = 255;
   Output::Reset(3);
-  RenderFrame f{};
-  f.factor = 3;
-  f.final_width = 3;
-  f.accumulator = sums;
-  f.driver_row = s->row_bytes;
-  s->frame = &f;
-  EXPECT_EQ(AveragingWriter(kModeBytes)(0, row), 0u);
-  EXPECT_EQ(AveragingWriter(kModeBytes)(1, row), 0u);
+  const Averaging thirds{kModeBytes, 3, 3, sums, s->row_bytes};
+  EXPECT_EQ(AverageLine(thirds, 0, row), 0u);
+  EXPECT_EQ(AverageLine(thirds, 1, row), 0u);
   row[18] = 0;  // the last source line brings the one 0
-  EXPECT_EQ(AveragingWriter(kModeBytes)(2, row), 0u);
-  s->frame = nullptr;
+  EXPECT_EQ(AverageLine(thirds, 2, row), 0u);
   EXPECT_EQ(Output::rows[0][0][0], 255.0f);
   EXPECT_EQ(Output::rows[0][1][0], 1.0f);
   EXPECT_EQ(Output::rows[0][2][0], 226.0f);
@@ -108,19 +105,12 @@ TEST_F(RendererTest, WritersQuantiseClampAndAverageBlocks) {
   // N = 2, RGBA: colours 3.0 average to 3.0, clamped to 1.0 in 0xc0004;
   // alphas 1.0 stay 1.0.
   for (auto [mode, expected] : {std::pair{kModeRgbaClamped, 1.0f}, std::pair{kModeRgba, 3.0f}}) {
-    float line[8] = {3, 3, 3, 1, 3, 3, 3, 1}, acc[4] = {};
+    float acc[4] = {};
     Output::Reset(1);
-    f.factor = 2;
-    f.final_width = 1;
-    f.accumulator = acc;
-    f.driver_row = s->row_rgba;
-    s->frame = &f;
     for (uint32_t y = 0; y < 2; ++y) {
-      float copy[8];
-      std::memcpy(copy, line, sizeof copy);
-      EXPECT_EQ(AveragingWriter(mode)(y, copy), 0u);
+      float line[8] = {3, 3, 3, 1, 3, 3, 3, 1};
+      EXPECT_EQ(AverageLine(Averaging{mode, 2, 1, acc, s->row_rgba}, y, line), 0u);
     }
-    s->frame = nullptr;
     EXPECT_EQ(Output::rows[0][0], (Pixel{expected, expected, expected, 1.0f}));
   }
 }
