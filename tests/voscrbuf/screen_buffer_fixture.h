@@ -87,6 +87,8 @@ class ScreenBufferTest : public SceneTest {
     ASSERT_EQ(VoDriverSet(RowDriver::driver), 0u);
     g_posted.clear();
   }
+
+ public:
   // A buffer of the size with storage for the channels.
   static VtScreenBuffer *Buffer(uint32_t mask, uint32_t width = 20, uint32_t height = 20) {
     VtScreenBuffer *b = VoScreenBufferCreate();
@@ -126,8 +128,8 @@ class ScreenBufferTest : public SceneTest {
   }
   static void View(uint32_t x, uint32_t y) { ASSERT_EQ(VoViewSetResolution(nullptr, x, y, 1.0), 0u); }
   // What a renderer sends: a frame of RGB float rows whose pixel x of row y
-  // is (x / 100, y / 100, 0.5).
-  static void Render(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+  // is (x / 100, y / 100, 0.5); each row answers the status given.
+  static void Render(int32_t x0, int32_t x1, int32_t y0, int32_t y1, VtStatus row_status = 0) {
     EXPECT_EQ(VoDriverBeginFrame(nullptr, x0, x1, y0, y1), 0u);
     std::vector<float> row(3 * static_cast<size_t>(x1 - x0 + 1));
     for (int32_t y = y0; y <= y1; ++y) {
@@ -135,7 +137,7 @@ class ScreenBufferTest : public SceneTest {
         float *p = &row[3 * static_cast<size_t>(x - x0)];
         p[0] = x / 100.0f, p[1] = y / 100.0f, p[2] = 0.5f;
       }
-      EXPECT_EQ(VoDriverWriteScanRGBFloat(nullptr, static_cast<uint32_t>(y), row.data()), 0u);
+      EXPECT_EQ(VoDriverWriteScanRGBFloat(nullptr, static_cast<uint32_t>(y), row.data()), row_status);
     }
     EXPECT_EQ(VoDriverEndFrame(nullptr), 0u);
   }

@@ -43,6 +43,13 @@ VtProc DriverCallbacksChanged(void *lib) {
   return a.value.fn;
 }
 
+// The screen buffer module's callbacks-changed procedure (its query 10).
+VtProc ScreenBufferCallbacksChanged(void *lib) {
+  VtTypedValue a{};
+  Symbol<decltype(&vo::exported::VoEntryScreenBuffer)>(lib, "VoEntryScreenBuffer")(VO_QUERY_CALLBACKS_CHANGED, &a);
+  return a.value.fn;
+}
+
 // clang-format off
 const AnswerRow kAnswers[] = {
     // kernel callback defaults
@@ -70,6 +77,11 @@ const AnswerRow kAnswers[] = {
     {"VoImageRead", 0x52000a}, {"VoImageDestroy", 0x52000e},
     // driver framework
     {"VoCallBackNull", 0, &DriverCallbacksChanged},
+    // screen buffers
+    {"VoScreenBufferGet", 0x450001}, {"VoScreenBufferSetControl", 0x450002},
+    {"VoScreenBufferGetControl", 0x450003}, {"VoScreenBufferSetPixel", 0x450004},
+    {"VoScreenBufferGetPixel", 0x450005}, {"VoScreenBufferGetDataMask", 0x450006},
+    {"VoScreenBufferCallBacksChanged", 0, &ScreenBufferCallbacksChanged},
 };
 // clang-format on
 

@@ -1,0 +1,236 @@
+// The buffer as render target: attach and detach, the five replacements
+// fed as a renderer feeds the driver, forwarding and not forwarding, the
+// null driver, a change of driver, sizing at begin frame, showing, the
+// depth pass and the module's control, callbacks and execute code.
+
+#include "voscrbuf/screen_buffer_fixture.h"
+
+namespace vo::test {
+namespace {
+
+using namespace vo::messages;
+
+VtProc Get(uint32_t code) { return VoCallBackGet(code); }
+template <class F>
+VtProc Proc(F f) {
+  return reinterpret_cast<VtProc>(f);
+}
+
+// The row the driver got at image row y equals the buffer's pixels there.
+void ExpectRowInBuffer(VtScreenBuffer *b, uint32_t y) {
+  const std::vector<float> &got = RowDriver::rows[y];
+  ASSERT_EQ(got.size(), 3u * b->width) << y;
+  for (uint32_t x = 0; x < b->width; ++x) {
+    const auto p = ScreenBufferTest::Pixel(b, VO_SB_COLOUR, x, y);
+    for (int k = 0; k < 3; ++k) ASSERT_EQ(p[k], got[3 * x + k]) << x << " " << y;
+  }
+}
+
+TEST_F(ScreenBufferTest, ARenderFillsTheTargetWithTheRowsTheDriverGetsAndDetachingGivesBackTheCallbacks) {
+  const VtProc framework_rgb = Get(VO_DRIVER_ROW_FLOAT);
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR);
+  View(64, 48);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  EXPECT_EQ(VoScreenBufferGet(), b);
+  EXPECT_EQ(Get(VO_DRIVER_BEGIN_FRAME), Proc(&exported::VoScreenBufferBeginFrame));
+  EXPECT_EQ(Get(VO_DRIVER_END_FRAME), Proc(&exported::VoScreenBufferEndFrame));
+  EXPECT_EQ(Get(VO_DRIVER_ROW_BYTES), Proc(&exported::VoScreenBufferWriteScan));
+  EXPECT_EQ(Get(VO_DRIVER_ROW_FLOAT), Proc(&exported::VoScreenBufferWriteScanRGBFloat));
+  EXPECT_EQ(Get(VO_DRIVER_ROW_FLOAT_RGBA), Proc(&exported::VoScreenBufferWriteScanRGBAFloat));
+  Render(0, 63, 0, 47);
+  EXPECT_EQ(b->width * 100 + b->height, 6448u);  // sized to the view at begin frame
+  ASSERT_EQ(RowDriver::frames.size(), 1u);
+  EXPECT_EQ(RowDriver::ends, 1);
+  ASSERT_EQ(RowDriver::rows.size(), 48u);
+  for (uint32_t y = 0; y < 48; ++y) ExpectRowInBuffer(b, y);
+  // Byte and RGBA rows land too: 255 x 1/255 = 1; RGBA drops alpha when the
+  // target has no alpha storage (the store fails, the row still goes on).
+  const uint8_t bytes[3 * 64] = {255};
+  EXPECT_EQ(VoDriverWriteScan(nullptr, 5, const_cast<uint8_t *>(bytes)), 0u);
+  EXPECT_EQ(Pixel(b, VO_SB_COLOUR, 0, 5)[0], 1.0f);
+  std::vector<float> rgba(4 * 64, 0.75f);
+  EXPECT_EQ(VoDriverWriteScanRGBAFloat(nullptr, 6, rgba.data()), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(RowDriver::rows[6][0], 0.75f);
+  // A row below the target is skipped (not written) and still forwarded.
+  EXPECT_EQ(VoDriverWriteScanRGBFloat(nullptr, 48, rgba.data()), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(kScreenBufferTargetRowOutside), 1);
+  EXPECT_EQ(RowDriver::rows.count(48), 1u);
+  ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
+  EXPECT_EQ(Get(VO_DRIVER_ROW_FLOAT), framework_rgb);
+  EXPECT_EQ(VoScreenBufferGet(), nullptr);
+  // Refusals: no colour storage 710, a record with another tag 691.
+  VtScreenBuffer *bare = VoScreenBufferCreate();
+  VtScreenBuffer other = *b;
+  other.tag = 70;
+  EXPECT_EQ(VoScreenBufferSet(bare), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoScreenBufferSet(&other), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(kScreenBufferTargetNoColour) * 10 + CountPosted(kScreenBufferSetBad), 11);
+  EXPECT_EQ(VoScreenBufferDestroy(b) | VoScreenBufferDestroy(bare), 0u);
+}
+
+TEST_F(ScreenBufferTest, WithoutForwardingTheTargetFillsAndTheDriverGetsNothingNotEvenAShow) {
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 10, 4);
+  View(10, 4);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  VtTypedValue on = TypedBoolean(true), read{};
+  ASSERT_EQ(VoControlSet(VO_CONTROL_SB_NO_FORWARD, &on), 0u);
+  ASSERT_EQ(VoControlGet(VO_CONTROL_SB_NO_FORWARD, &read), 0u);
+  EXPECT_EQ(read.type * 10 + read.value.u, 61u);
+  Render(0, 9, 0, 3);
+  EXPECT_FLOAT_EQ(Pixel(b, VO_SB_COLOUR, 9, 3)[0], 0.09f);  // x / 100
+  EXPECT_TRUE(RowDriver::frames.empty());
+  EXPECT_TRUE(RowDriver::rows.empty());
+  EXPECT_EQ(VoScreenBufferShow(b), 0u);
+  EXPECT_TRUE(RowDriver::frames.empty() && RowDriver::sizes.empty());
+  EXPECT_EQ(VoControlSet(0x450065, &on), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+TEST_F(ScreenBufferTest, UnderTheNullDriverNothingIsSavedAndDetachingPutsBackItsOwnProcedures) {
+  VtDriverRecord *null_driver = VoDriverFindFromName("vodrvnul");
+  ASSERT_EQ(VoDriverSet(null_driver), 0u);
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 10, 4);
+  View(10, 4);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  Render(0, 9, 0, 3);
+  EXPECT_FLOAT_EQ(Pixel(b, VO_SB_COLOUR, 0, 3)[1], 0.03f);  // y / 100
+  EXPECT_TRUE(RowDriver::frames.empty());
+  ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
+  const VtProc own = VoDriverOperationGet(null_driver, VO_DRIVER_ROW_FLOAT);
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(Get(VO_DRIVER_ROW_FLOAT), own);
+  float row[30] = {};
+  EXPECT_EQ(VoDriverWriteScanRGBFloat(nullptr, 0, row), VO_DRIVER_NOT_HANDLED);  // no fallback to bytes
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+TEST_F(ScreenBufferTest, TheBeginFrameSizesTheTargetToHoldTheFrameAndTheOversampledView) {
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  struct Case {
+    uint32_t view_x, view_y, oversampling;
+    int32_t x0, x1, y0, y1;
+    uint32_t width, height;
+  };
+  const Case cases[] = {
+      {100, 50, 1, 0, 99, 0, 49, 100, 50},   // the view's size
+      {100, 50, 2, 0, 49, 0, 24, 50, 25},    // 100 / 2 by 50 / 2
+      {100, 50, 1, 10, 109, 0, 49, 110, 50}, // x1 + 1 = 110 beyond the view's 100
+  };
+  // A stand-in for the standard renderer's oversampling control.
+  Fake<12>::Reset(VO_MODULE_STANDARD_RENDERER, "vorenstd");
+  Fake<12>::m.has_controls = true;
+  ASSERT_EQ(VoInstallModule(&Fake<12>::Query), 0u);
+  ASSERT_EQ(VoSystemStart(), 0u);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.x1);
+    View(c.view_x, c.view_y);
+    Fake<12>::m.control = TypedNat32(c.oversampling);
+    ASSERT_EQ(VoDriverBeginFrame(nullptr, c.x0, c.x1, c.y0, c.y1), 0u);
+    EXPECT_EQ(b->width * 1000 + b->height, c.width * 1000 + c.height);
+    EXPECT_EQ(Region(b), (std::array<uint32_t, 4>{uint32_t(c.x0), uint32_t(c.x1), uint32_t(c.y0), uint32_t(c.y1)}));
+    EXPECT_EQ(VoDriverEndFrame(nullptr), 0u);
+  }
+  EXPECT_EQ(RowDriver::frames.size(), 3u);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+TEST_F(ScreenBufferTest, AnotherDriverMadeCurrentStillFeedsTheTargetAndADestroyedTargetIsDetached) {
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 10, 4);
+  View(10, 4);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  ASSERT_EQ(VoDriverSet(RecordingDriver::driver), 0u);  // the replacements go with the old record
+  EXPECT_EQ(Get(VO_DRIVER_ROW_FLOAT), Proc(&exported::VoScreenBufferWriteScanRGBFloat));
+  // The recorder takes no rows: its byte rows answer the null driver's 258.
+  Render(0, 9, 0, 3, VO_DRIVER_NOT_HANDLED);
+  EXPECT_FLOAT_EQ(Pixel(b, VO_SB_COLOUR, 9, 0)[0], 0.09f);
+  EXPECT_EQ(RecordingDriver::frames * 10 + RecordingDriver::frame_ends, 11);
+  EXPECT_TRUE(RowDriver::frames.empty());
+  ASSERT_EQ(VoScreenBufferDestroy(b), 0u);
+  EXPECT_EQ(VoScreenBufferGet(), nullptr);
+  EXPECT_NE(Get(VO_DRIVER_ROW_FLOAT), Proc(&exported::VoScreenBufferWriteScanRGBFloat));
+  Render(0, 9, 0, 3, VO_DRIVER_NOT_HANDLED);  // nothing reaches the freed storage
+  EXPECT_EQ(RecordingDriver::frames, 2);
+}
+
+TEST_F(ScreenBufferTest, ShowingSendsTheRegionAndAViewChangeDoesNotClearTheBufferShown) {
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 10, 4);
+  View(10, 4);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  Render(0, 9, 0, 3);
+  RowDriver::Reset();
+  View(100, 50);  // a begin frame through the target would now make it 100 x 50
+  ASSERT_EQ(VoScreenBufferShow(nullptr), 0u);
+  EXPECT_EQ(b->width * 100 + b->height, 1004u);
+  ASSERT_EQ(RowDriver::frames.size(), 1u);
+  EXPECT_EQ(RowDriver::frames[0], (std::array<int32_t, 4>{0, 9, 0, 3}));
+  EXPECT_EQ(RowDriver::sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{VO_CONTROL_DRIVER_WIDTH, 10},
+                                                                           {VO_CONTROL_DRIVER_HEIGHT, 4}}));
+  ASSERT_EQ(RowDriver::rows.size(), 4u);
+  for (uint32_t y = 0; y < 4; ++y) ExpectRowInBuffer(b, y);
+  // A buffer with alpha goes as RGBA rows; nothing to show is refused.
+  VtScreenBuffer *a = Buffer(VO_SB_COLOUR | VO_SB_ALPHA, 2, 1);
+  EXPECT_EQ(VoScreenBufferShow(a), 0u);
+  EXPECT_EQ(RowDriver::frames.back(), (std::array<int32_t, 4>{0, 1, 0, 0}));
+  ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
+  EXPECT_EQ(VoScreenBufferShow(nullptr), VO_STATUS_BAD_ARGUMENT);
+  VtScreenBuffer *bare = VoScreenBufferCreate();
+  EXPECT_EQ(VoScreenBufferShow(bare), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(kScreenBufferShowBad) * 10 + CountPosted(kScreenBufferShowEmpty), 11);
+  EXPECT_EQ(VoScreenBufferDestroy(b) | VoScreenBufferDestroy(a) | VoScreenBufferDestroy(bare), 0u);
+}
+
+TEST_F(ScreenBufferTest, TheDepthPassNeedsATargetOfTheViewsSizeAndStoresTheViewportsColumns) {
+  EXPECT_EQ(VoExecute(VO_EXECUTE_SB_RENDER_DEPTH), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(kScreenBufferNoTarget), 1);
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR | VO_SB_DEPTH, 100, 50);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  View(100, 60);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_SB_RENDER_DEPTH), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(kScreenBufferViewSize), 1);
+  EXPECT_EQ(VoExecute(0x450002), VO_STATUS_BAD_ARGUMENT);
+  // A depth row holds the viewport's columns 96..103 of image row 7; the
+  // four beyond the 100-wide buffer are skipped.
+  View(100, 50);
+  const uint32_t viewport[4] = {96, 103, 0, 49};
+  ASSERT_EQ(VoViewSetViewport(nullptr, viewport), 0u);
+  const float depths[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  EXPECT_EQ(VoScreenBufferStoreDepthRow(7, const_cast<float *>(depths)), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(Pixel(b, VO_SB_DEPTH, 96, 7)[0] * 10 + Pixel(b, VO_SB_DEPTH, 99, 7)[0], 14.0f);
+  EXPECT_EQ(Pixel(b, VO_SB_DEPTH, 96, 6)[0], 1e20f);
+  EXPECT_EQ(VoScreenBufferStoreDepthRow(50, const_cast<float *>(depths)), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+TEST_F(ScreenBufferTest, TheCallbacksAreGetOnlyAndAnswerTheExportedProcedures) {
+  const std::pair<uint32_t, VtProc> answers[] = {
+      {0x450001, Proc(&exported::VoScreenBufferGet)},        {0x450002, Proc(&exported::VoScreenBufferSetControl)},
+      {0x450003, Proc(&exported::VoScreenBufferGetControl)}, {0x450004, Proc(&exported::VoScreenBufferSetPixel)},
+      {0x450005, Proc(&exported::VoScreenBufferGetPixel)},   {0x450006, Proc(&exported::VoScreenBufferGetDataMask)}};
+  for (auto [code, proc] : answers) EXPECT_EQ(Get(code), proc) << std::hex << code;
+  EXPECT_EQ(Get(0x450007), nullptr);
+  EXPECT_NE(VoCallBackSet(0x450001, Proc(&exported::VoScreenBufferGet)), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+TEST_F(ScreenBufferTest, TheWireframeRendererFramesThroughTheTargetWithoutKnowingIt) {
+  ASSERT_EQ(VoInstallModule(&VoEntryWireframe), 0u);
+  ASSERT_EQ(VoSystemStart(), 0u);
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR);
+  View(30, 16);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);  // the renderer caches the replacements as callbacks change
+  EXPECT_EQ(VoExecute(0xa0001), 0u);
+  EXPECT_EQ(b->width * 100 + b->height, 3016u);
+  ASSERT_EQ(RowDriver::frames.size(), 1u);
+  EXPECT_EQ(RowDriver::frames[0], (std::array<int32_t, 4>{0, 29, 0, 15}));
+  EXPECT_EQ(RowDriver::ends, 1);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
