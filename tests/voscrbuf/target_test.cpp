@@ -4,6 +4,7 @@
 // depth pass and the module's control, callbacks and execute code.
 
 #include "voscrbuf/screen_buffer_fixture.h"
+#include "vosystem/context.h"
 
 namespace vo::test {
 namespace {
@@ -229,6 +230,69 @@ TEST_F(ScreenBufferTest, TheWireframeRendererFramesThroughTheTargetWithoutKnowin
   ASSERT_EQ(RowDriver::frames.size(), 1u);
   EXPECT_EQ(RowDriver::frames[0], (std::array<int32_t, 4>{0, 29, 0, 15}));
   EXPECT_EQ(RowDriver::ends, 1);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+TEST_F(ScreenBufferTest, TheDepthPassRunsTheDepthRenderWithTheLineOutputStoringDepthRows) {
+  // Stand-ins: the standard renderer's line-output callback slot and an
+  // advanced renderer whose depth render sends row y at depth y + x / 10.
+  Fake<12>::Reset(VO_MODULE_STANDARD_RENDERER, "vorenstd");
+  Fake<12>::m.has_callback = true;
+  Fake<32>::Reset(VO_MODULE_ADVANCED_RENDERER, "vorenadv");
+  Fake<32>::m.on_execute = [](uint32_t code) -> VtStatus {
+    if (code != 0x200003) return VO_STATUS_BAD_ARGUMENT;
+    auto line = reinterpret_cast<VtDriverRowProc>(VoCallBackGet(0xc0001));
+    if (line == nullptr) return VO_STATUS_UNAVAILABLE;
+    float row[4];
+    VtStatus st = 0;
+    for (uint32_t y = 0; y < 3; ++y) {
+      for (int x = 0; x < 4; ++x) row[x] = static_cast<float>(y) + x / 10.0f;
+      st |= line(y, row);
+    }
+    return st;
+  };
+  ASSERT_EQ(VoInstallModule(&Fake<12>::Query), 0u);
+  ASSERT_EQ(VoInstallModule(&Fake<32>::Query), 0u);
+  ASSERT_EQ(VoSystemStart(), 0u);
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR | VO_SB_DEPTH, 4, 3);
+  View(4, 3);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_SB_RENDER_DEPTH), 0u);
+  EXPECT_FLOAT_EQ(Pixel(b, VO_SB_DEPTH, 3, 2)[0], 2.3f);
+  EXPECT_EQ(Fake<12>::m.slot, nullptr);  // the line output is cleared again
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+TEST_F(ScreenBufferTest, AWorkerContextWritesThroughItsOwnRecordOfTheTargetIntoTheSharedPixels) {
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 4, 2);
+  View(4, 2);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  VtStatus st = 0;
+  ContextCopyTable *table = ContextCopiesMake(&st);
+  ASSERT_EQ(st, 0u);
+  ContextCopiesInstall(table);
+  VtScreenBuffer *own = VoScreenBufferGet();
+  EXPECT_NE(own, b);
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(own->channels[0].data, b->channels[0].data);
+  // Accepted as live in this context; a row delivered here lands in the
+  // shared storage (with a scratch row of the worker's own: accumulate on).
+  VtTypedValue on = TypedBoolean(true), v = Colour(0.5f, 0, 0);
+  EXPECT_EQ(VoScreenBufferSetControl(own, VO_SB_ACCUMULATE, &on), 0u);
+  EXPECT_EQ(VoScreenBufferSetPixel(own, VO_SB_COLOUR, 0, 0, &v), 0u);  // 0 + 0.5 x 0.5
+  const float row[12] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  EXPECT_EQ(VoScreenBufferWriteScanRGBFloat(1, const_cast<float *>(row)), 0u);  // 0 + 1 x 0.5
+  ContextCopiesInstall(nullptr);
+  EXPECT_EQ(ContextCopiesFree(table), 0u);
+  EXPECT_EQ(Pixel(b, VO_SB_COLOUR, 0, 0)[0], 0.25f);
+  EXPECT_EQ(Pixel(b, VO_SB_COLOUR, 3, 1)[0], 0.5f);
+  EXPECT_EQ(Control(b, VO_SB_ACCUMULATE).value.u, 0u);  // the master's record is its own
   EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
 }
 
