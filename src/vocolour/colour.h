@@ -7,6 +7,7 @@
 // on the 32-bit word, never through a byte view of it.
 #pragma once
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -26,10 +27,21 @@ struct Split {
 
 inline Split SplitComponent(float c) {
   if (!(c > 0.0f)) return {0, kExponentLeast};
-  if (std::isinf(c)) return {65535, kExponentMost + 2};
-  int e = 0;
-  const float f = std::frexp(c, &e);
-  uint32_t m = static_cast<uint32_t>(f * 65536.0f) + 128;
+  const uint32_t bits = std::bit_cast<uint32_t>(c);
+  const uint32_t field = bits >> 23;  // the sign is 0 here
+  if (field == 0xFF) return {65535, kExponentMost + 2};  // infinite
+  int e;
+  uint32_t m;
+  if (field != 0) {
+    // c = (2^23 + fraction) x 2^(field - 150) = f x 2^(field - 126) with f
+    // in [0.5, 1): f x 65536 truncated is the top 16 bits of the significand.
+    e = static_cast<int>(field) - 126;
+    m = (0x800000u | (bits & 0x7FFFFFu)) >> 8;
+  } else {
+    const float f = std::frexp(c, &e);  // subnormal
+    m = static_cast<uint32_t>(f * 65536.0f);
+  }
+  m += 128;
   if (m >= 65536) {
     m >>= 1;
     ++e;
@@ -64,7 +76,10 @@ inline uint32_t RGBEPack(const float *rgb) {
 
 inline void RGBEUnpack(uint32_t word, float *rgb) {
   const int e = static_cast<int>(static_cast<int8_t>(static_cast<uint8_t>(word >> 24))) - 8;
-  for (int i = 0; i < 3; ++i) rgb[i] = std::ldexp(static_cast<float>((word >> (8 * i)) & 0xFFu), e);
+  // 2^e as a double (e from -136 to 119 is always normal there); each
+  // product is exact and rounds to the float that ldexp would give.
+  const double scale = std::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
+  for (int i = 0; i < 3; ++i) rgb[i] = static_cast<float>(static_cast<double>((word >> (8 * i)) & 0xFFu) * scale);
 }
 
 inline uint32_t RGBEFromBytes(const uint8_t *rgb) {

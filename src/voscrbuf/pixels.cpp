@@ -10,18 +10,22 @@
 // called: no combine means destination = source, no stencil test passes,
 // no stencil operation keeps.
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "vocolour/colour.h"
+#include "vodriver/driver.h"
 #include "voscrbuf/screenbuf.h"
 
 namespace vo::sb {
 namespace {
 
+// Below 0 and NaN give 0, above 1 255, else v x 255 + 0.5 truncated.
 inline uint8_t ToByte(float v) {
-  if (v > 1.0f) return 255;
-  return v >= 0.0f ? static_cast<uint8_t>(v * 255.0f + 0.5f) : 0;  // NaN fails both tests: 0
+  uint8_t b;
+  driver::BytesFromFloats(&v, &b, 1);
+  return b;
 }
 
 struct Scratch {
@@ -66,11 +70,6 @@ void Copy3(float *d, const float *s) {
   d[0] = s[0];
   d[1] = s[1];
   d[2] = s[2];
-}
-
-void Combine(const VtScreenBuffer *b, float *d, const float *s, uint32_t n) {
-  if (b->combine_proc != nullptr) b->combine_proc(d, s, b->weight, n);
-  else Copy3(d, s);
 }
 
 // Accumulation of a term: D + T, or D + T x w unless the weight is exactly 1.
@@ -118,6 +117,10 @@ void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint
     }
     default: {
       const uint8_t *s = static_cast<const uint8_t *>(c.data) + p * k;
+      if (step == k) {
+        for (size_t i = 0; i < static_cast<size_t>(n) * k; ++i) out[i] = static_cast<float>(s[i]) * kByteScale;
+        return;
+      }
       for (uint32_t i = 0; i < n; ++i, s += k, out += step)
         for (uint32_t j = 0; j < k; ++j) out[j] = static_cast<float>(s[j]) * kByteScale;
       return;
@@ -145,6 +148,10 @@ void ChannelPut(VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n
     }
     default: {
       uint8_t *d = static_cast<uint8_t *>(c.data) + p * k;
+      if (step == k) {
+        driver::BytesFromFloats(in, d, static_cast<size_t>(n) * k);
+        return;
+      }
       for (uint32_t i = 0; i < n; ++i, d += k, in += step)
         for (uint32_t j = 0; j < k; ++j) d[j] = ToByte(in[j]);
       return;
@@ -192,22 +199,28 @@ VtStatus WriteRGB(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
   Scratch s = ScratchFetch(c, colour, 0, p, n);
   if (s.data == nullptr) return kNoMemory;
   const uint32_t ref = b->stencil_reference & b->stencil_mask;
+  // Held in locals: stores through the byte stencil row may alias the record.
+  const VtScreenBufferStencilTestProc test = b->stencil_test_proc;
+  const VtScreenBufferStencilOpProc fail = b->stencil_fail_proc, op = b->stencil_op_proc;
+  const VtScreenBufferCombineProc combine = b->accumulate ? b->combine_proc : nullptr;
+  const bool replace = !b->accumulate || combine == nullptr;  // no combine: destination = source
+  const float w = b->weight;
+  float *D = s.data;
   if (b->stencil && (b->mask & VO_SB_STENCIL)) {
     uint8_t *stencil = static_cast<uint8_t *>(b->channels[3].data) + p;
     for (uint32_t i = 0; i < n; ++i) {
-      if (b->stencil_test_proc != nullptr && !b->stencil_test_proc(stencil[i], ref)) {
-        if (b->stencil_fail_proc != nullptr) b->stencil_fail_proc(&stencil[i], ref);
+      if (test != nullptr && !test(stencil[i], ref)) {
+        if (fail != nullptr) fail(&stencil[i], ref);
         continue;
       }
-      if (b->accumulate) Combine(b, s.data + 3 * i, src + 3 * i, stencil[i]);
-      else Copy3(s.data + 3 * i, src + 3 * i);
-      if (b->stencil_op_proc != nullptr) b->stencil_op_proc(&stencil[i], ref);
+      if (replace) Copy3(D + 3 * i, src + 3 * i);
+      else combine(D + 3 * i, src + 3 * i, w, stencil[i]);
+      if (op != nullptr) op(&stencil[i], ref);
     }
+  } else if (replace) {
+    std::memcpy(D, src, 3 * sizeof(float) * n);
   } else {
-    for (uint32_t i = 0; i < n; ++i) {
-      if (b->accumulate) Combine(b, s.data + 3 * i, src + 3 * i, ref);
-      else Copy3(s.data + 3 * i, src + 3 * i);
-    }
+    for (uint32_t i = 0; i < n; ++i) combine(D + 3 * i, src + 3 * i, w, ref);
   }
   ScratchBack(s, colour, 0, p, n);
   return 0;
@@ -231,27 +244,30 @@ VtStatus WriteRGBA(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) 
     return kNoMemory;
   }
   const float w = b->weight;
-  float coverage = 1.0f;
-  for (uint32_t i = 0; i < n; ++i) {
-    const float *s = src + 4 * i;
-    float *D = d.data + 3 * i;
-    const float a = s[3];
-    if (b->accumulate) {
-      float t[3];
-      float term = a;
-      if (b->alpha_blend) {
-        for (int k = 0; k < 3; ++k) t[k] = (s[k] - D[k]) * a + D[k];
+  const bool accumulate = b->accumulate != 0, blend = b->alpha_blend != 0;
+  float *__restrict D = d.data;
+  float *__restrict Da = da.data;
+  if (!accumulate) {
+    // One loop per mode, without branches inside.
+    for (uint32_t i = 0; i < n; ++i) {
+      const float a = src[4 * i + 3];
+      for (int k = 0; k < 3; ++k) D[3 * i + k] = (src[4 * i + k] - D[3 * i + k]) * a + D[3 * i + k];
+      Da[i] = std::min(Da[i] + a, 1.0f);
+    }
+  } else {
+    float coverage = 1.0f;
+    for (uint32_t i = 0; i < n; ++i, src += 4, D += 3) {
+      const float a = src[3];
+      float t[3], term = a;
+      if (blend) {
+        for (int k = 0; k < 3; ++k) t[k] = (src[k] - D[k]) * a + D[k];
         term = coverage;
-        coverage = coverage + a < 1.0f ? coverage + a : 1.0f;
+        coverage = std::min(coverage + a, 1.0f);
       } else {
-        Copy3(t, s);
+        Copy3(t, src);
       }
       for (int k = 0; k < 3; ++k) D[k] = Accumulated(D[k], t[k], w);
-      da.data[i] += term * w;
-    } else {
-      for (int k = 0; k < 3; ++k) D[k] = (s[k] - D[k]) * a + D[k];
-      const float sum = da.data[i] + a;
-      da.data[i] = sum < 1.0f ? sum : 1.0f;
+      Da[i] += term * w;
     }
   }
   ScratchBack(d, colour, 0, p, n);
@@ -306,12 +322,19 @@ VtStatus WriteRGBZ(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) 
     d.row->in_use = 0;
     return kNoMemory;
   }
-  for (uint32_t i = 0; i < n; ++i) {
-    const float *s = src + 4 * i;
-    const float stored = z.data[i];
-    if (b->depth_test && stored != kNoDepth && s[3] > stored) continue;
-    float *D = d.data + 3 * i;
-    for (int k = 0; k < 3; ++k) D[k] = b->accumulate ? Accumulated(D[k], s[k], b->weight) : s[k];
+  const bool test = b->depth_test != 0, accumulate = b->accumulate != 0;
+  const float w = b->weight;
+  float *__restrict D = d.data;
+  const float *__restrict Z = z.data;
+  // One loop per mode, without branches inside but the test.
+  if (!accumulate) {
+    for (uint32_t i = 0; i < n; ++i)
+      if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
+        for (int k = 0; k < 3; ++k) D[3 * i + k] = src[4 * i + k];
+  } else {
+    for (uint32_t i = 0; i < n; ++i)
+      if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
+        for (int k = 0; k < 3; ++k) D[3 * i + k] = Accumulated(D[3 * i + k], src[4 * i + k], w);
   }
   ScratchBack(d, colour, 0, p, n);
   z.row->in_use = 0;
