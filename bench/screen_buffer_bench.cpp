@@ -1,7 +1,7 @@
 // Screen buffers at work: 4096-pixel rows written plain, with accumulation
 // and the stencil, with the alpha blend and with the depth test, into
 // float, RGBE and byte colour storage; RGBE packing and unpacking; showing
-// a 1024 x 768 buffer to a driver that takes float rows.
+// a 1024 x 768 buffer through the image driver.
 
 #include <benchmark/benchmark.h>
 
@@ -15,33 +15,22 @@ namespace {
 
 constexpr uint32_t kWidth = 4096;
 
-VtStatus Row(uint32_t, void *pixels) {
-  benchmark::DoNotOptimize(pixels);
-  return 0;
-}
-VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return 0; }
-VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set != 0) return 0;
-  *slot = code == VO_DRIVER_ROW_FLOAT || code == VO_DRIVER_ROW_FLOAT_RGBA ? reinterpret_cast<VtProc>(&Row)
-          : code == VO_DRIVER_BEGIN_FRAME                               ? reinterpret_cast<VtProc>(&Frame)
-                                                                         : nullptr;
-  return 0;
-}
-VtStatus Query(uint32_t query, VtTypedValue *answer) {
-  *answer = VtTypedValue{};
-  if (query == VO_QUERY_REGISTRY_NAME) *answer = vo::TypedString("bench");
-  if (query == VO_QUERY_CALLBACK) *answer = vo::TypedFunc(&Lookup);
-  return 0;
-}
-
+// The library started once, the image driver current with a 1024 x 768
+// image to show into.
 void Start() {
   vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryScreenBuffer});
-  static VtDriverRecord *d = [] {
-    VtDriverRecord *r = vo::VoDriverCreate(&Query);
-    vo::VoDriverSet(r);
-    return r;
+  static VtImage *image = [] {
+    VtImage *im = vo::VoImageCreate();
+    im->width = 1024;
+    im->height = 768;
+    vo::VoImageAllocateData(im);
+    VtDriverRecord *d = vo::VoDriverFindFromName("vodrvimg");
+    vo::VoDriverSet(d);
+    const VtTypedValue v = vo::TypedPointer(im);
+    vo::VoDriverSetControl(d, VO_CONTROL_DRIVER_IMAGE, &v);
+    return im;
   }();
-  (void)d;
+  (void)image;
 }
 
 void Control(VtScreenBuffer *b, uint32_t code, VtTypedValue v) { vo::VoScreenBufferSetControl(b, code, &v); }

@@ -45,6 +45,31 @@ VtStatus Writer(VtScreenBuffer *buffer, uint32_t r, const float *pixels, const c
                  [&](Context *c, VtScreenBuffer *b, uint32_t y) { return write(c, b, y, pixels); });
 }
 
+struct PixelMessages {
+  uint32_t no_channel, type, outside;
+};
+
+// Each channel of the mask in turn: refused (its message posted) without
+// storage, with a value of another type (when a value is given) or with
+// (x, y) outside the buffer; else visit(channel, pixel index).
+template <class Visit>
+VtStatus EachPixelChannel(const VtScreenBuffer *b, uint32_t mask, uint32_t x, uint32_t y, const VtTypedValue *typed,
+                          const PixelMessages &m, Visit visit) {
+  for (uint32_t i = 0; i < kChannels; ++i) {
+    if ((mask & kBits[i]) == 0) continue;
+    uint32_t message = 0;
+    if ((b->mask & kBits[i]) == 0) message = m.no_channel;
+    else if (typed != nullptr && typed->type != kPixelTypes[i]) message = m.type;
+    else if (x >= b->width || y >= b->height) message = m.outside;
+    if (message != 0) {
+      Post(kBad, message, kModule);
+      return kBad;
+    }
+    visit(i, PixelIndex(b, x, y));
+  }
+  return 0;
+}
+
 // The floats of a typed pixel value for a channel.
 void ValueFloats(uint32_t channel, const VtTypedValue *value, float *v) {
   if (channel == 0) std::memcpy(v, value->value.v, 3 * sizeof(float));
@@ -133,21 +158,13 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetPixelBad);
   if (b == nullptr) return kBad;
   if (value == nullptr) return Refuse("VoScreenBufferSetPixel", "no value");
-  for (uint32_t i = 0; i < kChannels; ++i) {
-    if ((mask & kBits[i]) == 0) continue;
-    uint32_t message = 0;
-    if ((b->mask & kBits[i]) == 0) message = messages::kScreenBufferSetPixelNoChannel;
-    else if (value->type != kPixelTypes[i]) message = messages::kScreenBufferSetPixelType;
-    else if (x >= b->width || y >= b->height) message = messages::kScreenBufferSetPixelOutside;
-    if (message != 0) {
-      Post(kBad, message, kModule);
-      return kBad;
-    }
-    const size_t p = PixelIndex(b, x, y);
+  const PixelMessages refusals = {messages::kScreenBufferSetPixelNoChannel, messages::kScreenBufferSetPixelType,
+                                  messages::kScreenBufferSetPixelOutside};
+  return EachPixelChannel(b, mask, x, y, value, refusals, [&](uint32_t i, size_t p) {
     VtScreenBufferChannel &c = b->channels[i];
     if (i == 3) {
       static_cast<uint8_t *>(c.data)[p] = static_cast<uint8_t>(value->value.u);
-      continue;
+      return;
     }
     float v[3];
     ValueFloats(i, value, v);
@@ -157,30 +174,20 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
       for (uint32_t k = 0; k < Components(i); ++k) v[k] = stored[k] + b->weight * v[k];
     }
     ChannelPut(c, i, p, 1, v, Components(i));
-  }
-  return 0;
+  });
 }
 
 VtStatus VoScreenBufferGetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t x, uint32_t y, VtTypedValue *value) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetPixelBad);
   if (b == nullptr) return kBad;
   if (value == nullptr) return Refuse("VoScreenBufferGetPixel", "no output");
-  for (uint32_t i = 0; i < kChannels; ++i) {
-    if ((mask & kBits[i]) == 0) continue;
-    uint32_t message = 0;
-    if ((b->mask & kBits[i]) == 0) message = messages::kScreenBufferGetPixelNoChannel;
-    else if (x >= b->width || y >= b->height) message = messages::kScreenBufferGetPixelOutside;
-    if (message != 0) {
-      Post(kBad, message, kModule);
-      return kBad;
-    }
-    const size_t p = PixelIndex(b, x, y);
+  const PixelMessages refusals = {messages::kScreenBufferGetPixelNoChannel, 0, messages::kScreenBufferGetPixelOutside};
+  return EachPixelChannel(b, mask, x, y, nullptr, refusals, [&](uint32_t i, size_t p) {
     *value = VtTypedValue{};
     value->type = kPixelTypes[i];
     if (i == 3) value->value.u = static_cast<const uint8_t *>(b->channels[3].data)[p];
     else ChannelGet(b->channels[i], i, p, 1, value->value.v, Components(i));
-  }
-  return 0;
+  });
 }
 
 VtStatus VoScreenBufferClear(VtScreenBuffer *buffer, uint32_t mask, const VtTypedValue *value) {

@@ -75,6 +75,36 @@ void Copy3(float *d, const float *s) {
 // Accumulation of a term: D + T, or D + T x w unless the weight is exactly 1.
 inline float Accumulated(float d, float t, float w) { return w == 1.0f ? d + t : d + t * w; }
 
+// A row of four floats per pixel into colour and a second channel (alpha
+// or depth): straight in without compositing, else through two scratch rows
+// that the loop combines (the depth row is only read).
+template <class Loop>
+VtStatus WritePair(Context *c, VtScreenBuffer *b, uint32_t y, const float *src, uint32_t second, bool compositing,
+                   Loop loop) {
+  const uint32_t need = VO_SB_COLOUR | 1u << second;
+  if ((b->mask & need) != need) return kBad;
+  const uint32_t n = b->region[1] - b->region[0] + 1;
+  const size_t p = PixelIndex(b, b->region[0], y);
+  VtScreenBufferChannel &colour = b->channels[0], &other = b->channels[second];
+  if (!compositing) {
+    ChannelPut(colour, 0, p, n, src, 4);
+    ChannelPut(other, second, p, n, src + 3, 4);
+    return 0;
+  }
+  Scratch d = ScratchFetch(c, colour, 0, p, n);
+  if (d.data == nullptr) return kNoMemory;
+  Scratch e = ScratchFetch(c, other, second, p, n);
+  if (e.data == nullptr) {
+    d.row->in_use = 0;
+    return kNoMemory;
+  }
+  loop(d.data, e.data, n);
+  ScratchBack(d, colour, 0, p, n);
+  if (second == 2) e.row->in_use = 0;
+  else ScratchBack(e, other, second, p, n);
+  return 0;
+}
+
 }  // namespace
 
 size_t PixelBytes(const VtScreenBufferChannel &c) {
@@ -227,34 +257,18 @@ VtStatus WriteRGB(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
 }
 
 VtStatus WriteRGBA(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
-  if ((b->mask & (VO_SB_COLOUR | VO_SB_ALPHA)) != (VO_SB_COLOUR | VO_SB_ALPHA)) return kBad;
-  const uint32_t n = b->region[1] - b->region[0] + 1;
-  const size_t p = PixelIndex(b, b->region[0], y);
-  VtScreenBufferChannel &colour = b->channels[0], &alpha = b->channels[1];
-  if (!b->accumulate && !b->alpha_blend) {
-    ChannelPut(colour, 0, p, n, src, 4);
-    ChannelPut(alpha, 1, p, n, src + 3, 4);
-    return 0;
-  }
-  Scratch d = ScratchFetch(c, colour, 0, p, n);
-  if (d.data == nullptr) return kNoMemory;
-  Scratch da = ScratchFetch(c, alpha, 1, p, n);
-  if (da.data == nullptr) {
-    d.row->in_use = 0;
-    return kNoMemory;
-  }
   const float w = b->weight;
   const bool accumulate = b->accumulate != 0, blend = b->alpha_blend != 0;
-  float *__restrict D = d.data;
-  float *__restrict Da = da.data;
-  if (!accumulate) {
-    // One loop per mode, without branches inside.
-    for (uint32_t i = 0; i < n; ++i) {
-      const float a = src[4 * i + 3];
-      for (int k = 0; k < 3; ++k) D[3 * i + k] = (src[4 * i + k] - D[3 * i + k]) * a + D[3 * i + k];
-      Da[i] = std::min(Da[i] + a, 1.0f);
+  return WritePair(c, b, y, src, 1, accumulate || blend, [&](float *__restrict D, float *__restrict Da, uint32_t n) {
+    if (!accumulate) {
+      // One loop per mode, without branches inside.
+      for (uint32_t i = 0; i < n; ++i) {
+        const float a = src[4 * i + 3];
+        for (int k = 0; k < 3; ++k) D[3 * i + k] = (src[4 * i + k] - D[3 * i + k]) * a + D[3 * i + k];
+        Da[i] = std::min(Da[i] + a, 1.0f);
+      }
+      return;
     }
-  } else {
     float coverage = 1.0f;
     for (uint32_t i = 0; i < n; ++i, src += 4, D += 3) {
       const float a = src[3];
@@ -269,10 +283,7 @@ VtStatus WriteRGBA(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) 
       for (int k = 0; k < 3; ++k) D[k] = Accumulated(D[k], t[k], w);
       Da[i] += term * w;
     }
-  }
-  ScratchBack(d, colour, 0, p, n);
-  ScratchBack(da, alpha, 1, p, n);
-  return 0;
+  });
 }
 
 VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *src) {
@@ -306,39 +317,20 @@ VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *sr
 
 // RGBZ rows keep the stored depth: the depth channel is a fixed depth image.
 VtStatus WriteRGBZ(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
-  if ((b->mask & (VO_SB_COLOUR | VO_SB_DEPTH)) != (VO_SB_COLOUR | VO_SB_DEPTH)) return kBad;
-  const uint32_t n = b->region[1] - b->region[0] + 1;
-  const size_t p = PixelIndex(b, b->region[0], y);
-  VtScreenBufferChannel &colour = b->channels[0], &depth = b->channels[2];
-  if (!b->accumulate && !b->depth_test) {
-    ChannelPut(colour, 0, p, n, src, 4);
-    ChannelPut(depth, 2, p, n, src + 3, 4);
-    return 0;
-  }
-  Scratch d = ScratchFetch(c, colour, 0, p, n);
-  if (d.data == nullptr) return kNoMemory;
-  Scratch z = ScratchFetch(c, depth, 2, p, n);
-  if (z.data == nullptr) {
-    d.row->in_use = 0;
-    return kNoMemory;
-  }
   const bool test = b->depth_test != 0, accumulate = b->accumulate != 0;
   const float w = b->weight;
-  float *__restrict D = d.data;
-  const float *__restrict Z = z.data;
-  // One loop per mode, without branches inside but the test.
-  if (!accumulate) {
-    for (uint32_t i = 0; i < n; ++i)
-      if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
-        for (int k = 0; k < 3; ++k) D[3 * i + k] = src[4 * i + k];
-  } else {
-    for (uint32_t i = 0; i < n; ++i)
-      if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
-        for (int k = 0; k < 3; ++k) D[3 * i + k] = Accumulated(D[3 * i + k], src[4 * i + k], w);
-  }
-  ScratchBack(d, colour, 0, p, n);
-  z.row->in_use = 0;
-  return 0;
+  return WritePair(c, b, y, src, 2, accumulate || test, [&](float *__restrict D, const float *__restrict Z, uint32_t n) {
+    // One loop per mode, without branches inside but the test.
+    if (!accumulate) {
+      for (uint32_t i = 0; i < n; ++i)
+        if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
+          for (int k = 0; k < 3; ++k) D[3 * i + k] = src[4 * i + k];
+    } else {
+      for (uint32_t i = 0; i < n; ++i)
+        if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
+          for (int k = 0; k < 3; ++k) D[3 * i + k] = Accumulated(D[3 * i + k], src[4 * i + k], w);
+    }
+  });
 }
 
 }  // namespace vo::sb

@@ -114,11 +114,9 @@ class ScreenBufferTest : public SceneTest {
     return {v.value.v[0], mask == VO_SB_COLOUR ? v.value.v[1] : 0, mask == VO_SB_COLOUR ? v.value.v[2] : 0};
   }
   static VtTypedValue Colour(float r, float g, float b) {
-    VtTypedValue v{};
-    v.type = VtColourType;
-    v.value.v[0] = r;
-    v.value.v[1] = g;
-    v.value.v[2] = b;
+    VtTypedValue v = TypedWord(VtColourType, 0);
+    const float rgb[3] = {r, g, b};
+    std::copy(rgb, rgb + 3, v.value.v);
     return v;
   }
   static std::array<uint32_t, 4> Region(VtScreenBuffer *b) {
