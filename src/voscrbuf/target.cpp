@@ -15,6 +15,8 @@
 // - detaching puts back only callbacks that are still ours, and never a
 //   null: under the null driver it puts back that driver's own procedures.
 
+#include <type_traits>
+
 #include "voscrbuf/screenbuf.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/threads.h"
@@ -25,6 +27,16 @@ namespace {
 constexpr uint32_t kOversampling = 0xc000e;  // the standard renderer's control
 constexpr uint32_t kLineOutput = 0xc0001;    // the standard renderer's line-output callback
 constexpr uint32_t kDepthRender = 0x200003;  // the advanced renderer's depth render
+
+// The replacements and the depth row's procedure are of the framework's
+// forms exactly, so that a saved procedure passes to the row delivery as is.
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferBeginFrame), VtDriverFrameProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferEndFrame), VtDriverNoArgProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferWriteScan), VtDriverRowProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferWriteScanRGBFloat), VtDriverRowProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferWriteScanRGBAFloat), VtDriverRowProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferStoreDepthRow), VtMultiThreadRowProc>);
+static_assert(std::is_same_v<VtDriverRowProc, VtMultiThreadRowProc>);
 
 VtProc Replacement(uint32_t slot) {
   switch (slot) {

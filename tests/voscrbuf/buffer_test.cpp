@@ -163,13 +163,19 @@ TEST_F(ScreenBufferTest, CopiesHaveEqualPixelsAndIndependentStorage) {
   EXPECT_EQ(Pixel(b, VO_SB_COLOUR, 6, 3)[2], 0.75f);
   EXPECT_EQ(VoScreenBufferCopyContents(c, b), 0u);
   EXPECT_EQ(Pixel(c, VO_SB_COLOUR, 6, 3)[2], 0.75f);
-  // Out of memory: no copy, the source untouched.
+  // Out of memory: no copy, the source untouched; a destination keeps what
+  // it held (its storage is given up only once the copy's exists).
   EveryAllocationFails(
       [&] {
         VtScreenBuffer *d = VoScreenBufferCopy(b);
         return d == nullptr ? VO_STATUS_NO_MEMORY : VoScreenBufferDestroy(d);
       },
       [&] { EXPECT_EQ(Pixel(b, VO_SB_COLOUR, 6, 3)[2], 0.75f); });
+  VtScreenBuffer *kept = Buffer(VO_SB_DEPTH, 3, 3);
+  EveryAllocationFails([&] { return VoScreenBufferCopyContents(kept, b); },
+                       [&] { EXPECT_EQ(kept->width * 10 + kept->mask, 34u); });
+  EXPECT_EQ(Pixel(kept, VO_SB_COLOUR, 6, 3)[2], 0.75f);
+  EXPECT_EQ(VoScreenBufferDestroy(kept), 0u);
   EXPECT_EQ(VoScreenBufferDestroy(b) | VoScreenBufferDestroy(c), 0u);
 }
 
