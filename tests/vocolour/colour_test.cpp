@@ -1,6 +1,6 @@
 // The colour utilities: RGBE words worked out by hand (including the
 // components an 8-bit exponent cannot hold), random round trips, HSV and
-// HLS both ways, and the module's query answers.
+// HLS both ways.
 
 #include <gtest/gtest.h>
 
@@ -117,21 +117,23 @@ TEST(ColourUtilities, HueModelsConvertBothWaysAndRefuseHuesThatFitNoSector) {
   expect3(out, 30, 0.5f, 1);
   EXPECT_EQ(VoColourHLSToRGBFloat(out, back), 0u);
   expect3(back, 1, 0.5f, 0);
-  // Hue 360 is hue 0: sector 0, (v, t, p) = (1, 0, 0).
-  const float full[3] = {360, 1, 1};
-  EXPECT_EQ(VoColourHSVToRGBFloat(full, out), 0u);
-  expect3(out, 1, 0, 0);
-  // Saturation 0 with a hue: refused, the grey still written.
-  const float hued_grey[3] = {30, 0, 0.25f};
-  EXPECT_EQ(VoColourHSVToRGBFloat(hued_grey, out), 0x40000002u);
-  expect3(out, 0.25f, 0.25f, 0.25f);
-  const float hued_grey_hls[3] = {30, 0.25f, 0};
-  EXPECT_EQ(VoColourHLSToRGBFloat(hued_grey_hls, out), 0x40000002u);
-  expect3(out, 0.25f, 0.25f, 0.25f);
-  // Hue 400: 400 / 60 = 6.67, sector 6 fits nothing.
-  const float beyond[3] = {400, 1, 1};
-  EXPECT_EQ(VoColourHSVToRGBFloat(beyond, out), 0x40000002u);
-  expect3(out, -1, -1, -1);
+  // Hue 360 is hue 0: sector 0, (v, t, p) = (1, 0, 0). Saturation 0 with a
+  // hue is refused with the grey still written; hue 400 (400 / 60 = 6.67,
+  // sector 6) fits nothing.
+  struct Case {
+    VtStatus (*convert)(const float *, float *);
+    float in[3];
+    VtStatus status;
+    float out[3];
+  };
+  const Case cases[] = {{&VoColourHSVToRGBFloat, {360, 1, 1}, 0, {1, 0, 0}},
+                        {&VoColourHSVToRGBFloat, {30, 0, 0.25f}, 0x40000002u, {0.25f, 0.25f, 0.25f}},
+                        {&VoColourHLSToRGBFloat, {30, 0.25f, 0}, 0x40000002u, {0.25f, 0.25f, 0.25f}},
+                        {&VoColourHSVToRGBFloat, {400, 1, 1}, 0x40000002u, {-1, -1, -1}}};
+  for (const Case &c : cases) {
+    EXPECT_EQ(c.convert(c.in, out), c.status) << c.in[0];
+    expect3(out, c.out[0], c.out[1], c.out[2]);
+  }
   // Beyond white 2 - M - m is 0 or below: the saturation of the colour
   // clamped to 1. (1.5, 0.5, 0.5): L = 1, S = 1. (1.5, 1.2, 1.1): S = 0.
   const float bright[3] = {1.5f, 0.5f, 0.5f}, brighter[3] = {1.5f, 1.2f, 1.1f};
@@ -142,22 +144,6 @@ TEST(ColourUtilities, HueModelsConvertBothWaysAndRefuseHuesThatFitNoSector) {
   EXPECT_NEAR(out[0], 15, 1e-4f);
   EXPECT_NEAR(out[1], 1.3f, 1e-6f);
   EXPECT_EQ(out[2], 0.0f);
-}
-
-TEST(ColourUtilities, TheModuleAnswersOnlyItsTableOfQueries) {
-  VtTypedValue a{};
-  for (uint32_t q : {5u, 9u}) {
-    ASSERT_EQ(VoEntryColourUtilities(q, &a), 0u);
-    ASSERT_EQ(a.type, 22u);
-    EXPECT_EQ(reinterpret_cast<VtStatus (*)()>(a.value.fn)(), 0u);
-  }
-  ASSERT_EQ(VoEntryColourUtilities(11, &a), 0u);
-  EXPECT_EQ(a.type, 10u);
-  for (uint32_t q : {1u, 2u, 7u, 8u, 10u, 12u, 17u, 99u}) {
-    a.type = 0xDEAD;
-    ASSERT_EQ(VoEntryColourUtilities(q, &a), 0u);
-    EXPECT_EQ(a.type, 0u) << q;
-  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The buffer as render target: attach and detach, the five replacements
 // fed as a renderer feeds the driver, forwarding and not forwarding, the
 // null driver, a change of driver, sizing at begin frame, showing, the
-// depth pass and the module's control, callbacks and execute code.
+// depth pass, the module's control and execute code, worker contexts.
 
 #include "voscrbuf/screen_buffer_fixture.h"
 #include "vosystem/context.h"
@@ -201,16 +201,6 @@ TEST_F(ScreenBufferTest, TheDepthPassNeedsATargetOfTheViewsSizeAndStoresTheViewp
   EXPECT_EQ(Pixel(b, VO_SB_DEPTH, 96, 6)[0], 1e20f);
   EXPECT_EQ(VoScreenBufferStoreDepthRow(50, const_cast<float *>(depths)), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
-}
-
-TEST_F(ScreenBufferTest, TheCallbacksAreGetOnlyAndAnswerTheExportedProcedures) {
-  const std::pair<uint32_t, VtProc> answers[] = {
-      {0x450001, Proc(&exported::VoScreenBufferGet)},        {0x450002, Proc(&exported::VoScreenBufferSetControl)},
-      {0x450003, Proc(&exported::VoScreenBufferGetControl)}, {0x450004, Proc(&exported::VoScreenBufferSetPixel)},
-      {0x450005, Proc(&exported::VoScreenBufferGetPixel)},   {0x450006, Proc(&exported::VoScreenBufferGetDataMask)}};
-  for (auto [code, proc] : answers) EXPECT_EQ(Get(code), proc) << std::hex << code;
-  EXPECT_EQ(Get(0x450007), nullptr);
-  EXPECT_NE(VoCallBackSet(0x450001, Proc(&exported::VoScreenBufferGet)), 0u);
 }
 
 }  // namespace
