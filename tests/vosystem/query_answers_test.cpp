@@ -38,6 +38,8 @@ const ModuleRow kModules[] = {
     {&VoEntryTGADriver,   39, "vodrvtga", 904643049},
     {&VoEntryJPEGDriver,  79, "vodrvjpg", 904643049},
     {&VoEntryQuickTimeDriver, 119, "vodrvqt", 904643049},
+    {&VoEntryScreenBuffer, 69, "voscrbuf", 904643049},
+    {&VoEntryColourUtilities, 81, "vocolour", 904643133},
 };
 // clang-format on
 
