@@ -151,6 +151,11 @@ VtStatus Render() {
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   s->progress.overall = 0;
   (void)Progress(s, 0, -1, 0);
+  // A node pool that could not be made anew after the last render.
+  if (s->pools[5] == nullptr && (s->pools[5] = VoPoolCreate(kPoolNode, sizeof(EdgeNode))) == nullptr) {
+    FrameEmpty(s);
+    return VO_STATUS_NO_MEMORY;
+  }
   if (s->sticky != nullptr) *s->sticky = 0;
   s->render_word = 0;
   s->pen_word = 0;
