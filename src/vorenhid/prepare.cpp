@@ -13,6 +13,7 @@
 // - the walk of lists and expansions is guarded by a ListPath, so a list
 //   holding itself or a primitive expanding to itself ends.
 
+#include <algorithm>
 #include <cmath>
 
 #include <vo/vo_view.h>
@@ -308,15 +309,16 @@ struct Stage2 {
       const int axis = plane / 2;
       const double bound = w[plane];
       const double sign = (plane % 2 == 0) ? 1 : -1;
-      const double d0 = sign * (q0[axis] - bound * q0[3]) + s->clip_tolerance;
-      const double d1 = sign * (q1[axis] - bound * q1[3]) + s->clip_tolerance;
-      if (!(d0 > 0) && !(d1 > 0)) {
+      // Inside within the clip tolerance; a cut lies on the side itself.
+      const double d0 = sign * (q0[axis] - bound * q0[3]), d1 = sign * (q1[axis] - bound * q1[3]);
+      const bool in0 = d0 + s->clip_tolerance > 0, in1 = d1 + s->clip_tolerance > 0;
+      if (!in0 && !in1) {
         *gone = true;
         return 0;
       }
-      if (d0 > 0 && d1 > 0) continue;
-      const double t = d0 / (d0 - d1);
-      if (d0 > 0)
+      if (in0 && in1) continue;
+      const double t = std::clamp(d0 / (d0 - d1), 0.0, 1.0);
+      if (in0)
         t1 = std::min(t1, t);
       else
         t0 = std::max(t0, t);
