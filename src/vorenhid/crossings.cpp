@@ -26,10 +26,6 @@ constexpr double kBand = 1e-4;
 
 using pred::Point2;
 
-struct Rect {
-  double x0, x1, y0, y1;
-};
-
 double Tol(double u, double v) { return (std::fabs(u) + std::fabs(v) + 1) * 1e-4; }
 
 // True when the closed segment a-b meets the closed rectangle.
@@ -148,21 +144,13 @@ struct Stage3 {
     return c;
   }
 
-  void Free(EdgeNode *list) {
-    while (list != nullptr) {
-      EdgeNode *next = list->next;
-      (void)VoPoolFree(s->pools[5], list);
-      list = next;
-    }
-  }
-
   VtStatus Region(EdgeNode *list, uint32_t count, const Rect &r, int32_t d) {
     if (InterruptPoll(s) != 0) return VO_COND_INTERRUPTED;
     if (count < s->cross_leaf || d - 1 <= 0) return Leaf(list);
-    const bool across_x = (d & 1) != 0;
-    const double m = across_x ? (r.x0 + r.x1) / 2 : (r.y0 + r.y1) / 2;
-    const Rect halves[2] = {across_x ? Rect{r.x0, m, r.y0, r.y1} : Rect{r.x0, r.x1, r.y0, m},
-                            across_x ? Rect{m, r.x1, r.y0, r.y1} : Rect{r.x0, r.x1, m, r.y1}};
+    const Halves split(r, d);
+    const bool across_x = split.across_x;
+    const double m = split.m;
+    const Rect *halves = split.half;
     EdgeNode *lists[2] = {nullptr, nullptr};
     uint32_t counts[2] = {0, 0};
     for (EdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
@@ -181,8 +169,8 @@ struct Stage3 {
         }
     }
     for (int h = 0; h < 2 && st == 0; ++h) st |= Region(lists[h], counts[h], halves[h], d - 1);
-    Free(lists[0]);
-    Free(lists[1]);
+    ListFree(s->pools[5], lists[0]);
+    ListFree(s->pools[5], lists[1]);
     return st;
   }
 };
@@ -221,13 +209,7 @@ VtStatus SplitInsert(Context *s, Split **list, float t) {
   return 0;
 }
 
-void SplitsFree(Context *s, Split *list) {
-  while (list != nullptr) {
-    Split *next = list->next;
-    (void)VoPoolFree(s->pools[0], list);
-    list = next;
-  }
-}
+void SplitsFree(Context *s, Split *list) { ListFree(s->pools[0], list); }
 
 VtStatus Crossings(Context *s) {
   s->work_count = s->candidate_count;

@@ -85,6 +85,23 @@ struct TestNode {
   TestNode *next;
 };
 
+// A region of the window subdivisions of stages 3 and 4, in projection x, y.
+struct Rect {
+  double x0, x1, y0, y1;
+};
+
+// The two halves of a region at depth d: across x when d is odd, else
+// across y, at the middle m.
+struct Halves {
+  bool across_x;
+  double m;
+  Rect half[2];
+  Halves(const Rect &r, int32_t d) : across_x((d & 1) != 0), m(across_x ? (r.x0 + r.x1) / 2 : (r.y0 + r.y1) / 2) {
+    half[0] = across_x ? Rect{r.x0, m, r.y0, r.y1} : Rect{r.x0, r.x1, r.y0, m};
+    half[1] = across_x ? Rect{m, r.x1, r.y0, r.y1} : Rect{r.x0, r.x1, m, r.y1};
+  }
+};
+
 // A primitive's property offsets, looked up once per contents record.
 struct Layout {
   const VtContents *contents = nullptr;
@@ -168,6 +185,16 @@ struct Context {
 };
 
 Context *State();
+
+// Gives every block of a list linked through next back to its pool.
+template <class T>
+void ListFree(VtPool *pool, T *list) {
+  while (list != nullptr) {
+    T *next = list->next;
+    (void)VoPoolFree(pool, list);
+    list = next;
+  }
+}
 
 // ---- render.cpp --------------------------------------------------------------
 VtStatus Render();

@@ -554,19 +554,11 @@ void ReleaseWork(Context *s) {
       RingRestore(p, l, q);
     });
   });
-  for (Occluder *o = s->occluders; o != nullptr;) {
-    Occluder *next = o->next;
-    (void)VoPoolFree(s->pools[3], o);
-    o = next;
-  }
+  ListFree(s->pools[3], s->occluders);
   s->occluders = nullptr;
   s->occluder_count = 0;
   for (EdgeNode **list : {&s->candidates, &s->whole}) {
-    for (EdgeNode *n = *list; n != nullptr;) {
-      EdgeNode *next = n->next;
-      (void)VoPoolFree(s->pools[5], n);
-      n = next;
-    }
+    ListFree(s->pools[5], *list);
     *list = nullptr;
   }
   s->candidate_count = s->whole_count = 0;

@@ -27,10 +27,6 @@ namespace {
 
 using pred::Point2;
 
-struct Rect {
-  double x0, x1, y0, y1;
-};
-
 Point2 Flat(const Layout &l, const VtReference *node) {
   const float *q = ElementField<float>(node->data, l.screen);
   return {q[0], q[1]};
@@ -77,20 +73,8 @@ struct Stage4 {
     return c;
   }
 
-  void OccludersFree(Occluder *list) {
-    while (list != nullptr) {
-      Occluder *next = list->next;
-      (void)VoPoolFree(s->pools[3], list);
-      list = next;
-    }
-  }
-  void PointsFree(TestNode *list) {
-    while (list != nullptr) {
-      TestNode *next = list->next;
-      (void)VoPoolFree(s->pools[1], list);
-      list = next;
-    }
-  }
+  void OccludersFree(Occluder *list) { ListFree(s->pools[3], list); }
+  void PointsFree(TestNode *list) { ListFree(s->pools[1], list); }
 
   // Moves a kind-2 test point off its edge, away from the edge's first
   // polygon when that polygon turns from the eye.
@@ -192,10 +176,10 @@ struct Stage4 {
       Leaf(pts, occ);
       return;
     }
-    const bool across_x = (d & 1) != 0;
-    const double m = across_x ? (r.x0 + r.x1) / 2 : (r.y0 + r.y1) / 2;
-    const Rect halves[2] = {across_x ? Rect{r.x0, m, r.y0, r.y1} : Rect{r.x0, r.x1, r.y0, m},
-                            across_x ? Rect{m, r.x1, r.y0, r.y1} : Rect{r.x0, r.x1, m, r.y1}};
+    const Halves split(r, d);
+    const bool across_x = split.across_x;
+    const double m = split.m;
+    const Rect *halves = split.half;
     Occluder *occs[2] = {nullptr, nullptr};
     uint32_t occ_counts[2] = {0, 0};
     for (const Occluder *o = occ; o != nullptr; o = o->next)
@@ -270,11 +254,7 @@ int PointVisible(Context *s, const TestPoint &t, const Occluder *occluders) {
 }
 
 void TestPointsFree(Context *s) {
-  for (TestNode *n = s->points; n != nullptr;) {
-    TestNode *next = n->next;
-    (void)VoPoolFree(s->pools[1], n);
-    n = next;
-  }
+  ListFree(s->pools[1], s->points);
   s->points = nullptr;
   s->point_count = 0;
 }

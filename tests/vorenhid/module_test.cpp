@@ -139,7 +139,9 @@ TEST_F(HiddenLineModuleTest, AStartThatRunsOutOfMemoryGivesEverythingBackAndALat
   EveryAllocationFails(
       [&] {
         const VtStatus st = reinterpret_cast<VtModuleProc>(start.value.fn)();
-        if (st != 0) EXPECT_EQ(st, 2u);
+        if (st != 0) {
+          EXPECT_EQ(st, 2u);
+        }
         return st;
       },
       [] { EXPECT_EQ(hid::State(), nullptr); });

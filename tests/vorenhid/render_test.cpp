@@ -95,7 +95,9 @@ TEST_F(CubeTest, EveryDrawingFollowsThePreludeInsideOneFrame) {
     EXPECT_EQ(calls[i], std::make_pair(uint32_t{VO_DRIVER_PRIMITIVE_BEGIN}, reinterpret_cast<uintptr_t>(cube_)));
     EXPECT_EQ(calls[i + 1], std::make_pair(uint32_t{0x1a0030}, reinterpret_cast<uintptr_t>(cube_)));
     i += 2;
-    if (drawing == 0) EXPECT_EQ(calls[i++].first, uint32_t{VO_DRIVER_STYLE});
+    if (drawing == 0) {
+      EXPECT_EQ(calls[i++].first, uint32_t{VO_DRIVER_STYLE});
+    }
     EXPECT_EQ(calls[i], std::make_pair(uint32_t{VO_DRIVER_STROKE_BEGIN}, uintptr_t{0}));
     EXPECT_EQ(calls[i + 1], std::make_pair(uint32_t{VO_DRIVER_DRAW}, uintptr_t{0x404}));
     EXPECT_EQ(calls[i + 2].first, uint32_t{VO_DRIVER_STROKE_END});
