@@ -5,6 +5,7 @@
 // pole of edges, and the odd primitives of a scene list.
 
 #include <cmath>
+#include <set>
 
 #include "support/fake_module.h"
 #include "vorenhid/hidden_line.h"
@@ -151,7 +152,9 @@ TEST_F(FlatSceneTest, OddPrimitivesOfTheListDrawNothingAndTheRenderFinishes) {
   VtPrimitive *square = Square(0.5f, 0);
   Render({shared, list, square});
   const uint32_t nodes = NodesInUse();  // after the first render's lasting records
+  g_posted.clear();
   Render({shared, list, square});
+  EXPECT_LE(CountPosted(2381), 1);  // once a render at the most
   EXPECT_EQ(RecordingDriver::points3.size(), 4u);
   EXPECT_NE(ClassOf({-0.5f, -0.5f, 0}, {0.5f, -0.5f, 0}), 0u);
   EXPECT_EQ(NodesInUse(), nodes);
@@ -189,6 +192,17 @@ TEST_F(FlatSceneTest, TheRenderContextAndGeometryOperatorModulesAreCalledAroundS
     during = v.value.u;
     return VtStatus{0};
   };
+  // Module 13 holds 0x3f0000 only inside stage 1 (not at its begin or end
+  // reports), its own value otherwise.
+  static std::set<std::pair<uint32_t, uint32_t>> stage_values;
+  auto progress = [](uint32_t, VtTypedValue *v) -> VtStatus {
+    VtTypedValue c{};
+    (void)VoControlGet(0xd0004, &c);
+    stage_values.emplace(static_cast<VtHiddenLineProgress *>(v->value.p)->stage, c.value.u);
+    return 0;
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+progress)), 0u);
+  Word(VO_CONTROL_HL_DETAILED_PROGRESS, 1, VtBoolean);
   ASSERT_EQ(VoInstallModule(&Fake<13>::Query), 0u);
   ASSERT_EQ(VoInstallModule(&Fake<22>::Query), 0u);
   ASSERT_EQ(VoSystemStart(), 0u);
@@ -202,6 +216,10 @@ TEST_F(FlatSceneTest, TheRenderContextAndGeometryOperatorModulesAreCalledAroundS
   EXPECT_EQ(during, 7u);
   EXPECT_EQ(VoPrimitiveListGet(), scene_);
   EXPECT_EQ(Fake<13>::m.control.value.u, 7u);
+  for (const auto &[stage, value] : stage_values)
+    EXPECT_TRUE(value == 7u || (value == 0x3f0000u && stage == 1)) << stage;
+  EXPECT_NE(stage_values.count({1, 0x3f0000u}), 0u);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
   EXPECT_NE(std::find(Events().begin(), Events().end(), "execute:vogeops"), Events().end());
 }
 
