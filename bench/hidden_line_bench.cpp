@@ -46,10 +46,11 @@ VtStatus Progress(uint32_t, VtTypedValue *v) {
   const auto *r = static_cast<VtHiddenLineProgress *>(v->value.p);
   if (r->stage != g_counts.stage) {
     const Clock::time_point now = Clock::now();
-    g_counts.stage_ms[g_counts.stage] += std::chrono::duration<double, std::milli>(now - g_counts.stage_start).count();
+    g_counts.stage_ms[g_counts.stage] +=
+        std::chrono::duration<double, std::milli>(now - g_counts.stage_start).count();
     g_counts.stage = r->stage;
     g_counts.stage_start = now;
-    const vo::hid::Context *s = vo::hid::State();
+    const vo::hid::VtHiddenLineContext *s = vo::hid::State();
     if (r->stage == 3) g_counts.candidates = s->candidate_count;
     if (r->stage == 4) g_counts.points = s->work_count;
   }
@@ -63,8 +64,8 @@ void Word(uint32_t code, uint32_t type, uint32_t value) {
 
 void EnsureKernel() {
   static bool ready = [] {
-    vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
-                                &vo::VoEntryPolygons, &vo::VoEntryHiddenLine});
+    vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry,
+                                &vo::VoEntryTransforms, &vo::VoEntryPolygons, &vo::VoEntryHiddenLine});
     vo::VoDriverSet(vo::VoDriverCreate(&DriverQuery));
     Word(VO_CONTROL_HL_CANDIDATE_MASK, VtFlags, 0x216);
     Word(VO_CONTROL_HL_OUTPUT_MASK, VtFlags, 9);
@@ -85,7 +86,8 @@ VtPrimitive *Sphere(int slices, int rings, float cx, float cy) {
     for (int s = 0; s < slices; ++s) {
       const double a = 2 * M_PI * s / slices;
       xyz.insert(xyz.end(), {static_cast<float>(cx + std::sin(polar) * std::cos(a)),
-                             static_cast<float>(cy + std::sin(polar) * std::sin(a)), static_cast<float>(std::cos(polar))});
+                             static_cast<float>(cy + std::sin(polar) * std::sin(a)),
+                             static_cast<float>(std::cos(polar))});
     }
   }
   for (int r = 0; r + 1 < rings; ++r)
@@ -97,8 +99,8 @@ VtPrimitive *Sphere(int slices, int rings, float cx, float cy) {
   const std::vector<int32_t> counts(indices.size() / 3, 3);
   const uint32_t ids[] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {vo::TypedPointer(xyz.data())};
-  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1,
-                                   ids, data);
+  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                   indices.data(), 1, ids, data);
 }
 
 void BM_HiddenLineSphereGrid(benchmark::State &state) {
@@ -134,6 +136,10 @@ void BM_HiddenLineSphereGrid(benchmark::State &state) {
   for (VtPrimitive *p : spheres) vo::VoPrimitiveDestroy(p);
 }
 // 16 x 2 x slices x (rings - 2) triangles: 1024, 10400, 102400.
-BENCHMARK(BM_HiddenLineSphereGrid)->Args({8, 6})->Args({25, 15})->Args({80, 42})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HiddenLineSphereGrid)
+    ->Args({8, 6})
+    ->Args({25, 15})
+    ->Args({80, 42})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -48,15 +48,15 @@ extern "C" {
 #define VO_CONTROL_HL_IDENTITY 0x190015u           /* VtBoolean */
 #define VO_CONTROL_HL_WORLD_STORE 0x190016u        /* VtBoolean */
 #define VO_CONTROL_HL_BACK_FACE_TOLERANCE 0x190017u /* VtDouble (0) */
-#define VO_CONTROL_HL_PROGRESS_STEP 0x190018u      /* VtDouble (1.0) */
-#define VO_CONTROL_HL_DETAILED_PROGRESS 0x190019u  /* VtBoolean */
-#define VO_CONTROL_HL_EXCLUSION_MASK 0x19001au     /* 39 (0) */
-#define VO_CONTROL_HL_KEEP_GRID 0x19001bu          /* VtBoolean */
-#define VO_CONTROL_HL_EXTRA_CONTENTS 0x19001cu     /* VtGenericPtr: contents merged into the working contents */
-#define VO_CONTROL_HL_DEPTH_LIMIT 0x190065u        /* VtNat32 (14) */
-#define VO_CONTROL_HL_CROSS_LEAF 0x190066u         /* VtNat32 (4) */
-#define VO_CONTROL_HL_POINT_LEAF 0x190067u         /* VtNat32 (4) */
-#define VO_CONTROL_HL_OCCLUDER_LEAF 0x190068u      /* VtNat32 (2) */
+#define VO_CONTROL_HL_PROGRESS_STEP 0x190018u       /* VtDouble (1.0) */
+#define VO_CONTROL_HL_DETAILED_PROGRESS 0x190019u   /* VtBoolean */
+#define VO_CONTROL_HL_EXCLUSION_MASK 0x19001au      /* 39 (0) */
+#define VO_CONTROL_HL_KEEP_GRID 0x19001bu           /* VtBoolean */
+#define VO_CONTROL_HL_EXTRA_CONTENTS 0x19001cu /* VtGenericPtr: contents merged into the working contents */
+#define VO_CONTROL_HL_DEPTH_LIMIT 0x190065u    /* VtNat32 (14) */
+#define VO_CONTROL_HL_CROSS_LEAF 0x190066u     /* VtNat32 (4) */
+#define VO_CONTROL_HL_POINT_LEAF 0x190067u     /* VtNat32 (4) */
+#define VO_CONTROL_HL_OCCLUDER_LEAF 0x190068u  /* VtNat32 (2) */
 
 /* User callbacks. */
 #define VO_CALLBACK_HL_ADMIT 0x190001u    /* VtHiddenLineAdmitProc (second pass) */
@@ -135,16 +135,20 @@ typedef VtStatus (*VtHiddenLinePolylineProc)(int32_t segments, VtHiddenLineEdgeI
 #ifdef __cplusplus
 #include <cstddef>
 static_assert(sizeof(VtHiddenLineProgress) == 24 && offsetof(VtHiddenLineProgress, status) == 8 &&
-                  offsetof(VtHiddenLineProgress, stage) == 12 && offsetof(VtHiddenLineProgress, stage_percent) == 16,
+                  offsetof(VtHiddenLineProgress, stage) == 12 &&
+                  offsetof(VtHiddenLineProgress, stage_percent) == 16,
               "progress records are read by layout");
 static_assert(offsetof(VtHiddenLineEdgeInfo, element) == 8 && offsetof(VtHiddenLineEdgeInfo, flags) == 16 &&
                   offsetof(VtHiddenLineEdgeInfo, end0) == 20 && offsetof(VtHiddenLineEdgeInfo, end1) == 36 &&
                   offsetof(VtHiddenLineEdgeInfo, pairs) == 52 && offsetof(VtHiddenLineEdgeInfo, user) == 72 &&
                   offsetof(VtHiddenLineEdgeInfo, next) == 80 && sizeof(VtHiddenLineEdgeInfo) == 88,
               "edge information records are read by layout");
-static_assert(offsetof(VtHiddenLineCircleQuery, flags) == 16 && offsetof(VtHiddenLineCircleQuery, user) == 24 &&
-                  offsetof(VtHiddenLineCircleQuery, end0) == 32 && offsetof(VtHiddenLineCircleQuery, end1) == 48 &&
-                  offsetof(VtHiddenLineCircleQuery, pairs) == 64 && offsetof(VtHiddenLineCircleQuery, centre) == 80 &&
+static_assert(offsetof(VtHiddenLineCircleQuery, flags) == 16 &&
+                  offsetof(VtHiddenLineCircleQuery, user) == 24 &&
+                  offsetof(VtHiddenLineCircleQuery, end0) == 32 &&
+                  offsetof(VtHiddenLineCircleQuery, end1) == 48 &&
+                  offsetof(VtHiddenLineCircleQuery, pairs) == 64 &&
+                  offsetof(VtHiddenLineCircleQuery, centre) == 80 &&
                   offsetof(VtHiddenLineCircleQuery, radius) == 96 && sizeof(VtHiddenLineCircleQuery) == 104,
               "circle queries are read by layout");
 #endif

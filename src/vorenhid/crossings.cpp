@@ -42,20 +42,20 @@ Rect Widened(const Rect &r) { return {r.x0 - kBand, r.x1 + kBand, r.y0 - kBand, 
 
 // One candidate as the pair tests read it.
 struct Seg {
-  EdgeNode *node;
-  EdgeData *rec;
+  VtHiddenLineEdgeNode *node;
+  VtHiddenLineEdgeData *rec;
   Point2 a, b;
   double za, zb;
   uint32_t flags;
   void *const *polys;
 };
 
-bool Load(Context *s, EdgeNode *n, Seg *out) {
+bool Load(VtHiddenLineContext *s, VtHiddenLineEdgeNode *n, Seg *out) {
   const Layout &l = LayoutFor(s, n->primitive);
   EdgeEnds e{};
   if (!Ends(l, n->edge, &e)) return false;
-  *out = Seg{n, EdgeRecord(l, n->edge), {e.p0[0], e.p0[1]}, {e.p1[0], e.p1[1]}, e.p0[2], e.p1[2],
-             EdgeFlags(l, n->edge), EdgePolygons(l, n->edge)};
+  *out = Seg{n,       EdgeRecord(l, n->edge), {e.p0[0], e.p0[1]},      {e.p1[0], e.p1[1]}, e.p0[2],
+             e.p1[2], EdgeFlags(l, n->edge),  EdgePolygons(l, n->edge)};
   return out->rec != nullptr;
 }
 
@@ -70,14 +70,15 @@ bool SharePolygon(const Seg &i, const Seg &j) {
 double Cross(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
 
 struct Stage3 {
-  Context *s;
+  VtHiddenLineContext *s;
   VtStatus st = 0;
 
   // Cuts k at t unless it lies clearly in front of depth z there.
   void Cut(Seg &k, double t, double z) {
     t = std::clamp(t, 0.0, 1.0);
     const double zk = (1 - t) * k.za + t * k.zb;
-    if (s->identity != 0 || zk + s->depth_tolerance >= z) st |= SplitInsert(s, &k.rec->splits, static_cast<float>(t));
+    if (s->identity != 0 || zk + s->depth_tolerance >= z)
+      st |= SplitInsert(s, &k.rec->splits, static_cast<float>(t));
   }
 
   // An end p (depth z) of another edge within the band of k's supporting
@@ -120,11 +121,11 @@ struct Stage3 {
     return s->identity != 0 || ((joint & VO_EDGE_FLAG_HIDDEN) == 0 && (joint & s->candidate_mask) != 0);
   }
 
-  VtStatus Leaf(EdgeNode *list) {
-    for (EdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
+  VtStatus Leaf(VtHiddenLineEdgeNode *list) {
+    for (VtHiddenLineEdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
       Seg i{};
       if (Load(s, n, &i)) {
-        for (EdgeNode *m = n->next; m != nullptr; m = m->next) {
+        for (VtHiddenLineEdgeNode *m = n->next; m != nullptr; m = m->next) {
           Seg j{};
           if (Load(s, m, &j) && Crossable(i, j)) Pair(i, j);
         }
@@ -134,26 +135,26 @@ struct Stage3 {
     return st;
   }
 
-  EdgeNode *Copy(EdgeNode *n, EdgeNode *next) {
-    auto *c = static_cast<EdgeNode *>(VoPoolAllocate(s->pools[5]));
+  VtHiddenLineEdgeNode *Copy(VtHiddenLineEdgeNode *n, VtHiddenLineEdgeNode *next) {
+    auto *c = static_cast<VtHiddenLineEdgeNode *>(VoPoolAllocate(s->pools[5]));
     if (c == nullptr) {
       st |= VO_STATUS_NO_MEMORY;
       return next;
     }
-    *c = EdgeNode{next, n->primitive, n->edge};
+    *c = VtHiddenLineEdgeNode{next, n->primitive, n->edge};
     return c;
   }
 
-  VtStatus Region(EdgeNode *list, uint32_t count, const Rect &r, int32_t d) {
+  VtStatus Region(VtHiddenLineEdgeNode *list, uint32_t count, const Rect &r, int32_t d) {
     if (InterruptPoll(s) != 0) return VO_COND_INTERRUPTED;
     if (count < s->cross_leaf || d - 1 <= 0) return Leaf(list);
     const Halves split(r, d);
     const bool across_x = split.across_x;
     const double m = split.m;
     const Rect *halves = split.half;
-    EdgeNode *lists[2] = {nullptr, nullptr};
+    VtHiddenLineEdgeNode *lists[2] = {nullptr, nullptr};
     uint32_t counts[2] = {0, 0};
-    for (EdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
+    for (VtHiddenLineEdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
       Seg e{};
       if (!Load(s, n, &e)) continue;
       const double lo = across_x ? std::min(e.a.x, e.b.x) : std::min(e.a.y, e.b.y);
@@ -177,41 +178,41 @@ struct Stage3 {
 
 }  // namespace
 
-int32_t DepthUsed(const Context *s) {
+int32_t DepthUsed(const VtHiddenLineContext *s) {
   const auto d = static_cast<int32_t>(s->depth_limit);  // the control is read signed
   return std::clamp(d, 1, 30);
 }
 
-VtStatus SplitsStart(Context *s, Split **list) {
-  auto *first = static_cast<Split *>(VoPoolAllocate(s->pools[0]));
-  auto *last = first != nullptr ? static_cast<Split *>(VoPoolAllocate(s->pools[0])) : nullptr;
+VtStatus SplitsStart(VtHiddenLineContext *s, VtHiddenLineSplit **list) {
+  auto *first = static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0]));
+  auto *last = first != nullptr ? static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0])) : nullptr;
   if (last == nullptr) {
     if (first != nullptr) (void)VoPoolFree(s->pools[0], first);
     return VO_STATUS_NO_MEMORY;
   }
-  *last = Split{1.0f, nullptr};
-  *first = Split{0.0f, last};
+  *last = VtHiddenLineSplit{1.0f, nullptr};
+  *first = VtHiddenLineSplit{0.0f, last};
   *list = first;
   return 0;
 }
 
-VtStatus SplitInsert(Context *s, Split **list, float t) {
+VtStatus SplitInsert(VtHiddenLineContext *s, VtHiddenLineSplit **list, float t) {
   if (std::fabs(t) < Tol(t, 0)) return 0;
-  Split **at = list;
-  for (Split *e = *list; e != nullptr; e = e->next) {
+  VtHiddenLineSplit **at = list;
+  for (VtHiddenLineSplit *e = *list; e != nullptr; e = e->next) {
     if (std::fabs(e->t - t) <= Tol(e->t, t)) return 0;
     if (e->t < t) at = &e->next;
   }
-  auto *n = static_cast<Split *>(VoPoolAllocate(s->pools[0]));
+  auto *n = static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0]));
   if (n == nullptr) return VO_STATUS_NO_MEMORY;
-  *n = Split{t, *at};
+  *n = VtHiddenLineSplit{t, *at};
   *at = n;
   return 0;
 }
 
-void SplitsFree(Context *s, Split *list) { ListFree(s->pools[0], list); }
+void SplitsFree(VtHiddenLineContext *s, VtHiddenLineSplit *list) { ListFree(s->pools[0], list); }
 
-VtStatus Crossings(Context *s) {
+VtStatus Crossings(VtHiddenLineContext *s) {
   s->work_count = s->candidate_count;
   s->work_counter = 0;
   Stage3 stage{s};
@@ -219,25 +220,25 @@ VtStatus Crossings(Context *s) {
   return stage.Region(s->candidates, s->candidate_count, top, DepthUsed(s));
 }
 
-VtStatus TestPointsMake(Context *s) {
+VtStatus TestPointsMake(VtHiddenLineContext *s) {
   constexpr uint32_t kWindowSides = VO_EDGE_FLAG_WINDOW_X | VO_EDGE_FLAG_WINDOW_Y | VO_EDGE_FLAG_WINDOW_Z;
   VtStatus st = 0;
-  for (EdgeNode *n = s->candidates; n != nullptr; n = n->next) {
+  for (VtHiddenLineEdgeNode *n = s->candidates; n != nullptr; n = n->next) {
     const Layout &l = LayoutFor(s, n->primitive);
-    EdgeData *rec = EdgeRecord(l, n->edge);
+    VtHiddenLineEdgeData *rec = EdgeRecord(l, n->edge);
     EdgeEnds e{};
     if (rec == nullptr) continue;
     const uint32_t flags = EdgeFlags(l, n->edge);
     const bool untested = (flags & kWindowSides) != 0 && (s->candidate_mask & kWindowSides) == 0;
     if (st == 0 && !untested && Ends(l, n->edge, &e)) {
-      for (Split *a = rec->splits; a != nullptr && a->next != nullptr && st == 0; a = a->next) {
+      for (VtHiddenLineSplit *a = rec->splits; a != nullptr && a->next != nullptr && st == 0; a = a->next) {
         auto *node = static_cast<TestNode *>(VoPoolAllocate(s->pools[1]));
         if (node == nullptr) {
           st = VO_STATUS_NO_MEMORY;
           break;
         }
         const float t0 = a->t, t1 = a->next->t, tm = (t0 + t1) / 2;
-        TestPoint &p = node->point;
+        VtHiddenLineTestPoint &p = node->point;
         p.primitive = n->primitive;
         p.edge = n->edge;
         float *xyzw = &p.x;

@@ -23,13 +23,15 @@ namespace {
 
 constexpr uint32_t kBuildTime = 916158723;
 constexpr VtStatus kUnknownCode = 258;  // bare: a code the module does not know
-constexpr uint32_t kStartPoolTags[6] = {kPoolSplit, kPoolTestNode, kPoolPlane, kPoolOccluder, kPoolEdgeData, kPoolNode};
-constexpr uint32_t kStartPoolSizes[6] = {sizeof(Split),    sizeof(TestNode), sizeof(Plane),
-                                         sizeof(Occluder), sizeof(EdgeData), sizeof(EdgeNode)};
-constexpr uint32_t kWorkingProperties[20] = {258, 268, 262, 266, 514, 515, 516, 518, 529, 530,
+constexpr uint32_t kStartPoolTags[6] = {kPoolSplit,    kPoolTestNode, kPoolPlane,
+                                        kPoolOccluder, kPoolEdgeData, kPoolNode};
+constexpr uint32_t kStartPoolSizes[6] = {sizeof(VtHiddenLineSplit),    sizeof(TestNode),
+                                         sizeof(VtHiddenLinePlane),    sizeof(VtHiddenLineOccluder),
+                                         sizeof(VtHiddenLineEdgeData), sizeof(VtHiddenLineEdgeNode)};
+constexpr uint32_t kWorkingProperties[20] = {258, 268, 262, 266, 514, 515, 516, 518,  529,  530,
                                              771, 776, 769, 770, 772, 775, 777, 1025, 1027, 1026};
 
-ModuleState<Context> g_state(VO_MODULE_HIDDEN_LINE);
+ModuleState<VtHiddenLineContext> g_state(VO_MODULE_HIDDEN_LINE);
 
 // ---- Controls ----------------------------------------------------------------
 
@@ -42,7 +44,7 @@ struct Control {
   size_t offset;
 };
 
-#define VO_HL_FIELD(f) offsetof(Context, f)
+#define VO_HL_FIELD(f) offsetof(VtHiddenLineContext, f)
 constexpr Control kControls[] = {
     {0x190001, VtFlags, Kind::kWord, VO_HL_FIELD(candidate_mask)},
     {0x190002, VtFlags, Kind::kWord, VO_HL_FIELD(output_mask)},
@@ -86,12 +88,12 @@ const Control *ControlFind(uint32_t code) {
 }
 
 template <class T>
-T &FieldOf(Context *s, const Control &c) {
+T &FieldOf(VtHiddenLineContext *s, const Control &c) {
   return *reinterpret_cast<T *>(reinterpret_cast<char *>(s) + c.offset);
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
-  Context *s = g_state.Get();
+  VtHiddenLineContext *s = g_state.Get();
   const Control *c = ControlFind(code);
   if (s == nullptr || c == nullptr || value == nullptr) return kUnknownCode;
   switch (c->kind) {
@@ -120,7 +122,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
-  Context *s = g_state.Get();
+  VtHiddenLineContext *s = g_state.Get();
   const Control *c = ControlFind(code);
   if (s == nullptr || c == nullptr || value == nullptr) return kUnknownCode;
   VtTypedValue v{};
@@ -144,7 +146,7 @@ P Cached(uint32_t code) {
 }
 
 VtStatus CallbacksChanged() {
-  Context *s = g_state.Master();
+  VtHiddenLineContext *s = g_state.Master();
   if (s == nullptr) return 0;
   Callbacks &cb = s->cb;
   cb.pen = Cached<VtDriverByteProc>(VO_DRIVER_STYLE);
@@ -166,7 +168,7 @@ VtStatus CallbacksChanged() {
 
 // User callbacks 0x190001-0x190009 but 0x190007.
 VtStatus Callback(uint32_t mode, uint32_t code, VtProc *slot) {
-  Context *s = g_state.Get();
+  VtHiddenLineContext *s = g_state.Get();
   const uint32_t index = code - VO_CALLBACK_HL_ADMIT;
   if (s == nullptr || slot == nullptr || index > 8 || code == 0x190007) return VO_STATUS_UNAVAILABLE;
   if (mode == 0)
@@ -177,7 +179,7 @@ VtStatus Callback(uint32_t mode, uint32_t code, VtProc *slot) {
 }
 
 VtStatus Execute(uint32_t code) {
-  Context *s = g_state.Get();
+  VtHiddenLineContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (code == VO_EXECUTE_HIDDEN_LINE) return Render();
   if (code != VO_EXECUTE_HIDDEN_LINE_TWO_PASS) return kUnknownCode;
@@ -203,8 +205,8 @@ VtStatus EdgeRecordNotCopied(VtPrimitive *a, void *b, VtPrimitive *c, void *d) {
 }
 
 // Registers one property, or finds it registered by an earlier start.
-bool PropertyRegister(uint32_t code, uint32_t (*registrar)(const char *, uint32_t, uint32_t), uint32_t operation,
-                      VtElementPropertyCopy copy) {
+bool PropertyRegister(uint32_t code, uint32_t (*registrar)(const char *, uint32_t, uint32_t),
+                      uint32_t operation, VtElementPropertyCopy copy) {
   const VtPropertyDescriptor *d = PropertyDescriptor(code);
   const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, "vorenhid:hl_data") == 0;
   char name[40];
@@ -215,7 +217,7 @@ bool PropertyRegister(uint32_t code, uint32_t (*registrar)(const char *, uint32_
 
 // ---- Start and terminate ------------------------------------------------------
 
-void Defaults(Context *s) {
+void Defaults(VtHiddenLineContext *s) {
   std::memset(static_cast<void *>(s), 0, sizeof *s);
   s->progress_step = 1.0;
   s->merge_duplicates = s->merge_overlaps = 1;
@@ -238,7 +240,7 @@ const T *ViewValue(uint32_t code, VtStatus *st) {
   return static_cast<const T *>(v.value.p);
 }
 
-VtStatus ViewValuesFetch(Context *s) {
+VtStatus ViewValuesFetch(VtHiddenLineContext *s) {
   VtStatus st = 0;
   s->resolution = ViewValue<int32_t>(VO_VIEW_VALUE_RESOLUTION, &st);
   s->viewport = ViewValue<int32_t>(VO_VIEW_VALUE_VIEWPORT, &st);
@@ -251,12 +253,12 @@ VtStatus ViewValuesFetch(Context *s) {
   return st;
 }
 
-void PoolsDispose(Context *s) {
+void PoolsDispose(VtHiddenLineContext *s) {
   for (VtPool *&pool : s->pools) (void)PoolDisposeClear(&pool);
 }
 
 VtStatus Terminate() {
-  Context *s = g_state.Master();
+  VtHiddenLineContext *s = g_state.Master();
   if (s == nullptr) return 0;
   SecondPassRelease(s);
   PoolsDispose(s);
@@ -267,17 +269,19 @@ VtStatus Terminate() {
 
 VtStatus Start() {
   if (g_state.Master() != nullptr) return 0;
-  auto *s = static_cast<Context *>(VoAllocate(sizeof(Context)));
+  auto *s = static_cast<VtHiddenLineContext *>(VoAllocate(sizeof(VtHiddenLineContext)));
   if (s == nullptr) return VO_STATUS_UNAVAILABLE;
   Defaults(s);
   g_state.SetMaster(s);
   (void)ViewValuesFetch(s);
   (void)CallbacksChanged();
   bool made = true;
-  for (int i = 0; i < 6 && made; ++i) made = (s->pools[i] = VoPoolCreate(kStartPoolTags[i], kStartPoolSizes[i])) != nullptr;
+  for (int i = 0; i < 6 && made; ++i)
+    made = (s->pools[i] = VoPoolCreate(kStartPoolTags[i], kStartPoolSizes[i])) != nullptr;
   made = made && PropertyRegister(kPolygonRecord, &VoPolygonPropertyRegister, VO_PROPERTY_POLYGON_COPY,
                                   &PolygonRecordNotCopied);
-  made = made && PropertyRegister(kEdgeRecord, &VoEdgePropertyRegister, VO_PROPERTY_EDGE_COPY, &EdgeRecordNotCopied);
+  made = made &&
+         PropertyRegister(kEdgeRecord, &VoEdgePropertyRegister, VO_PROPERTY_EDGE_COPY, &EdgeRecordNotCopied);
   if (!made) {
     (void)Terminate();
     return VO_STATUS_UNAVAILABLE;
@@ -289,7 +293,7 @@ VtStatus Start() {
 
 }  // namespace
 
-Context *State() { return g_state.Get(); }
+VtHiddenLineContext *State() { return g_state.Get(); }
 
 }  // namespace vo::hid
 

@@ -16,13 +16,13 @@ namespace {
 
 // The primitive announced for a drawing: the one it was expanded from when
 // stage 1 recorded it, else the prepared one.
-void *Announced(Context *s, VtPrimitive *p) {
+void *Announced(VtHiddenLineContext *s, VtPrimitive *p) {
   const Layout &l = LayoutFor(s, p);
   void *parent = l.parent >= 0 && p->data != nullptr ? *ElementField<void *>(p->data, l.parent) : nullptr;
   return parent != nullptr ? parent : p;
 }
 
-void PenWord(Context *s, uint32_t cls) {
+void PenWord(VtHiddenLineContext *s, uint32_t cls) {
   if (cls == s->pen_word) return;
   s->pen_word = cls;
   if (s->cb.pen != nullptr) (void)s->cb.pen(cls);
@@ -30,11 +30,13 @@ void PenWord(Context *s, uint32_t cls) {
 
 }  // namespace
 
-void PenSelect(Context *s, VtPrimitive *p, void *element, uint32_t cls, VtHiddenLineEdgeInfo *info) {
+void PenSelect(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
+               VtHiddenLineEdgeInfo *info) {
   if (s->identity != 0 && info != nullptr) {
     if (s->announce_primitive != 0 && s->cb.primitive != nullptr) (void)s->cb.primitive(info->primitive);
     if (s->announce_element != 0 && s->cb.element != nullptr)
-      (void)s->cb.element(reinterpret_cast<uintptr_t>(info->primitive), reinterpret_cast<uintptr_t>(info->element));
+      (void)s->cb.element(reinterpret_cast<uintptr_t>(info->primitive),
+                          reinterpret_cast<uintptr_t>(info->element));
     if (auto pen = reinterpret_cast<VtHiddenLinePenProc>(s->user[VO_CALLBACK_HL_PEN - VO_CALLBACK_HL_ADMIT]))
       (void)pen(info);
     PenWord(s, info->flags);
@@ -47,14 +49,14 @@ void PenSelect(Context *s, VtPrimitive *p, void *element, uint32_t cls, VtHidden
   PenWord(s, cls);
 }
 
-VtStatus Shape(Context *s, uint32_t type, uint32_t count, VtDrawRecord *record) {
+VtStatus Shape(VtHiddenLineContext *s, uint32_t type, uint32_t count, VtDrawRecord *record) {
   if (s->cb.stroke_begin != nullptr) (void)s->cb.stroke_begin(0);
   const VtStatus st = s->cb.draw != nullptr ? s->cb.draw(type, count, record) : 0;
   if (s->cb.stroke_end != nullptr) (void)s->cb.stroke_end();
   return st;
 }
 
-VtStatus DrawLine(Context *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
+VtStatus DrawLine(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
                   const float *attr_b, const float a[4], const float b[4]) {
   if ((cls & s->output_mask) == 0 && s->identity == 0) return 0;
   PenSelect(s, p, element, cls, nullptr);
@@ -86,16 +88,16 @@ VtStatus DrawLine(Context *s, VtPrimitive *p, void *element, uint32_t cls, const
   return Shape(s, type, 2, &record);
 }
 
-VtStatus SegmentOut(Context *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
+VtStatus SegmentOut(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
                     const float *attr_b, const float a[4], const float b[4]) {
   return s->two_pass != 0 ? SegmentStore(s, p, element, cls, attr_a, attr_b, a, b)
                           : DrawLine(s, p, element, cls, attr_a, attr_b, a, b);
 }
 
-VtStatus WholeEdgesOutput(Context *s) {
+VtStatus WholeEdgesOutput(VtHiddenLineContext *s) {
   VtStatus st = 0;
   const bool world = s->two_pass != 0 ? s->world_store != 0 : s->world_output != 0;
-  for (EdgeNode *n = s->whole; n != nullptr; n = n->next) {
+  for (VtHiddenLineEdgeNode *n = s->whole; n != nullptr; n = n->next) {
     const Layout &l = LayoutFor(s, n->primitive);
     const uint32_t cls = EdgeFlags(l, n->edge) | VO_HL_CLASS_HIDDEN;
     EdgeEnds e{};

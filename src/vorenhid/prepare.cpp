@@ -28,9 +28,10 @@ namespace vo::hid {
 namespace {
 
 constexpr uint32_t kStickyExpansionMemory = 0x4;
-constexpr uint32_t kPlainAdded[] = {VO_PRIM_EDGES, VO_POLY_EDGES, kPolygonRecord, VO_POLY_VREFSCLIP, VO_EDGE_POLYS,
-                                    VO_EDGE_EDGES, kEdgeRecord,  VO_EDGE_NEXT,   VO_EDGE_VREFS,     VO_EDGE_FLAGS,
-                                    VO_VERT_SCREEN, kEdgePair,   VO_POLY_PLANE};
+constexpr uint32_t kPlainAdded[] = {VO_PRIM_EDGES, VO_POLY_EDGES, kPolygonRecord, VO_POLY_VREFSCLIP,
+                                    VO_EDGE_POLYS, VO_EDGE_EDGES, kEdgeRecord,    VO_EDGE_NEXT,
+                                    VO_EDGE_VREFS, VO_EDGE_FLAGS, VO_VERT_SCREEN, kEdgePair,
+                                    VO_POLY_PLANE};
 
 template <class T>
 T &At(void *block, int32_t offset) {
@@ -73,7 +74,7 @@ VtStatus Append(VtReference **list, VtPrimitive *p) {
 
 // ---- Stage 1 -------------------------------------------------------------------
 
-VtStatus PreparePlain(Context *s, VtPrimitive *p) {
+VtStatus PreparePlain(VtHiddenLineContext *s, VtPrimitive *p) {
   const uint32_t type = PrimitiveType(p);
   const uint32_t count = sizeof kPlainAdded / sizeof kPlainAdded[0] - (Surface(type) ? 0 : 1);
   const bool had_plane = PropertyOffset(p->contents, VO_POLY_PLANE) >= 0;
@@ -82,8 +83,9 @@ VtStatus PreparePlain(Context *s, VtPrimitive *p) {
   if (c != p->contents && VoPrimitiveSetContents(p, c) != 0) return VO_STATUS_ERROR_NO_MEMORY;
   const Layout &l = LayoutFor(s, p);
   if (Surface(type) && !had_plane)
-    ForEachElement(First(p, l.polys), l.poly_next,
-                   [&](void *q) { (void)VoPolygonResetProperty(p, static_cast<VtPolygon *>(q), VO_POLY_PLANE); });
+    ForEachElement(First(p, l.polys), l.poly_next, [&](void *q) {
+      (void)VoPolygonResetProperty(p, static_cast<VtPolygon *>(q), VO_POLY_PLANE);
+    });
   // Edges the application keeps (with its flags) are used as they are.
   if ((p->flags & VO_PRIMITIVE_HAS_EDGES) == 0 || First(p, l.edges) == nullptr)
     return VoPrimitiveResetProperty(p, VO_PRIM_EDGES) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
@@ -91,13 +93,14 @@ VtStatus PreparePlain(Context *s, VtPrimitive *p) {
 }
 
 struct Stage1 {
-  Context *s;
+  VtHiddenLineContext *s;
   VtContents *contents;
   ListPath path;
 
   void Nothing(const VtPrimitive *p) {
     if (s->nothing_posted++ == 0)
-      Post(VO_CLASS_WARNING, messages::kHiddenLineNothing, VO_MODULE_HIDDEN_LINE, static_cast<const void *>(p));
+      Post(VO_CLASS_WARNING, messages::kHiddenLineNothing, VO_MODULE_HIDDEN_LINE,
+           static_cast<const void *>(p));
   }
 
   VtStatus One(VtPrimitive *p, VtPrimitive *source) {
@@ -148,7 +151,7 @@ struct Stage1 {
 // ---- Stage 2 -------------------------------------------------------------------
 
 struct Stage2 {
-  Context *s;
+  VtHiddenLineContext *s;
   VtPrimitive *p;
   const Layout *l;
   bool clipped;  // the primitive crosses the view's window
@@ -179,12 +182,13 @@ struct Stage2 {
   // back-face tolerance band hides its border edges (EdgeKind).
   VtStatus Cull() {
     const double *e = inverse + 8;
-    const double tol = s->back_face_tolerance * std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2] + e[3] * e[3]);
+    const double tol =
+        s->back_face_tolerance * std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2] + e[3] * e[3]);
     const bool two_sided = (p->flags & VO_PRIMITIVE_TWO_SIDED) != 0;
     VtStatus st = 0;
     ForEachElement(First(p, l->polys), l->poly_next, [&](void *q) {
       if (st != 0) return;
-      auto *rec = static_cast<Plane *>(VoPoolAllocate(s->pools[2]));
+      auto *rec = static_cast<VtHiddenLinePlane *>(VoPoolAllocate(s->pools[2]));
       if (rec == nullptr) {
         st = VO_STATUS_NO_MEMORY;
         return;
@@ -195,7 +199,7 @@ struct Stage2 {
       rec->facing = front ? 1 : 0;
       rec->band = (!clipped && side >= 0 && side < tol) ? 1 : 0;
       ProjectPlane(plane, !front && two_sided, rec);
-      At<Plane *>(q, l->poly_record) = rec;
+      At<VtHiddenLinePlane *>(q, l->poly_record) = rec;
       VtReference *&ring = Clipped(q);
       ring = (front || two_sided) ? static_cast<VtReference *>(Vrefs(q)) : nullptr;
     });
@@ -203,7 +207,7 @@ struct Stage2 {
   }
 
   // The polygon's plane in projection coordinates, (a, b, c) of unit length.
-  void ProjectPlane(const float *plane, bool negate, Plane *rec) const {
+  void ProjectPlane(const float *plane, bool negate, VtHiddenLinePlane *rec) const {
     double out[4] = {0, 0, 0, 0};
     if (plane != nullptr) {
       const double sign = negate ? -1.0 : 1.0;
@@ -230,7 +234,7 @@ struct Stage2 {
     if (!Surface(type)) return true;  // lines are always tested
     const bool va = a != nullptr && Clipped(a) != nullptr, vb = b != nullptr && Clipped(b) != nullptr;
     if ((a == nullptr) != (b == nullptr)) {
-      const Plane *rec = At<Plane *>(a != nullptr ? a : b, l->poly_record);
+      const VtHiddenLinePlane *rec = At<VtHiddenLinePlane *>(a != nullptr ? a : b, l->poly_record);
       if (rec != nullptr && rec->band != 0) *flags |= VO_EDGE_FLAG_HIDDEN;
     }
     if (!va && !vb) {
@@ -257,10 +261,10 @@ struct Stage2 {
     return nd < (nd + 1) * s->edge_on_tolerance;
   }
 
-  VtStatus NodeAppend(EdgeNode **list, uint32_t *count, void *edge) const {
-    auto *node = static_cast<EdgeNode *>(VoPoolAllocate(s->pools[5]));
+  VtStatus NodeAppend(VtHiddenLineEdgeNode **list, uint32_t *count, void *edge) const {
+    auto *node = static_cast<VtHiddenLineEdgeNode *>(VoPoolAllocate(s->pools[5]));
     if (node == nullptr) return VO_STATUS_NO_MEMORY;
-    *node = EdgeNode{*list, p, edge};
+    *node = VtHiddenLineEdgeNode{*list, p, edge};
     *list = node;
     ++*count;
     return 0;
@@ -278,15 +282,15 @@ struct Stage2 {
       if (VtStatus st = ClipPair(&pair, &gone)) return st;
       if (gone) return 0;
     }
-    auto *rec = static_cast<EdgeData *>(VoPoolAllocate(s->pools[4]));
+    auto *rec = static_cast<VtHiddenLineEdgeData *>(VoPoolAllocate(s->pools[4]));
     if (rec == nullptr) {
       if (pair != At<VtReference *>(edge, l->edge_vrefs)) PairFree(p, *l, pair);
       return VO_STATUS_NO_MEMORY;
     }
-    *rec = EdgeData{0, 0, 0, now & ~old, nullptr};
+    *rec = VtHiddenLineEdgeData{0, 0, 0, now & ~old, nullptr};
     flags = now;
     At<VtReference *>(edge, l->edge_pair) = pair;
-    At<EdgeData *>(edge, l->edge_record) = rec;
+    At<VtHiddenLineEdgeData *>(edge, l->edge_record) = rec;
     if (candidate) {
       if (VtStatus st = SplitsStart(s, &rec->splits)) return st;
       return NodeAppend(&s->candidates, &s->candidate_count, edge);
@@ -360,17 +364,17 @@ struct Stage2 {
     const bool two_sided = (p->flags & VO_PRIMITIVE_TWO_SIDED) != 0;
     VtStatus st = 0;
     ForEachElement(First(p, l->polys), l->poly_next, [&](void *q) {
-      const Plane *rec = At<Plane *>(q, l->poly_record);
+      const VtHiddenLinePlane *rec = At<VtHiddenLinePlane *>(q, l->poly_record);
       if (st != 0 || rec == nullptr || Clipped(q) == nullptr) return;
       if (clipped && VoPolygonClip(p, static_cast<VtPolygon *>(q)) == 0) return;
       const bool seen = rec->facing != 0 || two_sided;
       if (!seen || !(clipped ? std::fabs(rec->c) > 0.01f : std::fabs(rec->c) >= 0.01f)) return;
-      auto *o = static_cast<Occluder *>(VoPoolAllocate(s->pools[3]));
+      auto *o = static_cast<VtHiddenLineOccluder *>(VoPoolAllocate(s->pools[3]));
       if (o == nullptr) {
         st = VO_STATUS_NO_MEMORY;
         return;
       }
-      *o = Occluder{s->occluders, p, q, Clipped(q), {0, 0, 0, 0}, 0};
+      *o = VtHiddenLineOccluder{s->occluders, p, q, Clipped(q), {0, 0, 0, 0}, 0};
       s->occluders = o;
       ++s->occluder_count;
     });
@@ -394,10 +398,12 @@ struct Stage2 {
     if (st == 0 && Surface(type)) st = Occluders();
     if (clipped) {
       ForEachElement(First(p, l->verts), l->vert_next, [&](void *v) { Divide(Screen(v)); });
-      for (Occluder *o = s->occluders; o != nullptr && o->primitive == p; o = o->next) DivideMade(o->ring);
+      for (VtHiddenLineOccluder *o = s->occluders; o != nullptr && o->primitive == p; o = o->next)
+        DivideMade(o->ring);
       ForEachElement(First(p, l->edges), l->edge_next, [&](void *e) {
         VtReference *pair = At<VtReference *>(e, l->edge_pair);
-        if (At<EdgeData *>(e, l->edge_record) != nullptr && pair != At<VtReference *>(e, l->edge_vrefs))
+        if (At<VtHiddenLineEdgeData *>(e, l->edge_record) != nullptr &&
+            pair != At<VtReference *>(e, l->edge_vrefs))
           DivideMade(pair);
       });
     }
@@ -407,7 +413,7 @@ struct Stage2 {
 
 void LineSet(const Layout &l, void *edge) {
   EdgeEnds e{};
-  EdgeData *rec = EdgeRecord(l, edge);
+  VtHiddenLineEdgeData *rec = EdgeRecord(l, edge);
   if (rec == nullptr || !Ends(l, edge, &e)) return;
   const double dx = double{e.p1[0]} - e.p0[0], dy = double{e.p1[1]} - e.p0[1];
   const double len = std::sqrt(dx * dx + dy * dy);
@@ -417,7 +423,7 @@ void LineSet(const Layout &l, void *edge) {
   rec->c = -(rec->a * e.p0[0] + rec->b * e.p0[1]);
 }
 
-void BoxSet(const Layout &l, Occluder *o) {
+void BoxSet(const Layout &l, VtHiddenLineOccluder *o) {
   float box[4] = {INFINITY, -INFINITY, INFINITY, -INFINITY};
   ForEachNode(o->ring, [&](VtReference *node) {
     const float *q = ElementField<float>(node->data, l.screen);
@@ -448,7 +454,7 @@ void PairFree(VtPrimitive *p, const Layout &l, VtReference *ring) {
   (void)VoVertexReferenceListDestroy(p, ring, 0);
 }
 
-const Layout &LayoutFor(Context *s, const VtPrimitive *p) {
+const Layout &LayoutFor(VtHiddenLineContext *s, const VtPrimitive *p) {
   Layout &l = s->layout;
   const VtContents *c = p->contents;
   if (l.contents == c) return l;
@@ -486,16 +492,17 @@ bool Ends(const Layout &l, void *edge, EdgeEnds *out) {
   return true;
 }
 uint32_t &EdgeFlags(const Layout &l, void *edge) { return At<uint32_t>(edge, l.edge_flags); }
-EdgeData *EdgeRecord(const Layout &l, void *edge) {
-  return l.edge_record >= 0 ? At<EdgeData *>(edge, l.edge_record) : nullptr;
+VtHiddenLineEdgeData *EdgeRecord(const Layout &l, void *edge) {
+  return l.edge_record >= 0 ? At<VtHiddenLineEdgeData *>(edge, l.edge_record) : nullptr;
 }
 void *const *EdgePolygons(const Layout &l, void *edge) {
   return l.edge_polys >= 0 ? ElementField<void *const>(edge, l.edge_polys) : nullptr;
 }
 
-VtStatus PrepareScene(Context *s, VtReference *list) {
+VtStatus PrepareScene(VtHiddenLineContext *s, VtReference *list) {
   VtContents *c = VoContentsCreate(s->property_count, s->property_codes);
-  if (c != nullptr && s->extra_contents != nullptr) c = VoContentsMerge(c, s->extra_contents, VO_CONTENTS_ALL);
+  if (c != nullptr && s->extra_contents != nullptr)
+    c = VoContentsMerge(c, s->extra_contents, VO_CONTENTS_ALL);
   if (c == nullptr) return VO_STATUS_NO_MEMORY;
   s->work_count = 0;
   s->work_counter = 0;
@@ -509,7 +516,7 @@ VtStatus PrepareScene(Context *s, VtReference *list) {
   });
 }
 
-VtStatus ExtractEdges(Context *s) {
+VtStatus ExtractEdges(VtHiddenLineContext *s) {
   s->work_count = 0;
   s->work_counter = 0;
   ForEachNode(s->prepared, [&](VtReference *) { ++s->work_count; });
@@ -524,19 +531,21 @@ VtStatus ExtractEdges(Context *s) {
     (void)ProgressStep(s, 2);
     return one;
   });
-  for (EdgeNode *n = s->candidates; n != nullptr; n = n->next) LineSet(LayoutFor(s, n->primitive), n->edge);
-  for (Occluder *o = s->occluders; o != nullptr; o = o->next) BoxSet(LayoutFor(s, o->primitive), o);
+  for (VtHiddenLineEdgeNode *n = s->candidates; n != nullptr; n = n->next)
+    LineSet(LayoutFor(s, n->primitive), n->edge);
+  for (VtHiddenLineOccluder *o = s->occluders; o != nullptr; o = o->next)
+    BoxSet(LayoutFor(s, o->primitive), o);
   return st;
 }
 
-void ReleaseWork(Context *s) {
+void ReleaseWork(VtHiddenLineContext *s) {
   TestPointsFree(s);
   ForEachNode(s->prepared, [&](VtReference *node) {
     auto *p = static_cast<VtPrimitive *>(node->data);
     const Layout &l = LayoutFor(s, p);
     if (l.edge_record < 0 || l.poly_record < 0) return;
     ForEachElement(First(p, l.edges), l.edge_next, [&](void *e) {
-      EdgeData *&rec = At<EdgeData *>(e, l.edge_record);
+      VtHiddenLineEdgeData *&rec = At<VtHiddenLineEdgeData *>(e, l.edge_record);
       if (rec == nullptr) return;
       At<uint32_t>(e, l.edge_flags) &= ~rec->added;
       SplitsFree(s, rec->splits);
@@ -547,7 +556,7 @@ void ReleaseWork(Context *s) {
       pair = nullptr;
     });
     ForEachElement(First(p, l.polys), l.poly_next, [&](void *q) {
-      Plane *&rec = At<Plane *>(q, l.poly_record);
+      VtHiddenLinePlane *&rec = At<VtHiddenLinePlane *>(q, l.poly_record);
       if (rec == nullptr) return;
       (void)VoPoolFree(s->pools[2], rec);
       rec = nullptr;
@@ -557,7 +566,7 @@ void ReleaseWork(Context *s) {
   ListFree(s->pools[3], s->occluders);
   s->occluders = nullptr;
   s->occluder_count = 0;
-  for (EdgeNode **list : {&s->candidates, &s->whole}) {
+  for (VtHiddenLineEdgeNode **list : {&s->candidates, &s->whole}) {
     ListFree(s->pools[5], *list);
     *list = nullptr;
   }
@@ -565,7 +574,7 @@ void ReleaseWork(Context *s) {
   (void)VoMemoryTidy();
 }
 
-void ReleasePrepared(Context *s) {
+void ReleasePrepared(VtHiddenLineContext *s) {
   (void)VoReferenceListDestroy(s->prepared, nullptr);
   (void)VoPrimitiveReferenceListDestroy(s->copies);
   s->prepared = s->copies = nullptr;

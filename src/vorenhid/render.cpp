@@ -27,13 +27,25 @@ struct StageRange {
   double begin, slope, end;
 };
 constexpr StageRange kRanges[2][8] = {
-    {{0, 0, 1}, {1, 0.09, 10}, {10, 0.3, 40}, {40, 0.2, 60}, {60, 0.39, 99}, {49.5, 0.405, 90}, {90, 0.09, 99},
+    {{0, 0, 1},
+     {1, 0.09, 10},
+     {10, 0.3, 40},
+     {40, 0.2, 60},
+     {60, 0.39, 99},
+     {49.5, 0.405, 90},
+     {90, 0.09, 99},
      {100, 0, 100}},
-    {{0, 0, 1}, {1, 0.04, 5}, {5, 0.15, 20}, {20, 0.1, 30}, {30, 0.195, 49.5}, {49.5, 0.405, 90}, {90, 0.09, 99},
+    {{0, 0, 1},
+     {1, 0.04, 5},
+     {5, 0.15, 20},
+     {20, 0.1, 30},
+     {30, 0.195, 49.5},
+     {49.5, 0.405, 90},
+     {90, 0.09, 99},
      {100, 0, 100}},
 };
 
-double Overall(const Context *s, uint32_t stage, double p) {
+double Overall(const VtHiddenLineContext *s, uint32_t stage, double p) {
   if (stage >= 8) return 0;
   const StageRange &r = kRanges[s->two_pass != 0 ? 1 : 0][stage];
   if (stage == 0) return p < 0 ? 0 : 1;
@@ -60,26 +72,26 @@ struct RenderContextScope {
   RenderContextScope &operator=(const RenderContextScope &) = delete;
 };
 
-void FrameEmpty(Context *s) {
+void FrameEmpty(VtHiddenLineContext *s) {
   FrameBegin(s);
   FrameEnd(s);
 }
 
-void NodePoolRenew(Context *s, VtStatus *st) {
+void NodePoolRenew(VtHiddenLineContext *s, VtStatus *st) {
   (void)PoolDisposeClear(&s->pools[5]);
-  s->pools[5] = VoPoolCreate(kPoolNode, sizeof(EdgeNode));
+  s->pools[5] = VoPoolCreate(kPoolNode, sizeof(VtHiddenLineEdgeNode));
   if (s->pools[5] == nullptr) *st |= VO_STATUS_UNAVAILABLE;
 }
 
 // Clean-up items 3 to 5 (items 1 and 2 are ReleaseWork).
-void CleanUpEnd(Context *s, VtStatus *st) {
+void CleanUpEnd(VtHiddenLineContext *s, VtStatus *st) {
   TestPointsFree(s);
   ReleasePrepared(s);
   (void)VoMemoryTidy();
   NodePoolRenew(s, st);
 }
 
-VtStatus Stop(Context *s, uint32_t stage, VtStatus st) {
+VtStatus Stop(VtHiddenLineContext *s, uint32_t stage, VtStatus st) {
   (void)Progress(s, stage, 101, st);
   (void)Progress(s, 7, -1, st);
   ReleaseWork(s);
@@ -92,26 +104,28 @@ VtStatus Stop(Context *s, uint32_t stage, VtStatus st) {
   return st;
 }
 
-bool GoOn(const Context *s, VtStatus st) { return st == 0 && !Interrupted(s); }
+bool GoOn(const VtHiddenLineContext *s, VtStatus st) { return st == 0 && !Interrupted(s); }
 
 }  // namespace
 
-void FrameBegin(Context *s) {
+void FrameBegin(VtHiddenLineContext *s) {
   const int32_t *r = s->viewport;
   if (s->cb.frame_begin != nullptr && r != nullptr) (void)s->cb.frame_begin(r[0], r[1], r[2], r[3]);
 }
-void FrameEnd(Context *s) {
+void FrameEnd(VtHiddenLineContext *s) {
   if (s->cb.frame_end != nullptr) (void)s->cb.frame_end();
 }
 
-bool Interrupted(const Context *s) { return s->sticky != nullptr && (*s->sticky & VO_COND_INTERRUPTED) != 0; }
+bool Interrupted(const VtHiddenLineContext *s) {
+  return s->sticky != nullptr && (*s->sticky & VO_COND_INTERRUPTED) != 0;
+}
 
-VtStatus InterruptPoll(Context *s) {
+VtStatus InterruptPoll(VtHiddenLineContext *s) {
   if (s->cb.poll != nullptr && s->cb.poll() != 0 && s->sticky != nullptr) *s->sticky |= VO_COND_INTERRUPTED;
   return Interrupted(s) ? VO_COND_INTERRUPTED : 0;
 }
 
-VtStatus Progress(Context *s, uint32_t stage, double p, VtStatus status) {
+VtStatus Progress(VtHiddenLineContext *s, uint32_t stage, double p, VtStatus status) {
   if (s->cb.progress == nullptr) return 0;
   VtHiddenLineProgress &r = s->progress;
   bool changed = false;
@@ -139,7 +153,7 @@ VtStatus Progress(Context *s, uint32_t stage, double p, VtStatus status) {
   return s->cb.progress(VO_MODULE_HIDDEN_LINE, &v);
 }
 
-VtStatus ProgressStep(Context *s, uint32_t stage) {
+VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage) {
   ++s->work_counter;
   if (s->cb.progress == nullptr || s->work_count == 0) return 0;
   const double p = static_cast<double>(static_cast<uint32_t>(100.0 * s->work_counter / s->work_count));
@@ -147,12 +161,13 @@ VtStatus ProgressStep(Context *s, uint32_t stage) {
 }
 
 VtStatus Render() {
-  Context *s = State();
+  VtHiddenLineContext *s = State();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   s->progress.overall = 0;
   (void)Progress(s, 0, -1, 0);
   // A node pool that could not be made anew after the last render.
-  if (s->pools[5] == nullptr && (s->pools[5] = VoPoolCreate(kPoolNode, sizeof(EdgeNode))) == nullptr) {
+  if (s->pools[5] == nullptr &&
+      (s->pools[5] = VoPoolCreate(kPoolNode, sizeof(VtHiddenLineEdgeNode))) == nullptr) {
     FrameEmpty(s);
     return VO_STATUS_NO_MEMORY;
   }
@@ -184,7 +199,8 @@ VtStatus Render() {
     (void)VoExecute(kIntersectAll);
     (void)VoPrimitiveListSet(list);
   }
-  if (!GoOn(s, st) || s->prepared == nullptr) return view | Stop(s, 1, st | (Interrupted(s) ? VO_COND_INTERRUPTED : 0));
+  if (!GoOn(s, st) || s->prepared == nullptr)
+    return view | Stop(s, 1, st | (Interrupted(s) ? VO_COND_INTERRUPTED : 0));
 
   (void)Progress(s, 1, 101, st);
   (void)Progress(s, 2, -1, st);
@@ -196,7 +212,8 @@ VtStatus Render() {
   (void)Progress(s, 3, -1, st);
   st = Crossings(s);
   if (st == 0) st = TestPointsMake(s);
-  if (!GoOn(s, st) || s->point_count == 0) return view | Stop(s, 3, st | (Interrupted(s) ? VO_COND_INTERRUPTED : 0));
+  if (!GoOn(s, st) || s->point_count == 0)
+    return view | Stop(s, 3, st | (Interrupted(s) ? VO_COND_INTERRUPTED : 0));
 
   (void)Progress(s, 3, 101, 0);
   if (s->two_pass != 0) {

@@ -12,11 +12,12 @@ namespace vo::hid {
 namespace {
 
 constexpr uint32_t kStoredTags[3] = {kPoolStored, kPoolStoredNode, kPoolStoredInfo};
-constexpr uint32_t kStoredSizes[3] = {sizeof(VtHiddenLineEdgeInfo), 2 * sizeof(void *), sizeof(VtHiddenLineEdgeInfo)};
+constexpr uint32_t kStoredSizes[3] = {sizeof(VtHiddenLineEdgeInfo), 2 * sizeof(void *),
+                                      sizeof(VtHiddenLineEdgeInfo)};
 
 }  // namespace
 
-VtStatus SecondPassBegin(Context *s) {
+VtStatus SecondPassBegin(VtHiddenLineContext *s) {
   if (s->stored_pools[0] != nullptr) return VO_STATUS_UNAVAILABLE;
   for (int i = 0; i < 3; ++i) {
     s->stored_pools[i] = VoPoolCreate(kStoredTags[i], kStoredSizes[i]);
@@ -28,16 +29,16 @@ VtStatus SecondPassBegin(Context *s) {
   return 0;
 }
 
-VtStatus SegmentStore(Context *, VtPrimitive *, void *, uint32_t, const float *, const float *, const float *,
-                      const float *) {
+VtStatus SegmentStore(VtHiddenLineContext *, VtPrimitive *, void *, uint32_t, const float *, const float *,
+                      const float *, const float *) {
   return 0;
 }
 
-VtStatus SecondPassAdmit(Context *) { return 0; }
+VtStatus SecondPassAdmit(VtHiddenLineContext *) { return 0; }
 
-VtStatus SecondPassDraw(Context *) { return 0; }
+VtStatus SecondPassDraw(VtHiddenLineContext *) { return 0; }
 
-void SecondPassRelease(Context *s) {
+void SecondPassRelease(VtHiddenLineContext *s) {
   for (VtPool *&pool : s->stored_pools) (void)PoolDisposeClear(&pool);
 }
 

@@ -58,11 +58,11 @@ void Normalise(double v[3]) {
 }
 
 struct Stage4 {
-  Context *s;
+  VtHiddenLineContext *s;
   VtStatus st = 0;
 
-  Occluder *Copy(const Occluder *o, uint32_t covering, Occluder *next) {
-    auto *c = static_cast<Occluder *>(VoPoolAllocate(s->pools[3]));
+  VtHiddenLineOccluder *Copy(const VtHiddenLineOccluder *o, uint32_t covering, VtHiddenLineOccluder *next) {
+    auto *c = static_cast<VtHiddenLineOccluder *>(VoPoolAllocate(s->pools[3]));
     if (c == nullptr) {
       st |= VO_STATUS_NO_MEMORY;
       return next;
@@ -73,12 +73,12 @@ struct Stage4 {
     return c;
   }
 
-  void OccludersFree(Occluder *list) { ListFree(s->pools[3], list); }
+  void OccludersFree(VtHiddenLineOccluder *list) { ListFree(s->pools[3], list); }
   void PointsFree(TestNode *list) { ListFree(s->pools[1], list); }
 
   // Moves a kind-2 test point off its edge, away from the edge's first
   // polygon when that polygon turns from the eye.
-  void Offset(TestPoint &t, const Layout &l) {
+  void Offset(VtHiddenLineTestPoint &t, const Layout &l) {
     EdgeEnds e{};
     void *const *polys = EdgePolygons(l, t.edge);
     if (l.plane < 0 || l.world < 0 || polys == nullptr || polys[0] == nullptr || !Ends(l, t.edge, &e)) return;
@@ -91,14 +91,16 @@ struct Stage4 {
     float world[3];
     (void)VoCurrentViewUnprojectPoint(unprojected_in, world);
     double v[3] = {0, 0, 0};
-    if (s->projection_kind != nullptr && *s->projection_kind == VO_PROJECTION_PERSPECTIVE && s->eye != nullptr) {
+    if (s->projection_kind != nullptr && *s->projection_kind == VO_PROJECTION_PERSPECTIVE &&
+        s->eye != nullptr) {
       for (int c = 0; c < 3; ++c) v[c] = double{world[c]} - s->eye[c];
       Normalise(v);
     } else if (s->direction != nullptr) {
       for (int c = 0; c < 3; ++c) v[c] = s->direction[c];
     }
     if (n[0] * v[0] + n[1] * v[1] + n[2] * v[2] < 0.001) return;
-    const double dn[3] = {dir[1] * n[2] - dir[2] * n[1], dir[2] * n[0] - dir[0] * n[2], dir[0] * n[1] - dir[1] * n[0]};
+    const double dn[3] = {dir[1] * n[2] - dir[2] * n[1], dir[2] * n[0] - dir[0] * n[2],
+                          dir[0] * n[1] - dir[1] * n[0]};
     const double step = -10 * s->offset;
     float moved[3], q[4];
     for (int c = 0; c < 3; ++c) moved[c] = static_cast<float>(world[c] + step * dn[c]);
@@ -130,7 +132,7 @@ struct Stage4 {
     out[3] = 1;
   }
 
-  void Point(TestPoint &t, const Occluder *occluders) {
+  void Point(VtHiddenLineTestPoint &t, const VtHiddenLineOccluder *occluders) {
     const Layout &l = LayoutFor(s, t.primitive);
     uint32_t cls = EdgeFlags(l, t.edge) & ~(VO_HL_CLASS_HIDDEN | VO_HL_CLASS_VISIBLE);
     if ((cls & VO_EDGE_FLAG_BORDER) != 0) Offset(t, l);
@@ -149,14 +151,15 @@ struct Stage4 {
     float attr[2][2];
     const float *pa = nullptr, *pb = nullptr;
     if (s->attributes != 0 && l.attributes >= 0) {
-      const float *f0 = ElementField<float>(e.v0, l.attributes), *f1 = ElementField<float>(e.v1, l.attributes);
+      const float *f0 = ElementField<float>(e.v0, l.attributes),
+                  *f1 = ElementField<float>(e.v1, l.attributes);
       pa = Lerp(f0, f1, std::max(t.t0, 0.0f), 2, attr[0]);
       pb = Lerp(f0, f1, std::min(t.t1, 1.0f), 2, attr[1]);
     }
     st |= SegmentOut(s, t.primitive, t.edge, cls, pa, pb, a, b);
   }
 
-  void Leaf(TestNode *points, const Occluder *occluders) {
+  void Leaf(TestNode *points, const VtHiddenLineOccluder *occluders) {
     while (points != nullptr) {
       TestNode *next = points->next;
       Point(points->point, occluders);
@@ -166,7 +169,8 @@ struct Stage4 {
     }
   }
 
-  void Region(Occluder *occ, uint32_t occ_count, TestNode *pts, uint32_t pt_count, const Rect &r, int32_t d) {
+  void Region(VtHiddenLineOccluder *occ, uint32_t occ_count, TestNode *pts, uint32_t pt_count, const Rect &r,
+              int32_t d) {
     if (InterruptPoll(s) != 0) {
       st |= VO_COND_INTERRUPTED;
       PointsFree(pts);
@@ -180,9 +184,9 @@ struct Stage4 {
     const bool across_x = split.across_x;
     const double m = split.m;
     const Rect *halves = split.half;
-    Occluder *occs[2] = {nullptr, nullptr};
+    VtHiddenLineOccluder *occs[2] = {nullptr, nullptr};
     uint32_t occ_counts[2] = {0, 0};
-    for (const Occluder *o = occ; o != nullptr; o = o->next)
+    for (const VtHiddenLineOccluder *o = occ; o != nullptr; o = o->next)
       for (int h = 0; h < 2; ++h) {
         const Rect &q = halves[h];
         uint32_t covering = o->covering;
@@ -236,15 +240,16 @@ int PointInRing(const Layout &l, const VtReference *ring, double x, double y) {
   return inside ? 1 : 0;
 }
 
-int PointVisible(Context *s, const TestPoint &t, const Occluder *occluders) {
+int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
+                 const VtHiddenLineOccluder *occluders) {
   const Layout &edge_layout = LayoutFor(s, t.primitive);
   void *const *polys = EdgePolygons(edge_layout, t.edge);
   const bool kind2 = (EdgeFlags(edge_layout, t.edge) & VO_EDGE_FLAG_BORDER) != 0;
   const double tol = kind2 ? s->kind2_tolerance : s->depth_tolerance;
-  for (const Occluder *o = occluders; o != nullptr; o = o->next) {
+  for (const VtHiddenLineOccluder *o = occluders; o != nullptr; o = o->next) {
     if (polys != nullptr && (o->polygon == polys[0] || o->polygon == polys[1])) continue;
     const Layout &l = LayoutFor(s, o->primitive);
-    const Plane *plane = *ElementField<Plane *>(o->polygon, l.poly_record);
+    const VtHiddenLinePlane *plane = *ElementField<VtHiddenLinePlane *>(o->polygon, l.poly_record);
     if (plane == nullptr || plane->c == 0) continue;
     const double zp = -(double{plane->a} * t.x + double{plane->b} * t.y + plane->d) / plane->c;
     if (t.z <= zp + tol) continue;
@@ -253,13 +258,13 @@ int PointVisible(Context *s, const TestPoint &t, const Occluder *occluders) {
   return 1;
 }
 
-void TestPointsFree(Context *s) {
+void TestPointsFree(VtHiddenLineContext *s) {
   ListFree(s->pools[1], s->points);
   s->points = nullptr;
   s->point_count = 0;
 }
 
-VtStatus Visibility(Context *s) {
+VtStatus Visibility(VtHiddenLineContext *s) {
   s->work_count = s->point_count;
   s->work_counter = 0;
   TestNode *points = s->points;

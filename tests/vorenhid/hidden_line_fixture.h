@@ -28,8 +28,8 @@ class HiddenLineTest : public SceneTest {
  public:
   // A mesh of the corners and faces (vertex indices, counter-clockwise
   // seen from outside).
-  VtPrimitive *Mesh(const std::vector<std::array<float, 3>> &xyz, const std::vector<std::vector<int32_t>> &faces,
-                    bool own = true) {
+  VtPrimitive *Mesh(const std::vector<std::array<float, 3>> &xyz,
+                    const std::vector<std::vector<int32_t>> &faces, bool own = true) {
     std::vector<int32_t> counts, indices;
     for (const auto &f : faces) {
       counts.push_back(static_cast<int32_t>(f.size()));
@@ -98,7 +98,8 @@ class HiddenLineTest : public SceneTest {
       auto near = [&](float x, float y, std::array<float, 2> p) {
         return std::fabs(x - p[0]) <= tol && std::fabs(y - p[1]) <= tol;
       };
-      if ((near(s[0], s[1], a) && near(s[2], s[3], b)) || (near(s[0], s[1], b) && near(s[2], s[3], a))) return true;
+      if ((near(s[0], s[1], a) && near(s[2], s[3], b)) || (near(s[0], s[1], b) && near(s[2], s[3], a)))
+        return true;
     }
     return false;
   }

@@ -65,7 +65,8 @@ TEST_F(CubeTest, TheOutlineFrontEdgesAndHiddenEdgesAreDrawnAsTheMasksAsk) {
   Word(VO_CONTROL_HL_OUTPUT_MASK, 9);
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
   ASSERT_EQ(RecordingDriver::lines.size(), 12u);
-  for (Corner c : {Corner{1, -1, -1}, Corner{-1, 1, -1}, Corner{-1, -1, 1}}) EXPECT_TRUE(Joined({-1, -1, -1}, c));
+  for (Corner c : {Corner{1, -1, -1}, Corner{-1, 1, -1}, Corner{-1, -1, 1}})
+    EXPECT_TRUE(Joined({-1, -1, -1}, c));
   const std::vector<uint32_t> pens = Pens();
   ASSERT_GE(pens.size(), 2u);
   EXPECT_EQ(pens.front(), 0x11u);
@@ -92,7 +93,8 @@ TEST_F(CubeTest, EveryDrawingFollowsThePreludeInsideOneFrame) {
   size_t i = 2;
   for (int drawing = 0; drawing < 6; ++drawing) {
     ASSERT_LT(i + 5, calls.size());
-    EXPECT_EQ(calls[i], std::make_pair(uint32_t{VO_DRIVER_PRIMITIVE_BEGIN}, reinterpret_cast<uintptr_t>(cube_)));
+    EXPECT_EQ(calls[i],
+              std::make_pair(uint32_t{VO_DRIVER_PRIMITIVE_BEGIN}, reinterpret_cast<uintptr_t>(cube_)));
     EXPECT_EQ(calls[i + 1], std::make_pair(uint32_t{0x1a0030}, reinterpret_cast<uintptr_t>(cube_)));
     i += 2;
     if (drawing == 0) {
@@ -104,7 +106,8 @@ TEST_F(CubeTest, EveryDrawingFollowsThePreludeInsideOneFrame) {
     i += 3;
   }
   EXPECT_EQ(i + 1, calls.size());
-  EXPECT_EQ(std::set<uintptr_t>(RecordingDriver::elements.begin(), RecordingDriver::elements.end()).size(), 6u);
+  EXPECT_EQ(std::set<uintptr_t>(RecordingDriver::elements.begin(), RecordingDriver::elements.end()).size(),
+            6u);
 }
 
 TEST_F(CubeTest, WorldOutputAndPerspectiveDrawTheSameCornersAndLeaveProjectionPointsDivided) {
@@ -130,8 +133,7 @@ TEST_F(CubeTest, WorldOutputAndPerspectiveDrawTheSameCornersAndLeaveProjectionPo
     drawn[mask - 8] = Segments();
   }
   EXPECT_EQ(drawn[0].size(), 6u);
-  for (const auto &s : drawn[0])
-    EXPECT_NE(std::find(drawn[1].begin(), drawn[1].end(), s), drawn[1].end());
+  for (const auto &s : drawn[0]) EXPECT_NE(std::find(drawn[1].begin(), drawn[1].end(), s), drawn[1].end());
   for (void *v : MeshBuild::Ring(cube_, VO_PRIM_VERTS, VO_VERT_NEXT)) {
     float q[4];
     ASSERT_EQ(VoViewProjectPoint(World(cube_, v), q), 0u);
@@ -186,7 +188,7 @@ TEST_F(CubeTest, ProgressIsReportedOnlyToACallbackAndEndsAt100) {
   static std::vector<double> reported;
   static std::vector<VtHiddenLineProgress> records;
   reported.clear();
-  hid::Context *s = hid::State();
+  hid::VtHiddenLineContext *s = hid::State();
   EXPECT_EQ(hid::Progress(s, 3, 50, 0), 0u);  // no callback: nothing
   auto progress = [](uint32_t module, VtTypedValue *v) -> VtStatus {
     EXPECT_EQ(module, 25u);
@@ -212,7 +214,8 @@ TEST_F(CubeTest, ProgressIsReportedOnlyToACallbackAndEndsAt100) {
   ASSERT_FALSE(reported.empty());
   EXPECT_EQ(reported.back(), 100.0);
   EXPECT_TRUE(std::is_sorted(reported.begin(), reported.end()));
-  EXPECT_EQ(std::count_if(reported.begin(), reported.end(), [](double p) { return p > 60 && p < 99; }) <= 39, true);
+  EXPECT_EQ(std::count_if(reported.begin(), reported.end(), [](double p) { return p > 60 && p < 99; }) <= 39,
+            true);
 
   // Detailed mode hands out the progress record: the last says stage 7,
   // 100 percent overall and of the stage; stages 5 and 6 come only in

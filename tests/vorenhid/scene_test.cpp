@@ -44,7 +44,8 @@ class FlatSceneTest : public HiddenLineTest {
       if (c.first != VO_DRIVER_DRAW) continue;
       const auto &s = RecordingDriver::points3[drawn++];
       auto near = [](const std::array<float, 3> &p, P3 q) {
-        return std::fabs(p[0] - q[0]) <= 1e-5f && std::fabs(p[1] - q[1]) <= 1e-5f && std::fabs(p[2] - q[2]) <= 1e-5f;
+        return std::fabs(p[0] - q[0]) <= 1e-5f && std::fabs(p[1] - q[1]) <= 1e-5f &&
+               std::fabs(p[2] - q[2]) <= 1e-5f;
       };
       if ((near(s[0], a) && near(s[1], b)) || (near(s[0], b) && near(s[1], a))) return pen;
     }
@@ -60,7 +61,8 @@ class FlatSceneTest : public HiddenLineTest {
 TEST_F(FlatSceneTest, OnlyTheFartherOfTwoCrossingEdgesIsCutWhereTheyCross) {
   // The near triangle's edge (0, 0)-(0.2, 0.2) at z = 1 crosses the far
   // one's (0, 0.2)-(0.2, 0) at z = 0 half-way along both, at (0.1, 0.1).
-  Render({Triangle({0, 0, 1}, {0.3f, -0.1f, 1}, {0.2f, 0.2f, 1}), Triangle({0, 0.2f, 0}, {-0.1f, -0.1f, 0}, {0.2f, 0, 0})});
+  Render({Triangle({0, 0, 1}, {0.3f, -0.1f, 1}, {0.2f, 0.2f, 1}),
+          Triangle({0, 0.2f, 0}, {-0.1f, -0.1f, 0}, {0.2f, 0, 0})});
   EXPECT_NE(ClassOf({0, 0, 1}, {0.2f, 0.2f, 1}), 0u);
   EXPECT_NE(ClassOf({0, 0.2f, 0}, {0.1f, 0.1f, 0}), 0u);
   EXPECT_NE(ClassOf({0.1f, 0.1f, 0}, {0.2f, 0, 0}), 0u);
@@ -108,7 +110,8 @@ TEST_F(FlatSceneTest, AnEdgeLeavingTheWindowIsCutAtItsSide) {
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
   const float left = hid::State()->window[0];
   int at_side = 0;
-  for (const auto &s : Segments()) at_side += (std::fabs(s[0] - left) <= 1e-6f) + (std::fabs(s[2] - left) <= 1e-6f);
+  for (const auto &s : Segments())
+    at_side += (std::fabs(s[0] - left) <= 1e-6f) + (std::fabs(s[2] - left) <= 1e-6f);
   EXPECT_EQ(at_side, 2);  // the two long edges
   for (const auto &s : Segments()) EXPECT_GE(std::min(s[0], s[2]), left - 1e-6f);
 }
@@ -129,14 +132,14 @@ TEST_F(FlatSceneTest, EightEdgesThroughOnePointFinishAtAnyDepthLimit) {
 }
 
 TEST_F(FlatSceneTest, CutsTooCloseToAnotherAreIgnored) {
-  hid::Context *s = hid::State();
-  hid::Split *list = nullptr;
+  hid::VtHiddenLineContext *s = hid::State();
+  hid::VtHiddenLineSplit *list = nullptr;
   ASSERT_EQ(hid::SplitsStart(s, &list), 0u);
   // tol(0.5, 0.50009) = (0.5 + 0.50009 + 1) x 1e-4 = 2.0e-4 > 9e-5; 5e-5 is
   // within (5e-5 + 1) x 1e-4 of 0.
   for (float t : {0.5f, 0.50009f, 5e-5f}) EXPECT_EQ(hid::SplitInsert(s, &list, t), 0u);
   std::vector<float> kept;
-  for (hid::Split *e = list; e != nullptr; e = e->next) kept.push_back(e->t);
+  for (hid::VtHiddenLineSplit *e = list; e != nullptr; e = e->next) kept.push_back(e->t);
   EXPECT_EQ(kept, (std::vector<float>{0, 0.5f, 1}));
   hid::SplitsFree(s, list);
 }
@@ -229,7 +232,8 @@ TEST_F(FlatSceneTest, AttributePairsTravelWithTheSegments) {
   const float xyz[3][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
   const float uv[3][2] = {{0, 0}, {1, 0}, {0, 1}};
   const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_PARAMETRICCOORDS};
-  VtTypedValue data[2] = {TypedPointer(const_cast<float(*)[3]>(xyz)), TypedPointer(const_cast<float(*)[2]>(uv))};
+  VtTypedValue data[2] = {TypedPointer(const_cast<float(*)[3]>(xyz)),
+                          TypedPointer(const_cast<float(*)[2]>(uv))};
   const int32_t counts[1] = {3}, faces[3] = {0, 1, 2};
   VtPrimitive *p = VoPrimitiveCreateMesh(1, nullptr, counts, faces, 2, ids, data);
   ASSERT_NE(p, nullptr);
@@ -237,7 +241,8 @@ TEST_F(FlatSceneTest, AttributePairsTravelWithTheSegments) {
   Render({p});
   EXPECT_EQ(RecordingDriver::types, std::vector<uint32_t>(3, 0x1404));
   ASSERT_EQ(RecordingDriver::attributes.size(), 3u);
-  for (const auto &a : RecordingDriver::attributes) EXPECT_EQ(std::fabs(a[0] - a[2]) + std::fabs(a[1] - a[3]) > 0, true);
+  for (const auto &a : RecordingDriver::attributes)
+    EXPECT_EQ(std::fabs(a[0] - a[2]) + std::fabs(a[1] - a[3]) > 0, true);
 }
 
 }  // namespace
