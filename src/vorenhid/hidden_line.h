@@ -150,7 +150,7 @@ struct VtHiddenLineContext {
   uint32_t property_codes[20];
   uint32_t property_count;
   VtContents *extra_contents;
-  VtHiddenLineEdgeNode *temporary;  // edges made by clipping (unused: clipped outlines make none)
+  VtHiddenLineEdgeNode *temporary;  // edges made along the window by clipping outlines
   VtHiddenLineEdgeNode *whole;
   uint32_t whole_count;
   VtHiddenLineOccluder *occluders;

@@ -367,6 +367,7 @@ struct Stage2 {
       const VtHiddenLinePlane *rec = At<VtHiddenLinePlane *>(q, l->poly_record);
       if (st != 0 || rec == nullptr || Clipped(q) == nullptr) return;
       if (clipped && VoPolygonClip(p, static_cast<VtPolygon *>(q)) == 0) return;
+      if (clipped) st = WindowSides(q);
       const bool seen = rec->facing != 0 || two_sided;
       if (!seen || !(clipped ? std::fabs(rec->c) > 0.01f : std::fabs(rec->c) >= 0.01f)) return;
       auto *o = static_cast<VtHiddenLineOccluder *>(VoPoolAllocate(s->pools[3]));
@@ -377,6 +378,54 @@ struct Stage2 {
       *o = VtHiddenLineOccluder{s->occluders, p, q, Clipped(q), {0, 0, 0, 0}, 0};
       s->occluders = o;
       ++s->occluder_count;
+    });
+    return st;
+  }
+
+  // The window side (0x2000 x, 0x4000 y, 0x8000 z) a side of a clipped
+  // outline runs along, with both its ends on it; 0 for none.
+  uint32_t WindowSide(const float *a, const float *b) const {
+    static constexpr uint32_t kSides[3] = {VO_EDGE_FLAG_WINDOW_X, VO_EDGE_FLAG_WINDOW_Y,
+                                           VO_EDGE_FLAG_WINDOW_Z};
+    if (!(a[3] > 0) || !(b[3] > 0)) return 0;
+    for (int axis = 0; axis < 3; ++axis)
+      for (int end = 0; end < 2; ++end) {
+        const double bound = s->window_value[2 * axis + end];
+        auto on = [&](const float *q) {
+          const double c = q[axis] / q[3];
+          return std::fabs(c - bound) <= (std::fabs(c) + std::fabs(bound) + 1) * s->side_tolerance;
+        };
+        if (on(a) && on(b)) return kSides[axis];
+      }
+    return 0;
+  }
+
+  // Each side of a clipped outline along the window becomes an edge of its
+  // own (kind 2 and its window bit), a candidate that cuts what passes
+  // behind it; the render destroys it at clean-up.
+  VtStatus WindowSides(void *q) {
+    VtStatus st = 0;
+    ForEachNode(Clipped(q), [&](VtReference *node) {
+      const uint32_t side = WindowSide(Screen(node->data), Screen(node->next->data));
+      if (st != 0 || side == 0) return;
+      auto *e = static_cast<VtEdge *>(VoEdgeCreate(p));
+      auto *rec = e != nullptr ? static_cast<VtHiddenLineEdgeData *>(VoPoolAllocate(s->pools[4])) : nullptr;
+      if (rec == nullptr) {
+        if (e != nullptr) (void)VoEdgeDestroy(p, e);
+        st = VO_STATUS_NO_MEMORY;
+        return;
+      }
+      *rec = VtHiddenLineEdgeData{0, 0, 0, 0, nullptr};
+      At<uint32_t>(e, l->edge_flags) = VO_EDGE_FLAG_BORDER | side;
+      At<VtReference *>(e, l->edge_pair) = node;
+      At<VtHiddenLineEdgeData *>(e, l->edge_record) = rec;
+      void **polys = ElementField<void *>(e, l->edge_polys);
+      polys[0] = q;
+      polys[1] = nullptr;
+      uint32_t made = 0;
+      st = NodeAppend(&s->temporary, &made, e);
+      if (st == 0) st = SplitsStart(s, &rec->splits);
+      if (st == 0) st = NodeAppend(&s->candidates, &s->candidate_count, e);
     });
     return st;
   }
@@ -398,8 +447,9 @@ struct Stage2 {
     if (st == 0 && Surface(type)) st = Occluders();
     if (clipped) {
       ForEachElement(First(p, l->verts), l->vert_next, [&](void *v) { Divide(Screen(v)); });
-      for (VtHiddenLineOccluder *o = s->occluders; o != nullptr && o->primitive == p; o = o->next)
-        DivideMade(o->ring);
+      ForEachElement(First(p, l->polys), l->poly_next, [&](void *q) {
+        if (l->clipped >= 0 && Clipped(q) != Vrefs(q)) DivideMade(Clipped(q));
+      });
       ForEachElement(First(p, l->edges), l->edge_next, [&](void *e) {
         VtReference *pair = At<VtReference *>(e, l->edge_pair);
         if (At<VtHiddenLineEdgeData *>(e, l->edge_record) != nullptr &&
@@ -540,6 +590,19 @@ VtStatus ExtractEdges(VtHiddenLineContext *s) {
 
 void ReleaseWork(VtHiddenLineContext *s) {
   TestPointsFree(s);
+  // Edges made along the window go first: their pairs are nodes of the
+  // clipped outlines released below.
+  for (VtHiddenLineEdgeNode *n = s->temporary; n != nullptr; n = n->next) {
+    const Layout &l = LayoutFor(s, n->primitive);
+    VtHiddenLineEdgeData *&rec = At<VtHiddenLineEdgeData *>(n->edge, l.edge_record);
+    SplitsFree(s, rec->splits);
+    (void)VoPoolFree(s->pools[4], rec);
+    rec = nullptr;
+    At<VtReference *>(n->edge, l.edge_pair) = nullptr;
+    (void)VoEdgeDestroy(n->primitive, static_cast<VtEdge *>(n->edge));
+  }
+  ListFree(s->pools[5], s->temporary);
+  s->temporary = nullptr;
   ForEachNode(s->prepared, [&](VtReference *node) {
     auto *p = static_cast<VtPrimitive *>(node->data);
     const Layout &l = LayoutFor(s, p);

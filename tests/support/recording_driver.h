@@ -63,7 +63,10 @@ struct RecordingDriver {
     return ++frames, frame_answer;
   }
   static VtStatus FrameEnd() { return Log(VO_DRIVER_END_FRAME, 0), ++frame_ends, 0; }
-  static VtStatus Primitive(void *p) { return Log(VO_DRIVER_PRIMITIVE_BEGIN, reinterpret_cast<uintptr_t>(p)), ++primitives, 0; }
+  static VtStatus Primitive(void *p) {
+    Log(VO_DRIVER_PRIMITIVE_BEGIN, reinterpret_cast<uintptr_t>(p));
+    return ++primitives, 0;
+  }
   static VtStatus Run(uintptr_t word) { return Log(VO_DRIVER_STROKE_BEGIN, word), ++runs, 0; }
   static VtStatus Style(uint32_t cls) { return Log(VO_DRIVER_STYLE, cls), 0; }
   static VtStatus Accept(uint32_t kind) { return Log(VO_DRIVER_ACCEPT_OUTPUT, kind), 0; }

@@ -106,14 +106,35 @@ TEST_F(FlatSceneTest, AnEdgeLeavingTheWindowIsCutAtItsSide) {
   View({0, 0, 10});
   // The long triangle reaches far out of the left side of the fitted view.
   Scene({square, Triangle({-50, 0.1f, 0}, {0.2f, 0.1f, 0}, {0.2f, 0.2f, 0})});
+  const float left = hid::State()->window[0];
+  auto ends_at_side = [&] {
+    int n = 0;
+    for (const auto &s : Segments()) {
+      n += (std::fabs(s[0] - left) <= 1e-6f) + (std::fabs(s[2] - left) <= 1e-6f);
+      EXPECT_GE(std::min(s[0], s[2]), left - 1e-6f);
+    }
+    return n;
+  };
   RecordingDriver::Reset();
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
-  const float left = hid::State()->window[0];
-  int at_side = 0;
-  for (const auto &s : Segments())
-    at_side += (std::fabs(s[0] - left) <= 1e-6f) + (std::fabs(s[2] - left) <= 1e-6f);
-  EXPECT_EQ(at_side, 2);  // the two long edges
-  for (const auto &s : Segments()) EXPECT_GE(std::min(s[0], s[2]), left - 1e-6f);
+  EXPECT_EQ(ends_at_side(), 2);  // the two long edges
+  // With the window's x sides among the candidates, the clipped outline's
+  // side along the window is drawn too: two more ends there.
+  Word(VO_CONTROL_HL_CANDIDATE_MASK, 0x206 | VO_EDGE_FLAG_WINDOW_X);
+  RecordingDriver::Reset();
+  EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
+  EXPECT_EQ(ends_at_side(), 4);
+  // Out of memory anywhere in the clipped path: a status, a balanced
+  // frame, nothing left behind.
+  const uint32_t nodes = NodesInUse();
+  EveryAllocationFails(
+      [&] {
+        RecordingDriver::Reset();
+        const VtStatus st = VoExecute(VO_EXECUTE_HIDDEN_LINE);
+        EXPECT_EQ(RecordingDriver::frames, RecordingDriver::frame_ends);
+        return st;
+      },
+      [&] { EXPECT_EQ(NodesInUse(), nodes); });
 }
 
 TEST_F(FlatSceneTest, EightEdgesThroughOnePointFinishAtAnyDepthLimit) {
