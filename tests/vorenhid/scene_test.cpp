@@ -266,5 +266,33 @@ TEST_F(FlatSceneTest, AttributePairsTravelWithTheSegments) {
     EXPECT_EQ(std::fabs(a[0] - a[2]) + std::fabs(a[1] - a[3]) > 0, true);
 }
 
+TEST_F(FlatSceneTest, BorderEdgesHiddenByTheBackFaceToleranceGetTheirFlagsBack) {
+  // A square turned (by its ring order) away from the eye: with a wide
+  // back-face tolerance its border edges carry the hidden bit during the
+  // render, and only the border bit 2 afterwards.
+  VtPrimitive *away =
+      Mesh({{-0.5f, 0.5f, 0}, {0.5f, 0.5f, 0}, {0.5f, -0.5f, 0}, {-0.5f, -0.5f, 0}}, {{0, 1, 2, 3}});
+  Render({away});
+  static std::vector<uint32_t> during;
+  static VtPrimitive *watched = away;
+  watched = away;
+  during.clear();
+  auto progress = [](uint32_t, VtTypedValue *v) -> VtStatus {
+    if (static_cast<VtHiddenLineProgress *>(v->value.p)->stage != 2) return 0;
+    void *first = *PropertyAt<void *>(watched, nullptr, VO_PRIM_EDGES);
+    during.push_back(*PropertyAt<uint32_t>(watched, first, VO_EDGE_FLAGS));
+    return 0;
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+progress)), 0u);
+  Word(VO_CONTROL_HL_DETAILED_PROGRESS, 1, VtBoolean);
+  Double(VO_CONTROL_HL_BACK_FACE_TOLERANCE, 1e6);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
+  ASSERT_FALSE(during.empty());
+  EXPECT_EQ(during.back(), VO_EDGE_FLAG_BORDER | VO_EDGE_FLAG_HIDDEN);
+  void *first = *PropertyAt<void *>(away, nullptr, VO_PRIM_EDGES);
+  EXPECT_EQ(*PropertyAt<uint32_t>(away, first, VO_EDGE_FLAGS), VO_EDGE_FLAG_BORDER);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+}
+
 }  // namespace
 }  // namespace vo::test
