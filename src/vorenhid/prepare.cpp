@@ -200,8 +200,9 @@ struct Stage2 {
       rec->band = (!clipped && side >= 0 && side < tol) ? 1 : 0;
       ProjectPlane(plane, !front && two_sided, rec);
       At<VtHiddenLinePlane *>(q, l->poly_record) = rec;
-      VtReference *&ring = Clipped(q);
-      ring = (front || two_sided) ? static_cast<VtReference *>(Vrefs(q)) : nullptr;
+      // A two-sided primitive's back faces get their outlines back once the
+      // edges are classified (Occluders).
+      Clipped(q) = front ? static_cast<VtReference *>(Vrefs(q)) : nullptr;
     });
     return st;
   }
@@ -365,7 +366,9 @@ struct Stage2 {
     VtStatus st = 0;
     ForEachElement(First(p, l->polys), l->poly_next, [&](void *q) {
       const VtHiddenLinePlane *rec = At<VtHiddenLinePlane *>(q, l->poly_record);
-      if (st != 0 || rec == nullptr || Clipped(q) == nullptr) return;
+      if (st != 0 || rec == nullptr) return;
+      if (two_sided && Clipped(q) == nullptr) Clipped(q) = static_cast<VtReference *>(Vrefs(q));
+      if (Clipped(q) == nullptr) return;
       if (clipped && VoPolygonClip(p, static_cast<VtPolygon *>(q)) == 0) return;
       if (clipped) st = WindowSides(q);
       const bool seen = rec->facing != 0 || two_sided;

@@ -77,6 +77,15 @@ TEST_F(CubeTest, TheOutlineFrontEdgesAndHiddenEdgesAreDrawnAsTheMasksAsk) {
   Word(VO_CONTROL_HL_CANDIDATE_MASK, 0x206);
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
   EXPECT_EQ(RecordingDriver::lines.size(), 6u);
+
+  // Two-sided, the back faces occlude too, but the outline is the same;
+  // the back edges (now behind two-sided faces) are still hidden.
+  ASSERT_EQ(VoPrimitiveSetFlags(cube_, VoPrimitiveGetFlags(cube_) | VO_PRIMITIVE_TWO_SIDED), 0u);
+  RecordingDriver::Reset();
+  Word(VO_CONTROL_HL_CANDIDATE_MASK, 0x216);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
+  EXPECT_EQ(RecordingDriver::lines.size(), 12u);
+  for (int i = 0; i < 6; ++i) EXPECT_TRUE(Joined(kHexagon[i], kHexagon[(i + 1) % 6])) << i;
 }
 
 TEST_F(CubeTest, EveryDrawingFollowsThePreludeInsideOneFrame) {
