@@ -99,6 +99,9 @@ constexpr uint32_t kImageShapeRefused = 2141;     // a shape the image driver re
 // Wireframe renderer (vorenwir), from 2150.
 constexpr uint32_t kWireRingBroken = 2150;       // a polygon's edge ring that does not close (polygon)
 constexpr uint32_t kWireListTooDeep = 2151;      // expansions nested beyond the list depth limit (primitive)
+// Hidden-line renderer (vorenhid), from 2380.
+constexpr uint32_t kHiddenLineNotFinite = 2380;   // a tolerance control refuses a value that is not finite (code)
+constexpr uint32_t kHiddenLineNothing = 2381;     // a primitive that expands to nothing draws nothing (primitive)
 constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
 // Standard renderer (vorenstd), from 2320.
 constexpr uint32_t kRendererPixelModeRefused = 2320;  // a pixel mode that is none of 0xc0001-0xc0005 (mode)

@@ -36,7 +36,7 @@ const StartupModule kInstallList[] = {
     {"vorenstd", VO_MODULE_STANDARD_RENDERER, &VoEntryStandardRenderer},
     {"vorenadv", VO_MODULE_ADVANCED_RENDERER, nullptr /* VoEntryAdvancedRenderer */},
     {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, &VoEntryGeometryOperators},
-    {"vorenhid", VO_MODULE_HIDDEN_LINE, nullptr /* VoEntryHiddenLine */},
+    {"vorenhid", VO_MODULE_HIDDEN_LINE, &VoEntryHiddenLine},
     {"voselect", VO_MODULE_SELECTION, &VoEntrySelection},
     {"vophoto", VO_MODULE_PHOTOMETRY, nullptr /* VoEntryPhotometry */},
     {"voscrbuf", VO_MODULE_SCREEN_BUFFER, &VoEntryScreenBuffer},
