@@ -140,7 +140,9 @@ VtStatus Teardown(ShadingContext *s) {
   else if (s->default_light != nullptr) st |= VoShaderDestroy(s->default_light);
   s->default_light_list = nullptr;
   s->default_light = nullptr;
-  if (s->job != nullptr && s->job_free != nullptr) st |= s->job_free(s->job);
+  // The work farm may have stopped first and freed its locks; the lock is
+  // looked up before it is freed, so the answer is of no consequence.
+  if (s->job != nullptr && s->job_free != nullptr) (void)s->job_free(s->job);
   s->job = nullptr;
   if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
   ShaderForgetAll(shared);

@@ -1,6 +1,7 @@
 // What the shader kernel takes from other modules: the ray tracer's
 // services (a stand-in tracer, module 7, and the kernel's own stand-ins
-// without one), the interrupt poll through the recording driver, and filter
+// without one), the interrupt poll through the recording driver, the work
+// farm's run-once lock for pre-rendering, and filter
 // shaders wrapped around a material's parts with a stand-in filter module
 // (98) that samples a pixel on a 2 x 2 grid.
 
@@ -98,12 +99,15 @@ VtStatus PositionColour(void *) {
   return 0;
 }
 
+VtStatus PrerenderCount(void *data) { return ++static_cast<TestData *>(data)->evaluations, 0; }
+
 class ServicesTest : public ShaderTest {
  protected:
   void InstallMore() override {
     RecordingDriver::Reset();
     ASSERT_EQ(VoInstallModule(&VoEntryPolygons), 0u);
     ASSERT_EQ(VoInstallModule(&RecordingDriver::Query), 0u);
+    ASSERT_EQ(VoInstallModule(&VoEntryMultiThread), 0u);
     Tracer::Install();
     Filter::Install();
   }
@@ -219,6 +223,25 @@ TEST_F(ServicesTest, AnInterruptOfTheDriverIsKeptInTheStickyStatus) {
   ASSERT_EQ(VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky), 0u);
   EXPECT_NE(*static_cast<uint32_t *>(sticky.value.p) & VO_COND_INTERRUPTED, 0u);
   *static_cast<uint32_t *>(sticky.value.p) = 0;
+}
+
+TEST_F(ServicesTest, TheBackgroundIsPrerenderedOncePerImageUnderOneKeptRunOnceLock) {
+  ShadingContext *s = shader::StateGet();
+  auto entries = TestEntries();
+  entries.push_back({VO_SLOT_PRERENDER, reinterpret_cast<VtProc>(&PrerenderCount)});
+  ASSERT_EQ(Register(VO_SHADER_BACKGROUND, "test counted background", 1, entries), 0u);
+  VtShader *background = VoShaderCreate(VO_SHADER_BACKGROUND, "test counted background");
+  ASSERT_EQ(VoBackgroundSet(background), 0u);
+  void *job = nullptr;
+  for (int image = 1; image <= 2; ++image) {
+    ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
+    EXPECT_EQ(Data(background)->evaluations, image);
+    if (image == 1) job = s->job;
+    EXPECT_NE(job, nullptr);
+    EXPECT_EQ(s->job, job);  // made once, given back when the kernel stops
+    EXPECT_EQ(VoShadingTerminateImage(), 0u);
+  }
+  EXPECT_EQ(VoBackgroundSet(nullptr) | VoShaderDestroy(background), 0u);
 }
 
 TEST_F(ServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon) {
