@@ -16,14 +16,6 @@
 
 #define SIDE 32
 
-static VtStatus SetEntry(uint32_t slot, VtProc proc) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFunc;
-  v.value.fn = proc;
-  return VoShaderSetEntry(slot, &v);
-}
-
 /* Instance data of the two surface classes: the prepared flag only. */
 static void *FlagCreate(void) {
   uint32_t *d = (uint32_t *)VoAllocate(sizeof(uint32_t));
@@ -86,9 +78,9 @@ static VtStatus RegisterClass(uint32_t type, const char *table, const char *name
   strings[0] = name;
   s = VoStringTableCreate(table, 1, strings);
   s |= VoShaderPrototypeCreate(type, table, 0, 0, NULL);
-  s |= SetEntry(VO_SLOT_CREATE, create);
-  s |= SetEntry(VO_SLOT_DESTROY, (VtProc)BlockDestroy);
-  if (evaluate != NULL) s |= SetEntry(VO_SLOT_EVALUATE, evaluate);
+  s |= SceneShaderEntry(VO_SLOT_CREATE, create);
+  s |= SceneShaderEntry(VO_SLOT_DESTROY, (VtProc)BlockDestroy);
+  if (evaluate != NULL) s |= SceneShaderEntry(VO_SLOT_EVALUATE, evaluate);
   return s;
 }
 
