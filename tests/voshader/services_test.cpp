@@ -286,6 +286,12 @@ TEST_F(ServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon) {
   Filter::polygon = nullptr;
   EXPECT_FLOAT_EQ(colour()[0], 0.9f);
   EXPECT_EQ(Filter::loops, 3);
+  // While a wrap samples, a wrap met inside it shades its point once.
+  Filter::polygon = polygon;
+  s->filter.busy = 1;
+  EXPECT_FLOAT_EQ(colour()[0], 0.9f);
+  s->filter.busy = 0;
+  EXPECT_EQ(Filter::loops, 3);
   // Inside a ray nothing is wrapped; another polygon lets the ring go.
   s->ray_depth = 1;
   VtPrimitive *q = Triangle();
@@ -296,6 +302,34 @@ TEST_F(ServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon) {
   s->ray_depth = 0;
   EXPECT_EQ(VoShadingTerminateImage(), 0u);
   EXPECT_EQ(VoPrimitiveDestroy(p) | VoPrimitiveDestroy(q) | VoMaterialDestroy(m) | VoShaderDestroy(filter), 0u);
+}
+
+TEST_F(ServicesTest, SamplesOfAReflectanceAreDisplacedFirstAndOfADisplacementKeepTheirNormal) {
+  VtShaderGlobals *g = shader::StateGet()->globals;
+  static int displaced = 0;
+  const VtShaderDataProc displace = [](void *) -> VtStatus {
+    VoShaderGetGlobals()->N[0] = 0.6f;  // a tilted normal: (0.6, 0, 0.8)
+    VoShaderGetGlobals()->N[2] = 0.8f;
+    return ++displaced, 0;
+  };
+  VtShadeContext *c = VoShadeContextCreate();
+  const float up[3] = {0, 0, 1};
+  ASSERT_EQ(VoShadeContextSetNg(c, up), 0u);
+  g->N = g->NStorage;
+  g->displacementCall = {displace, nullptr};
+  g->reflectanceWrap = {&PositionColour, nullptr, nullptr};
+  g->displacementWrap = {displace, nullptr, nullptr};
+  g->lightsEvaluated = 1;  // the sample's lights are ended: the next one evaluates its own
+  ASSERT_EQ(VoFilterReflectanceSample(c, g), 0u);
+  EXPECT_EQ(displaced, 1);
+  EXPECT_EQ(g->lightsEvaluated, 0u);
+  float n[3];
+  ASSERT_EQ(VoFilterDisplacementSample(c, g) | VoShadeContextGetN(c, n), 0u);
+  EXPECT_EQ(displaced, 2);
+  EXPECT_FLOAT_EQ(n[0], 0.6f);
+  EXPECT_FLOAT_EQ(n[2], 0.8f);
+  g->displacementCall = {};
+  EXPECT_EQ(VoShadeContextDestroy(c), 0u);
 }
 
 TEST_F(ServicesTest, OnlyFilterShadersWrapAndGlobalFiltersSpareClassesWithTheirOwnImageEntry) {
