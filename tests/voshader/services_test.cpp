@@ -101,7 +101,7 @@ VtStatus PositionColour(void *) {
 
 VtStatus PrerenderCount(void *data) { return ++static_cast<TestData *>(data)->evaluations, 0; }
 
-class ServicesTest : public ShaderTest {
+class ShadingServicesTest : public ShaderTest {
  protected:
   void InstallMore() override {
     RecordingDriver::Reset();
@@ -154,7 +154,7 @@ class ServicesTest : public ShaderTest {
   static void *Entry(const VtShaderCall &c) { return reinterpret_cast<void *>(c.entry); }
 };
 
-TEST_F(ServicesTest, TheTracerPreparesOncePerRayShadowedLightAndOncePerRayTracingMaterial) {
+TEST_F(ShadingServicesTest, TheTracerPreparesOncePerRayShadowedLightAndOncePerRayTracingMaterial) {
   ShadingContext *s = shader::StateGet();
   // The services are the tracer's; its shadow answers 1 (blocked).
   EXPECT_EQ(s->ray_shadow(nullptr, nullptr, 0, 1, nullptr), 1.0f);
@@ -200,7 +200,7 @@ TEST_F(ServicesTest, TheTracerPreparesOncePerRayShadowedLightAndOncePerRayTracin
   EXPECT_EQ(VoLightListSet(nullptr) | VoShaderReferenceDestroy(list, 1), 0u);
 }
 
-TEST_F(ServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing) {
+TEST_F(ShadingServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing) {
   Fake<7>::m.slots.clear();  // the tracer answers nothing
   (void)VoShaderCacheCallbacks();  // without a view its look-ups fail, which changes nothing here
   ShadingContext *s = shader::StateGet();
@@ -214,7 +214,7 @@ TEST_F(ServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing) {
   EXPECT_EQ(reinterpret_cast<void *>(s->transform_normal), reinterpret_cast<void *>(&exported::VoTransformNormal));
 }
 
-TEST_F(ServicesTest, AnInterruptOfTheDriverIsKeptInTheStickyStatus) {
+TEST_F(ShadingServicesTest, AnInterruptOfTheDriverIsKeptInTheStickyStatus) {
   RecordingDriver::interrupt_from = 2;
   EXPECT_EQ(VoShadingCheckInterrupt(), 0u);
   EXPECT_EQ(VoShadingCheckInterrupt(), 64u);
@@ -225,7 +225,7 @@ TEST_F(ServicesTest, AnInterruptOfTheDriverIsKeptInTheStickyStatus) {
   *static_cast<uint32_t *>(sticky.value.p) = 0;
 }
 
-TEST_F(ServicesTest, TheBackgroundIsPrerenderedOncePerImageUnderOneKeptRunOnceLock) {
+TEST_F(ShadingServicesTest, TheBackgroundIsPrerenderedOncePerImageUnderOneKeptRunOnceLock) {
   ShadingContext *s = shader::StateGet();
   auto entries = TestEntries();
   entries.push_back({VO_SLOT_PRERENDER, reinterpret_cast<VtProc>(&PrerenderCount)});
@@ -244,7 +244,7 @@ TEST_F(ServicesTest, TheBackgroundIsPrerenderedOncePerImageUnderOneKeptRunOnceLo
   EXPECT_EQ(VoBackgroundSet(nullptr) | VoShaderDestroy(background), 0u);
 }
 
-TEST_F(ServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon) {
+TEST_F(ShadingServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon) {
   ShadingContext *s = shader::StateGet();
   VtShaderGlobals *g = s->globals;
   VtPrimitive *p = Triangle();
@@ -304,7 +304,7 @@ TEST_F(ServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon) {
   EXPECT_EQ(VoPrimitiveDestroy(p) | VoPrimitiveDestroy(q) | VoMaterialDestroy(m) | VoShaderDestroy(filter), 0u);
 }
 
-TEST_F(ServicesTest, SamplesOfAReflectanceAreDisplacedFirstAndOfADisplacementKeepTheirNormal) {
+TEST_F(ShadingServicesTest, SamplesOfAReflectanceAreDisplacedFirstAndOfADisplacementKeepTheirNormal) {
   VtShaderGlobals *g = shader::StateGet()->globals;
   static int displaced = 0;
   const VtShaderDataProc displace = [](void *) -> VtStatus {
@@ -332,7 +332,7 @@ TEST_F(ServicesTest, SamplesOfAReflectanceAreDisplacedFirstAndOfADisplacementKee
   EXPECT_EQ(VoShadeContextDestroy(c), 0u);
 }
 
-TEST_F(ServicesTest, OnlyFilterShadersWrapAndGlobalFiltersSpareClassesWithTheirOwnImageEntry) {
+TEST_F(ShadingServicesTest, OnlyFilterShadersWrapAndGlobalFiltersSpareClassesWithTheirOwnImageEntry) {
   VtShaderGlobals *g = shader::StateGet()->globals;
   VtPrimitive *p = Triangle();
   VtPolygon *polygon = static_cast<VtPolygon *>(PolygonModuleTest::Polygons(p).front());
