@@ -67,8 +67,8 @@ static inline VtTypedValue SceneRecord(const void *array) {
   return s;
 }
 
-/* Sets an entry of the class being registered. */
-static inline VtStatus SceneShaderEntry(uint32_t slot, VtProc proc) {
+/* Sets an entry of the shader class registered last (VoShaderSetEntry). */
+static inline VtStatus SceneClassEntry(uint32_t slot, VtProc proc) {
   VtTypedValue v;
   memset(&v, 0, sizeof v);
   v.type = VtFunc;

@@ -68,11 +68,11 @@ static VtStatus RegisterTint(void) {
   VtStatus s = VoStringTableCreate("vxs_c_tint_colour", 3, strings);
   s |= VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_c_tint_colour", 0, 2, labels);
   s |= VoShaderUseGlobal("Co");
-  s |= SceneShaderEntry(VO_SLOT_CREATE, (VtProc)TintCreate);
-  s |= SceneShaderEntry(VO_SLOT_DESTROY, (VtProc)TintDestroy);
-  s |= SceneShaderEntry(VO_SLOT_GET_ARG, (VtProc)TintGet);
-  s |= SceneShaderEntry(VO_SLOT_SET_ARG, (VtProc)TintSet);
-  s |= SceneShaderEntry(VO_SLOT_EVALUATE, (VtProc)TintEvaluate);
+  s |= SceneClassEntry(VO_SLOT_CREATE, (VtProc)TintCreate);
+  s |= SceneClassEntry(VO_SLOT_DESTROY, (VtProc)TintDestroy);
+  s |= SceneClassEntry(VO_SLOT_GET_ARG, (VtProc)TintGet);
+  s |= SceneClassEntry(VO_SLOT_SET_ARG, (VtProc)TintSet);
+  s |= SceneClassEntry(VO_SLOT_EVALUATE, (VtProc)TintEvaluate);
   return s;
 }
 

@@ -78,9 +78,9 @@ static VtStatus RegisterClass(uint32_t type, const char *table, const char *name
   strings[0] = name;
   s = VoStringTableCreate(table, 1, strings);
   s |= VoShaderPrototypeCreate(type, table, 0, 0, NULL);
-  s |= SceneShaderEntry(VO_SLOT_CREATE, create);
-  s |= SceneShaderEntry(VO_SLOT_DESTROY, (VtProc)BlockDestroy);
-  if (evaluate != NULL) s |= SceneShaderEntry(VO_SLOT_EVALUATE, evaluate);
+  s |= SceneClassEntry(VO_SLOT_CREATE, create);
+  s |= SceneClassEntry(VO_SLOT_DESTROY, (VtProc)BlockDestroy);
+  if (evaluate != NULL) s |= SceneClassEntry(VO_SLOT_EVALUATE, evaluate);
   return s;
 }
 
