@@ -453,6 +453,7 @@ VtStatus VoShadingTerminateImage() {
     NestedImageEnd(s);
     return 0;
   }
+  FilterRingForget(s, nullptr, nullptr);  // its contexts hold this image's offsets
   if (s->second_pass != 0)
     for (VtShader *light = s->light_head; light != nullptr; light = light->link) {
       VtLightData *d = LightOf(light);
@@ -461,7 +462,6 @@ VtStatus VoShadingTerminateImage() {
       d->areaPrepared = 0;
     }
   s->image_initialised = 0;
-  FilterRingForget(s, nullptr, nullptr);
   if (s->ray_end != nullptr) (void)s->ray_end();
   return 0;
 }
