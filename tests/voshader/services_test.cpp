@@ -1,9 +1,9 @@
 // What the shader kernel takes from other modules: the ray tracer's
 // services (a stand-in tracer, module 7, and the kernel's own stand-ins
 // without one), the interrupt poll through the recording driver, the work
-// farm's run-once lock for pre-rendering, and filter
-// shaders wrapped around a material's parts with a stand-in filter module
-// (98) that samples a pixel on a 2 x 2 grid.
+// farm's run-once lock for pre-rendering, and filter shaders wrapped around
+// a material's parts with a stand-in filter module (98) that samples a
+// pixel on a 2 x 2 grid.
 
 #include <gtest/gtest.h>
 
