@@ -192,10 +192,11 @@ using FilterSampleProc = VtStatus (*)(VtShadeContext *, VtShaderGlobals *);
 using FilterPolygonProc = VtPolygon *(*)();
 using FilterLoopProc = VtStatus (*)(void *filter, void *map_func, VtShadeContextReference *ring,
                                     FilterSampleProc sample, VtShadeContext *context, VtShaderGlobals *globals);
-// The work farm's lock services, run-once and pass test.
-using JobLockCreateProc = void *(*)();
-using JobLockDestroyProc = VtStatus (*)(void *);
-using JobRunOnceProc = VtStatus (*)(void *lock, VtStatus (*procedure)(void *), void *argument);
+// The work farm's lock services and run-once, typed as the farm's own
+// procedures (they are called through these pointers).
+using JobLockCreateProc = decltype(&exported::VoMultiThreadLockCreate);
+using JobLockDestroyProc = decltype(&exported::VoMultiThreadLockDestroy);
+using JobRunOnceProc = decltype(&exported::VoMultiThreadRunOnce);
 
 // What wrapped evaluation keeps between points: the ring of shade contexts
 // of the polygon filtered last, one sample context and one vertex block
@@ -295,7 +296,7 @@ struct ShadingContext {
   uint32_t (*work_farm_active)();           // 0x52000b while the work farm runs
   // The work farm's lock that pre-renders background and foreground once
   // per image, and the procedure that gives it back at terminate.
-  void *job;
+  VtMultiThreadLock *job;
   JobLockDestroyProc job_free;
   FilterScratch filter;
   // Polygon set-up memos: offsets per contents, the last polygon's frame.
