@@ -127,7 +127,7 @@ struct Builder {
   // One polygon: its entry, hit record, box and word; false to stop.
   bool Polygon(VtPrimitive *p, void *polygon) {
     if (c->object_count >= kMaxObjects - 1) {
-      Post(VO_STATUS_BAD_ARGUMENT, messages::kRayTooManyObjects, VO_MODULE_RAYTRACER);
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER, static_cast<const void *>(p));
       status = VO_STATUS_BAD_ARGUMENT;
       return false;
     }
@@ -191,11 +191,23 @@ struct Builder {
     layout.Load(p->contents);
     if (layout.polys < 0) return 0;
     void *first = *ElementField<void *>(p->data, layout.polys);
+    // A ring that loops back to another polygon than the first is caught by
+    // a marker moved to the current polygon at every power of two.
+    void *marker = first;
+    uint64_t steps = 0, next_move = 1;
     for (void *q = first; q != nullptr;) {
       if (!Polygon(p, q)) return status;
       if (type == VO_PRIMITIVE_POLYGON || layout.next < 0) break;
       q = *ElementField<void *>(q, layout.next);
       if (q == first) break;
+      if (q == marker) {
+        Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER, static_cast<const void *>(p));
+        return status = VO_STATUS_BAD_ARGUMENT;
+      }
+      if (++steps == next_move) {
+        marker = q;
+        next_move *= 2;
+      }
     }
     return 0;
   }

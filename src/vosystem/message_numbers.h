@@ -123,7 +123,7 @@ constexpr uint32_t kRayRebuildNoMemory = 850;     // the rebuilt octree still ru
 constexpr uint32_t kRayNothingGathered = 914;     // building without a gathered scene
 constexpr uint32_t kRayControlRefused = 2360;     // a ray-tracer control value refused (control, reason)
 constexpr uint32_t kRayObjectLeftOut = 2361;      // a polygon with non-finite plane or vertices is not traced (polygon)
-constexpr uint32_t kRayTooManyObjects = 2362;     // the traced scene holds 2^29 polygons or more
+constexpr uint32_t kRayRingRefused = 2362;        // a polygon ring that loops without closing, or 2^29 polygons (primitive)
 constexpr uint32_t kRayServiceRefused = 2363;     // a service set, or a code the ray tracer does not offer (code)
 
 }  // namespace vo::messages

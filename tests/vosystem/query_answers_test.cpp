@@ -24,6 +24,7 @@ const ModuleRow kModules[] = {
     {&VoEntryGeometry,     2, "vogeom",   916156918},
     {&VoEntryPolygons,     3, "vopoly",   916157560},
     {&VoEntryShader,       5, "voshader", 916157949},
+    {&VoEntryRayTracer,    7, "vorenray", 916158862},
     {&VoEntryView,         9, "voview",   916158299},
     {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryTransforms,  15, "voxform",  916158499},
