@@ -135,8 +135,8 @@ class EquivalenceTest : public RayTest {
     float of[3], df[3];
     Vec od, dd;  // what the walk sees: the ray in floats
     for (int k = 0; k < 3; ++k) {
-      od[k] = of[k] = static_cast<float>(o[k]);
-      dd[k] = df[k] = static_cast<float>(d[k]);
+      od[k] = of[k] = static_cast<float>(AsFloat(o[k]));
+      dd[k] = df[k] = static_cast<float>(AsFloat(d[k]));
     }
     const double bias = shadow ? double{Ray()->shadow_bias} : 0.0;
     auto *ex = static_cast<VtPolygon *>(const_cast<void *>(excluded));
@@ -223,10 +223,10 @@ TEST_F(EquivalenceTest, ClosedSpheresNeverLetRaysThroughTheirSharedEdgesAndVerti
     Vec target{r.points[k][0], r.points[k][1], r.points[k][2]};
     if (i % 2)
       for (int j = 0; j < 3; ++j) target[j] = 0.5 * (target[j] + r.points[(k + 1) % 3][j]);
-    const Vec o{float(target[0] + 3), float(target[1] + 2), float(target[2] + 1.5)};
+    const Vec o{AsFloat(target[0] + 3), AsFloat(target[1] + 2), AsFloat(target[2] + 1.5)};
     Vec d{target[0] - o[0], target[1] - o[1], target[2] - o[2]};
     const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-    for (double &x : d) x = static_cast<float>(x / len);  // the ray the walk sees
+    for (double &x : d) x = AsFloat(x / len);  // the ray the walk sees
     const RefHit ref = RefWalk(reference_, o, d, 0, 1e20, false);
     if (ref.index >= 0) missed += Hit(o, d) == nullptr;
   }

@@ -17,6 +17,13 @@ namespace vo::test {
 
 using Vec = std::array<double, 3>;
 
+// A double rounded to the float the walk receives (kept from being folded
+// away by the optimiser).
+inline double AsFloat(double x) {
+  volatile float f = static_cast<float>(x);
+  return f;
+}
+
 // The unit plane through a face by Newell's sum.
 inline std::array<float, 4> PlaneOf(const std::vector<std::vector<float>> &xyz, const std::vector<uint32_t> &face) {
   double n[3] = {0, 0, 0}, centre[3] = {0, 0, 0};
@@ -163,9 +170,13 @@ class RayTest : public SceneTest {
     VtTypedValue t = TypedFloat(v);
     return VoControlSet(code, &t);
   }
-  // The polygon hit by a ray from o along d (normalised here), or null.
+  // The polygon hit by a ray from o along d (both taken as floats), or null.
   static void *Hit(Vec o, Vec d, double near_distance = 0, double far_distance = 1e20) {
-    const float of[3] = {float(o[0]), float(o[1]), float(o[2])}, df[3] = {float(d[0]), float(d[1]), float(d[2])};
+    float of[3], df[3];
+    for (int k = 0; k < 3; ++k) {
+      of[k] = static_cast<float>(AsFloat(o[k]));
+      df[k] = static_cast<float>(AsFloat(d[k]));
+    }
     return VoRayTracerHitFind(of, df, near_distance, far_distance, nullptr);
   }
 
