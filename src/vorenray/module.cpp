@@ -272,6 +272,7 @@ VtStatus ContextClone(void *state, void **copy) {
   c->hits = nullptr;
   c->uv = nullptr;
   c->boxes = nullptr;
+  c->stamps = nullptr;
   c->object_count = c->uv_count = 0;
   c->unbounded = nullptr;
   c->unbounded_count = 0;

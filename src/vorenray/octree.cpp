@@ -214,7 +214,7 @@ struct Builder {
 };
 
 uint64_t TableBytes(const RayContext *c) {
-  return uint64_t{c->object_count} * (sizeof(VtRayObject) + sizeof(ObjectHit) + 6 * sizeof(float)) +
+  return uint64_t{c->object_count} * (sizeof(VtRayObject) + sizeof(ObjectHit) + 6 * sizeof(float) + sizeof(uint32_t)) +
          uint64_t{c->uv_count} * 2 * sizeof(float) + uint64_t{c->unbounded_count} * sizeof(uint32_t);
 }
 
@@ -387,6 +387,8 @@ void OctreeRelease(RayContext *c) {
   VoDeallocate(c->uv);
   VoDeallocate(c->boxes);
   VoDeallocate(c->unbounded);
+  VoDeallocate(c->stamps);
+  c->stamps = nullptr;
   c->objects = nullptr;
   c->hits = nullptr;
   c->uv = nullptr;
@@ -418,6 +420,12 @@ VtStatus OctreeBuild(RayContext *c) {
     fits = c->memory_used <= c->memory_limit;
   }
   VoDeallocate(b.bounded);
+  if (fits && c->object_count != 0) {
+    c->stamps = static_cast<uint32_t *>(VoAllocate(c->object_count * sizeof(uint32_t)));
+    if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint32_t));
+    fits = c->stamps != nullptr;
+  }
+  c->stamp = 0;
   if (fits) return 0;
   VtStatus st = b.status;
   if (st == 0 || st == VO_STATUS_NO_MEMORY) {

@@ -138,6 +138,8 @@ struct RayContext {
   float *boxes;  // per object: xmin, xmax, ymin, ymax, zmin, zmax of its vertices
   uint32_t object_count;
   uint32_t uv_count;
+  uint32_t *stamps;  // per object: the walk that tested it last (one test per object and walk)
+  uint32_t stamp;    // the current walk's
   uint32_t *unbounded;
   uint32_t unbounded_count;
   uint32_t split_failed;  // a split of the current walk ran out of memory
@@ -165,7 +167,6 @@ struct Query {
   const void *excluded;
   Filter filter;
   RayContext *ctx;
-  uint32_t last_object;  // the object word tested last
 };
 
 // ---- module.cpp ------------------------------------------------------------

@@ -70,10 +70,10 @@ void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
   const double e = c->min_distance;
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t word = words[k];
-    if (word == q.last_object || word == c->hit_word) continue;
     const uint32_t index = word >> 3;
+    if (c->stamps[index] == c->stamp) continue;  // tested already by this walk
+    c->stamps[index] = c->stamp;
     if (q.excluded != nullptr && c->objects[index].polygon == q.excluded) continue;
-    q.last_object = word;
     ++c->tests;
     const ObjectHit &h = c->hits[index];
     const double f = q.direction[0] * h.plane[0] + q.direction[1] * h.plane[1] + q.direction[2] * h.plane[2];
@@ -188,6 +188,14 @@ struct Walker {
   }
 };
 
+// A new stamp for a walk; when the count wraps every stamp is cleared.
+void StampNext(RayContext *c) {
+  if (++c->stamp == 0) {
+    if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint32_t));
+    c->stamp = 1;
+  }
+}
+
 }  // namespace
 
 void WalkWordsClear(RayContext *c) {
@@ -211,7 +219,6 @@ bool QueryFill(Query &q, RayContext *c, const float *origin, const float *direct
   q.excluded = excluded;
   q.filter = filter;
   q.ctx = c;
-  q.last_object = 0;
   return true;
 }
 
@@ -222,6 +229,7 @@ uint32_t Traverse(Query &q) {
   if (!c->prepared && ScenePrepare(c) != 0) return 0;
   if (c->sticky != 0) return 0;
   const double far_distance = q.far_distance;
+  StampNext(c);
   Walker w{q, c, {}};
   c->split_failed = 0;
   w.Root();
@@ -230,10 +238,12 @@ uint32_t Traverse(Query &q) {
     // walked once more; a second failure is sticky.
     WalkWordsClear(c);
     q.far_distance = far_distance;
-    q.last_object = 0;
     c->split_failed = 0;
     const bool rebuilt = IndexChange(c, nullptr, Cell{});
-    if (rebuilt) w.Root();
+    if (rebuilt) {
+      StampNext(c);
+      w.Root();
+    }
     if (!rebuilt || c->split_failed) {
       c->sticky |= VO_STATUS_NO_MEMORY;
       if (c->kernel_sticky != nullptr) *c->kernel_sticky |= VO_STATUS_NO_MEMORY;
