@@ -267,20 +267,8 @@ VtStatus ContextClone(void *state, void **copy) {
   c->is_clone = 1;
   // Its own octree, still to build; the application's controls stay.
   c->leaf_pool = c->inner_pool = nullptr;
-  c->root = nullptr;
-  c->objects = nullptr;
-  c->hits = nullptr;
-  c->uv = nullptr;
-  c->boxes = nullptr;
-  c->stamps = nullptr;
-  c->object_count = c->uv_count = 0;
-  c->unbounded = nullptr;
-  c->unbounded_count = 0;
-  for (double *&b : c->bounds) b = nullptr;
-  c->memory_used = 0;
+  OctreeForget(c);
   c->prepared = 0;
-  c->splits = c->total_tests = 0;
-  WalkWordsClear(c);
   if (PoolsMake(c) != 0) {
     ContextFree(c);
     return VO_STATUS_NO_MEMORY;

@@ -375,29 +375,29 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
 
 Leaf *EmptyLeaf() { return &g_empty; }
 
-void OctreeRelease(RayContext *c) {
-  NodeRelease(c, c->root);
+void OctreeForget(RayContext *c) {
   c->root = nullptr;
-  for (double *&b : c->bounds) {
-    VoDeallocate(b);
-    b = nullptr;
-  }
-  VoDeallocate(c->objects);
-  VoDeallocate(c->hits);
-  VoDeallocate(c->uv);
-  VoDeallocate(c->boxes);
-  VoDeallocate(c->unbounded);
-  VoDeallocate(c->stamps);
-  c->stamps = nullptr;
+  for (double *&b : c->bounds) b = nullptr;
   c->objects = nullptr;
   c->hits = nullptr;
   c->uv = nullptr;
   c->boxes = nullptr;
+  c->stamps = nullptr;
   c->unbounded = nullptr;
   c->object_count = c->uv_count = c->unbounded_count = 0;
   c->memory_used = 0;
   c->splits = c->total_tests = 0;
   WalkWordsClear(c);
+}
+
+void OctreeRelease(RayContext *c) {
+  NodeRelease(c, c->root);
+  for (double *b : c->bounds) VoDeallocate(b);
+  for (void *array : {static_cast<void *>(c->objects), static_cast<void *>(c->hits), static_cast<void *>(c->uv),
+                      static_cast<void *>(c->boxes), static_cast<void *>(c->unbounded),
+                      static_cast<void *>(c->stamps)})
+    VoDeallocate(array);
+  OctreeForget(c);
 }
 
 VtStatus OctreeBuild(RayContext *c) {

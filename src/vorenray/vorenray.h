@@ -185,6 +185,9 @@ void SharedListsRelease(VtRaySceneShare *share);
 VtStatus OctreeBuild(RayContext *c);
 // Frees the octree, table and arrays; the memory count goes back to 0.
 void OctreeRelease(RayContext *c);
+// Clears the octree's words without freeing (a clone's copies of the
+// master's).
+void OctreeForget(RayContext *c);
 // A grid cell range: lower corner in grid cells and its size (a power of 2).
 struct Cell {
   uint32_t x, y, z, size;
