@@ -149,9 +149,12 @@ struct Walker {
     for (uint32_t k = 0; k <= count; ++k) {
       if (start > q.far_distance + c->min_distance) return true;
       const double end = k < count ? crossing[events[k]] : t1;
-      const Cell sub{cell.x + (bits & 1) * half, cell.y + ((bits >> 1) & 1) * half, cell.z + ((bits >> 2) & 1) * half,
-                     half};
-      if (Visit(&inner->child[bits], sub, start, end)) return true;
+      Node *child = inner->child[bits];
+      if (child->tag != kNodeLeaf || reinterpret_cast<Leaf *>(child)->count != 0) {
+        const Cell sub{cell.x + (bits & 1) * half, cell.y + ((bits >> 1) & 1) * half,
+                       cell.z + ((bits >> 2) & 1) * half, half};
+        if (Visit(&inner->child[bits], sub, start, end)) return true;
+      }
       if (k < count) {
         bits ^= 1u << events[k];
         start = end;
