@@ -55,15 +55,16 @@ extern "C" {
 #define VO_EXECUTE_RAY_FULL 0x70002u    /* pixel corners with adaptive edge subdivision */
 
 struct VtPrimitive;
+struct VtPolygon;
 
 typedef VtStatus (*VtRayPrepareProc)(void);
-typedef void *(*VtRayHitFindProc)(const float *origin, const float *direction, double near_distance,
-                                  double far_distance, void *excluded_polygon);
+typedef struct VtPolygon *(*VtRayHitFindProc)(const float *origin, const float *direction, double near_distance,
+                                              double far_distance, struct VtPolygon *excluded_polygon);
 typedef VtStatus (*VtRayShadeProc)(float *colour, const float *origin, const float *direction, double weight);
 typedef float (*VtRayShadowProc)(const float *origin, const float *direction, double near_distance,
-                                 double far_distance, void *excluded_polygon);
-typedef VtStatus (*VtRayHitProc)(struct VtPrimitive **primitive, void **polygon, float *point);
-typedef void *(*VtRayHitPolygonProc)(void);
+                                 double far_distance, struct VtPolygon *excluded_polygon);
+typedef VtStatus (*VtRayHitProc)(struct VtPrimitive **primitive, struct VtPolygon **polygon, float *point);
+typedef struct VtPolygon *(*VtRayHitPolygonProc)(void);
 
 /* The gathered scene that the contexts of one pass share: valid while a
  * gathering is shared; the primitives to trace, the sources given a

@@ -75,7 +75,7 @@ int vo_end_to_end_raytrace(char *buffer, size_t size) {
   }
   Put(&t, "prepare %u\n", (unsigned)prepare());
   for (i = 0; i < 5; ++i) {
-    void *hit = find(rays[i].origin, rays[i].direction, 0, 100, NULL);
+    VtPolygon *hit = find(rays[i].origin, rays[i].direction, 0, 100, NULL);
     Put(&t, "ray %d: %s", i, hit != NULL ? "hit" : "miss");
     PutLastHit(&t, p[0], p[1]);
   }
@@ -84,11 +84,11 @@ int vo_end_to_end_raytrace(char *buffer, size_t size) {
    * roof never blocks. */
   {
     const float up[3] = {0, 0, 1}, under[3] = {0.5f, 0.5f, 1}, beside[3] = {2.5f, 2.5f, 1};
-    const void *roof_polygon = VoPrimitiveGetPolygons(p[1]);
+    VtPolygon *roof_polygon = VoPrimitiveGetPolygons(p[1]);
     Put(&t, "shadow under the roof %.1f", shadow(under, up, 0, 9, NULL));
     PutLastHit(&t, p[0], p[1]);
     Put(&t, "shadow beside the roof %.1f\n", shadow(beside, up, 0, 9, NULL));
-    Put(&t, "shadow with the roof excluded %.1f\n", shadow(under, up, 0, 9, (void *)roof_polygon));
+    Put(&t, "shadow with the roof excluded %.1f\n", shadow(under, up, 0, 9, roof_polygon));
   }
   Put(&t, "release %u\n", (unsigned)release());
   Put(&t, "after release:");
