@@ -17,6 +17,8 @@
 // or NaN) gives 0: no orientation can be decided for it.
 #pragma once
 
+#include <cmath>
+
 namespace vo::pred {
 
 struct Point2 {
@@ -30,6 +32,23 @@ struct Point3 {
 // +1 when a, b, c turn counter-clockwise (c lies to the left of the directed
 // line a->b), -1 when clockwise, 0 when collinear.
 int Orient2D(Point2 a, Point2 b, Point2 c);
+
+// Orient2D for loops run per ray or per pixel: the same answer, with the
+// double-precision filter inline and the exact evaluation called only when
+// the filter cannot decide (tiny differences, rounding, non-finite input).
+inline int Orient2DFiltered(Point2 a, Point2 b, Point2 c) {
+  const double d0 = a.x - c.x, d1 = a.y - c.y, d2 = b.x - c.x, d3 = b.y - c.y;
+  auto tiny = [](double d) { return std::fabs(d) < 0x1p-140 && d != 0; };
+  if (!(tiny(d0) || tiny(d1) || tiny(d2) || tiny(d3))) {
+    const double left = d0 * d3, right = d1 * d2;
+    const double permanent = std::fabs(left) + std::fabs(right);
+    if (permanent == 0) return 0;
+    const double value = left - right, bound = 5 * 0x1p-53 * permanent;
+    if (value > bound) return 1;
+    if (value < -bound) return -1;
+  }
+  return Orient2D(a, b, c);
+}
 
 // +1 when d lies on the side of the plane through a, b, c towards which the
 // normal (b - a) x (c - a) points (a, b, c counter-clockwise seen from d),

@@ -125,6 +125,17 @@ constexpr uint32_t kFileHeaderRefused = 2160;    // an image file's header field
 constexpr uint32_t kTargaExtensionDropped = 2161;  // a Targa file past 4 GB keeps no extension area
 constexpr uint32_t kFileFrameRefused = 2162;     // a file driver refuses a frame or row (driver, reason)
 
+// Ray tracer (vorenray): the system's own numbers, then from 2360.
+constexpr uint32_t kRayUnboundedMany = 528;       // more unbounded polygons than the leaf limit (count, limit)
+constexpr uint32_t kRaySplitNoMemory = 531;       // an octree split ran out of memory: rebuilt (limit)
+constexpr uint32_t kRayNeedsWorkFarm = 826;       // the ray tracer needs the work farm started
+constexpr uint32_t kRayBuildNoMemory = 849;       // the octree cannot be built within its memory (limit)
+constexpr uint32_t kRayRebuildNoMemory = 850;     // the rebuilt octree still runs out of memory (limit)
+constexpr uint32_t kRayNothingGathered = 914;     // building without a gathered scene
+constexpr uint32_t kRayControlRefused = 2360;     // a ray-tracer control value refused (control, reason)
+constexpr uint32_t kRayObjectLeftOut = 2361;      // a polygon with non-finite plane or vertices is not traced (polygon)
+constexpr uint32_t kRayRingRefused = 2362;        // a polygon ring that loops without closing, or 2^29 polygons (primitive)
+constexpr uint32_t kRayServiceRefused = 2363;     // a service set, or a code the ray tracer does not offer (code)
 // Screen buffers (voscrbuf, module 69): the system's own numbers, then from 2340.
 constexpr uint32_t kScreenBufferReadBad = 679;       // a bad buffer for the RGBZ / RGBAZ row operations
 constexpr uint32_t kScreenBufferGetRGBABad = 680;    // a bad buffer for GetScanRGBAFloat

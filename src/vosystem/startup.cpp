@@ -27,7 +27,7 @@ const StartupModule kInstallList[] = {
     {"voxform", VO_MODULE_TRANSFORMS, &VoEntryTransforms},
     {"vopoly", VO_MODULE_POLYGONS, &VoEntryPolygons},
     {"voshader", VO_MODULE_SHADER, &VoEntryShader},
-    {"vorenray", VO_MODULE_RAYTRACER, nullptr /* VoEntryRayTracer */},
+    {"vorenray", VO_MODULE_RAYTRACER, &VoEntryRayTracer},
     {"vorenwir", VO_MODULE_WIREFRAME, &VoEntryWireframe},
     {"voshslte", VO_MODULE_SUPER_LITE, &VoEntrySuperLiteShaders},
     {"voshlite", VO_MODULE_LITE, nullptr /* VoEntryLiteShaders */},

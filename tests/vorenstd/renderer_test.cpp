@@ -190,7 +190,7 @@ TEST_F(RendererTest, APrimitiveWhoseBoundsMissTheViewIsNeverActivated) {
   EXPECT_EQ(Clipped(out, VoPrimitiveGetPolygons(out)), nullptr);
 }
 
-// Module 7 with one Boolean control, which the render must find off.
+// The ray tracer's tracing switch, which the render must find off.
 uint32_t g_tracing_seen = 99, g_shadows_seen = 99;
 VtStatus RecordControls(uint32_t, void *) {
   VtTypedValue v{};
@@ -202,10 +202,8 @@ VtStatus RecordControls(uint32_t, void *) {
 }
 
 TEST_F(RendererTest, TracingAndShadowsAreOffDuringARenderAndRestoredOnEveryPath) {
-  Fake<0>::Reset(VO_MODULE_RAYTRACER, "vorenray");
-  Fake<0>::m.has_controls = true;
-  Fake<0>::m.control = TypedBoolean(true);
-  ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
+  ASSERT_EQ(VoInstallModule(&VoEntryMultiThread), 0u);
+  ASSERT_EQ(VoInstallModule(&VoEntryRayTracer), 0u);
   ASSERT_EQ(VoSystemStart(), 0u);
   EXPECT_EQ(VoCallBackSet(VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&RecordControls)), 0u);
   EXPECT_EQ(VoExecute(0xc0002), 0u);

@@ -160,6 +160,10 @@ const AnswerRow kAnswers[] = {
     {"VoImageRead", 0x52000a}, {"VoImageDestroy", 0x52000e},
     // driver framework
     {"VoCallBackNull", 0, &DriverCallbacksChanged},
+    // ray tracer
+    {"VoRayTracerScenePrepare", 0x70001}, {"VoRayTracerSceneRelease", 0x70002},
+    {"VoRayTracerHitFind", 0x70003}, {"VoRayTraceShade", 0x70004}, {"VoRayTraceShadow", 0x70005},
+    {"VoRayTraceIntersect", 0x70006}, {"VoRayTraceIntersectPolygon", 0x70007},
     // screen buffers
     {"VoScreenBufferGet", 0x450001}, {"VoScreenBufferSetControl", 0x450002},
     {"VoScreenBufferGetControl", 0x450003}, {"VoScreenBufferSetPixel", 0x450004},

@@ -24,6 +24,7 @@ const ModuleRow kModules[] = {
     {&VoEntryGeometry,     2, "vogeom",   916156918},
     {&VoEntryPolygons,     3, "vopoly",   916157560},
     {&VoEntryShader,       5, "voshader", 916157949},
+    {&VoEntryRayTracer,    7, "vorenray", 916158862},
     {&VoEntryView,         9, "voview",   916158299},
     {&VoEntrySuperLiteShaders, 73, "voshslte", 916158151},
     {&VoEntryWireframe,   10, "vorenwir", 904644566},

@@ -1,0 +1,17 @@
+// The rays of end_to_end_raytrace.c (C interface only), compared with the
+// text they are known to give (tests/data/end_to_end_raytrace.txt; set
+// VO_END_TO_END_OUT to a file name to have the text written there).
+
+#include <cstddef>
+
+#include "support/end_to_end.h"
+
+extern "C" int vo_end_to_end_raytrace(char *buffer, size_t size);
+
+namespace {
+
+TEST(EndToEnd, RaysAreFoundShadowedAndReadBackThroughTheCInterface) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_raytrace, "end_to_end_raytrace.txt");
+}
+
+}  // namespace
