@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
@@ -34,6 +35,7 @@ struct FakeModule {
   VtStatus start_status = 0, terminate_status = 0, execute_status = 0, release_status = 0;
   VtTypedValue control{};  // the module's one control value (any code)
   VtProc slot = nullptr;   // the module's one callback slot (any code)
+  std::vector<std::pair<uint32_t, VtProc>> slots;  // callbacks by code, answered before `slot`
   std::function<VtStatus(uint32_t)> on_execute;
   std::function<void()> on_terminate;
   int changed = 0;
@@ -78,10 +80,12 @@ struct Fake {
     *v = m.control;
     return 0;
   }
-  static VtStatus Callback(uint32_t direction, uint32_t, VtProc *slot) {
-    if (direction == 0)
+  static VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
+    if (direction == 0) {
       *slot = m.slot;
-    else
+      for (const auto &[c, proc] : m.slots)
+        if (c == code) *slot = proc;
+    } else
       m.slot = *slot;
     return 0;
   }
