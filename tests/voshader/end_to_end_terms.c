@@ -137,25 +137,17 @@ static VtStatus LightSet(void *data, uint32_t index, VtTypedValue *v) {
   return 0;
 }
 
-static VtStatus SetEntry(uint32_t slot, VtProc proc) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFunc;
-  v.value.fn = proc;
-  return VoShaderSetEntry(slot, &v);
-}
-
 /* A class: its string table (name, then labels), prototype and entries. */
 static VtStatus Register(uint32_t type, const char *identifier, uint32_t count, const char **strings, VtProc create,
                          VtProc get, VtProc set, VtProc evaluate) {
   const uint32_t labels[5] = {1, 2, 3, 4, 5};
   VtStatus s = VoStringTableCreate(identifier, count + 1, strings);
   s |= VoShaderPrototypeCreate(type, identifier, 0, count, labels);
-  s |= SetEntry(VO_SLOT_CREATE, create);
-  s |= SetEntry(VO_SLOT_DESTROY, (VtProc)Free);
-  s |= SetEntry(VO_SLOT_GET_ARG, get);
-  s |= SetEntry(VO_SLOT_SET_ARG, set);
-  if (evaluate != NULL) s |= SetEntry(VO_SLOT_EVALUATE, evaluate);
+  s |= SceneClassEntry(VO_SLOT_CREATE, create);
+  s |= SceneClassEntry(VO_SLOT_DESTROY, (VtProc)Free);
+  s |= SceneClassEntry(VO_SLOT_GET_ARG, get);
+  s |= SceneClassEntry(VO_SLOT_SET_ARG, set);
+  if (evaluate != NULL) s |= SceneClassEntry(VO_SLOT_EVALUATE, evaluate);
   return s;
 }
 
