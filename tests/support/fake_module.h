@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/test_support.h"
@@ -35,7 +35,10 @@ struct FakeModule {
   VtStatus start_status = 0, terminate_status = 0, execute_status = 0, release_status = 0;
   VtTypedValue control{};  // the module's one control value (any code)
   VtProc slot = nullptr;   // the module's one callback slot (any code)
-  std::vector<std::pair<uint32_t, VtProc>> slots;  // callbacks by code, answered before `slot`
+  // When not empty: a callback or control per code (other codes answer
+  // nothing), in place of the one slot and the one control value.
+  std::map<uint32_t, VtProc> slots;
+  std::map<uint32_t, VtTypedValue> controls;
   std::function<VtStatus(uint32_t)> on_execute;
   std::function<void()> on_terminate;
   int changed = 0;
@@ -72,20 +75,25 @@ struct Fake {
     ++m.changed;
     return 0;
   }
-  static VtStatus ControlSet(uint32_t, const VtTypedValue *v) {
-    m.control = *v;
+  static VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
+    (m.controls.empty() ? m.control : m.controls[code]) = *v;
     return 0;
   }
-  static VtStatus ControlGet(uint32_t, VtTypedValue *v) {
-    *v = m.control;
+  static VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
+    if (m.controls.empty()) *v = m.control;
+    else if (m.controls.count(code) != 0) *v = m.controls[code];
+    else return VO_STATUS_BAD_ARGUMENT;
     return 0;
   }
   static VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
-    if (direction == 0) {
+    if (!m.slots.empty()) {
+      if (direction != 0) return VO_STATUS_BAD_ARGUMENT;
+      *slot = m.slots.count(code) != 0 ? m.slots[code] : nullptr;
+      return 0;
+    }
+    if (direction == 0)
       *slot = m.slot;
-      for (const auto &[c, proc] : m.slots)
-        if (c == code) *slot = proc;
-    } else
+    else
       m.slot = *slot;
     return 0;
   }
