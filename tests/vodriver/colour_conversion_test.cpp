@@ -41,6 +41,11 @@ class ConversionTest : public DriverTest {
       if (p.message == messages::kConversionDefault && p.strings.size() == 3) texts.insert(p.strings[2]);
     return texts;
   }
+  static uint32_t Images() {
+    uint32_t n = 0;
+    for (driver::ImageNode *node = State()->images_head; node != nullptr; node = node->next) ++n;
+    return n;
+  }
   void TearDown() override {
     if (d_ != nullptr && driver::State() != nullptr) (void)VoDriverSet(Null());
     DriverTest::TearDown();
@@ -188,24 +193,16 @@ TEST_F(ConversionTest, ModeOneImagesTakeTheDisplaysPixelsByteForByte) {
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<uint8_t>(i * 14);
     const std::vector<uint32_t> expected = Row(ramp);
     // The image: 24 bits for packed pixels, else 8.
-    VtImage *im = mode == 1 ? VoImageCreate() : VoImageCreateIndexed();
+    VtImage *im = ImageOf(6, 1, mode != 1);
     im->mode = VO_IMAGE_MODE_DEVICE;
-    im->width = 6;
-    im->height = 1;
-    ASSERT_EQ(VoImageAllocateData(im), 0u);
     VtDriverRecord *img = State()->image_driver;
-    ASSERT_EQ(VoDriverOpen(img), 0u);
-    VtTypedValue v = TypedPointer(im);
-    ASSERT_EQ(VoDriverSetControl(img, VO_CONTROL_DRIVER_IMAGE, &v), 0u);
-    State()->clear = 0;
+    OpenImageDriver(im);
     ASSERT_EQ(VoDriverBeginFrame(img, 0, 5, 0, 0), 0u);
     ASSERT_NE(img->conversion, nullptr);
     // A nested open (a reader inside the frame) has no conversion; its
     // close puts the outer one back.
     driver::ColourConversion *outer = img->conversion;
-    VtImage *inner = VoImageCreate();
-    inner->width = inner->height = 1;
-    ASSERT_EQ(VoImageAllocateData(inner), 0u);
+    VtImage *inner = ImageOf(1, 1);
     driver::ImageWriter w{};
     ASSERT_EQ(driver::ImageWriterBegin(&w, inner, false), 0u);
     EXPECT_EQ(img->conversion, nullptr);
@@ -235,12 +232,6 @@ TEST_F(ConversionTest, ModeOneImagesTakeTheDisplaysPixelsByteForByte) {
   }
 }
 
-}  // namespace
-}  // namespace vo::test
-
-namespace vo::test {
-namespace {
-
 TEST_F(ConversionTest, ImageRecordsConversionsAndColourMapsSurviveEveryFailedAllocation) {
   // Every setting answered, so that no default is posted on the way.
   DisplayDriver::Reset(6);
@@ -253,17 +244,10 @@ TEST_F(ConversionTest, ImageRecordsConversionsAndColourMapsSurviveEveryFailedAll
   DisplayDriver::Real(VO_CONTROL_DRIVER_GAMMA, 1.5f);
   DisplayDriver::Int(VO_CONTROL_DRIVER_CONVERSION, driver::kConversionFloydSteinberg);
   Display(6);
-  VtImage *im = VoImageCreateIndexed();
+  VtImage *im = ImageOf(4, 1, true);
   im->mode = VO_IMAGE_MODE_DEVICE;
-  im->width = 4;
-  im->height = 1;
-  ASSERT_EQ(VoImageAllocateData(im), 0u);
   VtDriverRecord *img = State()->image_driver;
-  const uint32_t images_before = [] {
-    uint32_t n = 0;
-    for (driver::ImageNode *node = State()->images_head; node != nullptr; node = node->next) ++n;
-    return n;
-  }();
+  const uint32_t images_before = Images();
   EveryAllocationFails(
       [&] {
         VtStatus st = VoDriverOpen(img);
@@ -283,9 +267,7 @@ TEST_F(ConversionTest, ImageRecordsConversionsAndColourMapsSurviveEveryFailedAll
         // Nothing left behind: no record, no conversion, no extra image.
         EXPECT_EQ(State()->image_driver_state.stack_head, nullptr);
         EXPECT_EQ(img->conversion, nullptr);
-        uint32_t n = 0;
-        for (driver::ImageNode *node = State()->images_head; node != nullptr; node = node->next) ++n;
-        EXPECT_EQ(n, images_before);
+        EXPECT_EQ(Images(), images_before);
       });
 }
 

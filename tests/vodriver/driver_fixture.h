@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -156,10 +157,26 @@ class DriverTest : public PooledKernelTest {
   static VtDriverRecord *Null() { return State()->null_driver; }
   // MODE 1: new drivers no longer become current by themselves.
   static void ModeOne() {
-    VtTypedValue v{};
-    v.type = VtFlags;
-    v.value.u = 1;
+    const VtTypedValue v = TypedWord(VtFlags, 1);
     ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_MODE, &v), 0u);
+  }
+
+ public:
+  // A w x h image (8-bit when indexed), its pixels allocated and zero.
+  static VtImage *ImageOf(int32_t w, int32_t h, bool indexed = false) {
+    VtImage *im = indexed ? VoImageCreateIndexed() : VoImageCreate();
+    im->width = w;
+    im->height = h;
+    EXPECT_EQ(VoImageAllocateData(im), 0u);
+    if (im->data != nullptr) std::memset(im->data, 0, static_cast<size_t>(im->bytes_per_row) * h);
+    return im;
+  }
+  // Opens a record of the image driver on the image, with clearing off.
+  static void OpenImageDriver(VtImage *im) {
+    ASSERT_EQ(VoDriverOpen(State()->image_driver), 0u);
+    VtTypedValue v = TypedPointer(im);
+    ASSERT_EQ(VoDriverSetControl(State()->image_driver, VO_CONTROL_DRIVER_IMAGE, &v), 0u);
+    State()->clear = 0;
   }
   static std::vector<std::string> Log() {
     std::vector<std::string> l = g_log;

@@ -20,21 +20,6 @@ class ImageDriverTest : public DriverTest {
  protected:
   VtDriverRecord *Img() { return State()->image_driver; }
 
-  VtImage *Make(int32_t w, int32_t h, bool indexed = false) {
-    VtImage *im = indexed ? VoImageCreateIndexed() : VoImageCreate();
-    im->width = w;
-    im->height = h;
-    EXPECT_EQ(VoImageAllocateData(im), 0u);
-    std::memset(im->data, 0, static_cast<size_t>(im->bytes_per_row) * h);
-    return im;
-  }
-  // Opens a record of the image driver on the image, with clearing off.
-  void Open(VtImage *im) {
-    ASSERT_EQ(VoDriverOpen(Img()), 0u);
-    VtTypedValue v = TypedPointer(im);
-    ASSERT_EQ(VoDriverSetControl(Img(), VO_CONTROL_DRIVER_IMAGE, &v), 0u);
-    State()->clear = 0;
-  }
   VtStatus Colour(uint8_t r, uint8_t g, uint8_t b) {
     const uint8_t rgb[3] = {r, g, b};
     return CallPushed<0x1a000a>(State(), Img(), kNoStack, static_cast<const uint8_t *>(rgb));
@@ -62,14 +47,14 @@ class ImageDriverTest : public DriverTest {
 };
 
 TEST_F(ImageDriverTest, FramesAreClippedToTheImageAndFramesOutsideOrInvertedAreRefused) {
-  VtImage *im = Make(64, 48);
+  VtImage *im = ImageOf(64, 48);
   // No record: 2; a record without an image: 588 and 18.
   EXPECT_EQ(VoDriverBeginFrame(Img(), 0, 9, 0, 9), driver::kUnavailable);
   ASSERT_EQ(VoDriverOpen(Img()), 0u);
   EXPECT_EQ(VoDriverBeginFrame(Img(), 0, 9, 0, 9), driver::kUnknown);
   EXPECT_EQ(CountPosted(messages::kImageDriverNoImage), 1);
   ASSERT_EQ(VoDriverClose(Img()), 0u);
-  Open(im);
+  OpenImageDriver(im);
   EXPECT_EQ(VoDriverBeginFrame(Img(), 0, 99, 0, 99), 0u);
   EXPECT_EQ(CountPosted(messages::kImageFrameClipped), 1);
   EXPECT_EQ(im->x0 * 1000000 + im->x1 * 10000 + im->y0 * 100 + im->y1, 63 * 10000 + 47);
@@ -85,8 +70,8 @@ TEST_F(ImageDriverTest, FramesAreClippedToTheImageAndFramesOutsideOrInvertedAreR
 }
 
 TEST_F(ImageDriverTest, RowsLandAtTheirImageRowAndSkipColumnsLeftOfTheImage) {
-  VtImage *im = Make(4, 3);
-  Open(im);
+  VtImage *im = ImageOf(4, 3);
+  OpenImageDriver(im);
   // Frame (-2, 3, 0, 2): columns -2 and -1 are clipped (590); a row's six
   // pixels put pixels 2..5 into columns 0..3.
   ASSERT_EQ(VoDriverBeginFrame(Img(), -2, 3, 0, 2), 0u);
@@ -99,7 +84,7 @@ TEST_F(ImageDriverTest, RowsLandAtTheirImageRowAndSkipColumnsLeftOfTheImage) {
   EXPECT_EQ(VoDriverWriteScan(Img(), UINT32_MAX, row), 0u);
   // With set-at-origin, frame (100, 163, 50, 97) on 64 x 48: row 50 is
   // image row 0; row 49 lies above the origin and is ignored.
-  VtImage *big = Make(64, 48);
+  VtImage *big = ImageOf(64, 48);
   VtTypedValue v = TypedPointer(big);
   ASSERT_EQ(VoDriverSetControl(Img(), VO_CONTROL_DRIVER_IMAGE, &v), 0u);
   State()->set_at_origin = 1;
@@ -115,8 +100,8 @@ TEST_F(ImageDriverTest, RowsLandAtTheirImageRowAndSkipColumnsLeftOfTheImage) {
 }
 
 TEST_F(ImageDriverTest, EightBitImagesTakeTheRedByteOfEveryColour) {
-  VtImage *im = Make(4, 2, true);
-  Open(im);
+  VtImage *im = ImageOf(4, 2, true);
+  OpenImageDriver(im);
   ASSERT_EQ(VoDriverBeginFrame(Img(), 0, 3, 0, 1), 0u);
   const uint8_t row[12] = {10, 1, 1, 20, 2, 2, 30, 3, 3, 40, 4, 4};
   EXPECT_EQ(VoDriverWriteScan(Img(), 1, const_cast<uint8_t *>(row)), 0u);
@@ -134,8 +119,8 @@ TEST_F(ImageDriverTest, EightBitImagesTakeTheRedByteOfEveryColour) {
 }
 
 TEST_F(ImageDriverTest, ClearFillsOnlyTheValidRegion) {
-  VtImage *im = Make(4, 3);
-  Open(im);
+  VtImage *im = ImageOf(4, 3);
+  OpenImageDriver(im);
   const uint8_t c[3] = {10, 20, 30};
   ASSERT_EQ(CallPushed<0x1a000b>(State(), Img(), kNoStack, static_cast<const uint8_t *>(c)), 0u);
   State()->clear = 1;
@@ -145,8 +130,8 @@ TEST_F(ImageDriverTest, ClearFillsOnlyTheValidRegion) {
 }
 
 TEST_F(ImageDriverTest, LinesFollowTheMidpointMethodAndStayInTheImage) {
-  VtImage *im = Make(48, 6);
-  Open(im);
+  VtImage *im = ImageOf(48, 6);
+  OpenImageDriver(im);
   ASSERT_EQ(VoDriverBeginFrame(Img(), 0, 47, 0, 5), 0u);
   ASSERT_EQ(Colour(255, 255, 255), 0u);
   EXPECT_EQ(Line(0, 0, 5, 2), 0u);
@@ -186,8 +171,8 @@ TEST_F(ImageDriverTest, TheClipperKeepsEndsInsideTheWindow) {
 }
 
 TEST_F(ImageDriverTest, CirclesEllipsesAndArcsLightThePixelsOfTheirCurve) {
-  VtImage *im = Make(256, 256);
-  Open(im);
+  VtImage *im = ImageOf(256, 256);
+  OpenImageDriver(im);
   ASSERT_EQ(VoDriverBeginFrame(Img(), 0, 255, 0, 255), 0u);
   ASSERT_EQ(Colour(255, 0, 0), 0u);
   // r = 3: steps (0,3), (1,3), (2,2) give 4 + 8 + 4 = 16 pixels.
@@ -251,8 +236,8 @@ TEST_F(ImageDriverTest, CirclesEllipsesAndArcsLightThePixelsOfTheirCurve) {
 }
 
 TEST_F(ImageDriverTest, ConvexFillsTakeEitherWindingAndRefuseMixedTurnsOrOneRow) {
-  VtImage *im = Make(8, 8);
-  Open(im);
+  VtImage *im = ImageOf(8, 8);
+  OpenImageDriver(im);
   ASSERT_EQ(VoDriverBeginFrame(Img(), 0, 7, 0, 7), 0u);
   ASSERT_EQ(Colour(9, 9, 9), 0u);
   VtRasterPoint a{1, 1}, b{4, 1}, c{4, 3}, d{1, 3};
@@ -271,8 +256,8 @@ TEST_F(ImageDriverTest, ConvexFillsTakeEitherWindingAndRefuseMixedTurnsOrOneRow)
 }
 
 TEST_F(ImageDriverTest, TheColourMapHandsOutOneArrayAndOneImage) {
-  VtImage *im = Make(5, 4);
-  Open(im);
+  VtImage *im = ImageOf(5, 4);
+  OpenImageDriver(im);
   auto entries = [&](uint32_t n, uint32_t **out) { return CallPushed<0x1a002d>(State(), Img(), kNoStack, out, n); };
   auto image = [&](VtImage **out) { return CallPushed<0x1a002e>(State(), Img(), kNoStack, out); };
   uint32_t *e = nullptr;
@@ -296,8 +281,8 @@ TEST_F(ImageDriverTest, TheColourMapHandsOutOneArrayAndOneImage) {
 }
 
 TEST_F(ImageDriverTest, ADestroyedImageIsForgottenByEveryRecord) {
-  VtImage *im = Make(4, 4);
-  Open(im);
+  VtImage *im = ImageOf(4, 4);
+  OpenImageDriver(im);
   ASSERT_EQ(VoDriverOpen(Img()), 0u);  // a nested record on the same image
   VtTypedValue v = TypedPointer(im);
   ASSERT_EQ(VoDriverSetControl(Img(), VO_CONTROL_DRIVER_IMAGE, &v), 0u);
@@ -312,8 +297,8 @@ TEST_F(ImageDriverTest, ADestroyedImageIsForgottenByEveryRecord) {
 }
 
 TEST_F(ImageDriverTest, ANestedRecordIsIndependentAndCloseRestoresTheOuterOne) {
-  VtImage *outer = Make(4, 1), *inner = Make(2, 1);
-  Open(outer);
+  VtImage *outer = ImageOf(4, 1), *inner = ImageOf(2, 1);
+  OpenImageDriver(outer);
   ASSERT_EQ(VoDriverBeginFrame(Img(), 0, 3, 0, 0), 0u);
   Img()->clip[0] = 11;
   {
@@ -337,20 +322,21 @@ TEST_F(ImageDriverTest, ANestedRecordIsIndependentAndCloseRestoresTheOuterOne) {
 }
 
 TEST_F(ImageDriverTest, ControlsAnswerTheirTableAndHeldValuesAreReadOnly) {
-  VtImage *im = Make(6, 5);
-  Open(im);
+  VtImage *im = ImageOf(6, 5);
+  OpenImageDriver(im);
   auto get = [&](uint32_t code, VtTypedValue *v) { return VoDriverGetControl(Img(), code, v); };
+  // Gamma 1.0 (the float's bits 0x3f800000), conversion 6, 256 levels,
+  // red multiplier 65536, the image's width 6.
+  const std::pair<uint32_t, uint32_t> answers[] = {{VO_CONTROL_DRIVER_GAMMA, 0x3f800000u},
+                                                   {VO_CONTROL_DRIVER_CONVERSION, 6},
+                                                   {VO_CONTROL_DRIVER_RGB_SIZE, 256},
+                                                   {VO_CONTROL_DRIVER_RGB_R_MULT, 65536},
+                                                   {VO_CONTROL_DRIVER_WIDTH, 6}};
   VtTypedValue v{};
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_GAMMA, &v), 0u);
-  EXPECT_EQ(v.value.f, 1.0f);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_CONVERSION, &v), 0u);
-  EXPECT_EQ(v.value.i, 6);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_RGB_SIZE, &v), 0u);
-  EXPECT_EQ(v.value.i, 256);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_RGB_R_MULT, &v), 0u);
-  EXPECT_EQ(v.value.u, 65536u);
-  ASSERT_EQ(get(VO_CONTROL_DRIVER_WIDTH, &v), 0u);
-  EXPECT_EQ(v.value.u, 6u);
+  for (auto [code, word] : answers) {
+    ASSERT_EQ(get(code, &v), 0u) << code;
+    EXPECT_EQ(v.value.u, word) << code;
+  }
   EXPECT_EQ(get(VO_CONTROL_DRIVER_RGB_R_MASK, &v), driver::kNotHandled);  // no conversion held
   ASSERT_EQ(get(VO_CONTROL_DRIVER_CAPABILITY, &v), 0u);
   EXPECT_EQ(v.type * 10 + v.value.u, 392u);

@@ -42,10 +42,7 @@ struct Reader {
 
 // An image of width x height with pixel (x, y) = (y, x, 7).
 VtImage *Filled(int32_t width, int32_t height) {
-  VtImage *image = VoImageCreate();
-  image->width = width;
-  image->height = height;
-  EXPECT_EQ(VoImageAllocateData(image), 0u);
+  VtImage *image = DriverTest::ImageOf(width, height);
   for (int32_t y = 0; y < height; ++y)
     for (int32_t x = 0; x < width; ++x) {
       uint8_t *p = image->data + y * image->bytes_per_row + x * 3;
@@ -189,10 +186,7 @@ TEST_F(DriverTest, CopyingAnImageSendsItsRowsAtItsOffsets) {
   EXPECT_EQ(VoDriverCopyImage(nullptr, image), 0u);
   // (0, 0, 7) = 7; (0, 1, 7) = 263; (1, 0, 7) = 65543.
   EXPECT_EQ(Log(), (Lines{"a accept 2", "a frame 0 1 0 1", "a words 0 7,263", "a words 1 65543,65799", "a end"}));
-  VtImage *indexed = VoImageCreateIndexed();
-  indexed->width = 3;
-  indexed->height = 1;
-  ASSERT_EQ(VoImageAllocateData(indexed), 0u);
+  VtImage *indexed = ImageOf(3, 1, true);
   indexed->data[0] = 9;
   indexed->data[1] = 200;
   indexed->data[2] = 255;

@@ -21,9 +21,7 @@ class Targa : public FileDriverTest {
     FileDriverTest::TearDown();
   }
   static VtStatus Compression(VtDriverRecord *d, uint32_t on) {
-    VtTypedValue v{};
-    v.type = VtEnum;
-    v.value.u = on;
+    const VtTypedValue v = TypedWord(VtEnum, on);
     return VoDriverSetControl(d, VO_CONTROL_DRIVER_COMPRESSION, &v);
   }
   static VtStatus Title(const char *text) {

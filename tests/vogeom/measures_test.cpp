@@ -300,7 +300,7 @@ TEST_F(SharedEdges, AVertexWithFiveOutgoingEdgesKeepsEveryEdgeOnce) {
   EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }
 
-TEST_F(SharedEdges, SeamsAndShortBoundaries) {
+TEST_F(SharedEdges, SeamsAreFlaggedAndATwoVertexPolygonKeepsItsRing) {
   // Two quads meeting along x = 1, the right one on its own copies of the two shared corners (covert names
   // the left one's).
   MeshBuild m(MeshContents({VO_VERT_COVERT, VO_VERT_NORMAL, VO_PRIM_EDGES, VO_EDGE_POLYS}), 3,

@@ -128,7 +128,7 @@ void ExpectAgreement(const std::vector<Coords> &cases, Kit kit, Oracle oracle) {
 Point2 P2(const Coords &c, size_t i) { return {c[2 * i], c[2 * i + 1]}; }
 Point3 P3(const Coords &c, size_t i) { return {c[3 * i], c[3 * i + 1], c[3 * i + 2]}; }
 
-TEST(Predicates, SignConventions) {
+TEST(Predicates, PositiveAnswersMeanCounterClockwiseAndInside) {
   EXPECT_EQ(Orient2D({0, 0}, {1, 0}, {0, 1}), 1);
   EXPECT_EQ(Orient3D({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}), 1);
   EXPECT_EQ(InCircle({5, 0}, {0, 5}, {-5, 0}, {0, 0}), 1);  // inside, a b c counter-clockwise

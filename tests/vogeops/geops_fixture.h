@@ -89,9 +89,7 @@ class GeopsTest : public PolygonModuleTest {
     ADD_FAILURE() << "the operation still allocated after 100000 runs";
   }
   static VtStatus SetFloat(uint32_t code, float f) {
-    VtTypedValue v{};
-    v.type = VtFloat;
-    v.value.f = f;
+    const VtTypedValue v = TypedFloat(f);
     return VoControlSet(code, &v);
   }
   // Sets the scene list the operators' execute codes run over.

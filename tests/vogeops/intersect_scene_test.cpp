@@ -57,9 +57,7 @@ class IntersectSceneTest : public GeopsTest {
 
  public:
   static void SetWord(uint32_t code, uint32_t word, uint32_t type = VtBoolean) {
-    VtTypedValue v{};
-    v.type = type;
-    v.value.u = word;
+    const VtTypedValue v = TypedWord(type, word);
     ASSERT_EQ(VoControlSet(code, &v), 0u);
   }
   static VtStatus Cut() { return VoExecute(VO_EXECUTE_GEOPS_INTERSECT); }

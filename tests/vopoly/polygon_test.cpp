@@ -20,8 +20,7 @@ namespace {
 class Primitives : public PolygonModuleTest {
  protected:
   static VtStatus SetTolerance(float t) {
-    VtTypedValue v{VtFloat, 0, {}};
-    v.value.f = t;
+    const VtTypedValue v = TypedFloat(t);
     return VoControlSet(poly::kControlTolerance, &v);
   }
   // The references of the first polygon's boundary; the primitive is destroyed.

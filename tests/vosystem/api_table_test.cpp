@@ -50,7 +50,7 @@ TEST(ApiBoundary, NoExceptionCrossesTheInterface) {
   EXPECT_EQ(Enter<void *>(f, null_thrower, Zero<void *>()), nullptr);
 }
 
-TEST(ValueTypes, SizesAndPointerFlags) {
+TEST(ValueTypes, ValueTypesAreListedOnceAndThoseHoldingAddressesArePointerSized) {
   size_t n = 0;
   const ValueTypeInfo *table = ValueTypeTable(&n);
   std::set<uint32_t> seen;

@@ -10,19 +10,11 @@ int vo_test_c_header_status(void) {
   return (int)VO_CODE_MODULE(v.value.u) + (int)sizeof(VtColour) + (int)sizeof(VtBounds);
 }
 
-/* Where a C compiler puts a typed value's parts, in bytes from its start:
- * size, value, the three floats of a colour, the six floats of a bounds. */
-void vo_test_c_typed_value_layout(size_t out[11]) {
-  VtTypedValue v;
-  const char *base = (const char *)&v;
-  int i;
-  out[0] = sizeof v;
-  out[1] = (size_t)((const char *)&v.value - base);
-  for (i = 0; i < 3; ++i) out[2 + i] = (size_t)((const char *)&v.value.v[i] - base);
-  out[5] = (size_t)((const char *)&v.value.v[5] - base);
-  out[6] = sizeof(VtBounds) <= sizeof v.value;
-  out[7] = (size_t)((const char *)&v.value.dv[2] - base);
-  out[8] = (size_t)((const char *)&v.value.p - base);
-  out[9] = (size_t)((const char *)&v.value.fn - base);
-  out[10] = (size_t)((const char *)&v.pad - base);
-}
+/* A C compiler lays out a typed value as C++ does (typed_value_test.cpp):
+ * 32 bytes, the value at 8, a colour's floats at 8, 12, 16, the sixth bounds
+ * float at 28, the third double at 24, pointer and procedure at 8, pad at 4. */
+#define VO_AT(member) offsetof(VtTypedValue, member)
+_Static_assert(sizeof(VtTypedValue) == 32 && VO_AT(value) == 8 && VO_AT(pad) == 4, "typed value");
+_Static_assert(VO_AT(value.v[0]) == 8 && VO_AT(value.v[1]) == 12 && VO_AT(value.v[2]) == 16, "colour");
+_Static_assert(VO_AT(value.v[5]) == 28 && sizeof(VtBounds) <= sizeof(((VtTypedValue *)0)->value), "bounds");
+_Static_assert(VO_AT(value.dv[2]) == 24 && VO_AT(value.p) == 8 && VO_AT(value.fn) == 8, "doubles, addresses");

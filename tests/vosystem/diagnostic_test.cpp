@@ -39,7 +39,7 @@ class Diagnostics : public ::testing::Test {
 
 const char *kBasics = "0001 E\n0002 W\n0003 D\n0005 no text for\n";
 
-TEST_F(Diagnostics, FallbackLinesAndTheSeverityMask) {
+TEST_F(Diagnostics, WithoutAMessageFileLinesNameModuleCodeAndArgumentsAndTheMaskFilters) {
   // No class bits: no prefix; integers each after one blank.
   Post(2, 208, 9, int32_t{65537}, int32_t{1}, int32_t{1});
   EXPECT_EQ(Output(), " Module 9, diagnostic code 208 [ 65537 1 1 ]\n");
@@ -71,7 +71,7 @@ TEST_F(Diagnostics, FallbackLinesAndTheSeverityMask) {
   EXPECT_EQ(Output(), "ERROR:  Module 1, diagnostic code 3\n");
 }
 
-TEST_F(Diagnostics, MessageFileFormatting) {
+TEST_F(Diagnostics, MessageFileTextsFormatTheArgumentsByTheirRecordedTypes) {
   UseMessageFile(std::string(kBasics) +
                  "12 twelve\n"
                  "0201 Module %d is installed\n"

@@ -54,7 +54,7 @@ TEST(Files, ModesOpenAsTheirFlagsSayAndFailuresAreReportedUnlessQuiet) {
   EXPECT_TRUE(Recorded().empty());
 }
 
-TEST(Files, TimeValueAndMarshalling) {
+TEST(Files, TheTimeValueIsWrittenThroughItsControlAndMarshallingWaitsForThePools) {
   int x = 0;
   void *out = &out;
   EXPECT_EQ(vo::VoFileOpen("/nonexistent-vo-directory/x", 9), nullptr);  // no kernel: no report
@@ -96,7 +96,7 @@ std::vector<double> Runs(VtTimer *t, std::vector<double> samples) {
   return {r.back().args[2].value.d, r.back().args[4].value.d, r.back().args[5].value.d};
 }
 
-TEST(Timers, StatisticsOfRunsAndRefusals) {
+TEST(Timers, TimersKeepStatisticsOfTheirRunsAndRefuseASixthClock) {
   vo_test::Kernel kernel;
   VtTimer *t = vo::VoTimerGet("frame", nullptr);
   ASSERT_NE(t, nullptr);

@@ -11,7 +11,7 @@ using Registry = KernelTest;
 using Ints32 = std::vector<int32_t>;
 using Texts = std::vector<std::string>;
 
-TEST_F(Registry, InstallRefuseAndReinstall) {
+TEST_F(Registry, InstallsRefuseWrongLevelsRepeatedNumbersAndNumbersOutOfRange) {
   // A wrong interface level: 202 (number, level, 4); a correct module installs afterwards.
   Fake<0>::Reset(40, "volevel");
   Fake<0>::m.level = 5;
@@ -36,7 +36,7 @@ TEST_F(Registry, InstallRefuseAndReinstall) {
   EXPECT_EQ(vo::Registry()->table_size, 25660u);
 }
 
-TEST_F(Registry, StartReportsAndTerminateOrder) {
+TEST_F(Registry, AFailedStartStopsTheWalkAndTerminateRunsInReverseOrder) {
   Fake<0>::Reset(30, "voa");
   Fake<0>::m.obsolete = true;
   Fake<1>::Reset(31, "vob");
@@ -72,7 +72,7 @@ TEST_F(Registry, StartReportsAndTerminateOrder) {
   EXPECT_EQ(VoSystemStart(), VO_STATUS_NOT_INITIALISED);
 }
 
-TEST_F(Registry, VersionsCompatibilityAndStartedChecks) {
+TEST_F(Registry, VersionsReadAsTextsAndUnstartedModulesAreNamed) {
   Fake<0>::Reset(75, "voclassic");
   Fake<0>::m.version = 452;  // old style decimal
   Fake<0>::m.compatibility = true;
@@ -152,7 +152,7 @@ VtStatus PostExecute(uint32_t pass) {
   return 0x77;
 }
 
-TEST_F(Registry, SystemControlsAndTheExecuteCycle) {
+TEST_F(Registry, SystemControlsCheckTheirTypesAndExecuteRepeatsAndFoldsStatuses) {
   EXPECT_EQ(ControlRoundTrip(VO_CONTROL_BIG_CHUNK_SIZE, TypedNat32(131056)).value.u, 131056u);
   // Another type is refused with 444 (type, code, expected type); the value stays.
   VtTypedValue v = TypedInt32(1);

@@ -129,7 +129,7 @@ TEST_F(ServicesTest, HashTablesStoreExtractRemoveAndWalk) {
   VoHashTableDestroy(t);
 }
 
-TEST_F(ServicesTest, RandomNumbers) {
+TEST_F(ServicesTest, RandomNumbersFollowTheDrand48RecurrenceAndTheTableWraps) {
   VoRandomInitialise(0);
   EXPECT_EQ(VoRandomInt32(), 366850414);
   VoRandomInitialise(1);
@@ -171,7 +171,7 @@ TEST_F(ServicesTest, RandomNumbers) {
   EXPECT_EQ(VoRandomTableNext(), 0.0f);
 }
 
-TEST_F(ServicesTest, SquareRootsAndMatrices) {
+TEST_F(ServicesTest, FastSquareRootsStayWithinTheirBoundAndMatricesInvertOrStayUntouched) {
   EXPECT_EQ(VoSqrtFast(-4.0f), 2.0f);  // the sign is ignored
   EXPECT_EQ(std::bit_cast<uint32_t>(VoSqrtFast(2.0f)), std::bit_cast<uint32_t>(std::sqrt(2.0f)));
   EXPECT_EQ(VoSqrtFast(-0.0f), 0.0f);

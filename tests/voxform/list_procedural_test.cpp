@@ -35,7 +35,7 @@ TEST_F(ListTest, MembersApplyInOrderAndTheInverseUndoesThemInReverse) {
   EXPECT_EQ(VoTransformInvert(t), 2u);
 }
 
-TEST_F(ListTest, ListNormals) {
+TEST_F(ListTest, ListsTurnNormalsAsTheLinearTransformOfTheirProduct) {
   // Translation, a matrix-only procedural diag(2, 3, 4), a rotation: the
   // list answers as the linear transform of its product matrix.
   VtTransform *t = Translation(1, 2, 3), *r = VoTransformCreate();
@@ -66,7 +66,7 @@ struct Counted {
   static VtStatus Release(void *) { return ++released, 0; }
 };
 
-TEST_F(ListTest, ProceduralDataIsShared) {
+TEST_F(ListTest, CopiesShareProceduralDataWhichIsReleasedOnceByTheLast) {
   VtProceduralClassRecord *k = xform::ProceduralClassCreate();
   xform::ProceduralClassSetProcedure(k, 0, reinterpret_cast<VtProc>(&Counted::Release));
   Counted::released = 0;

@@ -51,7 +51,7 @@ TEST_F(TransformTest, NormalsProjectiveTransformsAndBounds) {
 
 // Every float operation answers the same with the output in the input, through
 // rigid, affine, projective and list transforms.
-TEST_F(TransformTest, OutputMayBeTheInput) {
+TEST_F(TransformTest, EveryFloatOperationMayWriteItsOutputOverItsInput) {
   VtTransform *rigid = VoTransformCreate(), *list = Translation(1, 0, 0);
   const double point[3] = {1, 2, 3}, axis[3] = {1, 1, 0};
   ASSERT_EQ(VoTransformRotateAxis(rigid, point, axis, 30), 0u);

@@ -95,7 +95,7 @@ TEST_F(PrimitiveTransform, ListPrimitivesPassItToEveryMember) {
 
 // The property's handlers outlive the module; a start that runs out gives
 // back what it made; a new start takes the property back.
-TEST_F(PrimitiveTransform, StartAndTerminate) {
+TEST_F(PrimitiveTransform, PropertyHandlersOutliveTheModuleAndAFailedStartGivesBackWhatItMade) {
   const VtModuleProc start = ModuleProcedure(VO_QUERY_START), terminate = ModuleProcedure(VO_QUERY_TERMINATE);
   VtPrimitive *p = Polygon(), *q = Polygon();
   ASSERT_EQ(VoPrimitiveSetTransform(p, VoTransformCreate()), 0u);

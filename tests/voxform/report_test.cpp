@@ -29,7 +29,7 @@ std::string At(const void *p) {
   return text;
 }
 
-TEST_F(TransformTest, Reports) {
+TEST_F(TransformTest, TheDefaultHandlerPrintsATransformsKindReferencesAndMatrices) {
   VtTransform *t = Translation(1, 2, 3), *i = VoTransformCreate(), *m = Defined(Diagonal(-2, 2, 2, 1));
   ASSERT_EQ(xform::TransformReference(t), 0u);
   ASSERT_EQ(VoTransformDestroy(t), 0u);

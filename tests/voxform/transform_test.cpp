@@ -87,7 +87,7 @@ TEST_F(TransformTest, DestroyCopyAndTheRegistryOfLiveTransforms) {
   c->references = 1;
 }
 
-TEST_F(TransformTest, RotationBuilders) {
+TEST_F(TransformTest, RotationsAboutAnAxisOrByRowsClassifyAndRefuseWhatIsNoRotation) {
   VtTransform *t = VoTransformCreate();  // about z through (1,0,0) by 90 degrees
   const double ex[3] = {1, 0, 0}, ey[3] = {0, 1, 0}, z[3] = {0, 0, 1}, zero[3] = {0, 0, 0};
   ASSERT_EQ(VoTransformRotateAxis(t, ex, z, 90), 0u);
