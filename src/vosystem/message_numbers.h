@@ -58,6 +58,10 @@ constexpr uint32_t kShaderNoiseNoMemory = 2130;    // the noise tables could not
 constexpr uint32_t kRayHitNoMemory = 2131;         // a ray hit's vertex buffer could not grow (bytes)
 constexpr uint32_t kRayHitNoVertices = 2132;       // a ray hit outside its polygon, or with none (primitive, polygon)
 
+// Shader libraries (voshslte and the libraries on its frame), from 2300.
+constexpr uint32_t kShadeableTooDeep = 2300;  // a shadeable colour nested past the depth limit: colour kept (class)
+constexpr uint32_t kImageUnusable = 2301;     // an image the image background cannot use (reason)
+
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
 constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle

@@ -60,7 +60,7 @@ class RayShadeTest : public ShaderTest {
                        {0x70002, reinterpret_cast<VtProc>(&Trace::Prepare)},
                        {0x70004, reinterpret_cast<VtProc>(&Trace::Shade)}};
     for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms, &VoEntryShader,
-                              &StandInLibrary::Query, &Tracer::Query})
+                              &VoEntrySuperLiteShaders, &Tracer::Query})
       ASSERT_EQ(VoInstallModule(m), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     auto entries = TestEntries();
