@@ -167,24 +167,6 @@ static VtStatus RegisterClasses(void) {
   return s;
 }
 
-static VtStatus SetTriple(VtShader *shader, const char *label, uint32_t type, float x, float y, float z) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = type;
-  v.value.v[0] = x;
-  v.value.v[1] = y;
-  v.value.v[2] = z;
-  return VoShaderSetArg(shader, label, &v);
-}
-
-static VtStatus SetFloat(VtShader *shader, const char *label, float f) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFloat;
-  v.value.f = f;
-  return VoShaderSetArg(shader, label, &v);
-}
-
 /* Shades the point (x, y, 0) facing +z, seen from (0, 0, 4). */
 static VtStatus ShadeAt(VtShader *shader, float x, float y) {
   const float point[3] = {x, y, 0}, up[3] = {0, 0, 1};
@@ -258,12 +240,12 @@ int vo_end_to_end_terms(char *buffer, size_t size) {
     VoTerminate();
     return 3;
   }
-  failed |= SetTriple(matte, "colour", VtColourType, 0.8f, 0.4f, 0.2f) != 0;
-  failed |= SetTriple(plastic, "colour", VtColourType, 0.8f, 0.4f, 0.2f) != 0;
-  failed |= SetFloat(plastic, "Ks", 0.5f) != 0;
-  failed |= SetTriple(point, "colour", VtColourType, 1.0f, 0.9f, 0.8f) != 0;
-  failed |= SetTriple(point, "from", VtPoint, 1.0f, 1.0f, 2.0f) != 0;
-  failed |= SetTriple(ambient, "colour", VtColourType, 0.1f, 0.1f, 0.1f) != 0;
+  failed |= SceneArgTriple(matte, "colour", VtColourType, 0.8f, 0.4f, 0.2f) != 0;
+  failed |= SceneArgTriple(plastic, "colour", VtColourType, 0.8f, 0.4f, 0.2f) != 0;
+  failed |= SceneArgFloat(plastic, "Ks", 0.5f) != 0;
+  failed |= SceneArgTriple(point, "colour", VtColourType, 1.0f, 0.9f, 0.8f) != 0;
+  failed |= SceneArgTriple(point, "from", VtPoint, 1.0f, 1.0f, 2.0f) != 0;
+  failed |= SceneArgTriple(ambient, "colour", VtColourType, 0.1f, 0.1f, 0.1f) != 0;
 
   lights = VoShaderReferenceAppend(VoShaderReferenceCreate(point), VoShaderReferenceCreate(ambient));
   failed |= VoLightListSet(lights) != 0;
