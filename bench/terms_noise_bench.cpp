@@ -1,11 +1,14 @@
 // Per-point costs of the procedures shader classes call: noise of each
 // family, eight octaves of Perlin turbulence, the dielectric Fresnel form,
-// and the diffuse plus half-way terms over 1 and 8 point lights already lit
-// for the point (the light loop's own cost is measured elsewhere).
+// the diffuse plus half-way terms over 1 and 8 point lights already lit for
+// the point, and whole matte and plastic reflectances run through
+// VoShaderExecute under 1 and 8 point lights (light loop included, no
+// shadows).
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "bench_kernel.h"
@@ -18,6 +21,7 @@ extern "C" float VoTurbulence3Perlin(const float *point, uint32_t octaves);
 extern "C" int32_t VoFresnelSolidReflect(float *F, float *R, float *T, double eta);
 extern "C" void VoDiffuseTerm(float *colour);
 extern "C" void VoSpecularTerm(float *colour, double exponent);
+extern "C" void VoAmbientTerm(float *colour);
 
 namespace {
 
@@ -93,5 +97,94 @@ void BM_PlasticTerms(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 BENCHMARK(BM_PlasticTerms)->Arg(1)->Arg(8);
+
+// Matte: colour x (ambient + diffuse); plastic adds the half-way highlight.
+VtStatus MatteEvaluate(void *) {
+  float *co = vo::VoShaderGetGlobals()->Co, a[3], d[3];
+  VoAmbientTerm(a);
+  VoDiffuseTerm(d);
+  for (int i = 0; i < 3; ++i) co[i] = 0.8f * (a[i] + d[i]);
+  return 0;
+}
+VtStatus PlasticEvaluate(void *data) {
+  float *co = vo::VoShaderGetGlobals()->Co, h[3];
+  (void)MatteEvaluate(data);
+  VoSpecularTerm(h, 10.0);
+  for (int i = 0; i < 3; ++i) co[i] += 0.5f * h[i];
+  return 0;
+}
+void *PointCreate() {
+  auto *d = static_cast<VtLightData *>(vo::VoAllocate(sizeof(VtLightData)));
+  std::memset(d, 0, sizeof *d);
+  d->kind = VO_LIGHT_POINT;
+  d->self = d;
+  d->colour = {1, 1, 1};
+  return d;
+}
+// A surface's data: the prepared flag only.
+void *SurfaceCreate() {
+  auto *d = static_cast<uint32_t *>(vo::VoAllocate(sizeof(uint32_t)));
+  *d = 0;
+  return d;
+}
+VtStatus Free(void *data) {
+  vo::VoDeallocate(data);
+  return 0;
+}
+
+void Register(uint32_t type, const char *id, const char *name, VtProc create, VtProc evaluate) {
+  const char *strings[1] = {name};
+  vo::VoStringTableCreate(id, 1, strings);
+  vo::VoShaderPrototypeCreate(type, id, 0, 0, nullptr);
+  for (auto [slot, proc] : {std::pair{VO_SLOT_CREATE, create}, std::pair{VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&Free)},
+                            std::pair{VO_SLOT_EVALUATE, evaluate}}) {
+    if (proc == nullptr) continue;
+    VtTypedValue v{};
+    v.type = VtFunc;
+    v.value.fn = proc;
+    vo::VoShaderSetEntry(slot, &v);
+  }
+}
+
+// The reflectance through VoShaderExecute at a point under n point lights
+// spread above it.
+void BM_ShadeExecute(benchmark::State &state, const char *reflectance) {
+  Start();
+  static const bool registered = [] {
+    const auto create = reinterpret_cast<VtProc>(&SurfaceCreate);
+    Register(VO_SHADER_REFLECTANCE, "vxs_bench_matte_reflectance", "bench matte", create,
+             reinterpret_cast<VtProc>(&MatteEvaluate));
+    Register(VO_SHADER_REFLECTANCE, "vxs_bench_plastic_reflectance", "bench plastic", create,
+             reinterpret_cast<VtProc>(&PlasticEvaluate));
+    Register(VO_SHADER_LIGHT, "vxs_bench_point_light", "bench point", reinterpret_cast<VtProc>(&PointCreate), nullptr);
+    return true;
+  }();
+  (void)registered;
+  VtShader *shader = vo::VoShaderCreate(VO_SHADER_REFLECTANCE, reflectance);
+  VtReference *list = nullptr;
+  for (int64_t i = 0; i < state.range(0); ++i) {
+    VtShader *light = vo::VoShaderCreate(VO_SHADER_LIGHT, "bench point");
+    auto *d = static_cast<VtLightData *>(light->data);
+    d->position[0] = static_cast<float>(i) - 3.5f, d->position[1] = 1, d->position[2] = 4;
+    list = vo::VoShaderReferenceAppend(list, vo::VoShaderReferenceCreate(light));
+  }
+  vo::VoLightListSet(list);
+  vo::VoShadingInitialiseImage(2);
+  const float point[3] = {0.1f, 0.2f, 0}, up[3] = {0, 0, 1};
+  VtShaderGlobals *g = vo::VoShaderGetGlobals();
+  for (auto _ : state) {
+    vo::VoShadingInitialisePoint(point, up);
+    g->unitI[0] = 0, g->unitI[1] = 0, g->unitI[2] = -1;
+    vo::VoShaderExecute(shader);
+    benchmark::DoNotOptimize(g->Co);
+  }
+  vo::VoShadingTerminateImage();
+  vo::VoLightListSet(nullptr);
+  vo::VoShaderReferenceDestroy(list, 1);
+  vo::VoShaderDestroy(shader);
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK_CAPTURE(BM_ShadeExecute, matte, "bench matte")->Arg(1)->Arg(8);
+BENCHMARK_CAPTURE(BM_ShadeExecute, plastic, "bench plastic")->Arg(1)->Arg(8);
 
 }  // namespace

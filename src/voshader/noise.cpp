@@ -9,9 +9,12 @@
 // float where the values are floats (the build keeps float expressions
 // uncontracted), so results are bit-identical between runs and builds.
 //
-// A lattice cell is reduced modulo its table's period in double before it
-// becomes an integer: coordinates beyond 2^31 (turbulence doubles them ten
+// A lattice cell is reduced modulo its table's period before it becomes a
+// 32-bit integer: coordinates beyond 2^31 (turbulence doubles them ten
 // times) then stay defined, and cells inside that range hash as before.
+// Every point costs a few hundred instructions and no call: the corners
+// share their outer hash look-ups and the classic weights are computed once
+// per axis.
 
 #include <algorithm>
 #include <cmath>
@@ -28,21 +31,37 @@ constexpr uint32_t kImpulseCount = kImpulsesMax + 1;
 constexpr uint32_t kKernelSize = 101;
 constexpr uint32_t kOctavesMax = 10;
 
-// A coordinate's lattice cell modulo the period, as an integer in [0, period).
-// A coordinate that is not finite hashes as cell 0 (its fraction carries the
-// NaN into the result).
-int32_t Lattice(double cell, double period) {
-  if (!std::isfinite(cell)) return 0;
-  return static_cast<int32_t>(cell - period * std::floor(cell / period));
+// A coordinate's cell modulo the period (a power of two), as an integer in
+// [0, period), and its fraction in the cell. Below 2^23 in magnitude the
+// cell comes from the truncation, stepped down for negative fractions;
+// within the 64-bit range it is reduced by its low bits, which is exactly
+// the remainder; beyond it the remainder is taken in double. A coordinate
+// that is not finite hashes as cell 0 (its fraction carries the NaN into
+// the result).
+[[gnu::always_inline]] inline void Cell(float v, int32_t period, float *f, int32_t *c) {
+  if (std::fabs(v) < 0x1p23f) {
+    int32_t i = static_cast<int32_t>(v);
+    if (v < static_cast<float>(i)) --i;
+    *f = v - static_cast<float>(i);
+    *c = i & (period - 1);
+    return;
+  }
+  const float cell = std::floor(v);
+  *f = v - cell;
+  if (std::fabs(cell) < 0x1p62f) {
+    *c = static_cast<int32_t>(static_cast<int64_t>(cell) & (period - 1));
+  } else if (!std::isfinite(cell)) {
+    *c = 0;
+  } else {
+    const double d = cell;
+    *c = static_cast<int32_t>(d - period * std::floor(d / period));
+  }
 }
 
-// Each coordinate's fraction in its cell and the cell's lattice index.
-void Cells(const float *p, int dims, double period, float *f, int32_t *c) {
-  for (int a = 0; a < dims; ++a) {
-    const float cell = std::floor(p[a]);
-    f[a] = p[a] - cell;
-    c[a] = Lattice(cell, period);
-  }
+template <int Dims>
+[[gnu::always_inline]] inline void Cells(const float *p, int32_t period, float *f, int32_t *c) {
+#pragma GCC unroll 3
+  for (int a = 0; a < Dims; ++a) Cell(p[a], period, &f[a], &c[a]);
 }
 
 // --- Tables ------------------------------------------------------------------
@@ -134,58 +153,102 @@ using NoiseCore = double (*)(const ShadingContext *, const float *, int);
 float Fade(float t) { return (3.0f - 2.0f * t) * t * t; }
 float Mix(float a, float b, float s) { return a + s * (b - a); }
 
+// The gradient of a hash dotted with a corner's offsets.
+[[gnu::always_inline]] inline float PerlinCorner(const float *gradients, int hash, float x, float y, float z) {
+  const float *g = gradients + 3 * hash;
+  return g[0] * x + g[1] * y + g[2] * z;
+}
+
+// The eight corners' hashes share their outer look-ups: two for z, four
+// for (y, z), eight for (x, y, z). Offsets towards a corner's far side are
+// the fraction less 1.
 double PerlinCore(const ShadingContext *s, const float *p, int) {
   const NoiseTables &t = s->shared->noise;
   const uint8_t *P = t.perlin_perm;
+  const float *G = t.perlin_gradients;
   float f[3];
   int32_t c[3];
-  Cells(p, 3, kPerlinSize, f, c);
-  float value[8];  // corner (i, j, k) at index i + 2j + 4k
-  for (int corner = 0; corner < 8; ++corner) {
-    const int i = corner & 1, j = (corner >> 1) & 1, k = corner >> 2;
-    const int h = P[(P[(P[(c[2] + k) & 255] + c[1] + j) & 255] + c[0] + i) & 255];
-    const float *g = t.perlin_gradients + 3 * h;
-    value[corner] = g[0] * (f[0] - static_cast<float>(i)) + g[1] * (f[1] - static_cast<float>(j)) +
-                    g[2] * (f[2] - static_cast<float>(k));
-  }
+  Cells<3>(p, kPerlinSize, f, c);
+  const float x1 = f[0] - 1.0f, y1 = f[1] - 1.0f, z1 = f[2] - 1.0f;
+  const int z0h = P[c[2] & 255], z1h = P[(c[2] + 1) & 255];
+  const int h00 = P[(z0h + c[1]) & 255], h10 = P[(z0h + c[1] + 1) & 255];
+  const int h01 = P[(z1h + c[1]) & 255], h11 = P[(z1h + c[1] + 1) & 255];
+  const int x0 = c[0] & 255, xr = (c[0] + 1) & 255;
+  // vYZ: the corners of row y, layer z, at x = 0 (a) and x = 1 (b).
+  const float a00 = PerlinCorner(G, P[(h00 + x0) & 255], f[0], f[1], f[2]);
+  const float b00 = PerlinCorner(G, P[(h00 + xr) & 255], x1, f[1], f[2]);
+  const float a10 = PerlinCorner(G, P[(h10 + x0) & 255], f[0], y1, f[2]);
+  const float b10 = PerlinCorner(G, P[(h10 + xr) & 255], x1, y1, f[2]);
+  const float a01 = PerlinCorner(G, P[(h01 + x0) & 255], f[0], f[1], z1);
+  const float b01 = PerlinCorner(G, P[(h01 + xr) & 255], x1, f[1], z1);
+  const float a11 = PerlinCorner(G, P[(h11 + x0) & 255], f[0], y1, z1);
+  const float b11 = PerlinCorner(G, P[(h11 + xr) & 255], x1, y1, z1);
   const float sx = Fade(f[0]), sy = Fade(f[1]), sz = Fade(f[2]);
-  float along_y[2];
-  for (int k = 0; k < 2; ++k)
-    along_y[k] = Mix(Mix(value[4 * k], value[4 * k + 1], sx), Mix(value[4 * k + 2], value[4 * k + 3], sx), sy);
-  return (Mix(along_y[0], along_y[1], sz) + 0.6f) * 0.85f;
+  const float near = Mix(Mix(a00, b00, sx), Mix(a10, b10, sx), sy);
+  const float far = Mix(Mix(a01, b01, sx), Mix(a11, b11, sx), sy);
+  return (Mix(near, far, sz) + 0.6f) * 0.85f;
 }
 
-float ClassicWrap(float v) { return v < 0.0f ? std::fmod(v, 512.0f) + 512.0f : v; }
+// fmod(v, 512) + 512 for a negative v: v / 512 and its truncation are
+// exact, and so is the difference (the two lie within a factor of two), so
+// this is the remainder itself without the library call.
+float ClassicWrap(float v) { return v < 0.0f ? (v - 512.0f * std::trunc(v / 512.0f)) + 512.0f : v; }
 
-// A corner's contribution with its gradient g and offsets d.
-float ClassicCorner(const float *g, const float *d, int dims) {
-  float v = g[0] * (d[0] + 1.0f);
-  for (int a = 1; a < dims; ++a) v += g[a] * d[a];
-  if (v == 0.0f) return 0.0f;
-  for (int a = 0; a < dims; ++a) {
-    const float x = std::fabs(d[a]);
-    if (x >= 1.0f) return 0.0f;
-    v *= 1.0f - 3.0f * x * x + 2.0f * x * x * x;
-  }
-  return v;
-}
-
-double ClassicCore(const ShadingContext *s, const float *p, int dims) {
+// The corners' hashes run from the last coordinate to the first, each
+// level's look-ups shared by the corners below it. A corner's contribution
+// is its gradient dotted with its offsets (the first raised by 1), weighted
+// per axis by 1 - 3x^2 + 2x^3 of the offset's size x, and nothing where an
+// offset reaches 1.
+template <int Dims>
+double ClassicCoreOf(const ShadingContext *s, const float *p) {
   const NoiseTables &t = s->shared->noise;
   const int32_t *Q = t.classic_perm;
   float wrapped[3], f[3];
   int32_t c[3];
-  for (int a = 0; a < dims; ++a) wrapped[a] = ClassicWrap(p[a]);
-  Cells(wrapped, dims, kClassicGroups, f, c);
+#pragma GCC unroll 3
+  for (int a = 0; a < Dims; ++a) wrapped[a] = ClassicWrap(p[a]);
+  Cells<Dims>(wrapped, kClassicGroups, f, c);
+  // h[corner], bit a of the corner for coordinate a: each level appends its
+  // bit below those of the levels before.
+  int32_t h[1 << Dims];
+  h[0] = Q[c[Dims - 1] & 511];
+  h[1] = Q[(c[Dims - 1] + 1) & 511];
+#pragma GCC unroll 2
+  for (int a = Dims - 2, n = 2; a >= 0; --a, n *= 2)
+#pragma GCC unroll 4
+    for (int m = n - 1; m >= 0; --m) {
+      const int32_t above = h[m];
+      h[2 * m] = Q[(above + c[a]) & 511];
+      h[2 * m + 1] = Q[(above + c[a] + 1) & 511];
+    }
+  float d[3][2], w[3][2];
+#pragma GCC unroll 3
+  for (int a = 0; a < Dims; ++a)
+    for (int bit = 0; bit < 2; ++bit) {
+      d[a][bit] = f[a] - static_cast<float>(bit);
+      const float x = std::fabs(d[a][bit]);
+      w[a][bit] = x >= 1.0f ? 0.0f : 1.0f - 3.0f * x * x + 2.0f * x * x * x;
+    }
+  const float first[2] = {d[0][0] + 1.0f, d[0][1] + 1.0f};
   float sum = 0.0f;
-  for (int corner = 0; corner < (1 << dims); ++corner) {
-    int32_t h = Q[(c[dims - 1] + ((corner >> (dims - 1)) & 1)) & 511];
-    for (int a = dims - 2; a >= 0; --a) h = Q[(h + c[a] + ((corner >> a) & 1)) & 511];
-    float d[3];
-    for (int a = 0; a < dims; ++a) d[a] = f[a] - static_cast<float>((corner >> a) & 1);
-    sum += ClassicCorner(t.classic_gradients + h, d, dims);
+#pragma GCC unroll 8
+  for (int corner = 0; corner < (1 << Dims); ++corner) {
+    const float *g = t.classic_gradients + h[corner];
+    float v = g[0] * first[corner & 1];
+#pragma GCC unroll 2
+    for (int a = 1; a < Dims; ++a) v += g[a] * d[a][(corner >> a) & 1];
+    // A zero weight (an offset reaching 1) contributes nothing, as does a
+    // zero dot product: neither may carry a sign into the sum.
+#pragma GCC unroll 3
+    for (int a = 0; a < Dims; ++a) v *= w[a][(corner >> a) & 1];
+    if (v != 0.0f) sum += v;
   }
   return sum;
+}
+
+double ClassicCore(const ShadingContext *s, const float *p, int dims) {
+  if (dims == 1) return ClassicCoreOf<1>(s, p);
+  return dims == 2 ? ClassicCoreOf<2>(s, p) : ClassicCoreOf<3>(s, p);
 }
 
 float SparseKernel(const float *K, float d2) {
@@ -202,7 +265,7 @@ double SparseCore(const ShadingContext *s, const float *p, int) {
   const uint8_t *S = t.sparse_perm;
   float f[3];
   int32_t c[3];
-  Cells(p, 3, kPerlinSize, f, c);
+  Cells<3>(p, kPerlinSize, f, c);
   float sum = 0.0f;
   for (int dx = -1; dx <= 1; ++dx)
     for (int dy = -1; dy <= 1; ++dy)

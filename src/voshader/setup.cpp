@@ -69,6 +69,7 @@ void ViewValuesRead(ShadingContext *s, VtShaderGlobals *g) {
   if (eye != nullptr && reference != nullptr)
     for (int i = 0; i < 3; ++i) g->I[i] = reference[i] - eye[i];
   if (direction != nullptr) Copy3(g->unitI, direction);
+  s->angle_tangent = floats(VO_VIEW_VALUE_ANGLE_TANGENT);
   g->To[0] = g->To[1] = g->To[2] = 0;
   g->alpha = 1;
 }
@@ -91,7 +92,7 @@ VtStatus NestedImageBegin(ShadingContext *s, uint32_t outer_mode, uint32_t outer
   VtShaderGlobals *g = s->globals;
   ImageSaved &saved = s->image_saved[s->image_depth++];
   saved = ImageSaved{outer_mode, outer_selector, s->perspective, s->filter_scale, {}, {}, {},
-                     g->foreground, g->foregroundCall};
+                     g->foreground, g->foregroundCall, s->angle_tangent};
   Copy3(saved.E, g->E);
   Copy3(saved.I, g->I);
   Copy3(saved.unitI, g->unitI);
@@ -112,6 +113,7 @@ void NestedImageEnd(ShadingContext *s) {
   Copy3(g->unitI, saved.unitI);
   g->foreground = saved.foreground;
   g->foregroundCall = saved.foreground_call;
+  s->angle_tangent = saved.angle_tangent;
 }
 
 // Step 3: the ray tracer's image start and the texture filter scale.
@@ -462,6 +464,7 @@ VtStatus VoShadingTerminateImage() {
       d->areaPrepared = 0;
     }
   s->image_initialised = 0;
+  s->angle_tangent = nullptr;
   if (s->ray_end != nullptr) (void)s->ray_end();
   return 0;
 }

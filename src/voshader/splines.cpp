@@ -1,12 +1,16 @@
-// Cubic splines through colour, scalar and point knots, and the normals
-// perturbed by a height function in space or over texture coordinates.
+// Cubic splines through colour, scalar and point knots, the curvature
+// estimate of the polygon being shaded, and the normals perturbed by a
+// height function in space or over texture coordinates.
 //
 // A spline refuses a parameter outside [0, 1], NaN included (it passes
-// neither comparison and would index beyond the knots). The 2-D normal
-// rotates with the context's scratch transform, so no point allocates.
+// neither comparison and would index beyond the knots). The curvature is 0
+// at grazing incidence and for a polygon of no area, where its divisors
+// vanish. The 2-D normal rotates with the context's scratch transform, so
+// no point allocates.
 
 #include <cmath>
 
+#include "vogeom/scene.h"
 #include "voshader/voshader.h"
 
 namespace vo::shader {
@@ -103,6 +107,23 @@ int32_t VoSplineColour(VtColour *out, double t, uint32_t n, const VtColour *knot
 int32_t VoSplineFloat(float *out, double t, uint32_t n, const float *knots) { return Spline(out, t, n, knots, 1); }
 
 int32_t VoSplinePoint(float *out, double t, uint32_t n, const float *knots) { return Spline(out, t, n, knots, 3); }
+
+// The angle the polygon's normals spread over, as seen across one pixel at
+// the point's distance: -(k modI / (unitI . Ng)) angle / sqrtarea, at most pi.
+double VoSurfaceCurvature() {
+  const ShadingContext *s = StateGet();
+  const VtShaderGlobals *g = s != nullptr ? s->globals : nullptr;
+  if (g == nullptr || !PrimitiveLive(g->prim) || g->poly == nullptr) return 0;
+  const float *angle = PropertyField<float>(g->prim, g->poly, VO_POLY_ANGLE);
+  const float *root_area = PropertyField<float>(g->prim, g->poly, VO_POLY_SQRTAREA);
+  if (angle == nullptr || !(*angle > 0) || root_area == nullptr) return 0;
+  const double facing = Dot(g->unitI, g->Ng);
+  if (std::fabs(facing) < 1e-12 || std::fabs(*root_area) < 1e-12) return 0;
+  const double k = s->angle_tangent != nullptr ? *s->angle_tangent : 0.0;
+  const double c = -(k * g->modI / facing) * *angle / *root_area;
+  if (std::isnan(c)) return 0;
+  return c > 3.1415927f ? 3.1415927f : c;
+}
 
 void VoCalculateNormal3D(float *out, const float *point, VtHeightFunction3D h, void *data) {
   const VtShaderGlobals *g = VoShaderGetGlobals();

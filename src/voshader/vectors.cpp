@@ -1,10 +1,67 @@
 // Mirror and refracted directions, the reversal of the shading normals and
 // the clamp that keeps an interpolated normal near the geometric one, and
-// secondary rays through the ray tracer's shade service.
+// secondary rays through the ray tracer's shade service with the shading of
+// their hits.
+//
+// A hit's vertex values are interpolated into the context's hit buffer,
+// which is sized for the layout of the primitive last shaded: a primitive
+// is remembered only once the buffer holds its vertex, so a buffer that
+// could not grow is asked to grow again by the next hit, and a primitive
+// whose layout changed since is sized again.
 
 #include <cmath>
+#include <cstring>
 
+#include "vogeom/scene.h"
 #include "voshader/voshader.h"
+#include "vosystem/message_numbers.h"
+
+namespace vo::shader {
+namespace {
+
+// Room in the hit buffer for one vertex of the primitive's layout; new room
+// is zeroed, as interpolation writes only the blended properties.
+VtStatus HitBufferFor(ShadingContext *s, const VtPrimitive *p) {
+  if (p == s->hit_primitive && p->contents == s->hit_contents) return 0;
+  const uint32_t need = VoContentsGetDataSize(p->contents, VO_CONTENTS_VERTEX);
+  if (need > s->hit_vertex_size) {
+    void *grown = VoMemoryReallocate(s->hit_vertex, need);
+    if (grown == nullptr) return Refuse(kNoMemory, messages::kRayHitNoMemory, need);
+    s->hit_vertex = static_cast<unsigned char *>(grown);
+    std::memset(s->hit_vertex + s->hit_vertex_size, 0, need - s->hit_vertex_size);
+    s->hit_vertex_size = need;
+  }
+  s->hit_primitive = p;
+  s->hit_contents = p->contents;
+  return 0;
+}
+
+// The hit's vertex values from the polygon's vertices around Pw.
+VtStatus HitVertexFill(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, VtInterpolationRoutine interpolate) {
+  const VtShaderGlobals *g = s->globals;
+  float weights[4];
+  void *vertices[4];
+  (void)VoRayHitWeights(p, polygon, g->Ng, g->Pw, weights, vertices);
+  if (vertices[0] == nullptr)
+    return Refuse(kBad, messages::kRayHitNoVertices, static_cast<const void *>(p), static_cast<const void *>(polygon));
+  auto **sources = reinterpret_cast<VtVertex **>(vertices);
+  return interpolate(p, 0, 4, sources, weights, reinterpret_cast<VtVertex *>(s->hit_vertex));
+}
+
+// Shades the hit with the depth raised: black when its vertex cannot be made.
+VtStatus HitShade(ShadingContext *s, const float *origin, const float *direction, VtPrimitive *p, VtPolygon *polygon,
+                  VtInterpolationRoutine interpolate) {
+  VtShaderGlobals *g = s->globals;
+  std::memcpy(g->unitI, direction, sizeof g->unitI);
+  VtStatus st = HitBufferFor(s, p);
+  if (st == 0) st = HitVertexFill(s, p, polygon, interpolate);
+  if (st == 0) return ShadePoint(s, p, s->hit_vertex, origin, 0);
+  std::memset(g->Co, 0, sizeof g->Co);
+  return st;
+}
+
+}  // namespace
+}  // namespace vo::shader
 
 namespace vo {
 
@@ -61,6 +118,31 @@ VtStatus VoRayTrace(float *colour, const float *origin, const float *direction, 
   const VtStatus hit = s->ray_shade(colour, origin, direction, weight);
   --s->ray_depth;
   return hit;
+}
+
+// The ray tracer's call for a hit, with the globals' Pw at the hit point:
+// the colour is left in Co. The xs and ys of the primary point survive a
+// hit of a first ray.
+VtStatus VoRayShade(const float *origin, const float *direction, VtPrimitive *primitive, VtPolygon *polygon) {
+  VtStatus st;
+  ShadingContext *s = StateFor(&st);
+  if (s == nullptr) return st;
+  VtShaderGlobals *g = s->globals;
+  if (origin == nullptr || direction == nullptr || !PrimitiveLive(primitive)) {
+    std::memset(g->Co, 0, sizeof g->Co);
+    return Refuse(kBad, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
+  }
+  const VtInterpolationRoutine interpolate = VoContentsGetInterpolator(primitive->contents);
+  const float xs = g->xs, ys = g->ys;
+  (void)VoShadingInitialisePolygon(primitive, polygon);
+  if (s->ray_depth == 0) {
+    g->xs = xs;
+    g->ys = ys;
+  }
+  ++s->ray_depth;
+  st = HitShade(s, origin, direction, primitive, polygon, interpolate);
+  --s->ray_depth;
+  return st;
 }
 
 }  // namespace vo

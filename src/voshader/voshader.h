@@ -159,6 +159,7 @@ struct ImageSaved {
   float E[3], I[3], unitI[3];
   VtShader *foreground;
   VtShaderCall foreground_call;
+  const float *angle_tangent;
 };
 constexpr uint32_t kImageNestingMost = 8;
 
@@ -313,6 +314,17 @@ struct ShadingContext {
   uint32_t frame_serial;
   VtStatus frame_status;
   TextureFrame frame;
+  // A ray hit's vertex: a buffer sized for the vertex layout of the last
+  // primitive shaded for the ray tracer (grown, never shrunk), and that
+  // primitive with its layout (a primitive whose layout changed is sized
+  // again).
+  unsigned char *hit_vertex;
+  uint32_t hit_vertex_size;
+  const VtPrimitive *hit_primitive;
+  const VtContents *hit_contents;
+  // The view's tangent of the angle per pixel (view value 26), kept at
+  // image set-up; null outside an image.
+  const float *angle_tangent;
 };
 
 extern ModuleState<ShadingContext> g_shading;
@@ -425,6 +437,8 @@ void PointLightsEnd(ShadingContext *s, VtShaderGlobals *g);
 
 // --- pointshade.cpp --------------------------------------------------------
 VtStatus EvaluateMaterial(ShadingContext *s, VtShaderGlobals *g);
+// Shades one vertex of the polygon set up last, seen from the eye.
+VtStatus ShadePoint(ShadingContext *s, VtPrimitive *p, void *vertex, const float *eye, uint32_t perspective);
 
 // --- frames.cpp -------------------------------------------------------------
 // The texture frame of three positions with their (s, t) about the normal;

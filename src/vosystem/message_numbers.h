@@ -55,6 +55,8 @@ constexpr uint32_t kMaterialClassUnknown = 2110;   // a default-material control
 constexpr uint32_t kMaterialNoMemory = 2111;       // a material or its copied shaders could not be made
 constexpr uint32_t kImageNestingTooDeep = 2112;    // an image initialised inside too many others (depth)
 constexpr uint32_t kShaderNoiseNoMemory = 2130;    // the noise tables could not be made at start
+constexpr uint32_t kRayHitNoMemory = 2131;         // a ray hit's vertex buffer could not grow (bytes)
+constexpr uint32_t kRayHitNoVertices = 2132;       // a ray hit outside its polygon, or with none (primitive, polygon)
 
 // Shader libraries (voshslte and the libraries on its frame), from 2300.
 constexpr uint32_t kShadeableTooDeep = 2300;  // a shadeable colour nested past the depth limit: colour kept (class)

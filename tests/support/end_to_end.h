@@ -76,6 +76,27 @@ static inline VtStatus SceneClassEntry(uint32_t slot, VtProc proc) {
   return VoShaderSetEntry(slot, &v);
 }
 
+/* Sets a shader argument of three floats (a colour, point or vector). */
+static inline VtStatus SceneArgTriple(VtShader *shader, const char *label, uint32_t type, float x, float y,
+                                      float z) {
+  VtTypedValue v;
+  memset(&v, 0, sizeof v);
+  v.type = type;
+  v.value.v[0] = x;
+  v.value.v[1] = y;
+  v.value.v[2] = z;
+  return VoShaderSetArg(shader, label, &v);
+}
+
+/* Sets a float shader argument. */
+static inline VtStatus SceneArgFloat(VtShader *shader, const char *label, float f) {
+  VtTypedValue v;
+  memset(&v, 0, sizeof v);
+  v.type = VtFloat;
+  v.value.f = f;
+  return VoShaderSetArg(shader, label, &v);
+}
+
 /* A box mesh: six faces turned outwards. */
 static inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, float z0, float z1) {
   static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};

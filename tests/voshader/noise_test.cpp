@@ -85,8 +85,8 @@ struct ReferenceNoise {
     }
     float sum = 0;
     for (int corner = 0; corner < (1 << n); ++corner) {
-      int b[3], h = 0;
-      float d[3];
+      int b[3] = {}, h = 0;
+      float d[3] = {};
       for (int a = 0; a < n; ++a) {
         b[a] = (corner >> a) & 1;
         d[a] = f[a] - b[a];
