@@ -79,6 +79,7 @@ VtStatus ContextFree(void *state) {
   auto *c = static_cast<ShadingContext *>(state);
   if (c == nullptr || !c->is_copy) return kBad;
   VtStatus st = c->globals != nullptr ? LightChainFree(c) : 0;
+  ImagingContextFree(&c->imaging);
   st |= ContextPoolsFree(c);
   st |= GlobalsFree(c);
   VoDeallocate(c);
@@ -103,6 +104,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->light_list = nullptr;
   c->light_count = 0;
   c->transient_free = nullptr;
+  ImagingContextCopied(&c->imaging);
   VtStatus st = GlobalsMake(c, from->globals);
   if (st == 0) st = ContextPoolsMake(c);
   if (st == 0) st = LightChainCopy(from, c);
@@ -139,6 +141,7 @@ VtStatus Teardown(ShadingContext *s) {
   s->default_light_list = nullptr;
   s->default_light = nullptr;
   if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
+  st |= ImagingStop(s);
   ShaderForgetAll(shared);
   st |= PoolDisposeClear(&shared->shader_pool);
   TypesStop(shared);
@@ -173,6 +176,7 @@ VtStatus Start() {
   shared->shader_pool = VoPoolCreate(kPoolShaders, sizeof(VtShader));
   if (shared->shader_pool == nullptr) st |= kNoMemory;
   st |= MaterialsStart(s);
+  st |= ImagingStart(s);
   st |= GlobalsTableBuild(shared);
   st |= GlobalsMake(s, nullptr);
   if (s->globals != nullptr) st |= PropertiesStart(s);

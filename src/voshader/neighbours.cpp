@@ -1,19 +1,10 @@
-// What the shader kernel asks of the parts that come later: the shadow maps
-// of lights, the projectors' textures and the services cached when callbacks change. Each stand-in answers "nothing yet"; replacing one is a change in
-// this file only.
+// What the shader kernel asks of the parts that come later: the services
+// cached when callbacks change. Each stand-in answers "nothing yet";
+// replacing one is a change in this file only.
 
 #include "voshader/voshader.h"
 
 namespace vo::shader {
-
-// Lights have no shadow maps yet.
-void LightShadowRelease(VtShader *) {}
-
-// Lights have no shadow maps to make yet.
-VtStatus LightShadowCreate(VtShader *) { return 0; }
-
-// No textures yet: a projector projects white.
-void ProjectorSample(VtTexture *, float colour[3]) { colour[0] = colour[1] = colour[2] = 1; }
 
 namespace {
 uint32_t NoTransformType(VtTransform *) { return 0; }

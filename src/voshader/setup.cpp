@@ -97,6 +97,7 @@ VtStatus NestedImageBegin(ShadingContext *s, uint32_t outer_mode, uint32_t outer
   Copy3(saved.unitI, g->unitI);
   ForegroundTake(s, g);
   ViewValuesRead(s, g);
+  ImagingImageStart(s);
   return 0;
 }
 

@@ -19,6 +19,7 @@
 
 #include "vosystem/context.h"
 #include "vosystem/kernel.h"
+#include "voshader/imaging.h"
 
 // A material (private to the kernel; renderers read it through the
 // material procedures).
@@ -150,6 +151,7 @@ struct ShaderShared {
   std::unordered_set<const VtShader *> live;  // under RegisterGuard
   VtPool *material_pool;
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
+  ImagingShared imaging;
 };
 
 // What an image initialised inside another one saves of the outer image.
@@ -266,6 +268,7 @@ struct ShadingContext {
   uint32_t frame_serial;
   VtStatus frame_status;
   TextureFrame frame;
+  ImagingContext imaging;
 };
 
 extern ModuleState<ShadingContext> g_shading;
