@@ -97,7 +97,6 @@ VtStatus NestedImageBegin(ShadingContext *s, uint32_t outer_mode, uint32_t outer
   Copy3(saved.unitI, g->unitI);
   ForegroundTake(s, g);
   ViewValuesRead(s, g);
-  ImagingImageStart(s);
   return 0;
 }
 
@@ -366,6 +365,7 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   st |= ScenePrerender(s);
   ForegroundTake(s, g);
   ViewValuesRead(s, g);
+  ImagingImageStart(s);
   if (s->global_filter_set)
     for (VtShader *filter : s->global_filters)
       if (filter != nullptr) st |= VoShaderReset(filter);

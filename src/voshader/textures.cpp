@@ -402,12 +402,11 @@ void ImagingContextFree(ImagingContext *c) {
 }
 
 void ImagingImageStart(ShadingContext *s) {
-  VtTypedValue v{};
-  s->imaging.view_width = s->imaging.view_height = 0;
-  if (VoViewGetValue(VO_VIEW_VALUE_RESOLUTION, &v) != 0 || v.value.p == nullptr) return;
-  const auto *resolution = static_cast<const int32_t *>(v.value.p);
-  s->imaging.view_width = resolution[0];
-  s->imaging.view_height = resolution[1];
+  uint32_t width = 0, height = 0;
+  double aspect = 1;
+  if (VoViewGetResolution(VoViewGet(), &width, &height, &aspect) != 0) width = height = 0;
+  s->imaging.view_width = static_cast<int32_t>(width);
+  s->imaging.view_height = static_cast<int32_t>(height);
 }
 
 namespace {
