@@ -154,6 +154,10 @@ void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *
 // --- environments.cpp -----------------------------------------------------
 VtStatus EnvironmentsStop(ShadingContext *s);
 
+// --- shadowmaps.cpp ------------------------------------------------------
+// The bytes of a light's map block and the side of its maps (0: no maps).
+size_t MapBlockBytes(int32_t resolution, int32_t kind, int32_t *side);
+
 // --- nested renders (shadowmaps.cpp) --------------------------------------
 // What a nested render replaces: the sticky word, scene bounds, callback
 // 0xc0001, module 12's pixel mode and control 0x1000b; restored by Leave.

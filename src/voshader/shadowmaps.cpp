@@ -217,16 +217,27 @@ VtStatus MapsKeep(VtShader *light, VtLightData *d, float *block, int32_t n, int 
   return 0;
 }
 
+}  // namespace
+
+size_t MapBlockBytes(int32_t resolution, int32_t kind, int32_t *side) {
+  *side = std::min(resolution, kMapSideMost);
+  if (*side <= 0) return 0;
+  const size_t n = static_cast<size_t>(*side);
+  return sizeof(float) * n * n * static_cast<size_t>(MapCount(kind));  // at most 1.5 GiB
+}
+
+namespace {
+
 // Step 5: the maps of one light, with the view pushed.
 VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   MapsFree(d);
-  const int32_t n = std::min(d->shadowResolution, kMapSideMost);
-  if (n <= 0) return 0;
+  int32_t n = 0;
+  const size_t bytes = MapBlockBytes(d->shadowResolution, d->kind, &n);
+  if (bytes == 0) return 0;
   d->shadowMapSide = n;
   d->prepared = 0;
   VtStatus st = VoShaderReset(light);
   const int maps = MapCount(d->kind);
-  const size_t bytes = sizeof(float) * static_cast<size_t>(n) * static_cast<size_t>(n) * static_cast<size_t>(maps);
   auto *block = bytes <= 0xFFFFFFFFu ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
   if (block == nullptr) {
     Post(kProgress, 455, VO_MODULE_SHADER, static_cast<const void *>(light));
@@ -338,15 +349,16 @@ void NestedRenderEnter(NestedRender *n, uint32_t pixel_mode, VtProc receiver) {
   if (n->sticky_word != nullptr) *n->sticky_word = 0;
   n->line_output = VoCallBackGet(kLineOutput);
   (void)VoCallBackSet(kLineOutput, receiver);
+  // Each control is set in the value type it answers with (the kernel refuses another).
   n->repeat_held = VoControlGet(VO_CONTROL_REPEAT_COUNT, &n->repeat) == 0;
-  VtTypedValue one{};
-  one.type = VtNat32;
-  one.value.u = 1;
-  if (n->repeat_held) (void)VoControlSet(VO_CONTROL_REPEAT_COUNT, &one);
+  if (n->repeat_held) {
+    VtTypedValue one = n->repeat;
+    one.value.u = 1;
+    (void)VoControlSet(VO_CONTROL_REPEAT_COUNT, &one);
+  }
   n->pixel_mode_held = pixel_mode != 0 && VoControlGet(kPixelMode, &n->pixel_mode) == 0;
   if (n->pixel_mode_held) {
-    VtTypedValue mode{};
-    mode.type = VtEnum;
+    VtTypedValue mode = n->pixel_mode;
     mode.value.u = pixel_mode;
     (void)VoControlSet(kPixelMode, &mode);
   }

@@ -12,6 +12,7 @@
 #include "support/nested_render.h"
 #include "support/shader_fixture.h"
 #include "voshader/voshader.h"
+#include "vosystem/message_numbers.h"
 
 namespace vo::test {
 
