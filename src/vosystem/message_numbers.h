@@ -61,6 +61,10 @@ constexpr uint32_t kNestedRenderRows = 2122;        // a nested render delivered
 constexpr uint32_t kShadowRayTooDeep = 2123;        // a transparent shadow ray stopped at its level limit
 constexpr uint32_t kShaderNoiseNoMemory = 2130;    // the noise tables could not be made at start
 
+// Shader libraries (voshslte and the libraries on its frame), from 2300.
+constexpr uint32_t kShadeableTooDeep = 2300;  // a shadeable colour nested past the depth limit: colour kept (class)
+constexpr uint32_t kImageUnusable = 2301;     // an image the image background cannot use (reason)
+
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
 constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle

@@ -29,7 +29,7 @@ const StartupModule kInstallList[] = {
     {"voshader", VO_MODULE_SHADER, &VoEntryShader},
     {"vorenray", VO_MODULE_RAYTRACER, nullptr /* VoEntryRayTracer */},
     {"vorenwir", VO_MODULE_WIREFRAME, &VoEntryWireframe},
-    {"voshslte", VO_MODULE_SUPER_LITE, nullptr /* VoEntrySuperLiteShaders */},
+    {"voshslte", VO_MODULE_SUPER_LITE, &VoEntrySuperLiteShaders},
     {"voshlite", VO_MODULE_LITE, nullptr /* VoEntryLiteShaders */},
     {"voshclas", VO_MODULE_CLASSIC, nullptr /* VoEntryClassicShaders */},
     {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},

@@ -1,9 +1,8 @@
 // A started shader kernel (with the geometry, view and transform modules)
-// and stand-ins for the basic shader library: "eye" (light), "plain"
-// (colour), "matte" (reflectance) and "none" (transparency and
-// displacement), registered by a stand-in module before callbacks change.
-// Tests register their own classes with TestClass, under display names and
-// identifiers no library uses.
+// and the super-lite shader library, whose "eye" light, "plain" colour,
+// "matte" reflectance and "none" transparency and displacement make the
+// default light and material. Tests register their own classes with
+// TestClass, under display names and identifiers no library uses.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -88,16 +87,6 @@ inline VtStatus TestImageEvaluate(void *) {
   return 0;
 }
 
-// The light record of the "eye" stand-in.
-inline void *EyeCreate() {
-  auto *d = static_cast<VtLightData *>(VoAllocate(sizeof(VtLightData)));
-  if (d == nullptr) return nullptr;
-  *d = VtLightData{};
-  d->kind = VO_LIGHT_EYE;
-  d->self = d;
-  return d;
-}
-
 // Registers a class: table {name, labels...}, the given entries.
 struct TestClass {
   uint32_t type;
@@ -136,31 +125,6 @@ inline std::vector<std::pair<uint32_t, VtProc>> TestEntries() {
           {VO_SLOT_EVALUATE_IMAGE, reinterpret_cast<VtProc>(&TestImageEvaluate)}};
 }
 
-// The stand-in library: its start registers the four stand-in classes.
-struct StandInLibrary {
-  static VtStatus Start() {
-    const auto data = TestEntries();
-    const std::vector<std::pair<uint32_t, VtProc>> light = {
-        {VO_SLOT_CREATE, reinterpret_cast<VtProc>(&EyeCreate)},
-        {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&TestDestroy)}};
-    const TestClass classes[] = {
-        {VO_SHADER_LIGHT, "vxs_eye_light", "eye", {}, light},
-        {VO_SHADER_COLOUR, "vxs_plain_colour", "plain", {"colour"}, data},
-        {VO_SHADER_REFLECTANCE, "vxs_matte_reflectance", "matte", {"colour", "diffuse factor"}, data},
-        {VO_SHADER_TRANSPARENCY, "vxs_none_transparency", "none", {}, data},
-        {VO_SHADER_DISPLACEMENT, "vxs_none_displacement", "none", {}, data},
-    };
-    VtStatus s = 0;
-    for (const TestClass &c : classes) s |= c.Register();
-    return s;
-  }
-  static VtStatus Query(uint32_t query, VtTypedValue *answer) {
-    static const ModuleDescription kStandIn = {
-        .number = VO_MODULE_SUPER_LITE, .name = "voshslte", .banner = "stand-in", .build_time = 1, .start = &Start};
-    return ModuleQueryAnswer(kStandIn, query, answer);
-  }
-};
-
 class ShaderTest : public PooledKernelTest {
  protected:
   void SetUp() override {
@@ -168,7 +132,7 @@ class ShaderTest : public PooledKernelTest {
     TestCalls::create_fails = false;
     for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryShader})
       ASSERT_EQ(VoInstallModule(m), 0u);
-    ASSERT_EQ(VoInstallModule(&StandInLibrary::Query), 0u);
+    ASSERT_EQ(VoInstallModule(&VoEntrySuperLiteShaders), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     g_posted.clear();
   }
@@ -190,12 +154,16 @@ class ShaderTest : public PooledKernelTest {
     return v;
   }
   static TestData *Data(VtShader *s) { return static_cast<TestData *>(VoShaderGetData(s)); }
-  // A light of the "eye" stand-in turned into the kind and colour given.
+  // An "eye" light turned into the kind given, of the colour given (also
+  // after a reset, which makes the colour from the arguments).
   static VtShader *Light(int32_t kind, float r, float g, float b) {
     VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "eye");
+    const VtTypedValue colour = Colour(r, g, b);
+    EXPECT_EQ(VoShaderSetArg(light, "colour", &colour), 0u);
     auto *d = static_cast<VtLightData *>(light->data);
     d->kind = kind;
     d->colour = VtColour{r, g, b};
+    d->prepared = 1;
     return light;
   }
 };

@@ -107,7 +107,8 @@ TEST_F(ShaderTest, ExecutionBracketsReflectancesAndBackgroundsAndFollowsTheSelec
   EXPECT_EQ(g->dPds, nullptr);
   EXPECT_EQ(g->dPdt, nullptr);
   // A reflectance ends the point's lights.
-  VtShader *matte = VoShaderCreate(VO_SHADER_REFLECTANCE, "matte");
+  ASSERT_EQ(Register(VO_SHADER_REFLECTANCE, "test matte"), 0u);
+  VtShader *matte = VoShaderCreate(VO_SHADER_REFLECTANCE, "test matte");
   VtLightData lit{};
   g->litLights = &lit;
   g->lightsEvaluated = g->areaPassDone = 1;

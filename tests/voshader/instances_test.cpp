@@ -54,8 +54,9 @@ TEST_F(ShaderTest, AShaderDiesWithItsLastReferenceAndItsHandleIsRefusedAfterward
 }
 
 TEST_F(ShaderTest, ClassesWithoutTheirDataEntriesAreNeverCalledThroughNull) {
+  ASSERT_EQ(Register(VO_SHADER_COLOUR, "test failing"), 0u);
   TestCalls::create_fails = true;
-  EXPECT_EQ(VoShaderCreate(VO_SHADER_COLOUR, "plain"), nullptr);
+  EXPECT_EQ(VoShaderCreate(VO_SHADER_COLOUR, "test failing"), nullptr);
   EXPECT_EQ(CountPosted(243), 1);
   TestCalls::create_fails = false;
   // No create entry: refused, not called.
@@ -118,12 +119,13 @@ TEST_F(ShaderTest, ArgumentsAreTypeCheckedAndEverySetCountsOneChange) {
 }
 
 TEST_F(ShaderTest, PreparationRunsOnceAndCopiesStartUnpreparedWithEqualArguments) {
-  VtShader *s = VoShaderCreate(VO_SHADER_REFLECTANCE, "matte");
+  ASSERT_EQ(Register(VO_SHADER_REFLECTANCE, "test matte"), 0u);
+  VtShader *s = VoShaderCreate(VO_SHADER_REFLECTANCE, "test matte");
   const VtTypedValue half = Colour(0.5f, 0.25f, 0.125f);
   VtTypedValue factor{};
   factor.type = VtFloat;
   factor.value.f = 0.75f;
-  ASSERT_EQ(VoShaderSetArg(s, "colour", &half) | VoShaderSetArg(s, "diffuse factor", &factor), 0u);
+  ASSERT_EQ(VoShaderSetArg(s, "colour", &half) | VoShaderSetArg(s, "a1", &factor), 0u);
   EXPECT_EQ(VoShaderReset(s) | VoShaderReset(s), 0u);
   EXPECT_EQ(Data(s)->prepares, 1);
   EXPECT_EQ(Data(s)->prepared, 1u);
@@ -160,7 +162,8 @@ TEST_F(ShaderTest, AReplacementThatCannotMakeItsDataKeepsTheOldClassAndData) {
 }
 
 TEST_F(ShaderTest, SingleEntriesTakeTheIndexAndTheValueThirtyTwoBytesApart) {
-  VtShader *s = VoShaderCreate(VO_SHADER_REFLECTANCE, "matte");
+  ASSERT_EQ(Register(VO_SHADER_REFLECTANCE, "test matte"), 0u);
+  VtShader *s = VoShaderCreate(VO_SHADER_REFLECTANCE, "test matte");
   VtShaderEntryArgs args{};
   args.index = TypedNat32(0);
   args.value = Colour(0.25f, 0.5f, 1.0f);

@@ -69,6 +69,8 @@ TEST_F(ShaderTest, AResetPreparesOncePerChangeAndComputesTheAverageColour) {
   VtMaterial *a = VoMaterialCreate();
   VtMaterial *b = VoMaterialCreate();
   const VtColour red{0.5f, 0.25f, 0.125f};
+  ASSERT_EQ(Register(VO_SHADER_COLOUR, "test plain"), 0u);
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(a, VO_SHADER_COLOUR, "test plain"), 0u);
   ASSERT_EQ(VoMaterialSetColour(a, &red), 0u);
   TestData *colour = Data(VoMaterialGetShader(a, VO_SHADER_COLOUR));
   EXPECT_EQ(VoMaterialReset(a) | VoMaterialReset(a), 0u);
@@ -76,7 +78,7 @@ TEST_F(ShaderTest, AResetPreparesOncePerChangeAndComputesTheAverageColour) {
   EXPECT_EQ(colour->evaluations, 1);  // the average colour, once
   VtColour average{};
   EXPECT_EQ(VoMaterialGetAverageColour(a, &average), 0u);
-  EXPECT_EQ(average.red, 0.5f);  // the "plain" stand-in writes its colour into Co
+  EXPECT_EQ(average.red, 0.5f);  // the test colour writes its colour into Co
   EXPECT_EQ(average.green, 0.25f);
   EXPECT_EQ(average.blue, 0.125f);
   // An argument set on a shader of another material makes both stale.

@@ -26,21 +26,22 @@ std::vector<std::string> Listed(uint32_t type) {
 }
 
 TEST_F(ShaderTest, ClassesListInNameOrderOlderFirstAndTheNameArrayIsRebuilt) {
-  // Foreground has no stand-in classes: the list holds only these.
+  // The library's foreground is "none": the list holds it and these.
   ASSERT_EQ((TestClass{VO_SHADER_FOREGROUND, "vxs_test_b_foreground", "b", {}, {}}).Register(), 0u);
   ASSERT_EQ((TestClass{VO_SHADER_FOREGROUND, "vxs_test_a_foreground", "a", {}, {}}).Register(), 0u);
   const VtShaderPrototype *older_a = shader::StateGet()->shared->current_class;
-  EXPECT_EQ(Listed(VO_SHADER_FOREGROUND), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(Listed(VO_SHADER_FOREGROUND), (std::vector<std::string>{"a", "b", "none"}));
   ASSERT_EQ((TestClass{VO_SHADER_FOREGROUND, "vxs_test_a2_foreground", "a", {}, {}}).Register(), 0u);
   const VtShaderPrototype *newer_a = shader::StateGet()->shared->current_class;
   // The array built before the third class went: the new one has all three.
-  EXPECT_EQ(Listed(VO_SHADER_FOREGROUND), (std::vector<std::string>{"a", "a", "b"}));
+  EXPECT_EQ(Listed(VO_SHADER_FOREGROUND), (std::vector<std::string>{"a", "a", "b", "none"}));
   const ShaderType &t = shader::StateGet()->shared->types[VO_SHADER_FOREGROUND - VO_SHADER_COLOUR];
   EXPECT_EQ(t.first, older_a);
   EXPECT_EQ(t.first->next, newer_a);
-  EXPECT_EQ(t.count, 3u);
+  EXPECT_EQ(t.count, 4u);
   // The second reflectance lists the reflectance classes.
-  EXPECT_EQ(Listed(VO_SHADER_SECOND_REFLECTANCE), (std::vector<std::string>{"matte"}));
+  EXPECT_EQ(Listed(VO_SHADER_SECOND_REFLECTANCE),
+            (std::vector<std::string>{"constant", "matte", "metal", "phong", "plastic"}));
   // A name's beginning is recorded once, for per-point code.
   EXPECT_EQ(shader::ClassFind(shader::StateGet()->shared, VO_SHADER_TRANSPARENCY, "none")->nameKind,
             VO_CLASS_NAME_NONE);
@@ -108,10 +109,11 @@ TEST_F(ShaderTest, AClassWithAnIndexBeyondItsTableOrOutOfMemoryIsNotRegistered) 
       [&] { return VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_test_refused_colour", 0, 1, label_one); },
       [&] {
         EXPECT_EQ(shader::StateGet()->shared->current_class, current);
-        EXPECT_EQ(Listed(VO_SHADER_COLOUR), (std::vector<std::string>{"plain"}));
+        EXPECT_EQ(Listed(VO_SHADER_COLOUR), (std::vector<std::string>{"plain", "wrapped filtered image", "wrapped image"}));
       });
   EXPECT_GE(CountPosted(252), 1);
-  EXPECT_EQ(Listed(VO_SHADER_COLOUR), (std::vector<std::string>{"plain", "test refused"}));
+  EXPECT_EQ(Listed(VO_SHADER_COLOUR),
+            (std::vector<std::string>{"plain", "test refused", "wrapped filtered image", "wrapped image"}));
 }
 
 TEST_F(ShaderTest, GlobalUseDeclarationsSetTheClassFlags) {

@@ -43,6 +43,51 @@ VtProc DriverCallbacksChanged(void *lib) {
   return a.value.fn;
 }
 
+// The super-lite library's classes: an entry slot of a class, or a light's
+// procedure argument, asked of the library's own shaders.
+struct ClassAnswer {
+  uint32_t type;
+  const char *name;
+  uint32_t slot;       // 0: the argument below
+  const char *label;
+};
+const ClassAnswer kClassAnswers[] = {
+    {VO_SHADER_COLOUR, "plain", VO_SLOT_DESTROY, nullptr},                 // 0 VoShaderInstanceFree
+    {VO_SHADER_REFLECTANCE, "plastic", VO_SLOT_PREPARE, nullptr},          // 1 VoPlasticReflectancePrepare
+    {VO_SHADER_TRANSPARENCY, "none", VO_SLOT_EVALUATE, nullptr},           // 2 VoProcedureNull
+    {VO_SHADER_LIGHT, "eye", VO_SLOT_DESTROY, nullptr},                    // 3 VoBlockFree
+    {VO_SHADER_COLOUR, "plain", VO_SLOT_GET_ARG, nullptr},                 // 4 VoShaderColourArgumentGet
+    {VO_SHADER_COLOUR, "plain", VO_SLOT_SET_ARG, nullptr},                 // 5 VoShaderColourArgumentSet
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_DESTROY, nullptr},         // 6 VoShaderFileNameInstanceFree
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_PREPARE, nullptr},         // 7 VoShaderTextureReadPrepare
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_INITIALISE, nullptr},      // 8 VoShaderTextureClear
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_RELEASE, nullptr},         // 9 VoShaderTextureRelease
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_GET_ARG, nullptr},         // 10 VoShaderFileNameArgumentGet
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_SET_ARG, nullptr},         // 11 VoShaderFileNameArgumentSet
+    {VO_SHADER_BACKGROUND, "image", VO_SLOT_SET_ARG, nullptr},             // 12 VoImageArgumentsSet
+    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_GET_ARG, nullptr},        // 13 VoShaderOneFloatArgumentGet
+    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_SET_ARG, nullptr},        // 14 VoShaderOneArgumentSet
+    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_GET_ARG, nullptr},             // 15 VoShaderTwoFloatArgumentsGet
+    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_SET_ARG, nullptr},             // 16 VoShaderTwoArgumentsSet
+    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_GET_ARG, nullptr},            // 17 VoShaderThreeFloatArgumentsGet
+    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_SET_ARG, nullptr},            // 18 VoShaderThreeArgumentsSet
+    {VO_SHADER_LIGHT, "point", 0, "fall off function"},                    // 19 VoLightFallOff
+    {VO_SHADER_LIGHT, "spot", 0, "inverse fall off function"},             // 20 VoLightInverseFallOff
+};
+
+template <int I>
+VtProc ClassAnswerOf(void *lib) {
+  const ClassAnswer &a = kClassAnswers[I];
+  VtShader *s = Symbol<decltype(&vo::exported::VoShaderCreate)>(lib, "VoShaderCreate")(a.type, a.name);
+  VtTypedValue v{};
+  if (a.slot != 0)
+    Symbol<decltype(&vo::exported::VoShaderGetEntry)>(lib, "VoShaderGetEntry")(s, a.slot, &v);
+  else
+    Symbol<decltype(&vo::exported::VoShaderGetArg)>(lib, "VoShaderGetArg")(s, a.label, &v);
+  Symbol<decltype(&vo::exported::VoShaderDestroy)>(lib, "VoShaderDestroy")(s);
+  return v.value.fn;
+}
+
 // clang-format off
 const AnswerRow kAnswers[] = {
     // kernel callback defaults
@@ -70,6 +115,18 @@ const AnswerRow kAnswers[] = {
     {"VoImageRead", 0x52000a}, {"VoImageDestroy", 0x52000e},
     // driver framework
     {"VoCallBackNull", 0, &DriverCallbacksChanged},
+    // super-lite shader library
+    {"VoShaderInstanceFree", 0, &ClassAnswerOf<0>}, {"VoPlasticReflectancePrepare", 0, &ClassAnswerOf<1>},
+    {"VoProcedureNull", 0, &ClassAnswerOf<2>}, {"VoBlockFree", 0, &ClassAnswerOf<3>},
+    {"VoShaderColourArgumentGet", 0, &ClassAnswerOf<4>}, {"VoShaderColourArgumentSet", 0, &ClassAnswerOf<5>},
+    {"VoShaderFileNameInstanceFree", 0, &ClassAnswerOf<6>}, {"VoShaderTextureReadPrepare", 0, &ClassAnswerOf<7>},
+    {"VoShaderTextureClear", 0, &ClassAnswerOf<8>}, {"VoShaderTextureRelease", 0, &ClassAnswerOf<9>},
+    {"VoShaderFileNameArgumentGet", 0, &ClassAnswerOf<10>}, {"VoShaderFileNameArgumentSet", 0, &ClassAnswerOf<11>},
+    {"VoImageArgumentsSet", 0, &ClassAnswerOf<12>}, {"VoShaderOneFloatArgumentGet", 0, &ClassAnswerOf<13>},
+    {"VoShaderOneArgumentSet", 0, &ClassAnswerOf<14>}, {"VoShaderTwoFloatArgumentsGet", 0, &ClassAnswerOf<15>},
+    {"VoShaderTwoArgumentsSet", 0, &ClassAnswerOf<16>}, {"VoShaderThreeFloatArgumentsGet", 0, &ClassAnswerOf<17>},
+    {"VoShaderThreeArgumentsSet", 0, &ClassAnswerOf<18>}, {"VoLightFallOff", 0, &ClassAnswerOf<19>},
+    {"VoLightInverseFallOff", 0, &ClassAnswerOf<20>},
 };
 // clang-format on
 

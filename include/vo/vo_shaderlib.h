@@ -1,0 +1,99 @@
+/*
+ * The layouts every shader library shares: the heads of instance data that
+ * the shared entry procedures (VoShaderOneArgumentSet, VoShaderColourArgumentGet,
+ * VoShaderFileNameInstanceFree, VoPlasticReflectancePrepare, ...) read and
+ * write. A class whose entries include a shared body starts its instance data
+ * with the matching head; its own words follow.
+ *
+ * Every head starts with the prepared flag (0: the derived values must be
+ * made again). Argument words are 8 bytes wide, so a handle or procedure
+ * stored through a word body survives whole; a float argument is the word's
+ * first 4 bytes. A shadeable colour is three floats and the word of the
+ * shader that may stand in for it (null when none).
+ *
+ * This header is plain C (C99) and C++ compatible.
+ */
+#ifndef VO_SHADERLIB_H
+#define VO_SHADERLIB_H
+
+#include <vo/vo_types.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct VtShader;
+struct VtTexture;
+struct VtImage;
+
+/* One argument word of the word bodies: 8 bytes, copied whole by set. */
+typedef union VtShaderWord {
+  float f;
+  int32_t i;
+  uint32_t u;
+  void *p;
+  const char *s;
+  VtProc fn;
+  uint64_t bits;
+} VtShaderWord;
+
+/* The head of classes served by the One/Two/Three word bodies: argument
+ * index k lives in word[k]. Classes of fewer arguments leave the later words
+ * unused. */
+typedef struct VtShaderWordArgs {
+  int32_t prepared;
+  int32_t pad;
+  VtShaderWord word[3];
+} VtShaderWordArgs;
+
+/* The head of classes served by the colour bodies: one shadeable colour. */
+typedef struct VtShaderColourArg {
+  int32_t prepared;
+  float colour[3];
+  struct VtShader *shader;
+} VtShaderColourArg;
+
+/* The head of classes served by the file-name bodies: the file name the
+ * block owns (null reads as "") and the texture or image of word 2. */
+typedef struct VtShaderFileNameArgs {
+  int32_t prepared;
+  int32_t pad;
+  char *fileName;
+  union {
+    struct VtTexture *texture;
+    struct VtImage *image;
+  } handle;
+} VtShaderFileNameArgs;
+
+/* The head of plastic-like reflectances (plastic, phong, radiosity
+ * plastic): four factors, the shadeable specular colour, and the derived
+ * power, whole power and specular tint. The fourth factor is the roughness
+ * (the phong's exponent). */
+typedef struct VtPlasticParams {
+  int32_t prepared;
+  float ambientFactor;
+  float diffuseFactor;
+  float specularFactor;
+  float roughness;
+  float specularColour[3];
+  struct VtShader *specularShader;
+  float power;
+  int32_t integerPower;
+  float tint[3];
+} VtPlasticParams;
+
+#ifdef __cplusplus
+}
+
+static_assert(sizeof(VtShaderWord) == 8);
+static_assert(sizeof(VtShaderWordArgs) == 32 && offsetof(VtShaderWordArgs, word) == 8);
+static_assert(sizeof(VtShaderColourArg) == 24 && offsetof(VtShaderColourArg, colour) == 4 &&
+              offsetof(VtShaderColourArg, shader) == 16);
+static_assert(sizeof(VtShaderFileNameArgs) == 24 && offsetof(VtShaderFileNameArgs, fileName) == 8 &&
+              offsetof(VtShaderFileNameArgs, handle) == 16);
+static_assert(offsetof(VtPlasticParams, specularColour) == 20 && offsetof(VtPlasticParams, specularShader) == 32 &&
+              offsetof(VtPlasticParams, power) == 40 && offsetof(VtPlasticParams, tint) == 48 &&
+              sizeof(VtPlasticParams) == 64);
+#endif
+
+#endif /* VO_SHADERLIB_H */

@@ -1,0 +1,385 @@
+// The shader-library frame: the class creator, instance strings, field
+// tables, shadeable colours, the cube-face projection of point-light shadows,
+// and the exported entry bodies every library shares.
+//
+// The word bodies copy all 8 bytes of a value (so a handle or procedure
+// stored through them survives whole) and read a float from the word's first
+// 4 bytes. A null file name reads back as "". Get entries leave the value
+// untouched for an index beyond the class's arguments; set entries clear the
+// prepared flag whatever the index.
+
+#include "voshslte/frame.h"
+
+#include <cmath>
+#include <limits>
+
+#include "voshslte/voshslte.h"
+#include "vosystem/message_numbers.h"
+
+namespace vo::shaderlib {
+
+namespace {
+
+constexpr uint32_t kMaxArguments = 32;
+
+VtStatus EntrySet(uint32_t slot, VtProc procedure) {
+  VtTypedValue v{};
+  v.type = VtFunc;
+  v.value.fn = procedure;
+  return VoShaderSetEntry(slot, &v);
+}
+
+template <class P>
+VtProc AsProc(P procedure) {
+  return reinterpret_cast<VtProc>(procedure);
+}
+
+// Entries in the registration order of the frame.
+VtStatus EntriesSet(const ClassDescription &d) {
+  const Entries &e = d.entries;
+  const bool light = d.type == VO_SHADER_LIGHT;
+  struct Slot {
+    uint32_t slot;
+    VtProc procedure;
+    bool light;
+  };
+  const Slot slots[] = {
+      {VO_SLOT_EVALUATE, AsProc(e.evaluate), false},     {VO_SLOT_EVALUATE_IMAGE, AsProc(e.evaluateImage), false},
+      {VO_SLOT_PREPARE, AsProc(e.prepare), true},        {VO_SLOT_PRERENDER, AsProc(e.prerender), false},
+      {VO_SLOT_INITIALISE, AsProc(e.initialise), false}, {VO_SLOT_RELEASE, AsProc(e.release), false},
+      {VO_SLOT_GET_ARG, AsProc(e.get), true},            {VO_SLOT_SET_ARG, AsProc(e.set), true},
+      {VO_SLOT_CREATE, AsProc(e.create), true},          {VO_SLOT_DESTROY, AsProc(e.destroy), true},
+  };
+  VtStatus st = 0;
+  for (const Slot &s : slots)
+    if ((s.light || !light) && (st = EntrySet(s.slot, s.procedure)) != 0) return st;
+  return st;
+}
+
+const VtShaderWordArgs *Words(const void *block) { return static_cast<const VtShaderWordArgs *>(block); }
+VtShaderWordArgs *Words(void *block) { return static_cast<VtShaderWordArgs *>(block); }
+
+VtStatus FloatWordGet(const void *block, uint32_t index, uint32_t count, VtTypedValue *value) {
+  if (block == nullptr || value == nullptr || index >= count) return 0;
+  value->type = VtFloat;
+  value->value.f = Words(block)->word[index].f;
+  return 0;
+}
+
+VtStatus WordSet(void *block, uint32_t index, uint32_t count, const VtTypedValue *value) {
+  if (block == nullptr) return 0;
+  Words(block)->prepared = 0;
+  if (value != nullptr && index < count) Words(block)->word[index].bits = value->value.bits;
+  return 0;
+}
+
+void ThreeGet(const float *from, VtTypedValue *value) {
+  for (int i = 0; i < 3; ++i) value->value.v[i] = from[i];
+}
+void ThreeSet(float *to, const VtTypedValue *value) {
+  for (int i = 0; i < 3; ++i) to[i] = value->value.v[i];
+}
+
+template <class T>
+T *At(void *block, uint32_t offset) {
+  return reinterpret_cast<T *>(static_cast<unsigned char *>(block) + offset);
+}
+
+const char *const kUnitNames[] = {"undefined", "candela", "kilocandela"};
+
+const char *UnitName(uint32_t code) { return code >= 1 && code <= 3 ? kUnitNames[code - 1] : kUnitNames[0]; }
+
+// A setting that changes where a light stands or looks: stored only when it
+// differs, and then the shadow maps are made again.
+void InvalidatingSet(void *block, const Field &f, const VtTypedValue *value) {
+  const uint32_t words = f.type == VtFloat || f.type == VtInt32 ? 1 : 3;
+  int32_t incoming = value->value.i;
+  if ((f.flags & kFieldNotNegative) != 0 && incoming < 0) incoming = 0;
+  const void *from = words == 1 && f.type == VtInt32 ? static_cast<const void *>(&incoming)
+                                                      : static_cast<const void *>(&value->value);
+  if (std::memcmp(At<unsigned char>(block, f.offset), from, words * 4) == 0) return;
+  std::memcpy(At<unsigned char>(block, f.offset), from, words * 4);
+  static_cast<VtLightData *>(block)->shadowValid = 0;
+}
+
+}  // namespace
+
+VtStatus ClassCreate(const ClassDescription &d) {
+  const char *strings[kMaxArguments + 1];
+  uint32_t indices[kMaxArguments];
+  const auto n = static_cast<uint32_t>(d.labels.size());
+  if (n > kMaxArguments) return VO_STATUS_BAD_ARGUMENT;
+  strings[0] = d.name;
+  for (uint32_t i = 0; i < n; ++i) {
+    strings[i + 1] = d.labels[i];
+    indices[i] = i + 1;
+  }
+  VtStatus st = VoStringTableCreate(d.identifier.text, n + 1, strings);
+  if (st == 0) st = VoShaderPrototypeCreate(d.type, d.identifier.text, 0, n, n > 0 ? indices : nullptr);
+  for (std::size_t g = 0; st == 0 && g < d.globals.size(); ++g) st = VoShaderUseGlobal(d.globals[g]);
+  return st == 0 ? EntriesSet(d) : st;
+}
+
+void ClassListCreate(std::span<const ClassDescription> classes) {
+  for (const ClassDescription &d : classes) (void)ClassCreate(d);
+}
+
+char *EmptyString() { return StringCopy(""); }
+
+char *StringCopy(const char *text) {
+  if (text == nullptr) text = "";
+  const std::size_t n = std::strlen(text) + 1;
+  if (n > std::numeric_limits<uint32_t>::max()) return nullptr;
+  auto *copy = static_cast<char *>(VoAllocate(static_cast<uint32_t>(n)));
+  if (copy != nullptr) std::memcpy(copy, text, n);
+  return copy;
+}
+
+void StringReplace(char **word, const char *text) {
+  char *copy = StringCopy(text);
+  VoDeallocate(*word);
+  *word = copy;
+}
+
+void FieldGet(std::span<const Field> fields, void *block, uint32_t index, VtTypedValue *value) {
+  if (index >= fields.size()) return;
+  const Field &f = fields[index];
+  if ((f.flags & kFieldShadeable) != 0 && value->type == VtShaderColour) {
+    value->value.p = *At<VtShader *>(block, f.shaderOffset);
+    return;
+  }
+  value->type = f.type;
+  switch (f.type) {
+    case VtColourType:
+    case VtPoint:
+    case VtVector: ThreeGet(At<float>(block, f.offset), value); return;
+    case VtGenericPtr: value->value.p = *At<void *>(block, f.offset); return;
+    case VtFunc: value->value.fn = *At<VtProc>(block, f.offset); return;
+    case VtString:
+      if ((f.flags & kFieldUnits) != 0) {
+        value->value.s = UnitName(*At<uint32_t>(block, f.offset));
+      } else {
+        const char *s = *At<const char *>(block, f.offset);
+        value->value.s = s != nullptr ? s : "";
+      }
+      return;
+    default: value->value.u = *At<uint32_t>(block, f.offset); return;
+  }
+}
+
+void FieldSet(std::span<const Field> fields, void *block, uint32_t index, const VtTypedValue *value) {
+  *static_cast<int32_t *>(block) = 0;
+  if (index >= fields.size()) return;
+  const Field &f = fields[index];
+  if ((f.flags & kFieldShadeable) != 0 && value->type == VtShaderColour) {
+    *At<VtShader *>(block, f.shaderOffset) = static_cast<VtShader *>(value->value.p);
+    return;
+  }
+  if ((f.flags & kFieldInvalidates) != 0) return InvalidatingSet(block, f, value);
+  switch (f.type) {
+    case VtColourType:
+    case VtPoint:
+    case VtVector: ThreeSet(At<float>(block, f.offset), value); return;
+    case VtGenericPtr: *At<void *>(block, f.offset) = value->value.p; return;
+    case VtFunc: *At<VtProc>(block, f.offset) = value->value.fn; return;
+    case VtString:
+      if ((f.flags & kFieldUnits) != 0) {
+        const char *s = value->value.s != nullptr ? value->value.s : "";
+        if (std::strcmp(s, "candela") == 0) *At<uint32_t>(block, f.offset) = 2;
+        if (std::strcmp(s, "kilocandela") == 0) *At<uint32_t>(block, f.offset) = 3;
+      } else {
+        StringReplace(At<char *>(block, f.offset), value->value.s);
+      }
+      return;
+    case VtFloat:
+      if ((f.flags & kFieldTemperature) != 0 && !(value->value.f > 1000.0f)) return;
+      *At<float>(block, f.offset) = value->value.f;
+      return;
+    default:
+      *At<int32_t>(block, f.offset) = (f.flags & kFieldNotNegative) != 0 && value->value.i < 0 ? 0 : value->value.i;
+      return;
+  }
+}
+
+VtStatus ArgumentNone(void *, uint32_t, VtTypedValue *) { return 0; }
+
+namespace {
+// The number of shader environments pushed in the calling context.
+int EnvironmentDepth() {
+  int depth = 0;
+  for (const VtShaderGlobals *g = VoShaderGetGlobals()->stackTop; g != nullptr && depth < kShadeableDepthLimit;
+       g = g->stackTop)
+    ++depth;
+  return depth;
+}
+}  // namespace
+
+void ShadeableColour(float colour[3], VtShader *shader, int32_t *prepared, bool feedsDerived) {
+  if (shader == nullptr) return;
+  if (EnvironmentDepth() >= kShadeableDepthLimit) {
+    Post(VO_CLASS_WARNING, messages::kShadeableTooDeep, VO_MODULE_SUPER_LITE,
+         shader->cls != nullptr ? shader->cls->name : "");
+    return;
+  }
+  const int32_t kept = *prepared;
+  uint32_t flag = static_cast<uint32_t>(kept);
+  (void)VoShaderEvaluateShadeableColour(colour, shader, &flag);
+  *prepared = feedsDerived ? static_cast<int32_t>(flag) : kept;
+}
+
+int CubeFaceProject(const float q[3], float *u, float *v) {
+  constexpr float c = 0.48284439f;  // one half over tan(46 degrees): the faces overlap
+  const float ax = std::fabs(q[0]), ay = std::fabs(q[1]), az = std::fabs(q[2]);
+  if (!(ax > 0 || ay > 0 || az > 0)) return -1;
+  if (ax >= ay && ax >= az) {
+    *u = 0.5f - c * q[1] / q[0];
+    *v = q[0] > 0 ? 0.5f - c * q[2] / q[0] : 0.5f + c * q[2] / q[0];
+    return q[0] > 0 ? 0 : 1;
+  }
+  if (ay >= az) {
+    *u = 0.5f + c * q[0] / q[1];
+    *v = q[1] > 0 ? 0.5f - c * q[2] / q[1] : 0.5f + c * q[2] / q[1];
+    return q[1] > 0 ? 2 : 3;
+  }
+  *u = 0.5f + c * q[1] / q[2];
+  *v = q[2] > 0 ? 0.5f - c * q[0] / q[2] : 0.5f + c * q[0] / q[2];
+  return q[2] > 0 ? 4 : 5;
+}
+
+VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *value) {
+  if (block == nullptr) return 0;
+  auto *b = static_cast<ImageRegionArgs *>(block);
+  b->names.prepared = 0;
+  if (value == nullptr) return 0;
+  switch (index) {
+    case 0: StringReplace(&b->names.fileName, value->value.s); break;
+    case 1: b->names.handle.image = static_cast<VtImage *>(value->value.p); break;
+    case 2: b->imageRegion = value->value.i; break;
+    default: break;
+  }
+  return 0;
+}
+
+int32_t WholePower(float power) {
+  if (!(power >= 0.0f && power < 2147483648.0f)) return 0;
+  const auto i = static_cast<int32_t>(power);
+  const float f = power - static_cast<float>(i);
+  if (f < 0.01f) return i;
+  if (1.0f - f < 0.01f && i < std::numeric_limits<int32_t>::max()) return i + 1;
+  return 0;
+}
+
+}  // namespace vo::shaderlib
+
+namespace vo {
+
+using namespace shaderlib;
+
+VtStatus VoProcedureNull(void *) { return 0; }
+
+VtStatus VoShaderInstanceFree(void *data) {
+  if (data != nullptr) VoDeallocate(data);
+  return 0;
+}
+
+VtStatus VoShaderFileNameInstanceFree(void *data) {
+  if (data == nullptr) return 0;
+  VoDeallocate(static_cast<VtShaderFileNameArgs *>(data)->fileName);
+  VoDeallocate(data);
+  return 0;
+}
+
+VtStatus VoBlockFree(void *data) {
+  VoDeallocate(data);
+  return 0;
+}
+
+VtStatus VoShaderOneFloatArgumentGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 1, value); }
+VtStatus VoShaderTwoFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 2, value); }
+VtStatus VoShaderThreeFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 3, value); }
+VtStatus VoShaderOneArgumentSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 1, value); }
+VtStatus VoShaderTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 2, value); }
+VtStatus VoShaderThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 3, value); }
+
+VtStatus VoShaderColourArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (data == nullptr || value == nullptr || index != 0) return 0;
+  const auto *b = static_cast<const VtShaderColourArg *>(data);
+  if (value->type == VtShaderColour) {
+    value->value.p = b->shader;
+    return 0;
+  }
+  value->type = VtColourType;
+  ThreeGet(b->colour, value);
+  return 0;
+}
+
+VtStatus VoShaderColourArgumentSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtShaderColourArg *>(data);
+  b->prepared = 0;
+  if (value == nullptr || index != 0) return 0;
+  if (value->type == VtShaderColour)
+    b->shader = static_cast<VtShader *>(value->value.p);
+  else
+    ThreeSet(b->colour, value);
+  return 0;
+}
+
+VtStatus VoShaderFileNameArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (data == nullptr || value == nullptr || index != 0) return 0;
+  const char *name = static_cast<const VtShaderFileNameArgs *>(data)->fileName;
+  value->type = VtString;
+  value->value.s = name != nullptr ? name : "";
+  return 0;
+}
+
+VtStatus VoShaderFileNameArgumentSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtShaderFileNameArgs *>(data);
+  b->prepared = 0;
+  if (value != nullptr && index == 0) StringReplace(&b->fileName, value->value.s);
+  return 0;
+}
+
+VtStatus VoImageArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtShaderFileNameArgs *>(data);
+  b->prepared = 0;
+  if (value == nullptr) return 0;
+  if (index == 0) StringReplace(&b->fileName, value->value.s);
+  if (index == 1) b->handle.image = static_cast<VtImage *>(value->value.p);
+  return 0;
+}
+
+VtStatus VoShaderTextureClear(void *data) {
+  if (data != nullptr) static_cast<VtShaderFileNameArgs *>(data)->handle.texture = nullptr;
+  return 0;
+}
+
+VtStatus VoShaderTextureRelease(void *data) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtShaderFileNameArgs *>(data);
+  if (b->handle.texture != nullptr) TextureDestroy(b->handle.texture);
+  b->handle.texture = nullptr;
+  return 0;
+}
+
+VtStatus VoShaderTextureReadPrepare(void *data) {
+  if (data == nullptr) return 0;
+  (void)VoShaderTextureRelease(data);
+  auto *b = static_cast<VtShaderFileNameArgs *>(data);
+  b->handle.texture = TextureRead(b->fileName != nullptr ? b->fileName : "", 3);
+  return 0;
+}
+
+VtStatus VoPlasticReflectancePrepare(void *data) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtPlasticParams *>(data);
+  if (b->specularShader != nullptr) (void)VoShaderReset(b->specularShader);
+  b->power = std::fabs(b->roughness) >= 0.001f ? 1.0f / b->roughness : 1000.0f;
+  b->integerPower = WholePower(b->power);
+  for (int i = 0; i < 3; ++i) b->tint[i] = b->specularFactor * b->specularColour[i];
+  return 0;
+}
+
+}  // namespace vo
