@@ -158,6 +158,10 @@ VtStatus EnvironmentsStop(ShadingContext *s);
 // The bytes of a light's map block and the side of its maps (0: no maps).
 size_t MapBlockBytes(int32_t resolution, int32_t kind, int32_t *side);
 
+// --- rayshadows.cpp ------------------------------------------------------
+// One of the four ray-traced shadow procedures.
+VtLightShadowProc RayTracedShadow(bool area, bool transparent);
+
 // --- nested renders (shadowmaps.cpp) --------------------------------------
 // What a nested render replaces: the sticky word, scene bounds, callback
 // 0xc0001, module 12's pixel mode and control 0x1000b; restored by Leave.

@@ -58,7 +58,6 @@ constexpr uint32_t kImageNestingTooDeep = 2112;    // an image initialised insid
 constexpr uint32_t kImageHandleNotLive = 2120;      // an address that is no live texture, bump map or environment
 constexpr uint32_t kTexturePropertyRefused = 2121;  // a texture property index other than 0 or 1 (index)
 constexpr uint32_t kNestedRenderRows = 2122;        // a nested render delivered other than its rows (light or 0)
-constexpr uint32_t kShadowRayTooDeep = 2123;        // a transparent shadow ray stopped at its level limit
 constexpr uint32_t kShaderNoiseNoMemory = 2130;    // the noise tables could not be made at start
 
 // Shader libraries (voshslte and the libraries on its frame), from 2300.
