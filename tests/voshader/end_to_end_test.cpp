@@ -6,11 +6,16 @@
 #include "support/end_to_end.h"
 
 extern "C" int vo_end_to_end_shader(char *buffer, size_t size);
+extern "C" int vo_end_to_end_shadow(char *buffer, size_t size);
 
 namespace {
 
 TEST(EndToEnd, AClassWrittenInCIsRegisteredRunAndDestroyedThroughTheCInterface) {
   vo::test::ExpectSceneText<4096>(&vo_end_to_end_shader, "end_to_end_shader.txt");
+}
+
+TEST(EndToEnd, ASpotLightsShadowMapFromACRendererShadesAGridThroughTheCInterface) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_shadow, "end_to_end_shadow.txt");
 }
 
 }  // namespace
