@@ -35,6 +35,15 @@ struct Image {
   }
 };
 
+// 4096 uniform values in [lo, hi) drawn from the seed.
+std::vector<float> Values(uint32_t seed, float lo, float hi) {
+  std::mt19937 random(seed);
+  std::uniform_real_distribution<float> unit(lo, hi);
+  std::vector<float> values(4096);
+  for (float &v : values) v = unit(random);
+  return values;
+}
+
 VtTexture *Texture1024() {
   static Image source(1024, 1024);
   static VtTexture *t = VoTextureCreate(&source.image, 3);
@@ -54,10 +63,7 @@ void BM_TextureSampleArea(benchmark::State &state) {
   g->dPdt = g->dPdtStorage;
   g->dPds[0] = 1, g->dPdt[1] = 1;
   g->xs = g->ys = 512;
-  std::mt19937 random(2);
-  std::uniform_real_distribution<float> unit(0, 1);
-  std::vector<float> values(4096);
-  for (float &v : values) v = unit(random);
+  const std::vector<float> values = Values(2, 0, 1);
   size_t i = 0;
   float out[3];
   for (auto _ : state) {
@@ -76,10 +82,7 @@ void BM_TextureSamplePoint(benchmark::State &state) {
   Start();
   VtTexture *t = Texture1024();
   VtShaderGlobals *g = VoShaderGetGlobals();
-  std::mt19937 random(3);
-  std::uniform_real_distribution<float> unit(0, 1);
-  std::vector<float> values(4096);
-  for (float &v : values) v = unit(random);
+  const std::vector<float> values = Values(3, 0, 1);
   size_t i = 0;
   float out[3];
   for (auto _ : state) {
@@ -95,9 +98,8 @@ BENCHMARK(BM_TextureSamplePoint);
 void BM_LightSampleShadow(benchmark::State &state) {
   Start();
   std::vector<float> map(1024 * 1024);
-  std::mt19937 random(4);
-  std::uniform_real_distribution<float> unit(0, 1);
-  for (float &v : map) v = unit(random) * 100;
+  const std::vector<float> depths = Values(4, 0, 100);
+  for (size_t k = 0; k < map.size(); ++k) map[k] = depths[(k * 7919) & 4095];
   VtShadowMap window{map.data(), 0, 1023, 0, 1023};
   VtLightData light{};
   light.shadowMapSide = 1024;
@@ -105,8 +107,7 @@ void BM_LightSampleShadow(benchmark::State &state) {
   light.pcfSamplesX = light.pcfSamplesY = 4;
   light.pcfStepX = light.pcfStepY = 1;
   light.pcfJitterX = light.pcfJitterY = 0.5f;
-  std::vector<float> values(4096);
-  for (float &v : values) v = unit(random);
+  const std::vector<float> values = Values(6, 0, 1);
   size_t i = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(VoLightSampleShadow(values[i & 4095], values[(i + 1) & 4095], 50, &light, &window));
@@ -121,10 +122,7 @@ void BM_EnvironmentSample(benchmark::State &state) {
   VtImage *images[6];
   for (int f = 0; f < 6; ++f) images[f] = &faces[f].image;
   VtEnvironment *e = VoEnvironmentCreateCube(images);
-  std::mt19937 random(5);
-  std::uniform_real_distribution<float> unit(-1, 1);
-  std::vector<float> values(4096);
-  for (float &v : values) v = unit(random);
+  const std::vector<float> values = Values(5, -1, 1);
   size_t i = 0;
   float out[3];
   for (auto _ : state) {
