@@ -99,6 +99,10 @@ TEST_F(EnvironmentTest, TheConeChoosesTheLevelAndDegenerateLookUpsAreBlack) {
   EXPECT_EQ(VoEnvironmentSample(colour, e, nullptr, d, 0), 0u);
   EXPECT_FLOAT_EQ(colour[0], 10 / 255.0f);
   EXPECT_EQ(VoEnvironmentDestroy(e), 0u);
+  // A face wider than 4096 would force 8192 on the others: the cube is refused.
+  tiny.pictures[3] = Picture::Solid(4097, 1, 0, 0, 0);
+  tiny.images[3] = tiny.pictures[3].Image();
+  EXPECT_EQ(VoEnvironmentCreateCube(tiny.pointers), nullptr);
 }
 
 TEST_F(EnvironmentTest, AFixedCubeSampledFromItsCentreAgreesWithDirectionSampling) {

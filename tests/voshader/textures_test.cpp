@@ -139,6 +139,13 @@ TEST_F(TextureTest, AreaSamplesTakeTheLevelOfTheFootprint) {
     EXPECT_EQ(VoTextureSampleArea(out, 3, t), 0u);
     EXPECT_NEAR(out[0], c.red * kByte, 0.01) << c.footprint;
   }
+  // A zero t step has no footprint across: the area bound is skipped, f = 0, the mean.
+  g->ds = 4 / pixels_per_unit;
+  g->dt = 0;
+  g->dPdt[1] = 0;
+  float out[3];
+  EXPECT_EQ(VoTextureSampleArea(out, 3, t), 0u);
+  EXPECT_NEAR(out[0], 120 * kByte, 0.01);
   EXPECT_EQ(VoShadingTerminateImage(), 0u);
   EXPECT_EQ(VoTextureDestroy(t), 0u);
 }
