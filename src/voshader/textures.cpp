@@ -29,10 +29,10 @@ constexpr uint32_t kPoolEnvironments = 0x50004;
 constexpr float kByte = 0.003921569f;  // 1/255
 constexpr int32_t kSideMost = 4096;
 
-// Wraps into [0, 1): fmod, plus 1 below 0, and 1.0 itself to 0.
+// Wraps into [0, 1) as fmod(x, 1) plus 1 below 0 would, with 1.0 itself
+// (and anything not finite) to 0.
 double Wrap(double x) {
-  double w = std::fmod(x, 1.0);
-  if (w < 0) w += 1.0;
+  const double w = x - std::floor(x);
   return w >= 1.0 || !(w >= 0) ? 0.0 : w;
 }
 
