@@ -41,6 +41,11 @@ class RayShadowTest : public ImagingTest {
     bare = VoPrimitiveCreatePolygon(3, 1, ids, data);
     ASSERT_EQ(VoPrimitiveSetMaterial(glass_plate, material), 0u);
   }
+  void TearDown() override {
+    EXPECT_EQ(VoPrimitiveDestroy(glass_plate) | VoPrimitiveDestroy(bare) | VoMaterialDestroy(material), 0u);
+    EXPECT_EQ(VoShaderDestroy(glass) | VoShaderDestroy(tint), 0u);
+    ImagingTest::TearDown();
+  }
   StandInTracer::Answer HitOn(VtPrimitive *p, float blocked = 1) {
     VtPolygon *polygon = p != nullptr ? static_cast<VtPolygon *>(PolygonModuleTest::Polygons(p).front()) : nullptr;
     return {blocked, p, polygon, {0.2f, 0.2f, 0}};
