@@ -51,9 +51,9 @@ bool Gradients(const RgbRows &image) {
   const size_t bytes = row + 2 * ints;
   auto *work = static_cast<uint8_t *>(bytes < 0xFFFFFFFFu ? VoAllocate(static_cast<uint32_t>(bytes)) : nullptr);
   if (work == nullptr) return false;
-  uint8_t *first = work;
-  auto *l = reinterpret_cast<int32_t *>(work + row);
-  auto *m = reinterpret_cast<int32_t *>(work + row + ints);
+  auto *l = reinterpret_cast<int32_t *>(work);  // the luminance rows first, for their alignment
+  auto *m = reinterpret_cast<int32_t *>(work + ints);
+  uint8_t *first = work + 2 * ints;
   std::memcpy(first, image.data, row);
   Luminances(image.data, w, l);
   for (int32_t y = 0; y < image.height; ++y) {
