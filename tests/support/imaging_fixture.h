@@ -55,7 +55,6 @@ class ImagingTest : public ShaderTest {
     files.clear();
     ASSERT_EQ(VoInstallModule(&VoEntryDriver), 0u);
     NestedRenderer::Install();
-    ASSERT_EQ(VoSystemStart(), 0u);
     ASSERT_EQ(VoCallBackSet(0x1a0035, reinterpret_cast<VtProc>(&Read)), 0u);
     g_posted.clear();
   }

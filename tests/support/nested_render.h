@@ -1,9 +1,10 @@
-// Stand-ins for the renderers that nested renders (shadow maps, rendered
-// environment cubes) run: module 12 keeping the line-output callback
-// 0xc0001 and the pixel mode 0xc000f, and module 32 whose executes 0x200002
-// (colour) and 0x200003 (depth) deliver rows through 0xc0001 and record the
-// view they saw. Rows come from NestedRenderer::texel; a test may add rows.
-// The real modules replace these when they are in the library.
+// A stand-in for the advanced renderer (module 32) that nested renders
+// (shadow maps, rendered environment cubes) run: its executes 0x200002
+// (colour) and 0x200003 (depth) deliver rows through the standard
+// renderer's line-output callback 0xc0001 and record the view and the
+// standard renderer's pixel mode (0xc000f) they saw. Rows come from
+// NestedRenderer::texel; a test may add rows. The real module replaces it
+// when it is in the library.
 #pragma once
 
 #include <functional>
@@ -27,8 +28,8 @@ struct SeenView {
 };
 
 struct NestedRenderer {
-  using Module12 = Fake<12>;
   using Module32 = Fake<32>;
+  static constexpr uint32_t kOuterPixelMode = 0xc0002;  // the mode a nested render must give back
   static inline std::vector<SeenView> views;
   // Depth (0x200003) or grey byte (0x200002) of pixel (x, y) of render i.
   static inline std::function<float(size_t i, uint32_t x, uint32_t y)> texel;
@@ -43,7 +44,7 @@ struct NestedRenderer {
     double aspect = 0;
     (void)VoViewGetPinhole(view, v.eye, v.reference, v.up, &v.projection, &v.angle);
     (void)VoViewGetResolution(view, &v.width, &v.height, &aspect);
-    v.pixel_mode = Module12::m.control.value.u;
+    v.pixel_mode = ControlValue(0xc000f).value.u;
     v.repeat = ControlValue(VO_CONTROL_REPEAT_COUNT).value.u;
     const VtTypedValue sticky = ControlValue(VO_CONTROL_STICKY_STATUS);
     v.sticky = sticky.value.p != nullptr ? *static_cast<uint32_t *>(sticky.value.p) : 0;
@@ -66,21 +67,21 @@ struct NestedRenderer {
     return 0;
   }
 
-  // Installs both stand-ins (the kernel is started again afterwards).
+  // Installs the standard renderer and the stand-in, and starts them.
   static void Install() {
     views.clear();
     texel = nullptr;
     extra_rows = 0;
     status = 0;
     during = nullptr;
-    Module12::Reset(12, "vorenstd");
-    Module12::m.has_callback = Module12::m.has_controls = true;
-    Module12::m.has_execute = false;
-    Module12::m.control = TypedNat32(0xc0002);  // an outer pixel mode the render must give back
     Module32::Reset(32, "vorenadv");
     Module32::m.on_execute = &Execute;
-    ASSERT_EQ(VoInstallModule(&Module12::Query), 0u);
+    ASSERT_EQ(VoInstallModule(&VoEntryStandardRenderer), 0u);
     ASSERT_EQ(VoInstallModule(&Module32::Query), 0u);
+    ASSERT_EQ(VoSystemStart(), 0u);
+    VtTypedValue mode = ControlValue(0xc000f);
+    mode.value.u = kOuterPixelMode;
+    ASSERT_EQ(VoControlSet(0xc000f, &mode), 0u);
   }
 };
 

@@ -1,7 +1,6 @@
 /* A spot light's shadow map through the C interface alone: the program
- * installs its own renderer module 32 (with a module 12 that keeps the
- * line-output callback 0xc0001), whose depth render delivers a known
- * picture: an 8 x 8 view with a square occluder at squared distance 25 over
+ * installs its own renderer module 32, whose depth render delivers a known
+ * picture through the standard renderer's line-output callback 0xc0001: an 8 x 8 view with a square occluder at squared distance 25 over
  * texels 2..5. A light class written in C projects a point straight down
  * onto the map and asks VoLightSampleShadow. Image set-up builds the map;
  * an 8 x 8 grid of points on z = 0 (squared distance 100) is lit through
@@ -14,17 +13,7 @@
 
 #include "support/end_to_end.h"
 
-static VtProc line_output; /* module 12's callback 0xc0001 */
 static int renders;
-
-static VtStatus LineCallback(uint32_t direction, uint32_t code, VtProc *slot) {
-  if (code != 0xc0001) return 0x20000012;
-  if (direction == 0)
-    *slot = line_output;
-  else
-    line_output = *slot;
-  return 0;
-}
 
 static VtStatus Started(void) { return 0; }
 
@@ -32,7 +21,7 @@ static VtStatus Started(void) { return 0; }
 static VtStatus Render(uint32_t code) {
   float row[8];
   uint32_t x, y;
-  VtStatus (*line)(uintptr_t, void *) = (VtStatus(*)(uintptr_t, void *))line_output;
+  VtStatus (*line)(uintptr_t, void *) = (VtStatus(*)(uintptr_t, void *))VoCallBackGet(0xc0001);
   if (code != 0x200003 || line == NULL) return 0x20000012;
   ++renders;
   for (y = 0; y < 8; ++y) {
@@ -66,14 +55,14 @@ static VtTypedValue Text_(const char *s) {
   return v;
 }
 
-/* The answers both stand-in modules share; the rest by module. */
-static VtStatus Common(uint32_t number, const char *name, uint32_t query, VtTypedValue *a) {
+static VtStatus QueryAdvancedRenderer(uint32_t query, VtTypedValue *a) {
   memset(a, 0, sizeof *a);
   switch (query) {
     case VO_QUERY_INTERFACE_LEVEL: *a = Answer(VtInt32, VO_INTERFACE_LEVEL); break;
-    case VO_QUERY_MODULE_NUMBER: *a = Answer(VtNat32, number); break;
+    case VO_QUERY_MODULE_NUMBER: *a = Answer(VtNat32, 32); break;
     case VO_QUERY_START: *a = Procedure((VtProc)Started); break;
-    case VO_QUERY_REGISTRY_NAME: *a = Text_(name); break;
+    case VO_QUERY_REGISTRY_NAME: *a = Text_("vorenadv"); break;
+    case VO_QUERY_EXECUTE: *a = Procedure((VtProc)Render); break;
     case VO_QUERY_BANNER: *a = Text_("C stand-in"); break;
     case VO_QUERY_VERSION: *a = Answer(VtNat32, VO_MODULE_VERSION); break;
     case VO_QUERY_BUILD_KIND: *a = Text_(VO_BUILD_KIND); break;
@@ -81,18 +70,6 @@ static VtStatus Common(uint32_t number, const char *name, uint32_t query, VtType
     case VO_QUERY_OBSOLETE_FLAG: *a = Answer(VtBoolean, 0); break;
     default: break;
   }
-  return 0;
-}
-
-static VtStatus QueryStandardRenderer(uint32_t query, VtTypedValue *a) {
-  Common(12, "vorenstd", query, a);
-  if (query == VO_QUERY_CALLBACK) *a = Procedure((VtProc)LineCallback);
-  return 0;
-}
-
-static VtStatus QueryAdvancedRenderer(uint32_t query, VtTypedValue *a) {
-  Common(32, "vorenadv", query, a);
-  if (query == VO_QUERY_EXECUTE) *a = Procedure((VtProc)Render);
   return 0;
 }
 
@@ -160,7 +137,6 @@ int vo_end_to_end_shadow(char *buffer, size_t size) {
   buffer[0] = '\0';
   VoInitialise();
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)Quiet);
-  failed |= VoInstallModule(QueryStandardRenderer) != 0;
   failed |= VoInstallModule(QueryAdvancedRenderer) != 0;
   failed |= VoSystemStart() != 0;
   failed |= RegisterSpot() != 0;

@@ -160,7 +160,7 @@ TEST_F(EnvironmentTest, ARenderedCubeRunsSixNinetyDegreeRendersAndGivesBackWhatI
   EXPECT_FLOAT_EQ(NestedRenderer::views[5].up[0], 1);
   EXPECT_EQ(*word, 0x40u);
   EXPECT_EQ(VoCallBackGet(0xc0001), outer_line);
-  EXPECT_EQ(NestedRenderer::Module12::m.control.value.u, 0xc0002u);
+  EXPECT_EQ(ControlValue(0xc000f).value.u, NestedRenderer::kOuterPixelMode);
   EXPECT_EQ(VoEnvironmentDestroy(e), 0u);
   *word = 0;
   // 5000 asks for 2048; a render that fails or delivers a row too many gives nothing.

@@ -114,7 +114,7 @@ TEST_F(ShadowMapTest, AMapRenderGivesBackTheStickyWordBoundsLineOutputAndModes) 
   ASSERT_EQ(VoBoundsGet(&after), 0u);
   EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
   EXPECT_EQ(VoCallBackGet(0xc0001), outer_line);
-  EXPECT_EQ(NestedRenderer::Module12::m.control.value.u, 0xc0002u);
+  EXPECT_EQ(ControlValue(0xc000f).value.u, NestedRenderer::kOuterPixelMode);
   EXPECT_EQ(Globals()->E[0], 42);
   EXPECT_EQ(State()->selector, selector);
   // A distant light whose bounds are seen edge on (x 0..0 across u = (1, 0, 0)) fails with 2.

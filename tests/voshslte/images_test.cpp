@@ -17,7 +17,6 @@ class LibraryImagesTest : public LibraryTest {
   void SetUp() override {
     LibraryTest::SetUp();
     NestedRenderer::Install();
-    ASSERT_EQ(VoSystemStart(), 0u);
   }
 };
 
