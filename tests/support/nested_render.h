@@ -60,7 +60,7 @@ struct NestedRenderer {
       for (uint32_t x = 0; x < v.width; ++x) {
         const float t = texel ? texel(index, x, y) : 1e20f;
         depths[x] = t;
-        bytes[3 * x] = bytes[3 * x + 1] = bytes[3 * x + 2] = static_cast<uint8_t>(t);
+        bytes[3 * x] = bytes[3 * x + 1] = bytes[3 * x + 2] = t < 255 ? static_cast<uint8_t>(t) : 255;
       }
       (void)line(y, code == 0x200003 ? static_cast<void *>(depths.data()) : bytes.data());
     }
