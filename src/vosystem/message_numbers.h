@@ -197,5 +197,8 @@ constexpr uint32_t kScreenBufferStencilPrecision = 834;  // the stencil's precis
 constexpr uint32_t kScreenBufferNotStarted = 854;    // the screen buffer module is not started
 constexpr uint32_t kScreenBufferTargetRowOutside = 2340;  // a target row outside the buffer is skipped (y, height)
 constexpr uint32_t kScreenBufferArgument = 2341;     // a screen-buffer procedure refuses an argument (procedure, reason)
+constexpr uint32_t kAdvancedCodeRefused = 2440;      // an execute code the advanced renderer refuses (code)
+constexpr uint32_t kAdvancedDepthWithoutOutput = 2441;  // a depth render without a line-output callback
+constexpr uint32_t kAdvancedServiceSet = 2442;       // the advanced renderer's services are get only (code)
 
 }  // namespace vo::messages

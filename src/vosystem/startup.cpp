@@ -34,7 +34,7 @@ const StartupModule kInstallList[] = {
     {"voshclas", VO_MODULE_CLASSIC, nullptr /* VoEntryClassicShaders */},
     {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},
     {"vorenstd", VO_MODULE_STANDARD_RENDERER, &VoEntryStandardRenderer},
-    {"vorenadv", VO_MODULE_ADVANCED_RENDERER, nullptr /* VoEntryAdvancedRenderer */},
+    {"vorenadv", VO_MODULE_ADVANCED_RENDERER, &VoEntryAdvancedRenderer},
     {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, &VoEntryGeometryOperators},
     {"vorenhid", VO_MODULE_HIDDEN_LINE, &VoEntryHiddenLine},
     {"voselect", VO_MODULE_SELECTION, &VoEntrySelection},

@@ -29,6 +29,7 @@ const ModuleRow kModules[] = {
     {&VoEntrySuperLiteShaders, 73, "voshslte", 916158151},
     {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryStandardRenderer, 12, "vorenstd", 916157630},
+    {&VoEntryAdvancedRenderer, 32, "vorenadv", 920989771, "sdd_"},
     {&VoEntryTransforms,  15, "voxform",  916158499},
     {&VoEntryHiddenLine,  25, "vorenhid", 916158723},
     {&VoEntrySelection,   16, "voselect", 904644596},
