@@ -26,6 +26,7 @@ const ModuleRow kModules[] = {
     {&VoEntryShader,       5, "voshader", 916157949},
     {&VoEntryView,         9, "voview",   916158299},
     {&VoEntrySuperLiteShaders, 73, "voshslte", 916158151},
+    {&VoEntryLiteShaders, 74, "voshlite", 904647311},
     {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryTransforms,  15, "voxform",  916158499},
     {&VoEntrySelection,   16, "voselect", 904644596},
