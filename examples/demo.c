@@ -1,32 +1,47 @@
 /*
- * The library's demonstration program: renders a scene to an image file.
+ * The library's demonstration program: renders a lit scene to an image file.
  *
  * Starts the library with VoInitialise and installs the default diagnostic
- * printer (VoInitialise leaves diagnostics silent), builds a small city of
- * boxes on a ground slab, sets a perspective view fitted to it, draws it with
- * the wireframe renderer into a 640 x 480 image through the image driver,
- * writes the image as a BMP file through the BMP driver, and prints the
- * file's path and the render time before stopping the library.
+ * printer (VoInitialise leaves diagnostics silent), builds a tessellated
+ * sphere and a box standing on a floor (about 2 900 triangles), lights them
+ * with one point light (and a little ambient light), sets an 800 x 600
+ * perspective view, makes the file driver that the output's suffix names
+ * current (.bmp, .tga, .jpg) with the open file as its stream, renders with
+ * the standard renderer's vertex-colour class (execute 0xc0002), and prints
+ * the file's path and the render time before stopping the library.
  *
- * Usage: vo_demo [output.bmp [message-file]]
- * The picture goes to vo_demo.bmp in the current directory by default. With a
+ * Usage: vo_demo [output.bmp|.tga|.jpg [message-file]]
+ * The picture goes to demo.bmp in the current directory by default. With a
  * message file, diagnostics are printed with its texts; without one, the
- * printer's fallback lines are written.
+ * printer's fallback lines are written. Any failing status ends the program
+ * with exit status 1.
  */
 #define _POSIX_C_SOURCE 199309L /* clock_gettime */
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 
 #include <vo/vo_api.h>
+#include <vo/vo_shader.h>
 
-enum { kWidth = 640, kHeight = 480, kGrid = 4, kBoxes = kGrid * kGrid + 1 };
+enum { kWidth = 800, kHeight = 600, kSlices = 48, kRings = 24, kFloorCells = 20, kPrimitives = 3 };
 
 static VtTypedValue Pointer(void *p) {
   VtTypedValue v;
   memset(&v, 0, sizeof v);
   v.type = VtGenericPtr;
   v.value.p = p;
+  return v;
+}
+
+static VtTypedValue Triple(uint32_t type, float a, float b, float c) {
+  VtTypedValue v;
+  memset(&v, 0, sizeof v);
+  v.type = type;
+  v.value.v[0] = a;
+  v.value.v[1] = b;
+  v.value.v[2] = c;
   return v;
 }
 
@@ -47,17 +62,92 @@ static VtPrimitive *Box(float x0, float x1, float y0, float y1, float z0, float 
   return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
 }
 
-/* Boxes of varied heights on a grid (y is up), and the ground under them. */
-static int BuildScene(VtPrimitive **boxes) {
-  int i;
-  for (i = 0; i < kGrid * kGrid; ++i) {
-    const float x = (float)(i % kGrid) * 3.0f, z = (float)(i / kGrid) * 3.0f;
-    const float height = 1.0f + (float)((i * 7) % 5);
-    boxes[i] = Box(x, x + 2.0f, 0.0f, height, z, z + 2.0f);
-    if (boxes[i] == NULL) return 1;
+/* A sphere of triangles with vertex normals, each triangle turned outwards. */
+static VtPrimitive *Sphere(float cx, float cy, float cz, float radius) {
+  static float world[(kRings + 1) * kSlices][3], normal[(kRings + 1) * kSlices][3];
+  static int32_t counts[2 * kRings * kSlices], indices[6 * kRings * kSlices];
+  const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
+  VtTypedValue data[2];
+  int r, k, n = 0, t = 0;
+  for (r = 0; r <= kRings; ++r)
+    for (k = 0; k < kSlices; ++k, ++n) {
+      const double theta = 3.14159265358979 * r / kRings, phi = 2 * 3.14159265358979 * k / kSlices;
+      normal[n][0] = (float)(sin(theta) * cos(phi));
+      normal[n][1] = (float)cos(theta);
+      normal[n][2] = (float)(-sin(theta) * sin(phi));
+      world[n][0] = cx + radius * normal[n][0];
+      world[n][1] = cy + radius * normal[n][1];
+      world[n][2] = cz + radius * normal[n][2];
+    }
+  for (r = 0; r < kRings; ++r)
+    for (k = 0; k < kSlices; ++k) {
+      /* Around the quad below the point (r, k), anticlockwise from outside. */
+      const int32_t a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices, c = a + kSlices, d = b + kSlices;
+      if (r != 0) {
+        indices[3 * t] = a, indices[3 * t + 1] = c, indices[3 * t + 2] = b;
+        counts[t++] = 3;
+      }
+      if (r != kRings - 1) {
+        indices[3 * t] = b, indices[3 * t + 1] = c, indices[3 * t + 2] = d;
+        counts[t++] = 3;
+      }
+    }
+  data[0] = Pointer(world);
+  data[1] = Pointer(normal);
+  return VoPrimitiveCreateMesh((uint32_t)t, NULL, counts, indices, 2, ids, data);
+}
+
+/* A square floor at y = 0 of cells facing up. */
+static VtPrimitive *Floor(float half) {
+  static float world[(kFloorCells + 1) * (kFloorCells + 1)][3];
+  static int32_t counts[kFloorCells * kFloorCells], indices[4 * kFloorCells * kFloorCells];
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue data[1];
+  int i, j, n = 0;
+  for (i = 0; i <= kFloorCells; ++i)
+    for (j = 0; j <= kFloorCells; ++j, ++n) {
+      world[n][0] = -half + 2 * half * (float)j / kFloorCells;
+      world[n][1] = 0;
+      world[n][2] = -half + 2 * half * (float)i / kFloorCells;
+    }
+  for (n = 0, i = 0; i < kFloorCells; ++i)
+    for (j = 0; j < kFloorCells; ++j, ++n) {
+      const int32_t a = i * (kFloorCells + 1) + j;
+      indices[4 * n] = a, indices[4 * n + 1] = a + kFloorCells + 1;
+      indices[4 * n + 2] = a + kFloorCells + 2, indices[4 * n + 3] = a + 1;
+      counts[n] = 4;
+    }
+  data[0] = Pointer(world);
+  return VoPrimitiveCreateMesh(kFloorCells * kFloorCells, NULL, counts, indices, 1, ids, data);
+}
+
+/* A material of the plain colour given under the reflectance named. */
+static VtMaterial *Material(const char *reflectance, float r, float g, float b) {
+  VtMaterial *m = VoMaterialCreate();
+  VtTypedValue colour = Triple(VtColourType, r, g, b);
+  if (m == NULL) return NULL;
+  if (VoMaterialSetShaderByPrototype(m, 0x50001, "plain") != 0 ||
+      VoShaderSetArg(VoMaterialGetShader(m, 0x50001), "colour", &colour) != 0 ||
+      VoMaterialSetShaderByPrototype(m, 0x50002, reflectance) != 0) {
+    VoMaterialDestroy(m);
+    return NULL;
   }
-  boxes[kGrid * kGrid] = Box(-1.0f, 3.0f * kGrid, -0.5f, 0.0f, -1.0f, 3.0f * kGrid);
-  return boxes[kGrid * kGrid] == NULL;
+  return m;
+}
+
+/* One point light over the scene and a little ambient light. */
+static VtReference *Lights(void) {
+  VtShader *point = VoShaderCreate(0x50008, "point"), *ambient = VoShaderCreate(0x50008, "ambient");
+  VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity;
+  VtReference *list = NULL;
+  memset(&intensity, 0, sizeof intensity);
+  intensity.type = VtFloat;
+  intensity.value.f = 0.25f;
+  if (point == NULL || ambient == NULL || VoShaderSetArg(point, "location", &location) != 0 ||
+      VoShaderSetArg(ambient, "intensity", &intensity) != 0)
+    return NULL;
+  list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(ambient));
+  return VoShaderReferenceAppend(list, VoShaderReferenceCreate(point));
 }
 
 static double Seconds(void) {
@@ -66,50 +156,51 @@ static double Seconds(void) {
   return (double)t.tv_sec + 1e-9 * (double)t.tv_nsec;
 }
 
-/* The image written through the BMP driver to the named file. */
-static VtStatus WriteBmp(VtImage *image, const char *path) {
-  VtDriverRecord *bmp = VoDriverFindFromName("vodrvbmp");
-  FILE *f = fopen(path, "wb");
+/* The file driver of the path's suffix, or null. */
+static VtDriverRecord *FileDriver(const char *path) {
+  static const char *const kinds[][2] = {{".bmp", "vodrvbmp"}, {".tga", "vodrvtga"}, {".jpg", "vodrvjpg"},
+                                         {".jpeg", "vodrvjpg"}};
+  const char *dot = strrchr(path, '.');
+  size_t i;
+  for (i = 0; dot != NULL && i < sizeof kinds / sizeof kinds[0]; ++i)
+    if (strcmp(dot, kinds[i][0]) == 0) return VoDriverFindFromName(kinds[i][1]);
+  return NULL;
+}
+
+/* The render into the file through its driver; the time in *seconds. */
+static VtStatus Render(const char *path, double *seconds) {
+  const float eye[3] = {7, 5, 9}, reference[3] = {0, 1, 0}, up[3] = {0, 1, 0};
+  VtDriverRecord *driver = FileDriver(path);
+  FILE *f;
   VtTypedValue v;
-  VtStatus status;
-  if (bmp == NULL || f == NULL) {
-    if (f != NULL) fclose(f);
+  VtStatus status = 0;
+  double start;
+  if (driver == NULL) {
+    fprintf(stderr, "no file driver writes %s (use .bmp, .tga or .jpg)\n", path);
     return 2;
   }
+  status |= VoViewSetResolution(NULL, kWidth, kHeight, 1.0);
+  status |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
+  status |= VoViewAutoClipping(NULL);
+  if (status != 0 || (f = fopen(path, "wb")) == NULL) return status != 0 ? status : 2;
+  status |= VoDriverSet(driver);
   v = Pointer(f);
-  status = VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v);
-  if (status == 0) status = VoDriverCopyImage(bmp, image);
+  status |= VoControlSet(VO_CONTROL_DRIVER_FILE, &v);
+  start = Seconds();
+  if (status == 0) status = VoExecute(0xc0002); /* the standard renderer, vertex colours */
+  *seconds = Seconds() - start;
   v = Pointer(NULL);
-  VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v);
+  VoControlSet(VO_CONTROL_DRIVER_FILE, &v);
+  VoDriverSet(VoDriverFindFromName("vodrvnul"));
   if (fclose(f) != 0 && status == 0) status = 0x40000002;
   return status;
 }
 
-static VtStatus Render(VtImage *image, double *seconds) {
-  const float eye[3] = {-8, 14, -10}, reference[3] = {5.5f, 1, 5.5f}, up[3] = {0, 1, 0};
-  VtBounds bounds;
-  VtTypedValue v = Pointer(image);
-  VtStatus status = 0;
-  double start;
-  status |= VoViewSetResolution(NULL, kWidth, kHeight, 1.0);
-  status |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
-  status |= VoBoundsGet(&bounds);
-  status |= VoViewFit(NULL, &bounds);
-  status |= VoViewAutoClipping(NULL);
-  status |= VoDriverSet(VoDriverFindFromName("vodrvimg"));
-  status |= VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
-  if (status != 0) return status;
-  start = Seconds();
-  status = VoExecute(0xa0001); /* the wireframe renderer */
-  *seconds = Seconds() - start;
-  return status;
-}
-
 int main(int argc, char **argv) {
-  const char *path = argc > 1 ? argv[1] : "vo_demo.bmp";
-  VtPrimitive *boxes[kBoxes] = {0};
-  VtReference *scene = NULL;
-  VtImage *image = NULL;
+  const char *path = argc > 1 ? argv[1] : "demo.bmp";
+  VtPrimitive *primitives[kPrimitives] = {0};
+  VtMaterial *materials[kPrimitives] = {0};
+  VtReference *scene = NULL, *lights = NULL;
   FILE *messages = NULL;
   VtTypedValue stream, severity;
   VtStatus status, stop;
@@ -135,31 +226,40 @@ int main(int argc, char **argv) {
   severity.value.u = 0x60000000u; /* errors and warnings; no debug lines */
   VoControlSet(VO_CONTROL_SEVERITY_MASK, &severity);
 
-  status = BuildScene(boxes) ? 0x20000006 : 0;
   if (status == 0) {
-    scene = VoPrimitiveListCreate(kBoxes, boxes);
-    image = VoImageCreate();
-    status = scene == NULL || image == NULL ? 0x20000006 : VoPrimitiveListSet(scene);
+    primitives[0] = Sphere(0, 1.2f, 0, 1.2f);
+    primitives[1] = Box(1.6f, 3.2f, 0, 1.6f, -2.6f, -1.0f);
+    primitives[2] = Floor(6);
+    materials[0] = Material("plastic", 0.85f, 0.25f, 0.2f);
+    materials[1] = Material("matte", 0.25f, 0.45f, 0.85f);
+    materials[2] = Material("matte", 0.75f, 0.75f, 0.7f);
+    lights = Lights();
+    for (i = 0; i < kPrimitives; ++i)
+      if (primitives[i] == NULL || materials[i] == NULL || VoPrimitiveSetMaterial(primitives[i], materials[i]) != 0)
+        status = 0x20000006;
+    if (lights == NULL) status = 0x20000006;
   }
   if (status == 0) {
-    image->width = kWidth;
-    image->height = kHeight;
-    status = VoImageAllocateData(image);
+    scene = VoPrimitiveListCreate(kPrimitives, primitives);
+    status = scene == NULL ? 0x20000006 : VoPrimitiveListSet(scene);
   }
-  if (status == 0) status = Render(image, &seconds);
-  if (status == 0) status = WriteBmp(image, path);
+  if (status == 0) status = VoLightListSet(lights);
+  if (status == 0) status = Render(path, &seconds);
 
   if (status == 0)
-    printf("Rendered %d x %d wireframe of %d boxes to %s in %.3f ms\n", kWidth, kHeight, kBoxes, path,
+    printf("Rendered %d x %d lit scene of a sphere and a box on a floor to %s in %.3f ms\n", kWidth, kHeight, path,
            seconds * 1e3);
   else
     fprintf(stderr, "The render failed: 0x%08x\n", (unsigned)status);
 
+  VoLightListSet(NULL);
+  if (lights != NULL) VoShaderReferenceDestroy(lights, 1);
   VoPrimitiveListSet(NULL);
   if (scene != NULL) VoReferenceListDestroy(scene, NULL);
-  for (i = 0; i < kBoxes; ++i)
-    if (boxes[i] != NULL) VoPrimitiveDestroy(boxes[i]);
-  if (image != NULL) VoImageDestroy(image);
+  for (i = 0; i < kPrimitives; ++i) {
+    if (primitives[i] != NULL) VoPrimitiveDestroy(primitives[i]);
+    if (materials[i] != NULL) VoMaterialDestroy(materials[i]);
+  }
   stop = VoTerminate();
   if (messages != NULL) fclose(messages);
   return (status | stop) == 0 ? 0 : 1;

@@ -103,6 +103,10 @@ constexpr uint32_t kImageShapeRefused = 2141;     // a shape the image driver re
 constexpr uint32_t kWireRingBroken = 2150;       // a polygon's edge ring that does not close (polygon)
 constexpr uint32_t kWireListTooDeep = 2151;      // expansions nested beyond the list depth limit (primitive)
 constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
+// Standard renderer (vorenstd), from 2320.
+constexpr uint32_t kRendererPixelModeRefused = 2320;  // a pixel mode that is none of 0xc0001-0xc0005 (mode)
+constexpr uint32_t kRendererCodeRefused = 2321;       // an execute code that names no render class (code)
+constexpr uint32_t kRendererViewTooLarge = 2322;      // a resolution beyond 24.8 fixed point (x, y)
 
 // File drivers (vodrvbmp, vodrvtga, vodrvjpg, vodrvqt): the system's own
 // numbers, then from 2160.

@@ -33,7 +33,7 @@ const StartupModule kInstallList[] = {
     {"voshlite", VO_MODULE_LITE, &VoEntryLiteShaders},
     {"voshclas", VO_MODULE_CLASSIC, nullptr /* VoEntryClassicShaders */},
     {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},
-    {"vorenstd", VO_MODULE_STANDARD_RENDERER, nullptr /* VoEntryStandardRenderer */},
+    {"vorenstd", VO_MODULE_STANDARD_RENDERER, &VoEntryStandardRenderer},
     {"vorenadv", VO_MODULE_ADVANCED_RENDERER, nullptr /* VoEntryAdvancedRenderer */},
     {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, &VoEntryGeometryOperators},
     {"vorenhid", VO_MODULE_HIDDEN_LINE, nullptr /* VoEntryHiddenLine */},

@@ -28,6 +28,7 @@ const ModuleRow kModules[] = {
     {&VoEntrySuperLiteShaders, 73, "voshslte", 916158151},
     {&VoEntryLiteShaders, 74, "voshlite", 904647311},
     {&VoEntryWireframe,   10, "vorenwir", 904644566},
+    {&VoEntryStandardRenderer, 12, "vorenstd", 916157630},
     {&VoEntryTransforms,  15, "voxform",  916158499},
     {&VoEntrySelection,   16, "voselect", 904644596},
     {&VoEntryGeometryOperators, 22, "vogeops", 916405736, "dddt"},

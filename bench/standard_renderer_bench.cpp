@@ -1,0 +1,215 @@
+// The standard renderer on grids of tessellated spheres (2 500 triangles
+// each: 4, 40 and 400 spheres for 10^4, 10^5 and 10^6 triangles) at
+// 1024 x 768 into an image through the image driver, one point light, one
+// thread: vertex colours (execute 0xc0002) at every size; flat (0xc0001),
+// per pixel (0xc0003), RGBA floats (pixel mode 0xc0005) and oversampling
+// N = 4 at 10^5. The same triangles go through Mesa's software OpenGL
+// (surfaceless EGL, fixed-function Gouraud lighting, llvmpipe with one
+// thread) when it can be had, for the comparison.
+
+#include <benchmark/benchmark.h>
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#define GL_GLEXT_PROTOTYPES
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "bench_kernel.h"
+#include "vogeom/scene.h"
+
+namespace {
+
+constexpr int kWidth = 1024, kHeight = 768;
+constexpr int kSlices = 50, kRings = 26;  // 2 x 50 x 25 = 2 500 triangles
+
+// A grid of spheres: positions, normals and triangle indices, all spheres
+// in one array set (one mesh per sphere for the library).
+struct Spheres {
+  std::vector<float> world, normal;
+  std::vector<int32_t> indices;  // per sphere, relative to its first vertex
+  int count = 0, vertices_each = 0;
+
+  explicit Spheres(int n) : count(n) {
+    const int columns = static_cast<int>(std::ceil(std::sqrt(n * 4.0 / 3.0)));
+    for (int s = 0; s < n; ++s) {
+      const float cx = 2.5f * static_cast<float>(s % columns), cy = 2.5f * static_cast<float>(s / columns);
+      for (int r = 0; r <= kRings; ++r)
+        for (int k = 0; k < kSlices; ++k) {
+          const double theta = M_PI * r / kRings, phi = 2 * M_PI * k / kSlices;
+          const float n3[3] = {static_cast<float>(std::sin(theta) * std::cos(phi)),
+                               static_cast<float>(std::cos(theta)),
+                               static_cast<float>(std::sin(theta) * std::sin(phi))};
+          normal.insert(normal.end(), n3, n3 + 3);
+          world.insert(world.end(), {cx + n3[0], cy + n3[1], n3[2]});
+        }
+    }
+    vertices_each = (kRings + 1) * kSlices;
+    for (int r = 0; r < kRings; ++r)
+      for (int k = 0; k < kSlices; ++k) {
+        const int a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices;
+        const int c = a + kSlices, d = b + kSlices;
+        if (r != 0) indices.insert(indices.end(), {a, b, c});
+        if (r != kRings - 1) indices.insert(indices.end(), {b, d, c});
+      }
+  }
+  int Triangles() const { return count * static_cast<int>(indices.size()) / 3; }
+};
+
+VtReference *SceneMake(const Spheres &g, std::vector<VtPrimitive *> &made) {
+  std::vector<int32_t> counts(g.indices.size() / 3, 3);
+  const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL};
+  for (int s = 0; s < g.count; ++s) {
+    VtTypedValue data[2] = {};
+    data[0].value.p = const_cast<float *>(&g.world[3 * s * g.vertices_each]);
+    data[1].value.p = const_cast<float *>(&g.normal[3 * s * g.vertices_each]);
+    made.push_back(vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                             g.indices.data(), 2, ids, data));
+  }
+  return vo::VoPrimitiveListCreate(static_cast<uint32_t>(made.size()), made.data());
+}
+
+// The library started once, rendering into one image.
+struct Library {
+  VtImage *image = nullptr;
+  Library() {
+    vo::VoInitialise();
+    vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
+    image = vo::VoImageCreate();
+    image->width = kWidth;
+    image->height = kHeight;
+    vo::VoImageAllocateData(image);
+    vo::VoDriverSet(vo::VoDriverFindFromName("vodrvimg"));
+    VtTypedValue v = vo::TypedPointer(image);
+    vo::VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+    if (VtShader *light = vo::VoShaderCreate(VO_SHADER_LIGHT, "point")) {
+      const float from[3] = {-5, 20, 30};
+      VtTypedValue at{};
+      at.type = VtPoint;
+      for (int i = 0; i < 3; ++i) at.value.v[i] = from[i];
+      vo::VoShaderSetArg(light, "location", &at);
+      vo::VoLightListSet(vo::VoShaderReferenceCreate(light));
+    }
+  }
+};
+
+Library &Lib() {
+  static Library library;
+  return library;
+}
+
+void Control(uint32_t code, uint32_t value, uint32_t type) {
+  const VtTypedValue v = vo::TypedWord(type, value);
+  vo::VoControlSet(code, &v);
+}
+
+void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, uint32_t n) {
+  Lib();
+  const Spheres g(spheres);
+  std::vector<VtPrimitive *> made;
+  VtReference *scene = SceneMake(g, made);
+  vo::VoPrimitiveListSet(scene);
+  const float eye[3] = {0, 0, 0}, reference[3] = {0, 0, -1}, up[3] = {0, 1, 0};
+  vo::VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
+  vo::VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
+  VtBounds bounds{};
+  vo::VoBoundsGet(&bounds);
+  vo::VoViewFit(nullptr, &bounds);
+  vo::VoViewAutoClipping(nullptr);
+  Control(0xc000f, mode, VtEnum);
+  Control(0xc000e, n, VtNat32);
+  for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(code));
+  state.counters["triangles"] = g.Triangles();
+  Control(0xc000f, 0xc0001, VtEnum);
+  Control(0xc000e, 1, VtNat32);
+  vo::VoPrimitiveListSet(nullptr);
+  vo::VoReferenceListDestroy(scene, nullptr);
+  for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
+}
+
+void Gouraud(benchmark::State &state) { Render(state, 0xc0002, static_cast<int>(state.range(0)), 0xc0001, 1); }
+void Flat(benchmark::State &state) { Render(state, 0xc0001, 40, 0xc0001, 1); }
+void PerPixel(benchmark::State &state) { Render(state, 0xc0003, 40, 0xc0001, 1); }
+void RgbaFloats(benchmark::State &state) { Render(state, 0xc0002, 40, 0xc0005, 1); }
+void Oversampled4(benchmark::State &state) { Render(state, 0xc0002, 40, 0xc0001, 4); }
+
+BENCHMARK(Gouraud)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(Flat)->Unit(benchmark::kMillisecond);
+BENCHMARK(PerPixel)->Unit(benchmark::kMillisecond);
+BENCHMARK(RgbaFloats)->Unit(benchmark::kMillisecond);
+BENCHMARK(Oversampled4)->Unit(benchmark::kMillisecond);
+
+// ---- Mesa's software rasteriser --------------------------------------------------
+
+struct Mesa {
+  bool ready = false;
+  Mesa() {
+    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+    setenv("LP_NUM_THREADS", "1", 0);
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
+    auto platform = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
+    if (platform == nullptr) return;
+    EGLDisplay display = platform(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr) || !eglBindAPI(EGL_OPENGL_API))
+      return;
+    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
+    if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) return;
+    GLuint fbo = 0, colour = 0, depth = 0;
+    glGenFramebuffers(1, &fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glGenRenderbuffers(1, &colour);
+    glBindRenderbuffer(GL_RENDERBUFFER, colour);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kWidth, kHeight);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+    glGenRenderbuffers(1, &depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, depth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, kWidth, kHeight);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+    ready = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+  }
+};
+
+void MesaGouraud(benchmark::State &state) {
+  static Mesa mesa;
+  if (!mesa.ready) {
+    state.SkipWithError("no surfaceless EGL with desktop OpenGL");
+    return;
+  }
+  const Spheres g(static_cast<int>(state.range(0)));
+  std::vector<GLuint> indices;
+  for (int s = 0; s < g.count; ++s)
+    for (int32_t i : g.indices) indices.push_back(static_cast<GLuint>(s * g.vertices_each + i));
+  glViewport(0, 0, kWidth, kHeight);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_CULL_FACE);
+  glShadeModel(GL_SMOOTH);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  const GLfloat light[4] = {-5, 20, 30, 1};
+  glLightfv(GL_LIGHT0, GL_POSITION, light);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  const int columns = static_cast<int>(std::ceil(std::sqrt(g.count * 4.0 / 3.0)));
+  const double w = 2.5 * columns, h = 2.5 * ((g.count + columns - 1) / columns);
+  glOrtho(-1.5, w, -1.5, h, -10, 10);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glVertexPointer(3, GL_FLOAT, 0, g.world.data());
+  glNormalPointer(GL_FLOAT, 0, g.normal.data());
+  for (auto _ : state) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_INT, indices.data());
+    glFinish();
+  }
+  state.counters["triangles"] = g.Triangles();
+}
+
+BENCHMARK(MesaGouraud)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
+
+}  // namespace
