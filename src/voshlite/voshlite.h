@@ -16,6 +16,8 @@ extern const ClassDescription kBaseReflectance, kChrome2D;
 // Transparencies (transparencies.cpp).
 extern const ClassDescription kBaseTransparency, kCheckerTransparency, kEroded, kGridTransparency,
     kImageTransparency, kMask, kSquare;
+// Foregrounds and backgrounds (atmosphere.cpp).
+extern const ClassDescription kDepthCue, kFog, kCloudsBackground;
 
 // Makes the module's record of shared tables the master.
 void TablesInstall();

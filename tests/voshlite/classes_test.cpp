@@ -57,6 +57,12 @@ const Row kRows[] = {
     {T, "wrapped square", "vxs_wrapped_square_transparency", "o=o--oIooo", "s t alpha",
      "s min=3:0;s max=3:1;t min=3:0;t max=3:1;s fuzz=3:0.1;t fuzz=3:0.1;inside coverage=3:1;"
      "outside coverage=3:0"},
+    {F, "depth cue", "vxs_depth_cue_foreground", "o=o--oIooo", "Co modI",
+     "near=3:0;far=3:1000;background colour=7:0,0,0"},
+    {F, "fog", "vxs_fog_foreground", "o=o--oIooo", "Co modI",
+     "distance=3:1000;fog colour=7:1,1,1;max density=3:1;ignore background=6:1"},
+    {B, "clouds", "vxs_clouds_background", "o=o--oIooo", "Cb xi yi",
+     "scale=3:1;background colour=7:0,0,1;clouds colour=7:1,1,1;detail=1:2"},
 };
 // clang-format on
 

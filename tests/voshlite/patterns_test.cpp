@@ -19,7 +19,8 @@ namespace {
 
 using shaderlib::Set3;
 
-constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY;
+constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
+                   F = VO_SHADER_FOREGROUND, B = VO_SHADER_BACKGROUND;
 
 VtTypedValue Float(float f) { return TypedFloat(f); }
 
@@ -307,6 +308,50 @@ TEST_F(LiteTest, SharedTablesLiveFromTheFirstHolderToTheLastAndSurviveAFailedBui
   EXPECT_NE(Shade(b, 0, 0, 0, 0.6f, 0.3f)->Co[0], 0.0f);
 }
 
+TEST_F(LiteTest, FogAndDepthCueFadeWithDistanceAndCloudsFillTheBackground) {
+  ASSERT_EQ(VoViewSetClipping(nullptr, 1, 1000), 0u);  // the current view's yon
+  VtShader *fog = Make(F, "fog");
+  auto at = [&](VtShader *s, float modI, float co) {
+    VtShaderGlobals *g = At(0, 0, 0);
+    g->modI = modI;
+    Set3(g->Co, co, co, co);
+    EXPECT_EQ(VoShaderReset(s), 0u);
+    Run(s);
+    return g->Co[0];
+  };
+  // White fog over black: 1 - exp(-modI/1000).
+  EXPECT_NEAR(at(fog, 500, 0), 0.393469f, 1e-6f);   // 1 - exp(-0.5)
+  EXPECT_EQ(at(fog, 1000.5f, 0), 0.0f);            // beyond yon: the background
+  Set(fog, "max density", Float(0.5f));
+  EXPECT_NEAR(at(fog, 1000, 0), 0.5f, 1e-6f);      // exp(-1) = 0.37 below the floor 0.5
+  Set(fog, "max density", Float(1));
+  Set(fog, "distance", Float(0));
+  EXPECT_NEAR(at(fog, 1, 0), 0.632121f, 1e-6f);    // c = -1: 1 - exp(-1)
+  Set(fog, "distance", Float(1000));
+  ASSERT_EQ(VoViewSetClipping(nullptr, 1, 50), 0u);
+  EXPECT_EQ(at(fog, 60, 0), 0.0f);
+  VtTypedValue off{};
+  off.type = VtBoolean;
+  Set(fog, "ignore background", off);
+  EXPECT_NEAR(at(fog, 60, 0), 0.058235f, 1e-6f);   // 1 - exp(-0.06)
+  // Depth cue from white to black: (modI - near)/span of the way.
+  VtShader *cue = Make(F, "depth cue");
+  EXPECT_FLOAT_EQ(at(cue, 250, 1), 0.75f);
+  Set(cue, "near", Float(10));
+  Set(cue, "far", Float(5));  // near >= far: a span of 1 from near
+  EXPECT_FLOAT_EQ(at(cue, 10.25f, 1), 0.75f);
+  EXPECT_FLOAT_EQ(at(cue, 9, 1), 1.0f);
+  EXPECT_FLOAT_EQ(at(cue, 12, 1), 0.0f);
+  // Clouds at (0, 0): lattice noise 0.51 gives the sum 0.02 from white
+  // towards blue.
+  VtShaderGlobals *g = At(0, 0, 0);
+  g->xi = g->yi = 0;
+  VtShader *clouds = Make(B, "clouds");
+  ASSERT_EQ(VoShaderReset(clouds), 0u);
+  Run(clouds);
+  Expect3(g->Cb, 0.98f, 0.98f, 1);
+}
+
 struct Named {
   uint32_t type;
   const char *name;
@@ -317,10 +362,10 @@ const Named kClasses[] = {
     {C, "wrapped s stripe"}, {C, "solid polka"}, {C, "simple wood"}, {C, "wrapped t stripe"},
     {C, "wrapped textured brick"}, {C, "wrapped diagonal"}, {R, "base"}, {R, "chrome 2D"}, {T, "base"},
     {T, "wrapped checker"}, {T, "eroded"}, {T, "wrapped grid"}, {T, "wrapped image"}, {T, "wrapped mask"},
-    {T, "wrapped square"}};
+    {T, "wrapped square"}, {F, "depth cue"}, {F, "fog"}, {B, "clouds"}};
 
 bool Finite(const VtShaderGlobals *g) {
-  for (float v : {g->Co[0], g->Co[1], g->Co[2], g->To[0], g->To[1], g->To[2], g->alpha})
+  for (float v : {g->Co[0], g->Co[1], g->Co[2], g->To[0], g->To[1], g->To[2], g->alpha, g->Cb[0], g->Cb[1], g->Cb[2]})
     if (!std::isfinite(v)) return false;
   return true;
 }
