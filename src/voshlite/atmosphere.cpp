@@ -30,26 +30,14 @@ struct Fog {
   float c, farLimit, floor;
 };
 
-struct CloudsBackground {
-  int32_t prepared;
-  float scale;
-  float colours[2][3];  // background, clouds
-  int32_t detail;
-  VtShader *shaders[2];
-  Clouds clouds;
-};
-
 constexpr DepthCue kDepthCueDefault{0, 0, 1000, {{0, 0, 0}}, {}, 0, 0};
 constexpr Fog kFogDefault{0, 1000, {{1, 1, 1}}, 1, 1, {}, 0, 0, 0};
-constexpr CloudsBackground kCloudsDefault{0, 1, {{0, 0, 1}, {1, 1, 1}}, 2, {}, {}};
 
 constexpr Field kDepthCueFields[] = {{VtFloat, offsetof(DepthCue, nearDistance)},
                                      {VtFloat, offsetof(DepthCue, farDistance)},
                                      VO_LITE_COLOUR(DepthCue, 0)};
 constexpr Field kFogFields[] = {{VtFloat, offsetof(Fog, distance)}, VO_LITE_COLOUR(Fog, 0),
                                 {VtFloat, offsetof(Fog, maxDensity)}, {VtBoolean, offsetof(Fog, ignoreBackground)}};
-constexpr Field kCloudsFields[] = {{VtFloat, offsetof(CloudsBackground, scale)}, VO_LITE_COLOUR(CloudsBackground, 0),
-                                   VO_LITE_COLOUR(CloudsBackground, 1), {VtInt32, offsetof(CloudsBackground, detail)}};
 
 VtStatus DepthCuePrepare(void *block) {
   auto *b = static_cast<DepthCue *>(block);
@@ -91,17 +79,8 @@ VtStatus FogEvaluate(void *block) {
   return 0;
 }
 
-VtStatus CloudsPrepare(void *block) {
-  auto *b = static_cast<CloudsBackground *>(block);
-  ShadersReset(b->shaders, 2);
-  b->clouds = CloudsMake(b->scale, b->detail);
-  return 0;
-}
-
 VtStatus CloudsEvaluate(void *block) {
-  auto *b = static_cast<CloudsBackground *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
-  PrepareOnDemand(b, &CloudsPrepare);
+  const CloudsData *b = CloudsReady(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
   double x = b->clouds.f * g->xi, y = b->clouds.f * g->yi, sum = 0, a = b->clouds.first;
   for (int32_t i = 0; i < b->clouds.octaves; ++i, x *= 2, y *= 2, a /= 2) sum += a * std::fabs(0.5 - VoNoise2(x, y));
@@ -111,7 +90,6 @@ VtStatus CloudsEvaluate(void *block) {
 
 constexpr const char *kDepthCueLabels[] = {"near", "far", "background colour"};
 constexpr const char *kFogLabels[] = {"distance", "fog colour", "max density", "ignore background"};
-constexpr const char *kCloudsLabels[] = {"scale", "background colour", "clouds colour", "detail"};
 constexpr const char *kCoModI[] = {"Co", "modI"};
 constexpr const char *kCbXiYi[] = {"Cb", "xi", "yi"};
 

@@ -116,6 +116,20 @@ float CloudsSum(const Clouds &c, const float *p) {
   return sum;
 }
 
+VtStatus CloudsPrepare(void *block) {
+  auto *b = static_cast<CloudsData *>(block);
+  ShadersReset(b->shaders, 2);
+  b->clouds = CloudsMake(b->scale, b->detail);
+  return 0;
+}
+
+CloudsData *CloudsReady(void *block) {
+  auto *b = static_cast<CloudsData *>(block);
+  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  PrepareOnDemand(b, &CloudsPrepare);
+  return b;
+}
+
 Polka PolkaMake(float scale, float separation, float radius, float softness) {
   const float S = Period(separation * scale), r = radius * scale;
   return {S, S / 2, r * r, (r + softness * scale) * (r + softness * scale)};

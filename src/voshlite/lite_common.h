@@ -120,6 +120,25 @@ constexpr Entries PreparedAtRender(VtShaderDataProc evaluate, VtShaderDataProc p
 // and sets their (no) arguments.
 Entries BaseEntries(VtShaderDataProc evaluate);
 
+// The instance data of the solid clouds colour and the clouds background:
+// their arguments (scale, background colour, clouds colour, detail) and the
+// clouds values made by the one prepare both share.
+struct CloudsData {
+  int32_t prepared;
+  float scale;
+  float colours[2][3];  // background, clouds
+  int32_t detail;
+  VtShader *shaders[2];
+  Clouds clouds;
+};
+inline constexpr CloudsData kCloudsDefault{0, 1, {{0, 0, 1}, {1, 1, 1}}, 2, {}, {}};
+inline constexpr Field kCloudsFields[] = {{VtFloat, offsetof(CloudsData, scale)}, VO_LITE_COLOUR(CloudsData, 0),
+                                          VO_LITE_COLOUR(CloudsData, 1), {VtInt32, offsetof(CloudsData, detail)}};
+inline constexpr const char *kCloudsLabels[] = {"scale", "background colour", "clouds colour", "detail"};
+VtStatus CloudsPrepare(void *block);
+// Evaluates the colour shaders and prepares when not prepared.
+CloudsData *CloudsReady(void *block);
+
 // A table shared by the instances of one class and its use count.
 struct SharedTable {
   float *values;

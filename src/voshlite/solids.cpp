@@ -45,15 +45,6 @@ struct Wood {
   float k, unitAxis[3];
 };
 
-struct SolidClouds {
-  int32_t prepared;
-  float scale;
-  float colours[2][3];  // background, clouds
-  int32_t detail;
-  VtShader *shaders[2];
-  Clouds clouds;
-};
-
 struct Cubes {
   int32_t prepared;
   float size;
@@ -74,7 +65,6 @@ struct Chrome {
 constexpr Marble kMarbleDefault{0, 1, 4, {{1, 0.75f, 0.85f}, {0.775f, 0.63f, 0.875f}}, 1, 1, 1, {}, 0, 0, 0, 0, {}};
 constexpr BlueMarble kBlueMarbleDefault{0, 1, 3, 0};
 constexpr Wood kWoodDefault{0, 1, {{1, 0.965f, 0.8f}, {0.98f, 0.85f, 0.53f}}, {0, 0, 0}, {1, 0, 0}, 0.5f, {}, 0, {}};
-constexpr SolidClouds kSolidCloudsDefault{0, 1, {{0, 0, 1}, {1, 1, 1}}, 2, {}, {}};
 constexpr Cubes kCubesDefault{0, 1, {{1, 1, 1}, {0, 0, 0}}, {}, 0};
 constexpr Chrome kChromeDefault{0, {{1, 1, 1}}, {0, 1, 0.5f}, 0.5f, {}, {}};
 
@@ -88,10 +78,6 @@ constexpr Field kBlueMarbleFields[] = {{VtFloat, offsetof(BlueMarble, scale)}, {
 constexpr Field kWoodFields[] = {
     {VtFloat, offsetof(Wood, scale)}, VO_LITE_COLOUR(Wood, 0), VO_LITE_COLOUR(Wood, 1),
     {VtPoint, offsetof(Wood, point)}, {VtVector, offsetof(Wood, axis)}, {VtFloat, offsetof(Wood, noise)},
-};
-constexpr Field kSolidCloudsFields[] = {
-    {VtFloat, offsetof(SolidClouds, scale)}, VO_LITE_COLOUR(SolidClouds, 0), VO_LITE_COLOUR(SolidClouds, 1),
-    {VtInt32, offsetof(SolidClouds, detail)},
 };
 constexpr Field kCubesFields[] = {{VtFloat, offsetof(Cubes, size)}, VO_LITE_COLOUR(Cubes, 0), VO_LITE_COLOUR(Cubes, 1)};
 constexpr Field kChromeFields[] = {
@@ -211,17 +197,8 @@ VtStatus WoodEvaluate(void *block) {
   return 0;
 }
 
-VtStatus SolidCloudsPrepare(void *block) {
-  auto *b = static_cast<SolidClouds *>(block);
-  ShadersReset(b->shaders, 2);
-  b->clouds = CloudsMake(b->scale, b->detail);
-  return 0;
-}
-
 VtStatus SolidCloudsEvaluate(void *block) {
-  auto *b = static_cast<SolidClouds *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
-  PrepareOnDemand(b, &SolidCloudsPrepare);
+  const CloudsData *b = CloudsReady(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
   Mix(g->Co, b->colours[0], b->colours[1], CloudsSum(b->clouds, g->P));
   return 0;
@@ -273,7 +250,6 @@ constexpr const char *kMarbleLabels[] = {"scale", "detail", "ground colour", "ve
 constexpr const char *kBlueMarbleLabels[] = {"scale", "detail"};
 constexpr const char *kWoodLabels[] = {"scale",         "light wood colour", "dark wood colour",
                                        "point on axis", "axis direction",    "noise"};
-constexpr const char *kCloudsLabels[] = {"scale", "background colour", "clouds colour", "detail"};
 constexpr const char *kCubesLabels[] = {"size", "odd colour", "even colour"};
 constexpr const char *kChromeLabels[] = {"base colour", "vector", "mix"};
 constexpr const char *kCiCo[] = {"Ci", "Co"};
@@ -297,8 +273,7 @@ const ClassDescription kBlueMarble{"vxs_blue_marble_colour", "blue marble", VO_S
 const ClassDescription kChrome{"vxs_chrome_colour", "chrome", VO_SHADER_COLOUR, kChromeLabels, kChromeGlobals,
                                PreparedAtRender<kChromeDefault, kChromeFields>(&ChromeEvaluate, &ChromePrepare)};
 const ClassDescription kSolidClouds{"vxs_solid_clouds_colour", "solid clouds", VO_SHADER_COLOUR, kCloudsLabels, kCoP,
-                                    PreparedAtRender<kSolidCloudsDefault, kSolidCloudsFields>(&SolidCloudsEvaluate,
-                                                                                   &SolidCloudsPrepare)};
+                                    PreparedAtRender<kCloudsDefault, kCloudsFields>(&SolidCloudsEvaluate, &CloudsPrepare)};
 const ClassDescription kCubes{"vxs_cubes_colour", "cubes", VO_SHADER_COLOUR, kCubesLabels, kCoP,
                               PreparedAtRender<kCubesDefault, kCubesFields>(&CubesEvaluate, &CubesPrepare)};
 const ClassDescription kMarble{"vxs_marble_colour", "marble", VO_SHADER_COLOUR, kMarbleLabels, kCoP, MarbleEntries()};
