@@ -16,6 +16,7 @@ const ClassDescription *const kClassList[] = {
     &kWrappedSStripe,   &kSolidPolka,          &kSimpleWood,          &kWrappedTStripe,  &kWrappedTexturedBrick,
     &kWrappedDiagonal,  &kBaseReflectance,     &kChrome2D,            &kBaseTransparency, &kCheckerTransparency,
     &kEroded,           &kGridTransparency,    &kImageTransparency,   &kMask,            &kSquare,
+    &kDimple,           &kKnurl,               &kTreadPlate,
     &kDepthCue,         &kFog,                 &kCloudsBackground,
 };
 

@@ -16,6 +16,12 @@ extern const ClassDescription kBaseReflectance, kChrome2D;
 // Transparencies (transparencies.cpp).
 extern const ClassDescription kBaseTransparency, kCheckerTransparency, kEroded, kGridTransparency,
     kImageTransparency, kMask, kSquare;
+// Displacements (displacements.cpp) and their height functions, which read
+// the instance data as their parameter block.
+extern const ClassDescription kDimple, kKnurl, kTreadPlate;
+double DimpleHeight(double x, double y, void *data);
+double KnurlHeight(double x, double y, void *data);
+double TreadPlateHeight(double x, double y, void *data);
 // Foregrounds and backgrounds (atmosphere.cpp).
 extern const ClassDescription kDepthCue, kFog, kCloudsBackground;
 

@@ -57,6 +57,11 @@ const Row kRows[] = {
     {T, "wrapped square", "vxs_wrapped_square_transparency", "o=o--oIooo", "s t alpha",
      "s min=3:0;s max=3:1;t min=3:0;t max=3:1;s fuzz=3:0.1;t fuzz=3:0.1;inside coverage=3:1;"
      "outside coverage=3:0"},
+    {D, "wrapped dimple", "vxs_wrapped_dimple_displacement", "o=ooooIoo-", "N s t",
+     "scale=3:1;separation=3:1;radius=3:0.5;centre depth=3:0.25;blend=3:0.1"},
+    {D, "wrapped knurl", "vxs_wrapped_knurl_displacement", "o=ooooIoo-", "N s t", "scale=3:1;blend=3:0.1;amplitude=3:1"},
+    {D, "wrapped tread plate", "vxs_wrapped_tread_plate_displac", "o=ooooIoo-", "N s t",
+     "scale=3:1;radius=3:0.4;amplitude=3:1;blend=3:0.2"},
     {F, "depth cue", "vxs_depth_cue_foreground", "o=o--oIooo", "Co modI",
      "near=3:0;far=3:1000;background colour=7:0,0,0"},
     {F, "fog", "vxs_fog_foreground", "o=o--oIooo", "Co modI",

@@ -13,6 +13,8 @@ class LiteTest : public LibraryTest {
  protected:
   void InstallLibraries() override { ASSERT_EQ(VoInstallModule(&VoEntryLiteShaders), 0u); }
 
+ public:
+
   // The fixture's point at P with texture coordinates (s, t), Co = To = 0
   // and alpha = 1.
   static VtShaderGlobals *At(float x, float y, float z, float s = 0, float t = 0) {

@@ -20,7 +20,7 @@ namespace {
 using shaderlib::Set3;
 
 constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
-                   F = VO_SHADER_FOREGROUND, B = VO_SHADER_BACKGROUND;
+                   F = VO_SHADER_FOREGROUND, B = VO_SHADER_BACKGROUND, D = VO_SHADER_DISPLACEMENT;
 
 VtTypedValue Float(float f) { return TypedFloat(f); }
 
@@ -352,6 +352,74 @@ TEST_F(LiteTest, FogAndDepthCueFadeWithDistanceAndCloudsFillTheBackground) {
   Expect3(g->Cb, 0.98f, 0.98f, 1);
 }
 
+// A displacement's height at (x, y) = (k s, k t) after a reset, and the
+// normal it gives there.
+struct Bump {
+  VtShader *shader;
+  double (*height)(double, double, void *);
+  float k;
+  double At(double x, double y) const { return height(x, y, VoShaderGetData(shader)); }
+  const float *Normal(float x, float y) const { return LiteTest::Shade(shader, 0, 0, 0, x / k, y / k)->N; }
+};
+
+TEST_F(LiteTest, BumpPatternsGiveTheirHeightsAndNormalsWithoutRoundingFaults) {
+  // Tread plate, k = 4: on a bar's centre line (1 - b) r + b r = 0.4; the
+  // normals of the flat top's edge, the fillet and the flat plate.
+  Bump tread{Make(D, "wrapped tread plate"), &lite::TreadPlateHeight, 4};
+  ASSERT_EQ(VoShaderReset(tread.shader), 0u);
+  EXPECT_NEAR(tread.At(0.2, 0), 0.4, 1e-6);
+  Expect3(tread.Normal(0.3f, 0.1f), 0, 0.328170f, 0.944619f, 1e-4f);
+  Expect3(tread.Normal(0.3f, 0.35f), 0, 0.564118f, 0.825694f, 1e-4f);
+  Expect3(tread.Normal(0.3f, 0.5f), 0, 0, 1, 1e-4f);
+  // Each tile code orients its bar: a point 0.1 across (height sqrt(0.32^2
+  // - 0.1^2) + 0.08 = 0.383974) and 0.3 along, and one 0.5 across (0).
+  for (int code = 0; code < 16; ++code) {
+    const int kind[16] = {0, 1, 2, 3, 4, 5, 6, 7, 2, 3, 0, 1, 6, 7, 4, 5};
+    for (auto [across, h] : {std::pair{0.1, 0.383974}, {0.5, 0.0}}) {
+      const double along = 0.3, fx[8] = {along, across, across, along, 1 - across, 1 - along, 1 - along, 1 - across};
+      const double fy[8] = {across, 1 - along, along, 1 - across, along, 1 - across, across, 1 - along};
+      const int k = kind[code];
+      EXPECT_NEAR(tread.At(code / 4 + fx[k], code % 4 + fy[k]), h, 1e-6) << code;
+    }
+  }
+  for (double x : {-4.0, -1e-9}) EXPECT_EQ(tread.At(x, 0.2), tread.At(0, 0.2));
+  // Knurl, k = 1: (1 - d)^2 / 2 with d = 2 max(p, q) inside the blend.
+  Bump knurl{Make(D, "wrapped knurl"), &lite::KnurlHeight, 1};
+  ASSERT_EQ(VoShaderReset(knurl.shader), 0u);
+  EXPECT_NEAR(knurl.At(0.5, 0.5), 0.5, 1e-6);
+  EXPECT_NEAR(knurl.At(0.25, 0.5), 0.125, 1e-6);
+  EXPECT_NEAR(knurl.At(0.3, 0.31), 0.177828, 1e-6);
+  Expect3(knurl.Normal(0.3f, 0.31f), -0.582275f, -0.172572f, 0.794465f, 1e-4f);
+  Set(knurl.shader, "blend", Float(0.58578644f));  // 1 - c^2 = 0 in float
+  ASSERT_EQ(VoShaderReset(knurl.shader), 0u);
+  EXPECT_NEAR(knurl.At(0.3, 0.31), 0.139878, 1e-6);
+  for (int i = 0; i < 64 * 64; ++i) {
+    const float *n = knurl.Normal((i % 64) / 64.0f, (i / 64) / 64.0f);
+    ASSERT_TRUE(std::isfinite(n[0]) && std::isfinite(n[1]) && std::isfinite(n[2])) << i;
+  }
+  for (auto [blend, as] : {std::pair{1.5f, 0.999f}, {-1.0f, 0.0f}}) {
+    double heights[2];
+    for (int n = 0; n < 2; ++n) {
+      Set(knurl.shader, "blend", Float(n == 0 ? blend : as));
+      ASSERT_EQ(VoShaderReset(knurl.shader), 0u);
+      heights[n] = knurl.At(0.3, 0.31);
+    }
+    EXPECT_NEAR(heights[0], heights[1], 1e-4) << blend;
+  }
+  // Dimple: the bowl's bottom sqrt(0.25) - 0.25 at the cell centre; the rim
+  // at d = 0.43: bl - sqrt(bl^2 - (sqrt 0.2 - 0.43)^2) = 0.006870; flat
+  // between the dimples.
+  Bump dimple{Make(D, "wrapped dimple"), &lite::DimpleHeight, 1};
+  ASSERT_EQ(VoShaderReset(dimple.shader), 0u);
+  EXPECT_NEAR(dimple.At(0.5, 0.5), 0.25, 1e-6);
+  Expect3(dimple.Normal(0.5f, 0.5f), 0.01f, 0.01f, 0.9999f, 1e-4f);
+  EXPECT_NEAR(dimple.At(0.93, 0.5), 0.006870, 1e-6);
+  Expect3(dimple.Normal(0.93f, 0.5f), 0.502135f, 0.009485f, 0.864737f, 1e-4f);
+  EXPECT_EQ(dimple.At(0, 0), 0.0);
+  Set(dimple.shader, "separation", Float(0));
+  for (float c : std::span(dimple.Normal(0.3f, 0.7f), 3)) EXPECT_TRUE(std::isfinite(c));
+}
+
 struct Named {
   uint32_t type;
   const char *name;
@@ -362,10 +430,12 @@ const Named kClasses[] = {
     {C, "wrapped s stripe"}, {C, "solid polka"}, {C, "simple wood"}, {C, "wrapped t stripe"},
     {C, "wrapped textured brick"}, {C, "wrapped diagonal"}, {R, "base"}, {R, "chrome 2D"}, {T, "base"},
     {T, "wrapped checker"}, {T, "eroded"}, {T, "wrapped grid"}, {T, "wrapped image"}, {T, "wrapped mask"},
-    {T, "wrapped square"}, {F, "depth cue"}, {F, "fog"}, {B, "clouds"}};
+    {T, "wrapped square"}, {D, "wrapped dimple"}, {D, "wrapped knurl"}, {D, "wrapped tread plate"},
+    {F, "depth cue"}, {F, "fog"}, {B, "clouds"}};
 
 bool Finite(const VtShaderGlobals *g) {
-  for (float v : {g->Co[0], g->Co[1], g->Co[2], g->To[0], g->To[1], g->To[2], g->alpha, g->Cb[0], g->Cb[1], g->Cb[2]})
+  for (float v : {g->Co[0], g->Co[1], g->Co[2], g->To[0], g->To[1], g->To[2], g->alpha, g->Cb[0], g->Cb[1], g->Cb[2],
+                  g->N[0], g->N[1], g->N[2]})
     if (!std::isfinite(v)) return false;
   return true;
 }
