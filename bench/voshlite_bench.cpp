@@ -1,6 +1,7 @@
 // The lite library's classes per shaded point over 10^6 points of a
-// 1000 x 1000 grid with the test fixture's globals (N (0, 0, 1), unitI
-// (0, 0, -1)): the pattern classes read s, t and P set directly; chrome 2D
+// 1000 x 1000 grid with the test fixture's globals (N (0, 0, 1), dPds
+// (1, 0, 0), dPdt (0, 1, 0), unitI (0, 0, -1)): the pattern, displacement
+// and foreground classes read s, t, P and modI set directly; chrome 2D
 // starts each point with VoShadingInitialisePoint under the default ambient
 // light and one point light. Reported per point.
 
@@ -59,6 +60,9 @@ void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t sl
   vo::VoShadingInitialisePoint(origin, n);
   VtShaderGlobals *g = vo::VoShaderGetGlobals();
   g->P = g->Pw;
+  g->dPds = g->dPdsStorage;
+  g->dPdt = g->dPdtStorage;
+  for (int i = 0; i < 3; ++i) g->dPds[i] = i == 0, g->dPdt[i] = i == 1;
   int x = 0, y = 0;
   for (auto _ : state) {
     const float p[3] = {x / float(kSide) * 4, y / float(kSide) * 4, 0.25f};
@@ -68,6 +72,9 @@ void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t sl
     g->unitI[0] = g->unitI[1] = 0;
     g->unitI[2] = -1;
     g->Co[0] = g->Co[1] = g->Co[2] = 0.5f;
+    g->N[0] = g->N[1] = 0;
+    g->N[2] = 1;
+    g->modI = p[0] * 300;
     evaluate(data);
     benchmark::DoNotOptimize(g->Co[0]);
     if (++x == kSide) x = 0, y = (y + 1) % kSide;
@@ -92,6 +99,12 @@ void BM_Chrome2D(benchmark::State &s) {
 void BM_BrickShaderColour(benchmark::State &s) {
   Shade(s, C, "wrapped brick", VO_SLOT_EVALUATE, false, "brick colour");
 }
+constexpr uint32_t D = VO_SHADER_DISPLACEMENT, F = VO_SHADER_FOREGROUND;
+void BM_TreadPlate(benchmark::State &s) { Shade(s, D, "wrapped tread plate", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_Knurl(benchmark::State &s) { Shade(s, D, "wrapped knurl", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_Dimple(benchmark::State &s) { Shade(s, D, "wrapped dimple", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_Fog(benchmark::State &s) { Shade(s, F, "fog", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_DepthCue(benchmark::State &s) { Shade(s, F, "depth cue", VO_SLOT_EVALUATE, false, nullptr); }
 
 BENCHMARK(BM_Brick)->Iterations(kSide * kSide);
 BENCHMARK(BM_Grid)->Iterations(kSide * kSide);
@@ -103,5 +116,10 @@ BENCHMARK(BM_TexturedBrick)->Iterations(kSide * kSide);
 BENCHMARK(BM_Marble)->Iterations(kSide * kSide);
 BENCHMARK(BM_Chrome2D)->Iterations(kSide * kSide);
 BENCHMARK(BM_BrickShaderColour)->Iterations(kSide * kSide);
+BENCHMARK(BM_TreadPlate)->Iterations(kSide * kSide);
+BENCHMARK(BM_Knurl)->Iterations(kSide * kSide);
+BENCHMARK(BM_Dimple)->Iterations(kSide * kSide);
+BENCHMARK(BM_Fog)->Iterations(kSide * kSide);
+BENCHMARK(BM_DepthCue)->Iterations(kSide * kSide);
 
 }  // namespace
