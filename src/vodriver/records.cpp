@@ -19,8 +19,6 @@
 
 namespace vo::driver {
 
-namespace {
-
 // ---------------------------------------------------------------------------
 // Fallbacks
 // ---------------------------------------------------------------------------
@@ -54,6 +52,8 @@ void BytesFromFloats(const float *in, uint8_t *out, size_t n) {
 #endif
   for (; i < n; ++i) out[i] = ComponentToByte(in[i]);
 }
+
+namespace {
 
 VtStatus FloatColour(const VtColour *colour) {
   DriverState *s = State();

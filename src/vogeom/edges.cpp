@@ -14,10 +14,10 @@ namespace vo {
 
 namespace {
 
-constexpr uint32_t kEdgeBorder = 0x2;
-constexpr uint32_t kEdgeShared = 0x10;
+constexpr uint32_t kEdgeBorder = VO_EDGE_FLAG_BORDER;
+constexpr uint32_t kEdgeShared = VO_EDGE_FLAG_SHARED;
 constexpr uint32_t kEdgeSamePolygon = VO_EDGE_FLAG_SAME_POLYGON;
-constexpr uint32_t kEdgeSeam = 0x1000;
+constexpr uint32_t kEdgeSeam = VO_EDGE_FLAG_SEAM;
 constexpr double kParametricTolerance = 1e-5;
 
 // The chain of records registered at one vertex.

@@ -102,6 +102,9 @@ constexpr uint32_t kImageShapeRefused = 2141;     // a shape the image driver re
 // Wireframe renderer (vorenwir), from 2150.
 constexpr uint32_t kWireRingBroken = 2150;       // a polygon's edge ring that does not close (polygon)
 constexpr uint32_t kWireListTooDeep = 2151;      // expansions nested beyond the list depth limit (primitive)
+// Hidden-line renderer (vorenhid), from 2380.
+constexpr uint32_t kHiddenLineNotFinite = 2380;   // a tolerance control refuses a value that is not finite (code)
+constexpr uint32_t kHiddenLineNothing = 2381;     // a primitive that expands to nothing draws nothing (primitive)
 constexpr uint32_t kImageSizeRefused = 2202;      // image sizes, depth or data size out of range (width, height, bits)
 // Standard renderer (vorenstd), from 2320.
 constexpr uint32_t kRendererPixelModeRefused = 2320;  // a pixel mode that is none of 0xc0001-0xc0005 (mode)
@@ -124,5 +127,65 @@ constexpr uint32_t kTargaReadFailed = 828;       // a Targa file cannot be read
 constexpr uint32_t kFileHeaderRefused = 2160;    // an image file's header field refused (name, field)
 constexpr uint32_t kTargaExtensionDropped = 2161;  // a Targa file past 4 GB keeps no extension area
 constexpr uint32_t kFileFrameRefused = 2162;     // a file driver refuses a frame or row (driver, reason)
+
+// Screen buffers (voscrbuf, module 69): the system's own numbers, then from 2340.
+constexpr uint32_t kScreenBufferReadBad = 679;       // a bad buffer for the RGBZ / RGBAZ row operations
+constexpr uint32_t kScreenBufferGetRGBABad = 680;    // a bad buffer for GetScanRGBAFloat
+constexpr uint32_t kScreenBufferSetRGBABad = 681;    // a bad buffer for SetScanRGBAFloat
+constexpr uint32_t kScreenBufferGetRGBBad = 682;     // a bad buffer for GetScanRGBFloat
+constexpr uint32_t kScreenBufferSetRGBBad = 683;     // a bad buffer for SetScanRGBFloat
+constexpr uint32_t kScreenBufferGetPixelBad = 684;   // a bad buffer for GetPixel
+constexpr uint32_t kScreenBufferSetPixelBad = 685;   // a bad buffer for SetPixel
+constexpr uint32_t kScreenBufferGetRegionBad = 687;  // a bad buffer for GetRegion
+constexpr uint32_t kScreenBufferSetRegionBad = 688;  // a bad buffer for SetRegion
+constexpr uint32_t kScreenBufferGetControlBad = 689; // a bad buffer for GetControl
+constexpr uint32_t kScreenBufferSetControlBad = 690; // a bad buffer for SetControl
+constexpr uint32_t kScreenBufferSetBad = 691;        // a target that is not a buffer
+constexpr uint32_t kScreenBufferShowBad = 692;       // nothing to show, or not a buffer
+constexpr uint32_t kScreenBufferDestroyBad = 693;    // a bad buffer for Destroy
+constexpr uint32_t kScreenBufferCopyBad = 694;       // a bad buffer for Copy
+constexpr uint32_t kScreenBufferCopyContentsBad = 695;  // a bad buffer for CopyContents
+constexpr uint32_t kScreenBufferAllocateBad = 696;   // a bad buffer for AllocateData
+constexpr uint32_t kScreenBufferMaskBad = 697;       // a bad buffer for DeallocateData / GetDataMask
+constexpr uint32_t kScreenBufferResizeNoMemory = 699;  // a new size whose storage cannot be had: old kept
+constexpr uint32_t kScreenBufferShowNoMemory = 700;  // no row for showing a buffer
+constexpr uint32_t kScreenBufferCreateNoMemory = 701;  // no block for a new buffer
+constexpr uint32_t kScreenBufferCopyNoMemory = 702;  // a copy cannot be made
+constexpr uint32_t kScreenBufferCopyContentsNoMemory = 703;  // no storage for copied contents
+constexpr uint32_t kScreenBufferAllocateNoMemory = 704;  // channel storage cannot be had
+constexpr uint32_t kScreenBufferClearBad = 707;      // a bad buffer or a channel without storage for Clear
+constexpr uint32_t kScreenBufferGetPixelNoChannel = 708;  // a pixel read from a channel without storage
+constexpr uint32_t kScreenBufferSetPixelNoChannel = 709;  // a pixel written to a channel without storage
+constexpr uint32_t kScreenBufferTargetNoColour = 710;  // a target without colour storage
+constexpr uint32_t kScreenBufferShowEmpty = 711;     // a buffer without size or colour storage shown
+constexpr uint32_t kScreenBufferSetPixelType = 713;  // a pixel value of the wrong type code
+constexpr uint32_t kScreenBufferClearType = 714;     // a clear value of the wrong type code
+constexpr uint32_t kScreenBufferRegionOutside = 716; // a region beyond the buffer (x0, x1, y0, y1, width, height)
+constexpr uint32_t kScreenBufferRegionColumns = 717; // a region with x0 > x1 (x0, x1)
+constexpr uint32_t kScreenBufferRegionRows = 718;    // a region with y0 > y1 (y0, y1)
+constexpr uint32_t kScreenBufferHeightZero = 719;    // a height of 0
+constexpr uint32_t kScreenBufferWidthZero = 720;     // a width of 0
+constexpr uint32_t kScreenBufferNoDepth = 721;       // the depth test without depth storage
+constexpr uint32_t kScreenBufferNoAlpha = 722;       // the alpha blend without alpha storage
+constexpr uint32_t kScreenBufferNoStencil = 723;     // the stencil without stencil storage
+constexpr uint32_t kScreenBufferControlUnknown = 725;  // a buffer control code outside the table
+constexpr uint32_t kScreenBufferReadFailed = 726;    // a row read failed
+constexpr uint32_t kScreenBufferWriteFailed = 727;   // a row write failed
+constexpr uint32_t kScreenBufferGetPixelOutside = 728;  // a pixel read outside the buffer
+constexpr uint32_t kScreenBufferSetPixelOutside = 729;  // a pixel written outside the buffer
+constexpr uint32_t kScreenBufferClearFailed = 730;   // a clear failed
+constexpr uint32_t kScreenBufferShowFailed = 731;    // showing a buffer failed (status)
+constexpr uint32_t kScreenBufferNoTarget = 757;      // the depth pass without a target
+constexpr uint32_t kScreenBufferViewSize = 758;      // the depth pass on a target unlike the view (view x, y, width, height)
+constexpr uint32_t kScreenBufferRowOutside = 759;    // a row past the region (operation, row, y0, y1)
+constexpr uint32_t kScreenBufferPrecisionBad = 829;  // a bad buffer for SetPrecision
+constexpr uint32_t kScreenBufferGetPrecisionBad = 830;  // a bad buffer for GetPrecision
+constexpr uint32_t kScreenBufferPrecisionNoMemory = 831;  // a precision change without memory
+constexpr uint32_t kScreenBufferAlphaRGBE = 832;     // alpha refused as RGBE
+constexpr uint32_t kScreenBufferDepthPrecision = 833;  // depth refused as float or bytes
+constexpr uint32_t kScreenBufferStencilPrecision = 834;  // the stencil's precision is fixed
+constexpr uint32_t kScreenBufferNotStarted = 854;    // the screen buffer module is not started
+constexpr uint32_t kScreenBufferTargetRowOutside = 2340;  // a target row outside the buffer is skipped (y, height)
+constexpr uint32_t kScreenBufferArgument = 2341;     // a screen-buffer procedure refuses an argument (procedure, reason)
 
 }  // namespace vo::messages

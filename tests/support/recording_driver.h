@@ -4,13 +4,17 @@
 // current. The recorder keeps what is drawn through its drawing operation
 // 0x1a0022 and its end of strokes 0x1a0006, counts its frames, strokes
 // begun and primitives announced, and answers the interrupt poll 0x1a001a,
-// reporting an interrupt from a chosen poll on. Every other operation is
-// the framework's default.
+// reporting an interrupt from a chosen poll on. It also logs, in order,
+// every call of the operations it answers with its first argument (calls),
+// the world points of three-coordinate draws (points3) and the attribute
+// pairs of draws that carry them. Every other operation is the framework's
+// default.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 #include <vo/vo_driver.h>
@@ -34,6 +38,11 @@ struct RecordingDriver {
   static inline int primitives = 0;    // calls of 0x1a002f
   static inline int runs = 0;          // calls of 0x1a0005
   static inline VtStatus frame_answer = 0;  // of begin frame
+  // (operation code, first argument) of every call, in order.
+  static inline std::vector<std::pair<uint32_t, uintptr_t>> calls;
+  static inline std::vector<std::array<std::array<float, 3>, 2>> points3;  // two-point world draws
+  static inline std::vector<std::array<float, 4>> attributes;              // pairs of both ends
+  static inline std::vector<uintptr_t> elements;                           // second word of 0x1a0030
 
   static void Reset() {
     lines.clear();
@@ -43,13 +52,39 @@ struct RecordingDriver {
     interrupt_from = -1;
     frames = frame_ends = primitives = runs = 0;
     frame_answer = 0;
+    calls.clear();
+    points3.clear();
+    attributes.clear();
+    elements.clear();
   }
-  static VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return ++frames, frame_answer; }
-  static VtStatus FrameEnd() { return ++frame_ends, 0; }
-  static VtStatus Primitive(void *) { return ++primitives, 0; }
-  static VtStatus Run(uintptr_t) { return ++runs, 0; }
+  static void Log(uint32_t code, uintptr_t argument) { calls.emplace_back(code, argument); }
+  static VtStatus Frame(int32_t x0, int32_t, int32_t, int32_t) {
+    Log(VO_DRIVER_BEGIN_FRAME, static_cast<uintptr_t>(x0));
+    return ++frames, frame_answer;
+  }
+  static VtStatus FrameEnd() { return Log(VO_DRIVER_END_FRAME, 0), ++frame_ends, 0; }
+  static VtStatus Primitive(void *p) {
+    Log(VO_DRIVER_PRIMITIVE_BEGIN, reinterpret_cast<uintptr_t>(p));
+    return ++primitives, 0;
+  }
+  static VtStatus Run(uintptr_t word) { return Log(VO_DRIVER_STROKE_BEGIN, word), ++runs, 0; }
+  static VtStatus Style(uint32_t cls) { return Log(VO_DRIVER_STYLE, cls), 0; }
+  static VtStatus Accept(uint32_t kind) { return Log(VO_DRIVER_ACCEPT_OUTPUT, kind), 0; }
+  static VtStatus Element(uintptr_t primitive, uintptr_t element) {
+    elements.push_back(element);
+    return Log(0x1a0030, primitive), 0;
+  }
   static VtStatus Draw(uint32_t type, uint32_t count, VtDrawRecord *record) {
+    Log(VO_DRIVER_DRAW, type);
     types.push_back(type);
+    if ((type & VO_DRAW_ATTRIBUTES) != 0 && count == 2) {
+      auto **pairs = static_cast<float **>(record->attributes);
+      attributes.push_back({pairs[0][0], pairs[0][1], pairs[1][0], pairs[1][1]});
+    }
+    if ((type & VO_DRAW_POINTS_3D) != 0 && count == 2) {
+      auto **points = static_cast<float **>(record->points3);
+      points3.push_back({{{points[0][0], points[0][1], points[0][2]}, {points[1][0], points[1][1], points[1][2]}}});
+    }
     if ((type & VO_DRAW_POINTS_PROJECTED) == 0) return 0;
     EXPECT_EQ(count, 2u);
     EXPECT_EQ(record->raster, nullptr);
@@ -61,6 +96,7 @@ struct RecordingDriver {
     return 0;
   }
   static VtStatus End() {
+    Log(VO_DRIVER_STROKE_END, 0);
     ++ends;
     return 0;
   }
@@ -78,6 +114,9 @@ struct RecordingDriver {
             : code == VO_DRIVER_END_FRAME   ? reinterpret_cast<VtProc>(&FrameEnd)
             : code == VO_DRIVER_PRIMITIVE_BEGIN ? reinterpret_cast<VtProc>(&Primitive)
             : code == VO_DRIVER_STROKE_BEGIN    ? reinterpret_cast<VtProc>(&Run)
+            : code == VO_DRIVER_STYLE           ? reinterpret_cast<VtProc>(&Style)
+            : code == VO_DRIVER_ACCEPT_OUTPUT   ? reinterpret_cast<VtProc>(&Accept)
+            : code == 0x1a0030                  ? reinterpret_cast<VtProc>(&Element)
                                            : nullptr;
     return 0;
   }

@@ -43,6 +43,13 @@ VtProc DriverCallbacksChanged(void *lib) {
   return a.value.fn;
 }
 
+// The screen buffer module's callbacks-changed procedure (its query 10).
+VtProc ScreenBufferCallbacksChanged(void *lib) {
+  VtTypedValue a{};
+  Symbol<decltype(&vo::exported::VoEntryScreenBuffer)>(lib, "VoEntryScreenBuffer")(VO_QUERY_CALLBACKS_CHANGED, &a);
+  return a.value.fn;
+}
+
 // The super-lite library's classes: an entry slot of a class, or a light's
 // procedure argument, asked of the library's own shaders.
 struct ClassAnswer {
@@ -115,6 +122,11 @@ const AnswerRow kAnswers[] = {
     {"VoImageRead", 0x52000a}, {"VoImageDestroy", 0x52000e},
     // driver framework
     {"VoCallBackNull", 0, &DriverCallbacksChanged},
+    // screen buffers
+    {"VoScreenBufferGet", 0x450001}, {"VoScreenBufferSetControl", 0x450002},
+    {"VoScreenBufferGetControl", 0x450003}, {"VoScreenBufferSetPixel", 0x450004},
+    {"VoScreenBufferGetPixel", 0x450005}, {"VoScreenBufferGetDataMask", 0x450006},
+    {"VoScreenBufferCallBacksChanged", 0, &ScreenBufferCallbacksChanged},
     // super-lite shader library
     {"VoShaderInstanceFree", 0, &ClassAnswerOf<0>}, {"VoPlasticReflectancePrepare", 0, &ClassAnswerOf<1>},
     {"VoProcedureNull", 0, &ClassAnswerOf<2>}, {"VoBlockFree", 0, &ClassAnswerOf<3>},

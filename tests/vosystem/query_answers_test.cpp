@@ -30,6 +30,7 @@ const ModuleRow kModules[] = {
     {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryStandardRenderer, 12, "vorenstd", 916157630},
     {&VoEntryTransforms,  15, "voxform",  916158499},
+    {&VoEntryHiddenLine,  25, "vorenhid", 916158723},
     {&VoEntrySelection,   16, "voselect", 904644596},
     {&VoEntryGeometryOperators, 22, "vogeops", 916405736, "dddt"},
     {&VoEntryMemory,      17, "vomemman", 904643035},
@@ -39,6 +40,8 @@ const ModuleRow kModules[] = {
     {&VoEntryTGADriver,   39, "vodrvtga", 904643049},
     {&VoEntryJPEGDriver,  79, "vodrvjpg", 904643049},
     {&VoEntryQuickTimeDriver, 119, "vodrvqt", 904643049},
+    {&VoEntryScreenBuffer, 69, "voscrbuf", 904643049},
+    {&VoEntryColourUtilities, 81, "vocolour", 904643133},
 };
 // clang-format on
 

@@ -1,0 +1,145 @@
+// The hidden-line render at scale: a 4 x 4 grid of tessellated spheres of
+// radius 1, centres 1.6 apart, seen in parallel from above at an angle so
+// that they hide each other in part; about 10^3, 10^4 and 10^5 triangles.
+// Candidate mask 0x216, output mask 9, one pass into a driver that counts
+// its shape requests. Reported: candidate edges, test points, segments and
+// the milliseconds of each stage (from the detailed progress record).
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <vector>
+
+#include <vo/vo_driver.h>
+#include <vo/vo_hidden_line.h>
+
+#include "bench_kernel.h"
+#include "vorenhid/hidden_line.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Counts {
+  uint64_t segments = 0;
+  uint32_t candidates = 0, points = 0, stage = 0;
+  Clock::time_point stage_start;
+  double stage_ms[8] = {};
+};
+Counts g_counts;
+
+VtStatus Draw(uint32_t, uint32_t, VtDrawRecord *) { return ++g_counts.segments, 0; }
+VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
+  if (set != 0) return VO_STATUS_BAD_ARGUMENT;
+  *slot = code == VO_DRIVER_DRAW ? reinterpret_cast<VtProc>(&Draw) : nullptr;
+  return 0;
+}
+VtStatus DriverQuery(uint32_t query, VtTypedValue *answer) {
+  *answer = VtTypedValue{};
+  if (query == VO_QUERY_REGISTRY_NAME) *answer = vo::TypedString("counter");
+  if (query == VO_QUERY_CALLBACK) *answer = vo::TypedFunc(&Lookup);
+  return 0;
+}
+
+VtStatus Progress(uint32_t, VtTypedValue *v) {
+  const auto *r = static_cast<VtHiddenLineProgress *>(v->value.p);
+  if (r->stage != g_counts.stage) {
+    const Clock::time_point now = Clock::now();
+    g_counts.stage_ms[g_counts.stage] +=
+        std::chrono::duration<double, std::milli>(now - g_counts.stage_start).count();
+    g_counts.stage = r->stage;
+    g_counts.stage_start = now;
+    const vo::hid::VtHiddenLineContext *s = vo::hid::State();
+    if (r->stage == 3) g_counts.candidates = s->candidate_count;
+    if (r->stage == 4) g_counts.points = s->work_count;
+  }
+  return 0;
+}
+
+void Word(uint32_t code, uint32_t type, uint32_t value) {
+  VtTypedValue v = vo::TypedWord(type, value);
+  vo::VoControlSet(code, &v);
+}
+
+void EnsureKernel() {
+  static bool ready = [] {
+    vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry,
+                                &vo::VoEntryTransforms, &vo::VoEntryPolygons, &vo::VoEntryHiddenLine});
+    vo::VoDriverSet(vo::VoDriverCreate(&DriverQuery));
+    Word(VO_CONTROL_HL_CANDIDATE_MASK, VtFlags, 0x216);
+    Word(VO_CONTROL_HL_OUTPUT_MASK, VtFlags, 9);
+    Word(VO_CONTROL_HL_DETAILED_PROGRESS, VtBoolean, 1);
+    vo::VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress));
+    return true;
+  }();
+  (void)ready;
+}
+
+// A UV sphere of the slices and rings of vertices (poles included as rings
+// of coincident points folded into triangles).
+VtPrimitive *Sphere(int slices, int rings, float cx, float cy) {
+  std::vector<float> xyz;
+  std::vector<int32_t> indices;
+  for (int r = 0; r < rings; ++r) {
+    const double polar = M_PI * r / (rings - 1);
+    for (int s = 0; s < slices; ++s) {
+      const double a = 2 * M_PI * s / slices;
+      xyz.insert(xyz.end(), {static_cast<float>(cx + std::sin(polar) * std::cos(a)),
+                             static_cast<float>(cy + std::sin(polar) * std::sin(a)),
+                             static_cast<float>(std::cos(polar))});
+    }
+  }
+  for (int r = 0; r + 1 < rings; ++r)
+    for (int s = 0; s < slices; ++s) {
+      const int32_t i = r * slices + s, j = r * slices + (s + 1) % slices;
+      if (r + 1 < rings - 1) indices.insert(indices.end(), {i, i + slices, j + slices});
+      if (r > 0) indices.insert(indices.end(), {i, j + slices, j});
+    }
+  const std::vector<int32_t> counts(indices.size() / 3, 3);
+  const uint32_t ids[] = {VO_VERT_WORLD};
+  VtTypedValue data[1] = {vo::TypedPointer(xyz.data())};
+  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                   indices.data(), 1, ids, data);
+}
+
+void BM_HiddenLineSphereGrid(benchmark::State &state) {
+  EnsureKernel();
+  const int slices = static_cast<int>(state.range(0)), rings = static_cast<int>(state.range(1));
+  std::vector<VtPrimitive *> spheres;
+  for (int i = 0; i < 16; ++i) spheres.push_back(Sphere(slices, rings, 1.6f * (i % 4), 1.6f * (i / 4)));
+  VtReference *scene = vo::VoPrimitiveListCreate(static_cast<uint32_t>(spheres.size()), spheres.data());
+  vo::VoPrimitiveListSet(scene);
+  const float eye[3] = {2.4f + 8, 2.4f - 10, 9}, at[3] = {2.4f, 2.4f, 0}, up[3] = {0, 0, 1};
+  vo::VoViewSetResolution(nullptr, 1000, 1000, 1.0);
+  vo::VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PARALLEL, 30.0);
+  VtBounds b{};
+  vo::VoBoundsGet(&b);
+  vo::VoViewFit(nullptr, &b);
+  vo::VoViewAutoClipping(nullptr);
+  (void)vo::VoExecute(VO_EXECUTE_HIDDEN_LINE);  // the first render gives the spheres their edges
+  g_counts = Counts{};
+  for (auto _ : state) {
+    g_counts.stage = 0;
+    g_counts.stage_start = Clock::now();
+    benchmark::DoNotOptimize(vo::VoExecute(VO_EXECUTE_HIDDEN_LINE));
+  }
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["triangles"] = static_cast<double>(16 * 2 * slices * (rings - 2));
+  state.counters["candidates"] = g_counts.candidates;
+  state.counters["test_points"] = g_counts.points;
+  state.counters["segments"] = static_cast<double>(g_counts.segments) / runs;
+  for (int stage = 1; stage <= 4; ++stage)
+    state.counters["stage" + std::to_string(stage) + "_ms"] = g_counts.stage_ms[stage] / runs;
+  vo::VoPrimitiveListSet(nullptr);
+  vo::VoReferenceListDestroy(scene, nullptr);
+  for (VtPrimitive *p : spheres) vo::VoPrimitiveDestroy(p);
+}
+// 16 x 2 x slices x (rings - 2) triangles: 1024, 10400, 102400.
+BENCHMARK(BM_HiddenLineSphereGrid)
+    ->Args({8, 6})
+    ->Args({25, 15})
+    ->Args({80, 42})
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
