@@ -62,6 +62,9 @@ constexpr uint32_t kRayHitNoVertices = 2132;       // a ray hit outside its poly
 constexpr uint32_t kShadeableTooDeep = 2300;  // a shadeable colour nested past the depth limit: colour kept (class)
 constexpr uint32_t kImageUnusable = 2301;     // an image the image background cannot use (reason)
 
+// Lite shader library (voshlite), from 2420.
+constexpr uint32_t kLiteTableNotMade = 2420;  // a table shared by a class's instances could not be made (class)
+
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
 constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle

@@ -30,7 +30,7 @@ const StartupModule kInstallList[] = {
     {"vorenray", VO_MODULE_RAYTRACER, &VoEntryRayTracer},
     {"vorenwir", VO_MODULE_WIREFRAME, &VoEntryWireframe},
     {"voshslte", VO_MODULE_SUPER_LITE, &VoEntrySuperLiteShaders},
-    {"voshlite", VO_MODULE_LITE, nullptr /* VoEntryLiteShaders */},
+    {"voshlite", VO_MODULE_LITE, &VoEntryLiteShaders},
     {"voshclas", VO_MODULE_CLASSIC, nullptr /* VoEntryClassicShaders */},
     {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},
     {"vorenstd", VO_MODULE_STANDARD_RENDERER, &VoEntryStandardRenderer},

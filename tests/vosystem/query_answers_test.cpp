@@ -27,6 +27,7 @@ const ModuleRow kModules[] = {
     {&VoEntryRayTracer,    7, "vorenray", 916158862},
     {&VoEntryView,         9, "voview",   916158299},
     {&VoEntrySuperLiteShaders, 73, "voshslte", 916158151},
+    {&VoEntryLiteShaders, 74, "voshlite", 904647311},
     {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryStandardRenderer, 12, "vorenstd", 916157630},
     {&VoEntryAdvancedRenderer, 32, "vorenadv", 920989771, "sdd_"},
