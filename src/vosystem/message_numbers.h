@@ -185,4 +185,7 @@ constexpr uint32_t kScreenBufferNotStarted = 854;    // the screen buffer module
 constexpr uint32_t kScreenBufferTargetRowOutside = 2340;  // a target row outside the buffer is skipped (y, height)
 constexpr uint32_t kScreenBufferArgument = 2341;     // a screen-buffer procedure refuses an argument (procedure, reason)
 
+// Hidden-line second pass (vorenhid), from 2470.
+constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
+
 }  // namespace vo::messages
