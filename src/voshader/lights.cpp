@@ -58,6 +58,7 @@ VtShader *LightCopy(ShadingContext *to, VtShader *source) {
   if (copy != nullptr && copy->data != nullptr) {
     GlobalsPointersTake(LightOf(copy), to->globals);
     LightOf(copy)->lightClass = d != nullptr ? d->lightClass : nullptr;
+    LightOf(copy)->areaStarted = 1;  // its data is valid, its samples not yet made in this context
     LightOf(copy)->areaPrepared = 0;
   }
   return copy;

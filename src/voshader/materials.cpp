@@ -362,13 +362,20 @@ VtStatus VoMaterialReset(VtMaterial *material) {
   ShadingContext *s = MaterialCall(material, kMsgResetNull, &st);
   if (s == nullptr) return st;
   const uint64_t now = ChangeCount(s);
-  if (material->stamp == now) return 0;
-  for (VtShader *shader : {material->colour, material->reflectance, material->second_reflectance,
-                           material->transparency, material->displacement, material->secondary_colour,
-                           material->secondary_displacement, material->secondary_reflectance})
-    if (shader != nullptr) st |= VoShaderReset(shader);
-  st |= AverageColour(s, material);
-  material->stamp = now;
+  if (material->stamp != now) {
+    for (VtShader *shader : {material->colour, material->reflectance, material->second_reflectance,
+                             material->transparency, material->displacement, material->secondary_colour,
+                             material->secondary_displacement, material->secondary_reflectance})
+      if (shader != nullptr) st |= VoShaderReset(shader);
+    st |= AverageColour(s, material);
+    material->stamp = now;
+  }
+  // Also for a material made current before the image began: its shaders
+  // trace rays in this image, so the tracer must know the scene.
+  if (material->raytrace != 0 && s->image_initialised != 0 && s->ray_preparation != 0) {
+    s->ray_preparation = 0;
+    st |= s->ray_prepare();
+  }
   return st;
 }
 

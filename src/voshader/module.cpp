@@ -79,6 +79,7 @@ VtStatus ContextFree(void *state) {
   auto *c = static_cast<ShadingContext *>(state);
   if (c == nullptr || !c->is_copy) return kBad;
   VtStatus st = c->globals != nullptr ? LightChainFree(c) : 0;
+  FilterScratchFree(c);
   st |= ContextPoolsFree(c);
   st |= GlobalsFree(c);
   VoDeallocate(c);
@@ -103,6 +104,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->light_list = nullptr;
   c->light_count = 0;
   c->transient_free = nullptr;
+  c->filter = FilterScratch{};  // the source's ring and blocks stay the source's
   VtStatus st = GlobalsMake(c, from->globals);
   if (st == 0) st = ContextPoolsMake(c);
   if (st == 0) st = LightChainCopy(from, c);
@@ -138,11 +140,16 @@ VtStatus Teardown(ShadingContext *s) {
   else if (s->default_light != nullptr) st |= VoShaderDestroy(s->default_light);
   s->default_light_list = nullptr;
   s->default_light = nullptr;
+  // The work farm may have stopped first and freed its locks; the lock is
+  // looked up before it is freed, so the answer is of no consequence.
+  if (s->job != nullptr && s->job_free != nullptr) (void)s->job_free(s->job);
+  s->job = nullptr;
   if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
   ShaderForgetAll(shared);
   st |= PoolDisposeClear(&shared->shader_pool);
   TypesStop(shared);
   NoiseStop(shared);
+  FilterScratchFree(s);
   st |= ContextPoolsFree(s);
   st |= GlobalsFree(s);
   (void)g_state.Unregister();
@@ -197,7 +204,7 @@ VtStatus Terminate() {
 VtStatus CallbacksChanged() {
   ShadingContext *s = g_state.Get();
   if (s == nullptr) return 0;
-  CallbackCacheRead(s);
+  (void)CallbackCacheRead(s);  // without a current view the look-ups fail; image set-up reads them again
   if (s->default_light != nullptr || ClassFind(s->shared, VO_SHADER_LIGHT, "eye") == nullptr) return 0;
   VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "eye");
   if (light == nullptr) return kNoMemory;
@@ -307,6 +314,22 @@ ShadingContext *StateFor(VtStatus *status) {
 }  // namespace vo::shader
 
 namespace vo {
+
+using shader::ShadingContext;
+
+VtStatus VoShaderCacheCallbacks() {
+  VtStatus st;
+  ShadingContext *s = shader::StateFor(&st);
+  return s != nullptr ? shader::CallbackCacheRead(s) : st;
+}
+
+// Any non-zero answer of the driver's poll counts as an interrupt.
+VtStatus VoShadingCheckInterrupt() {
+  ShadingContext *s = shader::StateGet();
+  if (s == nullptr || s->interrupt_poll == nullptr || s->interrupt_poll() == 0) return 0;
+  if (s->sticky != nullptr) *s->sticky |= VO_COND_INTERRUPTED;
+  return VO_COND_INTERRUPTED;
+}
 
 VtStatus VoEntryShader(uint32_t query, VtTypedValue *answer) {
   static const ModuleDescription kShader = {

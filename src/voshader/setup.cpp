@@ -127,6 +127,28 @@ VtStatus RaySetup(ShadingContext *s) {
   return st;
 }
 
+// The light's shadow procedure for this image: ray-traced when the tracer
+// is there, ray-traced shadows are on and the light casts them without a
+// map; each such light has the tracer prepare the scene.
+VtStatus ShadowChoose(ShadingContext *s, VtLightData *d) {
+  d->shadow = d->classShadow;
+  if (s->ray_shadows == 0 || s->ray_prepare == nullptr || d->castsShadows == 0 || d->shadowResolution != 0)
+    return 0;
+  d->shadow = RayTracedShadow(d->kind == VO_LIGHT_AREA, s->shadow_transparency != 0);
+  return s->ray_prepare();
+}
+
+// An area light's samples for this image, unless a worker of a threaded
+// pass finds them made already.
+VtStatus AreaPrepare(ShadingContext *s, VtLightData *d) {
+  if (s->second_pass == 0 || d->kind != VO_LIGHT_AREA || d->areaSampler.prepare == nullptr) return 0;
+  const bool made = d->areaStarted != 0 && d->areaPrepared != 0;
+  if (made && s->work_farm_active != nullptr && s->work_farm_active() != 0) return 0;
+  const VtStatus st = d->areaSampler.prepare(&d->areaSampler);
+  d->areaPrepared = 1;
+  return st;
+}
+
 // Steps 4 and 5: the ambient colour, then every other light prepared and
 // linked into the current lights.
 VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
@@ -147,13 +169,10 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
     if (!first) st |= VoShaderReset(light);
     VtLightData *d = LightOf(light);
     d->fallOff = d->classFallOff != nullptr ? d->classFallOff : reinterpret_cast<VtProc>(&exported::VoLightFallOff);
-    d->shadow = d->classShadow;
+    st |= ShadowChoose(s, d);
     if (s->shadows != 0 && d->castsShadows != 0 && d->shadowResolution > 0 && d->classShadow != nullptr)
       st |= LightShadowCreate(light);
-    if (s->second_pass != 0 && d->kind == VO_LIGHT_AREA && d->areaSampler.prepare != nullptr) {
-      st |= d->areaSampler.prepare(&d->areaSampler);
-      d->areaPrepared = 1;
-    }
+    st |= AreaPrepare(s, d);
     d->nextCurrent = nullptr;
     (previous != nullptr ? previous->nextCurrent : g->currentLights) = d;
     previous = d;
@@ -161,7 +180,8 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
   return st;
 }
 
-VtStatus ScenePrerender(ShadingContext *s) {
+VtStatus ScenePrerenderJob(void *state) {
+  auto *s = static_cast<ShadingContext *>(state);
   VtStatus st = 0;
   for (VtShader *shader : {s->background, s->foreground}) {
     if (shader == nullptr) continue;
@@ -169,6 +189,21 @@ VtStatus ScenePrerender(ShadingContext *s) {
     st |= VoShaderPrerender(shader);
   }
   return st;
+}
+
+// Background and foreground are pre-rendered once per image: through the
+// work farm's run-once lock when the farm is there, so that only one worker
+// of a threaded pass does it.
+VtStatus ScenePrerender(ShadingContext *s) {
+  if (s->job == nullptr) {
+    const auto create = reinterpret_cast<JobLockCreateProc>(VoCallBackGet(0x520001));
+    if (create != nullptr) {
+      s->job_free = reinterpret_cast<JobLockDestroyProc>(VoCallBackGet(0x520003));
+      s->job = create();
+    }
+  }
+  const auto run = s->job != nullptr ? reinterpret_cast<JobRunOnceProc>(VoCallBackGet(0x520002)) : nullptr;
+  return run != nullptr ? run(s->job, &ScenePrerenderJob, s) : ScenePrerenderJob(s);
 }
 
 // The offsets of a contents layout, looked up when the layout changes.
@@ -291,6 +326,40 @@ VtShaderCall EntryOf(const VtShader *shader, bool image_slot) {
   return {image_slot ? shader->cls->evaluateImage : shader->cls->evaluate, shader->data};
 }
 
+// One part of the material wrapped in a filter (only a shader of the filter
+// type wraps anything).
+struct FilterPart {
+  VtShader *shader;
+  VtShader *filter;
+  VtShaderDataProc wrapper;
+  VtShaderCall VtShaderGlobals::*call;
+  VtShaderFilterWrap VtShaderGlobals::*wrap;
+};
+
+// Image mode 3 outside a ray: the material's own secondary shaders wrap
+// their parts; without any, the global filters wrap the parts whose class
+// has no image entry of its own.
+void FiltersChoose(ShadingContext *s, VtShaderGlobals *g, const VtMaterial &v, VtShader *reflectance) {
+  const bool secondary = v.secondary != 0;
+  if (!secondary && s->global_filter_set == 0) return;
+  const FilterPart parts[3] = {
+      {v.colour, secondary ? v.secondary_colour : s->global_filters[0], &exported::VoFilterColourEvaluate,
+       &VtShaderGlobals::colourCall, &VtShaderGlobals::colourWrap},
+      {reflectance, secondary ? v.secondary_reflectance : s->global_filters[1],
+       &exported::VoFilterReflectanceEvaluate, &VtShaderGlobals::reflectanceCall, &VtShaderGlobals::reflectanceWrap},
+      {v.displacement, secondary ? v.secondary_displacement : s->global_filters[2],
+       &exported::VoFilterDisplacementEvaluate, &VtShaderGlobals::displacementCall,
+       &VtShaderGlobals::displacementWrap},
+  };
+  for (const FilterPart &part : parts) {
+    if (part.shader == nullptr || part.filter == nullptr || part.filter->cls->type != VO_SHADER_FILTER) continue;
+    if (part.call == &VtShaderGlobals::displacementCall && g->displacementCall.entry == nullptr) continue;
+    const VtShaderPrototype *cls = part.shader->cls;
+    if (!secondary && cls->evaluateImage != cls->evaluate) continue;
+    FilterWrap(part.shader, part.filter, part.wrapper, &(g->*part.call), &(g->*part.wrap));
+  }
+}
+
 }  // namespace
 
 VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *p, VtShaderGlobals *g) {
@@ -329,6 +398,7 @@ VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *p, VtShaderGlobals *g) {
   if (v.enable_transparency) g->transparencyCall = EntryOf(v.transparency, image_slot);
   if (v.enable_displacement) g->displacementCall = EntryOf(v.displacement, image_slot);
   g->textureSpaceCall = EntryOf(g->textureSpace, image_slot);
+  if (image_slot && s->ray_depth == 0) FiltersChoose(s, g, v, reflectance);
   return 0;
 }
 
@@ -383,6 +453,7 @@ VtStatus VoShadingTerminateImage() {
     NestedImageEnd(s);
     return 0;
   }
+  FilterRingForget(s, nullptr, nullptr);  // its contexts hold this image's offsets
   if (s->second_pass != 0)
     for (VtShader *light = s->light_head; light != nullptr; light = light->link) {
       VtLightData *d = LightOf(light);
@@ -402,6 +473,7 @@ VtStatus VoShadingInitialisePolygon(VtPrimitive *primitive, VtPolygon *polygon) 
   if (s == nullptr) return st;
   if (!PrimitiveLive(primitive)) return Refuse(kBad, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   VtShaderGlobals *g = s->globals;
+  FilterRingForget(s, primitive, polygon);
   const ContentsOffsets &o = OffsetsOf(s, primitive);
   std::memcpy(&g->vertexPosition, o.vertex, sizeof o.vertex);
   static const float kNoPlane[4] = {0, 0, 1, 0};

@@ -180,6 +180,38 @@ struct TextureFrame {
 
 using TransformTypeProc = uint32_t (*)(VtTransform *);
 using TransformMapProc = VtStatus (*)(float *, const float *, VtTransform *);
+using TransformNormalProc = VtStatus (*)(float *, const float *, const float *, VtTransform *);
+// The ray tracer's services: shadow (1 blocked, 0 clear), the last hit.
+using RayShadowProc = float (*)(const float *origin, const float *direction, double near, double far,
+                                VtPolygon *ignored);
+using RayHitProc = VtStatus (*)(VtPrimitive **primitive, VtPolygon **polygon, float *point);
+// The filter module's services: the polygon being filtered (null when not
+// filtering) and its sampling loop, which calls the per-sample procedure
+// for each sample and leaves the filtered value in the shade context.
+using FilterSampleProc = VtStatus (*)(VtShadeContext *, VtShaderGlobals *);
+using FilterPolygonProc = VtPolygon *(*)();
+using FilterLoopProc = VtStatus (*)(void *filter, void *map_func, VtShadeContextReference *ring,
+                                    FilterSampleProc sample, VtShadeContext *context, VtShaderGlobals *globals);
+// The work farm's lock services and run-once, typed as the farm's own
+// procedures (they are called through these pointers).
+using JobLockCreateProc = decltype(&exported::VoMultiThreadLockCreate);
+using JobLockDestroyProc = decltype(&exported::VoMultiThreadLockDestroy);
+using JobRunOnceProc = decltype(&exported::VoMultiThreadRunOnce);
+
+// What wrapped evaluation keeps between points: the ring of shade contexts
+// of the polygon filtered last, one sample context and one vertex block
+// the samples are interpolated into (no element is made on the primitive).
+struct FilterScratch {
+  VtShadeContextReference *ring;
+  const VtPrimitive *primitive;
+  const VtPolygon *polygon;
+  uint32_t serial;  // the image the ring was made in
+  float xp, yp;     // the pixel its offsets are relative to
+  VtShadeContext *context;
+  void *vertex;
+  size_t vertex_size;
+  uint32_t busy;  // a wrapped evaluation is in progress
+};
 
 struct ShadingContext {
   ShaderShared *shared;
@@ -252,6 +284,21 @@ struct ShadingContext {
   VtStatus (*ray_end)();               // 0x70002
   // 0x70004 when the tracer is present, else a stand-in giving black and 0.
   VtStatus (*ray_shade)(float *colour, const float *origin, const float *direction, double weight);
+  RayShadowProc ray_shadow;                 // 0x70005, else a stand-in answering 1e20
+  RayHitProc ray_hit;                       // 0x70006
+  VtPolygon *(*ray_hit_polygon)();          // 0x70007
+  TransformNormalProc transform_normal;     // 0xf000b
+  TransformNormalProc transform_normal_inverse;  // 0xf000c
+  VtStatus (*interrupt_poll)();             // the driver framework's 0x1a001a
+  uint32_t *sticky;                         // the kernel's sticky status word
+  FilterLoopProc filter_loop;               // 0x620002 while the filter module runs
+  FilterPolygonProc filter_polygon;         // 0x620003
+  uint32_t (*work_farm_active)();           // 0x52000b while the work farm runs
+  // The work farm's lock that pre-renders background and foreground once
+  // per image, and the procedure that gives it back at terminate.
+  VtMultiThreadLock *job;
+  JobLockDestroyProc job_free;
+  FilterScratch filter;
   // Polygon set-up memos: offsets per contents, the last polygon's frame.
   ContentsOffsets offsets;
   // The light loop: metres per length unit and square metres per area unit
@@ -389,6 +436,16 @@ VtStatus TextureFrameSolve(const float positions[3][3], const float coordinates[
 // Per-polygon material set-up: the entries that evaluate each part.
 VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *primitive, VtShaderGlobals *g);
 
+// --- filterwrap.cpp ---------------------------------------------------------
+// Wraps a part of the material in its filter shader: the part's call goes
+// to the filter's evaluate, the shader's own slot-2 entry into *wrap.
+void FilterWrap(VtShader *shader, VtShader *filter, VtShaderDataProc wrapper, VtShaderCall *call,
+                VtShaderFilterWrap *wrap);
+// Gives back the polygon ring, sample context and vertex block.
+void FilterScratchFree(ShadingContext *s);
+// Forgets the ring when polygon set-up moves to another polygon.
+void FilterRingForget(ShadingContext *s, const VtPrimitive *primitive, const VtPolygon *polygon);
+
 // --- neighbours.cpp ---------------------------------------------------------
 // A light's shadow maps for this image (none until shadow maps exist).
 VtStatus LightShadowCreate(VtShader *light);
@@ -397,8 +454,13 @@ VtStatus LightShadowCreate(VtShader *light);
 void ProjectorSample(VtTexture *texture, float colour[3]);
 // Releases a light's shadow maps before its data goes.
 void LightShadowRelease(VtShader *light);
-// Re-reads the services the kernel caches when callbacks change.
-void CallbackCacheRead(ShadingContext *s);
+// Re-reads the services the kernel caches when callbacks change; answers
+// the OR of the view look-ups' statuses.
+VtStatus CallbackCacheRead(ShadingContext *s);
+// The ray-traced shadow procedure for a light (area or not, transparent or
+// not); null until ray-traced shadows exist, which leaves the light
+// unshadowed.
+VtLightShadowProc RayTracedShadow(bool area, bool transparent);
 // True when a type-52 colour is accepted for a colour argument.
 bool ShaderColourAccepted();
 

@@ -67,6 +67,15 @@ static inline VtTypedValue SceneRecord(const void *array) {
   return s;
 }
 
+/* Sets an entry of the shader class registered last (VoShaderSetEntry). */
+static inline VtStatus SceneClassEntry(uint32_t slot, VtProc proc) {
+  VtTypedValue v;
+  memset(&v, 0, sizeof v);
+  v.type = VtFunc;
+  v.value.fn = proc;
+  return VoShaderSetEntry(slot, &v);
+}
+
 /* A box mesh: six faces turned outwards. */
 static inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, float z0, float z1) {
   static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,10 @@ struct FakeModule {
   VtStatus start_status = 0, terminate_status = 0, execute_status = 0, release_status = 0;
   VtTypedValue control{};  // the module's one control value (any code)
   VtProc slot = nullptr;   // the module's one callback slot (any code)
+  // When not empty: a callback or control per code (other codes answer
+  // nothing), in place of the one slot and the one control value.
+  std::map<uint32_t, VtProc> slots;
+  std::map<uint32_t, VtTypedValue> controls;
   std::function<VtStatus(uint32_t)> on_execute;
   std::function<void()> on_terminate;
   int changed = 0;
@@ -70,15 +75,22 @@ struct Fake {
     ++m.changed;
     return 0;
   }
-  static VtStatus ControlSet(uint32_t, const VtTypedValue *v) {
-    m.control = *v;
+  static VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
+    (m.controls.empty() ? m.control : m.controls[code]) = *v;
     return 0;
   }
-  static VtStatus ControlGet(uint32_t, VtTypedValue *v) {
-    *v = m.control;
+  static VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
+    if (m.controls.empty()) *v = m.control;
+    else if (m.controls.count(code) != 0) *v = m.controls[code];
+    else return VO_STATUS_BAD_ARGUMENT;
     return 0;
   }
-  static VtStatus Callback(uint32_t direction, uint32_t, VtProc *slot) {
+  static VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
+    if (!m.slots.empty()) {
+      if (direction != 0) return VO_STATUS_BAD_ARGUMENT;
+      *slot = m.slots.count(code) != 0 ? m.slots[code] : nullptr;
+      return 0;
+    }
     if (direction == 0)
       *slot = m.slot;
     else

@@ -127,12 +127,15 @@ inline std::vector<std::pair<uint32_t, VtProc>> TestEntries() {
 
 class ShaderTest : public PooledKernelTest {
  protected:
+  // Installs further modules (stand-ins of the test) before the start.
+  virtual void InstallMore() {}
   void SetUp() override {
     PooledKernelTest::SetUp();
     TestCalls::create_fails = false;
     for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryShader})
       ASSERT_EQ(VoInstallModule(m), 0u);
     ASSERT_EQ(VoInstallModule(&VoEntrySuperLiteShaders), 0u);
+    InstallMore();
     ASSERT_EQ(VoSystemStart(), 0u);
     g_posted.clear();
   }

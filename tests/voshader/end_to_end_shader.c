@@ -62,25 +62,17 @@ static VtStatus TintEvaluate(void *data) {
   return 0;
 }
 
-static VtStatus SetEntry(uint32_t slot, VtProc proc) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFunc;
-  v.value.fn = proc;
-  return VoShaderSetEntry(slot, &v);
-}
-
 static VtStatus RegisterTint(void) {
   const char *strings[3] = {"c tint", "colour", "strength"};
   const uint32_t labels[2] = {1, 2};
   VtStatus s = VoStringTableCreate("vxs_c_tint_colour", 3, strings);
   s |= VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_c_tint_colour", 0, 2, labels);
   s |= VoShaderUseGlobal("Co");
-  s |= SetEntry(VO_SLOT_CREATE, (VtProc)TintCreate);
-  s |= SetEntry(VO_SLOT_DESTROY, (VtProc)TintDestroy);
-  s |= SetEntry(VO_SLOT_GET_ARG, (VtProc)TintGet);
-  s |= SetEntry(VO_SLOT_SET_ARG, (VtProc)TintSet);
-  s |= SetEntry(VO_SLOT_EVALUATE, (VtProc)TintEvaluate);
+  s |= SceneClassEntry(VO_SLOT_CREATE, (VtProc)TintCreate);
+  s |= SceneClassEntry(VO_SLOT_DESTROY, (VtProc)TintDestroy);
+  s |= SceneClassEntry(VO_SLOT_GET_ARG, (VtProc)TintGet);
+  s |= SceneClassEntry(VO_SLOT_SET_ARG, (VtProc)TintSet);
+  s |= SceneClassEntry(VO_SLOT_EVALUATE, (VtProc)TintEvaluate);
   return s;
 }
 

@@ -8,6 +8,8 @@
 
 #include <cstdio>
 
+#include <vo/vo_shader.h>
+
 #include "vosystem/kernel.h"
 
 namespace {
@@ -48,6 +50,41 @@ VtProc ScreenBufferCallbacksChanged(void *lib) {
   VtTypedValue a{};
   Symbol<decltype(&vo::exported::VoEntryScreenBuffer)>(lib, "VoEntryScreenBuffer")(VO_QUERY_CALLBACKS_CHANGED, &a);
   return a.value.fn;
+}
+
+// The fall-off procedure image set-up gives a light whose class has none:
+// a light class registered through the library, one light made current.
+void *(*g_allocate)(uint32_t) = nullptr;
+void (*g_deallocate)(void *) = nullptr;
+VtStatus PointLightDestroy(void *data) {
+  g_deallocate(data);
+  return 0;
+}
+void *PointLightCreate() {
+  auto *d = static_cast<VtLightData *>(g_allocate(sizeof(VtLightData)));
+  if (d != nullptr) *d = VtLightData{};
+  if (d != nullptr) d->kind = VO_LIGHT_POINT;
+  return d;
+}
+VtProc LightFallOffInUse(void *lib) {
+#define VO_LIB(name) Symbol<decltype(&vo::exported::name)>(lib, #name)
+  g_allocate = VO_LIB(VoAllocate);
+  g_deallocate = VO_LIB(VoDeallocate);
+  const char *strings[] = {"test walk light"};
+  const VtTypedValue create = vo::TypedFunc(&PointLightCreate), destroy = vo::TypedFunc(&PointLightDestroy);
+  if (VO_LIB(VoStringTableCreate)("vxs_test_walk_light", 1, strings) != 0 ||
+      VO_LIB(VoShaderPrototypeCreate)(VO_SHADER_LIGHT, "vxs_test_walk_light", 0, 0, nullptr) != 0 ||
+      VO_LIB(VoShaderSetEntry)(VO_SLOT_CREATE, &create) != 0 || VO_LIB(VoShaderSetEntry)(VO_SLOT_DESTROY, &destroy) != 0)
+    return nullptr;
+  VtShader *light = VO_LIB(VoShaderCreate)(VO_SHADER_LIGHT, "test walk light");
+  VtReference *list = light != nullptr ? VO_LIB(VoShaderReferenceCreate)(light) : nullptr;
+  if (list == nullptr || VO_LIB(VoLightListSet)(list) != 0 || VO_LIB(VoShadingInitialiseImage)(2) != 0) return nullptr;
+  const VtProc answer = static_cast<VtLightData *>(VO_LIB(VoShaderGetData)(light))->fallOff;
+  (void)VO_LIB(VoShadingTerminateImage)();
+  (void)VO_LIB(VoLightListSet)(nullptr);
+  (void)VO_LIB(VoShaderReferenceDestroy)(list, 1);
+  return answer;
+#undef VO_LIB
 }
 
 // The super-lite library's classes: an entry slot of a class, or a light's
@@ -116,6 +153,7 @@ const AnswerRow kAnswers[] = {
     // shader kernel
     {"VoMaterialGetSecondaryShader", 0x50001}, {"VoMaterialSetSecondaryShader", 0x50002},
     {"VoShadingGetGlobalFilter", 0x50003}, {"VoShadingSetGlobalFilter", 0x50004},
+    {"VoLightFallOff", 0, &LightFallOffInUse},
     // work farm
     {"VoMultiThreadLockCreate", 0x520001}, {"VoMultiThreadRunOnce", 0x520002},
     {"VoMultiThreadLockDestroy", 0x520003}, {"VoMultiThreadIsActive", 0x52000b},
