@@ -204,4 +204,7 @@ constexpr uint32_t kAdvancedCodeRefused = 2440;      // an execute code the adva
 constexpr uint32_t kAdvancedDepthWithoutOutput = 2441;  // a depth render without a line-output callback
 constexpr uint32_t kAdvancedServiceSet = 2442;       // the advanced renderer's services are get only (code)
 
+// Hidden-line second pass (vorenhid), from 2470.
+constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
+
 }  // namespace vo::messages
