@@ -10,19 +10,6 @@
 
 #include "support/end_to_end.h"
 
-static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count, VtTypedValue *args) {
-  (void)status, (void)message, (void)module, (void)count, (void)args;
-  return 0;
-}
-
-static VtStatus SetFloat(VtShader *s, const char *label, float f) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFloat;
-  v.value.f = f;
-  return VoShaderSetArg(s, label, &v);
-}
-
 int vo_end_to_end_lite_library(char *buffer, size_t size) {
   Text t = {buffer, size};
   const float N[3] = {0, 0, 1};
@@ -34,7 +21,7 @@ int vo_end_to_end_lite_library(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)Quiet);
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet);
   s |= VoRandomInitialise(3);
   shaders[0] = VoShaderCreate(VO_SHADER_TEXTURE_SPACE, "z plane");
   shaders[1] = VoShaderCreate(VO_SHADER_COLOUR, "wrapped textured brick");
@@ -45,8 +32,8 @@ int vo_end_to_end_lite_library(char *buffer, size_t size) {
       VoTerminate();
       return 2;
     }
-  s |= SetFloat(shaders[0], "scale", 0.5f);
-  s |= SetFloat(shaders[2], "s max", 0.8f);
+  s |= SceneArgFloat(shaders[0], "scale", 0.5f);
+  s |= SceneArgFloat(shaders[2], "s max", 0.8f);
   s |= VoShadingInitialiseImage(2);
   for (i = 0; i < 4; ++i) s |= VoShaderReset(shaders[i]);
   for (i = 0; i < 16; ++i) {
