@@ -132,6 +132,9 @@ struct Callbacks {
   VtProgressProc progress;          // 0x1000c
 };
 
+struct VtHiddenLineEdge;
+struct VtHiddenLineBypass;
+
 struct VtHiddenLineContext {
   uint32_t render_word;
   VtHiddenLineProgress progress;
@@ -182,7 +185,14 @@ struct VtHiddenLineContext {
   VtProc user[9];  // user callbacks 0x190001-0x190009 (slot 7 unused)
   uint32_t *sticky;
   Layout layout;
-  VtPool *stored_pools[3];  // stored segments, their nodes and records (two-pass, stages 4 to 6)
+  VtPool *stored_pools[4];  // stored segments, their nodes, info copies, bypass groups (two-pass)
+  VtHiddenLineEdge *stored[2];      // stored segments: visible list, hidden list
+  uint32_t stored_count[2];
+  VtHiddenLineEdge *admitted;       // edges admitted in stage 5, drawn in stage 6
+  VtHiddenLineBypass *bypass;       // bypass groups
+  uint32_t ordinal;                 // of the next stored segment
+  uint32_t not_finite_posted;       // a non-finite end already reported this render
+  VtHiddenLineEdgeNode *deferred;   // window edges kept until the stored segments are gone
 };
 
 VtHiddenLineContext *State();
@@ -255,7 +265,8 @@ void PenSelect(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t c
 VtStatus Shape(VtHiddenLineContext *s, uint32_t type, uint32_t count, VtDrawRecord *record);
 // A two-point line; a and b are (x/w, y/w, z/w, w) or world (x, y, z, 1).
 VtStatus DrawLine(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
-                  const float *attr_b, const float a[4], const float b[4]);
+                  const float *attr_b, const float a[4], const float b[4],
+                  VtHiddenLineEdgeInfo *info = nullptr);
 // Draws or stores one segment.
 VtStatus SegmentOut(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
                     const float *attr_b, const float a[4], const float b[4]);
@@ -277,5 +288,8 @@ VtStatus SegmentStore(VtHiddenLineContext *s, VtPrimitive *p, void *element, uin
 VtStatus SecondPassAdmit(VtHiddenLineContext *s);
 VtStatus SecondPassDraw(VtHiddenLineContext *s);
 void SecondPassRelease(VtHiddenLineContext *s);
+// Destroys the window edges clipping made (the work of the one pass, or
+// what the second pass kept until its stored segments were freed).
+void WindowEdgesDestroy(VtHiddenLineContext *s, VtHiddenLineEdgeNode *list);
 
 }  // namespace vo::hid

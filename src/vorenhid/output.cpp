@@ -57,9 +57,9 @@ VtStatus Shape(VtHiddenLineContext *s, uint32_t type, uint32_t count, VtDrawReco
 }
 
 VtStatus DrawLine(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
-                  const float *attr_b, const float a[4], const float b[4]) {
+                  const float *attr_b, const float a[4], const float b[4], VtHiddenLineEdgeInfo *info) {
   if ((cls & s->output_mask) == 0 && s->identity == 0) return 0;
-  PenSelect(s, p, element, cls, nullptr);
+  PenSelect(s, p, element, cls, info);
   float points[2][4];
   void *pointers[2] = {points[0], points[1]};
   float attributes[2][2];

@@ -591,10 +591,18 @@ VtStatus ExtractEdges(VtHiddenLineContext *s) {
   return st;
 }
 
+void WindowEdgesDestroy(VtHiddenLineContext *s, VtHiddenLineEdgeNode *list) {
+  for (VtHiddenLineEdgeNode *n = list; n != nullptr; n = n->next)
+    (void)VoEdgeDestroy(n->primitive, static_cast<VtEdge *>(n->edge));
+  ListFree(s->pools[5], list);
+}
+
 void ReleaseWork(VtHiddenLineContext *s) {
   TestPointsFree(s);
   // Edges made along the window go first: their pairs are nodes of the
   // clipped outlines released below.
+  // Stored segments of a second pass keep them as their element: they go
+  // when the second pass's records are freed.
   for (VtHiddenLineEdgeNode *n = s->temporary; n != nullptr; n = n->next) {
     const Layout &l = LayoutFor(s, n->primitive);
     VtHiddenLineEdgeData *&rec = At<VtHiddenLineEdgeData *>(n->edge, l.edge_record);
@@ -602,9 +610,14 @@ void ReleaseWork(VtHiddenLineContext *s) {
     (void)VoPoolFree(s->pools[4], rec);
     rec = nullptr;
     At<VtReference *>(n->edge, l.edge_pair) = nullptr;
-    (void)VoEdgeDestroy(n->primitive, static_cast<VtEdge *>(n->edge));
   }
-  ListFree(s->pools[5], s->temporary);
+  if (s->stored_pools[0] != nullptr) {
+    VtHiddenLineEdgeNode **tail = &s->deferred;
+    while (*tail != nullptr) tail = &(*tail)->next;
+    *tail = s->temporary;
+  } else {
+    WindowEdgesDestroy(s, s->temporary);
+  }
   s->temporary = nullptr;
   ForEachNode(s->prepared, [&](VtReference *node) {
     auto *p = static_cast<VtPrimitive *>(node->data);

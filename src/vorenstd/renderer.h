@@ -362,6 +362,11 @@ void EdgeInsert(ScanPolygon *polygon, int32_t line, ScanEdge *edge);
 VtStatus LineActivate(int32_t line, ScanPolygon **bucket);
 VtStatus LineScan(int32_t y);
 VtStatus ScanEnd();
+// Steps every active edge to the next line; edges past their lower end and
+// polygons left without edges are given back.
+void ActiveAdvance(RenderFrame *f);
+// Gives a scan polygon back through the class's release method.
+void PolygonFree(RenderFrame *f, ScanPolygon *q);
 void EdgeListsEmpty(ScanPolygon *polygon);
 // Gives an edge back (its scratch vertex destroyed).
 void EdgeFree(ScanEdge *edge);

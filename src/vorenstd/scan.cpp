@@ -346,7 +346,7 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
       PolygonAppend(f, q);
     } else {
       EdgesFree(q->pending_first);
-      (void)VoPoolFree(f->cls->polygon_pool, q);
+      PolygonFree(f, q);
     }
     q = next;
   }
@@ -376,6 +376,11 @@ VtStatus LineScan(int32_t) {
       if (xe > last) xe = last;
       if (xe >= xs) SpanScan(f, q, l, r, xs, xe);
     }
+  ActiveAdvance(f);
+  return 0;
+}
+
+void ActiveAdvance(RenderFrame *f) {
   for (ScanPolygon *q = f->active_first; q != nullptr;) {
     ScanPolygon *next = q->next;
     for (ScanEdge *e = q->active_first; e != nullptr;) {
@@ -387,11 +392,15 @@ VtStatus LineScan(int32_t) {
       PolygonUnlink(f, q);
       EdgesFree(q->pending_first);
       EdgesFree(q->active_first);
-      (void)VoPoolFree(f->cls->polygon_pool, q);
+      PolygonFree(f, q);
     }
     q = next;
   }
-  return 0;
+}
+
+void PolygonFree(RenderFrame *f, ScanPolygon *q) {
+  f->cls->polygon_release(q);
+  (void)VoPoolFree(f->cls->polygon_pool, q);
 }
 
 VtStatus ScanEnd() {
@@ -400,7 +409,7 @@ VtStatus ScanEnd() {
     ScanPolygon *next = q->next;
     EdgesFree(q->active_first);
     EdgesFree(q->pending_first);
-    (void)VoPoolFree(f->cls->polygon_pool, q);
+    PolygonFree(f, q);
     q = next;
   }
   f->active_first = f->active_last = nullptr;

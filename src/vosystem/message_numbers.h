@@ -66,6 +66,9 @@ constexpr uint32_t kRayHitNoVertices = 2132;       // a ray hit outside its poly
 constexpr uint32_t kShadeableTooDeep = 2300;  // a shadeable colour nested past the depth limit: colour kept (class)
 constexpr uint32_t kImageUnusable = 2301;     // an image the image background cannot use (reason)
 
+// Lite shader library (voshlite), from 2420.
+constexpr uint32_t kLiteTableNotMade = 2420;  // a table shared by a class's instances could not be made (class)
+
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
 constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle
@@ -201,5 +204,11 @@ constexpr uint32_t kScreenBufferStencilPrecision = 834;  // the stencil's precis
 constexpr uint32_t kScreenBufferNotStarted = 854;    // the screen buffer module is not started
 constexpr uint32_t kScreenBufferTargetRowOutside = 2340;  // a target row outside the buffer is skipped (y, height)
 constexpr uint32_t kScreenBufferArgument = 2341;     // a screen-buffer procedure refuses an argument (procedure, reason)
+constexpr uint32_t kAdvancedCodeRefused = 2440;      // an execute code the advanced renderer refuses (code)
+constexpr uint32_t kAdvancedDepthWithoutOutput = 2441;  // a depth render without a line-output callback
+constexpr uint32_t kAdvancedServiceSet = 2442;       // the advanced renderer's services are get only (code)
+
+// Hidden-line second pass (vorenhid), from 2470.
+constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
 
 }  // namespace vo::messages

@@ -100,7 +100,7 @@ TEST_F(HiddenLineModuleTest, TheTwoPassExecuteLeavesTwoPassModeOff) {
   Word(0x19000a, 1, VtBoolean);
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), 0u);
   EXPECT_EQ(Get(0x19000a).value.u, 0u);
-  // The second pass is not drawn yet: an empty, balanced frame.
+  // One balanced frame.
   EXPECT_EQ(RecordingDriver::frames, 1);
   EXPECT_EQ(RecordingDriver::frame_ends, 1);
 }

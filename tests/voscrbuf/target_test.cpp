@@ -288,3 +288,78 @@ TEST_F(ScreenBufferTest, AWorkerContextWritesThroughItsOwnRecordOfTheTargetIntoT
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// The renderers themselves over a target: a square facing the eye at screen
+// depth 0.5 over pixels 8..24 of a 32 x 32 view.
+class RenderedTargetTest : public ScreenBufferTest {
+ protected:
+  void SetUp() override {
+    ScreenBufferTest::SetUp();
+    for (VtQueryFunction m : {&VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer,
+                              &VoEntryAdvancedRenderer})
+      ASSERT_EQ(VoInstallModule(m), 0u);
+    ASSERT_EQ(VoSystemStart(), 0u);
+    View(32, 32);
+    Positions xyz;
+    for (auto [x, y] : {std::pair{8.0f, 8.0f}, {8.0f, 24.0f}, {24.0f, 24.0f}, {24.0f, 8.0f}}) xyz.push_back(At(x, y));
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    const VtTypedValue data[1] = {PropertyRecord(xyz.data())};
+    square_ = VoPrimitiveCreatePolygon(4, 1, ids, data);
+    ASSERT_NE(square_, nullptr);
+    scene_ = VoPrimitiveListCreate(1, &square_);
+    ASSERT_EQ(VoPrimitiveListSet(scene_), 0u);
+  }
+  void TearDown() override {
+    VoPrimitiveListSet(nullptr);
+    VoReferenceListDestroy(scene_, nullptr);
+    EXPECT_EQ(VoPrimitiveDestroy(square_), 0u);
+    ScreenBufferTest::TearDown();
+  }
+  static std::array<float, 3> At(float x, float y) {
+    EXPECT_EQ(VoViewEvaluate(nullptr), 0u);
+    const float projected[4] = {x / 32, y / 32, 0.5f, 1.0f};
+    std::array<float, 3> world{};
+    EXPECT_EQ(VoCurrentViewUnprojectPoint(projected, world.data()), 0u);
+    return world;
+  }
+  VtPrimitive *square_ = nullptr;
+  VtReference *scene_ = nullptr;
+};
+
+TEST_F(RenderedTargetTest, TheStandardRendererFillsTheTargetWithWhatTheDriverReceives) {
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 32, 32);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  const VtTypedValue floats = TypedWord(VtEnum, 0xc0002);
+  ASSERT_EQ(VoControlSet(0xc000f, &floats), 0u);
+  EXPECT_EQ(VoExecute(0xc0003), 0u);
+  ASSERT_EQ(RowDriver::rows.size(), 32u);
+  for (uint32_t y = 0; y < 32; ++y) ExpectRowInBuffer(b, y);
+  EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+TEST_F(RenderedTargetTest, TheDepthPassFillsTheTargetsDepthWithTheSquaredDistanceFromTheEye) {
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR | VO_SB_DEPTH, 32, 32);
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_SB_RENDER_DEPTH), 0u);
+  VtTypedValue v{};
+  ASSERT_EQ(VoViewGetValue(VO_VIEW_VALUE_EYE, &v), 0u);
+  const float *eye = static_cast<const float *>(v.value.p);
+  for (auto [x, y] : {std::pair{8u, 8u}, {16u, 20u}, {23u, 23u}}) {
+    const auto P = At(x + 0.5f, y + 0.5f);
+    float d2 = 0;
+    for (int i = 0; i < 3; ++i) d2 += (P[i] - eye[i]) * (P[i] - eye[i]);
+    EXPECT_NEAR(Pixel(b, VO_SB_DEPTH, x, y)[0], d2, 1e-4 * d2) << x << "," << y;
+  }
+  EXPECT_EQ(Pixel(b, VO_SB_DEPTH, 7, 16)[0], 1e20f);
+  EXPECT_EQ(Pixel(b, VO_SB_DEPTH, 24, 16)[0], 1e20f);
+  EXPECT_EQ(VoCallBackGet(0xc0001), nullptr);  // the line output is cleared again
+  EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test

@@ -80,11 +80,6 @@ static void PutColour(Text *t, const char *name, const float *c) {
   Put(t, "%s (%.4f, %.4f, %.4f)\n", name, c[0], c[1], c[2]);
 }
 
-static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count, VtTypedValue *args) {
-  (void)status, (void)message, (void)module, (void)count, (void)args;
-  return 0;
-}
-
 int vo_end_to_end_shader(char *buffer, size_t size) {
   Text t = {buffer, size};
   VtShader *tint;
@@ -98,7 +93,7 @@ int vo_end_to_end_shader(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise(); /* the driver framework is missing: its mode cannot be set */
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)Quiet);
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet);
 
   failed |= RegisterTint() != 0;
   tint = VoShaderCreate(VO_SHADER_COLOUR, "c tint");

@@ -213,11 +213,6 @@ static VtStatus PutNoise(Text *t) {
   return s;
 }
 
-static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count, VtTypedValue *args) {
-  (void)status, (void)message, (void)module, (void)count, (void)args;
-  return 0;
-}
-
 int vo_end_to_end_terms(char *buffer, size_t size) {
   Text t = {buffer, size};
   VtShader *matte, *plastic, *point, *ambient;
@@ -227,7 +222,7 @@ int vo_end_to_end_terms(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)Quiet);
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet);
   if (RegisterClasses() != 0) {
     VoTerminate();
     return 2;

@@ -84,11 +84,6 @@ static VtStatus RegisterClass(uint32_t type, const char *table, const char *name
   return s;
 }
 
-static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count, VtTypedValue *args) {
-  (void)status, (void)message, (void)module, (void)count, (void)args;
-  return 0;
-}
-
 /* The triangle with s = x and t = y. */
 static VtPrimitive *Triangle(void) {
   static const float xyz[9] = {0.05f, 0.05f, 0, 0.95f, 0.2f, 0, 0.3f, 0.95f, 0};
@@ -168,7 +163,7 @@ int vo_end_to_end_triangle(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)Quiet);
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet);
   failed |= RegisterClass(VO_SHADER_COLOUR, "vxs_c_checker_colour", "c checker", (VtProc)FlagCreate,
                           (VtProc)CheckerEvaluate) != 0;
   failed |= RegisterClass(VO_SHADER_REFLECTANCE, "vxs_c_lit_reflectance", "c lit", (VtProc)FlagCreate,

@@ -11,57 +11,10 @@
 #include <string>
 
 #include "library_fixture.h"
+#include "support/class_rows.h"
 
 namespace vo::test {
 namespace {
-
-// Entry slots 2, 3, 4, 5, 6, 7, 8, 9, 10, 11 in that order: '-' empty,
-// 'o' the class's own, '=' the same as slot 2, else the shared body below.
-struct Shared {
-  char code;
-  VtProc procedure;
-};
-template <class P>
-VtProc P_(P p) {
-  return reinterpret_cast<VtProc>(p);
-}
-const Shared kShared[] = {
-    {'N', P_(&exported::VoProcedureNull)},
-    {'I', P_(&exported::VoShaderInstanceFree)},
-    {'F', P_(&exported::VoShaderFileNameInstanceFree)},
-    {'K', P_(&exported::VoBlockFree)},
-    {'1', P_(&exported::VoShaderOneFloatArgumentGet)},
-    {'!', P_(&exported::VoShaderOneArgumentSet)},
-    {'2', P_(&exported::VoShaderTwoFloatArgumentsGet)},
-    {'@', P_(&exported::VoShaderTwoArgumentsSet)},
-    {'3', P_(&exported::VoShaderThreeFloatArgumentsGet)},
-    {'#', P_(&exported::VoShaderThreeArgumentsSet)},
-    {'c', P_(&exported::VoShaderColourArgumentGet)},
-    {'C', P_(&exported::VoShaderColourArgumentSet)},
-    {'f', P_(&exported::VoShaderFileNameArgumentGet)},
-    {'S', P_(&exported::VoShaderFileNameArgumentSet)},
-    {'M', P_(&exported::VoImageArgumentsSet)},
-    {'x', P_(&exported::VoShaderTextureClear)},
-    {'r', P_(&exported::VoShaderTextureRelease)},
-    {'R', P_(&exported::VoShaderTextureReadPrepare)},
-    {'P', P_(&exported::VoPlasticReflectancePrepare)},
-};
-
-// A class: arguments as "label=type:default" separated by ';' (defaults of
-// floats, colours and points as numbers, strings as text, procedures 'F'
-// for VoLightFallOff and 'I' for VoLightInverseFallOff).
-struct Row {
-  uint32_t type;
-  const char *name;
-  const char *identifier;
-  const char *slots;
-  const char *globals;  // space separated
-  const char *arguments;
-};
-
-constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
-                   D = VO_SHADER_DISPLACEMENT, S = VO_SHADER_TEXTURE_SPACE, F = VO_SHADER_FOREGROUND,
-                   B = VO_SHADER_BACKGROUND, L = VO_SHADER_LIGHT;
 
 const char kColourLight[] = "intensity=3:1;colour=7:1,1,1";
 const char kPlane[] = "scale=3:1";
@@ -120,96 +73,9 @@ const Row kRows[] = {
 };
 // clang-format on
 
-const char *const kGlobalNames[] = {
-    "prim", "poly", "Ci",     "dPds", "dPdt", "dPdu", "dPdv", "N",      "P",      "Pw",   "Ti",   "Bi",
-    "Bo",   "alpha", "Cb",    "Co",   "ds",   "dt",   "du",   "dv",     "E",      "I",    "modI", "Ng",
-    "s",    "t",    "To",     "u",    "unitI", "v",   "xi",   "yi",     "xs",     "ys",   "kgauss", "kmean",
-    "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse"};
-
-std::vector<std::string> Split(const std::string &text, char by) {
-  std::vector<std::string> out;
-  std::stringstream in(text);
-  for (std::string part; std::getline(in, part, by);)
-    if (!part.empty()) out.push_back(part);
-  return out;
-}
-
-void ExpectDefault(const VtTypedValue &v, uint32_t type, const std::string &text) {
-  ASSERT_EQ(v.type, type);
-  switch (type) {
-    case VtFloat: EXPECT_FLOAT_EQ(v.value.f, std::stof(text)); break;
-    case VtColourType:
-    case VtPoint:
-    case VtVector: {
-      const auto parts = Split(text, ',');
-      for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(v.value.v[i], std::stof(parts[i]));
-      break;
-    }
-    case VtString: EXPECT_STREQ(v.value.s, text.c_str()); break;
-    case VtGenericPtr: EXPECT_EQ(v.value.p, nullptr); break;
-    case VtFunc:
-      EXPECT_EQ(v.value.fn, text == "F" ? P_(&exported::VoLightFallOff) : P_(&exported::VoLightInverseFallOff));
-      break;
-    default: EXPECT_EQ(v.value.i, std::stoi(text)); break;
-  }
-}
-
-void ExpectSlots(VtShader *s, const char *slots) {
-  VtTypedValue first{};
-  ASSERT_EQ(VoShaderGetEntry(s, VO_SLOT_EVALUATE, &first), 0u);
-  for (uint32_t slot = 2; slot <= 11; ++slot) {
-    SCOPED_TRACE(testing::Message() << "slot " << slot);
-    VtTypedValue v{};
-    ASSERT_EQ(VoShaderGetEntry(s, slot, &v), 0u);
-    const char code = slots[slot - 2];
-    if (code == '-') {
-      EXPECT_EQ(v.value.fn, nullptr);
-    } else if (code == '=') {
-      EXPECT_EQ(v.value.fn, first.value.fn);
-    } else if (code == 'o') {
-      EXPECT_NE(v.value.fn, nullptr);
-      for (const Shared &shared : kShared) EXPECT_NE(v.value.fn, shared.procedure) << shared.code;
-    } else {
-      const Shared *shared = nullptr;
-      for (const Shared &candidate : kShared)
-        if (candidate.code == code) shared = &candidate;
-      ASSERT_NE(shared, nullptr);
-      EXPECT_EQ(v.value.fn, shared->procedure);
-    }
-  }
-}
-
 TEST_F(LibraryTest, EveryClassIsFoundByTypeAndNameWithItsArgumentsEntriesGlobalsAndTable) {
   ASSERT_EQ(vxs_marlo_wrapped_image_colour(), 0u);
-  for (const Row &row : kRows) {
-    SCOPED_TRACE(row.identifier);
-    VtShader *s = Make(row.type, row.name);
-    ASSERT_NE(s, nullptr);
-    const auto arguments = Split(row.arguments, ';');
-    uint32_t type = 0, count = 0;
-    const char *name = nullptr;
-    void *labels = nullptr;
-    ASSERT_EQ(VoShaderEnquire(s, &type, &name, &count, &labels), 0u);
-    EXPECT_EQ(type, row.type);
-    ASSERT_EQ(count, arguments.size());
-    for (uint32_t i = 0; i < count; ++i) {
-      const auto eq = arguments[i].find('='), colon = arguments[i].find(':');
-      const std::string label = arguments[i].substr(0, eq);
-      EXPECT_EQ(label, static_cast<const char **>(labels)[i]);
-      VtTypedValue v{};
-      ASSERT_EQ(VoShaderGetArg(s, label.c_str(), &v), 0u);
-      ExpectDefault(v, std::stoul(arguments[i].substr(eq + 1, colon - eq - 1)), arguments[i].substr(colon + 1));
-    }
-    ExpectSlots(s, row.slots);
-    const auto globals = Split(row.globals, ' ');
-    uint32_t used = 0;
-    for (const char *g : kGlobalNames) used += VoShaderGetGlobalUse(s, g);
-    EXPECT_EQ(used, globals.size());
-    for (const std::string &g : globals) EXPECT_EQ(VoShaderGetGlobalUse(s, g.c_str()), 1u) << g;
-    // The table is taken under the identifier, cut ones as they are.
-    const char *one[] = {"x"};
-    EXPECT_EQ(VoStringTableCreate(row.identifier, 1, one), VO_STATUS_BAD_ARGUMENT);
-  }
+  for (const Row &row : kRows) ExpectClassRow(row, [&](uint32_t t, const char *n) { return Make(t, n); });
   // A second registration of the toolkit's class fails at its table.
   EXPECT_EQ(vxs_marlo_wrapped_image_colour(), VO_STATUS_BAD_ARGUMENT);
 }

@@ -9,29 +9,6 @@
 
 #include "support/end_to_end.h"
 
-static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count, VtTypedValue *args) {
-  (void)status, (void)message, (void)module, (void)count, (void)args;
-  return 0;
-}
-
-static VtStatus SetThree(VtShader *s, const char *label, uint32_t type, float x, float y, float z) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = type;
-  v.value.v[0] = x;
-  v.value.v[1] = y;
-  v.value.v[2] = z;
-  return VoShaderSetArg(s, label, &v);
-}
-
-static VtStatus SetFloat(VtShader *s, const char *label, float f) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFloat;
-  v.value.f = f;
-  return VoShaderSetArg(s, label, &v);
-}
-
 int vo_end_to_end_lite(char *buffer, size_t size) {
   Text t = {buffer, size};
   const float P[3] = {0, 0.5f, -0.5f}, N[3] = {1, 0, 0};
@@ -44,7 +21,7 @@ int vo_end_to_end_lite(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)Quiet);
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet);
   space = VoShaderCreate(VO_SHADER_TEXTURE_SPACE, "x plane");
   colour = VoShaderCreate(VO_SHADER_COLOUR, "plain");
   plastic = VoShaderCreate(VO_SHADER_REFLECTANCE, "plastic");
@@ -54,9 +31,9 @@ int vo_end_to_end_lite(char *buffer, size_t size) {
     VoTerminate();
     return 2;
   }
-  s |= SetFloat(space, "scale", 2);
-  s |= SetThree(colour, "colour", VtColourType, 0.4f, 0.6f, 0.8f);
-  s |= SetThree(point, "location", VtPoint, P[0] + 2, P[1], P[2] + 2);
+  s |= SceneArgFloat(space, "scale", 2);
+  s |= SceneArgTriple(colour, "colour", VtColourType, 0.4f, 0.6f, 0.8f);
+  s |= SceneArgTriple(point, "location", VtPoint, P[0] + 2, P[1], P[2] + 2);
   lights = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(point));
   s |= VoLightListSet(lights);
   s |= VoShadingInitialiseImage(2);

@@ -23,9 +23,12 @@ class LibraryTest : public ShaderTest {
     for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryDriver, &VoEntryShader,
                               &VoEntrySuperLiteShaders})
       ASSERT_EQ(VoInstallModule(m), 0u);
+    InstallLibraries();
     ASSERT_EQ(VoSystemStart(), 0u);
     g_posted.clear();
   }
+  // The libraries a test program installs beside the super-lite one.
+  virtual void InstallLibraries() {}
   void TearDown() override {
     if (image_) {
       EXPECT_EQ(VoShadingTerminateImage(), 0u);
