@@ -166,6 +166,7 @@ TEST_F(ShadingServicesTest, TheTracerPreparesOncePerRayShadowedLightAndOncePerRa
     lights[i] = Light(VO_LIGHT_POINT, 1, 1, 1);
     auto *d = static_cast<VtLightData *>(lights[i]->data);
     d->castsShadows = i == 2 ? 0 : 1;
+    d->shadowResolution = 0;
     d->classShadow = [](const float *, void *, const float *, VtLightData *) { return 0.0; };
     list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(lights[i]));
   }
