@@ -117,14 +117,5 @@ TEST_F(ShaderTest, RefractionReflectionAndTheNormalClampKeepTheirDirections) {
   EXPECT_EQ(g->Ng[1], 1.0f);
 }
 
-TEST_F(ShaderTest, ASecondaryRayWithoutATracerIsBlackAndHitsNothing) {
-  const float origin[3] = {1, 2, 3}, direction[3] = {0, 0, -1};
-  float colour[3] = {9, 9, 9};
-  EXPECT_EQ(VoRayTrace(colour, origin, direction, 0.5), 0u);
-  EXPECT_EQ(colour[0], 0.0f);
-  EXPECT_EQ(colour[2], 0.0f);
-  EXPECT_EQ(shader::StateGet()->ray_depth, 0u);
-}
-
 }  // namespace
 }  // namespace vo::test
