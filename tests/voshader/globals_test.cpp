@@ -141,9 +141,7 @@ TEST_F(ShaderTest, TheModuleAnswersItsProcedureQueriesControlsAndCallbacks) {
   EXPECT_EQ(SetBoolean(VO_CONTROL_SHADER_SHADOWS, false), 0u);
   EXPECT_EQ(VoControlGet(VO_CONTROL_SHADER_SHADOWS, &v), 0u);
   EXPECT_EQ(v.value.u, 0u);
-  v = VtTypedValue{};
-  v.type = VtFlags;
-  v.value.u = 6;  // texture coordinates and displacement at shadow hits
+  v = TypedWord(VtFlags, 6);  // texture coordinates and displacement at shadow hits
   EXPECT_EQ(VoControlSet(VO_CONTROL_SHADER_SHADOW_TRANSPARENCY, &v), 0u);
   v.type = VtDouble;
   v.value.d = 2.5;
