@@ -12,11 +12,7 @@
 namespace vo::test {
 namespace {
 
-void Set(float *v, float x, float y, float z) {
-  v[0] = x;
-  v[1] = y;
-  v[2] = z;
-}
+void Set(float *v, float x, float y, float z) { v[0] = x, v[1] = y, v[2] = z; }
 
 TEST_F(ShaderTest, TheDielectricFormGivesNormalIncidenceCriticalAngleAndTheVanishingInterface) {
   VtShaderGlobals *g = VoShaderGetGlobals();
