@@ -138,9 +138,6 @@ TEST_F(ShaderTest, TheModuleAnswersItsProcedureQueriesControlsAndCallbacks) {
   EXPECT_EQ(VoControlGet(VO_CONTROL_SHADER_SHADOWS, &v), 0u);
   EXPECT_EQ(v.type, static_cast<uint32_t>(VtBoolean));
   EXPECT_EQ(v.value.u, 1u);
-  EXPECT_EQ(SetBoolean(VO_CONTROL_SHADER_SHADOWS, false), 0u);
-  EXPECT_EQ(VoControlGet(VO_CONTROL_SHADER_SHADOWS, &v), 0u);
-  EXPECT_EQ(v.value.u, 0u);
   v = TypedWord(VtFlags, 6);  // texture coordinates and displacement at shadow hits
   EXPECT_EQ(VoControlSet(VO_CONTROL_SHADER_SHADOW_TRANSPARENCY, &v), 0u);
   v.type = VtDouble;
