@@ -16,8 +16,9 @@ const ClassDescription *const kClassList[] = {
     &kWrappedSStripe,   &kSolidPolka,          &kSimpleWood,          &kWrappedTStripe,  &kWrappedTexturedBrick,
     &kWrappedDiagonal,  &kBaseReflectance,     &kChrome2D,            &kBaseTransparency, &kCheckerTransparency,
     &kEroded,           &kGridTransparency,    &kImageTransparency,   &kMask,            &kSquare,
-    &kDimple,           &kKnurl,               &kTreadPlate,
-    &kDepthCue,         &kFog,                 &kCloudsBackground,
+    &kCasting,          &kDimple,              &kKnurl,               &kOldBumpMap,      &kRough,
+    &kWrappedRough,     &kTreadPlate,          &kDepthCue,            &kFog,             &kSnow,
+    &kCloudsBackground, &kMixed,               &kScaledImage,
 };
 
 VtStatus Start() {

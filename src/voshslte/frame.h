@@ -168,6 +168,11 @@ struct ImageRegionArgs {
 };
 VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *value);
 
+// Why a class cannot read the pixels of the image, or null when it can: a
+// live image of the framework with pixel data, a non-zero size, 8 or 24
+// bits per pixel and rows at least as long as their pixels.
+const char *ImageRefusal(const VtImage *image);
+
 // The whole power of an exponent: i when within 0.01 above a whole number i,
 // i + 1 when within 0.01 below it, else 0 (raise to the real power). Only
 // exponents in [0, 2^31) have one.
