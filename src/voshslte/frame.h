@@ -77,14 +77,21 @@ char *StringCopy(const char *text);
 void StringReplace(char **word, const char *text);
 
 // Instance data made from its constant default; a class whose data opens
-// with VtShaderFileNameArgs gets a fresh empty file name.
+// with VtShaderFileNameArgs gets a fresh empty file name (none when that
+// copy cannot be made).
 template <const auto &Default>
 void *InstanceCreate() {
   using T = std::remove_cvref_t<decltype(Default)>;
   auto *block = static_cast<T *>(VoAllocate(sizeof(T)));
   if (block == nullptr) return nullptr;
   std::memcpy(static_cast<void *>(block), &Default, sizeof(T));
-  if constexpr (requires { block->names.fileName; }) block->names.fileName = EmptyString();
+  if constexpr (requires { block->names.fileName; }) {
+    block->names.fileName = EmptyString();
+    if (block->names.fileName == nullptr) {
+      VoDeallocate(block);
+      return nullptr;
+    }
+  }
   return block;
 }
 
