@@ -1,6 +1,7 @@
 // The displacements that bend N by a height field over (k s, k t) (wrapped
-// dimple, knurl, tread plate and rough) or over k P (rough and casting).
-// Each height function reads
+// dimple, knurl, tread plate, rough and old bump map) or over k P (rough
+// and casting), and the wrapped bump map, which samples the kernel's bump
+// map of an image file. Each height function reads
 // its parameter block (a member of the instance data, made by prepare) and
 // the kernel's normal calculator differentiates it; evaluate leaves N alone
 // until the block is made, and does not look at the prepared flag.
@@ -80,6 +81,12 @@ struct OldBumpMap {
   double byteAmplitude;
 };
 
+// The wrapped bump map: the bump map read at prepare is handle.texture.
+struct BumpMap {
+  VtShaderFileNameArgs names;
+  float amplitude;
+};
+
 constexpr Dimple kDimpleDefault{0, 1, 1, 0.5f, 0.25f, 0.1f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 constexpr Knurl kKnurlDefault{0, 1, 0.1f, 1, 0, 0, 0, 0, 0, 0};
 constexpr TreadPlate kTreadDefault{0, 1, 0.4f, 1, 0.2f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -102,6 +109,9 @@ constexpr OldBumpMap kOldBumpDefault{{}, 1, 0.1f, 0, 0, 0};
 constexpr Field kOldBumpFields[] = {{VtString, offsetof(OldBumpMap, names.fileName)},
                                     {VtFloat, offsetof(OldBumpMap, scale)},
                                     {VtFloat, offsetof(OldBumpMap, amplitude)}};
+
+constexpr BumpMap kBumpDefault{{}, 0.1f};
+constexpr Field kBumpFields[] = {{VtString, offsetof(BumpMap, names.fileName)}, {VtFloat, offsetof(BumpMap, amplitude)}};
 
 constexpr Field kDimpleFields[] = {{VtFloat, offsetof(Dimple, scale)},  {VtFloat, offsetof(Dimple, separation)},
                                    {VtFloat, offsetof(Dimple, radius)}, {VtFloat, offsetof(Dimple, depth)},
@@ -227,6 +237,36 @@ VtStatus OldBumpPrepare(void *block) {
   }
   b->names.handle.image = image;
   b->made = 1;
+  return 0;
+}
+
+VtStatus BumpClear(void *block) {
+  static_cast<BumpMap *>(block)->names.handle.texture = nullptr;
+  return 0;
+}
+
+VtStatus BumpRelease(void *block) {
+  auto *b = static_cast<BumpMap *>(block);
+  if (b->names.handle.texture != nullptr) (void)VoBumpDestroy(b->names.handle.texture);
+  b->names.handle.texture = nullptr;
+  return 0;
+}
+
+VtStatus BumpPrepare(void *block) {
+  auto *b = static_cast<BumpMap *>(block);
+  (void)BumpRelease(b);
+  if (const char *name = b->names.fileName; name != nullptr && name[0] != '\0') b->names.handle.texture = VoBumpRead(name);
+  return 0;
+}
+
+// The amplitude is read as set (a bump map without one leaves N).
+template <bool Area>
+VtStatus BumpEvaluate(void *block) {
+  const auto *b = static_cast<const BumpMap *>(block);
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  const double amplitude = 255.0 * b->amplitude;
+  (void)(Area ? VoBumpSampleArea(g->N, amplitude, b->names.handle.texture)
+              : VoBumpSamplePoint(g->N, amplitude, b->names.handle.texture));
   return 0;
 }
 
@@ -384,6 +424,16 @@ double CastingHeight(const float *p, void *data) {
 }
 
 namespace {
+constexpr Entries BumpEntries() {
+  Entries e = DataEntries<kBumpDefault>(&BumpEvaluate<false>, &BumpPrepare, &TableGet<kBumpFields>,
+                                        &TableSet<kBumpFields>);
+  e.evaluateImage = &BumpEvaluate<true>;
+  e.initialise = &BumpClear;
+  e.release = &BumpRelease;
+  e.destroy = &exported::VoShaderFileNameInstanceFree;
+  return e;
+}
+
 constexpr Entries OldBumpEntries() {
   Entries e = HeightEntries<OldBumpMap, kOldBumpDefault, kOldBumpFields, &OldBumpHeight>(&OldBumpPrepare);
   e.initialise = &OldBumpClear;
@@ -392,6 +442,7 @@ constexpr Entries OldBumpEntries() {
   return e;
 }
 
+constexpr const char *kBumpLabels[] = {"file name", "amplitude"};
 constexpr const char *kOldBumpLabels[] = {"file name", "scale", "amplitude"};
 constexpr const char *kRoughLabels[] = {"scale", "amplitude", "detail", "sharpness"};
 constexpr const char *kCastingLabels[] = {"scale",        "casting amplitude", "dented amplitude",
@@ -412,6 +463,8 @@ const ClassDescription kTreadPlate{"vxs_wrapped_tread_plate_displac", "wrapped t
                                    kTreadLabels, kNST,
                                    HeightEntries<TreadPlate, kTreadDefault, kTreadFields, &TreadPlateHeight>(
                                        &TreadPrepare)};
+const ClassDescription kBumpMap{"vxs_wrapped_bump_map_displaceme", "wrapped bump map", VO_SHADER_DISPLACEMENT,
+                                kBumpLabels, kNST, BumpEntries()};
 const ClassDescription kOldBumpMap{kOldBumpIdentifier, "wrapped old bump map", VO_SHADER_DISPLACEMENT,
                                    kOldBumpLabels, kNST, OldBumpEntries()};
 const ClassDescription kCasting{"vxs_casting_displacement", "casting", VO_SHADER_DISPLACEMENT, kCastingLabels, kPN,

@@ -124,7 +124,7 @@ TEST_F(LiteTest, SnowDrawsItsFlakesOnceFromTheSharedTableAndKeepsThemWhileShadin
   Set(snow, "flake density", TypedFloat(0));
   EXPECT_EQ(Pixel(snow, 0.5f, 0.5f)->Co[0], 0.0f);
   // A shader-driven flake colour: its set draws the flags once more, then
-  // 1000 points draw nothing and every flake stays.
+  // 1000 points, each prepared again, draw nothing and every flake stays.
   ShaderColoursOn();
   VtShader *white = Make(C, "plain");
   Set(white, "colour", Colour(1, 1, 1));
@@ -132,7 +132,10 @@ TEST_F(LiteTest, SnowDrawsItsFlakesOnceFromTheSharedTableAndKeepsThemWhileShadin
   Set(snow, "flake density", TypedFloat(1));
   EXPECT_NEAR(Pixel(snow, 0.5f, 0.5f)->Co[0], 0.84f, 1e-6f);
   ASSERT_EQ(VoRandomInitialise(5), 0u);
-  for (int i = 0; i < 1000; ++i) EXPECT_NEAR(Pixel(snow, i % 127 + 0.5f, 0.5f)->Co[0], 0.84f, 1e-6f);
+  for (int i = 0; i < 1000; ++i) {
+    Run(snow, VO_SLOT_PREPARE);
+    EXPECT_NEAR(Pixel(snow, i % 127 + 0.5f, 0.5f)->Co[0], 0.84f, 1e-6f);
+  }
   const float next = VoRandomFloat();
   ASSERT_EQ(VoRandomInitialise(5), 0u);
   EXPECT_EQ(VoRandomFloat(), next);

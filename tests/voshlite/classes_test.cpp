@@ -58,6 +58,7 @@ const Row kRows[] = {
     {T, "wrapped square", "vxs_wrapped_square_transparency", "o=o--oIooo", "s t alpha",
      "s min=3:0;s max=3:1;t min=3:0;t max=3:1;s fuzz=3:0.1;t fuzz=3:0.1;inside coverage=3:1;"
      "outside coverage=3:0"},
+    {D, "wrapped bump map", "vxs_wrapped_bump_map_displaceme", "ooooooFoo-", "N s t", "file name=10:;amplitude=3:0.1"},
     {D, "casting", "vxs_casting_displacement", "o=ooooIoo-", "P N",
      "scale=3:1;casting amplitude=3:0.05;dented amplitude=3:0.5;dented scale=3:1;dented threshold=3:0.8;detail=1:2"},
     {D, "wrapped old bump map", "vxs_wrapped_old_bump_map_displa", "o=ooooFoo-", "N s t",

@@ -430,7 +430,7 @@ const Named kClasses[] = {
     {C, "wrapped s stripe"}, {C, "solid polka"}, {C, "simple wood"}, {C, "wrapped t stripe"},
     {C, "wrapped textured brick"}, {C, "wrapped diagonal"}, {R, "base"}, {R, "chrome 2D"}, {T, "base"},
     {T, "wrapped checker"}, {T, "eroded"}, {T, "wrapped grid"}, {T, "wrapped image"}, {T, "wrapped mask"},
-    {T, "wrapped square"}, {D, "casting"}, {D, "wrapped dimple"}, {D, "wrapped knurl"},
+    {T, "wrapped square"}, {D, "wrapped bump map"}, {D, "casting"}, {D, "wrapped dimple"}, {D, "wrapped knurl"},
     {D, "wrapped old bump map"}, {D, "rough"}, {D, "wrapped rough"}, {D, "wrapped tread plate"},
     {F, "depth cue"}, {F, "fog"}, {F, "snow"}, {B, "clouds"}, {B, "mixed"}, {B, "scaled image"}};
 
