@@ -122,25 +122,19 @@ void Weigh(Mixed *b) {
   for (int i = 0; i < 2; ++i) b->use[i] = b->shaders[i] != nullptr && b->weights[i] > 1e-6f;
 }
 
-VtStatus MixedPrepare(void *block) {
+// Runs the kernel procedure (reset or pre-render) on the shaders in use.
+VtStatus ForShadersInUse(void *block, VtStatus (*step)(VtShader *)) {
   auto *b = static_cast<Mixed *>(block);
   Weigh(b);
   Nesting level;
   if (Nesting::Deep()) return 0;
   for (int i = 0; i < 2; ++i)
-    if (b->use[i] != 0) (void)VoShaderReset(b->shaders[i]);
+    if (b->use[i] != 0) (void)step(b->shaders[i]);
   return 0;
 }
 
-VtStatus MixedPrerender(void *block) {
-  auto *b = static_cast<Mixed *>(block);
-  Weigh(b);
-  Nesting level;
-  if (Nesting::Deep()) return 0;
-  for (int i = 0; i < 2; ++i)
-    if (b->use[i] != 0) (void)VoShaderPrerender(b->shaders[i]);
-  return 0;
-}
+VtStatus MixedPrepare(void *block) { return ForShadersInUse(block, &VoShaderReset); }
+VtStatus MixedPrerender(void *block) { return ForShadersInUse(block, &VoShaderPrerender); }
 
 VtStatus MixedEvaluate(void *block) {
   auto *b = static_cast<Mixed *>(block);
