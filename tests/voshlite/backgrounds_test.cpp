@@ -22,33 +22,33 @@ constexpr uint32_t C = VO_SHADER_COLOUR, F = VO_SHADER_FOREGROUND, B = VO_SHADER
 using N3 = std::array<float, 3>;
 using shaderlib::Set3;
 
-// The normal a displacement gives at P = (0.3, 0.7, 0.2), (s, t) = (0.3, 0.7).
-N3 Bent(VtShader *s, float x = 0.3f, float y = 0.7f) {
-  const float *n = LiteTest::Shade(s, x, y, 0.2f, x, y)->N;
-  return {n[0], n[1], n[2]};
+// The normals a displacement gives at P = (0.3, 0.7, 0.2), (s, t) = (0.3,
+// 0.7) with the argument set to each value in turn.
+std::vector<N3> Bent(VtShader *s, const char *label, std::initializer_list<VtTypedValue> values) {
+  std::vector<N3> normals;
+  for (const VtTypedValue &v : values) {
+    EXPECT_EQ(VoShaderSetArg(s, label, &v), 0u);
+    const float *n = LiteTest::Shade(s, 0.3f, 0.7f, 0.2f, 0.3f, 0.7f)->N;
+    normals.push_back({n[0], n[1], n[2]});
+  }
+  return normals;
 }
 
 TEST_F(LiteTest, RoughAndCastingBendNormalsWithinTheirOctaveAndFrequencyLimits) {
-  VtShader *rough = Make(D, "rough"), *wrapped = Make(D, "wrapped rough"), *casting = Make(D, "casting");
-  for (VtShader *s : {rough, wrapped}) {
-    EXPECT_NE(Bent(s), (N3{0, 0, 1}));  // three octaves bend it
-    // No octaves: a flat height leaves the frame normal.
-    for (int32_t detail : {0, -3}) {
-      Set(s, "detail", TypedInt32(detail));
-      EXPECT_EQ(Bent(s), (N3{0, 0, 1})) << detail;
-    }
-    Set(s, "detail", TypedInt32(12));
-    const N3 twelve = Bent(s);
-    Set(s, "detail", TypedInt32(10));
-    EXPECT_EQ(Bent(s), twelve);
+  // Detail 3 bends N; 0 and -3 (no octaves, a flat height) leave it; 12 is 10.
+  VtShader *rough = Make(D, "rough");
+  for (VtShader *s : {rough, Make(D, "wrapped rough")}) {
+    const std::vector<N3> n =
+        Bent(s, "detail", {TypedInt32(3), TypedInt32(0), TypedInt32(-3), TypedInt32(12), TypedInt32(10)});
+    EXPECT_NE(n[0], (N3{0, 0, 1}));
+    EXPECT_EQ(n[1], (N3{0, 0, 1}));
+    EXPECT_EQ(n[2], (N3{0, 0, 1}));
+    EXPECT_EQ(n[3], n[4]);
   }
   // A dented threshold of 1 or more is 0.
-  Set(casting, "dented threshold", TypedFloat(0));
-  const N3 zero = Bent(casting);
-  for (float threshold : {1.0f, 2.0f}) {
-    Set(casting, "dented threshold", TypedFloat(threshold));
-    EXPECT_EQ(Bent(casting), zero) << threshold;
-  }
+  const std::vector<N3> n = Bent(Make(D, "casting"), "dented threshold", {TypedFloat(0), TypedFloat(1), TypedFloat(2)});
+  EXPECT_EQ(n[1], n[0]);
+  EXPECT_EQ(n[2], n[0]);
   // Over a scene reaching x, y = +-1e5, scale 1e-5 (k = 1e5) is limited to
   // k = 1e5 / 1e5 = 1: scale 10's frequency.
   const float corners[9] = {-1e5f, -1e5f, 0, 1e5f, -1e5f, 0, 0, 1e5f, 0};
@@ -57,10 +57,8 @@ TEST_F(LiteTest, RoughAndCastingBendNormalsWithinTheirOctaveAndFrequencyLimits) 
   VtPrimitive *wide = VoPrimitiveCreatePolygon(3, 1, ids, data);
   VtReference *scene = VoPrimitiveReferenceCreate(wide);
   ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
-  Set(rough, "scale", TypedFloat(10));
-  const N3 ten = Bent(rough, 0.3f, 0.7f);
-  Set(rough, "scale", TypedFloat(1e-5f));
-  EXPECT_EQ(Bent(rough, 0.3f, 0.7f), ten);
+  const std::vector<N3> scaled = Bent(rough, "scale", {TypedFloat(10), TypedFloat(1e-5f)});
+  EXPECT_EQ(scaled[1], scaled[0]);
   EXPECT_EQ(VoPrimitiveListSet(nullptr), 0u);
   EXPECT_EQ(VoReferenceListDestroy(scene, nullptr), 0u);
   EXPECT_EQ(VoPrimitiveDestroy(wide), 0u);
