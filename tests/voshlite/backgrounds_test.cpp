@@ -79,15 +79,16 @@ VtImage *Unusable(const char *name) {
 }
 
 TEST_F(LiteTest, OldBumpMapsReadRedOrGreyBytesByRowAndRefuseImagesTheyCannotIndex) {
-  // Red 0 on the left, 255 on the right; amplitude 0.1: at s = 0.495 the
-  // step of 0.01 crosses into the right column: ds = 0.1, dt = 0; A x B =
-  // (0.01, 0, 0.1) x (0, 0.01, 0) = (-0.001, 0, 0.0001), normalised.
+  // Red 0 on the left, 255 on the right; amplitude 0.1: at s = 0.495 in
+  // the second row (indexed by its bytes per row) the step of 0.01 crosses
+  // into the right column: ds = 0.1, dt = 0; A x B = (0.01, 0, 0.1) x
+  // (0, 0.01, 0) = (-0.001, 0, 0.0001), normalised.
   ImagesByName::Install({{"ramp", 2, 2, 24, {0, 9, 9, 255, 9, 9, 0, 9, 9, 255, 9, 9}},
                          {"grey ramp", 2, 2, 8, {0, 255, 0, 255}}});
   VtShader *bump = Make(D, "wrapped old bump map");
   for (const char *name : {"ramp", "grey ramp"}) {
     Set(bump, "file name", TypedString(name));
-    Expect3(Shade(bump, 0, 0, 0, 0.495f, 0.25f)->N, -0.995037f, 0, 0.0995037f, 1e-5f);
+    Expect3(Shade(bump, 0, 0, 0, 0.495f, 0.75f)->N, -0.995037f, 0, 0.0995037f, 1e-5f);
   }
   ASSERT_EQ(VoCallBackSet(VO_DRIVER_IMAGE_READ, reinterpret_cast<VtProc>(&Unusable)), 0u);
   for (const char *name : {"no width", "no height", "no pixels", "32 bits", "missing"}) {
