@@ -1,10 +1,13 @@
 // The displacements that bend N by a height field over (k s, k t) (wrapped
 // dimple, knurl, tread plate, rough and old bump map) or over k P (rough
 // and casting), and the wrapped bump map, which samples the kernel's bump
-// map of an image file. Each height function reads
-// its parameter block (a member of the instance data, made by prepare) and
-// the kernel's normal calculator differentiates it; evaluate leaves N alone
-// until the block is made, and does not look at the prepared flag.
+// map of an image file. Each height function reads its parameter block (a
+// member of the instance data, made by prepare) and the kernel's normal
+// calculator differentiates it; evaluate leaves N alone until the block
+// (and the old bump map's image) is made, and does not look at the
+// prepared flag. The old bump map indexes only images it can read safely
+// (8 or 24 bits, pixels, rows at least as long as their pixels), by their
+// own bytes per row.
 //
 // Heights stay defined everywhere: square roots of radicands that rounding
 // takes below 0 read 0, a tile index never passes the tread plate's 4 x 4
@@ -111,7 +114,8 @@ constexpr Field kOldBumpFields[] = {{VtString, offsetof(OldBumpMap, names.fileNa
                                     {VtFloat, offsetof(OldBumpMap, amplitude)}};
 
 constexpr BumpMap kBumpDefault{{}, 0.1f};
-constexpr Field kBumpFields[] = {{VtString, offsetof(BumpMap, names.fileName)}, {VtFloat, offsetof(BumpMap, amplitude)}};
+constexpr Field kBumpFields[] = {{VtString, offsetof(BumpMap, names.fileName)},
+                                 {VtFloat, offsetof(BumpMap, amplitude)}};
 
 constexpr Field kDimpleFields[] = {{VtFloat, offsetof(Dimple, scale)},  {VtFloat, offsetof(Dimple, separation)},
                                    {VtFloat, offsetof(Dimple, radius)}, {VtFloat, offsetof(Dimple, depth)},
@@ -255,7 +259,8 @@ VtStatus BumpRelease(void *block) {
 VtStatus BumpPrepare(void *block) {
   auto *b = static_cast<BumpMap *>(block);
   (void)BumpRelease(b);
-  if (const char *name = b->names.fileName; name != nullptr && name[0] != '\0') b->names.handle.texture = VoBumpRead(name);
+  const char *name = b->names.fileName;
+  if (name != nullptr && name[0] != '\0') b->names.handle.texture = VoBumpRead(name);
   return 0;
 }
 
