@@ -157,7 +157,7 @@ void FlakeLayer(const Snow *b, const float *table, float k, VtShaderGlobals *g) 
   const double ex = 0.5 - Wrap(X + table[i] * b->gap, 1.0), ey = 0.5 - Wrap(Y + table[i + 1] * b->gap, 1.0);
   const double d2 = ex * ex + ey * ey;
   if (!(d2 < b->radius2)) return;
-  const double k = b->noiseK, v = VoNoise2(k * g->xi, k * g->yi) * b->noise2 + d2;
+  const double f = b->noiseK, v = VoNoise2(f * g->xi, f * g->yi) * b->noise2 + d2;
   if (!(v < b->radius2)) return;
   const float w = v < 0 ? 0.4f : static_cast<float>(0.6 * v / b->radius2 + 0.4);
   Mix(g->Co, b->colours[0], g->Co, w);
