@@ -174,11 +174,6 @@ TEST_F(LiteTest, TransparenciesCutBySquaresNoiseGridsAndCheckers) {
   VtShader *checker = Make(T, "wrapped checker");
   EXPECT_EQ(Shade(checker, 0, 0, 0, 0.25f, 0.75f)->alpha, 0.0f);
   EXPECT_FLOAT_EQ(Shade(checker, 0, 0, 0, 0.5f, 0.25f, VO_SLOT_EVALUATE_IMAGE)->alpha, 0.5f);
-  // No file: no texture, zeros.
-  for (uint32_t slot : {VO_SLOT_EVALUATE, VO_SLOT_EVALUATE_IMAGE}) {
-    EXPECT_EQ(Shade(Make(T, "wrapped mask"), 0, 0, 0, 0.75f, 0.25f, slot)->alpha, 0.0f);
-    Expect3(Shade(Make(T, "wrapped image"), 0, 0, 0, 0.75f, 0.25f, slot)->To, 0, 0, 0);
-  }
   // The base classes pass the incoming values through.
   g = At(0, 0, 0);
   float ci[3] = {0.5f, 0.25f, 1}, ti[3] = {0.1f, 0.2f, 0.3f};
