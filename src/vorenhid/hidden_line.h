@@ -101,6 +101,8 @@ struct Halves {
     half[0] = across_x ? Rect{r.x0, m, r.y0, r.y1} : Rect{r.x0, r.x1, r.y0, m};
     half[1] = across_x ? Rect{m, r.x1, r.y0, r.y1} : Rect{r.x0, r.x1, m, r.y1};
   }
+  // The half a point belongs to; a point on the middle line is the high half's.
+  int HalfOf(double x, double y) const { return (across_x ? x : y) < m ? 0 : 1; }
 };
 
 // A primitive's property offsets, looked up once per contents record.
@@ -221,6 +223,9 @@ VtStatus PrepareScene(VtHiddenLineContext *s, VtReference *list);
 VtStatus ExtractEdges(VtHiddenLineContext *s);
 // Offsets of the primitive's contents (cached).
 const Layout &LayoutFor(VtHiddenLineContext *s, const VtPrimitive *p);
+// The supporting line a x + b y + c = 0 through two projection points,
+// (a, b) of unit length and pointing to the right of p0 -> p1.
+void LineThrough(const float *p0, const float *p1, VtHiddenLineEdgeData *rec);
 // The edge's working vertex pair with its divided positions; false when
 // the edge has none.
 bool Ends(const Layout &l, void *edge, EdgeEnds *out);
@@ -255,6 +260,12 @@ int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
 // inside, 0 outside, -1 on its outline.
 int PointInRing(const Layout &l, const VtReference *ring, double x, double y);
 void TestPointsFree(VtHiddenLineContext *s);
+// Moves a world point of a kind-2 edge of direction dir (unit) off the
+// edge by -10 offset x (dir x n), n the first polygon's normal; false (no
+// move) unless that polygon turns from the eye (n . v >= 0.001, v the
+// direction of sight).
+bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset, const float world[3],
+                 float moved[3]);
 
 // ---- output.cpp ---------------------------------------------------------------
 // The prelude of every drawing; info is the drawing's source records (the
