@@ -137,6 +137,31 @@ struct Callbacks {
 struct VtHiddenLineEdge;
 struct VtHiddenLineBypass;
 
+// A prepared primitive's place in the prepared list (1 for the first).
+struct VtHiddenLineOrdinal {
+  const VtPrimitive *primitive;
+  uint32_t ordinal;
+};
+struct VtHiddenLineCell;
+
+// The bucket grid of edge ends over the image window (second pass).
+struct VtHiddenLineGrid {
+  uint32_t started;
+  uint32_t mapped;  // 0: the viewport is the whole image, coordinates map as they are
+  int32_t columns, rows;  // columns + 1 by rows + 1 cells
+  int32_t band;           // overlap band, cells
+  int32_t rings;          // chain search rings
+  VtHiddenLineCell **cells;
+  size_t capacity;  // slots of the cell array
+  double x_per_unit, y_per_unit, width, height, x_lo, x_hi, y_lo, y_hi;
+  uint32_t *row_count, *column_count;
+  int32_t occupied_row_lo, occupied_row_hi, occupied_column_lo, occupied_column_hi;
+  float ppu_x, ppu_y;  // pixels per unit
+  VtPool *cell_pool, *line_pool, *candidate_pool;
+  double longest;   // the longest major-axis extent of an admitted edge
+  uint64_t visits;  // cells visited by overlap walks, for measurements
+};
+
 struct VtHiddenLineContext {
   uint32_t render_word;
   VtHiddenLineProgress progress;
@@ -188,11 +213,16 @@ struct VtHiddenLineContext {
   uint32_t *sticky;
   Layout layout;
   VtPool *stored_pools[4];  // stored segments, their nodes, info copies, bypass groups (two-pass)
+  uint32_t bypass_started, chain_started, arc_started;
+  VtPool *chain_pool;    // chain candidates (0x19000d)
+  VtPool *arc_pools[2];  // circle records (0x19000f), their nodes (0x190010)
+  VtHiddenLineGrid grid;
+  VtStatus admit_status;  // what admission could not do for lack of memory
   VtHiddenLineEdge *stored[2];      // stored segments: visible list, hidden list
   uint32_t stored_count[2];
-  VtHiddenLineEdge *admitted;       // edges admitted in stage 5, drawn in stage 6
   VtHiddenLineBypass *bypass;       // bypass groups
-  uint32_t ordinal;                 // of the next stored segment
+  VtHiddenLineOrdinal *ordinals;    // prepared primitives by handle (two-pass)
+  uint32_t ordinal_count;
   uint32_t not_finite_posted;       // a non-finite end already reported this render
   VtHiddenLineEdgeNode *deferred;   // window edges kept until the stored segments are gone
 };
