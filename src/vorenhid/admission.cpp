@@ -465,7 +465,11 @@ int EdgeClassify(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
   if (s->merge_overlaps != 0) {
     VtHiddenLineEdgeLine *line = nullptr;
     if (BucketLineParams(s, e, &line) != 0) return -1;
-    if (line == nullptr) return 1;  // out of pool: the grid's admission reports it
+    if (line == nullptr) {
+      // Out of pool: no overlap is looked for; the edge goes in as it is.
+      s->admit_status |= VO_STATUS_NO_MEMORY;
+      return 1;
+    }
     Overlap o{s, e, h, Steep(e), Steep(e) ? 1 : 0};
     BucketWalkEdge(s, e, [&](VtHiddenLineEdge *c) { o.Test(c); });
     if (o.count == 0) return 1;
