@@ -118,6 +118,7 @@ struct Overlap {
   double h;
   bool steep;
   int axis;  // e's major axis
+  VtHiddenLineOverlapProc verdict_proc = UserCallback<VtHiddenLineOverlapProc>(s, VO_CALLBACK_HL_OVERLAP);
   VtHiddenLineCandidate *list = nullptr;
   uint32_t count = 0;
 
@@ -135,14 +136,14 @@ struct Overlap {
 
   void Test(VtHiddenLineEdge *c) {
     if (c == e || c->line == nullptr) return;
-    for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next)
-      if (n->edge == c) return;
-    const auto verdict_proc = UserCallback<VtHiddenLineOverlapProc>(s, VO_CALLBACK_HL_OVERLAP);
+    // The cheap rejections first: most edges of a visited cell lie apart.
+    const double elo = Low(e, axis), ehi = High(e, axis), clo = Low(c, axis), chi = High(c, axis);
+    if (!(clo + h < ehi && chi - h > elo)) return;
     const int64_t p = int64_t{PairPixels(s, c, e)} + (verdict_proc != nullptr ? 1 : 0);
     const VtHiddenLineEdgeLine &a = *e->line, &b = *c->line;
     if (a.px_lo > b.px_hi + p || b.px_lo > a.px_hi + p || a.py_lo > b.py_hi + p || b.py_lo > a.py_hi + p) return;
-    const double elo = Low(e, axis), ehi = High(e, axis), clo = Low(c, axis), chi = High(c, axis);
-    if (!(clo + h < ehi && chi - h > elo)) return;
+    for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next)
+      if (n->edge == c) return;
     const double at[2] = {std::max(elo, clo), std::min(ehi, chi)};
     const double ppu = steep ? s->grid.ppu_x : s->grid.ppu_y;
     int64_t gap = 0;

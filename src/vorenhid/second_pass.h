@@ -165,6 +165,7 @@ void BucketWalkEdge(VtHiddenLineContext *s, const VtHiddenLineEdge *e, Visit &&v
     if (c < 0) continue;
     auto cell = [&](int32_t m) {
       if (minor_count[m] == 0) return;
+      ++s->grid.visits;
       VtHiddenLineCell **slot = steep ? BucketSlot(g, m, k) : BucketSlot(g, k, m);
       if (slot == nullptr || *slot == nullptr) return;
       for (int list = 0; list < 2; ++list) {
