@@ -93,6 +93,10 @@ TEST_F(AdmissionTest, TheGridIsSizedFromTheViewportAndClampsEveryCoordinate) {
   Start(10, 10);
   EXPECT_EQ(g.columns, 10);
   EXPECT_EQ(g.rows, 10);
+  // A window of no width (world points seen along an axis) maps to column 0.
+  hid::VtHiddenLineGrid flat = g;
+  flat.mapped = 1, flat.width = 0;
+  EXPECT_EQ(hid::BucketCellX(flat, 3.0), 0);
 
   // A pixel tolerance of 2^31 - 1: 64-bit arithmetic, band no wider than the grid.
   s_->kind2_pixels = INT32_MAX;

@@ -255,13 +255,7 @@ TEST_F(CubeTest, ARenderThatRunsOutOfMemoryAnswersSoAndLeavesTheSceneAsItWas) {
   const std::vector<uint32_t> before = Flags();
   const uint32_t nodes = NodesInUse();
   EveryAllocationFails(
-      [&] {
-        RecordingDriver::Reset();
-        const VtStatus st = VoExecute(VO_EXECUTE_HIDDEN_LINE);
-        EXPECT_EQ(RecordingDriver::frames, 1);
-        EXPECT_EQ(RecordingDriver::frame_ends, 1);
-        return st;
-      },
+      [&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE); },
       [&] {
         EXPECT_EQ(Flags(), before);
         EXPECT_EQ(NodesInUse(), nodes);

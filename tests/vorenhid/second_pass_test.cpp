@@ -169,15 +169,34 @@ TEST_F(SecondPassTest, ATwoPassRenderThatRunsOutOfMemoryAnswersSoWithABalancedFr
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), 0u);  // what the scene builds once is built
   const uint32_t nodes = NodesInUse();
   EveryAllocationFails(
-      [&] {
-        RecordingDriver::Reset();
-        const VtStatus st = VoExecute(VO_EXECUTE_HIDDEN_LINE_TWO_PASS);
-        EXPECT_EQ(RecordingDriver::frames, 1);
-        EXPECT_EQ(RecordingDriver::frame_ends, 1);
-        return st;
-      },
+      [&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE_TWO_PASS); },
       [&] { EXPECT_EQ(NodesInUse(), nodes); });
   EXPECT_EQ(RecordingDriver::lines.size(), 12u);
+}
+
+TEST_F(SecondPassTest, CirclePiecesAreOfferedToTheCircleQueryAndAdmittedWhenNoArcTakesThem) {
+  static std::vector<VtHiddenLineCircleQuery> asked;
+  asked.clear();
+  auto circle = +[](VtHiddenLineEdgeInfo *e) -> int32_t {
+    e->flags |= VO_HL_CLASS_CIRCLE;
+    e->user = 77;
+    return 1;
+  };
+  auto query = +[](VtHiddenLineCircleQuery *q) -> int32_t {
+    asked.push_back(*q);
+    q->radius = 1;
+    return 1;  // a circle: the arc stage does not take it yet
+  };
+  const auto plain = Drawn(VO_EXECUTE_HIDDEN_LINE_TWO_PASS);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_HL_STORE, reinterpret_cast<VtProc>(circle)), 0u);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_HL_CIRCLE, reinterpret_cast<VtProc>(query)), 0u);
+  EXPECT_EQ(Drawn(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), plain);
+  ASSERT_EQ(asked.size(), 9u);
+  for (const auto &q : asked) {
+    EXPECT_TRUE(q.primitive == cube_ && q.user == 77 && (q.flags & VO_HL_CLASS_CIRCLE) != 0);
+    EXPECT_EQ(q.pairs[0], -1.0f);  // no attribute pairs travel
+    EXPECT_EQ(q.end0[3], 1.0f);
+  }
 }
 
 }  // namespace
