@@ -360,13 +360,21 @@ uint32_t BucketNearEdges(VtHiddenLineContext *s, VtHiddenLineEdge *e, VtHiddenLi
   return added;
 }
 
+VtHiddenLineEdge *BucketTakeFirst(VtHiddenLineContext *s, VtHiddenLineCell **slot, int list) {
+  VtHiddenLineEdge *e = (*slot)->first[list];
+  BucketTakeOut(s, e);
+  // An end linked where its coordinates do not lead would hold the walk.
+  if (*slot != nullptr && (*slot)->first[list] == e) (*slot)->first[list] = nullptr;
+  return e;
+}
+
 void BucketReleaseLists(VtHiddenLineContext *s) {
   VtHiddenLineGrid &g = s->grid;
   for (int32_t row = 0; row <= g.rows; ++row)
     for (int32_t column = 0; column <= g.columns; ++column)
       for (int end = 0; end < 2; ++end) {
         VtHiddenLineCell **slot = BucketSlot(g, column, row);
-        while (*slot != nullptr && (*slot)->first[end] != nullptr) BucketTakeOut(s, (*slot)->first[end]);
+        while (*slot != nullptr && (*slot)->first[end] != nullptr) (void)BucketTakeFirst(s, slot, end);
       }
 }
 

@@ -85,8 +85,7 @@ VtStatus ChainsDraw(VtHiddenLineContext *s) {
       for (int list = 0; list < 2; ++list) {
         VtHiddenLineCell **slot = BucketSlot(g, column, row);
         while (*slot != nullptr && (*slot)->first[list] != nullptr) {
-          VtHiddenLineEdge *e = (*slot)->first[list];
-          BucketTakeOut(s, e);
+          VtHiddenLineEdge *e = BucketTakeFirst(s, slot, list);
           VtHiddenLineEdgeInfo info;
           InfoMake(s, e, &info);
           const bool pairs = s->attributes != 0 && e->pairs[0][0] != -1.0f;

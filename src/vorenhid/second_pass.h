@@ -96,6 +96,8 @@ uint32_t BucketNearEdges(VtHiddenLineContext *s, VtHiddenLineEdge *e, VtHiddenLi
 template <class Visit>
 void BucketWalkEdge(VtHiddenLineContext *s, const VtHiddenLineEdge *e, Visit &&visit);
 void BucketReleaseLists(VtHiddenLineContext *s);
+// Takes the first edge of a cell's list out of the grid.
+VtHiddenLineEdge *BucketTakeFirst(VtHiddenLineContext *s, VtHiddenLineCell **slot, int list);
 // An end of a lies on b: within half the point tolerance of b's line and
 // strictly inside b's span along b's major axis shrunk by as much.
 bool EndOnEdge(const VtHiddenLineContext *s, const float *point, const VtHiddenLineEdge *b);

@@ -118,11 +118,8 @@ TEST_F(AdmissionTest, LineRecordsOrderEndsAndCellsComeAndGoWithTheirEnds) {
   EXPECT_EQ(line->octant, 14u);
   EXPECT_DOUBLE_EQ(line->slope, 1.0);
   int order[2];
-  hid::BucketEndOrder(diagonal, false, order);  // equal x: end 1 is the lower
-  EXPECT_TRUE(order[0] == 0 && order[1] == 1);
-  VtHiddenLineEdge vertical = *diagonal;
-  vertical.end[1][0] = vertical.end[0][0];
-  hid::BucketEndOrder(&vertical, false, order);
+  diagonal->end[1][0] = 0;  // equal along the axis asked for: end 1 is the lower
+  hid::BucketEndOrder(diagonal, false, order);
   EXPECT_TRUE(order[0] == 1 && order[1] == 0);
 
   // Removing the last end of a cell frees it; the occupied extent stays.
@@ -137,19 +134,16 @@ TEST_F(AdmissionTest, LineRecordsOrderEndsAndCellsComeAndGoWithTheirEnds) {
 }
 
 TEST_F(AdmissionTest, DuplicatesMergeWithTheWinnerDrawnAndTheLoserKeptOrDropped) {
-  const float t = s_->point_tolerance;  // 1e-5
-  // Ends 4e-6 apart (below t / 2) are dropped.
+  // Ends 4e-6 apart (below t / 2 = 5e-6) are dropped.
   Admit(Edge(0.5f, 0.5f, 0.5f + 4e-6f, 0.5f));
   EXPECT_TRUE(InGrid().empty());
 
   struct Case {
     const char *name;
-    uint32_t fa, fb;              // flags of the first and second edge
-    uint32_t oa, ob;              // their ordinals
-    float zb;                     // depth of the second
-    bool overlaps;                // control 0x19000e
-    bool second_wins;
-    int sources;                  // kept by the winner
+    uint32_t fa, fb, oa, ob;  // flags and ordinals of the first and second edge
+    float zb;                 // depth of the second
+    bool overlaps, second_wins;
+    int sources;  // kept by the winner
   };
   // Depth tolerance of the order: (|za| + |zb| + 1) t = 2e-5 about 0.5; the
   // loser is kept while within 100 t = 1e-3 of the winner.
@@ -166,9 +160,8 @@ TEST_F(AdmissionTest, DuplicatesMergeWithTheWinnerDrawnAndTheLoserKeptOrDropped)
     SCOPED_TRACE(c.name);
     Start(1024, 768);
     s_->merge_overlaps = c.overlaps;
-    VtHiddenLineEdge *a = Admit(Edge(0.2f, 0.2f, 0.6f, 0.3f, c.fa, kA, 0.5f, 0.5f, c.oa));
-    VtHiddenLineEdge *b = Edge(0.6f, 0.3f, 0.2f, 0.2f, c.fb, kB, c.zb, c.zb, c.ob);
-    Admit(b);
+    Admit(Edge(0.2f, 0.2f, 0.6f, 0.3f, c.fa, kA, 0.5f, 0.5f, c.oa));
+    Admit(Edge(0.6f, 0.3f, 0.2f, 0.2f, c.fb, kB, c.zb, c.zb, c.ob));
     const auto grid = InGrid();
     ASSERT_EQ(grid.size(), 1u);
     const VtHiddenLineEdge *w = grid[0];
@@ -179,7 +172,6 @@ TEST_F(AdmissionTest, DuplicatesMergeWithTheWinnerDrawnAndTheLoserKeptOrDropped)
       EXPECT_EQ(w->next_source->flags & 9u, w->flags & 9u);
       EXPECT_EQ(w->next_source->end[0][0], w->end[0][0]);
     }
-    (void)a;
   }
   // With pixel tolerance 0, ends in neighbouring pixels are no duplicates.
   Start(1024, 768);
@@ -187,7 +179,6 @@ TEST_F(AdmissionTest, DuplicatesMergeWithTheWinnerDrawnAndTheLoserKeptOrDropped)
   Admit(Edge(0.2f, 0.2f, 0.6f, 0.6f));
   Admit(Edge(0.2f + 1.5f / 1024, 0.2f, 0.6f + 1.5f / 1024, 0.6f, 8, kB));
   EXPECT_EQ(InGrid().size(), 2u);
-  (void)t;
 }
 
 TEST_F(AdmissionTest, OverlapsAreCutIntoPiecesWithTheSharedStretchMergedOnce) {
@@ -263,7 +254,16 @@ TEST_F(AdmissionTest, AnEndTouchesAnEdgeWithinHalfTheToleranceAndStrictlyInsideI
   EXPECT_FALSE(hid::EndOnEdge(s_, off, e));
   EXPECT_FALSE(hid::EndOnEdge(s_, at_end, e));
   EXPECT_TRUE(hid::EndOnEdge(s_, inside, e));
-  hid::EdgeDestroy(s_, e);
+  // In the grid: an edge from (0.4, 0.5) upwards touches it, a parallel one
+  // 0.01 above does not.
+  Admit(e);
+  Admit(Edge(0.4f, 0.5f, 0.4f, 0.8f, 8, kB));
+  Admit(Edge(0.2f, 0.51f, 0.6f, 0.51f, 8, kB));
+  hid::VtHiddenLineNode *near = nullptr;
+  EXPECT_EQ(hid::BucketNearEdges(s_, e, &near), 1u);
+  ASSERT_NE(near, nullptr);
+  EXPECT_EQ(near->edge->end[1][1], 0.8f);
+  hid::ListFree(s_->stored_pools[1], near);
 }
 
 TEST_F(AdmissionTest, TerminateGivesBackAStandingPassAndAKeptGrid) {
