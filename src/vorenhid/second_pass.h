@@ -91,8 +91,9 @@ bool BucketSameHalfPixel(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e);
 // Adds to *list (touch nodes, pool 0x190009) the edges touching e; the
 // number added.
 uint32_t BucketNearEdges(VtHiddenLineContext *s, VtHiddenLineEdge *e, VtHiddenLineNode **list);
-// Visits every grid edge near e's supporting line (list 0, then list 1 of
-// each cell in the walk's order).
+// Visits every grid edge near e's supporting line that can share an
+// interval with e along its major axis (list 0, then list 1 of each cell in
+// the walk's order).
 template <class Visit>
 void BucketWalkEdge(VtHiddenLineContext *s, const VtHiddenLineEdge *e, Visit &&visit);
 void BucketReleaseLists(VtHiddenLineContext *s);
@@ -144,8 +145,11 @@ void BucketWalkEdge(VtHiddenLineContext *s, const VtHiddenLineEdge *e, Visit &&v
   const int major = steep ? 1 : 0;
   int order[2];
   BucketEndOrder(e, steep, order);
-  // The major-axis range: e's span widened by the longest admitted edge.
-  const double lo = double{e->end[order[0]][major]} - g.longest, hi = double{e->end[order[1]][major]} + g.longest;
+  // An edge sharing an interval with e has its lower end (along e's major
+  // axis) below e's upper end and no farther below e's lower end than the
+  // longest admitted edge reaches: only those cells are walked, and each
+  // edge is visited by that end.
+  const double lo = double{e->end[order[0]][major]} - g.longest, hi = double{e->end[order[1]][major]};
   const int32_t limit = steep ? g.rows : g.columns;
   int32_t first = steep ? BucketCellY(g, lo) : BucketCellX(g, lo);
   int32_t last = steep ? BucketCellY(g, hi) : BucketCellX(g, hi);
@@ -173,7 +177,7 @@ void BucketWalkEdge(VtHiddenLineContext *s, const VtHiddenLineEdge *e, Visit &&v
       for (int list = 0; list < 2; ++list) {
         for (VtHiddenLineEdge *x = (*slot)->first[list]; x != nullptr;) {
           VtHiddenLineEdge *next = x->line != nullptr ? x->line->next[list] : nullptr;
-          visit(x);
+          if (x->end[list][major] <= x->end[1 - list][major]) visit(x);
           x = next;
         }
       }
@@ -182,7 +186,6 @@ void BucketWalkEdge(VtHiddenLineContext *s, const VtHiddenLineEdge *e, Visit &&v
     for (int32_t d = 1; d <= band && c - d >= 0; ++d) cell(c - d);
     for (int32_t d = 1; d <= band && c + d <= minor_limit; ++d) cell(c + d);
   }
-  (void)limit;
 }
 
 }  // namespace vo::hid

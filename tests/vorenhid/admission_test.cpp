@@ -30,7 +30,9 @@ class AdmissionTest : public HiddenLineTest {
   void Start(uint32_t w, uint32_t h, const uint32_t *viewport = nullptr) {
     hid::SecondPassRelease(s_);
     ASSERT_EQ(VoViewSetResolution(nullptr, w, h, 1.0), 0u);
-    if (viewport != nullptr) ASSERT_EQ(VoViewSetViewport(nullptr, viewport), 0u);
+    if (viewport != nullptr) {
+      ASSERT_EQ(VoViewSetViewport(nullptr, viewport), 0u);
+    }
     (void)VoViewEvaluate(nullptr);
     ASSERT_EQ(hid::SecondPassBegin(s_), 0u);
     ASSERT_EQ(hid::BucketStart(s_), 0u);
