@@ -121,7 +121,7 @@ VtStatus BucketStart(VtHiddenLineContext *s) {
   if (g.cells == nullptr || g.column_count == nullptr || g.row_count == nullptr || g.cell_pool == nullptr ||
       g.line_pool == nullptr || g.candidate_pool == nullptr) {
     g.started = 1;
-    BucketRelease(s, true);
+    (void)BucketRelease(s, true);
     return VO_STATUS_NO_MEMORY;
   }
   g.x_per_unit = g.width > 0 ? columns / g.width : 0;
@@ -141,8 +141,9 @@ VtStatus ChainRingsSet(VtHiddenLineContext *s) {
   return 0;
 }
 
-void BucketRelease(VtHiddenLineContext *s, bool force) {
+VtStatus BucketRelease(VtHiddenLineContext *s, bool force) {
   VtHiddenLineGrid &g = s->grid;
+  if (g.started == 0 && !force) return VO_STATUS_UNAVAILABLE;
   if (g.started != 0 && g.cells != nullptr && g.row_count != nullptr) BucketReleaseLists(s);
   if (force || s->keep_grid == 0) {
     Free(reinterpret_cast<void *&>(g.cells));
@@ -152,6 +153,7 @@ void BucketRelease(VtHiddenLineContext *s, bool force) {
   Free(reinterpret_cast<void *&>(g.column_count));
   for (VtPool **pool : {&g.line_pool, &g.candidate_pool, &g.cell_pool}) (void)PoolDisposeClear(pool);
   g.started = 0;
+  return 0;
 }
 
 int32_t BucketCellX(const VtHiddenLineGrid &g, double x) {

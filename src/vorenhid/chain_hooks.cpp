@@ -43,16 +43,17 @@ VtStatus ArcStageSetUp(VtHiddenLineContext *s) {
   s->arc_pools[1] = VoPoolCreate(kPoolArcNode, sizeof(VtHiddenLineNode));
   s->arc_started = 1;
   if (s->arc_pools[0] == nullptr || s->arc_pools[1] == nullptr) {
-    ArcStageRelease(s);
+    (void)ArcStageRelease(s);
     return VO_STATUS_NO_MEMORY;
   }
   return 0;
 }
 
-void ArcStageRelease(VtHiddenLineContext *s) {
-  if (s->arc_started == 0) return;
+VtStatus ArcStageRelease(VtHiddenLineContext *s) {
+  if (s->arc_started == 0) return VO_STATUS_UNAVAILABLE;
   for (VtPool *&pool : s->arc_pools) (void)PoolDisposeClear(&pool);
   s->arc_started = 0;
+  return 0;
 }
 
 bool ArcCollect(VtHiddenLineContext *, VtHiddenLineEdge *, const float *, double, VtStatus *) { return false; }
@@ -68,10 +69,11 @@ VtStatus ChainStageSetUp(VtHiddenLineContext *s) {
   return 0;
 }
 
-void ChainStageRelease(VtHiddenLineContext *s) {
-  if (s->chain_started == 0) return;
+VtStatus ChainStageRelease(VtHiddenLineContext *s) {
+  if (s->chain_started == 0) return VO_STATUS_UNAVAILABLE;
   (void)PoolDisposeClear(&s->chain_pool);
   s->chain_started = 0;
+  return 0;
 }
 
 VtStatus ChainsDraw(VtHiddenLineContext *s) {

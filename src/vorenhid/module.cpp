@@ -261,7 +261,7 @@ VtStatus Terminate() {
   VtHiddenLineContext *s = g_state.Master();
   if (s == nullptr) return 0;
   SecondPassRelease(s);
-  BucketRelease(s, true);  // also the cell array kept between renders
+  (void)BucketRelease(s, true);  // also the cell array kept between renders
   PoolsDispose(s);
   g_state.SetMaster(nullptr);
   VoDeallocate(s);

@@ -68,7 +68,8 @@ constexpr int32_t kGridCap = 500;
 VtStatus BucketStart(VtHiddenLineContext *s);
 // The chain search rings from the two ring controls.
 VtStatus ChainRingsSet(VtHiddenLineContext *s);
-void BucketRelease(VtHiddenLineContext *s, bool force);
+// 2 when the grid does not stand (forced: the kept cell array goes too).
+VtStatus BucketRelease(VtHiddenLineContext *s, bool force);
 // Column and row of a coordinate, clamped to the grid; -1 for a
 // non-finite one.
 int32_t BucketCellX(const VtHiddenLineGrid &g, double x);
@@ -125,13 +126,13 @@ void InfoFree(VtHiddenLineContext *s, VtHiddenLineEdgeInfo *head);
 
 // ---- chain_hooks.cpp ---------------------------------------------------------
 VtStatus ArcStageSetUp(VtHiddenLineContext *s);
-void ArcStageRelease(VtHiddenLineContext *s);
+VtStatus ArcStageRelease(VtHiddenLineContext *s);
 // True when the arc stage took the edge; false: it is admitted normally.
 bool ArcCollect(VtHiddenLineContext *s, VtHiddenLineEdge *e, const float centre[4], double radius,
                 VtStatus *st);
 VtStatus ArcsDraw(VtHiddenLineContext *s);
 VtStatus ChainStageSetUp(VtHiddenLineContext *s);
-void ChainStageRelease(VtHiddenLineContext *s);
+VtStatus ChainStageRelease(VtHiddenLineContext *s);
 VtStatus ChainsDraw(VtHiddenLineContext *s);
 
 // ---- the walk ------------------------------------------------------------------

@@ -281,9 +281,10 @@ VtStatus SecondPassDraw(VtHiddenLineContext *s) {
 }
 
 void SecondPassRelease(VtHiddenLineContext *s) {
-  if (s->grid.started != 0) BucketRelease(s, false);
-  ChainStageRelease(s);
-  ArcStageRelease(s);
+  // Each group goes only when it stands (releasing an absent one answers 2).
+  (void)BucketRelease(s, false);
+  (void)ChainStageRelease(s);
+  (void)ArcStageRelease(s);
   (void)BypassRelease(s);
   if (s->stored_pools[0] != nullptr) {
     EdgeListRelease(s, s->stored[0]);

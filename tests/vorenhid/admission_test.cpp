@@ -82,6 +82,10 @@ TEST_F(AdmissionTest, TheGridIsSizedFromTheViewportAndClampsEveryCoordinate) {
   EXPECT_EQ(hid::BucketCellX(g, 7.5), 500);
   EXPECT_EQ(hid::BucketCellX(g, NAN), -1);  // no cell
   EXPECT_EQ(hid::BucketSlot(g, 501, 0), nullptr);
+  // A standing grid is not made twice, an absent one not released.
+  EXPECT_EQ(hid::BucketStart(s_), VO_STATUS_UNAVAILABLE);
+  EXPECT_EQ(hid::BucketRelease(s_, false), 0u);
+  EXPECT_EQ(hid::BucketRelease(s_, false), VO_STATUS_UNAVAILABLE);
 
   // 768 columns seen through 100..611: 512 columns, capped; the window
   // runs from 100 / 768 to 612 / 768.
