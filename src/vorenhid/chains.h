@@ -43,6 +43,11 @@ void ChainEmpty(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t 
                 uint32_t count);
 void ScratchFree(VtHiddenLineContext *s);
 
+// ---- arcs.cpp --------------------------------------------------------------------
+// The angle of p about the centre on a circle of radius r: (0, 2 pi], a
+// point straight right of the centre at 2 pi.
+double ArcAngle(const float *centre, double r, const float *p);
+
 // ---- chains.cpp ----------------------------------------------------------------
 // 0 refuse, 5 stop, other: join.
 int32_t ChainJoinQuery(VtHiddenLineContext *s, VtHiddenLineEdgeInfo *chain, VtHiddenLineEdgeInfo *candidate);

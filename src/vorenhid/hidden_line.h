@@ -136,6 +136,7 @@ struct Callbacks {
 
 struct VtHiddenLineEdge;
 struct VtHiddenLineBypass;
+struct VtHiddenLineCircle;
 
 // A prepared primitive's place in the prepared list (1 for the first).
 struct VtHiddenLineOrdinal {
@@ -233,6 +234,7 @@ struct VtHiddenLineContext {
   VtHiddenLineEdge *chain_head, *chain_tail;
   uint32_t chain_count;
   uint32_t circle_refused_posted;  // a refused circle answer already reported this render
+  VtHiddenLineCircle *circles;     // the arc stage's circle records
 };
 
 VtHiddenLineContext *State();

@@ -201,3 +201,94 @@ TEST_F(ChainTest, AChainInsideOnePixelLeavesAsADotUnderTheSubpixelControl) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+class ArcTest : public GridTest {
+ protected:
+  void SetUp() override {
+    GridTest::SetUp();
+    ASSERT_EQ(hid::ArcStageSetUp(s_), 0u);
+  }
+  // The piece of the circle about (0.5, 0.5) of radius 0.1 from angle a to b.
+  bool Piece(double a, double b, double radius = 0.1, const float *centre = kCentre) {
+    VtHiddenLineEdge *e = Edge(static_cast<float>(0.5 + 0.1 * std::cos(a)), static_cast<float>(0.5 + 0.1 * std::sin(a)),
+                               static_cast<float>(0.5 + 0.1 * std::cos(b)), static_cast<float>(0.5 + 0.1 * std::sin(b)),
+                               8 | VO_HL_CLASS_CIRCLE);
+    VtStatus st = 0;
+    const bool taken = hid::ArcCollect(s_, e, centre, radius, &st);
+    EXPECT_EQ(st, 0u);
+    if (!taken) hid::EdgeDestroy(s_, e);
+    return taken;
+  }
+  static constexpr float kCentre[4] = {0.5f, 0.5f, 0.5f, 1};
+  static constexpr double kPi = std::numbers::pi;
+};
+
+TEST_F(ArcTest, AnglesRunFromJustAboveZeroToTwoPiStraightRightOfTheCentre) {
+  // (r, 0) is at 2 pi, (0, r) at pi / 2, (-r, 0) at pi, (0, -r) at 3 pi / 2.
+  const float c[4] = {1, 2, 0, 1};
+  const float points[4][2] = {{1.5f, 2}, {1, 2.5f}, {0.5f, 2}, {1, 1.5f}};
+  const double want[4] = {2 * kPi, kPi / 2, kPi, 3 * kPi / 2};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(hid::ArcAngle(c, 0.5, points[i]), want[i], 1e-6);
+}
+
+TEST_F(ArcTest, QuarterArcsInEveryOrderCloseIntoOneCircleDrawnAsOneBlock) {
+  // Quarters 0..3 run from q pi / 2 to (q + 1) pi / 2, counter-clockwise.
+  int order[4] = {0, 1, 2, 3};
+  do {
+    RecordingDriver::Reset();
+    ASSERT_EQ(hid::ArcStageRelease(s_), 0u);
+    ASSERT_EQ(hid::ArcStageSetUp(s_), 0u);
+    for (int q : order) ASSERT_TRUE(Piece(q * kPi / 2, (q + 1) * kPi / 2));
+    EXPECT_EQ(hid::ArcsDraw(s_), 0u);
+    // Parallel view: (cx, cy, cz, 1, cx + r, cy, cz, 1, r).
+    ASSERT_EQ(RecordingDriver::shapes.size(), 1u);
+    EXPECT_EQ(RecordingDriver::types, std::vector<uint32_t>{0x2004});
+    const std::vector<float> want = {0.5f, 0.5f, 0.5f, 1, 0.6f, 0.5f, 0.5f, 1, 0.1f};
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(RecordingDriver::shapes[0][i], want[i], 1e-6);
+  } while (std::next_permutation(order, order + 4));
+}
+
+TEST_F(ArcTest, SensesRadiiAndRefusedAnswersDecideWhatBecomesAnArc) {
+  struct Case {
+    const char *what;
+    std::vector<std::array<double, 3>> pieces;  // from, to, radius
+    std::vector<uint32_t> types;
+  } cases[] = {
+      // 0 -> pi / 4 turns counter-clockwise; the second piece meets it at
+      // pi / 4 and turns back to pi / 8.
+      {"opposite senses: two arcs", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 8, 0.1}}, {0x8004, 0x8004}},
+      {"the same sense: one arc", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}},
+      // 1e-5 is the tolerance: a radius off by it is another circle.
+      {"a radius off by the tolerance: two records", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.10001}}, {0x8004, 0x8004}},
+      // Negative: the distance from the centre to end 0, 0.1.
+      {"a negative radius is the positive one", {{0, kPi / 4, -1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    RecordingDriver::Reset();
+    ASSERT_EQ(hid::ArcStageRelease(s_), 0u);
+    ASSERT_EQ(hid::ArcStageSetUp(s_), 0u);
+    for (const auto &p : c.pieces) EXPECT_TRUE(Piece(p[0], p[1], p[2]));
+    EXPECT_EQ(hid::ArcsDraw(s_), 0u);
+    EXPECT_EQ(RecordingDriver::types, c.types);
+  }
+  // The one arc 0 -> pi / 2: start (0.6, 0.5), end (0.5, 0.6).
+  EXPECT_NEAR(RecordingDriver::shapes[0][4], 0.6, 1e-6);
+  EXPECT_NEAR(RecordingDriver::shapes[0][9], 0.6, 1e-6);
+
+  // Answers no angle can be taken from: the piece is an ordinary edge,
+  // reported once a render.
+  const int before = CountPosted(messages::kHiddenLineCircleRefused);
+  const float nan_centre[4] = {NAN, 0.5f, 0.5f, 1}, at_end[4] = {0.6f, 0.5f, 0.5f, 1};
+  EXPECT_FALSE(Piece(0, kPi / 4, 0.0));
+  EXPECT_FALSE(Piece(0, kPi / 4, NAN));
+  EXPECT_FALSE(Piece(0, kPi / 4, 0.1, nan_centre));
+  EXPECT_FALSE(Piece(0, kPi / 4, 0.1, at_end));  // end 0 is the centre
+  EXPECT_EQ(CountPosted(messages::kHiddenLineCircleRefused), before + 1);
+}
+
+}  // namespace
+}  // namespace vo::test
