@@ -181,6 +181,7 @@ VtStatus ScenePrepare(RayContext *c) {
   }
   c->prepared = 1;
   c->unbounded_count = 0;
+  c->layers_cut_posted = 0;
   BackgroundsFetch(c);
   c->memory_used = 0;
   VtStatus st = VoMultiThreadRunOnce(c->once, &GatherOnce, c);

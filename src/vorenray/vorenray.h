@@ -151,6 +151,7 @@ struct RayContext {
   VtMultiThreadLock *once;   // gathering runs once per pass
   VtMutexWord *mutex[3];
   uint32_t is_clone;
+  uint32_t layers_cut_posted;  // the transparent-layer limit was reported this pass
 };
 
 RayContext *Context();
@@ -173,6 +174,14 @@ struct Query {
 // Polls the driver for an interrupt: 64 when asked to stop (and 0x40 into
 // the kernel's sticky word), else 0. Without a poll callback: 0.
 VtStatus AbortPoll(RayContext *c);
+
+// ---- trace.cpp -------------------------------------------------------------
+// Traces one ray and shades what it hits, continuing behind surfaces that are
+// not opaque; a miss asks the background and foreground shaders. Answers 1
+// for a hit, 0 for a miss; the colour goes to out, the opacity to the alpha
+// global.
+uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *direction, double near_distance,
+                  double far_distance, const void *excluded);
 
 // ---- scene.cpp -------------------------------------------------------------
 VtStatus ScenePrepare(RayContext *c);

@@ -121,7 +121,7 @@ TEST_F(ModuleTest, ServicesAnswerTheExportedEntryPointsAndRefuseSetsAndUnknownCo
   EXPECT_EQ(VoExecute(0x70001), VO_STATUS_BAD_ARGUMENT);  // the passes are not built yet
   float colour[3] = {1, 1, 1};
   const float o[3] = {0, 0, 1}, d[3] = {0, 0, -1};
-  EXPECT_EQ(VoRayTraceShade(colour, o, d, 1.0), 0u);
+  EXPECT_EQ(VoRayTraceShade(colour, o, d, 1.0), 0u);  // no shader kernel: black
   EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
 }
 
