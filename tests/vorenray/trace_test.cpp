@@ -9,6 +9,7 @@
 
 #include "support/shader_fixture.h"
 #include "vorenray/ray_fixture.h"
+#include "vosystem/kernel_memory.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::test {
@@ -217,6 +218,19 @@ TEST_F(TraceTest, TheShadeServiceAnswersTheAmbientTermWhenDepthWeightTracingOrSt
     ASSERT_EQ(VoControlSet(code, &on), 0u);
   }
   EXPECT_EQ(Seen::shaded, shaded);
+  // A save of the globals that fails (its pool cannot grow): ambient, and
+  // the caller's globals exactly as they were.
+  AllocationFailureArm(1);
+  int pushed = 0;
+  while (pushed < 100000 && VoShaderPushEnvironment() == 0) ++pushed;
+  VtShaderGlobals before = *VoShaderGetGlobals();
+  AllocationFailureArm(1);
+  EXPECT_EQ(VoRayTraceShade(out, kAbove, kDown, 1.0), 0u);
+  EXPECT_TRUE(AllocationFailureFired());
+  AllocationFailureArm(0);
+  ExpectColour(out, ambient[0], ambient[1], ambient[2]);
+  EXPECT_EQ(std::memcmp(&before, VoShaderGetGlobals(), sizeof before), 0);
+  for (int i = 0; i < pushed; ++i) EXPECT_EQ(VoShaderPopEnvironment(), 0u);
 }
 
 TEST_F(TraceTest, ABentRayContinuesFromTheHitAndDeepStacksStopAt256Layers) {
