@@ -119,6 +119,13 @@ struct RayContext {
   VtStatus sticky;
   // Cached callbacks (refreshed when callbacks change).
   VtDriverNoArgProc poll;
+  VtDriverFrameProc begin_frame;
+  VtDriverNoArgProc end_frame;
+  VtDriverKindProc accept;
+  VtDriverRowProc row_bytes;
+  VtDriverRowProc row_floats;
+  VtDriverRowProc row_rgba;
+  VtProgressProc progress;
   // Octree.
   VtPool *leaf_pool;
   VtPool *inner_pool;
@@ -152,6 +159,7 @@ struct RayContext {
   VtMutexWord *mutex[3];
   uint32_t is_clone;
   uint32_t layers_cut_posted;  // the transparent-layer limit was reported this pass
+  void *threaded;              // the threaded pass under way (its pass procedure and region)
 };
 
 RayContext *Context();
@@ -174,6 +182,9 @@ struct Query {
 // Polls the driver for an interrupt: 64 when asked to stop (and 0x40 into
 // the kernel's sticky word), else 0. Without a poll callback: 0.
 VtStatus AbortPoll(RayContext *c);
+// Reads the cached callbacks, the kernel's sticky word and the shader
+// globals again.
+VtStatus CallbacksFetch();
 
 // ---- trace.cpp -------------------------------------------------------------
 // Traces one ray and shades what it hits, continuing behind surfaces that are
@@ -182,6 +193,25 @@ VtStatus AbortPoll(RayContext *c);
 // global.
 uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *direction, double near_distance,
                   double far_distance, const void *excluded);
+
+// ---- pass.cpp --------------------------------------------------------------
+// What eye rays are made from, copied from the evaluated view at set-up.
+struct EyeView {
+  double corner[3];  // image-plane point of pixel coordinate (0, 0)
+  double xstep[3];   // per pixel to the right
+  double ystep[3];   // per line down
+  double eye[3];
+  double direction[3];  // the view direction, unit
+  double hither, yon;
+  bool perspective;
+};
+// One eye ray through an image-plane point; near and far bound the hits.
+// A midpoint ray of the full pass under a parallel projection keeps its
+// hither at least 0.001 away from 0.
+void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,
+            double *far_distance, bool midpoint);
+// Execute 0x70001 (preview) and 0x70002 (full pass); other codes 0x20000012.
+VtStatus RenderEntry(uint32_t code);
 
 // ---- scene.cpp -------------------------------------------------------------
 VtStatus ScenePrepare(RayContext *c);
