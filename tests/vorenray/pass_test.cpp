@@ -2,6 +2,8 @@
 // over the work farm, oversampling, field selection, polls, set-up failures
 // and the screen buffer's stencil and colour.
 
+#include <cmath>
+
 #include <vo/vo_multit.h>
 #include <vo/vo_screenbuf.h>
 
@@ -133,6 +135,151 @@ TEST_F(PassTest, AOnePixelViewportTracesItsCentreOrItsFourCorners) {
   // xs, ys of the corners (3, 2), (4, 2), (3, 3), (4, 3).
   const std::vector<std::array<float, 2>> corners = {{3, 2}, {4, 2}, {3, 3}, {4, 3}};
   EXPECT_EQ(Rays::samples, corners);
+}
+
+// The rows of a pass, by y.
+std::map<uint32_t, std::vector<Pixel>> Render(uint32_t code) {
+  Output::rows.clear();
+  EXPECT_EQ(VoExecute(code), 0u);
+  return Output::rows;
+}
+
+uint32_t SetWord(uint32_t code, uint32_t value, uint32_t type = VtNat32) {
+  const VtTypedValue v = TypedWord(type, value);
+  return VoControlSet(code, &v);
+}
+
+TEST_F(PassTest, BandsOfTheWorkFarmAndOversamplingGiveTheSinglePassPicture) {
+  Grey();
+  View(8, 8);
+  Scene({Rectangle(1.3f, 0.6f, 6.2f, 5.7f, 0.5f, {1, 0.2f, 0})});
+  const auto preview = Render(0x70001), full = Render(0x70002);
+  // The edges got midpoint rays: more than the 81 corners.
+  EXPECT_GT(Rays::missed + Rays::shaded, 81 + 64);
+  // Bands of two rows for three workers: the same pictures.
+  auto count = multit::WorkerCountSourceSet([]() -> uint32_t { return 3; });
+  EXPECT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, 2), 0u);
+  EXPECT_EQ(Render(0x70001), preview);
+  EXPECT_EQ(Render(0x70002), full);
+  EXPECT_EQ(Output::frames.size(), 4u + 4u + 1u + 1u);
+  multit::WorkerCountSourceSet(count);
+  // The viewport is the application's again.
+  uint32_t viewport[4];
+  EXPECT_EQ(VoViewGetViewport(nullptr, viewport), 0u);
+  EXPECT_EQ(viewport[3], 7u);
+  // N = 2 on 4 x 4: each byte the truncated mean of its 2 x 2 block of the
+  // 8 x 8 preview, e.g. (255 + 255 + 128 + 128) / 4 = 191.
+  EXPECT_EQ(SetWord(0xc000e, 2), 0u);
+  ASSERT_EQ(VoViewSetResolution(nullptr, 4, 4, 1.0), 0u);
+  Output::Reset(4);
+  const auto small = Render(0x70001);
+  ASSERT_EQ(small.size(), 4u);
+  for (uint32_t y = 0; y < 4; ++y)
+    for (uint32_t x = 0; x < 4; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const float sum = preview.at(2 * y)[2 * x][c] + preview.at(2 * y)[2 * x + 1][c] +
+                          preview.at(2 * y + 1)[2 * x][c] + preview.at(2 * y + 1)[2 * x + 1][c];
+        EXPECT_EQ(small.at(y)[x][c], std::floor(sum / 4)) << x << "," << y;
+      }
+}
+
+TEST_F(PassTest, FieldSelectionSubdividesTheOtherLinesOnly) {
+  Grey();
+  // A faint vertical edge: 0.5 against 0.6 differs by 0.1 x 1.0 > 0.05.
+  VtTypedValue t = TypedFloat(0.05f);
+  EXPECT_EQ(VoControlSet(VO_CONTROL_RAY_CONTRAST, &t), 0u);
+  Scene({Rectangle(3.4f, -1, 9, 7, 0.5f, {0.6f, 0.6f, 0.6f})});
+  EXPECT_EQ(SetWord(0xc0012, 0xc0001, VtEnum), 0u);
+  Rays::samples.clear();
+  (void)Render(0x70002);
+  int midpoints = 0;
+  for (const auto &s : Rays::samples) midpoints += s[0] != std::floor(s[0]);
+  EXPECT_GT(midpoints, 0);
+  // Midpoint rays (xs not whole) lie on horizontal edges of even lines'
+  // lower corner rows y + 1 only: rows 1, 3, 5 (and row 0, of line -1 odd: none).
+  for (const auto &s : Rays::samples)
+    if (s[0] != std::floor(s[0])) EXPECT_EQ(static_cast<int>(s[1]) % 2, 1) << s[0] << "," << s[1];
+}
+
+TEST_F(PassTest, PollsInterruptsAndFailuresEndThePassBalanced) {
+  Grey();
+  Scene({});
+  // Polls before lines 0, 2, 4 (after those of the preparation): the
+  // second answers an interrupt.
+  EXPECT_EQ(VoExecute(0x70001), 0u);
+  const int preparing = RecordingDriver::polls - 3;
+  RecordingDriver::Reset();
+  Output::Reset(8);
+  RecordingDriver::interrupt_from = preparing + 2;
+  EXPECT_EQ(VoExecute(0x70001) & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
+  EXPECT_EQ(Output::order, (std::vector<uint32_t>{0, 1}));
+  VtTypedValue sticky{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky), 0u);
+  EXPECT_NE(*static_cast<uint32_t *>(sticky.value.p) & 0x40, 0u);
+  EXPECT_EQ(Output::frames.size(), static_cast<size_t>(Output::frame_ends));
+  // Interrupted before the first line: no ray.
+  RecordingDriver::Reset();
+  RecordingDriver::interrupt_from = preparing + 1;
+  Rays::missed = 0;
+  EXPECT_NE(VoExecute(0x70002), 0u);
+  EXPECT_EQ(Rays::missed, 0);
+  RecordingDriver::interrupt_from = -1;
+  // Tracing off: one balanced frame, the application's view current.
+  VtView *view = VoViewGet();
+  EXPECT_EQ(SetWord(VO_CONTROL_RAY_TRACING, 0, VtBoolean), 0u);
+  EXPECT_EQ(SetWord(0xc000e, 2), 0u);
+  Output::Reset(8);
+  EXPECT_EQ(VoExecute(0x70002), 0u);
+  EXPECT_EQ(Output::frames.size(), 1u);
+  EXPECT_EQ(Output::frame_ends, 1);
+  EXPECT_EQ(VoViewGet(), view);
+  EXPECT_EQ(SetWord(VO_CONTROL_RAY_TRACING, 1, VtBoolean), 0u);
+  // Each allocation failing in turn: a failure, a balanced frame, the view.
+  Scene({Rectangle(1.3f, 0.6f, 6.2f, 5.7f, 0.5f, {1, 0.2f, 0})});
+  EveryAllocationFails(
+      [] {
+        Output::Reset(8);
+        return VoExecute(0x70002);
+      },
+      [view] {
+        EXPECT_EQ(Output::frames.size(), static_cast<size_t>(Output::frame_ends));
+        EXPECT_EQ(VoViewGet(), view);
+      });
+}
+
+TEST_F(PassTest, TheFullPassMarksDetailInTheScreenBufferStencil) {
+  Grey();
+  View(16, 16);
+  VtScreenBuffer *buffer = VoScreenBufferCreate();
+  ASSERT_NE(buffer, nullptr);
+  const VtTypedValue sixteen = TypedNat32(16);
+  EXPECT_EQ(VoScreenBufferSetControl(buffer, VO_SB_WIDTH, &sixteen), 0u);
+  EXPECT_EQ(VoScreenBufferSetControl(buffer, VO_SB_HEIGHT, &sixteen), 0u);
+  EXPECT_EQ(VoScreenBufferAllocateData(buffer, VO_SB_COLOUR | VO_SB_STENCIL), 0u);
+  EXPECT_EQ(VoScreenBufferSet(buffer), 0u);
+  EXPECT_EQ(SetWord(VO_CONTROL_RAY_CHANNELS, VO_SB_STENCIL | VO_SB_COLOUR, VtFlags), 0u);
+  EXPECT_EQ(SetWord(0xc000e, 2), 0u);
+  Scene({Rectangle(4.3f, 4.3f, 11.3f, 11.3f, 0.5f, {1, 0, 0})});
+  Output::Reset(16);
+  const int posted = CountPosted(messages::kScreenBufferSetPixelOutside);
+  EXPECT_EQ(VoExecute(0x70002), 0u);
+  EXPECT_EQ(CountPosted(messages::kScreenBufferSetPixelOutside), posted);
+  // The edges at 4.3 and 11.3 cross the samples of output pixels 4 and 11
+  // (enlarged 8.6 and 22.6 fall in samples 8 and 22): the ring between them.
+  for (uint32_t y = 0; y < 16; ++y)
+    for (uint32_t x = 0; x < 16; ++x) {
+      VtTypedValue v{};
+      ASSERT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_STENCIL, x, y, &v), 0u);
+      const bool inside = x >= 4 && x <= 11 && y >= 4 && y <= 11;
+      const bool ring = inside && (x == 4 || x == 11 || y == 4 || y == 11);
+      EXPECT_EQ(v.value.u, ring ? 0xA0u : 0u) << x << "," << y;
+      ASSERT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_COLOUR, x, y, &v), 0u);
+      // Stored as bytes: 0.5 comes back as 128 / 255.
+      if (!inside) EXPECT_NEAR(v.value.v[0], 0.5f, 1.0f / 255) << x << "," << y;
+      if (inside && !ring) EXPECT_FLOAT_EQ(v.value.v[0], 1.0f) << x << "," << y;
+    }
+  EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
+  EXPECT_EQ(VoScreenBufferDestroy(buffer), 0u);
 }
 
 }  // namespace
