@@ -85,7 +85,10 @@ uint32_t Trace(RayContext *c, VtShaderGlobals *g, float *out, const float *origi
   for (int k = 0; k < 3; ++k) g->I[k] = point[k] - origin[k];
   g->Pw = c->hit_point;
   const VtStatus st = VoRayShade(origin, direction, hit.primitive, static_cast<VtPolygon *>(hit.polygon));
-  c->sticky |= st;
+  // Running out of memory stops the pass; a hit the shader kernel refuses
+  // (one on a polygon's very edge it cannot weigh) is black and the
+  // picture goes on.
+  if ((st & 0xff) == (VO_STATUS_NO_MEMORY & 0xff)) c->sticky |= st;
   const float m = std::max({g->To[0], g->To[1], g->To[2]});
   if (g->alpha >= 1.0f && m <= 0.0f) {
     std::memcpy(out, g->Co, sizeof g->Co);
