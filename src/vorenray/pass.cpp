@@ -148,7 +148,10 @@ VtStatus ViewEnlarge(PassFrame &f) {
   st |= VoViewGetViewport(nullptr, viewport);
   if (st != 0) return st;
   const uint64_t n = f.factor;
-  if (n * x > INT32_MAX || n * y > INT32_MAX) return VO_STATUS_BAD_ARGUMENT;
+  if (n * x > INT32_MAX || n * y > INT32_MAX) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kRayOversampledTooLarge, VO_MODULE_RAYTRACER, x, y, f.factor);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   f.view_copy = VoViewCopy(f.saved_view);
   if (f.view_copy == nullptr) return VO_STATUS_NO_MEMORY;
   const uint32_t enlarged[4] = {static_cast<uint32_t>(n * viewport[0]), static_cast<uint32_t>(n * (viewport[1] + 1ull) - 1),
@@ -164,36 +167,18 @@ VtStatus ViewEnlarge(PassFrame &f) {
 }
 
 // The evaluated view's values into the frame; false when the view module
-// answers none.
+// answers none or its viewport is empty.
 bool ViewTake(PassFrame &f) {
   const auto *res = ViewValue<int32_t>(VO_VIEW_VALUE_RESOLUTION);
   const auto *vp = ViewValue<int32_t>(VO_VIEW_VALUE_VIEWPORT);
-  const auto *corner = ViewValue<double>(VO_VIEW_VALUE_CORNER_DOUBLE);
-  const auto *edges = ViewValue<double>(VO_VIEW_VALUE_EDGES_DOUBLE);
-  const auto *eye = ViewValue<float>(VO_VIEW_VALUE_EYE);
-  const auto *dir = ViewValue<float>(VO_VIEW_VALUE_DIRECTION);
-  const auto *hither = ViewValue<float>(VO_VIEW_VALUE_HITHER);
-  const auto *yon = ViewValue<float>(VO_VIEW_VALUE_YON);
-  const auto *kind = ViewValue<int32_t>(VO_VIEW_VALUE_PROJECTION_KIND);
-  if (!res || !vp || !corner || !edges || !eye || !dir || !hither || !yon || !kind) return false;
-  if (res[0] <= 0 || res[1] <= 0 || vp[1] < vp[0] || vp[3] < vp[2]) return false;
+  if (!res || !vp || !EyeViewOfCurrentView(&f.eye)) return false;
+  if (vp[1] < vp[0] || vp[3] < vp[2]) return false;
   f.xres = static_cast<uint32_t>(res[0]);
   f.yres = static_cast<uint32_t>(res[1]);
   f.xmin = vp[0];
   f.ymin = vp[2];
   f.width = vp[1] - vp[0] + 1;
   f.height = vp[3] - vp[2] + 1;
-  EyeView &e = f.eye;
-  for (int k = 0; k < 3; ++k) {
-    e.corner[k] = corner[k];
-    e.xstep[k] = edges[k] / f.xres;
-    e.ystep[k] = edges[3 + k] / f.yres;
-    e.eye[k] = eye[k];
-    e.direction[k] = dir[k];
-  }
-  e.hither = *hither;
-  e.yon = *yon;
-  e.perspective = *kind == VO_PROJECTION_PERSPECTIVE;
   f.xi_step = 1.0f / static_cast<float>(f.xres);
   f.yi_step = 1.0f / static_cast<float>(f.yres);
   return true;
@@ -262,6 +247,7 @@ VtStatus PassSetup(PassFrame &f, uint32_t kind) {
   f.done |= kDoneLine;
   (void)VoMultiThreadImageSet(f.pixel_size, static_cast<uint32_t>(f.width), static_cast<uint32_t>(f.height));
   c->pass_kind = kind;
+  BackgroundsFetch(c);
   st = VoShadingInitialiseImage(kind);
   if (st != 0) return st;
   f.done |= kDoneShading;
@@ -451,9 +437,13 @@ void VerticalEdges(PassFrame &f, int32_t y) {
   }
 }
 
+// A failed write is posted once, and the pass writes no more into the
+// buffer: a buffer destroyed or stripped of a channel under the pass would
+// otherwise post a message for every pixel.
 void PostFailedWrite(FullState &s, VtStatus st) {
   if (st == 0 || s.failed != 0) return;
   s.failed = st;
+  s.mask = 0;
   Post(st, messages::kScreenBufferSetPixelOutside, VO_MODULE_RAYTRACER, st);
 }
 
@@ -464,7 +454,7 @@ void BufferWrite(FullState &s, uint32_t x, uint32_t y, const float *colour, bool
     const VtTypedValue v = TypedNat32(limited ? kStencilDetail : 0);
     PostFailedWrite(s, s.set_pixel(s.buffer, VO_SB_STENCIL, x, y, &v));
   }
-  if (s.mask & VO_SB_COLOUR) {
+  if (s.mask & VO_SB_COLOUR) {  // (cleared by a failed stencil write)
     VtTypedValue v{};
     v.type = VtColourType;
     std::memcpy(v.value.v, colour, 3 * sizeof(float));
@@ -603,10 +593,14 @@ struct Threaded {
   uint32_t region[4];
   bool moved;              // a work item set the viewport to its band
   VtDriverRowProc output;  // of rows delivered by a threaded pass
+  VtStatus status;         // of the items so far: once non-zero, no more are rendered
 };
 
 VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
   auto *t = static_cast<Threaded *>(argument);
+  // An interrupted or failed band ends the picture: the next band's set-up
+  // would clear the sticky words and go on.
+  if (t->status != 0) return 0;
   const uint32_t band[4] = {item->x0, item->x1, item->y0, item->y1};
   VtStatus st = 0;
   if (std::memcmp(band, t->region, sizeof band) != 0) {
@@ -617,6 +611,7 @@ VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
   RayContext *c = Context();
   st = t->pass(c);
   if (c->is_clone) OctreeRelease(c);
+  t->status |= st;
   return st;
 }
 
@@ -641,7 +636,7 @@ VtStatus RunThreaded(RayContext *c, PassProc pass) {
     Post(VO_STATUS_UNAVAILABLE, messages::kRayNeedsWorkFarm, VO_MODULE_RAYTRACER);
     return VO_STATUS_UNAVAILABLE;
   }
-  Threaded t{pass, {}, false, nullptr};
+  Threaded t{pass, {}, false, nullptr, 0};
   VtStatus st = VoViewEvaluate(nullptr);
   if (st == 0) st = VoViewGetViewport(nullptr, t.region);
   if (st != 0) return st;
@@ -691,6 +686,30 @@ VtStatus RenderEntry(uint32_t code) {
     case kExecuteFull: return RunThreaded(c, &RenderFull);
     default: return VO_STATUS_BAD_ARGUMENT;
   }
+}
+
+bool EyeViewOfCurrentView(EyeView *out) {
+  const auto *res = ViewValue<int32_t>(VO_VIEW_VALUE_RESOLUTION);
+  const auto *corner = ViewValue<double>(VO_VIEW_VALUE_CORNER_DOUBLE);
+  const auto *edges = ViewValue<double>(VO_VIEW_VALUE_EDGES_DOUBLE);  // horizontal, then vertical
+  const auto *eye = ViewValue<float>(VO_VIEW_VALUE_EYE);
+  const auto *dir = ViewValue<float>(VO_VIEW_VALUE_DIRECTION);
+  const auto *hither = ViewValue<float>(VO_VIEW_VALUE_HITHER);
+  const auto *yon = ViewValue<float>(VO_VIEW_VALUE_YON);
+  const auto *kind = ViewValue<int32_t>(VO_VIEW_VALUE_PROJECTION_KIND);
+  if (!res || !corner || !edges || !eye || !dir || !hither || !yon || !kind || res[0] <= 0 || res[1] <= 0)
+    return false;
+  for (int k = 0; k < 3; ++k) {
+    out->corner[k] = corner[k];
+    out->xstep[k] = edges[k] / res[0];
+    out->ystep[k] = edges[3 + k] / res[1];
+    out->eye[k] = eye[k];
+    out->direction[k] = dir[k];
+  }
+  out->hither = *hither;
+  out->yon = *yon;
+  out->perspective = *kind == VO_PROJECTION_PERSPECTIVE;
+  return true;
 }
 
 void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,

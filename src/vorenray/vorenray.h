@@ -210,11 +210,17 @@ struct EyeView {
 // hither at least 0.001 away from 0.
 void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,
             double *far_distance, bool midpoint);
+// The eye-ray values of the current view, evaluated; false when the view
+// module answers none.
+bool EyeViewOfCurrentView(EyeView *out);
 // Execute 0x70001 (preview) and 0x70002 (full pass); other codes 0x20000012.
 VtStatus RenderEntry(uint32_t code);
 
 // ---- scene.cpp -------------------------------------------------------------
 VtStatus ScenePrepare(RayContext *c);
+// The current background and foreground shaders (null without an evaluate
+// entry) into the context.
+void BackgroundsFetch(RayContext *c);
 VtStatus SceneRelease(RayContext *c);
 // Gives back every list the share words hold and clears them.
 void SharedListsRelease(VtRaySceneShare *share);

@@ -198,7 +198,9 @@ TEST_F(PassTest, FieldSelectionSubdividesTheOtherLinesOnly) {
   // Midpoint rays (xs not whole) lie on horizontal edges of even lines'
   // lower corner rows y + 1 only: rows 1, 3, 5 (and row 0, of line -1 odd: none).
   for (const auto &s : Rays::samples)
-    if (s[0] != std::floor(s[0])) EXPECT_EQ(static_cast<int>(s[1]) % 2, 1) << s[0] << "," << s[1];
+    if (s[0] != std::floor(s[0])) {
+      EXPECT_EQ(static_cast<int>(s[1]) % 2, 1) << s[0] << "," << s[1];
+    }
 }
 
 TEST_F(PassTest, PollsInterruptsAndFailuresEndThePassBalanced) {
@@ -275,11 +277,132 @@ TEST_F(PassTest, TheFullPassMarksDetailInTheScreenBufferStencil) {
       EXPECT_EQ(v.value.u, ring ? 0xA0u : 0u) << x << "," << y;
       ASSERT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_COLOUR, x, y, &v), 0u);
       // Stored as bytes: 0.5 comes back as 128 / 255.
-      if (!inside) EXPECT_NEAR(v.value.v[0], 0.5f, 1.0f / 255) << x << "," << y;
-      if (inside && !ring) EXPECT_FLOAT_EQ(v.value.v[0], 1.0f) << x << "," << y;
+      if (!inside) {
+        EXPECT_NEAR(v.value.v[0], 0.5f, 1.0f / 255) << x << "," << y;
+      } else if (!ring) {
+        EXPECT_FLOAT_EQ(v.value.v[0], 1.0f) << x << "," << y;
+      }
     }
-  EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
-  EXPECT_EQ(VoScreenBufferDestroy(buffer), 0u);
+  // A sub-viewport render keeps the target's other pixels.
+  VtTypedValue green{};
+  green.type = VtColourType;
+  green.value.v[1] = 1;
+  EXPECT_EQ(VoScreenBufferClear(buffer, VO_SB_COLOUR, &green), 0u);
+  const uint32_t part[4] = {4, 7, 4, 7};
+  ASSERT_EQ(VoViewSetViewport(nullptr, part), 0u);
+  EXPECT_EQ(VoExecute(0x70002), 0u);
+  VtTypedValue v{};
+  ASSERT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_COLOUR, 0, 0, &v), 0u);
+  EXPECT_EQ(v.value.v[1], 1.0f);
+  ASSERT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_COLOUR, 5, 5, &v), 0u);
+  EXPECT_EQ(v.value.v[1], 0.0f);
+  // Destroyed under the pass (at its first progress report after line 0):
+  // one 729, and no more writes.
+  static VtScreenBuffer *doomed;
+  doomed = buffer;
+  VtProgressProc progress = [](uint32_t, VtTypedValue *percent) -> VtStatus {
+    if (doomed != nullptr && percent->value.d > 0) {
+      EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
+      EXPECT_EQ(VoScreenBufferDestroy(doomed), 0u);
+      doomed = nullptr;
+    }
+    return 0;
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(progress)), 0u);
+  EXPECT_EQ(VoExecute(0x70002), 0u);
+  EXPECT_EQ(doomed, nullptr);
+  EXPECT_EQ(CountPosted(messages::kScreenBufferSetPixelOutside), posted + 1);
+  EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+}
+
+TEST_F(PassTest, RgbaModesCarryTheAlphaOfEachPixel) {
+  Grey();
+  Scene({Rectangle(0, 0, 4, 6, 0.5f, {1, 0, 0})});
+  EXPECT_EQ(SetWord(0xc000f, 0xc0005, VtEnum), 0u);
+  Output::Reset(8);
+  // Preview: the hit opaque, the miss transparent.
+  auto rows = Render(0x70001);
+  EXPECT_EQ(rows.at(3)[1], (Pixel{1, 0, 0, 1}));
+  EXPECT_EQ(rows.at(3)[6], (Pixel{0.5f, 0.5f, 0.5f, 0}));
+  // Full pass: the edge pixel between.
+  rows = Render(0x70002);
+  EXPECT_EQ(rows.at(3)[1], (Pixel{1, 0, 0, 1}));
+  EXPECT_EQ(rows.at(3)[6][3], 0.0f);
+}
+
+// Without the standard renderer: bytes, one sample per pixel.
+class PassWithoutRendererTest : public PassTest {
+ protected:
+  void SetUp() override {
+    RecordingDriver::Reset();
+    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
+                  &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryRayTracer});
+    ASSERT_EQ(ShaderTest::Register(VO_SHADER_BACKGROUND, "grey", 1, BothModes(&GreyBackground)), 0u);
+    material_ = VoMaterialCreate();
+    View(8, 6);
+  }
+};
+
+TEST_F(PassWithoutRendererTest, PassesWriteBytes) {
+  Grey();
+  Scene({});
+  for (uint32_t code : {0x70001u, 0x70002u}) {
+    const auto rows = Render(code);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows.at(5)[7], (Pixel{128, 128, 128, 0}));
+  }
+}
+
+// World-placed geometry: a two-sided quad of four corners.
+VtPrimitive *Quad(std::vector<VtPrimitive *> &owned, std::array<std::array<float, 3>, 4> corners) {
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  const VtTypedValue data[1] = {PropertyRecord(corners.data())};
+  VtPrimitive *p = VoPrimitiveCreatePolygon(4, 1, ids, data);
+  EXPECT_NE(p, nullptr);
+  p->flags |= VO_PRIMITIVE_TWO_SIDED;
+  owned.push_back(p);
+  return p;
+}
+
+TEST_F(PassTest, APointLightsRayTracedShadowLeavesTheAmbientLightOnly) {
+  // Ground 8 x 8 at z = 0, a unit box on it, a point light at (10, 0, 10);
+  // seen from above, pixel (5, 8) is ground (-1.25, -0.25): its ray to the
+  // light enters the box's side x = -0.5 at z = 0.67. Pixel (13, 8) is
+  // ground (2.75, -0.25), in the light.
+  View(16, 16);
+  const float eye[3] = {0, 0, 10}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PARALLEL, 8.0), 0u);
+  const float a = -0.5f, b = 0.5f;
+  Scene({Quad(owned_, {{{-4, -4, 0}, {4, -4, 0}, {4, 4, 0}, {-4, 4, 0}}}),
+         Quad(owned_, {{{a, a, 1}, {b, a, 1}, {b, b, 1}, {a, b, 1}}}), Quad(owned_, {{{a, a, 0}, {a, b, 0}, {a, b, 1}, {a, a, 1}}}),
+         Quad(owned_, {{{b, a, 0}, {b, b, 0}, {b, b, 1}, {b, a, 1}}}), Quad(owned_, {{{a, a, 0}, {b, a, 0}, {b, a, 1}, {a, a, 1}}}),
+         Quad(owned_, {{{a, b, 0}, {b, b, 0}, {b, b, 1}, {a, b, 1}}})});
+  VtShader *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
+  VtShader *point = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  ASSERT_NE(ambient, nullptr);
+  ASSERT_NE(point, nullptr);
+  const VtTypedValue dim = TypedFloat(0.2f), on = TypedWord(VtBoolean, 1), zero = TypedWord(VtInt32, 0);
+  VtTypedValue where{};
+  where.type = VtPoint;
+  where.value.v[0] = 10, where.value.v[2] = 10;
+  EXPECT_EQ(VoShaderSetArg(ambient, "intensity", &dim), 0u);
+  EXPECT_EQ(VoShaderSetArg(point, "location", &where), 0u);
+  EXPECT_EQ(VoShaderSetArg(point, "shadows", &on), 0u);
+  EXPECT_EQ(VoShaderSetArg(point, "shadow resolution", &zero), 0u);
+  VtReference *both = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(point));
+  VtReference *dark = VoShaderReferenceCreate(ambient);
+  Output::Reset(16);
+  ASSERT_EQ(VoLightListSet(both), 0u);
+  const auto lit = Render(0x70001);
+  ASSERT_EQ(VoLightListSet(dark), 0u);
+  const auto unlit = Render(0x70001);
+  ASSERT_EQ(lit.size(), 16u);
+  EXPECT_EQ(lit.at(8)[5], unlit.at(8)[5]);
+  EXPECT_GT(lit.at(8)[13][0], unlit.at(8)[13][0]);
+  EXPECT_GT(unlit.at(8)[13][0], 0.0f);
+  VoLightListSet(nullptr);
+  EXPECT_EQ(VoShaderReferenceDestroy(both, 0) | VoShaderReferenceDestroy(dark, 0), 0u);
+  EXPECT_EQ(VoShaderDestroy(ambient) | VoShaderDestroy(point), 0u);
 }
 
 }  // namespace
