@@ -1,74 +1,46 @@
 // The ray tracer's passes on the standard renderer's benchmark scenes
 // (grids of tessellated spheres of 2 500 triangles: 4, 40 and 400 spheres
-// for 10^4, 10^5 and 10^6 triangles) at 1024 x 768 into an image through
-// the image driver, the default material, one point light with ray-traced
-// shadows (shader control 0x50006), one thread: execute 0x70001 (one eye ray
-// per pixel centre, the scene prepared in every frame) at every size, and
-// the full pass 0x70002 at 10^5 with its rays per pixel.
+// for 10^4, 10^5 and 10^6 triangles) at 1024 x 768 into an image in memory
+// through the image driver, super-lite plastic, one point light with
+// ray-traced shadows (no shadow map), one thread.
+//
+// Preview: execute 0x70001, one eye ray through each pixel centre; a frame
+// gathers the scene and builds the octree again. Counters split a frame
+// into prepare (release and prepare of the scene alone), tracing (the eye
+// rays walked alone through VoRayTracerHitFind) and shading (the rest:
+// shading, shadow rays, output). Full: execute 0x70002 at 10^5 with its
+// rays per pixel.
 
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <cstdlib>
+#include <chrono>
 #include <vector>
 
+#include <vo/vo_shader.h>
+
 #include "bench_kernel.h"
-#include "vogeom/scene.h"
+#include "sphere_grid.h"
+#include "vorenray/vorenray.h"
 
 namespace {
 
+using vo::bench::SceneMake;
+using vo::bench::Spheres;
+
 constexpr int kWidth = 1024, kHeight = 768;
-constexpr int kSlices = 50, kRings = 26;  // 2 x 50 x 25 = 2 500 triangles
 
-// A grid of spheres: positions, normals and triangle indices, all spheres
-// in one array set (one mesh per sphere for the library).
-struct Spheres {
-  std::vector<float> world, normal;
-  std::vector<int32_t> indices;  // per sphere, relative to its first vertex
-  int count = 0, vertices_each = 0;
-
-  explicit Spheres(int n) : count(n) {
-    const int columns = static_cast<int>(std::ceil(std::sqrt(n * 4.0 / 3.0)));
-    for (int s = 0; s < n; ++s) {
-      const float cx = 2.5f * static_cast<float>(s % columns), cy = 2.5f * static_cast<float>(s / columns);
-      for (int r = 0; r <= kRings; ++r)
-        for (int k = 0; k < kSlices; ++k) {
-          const double theta = M_PI * r / kRings, phi = 2 * M_PI * k / kSlices;
-          const float n3[3] = {static_cast<float>(std::sin(theta) * std::cos(phi)),
-                               static_cast<float>(std::cos(theta)),
-                               static_cast<float>(std::sin(theta) * std::sin(phi))};
-          normal.insert(normal.end(), n3, n3 + 3);
-          world.insert(world.end(), {cx + n3[0], cy + n3[1], n3[2]});
-        }
-    }
-    vertices_each = (kRings + 1) * kSlices;
-    for (int r = 0; r < kRings; ++r)
-      for (int k = 0; k < kSlices; ++k) {
-        const int a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices;
-        const int c = a + kSlices, d = b + kSlices;
-        if (r != 0) indices.insert(indices.end(), {a, b, c});
-        if (r != kRings - 1) indices.insert(indices.end(), {b, d, c});
-      }
-  }
-  int Triangles() const { return count * static_cast<int>(indices.size()) / 3; }
-};
-
-VtReference *SceneMake(const Spheres &g, std::vector<VtPrimitive *> &made) {
-  std::vector<int32_t> counts(g.indices.size() / 3, 3);
-  const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL};
-  for (int s = 0; s < g.count; ++s) {
-    VtTypedValue data[2] = {};
-    data[0].value.p = const_cast<float *>(&g.world[3 * s * g.vertices_each]);
-    data[1].value.p = const_cast<float *>(&g.normal[3 * s * g.vertices_each]);
-    made.push_back(vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
-                                             g.indices.data(), 2, ids, data));
-  }
-  return vo::VoPrimitiveListCreate(static_cast<uint32_t>(made.size()), made.data());
+VtTypedValue Triple(uint32_t type, float a, float b, float c) {
+  VtTypedValue v{};
+  v.type = type;
+  v.value.v[0] = a, v.value.v[1] = b, v.value.v[2] = c;
+  return v;
 }
 
-// The library started once, rendering into one image.
+// The library started once, rendering into one image, plastic spheres under
+// one point light whose shadows are traced.
 struct Library {
   VtImage *image = nullptr;
+  VtMaterial *plastic = nullptr;
   Library() {
     vo::VoInitialise();
     vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
@@ -80,18 +52,18 @@ struct Library {
     VtTypedValue v = vo::TypedPointer(image);
     vo::VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
     if (VtShader *light = vo::VoShaderCreate(VO_SHADER_LIGHT, "point")) {
-      const float from[3] = {-5, 20, 30};
-      VtTypedValue at{};
-      at.type = VtPoint;
-      for (int i = 0; i < 3; ++i) at.value.v[i] = from[i];
+      const VtTypedValue at = Triple(VtPoint, -5, 20, 30), on = vo::TypedWord(VtBoolean, 1);
+      const VtTypedValue no_map = vo::TypedWord(VtInt32, 0);
       vo::VoShaderSetArg(light, "location", &at);
+      vo::VoShaderSetArg(light, "shadows", &on);
+      vo::VoShaderSetArg(light, "shadow resolution", &no_map);
       vo::VoLightListSet(vo::VoShaderReferenceCreate(light));
     }
-    {
-      // Ray-traced shadows of the point light.
-      const VtTypedValue on = vo::TypedWord(VtBoolean, 1);
-      vo::VoControlSet(0x50006, &on);
-    }
+    plastic = vo::VoMaterialCreate();
+    const VtTypedValue colour = Triple(VtColourType, 0.85f, 0.25f, 0.2f);
+    vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_COLOUR, "plain");
+    vo::VoShaderSetArg(vo::VoMaterialGetShader(plastic, VO_SHADER_COLOUR), "colour", &colour);
+    vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_REFLECTANCE, "plastic");
   }
 };
 
@@ -100,16 +72,35 @@ Library &Lib() {
   return library;
 }
 
-void Control(uint32_t code, uint32_t value, uint32_t type) {
-  const VtTypedValue v = vo::TypedWord(type, value);
-  vo::VoControlSet(code, &v);
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, uint32_t n) {
-  Lib();
+// The walks of one frame's eye rays alone, in ms.
+double TracingAlone() {
+  vo::ray::EyeView e{};
+  if (!vo::ray::EyeViewOfCurrentView(&e)) return 0;
+  const auto start = std::chrono::steady_clock::now();
+  size_t hits = 0;
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      double point[3];
+      float origin[3], direction[3];
+      double near_distance, far_distance;
+      for (int k = 0; k < 3; ++k) point[k] = e.corner[k] + (x + 0.5) * e.xstep[k] + (y + 0.5) * e.ystep[k];
+      vo::ray::EyeRay(e, point, origin, direction, &near_distance, &far_distance, false);
+      hits += vo::VoRayTracerHitFind(origin, direction, near_distance, far_distance, nullptr) != nullptr;
+    }
+  benchmark::DoNotOptimize(hits);
+  return Since(start);
+}
+
+void Render(benchmark::State &state, uint32_t code, int spheres) {
+  Library &lib = Lib();
   const Spheres g(spheres);
   std::vector<VtPrimitive *> made;
   VtReference *scene = SceneMake(g, made);
+  for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, lib.plastic);
   vo::VoPrimitiveListSet(scene);
   const float eye[3] = {0, 0, 0}, reference[3] = {0, 0, -1}, up[3] = {0, 1, 0};
   vo::VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
@@ -118,20 +109,29 @@ void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, 
   vo::VoBoundsGet(&bounds);
   vo::VoViewFit(nullptr, &bounds);
   vo::VoViewAutoClipping(nullptr);
-  Control(0xc000f, mode, VtEnum);
-  Control(0xc000e, n, VtNat32);
-  for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(code));
-  state.counters["frames"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  uint64_t rays = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(vo::VoExecute(code));
+    rays = vo::ray::Context()->eye_rays;
+  }
+  // The parts of a frame, each measured once after the frames.
+  const auto start = std::chrono::steady_clock::now();
+  vo::VoRayTracerSceneRelease();
+  vo::VoRayTracerScenePrepare();
+  const double prepare = Since(start);
+  const double tracing = TracingAlone();
+  vo::VoRayTracerSceneRelease();
+  state.counters["prepare_ms"] = prepare;
+  state.counters["tracing_ms"] = tracing;
+  state.counters["rays_per_pixel"] = static_cast<double>(rays) / (kWidth * kHeight);
   state.counters["triangles"] = g.Triangles();
-  Control(0xc000f, 0xc0001, VtEnum);
-  Control(0xc000e, 1, VtNat32);
   vo::VoPrimitiveListSet(nullptr);
   vo::VoReferenceListDestroy(scene, nullptr);
   for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
 }
 
-void Preview(benchmark::State &state) { Render(state, 0x70001, static_cast<int>(state.range(0)), 0xc0001, 1); }
-void Full(benchmark::State &state) { Render(state, 0x70002, 40, 0xc0001, 1); }
+void Preview(benchmark::State &state) { Render(state, 0x70001, static_cast<int>(state.range(0))); }
+void Full(benchmark::State &state) { Render(state, 0x70002, 40); }
 
 BENCHMARK(Preview)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(Full)->Unit(benchmark::kMillisecond);

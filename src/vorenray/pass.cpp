@@ -309,6 +309,7 @@ void TracePoint(PassFrame &f, const double point[3], bool midpoint, Sample &out)
   double near_distance, far_distance;
   EyeRay(f.eye, point, origin, direction, &near_distance, &far_distance, midpoint);
   std::memcpy(f.g->unitI, direction, sizeof direction);
+  ++f.c->eye_rays;
   (void)TraceRay(f.c, out.colour, origin, direction, near_distance, far_distance, nullptr);
   out.alpha = f.g->alpha;
 }
@@ -647,6 +648,7 @@ VtStatus RunThreaded(RayContext *c, PassProc pass) {
   if (job == nullptr) return VO_STATUS_BAD_ARGUMENT;
   void *outer = c->threaded;
   c->threaded = &t;
+  c->eye_rays = 0;
   if (VoMultiThreadPassBegin(job) == 0) {
     (void)CallbacksFetch();
     PassFrame probe{};

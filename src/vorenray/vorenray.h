@@ -160,6 +160,7 @@ struct RayContext {
   uint32_t is_clone;
   uint32_t layers_cut_posted;  // the transparent-layer limit was reported this pass
   void *threaded;              // the threaded pass under way (its pass procedure and region)
+  uint64_t eye_rays;           // traced by the last pass (eye and midpoint rays)
 };
 
 RayContext *Context();
