@@ -241,7 +241,9 @@ VtStatus PassSetup(PassFrame &f, uint32_t kind) {
   if (!ViewTake(f)) return VO_STATUS_BAD_ARGUMENT;
   (void)CallbacksFetch();
   OutputChoose(f);
-  const uint64_t bytes = uint64_t{f.pixel_size} * static_cast<uint32_t>(f.width);
+  // A whole row of the resolution, as drivers may read one; the viewport's
+  // pixels from its start.
+  const uint64_t bytes = uint64_t{f.pixel_size} * std::max(f.xres, static_cast<uint32_t>(f.width));
   f.line = bytes <= SIZE_MAX ? static_cast<uint8_t *>(VoAllocate(bytes)) : nullptr;
   if (f.line == nullptr) return VO_STATUS_NO_MEMORY;
   f.done |= kDoneLine;
