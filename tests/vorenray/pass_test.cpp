@@ -20,6 +20,7 @@ namespace {
 // background is grey 0.5.
 struct Rays {
   static inline int missed = 0, shaded = 0;
+  static inline std::map<std::pair<int, int>, VtPrimitive *> shaded_at;  // by (xp, yp)
   static inline std::vector<std::array<float, 2>> samples;  // xs, ys of every ray
 };
 VtStatus GreyBackground(void *) {
@@ -31,6 +32,8 @@ VtStatus GreyBackground(void *) {
 }
 VtStatus CountedCi(void *data) {
   ++Rays::shaded;
+  const VtShaderGlobals *g = VoShaderGetGlobals();
+  Rays::shaded_at[{static_cast<int>(g->xp), static_cast<int>(g->yp)}] = g->prim;
   return CiEvaluate(data);
 }
 
@@ -47,13 +50,14 @@ class PassTest : public RendererTest {
     RecordingDriver::Reset();
     StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
                   &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer,
-                  &VoEntryScreenBuffer, &VoEntryRayTracer});
+                  &VoEntryScreenBuffer, &VoEntrySelection, &VoEntryRayTracer});
     ASSERT_EQ(ShaderTest::Register(VO_SHADER_REFLECTANCE, "vertexci", 1, BothModes(&CountedCi)), 0u);
     ASSERT_EQ(ShaderTest::Register(VO_SHADER_BACKGROUND, "grey", 1, BothModes(&GreyBackground)), 0u);
     material_ = VoMaterialCreate();
     ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "vertexci"), 0u);
     Rays::missed = Rays::shaded = 0;
     Rays::samples.clear();
+    Rays::shaded_at.clear();
     View(8, 6);
   }
   void TearDown() override {
@@ -121,6 +125,27 @@ TEST_F(PassTest, AUniformSceneCostsOneRayPerCornerAndEveryPixelIsItsColour) {
   EXPECT_EQ(Output::frames.size(), 1u);
   EXPECT_EQ(Output::frame_ends, 1);
   EXPECT_EQ(VoExecute(0x70003), VO_STATUS_BAD_ARGUMENT);
+}
+
+TEST_F(PassTest, ThePreviewShadesThePolygonAPickFindsNearestAtEachPixel) {
+  Grey();
+  // Three overlapping rectangles at depths 0.6, 0.4 and 0.5, their edges
+  // away from pixel centres.
+  Scene({Rectangle(0.3f, 0.6f, 5.2f, 4.2f, 0.6f, {1, 0, 0}), Rectangle(2.2f, 1.7f, 7.8f, 5.8f, 0.4f, {0, 1, 0}),
+         Rectangle(3.1f, -1, 4.9f, 7, 0.5f, {0, 0, 1})});
+  EXPECT_EQ(VoExecute(0x70001), 0u);
+  int compared = 0;
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 8; ++x) {
+      VtReference *hits = VoPrimitivePick(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+      const auto picked = Listed(hits);
+      VtPrimitive *nearest = picked.empty() ? nullptr : picked.front();
+      VoPrimitiveReferenceDestroy(hits, 0);
+      const auto at = Rays::shaded_at.find({x, y});
+      EXPECT_EQ(at != Rays::shaded_at.end() ? at->second : nullptr, nearest) << x << "," << y;
+      ++compared;
+    }
+  EXPECT_EQ(compared, 48);
 }
 
 TEST_F(PassTest, AOnePixelViewportTracesItsCentreOrItsFourCorners) {
