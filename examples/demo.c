@@ -4,14 +4,15 @@
  * Starts the library with VoInitialise and installs the default diagnostic
  * printer (VoInitialise leaves diagnostics silent), builds a tessellated
  * sphere and a box standing on a floor (about 2 900 triangles), lights them
- * with one point light (and a little ambient light), sets an 800 x 600
- * perspective view, makes the file driver that the output's suffix names
- * current (.bmp, .tga, .jpg) with the open file as its stream, renders with
- * the standard renderer's vertex-colour class (execute 0xc0002), then renders
- * the same scene with the ray tracer's preview pass (execute 0x70001: one
- * eye ray per pixel, the point light's shadows ray-traced) to a second file
- * named with "-raytraced" before the suffix, and prints both files' paths and
- * render times before stopping the library.
+ * with one point light casting shadows (and a little ambient light), sets
+ * an 800 x 600 perspective view, makes the file driver that the output's
+ * suffix names current (.bmp, .tga, .jpg) with the open file as its stream,
+ * renders with the advanced renderer's z-buffer class (execute 0x200001;
+ * the light's shadow maps are rendered at image set-up), then renders the
+ * same scene with the ray tracer's preview pass (execute 0x70001: one eye
+ * ray per pixel, the light's shadows ray-traced, no map) to a second file
+ * named with "-raytraced" before the suffix, and prints both files' paths
+ * and render times before stopping the library.
  *
  * Usage: vo_demo [output.bmp|.tga|.jpg [message-file]]
  * The picture goes to demo.bmp in the current directory by default. With a
@@ -138,24 +139,22 @@ static VtMaterial *Material(const char *reflectance, float r, float g, float b) 
   return m;
 }
 
-/* One point light over the scene and a little ambient light. */
-static VtReference *Lights(void) {
+/* One point light over the scene, casting shadows, and a little ambient
+ * light; the point light also into *point. */
+static VtReference *Lights(VtShader **point_out) {
   VtShader *point = VoShaderCreate(0x50008, "point"), *ambient = VoShaderCreate(0x50008, "ambient");
-  VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity;
+  VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity, shadows;
   VtReference *list = NULL;
-  VtTypedValue shadows, resolution;
-  memset(&shadows, 0, sizeof shadows);
-  shadows.type = VtBoolean;
-  shadows.value.u = 1;
-  memset(&resolution, 0, sizeof resolution);
-  resolution.type = VtInt32; /* 0: ray-traced shadows, no map */
   memset(&intensity, 0, sizeof intensity);
   intensity.type = VtFloat;
   intensity.value.f = 0.25f;
+  memset(&shadows, 0, sizeof shadows);
+  shadows.type = VtBoolean;
+  shadows.value.u = 1;
   if (point == NULL || ambient == NULL || VoShaderSetArg(point, "location", &location) != 0 ||
-      VoShaderSetArg(point, "shadows", &shadows) != 0 || VoShaderSetArg(point, "shadow resolution", &resolution) != 0 ||
-      VoShaderSetArg(ambient, "intensity", &intensity) != 0)
+      VoShaderSetArg(point, "shadows", &shadows) != 0 || VoShaderSetArg(ambient, "intensity", &intensity) != 0)
     return NULL;
+  *point_out = point;
   list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(ambient));
   return VoShaderReferenceAppend(list, VoShaderReferenceCreate(point));
 }
@@ -215,6 +214,8 @@ int main(int argc, char **argv) {
   FILE *messages = NULL;
   VtTypedValue stream, severity;
   VtStatus status, stop;
+  VtShader *point = NULL;
+  VtTypedValue no_map;
   double seconds = 0, traced_seconds = 0;
   char traced[1024];
   const char *dot = strrchr(path, '.');
@@ -246,7 +247,7 @@ int main(int argc, char **argv) {
     materials[0] = Material("plastic", 0.85f, 0.25f, 0.2f);
     materials[1] = Material("matte", 0.25f, 0.45f, 0.85f);
     materials[2] = Material("matte", 0.75f, 0.75f, 0.7f);
-    lights = Lights();
+    lights = Lights(&point);
     for (i = 0; i < kPrimitives; ++i)
       if (primitives[i] == NULL || materials[i] == NULL || VoPrimitiveSetMaterial(primitives[i], materials[i]) != 0)
         status = 0x20000006;
@@ -257,13 +258,17 @@ int main(int argc, char **argv) {
     status = scene == NULL ? 0x20000006 : VoPrimitiveListSet(scene);
   }
   if (status == 0) status = VoLightListSet(lights);
-  if (status == 0) status = Render(path, 0xc0002, &seconds); /* the standard renderer, vertex colours */
+  if (status == 0) status = Render(path, 0x200001, &seconds); /* the advanced renderer, z-buffer */
   if (status == 0)
     printf("Rendered %d x %d lit scene of a sphere and a box on a floor to %s in %.3f ms\n", kWidth, kHeight, path,
            seconds * 1e3);
-  /* The second file: "-raytraced" before the suffix. */
+  /* The second file, "-raytraced" before the suffix: the light's shadows
+   * traced (shadow resolution 0: no map). */
   if (dot == NULL || strlen(path) + 16 > sizeof traced) dot = path + strlen(path);
   snprintf(traced, sizeof traced, "%.*s-raytraced%s", (int)(dot - path), path, dot);
+  memset(&no_map, 0, sizeof no_map);
+  no_map.type = VtInt32;
+  if (status == 0) status = VoShaderSetArg(point, "shadow resolution", &no_map);
   if (status == 0) status = Render(traced, 0x70001, &traced_seconds); /* the ray tracer's preview pass */
   if (status == 0)
     printf("Ray traced the same scene with its shadows to %s in %.3f ms\n", traced, traced_seconds * 1e3);

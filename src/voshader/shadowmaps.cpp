@@ -124,6 +124,21 @@ VtStatus MapRender(ShadingContext *s, uint8_t *block, int32_t n, int map) {
   return st;
 }
 
+// A perspective map whose view sees nothing of the scene (every corner of
+// the bounds behind the light or at it) is empty rather than a failed
+// render.
+VtStatus PerspectiveMapRender(ShadingContext *s, uint8_t *block, int32_t n, int map) {
+  double hither = 0, yon = 0;
+  if (VoViewGetClipping(VoViewGet(), &hither, &yon) == 0 && !(yon > 0.001)) {
+    auto *texels = reinterpret_cast<float *>(block) + static_cast<size_t>(map) * n * n;
+    std::fill(texels, texels + static_cast<size_t>(n) * n, kNothing);
+    // The next face's automatic clipping evaluates the view with these
+    // distances first: leave it a depth it accepts.
+    return VoViewSetClipping(VoViewGet(), 1.0, 2.0);
+  }
+  return MapRender(s, block, n, map);
+}
+
 constexpr float kCubeViews[6][2][3] = {
     {{1, 0, 0}, {0, 0, 1}},  {{-1, 0, 0}, {0, 0, 1}}, {{0, 1, 0}, {0, 0, 1}},
     {{0, -1, 0}, {0, 0, 1}}, {{0, 0, 1}, {1, 0, 0}},  {{0, 0, -1}, {1, 0, 0}},
@@ -157,7 +172,7 @@ VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n
         const float reference[3] = {d->position[0] + kCubeViews[f][0][0], d->position[1] + kCubeViews[f][0][1],
                                     d->position[2] + kCubeViews[f][0][2]};
         st = VoViewSetPinhole(view, d->position, reference, kCubeViews[f][1], 2, 92.0) | VoViewAutoClipping(view);
-        if (st == 0) st = MapRender(s, block, n, f);
+        if (st == 0) st = PerspectiveMapRender(s, block, n, f);
       }
       return st;
     }
@@ -165,7 +180,7 @@ VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n
     case VO_LIGHT_PROJECTOR: {
       const double angle = d->coneAngle >= 179 ? 179.0 : (d->coneAngle > 0 ? d->coneAngle : 0.0);
       const VtStatus st = VoViewSetPinhole(view, d->position, d->toPoint, d->up, 2, angle) | VoViewAutoClipping(view);
-      return st != 0 ? st : MapRender(s, block, n, 0);
+      return st != 0 ? st : PerspectiveMapRender(s, block, n, 0);
     }
     default: return 0;
   }

@@ -36,6 +36,8 @@ class ShadowMapTest : public ImagingTest {
 
 TEST_F(ShadowMapTest, APointLightRendersSixViewsInFaceOrderAndKeepsOnlyWhatHoldsDepth) {
   Make(VO_LIGHT_POINT, 4);
+  const VtBounds around{-10, 10, -10, 10, -10, 10};  // every face sees part of the scene
+  ASSERT_EQ(VoSceneBoundsSet(&around), 0u);
   // Face 0 full (depth 1), face 2 only texel (3, 3) = 7, the others (face 5 last) empty.
   NestedRenderer::texel = [](size_t i, uint32_t x, uint32_t y) {
     return i == 0 ? 1.0f : (i == 2 && x == 3 && y == 3 ? 7.0f : 1e20f);
@@ -62,6 +64,22 @@ TEST_F(ShadowMapTest, APointLightRendersSixViewsInFaceOrderAndKeepsOnlyWhatHolds
   d->pcfSamplesX = d->pcfSamplesY = 1;
   EXPECT_EQ(VoLightSampleShadow(0.5, 0.5, 1e30, d, &d->shadowMaps[5]), 0.0);  // the empty last face: lit
   EXPECT_EQ(VoLightSampleShadow(0.5, 0.5, 2, d, &d->shadowMaps[0]), 1.0);
+}
+
+TEST_F(ShadowMapTest, AFaceThatSeesNothingOfTheSceneIsEmptyWithoutARender) {
+  // The light at z = 5 over a scene between z = -1 and 1: the +z face has
+  // every corner of the bounds behind it, so it is not rendered and stays
+  // empty; the five others render and the light's maps are made.
+  Make(VO_LIGHT_POINT, 4);
+  const VtBounds below{-2, 2, -2, 2, -1, 1};
+  ASSERT_EQ(VoSceneBoundsSet(&below), 0u);
+  NestedRenderer::texel = [](size_t, uint32_t, uint32_t) { return 3.0f; };
+  ASSERT_EQ(VoLightCreateShadow(light), 0u);
+  ASSERT_EQ(NestedRenderer::views.size(), 5u);
+  EXPECT_FLOAT_EQ(NestedRenderer::views[4].reference[2] - NestedRenderer::views[4].eye[2], -1.0f);  // -z after -y
+  EXPECT_EQ(d->shadowValid, 1);
+  EXPECT_EQ(d->shadowMaps[4].data, nullptr);
+  EXPECT_EQ(Kept(d->shadowMaps[5]), std::vector<float>(16, 3.0f));
 }
 
 TEST_F(ShadowMapTest, ASpotMapIsCroppedToItsWindowAndEmptyMapsLeaveNoShadows) {
