@@ -52,7 +52,6 @@ enum : uint32_t {
   kDoneShading = 4,
   kDoneSums = 8,
   kDoneFrame = 16,
-  kDoneScene = 32,
 };
 
 // The full pass's record of one edge: its colour and alpha integrals and its
@@ -204,8 +203,10 @@ void OutputChoose(PassFrame &f) {
 
 VtStatus PassEnd(PassFrame &f) {
   RayContext *c = f.c;
-  VtStatus st = 0;
-  if (f.done & kDoneScene) st |= SceneRelease(c);
+  // The scene goes first, whichever step prepared it: the shader kernel's
+  // image set-up prepares it for ray-traced shadows before the pass's own
+  // last step. Release is idempotent.
+  VtStatus st = SceneRelease(c);
   if ((f.done & kDoneFrame) && c->end_frame != nullptr) st |= c->end_frame();
   if (f.done & kDoneShading) st |= VoShadingTerminateImage();
   if (f.done & kDoneSums) VoDeallocate(f.averaging.sums);
@@ -219,9 +220,7 @@ VtStatus PassEnd(PassFrame &f) {
   f.averaging.sums = nullptr;
   f.view_copy = nullptr;
   c->pass_kind = 0;
-  // The scene a tracing-off pass never prepared is released all the same:
-  // release is idempotent.
-  return st | SceneRelease(c);
+  return st;
 }
 
 VtStatus PassSetup(PassFrame &f, uint32_t kind) {
@@ -269,7 +268,6 @@ VtStatus PassSetup(PassFrame &f, uint32_t kind) {
   if (c->begin_frame != nullptr) st = c->begin_frame(region[0], region[1], region[2], region[3]);
   if (st != 0) return st;
   f.done |= kDoneFrame;
-  f.done |= kDoneScene;
   return ScenePrepare(c);
 }
 
@@ -368,7 +366,8 @@ void Integrate(EdgeSum &e, const Sample &a, const Sample &b, float weight, const
 
 // One edge from sample a (image-plane point pa, parameter t0) to b (t1);
 // `along` is the whole edge's step. The sample's pixel coordinate goes to
-// xs or ys (`coordinate`). Answers the depth-limited segments.
+// xs or ys (`coordinate`). Answers the depth-limited segments: those that
+// still differ above the threshold when the depth is spent.
 uint32_t SubdividePixel(PassFrame &f, EdgeSum &e, const double pa[3], const double along[3], float *coordinate,
                         float base, const Sample &a, const Sample &b, float t0, float t1, uint32_t depth) {
   const bool with_alpha = f.c->alpha_subdivide != 0;
@@ -420,7 +419,6 @@ void CornerRow(PassFrame &f, int32_t row, Sample *corners, EdgeSum *edges) {
       edges[i - 1] = EdgeSum{};
       (void)SubdividePixel(f, edges[i - 1], start, f.eye.xstep, &g->xs, static_cast<float>(f.xmin + i - 1),
                            corners[i - 1], corners[i], 0.0f, 1.0f, kSubdivisionDepth);
-      g->ys = static_cast<float>(row);
     }
     for (int k = 0; k < 3; ++k) point[k] += f.eye.xstep[k];
   }
@@ -557,6 +555,9 @@ VtStatus RenderFull(RayContext *c) {
   bool first = true;
   for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
     if ((result = LineStart(c, countdown, c->polls[3])) != 0) break;
+    g->xi = static_cast<float>(f.xmin) * f.xi_step;
+    g->yi = static_cast<float>(y) * f.yi_step;
+    g->yp = static_cast<float>(y);
     if (first) {
       s.threshold = LineThreshold(f, y - 1);
       CornerRow(f, y, s.top, s.upper);
@@ -567,8 +568,6 @@ VtStatus RenderFull(RayContext *c) {
     VerticalEdges(f, y);
     if (c->sticky != 0) break;
     g->xi = static_cast<float>(f.xmin) * f.xi_step;
-    g->yi = static_cast<float>(y) * f.yi_step;
-    g->yp = static_cast<float>(y);
     uint8_t *d = f.line;
     for (int32_t i = 0; i < f.width; ++i) {
       g->xp = static_cast<float>(f.xmin + i);
