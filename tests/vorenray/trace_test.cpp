@@ -143,16 +143,6 @@ TEST_F(TraceTest, OpaqueAndTransparentLayersCombineWithWhatLiesBehindThem) {
   EXPECT_EQ(Trace(out), 1u);
   ExpectColour(out, 0.2f, 0.3f, 0.4f);
   EXPECT_FLOAT_EQ(g->alpha, 0.5f);
-  // Two half layers over red: the lower gives (0.6, 0.15, 0.2) with alpha
-  // 0.5; the upper (Co (0, 0, 0.5) scaled to (0, 0, 0.25)) adds it halved:
-  // (0.3, 0.075, 0.35), alpha 0.5 + 0.5 x 0.5 = 0.75.
-  Backdrop(true, false);
-  Seen::layers[opaque] = {{0.2f, 0.3f, 0.4f}, 0.5f, {0, 0, 0}};
-  VtPrimitive *upper = Square(1, {{0, 0, 0.5f}, 0.5f, {0, 0, 0}});
-  Scene({opaque, upper});
-  EXPECT_EQ(Trace(out), 1u);
-  ExpectColour(out, 0.3f, 0.075f, 0.35f);
-  EXPECT_FLOAT_EQ(g->alpha, 0.75f);
 }
 
 TEST_F(TraceTest, AMissAsksTheBackgroundAndForegroundAndRestoresOnlyForTheBackgroundAlone) {
