@@ -212,6 +212,7 @@ TEST_F(ShadingServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing
   const float origin[3] = {0, 0, 0}, direction[3] = {0, 0, 1};
   EXPECT_EQ(VoRayTrace(colour, origin, direction, 1.0), 0u);
   EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
+  EXPECT_EQ(s->ray_depth, 0u);
   EXPECT_EQ(s->ray_hit, nullptr);
   // The transforms module is there: its normal services are cached.
   EXPECT_EQ(reinterpret_cast<void *>(s->transform_normal), reinterpret_cast<void *>(&exported::VoTransformNormal));
