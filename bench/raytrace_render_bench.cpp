@@ -29,38 +29,20 @@ using vo::bench::Spheres;
 
 constexpr int kWidth = 1024, kHeight = 768;
 
-VtTypedValue Triple(uint32_t type, float a, float b, float c) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.v[0] = a, v.value.v[1] = b, v.value.v[2] = c;
-  return v;
-}
-
 // The library started once, rendering into one image, plastic spheres under
 // one point light whose shadows are traced.
 struct Library {
-  VtImage *image = nullptr;
   VtMaterial *plastic = nullptr;
   Library() {
-    vo::VoInitialise();
-    vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
-    image = vo::VoImageCreate();
-    image->width = kWidth;
-    image->height = kHeight;
-    vo::VoImageAllocateData(image);
-    vo::VoDriverSet(vo::VoDriverFindFromName("vodrvimg"));
-    VtTypedValue v = vo::TypedPointer(image);
-    vo::VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
-    if (VtShader *light = vo::VoShaderCreate(VO_SHADER_LIGHT, "point")) {
-      const VtTypedValue at = Triple(VtPoint, -5, 20, 30), on = vo::TypedWord(VtBoolean, 1);
-      const VtTypedValue no_map = vo::TypedWord(VtInt32, 0);
-      vo::VoShaderSetArg(light, "location", &at);
+    if (VtShader *light = vo::bench::StartIntoImage(kWidth, kHeight)) {
+      const VtTypedValue on = vo::TypedWord(VtBoolean, 1), no_map = vo::TypedWord(VtInt32, 0);
       vo::VoShaderSetArg(light, "shadows", &on);
       vo::VoShaderSetArg(light, "shadow resolution", &no_map);
-      vo::VoLightListSet(vo::VoShaderReferenceCreate(light));
     }
     plastic = vo::VoMaterialCreate();
-    const VtTypedValue colour = Triple(VtColourType, 0.85f, 0.25f, 0.2f);
+    VtTypedValue colour{};
+    colour.type = VtColourType;
+    colour.value.v[0] = 0.85f, colour.value.v[1] = 0.25f, colour.value.v[2] = 0.2f;
     vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_COLOUR, "plain");
     vo::VoShaderSetArg(vo::VoMaterialGetShader(plastic, VO_SHADER_COLOUR), "colour", &colour);
     vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_REFLECTANCE, "plastic");
@@ -102,13 +84,7 @@ void Render(benchmark::State &state, uint32_t code, int spheres) {
   VtReference *scene = SceneMake(g, made);
   for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, lib.plastic);
   vo::VoPrimitiveListSet(scene);
-  const float eye[3] = {0, 0, 0}, reference[3] = {0, 0, -1}, up[3] = {0, 1, 0};
-  vo::VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
-  vo::VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
-  VtBounds bounds{};
-  vo::VoBoundsGet(&bounds);
-  vo::VoViewFit(nullptr, &bounds);
-  vo::VoViewAutoClipping(nullptr);
+  vo::bench::ViewFitted(kWidth, kHeight);
   uint64_t rays = 0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(vo::VoExecute(code));

@@ -1,6 +1,7 @@
 // The standard renderer's benchmark scenes, shared with the ray tracer's:
 // grids of tessellated spheres of 2 500 triangles each, with normals, one
-// mesh per sphere.
+// mesh per sphere; the library started into an image in memory, one point
+// light, and a view fitted to the scene.
 #pragma once
 
 #include <cmath>
@@ -57,6 +58,41 @@ VtReference *SceneMake(const Spheres &g, std::vector<VtPrimitive *> &made) {
                                              g.indices.data(), 2, ids, data));
   }
   return vo::VoPrimitiveListCreate(static_cast<uint32_t>(made.size()), made.data());
+}
+
+// Starts the library quietly with its output an image of w x h in memory
+// through the image driver and one point light at (-5, 20, 30); the light.
+inline VtShader *StartIntoImage(int w, int h) {
+  VoInitialise();
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoCallBackNull));
+  VtImage *image = VoImageCreate();
+  image->width = w;
+  image->height = h;
+  VoImageAllocateData(image);
+  VoDriverSet(VoDriverFindFromName("vodrvimg"));
+  VtTypedValue v = TypedPointer(image);
+  VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  if (light != nullptr) {
+    VtTypedValue at{};
+    at.type = VtPoint;
+    at.value.v[0] = -5, at.value.v[1] = 20, at.value.v[2] = 30;
+    VoShaderSetArg(light, "location", &at);
+    VoLightListSet(VoShaderReferenceCreate(light));
+  }
+  return light;
+}
+
+// The current view: w x h, a 40-degree pinhole at the origin looking down
+// -z, fitted to the scene's bounds.
+inline void ViewFitted(int w, int h) {
+  const float eye[3] = {0, 0, 0}, reference[3] = {0, 0, -1}, up[3] = {0, 1, 0};
+  VoViewSetResolution(nullptr, static_cast<uint32_t>(w), static_cast<uint32_t>(h), 1.0);
+  VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
+  VtBounds bounds{};
+  VoBoundsGet(&bounds);
+  VoViewFit(nullptr, &bounds);
+  VoViewAutoClipping(nullptr);
 }
 
 }  // namespace vo::bench

@@ -31,26 +31,7 @@ using vo::bench::Spheres;
 constexpr int kWidth = 1024, kHeight = 768;
 // The library started once, rendering into one image.
 struct Library {
-  VtImage *image = nullptr;
-  Library() {
-    vo::VoInitialise();
-    vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
-    image = vo::VoImageCreate();
-    image->width = kWidth;
-    image->height = kHeight;
-    vo::VoImageAllocateData(image);
-    vo::VoDriverSet(vo::VoDriverFindFromName("vodrvimg"));
-    VtTypedValue v = vo::TypedPointer(image);
-    vo::VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
-    if (VtShader *light = vo::VoShaderCreate(VO_SHADER_LIGHT, "point")) {
-      const float from[3] = {-5, 20, 30};
-      VtTypedValue at{};
-      at.type = VtPoint;
-      for (int i = 0; i < 3; ++i) at.value.v[i] = from[i];
-      vo::VoShaderSetArg(light, "location", &at);
-      vo::VoLightListSet(vo::VoShaderReferenceCreate(light));
-    }
-  }
+  Library() { vo::bench::StartIntoImage(kWidth, kHeight); }
 };
 
 Library &Lib() {
@@ -69,13 +50,7 @@ void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, 
   std::vector<VtPrimitive *> made;
   VtReference *scene = SceneMake(g, made);
   vo::VoPrimitiveListSet(scene);
-  const float eye[3] = {0, 0, 0}, reference[3] = {0, 0, -1}, up[3] = {0, 1, 0};
-  vo::VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
-  vo::VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
-  VtBounds bounds{};
-  vo::VoBoundsGet(&bounds);
-  vo::VoViewFit(nullptr, &bounds);
-  vo::VoViewAutoClipping(nullptr);
+  vo::bench::ViewFitted(kWidth, kHeight);
   Control(0xc000f, mode, VtEnum);
   Control(0xc000e, n, VtNat32);
   for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(code));

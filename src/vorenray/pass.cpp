@@ -223,11 +223,15 @@ VtStatus PassEnd(PassFrame &f) {
   return st;
 }
 
-VtStatus PassSetup(PassFrame &f, uint32_t kind) {
-  RayContext *c = f.c;
+// Steps of a pass's set-up: sticky words cleared, the view (enlarged when
+// oversampling), output, buffers, image shading, frame and scene.
+VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
+  f.c = c;
+  f.g = c->globals;
   f.kind = kind;
-  f.line = nullptr;
-  if (c->sticky != 0) return c->sticky;
+  if (c->kernel_sticky != nullptr) *c->kernel_sticky = 0;
+  c->sticky = 0;
+  if (f.g == nullptr) return VO_STATUS_UNAVAILABLE;  // nothing shades without the shader kernel
   f.factor = StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
   VtStatus st = 0;
   if (f.factor > 1) {
@@ -298,11 +302,6 @@ VtStatus LineStart(RayContext *c, uint32_t &countdown, uint32_t reload) {
   return AbortPoll(c);
 }
 
-void StickyClear(RayContext *c) {
-  if (c->kernel_sticky != nullptr) *c->kernel_sticky = 0;
-  c->sticky = 0;
-}
-
 // Traces the eye ray through an image-plane point into a sample.
 void TracePoint(PassFrame &f, const double point[3], bool midpoint, Sample &out) {
   float origin[3], direction[3];
@@ -316,10 +315,7 @@ void TracePoint(PassFrame &f, const double point[3], bool midpoint, Sample &out)
 
 VtStatus RenderPreview(RayContext *c) {
   PassFrame f{};
-  f.c = c;
-  f.g = c->globals;
-  StickyClear(c);
-  VtStatus result = f.g != nullptr ? PassSetup(f, kPassPreview) : VO_STATUS_UNAVAILABLE;
+  VtStatus result = PassSetup(f, c, kPassPreview);
   if (result != 0) return result | PassEnd(f);
   VtShaderGlobals *g = f.g;
   const double step = 100.0 / f.height;
@@ -537,10 +533,7 @@ void BufferAttach(RayContext *c, FullState &s) {
 
 VtStatus RenderFull(RayContext *c) {
   PassFrame f{};
-  f.c = c;
-  f.g = c->globals;
-  StickyClear(c);
-  VtStatus result = f.g != nullptr ? PassSetup(f, kPassFull) : VO_STATUS_UNAVAILABLE;
+  VtStatus result = PassSetup(f, c, kPassFull);
   void *arrays = nullptr;
   if (result == 0 && !ArraysMake(f, arrays)) result = VO_STATUS_NO_MEMORY;
   if (result != 0) return result | PassEnd(f);

@@ -13,16 +13,6 @@
 
 #include "support/end_to_end.h"
 
-static VtTypedValue Colour(float r, float g, float b) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtColourType;
-  v.value.v[0] = r;
-  v.value.v[1] = g;
-  v.value.v[2] = b;
-  return v;
-}
-
 /* One pass into a Targa file, read back and written as text rows of the
  * red channel. */
 static int Pass(Text *t, VtDriverRecord *tga, uint32_t code) {
@@ -60,7 +50,7 @@ int vo_end_to_end_render(char *buffer, size_t size) {
   const float eye[3] = {0, 0, 5}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
   const uint32_t ids[1] = {VO_VERT_WORLD};
   Text t = {buffer, size};
-  VtTypedValue data[1], colour = Colour(0.25f, 0.5f, 0.75f), black = Colour(0, 0, 0);
+  VtTypedValue data[1];
   VtDriverRecord *tga;
   VtPrimitive *square;
   VtMaterial *m;
@@ -79,9 +69,9 @@ int vo_end_to_end_render(char *buffer, size_t size) {
   background = VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
   if (failed || square == NULL || m == NULL || background == NULL) return 2;
   failed |= VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain") != 0;
-  failed |= VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", &colour) != 0;
+  failed |= SceneArgTriple(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", VtColourType, 0.25f, 0.5f, 0.75f) != 0;
   failed |= VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "constant") != 0;
-  failed |= VoShaderSetArg(background, "colour", &black) != 0;
+  failed |= SceneArgTriple(background, "colour", VtColourType, 0, 0, 0) != 0;
   failed |= VoBackgroundSet(background) != 0;
   failed |= VoPrimitiveSetMaterial(square, m) != 0;
   scene = VoPrimitiveListCreate(1, &square);
