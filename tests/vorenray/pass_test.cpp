@@ -76,34 +76,29 @@ class PassTest : public RendererTest {
 };
 
 TEST_F(PassTest, EyeRaysMeetTheirNearAndFarPlanesAlongTheViewDirection) {
-  ray::EyeView v{};
-  v.direction[2] = 1;
-  v.hither = 1, v.yon = 1000;
-  v.perspective = true;
-  float o[3], d[3];
-  double n, f;
-  // P = (0.6, 0, 0.8) from the eye at 0: c = 0.8, near 1 / 0.8, far 1000 / 0.8.
-  const double p[3] = {0.6, 0, 0.8};
-  ray::EyeRay(v, p, o, d, &n, &f, false);
-  EXPECT_FLOAT_EQ(d[0], 0.6f);
-  EXPECT_DOUBLE_EQ(n, 1.25);
-  EXPECT_DOUBLE_EQ(f, 1250);
-  // Sideways: c = 0 is raised to 0.001: near 1000, far 10^6.
-  const double side[3] = {1, 0, 0};
-  ray::EyeRay(v, side, o, d, &n, &f, false);
-  EXPECT_DOUBLE_EQ(n, 1000);
-  EXPECT_DOUBLE_EQ(f, 1e6);
-  // Parallel: from one unit behind the image-plane point; near hither, far
-  // yon; a midpoint keeps hither 0.0005 at 0.001.
-  v.perspective = false;
-  v.hither = 0.0005;
-  const double q[3] = {2, 3, 5};
-  ray::EyeRay(v, q, o, d, &n, &f, false);
-  EXPECT_FLOAT_EQ(o[2], 4.0f);
-  EXPECT_DOUBLE_EQ(n, 0.0005);
-  EXPECT_DOUBLE_EQ(f, 1000);
-  ray::EyeRay(v, q, o, d, &n, &f, true);
-  EXPECT_DOUBLE_EQ(n, 0.001);
+  struct Case {
+    bool perspective, midpoint;
+    double hither, point[3], near_distance, far_distance;
+  };
+  // View direction (0, 0, 1), eye at 0, yon 1000. Perspective: c = D . (0,
+  // 0, 1): 0.8 for (0.6, 0, 0.8): near 1 / 0.8, far 1000 / 0.8; 0 sideways,
+  // raised to 0.001. Parallel: near hither, far yon; a midpoint ray keeps
+  // hither 0.0005 at 0.001.
+  for (const Case &k : {Case{true, false, 1, {0.6, 0, 0.8}, 1.25, 1250}, Case{true, false, 1, {1, 0, 0}, 1000, 1e6},
+                        Case{false, false, 0.0005, {2, 3, 5}, 0.0005, 1000},
+                        Case{false, true, 0.0005, {2, 3, 5}, 0.001, 1000}}) {
+    ray::EyeView v{};
+    v.direction[2] = 1;
+    v.hither = k.hither, v.yon = 1000;
+    v.perspective = k.perspective;
+    float o[3], d[3];
+    double n, f;
+    ray::EyeRay(v, k.point, o, d, &n, &f, k.midpoint);
+    EXPECT_DOUBLE_EQ(n, k.near_distance);
+    EXPECT_DOUBLE_EQ(f, k.far_distance);
+    // Parallel rays start one unit behind the image-plane point.
+    EXPECT_FLOAT_EQ(o[2], k.perspective ? 0.0f : 4.0f);
+  }
 }
 
 TEST_F(PassTest, AUniformSceneCostsOneRayPerCornerAndEveryPixelIsItsColour) {
