@@ -358,7 +358,9 @@ TEST_F(ShadingServicesTest, OnlyFilterShadersWrapAndGlobalFiltersSpareClassesWit
   for (const auto &c : cases) {
     SCOPED_TRACE(c.cls);
     VtMaterial *m = Material(c.cls);
-    if (c.secondary) ASSERT_EQ(VoMaterialSetSecondaryShader(m, 0x50001, colour), 0u);
+    if (c.secondary) {
+      ASSERT_EQ(VoMaterialSetSecondaryShader(m, 0x50001, colour), 0u);
+    }
     ASSERT_EQ(VoPrimitiveSetMaterial(p, m) | VoShadingInitialisePolygon(p, polygon), 0u);
     EXPECT_EQ(Entry(g->colourCall) == wrapper, c.wrapped);
     EXPECT_EQ(VoMaterialDestroy(m), 0u);
