@@ -188,6 +188,21 @@ TEST_F(ChainTest, TheJoinCallbackStopsRefusesOrJoinsWithTheSilhouetteBitInverted
   }
 }
 
+TEST_F(ChainTest, AClosedLoopCarriesBothTouchedBitsOnItsInfoButNotOnItsClass) {
+  static std::vector<uint32_t> infos;
+  infos.clear();
+  auto pen = +[](VtHiddenLineEdgeInfo *i) -> VtStatus { return infos.push_back(i->flags), 0; };
+  s_->user[VO_CALLBACK_HL_PEN - VO_CALLBACK_HL_ADMIT] = reinterpret_cast<VtProc>(pen);
+  s_->identity = 1;
+  EXPECT_EQ(Chains({{0.2f, 0.2f, 0.3f, 0.2f}, {0.3f, 0.2f, 0.3f, 0.3f}, {0.3f, 0.3f, 0.2f, 0.3f},
+                    {0.2f, 0.3f, 0.2f, 0.2f}}),
+            std::vector<size_t>{5});
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_EQ(infos[0] & 0x7800000u, 0x1800000u);
+  for (uint32_t cls : Pens()) EXPECT_EQ(cls & VO_HIDDEN_LINE_INTERNAL_MASK, 0u);
+  s_->identity = 0;
+}
+
 TEST_F(ChainTest, AChainInsideOnePixelLeavesAsADotUnderTheSubpixelControl) {
   Capture();
   Word(VO_CONTROL_HL_DROP_SUBPIXEL, 1, VtBoolean);
