@@ -289,8 +289,11 @@ VtStatus BucketAdmitEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
 }
 
 bool EndOnEdge(const VtHiddenLineContext *s, const float *p, const VtHiddenLineEdge *b) {
+  return PointOnEdge(p, b, s->point_tolerance * 0.5);
+}
+
+bool PointOnEdge(const float *p, const VtHiddenLineEdge *b, double h) {
   const double x1 = b->end[0][0], y1 = b->end[0][1], x2 = b->end[1][0], y2 = b->end[1][1];
-  const double h = s->point_tolerance * 0.5;
   const double len = std::hypot(x2 - x1, y2 - y1);
   if (VoPointLineSide(p[0], p[1], x1, y1, x2, y2, h * len) != 0) return false;
   const int axis = std::fabs(x2 - x1) >= std::fabs(y2 - y1) ? 0 : 1;

@@ -28,7 +28,31 @@ struct Listed {
   VtHiddenLineEdge *edge;
   int end;  // the end of edge meeting the chain
   double distance;
+  // How the ends lie (gap search): 4 e's end on one of c's ends, 3 e's end
+  // on c, 1 c's end 0 on e, 2 c's end 1 on e, 0 apart.
+  int relation;
 };
+
+// Ends closer than this (in x, y and z) coincide, and a point within it of
+// an edge's line, strictly inside its span, lies on it.
+constexpr double kOnEdge = 1e-6;
+
+int Relation(const VtHiddenLineEdge *e, int k, const VtHiddenLineEdge *c) {
+  const float *q = e->end[k];
+  for (const float *r : c->end)
+    if (std::fabs(double{q[0]} - r[0]) <= kOnEdge && std::fabs(double{q[1]} - r[1]) <= kOnEdge &&
+        std::fabs(double{q[2]} - r[2]) <= kOnEdge)
+      return 4;
+  if (PointOnEdge(q, c, kOnEdge)) return 3;
+  if (PointOnEdge(c->end[0], e, kOnEdge)) return 1;
+  return PointOnEdge(c->end[1], e, kOnEdge) ? 2 : 0;
+}
+
+// Two points within `pixels` of each other (truncated pixel x and y).
+bool PixelPointsMatch(const VtHiddenLineGrid &g, const float *a, const float *b, int64_t pixels) {
+  return std::llabs(Pixel(a[0] * double{g.ppu_x}) - Pixel(b[0] * double{g.ppu_x})) <= pixels &&
+         std::llabs(Pixel(a[1] * double{g.ppu_y}) - Pixel(b[1] * double{g.ppu_y})) <= pixels;
+}
 
 struct Found {
   VtHiddenLineEdge *edge = nullptr;
@@ -41,8 +65,16 @@ double Distance(const float *a, const float *b) { return std::hypot(double{a[0]}
 // The chain may run on into c: c (or its first coincident source) is of
 // the chain's primitive, or, in identity mode, c's sources match the
 // chain's end info by primitive and hidden bit.
-bool Compatible(const VtHiddenLineContext *s, const VtHiddenLineEdge *c, const VtHiddenLineEdgeInfo *end_info) {
+bool Compatible(VtHiddenLineContext *s, VtHiddenLineEdge *c, const VtHiddenLineEdgeInfo *end_info) {
   if (s->identity != 0) {
+    CoincidentClassify(s, c);
+    int members = 0, infos = 0;
+    bool visible = false, info_visible = false;
+    for (const VtHiddenLineEdge *m = c; m != nullptr; m = m->next_source)
+      ++members, visible |= (m->flags & VO_HL_CLASS_VISIBLE) != 0;
+    for (const VtHiddenLineEdgeInfo *i = end_info; i != nullptr; i = i->next)
+      ++infos, info_visible |= (i->flags & VO_HL_CLASS_VISIBLE) != 0;
+    if (members != infos || visible != info_visible) return false;
     for (const VtHiddenLineEdge *m = c; m != nullptr; m = m->next_source) {
       bool matched = false;
       for (const VtHiddenLineEdgeInfo *i = end_info; i != nullptr && !matched; i = i->next)
@@ -102,7 +134,7 @@ struct Tracer {
         for (int i = 0; i < std::min(n, kMostListed) && !known; ++i)
           known = listed[i].edge == c || Distance(c->end[j], listed[i].edge->end[1 - listed[i].end]) <= tolerance;
         if (known) continue;
-        if (n < kMostListed) listed[n] = Listed{c, j, d};
+        if (n < kMostListed) listed[n] = Listed{c, j, d, 4};
         ++n;
       }
     if (n != 0) e->flags |= kTouched[k];
@@ -156,16 +188,15 @@ struct Tracer {
     return f;
   }
 
-  // The gap search: free, compatible ends within the pixel tolerance (in
-  // cells) of e's end k, over rings 0 to R, nearest first.
-  Found Gap(VtHiddenLineEdge *e, int k) {
-    Found f;
+  // The candidates of the gap search at e's end k, nearest first: free,
+  // compatible ends of the grid within `pixels` cells of it that do not
+  // fold back (skip is never listed). The number listed.
+  int Collect(VtHiddenLineEdge *e, int k, int32_t pixels, const VtHiddenLineEdge *skip, Listed *listed) {
     const VtHiddenLineGrid &g = s->grid;
     const float *q = e->end[k];
     const int32_t column = BucketCellX(g, q[0]), row = BucketCellY(g, q[1]);
-    if (column < 0 || row < 0) return f;
-    const int32_t reach = std::min(g.rings, std::max(pixels, 0));
-    Listed listed[kMostListed];
+    if (column < 0 || row < 0 || pixels < 0) return 0;
+    const int32_t reach = std::min(g.rings, pixels);
     int n = 0;
     for (int32_t dr = -reach; dr <= reach; ++dr)
       for (int32_t dc = -reach; dc <= reach; ++dc) {
@@ -175,13 +206,18 @@ struct Tracer {
         if (slot == nullptr || *slot == nullptr) continue;
         for (int list = 0; list < 2; ++list)
           for (VtHiddenLineEdge *c = (*slot)->first[list]; c != nullptr; c = c->line->next[list]) {
-            if (c == e || (c->flags & (kTouched[list] | kStop[list])) != 0) continue;
+            if (c == e || c == skip || (c->flags & (kTouched[list] | kStop[list])) != 0) continue;
             if (!Compatible(s, c, end_info) || FoldsBack(e, k, c, list, tolerance)) continue;
-            const Listed entry{c, list, Distance(q, c->end[list])};
-            int at = 0;
+            const Listed entry{c, list, Distance(q, c->end[list]), Relation(e, k, c)};
             bool known = false;
             for (int i = 0; i < n; ++i) known |= listed[i].edge == c && listed[i].distance <= entry.distance;
             if (known) continue;
+            // A farther entry of the same edge gives way.
+            int kept = 0;
+            for (int i = 0; i < n; ++i)
+              if (listed[i].edge != c) listed[kept++] = listed[i];
+            n = kept;
+            int at = 0;
             while (at < n && listed[at].distance <= entry.distance) ++at;
             if (at >= kMostListed) continue;
             std::move_backward(listed + at, listed + std::min(n, kMostListed - 1), listed + std::min(n + 1, kMostListed));
@@ -189,12 +225,62 @@ struct Tracer {
             n = std::min(n + 1, kMostListed);
           }
       }
+    return n;
+  }
+
+  // The edge the chain would run on to from c's far end (one step: end
+  // matches, then the gap search's candidates), or null.
+  VtHiddenLineEdge *Continuation(VtHiddenLineEdge *c, int far) {
+    const Found ahead = Next(c, far, true);
+    if (ahead.edge != nullptr || ahead.state != kEndFree) return ahead.edge;
+    Listed more[kMostListed];
+    const int m = Collect(c, far, pixels, nullptr, more);
+    for (int i = 0; i < m; ++i)
+      if (const int32_t a = Ask(more[i].edge); a >= 1 && a <= 4) return more[i].edge;
+    return nullptr;
+  }
+
+  // A candidate lying along the chain's end (relation 1 to 3) that leads
+  // nowhere and spans at most twice the pixel tolerance is a stub: it
+  // leaves the grid and is destroyed. Searched with one pixel less than
+  // the chain's tolerance, so a tolerance of 0 removes nothing.
+  void RemoveStubs(Listed *listed, int n, const VtHiddenLineEdge *chosen, const VtHiddenLineEdge *beyond) {
+    const int32_t search = pixels - 1;
+    if (search < 0) return;
+    for (int i = 0; i < n; ++i) {
+      VtHiddenLineEdge *c = listed[i].edge;
+      if (c == chosen || c == beyond || (c->flags & VO_HL_CLASS_KIND2) != 0) continue;
+      if (listed[i].relation < 1 || listed[i].relation > 3) continue;
+      if (!PixelPointsMatch(s->grid, c->end[0], c->end[1], 2 * int64_t{pixels})) continue;
+      Listed more[kMostListed];
+      if (Collect(c, 0, search, chosen, more) != 0 || Collect(c, 1, search, chosen, more) != 0) continue;
+      EdgeDestroy(s, c);
+    }
+  }
+
+  // The gap search at e's end k: with one candidate the first acceptable
+  // one; with more, the first acceptable one that leads on (else the first
+  // acceptable), and the stubs beside the choice go.
+  Found Gap(VtHiddenLineEdge *e, int k) {
+    Found f;
+    Listed listed[kMostListed];
+    const int n = Collect(e, k, pixels, nullptr, listed);
+    int chosen = -1;
+    VtHiddenLineEdge *beyond = nullptr;
     for (int i = 0; i < n; ++i) {
       const int32_t answer = Ask(listed[i].edge);
       if (answer == 5) return f.state = kEndCalledOff, f;
-      if (answer >= 1 && answer <= 4) return f.edge = listed[i].edge, f.end = listed[i].end, f.state = 0, f;
+      if (answer < 1 || answer > 4) continue;
+      if (chosen < 0) chosen = i;
+      if (n < 2) break;
+      if ((beyond = Continuation(listed[i].edge, 1 - listed[i].end)) != nullptr) {
+        chosen = i;
+        break;
+      }
     }
-    return f;
+    if (chosen < 0) return f;
+    if (n >= 2) RemoveStubs(listed, n, listed[chosen].edge, beyond);
+    return f.edge = listed[chosen].edge, f.end = listed[chosen].end, f.state = 0, f;
   }
 
   bool Touches(VtHiddenLineEdge *e) {
@@ -258,10 +344,121 @@ bool EndsFree(const VtHiddenLineContext *s) {
   return (h->flags & (kTouched[hf] | kStop[hf])) == 0 && (t->flags & (kTouched[tl] | kStop[tl])) == 0;
 }
 
+// The end snapping's pixel tolerance of an edge.
+int32_t SnapPixels(const VtHiddenLineContext *s, const VtHiddenLineEdge *e) {
+  if ((e->flags & VO_HL_CLASS_KIND2) != 0) return s->rings_x;
+  return (e->flags & VO_HL_CLASS_SILHOUETTE) != 0 ? s->rings_y : 0;
+}
+
+// The grid end to snap e's end k to (or from): among the ends within the
+// pixel tolerance (cells) of it, nearest to e's supporting line first, the
+// first visible kind 2 silhouette, else the first visible kind 2 edge,
+// else the first visible silhouette. Only for a visible silhouette e.
+bool SnapTarget(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLineEdge **found, int *found_end) {
+  constexpr uint32_t kVisibleSilhouette = VO_HL_CLASS_VISIBLE | VO_HL_CLASS_SILHOUETTE;
+  if ((e->flags & kVisibleSilhouette) != kVisibleSilhouette) return false;
+  const VtHiddenLineGrid &g = s->grid;
+  const float *q = e->end[k];
+  const int32_t column = BucketCellX(g, q[0]), row = BucketCellY(g, q[1]);
+  const int32_t reach = std::min(SnapPixels(s, e), std::max(g.columns, g.rows) + 1);
+  if (column < 0 || row < 0 || reach < 0) return false;
+  const double dx = double{e->end[1][0]} - e->end[0][0], dy = double{e->end[1][1]} - e->end[0][1];
+  const double length2 = dx * dx + dy * dy;
+  auto off_line = [&](const float *r) {
+    if (length2 < 1e-3 * 1e-3) return 0.0;
+    return std::fabs((double{r[0]} - e->end[0][0]) * dy - (double{r[1]} - e->end[0][1]) * dx) / std::sqrt(length2);
+  };
+  const uint32_t wanted[3] = {VO_HL_CLASS_KIND2 | kVisibleSilhouette, VO_HL_CLASS_KIND2 | VO_HL_CLASS_VISIBLE,
+                              kVisibleSilhouette};
+  double best[3] = {INFINITY, INFINITY, INFINITY};
+  VtHiddenLineEdge *pick[3] = {};
+  int pick_end[3] = {};
+  for (int32_t rr = std::max(row - reach, 0); rr <= std::min(row + reach, g.rows); ++rr)
+    for (int32_t cc = std::max(column - reach, 0); cc <= std::min(column + reach, g.columns); ++cc) {
+      VtHiddenLineCell **slot = BucketSlot(g, cc, rr);
+      if (slot == nullptr || *slot == nullptr) continue;
+      for (int list = 0; list < 2; ++list)
+        for (VtHiddenLineEdge *c = (*slot)->first[list]; c != nullptr; c = c->line->next[list]) {
+          if (c == e) continue;
+          const double d = off_line(c->end[list]);
+          for (int w = 0; w < 3; ++w)
+            if ((c->flags & wanted[w]) == wanted[w] && d < best[w]) best[w] = d, pick[w] = c, pick_end[w] = list;
+        }
+    }
+  for (int w = 0; w < 3; ++w)
+    if (pick[w] != nullptr) return *found = pick[w], *found_end = pick_end[w], true;
+  return false;
+}
+
+// Moves the chain's end at e's end k onto the chosen grid end.
+void ChainSnapEnd(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k) {
+  VtHiddenLineEdge *f = nullptr;
+  int j = 0;
+  if (!SnapTarget(s, e, k, &f, &j)) return;
+  e->end[k][0] = f->end[j][0];
+  e->end[k][1] = f->end[j][1];
+}
+
+bool OfPrimitive(const VtHiddenLineEdge *e, const VtPrimitive *p) {
+  return e->primitive == p || (e->next_source != nullptr && e->next_source->primitive == p);
+}
+
+// The primitive of the run at the chain's head: the first edge's or the
+// next different one's. An edge that is hidden loses to one that is not;
+// else the one more edges carry (2 as the edge, 1 as its first coincident
+// source); a tie goes to the larger ordinal.
+VtPrimitive *RunSource(const VtHiddenLineEdge *head) {
+  const VtHiddenLineEdge *other = head->chain;
+  while (other != nullptr && other->primitive == head->primitive) other = other->chain;
+  if (other == nullptr) return head->primitive;
+  const bool head_hidden = (head->flags & VO_HL_CLASS_HIDDEN) != 0, other_hidden = (other->flags & VO_HL_CLASS_HIDDEN) != 0;
+  if (head_hidden != other_hidden) return head_hidden ? other->primitive : head->primitive;
+  int64_t votes = 0;  // for the head's primitive, less the other's
+  for (const VtHiddenLineEdge *e = head; e != nullptr; e = e->chain) {
+    const VtPrimitive *q = e->next_source != nullptr ? e->next_source->primitive : nullptr;
+    votes += (e->primitive == head->primitive ? 2 : 0) + (q == head->primitive ? 1 : 0);
+    votes -= (e->primitive == other->primitive ? 2 : 0) + (q == other->primitive ? 1 : 0);
+  }
+  if (votes != 0) return votes > 0 ? head->primitive : other->primitive;
+  return other->ordinal > head->ordinal ? other->primitive : head->primitive;
+}
+
+}  // namespace
+
+VtStatus ChainRuns(VtHiddenLineContext *s, const VtHiddenLineEdgeInfo *chain_info) {
+  constexpr uint32_t kHeadBits = kTouched[0] | kStop[0], kTailBits = kTouched[1] | kStop[1];
+  VtStatus st = 0;
+  bool first = true;
+  while (s->chain_head != nullptr && st == 0) {
+    VtHiddenLineEdge *head = s->chain_head;
+    VtPrimitive *p = RunSource(head);
+    if (!OfPrimitive(head, p)) p = head->primitive;
+    uint32_t count = 1;
+    VtHiddenLineEdge *last = head;
+    while (last->chain != nullptr && OfPrimitive(last->chain, p)) last = last->chain, ++count;
+    VtHiddenLineEdge *rest = last->chain;
+    last->chain = nullptr;
+    VtHiddenLineEdgeInfo info;
+    InfoMake(s, head, &info);
+    info.flags |= chain_info->flags & ((first ? kHeadBits : 0) | (rest == nullptr ? kTailBits : 0));
+    st = ChainOutput(s, p, head->element, info.flags & ~VO_HIDDEN_LINE_INTERNAL_MASK, &info, head, count);
+    InfoFree(s, &info);
+    const uint32_t left = s->chain_count - count;
+    VtHiddenLineEdge *tail = s->chain_tail;
+    ChainRelease(s);  // the run alone
+    if (rest != nullptr) s->chain_head = rest, s->chain_tail = tail, s->chain_count = left;
+    first = false;
+  }
+  return st;
+}
+
+namespace {
+
 // One chain from e (taken out of the grid here): traced both ways, drawn,
 // freed.
 VtStatus ChainFrom(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool rest, double tolerance) {
   VtHiddenLineEdgeInfo info;
+  CoincidentClassify(s, e);
   InfoMake(s, e, &info);
   BucketTakeOut(s, e);
   e->flags = (e->flags & ~kChainBackward) | kChainForward;
@@ -302,7 +499,12 @@ VtStatus ChainFrom(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool rest, doubl
     ChainEmpty(s, h->primitive, h->element, cls, &info, s->chain_count);
     st = 0;
   } else {
-    st = ChainOutput(s, h->primitive, h->element, cls, &info, h, s->chain_count);
+    if (s->identity != 0) {
+      ChainSnapEnd(s, h, (h->flags & kChainForward) != 0 ? 0 : 1);
+      ChainSnapEnd(s, s->chain_tail, (s->chain_tail->flags & kChainForward) != 0 ? 1 : 0);
+    }
+    st = s->attributes != 0 && s->identity == 0 ? ChainRuns(s, &info)
+                                                 : ChainOutput(s, h->primitive, h->element, cls, &info, h, s->chain_count);
   }
   ChainRelease(s);
   InfoFree(s, &info);
@@ -325,6 +527,51 @@ VtStatus ChainPass(VtHiddenLineContext *s, int32_t column, int32_t row, bool res
 }
 
 }  // namespace
+
+int EndSnap(VtHiddenLineContext *s, VtHiddenLineEdge *e, int end) {
+  VtHiddenLineEdge *f = nullptr;
+  int j = 0;
+  if (!SnapTarget(s, e, end, &f, &j)) return 0;
+  BucketRemoveEnd(s, f, j);
+  f->end[j][0] = e->end[end][0];
+  f->end[j][1] = e->end[end][1];
+  BucketReinsertEnd(s, f, j);
+  return 1;
+}
+
+void CoincidentClassify(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
+  if ((e->flags & VO_HL_CLASS_SOURCES_CLASSIFIED) != 0) return;
+  e->flags |= VO_HL_CLASS_SOURCES_CLASSIFIED;
+  // Removes the sources after `from` that are the same source as `keep`,
+  // passing their visible and silhouette bits to it.
+  auto absorb = [s](VtHiddenLineEdge *keep, VtHiddenLineEdge *from) {
+    for (VtHiddenLineEdge **link = &from->next_source; *link != nullptr;) {
+      VtHiddenLineEdge *m = *link;
+      if (EdgeSameSourceChain(s, keep, m) == 0) {
+        link = &m->next_source;
+        continue;
+      }
+      if ((m->flags & VO_HL_CLASS_VISIBLE) != 0) keep->flags = (keep->flags | VO_HL_CLASS_VISIBLE) & ~VO_HL_CLASS_HIDDEN;
+      keep->flags |= m->flags & VO_HL_CLASS_SILHOUETTE;
+      *link = m->next_source;
+      m->next_source = nullptr;
+      EdgeDestroy(s, m);
+    }
+  };
+  absorb(e, e);
+  const int axis = s->world_store != 0 ? 3 : 2;
+  auto sum = [axis](const VtHiddenLineEdge *m) { return double{m->end[0][axis]} + m->end[1][axis]; };
+  const bool hidden = (e->flags & VO_HL_CLASS_HIDDEN) != 0;
+  for (VtHiddenLineEdge *m = e->next_source; m != nullptr; m = m->next_source) {
+    const bool behind = sum(m) - s->depth_tolerance >= sum(e);
+    m->flags &= ~(VO_HL_CLASS_HIDDEN | VO_HL_CLASS_VISIBLE);
+    m->flags |= behind || hidden ? VO_HL_CLASS_HIDDEN : VO_HL_CLASS_VISIBLE;
+  }
+  for (VtHiddenLineEdge *m = e->next_source; m != nullptr; m = m->next_source) absorb(m, m);
+  uint32_t silhouette = 0;
+  for (const VtHiddenLineEdge *m = e; m != nullptr; m = m->next_source) silhouette |= m->flags & VO_HL_CLASS_SILHOUETTE;
+  for (VtHiddenLineEdge *m = e; m != nullptr; m = m->next_source) m->flags |= silhouette;
+}
 
 int32_t ChainJoinQuery(VtHiddenLineContext *s, VtHiddenLineEdgeInfo *chain, VtHiddenLineEdgeInfo *candidate) {
   if (auto join = UserProc<JoinProc>(s, VO_CALLBACK_HL_ADMIT)) return join(chain, candidate);
@@ -369,6 +616,9 @@ VtStatus ChainsDraw(VtHiddenLineContext *s) {
   for (int pass = 0; pass < 2 && st == 0; ++pass)
     for (int32_t row = 0; row <= g.rows && st == 0; ++row) {
       if (g.row_count[row] == 0) continue;
+      // The driver may call the render off between rows; the grid and
+      // what it still holds go with the second pass's release.
+      st = InterruptPoll(s);
       for (int32_t column = 0; column <= g.columns && st == 0; ++column)
         st = ChainPass(s, column, row, pass == 1, tolerance);
     }

@@ -51,6 +51,19 @@ double ArcAngle(const float *centre, double r, const float *p);
 // ---- chains.cpp ----------------------------------------------------------------
 // 0 refuse, 5 stop, other: join.
 int32_t ChainJoinQuery(VtHiddenLineContext *s, VtHiddenLineEdgeInfo *chain, VtHiddenLineEdgeInfo *candidate);
+// Settles the classes of an edge's coincident sources once: sources of the
+// edge's own source are merged into it, the others are hidden when deeper
+// than it (by the depth tolerance) and take its class otherwise; one
+// silhouette makes all silhouettes.
+void CoincidentClassify(VtHiddenLineContext *s, VtHiddenLineEdge *e);
+// Moves the end of the grid edge that suits e's end best onto it (grid
+// links kept right); 1 when an end moved.
+int EndSnap(VtHiddenLineContext *s, VtHiddenLineEdge *e, int end);
+// The pending chain in runs of one primitive (chosen at the head between
+// the first edge's and the next different one's), each drawn and freed in
+// turn; the chain's head bits go with the first run, its tail bits with
+// the last.
+VtStatus ChainRuns(VtHiddenLineContext *s, const VtHiddenLineEdgeInfo *chain_info);
 // Frees the pending chain's edges.
 void ChainRelease(VtHiddenLineContext *s);
 

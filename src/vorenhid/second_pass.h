@@ -103,6 +103,8 @@ VtHiddenLineEdge *BucketTakeFirst(VtHiddenLineContext *s, VtHiddenLineCell **slo
 // An end of a lies on b: within half the point tolerance of b's line and
 // strictly inside b's span along b's major axis shrunk by as much.
 bool EndOnEdge(const VtHiddenLineContext *s, const float *point, const VtHiddenLineEdge *b);
+// The same with a band of h (a distance) about b's line and its span.
+bool PointOnEdge(const float *point, const VtHiddenLineEdge *b, double h);
 bool EdgesTouch(const VtHiddenLineContext *s, const VtHiddenLineEdge *a, const VtHiddenLineEdge *b);
 int64_t Pixel(double v);
 
