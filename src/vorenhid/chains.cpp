@@ -113,6 +113,20 @@ struct Tracer {
     return r;
   }
 
+  // Another edge's end in the cell coincides with c's end j: both get
+  // their touched bits (c's end is not free).
+  bool Crowded(VtHiddenLineCell *cell, VtHiddenLineEdge *c, int j) {
+    bool crowded = false;
+    for (int list = 0; list < 2; ++list)
+      for (VtHiddenLineEdge *d = cell->first[list]; d != nullptr; d = d->line->next[list])
+        if (d != c && Distance(c->end[j], d->end[list]) <= tolerance) {
+          d->flags |= kTouched[list];
+          crowded = true;
+        }
+    if (crowded) c->flags |= kTouched[j];
+    return crowded;
+  }
+
   // The edges whose ends meet e's end k within the tolerance, in the end's
   // cell; their meeting ends get touched bits. The number listed.
   int EndMatches(VtHiddenLineEdge *e, int k, Listed *listed) {
@@ -207,6 +221,7 @@ struct Tracer {
         for (int list = 0; list < 2; ++list)
           for (VtHiddenLineEdge *c = (*slot)->first[list]; c != nullptr; c = c->line->next[list]) {
             if (c == e || c == skip || (c->flags & (kTouched[list] | kStop[list])) != 0) continue;
+            if (Crowded(*slot, c, list)) continue;
             if (!Compatible(s, c, end_info) || FoldsBack(e, k, c, list, tolerance)) continue;
             const Listed entry{c, list, Distance(q, c->end[list]), Relation(e, k, c)};
             bool known = false;

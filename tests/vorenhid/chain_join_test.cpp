@@ -94,11 +94,12 @@ TEST_F(ChainJoinTest, CoincidentSourcesTakeTheirClassByDepthAndShareOneSilhouett
 
 TEST_F(ChainJoinTest, UnderTheIdentityControlAChainEndMovesOntoAVisibleKind2SilhouetteEndNearby) {
   // The chain (0.1, 0.5) - (0.3, 0.5) is a visible silhouette of A; a
-  // visible kind 2 silhouette of B rises from one column (1 / 501 units)
-  // to the right of its end. With a silhouette pixel tolerance of 1 the
-  // end moves onto x = 0.3 + 1 / 501; with 0 (own cell only) it stays.
+  // visible kind 2 silhouette of B rises from x = 0.3021, in the next
+  // column (cells of 1 / 500 units: columns 150 and 151). With a
+  // silhouette pixel tolerance of 1 the end moves onto it; with 0 (own
+  // cell only) it stays.
   Word(VO_CONTROL_HL_IDENTITY, 1, VtBoolean);
-  const float beside = 0.3f + 1.0f / 501;
+  const float beside = 0.3021f;
   for (uint32_t pixels : {1u, 0u}) {
     Pixels(0, pixels);
     EXPECT_EQ(Chains({{{0.1f, 0.5f, 0.3f, 0.5f}, 12}, {{beside, 0.5f, beside, 0.6f}, 14, kB}}),
