@@ -580,8 +580,13 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
       a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
     }
     PieceContext context{r, a};
-    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
+    // Shading needs the scratch vertices: a polygon without them fails the
+    // render rather than showing unshaded.
+    r->out_of_memory = r->out_of_memory || q->scratch == nullptr;
+    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next) {
+      r->out_of_memory = r->out_of_memory || e->scratch == nullptr;
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
+    }
   }
   r->cover_first = nullptr;
   std::sort(r->pieces, r->pieces + r->piece_count, [](const Piece &p, const Piece &q) {
