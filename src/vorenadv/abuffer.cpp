@@ -59,6 +59,11 @@ struct APolygon {
   float Cf[3], T[3], A, a;
   VtPolygon *row_piece;
   float row_yp;
+  // The edges' points at row pair_sy, kept while the polygon has only the
+  // one pair of edges there (valid for every column on this line).
+  bool pair_ready;
+  double pair_sy;
+  ScanEdge *pair_left, *pair_right;
 };
 
 APolygon *AOf(ScanPolygon *q) { return reinterpret_cast<APolygon *>(q); }
@@ -81,6 +86,7 @@ struct ABufferRender {
   bool out_of_memory;
   int32_t y;
   int branches;
+  uint64_t edge_pixels, edge_fragments;
   Piece *pieces;
   size_t piece_count, piece_capacity;
   APolygon **fragments, **touched;
@@ -179,7 +185,7 @@ void DepthRange(APolygon *a, int32_t x, int32_t y) {
 
 // The pair of the polygon's edges that brackets screen column sx at row sy
 // (pixels), or the pair nearest it; false when no two edges cross that row.
-bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right) {
+bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right, bool *only) {
   struct Crossing {
     double x;
     ScanEdge *edge;
@@ -200,6 +206,25 @@ bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right
   }
   *left = c[best].edge;
   *right = c[best + 1].edge;
+  *only = n == 2;
+  return true;
+}
+
+// The bracketing pair's points at row sy in their scratch vertices.
+bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
+  if (a->pair_ready && a->pair_sy == sy) {
+    *l = a->pair_left;
+    *r = a->pair_right;
+    return true;
+  }
+  bool only = false;
+  if (!PairAt(a, sx, sy, l, r, &only)) return false;
+  EdgePointAt(f, &a->scan, *l, sy);
+  EdgePointAt(f, &a->scan, *r, sy);
+  a->pair_ready = only;
+  a->pair_sy = sy;
+  a->pair_left = *l;
+  a->pair_right = *r;
   return true;
 }
 
@@ -207,9 +232,7 @@ bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right
 // between the bracketing edges; false when there are none.
 bool VertexAt(const RenderFrame *f, APolygon *a, double sx, double sy) {
   ScanEdge *l = nullptr, *r = nullptr;
-  if (!PairAt(a, sx, sy, &l, &r)) return false;
-  EdgePointAt(f, &a->scan, l, sy);
-  EdgePointAt(f, &a->scan, r, sy);
+  if (!EdgesAt(f, a, sx, sy, &l, &r)) return false;
   SpanPointAt(f, &a->scan, l, r, sx);
   return true;
 }
@@ -416,9 +439,7 @@ void RunShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, i
   (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
   const double sy = r->y + 0.5;
   ScanEdge *l = nullptr, *right = nullptr;
-  if (!PairAt(a, (x0 + x1 + 1) / 2.0, sy, &l, &right)) return BackgroundSpan(const_cast<RenderFrame *>(f), x0, x1);
-  EdgePointAt(f, &a->scan, l, sy);
-  EdgePointAt(f, &a->scan, right, sy);
+  if (!EdgesAt(f, a, (x0 + x1 + 1) / 2.0, sy, &l, &right)) return BackgroundSpan(const_cast<RenderFrame *>(f), x0, x1);
   uint8_t *d = PixelAt(f, x0);
   float window[3], zero[3] = {0, 0, 0};
   for (int32_t x = x0; x <= x1; ++x) {
@@ -574,6 +595,7 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     a->state = 0;
     a->covering = false;
     a->touched = kNotTouched;
+    a->pair_ready = false;
     if (!a->has_reference && q->active_first != nullptr) {
       const ScanEdge *e = q->active_first;
       a->has_reference = true;
@@ -620,6 +642,8 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
     DepthRange(a, x, r->y);
     FragmentInsert(r, &count, a);
   }
+  ++r->edge_pixels;
+  r->edge_fragments += count;
   PixelComposite(f, r, x, count);
   for (size_t t = 0; t < touched; ++t) CoverUpdate(r, r->touched[t]);
   return i;
@@ -677,6 +701,8 @@ VtStatus AEnd() {
   if (r != nullptr) PixelPieceRelease(r);
   const VtStatus st = ScanEnd();
   if (r != nullptr) {
+    State()->edge_pixels += r->edge_pixels;
+    State()->edge_fragments += r->edge_fragments;
     VoDeallocate(r->pieces);
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
