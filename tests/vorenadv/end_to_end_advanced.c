@@ -1,5 +1,5 @@
-/* The advanced renderer through the C interface alone: a driver made from
- * a query function written here, which keeps the byte rows it is sent; a
+/* The advanced renderer through the C interface alone: the scenes' driver
+ * of byte rows (end_to_end.h), whose rows are kept here; a
  * 64 x 48 perspective view of two squares that cross along x = 0.05 (inside
  * pixel column 32): red (0.8, 0.2, 0.2) in the plane z = 0.5 x, green
  * (0.2, 0.8, 0.2) in the steeper plane z = 0.1 - 1.5 x and shorter, both
@@ -34,31 +34,6 @@ static VtStatus DepthRow(uint32_t y, void *depths) {
   if (y < kHeight) memcpy(g_depth[y], depths, sizeof g_depth[y]);
   return 0;
 }
-static VtStatus Frame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
-  (void)x0, (void)x1, (void)y0, (void)y1;
-  return 0;
-}
-static VtStatus FrameEnd(void) { return 0; }
-static VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set) return 0x20000012;
-  *slot = code == VO_DRIVER_ROW_BYTES     ? (VtProc)&Row
-          : code == VO_DRIVER_BEGIN_FRAME ? (VtProc)&Frame
-          : code == VO_DRIVER_END_FRAME   ? (VtProc)&FrameEnd
-                                          : NULL;
-  return 0;
-}
-static VtStatus DriverQuery(uint32_t query, VtTypedValue *answer) {
-  memset(answer, 0, sizeof *answer);
-  if (query == VO_QUERY_REGISTRY_NAME) {
-    answer->type = VtString;
-    answer->value.s = "rows";
-  } else if (query == VO_QUERY_CALLBACK) {
-    answer->type = VtFunc;
-    answer->value.fn = (VtProc)&Lookup;
-  }
-  return 0;
-}
-
 /* An unlit material of a plain colour. */
 static VtMaterial *Unlit(float r, float g, float b) {
   VtMaterial *m = VoMaterialCreate();
@@ -114,7 +89,7 @@ int vo_end_to_end_advanced(char *buffer, size_t size) {
   buffer[0] = '\0';
   failed = VoInitialise() != 0;
   failed |= VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet) != 0;
-  driver = VoDriverCreate(&DriverQuery);
+  driver = SceneRowDriverCreate(&Row, NULL);
   failed |= driver == NULL || VoDriverSet(driver) != 0;
   red = Unlit(0.8f, 0.2f, 0.2f);
   green = Unlit(0.2f, 0.8f, 0.2f);
