@@ -4,11 +4,12 @@
  * Starts the library with VoInitialise and installs the default diagnostic
  * printer (VoInitialise leaves diagnostics silent), builds a tessellated
  * sphere and a box standing on a floor (about 2 900 triangles), lights them
- * with one point light (and a little ambient light), sets an 800 x 600
- * perspective view, makes the file driver that the output's suffix names
- * current (.bmp, .tga, .jpg) with the open file as its stream, renders with
- * the standard renderer's vertex-colour class (execute 0xc0002), and prints
- * the file's path and the render time before stopping the library.
+ * with one point light casting shadows (and a little ambient light), sets
+ * an 800 x 600 perspective view, makes the file driver that the output's
+ * suffix names current (.bmp, .tga, .jpg) with the open file as its stream,
+ * renders with the advanced renderer's z-buffer class (execute 0x200001;
+ * the light's shadow maps are rendered at image set-up), and prints the
+ * file's path and the render time before stopping the library.
  *
  * Usage: vo_demo [output.bmp|.tga|.jpg [message-file]]
  * The picture goes to demo.bmp in the current directory by default. With a
@@ -135,16 +136,19 @@ static VtMaterial *Material(const char *reflectance, float r, float g, float b) 
   return m;
 }
 
-/* One point light over the scene and a little ambient light. */
+/* One point light over the scene, casting shadows, and a little ambient light. */
 static VtReference *Lights(void) {
   VtShader *point = VoShaderCreate(0x50008, "point"), *ambient = VoShaderCreate(0x50008, "ambient");
-  VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity;
+  VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity, shadows;
   VtReference *list = NULL;
   memset(&intensity, 0, sizeof intensity);
   intensity.type = VtFloat;
   intensity.value.f = 0.25f;
+  memset(&shadows, 0, sizeof shadows);
+  shadows.type = VtBoolean;
+  shadows.value.u = 1;
   if (point == NULL || ambient == NULL || VoShaderSetArg(point, "location", &location) != 0 ||
-      VoShaderSetArg(ambient, "intensity", &intensity) != 0)
+      VoShaderSetArg(point, "shadows", &shadows) != 0 || VoShaderSetArg(ambient, "intensity", &intensity) != 0)
     return NULL;
   list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(ambient));
   return VoShaderReferenceAppend(list, VoShaderReferenceCreate(point));
@@ -187,7 +191,7 @@ static VtStatus Render(const char *path, double *seconds) {
   v = Pointer(f);
   status |= VoControlSet(VO_CONTROL_DRIVER_FILE, &v);
   start = Seconds();
-  if (status == 0) status = VoExecute(0xc0002); /* the standard renderer, vertex colours */
+  if (status == 0) status = VoExecute(0x200001); /* the advanced renderer, z-buffer */
   *seconds = Seconds() - start;
   v = Pointer(NULL);
   VoControlSet(VO_CONTROL_DRIVER_FILE, &v);

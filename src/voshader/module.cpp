@@ -85,6 +85,7 @@ VtStatus ContextFree(void *state) {
   if (c == nullptr || !c->is_copy) return kBad;
   VtStatus st = c->globals != nullptr ? LightChainFree(c) : 0;
   FilterScratchFree(c);
+  ImagingContextFree(&c->imaging);
   st |= ContextPoolsFree(c);
   st |= GlobalsFree(c);
   VoDeallocate(c);
@@ -114,6 +115,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->light_count = 0;
   c->transient_free = nullptr;
   c->filter = FilterScratch{};  // the source's ring and blocks stay the source's
+  ImagingContextCopied(&c->imaging);
   VtStatus st = GlobalsMake(c, from->globals);
   if (st == 0) st = ContextPoolsMake(c);
   if (st == 0) st = LightChainCopy(from, c);
@@ -154,6 +156,7 @@ VtStatus Teardown(ShadingContext *s) {
   if (s->job != nullptr && s->job_free != nullptr) (void)s->job_free(s->job);
   s->job = nullptr;
   if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
+  st |= ImagingStop(s);
   ShaderForgetAll(shared);
   st |= PoolDisposeClear(&shared->shader_pool);
   TypesStop(shared);
@@ -189,6 +192,7 @@ VtStatus Start() {
   shared->shader_pool = VoPoolCreate(kPoolShaders, sizeof(VtShader));
   if (shared->shader_pool == nullptr) st |= kNoMemory;
   st |= MaterialsStart(s);
+  st |= ImagingStart(s);
   st |= GlobalsTableBuild(shared);
   st |= GlobalsMake(s, nullptr);
   if (s->globals != nullptr) st |= PropertiesStart(s);

@@ -1,8 +1,6 @@
-// What the shader kernel asks of other modules and of the parts that come
-// later: the shadow maps of lights, the projectors' textures, the
-// ray-traced shadow procedures, and the services cached when callbacks
-// change (ray tracer, transforms, driver poll, filter module, work farm).
-// Each stand-in answers "nothing yet" or what the missing module would
+// What the shader kernel asks of other modules: the services cached when
+// callbacks change (ray tracer, transforms, driver poll, filter module, work
+// farm). Each stand-in answers "nothing yet" or what the missing module would
 // leave; replacing one is a change in this file only.
 
 #include <vo/vo_view.h>
@@ -10,15 +8,6 @@
 #include "voshader/voshader.h"
 
 namespace vo::shader {
-
-// Lights have no shadow maps yet.
-void LightShadowRelease(VtShader *) {}
-
-// Lights have no shadow maps to make yet.
-VtStatus LightShadowCreate(VtShader *) { return 0; }
-
-// No textures yet: a projector projects white.
-void ProjectorSample(VtTexture *, float colour[3]) { colour[0] = colour[1] = colour[2] = 1; }
 
 namespace {
 
@@ -97,10 +86,6 @@ VtStatus CallbackCacheRead(ShadingContext *s) {
   FilterAndFarmServicesRead(s);
   return st;
 }
-
-// Ray-traced shadows come with the ray tracer's shadow procedures; until
-// then a light that would use them casts none.
-VtLightShadowProc RayTracedShadow(bool, bool) { return nullptr; }
 
 bool ShaderColourAccepted() { return VoModuleCompatibilityGet(VO_MODULE_CLASSIC) == 0; }
 

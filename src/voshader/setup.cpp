@@ -437,6 +437,7 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   st |= ScenePrerender(s);
   ForegroundTake(s, g);
   ViewValuesRead(s, g);
+  ImagingImageStart(s);
   if (s->global_filter_set)
     for (VtShader *filter : s->global_filters)
       if (filter != nullptr) st |= VoShaderReset(filter);

@@ -19,6 +19,7 @@
 
 #include "vosystem/context.h"
 #include "vosystem/kernel.h"
+#include "voshader/imaging.h"
 
 // A material (private to the kernel; renderers read it through the
 // material procedures).
@@ -150,6 +151,7 @@ struct ShaderShared {
   std::unordered_set<const VtShader *> live;  // under RegisterGuard
   VtPool *material_pool;
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
+  ImagingShared imaging;
 };
 
 // What an image initialised inside another one saves of the outer image.
@@ -325,6 +327,7 @@ struct ShadingContext {
   // The view's tangent of the angle per pixel (view value 26), kept at
   // image set-up; null outside an image.
   const float *angle_tangent;
+  ImagingContext imaging;
 };
 
 extern ModuleState<ShadingContext> g_shading;
@@ -471,10 +474,6 @@ void LightShadowRelease(VtShader *light);
 // Re-reads the services the kernel caches when callbacks change; answers
 // the OR of the view look-ups' statuses.
 VtStatus CallbackCacheRead(ShadingContext *s);
-// The ray-traced shadow procedure for a light (area or not, transparent or
-// not); null until ray-traced shadows exist, which leaves the light
-// unshadowed.
-VtLightShadowProc RayTracedShadow(bool area, bool transparent);
 // True when a type-52 colour is accepted for a colour argument.
 bool ShaderColourAccepted();
 

@@ -1,21 +1,28 @@
-// What the shader libraries ask of the parts that come later: textures and
-// the sampling of lights' shadow maps. Until they exist a texture is never
-// made (so samples are black) and no point is in shadow; replacing them is a
-// change in this file only.
+// What the shader libraries ask of the shader kernel's image services:
+// textures and the sampling of lights' shadow maps, in the library's
+// argument forms (unsigned counts, float positions).
 
 #include "voshslte/voshslte.h"
 
 namespace vo::shaderlib {
 
-VtTexture *TextureRead(const char *, uint32_t) { return nullptr; }
-VtTexture *TextureCreate(VtImage *, uint32_t) { return nullptr; }
-void TextureDestroy(VtTexture *) {}
-
-void TextureSamplePoint(float *out, uint32_t count, VtTexture *) {
-  for (uint32_t i = 0; i < count && i < 3; ++i) out[i] = 0;
+VtTexture *TextureRead(const char *name, uint32_t channels) {
+  return VoTextureRead(name, static_cast<int32_t>(channels));
 }
-void TextureSampleArea(float *out, uint32_t count, VtTexture *texture) { TextureSamplePoint(out, count, texture); }
+VtTexture *TextureCreate(VtImage *image, uint32_t channels) {
+  return VoTextureCreate(image, static_cast<int32_t>(channels));
+}
+void TextureDestroy(VtTexture *texture) { (void)VoTextureDestroy(texture); }
 
-double LightSampleShadow(float, float, float, VtLightData *, VtShadowMap *) { return 0; }
+void TextureSamplePoint(float *out, uint32_t count, VtTexture *texture) {
+  (void)VoTextureSamplePoint(out, static_cast<int32_t>(count), texture);
+}
+void TextureSampleArea(float *out, uint32_t count, VtTexture *texture) {
+  (void)VoTextureSampleArea(out, static_cast<int32_t>(count), texture);
+}
+
+double LightSampleShadow(float u, float v, float depth, VtLightData *light, VtShadowMap *window) {
+  return VoLightSampleShadow(u, v, depth, light, window);
+}
 
 }  // namespace vo::shaderlib

@@ -54,6 +54,10 @@ constexpr uint32_t kMaterialDefaultKept = 2109;    // the default material canno
 constexpr uint32_t kMaterialClassUnknown = 2110;   // a default-material control names no class of its type (name)
 constexpr uint32_t kMaterialNoMemory = 2111;       // a material or its copied shaders could not be made
 constexpr uint32_t kImageNestingTooDeep = 2112;    // an image initialised inside too many others (depth)
+// Shader kernel image services (textures, environments, shadows), 2120-2129.
+constexpr uint32_t kImageHandleNotLive = 2120;      // an address that is no live texture, bump map or environment
+constexpr uint32_t kTexturePropertyRefused = 2121;  // a texture property index other than 0 or 1 (index)
+constexpr uint32_t kNestedRenderRows = 2122;        // a nested render delivered other than its rows (light or 0)
 constexpr uint32_t kShaderNoiseNoMemory = 2130;    // the noise tables could not be made at start
 constexpr uint32_t kRayHitNoMemory = 2131;         // a ray hit's vertex buffer could not grow (bytes)
 constexpr uint32_t kRayHitNoVertices = 2132;       // a ray hit outside its polygon, or with none (primitive, polygon)

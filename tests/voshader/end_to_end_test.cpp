@@ -8,6 +8,7 @@
 
 extern "C" int vo_end_to_end_shader(char *buffer, size_t size);
 extern "C" int vo_end_to_end_terms(char *buffer, size_t size);
+extern "C" int vo_end_to_end_shadow(char *buffer, size_t size);
 
 namespace {
 
@@ -17,6 +18,10 @@ TEST(EndToEnd, AClassWrittenInCIsRegisteredRunAndDestroyedThroughTheCInterface) 
 
 TEST(EndToEnd, MatteAndPlasticClassesWrittenInCShadeAGridUnderALightWrittenInC) {
   vo::test::ExpectSceneText<8192>(&vo_end_to_end_terms, "end_to_end_terms.txt");
+}
+
+TEST(EndToEnd, ASpotLightsShadowMapFromACRendererShadesAGridThroughTheCInterface) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_shadow, "end_to_end_shadow.txt");
 }
 
 }  // namespace

@@ -118,6 +118,14 @@ TEST_F(LightLoopTest, AProjectorLightsUpToTheEdgeOfItsTexture) {
   d->axisU[0] = 1;
   d->axisV[1] = 1;
   d->colour = VtColour{0.5f, 1, 1};
+  uint8_t white[3] = {255, 255, 255};
+  VtImage image{};
+  image.width = image.height = 1;
+  image.data = white;
+  image.bits = 24;
+  image.bytes_per_row = 3;
+  d->projectorTexture = VoTextureCreate(&image, 3);
+  ASSERT_NE(d->projectorTexture, nullptr);
   Use({projector});
   // (1, 0, 0): depth 2, s' = 1/2 exactly on the edge: lit, white times colour.
   const float edge[3] = {1, 0, 0}, beyond[3] = {1.25f, 0, 0};
@@ -126,6 +134,7 @@ TEST_F(LightLoopTest, AProjectorLightsUpToTheEdgeOfItsTexture) {
   EXPECT_FLOAT_EQ(d->colourAtPoint.red, 0.5f);
   ASSERT_EQ(VoShadingInitLightsShadingPoint(nullptr, beyond, kUp, kUp), 0u);
   EXPECT_EQ(d->lit, 0);
+  EXPECT_EQ(VoTextureDestroy(d->projectorTexture), 0u);
 }
 
 // An area light of three samples, or one when single.

@@ -159,14 +159,14 @@ TEST_F(ShadingServicesTest, TheTracerPreparesOncePerRayShadowedLightAndOncePerRa
   // The services are the tracer's; its shadow answers 1 (blocked).
   EXPECT_EQ(s->ray_shadow(nullptr, nullptr, 0, 1, nullptr), 1.0f);
   EXPECT_EQ(s->ray_hit, &Tracer::Hit);
-  // Two lights casting shadows without maps and one with a map.
+  // Two lights casting shadows without maps and one casting none.
   VtReference *list = nullptr;
   VtShader *lights[3];
   for (int i = 0; i < 3; ++i) {
     lights[i] = Light(VO_LIGHT_POINT, 1, 1, 1);
     auto *d = static_cast<VtLightData *>(lights[i]->data);
-    d->castsShadows = 1;
-    d->shadowResolution = i == 2 ? 8 : 0;
+    d->castsShadows = i == 2 ? 0 : 1;
+    d->shadowResolution = 0;
     d->classShadow = [](const float *, void *, const float *, VtLightData *) { return 0.0; };
     list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(lights[i]));
   }
@@ -177,10 +177,13 @@ TEST_F(ShadingServicesTest, TheTracerPreparesOncePerRayShadowedLightAndOncePerRa
   ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
   EXPECT_EQ(Tracer::ends, 1);
   EXPECT_EQ(Tracer::prepares, 2);
-  // Ray-traced shadows are not there yet: those two lights cast none, the
-  // mapped light keeps its class's procedure.
-  EXPECT_EQ(static_cast<VtLightData *>(lights[0]->data)->shadow, nullptr);
-  EXPECT_NE(static_cast<VtLightData *>(lights[2]->data)->shadow, nullptr);
+  // Those two lights take the ray-traced procedure, the third keeps its
+  // class's.
+  const auto *d0 = static_cast<VtLightData *>(lights[0]->data);
+  const auto *d2 = static_cast<VtLightData *>(lights[2]->data);
+  EXPECT_NE(d0->shadow, nullptr);
+  EXPECT_NE(d0->shadow, d0->classShadow);
+  EXPECT_EQ(d2->shadow, d2->classShadow);
   // The tracer's texture scale 4 makes the filter scale 1/4.
   EXPECT_FLOAT_EQ(s->filter_scale, 0.25f);
   // The material is current already, yet the tracer learns of it once.

@@ -1,0 +1,193 @@
+// Shadow depth maps: the views each light kind renders, cropping and
+// compaction by hand, empty maps, what a map render gives back, the size
+// cap, percentage-closer sampling by hand and the occluder search.
+
+#include <gtest/gtest.h>
+
+#include "support/imaging_fixture.h"
+
+namespace vo::test {
+namespace {
+
+class ShadowMapTest : public ImagingTest {
+ protected:
+  VtShader *light = nullptr;
+  VtLightData *d = nullptr;
+  void Make(int32_t kind, int32_t resolution) {
+    light = Light(kind, 1, 1, 1);
+    d = static_cast<VtLightData *>(light->data);
+    d->castsShadows = 1;
+    d->shadowResolution = resolution;
+    d->position[2] = 5;
+    d->fromPoint[2] = 10;
+    d->up[1] = 1;
+    d->coneAngle = 40;
+  }
+  void TearDown() override {
+    if (light != nullptr) EXPECT_EQ(VoShaderDestroy(light), 0u);
+    ImagingTest::TearDown();
+  }
+  // The window's floats, row by row.
+  static std::vector<float> Kept(const VtShadowMap &m) {
+    if (m.data == nullptr) return {};
+    return std::vector<float>(m.data, m.data + (m.x1 - m.x0 + 1) * (m.y1 - m.y0 + 1));
+  }
+};
+
+TEST_F(ShadowMapTest, APointLightRendersSixViewsInFaceOrderAndKeepsOnlyWhatHoldsDepth) {
+  Make(VO_LIGHT_POINT, 4);
+  const VtBounds around{-10, 10, -10, 10, -10, 10};  // every face sees part of the scene
+  ASSERT_EQ(VoSceneBoundsSet(&around), 0u);
+  // Face 0 full (depth 1), face 2 only texel (3, 3) = 7, the others (face 5 last) empty.
+  NestedRenderer::texel = [](size_t i, uint32_t x, uint32_t y) {
+    return i == 0 ? 1.0f : (i == 2 && x == 3 && y == 3 ? 7.0f : 1e20f);
+  };
+  ASSERT_EQ(VoLightCreateShadow(light), 0u);
+  ASSERT_EQ(NestedRenderer::views.size(), 6u);
+  const float directions[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  for (int f = 0; f < 6; ++f) {
+    const SeenView &v = NestedRenderer::views[f];
+    EXPECT_EQ(v.code, 0x200003u);
+    EXPECT_DOUBLE_EQ(v.angle, 92.0);
+    EXPECT_EQ(v.width, 4u);
+    for (int k = 0; k < 3; ++k) EXPECT_FLOAT_EQ(v.reference[k] - v.eye[k], directions[f][k]);
+  }
+  EXPECT_EQ(d->shadowValid, 1);
+  EXPECT_EQ(d->shadowMapSide, 4);
+  EXPECT_EQ(Kept(d->shadowMaps[0]), std::vector<float>(16, 1.0f));
+  EXPECT_EQ(d->shadowMaps[2].data, d->shadowMaps[0].data + 16);  // compacted right after map 0
+  EXPECT_EQ(Kept(d->shadowMaps[2]), std::vector<float>{7});
+  EXPECT_EQ(d->shadowMaps[2].x0, 3);
+  EXPECT_EQ(d->shadowMapBytes, 17 * 4);
+  EXPECT_EQ(d->shadowMaps[5].data, nullptr);
+  d->shadowMapSide = 4;
+  d->pcfSamplesX = d->pcfSamplesY = 1;
+  EXPECT_EQ(VoLightSampleShadow(0.5, 0.5, 1e30, d, &d->shadowMaps[5]), 0.0);  // the empty last face: lit
+  EXPECT_EQ(VoLightSampleShadow(0.5, 0.5, 2, d, &d->shadowMaps[0]), 1.0);
+}
+
+TEST_F(ShadowMapTest, AFaceThatSeesNothingOfTheSceneIsEmptyWithoutARender) {
+  // The light at z = 5 over a scene between z = -1 and 1: the +z face has
+  // every corner of the bounds behind it, so it is not rendered and stays
+  // empty; the five others render and the light's maps are made.
+  Make(VO_LIGHT_POINT, 4);
+  const VtBounds below{-2, 2, -2, 2, -1, 1};
+  ASSERT_EQ(VoSceneBoundsSet(&below), 0u);
+  NestedRenderer::texel = [](size_t, uint32_t, uint32_t) { return 3.0f; };
+  ASSERT_EQ(VoLightCreateShadow(light), 0u);
+  ASSERT_EQ(NestedRenderer::views.size(), 5u);
+  EXPECT_FLOAT_EQ(NestedRenderer::views[4].reference[2] - NestedRenderer::views[4].eye[2], -1.0f);  // -z after -y
+  EXPECT_EQ(d->shadowValid, 1);
+  EXPECT_EQ(d->shadowMaps[4].data, nullptr);
+  EXPECT_EQ(Kept(d->shadowMaps[5]), std::vector<float>(16, 3.0f));
+}
+
+TEST_F(ShadowMapTest, ASpotMapIsCroppedToItsWindowAndEmptyMapsLeaveNoShadows) {
+  Make(VO_LIGHT_SPOT, 4);
+  // Depth 3 + x + 10 y at x 1..2, y 2..3: 24, 25 / 34, 35.
+  NestedRenderer::texel = [](size_t, uint32_t x, uint32_t y) {
+    return x >= 1 && x <= 2 && y >= 2 ? float(3 + x + 10 * y) : 1e20f;
+  };
+  ASSERT_EQ(VoLightCreateShadow(light), 0u);
+  EXPECT_DOUBLE_EQ(NestedRenderer::views.at(0).angle, 40.0);
+  const VtShadowMap &m = d->shadowMaps[0];
+  EXPECT_EQ((std::vector<int32_t>{m.x0, m.x1, m.y0, m.y1}), (std::vector<int32_t>{1, 2, 2, 3}));
+  EXPECT_EQ(Kept(m), (std::vector<float>{24, 25, 34, 35}));
+  // Maps are kept until invalidated; then nothing rendered leaves shadowValid clear.
+  EXPECT_EQ(VoLightCreateShadow(light), 0u);
+  EXPECT_EQ(NestedRenderer::views.size(), 1u);
+  d->shadowValid = 0;
+  NestedRenderer::texel = nullptr;
+  EXPECT_EQ(VoLightCreateShadow(light), 0u);
+  EXPECT_EQ(d->shadowValid, 0);
+  EXPECT_EQ(d->shadowMaps[0].data, nullptr);
+  // A row too many is dropped and fails the map.
+  NestedRenderer::extra_rows = 1;
+  NestedRenderer::texel = [](size_t, uint32_t, uint32_t) { return 1.0f; };
+  EXPECT_NE(VoLightCreateShadow(light), 0u);
+  EXPECT_EQ(d->shadowValid, 0);
+}
+
+TEST_F(ShadowMapTest, AMapRenderGivesBackTheStickyWordBoundsLineOutputAndModes) {
+  Make(VO_LIGHT_SPOT, 2);
+  auto outer_line = reinterpret_cast<VtProc>(&VoShaderGetGlobals);
+  ASSERT_EQ(VoCallBackSet(0xc0001, outer_line), 0u);
+  auto *word = static_cast<uint32_t *>(ControlValue(VO_CONTROL_STICKY_STATUS).value.p);
+  *word = 0x40;
+  VtBounds before{};
+  ASSERT_EQ(VoBoundsGet(&before), 0u);
+  const float shadow_bounds[6] = {-1, 1, -1, 1, 0, 0};
+  ASSERT_EQ(VoShadowBoundsSet(shadow_bounds), 0u);
+  VtShaderGlobals *g = Globals();
+  g->E[0] = 42;
+  const uint32_t selector = State()->selector;
+  NestedRenderer::texel = [](size_t, uint32_t, uint32_t) { return 1.0f; };
+  ASSERT_EQ(VoLightCreateShadow(light), 0u);
+  const SeenView &v = NestedRenderer::views.at(0);
+  EXPECT_EQ(v.sticky, 0u);
+  EXPECT_EQ(v.repeat, 1u);
+  EXPECT_EQ(*word, 0x40u);
+  *word = 0;
+  VtBounds after{};
+  ASSERT_EQ(VoBoundsGet(&after), 0u);
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+  EXPECT_EQ(VoCallBackGet(0xc0001), outer_line);
+  EXPECT_EQ(ControlValue(0xc000f).value.u, NestedRenderer::kOuterPixelMode);
+  EXPECT_EQ(Globals()->E[0], 42);
+  EXPECT_EQ(State()->selector, selector);
+  // A distant light whose bounds are seen edge on (x 0..0 across u = (1, 0, 0)) fails with 2.
+  VtShader *spot = light;
+  Make(VO_LIGHT_DISTANT, 2);
+  const float flat[6] = {0, 0, -1, 1, 0, 1};
+  ASSERT_EQ(VoShadowBoundsSet(flat), 0u);
+  EXPECT_EQ(VoLightCreateShadow(light), 2u);
+  EXPECT_EQ(d->shadowValid, 0);
+  EXPECT_EQ(VoShadowBoundsReset(), 0u);
+  float out[6] = {7, 7, 7, 7, 7, 7};
+  EXPECT_EQ(VoShadowBoundsGet(out), 2u);
+  EXPECT_EQ(out[0], 7);
+  EXPECT_EQ(VoShaderDestroy(spot), 0u);
+}
+
+TEST_F(ShadowMapTest, ResolutionsAbove8192AreCappedAndSizedWithoutOverflow) {
+  int32_t side = 0;
+  // 6 maps of 4 x 8192 x 8192 bytes: 1.5 GiB, beyond 32-bit int arithmetic.
+  EXPECT_EQ(shader::MapBlockBytes(10000, VO_LIGHT_POINT, &side), size_t{6} * 4 * 8192 * 8192);
+  EXPECT_EQ(side, 8192);
+  EXPECT_EQ(shader::MapBlockBytes(0, VO_LIGHT_SPOT, &side), 0u);
+}
+
+TEST_F(ShadowMapTest, PercentageCloserSamplesAndTheOccluderSearchStayInsideTheWindow) {
+  // A 4 x 4 map of depth x + 4 y; a 2 x 2 grid from X - 1 in steps of 2 reads
+  // (1, 1) = 5, (3, 1) = 7, (1, 3) = 13, (3, 3) = 15: two of four below 10.
+  std::vector<float> map(16);
+  for (int i = 0; i < 16; ++i) map[i] = float(i);
+  VtShadowMap window{map.data(), 0, 3, 0, 3};
+  VtLightData l{};
+  l.shadowMapSide = 4;
+  l.pcfHalfWidth = l.pcfHalfHeight = 1;
+  l.pcfSamplesX = l.pcfSamplesY = 2;
+  l.pcfStepX = l.pcfStepY = 2;
+  const uint32_t jitter = State()->jitter_index;
+  EXPECT_DOUBLE_EQ(VoLightSampleShadow(0.5, 0.5, 10, &l, &window), 0.5);
+  EXPECT_EQ(State()->jitter_index, (jitter + 4) % 512);
+  EXPECT_EQ(VoLightSampleShadow(3.0, 0.5, 10, &l, &window), 0.0);  // the box lies outside
+  EXPECT_EQ(VoLightSampleShadow(1e30, -1e30, 10, &l, &window), 0.0);
+  EXPECT_EQ(State()->jitter_index, (jitter + 4) % 512);
+  l.pcfSamplesX = 0;
+  EXPECT_EQ(VoLightSampleShadow(0.5, 0.5, 10, &l, &window), 0.0);
+  // Occluders: ring 1 about (3, 1) covers columns 2..4, rows 0..2; column 4
+  // is past the right side and must not read row 2's start.
+  std::fill(map.begin(), map.end(), 1e20f);
+  map[2 * 4 + 1] = 1;  // (1, 2): what index 1 x 4 + 5 would reach
+  double found = 0;
+  EXPECT_EQ(VoShadowMapFindOccluder(3.5 / 4, 1.5 / 4, 0.5, &l, &window, 10, &found), 0);
+  map[2 * 4 + 2] = 3;  // (2, 2) lies on the ring
+  EXPECT_EQ(VoShadowMapFindOccluder(3.5 / 4, 1.5 / 4, 0.5, &l, &window, 10, &found), 1);
+  EXPECT_EQ(found, 3);
+  VtShadowMap narrow{map.data(), 2, 2, 0, 3};
+  EXPECT_EQ(VoShadowMapFindOccluder(0.5, 0.5, 0.5, &l, &narrow, 10, &found), 0);
+}
+
+}  // namespace
+}  // namespace vo::test
