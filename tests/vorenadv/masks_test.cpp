@@ -64,7 +64,7 @@ TEST_F(MasksTest, TheTableGivesRightSideSamplesCoverageAndRepresentativeSamples)
 // of it.
 std::array<uint32_t, 2> PolygonMasks(const MaskTable &t, const std::vector<std::array<int64_t, 2>> &ring) {
   struct Sink {
-    std::array<uint32_t, 2> mask{}, rows{};
+    std::array<uint32_t, 3> mask{}, rows{};  // a side on x = 2 lies in column 2
   } sink;
   for (size_t i = 0; i < ring.size(); ++i) {
     const auto &a = ring[i], &b = ring[(i + 1) % ring.size()];
