@@ -196,6 +196,48 @@ TEST_F(ABufferTest, TheServicesAnswerThePieceAndPrimitiveBeingShadedOnlyDuringAR
   EXPECT_NE(Output::rows[0][0][0], 0.25f);
 }
 
+// A light whose prepare entry renders a depth map into a line-output
+// callback, as a shadow-casting light does at image set-up.
+int g_depth_rows = 0;
+VtStatus DepthRowCount(uint32_t, void *) { return ++g_depth_rows, 0; }
+void *DepthLightCreate() {
+  void *d = VoAllocate(sizeof(VtLightData));
+  if (d != nullptr) std::memset(d, 0, sizeof(VtLightData));
+  return d;
+}
+VtStatus DepthLightPrepare(void *) {
+  (void)VoCallBackSet(0xc0001, reinterpret_cast<VtProc>(&DepthRowCount));
+  const VtStatus st = VoExecute(0x200003);
+  (void)VoCallBackSet(0xc0001, nullptr);
+  return st;
+}
+VtStatus DepthLightFree(void *d) { return VoDeallocate(d), 0; }
+VtStatus ArgumentsNone(void *, uint32_t, VtTypedValue *) { return 0; }
+
+TEST_F(ABufferTest, ADepthMapRenderedAtImageSetUpLeavesThePictureAsItWas) {
+  Scene({Rectangle(2.5f, 2.5f, 9.5f, 7.5f, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
+  Background({0, 0, 1});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  const auto alone = Output::rows;
+  const TestClass depth{VO_SHADER_LIGHT, "vxs_test_depth_light", "depth light", {},
+                        {{VO_SLOT_PREPARE, reinterpret_cast<VtProc>(&DepthLightPrepare)},
+                         {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&ArgumentsNone)},
+                         {VO_SLOT_SET_ARG, reinterpret_cast<VtProc>(&ArgumentsNone)},
+                         {VO_SLOT_CREATE, reinterpret_cast<VtProc>(&DepthLightCreate)},
+                         {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&DepthLightFree)}}};
+  ASSERT_EQ(depth.Register(), 0u);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "depth light");
+  ASSERT_NE(light, nullptr);
+  VtReference *lights = VoShaderReferenceCreate(light);
+  ASSERT_EQ(VoLightListSet(lights), 0u);
+  g_depth_rows = 0;
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  EXPECT_EQ(g_depth_rows, 10);  // the whole 20 x 10 view, inside the picture's set-up
+  EXPECT_EQ(Output::rows, alone);
+  EXPECT_EQ(VoLightListSet(nullptr), 0u);
+  EXPECT_EQ(VoShaderReferenceDestroy(lights, 1), 0u);
+}
+
 TEST_F(ABufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
   Scene({Rectangle(2.5f, 2, 16, 8, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
   EveryAllocationFails([] { return VoExecute(0x200002); });
