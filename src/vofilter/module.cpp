@@ -136,10 +136,6 @@ VtStatus VoEntryFilter(uint32_t query, VtTypedValue *answer) {
       .callbacks_changed = &Connect,
       .callback = &Callback,
   };
-  if (query == VO_QUERY_BUILD_KIND && answer != nullptr) {
-    *answer = TypedString("sod_");
-    return 0;
-  }
   return ModuleQueryAnswer(kFilter, query, answer);
 }
 

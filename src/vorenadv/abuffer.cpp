@@ -197,7 +197,8 @@ bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right
     c[n++] = {(e->ux + double(e->lx - e->ux) * (Y - e->uy) / (e->ly - e->uy)) / 256.0, e};
   }
   if (n < 2) return false;
-  std::sort(c, c + n, [](const Crossing &p, const Crossing &q) { return p.x < q.x; });
+  for (int i = 1; i < n; ++i)  // a handful at most: insertion
+    for (int k = i; k > 0 && c[k].x < c[k - 1].x; --k) std::swap(c[k], c[k - 1]);
   int best = 0;
   double distance = INFINITY;
   for (int i = 0; i + 1 < n; i += 2) {

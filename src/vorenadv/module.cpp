@@ -208,11 +208,8 @@ VtStatus VoEntryAdvancedRenderer(uint32_t query, VtTypedValue *answer) {
       .terminate = &renadv::Terminate,
       .callbacks_changed = &renadv::Connect,
       .callback = &renadv::Service,
+      .build_kind = "sdd_",
   };
-  if (query == VO_QUERY_BUILD_KIND && answer != nullptr) {
-    *answer = TypedString("sdd_");
-    return 0;
-  }
   return ModuleQueryAnswer(kAdvanced, query, answer);
 }
 
