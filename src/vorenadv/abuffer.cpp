@@ -403,7 +403,7 @@ size_t FragmentsCut(const ABufferRender *r, size_t count) {
 bool Behind(const ABufferRender *r) { return r->common.background != nullptr || r->common.foreground != nullptr; }
 
 // Resolves pixel x from its fragments (the first count of the list).
-void PixelComposite(const RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
+void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
   VtStandardRendererContext *s = renstd::State();
   count = FragmentsCut(r, count);
   if (Behind(r)) {
@@ -413,7 +413,7 @@ void PixelComposite(const RenderFrame *f, ABufferRender *r, int32_t x, size_t co
   uint8_t *d = PixelAt(f, x);
   if (count == 0) {
     *s->g_alpha = 0.0f;
-    BackgroundPaint(const_cast<RenderFrame *>(f), x, x);
+    BackgroundPaint(f, x, x);
     return;
   }
   bool edge = false;
@@ -433,14 +433,14 @@ void PixelComposite(const RenderFrame *f, ABufferRender *r, int32_t x, size_t co
 // ---- Runs -------------------------------------------------------------------------------
 
 // One polygon over pixels x0..x1, shaded at their centres.
-void RunShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t x1) {
+void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t x1) {
   VtStandardRendererContext *s = renstd::State();
   const VtAdvancedRendererContext *adv = State();
   r->current = a;
   (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
   const double sy = r->y + 0.5;
   ScanEdge *l = nullptr, *right = nullptr;
-  if (!EdgesAt(f, a, (x0 + x1 + 1) / 2.0, sy, &l, &right)) return BackgroundSpan(const_cast<RenderFrame *>(f), x0, x1);
+  if (!EdgesAt(f, a, (x0 + x1 + 1) / 2.0, sy, &l, &right)) return BackgroundSpan(f, x0, x1);
   uint8_t *d = PixelAt(f, x0);
   float window[3], zero[3] = {0, 0, 0};
   for (int32_t x = x0; x <= x1; ++x) {
