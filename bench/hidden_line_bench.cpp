@@ -1,12 +1,16 @@
 // The hidden-line render at scale: a 4 x 4 grid of tessellated spheres of
 // radius 1, centres 1.6 apart, seen in parallel from above at an angle so
 // that they hide each other in part; about 10^3, 10^4 and 10^5 triangles.
-// Candidate mask 0x216, output mask 9, one pass into a driver that counts
-// its shape requests. Reported: candidate edges, test points, segments and
-// the milliseconds of each stage (from the detailed progress record).
+// Candidate mask 0x216, output mask 9, into a driver that counts its shape
+// requests. Reported: candidate edges, test points, segments and the
+// milliseconds of each stage (from the detailed progress record). The
+// two-pass runs add stage 5: the segments admitted to the grid and the
+// cells the overlap walks visit per admitted segment; the doubled grid
+// holds every sphere twice, so that every edge merges.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <vector>
@@ -15,7 +19,7 @@
 #include <vo/vo_hidden_line.h>
 
 #include "bench_kernel.h"
-#include "vorenhid/hidden_line.h"
+#include "vorenhid/second_pass.h"
 
 namespace {
 
@@ -23,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 struct Counts {
   uint64_t segments = 0;
-  uint32_t candidates = 0, points = 0, stage = 0;
+  uint32_t candidates = 0, points = 0, admitted = 0, stage = 0;
   Clock::time_point stage_start;
   double stage_ms[8] = {};
 };
@@ -53,6 +57,7 @@ VtStatus Progress(uint32_t, VtTypedValue *v) {
     const vo::hid::VtHiddenLineContext *s = vo::hid::State();
     if (r->stage == 3) g_counts.candidates = s->candidate_count;
     if (r->stage == 4) g_counts.points = s->work_count;
+    if (r->stage == 6) g_counts.admitted = s->work_count;
   }
   return 0;
 }
@@ -106,8 +111,11 @@ VtPrimitive *Sphere(int slices, int rings, float cx, float cy) {
 void BM_HiddenLineSphereGrid(benchmark::State &state) {
   EnsureKernel();
   const int slices = static_cast<int>(state.range(0)), rings = static_cast<int>(state.range(1));
+  const bool two_pass = state.range(2) != 0, twice = state.range(3) != 0;
+  const uint32_t execute = two_pass ? VO_EXECUTE_HIDDEN_LINE_TWO_PASS : VO_EXECUTE_HIDDEN_LINE;
   std::vector<VtPrimitive *> spheres;
-  for (int i = 0; i < 16; ++i) spheres.push_back(Sphere(slices, rings, 1.6f * (i % 4), 1.6f * (i / 4)));
+  for (int i = 0; i < (twice ? 32 : 16); ++i)
+    spheres.push_back(Sphere(slices, rings, 1.6f * (i % 4), 1.6f * (i / 4 % 4)));
   VtReference *scene = vo::VoPrimitiveListCreate(static_cast<uint32_t>(spheres.size()), spheres.data());
   vo::VoPrimitiveListSet(scene);
   const float eye[3] = {2.4f + 8, 2.4f - 10, 9}, at[3] = {2.4f, 2.4f, 0}, up[3] = {0, 0, 1};
@@ -119,27 +127,39 @@ void BM_HiddenLineSphereGrid(benchmark::State &state) {
   vo::VoViewAutoClipping(nullptr);
   (void)vo::VoExecute(VO_EXECUTE_HIDDEN_LINE);  // the first render gives the spheres their edges
   g_counts = Counts{};
+  vo::hid::State()->grid.visits = 0;
   for (auto _ : state) {
     g_counts.stage = 0;
     g_counts.stage_start = Clock::now();
-    benchmark::DoNotOptimize(vo::VoExecute(VO_EXECUTE_HIDDEN_LINE));
+    benchmark::DoNotOptimize(vo::VoExecute(execute));
   }
   const double runs = static_cast<double>(state.iterations());
-  state.counters["triangles"] = static_cast<double>(16 * 2 * slices * (rings - 2));
+  state.counters["triangles"] = static_cast<double>(spheres.size() * 2 * slices * (rings - 2));
   state.counters["candidates"] = g_counts.candidates;
   state.counters["test_points"] = g_counts.points;
   state.counters["segments"] = static_cast<double>(g_counts.segments) / runs;
-  for (int stage = 1; stage <= 4; ++stage)
+  for (int stage = 1; stage <= (two_pass ? 6 : 4); ++stage)
     state.counters["stage" + std::to_string(stage) + "_ms"] = g_counts.stage_ms[stage] / runs;
+  if (two_pass) {
+    state.counters["admitted"] = g_counts.admitted;
+    state.counters["cells_per_edge"] =
+        static_cast<double>(vo::hid::State()->grid.visits) / runs / std::max(1u, g_counts.admitted);
+  }
   vo::VoPrimitiveListSet(nullptr);
   vo::VoReferenceListDestroy(scene, nullptr);
   for (VtPrimitive *p : spheres) vo::VoPrimitiveDestroy(p);
 }
-// 16 x 2 x slices x (rings - 2) triangles: 1024, 10400, 102400.
+// 16 x 2 x slices x (rings - 2) triangles: 1024, 10400, 102400 (twice as
+// many in the doubled grid); arguments: slices, rings, two-pass, doubled.
 BENCHMARK(BM_HiddenLineSphereGrid)
-    ->Args({8, 6})
-    ->Args({25, 15})
-    ->Args({80, 42})
+    ->Args({8, 6, 0, 0})
+    ->Args({25, 15, 0, 0})
+    ->Args({80, 42, 0, 0})
+    ->Args({8, 6, 1, 0})
+    ->Args({25, 15, 1, 0})
+    ->Args({80, 42, 1, 0})
+    ->Args({25, 15, 1, 1})
+    ->Args({80, 42, 1, 1})
     ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The lite library's classes per shaded point over 10^6 points of a
 // 1000 x 1000 grid with the test fixture's globals (N (0, 0, 1), dPds
 // (1, 0, 0), dPdt (0, 1, 0), unitI (0, 0, -1)): the pattern, displacement
-// and foreground classes read s, t, P and modI set directly; chrome 2D
+// and foreground classes read s, t, P and modI set directly (xi, yi = s,
+// t); chrome 2D
 // starts each point with VoShadingInitialisePoint under the default ambient
 // light and one point light. Reported per point.
 
@@ -39,9 +40,11 @@ VtStatus ClassicQuery(uint32_t query, VtTypedValue *answer) {
 }
 
 // Runs the class's slot-2 (or slot-3) entry at every point of the grid.
-void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t slot, bool lit, const char *driven) {
+void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t slot, bool lit, const char *driven,
+           void (*setup)(VtShader *) = nullptr) {
   LightsOnce();
   VtShader *shader = vo::VoShaderCreate(type, name), *colour = nullptr;
+  if (setup != nullptr) setup(shader);
   if (driven != nullptr) {
     static bool installed = vo::VoInstallModule(&ClassicQuery) == 0;
     (void)installed;
@@ -75,6 +78,7 @@ void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t sl
     g->N[0] = g->N[1] = 0;
     g->N[2] = 1;
     g->modI = p[0] * 300;
+    g->xi = p[0], g->yi = p[1];
     evaluate(data);
     benchmark::DoNotOptimize(g->Co[0]);
     if (++x == kSide) x = 0, y = (y + 1) % kSide;
@@ -105,6 +109,22 @@ void BM_Knurl(benchmark::State &s) { Shade(s, D, "wrapped knurl", VO_SLOT_EVALUA
 void BM_Dimple(benchmark::State &s) { Shade(s, D, "wrapped dimple", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_Fog(benchmark::State &s) { Shade(s, F, "fog", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_DepthCue(benchmark::State &s) { Shade(s, F, "depth cue", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_WrappedRough(benchmark::State &s) { Shade(s, D, "wrapped rough", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_Rough(benchmark::State &s) { Shade(s, D, "rough", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_Casting(benchmark::State &s) { Shade(s, D, "casting", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_Snow(benchmark::State &s) { Shade(s, F, "snow", VO_SLOT_EVALUATE, false, nullptr); }
+// A mixed background of two plain ones (kept for the run).
+void MixTwoPlain(VtShader *mixed) {
+  for (const char *label : {"base shader", "mixed shader"}) {
+    VtTypedValue v{};
+    v.type = VtGenericPtr;
+    v.value.p = vo::VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
+    vo::VoShaderSetArg(mixed, label, &v);
+  }
+}
+void BM_Mixed(benchmark::State &s) {
+  Shade(s, VO_SHADER_BACKGROUND, "mixed", VO_SLOT_EVALUATE, false, nullptr, &MixTwoPlain);
+}
 
 BENCHMARK(BM_Brick)->Iterations(kSide * kSide);
 BENCHMARK(BM_Grid)->Iterations(kSide * kSide);
@@ -121,5 +141,10 @@ BENCHMARK(BM_Knurl)->Iterations(kSide * kSide);
 BENCHMARK(BM_Dimple)->Iterations(kSide * kSide);
 BENCHMARK(BM_Fog)->Iterations(kSide * kSide);
 BENCHMARK(BM_DepthCue)->Iterations(kSide * kSide);
+BENCHMARK(BM_WrappedRough)->Iterations(kSide * kSide);
+BENCHMARK(BM_Rough)->Iterations(kSide * kSide);
+BENCHMARK(BM_Casting)->Iterations(kSide * kSide);
+BENCHMARK(BM_Snow)->Iterations(kSide * kSide);
+BENCHMARK(BM_Mixed)->Iterations(kSide * kSide);
 
 }  // namespace

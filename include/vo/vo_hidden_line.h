@@ -62,10 +62,10 @@ extern "C" {
 #define VO_CALLBACK_HL_ADMIT 0x190001u    /* VtHiddenLineAdmitProc (second pass) */
 #define VO_CALLBACK_HL_PRIORITY 0x190002u /* VtHiddenLinePriorityProc (second pass) */
 #define VO_CALLBACK_HL_PEN 0x190003u      /* VtHiddenLinePenProc */
-#define VO_CALLBACK_HL_SAME 0x190004u     /* VtHiddenLineSameProc (second pass) */
+#define VO_CALLBACK_HL_OVERLAP 0x190004u  /* VtHiddenLineOverlapProc (second pass) */
 #define VO_CALLBACK_HL_STORE 0x190005u    /* VtHiddenLineStoreProc */
 #define VO_CALLBACK_HL_CIRCLE 0x190006u   /* VtHiddenLineCircleProc */
-#define VO_CALLBACK_HL_CHAIN 0x190008u    /* VtHiddenLineChainProc (second pass) */
+#define VO_CALLBACK_HL_SAME_SOURCE 0x190008u /* VtHiddenLineSameSourceProc (second pass) */
 #define VO_CALLBACK_HL_POLYLINE 0x190009u /* VtHiddenLinePolylineProc */
 
 /* Segment class bits. */
@@ -120,12 +120,17 @@ typedef struct VtHiddenLineCircleQuery {
 
 /* User callback forms. */
 typedef VtStatus (*VtHiddenLineAdmitProc)(VtHiddenLineEdgeInfo *edge);
+/* 0x190002: non-zero when a wins over b. */
 typedef int32_t (*VtHiddenLinePriorityProc)(VtHiddenLineEdgeInfo *a, VtHiddenLineEdgeInfo *b);
 typedef VtStatus (*VtHiddenLinePenProc)(VtHiddenLineEdgeInfo *sources);
-typedef int32_t (*VtHiddenLineSameProc)(VtHiddenLineEdgeInfo *a, VtHiddenLineEdgeInfo *b);
+/* 0x190004: the verdict on a candidate overlapping a new edge (0 not
+ * listed, 3 the new edge is dropped and the grid stays as it was, other
+ * values list it). */
+typedef int32_t (*VtHiddenLineOverlapProc)(VtHiddenLineEdgeInfo *candidate, VtHiddenLineEdgeInfo *edge);
 typedef int32_t (*VtHiddenLineStoreProc)(VtHiddenLineEdgeInfo *segment);
 typedef int32_t (*VtHiddenLineCircleProc)(VtHiddenLineCircleQuery *query);
-typedef VtStatus (*VtHiddenLineChainProc)(VtHiddenLineEdgeInfo *first, uint32_t count);
+/* 0x190008: 0 different sources, 1 the same (b goes), 2 the same (a goes). */
+typedef int32_t (*VtHiddenLineSameSourceProc)(VtHiddenLineEdgeInfo *a, VtHiddenLineEdgeInfo *b);
 typedef VtStatus (*VtHiddenLinePolylineProc)(int32_t segments, VtHiddenLineEdgeInfo **records);
 
 #ifdef __cplusplus

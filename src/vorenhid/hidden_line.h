@@ -101,6 +101,8 @@ struct Halves {
     half[0] = across_x ? Rect{r.x0, m, r.y0, r.y1} : Rect{r.x0, r.x1, r.y0, m};
     half[1] = across_x ? Rect{m, r.x1, r.y0, r.y1} : Rect{r.x0, r.x1, m, r.y1};
   }
+  // The half a point belongs to; a point on the middle line is the high half's.
+  int HalfOf(double x, double y) const { return (across_x ? x : y) < m ? 0 : 1; }
 };
 
 // A primitive's property offsets, looked up once per contents record.
@@ -134,6 +136,31 @@ struct Callbacks {
 
 struct VtHiddenLineEdge;
 struct VtHiddenLineBypass;
+
+// A prepared primitive's place in the prepared list (1 for the first).
+struct VtHiddenLineOrdinal {
+  const VtPrimitive *primitive;
+  uint32_t ordinal;
+};
+struct VtHiddenLineCell;
+
+// The bucket grid of edge ends over the image window (second pass).
+struct VtHiddenLineGrid {
+  uint32_t started;
+  uint32_t mapped;  // 0: the viewport is the whole image, coordinates map as they are
+  int32_t columns, rows;  // columns + 1 by rows + 1 cells
+  int32_t band;           // overlap band, cells
+  int32_t rings;          // chain search rings
+  VtHiddenLineCell **cells;
+  size_t capacity;  // slots of the cell array
+  double x_per_unit, y_per_unit, width, height, x_lo, x_hi, y_lo, y_hi;
+  uint32_t *row_count, *column_count;
+  int32_t occupied_row_lo, occupied_row_hi, occupied_column_lo, occupied_column_hi;
+  float ppu_x, ppu_y;  // pixels per unit
+  VtPool *cell_pool, *line_pool, *candidate_pool;
+  double longest;   // the longest major-axis extent of an admitted edge
+  uint64_t visits;  // cells visited by overlap walks, for measurements
+};
 
 struct VtHiddenLineContext {
   uint32_t render_word;
@@ -186,11 +213,16 @@ struct VtHiddenLineContext {
   uint32_t *sticky;
   Layout layout;
   VtPool *stored_pools[4];  // stored segments, their nodes, info copies, bypass groups (two-pass)
+  uint32_t bypass_started, chain_started, arc_started;
+  VtPool *chain_pool;    // chain candidates (0x19000d)
+  VtPool *arc_pools[2];  // circle records (0x19000f), their nodes (0x190010)
+  VtHiddenLineGrid grid;
+  VtStatus admit_status;  // what admission could not do for lack of memory
   VtHiddenLineEdge *stored[2];      // stored segments: visible list, hidden list
   uint32_t stored_count[2];
-  VtHiddenLineEdge *admitted;       // edges admitted in stage 5, drawn in stage 6
   VtHiddenLineBypass *bypass;       // bypass groups
-  uint32_t ordinal;                 // of the next stored segment
+  VtHiddenLineOrdinal *ordinals;    // prepared primitives by handle (two-pass)
+  uint32_t ordinal_count;
   uint32_t not_finite_posted;       // a non-finite end already reported this render
   VtHiddenLineEdgeNode *deferred;   // window edges kept until the stored segments are gone
 };
@@ -221,6 +253,9 @@ VtStatus PrepareScene(VtHiddenLineContext *s, VtReference *list);
 VtStatus ExtractEdges(VtHiddenLineContext *s);
 // Offsets of the primitive's contents (cached).
 const Layout &LayoutFor(VtHiddenLineContext *s, const VtPrimitive *p);
+// The supporting line a x + b y + c = 0 through two projection points,
+// (a, b) of unit length and pointing to the right of p0 -> p1.
+void LineThrough(const float *p0, const float *p1, VtHiddenLineEdgeData *rec);
 // The edge's working vertex pair with its divided positions; false when
 // the edge has none.
 bool Ends(const Layout &l, void *edge, EdgeEnds *out);
@@ -255,6 +290,12 @@ int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
 // inside, 0 outside, -1 on its outline.
 int PointInRing(const Layout &l, const VtReference *ring, double x, double y);
 void TestPointsFree(VtHiddenLineContext *s);
+// Moves a world point of a kind-2 edge of direction dir (unit) off the
+// edge by -10 offset x (dir x n), n the first polygon's normal; false (no
+// move) unless that polygon turns from the eye (n . v >= 0.001, v the
+// direction of sight).
+bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset, const float world[3],
+                 float moved[3]);
 
 // ---- output.cpp ---------------------------------------------------------------
 // The prelude of every drawing; info is the drawing's source records (the

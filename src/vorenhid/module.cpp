@@ -12,7 +12,7 @@
 
 #include <vo/vo_view.h>
 
-#include "vorenhid/hidden_line.h"
+#include "vorenhid/second_pass.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
@@ -261,6 +261,7 @@ VtStatus Terminate() {
   VtHiddenLineContext *s = g_state.Master();
   if (s == nullptr) return 0;
   SecondPassRelease(s);
+  (void)BucketRelease(s, true);  // also the cell array kept between renders
   PoolsDispose(s);
   g_state.SetMaster(nullptr);
   VoDeallocate(s);

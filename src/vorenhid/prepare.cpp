@@ -468,12 +468,7 @@ void LineSet(const Layout &l, void *edge) {
   EdgeEnds e{};
   VtHiddenLineEdgeData *rec = EdgeRecord(l, edge);
   if (rec == nullptr || !Ends(l, edge, &e)) return;
-  const double dx = double{e.p1[0]} - e.p0[0], dy = double{e.p1[1]} - e.p0[1];
-  const double len = std::sqrt(dx * dx + dy * dy);
-  const double scale = len > 0 ? 1 / len : 1;
-  rec->a = static_cast<float>(dy * scale);
-  rec->b = static_cast<float>(-dx * scale);
-  rec->c = -(rec->a * e.p0[0] + rec->b * e.p0[1]);
+  LineThrough(e.p0, e.p1, rec);
 }
 
 void BoxSet(const Layout &l, VtHiddenLineOccluder *o) {
@@ -496,6 +491,15 @@ void RingRestore(VtPrimitive *p, const Layout &l, void *q) {
 }
 
 }  // namespace
+
+void LineThrough(const float *p0, const float *p1, VtHiddenLineEdgeData *rec) {
+  const double dx = double{p1[0]} - p0[0], dy = double{p1[1]} - p0[1];
+  const double len = std::sqrt(dx * dx + dy * dy);
+  const double scale = len > 0 ? 1 / len : 1;
+  rec->a = static_cast<float>(dy * scale);
+  rec->b = static_cast<float>(-dx * scale);
+  rec->c = -(rec->a * p0[0] + rec->b * p0[1]);
+}
 
 // Frees a ring of references made for the render with the vertices
 // clipping made on it.

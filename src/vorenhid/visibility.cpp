@@ -98,12 +98,8 @@ struct Stage4 {
     } else if (s->direction != nullptr) {
       for (int c = 0; c < 3; ++c) v[c] = s->direction[c];
     }
-    if (n[0] * v[0] + n[1] * v[1] + n[2] * v[2] < 0.001) return;
-    const double dn[3] = {dir[1] * n[2] - dir[2] * n[1], dir[2] * n[0] - dir[0] * n[2],
-                          dir[0] * n[1] - dir[1] * n[0]};
-    const double step = -10 * s->offset;
     float moved[3], q[4];
-    for (int c = 0; c < 3; ++c) moved[c] = static_cast<float>(world[c] + step * dn[c]);
+    if (!KindTwoMove(dir, n, v, s->offset, world, moved)) return;
     (void)VoViewProjectPoint(moved, q);
     if (!(q[3] > 0)) return;
     t.x = q[0] / q[3];
@@ -181,8 +177,6 @@ struct Stage4 {
       return;
     }
     const Halves split(r, d);
-    const bool across_x = split.across_x;
-    const double m = split.m;
     const Rect *halves = split.half;
     VtHiddenLineOccluder *occs[2] = {nullptr, nullptr};
     uint32_t occ_counts[2] = {0, 0};
@@ -205,7 +199,7 @@ struct Stage4 {
     uint32_t pt_counts[2] = {0, 0};
     while (pts != nullptr) {
       TestNode *next = pts->next;
-      const int h = (across_x ? pts->point.x : pts->point.y) < m ? 0 : 1;
+      const int h = split.HalfOf(pts->point.x, pts->point.y);
       pts->next = pts_half[h];
       pts_half[h] = pts;
       ++pt_counts[h];
@@ -222,6 +216,15 @@ struct Stage4 {
 };
 
 }  // namespace
+
+bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset, const float world[3],
+                 float moved[3]) {
+  if (n[0] * v[0] + n[1] * v[1] + n[2] * v[2] < 0.001) return false;
+  const double dn[3] = {dir[1] * n[2] - dir[2] * n[1], dir[2] * n[0] - dir[0] * n[2], dir[0] * n[1] - dir[1] * n[0]};
+  const double step = -10 * offset;
+  for (int c = 0; c < 3; ++c) moved[c] = static_cast<float>(world[c] + step * dn[c]);
+  return true;
+}
 
 int PointInRing(const Layout &l, const VtReference *ring, double x, double y) {
   if (ring == nullptr) return 0;

@@ -495,7 +495,7 @@ int32_t VoShadowMapFindOccluder(double x, double y, double radius, VtLightData *
   return 0;
 }
 
-VtStatus VoShadowMapScanline(uintptr_t, void *row) {
+VtStatus VoShadowMapScanline(uint32_t, void *row) {
   ShadingContext *s = StateGet();
   if (s == nullptr || row == nullptr) return 0;
   RowReceiver &r = s->imaging.receiver;

@@ -1,8 +1,15 @@
 // The foregrounds that fade a shaded point with its distance modI (depth
-// cue, fog) and the clouds background over the pixel position (xi, yi).
+// cue, fog), snow over the pixel position (xi, yi), and the clouds
+// background over (xi, yi).
 //
 // Fog reads the current view's yon distance when it is prepared: points
 // beyond it are the background, which fog may leave alone.
+//
+// Snow's flake offsets are a table shared by its instances (made by the
+// first one's init-data from VoRandomFloat); which of the 127 cells hold a
+// flake is drawn once per instance, by the first prepare after an argument
+// was set, never again while shading, so flakes stay where they are from
+// pixel to pixel and image to image whatever the flake colour's shader does.
 
 #include "voshlite/voshlite.h"
 
@@ -30,8 +37,28 @@ struct Fog {
   float c, farLimit, floor;
 };
 
+constexpr uint32_t kSnowTable = 128, kSnowCells = 127;
+
+struct Snow {
+  int32_t prepared;
+  float nearScale, farScale, size, density, noiseAmplitude, noiseScale;
+  float colours[1][3];  // flake
+  VtShader *shaders[1];
+  int32_t holds;  // a reference on the shared table
+  int32_t made;   // the block below is filled
+  int32_t drawn;  // the flags are drawn for the arguments as set
+  float kNear, kFar, radius2, gap, noise2, noiseK;
+  uint8_t flags[kSnowCells];
+};
+
 constexpr DepthCue kDepthCueDefault{0, 0, 1000, {{0, 0, 0}}, {}, 0, 0};
 constexpr Fog kFogDefault{0, 1000, {{1, 1, 1}}, 1, 1, {}, 0, 0, 0};
+
+constexpr Snow kSnowDefault{0, 0.1f, 0.02f, 0.4f, 0.4f, 0.2f, 0.03f, {{1, 1, 1}}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}};
+constexpr Field kSnowFields[] = {{VtFloat, offsetof(Snow, nearScale)},      {VtFloat, offsetof(Snow, farScale)},
+                                 {VtFloat, offsetof(Snow, size)},           {VtFloat, offsetof(Snow, density)},
+                                 {VtFloat, offsetof(Snow, noiseAmplitude)}, {VtFloat, offsetof(Snow, noiseScale)},
+                                 VO_LITE_COLOUR(Snow, 0)};
 
 constexpr Field kDepthCueFields[] = {{VtFloat, offsetof(DepthCue, nearDistance)},
                                      {VtFloat, offsetof(DepthCue, farDistance)},
@@ -79,6 +106,82 @@ VtStatus FogEvaluate(void *block) {
   return 0;
 }
 
+float ScaleFrequency(float scale) { return std::fabs(scale) < 0.0001f ? 1.0f : 1.0f / scale; }
+
+void SnowTableFill(float *table) {
+  for (uint32_t i = 0; i < kSnowTable; ++i) table[i] = VoRandomFloat() - 0.5f;
+}
+
+VtStatus SnowTake(void *block) {
+  auto *b = static_cast<Snow *>(block);
+  b->made = 0;
+  TableTake(&Tables::snow, kSnowTable, &SnowTableFill, "vxs_snow_foreground", &b->holds);
+  return 0;
+}
+
+VtStatus SnowGive(void *block) {
+  auto *b = static_cast<Snow *>(block);
+  b->made = 0;
+  TableGive(&Tables::snow, &b->holds);
+  return 0;
+}
+
+VtStatus SnowSet(void *block, uint32_t index, VtTypedValue *value) {
+  if (block == nullptr || value == nullptr) return 0;
+  FieldSet(kSnowFields, block, index, value);
+  static_cast<Snow *>(block)->drawn = 0;
+  return 0;
+}
+
+VtStatus SnowPrepare(void *block) {
+  auto *b = static_cast<Snow *>(block);
+  ShadersReset(b->shaders, 1);
+  b->kNear = ScaleFrequency(b->nearScale);
+  b->kFar = ScaleFrequency(b->farScale);
+  b->radius2 = b->size * b->size / 4;
+  b->gap = 1 - b->size;
+  b->noise2 = b->noiseAmplitude * b->noiseAmplitude;
+  b->noiseK = ScaleFrequency(b->noiseScale);
+  if (b->drawn == 0)
+    for (uint8_t &flag : b->flags) flag = VoRandomFloat() < b->density ? 1 : 0;
+  b->drawn = 1;
+  b->made = 1;
+  return 0;
+}
+
+// One layer of flakes k cells to the unit of (xi, yi) over Co.
+void FlakeLayer(const Snow *b, const float *table, float k, VtShaderGlobals *g) {
+  const double X = static_cast<double>(k) * g->xi, Y = static_cast<double>(k) * g->yi;
+  const int32_t i = CellIndex(X, Y, 230, 0);
+  if (b->flags[i] == 0) return;
+  const double ex = 0.5 - Wrap(X + table[i] * b->gap, 1.0), ey = 0.5 - Wrap(Y + table[i + 1] * b->gap, 1.0);
+  const double d2 = ex * ex + ey * ey;
+  if (!(d2 < b->radius2)) return;
+  const double f = b->noiseK, v = VoNoise2(f * g->xi, f * g->yi) * b->noise2 + d2;
+  if (!(v < b->radius2)) return;
+  const float w = v < 0 ? 0.4f : static_cast<float>(0.6 * v / b->radius2 + 0.4);
+  Mix(g->Co, b->colours[0], g->Co, w);
+}
+
+VtStatus SnowEvaluate(void *block) {
+  auto *b = static_cast<Snow *>(block);
+  ColoursShade(b->colours, b->shaders, 1, &b->prepared);
+  PrepareOnDemand(b, &SnowPrepare);
+  const float *table = TableValues(&Tables::snow);
+  if (b->made == 0 || table == nullptr) return 0;
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  FlakeLayer(b, table, b->kFar, g);
+  FlakeLayer(b, table, b->kNear, g);
+  return 0;
+}
+
+constexpr Entries SnowEntries() {
+  Entries e = DataEntries<kSnowDefault>(&SnowEvaluate, &SnowPrepare, &TableGet<kSnowFields>, &SnowSet);
+  e.initialise = &SnowTake;
+  e.release = &SnowGive;
+  return e;
+}
+
 VtStatus CloudsEvaluate(void *block) {
   const CloudsData *b = CloudsReady(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
@@ -90,7 +193,10 @@ VtStatus CloudsEvaluate(void *block) {
 
 constexpr const char *kDepthCueLabels[] = {"near", "far", "background colour"};
 constexpr const char *kFogLabels[] = {"distance", "fog colour", "max density", "ignore background"};
+constexpr const char *kSnowLabels[] = {"near scale",      "far scale",   "flake size", "flake density",
+                                       "noise amplitude", "noise scale", "flake colour"};
 constexpr const char *kCoModI[] = {"Co", "modI"};
+constexpr const char *kCoXiYi[] = {"Co", "xi", "yi"};
 constexpr const char *kCbXiYi[] = {"Cb", "xi", "yi"};
 
 }  // namespace
@@ -101,6 +207,7 @@ const ClassDescription kDepthCue{"vxs_depth_cue_foreground", "depth cue", VO_SHA
                                                                                      &DepthCuePrepare)};
 const ClassDescription kFog{"vxs_fog_foreground", "fog", VO_SHADER_FOREGROUND, kFogLabels, kCoModI,
                            PreparedAtRender<kFogDefault, kFogFields>(&FogEvaluate, &FogPrepare)};
+const ClassDescription kSnow{"vxs_snow_foreground", "snow", VO_SHADER_FOREGROUND, kSnowLabels, kCoXiYi, SnowEntries()};
 const ClassDescription kCloudsBackground{"vxs_clouds_background", "clouds", VO_SHADER_BACKGROUND, kCloudsLabels,
                                          kCbXiYi,
                                          PreparedAtRender<kCloudsDefault, kCloudsFields>(&CloudsEvaluate,

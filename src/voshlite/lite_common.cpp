@@ -42,9 +42,9 @@ Entries BaseEntries(VtShaderDataProc evaluate) {
 
 void TablesInstall() { g_tables.SetMaster(&g_record); }
 
-int32_t CellIndex(double x, double y, int32_t extra) {
+int32_t CellIndex(double x, double y, int32_t row, int32_t extra) {
   const int64_t fx = std::isfinite(x) ? FloorMod127(x) : 0, fy = std::isfinite(y) ? FloorMod127(y) : 0;
-  const int64_t b = fx + (460 % 127) * fy + extra % 127;
+  const int64_t b = fx + (row % 127) * fy + extra % 127;
   return static_cast<int32_t>(((b % 127) + 127) % 127);
 }
 

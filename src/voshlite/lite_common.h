@@ -33,9 +33,9 @@ inline float Reciprocal(float x) { return std::fabs(x) < 0.0001f ? 10000.0f : 1.
 // A period of at least 0.0001 in magnitude (its sign dropped).
 inline float Period(float p) { return std::fabs(p) < 0.0001f ? 0.0001f : std::fabs(p); }
 
-// (fl(x) + 460 fl(y) + extra) modulo 127, in 0..126, without integer
+// (fl(x) + row fl(y) + extra) modulo 127, in 0..126, without integer
 // overflow; a non-finite coordinate counts as cell 0.
-int32_t CellIndex(double x, double y, int32_t extra);
+int32_t CellIndex(double x, double y, int32_t row, int32_t extra);
 
 // 1 when (s k) and (t k) fall in halves of different parity, else 0.
 float HardChecker(float s, float t, float k);
@@ -147,6 +147,7 @@ struct SharedTable {
 struct Tables {
   SharedTable brick;   // 127 floats
   SharedTable chrome;  // 200 x 200 colours
+  SharedTable snow;    // 128 floats
 };
 using TableMember = SharedTable Tables::*;
 

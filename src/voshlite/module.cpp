@@ -11,13 +11,14 @@ namespace {
 
 // The creators in the library's order (statuses not looked at).
 const ClassDescription *const kClassList[] = {
-    &kBaseColour,       &kBlueMarble,          &kWrappedBrick,        &kWrappedChecker,  &kChrome,
-    &kSolidClouds,      &kCubes,               &kWrappedGrid,         &kMarble,          &kWrappedPolka,
-    &kWrappedSStripe,   &kSolidPolka,          &kSimpleWood,          &kWrappedTStripe,  &kWrappedTexturedBrick,
-    &kWrappedDiagonal,  &kBaseReflectance,     &kChrome2D,            &kBaseTransparency, &kCheckerTransparency,
-    &kEroded,           &kGridTransparency,    &kImageTransparency,   &kMask,            &kSquare,
-    &kDimple,           &kKnurl,               &kTreadPlate,
-    &kDepthCue,         &kFog,                 &kCloudsBackground,
+    &kBaseColour,       &kBlueMarble,       &kWrappedBrick,       &kWrappedChecker,   &kChrome,
+    &kSolidClouds,      &kCubes,            &kWrappedGrid,        &kMarble,           &kWrappedPolka,
+    &kWrappedSStripe,   &kSolidPolka,       &kSimpleWood,         &kWrappedTStripe,   &kWrappedTexturedBrick,
+    &kWrappedDiagonal,  &kBaseReflectance,  &kChrome2D,           &kBaseTransparency, &kCheckerTransparency,
+    &kEroded,           &kGridTransparency, &kImageTransparency,  &kMask,             &kSquare,
+    &kBumpMap,          &kCasting,          &kDimple,             &kKnurl,            &kOldBumpMap,
+    &kRough,            &kWrappedRough,     &kTreadPlate,         &kDepthCue,         &kFog,
+    &kSnow,             &kCloudsBackground, &kMixed,              &kScaledImage,
 };
 
 VtStatus Start() {

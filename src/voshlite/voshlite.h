@@ -18,12 +18,12 @@ extern const ClassDescription kBaseTransparency, kCheckerTransparency, kEroded, 
     kImageTransparency, kMask, kSquare;
 // Displacements (displacements.cpp) and their height functions, which read
 // the instance data as their parameter block.
-extern const ClassDescription kDimple, kKnurl, kTreadPlate;
+extern const ClassDescription kBumpMap, kCasting, kDimple, kKnurl, kOldBumpMap, kRough, kWrappedRough, kTreadPlate;
 double DimpleHeight(double x, double y, void *data);
 double KnurlHeight(double x, double y, void *data);
 double TreadPlateHeight(double x, double y, void *data);
-// Foregrounds and backgrounds (atmosphere.cpp).
-extern const ClassDescription kDepthCue, kFog, kCloudsBackground;
+// Foregrounds and backgrounds (atmosphere.cpp, mixed.cpp, scaled.cpp).
+extern const ClassDescription kDepthCue, kFog, kSnow, kCloudsBackground, kMixed, kScaledImage;
 
 // Makes the module's record of shared tables the master.
 void TablesInstall();

@@ -174,7 +174,7 @@ VtStatus TexturedEvaluate(void *block) {
   }
   const float f = BrickWeight(b->cell.ramps, u, v);
   if (f == 0) return Copy3(g->Co, b->colours[2]), 0;
-  const auto k = static_cast<float>((VoNoise2(5.0 * X, 5.0 * Y) - 0.5) * 0.75 + table[CellIndex(X, Y, course)]);
+  const auto k = static_cast<float>((VoNoise2(5.0 * X, 5.0 * Y) - 0.5) * 0.75 + table[CellIndex(X, Y, 460, course)]);
   float c[3];
   Mix(c, b->colours[1], b->colours[0], k);
   if (f == 1) return Copy3(g->Co, c), 0;

@@ -10,7 +10,6 @@
 
 #include <cmath>
 
-#include "vodriver/images.h"
 #include "voshslte/voshslte.h"
 #include "vosystem/message_numbers.h"
 
@@ -124,17 +123,6 @@ VtStatus GraduatedEvaluate(void *block) {
   VtShaderGlobals *g = VoShaderGetGlobals();
   for (int i = 0; i < 3; ++i) g->Cb[i] = b->top[i] + (b->bottom[i] - b->top[i]) * g->yi;
   return 0;
-}
-
-// Why the image background cannot read the image, or null when it can.
-const char *ImageRefusal(const VtImage *image) {
-  if (!driver::ImageIsLive(image)) return "not a live image";
-  if (image->width <= 0 || image->height <= 0) return "no pixels (zero size)";
-  if (image->data == nullptr) return "no pixel data";
-  if (image->bits != 8 && image->bits != 24) return "neither 8 nor 24 bits per pixel";
-  if (static_cast<int64_t>(image->bytes_per_row) < static_cast<int64_t>(image->width) * (image->bits / 8))
-    return "rows shorter than their pixels";
-  return nullptr;
 }
 
 VtImage *UsableOrNull(VtImage *image) {

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <limits>
 
+#include "vodriver/images.h"
 #include "voshslte/voshslte.h"
 #include "vosystem/message_numbers.h"
 
@@ -258,6 +259,16 @@ VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *valu
     default: break;
   }
   return 0;
+}
+
+const char *ImageRefusal(const VtImage *image) {
+  if (!driver::ImageIsLive(image)) return "not a live image";
+  if (image->width <= 0 || image->height <= 0) return "no pixels (zero size)";
+  if (image->data == nullptr) return "no pixel data";
+  if (image->bits != 8 && image->bits != 24) return "neither 8 nor 24 bits per pixel";
+  if (static_cast<int64_t>(image->bytes_per_row) < static_cast<int64_t>(image->width) * (image->bits / 8))
+    return "rows shorter than their pixels";
+  return nullptr;
 }
 
 int32_t WholePower(float power) {

@@ -77,14 +77,21 @@ char *StringCopy(const char *text);
 void StringReplace(char **word, const char *text);
 
 // Instance data made from its constant default; a class whose data opens
-// with VtShaderFileNameArgs gets a fresh empty file name.
+// with VtShaderFileNameArgs gets a fresh empty file name (none when that
+// copy cannot be made).
 template <const auto &Default>
 void *InstanceCreate() {
   using T = std::remove_cvref_t<decltype(Default)>;
   auto *block = static_cast<T *>(VoAllocate(sizeof(T)));
   if (block == nullptr) return nullptr;
   std::memcpy(static_cast<void *>(block), &Default, sizeof(T));
-  if constexpr (requires { block->names.fileName; }) block->names.fileName = EmptyString();
+  if constexpr (requires { block->names.fileName; }) {
+    block->names.fileName = EmptyString();
+    if (block->names.fileName == nullptr) {
+      VoDeallocate(block);
+      return nullptr;
+    }
+  }
   return block;
 }
 
@@ -167,6 +174,11 @@ struct ImageRegionArgs {
   VtTexture *texture;
 };
 VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *value);
+
+// Why a class cannot read the pixels of the image, or null when it can: a
+// live image of the framework with pixel data, a non-zero size, 8 or 24
+// bits per pixel and rows at least as long as their pixels.
+const char *ImageRefusal(const VtImage *image);
 
 // The whole power of an exponent: i when within 0.01 above a whole number i,
 // i + 1 when within 0.01 below it, else 0 (raise to the real power). Only

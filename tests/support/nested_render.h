@@ -52,7 +52,7 @@ struct NestedRenderer {
     views.push_back(v);
     if (during) during();
     if (status != 0) return status;
-    auto line = reinterpret_cast<VtStatus (*)(uintptr_t, void *)>(VoCallBackGet(0xc0001));
+    auto line = reinterpret_cast<VtStatus (*)(uint32_t, void *)>(VoCallBackGet(0xc0001));
     if (line == nullptr) return 0;
     std::vector<float> depths(v.width);
     std::vector<uint8_t> bytes(3 * v.width);

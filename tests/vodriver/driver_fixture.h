@@ -90,7 +90,6 @@ struct TestDriver {
     return 0;
   }
   static VtStatus Accept(uint32_t kind) { return Log("accept " + std::to_string(kind)), answer; }
-  static VtStatus ColourBytes(const uint8_t *rgb) { return Log("colour " + Hex(rgb, 3)), 0; }
 
   // The usual raster driver: open, close, frames, byte rows and messages.
   static void GiveRaster() {

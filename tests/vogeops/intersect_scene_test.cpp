@@ -511,7 +511,7 @@ TEST_F(IntersectSceneTest, ALargePolygonIsCut) {
   EXPECT_NEAR(areas[1], M_PI / 2, 1e-3);
 }
 
-TEST_F(IntersectSceneTest, AnInterruptStopsTheRunWithEveryPolygonSound) {
+TEST_F(IntersectSceneTest, AnInterruptStopsTheRunWithEveryPolygonSoundAndMarksTheStickyWord) {
   SetWord(VO_CONTROL_GEOPS_POLL_PAIRS, 1, VtNat32);
   RecordingDriver::interrupt_from = 1;
   VtPrimitive *p = Square(2, 1), *q = Square(0, 1);
@@ -519,6 +519,10 @@ TEST_F(IntersectSceneTest, AnInterruptStopsTheRunWithEveryPolygonSound) {
   EXPECT_EQ(Cut(), static_cast<VtStatus>(VO_COND_INTERRUPTED));
   EXPECT_EQ(Faces(p).size(), 1u);
   EXPECT_EQ(p->flags & (VO_PRIMITIVE_INTERSECT_MARK | VO_PRIMITIVE_INTERSECT_MARK2), 0u);
+  VtTypedValue sticky{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky), 0u);
+  EXPECT_EQ(*static_cast<uint32_t *>(sticky.value.p), VO_COND_INTERRUPTED);
+  *static_cast<uint32_t *>(sticky.value.p) = 0;
 }
 
 TEST_F(IntersectSceneTest, RunningOutOfMemoryLeavesEveryPolygonWholeOrCut) {

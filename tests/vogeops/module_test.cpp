@@ -1,6 +1,6 @@
-// The geometry operators as a module: query answers, controls, execute
-// codes, a second start, worker copies, the interrupt poll, and running out
-// of memory part way through triangulation and strips.
+// The geometry operators as a module: controls, execute codes, a second
+// start, worker copies, and running out of memory part way through
+// triangulation and strips.
 
 #include <cmath>
 
@@ -20,16 +20,6 @@ class GeopsModuleTest : public GeopsTest {
     return v;
   }
 };
-
-TEST_F(GeopsModuleTest, TheQueryFunctionAnswersItsProceduresAndNothingForItsUnusedQueries) {
-  // Level, number, name, version, build kind and time, obsolete flag: the
-  // library's query-answer table.
-  for (uint32_t q : {1u, 2u, 5u, 7u, 8u, 9u, 10u, 12u, 17u}) {
-    VtTypedValue a{};
-    ASSERT_EQ(VoEntryGeometryOperators(q, &a), 0u);
-    EXPECT_EQ(a.type, static_cast<uint32_t>(q < 12 ? VtFunc : VtVoid)) << q;
-  }
-}
 
 TEST_F(GeopsModuleTest, ControlsKeepTheirRulesAndTypes) {
   // Polls: 0 is stored as 1.
@@ -51,15 +41,8 @@ TEST_F(GeopsModuleTest, ControlsKeepTheirRulesAndTypes) {
   ASSERT_EQ(SetFloat(VO_CONTROL_GEOPS_TOLERANCE, std::nanf("")), 0u);
   EXPECT_EQ(Get(VO_CONTROL_GEOPS_TOLERANCE).value.f, 1e-5f);
   EXPECT_EQ(CountPosted(546), 1);
-  // Gets answer the control's own type; a set of another is refused.
-  const std::pair<uint32_t, uint32_t> types[] = {
-      {0x160001, VtNat32},   {0x160002, VtBoolean}, {0x160003, VtBoolean}, {0x160004, VtBoolean},
-      {0x160005, VtFloat},   {0x160006, VtFloat},   {0x160007, VtFloat},   {0x160008, VtBoolean},
-      {0x160009, VtBoolean}, {0x16000a, VtFlags},   {0x16000b, VtNat32},   {0x16000c, VtFloat},
-      {0x16000d, VtBoolean}};
-  for (const auto &[code, type] : types) EXPECT_EQ(Get(code).type, type) << std::hex << code;
-  EXPECT_EQ(Get(VO_CONTROL_GEOPS_STOP_FIRST).value.u, 1u);
-  EXPECT_EQ(Get(VO_CONTROL_GEOPS_CLASSIC_ABOVE).value.u, 150u);
+  // A set of another type than the control's is refused.
+  EXPECT_EQ(Get(VO_CONTROL_GEOPS_TOLERANCE).type, static_cast<uint32_t>(VtFloat));
   EXPECT_EQ(SetNat32(VO_CONTROL_GEOPS_TOLERANCE, 1), VO_STATUS_BAD_ARGUMENT);
   VtTypedValue v{};
   EXPECT_EQ(VoControlGet(0x16000e, &v), VO_STATUS_UNAVAILABLE);
@@ -128,19 +111,6 @@ TEST_F(GeopsModuleTest, AWorkerTriangulatesWithItsOwnPoolsAndMergesThemBack) {
   EXPECT_EQ(geops::Pools(), master);
   EXPECT_EQ(master->point_pool->blocks_in_use, 0u);
   EXPECT_EQ(master->contour_pool->blocks_in_use, 0u);
-}
-
-TEST_F(GeopsModuleTest, TheInterruptPollMarksTheStickyWord) {
-  VtTypedValue sticky{};
-  ASSERT_EQ(VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky), 0u);
-  auto *word = static_cast<uint32_t *>(sticky.value.p);
-  *word = 0;
-  EXPECT_EQ(geops::InterruptTest(), 0u);
-  EXPECT_EQ(*word, 0u);
-  RecordingDriver::interrupt_from = 1;
-  EXPECT_EQ(geops::InterruptTest(), VO_COND_INTERRUPTED);
-  EXPECT_EQ(*word, VO_COND_INTERRUPTED);
-  *word = 0;
 }
 
 TEST_F(GeopsModuleTest, RunningOutOfMemoryNeverCutsAPolygonInHalf) {

@@ -9,11 +9,12 @@
  * s the view's side axis and u its up axis in the view plane.
  *
  * Cube [-1, 1]^3 seen from (10, 10, 10) with up z: c = 0, r = sqrt 3,
- * s = (-1, 1, 0) / sqrt 2, u = (-1, -1, 2) / sqrt 6. The outline is the
+ * s = (-1, 1, 0) / sqrt 2, u = (1, 1, -2) / sqrt 6 (as the view
+ * turns them from (10, 10, 10)). The outline is the
  * hexagon of the corners other than (1, 1, 1) and (-1, -1, -1), with
- * x = 0.5 + (py - px) / (2 sqrt 6), y = 0.5 + (2 pz - px - py) / (6 sqrt 2):
- *   (1, -1, -1) 0.09175 0.26430   (1, -1, 1) 0.09175 0.73570   (-1, -1, 1) 0.50000 0.97140
- *   (-1, 1, 1)  0.90825 0.73570   (-1, 1, -1) 0.90825 0.26430  (1, 1, -1) 0.50000 0.02860
+ * x = 0.5 + (py - px) / (2 sqrt 6), y = 0.5 - (2 pz - px - py) / (6 sqrt 2):
+ *   (1, -1, -1) 0.09175 0.73570   (1, -1, 1) 0.09175 0.26430   (-1, -1, 1) 0.50000 0.02860
+ *   (-1, 1, 1)  0.90825 0.26430   (-1, 1, -1) 0.90825 0.73570  (1, 1, -1) 0.50000 0.97140
  * and (1, 1, 1) at the centre (0.5, 0.5). With the default masks the six
  * sides of the hexagon are drawn; with candidate mask 0x216 also the three
  * front edges from the centre to (1, 1, -1), (1, -1, 1) and (-1, 1, 1).
@@ -30,6 +31,21 @@
  * 8 top-cap edges next to back sides, the 8 bottom-cap edges next to front
  * sides, and the 2 side edges at a = 0 and a = 180 degrees (x = 0.5 +- 1 /
  * (2 r) = 0.72985, 0.27015): 18 segments.
+ *
+ * Two cubes sharing a face, [-1, 1]^3 (A) and [1, 3] x [-1, 1]^2 (B), from
+ * (10, 10, 10) with candidate mask 0x216: c = (1, 0, 0), r = sqrt 6, so
+ * x = 0.5 + (py - px + 1) / (4 sqrt 3), y = 0.5 - (2 pz - px - py + 1) / 12:
+ *   (-1, -1, 1) 0.64434 0.08333  (-1, 1, 1) 0.93301 0.25000  (-1, 1, -1) 0.93301 0.58333
+ *   (1, -1, 1)  0.35566 0.25000  (1, 1, 1)  0.64434 0.41667  (1, 1, -1)  0.64434 0.75000
+ *   (3, -1, -1) 0.06699 0.75000  (3, -1, 1) 0.06699 0.41667  (3, 1, -1)  0.35566 0.91667
+ *   (3, 1, 1)   0.35566 0.58333
+ * B hides A's face x = 1 and the two A sides on it. A draws the sides
+ * (1,-1,1)-(-1,-1,1)-(-1,1,1)-(-1,1,-1)-(1,1,-1) and its creases from
+ * (1, 1, 1) to (1, 1, -1), (1, -1, 1), (-1, 1, 1): 7; B its outline
+ * (3,-1,-1)-(3,-1,1)-(1,-1,1)-(1,1,1)-(1,1,-1)-(3,1,-1)-(3,-1,-1) and its
+ * creases from (3, 1, 1) to (3, 1, -1), (3, -1, 1), (1, 1, 1): 9. A's
+ * creases (1,1,1)-(1,1,-1) and (1,1,1)-(1,-1,1) lie on B's outline: one
+ * pass draws them twice (16 segments), two passes once (14).
  *
  * The answer is 0 when every step succeeded. */
 #include <math.h>
@@ -85,10 +101,10 @@ static int Compare(const void *a, const void *b) {
 }
 
 /* Renders and writes the segments, each with its lower end first. */
-static int Drawing(Text *t, const char *title) {
+static int DrawingBy(Text *t, const char *title, uint32_t execute) {
   int i;
   g_count = 0;
-  if (VoExecute(VO_EXECUTE_HIDDEN_LINE) != 0) return 1;
+  if (VoExecute(execute) != 0) return 1;
   for (i = 0; i < g_count; ++i) {
     float *s = g_segments[i];
     if (s[0] > s[2] || (s[0] == s[2] && s[1] > s[3])) {
@@ -102,6 +118,8 @@ static int Drawing(Text *t, const char *title) {
     Put(t, "%.5f %.5f %.5f %.5f\n", g_segments[i][0], g_segments[i][1], g_segments[i][2], g_segments[i][3]);
   return 0;
 }
+
+static int Drawing(Text *t, const char *title) { return DrawingBy(t, title, VO_EXECUTE_HIDDEN_LINE); }
 
 static VtPrimitive *Cylinder(void) {
   enum { kSides = 16 };
@@ -132,11 +150,13 @@ static VtPrimitive *Cylinder(void) {
   return VoPrimitiveCreateMesh(kSides + 2, NULL, counts, faces, 1, ids, data);
 }
 
-static int Show(VtPrimitive *p, const float eye[3]) {
+static int ShowAll(uint32_t count, VtPrimitive **p, const float eye[3]) {
   const float reference[3] = {0, 0, 0}, up[3] = {0, 0, 1};
-  VtReference *scene = VoPrimitiveListCreate(1, &p);
+  VtReference *scene = VoPrimitiveListCreate(count, p);
   VtBounds bounds;
-  int failed = VoPrimitiveListSet(scene) != 0;
+  int failed;
+  VoReferenceListDestroy(VoPrimitiveListGet(), NULL);
+  failed = VoPrimitiveListSet(scene) != 0;
   failed |= VoViewSetResolution(NULL, 100, 100, 1.0) != 0;
   failed |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PARALLEL, 30.0) != 0;
   failed |= VoBoundsGet(&bounds) != 0;
@@ -145,11 +165,13 @@ static int Show(VtPrimitive *p, const float eye[3]) {
   return failed;
 }
 
+static int Show(VtPrimitive *p, const float eye[3]) { return ShowAll(1, &p, eye); }
+
 int vo_end_to_end_hidden_line(char *buffer, size_t size) {
   Text t = {buffer, size};
   const float corner[3] = {10, 10, 10}, front[3] = {0, -10, 0};
   VtDriverRecord *driver;
-  VtPrimitive *cube, *cylinder;
+  VtPrimitive *cube, *cylinder, *pair[2];
   VtTypedValue v;
   int failed = 0;
 
@@ -159,7 +181,9 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
   driver = VoDriverCreate(&DriverQuery);
   cube = SceneBox(-1, 1, -1, 1, -1, 1);
   cylinder = Cylinder();
-  if (driver == NULL || cube == NULL || cylinder == NULL) {
+  pair[0] = cube;
+  pair[1] = SceneBox(1, 3, -1, 1, -1, 1);
+  if (driver == NULL || cube == NULL || cylinder == NULL || pair[1] == NULL) {
     VoTerminate();
     return 2;
   }
@@ -172,6 +196,9 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
   v.value.u = 0x216;
   failed |= VoControlSet(VO_CONTROL_HL_CANDIDATE_MASK, &v) != 0;
   failed |= Drawing(&t, "cube with its front edges");
+  failed |= ShowAll(2, pair, corner);
+  failed |= DrawingBy(&t, "two cubes, one pass", VO_EXECUTE_HIDDEN_LINE);
+  failed |= DrawingBy(&t, "two cubes, two passes", VO_EXECUTE_HIDDEN_LINE_TWO_PASS);
   v.value.u = 0x206;
   failed |= VoControlSet(VO_CONTROL_HL_CANDIDATE_MASK, &v) != 0;
 
@@ -182,6 +209,7 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
   VoPrimitiveListSet(NULL);
   failed |= VoPrimitiveDestroy(cube) != 0;
   failed |= VoPrimitiveDestroy(cylinder) != 0;
+  failed |= VoPrimitiveDestroy(pair[1]) != 0;
   failed |= VoTerminate() != 0;
   return failed ? 3 : 0;
 }

@@ -103,6 +103,14 @@ class HiddenLineTest : public SceneTest {
     }
     return false;
   }
+  // A render into a reset recording driver that must begin and end one frame.
+  static VtStatus BalancedRender(uint32_t code) {
+    RecordingDriver::Reset();
+    const VtStatus st = VoExecute(code);
+    EXPECT_EQ(RecordingDriver::frames, 1);
+    EXPECT_EQ(RecordingDriver::frame_ends, 1);
+    return st;
+  }
   std::vector<uint32_t> Pens() const {
     std::vector<uint32_t> out;
     for (const auto &c : RecordingDriver::calls)

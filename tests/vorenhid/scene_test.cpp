@@ -294,5 +294,36 @@ TEST_F(FlatSceneTest, BorderEdgesHiddenByTheBackFaceToleranceGetTheirFlagsBack) 
   ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
 }
 
+TEST(HiddenLineStagePieces, LinesKindTwoMovesAndRegionHalvesComeOutAsWorkedByHand) {
+  // (0,0)-(3,4): length 5, (a, b) = (dy, -dx) / 5 = (0.8, -0.6), c = 0.
+  const float p0[2] = {0, 0}, p1[2] = {3, 4};
+  hid::VtHiddenLineEdgeData line{};
+  hid::LineThrough(p0, p1, &line);
+  EXPECT_FLOAT_EQ(line.a, 0.8f);
+  EXPECT_FLOAT_EQ(line.b, -0.6f);
+  EXPECT_FLOAT_EQ(line.c, 0.0f);
+
+  // Edge along +x, polygon normal -z, sight -z (n . v = 1: turned away):
+  // D x N = (1,0,0) x (0,0,-1) = (0*-1 - 0*0, 0*0 - 1*-1, 0) = (0, 1, 0);
+  // the point moves by -10 x 1e-4 x (0, 1, 0) = (0, -0.001, 0).
+  const double dir[3] = {1, 0, 0}, sight[3] = {0, 0, -1}, towards[3] = {0, 0, 1};
+  const float n[3] = {0, 0, -1}, world[3] = {0.5f, 2, 3};
+  float moved[3] = {};
+  ASSERT_TRUE(hid::KindTwoMove(dir, n, sight, 1e-4, world, moved));
+  EXPECT_FLOAT_EQ(moved[0], 0.5f);
+  EXPECT_FLOAT_EQ(moved[1], 1.999f);
+  EXPECT_FLOAT_EQ(moved[2], 3.0f);
+  EXPECT_FALSE(hid::KindTwoMove(dir, n, towards, 1e-4, world, moved));  // facing the eye: no move
+
+  // Depth 1 halves [0,1]^2 across x at 0.5, depth 2 across y at 0.5; a
+  // point on the middle line belongs to the high half.
+  const hid::Rect unit{0, 1, 0, 1};
+  const hid::Halves odd(unit, 1), even(unit, 2);
+  EXPECT_EQ(odd.HalfOf(0.5, 0.1), 1);
+  EXPECT_EQ(odd.HalfOf(0.4999, 0.9), 0);
+  EXPECT_EQ(even.HalfOf(0.1, 0.5), 1);
+  EXPECT_EQ(even.HalfOf(0.9, 0.4999), 0);
+}
+
 }  // namespace
 }  // namespace vo::test

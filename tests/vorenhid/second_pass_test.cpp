@@ -145,5 +145,59 @@ TEST_F(SecondPassTest, ElementsAnnouncedInTwoPassRendersAreLiveEdges) {
   EXPECT_GT(announced, 0);
 }
 
+TEST_F(SecondPassTest, TwoCubesSharingAFaceDrawTheirCommonStretchesOnce) {
+  // The cube [1, 3] x [-1, 1]^2 beside [-1, 1]^3: the first cube's creases
+  // from (1, 1, 1) to (1, 1, -1) and to (1, -1, 1) lie on the second's
+  // silhouettes. One pass draws both (16 lines), two passes once (14).
+  Scene({cube_, Box(1, 3, -1, 1, -1, 1)});
+  View({10, 10, 10});
+  const auto one = Drawn(VO_EXECUTE_HIDDEN_LINE);
+  EXPECT_EQ(RecordingDriver::lines.size(), 16u);
+  EXPECT_EQ(Drawn(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), one);
+  EXPECT_EQ(RecordingDriver::lines.size(), 14u);
+
+  // Segments marked with internal bits at storage reach the driver without them.
+  auto mark = +[](VtHiddenLineEdgeInfo *e) -> int32_t { return e->flags |= 0x6000000, 1; };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_HL_STORE, reinterpret_cast<VtProc>(mark)), 0u);
+  EXPECT_EQ(Drawn(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), one);
+  for (uint32_t cls : Pens()) EXPECT_EQ(cls & VO_HIDDEN_LINE_INTERNAL_MASK, 0u);
+}
+
+TEST_F(SecondPassTest, ATwoPassRenderThatRunsOutOfMemoryAnswersSoWithABalancedFrame) {
+  // The cube's three back creases are drawn hidden and merge with nothing.
+  Word(VO_CONTROL_HL_OUTPUT_MASK, 9);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), 0u);  // what the scene builds once is built
+  const uint32_t nodes = NodesInUse();
+  EveryAllocationFails(
+      [&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE_TWO_PASS); },
+      [&] { EXPECT_EQ(NodesInUse(), nodes); });
+  EXPECT_EQ(RecordingDriver::lines.size(), 12u);
+}
+
+TEST_F(SecondPassTest, CirclePiecesAreOfferedToTheCircleQueryAndAdmittedWhenNoArcTakesThem) {
+  static std::vector<VtHiddenLineCircleQuery> asked;
+  asked.clear();
+  auto circle = +[](VtHiddenLineEdgeInfo *e) -> int32_t {
+    e->flags |= VO_HL_CLASS_CIRCLE;
+    e->user = 77;
+    return 1;
+  };
+  auto query = +[](VtHiddenLineCircleQuery *q) -> int32_t {
+    asked.push_back(*q);
+    q->radius = 1;
+    return 1;  // a circle: the arc stage does not take it yet
+  };
+  const auto plain = Drawn(VO_EXECUTE_HIDDEN_LINE_TWO_PASS);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_HL_STORE, reinterpret_cast<VtProc>(circle)), 0u);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_HL_CIRCLE, reinterpret_cast<VtProc>(query)), 0u);
+  EXPECT_EQ(Drawn(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), plain);
+  ASSERT_EQ(asked.size(), 9u);
+  for (const auto &q : asked) {
+    EXPECT_TRUE(q.primitive == cube_ && q.user == 77 && (q.flags & VO_HL_CLASS_CIRCLE) != 0);
+    EXPECT_EQ(q.pairs[0], -1.0f);  // no attribute pairs travel
+    EXPECT_EQ(q.end0[3], 1.0f);
+  }
+}
+
 }  // namespace
 }  // namespace vo::test

@@ -12,11 +12,7 @@
 namespace vo::test {
 namespace {
 
-void Set(float *v, float x, float y, float z) {
-  v[0] = x;
-  v[1] = y;
-  v[2] = z;
-}
+void Set(float *v, float x, float y, float z) { v[0] = x, v[1] = y, v[2] = z; }
 
 TEST_F(ShaderTest, TheDielectricFormGivesNormalIncidenceCriticalAngleAndTheVanishingInterface) {
   VtShaderGlobals *g = VoShaderGetGlobals();
@@ -115,15 +111,6 @@ TEST_F(ShaderTest, RefractionReflectionAndTheNormalClampKeepTheirDirections) {
   VoReverseNormals();
   EXPECT_EQ(g->N[2], 0.8f);
   EXPECT_EQ(g->Ng[1], 1.0f);
-}
-
-TEST_F(ShaderTest, ASecondaryRayWithoutATracerIsBlackAndHitsNothing) {
-  const float origin[3] = {1, 2, 3}, direction[3] = {0, 0, -1};
-  float colour[3] = {9, 9, 9};
-  EXPECT_EQ(VoRayTrace(colour, origin, direction, 0.5), 0u);
-  EXPECT_EQ(colour[0], 0.0f);
-  EXPECT_EQ(colour[2], 0.0f);
-  EXPECT_EQ(shader::StateGet()->ray_depth, 0u);
 }
 
 }  // namespace

@@ -122,9 +122,7 @@ TEST_F(ShaderTest, PreparationRunsOnceAndCopiesStartUnpreparedWithEqualArguments
   ASSERT_EQ(Register(VO_SHADER_REFLECTANCE, "test matte"), 0u);
   VtShader *s = VoShaderCreate(VO_SHADER_REFLECTANCE, "test matte");
   const VtTypedValue half = Colour(0.5f, 0.25f, 0.125f);
-  VtTypedValue factor{};
-  factor.type = VtFloat;
-  factor.value.f = 0.75f;
+  const VtTypedValue factor = TypedFloat(0.75f);
   ASSERT_EQ(VoShaderSetArg(s, "colour", &half) | VoShaderSetArg(s, "a1", &factor), 0u);
   EXPECT_EQ(VoShaderReset(s) | VoShaderReset(s), 0u);
   EXPECT_EQ(Data(s)->prepares, 1);

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "support/shader_fixture.h"
+#include "support/imaging_fixture.h"
 #include "voshader/voshader.h"
 
 namespace vo::test {
@@ -118,12 +118,8 @@ TEST_F(LightLoopTest, AProjectorLightsUpToTheEdgeOfItsTexture) {
   d->axisU[0] = 1;
   d->axisV[1] = 1;
   d->colour = VtColour{0.5f, 1, 1};
-  uint8_t white[3] = {255, 255, 255};
-  VtImage image{};
-  image.width = image.height = 1;
-  image.data = white;
-  image.bits = 24;
-  image.bytes_per_row = 3;
+  Picture white = Picture::Solid(1, 1, 255, 255, 255);
+  VtImage image = white.Image();
   d->projectorTexture = VoTextureCreate(&image, 3);
   ASSERT_NE(d->projectorTexture, nullptr);
   Use({projector});

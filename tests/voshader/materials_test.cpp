@@ -19,13 +19,6 @@ using FilterSet = VtStatus (*)(uint32_t, VtShader *);
 
 const char *ClassName(VtShader *s) { return s != nullptr ? s->cls->name : nullptr; }
 
-VtTypedValue Float(float f) {
-  VtTypedValue v{};
-  v.type = VtFloat;
-  v.value.f = f;
-  return v;
-}
-
 TEST_F(ShaderTest, ANewMaterialCopiesTheDefaultClassesWithOneReflectanceInBothSlots) {
   VtMaterial *m = VoMaterialCreate();
   ASSERT_NE(m, nullptr);
@@ -83,7 +76,7 @@ TEST_F(ShaderTest, AResetPreparesOncePerChangeAndComputesTheAverageColour) {
   EXPECT_EQ(average.blue, 0.125f);
   // An argument set on a shader of another material makes both stale.
   EXPECT_EQ(VoMaterialReset(b), 0u);
-  const VtTypedValue half = Float(0.5f);
+  const VtTypedValue half = TypedFloat(0.5f);
   ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(b, VO_SHADER_REFLECTANCE), "diffuse factor", &half), 0u);
   EXPECT_EQ(VoMaterialReset(a), 0u);
   EXPECT_EQ(colour->evaluations, 2);
@@ -116,7 +109,7 @@ TEST_F(ShaderTest, TheDiffuseReflectanceComesFromTheFirstLabelTheClassHas) {
   VtMaterial *m = VoMaterialCreate();
   auto diffuse = [&](const char *cls, const char *label, float value) {
     EXPECT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, cls), 0u);
-    const VtTypedValue v = Float(value);
+    const VtTypedValue v = TypedFloat(value);
     if (label != nullptr) {
       EXPECT_EQ(VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_REFLECTANCE), label, &v), 0u);
     }

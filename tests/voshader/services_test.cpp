@@ -212,6 +212,7 @@ TEST_F(ShadingServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing
   const float origin[3] = {0, 0, 0}, direction[3] = {0, 0, 1};
   EXPECT_EQ(VoRayTrace(colour, origin, direction, 1.0), 0u);
   EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
+  EXPECT_EQ(s->ray_depth, 0u);
   EXPECT_EQ(s->ray_hit, nullptr);
   // The transforms module is there: its normal services are cached.
   EXPECT_EQ(reinterpret_cast<void *>(s->transform_normal), reinterpret_cast<void *>(&exported::VoTransformNormal));
@@ -357,7 +358,9 @@ TEST_F(ShadingServicesTest, OnlyFilterShadersWrapAndGlobalFiltersSpareClassesWit
   for (const auto &c : cases) {
     SCOPED_TRACE(c.cls);
     VtMaterial *m = Material(c.cls);
-    if (c.secondary) ASSERT_EQ(VoMaterialSetSecondaryShader(m, 0x50001, colour), 0u);
+    if (c.secondary) {
+      ASSERT_EQ(VoMaterialSetSecondaryShader(m, 0x50001, colour), 0u);
+    }
     ASSERT_EQ(VoPrimitiveSetMaterial(p, m) | VoShadingInitialisePolygon(p, polygon), 0u);
     EXPECT_EQ(Entry(g->colourCall) == wrapper, c.wrapped);
     EXPECT_EQ(VoMaterialDestroy(m), 0u);

@@ -13,6 +13,7 @@ namespace {
 const char kStripe[] = "size=3:1;width=3:0.2;background colour=7:1,1,1;stripe colour=7:1,0,0;fuzz=3:0.1";
 const char kPolka[] = "scale=3:1;separation=3:1;radius=3:0.4;edge softness=3:0.1;background colour=7:1,1,1;"
                       "spot colour=7:1,0,0";
+const char kRough[] = "scale=3:1;amplitude=3:0.1;detail=1:3;sharpness=1:1";
 // clang-format off
 const Row kRows[] = {
     {C, "base", "vxs_base_colour", "o=---oINN-", "Ci Co", ""},
@@ -57,6 +58,20 @@ const Row kRows[] = {
     {T, "wrapped square", "vxs_wrapped_square_transparency", "o=o--oIooo", "s t alpha",
      "s min=3:0;s max=3:1;t min=3:0;t max=3:1;s fuzz=3:0.1;t fuzz=3:0.1;inside coverage=3:1;"
      "outside coverage=3:0"},
+    {D, "wrapped bump map", "vxs_wrapped_bump_map_displaceme", "ooooooFoo-", "N s t", "file name=10:;amplitude=3:0.1"},
+    {D, "casting", "vxs_casting_displacement", "o=ooooIoo-", "P N",
+     "scale=3:1;casting amplitude=3:0.05;dented amplitude=3:0.5;dented scale=3:1;dented threshold=3:0.8;detail=1:2"},
+    {D, "wrapped old bump map", "vxs_wrapped_old_bump_map_displa", "o=ooooFoo-", "N s t",
+     "file name=10:;scale=3:1;amplitude=3:0.1"},
+    {D, "rough", "vxs_rough_displacement", "o=ooooIoo-", "P N", kRough},
+    {D, "wrapped rough", "vxs_wrapped_rough_displacement", "o=ooooIoo-", "N s t", kRough},
+    {F, "snow", "vxs_snow_foreground", "o=ooooIoo-", "Co xi yi",
+     "near scale=3:0.1;far scale=3:0.02;flake size=3:0.4;flake density=3:0.4;noise amplitude=3:0.2;"
+     "noise scale=3:0.03;flake colour=7:1,1,1"},
+    {B, "mixed", "vxs_mixed_background", "o=o--ooooo", "Cb unitI",
+     "base shader=11:;mixed shader=11:;mixing ratio=3:0.5"},
+    {B, "scaled image", "vxs_scaled_image_background", "ooooooFooo", "Cb s t dPds dPdt xi yi ds dt xs ys",
+     "file name=10:;image=11:;rotation=3:0;keep aspect=6:0;keep texture=6:0"},
     {D, "wrapped dimple", "vxs_wrapped_dimple_displacement", "o=ooooIoo-", "N s t",
      "scale=3:1;separation=3:1;radius=3:0.5;centre depth=3:0.25;blend=3:0.1"},
     {D, "wrapped knurl", "vxs_wrapped_knurl_displacement", "o=ooooIoo-", "N s t", "scale=3:1;blend=3:0.1;amplitude=3:1"},

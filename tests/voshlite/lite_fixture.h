@@ -11,7 +11,10 @@ namespace vo::test {
 
 class LiteTest : public LibraryTest {
  protected:
-  void InstallLibraries() override { ASSERT_EQ(VoInstallModule(&VoEntryLiteShaders), 0u); }
+  // (Polygons give scenes their bounds.)
+  void InstallLibraries() override {
+    for (VtQueryFunction m : {&VoEntryLiteShaders, &VoEntryPolygons}) ASSERT_EQ(VoInstallModule(m), 0u);
+  }
 
  public:
 
@@ -50,6 +53,19 @@ class LiteTest : public LibraryTest {
     Fake<0>::m.compatibility = true;
     Fake<0>::m.compatibility_key = (uint32_t{VO_MODULE_CLASSIC} << 24) | kCompatibilityKey;
     ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
+  }
+  // The background or foreground after the entry of the slot at the pixel
+  // (xi, yi), the distance modI and Co (each channel) before.
+  static VtShaderGlobals *Pixel(VtShader *sh, float xi, float yi, float modI = 1, float co = 0,
+                                uint32_t slot = VO_SLOT_EVALUATE) {
+    VtShaderGlobals *g = At(0, 0, 0);
+    g->xi = xi;
+    g->yi = yi;
+    g->modI = modI;
+    g->Co[0] = g->Co[1] = g->Co[2] = co;
+    EXPECT_EQ(VoShaderReset(sh), 0u);
+    Run(sh, slot);
+    return g;
   }
   static VtTypedValue ShaderValue(VtShader *s) {
     VtTypedValue v{};

@@ -29,11 +29,6 @@ static VtImage *Picture(const char *name) {
   return image;
 }
 
-static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count, VtTypedValue *args) {
-  (void)status, (void)message, (void)module, (void)count, (void)args;
-  return 0;
-}
-
 static void Samples(Text *t, VtShader *shader, const char *title) {
   static const float at[4][2] = {{0.1f, 0.1f}, {0.6f, 0.1f}, {0.9f, 0.9f}, {-0.1f, 1.6f}};
   VtShaderGlobals *g = VoShaderGetGlobals();
@@ -58,7 +53,7 @@ int vo_end_to_end_wrapped(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)Quiet);
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet);
   failed |= VoCallBackSet(0x1a0035, (VtProc)Picture) != 0;
   failed |= vxs_marlo_wrapped_image_colour() != 0;
   shader = VoShaderCreate(VO_SHADER_COLOUR, "marlo wrapped image");

@@ -14,14 +14,11 @@ namespace {
 
 TEST(FrameBodies, WordsKeepWholeHandlesAndIndicesBeyondTheArgumentsChangeNothing) {
   VtShaderWordArgs b{1, 0, {}};
-  VtTypedValue v{};
-  v.type = VtGenericPtr;
-  v.value.p = reinterpret_cast<void *>(uintptr_t{0x123456789a});  // above 4 GiB
+  VtTypedValue v = TypedPointer(reinterpret_cast<void *>(uintptr_t{0x123456789a}));  // above 4 GiB
   EXPECT_EQ(exported::VoShaderThreeArgumentsSet(&b, 2, &v), 0u);
   EXPECT_EQ(b.word[2].p, v.value.p);
   EXPECT_EQ(b.prepared, 0);
-  v.type = VtFloat;
-  v.value.f = 2.5f;
+  v = TypedFloat(2.5f);
   EXPECT_EQ(exported::VoShaderOneArgumentSet(&b, 0, &v), 0u);
   b.prepared = 1;
   EXPECT_EQ(exported::VoShaderTwoArgumentsSet(&b, 2, &v), 0u);  // beyond: only the flag
@@ -43,9 +40,7 @@ TEST_F(LibraryTest, FileNamesAreTheBlocksOwnCopiesAndANullNameReadsEmpty) {
   ASSERT_EQ(VoShaderGetArg(wrapped, "file name", &v), 0u);
   EXPECT_STREQ(v.value.s, "");
   std::string name = "brick.tga";
-  VtTypedValue in{};
-  in.type = VtString;
-  in.value.s = name.c_str();
+  VtTypedValue in = TypedString(name.c_str());
   Set(wrapped, "file name", in);
   name = "changed";  // the block keeps its own copy
   ASSERT_EQ(VoShaderGetArg(wrapped, "file name", &v), 0u);

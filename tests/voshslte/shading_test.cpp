@@ -164,11 +164,7 @@ TEST_F(LibraryTest, APointLightsFallOffModeAndFunctionShapeTheDiffuseTerm) {
   const float p[3] = {0, 0, 0}, n[3] = {0, 0, 1}, eye[3] = {0, 0, -1}, co[3] = {1, 1, 1};
   VtShader *matte = Make(VO_SHADER_REFLECTANCE, "matte");
   Set(matte, "ambient factor", TypedFloat(0));
-  VtTypedValue data{}, function{};
-  data.type = VtGenericPtr;
-  data.value.p = reinterpret_cast<void *>(uintptr_t{7});
-  function.type = VtFunc;
-  function.value.fn = reinterpret_cast<VtProc>(&RecordingFallOff);
+  const VtTypedValue data = TypedPointer(reinterpret_cast<void *>(uintptr_t{7})), function = TypedFunc(&RecordingFallOff);
   struct Case {
     int32_t mode;
     bool own;
@@ -268,9 +264,7 @@ TEST_F(LibraryTest, ImageBackgroundsRepeatTheirImageAndShowBlackForImagesTheyCan
   VtImage *image = MemoryImage(3, 2, 24, pixels);
   ASSERT_NE(image, nullptr);
   VtShader *background = Make(VO_SHADER_BACKGROUND, "image");
-  VtTypedValue handle{};
-  handle.type = VtGenericPtr;
-  handle.value.p = image;
+  VtTypedValue handle = TypedPointer(image);
   Set(background, "image", handle);
   ASSERT_EQ(VoShaderReset(background), 0u);
   VtShaderGlobals *g = VoShaderGetGlobals();
@@ -313,10 +307,7 @@ TEST_F(LibraryTest, ImageBackgroundsRepeatTheirImageAndShowBlackForImagesTheyCan
   ImagesByName::Install({{"two.img", 2, 1, 24, {1, 2, 3, 255, 0, 0}}});
   handle.value.p = nullptr;
   Set(background, "image", handle);
-  VtTypedValue name{};
-  name.type = VtString;
-  name.value.s = "two.img";
-  Set(background, "file name", name);
+  Set(background, "file name", TypedString("two.img"));
   ASSERT_EQ(VoShaderReset(background), 0u);
   EXPECT_EQ(pixel_at(3, 0), 255);
   EXPECT_EQ(VoImageDestroy(image) | VoImageDestroy(grey), 0u);
