@@ -28,6 +28,8 @@ using ContextProc = VtStatus (*)(void *data, VtShadeContext *context);
 using FinishedProc = uint32_t (*)(void *data);
 using PropertyGetProc = VtStatus (*)(void *data, uint32_t index, VtTypedValue *value);
 using PropertySetProc = VtStatus (*)(void *data, uint32_t index, const VtTypedValue *value);
+// A point-in-polygon map: 0 when the context's sample lies inside the ring.
+using MapProc = VtStatus (*)(VtShadeContext *context, VtShadeContextReference *ring);
 
 struct VtPulseGenerator {
   EnumerateProc enumerate;

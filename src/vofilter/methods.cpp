@@ -206,14 +206,13 @@ VtStatus recon_box_methods(uint32_t index, VtTypedValue *method) {
   return index < 5 ? Method(method, kMethods[index]) : VO_STATUS_UNAVAILABLE;
 }
 
-VtStatus filter_sample_loop(void *pair_word, VtProc test_proc, void *test_argument, VtProc shade_proc,
-                            VtShadeContext *c, void *shade_argument) {
+VtStatus filter_sample_loop(void *pair_word, void *test_proc, VtShadeContextReference *ring, VtFilterSampleProc shade,
+                            VtShadeContext *c, VtShaderGlobals *globals) {
   const auto *pair = static_cast<const VtFilterPair *>(pair_word);
   if (pair == nullptr || pair->generator == nullptr || pair->reconstructor == nullptr || c == nullptr ||
-      test_proc == nullptr || shade_proc == nullptr)
+      test_proc == nullptr || shade == nullptr)
     return VO_STATUS_BAD_ARGUMENT;
-  const auto test = reinterpret_cast<VtStatus (*)(VtShadeContext *, void *)>(test_proc);
-  const auto shade = reinterpret_cast<VtStatus (*)(VtShadeContext *, void *)>(shade_proc);
+  const auto test = reinterpret_cast<MapProc>(test_proc);
   float co[3] = {0, 0, 0}, n[3] = {0, 0, 0};
   (void)VoShadeContextGetCo(c, co);
   (void)VoShadeContextGetN(c, n);
@@ -225,8 +224,8 @@ VtStatus filter_sample_loop(void *pair_word, VtProc test_proc, void *test_argume
   if (st != 0) return st;
   while (g->finished(g->data) == 0) {
     st |= g->next(g->data, c);
-    if (test(c, test_argument) != 0) continue;
-    st |= shade(c, shade_argument);
+    if (test(c, ring) != 0) continue;
+    st |= shade(c, globals);
     st |= r->add(r->data, c);
     (void)VoShadeContextSetCo(c, co);
     (void)VoShadeContextSetN(c, n);

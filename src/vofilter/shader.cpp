@@ -38,14 +38,14 @@ constexpr Field kFields[] = {
 };
 
 // The maps answer 0 for a sample inside the polygon and 2 outside.
-VtStatus InOffset(VtShadeContext *c, void *ring) {
-  return VoShadeContextPointInOffsetPolygon(c, static_cast<VtShadeContextReference *>(ring)) != 0 ? 0 : 2;
+VtStatus InOffset(VtShadeContext *c, VtShadeContextReference *ring) {
+  return VoShadeContextPointInOffsetPolygon(c, ring) != 0 ? 0 : 2;
 }
-VtStatus InWorld(VtShadeContext *c, void *ring) {
-  return VoShadeContextPointInWorldPolygon(c, static_cast<VtShadeContextReference *>(ring)) != 0 ? 0 : 2;
+VtStatus InWorld(VtShadeContext *c, VtShadeContextReference *ring) {
+  return VoShadeContextPointInWorldPolygon(c, ring) != 0 ? 0 : 2;
 }
-VtStatus InTexture(VtShadeContext *c, void *ring) {
-  return VoShadeContextPointInTexturePolygon(c, static_cast<VtShadeContextReference *>(ring)) != 0 ? 0 : 2;
+VtStatus InTexture(VtShadeContext *c, VtShadeContextReference *ring) {
+  return VoShadeContextPointInTexturePolygon(c, ring) != 0 ? 0 : 2;
 }
 
 void PairRelease(FilterData *d) {

@@ -11,11 +11,11 @@
 namespace vo::test {
 namespace {
 
-using Loop = VtStatus (*)(void *, VtProc, void *, VtProc, VtShadeContext *, void *);
+using Loop = decltype(&exported::filter_sample_loop);
 
 // The samples a shade procedure was called at; each shades Co = (xo, yo, 1).
 std::vector<std::array<float, 2>> g_samples;
-VtStatus Record(VtShadeContext *c, void *) {
+VtStatus Record(VtShadeContext *c, VtShaderGlobals *) {
   float xo = 0, yo = 0;
   (void)VoShadeContextGetXo(c, &xo);
   (void)VoShadeContextGetYo(c, &yo);
@@ -23,8 +23,8 @@ VtStatus Record(VtShadeContext *c, void *) {
   const float co[3] = {xo, yo, 1};
   return VoShadeContextSetCo(c, co);
 }
-VtStatus Inside(VtShadeContext *, void *) { return 0; }
-VtStatus Outside(VtShadeContext *, void *) { return 2; }
+VtStatus Inside(VtShadeContext *, VtShadeContextReference *) { return 0; }
+VtStatus Outside(VtShadeContext *, VtShadeContextReference *) { return 2; }
 
 class FilterTest : public ShaderTest {
  protected:
@@ -45,12 +45,11 @@ class FilterTest : public ShaderTest {
     ShaderTest::TearDown();
   }
   // The loop over the filter's pair, prepared afresh.
-  VtStatus Sample(VtStatus (*test)(VtShadeContext *, void *)) {
+  VtStatus Sample(filter::MapProc test) {
     EXPECT_EQ(VoShaderReset(filter_), 0u);
     VtTypedValue pair{};
     EXPECT_EQ(VoShaderGetArg(filter_, "filter", &pair), 0u);
-    return loop_(pair.value.p, reinterpret_cast<VtProc>(test), nullptr, reinterpret_cast<VtProc>(&Record), context_,
-                 nullptr);
+    return loop_(pair.value.p, reinterpret_cast<void *>(test), nullptr, &Record, context_, nullptr);
   }
   void Count(const char *label, int32_t n) {
     const VtTypedValue v = TypedWord(VtInt32, static_cast<uint32_t>(n));
