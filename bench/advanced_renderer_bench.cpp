@@ -10,18 +10,26 @@
 
 #include <random>
 
-#include "sphere_scene.h"
+#include "sphere_grid.h"
 #include "vorenadv/advanced.h"
 
 namespace {
 
 using namespace vo::bench;
 
+constexpr int kWidth = 1024, kHeight = 768;
+
+// The library started once per program.
+void Lib() {
+  static const bool started = (StartIntoImage(kWidth, kHeight), true);
+  (void)started;
+}
+
 // Renders the scene with the code; the A-buffer's fragments per edge pixel
 // as a counter.
 void Frames(benchmark::State &state, uint32_t code, VtReference *scene) {
   vo::VoPrimitiveListSet(scene);
-  ViewFit();
+  ViewFitted(kWidth, kHeight);
   vo::renadv::VtAdvancedRendererContext *adv = vo::renadv::State();
   adv->edge_pixels = adv->edge_fragments = 0;
   for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(code));

@@ -19,11 +19,30 @@
 #include <cstdlib>
 #include <vector>
 
-#include "sphere_scene.h"
+#include "bench_kernel.h"
+#include "sphere_grid.h"
+#include "vogeom/scene.h"
 
 namespace {
 
-using namespace vo::bench;
+using vo::bench::SceneMake;
+using vo::bench::Spheres;
+
+constexpr int kWidth = 1024, kHeight = 768;
+// The library started once, rendering into one image.
+struct Library {
+  Library() { vo::bench::StartIntoImage(kWidth, kHeight); }
+};
+
+Library &Lib() {
+  static Library library;
+  return library;
+}
+
+void Control(uint32_t code, uint32_t value, uint32_t type) {
+  const VtTypedValue v = vo::TypedWord(type, value);
+  vo::VoControlSet(code, &v);
+}
 
 void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, uint32_t n) {
   Lib();
@@ -31,7 +50,7 @@ void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, 
   std::vector<VtPrimitive *> made;
   VtReference *scene = SceneMake(g, made);
   vo::VoPrimitiveListSet(scene);
-  ViewFit();
+  vo::bench::ViewFitted(kWidth, kHeight);
   Control(0xc000f, mode, VtEnum);
   Control(0xc000e, n, VtNat32);
   for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(code));

@@ -11,13 +11,15 @@
 #include "bench_kernel.h"
 #include "vosystem/module_entry.h"
 
+#include <vo/vo_driver.h>
+
 namespace {
 
 constexpr int kSide = 1000;
 
 void LightsOnce() {
-  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryShader,
-                              &vo::VoEntrySuperLiteShaders, &vo::VoEntryLiteShaders});
+  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryDriver,
+                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders, &vo::VoEntryLiteShaders});
   static bool done = [] {
     VtShader *ambient = vo::VoShaderCreate(VO_SHADER_LIGHT, "ambient");
     VtShader *point = vo::VoShaderCreate(VO_SHADER_LIGHT, "point");
@@ -126,6 +128,41 @@ void BM_Mixed(benchmark::State &s) {
   Shade(s, VO_SHADER_BACKGROUND, "mixed", VO_SLOT_EVALUATE, false, nullptr, &MixTwoPlain);
 }
 
+// A 256 x 256 image of the driver framework with a ramp in every channel;
+// the image-read callback answers a new one for any name.
+VtImage *Ramp() {
+  VtImage *image = vo::VoImageCreate();
+  if (image == nullptr) return nullptr;
+  image->width = image->height = 256;
+  if (vo::VoImageAllocateData(image) != 0) return image;
+  auto *bytes = static_cast<uint8_t *>(image->data);
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x)
+      for (int c = 0; c < 3; ++c) bytes[static_cast<size_t>(y) * image->bytes_per_row + 3 * x + c] = uint8_t(x ^ y);
+  return image;
+}
+VtImage *RampRead(const char *) { return Ramp(); }
+void ReadsRamp(VtShader *shader) {
+  vo::VoCallBackSet(VO_DRIVER_IMAGE_READ, reinterpret_cast<VtProc>(&RampRead));
+  VtTypedValue v{};
+  v.type = VtString;
+  v.value.s = "ramp";
+  vo::VoShaderSetArg(shader, "file name", &v);
+}
+void ShowsRamp(VtShader *shader) {
+  static VtImage *image = Ramp();  // kept for the run
+  VtTypedValue v{};
+  v.type = VtGenericPtr;
+  v.value.p = image;
+  vo::VoShaderSetArg(shader, "image", &v);
+}
+void BM_OldBumpMap(benchmark::State &s) {
+  Shade(s, D, "wrapped old bump map", VO_SLOT_EVALUATE, false, nullptr, &ReadsRamp);
+}
+void BM_ScaledImage(benchmark::State &s) {
+  Shade(s, VO_SHADER_BACKGROUND, "scaled image", VO_SLOT_EVALUATE, false, nullptr, &ShowsRamp);
+}
+
 BENCHMARK(BM_Brick)->Iterations(kSide * kSide);
 BENCHMARK(BM_Grid)->Iterations(kSide * kSide);
 BENCHMARK(BM_Checker)->Iterations(kSide * kSide);
@@ -146,5 +183,7 @@ BENCHMARK(BM_Rough)->Iterations(kSide * kSide);
 BENCHMARK(BM_Casting)->Iterations(kSide * kSide);
 BENCHMARK(BM_Snow)->Iterations(kSide * kSide);
 BENCHMARK(BM_Mixed)->Iterations(kSide * kSide);
+BENCHMARK(BM_OldBumpMap)->Iterations(kSide * kSide);
+BENCHMARK(BM_ScaledImage)->Iterations(kSide * kSide);
 
 }  // namespace

@@ -61,16 +61,27 @@ VtStatus PoolsDispose(RayContext *c) {
   return st | PoolDisposeClear(&c->inner_pool);
 }
 
+}  // namespace
+
 VtStatus CallbacksFetch() {
   RayContext *c = g_state.Get();
   if (c == nullptr) return 0;
   c->poll = reinterpret_cast<VtDriverNoArgProc>(VoCallBackGet(VO_DRIVER_POLL));
+  c->begin_frame = reinterpret_cast<VtDriverFrameProc>(VoCallBackGet(VO_DRIVER_BEGIN_FRAME));
+  c->end_frame = reinterpret_cast<VtDriverNoArgProc>(VoCallBackGet(VO_DRIVER_END_FRAME));
+  c->accept = reinterpret_cast<VtDriverKindProc>(VoCallBackGet(VO_DRIVER_ACCEPT_OUTPUT));
+  c->row_bytes = reinterpret_cast<VtDriverRowProc>(VoCallBackGet(VO_DRIVER_ROW_BYTES));
+  c->row_floats = reinterpret_cast<VtDriverRowProc>(VoCallBackGet(VO_DRIVER_ROW_FLOAT));
+  c->row_rgba = reinterpret_cast<VtDriverRowProc>(VoCallBackGet(VO_DRIVER_ROW_FLOAT_RGBA));
+  c->progress = reinterpret_cast<VtProgressProc>(VoCallBackGet(VO_CALLBACK_PROGRESS));
   VtTypedValue sticky{};
   c->kernel_sticky =
       VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p) : nullptr;
   c->globals = VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0 ? VoShaderGetGlobals() : nullptr;
   return 0;
 }
+
+namespace {
 
 // Frees everything a record holds and the record; for failed starts and
 // terminate. The shared block goes only with the master.
@@ -226,9 +237,7 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   }
 }
 
-// The render passes come with the pass procedures; until then every
-// execute code is refused.
-VtStatus Execute(uint32_t) { return VO_STATUS_BAD_ARGUMENT; }
+VtStatus Execute(uint32_t code) { return RenderEntry(code); }
 
 // ---- Services --------------------------------------------------------------
 

@@ -185,8 +185,12 @@ struct Builder {
     const uint32_t type = PrimitiveType(p);
     if (type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_MESH) return 0;
     if (VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0) {
-      if (VtMaterial *m = VoPrimitiveGetMaterial(p)) VoMaterialReset(m);
-      if (VtShader *space = VoPrimitiveGetTextureSpace(p)) VoShaderReset(space);
+      // Shaders left unprepared would shade wrongly: a failed reset ends
+      // the build.
+      VtStatus st = 0;
+      if (VtMaterial *m = VoPrimitiveGetMaterial(p)) st |= VoMaterialReset(m);
+      if (VtShader *space = VoPrimitiveGetTextureSpace(p)) st |= VoShaderReset(space);
+      if (st != 0) return st;
     }
     layout.Load(p->contents);
     if (layout.polys < 0) return 0;

@@ -143,13 +143,13 @@ VtStatus BuildOnce(void *argument) {
   return OctreeBuild(c);
 }
 
+}  // namespace
+
 void BackgroundsFetch(RayContext *c) {
   const bool shading = VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0;
   c->foreground = shading ? Evaluable(VoForegroundGet()) : nullptr;
   c->background = shading ? Evaluable(VoBackgroundGet()) : nullptr;
 }
-
-}  // namespace
 
 void SharedListsRelease(VtRaySceneShare *share) {
   VoPrimitiveReferenceDestroy(static_cast<VtReference *>(share->trace), 0);
@@ -181,6 +181,7 @@ VtStatus ScenePrepare(RayContext *c) {
   }
   c->prepared = 1;
   c->unbounded_count = 0;
+  c->layers_cut_posted = 0;
   BackgroundsFetch(c);
   c->memory_used = 0;
   VtStatus st = VoMultiThreadRunOnce(c->once, &GatherOnce, c);

@@ -119,6 +119,13 @@ struct RayContext {
   VtStatus sticky;
   // Cached callbacks (refreshed when callbacks change).
   VtDriverNoArgProc poll;
+  VtDriverFrameProc begin_frame;
+  VtDriverNoArgProc end_frame;
+  VtDriverKindProc accept;
+  VtDriverRowProc row_bytes;
+  VtDriverRowProc row_floats;
+  VtDriverRowProc row_rgba;
+  VtProgressProc progress;
   // Octree.
   VtPool *leaf_pool;
   VtPool *inner_pool;
@@ -151,6 +158,9 @@ struct RayContext {
   VtMultiThreadLock *once;   // gathering runs once per pass
   VtMutexWord *mutex[3];
   uint32_t is_clone;
+  uint32_t layers_cut_posted;  // the transparent-layer limit was reported this pass
+  void *threaded;              // the threaded pass under way (its pass procedure and region)
+  uint64_t eye_rays;           // traced by the last pass (eye and midpoint rays)
 };
 
 RayContext *Context();
@@ -173,9 +183,45 @@ struct Query {
 // Polls the driver for an interrupt: 64 when asked to stop (and 0x40 into
 // the kernel's sticky word), else 0. Without a poll callback: 0.
 VtStatus AbortPoll(RayContext *c);
+// Reads the cached callbacks, the kernel's sticky word and the shader
+// globals again.
+VtStatus CallbacksFetch();
+
+// ---- trace.cpp -------------------------------------------------------------
+// Traces one ray and shades what it hits, continuing behind surfaces that are
+// not opaque; a miss asks the background and foreground shaders. Answers 1
+// for a hit, 0 for a miss; the colour goes to out, the opacity to the alpha
+// global.
+uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *direction, double near_distance,
+                  double far_distance, const void *excluded);
+
+// ---- pass.cpp --------------------------------------------------------------
+// What eye rays are made from, copied from the evaluated view at set-up.
+struct EyeView {
+  double corner[3];  // image-plane point of pixel coordinate (0, 0)
+  double xstep[3];   // per pixel to the right
+  double ystep[3];   // per line down
+  double eye[3];
+  double direction[3];  // the view direction, unit
+  double hither, yon;
+  bool perspective;
+};
+// One eye ray through an image-plane point; near and far bound the hits.
+// A midpoint ray of the full pass under a parallel projection keeps its
+// hither at least 0.001 away from 0.
+void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,
+            double *far_distance, bool midpoint);
+// The eye-ray values of the current view, evaluated; false when the view
+// module answers none.
+bool EyeViewOfCurrentView(EyeView *out);
+// Execute 0x70001 (preview) and 0x70002 (full pass); other codes 0x20000012.
+VtStatus RenderEntry(uint32_t code);
 
 // ---- scene.cpp -------------------------------------------------------------
 VtStatus ScenePrepare(RayContext *c);
+// The current background and foreground shaders (null without an evaluate
+// entry) into the context.
+void BackgroundsFetch(RayContext *c);
 VtStatus SceneRelease(RayContext *c);
 // Gives back every list the share words hold and clears them.
 void SharedListsRelease(VtRaySceneShare *share);

@@ -305,13 +305,6 @@ float VoRayTraceShadow(const float *origin, const float *direction, double near_
   return Walk(origin, direction, near_distance + bias, far_distance, excluded, Filter::kShadow) != 0 ? 1.0f : 0.0f;
 }
 
-// Tracing and shading one ray comes with the render passes; until then a
-// traced ray sees black and hits nothing.
-VtStatus VoRayTraceShade(float *colour, const float *, const float *, double) {
-  if (colour != nullptr) colour[0] = colour[1] = colour[2] = 0.0f;
-  return 0;
-}
-
 VtStatus VoRayTraceIntersect(VtPrimitive **primitive, VtPolygon **polygon, float *point) {
   const ray::VtRayObject *hit = LastHit();
   if (primitive != nullptr) *primitive = hit != nullptr ? hit->primitive : nullptr;

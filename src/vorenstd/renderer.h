@@ -319,6 +319,8 @@ VtStatus LineBufferReplace(size_t bytes);
 // Bytes per pixel of a pixel mode; 0 for a mode that is not one.
 uint32_t BytesPerPixel(uint32_t mode);
 // The writers of a pixel mode into the record (callbacks 0xc0002, 0xc0003).
+// The byte RGB writer, for callers that run without the module started.
+PixelWriter BytesPixelWriter();
 void WritersChoose(VtStandardRendererContext *s);
 // Averaging of N x N blocks of source lines into rows of the final width,
 // through an accumulator its caller owns (zero-filled: three 16-bit sums

@@ -138,6 +138,8 @@ uint32_t BytesPerPixel(uint32_t mode) {
   }
 }
 
+PixelWriter BytesPixelWriter() { return &PixelBytes; }
+
 void WritersChoose(VtStandardRendererContext *s) {
   switch (s->pixel_mode) {
     case kModeFloats: s->pixel = &PixelFloats, s->background = &BackgroundRunFloats; break;

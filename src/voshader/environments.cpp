@@ -305,7 +305,7 @@ VtEnvironment *CubeRender(ShadingContext *s, uint32_t resolution, const float *c
   VtEnvironment *e = nullptr;
   if (st == 0)
     e = EnvironmentBuild(s->shared, [&](int f) {
-      return TextureBuild(s->shared, TextureShape{1, 3, side, side, side}, PixelSource{block + f * face_bytes});
+      return TextureBuild(s->shared, TextureShape{1, 3, side, side, side}, PixelSource{block + f * face_bytes, nullptr, 24, 0});
     });
   if (e == nullptr) {
     if (st == 0) Post(kNoMemory, 534, VO_MODULE_SHADER);

@@ -9,6 +9,8 @@
 // rings answer right; only the nearest crossing on each side is kept, for
 // the four interpolation weights.
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "vogeom/predicates.h"
@@ -88,6 +90,40 @@ void Weights(const Scan &scan, const void *first, double a, const void *vertices
                       static_cast<float>(sr * r.tq)};
   std::memcpy(vertices, v, sizeof v);
   std::memcpy(weights, w, sizeof w);
+}
+
+// The weights of the point of the ring's nearest edge closest to (a, b),
+// when that edge passes within rounding of it (1e-5 of the ring's extent
+// and the point's magnitude): a ray hit the scan finds outside because it
+// lies on the closing side of an edge, or a rounding past it, takes the
+// values of the boundary it lies on. False for a point farther out.
+template <class Item, class Next, class Coords>
+bool NearestEdgeWeights(Item first, Next next, Coords coords, double a, double b, const void *vertices[4],
+                        float weights[4]) {
+  double best = kFar * kFar, best_t = 0, extent = std::fabs(a) + std::fabs(b);
+  Item best_p = first, best_q = first;
+  for (Item p = first; p != nullptr;) {
+    Item q = next(p);
+    if (q == nullptr) q = first;
+    double ap, bp, aq, bq;
+    coords(p, &ap, &bp);
+    coords(q, &aq, &bq);
+    const double da = aq - ap, db = bq - bp, length = da * da + db * db;
+    double t = length > 0 ? ((a - ap) * da + (b - bp) * db) / length : 0;
+    t = t < 0 ? 0 : (t > 1 ? 1 : t);
+    const double ea = ap + t * da - a, eb = bp + t * db - b, d = ea * ea + eb * eb;
+    if (d < best) best = d, best_t = t, best_p = p, best_q = q;
+    extent = std::max(extent, std::fabs(da) + std::fabs(db));
+    p = next(p);
+    if (p == first) break;
+  }
+  const void *v[4] = {best_p, best_q, best_p, best_q};
+  const float w[4] = {static_cast<float>(1 - best_t), static_cast<float>(best_t), 0, 0};
+  const double tolerance = 1e-5 * extent;
+  if (!(best <= tolerance * tolerance)) return false;
+  std::memcpy(vertices, v, sizeof v);
+  std::memcpy(weights, w, sizeof w);
+  return true;
 }
 
 // The dropped axis of a normal: z wins ties, x wins a tie with y.
@@ -190,10 +226,14 @@ VtStatus VoRayHitWeights(VtPrimitive *primitive, VtPolygon *polygon, const float
     *a = xyz[(k + 2) % 3];
   };
   const double a = point[(k + 2) % 3], b = point[(k + 1) % 3];
-  const Scan scan = CrossingsCount(first, [](VtReference *n) { return n->next; }, at, a, b);
-  if ((scan.left & 1) == 0 && (scan.right & 1) == 0) return 0;
+  auto next = [](VtReference *n) { return n->next; };
+  const Scan scan = CrossingsCount(first, next, at, a, b);
   const void *nodes[4];
-  Weights(scan, first, a, nodes, weights);
+  if ((scan.left & 1) == 0 && (scan.right & 1) == 0) {
+    if (!NearestEdgeWeights(first, next, at, a, b, nodes, weights)) return 0;
+  } else {
+    Weights(scan, first, a, nodes, weights);
+  }
   for (int i = 0; i < 4; ++i) vertices[i] = static_cast<const VtReference *>(nodes[i])->data;
   return 0;
 }

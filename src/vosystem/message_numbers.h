@@ -148,6 +148,8 @@ constexpr uint32_t kRayControlRefused = 2360;     // a ray-tracer control value 
 constexpr uint32_t kRayObjectLeftOut = 2361;      // a polygon with non-finite plane or vertices is not traced (polygon)
 constexpr uint32_t kRayRingRefused = 2362;        // a polygon ring that loops without closing, or 2^29 polygons (primitive)
 constexpr uint32_t kRayServiceRefused = 2363;     // a service set, or a code the ray tracer does not offer (code)
+constexpr uint32_t kRayLayersCut = 2480;          // transparent layers past the limit are cut: black behind (limit)
+constexpr uint32_t kRayOversampledTooLarge = 2481;  // an oversampled resolution beyond 32 bits (width, height, factor)
 // Screen buffers (voscrbuf, module 69): the system's own numbers, then from 2340.
 constexpr uint32_t kScreenBufferReadBad = 679;       // a bad buffer for the RGBZ / RGBAZ row operations
 constexpr uint32_t kScreenBufferGetRGBABad = 680;    // a bad buffer for GetScanRGBAFloat

@@ -15,3 +15,13 @@ TEST(EndToEnd, RaysAreFoundShadowedAndReadBackThroughTheCInterface) {
 }
 
 }  // namespace
+
+extern "C" int vo_end_to_end_render(char *buffer, size_t size);
+
+namespace {
+
+TEST(EndToEnd, TheRayTracerPaintsASquareInItsColourThroughTheCInterface) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_render, "end_to_end_render.txt");
+}
+
+}  // namespace

@@ -118,10 +118,11 @@ TEST_F(ModuleTest, ServicesAnswerTheExportedEntryPointsAndRefuseSetsAndUnknownCo
   EXPECT_EQ(VoCallBackGet(0x70007), reinterpret_cast<VtProc>(&exported::VoRayTraceIntersectPolygon));
   EXPECT_EQ(VoCallBackGet(0x70008), nullptr);
   EXPECT_EQ(VoCallBackSet(0x70004, reinterpret_cast<VtProc>(&exported::VoRayTraceShade)), VO_STATUS_BAD_ARGUMENT);
-  EXPECT_EQ(VoExecute(0x70001), VO_STATUS_BAD_ARGUMENT);  // the passes are not built yet
+  EXPECT_EQ(VoExecute(0x70003), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoExecute(0x70001), VO_STATUS_UNAVAILABLE);  // nothing shades without the shader kernel
   float colour[3] = {1, 1, 1};
   const float o[3] = {0, 0, 1}, d[3] = {0, 0, -1};
-  EXPECT_EQ(VoRayTraceShade(colour, o, d, 1.0), 0u);
+  EXPECT_EQ(VoRayTraceShade(colour, o, d, 1.0), 0u);  // no shader kernel: black
   EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
 }
 

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "support/fake_module.h"
@@ -135,7 +137,19 @@ TEST_F(RayShadeTest, ARayTracedThroughTheTracerComesBackWithTheHitsInterpolatedC
   EXPECT_EQ(g->ys, 9.0f);
   EXPECT_FLOAT_EQ(g->Co[0], 0.75f);
   EXPECT_FLOAT_EQ(g->Co[1], 0.25f);
-  // A hit outside its polygon has no vertices to interpolate: refused, black.
+  // Hits on the square's right and top edges (which the scan line's
+  // crossing count leaves outside) and one a rounding beyond the right edge
+  // take the values of the boundary they lie on: colour (x/2, y/2).
+  const float boundary[][2] = {{2, 0.5f}, {1, 2}, {2.0000002f, 1.5f}, {2, 2}};
+  for (const auto &at : boundary) {
+    SCOPED_TRACE(at[0] + 10 * at[1]);
+    EXPECT_EQ(ShadeAt(square, at[0], at[1]), 0u);
+    EXPECT_NEAR(g->Co[0], std::min(at[0], 2.0f) / 2, 1e-6);
+    EXPECT_NEAR(g->Co[1], at[1] / 2, 1e-6);
+  }
+  EXPECT_EQ(CountPosted(messages::kRayHitNoVertices), 0);
+  // A hit clearly outside its polygon has no vertices to interpolate:
+  // refused, black.
   EXPECT_EQ(ShadeAt(square, 3, 1), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(g->Co[0], 0.0f);
   EXPECT_EQ(CountPosted(messages::kRayHitNoVertices), 1);

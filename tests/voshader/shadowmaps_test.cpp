@@ -24,7 +24,9 @@ class ShadowMapTest : public ImagingTest {
     d->coneAngle = 40;
   }
   void TearDown() override {
-    if (light != nullptr) EXPECT_EQ(VoShaderDestroy(light), 0u);
+    if (light != nullptr) {
+      EXPECT_EQ(VoShaderDestroy(light), 0u);
+    }
     ImagingTest::TearDown();
   }
   // The window's floats, row by row.

@@ -1,6 +1,7 @@
-// The standard renderers' benchmark scene: grids of tessellated spheres
-// (2 500 triangles each) at 1024 x 768 into an image through the image
-// driver, one point light; the library started once per program.
+// The standard renderer's benchmark scenes, shared with the ray tracer's:
+// grids of tessellated spheres of 2 500 triangles each, with normals, one
+// mesh per sphere; the library started into an image in memory, one point
+// light, and a view fitted to the scene.
 #pragma once
 
 #include <cmath>
@@ -11,7 +12,6 @@
 
 namespace vo::bench {
 
-constexpr int kWidth = 1024, kHeight = 768;
 constexpr int kSlices = 50, kRings = 26;  // 2 x 50 x 25 = 2 500 triangles
 
 // A grid of spheres: positions, normals and triangle indices, all spheres
@@ -47,7 +47,7 @@ struct Spheres {
   int Triangles() const { return count * static_cast<int>(indices.size()) / 3; }
 };
 
-inline VtReference *SceneMake(const Spheres &g, std::vector<VtPrimitive *> &made) {
+VtReference *SceneMake(const Spheres &g, std::vector<VtPrimitive *> &made) {
   std::vector<int32_t> counts(g.indices.size() / 3, 3);
   const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL};
   for (int s = 0; s < g.count; ++s) {
@@ -60,49 +60,39 @@ inline VtReference *SceneMake(const Spheres &g, std::vector<VtPrimitive *> &made
   return vo::VoPrimitiveListCreate(static_cast<uint32_t>(made.size()), made.data());
 }
 
-// The library started once, rendering into one image.
-struct Library {
-  VtImage *image = nullptr;
-  Library() {
-    vo::VoInitialise();
-    vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
-    image = vo::VoImageCreate();
-    image->width = kWidth;
-    image->height = kHeight;
-    vo::VoImageAllocateData(image);
-    vo::VoDriverSet(vo::VoDriverFindFromName("vodrvimg"));
-    VtTypedValue v = vo::TypedPointer(image);
-    vo::VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
-    if (VtShader *light = vo::VoShaderCreate(VO_SHADER_LIGHT, "point")) {
-      const float from[3] = {-5, 20, 30};
-      VtTypedValue at{};
-      at.type = VtPoint;
-      for (int i = 0; i < 3; ++i) at.value.v[i] = from[i];
-      vo::VoShaderSetArg(light, "location", &at);
-      vo::VoLightListSet(vo::VoShaderReferenceCreate(light));
-    }
+// Starts the library quietly with its output an image of w x h in memory
+// through the image driver and one point light at (-5, 20, 30); the light.
+inline VtShader *StartIntoImage(int w, int h) {
+  VoInitialise();
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoCallBackNull));
+  VtImage *image = VoImageCreate();
+  image->width = w;
+  image->height = h;
+  VoImageAllocateData(image);
+  VoDriverSet(VoDriverFindFromName("vodrvimg"));
+  VtTypedValue v = TypedPointer(image);
+  VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  if (light != nullptr) {
+    VtTypedValue at{};
+    at.type = VtPoint;
+    at.value.v[0] = -5, at.value.v[1] = 20, at.value.v[2] = 30;
+    VoShaderSetArg(light, "location", &at);
+    VoLightListSet(VoShaderReferenceCreate(light));
   }
-};
-
-inline Library &Lib() {
-  static Library library;
-  return library;
+  return light;
 }
 
-inline void Control(uint32_t code, uint32_t value, uint32_t type) {
-  const VtTypedValue v = vo::TypedWord(type, value);
-  vo::VoControlSet(code, &v);
-}
-
-// A perspective view fitted to the scene, hither and yon from its bounds.
-inline void ViewFit() {
+// The current view: w x h, a 40-degree pinhole at the origin looking down
+// -z, fitted to the scene's bounds.
+inline void ViewFitted(int w, int h) {
   const float eye[3] = {0, 0, 0}, reference[3] = {0, 0, -1}, up[3] = {0, 1, 0};
-  vo::VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
-  vo::VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
+  VoViewSetResolution(nullptr, static_cast<uint32_t>(w), static_cast<uint32_t>(h), 1.0);
+  VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
   VtBounds bounds{};
-  vo::VoBoundsGet(&bounds);
-  vo::VoViewFit(nullptr, &bounds);
-  vo::VoViewAutoClipping(nullptr);
+  VoBoundsGet(&bounds);
+  VoViewFit(nullptr, &bounds);
+  VoViewAutoClipping(nullptr);
 }
 
 }  // namespace vo::bench
