@@ -6,11 +6,16 @@
 // milliseconds of each stage (from the detailed progress record). The
 // two-pass runs add stage 5: the segments admitted to the grid and the
 // cells the overlap walks visit per admitted segment; the doubled grid
-// holds every sphere twice, so that every edge merges.
+// holds every sphere twice, so that every edge merges. Two-pass runs also
+// report the chains drawn (shape requests) and their points. The discs:
+// 10^3 flat 32-gons whose border edges are marked as circle pieces, with a
+// circle callback answering each disc's projected centre, so that 3.2 x
+// 10^4 segments leave as 10^3 circles.
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <vector>
@@ -26,14 +31,17 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Counts {
-  uint64_t segments = 0;
+  uint64_t segments = 0, points_drawn = 0;
   uint32_t candidates = 0, points = 0, admitted = 0, stage = 0;
   Clock::time_point stage_start;
   double stage_ms[8] = {};
 };
 Counts g_counts;
 
-VtStatus Draw(uint32_t, uint32_t, VtDrawRecord *) { return ++g_counts.segments, 0; }
+VtStatus Draw(uint32_t, uint32_t count, VtDrawRecord *) {
+  g_counts.points_drawn += count;
+  return ++g_counts.segments, 0;
+}
 VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
   if (set != 0) return VO_STATUS_BAD_ARGUMENT;
   *slot = code == VO_DRIVER_DRAW ? reinterpret_cast<VtProc>(&Draw) : nullptr;
@@ -142,6 +150,7 @@ void BM_HiddenLineSphereGrid(benchmark::State &state) {
     state.counters["stage" + std::to_string(stage) + "_ms"] = g_counts.stage_ms[stage] / runs;
   if (two_pass) {
     state.counters["admitted"] = g_counts.admitted;
+    state.counters["points_drawn"] = static_cast<double>(g_counts.points_drawn) / runs;
     state.counters["cells_per_edge"] =
         static_cast<double>(vo::hid::State()->grid.visits) / runs / std::max(1u, g_counts.admitted);
   }
@@ -161,5 +170,71 @@ BENCHMARK(BM_HiddenLineSphereGrid)
     ->Args({25, 15, 1, 1})
     ->Args({80, 42, 1, 1})
     ->Unit(benchmark::kMillisecond);
+
+// The discs' primitives (sorted) and their projected centres.
+std::vector<std::pair<const void *, std::array<float, 4>>> g_discs;
+
+int32_t MarkCircle(VtHiddenLineEdgeInfo *e) { return e->flags |= VO_HL_CLASS_CIRCLE, 1; }
+int32_t DiscCentre(VtHiddenLineCircleQuery *q) {
+  auto at = std::lower_bound(g_discs.begin(), g_discs.end(), q->primitive,
+                             [](const auto &d, const void *p) { return d.first < p; });
+  if (at == g_discs.end() || at->first != q->primitive) return 0;
+  for (int c = 0; c < 4; ++c) q->centre[c] = at->second[c];
+  q->radius = -1;  // the distance from the centre to the piece's first end
+  return 1;
+}
+
+void BM_HiddenLineDiscs(benchmark::State &state) {
+  EnsureKernel();
+  constexpr int kSide = 32, kBorder = 32;
+  std::vector<VtPrimitive *> discs;
+  std::vector<std::array<float, 3>> xyz(kBorder);
+  std::vector<int32_t> indices(kBorder), counts = {kBorder};
+  for (int i = 0; i < kBorder; ++i) indices[i] = i;
+  for (int d = 0; d < kSide * kSide; ++d) {
+    const float cx = 2.5f * (d % kSide), cy = 2.5f * (d / kSide);
+    for (int i = 0; i < kBorder; ++i)
+      xyz[i] = {cx + std::cos(6.2831853f * i / kBorder), cy + std::sin(6.2831853f * i / kBorder), 0};
+    const uint32_t ids[] = {VO_VERT_WORLD};
+    VtTypedValue data[1] = {vo::TypedPointer(xyz.data())};
+    discs.push_back(vo::VoPrimitiveCreateMesh(1, nullptr, counts.data(), indices.data(), 1, ids, data));
+  }
+  VtReference *scene = vo::VoPrimitiveListCreate(static_cast<uint32_t>(discs.size()), discs.data());
+  vo::VoPrimitiveListSet(scene);
+  const float eye[3] = {40, 40, 100}, at[3] = {40, 40, 0}, up[3] = {0, 1, 0};
+  vo::VoViewSetResolution(nullptr, 1000, 1000, 1.0);
+  vo::VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PARALLEL, 30.0);
+  VtBounds b{};
+  vo::VoBoundsGet(&b);
+  vo::VoViewFit(nullptr, &b);
+  vo::VoViewAutoClipping(nullptr);
+  g_discs.clear();
+  for (int d = 0; d < kSide * kSide; ++d) {
+    float centre[3] = {2.5f * (d % kSide), 2.5f * (d / kSide), 0}, q[4];
+    vo::VoViewProjectPoint(centre, q);
+    g_discs.push_back({discs[d], {q[0] / q[3], q[1] / q[3], q[2] / q[3], q[3]}});
+  }
+  std::sort(g_discs.begin(), g_discs.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+  vo::VoCallBackSet(VO_CALLBACK_HL_STORE, reinterpret_cast<VtProc>(&MarkCircle));
+  vo::VoCallBackSet(VO_CALLBACK_HL_CIRCLE, reinterpret_cast<VtProc>(&DiscCentre));
+  (void)vo::VoExecute(VO_EXECUTE_HIDDEN_LINE);
+  g_counts = Counts{};
+  for (auto _ : state) {
+    g_counts.stage = 0;
+    g_counts.stage_start = Clock::now();
+    benchmark::DoNotOptimize(vo::VoExecute(VO_EXECUTE_HIDDEN_LINE_TWO_PASS));
+  }
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["discs"] = static_cast<double>(discs.size());
+  state.counters["shapes"] = static_cast<double>(g_counts.segments) / runs;
+  for (int stage = 5; stage <= 6; ++stage)
+    state.counters["stage" + std::to_string(stage) + "_ms"] = g_counts.stage_ms[stage] / runs;
+  vo::VoCallBackSet(VO_CALLBACK_HL_STORE, nullptr);
+  vo::VoCallBackSet(VO_CALLBACK_HL_CIRCLE, nullptr);
+  vo::VoPrimitiveListSet(nullptr);
+  vo::VoReferenceListDestroy(scene, nullptr);
+  for (VtPrimitive *p : discs) vo::VoPrimitiveDestroy(p);
+}
+BENCHMARK(BM_HiddenLineDiscs)->Unit(benchmark::kMillisecond);
 
 }  // namespace

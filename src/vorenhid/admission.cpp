@@ -19,6 +19,8 @@ double Depth(const VtHiddenLineContext *s, const VtHiddenLineEdge *e, int end) {
   return s->world_store != 0 ? e->end[end][3] : e->end[end][2];
 }
 
+}  // namespace
+
 void InfoOf(const VtHiddenLineEdge *e, VtHiddenLineEdgeInfo *info) {
   info->primitive = e->primitive;
   info->element = e->element;
@@ -29,6 +31,8 @@ void InfoOf(const VtHiddenLineEdge *e, VtHiddenLineEdgeInfo *info) {
   info->user = e->user;
   info->next = nullptr;
 }
+
+namespace {
 
 template <class Proc>
 int32_t Ask(VtHiddenLineContext *s, Proc proc, const VtHiddenLineEdge *a, const VtHiddenLineEdge *b) {

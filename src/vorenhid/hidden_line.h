@@ -136,6 +136,7 @@ struct Callbacks {
 
 struct VtHiddenLineEdge;
 struct VtHiddenLineBypass;
+struct VtHiddenLineCircle;
 
 // A prepared primitive's place in the prepared list (1 for the first).
 struct VtHiddenLineOrdinal {
@@ -214,7 +215,6 @@ struct VtHiddenLineContext {
   Layout layout;
   VtPool *stored_pools[4];  // stored segments, their nodes, info copies, bypass groups (two-pass)
   uint32_t bypass_started, chain_started, arc_started;
-  VtPool *chain_pool;    // chain candidates (0x19000d)
   VtPool *arc_pools[2];  // circle records (0x19000f), their nodes (0x190010)
   VtHiddenLineGrid grid;
   VtStatus admit_status;  // what admission could not do for lack of memory
@@ -225,6 +225,16 @@ struct VtHiddenLineContext {
   uint32_t ordinal_count;
   uint32_t not_finite_posted;       // a non-finite end already reported this render
   VtHiddenLineEdgeNode *deferred;   // window edges kept until the stored segments are gone
+  // Output scratch of stage 6, grown on demand: polyline records (their
+  // pointers after them), point pointers (the drawn copies after them),
+  // attribute pointers, three-coordinate points; capacities in entries.
+  void *scratch[4];
+  uint32_t scratch_capacity[4];
+  // The chain being built (stage 6): edges linked head to tail.
+  VtHiddenLineEdge *chain_head, *chain_tail;
+  uint32_t chain_count;
+  uint32_t circle_refused_posted;  // a refused circle answer already reported this render
+  VtHiddenLineCircle *circles;     // the arc stage's circle records
 };
 
 VtHiddenLineContext *State();
@@ -315,7 +325,7 @@ VtStatus WholeEdgesOutput(VtHiddenLineContext *s);
 void FrameBegin(VtHiddenLineContext *s);
 void FrameEnd(VtHiddenLineContext *s);
 
-// ---- chain_hooks.cpp --------------------------------------------------------
+// ---- chains.cpp, arcs.cpp --------------------------------------------------------
 // A polyline of count points through the driver (prelude, group, the
 // polyline callback, one shape request).
 VtStatus DrawPolyline(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,

@@ -39,7 +39,7 @@ void PenSelect(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t c
                           reinterpret_cast<uintptr_t>(info->element));
     if (auto pen = reinterpret_cast<VtHiddenLinePenProc>(s->user[VO_CALLBACK_HL_PEN - VO_CALLBACK_HL_ADMIT]))
       (void)pen(info);
-    PenWord(s, info->flags);
+    PenWord(s, info->flags & ~VO_HIDDEN_LINE_INTERNAL_MASK);
     return;
   }
   void *source = (s->announce_primitive | s->announce_element) != 0 ? Announced(s, p) : p;

@@ -123,8 +123,10 @@ int32_t PairPixels(const VtHiddenLineContext *s, const VtHiddenLineEdge *a, cons
 // in place, the sources from pool 0x19000e; InfoFree gives those back.
 void InfoMake(VtHiddenLineContext *s, const VtHiddenLineEdge *e, VtHiddenLineEdgeInfo *head);
 void InfoFree(VtHiddenLineContext *s, VtHiddenLineEdgeInfo *head);
+// The info of one edge alone (internal bits cleared, no next).
+void InfoOf(const VtHiddenLineEdge *e, VtHiddenLineEdgeInfo *info);
 
-// ---- chain_hooks.cpp ---------------------------------------------------------
+// ---- chains.cpp, arcs.cpp ---------------------------------------------------------
 VtStatus ArcStageSetUp(VtHiddenLineContext *s);
 VtStatus ArcStageRelease(VtHiddenLineContext *s);
 // True when the arc stage took the edge; false: it is admitted normally.

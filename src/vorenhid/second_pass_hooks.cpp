@@ -16,7 +16,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "vorenhid/second_pass.h"
+#include "vorenhid/chains.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/reference.h"
 
@@ -285,6 +285,7 @@ void SecondPassRelease(VtHiddenLineContext *s) {
   (void)BucketRelease(s, false);
   (void)ChainStageRelease(s);
   (void)ArcStageRelease(s);
+  ScratchFree(s);
   (void)BypassRelease(s);
   if (s->stored_pools[0] != nullptr) {
     EdgeListRelease(s, s->stored[0]);

@@ -218,5 +218,7 @@ constexpr uint32_t kFilterSizeRefused = 2445;         // a filter grid count abo
 
 // Hidden-line second pass (vorenhid), from 2470.
 constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
+// Hidden-line chains and arcs (vorenhid), from 2485.
+constexpr uint32_t kHiddenLineCircleRefused = 2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
 
 }  // namespace vo::messages

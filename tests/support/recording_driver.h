@@ -43,6 +43,11 @@ struct RecordingDriver {
   static inline std::vector<std::array<std::array<float, 3>, 2>> points3;  // two-point world draws
   static inline std::vector<std::array<float, 4>> attributes;              // pairs of both ends
   static inline std::vector<uintptr_t> elements;                           // second word of 0x1a0030
+  // Every projected polyline (its points in order; a two-point line too),
+  // and the block of every circle and arc (13 floats at most).
+  static inline std::vector<std::vector<Point4>> polylines;
+  static inline std::vector<std::vector<float>> shapes;
+  static inline VtStatus shape_answer = 0;  // the answer to circles and arcs (258: not handled)
 
   static void Reset() {
     lines.clear();
@@ -56,6 +61,9 @@ struct RecordingDriver {
     points3.clear();
     attributes.clear();
     elements.clear();
+    polylines.clear();
+    shapes.clear();
+    shape_answer = 0;
   }
   static void Log(uint32_t code, uintptr_t argument) { calls.emplace_back(code, argument); }
   static VtStatus Frame(int32_t x0, int32_t, int32_t, int32_t) {
@@ -85,14 +93,19 @@ struct RecordingDriver {
       auto **points = static_cast<float **>(record->points3);
       points3.push_back({{{points[0][0], points[0][1], points[0][2]}, {points[1][0], points[1][1], points[1][2]}}});
     }
+    if ((type & (VO_DRAW_SHAPE_CIRCLE | VO_DRAW_SHAPE_ARC)) != 0) {
+      const bool arc = (type & VO_DRAW_SHAPE_ARC) != 0;
+      const size_t size = ((type & VO_DRAW_POINTS_3D) != 0 ? 3 : 4) * (arc ? 3 : 2) + 1;
+      auto *block = *static_cast<float **>((type & VO_DRAW_POINTS_3D) != 0 ? record->points3 : record->projected);
+      shapes.emplace_back(block, block + size);
+      return shape_answer;
+    }
     if ((type & VO_DRAW_POINTS_PROJECTED) == 0) return 0;
-    EXPECT_EQ(count, 2u);
     EXPECT_EQ(record->raster, nullptr);
     auto **points = static_cast<float **>(record->projected);
-    std::array<Point4, 2> line{};
-    for (int i = 0; i < 2; ++i)
-      for (int c = 0; c < 4; ++c) line[i][c] = points[i][c];
-    lines.push_back(line);
+    std::vector<Point4> &drawn = polylines.emplace_back();
+    for (uint32_t i = 0; i < count; ++i) drawn.push_back({points[i][0], points[i][1], points[i][2], points[i][3]});
+    for (uint32_t i = 1; i < count; ++i) lines.push_back({drawn[i - 1], drawn[i]});  // every piece of it
     return 0;
   }
   static VtStatus End() {

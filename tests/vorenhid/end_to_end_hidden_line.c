@@ -61,16 +61,23 @@
 
 static float g_segments[MAX_SEGMENTS][4];
 static int g_count;
+/* Point count of each polyline, and whether it ends where it starts. */
+static uint32_t g_points[MAX_SEGMENTS];
+static int g_closed[MAX_SEGMENTS];
+static int g_polylines;
 
+/* Every piece of a polyline is a segment. */
 static VtStatus Draw(uint32_t type, uint32_t count, VtDrawRecord *record) {
   float **points = (float **)record->projected;
-  int i;
-  if (type != 0x404 || count != 2 || g_count >= MAX_SEGMENTS) return 0;
-  for (i = 0; i < 2; ++i) {
-    g_segments[g_count][2 * i] = points[i][0] / points[i][3];
-    g_segments[g_count][2 * i + 1] = points[i][1] / points[i][3];
-  }
-  ++g_count;
+  uint32_t i, k;
+  if (type != 0x404 || count < 2 || g_polylines >= MAX_SEGMENTS) return 0;
+  g_points[g_polylines] = count;
+  g_closed[g_polylines++] = points[0][0] == points[count - 1][0] && points[0][1] == points[count - 1][1];
+  for (i = 1; i < count && g_count < MAX_SEGMENTS; ++i, ++g_count)
+    for (k = 0; k < 2; ++k) {
+      g_segments[g_count][2 * k] = points[i - 1 + k][0] / points[i - 1 + k][3];
+      g_segments[g_count][2 * k + 1] = points[i - 1 + k][1] / points[i - 1 + k][3];
+    }
   return 0;
 }
 
@@ -103,7 +110,7 @@ static int Compare(const void *a, const void *b) {
 /* Renders and writes the segments, each with its lower end first. */
 static int DrawingBy(Text *t, const char *title, uint32_t execute) {
   int i;
-  g_count = 0;
+  g_count = g_polylines = 0;
   if (VoExecute(execute) != 0) return 1;
   for (i = 0; i < g_count; ++i) {
     float *s = g_segments[i];
@@ -116,6 +123,10 @@ static int DrawingBy(Text *t, const char *title, uint32_t execute) {
   Put(t, "%s: %d segments\n", title, g_count);
   for (i = 0; i < g_count; ++i)
     Put(t, "%.5f %.5f %.5f %.5f\n", g_segments[i][0], g_segments[i][1], g_segments[i][2], g_segments[i][3]);
+  if (execute != VO_EXECUTE_HIDDEN_LINE_TWO_PASS) return 0;
+  Put(t, "as %d polylines:", g_polylines);
+  for (i = 0; i < g_polylines; ++i) Put(t, " %u%s", g_points[i], g_closed[i] ? " closed" : "");
+  Put(t, "\n");
   return 0;
 }
 
@@ -191,6 +202,7 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
 
   failed |= Show(cube, corner);
   failed |= Drawing(&t, "cube");
+  failed |= DrawingBy(&t, "cube, two passes", VO_EXECUTE_HIDDEN_LINE_TWO_PASS);
   memset(&v, 0, sizeof v);
   v.type = VtFlags;
   v.value.u = 0x216;
@@ -204,6 +216,7 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
 
   failed |= Show(cylinder, front);
   failed |= Drawing(&t, "cylinder");
+  failed |= DrawingBy(&t, "cylinder, two passes", VO_EXECUTE_HIDDEN_LINE_TWO_PASS);
 
   VoReferenceListDestroy(VoPrimitiveListGet(), NULL);
   VoPrimitiveListSet(NULL);
