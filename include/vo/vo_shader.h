@@ -474,6 +474,10 @@ typedef struct VtShadeContextReference {
   struct VtShadeContext *context;
 } VtShadeContextReference;
 
+/* What a filter's sampling loop runs at each sample that passes its test:
+ * shades the point of the context and leaves the value in it. */
+typedef VtStatus (*VtFilterSampleProc)(struct VtShadeContext *context, VtShaderGlobals *globals);
+
 #ifdef __cplusplus
 }
 

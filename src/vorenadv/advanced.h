@@ -1,12 +1,15 @@
-// The advanced renderer (vorenadv, module 32): its module record and the
-// z-buffer class it runs the standard renderer's loop with.
+// The advanced renderer (vorenadv, module 32): its module record, the
+// coverage masks, what its two classes share (view values, incident
+// vectors, perspective-correct interpolation, the background pixel by
+// pixel) and the two classes it runs the standard renderer's loop with.
 //
 // Invariants a reader must know:
-// - the record keeps only what outlives a render (pools, class, controls,
-//   class index); everything one render holds (execute code, shaders, the
-//   line's visibility rows) lives in a ZBufferRender behind the class-state
-//   pointer of the standard renderer's frame, so a depth render started
-//   from inside another render leaves the outer one intact;
+// - the record keeps only what outlives a render (pools, classes, mask
+//   table, controls, class index); everything one render holds lives in a
+//   render record behind the class-state pointer of the standard
+//   renderer's frame, a RenderCommon first, so a render started from inside
+//   another (a depth map made at image set-up) leaves the outer one intact
+//   and the services read the innermost running frame;
 // - a depth render (0x200003) writes one float per viewport column, 1e20
 //   where nothing was drawn, and is refused without a line-output callback:
 //   the driver's row writers would read three to sixteen bytes per pixel.
@@ -21,21 +24,121 @@ constexpr uint32_t kExecuteABuffer = 0x200002;
 constexpr uint32_t kExecuteDepth = 0x200003;
 constexpr uint32_t kClassIndexAfter = 2;
 constexpr float kNoDepth = 1e20f;
+constexpr uint32_t kFullMask = 0xffffffffu;
+
+// ---- Coverage masks -----------------------------------------------------------
+
+// Edge masks by pairs of grid points: entry p * points + q.
+struct MaskTable {
+  uint32_t *masks;
+  uint32_t n, m;      // samples across and down
+  uint32_t row_stride;  // grid points in a row
+  uint32_t points;      // grid points in all
+  float weight;         // 1 / samples
+};
+
+// A point inside the covered samples, in pixel units from the top-left
+// corner; central when found in the two middle rows.
+struct SamplePoint {
+  float x, y;
+  bool central;
+};
+
+// Builds the table for n x m samples and a u x v grid of edge points:
+// 0x20000012 unless 1 <= n, m <= 8, n m <= 32 and 1 <= u, v <= 64.
+VtStatus MaskTableBuild(MaskTable *table, uint32_t n, uint32_t m, uint32_t u, uint32_t v);
+void MaskTableFree(MaskTable *table);
+// Covered samples over 32.
+float Coverage(uint32_t mask);
+// False for an empty mask.
+bool SamplePosition(uint32_t mask, SamplePoint *out);
+// The 8 x 4 grid point nearest a point (dx, dy) in 1/256 pixel from the
+// pixel's top-left corner, clamped onto the pixel.
+uint32_t GridPoint(int32_t dx, int32_t dy);
+uint32_t EdgeMask(const MaskTable &table, uint32_t p, uint32_t q);
+// The whole sample rows between the grid rows of p and q: the rows a piece
+// from p to q crosses.
+uint32_t RowsBetween(const MaskTable &table, uint32_t p, uint32_t q);
+// Cuts the segment (xa, ya)-(xb, yb) (1/256 pixel) to the scanline band
+// from band_top and into pixel columns; each piece is handed over with its
+// column, its edge mask and the rows it crosses.
+using PieceSink = void (*)(void *context, int64_t column, uint32_t mask, uint32_t rows);
+void LineBandPieces(const MaskTable &table, int64_t xa, int64_t ya, int64_t xb, int64_t yb, int64_t band_top,
+                    PieceSink sink, void *context);
+
+// ---- The module record ---------------------------------------------------------
 
 struct VtAdvancedRendererContext {
   VtPool *z_polygon_pool;  // tag 0x200001
   VtPool *z_edge_pool;     // tag 0x200002
+  VtPool *a_polygon_pool;  // tag 0x200001
+  VtPool *a_edge_pool;     // tag 0x200002
   renstd::VtRenderClass *z_class;
+  renstd::VtRenderClass *a_class;
+  MaskTable masks;
   uint32_t class_index;  // 0 z-buffer, 1 A-buffer, 2 after a render
-  uint32_t a_first_poll, a_poll_reload;  // controls 0x200003, 0x200004
   uint32_t composite_flag;               // control 0x200005
+  VtProc none_image_entry;  // slot 3 of the transparency "none"
+  VtPolygon *(*clip_sides)(VtPrimitive *, VtPolygon *, const uint32_t *, const float *, uint32_t);
+  VtStatus (*clip_discard)(VtPrimitive *, VtPolygon *, VtPolygon *);
   float *g_To;
   float *g_modI;
+  float *g_xs, *g_ys;
+  void *line_buffer;  // the A-buffer class's line-buffer word
+  // Edge pixels and the fragments composited there, over every A-buffer
+  // render (for measurements).
+  uint64_t edge_pixels, edge_fragments;
 };
 
 VtAdvancedRendererContext *State();
 
-// Sets up the z-buffer class's methods and properties.
+// ---- What the two classes share ---------------------------------------------
+
+// The first member of either class's render record.
+struct RenderCommon {
+  uint32_t code;
+  VtShader *background, *foreground;  // null when absent or without the entry used
+  float U[3], V[3], O[3];             // window edges and corner
+  float direction[3];                 // unit view direction
+  float hither;
+};
+
+inline RenderCommon *CommonOf(const renstd::RenderFrame *f) { return static_cast<RenderCommon *>(f->class_state); }
+
+// The shader when its class has the entry slot, else null.
+VtShader *Evaluating(VtShader *shader, uint32_t slot);
+// Code, window and view direction of the render; the background and
+// foreground shaders that have the entry slot.
+void CommonTake(RenderCommon *c, uint32_t code, uint32_t slot);
+// Pixel x's xi, xp and incident vector (and, in a parallel view, E); the
+// image-plane point into window.
+void Incident(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f, const RenderCommon *c, int32_t x,
+              float *window);
+uint8_t *PixelAt(const renstd::RenderFrame *f, int32_t x);
+// The edge's point at screen row y (pixels) into its scratch vertex, and
+// the point at screen column x between two such points into the polygon's
+// scratch, both perspective-correct.
+void EdgePointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, renstd::ScanEdge *e, double y);
+void SpanPointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, const renstd::ScanEdge *l,
+                 const renstd::ScanEdge *r, double x);
+// The background and foreground shaders at the current pixel; the colour
+// they leave (Cb with a background only, else Co).
+const float *BehindEvaluate(renstd::VtStandardRendererContext *s, const RenderCommon *c);
+// Pixels x0..x1 of the line given the background pixel by pixel.
+void BackgroundSpan(renstd::RenderFrame *f, int32_t x0, int32_t x1);
+// Progress of either class to the kernel's callback.
+VtStatus AdvancedProgress(double percentage);
+// The polygon's scratch vertex and screen offset, made at initialise.
+void ScratchMake(renstd::ScanPolygon *q);
+void ScratchFree(renstd::ScanPolygon *q);
+
+// Sets up the classes' methods and properties.
 void ZBufferConfigure(renstd::VtRenderClass *cls);
+void ABufferConfigure(renstd::VtRenderClass *cls, void **line_buffer);
+// Size of the A-buffer class's scan polygon.
+size_t ABufferPolygonSize();
+// The services, answering for the innermost running A-buffer render.
+void *PixelPiece();
+void *CurrentPrimitive();
 
 }  // namespace vo::renadv

@@ -2,7 +2,7 @@
 // controls, services, execute and terminate.
 //
 // It has no loop of its own: execute runs the standard renderer's loop with
-// its z-buffer class. Without the standard renderer started, start answers
+// its z-buffer or A-buffer class. Without the standard renderer started, start answers
 // 0 and makes no class, and execute, controls and services answer 2 after
 // the module check has posted its message.
 
@@ -34,7 +34,7 @@ VtAdvancedRendererContext *Ready(VtStatus *status) {
     *status = VO_STATUS_NOT_INITIALISED;
     return nullptr;
   }
-  if (s->z_class == nullptr || VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0) {
+  if (s->z_class == nullptr || s->a_class == nullptr || VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0) {
     *status = VO_STATUS_UNAVAILABLE;
     return nullptr;
   }
@@ -46,6 +46,15 @@ VtStatus Connect() {
   if (s == nullptr) return 0;
   s->g_To = static_cast<float *>(VoShaderFindGlobalAddress("To"));
   s->g_modI = static_cast<float *>(VoShaderFindGlobalAddress("modI"));
+  s->g_xs = static_cast<float *>(VoShaderFindGlobalAddress("xs"));
+  s->g_ys = static_cast<float *>(VoShaderFindGlobalAddress("ys"));
+  // Materials whose transparency evaluates like "none" count as opaque.
+  s->none_image_entry = nullptr;
+  if (VtShader *none = VoShaderCreate(VO_SHADER_TRANSPARENCY, "none")) {
+    VtTypedValue entry{};
+    if (VoShaderGetEntry(none, VO_SLOT_EVALUATE_IMAGE, &entry) == 0) s->none_image_entry = entry.value.fn;
+    (void)VoShaderDestroy(none);
+  }
   return 0;
 }
 
@@ -53,27 +62,38 @@ VtStatus Terminate() {
   VtAdvancedRendererContext *s = g_state.Master();
   if (s == nullptr) return 0;
   VtStatus st = 0;
-  if (s->z_class != nullptr && renstd::State() != nullptr) st |= renstd::RenderClassDestroy(s->z_class);
+  MaskTableFree(&s->masks);
+  for (renstd::VtRenderClass *c : {s->z_class, s->a_class})
+    if (c != nullptr && renstd::State() != nullptr) st |= renstd::RenderClassDestroy(c);
   st |= PoolDisposeClear(&s->z_polygon_pool);
   st |= PoolDisposeClear(&s->z_edge_pool);
+  st |= PoolDisposeClear(&s->a_polygon_pool);
+  st |= PoolDisposeClear(&s->a_edge_pool);
   g_state.SetMaster(nullptr);
   VoDeallocate(s);
   return st;
 }
 
-VtStatus ZBufferClassMake(VtAdvancedRendererContext *s) {
-  s->z_polygon_pool = VoPoolCreate(kTagPolygons, sizeof(renstd::ScanPolygon));
-  s->z_edge_pool = VoPoolCreate(kTagEdges, sizeof(renstd::ScanEdge));
-  s->z_class = renstd::RenderClassCreate();
-  if (s->z_polygon_pool == nullptr || s->z_edge_pool == nullptr || s->z_class == nullptr)
-    return VO_STATUS_NO_MEMORY;
+// A class with its two pools, configured.
+VtStatus ClassMake(renstd::VtRenderClass **cls, VtPool **polygons, VtPool **edges, size_t polygon_size) {
+  *polygons = VoPoolCreate(kTagPolygons, static_cast<uint32_t>(polygon_size));
+  *edges = VoPoolCreate(kTagEdges, sizeof(renstd::ScanEdge));
+  *cls = renstd::RenderClassCreate();
+  if (*polygons == nullptr || *edges == nullptr || *cls == nullptr) return VO_STATUS_NO_MEMORY;
   // Scan records are made and given back by the thread of one render only.
-  VoPoolSetSingleThreaded(s->z_polygon_pool, 1);
-  VoPoolSetSingleThreaded(s->z_edge_pool, 1);
-  s->z_class->polygon_pool = s->z_polygon_pool;
-  s->z_class->edge_pool = s->z_edge_pool;
-  ZBufferConfigure(s->z_class);
+  VoPoolSetSingleThreaded(*polygons, 1);
+  VoPoolSetSingleThreaded(*edges, 1);
+  (*cls)->polygon_pool = *polygons;
+  (*cls)->edge_pool = *edges;
   return 0;
+}
+
+VtStatus ClassesMake(VtAdvancedRendererContext *s) {
+  VtStatus st = ClassMake(&s->a_class, &s->a_polygon_pool, &s->a_edge_pool, ABufferPolygonSize());
+  if (s->a_class != nullptr) ABufferConfigure(s->a_class, &s->line_buffer);
+  st |= ClassMake(&s->z_class, &s->z_polygon_pool, &s->z_edge_pool, sizeof(renstd::ScanPolygon));
+  if (s->z_class != nullptr) ZBufferConfigure(s->z_class);
+  return st | MaskTableBuild(&s->masks, 8, 4, 8, 4);
 }
 
 VtStatus Start() {
@@ -82,26 +102,22 @@ VtStatus Start() {
   if (s == nullptr) return VO_STATUS_NO_MEMORY;
   std::memset(static_cast<void *>(s), 0, sizeof *s);
   s->class_index = kClassIndexAfter;
-  s->a_first_poll = s->a_poll_reload = 1;
   g_state.SetMaster(s);
   VtStatus st = Connect();
   if (renstd::State() == nullptr) return st;
-  st |= ZBufferClassMake(s);
+  st |= ClassesMake(s);
   if ((st & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY) (void)Terminate();
   return st;
 }
 
-uint32_t *ControlWord(VtAdvancedRendererContext *s, uint32_t code) {
-  switch (code) {
-    case kControlAFirstPoll: return &s->a_first_poll;
-    case kControlAPollReload: return &s->a_poll_reload;
-    case kControlComposite: return &s->composite_flag;
-    default: return nullptr;
-  }
+// The class a poll control reads and writes.
+renstd::VtRenderClass *PollClass(VtAdvancedRendererContext *s, uint32_t code) {
+  return code <= kControlZPollReload ? s->z_class : s->a_class;
 }
 
 uint32_t PollProperty(uint32_t code) {
-  return code == kControlZFirstPoll ? renstd::kPropertyFirstPoll : renstd::kPropertyPollReload;
+  return code == kControlZFirstPoll || code == kControlAFirstPoll ? renstd::kPropertyFirstPoll
+                                                                    : renstd::kPropertyPollReload;
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
@@ -110,8 +126,8 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   if (s == nullptr) return st;
   if (code < kControlZFirstPoll || code > kControlComposite) return VO_STATUS_UNKNOWN_CODE;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  if (code <= kControlZPollReload) return renstd::RenderClassSetProperty(s->z_class, PollProperty(code), value);
-  *ControlWord(s, code) = code == kControlComposite ? (value->value.u != 0 ? 1 : 0) : value->value.u;
+  if (code != kControlComposite) return renstd::RenderClassSetProperty(PollClass(s, code), PollProperty(code), value);
+  s->composite_flag = value->value.u != 0 ? 1 : 0;
   return 0;
 }
 
@@ -121,15 +137,10 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   if (s == nullptr) return st;
   if (code < kControlZFirstPoll || code > kControlComposite) return VO_STATUS_UNKNOWN_CODE;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  if (code <= kControlZPollReload) return renstd::RenderClassGetProperty(s->z_class, PollProperty(code), value);
-  *value = code == kControlComposite ? TypedBoolean(s->composite_flag != 0) : TypedNat32(*ControlWord(s, code));
+  if (code != kControlComposite) return renstd::RenderClassGetProperty(PollClass(s, code), PollProperty(code), value);
+  *value = TypedBoolean(s->composite_flag != 0);
   return 0;
 }
-
-// The two services answer only during an A-buffer render, which this build
-// does not make: outside one they answer null.
-void *PixelPiece() { return nullptr; }
-void *CurrentPrimitive() { return nullptr; }
 
 VtStatus Service(uint32_t set, uint32_t code, VtProc *slot) {
   VtStatus st = 0;
@@ -154,7 +165,7 @@ VtStatus Execute(uint32_t code) {
   VtStatus st = 0;
   VtAdvancedRendererContext *s = Ready(&st);
   if (s == nullptr) return st;
-  if (code != kExecuteZBuffer && code != kExecuteDepth) return Refuse(messages::kAdvancedCodeRefused, code);
+  if (code < kExecuteZBuffer || code > kExecuteDepth) return Refuse(messages::kAdvancedCodeRefused, code);
   renstd::VtStandardRendererContext *r = renstd::State();
   if (code == kExecuteDepth && r->line_output == nullptr) return Refuse(messages::kAdvancedDepthWithoutOutput, code);
   // A render run from inside another (a depth map made at image set-up)
@@ -163,8 +174,13 @@ VtStatus Execute(uint32_t code) {
   if (r->sticky != nullptr) *r->sticky = 0;
   const uint32_t outer_code = r->execute_code;
   r->execute_code = code;
-  s->class_index = 0;
-  st = renstd::Render(s->z_class);
+  const bool a_buffer = code == kExecuteABuffer;
+  if (a_buffer) {
+    s->clip_sides = reinterpret_cast<decltype(s->clip_sides)>(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES));
+    s->clip_discard = reinterpret_cast<decltype(s->clip_discard)>(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_DISCARD));
+  }
+  s->class_index = a_buffer ? 1 : 0;
+  st = renstd::Render(a_buffer ? s->a_class : s->z_class);
   s->class_index = kClassIndexAfter;
   r->execute_code = outer_code;
   if (r->sticky != nullptr) *r->sticky |= outer_sticky;
@@ -192,11 +208,8 @@ VtStatus VoEntryAdvancedRenderer(uint32_t query, VtTypedValue *answer) {
       .terminate = &renadv::Terminate,
       .callbacks_changed = &renadv::Connect,
       .callback = &renadv::Service,
+      .build_kind = "sdd_",
   };
-  if (query == VO_QUERY_BUILD_KIND && answer != nullptr) {
-    *answer = TypedString("sdd_");
-    return 0;
-  }
   return ModuleQueryAnswer(kAdvanced, query, answer);
 }
 

@@ -212,6 +212,9 @@ constexpr uint32_t kScreenBufferArgument = 2341;     // a screen-buffer procedur
 constexpr uint32_t kAdvancedCodeRefused = 2440;      // an execute code the advanced renderer refuses (code)
 constexpr uint32_t kAdvancedDepthWithoutOutput = 2441;  // a depth render without a line-output callback
 constexpr uint32_t kAdvancedServiceSet = 2442;       // the advanced renderer's services are get only (code)
+constexpr uint32_t kAdvancedMaskTableRefused = 2443;  // a coverage-mask table of a refused size (n, m, u, v)
+constexpr uint32_t kFilterCallbackRefused = 2444;     // the filter module's callbacks are get only or unknown (code)
+constexpr uint32_t kFilterSizeRefused = 2445;         // a filter grid count above 256 (index, count)
 
 // Hidden-line second pass (vorenhid), from 2470.
 constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)

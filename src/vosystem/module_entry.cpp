@@ -30,7 +30,7 @@ VtStatus ModuleQueryAnswer(const ModuleDescription &d, uint32_t query, VtTypedVa
       break;
     case VO_QUERY_CALLBACK: *a = ProcOrNothing(d.callback); break;
     case VO_QUERY_VERSION: *a = TypedNat32(VO_MODULE_VERSION); break;
-    case VO_QUERY_BUILD_KIND: *a = TypedString(VO_BUILD_KIND); break;
+    case VO_QUERY_BUILD_KIND: *a = TypedString(d.build_kind != nullptr ? d.build_kind : VO_BUILD_KIND); break;
     case VO_QUERY_BUILD_TIME: *a = TypedNat32(d.build_time); break;
     case VO_QUERY_OBSOLETE_FLAG: *a = TypedBoolean(false); break;
     case VO_QUERY_COMPATIBILITY:

@@ -25,6 +25,7 @@ struct ModuleDescription {
   VtModuleProc callbacks_changed = nullptr;
   VtCallBackProc callback = nullptr;
   bool compatible = false;  // answers query 17 with the kernel's key
+  const char *build_kind = nullptr;  // query 14; null: the library's own kind
 };
 
 // Fills *answer for the query from the description (type 0 when the module

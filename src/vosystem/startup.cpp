@@ -43,7 +43,7 @@ const StartupModule kInstallList[] = {
     {"voshpost", VO_MODULE_POSTPROCESS, nullptr /* VoEntryPostprocess */},
     {"vocolour", VO_MODULE_COLOUR_UTILITIES, &VoEntryColourUtilities},
     {"vomeshio", VO_MODULE_MESH_IO, nullptr /* VoEntryMeshIO */},
-    {"vofilter", VO_MODULE_FILTER, nullptr /* VoEntryFilter */},
+    {"vofilter", VO_MODULE_FILTER, &VoEntryFilter},
     {"vonpr", VO_MODULE_NPR, nullptr /* VoEntryNPR */},
     {"voobject", VO_MODULE_OBJECT_IO, nullptr /* VoEntryObject */},
     {"vodrvbmp", VO_MODULE_BMP, &VoEntryBMPDriver},

@@ -121,6 +121,43 @@ static inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, floa
   return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
 }
 
+/* A driver of byte rows made from a query function: each row goes to the
+ * row procedure named, each frame begun to the frame procedure (either may
+ * be null). SceneRowDriverCreate makes the driver around them. */
+static VtStatus (*g_scene_row)(uint32_t y, void *pixels);
+static VtStatus (*g_scene_frame)(int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+
+static inline VtStatus SceneRow(uint32_t y, void *pixels) { return g_scene_row != NULL ? g_scene_row(y, pixels) : 0; }
+static inline VtStatus SceneFrame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+  return g_scene_frame != NULL ? g_scene_frame(x0, x1, y0, y1) : 0;
+}
+static inline VtStatus SceneFrameEnd(void) { return 0; }
+static inline VtStatus SceneRowLookup(uint32_t set, uint32_t code, VtProc *slot) {
+  if (set) return 0x20000012;
+  *slot = code == VO_DRIVER_ROW_BYTES     ? (VtProc)&SceneRow
+          : code == VO_DRIVER_BEGIN_FRAME ? (VtProc)&SceneFrame
+          : code == VO_DRIVER_END_FRAME   ? (VtProc)&SceneFrameEnd
+                                          : NULL;
+  return 0;
+}
+static inline VtStatus SceneRowDriverQuery(uint32_t query, VtTypedValue *answer) {
+  memset(answer, 0, sizeof *answer);
+  if (query == VO_QUERY_REGISTRY_NAME) {
+    answer->type = VtString;
+    answer->value.s = "rows";
+  } else if (query == VO_QUERY_CALLBACK) {
+    answer->type = VtFunc;
+    answer->value.fn = (VtProc)&SceneRowLookup;
+  }
+  return 0;
+}
+static inline VtDriverRecord *SceneRowDriverCreate(VtStatus (*row)(uint32_t, void *),
+                                                   VtStatus (*frame)(int32_t, int32_t, int32_t, int32_t)) {
+  g_scene_row = row;
+  g_scene_frame = frame;
+  return VoDriverCreate(&SceneRowDriverQuery);
+}
+
 #endif
 
 #endif /* VO_TEST_END_TO_END_H */

@@ -1,5 +1,5 @@
-/* The standard renderer through the C interface alone: a driver made from a
- * query function written here, which keeps the byte rows it is sent; a
+/* The standard renderer through the C interface alone: the scenes' driver
+ * of byte rows (end_to_end.h), whose rows and frames are kept here; a
  * 64 x 48 perspective view of one square facing the eye, of the plain colour
  * (0.2, 0.4, 0.6) under the constant reflectance.
  * Each of execute codes 0xc0001 (flat), 0xc0002 (vertex colour) and 0xc0003
@@ -30,27 +30,6 @@ static VtStatus Frame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   g_frames += x0 == 0 && x1 == kWidth - 1 && y0 == 0 && y1 == kHeight - 1;
   return 0;
 }
-static VtStatus FrameEnd(void) { return 0; }
-static VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set) return 0x20000012;
-  *slot = code == VO_DRIVER_ROW_BYTES     ? (VtProc)&Row
-          : code == VO_DRIVER_BEGIN_FRAME ? (VtProc)&Frame
-          : code == VO_DRIVER_END_FRAME   ? (VtProc)&FrameEnd
-                                          : NULL;
-  return 0;
-}
-static VtStatus DriverQuery(uint32_t query, VtTypedValue *answer) {
-  memset(answer, 0, sizeof *answer);
-  if (query == VO_QUERY_REGISTRY_NAME) {
-    answer->type = VtString;
-    answer->value.s = "rows";
-  } else if (query == VO_QUERY_CALLBACK) {
-    answer->type = VtFunc;
-    answer->value.fn = (VtProc)&Lookup;
-  }
-  return 0;
-}
-
 /* The material of the plain colour (0.2, 0.4, 0.6) under the constant
  * reflectance, which leaves the colour unlit. */
 static VtMaterial *ConstantMaterial(void) {
@@ -95,7 +74,7 @@ static int Sequence(Text *t) {
   VtTypedValue v;
   int failed = VoInitialise() != 0, i, n;
 
-  driver = VoDriverCreate(&DriverQuery);
+  driver = SceneRowDriverCreate(&Row, &Frame);
   failed |= driver == NULL || VoDriverSet(driver) != 0;
   square = Square();
   material = ConstantMaterial();

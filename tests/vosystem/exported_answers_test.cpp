@@ -154,6 +154,8 @@ const AnswerRow kAnswers[] = {
     {"VoMaterialGetSecondaryShader", 0x50001}, {"VoMaterialSetSecondaryShader", 0x50002},
     {"VoShadingGetGlobalFilter", 0x50003}, {"VoShadingSetGlobalFilter", 0x50004},
     {"VoLightFallOff", 0, &LightFallOffInUse},
+    // sampling filters
+    {"filter_sample_loop", 0x620002}, {"VoFilterHookCall", 0x620003},
     // work farm
     {"VoMultiThreadLockCreate", 0x520001}, {"VoMultiThreadRunOnce", 0x520002},
     {"VoMultiThreadLockDestroy", 0x520003}, {"VoMultiThreadIsActive", 0x52000b},

@@ -44,6 +44,7 @@ const ModuleRow kModules[] = {
     {&VoEntryQuickTimeDriver, 119, "vodrvqt", 904643049},
     {&VoEntryScreenBuffer, 69, "voscrbuf", 904643049},
     {&VoEntryColourUtilities, 81, "vocolour", 904643133},
+    {&VoEntryFilter,      98, "vofilter", 904643334},
 };
 // clang-format on
 

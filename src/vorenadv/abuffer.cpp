@@ -1,0 +1,769 @@
+// The A-buffer class: every polygon that touches a pixel where edges cross
+// it becomes a fragment with an 8 x 4 coverage mask and a depth range over
+// the pixel; the fragments of a pixel, in depth order with the background
+// behind them, are composited into its colour. Between such pixels, runs
+// under one polygon are shaded at the pixel centres and runs under several
+// are composited pixel by pixel. Shaders run in image mode (entry slot 3).
+//
+// Invariants a reader must know:
+// - an edge lives on every scanline band its segment touches (its first
+//   line is its upper end's line, its current y the band's top), and each
+//   line cuts it into pieces by pixel column; a polygon's mask at a pixel is
+//   the exclusive or of its pieces' masks closed along the pixel's left
+//   side, where the rows inside are the parity of the rows its pieces left
+//   of the pixel crossed;
+// - a pixel with no piece keeps every polygon's rows as they were, so a run
+//   between edge pixels is under a fixed set of polygons;
+// - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1;
+// - compositing branches that blend two interpenetrating fragments both
+//   ways are bounded per pixel; past the bound the rest composite front to
+//   back, so the work stays linear in the fragments;
+// - the row and pixel pieces made for the services are given back: the row
+//   piece with its polygon, the pixel piece before the next one and at the
+//   end of the render.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "vorenadv/advanced.h"
+
+namespace vo::renadv {
+
+namespace {
+
+using namespace renstd;
+
+constexpr int kMostCrossings = 16;
+constexpr int kMostBranches = 4;
+constexpr size_t kFirstPieces = 256;
+constexpr size_t kFirstFragments = 32;
+constexpr int32_t kNotTouched = INT32_MIN;
+
+// A scan polygon of the class; the loop sees the ScanPolygon at its head.
+// The background fragment has no primitive.
+struct APolygon {
+  ScanPolygon scan;
+  uint32_t order;  // place in the line's active list
+  uint32_t state;  // sample rows inside at the current pixel's left side
+  uint32_t mask;   // coverage of the pixel being resolved
+  int32_t touched;  // the last pixel its pieces touched
+  APolygon *cover_previous, *cover_next;
+  bool covering;  // some row inside: on the cover list
+  bool opaque;
+  bool has_reference;
+  bool shaded;
+  int64_t ref_x, ref_y, ref_z;
+  int32_t zmin, zmax;
+  SamplePoint sample;
+  float Cf[3], T[3], A, a;
+  VtPolygon *row_piece;
+  float row_yp;
+  // The edges' points at row pair_sy, kept while the polygon has only the
+  // one pair of edges there (valid for every column on this line).
+  bool pair_ready;
+  double pair_sy;
+  ScanEdge *pair_left, *pair_right;
+};
+
+APolygon *AOf(ScanPolygon *q) { return reinterpret_cast<APolygon *>(q); }
+
+struct Piece {
+  int32_t column;
+  uint32_t order;
+  APolygon *polygon;
+  uint32_t mask, rows;
+};
+
+struct Link {
+  APolygon *fragment;
+  const Link *next;
+};
+
+struct ABufferRender {
+  RenderCommon common;
+  bool full_samples;  // control 0x200005
+  bool out_of_memory;
+  int32_t y;
+  int branches;
+  uint64_t edge_pixels, edge_fragments;
+  Piece *pieces;
+  size_t piece_count, piece_capacity;
+  APolygon **fragments, **touched;
+  Link *chain;
+  size_t fragment_capacity;
+  APolygon background;
+  APolygon *cover_first;
+  APolygon *current;  // of the services
+  VtPolygon *pixel_piece, *pixel_piece_source;
+  VtPrimitive *pixel_piece_primitive;
+};
+
+ABufferRender *RenderOf(const RenderFrame *f) {
+  return f != nullptr ? static_cast<ABufferRender *>(f->class_state) : nullptr;
+}
+
+// The A-buffer render the innermost running frame belongs to, or null.
+ABufferRender *Running() {
+  const VtStandardRendererContext *s = renstd::State();
+  const VtAdvancedRendererContext *adv = State();
+  if (s == nullptr || adv == nullptr || s->frame == nullptr || s->frame->cls != adv->a_class) return nullptr;
+  return RenderOf(s->frame);
+}
+
+// ---- Pieces of the services --------------------------------------------------------
+
+void PixelPieceRelease(ABufferRender *r) {
+  const VtAdvancedRendererContext *adv = State();
+  if (r->pixel_piece != nullptr && adv->clip_discard != nullptr)
+    (void)adv->clip_discard(r->pixel_piece_primitive, r->pixel_piece, r->pixel_piece_source);
+  r->pixel_piece = r->pixel_piece_source = nullptr;
+  r->pixel_piece_primitive = nullptr;
+}
+
+void RowPieceRelease(ABufferRender *r, APolygon *a) {
+  if (a->row_piece == nullptr) return;
+  if (r != nullptr && r->pixel_piece_source == a->row_piece) PixelPieceRelease(r);
+  const VtAdvancedRendererContext *adv = State();
+  if (adv->clip_discard != nullptr) (void)adv->clip_discard(a->scan.primitive, a->row_piece, a->scan.polygon);
+  a->row_piece = nullptr;
+}
+
+VtPolygon *Clip(VtPrimitive *p, VtPolygon *source, uint32_t low_side, float low, float high) {
+  const uint32_t sides[2] = {low_side, low_side + 1};
+  const float fractions[2] = {low, high};
+  return State()->clip_sides(p, source, sides, fractions, 2);
+}
+
+// ---- Polygon methods ---------------------------------------------------------------
+
+// Opaque unless the material's transparency has an image-mode entry other
+// than the one of the class "none".
+bool OpaqueOf(VtPrimitive *p) {
+  VtMaterial *m = VoPrimitiveGetMaterial(p);
+  VtShader *t = m != nullptr ? VoMaterialGetShader(m, VO_SHADER_TRANSPARENCY) : nullptr;
+  VtTypedValue entry{};
+  if (t == nullptr || VoShaderGetEntry(t, VO_SLOT_EVALUATE_IMAGE, &entry) != 0 || entry.value.fn == nullptr)
+    return true;
+  return entry.value.fn == State()->none_image_entry;
+}
+
+void APolygonInitialise(ScanPolygon *q) {
+  ScratchMake(q);
+  APolygon *a = AOf(q);
+  std::memset(reinterpret_cast<char *>(a) + sizeof(ScanPolygon), 0, sizeof(APolygon) - sizeof(ScanPolygon));
+  a->opaque = OpaqueOf(q->primitive);
+}
+
+void APolygonRelease(ScanPolygon *q) {
+  ABufferRender *r = RenderOf(Frame());
+  APolygon *a = AOf(q);
+  RowPieceRelease(r, a);
+  if (r != nullptr && r->current == a) r->current = nullptr;
+  ScratchFree(q);
+}
+
+// The edge lives on the band of its upper end's line first; its y is the
+// band's top, so the loop's stepping drops it after the band of its lower
+// end.
+void AEdgeStart(ScanEdge *e, int32_t *first_line, int32_t, int32_t, int32_t, int32_t, int32_t) {
+  e->x = e->ux;
+  e->accumulator = 0;
+  e->y = *first_line * 256;
+  e->zero = 0;
+  e->depth = e->uz;
+}
+
+// ---- Depth ranges and shading ---------------------------------------------------------
+
+void DepthRange(APolygon *a, int32_t x, int32_t y) {
+  const int64_t dx = a->scan.depth_dx, dy = a->scan.depth_dy;
+  const int64_t d = a->ref_z + dx * (int64_t{256} * x - a->ref_x) / 256 + dy * (int64_t{256} * y - a->ref_y) / 256;
+  a->zmin = DepthSaturate(d + std::min({int64_t{0}, dx, dy, dx + dy}));
+  a->zmax = DepthSaturate(d + std::max({int64_t{0}, dx, dy, dx + dy}));
+}
+
+// The pair of the polygon's edges that brackets screen column sx at row sy
+// (pixels), or the pair nearest it; false when no two edges cross that row.
+bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right, bool *only) {
+  struct Crossing {
+    double x;
+    ScanEdge *edge;
+  } c[kMostCrossings];
+  int n = 0;
+  const double Y = sy * 256.0;
+  for (ScanEdge *e = a->scan.active_first; e != nullptr && n < kMostCrossings; e = e->next) {
+    if (e->ly == e->uy || Y < e->uy || Y > e->ly) continue;
+    c[n++] = {(e->ux + double(e->lx - e->ux) * (Y - e->uy) / (e->ly - e->uy)) / 256.0, e};
+  }
+  if (n < 2) return false;
+  for (int i = 1; i < n; ++i)  // a handful at most: insertion
+    for (int k = i; k > 0 && c[k].x < c[k - 1].x; --k) std::swap(c[k], c[k - 1]);
+  int best = 0;
+  double distance = INFINITY;
+  for (int i = 0; i + 1 < n; i += 2) {
+    const double d = sx < c[i].x ? c[i].x - sx : (sx > c[i + 1].x ? sx - c[i + 1].x : 0.0);
+    if (d < distance) distance = d, best = i;
+  }
+  *left = c[best].edge;
+  *right = c[best + 1].edge;
+  *only = n == 2;
+  return true;
+}
+
+// The bracketing pair's points at row sy in their scratch vertices.
+bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
+  if (a->pair_ready && a->pair_sy == sy) {
+    *l = a->pair_left;
+    *r = a->pair_right;
+    return true;
+  }
+  bool only = false;
+  if (!PairAt(a, sx, sy, l, r, &only)) return false;
+  EdgePointAt(f, &a->scan, *l, sy);
+  EdgePointAt(f, &a->scan, *r, sy);
+  a->pair_ready = only;
+  a->pair_sy = sy;
+  a->pair_left = *l;
+  a->pair_right = *r;
+  return true;
+}
+
+// The polygon's scratch vertex at screen point (sx, sy), perspective-correct
+// between the bracketing edges; false when there are none.
+bool VertexAt(const RenderFrame *f, APolygon *a, double sx, double sy) {
+  ScanEdge *l = nullptr, *r = nullptr;
+  if (!EdgesAt(f, a, sx, sy, &l, &r)) return false;
+  SpanPointAt(f, &a->scan, l, r, sx);
+  return true;
+}
+
+float Opacity(const float *T, float alpha) { return (1.0f - std::fmax(T[0], std::fmax(T[1], T[2]))) * alpha; }
+
+void SampleGlobals(double sx, double sy) {
+  const VtAdvancedRendererContext *adv = State();
+  if (adv->g_xs != nullptr) *adv->g_xs = static_cast<float>(sx);
+  if (adv->g_ys != nullptr) *adv->g_ys = static_cast<float>(sy);
+}
+
+void BackgroundShade(VtStandardRendererContext *s, const ABufferRender *r, APolygon *b) {
+  *s->g_prim = nullptr;
+  *s->g_poly = nullptr;
+  if (float *modI = State()->g_modI) *modI = kNoDepth;
+  *s->g_alpha = 0.0f;
+  std::memcpy(b->Cf, BehindEvaluate(s, &r->common), 12);
+}
+
+void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x) {
+  VtStandardRendererContext *s = renstd::State();
+  a->shaded = true;
+  float window[3];
+  Incident(s, f, &r->common, x, window);
+  std::memset(a->T, 0, sizeof a->T);
+  a->A = a->a = 0.0f;
+  std::memset(a->Cf, 0, sizeof a->Cf);
+  if (a->scan.primitive == nullptr) return BackgroundShade(s, r, a);
+  r->current = a;
+  (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
+  const double sx = x + a->sample.x, sy = r->y + a->sample.y;
+  SampleGlobals(sx, sy);
+  if (!VertexAt(f, a, sx, sy) && !VertexAt(f, a, sx, r->y + 0.5)) return;
+  *s->g_alpha = 1.0f;
+  (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
+  std::memcpy(a->Cf, s->g_Co, 12);
+  if (const float *To = State()->g_To) std::memcpy(a->T, To, 12);
+  a->A = *s->g_alpha;
+  a->a = Opacity(a->T, a->A);
+}
+
+// ---- Compositing ----------------------------------------------------------------------
+
+struct Mix {
+  float c[3];
+  float K, alpha;
+};
+
+struct Compositing {
+  const RenderFrame *f;
+  ABufferRender *r;
+  int32_t x;
+};
+
+bool ReachesInFront(const APolygon *f, const APolygon *n) { return n->zmin < f->zmin || n->zmax < f->zmax; }
+
+// The share of "f over n" where both cover a sample: how far n's far end
+// lies behind f's near end over the two ranges' widths, in [0, 1].
+float FrontShare(const APolygon *f, const APolygon *n) {
+  const double width = double(f->zmax) - f->zmin + (double(n->zmax) - n->zmin);
+  if (width <= 0) return f->zmin == n->zmin ? 0.5f : (f->zmin < n->zmin ? 1.0f : 0.0f);
+  return static_cast<float>(std::clamp((double(n->zmax) - f->zmin) / width, 0.0, 1.0));
+}
+
+Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain);
+
+// Samples in of f that n reaches in front of: where n does not cover them,
+// f over what lies behind n; where both do, a blend of f over n and n over
+// f.
+Mix Interpenetrate(Compositing &k, const Link *f, uint32_t in, uint32_t nm, float w) {
+  const Link *n = f->next;
+  const uint32_t alone = in & ~nm, both = in & nm;
+  Mix a{}, b{};
+  if (alone != 0) {
+    const Link skip{f->fragment, n->next};
+    a = Composite(k, &skip, alone, Coverage(alone), true);
+  }
+  if (both != 0) {
+    const Link behind{f->fragment, n->next}, swapped{n->fragment, &behind};
+    const Mix over = Composite(k, f, both, Coverage(both), true);
+    const Mix under = Composite(k, &swapped, both, Coverage(both), true);
+    const float t = FrontShare(f->fragment, n->fragment);
+    for (int i = 0; i < 3; ++i) b.c[i] = t * over.c[i] + (1 - t) * under.c[i];
+    b.alpha = t * over.alpha + (1 - t) * under.alpha;
+  }
+  const float ca = Coverage(alone), cb = Coverage(both), cin = ca + cb;
+  Mix i{};
+  for (int c = 0; c < 3; ++c) i.c[c] = (a.c[c] * ca + b.c[c] * cb) / cin;
+  i.K = w;
+  i.alpha = a.alpha + b.alpha;
+  return i;
+}
+
+// Fragment f and those behind it over the samples m, weighing w.
+Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
+  APolygon *F = f->fragment;
+  if (!F->shaded) FragmentShade(k.f, k.r, F, k.x);
+  const bool full = k.r->full_samples;
+  Mix out{};
+  if (f->next == nullptr) {
+    std::memcpy(out.c, F->Cf, 12);
+    out.K = full ? 1.0f : w;
+    out.alpha = full ? F->a : F->a * w;
+    return out;
+  }
+  const Link *n = f->next;
+  const uint32_t fm = full ? kFullMask : F->mask, nm = full ? kFullMask : n->fragment->mask;
+  if (full) w = 1.0f;
+  const uint32_t in = m & fm, outside = m & ~fm;
+  const float cover_out = Coverage(outside), cover_in = Coverage(in);
+  Mix o{}, i{};
+  if (outside != 0) {
+    o = Composite(k, n, outside, Coverage(outside & nm), false);
+    for (float &c : o.c) c *= o.K / cover_out;
+  }
+  if (in != 0) {
+    if (!plain && ReachesInFront(F, n->fragment) && k.r->branches < kMostBranches) {
+      ++k.r->branches;
+      i = Interpenetrate(k, f, in, nm, w);
+    } else if (!F->opaque) {
+      const Mix b = Composite(k, n, in, Coverage(in & nm), false);
+      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = F->A < 1 ? 1 - F->A : 0.0f;
+      for (int c = 0; c < 3; ++c) i.c[c] = F->Cf[c] + share * (F->T[c] + rest) * b.c[c];
+      i.K = w;
+      i.alpha = (w - b.alpha) * F->a + b.alpha;
+    } else {
+      std::memcpy(i.c, F->Cf, 12);
+      i.K = w;
+      i.alpha = F->a * w;
+    }
+  }
+  Mix r{};
+  r.K = i.K + o.K;
+  r.alpha = i.alpha + o.alpha;
+  if (r.K < 1e-5f) return Mix{};
+  for (int c = 0; c < 3; ++c) {
+    r.c[c] = o.c[c] * cover_out + i.c[c] * w;
+    if (r.K < 1) r.c[c] /= r.K;
+  }
+  return r;
+}
+
+// ---- One pixel ------------------------------------------------------------------------
+
+void FragmentInsert(ABufferRender *r, size_t *count, APolygon *a) {
+  size_t i = *count;
+  while (i > 0 && (r->fragments[i - 1]->zmin > a->zmin ||
+                   (r->fragments[i - 1]->zmin == a->zmin && r->fragments[i - 1]->zmax > a->zmax))) {
+    r->fragments[i] = r->fragments[i - 1];
+    --i;
+  }
+  r->fragments[i] = a;
+  ++*count;
+}
+
+// After the first opaque whole-pixel fragment wholly in front of the next,
+// nothing shows.
+size_t FragmentsCut(const ABufferRender *r, size_t count) {
+  for (size_t i = 0; i + 1 < count; ++i) {
+    const APolygon *a = r->fragments[i];
+    if (a->opaque && a->mask == kFullMask && a->zmax <= r->fragments[i + 1]->zmin) return i + 1;
+  }
+  return count;
+}
+
+bool Behind(const ABufferRender *r) { return r->common.background != nullptr || r->common.foreground != nullptr; }
+
+// Resolves pixel x from its fragments (the first count of the list).
+void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
+  VtStandardRendererContext *s = renstd::State();
+  count = FragmentsCut(r, count);
+  if (Behind(r)) {
+    r->background.shaded = false;
+    r->fragments[count++] = &r->background;
+  }
+  uint8_t *d = PixelAt(f, x);
+  if (count == 0) {
+    *s->g_alpha = 0.0f;
+    BackgroundPaint(f, x, x);
+    return;
+  }
+  bool edge = false;
+  for (size_t i = 0; i < count; ++i) edge = edge || r->fragments[i]->mask != kFullMask;
+  Link *chain = r->chain;
+  for (size_t i = count; i-- > 0;) chain[i] = {r->fragments[i], i + 1 < count ? &chain[i + 1] : nullptr};
+  Compositing k{f, r, x};
+  r->branches = 0;
+  const float w = edge ? Coverage(r->fragments[0]->mask) : 1.0f;
+  Mix mix = Composite(k, &chain[0], kFullMask, w, false);
+  if (edge)
+    for (float &c : mix.c) c *= mix.K;
+  *s->g_alpha = mix.alpha;
+  (void)f->pixel(d, mix.c);
+}
+
+// ---- Runs -------------------------------------------------------------------------------
+
+// One polygon over pixels x0..x1, shaded at their centres.
+void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t x1) {
+  VtStandardRendererContext *s = renstd::State();
+  const VtAdvancedRendererContext *adv = State();
+  r->current = a;
+  (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
+  const double sy = r->y + 0.5;
+  ScanEdge *l = nullptr, *right = nullptr;
+  if (!EdgesAt(f, a, (x0 + x1 + 1) / 2.0, sy, &l, &right)) return BackgroundSpan(f, x0, x1);
+  uint8_t *d = PixelAt(f, x0);
+  float window[3], zero[3] = {0, 0, 0};
+  for (int32_t x = x0; x <= x1; ++x) {
+    Incident(s, f, &r->common, x, window);
+    SampleGlobals(x + 0.5, sy);
+    SpanPointAt(f, &a->scan, l, right, x + 0.5);
+    *s->g_alpha = 1.0f;
+    (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
+    const float *To = adv->g_To != nullptr ? adv->g_To : zero;
+    if (!a->opaque) {
+      float colour[3], T[3];
+      std::memcpy(colour, s->g_Co, 12);
+      std::memcpy(T, To, 12);
+      const float alpha = *s->g_alpha;
+      const float *behind = s->g_Cb;
+      if (Behind(r)) {
+        *s->g_prim = nullptr;
+        *s->g_poly = a->scan.polygon;
+        if (adv->g_modI != nullptr) *adv->g_modI = kNoDepth;
+        behind = BehindEvaluate(s, &r->common);
+        *s->g_prim = a->scan.primitive;
+      }
+      for (int c = 0; c < 3; ++c)
+        colour[c] += T[c] * behind[c] + (alpha < 1 ? (1 - alpha) * behind[c] : 0.0f);
+      std::memcpy(s->g_Co, colour, 12);
+      *s->g_alpha = Opacity(T, alpha);
+    } else {
+      *s->g_alpha = Opacity(To, *s->g_alpha);
+    }
+    d = f->pixel(d, s->g_Co);
+  }
+}
+
+// The covering polygons as the fragments of pixel x (the touched ones
+// left out); their count.
+size_t CoverFragments(ABufferRender *r, int32_t x) {
+  size_t count = 0;
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+    if (a->touched == x) continue;
+    a->mask = a->state;
+    a->shaded = false;
+    a->sample = {0.5f, 0.5f, true};
+    if (a->state != kFullMask) (void)SamplePosition(a->state, &a->sample);
+    DepthRange(a, x, r->y);
+    FragmentInsert(r, &count, a);
+  }
+  return count;
+}
+
+// The opaque whole-pixel polygon in front of every other at both ends of
+// the run, or null.
+APolygon *RunFront(ABufferRender *r, int32_t x0, int32_t x1) {
+  APolygon *front = nullptr;
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+    if (a->state != kFullMask) return nullptr;
+    DepthRange(a, x0, r->y);
+    if (front == nullptr || a->zmin < front->zmin) front = a;
+  }
+  if (front == nullptr || !front->opaque) return nullptr;
+  int32_t front_max[2];
+  for (int end = 0; end < 2; ++end) {
+    DepthRange(front, end == 0 ? x0 : x1, r->y);
+    front_max[end] = front->zmax;
+  }
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+    if (a == front) continue;
+    for (int end = 0; end < 2; ++end) {
+      DepthRange(a, end == 0 ? x0 : x1, r->y);
+      if (a->zmin < front_max[end]) return nullptr;
+    }
+  }
+  return front;
+}
+
+void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
+  if (r->cover_first == nullptr) return BackgroundSpan(f, x0, x1);
+  if (APolygon *front = RunFront(r, x0, x1)) return RunShade(f, r, front, x0, x1);
+  for (int32_t x = x0; x <= x1; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+}
+
+// ---- The scanline --------------------------------------------------------------------------
+
+void CoverUpdate(ABufferRender *r, APolygon *a) {
+  const bool covering = a->state != 0;
+  if (covering == a->covering) return;
+  a->covering = covering;
+  if (covering) {
+    a->cover_previous = nullptr;
+    a->cover_next = r->cover_first;
+    if (r->cover_first != nullptr) r->cover_first->cover_previous = a;
+    r->cover_first = a;
+    return;
+  }
+  (a->cover_previous != nullptr ? a->cover_previous->cover_next : r->cover_first) = a->cover_next;
+  if (a->cover_next != nullptr) a->cover_next->cover_previous = a->cover_previous;
+}
+
+struct PieceContext {
+  ABufferRender *r;
+  APolygon *a;
+};
+
+void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
+  auto *c = static_cast<PieceContext *>(context);
+  ABufferRender *r = c->r;
+  if (r->piece_count == r->piece_capacity) {
+    const size_t capacity = r->piece_capacity * 2;
+    auto *grown = capacity <= UINT32_MAX / sizeof(Piece)
+                      ? static_cast<Piece *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Piece))))
+                      : nullptr;
+    if (grown == nullptr) {
+      r->out_of_memory = true;
+      return;
+    }
+    std::memcpy(grown, r->pieces, r->piece_count * sizeof(Piece));
+    VoDeallocate(r->pieces);
+    r->pieces = grown;
+    r->piece_capacity = capacity;
+  }
+  const int64_t clamped = std::clamp<int64_t>(column, INT32_MIN + 1, INT32_MAX);
+  r->pieces[r->piece_count++] = {static_cast<int32_t>(clamped), c->a->order, c->a, mask, rows};
+}
+
+bool FragmentsReserve(ABufferRender *r, size_t count) {
+  if (count <= r->fragment_capacity) return true;
+  const size_t capacity = std::max(count, 2 * r->fragment_capacity);
+  if (capacity > UINT32_MAX / (2 * sizeof(APolygon *))) return false;
+  auto **made = static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
+  auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
+  if (made == nullptr || chain == nullptr) {
+    VoDeallocate(made);
+    VoDeallocate(chain);
+    return false;
+  }
+  VoDeallocate(r->fragments);
+  VoDeallocate(r->chain);
+  r->fragments = made;
+  r->touched = made + capacity;
+  r->chain = chain;
+  r->fragment_capacity = capacity;
+  return true;
+}
+
+// Every active polygon's edges cut into pieces by pixel column, sorted by
+// column and then by the polygons' order.
+bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
+  const MaskTable &table = State()->masks;
+  uint32_t order = 0;
+  r->piece_count = 0;
+  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+    APolygon *a = AOf(q);
+    a->order = order++;
+    a->state = 0;
+    a->covering = false;
+    a->touched = kNotTouched;
+    a->pair_ready = false;
+    if (!a->has_reference && q->active_first != nullptr) {
+      const ScanEdge *e = q->active_first;
+      a->has_reference = true;
+      a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
+    }
+    PieceContext context{r, a};
+    // Shading needs the scratch vertices: a polygon without them fails the
+    // render rather than showing unshaded.
+    r->out_of_memory = r->out_of_memory || q->scratch == nullptr;
+    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next) {
+      r->out_of_memory = r->out_of_memory || e->scratch == nullptr;
+      LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
+    }
+  }
+  r->cover_first = nullptr;
+  std::sort(r->pieces, r->pieces + r->piece_count, [](const Piece &p, const Piece &q) {
+    return p.column != q.column ? p.column < q.column : p.order < q.order;
+  });
+  return !r->out_of_memory && FragmentsReserve(r, size_t{order} + 1);
+}
+
+// The pixel where pieces lie: the touched polygons' masks, then every
+// polygon that shows there composited.
+size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
+  size_t touched = 0;
+  for (; i < r->piece_count && r->pieces[i].column == x; ++i) {
+    const Piece &p = r->pieces[i];
+    APolygon *a = p.polygon;
+    if (a->touched != x) {
+      a->touched = x;
+      a->mask = a->state;
+      r->touched[touched++] = a;
+    }
+    a->mask ^= p.mask;
+    a->state ^= p.rows;
+  }
+  size_t count = CoverFragments(r, x);
+  for (size_t t = 0; t < touched; ++t) {
+    APolygon *a = r->touched[t];
+    if (a->mask == 0 || !SamplePosition(a->mask, &a->sample)) continue;
+    if (a->mask == kFullMask) a->sample = {0.5f, 0.5f, true};
+    if (r->full_samples && !a->sample.central) continue;
+    a->shaded = false;
+    DepthRange(a, x, r->y);
+    FragmentInsert(r, &count, a);
+  }
+  ++r->edge_pixels;
+  r->edge_fragments += count;
+  PixelComposite(f, r, x, count);
+  for (size_t t = 0; t < touched; ++t) CoverUpdate(r, r->touched[t]);
+  return i;
+}
+
+VtStatus ALineScan(int32_t y) {
+  RenderFrame *f = Frame();
+  ABufferRender *r = RenderOf(f);
+  if (r == nullptr) return VO_STATUS_UNAVAILABLE;
+  r->y = y;
+  if (!PiecesGather(f, r, y)) return VO_STATUS_NO_MEMORY;
+  const int32_t first = f->xmin, last = f->xmin + f->width - 1;
+  size_t i = 0;
+  // Pieces left of the viewport only move the rows inside.
+  for (; i < r->piece_count && r->pieces[i].column < first; ++i) {
+    r->pieces[i].polygon->state ^= r->pieces[i].rows;
+    CoverUpdate(r, r->pieces[i].polygon);
+  }
+  for (int32_t x = first; x <= last;) {
+    const int32_t next = i < r->piece_count ? std::min(r->pieces[i].column, last + 1) : last + 1;
+    if (next > x) {
+      RunPaint(f, r, x, next - 1);
+      x = next;
+      continue;
+    }
+    i = EdgePixel(f, r, x, i);
+    ++x;
+  }
+  ActiveAdvance(f);
+  return 0;
+}
+
+VtStatus ABegin() {
+  RenderFrame *f = Frame();
+  VtStatus st = BeginCommon();
+  if (st != 0) return st;
+  auto *r = static_cast<ABufferRender *>(VoAllocate(sizeof(ABufferRender)));
+  if (r == nullptr) return VO_STATUS_NO_MEMORY;
+  std::memset(static_cast<void *>(r), 0, sizeof *r);
+  f->class_state = r;
+  CommonTake(&r->common, f->execute_code, VO_SLOT_EVALUATE_IMAGE);
+  r->full_samples = State()->composite_flag != 0;
+  r->background.mask = kFullMask;
+  r->background.opaque = true;
+  r->background.zmin = r->background.zmax = kDepthFar;
+  r->pieces = static_cast<Piece *>(VoAllocate(kFirstPieces * sizeof(Piece)));
+  r->piece_capacity = r->pieces != nullptr ? kFirstPieces : 0;
+  if (r->pieces == nullptr || !FragmentsReserve(r, kFirstFragments)) return VO_STATUS_NO_MEMORY;
+  return 0;
+}
+
+VtStatus AEnd() {
+  RenderFrame *f = Frame();
+  ABufferRender *r = RenderOf(f);
+  if (r != nullptr) PixelPieceRelease(r);
+  const VtStatus st = ScanEnd();
+  if (r != nullptr) {
+    State()->edge_pixels += r->edge_pixels;
+    State()->edge_fragments += r->edge_fragments;
+    VoDeallocate(r->pieces);
+    VoDeallocate(r->fragments);
+    VoDeallocate(r->chain);
+    VoDeallocate(r);
+  }
+  f->class_state = nullptr;
+  return st;
+}
+
+}  // namespace
+
+void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
+  c->polygon_initialise = &APolygonInitialise;
+  c->polygon_release = &APolygonRelease;
+  c->edge_start = &AEdgeStart;
+  c->edge_insert = &EdgeInsert;
+  c->line_activate = &LineActivate;
+  c->line_scan = &ALineScan;
+  c->begin = &ABegin;
+  c->end = &AEnd;
+  c->progress = &AdvancedProgress;
+  c->skip_flat_edges = 0;
+  c->advanced = 1;
+  c->kind = 3;
+  c->line_buffer = line_buffer;
+}
+
+size_t ABufferPolygonSize() { return sizeof(APolygon); }
+
+void *CurrentPrimitive() {
+  const ABufferRender *r = Running();
+  return r != nullptr && r->current != nullptr ? r->current->scan.primitive : nullptr;
+}
+
+void *PixelPiece() {
+  ABufferRender *r = Running();
+  const VtAdvancedRendererContext *adv = State();
+  if (r == nullptr || r->current == nullptr || adv->clip_sides == nullptr || adv->clip_discard == nullptr)
+    return nullptr;
+  const VtStandardRendererContext *s = renstd::State();
+  const RenderFrame *f = s->frame;
+  APolygon *a = r->current;
+  VtPrimitive *p = a->scan.primitive;
+  const float xp = *s->g_xp, yp = *s->g_yp;
+  PixelPieceRelease(r);
+  if (a->row_piece == nullptr || a->row_yp != yp) {
+    RowPieceRelease(r, a);
+    a->row_piece = Clip(p, a->scan.polygon, VO_CLIP_SIDE_TOP, yp / f->yres, (yp + 1) / f->yres);
+    a->row_yp = yp;
+  }
+  if (a->row_piece == nullptr) return nullptr;
+  VtPolygon *piece = Clip(p, a->row_piece, VO_CLIP_SIDE_LEFT, xp / f->xres, (xp + 1) / f->xres);
+  if (piece == nullptr) return nullptr;
+  float *to = LayoutField<float>(p->contents, piece, VO_POLY_PLANE);
+  const float *from = LayoutField<float>(p->contents, a->scan.polygon, VO_POLY_PLANE);
+  if (to != nullptr && from != nullptr) std::memcpy(to, from, 4 * sizeof(float));
+  r->pixel_piece = piece;
+  r->pixel_piece_source = a->row_piece;
+  r->pixel_piece_primitive = p;
+  return piece;
+}
+
+}  // namespace vo::renadv

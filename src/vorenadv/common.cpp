@@ -1,0 +1,169 @@
+// What the z-buffer and A-buffer classes share: the view values of a
+// render, incident vectors, perspective-correct points along edges and
+// across spans, and the background evaluated pixel by pixel.
+//
+// Interpolation fractions come from the ends' own screen positions, not
+// from fixed-point stepping, so shading is exact to float precision; a
+// fraction is taken in screen space and corrected by the ends' screen w.
+
+#include <cmath>
+#include <cstring>
+
+#include "vorenadv/advanced.h"
+
+namespace vo::renadv {
+
+using namespace renstd;
+
+namespace {
+
+template <class T>
+const T *ViewValue(uint32_t code) {
+  VtTypedValue v{};
+  return VoViewGetValue(code, &v) == 0 ? static_cast<const T *>(v.value.p) : nullptr;
+}
+
+float Clamp01(float t) { return t > 0.0f ? (t < 1.0f ? t : 1.0f) : 0.0f; }
+
+// The fraction along a segment of the point at screen fraction t, its ends
+// at screen w a and b.
+float PerspectiveT(float t, float a, float b) {
+  const float correct = a * t / (b - t * (b - a));
+  return std::isfinite(correct) ? Clamp01(correct) : t;
+}
+
+const float *Screen(const ScanPolygon *q, VtVertex *v) { return ElementField<float>(v, q->screen_offset); }
+
+void Interpolate(ScanPolygon *q, VtVertex *a, VtVertex *b, float t, VtVertex *out) {
+  VtVertex *sources[2] = {a, b};
+  const float weights[2] = {1.0f - t, t};
+  (void)VoVertexInterpolate(q->primitive, 0, 2, sources, weights, out);
+}
+
+// The screen fraction of position c between a and b (0 when they meet).
+float Between(double a, double b, double c) {
+  return b != a ? Clamp01(static_cast<float>((c - a) / (b - a))) : 0.0f;
+}
+
+}  // namespace
+
+VtShader *Evaluating(VtShader *shader, uint32_t slot) {
+  VtTypedValue entry{};
+  if (shader == nullptr || VoShaderGetEntry(shader, slot, &entry) != 0 || entry.value.fn == nullptr) return nullptr;
+  return shader;
+}
+
+void CommonTake(RenderCommon *c, uint32_t code, uint32_t slot) {
+  const VtStandardRendererContext *s = renstd::State();
+  c->code = code;
+  const float *edges = ViewValue<float>(VO_VIEW_VALUE_EDGES);
+  const float *corner = ViewValue<float>(VO_VIEW_VALUE_CORNER);
+  const float *hither = ViewValue<float>(VO_VIEW_VALUE_HITHER);
+  if (edges != nullptr) std::memcpy(c->U, edges, 12), std::memcpy(c->V, edges + 3, 12);
+  if (corner != nullptr) std::memcpy(c->O, corner, 12);
+  c->hither = hither != nullptr ? *hither : 0.0f;
+  const float *d = s->direction;
+  const float length = d != nullptr ? std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) : 0.0f;
+  for (int i = 0; i < 3; ++i) c->direction[i] = length > 0.0f ? d[i] / length : 0.0f;
+  if (code == kExecuteDepth) return;
+  c->background = Evaluating(VoBackgroundGet(), slot);
+  c->foreground = Evaluating(VoForegroundGet(), slot);
+}
+
+void Incident(VtStandardRendererContext *s, const RenderFrame *f, const RenderCommon *c, int32_t x, float *window) {
+  const float xi = (static_cast<float>(x) + 0.5f) / static_cast<float>(f->xres), yi = *s->g_yi;
+  *s->g_xi = xi;
+  *s->g_xp = static_cast<float>(x);
+  for (int i = 0; i < 3; ++i) window[i] = xi * c->U[i] + yi * c->V[i] + c->O[i];
+  if (!f->perspective) {
+    std::memcpy(s->g_unitI, c->direction, 12);
+    std::memcpy(s->g_E, window, 12);
+    return;
+  }
+  float d[3] = {window[0] - s->eye[0], window[1] - s->eye[1], window[2] - s->eye[2]};
+  const float length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+  for (int i = 0; i < 3; ++i) s->g_unitI[i] = length > 0.0f ? d[i] / length : d[i];
+}
+
+uint8_t *PixelAt(const RenderFrame *f, int32_t x) {
+  return f->line + static_cast<size_t>(x - f->xmin) * f->bytes_per_pixel;
+}
+
+void EdgePointAt(const RenderFrame *f, ScanPolygon *q, ScanEdge *e, double y) {
+  const float *u = Screen(q, e->upper_vertex), *l = Screen(q, e->lower_vertex);
+  const double yres = f->yres;
+  const float t = Between(double{u[1]} / u[3] * yres, double{l[1]} / l[3] * yres, y);
+  Interpolate(q, e->upper_vertex, e->lower_vertex, PerspectiveT(t, u[3], l[3]), e->scratch);
+}
+
+void SpanPointAt(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r, double x) {
+  const float *a = Screen(q, l->scratch), *b = Screen(q, r->scratch);
+  const double xres = f->xres;
+  const float t = Between(double{a[0]} / a[3] * xres, double{b[0]} / b[3] * xres, x);
+  Interpolate(q, l->scratch, r->scratch, PerspectiveT(t, a[3], b[3]), q->scratch);
+}
+
+const float *BehindEvaluate(VtStandardRendererContext *s, const RenderCommon *c) {
+  if (c->foreground == nullptr) {
+    (void)VoShaderExecute(c->background);
+    return s->g_Cb;
+  }
+  if (c->background != nullptr) {
+    (void)VoShaderExecute(c->background);
+    std::memcpy(s->g_Co, s->g_Cb, 12);
+  } else {
+    std::memset(s->g_Co, 0, 12);
+    std::memset(s->g_Cb, 0, 12);
+  }
+  (void)VoShaderExecute(c->foreground);
+  return s->g_Co;
+}
+
+void BackgroundSpan(RenderFrame *f, int32_t x0, int32_t x1) {
+  VtStandardRendererContext *s = renstd::State();
+  const RenderCommon *c = CommonOf(f);
+  if (c->code == kExecuteDepth) {
+    auto *row = reinterpret_cast<float *>(f->line);
+    for (int32_t x = x0; x <= x1; ++x) row[x - f->xmin] = kNoDepth;
+    return;
+  }
+  if (c->background == nullptr && c->foreground == nullptr) {
+    *s->g_alpha = 0.0f;
+    BackgroundPaint(f, x0, x1);
+    return;
+  }
+  VtPrimitive *prim = *s->g_prim;
+  uint8_t *d = PixelAt(f, x0);
+  float window[3];
+  for (int32_t x = x0; x <= x1; ++x) {
+    Incident(s, f, c, x, window);
+    *s->g_prim = nullptr;
+    *s->g_poly = nullptr;
+    if (float *modI = State()->g_modI) *modI = kNoDepth;
+    *s->g_alpha = 0.0f;
+    d = f->pixel(d, BehindEvaluate(s, c));
+  }
+  *s->g_prim = prim;
+}
+
+VtStatus AdvancedProgress(double percentage) {
+  VtStandardRendererContext *s = renstd::State();
+  if (s == nullptr || s->progress == nullptr) return 0;
+  VtTypedValue v{};
+  v.type = VtDouble;
+  v.value.d = percentage;
+  return s->progress(VO_MODULE_ADVANCED_RENDERER, &v);
+}
+
+void ScratchMake(ScanPolygon *q) {
+  EdgeListsEmpty(q);
+  q->screen_offset = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
+  q->scratch = VoVertexCreate(q->primitive);
+}
+
+void ScratchFree(ScanPolygon *q) {
+  if (q->scratch != nullptr) (void)VoVertexDestroy(q->primitive, q->scratch);
+  q->scratch = nullptr;
+}
+
+}  // namespace vo::renadv
