@@ -105,8 +105,10 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
       EXPECT_EQ(pens[i], d.pen);
       EXPECT_NEAR(b[4], 0.5 + 0.1 * std::cos(d.from), 1e-6);
       EXPECT_NEAR(b[5], 0.5 + 0.1 * std::sin(d.from), 1e-6);
-      if (d.type == 0x8004) EXPECT_NEAR(b[8], 0.5 + 0.1 * std::cos(d.to), 1e-6);
-      if (d.type == 0x8004) EXPECT_NEAR(b[9], 0.5 + 0.1 * std::sin(d.to), 1e-6);
+      if (d.type == 0x8004) {
+        EXPECT_NEAR(b[8], 0.5 + 0.1 * std::cos(d.to), 1e-6);
+        EXPECT_NEAR(b[9], 0.5 + 0.1 * std::sin(d.to), 1e-6);
+      }
     }
   }
 }
