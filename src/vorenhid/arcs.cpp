@@ -35,6 +35,14 @@ struct VtHiddenLineCircle {
   uint32_t built;
   VtHiddenLineEdge *first, *last;  // the arc's pieces
   VtHiddenLineEdge *unassigned;
+  // Set once built: the edge whose info the arc carries (a piece cut off
+  // another arc borrows its), the class drawn, the first record of the
+  // arc's circle, removed, and ends made by cutting (no attribute pair).
+  VtHiddenLineEdge *source;
+  uint32_t cls;
+  VtHiddenLineCircle *group;
+  uint32_t dropped;
+  uint32_t cut[2];
 };
 
 namespace {
@@ -89,6 +97,185 @@ VtHiddenLineEdge *NextPiece(VtHiddenLineContext *s, VtHiddenLineCircle *c, VtHid
     *end = best_end;
     return e;
   }
+}
+
+// ---- arcs of one circle and of crossing circles -----------------------------------
+// An arc's range is [start, end]; a closed arc's every angle.
+
+constexpr double kCrossingNear = 0.05;  // radians: a crossing this near an arc end cuts nothing
+
+void Normalise(VtHiddenLineCircle *c) {
+  while (c->start < 0) c->start += kTwoPi, c->end += kTwoPi;
+  while (c->start >= kTwoPi) c->start -= kTwoPi, c->end -= kTwoPi;
+}
+
+// b lies within a, turned by a multiple of 2 pi, the tolerance at either end.
+bool Inside(const VtHiddenLineCircle *b, const VtHiddenLineCircle *a, double at) {
+  if (a->closed != 0) return true;
+  if (b->closed != 0) return false;
+  for (int k = -1; k <= 1; ++k)
+    if (b->start + k * kTwoPi >= a->start - at && b->end + k * kTwoPi <= a->end + at) return true;
+  return false;
+}
+
+bool SameCircle(const VtHiddenLineCircle *a, const VtHiddenLineCircle *b, double t) {
+  return a->primitive == b->primitive && std::fabs(double{a->centre[0]} - b->centre[0]) <= t &&
+         std::fabs(double{a->centre[1]} - b->centre[1]) <= t && std::fabs(a->radius - b->radius) <= t;
+}
+
+// Cuts from b what it shares with a (neither holding the other); a keeps
+// the common range. A b left shorter than the tolerance is removed.
+void CutOverlap(VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
+  for (int k = -1; k <= 1; ++k) {
+    const double lo = b->start + k * kTwoPi, hi = b->end + k * kTwoPi;
+    if (std::min(a->end, hi) - std::max(a->start, lo) <= at) continue;
+    if (lo < a->start) {
+      b->end = a->start - k * kTwoPi, b->cut[1] = 1;
+    } else {
+      b->start = a->end - k * kTwoPi, b->cut[0] = 1;
+    }
+  }
+  if (b->end - b->start <= at) b->dropped = 1;
+  Normalise(b);
+}
+
+// The covered kind-16 arc b goes; a takes its silhouette and visible bits.
+void Cover(VtHiddenLineCircle *a, VtHiddenLineCircle *b) {
+  a->cls |= b->cls & (VO_HL_CLASS_SILHOUETTE | VO_HL_CLASS_VISIBLE);
+  if ((b->cls & VO_HL_CLASS_VISIBLE) != 0) a->cls &= ~VO_HL_CLASS_HIDDEN;
+  b->dropped = 1;
+}
+
+// The info chain an arc carries: its source edge's, with the arc's class.
+void ArcInfo(VtHiddenLineContext *s, const VtHiddenLineCircle *c, VtHiddenLineEdgeInfo *info) {
+  InfoMake(s, c->source, info);
+  info->flags = c->cls;
+}
+
+// The join query for two arcs; refused, asked once more with the
+// silhouette bit of b's members inverted (on copies: nothing to restore).
+bool JoinAgrees(VtHiddenLineContext *s, const VtHiddenLineCircle *a, const VtHiddenLineCircle *b) {
+  VtHiddenLineEdgeInfo ia, ib;
+  ArcInfo(s, a, &ia);
+  ArcInfo(s, b, &ib);
+  bool agree = false;
+  for (int ask = 0; ask < 2 && !agree; ++ask) {
+    if (ask == 1)
+      for (VtHiddenLineEdgeInfo *i = &ib; i != nullptr; i = i->next) i->flags ^= VO_HL_CLASS_SILHOUETTE;
+    const int32_t answer = ChainJoinQuery(s, &ia, &ib);
+    agree = answer != 0 && answer != 5;
+  }
+  InfoFree(s, &ia);
+  InfoFree(s, &ib);
+  return agree;
+}
+
+// Joins b to a when an end of one meets an end of the other (also across
+// 2 pi) and the join query agrees; a reaching 2 pi closes.
+bool Join(VtHiddenLineContext *s, VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
+  if (a->closed != 0 || b->closed != 0) return false;
+  const double after = std::remainder(b->start - a->end, kTwoPi);   // b follows a
+  const double before = std::remainder(a->start - b->end, kTwoPi);  // b comes before a
+  const bool follows = std::fabs(after) <= at;
+  if ((!follows && std::fabs(before) > at) || !JoinAgrees(s, a, b)) return false;
+  const double sweep = b->end - b->start;
+  if (follows) {
+    a->end += after + sweep, a->cut[1] = b->cut[1];
+  } else {
+    a->start -= before + sweep, a->cut[0] = b->cut[0];
+  }
+  b->dropped = 1;
+  if (a->end - a->start >= kTwoPi - at) a->start = 0, a->end = kTwoPi, a->closed = 1;
+  Normalise(a);
+  return true;
+}
+
+// Cuts c at angle x: a closed arc opens there, an arc holding x farther
+// than kCrossingNear from its ends is split, the piece after x a new
+// record behind c borrowing c's info.
+VtStatus SplitAt(VtHiddenLineContext *s, VtHiddenLineCircle *c, double x) {
+  if (c->closed != 0) {
+    c->closed = 0;
+    c->start = x, c->end = x + kTwoPi;
+    c->cut[0] = c->cut[1] = 1;
+    Normalise(c);
+    return 0;
+  }
+  for (int k = -1; k <= 1; ++k) {
+    const double at = x + k * kTwoPi;
+    if (at <= c->start + kCrossingNear || at >= c->end - kCrossingNear) continue;
+    auto *n = static_cast<VtHiddenLineCircle *>(VoPoolAllocate(s->arc_pools[0]));
+    if (n == nullptr) return VO_STATUS_NO_MEMORY;  // the arc stays whole
+    *n = *c;
+    n->first = n->unassigned = nullptr;  // c's pieces stay c's; n's end is c's last
+    n->start = at, n->cut[0] = 1;
+    c->end = at, c->cut[1] = 1;
+    Normalise(n);
+    n->next = c->next;
+    c->next = n;
+    return 0;
+  }
+  return 0;
+}
+
+// Cuts the arcs of groups g and h at the two points where their circles cross.
+VtStatus CutCrossings(VtHiddenLineContext *s, const VtHiddenLineCircle *g, const VtHiddenLineCircle *h) {
+  const double t = s->point_tolerance, r0 = g->radius, r1 = h->radius;
+  const double dx = double{h->centre[0]} - g->centre[0], dy = double{h->centre[1]} - g->centre[1];
+  const double d = std::hypot(dx, dy);
+  if (d >= r0 + r1 - t || d <= std::fabs(r0 - r1) + t) return 0;  // apart, touching or nested
+  const double along = (d * d + r0 * r0 - r1 * r1) / (2 * d), across = std::sqrt(r0 * r0 - along * along);
+  VtStatus st = 0;
+  for (const double side : {-1.0, 1.0}) {
+    const float p[2] = {static_cast<float>(g->centre[0] + (along * dx - side * across * dy) / d),
+                        static_cast<float>(g->centre[1] + (along * dy + side * across * dx) / d)};
+    for (VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next)
+      if (c->dropped == 0 && (c->group == g || c->group == h))
+        st |= SplitAt(s, c, ArcAngle(c->centre, c->radius, p));
+  }
+  return st;
+}
+
+// Groups the built arcs by circle; in each, overlaps are cut (the record
+// met first in the circle list keeps the common range), covered kind-16
+// arcs removed and meeting ends joined; then crossing circles are cut.
+VtStatus ArcsArrange(VtHiddenLineContext *s) {
+  const double t = s->point_tolerance;
+  for (VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next) {
+    c->dropped = c->source == nullptr ? 1 : 0;
+    c->group = c;
+    for (VtHiddenLineCircle *g = s->circles; g != c; g = g->next)
+      if (g->dropped == 0 && g->group == g && SameCircle(g, c, t)) {
+        c->group = g;
+        break;
+      }
+  }
+  // Each pair of live arcs of one circle, the earlier first.
+  auto pairs = [s](auto &&visit) {
+    for (VtHiddenLineCircle *a = s->circles; a != nullptr; a = a->next)
+      for (VtHiddenLineCircle *b = a->next; b != nullptr && a->dropped == 0; b = b->next)
+        if (b->dropped == 0 && b->group == a->group) visit(a, b, s->point_tolerance / a->radius);
+  };
+  pairs([](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
+    if (!Inside(a, b, at) && !Inside(b, a, at) && a->end - a->start >= 2 * at && b->end - b->start >= 2 * at)
+      CutOverlap(a, b, at);
+  });
+  pairs([](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
+    if ((b->cls & VO_HL_CLASS_KIND16) != 0 && Inside(b, a, at)) {
+      Cover(a, b);
+    } else if ((a->cls & VO_HL_CLASS_KIND16) != 0 && Inside(a, b, at)) {
+      Cover(b, a);
+    }
+  });
+  for (bool again = true; again;) {
+    again = false;
+    pairs([&](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) { again = again || Join(s, a, b, at); });
+  }
+  VtStatus st = 0;
+  for (const VtHiddenLineCircle *g = s->circles; g != nullptr; g = g->next)
+    for (const VtHiddenLineCircle *h = g->next; h != nullptr && g->group == g; h = h->next)
+      if (h->group == h) st |= CutCrossings(s, g, h);
+  return st;
 }
 
 }  // namespace
@@ -185,7 +372,8 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
   c->unassigned = e->next;
   e->next = e->chain = nullptr;
   e->flags = (e->flags & ~kChainBackward) | kChainForward;
-  c->first = c->last = e;
+  c->first = c->last = c->source = e;
+  c->cls = e->flags & ~VO_HIDDEN_LINE_INTERNAL_MASK;
   c->built = 1;
   VtHiddenLineEdgeInfo info;
   InfoMake(s, e, &info);
@@ -230,6 +418,7 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
     }
   }
   InfoFree(s, &info);
+  c->source = c->first;
   if (c->closed != 0) {
     c->start = 0, c->end = kTwoPi;
   } else {
@@ -237,17 +426,15 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
     double lo = ccw ? first : last;
     double span = Fold(ccw ? last - first : first - last);
     if (span < at) span = 0;
-    double hi = lo + span;
-    while (lo < 0) lo += kTwoPi, hi += kTwoPi;
-    while (hi >= 2 * kTwoPi) lo -= kTwoPi, hi -= kTwoPi;
-    c->start = lo, c->end = hi;
+    c->start = lo, c->end = lo + span;
+    Normalise(c);
   }
   if (c->unassigned == nullptr) return 0;
   auto *rest = static_cast<VtHiddenLineCircle *>(VoPoolAllocate(s->arc_pools[0]));
   if (rest == nullptr) return VO_STATUS_NO_MEMORY;  // the pieces left go with the record
   *rest = *c;
   rest->closed = rest->built = 0;
-  rest->first = rest->last = nullptr;
+  rest->first = rest->last = rest->source = nullptr;
   rest->next = s->circles;
   s->circles = rest;
   c->unassigned = nullptr;
@@ -267,14 +454,14 @@ VtStatus ArcsDraw(VtHiddenLineContext *s) {
         break;
       }
   }
+  st |= ArcsArrange(s);
   for (VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next) {
-    if (c->first == nullptr) continue;
+    if (c->dropped != 0) continue;
     VtHiddenLineEdgeInfo info;
-    InfoMake(s, c->first, &info);
-    const uint32_t cls = c->first->flags & ~VO_HIDDEN_LINE_INTERNAL_MASK;
-    const float *pa = c->first->pairs[0][0] != -1.0f ? c->first->pairs[0] : nullptr;
-    const float *pb = c->last->pairs[1][0] != -1.0f ? c->last->pairs[1] : nullptr;
-    st |= DrawCircleArc(s, c->primitive, c->element, cls, &info, pa, pb, c->centre, c->start, c->end, c->radius,
+    ArcInfo(s, c, &info);
+    const float *pa = c->cut[0] == 0 && c->first != nullptr && c->first->pairs[0][0] != -1.0f ? c->first->pairs[0] : nullptr;
+    const float *pb = c->cut[1] == 0 && c->last != nullptr && c->last->pairs[1][0] != -1.0f ? c->last->pairs[1] : nullptr;
+    st |= DrawCircleArc(s, c->primitive, c->element, c->cls, &info, pa, pb, c->centre, c->start, c->end, c->radius,
                         c->closed == 0);
     InfoFree(s, &info);
   }

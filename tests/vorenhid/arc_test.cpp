@@ -1,0 +1,138 @@
+// Arcs of one circle that overlap, cover or meet one another, and circles
+// that cross, as the arc stage draws them.
+
+#include <cmath>
+#include <numbers>
+
+#include "vorenhid/chains.h"
+#include "vorenhid/grid_fixture.h"
+
+namespace vo::test {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+struct Piece {
+  double from, to;  // angles about the centre
+  uint32_t flags;
+  float cx = 0.5f;  // the centre (cx, 0.5), radius 0.1
+};
+
+class ArcStageTest : public GridTest {
+ protected:
+  void SetUp() override {
+    GridTest::SetUp();
+    ASSERT_EQ(hid::ArcStageSetUp(s_), 0u);
+  }
+  // Collects the pieces in order and draws them; the class bits of the pen
+  // each shape is drawn with (a pen is chosen only when it changes).
+  std::vector<uintptr_t> Draw(const std::vector<Piece> &pieces) {
+    RecordingDriver::Reset();
+    EXPECT_EQ(hid::ArcStageRelease(s_), 0u);
+    EXPECT_EQ(hid::ArcStageSetUp(s_), 0u);
+    for (const Piece &p : pieces) {
+      const float centre[4] = {p.cx, 0.5f, 0.5f, 1};
+      VtHiddenLineEdge *e = Edge(static_cast<float>(p.cx + 0.1 * std::cos(p.from)),
+                                 static_cast<float>(0.5 + 0.1 * std::sin(p.from)),
+                                 static_cast<float>(p.cx + 0.1 * std::cos(p.to)),
+                                 static_cast<float>(0.5 + 0.1 * std::sin(p.to)), p.flags | VO_HL_CLASS_CIRCLE);
+      VtStatus st = 0;
+      EXPECT_TRUE(hid::ArcCollect(s_, e, centre, 0.1, &st));
+      EXPECT_EQ(st, 0u);
+    }
+    EXPECT_EQ(hid::ArcsDraw(s_), 0u);
+    std::vector<uintptr_t> pens;
+    for (const auto &[code, word] : RecordingDriver::calls) {
+      if (code == VO_DRIVER_STYLE) pen_ = word & 0x1f;
+      if (code == VO_DRIVER_DRAW) pens.push_back(pen_);
+    }
+    return pens;
+  }
+  uintptr_t pen_ = 0;
+};
+
+TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
+  const uint32_t k16 = VO_HL_CLASS_KIND16;
+  struct Drawn {
+    uint32_t type;
+    uintptr_t pen;
+    double from, to;  // a circle: its rim point at angle 0
+  };
+  struct Case {
+    const char *what;
+    std::vector<Piece> pieces;
+    std::vector<Drawn> drawn;
+  } cases[] = {
+      // They share pi / 4 .. 3 pi / 4. The second, collected last, is built
+      // in the circle's record; the first leaves for a new record at the
+      // head of the list, is met first and keeps the common range. Kind 2
+      // against none: the join query refuses, even with the silhouette bit
+      // inverted.
+      {"cut at the common range",
+       {{0, 3 * kPi / 8, 8}, {3 * kPi / 8, 3 * kPi / 4, 8}, {kPi / 4, 5 * kPi / 8, 10}, {5 * kPi / 8, 7 * kPi / 8, 10}},
+       {{0x8004, 8, 0, 3 * kPi / 4}, {0x8004, 10, 3 * kPi / 4, 7 * kPi / 8}}},
+      // A silhouette: cut, then joined once its bit is inverted.
+      {"cut and joined",
+       {{0, 3 * kPi / 8, 8}, {3 * kPi / 8, 3 * kPi / 4, 8}, {kPi / 4, 5 * kPi / 8, 12}, {5 * kPi / 8, 7 * kPi / 8, 12}},
+       {{0x8004, 8, 0, 7 * kPi / 8}}},
+      // 3 pi / 2 -> 9 pi / 4 and 0 -> 3 pi / 8 share 0 .. pi / 4.
+      {"joined across 2 pi",
+       {{3 * kPi / 2, 7 * kPi / 4, 8}, {7 * kPi / 4, kPi / 4, 8}, {0, 3 * kPi / 8, 8}},
+       {{0x8004, 8, 3 * kPi / 2, 3 * kPi / 8}}},
+      // 0 -> pi, 3 pi / 4 -> 7 pi / 4 and 3 pi / 2 -> 9 pi / 4 overlap in
+      // turn: cut and joined, the whole circle.
+      {"joined into a circle",
+       {{0, kPi / 2, 8}, {kPi / 2, kPi, 8}, {3 * kPi / 4, 5 * kPi / 4, 8}, {5 * kPi / 4, 7 * kPi / 4, 8},
+        {3 * kPi / 2, kPi / 4, 8}},
+       {{0x2004, 8, 0, 0}}},
+      // The covering arc 0 -> pi takes the silhouette bit: 8 | 4.
+      {"a covered kind-16 arc goes",
+       {{0, kPi / 2, 8}, {kPi / 2, kPi, 8}, {kPi / 4, 3 * kPi / 8, k16 | 12}},
+       {{0x8004, 12, 0, kPi}}},
+      // Hidden (not drawn under the class mask 8) until it takes the bit.
+      {"a hidden cover becomes visible",
+       {{0, kPi / 2, 1}, {kPi / 2, kPi, 1}, {kPi / 4, 3 * kPi / 8, k16 | 8}},
+       {{0x8004, 8, 0, kPi}}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<uintptr_t> pens = Draw(c.pieces);
+    ASSERT_EQ(RecordingDriver::shapes.size(), c.drawn.size());
+    for (size_t i = 0; i < c.drawn.size(); ++i) {
+      const Drawn &d = c.drawn[i];
+      const std::vector<float> &b = RecordingDriver::shapes[i];
+      EXPECT_EQ(RecordingDriver::types[i], d.type);
+      EXPECT_EQ(pens[i], d.pen);
+      EXPECT_NEAR(b[4], 0.5 + 0.1 * std::cos(d.from), 1e-6);
+      EXPECT_NEAR(b[5], 0.5 + 0.1 * std::sin(d.from), 1e-6);
+      if (d.type == 0x8004) {
+        EXPECT_NEAR(b[8], 0.5 + 0.1 * std::cos(d.to), 1e-6);
+        EXPECT_NEAR(b[9], 0.5 + 0.1 * std::sin(d.to), 1e-6);
+      }
+    }
+  }
+}
+
+TEST_F(ArcStageTest, TwoCrossingCirclesAreCutAtTheirTwoCrossingPoints) {
+  // Radius 0.1 about (0.5, 0.5) and (0.6, 0.5): they cross at
+  // (0.55, 0.5 +- sqrt(0.01 - 0.0025)) = (0.55, 0.5 +- 0.0866025); each
+  // circle leaves as two arcs from one point to the other.
+  std::vector<Piece> pieces;
+  for (const float cx : {0.5f, 0.6f})
+    for (int q = 0; q < 4; ++q) pieces.push_back({q * kPi / 2, (q + 1) * kPi / 2, 8, cx});
+  Draw(pieces);
+  ASSERT_EQ(RecordingDriver::types, (std::vector<uint32_t>(4, 0x8004)));
+  int on_first = 0;
+  for (const std::vector<float> &b : RecordingDriver::shapes) {
+    on_first += b[0] == 0.5f ? 1 : 0;
+    for (const int at : {4, 8}) {
+      EXPECT_NEAR(b[at], 0.55, 1e-5);
+      EXPECT_NEAR(std::fabs(b[at + 1] - 0.5), std::sqrt(0.0075), 1e-5);
+    }
+    EXPECT_GT(std::fabs(b[5] - b[9]), 0.1);
+  }
+  EXPECT_EQ(on_first, 2);
+}
+
+}  // namespace
+}  // namespace vo::test
