@@ -8,8 +8,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench_kernel.h"
-#include "vosystem/module_entry.h"
+#include "shader_bench.h"
 
 #include <vo/vo_driver.h>
 
@@ -20,25 +19,8 @@ constexpr int kSide = 1000;
 void LightsOnce() {
   vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryDriver,
                               &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders, &vo::VoEntryLiteShaders});
-  static bool done = [] {
-    VtShader *ambient = vo::VoShaderCreate(VO_SHADER_LIGHT, "ambient");
-    VtShader *point = vo::VoShaderCreate(VO_SHADER_LIGHT, "point");
-    VtTypedValue at{};
-    at.type = VtPoint;
-    at.value.v[2] = 2;
-    vo::VoShaderSetArg(point, "location", &at);
-    vo::VoLightListSet(vo::VoShaderReferenceAppend(vo::VoShaderReferenceCreate(ambient),
-                                                   vo::VoShaderReferenceCreate(point)));
-    vo::VoShadingInitialiseImage(2);
-    return true;
-  }();
-  (void)done;
-}
-
-VtStatus ClassicQuery(uint32_t query, VtTypedValue *answer) {
-  static const vo::ModuleDescription kClassic = {
-      .number = VO_MODULE_CLASSIC, .name = "voshclas", .banner = "", .build_time = 1, .compatible = true};
-  return vo::ModuleQueryAnswer(kClassic, query, answer);
+  static const float kLocation[3] = {0, 0, 2};
+  vo::bench::LightsOnce(kLocation);
 }
 
 // Runs the class's slot-2 (or slot-3) entry at every point of the grid.
@@ -48,8 +30,7 @@ void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t sl
   VtShader *shader = vo::VoShaderCreate(type, name), *colour = nullptr;
   if (setup != nullptr) setup(shader);
   if (driven != nullptr) {
-    static bool installed = vo::VoInstallModule(&ClassicQuery) == 0;
-    (void)installed;
+    vo::bench::ClassicInstallOnce();
     colour = vo::VoShaderCreate(VO_SHADER_COLOUR, "plain");
     VtTypedValue v{};
     v.type = VtShaderColour;

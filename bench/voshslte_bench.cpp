@@ -6,8 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench_kernel.h"
-#include "vosystem/module_entry.h"
+#include "shader_bench.h"
 
 namespace {
 
@@ -17,30 +16,8 @@ constexpr int kSide = 1000;
 void LightsOnce() {
   vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryShader,
                               &vo::VoEntrySuperLiteShaders});
-  static bool done = [] {
-    VtShader *ambient = vo::VoShaderCreate(VO_SHADER_LIGHT, "ambient");
-    VtShader *point = vo::VoShaderCreate(VO_SHADER_LIGHT, "point");
-    VtTypedValue at{};
-    at.type = VtPoint;
-    at.value.v[0] = 0.5f;
-    at.value.v[1] = 0.5f;
-    at.value.v[2] = 2;
-    vo::VoShaderSetArg(point, "location", &at);
-    VtReference *list = vo::VoShaderReferenceAppend(vo::VoShaderReferenceCreate(ambient),
-                                                    vo::VoShaderReferenceCreate(point));
-    vo::VoLightListSet(list);
-    vo::VoShadingInitialiseImage(2);
-    return true;
-  }();
-  (void)done;
-}
-
-// A module 75 that answers the compatibility query, so that a shader may
-// stand in for a colour.
-VtStatus ClassicQuery(uint32_t query, VtTypedValue *answer) {
-  static const vo::ModuleDescription kClassic = {
-      .number = VO_MODULE_CLASSIC, .name = "voshclas", .banner = "", .build_time = 1, .compatible = true};
-  return vo::ModuleQueryAnswer(kClassic, query, answer);
+  static const float kLocation[3] = {0.5f, 0.5f, 2};
+  vo::bench::LightsOnce(kLocation);
 }
 
 void Shade(benchmark::State &state, const char *name, bool driven) {
@@ -48,8 +25,7 @@ void Shade(benchmark::State &state, const char *name, bool driven) {
   VtShader *shader = vo::VoShaderCreate(VO_SHADER_REFLECTANCE, name);
   VtShader *colour = nullptr;
   if (driven) {
-    static bool installed = vo::VoInstallModule(&ClassicQuery) == 0;
-    (void)installed;
+    vo::bench::ClassicInstallOnce();
     colour = vo::VoShaderCreate(VO_SHADER_COLOUR, "plain");
     VtTypedValue v{};
     v.type = VtShaderColour;
