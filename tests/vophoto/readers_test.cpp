@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "photo_fixture.h"
 
@@ -31,6 +32,39 @@ TEST_F(PhotometryTest, EveryLayoutOfOneDistributionGivesTheSameGrid) {
     EXPECT_FLOAT_EQ(record_->power, 1000.0f);
   }
   EXPECT_EQ(vo_test::Recorded().size(), 0u);
+}
+
+TEST_F(PhotometryTest, DetectionKnowsTheLayoutsByTheirFirstLineThatIsNotBlank) {
+  const std::pair<std::string, int> cases[] = {
+      {IES1995(), kFormatIES},       {"\n  \t\n" + IES1991(), kFormatIES}, {IES2002(), kFormatUnknown},
+      {CIEIncluded(), kFormatCIE},   {CIBSE(), kFormatCIBSE},              {"", kFormatUnknown},
+      {"IESNA91x\n", kFormatUnknown}};
+  for (const auto &[text, format] : cases) {
+    LuminaireSource source(text.data(), text.size(), "detect");
+    EXPECT_EQ(VoPhotometryDetectFormat(source), format) << text;
+  }
+}
+
+TEST_F(PhotometryTest, ReadsOnSeveralThreadsShareNothing) {
+  ASSERT_EQ(Read(CIEFirst(), CIESecond()), 0u);
+  const std::vector<float> expected = Grid();
+  std::vector<std::thread> threads;
+  std::vector<int> differing(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      const Luminaire l = EveryLayout()[static_cast<size_t>(t) + 2];
+      for (int i = 0; i < 40; ++i) {
+        VtPhotometricRecord *r = VoPhotometricRecordCreate();
+        LuminaireSource source(l.first.data(), l.first.size(), "thread");
+        std::string second = l.second;
+        const VtStatus s = VoPhotometryReadSource(r, source, &SecondText, &second, nullptr, nullptr);
+        differing[static_cast<size_t>(t)] +=
+            s != 0 || std::vector<float>(r->distribution, r->distribution + r->sampleCount) != expected;
+        VoPhotometricRecordDestroy(r);
+      }
+    });
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(differing, std::vector<int>(4, 0));
 }
 
 TEST_F(PhotometryTest, IsotropicFilesOfTypesABAndTurnedCHaveTheirFluxEverywhere) {
