@@ -204,7 +204,10 @@ TEST_F(PhotometryTest, FilesOnDiskAndThePhotFileBesideThem) {
   std::remove(dir.File("data.cia").c_str());
   EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("first.cie").c_str(), from, to, nullptr, nullptr), 0x40000002u);
   EXPECT_EQ(record_->distribution, nullptr);
+  vo_test::Recorded().clear();
   EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("none.ies").c_str(), from, to, nullptr, nullptr), 0x40000002u);
+  ASSERT_EQ(Posted(messages::kPhotometryFileRefused), 1);
+  EXPECT_EQ(vo_test::WithMessage(messages::kPhotometryFileRefused)[0].strings[0], dir.File("none.ies"));
   EXPECT_EQ(VoPhotometricRecordLoad(record_, nullptr, from, to, nullptr, nullptr), 0x40000012u);
   EXPECT_EQ(VoPhotometricRecordLoad(nullptr, "x", from, to, nullptr, nullptr), 0x40000012u);
 }
