@@ -160,21 +160,22 @@ double VoPhotometricRecordIntensity(const VtPhotometricRecord *record, const flo
   if (!(distance >= 1e-6) || !std::isfinite(distance)) return 0.0;
   const double v = std::acos(std::clamp(Dot(to_light, Of(record->aim)) / distance, -1.0, 1.0));
   const uint32_t nv = record->verticalCount, nh = record->horizontalCount;
-  const double vstep = record->verticalStep;
+  const double vstep = record->verticalStep, hstep = record->horizontalStep;
   if (!std::isfinite(v) || nv < 2) return 0.0;
-  const double vi = std::clamp(std::trunc(v / vstep), 0.0, static_cast<double>(nv - 2));
+  const double vq = v / vstep;  // samples from the aim
+  const double vi = std::clamp(std::trunc(vq), 0.0, static_cast<double>(nv - 2));
   const uint32_t i = static_cast<uint32_t>(vi);
-  double t = std::clamp((v - vi * vstep) / vstep, 0.0, 1.0);
+  double t = std::clamp(vq - vi, 0.0, 1.0);
   if (t < 0.0001) t = 0.0;
   const float *g = record->distribution;
   if (nh < 2) return (g[i] + t * (double{g[i + 1]} - g[i])) * record->peakScale;
   double h = std::atan2(PlaneAt(record->azimuthPlane1, point), PlaneAt(record->azimuthPlane2, point));
   if (!std::isfinite(h)) return 0.0;
   if (h < 0) h += 2.0 * std::numbers::pi;
-  const double hstep = record->horizontalStep;
-  const double hj = std::clamp(std::trunc(h / hstep), 0.0, static_cast<double>(nh - 2));
+  const double hq = h / hstep;
+  const double hj = std::clamp(std::trunc(hq), 0.0, static_cast<double>(nh - 2));
   const uint32_t j = static_cast<uint32_t>(hj);
-  const double s = std::clamp((h - hj * hstep) / hstep, 0.0, 1.0);
+  const double s = std::clamp(hq - hj, 0.0, 1.0);
   const float *c0 = g + size_t{j} * nv, *c1 = c0 + nv;
   const double a = c0[i] + t * (double{c0[i + 1]} - c0[i]), b = c1[i] + t * (double{c1[i + 1]} - c1[i]);
   return (a + s * (b - a)) * record->peakScale;
