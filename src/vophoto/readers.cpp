@@ -30,14 +30,17 @@ std::string_view FirstToken(LuminaireReader &r) {
   return r.Token(&t) ? t : std::string_view{};
 }
 
-// The three lists, each starting on a new line; values is the number of
-// values to read (one plane or all).
-VtStatus ListsRead(LuminaireReader &r, FileLists &lists, size_t values) {
+// The three lists, each starting on a new line. For IES, two equal
+// horizontal angles are one plane, and only its values are read.
+VtStatus ListsRead(LuminaireReader &r, FileLists &lists, bool equal_planes_are_one) {
   if (!r.NextLine() || !r.Numbers(lists.vertical, lists.vertical_count, "the file ends inside the vertical angles"))
     return kRefused;
   if (!r.NextLine() ||
       !r.Numbers(lists.horizontal, lists.horizontal_count, "the file ends inside the horizontal angles"))
     return kRefused;
+  if (equal_planes_are_one && lists.horizontal_count == 2 && lists.horizontal[0] == lists.horizontal[1])
+    lists.horizontal_count = 1;
+  const size_t values = size_t{lists.vertical_count} * lists.horizontal_count;
   if (!r.NextLine() || !r.Numbers(lists.values, values, "the file ends inside the values")) return kRefused;
   return 0;
 }
@@ -87,16 +90,8 @@ VtStatus IESRead(LuminaireReader &r, VtPhotometricRecord *record, bool header) {
   FileLists lists;
   s = lists.Make(r, vertical, horizontal);
   if (s != 0) return s;
-  // Two equal horizontal angles are one plane, and only its values are read.
-  if (!r.NextLine() || !r.Numbers(lists.vertical, lists.vertical_count, "the file ends inside the vertical angles"))
-    return kRefused;
-  if (!r.NextLine() ||
-      !r.Numbers(lists.horizontal, lists.horizontal_count, "the file ends inside the horizontal angles"))
-    return kRefused;
-  if (lists.horizontal_count == 2 && lists.horizontal[0] == lists.horizontal[1]) lists.horizontal_count = 1;
-  const size_t values = size_t{lists.vertical_count} * lists.horizontal_count;
-  if (!r.NextLine() || !r.Numbers(lists.values, values, "the file ends inside the values")) return kRefused;
-
+  s = ListsRead(r, lists, true);
+  if (s != 0) return s;
   int code;
   switch (type) {
     case 1: code = VO_PHOTOMETRY_TYPE_C; break;
@@ -222,7 +217,7 @@ VtStatus CIBSERead(LuminaireReader &r, VtPhotometricRecord *record) {
   FileLists lists;
   VtStatus s = lists.Make(r, Whole(n[9]), Whole(n[10]));
   if (s != 0) return s;
-  s = ListsRead(r, lists, size_t{lists.vertical_count} * lists.horizontal_count);
+  s = ListsRead(r, lists, false);
   if (s != 0) return s;
   const int64_t type = Whole(n[1]);
   if (type != 1 && type != 2) return r.RefuseType(static_cast<int32_t>(type));
