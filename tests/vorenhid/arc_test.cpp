@@ -16,6 +16,7 @@ struct Piece {
   double from, to;  // angles about the centre
   uint32_t flags;
   float cx = 0.5f;  // the centre (cx, 0.5), radius 0.1
+  uintptr_t user = 0;
 };
 
 class ArcStageTest : public GridTest {
@@ -36,6 +37,7 @@ class ArcStageTest : public GridTest {
                                  static_cast<float>(0.5 + 0.1 * std::sin(p.from)),
                                  static_cast<float>(p.cx + 0.1 * std::cos(p.to)),
                                  static_cast<float>(0.5 + 0.1 * std::sin(p.to)), p.flags | VO_HL_CLASS_CIRCLE);
+      e->user = p.user;
       VtStatus st = 0;
       EXPECT_TRUE(hid::ArcCollect(s_, e, centre, 0.1, &st));
       EXPECT_EQ(st, 0u);
@@ -62,6 +64,8 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
     const char *what;
     std::vector<Piece> pieces;
     std::vector<Drawn> drawn;
+    uint32_t mask = 8;  // the output class mask
+    uint32_t identity = 0;
   } cases[] = {
       // They share pi / 4 .. 3 pi / 4. The second, collected last, is built
       // in the circle's record; the first leaves for a new record at the
@@ -93,9 +97,40 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
       {"a hidden cover becomes visible",
        {{0, kPi / 2, 1}, {kPi / 2, kPi, 1}, {kPi / 4, 3 * kPi / 8, k16 | 8}},
        {{0x8004, 8, 0, kPi}}},
+      // Hidden pieces drawn too (mask 9). The visible arc keeps the range it
+      // shares with the hidden one, met first.
+      {"a visible arc keeps a shared range",
+       {{0, 3 * kPi / 8, 1}, {3 * kPi / 8, 3 * kPi / 4, 1}, {kPi / 4, 5 * kPi / 8, 8}, {5 * kPi / 8, 7 * kPi / 8, 8}},
+       {{0x8004, 1, 0, kPi / 4}, {0x8004, 8, kPi / 4, 7 * kPi / 8}},
+       9},
+      // Visible inside hidden: the hidden arc is split around it, its piece
+      // after the visible one a record of its own behind it.
+      {"a hidden arc is split around a visible one",
+       {{0, kPi / 2, 1}, {kPi / 2, kPi, 1}, {3 * kPi / 8, 5 * kPi / 8, 8}},
+       {{0x8004, 1, 0, 3 * kPi / 8}, {0x8004, 1, 5 * kPi / 8, kPi}, {0x8004, 8, 3 * kPi / 8, 5 * kPi / 8}},
+       9},
+      // One range twice, one source: the survivor (met first, hidden) takes
+      // the other's visible and silhouette bits, drawn once.
+      {"same-source arcs on one range are reduced to one",
+       {{0, kPi / 2, 1}, {0, kPi / 2, 12}},
+       {{0x8004, 12, 0, kPi / 2}},
+       9},
+      // Two sources on one range: the visible one keeps it, though the
+      // hidden one's record, collected last, is met first; the hidden one
+      // is not drawn even under mask 9.
+      {"of two sources on one range the visible one is drawn",
+       {{0, kPi / 2, 8, 0.5f, 2}, {0, kPi / 2, 1, 0.5f, 1}},
+       {{0x8004, 8, 0, kPi / 2}},
+       9},
+      // Drawn under the identity control whatever the mask, but a circle
+      // with no visible arc goes unless hidden arcs are asked for.
+      {"a circle with no visible arc is dropped", {{0, kPi / 2, 1}}, {}, 8, 1},
+      {"unless hidden arcs are drawn", {{0, kPi / 2, 1}}, {{0x8004, 1, 0, kPi / 2}}, 9, 1},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
+    s_->output_mask = c.mask;
+    s_->identity = c.identity;
     const std::vector<uintptr_t> pens = Draw(c.pieces);
     ASSERT_EQ(RecordingDriver::shapes.size(), c.drawn.size());
     for (size_t i = 0; i < c.drawn.size(); ++i) {
@@ -111,6 +146,8 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
       }
     }
   }
+  s_->output_mask = 8;
+  s_->identity = 0;
 }
 
 TEST_F(ArcStageTest, TwoCrossingCirclesAreCutAtTheirTwoCrossingPoints) {
