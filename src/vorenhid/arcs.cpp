@@ -382,6 +382,32 @@ VtStatus ArcsArrange(VtHiddenLineContext *s) {
   return st;
 }
 
+// Grid edges ending near an open arc's ends are moved onto them: each end
+// is offered to end snapping through a temporary edge that carries the
+// arc's identity and runs from the end along the arc's tangent (crossing
+// cuts made ends too).
+void ArcEndsSnap(VtHiddenLineContext *s) {
+  if (s->grid.started == 0 || s->grid.cells == nullptr) return;
+  for (const VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next) {
+    if (c->dropped != 0 || c->closed != 0) continue;
+    const double r = c->radius;
+    for (int k = 0; k < 2; ++k) {
+      const double a = k == 0 ? c->start : c->end, inward = k == 0 ? 1.0 : -1.0;
+      const double x = c->centre[0] + r * std::cos(a), y = c->centre[1] + r * std::sin(a);
+      VtHiddenLineEdge temp{};
+      temp.primitive = c->primitive;
+      temp.element = c->element;
+      temp.user = c->user;
+      temp.flags = c->cls;
+      temp.end[k][0] = static_cast<float>(x), temp.end[k][1] = static_cast<float>(y);
+      temp.end[1 - k][0] = static_cast<float>(x - inward * r * std::sin(a));
+      temp.end[1 - k][1] = static_cast<float>(y + inward * r * std::cos(a));
+      for (float *end : temp.end) end[2] = c->centre[2], end[3] = 1.0f;
+      (void)EndSnap(s, &temp, k);
+    }
+  }
+}
+
 }  // namespace
 
 double ArcAngle(const float *centre, double r, const float *p) {
@@ -563,6 +589,7 @@ VtStatus ArcsDraw(VtHiddenLineContext *s) {
       }
   }
   st |= ArcsArrange(s);
+  ArcEndsSnap(s);
   for (VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next) {
     if (c->dropped != 0) continue;
     VtHiddenLineEdgeInfo info;

@@ -150,6 +150,71 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
   s_->identity = 0;
 }
 
+TEST_F(ArcStageTest, AGridEdgeEndingNearAVisibleSilhouetteArcsEndIsMovedOntoIt) {
+  // The arc 0 -> pi / 2 starts at (0.6, 0.5); a visible silhouette of
+  // another primitive starts one cell to the right (cells of 1 / 500).
+  // With a silhouette pixel tolerance of 1 its end moves onto the arc's
+  // and is linked into that cell; with 0 it stays.
+  for (const int32_t pixels : {1, 0}) {
+    s_->rings_y = pixels;
+    VtHiddenLineEdge *e = Admit(Edge(0.6021f, 0.5f, 0.7f, 0.5f, 12, kB));
+    Draw({{0, kPi / 2, 12}});
+    ASSERT_EQ(RecordingDriver::shapes.size(), 1u);
+    EXPECT_NEAR(e->end[0][0], pixels == 1 ? 0.6 : 0.6021, 1e-6);
+    const hid::VtHiddenLineGrid &g = s_->grid;
+    EXPECT_EQ((*hid::BucketSlot(g, hid::BucketCellX(g, e->end[0][0]), hid::BucketCellY(g, 0.5)))->first[0], e);
+    hid::BucketTakeOut(s_, e);
+    hid::EdgeDestroy(s_, e);
+  }
+  s_->rings_y = 0;
+}
+
+TEST_F(ArcStageTest, AClockwiseArcCarriesThePairsOfItsStartAndEndAngles) {
+  // One piece from pi / 2 (pair 0.7) clockwise to 0 (pair 0.1): the arc
+  // runs from angle 0 to pi / 2, so its block starts with 0.1.
+  s_->attributes = 1;
+  RecordingDriver::Reset();
+  VtHiddenLineEdge *e = Edge(0.5f, 0.6f, 0.6f, 0.5f, 8 | VO_HL_CLASS_CIRCLE);
+  e->pairs[0][0] = e->pairs[0][1] = 0.7f;
+  e->pairs[1][0] = e->pairs[1][1] = 0.1f;
+  const float centre[4] = {0.5f, 0.5f, 0.5f, 1};
+  VtStatus st = 0;
+  ASSERT_TRUE(hid::ArcCollect(s_, e, centre, 0.1, &st));
+  EXPECT_EQ(hid::ArcsDraw(s_), 0u);
+  EXPECT_EQ(RecordingDriver::types, std::vector<uint32_t>{0x9004});
+  ASSERT_EQ(RecordingDriver::shape_pairs.size(), 1u);
+  EXPECT_EQ(RecordingDriver::shape_pairs[0], (std::array<float, 4>{0.1f, 0.1f, 0.7f, 0.7f}));
+  EXPECT_NEAR(RecordingDriver::shapes[0][4], 0.6, 1e-6);
+  s_->attributes = 0;
+}
+
+TEST_F(ArcStageTest, InWorldFormCirclesAndArcsAreUnprojectedPointByPoint) {
+  // A parallel view down z onto 100 x 100 square pixels, projection y
+  // growing against the up axis y. The circle about world (1, 2, 0)
+  // through (1.5, 2, 0), given in projection coordinates: its block is
+  // those two world points and the world radius 0.5; the arc from 0 to
+  // pi / 2 (projection y up a quarter turn) ends at (1, 1.5, 0).
+  View({0, 0, 10}, VO_PROJECTION_PARALLEL, false);
+  (void)VoViewEvaluate(nullptr);
+  float q0[4], q1[4];
+  const float c[3] = {1, 2, 0}, rim[3] = {1.5f, 2, 0};
+  ASSERT_EQ(VoViewProjectPoint(c, q0), 0u);
+  ASSERT_EQ(VoViewProjectPoint(rim, q1), 0u);
+  const float centre[4] = {q0[0] / q0[3], q0[1] / q0[3], q0[2] / q0[3], q0[3]};
+  const double r = q1[0] / q1[3] - centre[0];
+  s_->world_output = 1;
+  RecordingDriver::Reset();
+  EXPECT_EQ(hid::DrawCircleArc(s_, kA, nullptr, 8, nullptr, nullptr, nullptr, centre, 0, 0, r, false), 0u);
+  EXPECT_EQ(hid::DrawCircleArc(s_, kA, nullptr, 8, nullptr, nullptr, nullptr, centre, 0, kPi / 2, r, true), 0u);
+  s_->world_output = 0;
+  EXPECT_EQ(RecordingDriver::types, (std::vector<uint32_t>{0x2008, 0x8008}));
+  const std::vector<float> want[2] = {{1, 2, 0, 1.5f, 2, 0, 0.5f}, {1, 2, 0, 1.5f, 2, 0, 1, 1.5f, 0, 0.5f}};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(RecordingDriver::shapes[i].size(), want[i].size());
+    for (size_t k = 0; k < want[i].size(); ++k) EXPECT_NEAR(RecordingDriver::shapes[i][k], want[i][k], 1e-5) << i << k;
+  }
+}
+
 TEST_F(ArcStageTest, TwoCrossingCirclesAreCutAtTheirTwoCrossingPoints) {
   // Radius 0.1 about (0.5, 0.5) and (0.6, 0.5): they cross at
   // (0.55, 0.5 +- sqrt(0.01 - 0.0025)) = (0.55, 0.5 +- 0.0866025); each
