@@ -90,7 +90,7 @@ VtStatus PreparePlain(VtHiddenLineContext *s, VtPrimitive *p) {
   // linked to their polygons first when it built them without the links.
   if ((p->flags & VO_PRIMITIVE_HAS_EDGES) == 0 || First(p, l.edges) == nullptr)
     return VoPrimitiveResetProperty(p, VO_PRIM_EDGES) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
-  return VoPrimitiveLinkEdges(p) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
+  return !Surface(type) || VoPrimitiveLinkEdges(p) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
 }
 
 struct Stage1 {
