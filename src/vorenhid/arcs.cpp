@@ -577,6 +577,7 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
 
 VtStatus ArcsDraw(VtHiddenLineContext *s) {
   if (s->arc_started == 0) return 0;
+  s->admit_status = 0;  // info copies that could not be made
   VtStatus st = 0;
   // Records split off go to the head: walk until none is left to build.
   for (bool again = true; again;) {
@@ -600,7 +601,7 @@ VtStatus ArcsDraw(VtHiddenLineContext *s) {
                         c->closed == 0);
     InfoFree(s, &info);
   }
-  return st;
+  return st | s->admit_status;
 }
 
 }  // namespace vo::hid

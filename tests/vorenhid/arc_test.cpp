@@ -169,7 +169,7 @@ TEST_F(ArcStageTest, AGridEdgeEndingNearAVisibleSilhouetteArcsEndIsMovedOntoIt) 
   s_->rings_y = 0;
 }
 
-TEST_F(ArcStageTest, AClockwiseArcCarriesThePairsOfItsStartAndEndAngles) {
+TEST_F(ArcStageTest, ArcsAndCirclesCarryThePairsOfTheirEndsInTheirOwnSense) {
   // One piece from pi / 2 (pair 0.7) clockwise to 0 (pair 0.1): the arc
   // runs from angle 0 to pi / 2, so its block starts with 0.1.
   s_->attributes = 1;
@@ -185,6 +185,27 @@ TEST_F(ArcStageTest, AClockwiseArcCarriesThePairsOfItsStartAndEndAngles) {
   ASSERT_EQ(RecordingDriver::shape_pairs.size(), 1u);
   EXPECT_EQ(RecordingDriver::shape_pairs[0], (std::array<float, 4>{0.1f, 0.1f, 0.7f, 0.7f}));
   EXPECT_NEAR(RecordingDriver::shapes[0][4], 0.6, 1e-6);
+
+  // Four quarters whose pairs run with the angle (0 to 1 a turn) close
+  // into one circle with attributes (0x3004): both ends of the closed
+  // chain of pieces are one point and carry one pair.
+  RecordingDriver::Reset();
+  ASSERT_EQ(hid::ArcStageRelease(s_), 0u);
+  ASSERT_EQ(hid::ArcStageSetUp(s_), 0u);
+  for (int q = 0; q < 4; ++q) {
+    const double a = q * kPi / 2, b = a + kPi / 2;
+    VtHiddenLineEdge *p = Edge(static_cast<float>(0.5 + 0.1 * std::cos(a)), static_cast<float>(0.5 + 0.1 * std::sin(a)),
+                               static_cast<float>(0.5 + 0.1 * std::cos(b)), static_cast<float>(0.5 + 0.1 * std::sin(b)),
+                               8 | VO_HL_CLASS_CIRCLE);
+    p->pairs[0][0] = p->pairs[0][1] = 0.25f * q;
+    p->pairs[1][0] = p->pairs[1][1] = 0.25f * (q + 1);
+    ASSERT_TRUE(hid::ArcCollect(s_, p, centre, 0.1, &st));
+  }
+  EXPECT_EQ(hid::ArcsDraw(s_), 0u);
+  EXPECT_EQ(RecordingDriver::types, std::vector<uint32_t>{0x3004});
+  ASSERT_EQ(RecordingDriver::shape_pairs.size(), 1u);
+  const std::array<float, 4> &pairs = RecordingDriver::shape_pairs[0];
+  EXPECT_TRUE(pairs[0] == pairs[2] && pairs[1] == pairs[3] && pairs[0] > 0) << pairs[0] << " " << pairs[2];
   s_->attributes = 0;
 }
 
