@@ -208,14 +208,8 @@ bool Keeps(VtHiddenLineContext *s, const VtHiddenLineCircle *a, const VtHiddenLi
   const bool av = (a->cls & VO_HL_CLASS_VISIBLE) != 0, bv = (b->cls & VO_HL_CLASS_VISIBLE) != 0;
   if (av != bv) return av;
   const auto priority = UserProc<VtHiddenLinePriorityProc>(s, VO_CALLBACK_HL_PRIORITY);
-  if (priority == nullptr) return true;
-  VtHiddenLineEdgeInfo ia, ib;
-  ArcInfo(s, a, &ia);
-  ArcInfo(s, b, &ib);
-  const bool wins = priority(&ia, &ib) != 0;
-  InfoFree(s, &ia);
-  InfoFree(s, &ib);
-  return wins;
+  const uint32_t classes[2] = {a->cls, b->cls};
+  return priority == nullptr || CallbackAsk(s, priority, a->source, b->source, classes) != 0;
 }
 
 // 1 when two arcs are the same source and the first survives, 2 when the
@@ -223,13 +217,8 @@ bool Keeps(VtHiddenLineContext *s, const VtHiddenLineCircle *a, const VtHiddenLi
 int32_t SameSource(VtHiddenLineContext *s, const VtHiddenLineCircle *a, const VtHiddenLineCircle *b) {
   if (a->primitive == b->primitive && a->user == b->user) return 1;
   const auto same = UserProc<VtHiddenLineSameSourceProc>(s, VO_CALLBACK_HL_SAME_SOURCE);
-  if (same == nullptr) return 0;
-  VtHiddenLineEdgeInfo ia, ib;
-  ArcInfo(s, a, &ia);
-  ArcInfo(s, b, &ib);
-  const int32_t answer = same(&ia, &ib);
-  InfoFree(s, &ia);
-  InfoFree(s, &ib);
+  const uint32_t classes[2] = {a->cls, b->cls};
+  const int32_t answer = same != nullptr ? CallbackAsk(s, same, a->source, b->source, classes) : 0;
   return answer == 1 || answer == 2 ? answer : 0;
 }
 
