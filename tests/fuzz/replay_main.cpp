@@ -1,5 +1,6 @@
-// Replays inputs through a fuzz target's entry point without libFuzzer:
-// every file of each directory named (in name order), or each file named.
+// Replays inputs through a fuzz program's entry point without libFuzzer:
+// every file of each directory named (in name order), or each file named;
+// a name that does not exist is passed over (a program without regressions).
 // A broken promise stops the program; otherwise it reports the count.
 
 #include <algorithm>
@@ -20,7 +21,7 @@ int main(int argc, char **argv) {
     if (std::filesystem::is_directory(p)) {
       for (const auto &e : std::filesystem::directory_iterator(p))
         if (e.is_regular_file() && e.path().filename().string()[0] != '.') inputs.push_back(e.path());
-    } else {
+    } else if (std::filesystem::exists(p)) {
       inputs.push_back(p);
     }
   }
