@@ -221,7 +221,13 @@ VtShader *VoShaderCopy(VtShader *shader) {
   for (uint32_t i = 0; i < c->parameterCount; ++i) {
     VtTypedValue value{};
     (void)c->getArg(shader->data, i, &value);
-    (void)c->setArg(copy->data, i, &value);
+    // A copy that cannot take an argument (a file name without memory) is
+    // no copy: given back.
+    if (const VtStatus set = c->setArg(copy->data, i, &value); set != 0) {
+      (void)VoShaderDestroy(copy);
+      if (set == kNoMemory) Post(kNoMemory, kMsgCopyNoMemory, VO_MODULE_SHADER);
+      return nullptr;
+    }
   }
   return copy;
 }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "lite_fixture.h"
+#include "support/kernel_fixture.h"
+#include "voshader/voshader.h"
 #include "support/class_rows.h"
 
 namespace vo::test {
@@ -120,6 +122,38 @@ TEST_F(LiteTest, ArgumentlessClassesOfBothLibrariesGetAndSetNothing) {
         EXPECT_EQ(data[0], 1);
       }
     }
+  }
+}
+
+// A file name whose copy cannot be made (the allocation fails): the set
+// answers 0x20000006 with the old name and the change counter kept, and a
+// shader copy that cannot take the name is given back.
+TEST_F(LiteTest, FileNamesWithoutMemoryForTheirCopyAreRefusedAndTheOldNameKept) {
+  const std::pair<uint32_t, const char *> kNamed[] = {
+      {C, "wrapped image"}, {B, "image"}, {C, "wrapped filtered image"},  // super-lite
+      {T, "wrapped image"}, {D, "wrapped bump map"}, {B, "scaled image"}};   // lite
+  auto name_of = [](VtShader *s) {
+    VtTypedValue v{};
+    EXPECT_EQ(VoShaderGetArg(s, "file name", &v), 0u);
+    return std::string(v.value.s != nullptr ? v.value.s : "(null)");
+  };
+  for (auto [type, name] : kNamed) {
+    SCOPED_TRACE(name);
+    VtShader *s = Make(type, name);
+    const VtTypedValue first = TypedString("first.bmp"), second = TypedString("second.bmp");
+    ASSERT_EQ(VoShaderSetArg(s, "file name", &first), 0u);
+    const uint64_t changes = shader::ChangeCount(shader::StateGet());
+    AllocationFailureArm(1);
+    EXPECT_EQ(VoShaderSetArg(s, "file name", &second), VO_STATUS_NO_MEMORY);
+    AllocationFailureArm(0);
+    EXPECT_EQ(name_of(s), "first.bmp");
+    EXPECT_EQ(shader::ChangeCount(shader::StateGet()), changes);
+    EveryAllocationFails([&]() -> VtStatus {
+      VtShader *copy = VoShaderCopy(s);
+      if (copy == nullptr) return VO_STATUS_NO_MEMORY;
+      EXPECT_EQ(name_of(copy), "first.bmp");
+      return VoShaderDestroy(copy);
+    });
   }
 }
 
