@@ -39,6 +39,9 @@ constexpr int kMostBranches = 4;
 constexpr size_t kFirstPieces = 256;
 constexpr size_t kFirstFragments = 32;
 constexpr int32_t kNotTouched = INT32_MIN;
+// Depth units two polygons of one plane may disagree by at a pixel: each
+// range comes from its own polygon's rounded reference point.
+constexpr int64_t kPlaneSlack = 256;
 
 // A scan polygon of the class; the loop sees the ScanPolygon at its head.
 // The background fragment has no primitive.
@@ -53,6 +56,7 @@ struct APolygon {
   bool opaque;
   bool has_reference;
   bool shaded;
+  bool hidden;  // left out of the current run
   int64_t ref_x, ref_y, ref_z;
   int32_t zmin, zmax;
   SamplePoint sample;
@@ -75,6 +79,12 @@ struct Piece {
   uint32_t mask, rows;
 };
 
+// A covering polygon's depth ranges at the two ends of a run.
+struct RunEnds {
+  APolygon *a;
+  int32_t zmin[2], zmax[2];
+};
+
 struct Link {
   APolygon *fragment;
   const Link *next;
@@ -87,10 +97,12 @@ struct ABufferRender {
   int32_t y;
   int branches;
   uint64_t edge_pixels, edge_fragments;
+  uint64_t merged;  // fragments merged or left out of runs
   Piece *pieces;
   size_t piece_count, piece_capacity;
   APolygon **fragments, **touched;
   Link *chain;
+  RunEnds *ends;
   size_t fragment_capacity;
   APolygon background;
   APolygon *cover_first;
@@ -379,15 +391,44 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
 
 // ---- One pixel ------------------------------------------------------------------------
 
+// Two fragments lie in one plane when their depth steps are equal and
+// their depth ranges at the pixel agree within the rounding of either
+// polygon's reference point.
+bool SamePlane(const APolygon *a, const APolygon *b) {
+  return a->scan.depth_dx == b->scan.depth_dx && a->scan.depth_dy == b->scan.depth_dy &&
+         std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack && std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack;
+}
+
+bool Inside(uint32_t inner, uint32_t outer) { return (inner & ~outer) == 0; }
+
+void ListPut(ABufferRender *r, size_t *count, size_t at, APolygon *a) {
+  for (size_t i = *count; i > at; --i) r->fragments[i] = r->fragments[i - 1];
+  r->fragments[at] = a;
+  ++*count;
+}
+
+// Inserts a by (smallest, largest depth). A fragment of the same plane as
+// one listed, one mask inside the other's, is placed with it instead: the
+// earlier of the two in the active order goes first, and when that one is
+// opaque and its mask holds the other's the two merge into it (the later
+// could show nowhere).
 void FragmentInsert(ABufferRender *r, size_t *count, APolygon *a) {
+  for (size_t i = 0; i < *count; ++i) {
+    APolygon *b = r->fragments[i];
+    if (!SamePlane(a, b) || !(Inside(a->mask, b->mask) || Inside(b->mask, a->mask))) continue;
+    APolygon *front = a->order < b->order ? a : b, *back = front == a ? b : a;
+    if (front->opaque && Inside(back->mask, front->mask)) {
+      r->fragments[i] = front;
+      ++r->merged;
+      return;
+    }
+    return ListPut(r, count, front == a ? i : i + 1, a);
+  }
   size_t i = *count;
   while (i > 0 && (r->fragments[i - 1]->zmin > a->zmin ||
-                   (r->fragments[i - 1]->zmin == a->zmin && r->fragments[i - 1]->zmax > a->zmax))) {
-    r->fragments[i] = r->fragments[i - 1];
+                   (r->fragments[i - 1]->zmin == a->zmin && r->fragments[i - 1]->zmax > a->zmax)))
     --i;
-  }
-  r->fragments[i] = a;
-  ++*count;
+  ListPut(r, count, i, a);
 }
 
 // After the first opaque whole-pixel fragment wholly in front of the next,
@@ -474,12 +515,12 @@ void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t
   }
 }
 
-// The covering polygons as the fragments of pixel x (the touched ones
-// left out); their count.
+// The covering polygons as the fragments of pixel x (the touched ones and
+// those the run left out); their count.
 size_t CoverFragments(ABufferRender *r, int32_t x) {
   size_t count = 0;
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
-    if (a->touched == x) continue;
+    if (a->touched == x || a->hidden) continue;
     a->mask = a->state;
     a->shaded = false;
     a->sample = {0.5f, 0.5f, true};
@@ -490,35 +531,61 @@ size_t CoverFragments(ABufferRender *r, int32_t x) {
   return count;
 }
 
-// The opaque whole-pixel polygon in front of every other at both ends of
-// the run, or null.
-APolygon *RunFront(ABufferRender *r, int32_t x0, int32_t x1) {
-  APolygon *front = nullptr;
+// Leaves out of a run under several polygons every one that an opaque
+// whole-pixel polygon lies wholly in front of at both ends of the run, and
+// those merged into an earlier opaque polygon of the same plane and depth
+// range; answers the one left, or null when several are.
+APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
+  RunEnds *e = r->ends;
+  size_t n = 0;
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
-    if (a->state != kFullMask) return nullptr;
-    DepthRange(a, x0, r->y);
-    if (front == nullptr || a->zmin < front->zmin) front = a;
-  }
-  if (front == nullptr || !front->opaque) return nullptr;
-  int32_t front_max[2];
-  for (int end = 0; end < 2; ++end) {
-    DepthRange(front, end == 0 ? x0 : x1, r->y);
-    front_max[end] = front->zmax;
-  }
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
-    if (a == front) continue;
-    for (int end = 0; end < 2; ++end) {
+    a->hidden = false;
+    RunEnds &t = e[n++];
+    t.a = a;
+    for (int end = 1; end >= 0; --end) {
       DepthRange(a, end == 0 ? x0 : x1, r->y);
-      if (a->zmin < front_max[end]) return nullptr;
+      t.zmin[end] = a->zmin, t.zmax[end] = a->zmax;
     }
+    a->mask = a->state;  // at x0 for the plane test
   }
-  return front;
+  // b lies wholly in front of a at an end, and comes first there: by
+  // depth, or by the active order when the two are flat at one depth.
+  const auto hides = [](const RunEnds &b, const RunEnds &a) {
+    if (!b.a->opaque || b.a->state != kFullMask) return false;
+    for (int end = 0; end < 2; ++end) {
+      if (b.zmax[end] > a.zmin[end]) return false;
+      if (b.zmin[end] == a.zmin[end] && b.zmax[end] == a.zmax[end] && b.a->order > a.a->order) return false;
+    }
+    return true;
+  };
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < n; ++k)
+      if (k != i && !e[k].a->hidden && hides(e[k], e[i])) {
+        e[i].a->hidden = true;
+        break;
+      }
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < n && !e[i].a->hidden; ++k) {
+      APolygon *a = e[i].a, *b = e[k].a;
+      if (k == i || b->hidden || b->order > a->order || !b->opaque || !Inside(a->state, b->state)) continue;
+      if (SamePlane(a, b)) a->hidden = true;
+    }
+  APolygon *left = nullptr;
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i)
+    if (!e[i].a->hidden) left = e[i].a, ++kept;
+  r->merged += n - kept;
+  return kept == 1 && left->state == kFullMask ? left : nullptr;
 }
 
 void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
   if (r->cover_first == nullptr) return BackgroundSpan(f, x0, x1);
-  if (APolygon *front = RunFront(r, x0, x1)) return RunShade(f, r, front, x0, x1);
-  for (int32_t x = x0; x <= x1; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+  APolygon *one = RunSift(r, x0, x1);
+  if (one != nullptr)
+    RunShade(f, r, one, x0, x1);
+  else
+    for (int32_t x = x0; x <= x1; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) a->hidden = false;
 }
 
 // ---- The scanline --------------------------------------------------------------------------
@@ -567,19 +634,23 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
 bool FragmentsReserve(ABufferRender *r, size_t count) {
   if (count <= r->fragment_capacity) return true;
   const size_t capacity = std::max(count, 2 * r->fragment_capacity);
-  if (capacity > UINT32_MAX / (2 * sizeof(APolygon *))) return false;
+  if (capacity > UINT32_MAX / sizeof(RunEnds)) return false;
   auto **made = static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
   auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
-  if (made == nullptr || chain == nullptr) {
+  auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
+  if (made == nullptr || chain == nullptr || ends == nullptr) {
     VoDeallocate(made);
     VoDeallocate(chain);
+    VoDeallocate(ends);
     return false;
   }
   VoDeallocate(r->fragments);
   VoDeallocate(r->chain);
+  VoDeallocate(r->ends);
   r->fragments = made;
   r->touched = made + capacity;
   r->chain = chain;
+  r->ends = ends;
   r->fragment_capacity = capacity;
   return true;
 }
@@ -704,9 +775,11 @@ VtStatus AEnd() {
   if (r != nullptr) {
     State()->edge_pixels += r->edge_pixels;
     State()->edge_fragments += r->edge_fragments;
+    State()->merged_fragments += r->merged;
     VoDeallocate(r->pieces);
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
+    VoDeallocate(r->ends);
     VoDeallocate(r);
   }
   f->class_state = nullptr;

@@ -88,6 +88,8 @@ struct VtAdvancedRendererContext {
   // Edge pixels and the fragments composited there, over every A-buffer
   // render (for measurements).
   uint64_t edge_pixels, edge_fragments;
+  // Fragments merged into one of their plane or left out of runs as hidden.
+  uint64_t merged_fragments;
 };
 
 VtAdvancedRendererContext *State();
