@@ -100,6 +100,11 @@ struct ABufferRender {
   uint64_t merged;  // fragments merged or left out of runs
   Piece *pieces;
   size_t piece_count, piece_capacity;
+  // The pieces' sorting: a second array as large and a count per column of
+  // the viewport (one more for all left of it, one for the total).
+  Piece *sorted;
+  size_t sorted_capacity;
+  uint32_t *columns;
   APolygon **fragments, **touched;
   Link *chain;
   RunEnds *ends;
@@ -232,8 +237,8 @@ bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge *
   }
   bool only = false;
   if (!PairAt(a, sx, sy, l, r, &only)) return false;
-  EdgePointAt(f, &a->scan, *l, sy);
-  EdgePointAt(f, &a->scan, *r, sy);
+  // A scratch vertex that cannot be made fails the line (after it).
+  if (!EdgePointAt(f, &a->scan, *l, sy) || !EdgePointAt(f, &a->scan, *r, sy)) return false;
   a->pair_ready = only;
   a->pair_sy = sy;
   a->pair_left = *l;
@@ -245,9 +250,7 @@ bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge *
 // between the bracketing edges; false when there are none.
 bool VertexAt(const RenderFrame *f, APolygon *a, double sx, double sy) {
   ScanEdge *l = nullptr, *r = nullptr;
-  if (!EdgesAt(f, a, sx, sy, &l, &r)) return false;
-  SpanPointAt(f, &a->scan, l, r, sx);
-  return true;
+  return EdgesAt(f, a, sx, sy, &l, &r) && SpanPointAt(f, &a->scan, l, r, sx);
 }
 
 float Opacity(const float *T, float alpha) { return (1.0f - std::fmax(T[0], std::fmax(T[1], T[2]))) * alpha; }
@@ -487,7 +490,7 @@ void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t
   for (int32_t x = x0; x <= x1; ++x) {
     Incident(s, f, &r->common, x, window);
     SampleGlobals(x + 0.5, sy);
-    SpanPointAt(f, &a->scan, l, right, x + 0.5);
+    if (!SpanPointAt(f, &a->scan, l, right, x + 0.5)) return;
     *s->g_alpha = 1.0f;
     (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
     const float *To = adv->g_To != nullptr ? adv->g_To : zero;
@@ -655,6 +658,43 @@ bool FragmentsReserve(ABufferRender *r, size_t count) {
   return true;
 }
 
+// The pieces by column and then by their polygons' order: gathered in that
+// order, so a stable count by column (all left of the viewport as one
+// column, those right of it dropped) sorts them.
+bool PiecesSort(const RenderFrame *f, ABufferRender *r) {
+  if (r->sorted_capacity < r->piece_capacity) {
+    auto *made = static_cast<Piece *>(VoAllocate(static_cast<uint32_t>(r->piece_capacity * sizeof(Piece))));
+    if (made == nullptr) return false;
+    VoDeallocate(r->sorted);
+    r->sorted = made;
+    r->sorted_capacity = r->piece_capacity;
+  }
+  const int32_t first = f->xmin, last = f->xmin + f->width - 1;
+  const size_t slots = static_cast<size_t>(f->width) + 2;
+  uint32_t *count = r->columns;
+  std::memset(count, 0, slots * sizeof *count);
+  const auto slot = [&](int32_t column) { return column < first ? size_t{1} : size_t(column - first) + 2; };
+  for (size_t i = 0; i < r->piece_count; ++i)
+    if (r->pieces[i].column <= last) ++count[slot(r->pieces[i].column)];
+  for (size_t k = 1; k < slots; ++k) count[k] += count[k - 1];  // count[k]: where slot k starts
+  size_t kept = 0;
+  for (size_t i = 0; i < r->piece_count; ++i) {
+    const Piece &p = r->pieces[i];
+    if (p.column > last) continue;
+    r->sorted[count[slot(p.column) - 1]++] = p;
+    ++kept;
+  }
+  std::swap(r->pieces, r->sorted);
+  std::swap(r->piece_capacity, r->sorted_capacity);
+  r->piece_count = kept;
+  // Those left of the viewport, few, by their own columns too: the order
+  // they move the rows in decides the cover list's.
+  for (size_t i = 1; i < count[0]; ++i)  // insertion: stable
+    for (size_t k = i; k > 0 && r->pieces[k].column < r->pieces[k - 1].column; --k)
+      std::swap(r->pieces[k], r->pieces[k - 1]);
+  return true;
+}
+
 // Every active polygon's edges cut into pieces by pixel column, sorted by
 // column and then by the polygons' order.
 bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
@@ -674,19 +714,11 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
       a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
     }
     PieceContext context{r, a};
-    // Shading needs the scratch vertices: a polygon without them fails the
-    // render rather than showing unshaded.
-    r->out_of_memory = r->out_of_memory || q->scratch == nullptr;
-    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next) {
-      r->out_of_memory = r->out_of_memory || e->scratch == nullptr;
+    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
-    }
   }
   r->cover_first = nullptr;
-  std::sort(r->pieces, r->pieces + r->piece_count, [](const Piece &p, const Piece &q) {
-    return p.column != q.column ? p.column < q.column : p.order < q.order;
-  });
-  return !r->out_of_memory && FragmentsReserve(r, size_t{order} + 1);
+  return !r->out_of_memory && PiecesSort(f, r) && FragmentsReserve(r, size_t{order} + 1);
 }
 
 // The pixel where pieces lie: the touched polygons' masks, then every
@@ -745,7 +777,7 @@ VtStatus ALineScan(int32_t y) {
     ++x;
   }
   ActiveAdvance(f);
-  return 0;
+  return r->common.out_of_memory ? VO_STATUS_NO_MEMORY : 0;
 }
 
 VtStatus ABegin() {
@@ -763,7 +795,9 @@ VtStatus ABegin() {
   r->background.zmin = r->background.zmax = kDepthFar;
   r->pieces = static_cast<Piece *>(VoAllocate(kFirstPieces * sizeof(Piece)));
   r->piece_capacity = r->pieces != nullptr ? kFirstPieces : 0;
-  if (r->pieces == nullptr || !FragmentsReserve(r, kFirstFragments)) return VO_STATUS_NO_MEMORY;
+  r->columns = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((size_t(f->width) + 2) * sizeof(uint32_t))));
+  if (r->pieces == nullptr || r->columns == nullptr || !FragmentsReserve(r, kFirstFragments))
+    return VO_STATUS_NO_MEMORY;
   return 0;
 }
 
@@ -777,6 +811,8 @@ VtStatus AEnd() {
     State()->edge_fragments += r->edge_fragments;
     State()->merged_fragments += r->merged;
     VoDeallocate(r->pieces);
+    VoDeallocate(r->sorted);
+    VoDeallocate(r->columns);
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
     VoDeallocate(r->ends);

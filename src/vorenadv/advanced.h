@@ -103,6 +103,7 @@ struct RenderCommon {
   float U[3], V[3], O[3];             // window edges and corner
   float direction[3];                 // unit view direction
   float hither;
+  bool out_of_memory;  // a scratch vertex could not be made: the line fails
 };
 
 inline RenderCommon *CommonOf(const renstd::RenderFrame *f) { return static_cast<RenderCommon *>(f->class_state); }
@@ -120,8 +121,10 @@ uint8_t *PixelAt(const renstd::RenderFrame *f, int32_t x);
 // The edge's point at screen row y (pixels) into its scratch vertex, and
 // the point at screen column x between two such points into the polygon's
 // scratch, both perspective-correct.
-void EdgePointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, renstd::ScanEdge *e, double y);
-void SpanPointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, const renstd::ScanEdge *l,
+// Both false, with the render's out-of-memory flag set, when a scratch
+// vertex (made at first use) cannot be made.
+bool EdgePointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, renstd::ScanEdge *e, double y);
+bool SpanPointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, const renstd::ScanEdge *l,
                  const renstd::ScanEdge *r, double x);
 // The background and foreground shaders at the current pixel; the colour
 // they leave (Cb with a background only, else Co).
@@ -130,7 +133,8 @@ const float *BehindEvaluate(renstd::VtStandardRendererContext *s, const RenderCo
 void BackgroundSpan(renstd::RenderFrame *f, int32_t x0, int32_t x1);
 // Progress of either class to the kernel's callback.
 VtStatus AdvancedProgress(double percentage);
-// The polygon's scratch vertex and screen offset, made at initialise.
+// The polygon's screen offset, at initialise; its scratch vertex and its
+// edges' are made at first use and freed with them.
 void ScratchMake(renstd::ScanPolygon *q);
 void ScratchFree(renstd::ScanPolygon *q);
 

@@ -115,7 +115,7 @@ struct ScanEdge {
   float dw;            // screen w of the lower end minus the upper's
   VtVertex *upper_vertex;
   VtVertex *lower_vertex;
-  VtVertex *scratch;   // made for the advanced classes only
+  VtVertex *scratch;   // the advanced classes make it at first use
   int32_t bound;       // first (left edge) or last (right edge) pixel on the line
   int32_t first_line;  // relative to the viewport's first line
   float upper_colour[3];

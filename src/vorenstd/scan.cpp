@@ -130,7 +130,6 @@ bool EdgeMake(RenderFrame *f, ScanPolygon *q, const ScratchPoint &p, const Scrat
   EdgeStepsSet(e, &whole, &remainder);
   e->dw = l.w - u.w;
   cls->edge_start(e, &first_line, e->lx - e->ux, e->dy, Narrow(int64_t{e->lz} - e->uz), whole, remainder);
-  if (cls->advanced != 0) e->scratch = VoVertexCreate(q->primitive);
   cls->edge_insert(q, first_line - f->ymin, e);
   return true;
 }
