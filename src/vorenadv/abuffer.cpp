@@ -45,29 +45,30 @@ constexpr int64_t kPlaneSlack = 256;
 
 // A scan polygon of the class; the loop sees the ScanPolygon at its head.
 // The background fragment has no primitive.
+// What every line and pixel reads comes first, in one cache line.
 struct APolygon {
   ScanPolygon scan;
   uint32_t order;  // place in the line's active list
   uint32_t state;  // sample rows inside at the current pixel's left side
   uint32_t mask;   // coverage of the pixel being resolved
   int32_t touched;  // the last pixel its pieces touched
-  APolygon *cover_previous, *cover_next;
+  int32_t zmin, zmax;
   bool covering;  // some row inside: on the cover list
   bool opaque;
   bool has_reference;
   bool shaded;
   bool hidden;  // left out of the current run
-  int64_t ref_x, ref_y, ref_z;
-  int32_t zmin, zmax;
-  SamplePoint sample;
-  float Cf[3], T[3], A, a;
-  VtPolygon *row_piece;
-  float row_yp;
   // The edges' points at row pair_sy, kept while the polygon has only the
   // one pair of edges there (valid for every column on this line).
   bool pair_ready;
+  APolygon *cover_previous, *cover_next;
+  SamplePoint sample;
   double pair_sy;
   ScanEdge *pair_left, *pair_right;
+  int64_t ref_x, ref_y, ref_z;
+  float Cf[3], T[3], A, a;
+  VtPolygon *row_piece;
+  float row_yp;
 };
 
 APolygon *AOf(ScanPolygon *q) { return reinterpret_cast<APolygon *>(q); }
@@ -398,8 +399,8 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
 // their depth ranges at the pixel agree within the rounding of either
 // polygon's reference point.
 bool SamePlane(const APolygon *a, const APolygon *b) {
-  return a->scan.depth_dx == b->scan.depth_dx && a->scan.depth_dy == b->scan.depth_dy &&
-         std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack && std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack;
+  return std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack && std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack &&
+         a->scan.depth_dx == b->scan.depth_dx && a->scan.depth_dy == b->scan.depth_dy;
 }
 
 bool Inside(uint32_t inner, uint32_t outer) { return (inner & ~outer) == 0; }
