@@ -113,6 +113,10 @@ struct ABufferRender {
   APolygon background;
   APolygon *cover_first;
   APolygon *current;  // of the services
+  // The incident vector of the pixel being composited, worked out for its
+  // first fragment and handed to the others.
+  int32_t incident_x;
+  float incident_xi, incident_unitI[3], incident_E[3];
   VtPolygon *pixel_piece, *pixel_piece_source;
   VtPrimitive *pixel_piece_primitive;
 };
@@ -270,11 +274,27 @@ void BackgroundShade(VtStandardRendererContext *s, const ABufferRender *r, APoly
   std::memcpy(b->Cf, BehindEvaluate(s, &r->common), 12);
 }
 
+// Pixel x's incident vector in the globals, as Incident leaves them.
+void PixelIncident(VtStandardRendererContext *s, const RenderFrame *f, ABufferRender *r, int32_t x) {
+  if (r->incident_x == x) {
+    *s->g_xi = r->incident_xi;
+    *s->g_xp = static_cast<float>(x);
+    std::memcpy(s->g_unitI, r->incident_unitI, 12);
+    if (!f->perspective) std::memcpy(s->g_E, r->incident_E, 12);
+    return;
+  }
+  float window[3];
+  Incident(s, f, &r->common, x, window);
+  r->incident_x = x;
+  r->incident_xi = *s->g_xi;
+  std::memcpy(r->incident_unitI, s->g_unitI, 12);
+  if (!f->perspective) std::memcpy(r->incident_E, s->g_E, 12);
+}
+
 void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x) {
   VtStandardRendererContext *s = renstd::State();
   a->shaded = true;
-  float window[3];
-  Incident(s, f, &r->common, x, window);
+  PixelIncident(s, f, r, x);
   std::memset(a->T, 0, sizeof a->T);
   a->A = a->a = 0.0f;
   std::memset(a->Cf, 0, sizeof a->Cf);
@@ -467,6 +487,7 @@ void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
   for (size_t i = count; i-- > 0;) chain[i] = {r->fragments[i], i + 1 < count ? &chain[i + 1] : nullptr};
   Compositing k{f, r, x};
   r->branches = 0;
+  r->incident_x = kNotTouched;
   const float w = edge ? Coverage(r->fragments[0]->mask) : 1.0f;
   Mix mix = Composite(k, &chain[0], kFullMask, w, false);
   if (edge)

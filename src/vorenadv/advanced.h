@@ -48,8 +48,14 @@ struct SamplePoint {
 // 0x20000012 unless 1 <= n, m <= 8, n m <= 32 and 1 <= u, v <= 64.
 VtStatus MaskTableBuild(MaskTable *table, uint32_t n, uint32_t m, uint32_t u, uint32_t v);
 void MaskTableFree(MaskTable *table);
-// Covered samples over 32.
-float Coverage(uint32_t mask);
+// Covered samples over 32 (counted in line: compositing asks for it at
+// every step).
+inline float Coverage(uint32_t mask) {
+  mask -= (mask >> 1) & 0x55555555u;
+  mask = (mask & 0x33333333u) + ((mask >> 2) & 0x33333333u);
+  mask = (mask + (mask >> 4)) & 0x0f0f0f0fu;
+  return static_cast<float>((mask * 0x01010101u) >> 24) * (1.0f / 32.0f);
+}
 // False for an empty mask.
 bool SamplePosition(uint32_t mask, SamplePoint *out);
 // The 8 x 4 grid point nearest a point (dx, dy) in 1/256 pixel from the
