@@ -98,7 +98,9 @@ bool ScratchReady(const RenderFrame *f, VtPrimitive *p, VtVertex **slot) {
 }
 
 bool EdgePointAt(const RenderFrame *f, ScanPolygon *q, ScanEdge *e, double y) {
+  if (e->scratch != nullptr && e->scratch_row == y) return true;  // already there
   if (!ScratchReady(f, q->primitive, &e->scratch)) return false;
+  e->scratch_row = y;
   const float *u = Screen(q, e->upper_vertex), *l = Screen(q, e->lower_vertex);
   const double yres = f->yres;
   const float t = Between(double{u[1]} / u[3] * yres, double{l[1]} / l[3] * yres, y);

@@ -126,6 +126,7 @@ struct ScanEdge {
   ScanEdge *span_right;
   ScanEdge *lower, *higher;  // search-tree links
   float parameter;
+  double scratch_row;  // the screen row the scratch vertex holds the edge's point at
 };
 
 // Method slots.
