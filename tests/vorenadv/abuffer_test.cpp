@@ -202,6 +202,21 @@ TEST_F(ABufferTest, CopiesInOnePlaneMergeIntoTheFirstActiveAtEdgesAndInRuns) {
   EXPECT_NEAR(seen[0] + seen[1], 1.5f, 1e-5);
 }
 
+TEST_F(ABufferTest, OnlyPixelsAnEdgeCrossesMakeFragments) {
+  // Edges at x 2.5 and 9.5, y 2.5 and 7.5: the 24 border pixels of lines 2
+  // to 7 are partly covered, one fragment each; the 6 x 4 inside are runs
+  // under the one polygon, shaded without fragments.
+  Scene({Rectangle(2.5f, 2.5f, 9.5f, 7.5f, 0.5f, {1, 0, 0})});
+  const Counts c = Render(0x200002);
+  uint64_t partial = 0, full = 0;
+  for (const auto &[y, row] : Output::rows)
+    for (const Pixel &p : row) (p[0] == 1.0f ? full : partial) += p[0] > 0.0f;
+  EXPECT_EQ(full, 24u);
+  EXPECT_EQ(partial, 24u);
+  EXPECT_EQ(c.pixels, partial);
+  EXPECT_EQ(c.fragments, partial);
+}
+
 TEST_F(ABufferTest, RunsLeaveOutWhatAnOpaqueSpanHidesAndKeepThePicture) {
   // F is opaque over the whole field; B1 and B2 lie behind it, T (half
   // transparent) in front of it: every run under F and a B is F's alone
