@@ -217,6 +217,11 @@ struct RenderFrame {
   VtReference *temporaries;
   ScanPolygon *active_first;
   ScanPolygon *active_last;
+  // Pending edges join their polygons' active lists at the end of the line
+  // before theirs, in the walk that steps the edges: line_activated is the
+  // line activated last plus one, pending_through the line every active
+  // polygon's pending edges were moved for plus one (0 for none).
+  int32_t line_activated, pending_through;
   int32_t *depth;  // one per pixel of the x resolution
   struct ScratchPoint *scratch;  // the projected points of the polygon being set up
   size_t scratch_points;
