@@ -22,6 +22,7 @@ constexpr uint32_t kTagPolygons = 0x200001, kTagEdges = 0x200002;
 constexpr uint32_t kControlZFirstPoll = 0x200001, kControlZPollReload = 0x200002;
 constexpr uint32_t kControlAFirstPoll = 0x200003, kControlAPollReload = 0x200004;
 constexpr uint32_t kControlComposite = 0x200005;
+static_assert(kControlAPollReload + 1 == kControlComposite, "the controls are one range: the last poll, then 0x200005");
 constexpr uint32_t kServicePixelPiece = 0x200001, kServiceCurrentPrimitive = 0x200002;
 
 ModuleState<VtAdvancedRendererContext> g_state(VO_MODULE_ADVANCED_RENDERER);
