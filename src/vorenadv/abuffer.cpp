@@ -15,6 +15,11 @@
 // - a pixel with no piece keeps every polygon's rows as they were, so a run
 //   between edge pixels is under a fixed set of polygons;
 // - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1;
+// - fragments of one plane whose masks nest sit together, the earlier in
+//   the active order in front (as the z-buffer keeps the first active); an
+//   opaque one takes the other in, which then is never shaded. A run under
+//   several polygons leaves out those an opaque whole-pixel one lies wholly
+//   in front of at both ends, so the one left is shaded without fragments;
 // - compositing branches that blend two interpenetrating fragments both
 //   ways are bounded per pixel; past the bound the rest composite front to
 //   back, so the work stays linear in the fragments;
