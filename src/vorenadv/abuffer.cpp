@@ -369,11 +369,13 @@ Mix Interpenetrate(Compositing &k, const Link *f, uint32_t in, uint32_t nm, floa
   return i;
 }
 
-// Fragment f and those behind it over the samples m, weighing w.
+// Fragment f and those behind it over the samples m, weighing w. f is
+// shaded when its colour counts: it is the last, or it covers some of m
+// (one that earlier fragments hide wholly is passed over unshaded).
 Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
   APolygon *F = f->fragment;
-  if (!F->shaded) FragmentShade(k.f, k.r, F, k.x);
   const bool full = k.r->full_samples;
+  if (!F->shaded && (f->next == nullptr || full || (m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
   Mix out{};
   if (f->next == nullptr) {
     std::memcpy(out.c, F->Cf, 12);
