@@ -2,6 +2,7 @@
 // behind, the sample-row control, transparency, interpenetrating
 // fragments, and the services during its renders.
 
+#include <algorithm>
 #include <cmath>
 
 #include "vorenadv/advanced.h"
@@ -240,6 +241,22 @@ TEST_F(ABufferTest, RunsLeaveOutWhatAnOpaqueSpanHidesAndKeepThePicture) {
   const Counts open = Render(0x200002);
   EXPECT_EQ(open.merged, 0u);
   EXPECT_NE(Output::rows[5][10], Output::rows[5][6]);
+}
+
+TEST_F(ABufferTest, AFragmentThatThoseInFrontHideWhollyIsNeverShaded) {
+  // In pixel 5 the front quad and the middle one cover the left half, the
+  // back one the right half: the middle one shows nowhere (in pixel 4 the
+  // front quad covers it whole) and is never shaded.
+  VtPrimitive *front = Rectangle(2, 2, 5.5f, 8, 0.3f, {1, 0, 0});
+  VtPrimitive *middle = Rectangle(4.2f, 2, 5.5f, 8, 0.45f, {0, 1, 0});
+  VtPrimitive *back = Rectangle(5.5f, 2, 9, 8, 0.6f, {0, 0, 1});
+  Scene({front, middle, back});
+  Seen::look = true;
+  Seen::primitives.clear();
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  EXPECT_EQ(std::count(Seen::primitives.begin(), Seen::primitives.end(), middle), 0);
+  EXPECT_GT(std::count(Seen::primitives.begin(), Seen::primitives.end(), back), 0);
+  ExpectColour(5, 4, {0.5f, 0, 0.5f});
 }
 
 TEST_F(ABufferTest, TheServicesAnswerThePieceAndPrimitiveBeingShadedOnlyDuringARender) {
