@@ -35,7 +35,8 @@ VtAdvancedRendererContext *Ready(VtStatus *status) {
     *status = VO_STATUS_NOT_INITIALISED;
     return nullptr;
   }
-  if (s->z_class == nullptr || s->a_class == nullptr || VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0) {
+  // The check first: it tells the application (message 481) why.
+  if (VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0 || s->z_class == nullptr || s->a_class == nullptr) {
     *status = VO_STATUS_UNAVAILABLE;
     return nullptr;
   }
