@@ -731,6 +731,13 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   uint32_t order = 0;
   r->piece_count = 0;
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+    // The walk waits on memory: ask for the next polygon's lines early.
+    if (const ScanPolygon *n = q->next) {
+      __builtin_prefetch(n);
+      __builtin_prefetch(reinterpret_cast<const char *>(n) + 64);
+      __builtin_prefetch(reinterpret_cast<const char *>(n) + 128);
+      __builtin_prefetch(reinterpret_cast<const char *>(n) + 192);
+    }
     APolygon *a = AOf(q);
     a->order = order++;
     a->state = 0;
