@@ -731,12 +731,16 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   uint32_t order = 0;
   r->piece_count = 0;
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
-    // The walk waits on memory: ask for the next polygon's lines early.
+    // The walk waits on memory: ask early for the polygon after next and
+    // for the next one's first edge (the next one was asked for a step ago).
     if (const ScanPolygon *n = q->next) {
-      __builtin_prefetch(n);
-      __builtin_prefetch(reinterpret_cast<const char *>(n) + 64);
-      __builtin_prefetch(reinterpret_cast<const char *>(n) + 128);
-      __builtin_prefetch(reinterpret_cast<const char *>(n) + 192);
+      if (const ScanPolygon *after = n->next) {
+        __builtin_prefetch(after);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 64);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 128);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 192);
+      }
+      if (const ScanEdge *e = n->active_first) __builtin_prefetch(e);
     }
     APolygon *a = AOf(q);
     a->order = order++;
