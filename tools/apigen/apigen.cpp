@@ -431,7 +431,7 @@ std::string HashTable(const std::string &name, size_t count, H hash) {
     slots[at] = static_cast<uint32_t>(i + 1);
   }
   std::ostringstream o;
-  o << "const uint32_t " << name << "[] = {";
+  o << "extern const uint32_t " << name << "[];\nextern const size_t " << name << "Size;\nconst uint32_t " << name << "[] = {";
   for (size_t i = 0; i < size; ++i) o << (i % 16 ? " " : "\n    ") << slots[i] << ",";
   o << "\n};\nconst size_t " << name << "Size = " << size << ";\n\n";
   return o.str();
