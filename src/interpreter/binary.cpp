@@ -58,9 +58,9 @@ struct Table {
   size_t size = 0;
   ~Table() { VoDeallocate(values); }
   // Makes room for variable number n (when n is past the end: to n + 20).
-  bool Reach(uint64_t n) {
+  bool Reach(uint64_t n, bool exact = false) {
     if (n < size) return true;
-    const size_t grown = static_cast<size_t>(n) + 20;
+    const size_t grown = static_cast<size_t>(n) + (exact ? 1 : 20);
     auto *v = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
     if (v == nullptr) return false;
     std::memset(v, 0, grown * sizeof(uint64_t));
@@ -318,7 +318,15 @@ VtStatus ReadBinary(State *s, const unsigned char *data, size_t size, const char
     if (w == 0xFFFFFFFFu) break;
   }
   if (count == 0) count = kDefaultVariables;
-  if (!run.Variable(count)) return s->status;
+  if (count > kMostVariables) {
+    Report(s, kStatementError, kMsgBinaryVariable, count);
+    return s->status;
+  }
+  if (!run.table.Reach(count, true)) {  // V + 1 entries
+    Report(s, VO_CLASS_ERROR, kMsgTableCannotGrow);
+    s->status |= kNoMemory;
+    return s->status;
+  }
   while (!run.failed && !s->stop && r.Left() > 0) {
     uint32_t code = 0, result = 0, length = 0;
     if (!r.Word(&code)) {
