@@ -489,10 +489,12 @@ std::string TableSource() {
   o << "}  // namespace\n\n";
   // Shape procedures of owning modules.
   std::set<std::string> declared;
+  o << "}  // namespace vo::api\n\nnamespace vo {\n";
   for (const Function &f : g_functions)
     if (!f.shape.empty() && declared.insert(f.shape).second)
-      o << "bool " << f.shape << "(const void *const *argv, uint32_t param, uint64_t element, VtApiShape *shape);\n";
-  o << "\n";
+      o << "bool " << f.shape
+        << "(const void *const *argv, uint32_t param, uint64_t element, api::VtApiShape *shape);\n";
+  o << "}  // namespace vo\n\nnamespace vo::api {\n\n";
   // Arity checks of the implementations against the description.
   for (const Function &f : g_functions)
     o << "static_assert(FnArity<decltype(&vo::" << f.name << ")>::value == " << f.params.size() << ", \""
@@ -506,7 +508,7 @@ std::string TableSource() {
       << "u, \"" << f.result << "\", " << r.code << ", " << KindNumber(r.kind) << ", " << f.params.size()
       << ", " << (f.params.empty() ? "nullptr" : "kParams" + std::to_string(fi)) << ", Thunk" << fi
       << ", FnArity<decltype(&::" << f.name << ")>::value, reinterpret_cast<VtProc>(&::" << f.name << "), "
-      << (f.shape.empty() ? "nullptr" : "&" + f.shape) << "},\n";
+      << (f.shape.empty() ? "nullptr" : "&vo::" + f.shape) << "},\n";
   }
   o << "};\nconst size_t kFunctionCount = " << g_functions.size() << ";\n\n";
   // Type names.
