@@ -1,5 +1,6 @@
 // Text scripts: printing, statement errors, lines, nesting and the console.
 
+#include <random>
 #include <string>
 
 #include "interpreter/script_fixture.h"
@@ -142,6 +143,42 @@ TEST_F(ScriptTest, ConsoleAndInterrupt) {
   EXPECT_EQ(IntArg(*d, 0), 2);
   EXPECT_EQ(d->strings.back(), ::testing::TempDir() + "script");
   EXPECT_EQ(status, 2u);
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// Scripts come from outside: a generated corpus of malformed ones (every cut
+// of a seed, seeded damage, stray brackets, quotes and continuations) runs
+// to a status without a fault.
+TEST_F(ScriptTest, MalformedScriptsFailCleanly) {
+  const std::string seed =
+      "VtColour c\nc = [0.25 0.5 1]\nprint c\nv = VoViewCreate\nVoViewSetResolution v 16 12 1\n"
+      "VoViewGetResolution v\nVtTypedValue t\nt = {VtString \"a\\x41\\\"\"}\nVoControlSet 0x10004 {VtNat32 3}\n"
+      "VtFloat[3] f\nf = [1 2 3]\nhelp VoViewCreate\nVtInt32[2] a\na = [1 2]\nprint a\n";
+  std::vector<std::string> corpus;
+  for (size_t n = 0; n <= seed.size(); n += 3) corpus.push_back(seed.substr(0, n));
+  const char inserts[] = {'[', ']', '{', '}', '"', '\\', '=', '&', '#', '\n', '\0', '\t', '-', 'x', '*'};
+  std::mt19937 random(105);
+  for (int i = 0; i < 400; ++i) {
+    std::string s = seed;
+    for (int k = 0; k < 4; ++k) {
+      const size_t at = random() % s.size();
+      if (random() % 2)
+        s[at] = inserts[random() % sizeof inserts];
+      else
+        s.insert(at, 1, inserts[random() % sizeof inserts]);
+    }
+    corpus.push_back(s);
+  }
+  corpus.push_back(std::string(5000, '[') + "\n" + std::string(5000, '{'));
+  corpus.push_back("VtFloat[4294967295] huge\nVtFloat[99999999999999999999] x\nVtColour c\nc = [1 2 3 4 5]\n");
+  corpus.push_back("VtString s\ns = \"\\x\"\ns = \"unterminated\nVoControlSet 0x10004 {VtNat32}\n");
+  for (const std::string &script : corpus) Run(script);
+  EXPECT_NE(Kernel(), nullptr);
 }
 
 }  // namespace
