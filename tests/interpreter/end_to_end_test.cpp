@@ -71,15 +71,17 @@ void Journal(std::FILE *file) {
 void Render() {
   VtPrimitive *primitives[2] = {Box(-1, 1, 0, 2, -1, 1), Box(1.5f, 3, 0, 0.5f, -2, 0)};
   ASSERT_TRUE(primitives[0] && primitives[1]);
-  ASSERT_EQ(VoPrimitiveSetMaterial(primitives[0], Material("plastic", 0.85f, 0.25f, 0.2f)), 0u);
-  ASSERT_EQ(VoPrimitiveSetMaterial(primitives[1], Material("matte", 0.25f, 0.45f, 0.85f)), 0u);
+  VtMaterial *materials[2] = {Material("plastic", 0.85f, 0.25f, 0.2f), Material("matte", 0.25f, 0.45f, 0.85f)};
+  ASSERT_EQ(VoPrimitiveSetMaterial(primitives[0], materials[0]), 0u);
+  ASSERT_EQ(VoPrimitiveSetMaterial(primitives[1], materials[1]), 0u);
   VtShader *point = VoShaderCreate(0x50008, "point"), *ambient = VoShaderCreate(0x50008, "ambient");
   const VtTypedValue location = Triple(VtPoint, -4, 9, 6);
   VtTypedValue intensity = Typed(VtFloat);
   intensity.value.f = 1.0f / 3.0f;
   ASSERT_EQ(VoShaderSetArg(point, "location", &location), 0u);
   ASSERT_EQ(VoShaderSetArg(ambient, "intensity", &intensity), 0u);
-  VtReference *lights = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(point));
+  VtReference *first = VoShaderReferenceCreate(ambient);
+  VtReference *lights = VoShaderReferenceAppend(first, VoShaderReferenceCreate(point));
   ASSERT_EQ(VoLightListSet(lights), 0u);
   ASSERT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(2, primitives)), 0u);
   const float eye[3] = {7, 5, 9}, reference[3] = {0, 1, 0}, up[3] = {0, 1, 0};
@@ -96,6 +98,12 @@ void Render() {
   v.value.p = nullptr;
   ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_FILE, &v), 0u);
   ASSERT_EQ(VoFileClose(file), 0u);
+  // What the application made, it gives back.
+  ASSERT_EQ(VoLightListSet(nullptr), 0u);
+  VoShaderDestroy(point);
+  VoShaderDestroy(ambient);
+  VoMaterialDestroy(materials[0]);
+  VoMaterialDestroy(materials[1]);
 }
 
 // The body of a journal: what follows its header.

@@ -96,6 +96,7 @@ void EveryForm() {
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoErrorHandlerDefault));
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&ApplicationHandler));
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, nullptr);
+  VoShaderDestroy(point);
 }
 
 TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {

@@ -21,6 +21,7 @@ def build(order):
     out += record(0x90005, 0, w(70))                                   # VoViewSet
     out += record(0x5000c, 2, w(0x50008) + text("point"))              # s = VoShaderCreate
     out += record(0x50012, 0, w(2) + text("intensity") + w(3) + f(2.5))  # VoShaderSetArg
+    out += record(0x5000d, 0, w(2))                                    # VoShaderDestroy
     out += w(0)
     return out
 
