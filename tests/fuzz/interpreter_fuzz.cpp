@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include <vo/vo_api.h>
+#include <vo/vo_driver.h>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -20,11 +21,32 @@ namespace {
 
 VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
 
+// A driver whose message output swallows what print, help and echo write,
+// and whose console has no lines.
+VtStatus Swallow(const char *) { return 0; }
+int32_t NoLine(char *, uint32_t) { return -1; }
+VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
+  if (set != 0) return VO_STATUS_BAD_ARGUMENT;
+  *slot = code == 0x1a0017u ? reinterpret_cast<VtProc>(&Swallow)
+          : code == 0x1a0016u ? reinterpret_cast<VtProc>(&NoLine)
+                              : nullptr;
+  return 0;
+}
+VtStatus Query(uint32_t query, VtTypedValue *answer) {
+  *answer = VtTypedValue{};
+  if (query == VO_QUERY_CALLBACK) {
+    answer->type = VtFunc;
+    answer->value.fn = reinterpret_cast<VtProc>(&Lookup);
+  }
+  return 0;
+}
+
 // The library, started again when an input stopped it.
 bool Started() {
   if (VoModuleCheckStarted(1, 0) == 0) return true;
   if (VoInitialise() != 0) return false;
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&Quiet));
+  VoDriverSet(VoDriverCreate(&Query));
   return true;
 }
 

@@ -60,7 +60,7 @@ class BinaryTest : public ScriptTest {
   }
   // The journal body (past its header) a run of the file writes.
   static std::string Journal(const std::string &path) {
-    const std::string journal = ::testing::TempDir() + "journal.txt";
+    const std::string journal = Path("journal.txt");
     std::FILE *j = std::fopen(journal.c_str(), "wb");
     VtTypedValue v{};
     v.type = VtGenericPtr;

@@ -68,9 +68,12 @@ class ScriptTest : public ::testing::Test {
     ASSERT_EQ(VoDriverSet(d), 0u);
     Console::Reset();
   }
-  // A file in the test's directory with this text; its path.
+  // A file of this test (tests run side by side) with this text; its path.
+  static std::string Path(const std::string &name) {
+    return ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+  }
   static std::string Write(const std::string &name, const std::string &text) {
-    const std::string path = ::testing::TempDir() + name;
+    const std::string path = Path(name);
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }

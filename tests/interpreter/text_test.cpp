@@ -116,7 +116,7 @@ TEST_F(ScriptTest, ExitQuitAndSourceNesting) {
   EXPECT_EQ(Run("source " + exits + "\nprint VO_CONTROL_JOURNAL_NAME\n"), "65541\n65546\n");
   EXPECT_EQ(Run("source \"" + quits + "\"\nprint VO_CONTROL_JOURNAL_NAME\n"), "65541\n");
   // A file that sources itself stops at 64 inputs, once, with status 2.
-  const std::string self = ::testing::TempDir() + "self";
+  const std::string self = Path("self");
   Write("self", "source " + self + "\n");
   vo_test::Recorded().clear();
   VtStatus status = 0;
@@ -141,7 +141,7 @@ TEST_F(ScriptTest, ConsoleAndInterrupt) {
   const vo_test::Diagnostic *d = Last(501);
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(IntArg(*d, 0), 2);
-  EXPECT_EQ(d->strings.back(), ::testing::TempDir() + "script");
+  EXPECT_EQ(d->strings.back(), Path("script"));
   EXPECT_EQ(status, 2u);
 }
 
