@@ -102,20 +102,26 @@ void Journal(std::FILE *file) {
   VoJournalControlSet(VO_CONTROL_JOURNAL_FLAGS, &v);
 }
 
-void BM_MeshJournalWrite(benchmark::State &state) {
-  Library library;
+// The grid's mesh, made with journaling into the file.
+VtPrimitive *JournalledMesh(std::FILE *f) {
   static const Grid grid;
   const uint32_t ids[1] = {VO_VERT_WORLD};
   VtTypedValue data;
   std::memset(&data, 0, sizeof data);
   data.type = VtGenericPtr;
   data.value.p = const_cast<float *>(grid.points.data());
+  Journal(f);
+  VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(grid.counts.size()), nullptr, grid.counts.data(),
+                                            grid.indices.data(), 1, ids, &data);
+  Journal(nullptr);
+  return mesh;
+}
+
+void BM_MeshJournalWrite(benchmark::State &state) {
+  Library library;
   for (auto _ : state) {
     std::FILE *f = std::tmpfile();
-    Journal(f);
-    VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(grid.counts.size()), nullptr, grid.counts.data(),
-                                              grid.indices.data(), 1, ids, &data);
-    Journal(nullptr);
+    VtPrimitive *mesh = JournalledMesh(f);
     state.PauseTiming();
     VoPrimitiveDestroy(mesh);
     std::fclose(f);
@@ -125,18 +131,8 @@ void BM_MeshJournalWrite(benchmark::State &state) {
 
 void BM_MeshJournalReplay(benchmark::State &state) {
   Library library;
-  static const Grid grid;
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  VtTypedValue data;
-  std::memset(&data, 0, sizeof data);
-  data.type = VtGenericPtr;
-  data.value.p = const_cast<float *>(grid.points.data());
   std::FILE *f = std::tmpfile();
-  Journal(f);
-  VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(grid.counts.size()), nullptr, grid.counts.data(),
-                                            grid.indices.data(), 1, ids, &data);
-  Journal(nullptr);
-  VoPrimitiveDestroy(mesh);
+  VoPrimitiveDestroy(JournalledMesh(f));
   // Each replay destroys its mesh again.
   std::fputs("VoPrimitiveDestroy h1\n", f);
   for (auto _ : state) {

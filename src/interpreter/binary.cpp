@@ -191,22 +191,6 @@ bool ReadValue(Run &run, Reader &r, const VtApiType *t, unsigned char *out, Aren
   }
 }
 
-// Elements an array parameter needs, or -1 when not known.
-int64_t NeededElements(const VtApiFunction *fn, const VtApiParam &p, const uint64_t *cells) {
-  if (p.count > 0) return p.count;
-  if (p.count == 0) return -1;
-  const auto k = static_cast<uint32_t>(-p.count - 1);
-  if (k >= fn->param_count) return -1;
-  const VtApiParam &c = fn->params[k];
-  if (c.kind != api::kKindScalar || (c.flags & (api::kParamOut | api::kParamArray))) return -1;
-  int32_t i;
-  uint32_t u;
-  std::memcpy(&i, &cells[k], 4);
-  std::memcpy(&u, &cells[k], 4);
-  const int64_t n = (c.type == VtInt32 || c.type == VtEnum) ? i : c.type == VtNat8 ? (u & 0xFF) : u;
-  return n < 0 ? 0 : n * static_cast<int64_t>(p.scale ? p.scale : 1);
-}
-
 // Runs one record's call; false when reading must stop.
 bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Reader &r) {
   Arena arena;

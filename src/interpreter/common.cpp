@@ -326,6 +326,21 @@ void FormatValue(Text *out, const api::VtApiType *type, uint32_t form, uint64_t 
 
 // ---- Calls ---------------------------------------------------------------------------
 
+int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, const uint64_t *cells) {
+  if (p.count > 0) return p.count;
+  if (p.count == 0) return -1;
+  const auto k = static_cast<uint32_t>(-p.count - 1);
+  if (k >= fn->param_count) return -1;
+  const api::VtApiParam &c = fn->params[k];
+  if (c.kind != api::kKindScalar || (c.flags & (api::kParamOut | api::kParamArray))) return -1;
+  int32_t i;
+  uint32_t u;
+  std::memcpy(&i, &cells[k], 4);
+  std::memcpy(&u, &cells[k], 4);
+  const int64_t n = (c.type == VtInt32 || c.type == VtEnum) ? i : c.type == VtNat8 ? (u & 0xFF) : u;
+  return n < 0 ? 0 : n * static_cast<int64_t>(p.scale ? p.scale : 1);
+}
+
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result) {
   VtKernelContext *before = Kernel();
   // The bracket this input's own call holds is released, so that the call

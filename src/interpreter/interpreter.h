@@ -152,6 +152,11 @@ bool RecordLayout(const api::VtApiType *type, uint32_t *element, uint32_t *count
 // Reads a binary command file held in memory; the signature has been seen.
 VtStatus ReadBinary(State *s, const unsigned char *data, size_t size, const char *name);
 
+// Elements an array parameter needs, from its fixed count or its counting
+// parameter (times its scale) among the converted arguments; 0 for a
+// negative count, -1 when the description does not say.
+int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, const uint64_t *cells);
+
 // Calls fn through its thunk with the journal's bracket released, forgetting
 // addresses when the call stopped the kernel.
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result);

@@ -435,32 +435,6 @@ Outcome ConvertArray(State *s, const VtApiType *t, char *tok, Arena &arena, void
 
 // ---- Calls --------------------------------------------------------------------------------
 
-// The value of a counting parameter, or -1.
-int64_t CountValue(const VtApiFunction *fn, uint32_t k, const uint64_t *cells) {
-  if (k >= fn->param_count) return -1;
-  const VtApiParam &c = fn->params[k];
-  if (c.kind != api::kKindScalar || (c.flags & (api::kParamOut | api::kParamArray))) return -1;
-  int32_t i;
-  uint32_t u;
-  std::memcpy(&i, &cells[k], 4);
-  std::memcpy(&u, &cells[k], 4);
-  switch (c.type) {
-    case VtInt32:
-    case VtEnum: return i;
-    case VtNat8: return static_cast<uint8_t>(u);
-    default: return u;
-  }
-}
-
-// Elements an array parameter needs, or -1 when the description does not say.
-int64_t Needed(const VtApiFunction *fn, const VtApiParam &p, const uint64_t *cells) {
-  if (p.count > 0) return p.count;
-  if (p.count == 0) return -1;
-  const int64_t n = CountValue(fn, static_cast<uint32_t>(-p.count - 1), cells);
-  if (n < 0) return 0;
-  return n * static_cast<int64_t>(p.scale ? p.scale : 1);
-}
-
 // Says the text; out of memory for it ends the reading.
 void SayText(State *s, const Text &t) {
   if (t.ok)
@@ -580,7 +554,7 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
   for (uint32_t i = 0; i < pc; ++i) {
     const VtApiParam &p = fn->params[i];
     const VtApiType *t = TypeByName(p.type_name);
-    const int64_t need = (p.flags & api::kParamArray) ? Needed(fn, p, cells) : 1;
+    const int64_t need = (p.flags & api::kParamArray) ? NeededElements(fn, p, cells) : 1;
     if (omitted[i]) {
       if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / (t->size ? t->size : 1)) {
         Error(s, kMsgArgument, statement, static_cast<int32_t>(i + 1), "");

@@ -9,16 +9,13 @@
 #include "interpreter/script_fixture.h"
 #include "support/kernel_fixture.h"
 #include "vosystem/api_table.h"
+// After the fixtures, whose calls mean the library's own declarations.
+#include "interpreter/journal_files.h"
 
 namespace vo::test {
 namespace {
 
-std::string Load(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using vo_test::Load;
 
 // Words of a binary file in the reader's byte order.
 struct Writer {
@@ -62,23 +59,11 @@ class BinaryTest : public ScriptTest {
   static std::string Journal(const std::string &path) {
     const std::string journal = Path("journal.txt");
     std::FILE *j = std::fopen(journal.c_str(), "wb");
-    VtTypedValue v{};
-    v.type = VtGenericPtr;
-    v.value.p = j;
-    VoJournalControlSet(VO_CONTROL_JOURNAL_FILE, &v);
-    v.type = VtFlags;
-    v.value.u = 1;
-    VoJournalControlSet(VO_CONTROL_JOURNAL_FLAGS, &v);
+    vo_test::Journal(j);
     RunFile(path);
-    v.value.u = 0;
-    VoJournalControlSet(VO_CONTROL_JOURNAL_FLAGS, &v);
-    v.type = VtGenericPtr;
-    v.value.p = nullptr;
-    VoJournalControlSet(VO_CONTROL_JOURNAL_FILE, &v);
+    vo_test::Journal(nullptr);
     std::fclose(j);
-    const std::string text = Load(journal);
-    const size_t body = text.find("VoDataCreate\n");
-    return body == std::string::npos ? text : text.substr(body + 13);
+    return vo_test::Body(Load(journal));
   }
 };
 

@@ -3,28 +3,18 @@
 
 #include <unistd.h>
 
-#include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 #include <vo/vo_api.h>
 
+#include "interpreter/journal_files.h"
+
 namespace {
 
-std::string Load(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-VtTypedValue Typed(uint32_t type) {
-  VtTypedValue v;
-  std::memset(&v, 0, sizeof v);
-  v.type = type;
-  return v;
-}
+using vo_test::Body;
+using vo_test::Journal;
+using vo_test::Load;
+using vo_test::Typed;
 
 VtTypedValue Triple(uint32_t type, float a, float b, float c) {
   VtTypedValue v = Typed(type);
@@ -57,15 +47,6 @@ VtMaterial *Material(const char *reflectance, float r, float g, float b) {
   EXPECT_EQ(VoShaderSetArg(VoMaterialGetShader(m, 0x50001), "colour", &colour), 0u);
   EXPECT_EQ(VoMaterialSetShaderByPrototype(m, 0x50002, reflectance), 0u);
   return m;
-}
-
-void Journal(std::FILE *file) {
-  VtTypedValue v = Typed(VtGenericPtr);
-  v.value.p = file;
-  ASSERT_EQ(VoJournalControlSet(VO_CONTROL_JOURNAL_FILE, &v), 0u);
-  v = Typed(VtFlags);
-  v.value.u = file ? 1 : 0;
-  ASSERT_EQ(VoJournalControlSet(VO_CONTROL_JOURNAL_FLAGS, &v), 0u);
 }
 
 void Render() {
@@ -104,12 +85,6 @@ void Render() {
   VoShaderDestroy(ambient);
   VoMaterialDestroy(materials[0]);
   VoMaterialDestroy(materials[1]);
-}
-
-// The body of a journal: what follows its header.
-std::string Body(const std::string &text) {
-  const size_t at = text.find("ADV = VoDataCreate\n");
-  return at == std::string::npos ? text : text.substr(at + 19);
 }
 
 TEST(EndToEnd, TheJournalOfARenderReplaysToTheSameImage) {

@@ -2,43 +2,20 @@
 // journalled, then replayed with journaling on, writes the same body.
 
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <limits>
 #include <sstream>
 
 #include <gtest/gtest.h>
 #include <vo/vo_api.h>
 
+#include "interpreter/journal_files.h"
+
 namespace {
 
-std::string Load(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::string Body(const std::string &text) {
-  const size_t at = text.find("ADV = VoDataCreate\n");
-  return at == std::string::npos ? text : text.substr(at + 19);
-}
-
-VtTypedValue Typed(uint32_t type) {
-  VtTypedValue v;
-  std::memset(&v, 0, sizeof v);
-  v.type = type;
-  return v;
-}
-
-void Journal(std::FILE *file) {
-  VtTypedValue v = Typed(VtGenericPtr);
-  v.value.p = file;
-  VoJournalControlSet(VO_CONTROL_JOURNAL_FILE, &v);
-  v = Typed(VtFlags);
-  v.value.u = file ? 1 : 0;
-  VoJournalControlSet(VO_CONTROL_JOURNAL_FLAGS, &v);
-}
+using vo_test::Body;
+using vo_test::Journal;
+using vo_test::Load;
+using vo_test::Typed;
 
 VtStatus ApplicationHandler(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
 
