@@ -20,10 +20,14 @@ TEST_F(ScriptTest, PrintsEveryKindOfValue) {
       "print VO_CONTROL_JOURNAL_FILE\n"
       "e = VO_CONTROL_JOURNAL_FLAGS\nprint e\n"
       "VtInt32[3] a\na = [1 -2 3]\nprint a\n"
-      "VtTypedValue tv\ntv = {VtColour [1 0 0.5]}\nprint tv\n",
+      "VtTypedValue tv\ntv = {VtColour [1 0 0.5]}\nprint tv\n"
+      // Types past code 47 and the 128-byte matrix have variables of their size.
+      "VtComplex z\nz = [1 -1]\nprint z\nVtColour4 k\nk = [1 2 3 4]\nprint k\n"
+      "Matrix m\nm = [1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 16]\nprint m\n",
       &status);
   EXPECT_EQ(out,
-            "[0.25 0.5 1]\nTRUE\n0.125\n-16\na\tb\n[0 1 2 3 4 5]\n65541\n65542\n[1 -2 3]\n{VtColour [1 0 0.5]}\n");
+            "[0.25 0.5 1]\nTRUE\n0.125\n-16\na\tb\n[0 1 2 3 4 5]\n65541\n65542\n[1 -2 3]\n{VtColour [1 0 0.5]}\n"
+            "[1 -1]\n[1 2 3 4]\n[1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 16]\n");
   EXPECT_EQ(status, 0u);
   // A handle prints as 0x and sixteen digits: eight would show only half of
   // a 64-bit address, and two handles could print alike.
@@ -59,6 +63,7 @@ TEST_F(ScriptTest, EachStatementErrorNamesItsLine) {
       {"VoViewSetResolution NULL 1 2 3 4", 282},           // one argument too many
       {"source /no/such/file", 292},                       // a file that does not open
       {"VtFloat f\nVoViewSet f", 281},                     // a variable of another type
+      {"VoScreenBufferGetScanRGBFloat NULL 0", 282},       // an open-array output needs a variable
   };
   for (const Case &c : cases) {
     vo_test::Recorded().clear();
