@@ -47,10 +47,21 @@ void Text::Format(const char *format, ...) {
   if (n > 0) Add(b, static_cast<size_t>(n) < sizeof b ? static_cast<size_t>(n) : sizeof b - 1);
 }
 
-Arena::~Arena() {
+Arena::~Arena() { FreeChain(blocks_); }
+
+void Arena::FreeChain(void *chain) {
+  for (auto *b = static_cast<Block *>(chain); b != nullptr;) {
+    Block *next = b->next;
+    VoDeallocate(b);
+    b = next;
+  }
+}
+
+void Arena::HandOver(void **chain) {
   while (blocks_ != nullptr) {
     Block *next = blocks_->next;
-    VoDeallocate(blocks_);
+    blocks_->next = static_cast<Block *>(*chain);
+    *chain = blocks_;
     blocks_ = next;
   }
 }
@@ -146,13 +157,41 @@ namespace {
 
 size_t Bucket(const char *name) { return api::NameHash(name) & (kBuckets - 1); }
 
-void FreeVariable(Variable *v) {
-  VoDeallocate(v->storage);
+// A variable's storage is a block with the arena's head, so that a replaced
+// one can join the kept chain: a value elsewhere may still point into it.
+constexpr size_t kStorageHead = 16;
+
+void StorageFree(unsigned char *storage) {
+  if (storage != nullptr) VoDeallocate(storage - kStorageHead);
+}
+
+// Frees the variable; its storage joins the chain when one is given.
+void FreeVariable(Variable *v, void **kept = nullptr) {
+  if (kept != nullptr)
+    StorageRetire(kept, v->storage);
+  else
+    StorageFree(v->storage);
   VoDeallocate(v->name);
   VoDeallocate(v);
 }
 
 }  // namespace
+
+unsigned char *StorageTake(uint64_t size) {
+  if (size < 8) size = 8;
+  if (size > UINT32_MAX - kStorageHead) return nullptr;
+  auto *block = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(size + kStorageHead)));
+  if (block == nullptr) return nullptr;
+  std::memset(block, 0, size + kStorageHead);
+  return block + kStorageHead;
+}
+
+void StorageRetire(void **kept, unsigned char *storage) {
+  if (storage == nullptr) return;
+  unsigned char *block = storage - kStorageHead;
+  std::memcpy(block, kept, sizeof(void *));  // the chain's next
+  *kept = block;
+}
 
 Variable *FindVariable(State *s, const char *name) {
   for (Variable *v = s->buckets[Bucket(name)]; v != nullptr; v = v->next)
@@ -168,14 +207,13 @@ Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, u
   }
   auto *v = static_cast<Variable *>(VoAllocate(sizeof(Variable)));
   char *copy = TextCopy(name);
-  auto *storage = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(size < 8 ? 8 : size)));
+  unsigned char *storage = StorageTake(size);
   if (v == nullptr || copy == nullptr || storage == nullptr) {
     VoDeallocate(v);
     VoDeallocate(copy);
-    VoDeallocate(storage);
+    StorageFree(storage);
     return nullptr;
   }
-  std::memset(storage, 0, size < 8 ? 8 : size);
   *v = {copy, type, form, form == kArray ? count : 1, false, storage, nullptr};
   // A declaration replaces an earlier variable of the name.
   Variable **link = &s->buckets[Bucket(name)];
@@ -183,7 +221,7 @@ Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, u
     if (std::strcmp((*at)->name, name) == 0) {
       Variable *old = *at;
       *at = old->next;
-      FreeVariable(old);
+      FreeVariable(old, &s->kept);
       break;
     }
   }

@@ -80,6 +80,7 @@ struct State {
   int depth;
   char *line;  // the line buffer
   size_t line_capacity;
+  void *kept;  // blocks that values stored in variables point into
   bool feedback, stop, quit, interrupted;
   VtStatus status;  // OR of the statuses posted
 };
@@ -107,6 +108,10 @@ Variable *FindVariable(State *s, const char *name);
 // Makes (or replaces) a variable; null when out of memory.
 Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, uint32_t form, uint64_t count);
 void FreeVariables(State *s);
+// Variable storage: zero-filled blocks (8 bytes at least); a replaced one is
+// retired onto the kept chain, never freed while the input runs.
+unsigned char *StorageTake(uint64_t size);
+void StorageRetire(void **kept, unsigned char *storage);
 // After a call that stopped the kernel: addresses and handles are dead.
 void ForgetAddresses(State *s);
 
@@ -135,6 +140,10 @@ class Arena {
   ~Arena();
   // Zero-filled; null when out of memory or past 4 GiB.
   void *Take(uint64_t size);
+  // Moves every block onto the chain (a value stored in a variable may
+  // point into them); FreeChain gives a chain back.
+  void HandOver(void **chain);
+  static void FreeChain(void *chain);
 
  private:
   struct Block {

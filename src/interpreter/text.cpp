@@ -714,15 +714,14 @@ void Declare(State *s, const char *type_token, const char *name, const char *sta
 }
 
 // A text variable keeps its own copy of the text, behind the pointer word.
-bool SetText(Variable *v, const char *text) {
+bool SetText(State *s, Variable *v, const char *text) {
   const size_t n = text ? std::strlen(text) + 1 : 0;
-  if (n > UINT32_MAX - 16) return false;
-  auto *cell = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(sizeof(void *) + n)));
+  unsigned char *cell = StorageTake(sizeof(void *) + n);
   if (cell == nullptr) return false;
   char *copy = text ? reinterpret_cast<char *>(cell + sizeof(void *)) : nullptr;
   if (copy) std::memcpy(copy, text, n);
   std::memcpy(cell, &copy, sizeof copy);
-  VoDeallocate(v->storage);
+  StorageRetire(&s->kept, v->storage);
   v->storage = cell;
   v->defined = true;
   return true;
@@ -801,7 +800,7 @@ void Assign(State *s, char *left, char *right, const char *statement) {
     if (source->form == kValue && source->type->kind == api::kKindString) {
       const char *text = nullptr;
       std::memcpy(&text, source->storage, sizeof text);
-      if (!SetText(target, text)) OutOfMemory(s);
+      if (!SetText(s, target, text)) OutOfMemory(s);
       return;
     }
     const uint64_t size = source->form == kPointerTo ? sizeof(void *) : source->type->size * source->count;
@@ -843,7 +842,7 @@ void Assign(State *s, char *left, char *right, const char *statement) {
     if (o == kConverted && target->type->kind == api::kKindString) {
       const char *text = nullptr;
       std::memcpy(&text, block, sizeof text);
-      if (!SetText(target, text)) OutOfMemory(s);
+      if (!SetText(s, target, text)) OutOfMemory(s);
       return;
     }
     if (o == kConverted) std::memcpy(target->storage, block, target->type->size);
@@ -856,6 +855,9 @@ void Assign(State *s, char *left, char *right, const char *statement) {
     Error(s, kMsgWrongType, statement);
     return;
   }
+  // Texts inside the value (typed values, arrays of texts) live as long as
+  // the variables may.
+  arena.HandOver(&s->kept);
   target->defined = true;
 }
 
@@ -1122,6 +1124,7 @@ VtStatus ReadInputOuter(const char *name, void *file) {
   const VtStatus status = ReadInput(s, name, static_cast<std::FILE *>(file), false);
   if (outer) {
     FreeVariables(s);
+    Arena::FreeChain(s->kept);
     VoDeallocate(s->line);
     VoDeallocate(s);
     t_state = nullptr;

@@ -182,7 +182,12 @@ TEST_F(ScriptTest, MalformedScriptsFailCleanly) {
   corpus.push_back(std::string(5000, '[') + "\n" + std::string(5000, '{'));
   corpus.push_back("VtFloat[4294967295] huge\nVtFloat[99999999999999999999] x\nVtColour c\nc = [1 2 3 4 5]\n");
   corpus.push_back("VtString s\ns = \"\\x\"\ns = \"unterminated\nVoControlSet 0x10004 {VtNat32}\n");
+  // Values that point into texts and storage of earlier statements.
+  corpus.push_back("VtTypedValue t\nt = {VtString \"Na\\x41\"}\nprint t\nVtTypedValue u\nu = t\nVtTypedValue t\nprint u\n");
+  corpus.push_back("VtFloat[3] d\nd = [1 2 3]\np = &d\nVtFloat[3] d\nVtTypedValue g\ng = {VtGenericPtr p}\nprint g\n");
   for (const std::string &script : corpus) Run(script);
+  EXPECT_EQ(Run("VtTypedValue t\nt = {VtString \"kept\"}\nVtTypedValue u\nu = t\nVtTypedValue t\nprint u\n"),
+            "{VtString kept}\n");
   EXPECT_NE(Kernel(), nullptr);
 }
 
