@@ -230,5 +230,9 @@ constexpr uint32_t kPhotometryRecordRefused = 2533; // a record procedure refuse
 constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused = 2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
+// Command interpreter (module 4), from 2820; 2823-2839 reserved.
+constexpr uint32_t kSourceTooDeep = 2820;        // "source" nested past 64 (file)
+constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
+constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
 
 }  // namespace vo::messages
