@@ -118,6 +118,11 @@ void *TwoPlanesCreate() {
   *b = kTwoPlanesDefault;
   b->extrapolation[0] = StringCopy("tile");
   b->extrapolation[1] = StringCopy("tile");
+  if (b->extrapolation[0] == nullptr || b->extrapolation[1] == nullptr) {
+    for (char *s : b->extrapolation) VoDeallocate(s);
+    VoDeallocate(b);
+    return nullptr;
+  }
   return b;
 }
 

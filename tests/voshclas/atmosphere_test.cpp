@@ -65,6 +65,15 @@ class FogLightTest : public ClassicTest {
     }
     return l;
   }
+  // Makes these lights current in place of the ones before.
+  void Relight(std::initializer_list<VtShader *> lights) {
+    EXPECT_EQ(VoShadingTerminateImage(), 0u);
+    EXPECT_EQ(VoLightListSet(nullptr), 0u);
+    EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    list_ = nullptr;
+    image_ = false;
+    Lights(lights);
+  }
   float Scattered(VtShader *fog) {
     const float E[3] = {0, 0, 0}, I[3] = {1, 0, 0};
     EXPECT_EQ(VoShaderPrerender(fog), 0u);
@@ -80,10 +89,7 @@ TEST_F(FogLightTest, PointAndSpotLightsScatterAlongTheEyeRayAndDegenerateOnesSta
   // Point at (5, 1, 0): w = (-5, -1, 0), p = -5, h = 1;
   // 0.01 (atan 5 - atan -5) = 0.0274680.
   const float at[3] = {5, 1, 0};
-  list_ = nullptr;
-  ASSERT_EQ(VoShadingTerminateImage(), 0u);
-  image_ = false;
-  Lights({Light("point", at)});
+  Relight({Light("point", at)});
   EXPECT_NEAR(Scattered(fog), 0.0274680f, 1e-6f);
 }
 
@@ -98,13 +104,8 @@ TEST_F(FogLightTest, ASpotScattersOnlyInsideItsConeAndOneWithoutAnAxisIsSkipped)
   // The point on the ray gives a large but finite amount; the spot without
   // an axis gives nothing.
   EXPECT_TRUE(std::isfinite(co));
-  auto *data = static_cast<const int32_t *>(VoShaderGetData(fog));
-  (void)data;
   // The spot alone.
-  ASSERT_EQ(VoShadingTerminateImage(), 0u);
-  image_ = false;
-  list_ = nullptr;
-  Lights({Light("spot", at, to)});
+  Relight({Light("spot", at, to)});
   EXPECT_NEAR(Scattered(fog), 0.00785398f, 1e-7f);
 }
 

@@ -6,6 +6,8 @@
 
 #include "voshclas/voshclas.h"
 #include "voshlite/lite_fixture.h"
+// (after the fixture: the rows read the kernel's declarations)
+#include "support/class_rows.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::test {

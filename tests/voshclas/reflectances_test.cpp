@@ -19,8 +19,7 @@ namespace {
 class ReflectanceTest : public RayTest {
  protected:
   void SetUp() override {
-    RecordingDriver::Reset();
-    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryPolygons,
+    StartModules({&VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryPolygons,
                   &VoEntryTransforms, &VoEntryDriver, &VoEntryShader, &VoEntrySuperLiteShaders,
                   &VoEntryClassicShaders, &VoEntryRayTracer});
     material_ = VoMaterialCreate();
