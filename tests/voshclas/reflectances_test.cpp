@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include "support/image_reader.h"
@@ -30,9 +31,9 @@ class ReflectanceTest : public RayTest {
     ASSERT_EQ(VoShaderSetArg(plain_, "colour", &c), 0u);
     ASSERT_EQ(VoMaterialSetShader(material_, plain_), 0u);
     ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "constant"), 0u);
-    VtPrimitive *quad = Mesh({{-5, -5, 2}, {-5, 5, 2}, {5, 5, 2}, {5, -5, 2}}, {{0, 1, 2, 3}});
-    ASSERT_EQ(VoPrimitiveSetMaterial(quad, material_), 0u);
-    Scene({quad});
+    quad_ = Mesh({{-5, -5, 2}, {-5, 5, 2}, {5, 5, 2}, {5, -5, 2}}, {{0, 1, 2, 3}});
+    ASSERT_EQ(VoPrimitiveSetMaterial(quad_, material_), 0u);
+    Scene({quad_});
     ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
     g_posted.clear();
   }
@@ -75,6 +76,7 @@ class ReflectanceTest : public RayTest {
   }
   VtMaterial *material_ = nullptr;
   VtShader *plain_ = nullptr;
+  VtPrimitive *quad_ = nullptr;
   std::vector<VtShader *> made_;
 };
 
@@ -165,6 +167,50 @@ TEST_F(ReflectanceTest, AMirrorMapPrefersItsImageAndRefusesADestroyedOne) {
   ASSERT_EQ(VoShaderSetArg(map, "image", &handle), 0u);
   Expect3(Shade(map, kDown, kWhite), 0.16f, 0.32f, 0.48f);
   EXPECT_EQ(CountPosted(messages::kLiteImageUnusable), 1);
+}
+
+TEST_F(ReflectanceTest, AGlassPlateHalvesARayTracedShadowedLightAndTintsIt) {
+  // The quad becomes a two-sided glass plate of transmission 0.5 between the
+  // point and a point light above it casting ray-traced shadows.
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "glass"), 0u);
+  Set(VoMaterialGetShader(material_, VO_SHADER_REFLECTANCE), "transmission factor", 0.5f);
+  ASSERT_EQ(VoPrimitiveSetFlags(quad_, VoPrimitiveGetFlags(quad_) | VO_PRIMITIVE_TWO_SIDED), 0u);
+  const VtTypedValue through = TypedWord(VtFlags, 1), on = TypedBoolean(true), none = TypedInt32(0);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_SHADER_SHADOW_TRANSPARENCY, &through), 0u);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  VtTypedValue at{};
+  at.type = VtPoint;
+  at.value.v[0] = 0.5f, at.value.v[1] = 0.5f, at.value.v[2] = 10;
+  ASSERT_EQ(VoShaderSetArg(light, "location", &at) | VoShaderSetArg(light, "shadows", &on) |
+                VoShaderSetArg(light, "shadow resolution", &none),
+            0u);
+  VtReference *list = VoShaderReferenceCreate(light);
+  ASSERT_EQ(VoShadingTerminateImage(), 0u);
+  ASSERT_EQ(VoLightListSet(list), 0u);
+  ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
+  const VtLightData *d = static_cast<const VtLightData *>(light->data);
+  auto arriving = [&](bool shadows) {
+    const VtTypedValue v = TypedBoolean(shadows);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_SHADER_SHADOWS, &v), 0u);
+    const float p[3] = {0.5f, 0.5f, 0}, n[3] = {0, 0, 1};
+    EXPECT_EQ(VoShadingInitialisePoint(p, n), 0u);
+    EXPECT_EQ(VoShadingInitialiseLights(), 0u);
+    const std::array<float, 4> got{d->intensity, d->colourAtPoint.red, d->colourAtPoint.green,
+                                   d->colourAtPoint.blue};
+    EXPECT_EQ(VoShadingTerminateLights(), 0u);
+    return got;
+  };
+  const auto open = arriving(false), shadowed = arriving(true);
+  // Nothing blocks beyond the plate: shadow 1 - (1 - 0) x 0.5 = 0.5, so half
+  // the light passes, its colour tinted by 0.5 x the plate's (0.2, 0.4, 0.6).
+  EXPECT_NEAR(shadowed[0], 0.5f * open[0], 1e-6f);
+  EXPECT_NEAR(shadowed[1], open[1] * 0.5f * 0.2f, 1e-6f);
+  EXPECT_NEAR(shadowed[2], open[2] * 0.5f * 0.4f, 1e-6f);
+  EXPECT_NEAR(shadowed[3], open[3] * 0.5f * 0.6f, 1e-6f);
+  ASSERT_EQ(VoShadingTerminateImage(), 0u);
+  ASSERT_EQ(VoLightListSet(nullptr), 0u);
+  ASSERT_EQ(VoShaderReferenceDestroy(list, 1), 0u);
+  ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
 }
 
 }  // namespace
