@@ -33,17 +33,17 @@ void QuadOnce() {
     LibraryOnce();
     static const float corners[4][3] = {{-5, -5, 2}, {-5, 5, 2}, {5, 5, 2}, {5, -5, 2}};
     const uint32_t ids[1] = {VO_VERT_WORLD};
-    VtTypedValue data[1] = {GlassRecord(corners)};
+    VtTypedValue data[1] = {SceneRecord(corners)};
     VtPrimitive *quad = VoPrimitiveCreatePolygon(4, 1, ids, data);
     VtMaterial *m = VoMaterialCreate();
     VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain");
-    GlassArg(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", VtColourType, 0.2f, 0.4f, 0.6f);
+    SceneArgTriple(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", VtColourType, 0.2f, 0.4f, 0.6f);
     VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "constant");
     VoPrimitiveSetMaterial(quad, m);
     static VtPrimitive *list[1] = {quad};
     VoPrimitiveListSet(VoPrimitiveListCreate(1, list));
     VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
-    GlassArg(light, "location", VtPoint, 0, 1, 1);
+    SceneArgTriple(light, "location", VtPoint, 0, 1, 1);
     VoLightListSet(VoShaderReferenceCreate(light));
     VoRayTracerScenePrepare();
     VoShadingInitialiseImage(2);
@@ -83,8 +83,8 @@ void FogLight(benchmark::State &state) {
   for (int i = 0; i < 8; ++i) {
     VtShader *spot = VoShaderCreate(VO_SHADER_LIGHT, "spot");
     VoShaderSetArg(spot, "scattering", &on);
-    GlassArg(spot, "location", VtPoint, static_cast<float>(i), 2, 0);
-    GlassArg(spot, "to", VtPoint, static_cast<float>(i), -2, 0);
+    SceneArgTriple(spot, "location", VtPoint, static_cast<float>(i), 2, 0);
+    SceneArgTriple(spot, "to", VtPoint, static_cast<float>(i), -2, 0);
     VtReference *node = VoShaderReferenceCreate(spot);
     list = list == nullptr ? node : VoShaderReferenceAppend(list, node);
   }

@@ -38,6 +38,14 @@ void TraceAdd(VtShaderGlobals *g, float *c, const float *direction, float m) {
   (void)VoRayTrace(traced, g->Pw, direction, m);
   AddScaled(c, traced, m);
 }
+// Adds w x the colour traced along the direction, channel by channel, with
+// w = k x by and the ray weighed by the largest channel of w.
+void TintedTraceAdd(VtShaderGlobals *g, float *c, const float *direction, float k, const float *by) {
+  float w[3], traced[3] = {0, 0, 0};
+  for (int i = 0; i < 3; ++i) w[i] = k * by[i];
+  (void)VoRayTrace(traced, g->Pw, direction, Largest(w));
+  for (int i = 0; i < 3; ++i) c[i] += w[i] * traced[i];
+}
 void ReflectAdd(VtShaderGlobals *g, float *c, float m) {
   float R[3];
   VoReflect(R, g->unitI, g->N);
@@ -204,30 +212,13 @@ void GlassShade(const Glass *b, VtShaderGlobals *g, const float *cs, float *c) {
   } else {
     float T[3];
     if (VoRefract(T, g->unitI, g->N, b->index) != 0) {
-      float w[3];
-      for (int i = 0; i < 3; ++i) w[i] = b->kt * cs[i];
-      float traced[3] = {0, 0, 0};
-      (void)VoRayTrace(traced, g->Pw, T, Largest(w));
-      for (int i = 0; i < 3; ++i) c[i] += w[i] * traced[i];
+      TintedTraceAdd(g, c, T, b->kt, cs);
       if (inside) return;
     } else {
       m = b->kt;  // the transmitted share goes to the reflection
     }
   }
   if (m > 0) ReflectAdd(g, c, m);
-}
-
-VtStatus GlassEvaluate(void *block) {
-  const auto *b = static_cast<const Glass *>(block);
-  VtShaderGlobals *g = VoShaderGetGlobals();
-  VoClampNormal(g->N, g->Ng, g->unitI);
-  float cs[3], c[3];
-  Copy3(cs, g->Co);
-  VoReverseNormals();
-  GlassShade(b, g, cs, c);
-  VoReverseNormals();
-  Copy3(g->Co, c);
-  return 0;
 }
 
 void DielectricShade(const Dielectric *b, VtShaderGlobals *g, const float *cs, float *c) {
@@ -242,25 +233,23 @@ void DielectricShade(const Dielectric *b, VtShaderGlobals *g, const float *cs, f
   float F = 0, R[3], T[3];
   float m = b->km;
   if (VoFresnelSolidReflect(&F, R, T, b->index) != 0) {
-    float w[3];
-    for (int i = 0; i < 3; ++i) w[i] = (1 - F) * b->kt * cs[i];
-    float traced[3] = {0, 0, 0};
-    (void)VoRayTrace(traced, g->Pw, T, Largest(w));
-    for (int i = 0; i < 3; ++i) c[i] += w[i] * traced[i];
+    TintedTraceAdd(g, c, T, (1 - F) * b->kt, cs);
     if (inside) return;
     m = F * b->km;
   }
   if (m > 0) TraceAdd(g, c, R, m);
 }
 
-VtStatus DielectricEvaluate(void *block) {
-  const auto *b = static_cast<const Dielectric *>(block);
+// Glass and dielectric: the normals clamped, turned for a point seen from
+// inside while the class shades, and turned back.
+template <class T, void (*Shade)(const T *, VtShaderGlobals *, const float *, float *)>
+VtStatus SolidEvaluate(void *block) {
   VtShaderGlobals *g = VoShaderGetGlobals();
   VoClampNormal(g->N, g->Ng, g->unitI);
   float cs[3], c[3];
   Copy3(cs, g->Co);
   VoReverseNormals();
-  DielectricShade(b, g, cs, c);
+  Shade(static_cast<const T *>(block), g, cs, c);
   VoReverseNormals();
   Copy3(g->Co, c);
   return 0;
@@ -311,11 +300,7 @@ VtStatus ConductorEvaluate(void *block) {
   if (b->km > 0) {
     float F[3] = {0, 0, 0}, R[3];
     VoFresnelReflect(F, R, b->n, b->k);
-    float w[3];
-    for (int i = 0; i < 3; ++i) w[i] = b->km * F[i];
-    float traced[3] = {0, 0, 0};
-    (void)VoRayTrace(traced, g->Pw, R, Largest(w));
-    for (int i = 0; i < 3; ++i) c[i] += w[i] * traced[i];
+    TintedTraceAdd(g, c, R, b->km, F);
   }
   Copy3(g->Co, c);
   return 0;
@@ -413,11 +398,13 @@ const ClassDescription kMirror{"vxs_mirror_reflectance", "mirror", VO_SHADER_REF
                                ReflectanceEntries<kMirrorDefault, kMirrorFields>(&MirrorEvaluate, &MirrorPrepare)};
 const ClassDescription kMirrorMap{kMirrorMapIdentifier, "wrapped mirror map", VO_SHADER_REFLECTANCE, kMirrorMapLabels,
                                   kMirrorMapGlobals, MirrorMapEntries()};
-const ClassDescription kGlass{"vxs_glass_reflectance", "glass", VO_SHADER_REFLECTANCE, kGlassLabels, kSolidGlobals,
-                              ReflectanceEntries<kGlassDefault, kGlassFields>(&GlassEvaluate, &SolidPrepare<Glass>)};
+const ClassDescription kGlass{
+    "vxs_glass_reflectance", "glass", VO_SHADER_REFLECTANCE, kGlassLabels, kSolidGlobals,
+    ReflectanceEntries<kGlassDefault, kGlassFields>(&SolidEvaluate<Glass, &GlassShade>, &SolidPrepare<Glass>)};
 const ClassDescription kDielectric{
     "vxs_dielectric_reflectance", "dielectric", VO_SHADER_REFLECTANCE, kDielectricLabels, kSolidGlobals,
-    ReflectanceEntries<kDielectricDefault, kDielectricFields>(&DielectricEvaluate, &SolidPrepare<Dielectric>)};
+    ReflectanceEntries<kDielectricDefault, kDielectricFields>(&SolidEvaluate<Dielectric, &DielectricShade>,
+                                                               &SolidPrepare<Dielectric>)};
 const ClassDescription kConductor{
     "vxs_conductor_reflectance", "conductor", VO_SHADER_REFLECTANCE, kConductorLabels, kMirrorGlobals,
     ReflectanceEntries<kConductorDefault, kConductorFields>(&ConductorEvaluate, &ConductorPrepare)};

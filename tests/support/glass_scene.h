@@ -14,6 +14,8 @@
 #include <vo/vo_api.h>
 #include <vo/vo_shader.h>
 
+#include "scene_args.h"
+
 enum { kGlassSegments = 32, kGlassRings = 32 };
 #define VO_GLASS_FACES (2 * kGlassSegments * (kGlassRings - 1))
 
@@ -23,24 +25,6 @@ typedef struct GlassScene {
   VtShader *light, *space, *background;
   VtReference *scene, *lights;
 } GlassScene;
-
-static inline VtTypedValue GlassRecord(const void *array) {
-  VtTypedValue s;
-  memset(&s, 0, sizeof s);
-  s.type = VtGenericPtr;
-  s.value.p = (void *)array;
-  return s;
-}
-
-static inline VtStatus GlassArg(VtShader *shader, const char *label, uint32_t type, float x, float y, float z) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = type;
-  v.value.v[0] = x;
-  v.value.v[1] = y;
-  v.value.v[2] = z;
-  return VoShaderSetArg(shader, label, &v);
-}
 
 /* The sphere about (0, 0, 1): poles and kGlassRings - 1 rings of
  * kGlassSegments points; triangles counter-clockwise seen from outside. */
@@ -74,7 +58,7 @@ static inline VtPrimitive *GlassSphere(void) {
 #undef VO_TRIANGLE
 #undef VO_AT
   for (r = 0; r < f; ++r) contours[r] = 1, counts[r] = 3;
-  data[0] = GlassRecord(points);
+  data[0] = SceneRecord(points);
   return VoPrimitiveCreateMesh((uint32_t)f, contours, counts, indices, 1, ids, data);
 }
 
@@ -82,7 +66,7 @@ static inline VtPrimitive *GlassFloor(void) {
   static const float corners[4][3] = {{-6, -6, 0}, {6, -6, 0}, {6, 6, 0}, {-6, 6, 0}};
   const uint32_t ids[1] = {VO_VERT_WORLD};
   VtTypedValue data[1];
-  data[0] = GlassRecord(corners);
+  data[0] = SceneRecord(corners);
   return VoPrimitiveCreatePolygon(4, 1, ids, data);
 }
 
@@ -91,7 +75,6 @@ static inline VtPrimitive *GlassFloor(void) {
 static inline VtStatus GlassSceneBegin(GlassScene *g, uint32_t width, uint32_t height) {
   const float eye[3] = {0, -7, 3.5f}, reference[3] = {0, 0, 0.8f}, up[3] = {0, 0, 1};
   VtShader *checker, *glass;
-  VtTypedValue f;
   VtStatus st = 0;
   memset(g, 0, sizeof *g);
   g->prims[0] = GlassFloor();
@@ -107,21 +90,18 @@ static inline VtStatus GlassSceneBegin(GlassScene *g, uint32_t width, uint32_t h
   st |= VoPrimitiveSetFlags(g->prims[1], VoPrimitiveGetFlags(g->prims[1]) | VO_PRIMITIVE_TWO_SIDED);
   st |= VoMaterialSetShaderByPrototype(g->floor, VO_SHADER_COLOUR, "wrapped checker");
   checker = VoMaterialGetShader(g->floor, VO_SHADER_COLOUR);
-  st |= GlassArg(checker, "odd colour", VtColourType, 0.8f, 0.2f, 0.2f);
-  st |= GlassArg(checker, "even colour", VtColourType, 0.2f, 0.2f, 0.8f);
+  st |= SceneArgTriple(checker, "odd colour", VtColourType, 0.8f, 0.2f, 0.2f);
+  st |= SceneArgTriple(checker, "even colour", VtColourType, 0.2f, 0.2f, 0.8f);
   st |= VoMaterialSetShaderByPrototype(g->floor, VO_SHADER_REFLECTANCE, "constant");
   st |= VoPrimitiveSetTextureSpace(g->prims[0], g->space);
   st |= VoMaterialSetShaderByPrototype(g->glass, VO_SHADER_COLOUR, "plain");
-  st |= GlassArg(VoMaterialGetShader(g->glass, VO_SHADER_COLOUR), "colour", VtColourType, 0.9f, 0.95f, 1.0f);
+  st |= SceneArgTriple(VoMaterialGetShader(g->glass, VO_SHADER_COLOUR), "colour", VtColourType, 0.9f, 0.95f, 1.0f);
   st |= VoMaterialSetShaderByPrototype(g->glass, VO_SHADER_REFLECTANCE, "glass");
   glass = VoMaterialGetShader(g->glass, VO_SHADER_REFLECTANCE);
-  memset(&f, 0, sizeof f);
-  f.type = VtFloat;
-  f.value.f = 1.5f;
-  st |= VoShaderSetArg(glass, "refraction", &f);
+  st |= SceneArgFloat(glass, "refraction", 1.5f);
   st |= VoPrimitiveSetMaterial(g->prims[0], g->floor) | VoPrimitiveSetMaterial(g->prims[1], g->glass);
-  st |= GlassArg(g->light, "location", VtPoint, 3, -4, 7);
-  st |= GlassArg(g->background, "colour", VtColourType, 0.1f, 0.1f, 0.15f);
+  st |= SceneArgTriple(g->light, "location", VtPoint, 3, -4, 7);
+  st |= SceneArgTriple(g->background, "colour", VtColourType, 0.1f, 0.1f, 0.15f);
   st |= VoBackgroundSet(g->background);
   g->lights = VoShaderReferenceCreate(g->light);
   st |= VoLightListSet(g->lights);

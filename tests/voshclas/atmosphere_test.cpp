@@ -27,13 +27,13 @@ TEST_F(ClassicTest, GroundFogThinsWithHeightAndLeavesAnEyeUnderTheGroundAlone) {
   // 1 - exp(-1) = 0.632121 of the fog.
   EXPECT_NEAR(Fog(fog, origin, x, 1000, 0)->Co[0], 0.632121f, 1e-6f);
   // A fog distance of 0 or below is a length of 1: at 1, 0.632121 again.
-  Set(fog, "fog distance", Float(-3));
+  Set(fog, "fog distance", TypedFloat(-3));
   EXPECT_NEAR(Fog(fog, origin, x, 1, 0)->Co[0], 0.632121f, 1e-6f);
   // H 10, D 100, eye (0, 0, 5) along (0.6, 0, 0.8) for 10: he 5, he2 13,
   // mean exp(-h/10) = (e^-0.5 - e^-1.3) / 0.8 = 0.417498; f = exp(-0.0417498)
   // = 0.959110 of the colour stays (black over white: 1 - 0.959110).
-  Set(fog, "fog distance", Float(100));
-  Set(fog, "fog height", Float(10));
+  Set(fog, "fog distance", TypedFloat(100));
+  Set(fog, "fog height", TypedFloat(10));
   const float eye[3] = {0, 0, 5}, slant[3] = {0.6f, 0, 0.8f};
   EXPECT_NEAR(Fog(fog, eye, slant, 10, 0)->Co[0], 1 - 0.959110f, 1e-5f);
   // Under the ground the colour stays.
@@ -59,7 +59,7 @@ class FogLightTest : public ClassicTest {
     EXPECT_EQ(VoShaderSetArg(l, "scattering", &on), 0u);
     EXPECT_EQ(VoShaderSetArg(l, "location", &location), 0u);
     if (to != nullptr) {
-      const VtTypedValue target = Triple(VtPoint, to[0], to[1], to[2]), angle = Float(cone);
+      const VtTypedValue target = Triple(VtPoint, to[0], to[1], to[2]), angle = TypedFloat(cone);
       EXPECT_EQ(VoShaderSetArg(l, "to", &target), 0u);
       EXPECT_EQ(VoShaderSetArg(l, "cone angle", &angle), 0u);
     }

@@ -93,12 +93,12 @@ TEST_F(ClassicTest, EveryFloatArgumentOfEveryClassTakesHostileValuesAndShadesFin
         VtShader *s = VoShaderCreate(row.type, row.name);
         ASSERT_NE(s, nullptr);
         if (std::strcmp(row.name, "ray cube") == 0 || std::strcmp(row.name, "two planes") == 0) {
-          const VtTypedValue held = Handle(plain);
+          const VtTypedValue held = TypedPointer(plain);
           EXPECT_EQ(VoShaderSetArg(s, std::strcmp(row.name, "ray cube") == 0 ? "primary shader" : "front shader",
                                    &held),
                     0u);
         }
-        const VtTypedValue v = Float(value);
+        const VtTypedValue v = TypedFloat(value);
         EXPECT_EQ(VoShaderSetArg(s, label.c_str(), &v), 0u);
         EXPECT_EQ(VoShaderPrerender(s), 0u);
         VtShaderGlobals *g = At(0.5f, 0.25f, 0);

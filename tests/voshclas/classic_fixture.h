@@ -2,8 +2,6 @@
 // shader kernel, with the helpers of the lite tests to shade one point.
 #pragma once
 
-#include <cmath>
-
 #include "voshclas/voshclas.h"
 #include "voshlite/lite_fixture.h"
 // (after the fixture: the rows read the kernel's declarations)
@@ -17,26 +15,6 @@ class ClassicTest : public LiteTest {
   void InstallLibraries() override {
     for (VtQueryFunction m : {&VoEntryLiteShaders, &VoEntryPolygons, &VoEntryClassicShaders})
       ASSERT_EQ(VoInstallModule(m), 0u);
-  }
-
- public:
-  static VtTypedValue Handle(void *p) {
-    VtTypedValue v{};
-    v.type = VtGenericPtr;
-    v.value.p = p;
-    return v;
-  }
-  static VtTypedValue Float(float f) {
-    VtTypedValue v{};
-    v.type = VtFloat;
-    v.value.f = f;
-    return v;
-  }
-  static VtTypedValue Text(const char *s) {
-    VtTypedValue v{};
-    v.type = VtString;
-    v.value.s = s;
-    return v;
   }
 };
 

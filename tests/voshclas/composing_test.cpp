@@ -61,11 +61,11 @@ class ComposingTest : public ClassicTest {
     Set(s, "colour", Colour(r, g, b));
     return s;
   }
-  static void Hold(VtShader *s, const char *label, VtShader *held) { Set(s, label, Handle(held)); }
+  static void Hold(VtShader *s, const char *label, VtShader *held) { Set(s, label, TypedPointer(held)); }
   // Sets the label to the refused shader: 2515 posted, the argument kept.
   static void ExpectRefused(VtShader *s, const char *label, VtShader *refused) {
     g_posted.clear();
-    VtTypedValue kept{}, v = Handle(refused);
+    VtTypedValue kept{}, v = TypedPointer(refused);
     ASSERT_EQ(VoShaderGetArg(s, label, &kept), 0u);
     (void)VoShaderSetArg(s, label, &v);
     EXPECT_EQ(CountPosted(messages::kLiteHandleRefused), 1);
@@ -115,11 +115,11 @@ TEST_F(ComposingTest, ARayCubeChoosesByTheRayAndRefusesWhatWouldReachItself) {
 
 TEST_F(ComposingTest, TheEnvironmentBackgroundClampsItsIntensityAndLeavesCbAtZero) {
   VtShader *environment = Make(B, "environment");
-  Set(environment, "intensity", Float(2));
+  Set(environment, "intensity", TypedFloat(2));
   ASSERT_EQ(VoShaderReset(environment), 0u);
   // Words: prepared, pad, intensity, angle, then the effective intensity.
   EXPECT_EQ(static_cast<const float *>(VoShaderGetData(environment))[8], 1.0f);
-  Set(environment, "intensity", Float(0));
+  Set(environment, "intensity", TypedFloat(0));
   Expect3(Pixel(environment, 0, 0)->Cb, 0, 0, 0);
   VtShaderGlobals *g = At(0, 0, 0);
   g->Cb[0] = 0.5f;
@@ -152,9 +152,9 @@ TEST_F(ComposingTest, TwoPlanesPutTheirPlanesAtTheHitherDistanceAtLeastAndTileAn
   auto planes = [&](float distance, const char *mode) {
     VtShader *s = Make(B, "two planes");
     Hold(s, "front shader", Make(B, "where"));
-    Set(s, "distance", Float(distance));
-    Set(s, "front extrapolation", Text(mode));
-    Set(s, "back extrapolation", Text(mode));
+    Set(s, "distance", TypedFloat(distance));
+    Set(s, "front extrapolation", TypedString(mode));
+    Set(s, "back extrapolation", TypedString(mode));
     EXPECT_EQ(VoShaderPrerender(s), 0u);
     return s;
   };

@@ -34,7 +34,7 @@ TEST_F(ClassicTest, AProjectorMapsItsAxisToTheImageCentreAndCapsItsCone) {
   EXPECT_NEAR(shaderlib::Length(d->axisU), 0.5 / std::tan(30 * kDegrees), 1e-5);
   // Angle 200: the half angle capped at 89, coneAngle 178; the argument
   // keeps 200.
-  Set(projector, "angle", Float(200));
+  Set(projector, "angle", TypedFloat(200));
   ASSERT_EQ(VoShaderReset(projector), 0u);
   EXPECT_FLOAT_EQ(d->coneAngle, 178.0f);
   EXPECT_NEAR(d->cosOuter, std::cos(89 * kDegrees), 1e-6);
@@ -42,7 +42,7 @@ TEST_F(ClassicTest, AProjectorMapsItsAxisToTheImageCentreAndCapsItsCone) {
   ASSERT_EQ(VoShaderGetArg(projector, "angle", &a), 0u);
   EXPECT_EQ(a.value.f, 200.0f);
   // Angle 6: delta 5, inner cos(3 - 5 degrees) = 0.999391, outer cos 3.
-  Set(projector, "angle", Float(6));
+  Set(projector, "angle", TypedFloat(6));
   ASSERT_EQ(VoShaderReset(projector), 0u);
   EXPECT_NEAR(d->cosInner, 0.999391, 1e-6);
   EXPECT_NEAR(d->cosOuter, std::cos(3 * kDegrees), 1e-7);
@@ -81,19 +81,19 @@ TEST_F(ClassicTest, AProjectorReadsItsImageAgainOnlyWhenItsFileNameChanges) {
   VtShader *projector = Make(L, "projector");
   const VtLightData *d = Record(projector);
   ImagesByName::Install({{"slide.ppm", 1, 1, 24, {255, 0, 0}}, {"other.ppm", 1, 1, 24, {0, 255, 0}}});
-  Set(projector, "file name", Text("slide.ppm"));
+  Set(projector, "file name", TypedString("slide.ppm"));
   ASSERT_EQ(VoShaderReset(projector), 0u);
   VtTexture *first = d->projectorTexture;
   ASSERT_NE(first, nullptr);
-  Set(projector, "intensity", Float(2));
+  Set(projector, "intensity", TypedFloat(2));
   ASSERT_EQ(VoShaderReset(projector), 0u);
   EXPECT_EQ(d->projectorTexture, first);
-  Set(projector, "file name", Text("other.ppm"));
+  Set(projector, "file name", TypedString("other.ppm"));
   ASSERT_EQ(VoShaderReset(projector), 0u);
   EXPECT_NE(d->projectorTexture, nullptr);
   EXPECT_EQ(std::strcmp(Words(d)->loadedName, "other.ppm"), 0);
   // An unreadable name leaves it without a texture; prepare answers 0.
-  Set(projector, "file name", Text("missing.ppm"));
+  Set(projector, "file name", TypedString("missing.ppm"));
   EXPECT_EQ(VoShaderReset(projector), 0u);
   EXPECT_EQ(d->projectorTexture, nullptr);
 }
