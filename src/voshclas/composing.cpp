@@ -136,10 +136,7 @@ VtStatus TwoPlanesDestroy(void *block) {
 VtStatus TwoPlanesSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr || value == nullptr) return 0;
   auto *b = static_cast<TwoPlanes *>(block);
-  if (index > 1) {
-    FieldSet(kTwoPlanesFields, block, index, value);
-    return 0;
-  }
+  if (index > 1) return FieldSet(kTwoPlanesFields, block, index, value);
   b->prepared = 0;
   return HeldShaderSet(&b->shaders[index], value, VO_SHADER_BACKGROUND, block, VO_MODULE_CLASSIC,
                        kTwoPlanesIdentifier, kTwoPlanesLabels[index]);

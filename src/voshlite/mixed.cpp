@@ -35,10 +35,7 @@ constexpr const char *kMixedLabels[] = {"base shader", "mixed shader", "mixing r
 VtStatus MixedSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr || value == nullptr) return 0;
   auto *b = static_cast<Mixed *>(block);
-  if (index > 1) {
-    FieldSet(kMixedFields, block, index, value);
-    return 0;
-  }
+  if (index > 1) return FieldSet(kMixedFields, block, index, value);
   return HeldShaderSet(&b->shaders[index], value, VO_SHADER_BACKGROUND, block, VO_MODULE_LITE, kMixedIdentifier,
                        kMixedLabels[index]);
 }
