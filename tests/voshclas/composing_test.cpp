@@ -62,12 +62,12 @@ class ComposingTest : public ClassicTest {
     return s;
   }
   static void Hold(VtShader *s, const char *label, VtShader *held) { Set(s, label, TypedPointer(held)); }
-  // Sets the label to the refused shader: 2515 posted, the argument kept.
+  // Sets the label to the refused shader: refused with 2515, the argument kept.
   static void ExpectRefused(VtShader *s, const char *label, VtShader *refused) {
     g_posted.clear();
     VtTypedValue kept{}, v = TypedPointer(refused);
     ASSERT_EQ(VoShaderGetArg(s, label, &kept), 0u);
-    (void)VoShaderSetArg(s, label, &v);
+    EXPECT_EQ(VoShaderSetArg(s, label, &v), VO_STATUS_BAD_ARGUMENT);
     EXPECT_EQ(CountPosted(messages::kLiteHandleRefused), 1);
     VtTypedValue now{};
     ASSERT_EQ(VoShaderGetArg(s, label, &now), 0u);
