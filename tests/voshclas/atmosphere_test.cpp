@@ -101,9 +101,11 @@ TEST_F(FogLightTest, ASpotScattersOnlyInsideItsConeAndOneWithoutAnAxisIsSkipped)
   const float on_ray[3] = {5, 0, 0}, same[3] = {1, 1, 1};
   Lights({Light("spot", at, to), Light("point", on_ray), Light("spot", same, same, 200)});
   const float co = Scattered(fog);
-  // The point on the ray gives a large but finite amount; the spot without
-  // an axis gives nothing.
-  EXPECT_TRUE(std::isfinite(co));
+  // The point on the ray is held at h = 1e-6 (|w| + 1) = 6e-6: a large but
+  // finite 0.01 (atan(5/h) - atan(-5/h)) / h; the spot without an axis gives
+  // nothing.
+  const double h = 6e-6;
+  EXPECT_NEAR(co, 0.00785398 + 0.01 * 2 * std::atan(5 / h) / h, 1e-2);
   // The spot alone.
   Relight({Light("spot", at, to)});
   EXPECT_NEAR(Scattered(fog), 0.00785398f, 1e-7f);

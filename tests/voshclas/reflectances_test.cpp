@@ -153,13 +153,15 @@ TEST_F(ReflectanceTest, AMirrorMapPrefersItsImageAndRefusesADestroyedOne) {
   ASSERT_NE(image, nullptr);
   VtTypedValue name{};
   name.type = VtString;
-  name.value.s = "no such file.tga";
+  name.value.s = "white.ppm";
+  ImagesByName::Install({{"white.ppm", 1, 1, 24, {255, 255, 255}}});
   ASSERT_EQ(VoShaderSetArg(map, "file name", &name), 0u);
   VtTypedValue handle{};
   handle.type = VtGenericPtr;
   handle.value.p = image;
   ASSERT_EQ(VoShaderSetArg(map, "image", &handle), 0u);
-  // The image (grey 128/255) scales the mirror factor: 0.8 x 0.502.
+  // The image (grey 128/255), not the white file, scales the mirror factor:
+  // 0.8 x 0.502.
   const float *c = Shade(map, kDown, kWhite);
   EXPECT_NEAR(c[0], 0.8f * (128.0f / 255) * 0.2f, 2e-3f);
   // The image destroyed: refused with 2517, the mirror factor unscaled.
