@@ -250,8 +250,11 @@ double Scattered(const float *location, const VtShaderGlobals *g, double a, doub
     perpendicular[i] = w[i] - p * g->unitI[i];
     h2 += perpendicular[i] * perpendicular[i];
   }
-  const double h = std::fmax(std::sqrt(h2), 1e-6 * (Length(w) + 1));
-  return (std::atan((b + p) / h) - std::atan((a + p) / h)) / h;
+  const double floor = 1e-6 * (Length(w) + 1), off = std::sqrt(h2);
+  const double h = off > floor ? off : floor;
+  // atan((b + p)/h) - atan((a + p)/h) as one angle: its sine and cosine
+  // are proportional to (b - a) h and h^2 + (a + p)(b + p).
+  return std::atan2((b - a) * h, h * h + (a + p) * (b + p)) / h;
 }
 
 // The part [a, b] of the eye ray inside the spot's cone; false when none.
@@ -300,7 +303,7 @@ bool SpotInterval(const SpotRecord &r, const VtShaderGlobals *g, double *a, doub
     else return false;
   }
   const double L = g->modI;
-  *b = std::fmin(*b, L);
+  if (L < *b) *b = L;
   return *a <= L && *a < *b;
 }
 
