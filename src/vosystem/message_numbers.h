@@ -68,9 +68,13 @@ constexpr uint32_t kImageUnusable = 2301;     // an image the image background c
 
 // Lite shader library (voshlite), from 2420.
 constexpr uint32_t kLiteTableNotMade = 2420;  // a table shared by a class's instances could not be made (class)
+// Shared by the libraries on the frame, posted with the caller's module.
 constexpr uint32_t kLiteHandleRefused = 2515;    // a handle argument refused: argument kept (class, label)
-constexpr uint32_t kLiteBackgroundTooDeep = 2516; // backgrounds nested deeper than 16: black (class)
+constexpr uint32_t kLiteBackgroundTooDeep = 2516; // composing shaders nested deeper than 16: black (class)
 constexpr uint32_t kLiteImageUnusable = 2517;    // an image a class cannot use (class, name or reason)
+
+// Classic shader library (voshclas), 2550-2564.
+constexpr uint32_t kClassicFogLightSkipped = 2550;  // a fog-light record not made: the light skipped (light)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
