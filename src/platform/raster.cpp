@@ -71,6 +71,7 @@ struct DrawContext {
   double zmax;
   int zbytes;
   bool colour_words;  // the target stores 32-bit words 0xAARRGGBB
+  uint32_t word_mask;  // X888 keeps its top byte 0
   bool textured;
   TextureInfo tex;
   RasterExtents *ext;
@@ -204,7 +205,7 @@ inline void WriteColour(const DrawContext &d, uint8_t *row, int32_t x, int32_t y
     c = Div255(c * Splat(a) + ReadColour(d, row, x, y) * Splat(255 - a));
   }
   if (d.colour_words) {
-    reinterpret_cast<uint32_t *>(row)[x] = Pack(c);
+    reinterpret_cast<uint32_t *>(row)[x] = Pack(c) & d.word_mask;
     return;
   }
   PixelWrite(d.t->colour, x, y,
@@ -314,7 +315,7 @@ void Span(const DrawContext &d, const TriangleSetup &s, int32_t y, int32_t x0, i
         const uint32_t a = c[3];
         c = Div255(c * Splat(a) + Unpack(*p) * Splat(255 - a));
       }
-      *p = Pack(c);
+      *p = Pack(c) & d.word_mask;
     } else {
       WriteColour(d, row, x, y, c);
     }
@@ -642,6 +643,7 @@ Result Rasteriser::Draw(const RasterOptions &o, const RasterTarget &t, const LVe
   static const bool kX888Words = StoresWords(PixelKind::X888), kArgbWords = StoresWords(PixelKind::Argb8888);
   d.colour_words = (t.colour.kind == PixelKind::X888 && kX888Words) ||
                    (t.colour.kind == PixelKind::Argb8888 && kArgbWords);
+  d.word_mask = t.colour.kind == PixelKind::X888 ? 0xffffffu : 0xffffffffu;
   if (o.texture != nullptr && o.texture->base != nullptr && o.texture->width > 0 && o.texture->height > 0) {
     const PixelView &tv = *o.texture;
     d.textured = true;
