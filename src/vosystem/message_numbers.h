@@ -221,4 +221,9 @@ constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a n
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused = 2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
 
+// The desktop layer (src/platform), from 2740.
+constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
+constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)
+constexpr uint32_t kDesktopArgument = 2742;    // a desktop procedure refuses an argument (procedure, reason)
+
 }  // namespace vo::messages
