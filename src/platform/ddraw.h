@@ -62,6 +62,7 @@ struct SurfaceDesc {
   uint32_t zbuffer_bits;
   uint32_t caps;
   PixelFormat format;
+  void *surface;  // the pixels, filled by Lock
 };
 
 struct DeviceIdentifier {  // the 1064-byte identifier record
@@ -75,7 +76,7 @@ static_assert(sizeof(DeviceIdentifier) == 1064);
 
 class Unknown {
  public:
-  virtual ~Unknown() = default;
+  virtual ~Unknown();
   uint32_t AddRef() { return ++references_; }
   uint32_t Release();
   virtual Result QueryInterface(InterfaceId id, void **out);
@@ -121,6 +122,8 @@ class Surface final : public Unknown {
   int32_t Width() const { return static_cast<int32_t>(desc_.width); }
   int32_t Height() const { return static_cast<int32_t>(desc_.height); }
   PixelKind Kind() const { return kind_pixels_; }
+  // Makes the surface's storage (zero, a z-buffer at the far value).
+  Result StorageMake();
   // Makes the storage of an ALLOCONLOAD surface; copies another's pixels.
   Result LoadFrom(Surface *from);
 
@@ -135,6 +138,10 @@ class Surface final : public Unknown {
   Clipper *clipper_ = nullptr;
   Surface *attached_ = nullptr;
   HDC dc_ = nullptr;
+  size_t bytes_ = 0;
+  bool locked_ = false;
+
+  bool Writable(PixelView *view);
 };
 
 constexpr uint32_t DDPCAPS_4BIT = 0x1, DDPCAPS_8BITENTRIES = 0x2, DDPCAPS_8BIT = 0x4, DDPCAPS_1BIT = 0x100,
@@ -178,14 +185,18 @@ class DirectDraw final : public Unknown {
   Result CreatePalette(uint32_t flags, const PaletteEntry *entries, Palette **palette, void *outer);
   Result CreateClipper(uint32_t flags, Clipper **clipper, void *outer);
   Result GetDeviceIdentifier(DeviceIdentifier *identifier, uint32_t flags);
-  // Video memory in use (for the budget).
-  size_t VideoUsed() const { return video_used_; }
-  void VideoGiveBack(size_t bytes) { video_used_ -= bytes; }
 
  private:
-  size_t video_used_ = 0;
   uint32_t cooperative_ = 0;
 };
+
+// Video memory in use by all surfaces (the settings' budget bounds it).
+size_t VideoMemoryUsed();
+
+// The Direct3D side of a DirectDraw object and of a texture surface
+// (d3d_device.cpp): QueryInterface answers them.
+Result Direct3DCreate(DirectDraw *ddraw, void **out);
+Result TextureCreate(Surface *surface, void **out);
 
 // The loader's entries of "DDRAW.DLL".
 Result DirectDrawCreate(const Guid *driver, DirectDraw **object, void *outer);

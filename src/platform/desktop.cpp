@@ -253,12 +253,12 @@ void *GetModuleHandleA(const char *name) {
 
 void OutputDebugStringA(const char *text) {
   Remember(State().debug, text);
-  Post(VO_CLASS_DEBUG, messages::kDesktopDebugText, VO_MODULE_D3D, text != nullptr ? text : "");
+  Post(VO_CLASS_DEBUG, messages::kDesktopDebugText, VO_MODULE_DIRECT3D, text != nullptr ? text : "");
 }
 
 int32_t MessageBoxA(VtWindow *, const char *text, const char *caption, uint32_t) {
   Remember(State().boxes, text);
-  Post(VO_STATUS_FAILED, messages::kDesktopMessageBox, VO_MODULE_D3D, caption != nullptr ? caption : "",
+  Post(VO_CLASS_ERROR, messages::kDesktopMessageBox, VO_MODULE_DIRECT3D, caption != nullptr ? caption : "",
        text != nullptr ? text : "");
   return 1;
 }

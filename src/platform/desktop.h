@@ -155,9 +155,12 @@ struct BitmapInfoHeader {
   uint32_t colours_used, colours_important;
 };
 static_assert(sizeof(BitmapInfoHeader) == 40);
+struct RgbQuad {
+  uint8_t blue, green, red, reserved;
+};
 struct BitmapInfo {
   BitmapInfoHeader header;
-  PaletteEntry colours[256];  // blue, green, red, reserved in a DIB's order
+  RgbQuad colours[256];
 };
 
 constexpr uint32_t CBM_INIT = 4;
@@ -193,7 +196,17 @@ VtBitmap *LoadImageA(void *instance, const char *name, uint32_t type, int32_t wi
 // A device context drawing into a surface (the surface's GetDC).
 HDC SurfaceContextMake(Surface *surface);
 void SurfaceContextFree(HDC dc);
-bool ContextView(HDC dc, PixelView *view, Rect *clip);
+// What a context draws into: its pixels, where its (0, 0) lies in them and
+// the part of them it may touch.
+struct ContextTarget {
+  PixelView view;
+  Point origin;
+  Rect clip;
+};
+bool ContextTargetGet(HDC dc, ContextTarget *target);
+// A new bitmap of zero pixels (8 or 24 bits); null when refused.
+VtBitmap *BitmapMake(int32_t width, int32_t height, int32_t bits);
+PixelView BitmapView(VtBitmap *bitmap);
 
 // ---------------------------------------------------------------------------
 // System services
@@ -262,15 +275,16 @@ struct VtWindow {
   VtWindow *next;
 };
 
-// A GDI-like bitmap: top-down rows, 24 bits (red, green, blue) or 8 bits
-// with a colour table.
+// A GDI-like bitmap: top-down rows, 24 bits (blue, green, red bytes, as a
+// device-independent bitmap's) or 8 bits with a colour table.
 struct VtBitmap {
   uint32_t tag;
   int32_t width, height, bits;
   size_t pitch;
   uint8_t *pixels;
   uint32_t colour_count;
-  vo::platform::PaletteEntry colours[256];  // red, green, blue
+  vo::platform::PaletteEntry colours[256];
+  vo::platform::InverseTable *inverse;  // made when an 8-bit bitmap is first drawn into
   vo::platform::DeviceContext *selected_in;
   VtBitmap *next;
 };

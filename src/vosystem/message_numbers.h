@@ -221,8 +221,11 @@ constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a n
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused = 2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
 
-// The desktop layer's software Direct3D device (src/platform), from 2743.
-constexpr uint32_t kDeviceArgument = 2743;          // a device call refuses an argument (call, reason)
+// The desktop layer (src/platform), from 2740.
+constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
+constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)
+constexpr uint32_t kDesktopArgument = 2742;    // a desktop procedure refuses an argument (procedure, reason)
+constexpr uint32_t kDeviceArgument = 2743;          // a Direct3D-like device call refuses an argument (call, reason)
 constexpr uint32_t kDeviceTrianglesDropped = 2744;  // a draw left out triangles whose position is not finite (count)
 
 }  // namespace vo::messages
