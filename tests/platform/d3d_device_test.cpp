@@ -49,7 +49,7 @@ constexpr PixelFormat kX888{32, DDPF_RGB, 0, 32, 0xff0000, 0xff00, 0xff, 0};
 // 16-bit z-buffer, an RGB device, a viewport over the whole target (clip
 // rectangle (-1, 1, 2, 2)), a blue background material and a 2 x 2 texture
 // with its handle. Everything is given back by Release.
-struct Setup {
+struct Rig {
   DirectDraw *ddraw = nullptr;
   Direct3D *d3d = nullptr;
   Surface *target = nullptr, *z = nullptr, *texture_surface = nullptr;
@@ -93,7 +93,7 @@ struct Setup {
     for (Unknown *u : std::initializer_list<Unknown *>{texture, texture_surface, material, viewport, device, z,
                                                         target, d3d, ddraw})
       if (u != nullptr) u->Release();
-    *this = Setup{};
+    *this = Rig{};
   }
   PixelView Colour() const {
     PixelView v{};
@@ -140,7 +140,7 @@ class DeviceTest : public test::PooledKernelTest {
     SettingsReset();
     PooledKernelTest::TearDown();
   }
-  Setup setup_;
+  Rig setup_;
   int32_t live_before_ = 0;
 };
 
@@ -296,6 +296,12 @@ TEST_F(DeviceTest, BadDrawsAreRefusedAndLeaveThePixels) {
   EXPECT_EQ(setup_.Draw(mixed, {0, 4, 1, 5, 0, 1, 6, 2, 3, 0, 1, 2, 5, 6, 4}), kOk);
   EXPECT_EQ(test::CountPosted(messages::kDeviceTrianglesDropped), 1);
   EXPECT_EQ(PixelRead(colour, 12, 3).r, 255);
+  // A failure a test asks for answers its result.
+  SettingsReset();  // counts calls afresh
+  Settings().fail_kind = CallKind::Draw;
+  Settings().fail_at = 1;
+  Settings().fail_result = DDERR_INCOMPATIBLE;
+  EXPECT_EQ(setup_.Draw(Square(0xffffffff), kSquare), DDERR_INCOMPATIBLE);
   EXPECT_EQ(d->EndScene(), kOk);
 }
 
