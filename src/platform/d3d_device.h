@@ -41,6 +41,8 @@
 //   own vertices; 2: its edges, depth tested; 3: solid.
 // - Clip status extents (flag 2 or 4) grow by the screen box of each
 //   triangle drawn after clipping; they start where SetClipStatus put them.
+// - The three software devices draw alike (the mono one in colour too);
+//   the hardware one, offered by a test setting, draws into video memory.
 // - Material and texture handles are numbers of a per-device table, never
 //   0; a handle whose object is gone (or never was) draws untextured and
 //   clears black.

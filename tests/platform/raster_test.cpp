@@ -36,8 +36,8 @@ struct Scene {
   Rasteriser raster;
   uint32_t dropped = 0;
 
-  explicit Scene(int32_t side = 8, uint32_t depth_bits = 32)
-      : colour(side, side, PixelKind::X888),
+  explicit Scene(int32_t side = 8, uint32_t depth_bits = 32, PixelKind kind = PixelKind::X888)
+      : colour(side, side, kind),
         depth(side, side, depth_bits == 16 ? PixelKind::Rgb565 : PixelKind::X888),
         depth_bits_(depth_bits) {
     std::memset(depth.bytes.data(), 0xff, depth.bytes.size());
@@ -117,7 +117,7 @@ TEST(Raster, GouraudColoursAreBarycentric) {
 }
 
 TEST(Raster, TheNearerWinsAndEqualDepthTheLater) {
-  for (const uint32_t bits : {16u, 32u}) {
+  for (const uint32_t bits : {16u, 24u, 32u}) {
     for (const bool near_first : {false, true}) {
       Scene s(8, bits);
       const auto near = Square(0.25f, 0xffff0000), far = Square(0.75f, 0xff0000ff);
@@ -125,9 +125,9 @@ TEST(Raster, TheNearerWinsAndEqualDepthTheLater) {
       ASSERT_EQ(s.Draw(near_first ? far : near, kSquare), kOk);
       EXPECT_EQ(s.colour.At(3, 5).r, 255) << bits;
       EXPECT_EQ(s.colour.At(3, 5).b, 0) << bits;
-      // 0.25 of the depth range, rounded: 16383.75 -> 16384 and
-      // 1073741823.75 -> 1073741824.
-      EXPECT_EQ(s.Depth(3, 5), bits == 16 ? 16384u : 1073741824u);
+      // 0.25 of the depth range, rounded: 16383.75 -> 16384,
+      // 4194303.75 -> 4194304 and 1073741823.75 -> 1073741824.
+      EXPECT_EQ(s.Depth(3, 5), bits == 16 ? 16384u : (bits == 24 ? 4194304u : 1073741824u));
     }
     Scene s(8, bits);
     ASSERT_EQ(s.Draw(Square(0.5f, 0xffff0000), kSquare), kOk);
@@ -315,6 +315,44 @@ TEST(Raster, TexturesNearestBilinearRepeatedModulatedAndDecal) {
   ASSERT_EQ(decal.Draw(Square(0.5f, 0xff00ff00), kSquare), kOk);
   EXPECT_EQ(decal.colour.At(1, 1).r, 255);
   EXPECT_EQ(decal.colour.At(1, 1).g, 0);
+}
+
+TEST(Raster, EveryTargetFormatGetsTheSameColours) {
+  // The Gouraud triangle of the barycentric test through the pixel
+  // conversion of each format, against the X888 words; 565 keeps 5 or 6 bits.
+  const std::vector<LVertex> t = {V(-1, 1, 0.5f, 0x80ff0000), V(1, 1, 0.5f, 0x8000ff00), V(-1, -1, 0.5f, 0x800000ff)};
+  Scene reference;
+  ASSERT_EQ(reference.Draw(t, {0, 1, 2}), kOk);
+  for (const PixelKind kind : {PixelKind::Argb8888, PixelKind::Rgb888, PixelKind::Rgb565, PixelKind::Argb1555}) {
+    Scene s(8, 32, kind);
+    ASSERT_EQ(s.Draw(t, {0, 1, 2}), kOk);
+    const int tolerance = kind == PixelKind::Rgb565 || kind == PixelKind::Argb1555 ? 5 : 0;
+    for (int32_t y = 0; y < 8; ++y)
+      for (int32_t x = 0; x < 8; ++x) {
+        const Colour8 a = reference.colour.At(x, y), b = s.colour.At(x, y);
+        EXPECT_NEAR(a.r, b.r, tolerance) << static_cast<int>(kind) << " " << x << ", " << y;
+        EXPECT_NEAR(a.g, b.g, tolerance) << static_cast<int>(kind) << " " << x << ", " << y;
+        EXPECT_NEAR(a.b, b.b, tolerance) << static_cast<int>(kind) << " " << x << ", " << y;
+      }
+    if (kind == PixelKind::Argb8888) {
+      EXPECT_EQ(s.colour.At(0, 0).a, 0x80);  // the diffuse alpha is stored
+    }
+  }
+}
+
+TEST(Raster, PalettisedTexturesReadTheirPalette) {
+  PaletteEntry palette[256] = {};
+  palette[1] = {10, 20, 30, 0};
+  palette[2] = {200, 100, 50, 0};
+  Pixels texture(2, 1, PixelKind::Indexed8);
+  texture.view.palette = palette;
+  texture.bytes[0] = 1, texture.bytes[1] = 2;
+  Scene s;
+  s.options.texture = &texture.view;
+  s.options.map_blend = kBlendDecal;
+  ASSERT_EQ(s.Draw(Square(0.5f, 0xffffffff), kSquare), kOk);
+  EXPECT_EQ(s.colour.At(1, 4).g, 20);
+  EXPECT_EQ(s.colour.At(6, 4).r, 200);
 }
 
 TEST(Raster, PerspectiveTexturesFollowDepth) {
