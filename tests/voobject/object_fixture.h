@@ -52,6 +52,9 @@ inline VtObjectValue ObjectValue(uint32_t type) {
 }
 
 class ObjectTest : public PooledKernelTest {
+ public:
+  static VtStatus WriteValue(MemoryFile *f, VtObjectValue v) { return VoObjectWrite(f, &v); }
+
  protected:
   void SetUp() override {
     PooledKernelTest::SetUp();
@@ -77,7 +80,6 @@ class ObjectTest : public PooledKernelTest {
     st |= VoObjectClose(f);
     return st;
   }
-  static VtStatus WriteValue(MemoryFile *f, VtObjectValue v) { return VoObjectWrite(f, &v); }
   // Reads every record up to the end record; answers the OR of the statuses.
   static VtStatus ReadAll(MemoryFile *f, std::vector<VtObjectValue> *out) {
     f->at = 0;
