@@ -3,30 +3,12 @@
 // nothing; every allocation failing in turn over writing and reading gives
 // a failure status and leaks nothing.
 #include <random>
-#include <set>
 
 #include "voobject/object_fixture.h"
+#include "voobject/sample_types.h"
 
 namespace vo::test {
 namespace {
-
-struct Node {
-  int32_t value;
-  char *name;
-};
-struct Pair {
-  Node *a;
-  Node *b;
-};
-constexpr uint32_t kPair = 200, kNode = 201;
-
-void RegisterNodes() {
-  const uint32_t node_types[2] = {VO_OBJECT_INT32, VO_OBJECT_STRING}, node_counts[2] = {1, 1};
-  const uint32_t node_offsets[2] = {offsetof(Node, value), offsetof(Node, name)}, versions[2] = {1, 1};
-  ASSERT_EQ(VoDataObjectCreate(kNode, 1, 2, node_types, node_counts, node_offsets, versions, sizeof(Node)), 0u);
-  const uint32_t pair_types[1] = {kNode | VO_OBJECT_REFERENCE}, pair_counts[1] = {2}, pair_offsets[1] = {0};
-  ASSERT_EQ(VoDataObjectCreate(kPair, 1, 1, pair_types, pair_counts, pair_offsets, versions, sizeof(Pair)), 0u);
-}
 
 // Writes one record of every type the module knows and of the test's own.
 VtStatus EveryRecord(MemoryFile *f) {
@@ -71,41 +53,11 @@ VtStatus EveryRecord(MemoryFile *f) {
   return st;
 }
 
-// Frees what reading handed out; nodes are shared, so they are gathered.
-void ReadFree(const std::vector<VtObjectValue> &read) {
-  std::set<Node *> nodes;
-  for (const VtObjectValue &v : read) {
-    switch (v.type) {
-      case VO_OBJECT_STRING:
-      case VO_OBJECT_WIDE_STRING: VoDeallocate(v.value.p); break;
-      case VO_OBJECT_TYPED_VALUE: {
-        auto *t = static_cast<VtTypedValue *>(v.value.p);
-        if (t != nullptr && t->type == VtString) VoDeallocate(const_cast<char *>(t->value.s));
-        VoDeallocate(t);
-        break;
-      }
-      case kPair: {
-        auto *p = static_cast<Pair *>(v.value.p);
-        if (p != nullptr) nodes.insert({p->a, p->b});
-        VoDeallocate(p);
-        break;
-      }
-      case kNode: nodes.insert(static_cast<Node *>(v.value.p)); break;
-      default: break;
-    }
-  }
-  for (Node *n : nodes) {
-    if (n == nullptr) continue;
-    VoDeallocate(n->name);
-    VoDeallocate(n);
-  }
-}
-
 class ObjectMalformedTest : public ObjectTest {
  protected:
   void SetUp() override {
     ObjectTest::SetUp();
-    RegisterNodes();
+    ASSERT_EQ(RegisterNodes(), 0u);
   }
   // Reads the file as a reader would; every status must be one a caller
   // can act on.

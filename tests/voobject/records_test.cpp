@@ -1,26 +1,13 @@
 // Records through a memory hook: every built-in type and value-area rule,
 // typed values, the registry and applications' own types, objects shared by
 // reference, older versions, and records a reader does not know.
-#include <cmath>
-
 #include "voobject/object_fixture.h"
+#include "voobject/sample_types.h"
 
 namespace vo::test {
 namespace {
 
 using ObjectRecordTest = ObjectTest;
-
-uint32_t Bits(float f) {
-  uint32_t b;
-  std::memcpy(&b, &f, 4);
-  return b;
-}
-
-float FloatOf(uint32_t bits) {
-  float f;
-  std::memcpy(&f, &bits, 4);
-  return f;
-}
 
 // The value records of every built-in scalar and fixed type, with floats
 // and doubles of awkward bit patterns.
@@ -188,25 +175,6 @@ TEST_F(ObjectRecordTest, TypedValuesKeepTheirCodesAndValuesAndUnsavableOnesAreMa
   EXPECT_EQ(VoObjectClose(&f), 0u);
 }
 
-// An application's types: a node {int32 value; string name} (201) and a
-// pair of nodes held by reference (200).
-struct Node {
-  int32_t value;
-  char *name;
-};
-struct Pair {
-  Node *a;
-  Node *b;
-};
-
-void RegisterNodes() {
-  const uint32_t node_types[2] = {VO_OBJECT_INT32, VO_OBJECT_STRING}, node_counts[2] = {1, 1};
-  const uint32_t node_offsets[2] = {offsetof(Node, value), offsetof(Node, name)}, versions[2] = {1, 1};
-  ASSERT_EQ(VoDataObjectCreate(201, 1, 2, node_types, node_counts, node_offsets, versions, sizeof(Node)), 0u);
-  const uint32_t pair_types[1] = {201 | VO_OBJECT_REFERENCE}, pair_counts[1] = {2}, pair_offsets[1] = {0};
-  ASSERT_EQ(VoDataObjectCreate(200, 1, 1, pair_types, pair_counts, pair_offsets, versions, sizeof(Pair)), 0u);
-}
-
 void NodeFree(Node *n) {
   if (n == nullptr) return;
   VoDeallocate(n->name);
@@ -236,7 +204,7 @@ TEST_F(ObjectRecordTest, TheRegistryRefusesUnknownExistingAndBadlyFittedTypes) {
 }
 
 TEST_F(ObjectRecordTest, AnObjectWrittenTwiceIsStoredOnceAndReadBackAsOnePointer) {
-  RegisterNodes();
+  ASSERT_EQ(RegisterNodes(), 0u);
   char name[] = "shared";
   Node node{42, name};
   Pair both{&node, &node}, half{&node, nullptr};
@@ -301,7 +269,7 @@ TEST_F(ObjectRestartTest, AFileOfAnOlderVersionReadsWithTheNewerFieldsZero) {
 }
 
 TEST_F(ObjectRestartTest, RecordsOfTypesTheReaderLacksArePassedOverAndDrainedExactly) {
-  RegisterNodes();
+  ASSERT_EQ(RegisterNodes(), 0u);
   char name[] = "node";
   Node node{5, name};
   Pair pair{&node, &node};

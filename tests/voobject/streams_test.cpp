@@ -3,6 +3,8 @@
 // compression of blobs.
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "voobject/object.h"
 #include "voobject/object_fixture.h"
 
@@ -122,7 +124,7 @@ TEST_F(ObjectStreamTest, BlobsCompressAndInflateOnlyToTheirWholeLength) {
     EXPECT_LE(packed_length, compressBound(n));
     std::vector<uint8_t> back(n + 1, 0xEE);
     EXPECT_EQ(VoDataObjectDecompress(packed, packed_length, back.data(), static_cast<uint32_t>(n)), 0u);
-    EXPECT_EQ(std::memcmp(back.data(), data.data(), n), 0);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin()));
     EXPECT_EQ(back[n], 0xEE);
     // A destination longer than the stream, and a stream cut short.
     EXPECT_EQ(VoDataObjectDecompress(packed, packed_length, back.data(), static_cast<uint32_t>(n + 1)), 2u);
