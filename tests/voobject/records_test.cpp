@@ -362,8 +362,10 @@ TEST_F(ObjectRecordTest, ItemsThatLieAboutTheirSizeFailTheirRecord) {
     EXPECT_EQ(VoObjectRead(&f, &v), c.expected);
     if (c.expected == 0) {
       void *block = v.value.p;
-      if (c.type == 500) EXPECT_STREQ(*static_cast<char **>(block), "abc");
-      if (c.type == 500) VoDeallocate(*static_cast<char **>(block));
+      if (c.type == 500) {
+        EXPECT_STREQ(*static_cast<char **>(block), "abc");
+        VoDeallocate(*static_cast<char **>(block));
+      }
       VoDeallocate(block);
       VtObjectValue next = ObjectValue(0);
       EXPECT_EQ(VoObjectRead(&f, &next), 0u);  // the next record is where it should be

@@ -129,7 +129,9 @@ TEST_F(ObjectStreamTest, BlobsCompressAndInflateOnlyToTheirWholeLength) {
     // A destination longer than the stream, and a stream cut short.
     EXPECT_EQ(VoDataObjectDecompress(packed, packed_length, back.data(), static_cast<uint32_t>(n + 1)), 2u);
     EXPECT_EQ(VoDataObjectDecompress(packed, packed_length - 1, back.data(), static_cast<uint32_t>(n)), 2u);
-    if (n > 0) EXPECT_EQ(VoDataObjectDecompress(packed, packed_length, back.data(), static_cast<uint32_t>(n - 1)), 2u);
+    if (n > 0) {
+      EXPECT_EQ(VoDataObjectDecompress(packed, packed_length, back.data(), static_cast<uint32_t>(n - 1)), 2u);
+    }
     VoDeallocate(packed);
   }
   void *packed = nullptr;
