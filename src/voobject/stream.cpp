@@ -56,17 +56,36 @@ VtStatus HookRead(VtObjectStream *s, void *bytes, uint32_t n) {
   return st->read_hook(bytes, n, s->id) == 0 ? 0 : kBad;
 }
 
+// Byte i of a value adds (byte << (i mod 24)); whole runs of 24 bytes
+// starting at shift 0 go in one loop of fixed shifts, which vectorises
+// (clang does at -O2; gcc is asked to).
+#if defined(__GNUC__) && !defined(__clang__)
+[[gnu::optimize("tree-vectorize")]]
+#endif
 void SumAdd(VtObjectStream *s, const uint8_t *bytes, size_t n) {
   uint32_t shift = static_cast<uint32_t>(s->sum_position % 24);
   uint32_t sum = s->sum;
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  for (; i < n && shift != 0; ++i) {
     sum += static_cast<uint32_t>(bytes[i]) << shift;
     shift = shift == 23 ? 0 : shift + 1;
+  }
+  for (; n - i >= 24; i += 24) {
+    uint32_t run = 0;
+    for (uint32_t k = 0; k < 24; ++k) run += static_cast<uint32_t>(bytes[i + k]) << k;
+    sum += run;
+  }
+  for (; i < n; ++i) {
+    sum += static_cast<uint32_t>(bytes[i]) << shift;
+    ++shift;
   }
   s->sum = sum;
   s->sum_position += n;
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
+[[gnu::optimize("tree-vectorize")]]
+#endif
 void Map(const uint8_t table[256], const uint8_t *from, uint8_t *to, size_t n) {
   for (size_t i = 0; i < n; ++i) to[i] = table[from[i]];
 }
