@@ -396,6 +396,7 @@ VtStatus VoObjectWrite(void *stream_id, VtObjectValue *value) {
 VtStatus VoObjectRead(void *stream_id, VtObjectValue *value) {
   VtObjectStream *s = StreamFind(stream_id);
   if (s == nullptr || s->writer != 0 || value == nullptr) return kBad;
+  if (s->end_met != 0) return kBad;  // nothing follows the end record; the file is not at fault
   VtStatus passed_over = 0;
   VtStatus st;
   for (;;) {

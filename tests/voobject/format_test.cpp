@@ -1,5 +1,6 @@
 // The object file's bytes: the ISAAC generator and the byte permutation it
 // draws, the header and its time-seeded words, and the checksums.
+#include <cstdlib>
 #include <random>
 
 #include "voobject/isaac.h"
@@ -70,6 +71,14 @@ TEST_F(ObjectFormatTest, TheHeaderHoldsTheMagicVersionFlagsAndTheTimeSeededWords
   EXPECT_EQ(first_difference, 18u);  // the first seed word's low half: 0x167e then another
   EXPECT_NE(std::memcmp(one.bytes.data() + 1040, two.bytes.data() + 1040, one.bytes.size() - 1040), 0);
   std::vector<VtObjectValue> a, b;
+  // The seeds come from a generator of the file's own: the application's
+  // rand() sequence goes on as if no file had been written.
+  std::srand(5);
+  const int first = std::rand();
+  std::srand(5);
+  MemoryFile three;
+  ASSERT_EQ(Write(&three, records), 0u);
+  EXPECT_EQ(std::rand(), first);
   ASSERT_EQ(ReadAll(&one, &a), 0u);
   ASSERT_EQ(ReadAll(&two, &b), 0u);
   ASSERT_EQ(a.size(), 1u);

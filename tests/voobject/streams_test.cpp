@@ -85,6 +85,9 @@ TEST_F(ObjectStreamTest, StreamIdsOpenOnceCloseOnceAndAShortReadSticks) {
   VtBounds b{};
   EXPECT_EQ(VoObjectReadSpecific(&f, VO_OBJECT_BOUNDS, &b), 0u);
   EXPECT_EQ(b.zmax, 6.0f);
+  EXPECT_EQ(VoObjectRead(&f, &r), 0u);
+  EXPECT_EQ(r.type, uint32_t{VO_OBJECT_END});
+  EXPECT_EQ(VoObjectRead(&f, &r), 2u);  // past the end record: refused, the file not blamed
   EXPECT_EQ(VoObjectClose(&f), 0u);
 }
 
