@@ -454,33 +454,37 @@ VtStatus VoDataObjectCreate(uint32_t id, uint32_t version, uint32_t field_count,
                     nullptr);
 }
 
-VtStatus VoDataObjectSetEncoder(uint32_t id, VtDataObjectEncoder encoder) {
+namespace {
+
+// Applies a change to a registered type; 2 for an unknown id.
+template <class Change>
+VtStatus TypeChange(uint32_t id, Change change) {
   DataObjectType *t = Known(id);
   if (t == nullptr) return kBad;
-  t->encoder = encoder;
-  FixedSizesRefresh(State());
+  change(t);
   return 0;
+}
+
+}  // namespace
+
+VtStatus VoDataObjectSetEncoder(uint32_t id, VtDataObjectEncoder encoder) {
+  const VtStatus st = TypeChange(id, [&](DataObjectType *t) { t->encoder = encoder; });
+  if (st == 0) FixedSizesRefresh(State());
+  return st;
 }
 
 VtStatus VoDataObjectSetDecoder(uint32_t id, VtDataObjectDecoder decoder) {
-  DataObjectType *t = Known(id);
-  if (t == nullptr) return kBad;
-  t->decoder = decoder;
-  return 0;
+  return TypeChange(id, [&](DataObjectType *t) { t->decoder = decoder; });
 }
 
 VtStatus VoDataObjectSetAllocator(uint32_t id, VtDataObjectAllocator allocator) {
-  DataObjectType *t = Known(id);
-  if (t == nullptr) return kBad;
-  t->allocator = allocator != nullptr ? allocator : &DefaultAllocate;
-  return 0;
+  return TypeChange(id, [&](DataObjectType *t) { t->allocator = allocator != nullptr ? allocator : &DefaultAllocate; });
 }
 
 VtStatus VoDataObjectSetDeallocator(uint32_t id, VtDataObjectDeallocator deallocator) {
-  DataObjectType *t = Known(id);
-  if (t == nullptr) return kBad;
-  t->deallocator = deallocator != nullptr ? deallocator : &DefaultDeallocate;
-  return 0;
+  return TypeChange(id, [&](DataObjectType *t) {
+    t->deallocator = deallocator != nullptr ? deallocator : &DefaultDeallocate;
+  });
 }
 
 VtDataObjectDeallocator VoDataObjectGetDeallocator(uint32_t id) {
@@ -492,17 +496,11 @@ VtDataObjectDeallocator VoDataObjectGetDeallocator(uint32_t id) {
 }
 
 VtStatus VoDataObjectSetFlags(uint32_t id, uint32_t flags) {
-  DataObjectType *t = Known(id);
-  if (t == nullptr) return kBad;
-  t->flags = flags;
-  return 0;
+  return TypeChange(id, [&](DataObjectType *t) { t->flags = flags; });
 }
 
 VtStatus VoDataObjectSetUserData(uint32_t id, uintptr_t data) {
-  DataObjectType *t = Known(id);
-  if (t == nullptr) return kBad;
-  t->user_data = data;
-  return 0;
+  return TypeChange(id, [&](DataObjectType *t) { t->user_data = data; });
 }
 
 uintptr_t VoDataObjectGetUserData(uint32_t id) {
@@ -511,10 +509,7 @@ uintptr_t VoDataObjectGetUserData(uint32_t id) {
 }
 
 VtStatus VoDataObjectIgnore(uint32_t id, uint32_t flag) {
-  DataObjectType *t = Known(id);
-  if (t == nullptr) return kBad;
-  t->ignore = flag != 0 ? 1 : 0;
-  return 0;
+  return TypeChange(id, [&](DataObjectType *t) { t->ignore = flag != 0 ? 1 : 0; });
 }
 
 }  // namespace vo
