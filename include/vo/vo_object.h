@@ -54,11 +54,15 @@ typedef struct VtObjectValue {
 
 #ifdef __cplusplus
 static_assert(sizeof(VtObjectValue) == 144, "object value size");
-static_assert(offsetof(VtObjectValue, pad) == 4 && offsetof(VtObjectValue, value) == 8, "object value head");
+static_assert(offsetof(VtObjectValue, type) == 0 && offsetof(VtObjectValue, pad) == 4 &&
+                  offsetof(VtObjectValue, value) == 8 && alignof(VtObjectValue) == 8,
+              "object value head");
 static_assert(offsetof(VtObjectValue, by_reference) == 136, "object value flag");
 #else
 _Static_assert(sizeof(VtObjectValue) == 144, "object value size");
-_Static_assert(offsetof(VtObjectValue, pad) == 4 && offsetof(VtObjectValue, value) == 8, "object value head");
+_Static_assert(offsetof(VtObjectValue, type) == 0 && offsetof(VtObjectValue, pad) == 4 &&
+                   offsetof(VtObjectValue, value) == 8 && _Alignof(VtObjectValue) == 8,
+               "object value head");
 _Static_assert(offsetof(VtObjectValue, by_reference) == 136, "object value flag");
 #endif
 

@@ -372,9 +372,10 @@ VtStatus VoObjectClose(void *stream_id) {
   if (s == nullptr) return kBad;
   VtStatus st = 0;
   if (s->writer != 0) {
+    // A file that lost a record is not answered as written whole.
     VtObjectValue end{};
     end.type = VO_OBJECT_END;
-    st = ValueRecordWrite(s, &end);
+    st = ValueRecordWrite(s, &end) | (s->sticky & kBad);
   } else if (s->sticky == kBad) {
     st = kBad;
   } else if (s->end_met == 0) {
@@ -388,6 +389,9 @@ VtStatus VoObjectClose(void *stream_id) {
 VtStatus VoObjectWrite(void *stream_id, VtObjectValue *value) {
   VtObjectStream *s = StreamFind(stream_id);
   if (s == nullptr || s->writer == 0 || value == nullptr) return kBad;
+  // A type nobody registered is refused before anything is written: the
+  // file stays whole.
+  if (TypeFind(value->type & VO_OBJECT_TYPE_MASK) == nullptr) return kBad;
   const VtStatus st = ValueRecordWrite(s, value);
   s->sticky |= st;
   return st;

@@ -234,6 +234,50 @@ TEST_F(ObjectRecordTest, AnObjectWrittenTwiceIsStoredOnceAndReadBackAsOnePointer
   VoDeallocate(q);
 }
 
+// Type 700: one word through codecs of its own; the encoder fails once.
+int g_encoder_failures = 0;
+VtStatus WordEncode(uint32_t, uint32_t, void *value, VtObjectStream *s) {
+  if (g_encoder_failures > 0) return --g_encoder_failures, 2u;
+  return VoDataObjectWriteBytes(value, 4, s);
+}
+VtStatus WordDecode(uint32_t, uint32_t, void *destination, uint32_t, VtObjectStream *s) {
+  return VoDataObjectReadBytes(destination, 4, s);
+}
+
+TEST_F(ObjectRecordTest, ObjectsHeldByReferenceKeepTheirTypeAndAFailedRecordLeavesNoIdBehind) {
+  ASSERT_EQ(RegisterNodes(), 0u);
+  ASSERT_EQ(VoDataObjectCreate(700, 1, 0, nullptr, nullptr, nullptr, nullptr, 4), 0u);
+  ASSERT_EQ(VoDataObjectSetEncoder(700, &WordEncode), 0u);
+  ASSERT_EQ(VoDataObjectSetDecoder(700, &WordDecode), 0u);
+  uint32_t word = 0x12345678u;
+  MemoryFile f;
+  ASSERT_EQ(VoObjectOpen(&f, 2), 0u);
+  VtObjectValue v = ObjectValue(700);
+  v.by_reference = 1;
+  v.value.p = &word;
+  g_encoder_failures = 1;
+  EXPECT_EQ(VoObjectWrite(&f, &v), 2u);
+  EXPECT_EQ(VoObjectWrite(&f, &v), 0u);  // stored in full: the failed record gave its id back
+  EXPECT_EQ(VoObjectWrite(&f, &v), 0u);  // now its id alone
+  VtObjectValue n = ObjectValue(kNode);  // the same address claimed as a node: an id of another type
+  n.by_reference = 1;
+  n.value.p = &word;
+  EXPECT_EQ(VoObjectWrite(&f, &n), 0u);
+  EXPECT_EQ(VoObjectClose(&f), 2u);  // the failed write is not forgotten
+
+  f.at = 0;
+  ASSERT_EQ(VoObjectOpen(&f, 1), 0u);
+  VtObjectValue first = ObjectValue(0), second = ObjectValue(0), third = ObjectValue(0);
+  ASSERT_EQ(VoObjectRead(&f, &first), 0u);
+  ASSERT_EQ(VoObjectRead(&f, &second), 0u);
+  EXPECT_EQ(*static_cast<uint32_t *>(first.value.p), 0x12345678u);
+  EXPECT_EQ(second.value.p, first.value.p);
+  EXPECT_EQ(VoObjectRead(&f, &third), 2u);
+  EXPECT_EQ(third.value.p, nullptr);
+  EXPECT_EQ(VoObjectClose(&f), 2u);
+  VoDeallocate(first.value.p);
+}
+
 class ObjectRestartTest : public ObjectTest {
  protected:
   // A second run of the library: the registry starts again from the
