@@ -1,4 +1,5 @@
-// libFuzzer target: the object-file reader over an input held in memory.
+// libFuzzer target: the object-file reader over an input held in memory
+// (seeds in corpus/object_file_fuzz: hand-made records on each road).
 //
 // The first byte chooses the road: bit 0 set puts a valid header (with the
 // substitution flag from bit 1 and seeds 0) before the rest of the input, so
