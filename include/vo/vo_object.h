@@ -53,18 +53,19 @@ typedef struct VtObjectValue {
 } VtObjectValue;
 
 #ifdef __cplusplus
-static_assert(sizeof(VtObjectValue) == 144, "object value size");
-static_assert(offsetof(VtObjectValue, type) == 0 && offsetof(VtObjectValue, pad) == 4 &&
-                  offsetof(VtObjectValue, value) == 8 && alignof(VtObjectValue) == 8,
-              "object value head");
-static_assert(offsetof(VtObjectValue, by_reference) == 136, "object value flag");
+#define VO_OBJECT_ASSERT static_assert
+#define VO_OBJECT_ALIGNOF alignof
 #else
-_Static_assert(sizeof(VtObjectValue) == 144, "object value size");
-_Static_assert(offsetof(VtObjectValue, type) == 0 && offsetof(VtObjectValue, pad) == 4 &&
-                   offsetof(VtObjectValue, value) == 8 && _Alignof(VtObjectValue) == 8,
-               "object value head");
-_Static_assert(offsetof(VtObjectValue, by_reference) == 136, "object value flag");
+#define VO_OBJECT_ASSERT _Static_assert
+#define VO_OBJECT_ALIGNOF _Alignof
 #endif
+VO_OBJECT_ASSERT(sizeof(VtObjectValue) == 144, "object value size");
+VO_OBJECT_ASSERT(offsetof(VtObjectValue, type) == 0 && offsetof(VtObjectValue, pad) == 4 &&
+                     offsetof(VtObjectValue, value) == 8 && VO_OBJECT_ALIGNOF(VtObjectValue) == 8,
+                 "object value head");
+VO_OBJECT_ASSERT(offsetof(VtObjectValue, by_reference) == 136, "object value flag");
+#undef VO_OBJECT_ASSERT
+#undef VO_OBJECT_ALIGNOF
 
 /* Built-in data-object type ids. */
 enum VtDataObjectTypeId {
