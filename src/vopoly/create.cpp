@@ -19,7 +19,10 @@ namespace vo {
 
 namespace {
 
+using poly::PolygonFinisher;
 using poly::PolygonModuleState;
+using poly::PrimitiveCountsReset;
+using poly::VertexRing;
 
 // The parallel property arrays: where each property goes in a vertex and
 // where the next entry is read from.
@@ -71,28 +74,6 @@ class PropertyFeed {
   uint32_t n_ = 0;
 };
 
-// The vertex ring of a primitive being built: closed after every vertex.
-class VertexRing {
- public:
-  explicit VertexRing(VtPrimitive *p) : p_(p), next_(PropertyOffset(p->contents, VO_VERT_NEXT)) {}
-  void Add(void *v) {
-    if (first_ == nullptr) {
-      first_ = v;
-      RingFirstSet(p_, VO_ELEMENT_VERTEX, v);
-    } else if (next_ >= 0) {
-      *ElementField<void *>(last_, next_) = v;
-    }
-    if (next_ >= 0) *ElementField<void *>(v, next_) = first_;
-    last_ = v;
-  }
-
- private:
-  VtPrimitive *p_;
-  int32_t next_;
-  void *first_ = nullptr;
-  void *last_ = nullptr;
-};
-
 // A boundary built vertex by vertex: a position that coincides with the
 // last one kept is dropped (the last is not compared with the first).
 class BoundaryRing {
@@ -126,36 +107,6 @@ class BoundaryRing {
   VtReference *ring_ = nullptr;
   void *last_ = nullptr;
   uint32_t count_ = 0;
-};
-
-void PrimitiveCountsReset(VtPrimitive *p) {
-  Initialisers(p->contents, {VO_PRIM_BOUNDS, VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS}).Run(p, nullptr);
-}
-
-// What a build does to each polygon, looked up once for the layout.
-class PolygonFinisher {
- public:
-  explicit PolygonFinisher(VtPrimitive *p)
-      : p_(p),
-        vrefs_(PropertyOffset(p->contents, VO_POLY_VREFS)),
-        count_(p->contents, {VO_POLY_NVERTS}),
-        plane_(p->contents, {VO_POLY_PLANE}),
-        measures_(p->contents, {VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE}) {}
-  // Hangs a boundary on a polygon and computes its count and plane: false
-  // when no plane can be formed.
-  bool Finish(void *polygon, VtReference *ring) const {
-    *ElementField<VtReference *>(polygon, vrefs_) = ring;
-    count_.Run(p_, polygon);
-    return plane_.Run(p_, polygon) == 0;
-  }
-  // The polygon measures stored after the planes: area, its root and the
-  // normal spread angle.
-  void Measure(void *polygon) const { measures_.Run(p_, polygon); }
-
- private:
-  VtPrimitive *p_;
-  int32_t vrefs_;
-  Initialisers count_, plane_, measures_;
 };
 
 VtPrimitive *NoMemory(const char *operation, VtPrimitive *p) {

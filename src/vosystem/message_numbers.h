@@ -239,6 +239,10 @@ constexpr uint32_t kSourceTooDeep = 2820;        // "source" nested past 64 (fil
 constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
 constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
 
+// Mesh files (vomeshio, module 70): 649 and 2800-2819.
+constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
+constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
+
 // The desktop layer (src/platform), from 2740.
 constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
 constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)

@@ -42,7 +42,7 @@ const StartupModule kInstallList[] = {
     {"voscrbuf", VO_MODULE_SCREEN_BUFFER, &VoEntryScreenBuffer},
     {"voshpost", VO_MODULE_POSTPROCESS, nullptr /* VoEntryPostprocess */},
     {"vocolour", VO_MODULE_COLOUR_UTILITIES, &VoEntryColourUtilities},
-    {"vomeshio", VO_MODULE_MESH_IO, nullptr /* VoEntryMeshIO */},
+    {"vomeshio", VO_MODULE_MESH_IO, &VoEntryMeshIO},
     {"vofilter", VO_MODULE_FILTER, &VoEntryFilter},
     {"vonpr", VO_MODULE_NPR, nullptr /* VoEntryNPR */},
     {"voobject", VO_MODULE_OBJECT_IO, &VoEntryObject},
