@@ -315,5 +315,21 @@ TEST_F(MeshIOTest, TheDefaultProceduresServeAFileAndLargeRequests) {
   EXPECT_EQ(VoMeshLoad(), nullptr);
 }
 
+// The fuzz program's whole-file seeds are files a load takes in full.
+TEST_F(MeshIOTest, TheFuzzSeedsAreWholeMeshFiles) {
+  for (const char *name : {"binary", "text"}) {
+    const std::string path = std::string(VO_TEST_DATA_DIR) + "/../fuzz/corpus/meshio_fuzz/" + name;
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << path;
+    std::vector<uint8_t> bytes;
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+    std::fclose(f);
+    const auto loaded = Listed(Load(std::vector<uint8_t>(bytes.begin() + 1, bytes.end())));
+    ASSERT_EQ(loaded.size(), 1u) << name;
+    EXPECT_EQ(MeshBuild::Ring(loaded[0], VO_PRIM_POLYS, VO_POLY_NEXT).size(), 2u);
+    EXPECT_EQ(Worlds(loaded[0]), (std::vector<float>{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}));
+  }
+}
+
 }  // namespace
 }  // namespace vo::test
