@@ -13,6 +13,7 @@
 #include <vo/vo_meshio.h>
 
 #include "support/geometry_fixture.h"
+#include "vogeom/geom_state.h"
 #include "vomeshio/meshio.h"
 
 namespace vo::test {
@@ -313,6 +314,50 @@ TEST_F(MeshIOTest, TheDefaultProceduresServeAFileAndLargeRequests) {
   file = TypedPointer(nullptr);
   ASSERT_EQ(VoControlSet(VO_CONTROL_MESHIO_FILE, &file), 0u);
   EXPECT_EQ(VoMeshLoad(), nullptr);
+}
+
+// An edge section is read and dropped; a code no longer registered is read
+// into code + 50 when that has the same name.
+TEST_F(MeshIOTest, EdgesAreDroppedAndOldCodesMoveFifty) {
+  const std::vector<int32_t> contours = {2};
+  VtPrimitive *holed = MeshOf({{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {2, 1, 0}, {1, 2, 0}},
+                              &contours, {4, 3}, {0, 1, 2, 3, 4, 6, 5});
+  ASSERT_NE(holed, nullptr);
+  ASSERT_GT(RingCount(holed, VO_ELEMENT_EDGE), 0u);
+  const uint32_t edge_codes[] = {VO_VERT_WORLD, VO_EDGE_FLAGS};
+  ASSERT_EQ(VoMeshSave(ListOf({holed}), 2, edge_codes), 0u);
+  auto loaded = Listed(Load(g_out));
+  ASSERT_EQ(loaded.size(), 1u);
+  EXPECT_EQ(Worlds(loaded[0]), Worlds(holed));
+  EXPECT_EQ(RingCount(loaded[0], VO_ELEMENT_POLYGON), RingCount(holed, VO_ELEMENT_POLYGON));
+
+  const uint32_t moved = VoVertexPropertyRegister("meshio_test:old:1124", VtFloat, 1);
+  ASSERT_EQ(moved, 1124u);
+  const Positions xyz = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  const float weights[] = {0.25f, 0.5f, 0.75f};
+  const int32_t count = 3, indices[] = {0, 1, 2};
+  const uint32_t ids[] = {VO_VERT_WORLD, moved};
+  const VtTypedValue data[] = {PropertyRecord(xyz.data()), PropertyRecord(weights)};
+  VtPrimitive *m = VoPrimitiveCreateMesh(1, nullptr, &count, indices, 2, ids, data);
+  ASSERT_NE(m, nullptr);
+  g_out.clear();
+  ASSERT_EQ(VoMeshSave(ListOf({m}), 2, ids), 0u);
+  // The file as an older library wrote it: the property under 1074.
+  std::vector<uint8_t> old = g_out;
+  size_t patched = 0;
+  for (size_t at = 32; at + 4 <= old.size(); ++at)
+    if (Word(old, at) == 1124u) {
+      const uint32_t w = 1074;
+      std::memcpy(old.data() + at, &w, 4);
+      ++patched;
+    }
+  ASSERT_EQ(patched, 2u);
+  loaded = Listed(Load(old));
+  ASSERT_EQ(loaded.size(), 1u);
+  std::vector<float> back;
+  for (void *v : MeshBuild::Ring(loaded[0], VO_PRIM_VERTS, VO_VERT_NEXT))
+    back.push_back(*PropertyAt<float>(loaded[0], v, moved));
+  EXPECT_EQ(back, (std::vector<float>{0.25f, 0.5f, 0.75f}));
 }
 
 // The fuzz program's whole-file seeds are files a load takes in full.
