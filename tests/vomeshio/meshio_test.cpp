@@ -351,7 +351,7 @@ TEST_F(MeshIOTest, EdgesAreDroppedAndOldCodesMoveFifty) {
       std::memcpy(old.data() + at, &w, 4);
       ++patched;
     }
-  ASSERT_EQ(patched, 2u);
+  ASSERT_EQ(patched, 2u) << g_out.size();
   loaded = Listed(Load(old));
   ASSERT_EQ(loaded.size(), 1u);
   std::vector<float> back;
