@@ -170,6 +170,12 @@ VtStatus MadeAppend(VtObjectStream *s, uintptr_t id, void *object, const DataObj
 
 // types.cpp: the registry.
 VtStatus RegistryCreate(ObjectState *st);
+// A type with a codec of the library's own (*made, when given, gets its
+// record).
+VtStatus BuiltinCreate(uint32_t id, uint32_t size, BuiltinEncoder encode, BuiltinDecoder decode,
+                       DataObjectType **made = nullptr);
+// scene_types.cpp: the types of the scene objects (transform, view).
+VtStatus SceneTypesRegister();
 void RegistryDestroy(ObjectState *st);
 DataObjectType *TypeFind(uint32_t id);
 void *TypeAllocate(const DataObjectType *t);

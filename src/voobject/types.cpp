@@ -344,15 +344,21 @@ constexpr BuiltinFields kFieldTypes[] = {
     {VO_OBJECT_FLOAT4_B, VO_OBJECT_FLOAT, 4},
 };
 
-VtStatus BuiltinCreate(uint32_t id, uint32_t size, BuiltinEncoder encode, BuiltinDecoder decode) {
+}  // namespace
+
+VtStatus BuiltinCreate(uint32_t id, uint32_t size, BuiltinEncoder encode, BuiltinDecoder decode,
+                       DataObjectType **made) {
   DataObjectType *t = nullptr;
   const VtStatus st = TypeCreate(id, 1, 0, nullptr, nullptr, nullptr, nullptr, size, &t);
   if (st != 0) return st;
   t->builtin_encoder = encode;
   t->builtin_decoder = decode;
   t->fixed_size = FixedSize(t);
+  if (made != nullptr) *made = t;
   return 0;
 }
+
+namespace {
 
 VtStatus BuiltinsRegister() {
   VtStatus st = 0;
@@ -424,7 +430,8 @@ void ValueRelease(const DataObjectType *t, void *value) {
 VtStatus RegistryCreate(ObjectState *st) {
   st->registry = VoHashTableCreate(kRegistryBuckets);
   if (st->registry == nullptr) return kBad;
-  const VtStatus s = BuiltinsRegister();
+  VtStatus s = BuiltinsRegister();
+  if (s == 0) s = SceneTypesRegister();
   if (s != 0) RegistryDestroy(st);
   return s;
 }
