@@ -260,6 +260,9 @@ void CallbacksAnnounce();
 const char *ControlName(uint32_t code, char *buffer, size_t size);
 VtStatus StateCopy(void *state, void **copy);
 VtStatus StateCopyFree(void *copy);
+// Makes the driver current in the calling context without opening, closing
+// or announcing anything (the work farm's workers on their copies).
+VtStatus CurrentSetQuietly(VtDriverRecord *driver);
 
 // Built-in drivers: each answers its own controls, name and look-up, 0 for
 // start and terminate, and passes every other query to VoEntryDriver.

@@ -626,11 +626,28 @@ VtStatus RowOut(uint32_t row, void *pixels) {
   return VoMultiThreadRowDeliver(row, pixels, t->output);
 }
 
+VtStatus RunOnFarm(RayContext *c, PassProc pass);
+
 VtStatus RunThreaded(RayContext *c, PassProc pass) {
   if (!ModuleStarted(VO_MODULE_MULTITHREAD)) {
     Post(VO_STATUS_UNAVAILABLE, messages::kRayNeedsWorkFarm, VO_MODULE_RAYTRACER);
     return VO_STATUS_UNAVAILABLE;
   }
+  // The passes stay on the calling thread, one item over the whole region:
+  // the modules they reach are not all safe on workers yet. The worker count
+  // the application set is back after the pass.
+  VtTypedValue workers{};
+  const bool count_kept = VoControlGet(VO_CONTROL_MT_WORKERS, &workers) == 0;
+  if (count_kept) {
+    const VtTypedValue none = TypedInt32(0);
+    (void)VoControlSet(VO_CONTROL_MT_WORKERS, &none);
+  }
+  VtStatus st = RunOnFarm(c, pass);
+  if (count_kept) (void)VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
+  return st;
+}
+
+VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t{pass, {}, false, nullptr, 0};
   VtStatus st = VoViewEvaluate(nullptr);
   if (st == 0) st = VoViewGetViewport(nullptr, t.region);
