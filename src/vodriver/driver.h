@@ -299,6 +299,11 @@ VtStatus ImageSizeCheck(int32_t width, int32_t height, int32_t bits, size_t *byt
 
 // What the framework asks of the view module (neighbours.cpp).
 VtStatus ProjectedToRaster(const float *projected, VtRasterPoint *raster);
+// What the framework asks of the work farm (neighbours.cpp): a worker's
+// image reads and releases go to the main thread, which owns the images.
+bool OnFarmWorker();
+VtImage *FarmImageRead(const char *name);
+VtStatus FarmImageRelease(VtImage *image);
 VtStatus WorldToProjected(const float *world, float projected[4]);
 
 // Posts a refusal of module 26 (message 2201: procedure, reason) and

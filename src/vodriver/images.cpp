@@ -285,6 +285,7 @@ VtStatus VoImageDeallocateData(VtImage *image) {
 }
 
 VtStatus VoImageDestroy(VtImage *image) {
+  if (OnFarmWorker()) return FarmImageRelease(image);
   DriverState *s = LiveMaster(image, "VoImageDestroy");
   if (s == nullptr) return kNotInList;
   NodeFree(s, NodeOfImage(image));
@@ -320,6 +321,7 @@ VtStatus VoImageDup(VtImage *image, VtImage **result) {
 }
 
 VtImage *VoImageRead(const char *name) {
+  if (OnFarmWorker()) return FarmImageRead(name);
   DriverState *s = Master();
   if (s == nullptr) return nullptr;
   return s->image_read(name);

@@ -73,9 +73,9 @@ VtProc CallbackProcedure(uint32_t code) {
     case VO_CALLBACK_MT_LOCK_CREATE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockCreate);
     case VO_CALLBACK_MT_RUN_ONCE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadRunOnce);
     case VO_CALLBACK_MT_LOCK_DESTROY: return reinterpret_cast<VtProc>(&exported::VoMultiThreadLockDestroy);
-    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&FarmImageRead);
+    case VO_CALLBACK_MT_IMAGE_READ: return reinterpret_cast<VtProc>(&exported::VoImageRead);
     case VO_CALLBACK_MT_IS_ACTIVE: return reinterpret_cast<VtProc>(&exported::VoMultiThreadIsActive);
-    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&FarmImageRelease);
+    case VO_CALLBACK_MT_IMAGE_RELEASE: return reinterpret_cast<VtProc>(&exported::VoImageDestroy);
     default: return BandedOperation(code);
   }
 }
@@ -117,6 +117,7 @@ VtStatus StateCopy(void *state, void **copy) {
   c->looping_job = nullptr;
   c->worker_status = 0;
   c->rerun = 0;
+  c->nested = 0;
   c->is_copy = 1;
   *copy = c;
   return 0;

@@ -118,6 +118,7 @@ struct State {
   VtPool *messages;  // message blocks of a threaded pass (tag 0x520001)
   uint32_t is_copy;
   uint32_t rerun;         // an item of the calling-thread loop answered 1
+  uint32_t nested;        // passes begun on this worker and not ended (they run inline)
   Farm *farm;             // the workers of the active pass, shared by the copies
   VtProc saved_progress;  // the progress callback an active pass replaced
   uint32_t progress_saved;
@@ -168,6 +169,9 @@ inline bool LockKnown(State *s, const VtMultiThreadLock *lock) {
 // ---- The threaded road (workers.cpp) ------------------------------------------
 // True on a worker thread of the active pass.
 bool OnWorker();
+// True on a worker outside any pass or dispatch of its own: its loop, answers
+// and rows go through the channels.
+inline bool OnWorkerChannels(const State *s) { return OnWorker() && s->nested == 0 && s->dispatching == 0; }
 // Starts the workers of an active pass; on failure none is left running.
 VtStatus FarmStart(State *s, VtMultiThreadWorkerProc worker);
 // The main thread's side of an active pass.
@@ -180,14 +184,16 @@ VtStatus FarmReply(VtStatus answer);
 VtStatus FarmRowSend(State *s, uint32_t row, const void *pixels);
 // RunOncePerPass inside an active pass.
 VtStatus FarmRunOncePerPass(VtMultiThreadOnceProc procedure, void *argument);
-// Worker-side image read and release (callbacks 0x52000a, 0x52000e).
+// A worker's image read and release, carried to the main thread (the
+// driver framework's VoImageRead and VoImageDestroy call them on workers;
+// callbacks 0x52000a and 0x52000e answer those).
 VtImage *FarmImageRead(const char *name);
 VtStatus FarmImageRelease(VtImage *image);
 // The farm's driver (made with VoDriverCreate of the module's query
 // function): its operation of a driver code, or null for the null driver's.
 VtProc FarmDriverOperation(uint32_t code);
 // Makes the farm's driver at the first threaded pass (kept until terminate).
-void FarmDriverMake(State *s);
+VtStatus FarmDriverMake(State *s);
 // Makes the driver current in the calling worker's context, without telling
 // the modules (neighbours.cpp).
 VtStatus FarmDriverCurrent(VtDriverRecord *driver);

@@ -20,8 +20,10 @@ VtStatus FarmDriverCurrent(VtDriverRecord *driver) {
   return ModuleStarted(VO_MODULE_DRIVER) ? driver::CurrentSetQuietly(driver) : VO_STATUS_UNAVAILABLE;
 }
 
-void FarmDriverMake(State *s) {
-  if (s->driver == nullptr && ModuleStarted(VO_MODULE_DRIVER)) s->driver = VoDriverCreate(&VoEntryMultiThread);
+VtStatus FarmDriverMake(State *s) {
+  if (s->driver != nullptr || !ModuleStarted(VO_MODULE_DRIVER)) return 0;
+  s->driver = VoDriverCreate(&VoEntryMultiThread);
+  return s->driver != nullptr ? 0 : VO_STATUS_NO_MEMORY;
 }
 
 }  // namespace vo::multit

@@ -50,6 +50,7 @@ VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
   // flags and run-once locks stay as they are.
   if (OnWorker()) {
     Post(VO_CLASS_DEBUG, messages::kWorkFarmPassInline, VO_MODULE_MULTITHREAD, "begun on a worker");
+    ++s->nested;
     return 0;
   }
   LocksReset(s);
@@ -66,9 +67,11 @@ VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
     Post(VO_CLASS_DEBUG, messages::kWorkFarmPassInline, VO_MODULE_MULTITHREAD, inline_why);
     return 0;
   }
-  s->pass_active = 1;
-  FarmDriverMake(s);
-  return 0;
+  // Workers talk to the driver through the farm's driver; without it the
+  // pass cannot run threaded.
+  const VtStatus status = FarmDriverMake(s);
+  s->pass_active = status == 0;
+  return status;
 }
 
 VtStatus VoMultiThreadPassEnd() {
@@ -79,6 +82,8 @@ VtStatus VoMultiThreadPassEnd() {
     status |= FarmStop(s);  // workers a caller left running
     LocksReset(s);
     s->pass_active = 0;
+  } else if (s->nested != 0) {
+    --s->nested;
   }
   s->pass_job = nullptr;
   s->worker = nullptr;
@@ -160,7 +165,7 @@ VtStatus VoMultiThreadWorkerLoop(VtMultiThreadWorkProc work, void *argument) {
   if (s == nullptr) return CheckStarted();
   if (work == nullptr) return Refuse("VoMultiThreadWorkerLoop", "no work procedure");
   // A worker of the active pass takes its items from its inbox.
-  if (OnWorker() && !s->dispatching) return FarmWorkerLoop(work, argument);
+  if (OnWorkerChannels(s)) return FarmWorkerLoop(work, argument);
   VtMultiThreadJob *job = s->pass_job ? s->pass_job : s->current_job;
   if (job == nullptr) return Refuse("VoMultiThreadWorkerLoop", "no job");
   if (s->looping_job != nullptr) return Refuse("VoMultiThreadWorkerLoop", "a worker loop is running");
@@ -194,17 +199,14 @@ VtStatus VoMultiThreadWorkerEnd(VtStatus status) {
 // A worker's answer for its current item: on a worker it goes to the main
 // thread; in a calling-thread loop a 1 has the job run again.
 VtStatus VoMultiThreadReplyZero() {
-  if (OnWorker()) {
-    const State *s = StateGet();
-    if (s != nullptr && !s->dispatching) return FarmReply(0);
-  }
-  return 0;
+  const State *s = StateGet();
+  return s != nullptr && OnWorkerChannels(s) ? FarmReply(0) : 0;
 }
 
 VtStatus VoMultiThreadReplyOne() {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
-  if (OnWorker() && !s->dispatching) return FarmReply(1);
+  if (OnWorkerChannels(s)) return FarmReply(1);
   if (s->looping_job != nullptr) s->rerun = 1;
   return 0;
 }
@@ -212,10 +214,7 @@ VtStatus VoMultiThreadReplyOne() {
 VtStatus VoMultiThreadRowDeliver(uint32_t row, void *pixels, VtMultiThreadRowProc procedure) {
   // A worker of the active pass sends its rows to the main thread (or drops
   // them while control 0x520006 is off).
-  if (OnWorker()) {
-    State *s = StateGet();
-    if (s != nullptr && !s->dispatching) return FarmRowSend(s, row, pixels);
-  }
+  if (State *s = StateGet(); s != nullptr && OnWorkerChannels(s)) return FarmRowSend(s, row, pixels);
   if (procedure == nullptr) return Refuse("VoMultiThreadRowDeliver", "no row procedure");
   return procedure(row, pixels);
 }

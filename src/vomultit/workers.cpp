@@ -243,7 +243,7 @@ class Dispatcher {
     return st;
   }
 
-  bool JobFinished() const { return job_ == nullptr || job_->ops.finished(job_->iterator) != 0; }
+  bool JobFinished() const { return exhausted_ || job_ == nullptr || job_->ops.finished(job_->iterator) != 0; }
 
   // One more item to the worker; false when none is left.
   bool HandOut(WorkerSlot &w) {
@@ -254,6 +254,7 @@ class Dispatcher {
       return false;
     }
     if (job_->ops.next(job_->iterator, &b->item) != 0) {
+      exhausted_ = true;  // an iterator with no item although not finished
       BlockFree(s_, b);
       return false;
     }
@@ -274,8 +275,10 @@ class Dispatcher {
   // when an answer asked for it, else the workers stop.
   void JobEndCheck() {
     if (stopping_ || outstanding_ != 0 || !JobFinished()) return;
-    if (rerun_ && job_->ops.reset != nullptr && job_->ops.reset(job_->iterator) == 0 && !JobFinished()) {
+    if (rerun_ && job_->ops.reset != nullptr && job_->ops.reset(job_->iterator) == 0 &&
+        !job_->ops.finished(job_->iterator)) {
       rerun_ = false;
+      exhausted_ = false;
       HandOutRound();
       return;
     }
@@ -409,12 +412,14 @@ class Dispatcher {
       l.lock();
     }
     l.unlock();
+    // Every worker ended before the job did: items were left undone.
+    if (!stopping_) status_ |= VO_STATUS_BAD_ARGUMENT;
     if (sub_region_) status_ |= VoDriverSubRegionEnd(nullptr);
     return status_;
   }
 
-  // A worker that ended: its status; ending before it was told to, it ends
-  // the pass (its items are lost).
+  // A worker that ended: its status. Ending with items it did not answer,
+  // it ends the pass: they are lost.
   void WorkerEnded(WorkerSlot &w) {
     bool finished;
     VtStatus st;
@@ -425,10 +430,11 @@ class Dispatcher {
     }
     if (!finished || w.seen_finished) return;
     w.seen_finished = true;
-    outstanding_ -= w.outstanding;
+    const uint32_t lost = w.outstanding;
+    outstanding_ -= lost;
     w.outstanding = 0;
-    status_ |= st;
-    if (!stopping_) Fail(st);
+    if (st == 0 && lost != 0 && !stopping_) st = VO_STATUS_BAD_ARGUMENT;
+    if (st != 0) Fail(st);
   }
 
   State *s_;
@@ -438,6 +444,7 @@ class Dispatcher {
   bool stopping_ = false;
   bool rerun_ = false;
   bool sub_region_ = false;
+  bool exhausted_ = false;
   uint32_t outstanding_ = 0;
   uint64_t x0_ = 0, width_ = 0, y0_ = 0, y1_ = 0, next_ = 0;
   void **pending_ = nullptr;
@@ -582,7 +589,7 @@ VtStatus FarmRunOncePerPass(VtMultiThreadOnceProc procedure, void *argument) {
 }
 
 VtImage *FarmImageRead(const char *name) {
-  if (t_slot == nullptr) return VoImageRead(name);
+  if (t_slot == nullptr) return nullptr;
   const size_t length = name != nullptr ? std::strlen(name) : 0;
   auto *copy = static_cast<char *>(length < UINT32_MAX ? VoAllocate(static_cast<uint32_t>(length + 1)) : nullptr);
   if (copy == nullptr) return nullptr;
@@ -600,7 +607,7 @@ VtImage *FarmImageRead(const char *name) {
 }
 
 VtStatus FarmImageRelease(VtImage *image) {
-  if (t_slot == nullptr) return VoImageDestroy(image);
+  if (t_slot == nullptr) return VO_STATUS_BAD_ARGUMENT;
   return WorkerSend(kImageRelease, 0, image) ? 0 : VO_STATUS_NO_MEMORY;
 }
 
