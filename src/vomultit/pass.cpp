@@ -95,6 +95,9 @@ VtStatus VoMultiThreadPassEnd() {
 VtStatus VoMultiThreadImageSet(uint32_t pixel_size, uint32_t width, uint32_t height) {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
+  // The layout of the active pass was set before its workers started; a
+  // worker's set-up of its band leaves it as it is.
+  if (OnWorker()) return 0;
   if (s->farm != nullptr) return Refuse("VoMultiThreadImageSet", "the workers are running");
   const uint64_t row_bytes = uint64_t{pixel_size} * width;
   if (row_bytes > UINT32_MAX) return Refuse("VoMultiThreadImageSet", "a row of more than 4 GiB");
