@@ -378,6 +378,30 @@ TEST_F(WorkFarmThreads, ImagesAreReadAndReleasedOnTheMainThread) {
   EXPECT_FALSE(g_read_off_main);
 }
 
+// Workers read controls and run executes alongside each other: the kernel's
+// look-up cache stays the main thread's and every worker has an execute
+// record of its own (ThreadSanitizer sees any sharing).
+TEST_F(WorkFarmThreads, WorkersReadControlsAndExecuteOnRecordsOfTheirOwn) {
+  ASSERT_EQ(Workers(4), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_BAND_HEIGHT, 1), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_THREADED_BAND, 1), 0u);
+  g_work = [](int32_t m, const VtMultiThreadItem *item, void *a) {
+    VtTypedValue v{};
+    for (int i = 0; i < 50; ++i) {
+      if (VoControlGet(i % 2 ? VO_CONTROL_MT_BAND_HEIGHT : VO_CONTROL_MT_POLL_INTERVAL, &v) != 0) return v.value.u;
+      if (v.value.u != (i % 2 ? 1u : 32u)) return VO_STATUS_BAD_ARGUMENT;
+    }
+    uint32_t code = 0;
+    if (VoExecuteCurrentGet(&code) != VO_STATUS_UNAVAILABLE) return VO_STATUS_BAD_ARGUMENT;
+    if (VoExecute(VO_EXECUTE_MT) != VO_STATUS_UNAVAILABLE) return VO_STATUS_BAD_ARGUMENT;
+    return Record(m, item, a);
+  };
+  EXPECT_EQ(Pass({0, 0, 0, 31}, nullptr), 0u);
+  EXPECT_EQ(g_seen.items.size(), 32u);
+  uint32_t code = 0;
+  EXPECT_EQ(VoExecuteCurrentGet(&code), VO_STATUS_UNAVAILABLE);
+}
+
 TEST_F(WorkFarmThreads, APassBegunOnAWorkerRunsInline) {
   ASSERT_EQ(Workers(2), 0u);
   g_work = [](int32_t, const VtMultiThreadItem *item, void *) {
