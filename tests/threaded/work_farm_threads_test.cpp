@@ -18,6 +18,9 @@
 #include <vector>
 
 #include <vo/vo_driver.h>
+#include <vo/vo_geometry.h>
+#include <vo/vo_screenbuf.h>
+#include <vo/vo_view.h>
 
 #include "support/kernel_fixture.h"
 #include "vomultit/multithread.h"
@@ -400,6 +403,38 @@ TEST_F(WorkFarmThreads, WorkersReadControlsAndExecuteOnRecordsOfTheirOwn) {
   EXPECT_EQ(g_seen.items.size(), 32u);
   uint32_t code = 0;
   EXPECT_EQ(VoExecuteCurrentGet(&code), VO_STATUS_UNAVAILABLE);
+}
+
+// Views, screen buffers and contents made and checked on workers at once:
+// their registers of live handles are shared by every context.
+TEST_F(WorkFarmThreads, WorkersShareTheRegistersOfLiveHandles) {
+  ASSERT_EQ(VoSystemTerminate(), 0u);
+  StartKernel();
+  for (VtQueryFunction module : {&VoEntryMultiThread, &VoEntryDriver, &VoEntryView, &VoEntryGeometry,
+                                 &VoEntryScreenBuffer})
+    ASSERT_EQ(VoInstallModule(module), 0u);
+  ASSERT_EQ(VoSystemStart(), 0u);
+  g_posted.clear();  // the start's notes
+  ASSERT_EQ(Workers(4), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_BAND_HEIGHT, 1), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_THREADED_BAND, 1), 0u);
+  g_work = [](int32_t m, const VtMultiThreadItem *item, void *a) {
+    for (int i = 0; i < 10; ++i) {
+      VtView *view = VoViewCreate();
+      VtScreenBuffer *buffer = VoScreenBufferCreate();
+      const uint32_t codes[2] = {VO_PRIM_BOUNDS, VO_POLY_PLANE};
+      if (view == nullptr || buffer == nullptr || VoContentsCreate(2, codes) == nullptr) return VO_STATUS_NO_MEMORY;
+      const VtTypedValue width = TypedNat32(item->y0 + 1);
+      VtStatus st = VoViewSetResolution(view, 10, 10, 1.0);
+      st |= VoScreenBufferSetControl(buffer, VO_SB_WIDTH, &width);
+      st |= VoScreenBufferDestroy(buffer) | VoViewDestroy(view);
+      if (st != 0) return st;
+    }
+    return Record(m, item, a);
+  };
+  EXPECT_EQ(Pass({0, 0, 0, 31}, nullptr), 0u);
+  EXPECT_EQ(g_seen.items.size(), 32u);
+  for (const Posted &p : g_posted) ADD_FAILURE() << "message " << p.message << " of module " << p.module;
 }
 
 TEST_F(WorkFarmThreads, APassBegunOnAWorkerRunsInline) {
