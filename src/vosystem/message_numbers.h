@@ -140,6 +140,10 @@ constexpr uint32_t kTargaReadFailed = 828;       // a Targa file cannot be read
 constexpr uint32_t kFileHeaderRefused = 2160;    // an image file's header field refused (name, field)
 constexpr uint32_t kTargaExtensionDropped = 2161;  // a Targa file past 4 GB keeps no extension area
 constexpr uint32_t kFileFrameRefused = 2162;     // a file driver refuses a frame or row (driver, reason)
+// Image readers' limits, from 2850.
+constexpr uint32_t kImagePixelsRefused = 2850;   // an image file declares more pixels than the limit (name, width, height, limit)
+constexpr uint32_t kImagePixelLimitRefused = 2851;  // a pixel limit below 1 (value)
+constexpr uint32_t kJpegDataMissing = 2852;      // a JPEG file's scan data ends early (name, the library's text)
 
 // Ray tracer (vorenray): the system's own numbers, then from 2360.
 constexpr uint32_t kRayUnboundedMany = 528;       // more unbounded polygons than the leaf limit (count, limit)
@@ -219,6 +223,12 @@ constexpr uint32_t kAdvancedServiceSet = 2442;       // the advanced renderer's 
 constexpr uint32_t kAdvancedMaskTableRefused = 2443;  // a coverage-mask table of a refused size (n, m, u, v)
 constexpr uint32_t kFilterCallbackRefused = 2444;     // the filter module's callbacks are get only or unknown (code)
 constexpr uint32_t kFilterSizeRefused = 2445;         // a filter grid count above 256 (index, count)
+
+// Photometry (vophoto, module 66), 2530-2549.
+constexpr uint32_t kPhotometryFileRefused = 2530;   // a luminaire file refused (file, line, reason)
+constexpr uint32_t kPhotometryTypeRefused = 2531;   // a photometric type not handled (file, type)
+constexpr uint32_t kPhotometryColourRefused = 2532; // a colour refused (procedure, reason)
+constexpr uint32_t kPhotometryRecordRefused = 2533; // a record procedure refuses an argument (procedure, reason)
 
 // Hidden-line second pass (vorenhid), from 2470.
 constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
