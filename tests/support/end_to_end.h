@@ -83,6 +83,19 @@ static inline VtStatus SceneClassEntry(uint32_t slot, VtProc proc) {
   return VoShaderSetEntry(slot, &v);
 }
 
+/* The work farm's worker count a test program asks for (control 0x520001),
+ * set after VoInitialise; INT32_MIN keeps the library's. A program that
+ * calls EndToEndWorkersApply defines the variable. */
+extern int32_t vo_end_to_end_workers;
+static inline void EndToEndWorkersApply(void) {
+  VtTypedValue v;
+  if (vo_end_to_end_workers == INT32_MIN) return;
+  memset(&v, 0, sizeof v);
+  v.type = VtInt32;
+  v.value.i = vo_end_to_end_workers;
+  VoControlSet(0x520001, &v);
+}
+
 /* Sets a shader argument of three floats (a colour, point or vector). */
 static inline VtStatus SceneArgTriple(VtShader *shader, const char *label, uint32_t type, float x, float y,
                                       float z) {

@@ -32,19 +32,6 @@ static void PutLastHit(Text *t, VtPrimitive *cube, VtPrimitive *roof) {
       VoRayTraceIntersectPolygon() == poly ? "same" : "differs");
 }
 
-/* The work farm's worker count the test program asks for (control
- * 0x520001), or INT32_MIN to keep the library's. */
-extern int32_t vo_end_to_end_workers;
-
-static void WorkersApply(void) {
-  VtTypedValue v;
-  if (vo_end_to_end_workers == INT32_MIN) return;
-  memset(&v, 0, sizeof v);
-  v.type = VtInt32;
-  v.value.i = vo_end_to_end_workers;
-  VoControlSet(0x520001, &v);
-}
-
 int vo_end_to_end_raytrace(char *buffer, size_t size) {
   static const float roof_corners[3][3] = {{-1, -1, 2}, {3, -1, 2}, {-1, 3, 2}};
   static const struct {
@@ -67,7 +54,7 @@ int vo_end_to_end_raytrace(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
-  WorkersApply();
+  EndToEndWorkersApply();
   p[0] = SceneBox(0, 1, 0, 1, 0, 1);
   data[0] = SceneRecord(roof_corners);
   p[1] = VoPrimitiveCreatePolygon(3, 1, ids, data);

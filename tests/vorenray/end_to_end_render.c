@@ -45,19 +45,6 @@ static int Pass(Text *t, VtDriverRecord *tga, uint32_t code) {
   return failed;
 }
 
-/* The work farm's worker count the test program asks for (control
- * 0x520001), or INT32_MIN to keep the library's. */
-extern int32_t vo_end_to_end_workers;
-
-static void WorkersApply(void) {
-  VtTypedValue v;
-  if (vo_end_to_end_workers == INT32_MIN) return;
-  memset(&v, 0, sizeof v);
-  v.type = VtInt32;
-  v.value.i = vo_end_to_end_workers;
-  VoControlSet(0x520001, &v);
-}
-
 int vo_end_to_end_render(char *buffer, size_t size) {
   static const float corners[4][3] = {{-2, -2, 0}, {2, -2, 0}, {2, 2, 0}, {-2, 2, 0}};
   const float eye[3] = {0, 0, 5}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
@@ -74,7 +61,7 @@ int vo_end_to_end_render(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   failed = VoInitialise() != 0;
-  WorkersApply();
+  EndToEndWorkersApply();
   tga = VoDriverFindFromName("vodrvtga");
   failed |= tga == NULL || VoDriverSet(tga) != 0;
   data[0] = SceneRecord(corners);
