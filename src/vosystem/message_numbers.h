@@ -72,9 +72,13 @@ constexpr uint32_t kImageUnusable = 2301;     // an image the image background c
 
 // Lite shader library (voshlite), from 2420.
 constexpr uint32_t kLiteTableNotMade = 2420;  // a table shared by a class's instances could not be made (class)
+// Shared by the libraries on the frame, posted with the caller's module.
 constexpr uint32_t kLiteHandleRefused = 2515;    // a handle argument refused: argument kept (class, label)
-constexpr uint32_t kLiteBackgroundTooDeep = 2516; // backgrounds nested deeper than 16: black (class)
+constexpr uint32_t kLiteBackgroundTooDeep = 2516; // composing shaders nested deeper than 16: black (class)
 constexpr uint32_t kLiteImageUnusable = 2517;    // an image a class cannot use (class, name or reason)
+
+// Classic shader library (voshclas), 2550-2564.
+constexpr uint32_t kClassicFogLightSkipped = 2550;  // a fog-light record not made: the light skipped (light)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
@@ -234,5 +238,16 @@ constexpr uint32_t kPhotometryRecordRefused = 2533; // a record procedure refuse
 constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused = 2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
+// Command interpreter (module 4), from 2820; 2823-2839 reserved.
+constexpr uint32_t kSourceTooDeep = 2820;        // "source" nested past 64 (file)
+constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
+constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
+
+// The desktop layer (src/platform), from 2740.
+constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
+constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)
+constexpr uint32_t kDesktopArgument = 2742;    // a desktop procedure refuses an argument (procedure, reason)
+constexpr uint32_t kDeviceArgument = 2743;          // a Direct3D-like device call refuses an argument (call, reason)
+constexpr uint32_t kDeviceTrianglesDropped = 2744;  // a draw left out triangles whose position is not finite (count)
 
 }  // namespace vo::messages

@@ -41,6 +41,8 @@ void ExpectSceneText(int (*scene)(char *, size_t), const char *file_name) {
 
 #include <vo/vo_api.h>
 
+#include "support/scene_args.h"
+
 typedef struct Text {
   char *at;
   size_t left;
@@ -56,15 +58,6 @@ static void Put(Text *t, const char *format, ...) {
   if (n < 0 || (size_t)n >= t->left) n = t->left > 0 ? (int)t->left - 1 : 0;
   t->at += n;
   t->left -= (size_t)n;
-}
-
-/* A property record naming an array (VoPrimitiveCreateMesh's data). */
-static inline VtTypedValue SceneRecord(const void *array) {
-  VtTypedValue s;
-  memset(&s, 0, sizeof s);
-  s.type = VtGenericPtr;
-  s.value.p = (void *)array;
-  return s;
 }
 
 /* An error handler that keeps the library's messages off the test's output. */
@@ -94,27 +87,6 @@ static inline void EndToEndWorkersApply(void) {
   v.type = VtInt32;
   v.value.i = vo_end_to_end_workers;
   VoControlSet(0x520001, &v);
-}
-
-/* Sets a shader argument of three floats (a colour, point or vector). */
-static inline VtStatus SceneArgTriple(VtShader *shader, const char *label, uint32_t type, float x, float y,
-                                      float z) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = type;
-  v.value.v[0] = x;
-  v.value.v[1] = y;
-  v.value.v[2] = z;
-  return VoShaderSetArg(shader, label, &v);
-}
-
-/* Sets a float shader argument. */
-static inline VtStatus SceneArgFloat(VtShader *shader, const char *label, float f) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFloat;
-  v.value.f = f;
-  return VoShaderSetArg(shader, label, &v);
 }
 
 /* A box mesh: six faces turned outwards. */
