@@ -175,6 +175,13 @@ typedef VtStatus (*VtDriverLookupProc)(uint32_t set, uint32_t code, VtProc *slot
 #define VO_CONTROL_DRIVER_RGB_G_MASK 0x1a0024u
 #define VO_CONTROL_DRIVER_RGB_B_MASK 0x1a0025u
 
+/* The most pixels (width x height) an image file reader makes (VtNat32,
+ * held by the framework itself): a file whose header declares more is
+ * refused before its pixels are allocated. Values below 1 are refused with
+ * 0x20000012. */
+#define VO_CONTROL_IMAGE_PIXEL_LIMIT 0x1a0040u
+#define VO_IMAGE_PIXEL_LIMIT_DEFAULT 0x10000000u /* 2^28 pixels */
+
 /* Capability flags (VO_CONTROL_DRIVER_CAPABILITY, value type 39). */
 #define VO_DRIVER_CAPABILITY_IMAGE 2u       /* the image driver */
 #define VO_DRIVER_CAPABILITY_DEVICE 4u      /* shows device pixels: the display driver */

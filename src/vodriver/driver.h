@@ -210,6 +210,7 @@ struct DriverState {
   uint32_t temporary_uses;
   uint32_t shutting_down;
   VtImageReadProc image_read;
+  uint32_t pixel_limit;  // VO_CONTROL_IMAGE_PIXEL_LIMIT, read from the master state
   void (*image_destroy_hook)(VtImage *image);
   uint32_t is_copy;
 };

@@ -11,6 +11,7 @@
 
 #include "platform/interrupt.h"
 #include "vodriver/driver.h"
+#include "vodriver/images.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::driver {
@@ -227,6 +228,19 @@ uint32_t *HeldWord(DriverState *s, uint32_t code) {
   }
 }
 
+// The image readers' pixel limit lives in the master state, beside the
+// images it guards, so that a worker's copy never holds a stale one.
+VtStatus PixelLimitSet(const VtTypedValue *value) {
+  DriverState *m = Master();
+  if (m == nullptr) return kUnavailable;
+  if (value->value.u < 1) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kImagePixelLimitRefused, VO_MODULE_DRIVER, value->value.u);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  m->pixel_limit = value->value.u;
+  return 0;
+}
+
 VtStatus TitleSet(DriverState *s, const VtTypedValue *value) {
   char *copy = nullptr;
   if (value->value.s != nullptr && (copy = TextCopy(value->value.s)) == nullptr) return kNoMemory;
@@ -253,6 +267,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
     return 0;
   }
   if (code == VO_CONTROL_DRIVER_TITLE) return TitleSet(s, value);
+  if (code == VO_CONTROL_IMAGE_PIXEL_LIMIT) return PixelLimitSet(value);
   if (Control(code) == nullptr) {
     ControlFailure(s, messages::kDriverControlNotSet, code);
     return kUnknown;
@@ -276,6 +291,10 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   }
   if (code == VO_CONTROL_DRIVER_TITLE) {
     *value = TypedString(s->title);
+    return 0;
+  }
+  if (code == VO_CONTROL_IMAGE_PIXEL_LIMIT) {
+    *value = TypedNat32(ImagePixelLimit());
     return 0;
   }
   const ControlInfo *c = Control(code);
@@ -310,6 +329,7 @@ VtStatus FrameworkStart() {
   }
   s->current_pointer = &s->current_record;
   s->image_read = &ImageReadByName;
+  s->pixel_limit = VO_IMAGE_PIXEL_LIMIT_DEFAULT;
   s->clear = 1;
   st = ImagesCreate(s);
   if (st == 0) st = StackCreate(s);

@@ -7,7 +7,8 @@
 // A pixel block the caller put in an image is never freed by the framework.
 // Sizes from callers and file headers are checked before any allocation:
 // depths other than 8 and 24, negative sizes and data above 2^31 - 1 bytes
-// are refused.
+// are refused, and image files whose headers declare more pixels than the
+// readers' limit (a small compressed body can declare any size).
 
 #include <cctype>
 #include <cstring>
@@ -228,6 +229,23 @@ VtStatus ImageRowsSend(VtDriverRecord *d, const VtImage *image) {
 
 VtImage *ImageReadByName(const char *name) { return VoImageReadFromFile(nullptr, name); }
 
+uint32_t ImagePixelLimit() {
+  const DriverState *s = Master();
+  return s != nullptr ? s->pixel_limit : VO_IMAGE_PIXEL_LIMIT_DEFAULT;
+}
+
+VtStatus ImageReaderAllocate(VtImage *image) {
+  if (LiveMaster(image, "VoImageAllocateData") == nullptr) return kUnknown;
+  const uint32_t limit = ImagePixelLimit();
+  const int64_t pixels = int64_t{image->width} * int64_t{image->height};
+  if (pixels > int64_t{limit}) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kImagePixelsRefused, VO_MODULE_DRIVER,
+         image->name != nullptr ? image->name : "", image->width, image->height, limit);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  return VoImageAllocateData(image);
+}
+
 bool ImageIsLive(const VtImage *image) { return LiveMaster(image, nullptr) != nullptr; }
 
 void ImageDestroyHookSet(ImageDestroyHook hook) {
@@ -345,7 +363,7 @@ VtImage *VoImageReadFromFile(void *stream, const char *name) {
   }
   const long entry = std::ftell(file);
   VtDriverRecord *reader = image != nullptr && image->name != nullptr ? ReaderChoose(s, image, name, entry) : nullptr;
-  bool ok = reader != nullptr && VoImageAllocateData(image) == 0;
+  bool ok = reader != nullptr && ImageReaderAllocate(image) == 0;
   if (ok) {
     if (entry >= 0) (void)std::fseek(file, entry, SEEK_SET);
     ok = CallPushed<0x1a0018>(s, reader, kNoStack, image) == 0;

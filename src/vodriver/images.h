@@ -1,6 +1,7 @@
 // Images of the driver framework as the rest of the library sees them: the
 // live-image check every module uses before it reads an image a caller
-// handed it, and the clean-up hook run before an image is freed.
+// handed it, the pixel limit of the image file readers, and the clean-up
+// hook run before an image is freed.
 #pragma once
 
 #include <vo/vo_driver.h>
@@ -10,6 +11,16 @@ namespace vo::driver {
 // True when the image is one of the framework's live images; false for a
 // null, destroyed or foreign address, and before the framework starts.
 bool ImageIsLive(const VtImage *image);
+
+// The most pixels an image reader makes (VO_CONTROL_IMAGE_PIXEL_LIMIT);
+// the default before the framework starts.
+uint32_t ImagePixelLimit();
+// What every image file reader calls in place of VoImageAllocateData: an
+// image whose width x height (counted in 64 bits, as its header declares
+// them) exceeds the limit is refused with message 2850 naming the file and
+// the sides, and 0x20000012, before any pixel block is allocated; else its
+// pixels are allocated.
+VtStatus ImageReaderAllocate(VtImage *image);
 
 // Called by VoImageDestroy (and at shut-down) before an image is freed;
 // the image driver registers its clean-up here. Null: nothing to do.

@@ -13,6 +13,7 @@
 
 #include "vodrvbmp/bmp.h"
 #include "vodriver/file_driver.h"
+#include "vodriver/images.h"
 #include "vosystem/kernel.h"
 #include "vosystem/message_numbers.h"
 
@@ -214,7 +215,7 @@ VtStatus ImageRead(VtImage *image) {
   if (image->width != h.width || image->height != h.height || image->data == nullptr) {
     image->width = h.width;
     image->height = h.height;
-    if ((st = VoImageAllocateData(image)) != 0) return st;
+    if ((st = driver::ImageReaderAllocate(image)) != 0) return st;
   }
   driver::file::ImageDelivery out(image, false);
   st = PixelsDecode(image, h, out);

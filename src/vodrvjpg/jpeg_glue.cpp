@@ -11,6 +11,7 @@
 
 // libjpeg's header needs size_t and FILE declared first.
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "vosystem/kernel.h"
 #include "vosystem/message_numbers.h"
@@ -24,18 +25,44 @@ constexpr size_t kCommentLimit = 65533;  // a segment's length field counts itse
 struct ErrorManager {
   jpeg_error_mgr library;
   std::jmp_buf jump;
+  const char *name;  // the file being read, for messages (null when writing)
 };
+
+// Jumps back to the entry that armed the jump buffer; that entry destroys
+// the library object and fails.
+[[noreturn]] void Abandon(j_common_ptr c) { std::longjmp(reinterpret_cast<ErrorManager *>(c->err)->jump, 1); }
 
 [[noreturn]] void ErrorExit(j_common_ptr c) {
   char text[JMSG_LENGTH_MAX];
   c->err->format_message(c, text);
   Post(VO_CLASS_ERROR, messages::kJpegLibrary, VO_MODULE_JPEG, text);
-  std::longjmp(reinterpret_cast<ErrorManager *>(c->err)->jump, 1);
+  Abandon(c);
+}
+
+// True when a warning says that the decoder lacks scan data: a marker
+// stands where data should be, or the file ended with more than the scan's
+// current iMCU row still to read. (Within the last row the bit reader's
+// look-ahead meets the end of a file that only lacks its end marker; a real
+// shortage there shows as a marker where data should be. Between the scans
+// of a progressive file no scan is cut.)
+bool ScanDataMissing(j_common_ptr c) {
+  if (!c->is_decompressor) return false;
+  if (c->err->msg_code == JWRN_HIT_MARKER) return true;
+  const auto *d = reinterpret_cast<j_decompress_ptr>(c);
+  return c->err->msg_code == JWRN_JPEG_EOF && d->input_iMCU_row + 1 < d->total_iMCU_rows;
 }
 
 void Message(j_common_ptr c, int level) {
   jpeg_error_mgr *e = c->err;
   char text[JMSG_LENGTH_MAX];
+  // The library would pad every row left, however many the header declares:
+  // the read stops instead.
+  if (level < 0 && ScanDataMissing(c)) {
+    e->format_message(c, text);
+    const char *name = reinterpret_cast<ErrorManager *>(e)->name;
+    Post(VO_CLASS_ERROR, messages::kJpegDataMissing, VO_MODULE_JPEG, name != nullptr ? name : "", text);
+    Abandon(c);
+  }
   if (level < 0) {
     if (e->num_warnings == 0 || e->trace_level >= 3) {
       e->format_message(c, text);
@@ -132,12 +159,13 @@ void JpegWriterFree(JpegWriter *w) {
   VoDeallocate(w);
 }
 
-JpegReader *JpegReaderOpen(std::FILE *in, uint32_t *width, uint32_t *height, VtStatus *status) {
+JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height, VtStatus *status) {
   *status = VO_COND_NO_MEMORY;
   JpegReader *const r = SessionMake<JpegReader>();
   if (r == nullptr) return nullptr;
   *status = VO_STATUS_UNAVAILABLE;
   ErrorsBind(&r->errors);
+  r->errors.name = name;
   r->library.err = &r->errors.library;
   if (setjmp(r->errors.jump) != 0) {
     JpegReaderFree(r);
@@ -166,7 +194,9 @@ bool JpegReaderStart(JpegReader *r) {
     return false;
   }
   jpeg_start_decompress(&r->library);
-  r->row = static_cast<JSAMPLE *>(VoAllocate(r->library.output_width * static_cast<uint32_t>(r->library.output_components)));
+  const uint64_t bytes = uint64_t{r->library.output_width} * static_cast<uint64_t>(r->library.output_components);
+  if (bytes > UINT32_MAX) return false;
+  r->row = static_cast<JSAMPLE *>(VoAllocate(static_cast<uint32_t>(bytes)));
   return r->row != nullptr;
 }
 

@@ -5,6 +5,8 @@
 // - every entry arms the library's error exit before it calls the library;
 //   a library error posts message 793 with the library's text, destroys
 //   the library object and makes that entry, and every later one, fail;
+//   so does, with message 2852, a read that runs out of scan data (other
+//   warnings are posted as 793 and the read goes on);
 // - sessions live in memory from VoAllocate and are freed only by
 //   JpegWriterFree and JpegReaderFree;
 // - libjpeg keeps its own memory manager (malloc, no backing store, JPEGMEM
@@ -41,10 +43,13 @@ void JpegWriterFree(JpegWriter *w);
 
 // Reads the header of the stream at its position; null with *status 2 when
 // the header is incomplete or damaged, or the file has four components,
-// 6 when memory runs out. Output is red, green, blue or grey.
-JpegReader *JpegReaderOpen(std::FILE *in, uint32_t *width, uint32_t *height, VtStatus *status);
+// 6 when memory runs out. Output is red, green, blue or grey. name (kept,
+// not copied) names the file in messages.
+JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height, VtStatus *status);
 bool JpegReaderStart(JpegReader *r);
-// Decompresses the next row into rgb (width x 3 bytes; grey repeated).
+// Decompresses the next row into rgb (width x 3 bytes; grey repeated);
+// false, with message 2852, when the scan data it needs is missing from
+// the file.
 bool JpegReaderRow(JpegReader *r, uint8_t *rgb);
 bool JpegReaderFinish(JpegReader *r);
 void JpegReaderFree(JpegReader *r);

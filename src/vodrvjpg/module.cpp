@@ -10,6 +10,7 @@
 
 #include "vodriver/driver.h"
 #include "vodriver/file_driver.h"
+#include "vodriver/images.h"
 #include "vodrvjpg/jpeg_glue.h"
 #include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
@@ -112,7 +113,7 @@ VtStatus FrameEnd() {
 JpegReader *ReaderOpen(VtImage *image, uint32_t *width, uint32_t *height, VtStatus *status) {
   *status = VO_STATUS_UNAVAILABLE;
   if (image == nullptr || image->file == nullptr || fseeko(image->file, 0, SEEK_SET) != 0) return nullptr;
-  return JpegReaderOpen(image->file, width, height, status);
+  return JpegReaderOpen(image->file, image->name, width, height, status);
 }
 
 VtStatus HeaderRead(VtImage *image) {
@@ -145,7 +146,7 @@ VtStatus ImageRead(VtImage *image) {
   JpegReader *r = ReaderOpen(image, &width, &height, &st);
   if (r == nullptr) return st;
   if (static_cast<int64_t>(width) != image->width || static_cast<int64_t>(height) != image->height ||
-      (image->data == nullptr && VoImageAllocateData(image) != 0)) {
+      (image->data == nullptr && driver::ImageReaderAllocate(image) != 0)) {
     JpegReaderFree(r);
     return VO_STATUS_UNAVAILABLE;
   }

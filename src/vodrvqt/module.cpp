@@ -14,6 +14,7 @@
 #include "platform/quicktime.h"
 #include "vodriver/driver.h"
 #include "vodriver/file_driver.h"
+#include "vodriver/images.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
 
@@ -116,7 +117,7 @@ VtStatus ImageRead(VtImage *image) {
   VtStatus st = ImporterOpen(image, &importer, &bounds);
   if (st != 0) return st;
   if (bounds.right - bounds.left != image->width || bounds.bottom - bounds.top != image->height) st = kDamaged;
-  if (st == 0 && image->data == nullptr) st = VoImageAllocateData(image);
+  if (st == 0 && image->data == nullptr) st = driver::ImageReaderAllocate(image);
   if (st == 0) st = Draw(image, importer, bounds);
   QtImporterClose(importer);
   if (st != 0 && image->data != nullptr) (void)VoImageDeallocateData(image);

@@ -13,6 +13,7 @@
 
 #include "vodrvtga/tga.h"
 #include "vodriver/file_driver.h"
+#include "vodriver/images.h"
 #include "vosystem/kernel.h"
 #include "vosystem/message_numbers.h"
 
@@ -215,7 +216,7 @@ VtStatus ImageRead(VtImage *image) {
   s->header_read = nullptr;
   if (st != 0) return st;
   const TargaHeader h = s->header;
-  if (image->data == nullptr && (st = VoImageAllocateData(image)) != 0) return st;
+  if (image->data == nullptr && (st = driver::ImageReaderAllocate(image)) != 0) return st;
   driver::file::Block map;
   uint32_t entries = 0;
   if (IsMapped(h.image_type) && (st = MapRead(image, h, &map, &entries)) != 0) return st;

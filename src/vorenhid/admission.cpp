@@ -34,17 +34,6 @@ void InfoOf(const VtHiddenLineEdge *e, VtHiddenLineEdgeInfo *info) {
 
 namespace {
 
-template <class Proc>
-int32_t Ask(VtHiddenLineContext *s, Proc proc, const VtHiddenLineEdge *a, const VtHiddenLineEdge *b) {
-  VtHiddenLineEdgeInfo ia, ib;
-  InfoMake(s, a, &ia);
-  InfoMake(s, b, &ib);
-  const int32_t r = proc(&ia, &ib);
-  InfoFree(s, &ia);
-  InfoFree(s, &ib);
-  return r;
-}
-
 template <class P>
 P UserCallback(const VtHiddenLineContext *s, uint32_t code) {
   return reinterpret_cast<P>(s->user[code - VO_CALLBACK_HL_ADMIT]);
@@ -170,7 +159,7 @@ struct Overlap {
         if (!near && !EdgeSameDepth(s, e, c, 0.05)) return;
       }
     }
-    const int32_t verdict = verdict_proc != nullptr ? Ask(s, verdict_proc, c, e) : 1;
+    const int32_t verdict = verdict_proc != nullptr ? CallbackAsk(s, verdict_proc, c, e) : 1;
     if (verdict == 0) return;
     auto *n = static_cast<VtHiddenLineCandidate *>(VoPoolAllocate(s->grid.candidate_pool));
     if (n == nullptr) {
@@ -374,7 +363,7 @@ int EdgeInFront(VtHiddenLineContext *s, VtHiddenLineEdge *a, VtHiddenLineEdge *b
   const bool ah = (a->flags & VO_HL_CLASS_HIDDEN) != 0, bh = (b->flags & VO_HL_CLASS_HIDDEN) != 0;
   if (ah != bh) return bh ? 1 : 0;
   if (auto priority = UserCallback<VtHiddenLinePriorityProc>(s, VO_CALLBACK_HL_PRIORITY))
-    return Ask(s, priority, a, b) != 0 ? 1 : 0;
+    return CallbackAsk(s, priority, a, b) != 0 ? 1 : 0;
   const double t = s->point_tolerance;
   const double a0 = Depth(s, a, 0), a1 = Depth(s, a, 1), b0 = Depth(s, b, 0), b1 = Depth(s, b, 1);
   for (auto [za, zb] : {std::pair{std::min(a0, a1), std::min(b0, b1)}, std::pair{std::max(a0, a1), std::max(b0, b1)}})
@@ -392,13 +381,13 @@ int EdgeSameSource(VtHiddenLineContext *s, VtHiddenLineEdge *a, VtHiddenLineEdge
     if (bk && !ak) return 1;
   }
   const auto same = UserCallback<VtHiddenLineSameSourceProc>(s, VO_CALLBACK_HL_SAME_SOURCE);
-  return same != nullptr ? Ask(s, same, a, b) : 0;
+  return same != nullptr ? CallbackAsk(s, same, a, b) : 0;
 }
 
 int EdgeSameSourceChain(VtHiddenLineContext *s, VtHiddenLineEdge *a, VtHiddenLineEdge *b) {
   if (a->primitive == b->primitive && a->user != 0 && a->user == b->user) return 1;
   const auto same = UserCallback<VtHiddenLineSameSourceProc>(s, VO_CALLBACK_HL_SAME_SOURCE);
-  return same != nullptr ? Ask(s, same, a, b) : 0;
+  return same != nullptr ? CallbackAsk(s, same, a, b) : 0;
 }
 
 bool EdgeSameDepth(const VtHiddenLineContext *s, const VtHiddenLineEdge *a, const VtHiddenLineEdge *b,

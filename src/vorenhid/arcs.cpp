@@ -12,6 +12,30 @@
 //   finite;
 // - angles lie in the projection plane, 0 to 2 pi about the centre, a point
 //   straight right of it at 2 pi.
+//
+// How the arcs of one circle (a group: one primitive, one centre, one
+// radius) settle what they share, this module's rule:
+// - a range two arcs share is drawn once, by the arc that keeps it: a
+//   visible arc over a hidden one; between two alike, the one the
+//   priority callback 0x190002 names, else the one met first in the
+//   circle list. The other gives the range up: it is trimmed, split in two
+//   around the keeper, opened (a whole circle) or removed;
+// - first partial overlaps are cut this way, then a kind-16 arc lying
+//   inside another is removed (the cover taking its visible and silhouette
+//   bits), then arcs lying inside others give way the same way;
+// - two arcs covering the same range are one stretch: when they are the
+//   same source (same user word, else callback 0x190008: 1 keeps the
+//   first, 2 the second) the survivor takes the other's visible and
+//   silhouette bits; otherwise the keeper takes the other's silhouette bit
+//   (it is visible when either is);
+// - classes never spread to a circle's other stretches: a hidden stretch
+//   of a partly hidden circle stays hidden beside a visible one. (Spreading
+//   "visible" over the whole group would draw hidden stretches as visible
+//   lines, and hiding every arc at the leader's depth would hide the
+//   visible ones: the two cannot both hold, and neither gives a sound
+//   picture.)
+// - a group left with no visible arc is dropped unless the output class
+//   mask has bit 0.
 
 #include <cmath>
 #include <numbers>
@@ -35,14 +59,16 @@ struct VtHiddenLineCircle {
   uint32_t built;
   VtHiddenLineEdge *first, *last;  // the arc's pieces
   VtHiddenLineEdge *unassigned;
+  // The attribute pairs at the start and the end angle (in a piece), null
+  // at an end made by cutting.
+  const float *pair[2];
   // Set once built: the edge whose info the arc carries (a piece cut off
   // another arc borrows its), the class drawn, the first record of the
-  // arc's circle, removed, and ends made by cutting (no attribute pair).
+  // arc's circle, removed.
   VtHiddenLineEdge *source;
   uint32_t cls;
   VtHiddenLineCircle *group;
   uint32_t dropped;
-  uint32_t cut[2];
 };
 
 namespace {
@@ -123,33 +149,77 @@ bool SameCircle(const VtHiddenLineCircle *a, const VtHiddenLineCircle *b, double
          std::fabs(double{a->centre[1]} - b->centre[1]) <= t && std::fabs(a->radius - b->radius) <= t;
 }
 
-// Cuts from b what it shares with a (neither holding the other); a keeps
-// the common range. A b left shorter than the tolerance is removed.
-void CutOverlap(VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
+// The loser gives up to the keeper the range they share: trimmed, split
+// in two around it (the piece after it a new record behind the loser,
+// borrowing its info), opened (a whole circle) or removed.
+VtStatus GiveWay(VtHiddenLineContext *s, const VtHiddenLineCircle *keeper, VtHiddenLineCircle *loser, double at) {
+  if (keeper->closed != 0) return loser->dropped = 1, 0;
+  if (loser->closed != 0) {
+    loser->closed = 0;
+    loser->start = keeper->end, loser->end = keeper->start + kTwoPi;
+    loser->pair[0] = loser->pair[1] = nullptr;
+    if (loser->end - loser->start <= at) loser->dropped = 1;
+    Normalise(loser);
+    return 0;
+  }
   for (int k = -1; k <= 1; ++k) {
-    const double lo = b->start + k * kTwoPi, hi = b->end + k * kTwoPi;
-    if (std::min(a->end, hi) - std::max(a->start, lo) <= at) continue;
-    if (lo < a->start) {
-      b->end = a->start - k * kTwoPi, b->cut[1] = 1;
+    const double shift = k * kTwoPi, lo = loser->start + shift, hi = loser->end + shift;
+    if (std::min(keeper->end, hi) - std::max(keeper->start, lo) <= at) continue;
+    const bool before = keeper->start - lo > at, after = hi - keeper->end > at;
+    if (!before && !after) return loser->dropped = 1, 0;
+    if (before && after) {
+      auto *n = static_cast<VtHiddenLineCircle *>(VoPoolAllocate(s->arc_pools[0]));
+      if (n == nullptr) return VO_STATUS_NO_MEMORY;  // the loser stays whole
+      *n = *loser;
+      n->first = n->unassigned = nullptr;  // the loser's pieces stay the loser's
+      n->start = keeper->end - shift, n->pair[0] = nullptr;
+      Normalise(n);
+      n->next = loser->next;
+      loser->next = n;
+    }
+    if (before) {
+      loser->end = keeper->start - shift, loser->pair[1] = nullptr;
     } else {
-      b->start = a->end - k * kTwoPi, b->cut[0] = 1;
+      loser->start = keeper->end - shift, loser->pair[0] = nullptr;
     }
   }
-  if (b->end - b->start <= at) b->dropped = 1;
-  Normalise(b);
+  if (loser->end - loser->start <= at) loser->dropped = 1;
+  Normalise(loser);
+  return 0;
 }
 
-// The covered kind-16 arc b goes; a takes its silhouette and visible bits.
-void Cover(VtHiddenLineCircle *a, VtHiddenLineCircle *b) {
-  a->cls |= b->cls & (VO_HL_CLASS_SILHOUETTE | VO_HL_CLASS_VISIBLE);
-  if ((b->cls & VO_HL_CLASS_VISIBLE) != 0) a->cls &= ~VO_HL_CLASS_HIDDEN;
-  b->dropped = 1;
+// The other arc goes; the survivor takes its silhouette bit, and its
+// visible bit (hidden cleared) when `visible`.
+void Absorb(VtHiddenLineCircle *survivor, VtHiddenLineCircle *other, bool visible) {
+  survivor->cls |= other->cls & VO_HL_CLASS_SILHOUETTE;
+  if (visible && (other->cls & VO_HL_CLASS_VISIBLE) != 0)
+    survivor->cls = (survivor->cls | VO_HL_CLASS_VISIBLE) & ~VO_HL_CLASS_HIDDEN;
+  other->dropped = 1;
 }
 
 // The info chain an arc carries: its source edge's, with the arc's class.
 void ArcInfo(VtHiddenLineContext *s, const VtHiddenLineCircle *c, VtHiddenLineEdgeInfo *info) {
   InfoMake(s, c->source, info);
   info->flags = c->cls;
+}
+
+// a keeps the range it shares with b (a met first in the circle list).
+bool Keeps(VtHiddenLineContext *s, const VtHiddenLineCircle *a, const VtHiddenLineCircle *b) {
+  const bool av = (a->cls & VO_HL_CLASS_VISIBLE) != 0, bv = (b->cls & VO_HL_CLASS_VISIBLE) != 0;
+  if (av != bv) return av;
+  const auto priority = UserProc<VtHiddenLinePriorityProc>(s, VO_CALLBACK_HL_PRIORITY);
+  const uint32_t classes[2] = {a->cls, b->cls};
+  return priority == nullptr || CallbackAsk(s, priority, a->source, b->source, classes) != 0;
+}
+
+// 1 when two arcs are the same source and the first survives, 2 when the
+// second does, 0 when they are not.
+int32_t SameSource(VtHiddenLineContext *s, const VtHiddenLineCircle *a, const VtHiddenLineCircle *b) {
+  if (a->primitive == b->primitive && a->user == b->user) return 1;
+  const auto same = UserProc<VtHiddenLineSameSourceProc>(s, VO_CALLBACK_HL_SAME_SOURCE);
+  const uint32_t classes[2] = {a->cls, b->cls};
+  const int32_t answer = same != nullptr ? CallbackAsk(s, same, a->source, b->source, classes) : 0;
+  return answer == 1 || answer == 2 ? answer : 0;
 }
 
 // The join query for two arcs; refused, asked once more with the
@@ -180,9 +250,9 @@ bool Join(VtHiddenLineContext *s, VtHiddenLineCircle *a, VtHiddenLineCircle *b, 
   if ((!follows && std::fabs(before) > at) || !JoinAgrees(s, a, b)) return false;
   const double sweep = b->end - b->start;
   if (follows) {
-    a->end += after + sweep, a->cut[1] = b->cut[1];
+    a->end += after + sweep, a->pair[1] = b->pair[1];
   } else {
-    a->start -= before + sweep, a->cut[0] = b->cut[0];
+    a->start -= before + sweep, a->pair[0] = b->pair[0];
   }
   b->dropped = 1;
   if (a->end - a->start >= kTwoPi - at) a->start = 0, a->end = kTwoPi, a->closed = 1;
@@ -197,7 +267,7 @@ VtStatus SplitAt(VtHiddenLineContext *s, VtHiddenLineCircle *c, double x) {
   if (c->closed != 0) {
     c->closed = 0;
     c->start = x, c->end = x + kTwoPi;
-    c->cut[0] = c->cut[1] = 1;
+    c->pair[0] = c->pair[1] = nullptr;
     Normalise(c);
     return 0;
   }
@@ -208,8 +278,8 @@ VtStatus SplitAt(VtHiddenLineContext *s, VtHiddenLineCircle *c, double x) {
     if (n == nullptr) return VO_STATUS_NO_MEMORY;  // the arc stays whole
     *n = *c;
     n->first = n->unassigned = nullptr;  // c's pieces stay c's; n's end is c's last
-    n->start = at, n->cut[0] = 1;
-    c->end = at, c->cut[1] = 1;
+    n->start = at, n->pair[0] = nullptr;
+    c->end = at, c->pair[1] = nullptr;
     Normalise(n);
     n->next = c->next;
     c->next = n;
@@ -236,9 +306,10 @@ VtStatus CutCrossings(VtHiddenLineContext *s, const VtHiddenLineCircle *g, const
   return st;
 }
 
-// Groups the built arcs by circle; in each, overlaps are cut (the record
-// met first in the circle list keeps the common range), covered kind-16
-// arcs removed and meeting ends joined; then crossing circles are cut.
+// Groups the built arcs by circle and settles in each what its arcs share
+// (the rule at the head of this file), joins meeting ends, drops groups
+// with no visible arc unless hidden ones are drawn, then cuts crossing
+// circles.
 VtStatus ArcsArrange(VtHiddenLineContext *s) {
   const double t = s->point_tolerance;
   for (VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next) {
@@ -256,26 +327,74 @@ VtStatus ArcsArrange(VtHiddenLineContext *s) {
       for (VtHiddenLineCircle *b = a->next; b != nullptr && a->dropped == 0; b = b->next)
         if (b->dropped == 0 && b->group == a->group) visit(a, b, s->point_tolerance / a->radius);
   };
-  pairs([](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
+  VtStatus st = 0;
+  pairs([&](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
     if (!Inside(a, b, at) && !Inside(b, a, at) && a->end - a->start >= 2 * at && b->end - b->start >= 2 * at)
-      CutOverlap(a, b, at);
+      st |= Keeps(s, a, b) ? GiveWay(s, a, b, at) : GiveWay(s, b, a, at);
   });
   pairs([](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
     if ((b->cls & VO_HL_CLASS_KIND16) != 0 && Inside(b, a, at)) {
-      Cover(a, b);
+      Absorb(a, b, true);
     } else if ((a->cls & VO_HL_CLASS_KIND16) != 0 && Inside(a, b, at)) {
-      Cover(b, a);
+      Absorb(b, a, true);
+    }
+  });
+  pairs([&](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) {
+    const bool a_in_b = Inside(a, b, at), b_in_a = Inside(b, a, at);
+    if (a_in_b && b_in_a) {
+      if (const int32_t same = SameSource(s, a, b); same != 0) {
+        same == 1 ? Absorb(a, b, true) : Absorb(b, a, true);
+      } else {
+        Keeps(s, a, b) ? Absorb(a, b, false) : Absorb(b, a, false);
+      }
+    } else if (a_in_b || b_in_a) {
+      st |= Keeps(s, a, b) ? GiveWay(s, a, b, at) : GiveWay(s, b, a, at);
     }
   });
   for (bool again = true; again;) {
     again = false;
     pairs([&](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) { again = again || Join(s, a, b, at); });
   }
-  VtStatus st = 0;
+  if ((s->output_mask & VO_HL_CLASS_HIDDEN) == 0)
+    for (VtHiddenLineCircle *g = s->circles; g != nullptr; g = g->next) {
+      if (g->group != g) continue;
+      bool visible = false;
+      for (const VtHiddenLineCircle *c = g; c != nullptr; c = c->next)
+        visible |= c->group == g && c->dropped == 0 && (c->cls & VO_HL_CLASS_VISIBLE) != 0;
+      if (!visible)
+        for (VtHiddenLineCircle *c = g; c != nullptr; c = c->next)
+          if (c->group == g) c->dropped = 1;
+    }
   for (const VtHiddenLineCircle *g = s->circles; g != nullptr; g = g->next)
     for (const VtHiddenLineCircle *h = g->next; h != nullptr && g->group == g; h = h->next)
       if (h->group == h) st |= CutCrossings(s, g, h);
   return st;
+}
+
+// Grid edges ending near an open arc's ends are moved onto them: each end
+// is offered to end snapping through a temporary edge that carries the
+// arc's identity and runs from the end along the arc's tangent (crossing
+// cuts made ends too).
+void ArcEndsSnap(VtHiddenLineContext *s) {
+  if (s->grid.started == 0 || s->grid.cells == nullptr) return;
+  for (const VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next) {
+    if (c->dropped != 0 || c->closed != 0) continue;
+    const double r = c->radius;
+    for (int k = 0; k < 2; ++k) {
+      const double a = k == 0 ? c->start : c->end, inward = k == 0 ? 1.0 : -1.0;
+      const double x = c->centre[0] + r * std::cos(a), y = c->centre[1] + r * std::sin(a);
+      VtHiddenLineEdge temp{};
+      temp.primitive = c->primitive;
+      temp.element = c->element;
+      temp.user = c->user;
+      temp.flags = c->cls;
+      temp.end[k][0] = static_cast<float>(x), temp.end[k][1] = static_cast<float>(y);
+      temp.end[1 - k][0] = static_cast<float>(x - inward * r * std::sin(a));
+      temp.end[1 - k][1] = static_cast<float>(y + inward * r * std::cos(a));
+      for (float *end : temp.end) end[2] = c->centre[2], end[3] = 1.0f;
+      (void)EndSnap(s, &temp, k);
+    }
+  }
 }
 
 }  // namespace
@@ -378,6 +497,7 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
   VtHiddenLineEdgeInfo info;
   InfoMake(s, e, &info);
   const float *start = e->end[0], *end = e->end[1];
+  const float *start_pair = e->pairs[0], *end_pair = e->pairs[1];
   const double a0 = ArcAngle(c->centre, r, start), a1 = ArcAngle(c->centre, r, end);
   const bool ccw = Counter(a0, a1);
   double sweep = std::fabs(a1 - a0) < std::numbers::pi ? std::fabs(a1 - a0) : kTwoPi - std::fabs(a1 - a0);
@@ -396,11 +516,11 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
       if (forward != 0) {
         c->last->chain = n;
         c->last = n;
-        end = n->end[1 - k];
+        end = n->end[1 - k], end_pair = n->pairs[1 - k];
       } else {
         n->chain = c->first;
         c->first = n;
-        start = n->end[1 - k];
+        start = n->end[1 - k], start_pair = n->pairs[1 - k];
       }
       ++pieces;
       if (pieces < 3) {
@@ -419,6 +539,9 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
   }
   InfoFree(s, &info);
   c->source = c->first;
+  // A clockwise arc runs from its last point to its first.
+  c->pair[0] = ccw || c->closed != 0 ? start_pair : end_pair;
+  c->pair[1] = ccw || c->closed != 0 ? end_pair : start_pair;
   if (c->closed != 0) {
     c->start = 0, c->end = kTwoPi;
   } else {
@@ -443,6 +566,7 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
 
 VtStatus ArcsDraw(VtHiddenLineContext *s) {
   if (s->arc_started == 0) return 0;
+  s->admit_status = 0;  // info copies that could not be made
   VtStatus st = 0;
   // Records split off go to the head: walk until none is left to build.
   for (bool again = true; again;) {
@@ -455,17 +579,18 @@ VtStatus ArcsDraw(VtHiddenLineContext *s) {
       }
   }
   st |= ArcsArrange(s);
+  ArcEndsSnap(s);
   for (VtHiddenLineCircle *c = s->circles; c != nullptr; c = c->next) {
     if (c->dropped != 0) continue;
     VtHiddenLineEdgeInfo info;
     ArcInfo(s, c, &info);
-    const float *pa = c->cut[0] == 0 && c->first != nullptr && c->first->pairs[0][0] != -1.0f ? c->first->pairs[0] : nullptr;
-    const float *pb = c->cut[1] == 0 && c->last != nullptr && c->last->pairs[1][0] != -1.0f ? c->last->pairs[1] : nullptr;
+    const float *pa = c->pair[0] != nullptr && c->pair[0][0] != -1.0f ? c->pair[0] : nullptr;
+    const float *pb = c->pair[1] != nullptr && c->pair[1][0] != -1.0f ? c->pair[1] : nullptr;
     st |= DrawCircleArc(s, c->primitive, c->element, c->cls, &info, pa, pb, c->centre, c->start, c->end, c->radius,
                         c->closed == 0);
     InfoFree(s, &info);
   }
-  return st;
+  return st | s->admit_status;
 }
 
 }  // namespace vo::hid

@@ -71,16 +71,8 @@ void PointAdd(VtHiddenLineContext *s, uint32_t i, const float *q) {
   PointPointers(s)[i] = copy;
 }
 
-// The point of a chain edge's end: a coincident source's when the edge
-// came from another primitive and a source belongs to the chain's.
-const float *EndPoint(const VtHiddenLineEdge *e, int end, const VtPrimitive *p) {
-  if (e->primitive != p)
-    for (const VtHiddenLineEdge *m = e->next_source; m != nullptr; m = m->next_source)
-      if (m->primitive == p) return m->end[end];
-  return e->end[end];
-}
-
-const float *EndPair(const VtHiddenLineEdge *e, int end) { return e->pairs[end]; }
+const float *EndPoint(const VtHiddenLineEdge *e, int end, const VtPrimitive *p) { return ChainMember(e, p)->end[end]; }
+const float *EndPair(const VtHiddenLineEdge *e, int end, const VtPrimitive *p) { return ChainMember(e, p)->pairs[end]; }
 
 // The joint from P -> Q to R is straight: R lies on the line through P
 // and Q within the limit, measured across the major axis of P -> Q.
@@ -147,6 +139,13 @@ VtStatus ShapeFallback(VtHiddenLineContext *s, const float *centre, double a0, d
 }
 
 }  // namespace
+
+VtHiddenLineEdge *ChainMember(const VtHiddenLineEdge *e, const VtPrimitive *p) {
+  if (e->primitive != p)
+    for (VtHiddenLineEdge *m = e->next_source; m != nullptr; m = m->next_source)
+      if (m->primitive == p) return m;
+  return const_cast<VtHiddenLineEdge *>(e);
+}
 
 void ScratchFree(VtHiddenLineContext *s) {
   for (int i = 0; i < 4; ++i) {
@@ -253,7 +252,7 @@ VtStatus ChainOutput(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint
       InfoOf(e, &r);
       std::memcpy(r.end0, last_point, sizeof r.end0);
       std::memcpy(r.end1, q, sizeof r.end1);
-      const float *pa = pairs ? last_pair : nullptr, *pb = pairs ? EndPair(e, end) : nullptr;
+      const float *pa = pairs ? last_pair : nullptr, *pb = pairs ? EndPair(e, end, p) : nullptr;
       for (int c = 0; c < 2; ++c) {
         r.pairs[c] = pa != nullptr ? pa[c] : -1.0f;
         r.pairs[2 + c] = pb != nullptr ? pb[c] : -1.0f;
@@ -261,9 +260,9 @@ VtStatus ChainOutput(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint
       RecordPointers(s)[n - 1] = &r;
     }
     PointAdd(s, n, q);
-    if (pairs) pair_pointers[n] = const_cast<float *>(EndPair(e, end));
+    if (pairs) pair_pointers[n] = const_cast<float *>(EndPair(e, end, p));
     last_point = q;
-    last_pair = EndPair(e, end);
+    last_pair = EndPair(e, end, p);
     ++n;
   };
   add(first, from(first), false);

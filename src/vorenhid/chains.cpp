@@ -295,6 +295,13 @@ struct Tracer {
     }
     if (chosen < 0) return f;
     if (n >= 2) RemoveStubs(listed, n, listed[chosen].edge, beyond);
+    // The chain's end now carries the chosen edge's identity: later
+    // compatibility tests and join queries at this end compare with it.
+    const VtHiddenLineEdge *c = listed[chosen].edge;
+    end_info->primitive = c->primitive;
+    end_info->element = c->element;
+    end_info->user = c->user;
+    end_info->flags = c->flags & ~VO_HIDDEN_LINE_INTERNAL_MASK;
     return f.edge = listed[chosen].edge, f.end = listed[chosen].end, f.state = 0, f;
   }
 
@@ -450,7 +457,16 @@ VtStatus ChainRuns(VtHiddenLineContext *s, const VtHiddenLineEdgeInfo *chain_inf
     if (!OfPrimitive(head, p)) p = head->primitive;
     uint32_t count = 1;
     VtHiddenLineEdge *last = head;
-    while (last->chain != nullptr && OfPrimitive(last->chain, p)) last = last->chain, ++count;
+    while (last->chain != nullptr && OfPrimitive(last->chain, p)) {
+      // Across the join the next edge enters with the pair the last one
+      // leaves with (each taken from its member of the run's primitive).
+      VtHiddenLineEdge *next = last->chain;
+      const int leaves = (last->flags & kChainForward) != 0 ? 1 : 0, enters = (next->flags & kChainForward) != 0 ? 0 : 1;
+      const float *from = ChainMember(last, p)->pairs[leaves];
+      float *to = ChainMember(next, p)->pairs[enters];
+      to[0] = from[0], to[1] = from[1];
+      last = next, ++count;
+    }
     VtHiddenLineEdge *rest = last->chain;
     last->chain = nullptr;
     VtHiddenLineEdgeInfo info;
@@ -472,9 +488,12 @@ namespace {
 // One chain from e (taken out of the grid here): traced both ways, drawn,
 // freed.
 VtStatus ChainFrom(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool rest, double tolerance) {
-  VtHiddenLineEdgeInfo info;
+  // The chain's info, and the identity of its head end and of its tail
+  // end (each the first edge's until a gap join records another).
+  VtHiddenLineEdgeInfo info, ends[2];
   CoincidentClassify(s, e);
   InfoMake(s, e, &info);
+  for (VtHiddenLineEdgeInfo &end : ends) InfoMake(s, e, &end);
   BucketTakeOut(s, e);
   e->flags = (e->flags & ~kChainBackward) | kChainForward;
   e->chain = nullptr;
@@ -482,21 +501,23 @@ VtStatus ChainFrom(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool rest, doubl
   s->chain_count = 1;
   const int32_t pixels =
       rest ? ((e->flags & VO_HL_CLASS_KIND2) != 0 ? s->rings_x : 0) : s->rings_y;
-  Tracer t{s, &info, tolerance, pixels};
-  int tail = kEndJunction, head = kEndJunction;
-  if (!t.Touches(e)) {
-    tail = t.Trace(e, 1, true);
-    head = t.Trace(e, 0, false);
-  }
-  if (rest && s->chain_count == 1 && tail == kEndBlocked && head == kEndBlocked) {
+  Tracer t{s, &ends[1], tolerance, pixels};
+  auto trace_both = [&](int *tail, int *head) {
+    t.end_info = &ends[1];
+    *tail = t.Trace(s->chain_tail, (s->chain_tail->flags & kChainForward) != 0 ? 1 : 0, true);
+    t.end_info = &ends[0];
+    *head = t.Trace(s->chain_head, (s->chain_head->flags & kChainForward) != 0 ? 0 : 1, false);
+  };
+  auto invert = [&] {
     e->flags ^= VO_HL_CLASS_SILHOUETTE;
-    info.flags ^= VO_HL_CLASS_SILHOUETTE;
-    tail = t.Trace(e, 1, true);
-    head = t.Trace(s->chain_head, (s->chain_head->flags & kChainForward) != 0 ? 0 : 1, false);
-    if (s->chain_count == 1) {
-      e->flags ^= VO_HL_CLASS_SILHOUETTE;
-      info.flags ^= VO_HL_CLASS_SILHOUETTE;
-    }
+    for (VtHiddenLineEdgeInfo *i : {&info, &ends[0], &ends[1]}) i->flags ^= VO_HL_CLASS_SILHOUETTE;
+  };
+  int tail = kEndJunction, head = kEndJunction;
+  if (!t.Touches(e)) trace_both(&tail, &head);
+  if (rest && s->chain_count == 1 && tail == kEndBlocked && head == kEndBlocked) {
+    invert();
+    trace_both(&tail, &head);
+    if (s->chain_count == 1) invert();
   }
   if (head == kEndBlocked || head == kEndJunction) info.flags |= kTouched[0];
   if (head == kEndStop) info.flags |= kStop[0];
@@ -522,7 +543,7 @@ VtStatus ChainFrom(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool rest, doubl
                                                  : ChainOutput(s, h->primitive, h->element, cls, &info, h, s->chain_count);
   }
   ChainRelease(s);
-  InfoFree(s, &info);
+  for (VtHiddenLineEdgeInfo *i : {&info, &ends[0], &ends[1]}) InfoFree(s, i);
   return st;
 }
 
@@ -542,6 +563,15 @@ VtStatus ChainPass(VtHiddenLineContext *s, int32_t column, int32_t row, bool res
 }
 
 }  // namespace
+
+VtHiddenLineEdge *ChainNextEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLineEdgeInfo *end_info,
+                                double tolerance, int32_t pixels, bool no_gap, int *meets, int *state) {
+  Tracer t{s, end_info, tolerance, pixels};
+  const Found f = t.Next(e, k, no_gap);
+  *meets = f.end;
+  *state = f.state;
+  return f.edge;
+}
 
 int EndSnap(VtHiddenLineContext *s, VtHiddenLineEdge *e, int end) {
   VtHiddenLineEdge *f = nullptr;

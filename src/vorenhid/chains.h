@@ -37,6 +37,10 @@ VtStatus DrawCircleArc(VtHiddenLineContext *s, VtPrimitive *p, void *element, ui
 // joints removed; then the stage's progress for the chain.
 VtStatus ChainOutput(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
                      VtHiddenLineEdgeInfo *info, VtHiddenLineEdge *first, uint32_t count);
+// The member of a chain edge whose points and pairs a drawing for p
+// takes: a coincident source of p when the edge came from another
+// primitive, else the edge.
+VtHiddenLineEdge *ChainMember(const VtHiddenLineEdge *e, const VtPrimitive *p);
 // A chain inside one pixel: the prelude and the polyline callback with no
 // point, nothing drawn.
 void ChainEmpty(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, VtHiddenLineEdgeInfo *info,
@@ -51,6 +55,12 @@ double ArcAngle(const float *centre, double r, const float *p);
 // ---- chains.cpp ----------------------------------------------------------------
 // 0 refuse, 5 stop, other: join.
 int32_t ChainJoinQuery(VtHiddenLineContext *s, VtHiddenLineEdgeInfo *chain, VtHiddenLineEdgeInfo *candidate);
+// The edge a chain whose end carries end_info runs on to from e's end k
+// (*meets: the end at which it meets), or null; *state is 0 with an edge,
+// else the end state. no_gap: the one-step look-ahead's form (a single
+// refused answer refuses, no gap search).
+VtHiddenLineEdge *ChainNextEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLineEdgeInfo *end_info,
+                                double tolerance, int32_t pixels, bool no_gap, int *meets, int *state);
 // Settles the classes of an edge's coincident sources once: sources of the
 // edge's own source are merged into it, the others are hidden when deeper
 // than it (by the depth tolerance) and take its class otherwise; one

@@ -86,10 +86,11 @@ VtStatus PreparePlain(VtHiddenLineContext *s, VtPrimitive *p) {
     ForEachElement(First(p, l.polys), l.poly_next, [&](void *q) {
       (void)VoPolygonResetProperty(p, static_cast<VtPolygon *>(q), VO_POLY_PLANE);
     });
-  // Edges the application keeps (with its flags) are used as they are.
+  // Edges the application keeps (with its flags) are used as they are,
+  // linked to their polygons first when it built them without the links.
   if ((p->flags & VO_PRIMITIVE_HAS_EDGES) == 0 || First(p, l.edges) == nullptr)
     return VoPrimitiveResetProperty(p, VO_PRIM_EDGES) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
-  return 0;
+  return !Surface(type) || VoPrimitiveLinkEdges(p) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
 }
 
 struct Stage1 {

@@ -139,6 +139,21 @@ VtStatus ChainStageSetUp(VtHiddenLineContext *s);
 VtStatus ChainStageRelease(VtHiddenLineContext *s);
 VtStatus ChainsDraw(VtHiddenLineContext *s);
 
+// A user callback's answer for the info chains of two edges; the heads'
+// flags replaced by flags[0] and flags[1] when given.
+template <class Proc>
+int32_t CallbackAsk(VtHiddenLineContext *s, Proc proc, const VtHiddenLineEdge *a, const VtHiddenLineEdge *b,
+                    const uint32_t *flags = nullptr) {
+  VtHiddenLineEdgeInfo ia, ib;
+  InfoMake(s, a, &ia);
+  InfoMake(s, b, &ib);
+  if (flags != nullptr) ia.flags = flags[0], ib.flags = flags[1];
+  const int32_t r = proc(&ia, &ib);
+  InfoFree(s, &ia);
+  InfoFree(s, &ib);
+  return r;
+}
+
 // ---- the walk ------------------------------------------------------------------
 
 template <class Visit>

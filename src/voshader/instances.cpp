@@ -221,7 +221,13 @@ VtShader *VoShaderCopy(VtShader *shader) {
   for (uint32_t i = 0; i < c->parameterCount; ++i) {
     VtTypedValue value{};
     (void)c->getArg(shader->data, i, &value);
-    (void)c->setArg(copy->data, i, &value);
+    // A copy that cannot take an argument (a file name without memory) is
+    // no copy: given back.
+    if (const VtStatus set = c->setArg(copy->data, i, &value); set != 0) {
+      (void)VoShaderDestroy(copy);
+      if (set == kNoMemory) Post(kNoMemory, kMsgCopyNoMemory, VO_MODULE_SHADER);
+      return nullptr;
+    }
   }
   return copy;
 }
@@ -277,7 +283,11 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   if (value->type != expected.type && !colour_shader)
     return Refuse(kBad, kMsgSetArgType, label, c->name, value->type, expected.type);
   VtTypedValue given = *value;
-  (void)c->setArg(shader->data, static_cast<uint32_t>(index), &given);
+  // A class may refuse a value of the right type (the mixed background a
+  // handle that is no live background); its status and diagnostic stand,
+  // and nothing changed, so the counter stays.
+  const VtStatus set = c->setArg(shader->data, static_cast<uint32_t>(index), &given);
+  if (set != 0) return set;
   ChangeCountRaise(s);
   return 0;
 }
@@ -379,8 +389,7 @@ VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
       auto *args = static_cast<VtShaderEntryArgs *>(argument);
       const uint32_t index = args->index.value.u;
       if (index >= c->parameterCount) return Refuse(kBad, messages::kShaderIndexRefused, c->name, index);
-      (void)entry(shader->data, index, &args->value);
-      return 0;
+      return entry(shader->data, index, &args->value);  // a set the class refused answers its status
     }
     default: return Refuse(kBad, messages::kShaderSlotRefused, slot);
   }

@@ -128,9 +128,8 @@ VtStatus SnowGive(void *block) {
 
 VtStatus SnowSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr || value == nullptr) return 0;
-  FieldSet(kSnowFields, block, index, value);
   static_cast<Snow *>(block)->drawn = 0;
-  return 0;
+  return FieldSet(kSnowFields, block, index, value);
 }
 
 VtStatus SnowPrepare(void *block) {

@@ -34,10 +34,7 @@ int64_t FloorMod127(double z) {
 }  // namespace
 
 Entries BaseEntries(VtShaderDataProc evaluate) {
-  Entries e = DataEntries<kEmptyDefault>(evaluate, nullptr, nullptr, nullptr);
-  // Through VtProc: the empty procedure ignores the index and value it is given.
-  e.get = e.set = reinterpret_cast<VtShaderArgProc>(reinterpret_cast<VtProc>(&exported::VoProcedureNull));
-  return e;
+  return DataEntries<kEmptyDefault>(evaluate, nullptr, &ArgumentNone, &ArgumentNone);
 }
 
 void TablesInstall() { g_tables.SetMaster(&g_record); }

@@ -116,8 +116,9 @@ constexpr Entries PreparedAtRender(VtShaderDataProc evaluate, VtShaderDataProc p
   return e;
 }
 
-// The entries of the base classes: evaluate only; the empty procedure gets
-// and sets their (no) arguments.
+// The entries of the base classes: evaluate only; the frame's typed
+// do-nothing argument procedure (ArgumentNone) gets and sets their (no)
+// arguments.
 Entries BaseEntries(VtShaderDataProc evaluate);
 
 // The instance data of the solid clouds colour and the clouds background:

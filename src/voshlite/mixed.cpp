@@ -86,10 +86,7 @@ bool Acceptable(VtShader *shader, const void *instance) {
 VtStatus MixedSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr || value == nullptr) return 0;
   auto *b = static_cast<Mixed *>(block);
-  if (index > 1) {
-    FieldSet(kMixedFields, block, index, value);
-    return 0;
-  }
+  if (index > 1) return FieldSet(kMixedFields, block, index, value);
   auto *shader = static_cast<VtShader *>(value->value.p);
   if (!Acceptable(shader, block)) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kLiteHandleRefused, VO_MODULE_LITE, kMixedIdentifier,

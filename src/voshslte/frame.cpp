@@ -136,10 +136,12 @@ char *StringCopy(const char *text) {
   return copy;
 }
 
-void StringReplace(char **word, const char *text) {
+bool StringReplace(char **word, const char *text) {
   char *copy = StringCopy(text);
+  if (copy == nullptr) return false;
   VoDeallocate(*word);
   *word = copy;
+  return true;
 }
 
 void FieldGet(std::span<const Field> fields, void *block, uint32_t index, VtTypedValue *value) {
@@ -168,37 +170,38 @@ void FieldGet(std::span<const Field> fields, void *block, uint32_t index, VtType
   }
 }
 
-void FieldSet(std::span<const Field> fields, void *block, uint32_t index, const VtTypedValue *value) {
+VtStatus FieldSet(std::span<const Field> fields, void *block, uint32_t index, const VtTypedValue *value) {
   *static_cast<int32_t *>(block) = 0;
-  if (index >= fields.size()) return;
+  if (index >= fields.size()) return 0;
   const Field &f = fields[index];
   if ((f.flags & kFieldShadeable) != 0 && value->type == VtShaderColour) {
     *At<VtShader *>(block, f.shaderOffset) = static_cast<VtShader *>(value->value.p);
-    return;
+    return 0;
   }
-  if ((f.flags & kFieldInvalidates) != 0) return InvalidatingSet(block, f, value);
+  if ((f.flags & kFieldInvalidates) != 0) {
+    InvalidatingSet(block, f, value);
+    return 0;
+  }
   switch (f.type) {
     case VtColourType:
     case VtPoint:
-    case VtVector: ThreeSet(At<float>(block, f.offset), value); return;
-    case VtGenericPtr: *At<void *>(block, f.offset) = value->value.p; return;
-    case VtFunc: *At<VtProc>(block, f.offset) = value->value.fn; return;
+    case VtVector: ThreeSet(At<float>(block, f.offset), value); return 0;
+    case VtGenericPtr: *At<void *>(block, f.offset) = value->value.p; return 0;
+    case VtFunc: *At<VtProc>(block, f.offset) = value->value.fn; return 0;
     case VtString:
       if ((f.flags & kFieldUnits) != 0) {
         const char *s = value->value.s != nullptr ? value->value.s : "";
         if (std::strcmp(s, "candela") == 0) *At<uint32_t>(block, f.offset) = 2;
         if (std::strcmp(s, "kilocandela") == 0) *At<uint32_t>(block, f.offset) = 3;
-      } else {
-        StringReplace(At<char *>(block, f.offset), value->value.s);
+        return 0;
       }
-      return;
+      return StringReplace(At<char *>(block, f.offset), value->value.s) ? 0 : VO_STATUS_NO_MEMORY;
     case VtFloat:
-      if ((f.flags & kFieldTemperature) != 0 && !(value->value.f > 1000.0f)) return;
-      *At<float>(block, f.offset) = value->value.f;
-      return;
+      if ((f.flags & kFieldTemperature) == 0 || value->value.f > 1000.0f) *At<float>(block, f.offset) = value->value.f;
+      return 0;
     default:
       *At<int32_t>(block, f.offset) = (f.flags & kFieldNotNegative) != 0 && value->value.i < 0 ? 0 : value->value.i;
-      return;
+      return 0;
   }
 }
 
@@ -253,7 +256,7 @@ VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *valu
   b->names.prepared = 0;
   if (value == nullptr) return 0;
   switch (index) {
-    case 0: StringReplace(&b->names.fileName, value->value.s); break;
+    case 0: return StringReplace(&b->names.fileName, value->value.s) ? 0 : VO_STATUS_NO_MEMORY;
     case 1: b->names.handle.image = static_cast<VtImage *>(value->value.p); break;
     case 2: b->imageRegion = value->value.i; break;
     default: break;
@@ -348,7 +351,7 @@ VtStatus VoShaderFileNameArgumentSet(void *data, uint32_t index, VtTypedValue *v
   if (data == nullptr) return 0;
   auto *b = static_cast<VtShaderFileNameArgs *>(data);
   b->prepared = 0;
-  if (value != nullptr && index == 0) StringReplace(&b->fileName, value->value.s);
+  if (value != nullptr && index == 0 && !StringReplace(&b->fileName, value->value.s)) return VO_STATUS_NO_MEMORY;
   return 0;
 }
 
@@ -357,7 +360,7 @@ VtStatus VoImageArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
   auto *b = static_cast<VtShaderFileNameArgs *>(data);
   b->prepared = 0;
   if (value == nullptr) return 0;
-  if (index == 0) StringReplace(&b->fileName, value->value.s);
+  if (index == 0 && !StringReplace(&b->fileName, value->value.s)) return VO_STATUS_NO_MEMORY;
   if (index == 1) b->handle.image = static_cast<VtImage *>(value->value.p);
   return 0;
 }

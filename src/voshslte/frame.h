@@ -73,8 +73,9 @@ char *EmptyString();
 // An allocated copy of the text (null reads as ""), or null when memory
 // runs out or the length does not fit an allocation.
 char *StringCopy(const char *text);
-// Frees the old string and stores a copy of the new one (null on failure).
-void StringReplace(char **word, const char *text);
+// Stores a copy of the new string in place of the old one (freed); false
+// when the copy cannot be made, the old string then kept.
+bool StringReplace(char **word, const char *text);
 
 // Instance data made from its constant default; a class whose data opens
 // with VtShaderFileNameArgs gets a fresh empty file name (none when that
@@ -136,9 +137,10 @@ struct Field {
 // Get and set through a field table: get writes the type and value of the
 // index (nothing beyond the table; the shader word when asked with type 52
 // for a shadeable colour), set clears the prepared flag (the block's first
-// word) and stores the value. String fields own their copies.
+// word) and stores the value. String fields own their copies: set answers
+// 0x20000006, the old string kept, when a copy cannot be made.
 void FieldGet(std::span<const Field> fields, void *block, uint32_t index, VtTypedValue *value);
-void FieldSet(std::span<const Field> fields, void *block, uint32_t index, const VtTypedValue *value);
+VtStatus FieldSet(std::span<const Field> fields, void *block, uint32_t index, const VtTypedValue *value);
 
 template <const auto &Fields>
 VtStatus TableGet(void *block, uint32_t index, VtTypedValue *value) {
@@ -147,8 +149,7 @@ VtStatus TableGet(void *block, uint32_t index, VtTypedValue *value) {
 }
 template <const auto &Fields>
 VtStatus TableSet(void *block, uint32_t index, VtTypedValue *value) {
-  if (block != nullptr && value != nullptr) FieldSet(Fields, block, index, value);
-  return 0;
+  return block != nullptr && value != nullptr ? FieldSet(Fields, block, index, value) : 0;
 }
 
 // The get and set entries of classes without arguments: any index, nothing.

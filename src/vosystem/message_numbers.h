@@ -136,6 +136,10 @@ constexpr uint32_t kTargaReadFailed = 828;       // a Targa file cannot be read
 constexpr uint32_t kFileHeaderRefused = 2160;    // an image file's header field refused (name, field)
 constexpr uint32_t kTargaExtensionDropped = 2161;  // a Targa file past 4 GB keeps no extension area
 constexpr uint32_t kFileFrameRefused = 2162;     // a file driver refuses a frame or row (driver, reason)
+// Image readers' limits, from 2850.
+constexpr uint32_t kImagePixelsRefused = 2850;   // an image file declares more pixels than the limit (name, width, height, limit)
+constexpr uint32_t kImagePixelLimitRefused = 2851;  // a pixel limit below 1 (value)
+constexpr uint32_t kJpegDataMissing = 2852;      // a JPEG file's scan data ends early (name, the library's text)
 
 // Ray tracer (vorenray): the system's own numbers, then from 2360.
 constexpr uint32_t kRayUnboundedMany = 528;       // more unbounded polygons than the leaf limit (count, limit)

@@ -89,4 +89,16 @@ inline void EveryAllocationFails(const std::function<VtStatus()> &scenario,
   ADD_FAILURE() << "the scenario still allocated after " << kMostRuns << " runs";
 }
 
+// The allocations the call makes, counted through the allocation-failure
+// hook armed far beyond them.
+template <class Call>
+uint64_t AllocationsOf(Call call) {
+  constexpr uint64_t kFar = uint64_t{1} << 62;
+  AllocationFailureArm(kFar);
+  call();
+  const uint64_t left = g_allocation_countdown.load();
+  AllocationFailureArm(0);
+  return kFar - left;
+}
+
 }  // namespace vo::test

@@ -47,6 +47,7 @@ struct RecordingDriver {
   // and the block of every circle and arc (13 floats at most).
   static inline std::vector<std::vector<Point4>> polylines;
   static inline std::vector<std::vector<float>> shapes;
+  static inline std::vector<std::array<float, 4>> shape_pairs;  // the attribute block of circles and arcs
   static inline VtStatus shape_answer = 0;  // the answer to circles and arcs (258: not handled)
 
   static void Reset() {
@@ -63,6 +64,7 @@ struct RecordingDriver {
     elements.clear();
     polylines.clear();
     shapes.clear();
+    shape_pairs.clear();
     shape_answer = 0;
   }
   static void Log(uint32_t code, uintptr_t argument) { calls.emplace_back(code, argument); }
@@ -98,6 +100,10 @@ struct RecordingDriver {
       const size_t size = ((type & VO_DRAW_POINTS_3D) != 0 ? 3 : 4) * (arc ? 3 : 2) + 1;
       auto *block = *static_cast<float **>((type & VO_DRAW_POINTS_3D) != 0 ? record->points3 : record->projected);
       shapes.emplace_back(block, block + size);
+      if ((type & VO_DRAW_ATTRIBUTES) != 0) {
+        const float *pairs = *static_cast<float **>(record->attributes);
+        shape_pairs.push_back({pairs[0], pairs[1], pairs[2], pairs[3]});
+      }
       return shape_answer;
     }
     if ((type & VO_DRAW_POINTS_PROJECTED) == 0) return 0;

@@ -192,6 +192,26 @@ TEST_F(Bmp, HostileHeadersAreRefusedBeforeAnythingIsAllocated) {
   for (const Posted &p : g_posted) EXPECT_NE(p.module, static_cast<uint32_t>(VO_MODULE_BMP)) << p.message;
 }
 
+TEST_F(Bmp, BodiesShorterThanTheirHeadersAndImagesOverThePixelLimitAreRefused) {
+  VtDriverRecord *d = Driver("vodrvbmp");
+  // 3 x 2, run-length: exactly the limit's 6 pixels read, one over refused.
+  const Bytes rle = Bitmap(3, 2, 8, 1, Palette(256), {2, 7, 1, 8, 0, 0, 0, 3, 4, 5, 6, 0, 0, 0, 0, 1});
+  EXPECT_TRUE(ReadUnderLimit(rle, "rle.bmp", 6));
+  EXPECT_FALSE(ReadUnderLimit(rle, "rle.bmp", 5));
+  EXPECT_EQ(CountPosted(messages::kImagePixelsRefused), 1);
+  // Its records cut short: null with 502.
+  g_posted.clear();
+  EXPECT_TRUE(ReadBack(Bytes(rle.begin(), rle.end() - 5), "cut.bmp").empty());
+  EXPECT_EQ(CountPosted(messages::kFileReadFailed), 1);
+  // 1000 raw rows declared, two stored: refused by the header read, which
+  // allocates nothing, and by the framework's read.
+  const Bytes tall = Bitmap(4, 1000, 24, 0, {}, Bytes(2 * 12, 7));
+  uint64_t allocations = 99;
+  EXPECT_EQ(HeaderRead(d, tall, &allocations), 0x40000000u);
+  EXPECT_EQ(allocations, 0u);
+  EXPECT_TRUE(ReadBack(tall, "tall.bmp").empty());
+}
+
 TEST_F(Bmp, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
   VtDriverRecord *d = Driver("vodrvbmp");
   const Bytes valid[] = {

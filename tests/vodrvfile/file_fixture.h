@@ -122,6 +122,30 @@ class FileDriverTest : public ::testing::Test {
     EXPECT_EQ(VoImageDestroy(image), 0u);
     return b;
   }
+  // The file read back through VoImageReadFromFile under the image pixel
+  // limit (the default again afterwards): whether an image was read.
+  static bool ReadUnderLimit(const Bytes &file, const char *name, uint32_t limit) {
+    VtTypedValue v = TypedNat32(limit);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_IMAGE_PIXEL_LIMIT, &v), 0u);
+    const bool read = !ReadBack(file, name).empty();
+    v = TypedNat32(VO_IMAGE_PIXEL_LIMIT_DEFAULT);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_IMAGE_PIXEL_LIMIT, &v), 0u);
+    return read;
+  }
+  // The driver's own header read of the file: its status, and in
+  // *allocations how many allocations it made.
+  static VtStatus HeaderRead(VtDriverRecord *d, const Bytes &file, uint64_t *allocations) {
+    auto header = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(d, VO_DRIVER_READ_HEADER));
+    std::FILE *f = StreamOf(file);
+    VtImage *image = VoImageCreate();
+    image->file = f;
+    VtStatus st = 0;
+    *allocations = AllocationsOf([&] { st = header(image); });
+    image->file = nullptr;
+    EXPECT_EQ(VoImageDestroy(image), 0u);
+    std::fclose(f);
+    return st;
+  }
   // The driver's own header and image reads of the file; *status gets the
   // first failing status (0 when both pass); answers the image's bytes.
   static Bytes DriverRead(VtDriverRecord *d, const Bytes &file, VtStatus *status, int32_t *width = nullptr) {

@@ -35,8 +35,9 @@ double Psnr(const Bytes &a, const Bytes &b) {
   return 10 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(a.size())));
 }
 
-// A file libjpeg makes of components x samples (grey 1, CMYK 4).
-Bytes LibraryFile(int components, int width, int height, uint8_t sample) {
+// A file libjpeg makes of components x samples (grey 1, CMYK 4), Huffman
+// or arithmetic coded.
+Bytes LibraryFile(int components, int width, int height, uint8_t sample, bool arithmetic = false) {
   jpeg_compress_struct c{};
   jpeg_error_mgr e{};
   c.err = jpeg_std_error(&e);
@@ -48,6 +49,7 @@ Bytes LibraryFile(int components, int width, int height, uint8_t sample) {
   c.input_components = components;
   c.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_CMYK;
   jpeg_set_defaults(&c);
+  c.arith_code = arithmetic ? TRUE : FALSE;
   jpeg_start_compress(&c, TRUE);
   Bytes row(static_cast<size_t>(width * components), sample);
   for (int y = 0; y < height; ++y) {
@@ -180,6 +182,95 @@ TEST_F(Jpeg, AStreamFailingInARowOrAtFinishGives793) {
     (void)VoDriverEndFrame(d);  // nothing left to finish
     ASSERT_EQ(FileSet(d, nullptr), 0u);
     std::fclose(f);
+  }
+}
+
+// The posted diagnostics of the message (strings only).
+std::vector<std::vector<std::string>> StringsOf(uint32_t message) {
+  std::vector<std::vector<std::string>> out;
+  for (const Posted &p : g_posted)
+    if (p.message == message) out.push_back(p.strings);
+  return out;
+}
+
+size_t Get16Big(const Bytes &b, size_t at) { return size_t{b[at]} << 8 | b[at + 1]; }
+
+TEST_F(Jpeg, HeadersDeclaringMorePixelsThanTheLimitAreRefusedBeforeTheirPixels) {
+  // The limit: 2^28 pixels until set; below 1 refused, the limit kept.
+  VtTypedValue v{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_IMAGE_PIXEL_LIMIT, &v), 0u);
+  EXPECT_EQ(v.type, static_cast<uint32_t>(VtNat32));
+  EXPECT_EQ(v.value.u, 1u << 28);
+  v = TypedNat32(0);
+  EXPECT_EQ(VoControlSet(VO_CONTROL_IMAGE_PIXEL_LIMIT, &v), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(messages::kImagePixelLimitRefused), 1);
+  ASSERT_EQ(VoControlGet(VO_CONTROL_IMAGE_PIXEL_LIMIT, &v), 0u);
+  EXPECT_EQ(v.value.u, 1u << 28);
+  // An 8 x 8 grey file whose frame header declares 9856 x 63019 pixels
+  // (621 115 264, above 2^28), cut after its scan header.
+  const Bytes valid = LibraryFile(1, 8, 8, 90);
+  Bytes bomb = valid;
+  const size_t sof = Marker(bomb, 0xC0), sos = Marker(bomb, 0xDA);
+  ASSERT_LT(sof, sos);
+  ASSERT_NE(sos, std::string::npos);
+  bomb[sof + 5] = 0xF6, bomb[sof + 6] = 0x2B;  // height 63019
+  bomb[sof + 7] = 0x26, bomb[sof + 8] = 0x80;  // width 9856
+  bomb.resize(sos + 2 + Get16Big(bomb, sos + 2));
+  g_posted.clear();
+  const uint64_t bomb_allocations = AllocationsOf([&] { EXPECT_TRUE(ReadBack(bomb, "bomb.jpg").empty()); });
+  ASSERT_EQ(CountPosted(messages::kImagePixelsRefused), 1);
+  for (const Posted &p : g_posted) {
+    if (p.message != messages::kImagePixelsRefused) continue;
+    EXPECT_EQ(p.strings, std::vector<std::string>{"bomb.jpg"});
+    ASSERT_EQ(p.args.size(), 4u);
+    EXPECT_EQ(p.args[1].value.i, 9856);
+    EXPECT_EQ(p.args[2].value.i, 63019);
+  }
+  // The same steps as the 8 x 8 file refused under a limit of 63: no
+  // allocation grows with the declared size.
+  v = TypedNat32(63);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_IMAGE_PIXEL_LIMIT, &v), 0u);
+  EXPECT_EQ(AllocationsOf([&] { EXPECT_TRUE(ReadBack(valid, "small.jpg").empty()); }), bomb_allocations);
+  // Exactly the limit's pixels read; one pixel over is refused.
+  g_posted.clear();
+  EXPECT_TRUE(ReadUnderLimit(valid, "small.jpg", 64));
+  EXPECT_FALSE(ReadUnderLimit(valid, "small.jpg", 63));
+  EXPECT_EQ(CountPosted(messages::kImagePixelsRefused), 1);
+}
+
+TEST_F(Jpeg, ScanDataCutShortEndsTheReadWhileOtherDamageKeepsTheImage) {
+  VtDriverRecord *d = Driver("vodrvjpg");
+  const Bytes file = Render(d, 64, Gradient(64, 64));  // four rows of 16 x 16 blocks
+  const Bytes whole = ReadBack(file, "whole.jpg");
+  ASSERT_FALSE(whole.empty());
+  const size_t sos = Marker(file, 0xDA);
+  const size_t data = sos + 2 + Get16Big(file, sos + 2), end = file.size() - 2;  // before the end marker
+  // Cut in the scan data (the file ends there, or a marker follows): null,
+  // message 2852 naming the file, nothing left behind.
+  Bytes cut(file.begin(), file.begin() + static_cast<long>((data + end) / 2));
+  Bytes marked = cut;
+  marked.insert(marked.end(), {0xFF, 0xD9});
+  // (The arithmetic decoder pads silently where a marker stands: only the
+  // file's end tells, here two bytes into the scan.)
+  const Bytes arithmetic = LibraryFile(1, 64, 64, 90, true);
+  const size_t arithmetic_sos = Marker(arithmetic, 0xDA);
+  const Bytes arithmetic_cut(arithmetic.begin(),
+                             arithmetic.begin() + static_cast<long>(arithmetic_sos + 2 + Get16Big(arithmetic, arithmetic_sos + 2) + 2));
+  for (const Bytes &damaged : {cut, marked, arithmetic_cut}) {
+    g_posted.clear();
+    EXPECT_TRUE(ReadBack(damaged, "cut.jpg").empty());
+    EXPECT_EQ(StringsOf(messages::kJpegDataMissing).size(), 1u);
+    for (const auto &strings : StringsOf(messages::kJpegDataMissing)) EXPECT_EQ(strings.at(0), "cut.jpg");
+  }
+  // All scan data but no end marker, and extraneous bytes before a marker:
+  // the image, with the library's warning 793 only.
+  Bytes extraneous = file;
+  extraneous.insert(extraneous.begin() + 2, {0x12, 0x34});
+  for (const Bytes &kept : {Bytes(file.begin(), file.end() - 2), extraneous}) {
+    g_posted.clear();
+    EXPECT_EQ(ReadBack(kept, "kept.jpg"), whole);
+    EXPECT_GE(CountPosted(messages::kJpegLibrary), 1);
+    EXPECT_EQ(CountPosted(messages::kJpegDataMissing), 0);
   }
 }
 

@@ -172,6 +172,22 @@ TEST_F(QuickTime, NonPngsAreDeclinedAndDamagedPngsRefused) {
   Bytes huge = valid;
   huge[16] = 0x01;  // width 0x01000003
   EXPECT_EQ(HeaderStatus(Disk(huge, "huge.png")), 0x40000000u);
+  // Exactly the limit's 6 pixels read, one over refused; cut after its
+  // header chunk, null with the framework's 518 naming the file.
+  const std::string path = Disk(valid, "limit.png");
+  g_posted.clear();
+  EXPECT_TRUE(ReadUnderLimit(valid, path.c_str(), 6));
+  EXPECT_FALSE(ReadUnderLimit(valid, path.c_str(), 5));
+  EXPECT_EQ(CountPosted(messages::kImagePixelsRefused), 1);
+  const std::string cut = Disk(Bytes(valid.begin(), valid.begin() + 40), "cut.png");
+  g_posted.clear();
+  EXPECT_TRUE(Read(cut).empty());
+  ASSERT_EQ(CountPosted(messages::kImageFileNotRead), 1);
+  for (const Posted &p : g_posted) {
+    if (p.message == messages::kImageFileNotRead) {
+      EXPECT_EQ(p.strings, std::vector<std::string>{cut});
+    }
+  }
   // Every truncation and seeded flips: a status or an image, through the
   // framework's read of every driver.
   for (size_t n = 8; n < valid.size(); n += 3) Read(Disk(Bytes(valid.begin(), valid.begin() + n), "cut.png"));

@@ -279,6 +279,27 @@ TEST_F(Targa, HostileHeadersAreRefusedAndTheHeaderFlagNeverOutlivesARead) {
   EXPECT_EQ(tga::State()->header_read, nullptr);
 }
 
+TEST_F(Targa, BodiesShorterThanTheirHeadersAndImagesOverThePixelLimitAreRefused) {
+  VtDriverRecord *d = Driver("vodrvtga");
+  // 3 x 2, run-length: exactly the limit's 6 pixels read, one over refused.
+  const Bytes rle = TargaFile(10, 24, 0, 0x20);
+  EXPECT_TRUE(ReadUnderLimit(rle, "rle.tga", 6));
+  EXPECT_FALSE(ReadUnderLimit(rle, "rle.tga", 5));
+  EXPECT_EQ(CountPosted(messages::kImagePixelsRefused), 1);
+  // Its packets cut short (two of six pixels stored): null with 828.
+  g_posted.clear();
+  EXPECT_TRUE(ReadBack(Bytes(rle.begin(), rle.begin() + 20 + 2 * 4), "cut.tga").empty());
+  EXPECT_EQ(CountPosted(messages::kTargaReadFailed), 1);
+  // 1000 raw rows declared, two stored: refused by the header read, which
+  // allocates nothing, and by the framework's read.
+  Bytes tall = TargaFile(2, 24, 0, 0x20);
+  tall[14] = 1000 & 0xFF, tall[15] = 1000 >> 8;
+  uint64_t allocations = 99;
+  EXPECT_EQ(HeaderRead(d, tall, &allocations), 0x40000002u);
+  EXPECT_EQ(allocations, 0u);
+  EXPECT_TRUE(ReadBack(tall, "tall.tga").empty());
+}
+
 TEST_F(Targa, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
   VtDriverRecord *d = Driver("vodrvtga");
   const Bytes valid[] = {TargaFile(9, 8, 16, 0x10), TargaFile(10, 24, 0, 0), TargaFile(1, 8, 32, 0x30),

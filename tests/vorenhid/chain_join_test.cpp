@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "vorenhid/chains.h"
 #include "vorenhid/grid_fixture.h"
@@ -145,6 +146,80 @@ TEST_F(ChainJoinTest, WithAttributesAChainOfTwoPrimitivesLeavesInRunsOfOne) {
   run(first, second, 2);
   ASSERT_EQ(RecordingDriver::polylines.size(), 1u);
   EXPECT_EQ(RecordingDriver::polylines[0][0][2], 0.25f);
+}
+
+TEST_F(ChainJoinTest, AJunctionStopsEveryMeetingEndAndEndsTheChainBlockedOrUnderIdentityAsAJunction) {
+  // Three edges from (0.5, 0.5): the next edge from a's end 0 is none;
+  // all three ends at the point get their stop bits; the end state is 3,
+  // 4 under the identity control, and 1 once the end is a stop.
+  VtHiddenLineEdge *a = Admit(Edge(0.5f, 0.5f, 0.6f, 0.5f)), *b = Admit(Edge(0.5f, 0.5f, 0.5f, 0.6f)),
+                   *c = Admit(Edge(0.5f, 0.5f, 0.4f, 0.4f));
+  VtHiddenLineEdgeInfo info;
+  hid::InfoOf(a, &info);
+  for (const uint32_t identity : {0u, 1u}) {
+    s_->identity = identity;
+    for (VtHiddenLineEdge *e : {a, b, c}) e->flags &= ~0x7800000u;
+    int meets = -1, state = -1;
+    EXPECT_EQ(hid::ChainNextEdge(s_, a, 0, &info, 1e-6, 0, false, &meets, &state), nullptr);
+    EXPECT_EQ(state, identity != 0 ? 4 : 3);
+    for (VtHiddenLineEdge *e : {a, b, c}) EXPECT_EQ(e->flags & 0x2000000u, 0x2000000u);
+    EXPECT_EQ(hid::ChainNextEdge(s_, a, 0, &info, 1e-6, 0, false, &meets, &state), nullptr);
+    EXPECT_EQ(state, 1);
+  }
+  s_->identity = 0;
+}
+
+TEST_F(ChainJoinTest, AfterAGapJoinTheChainEndCarriesTheChosenEdgesIdentity) {
+  // e (user 1) ends 2e-6 before c (user 2), which meets d (user 3) end to
+  // end. The join query at c's far end names c as the chain's end.
+  static std::vector<std::pair<uintptr_t, uintptr_t>> asked;
+  asked.clear();
+  auto join = +[](VtHiddenLineEdgeInfo *chain, VtHiddenLineEdgeInfo *candidate) -> int32_t {
+    asked.emplace_back(chain->user, candidate->user);
+    return 1;
+  };
+  s_->user[0] = reinterpret_cast<VtProc>(join);
+  const float xs[4][2] = {{0.1f, 0.3f}, {0.300002f, 0.4f}, {0.4f, 0.5f}};
+  for (uintptr_t i = 0; i < 3; ++i) Admit(Edge(xs[i][0], 0.5f, xs[i][1], 0.5f))->user = i + 1;
+  EXPECT_EQ(hid::ChainsDraw(s_), 0u);
+  EXPECT_EQ(asked, (std::vector<std::pair<uintptr_t, uintptr_t>>{{1, 2}, {2, 3}}));
+  EXPECT_EQ(RecordingDriver::polylines.size(), 1u);
+  s_->user[0] = nullptr;
+}
+
+TEST_F(ChainJoinTest, ARunTakesPointsAndPairsFromTheMemberOfItsPrimitive) {
+  // A's edge, then a corner into B's edge that carries A as its source: the
+  // run of A draws the source's point and pairs at the far end.
+  Word(VO_CONTROL_HL_ATTRIBUTES, 1, VtBoolean);
+  static std::vector<VtHiddenLineEdgeInfo> records;
+  records.clear();
+  auto polyline = +[](int32_t n, VtHiddenLineEdgeInfo **r) -> VtStatus {
+    for (int32_t i = 0; i < n; ++i) records.push_back(*r[i]);
+    return 0;
+  };
+  s_->user[VO_CALLBACK_HL_POLYLINE - VO_CALLBACK_HL_ADMIT] = reinterpret_cast<VtProc>(polyline);
+  VtHiddenLineEdge *a = Edge(0.1f, 0.5f, 0.2f, 0.5f), *b = Edge(0.2f, 0.5f, 0.2f, 0.6f, 8, kB);
+  b->next_source = Edge(0.2f, 0.5f, 0.2f, 0.6f);
+  const float pairs[3][2][2] = {{{0.1f, 0.1f}, {0.2f, 0.2f}}, {{9, 9}, {9, 9}}, {{0.25f, 0.25f}, {0.3f, 0.3f}}};
+  std::memcpy(a->pairs, pairs[0], sizeof a->pairs);
+  std::memcpy(b->pairs, pairs[1], sizeof b->pairs);
+  std::memcpy(b->next_source->pairs, pairs[2], sizeof b->pairs);
+  a->flags |= hid::kChainForward, b->flags |= hid::kChainForward;
+  a->chain = b;
+  s_->chain_head = a, s_->chain_tail = b, s_->chain_count = 2;
+  VtHiddenLineEdgeInfo info;
+  hid::InfoOf(a, &info);
+  EXPECT_EQ(hid::ChainRuns(s_, &info), 0u);
+  ASSERT_EQ(RecordingDriver::polylines.size(), 1u);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(std::vector<float>(records[1].pairs, records[1].pairs + 4), (std::vector<float>{0.2f, 0.2f, 0.3f, 0.3f}));
+}
+
+TEST_F(ChainJoinTest, TheSearchRingsAreOneWithoutPixelTolerancesAndNeverMoreThanTheGrid) {
+  Pixels(0, 0);
+  EXPECT_EQ(s_->grid.rings, 1);
+  Pixels(2'000'000'000u, 0);  // 2e9 x 500 overflows 32 bits
+  EXPECT_EQ(s_->grid.rings, std::max(s_->grid.columns, s_->grid.rows) + 1);
 }
 
 TEST_F(ChainJoinTest, AnInterruptBetweenRowsEndsTheStageAndTheModuleFreesTheRest) {

@@ -271,25 +271,35 @@ TEST_F(ArcTest, SensesRadiiAndRefusedAnswersDecideWhatBecomesAnArc) {
     const char *what;
     std::vector<std::array<double, 3>> pieces;  // from, to, radius
     std::vector<uint32_t> types;
+    int overlapping;  // pairs of built arcs sharing a range
   } cases[] = {
       // 0 -> pi / 4 turns counter-clockwise; the second piece meets it at
-      // pi / 4 and turns back to pi / 8.
-      {"opposite senses: two arcs", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 8, 0.1}}, {0x8004, 0x8004}},
-      {"the same sense: one arc", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}},
+      // pi / 4 and turns back to pi / 8: two arcs, the second lying on the
+      // first, which keeps the range: drawn once.
+      {"opposite senses: two arcs", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 8, 0.1}}, {0x8004}, 1},
+      {"the same sense: one arc", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}, 0},
       // 1e-5 is the tolerance: a radius off by it is another circle.
-      {"a radius off by the tolerance: two records", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.10001}}, {0x8004, 0x8004}},
+      {"a radius off by the tolerance: two records", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.10001}}, {0x8004, 0x8004}, 0},
       // Negative: the distance from the centre to end 0, 0.1.
-      {"a negative radius is the positive one", {{0, kPi / 4, -1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}},
+      {"a negative radius is the positive one", {{0, kPi / 4, -1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}, 0},
   };
+  // The priority callback is asked which of two equally visible arcs
+  // sharing a range keeps it.
+  static int asked;
+  auto priority = +[](VtHiddenLineEdgeInfo *, VtHiddenLineEdgeInfo *) -> int32_t { return ++asked, 1; };
+  s_->user[VO_CALLBACK_HL_PRIORITY - VO_CALLBACK_HL_ADMIT] = reinterpret_cast<VtProc>(priority);
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
     RecordingDriver::Reset();
+    asked = 0;
     ASSERT_EQ(hid::ArcStageRelease(s_), 0u);
     ASSERT_EQ(hid::ArcStageSetUp(s_), 0u);
     for (const auto &p : c.pieces) EXPECT_TRUE(Piece(p[0], p[1], p[2]));
     EXPECT_EQ(hid::ArcsDraw(s_), 0u);
     EXPECT_EQ(RecordingDriver::types, c.types);
+    EXPECT_EQ(asked, c.overlapping);
   }
+  s_->user[VO_CALLBACK_HL_PRIORITY - VO_CALLBACK_HL_ADMIT] = nullptr;
   // The one arc 0 -> pi / 2: start (0.6, 0.5), end (0.5, 0.6).
   EXPECT_NEAR(RecordingDriver::shapes[0][4], 0.6, 1e-6);
   EXPECT_NEAR(RecordingDriver::shapes[0][9], 0.6, 1e-6);

@@ -47,6 +47,25 @@
  * creases (1,1,1)-(1,1,-1) and (1,1,1)-(1,-1,1) lie on B's outline: one
  * pass draws them twice (16 segments), two passes once (14).
  *
+ * The same cylinder, upright (axis z), seen along its axis in perspective
+ * from (0, 0, 5) toward the origin with up y, 60 degrees, 512 x 512 pixels,
+ * clipped to its bounds. The camera's side axis is x and its up axis y;
+ * with t = tan 30 = 1 / sqrt 3 a point at depth d (distance from the eye
+ * along the view) projects to
+ *   x = 0.5 + px / (2 t d),  y = 0.5 - py / (2 t d),  w = t d,
+ *   z / w = k (d - h) / d,  k = yon / (yon - h),
+ * with the clip distances from the bounds' depths 4 and 6 less and more
+ * 0.002: h = 3.998, yon = 6.002, k = 2.995010. Only the top cap faces the
+ * eye: the 16 top rim edges are the only lines, all at d = 4, on the circle
+ * about (0.5, 0.5) of radius r = sqrt 3 / 8 = 0.216506, with
+ * w = 4 / sqrt 3 = 2.309401 and z = t k (d - h) = 0.003458. Flagged as
+ * circle pieces, with the circle callback answering the projected top
+ * centre (0, 0, 1) and the projected radius, they leave as one circle
+ * (0x2004) whose block is the centre and the rim point at angle 0,
+ * homogeneous: (0.5 w, 0.5 w, z, w, (0.5 + r) w, 0.5 w, z, w, r) =
+ * (1.154701, 1.154701, 0.003458, 2.309401, 1.654701, 1.154701, 0.003458,
+ * 2.309401, 0.216506), and no polyline.
+ *
  * The answer is 0 when every step succeeded. */
 #include <math.h>
 #include <stdlib.h>
@@ -65,11 +84,18 @@ static int g_count;
 static uint32_t g_points[MAX_SEGMENTS];
 static int g_closed[MAX_SEGMENTS];
 static int g_polylines;
+/* The blocks of circles (0x2004). */
+static float g_circles[4][9];
+static int g_circle_count;
 
 /* Every piece of a polyline is a segment. */
 static VtStatus Draw(uint32_t type, uint32_t count, VtDrawRecord *record) {
   float **points = (float **)record->projected;
   uint32_t i, k;
+  if (type == 0x2004 && count == 1 && g_circle_count < 4) {
+    memcpy(g_circles[g_circle_count++], points[0], sizeof g_circles[0]);
+    return 0;
+  }
   if (type != 0x404 || count < 2 || g_polylines >= MAX_SEGMENTS) return 0;
   g_points[g_polylines] = count;
   g_closed[g_polylines++] = points[0][0] == points[count - 1][0] && points[0][1] == points[count - 1][1];
@@ -132,20 +158,21 @@ static int DrawingBy(Text *t, const char *title, uint32_t execute) {
 
 static int Drawing(Text *t, const char *title) { return DrawingBy(t, title, VO_EXECUTE_HIDDEN_LINE); }
 
-static VtPrimitive *Cylinder(void) {
+/* The cylinder, turned 30 degrees about x or upright. */
+static VtPrimitive *Cylinder(int turned) {
   enum { kSides = 16 };
-  static float xyz[2 * kSides][3];
+  static float xyz[2][2 * kSides][3];
   static int32_t counts[kSides + 2], faces[4 * kSides + 2 * kSides];
   const uint32_t ids[1] = {VO_VERT_WORLD};
-  const double c30 = sqrt(3.0) / 2, s30 = 0.5;
+  const double c30 = turned ? sqrt(3.0) / 2 : 1, s30 = turned ? 0.5 : 0;
   VtTypedValue data[1];
   int i, n = 0;
   for (i = 0; i < 2 * kSides; ++i) {
     const double a = 2 * M_PI * (i % kSides) / kSides, z = i < kSides ? -1 : 1;
     const double x = cos(a), y = sin(a);
-    xyz[i][0] = (float)x;
-    xyz[i][1] = (float)(y * c30 - z * s30);
-    xyz[i][2] = (float)(y * s30 + z * c30);
+    xyz[turned][i][0] = (float)x;
+    xyz[turned][i][1] = (float)(y * c30 - z * s30);
+    xyz[turned][i][2] = (float)(y * s30 + z * c30);
   }
   for (i = 0; i < kSides; ++i) {
     counts[i] = 4;
@@ -157,8 +184,82 @@ static VtPrimitive *Cylinder(void) {
   counts[kSides] = counts[kSides + 1] = kSides;
   for (i = 0; i < kSides; ++i) faces[n++] = kSides + i;
   for (i = kSides - 1; i >= 0; --i) faces[n++] = i;
-  data[0] = SceneRecord(xyz);
+  data[0] = SceneRecord(xyz[turned]);
   return VoPrimitiveCreateMesh(kSides + 2, NULL, counts, faces, 1, ids, data);
+}
+
+/* The projected top centre (x/w, y/w, z/w, w) and radius of the upright
+ * cylinder's top rim. */
+static float g_rim_centre[4];
+static double g_rim_radius;
+
+static int32_t RimCircle(VtHiddenLineCircleQuery *q) {
+  memcpy(q->centre, g_rim_centre, sizeof q->centre);
+  q->radius = g_rim_radius;
+  return 1;
+}
+
+/* Gives the upright cylinder edges of its own (the edge ring and the
+ * edges' flags, ends and links among its properties) and flags those of
+ * its top rim (both ends at z = 1) as circle pieces, through the flag
+ * words' addresses; the number flagged. */
+static int FlagTopRim(VtPrimitive *p) {
+  const uint32_t kept[4] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_VREFS};
+  VtContents *contents = VoContentsUnion(VoPrimitiveGetContents(p), 4, kept);
+  VtEdge *ring = NULL, *e;
+  VtTypedValue v;
+  int flagged = 0;
+  if (contents == NULL || VoPrimitiveSetContents(p, contents) != 0) return 0;
+  if (VoPrimitiveBuildEdges(p, &ring) != 0 || ring == NULL) return 0;
+  e = ring;
+  do {
+    VtReference *start;
+    float *a, *b;
+    if (VoEdgeGetProperty(p, e, VO_EDGE_VREFS, &v) != 0) return 0;
+    start = *(VtReference **)v.value.p;
+    if (VoVertexGetProperty(p, (VtVertex *)start->data, VO_VERT_WORLD, &v) != 0) return 0;
+    a = (float *)v.value.p;
+    if (VoVertexGetProperty(p, (VtVertex *)start->next->data, VO_VERT_WORLD, &v) != 0) return 0;
+    b = (float *)v.value.p;
+    if (a[2] == 1.0f && b[2] == 1.0f) {
+      if (VoEdgeGetProperty(p, e, VO_EDGE_FLAGS, &v) != 0) return 0;
+      *(uint32_t *)v.value.p |= VO_EDGE_FLAG_CIRCLE;
+      ++flagged;
+    }
+    if (VoEdgeGetProperty(p, e, VO_EDGE_NEXT, &v) != 0) return 0;
+    e = *(VtEdge **)v.value.p;
+  } while (e != NULL && e != ring);
+  return flagged;
+}
+
+/* The upright cylinder along its axis in perspective, two passes. */
+static int RimDrawing(Text *t, VtPrimitive *upright) {
+  const float eye[3] = {0, 0, 5}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  const float top[3] = {0, 0, 1}, rim[3] = {1, 0, 1};
+  VtReference *scene = VoPrimitiveListCreate(1, &upright);
+  float q[4];
+  int failed = 0, i, k;
+  VoReferenceListDestroy(VoPrimitiveListGet(), NULL);
+  failed |= VoPrimitiveListSet(scene) != 0;
+  failed |= VoViewSetResolution(NULL, 512, 512, 1.0) != 0;
+  failed |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 60.0) != 0;
+  failed |= VoViewAutoClipping(NULL) != 0;
+  failed |= VoViewProjectPoint(top, q) != 0;
+  for (k = 0; k < 3; ++k) g_rim_centre[k] = q[k] / q[3];
+  g_rim_centre[3] = q[3];
+  failed |= VoViewProjectPoint(rim, q) != 0;
+  g_rim_radius = q[0] / q[3] - g_rim_centre[0];
+  Put(t, "upright cylinder: %d top rim edges flagged\n", FlagTopRim(upright));
+  failed |= VoCallBackSet(VO_CALLBACK_HL_CIRCLE, (VtProc)&RimCircle) != 0;
+  g_count = g_polylines = g_circle_count = 0;
+  failed |= VoExecute(VO_EXECUTE_HIDDEN_LINE_TWO_PASS) != 0;
+  failed |= VoCallBackSet(VO_CALLBACK_HL_CIRCLE, NULL) != 0;
+  Put(t, "along its axis in perspective: %d polylines, %d circles\n", g_polylines, g_circle_count);
+  for (i = 0; i < g_circle_count; ++i) {
+    for (k = 0; k < 9; ++k) Put(t, "%s%.5f", k == 0 ? "" : " ", g_circles[i][k]);
+    Put(t, "\n");
+  }
+  return failed;
 }
 
 static int ShowAll(uint32_t count, VtPrimitive **p, const float eye[3]) {
@@ -182,7 +283,7 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
   Text t = {buffer, size};
   const float corner[3] = {10, 10, 10}, front[3] = {0, -10, 0};
   VtDriverRecord *driver;
-  VtPrimitive *cube, *cylinder, *pair[2];
+  VtPrimitive *cube, *cylinder, *upright, *pair[2];
   VtTypedValue v;
   int failed = 0;
 
@@ -191,10 +292,11 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
   VoInitialise();
   driver = VoDriverCreate(&DriverQuery);
   cube = SceneBox(-1, 1, -1, 1, -1, 1);
-  cylinder = Cylinder();
+  cylinder = Cylinder(1);
+  upright = Cylinder(0);
   pair[0] = cube;
   pair[1] = SceneBox(1, 3, -1, 1, -1, 1);
-  if (driver == NULL || cube == NULL || cylinder == NULL || pair[1] == NULL) {
+  if (driver == NULL || cube == NULL || cylinder == NULL || upright == NULL || pair[1] == NULL) {
     VoTerminate();
     return 2;
   }
@@ -217,11 +319,13 @@ int vo_end_to_end_hidden_line(char *buffer, size_t size) {
   failed |= Show(cylinder, front);
   failed |= Drawing(&t, "cylinder");
   failed |= DrawingBy(&t, "cylinder, two passes", VO_EXECUTE_HIDDEN_LINE_TWO_PASS);
+  failed |= RimDrawing(&t, upright);
 
   VoReferenceListDestroy(VoPrimitiveListGet(), NULL);
   VoPrimitiveListSet(NULL);
   failed |= VoPrimitiveDestroy(cube) != 0;
   failed |= VoPrimitiveDestroy(cylinder) != 0;
+  failed |= VoPrimitiveDestroy(upright) != 0;
   failed |= VoPrimitiveDestroy(pair[1]) != 0;
   failed |= VoTerminate() != 0;
   return failed ? 3 : 0;

@@ -169,6 +169,24 @@ TEST_F(CubeTest, ARenderLeavesEveryEdgeFlagAsItFoundIt) {
   }
 }
 
+TEST_F(CubeTest, EdgesTheApplicationBuiltWithoutPolygonLinksDrawLikeTheRenderersOwn) {
+  EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
+  const auto own = Segments();
+  // A second cube with only the edge ring, flags, ends and links: its
+  // edges know no polygons until the render links them.
+  VtPrimitive *built = Box(-1, 1, -1, 1, -1, 1);
+  const uint32_t kept[4] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_VREFS};
+  ASSERT_EQ(VoPrimitiveSetContents(built, VoContentsUnion(built->contents, 4, kept)), 0u);
+  VtEdge *ring = nullptr;
+  ASSERT_EQ(VoPrimitiveBuildEdges(built, &ring), 0u);
+  ASSERT_NE(ring, nullptr);
+  Scene({built});
+  RecordingDriver::Reset();
+  EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
+  EXPECT_EQ(Segments(), own);
+  EXPECT_EQ(Segments().size(), 6u);
+}
+
 TEST_F(CubeTest, StopsEndWithAnEmptyBalancedFrame) {
   struct Case {
     const char *name;

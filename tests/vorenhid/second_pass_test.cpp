@@ -176,6 +176,36 @@ TEST_F(SecondPassTest, ATwoPassRenderThatRunsOutOfMemoryAnswersSoWithABalancedFr
   EXPECT_EQ(RecordingDriver::lines.size(), 12u);
 }
 
+TEST_F(SecondPassTest, ATwoPassRenderOfACircleThatRunsOutOfMemoryAnswersSoAndLeaksNothing) {
+  // A 16-sided disc seen from above, its border pieces of the circle about
+  // its projected centre: one circle when memory lasts.
+  std::vector<std::array<float, 3>> rim;
+  std::vector<int32_t> face;
+  for (int i = 0; i < 16; ++i) {
+    rim.push_back({std::cos(0.39269908f * i), std::sin(0.39269908f * i), 0});
+    face.push_back(i);
+  }
+  Scene({Mesh(rim, {face})});
+  View({0, 0, 10});
+  static float centre[4];
+  const float origin[3] = {0, 0, 0};
+  ASSERT_EQ(VoViewProjectPoint(origin, centre), 0u);
+  for (int k = 0; k < 3; ++k) centre[k] /= centre[3];
+  auto mark = +[](VtHiddenLineEdgeInfo *e) -> int32_t { return e->flags |= VO_HL_CLASS_CIRCLE, 1; };
+  auto answer = +[](VtHiddenLineCircleQuery *q) -> int32_t {
+    std::copy(centre, centre + 4, q->centre);
+    q->radius = -1;
+    return 1;
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_HL_STORE, reinterpret_cast<VtProc>(mark)), 0u);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_HL_CIRCLE, reinterpret_cast<VtProc>(answer)), 0u);
+  EXPECT_EQ(BalancedRender(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), 0u);
+  const uint32_t nodes = NodesInUse();
+  EveryAllocationFails([&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE_TWO_PASS); },
+                       [&] { EXPECT_EQ(NodesInUse(), nodes); });
+  EXPECT_EQ(RecordingDriver::types, std::vector<uint32_t>{0x2004});
+}
+
 TEST_F(SecondPassTest, CirclePiecesAreOfferedToTheCircleQueryAndAdmittedAsEdgesWhenItsAnswerIsRefused) {
   static std::vector<VtHiddenLineCircleQuery> asked;
   asked.clear();

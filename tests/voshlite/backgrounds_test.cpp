@@ -10,6 +10,7 @@
 #include "lite_fixture.h"
 #include "support/image_reader.h"
 #include "support/kernel_fixture.h"
+#include "voshader/voshader.h"
 #include "voshlite/voshlite.h"
 #include "vosystem/message_numbers.h"
 
@@ -172,20 +173,42 @@ TEST_F(LiteTest, MixedBackgroundsWeighTwoLiveBackgroundsAndRefuseLoopsStaleHandl
   VtShader *blue = plain(0, 0, 1, false), *b = mixed(Make(B, "counting"), blue, 1);
   Expect3(Pixel(b, 0, 0)->Cb, 0, 0, 1);
   EXPECT_EQ(g_counted, 0);
-  // Refused, the argument kept: a colour shader, a destroyed one, the
-  // background itself, and a background that already holds it.
+  // Refused with 0x20000012 and its diagnostic, the argument and the change
+  // counter kept: a pointer that is no shader, a colour shader, a destroyed
+  // one, the background itself, and a background that already holds it;
+  // the kernel's entry call answers the same.
   VtShader *gone = VoShaderCreate(B, "plain");
   ASSERT_EQ(VoShaderDestroy(gone), 0u);
   VtShader *c = mixed(b, nullptr, 0);
-  for (auto [to, refused] : {std::pair{b, Make(C, "plain")}, {b, gone}, {b, b}, {b, c}}) {
-    g_posted.clear();
-    const VtTypedValue v = TypedPointer(refused);
-    Set(to, "mixed shader", v);
-    EXPECT_EQ(CountPosted(messages::kLiteHandleRefused), 1u);
+  int no_shader[8] = {};
+  auto changes = [] { return shader::ChangeCount(shader::StateGet()); };
+  auto held = [&] {
     VtTypedValue kept{};
-    ASSERT_EQ(VoShaderGetArg(to, "mixed shader", &kept), 0u);
-    EXPECT_EQ(kept.value.p, blue);
+    EXPECT_EQ(VoShaderGetArg(b, "mixed shader", &kept), 0u);
+    return kept.value.p;
+  };
+  for (void *refused : {static_cast<void *>(no_shader), static_cast<void *>(Make(C, "plain")),
+                        static_cast<void *>(gone), static_cast<void *>(b), static_cast<void *>(c)}) {
+    g_posted.clear();
+    const uint64_t before = changes();
+    const VtTypedValue v = TypedPointer(refused);
+    EXPECT_EQ(VoShaderSetArg(b, "mixed shader", &v), VO_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(CountPosted(messages::kLiteHandleRefused), 1u);
+    EXPECT_EQ(changes(), before);
+    EXPECT_EQ(held(), blue);
+    VtShaderEntryArgs args{TypedNat32(1), v};
+    EXPECT_EQ(VoShaderExecuteEntry(b, VO_SLOT_SET_ARG, &args), VO_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(held(), blue);
   }
+  // A live plain background is taken, read back, and counted once.
+  VtShader *green = plain(0, 1, 0);
+  const uint64_t before = changes();
+  const VtTypedValue taken = TypedPointer(green);
+  EXPECT_EQ(VoShaderSetArg(b, "mixed shader", &taken), 0u);
+  EXPECT_EQ(changes(), before + 1);
+  EXPECT_EQ(held(), green);
+  const VtTypedValue back = TypedPointer(blue);
+  ASSERT_EQ(VoShaderSetArg(b, "mixed shader", &back), 0u);
   // The application destroys blue; b holds it still.
   ASSERT_EQ(VoShaderDestroy(blue), 0u);
   Expect3(Pixel(b, 0, 0)->Cb, 0, 0, 1);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "lite_fixture.h"
+#include "support/kernel_fixture.h"
+#include "voshader/voshader.h"
 #include "support/class_rows.h"
 
 namespace vo::test {
@@ -16,7 +18,7 @@ const char kPolka[] = "scale=3:1;separation=3:1;radius=3:0.4;edge softness=3:0.1
 const char kRough[] = "scale=3:1;amplitude=3:0.1;detail=1:3;sharpness=1:1";
 // clang-format off
 const Row kRows[] = {
-    {C, "base", "vxs_base_colour", "o=---oINN-", "Ci Co", ""},
+    {C, "base", "vxs_base_colour", "o=---oIoo-", "Ci Co", ""},
     {C, "blue marble", "vxs_blue_marble_colour", "o=o--oIooo", "Co P", "scale=3:1;detail=1:3"},
     {C, "wrapped brick", "vxs_wrapped_brick_colour", "o=o--oIooo", "Co s t",
      "scale=3:1;brick width=3:1;brick height=3:0.5;mortar size=3:0.1;brick colour=7:1,0.58,0.19;"
@@ -44,10 +46,10 @@ const Row kRows[] = {
      "scale=3:1;brick width=3:1;brick height=3:0.5;mortar size=3:0.1;brick colour 1=7:0.5,0.1,0;"
      "brick colour 2=7:0.7,0.2,0;mortar colour=7:0.3,0.3,0.3;rough scale=3:1;rough amplitude=3:1;offset=3:0.5"},
     {C, "wrapped diagonal", "vxs_wrapped_diagonal_colour", "o=o--oIooo", "Co s t", kStripe},
-    {R, "base", "vxs_base_reflectance", "o=---oINN-", "Ci Co", ""},
+    {R, "base", "vxs_base_reflectance", "o=---oIoo-", "Ci Co", ""},
     {R, "chrome 2D", "vxs_chrome_2D_reflectance", "o=ooooIoo-", "Co N unitI",
      "ambient factor=3:1;diffuse factor=3:0.5;specular factor=3:0.5;chrome factor=3:0.3;roughness=3:0.1"},
-    {T, "base", "vxs_base_transparency", "o=---oINN-", "Ti To", ""},
+    {T, "base", "vxs_base_transparency", "o=---oIoo-", "Ti To", ""},
     {T, "wrapped checker", "vxs_wrapped_checker_transparenc", "ooo--oIooo", "s t alpha",
      "size=3:1;odd coverage=3:1;even coverage=3:0"},
     {T, "eroded", "vxs_eroded_transparency", "o=o--oIooo", "P alpha", "scale=3:1;coverage=3:0.5;fuzz=3:0.1"},
@@ -88,6 +90,71 @@ const Row kRows[] = {
 
 TEST_F(LiteTest, EveryLiteClassIsFoundByTypeAndNameWithItsArgumentsEntriesGlobalsAndTable) {
   for (const Row &row : kRows) ExpectClassRow(row, [&](uint32_t t, const char *n) { return Make(t, n); });
+}
+
+// The get and set entries of every class without arguments, as the kernel
+// hands them out, called through the argument-procedure type (clang's
+// function sanitizer stops a call through a pointer of another type): each
+// answers 0 and changes neither the value nor the instance data.
+TEST_F(LiteTest, ArgumentlessClassesOfBothLibrariesGetAndSetNothing) {
+  const std::pair<uint32_t, const char *> kArgumentless[] = {
+      {T, "none"}, {D, "none"}, {R, "constant"}, {F, "none"}, {B, "none"},  // super-lite
+      {C, "base"}, {R, "base"}, {T, "base"}};                              // lite
+  for (auto [type, name] : kArgumentless) {
+    SCOPED_TRACE(name);
+    VtShader *s = Make(type, name);
+    uint32_t count = 99;
+    ASSERT_EQ(VoShaderEnquire(s, nullptr, nullptr, &count, nullptr), 0u);
+    EXPECT_EQ(count, 0u);
+    auto *data = static_cast<int32_t *>(VoShaderGetData(s));
+    ASSERT_NE(data, nullptr);
+    data[0] = 1;  // prepared
+    for (uint32_t slot : {VO_SLOT_GET_ARG, VO_SLOT_SET_ARG}) {
+      VtTypedValue entry{};
+      ASSERT_EQ(VoShaderGetEntry(s, slot, &entry), 0u);
+      ASSERT_NE(entry.value.fn, nullptr);
+      const auto argument = reinterpret_cast<VtShaderArgProc>(entry.value.fn);
+      for (uint32_t index : {0u, 1u, 7u}) {
+        VtTypedValue v = TypedFloat(2.5f);
+        EXPECT_EQ(argument(data, index, &v), 0u) << slot << " " << index;
+        EXPECT_EQ(v.type, static_cast<uint32_t>(VtFloat));
+        EXPECT_EQ(v.value.f, 2.5f);
+        EXPECT_EQ(data[0], 1);
+      }
+    }
+  }
+}
+
+// A file name whose copy cannot be made (the allocation fails): the set
+// answers 0x20000006 with the old name and the change counter kept, and a
+// shader copy that cannot take the name is given back.
+TEST_F(LiteTest, FileNamesWithoutMemoryForTheirCopyAreRefusedAndTheOldNameKept) {
+  const std::pair<uint32_t, const char *> kNamed[] = {
+      {C, "wrapped image"}, {B, "image"}, {C, "wrapped filtered image"},  // super-lite
+      {T, "wrapped image"}, {D, "wrapped bump map"}, {B, "scaled image"}};   // lite
+  auto name_of = [](VtShader *s) {
+    VtTypedValue v{};
+    EXPECT_EQ(VoShaderGetArg(s, "file name", &v), 0u);
+    return std::string(v.value.s != nullptr ? v.value.s : "(null)");
+  };
+  for (auto [type, name] : kNamed) {
+    SCOPED_TRACE(name);
+    VtShader *s = Make(type, name);
+    const VtTypedValue first = TypedString("first.bmp"), second = TypedString("second.bmp");
+    ASSERT_EQ(VoShaderSetArg(s, "file name", &first), 0u);
+    const uint64_t changes = shader::ChangeCount(shader::StateGet());
+    AllocationFailureArm(1);
+    EXPECT_EQ(VoShaderSetArg(s, "file name", &second), VO_STATUS_NO_MEMORY);
+    AllocationFailureArm(0);
+    EXPECT_EQ(name_of(s), "first.bmp");
+    EXPECT_EQ(shader::ChangeCount(shader::StateGet()), changes);
+    EveryAllocationFails([&]() -> VtStatus {
+      VtShader *copy = VoShaderCopy(s);
+      if (copy == nullptr) return VO_STATUS_NO_MEMORY;
+      EXPECT_EQ(name_of(copy), "first.bmp");
+      return VoShaderDestroy(copy);
+    });
+  }
 }
 
 TEST(LiteModule, AnswersOnlyTheLibraryQueries) {
