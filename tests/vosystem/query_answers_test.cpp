@@ -45,6 +45,7 @@ const ModuleRow kModules[] = {
     {&VoEntryScreenBuffer, 69, "voscrbuf", 904643049},
     {&VoEntryColourUtilities, 81, "vocolour", 904643133},
     {&VoEntryFilter,      98, "vofilter", 904643334},
+    {&VoEntryOGLDrv,     116, "voogldrv", 923473426},
 };
 // clang-format on
 
