@@ -29,6 +29,7 @@ struct VtOGLDrvTarget {
   vo::platform::gl::Context *gl;  // the context with its framebuffer
   uint8_t *bits;              // image targets: the read-back rows, bottom up, padded
   size_t bits_size;
+  int32_t width, height;      // image targets: the image's size when the target was made
   int32_t pixel_format;
   int32_t group;              // share-group number
   uint32_t double_buffered;

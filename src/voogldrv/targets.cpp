@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/desktop.h"
+#include "vodriver/images.h"
 #include "voogldrv/ogldrv.h"
 #include "voogldrv/targets.h"
 #include "voshslte/frame.h"
@@ -133,6 +134,12 @@ void Link(VtOGLDrvContext *c, VtOGLDrvTarget *t) {
   c->targets = t;
 }
 
+bool ImageFits(const VtOGLDrvTarget *t) {
+  return driver::ImageIsLive(t->image) && t->image->width == t->width && t->image->height == t->height &&
+         t->image->data != nullptr &&
+         gl::RowBytes(t->width, t->image->bits == 8 ? 1 : 3) * static_cast<size_t>(t->height) == t->bits_size;
+}
+
 // The size a target draws at: the window's client area or the image.
 bool TargetSize(const VtOGLDrvTarget *t, int32_t *width, int32_t *height) {
   if (t->window != nullptr) {
@@ -143,8 +150,10 @@ bool TargetSize(const VtOGLDrvTarget *t, int32_t *width, int32_t *height) {
     return true;
   }
   if (t->image != nullptr) {
-    *width = t->image->width;
-    *height = t->image->height;
+    // An image destroyed or resized since: its target no longer fits it.
+    if (!ImageFits(t)) return false;
+    *width = t->width;
+    *height = t->height;
     return true;
   }
   *width = *height = 0;  // a group's own context: no framebuffer
@@ -310,6 +319,8 @@ VtStatus ImageTargetMake(VtOGLDrvRecord *r, VtImage *image, VtOGLDrvTarget **mad
   VtOGLDrvTarget *t = format != 0 ? TargetNew() : nullptr;
   if (t == nullptr) return NotMade();
   t->image = image;
+  t->width = image->width;
+  t->height = image->height;
   t->pixel_format = format;
   t->bits_size = gl::RowBytes(image->width, image->bits == 8 ? 1 : 3) * static_cast<size_t>(image->height);
   t->bits = static_cast<uint8_t *>(platform::Allocate(t->bits_size));
@@ -426,14 +437,15 @@ VtStatus FrameReadBack(VtOGLDrvRecord *, VtOGLDrvTarget *t) {
   if (t == nullptr || gl::Current() != t->gl) return VO_STATUS_UNAVAILABLE;
   if (t->window != nullptr) return WindowShow(t) ? 0 : VO_STATUS_UNAVAILABLE;
   if (t->image == nullptr) return 0;
-  return gl::ReadPixels(t->image->width, t->image->height, t->image->bits == 8 ? 1 : 3, t->bits)
+  if (!ImageFits(t)) return VO_STATUS_UNAVAILABLE;
+  return gl::ReadPixels(t->width, t->height, t->image->bits == 8 ? 1 : 3, t->bits)
              ? 0
              : VO_STATUS_UNAVAILABLE;
 }
 
 void BitsToImage(const VtOGLDrvTarget *t) {
   const VtImage *image = t->image;
-  if (image == nullptr || image->data == nullptr || t->bits == nullptr) return;
+  if (image == nullptr || t->bits == nullptr || !ImageFits(t)) return;
   const int32_t bytes = image->bits == 8 ? 1 : 3;
   const size_t row = gl::RowBytes(image->width, bytes);
   for (int32_t y = 0; y < image->height; ++y) {

@@ -97,6 +97,26 @@ TEST_F(ImageTargets, ARefusedImageMakesNoTarget) {
   image->bytes_per_row = stride;
 }
 
+TEST_F(ImageTargets, AKeptTargetWhoseImageWasDestroyedOrResizedIsNotDrawnInto) {
+  ASSERT_EQ(SetMode(1), 0u);
+  VtImage *resized = Image(8, 8);
+  ASSERT_EQ(VoOGLDrvImageInitialise(resized, 0), 0u);
+  resized->width = 4;  // its rows are no longer the target's
+  EXPECT_EQ(VoOGLDrvImageBegin(), 2u);
+  EXPECT_EQ(vo_test::WithMessage(messages::kOGLMakeCurrentFailed).size(), 1u);
+  resized->width = 8;
+  VtImage *gone = VoImageCreate();
+  gone->width = gone->height = 8;
+  ASSERT_EQ(VoOGLDrvImageInitialise(gone, 0), 0u);
+  ASSERT_EQ(VoImageDestroy(gone), 0u);
+  EXPECT_EQ(VoOGLDrvImageBegin(), 2u);
+  EXPECT_EQ(VoOGLDrvImageEnd(), 2u);
+  EXPECT_EQ(VoOGLDrvImageTerminate(gone), 0u);
+  EXPECT_EQ(VoOGLDrvImageSetCurrent(resized), 0u);
+  EXPECT_EQ(Frame(1, 1, 1), 0u);
+  EXPECT_EQ(Pixel(resized, 7, 7)[0], 255);
+}
+
 TEST_F(ImageTargets, AFileDriverGetsAnImageOfTheViewsSizeAndTheImageDriversImageIsLeftAlone) {
   vo_test::TempDir dir;
   const std::string path = dir.File("frame.bmp");
