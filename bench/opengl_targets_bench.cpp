@@ -151,40 +151,47 @@ Peer &ThePeer() {
   return peer;
 }
 
-void PeerMakeClearReadDestroy(benchmark::State &state) {
+// The peer, its frame size and a block of padded rows; null when EGL is missing.
+const Peer *PeerFor(benchmark::State &state, GLsizei *width, GLsizei *height, std::vector<uint8_t> *rows) {
   const Peer &peer = ThePeer();
   if (!peer.ready) {
     state.SkipWithError("no surfaceless EGL");
-    return;
+    return nullptr;
   }
-  const auto width = static_cast<GLsizei>(state.range(0)), height = static_cast<GLsizei>(state.range(1));
-  std::vector<uint8_t> rows(((static_cast<size_t>(width) * 3 + 3) & ~size_t{3}) * static_cast<size_t>(height));
+  *width = static_cast<GLsizei>(state.range(0));
+  *height = static_cast<GLsizei>(state.range(1));
+  rows->resize(((static_cast<size_t>(*width) * 3 + 3) & ~size_t{3}) * static_cast<size_t>(*height));
+  return &peer;
+}
+
+void PeerMakeClearReadDestroy(benchmark::State &state) {
+  GLsizei width = 0, height = 0;
+  std::vector<uint8_t> rows;
+  const Peer *peer = PeerFor(state, &width, &height, &rows);
+  if (peer == nullptr) return;
   for (auto _ : state) {
-    Peer::Target t = peer.Make(width, height);
+    Peer::Target t = peer->Make(width, height);
     glClearColor(0.2f, 0.4f, 0.6f, 1);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glReadPixels(0, 0, width, height, GL_BGR, GL_UNSIGNED_BYTE, rows.data());
-    peer.Destroy(t);
+    peer->Destroy(t);
   }
 }
 
 void PeerReadBack(benchmark::State &state) {
-  const Peer &peer = ThePeer();
-  if (!peer.ready) {
-    state.SkipWithError("no surfaceless EGL");
-    return;
-  }
-  const auto width = static_cast<GLsizei>(state.range(0)), height = static_cast<GLsizei>(state.range(1));
-  std::vector<uint8_t> rows(((static_cast<size_t>(width) * 3 + 3) & ~size_t{3}) * static_cast<size_t>(height));
-  Peer::Target t = peer.Make(width, height);
+  GLsizei width = 0, height = 0;
+  std::vector<uint8_t> rows;
+  const Peer *peer = PeerFor(state, &width, &height, &rows);
+  if (peer == nullptr) return;
+  Peer::Target t = peer->Make(width, height);
   glClear(GL_COLOR_BUFFER_BIT);
   for (auto _ : state) {
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glReadPixels(0, 0, width, height, GL_BGR, GL_UNSIGNED_BYTE, rows.data());
     benchmark::DoNotOptimize(rows.data());
   }
-  peer.Destroy(t);
+  peer->Destroy(t);
 }
 
 void Sizes(benchmark::internal::Benchmark *b) {

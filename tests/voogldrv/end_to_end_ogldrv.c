@@ -35,18 +35,17 @@ static VtStatus SetPointer(VtDriverRecord *driver, uint32_t code, void *p) {
   return VoDriverSetControl(driver, code, &v);
 }
 
-/* A square of side 2 at z = 0 seen from z = 5. */
-static VtPrimitive *Square(void) {
-  const float corners[4][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  VtTypedValue data[1];
-  data[0] = SceneRecord(corners);
-  return VoPrimitiveCreatePolygon(4, 1, ids, data);
+/* A triangle at z = 0 seen from z = 5, anticlockwise towards the eye. */
+static VtPrimitive *Triangle(void) {
+  const float corners[3][3] = {{-1.5f, -1, 0}, {1.5f, -1, 0}, {0, 1.2f, 0}};
+  const uint32_t world = VO_VERT_WORLD;
+  VtTypedValue data = SceneRecord(corners);
+  return VoPrimitiveCreatePolygon(3, 1, &world, &data);
 }
 
 static int Standard(Text *t, VtDriverRecord *image_driver, VtDriverRecord *window_driver) {
   const float eye[3] = {0, 0, 5}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
-  VtPrimitive *square = Square();
+  VtPrimitive *square = Triangle();
   VtReference *scene;
   VtWindow *window = VoDesktopWindowCreate(100, 50, 16, 8);
   VtImage *image = VoImageCreate(), *shown;
