@@ -155,6 +155,19 @@ PixelView ScreenView() {
 
 void ScreenHold(int delta) { State().holds += delta; }
 
+void DesktopRelease() {
+  Desktop &d = State();
+  GdiRelease();
+  while (d.windows != nullptr) (void)WindowDestroy(d.windows);
+  Free(d.screen.pixels);
+  Free(d.screen.inverse);
+  d.screen = Screen{};
+  d.made = false;
+  Forget(d.debug);
+  Forget(d.boxes);
+  CallLogClear();
+}
+
 bool IsWindow(const VtWindow *window) {
   if (window == nullptr) return false;
   for (const VtWindow *w = State().windows; w != nullptr; w = w->next)

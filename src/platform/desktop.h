@@ -123,6 +123,11 @@ Result ScreenSetMode(int32_t width, int32_t height, int32_t bits);
 PixelView ScreenView();
 // Live DirectDraw objects hold the mode.
 void ScreenHold(int delta);
+// Gives back the screen, every window, bitmap and device context and the
+// kept texts (the library's terminate): handles held from before are then
+// refused as dead, and the next use makes a new default screen.
+void DesktopRelease();
+void GdiRelease();
 
 bool IsWindow(const VtWindow *window);
 VtWindow *WindowCreate(int32_t x, int32_t y, int32_t width, int32_t height);

@@ -160,6 +160,12 @@ bool DeleteObject(VtBitmap *bitmap) {
   return true;
 }
 
+void GdiRelease() {
+  Gdi &g = State();
+  while (g.contexts != nullptr) (void)ContextFree(g.contexts);
+  while (g.bitmaps != nullptr) (void)DeleteObject(g.bitmaps);
+}
+
 HDC GetDC(VtWindow *window) {
   if (window != nullptr && !IsWindow(window)) return nullptr;
   if (ScreenGet() == nullptr) return nullptr;
