@@ -220,6 +220,12 @@ constexpr uint32_t kAdvancedMaskTableRefused = 2443;  // a coverage-mask table o
 constexpr uint32_t kFilterCallbackRefused = 2444;     // the filter module's callbacks are get only or unknown (code)
 constexpr uint32_t kFilterSizeRefused = 2445;         // a filter grid count above 256 (index, count)
 
+// Photometry (vophoto, module 66), 2530-2549.
+constexpr uint32_t kPhotometryFileRefused = 2530;   // a luminaire file refused (file, line, reason)
+constexpr uint32_t kPhotometryTypeRefused = 2531;   // a photometric type not handled (file, type)
+constexpr uint32_t kPhotometryColourRefused = 2532; // a colour refused (procedure, reason)
+constexpr uint32_t kPhotometryRecordRefused = 2533; // a record procedure refuses an argument (procedure, reason)
+
 // Hidden-line second pass (vorenhid), from 2470.
 constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
 // Hidden-line chains and arcs (vorenhid), from 2485.

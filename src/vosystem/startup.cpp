@@ -38,7 +38,7 @@ const StartupModule kInstallList[] = {
     {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, &VoEntryGeometryOperators},
     {"vorenhid", VO_MODULE_HIDDEN_LINE, &VoEntryHiddenLine},
     {"voselect", VO_MODULE_SELECTION, &VoEntrySelection},
-    {"vophoto", VO_MODULE_PHOTOMETRY, nullptr /* VoEntryPhotometry */},
+    {"vophoto", VO_MODULE_PHOTOMETRY, &VoEntryPhotometry},
     {"voscrbuf", VO_MODULE_SCREEN_BUFFER, &VoEntryScreenBuffer},
     {"voshpost", VO_MODULE_POSTPROCESS, nullptr /* VoEntryPostprocess */},
     {"vocolour", VO_MODULE_COLOUR_UTILITIES, &VoEntryColourUtilities},

@@ -87,6 +87,14 @@ VtProc LightFallOffInUse(void *lib) {
 #undef VO_LIB
 }
 
+// A query answer of the photometry module (control get, callbacks changed).
+template <uint32_t Query>
+VtProc PhotometryAnswer(void *lib) {
+  VtTypedValue a{};
+  Symbol<decltype(&vo::exported::VoEntryPhotometry)>(lib, "VoEntryPhotometry")(Query, &a);
+  return a.value.fn;
+}
+
 // The super-lite library's classes: an entry slot of a class, or a light's
 // procedure argument, asked of the library's own shaders.
 struct ClassAnswer {
@@ -171,6 +179,9 @@ const AnswerRow kAnswers[] = {
     {"VoScreenBufferGetControl", 0x450003}, {"VoScreenBufferSetPixel", 0x450004},
     {"VoScreenBufferGetPixel", 0x450005}, {"VoScreenBufferGetDataMask", 0x450006},
     {"VoScreenBufferCallBacksChanged", 0, &ScreenBufferCallbacksChanged},
+    // photometry
+    {"VoControlDecline", 0, &PhotometryAnswer<VO_QUERY_CONTROL_GET>},
+    {"VoCallBackNull", 0, &PhotometryAnswer<VO_QUERY_CALLBACKS_CHANGED>},
     // super-lite shader library
     {"VoShaderInstanceFree", 0, &ClassAnswerOf<0>}, {"VoPlasticReflectancePrepare", 0, &ClassAnswerOf<1>},
     {"VoProcedureNull", 0, &ClassAnswerOf<2>}, {"VoBlockFree", 0, &ClassAnswerOf<3>},

@@ -46,6 +46,7 @@ const ModuleRow kModules[] = {
     {&VoEntryColourUtilities, 81, "vocolour", 904643133},
     {&VoEntryFilter,      98, "vofilter", 904643334},
     {&VoEntryOGLDrv,     116, "voogldrv", 923473426},
+    {&VoEntryPhotometry,  66, "vophoto",  904643667},
 };
 // clang-format on
 

@@ -1,0 +1,216 @@
+// The luminaire readers: one distribution in every layout gives one grid;
+// lines of every ending and length; the statuses of refused files.
+
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "photo_fixture.h"
+
+namespace vo::test {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::string Replaced(std::string s, const std::string &from, const std::string &to) {
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+  return s;
+}
+
+TEST_F(PhotometryTest, EveryLayoutOfOneDistributionGivesTheSameGrid) {
+  ASSERT_EQ(Read(IES1995()), 0u);
+  const std::vector<float> expected = Grid();
+  // Planes 0, 90, 180 by 90: a half circle folded into 0 to 360, five
+  // columns of five samples.
+  EXPECT_EQ(record_->horizontalCount, 5u);
+  EXPECT_EQ(record_->verticalCount, 5u);
+  EXPECT_FLOAT_EQ(record_->power, 1000.0f);
+  for (const Luminaire &l : EveryLayout()) {
+    SCOPED_TRACE(l.name);
+    ASSERT_EQ(Read(l), 0u);
+    EXPECT_EQ(Grid(), expected);
+    EXPECT_FLOAT_EQ(record_->power, 1000.0f);
+  }
+  EXPECT_EQ(vo_test::Recorded().size(), 0u);
+}
+
+TEST_F(PhotometryTest, DetectionKnowsTheLayoutsByTheirFirstLineThatIsNotBlank) {
+  const std::pair<std::string, int> cases[] = {
+      {IES1995(), kFormatIES},       {"\n  \t\n" + IES1991(), kFormatIES}, {IES2002(), kFormatUnknown},
+      {CIEIncluded(), kFormatCIE},   {CIBSE(), kFormatCIBSE},              {"", kFormatUnknown},
+      {"IESNA91x\n", kFormatUnknown}};
+  for (const auto &[text, format] : cases) {
+    LuminaireSource source(text.data(), text.size(), "detect");
+    EXPECT_EQ(VoPhotometryDetectFormat(source), format) << text;
+  }
+}
+
+TEST_F(PhotometryTest, ReadsOnSeveralThreadsShareNothing) {
+  ASSERT_EQ(Read(CIEFirst(), CIESecond()), 0u);
+  const std::vector<float> expected = Grid();
+  std::vector<std::thread> threads;
+  std::vector<int> differing(4, 0);
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      const Luminaire l = EveryLayout()[static_cast<size_t>(t) + 2];
+      for (int i = 0; i < 40; ++i) {
+        VtPhotometricRecord *r = VoPhotometricRecordCreate();
+        LuminaireSource source(l.first.data(), l.first.size(), "thread");
+        std::string second = l.second;
+        const VtStatus s = VoPhotometryReadSource(r, source, &SecondText, &second, nullptr, nullptr);
+        differing[static_cast<size_t>(t)] +=
+            s != 0 || std::vector<float>(r->distribution, r->distribution + r->sampleCount) != expected;
+        VoPhotometricRecordDestroy(r);
+      }
+    });
+  for (std::thread &t : threads) t.join();
+  EXPECT_EQ(differing, std::vector<int>(4, 0));
+}
+
+TEST_F(PhotometryTest, IsotropicFilesOfTypesABAndTurnedCHaveTheirFluxEverywhere) {
+  // 100 cd in every direction: flux 400 pi, the poles the file's value.
+  // Types A, B and turned C reach the file through type A's angles: vertical
+  // from -90 to 90.
+  const std::string a = "IESNA91\nTILT=NONE\n1 -1 1 3 3 3 2 0 0 0\n1 1 0\n-90 0 90\n-90 0 90\n" +
+                        std::string("100 100 100\n100 100 100\n100 100 100\n");
+  const std::string b = Replaced(a, "3 3 3 2", "3 3 2 2");
+  const std::string c = "CIBSE/1\n1\n2\n3\n4\n5\n6\n7\n1 2 0 0 0 0 -1 0 0 3 3\n-90 0 90\n0 90 180\n" +
+                        std::string("100 100 100\n100 100 100\n100 100 100\n");
+  for (const std::string &file : {a, b, c}) {
+    ASSERT_EQ(Read(file), 0u) << file;
+    EXPECT_NEAR(record_->power, 400 * kPi, 0.01);
+    for (const float g : Grid()) ASSERT_FALSE(std::isnan(g));
+    const float at[] = {0, 0, 0}, up[] = {0, 0, 1}, down[] = {0, 0, -1}, side[] = {1, 0, 0};
+    EXPECT_NEAR(VoPhotometricRecordIntensity(record_, at, up), 1.0, 1e-6);
+    EXPECT_NEAR(VoPhotometricRecordIntensity(record_, at, down), 1.0, 1e-6);
+    EXPECT_NEAR(VoPhotometricRecordIntensity(record_, at, side), 1.0, 1e-6);
+  }
+}
+
+TEST_F(PhotometryTest, LinesReadAlikeWhateverTheirEndsAndLengths) {
+  ASSERT_EQ(Read(IES1995()), 0u);
+  const std::vector<float> expected = Grid();
+  for (const char *end : {"\r", "\r\n", "\n\r"}) {
+    ASSERT_EQ(Read(Replaced(IES1995(), "\n", end)), 0u);
+    EXPECT_EQ(Grid(), expected);
+  }
+  // Lines of 300 characters come as 255 and 45; 255 and a line end is one
+  // line; a number across the cut reads whole.
+  const std::string text = std::string(300, 'x') + "\n" + std::string(255, 'y') + "\nnext\n" +
+                           std::string(252, ' ') + "12345 6\n";
+  LuminaireSource source(text.data(), text.size(), "lines");
+  photo::LuminaireReader r(source, nullptr, nullptr);
+  ASSERT_TRUE(r.NextLine());
+  EXPECT_EQ(r.Rest().size(), 255u);
+  EXPECT_TRUE(r.PieceStartsLine());
+  for (int i = 0; i < 256; ++i) r.Char();
+  EXPECT_EQ(r.Rest().size(), 44u);  // the 45 after the first taken
+  EXPECT_FALSE(r.PieceStartsLine());
+  ASSERT_TRUE(r.NextLine());
+  EXPECT_EQ(r.Rest(), std::string(255, 'y'));
+  EXPECT_EQ(r.LineNumber(), 2u);
+  ASSERT_TRUE(r.NextLine());
+  EXPECT_EQ(r.Rest(), "next");
+  EXPECT_EQ(r.LineNumber(), 3u);
+  ASSERT_TRUE(r.NextLine());
+  std::string_view t;
+  ASSERT_TRUE(r.Token(&t));
+  EXPECT_EQ(t, "12345");
+  ASSERT_TRUE(r.Token(&t));
+  EXPECT_EQ(t, "6");
+  EXPECT_FALSE(r.Token(&t));
+  EXPECT_FALSE(r.NextLine());
+
+  // A CIE plane line cut inside a number is still one line.
+  const std::string cie = Replaced(CIEIncluded(), "\n90 100", "\n90" + std::string(248, ' ') + "100");
+  ASSERT_EQ(Read(cie), 0u);
+  EXPECT_EQ(Grid(), expected);
+}
+
+TEST_F(PhotometryTest, TiltDataSpanningLinesAndEqualPlanesReadAsTheirLayoutSays) {
+  ASSERT_EQ(Read(IES1995()), 0u);
+  const std::vector<float> expected = Grid();
+  // Tilt angles and factors over three lines, then the header numbers.
+  ASSERT_EQ(Read(Replaced(IES1995(), "TILT=NONE\n", "TILT=INCLUDE\n1\n3\n0 45\n90 1.0 0.9\n0.8\n")), 0u);
+  EXPECT_EQ(Grid(), expected);
+  // A tilt file's name is passed over.
+  ASSERT_EQ(Read(Replaced(IES1995(), "TILT=NONE", "TILT=/some/tilt.dat")), 0u);
+  EXPECT_EQ(Grid(), expected);
+  // A header-less file that begins with its tilt line.
+  ASSERT_EQ(Read(kIESBody), 0u);
+  EXPECT_EQ(Grid(), expected);
+
+  // Two equal horizontal angles: one plane, and nothing after it is read.
+  ASSERT_EQ(Read("IESNA91\nTILT=NONE\n1 -1 1 3 2 1 2 0 0 0\n1 1 0\n0 90 180\n0 0\n100 100 100\nnot read\n"), 0u);
+  EXPECT_EQ(record_->horizontalCount, 1u);
+  EXPECT_NEAR(record_->power, 400 * kPi, 1e-3);
+}
+
+TEST_F(PhotometryTest, RefusedFilesAnswerTheirStatusAndKeepNoDistribution) {
+  struct Case {
+    const char *what;
+    std::string first, second;
+    VtStatus status;
+  };
+  const std::string ies = IES1995();
+  const Case cases[] = {
+      {"end inside the values", ies.substr(0, ies.size() - 6), "", 0x40000002},
+      {"end inside the header numbers", ies.substr(0, ies.find("1.0 1.0")), "", 0x40000002},
+      {"no TILT=", Replaced(ies, "TILT=", "TILT "), "", 0x40000002},
+      {"empty", "", "", 0x40000002},
+      {"IES type 4", Replaced(ies, "5 3 1 2", "5 3 4 2"), "", 258},
+      {"CIBSE type 3", CIBSE(3), "", 258},
+      {"no CIEA=CIE-A", CIEFirst(), kCIEData, 0x40000002},
+      {"PTYP D", Replaced(CIEIncluded(), "PTYP=C", "PTYP=D"), "", 0x40000002},
+      {"a keyword without value", Replaced(CIEIncluded(), "TOLU=1000", "TOLU="), "", 0x40000002},
+      {"a short CONA", Replaced(CIEIncluded(), "CONA=0 45", "CONA=0"), "", 0x40000002},
+      {"a short plane", Replaced(CIEIncluded(), "90 100 80 50 10 0", "90 100 80"), "", 0x40000002},
+      {"an empty plane line", Replaced(CIEIncluded(), "\n90 100", "\n\n90 100"), "", 0x40000002},
+      {"negative count", Replaced(ies, "5 3 1 2", "-5 3 1 2"), "", 0x40000002},
+      {"a count above 10000", Replaced(ies, "5 3 1 2", "10001 3 1 2"), "", 0x40000002},
+      {"too many values", Replaced(ies, "5 3 1 2", "9000 9000 1 2"), "", 0x40000002},
+      {"decreasing angles", Replaced(ies, "0 45 90 135 180", "0 90 45 135 180"), "", 0x40000002},
+      {"angles 1e-6 apart", Replaced(ies, "0 45 90 135 180", "0 0.000001 90 135 180"), "", 0x40000002},
+      {"one vertical angle", Replaced(Replaced(ies, "5 3 1 2", "1 3 1 2"), "0 45 90 135 180\n0 90 180\n", "0\n0 90 180\n"),
+       "", 0x40000002},
+      {"all zero", Replaced(Replaced(Replaced(ies, "100 90 60 20", "0 0 0 0"), "100 80 50 10", "0 0 0 0"),
+                            "100 70 40 5", "0 0 0 0"),
+       "", 0x40000002},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(Read(IES1995()), 0u);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(Read(c.first, c.second), c.status);
+    EXPECT_EQ(record_->distribution, nullptr);
+    EXPECT_EQ(record_->sampleCount, 0u);
+    const uint32_t message = c.status == 258 ? messages::kPhotometryTypeRefused : messages::kPhotometryFileRefused;
+    ASSERT_EQ(Posted(message), 1);
+    EXPECT_STREQ(vo_test::WithMessage(message)[0].strings[0].c_str(), c.second.empty() ? "first" : "second");
+  }
+}
+
+TEST_F(PhotometryTest, FilesOnDiskAndThePhotFileBesideThem) {
+  vo_test::TempDir dir;
+  std::ofstream(dir.File("first.cie")) << CIEFirst();
+  std::ofstream(dir.File("data.cia")) << CIESecond();
+  const float from[] = {0, 0, 3}, to[] = {0, 0, 0};
+  float colour[3] = {0, 0, 0};
+  EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("first.cie").c_str(), from, to, nullptr, colour), 0u);
+  EXPECT_EQ(record_->horizontalCount, 5u);
+  EXPECT_EQ(colour[0], 1.0f);  // no temperature: white
+  EXPECT_FLOAT_EQ(record_->colourScale, 1000.0f / 179.0f);
+  // The PHOT file missing, the file missing, no name.
+  std::remove(dir.File("data.cia").c_str());
+  EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("first.cie").c_str(), from, to, nullptr, nullptr), 0x40000002u);
+  EXPECT_EQ(record_->distribution, nullptr);
+  vo_test::Recorded().clear();
+  EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("none.ies").c_str(), from, to, nullptr, nullptr), 0x40000002u);
+  ASSERT_EQ(Posted(messages::kPhotometryFileRefused), 1);
+  EXPECT_EQ(vo_test::WithMessage(messages::kPhotometryFileRefused)[0].strings[0], dir.File("none.ies"));
+  EXPECT_EQ(VoPhotometricRecordLoad(record_, nullptr, from, to, nullptr, nullptr), 0x40000012u);
+  EXPECT_EQ(VoPhotometricRecordLoad(nullptr, "x", from, to, nullptr, nullptr), 0x40000012u);
+}
+
+}  // namespace
+}  // namespace vo::test
