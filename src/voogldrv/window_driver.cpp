@@ -3,6 +3,7 @@
 // into the window's client area.
 #include "platform/desktop.h"
 #include "vodriver/driver.h"
+#include "vodriver/file_driver.h"
 #include "voogldrv/ogldrv.h"
 #include "vosystem/kernel.h"
 #include "vosystem/message_numbers.h"
@@ -86,15 +87,11 @@ struct WindowTable {
   }
 };
 
-VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set == 0 && slot != nullptr) *slot = driver::ProcedureByCode<WindowTable>(code);
-  return 0;
-}
-
 }  // namespace
 
 VtStatus WindowDriverEntry(uint32_t query, VtTypedValue *answer) {
-  static constexpr driver::BuiltInDriver kDriver = {"vodrvwin", &WindowControlSet, &WindowControlGet, &Lookup};
+  static constexpr driver::BuiltInDriver kDriver = {"vodrvwin", &WindowControlSet, &WindowControlGet,
+                                                      &driver::file::TableLookup<WindowTable>};
   return driver::BuiltInAnswer(kDriver, query, answer);
 }
 
