@@ -450,7 +450,7 @@ bool ReadPixels(int32_t width, int32_t height, int32_t bytes_per_pixel, uint8_t 
     while (glGetError() != GL_NO_ERROR) {
     }
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glReadPixels(0, 0, width, height, bytes_per_pixel == 1 ? GL_RED : GL_BGR, GL_UNSIGNED_BYTE, out);
+    glReadPixels(0, 0, width, height, bytes_per_pixel == 1 ? GL_RED : GL_RGB, GL_UNSIGNED_BYTE, out);
     return glGetError() == GL_NO_ERROR;
   });
 }

@@ -89,8 +89,9 @@ bool Release();
 Context *Current();
 
 // Reads the framebuffer of the current context, bottom row first, rows
-// padded to 4 bytes: 3 bytes a pixel in blue, green, red order, or 1 byte
-// (the red channel) when bytes_per_pixel is 1.
+// padded to 4 bytes: 3 bytes a pixel in red, green, blue order (the
+// image's own, so that rows copy whole), or 1 byte (the red channel) when
+// bytes_per_pixel is 1.
 bool ReadPixels(int32_t width, int32_t height, int32_t bytes_per_pixel, uint8_t *out);
 // Bytes of one padded row.
 inline size_t RowBytes(int32_t width, int32_t bytes_per_pixel) {

@@ -180,7 +180,7 @@ bool WindowShow(const VtOGLDrvTarget *t) {
       const uint8_t *src = bits + static_cast<size_t>(height - 1 - (sy - origin.y)) * row;
       for (int32_t sx = inside.left; sx < inside.right; ++sx) {
         const uint8_t *p = src + static_cast<size_t>(sx - origin.x) * 3;
-        platform::PixelWrite(screen, sx, sy, platform::Colour8{p[2], p[1], p[0], 255});
+        platform::PixelWrite(screen, sx, sy, platform::Colour8{p[0], p[1], p[2], 255});
       }
     }
   }
@@ -451,15 +451,7 @@ void BitsToImage(const VtOGLDrvTarget *t) {
   for (int32_t y = 0; y < image->height; ++y) {
     const uint8_t *src = t->bits + static_cast<size_t>(image->height - 1 - y) * row;
     uint8_t *dst = image->data + static_cast<size_t>(y) * static_cast<size_t>(image->bytes_per_row);
-    if (bytes == 1) {
-      std::memcpy(dst, src, static_cast<size_t>(image->width));
-      continue;
-    }
-    for (int32_t x = 0; x < image->width; ++x) {
-      dst[3 * x] = src[3 * x + 2];
-      dst[3 * x + 1] = src[3 * x + 1];
-      dst[3 * x + 2] = src[3 * x];
-    }
+    std::memcpy(dst, src, static_cast<size_t>(image->width) * static_cast<size_t>(bytes));
   }
 }
 
