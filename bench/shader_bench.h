@@ -1,7 +1,7 @@
 // What the shader-library benchmarks share: the default ambient light and
-// one point light made current once for the program, and a module 75 that
-// answers the compatibility query, so that a shader may stand in for a
-// colour.
+// one point light made current once for the program, and the classic
+// library (module 75), whose compatibility answer lets a shader stand in
+// for a colour.
 #pragma once
 
 #include "bench_kernel.h"
@@ -26,15 +26,9 @@ inline void LightsOnce(const float location[3]) {
   (void)done;
 }
 
-inline VtStatus ClassicQuery(uint32_t query, VtTypedValue *answer) {
-  static const ModuleDescription kClassic = {
-      .number = VO_MODULE_CLASSIC, .name = "voshclas", .banner = "", .build_time = 1, .compatible = true};
-  return ModuleQueryAnswer(kClassic, query, answer);
-}
-
-// Installs that module once.
+// Installs the classic library (module 75) once.
 inline void ClassicInstallOnce() {
-  static bool installed = VoInstallModule(&ClassicQuery) == 0;
+  static bool installed = VoInstallModule(&VoEntryClassicShaders) == 0;
   (void)installed;
 }
 

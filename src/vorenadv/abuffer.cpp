@@ -15,6 +15,11 @@
 // - a pixel with no piece keeps every polygon's rows as they were, so a run
 //   between edge pixels is under a fixed set of polygons;
 // - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1;
+// - fragments of one plane whose masks nest sit together, the earlier in
+//   the active order in front (as the z-buffer keeps the first active); an
+//   opaque one takes the other in, which then is never shaded. A run under
+//   several polygons leaves out those an opaque whole-pixel one lies wholly
+//   in front of at both ends, so the one left is shaded without fragments;
 // - compositing branches that blend two interpenetrating fragments both
 //   ways are bounded per pixel; past the bound the rest composite front to
 //   back, so the work stays linear in the fragments;
@@ -39,31 +44,36 @@ constexpr int kMostBranches = 4;
 constexpr size_t kFirstPieces = 256;
 constexpr size_t kFirstFragments = 32;
 constexpr int32_t kNotTouched = INT32_MIN;
+// Depth units two polygons of one plane may disagree by at a pixel: each
+// range comes from its own polygon's rounded reference point.
+constexpr int64_t kPlaneSlack = 256;
 
 // A scan polygon of the class; the loop sees the ScanPolygon at its head.
 // The background fragment has no primitive.
+// What every line and pixel reads comes first, in one cache line.
 struct APolygon {
   ScanPolygon scan;
   uint32_t order;  // place in the line's active list
   uint32_t state;  // sample rows inside at the current pixel's left side
   uint32_t mask;   // coverage of the pixel being resolved
   int32_t touched;  // the last pixel its pieces touched
-  APolygon *cover_previous, *cover_next;
+  int32_t zmin, zmax;
   bool covering;  // some row inside: on the cover list
   bool opaque;
   bool has_reference;
   bool shaded;
-  int64_t ref_x, ref_y, ref_z;
-  int32_t zmin, zmax;
-  SamplePoint sample;
-  float Cf[3], T[3], A, a;
-  VtPolygon *row_piece;
-  float row_yp;
+  bool hidden;  // left out of the current run
   // The edges' points at row pair_sy, kept while the polygon has only the
   // one pair of edges there (valid for every column on this line).
   bool pair_ready;
+  APolygon *cover_previous, *cover_next;
+  SamplePoint sample;
   double pair_sy;
   ScanEdge *pair_left, *pair_right;
+  int64_t ref_x, ref_y, ref_z;
+  float Cf[3], T[3], A, a;
+  VtPolygon *row_piece;
+  float row_yp;
 };
 
 APolygon *AOf(ScanPolygon *q) { return reinterpret_cast<APolygon *>(q); }
@@ -73,6 +83,12 @@ struct Piece {
   uint32_t order;
   APolygon *polygon;
   uint32_t mask, rows;
+};
+
+// A covering polygon's depth ranges at the two ends of a run.
+struct RunEnds {
+  APolygon *a;
+  int32_t zmin[2], zmax[2];
 };
 
 struct Link {
@@ -87,14 +103,25 @@ struct ABufferRender {
   int32_t y;
   int branches;
   uint64_t edge_pixels, edge_fragments;
+  uint64_t merged;  // fragments merged or left out of runs
   Piece *pieces;
   size_t piece_count, piece_capacity;
+  // The pieces' sorting: a second array as large and a count per column of
+  // the viewport (one more for all left of it, one for the total).
+  Piece *sorted;
+  size_t sorted_capacity;
+  uint32_t *columns;
   APolygon **fragments, **touched;
   Link *chain;
+  RunEnds *ends;
   size_t fragment_capacity;
   APolygon background;
   APolygon *cover_first;
   APolygon *current;  // of the services
+  // The incident vector of the pixel being composited, worked out for its
+  // first fragment and handed to the others.
+  int32_t incident_x;
+  float incident_xi, incident_unitI[3], incident_E[3];
   VtPolygon *pixel_piece, *pixel_piece_source;
   VtPrimitive *pixel_piece_primitive;
 };
@@ -220,8 +247,8 @@ bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge *
   }
   bool only = false;
   if (!PairAt(a, sx, sy, l, r, &only)) return false;
-  EdgePointAt(f, &a->scan, *l, sy);
-  EdgePointAt(f, &a->scan, *r, sy);
+  // A scratch vertex that cannot be made fails the line (after it).
+  if (!EdgePointAt(f, &a->scan, *l, sy) || !EdgePointAt(f, &a->scan, *r, sy)) return false;
   a->pair_ready = only;
   a->pair_sy = sy;
   a->pair_left = *l;
@@ -233,9 +260,7 @@ bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge *
 // between the bracketing edges; false when there are none.
 bool VertexAt(const RenderFrame *f, APolygon *a, double sx, double sy) {
   ScanEdge *l = nullptr, *r = nullptr;
-  if (!EdgesAt(f, a, sx, sy, &l, &r)) return false;
-  SpanPointAt(f, &a->scan, l, r, sx);
-  return true;
+  return EdgesAt(f, a, sx, sy, &l, &r) && SpanPointAt(f, &a->scan, l, r, sx);
 }
 
 float Opacity(const float *T, float alpha) { return (1.0f - std::fmax(T[0], std::fmax(T[1], T[2]))) * alpha; }
@@ -254,11 +279,27 @@ void BackgroundShade(VtStandardRendererContext *s, const ABufferRender *r, APoly
   std::memcpy(b->Cf, BehindEvaluate(s, &r->common), 12);
 }
 
+// Pixel x's incident vector in the globals, as Incident leaves them.
+void PixelIncident(VtStandardRendererContext *s, const RenderFrame *f, ABufferRender *r, int32_t x) {
+  if (r->incident_x == x) {
+    *s->g_xi = r->incident_xi;
+    *s->g_xp = static_cast<float>(x);
+    std::memcpy(s->g_unitI, r->incident_unitI, 12);
+    if (!f->perspective) std::memcpy(s->g_E, r->incident_E, 12);
+    return;
+  }
+  float window[3];
+  Incident(s, f, &r->common, x, window);
+  r->incident_x = x;
+  r->incident_xi = *s->g_xi;
+  std::memcpy(r->incident_unitI, s->g_unitI, 12);
+  if (!f->perspective) std::memcpy(r->incident_E, s->g_E, 12);
+}
+
 void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x) {
   VtStandardRendererContext *s = renstd::State();
   a->shaded = true;
-  float window[3];
-  Incident(s, f, &r->common, x, window);
+  PixelIncident(s, f, r, x);
   std::memset(a->T, 0, sizeof a->T);
   a->A = a->a = 0.0f;
   std::memset(a->Cf, 0, sizeof a->Cf);
@@ -328,11 +369,13 @@ Mix Interpenetrate(Compositing &k, const Link *f, uint32_t in, uint32_t nm, floa
   return i;
 }
 
-// Fragment f and those behind it over the samples m, weighing w.
+// Fragment f and those behind it over the samples m, weighing w. f is
+// shaded when its colour counts: it is the last, or it covers some of m
+// (one that earlier fragments hide wholly is passed over unshaded).
 Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
   APolygon *F = f->fragment;
-  if (!F->shaded) FragmentShade(k.f, k.r, F, k.x);
   const bool full = k.r->full_samples;
+  if (!F->shaded && (f->next == nullptr || full || (m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
   Mix out{};
   if (f->next == nullptr) {
     std::memcpy(out.c, F->Cf, 12);
@@ -379,15 +422,44 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
 
 // ---- One pixel ------------------------------------------------------------------------
 
+// Two fragments lie in one plane when their depth steps are equal and
+// their depth ranges at the pixel agree within the rounding of either
+// polygon's reference point.
+bool SamePlane(const APolygon *a, const APolygon *b) {
+  return std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack && std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack &&
+         a->scan.depth_dx == b->scan.depth_dx && a->scan.depth_dy == b->scan.depth_dy;
+}
+
+bool Inside(uint32_t inner, uint32_t outer) { return (inner & ~outer) == 0; }
+
+void ListPut(ABufferRender *r, size_t *count, size_t at, APolygon *a) {
+  for (size_t i = *count; i > at; --i) r->fragments[i] = r->fragments[i - 1];
+  r->fragments[at] = a;
+  ++*count;
+}
+
+// Inserts a by (smallest, largest depth). A fragment of the same plane as
+// one listed, one mask inside the other's, is placed with it instead: the
+// earlier of the two in the active order goes first, and when that one is
+// opaque and its mask holds the other's the two merge into it (the later
+// could show nowhere).
 void FragmentInsert(ABufferRender *r, size_t *count, APolygon *a) {
+  for (size_t i = 0; i < *count; ++i) {
+    APolygon *b = r->fragments[i];
+    if (!SamePlane(a, b) || !(Inside(a->mask, b->mask) || Inside(b->mask, a->mask))) continue;
+    APolygon *front = a->order < b->order ? a : b, *back = front == a ? b : a;
+    if (front->opaque && Inside(back->mask, front->mask)) {
+      r->fragments[i] = front;
+      ++r->merged;
+      return;
+    }
+    return ListPut(r, count, front == a ? i : i + 1, a);
+  }
   size_t i = *count;
   while (i > 0 && (r->fragments[i - 1]->zmin > a->zmin ||
-                   (r->fragments[i - 1]->zmin == a->zmin && r->fragments[i - 1]->zmax > a->zmax))) {
-    r->fragments[i] = r->fragments[i - 1];
+                   (r->fragments[i - 1]->zmin == a->zmin && r->fragments[i - 1]->zmax > a->zmax)))
     --i;
-  }
-  r->fragments[i] = a;
-  ++*count;
+  ListPut(r, count, i, a);
 }
 
 // After the first opaque whole-pixel fragment wholly in front of the next,
@@ -422,6 +494,7 @@ void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
   for (size_t i = count; i-- > 0;) chain[i] = {r->fragments[i], i + 1 < count ? &chain[i + 1] : nullptr};
   Compositing k{f, r, x};
   r->branches = 0;
+  r->incident_x = kNotTouched;
   const float w = edge ? Coverage(r->fragments[0]->mask) : 1.0f;
   Mix mix = Composite(k, &chain[0], kFullMask, w, false);
   if (edge)
@@ -446,7 +519,7 @@ void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t
   for (int32_t x = x0; x <= x1; ++x) {
     Incident(s, f, &r->common, x, window);
     SampleGlobals(x + 0.5, sy);
-    SpanPointAt(f, &a->scan, l, right, x + 0.5);
+    if (!SpanPointAt(f, &a->scan, l, right, x + 0.5)) return;
     *s->g_alpha = 1.0f;
     (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
     const float *To = adv->g_To != nullptr ? adv->g_To : zero;
@@ -474,12 +547,12 @@ void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t
   }
 }
 
-// The covering polygons as the fragments of pixel x (the touched ones
-// left out); their count.
+// The covering polygons as the fragments of pixel x (the touched ones and
+// those the run left out); their count.
 size_t CoverFragments(ABufferRender *r, int32_t x) {
   size_t count = 0;
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
-    if (a->touched == x) continue;
+    if (a->touched == x || a->hidden) continue;
     a->mask = a->state;
     a->shaded = false;
     a->sample = {0.5f, 0.5f, true};
@@ -490,35 +563,61 @@ size_t CoverFragments(ABufferRender *r, int32_t x) {
   return count;
 }
 
-// The opaque whole-pixel polygon in front of every other at both ends of
-// the run, or null.
-APolygon *RunFront(ABufferRender *r, int32_t x0, int32_t x1) {
-  APolygon *front = nullptr;
+// Leaves out of a run under several polygons every one that an opaque
+// whole-pixel polygon lies wholly in front of at both ends of the run, and
+// those merged into an earlier opaque polygon of the same plane and depth
+// range; answers the one left, or null when several are.
+APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
+  RunEnds *e = r->ends;
+  size_t n = 0;
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
-    if (a->state != kFullMask) return nullptr;
-    DepthRange(a, x0, r->y);
-    if (front == nullptr || a->zmin < front->zmin) front = a;
-  }
-  if (front == nullptr || !front->opaque) return nullptr;
-  int32_t front_max[2];
-  for (int end = 0; end < 2; ++end) {
-    DepthRange(front, end == 0 ? x0 : x1, r->y);
-    front_max[end] = front->zmax;
-  }
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
-    if (a == front) continue;
-    for (int end = 0; end < 2; ++end) {
+    a->hidden = false;
+    RunEnds &t = e[n++];
+    t.a = a;
+    for (int end = 1; end >= 0; --end) {
       DepthRange(a, end == 0 ? x0 : x1, r->y);
-      if (a->zmin < front_max[end]) return nullptr;
+      t.zmin[end] = a->zmin, t.zmax[end] = a->zmax;
     }
+    a->mask = a->state;  // at x0 for the plane test
   }
-  return front;
+  // b lies wholly in front of a at an end, and comes first there: by
+  // depth, or by the active order when the two are flat at one depth.
+  const auto hides = [](const RunEnds &b, const RunEnds &a) {
+    if (!b.a->opaque || b.a->state != kFullMask) return false;
+    for (int end = 0; end < 2; ++end) {
+      if (b.zmax[end] > a.zmin[end]) return false;
+      if (b.zmin[end] == a.zmin[end] && b.zmax[end] == a.zmax[end] && b.a->order > a.a->order) return false;
+    }
+    return true;
+  };
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < n; ++k)
+      if (k != i && !e[k].a->hidden && hides(e[k], e[i])) {
+        e[i].a->hidden = true;
+        break;
+      }
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < n && !e[i].a->hidden; ++k) {
+      APolygon *a = e[i].a, *b = e[k].a;
+      if (k == i || b->hidden || b->order > a->order || !b->opaque || !Inside(a->state, b->state)) continue;
+      if (SamePlane(a, b)) a->hidden = true;
+    }
+  APolygon *left = nullptr;
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i)
+    if (!e[i].a->hidden) left = e[i].a, ++kept;
+  r->merged += n - kept;
+  return kept == 1 && left->state == kFullMask ? left : nullptr;
 }
 
 void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
   if (r->cover_first == nullptr) return BackgroundSpan(f, x0, x1);
-  if (APolygon *front = RunFront(r, x0, x1)) return RunShade(f, r, front, x0, x1);
-  for (int32_t x = x0; x <= x1; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+  APolygon *one = RunSift(r, x0, x1);
+  if (one != nullptr)
+    RunShade(f, r, one, x0, x1);
+  else
+    for (int32_t x = x0; x <= x1; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) a->hidden = false;
 }
 
 // ---- The scanline --------------------------------------------------------------------------
@@ -567,20 +666,61 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
 bool FragmentsReserve(ABufferRender *r, size_t count) {
   if (count <= r->fragment_capacity) return true;
   const size_t capacity = std::max(count, 2 * r->fragment_capacity);
-  if (capacity > UINT32_MAX / (2 * sizeof(APolygon *))) return false;
+  if (capacity > UINT32_MAX / sizeof(RunEnds)) return false;
   auto **made = static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
   auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
-  if (made == nullptr || chain == nullptr) {
+  auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
+  if (made == nullptr || chain == nullptr || ends == nullptr) {
     VoDeallocate(made);
     VoDeallocate(chain);
+    VoDeallocate(ends);
     return false;
   }
   VoDeallocate(r->fragments);
   VoDeallocate(r->chain);
+  VoDeallocate(r->ends);
   r->fragments = made;
   r->touched = made + capacity;
   r->chain = chain;
+  r->ends = ends;
   r->fragment_capacity = capacity;
+  return true;
+}
+
+// The pieces by column and then by their polygons' order: gathered in that
+// order, so a stable count by column (all left of the viewport as one
+// column, those right of it dropped) sorts them.
+bool PiecesSort(const RenderFrame *f, ABufferRender *r) {
+  if (r->sorted_capacity < r->piece_capacity) {
+    auto *made = static_cast<Piece *>(VoAllocate(static_cast<uint32_t>(r->piece_capacity * sizeof(Piece))));
+    if (made == nullptr) return false;
+    VoDeallocate(r->sorted);
+    r->sorted = made;
+    r->sorted_capacity = r->piece_capacity;
+  }
+  const int32_t first = f->xmin, last = f->xmin + f->width - 1;
+  const size_t slots = static_cast<size_t>(f->width) + 2;
+  uint32_t *count = r->columns;
+  std::memset(count, 0, slots * sizeof *count);
+  const auto slot = [&](int32_t column) { return column < first ? size_t{1} : size_t(column - first) + 2; };
+  for (size_t i = 0; i < r->piece_count; ++i)
+    if (r->pieces[i].column <= last) ++count[slot(r->pieces[i].column)];
+  for (size_t k = 1; k < slots; ++k) count[k] += count[k - 1];  // count[k]: where slot k starts
+  size_t kept = 0;
+  for (size_t i = 0; i < r->piece_count; ++i) {
+    const Piece &p = r->pieces[i];
+    if (p.column > last) continue;
+    r->sorted[count[slot(p.column) - 1]++] = p;
+    ++kept;
+  }
+  std::swap(r->pieces, r->sorted);
+  std::swap(r->piece_capacity, r->sorted_capacity);
+  r->piece_count = kept;
+  // Those left of the viewport, few, by their own columns too: the order
+  // they move the rows in decides the cover list's.
+  for (size_t i = 1; i < count[0]; ++i)  // insertion: stable
+    for (size_t k = i; k > 0 && r->pieces[k].column < r->pieces[k - 1].column; --k)
+      std::swap(r->pieces[k], r->pieces[k - 1]);
   return true;
 }
 
@@ -591,6 +731,17 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   uint32_t order = 0;
   r->piece_count = 0;
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+    // The walk waits on memory: ask early for the polygon after next and
+    // for the next one's first edge (the next one was asked for a step ago).
+    if (const ScanPolygon *n = q->next) {
+      if (const ScanPolygon *after = n->next) {
+        __builtin_prefetch(after);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 64);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 128);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 192);
+      }
+      if (const ScanEdge *e = n->active_first) __builtin_prefetch(e);
+    }
     APolygon *a = AOf(q);
     a->order = order++;
     a->state = 0;
@@ -603,19 +754,11 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
       a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
     }
     PieceContext context{r, a};
-    // Shading needs the scratch vertices: a polygon without them fails the
-    // render rather than showing unshaded.
-    r->out_of_memory = r->out_of_memory || q->scratch == nullptr;
-    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next) {
-      r->out_of_memory = r->out_of_memory || e->scratch == nullptr;
+    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
-    }
   }
   r->cover_first = nullptr;
-  std::sort(r->pieces, r->pieces + r->piece_count, [](const Piece &p, const Piece &q) {
-    return p.column != q.column ? p.column < q.column : p.order < q.order;
-  });
-  return !r->out_of_memory && FragmentsReserve(r, size_t{order} + 1);
+  return !r->out_of_memory && PiecesSort(f, r) && FragmentsReserve(r, size_t{order} + 1);
 }
 
 // The pixel where pieces lie: the touched polygons' masks, then every
@@ -674,7 +817,7 @@ VtStatus ALineScan(int32_t y) {
     ++x;
   }
   ActiveAdvance(f);
-  return 0;
+  return r->common.out_of_memory ? VO_STATUS_NO_MEMORY : 0;
 }
 
 VtStatus ABegin() {
@@ -692,7 +835,9 @@ VtStatus ABegin() {
   r->background.zmin = r->background.zmax = kDepthFar;
   r->pieces = static_cast<Piece *>(VoAllocate(kFirstPieces * sizeof(Piece)));
   r->piece_capacity = r->pieces != nullptr ? kFirstPieces : 0;
-  if (r->pieces == nullptr || !FragmentsReserve(r, kFirstFragments)) return VO_STATUS_NO_MEMORY;
+  r->columns = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((size_t(f->width) + 2) * sizeof(uint32_t))));
+  if (r->pieces == nullptr || r->columns == nullptr || !FragmentsReserve(r, kFirstFragments))
+    return VO_STATUS_NO_MEMORY;
   return 0;
 }
 
@@ -704,9 +849,13 @@ VtStatus AEnd() {
   if (r != nullptr) {
     State()->edge_pixels += r->edge_pixels;
     State()->edge_fragments += r->edge_fragments;
+    State()->merged_fragments += r->merged;
     VoDeallocate(r->pieces);
+    VoDeallocate(r->sorted);
+    VoDeallocate(r->columns);
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
+    VoDeallocate(r->ends);
     VoDeallocate(r);
   }
   f->class_state = nullptr;

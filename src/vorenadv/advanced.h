@@ -48,8 +48,14 @@ struct SamplePoint {
 // 0x20000012 unless 1 <= n, m <= 8, n m <= 32 and 1 <= u, v <= 64.
 VtStatus MaskTableBuild(MaskTable *table, uint32_t n, uint32_t m, uint32_t u, uint32_t v);
 void MaskTableFree(MaskTable *table);
-// Covered samples over 32.
-float Coverage(uint32_t mask);
+// Covered samples over 32 (counted in line: compositing asks for it at
+// every step).
+inline float Coverage(uint32_t mask) {
+  mask -= (mask >> 1) & 0x55555555u;
+  mask = (mask & 0x33333333u) + ((mask >> 2) & 0x33333333u);
+  mask = (mask + (mask >> 4)) & 0x0f0f0f0fu;
+  return static_cast<float>((mask * 0x01010101u) >> 24) * (1.0f / 32.0f);
+}
 // False for an empty mask.
 bool SamplePosition(uint32_t mask, SamplePoint *out);
 // The 8 x 4 grid point nearest a point (dx, dy) in 1/256 pixel from the
@@ -88,6 +94,8 @@ struct VtAdvancedRendererContext {
   // Edge pixels and the fragments composited there, over every A-buffer
   // render (for measurements).
   uint64_t edge_pixels, edge_fragments;
+  // Fragments merged into one of their plane or left out of runs as hidden.
+  uint64_t merged_fragments;
 };
 
 VtAdvancedRendererContext *State();
@@ -101,6 +109,7 @@ struct RenderCommon {
   float U[3], V[3], O[3];             // window edges and corner
   float direction[3];                 // unit view direction
   float hither;
+  bool out_of_memory;  // a scratch vertex could not be made: the line fails
 };
 
 inline RenderCommon *CommonOf(const renstd::RenderFrame *f) { return static_cast<RenderCommon *>(f->class_state); }
@@ -118,8 +127,10 @@ uint8_t *PixelAt(const renstd::RenderFrame *f, int32_t x);
 // The edge's point at screen row y (pixels) into its scratch vertex, and
 // the point at screen column x between two such points into the polygon's
 // scratch, both perspective-correct.
-void EdgePointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, renstd::ScanEdge *e, double y);
-void SpanPointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, const renstd::ScanEdge *l,
+// Both false, with the render's out-of-memory flag set, when a scratch
+// vertex (made at first use) cannot be made.
+bool EdgePointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, renstd::ScanEdge *e, double y);
+bool SpanPointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, const renstd::ScanEdge *l,
                  const renstd::ScanEdge *r, double x);
 // The background and foreground shaders at the current pixel; the colour
 // they leave (Cb with a background only, else Co).
@@ -128,7 +139,8 @@ const float *BehindEvaluate(renstd::VtStandardRendererContext *s, const RenderCo
 void BackgroundSpan(renstd::RenderFrame *f, int32_t x0, int32_t x1);
 // Progress of either class to the kernel's callback.
 VtStatus AdvancedProgress(double percentage);
-// The polygon's scratch vertex and screen offset, made at initialise.
+// The polygon's screen offset, at initialise; its scratch vertex and its
+// edges' are made at first use and freed with them.
 void ScratchMake(renstd::ScanPolygon *q);
 void ScratchFree(renstd::ScanPolygon *q);
 

@@ -89,18 +89,32 @@ uint8_t *PixelAt(const RenderFrame *f, int32_t x) {
   return f->line + static_cast<size_t>(x - f->xmin) * f->bytes_per_pixel;
 }
 
-void EdgePointAt(const RenderFrame *f, ScanPolygon *q, ScanEdge *e, double y) {
+bool ScratchReady(const RenderFrame *f, VtPrimitive *p, VtVertex **slot) {
+  if (*slot != nullptr) return true;
+  *slot = VoVertexCreate(p);
+  if (*slot != nullptr) return true;
+  CommonOf(f)->out_of_memory = true;
+  return false;
+}
+
+bool EdgePointAt(const RenderFrame *f, ScanPolygon *q, ScanEdge *e, double y) {
+  if (e->scratch != nullptr && e->scratch_row == y) return true;  // already there
+  if (!ScratchReady(f, q->primitive, &e->scratch)) return false;
+  e->scratch_row = y;
   const float *u = Screen(q, e->upper_vertex), *l = Screen(q, e->lower_vertex);
   const double yres = f->yres;
   const float t = Between(double{u[1]} / u[3] * yres, double{l[1]} / l[3] * yres, y);
   Interpolate(q, e->upper_vertex, e->lower_vertex, PerspectiveT(t, u[3], l[3]), e->scratch);
+  return true;
 }
 
-void SpanPointAt(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r, double x) {
+bool SpanPointAt(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r, double x) {
+  if (l->scratch == nullptr || r->scratch == nullptr || !ScratchReady(f, q->primitive, &q->scratch)) return false;
   const float *a = Screen(q, l->scratch), *b = Screen(q, r->scratch);
   const double xres = f->xres;
   const float t = Between(double{a[0]} / a[3] * xres, double{b[0]} / b[3] * xres, x);
   Interpolate(q, l->scratch, r->scratch, PerspectiveT(t, a[3], b[3]), q->scratch);
+  return true;
 }
 
 const float *BehindEvaluate(VtStandardRendererContext *s, const RenderCommon *c) {
@@ -158,7 +172,7 @@ VtStatus AdvancedProgress(double percentage) {
 void ScratchMake(ScanPolygon *q) {
   EdgeListsEmpty(q);
   q->screen_offset = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
-  q->scratch = VoVertexCreate(q->primitive);
+  q->scratch = nullptr;  // made at first use: most polygons of a big scene never show
 }
 
 void ScratchFree(ScanPolygon *q) {

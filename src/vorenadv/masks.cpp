@@ -99,8 +99,6 @@ void MaskTableFree(MaskTable *t) {
   *t = MaskTable{};
 }
 
-float Coverage(uint32_t mask) { return static_cast<float>(std::popcount(mask)) * (1.0f / 32.0f); }
-
 bool SamplePosition(uint32_t mask, SamplePoint *out) {
   const uint32_t r0 = mask >> 24, r1 = (mask >> 16) & 0xff, r2 = (mask >> 8) & 0xff, r3 = mask & 0xff;
   out->central = RowPairSearch(r1, r2, 0.25f, out);

@@ -22,6 +22,7 @@ constexpr uint32_t kTagPolygons = 0x200001, kTagEdges = 0x200002;
 constexpr uint32_t kControlZFirstPoll = 0x200001, kControlZPollReload = 0x200002;
 constexpr uint32_t kControlAFirstPoll = 0x200003, kControlAPollReload = 0x200004;
 constexpr uint32_t kControlComposite = 0x200005;
+static_assert(kControlAPollReload + 1 == kControlComposite, "the controls are one range: the last poll, then 0x200005");
 constexpr uint32_t kServicePixelPiece = 0x200001, kServiceCurrentPrimitive = 0x200002;
 
 ModuleState<VtAdvancedRendererContext> g_state(VO_MODULE_ADVANCED_RENDERER);
@@ -34,7 +35,8 @@ VtAdvancedRendererContext *Ready(VtStatus *status) {
     *status = VO_STATUS_NOT_INITIALISED;
     return nullptr;
   }
-  if (s->z_class == nullptr || s->a_class == nullptr || VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0) {
+  // The check first: it tells the application (message 481) why.
+  if (VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0 || s->z_class == nullptr || s->a_class == nullptr) {
     *status = VO_STATUS_UNAVAILABLE;
     return nullptr;
   }

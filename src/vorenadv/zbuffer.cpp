@@ -37,9 +37,8 @@ struct ZBufferRender {
 ZBufferRender *RenderOf(const RenderFrame *f) { return static_cast<ZBufferRender *>(f->class_state); }
 
 // The edges' points at the line's centre.
-void EdgesAtCentre(const RenderFrame *f, ScanPolygon *q, ScanEdge *l, ScanEdge *r) {
-  EdgePointAt(f, q, l, l->y / 256.0);
-  EdgePointAt(f, q, r, r->y / 256.0);
+bool EdgesAtCentre(const RenderFrame *f, ScanPolygon *q, ScanEdge *l, ScanEdge *r) {
+  return EdgePointAt(f, q, l, l->y / 256.0) && EdgePointAt(f, q, r, r->y / 256.0);
 }
 
 void ColourSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe) {
@@ -48,12 +47,12 @@ void ColourSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe
   const RenderCommon *c = CommonOf(f);
   const float *To = State()->g_To;
   (void)VoShadingInitialisePolygon(q->primitive, q->polygon);
-  EdgesAtCentre(f, q, l, r);
+  if (!EdgesAtCentre(f, q, l, r)) return;
   uint8_t *d = PixelAt(f, xs);
   float window[3];
   for (int32_t x = xs; x <= xe; ++x) {
     Incident(s, f, c, x, window);
-    SpanPointAt(f, q, l, r, x + 0.5);
+    if (!SpanPointAt(f, q, l, r, x + 0.5)) return;
     (void)VoVertexShade(q->primitive, q->scratch);
     if (To != nullptr) *s->g_alpha *= 1.0f - std::fmax(To[0], std::fmax(To[1], To[2]));
     d = f->pixel(d, s->g_Co);
@@ -66,12 +65,11 @@ void DepthSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
   const RenderCommon *z = CommonOf(f);
   const int32_t world = PropertyOffset(q->primitive->contents, VO_VERT_WORLD);
   auto *row = reinterpret_cast<float *>(f->line);
-  if (world < 0) return;
-  EdgesAtCentre(f, q, l, r);
+  if (world < 0 || !EdgesAtCentre(f, q, l, r)) return;
   float window[3];
   for (int32_t x = xs; x <= xe; ++x) {
     Incident(s, f, z, x, window);
-    SpanPointAt(f, q, l, r, x + 0.5);
+    if (!SpanPointAt(f, q, l, r, x + 0.5)) return;
     const float *P = ElementField<float>(q->scratch, world);
     const float *from = f->perspective ? s->eye : window;
     const float d[3] = {P[0] - from[0], P[1] - from[1], P[2] - from[2]};
@@ -130,7 +128,7 @@ VtStatus ZLineScan(int32_t) {
     }
   }
   ActiveAdvance(f);
-  return 0;
+  return z->common.out_of_memory ? VO_STATUS_NO_MEMORY : 0;
 }
 
 VtStatus ZBegin() {

@@ -115,7 +115,7 @@ struct ScanEdge {
   float dw;            // screen w of the lower end minus the upper's
   VtVertex *upper_vertex;
   VtVertex *lower_vertex;
-  VtVertex *scratch;   // made for the advanced classes only
+  VtVertex *scratch;   // the advanced classes make it at first use
   int32_t bound;       // first (left edge) or last (right edge) pixel on the line
   int32_t first_line;  // relative to the viewport's first line
   float upper_colour[3];
@@ -126,6 +126,7 @@ struct ScanEdge {
   ScanEdge *span_right;
   ScanEdge *lower, *higher;  // search-tree links
   float parameter;
+  double scratch_row;  // the screen row the scratch vertex holds the edge's point at
 };
 
 // Method slots.
@@ -216,6 +217,11 @@ struct RenderFrame {
   VtReference *temporaries;
   ScanPolygon *active_first;
   ScanPolygon *active_last;
+  // Pending edges join their polygons' active lists at the end of the line
+  // before theirs, in the walk that steps the edges: line_activated is the
+  // line activated last plus one, pending_through the line every active
+  // polygon's pending edges were moved for plus one (0 for none).
+  int32_t line_activated, pending_through;
   int32_t *depth;  // one per pixel of the x resolution
   struct ScratchPoint *scratch;  // the projected points of the polygon being set up
   size_t scratch_points;

@@ -130,7 +130,6 @@ bool EdgeMake(RenderFrame *f, ScanPolygon *q, const ScratchPoint &p, const Scrat
   EdgeStepsSet(e, &whole, &remainder);
   e->dw = l.w - u.w;
   cls->edge_start(e, &first_line, e->lx - e->ux, e->dy, Narrow(int64_t{e->lz} - e->uz), whole, remainder);
-  if (cls->advanced != 0) e->scratch = VoVertexCreate(q->primitive);
   cls->edge_insert(q, first_line - f->ymin, e);
   return true;
 }
@@ -333,8 +332,24 @@ void EdgeInsert(ScanPolygon *q, int32_t line, ScanEdge *e) {
   Link(q->pending_first, q->pending_last, before, e);
 }
 
+namespace {
+
+// The polygon's pending edges that start on or before the line, into its
+// active list in their pending order.
+void PendingMove(ScanPolygon *p, int32_t line) {
+  while (p->pending_first != nullptr && p->pending_first->first_line <= line) {
+    ScanEdge *e = p->pending_first;
+    Unlink(p->pending_first, p->pending_last, e);
+    ActiveInsert(p, e);
+  }
+}
+
+}  // namespace
+
 VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
   RenderFrame *f = Frame();
+  // The polygons already active had theirs moved when the last line ended.
+  const bool moved = f->pending_through == line + 1;
   ScanPolygon *q = *bucket;
   *bucket = nullptr;
   VtStatus st = 0;
@@ -344,18 +359,17 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
     st |= made;
     if (made == 0 && q->edge_count > 0) {
       PolygonAppend(f, q);
+      if (moved) PendingMove(q, line);
     } else {
       EdgesFree(q->pending_first);
       PolygonFree(f, q);
     }
     q = next;
   }
-  for (ScanPolygon *p = f->active_first; p != nullptr; p = p->next)
-    while (p->pending_first != nullptr && p->pending_first->first_line <= line) {
-      ScanEdge *e = p->pending_first;
-      Unlink(p->pending_first, p->pending_last, e);
-      ActiveInsert(p, e);
-    }
+  if (!moved)
+    for (ScanPolygon *p = f->active_first; p != nullptr; p = p->next) PendingMove(p, line);
+  f->line_activated = line + 1;
+  f->pending_through = 0;
   return st;
 }
 
@@ -381,6 +395,10 @@ VtStatus LineScan(int32_t) {
 }
 
 void ActiveAdvance(RenderFrame *f) {
+  // After a line the loop activated, the next line's pending edges join
+  // here, while the polygon is at hand.
+  const int32_t next_line = f->line_activated;  // the line just scanned plus one
+  const bool ahead = next_line != 0;
   for (ScanPolygon *q = f->active_first; q != nullptr;) {
     ScanPolygon *next = q->next;
     for (ScanEdge *e = q->active_first; e != nullptr;) {
@@ -393,9 +411,13 @@ void ActiveAdvance(RenderFrame *f) {
       EdgesFree(q->pending_first);
       EdgesFree(q->active_first);
       PolygonFree(f, q);
+    } else if (ahead) {
+      PendingMove(q, next_line);
     }
     q = next;
   }
+  f->pending_through = ahead ? next_line + 1 : 0;
+  f->line_activated = 0;
 }
 
 void PolygonFree(RenderFrame *f, ScanPolygon *q) {

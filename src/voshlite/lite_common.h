@@ -28,8 +28,6 @@ F Wrap(F x, F p) {
   return m >= p ? F(0) : m;
 }
 
-// 1/x, or 10000 when |x| < 0.0001.
-inline float Reciprocal(float x) { return std::fabs(x) < 0.0001f ? 10000.0f : 1.0f / x; }
 // A period of at least 0.0001 in magnitude (its sign dropped).
 inline float Period(float p) { return std::fabs(p) < 0.0001f ? 0.0001f : std::fabs(p); }
 

@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "vodriver/images.h"
+#include "voshader/voshader.h"
 #include "voshslte/voshslte.h"
 #include "vosystem/message_numbers.h"
 
@@ -38,7 +39,7 @@ VtProc AsProc(P procedure) {
 // Entries in the registration order of the frame.
 VtStatus EntriesSet(const ClassDescription &d) {
   const Entries &e = d.entries;
-  const bool light = d.type == VO_SHADER_LIGHT;
+  const bool light = d.type == VO_SHADER_LIGHT && !d.allSlots;
   struct Slot {
     uint32_t slot;
     VtProc procedure;
@@ -274,6 +275,125 @@ const char *ImageRefusal(const VtImage *image) {
   return nullptr;
 }
 
+namespace {
+
+// The nesting of composing shaders on this thread.
+constinit thread_local int t_nesting = 0;
+
+// How many shaders the check of a new argument may visit before it gives up
+// (shared sub-chains can make the walk exponential): refused beyond.
+constexpr int kWalkBudget = 4096;
+
+bool Live(const VtShader *shader) {
+  shader::ShadingContext *s = shader::StateGet();
+  return s != nullptr && shader::ShaderLive(s, shader);
+}
+
+// True when the shader is the instance or reaches it through the shaders
+// its arguments hold (or the walk runs out of budget).
+bool Reaches(VtShader *shader, const void *instance, int *budget) {
+  if (--*budget < 0 || shader->data == instance) return true;
+  const VtShaderPrototype *c = shader->cls;
+  if (c == nullptr) return false;
+  uint32_t count = 0;
+  void *labels = nullptr;
+  if (VoShaderEnquire(shader, nullptr, nullptr, &count, &labels) != 0 || labels == nullptr) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    VtTypedValue v{};
+    if (VoShaderGetArg(shader, static_cast<const char **>(labels)[i], &v) != 0 || v.type != VtGenericPtr) continue;
+    auto *held = static_cast<VtShader *>(v.value.p);
+    if (held != nullptr && held != shader && Live(held) && Reaches(held, instance, budget)) return true;
+  }
+  return false;
+}
+
+bool Holdable(VtShader *shader, uint32_t type, const void *instance) {
+  if (shader == nullptr) return true;
+  if (!Live(shader)) return false;
+  if (type != 0 && (shader->cls == nullptr || shader->cls->type != type)) return false;
+  int budget = kWalkBudget;
+  return !Reaches(shader, instance, &budget);
+}
+
+}  // namespace
+
+VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type, void *instance, uint32_t module,
+                       const char *identifier, const char *label) {
+  auto *shader = value != nullptr ? static_cast<VtShader *>(value->value.p) : nullptr;
+  if (!Holdable(shader, type, instance)) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kLiteHandleRefused, module, identifier, label);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  if (shader != nullptr) ++shader->references;
+  VtShader *old = *slot;
+  *slot = shader;
+  *static_cast<int32_t *>(instance) = 0;
+  if (old != nullptr) (void)VoShaderDestroy(old);
+  return 0;
+}
+
+void HeldShadersRelease(VtShader **slots, int n) {
+  for (int i = 0; i < n; ++i) {
+    VtShader *held = slots[i];
+    slots[i] = nullptr;
+    if (held != nullptr) (void)VoShaderDestroy(held);
+  }
+}
+
+Nesting::Nesting() { ++t_nesting; }
+Nesting::~Nesting() { --t_nesting; }
+bool Nesting::Deep(uint32_t module, const char *identifier) {
+  if (t_nesting <= kNestingLimit) return false;
+  Post(VO_CLASS_WARNING, messages::kLiteBackgroundTooDeep, module, identifier);
+  return true;
+}
+
+namespace {
+constexpr int32_t kMapSideLimit = 8192;
+int32_t Clamp(int32_t x, int32_t lo, int32_t hi) { return x < lo ? lo : x > hi ? hi : x; }
+}  // namespace
+
+// The radius never exceeds the map side, so every count fits an integer.
+SamplingCounts SamplingGrid(VtLightData *d, float softness, int32_t quality, int32_t largest) {
+  SamplingCounts c;
+  c.softness = softness >= 1.0f ? softness : 1.0f;
+  const bool several = quality > 1;
+  c.fewest = several ? (quality < largest ? quality : largest) : 1;
+  c.most = several ? largest : 1;
+  const auto side = static_cast<float>(Clamp(d->shadowMapSide, 0, kMapSideLimit));
+  float r = side * c.softness * 0.00390625f;
+  if (!(r <= side)) r = side;
+  const int32_t lo = c.fewest, hi = c.most;
+  int32_t g1, g2;
+  if (static_cast<int32_t>(4 * r * r) >= hi) {
+    const int32_t n = Clamp(static_cast<int32_t>(std::sqrt(static_cast<float>(hi)) + 0.5f), lo, hi);
+    g1 = Clamp(static_cast<int32_t>(static_cast<float>(hi) / static_cast<float>(n) + 0.5f), lo, hi);
+    g2 = n;
+  } else {
+    g1 = g2 = Clamp(static_cast<int32_t>(2 * r + 0.5f), lo, hi);
+  }
+  d->pcfHalfWidth = d->pcfHalfHeight = r;
+  d->pcfSamplesX = g1;
+  d->pcfSamplesY = g2;
+  d->pcfStepX = 2 * r / static_cast<float>(g1);
+  d->pcfStepY = 2 * r / static_cast<float>(g2);
+  d->pcfJitterX = d->pcfStepX / 2;
+  d->pcfJitterY = d->pcfStepY / 2;
+  return c;
+}
+
+void Biased(const VtLightData *d, const float *point, const float *normal, float bias, float q[3]) {
+  float dp[3];
+  for (int i = 0; i < 3; ++i) dp[i] = point[i] - d->position[i];
+  const float offset = (std::fabs(dp[0]) + std::fabs(dp[1]) + std::fabs(dp[2])) * bias;
+  for (int i = 0; i < 3; ++i) q[i] = dp[i] + (normal != nullptr ? offset * normal[i] : 0.0f);
+}
+
+void FallOffDefaults(VtLightData *d, VtProc *inverse) {
+  d->classFallOff = reinterpret_cast<VtProc>(&exported::VoLightFallOff);
+  *inverse = reinterpret_cast<VtProc>(&exported::VoLightInverseFallOff);
+}
+
 int32_t WholePower(float power) {
   if (!(power >= 0.0f && power < 2147483648.0f)) return 0;
   const auto i = static_cast<int32_t>(power);
@@ -305,6 +425,18 @@ VtStatus VoShaderFileNameInstanceFree(void *data) {
 
 VtStatus VoBlockFree(void *data) {
   VoDeallocate(data);
+  return 0;
+}
+
+VtStatus VoBlockRelease(void *data) {
+  if (data != nullptr) VoDeallocate(data);
+  return 0;
+}
+
+VtStatus VoShaderTwoShaderArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (data == nullptr || value == nullptr || index >= 2) return 0;
+  value->type = VtGenericPtr;
+  value->value.p = Words(data)->word[index].p;
   return 0;
 }
 

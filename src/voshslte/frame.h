@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <span>
 #include <type_traits>
 
@@ -56,11 +57,14 @@ struct ClassDescription {
   std::span<const char *const> labels;
   std::span<const char *const> globals;
   Entries entries;
+  // Lights only: register all ten slots (nulls for the empty ones), as the
+  // libraries after the super-lite one do.
+  bool allSlots = false;
 };
 
 // Registers the class: string table, prototype, globals, then the entries
-// (lights, which declare no globals and leave 2, 3, 5, 6 and 11 alone, set
-// only 4, 9, 10, 7, 8). Stops at the first step that fails and answers its
+// (super-lite lights, which declare no globals and leave 2, 3, 5, 6 and 11
+// alone, set only 4, 9, 10, 7, 8; lights with allSlots set all ten). Stops at the first step that fails and answers its
 // status, so a refused table or prototype never lends its name to another
 // class.
 VtStatus ClassCreate(const ClassDescription &d);
@@ -185,6 +189,65 @@ const char *ImageRefusal(const VtImage *image);
 // i + 1 when within 0.01 below it, else 0 (raise to the real power). Only
 // exponents in [0, 2^31) have one.
 int32_t WholePower(float power);
+
+// 1/x, or 10000 when |x| < 0.0001 (a prepare's highlight power from its
+// roughness, among others).
+inline float Reciprocal(float x) { return std::fabs(x) < 0.0001f ? 10000.0f : 1.0f / x; }
+
+// Shaders held by composing classes (backgrounds, colours and foregrounds
+// that run other shaders). A held shader is live, of the class's type, and
+// does not reach the instance through the shader arguments of the shaders it
+// holds; the instance keeps a reference on it until it lets go, so the
+// application's VoShaderDestroy leaves it alive meanwhile.
+//
+// Stores the shader of the value in *slot (taking a reference, giving the
+// old one back) when it is null or acceptable (type 0: any type); else
+// posts 2515 with the caller's module, keeps the argument and answers
+// VO_STATUS_BAD_ARGUMENT. Clears the prepared flag only on success.
+VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type, void *instance, uint32_t module,
+                       const char *identifier, const char *label);
+// Gives back the references held in the n slots and nulls them.
+void HeldShadersRelease(VtShader **slots, int n);
+
+// One level of composing shaders on the calling thread for the object's
+// lifetime: Deep() when more than 16 are nested (posting 2516 with the
+// caller's module), whatever chain of classes led there.
+class Nesting {
+ public:
+  Nesting();
+  ~Nesting();
+  Nesting(const Nesting &) = delete;
+  Nesting &operator=(const Nesting &) = delete;
+  static bool Deep(uint32_t module, const char *identifier);
+};
+constexpr int kNestingLimit = 16;
+
+// Lights. The percentage-closer sampling grid of a light from the shadow
+// softness (at least 1), the quality (the fewest samples) and the largest
+// count, for maps of the record's side; answers the effective softness and
+// fills the record's grid.
+struct SamplingCounts {
+  float softness;
+  int32_t fewest, most;
+};
+SamplingCounts SamplingGrid(VtLightData *d, float softness, int32_t quality, int32_t largest);
+// The point moved off the surface along the normal by bias times its
+// distance (sum of components) from the light, as a vector from the light.
+void Biased(const VtLightData *d, const float *point, const float *normal, float bias, float q[3]);
+// The kernel's fall-off procedures as the record's and the class's inverse.
+void FallOffDefaults(VtLightData *d, VtProc *inverse);
+// A light's get through its field table; asked with type 52, every light
+// answers a null shader.
+template <const auto &Fields>
+VtStatus LightGet(void *block, uint32_t index, VtTypedValue *value) {
+  if (block == nullptr || value == nullptr) return 0;
+  if (value->type == VtShaderColour) {
+    if (index < std::size(Fields)) value->value.p = nullptr;
+    return 0;
+  }
+  FieldGet(Fields, block, index, value);
+  return 0;
+}
 
 inline float Dot(const float *a, const float *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 inline void Cross(const float *a, const float *b, float *out) {

@@ -17,7 +17,6 @@ namespace vo::shaderlib {
 namespace {
 
 constexpr float kDegrees = 0.017453292519943295f;
-constexpr int32_t kMapSideLimit = 8192;
 
 VtBasicLightWords *Words(VtLightData *d) { return reinterpret_cast<VtBasicLightWords *>(d->classArea.bytes); }
 
@@ -78,28 +77,10 @@ constexpr Field kDistantFields[] = {kIntensity, kColour,  {VtPoint, VO_RECORD(fr
 #undef VO_RECORD
 #undef VO_WORD
 
-// Asked with type 52, every light answers a null shader.
-template <const auto &Fields>
-VtStatus LightGet(void *block, uint32_t index, VtTypedValue *value) {
-  if (block == nullptr || value == nullptr) return 0;
-  if (value->type == VtShaderColour) {
-    if (index < std::size(Fields)) value->value.p = nullptr;
-    return 0;
-  }
-  FieldGet(Fields, block, index, value);
-  return 0;
-}
-
 double ShadowNone(const float *, void *, const float *, VtLightData *) { return 0; }
 
-// The point moved off the surface by a bias growing with its distance from
-// the light, as a vector from the light.
 void Biased(const VtLightData *d, const float *point, const float *normal, float q[3]) {
-  float dp[3];
-  for (int i = 0; i < 3; ++i) dp[i] = point[i] - d->position[i];
-  const float offset = (std::fabs(dp[0]) + std::fabs(dp[1]) + std::fabs(dp[2])) *
-                       reinterpret_cast<const VtBasicLightWords *>(d->classArea.bytes)->shadowBias;
-  for (int i = 0; i < 3; ++i) q[i] = dp[i] + (normal != nullptr ? offset * normal[i] : 0.0f);
+  shaderlib::Biased(d, point, normal, reinterpret_cast<const VtBasicLightWords *>(d->classArea.bytes)->shadowBias, q);
 }
 
 bool InMap(float u, float v) { return u >= 0 && u <= 1 && v >= 0 && v <= 1; }
@@ -139,36 +120,13 @@ VtStatus ColourPrepare(void *block) {
   return 0;
 }
 
-int32_t Clamp(int32_t x, int32_t lo, int32_t hi) { return x < lo ? lo : x > hi ? hi : x; }
-
-// The percentage-closer sampling grid, from the softness, the quality and
-// the side the maps were made at. The radius never exceeds the map side, so
-// every count fits an integer.
+// The grid of the built-in lights: at most 16 samples.
 void SamplingGrid(VtLightData *d) {
   VtBasicLightWords *w = Words(d);
-  w->effectiveSoftness = w->shadowSoftness >= 1.0f ? w->shadowSoftness : 1.0f;
-  const bool several = w->shadowQuality > 1;
-  w->minimumSamples = several ? (w->shadowQuality < 16 ? w->shadowQuality : 16) : 1;
-  w->maximumSamples = several ? 16 : 1;
-  const auto side = static_cast<float>(Clamp(d->shadowMapSide, 0, kMapSideLimit));
-  float r = side * w->effectiveSoftness * 0.00390625f;
-  if (!(r <= side)) r = side;
-  const int32_t lo = w->minimumSamples, hi = w->maximumSamples;
-  int32_t g1, g2;
-  if (static_cast<int32_t>(4 * r * r) >= hi) {
-    const int32_t n = Clamp(static_cast<int32_t>(std::sqrt(static_cast<float>(hi)) + 0.5f), lo, hi);
-    g1 = Clamp(static_cast<int32_t>(static_cast<float>(hi) / static_cast<float>(n) + 0.5f), lo, hi);
-    g2 = n;
-  } else {
-    g1 = g2 = Clamp(static_cast<int32_t>(2 * r + 0.5f), lo, hi);
-  }
-  d->pcfHalfWidth = d->pcfHalfHeight = r;
-  d->pcfSamplesX = g1;
-  d->pcfSamplesY = g2;
-  d->pcfStepX = 2 * r / static_cast<float>(g1);
-  d->pcfStepY = 2 * r / static_cast<float>(g2);
-  d->pcfJitterX = d->pcfStepX / 2;
-  d->pcfJitterY = d->pcfStepY / 2;
+  const SamplingCounts c = shaderlib::SamplingGrid(d, w->shadowSoftness, w->shadowQuality, 16);
+  w->effectiveSoftness = c.softness;
+  w->minimumSamples = c.fewest;
+  w->maximumSamples = c.most;
 }
 
 // The unit direction from the target to the light, the reference up and the
@@ -257,10 +215,7 @@ void *Prepared(VtLightData *d) {
 void *EyeCreate() { return Prepared<&ColourPrepare>(LightMake(VO_LIGHT_EYE, 1.0f, &ShadowNone)); }
 void *AmbientCreate() { return Prepared<&ColourPrepare>(LightMake(VO_LIGHT_AMBIENT, 0.1f, &ShadowNone)); }
 
-void FallOffDefaults(VtLightData *d) {
-  d->classFallOff = reinterpret_cast<VtProc>(&exported::VoLightFallOff);
-  Words(d)->inverseFallOff = reinterpret_cast<VtProc>(&exported::VoLightInverseFallOff);
-}
+void FallOffDefaults(VtLightData *d) { shaderlib::FallOffDefaults(d, &Words(d)->inverseFallOff); }
 
 void *PointCreate() {
   VtLightData *d = LightMake(VO_LIGHT_POINT, 1.0f, &PointShadow);

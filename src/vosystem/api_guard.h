@@ -19,9 +19,10 @@ constexpr T Zero() {
 
 // The journal's side of the boundary. begin() decides whether this call is
 // journalled (it is the outermost library call and journaling is on) and
-// returns true when end() must be called after the call with its result.
+// returns true when end() must be called after the call with its result;
+// it sees the arguments before the call (the inputs of in-out parameters).
 struct JournalHooks {
-  bool (*begin)(const VtApiFunction *fn);
+  bool (*begin)(const VtApiFunction *fn, const void *const *argv);
   void (*end)(const VtApiFunction *fn, const void *const *argv, const void *result);
 };
 
@@ -65,7 +66,7 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, A... args) no
   const void *argv[sizeof...(A) + 1] = {static_cast<const void *>(&args)..., nullptr};
   bool journalled = false;
   try {
-    journalled = hooks->begin(fn);
+    journalled = hooks->begin(fn, argv);
     if constexpr (std::is_void_v<R>) {
       call();
       if (journalled) hooks->end(fn, argv, nullptr);

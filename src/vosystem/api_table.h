@@ -36,7 +36,18 @@ struct VtApiParam {
   uint32_t kind;          // ApiKind
   uint32_t flags;         // ApiFlag bits
   int32_t count;          // arrays: > 0 fixed count, -(k + 1) count in parameter k, 0 open
+  uint32_t scale;         // a count in parameter k: elements per unit of it ("n*3")
 };
+
+// What a shape procedure answers for one parameter of a call: the value type
+// of the elements and their count. For an array parameter element is
+// ignored; for the k-th typed value of a typed-value parameter it asks for
+// the data behind a VtGenericPtr value.
+struct VtApiShape {
+  uint32_t type;
+  uint64_t count;
+};
+using ApiShapeProc = bool (*)(const void *const *argv, uint32_t param, uint64_t element, VtApiShape *shape);
 
 // Calls the exported procedure: argv[i] points at the storage of argument i
 // (the value itself for inputs, the output address for outputs).
@@ -54,14 +65,47 @@ struct VtApiFunction {
   const VtApiParam *params;
   ApiThunk thunk;
   size_t arity;  // parameter count of the exported C declaration
+  VtProc entry;  // the exported entry point itself
+  ApiShapeProc shape;  // sizes what the declaration cannot, or null
 };
 
 extern const VtApiFunction kFunctions[];
 extern const size_t kFunctionCount;
 
-// Look-ups over the table (exact name; binary command code). Null when absent.
+// Every type name of the interface description, with "GenericPtr" and
+// "Matrix" (16 doubles, code 0), and the byte size of one value.
+struct VtApiType {
+  const char *name;
+  uint32_t code;  // value-type code
+  uint32_t kind;  // ApiKind
+  uint32_t size;
+};
+extern const VtApiType kTypes[];
+extern const size_t kTypeCount;
+
+// The public headers' integer VO_ macros and enumerators.
+struct VtApiConstant {
+  const char *name;
+  int64_t value;
+};
+extern const VtApiConstant kConstants[];
+extern const size_t kConstantCount;
+
+// Look-ups over the tables (exact name; binary command code; the exported
+// entry point). Null when absent.
 const VtApiFunction *FindFunction(const char *name);
 const VtApiFunction *FindFunctionByCode(uint32_t code);
+const VtApiFunction *FindFunctionByEntry(const void *entry);
+const VtApiType *FindType(const char *name);
+const VtApiConstant *FindConstant(const char *name);
+
+// The hashes the generated slot tables are laid out by.
+constexpr uint32_t NameHash(const char *name) {
+  uint32_t h = 2166136261u;
+  for (; *name; ++name) h = (h ^ static_cast<unsigned char>(*name)) * 16777619u;
+  return h;
+}
+constexpr uint32_t CodeHash(uint32_t code) { return code * 2654435761u; }
 
 template <class T>
 struct FnArity;

@@ -21,6 +21,10 @@ namespace vo {
 struct JournalNames {
   std::unordered_map<const void *, std::string> names;
   uint32_t counter = 0;
+  // The inputs of the open call's in-out parameters, as written, taken
+  // before the call; inout_ok is false when one cannot be written.
+  std::vector<std::string> inout;
+  bool inout_ok = true;
 };
 
 namespace {
@@ -30,7 +34,6 @@ using api::VtApiParam;
 
 constexpr size_t kLineLimit = 198;       // a physical line is cut before this many characters
 constexpr size_t kFirstCapacity = 256;   // first size of the line
-constexpr uint64_t kArrayLimit = 65536;  // longer arrays are not written out
 
 // The value of type T stored at p (which need not be aligned for T).
 template <class T>
@@ -183,12 +186,17 @@ class Statement {
 
   // The lines, each a list of tokens; the call is the last one.
   std::vector<std::vector<std::string>> Build();
+  // The text of an in-out parameter's value before the call.
+  std::string InOutInput(uint32_t index);
+  bool Replayable() const { return replayable_ && declarations_.empty(); }
 
  private:
   std::string Real(double d, int digits);
   std::string Scalar(uint32_t type, const void *p);
   std::string Record(uint32_t type, const void *p);
-  std::string Typed(const VtTypedValue &v);
+  std::string Typed(const VtTypedValue &v, uint32_t param = UINT32_MAX, uint64_t element = 0);
+  std::string Data(const void *p, uint32_t param, uint64_t element);
+  size_t ElementSize(const VtApiParam &p);
   std::string Quote(const char *s);
   std::string NameOf(const void *p);
   std::string Array(const VtApiParam &p, const void *base);
@@ -249,7 +257,28 @@ std::string Statement::Record(uint32_t type, const void *p) {
   return s + "]";
 }
 
-std::string Statement::Typed(const VtTypedValue &v) {
+// Data behind a VtGenericPtr typed value that no call answered: declared and
+// filled on the lines before the call, when the procedure's shape sizes it.
+std::string Statement::Data(const void *p, uint32_t param, uint64_t element) {
+  api::VtApiShape shape{};
+  const ValueTypeInfo *t = nullptr;
+  if (fn_->shape == nullptr || param == UINT32_MAX || !fn_->shape(argv_, param, element, &shape) ||
+      (t = ValueTypeFind(shape.type)) == nullptr || t->holds_pointer || t->size == 0 || shape.count == 0)
+    return Refuse(Address(p));
+  std::string name = NewName(f_, 'd');
+  std::string list = "[";
+  const auto *bytes = static_cast<const unsigned char *>(p);
+  for (uint64_t i = 0; i < shape.count; ++i) {
+    if (i) list += ' ';
+    list += t->count ? Record(shape.type, bytes + i * t->size) : Scalar(shape.type, bytes + i * t->size);
+  }
+  list += "]";
+  declarations_.push_back({std::string(t->name) + "[" + std::to_string(shape.count) + "]", name});
+  declarations_.push_back({name, "=", list});
+  return "&" + name;
+}
+
+std::string Statement::Typed(const VtTypedValue &v, uint32_t param, uint64_t element) {
   if (v.type == VtVoid) return "{VtVoid}";
   const ValueTypeInfo *t = ValueTypeFind(v.type);
   if (t == nullptr) return Refuse("{" + std::to_string(v.type) + " ?}");
@@ -266,12 +295,18 @@ std::string Statement::Typed(const VtTypedValue &v) {
     case VtNat8: value = Scalar(v.type, &v.value); break;
     case VtString: value = Quote(v.value.s); break;
     case VtFunc:
-      value = v.value.fn == nullptr
-                  ? "NULL"
-                  : Refuse("<procedure " + Address(reinterpret_cast<void *>(v.value.fn)) + ">");
+      if (v.value.fn == nullptr)
+        value = "NULL";
+      else if (const VtApiFunction *named = api::FindFunctionByEntry(reinterpret_cast<const void *>(v.value.fn)))
+        value = named->name;
+      else
+        value = Refuse("<procedure " + Address(reinterpret_cast<void *>(v.value.fn)) + ">");
       break;
     default:
-      if (t->holds_pointer)
+      if (v.type == VtGenericPtr && v.value.p != nullptr && f_.names != nullptr &&
+          f_.names->names.find(v.value.p) == f_.names->names.end())
+        value = Data(v.value.p, param, element);
+      else if (t->holds_pointer)
         value = NameOf(v.value.p);
       else
         value = Record(v.type, &v.value);  // carried in full from the value field
@@ -317,7 +352,14 @@ bool Statement::Count(const VtApiParam &p, uint64_t *count) {
     *count = static_cast<uint64_t>(p.count);
     return true;
   }
-  if (p.count == 0) return false;
+  if (p.count == 0) {
+    // An open array: its procedure's shape may size it.
+    api::VtApiShape shape{};
+    const auto index = static_cast<uint32_t>(&p - fn_->params);
+    if (fn_->shape == nullptr || !fn_->shape(argv_, index, 0, &shape)) return false;
+    *count = shape.count;
+    return true;
+  }
   size_t k = static_cast<size_t>(-p.count - 1);
   if (k >= fn_->param_count) return false;
   const VtApiParam &c = fn_->params[k];
@@ -335,28 +377,30 @@ bool Statement::Count(const VtApiParam &p, uint64_t *count) {
     default: return false;
   }
   if (n < 0) return false;
-  *count = static_cast<uint64_t>(n);
+  *count = static_cast<uint64_t>(n) * (p.scale ? p.scale : 1);
   return true;
+}
+
+size_t Statement::ElementSize(const VtApiParam &p) {
+  switch (p.kind) {
+    case api::kKindScalar:
+    case api::kKindStruct: {
+      const ValueTypeInfo *t = ValueTypeFind(p.type);
+      return t ? t->size : 0;
+    }
+    case api::kKindTyped: return sizeof(VtTypedValue);
+    case api::kKindString:
+    case api::kKindHandle:
+    case api::kKindPointer: return sizeof(void *);
+    default: return 0;
+  }
 }
 
 std::string Statement::Array(const VtApiParam &p, const void *base) {
   if (base == nullptr) return "NULL";
   uint64_t n = 0;
-  if (!Count(p, &n) || n > kArrayLimit) return Refuse("<array " + Address(base) + ">");
-  size_t size = 0;
-  switch (p.kind) {
-    case api::kKindScalar:
-    case api::kKindStruct: {
-      const ValueTypeInfo *t = ValueTypeFind(p.type);
-      size = t ? t->size : 0;
-      break;
-    }
-    case api::kKindString:
-    case api::kKindHandle:
-    case api::kKindPointer: size = sizeof(void *); break;
-    default: break;
-  }
-  if (size == 0) return Refuse("<array " + Address(base) + ">");
+  const size_t size = ElementSize(p);
+  if (!Count(p, &n) || size == 0) return Refuse("<array " + Address(base) + ">");
   std::string s = "[";
   const auto *bytes = static_cast<const unsigned char *>(base);
   for (uint64_t i = 0; i < n; ++i) {
@@ -366,6 +410,9 @@ std::string Statement::Array(const VtApiParam &p, const void *base) {
     switch (p.kind) {
       case api::kKindScalar: s += Scalar(p.type, e); break;
       case api::kKindStruct: s += Record(p.type, e); break;
+      case api::kKindTyped:
+        s += Typed(*static_cast<const VtTypedValue *>(e), static_cast<uint32_t>(&p - fn_->params), i);
+        break;
       case api::kKindString: s += Quote(static_cast<const char *>(ptr)); break;
       default: s += NameOf(ptr); break;
     }
@@ -380,15 +427,33 @@ std::string Statement::Argument(const VtApiParam &p, const void *arg) {
                         : nullptr;
   const bool out = (p.flags & api::kParamOut) != 0;
   const bool in = (p.flags & api::kParamIn) != 0;
-  if (p.kind == api::kKindFunc) return ptr == nullptr ? "NULL" : Refuse("<procedure " + Address(ptr) + ">");
+  if (p.kind == api::kKindFunc) {
+    if (ptr == nullptr) return "NULL";
+    if (const VtApiFunction *named = api::FindFunctionByEntry(ptr)) return named->name;
+    return Refuse("<procedure " + Address(ptr) + ">");
+  }
   if (p.kind == api::kKindData) return ptr == nullptr ? "NULL" : Refuse("<data " + Address(ptr) + ">");
   if (out) {
     if (ptr == nullptr) return "NULL";
-    if (in) return Refuse("<in-out " + Address(ptr) + ">");
-    if (p.flags & api::kParamArray) return Refuse("<out array " + Address(ptr) + ">");
+    const auto index = static_cast<size_t>(&p - fn_->params);
+    std::string type = p.type_name;
+    if (p.flags & api::kParamArray) {
+      // An output array is a declared array variable of its count.
+      uint64_t n = 0;
+      if (!Count(p, &n) || n == 0 || ElementSize(p) == 0) return Refuse("<out array " + Address(ptr) + ">");
+      type += "[" + std::to_string(n) + "]";
+    }
     std::string name = NewName(f_, 'o');
-    declarations_.push_back({p.type_name, name});
-    if (p.kind == api::kKindHandle || p.kind == api::kKindPointer) {
+    declarations_.push_back({type, name});
+    if (in) {
+      // An in-out parameter: a variable assigned its input first.
+      if (f_.names == nullptr || !f_.names->inout_ok || index >= f_.names->inout.size() ||
+          f_.names->inout[index].empty())
+        return Refuse("<in-out " + Address(ptr) + ">");
+      declarations_.push_back({name, "=", f_.names->inout[index]});
+      return name;
+    }
+    if (!(p.flags & api::kParamArray) && (p.kind == api::kKindHandle || p.kind == api::kKindPointer)) {
       // The output is written by now: the call has returned.
       if (const void *made = Load<const void *>(ptr)) produced_.emplace_back(made, name);
     }
@@ -401,7 +466,25 @@ std::string Statement::Argument(const VtApiParam &p, const void *arg) {
     case api::kKindPointer:
     case api::kKindHandle: return NameOf(ptr);
     case api::kKindStruct: return ptr == nullptr ? "NULL" : Record(p.type, ptr);
-    case api::kKindTyped: return ptr == nullptr ? "NULL" : Typed(*static_cast<const VtTypedValue *>(ptr));
+    case api::kKindTyped:
+      return ptr == nullptr ? "NULL"
+                            : Typed(*static_cast<const VtTypedValue *>(ptr), static_cast<uint32_t>(&p - fn_->params));
+    default: return Refuse("?");
+  }
+}
+
+std::string Statement::InOutInput(uint32_t index) {
+  const VtApiParam &p = fn_->params[index];
+  const void *ptr = Load<const void *>(argv_[index]);
+  if (ptr == nullptr) return "NULL";
+  if (p.flags & api::kParamArray) return Array(p, ptr);
+  switch (p.kind) {
+    case api::kKindScalar: return Scalar(p.type, ptr);
+    case api::kKindStruct: return Record(p.type, ptr);
+    case api::kKindTyped: return Typed(*static_cast<const VtTypedValue *>(ptr), index);
+    case api::kKindString: return Quote(Load<const char *>(ptr));
+    case api::kKindHandle:
+    case api::kKindPointer: return NameOf(Load<const void *>(ptr));
     default: return Refuse("?");
   }
 }
@@ -459,15 +542,38 @@ void WriteCall(VtKernelContext *k, const VtApiFunction *fn, const void *const *a
 
 // ---- The boundary's hooks -------------------------------------------------------
 
-bool IsJournalProcedure(const VtApiFunction *fn) { return std::strncmp(fn->name, "VoJournal", 9) == 0; }
+// VoDataCreate is not written: the header's ADV names its answer, so a
+// replay that is journalled writes the same journal.
+bool NotWritten(const VtApiFunction *fn) {
+  return std::strncmp(fn->name, "VoJournal", 9) == 0 || std::strcmp(fn->name, "VoDataCreate") == 0;
+}
 
-bool HookBegin(const VtApiFunction *fn) {
+bool HookBegin(const VtApiFunction *fn, const void *const *argv) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || fn == nullptr) return false;
   KernelFiles &f = k->files;
-  if (!On(f) || f.in_call || IsJournalProcedure(fn)) return false;
+  if (!On(f) || f.in_call || NotWritten(fn)) return false;
   f.in_call = 1;
   f.open_call = fn;
+  if (f.names != nullptr) {
+    // The inputs of in-out parameters, before the call changes them.
+    f.names->inout.clear();
+    f.names->inout_ok = true;
+    try {
+      for (uint32_t i = 0; i < fn->param_count; ++i) {
+        const VtApiParam &p = fn->params[i];
+        if ((p.flags & (api::kParamIn | api::kParamOut)) != (api::kParamIn | api::kParamOut)) continue;
+        f.names->inout.resize(fn->param_count);
+        const uint32_t counter = f.names->counter;
+        Statement st(f, fn, argv, nullptr);
+        f.names->inout[i] = st.InOutInput(i);
+        f.names->counter = counter;
+        f.names->inout_ok = f.names->inout_ok && st.Replayable();
+      }
+    } catch (...) {
+      f.names->inout_ok = false;
+    }
+  }
   return true;
 }
 

@@ -17,10 +17,18 @@
 //                             address (p), kept in a new variable
 //   VtTypedValue o4           declares the variable an output parameter is
 //   VoControlGet 0x10004 o4   bound to, on the line before the call
+//   VtFloat[3] o5             an output array: an array variable of its count
+//   VtTypedValue o6           an in-out parameter: a variable assigned its
+//   o6 = {VtFloat 0}          input first
+//   VtFloat[24] d7            data behind a VtGenericPtr typed value that no
+//   d7 = [0 0 0 ...]          call answered, sized by the procedure's shape,
+//   VoName ... {VtGenericPtr &d7}   declared and filled before the call
 //   # VoName arg ...          a call that cannot be replayed (below)
 //
-// Variables are numbered from 1 in each journal (h, p and o share the
-// counter); ADV holds the address VoDataCreate answers.
+// Variables are numbered from 1 in each journal (h, p, o and d share the
+// counter); ADV holds the address VoDataCreate answers, and calls of
+// VoDataCreate are not written, so that a journalled replay writes the same
+// journal.
 //
 // Arguments:
 //   VtInt32, VtEnum          %d
@@ -33,8 +41,10 @@
 //                            \xHH for other control bytes; NULL for null
 //   colours, vectors,        bracket lists of their numbers, [1 0.5 0];
 //   points, bounds           VtComplex [re im]
-//   arrays                   bracket lists of their elements (fixed or
-//                            counted by another parameter)
+//   arrays                   bracket lists of their elements, written in
+//                            full: a fixed count, another parameter (times a
+//                            number, "n*3"), or the procedure's shape; arrays
+//                            of typed values as lists of typed values
 //   typed values             {TypeName value} with the value in the form of
 //                            its type: {VtNat32 3}, {VtFlags 0x1},
 //                            {VtString "a"}, {VtGenericPtr p2}, {VtVoid};
@@ -44,14 +54,18 @@
 //                            A reader matching the closing brace skips
 //                            quoted text.
 //   handles and addresses    the variable that received them; NULL for null
+//   procedures               an exported procedure by its name
+//                            (VoCallBackSet 0x10000 VoErrorHandlerDefault)
 //
 // A call is written as a "#" comment instead when one of its arguments cannot
-// be written back: a procedure (other than null), a raw data block, an open
-// or output array, an in-out parameter, a NaN, a typed value of a type
-// without a textual form, or an address that no earlier journalled call of
-// this journal answered (shown as <procedure %p>, <data %p>, %p, ...). Its
-// result and outputs are then not kept in variables, so later calls that use
-// them become comments too.
+// be written back: an application's own procedure, a raw data block, an
+// array no count or shape sizes, a NaN, a typed value of a type without a
+// textual form, or an address that no earlier journalled call of this
+// journal answered and no shape sizes (shown as <procedure %p>, <data %p>,
+// %p, ...). Its result and outputs are then not kept in variables, so later
+// calls that use them become comments too. An application's own files and
+// procedures cannot be named: a journal that should replay opens its files
+// with VoFileOpen.
 //
 // Lines are cut only between tokens, with a blank, a backslash and a newline,
 // before they reach 198 characters; a token longer than that stands whole on

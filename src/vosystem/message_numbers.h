@@ -68,9 +68,13 @@ constexpr uint32_t kImageUnusable = 2301;     // an image the image background c
 
 // Lite shader library (voshlite), from 2420.
 constexpr uint32_t kLiteTableNotMade = 2420;  // a table shared by a class's instances could not be made (class)
+// Shared by the libraries on the frame, posted with the caller's module.
 constexpr uint32_t kLiteHandleRefused = 2515;    // a handle argument refused: argument kept (class, label)
-constexpr uint32_t kLiteBackgroundTooDeep = 2516; // backgrounds nested deeper than 16: black (class)
+constexpr uint32_t kLiteBackgroundTooDeep = 2516; // composing shaders nested deeper than 16: black (class)
 constexpr uint32_t kLiteImageUnusable = 2517;    // an image a class cannot use (class, name or reason)
+
+// Classic shader library (voshclas), 2550-2564.
+constexpr uint32_t kClassicFogLightSkipped = 2550;  // a fog-light record not made: the light skipped (light)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
@@ -230,6 +234,10 @@ constexpr uint32_t kPhotometryRecordRefused = 2533; // a record procedure refuse
 constexpr uint32_t kHiddenLineEndNotFinite = 2470;  // a stored segment with a non-finite end is dropped (primitive)
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused = 2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
+// Command interpreter (module 4), from 2820; 2823-2839 reserved.
+constexpr uint32_t kSourceTooDeep = 2820;        // "source" nested past 64 (file)
+constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
+constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
 
 // OpenGL targets (voogldrv, module 116): the system's own numbers, then
 // 2710-2719.

@@ -31,7 +31,7 @@ const StartupModule kInstallList[] = {
     {"vorenwir", VO_MODULE_WIREFRAME, &VoEntryWireframe},
     {"voshslte", VO_MODULE_SUPER_LITE, &VoEntrySuperLiteShaders},
     {"voshlite", VO_MODULE_LITE, &VoEntryLiteShaders},
-    {"voshclas", VO_MODULE_CLASSIC, nullptr /* VoEntryClassicShaders */},
+    {"voshclas", VO_MODULE_CLASSIC, &VoEntryClassicShaders},
     {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},
     {"vorenstd", VO_MODULE_STANDARD_RENDERER, &VoEntryStandardRenderer},
     {"vorenadv", VO_MODULE_ADVANCED_RENDERER, &VoEntryAdvancedRenderer},

@@ -45,6 +45,7 @@ const Shared kShared[] = {
     {'r', P_(&exported::VoShaderTextureRelease)},
     {'R', P_(&exported::VoShaderTextureReadPrepare)},
     {'P', P_(&exported::VoPlasticReflectancePrepare)},
+    {'T', P_(&exported::VoShaderTwoShaderArgumentsGet)},
 };
 
 // A class: arguments as "label=type:default" separated by ';' (defaults of
@@ -67,7 +68,7 @@ const char *const kGlobalNames[] = {
     "prim", "poly", "Ci",     "dPds", "dPdt", "dPdu", "dPdv", "N",      "P",      "Pw",   "Ti",   "Bi",
     "Bo",   "alpha", "Cb",    "Co",   "ds",   "dt",   "du",   "dv",     "E",      "I",    "modI", "Ng",
     "s",    "t",    "To",     "u",    "unitI", "v",   "xi",   "yi",     "xs",     "ys",   "kgauss", "kmean",
-    "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse"};
+    "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse", "raytrace"};
 
 inline std::vector<std::string> Split(const std::string &text, char by) {
   std::vector<std::string> out;

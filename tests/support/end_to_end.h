@@ -41,6 +41,8 @@ void ExpectSceneText(int (*scene)(char *, size_t), const char *file_name) {
 
 #include <vo/vo_api.h>
 
+#include "support/scene_args.h"
+
 typedef struct Text {
   char *at;
   size_t left;
@@ -58,15 +60,6 @@ static void Put(Text *t, const char *format, ...) {
   t->left -= (size_t)n;
 }
 
-/* A property record naming an array (VoPrimitiveCreateMesh's data). */
-static inline VtTypedValue SceneRecord(const void *array) {
-  VtTypedValue s;
-  memset(&s, 0, sizeof s);
-  s.type = VtGenericPtr;
-  s.value.p = (void *)array;
-  return s;
-}
-
 /* An error handler that keeps the library's messages off the test's output. */
 static inline VtStatus SceneQuiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                                   VtTypedValue *args) {
@@ -81,27 +74,6 @@ static inline VtStatus SceneClassEntry(uint32_t slot, VtProc proc) {
   v.type = VtFunc;
   v.value.fn = proc;
   return VoShaderSetEntry(slot, &v);
-}
-
-/* Sets a shader argument of three floats (a colour, point or vector). */
-static inline VtStatus SceneArgTriple(VtShader *shader, const char *label, uint32_t type, float x, float y,
-                                      float z) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = type;
-  v.value.v[0] = x;
-  v.value.v[1] = y;
-  v.value.v[2] = z;
-  return VoShaderSetArg(shader, label, &v);
-}
-
-/* Sets a float shader argument. */
-static inline VtStatus SceneArgFloat(VtShader *shader, const char *label, float f) {
-  VtTypedValue v;
-  memset(&v, 0, sizeof v);
-  v.type = VtFloat;
-  v.value.f = f;
-  return VoShaderSetArg(shader, label, &v);
 }
 
 /* A box mesh: six faces turned outwards. */

@@ -2,6 +2,7 @@
 // behind, the sample-row control, transparency, interpenetrating
 // fragments, and the services during its renders.
 
+#include <algorithm>
 #include <cmath>
 
 #include "vorenadv/advanced.h"
@@ -160,6 +161,102 @@ TEST_F(ABufferTest, CrossingAndCoplanarFragmentsGiveFinitePixelsWithinTheBound) 
   for (uint32_t y = 2; y < 8; ++y)
     for (uint32_t x = 2; x < 10; ++x)
       for (int c = 0; c < 3; ++c) EXPECT_TRUE(std::isfinite(Output::rows[y][x][c])) << x << "," << y;
+}
+
+// Edge fragments per edge pixel and fragments merged, over one render.
+struct Counts {
+  uint64_t pixels, fragments, merged;
+};
+Counts Render(uint32_t code) {
+  renadv::VtAdvancedRendererContext *adv = renadv::State();
+  adv->edge_pixels = adv->edge_fragments = adv->merged_fragments = 0;
+  EXPECT_EQ(VoExecute(code), 0u);
+  return {adv->edge_pixels, adv->edge_fragments, adv->merged_fragments};
+}
+
+TEST_F(ABufferTest, CopiesInOnePlaneMergeIntoTheFirstActiveAtEdgesAndInRuns) {
+  VtPrimitive *red = Rectangle(2.5f, 2.3f, 9.5f, 7.7f, 0.5f, {1, 0, 0});
+  VtPrimitive *green = Rectangle(2.5f, 2.3f, 9.5f, 7.7f, 0.5f, {0, 1, 0});
+  // Which copy the z-buffer keeps (the first active): the A-buffer must
+  // show that one alone, at edge pixels as in runs.
+  Scene({red, green});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  VtPrimitive *first = Output::rows[5][5][0] == 1.0f ? red : green;
+  Background({0, 0, 1});
+  Scene({first});
+  const Counts alone = Render(0x200002);
+  const auto picture = Output::rows;
+  Scene({red, green});
+  const Counts both = Render(0x200002);
+  EXPECT_EQ(Output::rows, picture);
+  EXPECT_EQ(both.pixels, alone.pixels);
+  EXPECT_EQ(both.fragments, alone.fragments);  // one fragment per edge pixel, not two
+  EXPECT_GT(both.merged, 0u);
+  EXPECT_EQ(alone.merged, 0u);
+  // A transparent copy in front is placed with the other, not merged: the
+  // interior shows the first over the second.
+  Transparent(first, 0.5f);
+  const Counts glass = Render(0x200002);
+  EXPECT_EQ(glass.merged, 0u);
+  EXPECT_GT(glass.fragments, alone.fragments);
+  const float *seen = Output::rows[5][5].data();
+  EXPECT_NEAR(seen[0] + seen[1], 1.5f, 1e-5);
+}
+
+TEST_F(ABufferTest, OnlyPixelsAnEdgeCrossesMakeFragments) {
+  // Edges at x 2.5 and 9.5, y 2.5 and 7.5: the 24 border pixels of lines 2
+  // to 7 are partly covered, one fragment each; the 6 x 4 inside are runs
+  // under the one polygon, shaded without fragments.
+  Scene({Rectangle(2.5f, 2.5f, 9.5f, 7.5f, 0.5f, {1, 0, 0})});
+  const Counts c = Render(0x200002);
+  uint64_t partial = 0, full = 0;
+  for (const auto &[y, row] : Output::rows)
+    for (const Pixel &p : row) (p[0] == 1.0f ? full : partial) += p[0] > 0.0f;
+  EXPECT_EQ(full, 24u);
+  EXPECT_EQ(partial, 24u);
+  EXPECT_EQ(c.pixels, partial);
+  EXPECT_EQ(c.fragments, partial);
+}
+
+TEST_F(ABufferTest, RunsLeaveOutWhatAnOpaqueSpanHidesAndKeepThePicture) {
+  // F is opaque over the whole field; B1 and B2 lie behind it, T (half
+  // transparent) in front of it: every run under F and a B is F's alone
+  // or F's under T, exactly as without the B's.
+  VtPrimitive *f = Rectangle(1.5f, 1.5f, 18.5f, 8.5f, 0.3f, {1, 0, 0});
+  VtPrimitive *b1 = Rectangle(4.5f, 3.5f, 12.5f, 6.5f, 0.6f, {0, 1, 0});
+  VtPrimitive *b2 = Polygon({{6.5f, 2.5f}, {15.2f, 7.5f}, {15.5f, 2.5f}}, 0.7f, {{0, 0, 1}});
+  VtPrimitive *t = Rectangle(8.5f, 4.2f, 16.5f, 5.8f, 0.1f, {0.2f, 0.2f, 0.9f});
+  Transparent(t, 0.5f);
+  Background({0.1f, 0.1f, 0.1f});
+  Scene({f, t});
+  const Counts plain = Render(0x200002);
+  const auto picture = Output::rows;
+  Scene({b1, f, b2, t});
+  const Counts hidden = Render(0x200002);
+  EXPECT_EQ(Output::rows, picture);
+  EXPECT_EQ(plain.merged, 0u);
+  EXPECT_GT(hidden.merged, 0u);
+  // Where nothing hides B1 its run is composited with what lies in front.
+  Scene({b1, t});
+  const Counts open = Render(0x200002);
+  EXPECT_EQ(open.merged, 0u);
+  EXPECT_NE(Output::rows[5][10], Output::rows[5][6]);
+}
+
+TEST_F(ABufferTest, AFragmentThatThoseInFrontHideWhollyIsNeverShaded) {
+  // In pixel 5 the front quad and the middle one cover the left half, the
+  // back one the right half: the middle one shows nowhere (in pixel 4 the
+  // front quad covers it whole) and is never shaded.
+  VtPrimitive *front = Rectangle(2, 2, 5.5f, 8, 0.3f, {1, 0, 0});
+  VtPrimitive *middle = Rectangle(4.2f, 2, 5.5f, 8, 0.45f, {0, 1, 0});
+  VtPrimitive *back = Rectangle(5.5f, 2, 9, 8, 0.6f, {0, 0, 1});
+  Scene({front, middle, back});
+  Seen::look = true;
+  Seen::primitives.clear();
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  EXPECT_EQ(std::count(Seen::primitives.begin(), Seen::primitives.end(), middle), 0);
+  EXPECT_GT(std::count(Seen::primitives.begin(), Seen::primitives.end(), back), 0);
+  ExpectColour(5, 4, {0.5f, 0, 0.5f});
 }
 
 TEST_F(ABufferTest, TheServicesAnswerThePieceAndPrimitiveBeingShadedOnlyDuringARender) {

@@ -211,5 +211,24 @@ TEST_F(ZBufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
   EveryAllocationFails([] { return VoExecute(0x200001); }, [&] { EXPECT_EQ(VoViewGet(), view); });
 }
 
+
+// Started without the standard renderer, the module starts with no classes
+// and answers 2 to renders, controls and services, posting 481.
+class AloneTest : public GeometryTest {
+ protected:
+  void SetUp() override { StartModules({&VoEntryGeometry, &VoEntryAdvancedRenderer}); }
+};
+
+TEST_F(AloneTest, WithoutTheStandardRendererEverythingAnswersTwo) {
+  EXPECT_EQ(renadv::State()->z_class, nullptr);
+  VtTypedValue v{};
+  EXPECT_EQ(VoExecute(0x200001), VO_STATUS_UNAVAILABLE);
+  EXPECT_EQ(VoExecute(0x200002), VO_STATUS_UNAVAILABLE);
+  EXPECT_EQ(VoControlGet(0x200005, &v), VO_STATUS_UNAVAILABLE);
+  EXPECT_EQ(VoControlSet(0x200001, &v), VO_STATUS_UNAVAILABLE);
+  EXPECT_EQ(VoCallBackGet(0x200001), nullptr);
+  EXPECT_GE(CountPosted(481), 5);
+}
+
 }  // namespace
 }  // namespace vo::test

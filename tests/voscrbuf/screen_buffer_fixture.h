@@ -25,6 +25,7 @@ struct RowDriver {
   static inline VtDriverRecord *driver = nullptr;
 
   static void Reset() {
+    width = 0;  // rows before the test's first frame are read as empty
     frames.clear();
     ends = 0;
     sizes.clear();

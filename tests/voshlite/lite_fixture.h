@@ -47,13 +47,9 @@ class LiteTest : public LibraryTest {
     Run(sh, slot);
     return g;
   }
-  // Lets the kernel take shaders for colours (the classic library's handshake).
-  static void ShaderColoursOn() {
-    Fake<0>::Reset(VO_MODULE_CLASSIC, "voshclas");
-    Fake<0>::m.compatibility = true;
-    Fake<0>::m.compatibility_key = (uint32_t{VO_MODULE_CLASSIC} << 24) | kCompatibilityKey;
-    ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
-  }
+  // Lets the kernel take shaders for colours: the classic library answers
+  // its compatibility query.
+  static void ShaderColoursOn() { ASSERT_EQ(VoInstallModule(&VoEntryClassicShaders), 0u); }
   // The background or foreground after the entry of the slot at the pixel
   // (xi, yi), the distance modI and Co (each channel) before.
   static VtShaderGlobals *Pixel(VtShader *sh, float xi, float yi, float modI = 1, float co = 0,

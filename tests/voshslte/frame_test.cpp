@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "library_fixture.h"
-#include "support/fake_module.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/module_entry.h"
 
@@ -109,9 +108,6 @@ class ShaderColourTest : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
-    Fake<0>::Reset(VO_MODULE_CLASSIC, "voshclas");
-    Fake<0>::m.compatibility = true;
-    Fake<0>::m.compatibility_key = (uint32_t{VO_MODULE_CLASSIC} << 24) | kCompatibilityKey;
   }
   static VtTypedValue ShaderValue(VtShader *s) {
     VtTypedValue v{};
@@ -127,7 +123,7 @@ TEST_F(ShaderColourTest, APlasticsTintFollowsItsColourShaderAtEveryPointAndASelf
   const VtTypedValue by_shader = ShaderValue(driver);
   EXPECT_EQ(VoShaderSetArg(plastic, "specular colour", &by_shader), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(258), 1);
-  ASSERT_EQ(VoInstallModule(&Fake<0>::Query), 0u);
+  ASSERT_EQ(VoInstallModule(&VoEntryClassicShaders), 0u);
   Set(plastic, "specular colour", by_shader);
   Set(driver, "colour", Colour(0.2f, 0.4f, 0.6f));
   const float p[3] = {0, 0, 0}, n[3] = {0, 0, 1}, eye[3] = {0, 0, -1}, co[3] = {1, 1, 1};

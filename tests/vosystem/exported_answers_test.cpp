@@ -125,6 +125,15 @@ const ClassAnswer kClassAnswers[] = {
     {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_SET_ARG, nullptr},            // 18 VoShaderThreeArgumentsSet
     {VO_SHADER_LIGHT, "point", 0, "fall off function"},                    // 19 VoLightFallOff
     {VO_SHADER_LIGHT, "spot", 0, "inverse fall off function"},             // 20 VoLightInverseFallOff
+    // the classic library's
+    {VO_SHADER_BACKGROUND, "ray cube", VO_SLOT_GET_ARG, nullptr},          // 21 VoShaderTwoShaderArgumentsGet
+    {VO_SHADER_BACKGROUND, "environment", VO_SLOT_GET_ARG, nullptr},       // 22 VoShaderTwoFloatArgumentsGet
+    {VO_SHADER_BACKGROUND, "environment", VO_SLOT_SET_ARG, nullptr},       // 23 VoShaderTwoArgumentsSet
+    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_INITIALISE, nullptr},      // 24 VoProcedureNull
+    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_GET_ARG, nullptr},         // 25 VoShaderOneFloatArgumentGet
+    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_SET_ARG, nullptr},         // 26 VoShaderOneArgumentSet
+    {VO_SHADER_LIGHT, "projector", 0, "fall off function"},                // 27 VoLightFallOff
+    {VO_SHADER_LIGHT, "projector", 0, "inverse fall off function"},        // 28 VoLightInverseFallOff
 };
 
 template <int I>
@@ -194,6 +203,11 @@ const AnswerRow kAnswers[] = {
     {"VoShaderTwoArgumentsSet", 0, &ClassAnswerOf<16>}, {"VoShaderThreeFloatArgumentsGet", 0, &ClassAnswerOf<17>},
     {"VoShaderThreeArgumentsSet", 0, &ClassAnswerOf<18>}, {"VoLightFallOff", 0, &ClassAnswerOf<19>},
     {"VoLightInverseFallOff", 0, &ClassAnswerOf<20>},
+    // classic shader library
+    {"VoShaderTwoShaderArgumentsGet", 0, &ClassAnswerOf<21>}, {"VoShaderTwoFloatArgumentsGet", 0, &ClassAnswerOf<22>},
+    {"VoShaderTwoArgumentsSet", 0, &ClassAnswerOf<23>}, {"VoProcedureNull", 0, &ClassAnswerOf<24>},
+    {"VoShaderOneFloatArgumentGet", 0, &ClassAnswerOf<25>}, {"VoShaderOneArgumentSet", 0, &ClassAnswerOf<26>},
+    {"VoLightFallOff", 0, &ClassAnswerOf<27>}, {"VoLightInverseFallOff", 0, &ClassAnswerOf<28>},
 };
 // clang-format on
 

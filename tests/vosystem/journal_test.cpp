@@ -109,7 +109,7 @@ TEST(Journal, ShortSequenceOfCallsReadsBackAsStatements) {
             (Texts{"VoControlSet 0x10004 {VtNat32 3}", "VtTypedValue o1", "VoControlGet 0x10004 o1",
                    "h2 = VoTimerGet \"frame \\\"one\\\"\\\\\\n\" NULL", "VoTimerStart h2", "VtInt32 o3",
                    "VtInt32 o4", "VoGetZRVersion o3 NULL o4", "VoDiagnosticArgDouble 0.10000000000000001",
-                   "p5 = VoDataCreate", "VoMarshalValue p5 NULL", "# VoCallBackSet 0x1000d <procedure ADDR>",
+                   "VoMarshalValue ADV NULL", "# VoCallBackSet 0x1000d <procedure ADDR>",
                    "# VoTimerStart ADDR", "VoExecute 0x10001", "# by hand", "VoTimerReset h2"}));
   // A new file gets a header and new names; the change of file is itself a call.
   std::FILE *other = std::tmpfile();

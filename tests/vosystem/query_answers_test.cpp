@@ -28,6 +28,7 @@ const ModuleRow kModules[] = {
     {&VoEntryView,         9, "voview",   916158299},
     {&VoEntrySuperLiteShaders, 73, "voshslte", 916158151},
     {&VoEntryLiteShaders, 74, "voshlite", 904647311},
+    {&VoEntryClassicShaders, 75, "voshclas", 904646512},
     {&VoEntryWireframe,   10, "vorenwir", 904644566},
     {&VoEntryStandardRenderer, 12, "vorenstd", 916157630},
     {&VoEntryAdvancedRenderer, 32, "vorenadv", 920989771, "sdd_"},

@@ -13,11 +13,20 @@
 //   functype <Type>              procedure type declared in a public header
 //   struct <Type> <code>         record passed by address, value type <code>
 //   fn <Result> <Name>(<param>, ...)
+//   shape <Name> <procedure>     vo::<procedure> gives, from a call's arguments,
+//                                type and count of arrays and pointed-to data
+//                                that the declaration cannot size
 //
 // A parameter is "[in|out|inout] <Type> <name>[<count>]"; <count> is a number,
-// the name of another parameter, or empty for an open array.
+// the name of another parameter, that name times a number ("n*3"), or empty
+// for an open array.
 //
-// Usage: apigen <out-public-header> <out-impl-header> <out-table-cpp> files...
+// Besides the declarations and the table of procedures it writes the table
+// of type names and a source listing the public headers' integer VO_ macros
+// and enumerators, whose values the compiler works out.
+//
+// Usage: apigen <out-public-header> <out-impl-header> <out-table-cpp>
+//               [-c <out-constants-cpp> <public-header-dir>] files...
 
 #include <algorithm>
 #include <cctype>
@@ -25,6 +34,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <filesystem>
+#include <cstring>
 #include <set>
 #include <sstream>
 #include <string>
@@ -47,6 +58,7 @@ struct Param {
   std::string name;
   bool array = false;
   std::string count;  // fixed number, parameter name or empty
+  int scale = 1;      // elements per unit of the counting parameter
 };
 
 struct Function {
@@ -57,12 +69,19 @@ struct Function {
   int module_number = 0;
   int index = 0;
   std::string where;
+  std::string shape;  // internal procedure sizing its data, or empty
 };
 
 std::map<std::string, TypeInfo> g_types;
 std::vector<std::string> g_includes;
 std::vector<std::string> g_handles;
 std::vector<Function> g_functions;
+struct ShapeLine {
+  std::string function, procedure, where;
+  ShapeLine(std::string f, std::string p, std::string w)
+      : function(std::move(f)), procedure(std::move(p)), where(std::move(w)) {}
+};
+std::vector<ShapeLine> g_shapes;
 int g_errors = 0;
 
 void Fail(const std::string &where, const std::string &what) {
@@ -91,6 +110,13 @@ void AddBuiltinTypes() {
   g_types["VtTypedValue"] = {"VtTypedValue", 0, Kind::Typed};
   g_types["VtColour"] = {"VtColour", 7, Kind::Struct};
   g_types["VtBounds"] = {"VtBounds", 44, Kind::Struct};
+}
+
+// The type names in the order they became known (the type table's order).
+std::vector<std::string> TypeOrder() {
+  std::vector<std::string> names;
+  for (const auto &[name, t] : g_types) names.push_back(name);
+  return names;
 }
 
 std::string Trim(const std::string &s) {
@@ -147,6 +173,17 @@ bool ParseParam(const std::string &text, Param *p, const std::string &where) {
   }
   p->type = w[0];
   p->name = w[1];
+  size_t star = count.find('*');
+  if (star != std::string::npos) {
+    std::string scale = Trim(count.substr(star + 1));
+    count = Trim(count.substr(0, star));
+    if (scale.empty() || scale.find_first_not_of("0123456789") != std::string::npos || std::atoi(scale.c_str()) <= 0 ||
+        !IsIdent(count)) {
+      Fail(where, "bad array count in '" + text + "'");
+      return false;
+    }
+    p->scale = std::atoi(scale.c_str());
+  }
   p->count = count;
   if (!g_types.count(p->type)) {
     Fail(where, "unknown type '" + p->type + "'");
@@ -256,6 +293,8 @@ void ParseFile(const std::string &path) {
       g_types[w[1]] = {w[1] + " *", 11, Kind::Pointer};
     } else if (w[0] == "struct" && w.size() == 3 && IsIdent(w[1])) {
       g_types[w[1]] = {w[1], std::atoi(w[2].c_str()), Kind::Struct};
+    } else if (w[0] == "shape" && w.size() == 3 && IsIdent(w[1]) && IsIdent(w[2])) {
+      g_shapes.emplace_back(w[1], w[2], where);
     } else if (w[0] == "fn") {
       ParseFunction(pending, module, number, next_index[number]++, where);
     } else {
@@ -370,6 +409,34 @@ std::string ImplHeader() {
 
 int KindNumber(Kind k) { return static_cast<int>(k); }
 
+// The hashes of api_table.h (NameHash, CodeHash), worked out here the same way.
+uint32_t NameHash(const std::string &name) {
+  uint32_t h = 2166136261u;
+  for (unsigned char c : name) h = (h ^ c) * 16777619u;
+  return h;
+}
+uint32_t CodeHash(uint32_t code) { return code * 2654435761u; }
+
+// An open-addressed table of entry numbers + 1 (0: empty) with linear
+// probing, of a power of two at least twice the entry count; its size is
+// written as <name>Size.
+template <class H>
+std::string HashTable(const std::string &name, size_t count, H hash) {
+  size_t size = 16;
+  while (size < 2 * count) size *= 2;
+  std::vector<uint32_t> slots(size, 0);
+  for (size_t i = 0; i < count; ++i) {
+    size_t at = hash(i) & (size - 1);
+    while (slots[at] != 0) at = (at + 1) & (size - 1);
+    slots[at] = static_cast<uint32_t>(i + 1);
+  }
+  std::ostringstream o;
+  o << "extern const uint32_t " << name << "[];\nextern const size_t " << name << "Size;\nconst uint32_t " << name << "[] = {";
+  for (size_t i = 0; i < size; ++i) o << (i % 16 ? " " : "\n    ") << slots[i] << ",";
+  o << "\n};\nconst size_t " << name << "Size = " << size << ";\n\n";
+  return o.str();
+}
+
 std::string TableSource() {
   std::ostringstream o;
   o << "// Generated from the interface description; do not edit.\n"
@@ -395,7 +462,7 @@ std::string TableSource() {
           count = -ParamIndex(f.params, p.count) - 1;
       }
       o << "    {\"" << p.name << "\", \"" << p.type << "\", " << t.code << ", " << KindNumber(t.kind) << ", "
-        << flags << ", " << count << "},\n";
+        << flags << ", " << count << ", " << p.scale << "},\n";
     }
     o << "};\n";
   }
@@ -420,6 +487,14 @@ std::string TableSource() {
     o << "}\n";
   }
   o << "}  // namespace\n\n";
+  // Shape procedures of owning modules.
+  std::set<std::string> declared;
+  o << "}  // namespace vo::api\n\nnamespace vo {\n";
+  for (const Function &f : g_functions)
+    if (!f.shape.empty() && declared.insert(f.shape).second)
+      o << "bool " << f.shape
+        << "(const void *const *argv, uint32_t param, uint64_t element, api::VtApiShape *shape);\n";
+  o << "}  // namespace vo\n\nnamespace vo::api {\n\n";
   // Arity checks of the implementations against the description.
   for (const Function &f : g_functions)
     o << "static_assert(FnArity<decltype(&vo::" << f.name << ")>::value == " << f.params.size() << ", \""
@@ -432,9 +507,30 @@ std::string TableSource() {
       << ((static_cast<unsigned>(f.module_number) << 16) | static_cast<unsigned>(f.index + 1)) << std::dec
       << "u, \"" << f.result << "\", " << r.code << ", " << KindNumber(r.kind) << ", " << f.params.size()
       << ", " << (f.params.empty() ? "nullptr" : "kParams" + std::to_string(fi)) << ", Thunk" << fi
-      << ", FnArity<decltype(&::" << f.name << ")>::value},\n";
+      << ", FnArity<decltype(&::" << f.name << ")>::value, reinterpret_cast<VtProc>(&::" << f.name << "), "
+      << (f.shape.empty() ? "nullptr" : "&vo::" + f.shape) << "},\n";
   }
   o << "};\nconst size_t kFunctionCount = " << g_functions.size() << ";\n\n";
+  // Type names.
+  std::vector<std::string> types = TypeOrder();
+  o << "const VtApiType kTypes[] = {\n";
+  for (const std::string &name : types) {
+    const TypeInfo &t = g_types[name];
+    std::string size = t.kind == Kind::Void ? "0" : "sizeof(" + t.ctype + ")";
+    o << "    {\"" << name << "\", " << t.code << ", " << KindNumber(t.kind) << ", " << size << "},\n";
+  }
+  o << "    {\"GenericPtr\", 11, " << KindNumber(Kind::Pointer) << ", sizeof(void *)},\n"
+    << "    {\"Matrix\", 0, " << KindNumber(Kind::Struct) << ", 16 * sizeof(double)},\n";
+  o << "};\nconst size_t kTypeCount = " << types.size() + 2 << ";\n\n";
+  std::vector<std::string> type_names = types;
+  type_names.push_back("GenericPtr");
+  type_names.push_back("Matrix");
+  o << HashTable("kFunctionNameSlots", g_functions.size(), [](size_t i) { return NameHash(g_functions[i].name); });
+  o << HashTable("kFunctionCodeSlots", g_functions.size(), [](size_t i) {
+    return CodeHash((static_cast<uint32_t>(g_functions[i].module_number) << 16) |
+                    static_cast<uint32_t>(g_functions[i].index + 1));
+  });
+  o << HashTable("kTypeNameSlots", type_names.size(), [&](size_t i) { return NameHash(type_names[i]); });
   o << "}  // namespace vo::api\n\n";
   // Exported wrappers.
   o << "using vo::api::kFunctions;\n\n";
@@ -459,6 +555,142 @@ std::string TableSource() {
   return o.str();
 }
 
+// ---- The constant table ---------------------------------------------------------
+
+// The text without its comments.
+std::string StripComments(const std::string &text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text.compare(i, 2, "/*") == 0) {
+      size_t end = text.find("*/", i + 2);
+      if (end == std::string::npos) break;
+      out += ' ';
+      i = end + 1;
+    } else if (text.compare(i, 2, "//") == 0) {
+      size_t end = text.find('\n', i);
+      if (end == std::string::npos) break;
+      i = end - 1;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// A macro body that can only be an integer expression: numbers, operators
+// and names of other constants or integer types.
+bool IntegerBody(const std::string &body) {
+  if (Trim(body).empty()) return false;
+  for (size_t i = 0; i < body.size();) {
+    unsigned char c = static_cast<unsigned char>(body[i]);
+    if (std::isalpha(c) || c == '_') {
+      size_t j = i;
+      while (j < body.size() && (std::isalnum(static_cast<unsigned char>(body[j])) || body[j] == '_')) ++j;
+      std::string word = body.substr(i, j - i);
+      bool known = word.rfind("VO_", 0) == 0 || word.rfind("Vt", 0) == 0 || word == "uint32_t" ||
+                   word == "int32_t" || word == "uint16_t" || word == "uint8_t" || word == "int64_t" ||
+                   word == "uint64_t";
+      if (!known) return false;
+      i = j;
+    } else if (std::isdigit(c)) {
+      while (i < body.size() && (std::isalnum(static_cast<unsigned char>(body[i])))) ++i;
+    } else if (std::strchr(" \t()|&<>~+-*^", c) != nullptr) {
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void ScanHeader(const std::string &text, std::vector<std::string> *names) {
+  std::string code = StripComments(text);
+  std::istringstream in(code);
+  std::string line;
+  bool continued = false;
+  while (std::getline(in, line)) {
+    const bool was_continued = continued;
+    continued = !line.empty() && line.back() == '\\';
+    if (was_continued) continue;
+    std::string t = Trim(line);
+    if (t.rfind("#", 0) != 0) continue;
+    t = Trim(t.substr(1));
+    if (t.rfind("define", 0) != 0) continue;
+    t = Trim(t.substr(6));
+    size_t end = 0;
+    while (end < t.size() && (std::isalnum(static_cast<unsigned char>(t[end])) || t[end] == '_')) ++end;
+    std::string name = t.substr(0, end);
+    if (name.rfind("VO_", 0) != 0 || (end < t.size() && t[end] == '(') || continued) continue;
+    if (IntegerBody(t.substr(end))) names->push_back(name);
+  }
+  // Enumerators: the names inside "enum ... { ... }".
+  for (size_t at = code.find("enum"); at != std::string::npos; at = code.find("enum", at + 4)) {
+    if (at > 0 && (std::isalnum(static_cast<unsigned char>(code[at - 1])) || code[at - 1] == '_')) continue;
+    if (at + 4 < code.size() && (std::isalnum(static_cast<unsigned char>(code[at + 4])) || code[at + 4] == '_'))
+      continue;
+    size_t open = code.find_first_of("{;", at);
+    if (open == std::string::npos || code[open] != '{') continue;
+    size_t close = code.find('}', open);
+    if (close == std::string::npos) break;
+    std::string cur;
+    int depth = 0;
+    for (char c : code.substr(open + 1, close - open - 1) + ",") {
+      if (c == '(') ++depth;
+      if (c == ')') --depth;
+      if (c == ',' && depth == 0) {
+        std::string name = Trim(cur.substr(0, cur.find('=')));
+        if (IsIdent(name)) names->push_back(name);
+        cur.clear();
+      } else {
+        cur += c;
+      }
+    }
+    at = close;
+  }
+}
+
+std::string ConstantsSource(const std::string &dir) {
+  std::vector<std::string> headers;
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  std::vector<std::string> files;
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator(dir, error))
+    if (entry.path().extension() == ".h") files.push_back(entry.path().filename().string());
+  if (error) Fail(dir, "cannot list the public headers");
+  std::sort(files.begin(), files.end());
+  for (const std::string &f : files) {
+    std::ifstream in(dir + "/" + f);
+    if (!in) {
+      Fail(dir + "/" + f, "cannot open");
+      continue;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    headers.push_back("<vo/" + f + ">");
+    std::vector<std::string> found;
+    ScanHeader(text.str(), &found);
+    for (const std::string &n : found)
+      if (seen.insert(n).second) names.push_back(n);
+  }
+  std::ostringstream o;
+  o << "// Generated from the public headers; do not edit.\n"
+    << "// Their integer VO_ macros and enumerators, valued by the compiler.\n"
+    << "#include <type_traits>\n\n";
+  for (const std::string &h : headers) o << "#include " << h << "\n";
+  o << "#include <vo/vo_api.h>\n#include \"vosystem/api_table.h\"\n\nnamespace vo::api {\n\n"
+    << "template <class T>\nconstexpr int64_t ConstantValue(T v) {\n"
+    << "  static_assert(std::is_integral_v<T> || std::is_enum_v<T>, \"not an integer constant\");\n"
+    << "  return static_cast<int64_t>(v);\n}\n\n"
+    << "const VtApiConstant kConstants[] = {\n";
+  for (const std::string &n : names) o << "    {\"" << n << "\", ConstantValue(" << n << ")},\n";
+  if (names.empty()) o << "    {\"\", 0},\n";
+  o << "};\nconst size_t kConstantCount = " << names.size() << ";\n\n";
+  o << HashTable("kConstantNameSlots", names.size(), [&](size_t i) { return NameHash(names[i]); });
+  o << "}  // namespace vo::api\n";
+  return o.str();
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -468,6 +700,12 @@ int main(int argc, char **argv) {
   }
   AddBuiltinTypes();
   std::vector<std::string> files(argv + 4, argv + argc);
+  std::string constants_out, header_dir;
+  if (files.size() >= 3 && files[0] == "-c") {
+    constants_out = files[1];
+    header_dir = files[2];
+    files.erase(files.begin(), files.begin() + 3);
+  }
   std::sort(files.begin(), files.end());
   // vosystem first, so the kernel's procedures lead the table.
   std::stable_partition(files.begin(), files.end(),
@@ -476,8 +714,21 @@ int main(int argc, char **argv) {
   std::set<std::string> names;
   for (const Function &f : g_functions)
     if (!names.insert(f.name).second) Fail(f.where, "procedure '" + f.name + "' declared twice");
+  for (const ShapeLine &line : g_shapes) {
+    auto it = std::find_if(g_functions.begin(), g_functions.end(),
+                           [&](const Function &f) { return f.name == line.function; });
+    if (it == g_functions.end())
+      Fail(line.where, "shape of an undeclared procedure '" + line.function + "'");
+    else if (!it->shape.empty())
+      Fail(line.where, "second shape of '" + line.function + "'");
+    else
+      it->shape = line.procedure;
+  }
+  std::string constants;
+  if (!header_dir.empty()) constants = ConstantsSource(header_dir);
   if (g_errors) return 1;
   bool ok = WriteIfChanged(argv[1], PublicHeader()) && WriteIfChanged(argv[2], ImplHeader()) &&
-            WriteIfChanged(argv[3], TableSource());
+            WriteIfChanged(argv[3], TableSource()) &&
+            (constants_out.empty() || WriteIfChanged(constants_out, constants));
   return ok ? 0 : 1;
 }

@@ -1,0 +1,68 @@
+// Fuzzes the command interpreter's reader: each input is read as a script
+// file, text or binary (an input that begins with the binary signature).
+// A script may make library objects it never destroys (an application's
+// leak, not the reader's): allocations during the read are left out of the
+// leak check, which the interpreter's unit tests make under LeakSanitizer.
+// .ci/run runs it in a scratch directory, since a script may open files.
+#include <cstdint>
+#include <cstdio>
+
+#include <vo/vo_api.h>
+#include <vo/vo_driver.h>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/lsan_interface.h>
+#define VO_FUZZ_LSAN 1
+#endif
+#endif
+
+namespace {
+
+VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
+
+// A driver whose message output swallows what print, help and echo write,
+// and whose console has no lines.
+VtStatus Swallow(const char *) { return 0; }
+int32_t NoLine(char *, uint32_t) { return -1; }
+VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
+  if (set != 0) return VO_STATUS_BAD_ARGUMENT;
+  *slot = code == 0x1a0017u ? reinterpret_cast<VtProc>(&Swallow)
+          : code == 0x1a0016u ? reinterpret_cast<VtProc>(&NoLine)
+                              : nullptr;
+  return 0;
+}
+VtStatus Query(uint32_t query, VtTypedValue *answer) {
+  *answer = VtTypedValue{};
+  if (query == VO_QUERY_CALLBACK) {
+    answer->type = VtFunc;
+    answer->value.fn = reinterpret_cast<VtProc>(&Lookup);
+  }
+  return 0;
+}
+
+// The library, started again when an input stopped it.
+bool Started() {
+  if (VoModuleCheckStarted(1, 0) == 0) return true;
+  if (VoInitialise() != 0) return false;
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&Quiet));
+  VoDriverSet(VoDriverCreate(&Query));
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (!Started()) return 0;
+  std::FILE *file = fmemopen(const_cast<uint8_t *>(data), size, "rb");
+  if (file == nullptr) return 0;
+#ifdef VO_FUZZ_LSAN
+  __lsan_disable();
+#endif
+  VoInterpreterReadInput("fuzz", file);
+#ifdef VO_FUZZ_LSAN
+  __lsan_enable();
+#endif
+  std::fclose(file);
+  return 0;
+}
