@@ -48,6 +48,7 @@ const ModuleRow kModules[] = {
     {&VoEntryFilter,      98, "vofilter", 904643334},
     {&VoEntryOGLDrv,     116, "voogldrv", 923473426},
     {&VoEntryPhotometry,  66, "vophoto",  904643667},
+    {&VoEntryObject,     112, "voobject", 904643049},
 };
 // clang-format on
 
