@@ -13,33 +13,19 @@
 
 #include <vo/vo_meshio.h>
 
-#include "vomeshio/meshio.h"
+#include "support/mesh_memory.h"
 #include "vosystem/kernel.h"
 
 namespace vo {
 namespace {
 
 std::vector<uint8_t> g_bytes;
-size_t g_at = 0;
-
-VtStatus Read(uint32_t *count, void *buffer) {
-  if (*count == 0) {
-    auto peek = []() -> int { return g_at < g_bytes.size() ? g_bytes[g_at] : -1; };
-    auto skip = []() { ++g_at; };
-    auto get = []() -> int { return g_at < g_bytes.size() ? g_bytes[g_at++] : -1; };
-    return meshio::TokenRead(get, peek, skip, count, static_cast<char *>(buffer));
-  }
-  if (*count > g_bytes.size() - g_at) return 2;
-  std::memcpy(buffer, g_bytes.data() + g_at, *count);
-  g_at += *count;
-  return 0;
-}
 
 void Start() {
   if (VoSystemInitialise() != 0 || VoInstallModule(&VoEntryMemory) != 0 || VoSystemStart() != 0 ||
       VoInstallModule(&VoEntryGeometry) != 0 || VoInstallModule(&VoEntryPolygons) != 0 ||
       VoInstallModule(&VoEntryMeshIO) != 0 || VoSystemStart() != 0 ||
-      VoCallBackSet(VO_CALLBACK_MESHIO_READ, reinterpret_cast<VtProc>(&Read)) != 0)
+      VoCallBackSet(VO_CALLBACK_MESHIO_READ, reinterpret_cast<VtProc>(&test::MeshMemory::Read)) != 0)
     __builtin_trap();
 }
 
@@ -79,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   else if ((data[0] & 2) != 0)
     TextHeader();
   g_bytes.insert(g_bytes.end(), data + 1, data + size);
-  g_at = 0;
+  test::MeshMemory::Serve(g_bytes);
   VtReference *list = VoMeshLoad();
   (void)VoPrimitiveReferenceDestroy(list, 1);
   return 0;

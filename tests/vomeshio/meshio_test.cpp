@@ -13,36 +13,22 @@
 #include <vo/vo_meshio.h>
 
 #include "support/geometry_fixture.h"
+#include "support/mesh_memory.h"
 #include "vogeom/geom_state.h"
 #include "vomeshio/meshio.h"
 
 namespace vo::test {
 namespace {
 
-// The bytes of a save, and the file a load reads (with a failure after a
-// number of written bytes when asked).
+// The bytes of a save (with a failure after a number of written bytes when
+// asked); a load reads MeshMemory's bytes.
 std::vector<uint8_t> g_out;
-std::vector<uint8_t> g_in;
-size_t g_at = 0;
 size_t g_fail_after = SIZE_MAX;
 
 VtStatus MemWrite(uint32_t n, const void *bytes) {
   if (g_out.size() + n > g_fail_after) return 2;
   const auto *b = static_cast<const uint8_t *>(bytes);
   g_out.insert(g_out.end(), b, b + n);
-  return 0;
-}
-
-VtStatus MemRead(uint32_t *count, void *buffer) {
-  if (*count == 0) {
-    auto peek = []() -> int { return g_at < g_in.size() ? g_in[g_at] : -1; };
-    auto skip = []() { ++g_at; };
-    auto get = []() -> int { return g_at < g_in.size() ? g_in[g_at++] : -1; };
-    return meshio::TokenRead(get, peek, skip, count, static_cast<char *>(buffer));
-  }
-  if (*count > g_in.size() - g_at) return 2;
-  std::memcpy(buffer, g_in.data() + g_at, *count);
-  g_at += *count;
   return 0;
 }
 
@@ -57,11 +43,10 @@ class MeshIOTest : public PolygonModuleTest {
   void SetUp() override {
     StartModules({&VoEntryGeometry, &VoEntryPolygons, &VoEntryMeshIO});
     g_out.clear();
-    g_in.clear();
-    g_at = 0;
+    MeshMemory::Serve({});
     g_fail_after = SIZE_MAX;
     ASSERT_EQ(VoCallBackSet(VO_CALLBACK_MESHIO_WRITE, reinterpret_cast<VtProc>(&MemWrite)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_MESHIO_READ, reinterpret_cast<VtProc>(&MemRead)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_MESHIO_READ, reinterpret_cast<VtProc>(&MeshMemory::Read)), 0u);
   }
   void TearDown() override {
     for (VtReference *l : loaded_) VoPrimitiveReferenceDestroy(l, 1);
@@ -80,8 +65,7 @@ class MeshIOTest : public PolygonModuleTest {
     return l;
   }
   VtReference *Load(const std::vector<uint8_t> &bytes) {
-    g_in = bytes;
-    g_at = 0;
+    MeshMemory::Serve(bytes);
     VtReference *l = VoMeshLoad();
     if (l != nullptr) loaded_.push_back(l);
     return l;
