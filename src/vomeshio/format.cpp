@@ -524,9 +524,12 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
       if (node == nullptr) return VO_STATUS_NO_MEMORY;
       boundary.ring = VoPrimitiveReferenceAppend(boundary.ring, node);
     }
-    (void)finisher.Finish(q, boundary.ring);  // a degenerate polygon keeps its boundary
-    boundary.ring = nullptr;
     if (VtStatus st = values(VO_ELEMENT_POLYGON, q)) return st;
+    // The boundary, its count and plane are hung on after the values, so a
+    // file's count never disagrees with the ring; a degenerate polygon keeps
+    // its boundary.
+    (void)finisher.Finish(q, boundary.ring);
+    boundary.ring = nullptr;
   }
   poly::PrimitiveCountsReset(p);
   (void)VoPrimitiveResetProperty(p, VO_PRIM_BOUNDS);
