@@ -76,6 +76,9 @@ constexpr uint32_t kLiteImageUnusable = 2517;    // an image a class cannot use 
 // Classic shader library (voshclas), 2550-2564.
 constexpr uint32_t kClassicFogLightSkipped = 2550;  // a fog-light record not made: the light skipped (light)
 
+// Pro shader library (voshpro), 2565-2579.
+constexpr uint32_t kProLuminaireRefused = 2566;  // a luminaire file refused: the light stays dark (file, status)
+
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
 constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle
