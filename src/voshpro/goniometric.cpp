@@ -75,7 +75,7 @@ static_assert(std::size(kGoniometricFields) == std::size(kGoniometricLabels));
 constexpr const char *kGlobals[] = {"Pw"};
 
 // The lamp-type names as luminaire catalogues write them; the first name
-// of a code is the one get answers.
+// of a code is the one get answers, the empty text when there is none.
 struct LampName {
   const char *name;
   int32_t code;
@@ -96,7 +96,7 @@ constexpr LampName kLampNames[] = {
 const char *LampName(int32_t code) {
   for (const auto &l : kLampNames)
     if (l.code == code) return l.name;
-  return nullptr;
+  return "";  // none: an empty text rather than a null a caller would read
 }
 
 // The record's power from the given power (when positive, else the file's)
