@@ -111,7 +111,7 @@ VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc releas
 const ClassDescription *const kProClassList[18] = {
     nullptr,       // area light
     &kGoniometric, // goniometric light
-    nullptr,       // sky light
+    &kSky,         // sky light
     nullptr,       // absolute curvature
     nullptr,       // gaussian curvature
     nullptr,       // geometric curvature

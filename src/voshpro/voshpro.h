@@ -39,7 +39,7 @@ ProModuleRecord *ProRecordGet();
 VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc release);
 
 // The classes in the library's order: a null row is a class still to come.
-extern const ClassDescription kGoniometric;
+extern const ClassDescription kGoniometric, kSky;
 extern const ClassDescription *const kProClassList[18];
 
 // The goniometric light's words in its light record's class area. The

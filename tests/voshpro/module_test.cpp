@@ -18,6 +18,10 @@ const Row kRows[] = {
      "from=9:0,0,1;to=9:0,0,0;equator zero=9:1,0,1;fall off=5:1;shadows=6:0;shadow resolution=1:256;"
      "shadow quality=1:4;shadow softness=3:1;file name=10:;handle=11:*;scattering=6:0;fall off function=22:F;"
      "fall off data=11:0;inverse fall off function=22:I"},
+    {L, "sky", "vxs_sky_light", "-oo--oooo-", "",
+     "filter colour=7:1,1,1;shadows=6:0;sun altitude=3:90;sun azimuth=3:0;type=10:CIE overcast;north=8:0,1,0;"
+     "up=8:0,0,1;zenith luminance=3:0;complexity=3:0;colour temperature=3:5000;spectral distribution=10:D65;"
+     "handle=11:*"},
 };
 // clang-format on
 
@@ -67,6 +71,7 @@ TEST(ProModule, AnswersItsQueriesAndNothingForTheOthers) {
   // The class list keeps the library's eighteen places.
   EXPECT_EQ(std::size(kProClassList), 18u);
   EXPECT_EQ(kProClassList[1], &kGoniometric);
+  EXPECT_EQ(kProClassList[2], &kSky);
 }
 
 // Shared state the copy and free procedures below count.
