@@ -247,3 +247,42 @@ TEST_F(ProTest, EveryAllocationFailingOverCreateAndPrepareLeavesNothingBehind) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+TEST_F(ProTest, AnOccluderOnOneFaceShadowsPointsBehindItOnThatFaceOnly) {
+  VtShader *s = Gonio(Write("quadrant.ies", Quadrant()));
+  SetPoint(s, "from", 0, 0, 0);
+  ASSERT_EQ(Prepare(s), 0u);
+  VtLightData *d = Record(s);
+  const float directions[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  float texels[6];
+  d->shadowMapSide = 1;
+  d->pcfSamplesX = d->pcfSamplesY = 1;
+  d->pcfStepX = d->pcfStepY = 1;
+  d->pcfJitterX = d->pcfJitterY = 0.5f;
+  d->shadowValid = 1;
+  for (int occluded = 0; occluded < 6; ++occluded) {
+    SCOPED_TRACE(occluded);
+    // One texel per face: something at distance 1 on the occluded face only.
+    for (int f = 0; f < 6; ++f) {
+      texels[f] = f == occluded ? 1.0f : 1e20f;
+      d->shadowMaps[f] = VtShadowMap{&texels[f], 0, 0, 0, 0};
+    }
+    for (int f = 0; f < 6; ++f) {
+      // A point at distance 2 along each axis, its surface facing the light.
+      const float p[3] = {2 * directions[f][0], 2 * directions[f][1], 2 * directions[f][2]};
+      const float n[3] = {-directions[f][0], -directions[f][1], -directions[f][2]};
+      EXPECT_EQ(GoniometricShadow(p, nullptr, n, d), f == occluded ? 1.0 : 0.0) << f;
+      // In front of the occluder: lit.
+      const float q[3] = {0.5f * directions[f][0], 0.5f * directions[f][1], 0.5f * directions[f][2]};
+      EXPECT_EQ(GoniometricShadow(q, nullptr, n, d), 0.0) << f;
+    }
+  }
+  for (auto &m : d->shadowMaps) m = VtShadowMap{};
+  d->shadowValid = 0;
+}
+
+}  // namespace
+}  // namespace vo::test
