@@ -249,4 +249,11 @@ constexpr uint32_t kSourceTooDeep = 2820;        // "source" nested past 64 (fil
 constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
 constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
 
+// The desktop layer (src/platform), from 2740.
+constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
+constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)
+constexpr uint32_t kDesktopArgument = 2742;    // a desktop procedure refuses an argument (procedure, reason)
+constexpr uint32_t kDeviceArgument = 2743;          // a Direct3D-like device call refuses an argument (call, reason)
+constexpr uint32_t kDeviceTrianglesDropped = 2744;  // a draw left out triangles whose position is not finite (count)
+
 }  // namespace vo::messages
