@@ -16,16 +16,9 @@
 #include <vo/vo_api.h>
 #include <vo/vo_shader.h>
 
-namespace {
+#include "bench_kernel.h"
 
-void LibraryOnce() {
-  static bool started = [] {
-    VoInitialise();
-    VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoCallBackNull));
-    return true;
-  }();
-  (void)started;
-}
+namespace {
 
 // A type C IES file of nv cone angles (0 to 180) and nh planes (0 to 360)
 // with a smooth distribution, written to a temporary file: its name.
@@ -54,7 +47,7 @@ std::string LuminaireFile(int nv, int nh) {
 }
 
 VtShader *Goniometric(const std::string &file) {
-  LibraryOnce();
+  vo::bench::LibraryStartOnce();
   VtShader *s = VoShaderCreate(VO_SHADER_LIGHT, "goniometric");
   VtTypedValue v{};
   v.type = VtString;
@@ -107,7 +100,7 @@ void GoniometricPrepare(benchmark::State &state) {
 BENCHMARK(GoniometricPrepare)->Args({37, 73})->Args({181, 361})->Unit(benchmark::kMicrosecond);
 
 void SkyPrepare(benchmark::State &state) {
-  LibraryOnce();
+  vo::bench::LibraryStartOnce();
   VtShader *s = VoShaderCreate(VO_SHADER_LIGHT, "sky");
   VtTypedValue v{};
   v.type = VtFloat;

@@ -34,9 +34,26 @@ constexpr uint32_t Word(std::size_t offset) {
 // The arguments in order; those the record holds are served by the light's
 // own get and set (their rows are never read for the value).
 enum Argument : uint32_t {
-  kIntensity, kPowerUnits, kPower, kColour, kTemperature, kLampType, kFrom, kTo, kEquatorZero, kFallOff,
-  kShadows, kShadowResolution, kShadowQuality, kShadowSoftness, kFileName, kHandle, kScattering,
-  kFallOffFunction, kFallOffData, kInverseFallOff
+  kIntensity,
+  kPowerUnits,
+  kPower,
+  kColour,
+  kTemperature,
+  kLampType,
+  kFrom,
+  kTo,
+  kEquatorZero,
+  kFallOff,
+  kShadows,
+  kShadowResolution,
+  kShadowQuality,
+  kShadowSoftness,
+  kFileName,
+  kHandle,
+  kScattering,
+  kFallOffFunction,
+  kFallOffData,
+  kInverseFallOff
 };
 
 constexpr Field kGoniometricFields[] = {
@@ -65,11 +82,11 @@ constexpr Field kGoniometricFields[] = {
 #undef VO_WORD
 
 constexpr const char *kGoniometricLabels[] = {
-    "intensity",      "power units",      "power",          "colour",
-    "colour temperature", "lamp type",    "from",           "to",
-    "equator zero",   "fall off",         "shadows",        "shadow resolution",
-    "shadow quality", "shadow softness",  "file name",      "handle",
-    "scattering",     "fall off function", "fall off data", "inverse fall off function"};
+    "intensity",          "power units",       "power",         "colour",
+    "colour temperature", "lamp type",         "from",          "to",
+    "equator zero",       "fall off",          "shadows",       "shadow resolution",
+    "shadow quality",     "shadow softness",   "file name",     "handle",
+    "scattering",         "fall off function", "fall off data", "inverse fall off function"};
 static_assert(std::size(kGoniometricFields) == std::size(kGoniometricLabels));
 
 constexpr const char *kGlobals[] = {"Pw"};
@@ -148,8 +165,8 @@ VtStatus GoniometricPrepare(void *block) {
   w->loaded = status == 0;
   w->loadStatus = status;
   if (status != 0) {
-    Post(VO_CLASS_WARNING, messages::kProLuminaireRefused, VO_MODULE_PRO, w->fileName != nullptr ? w->fileName : "",
-         status);
+    Post(VO_CLASS_WARNING, messages::kProLuminaireRefused, VO_MODULE_PRO,
+         w->fileName != nullptr ? w->fileName : "", status);
     DistributionDrop(r);
     d->colour = VtColour{0, 0, 0};
   } else {
@@ -263,12 +280,11 @@ VtStatus GoniometricSet(void *block, uint32_t index, VtTypedValue *value) {
         if (std::strcmp(s, l.name) == 0) (void)VoPhotometricRecordSetLampType(r, l.code);
       return 0;
     }
-    case kEquatorZero:
-      (void)VoPhotometricRecordSetEquatorZero(r, value->value.v);
-      return 0;
+    case kEquatorZero: (void)VoPhotometricRecordSetEquatorZero(r, value->value.v); return 0;
     case kHandle: return 0;  // read only
     case kFileName:
-      if (w->fileName != nullptr && value->value.s != nullptr && std::strcmp(w->fileName, value->value.s) == 0)
+      if (w->fileName != nullptr && value->value.s != nullptr &&
+          std::strcmp(w->fileName, value->value.s) == 0)
         return 0;
       return FieldSet(kGoniometricFields, block, index, value);
     default: return FieldSet(kGoniometricFields, block, index, value);
@@ -317,17 +333,6 @@ void *GoniometricCreate() {
   return d;
 }
 
-constexpr Entries GoniometricEntries() {
-  Entries e;
-  e.evaluateImage = &GoniometricEvaluate;
-  e.prepare = &GoniometricPrepare;
-  e.get = &GoniometricGet;
-  e.set = &GoniometricSet;
-  e.create = &GoniometricCreate;
-  e.destroy = &GoniometricDestroy;
-  return e;
-}
-
 }  // namespace
 
 // The cube face is chosen, signed and divided by the biased vector d' (one
@@ -344,7 +349,13 @@ double GoniometricShadow(const float *point, void *, const float *normal, VtLigh
   return VoLightSampleShadow(u, v, Dot(p, p), d, &d->shadowMaps[face]);
 }
 
-const ClassDescription kGoniometric{"vxs_gonio_light", "goniometric", VO_SHADER_LIGHT, kGoniometricLabels,
-                                    kGlobals, GoniometricEntries(), true};
+const ClassDescription kGoniometric{"vxs_gonio_light",
+                                    "goniometric",
+                                    VO_SHADER_LIGHT,
+                                    kGoniometricLabels,
+                                    kGlobals,
+                                    LightEntries(&GoniometricEvaluate, &GoniometricPrepare, &GoniometricGet,
+                                                 &GoniometricSet, &GoniometricCreate, &GoniometricDestroy),
+                                    true};
 
 }  // namespace vo::pro

@@ -41,11 +41,22 @@ SkyWords *Words(VtLightData *d) { return reinterpret_cast<SkyWords *>(d->classAr
 VtSkyModel *Model(VtLightData *d) { return static_cast<VtSkyModel *>(Words(d)->common.classData); }
 
 enum Argument : uint32_t {
-  kFilter, kShadows, kAltitude, kAzimuth, kType, kNorth, kUp, kZenith, kComplexity, kTemperature, kSpectral, kHandle
+  kFilter,
+  kShadows,
+  kAltitude,
+  kAzimuth,
+  kType,
+  kNorth,
+  kUp,
+  kZenith,
+  kComplexity,
+  kTemperature,
+  kSpectral,
+  kHandle
 };
-constexpr const char *kSkyLabels[] = {"filter colour", "shadows",          "sun altitude",       "sun azimuth",
-                                      "type",          "north",            "up",                 "zenith luminance",
-                                      "complexity",    "colour temperature", "spectral distribution", "handle"};
+constexpr const char *kSkyLabels[] = {
+    "filter colour",    "shadows",    "sun altitude",       "sun azimuth",           "type",  "north", "up",
+    "zenith luminance", "complexity", "colour temperature", "spectral distribution", "handle"};
 
 constexpr const char *kTypeNames[] = {"CIE overcast",   "CIE intermediate",   "CIE clear",
                                       "IESNA overcast", "IESNA intermediate", "IESNA clear"};
@@ -107,9 +118,10 @@ double ZenithIESNAClear(double s) { return (15.5 * std::sqrt(std::sin(s)) + 0.8)
 double ZenithIESNAIntermediate(double s) { return (45 * std::sin(s) + 0.3) * Turbidity(kT2, s) * 1000; }
 
 constexpr VtSkyLuminanceProc kLuminanceProcs[] = {&Overcast,      &CIEIntermediate,   &Clear,
-                                             &IESNAOvercast, &IESNAIntermediate, &Clear};
-constexpr VtSkyZenithProc kZenithProcs[] = {&ZenithOvercast, &ZenithIntermediate, &ZenithClear,
-                                       &ZenithIESNAOvercast, &ZenithIESNAIntermediate, &ZenithIESNAClear};
+                                                  &IESNAOvercast, &IESNAIntermediate, &Clear};
+constexpr VtSkyZenithProc kZenithProcs[] = {
+    &ZenithOvercast,      &ZenithIntermediate,      &ZenithClear,
+    &ZenithIESNAOvercast, &ZenithIESNAIntermediate, &ZenithIESNAClear};
 
 struct D3 {
   double x, y, z;
@@ -151,9 +163,9 @@ Base BaseMesh(int b) {
       m.vertices[7 + 2 * i] = Unit(Sum(m.vertices[6 + 2 * i], m.vertices[6 + 2 * ((i + 1) % 5)]));
     const double horizon[] = {252, 216, 180, 144, 108, 72, 36, 0, 324, 288};
     for (int i = 0; i < 10; ++i) m.vertices[16 + i] = Horizon(horizon[i]);
-    m.triangles = {{0, 1, 2},   {0, 2, 3},  {0, 3, 4},   {0, 4, 5},  {0, 5, 1},   {1, 6, 7},  {2, 7, 8},
-                   {2, 8, 9},   {3, 9, 10}, {3, 10, 11}, {4, 11, 12}, {4, 12, 13}, {5, 13, 14}, {5, 14, 15},
-                   {1, 15, 6},  {1, 2, 7},  {2, 3, 9},   {3, 4, 11}, {4, 5, 13},  {5, 1, 15},  {6, 25, 16}};
+    m.triangles = {{0, 1, 2},  {0, 2, 3},  {0, 3, 4},   {0, 4, 5},   {0, 5, 1},   {1, 6, 7},   {2, 7, 8},
+                   {2, 8, 9},  {3, 9, 10}, {3, 10, 11}, {4, 11, 12}, {4, 12, 13}, {5, 13, 14}, {5, 14, 15},
+                   {1, 15, 6}, {1, 2, 7},  {2, 3, 9},   {3, 4, 11},  {4, 5, 13},  {5, 1, 15},  {6, 25, 16}};
     for (uint32_t i = 0; i <= 8; ++i) m.triangles.push_back({7 + i, 16 + i, 17 + i});
     for (uint32_t i = 0; i <= 8; ++i) m.triangles.push_back({6 + i, 7 + i, 16 + i});
     m.triangles.push_back({15, 6, 25});
@@ -199,7 +211,8 @@ bool Dome(VtSkyModel *m) {
   const auto perTriangle = (k + 1) * (k + 2) / 2;
   const auto vertices = static_cast<uint32_t>(base.triangles.size()) * perTriangle;
   m->vertices = static_cast<float *>(VoAllocate(static_cast<size_t>(Rounded(vertices)) * 3 * sizeof(float)));
-  m->patches = static_cast<VtSkyPatch *>(VoAllocate(static_cast<size_t>(Rounded(count)) * sizeof(VtSkyPatch)));
+  m->patches =
+      static_cast<VtSkyPatch *>(VoAllocate(static_cast<size_t>(Rounded(count)) * sizeof(VtSkyPatch)));
   if (m->vertices == nullptr || m->patches == nullptr) {
     ModelEmpty(m);
     return false;
@@ -266,7 +279,8 @@ void Frame(VtSkyModel *m) {
   m->transform = nullptr;
   VtTransform *t = VoTransformCreate();
   const double origin[3] = {0, 0, 0}, axis[3] = {0, 0, 1};
-  const double rows[16] = {east.x, east.y, east.z, 0, north.x, north.y, north.z, 0, up.x, up.y, up.z, 0, 0, 0, 0, 1};
+  const double rows[16] = {east.x, east.y, east.z, 0, north.x, north.y, north.z, 0,
+                           up.x,   up.y,   up.z,   0, 0,       0,       0,       1};
   VtTransform *frame = t != nullptr ? VoTransformDefine(rows) : nullptr;
   VtStatus s = t == nullptr || frame == nullptr ? VO_STATUS_NO_MEMORY : 0;
   if (s == 0) s = VoTransformRotateAxis(t, origin, axis, -static_cast<double>(m->sunAzimuth) / kDegree);
@@ -289,7 +303,8 @@ VtStatus SkyPrepare(void *block) {
   m->zenith = kZenithProcs[type - 1];
   VtBounds bounds{};
   if (VoBoundsGet(&bounds) == 0) {
-    const double dx = bounds.xmax - bounds.xmin, dy = bounds.ymax - bounds.ymin, dz = bounds.zmax - bounds.zmin;
+    const double dx = bounds.xmax - bounds.xmin, dy = bounds.ymax - bounds.ymin,
+                 dz = bounds.zmax - bounds.zmin;
     const double size = std::sqrt(dx * dx + dy * dy + dz * dz);
     if (std::isfinite(size) && size < 3.0e38) m->sceneSize = static_cast<float>(size);
   }
@@ -422,8 +437,8 @@ VtStatus SkySet(void *block, uint32_t index, VtTypedValue *value) {
     case kType: {
       const int32_t code = NameCode(value->value.s, kTypeNames, 6);
       if (code == 0)
-        Post(VO_CLASS_DEBUG, messages::kProSkyType, VO_MODULE_PRO, value->value.s != nullptr ? value->value.s : "",
-             "CIE overcast");
+        Post(VO_CLASS_DEBUG, messages::kProSkyType, VO_MODULE_PRO,
+             value->value.s != nullptr ? value->value.s : "", "CIE overcast");
       m->skyType = code != 0 ? code : 1;
       return 0;
     }
@@ -439,8 +454,8 @@ VtStatus SkySet(void *block, uint32_t index, VtTypedValue *value) {
     case kSpectral: {
       const int32_t code = NameCode(value->value.s, kSpectralNames, 4);
       if (code == 0)
-        Post(VO_CLASS_DEBUG, messages::kProSpectral, VO_MODULE_PRO, value->value.s != nullptr ? value->value.s : "",
-             "D65");
+        Post(VO_CLASS_DEBUG, messages::kProSpectral, VO_MODULE_PRO,
+             value->value.s != nullptr ? value->value.s : "", "D65");
       m->spectralDistribution = code != 0 ? code : VO_SKY_D65;
       return 0;
     }
@@ -488,19 +503,15 @@ void *SkyCreate() {
   return d;
 }
 
-constexpr Entries SkyEntries() {
-  Entries e;
-  e.evaluateImage = &SkyEvaluate;
-  e.prepare = &SkyPrepare;
-  e.get = &SkyGet;
-  e.set = &SkySet;
-  e.create = &SkyCreate;
-  e.destroy = &SkyDestroy;
-  return e;
-}
-
 }  // namespace
 
-const ClassDescription kSky{"vxs_sky_light", "sky", VO_SHADER_LIGHT, kSkyLabels, {}, SkyEntries(), true};
+const ClassDescription kSky{
+    "vxs_sky_light",
+    "sky",
+    VO_SHADER_LIGHT,
+    kSkyLabels,
+    {},
+    LightEntries(&SkyEvaluate, &SkyPrepare, &SkyGet, &SkySet, &SkyCreate, &SkyDestroy),
+    true};
 
 }  // namespace vo::pro

@@ -38,6 +38,20 @@ ProModuleRecord *ProRecordGet();
 // context's record. Answers 0 (0x20000012 without a record).
 VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc release);
 
+// The entries of the library's lights: evaluation in slot 3 only (the
+// kernel's light loop calls it), no slots 2, 5, 6 or 11.
+constexpr Entries LightEntries(VtShaderDataProc evaluate, VtShaderDataProc prepare, VtShaderArgProc get,
+                               VtShaderArgProc set, VtShaderCreateProc create, VtShaderDataProc destroy) {
+  Entries e;
+  e.evaluateImage = evaluate;
+  e.prepare = prepare;
+  e.get = get;
+  e.set = set;
+  e.create = create;
+  e.destroy = destroy;
+  return e;
+}
+
 // The classes in the library's order: a null row is a class still to come.
 extern const ClassDescription kGoniometric, kSky;
 extern const ClassDescription *const kProClassList[18];

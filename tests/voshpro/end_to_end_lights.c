@@ -19,22 +19,6 @@
 #include "support/end_to_end.h"
 #include "support/scene_args.h"
 
-static VtStatus Render(VtDriverRecord *tga, const char *path) {
-  FILE *f = fopen(path, "wb");
-  VtTypedValue v;
-  VtStatus st;
-  if (f == NULL) return 1;
-  memset(&v, 0, sizeof v);
-  v.type = VtGenericPtr;
-  v.value.p = f;
-  st = VoDriverSetControl(tga, VO_CONTROL_DRIVER_FILE, &v);
-  if (st == 0) st = VoExecute(0x70001);
-  v.value.p = NULL;
-  VoDriverSetControl(tga, VO_CONTROL_DRIVER_FILE, &v);
-  fclose(f);
-  return st;
-}
-
 static int Near(int got, double want) { return fabs(got - want) <= 1.0; }
 
 int vo_end_to_end_lights(char *buffer, size_t size, const char *directory) {
@@ -95,7 +79,7 @@ int vo_end_to_end_lights(char *buffer, size_t size, const char *directory) {
     v.type = VtEnum;
     v.value.i = mode;
     st = VoShaderSetArg(light, "fall off", &v);
-    st |= Render(tga, picture);
+    st |= SceneRenderToFile(tga, picture, 0x70001);
     back = VoImageRead(picture);
     if (st != 0 || back == NULL || back->width != 2 || back->height != 1) {
       Put(&t, "fall off %d: render status 0x%x\n", mode, (unsigned)st);
