@@ -21,15 +21,4 @@ inline void KernelStartOnce(std::initializer_list<VtQueryFunction> modules) {
   (void)started;
 }
 
-// Starts the whole library once through VoInitialise, diagnostics
-// discarded.
-inline void LibraryStartOnce() {
-  static bool started = [] {
-    VoInitialise();
-    VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoCallBackNull));
-    return true;
-  }();
-  (void)started;
-}
-
 }  // namespace vo::bench

@@ -13,7 +13,7 @@
 #include <vo/vo_api.h>
 #include <vo/vo_shader.h>
 
-#include "bench_kernel.h"
+#include "library_once.h"
 
 #include "../tests/support/glass_scene.h"
 #include "vorenray/vorenray.h"

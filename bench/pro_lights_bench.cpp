@@ -16,7 +16,7 @@
 #include <vo/vo_api.h>
 #include <vo/vo_shader.h>
 
-#include "bench_kernel.h"
+#include "library_once.h"
 
 namespace {
 
