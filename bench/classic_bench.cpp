@@ -13,24 +13,17 @@
 #include <vo/vo_api.h>
 #include <vo/vo_shader.h>
 
+#include "library_once.h"
+
 #include "../tests/support/glass_scene.h"
 #include "vorenray/vorenray.h"
 
 namespace {
 
-void LibraryOnce() {
-  static bool started = [] {
-    VoInitialise();
-    VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoCallBackNull));
-    return true;
-  }();
-  (void)started;
-}
-
 // The quad the rays hit, made current once with an image set up.
 void QuadOnce() {
   static bool made = [] {
-    LibraryOnce();
+    vo::bench::LibraryStartOnce();
     static const float corners[4][3] = {{-5, -5, 2}, {-5, 5, 2}, {5, 5, 2}, {5, -5, 2}};
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data[1] = {SceneRecord(corners)};
@@ -75,7 +68,7 @@ void Reflectance(benchmark::State &state, const char *name, bool ray) {
 }
 
 void FogLight(benchmark::State &state) {
-  LibraryOnce();
+  vo::bench::LibraryStartOnce();
   VtReference *list = nullptr;
   VtTypedValue on{};
   on.type = VtBoolean;
@@ -108,7 +101,7 @@ void FogLight(benchmark::State &state) {
 }
 
 void TwoPlanes(benchmark::State &state) {
-  LibraryOnce();
+  vo::bench::LibraryStartOnce();
   VoViewEvaluate(nullptr);
   VtShader *planes = VoShaderCreate(VO_SHADER_BACKGROUND, "two planes"), *plain[2];
   const char *labels[2] = {"back shader", "front shader"};
@@ -134,7 +127,7 @@ void TwoPlanes(benchmark::State &state) {
 }
 
 void GlassPicture(benchmark::State &state) {
-  LibraryOnce();
+  vo::bench::LibraryStartOnce();
   VtDriverRecord *tga = VoDriverFindFromName("vodrvtga");
   VoDriverSet(tga);
   GlassScene scene;

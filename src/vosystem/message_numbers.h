@@ -80,6 +80,16 @@ constexpr uint32_t kLiteImageUnusable = 2517;    // an image a class cannot use 
 // Classic shader library (voshclas), 2550-2564.
 constexpr uint32_t kClassicFogLightSkipped = 2550;  // a fog-light record not made: the light skipped (light)
 
+// Pro shader library (voshpro): the system's own numbers (debug class),
+// then 2565-2579.
+constexpr uint32_t kProSunAltitude = 644;   // a sun altitude held to [0, 90] degrees (value, bound)
+constexpr uint32_t kProSunAzimuth = 645;    // a sun azimuth outside [0, 360) taken as 0 (value, 0.0)
+constexpr uint32_t kProSkyType = 646;       // an unknown sky type: "CIE overcast" (text, name)
+constexpr uint32_t kProComplexity = 647;    // a complexity held to [0, 1] (value, bound)
+constexpr uint32_t kProSpectral = 648;      // an unknown spectral distribution: "D65" (text, name)
+constexpr uint32_t kProDomeTransform = 2565;  // the dome's frame could not be made: directions left in its own
+constexpr uint32_t kProLuminaireRefused = 2566;  // a luminaire file refused: the light stays dark (file, status)
+
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
 constexpr uint32_t kStripSeedNotTriangle = 2181; // strips refused: a polygon is not a triangle

@@ -32,7 +32,7 @@ const StartupModule kInstallList[] = {
     {"voshslte", VO_MODULE_SUPER_LITE, &VoEntrySuperLiteShaders},
     {"voshlite", VO_MODULE_LITE, &VoEntryLiteShaders},
     {"voshclas", VO_MODULE_CLASSIC, &VoEntryClassicShaders},
-    {"voshpro", VO_MODULE_PRO, nullptr /* VoEntryProShaders */},
+    {"voshpro", VO_MODULE_PRO, &VoEntryProShaders},
     {"vorenstd", VO_MODULE_STANDARD_RENDERER, &VoEntryStandardRenderer},
     {"vorenadv", VO_MODULE_ADVANCED_RENDERER, &VoEntryAdvancedRenderer},
     {"vogeops", VO_MODULE_GEOMETRY_OPERATORS, &VoEntryGeometryOperators},

@@ -50,7 +50,8 @@ const Shared kShared[] = {
 
 // A class: arguments as "label=type:default" separated by ';' (defaults of
 // floats, colours and points as numbers, strings as text, procedures 'F'
-// for VoLightFallOff and 'I' for VoLightInverseFallOff).
+// for VoLightFallOff and 'I' for VoLightInverseFallOff, pointers 0 or '*'
+// for one the instance made).
 struct Row {
   uint32_t type;
   const char *name;
@@ -90,7 +91,12 @@ inline void ExpectDefault(const VtTypedValue &v, uint32_t type, const std::strin
       break;
     }
     case VtString: EXPECT_STREQ(v.value.s, text.c_str()); break;
-    case VtGenericPtr: EXPECT_EQ(v.value.p, nullptr); break;
+    case VtGenericPtr:  // '*': a block the instance made
+      if (text == "*")
+        EXPECT_NE(v.value.p, nullptr);
+      else
+        EXPECT_EQ(v.value.p, nullptr);
+      break;
     case VtFunc:
       EXPECT_EQ(v.value.fn, text == "F" ? P_(&exported::VoLightFallOff) : P_(&exported::VoLightInverseFallOff));
       break;

@@ -67,6 +67,24 @@ static inline VtStatus SceneQuiet(VtStatus status, uint32_t message, uint32_t mo
   return 0;
 }
 
+/* Renders with the execute code into the named file through the driver's
+ * file control (a file driver such as vodrvtga), the control cleared after. */
+static inline VtStatus SceneRenderToFile(VtDriverRecord *driver, const char *path, uint32_t code) {
+  FILE *f = fopen(path, "wb");
+  VtTypedValue v;
+  VtStatus st;
+  if (f == NULL) return 1;
+  memset(&v, 0, sizeof v);
+  v.type = VtGenericPtr;
+  v.value.p = f;
+  st = VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &v);
+  if (st == 0) st = VoExecute(code);
+  v.value.p = NULL;
+  VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &v);
+  fclose(f);
+  return st;
+}
+
 /* Sets an entry of the shader class registered last (VoShaderSetEntry). */
 static inline VtStatus SceneClassEntry(uint32_t slot, VtProc proc) {
   VtTypedValue v;

@@ -18,23 +18,6 @@
 
 enum { kWidth = 96, kHeight = 72 };
 
-/* Renders into the named Targa file with the execute code. */
-static VtStatus Render(VtDriverRecord *tga, const char *path) {
-  FILE *f = fopen(path, "wb");
-  VtTypedValue v;
-  VtStatus st;
-  if (f == NULL) return 1;
-  memset(&v, 0, sizeof v);
-  v.type = VtGenericPtr;
-  v.value.p = f;
-  st = VoDriverSetControl(tga, VO_CONTROL_DRIVER_FILE, &v);
-  if (st == 0) st = VoExecute(0x70001);
-  v.value.p = NULL;
-  VoDriverSetControl(tga, VO_CONTROL_DRIVER_FILE, &v);
-  fclose(f);
-  return st;
-}
-
 int vo_end_to_end_glass(char *buffer, size_t size, const char *path) {
   Text t = {buffer, size};
   GlassScene scene;
@@ -52,7 +35,7 @@ int vo_end_to_end_glass(char *buffer, size_t size, const char *path) {
   st = GlassSceneBegin(&scene, kWidth, kHeight);
   Put(&t, "set-up status 0x%x\n", (unsigned)st);
   failed |= st != 0;
-  st = Render(tga, path);
+  st = SceneRenderToFile(tga, path, 0x70001);
   Put(&t, "render status 0x%x\n", (unsigned)st);
   failed |= st != 0;
   back = VoImageRead(path);

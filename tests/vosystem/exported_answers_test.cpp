@@ -134,6 +134,9 @@ const ClassAnswer kClassAnswers[] = {
     {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_SET_ARG, nullptr},         // 26 VoShaderOneArgumentSet
     {VO_SHADER_LIGHT, "projector", 0, "fall off function"},                // 27 VoLightFallOff
     {VO_SHADER_LIGHT, "projector", 0, "inverse fall off function"},        // 28 VoLightInverseFallOff
+    // the pro library's
+    {VO_SHADER_LIGHT, "goniometric", 0, "fall off function"},              // 29 VoLightFallOff
+    {VO_SHADER_LIGHT, "goniometric", 0, "inverse fall off function"},      // 30 VoLightInverseFallOff
 };
 
 template <int I>
@@ -210,6 +213,8 @@ const AnswerRow kAnswers[] = {
     {"VoShaderTwoArgumentsSet", 0, &ClassAnswerOf<23>}, {"VoProcedureNull", 0, &ClassAnswerOf<24>},
     {"VoShaderOneFloatArgumentGet", 0, &ClassAnswerOf<25>}, {"VoShaderOneArgumentSet", 0, &ClassAnswerOf<26>},
     {"VoLightFallOff", 0, &ClassAnswerOf<27>}, {"VoLightInverseFallOff", 0, &ClassAnswerOf<28>},
+    // pro shader library
+    {"VoLightFallOff", 0, &ClassAnswerOf<29>}, {"VoLightInverseFallOff", 0, &ClassAnswerOf<30>},
 };
 // clang-format on
 
