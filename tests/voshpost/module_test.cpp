@@ -112,7 +112,8 @@ TEST_F(PostprocessTest, EntriesThatAreNoShadersGive775AndAFailingPrepareStopsThe
   bad->data = &junk;
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 2u);
   EXPECT_EQ(CountPosted(775), 2);
-  VoDeallocate(bad);
+  bad->data = nullptr;
+  EXPECT_EQ(VoShaderReferenceDestroy(bad, 0), 0u);
   TestPostData *first = Listed("test kernel");
   TestPostData *second = Listed("test gather");
   first->prepareStatus = VO_STATUS_BAD_ARGUMENT;
