@@ -47,6 +47,7 @@ struct VtPostprocessContext {
   VtMutexWord *stencil_lock, *global_lock;
   uint32_t copy;  // 1 in a worker's copy
   int32_t depth;  // nested list runs on this thread
+  void *pass;     // the threaded gather pass running, or null
   VtPostprocessContext *master;
 };
 

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <limits>
 
+#include <vo/vo_multit.h>
+
 #include "voscrbuf/screenbuf.h"
 #include "voshpost/postprocess.h"
 #include "vosystem/message_numbers.h"
@@ -278,9 +280,88 @@ VtStatus GatherRows(VtShader *shader, uint32_t slot, uint32_t y0, uint32_t y1) {
   return st;
 }
 
-VtStatus GatherRun(VtPostprocessContext *, VtShader *shader, uint32_t slot) {
-  const VtScreenBuffer *in = VoShaderGetGlobals()->Bi;
-  return GatherRows(shader, slot, in->region[2], in->region[3]);
+// What the workers of a threaded gather pass share: the shader and slot,
+// and the bindings each worker's globals take before its bands.
+struct GatherPass {
+  VtShader *shader;
+  uint32_t slot;
+  VtScreenBuffer *in, *out;
+  float fw, fh;
+};
+
+// One band of rows: the worker's globals are bound to the pass's buffers;
+// the band's rows travel as the item, the buffers' regions are never moved.
+VtStatus GatherBand(int32_t, const VtMultiThreadItem *item, void *argument) {
+  const auto *p = static_cast<const GatherPass *>(argument);
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  g->Bi = p->in;
+  g->Bo = p->out;
+  g->Fwidth = p->fw;
+  g->Fheight = p->fh;
+  const uint32_t *region = p->in->region;
+  const uint32_t y0 = item->y0 > region[2] ? item->y0 : region[2];
+  const uint32_t y1 = item->y1 < region[3] ? item->y1 : region[3];
+  return y0 <= y1 ? GatherRows(p->shader, p->slot, y0, y1) : 0;
+}
+
+VtStatus GatherWorker(void *) {
+  const VtPostprocessContext *c = State();
+  VtStatus st = VoMultiThreadWorkerBegin();
+  const VtStatus loop = VoMultiThreadWorkerLoop(&GatherBand, c != nullptr ? c->pass : nullptr);
+  return VoMultiThreadWorkerEnd(st | loop) | st | loop;
+}
+
+VtStatus NoRow(uint32_t, void *) { return 0; }
+
+uint32_t ControlWord(uint32_t code, uint32_t otherwise) {
+  VtTypedValue v{};
+  return VoControlGet(code, &v) == 0 ? v.value.u : otherwise;
+}
+
+// Gather mode as a threaded pass over bands of the region (on the calling
+// thread alone when the work farm runs none).
+VtStatus GatherRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  VtScreenBuffer *in = g->Bi;
+  int64_t fw = 0, fh = 0;
+  if (VtStatus st = FilterSizes(g, in, &fw, &fh)) return st;
+  if (!ModuleStarted(VO_MODULE_MULTITHREAD)) return GatherRows(shader, slot, in->region[2], in->region[3]);
+  const uint32_t deliver = ControlWord(VO_CONTROL_MT_DELIVER_ROWS, 1);
+  const VtTypedValue off = TypedBoolean(false);
+  const VtStatus saved = VoControlSet(VO_CONTROL_MT_DELIVER_ROWS, &off);
+  VtStatus st = 0;
+  const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
+  VtMultiThreadJob *job = nullptr;
+  if (scheme == VO_MT_SCHEME_BANDED)
+    job = VoMultiThreadJobCreate(in->region);
+  else if (scheme == VO_MT_SCHEME_EVEN)
+    job = VoMultiThreadJobCreateEven(in->region);
+  else
+    st = kBad;
+  if (job == nullptr && st == 0) st = kNoMemory;
+  if (job != nullptr) {
+    GatherPass pass{shader, slot, in, g->Bo, g->Fwidth, g->Fheight};
+    if (VoMultiThreadPassBegin(job) == 0) {
+      void *outer = c->pass;
+      c->pass = &pass;
+      st = VoMultiThreadWorkersStart(&GatherWorker);
+      if (st == 0) st = VoMultiThreadDispatch(VoMultiThreadIsActive() ? &NoRow : nullptr, nullptr);
+      st |= VoMultiThreadWorkersStop();
+      c->pass = outer;
+    } else {
+      st = GatherRows(shader, slot, in->region[2], in->region[3]);
+    }
+    st |= VoMultiThreadPassEnd();
+    st |= VoMultiThreadJobDestroy(job);
+    // The worker bands left the calling thread's globals bound as they were.
+    g->Bi = pass.in;
+    g->Bo = pass.out;
+  }
+  if (saved == 0) {
+    const VtTypedValue restore = TypedBoolean(deliver != 0);
+    st |= VoControlSet(VO_CONTROL_MT_DELIVER_ROWS, &restore);
+  }
+  return st;
 }
 
 VtStatus DirectRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
@@ -314,6 +395,8 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
   c->mode_bits = mode & VO_PP_BUFFER_MASK;
   const bool separate = c->mode_bits == VO_PP_SEPARATE_OUTPUT && ThreadIdentity() == VoThreadMainGet();
   VtStatus bind = 0;
+  c->g_Bi = &g->Bi;
+  c->g_Bo = &g->Bo;
   g->Bi = buffer;
   if (c->mode_bits != VO_PP_SEPARATE_OUTPUT) {
     g->Bo = buffer;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <vector>
 
 #include <vo/vo_postprocess.h>
@@ -51,10 +52,12 @@ struct PostClasses {
     ++Data(d)->calls;
     return 0;
   }
-  static VtStatus Gather(void *d) {
+  // Workers share the instance: the gather counts its calls apart.
+  static inline std::atomic<uint32_t> gatherCalls{0};
+  static VtStatus Gather(void *) {
     VtShaderGlobals *g = VoShaderGetGlobals();
     for (int k = 0; k < 3; ++k) g->Co[k] = g->Ci[k];
-    ++Data(d)->calls;
+    gatherCalls.fetch_add(1, std::memory_order_relaxed);
     return 0;
   }
   static VtStatus Invert(void *) {
@@ -108,11 +111,12 @@ class PostprocessTest : public ScreenBufferTest {
     RecordingDriver::Reset();
     RowDriver::Reset();
     StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
-                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess});
+                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess, &VoEntryMultiThread});
     RowDriver::driver = VoDriverCreate(&RowDriver::Query);
     ASSERT_NE(RowDriver::driver, nullptr);
     ASSERT_EQ(VoDriverSet(RowDriver::driver), 0u);
     PostClasses::Register();
+    PostClasses::gatherCalls = 0;
     g_posted.clear();
   }
   void TearDown() override {
