@@ -158,5 +158,22 @@ TEST_F(PostprocessTest, ANestedWalkKeepsTheOuterBindingsAndASelfRunningListStops
   EXPECT_EQ(VoShaderGetGlobals()->Bo, nullptr);
 }
 
+TEST_F(PostprocessTest, RenderAndPostMakesSizesShowsAndDestroysItsBufferAndSkipsTheShowWhenTheRenderIsMissing) {
+  View(32, 24);
+  RowDriver::Reset();
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 0u);
+  ASSERT_EQ(RowDriver::frames.size(), 1u);
+  EXPECT_EQ(RowDriver::frames[0], (std::array<int32_t, 4>{0, 31, 0, 23}));
+  EXPECT_EQ(VoScreenBufferGet(), nullptr);
+  VtTypedValue v = TypedWord(VtEnum, 0x7f0001);  // a module that is not installed
+  ASSERT_EQ(VoControlSet(VO_CONTROL_PP_RENDER_CODE, &v), 0u);
+  RowDriver::Reset();
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 2u);
+  EXPECT_TRUE(RowDriver::frames.empty());
+  VtTypedValue quiet{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_SB_NO_FORWARD, &quiet), 0u);
+  EXPECT_EQ(quiet.value.u, 0u);
+}
+
 }  // namespace
 }  // namespace vo::test
