@@ -526,7 +526,8 @@ VtStatus RenderAndPost() {
   if (st == 0) st = VoExecute(post);
   const VtTypedValue restore = TypedBoolean(quiet != 0);
   if (swap == 0) (void)VoControlSet(VO_CONTROL_SB_NO_FORWARD, &restore);
-  if ((st & 2) == 0) (void)VoScreenBufferShow(buffer);
+  // A show that fails is reported: the picture never reached the driver.
+  if ((st & 2) == 0) st |= VoScreenBufferShow(buffer);
   if (made != nullptr) {
     (void)VoScreenBufferSet(nullptr);
     (void)VoScreenBufferDestroy(made);

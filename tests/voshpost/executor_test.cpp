@@ -175,5 +175,16 @@ TEST_F(PostprocessTest, RenderAndPostMakesSizesShowsAndDestroysItsBufferAndSkips
   EXPECT_EQ(quiet.value.u, 0u);
 }
 
+TEST_F(PostprocessTest, EveryAllocationFailingInASeparateOutputKernelRunOrARenderAndPostIsReported) {
+  (void)Current(4, 4, [](uint32_t x, uint32_t y) { return Grey(static_cast<float>(x + 4 * y)); });
+  TestPostData *box = Listed("test kernel");
+  box->fw = box->fh = 3;
+  EveryAllocationFails([] { return VoExecute(VO_EXECUTE_PP_RUN); });
+  (void)VoScreenBufferSet(nullptr);
+  View(8, 6);
+  EveryAllocationFails([] { return VoExecute(VO_EXECUTE_PP_RENDER_AND_POST); });
+  EXPECT_EQ(VoScreenBufferGet(), nullptr);
+}
+
 }  // namespace
 }  // namespace vo::test
