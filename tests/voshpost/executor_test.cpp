@@ -186,5 +186,18 @@ TEST_F(PostprocessTest, EveryAllocationFailingInASeparateOutputKernelRunOrARende
   EXPECT_EQ(VoScreenBufferGet(), nullptr);
 }
 
+TEST_F(PostprocessTest, AnInterruptSeenBeforeANestedRunSurvivesItAndEndsTheOuterWalk) {
+  (void)Current(2, 1, [](uint32_t, uint32_t) { return Grey(0.5f); });
+  TestPostData *outer = Listed("test nested");
+  outer->hasCentre = 1;
+  TestPostData *after = Listed("test kernel");
+  RowDriver::Reset();
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), VO_PP_INTERRUPTED);
+  EXPECT_EQ(outer->prepareStatus, 0);  // no nested run cleared the outer runs' 0x40
+  EXPECT_EQ(after->calls, 0u);         // the walk ended at the interrupted shader
+  EXPECT_EQ(*PostClasses::Sticky() & VO_PP_INTERRUPTED, VO_PP_INTERRUPTED);
+  EXPECT_FALSE(RowDriver::frames.empty());  // still shown
+}
+
 }  // namespace
 }  // namespace vo::test

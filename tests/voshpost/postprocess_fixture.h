@@ -77,8 +77,15 @@ struct PostClasses {
     (void)VoPostprocessStatusSet(0);
     return 0;
   }
+  // The kernel's sticky status word.
+  static uint32_t *Sticky() {
+    VtTypedValue v{};
+    return VoControlGet(VO_CONTROL_STICKY_STATUS, &v) == 0 ? static_cast<uint32_t *>(v.value.p) : nullptr;
+  }
   static VtStatus Nested(void *d) {
+    if (Data(d)->hasCentre != 0) *Sticky() |= VO_PP_INTERRUPTED;  // an interrupt seen before the nested run
     Data(d)->nested = VoExecute(VO_EXECUTE_PP_RUN);
+    if (Data(d)->hasCentre != 0 && (*Sticky() & VO_PP_INTERRUPTED) == 0) Data(d)->prepareStatus = 1;  // lost
     ++Data(d)->calls;
     (void)VoPostprocessStatusSet(0);
     return 0;
