@@ -9,17 +9,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
-#define GL_GLEXT_PROTOTYPES
-#include <GL/gl.h>
-#include <GL/glext.h>
-
 #include <cmath>
-#include <cstdlib>
 #include <vector>
 
 #include "bench_kernel.h"
+#include "mesa_peer.h"
 #include "sphere_grid.h"
 #include "vogeom/scene.h"
 
@@ -76,36 +70,8 @@ BENCHMARK(Oversampled4)->Unit(benchmark::kMillisecond);
 
 // ---- Mesa's software rasteriser --------------------------------------------------
 
-struct Mesa {
-  bool ready = false;
-  Mesa() {
-    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
-    setenv("LP_NUM_THREADS", "1", 0);
-    setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
-    auto platform = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    if (platform == nullptr) return;
-    EGLDisplay display = platform(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-    if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr) || !eglBindAPI(EGL_OPENGL_API))
-      return;
-    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
-    if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) return;
-    GLuint fbo = 0, colour = 0, depth = 0;
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glGenRenderbuffers(1, &colour);
-    glBindRenderbuffer(GL_RENDERBUFFER, colour);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kWidth, kHeight);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-    glGenRenderbuffers(1, &depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, kWidth, kHeight);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    ready = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-  }
-};
-
 void MesaGouraud(benchmark::State &state) {
-  static Mesa mesa;
+  static vo::bench::MesaPeer mesa(kWidth, kHeight);
   if (!mesa.ready) {
     state.SkipWithError("no surfaceless EGL with desktop OpenGL");
     return;

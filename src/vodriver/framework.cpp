@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/desktop.h"
 #include "platform/interrupt.h"
 #include "vodriver/driver.h"
 #include "vodriver/images.h"
@@ -356,6 +357,7 @@ VtStatus FrameworkTerminate() {
   VtStatus st = 0;
   if (s->null_driver != nullptr) st |= VoDriverSet(s->null_driver);
   platform::InterruptHandlerRestore();
+  platform::DesktopRelease();
   ImagesDestroyAll(s);
   while (s->head != nullptr) st |= VoDriverDestroy(s->head);
   BuffersFree(s);

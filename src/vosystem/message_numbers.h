@@ -253,4 +253,11 @@ constexpr uint32_t kPostNestingRefused = 2660;   // a list run nested deeper tha
 constexpr uint32_t kPostFilterSizeRefused = 2661;  // a filter size the prepare left is refused (width, height)
 constexpr uint32_t kPostNoWayOfRunning = 2662;   // a class's mode word names no way of running (mode)
 
+// The desktop layer (src/platform), from 2740.
+constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
+constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)
+constexpr uint32_t kDesktopArgument = 2742;    // a desktop procedure refuses an argument (procedure, reason)
+constexpr uint32_t kDeviceArgument = 2743;          // a Direct3D-like device call refuses an argument (call, reason)
+constexpr uint32_t kDeviceTrianglesDropped = 2744;  // a draw left out triangles whose position is not finite (count)
+
 }  // namespace vo::messages
