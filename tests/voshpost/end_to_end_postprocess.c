@@ -8,6 +8,7 @@
 
 #include <vo/vo_api.h>
 #include <vo/vo_postprocess.h>
+#include <vo/vo_shaderlib.h>
 
 #include "support/end_to_end.h"
 
@@ -77,7 +78,7 @@ int vo_end_to_end_postprocess(char *buffer, size_t size) {
   VtTypedValue v;
   float row[kWidth * 3];
   int x, y, failed = 0;
-  const int px[] = {0, 20, 21, 40, 63}, py[] = {0, 20, 21, 30, 47};
+  const int px[] = {0, 15, 16, 20, 63}, py[] = {0, 15, 16, 24, 47};
 
   if (size == 0) return 1;
   buffer[0] = '\0';
