@@ -131,6 +131,10 @@ typedef struct VtShaderPrototype {
   VtShaderDataProc initialise; /* slot 5 */
   VtShaderDataProc prerender;  /* slot 11 */
   VtShaderArgProc setArg;      /* slot 10 */
+  /* Evaluate may run on several worker threads at once in a threaded pass
+   * of the work farm: it must treat its instance data as read-only and keep
+   * what it works out per call. A class that writes its instance data while
+   * evaluating is unsafe there; control 0x520001 = 0 keeps one thread. */
   VtShaderDataProc evaluate;   /* slot 2 */
   VtShaderDataProc evaluateImage; /* slot 3 */
   VtShaderDataProc destroy;    /* slot 8 */

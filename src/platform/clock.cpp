@@ -78,7 +78,20 @@ namespace {
 // A time fixed by the tests; unset in the library's normal running.
 constinit bool g_time_fixed = false;
 constinit int g_fixed_time[6] = {};
+constinit bool g_seconds_fixed = false;
+constinit int64_t g_fixed_seconds = 0;
 }  // namespace
+
+void CalendarSecondsFix(const int64_t *seconds) {
+  g_seconds_fixed = seconds != nullptr;
+  if (seconds != nullptr) g_fixed_seconds = *seconds;
+}
+
+int64_t CalendarSeconds() {
+  if (g_seconds_fixed) return g_fixed_seconds;
+  const time_t now = std::time(nullptr);
+  return now == static_cast<time_t>(-1) ? 0 : static_cast<int64_t>(now);
+}
 
 void LocalTimeFix(const int *fields) {
   g_time_fixed = fields != nullptr;

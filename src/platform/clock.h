@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace vo::platform {
 
@@ -33,5 +34,11 @@ size_t CalendarText(char *text, size_t size);
 // LocalTimeFix and give the host's back with a null argument.
 bool LocalTime(int fields[6]);
 void LocalTimeFix(const int *fields);
+
+// The calendar time in seconds since 1970 (UTC); 0 when the host cannot
+// tell. Tests fix the answer with CalendarSecondsFix and give the host's
+// back with a null argument.
+int64_t CalendarSeconds();
+void CalendarSecondsFix(const int64_t *seconds);
 
 }  // namespace vo::platform

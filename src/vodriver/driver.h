@@ -261,6 +261,9 @@ void CallbacksAnnounce();
 const char *ControlName(uint32_t code, char *buffer, size_t size);
 VtStatus StateCopy(void *state, void **copy);
 VtStatus StateCopyFree(void *copy);
+// Makes the driver current in the calling context without opening, closing
+// or announcing anything (the work farm's workers on their copies).
+VtStatus CurrentSetQuietly(VtDriverRecord *driver);
 
 // Built-in drivers: each answers its own controls, name and look-up, 0 for
 // start and terminate, and passes every other query to VoEntryDriver.
@@ -297,6 +300,11 @@ VtStatus ImageSizeCheck(int32_t width, int32_t height, int32_t bits, size_t *byt
 
 // What the framework asks of the view module (neighbours.cpp).
 VtStatus ProjectedToRaster(const float *projected, VtRasterPoint *raster);
+// What the framework asks of the work farm (neighbours.cpp): a worker's
+// image reads and releases go to the main thread, which owns the images.
+bool OnFarmWorker();
+VtImage *FarmImageRead(const char *name);
+VtStatus FarmImageRelease(VtImage *image);
 VtStatus WorldToProjected(const float *world, float projected[4]);
 
 // Posts a refusal of module 26 (message 2201: procedure, reason) and

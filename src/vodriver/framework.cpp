@@ -29,7 +29,7 @@ bool IsBuiltIn(const DriverState *s, const VtDriverRecord *d) {
 
 bool IsBuiltInName(const char *name) {
   return std::strcmp(name, "vodrvnul") == 0 || std::strcmp(name, "vodrvimg") == 0 ||
-         std::strcmp(name, "vodrvmul") == 0;
+         std::strcmp(name, "vodrvmul") == 0 || std::strcmp(name, "vomultit") == 0;  // the work farm's
 }
 
 void CurrentCopy(DriverState *s, VtDriverRecord *d) {
@@ -396,6 +396,13 @@ VtStatus StateCopy(void *state, void **copy) {
     return st;
   }
   *copy = c;
+  return 0;
+}
+
+VtStatus CurrentSetQuietly(VtDriverRecord *driver) {
+  DriverState *s = State();
+  if (s == nullptr || driver == nullptr || ListFind(Master(), driver) == nullptr) return kUnavailable;
+  CurrentCopy(s, driver);
   return 0;
 }
 

@@ -37,7 +37,10 @@ ImageNode *NodeOfImage(VtImage *image) {
 // (posting message 2201 naming the procedure when asked to).
 DriverState *LiveMaster(const VtImage *image, const char *procedure) {
   DriverState *s = Master();
-  if (s != nullptr && image != nullptr && s->live_images->images.count(image) != 0) return s;
+  if (s != nullptr && image != nullptr) {
+    RegisterGuard hold;
+    if (s->live_images->images.count(image) != 0) return s;
+  }
   if (procedure != nullptr) Post(VO_STATUS_BAD_ARGUMENT, messages::kImageNotLive, VO_MODULE_DRIVER, procedure);
   return nullptr;
 }
@@ -51,6 +54,7 @@ VtImage *ImageMake(int32_t mode, int32_t bits) {
   node->image.mode = mode;
   node->image.bits = bits;
   try {
+    RegisterGuard hold;
     s->live_images->images.insert(&node->image);
   } catch (const std::bad_alloc &) {
     VoDeallocate(node);
@@ -72,7 +76,10 @@ void NodeFree(DriverState *s, ImageNode *node) {
   else s->images_head = node->next;
   if (node->next != nullptr) node->next->previous = node->previous;
   else s->images_tail = node->previous;
-  s->live_images->images.erase(image);
+  {
+    RegisterGuard hold;
+    s->live_images->images.erase(image);
+  }
   if (image->data != nullptr && image->data != node->owned)
     Post(VO_CLASS_DEBUG, messages::kImageDataNotOwned, VO_MODULE_DRIVER);
   VoDeallocate(node->owned);
@@ -303,6 +310,7 @@ VtStatus VoImageDeallocateData(VtImage *image) {
 }
 
 VtStatus VoImageDestroy(VtImage *image) {
+  if (OnFarmWorker()) return FarmImageRelease(image);
   DriverState *s = LiveMaster(image, "VoImageDestroy");
   if (s == nullptr) return kNotInList;
   NodeFree(s, NodeOfImage(image));
@@ -338,6 +346,7 @@ VtStatus VoImageDup(VtImage *image, VtImage **result) {
 }
 
 VtImage *VoImageRead(const char *name) {
+  if (OnFarmWorker()) return FarmImageRead(name);
   DriverState *s = Master();
   if (s == nullptr) return nullptr;
   return s->image_read(name);

@@ -1,8 +1,11 @@
 // What the driver framework asks of the view module: projecting world
 // points and mapping projection points to pixels, for the fallbacks that
-// draw world and projection points through a driver's raster operations.
+// draw world and projection points through a driver's raster operations;
+// and of the work farm: whether the calling thread is one of its workers,
+// whose image reads and releases it carries to the main thread.
 
 #include "vodriver/driver.h"
+#include "vomultit/multithread.h"
 
 namespace vo::driver {
 
@@ -15,5 +18,9 @@ VtStatus ProjectedToRaster(const float *projected, VtRasterPoint *raster) {
   raster->y = pixel[1];
   return st;
 }
+
+bool OnFarmWorker() { return multit::OnWorker(); }
+VtImage *FarmImageRead(const char *name) { return multit::FarmImageRead(name); }
+VtStatus FarmImageRelease(VtImage *image) { return multit::FarmImageRelease(image); }
 
 }  // namespace vo::driver

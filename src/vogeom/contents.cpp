@@ -235,6 +235,9 @@ VtContents *ContentsBuild(const VtSlotSet members[4]) {
   GeomContext *cx = GeomCurrent();
   if (g == nullptr || cx == nullptr) return nullptr;
   ContentsLists *l = cx->lists;
+  // Workers of a threaded pass share the main lists: interning holds the
+  // kernel's lock while thread records exist.
+  RegisterGuard hold;
   VtContentsKindTable *t[4];
   for (uint32_t k = 0; k < 4; ++k) {
     t[k] = TableIntern(l, k + 1, members[k]);

@@ -1,6 +1,7 @@
 // Expansion by type, to a fixed point and retained on the primitive, and
 // the world conversion of transformed primitives.
 
+#include <atomic>
 #include <unordered_set>
 
 #include "vogeom/expansion.h"
@@ -62,7 +63,7 @@ VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t opt
   VtContents *c = WorldContents(g, p, requested, options);
   VtPrimitive *copy = c != nullptr ? VoPrimitiveCopy(p, c) : nullptr;
   if (copy == nullptr) {
-    if (g->sticky_status != nullptr) *g->sticky_status |= 0x4u;
+    if (g->sticky_status != nullptr) std::atomic_ref<uint32_t>(*g->sticky_status).fetch_or(0x4u, std::memory_order_relaxed);
     return NullList();
   }
   copy->flags =
@@ -89,7 +90,7 @@ VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t opt
   VtReference *list = VoReferenceNodeCreate(copy);
   if (list == nullptr) {
     (void)VoPrimitiveDestroy(copy);
-    if (g->sticky_status != nullptr) *g->sticky_status |= 0x4u;
+    if (g->sticky_status != nullptr) std::atomic_ref<uint32_t>(*g->sticky_status).fetch_or(0x4u, std::memory_order_relaxed);
     return NullList();
   }
   return list;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "vomultit/multithread.h"
 
@@ -19,7 +20,17 @@ struct BandIterator {
   uint64_t band;  // band height, at least 1
 };
 
-uint32_t DefaultWorkerCount() { return 0; }
+// Control 0x520001, kept as set: a negative value asks for the machine's
+// core count (1 when it is unknown), 0 for the calling thread alone; never
+// more than kMostWorkers.
+uint32_t DefaultWorkerCount() {
+  const State *s = MasterGet();
+  if (s == nullptr) return 0;
+  const auto asked = static_cast<int32_t>(s->controls[kWorkersWord]);
+  uint64_t n = static_cast<uint32_t>(asked);
+  if (asked < 0) n = std::max(std::thread::hardware_concurrency(), 1u);
+  return static_cast<uint32_t>(std::min<uint64_t>(n, kMostWorkers));
+}
 
 WorkerCountProc g_worker_count = &DefaultWorkerCount;
 

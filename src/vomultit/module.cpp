@@ -16,14 +16,6 @@ namespace {
 constexpr uint32_t kBuildTime = 916158723;
 constexpr uint32_t kMessagePoolTag = 0x520001;
 
-// A block of a threaded pass's message channels.
-struct MessageBlock {
-  int32_t code;
-  uint32_t size;
-  void *data;
-  MessageBlock *next;
-};
-
 ModuleState<State> g_state(VO_MODULE_MULTITHREAD);
 
 constexpr uint32_t kControlFirst = VO_CONTROL_MT_WORKERS;
@@ -55,6 +47,8 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
     case VO_CONTROL_MT_DELIVER_ROWS: s->controls[kDeliverRowsWord] = value != 0; return 0;
     default: break;
   }
+  if (code == VO_CONTROL_MT_WORKERS && static_cast<int32_t>(value) > static_cast<int32_t>(kMostWorkers))
+    Post(0, messages::kWorkFarmCountCapped, VO_MODULE_MULTITHREAD, static_cast<int32_t>(value), kMostWorkers);
   s->controls[code - kControlFirst] = value;
   return 0;
 }
@@ -93,6 +87,12 @@ VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
     return VO_STATUS_BAD_ARGUMENT;
   }
   if (slot == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  // Driver codes: the operations of the farm's driver (null: the null
+  // driver's), asked by the driver framework when it builds that driver.
+  if ((code & 0xFFFF0000u) == 0x1a0000u) {
+    *slot = FarmDriverOperation(code);
+    return 0;
+  }
   *slot = CallbackProcedure(code);
   if (*slot != nullptr) return 0;
   Post(VO_STATUS_BAD_ARGUMENT, messages::kWorkFarmCallbackRefused, VO_MODULE_MULTITHREAD,
@@ -115,6 +115,9 @@ VtStatus StateCopy(void *state, void **copy) {
   // The copy starts outside any dispatch or worker loop of its own.
   c->dispatching = 0;
   c->looping_job = nullptr;
+  c->worker_status = 0;
+  c->rerun = 0;
+  c->nested = 0;
   c->is_copy = 1;
   *copy = c;
   return 0;
@@ -172,9 +175,12 @@ VtStatus Start() {
 VtStatus Terminate() {
   State *s = g_state.Master();
   if (s == nullptr) return 0;
-  // A threaded pass would also destroy the output driver it made here; no
-  // pass of this library makes one.
-  VtStatus status = g_state.Unregister();
+  VtStatus status = FarmStop(s);
+  // The farm's driver, unless the driver framework has gone (and took it).
+  if (s->driver != nullptr && ModuleStarted(VO_MODULE_DRIVER) && VoDriverFindFromName("vomultit") == s->driver)
+    status |= VoDriverDestroy(s->driver);
+  s->driver = nullptr;
+  status |= g_state.Unregister();
   status |= StateFree(s);
   return status;
 }
@@ -182,6 +188,7 @@ VtStatus Terminate() {
 }  // namespace
 
 State *StateGet() { return g_state.Get(); }
+State *MasterGet() { return g_state.Master(); }
 
 VtStatus Refuse(const char *procedure, const char *why) {
   Post(VO_STATUS_BAD_ARGUMENT, messages::kWorkFarmBadArgument, VO_MODULE_MULTITHREAD, procedure, why);

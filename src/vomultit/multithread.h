@@ -2,11 +2,13 @@
 // iterators and locks.
 //
 // A pass cuts a region into work items (bands of rows) and a worker procedure
-// works through them. The library starts no threads: the worker count is 0,
-// a pass never becomes active, and the worker procedure runs once on the
-// calling thread, which then takes every item of the job in order. The worker
-// count is decided in one place (WorkerCount); the iterators already cut
-// bands for any count, so a threaded road can be added behind PassBegin.
+// works through them. With a worker count of 0 (control 0x520001), or when a
+// pass cannot run threaded, the worker procedure runs once on the calling
+// thread, which then takes every item of the job in order. Otherwise the pass
+// is active: WorkersStart starts one std::thread per worker, each on its own
+// copies of the module states, and Dispatch hands the items out over message
+// channels and takes rows, answers, texts, polls and image requests back on
+// the main thread, which alone talks to the output driver (workers.cpp).
 #pragma once
 
 #include <cstddef>
@@ -25,6 +27,7 @@ static_assert(offsetof(VtMultiThreadItem, x1) == 4 && offsetof(VtMultiThreadItem
 struct VtMultiThreadLock {
   VtMutexWord *mutex;
   uint32_t state;
+  VtStatus status;  // of the run RunOnce made in this pass
   VtMultiThreadLock *next;  // the module's list of locks
 };
 
@@ -52,6 +55,30 @@ struct VtMultiThreadJob {
 };
 
 namespace vo::multit {
+
+struct Farm;
+
+// A block of a threaded pass's message channels (pool tag 0x520001).
+struct MessageBlock {
+  int32_t code;       // a row number (0 or more) or one of the codes below
+  uint32_t worker;    // the sender's identity (worker to main)
+  VtStatus value;     // an answer's payload, a give-up's status
+  void *data;         // row pixels, a text or image name, an image
+  VtMultiThreadItem item;
+  MessageBlock *next;
+};
+
+// Message codes of the channels.
+enum MessageCode : int32_t {
+  kAnswer = -2,        // worker to main: the current item is done; value 0 or 1 (run the job again)
+  kGiveUp = -3,        // worker to main: the worker stops; value its status
+  kItem = -5,          // main to worker: work on the item
+  kText = -6,          // worker to main: a text for the driver's message operation
+  kPoll = -9,          // worker to main: poll the output driver for an interrupt
+  kImageRead = -11,    // worker to main: read the image named by data
+  kImageReply = -12,   // main to worker: the image read (data), or null
+  kImageRelease = -13  // worker to main: release the image (data)
+};
 
 // Control words, in the order of the codes 0x520001-0x520006.
 enum ControlWord : uint32_t {
@@ -90,12 +117,24 @@ struct State {
   VtLock *lock;      // this context's own lock
   VtPool *messages;  // message blocks of a threaded pass (tag 0x520001)
   uint32_t is_copy;
+  uint32_t rerun;         // an item of the calling-thread loop answered 1
+  uint32_t nested;        // passes begun on this worker and not ended (they run inline)
+  Farm *farm;             // the workers of the active pass, shared by the copies
+  VtProc saved_progress;  // the progress callback an active pass replaced
+  uint32_t progress_saved;
+  VtDriverRecord *driver;  // the farm's driver, made at the first threaded pass
 };
 
 // This context's record, or null while the module is not started.
 State *StateGet();
 
-// The number of workers a pass may use. The library starts no threads: 0.
+// The master record (the one the main thread works on).
+State *MasterGet();
+
+// The most workers a pass starts.
+constexpr uint32_t kMostWorkers = 64;
+// The number of workers a pass may use: control 0x520001, a negative value
+// the machine's core count, at most kMostWorkers.
 uint32_t WorkerCount();
 // Puts another procedure in the place of the one that answers the worker
 // count (tests of the bands cut for n workers) and answers the one replaced;
@@ -127,6 +166,40 @@ inline bool JobKnown(State *s, const VtMultiThreadJob *job) {
 inline bool LockKnown(State *s, const VtMultiThreadLock *lock) {
   return s != nullptr && LinkOf(&s->locks, lock) != nullptr;
 }
+// ---- The threaded road (workers.cpp) ------------------------------------------
+// True on a worker thread of the active pass.
+bool OnWorker();
+// True on a worker outside any pass or dispatch of its own: its loop, answers
+// and rows go through the channels.
+inline bool OnWorkerChannels(const State *s) { return OnWorker() && s->nested == 0 && s->dispatching == 0; }
+// Starts the workers of an active pass; on failure none is left running.
+VtStatus FarmStart(State *s, VtMultiThreadWorkerProc worker);
+// The main thread's side of an active pass.
+VtStatus FarmDispatch(State *s);
+// Stops and joins the workers, frees their copies and records, the farm.
+VtStatus FarmStop(State *s);
+// The worker side of WorkerLoop, ReplyZero/One and RowDeliver.
+VtStatus FarmWorkerLoop(VtMultiThreadWorkProc work, void *argument);
+VtStatus FarmReply(VtStatus answer);
+VtStatus FarmRowSend(State *s, uint32_t row, const void *pixels);
+// RunOncePerPass inside an active pass.
+VtStatus FarmRunOncePerPass(VtMultiThreadOnceProc procedure, void *argument);
+// A worker's image read and release, carried to the main thread (the
+// driver framework's VoImageRead and VoImageDestroy call them on workers;
+// callbacks 0x52000a and 0x52000e answer those).
+VtImage *FarmImageRead(const char *name);
+VtStatus FarmImageRelease(VtImage *image);
+// The farm's driver (made with VoDriverCreate of the module's query
+// function): its operation of a driver code, or null for the null driver's.
+VtProc FarmDriverOperation(uint32_t code);
+// Makes the farm's driver at the first threaded pass (kept until terminate).
+VtStatus FarmDriverMake(State *s);
+// Makes the driver current in the calling worker's context, without telling
+// the modules (neighbours.cpp).
+VtStatus FarmDriverCurrent(VtDriverRecord *driver);
+// ORs bits into the kernel's sticky word.
+void StickyOr(State *s, uint32_t bits);
+
 // Resets the state word of every lock (pass begin and end).
 void LocksReset(State *s);
 // Frees every job and lock left at terminate.

@@ -1,5 +1,6 @@
-// What the work farm asks of the view module.
+// What the work farm asks of the view module and the driver framework.
 
+#include "vodriver/driver.h"
 #include "vomultit/multithread.h"
 #include "voview/view.h"
 
@@ -13,6 +14,16 @@ void CurrentViewport(uint32_t out[4]) {
   out[1] = 767;
   out[2] = 0;
   out[3] = 575;
+}
+
+VtStatus FarmDriverCurrent(VtDriverRecord *driver) {
+  return ModuleStarted(VO_MODULE_DRIVER) ? driver::CurrentSetQuietly(driver) : VO_STATUS_UNAVAILABLE;
+}
+
+VtStatus FarmDriverMake(State *s) {
+  if (s->driver != nullptr || !ModuleStarted(VO_MODULE_DRIVER)) return 0;
+  s->driver = VoDriverCreate(&VoEntryMultiThread);
+  return s->driver != nullptr ? 0 : VO_STATUS_NO_MEMORY;
 }
 
 }  // namespace vo::multit

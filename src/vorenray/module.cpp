@@ -7,6 +7,7 @@
 // (tolerance and shadow bias included) and starts with an octree of its own
 // still to build over the shared gathering.
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -282,8 +283,10 @@ VtStatus ContextClone(void *state, void **copy) {
     ContextFree(c);
     return VO_STATUS_NO_MEMORY;
   }
+  // The view values of this context: its copies are installed while they
+  // are made. The kernel's sticky word is left alone: the pass cleared it
+  // once on the main thread, and clearing it here would wipe an interrupt.
   ViewBind(c);
-  if (c->kernel_sticky != nullptr) *c->kernel_sticky = 0;
   *copy = c;
   return 0;
 }
@@ -298,8 +301,16 @@ RayContext *Context() { return g_state.Get(); }
 
 VtStatus AbortPoll(RayContext *c) {
   if (c->poll == nullptr || c->poll() == 0) return 0;
-  if (c->kernel_sticky != nullptr) *c->kernel_sticky |= VO_COND_INTERRUPTED;
+  KernelStickyOr(c, VO_COND_INTERRUPTED);
   return VO_COND_INTERRUPTED;
+}
+
+uint32_t KernelSticky(const RayContext *c) {
+  return c->kernel_sticky != nullptr ? std::atomic_ref<uint32_t>(*c->kernel_sticky).load(std::memory_order_relaxed) : 0;
+}
+
+void KernelStickyOr(const RayContext *c, uint32_t bits) {
+  if (c->kernel_sticky != nullptr) std::atomic_ref<uint32_t>(*c->kernel_sticky).fetch_or(bits, std::memory_order_relaxed);
 }
 
 }  // namespace vo::ray

@@ -17,6 +17,7 @@
 //   of the line above it, as the line above does.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -223,14 +224,13 @@ VtStatus PassEnd(PassFrame &f) {
   return st;
 }
 
-// Steps of a pass's set-up: sticky words cleared, the view (enlarged when
-// oversampling), output, buffers, image shading, frame and scene.
+// Steps of a pass's set-up: the view (enlarged when oversampling), output,
+// buffers, image shading, frame and scene. (The sticky words were cleared
+// once for the whole picture, before its first band.)
 VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
   f.c = c;
   f.g = c->globals;
   f.kind = kind;
-  if (c->kernel_sticky != nullptr) *c->kernel_sticky = 0;
-  c->sticky = 0;
   if (f.g == nullptr) return VO_STATUS_UNAVAILABLE;  // nothing shades without the shader kernel
   f.factor = StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
   VtStatus st = 0;
@@ -292,7 +292,7 @@ VtStatus Progress(RayContext *c, double percent) {
 
 // Before a line: the sticky words, then the interrupt poll by its count.
 VtStatus LineStart(RayContext *c, uint32_t &countdown, uint32_t reload) {
-  const VtStatus sticky = (c->kernel_sticky != nullptr ? *c->kernel_sticky : 0) | c->sticky;
+  const VtStatus sticky = KernelSticky(c) | c->sticky;
   if (sticky != 0) return sticky;
   if (countdown != 0) {
     --countdown;
@@ -626,11 +626,28 @@ VtStatus RowOut(uint32_t row, void *pixels) {
   return VoMultiThreadRowDeliver(row, pixels, t->output);
 }
 
+VtStatus RunOnFarm(RayContext *c, PassProc pass);
+
 VtStatus RunThreaded(RayContext *c, PassProc pass) {
   if (!ModuleStarted(VO_MODULE_MULTITHREAD)) {
     Post(VO_STATUS_UNAVAILABLE, messages::kRayNeedsWorkFarm, VO_MODULE_RAYTRACER);
     return VO_STATUS_UNAVAILABLE;
   }
+  // The passes stay on the calling thread, one item over the whole region:
+  // the modules they reach are not all safe on workers yet. The worker count
+  // the application set is back after the pass.
+  VtTypedValue workers{};
+  const bool count_kept = VoControlGet(VO_CONTROL_MT_WORKERS, &workers) == 0;
+  if (count_kept) {
+    const VtTypedValue none = TypedInt32(0);
+    (void)VoControlSet(VO_CONTROL_MT_WORKERS, &none);
+  }
+  VtStatus st = RunOnFarm(c, pass);
+  if (count_kept) (void)VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
+  return st;
+}
+
+VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t{pass, {}, false, nullptr, 0};
   VtStatus st = VoViewEvaluate(nullptr);
   if (st == 0) st = VoViewGetViewport(nullptr, t.region);
@@ -640,6 +657,10 @@ VtStatus RunThreaded(RayContext *c, PassProc pass) {
                           : scheme == VO_MT_SCHEME_EVEN ? VoMultiThreadJobCreateEven(t.region)
                                                         : nullptr;
   if (job == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  // The sticky words, once for the picture on the main thread: a band that
+  // cleared them would wipe another band's interrupt or failure.
+  if (c->kernel_sticky != nullptr) std::atomic_ref<uint32_t>(*c->kernel_sticky).store(0, std::memory_order_relaxed);
+  c->sticky = 0;
   void *outer = c->threaded;
   c->threaded = &t;
   c->eye_rays = 0;

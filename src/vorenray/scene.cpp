@@ -49,13 +49,13 @@ uint32_t ExpandOptions(const RayContext *c, VtPrimitive *p) {
 
 VtStatus Interrupted(RayContext *c) {
   if (AbortPoll(c) != 0) return VO_COND_INTERRUPTED;
-  return c->kernel_sticky != nullptr && (*c->kernel_sticky & VO_COND_INTERRUPTED) ? VO_COND_INTERRUPTED : 0;
+  return (KernelSticky(c) & VO_COND_INTERRUPTED) != 0 ? VO_COND_INTERRUPTED : 0;
 }
 
 // Expands one primitive for tracing into the share lists.
 VtStatus PrimitiveExpand(RayContext *c, VtPrimitive *p) {
   if (AbortPoll(c) != 0) return VO_COND_INTERRUPTED;
-  if (c->kernel_sticky != nullptr && *c->kernel_sticky != 0) return *c->kernel_sticky;
+  if (const uint32_t sticky = KernelSticky(c)) return sticky;
   VtRaySceneShare &s = c->share;
   VtReference *pieces = VoPrimitiveExpandToList(p, c->contents, ExpandOptions(c, p));
   if (pieces == nullptr) return ListAppend(s.trace, p) ? 0 : VO_STATUS_NO_MEMORY;

@@ -183,6 +183,10 @@ struct Query {
 // Polls the driver for an interrupt: 64 when asked to stop (and 0x40 into
 // the kernel's sticky word), else 0. Without a poll callback: 0.
 VtStatus AbortPoll(RayContext *c);
+// The kernel's sticky word, read and ORed atomically (workers share it); 0
+// without one.
+uint32_t KernelSticky(const RayContext *c);
+void KernelStickyOr(const RayContext *c, uint32_t bits);
 // Reads the cached callbacks, the kernel's sticky word and the shader
 // globals again.
 VtStatus CallbacksFetch();

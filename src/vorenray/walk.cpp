@@ -249,7 +249,7 @@ uint32_t Traverse(Query &q) {
     }
     if (!rebuilt || c->split_failed) {
       c->sticky |= VO_STATUS_NO_MEMORY;
-      if (c->kernel_sticky != nullptr) *c->kernel_sticky |= VO_STATUS_NO_MEMORY;
+      KernelStickyOr(c, VO_STATUS_NO_MEMORY);
       Post(VO_STATUS_NO_MEMORY, messages::kRayRebuildNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
       WalkWordsClear(c);
       return 0;

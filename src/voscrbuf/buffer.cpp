@@ -103,7 +103,12 @@ VtStatus Allocate(VtScreenBuffer *b, uint32_t mask) {
 VtScreenBuffer *BufferMake(BufferRegistry *r) {
   auto *b = static_cast<VtScreenBuffer *>(VoPoolAllocate(r->pool));
   if (b == nullptr) return nullptr;
-  if (VoHashTableStoreRecord(r->live, reinterpret_cast<uintptr_t>(b), 1) != 0) {
+  VtStatus stored;
+  {
+    RegisterGuard hold;
+    stored = VoHashTableStoreRecord(r->live, reinterpret_cast<uintptr_t>(b), 1);
+  }
+  if (stored != 0) {
     VoPoolFree(r->pool, b);
     return nullptr;
   }
@@ -123,6 +128,7 @@ VtScreenBuffer *BufferMake(BufferRegistry *r) {
   }
   (void)ProceduresSelect(b);
   RegionWhole(b);
+  RegisterGuard hold;
   b->next = r->head;
   r->head = b;
   return b;
@@ -236,8 +242,11 @@ VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *r) {
 
 void BufferRelease(BufferRegistry *r, VtScreenBuffer *b) {
   ChannelsFree(b, VO_SB_ALL);
-  Unlink(r, b);
-  (void)VoHashTableRemoveRecord(r->live, reinterpret_cast<uintptr_t>(b), nullptr);
+  {
+    RegisterGuard hold;
+    Unlink(r, b);
+    (void)VoHashTableRemoveRecord(r->live, reinterpret_cast<uintptr_t>(b), nullptr);
+  }
   b->tag = 0;
   (void)VoPoolFree(r->pool, b);
 }

@@ -139,8 +139,12 @@ Context *State() { return g_state.Get(); }
 
 VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) {
   const Context *c = g_state.Get();
-  const bool live = c != nullptr && b != nullptr &&
-                    (b == c->private_target || VoHashTableExtractRecord(c->registry->live, reinterpret_cast<uintptr_t>(b)) != 0) &&
+  bool registered = false;
+  if (c != nullptr && b != nullptr && b != c->private_target) {
+    RegisterGuard hold;
+    registered = VoHashTableExtractRecord(c->registry->live, reinterpret_cast<uintptr_t>(b)) != 0;
+  }
+  const bool live = c != nullptr && b != nullptr && (b == c->private_target || registered) &&
                     b->tag == VO_SCREEN_BUFFER_TAG;
   if (live) return b;
   Post(kBad, message, kModule);

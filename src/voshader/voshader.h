@@ -338,23 +338,8 @@ inline ShadingContext *StateGet() { return g_shading.Get(); }
 // not-started answer when the module is not running.
 ShadingContext *StateFor(VtStatus *status);
 
-// Holds the kernel's lock around the register of live shaders while worker
-// contexts exist (thread records); the application's single thread takes no
-// lock.
-class RegisterGuard {
- public:
-  RegisterGuard() : held_(KernelThreading()) {
-    if (held_) KernelLockEnter();
-  }
-  ~RegisterGuard() {
-    if (held_) KernelLockLeave();
-  }
-  RegisterGuard(const RegisterGuard &) = delete;
-  RegisterGuard &operator=(const RegisterGuard &) = delete;
-
- private:
-  bool held_;
-};
+// The register of live shaders is held with the kernel's RegisterGuard
+// (vosystem/kernel.h) while worker contexts exist.
 
 inline uint64_t ChangeCount(const ShadingContext *s) { return s->shared->changes.load(std::memory_order_relaxed); }
 inline void ChangeCountRaise(ShadingContext *s) { s->shared->changes.fetch_add(1, std::memory_order_relaxed); }

@@ -98,8 +98,13 @@ ContextCopyTable *ContextCopiesMake(VtStatus *status) {
   std::memset(entries, 0, size * sizeof(void *));
   t->entries = entries;
   t->size = size;
+  // The new table is installed while the copies are made, so that a copy
+  // procedure that reads another module's record (through Get) finds the
+  // copy made before it, not the master.
+  ContextCopyTable *outer = ContextCopiesInstall(t);
   for (ContextRegistration *r = c->head; r != nullptr; r = r->next)
     if (r->copy != nullptr) *status |= r->copy(c->table[r->module], &entries[r->module]);
+  (void)ContextCopiesInstall(outer);
   return t;
 }
 

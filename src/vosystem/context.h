@@ -2,9 +2,9 @@
 //
 // Every module keeps its state in one record, the master, and reaches it
 // through a ModuleState accessor. A worker thread of a threaded pass works on
-// copies of the registered records instead: the work farm makes them with
-// VoContextVariablesCopyAll on the worker's thread, which installs the table
-// of copies for that thread, and frees them with VoContextVariablesFreeAll.
+// copies of the registered records instead: the work farm makes them on the
+// main thread (ContextCopiesMake), the worker thread installs the table, and
+// the main thread frees them after joining it (ContextCopiesFree).
 // With no table installed (the application's threads, every pass that is not
 // threaded) the accessor answers the master.
 //
@@ -41,7 +41,8 @@ struct ContextCopyTable {
 extern constinit thread_local ContextCopyTable *t_context_copies;
 
 // Makes a copy of every registered record through its copy procedure (in
-// registration order) into a new table; *status gets the OR of the copy
+// registration order, with the new table installed for the calling thread
+// meanwhile) into a new table; *status gets the OR of the copy
 // procedures' statuses (0x20000006 when the table cannot be made, and then
 // the result is null).
 ContextCopyTable *ContextCopiesMake(VtStatus *status);

@@ -1,6 +1,7 @@
 // Routing of control, callback and execute codes to their modules.
 
 #include "vosystem/kernel.h"
+#include "vosystem/threads.h"
 
 namespace vo {
 
@@ -15,9 +16,19 @@ Proc Route(uint32_t code, Proc VtModuleRecord::*member) {
   return m->*member;
 }
 
+// True on the thread the kernel was started on (and on every thread of the
+// application, which share its identity); false on a work-farm worker.
+bool OnMainThread() {
+  const VtKernelContext *k = Kernel();
+  return k == nullptr || ThreadIdentity() == k->threads.main_identity;
+}
+
 // One-entry cache in front of Route(); filled only by a successful look-up.
+// Workers of a threaded pass route every code: the cache is the main
+// thread's.
 template <class Proc>
 Proc Dispatch(DispatchCache<Proc> &cache, uint32_t code, Proc VtModuleRecord::*member) {
+  if (!OnMainThread()) return Route(code, member);
   if (cache.proc != nullptr && cache.code == code) return cache.proc;
   Proc p = Route(code, member);
   if (p != nullptr) {
@@ -30,6 +41,19 @@ Proc Dispatch(DispatchCache<Proc> &cache, uint32_t code, Proc VtModuleRecord::*m
 void Report204(VtStatus s, uint32_t code) {
   Post(s, 204, VO_MODULE_SYSTEM, static_cast<int32_t>(code), static_cast<int32_t>(VO_CODE_MODULE(code)),
        static_cast<int32_t>(VO_CODE_INDEX(code)));
+}
+
+// The execute record of the calling thread: the kernel's words on the main
+// thread, a record of its own on each work-farm worker.
+struct ExecuteRecord {
+  uint32_t *executing;
+  uint32_t *code;
+};
+constinit thread_local uint32_t t_worker_executing = 0;
+constinit thread_local uint32_t t_worker_code = 0;
+ExecuteRecord ExecuteRecordOf(VtKernelContext *k) {
+  if (OnMainThread()) return {&k->executing, &k->executing_code};
+  return {&t_worker_executing, &t_worker_code};
 }
 
 }  // namespace
@@ -105,21 +129,22 @@ VtStatus VoExecute(uint32_t code) {
     if (k->timing) ExecuteTimerStart();
     uint32_t pass_status = 0;
     if (auto pre = KernelCallback<void (*)(uint32_t *)>(VO_CALLBACK_PRE_EXECUTE)) pre(&pass_status);
-    const uint32_t saved_code = k->executing_code, saved_flag = k->executing;
-    k->executing_code = code;
-    k->executing = 1;
+    const ExecuteRecord record = ExecuteRecordOf(k);
+    const uint32_t saved_code = *record.code, saved_flag = *record.executing;
+    *record.code = code;
+    *record.executing = 1;
     VtExecuteProc p = Dispatch(r->execute_cache, code, &VtModuleRecord::execute);
     status = p ? p(code) : VO_STATUS_UNAVAILABLE;
     // The kernel may have been stopped by the module; nothing of it is
     // touched then.
     if (Kernel() != k) return status;
-    k->executing = saved_flag;
-    k->executing_code = saved_code;
+    *record.executing = saved_flag;
+    *record.code = saved_code;
     if (auto post = KernelCallback<VtStatus (*)(uint32_t)>(VO_CALLBACK_POST_EXECUTE))
       status = post(pass_status);
     if (k->timing) ExecuteTimerStop();
   }
-  status |= k->sticky_status;
+  status |= std::atomic_ref<uint32_t>(k->sticky_status).load(std::memory_order_relaxed);
   if (status & 0x10)
     Post(status, 205, VO_MODULE_SYSTEM, static_cast<int32_t>(code),
          static_cast<int32_t>(VO_CODE_MODULE(code)), static_cast<int32_t>(VO_CODE_INDEX(code)));
@@ -128,8 +153,10 @@ VtStatus VoExecute(uint32_t code) {
 
 VtStatus VoExecuteCurrentGet(uint32_t *code) {
   VtKernelContext *k = Kernel();
-  if (k == nullptr || !k->executing) return VO_STATUS_UNAVAILABLE;
-  if (code != nullptr) *code = k->executing_code;
+  if (k == nullptr) return VO_STATUS_UNAVAILABLE;
+  const ExecuteRecord record = ExecuteRecordOf(k);
+  if (!*record.executing) return VO_STATUS_UNAVAILABLE;
+  if (code != nullptr) *code = *record.code;
   return 0;
 }
 

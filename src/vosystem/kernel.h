@@ -181,6 +181,24 @@ VtStatus KernelThreadsStop();
 bool KernelThreading();  // a thread record exists
 void KernelLockEnter();  // the kernel's recursive lock
 void KernelLockLeave();
+
+// Holds the kernel's lock over a register of live handles shared by every
+// context while thread records exist (a threaded pass); the application's
+// single thread takes no lock.
+class RegisterGuard {
+ public:
+  RegisterGuard() : held_(KernelThreading()) {
+    if (held_) KernelLockEnter();
+  }
+  ~RegisterGuard() {
+    if (held_) KernelLockLeave();
+  }
+  RegisterGuard(const RegisterGuard &) = delete;
+  RegisterGuard &operator=(const RegisterGuard &) = delete;
+
+ private:
+  bool held_;
+};
 VtStatus KernelMathsStop();   // random states, tables
 VtStatus KernelFilesStart();  // clock kinds, file reports, journal
 VtStatus KernelFilesStop();

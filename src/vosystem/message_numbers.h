@@ -16,6 +16,10 @@ constexpr uint32_t kBlockFreeRefused = 1102;     // a block freed into a pool it
 constexpr uint32_t kWorkFarmControlRefused = 2000;   // a work-farm control value out of range
 constexpr uint32_t kWorkFarmCallbackRefused = 2001;  // a work-farm callback set, or a code it does not have
 constexpr uint32_t kWorkFarmBadArgument = 2002;      // a work-farm procedure refuses its arguments
+constexpr uint32_t kWorkFarmThreadRefused = 2840;    // a worker thread could not be started (started, asked)
+constexpr uint32_t kWorkFarmWorkerGaveUp = 2841;     // a worker gave up its pass (worker, status; debug)
+constexpr uint32_t kWorkFarmPassInline = 2842;       // a pass runs on the calling thread (why; debug)
+constexpr uint32_t kWorkFarmCountCapped = 2843;      // a worker count above the most taken as the most (asked, most)
 constexpr uint32_t kViewArgumentRefused = 2090;  // a view procedure refuses an argument (procedure, reason)
 
 // View clipping, expansion and picking, from 2060.

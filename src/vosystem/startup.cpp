@@ -45,7 +45,7 @@ const StartupModule kInstallList[] = {
     {"vomeshio", VO_MODULE_MESH_IO, nullptr /* VoEntryMeshIO */},
     {"vofilter", VO_MODULE_FILTER, &VoEntryFilter},
     {"vonpr", VO_MODULE_NPR, nullptr /* VoEntryNPR */},
-    {"voobject", VO_MODULE_OBJECT_IO, nullptr /* VoEntryObject */},
+    {"voobject", VO_MODULE_OBJECT_IO, &VoEntryObject},
     {"vodrvbmp", VO_MODULE_BMP, &VoEntryBMPDriver},
     {"vodrvjpg", VO_MODULE_JPEG, &VoEntryJPEGDriver},
     {"vodrvtga", VO_MODULE_TARGA, &VoEntryTGADriver},

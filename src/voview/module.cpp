@@ -201,10 +201,13 @@ VtStatus Refuse(VtStatus status, const char *procedure, const char *why) {
 
 bool ViewKnown(const ViewState *s, const VtView *view) {
   if (view == nullptr) return false;
-  return view == &s->default_view || s->live->views.count(view) != 0;
+  if (view == &s->default_view) return true;
+  RegisterGuard hold;
+  return s->live->views.count(view) != 0;
 }
 
 VtStatus ViewRegister(ViewState *s, VtView *view) {
+  RegisterGuard hold;
   try {
     s->live->views.insert(view);
   } catch (const std::bad_alloc &) {
@@ -213,9 +216,15 @@ VtStatus ViewRegister(ViewState *s, VtView *view) {
   return 0;
 }
 
-void ViewForget(ViewState *s, const VtView *view) { s->live->views.erase(view); }
+void ViewForget(ViewState *s, const VtView *view) {
+  RegisterGuard hold;
+  s->live->views.erase(view);
+}
 
-size_t LiveViewCount(const ViewState *s) { return s->live->views.size(); }
+size_t LiveViewCount(const ViewState *s) {
+  RegisterGuard hold;
+  return s->live->views.size();
+}
 
 VtStatus CameraCreate() {
   if (g_camera != nullptr) return kBad;

@@ -76,6 +76,19 @@ static inline VtStatus SceneClassEntry(uint32_t slot, VtProc proc) {
   return VoShaderSetEntry(slot, &v);
 }
 
+/* The work farm's worker count a test program asks for (control 0x520001),
+ * set after VoInitialise; INT32_MIN keeps the library's. A program that
+ * calls EndToEndWorkersApply defines the variable. */
+extern int32_t vo_end_to_end_workers;
+static inline void EndToEndWorkersApply(void) {
+  VtTypedValue v;
+  if (vo_end_to_end_workers == INT32_MIN) return;
+  memset(&v, 0, sizeof v);
+  v.type = VtInt32;
+  v.value.i = vo_end_to_end_workers;
+  VoControlSet(0x520001, &v);
+}
+
 /* A box mesh: six faces turned outwards. */
 static inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, float z0, float z1) {
   static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};

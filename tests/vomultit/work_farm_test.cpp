@@ -28,6 +28,9 @@ class WorkFarmTest : public PooledKernelTest {
     StartKernel();
     ASSERT_EQ(VoInstallModule(&VoEntryMultiThread), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
+    // These cases pin the calling-thread road (threads: tests/threaded).
+    const VtTypedValue none = TypedInt32(0);
+    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &none), 0u);
     g_posted.clear();
   }
   void TearDown() override {

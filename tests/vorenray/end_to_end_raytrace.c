@@ -54,6 +54,7 @@ int vo_end_to_end_raytrace(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   VoInitialise();
+  EndToEndWorkersApply();
   p[0] = SceneBox(0, 1, 0, 1, 0, 1);
   data[0] = SceneRecord(roof_corners);
   p[1] = VoPrimitiveCreatePolygon(3, 1, ids, data);

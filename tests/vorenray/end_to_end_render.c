@@ -61,6 +61,7 @@ int vo_end_to_end_render(char *buffer, size_t size) {
   if (size == 0) return 1;
   buffer[0] = '\0';
   failed = VoInitialise() != 0;
+  EndToEndWorkersApply();
   tga = VoDriverFindFromName("vodrvtga");
   failed |= tga == NULL || VoDriverSet(tga) != 0;
   data[0] = SceneRecord(corners);

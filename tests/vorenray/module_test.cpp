@@ -3,6 +3,7 @@
 // allocations, and the service look-up.
 
 #include "support/fake_module.h"
+#include "vosystem/context.h"
 #include "vorenray/ray_fixture.h"
 
 namespace vo::test {
@@ -79,6 +80,30 @@ TEST_F(ModuleTest, ACloneKeepsTheControlsAndStartsWithoutAnOctree) {
   EXPECT_EQ(c->shared, Ray()->shared);
   EXPECT_EQ(ray::ContextCloneDestroy(c), 0u);
   EXPECT_EQ(ray::ContextCloneDestroy(Ray()), VO_STATUS_BAD_ARGUMENT);  // the master is no clone
+}
+
+// A worker's copies as the work farm makes them: the clone binds its own
+// context's view values, and leaves the kernel's sticky word as it was (an
+// interrupt another worker reported stays).
+TEST_F(ModuleTest, WorkerCopiesBindTheirOwnViewAndKeepTheStickyWord) {
+  VtTypedValue sticky{}, direction{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky), 0u);
+  auto *word = static_cast<uint32_t *>(sticky.value.p);
+  *word = VO_COND_INTERRUPTED;
+  VtStatus st = 0;
+  ContextCopyTable *copies = ContextCopiesMake(&st);
+  ASSERT_EQ(st, 0u);
+  ASSERT_NE(copies, nullptr);
+  EXPECT_EQ(*word, VO_COND_INTERRUPTED);
+  ContextCopyTable *outer = ContextCopiesInstall(copies);
+  ray::RayContext *clone = ray::Context();
+  ASSERT_EQ(VoViewGetValue(VO_VIEW_VALUE_DIRECTION, &direction), 0u);
+  (void)ContextCopiesInstall(outer);
+  EXPECT_NE(clone, Ray());
+  EXPECT_EQ(clone->view_direction_value, direction.value.p);
+  EXPECT_NE(clone->view_direction_value, Ray()->view_direction_value);
+  EXPECT_EQ(ContextCopiesFree(copies), 0u);
+  *word = 0;
 }
 
 TEST_F(ModuleTest, StartGivesBackEverythingWhenAnAllocationFails) {

@@ -183,6 +183,8 @@ const AnswerRow kAnswers[] = {
     {"VoRayTracerScenePrepare", 0x70001}, {"VoRayTracerSceneRelease", 0x70002},
     {"VoRayTracerHitFind", 0x70003}, {"VoRayTraceShade", 0x70004}, {"VoRayTraceShadow", 0x70005},
     {"VoRayTraceIntersect", 0x70006}, {"VoRayTraceIntersectPolygon", 0x70007},
+    // object files: the default hooks
+    {"vx_lo_object_write", 0x700001}, {"vx_lo_object_read", 0x700002},
     // screen buffers
     {"VoScreenBufferGet", 0x450001}, {"VoScreenBufferSetControl", 0x450002},
     {"VoScreenBufferGetControl", 0x450003}, {"VoScreenBufferSetPixel", 0x450004},
