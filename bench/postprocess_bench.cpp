@@ -63,7 +63,8 @@ vo::shaderlib::ClassDescription Describe(vo::shaderlib::Identifier id, const cha
 
 // The library started once with the classes and a current buffer of a ramp.
 void Start() {
-  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders,
+  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
+                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders,
                               &vo::VoEntryScreenBuffer, &vo::VoEntryPostprocess});
   static const bool made = [] {
     vo::shaderlib::ClassCreate(Describe<kBox>("vxs_bench_box", "bench box", &Ones));
@@ -89,6 +90,10 @@ void Start() {
 void Run(benchmark::State &state, const char *name, float size) {
   Start();
   VtShader *s = vo::VoShaderCreate(VO_SHADER_POSTPROCESS, name);
+  if (s == nullptr) {
+    state.SkipWithError("the class is not registered");
+    return;
+  }
   static_cast<BoxData *>(s->data)->size = size;
   VtReference *list = vo::VoShaderReferenceCreate(s);
   vo::VoPostprocessListSet(list);
