@@ -12,7 +12,7 @@ include(CMakePackageConfigHelpers)
 
 # The packages the library links privately, by pkg-config name; a new
 # dependency adds its name here (and to scripts/deps).
-set(VO_PC_REQUIRES_PRIVATE libjpeg libpng zlib)
+set(VO_PC_REQUIRES_PRIVATE libjpeg libpng zlib egl gl glu)
 set(VO_PC_LIBS_PRIVATE -lm -lpthread)
 
 install(TARGETS mrvx20 EXPORT mrvx20Targets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})

@@ -273,11 +273,20 @@ int32_t LiveCountGet(LiveKind kind);
 
 }  // namespace vo::platform
 
+namespace vo::platform {
+// The window style word (our own values) and what OpenGL accepts.
+constexpr uint32_t kStyleClipChildren = 0x1, kStyleClipSiblings = 0x2;
+constexpr uint32_t kStyleOpenGL = kStyleClipChildren | kStyleClipSiblings;
+}  // namespace vo::platform
+
 // A window: a screen position and size; the screen under it is its store.
 struct VtWindow {
   uint32_t tag;
   int32_t x, y, width, height;
   VtWindow *next;
+  uint32_t style = vo::platform::kStyleOpenGL;  // set through this header only
+  uint32_t class_parent_dc = 0;                 // its class draws through the parent's device context
+  int32_t pixel_format = 0;                     // an OpenGL pixel format, set once
 };
 
 // A GDI-like bitmap: top-down rows, 24 bits (blue, green, red bytes, as a

@@ -257,6 +257,21 @@ constexpr uint32_t kPostNestingRefused = 2660;   // a list run nested deeper tha
 constexpr uint32_t kPostFilterSizeRefused = 2661;  // a filter size the prepare left is refused (width, height)
 constexpr uint32_t kPostNoWayOfRunning = 2662;   // a class's mode word names no way of running (mode)
 
+// OpenGL targets (voogldrv, module 116): the system's own numbers, then
+// 2710-2719.
+constexpr uint32_t kOGLTargetNotMade = 1048;       // a target cannot be made
+constexpr uint32_t kOGLWindowRequirements = 1050;  // a window OpenGL refuses (the lines that apply)
+constexpr uint32_t kOGLMakeCurrentFailed = 1052;   // a target cannot be made current
+constexpr uint32_t kOGLSwapFailed = 1053;          // the buffers cannot be swapped
+constexpr uint32_t kOGLReleaseFailed = 1054;       // a target cannot be released
+constexpr uint32_t kOGLInvalidOperation = 1057;    // an invalid floating-point operation while OpenGL was current
+constexpr uint32_t kOGLNoSharing = 1058;           // display lists cannot be shared
+constexpr uint32_t kOGLPlatformUnavailable = 2710;  // EGL cannot start (EGL error)
+constexpr uint32_t kOGLModeInFrame = 2711;          // the target mode changes while a target is current
+constexpr uint32_t kOGLNotAWindow = 2712;           // the window driver is given no live window
+constexpr uint32_t kOGLImageRefused = 2713;         // an image a target cannot draw into (reason)
+constexpr uint32_t kOGLModeRefused = 2714;          // a target mode other than 0, 1 and 2 (mode)
+
 // The desktop layer (src/platform), from 2740.
 constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
 constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)

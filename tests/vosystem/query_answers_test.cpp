@@ -47,6 +47,7 @@ const ModuleRow kModules[] = {
     {&VoEntryPostprocess, 68, "voshpost", 916159400},
     {&VoEntryColourUtilities, 81, "vocolour", 904643133},
     {&VoEntryFilter,      98, "vofilter", 904643334},
+    {&VoEntryOGLDrv,     116, "voogldrv", 923473426},
     {&VoEntryPhotometry,  66, "vophoto",  904643667},
     {&VoEntryObject,     112, "voobject", 904643049},
 };
