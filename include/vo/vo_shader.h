@@ -195,8 +195,8 @@ typedef struct VtShaderGlobals {
   float *P;
   float *Pw;
   float *Ti;
-  uint32_t Bi;
-  uint32_t Bo;
+  struct VtScreenBuffer *Bi; /* post-process input buffer */
+  struct VtScreenBuffer *Bo; /* post-process output buffer */
   float alpha;
   float Cb[3];
   float Co[3];
@@ -491,8 +491,9 @@ static_assert(offsetof(VtShaderPrototype, getArg) == 72 && offsetof(VtShaderProt
 static_assert(sizeof(VtShaderPrototype) == 152 + 46 * 8);
 static_assert(sizeof(VtShaderEntryArgs) == 64 && offsetof(VtShaderEntryArgs, value) == 32);
 static_assert(offsetof(VtShaderGlobals, prim) == 32 && offsetof(VtShaderGlobals, Ti) == 112);
-static_assert(offsetof(VtShaderGlobals, alpha) == 128 && offsetof(VtShaderGlobals, Co) == 144);
-static_assert(offsetof(VtShaderGlobals, reverse) == 320 && offsetof(VtShaderGlobals, twoSided) == 324);
+static_assert(offsetof(VtShaderGlobals, Bi) == 120 && offsetof(VtShaderGlobals, Bo) == 128);
+static_assert(offsetof(VtShaderGlobals, alpha) == 136 && offsetof(VtShaderGlobals, Co) == 152);
+static_assert(offsetof(VtShaderGlobals, reverse) == 328 && offsetof(VtShaderGlobals, twoSided) == 332);
 static_assert(sizeof(VtShaderGlobals) <= 1008, "one globals record is one pool block");
 static_assert(sizeof(VtShadowMap) == 24 && sizeof(VtAreaLightSampler) == 64);
 static_assert(offsetof(VtLightData, position) == 4 && offsetof(VtLightData, classFallOff) == 48);

@@ -82,10 +82,29 @@ typedef struct VtPlasticParams {
   float tint[3];
 } VtPlasticParams;
 
+/* The head of every post-process class (shader type 0x440001): the
+ * prepared flag, then the mode word the post-process stage runs the class
+ * by (way of running masked with 0x44000f, buffer mode with 0x4400f0). */
+typedef struct VtPostprocessHead {
+  int32_t prepared;
+  uint32_t mode;
+} VtPostprocessHead;
+
+/* The head of post-process classes served by the post-process word bodies:
+ * argument index k lives in word[k]; the mode word is left as it is. */
+typedef struct VtPostprocessWordArgs {
+  int32_t prepared;
+  uint32_t mode;
+  VtShaderWord word[3];
+} VtPostprocessWordArgs;
+
 #ifdef __cplusplus
 }
 
 static_assert(sizeof(VtShaderWord) == 8);
+static_assert(sizeof(VtPostprocessHead) == 8 && offsetof(VtPostprocessHead, mode) == 4);
+static_assert(sizeof(VtPostprocessWordArgs) == 32 && offsetof(VtPostprocessWordArgs, mode) == 4 &&
+              offsetof(VtPostprocessWordArgs, word) == 8);
 static_assert(sizeof(VtShaderWordArgs) == 32 && offsetof(VtShaderWordArgs, word) == 8);
 static_assert(sizeof(VtShaderColourArg) == 24 && offsetof(VtShaderColourArg, colour) == 4 &&
               offsetof(VtShaderColourArg, shader) == 16);

@@ -125,6 +125,24 @@ VtStatus ReadRow(const VtScreenBuffer *b, uint32_t y, float *out, const RowForma
   return 0;
 }
 
+VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out, const RowFormat &f) {
+  if ((b->mask & VO_SB_COLOUR) == 0 || y >= b->height || x0 > b->width || n > b->width - x0) return kBad;
+  const size_t p = PixelIndex(b, x0, y);
+  ChannelGet(b->channels[0], 0, p, n, out, f.step);
+  const int places[2] = {f.alpha, f.depth};
+  for (uint32_t k = 0; k < 2; ++k) {
+    if (places[k] < 0) continue;
+    const uint32_t channel = k + 1;
+    if ((b->mask & (1u << channel)) != 0) {
+      ChannelGet(b->channels[channel], channel, p, n, out + places[k], f.step);
+    } else {
+      const float start = StartValue(channel)[0];
+      for (uint32_t i = 0; i < n; ++i) out[static_cast<size_t>(i) * f.step + places[k]] = start;
+    }
+  }
+  return 0;
+}
+
 }  // namespace vo::sb
 
 namespace vo {

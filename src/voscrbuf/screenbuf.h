@@ -114,6 +114,10 @@ struct RowFormat {
 };
 constexpr RowFormat kRGB = {3, -1, -1}, kRGBA = {4, 3, -1}, kRGBZ = {4, -1, 3}, kRGBAZ = {5, 3, 4};
 VtStatus ReadRow(const VtScreenBuffer *b, uint32_t y, float *out, const RowFormat &format);
+// Reads n pixels of image row y from absolute column x0, whatever the
+// region; a missing alpha or depth plane reads its start value. 0x20000012
+// without a colour plane or outside the image.
+VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out, const RowFormat &format);
 
 // ---- Buffers (buffer.cpp) ----
 void ChannelsFree(VtScreenBuffer *b, uint32_t mask);

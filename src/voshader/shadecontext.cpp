@@ -153,6 +153,11 @@ void In(T &to, const T &from) {
 void In(float (&to)[3], const float *from) {
   if (from != nullptr) Copy3(to, from);
 }
+// The buffer globals travel as generic pointers.
+void Out(void **to, VtScreenBuffer *from) {
+  if (to != nullptr) *to = from;
+}
+void In(VtScreenBuffer *&to, void *from) { to = static_cast<VtScreenBuffer *>(from); }
 
 VtShadeContext *ContextMake(ShadingContext *s) {
   auto *c = static_cast<VtShadeContext *>(VoPoolAllocate(s->context_pool));
@@ -211,7 +216,7 @@ VO_SHADE_CONTEXT_FIELDS(VO_CONTEXT_ACCESSORS)
   X(Xp, float, xp) X(Yp, float, yp) X(Xf, float, xf) X(Yf, float, yf) X(Reverse, uint32_t, reverse)            \
   X(Alpha, float, alpha) X(PhongPower, int32_t, phong_power) X(SpecularPower, int32_t, specular_power)         \
   X(KGauss, float, kgauss) X(KMean, float, kmean) X(KAbs, float, kabs) X(KMin, float, kmin) X(KMax, float, kmax) \
-  X(FWidth, float, Fwidth) X(FHeight, float, Fheight) X(Bo, uint32_t, Bo) X(Bi, uint32_t, Bi)
+  X(FWidth, float, Fwidth) X(FHeight, float, Fheight) X(Bo, void *, Bo) X(Bi, void *, Bi)
 
 #define VO_GLOBALS_ACCESSORS(F, T, FIELD)                                 \
   VtStatus VoShadeContextGet##F(VtShadeContext *, Arg<T>::Out value) {    \

@@ -440,6 +440,26 @@ VtStatus VoShaderTwoShaderArgumentsGet(void *data, uint32_t index, VtTypedValue 
   return 0;
 }
 
+VtStatus VoShaderOneShaderArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
+  return index < 1 ? VoShaderTwoShaderArgumentsGet(data, index, value) : 0;
+}
+
+// Post-process classes keep their mode word beside the flag: the arguments
+// start one word later and the mode is never written.
+static VtStatus PostprocessWordSet(void *data, uint32_t index, uint32_t count, const VtTypedValue *value) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtPostprocessWordArgs *>(data);
+  b->prepared = 0;
+  if (value != nullptr && index < count) b->word[index].bits = value->value.bits;
+  return 0;
+}
+VtStatus VoPostprocessTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  return PostprocessWordSet(data, index, 2, value);
+}
+VtStatus VoPostprocessThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  return PostprocessWordSet(data, index, 3, value);
+}
+
 VtStatus VoShaderOneFloatArgumentGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 1, value); }
 VtStatus VoShaderTwoFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 2, value); }
 VtStatus VoShaderThreeFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 3, value); }

@@ -252,6 +252,20 @@ constexpr uint32_t kHiddenLineCircleRefused = 2485;  // a circle answer is refus
 constexpr uint32_t kSourceTooDeep = 2820;        // "source" nested past 64 (file)
 constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
 constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
+// Post-process stage (voshpost, module 68): the system's own numbers (posted
+// with module 68, or 69 where marked), then 2660-2669.
+constexpr uint32_t kPostNoBuffer = 736;          // no current screen buffer to run the list over
+constexpr uint32_t kPostNoList = 737;            // no post-process list set
+constexpr uint32_t kPostNoMemory = 738;          // out of memory in kernel or gather mode
+constexpr uint32_t kPostShaderUnknown = 775;     // a list entry that cannot be described as a shader
+constexpr uint32_t kPostWalkStarts = 755;        // (module 69) the list walk starts
+constexpr uint32_t kPostWalkDone = 756;          // (module 69) the walk completed
+constexpr uint32_t kPostShaderRuns = 773;        // (module 69) a shader of the list runs (shader)
+constexpr uint32_t kPostShaderWrongType = 774;   // (module 69) a list shader not of type 0x440001 (shader)
+constexpr uint32_t kPostWalkEndedEarly = 809;    // (module 69) the walk ended early
+constexpr uint32_t kPostNestingRefused = 2660;   // a list run nested deeper than 8 is refused (depth)
+constexpr uint32_t kPostFilterSizeRefused = 2661;  // a filter size the prepare left is refused (width, height)
+constexpr uint32_t kPostNoWayOfRunning = 2662;   // a class's mode word names no way of running (mode)
 
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes

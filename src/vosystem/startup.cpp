@@ -40,7 +40,7 @@ const StartupModule kInstallList[] = {
     {"voselect", VO_MODULE_SELECTION, &VoEntrySelection},
     {"vophoto", VO_MODULE_PHOTOMETRY, &VoEntryPhotometry},
     {"voscrbuf", VO_MODULE_SCREEN_BUFFER, &VoEntryScreenBuffer},
-    {"voshpost", VO_MODULE_POSTPROCESS, nullptr /* VoEntryPostprocess */},
+    {"voshpost", VO_MODULE_POSTPROCESS, &VoEntryPostprocess},
     {"vocolour", VO_MODULE_COLOUR_UTILITIES, &VoEntryColourUtilities},
     {"vomeshio", VO_MODULE_MESH_IO, &VoEntryMeshIO},
     {"vofilter", VO_MODULE_FILTER, &VoEntryFilter},

@@ -49,6 +49,22 @@ TEST_F(ShaderTest, TheGlobalsTableAnswersTheRecordsOwnOffsets) {
   EXPECT_EQ(CountPosted(101), 1);
 }
 
+TEST_F(ShaderTest, TheBufferGlobalsHoldWholeAddresses) {
+  static_assert(sizeof(VtShaderGlobals::Bi) == sizeof(void *) && sizeof(VtShaderGlobals::Bo) == sizeof(void *));
+  EXPECT_EQ(VoShaderFindGlobalOffset("Bo") - VoShaderFindGlobalOffset("Bi"), sizeof(void *));
+  void *high = reinterpret_cast<void *>(uintptr_t{0x7f12345678a0});  // above 2^32
+  void *other = reinterpret_cast<void *>(uintptr_t{0x1000000008});
+  ASSERT_EQ(VoShadeContextSetBi(nullptr, high), 0u);
+  ASSERT_EQ(VoShadeContextSetBo(nullptr, other), 0u);
+  void *got = nullptr;
+  ASSERT_EQ(VoShadeContextGetBi(nullptr, &got), 0u);
+  EXPECT_EQ(got, high);
+  ASSERT_EQ(VoShadeContextGetBo(nullptr, &got), 0u);
+  EXPECT_EQ(got, other);
+  EXPECT_EQ(static_cast<void *>(VoShaderGetGlobals()->Bi), high);
+  VoShaderGetGlobals()->Bi = VoShaderGetGlobals()->Bo = nullptr;
+}
+
 TEST_F(ShaderTest, APopRestoresEveryByteAndAFailedPushIsNeverPopped) {
   VtShaderGlobals *g = VoShaderGetGlobals();
   VtShaderGlobals saved;

@@ -156,5 +156,34 @@ TEST_F(ShaderColourTest, APlasticsTintFollowsItsColourShaderAtEveryPointAndASelf
   EXPECT_EQ(VoShaderGetGlobals()->stackTop, nullptr);
 }
 
+TEST(FrameBodies, PostprocessWordsSkipTheModeWordAndOneShaderGetAnswersOnlyIndexZero) {
+  VtPostprocessWordArgs b{1, 0x440021u, {}};
+  VtTypedValue v = TypedPointer(reinterpret_cast<void *>(uintptr_t{0x123456789a}));
+  EXPECT_EQ(exported::VoPostprocessTwoArgumentsSet(&b, 0, &v), 0u);
+  v = TypedFloat(3.0f);
+  EXPECT_EQ(exported::VoPostprocessThreeArgumentsSet(&b, 1, &v), 0u);
+  EXPECT_EQ(b.word[0].p, reinterpret_cast<void *>(uintptr_t{0x123456789a}));
+  EXPECT_EQ(b.word[1].f, 3.0f);
+  EXPECT_EQ(b.mode, 0x440021u);
+  b.prepared = 1;
+  EXPECT_EQ(exported::VoPostprocessTwoArgumentsSet(&b, 2, &v), 0u);  // beyond: only the flag
+  EXPECT_EQ(b.prepared, 0);
+  EXPECT_EQ(b.word[2].bits, 0u);
+  EXPECT_EQ(b.mode, 0x440021u);
+  EXPECT_EQ(exported::VoPostprocessThreeArgumentsSet(nullptr, 0, &v), 0u);
+
+  VtShaderWordArgs w{0, 0, {}};
+  w.word[0].p = &b;
+  w.word[1].p = &w;
+  VtTypedValue out{};
+  out.type = 0xDEAD;
+  EXPECT_EQ(exported::VoShaderOneShaderArgumentGet(&w, 1, &out), 0u);
+  EXPECT_EQ(out.type, 0xDEADu);
+  EXPECT_EQ(exported::VoShaderOneShaderArgumentGet(&w, 0, &out), 0u);
+  EXPECT_EQ(out.type, static_cast<uint32_t>(VtGenericPtr));
+  EXPECT_EQ(out.value.p, &b);
+  EXPECT_EQ(exported::VoBlockRelease(nullptr), 0u);
+}
+
 }  // namespace
 }  // namespace vo::test

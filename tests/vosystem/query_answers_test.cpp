@@ -44,6 +44,7 @@ const ModuleRow kModules[] = {
     {&VoEntryJPEGDriver,  79, "vodrvjpg", 904643049},
     {&VoEntryQuickTimeDriver, 119, "vodrvqt", 904643049},
     {&VoEntryScreenBuffer, 69, "voscrbuf", 904643049},
+    {&VoEntryPostprocess, 68, "voshpost", 916159400},
     {&VoEntryColourUtilities, 81, "vocolour", 904643133},
     {&VoEntryFilter,      98, "vofilter", 904643334},
     {&VoEntryOGLDrv,     116, "voogldrv", 923473426},
