@@ -267,6 +267,12 @@ constexpr uint32_t kPostNestingRefused = 2660;   // a list run nested deeper tha
 constexpr uint32_t kPostFilterSizeRefused = 2661;  // a filter size the prepare left is refused (width, height)
 constexpr uint32_t kPostNoWayOfRunning = 2662;   // a class's mode word names no way of running (mode)
 
+// NPR strokes (vonpr, module 96), 2610-2629.
+constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x440001 unknown: its classes skipped
+constexpr uint32_t kNprEdgeRefused = 2611;         // an edge that is not a live NPR edge is refused (procedure, code)
+constexpr uint32_t kNprControlRefused = 2612;      // a control value refused, the old one kept (reason, code)
+constexpr uint32_t kNprActionRunning = 2613;       // an action started while one runs is refused (reason, code)
+
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
