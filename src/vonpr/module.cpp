@@ -289,8 +289,13 @@ VtMaterial *StrokeMaterialMake() {
 VtStatus Terminate() {
   Context *c = g_state.Master();
   if (c == nullptr) return 0;
-  // The list and its edges go while the pools still hold them.
-  EdgeListFree(c, c->edges, true);
+  // The list and its edges go while the pools still hold them; edges no
+  // list of the module holds die with the pool, their points now.
+  if (c->registers != nullptr) {
+    EdgeListFree(c, c->edges, true);
+    for (const VtNPREdge *e : c->registers->edges)
+      if (e->points != nullptr) VoDeallocate(e->points);
+  }
   c->edges = nullptr;
   if (c->own_material != nullptr) (void)VoMaterialDestroy(c->own_material);
   if (c->parameter_pool != nullptr) (void)VoPoolDispose(c->parameter_pool);
