@@ -33,6 +33,7 @@ class NprTest : public ::testing::Test {
     ASSERT_NE(c_, nullptr);
   }
   void TearDown() override {
+    if (image_ != nullptr) (void)VoImageDestroy(image_);
     (void)VoPrimitiveListSet(nullptr);
     (void)VoReferenceListDestroy(scene_, nullptr);
     for (VtPrimitive *p : owned_) (void)VoPrimitiveDestroy(p);
@@ -76,6 +77,19 @@ class NprTest : public ::testing::Test {
   static void FrontEdgesToo() {
     const VtTypedValue v = TypedWord(VtFlags, 0x216);
     ASSERT_EQ(VoControlSet(VO_CONTROL_HL_CANDIDATE_MASK, &v), 0u);
+  }
+  // The image driver made current, drawing into an image of the view's
+  // size.
+  VtImage *ImageTarget(uint32_t x, uint32_t y) {
+    image_ = VoImageCreate();
+    EXPECT_NE(image_, nullptr);
+    image_->width = x;
+    image_->height = y;
+    EXPECT_EQ(VoImageAllocateData(image_), 0u);
+    EXPECT_EQ(VoDriverSet(VoDriverFindFromName("vodrvimg")), 0u);
+    const VtTypedValue v = TypedPointer(image_);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v), 0u);
+    return image_;
   }
   static VtStatus SetFloat(uint32_t code, float f) {
     const VtTypedValue v = TypedFloat(f);
@@ -123,9 +137,11 @@ class NprTest : public ::testing::Test {
 
  protected:
   VtDriverRecord *recorder_ = nullptr;
+  VtImage *image_ = nullptr;
   npr::Context *c_ = nullptr;
   VtReference *scene_ = nullptr;
   std::vector<VtPrimitive *> owned_;
+  std::vector<VtShader *> shaders_;
 };
 
 }  // namespace vo::test
