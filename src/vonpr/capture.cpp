@@ -9,7 +9,9 @@
 //   own handle as property 318, and the contents the renderer derives from
 //   primitives carry that property, so the announced primitive names its
 //   owner;
-// - the three driver operations, driver control 0x1a000c, world output
+// - the driver's begin and end frame are stood in for too: a capture is no
+//   picture, and a file driver would write an empty one;
+// - the five driver operations, driver control 0x1a000c, world output
 //   0x190014 and geometry control 0x20001 are restored whatever happens;
 //   control 0x190005 stays 1;
 // - the draw answers 258 for shapes other than lines, so the renderer
@@ -28,6 +30,15 @@ namespace vo::npr {
 namespace {
 
 constexpr uint32_t kElementOperation = 0x1a0030;
+// The three operations the renderer's drawing reaches, then begin and end
+// frame: a capture is no picture, so no frame reaches the output (a file
+// driver would write an empty one).
+constexpr int kSwapped = 5;
+constexpr uint32_t kSwappedCodes[kSwapped] = {kElementOperation, VO_DRIVER_DRAW, VO_DRIVER_STYLE,
+                                              VO_DRIVER_BEGIN_FRAME, VO_DRIVER_END_FRAME};
+
+VtStatus CaptureFrame(int32_t, int32_t, int32_t, int32_t) { return 0; }
+VtStatus CaptureFrameEnd() { return 0; }
 
 VtStatus Stamp(VtPrimitive *p, ListPath &path) {
   if (!PrimitiveLive(p)) return 0;
@@ -62,12 +73,11 @@ VtStatus Swap(Context *c, Saved *s) {
   const VtTypedValue on = TypedBoolean(true);
   st |= VoControlSet(VO_CONTROL_HL_ANNOUNCE_ELEMENT, &on);
   c->driver = VoDriverGet();
-  c->saved[0] = VoDriverOperationGet(c->driver, kElementOperation);
-  c->saved[1] = VoDriverOperationGet(c->driver, VO_DRIVER_DRAW);
-  c->saved[2] = VoDriverOperationGet(c->driver, VO_DRIVER_STYLE);
-  st |= VoDriverSetOperation(c->driver, kElementOperation, reinterpret_cast<VtProc>(&CaptureBeginPrimitive));
-  st |= VoDriverSetOperation(c->driver, VO_DRIVER_DRAW, reinterpret_cast<VtProc>(&CaptureSegment));
-  st |= VoDriverSetOperation(c->driver, VO_DRIVER_STYLE, reinterpret_cast<VtProc>(&CaptureSetUser));
+  const VtProc ours[kSwapped] = {reinterpret_cast<VtProc>(&CaptureBeginPrimitive),
+                                 reinterpret_cast<VtProc>(&CaptureSegment), reinterpret_cast<VtProc>(&CaptureSetUser),
+                                 reinterpret_cast<VtProc>(&CaptureFrame), reinterpret_cast<VtProc>(&CaptureFrameEnd)};
+  for (int i = 0; i < kSwapped; ++i) c->saved[i] = VoDriverOperationGet(c->driver, kSwappedCodes[i]);
+  for (int i = 0; i < kSwapped; ++i) st |= VoDriverSetOperation(c->driver, kSwappedCodes[i], ours[i]);
   s->contents_read = VoControlGet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &s->contents) == 0;
   const uint32_t owner_code = VO_PRIM_NPR_PRIM;
   c->capture_contents = VoContentsUnion(static_cast<VtContents *>(s->contents.value.p), 1, &owner_code);
@@ -80,8 +90,7 @@ void Restore(Context *c, const Saved &s) {
   if (s.contents_read) (void)VoControlSet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &s.contents);
   if (s.clear_read) (void)VoControlSet(VO_CONTROL_DRIVER_CLEAR, &s.clear);
   if (s.world_read) (void)VoControlSet(VO_CONTROL_HL_WORLD_OUTPUT, &s.world_output);
-  const uint32_t codes[3] = {kElementOperation, VO_DRIVER_DRAW, VO_DRIVER_STYLE};
-  for (int i = 0; i < 3; ++i) (void)VoDriverSetOperation(c->driver, codes[i], c->saved[i]);
+  for (int i = 0; i < kSwapped; ++i) (void)VoDriverSetOperation(c->driver, kSwappedCodes[i], c->saved[i]);
   c->capture_contents = nullptr;
   c->driver = nullptr;
 }

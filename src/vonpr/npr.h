@@ -54,7 +54,7 @@ struct Registers {
 struct Context {
   // Capture state, meaningful while a capture runs.
   VtDriverRecord *driver;
-  VtProc saved[3];  // 0x1a0030, 0x1a0022, 0x1a001f
+  VtProc saved[5];  // 0x1a0030, 0x1a0022, 0x1a001f, begin and end frame
   uintptr_t begin_word;
   void *primitive;
   void *owner;

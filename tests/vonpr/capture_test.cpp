@@ -10,15 +10,15 @@ namespace vo::test {
 namespace {
 
 struct Restorable {
-  VtProc operations[3];
+  VtProc operations[5];
   VtTypedValue clear, contents, world;
   double hither, yon;
 };
 
 Restorable Snapshot(VtDriverRecord *d) {
   Restorable r{};
-  const uint32_t codes[3] = {0x1a0030, VO_DRIVER_DRAW, VO_DRIVER_STYLE};
-  for (int i = 0; i < 3; ++i) r.operations[i] = VoDriverOperationGet(d, codes[i]);
+  const uint32_t codes[5] = {0x1a0030, VO_DRIVER_DRAW, VO_DRIVER_STYLE, VO_DRIVER_BEGIN_FRAME, VO_DRIVER_END_FRAME};
+  for (int i = 0; i < 5; ++i) r.operations[i] = VoDriverOperationGet(d, codes[i]);
   EXPECT_EQ(VoControlGet(VO_CONTROL_DRIVER_CLEAR, &r.clear), 0u);
   EXPECT_EQ(VoControlGet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &r.contents), 0u);
   EXPECT_EQ(VoControlGet(VO_CONTROL_HL_WORLD_OUTPUT, &r.world), 0u);
@@ -28,7 +28,7 @@ Restorable Snapshot(VtDriverRecord *d) {
 
 void ExpectRestored(const Restorable &before, VtDriverRecord *d) {
   const Restorable now = Snapshot(d);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(now.operations[i], before.operations[i]) << i;
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(now.operations[i], before.operations[i]) << i;
   EXPECT_EQ(now.clear.value.u, before.clear.value.u);
   EXPECT_EQ(now.contents.value.p, before.contents.value.p);
   EXPECT_EQ(now.world.value.u, before.world.value.u);
@@ -92,8 +92,11 @@ TEST_F(NprTest, ACubeSeenFromACornerGivesItsNineVisibleEdgesOwnedByItAndEverythi
     }
     EXPECT_NEAR(total, 9.0, 1e-3);  // the silhouette hexagon and the three edges at the near corner
   }
-  // Nothing was drawn through the recorder's own operations.
+  // Nothing was drawn through the recorder's own operations, and no frame
+  // reached it.
   EXPECT_TRUE(RecordingDriver::polylines.empty());
+  EXPECT_EQ(RecordingDriver::frames, 0);
+  EXPECT_EQ(RecordingDriver::frame_ends, 0);
 }
 
 TEST_F(NprTest, TheOneLineCaptureAndACircleDrawnAsAPolylineBothBecomeEdges) {
