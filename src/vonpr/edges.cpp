@@ -39,6 +39,21 @@ bool ListLive(Context *c, VtReference *list) {
   return live;
 }
 
+// A block of the pool entered in the register, or null (nothing kept).
+template <class T>
+void *Registered(Context *c, VtPool *pool, std::unordered_set<const T *> &set) {
+  void *block = VoPoolAllocate(pool);
+  if (block == nullptr) return nullptr;
+  try {
+    std::lock_guard hold(c->registers->lock);
+    set.insert(static_cast<const T *>(block));
+  } catch (const std::bad_alloc &) {
+    (void)VoPoolFree(pool, block);
+    return nullptr;
+  }
+  return block;
+}
+
 bool Holds(VtReference *list, const void *data) {
   bool held = false;
   ForEachNode(list, [&](VtReference *n) { held = held || n->data == data; });
@@ -54,16 +69,8 @@ bool EdgeLive(Context *c, const VtNPREdge *edge) {
 }
 
 VtNPREdge *EdgeMake(Context *c, float *points, uint32_t count, void *owner, uint32_t user) {
-  auto *e = static_cast<VtNPREdge *>(VoPoolAllocate(c->edge_pool));
-  if (e == nullptr) return nullptr;
-  try {
-    std::lock_guard hold(c->registers->lock);
-    c->registers->edges.insert(e);
-  } catch (const std::bad_alloc &) {
-    (void)VoPoolFree(c->edge_pool, e);
-    return nullptr;
-  }
-  *e = VtNPREdge{owner, user, count, points};
+  auto *e = static_cast<VtNPREdge *>(Registered(c, c->edge_pool, c->registers->edges));
+  if (e != nullptr) *e = VtNPREdge{owner, user, count, points};
   return e;
 }
 
@@ -88,16 +95,8 @@ void EdgeListFree(Context *c, VtReference *list, bool edges, VtReference *keep) 
 }
 
 VtNPRPrimitiveData *RecordTake(Context *c) {
-  auto *r = static_cast<VtNPRPrimitiveData *>(VoPoolAllocate(c->parameter_pool));
-  if (r == nullptr) return nullptr;
-  try {
-    std::lock_guard hold(c->registers->lock);
-    c->registers->records.insert(r);
-  } catch (const std::bad_alloc &) {
-    (void)VoPoolFree(c->parameter_pool, r);
-    return nullptr;
-  }
-  std::memset(static_cast<void *>(r), 0, sizeof *r);
+  auto *r = static_cast<VtNPRPrimitiveData *>(Registered(c, c->parameter_pool, c->registers->records));
+  if (r != nullptr) std::memset(static_cast<void *>(r), 0, sizeof *r);
   return r;
 }
 

@@ -172,3 +172,44 @@ TEST_F(NprTest, CopiesOfARecordAreNewBlocksAndACopyWithoutSourceClearsTheMask) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+VtStatus ModuleRun(uint32_t query) {
+  VtTypedValue v{};
+  EXPECT_EQ(VoEntryNPR(query, &v), 0u);
+  return reinterpret_cast<VtModuleProc>(v.value.fn)();
+}
+
+// The module stopped alone while primitives hold its records and the
+// application's material is the stroke material.
+TEST_F(NprTest, TerminateKeepsTheApplicationsMaterialAndLaterPrimitiveWorkFindsNoModule) {
+  VtMaterial *mine = VoMaterialCreate();
+  ASSERT_NE(mine, nullptr);
+  const VtTypedValue m = TypedPointer(mine);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_NPR_MATERIAL, &m), 0u);
+  VtPrimitive *a = Cube();
+  VtNPRPrimitiveData record{};
+  record.mask = VO_NPR_MASK_JITTER;
+  VtNPRPrimitiveData *held = &record;
+  const VtTypedValue v = TypedPointer(&held);
+  ASSERT_EQ(VoPrimitiveSetProperty(a, VO_PRIM_NPR_DATA, &v), 0u);
+  VtPrimitive *copy = VoPrimitiveCopy(a, nullptr);  // holds a record of the module's pool
+  ASSERT_NE(copy, nullptr);
+  VtReference *list = List({Edge({{0, 0, 0}, {1, 0, 0}})});
+  const VtTypedValue l = TypedPointer(list);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_NPR_EDGE_LIST, &l), 0u);
+  ASSERT_EQ(ModuleRun(VO_QUERY_TERMINATE), 0u);
+  EXPECT_EQ(npr::ContextGet(), nullptr);
+  EXPECT_EQ(VoPrimitiveDestroy(copy), 0u);  // the handler finds no module: nothing given back
+  VtPrimitive *again = VoPrimitiveCopy(a, nullptr);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(VoPrimitiveDestroy(again), 0u);
+  EXPECT_EQ(VoMaterialSetShaderByPrototype(mine, VO_SHADER_REFLECTANCE, "matte"), 0u);  // still live
+  EXPECT_EQ(VoMaterialDestroy(mine), 0u);
+  EXPECT_EQ(ModuleRun(VO_QUERY_START), 0u);  // for the fixture's terminate
+}
+
+}  // namespace
+}  // namespace vo::test
