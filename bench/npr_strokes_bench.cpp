@@ -90,7 +90,7 @@ void BM_Capture(benchmark::State &state) {
 }
 BENCHMARK(BM_Capture)->Arg(1)->Arg(4)->Arg(40)->Unit(benchmark::kMillisecond);
 
-// n polylines of 4 points, 0.1 apart in x, at random over [0, 10]^2 in the
+// n polylines of 4 points, 0.1 apart in x (a bump in the middle), at random over [0, 10]^2 in the
 // plane z = -20 (chained: each starting where the one before ends, so that
 // the join pass merges them all).
 VtReference *Polylines(int n, bool chained) {
@@ -101,9 +101,9 @@ VtReference *Polylines(int n, bool chained) {
     float p[12];
     if (!chained) at[0] = 10 * vo::VoRandomFloat(), at[1] = 10 * vo::VoRandomFloat();
     for (int k = 0; k < 4; ++k) {
-      p[k * 3] = at[0] + 0.1f * k, p[k * 3 + 1] = at[1] + 0.02f * k * (k & 1), p[k * 3 + 2] = at[2];
+      p[k * 3] = at[0] + 0.1f * k, p[k * 3 + 1] = at[1] + (k == 1 || k == 2 ? 0.02f : 0.0f), p[k * 3 + 2] = at[2];
     }
-    if (chained) at[0] += 0.3f;  // the next polyline starts where this one ends
+    if (chained) at[0] = p[9];  // the next polyline starts where this one ends
     list = vo::VoNPREdgeReferenceAppend(
         list, vo::VoNPREdgeReferenceCreate(vo::VoNPREdgeCreateFromPoints(p, 4, nullptr, 0)));
   }

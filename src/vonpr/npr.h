@@ -128,7 +128,9 @@ VtStatus CaptureSegment(uint32_t type, uint32_t count, VtDrawRecord *record);
 VtStatus ProcessEdges(Context *c);
 VtStatus DrawStrokes(Context *c, VtReference *list);
 
-// ---- Processing pieces (process.cpp), open for tests ----
+// ---- Processing pieces (join.cpp, process.cpp), open for tests ----
+// Joins the current list's edges that continue each other.
+VtStatus JoinAll(Context *c);
 bool EdgeJoin(Context *c, VtNPREdge *a, const VtNPREdge *b, VtStatus *status);
 bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const double s1[3], double tolerance,
                   double q[3]);

@@ -55,52 +55,6 @@ void InverseMapped(VtTransform *t, const float *in, double out[3]) {
   Load(m, out);
 }
 
-// ---- Join ----------------------------------------------------------------------
-
-double Magnitude(const double *const points[], int n) {
-  double m = 0;
-  for (int i = 0; i < n; ++i)
-    for (int k = 0; k < 3; ++k) m = std::max(m, std::fabs(points[i][k]));
-  return m;
-}
-
-// Replaces A's points by the merged array; false (nothing changed) when the
-// array cannot be made.
-bool Merge(VtNPREdge *a, const VtNPREdge *b, bool b_first, bool at_a_first, const double q[3]) {
-  const uint32_t n = a->count, m = b->count;
-  const size_t total = size_t{n} + m - 1;
-  if (total * 3 * sizeof(float) > UINT32_MAX) return false;
-  auto *out = static_cast<float *>(VoAllocate(static_cast<uint32_t>(total * 3 * sizeof(float))));
-  if (out == nullptr) return false;
-  size_t k = 0;
-  auto put = [&](const float *p) {
-    for (int i = 0; i < 3; ++i) out[k * 3 + i] = p[i];
-    ++k;
-  };
-  const float *A = a->points, *B = b->points;
-  float qf[3];
-  Store(q, qf);
-  if (at_a_first) {
-    if (b_first)
-      for (uint32_t i = m - 1; i >= 1; --i) put(B + size_t{i} * 3);
-    else
-      for (uint32_t i = 0; i + 1 < m; ++i) put(B + size_t{i} * 3);
-    put(qf);
-    for (uint32_t i = 1; i < n; ++i) put(A + size_t{i} * 3);
-  } else {
-    for (uint32_t i = 0; i + 1 < n; ++i) put(A + size_t{i} * 3);
-    put(qf);
-    if (b_first)
-      for (uint32_t i = 1; i < m; ++i) put(B + size_t{i} * 3);
-    else
-      for (uint32_t i = m - 1; i-- > 0;) put(B + size_t{i} * 3);
-  }
-  VoDeallocate(a->points);
-  a->points = out;
-  a->count = static_cast<uint32_t>(total);
-  return true;
-}
-
 // ---- Resampling pieces -------------------------------------------------------------
 
 // The distance along the first segment of non-zero length to the next grid
@@ -160,87 +114,7 @@ void Jitter(VtNPREdge *e, const Parameters &p) {
     e->points[i] = static_cast<float>(e->points[i] + (VoRandomFloat() - 0.5) * p.jitter);
 }
 
-VtStatus JoinAll(Context *c) {
-  VtStatus st = 0;
-  VtReference *work = c->edges, *result = nullptr;
-  while (work != nullptr) {
-    VtReference *first = nullptr;
-    work = VoNPREdgeReferenceRemove(work, &first);
-    auto *e = static_cast<VtNPREdge *>(first->data);
-    bool joined = false;
-    for (VtReference *n = work; work != nullptr && !joined;) {
-      auto *f = static_cast<VtNPREdge *>(n->data);
-      if (EdgeJoin(c, f, e, &st)) {
-        EdgeFree(c, e);
-        (void)VoReferenceListDestroy(first, nullptr);
-        joined = true;
-      } else if (EdgeJoin(c, e, f, &st)) {
-        n->data = e;
-        EdgeFree(c, f);
-        (void)VoReferenceListDestroy(first, nullptr);
-        joined = true;
-      }
-      n = n->next;
-      if (n == work) break;
-    }
-    if (!joined) result = VoNPREdgeReferenceAppend(result, first);
-  }
-  c->edges = result;
-  return st;
-}
-
 }  // namespace
-
-bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const double s1[3], double tolerance,
-                  double q[3]) {
-  const double *eye = c->frame.eye;
-  double d1[3], d2[3], w0[3], w[3];
-  for (int i = 0; i < 3; ++i) d1[i] = p[i] - eye[i], d2[i] = s1[i] - s0[i], w0[i] = eye[i] - s0[i];
-  Cross(d1, d2, w);
-  const double a = Dot(d1, d1), b = Dot(d1, d2), cc = Dot(d2, d2), d = Dot(d1, w0), e = Dot(d2, w0);
-  const double denom = Dot(w, w);
-  if (!(denom >= 0.0001 * a * cc) || denom == 0) return false;
-  const double t = (b * e - cc * d) / denom, s = (a * e - b * d) / denom;
-  if (t < -0.001 || t > 1.001 || s < -0.001 || s > 1.001) return false;
-  double on_ray[3], on_segment[3];
-  for (int i = 0; i < 3; ++i) on_ray[i] = eye[i] + t * d1[i], on_segment[i] = s0[i] + s * d2[i];
-  double gap[3];
-  for (int i = 0; i < 3; ++i) gap[i] = on_ray[i] - on_segment[i];
-  const double *const all[] = {p, s0, s1, eye};
-  if (std::sqrt(Dot(gap, gap)) > tolerance + 1e-9 * Magnitude(all, 4)) return false;
-  for (int i = 0; i < 3; ++i) q[i] = on_segment[i];
-  return true;
-}
-
-bool EdgeJoin(Context *c, VtNPREdge *a, const VtNPREdge *b, VtStatus *status) {
-  if (a->owner != b->owner || a->count < 2 || b->count < 2) return false;
-  const uint32_t n = a->count, m = b->count;
-  double b_first[3], b_last[3], a0[3], a1[3], an2[3], an1[3], q[3];
-  Load(b->points, b_first);
-  Load(b->points + size_t{m - 1} * 3, b_last);
-  Load(a->points, a0);
-  Load(a->points + 3, a1);
-  Load(a->points + size_t{n - 2} * 3, an2);
-  Load(a->points + size_t{n - 1} * 3, an1);
-  const double tol = c->join_tolerance;
-  struct Try {
-    const double *point;
-    const double *s0, *s1;
-    bool b_first, at_a_first;
-  } tries[4] = {{b_first, a0, a1, true, true},
-                {b_last, a0, a1, false, true},
-                {b_first, an2, an1, true, false},
-                {b_last, an2, an1, false, false}};
-  const int count = n >= 3 ? 4 : 2;
-  for (int i = 0; i < count; ++i) {
-    const Try &t = tries[i];
-    if (!EdgeEndMeets(c, t.point, t.s0, t.s1, tol, q)) continue;
-    if (Merge(a, b, t.b_first, t.at_a_first, q)) return true;
-    *status |= kNoMemory;
-    return false;
-  }
-  return false;
-}
 
 void EdgeOrient(const Context *c, VtNPREdge *e) {
   if (e->count < 2) return;

@@ -171,3 +171,80 @@ TEST_F(ProcessTest, ZeroAmplitudesLeaveEveryBitAndATangentAlongTheViewStaysFinit
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// The plain walk: every remaining entry tried in ring order from the last.
+VtReference *PlainJoin(npr::Context *c, VtReference *work) {
+  VtReference *result = nullptr;
+  VtStatus st = 0;
+  while (work != nullptr) {
+    VtReference *first = nullptr;
+    work = VoNPREdgeReferenceRemove(work, &first);
+    auto *e = static_cast<VtNPREdge *>(first->data);
+    bool joined = false;
+    for (VtReference *n = work; work != nullptr && !joined;) {
+      auto *f = static_cast<VtNPREdge *>(n->data);
+      if (npr::EdgeJoin(c, f, e, &st)) {
+        (void)VoNPREdgeDestroy(e);
+        joined = true;
+      } else if (npr::EdgeJoin(c, e, f, &st)) {
+        n->data = e;
+        (void)VoNPREdgeDestroy(f);
+        joined = true;
+      }
+      if (joined) (void)VoReferenceListDestroy(first, nullptr);
+      n = n->next;
+      if (n == work) break;
+    }
+    if (!joined) result = VoNPREdgeReferenceAppend(result, first);
+  }
+  return result;
+}
+
+std::vector<std::vector<float>> PointsOf(VtReference *list) {
+  std::vector<std::vector<float>> out;
+  for (VtNPREdge *e : NprTest::Edges(list)) out.emplace_back(e->points, e->points + e->count * 3);
+  return out;
+}
+
+TEST_F(ProcessTest, TheIndexedJoinMakesTheJoinsOfThePlainWalk) {
+  const std::array<float, 3> eye = {2.5f, 2.5f, 12};
+  View(eye, {2.5f, 2.5f, 0}, 640, 480);
+  npr::ViewSetUp(c_);
+  int owner_a = 0, owner_b = 0;
+  for (float tolerance : {0.0f, 0.05f}) {
+    SCOPED_TRACE(tolerance);
+    ASSERT_EQ(SetFloat(VO_CONTROL_NPR_JOIN_TOLERANCE, tolerance), 0u);
+    VoRandomInitialise(7);
+    std::vector<VtNPREdge *> edges;
+    for (int i = 0; i < 400; ++i) {
+      // Unit steps on a grid, so that many ends meet; two owners.
+      const auto r = [] { return float(int(VoRandomFloat() * 6)); };
+      std::array<float, 3> a = {r(), r(), float(int(VoRandomFloat() * 3))};
+      std::array<float, 3> b = a, m = a;
+      b[int(VoRandomFloat() * 2)] += 1;
+      for (int k = 0; k < 3; ++k) m[k] = (a[k] + b[k]) / 2;
+      edges.push_back(Edge(i % 3 == 0 ? std::vector<std::array<float, 3>>{a, b}
+                                       : std::vector<std::array<float, 3>>{a, m, b},
+                           i % 2 ? &owner_a : &owner_b));
+    }
+    VtReference *list = List(edges);
+    VtReference *copy = VoNPREdgeReferenceCopy(list, 1);
+    ASSERT_NE(copy, nullptr);
+    VtReference *walked = PlainJoin(c_, copy);
+    const auto plain = PointsOf(walked);
+    c_->edges = list;
+    ASSERT_EQ(npr::JoinAll(c_), 0u);
+    EXPECT_LT(plain.size(), 300u);  // many joined
+    EXPECT_EQ(PointsOf(c_->edges), plain);
+    EXPECT_EQ(LiveEdges(c_), 2 * plain.size());
+    EXPECT_EQ(VoNPREdgeReferenceDestroy(walked, 1), 0u);
+    EXPECT_EQ(VoNPREdgeReferenceDestroy(c_->edges, 1), 0u);  // the module lets go of it
+    EXPECT_EQ(c_->edges, nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace vo::test
