@@ -501,6 +501,8 @@ void *LoadLibraryA(const char *name) {
 
 LoaderProc GetProcAddress(void *library, const char *name) {
   if (name == nullptr) return nullptr;
+  if (library == &kLibraries[0] && !Settings().ddraw_create_present && std::strcmp(name, "DirectDrawCreate") == 0)
+    return nullptr;
   for (const Library &l : kLibraries)
     if (library == &l)
       for (const LibraryEntry &e : l.entries)

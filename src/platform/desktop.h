@@ -249,6 +249,7 @@ struct LayerSettings {
   bool version_fails = false;
   uint32_t platform_id = kPlatformOurs;
   bool ddraw_present = true, dinput_present = true;
+  bool ddraw_create_present = true;  // DDRAW.DLL exports DirectDrawCreate
   bool offer_ddraw2 = true, offer_d3d2 = true, offer_surface3 = true;
   bool offer_surface4 = false, offer_ddraw4 = false;
   bool identifier_texts_full = false;  // the device identifier's texts fill their 512 bytes, with no zero

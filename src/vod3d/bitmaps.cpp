@@ -106,12 +106,12 @@ VtBitmap *VoD3DHBITMAPFromImage(VtImage *image) {
   info.header = kHeader;
   info.header.width = image->width;
   info.header.height = image->height;
-  VtWindow *desktop = platform::GetDesktopWindow();
-  platform::HDC dc = platform::GetDC(desktop);
+  // The screen's context is the desktop window's.
+  platform::HDC dc = platform::GetDC(nullptr);
   VtBitmap *bitmap = dc != nullptr ? platform::CreateDIBitmap(dc, &info.header, platform::CBM_INIT, pixels, &info,
                                                               platform::DIB_RGB_COLORS)
                                    : nullptr;
-  if (dc != nullptr) (void)platform::ReleaseDC(desktop, dc);
+  if (dc != nullptr) (void)platform::ReleaseDC(nullptr, dc);
   VoDeallocate(pixels);
   return bitmap;
 }

@@ -163,8 +163,8 @@ void Convert(VtD3DLight *r, const char *name, const LightArgs &a, float lift, fl
     l.type = kTypePoint;
     float position[3] = {l.position.x, l.position.y, l.position.z};
     a.Three("location", position);
-    float fall_off = 0.0f;
-    a.One("fall off", &fall_off);  // read, as the device's own lights would; the vertex lighting has none
+    VtTypedValue fall_off;
+    (void)a.Get("fall off", &fall_off);  // read, as the device's own lights would; the vertex lighting has none
     l.position = platform::Vector3{position[0], position[1], position[2]};
     std::memcpy(r->vector, position, sizeof position);
     r->evaluate = &PointLit;
