@@ -251,6 +251,7 @@ TEST_F(LightingTest, EveryCountColoursAsAPlainLoopWouldAndTheEyeAndNaNGiveDefine
       for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(proc(1, &one[i], &normals[3 * i], &item), 0u);
       EXPECT_EQ(std::memcmp(all.data(), one.data(), sizeof(VtD3DLVertex) * vertices.size()), 0) << count;
     }
+    EXPECT_EQ(AllocationsOf([&] { (void)proc(17, vertices.data(), normals.data(), &item); }), 0u);
   }
   // A vertex at the eye (0/0 in the eye light and the ramps) and a NaN normal.
   VtShader *eye = Light("eye");
@@ -273,12 +274,21 @@ TEST_F(LightingTest, EveryCountColoursAsAPlainLoopWouldAndTheEyeAndNaNGiveDefine
 }
 
 TEST_F(LightingTest, AListThePoolCannotCompleteLeavesTheRecordsAndAmbientSumAsTheyWere) {
-  VtShader *first = Ambient(0.25f, 0.25f, 0.25f);
-  Lights({first});
-  const VtD3DLight *before = c_->lights;
-  VtShader *a = Point(0, 0, 1), *b = Light("ambient"), *d = Point(1, 0, 0);
+  VtShader *a = Point(0, 0, 1), *b = Ambient(0.5f, 0.5f, 0.5f), *d = Point(1, 0, 0);
   VtReference *ring = Ring({a, b, d});
   rings_.push_back(ring);
+  // The pool's first chunk is the only allocation.
+  EveryAllocationFails([&] { return VoD3DLightListCreate(ring); },
+                       [&] {
+                         EXPECT_EQ(LightCount(c_), 0);
+                         EXPECT_EQ(CountPosted(messages::kD3DListNoMemory), 1);
+                         g_posted.clear();
+                       });
+  EXPECT_EQ(LightCount(c_), 3);
+  EXPECT_EQ(c_->ambient_sum[0], 0.5f);
+  ASSERT_EQ(VoD3DLightListDestroy(), 0u);
+  Lights({Ambient(0.25f, 0.25f, 0.25f)});
+  const VtD3DLight *before = c_->lights;
   for (int allowed = 0; allowed < 3; ++allowed) {
     BlocksRunOut run_out(allowed);
     g_posted.clear();
@@ -288,14 +298,8 @@ TEST_F(LightingTest, AListThePoolCannotCompleteLeavesTheRecordsAndAmbientSumAsTh
     EXPECT_EQ(LightCount(c_), 1);
     EXPECT_EQ(c_->ambient_sum[0], 0.25f);
   }
-  EveryAllocationFails(
-      [&] {
-        const VtStatus s = VoD3DLightListCreate(ring);
-        if (s == 0) { EXPECT_EQ(LightCount(c_), 4); }
-        return s;
-      },
-      [&] { EXPECT_EQ(LightCount(c_), 1); });
   EXPECT_EQ(VoD3DLightListCreate(nullptr), 0u);  // a null list adds nothing and clears the ambient sum
+  EXPECT_EQ(LightCount(c_), 1);
   EXPECT_EQ(c_->ambient_sum[0], 0.0f);
 }
 
