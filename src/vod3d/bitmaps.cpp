@@ -38,6 +38,21 @@ void RowToBgr(const VtImage *image, int32_t y, uint8_t *out, size_t row_bytes) {
   std::memset(out + 3 * w, 0, row_bytes - 3 * w);
 }
 
+// A row stored as its difference from the row above (already restored):
+// the two rows are adjacent and never overlap, so eight bytes go at once.
+void RowRestore(uint8_t *row, size_t bytes) {
+  const uint8_t *above = row - bytes;
+  size_t i = 0;
+  for (; i + 8 <= bytes; i += 8) {
+    uint64_t a, b;
+    std::memcpy(&a, above + i, 8);
+    std::memcpy(&b, row + i, 8);
+    b ^= a;
+    std::memcpy(row + i, &b, 8);
+  }
+  for (; i < bytes; ++i) row[i] ^= above[i];
+}
+
 bool ImageShapeFits(const VtImage *image) {
   return image->width >= 1 && image->height >= 1 && (image->bits == 8 || image->bits == 24) &&
          image->bytes_per_row >= image->width * (image->bits / 8);
@@ -87,8 +102,7 @@ VtImage *VoD3DPixmapExpand(int32_t width, int32_t height, void *data, uint32_t l
   // ImageMake bounds the image below 2^31 bytes.
   const VtStatus status = VoDataObjectDecompress(data, length, image->data, static_cast<uint32_t>(bytes));
   if (status != 0) Post(VO_CLASS_WARNING, messages::kD3DPixmapShort, d3d::kModule, width, height, status);
-  uint8_t *p = image->data;
-  for (size_t i = row; i < bytes; ++i) p[i] ^= p[i - row];
+  for (int32_t y = 1; y < height; ++y) d3d::RowRestore(image->data + static_cast<size_t>(y) * row, row);
   return image;
 }
 

@@ -153,9 +153,8 @@ VtD3DContext *Context();
 // One packer for every colour word: NaN and c <= 0 give 0, c >= 1 gives
 // 255, else trunc(c x 255).
 inline uint32_t ColourByte(float c) {
-  if (!(c > 0.0f)) return 0;
-  if (c >= 1.0f) return 255;
-  return static_cast<uint32_t>(c * 255.0f);
+  const float above = c > 0.0f ? c : 0.0f;  // NaN fails the test
+  return static_cast<uint32_t>((above < 1.0f ? above : 1.0f) * 255.0f);
 }
 inline uint32_t ColourWord(float a, float r, float g, float b) {
   return ColourByte(a) << 24 | ColourByte(r) << 16 | ColourByte(g) << 8 | ColourByte(b);

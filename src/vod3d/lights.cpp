@@ -22,7 +22,7 @@ int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult
 
 // The normal as the lights see it: a two-sided item turns it toward the eye.
 // Answers e - p in *to_eye.
-Vec3 FacingNormal(const float *p, const float *n, const VtD3DItem *item, const float *eye, Vec3 *to_eye) {
+[[gnu::always_inline]] inline Vec3 FacingNormal(const float *p, const float *n, const VtD3DItem *item, const float *eye, Vec3 *to_eye) {
   *to_eye = Sub(Load(eye), Load(p));
   Vec3 normal = Load(n);
   if (item->two_sided != 0 && Dot(*to_eye, normal) < 0.0f) normal = Scale(normal, -1.0f);
@@ -31,7 +31,7 @@ Vec3 FacingNormal(const float *p, const float *n, const VtD3DItem *item, const f
 
 // Diffuse n.L and specular n.h for a unit direction L toward the light;
 // false when the light is behind the surface.
-bool Shade(const Vec3 &normal, const Vec3 &to_light, float n_dot_l, const Vec3 &to_eye, VtD3DLightResult *out) {
+[[gnu::always_inline]] inline bool Shade(const Vec3 &normal, const Vec3 &to_light, float n_dot_l, const Vec3 &to_eye, VtD3DLightResult *out) {
   if (!(n_dot_l > 0.0f)) return false;
   const Vec3 h = Unit(Add(to_light, Unit(to_eye)));
   out->diffuse = n_dot_l;

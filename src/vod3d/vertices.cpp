@@ -62,7 +62,7 @@ struct Sums {
   Vec3 diffuse, specular;
 };
 
-Sums LightSums(const VtD3DLight *lights, const float *p, const float *n, const VtD3DItem *item, const Power &power) {
+[[gnu::always_inline]] inline Sums LightSums(const VtD3DLight *lights, const float *p, const float *n, const VtD3DItem *item, const Power &power) {
   Sums s{{0, 0, 0}, {0, 0, 0}};
   for (const VtD3DLight *l = lights; l != nullptr; l = l->next) {
     VtD3DLightResult r;
@@ -74,11 +74,11 @@ Sums LightSums(const VtD3DLight *lights, const float *p, const float *n, const V
   return s;
 }
 
-uint32_t Word(float alpha, const Vec3 &c) { return ColourWord(alpha, c.x, c.y, c.z); }
-Vec3 Mul(const Vec3 &a, const platform::ColourValue &b) { return {a.x * b.r, a.y * b.g, a.z * b.b}; }
+[[gnu::always_inline]] inline uint32_t Word(float alpha, const Vec3 &c) { return ColourWord(alpha, c.x, c.y, c.z); }
+[[gnu::always_inline]] inline Vec3 Mul(const Vec3 &a, const platform::ColourValue &b) { return {a.x * b.r, a.y * b.g, a.z * b.b}; }
 
 // The specular word of the lit modes: S x item specular.
-uint32_t SpecularWord(const Sums &s, const platform::MaterialData &m) {
+[[gnu::always_inline]] inline uint32_t SpecularWord(const Sums &s, const platform::MaterialData &m) {
   return Word(m.specular.a, Mul(s.specular, m.specular));
 }
 
