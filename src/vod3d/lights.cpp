@@ -39,24 +39,26 @@ int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult
   return true;
 }
 
-int32_t PointLit(const float *p, const float *n, const VtD3DLight *light, VtD3DLightResult *out,
-                 const VtD3DItem *item) {
+// A light at a position: a spot light (cone) also answers -1 outside its
+// hard cone edge.
+[[gnu::always_inline]] inline int32_t PositionLit(const float *p, const float *n, const VtD3DLight *light,
+                                                  VtD3DLightResult *out, const VtD3DItem *item, bool cone) {
   Vec3 to_eye;
   const Vec3 normal = FacingNormal(p, n, item, Context()->eye, &to_eye);
-  const Vec3 l = Sub(Load(light->vector), Load(p));
-  const Vec3 unit_l = Unit(l);
+  const Vec3 unit_l = Unit(Sub(Load(light->vector), Load(p)));
+  if (cone && !(Dot(unit_l, Load(light->axis)) > light->cos_half_cone)) return -1;
   out->colour = light->colour;
   return Shade(normal, unit_l, Dot(normal, unit_l), to_eye, out) ? 0 : -1;
 }
 
+int32_t PointLit(const float *p, const float *n, const VtD3DLight *light, VtD3DLightResult *out,
+                 const VtD3DItem *item) {
+  return PositionLit(p, n, light, out, item, false);
+}
+
 int32_t SpotLit(const float *p, const float *n, const VtD3DLight *light, VtD3DLightResult *out,
                 const VtD3DItem *item) {
-  Vec3 to_eye;
-  const Vec3 normal = FacingNormal(p, n, item, Context()->eye, &to_eye);
-  const Vec3 unit_l = Unit(Sub(Load(light->vector), Load(p)));
-  if (!(Dot(unit_l, Load(light->axis)) > light->cos_half_cone)) return -1;
-  out->colour = light->colour;
-  return Shade(normal, unit_l, Dot(normal, unit_l), to_eye, out) ? 0 : -1;
+  return PositionLit(p, n, light, out, item, true);
 }
 
 int32_t DistantLit(const float *p, const float *n, const VtD3DLight *light, VtD3DLightResult *out,

@@ -135,6 +135,32 @@ void RampPositions(float p, float *t) {
   }
 }
 
+// A ramp image: fill(image, y, row, t) writes row y from the row's hue,
+// saturation or grey level and the columns' ramp positions t.
+template <class FillRow>
+VtImage *RampImage(float p, FillRow fill) {
+  VtImage *image = ImageMake(kSide, kSide);
+  if (image == nullptr) return nullptr;
+  float t[kSide];
+  RampPositions(p, t);
+  for (int32_t y = 0; y < kSide; ++y) fill(image, y, RowOf(y), t);
+  return image;
+}
+
+// The wheel's offset of pixel (x, y) from the centre, dx = 2x - 255 and
+// dy = 2y - 255, brought in to radius 255 (truncated) when it lies outside;
+// answers the squared radius, 65025 when brought in.
+float WheelOffset(int32_t x, int32_t y, float *dx, float *dy) {
+  *dx = static_cast<float>(2 * x - 255);
+  *dy = static_cast<float>(2 * y - 255);
+  const float r2 = *dx * *dx + *dy * *dy;
+  if (r2 <= 65025.0f) return r2;
+  const float radius = std::sqrt(r2);
+  *dx = std::trunc(*dx * 255.0f / radius);
+  *dy = std::trunc(*dy * 255.0f / radius);
+  return 65025.0f;
+}
+
 }  // namespace
 
 void PixelFromColour(uint8_t *pixel, const float *rgb) {
@@ -177,12 +203,7 @@ namespace vo {
 using d3d::kSide;
 
 VtImage *VoD3DCartoonTexture(float p) {
-  VtImage *image = d3d::ImageMake(kSide, kSide);
-  if (image == nullptr) return nullptr;
-  float t[kSide];
-  d3d::RampPositions(p, t);
-  for (int32_t y = 0; y < kSide; ++y) {
-    const d3d::RampRow row = d3d::RowOf(y);
+  return d3d::RampImage(p, [](VtImage *image, int32_t y, const d3d::RampRow &row, const float *t) {
     for (int32_t x = 0; x < kSide; ++x) {
       const float band = std::trunc(4.0f * t[x]);
       const float value = std::min(std::max(band * 0.5f, 0.0f), 1.0f);
@@ -194,17 +215,12 @@ VtImage *VoD3DCartoonTexture(float p) {
         d3d::HsvPixel(pixel, row.hue, saturation > 0.0f ? saturation : 0.0f, value);
       }
     }
-  }
-  return image;
+  });
 }
 
 VtImage *VoD3DHatchTexture(float p) {
-  VtImage *image = d3d::ImageMake(kSide, kSide);
-  if (image == nullptr) return nullptr;
-  float t[kSide];
-  d3d::RampPositions(p, t);
-  for (int32_t y = 0; y < kSide; ++y) {
-    const d3d::RampRow row = d3d::RowOf(y);
+  return d3d::RampImage(p, [](VtImage *image, int32_t y, const d3d::RampRow &row, const float *t) {
+    // The state restarts every row, so the set pixels form vertical strokes.
     uint32_t s = 0x08022002u;
     for (int32_t x = kSide - 1; x >= 0; --x) {
       const bool set = static_cast<float>(s & 255u) / 255.0f < t[x];
@@ -216,26 +232,20 @@ VtImage *VoD3DHatchTexture(float p) {
         d3d::HsvPixel(pixel, row.hue, row.saturation, set ? 1.0f : 0.0f);
       }
     }
-  }
-  return image;
+  });
 }
 
 VtImage *VoD3DContourTexture(float p) { return VoD3DHatchTexture(p); }
 
 VtImage *VoD3DPenInkTexture(float p, const float *colour_a, const float *colour_b) {
   if (colour_a == nullptr || colour_b == nullptr) return nullptr;
-  VtImage *image = d3d::ImageMake(kSide, kSide);
-  if (image == nullptr) return nullptr;
   uint8_t a[3], b[3];
   d3d::PixelFromColour(a, colour_a);
   d3d::PixelFromColour(b, colour_b);
-  float t[kSide];
-  d3d::RampPositions(p, t);
-  for (int32_t y = 0; y < kSide; ++y) {
+  return d3d::RampImage(p, [&](VtImage *image, int32_t y, const d3d::RampRow &, const float *t) {
     const bool plain = y >= d3d::kGreyRow && (y % 7 == 3 || y % 7 == 4);
     for (int32_t x = 0; x < kSide; ++x) std::memcpy(d3d::PixelAt(image, x, y), !plain && t[x] >= 0.5f ? b : a, 3);
-  }
-  return image;
+  });
 }
 
 VtImage *VoD3DReflectTexture() {
@@ -243,12 +253,8 @@ VtImage *VoD3DReflectTexture() {
   if (image == nullptr) return nullptr;
   for (int32_t y = 0; y < kSide; ++y)
     for (int32_t x = 0; x < kSide; ++x) {
-      float dx = static_cast<float>(2 * x - 255), dy = static_cast<float>(2 * y - 255);
-      const float radius = std::sqrt(dx * dx + dy * dy);
-      if (dx * dx + dy * dy > 65025.0f) {
-        dx = std::trunc(dx * 255.0f / radius);
-        dy = std::trunc(dy * 255.0f / radius);
-      }
+      float dx, dy;
+      (void)d3d::WheelOffset(x, y, &dx, &dy);
       const float hue = (std::atan2(dx, dy) + d3d::kPi) * 57.29578f;
       d3d::HsvPixel(d3d::PixelAt(image, x, y), hue, std::hypot(dx, dy) / 256.0f, 1.0f);
     }
@@ -265,14 +271,8 @@ VtImage *VoD3DSphericalTexture(VtImage *source) {
   const float rows = static_cast<float>(source->height) - 1.0f + 0.5f;
   for (int32_t y = 0; y < kSide; ++y)
     for (int32_t x = 0; x < kSide; ++x) {
-      float dx = static_cast<float>(2 * x - 255), dy = static_cast<float>(2 * y - 255);
-      float r2 = dx * dx + dy * dy;
-      if (r2 > 65025.0f) {
-        const float radius = std::sqrt(r2);
-        dx = std::trunc(dx * 255.0f / radius);
-        dy = std::trunc(dy * 255.0f / radius);
-        r2 = 65025.0f;
-      }
+      float dx, dy;
+      const float r2 = d3d::WheelOffset(x, y, &dx, &dy);
       const float z = std::sqrt(65536.0f - r2);
       const float a = std::atan2(dx, z), b = std::atan2(dy, z);
       const int32_t sx = std::clamp(static_cast<int32_t>((a / d3d::kPi + 0.5f) * columns), 0, source->width - 1);

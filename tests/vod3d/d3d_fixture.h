@@ -1,6 +1,7 @@
-// The library started as an application starts it, with the desktop layer's
-// settings as new, and helpers for the Direct3D back end's tests: its
-// context, light shaders and reference rings, items and made images.
+// The desktop tests' fixture (the library started as an application starts
+// it, the desktop layer's settings as new, nothing of the layer left alive
+// after) with helpers for the Direct3D back end's tests: its context, light
+// shaders and reference rings, items and made images.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,29 +10,18 @@
 #include <initializer_list>
 
 #include "platform/desktop.h"
-#include "support/kernel_fixture.h"
+#include "platform/desktop_fixture.h"
 #include "vod3d/d3d.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::test {
 
-class D3DTest : public ::testing::Test {
+class D3DTest : public DesktopTest {
  protected:
   void SetUp() override {
-    testing::internal::CaptureStderr();
-    ASSERT_EQ(VoInitialise(), 0u);
-    (void)testing::internal::GetCapturedStderr();
-    ASSERT_EQ(vo_test::Record(), 0u);
-    platform::SettingsReset();
-    g_posted.clear();
+    DesktopTest::SetUp();
     c_ = d3d::Context();
     ASSERT_NE(c_, nullptr);
-  }
-  void TearDown() override {
-    platform::SettingsReset();
-    EXPECT_EQ(VoTerminate(), 0u);
-    for (int k = 0; k < static_cast<int>(platform::LiveKind::Count); ++k)
-      EXPECT_EQ(platform::LiveCountGet(static_cast<platform::LiveKind>(k)), 0) << "live kind " << k;
   }
 
   static VtTypedValue Get(uint32_t code) {
