@@ -108,6 +108,20 @@ TEST_F(D3DTest, ExecuteCodesAnswerNothingTheMissingWindowOr256) {
   EXPECT_EQ(c_->frame.size, sizeof(d3d::VtD3DDeviceFrame));
 }
 
+TEST_F(D3DTest, TheModuleHasNoMemoryReleaseCallbacksChangedOrCallbackProcedure) {
+  for (uint32_t query : {VO_QUERY_MEMORY_RELEASE, VO_QUERY_CALLBACKS_CHANGED, VO_QUERY_CALLBACK}) {
+    VtTypedValue a{};
+    a.type = 0xDEAD;
+    EXPECT_EQ(VoEntryD3D(query, &a), 0u);
+    EXPECT_EQ(a.type, 0u) << query;
+  }
+  for (uint32_t query : {VO_QUERY_START, VO_QUERY_EXECUTE, VO_QUERY_TERMINATE, VO_QUERY_CONTROL_GET}) {
+    VtTypedValue a{};
+    EXPECT_EQ(VoEntryD3D(query, &a), 0u);
+    EXPECT_EQ(a.type, uint32_t{VtFunc}) << query;
+  }
+}
+
 TEST_F(D3DTest, StartWithoutMemoryAnswers2AndLeavesNothing) {
   VtTypedValue start{}, terminate{};
   ASSERT_EQ(VoEntryD3D(VO_QUERY_START, &start), 0u);
