@@ -132,7 +132,7 @@ TEST_F(D3DTest, APixmapIsInflatedAndItsRowsRestoredFromTheirDifferences) {
   EXPECT_EQ(std::memcmp(image->data, row.data(), row.size()), 0);
   EXPECT_EQ(VoImageDestroy(image), 0u);
   // Two rows: the second is stored as its difference from the first.
-  const std::vector<uint8_t> stored = {1, 2, 3, 4, 5, 6, 1 ^ 9, 2 ^ 8, 3 ^ 7, 4 ^ 6, 5 ^ 5, 6 ^ 4};
+  const std::vector<uint8_t> stored = {1, 2, 3, 4, 5, 6, 1 ^ 9, 0x2 ^ 8, 3 ^ 7, 4 ^ 6, 5 ^ 5, 6 ^ 4};
   stream = Compressed(stored);
   image = VoD3DPixmapExpand(2, 2, stream.data(), static_cast<uint32_t>(stream.size()));
   ASSERT_NE(image, nullptr);
