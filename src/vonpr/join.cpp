@@ -45,42 +45,60 @@ double Magnitude(const double *const points[], int n) {
 }
 
 // Replaces A's points by the merged array; false (nothing changed) when the
-// array cannot be made.
-bool Merge(VtNPREdge *a, const VtNPREdge *b, bool b_first, bool at_a_first, const double q[3]) {
+// array cannot be made. The array that opens the merged polyline in its
+// own order (A's when B joins at A's end, B's when B's last point meets A's
+// first segment and B may be taken) is grown in place, so that a long
+// stroke joined piece by piece is not copied at every join; B's is then
+// A's and B is left without points.
+bool Merge(VtNPREdge *a, VtNPREdge *b, bool b_first, bool at_a_first, const double q[3], bool take_b) {
   const uint32_t n = a->count, m = b->count;
   const size_t total = size_t{n} + m - 1;
   if (total * 3 * sizeof(float) > UINT32_MAX) return false;
-  auto *out = static_cast<float *>(VoAllocate(static_cast<uint32_t>(total * 3 * sizeof(float))));
+  const auto bytes = static_cast<uint32_t>(total * 3 * sizeof(float));
+  float qf[3];
+  Store(q, qf);
+  const bool grow_a = !at_a_first, grow_b = at_a_first && !b_first && take_b;
+  if (grow_a || grow_b) {
+    VtNPREdge *base = grow_a ? a : b, *tail = grow_a ? b : a;
+    auto *out = static_cast<float *>(VoMemoryReallocate(base->points, bytes));
+    if (out == nullptr) return false;
+    const uint32_t kept = base->count - 1;  // the end beyond Q goes
+    std::memcpy(out + size_t{kept} * 3, qf, sizeof qf);
+    const float *T = tail->points;
+    size_t k = kept + 1;
+    if (!grow_a || b_first) {
+      std::memcpy(out + k * 3, T + 3, size_t{tail->count - 1} * 3 * sizeof(float));
+    } else {
+      for (uint32_t i = tail->count - 1; i-- > 0; ++k) std::memcpy(out + k * 3, T + size_t{i} * 3, 3 * sizeof(float));
+    }
+    if (grow_b) {
+      VoDeallocate(a->points);
+      b->points = nullptr;
+      b->count = 0;
+    }
+    a->points = out;
+    a->count = static_cast<uint32_t>(total);
+    return true;
+  }
+  auto *out = static_cast<float *>(VoAllocate(bytes));
   if (out == nullptr) return false;
   size_t k = 0;
   auto put = [&](const float *p) {
-    for (int i = 0; i < 3; ++i) out[k * 3 + i] = p[i];
+    std::memcpy(out + k * 3, p, 3 * sizeof(float));
     ++k;
   };
   const float *A = a->points, *B = b->points;
-  float qf[3];
-  Store(q, qf);
-  if (at_a_first) {
-    if (b_first)
-      for (uint32_t i = m - 1; i >= 1; --i) put(B + size_t{i} * 3);
-    else
-      for (uint32_t i = 0; i + 1 < m; ++i) put(B + size_t{i} * 3);
-    put(qf);
-    for (uint32_t i = 1; i < n; ++i) put(A + size_t{i} * 3);
-  } else {
-    for (uint32_t i = 0; i + 1 < n; ++i) put(A + size_t{i} * 3);
-    put(qf);
-    if (b_first)
-      for (uint32_t i = 1; i < m; ++i) put(B + size_t{i} * 3);
-    else
-      for (uint32_t i = m - 1; i-- > 0;) put(B + size_t{i} * 3);
-  }
+  if (b_first)
+    for (uint32_t i = m - 1; i >= 1; --i) put(B + size_t{i} * 3);
+  else
+    for (uint32_t i = 0; i + 1 < m; ++i) put(B + size_t{i} * 3);
+  put(qf);
+  for (uint32_t i = 1; i < n; ++i) put(A + size_t{i} * 3);
   VoDeallocate(a->points);
   a->points = out;
   a->count = static_cast<uint32_t>(total);
   return true;
 }
-
 
 // ---- The index ---------------------------------------------------------------------
 
@@ -261,9 +279,9 @@ class JoinIndex {
 // join the node holds the merged edge and e's node is gone.
 bool JoinAt(Context *c, VtReference *n, VtReference *first, VtStatus *st) {
   auto *e = static_cast<VtNPREdge *>(first->data), *f = static_cast<VtNPREdge *>(n->data);
-  if (EdgeJoin(c, f, e, st)) {
+  if (EdgeJoin(c, f, e, st, true)) {
     EdgeFree(c, e);
-  } else if (EdgeJoin(c, e, f, st)) {
+  } else if (EdgeJoin(c, e, f, st, true)) {
     n->data = e;
     EdgeFree(c, f);
   } else {
@@ -341,7 +359,7 @@ bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const
   return true;
 }
 
-bool EdgeJoin(Context *c, VtNPREdge *a, const VtNPREdge *b, VtStatus *status) {
+bool EdgeJoin(Context *c, VtNPREdge *a, VtNPREdge *b, VtStatus *status, bool take_b) {
   if (a->owner != b->owner || a->count < 2 || b->count < 2) return false;
   const uint32_t n = a->count, m = b->count;
   double b_first[3], b_last[3], a0[3], a1[3], an2[3], an1[3], q[3];
@@ -364,7 +382,7 @@ bool EdgeJoin(Context *c, VtNPREdge *a, const VtNPREdge *b, VtStatus *status) {
   for (int i = 0; i < count; ++i) {
     const Try &t = tries[i];
     if (!EdgeEndMeets(c, t.point, t.s0, t.s1, tol, q)) continue;
-    if (Merge(a, b, t.b_first, t.at_a_first, q)) return true;
+    if (Merge(a, b, t.b_first, t.at_a_first, q, take_b)) return true;
     *status |= kNoMemory;
     return false;
   }

@@ -131,7 +131,10 @@ VtStatus DrawStrokes(Context *c, VtReference *list);
 // ---- Processing pieces (join.cpp, process.cpp), open for tests ----
 // Joins the current list's edges that continue each other.
 VtStatus JoinAll(Context *c);
-bool EdgeJoin(Context *c, VtNPREdge *a, const VtNPREdge *b, VtStatus *status);
+// Attaches b's polyline to a's (the design's four end orders); false when
+// they do not meet. With take_b the caller drops b after a join, and b's
+// point array may become a's.
+bool EdgeJoin(Context *c, VtNPREdge *a, VtNPREdge *b, VtStatus *status, bool take_b = false);
 bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const double s1[3], double tolerance,
                   double q[3]);
 void EdgeOrient(const Context *c, VtNPREdge *e);
