@@ -238,10 +238,15 @@ class JoinIndex {
   }
   uint64_t Cell(double u, double v) const { return Key(Index(u), Index(v)); }
 
+  // The live entries of the kind in the cell; stale ones (of an edge that
+  // changed or left) are dropped on the way, so a cell never fills up with
+  // the past of a stroke joined many times.
   void Collect(uint64_t key, Kind kind, std::vector<Entry> *found) {
     auto it = cells_.find(key);
     if (it == cells_.end()) return;
-    for (const Entry &e : it->second)
+    std::vector<Entry> &entries = it->second;
+    std::erase_if(entries, [&](const Entry &e) { return !Live(e.node) || e.version != version_[e.node]; });
+    for (const Entry &e : entries)
       if (e.kind == kind) found->push_back(e);
   }
 
