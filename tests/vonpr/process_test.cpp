@@ -63,6 +63,13 @@ TEST_F(ProcessTest, ResamplingLaysSamplesOnTheWorldGridInTheDirectionOfTravel) {
     EXPECT_EQ(Resampled({{0.25f, 0, 0}, {3.75f, 0, 0}}, s), (std::vector<float>{0.25f, 3.75f}));
   // Equal first points: the phase comes from the first segment that moves.
   EXPECT_EQ(Resampled({{0.25f, 0, 0}, {0.25f, 0, 0}, {2.5f, 0, 0}}, 1), (std::vector<float>{0.25f, 0.25f, 1, 2, 2.5f}));
+  // A diagonal whose x and y tie: the written rule's axis z does not move
+  // (0/0); x is taken, the step 0.5 / sqrt 2 along it: 0.5 apart along the
+  // diagonal from the first plane.
+  const auto diagonal = Resampled({{0, 0, 0}, {1, 1, 0}}, 0.5f);
+  ASSERT_EQ(diagonal.size(), 4u);
+  EXPECT_NEAR(diagonal[1], 0.353553, 1e-6);
+  EXPECT_NEAR(diagonal[2], 0.707107, 1e-6);
   // A spacing so small that the bound passes 32 bits is out of memory.
   VtNPREdge *e = Edge({{0, 0, 0}, {1000, 0, 0}});
   float *out = nullptr;
@@ -160,6 +167,11 @@ TEST_F(ProcessTest, ZeroAmplitudesLeaveEveryBitAndATangentAlongTheViewStaysFinit
   p.wobble = 0.5f;
   npr::EdgeWobble(c_, f, p);
   for (int i = 0; i < 9; ++i) EXPECT_TRUE(std::isfinite(f->points[i])) << i;
+  // A noise scale of 0 reads noise 0 rather than the noise of a non-finite
+  // position: the points stay finite.
+  p.wobble_scale = p.twist_scale = 0;
+  npr::EdgeWobble(c_, e, p);
+  for (int i = 0; i < 9; ++i) EXPECT_TRUE(std::isfinite(e->points[i])) << i;
   // Processing off: nothing moves.
   VtNPREdge *g = Edge({{0.1f, 0.2f, 0.3f}, {1, 2, 3}});
   std::vector<float> g_before(g->points, g->points + 6);
