@@ -13,23 +13,10 @@
 #include <cmath>
 
 #include "vonpr/npr.h"
+#include "vonpr/vec.h"
 
 namespace vo::npr {
 
-namespace {
-
-void Cross(const double a[3], const double b[3], double out[3]) {
-  const double x = a[1] * b[2] - a[2] * b[1], y = a[2] * b[0] - a[0] * b[2], z = a[0] * b[1] - a[1] * b[0];
-  out[0] = x, out[1] = y, out[2] = z;
-}
-double Length(const double a[3]) { return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]); }
-void Unit(double a[3]) {
-  const double n = Length(a);
-  if (n > 0)
-    for (int i = 0; i < 3; ++i) a[i] /= n;
-}
-
-}  // namespace
 
 void ViewSetUp(Context *c) {
   ViewFrame &f = c->frame;

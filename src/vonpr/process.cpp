@@ -20,23 +20,13 @@
 
 #include "vogeom/scene.h"
 #include "vonpr/npr.h"
+#include "vonpr/vec.h"
 #include "vosystem/reference.h"
 
 namespace vo::npr {
 
 namespace {
 
-using Vec = double[3];
-
-double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-void Cross(const double a[3], const double b[3], double out[3]) {
-  const double x = a[1] * b[2] - a[2] * b[1], y = a[2] * b[0] - a[0] * b[2], z = a[0] * b[1] - a[1] * b[0];
-  out[0] = x, out[1] = y, out[2] = z;
-}
-void Load(const float *f, double out[3]) { out[0] = f[0], out[1] = f[1], out[2] = f[2]; }
-void Store(const double p[3], float *f) {
-  for (int i = 0; i < 3; ++i) f[i] = static_cast<float>(p[i]);
-}
 double Distance(const float *a, const float *b) {
   const double d[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
   return std::sqrt(Dot(d, d));

@@ -16,6 +16,7 @@
 
 #include "vogeom/scene.h"
 #include "vonpr/npr.h"
+#include "vonpr/vec.h"
 #include "vosystem/reference.h"
 
 namespace vo::npr {
@@ -28,22 +29,11 @@ struct V2 {
 V2 operator+(V2 a, V2 b) { return {a.x + b.x, a.y + b.y}; }
 V2 operator-(V2 a, V2 b) { return {a.x - b.x, a.y - b.y}; }
 V2 operator*(double s, V2 a) { return {s * a.x, s * a.y}; }
-double Dot(V2 a, V2 b) { return a.x * b.x + a.y * b.y; }
-double Length(V2 a) { return std::sqrt(Dot(a, a)); }
-V2 Unit(V2 a) {
-  const double n = Length(a);
+double Dot2(V2 a, V2 b) { return a.x * b.x + a.y * b.y; }
+double Length2(V2 a) { return std::sqrt(Dot2(a, a)); }
+V2 Unit2(V2 a) {
+  const double n = Length2(a);
   return n > 0 ? V2{a.x / n, a.y / n} : a;
-}
-
-double Dot3(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-void Cross3(const double a[3], const double b[3], double out[3]) {
-  const double x = a[1] * b[2] - a[2] * b[1], y = a[2] * b[0] - a[0] * b[2], z = a[0] * b[1] - a[1] * b[0];
-  out[0] = x, out[1] = y, out[2] = z;
-}
-void Unit3(double a[3]) {
-  const double n = std::sqrt(Dot3(a, a));
-  if (n > 0)
-    for (int i = 0; i < 3; ++i) a[i] /= n;
 }
 
 // One drawn segment: its point indices, projected ends, half-widths, unit
@@ -86,8 +76,8 @@ std::vector<Segment> Segments(const Context *c, const VtNPREdge *e, const Parame
         std::fabs(a[1] - b[1]) < (std::fabs(a[1]) + std::fabs(b[1]) + 1) * 1e-5)
       continue;
     const V2 va{a[0], a[1]}, vb{b[0], b[1]};
-    if (Length(vb - va) < 1e-6) continue;
-    out.push_back({k, va, vb, HalfWidth(c, e, p, k), HalfWidth(c, e, p, k + 1), Unit(vb - va)});
+    if (Length2(vb - va) < 1e-6) continue;
+    out.push_back({k, va, vb, HalfWidth(c, e, p, k), HalfWidth(c, e, p, k + 1), Unit2(vb - va)});
   }
   return out;
 }
@@ -97,12 +87,12 @@ std::vector<Segment> Segments(const Context *c, const VtNPREdge *e, const Parame
 // origin with s = 1e10.
 V2 Meet(const Line &line, const Line &other, double limit, double *s) {
   const V2 normal{other.direction.y, -other.direction.x};
-  const double along = Dot(normal, line.direction);
+  const double along = Dot2(normal, line.direction);
   if (std::fabs(along) < 1e-5) {
     *s = 1e10;
     return line.origin;
   }
-  *s = std::clamp(Dot(normal, other.origin - line.origin) / along, -limit, limit);
+  *s = std::clamp(Dot2(normal, other.origin - line.origin) / along, -limit, limit);
   return line.origin + *s * line.direction;
 }
 
@@ -117,13 +107,13 @@ void RibbonBuild(const std::vector<Segment> &segments, Ribbon *r) {
     V2 L0 = g.a + g.wa * m, R0 = g.a - g.wa * m, L1 = g.b + g.wb * m, R1 = g.b - g.wb * m;
     if (i == 0) L0 = L0 - g.wa * g.t, R0 = R0 - g.wa * g.t;
     if (i + 1 == segments.size()) L1 = L1 + g.wb * g.t, R1 = R1 + g.wb * g.t;
-    const Line left{L0, Unit(L1 - L0)}, right{R0, Unit(R1 - R0)};
+    const Line left{L0, Unit2(L1 - L0)}, right{R0, Unit2(R1 - R0)};
     if (i == 0) {
       pl = r->Add(L0, 0, g.k);
       pr = r->Add(R0, 1, g.k);
     } else {
-      const double c = Dot(g.t, prev_t), sigma = prev_t.x * g.t.y - prev_t.y * g.t.x;
-      const double len = 2 * Length(g.b - g.a);
+      const double c = Dot2(g.t, prev_t), sigma = prev_t.x * g.t.y - prev_t.y * g.t.x;
+      const double len = 2 * Length2(g.b - g.a);
       double sll, srl, slr, srr;
       const V2 qll = Meet(left, prev_left, len, &sll), qrl = Meet(right, prev_left, len, &srl);
       const V2 qlr = Meet(left, prev_right, len, &slr), qrr = Meet(right, prev_right, len, &srr);
@@ -133,8 +123,8 @@ void RibbonBuild(const std::vector<Segment> &segments, Ribbon *r) {
         r->Face({pl, pr, nl, nr});
         pl = nl, pr = nr;
       } else if (c > 0.99 || c >= 0) {
-        const V2 nlp = Dot(left.direction, prev_left.direction) > 0.99 ? L0 : qll;
-        const V2 nrp = Dot(right.direction, prev_right.direction) > 0.99 ? R0 : qrr;
+        const V2 nlp = Dot2(left.direction, prev_left.direction) > 0.99 ? L0 : qll;
+        const V2 nrp = Dot2(right.direction, prev_right.direction) > 0.99 ? R0 : qrr;
         const uint32_t nl = r->Add(nlp, 0, g.k), nr = r->Add(nrp, 1, g.k);
         r->Face({pl, pr, nr, nl});
         pl = nl, pr = nr;
@@ -163,11 +153,11 @@ void RibbonBuild(const std::vector<Segment> &segments, Ribbon *r) {
 // The plane intersection of the ray: false when the ray misses it.
 bool RayPlane(const double origin[3], const double ray[3], const double point[3], const double normal[3],
               double out[3]) {
-  const double d = Dot3(normal, ray);
+  const double d = Dot(normal, ray);
   if (!(std::fabs(d) >= 1e-5)) return false;
   double to[3];
   for (int i = 0; i < 3; ++i) to[i] = point[i] - origin[i];
-  const double lambda = Dot3(normal, to) / d;
+  const double lambda = Dot(normal, to) / d;
   if (!(lambda > 0)) return false;
   for (int i = 0; i < 3; ++i) out[i] = origin[i] + lambda * ray[i];
   return true;
@@ -180,18 +170,18 @@ void WorldVertex(const Context *c, const VtNPREdge *e, uint32_t k, V2 q2, float 
   const float *A = e->points + size_t{k} * 3, *B = e->points + size_t{k + 1} * 3;
   const double a[3] = {A[0], A[1], A[2]};
   if (c->plane_projection == 0 || c->frame.projection == VO_PROJECTION_PARALLEL) {
-    const double scale = 100.0 / Dot3(ray, c->frame.dir);
+    const double scale = 100.0 / Dot(ray, c->frame.dir);
     for (int i = 0; i < 3; ++i) out[i] = static_cast<float>(origin[i] + scale * ray[i]);
     return;
   }
   double t3[3] = {double{B[0]} - A[0], double{B[1]} - A[1], double{B[2]} - A[2]}, across[3], normal[3];
-  Unit3(t3);
-  Cross3(t3, ray, across);
-  if (std::sqrt(Dot3(across, across)) < 0.001) {
+  Unit(t3);
+  Cross(t3, ray, across);
+  if (std::sqrt(Dot(across, across)) < 0.001) {
     for (int i = 0; i < 3; ++i) normal[i] = ray[i];
   } else {
-    Cross3(across, t3, normal);
-    Unit3(normal);
+    Cross(across, t3, normal);
+    Unit(normal);
   }
   if (!RayPlane(origin, ray, a, normal, world) && !RayPlane(origin, ray, a, ray, world))
     for (int i = 0; i < 3; ++i) world[i] = a[i];
@@ -203,7 +193,7 @@ void WorldVertex(const Context *c, const VtNPREdge *e, uint32_t k, V2 q2, float 
 double HalfWidth(const Context *c, const VtNPREdge *e, const Parameters &p, uint32_t i) {
   double point[3];
   for (int k = 0; k < 3; ++k) point[k] = e->points[size_t{i} * 3 + k] - c->frame.eye[k];
-  const double z = std::sqrt(Dot3(point, point));
+  const double z = std::sqrt(Dot(point, point));
   double w;
   if (z < p.near_depth)
     w = p.near_width;
