@@ -8,7 +8,8 @@
 //   diagnostic, while the post-process stage has not brought that type;
 // - "z colour" reads the current view's eye at every evaluation: material
 //   shaders are prepared only after a set argument, so an eye read at
-//   prepare would go stale when the view moves.
+//   prepare would go stale when the view moves; its evaluation writes
+//   nothing into the instance.
 
 #include <cmath>
 #include <iterator>
@@ -33,11 +34,9 @@ struct ZColour {
   float far_z;
   VtShader *near_shader;
   VtShader *far_shader;
-  float difference[3];  // far colour - near colour
-  float range;          // far z - near z
 };
 
-constexpr ZColour kZColourDefault{0, {0, 0, 0}, 0, {0, 0, 0}, 1000, nullptr, nullptr, {0, 0, 0}, 0};
+constexpr ZColour kZColourDefault{0, {0, 0, 0}, 0, {0, 0, 0}, 1000, nullptr, nullptr};
 
 constexpr Field kZColourFields[] = {
     {VtColourType, offsetof(ZColour, near_colour), kFieldShadeable, offsetof(ZColour, near_shader)},
@@ -50,19 +49,20 @@ VtStatus ZColourPrepare(void *block) {
   auto *b = static_cast<ZColour *>(block);
   if (b->near_shader != nullptr) (void)VoShaderReset(b->near_shader);
   if (b->far_shader != nullptr) (void)VoShaderReset(b->far_shader);
-  for (int i = 0; i < 3; ++i) b->difference[i] = b->far_colour[i] - b->near_colour[i];
-  b->range = b->far_z - b->near_z;
   return 0;
 }
 
+// Reads the instance without writing it: the colours a shader stands in for
+// and the blend are worked out in locals, so one instance serves every
+// worker of a threaded render.
 VtStatus ZColourEvaluate(void *block) {
-  auto *b = static_cast<ZColour *>(block);
-  ShadeableColour(b->near_colour, b->near_shader, &b->prepared, true);
-  ShadeableColour(b->far_colour, b->far_shader, &b->prepared, true);
-  if (b->prepared == 0) {
-    (void)ZColourPrepare(b);
-    b->prepared = 1;
-  }
+  const auto *b = static_cast<const ZColour *>(block);
+  float near_colour[3], far_colour[3];
+  Copy3(near_colour, b->near_colour);
+  Copy3(far_colour, b->far_colour);
+  int32_t flag = 1;
+  ShadeableColour(near_colour, b->near_shader, &flag, false);
+  ShadeableColour(far_colour, b->far_shader, &flag, false);
   VtShaderGlobals *g = VoShaderGetGlobals();
   VtTypedValue eye_value{};
   float eye[3] = {0, 0, 0};
@@ -73,13 +73,14 @@ VtStatus ZColourEvaluate(void *block) {
     const float v[3] = {g->Pw[0] - eye[0], g->Pw[1] - eye[1], g->Pw[2] - eye[2]};
     d = Length(v);
   }
+  const float range = b->far_z - b->near_z;
   if (d <= b->near_z) {
-    Copy3(g->Co, b->near_colour);
-  } else if (d >= b->far_z || !(b->range != 0)) {
-    Copy3(g->Co, b->far_colour);
+    Copy3(g->Co, near_colour);
+  } else if (d >= b->far_z || !(range != 0)) {
+    Copy3(g->Co, far_colour);
   } else {
-    const float f = (d - b->near_z) / b->range;
-    for (int i = 0; i < 3; ++i) g->Co[i] = b->near_colour[i] + b->difference[i] * f;
+    const float f = (d - b->near_z) / range;
+    for (int i = 0; i < 3; ++i) g->Co[i] = near_colour[i] + (far_colour[i] - near_colour[i]) * f;
   }
   return 0;
 }

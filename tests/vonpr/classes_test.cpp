@@ -88,6 +88,28 @@ TEST_F(ZColourTest, NearAndFarZGiveTheirColoursAndTheEyeIsReadAtEveryEvaluation)
   EXPECT_EQ(At({0, 0, -5}), (std::array<float, 3>{1, 0, 0}));  // distance 2 now
 }
 
+TEST_F(ZColourTest, AShaderStandsInForTheNearColourAndEvaluationWritesNothingIntoTheInstance) {
+  VtShader *green = VoShaderCreate(VO_SHADER_COLOUR, "plain");
+  ASSERT_NE(green, nullptr);
+  VtTypedValue v{};
+  v.type = VtColourType;
+  v.value.v[1] = 1;
+  ASSERT_EQ(VoShaderSetArg(green, "colour", &v), 0u);
+  v = TypedPointer(green);
+  v.type = VtShaderColour;
+  ASSERT_EQ(VoShaderSetArg(shader_, "near colour", &v), 0u);
+  View({0, 0, 0}, {0, 0, -1});
+  (void)At({0, 0, -1});  // the first evaluation after a set may prepare
+  auto *data = static_cast<const unsigned char *>(VoShaderGetData(shader_));
+  const std::vector<unsigned char> before(data, data + 48);
+  EXPECT_EQ(At({0, 0, -1}), (std::array<float, 3>{0, 1, 0}));
+  const auto mid = At({0, 0, -4});  // half way: green to blue
+  EXPECT_FLOAT_EQ(mid[1], 0.5f);
+  EXPECT_FLOAT_EQ(mid[2], 0.5f);
+  EXPECT_EQ(std::vector<unsigned char>(data, data + 48), before);
+  ASSERT_EQ(VoShaderDestroy(green), 0u);
+}
+
 }  // namespace
 }  // namespace vo::test
 
