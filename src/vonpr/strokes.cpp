@@ -237,9 +237,11 @@ VtPrimitive *StrokeMeshCreate(Context *c, const VtNPREdge *e, const Parameters &
     if (broad) *status |= kNoMemory;
     return nullptr;
   }
-  if (VoPrimitiveSetSidedness(mesh, 1) != 0 ||
-      (p.material != nullptr && VoPrimitiveSetMaterial(mesh, p.material) != 0)) {
-    *status |= kNoMemory;
+  // A material that is no live one is refused here with its status.
+  VtStatus st = VoPrimitiveSetSidedness(mesh, 1);
+  if (st == 0 && p.material != nullptr) st = VoPrimitiveSetMaterial(mesh, p.material);
+  if (st != 0) {
+    *status |= st;
     (void)VoPrimitiveDestroy(mesh);
     return nullptr;
   }

@@ -164,6 +164,17 @@ TEST_F(StrokeTest, AfterDrawingTheSceneListIsTheApplicationsEvenWhenAllocationsF
                          EXPECT_EQ(VoPrimitiveListGet(), scene_);
                          EXPECT_EQ(VoReferencePoolGet()->blocks_in_use, before);
                        });
+  // A stroke material that is no live material is refused, nothing drawn.
+  VtMaterial *gone = VoMaterialCreate();
+  ASSERT_EQ(VoMaterialDestroy(gone), 0u);
+  VtTypedValue m = TypedPointer(gone);
+  const VtTypedValue kept = Get(VO_CONTROL_NPR_MATERIAL);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_NPR_MATERIAL, &m), 0u);
+  std::fill(image->data, image->data + image->bytes_per_row * 480, uint8_t{7});
+  EXPECT_EQ(VoExecute(VO_EXECUTE_NPR_DRAW), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(image->data[0], 7);
+  EXPECT_EQ(VoPrimitiveListGet(), scene_);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_NPR_MATERIAL, &kept), 0u);
   // The cube as strokes, the list freed after; then an empty list draws
   // nothing and answers 0.
   ASSERT_EQ(VoExecute(VO_EXECUTE_NPR_STROKES), 0u);
