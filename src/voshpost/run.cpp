@@ -311,7 +311,12 @@ VtStatus GatherWorker(void *) {
   return VoMultiThreadWorkerEnd(st | loop) | st | loop;
 }
 
-VtStatus NoRow(uint32_t, void *) { return 0; }
+// A delivered row goes to the driver operation cached for the pass; none
+// is called when the driver has none.
+VtStatus RowToDriver(uint32_t row, void *pixels) {
+  const VtPostprocessContext *c = State();
+  return c != nullptr && c->row_bytes != nullptr ? c->row_bytes(row, pixels) : 0;
+}
 
 uint32_t ControlWord(uint32_t code, uint32_t otherwise) {
   VtTypedValue v{};
@@ -343,11 +348,14 @@ VtStatus GatherRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
     GatherPass pass{shader, slot, in, g->Bo, g->Fwidth, g->Fheight};
     if (VoMultiThreadPassBegin(job) == 0) {
       void *outer = c->pass;
+      const VtDriverRowProc outerRows = c->row_bytes;
       c->pass = &pass;
+      c->row_bytes = reinterpret_cast<VtDriverRowProc>(VoDriverOperationGet(VoDriverGet(), VO_DRIVER_ROW_BYTES));
       st = VoMultiThreadWorkersStart(&GatherWorker);
-      if (st == 0) st = VoMultiThreadDispatch(VoMultiThreadIsActive() ? &NoRow : nullptr, nullptr);
+      if (st == 0) st = VoMultiThreadDispatch(VoMultiThreadIsActive() ? &RowToDriver : nullptr, nullptr);
       st |= VoMultiThreadWorkersStop();
       c->pass = outer;
+      c->row_bytes = outerRows;
     } else {
       st = GatherRows(shader, slot, in->region[2], in->region[3]);
     }
