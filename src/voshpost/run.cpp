@@ -128,6 +128,9 @@ class RowCache {
     float *row = data_ + slot * b_->width * format_.step;
     if (rows_[slot] != y) {
       if (sb::ReadColumns(b_, static_cast<uint32_t>(y), 0, b_->width, row, format_) != 0) return nullptr;
+      // A near-black pixel contributes nothing: its colour is kept as 0.
+      for (float *p = row, *end = row + b_->width * format_.step; p < end; p += format_.step)
+        if (std::fabs(p[0]) < kBlack && std::fabs(p[1]) < kBlack && std::fabs(p[2]) < kBlack) p[0] = p[1] = p[2] = 0;
       rows_[slot] = y;
     }
     return row;
@@ -188,29 +191,39 @@ VtStatus KernelRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
   const uint32_t span = region[1] - region[0] + 1;
   float *row = Floats(span, 3, 1);
   RowCache cache(in, fh, sb::kRGB);
+  const size_t window = static_cast<size_t>(fh < in->height ? fh : in->height);
+  auto **rows = static_cast<const float **>(VoAllocate(static_cast<uint32_t>(window * sizeof(float *))));
   VtStatus st = 0;
-  if (row == nullptr || !cache.Ready()) st = OutOfMemory();
+  if (row == nullptr || rows == nullptr || !cache.Ready()) st = OutOfMemory();
   for (uint32_t y = region[2]; st == 0 && y <= region[3]; ++y) {
     if ((st = VoPostprocessPollInterrupt()) != 0) break;
     const Span ys = Window(y, hy, fh, in->height);
+    // The window's rows, read once for the whole output row.
+    for (int64_t j = 0; j < ys.count && st == 0; ++j)
+      if ((rows[j] = cache.Row(ys.first + j)) == nullptr) st = kBad;
     for (uint32_t x = region[0]; st == 0 && x <= region[1]; ++x) {
       const Span xs = Window(x, hx, fw, in->width);
+      const bool clipped = xs.clipped || ys.clipped;
       double acc[3] = {0, 0, 0}, weight[3] = {0, 0, 0};
       for (int64_t j = 0; j < ys.count; ++j) {
-        const float *src = cache.Row(ys.first + j);
-        if (src == nullptr) {
-          st = kBad;
-          break;
-        }
+        const float *src = rows[j];
         const float *k = kernel + ((ys.kernel + j) * fw + xs.kernel) * 3;
         src += xs.first * 3;
-        for (int64_t i = 0; i < xs.count; ++i, k += 3, src += 3) {
-          for (int ch = 0; ch < 3; ++ch) weight[ch] += k[ch];
-          if (std::fabs(src[0]) < kBlack && std::fabs(src[1]) < kBlack && std::fabs(src[2]) < kBlack) continue;
-          for (int ch = 0; ch < 3; ++ch) acc[ch] += static_cast<double>(k[ch]) * src[ch];
+        // Near-black pixels were cleared as they were read: no test here.
+        const int64_t n = xs.count * 3;
+        double a0 = 0, a1 = 0, a2 = 0;
+        for (int64_t i = 0; i < n; i += 3) {
+          a0 += static_cast<double>(k[i]) * src[i];
+          a1 += static_cast<double>(k[i + 1]) * src[i + 1];
+          a2 += static_cast<double>(k[i + 2]) * src[i + 2];
         }
+        acc[0] += a0;
+        acc[1] += a1;
+        acc[2] += a2;
+        if (clipped)
+          for (int64_t i = 0; i < n; i += 3)
+            for (int ch = 0; ch < 3; ++ch) weight[ch] += k[i + ch];
       }
-      const bool clipped = xs.clipped || ys.clipped;
       for (int ch = 0; ch < 3; ++ch) {
         if (clipped && weight[ch] > 0) acc[ch] /= weight[ch];
         row[(x - region[0]) * 3 + ch] = static_cast<float>(acc[ch]);
@@ -218,6 +231,7 @@ VtStatus KernelRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
     }
     if (st == 0) st = VoScreenBufferSetScanRGBFloat(out, y - region[2], row);
   }
+  VoDeallocate(rows);
   VoDeallocate(row);
   VoDeallocate(kernel);
   (void)c;
