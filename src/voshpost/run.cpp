@@ -7,6 +7,7 @@
 // a window ending at column 0 reads one pixel, and a class running in place
 // reads each source row before it is overwritten.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,6 +15,7 @@
 #include <vo/vo_multit.h>
 
 #include "voscrbuf/screenbuf.h"
+#include "voshpost/classes.h"
 #include "voshpost/postprocess.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/threads.h"
@@ -89,6 +91,8 @@ bool FilterSize(float f, uint32_t extent, int64_t *size) {
   *size = static_cast<int64_t>(f);
   return true;
 }
+
+bool IsOdd(float f) { return std::fmod(f, 2.0f) == 1.0f; }
 
 // A block of n floats from VoAllocate, cleared; null when the size
 // overflows or memory runs out.
@@ -294,6 +298,97 @@ VtStatus GatherRows(VtShader *shader, uint32_t slot, uint32_t y0, uint32_t y1) {
   return st;
 }
 
+// Glow's gather sums without a call per pair: each output pixel is its own
+// (lit) colour plus, from every bright pixel of its window, the pixel's
+// colour times the weight of the offset. The bright pixels of the rows the
+// windows reach are listed once; each output row takes the contributions of
+// the listed pixels around it, in the order the gather would add them.
+VtStatus GlowScatter(VtShader *shader) {
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  VtScreenBuffer *in = g->Bi, *out = g->Bo;
+  const auto *d = static_cast<const GlowData *>(shader->data);
+  int64_t fw = 0, fh = 0;
+  if (VtStatus st = FilterSizes(g, in, &fw, &fh)) return st;
+  const int64_t hx = fw / 2, hy = fh / 2;
+  const uint32_t *region = in->region;
+  const uint32_t span = region[1] - region[0] + 1, width = in->width;
+  const int64_t first = std::max<int64_t>(0, static_cast<int64_t>(region[2]) - hy);
+  const int64_t last = std::min<int64_t>(in->height - 1, static_cast<int64_t>(region[3]) + hy);
+  const size_t rowsListed = static_cast<size_t>(last - first + 1);
+  float *weights = Floats(static_cast<size_t>(fw), static_cast<size_t>(fh), 1);
+  float *source = Floats(width, 3, 1);
+  auto *starts = static_cast<size_t *>(VoAllocate(static_cast<uint32_t>((rowsListed + 1) * sizeof(size_t))));
+  float *row = Floats(span, 3, 1);
+  auto *sums = static_cast<double *>(VoAllocate(static_cast<uint32_t>(span * 3 * sizeof(double))));
+  float *bright = nullptr;
+  VtStatus st = 0;
+  if (weights == nullptr || source == nullptr || starts == nullptr || row == nullptr || sums == nullptr)
+    st = OutOfMemory();
+  auto lit = [](const float *p) { return std::fabs(p[0]) >= kBlack || std::fabs(p[1]) >= kBlack || std::fabs(p[2]) >= kBlack; };
+  auto shines = [d](const float *p) {
+    return !(p[0] <= d->minThreshold && p[1] <= d->minThreshold && p[2] <= d->minThreshold);
+  };
+  if (st == 0) {
+    for (int64_t j = 0; j < fh; ++j)
+      for (int64_t i = 0; i < fw; ++i)
+        weights[j * fw + i] = i == hx && j == hy ? 0.0f : GlowWeight(d, static_cast<float>(i - hx), static_cast<float>(j - hy));
+    // Count, then list, the bright lit pixels (column and colour).
+    size_t count = 0;
+    for (size_t r = 0; st == 0 && r < rowsListed; ++r) {
+      starts[r] = count;
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kBad;
+      for (uint32_t x = 0; st == 0 && x < width; ++x) count += lit(source + 3 * x) && shines(source + 3 * x);
+    }
+    starts[rowsListed] = count;
+    if (st == 0 && count > 0 && (bright = Floats(count, 4, 1)) == nullptr) st = OutOfMemory();
+    for (size_t r = 0; st == 0 && count > 0 && r < rowsListed; ++r) {
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kBad;
+      float *e = bright + 4 * starts[r];
+      for (uint32_t x = 0; st == 0 && x < width; ++x) {
+        const float *p = source + 3 * x;
+        if (!lit(p) || !shines(p)) continue;
+        e[0] = static_cast<float>(x);
+        std::memcpy(e + 1, p, 3 * sizeof(float));
+        e += 4;
+      }
+    }
+  }
+  for (uint32_t y = region[2]; st == 0 && y <= region[3]; ++y) {
+    if ((st = VoPostprocessPollInterrupt()) != 0) break;
+    if ((st = sb::ReadColumns(in, y, region[0], span, row, sb::kRGB)) != 0) break;
+    for (uint32_t i = 0; i < span; ++i) {
+      const float *p = row + 3 * i;
+      for (int ch = 0; ch < 3; ++ch) sums[3 * i + ch] = lit(p) ? p[ch] : 0.0;
+    }
+    const Span ys = Window(y, hy, fh, in->height);
+    for (int64_t j = 0; j < ys.count; ++j) {
+      const int64_t sy = ys.first + j;
+      const float *w = weights + (ys.kernel + j) * fw;
+      const size_t r = static_cast<size_t>(sy - first);
+      for (size_t e = starts[r]; e < starts[r + 1]; ++e) {
+        const float *b = bright + 4 * e;
+        const auto qx = static_cast<int64_t>(b[0]);
+        const int64_t lo = std::max<int64_t>(qx - hx, region[0]), hi = std::min<int64_t>(qx + hx, region[1]);
+        for (int64_t x = lo; x <= hi; ++x) {
+          const float weight = w[qx - x + hx];
+          if (weight == 0.0f) continue;
+          double *s = sums + 3 * (x - region[0]);
+          for (int ch = 0; ch < 3; ++ch) s[ch] += weight * b[1 + ch];
+        }
+      }
+    }
+    for (uint32_t i = 0; i < 3 * span; ++i) row[i] = static_cast<float>(sums[i]);
+    st = VoScreenBufferSetScanRGBFloat(out, y - region[2], row);
+  }
+  VoDeallocate(bright);
+  VoDeallocate(sums);
+  VoDeallocate(row);
+  VoDeallocate(starts);
+  VoDeallocate(source);
+  VoDeallocate(weights);
+  return st;
+}
+
 // What the workers of a threaded gather pass share: the shader and slot,
 // and the bindings each worker's globals take before its bands.
 struct GatherPass {
@@ -439,7 +534,11 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
     if (st == 0) {
       switch (mode & VO_PP_WAY_MASK) {
         case VO_PP_KERNEL: st = KernelRun(c, shader, slot); break;
-        case VO_PP_GATHER: st = GatherRun(c, shader, slot); break;
+        case VO_PP_GATHER:
+          st = SlotProcedure(shader, slot) == &GlowEvaluate && IsOdd(g->Fwidth) && IsOdd(g->Fheight)
+                   ? GlowScatter(shader)
+                   : GatherRun(c, shader, slot);
+          break;
         case VO_PP_DIRECT: st = DirectRun(c, shader, slot); break;
         default:
           Post(kBad, kPostNoWayOfRunning, kModule, mode);
