@@ -129,7 +129,7 @@ class PostprocessTest : public ScreenBufferTest {
     RecordingDriver::Reset();
     RowDriver::Reset();
     StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
-                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess, &VoEntryMultiThread});
+                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess, &VoEntryMultiThread, &VoEntryBMPDriver, &VoEntryTGADriver});
     RowDriver::driver = VoDriverCreate(&RowDriver::Query);
     ASSERT_NE(RowDriver::driver, nullptr);
     ASSERT_EQ(VoDriverSet(RowDriver::driver), 0u);
