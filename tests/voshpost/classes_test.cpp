@@ -132,24 +132,6 @@ TEST_F(PostprocessTest, NullStringsReadBackEmptyAndTheOwnShadersExist) {
   ASSERT_NE(post::State()->interlace, nullptr);
 }
 
-class ClassTest : public PostprocessTest {
- protected:
-  VtShader *Add(const char *name) {
-    VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
-    EXPECT_NE(s, nullptr) << name;
-    list_ = VoShaderReferenceAppend(list_, VoShaderReferenceCreate(s));
-    EXPECT_EQ(VoPostprocessListSet(list_), 0u);
-    return s;
-  }
-  static void Arg(VtShader *s, const char *label, VtTypedValue v) { ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label; }
-  static VtTypedValue Word(uint32_t type, uint32_t u) {
-    VtTypedValue v{};
-    v.type = type;
-    v.value.u = u;
-    return v;
-  }
-};
-
 TEST_F(ClassTest, LinearScaleFailsWithItsDefaultsAndMapsARangeOntoZeroToOne) {
   VtScreenBuffer *b = Current(3, 1, [](uint32_t x, uint32_t) {
     return std::array<float, 3>{0.4f, x == 0 ? 0.7f : 0.1f, 0.6f};

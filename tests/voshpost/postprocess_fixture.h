@@ -176,4 +176,30 @@ class PostprocessTest : public ScreenBufferTest {
   std::vector<VtScreenBuffer *> buffers_;
 };
 
+// Tests of the stage's own classes: shaders made by name, appended to the
+// list.
+class ClassTest : public PostprocessTest {
+ protected:
+  VtShader *Add(const char *name) {
+    VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
+    EXPECT_NE(s, nullptr) << name;
+    list_ = VoShaderReferenceAppend(list_, VoShaderReferenceCreate(s));
+    EXPECT_EQ(VoPostprocessListSet(list_), 0u);
+    return s;
+  }
+  static void Arg(VtShader *s, const char *label, VtTypedValue v) { ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label; }
+  static VtTypedValue Word(uint32_t type, uint32_t u) {
+    VtTypedValue v{};
+    v.type = type;
+    v.value.u = u;
+    return v;
+  }
+  // Empties the list (destroying its shaders).
+  void ListClear() {
+    (void)VoPostprocessListSet(nullptr);
+    if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    list_ = nullptr;
+  }
+};
+
 }  // namespace vo::test
