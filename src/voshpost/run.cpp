@@ -320,18 +320,26 @@ VtStatus GlowScatter(VtShader *shader) {
   auto *starts = static_cast<size_t *>(VoAllocate(static_cast<uint32_t>((rowsListed + 1) * sizeof(size_t))));
   float *row = Floats(span, 3, 1);
   auto *sums = static_cast<double *>(VoAllocate(static_cast<uint32_t>(span * 3 * sizeof(double))));
+  // Per kernel row, the farthest column of a non-zero weight (-1: none).
+  auto *reach = static_cast<int64_t *>(VoAllocate(static_cast<uint32_t>(fh * sizeof(int64_t))));
   float *bright = nullptr;
   VtStatus st = 0;
-  if (weights == nullptr || source == nullptr || starts == nullptr || row == nullptr || sums == nullptr)
+  if (weights == nullptr || source == nullptr || starts == nullptr || row == nullptr || sums == nullptr ||
+      reach == nullptr)
     st = OutOfMemory();
   auto lit = [](const float *p) { return std::fabs(p[0]) >= kBlack || std::fabs(p[1]) >= kBlack || std::fabs(p[2]) >= kBlack; };
   auto shines = [d](const float *p) {
     return !(p[0] <= d->minThreshold && p[1] <= d->minThreshold && p[2] <= d->minThreshold);
   };
   if (st == 0) {
-    for (int64_t j = 0; j < fh; ++j)
-      for (int64_t i = 0; i < fw; ++i)
-        weights[j * fw + i] = i == hx && j == hy ? 0.0f : GlowWeight(d, static_cast<float>(i - hx), static_cast<float>(j - hy));
+    for (int64_t j = 0; j < fh; ++j) {
+      reach[j] = -1;
+      for (int64_t i = 0; i < fw; ++i) {
+        const float w = i == hx && j == hy ? 0.0f : GlowWeight(d, static_cast<float>(i - hx), static_cast<float>(j - hy));
+        weights[j * fw + i] = w;
+        if (w != 0.0f) reach[j] = std::max(reach[j], std::abs(i - hx));
+      }
+    }
     // Count, then list, the bright lit pixels (column and colour).
     size_t count = 0;
     for (size_t r = 0; st == 0 && r < rowsListed; ++r) {
@@ -364,11 +372,13 @@ VtStatus GlowScatter(VtShader *shader) {
     for (int64_t j = 0; j < ys.count; ++j) {
       const int64_t sy = ys.first + j;
       const float *w = weights + (ys.kernel + j) * fw;
+      const int64_t across = reach[ys.kernel + j];
+      if (across < 0) continue;
       const size_t r = static_cast<size_t>(sy - first);
       for (size_t e = starts[r]; e < starts[r + 1]; ++e) {
         const float *b = bright + 4 * e;
         const auto qx = static_cast<int64_t>(b[0]);
-        const int64_t lo = std::max<int64_t>(qx - hx, region[0]), hi = std::min<int64_t>(qx + hx, region[1]);
+        const int64_t lo = std::max<int64_t>(qx - across, region[0]), hi = std::min<int64_t>(qx + across, region[1]);
         for (int64_t x = lo; x <= hi; ++x) {
           const float weight = w[qx - x + hx];
           if (weight == 0.0f) continue;
@@ -381,6 +391,7 @@ VtStatus GlowScatter(VtShader *shader) {
     st = VoScreenBufferSetScanRGBFloat(out, y - region[2], row);
   }
   VoDeallocate(bright);
+  VoDeallocate(reach);
   VoDeallocate(sums);
   VoDeallocate(row);
   VoDeallocate(starts);
