@@ -130,6 +130,19 @@ TEST_F(PostprocessTest, NullStringsReadBackEmptyAndTheOwnShadersExist) {
   EXPECT_EQ(VoShaderDestroy(s), 0u);
   ASSERT_NE(post::State()->matrix, nullptr);
   ASSERT_NE(post::State()->interlace, nullptr);
+  // Render lights and archive free their strings with destroys of their own.
+  for (const char *name : {"archive", "render lights", "blur"}) {
+    VtShader *c = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
+    ASSERT_NE(c, nullptr);
+    VtTypedValue entry{};
+    ASSERT_EQ(VoShaderGetEntry(c, VO_SLOT_DESTROY, &entry), 0u);
+    EXPECT_EQ(entry.value.fn == reinterpret_cast<VtProc>(&exported::VoShaderInstanceFree),
+              std::strcmp(name, "blur") == 0)
+        << name;
+    ASSERT_EQ(VoShaderGetEntry(c, VO_SLOT_PRERENDER, &entry), 0u);
+    EXPECT_EQ(entry.value.fn, nullptr) << name;
+    EXPECT_EQ(VoShaderDestroy(c), 0u);
+  }
 }
 
 TEST_F(ClassTest, LinearScaleFailsWithItsDefaultsAndMapsARangeOntoZeroToOne) {
