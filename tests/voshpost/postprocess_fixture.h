@@ -176,17 +176,21 @@ class PostprocessTest : public ScreenBufferTest {
   std::vector<VtScreenBuffer *> buffers_;
 };
 
+// A post-process shader of the class named, appended to the list, which is
+// made the stage's list.
+inline VtShader *ListAppend(VtReference **list, const char *name) {
+  VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
+  EXPECT_NE(s, nullptr) << name;
+  *list = VoShaderReferenceAppend(*list, VoShaderReferenceCreate(s));
+  EXPECT_EQ(VoPostprocessListSet(*list), 0u);
+  return s;
+}
+
 // Tests of the stage's own classes: shaders made by name, appended to the
 // list.
 class ClassTest : public PostprocessTest {
  protected:
-  VtShader *Add(const char *name) {
-    VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
-    EXPECT_NE(s, nullptr) << name;
-    list_ = VoShaderReferenceAppend(list_, VoShaderReferenceCreate(s));
-    EXPECT_EQ(VoPostprocessListSet(list_), 0u);
-    return s;
-  }
+  VtShader *Add(const char *name) { return ListAppend(&list_, name); }
   static void Arg(VtShader *s, const char *label, VtTypedValue v) { ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label; }
   static VtTypedValue Word(uint32_t type, uint32_t u) {
     VtTypedValue v{};

@@ -71,13 +71,7 @@ class RenderPostTest : public ::testing::Test {
     EXPECT_EQ(VoPrimitiveDestroy(square_), 0u);
     EXPECT_EQ(VoTerminate(), 0u);
   }
-  VtShader *Add(const char *name) {
-    VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
-    EXPECT_NE(s, nullptr) << name;
-    list_ = VoShaderReferenceAppend(list_, VoShaderReferenceCreate(s));
-    EXPECT_EQ(VoPostprocessListSet(list_), 0u);
-    return s;
-  }
+  VtShader *Add(const char *name) { return ListAppend(&list_, name); }
   VtScreenBuffer *Made() {
     buffers_.push_back(Target());
     return buffers_.back();
