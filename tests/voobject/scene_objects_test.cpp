@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <set>
 #include <string>
 
@@ -494,6 +495,102 @@ TEST_F(SceneObjectsTest, CompressedMeshesOfImpossibleLengthsAreRefused) {
     EXPECT_TRUE(read.empty());
     EXPECT_EQ(CountPosted(2801), 1);
   }
+}
+
+// Frees every scene object a read handed out, by its type's deallocator
+// (a shader list's shaders with it).
+void SceneFree(const std::vector<VtObjectValue> &read) {
+  std::set<void *> seen;
+  for (const VtObjectValue &v : read) {
+    if (v.value.p == nullptr || !seen.insert(v.value.p).second) continue;
+    if (v.type == VO_OBJECT_SHADER_LIST) {
+      VtReference *list = nullptr;
+      std::memcpy(&list, v.value.p, sizeof list);
+      (void)VoShaderReferenceDestroy(list, 1);
+    }
+    if (v.type == VO_OBJECT_PRIMITIVE_LIST) {
+      // The materials a list brought are the reader's to free.
+      VtPrimitive *scratch = PolygonModuleTest::Polygon({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+      VtMaterial *fallback = VoPrimitiveGetMaterial(scratch);
+      (void)VoPrimitiveDestroy(scratch);
+      std::set<VtMaterial *> materials;
+      for (VtPrimitive *p : RingData<VtPrimitive>(static_cast<VtReference *>(v.value.p)))
+        materials.insert(VoPrimitiveGetMaterial(p));
+      VoDataObjectGetDeallocator(v.type)(v.value.p);
+      for (VtMaterial *m : materials)
+        if (m != nullptr && m != fallback) (void)VoMaterialDestroy(m);
+      continue;
+    }
+    if (v.type >= VO_OBJECT_TRANSFORM) VoDataObjectGetDeallocator(v.type)(v.value.p);
+  }
+}
+
+// A file of a list (two meshes, one transformed, one of its own material),
+// an image, a shader list and a view, cut at every offset and with seeded
+// byte flips: every read gives 0, 2 or 0x20000000, hands out only whole
+// objects (or a null or partial list), and leaves the mesh module as it was.
+TEST_F(SceneObjectsTest, ACutOrFlippedFileOfAListAndAnImageReadsOrIsRefused) {
+  VtPrimitive *a = Triangle(0), *b = PolygonModuleTest::Mesh({{0, 0, 1}, {2, 0, 1}, {2, 2, 1}, {0, 2, 1}}, {{0, 1, 2, 3}});
+  VtTransform *t = VoTransformCreate();
+  const double offset[3] = {0.5, 0, 0};
+  ASSERT_EQ(VoTransformTranslate(t, offset), 0u);
+  ASSERT_EQ(VoPrimitiveSetTransform(b, t), 0u);
+  VtMaterial *m = VoMaterialCreate();
+  ASSERT_EQ(VoPrimitiveSetMaterial(a, m), 0u);
+  VtPrimitive *items[] = {a, b};
+  VtReference *list = VoPrimitiveListCreate(2, items);
+  VtImage *image = Picture(24, 6, 4);
+  VtReference *lights = VoShaderReferenceCreate(VoShaderCreate(VO_SHADER_LIGHT, "ambient"));
+  VtView *view = VoViewCreate();
+  MemoryFile valid;
+  ASSERT_EQ(Write(&valid,
+                  [&](MemoryFile *f) {
+                    return WriteValue(f, Object(VO_OBJECT_PRIMITIVE_LIST, list)) |
+                           WriteValue(f, Object(VO_OBJECT_IMAGE, image)) |
+                           WriteValue(f, Object(VO_OBJECT_SHADER_LIST, &lights)) |
+                           WriteValue(f, Object(VO_OBJECT_VIEW, view));
+                  }),
+            0u);
+  if (const char *out = std::getenv("VO_SCENE_FILE_OUT")) {
+    std::FILE *seed = std::fopen(out, "wb");
+    ASSERT_NE(seed, nullptr);
+    const uint8_t road = 0;
+    std::fwrite(&road, 1, 1, seed);
+    std::fwrite(valid.bytes.data(), 1, valid.bytes.size(), seed);
+    std::fclose(seed);
+  }
+  const MeshModule before;
+  auto check = [&](MemoryFile *f, const char *what, size_t at) {
+    std::vector<VtObjectValue> read;
+    const VtStatus st = ReadAll(f, &read);
+    EXPECT_EQ(st & ~(2u | VO_OBJECT_NOT_SAVED), 0u) << what << " at " << at;
+    for (const VtObjectValue &v : read)
+      if (v.type == VO_OBJECT_IMAGE && v.value.p != nullptr) {
+        const auto *i = static_cast<const VtImage *>(v.value.p);
+        EXPECT_TRUE(i->width == 0 || i->data != nullptr) << what << " at " << at;
+      }
+    SceneFree(read);
+    EXPECT_EQ(MeshModule{}, before) << what << " at " << at;
+  };
+  std::vector<VtObjectValue> whole;
+  ASSERT_EQ(ReadAll(&valid, &whole), 0u);
+  ASSERT_EQ(whole.size(), 4u);
+  SceneFree(whole);
+  for (size_t cut = 0; cut < valid.bytes.size(); ++cut) {
+    MemoryFile f;
+    f.bytes.assign(valid.bytes.begin(), valid.bytes.begin() + static_cast<long>(cut));
+    check(&f, "cut", cut);
+  }
+  std::mt19937 random(39);
+  for (int flip = 0; flip < 1500; ++flip) {
+    MemoryFile f = valid;
+    const size_t at = 1040 + random() % (valid.bytes.size() - 1040);
+    f.bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+    if (flip % 3 == 0) f.bytes[1040 + random() % (valid.bytes.size() - 1040)] = static_cast<uint8_t>(random());
+    check(&f, "flip", at);
+  }
+  EXPECT_EQ(VoViewDestroy(view) | VoShaderReferenceDestroy(lights, 1) | VoImageDestroy(image), 0u);
+  EXPECT_EQ(VoPrimitiveReferenceDestroy(list, 1) | VoMaterialDestroy(m) | VoTransformDestroy(t), 0u);
 }
 
 }  // namespace
