@@ -92,13 +92,18 @@ class MeshProcedures {
   bool ok_ = false;
 };
 
-// The primitives a save writes (copies unless the saved primitives are to
-// change themselves), freed with it.
+// The primitives a save writes: a mesh with edge records is copied without
+// them (or, when the saved primitives are to change themselves, changed);
+// any other mesh is written as it is. The copies are freed with it.
 struct Saved {
-  std::vector<VtPrimitive *> meshes;  // the list's own, in order
-  VtReference *list = nullptr;        // what the mesh file is written from
+  std::vector<VtPrimitive *> meshes;       // the list's own, in order
+  std::vector<VtPrimitive *> copies_made;  // copies among what is written
+  VtReference *list = nullptr;             // what the mesh file is written from
   bool copies = true;
-  ~Saved() { (void)VoPrimitiveReferenceDestroy(list, copies ? 1 : 0); }
+  ~Saved() {
+    (void)VoPrimitiveReferenceDestroy(list, 0);
+    for (VtPrimitive *c : copies_made) (void)VoPrimitiveDestroy(c);
+  }
 };
 
 VtStatus MeshesTake(ObjectState *st, VtReference *list, Saved *saved) {
@@ -111,11 +116,16 @@ VtStatus MeshesTake(ObjectState *st, VtReference *list, Saved *saved) {
       status = kNotSaved;
       return 0;
     }
-    VtContents *contents = VoContentsUnion(VoPrimitiveGetContents(p), st->property_count, st->property_codes);
-    if (contents != nullptr) contents = VoContentsSubtract(contents, 8, kLeftOut);
+    // The codes of the list are written where the mesh holds them; a mesh
+    // is not given properties it lacks (made-up vertex normals would change
+    // how a flat mesh renders once loaded).
+    VtContents *held = VoPrimitiveGetContents(p);
+    VtContents *contents = VoContentsSubtract(held, 8, kLeftOut);
     if (contents == nullptr) return kBad;
     VtPrimitive *written = p;
-    if (saved->copies) {
+    if (contents == held && (p->flags & kEdgesFlag) == 0) {
+      // Nothing to leave out: the mesh is written as it is.
+    } else if (saved->copies) {
       written = VoPrimitiveCopy(p, contents);
       if (written == nullptr) return kBad;
     } else if (VoPrimitiveSetContents(p, contents) != 0) {
@@ -124,10 +134,11 @@ VtStatus MeshesTake(ObjectState *st, VtReference *list, Saved *saved) {
     written->flags &= ~kEdgesFlag;
     VtReference *entry = VoPrimitiveReferenceCreate(written);
     if (entry == nullptr) {
-      if (saved->copies) (void)VoPrimitiveDestroy(written);
+      if (written != p) (void)VoPrimitiveDestroy(written);
       return kBad;
     }
     saved->list = VoPrimitiveReferenceAppend(saved->list, entry);
+    if (written != p) saved->copies_made.push_back(written);
     saved->meshes.push_back(p);
     return 0;
   });
@@ -139,8 +150,17 @@ VtMaterial *DefaultMaterialNow() {
   return s != nullptr ? shader::DefaultMaterial(s) : nullptr;
 }
 
+VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list);
+
 VtStatus ListEncode(const DataObjectType *, uint32_t type_id, void *value, VtObjectStream *s) {
-  auto *list = static_cast<VtReference *>(value);
+  try {
+    return ListWrite(s, type_id, static_cast<VtReference *>(value));
+  } catch (const std::bad_alloc &) {
+    return kBad;
+  }
+}
+
+VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list) {
   ObjectState *st = State();
   if (list == nullptr || st == nullptr) return kBad;
   Saved saved;
