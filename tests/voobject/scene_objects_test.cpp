@@ -12,6 +12,7 @@
 
 #include "support/fake_module.h"
 #include "support/geometry_fixture.h"
+#include "support/shader_fixture.h"
 #include "voobject/object_fixture.h"
 #include "vosystem/module_entry.h"
 #include "vosystem/reference.h"
@@ -291,6 +292,81 @@ void ExpectSameImage(const VtImage *a, const VtImage *b) {
             std::vector<int32_t>({a->x0, a->x1, a->y0, a->y1, a->xoffset, a->yoffset, 0}));
   ASSERT_EQ(b->bytes_per_row, a->bytes_per_row);
   EXPECT_EQ(std::memcmp(a->data, b->data, static_cast<size_t>(a->bytes_per_row * a->height)), 0);
+}
+
+// A "decal" class of the test: one address argument, the shader it lays
+// on.
+struct DecalData {
+  uint32_t prepared;
+  void *shader;
+};
+void *DecalCreate() {
+  auto *d = static_cast<DecalData *>(VoAllocate(sizeof(DecalData)));
+  if (d != nullptr) *d = DecalData{};
+  return d;
+}
+VtStatus DecalGet(void *data, uint32_t, VtTypedValue *v) {
+  if (v->type == VtShaderColour) return 0;
+  *v = TypedPointer(static_cast<DecalData *>(data)->shader);
+  return 0;
+}
+VtStatus DecalSet(void *data, uint32_t, VtTypedValue *v) {
+  static_cast<DecalData *>(data)->shader = v->value.p;
+  return 0;
+}
+
+// Addresses travel only as objects of the file: a decal's shader and an
+// image argument's image come back as new objects; any other address is
+// skipped with the warning bit and reads back as the class's default.
+TEST_F(SceneObjectsTest, ADecalsShaderAndAnImageArgumentComeBackAndOtherAddressesAreSkipped) {
+  ASSERT_EQ((TestClass{VO_SHADER_COLOUR, "vxs_test_decal", "decal", {"shader"},
+                       {{VO_SLOT_CREATE, reinterpret_cast<VtProc>(&DecalCreate)},
+                        {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&TestDestroy)},
+                        {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&DecalGet)},
+                        {VO_SLOT_SET_ARG, reinterpret_cast<VtProc>(&DecalSet)}}}
+                 .Register()),
+            0u);
+  VtShader *inner = VoShaderCreate(VO_SHADER_COLOUR, "plain");
+  VtShader *decal = VoShaderCreate(VO_SHADER_COLOUR, "decal");
+  ASSERT_NE(decal, nullptr);
+  const VtTypedValue on = TypedPointer(inner);
+  ASSERT_EQ(VoShaderSetArg(decal, "shader", &on), 0u);
+  VtImage *picture = Picture(24, 4, 3);
+  VtShader *background = VoShaderCreate(VO_SHADER_BACKGROUND, "image");
+  ASSERT_NE(background, nullptr);
+  const VtTypedValue image = TypedPointer(picture);
+  ASSERT_EQ(VoShaderSetArg(background, "image", &image), 0u);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  int table = 0;
+  const VtTypedValue data = TypedPointer(&table);
+  ASSERT_EQ(VoShaderSetArg(light, "fall off data", &data), 0u);
+
+  VtStatus written = 0, read = 0;
+  const auto back = RoundTrip(
+      {Object(VO_OBJECT_SHADER, decal), Object(VO_OBJECT_SHADER, background), Object(VO_OBJECT_SHADER, light)},
+      &written, &read);
+  EXPECT_EQ(written, VO_OBJECT_NOT_SAVED);  // the light's table
+  EXPECT_EQ(read, VO_OBJECT_NOT_SAVED);
+  ASSERT_EQ(back.size(), 3u);
+  VtTypedValue v{};
+  ASSERT_EQ(VoShaderGetArg(static_cast<VtShader *>(back[0].value.p), "shader", &v), 0u);
+  auto *inner_back = static_cast<VtShader *>(v.value.p);
+  ASSERT_NE(inner_back, nullptr);
+  EXPECT_NE(inner_back, inner);
+  const char *name = nullptr;
+  ASSERT_EQ(VoShaderEnquire(inner_back, nullptr, &name, nullptr, nullptr), 0u);
+  EXPECT_STREQ(name, "plain");
+  ASSERT_EQ(VoShaderGetArg(static_cast<VtShader *>(back[1].value.p), "image", &v), 0u);
+  ASSERT_NE(v.value.p, nullptr);
+  EXPECT_NE(v.value.p, picture);
+  ExpectSameImage(picture, static_cast<VtImage *>(v.value.p));
+  VtImage *image_back = static_cast<VtImage *>(v.value.p);
+  ASSERT_EQ(VoShaderGetArg(static_cast<VtShader *>(back[2].value.p), "fall off data", &v), 0u);
+  EXPECT_EQ(v.value.p, nullptr);
+  for (const VtObjectValue &o : back) EXPECT_EQ(VoShaderDestroy(static_cast<VtShader *>(o.value.p)), 0u);
+  EXPECT_EQ(VoShaderDestroy(inner_back) | VoImageDestroy(image_back), 0u);
+  EXPECT_EQ(VoShaderDestroy(decal) | VoShaderDestroy(inner) | VoShaderDestroy(background) | VoShaderDestroy(light), 0u);
+  EXPECT_EQ(VoImageDestroy(picture), 0u);
 }
 
 // The payload of an image record as the type-2 values a version-1 writer
