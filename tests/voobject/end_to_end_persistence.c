@@ -102,9 +102,37 @@ static int Build(void) {
   failed |= Arg(background, "colour", 0.1f, 0.2f, 0.3f);
   lights = VoShaderReferenceAppend(VoShaderReferenceCreate(point), VoShaderReferenceCreate(ambient));
   failed |= VoLightListSet(lights) != 0 || VoBackgroundSet(background) != 0;
+  /* The setting and the mesh hold the background and the transform. */
+  failed |= VoShaderDestroy(background) != 0 || VoTransformDestroy(lowered) != 0;
   failed |= VoViewSetResolution(NULL, kWidth, kHeight, 1.0) != 0;
   failed |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 45.0) != 0;
   failed |= VoViewAutoClipping(NULL) != 0;
+  return failed;
+}
+
+/* Gives back the current scene: the list with its meshes and their
+ * materials and transforms, the lights, the background. */
+static int Release(void) {
+  VtReference *list = VoPrimitiveListGet(), *lights = VoLightListGet(), *node = list;
+  VtMaterial *materials[3] = {NULL, NULL, NULL};
+  VtMaterial *fallback = NULL;
+  VtPrimitive *scratch = SceneBox(0, 1, 0, 1, 0, 1); /* of the default material */
+  int failed = 0, n = 0, i;
+  if (scratch != NULL) {
+    fallback = VoPrimitiveGetMaterial(scratch);
+    VoPrimitiveDestroy(scratch);
+  }
+  if (node != NULL) do {
+      VtMaterial *m = VoPrimitiveGetMaterial((VtPrimitive *)node->data);
+      for (i = 0; i < n && materials[i] != m; ++i) {
+      }
+      if (i == n && n < 3 && m != fallback) materials[n++] = m;
+      node = node->next;
+    } while (node != list);
+  failed |= VoPrimitiveListSet(NULL) != 0 || VoPrimitiveReferenceDestroy(list, 1) != 0;
+  for (i = 0; i < n; ++i) failed |= VoMaterialDestroy(materials[i]) != 0;
+  failed |= VoLightListSet(NULL) != 0 || VoShaderReferenceDestroy(lights, 1) != 0;
+  failed |= VoBackgroundSet(NULL) != 0;
   return failed;
 }
 
@@ -157,7 +185,7 @@ static int Load(Text *t, const char *path) {
       VoDataObjectGetDeallocator(VO_OBJECT_SHADER_LIST)(v.value.p);
       failed |= VoLightListSet(lights) != 0;
     } else if (v.type == VO_OBJECT_SHADER) {
-      failed |= VoBackgroundSet((VtShader *)v.value.p) != 0;
+      failed |= VoBackgroundSet((VtShader *)v.value.p) != 0 || VoShaderDestroy((VtShader *)v.value.p) != 0;
     } else {
       failed = 1;
     }
@@ -207,6 +235,7 @@ int vo_end_to_end_persistence(char *buffer, size_t size) {
   st = Save(scene);
   Put(&t, "saved: status 0x%x\n", st);
   failed |= st != 0;
+  failed |= Release();
   failed |= VoTerminate() != 0 || VoInitialise() != 0;
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&SceneQuiet);
   failed |= Load(&t, scene);
@@ -214,6 +243,7 @@ int vo_end_to_end_persistence(char *buffer, size_t size) {
   bytes = Same(first, second);
   Put(&t, "second render: status 0x%x, %s\n", st, bytes > 0 ? "byte-identical" : "different");
   failed |= st != 0 || bytes <= 0;
+  failed |= Release();
   failed |= VoTerminate() != 0;
   if (getenv("VO_PERSIST_KEEP") == NULL) {
     remove(first);
