@@ -497,6 +497,33 @@ TEST_F(SceneObjectsTest, AMixedListKeepsItsMeshesTheirTransformsAndMaterials) {
   EXPECT_EQ(VoPrimitiveReferenceDestroy(list, 1) | VoMaterialDestroy(m) | VoTransformDestroy(t), 0u);
 }
 
+// A mesh with edge records is written from a copy without them: the
+// application's mesh keeps its edges and contents, the loaded mesh has the
+// same vertices and no edges.
+TEST_F(SceneObjectsTest, AMeshWithEdgesIsSavedWithoutTouchingIt) {
+  VtPrimitive *m = PolygonModuleTest::Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 3}});
+  const uint32_t codes[] = {VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES};
+  ASSERT_EQ(VoPrimitiveSetContents(m, VoContentsUnion(VoPrimitiveGetContents(m), 4, codes)), 0u);
+  VtEdge *edges = nullptr;
+  ASSERT_EQ(VoPrimitiveBuildEdges(m, &edges), 0u);
+  VtContents *contents = VoPrimitiveGetContents(m);
+  const uint32_t flags = m->flags;
+  ASSERT_NE(flags & VO_PRIMITIVE_HAS_EDGES, 0u);
+  VtReference *list = VoPrimitiveListCreate(1, &m);
+  VtStatus written = 0, read = 0;
+  const auto back = RoundTrip({Object(VO_OBJECT_PRIMITIVE_LIST, list)}, &written, &read);
+  EXPECT_EQ(written | read, 0u);
+  EXPECT_EQ(m->flags, flags);
+  EXPECT_EQ(VoPrimitiveGetContents(m), contents);
+  ASSERT_EQ(back.size(), 1u);
+  auto *loaded = static_cast<VtReference *>(back[0].value.p);
+  const auto meshes = RingData<VtPrimitive>(loaded);
+  ASSERT_EQ(meshes.size(), 1u);
+  EXPECT_EQ(Positions(meshes[0]), Positions(m));
+  EXPECT_EQ(meshes[0]->flags & VO_PRIMITIVE_HAS_EDGES, 0u);
+  EXPECT_EQ(VoPrimitiveReferenceDestroy(loaded, 1) | VoPrimitiveReferenceDestroy(list, 1), 0u);
+}
+
 TEST_F(SceneObjectsTest, AListWithoutMeshesReadsBackAsNullAndTheNextRecordStillReads) {
   VtPrimitive *square = Square();
   VtReference *list = VoPrimitiveListCreate(1, &square);
