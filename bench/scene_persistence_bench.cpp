@@ -14,6 +14,7 @@
 #include <vo/vo_meshio.h>
 
 #include "bench_kernel.h"
+#include "object_sink.h"
 #include "grid_mesh.h"
 #include "voobject/object.h"
 
@@ -33,26 +34,6 @@ VtStatus MeshRead(uint32_t *count, void *buffer) {
   if (*count == 0 || *count > g_mesh_bytes.size() - g_mesh_at) return 2;
   std::memcpy(buffer, g_mesh_bytes.data() + g_mesh_at, *count);
   g_mesh_at += *count;
-  return 0;
-}
-
-struct Sink {
-  std::vector<uint8_t> bytes;
-  size_t at = 0;
-};
-
-VtStatus SinkWrite(void *buffer, uint32_t n, void *id) {
-  auto *s = static_cast<Sink *>(id);
-  const auto *b = static_cast<const uint8_t *>(buffer);
-  s->bytes.insert(s->bytes.end(), b, b + n);
-  return 0;
-}
-
-VtStatus SinkRead(void *buffer, uint32_t n, void *id) {
-  auto *s = static_cast<Sink *>(id);
-  if (n > s->bytes.size() - s->at) return 2;
-  if (buffer != nullptr) std::memcpy(buffer, s->bytes.data() + s->at, n);
-  s->at += n;
   return 0;
 }
 
@@ -156,6 +137,7 @@ VtStatus RecordWrite(Sink *sink, uint32_t type, void *object) {
   v.type = type;
   v.value.p = object;
   sink->bytes.clear();
+  sink->at = 0;
   VtStatus st = VoObjectOpen(sink, 2);
   st |= VoObjectWrite(sink, &v);
   return st | VoObjectClose(sink);
