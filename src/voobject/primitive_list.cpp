@@ -23,6 +23,7 @@
 
 #include <vo/vo_meshio.h>
 
+#include "vogeom/geom_state.h"
 #include "vogeom/scene.h"
 #include "voobject/object.h"
 #include "voshader/voshader.h"
@@ -119,12 +120,12 @@ VtStatus MeshesTake(ObjectState *st, VtReference *list, Saved *saved) {
     // The codes of the list are written where the mesh holds them; a mesh
     // is not given properties it lacks (made-up vertex normals would change
     // how a flat mesh renders once loaded).
-    VtContents *held = VoPrimitiveGetContents(p);
-    VtContents *contents = VoContentsSubtract(held, 8, kLeftOut);
-    if (contents == nullptr) return kBad;
     VtPrimitive *written = p;
-    if (contents == held && (p->flags & kEdgesFlag) == 0) {
-      // Nothing to leave out: the mesh is written as it is.
+    VtContents *contents = nullptr;
+    if ((p->flags & kEdgesFlag) == 0 && RingCount(p, VO_ELEMENT_EDGE) == 0) {
+      // No edge records to leave out: the mesh is written as it is.
+    } else if ((contents = VoContentsSubtract(VoPrimitiveGetContents(p), 8, kLeftOut)) == nullptr) {
+      return kBad;
     } else if (saved->copies) {
       written = VoPrimitiveCopy(p, contents);
       if (written == nullptr) return kBad;

@@ -315,6 +315,14 @@ VtStatus ShaderListDecode(const DataObjectType *, uint32_t type_id, void *destin
     }
     list = VoShaderReferenceAppend(list, node);
   }
+  // Until the record is whole the nodes are the record's too: a record that
+  // fails after this item gives them back.
+  static const DataObjectType kNodes = [] {
+    DataObjectType t{};
+    t.deallocator = [](void *nodes) { (void)VoReferenceListDestroy(static_cast<VtReference *>(nodes), nullptr); };
+    return t;
+  }();
+  if (!Failed(st) && list != nullptr && MadeAppend(s, 0, list, &kNodes) != 0) st |= kBad;
   if (Failed(st)) {
     (void)VoReferenceListDestroy(list, nullptr);
     return st;
