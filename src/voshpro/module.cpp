@@ -4,6 +4,7 @@
 // and the start that registers the classes whatever the record's making
 // answered.
 
+#include "voshpro/area_light.h"
 #include "voshpro/voshpro.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
@@ -109,7 +110,7 @@ VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc releas
 // The library's classes in its order (area light first, light scattering
 // last); the rows still null come with their classes.
 const ClassDescription *const kProClassList[18] = {
-    nullptr,       // area light
+    &kArea,        // area light
     &kGoniometric, // goniometric light
     &kSky,         // sky light
     nullptr,       // absolute curvature
