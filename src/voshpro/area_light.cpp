@@ -92,7 +92,7 @@ bool PolygonsCentre(VtPrimitive *p, float centre[3]) {
   VtPolygon *const *first = PropertyField<VtPolygon *>(p, nullptr, VO_PRIM_POLYS);
   const int32_t next = PropertyOffset(p->contents, VO_POLY_NEXT);
   const int32_t world = PropertyOffset(p->contents, VO_VERT_WORLD);
-  if (first == nullptr || *first == nullptr || next < 0 || world < 0) return false;
+  if (first == nullptr || *first == nullptr || world < 0) return false;
   double sum[3] = {0, 0, 0};
   uint32_t polygons = 0;
   for (void *poly = *first; poly != nullptr;) {
@@ -110,6 +110,7 @@ bool PolygonsCentre(VtPrimitive *p, float centre[3]) {
       for (int i = 0; i < 3; ++i) sum[i] += mean[i] / n;
       ++polygons;
     }
+    if (next < 0) break;  // one polygon, no ring
     void *after = *ElementField<void *>(poly, next);
     poly = after == *first || after == poly ? nullptr : after;
   }

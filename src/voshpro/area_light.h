@@ -108,8 +108,8 @@ struct FormFactor {
 FormFactor AreaFormFactor(const AreaElement &e, const float *point, const float *normal, float squareMetres);
 
 // The four children of the element, made on first use; null past the
-// budget (posting 2580 once per image) or without memory.
-const AreaElement *AreaChildren(AreaBuild *b, const AreaElement &e);
+// budget (posting 2580 once per image) or without memory (*noMemory set).
+const AreaElement *AreaChildren(AreaBuild *b, const AreaElement &e, bool *noMemory);
 
 // The sampler's entries (area_sampling.cpp).
 VtStatus AreaBuildMake(VtAreaLightSampler *sampler);

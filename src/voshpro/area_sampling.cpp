@@ -21,6 +21,8 @@
 #include <new>
 #include <numbers>
 
+#include <vo/vo_raytrace.h>
+
 #include "vogeom/scene.h"
 #include "voshpro/area_light.h"
 #include "vosystem/message_numbers.h"
@@ -89,9 +91,10 @@ bool ElementsMake(AreaBuild *b) {
   auto polygons = [&](VtPrimitive *p, auto &&visit) {
     VtPolygon *const *first = PropertyField<VtPolygon *>(p, nullptr, VO_PRIM_POLYS);
     const int32_t next = PropertyOffset(p->contents, VO_POLY_NEXT);
-    if (first == nullptr || *first == nullptr || next < 0) return;
+    if (first == nullptr || *first == nullptr) return;
     for (void *poly = *first; poly != nullptr;) {
       visit(static_cast<VtPolygon *>(poly));
+      if (next < 0) break;  // one polygon, no ring
       void *after = *ElementField<void *>(poly, next);
       poly = after == *first || after == poly ? nullptr : after;
     }
@@ -147,10 +150,13 @@ VtStatus BuildSteps(AreaBuild *b, VtLightData *d) {
   b->copy = VoPrimitiveCopy(d->areaGeometry, nullptr);
   if (b->copy == nullptr) return kNoMemory;
   (void)VoPrimitiveSetFlags(b->copy, VoPrimitiveGetFlags(b->copy) & ~VO_PRIMITIVE_RETAINED);
+  // A plain primitive in the world expands to nothing: it is its own part.
   b->parts = VoPrimitiveExpandToList(b->copy, nullptr, 0);
+  if (b->parts == nullptr) b->parts = VoReferenceNodeCreate(b->copy);
   if (b->parts == nullptr) return kNoMemory;
   for (const VtReference *node = b->parts->next;; node = node->next) {
     auto *p = static_cast<VtPrimitive *>(node->data);
+    if (p == nullptr) return kNoMemory;  // a piece the expansion could not make
     if (PrimitiveLive(p) && (VoPrimitiveGetFlags(p) & VO_PRIMITIVE_TRIANGLES) == 0)
       if (const VtStatus s = VoPrimitiveTriangulate(p); s != 0) return s;
     if (node == b->parts) break;
@@ -179,7 +185,8 @@ VtStatus BuildSteps(AreaBuild *b, VtLightData *d) {
   (void)VoAreaToSquareMetres(&unit);
   b->squareMetres = unit;
   VtTypedValue bias{};
-  b->rayBias = VoControlGet(0x70006u, &bias) == 0 && bias.type == VtFloat && std::isfinite(bias.value.f)
+  b->rayBias = ModuleStarted(VO_MODULE_RAYTRACER) && VoControlGet(VO_CONTROL_RAY_SHADOW_BIAS, &bias) == 0 &&
+                       bias.type == VtFloat && std::isfinite(bias.value.f)
                    ? std::max(bias.value.f, 0.0f)
                    : 0.0f;
   return 0;
@@ -237,7 +244,7 @@ VtStatus AreaBuildRelease(VtAreaLightSampler *sampler) {
   return 0;
 }
 
-const AreaElement *AreaChildren(AreaBuild *b, const AreaElement &parent) {
+const AreaElement *AreaChildren(AreaBuild *b, const AreaElement &parent, bool *noMemory) {
   auto &e = const_cast<AreaElement &>(parent);
   if (AreaElement *made = e.children.load(std::memory_order_acquire); made != nullptr) return made;
   std::lock_guard<std::mutex> hold(b->lock);
@@ -248,7 +255,10 @@ const AreaElement *AreaChildren(AreaBuild *b, const AreaElement &parent) {
     return nullptr;
   }
   auto *c = static_cast<AreaElement *>(VoAllocate(4 * sizeof(AreaElement)));
-  if (c == nullptr) return nullptr;
+  if (c == nullptr) {
+    *noMemory = true;
+    return nullptr;
+  }
   float mid[3][3];  // of the edges 0-1, 1-2, 2-0
   for (int k = 0; k < 3; ++k)
     for (int i = 0; i < 3; ++i) mid[k][i] = 0.5f * e.corner[k][i] + 0.5f * e.corner[(k + 1) % 3][i];
@@ -361,17 +371,25 @@ FormFactor At(const AreaSelection &s, const AreaElement &e) {
 
 // Selection step 2: the element whole, or its pieces where it subtends more
 // than the thresholds and the split changes the form factor by more than
-// the error bound.
+// the error bound. A split whose pieces would not all count (each above
+// 1e-6) is not made: pieces dropped there would take their light with them.
 void Examine(AreaSelection &s, const AreaElement &e, const FormFactor &f) {
   if (!(f.F > kAreaFormFactorLeast)) return;
   const AreaBuild &b = *s.build;
   const bool split = e.level == 0 ? f.F > b.T1 : f.F > b.T1 && f.F > b.T2;
-  if (split && static_cast<int>(e.level) < kAreaLevels) {
-    if (const AreaElement *c = AreaChildren(s.build, e); c != nullptr) {
+  if (split && static_cast<int>(e.level) < kAreaLevels && f.F > 4 * kAreaFormFactorLeast) {
+    bool no_memory = false;
+    const AreaElement *c = AreaChildren(s.build, e, &no_memory);
+    if (no_memory) NoMemory(s);
+    if (c != nullptr) {
       FormFactor parts[4];
       double sum = 0;
-      for (int k = 0; k < 4; ++k) sum += (parts[k] = At(s, c[k])).F;
-      if (std::fabs(sum - f.F) > b.errorBound * f.F) {
+      bool all_count = true;
+      for (int k = 0; k < 4; ++k) {
+        sum += (parts[k] = At(s, c[k])).F;
+        all_count &= parts[k].F > kAreaFormFactorLeast;
+      }
+      if (all_count && std::fabs(sum - f.F) > b.errorBound * f.F) {
         for (int k = 0; k < 4; ++k) Examine(s, c[k], parts[k]);
         return;
       }
@@ -445,7 +463,10 @@ void RefinePiece(AreaSelection &s, const AreaSample &a, bool force, AreaSample *
                  uint32_t kept_limit) {
   const AreaBuild &b = *s.build;
   const AreaElement &e = *a.element;
-  const AreaElement *c = a.F >= b.T2 && static_cast<int>(e.level) < kAreaLevels ? AreaChildren(s.build, e) : nullptr;
+  bool no_memory = false;
+  const AreaElement *c =
+      a.F >= b.T2 && static_cast<int>(e.level) < kAreaLevels ? AreaChildren(s.build, e, &no_memory) : nullptr;
+  if (no_memory) NoMemory(s);
   AreaSample child[4];
   int n = 0;
   if (c != nullptr) {
@@ -623,13 +644,14 @@ VtStatus AreaFetch(void *handle, void *, void **item) {
   if (item == nullptr) return kRefused;
   const auto *s = static_cast<const AreaSelection *>(handle);
   *item = s != nullptr && s->count > 0 ? static_cast<void *>(&s->samples[0]) : nullptr;
-  return 0;
+  return s != nullptr ? s->status : 0;
 }
 
 VtStatus AreaRefine(void *handle, void *, void *, void *, void *, uint32_t *more) {
   if (more != nullptr) *more = 0;
   auto *s = static_cast<AreaSelection *>(handle);
-  if (s == nullptr || s->finished) return 0;
+  if (s == nullptr) return 0;
+  if (s->finished) return s->status;
   const AreaBuild &b = *s->build;
   if (s->perSample) {
     // A single sample that subtends much is split first; its pieces are
@@ -637,7 +659,9 @@ VtStatus AreaRefine(void *handle, void *, void *, void *, void *, uint32_t *more
     if (!s->split && s->count == 1 && s->samples[0].F >= b.T2 &&
         static_cast<int>(s->samples[0].element->level) < kAreaLevels) {
       s->split = true;
-      const AreaElement *c = AreaChildren(s->build, *s->samples[0].element);
+      bool no_memory = false;
+      const AreaElement *c = AreaChildren(s->build, *s->samples[0].element, &no_memory);
+      if (no_memory) NoMemory(*s);
       if (c != nullptr) {
         s->count = 0;
         for (int k = 0; k < 4; ++k)
@@ -645,7 +669,7 @@ VtStatus AreaRefine(void *handle, void *, void *, void *, void *, uint32_t *more
         RingLink(*s);
         if (s->count > 0) {
           if (more != nullptr) *more = 1;
-          return 0;
+          return s->status;
         }
       }
     }
@@ -661,12 +685,14 @@ VtStatus AreaRefine(void *handle, void *, void *, void *, void *, uint32_t *more
     if (!decided && s->count > 1) RefineAll(*s);
   }
   Complete(*s);
-  return 0;
+  return s->status;
 }
 
 VtStatus AreaFinish(void *handle, void *) {
-  if (auto *s = static_cast<AreaSelection *>(handle); s != nullptr) Complete(*s);
-  return 0;
+  auto *s = static_cast<AreaSelection *>(handle);
+  if (s == nullptr) return 0;
+  Complete(*s);
+  return s->status;
 }
 
 }  // namespace vo::pro
