@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "pro_fixture.h"
+#include "voshpro/area_light.h"
 #include "vosystem/context.h"
 #include "vosystem/kernel_memory.h"
 
@@ -22,6 +23,10 @@ const Row kRows[] = {
      "filter colour=7:1,1,1;shadows=6:0;sun altitude=3:90;sun azimuth=3:0;type=10:CIE overcast;north=8:0,1,0;"
      "up=8:0,0,1;zenith luminance=3:0;complexity=3:0;colour temperature=3:5000;spectral distribution=10:D65;"
      "handle=11:*"},
+    {L, "area", "vxs_area_light", "--o--oooo-", "",
+     "primitive=11:0;unshot=7:1,1,1;shadows=6:1;power units=10:undefined;power=3:1;colour=7:1,1,1;"
+     "colour temperature=3:0;noise factor=3:0;min lod=3:0;mid lod=3:0;max lod=3:1;error bound=3:0.1;"
+     "shadow resolution=1:256;shadow quality=1:9"},
 };
 // clang-format on
 
@@ -70,6 +75,7 @@ TEST(ProModule, AnswersItsQueriesAndNothingForTheOthers) {
   }
   // The class list keeps the library's eighteen places.
   EXPECT_EQ(std::size(kProClassList), 18u);
+  EXPECT_EQ(kProClassList[0], &kArea);
   EXPECT_EQ(kProClassList[1], &kGoniometric);
   EXPECT_EQ(kProClassList[2], &kSky);
 }
