@@ -5,6 +5,7 @@
 // answered.
 
 #include "voshpro/area_light.h"
+#include "voshpro/scattering.h"
 #include "voshpro/voshpro.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
@@ -127,7 +128,7 @@ const ClassDescription *const kProClassList[18] = {
     nullptr,       // wrapped anisotropic
     nullptr,       // wrapped circular anisotropic
     nullptr,       // glow transparency
-    nullptr,       // light scattering
+    &kScattering,  // light scattering
 };
 
 }  // namespace vo::pro
