@@ -10,6 +10,8 @@
 #include <numbers>
 
 #include "area_fixture.h"
+#include "voshpro/scattering.h"
+#include "vosystem/context.h"
 
 namespace vo::test {
 namespace {
@@ -291,6 +293,63 @@ TEST_F(AreaTest, TheKernelsSecondPassTurnsTheSamplesIntoTransientLights) {
     transient += l->kind == VO_LIGHT_TRANSIENT;
   EXPECT_EQ(transient, 2);
   EXPECT_EQ(VoShadingTerminateLights(), 0u);
+}
+
+TEST_F(AreaTest, AWorkerClonesABuiltAreaLightAndCopiesAnUnbuiltOne) {
+  VtShader *s = AreaOn(DownQuad(1));
+  Set(s, "shadows", TypedBoolean(false));
+  made_.pop_back();  // the light list destroys it
+  VtShader *fog = Make(VO_SHADER_FOREGROUND, "light scattering");
+  SetBoolean(VO_CONTROL_SHADER_SECOND_LIGHT_PASS, true);
+  Lights({s});
+  VtLightData *d = Record(s);
+  AreaBuild *built = BuildOf(s);
+  ASSERT_NE(built, nullptr);
+  ASSERT_EQ(d->areaPrepared, 1);
+  void *shared = ProRecordGet()->shared;
+  ASSERT_NE(shared, nullptr);
+
+  VtStatus status = 0;
+  ContextCopyTable *table = ContextCopiesMake(&status);
+  ASSERT_EQ(status, 0u);
+  ContextCopiesInstall(table);
+  // The worker's light is a clone of the built one: the same emitter and
+  // build; its build and release leave them alone.
+  VtLightData *clone = VoShaderGetGlobals()->currentLights;
+  ASSERT_NE(clone, nullptr);
+  EXPECT_NE(clone, d);
+  EXPECT_EQ(Emitters(clone), Emitters(d));
+  EXPECT_EQ(clone->areaPrepared, 1);
+  EXPECT_EQ(clone->areaSampler.prepare(&clone->areaSampler), 0u);
+  EXPECT_EQ(clone->areaSampler.release(&clone->areaSampler), 0u);
+  EXPECT_EQ(BuildOf(s), built);
+  EXPECT_EQ(Select(clone, nullptr, kOrigin, kUp).samples.size(), Select(d, nullptr, kOrigin, kUp).samples.size());
+  // The scattering state of the worker is its own, empty.
+  auto *own = static_cast<ScatterState *>(ProRecordGet()->shared);
+  ASSERT_NE(own, nullptr);
+  EXPECT_NE(static_cast<void *>(own), shared);
+  EXPECT_EQ(own->volumes, nullptr);
+  EXPECT_EQ(own->built, 0);
+  ContextCopiesInstall(nullptr);
+  EXPECT_EQ(ContextCopiesFree(table), 0u);
+  EXPECT_EQ(BuildOf(s), built);
+  EXPECT_EQ(ProRecordGet()->shared, shared);
+
+  // After the image's end the light is not built: a worker gets a copy of
+  // its own, which builds for itself.
+  ASSERT_EQ(VoShadingTerminateImage(), 0u);
+  image_ = false;
+  EXPECT_EQ(BuildOf(s), nullptr);
+  table = ContextCopiesMake(&status);
+  ASSERT_EQ(status, 0u);
+  ContextCopiesInstall(table);
+  VtLightData *copy = VoShaderGetGlobals()->currentLights;
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(Emitters(copy), Emitters(d));
+  EXPECT_EQ(Emitters(copy)->owner, copy);
+  ContextCopiesInstall(nullptr);
+  EXPECT_EQ(ContextCopiesFree(table), 0u);
+  (void)fog;
 }
 
 TEST_F(AreaTest, EveryAllocationFailureInBuildSelectionAndRefinementIsReported) {

@@ -10,6 +10,8 @@
 #include <climits>
 #include <cmath>
 
+#include <vo/vo_view.h>
+
 #include "pro_fixture.h"
 #include "voshpro/scattering.h"
 
@@ -111,6 +113,27 @@ TEST(Scattering, PhasesSampleSpacingAndPreparedValuesFollowTheirFormulas) {
   EXPECT_EQ(v.model, 1);
   EXPECT_FLOAT_EQ(v.aaFraction, 0.2f);
   EXPECT_FLOAT_EQ(v.bias, 0.4f);
+}
+
+TEST_F(ScatterTest, DepthAlongTheAxisIsTheLightViewsWUpToScale) {
+  // The spot's own view: a pinhole at (0, 0, 10) toward the origin, 60
+  // degrees, up (1, 0, 0) as the axis is vertical, 256 x 256. The sample
+  // spacing takes w0 / w1 and (w1 - w0) / w1 only, so depths along the
+  // axis (5 and 8 here) give the same spacing as the view's w.
+  const float eye[3] = {0, 0, 10}, to[3] = {0, 0, 0}, up[3] = {1, 0, 0};
+  ASSERT_NE(VoViewPush(), nullptr);
+  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, to, up, VO_PROJECTION_PERSPECTIVE, 60.0), 0u);
+  ASSERT_EQ(VoViewSetResolution(nullptr, 256, 256, 1.0), 0u);
+  ASSERT_EQ(VoViewSetClipping(nullptr, 1, 20), 0u);
+  ASSERT_EQ(VoViewEvaluate(nullptr), 0u);
+  const float x1[3] = {1, 0, 5}, x2[3] = {0.5f, 0.3f, 2};
+  float h1[4], h2[4];
+  ASSERT_EQ(VoViewProjectPoint(x1, h1), 0u);
+  ASSERT_EQ(VoViewProjectPoint(x2, h2), 0u);
+  ASSERT_EQ(VoViewPop(), 0u);
+  EXPECT_NEAR(h1[3] / h2[3], 5.0 / 8.0, 1e-5);
+  for (double f : {0.25, 0.5, 0.9})
+    EXPECT_NEAR(ScatterSampleDistance(f, h1[3], h2[3], 10), ScatterSampleDistance(f, 5, 8, 10), 1e-4);
 }
 
 TEST_F(ScatterTest, ASpotsConeAddsColourTimesIntensityTimesDensityAlongItsChord) {
