@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <numbers>
 
@@ -350,6 +351,47 @@ TEST_F(AreaTest, AWorkerClonesABuiltAreaLightAndCopiesAnUnbuiltOne) {
   ContextCopiesInstall(nullptr);
   EXPECT_EQ(ContextCopiesFree(table), 0u);
   (void)fog;
+}
+
+TEST_F(AreaTest, HostileArgumentsGiveFiniteSamples) {
+  VtShader *s = AreaOn(DownQuad(1));
+  const float floats[] = {NAN, INFINITY, -INFINITY, 0, -1, 1e30f};
+  const int32_t ints[] = {INT_MIN, -1, INT_MAX};
+  auto points = [&](const char *label) {
+    (void)Build(s);
+    for (int i = 0; i < 8; ++i)
+      for (int j = 0; j < 8; ++j) {
+        const float p[3] = {-2 + 0.5f * i, -2 + 0.5f * j, 0.5f - 0.25f * static_cast<float>(i % 3)};
+        const Selected got = Select(s, p);
+        for (const auto &a : got.samples)
+          ASSERT_TRUE(std::isfinite(a.colour.red) && std::isfinite(a.colour.green) && std::isfinite(a.colour.blue) &&
+                      std::isfinite(a.distance) && std::isfinite(a.cosine))
+              << label;
+      }
+  };
+  SetString(s, "power units", "watts");
+  for (const char *label : {"power", "colour temperature", "noise factor", "min lod", "mid lod", "max lod",
+                            "error bound"}) {
+    for (float f : floats) {
+      SetFloat(s, label, f);
+      points(label);
+    }
+    SetFloat(s, label, 0.5f);
+  }
+  Set(s, "colour", Colour(NAN, INFINITY, -1));
+  points("colour");
+  for (const char *label : {"shadow quality", "shadow resolution"})
+    for (int32_t v : ints) {
+      Set(s, label, TypedInt32(v));
+      points(label);
+    }
+  // Asked for a shader, every argument answers none.
+  VtTypedValue v{};
+  v.type = VtShaderColour;
+  v.value.p = s;
+  ASSERT_EQ(VoShaderGetArg(s, "unshot", &v), 0u);
+  EXPECT_EQ(v.type, static_cast<uint32_t>(VtShaderColour));
+  EXPECT_EQ(v.value.p, nullptr);
 }
 
 TEST_F(AreaTest, EveryAllocationFailureInBuildSelectionAndRefinementIsReported) {
