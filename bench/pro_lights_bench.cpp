@@ -127,8 +127,10 @@ BENCHMARK(SkyPrepare)->Arg(0)->Arg(50)->Arg(100)->Unit(benchmark::kMicrosecond);
 
 // n emitting triangles over [-1, 1] x [-1, 1] at z = 1, facing down.
 VtPrimitive *EmitterGrid(int triangles) {
-  const int cells = triangles / 2, side = static_cast<int>(std::lround(std::sqrt(cells)));
-  const int across = side, rows = cells / side;
+  const int cells = triangles / 2;
+  int across = 1;
+  while (across * across < cells) across *= 2;
+  const int rows = cells / across;
   std::vector<float> xyz;
   for (int j = 0; j <= rows; ++j)
     for (int i = 0; i <= across; ++i) {

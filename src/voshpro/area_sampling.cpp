@@ -513,13 +513,14 @@ void RefineAll(AreaSelection &s) {
   // copy of their count.
   const uint32_t before = s.count;
   constexpr uint32_t kPiecesMost = 4096;  // 4^6: one sample's pieces at six levels
-  AreaSample *pieces = static_cast<AreaSample *>(VoAllocate(kPiecesMost * sizeof(AreaSample)));
-  if (pieces == nullptr) {
-    NoMemory(s);
-    return;
-  }
+  AreaSample *pieces = nullptr;           // made when a sample is to be refined
   for (uint32_t i = 0; i < before; ++i) {
     if (s.samples[i].F < b.T2 || static_cast<int>(s.samples[i].element->level) >= kAreaLevels) continue;
+    if (pieces == nullptr) pieces = static_cast<AreaSample *>(VoAllocate(kPiecesMost * sizeof(AreaSample)));
+    if (pieces == nullptr) {
+      NoMemory(s);
+      return;
+    }
     uint32_t n = 0;
     const AreaSample original = s.samples[i];
     RefinePiece(s, original, false, pieces, n, kPiecesMost);
@@ -601,7 +602,7 @@ VtStatus AreaSelect(VtAreaLightSampler *sampler, VtPrimitive *primitive, VtPolyg
   const bool shadows = shadow != 0 && d->castsShadows != 0 && d->shadow != nullptr;
   s->perSample = shadows && d->shadowResolution == 0;
   s->centreTest = shadows && !s->perSample;
-  s->capacity = 16;
+  s->capacity = std::clamp<uint32_t>(b->count, 16, 1u << 16);  // every element whole, without growing
   s->samples = static_cast<AreaSample *>(VoAllocate(s->capacity * sizeof(AreaSample)));
   s->nodes = static_cast<VtReference *>(VoAllocate(s->capacity * sizeof(VtReference)));
   if (s->perSample && b->noiseFactor >= 0.0001f) s->random = VoRandomStateCreate();
