@@ -488,7 +488,8 @@ void RefinePiece(AreaSelection &s, const AreaSample &a, bool force, AreaSample *
   for (int k = 0; k < n; ++k)
     for (int j = 0; j < n; ++j) disagree |= !Agree(child[k].visibility, child[j].visibility);
   for (int k = 0; k < n; ++k) disagree |= !Agree(child[k].visibility, a.visibility);
-  if (n == 0 || !(disagree || force)) {
+  // Pieces that would not all count are not taken (their light would go).
+  if (n < 4 || !(disagree || force)) {
     if (kept_count < kept_limit) kept[kept_count++] = a;
     return;
   }
@@ -663,10 +664,12 @@ VtStatus AreaRefine(void *handle, void *, void *, void *, void *, uint32_t *more
       bool no_memory = false;
       const AreaElement *c = AreaChildren(s->build, *s->samples[0].element, &no_memory);
       if (no_memory) NoMemory(*s);
-      if (c != nullptr) {
+      FormFactor f[4];
+      bool all_count = c != nullptr;
+      for (int k = 0; all_count && k < 4; ++k) all_count = (f[k] = At(*s, c[k])).F > kAreaFormFactorLeast;
+      if (all_count) {
         s->count = 0;
-        for (int k = 0; k < 4; ++k)
-          if (const FormFactor f = At(*s, c[k]); f.F > kAreaFormFactorLeast) Add(*s, c[k], f);
+        for (int k = 0; k < 4; ++k) Add(*s, c[k], f[k]);
         RingLink(*s);
         if (s->count > 0) {
           if (more != nullptr) *more = 1;

@@ -149,6 +149,16 @@ TEST_F(ScatterTest, ASpotsConeAddsColourTimesIntensityTimesDensityAlongItsChord)
   // ends inside it adds the part up to the surface.
   EXPECT_NEAR(Ray(fog, kEye, kAcross, 5)[0], 0, 1e-9);
   EXPECT_NEAR(Ray(fog, kEye, kAcross, 10)[0], 2 * 0.01 * kChord / 2, 1e-4);
+  // Bounds that keep the half of the chord beyond x = 0: about half, the
+  // refinement closing on the edge.
+  Set(fog, "bounds", TypedBoolean(true));
+  VtTypedValue box{};
+  box.type = VtBoundsType;
+  const float six[6] = {0, 10, -10, 10, -10, 10};
+  std::memcpy(box.value.v, six, sizeof six);
+  Set(fog, "bounds volume", box);
+  EXPECT_NEAR(Ray(fog, kEye, kAcross, 100)[0], 0.01 * kChord, 0.1 * 0.01 * kChord);
+  Set(fog, "bounds", TypedBoolean(false));
   // Surface attenuation 1, density 0.01, modI 100: Co x e^-1 (and the cone
   // after it).
   Set(fog, "surface attenuation", TypedFloat(1));
