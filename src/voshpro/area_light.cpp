@@ -26,12 +26,8 @@ constexpr float kShadowBias = 0.005f;
 constexpr int32_t kLargestGrid = 36;
 constexpr VtStatus kNoColour = VO_CLASS_ERROR | 2u;
 
-constexpr uint32_t Record(std::size_t offset) { return static_cast<uint32_t>(offset); }
-constexpr uint32_t Word(std::size_t offset) {
-  return static_cast<uint32_t>(offsetof(VtLightData, classArea) + offset);
-}
-#define VO_RECORD(field) Record(offsetof(VtLightData, field))
-#define VO_WORD(field) Word(offsetof(AreaWords, field))
+#define VO_RECORD(field) VO_LIGHT_RECORD_OFFSET(field)
+#define VO_WORD(field) VO_LIGHT_WORD_OFFSET(AreaWords, field)
 
 enum Argument : uint32_t {
   kPrimitive,
@@ -69,9 +65,10 @@ constexpr Field kAreaFields[] = {
 #undef VO_RECORD
 #undef VO_WORD
 
-constexpr const char *kAreaLabels[] = {"primitive", "unshot",  "shadows", "power units",       "power",
-                                       "colour",    "colour temperature", "noise factor", "min lod",
-                                       "mid lod",   "max lod", "error bound", "shadow resolution", "shadow quality"};
+constexpr const char *kAreaLabels[] = {
+    "primitive",          "unshot",        "shadows", "power units", "power",   "colour",
+    "colour temperature", "noise factor",  "min lod", "mid lod",     "max lod", "error bound",
+    "shadow resolution",  "shadow quality"};
 static_assert(std::size(kAreaFields) == std::size(kAreaLabels));
 
 // The emitter's own argument words (the lods, error bound, noise factor).
@@ -153,7 +150,8 @@ VtStatus BaseColour(AreaWords *w) {
     const double sum = static_cast<double>(c[0]) + c[1] + c[2];
     if (!(sum >= 1e-6) || !std::isfinite(w->power)) return 0;
     const double k = w->power / sum;
-    w->base = VtColour{static_cast<float>(c[0] * k), static_cast<float>(c[1] * k), static_cast<float>(c[2] * k)};
+    w->base =
+        VtColour{static_cast<float>(c[0] * k), static_cast<float>(c[1] * k), static_cast<float>(c[2] * k)};
     return 0;
   }
   float out[3] = {0, 0, 0};
@@ -219,7 +217,8 @@ VtStatus AreaSet(void *block, uint32_t index, VtTypedValue *value) {
     if (index == kMidLod) e->midSet = 1;
     return 0;
   }
-  if (index == kPrimitive && value->value.p != d->areaGeometry) d->shadowValid = 0;  // the maps stand elsewhere
+  if (index == kPrimitive && value->value.p != d->areaGeometry)
+    d->shadowValid = 0;  // the maps stand elsewhere
   return FieldSet(kAreaFields, block, index, value);
 }
 
@@ -244,8 +243,8 @@ void *AreaCreate() {
     return nullptr;
   }
   std::memset(static_cast<void *>(e), 0, sizeof *e);
-  e->table = VtAreaLightSampler{&AreaBuildMake, &AreaBuildRelease, &AreaSelect, &AreaSelectionFree,
-                                &AreaRefineStart, &AreaFinish,      &AreaRefine, &AreaFetch};
+  e->table = VtAreaLightSampler{&AreaBuildMake,   &AreaBuildRelease, &AreaSelect, &AreaSelectionFree,
+                                &AreaRefineStart, &AreaFinish,       &AreaRefine, &AreaFetch};
   e->owner = d;
   e->maxLod = 1.0f;
   e->errorBound = 0.1f;
@@ -340,12 +339,13 @@ double AreaShadow(const float *point, void *, const float *normal, VtLightData *
   return shadow;
 }
 
-const ClassDescription kArea{"vxs_area_light",
-                             "area",
-                             VO_SHADER_LIGHT,
-                             kAreaLabels,
-                             {},
-                             LightEntries(nullptr, &AreaPrepare, &AreaGet, &AreaSet, &AreaCreate, &AreaDestroy),
-                             true};
+const ClassDescription kArea{
+    "vxs_area_light",
+    "area",
+    VO_SHADER_LIGHT,
+    kAreaLabels,
+    {},
+    LightEntries(nullptr, &AreaPrepare, &AreaGet, &AreaSet, &AreaCreate, &AreaDestroy),
+    true};
 
 }  // namespace vo::pro

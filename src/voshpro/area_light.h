@@ -31,10 +31,10 @@ constexpr float kAreaFormFactorLeast = 1e-6f;      // a piece below it does not 
 struct AreaElement {
   float corner[3][3];
   float centroid[3];
-  float normal[3];  // unit, facing where the piece emits
-  float area;       // square metres
-  uint32_t id;      // the same in every context: seeds the jitter
-  uint32_t level;   // 0 for the emitter's own triangles
+  float normal[3];                      // unit, facing where the piece emits
+  float area;                           // square metres
+  uint32_t id;                          // the same in every context: seeds the jitter
+  uint32_t level;                       // 0 for the emitter's own triangles
   std::atomic<AreaElement *> children;  // four, or null until split
 };
 
@@ -44,15 +44,15 @@ struct AreaBuild {
   VtReference *parts;  // the copy expanded into plain pieces
   AreaElement *elements;
   uint32_t count;
-  double area;        // square metres
-  double worldArea;   // in the scene's units
-  float T1, T2, T3;   // form-factor thresholds
+  double area;       // square metres
+  double worldArea;  // in the scene's units
+  float T1, T2, T3;  // form-factor thresholds
   float errorBound;
   float noiseFactor;
-  VtColour emission;  // per square metre ("unshot" as given)
-  float radius;       // of the disc or sphere of the emitter's area
-  float rayBias;      // the ray tracer's shadow bias
-  float squareMetres; // per square unit of the scene
+  VtColour emission;                   // per square metre ("unshot" as given)
+  float radius;                        // of the disc or sphere of the emitter's area
+  float rayBias;                       // the ray tracer's shadow bias
+  float squareMetres;                  // per square unit of the scene
   std::atomic<uint32_t> made;          // elements in the build, children included
   std::atomic<uint32_t> budgetPosted;  // 2580 once per image
   std::mutex lock;                     // the making of children
@@ -78,7 +78,7 @@ struct AreaWords {
   int32_t powerUnits;  // 1 undefined, 2 lumens, 3 watts
   float power;
   float colourTemperature;
-  VtColour base;       // the emission before it is shared over the area
+  VtColour base;  // the emission before it is shared over the area
   float softness;
   int32_t fewest, most;
 };
@@ -89,10 +89,13 @@ inline AreaWords *Area(VtLightData *d) { return reinterpret_cast<AreaWords *>(d-
 inline const AreaWords *Area(const VtLightData *d) {
   return reinterpret_cast<const AreaWords *>(d->classArea.bytes);
 }
-inline AreaEmitters *Emitters(const VtLightData *d) { return static_cast<AreaEmitters *>(Area(d)->common.emitters); }
+inline AreaEmitters *Emitters(const VtLightData *d) {
+  return static_cast<AreaEmitters *>(Area(d)->common.emitters);
+}
 // The light record holding the sampler the kernel called with.
 inline VtLightData *SamplerLight(VtAreaLightSampler *sampler) {
-  return reinterpret_cast<VtLightData *>(reinterpret_cast<char *>(sampler) - offsetof(VtLightData, areaSampler));
+  return reinterpret_cast<VtLightData *>(reinterpret_cast<char *>(sampler) -
+                                         offsetof(VtLightData, areaSampler));
 }
 
 // 10^(-2 lod - 1.7).
@@ -103,7 +106,7 @@ struct FormFactor {
   float F;
   float direction[3];  // unit, from the point to the centroid
   float distance, distanceSquared;
-  float cosine;        // at the receiver; 1 without a normal
+  float cosine;  // at the receiver; 1 without a normal
 };
 FormFactor AreaFormFactor(const AreaElement &e, const float *point, const float *normal, float squareMetres);
 
@@ -114,8 +117,8 @@ const AreaElement *AreaChildren(AreaBuild *b, const AreaElement &e, bool *noMemo
 // The sampler's entries (area_sampling.cpp).
 VtStatus AreaBuildMake(VtAreaLightSampler *sampler);
 VtStatus AreaBuildRelease(VtAreaLightSampler *sampler);
-VtStatus AreaSelect(VtAreaLightSampler *sampler, VtPrimitive *primitive, VtPolygon *polygon, const float *point,
-                    const float *normal, uint32_t shadow, void **handle);
+VtStatus AreaSelect(VtAreaLightSampler *sampler, VtPrimitive *primitive, VtPolygon *polygon,
+                    const float *point, const float *normal, uint32_t shadow, void **handle);
 VtStatus AreaSelectionFree(void *handle);
 VtStatus AreaRefineStart(void *handle, void *, void *, void **cursor);
 VtStatus AreaFinish(void *handle, void *cursor);

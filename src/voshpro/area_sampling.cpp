@@ -81,7 +81,8 @@ void BuildFail(AreaBuild *b, VtLightData *d, VtStatus status) {
   if (status == kNoMemory)
     Post(kNoMemory, messages::kProAreaNoMemory, VO_MODULE_PRO, static_cast<const void *>(d));
   else
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kProAreaBuildFailed, VO_MODULE_PRO, status, static_cast<const void *>(d));
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kProAreaBuildFailed, VO_MODULE_PRO, status,
+         static_cast<const void *>(d));
   AreaBuildFree(b);
 }
 
@@ -288,7 +289,7 @@ struct AreaSample {
   VtAreaLightSample head;  // what the kernel reads
   const AreaElement *element;
   float F;
-  float visibility;  // -1 until evaluated
+  float visibility;   // -1 until evaluated
   VtColour gathered;  // the filter colour the shadow ray gathered
 };
 
@@ -417,7 +418,8 @@ void Target(AreaSelection &s, const AreaElement &e, float out[3]) {
   double w[3], sum = 0;
   for (double &x : w) sum += x = VoRandomStateDouble(s.random) * noise + 1 - noise;
   for (int i = 0; i < 3; ++i)
-    out[i] = static_cast<float>((w[0] * e.corner[0][i] + w[1] * e.corner[1][i] + w[2] * e.corner[2][i]) / sum);
+    out[i] =
+        static_cast<float>((w[0] * e.corner[0][i] + w[1] * e.corner[1][i] + w[2] * e.corner[2][i]) / sum);
 }
 
 // One shadow ray of the light's procedure toward the target, the record's
@@ -557,7 +559,8 @@ void Complete(AreaSelection &s) {
     const float v = a.visibility * centre;
     if (!(v >= 1e-6f)) continue;
     const float k = a.F * v;
-    a.head.colour = VtColour{k * m.red * a.gathered.red, k * m.green * a.gathered.green, k * m.blue * a.gathered.blue};
+    a.head.colour =
+        VtColour{k * m.red * a.gathered.red, k * m.green * a.gathered.green, k * m.blue * a.gathered.blue};
     s.samples[kept++] = a;
   }
   s.count = kept;
@@ -607,7 +610,8 @@ VtStatus AreaSelect(VtAreaLightSampler *sampler, VtPrimitive *primitive, VtPolyg
   s->samples = static_cast<AreaSample *>(VoAllocate(s->capacity * sizeof(AreaSample)));
   s->nodes = static_cast<VtReference *>(VoAllocate(s->capacity * sizeof(VtReference)));
   if (s->perSample && b->noiseFactor >= 0.0001f) s->random = VoRandomStateCreate();
-  if (s->samples == nullptr || s->nodes == nullptr || (s->perSample && b->noiseFactor >= 0.0001f && !s->random)) {
+  if (s->samples == nullptr || s->nodes == nullptr ||
+      (s->perSample && b->noiseFactor >= 0.0001f && !s->random)) {
     Free(s);
     Post(kNoMemory, messages::kProAreaRefineNoMemory, VO_MODULE_PRO, static_cast<const void *>(d));
     return kNoMemory;
@@ -616,8 +620,10 @@ VtStatus AreaSelect(VtAreaLightSampler *sampler, VtPrimitive *primitive, VtPolyg
     AreaSample &a = s->samples[s->count++];
     a = AreaSample{};
     a.head.colour = b->emission;
-    if (normal != nullptr) Copy3(a.head.direction, normal);
-    else Set3(a.head.direction, 0, 0, 1);
+    if (normal != nullptr)
+      Copy3(a.head.direction, normal);
+    else
+      Set3(a.head.direction, 0, 0, 1);
     a.head.distance = a.head.distanceSquared = a.head.cosine = 1;
     a.element = &b->elements[0];
     a.F = a.visibility = 1;

@@ -51,15 +51,17 @@ constexpr Field kScatterFields[] = {
 constexpr uint32_t kBoundsIndex = 16;
 
 constexpr const char *kScatterLabels[] = {
-    "fog density",         "samples",           "AA threshold",       "AA level",        "max depth",
-    "falloff threshold",   "source attenuation", "surface attenuation", "volume attenuation",
-    "scattering model",    "eccentricity",      "noise octaves",      "noise amplitude", "noise scale",
-    "noise gain",          "bounds",            "bounds volume"};
+    "fog density",        "samples",           "AA threshold",       "AA level",
+    "max depth",          "falloff threshold", "source attenuation", "surface attenuation",
+    "volume attenuation", "scattering model",  "eccentricity",       "noise octaves",
+    "noise amplitude",    "noise scale",       "noise gain",         "bounds",
+    "bounds volume"};
 static_assert(std::size(kScatterFields) == std::size(kScatterLabels));
 
 constexpr const char *kGlobals[] = {"Co", "E", "unitI", "modI"};
 
-constexpr ScatterData kDefault{0, 0.01f, 10, 20, 2, 1000, 0.001f, 0, 0, 0, nullptr, 0, 2, 0, 1, 0.5f, 0, {}, {}};
+constexpr ScatterData kDefault{0,       0.01f, 10, 20, 2, 1000, 0.001f, 0,  0, 0,
+                               nullptr, 0,     2,  0,  1, 0.5f, 0,      {}, {}};
 
 float NotNegative(float x) { return x > 0 ? x : 0.0f; }  // NaN gives 0 too
 
@@ -127,18 +129,20 @@ bool Finite3(const float *v) { return std::isfinite(v[0]) && std::isfinite(v[1])
 // without an inverse procedure; a volume whose peak or reach is not a
 // usable number is skipped.
 bool ReachOf(ScatterVolume *v, float threshold) {
-  const double peak = std::max({v->colour[0], v->colour[1], v->colour[2]}) * static_cast<double>(v->intensity);
+  const double peak =
+      std::max({v->colour[0], v->colour[1], v->colour[2]}) * static_cast<double>(v->intensity);
   if (!(peak > 0) || !std::isfinite(peak)) {
     Skip(v->light, "no light");
     return false;
   }
-  const auto inverse = reinterpret_cast<InverseFallOff>(Argument(v->light, "inverse fall off function").value.fn);
+  const auto inverse =
+      reinterpret_cast<InverseFallOff>(Argument(v->light, "inverse fall off function").value.fn);
   if (inverse == nullptr) {
     v->reach = kUnbounded;
     return true;
   }
-  const double reach = inverse(Argument(v->light, "fall off").value.i, Argument(v->light, "fall off data").value.p,
-                               threshold / peak);
+  const double reach = inverse(Argument(v->light, "fall off").value.i,
+                               Argument(v->light, "fall off data").value.p, threshold / peak);
   if (!(reach >= 0)) {
     Skip(v->light, "reach");
     return false;
@@ -265,9 +269,12 @@ Interval ConeInterval(const ScatterVolume &v, const Ray &r) {
   const double c = Dot3(o, o) - k2 * oa * oa;
   // In front of the plane through the location across the axis.
   Interval front{0, kFar};
-  if (da > 0) front.from = std::max(0.0, -oa / da);
-  else if (da < 0) front.to = -oa / da;
-  else if (!(oa > 0)) return {0, 0};
+  if (da > 0)
+    front.from = std::max(0.0, -oa / da);
+  else if (da < 0)
+    front.to = -oa / da;
+  else if (!(oa > 0))
+    return {0, 0};
   Interval inside[2];
   const int n = Negative(a, b, c, inside);
   for (int i = 0; i < n; ++i)
@@ -313,7 +320,7 @@ struct Walk {
   double w0, w1;         // depths of its ends along the light's axis
   double a, d2;          // the foot of the light on the ray, squared distance
   bool even;
-  VtStatus *status;      // no memory for a sample's environment
+  VtStatus *status;  // no memory for a sample's environment
 };
 
 double Depth(const ScatterVolume &v, const Ray &r, double t) {
@@ -327,7 +334,8 @@ bool InBounds(const Walk &w, const float *p) {
   const VtBounds &given = w.d->boundsVolume;
   const bool empty = given.xmax < given.xmin || given.ymax < given.ymin || given.zmax < given.zmin;
   const VtBounds &b = empty ? w.s->scene : given;
-  return p[0] >= b.xmin && p[0] <= b.xmax && p[1] >= b.ymin && p[1] <= b.ymax && p[2] >= b.zmin && p[2] <= b.zmax;
+  return p[0] >= b.xmin && p[0] <= b.xmax && p[1] >= b.ymin && p[1] <= b.ymax && p[2] >= b.zmin &&
+         p[2] <= b.zmax;
 }
 
 double Density(const Walk &w, const float *p) {
@@ -412,7 +420,8 @@ void Refine(const Walk &w, ScatterSample *rec, uint32_t records, int32_t level) 
       const double step = static_cast<double>(b.t) - a.t;
       bool differs = std::fabs(a.visibility - b.visibility) >= 0.1f;
       for (int c = 0; c < 3 && !differs; ++c)
-        differs = std::fabs(static_cast<double>(a.colour[c]) - b.colour[c]) * step > w.p->aaFraction * totals[c];
+        differs =
+            std::fabs(static_cast<double>(a.colour[c]) - b.colour[c]) * step > w.p->aaFraction * totals[c];
       if (differs && i - prev > 1) {
         const uint32_t mid = prev + (i - prev) / 2;
         const double f = 0.5 * (static_cast<double>(a.fraction) + b.fraction);
@@ -454,7 +463,8 @@ VtStatus Arrays(ScatterState *s, int32_t samples, int32_t level) {
   if (s->sampleCount != records) {
     VoDeallocate(s->samples);
     s->sampleCount = 0;
-    s->samples = static_cast<ScatterSample *>(VoAllocate(records * static_cast<uint32_t>(sizeof(ScatterSample))));
+    s->samples =
+        static_cast<ScatterSample *>(VoAllocate(records * static_cast<uint32_t>(sizeof(ScatterSample))));
     if (s->samples == nullptr) return kArraysMissing;
     std::memset(s->samples, 0, records * sizeof(ScatterSample));
     s->sampleCount = records;
@@ -464,7 +474,8 @@ VtStatus Arrays(ScatterState *s, int32_t samples, int32_t level) {
     s->fractionSamples = 0;
     s->fractions = static_cast<float *>(VoAllocate((static_cast<uint32_t>(samples) + 1) * sizeof(float)));
     if (s->fractions == nullptr) return kArraysMissing;
-    for (int32_t i = 0; i <= samples; ++i) s->fractions[i] = static_cast<float>(i) / static_cast<float>(samples);
+    for (int32_t i = 0; i <= samples; ++i)
+      s->fractions[i] = static_cast<float>(i) / static_cast<float>(samples);
     s->fractionSamples = static_cast<uint32_t>(samples);
   }
   return 0;
@@ -672,7 +683,8 @@ void ScatterPrepareValues(const ScatterData &d, ScatterValues *v) {
   v->source = NotNegative(d.sourceAttenuation);
   v->surface = NotNegative(d.surfaceAttenuation);
   v->volume = NotNegative(d.volumeAttenuation);
-  static constexpr const char *kModels[] = {"isotropic", "Rayleigh", "Mie hazy", "Mie murky", "Henyey-Greenstein"};
+  static constexpr const char *kModels[] = {"isotropic", "Rayleigh", "Mie hazy", "Mie murky",
+                                            "Henyey-Greenstein"};
   v->model = 0;
   for (int32_t i = 0; i < 5; ++i)
     if (d.model != nullptr && std::strcmp(d.model, kModels[i]) == 0) v->model = i;

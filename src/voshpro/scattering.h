@@ -60,15 +60,15 @@ struct ScatterVolume {
   float intensity;
   float location[3];
   float to[3];
-  float axis[3];      // from the location toward "to" (unit)
-  float slope;        // of the cone
-  float reach;        // 1e10 or more: unbounded
+  float axis[3];  // from the location toward "to" (unit)
+  float slope;    // of the cone
+  float reach;    // 1e10 or more: unbounded
 };
 
 struct ScatterSample {
   float colour[3];
   float visibility;
-  float t;         // from the eye
+  float t;  // from the eye
   float fraction;
   int32_t used;
 };

@@ -55,7 +55,9 @@ class AreaTest : public ProTest {
     return Emitter({{-a, -a, h}, {-a, b, h}, {b, -a, h}});
   }
   // A 2 x 1 quad facing down at height h (2 m^2).
-  static VtPrimitive *DownQuad(float h) { return Emitter({{-1, -0.5f, h}, {-1, 0.5f, h}, {1, 0.5f, h}, {1, -0.5f, h}}); }
+  static VtPrimitive *DownQuad(float h) {
+    return Emitter({{-1, -0.5f, h}, {-1, 0.5f, h}, {1, 0.5f, h}, {1, -0.5f, h}});
+  }
 
   VtShader *AreaOn(VtPrimitive *p) {
     VtShader *s = Make(L, "area");
@@ -74,7 +76,8 @@ class AreaTest : public ProTest {
 
   // The kernel's second pass for one light at a point: select, start,
   // fetch, refine until no more, the ring's samples, finish, free.
-  static Selected Select(VtLightData *d, VtPrimitive *shaded, const float *P, const float *N, uint32_t shadow = 1) {
+  static Selected Select(VtLightData *d, VtPrimitive *shaded, const float *P, const float *N,
+                         uint32_t shadow = 1) {
     VtAreaLightSampler &a = d->areaSampler;
     Selected out;
     void *h = nullptr;

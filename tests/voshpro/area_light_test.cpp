@@ -245,8 +245,10 @@ TEST_F(AreaTest, JitteredShadowRaysGiveTheSameSamplesWhateverTheShadingOrder) {
   ASSERT_EQ(a1.samples.size(), b1.samples.size());
   ASSERT_EQ(a2.samples.size(), b2.samples.size());
   ASSERT_FALSE(a1.samples.empty());
-  for (size_t i = 0; i < a1.samples.size(); ++i) EXPECT_EQ(a1.samples[i].colour.red, b1.samples[i].colour.red) << i;
-  for (size_t i = 0; i < a2.samples.size(); ++i) EXPECT_EQ(a2.samples[i].colour.green, b2.samples[i].colour.green);
+  for (size_t i = 0; i < a1.samples.size(); ++i)
+    EXPECT_EQ(a1.samples[i].colour.red, b1.samples[i].colour.red) << i;
+  for (size_t i = 0; i < a2.samples.size(); ++i)
+    EXPECT_EQ(a2.samples[i].colour.green, b2.samples[i].colour.green);
   // Each ray starts from white; the gathered filter tints the sample; the
   // record's distance and colour are put back.
   Expect3(Seen::colour, 1, 1, 1);
@@ -327,7 +329,8 @@ TEST_F(AreaTest, AWorkerClonesABuiltAreaLightAndCopiesAnUnbuiltOne) {
   EXPECT_EQ(clone->areaSampler.prepare(&clone->areaSampler), 0u);
   EXPECT_EQ(clone->areaSampler.release(&clone->areaSampler), 0u);
   EXPECT_EQ(BuildOf(s), built);
-  EXPECT_EQ(Select(clone, nullptr, kOrigin, kUp).samples.size(), Select(d, nullptr, kOrigin, kUp).samples.size());
+  EXPECT_EQ(Select(clone, nullptr, kOrigin, kUp).samples.size(),
+            Select(d, nullptr, kOrigin, kUp).samples.size());
   // The scattering state of the worker is its own, empty.
   auto *own = static_cast<ScatterState *>(ProRecordGet()->shared);
   ASSERT_NE(own, nullptr);
@@ -367,14 +370,14 @@ TEST_F(AreaTest, HostileArgumentsGiveFiniteSamples) {
         const float p[3] = {-2 + 0.5f * i, -2 + 0.5f * j, 0.5f - 0.25f * static_cast<float>(i % 3)};
         const Selected got = Select(s, p);
         for (const auto &a : got.samples)
-          ASSERT_TRUE(std::isfinite(a.colour.red) && std::isfinite(a.colour.green) && std::isfinite(a.colour.blue) &&
-                      std::isfinite(a.distance) && std::isfinite(a.cosine))
+          ASSERT_TRUE(std::isfinite(a.colour.red) && std::isfinite(a.colour.green) &&
+                      std::isfinite(a.colour.blue) && std::isfinite(a.distance) && std::isfinite(a.cosine))
               << label;
       }
   };
   SetString(s, "power units", "watts");
-  for (const char *label : {"power", "colour temperature", "noise factor", "min lod", "mid lod", "max lod",
-                            "error bound"}) {
+  for (const char *label :
+       {"power", "colour temperature", "noise factor", "min lod", "mid lod", "max lod", "error bound"}) {
     for (float f : floats) {
       SetFloat(s, label, f);
       points(label);

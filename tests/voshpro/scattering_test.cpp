@@ -234,9 +234,10 @@ TEST_F(ScatterTest, HostileArgumentsLeaveCoFinite) {
   Current({Spot()});
   const float floats[] = {NAN, INFINITY, -INFINITY, 0, -1, 1e30f};
   const int32_t ints[] = {INT_MIN, -1, INT_MAX};
-  const char *float_labels[] = {"fog density",        "AA threshold",       "max depth",    "falloff threshold",
-                                "source attenuation", "surface attenuation", "volume attenuation", "eccentricity",
-                                "noise amplitude",    "noise scale",        "noise gain"};
+  const char *float_labels[] = {"fog density",        "AA threshold",       "max depth",
+                                "falloff threshold",  "source attenuation", "surface attenuation",
+                                "volume attenuation", "eccentricity",       "noise amplitude",
+                                "noise scale",        "noise gain"};
   auto rays = [&](const char *label) {
     for (int i = 0; i < 8; ++i)
       for (int j = 0; j < 8; ++j) {
@@ -268,20 +269,19 @@ TEST_F(ScatterTest, HostileArgumentsLeaveCoFinite) {
 TEST_F(ScatterTest, EveryAllocationFailureInAnEvaluationLeavesCoAsItWas) {
   VtShader *fog = Make(VO_SHADER_FOREGROUND, "light scattering");
   Current({Spot()});
-  EveryAllocationFails(
-      [&] {
-        NextImage(fog);
-        auto *s = static_cast<ScatterState *>(ProRecordGet()->shared);
-        VoDeallocate(s->samples);
-        VoDeallocate(s->fractions);
-        s->samples = nullptr;
-        s->fractions = nullptr;
-        s->sampleCount = s->fractionSamples = 0;
-        VtStatus st = 0;
-        const auto co = Ray(fog, kEye, kAcross, 100, 0, &st);
-        if (st != 0) EXPECT_EQ(co[0], 0.0f);
-        return st;
-      });
+  EveryAllocationFails([&] {
+    NextImage(fog);
+    auto *s = static_cast<ScatterState *>(ProRecordGet()->shared);
+    VoDeallocate(s->samples);
+    VoDeallocate(s->fractions);
+    s->samples = nullptr;
+    s->fractions = nullptr;
+    s->sampleCount = s->fractionSamples = 0;
+    VtStatus st = 0;
+    const auto co = Ray(fog, kEye, kAcross, 100, 0, &st);
+    if (st != 0) EXPECT_EQ(co[0], 0.0f);
+    return st;
+  });
 }
 
 }  // namespace
