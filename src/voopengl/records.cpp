@@ -104,14 +104,15 @@ VtStatus Report(VtPrimitive *p) {
   return 0;
 }
 
-VtStatus Copy(VtPrimitive *, VtPrimitive *destination) {
-  VtOpenGLPrimitiveData **f = Field(destination);
-  if (f == nullptr || *f == nullptr) return 0;
-  if (Context() == nullptr) {
-    *f = nullptr;  // nothing to share once the module stopped
-    return 0;
-  }
-  ++(*f)->references;
+VtStatus Copy(VtPrimitive *source, VtPrimitive *destination) {
+  VtOpenGLPrimitiveData **to = Field(destination);
+  if (to == nullptr) return 0;
+  VtOpenGLPrimitiveData **from = Field(source);
+  *to = nullptr;
+  // Nothing to share once the module stopped.
+  if (from == nullptr || *from == nullptr || Context() == nullptr) return 0;
+  ++(*from)->references;
+  *to = *from;
   return 0;
 }
 
@@ -213,10 +214,10 @@ VtStatus VoOpenGLPrimitiveSetProceduralClass(VtPrimitive *primitive, VtOpenGLPro
     if (old != procedural_class) (void)GeometryDrop(r);
   } else {
     r = RecordNew(c);
-    if (r == nullptr) return VO_STATUS_NO_MEMORY;
+    if (r == nullptr) return VO_COND_NO_MEMORY;
     if (VtStatus s = RecordStore(primitive, r); s != 0 || RecordOf(primitive) != r) {
       RecordFree(c, r);
-      return s != 0 ? s : VO_STATUS_NO_MEMORY;
+      return s != 0 ? s : VO_COND_NO_MEMORY;
     }
   }
   r->procedural_class = procedural_class;
