@@ -157,14 +157,8 @@ void ColourTranslate(VtMaterial *material, VtShader *shader, VtGLMaterialRecord 
   }
   if (!HasLabel(shader, "file name")) return;
   VtImage *image = nullptr;
-  if (HasLabel(shader, "image")) {
-    VtImage *given = ImageChecked(static_cast<VtImage *>(ArgPointer(shader, "image")), shader, false);
-    if (given != nullptr) (void)VoImageDup(given, &image);
-  }
-  if (image == nullptr) {
-    const char *name = ArgString(shader, "file name");
-    if (name != nullptr && name[0] != 0) image = ImageChecked(VoImageRead(name), shader, true);
-  }
+  if (VtImage *given = ImageArgument(shader)) (void)VoImageDup(given, &image);
+  if (image == nullptr) image = ImageFromFile(shader);
   if (image != nullptr) {
     src->kind = 3;
     src->image = image;
@@ -232,8 +226,7 @@ void TransparencyTranslate(VtShader *shader, VtGLMaterialRecord *r, VtTextureSou
     *src = VtTextureSource{2, {colour[0], colour[1], colour[2]}, nullptr};
     r->kind |= 2;
   } else if (HasLabel(shader, "file name")) {
-    const char *name = ArgString(shader, "file name");
-    VtImage *image = name != nullptr && name[0] != 0 ? ImageChecked(VoImageRead(name), shader, true) : nullptr;
+    VtImage *image = ImageFromFile(shader);
     if (image != nullptr) *src = VtTextureSource{Named(shader, "wrapped image") ? 3u : 4u, {0, 0, 0}, image};
     r->kind |= 2;
   }
@@ -318,6 +311,15 @@ void *ArgPointer(VtShader *s, const char *label) {
   VtTypedValue v = TypedPointer(nullptr);
   if (VoShaderGetArg(s, label, &v) != 0 || v.type != VtGenericPtr) return nullptr;
   return v.value.p;
+}
+
+VtImage *ImageArgument(VtShader *s) {
+  return HasLabel(s, "image") ? ImageChecked(static_cast<VtImage *>(ArgPointer(s, "image")), s, false) : nullptr;
+}
+
+VtImage *ImageFromFile(VtShader *s) {
+  const char *name = HasLabel(s, "file name") ? ArgString(s, "file name") : nullptr;
+  return name != nullptr && name[0] != 0 ? ImageChecked(VoImageRead(name), s, true) : nullptr;
 }
 
 // ---- Caches -----------------------------------------------------------------
@@ -439,6 +441,7 @@ VtStatus CacheReady(VtOpenGLContext *c, VtOpenGLMaterialCache *cache) {
     r->pending = nullptr;
     int32_t w = 0, h = 0;
     r->texture = TextureMake(c, p->colour, p->transparency, p->decal != 0, &w, &h);
+    if (r->texture == 0) s |= VO_STATUS_NO_MEMORY;  // the record stays untextured
     r->texture_width = w;
     r->texture_height = h;
     if (r->texture != 0 && p->clamped != 0 && w > 0 && h > 0) {

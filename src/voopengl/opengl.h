@@ -210,6 +210,10 @@ void ListDelete(int32_t group, uint32_t list);
 // The share group OpenGL calls reach now, -1 when no context is current.
 int32_t CurrentGroup(const VtOpenGLContext *c);
 VtStatus ShaderTextureRelease(VtOpenGLContext *c, VtShaderTexture *t);
+// The texture of an image shader (a background's "image", else its "file
+// name"), made on first use with a context current and made again for
+// another share group; null (status 0) when there is no usable image.
+VtShaderTexture *ShaderTextureGet(VtOpenGLContext *c, VtShader *shader, VtStatus *status);
 void ShaderTexturesReleaseAll(VtOpenGLContext *c);
 
 // ---- Shader arguments (materials.cpp) --------------------------------------
@@ -218,6 +222,10 @@ const char *ClassName(VtShader *s);
 float ArgFloat(VtShader *s, const char *label, float otherwise);
 bool ArgTriple(VtShader *s, const char *label, float out[3]);
 void *ArgPointer(VtShader *s, const char *label);
+// The shader's "image" argument when it is usable (else null, 2720 posted),
+// and the image read from its "file name" (the caller's to destroy).
+VtImage *ImageArgument(VtShader *s);
+VtImage *ImageFromFile(VtShader *s);
 
 // ---- Neighbours (neighbours.cpp) -------------------------------------------
 VtStatus Render();

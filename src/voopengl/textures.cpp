@@ -272,6 +272,37 @@ void ShaderTexturesReleaseAll(VtOpenGLContext *c) {
   while (c->shader_textures != nullptr) (void)ShaderTextureRelease(c, c->shader_textures);
 }
 
+VtShaderTexture *ShaderTextureGet(VtOpenGLContext *c, VtShader *shader, VtStatus *status) {
+  *status = 0;
+  const int32_t group = CurrentGroup(c);
+  if (shader == nullptr || group < 0) return nullptr;
+  VtShaderTexture *t = c->shader_textures;
+  while (t != nullptr && t->shader != shader) t = t->next;
+  if (t != nullptr && t->group == group) return t;
+  if (t != nullptr) (void)ShaderTextureRelease(c, t);  // made for another group
+  VtImage *image = ImageArgument(shader);
+  bool owned = false;
+  if (image == nullptr) {
+    image = ImageFromFile(shader);
+    owned = image != nullptr;
+  }
+  if (image == nullptr) return nullptr;
+  t = static_cast<VtShaderTexture *>(VoAllocate(sizeof(VtShaderTexture)));
+  int32_t w = 0, h = 0;
+  const uint32_t name = t != nullptr ? TextureMake(c, VtTextureSource{3, {0, 0, 0}, image}, VtTextureSource{1, {0, 0, 0}, nullptr}, false, &w, &h) : 0;
+  if (name == 0) {
+    if (t != nullptr) VoDeallocate(t);
+    if (owned) (void)VoImageDestroy(image);
+    *status = VO_STATUS_NO_MEMORY;
+    return nullptr;
+  }
+  *t = VtShaderTexture{c->shader_textures, shader, name, image->width, image->height,
+                       static_cast<float>(image->width) / static_cast<float>(image->height), group};
+  c->shader_textures = t;
+  if (owned) (void)VoImageDestroy(image);
+  return t;
+}
+
 }  // namespace vo::opengl
 
 namespace vo {
