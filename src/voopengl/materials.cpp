@@ -267,6 +267,79 @@ void RecordsFree(VtOpenGLContext *c, VtGLMaterialRecord *r) {
   }
 }
 
+// ---- The index of field 47's caches by material (open addressing) -----------
+
+uint32_t Slot(const VtOpenGLContext *c, const VtMaterial *m) {
+  const uint64_t h = (reinterpret_cast<uintptr_t>(m) >> 4) * 0x9E3779B97F4A7C15ull;
+  return static_cast<uint32_t>(h >> 32) & (c->index_size - 1);
+}
+
+void IndexDrop(VtOpenGLContext *c) {
+  if (c->index != nullptr) VoDeallocate(c->index);
+  c->index = nullptr;
+  c->index_size = c->index_used = 0;
+}
+
+void IndexPut(VtOpenGLContext *c, VtMaterial *m, VtOpenGLMaterialCache *cache) {
+  uint32_t i = Slot(c, m);
+  while (c->index[i].material != nullptr) i = (i + 1) & (c->index_size - 1);
+  c->index[i] = VtOpenGLCacheIndex{m, cache};
+  ++c->index_used;
+}
+
+// Grows the index to hold one more; false (the index dropped, the list
+// alone serving from then on) when memory runs out.
+bool IndexRoom(VtOpenGLContext *c) {
+  if (c->index_off != 0) return false;
+  if (2 * (c->index_used + 1) <= c->index_size) return true;
+  const uint32_t size = c->index_size == 0 ? 64 : 2 * c->index_size;
+  auto *slots = static_cast<VtOpenGLCacheIndex *>(VoAllocate(size * static_cast<uint32_t>(sizeof(VtOpenGLCacheIndex))));
+  if (slots == nullptr || size > (1u << 26)) {
+    if (slots != nullptr) VoDeallocate(slots);
+    IndexDrop(c);
+    c->index_off = 1;
+    return false;
+  }
+  std::memset(static_cast<void *>(slots), 0, size * sizeof(VtOpenGLCacheIndex));
+  VtOpenGLCacheIndex *old = c->index;
+  const uint32_t old_size = c->index_size;
+  c->index = slots;
+  c->index_size = size;
+  c->index_used = 0;
+  for (uint32_t i = 0; i < old_size; ++i)
+    if (old[i].material != nullptr) IndexPut(c, old[i].material, old[i].cache);
+  if (old != nullptr) VoDeallocate(old);
+  return true;
+}
+
+VtOpenGLMaterialCache *CacheFind(const VtOpenGLContext *c, const VtMaterial *m) {
+  if (c->index == nullptr) {
+    VtOpenGLMaterialCache *k = c->caches;
+    while (k != nullptr && k->material != m) k = k->next;
+    return k;
+  }
+  for (uint32_t i = Slot(c, m); c->index[i].material != nullptr; i = (i + 1) & (c->index_size - 1))
+    if (c->index[i].material == m) return c->index[i].cache;
+  return nullptr;
+}
+
+// Removes the cache's slot, moving later slots of its run back.
+void IndexRemove(VtOpenGLContext *c, const VtOpenGLMaterialCache *cache) {
+  if (c->index == nullptr) return;
+  const uint32_t mask = c->index_size - 1;
+  uint32_t i = Slot(c, cache->material);
+  while (c->index[i].material != nullptr && c->index[i].cache != cache) i = (i + 1) & mask;
+  if (c->index[i].material == nullptr) return;
+  c->index[i] = VtOpenGLCacheIndex{};
+  --c->index_used;
+  for (uint32_t j = (i + 1) & mask; c->index[j].material != nullptr; j = (j + 1) & mask) {
+    const VtOpenGLCacheIndex moved = c->index[j];
+    c->index[j] = VtOpenGLCacheIndex{};
+    --c->index_used;
+    IndexPut(c, moved.material, moved.cache);
+  }
+}
+
 }  // namespace
 
 // ---- Shader arguments -------------------------------------------------------
@@ -388,6 +461,7 @@ void CacheRelease(VtOpenGLContext *c, VtOpenGLMaterialCache *cache) {
     return;
   }
   ChainFree(c, cache);
+  IndexRemove(c, cache);
   for (VtOpenGLMaterialCache **at = &c->caches; *at != nullptr; at = &(*at)->next) {
     if (*at == cache) {
       *at = cache->next;
@@ -410,14 +484,14 @@ VtStatus CacheLookup(VtOpenGLContext *c, VtPrimitive *p, VtOpenGLMaterialCache *
       *out = &c->default_cache;
       return s;
     }
-    for (cache = c->caches; cache != nullptr && cache->material != m; cache = cache->next) {
-    }
+    cache = CacheFind(c, m);
     if (cache == nullptr) {
       cache = static_cast<VtOpenGLMaterialCache *>(VoPoolAllocate(c->cache_pool));
       if (cache == nullptr) return VO_STATUS_UNAVAILABLE;
       s |= CacheBuild(c, m, cache, true);
       cache->next = c->caches;
       c->caches = cache;
+      if (IndexRoom(c)) IndexPut(c, m, cache);
     }
     ++cache->references;
     r->material_cache = cache;
@@ -459,6 +533,7 @@ VtStatus CacheReady(VtOpenGLContext *c, VtOpenGLMaterialCache *cache) {
 }
 
 void CachesStop(VtOpenGLContext *c) {
+  IndexDrop(c);
   while (VtOpenGLMaterialCache *k = c->caches) {
     c->caches = k->next;
     ChainFree(c, k);

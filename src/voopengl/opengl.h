@@ -90,6 +90,12 @@ struct VtOpenGLHooks {
 
 struct VtOpenGLDeferred;
 
+// One slot of the index of material caches by material.
+struct VtOpenGLCacheIndex {
+  VtMaterial *material;
+  VtOpenGLMaterialCache *cache;
+};
+
 constexpr uint32_t kTransformStackDepth = 64;
 
 // Field numbers of the table in comments.
@@ -152,6 +158,9 @@ struct VtOpenGLContext {
   VtOpenGLPrimitiveData *records;  // every live per-primitive record
   VtOpenGLMaterialCache *set_cache;  // VoOpenGLMaterialSet's, kept until the next set or terminate
   uint32_t stipple_pattern;        // the pattern sent while the stipple is on
+  VtOpenGLCacheIndex *index;       // field 47's caches by material (null: the list is searched)
+  uint32_t index_size, index_used;
+  uint32_t index_off;              // an index could not be had: the list alone serves
 };
 static_assert(offsetof(VtOpenGLContext, draw_style) == 0 && offsetof(VtOpenGLContext, background) == 36);
 static_assert(offsetof(VtOpenGLContext, started) == 52 && offsetof(VtOpenGLContext, record_pool) % 8 == 0);

@@ -59,6 +59,14 @@ bool Scaled(Picture *p, const VtImage *image, int32_t w, int32_t h) {
   if (p->bytes == nullptr) return false;
   p->width = w, p->height = h, p->channels = bpp;
   const int64_t tight = static_cast<int64_t>(image->width) * bpp;
+  if (image->width == w && image->height == h) {
+    // Scaling to the same size copies: the rows are taken as they are.
+    for (int32_t y = 0; y < h; ++y)
+      std::memcpy(p->bytes + static_cast<size_t>(y) * static_cast<size_t>(tight),
+                  image->data + static_cast<size_t>(y) * static_cast<size_t>(image->bytes_per_row),
+                  static_cast<size_t>(tight));
+    return true;
+  }
   const uint8_t *data = image->data;
   uint8_t *copy = nullptr;
   int32_t row_length = 0;

@@ -213,6 +213,35 @@ TEST_F(Caches, RebuildingTheMiddleOfThreeKeepsTheListAndTheCounts) {
   EXPECT_EQ(count(), 3);
 }
 
+TEST_F(Caches, CachesAreFoundByMaterialAfterOthersAreFreed) {
+  // Enough materials to grow the index twice; every other cache then goes.
+  std::vector<VtPrimitive *> prims;
+  for (int i = 0; i < 200; ++i) {
+    VtPrimitive *p = Triangle();
+    ASSERT_EQ(VoPrimitiveSetMaterial(p, Material({})), 0u);
+    ASSERT_NE(Record(p), nullptr);
+    VtOpenGLMaterialCache *k = nullptr;
+    ASSERT_EQ(opengl::CacheLookup(c_, p, &k), 0u);
+    prims.push_back(p);
+  }
+  for (size_t i = 0; i < prims.size(); i += 2)
+    EXPECT_EQ(VoOpenGLPrimitiveInvalidate(prims[i], VO_OPENGL_INVALID_MATERIAL), 0u);
+  EXPECT_EQ(c_->index_used, 100u);
+  for (size_t i = 0; i < prims.size(); ++i) {
+    VtOpenGLPrimitiveData *r = opengl::RecordOf(prims[i]);
+    VtOpenGLMaterialCache *kept = r->material_cache;
+    r->material_cache = nullptr;  // searched for again
+    VtOpenGLMaterialCache *k = nullptr;
+    ASSERT_EQ(opengl::CacheLookup(c_, prims[i], &k), 0u);
+    EXPECT_EQ(k->material, VoPrimitiveGetMaterial(prims[i]));
+    if (kept != nullptr) EXPECT_EQ(k, kept) << i;
+    if (kept != nullptr) --k->references;
+  }
+  int listed = 0;
+  for (VtOpenGLMaterialCache *k = c_->caches; k != nullptr; k = k->next) ++listed;
+  EXPECT_EQ(listed, 200);
+}
+
 TEST_F(Caches, ALayeredChainInvalidatedAgainAndAgainDoesNotGrow) {
   ImagesByName::Install({{"stripes", 2, 2, 24, std::vector<uint8_t>(12, 90)}});
   VtShader *picture = Shader(VO_SHADER_COLOUR, "wrapped image");
