@@ -130,6 +130,14 @@ void Free(VtOpenGLContext *c) {
   VoDeallocate(c);
 }
 
+// What start made, given back (a module whose start fails is not stopped).
+void StartUndo(VtOpenGLContext *c) {
+  ChainFree(c, &c->default_cache);
+  if (c->default_material != nullptr) (void)VoMaterialDestroy(c->default_material);
+  g_state.SetMaster(nullptr);
+  Free(c);
+}
+
 VtStatus Start() {
   if (g_state.Master() != nullptr) return VO_STATUS_UNAVAILABLE;
   auto *c = static_cast<VtOpenGLContext *>(VoAllocate(sizeof(VtOpenGLContext)));
@@ -150,7 +158,9 @@ VtStatus Start() {
   c->default_material = VoMaterialCreate();
   s |= c->default_material != nullptr ? CacheBuild(c, c->default_material, &c->default_cache, true)
                                       : VO_STATUS_NO_MEMORY;
-  return s != 0 ? (s | VO_STATUS_UNAVAILABLE) : 0;
+  if (s == 0) return 0;
+  StartUndo(c);
+  return s | VO_STATUS_UNAVAILABLE;
 }
 
 VtStatus Terminate() {

@@ -149,11 +149,12 @@ VtOpenGLPrimitiveData *RecordOf(VtPrimitive *p, VtStatus *status) {
 }
 
 VtStatus PropertyStart(VtOpenGLContext *) {
+  static const char kName[] = "voopengl:gl_prim_props";
   char name[64];
-  std::snprintf(name, sizeof name, "voopengl:gl_prim_props:%d", static_cast<int>(VO_PRIM_GL_PROPS));
+  std::snprintf(name, sizeof name, "%s:%d", kName, static_cast<int>(VO_PRIM_GL_PROPS));
   const VtPropertyDescriptor *d = PropertyDescriptor(VO_PRIM_GL_PROPS);
-  // Registered by an earlier start (the registry outlives the module).
-  const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, name) == 0;
+  // Registered by an earlier start (the registry keeps the name without its number).
+  const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, kName) == 0;
   if (!ours && VoPrimitivePropertyRegister(name, VtGenericPtr, 1) == 0) return VO_STATUS_UNAVAILABLE;
   const struct {
     uint32_t operation;

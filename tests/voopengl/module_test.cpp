@@ -70,6 +70,27 @@ TEST_F(Module, StartTwiceKeepsTheFirstContextAndInitialiseTwiceIsRefused) {
   EXPECT_EQ(VoOpenGLInitialise(), 0u);  // started again after a stop
 }
 
+TEST_F(Module, AStartThatFailsGivesBackWhatItMade) {
+  // The kernel stops only modules whose start succeeded: a failed start
+  // must leave nothing behind (the leak check watches).
+  VtTypedValue start{}, terminate{};
+  ASSERT_EQ(VoEntryOpenGL(VO_QUERY_START, &start), 0u);
+  ASSERT_EQ(VoEntryOpenGL(VO_QUERY_TERMINATE, &terminate), 0u);
+  auto Start = reinterpret_cast<VtModuleProc>(start.value.fn);
+  auto Stop = reinterpret_cast<VtModuleProc>(terminate.value.fn);
+  ASSERT_EQ(Stop(), 0u);
+  EveryAllocationFails([&]() -> VtStatus {
+    const VtStatus s = Start();
+    if (s != 0) {
+      EXPECT_EQ(opengl::Context(), nullptr);
+      return s;
+    }
+    return Stop();
+  });
+  ASSERT_EQ(Start(), 0u);  // for the library's own stop
+  c_ = opengl::Context();
+}
+
 TEST_F(Module, WithoutTheComponentThereAreNoHooksAndTheDefaultMaterialIsCached) {
   EXPECT_EQ(c_->hooks_present, 0u);
   ASSERT_NE(c_->default_material, nullptr);
