@@ -503,7 +503,7 @@ VtStatus CacheLookup(VtOpenGLContext *c, VtPrimitive *p, VtOpenGLMaterialCache *
 
 VtStatus CacheReady(VtOpenGLContext *c, VtOpenGLMaterialCache *cache) {
   const int32_t group = CurrentGroup(c);
-  if (cache == nullptr || group < 0) return 0;
+  if (cache == nullptr || group == kNoContext) return 0;
   VtStatus s = 0;
   bool textured = false;
   for (const VtGLMaterialRecord *r = cache->record; r != nullptr; r = r->next) textured |= r->texture != 0;
@@ -570,7 +570,7 @@ VtStatus VoOpenGLMaterialSet(VtMaterial *material) {
   VtStatus s = CacheBuild(c, material, cache, true);
   c->set_cache = cache;
   c->current_cache = cache;
-  if (CurrentGroup(c) < 0) {
+  if (CurrentGroup(c) == kNoContext) {
     // No context: nothing can be sent, and what OpenGL holds is unknown.
     c->current_record = nullptr;
     return s;

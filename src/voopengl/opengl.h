@@ -216,7 +216,10 @@ void SourceFree(VtTextureSource *s);
 // that died drops them (debug 2721).
 void TexturesDelete(int32_t group, const uint32_t *names, uint32_t count);
 void ListDelete(int32_t group, uint32_t list);
-// The share group OpenGL calls reach now, -1 when no context is current.
+// The share group OpenGL calls reach now: inside a frame field 74 (-1 for
+// the application's own context), else the group of the targets' context
+// current, kNoContext when none is.
+constexpr int32_t kNoContext = INT32_MIN;
 int32_t CurrentGroup(const VtOpenGLContext *c);
 VtStatus ShaderTextureRelease(VtOpenGLContext *c, VtShaderTexture *t);
 // The texture of an image shader (a background's "image", else its "file

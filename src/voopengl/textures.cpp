@@ -164,12 +164,12 @@ int32_t SourceSide(const VtTextureSource &s, bool width) {
 // Runs f with a context of the group current; false when the group died.
 template <class F>
 bool InGroup(int32_t group, F f) {
-  if (group < 0) return false;
-  if (ogldrv::ContextIsCurrent() && ogldrv::FrameShareGroup() == group) {
+  const VtOpenGLContext *c = Context();
+  if (c != nullptr && CurrentGroup(c) == group) {
     f();
     return true;
   }
-  if (!ogldrv::GroupLives(group) || ogldrv::GroupMakeCurrent(group) != 0) return false;
+  if (group < 0 || !ogldrv::GroupLives(group) || ogldrv::GroupMakeCurrent(group) != 0) return false;
   f();
   (void)ogldrv::GroupRestore();
   return true;
@@ -246,8 +246,8 @@ uint32_t TextureMake(VtOpenGLContext *c, VtTextureSource colour, VtTextureSource
 }
 
 int32_t CurrentGroup(const VtOpenGLContext *c) {
-  if (c->frame_open != 0) return c->frame_group;
-  return ogldrv::ContextIsCurrent() ? ogldrv::FrameShareGroup() : -1;
+  if (c->frame_open != 0) return c->frame_group;  // -1: the application's own context
+  return ogldrv::ContextIsCurrent() ? ogldrv::FrameShareGroup() : kNoContext;
 }
 
 void TexturesDelete(int32_t group, const uint32_t *names, uint32_t count) {
@@ -283,7 +283,7 @@ void ShaderTexturesReleaseAll(VtOpenGLContext *c) {
 VtShaderTexture *ShaderTextureGet(VtOpenGLContext *c, VtShader *shader, VtStatus *status) {
   *status = 0;
   const int32_t group = CurrentGroup(c);
-  if (shader == nullptr || group < 0) return nullptr;
+  if (shader == nullptr || group == kNoContext) return nullptr;
   VtShaderTexture *t = c->shader_textures;
   while (t != nullptr && t->shader != shader) t = t->next;
   if (t != nullptr && t->group == group) return t;

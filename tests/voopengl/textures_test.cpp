@@ -318,5 +318,23 @@ TEST_F(Caches, ATextureAskedOutsideAFrameIsMadeAtTheFirstSendAndRemadeInAnotherG
   EXPECT_EQ(CountPosted(messages::kOpenGLNamesDropped), 1);
 }
 
+TEST_F(Caches, OnTheApplicationsOwnContextTexturesAreMadeAndDeletedInItsFrames) {
+  // A frame in target mode 2 has no group of the targets' (-1): its
+  // textures live in whatever context the application made current.
+  ImagesByName::Install({{"tile", 2, 2, 24, std::vector<uint8_t>(12, 200)}});
+  VtShader *tile = Shader(VO_SHADER_COLOUR, "wrapped image");
+  Text(tile, "file name", "tile");
+  VtMaterial *m = Material({tile});
+  c_->frame_open = 1;
+  c_->frame_group = -1;
+  ASSERT_EQ(VoOpenGLMaterialSet(m), 0u);
+  const uint32_t name = c_->set_cache->record->texture;
+  EXPECT_NE(name, 0u);
+  EXPECT_EQ(c_->set_cache->group, -1);
+  ASSERT_EQ(VoOpenGLMaterialSet(m), 0u);  // the previous set cache goes, its texture with it
+  if (c_->set_cache->record->texture != name) EXPECT_EQ(glIsTexture(name), GL_FALSE);
+  c_->frame_open = 0;
+}
+
 }  // namespace
 }  // namespace vo::test
