@@ -295,6 +295,8 @@ constexpr uint32_t kPostGlowThreshold = 2670;     // glow's max threshold refuse
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
+// Scene objects in object files (voobject, module 112), from the same range.
+constexpr uint32_t kObjectRecordRefused = 2801;  // a scene object refused in an object file (type, reason)
 
 // OpenGL targets (voogldrv, module 116): the system's own numbers, then
 // 2710-2719.
