@@ -79,11 +79,12 @@ T *Field(void *block, int32_t offset) {
 float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
 
 // The material of a primitive and the image its colour names (or null).
-void MaterialMake(const VtD3DContext *c, VtPrimitive *p, VtD3DItem *item, VtImage **image) {
+void MaterialMake(const VtD3DContext *c, VtPrimitive *p, VtPrimitive *origin, VtD3DItem *item, VtImage **image) {
   float ka = c->ambient_factor, kd = c->diffuse_factor, ks = c->specular_factor, power = c->power;
   float specular[3] = {1, 1, 1}, k[3] = {1, 1, 1}, alpha = 1.0f;
   *image = nullptr;
   VtMaterial *m = VoPrimitiveGetMaterial(p);
+  if (m == nullptr) m = VoPrimitiveGetMaterial(origin);  // a piece that did not keep it
   VtColour average{};
   const bool have_average = m != nullptr && VoMaterialGetAverageColour(m, &average) == 0;
   if (have_average) std::memcpy(k, &average, sizeof k);
@@ -225,17 +226,16 @@ struct Builder {
     return false;
   }
 
-  void Restart() {
+  // Empties the shared vertices for a new item; false when out of memory.
+  bool Restart() {
     vertices.count = plane_sums.count = indices.count = 0;
-    if (shared != nullptr) (void)VoHashTableReset(&shared, kVertexBuckets);
+    if (shared != nullptr && VoHashTableReset(&shared, kVertexBuckets) != 0) return Fail();
+    return true;
   }
 
   // Makes an item of what was gathered (nothing without triangles).
   bool Flush(VtPrimitive *p) {
-    if (indices.count == 0 || vertices.count == 0) {
-      Restart();
-      return true;
-    }
+    if (indices.count == 0 || vertices.count == 0) return Restart();
     auto *item = static_cast<VtD3DItem *>(VoPoolAllocate(c->item_pool));
     if (item == nullptr) return Fail();
     *item = pattern;
@@ -274,8 +274,7 @@ struct Builder {
         for (int k = 0; k < 3; ++k) normal[k] = l > 0 ? static_cast<float>(s[k] / l) : 0.0f;
       }
     }
-    Restart();
-    return true;
+    return Restart();
   }
 
   // The plane normal of a polygon: its plane property, else from its corners.
@@ -327,7 +326,7 @@ struct Builder {
           ++distinct;
         }
       }
-      Restart();
+      if (!Restart()) return false;
       if (distinct > kMaxVertices) {
         Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DItemRefused, kModule, "a polygon of more than 65536 vertices");
         return true;
@@ -362,14 +361,14 @@ struct Builder {
   }
 
   // Items of one plain primitive; false when out of memory.
-  bool Primitive(VtPrimitive *p) {
+  bool Primitive(VtPrimitive *p, VtPrimitive *origin) {
     layout.For(VoPrimitiveGetContents(p));
     if (layout.world < 0 || layout.vrefs < 0) {
       Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DItemRefused, kModule, "a primitive without positions");
       return true;
     }
     VtImage *image = nullptr;
-    MaterialMake(c, p, &pattern, &image);
+    MaterialMake(c, p, origin, &pattern, &image);
     pattern.two_sided = VoPrimitiveGetSidedness(p) != 0 ? 1u : 0u;
     pattern.texture = nullptr;
     if (image != nullptr) {
@@ -378,10 +377,11 @@ struct Builder {
       pattern.texture = &r->set;
     }
     if (shared == nullptr && (shared = VoHashTableCreate(kVertexBuckets)) == nullptr) return Fail();
-    Restart();
+    if (!Restart()) return false;
     VtTypedValue v{};
+    // The answer points at the property's storage: the first polygon.
     if (VoPrimitiveGetProperty(p, VO_PRIM_POLYS, &v) != 0 || v.value.p == nullptr) return true;
-    void *first = v.value.p;
+    void *first = *static_cast<void **>(v.value.p);
     uint64_t guard = 0;
     for (void *q = first; q != nullptr && guard < 0x40000000u; ++guard) {
       if (!Polygon(p, q)) return false;
@@ -523,7 +523,7 @@ VtStatus VoD3DPrimListCreate(VtReference *list) {
     VtReference *pieces = VoPrimitiveExpandToList(p, contents, kExpandOptions);
     const VtStatus st = RingWalk(pieces, [&](void *piece) -> VtStatus {
       if (piece == nullptr) return 0;
-      return b.Primitive(static_cast<VtPrimitive *>(piece)) ? 0 : VO_STATUS_NO_MEMORY;
+      return b.Primitive(static_cast<VtPrimitive *>(piece), p) ? 0 : VO_STATUS_NO_MEMORY;
     });
     if (pieces != nullptr) (void)VoPrimitiveReferenceListDestroy(pieces);
     return st;
