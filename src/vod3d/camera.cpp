@@ -190,9 +190,9 @@ VtStatus BackgroundCreate(VtD3DContext *c, VtShader *shader) {
   }
   ColourLift(colour, c->colour_lift);
   BackgroundSurfaceMake(c);
-  (void)MaterialMake(c, colour);
+  const Result made = MaterialMake(c, colour);
   DirtyWhole(c);
-  return 0;
+  return made == platform::kOk ? 0 : static_cast<VtStatus>(-1);
 }
 
 // The rotation of a point about the line through p along the unit axis n.

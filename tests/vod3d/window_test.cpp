@@ -389,3 +389,72 @@ TEST_F(WindowTest, ACopyEqualsTheTargetTwiceIntoOneBitmapAndAFailingContextAnswe
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// A box whose colour is the image.
+VtPrimitive *ImageBox(D3DSceneTest *, VtImage *image, float x) {
+  VtPrimitive *p = SceneBox(x, x + 1, -1, 1, -1, 1);
+  VtShader *s = VoShaderCreate(VO_SHADER_COLOUR, "marlo wrapped image");
+  if (s == nullptr) {
+    EXPECT_EQ(vxs_marlo_wrapped_image_colour(), 0u);
+    s = VoShaderCreate(VO_SHADER_COLOUR, "marlo wrapped image");
+  }
+  EXPECT_NE(s, nullptr);
+  VtTypedValue v = TypedPointer(image);
+  EXPECT_EQ(VoShaderSetArg(s, "image", &v), 0u);
+  VtMaterial *m = VoMaterialCreate();
+  EXPECT_EQ(VoMaterialSetShader(m, s), 0u);
+  (void)VoShaderDestroy(s);
+  EXPECT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
+  return p;
+}
+
+TEST_F(WindowTest, AnImageSharesOneTextureRecordWhichOutlivesTheImageWithoutBeingRemade) {
+  VtImage *image = Numbered(8, 8);
+  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(this, image, -3), ImageBox(this, image, 2)})), 0u);
+  ASSERT_NE(c_->textures, nullptr);
+  EXPECT_EQ(c_->textures->next, nullptr);
+  const auto items = Items(c_);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]->texture, &c_->textures->set);
+  EXPECT_EQ(items[1]->texture, &c_->textures->set);
+  EXPECT_EQ(c_->textures->set.handle, 0u);  // no device yet
+  ASSERT_EQ(VoD3DRenderWindowCreate(), 0u);
+  EXPECT_NE(c_->textures->set.handle, 0u);
+  ASSERT_EQ(VoD3DRenderWindowDestroy(), 0u);
+  // The image goes while there is no window: its record leaves the look-up,
+  // is not remade from freed pixels, and a new image is a new record.
+  ASSERT_EQ(VoImageDestroy(image), 0u);
+  EXPECT_EQ(c_->textures->image, nullptr);
+  ASSERT_EQ(VoD3DRenderWindowCreate(), 0u);
+  EXPECT_EQ(c_->textures->set.handle, 0u);
+  EXPECT_EQ(VoD3DRender(), 0u);
+  VtImage *again = Numbered(8, 8);
+  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(this, again, 0)})), 0u);
+  ASSERT_NE(c_->textures->next, nullptr);
+  EXPECT_EQ(c_->textures->image, again);
+  EXPECT_NE(c_->textures->set.handle, 0u);  // made at once: the window exists
+  (void)VoImageDestroy(again);
+}
+
+TEST_F(WindowTest, EveryAllocationFailingOverSetUpAnswersTwoWithNothingAlive) {
+  View();
+  ASSERT_EQ(VoD3DRenderWindowCreate(), 0u);  // the layer's one-time records first
+  ASSERT_EQ(VoD3DRenderWindowDestroy(), 0u);
+  EveryAllocationFails(
+      [&]() -> VtStatus {
+        const VtStatus st = VoD3DRenderWindowCreate();
+        if (st != 0) {
+          EXPECT_EQ(c_->window_flag, 0u);
+          EXPECT_FALSE(Alive());
+        } else {
+          EXPECT_EQ(VoD3DRenderWindowDestroy(), 0u);
+        }
+        return st;
+      });
+}
+
+}  // namespace
+}  // namespace vo::test
