@@ -134,6 +134,7 @@ class D3DSceneTest : public D3DTest {
   void TearDown() override {
     EXPECT_EQ(VoD3DPrimListDestroy(), 0u);
     for (VtReference *r : rings_) (void)VoPrimitiveReferenceDestroy(r, 1);
+    for (VtMaterial *m : materials_) (void)VoMaterialDestroy(m);
     D3DTest::TearDown();
   }
   VtReference *List(std::initializer_list<VtPrimitive *> prims) {
@@ -155,10 +156,11 @@ class D3DSceneTest : public D3DTest {
   static void Colour(VtShader *s, const char *label, float r, float g, float b) {
     Three(s, label, VtColourType, r, g, b);
   }
-  // Gives the primitive a material of the shaders (the primitive keeps it).
-  static void Dress(VtPrimitive *p, std::initializer_list<VtShader *> shaders) {
+  // Gives the primitive a material of the shaders (destroyed at the end).
+  void Dress(VtPrimitive *p, std::initializer_list<VtShader *> shaders) {
     VtMaterial *m = VoMaterialCreate();
     ASSERT_NE(m, nullptr);
+    materials_.push_back(m);
     for (VtShader *s : shaders) {
       ASSERT_EQ(VoMaterialSetShader(m, s), 0u);
       (void)VoShaderDestroy(s);
@@ -166,6 +168,7 @@ class D3DSceneTest : public D3DTest {
     ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
   }
   std::vector<VtReference *> rings_;
+  std::vector<VtMaterial *> materials_;
 };
 
 }  // namespace vo::test

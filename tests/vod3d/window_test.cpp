@@ -394,7 +394,7 @@ namespace vo::test {
 namespace {
 
 // A box whose colour is the image.
-VtPrimitive *ImageBox(D3DSceneTest *, VtImage *image, float x) {
+VtPrimitive *ImageBox(std::vector<VtMaterial *> *materials, VtImage *image, float x) {
   VtPrimitive *p = SceneBox(x, x + 1, -1, 1, -1, 1);
   VtShader *s = VoShaderCreate(VO_SHADER_COLOUR, "marlo wrapped image");
   if (s == nullptr) {
@@ -405,6 +405,7 @@ VtPrimitive *ImageBox(D3DSceneTest *, VtImage *image, float x) {
   VtTypedValue v = TypedPointer(image);
   EXPECT_EQ(VoShaderSetArg(s, "image", &v), 0u);
   VtMaterial *m = VoMaterialCreate();
+  materials->push_back(m);
   EXPECT_EQ(VoMaterialSetShader(m, s), 0u);
   (void)VoShaderDestroy(s);
   EXPECT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
@@ -413,7 +414,7 @@ VtPrimitive *ImageBox(D3DSceneTest *, VtImage *image, float x) {
 
 TEST_F(WindowTest, AnImageSharesOneTextureRecordWhichOutlivesTheImageWithoutBeingRemade) {
   VtImage *image = Numbered(8, 8);
-  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(this, image, -3), ImageBox(this, image, 2)})), 0u);
+  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(&materials_, image, -3), ImageBox(&materials_, image, 2)})), 0u);
   ASSERT_NE(c_->textures, nullptr);
   EXPECT_EQ(c_->textures->next, nullptr);
   const auto items = Items(c_);
@@ -432,7 +433,7 @@ TEST_F(WindowTest, AnImageSharesOneTextureRecordWhichOutlivesTheImageWithoutBein
   EXPECT_EQ(c_->textures->set.handle, 0u);
   EXPECT_EQ(VoD3DRender(), 0u);
   VtImage *again = Numbered(8, 8);
-  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(this, again, 0)})), 0u);
+  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(&materials_, again, 0)})), 0u);
   ASSERT_NE(c_->textures->next, nullptr);
   EXPECT_EQ(c_->textures->image, again);
   EXPECT_NE(c_->textures->set.handle, 0u);  // made at once: the window exists
