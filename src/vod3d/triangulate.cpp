@@ -82,11 +82,13 @@ uint32_t Fan(const Ring &r, uint32_t anchor, uint32_t count, uint32_t *out) {
 
 }  // namespace
 
-size_t TriangulateScratchBytes(uint32_t n) { return static_cast<size_t>(n) * sizeof(Node); }
+size_t TriangulateScratchBytes(uint32_t n) { return static_cast<size_t>(n) * (sizeof(Node) + sizeof(uint32_t)); }
 
 uint32_t Triangulate(const float (*positions)[3], uint32_t n, void *scratch, uint32_t *out) {
   if (n < 3) return 0;
   Ring r{static_cast<Node *>(scratch), {0, 0, 0}};
+  // The reflex corners of the ring, gathered before each cut.
+  uint32_t *reflex_corners = reinterpret_cast<uint32_t *>(static_cast<Node *>(scratch) + n);
   for (uint32_t i = 0; i < n; ++i) {
     Node &node = r.nodes[i];
     node.corner = i;
@@ -113,7 +115,12 @@ uint32_t Triangulate(const float (*positions)[3], uint32_t n, void *scratch, uin
     uint32_t a = r.nodes[position].next;
     for (uint32_t k = 0; k < count && !any_reflex; ++k, a = r.nodes[a].next) any_reflex = r.nodes[a].sign < 0;
     if (!any_reflex) break;
-    // The node whose deepest reflex intruder is least inside its triangle.
+    // The node whose deepest reflex intruder is least inside its triangle
+    // (a candidate stops as soon as it cannot do better than the best).
+    uint32_t reflex_count = 0;
+    a = r.nodes[position].next;
+    for (uint32_t k = 0; k < count; ++k, a = r.nodes[a].next)
+      if (r.nodes[r.nodes[a].previous].sign < 0) reflex_corners[reflex_count++] = a;
     uint32_t best = r.nodes[position].next;
     double best_intrusion = DBL_MAX;
     a = r.nodes[position].next;
@@ -121,12 +128,12 @@ uint32_t Triangulate(const float (*positions)[3], uint32_t n, void *scratch, uin
       const Node &na = r.nodes[a];
       if (na.sign < 0) continue;
       double intrusion = -DBL_MAX;
-      const uint32_t c = r.nodes[na.next].next;
-      for (uint32_t w = c; w != a; w = r.nodes[w].next)
-        if (r.nodes[r.nodes[w].previous].sign < 0) {
-          const double inside = r.Inside(a, r.nodes[w].p);
-          if (inside > intrusion) intrusion = inside;
-        }
+      for (uint32_t i = 0; i < reflex_count && intrusion < best_intrusion; ++i) {
+        const uint32_t w = reflex_corners[i];
+        if (w == a || w == na.next) continue;  // the intruders run from c to the node before a
+        const double inside = r.Inside(a, r.nodes[w].p);
+        if (inside > intrusion) intrusion = inside;
+      }
       if (intrusion < best_intrusion) {
         best_intrusion = intrusion;
         best = a;
