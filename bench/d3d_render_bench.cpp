@@ -117,43 +117,8 @@ void StandardVertexColour(benchmark::State &state) {
 }
 
 void MesaLit(benchmark::State &state) {
-  static vo::bench::MesaPeer mesa(kWidth, kHeight);
-  if (!mesa.ready) {
-    state.SkipWithError("no surfaceless EGL with desktop OpenGL");
-    return;
-  }
-  const Spheres g(static_cast<int>(state.range(0)));
-  std::vector<GLuint> indices;
-  for (int s = 0; s < g.count; ++s)
-    for (int32_t i : g.indices) indices.push_back(static_cast<GLuint>(s * g.vertices_each + i));
-  float xmin = 1e30f, xmax = -1e30f, ymin = 1e30f, ymax = -1e30f;
-  for (size_t i = 0; i < g.world.size(); i += 3) {
-    xmin = std::min(xmin, g.world[i]), xmax = std::max(xmax, g.world[i]);
-    ymin = std::min(ymin, g.world[i + 1]), ymax = std::max(ymax, g.world[i + 1]);
-  }
-  glViewport(0, 0, kWidth, kHeight);
-  glEnable(GL_DEPTH_TEST);
-  glEnable(GL_CULL_FACE);
-  glShadeModel(GL_SMOOTH);
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT0);
-  const GLfloat direction[4] = {-5, 20, 30, 0};
-  glLightfv(GL_LIGHT0, GL_POSITION, direction);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glOrtho(xmin, xmax, ymin, ymax, -10, 10);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_NORMAL_ARRAY);
-  glVertexPointer(3, GL_FLOAT, 0, g.world.data());
-  glNormalPointer(GL_FLOAT, 0, g.normal.data());
-  for (auto _ : state) {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_INT, indices.data());
-    glFinish();
-  }
-  state.counters["triangles"] = g.Triangles();
+  const GLfloat distant[4] = {-5, 20, 30, 0};
+  vo::bench::MesaLitSpheres(state, Spheres(static_cast<int>(state.range(0))), kWidth, kHeight, distant);
 }
 
 }  // namespace
