@@ -459,3 +459,33 @@ TEST_F(WindowTest, EveryAllocationFailingOverSetUpAnswersTwoWithNothingAlive) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+TEST_F(WindowTest, TheGlobalTextureIsStoredBeforeTheWindowAndSetOnItsDevice) {
+  VtImage *image = Numbered(4, 4);
+  VtBitmap *bitmap = VoD3DHBITMAPFromImage(image);
+  ASSERT_NE(bitmap, nullptr);
+  ASSERT_EQ(SetPointer(VO_CONTROL_D3D_TEXTURE, bitmap), 0u);
+  EXPECT_EQ(c_->global_texture.handle, 0u);  // no device yet
+  ASSERT_EQ(VoD3DRenderWindowCreate(), 0u);
+  EXPECT_NE(c_->global_texture.handle, 0u);
+  uint32_t handle = 0;
+  ASSERT_EQ(c_->frame.device->GetRenderState(platform::D3DRENDERSTATE_TEXTUREHANDLE, &handle), platform::kOk);
+  EXPECT_EQ(handle, c_->global_texture.handle);
+  // Set again while the window lives: made and set at once; null clears it.
+  ASSERT_EQ(SetPointer(VO_CONTROL_D3D_TEXTURE, nullptr), 0u);
+  ASSERT_EQ(c_->frame.device->GetRenderState(platform::D3DRENDERSTATE_TEXTUREHANDLE, &handle), platform::kOk);
+  EXPECT_EQ(handle, 0u);
+  ASSERT_EQ(SetPointer(VO_CONTROL_D3D_TEXTURE, bitmap), 0u);
+  EXPECT_NE(c_->global_texture.handle, 0u);
+  EXPECT_EQ(VoD3DRender(), 0u);
+  ASSERT_EQ(VoD3DRenderWindowDestroy(), 0u);
+  ASSERT_EQ(SetPointer(VO_CONTROL_D3D_TEXTURE, nullptr), 0u);
+  EXPECT_EQ(VoD3DDestroyHBitmap(bitmap), 0u);
+  EXPECT_EQ(VoImageDestroy(image), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
