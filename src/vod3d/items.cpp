@@ -200,6 +200,10 @@ VtD3DTextureRecord *TextureRecord(VtD3DContext *c, VtImage *image) {
 // ---------------------------------------------------------------------------
 
 struct Builder {
+  explicit Builder(VtD3DContext *context) : c(context) {}
+  Builder(const Builder &) = delete;
+  Builder &operator=(const Builder &) = delete;
+
   VtD3DContext *c;
   Layout layout;
   VtHashTable *shared = nullptr;  // scene vertex -> its index + 1
@@ -516,7 +520,7 @@ VtStatus VoD3DPrimListCreate(VtReference *list) {
   VtTypedValue asked = TypedPointer(contents);
   (void)VoControlSet(kGeometryContents, &asked);
 
-  Builder b{c};
+  Builder b(c);
   const VtStatus walked = RingWalk(list, [&](void *data) -> VtStatus {
     auto *p = static_cast<VtPrimitive *>(data);
     if (p == nullptr) return 0;
