@@ -387,11 +387,6 @@ TEST_F(WindowTest, ACopyEqualsTheTargetTwiceIntoOneBitmapAndAFailingContextAnswe
   EXPECT_TRUE(platform::DeleteObject(bitmap));
 }
 
-}  // namespace
-}  // namespace vo::test
-
-namespace vo::test {
-namespace {
 
 // A box whose colour is the image.
 VtPrimitive *ImageBox(std::vector<VtMaterial *> *materials, VtImage *image, float x) {
@@ -457,11 +452,6 @@ TEST_F(WindowTest, EveryAllocationFailingOverSetUpAnswersTwoWithNothingAlive) {
       });
 }
 
-}  // namespace
-}  // namespace vo::test
-
-namespace vo::test {
-namespace {
 
 TEST_F(WindowTest, TheGlobalTextureIsStoredBeforeTheWindowAndSetOnItsDevice) {
   VtImage *image = Numbered(4, 4);
