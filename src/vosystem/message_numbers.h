@@ -321,6 +321,15 @@ constexpr uint32_t kOGLNotAWindow = 2712;           // the window driver is give
 constexpr uint32_t kOGLImageRefused = 2713;         // an image a target cannot draw into (reason)
 constexpr uint32_t kOGLModeRefused = 2714;          // a target mode other than 0, 1 and 2 (mode)
 
+// OpenGL back end (voopengl, module 111): the system's own numbers, then
+// 2720-2729.
+constexpr uint32_t kOpenGLError = 939;            // an OpenGL error at image end (text)
+constexpr uint32_t kOpenGLNoPrimitive = 941;      // the polygon path is given no primitive
+constexpr uint32_t kOpenGLRecordSet = 958;        // (debug) property 322 is set (record address)
+constexpr uint32_t kOpenGLNoLights = 981;         // no light list: lights left off
+constexpr uint32_t kOpenGLImageRefused = 2720;    // an image refused for a texture: untextured (class, reason)
+constexpr uint32_t kOpenGLNamesDropped = 2721;    // (debug) names dropped with their share group (kind, group)
+
 // The desktop layer (src/platform), from 2740.
 constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)
 constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, text)
