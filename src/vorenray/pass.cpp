@@ -652,11 +652,21 @@ VtStatus FrameBegin(RayContext *c, const uint32_t *region) {
 
 VtStatus FrameEnd(RayContext *c) { return c->end_frame != nullptr ? c->end_frame() : 0; }
 
-// What the workers read of the scene, made on the main thread before they
-// start: the gathering, object table, hit records and grid.
-VtStatus FramePrepare(RayContext *c, PassProc pass) {
-  c->pass_kind = pass == &RenderPreview ? kPassPreview : kPassFull;
-  VtStatus st = ScenePrepare(c);
+// What the workers read, made on the main thread before they start: the
+// image's shading set-up (lights prepared with their shadow maps, which the
+// workers' copies share; background and foreground reset and pre-rendered)
+// and the scene (gathering, object table, hit records, grid). *shading
+// tells whether the image was begun (ended by FrameRelease).
+VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
+  const uint32_t kind = pass == &RenderPreview ? kPassPreview : kPassFull;
+  c->pass_kind = kind;
+  BackgroundsFetch(c);
+  VtStatus st = 0;
+  if (c->globals != nullptr) {
+    st = VoShadingInitialiseImage(kind);
+    *shading = st == 0;
+  }
+  if (st == 0) st = ScenePrepare(c);
   c->pass_kind = 0;
   return st;
 }
@@ -712,7 +722,8 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     OutputChoose(probe);
     t.output = probe.driver_row;
     st = VoMultiThreadImageSet(probe.pixel_size, t.region[1] - t.region[0] + 1, t.region[3] - t.region[2] + 1);
-    if (st == 0 && VoMultiThreadIsActive()) st = FramePrepare(c, pass);
+    bool shading = false;
+    if (st == 0 && VoMultiThreadIsActive()) st = FramePrepare(c, pass, &shading);
     if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
     const bool threaded = VoMultiThreadIsActive() != 0;
     if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
@@ -720,6 +731,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
       st |= FrameEnd(c);
     }
     st |= VoMultiThreadWorkersStop();
+    if (shading) st |= VoShadingTerminateImage();
   }
   // The scene goes once every worker is joined.
   c->frame_holds = outer_holds;

@@ -163,6 +163,19 @@ TEST_F(ThreadedRayTest, ShadowMapsFogAndTransparencyAreTheSameForAnyWorkerCount)
   ExpectAlikeForAnyWorkerCount();
 }
 
+// Lights never prepared before a threaded pass: their maps are rendered on
+// the main thread before the workers start (the scanline renderer nested in
+// the pass), and the picture is the calling thread's.
+TEST_F(ThreadedRayTest, ShadowMapsOfUnpreparedLightsAreMadeBeforeTheWorkersStart) {
+  DemoOptions o;
+  o.shadow_map = 32;
+  DemoScene scene(o);
+  ASSERT_TRUE(scene.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const Picture threaded = Render(0x70001, 4, VO_MT_SCHEME_BANDED);
+  EXPECT_TRUE(Render(0x70001, 0, VO_MT_SCHEME_BANDED) == threaded);
+}
+
 TEST_F(ThreadedRayTest, OversampledFloatRgbaOnASubViewportIsTheSameForAnyWorkerCount) {
   DemoScene scene;
   ASSERT_TRUE(scene.ok());
@@ -214,7 +227,7 @@ TEST_F(ThreadedRayTest, EveryAllocationFailingEndsATwoWorkerPassCleanly) {
   ASSERT_EQ(VoDriverSet(VoDriverFindFromName("vodrvimg")), 0u);
   const VtTypedValue target = TypedPointer(image);
   ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_IMAGE, &target), 0u);
-  const size_t bytes = size_t{image->bytes_per_row} * 8;
+  const size_t bytes = static_cast<size_t>(image->bytes_per_row) * 8;
   auto render = [&](std::vector<uint8_t> *out) {
     std::memset(image->data, 0, bytes);
     const VtStatus st = VoExecute(0x70001);
