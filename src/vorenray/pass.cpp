@@ -728,7 +728,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     const bool threaded = VoMultiThreadIsActive() != 0;
     if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
       st = VoMultiThreadDispatch(threaded ? &RowOut : nullptr, nullptr);
-      st |= FrameEnd(c);
+        st |= FrameEnd(c);
     }
     st |= VoMultiThreadWorkersStop();
     if (shading) st |= VoShadingTerminateImage();

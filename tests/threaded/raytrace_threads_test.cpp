@@ -209,6 +209,72 @@ TEST_F(ThreadedRayTest, TwentyRendersOnOneRowBandsGiveOnePicture) {
   }
 }
 
+// The image driver with a poll that asks to stop at its k-th call and rows
+// and frame ends recorded (all on the main thread, which alone talks to the
+// driver).
+struct Interrupting {
+  static inline int polls = 0, interrupt_at = -1, rows = 0, rows_after_end = 0, ends = 0;
+  static VtStatus Poll() { return ++polls == interrupt_at ? VO_COND_INTERRUPTED : 0; }
+  static VtStatus Row(uint32_t, void *) {
+    ++rows;
+    rows_after_end += ends;
+    return 0;
+  }
+  static VtStatus End() { return ++ends, 0; }
+};
+
+// An interrupt at the driver's k-th poll, wherever it falls (the scene's
+// preparation on the main thread, a worker's line asking the main thread to
+// poll): 0x40 in the status and the sticky word, no row after the frame's
+// end, the workers joined, the view the application's; the next render
+// whole.
+TEST_F(ThreadedRayTest, AnInterruptAtTheKthPollEndsTheThreadedPassWhole) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
+  VtImage *image = VoImageCreate();
+  ASSERT_NE(image, nullptr);
+  image->width = kWidth;
+  image->height = kHeight;
+  ASSERT_EQ(VoImageAllocateData(image), 0u);
+  VtDriverRecord *driver = VoDriverFindFromName("vodrvimg");
+  ASSERT_NE(driver, nullptr);
+  ASSERT_EQ(VoDriverSet(driver), 0u);
+  const VtTypedValue target = TypedPointer(image);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_IMAGE, &target), 0u);
+  ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_POLL, reinterpret_cast<VtProc>(&Interrupting::Poll)), 0u);
+  ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&Interrupting::Row)), 0u);
+  ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&Interrupting::End)), 0u);
+  ASSERT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+  ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
+  ASSERT_EQ(SetWord(VO_CONTROL_MT_POLL_INTERVAL, VtNat32, 2), 0u);
+  VtTypedValue v = TypedInt32(4);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+  VtTypedValue sticky{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky), 0u);
+  VtView *view = VoViewGet();
+  for (int k : {1, 2, 5, 12}) {
+    Interrupting::polls = Interrupting::rows = Interrupting::rows_after_end = Interrupting::ends = 0;
+    Interrupting::interrupt_at = k;
+    const VtStatus st = VoExecute(0x70001);
+    EXPECT_EQ(st & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED) << k << " status " << st << " polls " << Interrupting::polls << " rows " << Interrupting::rows;
+    EXPECT_NE(*static_cast<uint32_t *>(sticky.value.p) & VO_COND_INTERRUPTED, 0u) << k;
+    EXPECT_EQ(Interrupting::rows_after_end, 0) << k;
+    EXPECT_LT(Interrupting::rows, static_cast<int>(kHeight)) << k;
+    EXPECT_EQ(VoMultiThreadIsActive(), 0u) << k;
+    EXPECT_EQ(VoViewGet(), view) << k;
+  }
+  Interrupting::rows = 0;
+  Interrupting::interrupt_at = -1;
+  EXPECT_EQ(VoExecute(0x70001), 0u);
+  EXPECT_EQ(Interrupting::rows, static_cast<int>(kHeight));
+  v = TypedPointer(nullptr);
+  VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+  VoDriverSet(VoDriverFindFromName("vodrvnul"));
+  VoImageDestroy(image);
+}
+
 // Failing allocations (wherever they fall, main thread or worker) during a
 // 16 x 8 pass at two workers into an image in memory: each run either
 // answers a failure or, where a module goes on without what it could not
