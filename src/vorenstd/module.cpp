@@ -47,8 +47,8 @@ T *Global(const char *name) {
   return static_cast<T *>(VoShaderFindGlobalAddress(name));
 }
 
-VtStatus BoundsCopy(VtBounds *out, const VtBounds *in, VtTransform *transform) {
-  return VoBoundsCopy(out, in, transform);
+VtStatus BoundsCopy(float *out, const float *in, VtTransform *transform) {
+  return VoBoundsCopy(reinterpret_cast<VtBounds *>(out), reinterpret_cast<const VtBounds *>(in), transform);
 }
 
 // The callbacks and globals of the calling context into its record.
@@ -61,7 +61,7 @@ void ConnectRecord(VtStandardRendererContext *s) {
   s->poll = Callback<VtDriverNoArgProc>(VO_DRIVER_POLL);
   s->accept = Callback<VtDriverKindProc>(VO_DRIVER_ACCEPT_OUTPUT);
   s->progress = KernelCallback<VtProgressProc>(VO_CALLBACK_PROGRESS);
-  using BoundsProc = VtStatus (*)(VtBounds *, const VtBounds *, VtTransform *);
+  using BoundsProc = decltype(&exported::VoTransformBounds);
   auto transform = Callback<BoundsProc>(0xf0002);
   s->transform_bounds = transform != nullptr ? transform : &BoundsCopy;
   s->g_prim = Global<VtPrimitive *>("prim");

@@ -266,10 +266,37 @@ constexpr uint32_t kPostWalkEndedEarly = 809;    // (module 69) the walk ended e
 constexpr uint32_t kPostNestingRefused = 2660;   // a list run nested deeper than 8 is refused (depth)
 constexpr uint32_t kPostFilterSizeRefused = 2661;  // a filter size the prepare left is refused (width, height)
 constexpr uint32_t kPostNoWayOfRunning = 2662;   // a class's mode word names no way of running (mode)
+// The post-process classes, frame averaging and archive (module 68), then
+// 2670-2679.
+constexpr uint32_t kPostNoDriver = 464;          // no current output driver
+constexpr uint32_t kPostFileNotOpened = 517;     // the archive's file cannot be opened (file)
+constexpr uint32_t kPostNoScanline = 574;        // no driver of the name, or it has no scanline operation (name)
+constexpr uint32_t kPostPixelRead = 684;         // a pixel read failed (x, y)
+constexpr uint32_t kPostPixelWrite = 685;        // a pixel write failed (x, y)
+constexpr uint32_t kPostPlaneMissing = 695;      // a buffer lacks a needed plane (mask)
+constexpr uint32_t kPostRowNoMemory = 704;       // no memory for a row of bytes
+constexpr uint32_t kPostHeightZero = 719;        // the height used is 0
+constexpr uint32_t kPostWidthZero = 720;         // the width used is 0
+constexpr uint32_t kPostNoCurrentBuffer = 752;   // the archive finds no current screen buffer
+constexpr uint32_t kPostBufferFact = 753;        // a buffer fact cannot be read, or the archive failed
+constexpr uint32_t kPostMatrixDefault = 815;     // the built-in matrix is used (rows, columns)
+constexpr uint32_t kPostMatrixEmpty = 816;       // matrix rows or columns below 1 (rows, columns)
+constexpr uint32_t kPostMatrixEven = 817;        // matrix rows or columns even (rows, columns)
+constexpr uint32_t kPostScaleEmpty = 818;        // linear scale range empty (min, max)
+constexpr uint32_t kPostLightsSelect = 819;      // unrecognised lights select (text)
+constexpr uint32_t kPostNoVisibleFlare = 820;    // flares 3d without its visible flare
+constexpr uint32_t kPostNoHiddenFlare = 821;     // flares 3d without its hidden flare
+constexpr uint32_t kPostInterlaceNoBuffer = 859;  // interlace without a first buffer
+constexpr uint32_t kPostInterlaceNoColour = 861;  // an interlace buffer lacks its colour plane
+constexpr uint32_t kPostInterlaceSizes = 862;     // the interlace buffers differ in size
+constexpr uint32_t kPostInterlaceTarget = 863;    // the interlace buffers do not fit "Bi"
+constexpr uint32_t kPostGlowThreshold = 2670;     // glow's max threshold refused (max threshold)
 
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
+// Scene objects in object files (voobject, module 112), from the same range.
+constexpr uint32_t kObjectRecordRefused = 2801;  // a scene object refused in an object file (type, reason)
 
 // OpenGL targets (voogldrv, module 116): the system's own numbers, then
 // 2710-2719.
@@ -292,5 +319,12 @@ constexpr uint32_t kDesktopMessageBox = 2741;  // a message box shown (caption, 
 constexpr uint32_t kDesktopArgument = 2742;    // a desktop procedure refuses an argument (procedure, reason)
 constexpr uint32_t kDeviceArgument = 2743;          // a Direct3D-like device call refuses an argument (call, reason)
 constexpr uint32_t kDeviceTrianglesDropped = 2744;  // a draw left out triangles whose position is not finite (count)
+
+// The Direct3D back end (vod3d, module 25651): 2750-2754.
+constexpr uint32_t kD3DControlRefused = 2750;  // a control value refused (control, reason)
+constexpr uint32_t kD3DImageRefused = 2751;    // an image handed in is no live image (procedure)
+constexpr uint32_t kD3DPixmapShort = 2752;     // a pixmap not wholly inflated (width, height, status)
+constexpr uint32_t kD3DBmpNotWritten = 2753;   // a BMP file not written (path, reason)
+constexpr uint32_t kD3DListNoMemory = 2754;    // a list builder out of memory (procedure)
 
 }  // namespace vo::messages
