@@ -140,13 +140,7 @@ void PovrayWrite(const char *path, const Spheres &g) {
 
 void Grid(benchmark::State &state, uint32_t code) {
   Lib();
-  VtMaterial *plastic = vo::VoMaterialCreate();
-  VtTypedValue colour{};
-  colour.type = VtColourType;
-  colour.value.v[0] = 0.85f, colour.value.v[1] = 0.25f, colour.value.v[2] = 0.2f;
-  vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_COLOUR, "plain");
-  vo::VoShaderSetArg(vo::VoMaterialGetShader(plastic, VO_SHADER_COLOUR), "colour", &colour);
-  vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_REFLECTANCE, "plastic");
+  VtMaterial *plastic = vo::bench::PlasticMake();
   VtReference *light = vo::VoShaderReferenceCreate(Lib());
   vo::VoLightListSet(light);
   const Spheres g(40);
