@@ -209,6 +209,58 @@ TEST_F(ThreadedRayTest, TwentyRendersOnOneRowBandsGiveOnePicture) {
   }
 }
 
+// Two coplanar squares facing the eye alike, the small red one listed
+// first and the large blue one around it: every ray through the small one
+// meets both at one distance and facing. With leaves split down to single
+// cells, an oblique ray tests the large square in cells before the one
+// holding the small square; still the lower object index (the first listed)
+// wins, whatever the worker count and each worker's splits.
+TEST_F(ThreadedRayTest, OfEqualHitsTheFirstListedObjectWinsForAnyWorkerCount) {
+  static const float small[4][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+  static const float large[4][3] = {{-4, -4, 0}, {4, -4, 0}, {4, 4, 0}, {-4, 4, 0}};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtPrimitive *squares[2] = {};
+  VtMaterial *materials[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    VtTypedValue data[1] = {DemoPointer(const_cast<float(*)[3]>(i == 0 ? small : large))};
+    squares[i] = VoPrimitiveCreatePolygon(4, 1, ids, data);
+    materials[i] = VoMaterialCreate();
+    ASSERT_NE(squares[i], nullptr);
+    ASSERT_NE(materials[i], nullptr);
+    const VtTypedValue colour = DemoTriple(VtColourType, i == 0 ? 1.0f : 0.0f, 0, i == 0 ? 0.0f : 1.0f);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(materials[i], VO_SHADER_COLOUR, "plain"), 0u);
+    ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(materials[i], VO_SHADER_COLOUR), "colour", &colour), 0u);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(materials[i], VO_SHADER_REFLECTANCE, "constant"), 0u);
+    ASSERT_EQ(VoPrimitiveSetMaterial(squares[i], materials[i]), 0u);
+  }
+  // A speck high above makes the grid's cells tall, so that the centre ray
+  // crosses cells of the large square alone before it meets the small one
+  // near its corner.
+  static const float speck[3][3] = {{-0.5f, -0.5f, 200}, {-0.4f, -0.5f, 200}, {-0.5f, -0.4f, 200}};
+  VtTypedValue speck_data[1] = {DemoPointer(const_cast<float(*)[3]>(speck))};
+  VtPrimitive *all[3] = {squares[0], squares[1], VoPrimitiveCreatePolygon(3, 1, ids, speck_data)};
+  ASSERT_NE(all[2], nullptr);
+  VtReference *list = VoPrimitiveListCreate(3, all);
+  ASSERT_EQ(VoPrimitiveListSet(list), 0u);
+  ASSERT_EQ(SetWord(VO_CONTROL_RAY_LEAF_LIMIT, VtNat32, 0), 0u);
+  const float eye[3] = {-5, -4, 3}, reference[3] = {-0.6f, -0.6f, 0}, up[3] = {0, 0, 1};
+  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, kHeight, 1.0), 0u);
+  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 30.0), 0u);
+  for (int32_t workers : {0, 4}) {
+    const Picture p = Render(0x70001, workers, VO_MT_SCHEME_BANDED);
+    const size_t centre = kHeight / 2 * kWidth + kWidth / 2;
+    EXPECT_GT(p.colour[3 * centre], 0.9f) << workers << " workers";  // red under the constant reflectance
+    EXPECT_EQ(p.colour[3 * centre + 2], 0.0f) << workers << " workers";
+  }
+  VoPrimitiveListSet(nullptr);
+  VoReferenceListDestroy(list, nullptr);
+  VoPrimitiveDestroy(all[2]);
+  for (int i = 0; i < 2; ++i) {
+    VoPrimitiveDestroy(squares[i]);
+    VoMaterialDestroy(materials[i]);
+  }
+}
+
 // The image driver with a poll that asks to stop at its k-th call and rows
 // and frame ends recorded (all on the main thread, which alone talks to the
 // driver).
