@@ -4,6 +4,8 @@
 // and the start that registers the classes whatever the record's making
 // answered.
 
+#include "voshpro/area_light.h"
+#include "voshpro/scattering.h"
 #include "voshpro/voshpro.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
@@ -109,7 +111,7 @@ VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc releas
 // The library's classes in its order (area light first, light scattering
 // last); the rows still null come with their classes.
 const ClassDescription *const kProClassList[18] = {
-    nullptr,       // area light
+    &kArea,        // area light
     &kGoniometric, // goniometric light
     &kSky,         // sky light
     nullptr,       // absolute curvature
@@ -126,7 +128,7 @@ const ClassDescription *const kProClassList[18] = {
     nullptr,       // wrapped anisotropic
     nullptr,       // wrapped circular anisotropic
     nullptr,       // glow transparency
-    nullptr,       // light scattering
+    &kScattering,  // light scattering
 };
 
 }  // namespace vo::pro

@@ -89,6 +89,14 @@ constexpr uint32_t kProComplexity = 647;    // a complexity held to [0, 1] (valu
 constexpr uint32_t kProSpectral = 648;      // an unknown spectral distribution: "D65" (text, name)
 constexpr uint32_t kProDomeTransform = 2565;  // the dome's frame could not be made: directions left in its own
 constexpr uint32_t kProLuminaireRefused = 2566;  // a luminaire file refused: the light stays dark (file, status)
+constexpr uint32_t kProAreaNoMemory = 910;        // an area light's build without memory (light)
+constexpr uint32_t kProAreaNoPrimitive = 911;     // an area light without a usable primitive (light)
+constexpr uint32_t kProAreaBuildFailed = 912;     // an area light's build failed: it gives nothing (status, light)
+constexpr uint32_t kProAreaRefineNoMemory = 913;  // an area light's sampling without memory (light)
+// Light sources and the light-scattering foreground, 2580-2589.
+constexpr uint32_t kProAreaBudget = 2580;         // an area light's element budget reached: pieces used whole (light)
+constexpr uint32_t kProScatterCapped = 2581;      // scattering samples capped: the AA level lowered (level used)
+constexpr uint32_t kProScatterSkipped = 2582;     // a scattering volume skipped (light, reason)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
@@ -312,6 +320,15 @@ constexpr uint32_t kOGLModeInFrame = 2711;          // the target mode changes w
 constexpr uint32_t kOGLNotAWindow = 2712;           // the window driver is given no live window
 constexpr uint32_t kOGLImageRefused = 2713;         // an image a target cannot draw into (reason)
 constexpr uint32_t kOGLModeRefused = 2714;          // a target mode other than 0, 1 and 2 (mode)
+
+// OpenGL back end (voopengl, module 111): the system's own numbers, then
+// 2720-2729.
+constexpr uint32_t kOpenGLError = 939;            // an OpenGL error at image end (text)
+constexpr uint32_t kOpenGLNoPrimitive = 941;      // the polygon path is given no primitive
+constexpr uint32_t kOpenGLRecordSet = 958;        // (debug) property 322 is set (record address)
+constexpr uint32_t kOpenGLNoLights = 981;         // no light list: lights left off
+constexpr uint32_t kOpenGLImageRefused = 2720;    // an image refused for a texture: untextured (class, reason)
+constexpr uint32_t kOpenGLNamesDropped = 2721;    // (debug) names dropped with their share group (kind, group)
 
 // The desktop layer (src/platform), from 2740.
 constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)

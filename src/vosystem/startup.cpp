@@ -50,7 +50,7 @@ const StartupModule kInstallList[] = {
     {"vodrvjpg", VO_MODULE_JPEG, &VoEntryJPEGDriver},
     {"vodrvtga", VO_MODULE_TARGA, &VoEntryTGADriver},
     {"voogldrv", VO_MODULE_OPENGL_DRIVERS, &VoEntryOGLDrv},
-    {"voopengl", VO_MODULE_OPENGL, nullptr /* VoEntryOpenGL */},
+    {"voopengl", VO_MODULE_OPENGL, &VoEntryOpenGL},
     {"vod3d", VO_MODULE_DIRECT3D, &VoEntryD3D},
     {"vodrvqt", VO_MODULE_QUICKTIME, &VoEntryQuickTimeDriver},
 };
