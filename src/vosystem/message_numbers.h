@@ -300,6 +300,12 @@ constexpr uint32_t kPostInterlaceSizes = 862;     // the interlace buffers diffe
 constexpr uint32_t kPostInterlaceTarget = 863;    // the interlace buffers do not fit "Bi"
 constexpr uint32_t kPostGlowThreshold = 2670;     // glow's max threshold refused (max threshold)
 
+// NPR strokes (vonpr, module 96), 2610-2629.
+constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x440001 unknown: its classes skipped
+constexpr uint32_t kNprEdgeRefused = 2611;         // an edge that is not a live NPR edge is refused (procedure, code)
+constexpr uint32_t kNprControlRefused = 2612;      // a control value refused, the old one kept (reason, code)
+constexpr uint32_t kNprActionRunning = 2613;       // an action started while one runs is refused (reason, code)
+
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)

@@ -44,7 +44,7 @@ const StartupModule kInstallList[] = {
     {"vocolour", VO_MODULE_COLOUR_UTILITIES, &VoEntryColourUtilities},
     {"vomeshio", VO_MODULE_MESH_IO, &VoEntryMeshIO},
     {"vofilter", VO_MODULE_FILTER, &VoEntryFilter},
-    {"vonpr", VO_MODULE_NPR, nullptr /* VoEntryNPR */},
+    {"vonpr", VO_MODULE_NPR, &VoEntryNPR},
     {"voobject", VO_MODULE_OBJECT_IO, &VoEntryObject},
     {"vodrvbmp", VO_MODULE_BMP, &VoEntryBMPDriver},
     {"vodrvjpg", VO_MODULE_JPEG, &VoEntryJPEGDriver},

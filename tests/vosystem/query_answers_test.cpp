@@ -52,6 +52,7 @@ const ModuleRow kModules[] = {
     {&VoEntryPhotometry,  66, "vophoto",  904643667},
     {&VoEntryObject,     112, "voobject", 904643049},
     {&VoEntryMeshIO,      70, "vomeshio", 904643049},
+    {&VoEntryNPR,         96, "vonpr",    916161047, "sdd_"},
     {&VoEntryD3D,      25651, "vod3d",    933861993},
 };
 // clang-format on
