@@ -14,17 +14,8 @@ class Render : public OpenGLTest {
   void SetUp() override {
     OpenGLTest::SetUp();
     ASSERT_EQ(VoOpenGLInitialise(), 0u);
-    target_ = VoImageCreate();
+    target_ = ImageTarget(kW, kH);
     ASSERT_NE(target_, nullptr);
-    target_->width = kW;
-    target_->height = kH;
-    images_.push_back(target_);
-    VtDriverRecord *d = VoDriverFindFromName("vodrvimg");
-    ASSERT_NE(d, nullptr);
-    ASSERT_EQ(VoDriverSet(d), 0u);
-    VtTypedValue v = TypedPointer(target_);
-    ASSERT_EQ(VoDriverSetControl(d, VO_CONTROL_DRIVER_IMAGE, &v), 0u);
-    ASSERT_EQ(VoViewSetResolution(nullptr, kW, kH, 1.0), 0u);
     const float eye[3] = {0, 0, 5}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
     ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 60.0), 0u);
     background_ = Shader(VO_SHADER_BACKGROUND, "plain");
