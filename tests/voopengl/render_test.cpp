@@ -209,7 +209,9 @@ TEST_F(Render, GroupsCarryTransformsMaterialsAndRefuseCyclesAndDeepNesting) {
   EXPECT_EQ(CountPosted(messages::kListCycle), 1);
   EXPECT_EQ(c_->frame_open, 0u);
   EXPECT_NE(Pixel(kW / 2, kH / 2), Pixel(0, 0));
-  // Break the cycle before teardown destroys the list.
+  // Break the cycle before teardown destroys the list (the render stored a
+  // record in the list: its data may have moved).
+  members = PropertyAt<VtReference *>(loop, nullptr, VO_PRIM_PREFS);
   VtReference *last = *members;
   while (last->next != *members) last = last->next;
   last->data = Square(0.1f);
