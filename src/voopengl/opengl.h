@@ -179,6 +179,8 @@ VtOpenGLPrimitiveData *RecordOf(VtPrimitive *p, VtStatus *status = nullptr);
 VtStatus PropertyStart(VtOpenGLContext *c);
 // Destroys every live record's copy and inverse (module terminate).
 void RecordsStop(VtOpenGLContext *c);
+// A new record stored as the primitive's property 322 (null: *status why).
+VtOpenGLPrimitiveData *RecordMake(VtOpenGLContext *c, VtPrimitive *p, VtStatus *status);
 
 // ---- Materials (materials.cpp) ---------------------------------------------
 // Builds the cache from the material: a new cache (fresh = true) gets its
@@ -239,7 +241,8 @@ void *ArgPointer(VtShader *s, const char *label);
 VtImage *ImageArgument(VtShader *s);
 VtImage *ImageFromFile(VtShader *s);
 
-// ---- Neighbours (neighbours.cpp) -------------------------------------------
+// ---- The frame (render.cpp) ------------------------------------------------
+// Draws the current scene: execute code 0x6f0001.
 VtStatus Render();
 
 }  // namespace vo::opengl

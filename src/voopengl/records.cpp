@@ -148,6 +148,20 @@ VtOpenGLPrimitiveData *RecordOf(VtPrimitive *p, VtStatus *status) {
   return *static_cast<VtOpenGLPrimitiveData **>(v.value.p);
 }
 
+VtOpenGLPrimitiveData *RecordMake(VtOpenGLContext *c, VtPrimitive *p, VtStatus *status) {
+  VtOpenGLPrimitiveData *r = RecordNew(c);
+  if (r == nullptr) {
+    *status = VO_STATUS_NO_MEMORY;
+    return nullptr;
+  }
+  if (VtStatus s = RecordStore(p, r); s != 0 || RecordOf(p) != r) {
+    RecordFree(c, r);
+    *status = s != 0 ? s : VO_STATUS_NO_MEMORY;
+    return nullptr;
+  }
+  return r;
+}
+
 VtStatus PropertyStart(VtOpenGLContext *) {
   static const char kName[] = "voopengl:gl_prim_props";
   char name[64];

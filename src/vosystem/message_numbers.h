@@ -335,6 +335,11 @@ constexpr uint32_t kOpenGLRecordSet = 958;        // (debug) property 322 is set
 constexpr uint32_t kOpenGLNoLights = 981;         // no light list: lights left off
 constexpr uint32_t kOpenGLImageRefused = 2720;    // an image refused for a texture: untextured (class, reason)
 constexpr uint32_t kOpenGLNamesDropped = 2721;    // (debug) names dropped with their share group (kind, group)
+constexpr uint32_t kOpenGLTransformDepth = 2730;  // transforms nested past 64: subtree not drawn (depth)
+constexpr uint32_t kOpenGLBackgroundNesting = 2731;  // backgrounds nested past 16: default colour (class)
+constexpr uint32_t kOpenGLTooManyLights = 2732;   // lights past GL_MAX_LIGHTS left unset (count)
+constexpr uint32_t kOpenGLBackgroundRefused = 2733;  // an image background refused (reason)
+constexpr uint32_t kOpenGLPolygonsOneByOne = 2734;   // (debug) polygons drawn one by one (primitive)
 
 // The desktop layer (src/platform), from 2740.
 constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)

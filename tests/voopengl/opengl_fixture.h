@@ -50,18 +50,25 @@ class OpenGLTest : public ::testing::Test {
     EXPECT_EQ(VoTerminate(), 0u);
   }
 
-  // A context current: a frame of the image driver's 8 x 8 image.
-  void FrameBegin() {
+  // The image driver drawing into a new w x h image, the view's resolution.
+  VtImage *ImageTarget(int32_t w, int32_t h) {
     VtImage *target = VoImageCreate();
-    ASSERT_NE(target, nullptr);
-    target->width = target->height = 8;
+    EXPECT_NE(target, nullptr);
+    if (target == nullptr) return nullptr;
+    target->width = w;
+    target->height = h;
     images_.push_back(target);
     VtDriverRecord *d = VoDriverFindFromName("vodrvimg");
-    ASSERT_NE(d, nullptr);
-    ASSERT_EQ(VoDriverSet(d), 0u);
+    EXPECT_NE(d, nullptr);
+    EXPECT_EQ(VoDriverSet(d), 0u);
     VtTypedValue v = TypedPointer(target);
-    ASSERT_EQ(VoDriverSetControl(d, VO_CONTROL_DRIVER_IMAGE, &v), 0u);
-    ASSERT_EQ(VoViewSetResolution(nullptr, 8, 8, 1.0), 0u);
+    EXPECT_EQ(VoDriverSetControl(d, VO_CONTROL_DRIVER_IMAGE, &v), 0u);
+    EXPECT_EQ(VoViewSetResolution(nullptr, static_cast<uint32_t>(w), static_cast<uint32_t>(h), 1.0), 0u);
+    return target;
+  }
+  // A context current: a frame of the image driver's 8 x 8 image.
+  void FrameBegin() {
+    ASSERT_NE(ImageTarget(8, 8), nullptr);
     ASSERT_EQ(VoOGLDrvImageBegin(), 0u);
     frame_ = true;
   }

@@ -1,0 +1,611 @@
+// One OpenGL render of the scene: the frame on the drivers' prepared
+// target, the view, the background, the lights, the primitive list and the
+// frame's close.
+//
+// Invariants a reader must know:
+// - without a context (the drivers' image begin failed) nothing is sent to
+//   OpenGL: the frame goes straight to its end;
+// - model transforms are kept on a stack of our own (OpenGL's model-view
+//   stack is shallower than ours) and loaded whole with glLoadMatrixd; a
+//   level past kTransformStackDepth is refused and its subtree not drawn;
+// - glFrontFace is sent from the mirroring parity before every geometry;
+// - lists and groups are walked with ListPath, so a list containing itself
+//   is refused instead of recursing for ever.
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include <vo/vo_view.h>
+
+#include "vogeom/list_walk.h"
+#include "voogldrv/targets.h"
+#include "voopengl/opengl.h"
+#include "vosystem/message_numbers.h"
+#include "vosystem/reference.h"
+
+namespace vo::opengl {
+
+namespace {
+
+constexpr uint32_t kBackgroundDepthMax = 16;
+constexpr uint32_t kExpandDepthMax = 16;
+constexpr uint32_t kMirroring = 0x1000;  // a transform's reflection flag
+
+// What one frame carries besides the context record.
+struct Frame {
+  bool context = false;   // a context is current: OpenGL may be called
+  double matrices[kTransformStackDepth + 1][16];  // [0] the view's model-view
+  uint32_t depth = 0;
+  bool depth_posted = false;
+  ListPath path;
+  uint32_t expand_depth = 0;
+};
+
+Frame *frame_state = nullptr;  // only the calling thread draws
+
+void Unit(float v[3]) {
+  const float n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  if (n > 0.0f) {
+    v[0] /= n;
+    v[1] /= n;
+    v[2] /= n;
+  }
+}
+
+void Clear(const float rgb[3], float alpha, GLbitfield extra) {
+  glClearColor(rgb[0], rgb[1], rgb[2], alpha);
+  glClear(GL_COLOR_BUFFER_BIT | extra);
+}
+
+// ---- Background ---------------------------------------------------------
+
+VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint32_t level) {
+  const float black[3] = {0.0f, 0.0f, 0.0f};
+  if (bg == nullptr) {
+    Clear(c->background, c->background_alpha, depth);
+    return 0;
+  }
+  const char *name = ClassName(bg);
+  const auto is = [&](const char *n) { return name != nullptr && std::strcmp(name, n) == 0; };
+  const char *inner = is("mixed") ? "base shader" : is("two planes") ? "front shader" : is("ray cube") ? "primary shader" : nullptr;
+  if (inner != nullptr) {
+    if (level + 1 >= kBackgroundDepthMax) {
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kOpenGLBackgroundNesting, kModule, name);
+      Clear(c->background, c->background_alpha, depth);
+      return VO_STATUS_BAD_ARGUMENT;
+    }
+    auto *next = static_cast<VtShader *>(ArgPointer(bg, inner));
+    if (next == nullptr) {
+      Clear(c->background, c->background_alpha, depth);
+      return 0;
+    }
+    return BackgroundDraw(c, next, depth, level + 1);
+  }
+  float colour[3] = {c->background[0], c->background[1], c->background[2]};
+  if (is("plain")) {
+    (void)ArgTriple(bg, "colour", colour);
+    Clear(colour, 1.0f, depth);
+  } else if (is("clouds")) {
+    (void)ArgTriple(bg, "background colour", colour);
+    Clear(colour, 1.0f, depth);
+  } else if (is("graduated")) {
+    float top[3] = {0, 0, 0}, bottom[3] = {0, 0, 0};
+    (void)ArgTriple(bg, "top colour", top);
+    (void)ArgTriple(bg, "bottom colour", bottom);
+    if (c->background_drawing == 1) {
+      glClear(depth);
+      glMatrixMode(GL_PROJECTION);
+      glPushMatrix();
+      glLoadIdentity();
+      glMatrixMode(GL_MODELVIEW);
+      glPushMatrix();
+      glLoadIdentity();
+      glPushAttrib(GL_POLYGON_BIT | GL_LIGHTING_BIT | GL_ENABLE_BIT | GL_CURRENT_BIT);
+      glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+      glShadeModel(GL_SMOOTH);
+      glDisable(GL_LIGHTING);
+      glDisable(GL_DEPTH_TEST);
+      glDisable(GL_CULL_FACE);
+      glDisable(GL_TEXTURE_2D);
+      glBegin(GL_POLYGON);
+      glColor3fv(top);
+      glVertex2f(1, 1);
+      glVertex2f(-1, 1);
+      glColor3fv(bottom);
+      glVertex2f(-1, -1);
+      glVertex2f(1, -1);
+      glEnd();
+      glPopAttrib();
+      glMatrixMode(GL_PROJECTION);
+      glPopMatrix();
+      glMatrixMode(GL_MODELVIEW);
+      glPopMatrix();
+      c->current_record = nullptr;  // the colour was changed behind the record
+    } else {
+      for (int i = 0; i < 3; ++i) colour[i] = 0.5f * (top[i] + bottom[i]);
+      Clear(colour, 1.0f, depth);
+    }
+  } else if (is("none")) {
+    Clear(black, 1.0f, depth);
+  } else {
+    // Image backgrounds and classes OpenGL cannot draw: the default colour.
+    Clear(c->background, c->background_alpha, depth);
+  }
+  return 0;
+}
+
+// ---- Lights -------------------------------------------------------------
+
+VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
+  const GLenum n = GL_LIGHT0 + static_cast<GLenum>(index);
+  float ambient[4] = {0, 0, 0, 1}, position[4] = {0, 0, 1, 0}, direction[3] = {0, 0, -1};
+  float exponent = 0.0f, cutoff = 180.0f;
+  float colour[4] = {1, 1, 1, 1};
+  (void)ArgTriple(light, "colour", colour);
+  const float intensity = ArgFloat(light, "intensity", 1.0f);
+  if (intensity < 1.0f)
+    for (int i = 0; i < 3; ++i) colour[i] = std::fmin(colour[i] * intensity, 1.0f);
+  const char *name = ClassName(light);
+  const auto is = [&](const char *k) { return name != nullptr && std::strcmp(name, k) == 0; };
+  float location[3] = {0, 0, 0}, to[3] = {0, 0, 0};
+  (void)ArgTriple(light, "location", location);
+  (void)ArgTriple(light, "to", to);
+  int32_t fall_off = -1;
+  if (is("eye")) {
+    std::memcpy(position, c->eye_position, sizeof(float) * 3);
+    position[3] = 1.0f;
+  } else if (is("distant")) {
+    for (int i = 0; i < 3; ++i) position[i] = location[i] - to[i];
+    Unit(position);
+    position[3] = 0.0f;
+  } else if (is("point") || is("spot")) {
+    std::memcpy(position, location, sizeof location);
+    position[3] = 1.0f;
+    fall_off = static_cast<int32_t>(ArgFloat(light, "fall off", 0.0f));
+    if (is("spot")) {
+      for (int i = 0; i < 3; ++i) direction[i] = to[i] - location[i];
+      Unit(direction);
+      cutoff = ArgFloat(light, "cone angle", 360.0f) * 0.5f;
+      cutoff = std::fmin(std::fmax(cutoff, 0.0f), 90.0f);
+      exponent = std::fmin(std::fmax(ArgFloat(light, "beam distribution", 0.0f), 0.0f), 128.0f);
+    }
+  }
+  glLightfv(n, GL_AMBIENT, ambient);
+  glLightfv(n, GL_DIFFUSE, colour);
+  glLightfv(n, GL_SPECULAR, colour);
+  glLightfv(n, GL_POSITION, position);
+  glLightfv(n, GL_SPOT_DIRECTION, direction);
+  glLightf(n, GL_SPOT_EXPONENT, exponent);
+  glLightf(n, GL_SPOT_CUTOFF, cutoff);
+  static const float kAttenuation[6][3] = {{1, 0, 0}, {1, 0, 0}, {1, 1, 0}, {1, 0, 1}, {0, 1, 0}, {0, 0, 1}};
+  if (fall_off >= 0 && fall_off <= 5) {
+    glLightf(n, GL_CONSTANT_ATTENUATION, kAttenuation[fall_off][0]);
+    glLightf(n, GL_LINEAR_ATTENUATION, kAttenuation[fall_off][1]);
+    glLightf(n, GL_QUADRATIC_ATTENUATION, kAttenuation[fall_off][2]);
+  }
+  glEnable(n);
+  return 0;
+}
+
+// ---- Primitives ---------------------------------------------------------
+
+VtOpenGLPrimitiveData *RecordFor(VtOpenGLContext *c, VtPrimitive *p, VtStatus *status);
+
+void MatrixLoad(Frame *f) {
+  glMatrixMode(GL_MODELVIEW);
+  glLoadMatrixd(f->matrices[f->depth]);
+}
+
+// Pushes the primitive's own transform; false when the stack is full.
+bool TransformPush(VtOpenGLContext *c, Frame *f, VtPrimitive *p, bool *scaling) {
+  VtTransform *t = VoPrimitiveGetTransform(p);
+  double m[16];
+  if (t == nullptr || VoTransformGetMatrix(t, m) != 0) return true;
+  if (f->depth + 1 > kTransformStackDepth) {
+    if (!f->depth_posted) Post(VO_STATUS_BAD_ARGUMENT, messages::kOpenGLTransformDepth, kModule, f->depth + 1);
+    f->depth_posted = true;
+    return false;
+  }
+  (void)VoMatrixMultiply(f->matrices[f->depth + 1], m, f->matrices[f->depth]);
+  ++f->depth;
+  ++c->transform_depth;
+  *scaling = std::fabs(m[0] - 1.0) >= 1e-5 || std::fabs(m[5] - 1.0) >= 1e-5 || std::fabs(m[10] - 1.0) >= 1e-5;
+  if (*scaling && c->normalise_count++ == 0) glEnable(GL_NORMALIZE);
+  if ((VoTransformGetType(t) & kMirroring) != 0) c->mirrored[0] ^= 1u;
+  MatrixLoad(f);
+  return true;
+}
+
+void TransformPop(VtOpenGLContext *c, Frame *f, VtPrimitive *p, bool scaling) {
+  if ((VoTransformGetType(VoPrimitiveGetTransform(p)) & kMirroring) != 0) c->mirrored[0] ^= 1u;
+  if (scaling && --c->normalise_count == 0) glDisable(GL_NORMALIZE);
+  --f->depth;
+  --c->transform_depth;
+  MatrixLoad(f);
+}
+
+struct Layout {
+  int32_t polys, vrefs, poly_next, plane, world, normal;
+};
+
+void PolygonSend(const Layout &l, const void *polygon, bool normals) {
+  const auto *ring = l.vrefs >= 0 ? *ElementField<VtReference *>(polygon, l.vrefs) : nullptr;
+  if (ring == nullptr) return;
+  float plane[3] = {0, 0, 1};
+  if (!normals && l.plane >= 0) {
+    std::memcpy(plane, ElementField<float>(polygon, l.plane), sizeof plane);
+    Unit(plane);
+  }
+  ForEachNode(const_cast<VtReference *>(ring), [&](VtReference *node) {
+    const void *v = node->data;
+    if (v == nullptr || l.world < 0) return;
+    glNormal3fv(normals ? ElementField<float>(v, l.normal) : plane);
+    glVertex3fv(ElementField<float>(v, l.world));
+  });
+}
+
+// Draws a polygon or a mesh with the current state.
+VtStatus GeometryDraw(VtOpenGLContext *c, VtPrimitive *p) {
+  if (p == nullptr) {
+    Post(VO_STATUS_UNAVAILABLE, messages::kOpenGLNoPrimitive, kModule);
+    return VO_STATUS_UNAVAILABLE;
+  }
+  VtStatus s = 0;
+  if ((p->flags & VO_PRIMITIVE_TRIANGLES) == 0) s |= VoPrimitiveTriangulate(p);
+  const VtContents *ct = p->contents;
+  const Layout l{PropertyOffset(ct, VO_PRIM_POLYS), PropertyOffset(ct, VO_POLY_VREFS),
+                 PropertyOffset(ct, VO_POLY_NEXT),  PropertyOffset(ct, VO_POLY_PLANE),
+                 PropertyOffset(ct, VO_VERT_WORLD), PropertyOffset(ct, VO_VERT_NORMAL)};
+  if (l.polys < 0) return s;
+  const bool normals = l.normal >= 0;
+  const bool two_sided = VoPrimitiveGetSidedness(p) != 0;
+  if (two_sided) {
+    glLightModelf(GL_LIGHT_MODEL_TWO_SIDE, 1.0f);
+    glDisable(GL_CULL_FACE);
+  }
+  if (c->lighting_mode != 0 && c->lighting_on == 0) {
+    glEnable(GL_LIGHTING);
+    c->lighting_on = 1;
+  }
+  const uint32_t face = c->mirrored[0] != 0 ? 1u : 0u;
+  glFrontFace(face != 0 ? GL_CW : GL_CCW);
+  c->mirrored[1] = face;
+  const void *first = *ElementField<void *>(p->data, l.polys);
+  const bool triangles = (p->flags & VO_PRIMITIVE_TRIANGLES) != 0;
+  if (triangles) glBegin(GL_TRIANGLES);
+  else if (first != nullptr && l.poly_next >= 0 && *ElementField<void *>(first, l.poly_next) != first &&
+           *ElementField<void *>(first, l.poly_next) != nullptr)
+    Post(VO_CLASS_DEBUG, messages::kOpenGLPolygonsOneByOne, kModule, static_cast<const void *>(p));
+  for (const void *q = first; q != nullptr;) {
+    if (!triangles) glBegin(GL_POLYGON);
+    PolygonSend(l, q, normals);
+    if (!triangles) glEnd();
+    q = l.poly_next >= 0 ? *ElementField<void *>(q, l.poly_next) : nullptr;
+    if (q == first) break;
+  }
+  if (triangles) glEnd();
+  if (two_sided) {
+    glLightModelf(GL_LIGHT_MODEL_TWO_SIDE, 0.0f);
+    glEnable(GL_CULL_FACE);
+  }
+  return s;
+}
+
+VtStatus Draw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *inherited);
+
+VtStatus MembersDraw(VtOpenGLContext *c, Frame *f, VtReference *ring, VtOpenGLMaterialCache *cache) {
+  VtStatus s = 0;
+  ForEachNode(ring, [&](VtReference *node) { s |= Draw(c, f, static_cast<VtPrimitive *>(node->data), cache); });
+  return s;
+}
+
+VtStatus Draw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *inherited) {
+  if (p == nullptr) return VO_STATUS_UNAVAILABLE;
+  VtStatus s = 0;
+  VtOpenGLPrimitiveData *record = RecordFor(c, p, &s);
+  if (record == nullptr) return s != 0 ? s : VO_STATUS_NO_MEMORY;
+  c->current_primitive = p;
+  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
+  const bool own = (p->flags & VO_PRIMITIVE_HAS_TRANSFORM) != 0;
+  bool scaling = false;
+  if (type == VO_PRIMITIVE_LIST || type == VO_PRIMITIVE_LIST_COPY) {
+    if (VtStatus e = f->path.Enter(p)) return e;
+    VtOpenGLMaterialCache *cache = inherited;
+    if (type == VO_PRIMITIVE_LIST_COPY && VoPrimitiveGetMaterial(p) != nullptr) {
+      VtOpenGLMaterialCache *own_cache = nullptr;
+      s |= CacheLookup(c, p, &own_cache);
+      if (own_cache != nullptr) cache = own_cache;
+    }
+    if (type == VO_PRIMITIVE_LIST_COPY && own && !TransformPush(c, f, p, &scaling)) {
+      f->path.Leave();
+      return s | VO_STATUS_BAD_ARGUMENT;
+    }
+    s |= MembersDraw(c, f, ListMembers(p), cache);
+    if (type == VO_PRIMITIVE_LIST_COPY && own) TransformPop(c, f, p, scaling);
+    f->path.Leave();
+    return s;
+  }
+  if (own && !TransformPush(c, f, p, &scaling)) return s | VO_STATUS_BAD_ARGUMENT;
+  VtOpenGLMaterialCache *cache = inherited;
+  if (VoPrimitiveGetMaterial(p) != nullptr) {
+    VtOpenGLMaterialCache *own_cache = nullptr;
+    s |= CacheLookup(c, p, &own_cache);
+    if (own_cache != nullptr) cache = own_cache;
+  }
+  if (cache != nullptr) {
+    c->current_cache = cache;
+    s |= CacheReady(c, cache);
+    s |= RecordSend(c, cache->record);
+  }
+  if (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_MESH) {
+    s |= GeometryDraw(c, p);
+  } else if (f->expand_depth < kExpandDepthMax) {
+    // Any other kind is drawn through the pieces it expands into.
+    ++f->expand_depth;
+    VtReference *pieces = VoPrimitiveExpandToList(p, nullptr, 1);
+    if (own) {  // the pieces carry the transform already
+      TransformPop(c, f, p, scaling);
+    }
+    s |= MembersDraw(c, f, pieces, cache);
+    (void)VoPrimitiveReferenceListDestroy(pieces);
+    --f->expand_depth;
+    return s;
+  }
+  if (own) TransformPop(c, f, p, scaling);
+  return s;
+}
+
+VtOpenGLPrimitiveData *RecordFor(VtOpenGLContext *c, VtPrimitive *p, VtStatus *status) {
+  VtOpenGLPrimitiveData *r = RecordOf(p, status);
+  if (r != nullptr || *status != 0) return r;
+  return RecordMake(c, p, status);
+}
+
+// ---- The frame ----------------------------------------------------------
+
+VtStatus ImageBegin(VtOpenGLContext *c, Frame *f) {
+  if (c->frame_open != 0) return VO_STATUS_UNAVAILABLE;
+  c->frame_open = 1;
+  c->current_record = nullptr;
+  c->tex_offset[0] = c->tex_offset[1] = 0.0f;
+  c->tex_scale[0] = c->tex_scale[1] = 1.0f;
+  c->frame_render_context = nullptr;
+  if (c->hooks_present != 0 && (c->render_context_choice == 1 || c->render_context_choice == 2)) {
+    c->frame_render_context = c->render_contexts[c->render_context_choice - 1];
+    (void)VoControlGet(0xd0001, &c->saved_controls[0]);
+    (void)VoControlGet(0xd0002, &c->saved_controls[1]);
+    const VtTypedValue context = TypedPointer(c->frame_render_context);
+    VtTypedValue zero{};
+    zero.type = VtInt32;
+    (void)VoControlSet(0xd0001, &context);
+    (void)VoControlSet(0xd0002, &zero);
+  }
+  const VtStatus s = VoOGLDrvImageBegin();
+  f->context = s == 0 && ogldrv::ContextIsCurrent();
+  c->frame_group = f->context ? ogldrv::FrameShareGroup() : -1;
+  if (!f->context) return s != 0 ? s : VO_STATUS_UNAVAILABLE;
+  if (c->perspective_hint == 1) glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_FASTEST);
+  if (c->perspective_hint == 2) glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+  glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, 1);
+  if (c->colour_mode != 2) glEnable(GL_COLOR_MATERIAL);
+  else glDisable(GL_COLOR_MATERIAL);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_CULL_FACE);
+  glDisable(GL_TEXTURE_2D);
+  c->texturing_on = 0;
+  if (c->draw_style == 2 || c->draw_style == 3) {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    if (c->draw_style == 2) {
+      glDisable(GL_LINE_SMOOTH);
+      glDisable(GL_BLEND);
+      glLineWidth(1.0f);
+    } else {
+      glEnable(GL_LINE_SMOOTH);
+      glEnable(GL_BLEND);
+      glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+      glHint(GL_LINE_SMOOTH_HINT, GL_NICEST);
+      glLineWidth(1.5f);
+    }
+  } else {
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  }
+  glShadeModel(c->draw_style == 1 ? GL_SMOOTH : GL_FLAT);
+  c->deferring = c->transparency_mode == 1 && c->colour_mode == 2;
+  glDisable(GL_POLYGON_STIPPLE);
+  c->stipple_on = 0;
+  c->mirrored[0] = c->mirrored[1] = 0;
+  c->normalise_count = 0;
+  glDisable(GL_NORMALIZE);
+  return 0;
+}
+
+VtStatus ViewSet(VtOpenGLContext *c, Frame *f) {
+  VtStatus s = VoViewEvaluate(nullptr);
+  VtTypedValue v{};
+  const auto value = [&](uint32_t code) -> void * {
+    v = VtTypedValue{};
+    return VoViewGetValue(code, &v) == 0 ? v.value.p : nullptr;
+  };
+  const auto *kind = static_cast<const int32_t *>(value(VO_VIEW_VALUE_PROJECTION_KIND));
+  const auto *hither = static_cast<const float *>(value(VO_VIEW_VALUE_HITHER));
+  const auto *yon = static_cast<const float *>(value(VO_VIEW_VALUE_YON));
+  const auto *resolution = static_cast<const int32_t *>(value(VO_VIEW_VALUE_RESOLUTION));
+  const auto *eye = static_cast<const float *>(value(VO_VIEW_VALUE_EYE));
+  const auto *at = static_cast<const float *>(value(VO_VIEW_VALUE_REFERENCE));
+  const auto *up = static_cast<const float *>(value(VO_VIEW_VALUE_UP));
+  const auto *angle = static_cast<const float *>(value(VO_VIEW_VALUE_ANGLE));
+  if (kind == nullptr || hither == nullptr || yon == nullptr || resolution == nullptr || eye == nullptr ||
+      at == nullptr || up == nullptr || angle == nullptr || resolution[0] <= 0 || resolution[1] <= 0)
+    return s | VO_STATUS_UNAVAILABLE;
+  c->projection = *kind;
+  double near = *hither, far = *yon;
+  if (near <= 0.0 && *kind != VO_PROJECTION_PARALLEL) near = far * 0.001;
+  std::memcpy(c->eye_position, eye, sizeof(float) * 3);
+  c->eye_position[3] = 1.0f;
+  for (int i = 0; i < 3; ++i) c->eye_direction[i] = eye[i] - at[i];
+  Unit(c->eye_direction);
+  const double width = resolution[0], height = resolution[1], aspect = width / height;
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  if (*kind == VO_PROJECTION_PERSPECTIVE) {
+    const double t = near * std::tan(*angle * 0.5);
+    if (aspect > 1.0) glFrustum(-t * aspect, t * aspect, -t, t, near, far);
+    else glFrustum(-t, t, -t / aspect, t / aspect, near, far);
+  } else {
+    const double h = *angle * 0.5;
+    if (width > height) glOrtho(-h * aspect, h * aspect, -h, h, near, far);
+    else glOrtho(-h, h, -h / aspect, h / aspect, near, far);
+  }
+  c->viewport[0] = static_cast<uint32_t>(resolution[0]);
+  c->viewport[1] = static_cast<uint32_t>(resolution[1]);
+  GLint most[2] = {0, 0};
+  glGetIntegerv(GL_MAX_VIEWPORT_DIMS, most);
+  if (resolution[0] > most[0] || resolution[1] > most[1]) s |= VO_STATUS_UNAVAILABLE;
+  else glViewport(0, 0, resolution[0], resolution[1]);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  gluLookAt(eye[0], eye[1], eye[2], at[0], at[1], at[2], up[0], up[1], up[2]);
+  glGetDoublev(GL_MODELVIEW_MATRIX, f->matrices[0]);
+  f->depth = 0;
+  return s;
+}
+
+VtStatus BackgroundSet(VtOpenGLContext *c, VtShader *background) {
+  const GLbitfield depth = (c->clear_mask & 2u) != 0 ? GL_DEPTH_BUFFER_BIT : 0;
+  if ((c->clear_mask & 1u) == 0) {
+    if (depth != 0) glClear(depth);
+    return 0;
+  }
+  return BackgroundDraw(c, background, depth, 0);
+}
+
+VtStatus LightListSet(VtOpenGLContext *c, VtReference *list) {
+  GLint most = 8;
+  glGetIntegerv(GL_MAX_LIGHTS, &most);
+  for (GLint i = 0; i < most; ++i) glDisable(GL_LIGHT0 + static_cast<GLenum>(i));
+  if (list == nullptr) {
+    Post(VO_CLASS_WARNING, messages::kOpenGLNoLights, kModule);
+    return 0;
+  }
+  if (c->lighting_mode == 0) {
+    glDisable(GL_LIGHTING);
+    c->lighting_on = 0;
+    return 0;
+  }
+  glMatrixMode(GL_MODELVIEW);
+  if (c->lighting_mode != 2) {
+    const float zero[4] = {0, 0, 0, 1}, one[4] = {1, 1, 1, 1}, ambient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
+    const float position[4] = {c->eye_direction[0], c->eye_direction[1], c->eye_direction[2], 0.0f};
+    const float direction[3] = {0, 0, -1};
+    glLightfv(GL_LIGHT0, GL_AMBIENT, zero);
+    glLightfv(GL_LIGHT0, GL_DIFFUSE, one);
+    glLightfv(GL_LIGHT0, GL_SPECULAR, one);
+    glLightfv(GL_LIGHT0, GL_POSITION, position);
+    glLightfv(GL_LIGHT0, GL_SPOT_DIRECTION, direction);
+    glLightf(GL_LIGHT0, GL_SPOT_EXPONENT, 0.0f);
+    glLightf(GL_LIGHT0, GL_SPOT_CUTOFF, 180.0f);
+    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    c->lighting_on = 1;
+    return 0;
+  }
+  float ambient[4] = {0, 0, 0, 1};
+  int32_t index = 0, refused = 0;
+  VtStatus s = 0;
+  ForEachNode(list, [&](VtReference *node) {
+    auto *light = static_cast<VtShader *>(node->data);
+    const char *name = light != nullptr ? ClassName(light) : nullptr;
+    if (name == nullptr || std::strcmp(name, "area") == 0) return;
+    if (std::strcmp(name, "ambient") == 0) {
+      float colour[3] = {1, 1, 1};
+      (void)ArgTriple(light, "colour", colour);
+      const float intensity = ArgFloat(light, "intensity", 1.0f);
+      for (int i = 0; i < 3; ++i)
+        if (ambient[i] < colour[i]) ambient[i] = colour[i] * intensity;
+      return;
+    }
+    if (index >= most) {
+      ++refused;
+      return;
+    }
+    s |= LightSet(c, light, index++);
+  });
+  if (refused != 0) Post(VO_CLASS_WARNING, messages::kOpenGLTooManyLights, kModule, index + refused);
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
+  glEnable(GL_LIGHTING);
+  c->lighting_on = 1;
+  return s;
+}
+
+VtStatus ListRender(VtOpenGLContext *c, Frame *f, VtReference *list) {
+  if (list == nullptr) return VO_STATUS_UNAVAILABLE;
+  VtStatus s = 0;
+  ForEachNode(list, [&](VtReference *node) {
+    c->current_cache = nullptr;
+    c->vertex_space = nullptr;
+    c->transform_depth = 0;
+    f->depth = 0;
+    MatrixLoad(f);
+    s |= Draw(c, f, static_cast<VtPrimitive *>(node->data), &c->default_cache);
+  });
+  return s;
+}
+
+VtStatus ImageEnd(VtOpenGLContext *c, const Frame *f) {
+  if (c->frame_open == 0) return VO_STATUS_UNAVAILABLE;
+  VtStatus s = 0;
+  if (f->context) {
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glFlush();
+    if (c->no_swap == 0) s |= VoOGLDrvSwapBuffers();
+    bool posted = false;
+    for (int i = 0; i < 64; ++i) {
+      const GLenum e = glGetError();
+      if (e == GL_NO_ERROR) break;
+      if (!posted) Post(VO_CLASS_WARNING, messages::kOpenGLError, kModule,
+                        reinterpret_cast<const char *>(gluErrorString(e)));
+      posted = true;
+      s |= VO_CLASS_WARNING;
+    }
+    c->current_record = nullptr;
+    s |= CacheReady(c, &c->default_cache);
+    s |= RecordSend(c, c->default_cache.record);
+  }
+  if (c->frame_render_context != nullptr) {
+    (void)VoControlSet(0xd0001, &c->saved_controls[0]);
+    (void)VoControlSet(0xd0002, &c->saved_controls[1]);
+    c->frame_render_context = nullptr;
+  }
+  if (f->context) s |= VoOGLDrvImageEnd();
+  c->frame_open = 0;
+  return s | VoShadingTerminateImage();
+}
+
+}  // namespace
+
+VtStatus Render() {
+  VtOpenGLContext *c = Context();
+  if (c == nullptr || c->started == 0 || frame_state != nullptr) return VO_STATUS_UNAVAILABLE;
+  auto *f = static_cast<Frame *>(VoAllocate(sizeof(Frame)));
+  if (f == nullptr) return VO_COND_NO_MEMORY;
+  new (f) Frame();
+  frame_state = f;
+  VtStatus s = ImageBegin(c, f);
+  if (f->context) {
+    s |= ViewSet(c, f);
+    s |= BackgroundSet(c, VoBackgroundGet());
+    s |= LightListSet(c, VoLightListGet());
+    s |= ListRender(c, f, VoPrimitiveListGet());
+  }
+  if (c->frame_open != 0) s |= ImageEnd(c, f);
+  frame_state = nullptr;
+  f->~Frame();
+  VoDeallocate(f);
+  return s;
+}
+
+}  // namespace vo::opengl
