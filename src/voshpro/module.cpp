@@ -5,6 +5,7 @@
 // answered.
 
 #include "voshpro/voshpro.h"
+#include "voshpro/surfaces.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
 
@@ -70,6 +71,7 @@ VtStatus ClassRegistration() {
 }
 
 VtStatus Start() {
+  SurfacesStart();
   const VtStatus s = Initialise();
   return s | ClassRegistration();
 }
@@ -112,20 +114,20 @@ const ClassDescription *const kProClassList[18] = {
     nullptr,       // area light
     &kGoniometric, // goniometric light
     &kSky,         // sky light
-    nullptr,       // absolute curvature
-    nullptr,       // gaussian curvature
-    nullptr,       // geometric curvature
-    nullptr,       // mean curvature
-    nullptr,       // surface evaluation
-    nullptr,       // radiosity
-    nullptr,       // radiosity mirror
-    nullptr,       // radiosity plastic
-    nullptr,       // radiosity stepped false
-    nullptr,       // translucency
-    nullptr,       // translucent plastic
-    nullptr,       // wrapped anisotropic
-    nullptr,       // wrapped circular anisotropic
-    nullptr,       // glow transparency
+    &kAbsoluteCurvature, // absolute curvature
+    &kGaussianCurvature, // gaussian curvature
+    &kGeometricCurvature, // geometric curvature
+    &kMeanCurvature, // mean curvature
+    &kSurfaceEvaluation, // surface evaluation
+    &kRadiosity,   // radiosity
+    &kRadiosityMirror, // radiosity mirror
+    &kRadiosityPlastic, // radiosity plastic
+    &kRadiositySteppedFalse, // radiosity stepped false
+    &kTranslucency, // translucency
+    &kTranslucentPlastic, // translucent plastic
+    &kWrappedAnisotropic, // wrapped anisotropic
+    &kWrappedCircularAnisotropic, // wrapped circular anisotropic
+    &kGlow,        // glow transparency
     nullptr,       // light scattering
 };
 

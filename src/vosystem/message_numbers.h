@@ -89,6 +89,10 @@ constexpr uint32_t kProComplexity = 647;    // a complexity held to [0, 1] (valu
 constexpr uint32_t kProSpectral = 648;      // an unknown spectral distribution: "D65" (text, name)
 constexpr uint32_t kProDomeTransform = 2565;  // the dome's frame could not be made: directions left in its own
 constexpr uint32_t kProLuminaireRefused = 2566;  // a luminaire file refused: the light stays dark (file, status)
+// Pro surface classes, 2590-2599.
+constexpr uint32_t kProVectorZero = 2590;         // a zero thread vector: dPds + dPdt taken, once per image (class)
+constexpr uint32_t kProCurvatureDivision = 2591;  // a curvature division above 4096 taken as 4096 (division)
+constexpr uint32_t kProSteppedNoTable = 2592;     // no colour table: Co kept, once per image (class)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
