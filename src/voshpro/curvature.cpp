@@ -146,7 +146,10 @@ VtStatus GeometricPrepare(void *block) {
   TableFree(b);
   if (k.count < 1) return 0;
   b->table = static_cast<float *>(VoAllocate(static_cast<uint32_t>(sizeof(float) * 3 * k.count)));
-  if (b->table == nullptr) return VO_STATUS_NO_MEMORY;
+  if (b->table == nullptr) {
+    Post(VO_STATUS_NO_MEMORY, messages::kProRecordNoMemory, VO_MODULE_PRO, "vxs_geometric_curvature_colour");
+    return VO_STATUS_NO_MEMORY;
+  }
   b->count = k.count;
   for (int32_t i = 0; i < k.count; ++i) {
     if (b->array != nullptr)

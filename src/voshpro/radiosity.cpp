@@ -204,7 +204,9 @@ SteppedDerived Derive(const SteppedFalse &b) {
 VtStatus SteppedFalseInitialise(void *block) {
   auto *b = static_cast<SteppedFalse *>(block);
   b->table = static_cast<float(*)[3]>(VoAllocate(sizeof(float[kStepsMost][3])));
-  return b->table != nullptr ? 0 : VO_STATUS_NO_MEMORY;
+  if (b->table != nullptr) return 0;
+  Post(VO_STATUS_NO_MEMORY, messages::kProRecordNoMemory, VO_MODULE_PRO, "vxs_radiosity_stepped_false_ref");
+  return VO_STATUS_NO_MEMORY;
 }
 
 VtStatus SteppedFalseRelease(void *block) {

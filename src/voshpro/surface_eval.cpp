@@ -11,6 +11,7 @@
 #include <numbers>
 
 #include "voshpro/surfaces.h"
+#include "vosystem/message_numbers.h"
 
 namespace vo::pro {
 
@@ -237,7 +238,10 @@ VtStatus SurfaceEvaluationPrepare(void *block) {
 VtStatus SurfaceEvaluationInitialise(void *block) {
   auto *b = static_cast<SurfaceEvaluation *>(block);
   b->record = static_cast<EvaluationRecord *>(VoAllocate(sizeof(EvaluationRecord)));
-  if (b->record == nullptr) return VO_STATUS_NO_MEMORY;
+  if (b->record == nullptr) {
+    Post(VO_STATUS_NO_MEMORY, messages::kProRecordNoMemory, VO_MODULE_PRO, "vxs_surface_evaluation_colour");
+    return VO_STATUS_NO_MEMORY;
+  }
   *b->record = EvaluationRecord{};
   return 0;
 }

@@ -93,6 +93,7 @@ constexpr uint32_t kProLuminaireRefused = 2566;  // a luminaire file refused: th
 constexpr uint32_t kProVectorZero = 2590;         // a zero thread vector: dPds + dPdt taken, once per image (class)
 constexpr uint32_t kProCurvatureDivision = 2591;  // a curvature division above 4096 taken as 4096 (division)
 constexpr uint32_t kProSteppedNoTable = 2592;     // no colour table: Co kept, once per image (class)
+constexpr uint32_t kProRecordNoMemory = 2593;     // a class's table or record could not be made (class)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
