@@ -174,9 +174,11 @@ TEST_F(AllocationTest, ClassesThatAllocateTellEveryFailureAndLeakNothing) {
     SetInt(s, "curvature division", 4);
     Set(s, "colour array", TypedPointer(array));
   };
-  for (const auto &[c, set] : {std::pair{stepped, std::function<void(VtShader *)>(steppedSet)},
-                               std::pair{evaluation, std::function<void(VtShader *)>(evaluationSet)},
-                               std::pair{geometric, std::function<void(VtShader *)>(geometricSet)}}) {
+  for (const auto &entry : {std::pair{stepped, std::function<void(VtShader *)>(steppedSet)},
+                            std::pair{evaluation, std::function<void(VtShader *)>(evaluationSet)},
+                            std::pair{geometric, std::function<void(VtShader *)>(geometricSet)}}) {
+    const Class &c = entry.first;
+    const std::function<void(VtShader *)> &set = entry.second;
     SCOPED_TRACE(c.name);
     float want[3];
     ASSERT_EQ(Run3(c, set, nullptr, want), 0u);
