@@ -28,8 +28,18 @@ constexpr int kSpecularSteps = 100;
 
 double Dot3(const double *a, const double *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 double Unit1(double x) { return x < -1.0 ? -1.0 : (x > 1.0 ? 1.0 : x); }
-// x^p for x > 0, else 0 (a negative base never meets a real power).
-double PowerOf(double x, double p) { return x > 0.0 ? std::pow(x, p) : 0.0; }
+// x^p for x > 0, else 0 (a negative base never meets a real power); the
+// whole power, when there is one, by repeated squaring.
+double PowerOf(double x, double p, int32_t whole) {
+  if (!(x > 0.0)) return 0.0;
+  if (whole <= 0) return std::pow(x, p);
+  double r = 1.0;
+  for (auto bits = static_cast<uint32_t>(whole); bits != 0; bits >>= 1) {
+    if ((bits & 1u) != 0) r *= x;
+    x *= x;
+  }
+  return r;
+}
 // Scales to unit length; false when shorter than kTiny (or not finite).
 bool Unit(double *a) {
   const double n = std::sqrt(Dot3(a, a));
@@ -75,7 +85,7 @@ double HeldCylinderDistance(float d) {
 }
 
 CylinderTerms CylinderReflection(const double *L, const double *V, const double *N, const double *X, double h,
-                                 double d, double p) {
+                                 double d, double p, int32_t whole) {
   CylinderTerms t{};
   const double lx = Dot3(L, X), ln = Dot3(L, N), vx = Dot3(V, X), vn = Dot3(V, N);
   const double pl = std::sqrt(lx * lx + ln * ln), pv = std::sqrt(vx * vx + vn * vn);
@@ -104,23 +114,30 @@ CylinderTerms CylinderReflection(const double *L, const double *V, const double 
            alx * (0.25 * std::cos(2 * x + s) + 0.5 * x * std::sin(s));
   };
   t.kdc = (F(hi) - F(-lo)) / t.W;
-  // The highlight over 100 steps from the arc's first end.
+  // The highlight over 100 steps from the arc's first end, the angles
+  // stepped by rotation.
   double H[3] = {L[0] + V[0], L[1] + V[1], L[2] + V[2]};
   if (!Unit(H)) std::copy(N, N + 3, H);
   const double side = lx >= 0 ? 1.0 : -1.0;
   const double hn = Dot3(H, N), hx = side * Dot3(H, X);
-  const double step = (hi + lo) / kSpecularSteps;
+  const double step = (hi + lo) / kSpecularSteps, cs = std::cos(step), sn = std::sin(step);
+  double c = std::cos(-lo), sp = std::sin(-lo), v0 = std::cos(s - lo), v1 = std::sin(s - lo);
   double sum = 0;
   for (int i = 0; i < kSpecularSteps; ++i) {
-    const double phi = -lo + i * step;
-    sum += PowerOf(hn * std::cos(phi) + hx * std::sin(phi), p) * std::cos(phi + s) * step;
+    sum += PowerOf(hn * c + hx * sp, p, whole) * v0;
+    const double c2 = c * cs - sp * sn, v2 = v0 * cs - v1 * sn;
+    sp = sp * cs + c * sn;
+    v1 = v1 * cs + v0 * sn;
+    c = c2;
+    v0 = v2;
   }
+  sum *= step;
   t.ksc = sum / t.W;
   // The floor gap both lit and seen.
   const double fg = same ? std::min(l.gap, v.gap) : std::max(0.0, l.gap + v.gap - g);
   const double Wc = t.W / cosAv;
   t.kd = (Wc / T) * t.kdc + (fg / T) * ln;
-  t.ks = (Wc / T) * t.ksc + (fg / T) * PowerOf(hn, p);
+  t.ks = (Wc / T) * t.ksc + (fg / T) * PowerOf(hn, p, whole);
   t.valid = std::isfinite(t.kd) && std::isfinite(t.ks);
   if (!t.valid) t.kd = t.ks = 0;
   return t;
@@ -152,7 +169,8 @@ bool TowardLight(const VtShaderGlobals *g, const VtLightData *l, double *L) {
 
 // The anisotropic light loop: the diffuse and specular light over the
 // lights reaching a point that faces the viewer.
-void AnisotropicLights(VtShaderGlobals *g, float *D, float *S, double p, const float *cross, double d, double h) {
+void AnisotropicLights(VtShaderGlobals *g, float *D, float *S, double p, int32_t whole, const float *cross, double d,
+                       double h) {
   D[0] = D[1] = D[2] = S[0] = S[1] = S[2] = 0;
   if (!(Dot(g->unitI, g->N) <= 0)) return;
   double N[3] = {g->N[0], g->N[1], g->N[2]}, V[3] = {-g->unitI[0], -g->unitI[1], -g->unitI[2]};
@@ -167,7 +185,7 @@ void AnisotropicLights(VtShaderGlobals *g, float *D, float *S, double p, const f
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     double L[3];
     if (!TowardLight(g, l, L)) continue;
-    const CylinderTerms t = CylinderReflection(L, V, N, X, h, d, p);
+    const CylinderTerms t = CylinderReflection(L, V, N, X, h, d, p, whole);
     if (!t.valid) continue;
     const double c[3] = {l->colourAtPoint.red, l->colourAtPoint.green, l->colourAtPoint.blue};
     for (int i = 0; i < 3; ++i) {
@@ -254,7 +272,7 @@ VtStatus AnisotropicEvaluate(void *block) {
   float A[3], D[3], S[3];
   VoAmbientTerm(A);
   g->specular_power = k.integerPower;
-  AnisotropicLights(g, D, S, k.power, X, HeldCylinderDistance(b->cylinderDistance),
+  AnisotropicLights(g, D, S, k.power, k.integerPower, X, HeldCylinderDistance(b->cylinderDistance),
                     HeldFloorHeight(b->floorHeight));
   float co[3];
   for (int i = 0; i < 3; ++i)

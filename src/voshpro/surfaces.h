@@ -62,9 +62,10 @@ struct CylinderTerms {
   bool valid;
 };
 // L toward the light, V toward the eye, N the normal, X the cross direction
-// (all unit, X across N), h in [0, 1), d >= 0, p the power.
+// (all unit, X across N), h in [0, 1), d >= 0, p the power (its whole
+// power taken when not 0).
 CylinderTerms CylinderReflection(const double *L, const double *V, const double *N, const double *X, double h,
-                                 double d, double p);
+                                 double d, double p, int32_t whole = 0);
 // The floor height and cylinder distance as the model takes them: h held to
 // [0, 1), d to 0 and above (non-finite values 0 and 1).
 double HeldFloorHeight(float h);
