@@ -258,12 +258,7 @@ template <bool Circular>
 VtStatus AnisotropicEvaluate(void *block) {
   const auto *b = static_cast<const Anisotropic *>(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  VtPlasticParams k = b->plastic;
-  const bool shaded = LocalColour(k.specularColour, b->plastic.specularColour, k.specularShader);
-  if (k.prepared == 0)
-    (void)VoPlasticReflectancePrepare(&k);
-  else if (shaded)
-    for (int i = 0; i < 3; ++i) k.tint[i] = k.specularFactor * k.specularColour[i];
+  const VtPlasticParams k = PlasticLocal(b->plastic);
   float X[3];
   if constexpr (Circular)
     CircularCross(b, g, X);

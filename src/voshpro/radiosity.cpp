@@ -55,12 +55,7 @@ constexpr Field kRadiosityPlasticFields[] = {
 VtStatus RadiosityPlasticEvaluate(void *block) {
   const auto *b = static_cast<const VtPlasticParams *>(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  VtPlasticParams k = *b;
-  const bool shaded = LocalColour(k.specularColour, b->specularColour, k.specularShader);
-  if (k.prepared == 0)
-    (void)VoPlasticReflectancePrepare(&k);
-  else if (shaded)
-    for (int i = 0; i < 3; ++i) k.tint[i] = k.specularFactor * k.specularColour[i];
+  const VtPlasticParams k = PlasticLocal(*b);
   g->specular_power = k.integerPower;
   float D[3], S[3], co[3];
   VoDiffuseTerm(D);

@@ -48,6 +48,19 @@ bool FirstInImage(std::atomic<uint64_t> &report);
 // Makes every report due again (the library's start).
 void SurfacesStart();
 
+// The plastic head of a class as this evaluation uses it: a local copy with
+// the specular colour evaluated, prepared here when the instance is not
+// (else its tint made again when a shader gave the colour).
+inline VtPlasticParams PlasticLocal(const VtPlasticParams &b) {
+  VtPlasticParams k = b;
+  const bool shaded = LocalColour(k.specularColour, b.specularColour, k.specularShader);
+  if (k.prepared == 0)
+    (void)VoPlasticReflectancePrepare(&k);
+  else if (shaded)
+    for (int i = 0; i < 3; ++i) k.tint[i] = k.specularFactor * k.specularColour[i];
+  return k;
+}
+
 // --- wrapped anisotropic --------------------------------------------------
 
 // The cylinder model for one light, in double: the arc both lit and seen

@@ -66,12 +66,7 @@ constexpr Field kTranslucentPlasticFields[] = {
 VtStatus TranslucentPlasticEvaluate(void *block) {
   const auto *b = static_cast<const TranslucentPlastic *>(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  VtPlasticParams k = b->plastic;
-  const bool shaded = LocalColour(k.specularColour, b->plastic.specularColour, k.specularShader);
-  if (k.prepared == 0)
-    (void)VoPlasticReflectancePrepare(&k);
-  else if (shaded)
-    for (int i = 0; i < 3; ++i) k.tint[i] = k.specularFactor * k.specularColour[i];
+  const VtPlasticParams k = PlasticLocal(b->plastic);
   float A[3], F[3], S[3], B[3];
   VoAmbientTerm(A);
   (void)VoShadingInitialiseLights();

@@ -8,24 +8,13 @@
 #include <cmath>
 #include <numbers>
 
-#include "support/geometry_fixture.h"
 #include "surfaces_fixture.h"
-#include "vofilter/filter.h"
-#include "voshader/voshader.h"
 
 namespace vo::test {
 namespace {
 
-class SurfaceEvaluationTest : public SurfacesTest {
+class SurfaceEvaluationTest : public FootprintTest {
  protected:
-  void InstallLibraries() override {
-    SurfacesTest::InstallLibraries();
-    ASSERT_EQ(VoInstallModule(&VoEntryFilter), 0u);
-  }
-  void TearDown() override {
-    if (filter::VtFilterContext *f = filter::State()) f->first_hook = f->second_hook = nullptr;
-    SurfacesTest::TearDown();
-  }
   // Co at Pw seen along the eye direction, through the slot.
   const float *At(VtShader *s, float x, float y, float z, const float *unitI = nullptr,
                   uint32_t slot = VO_SLOT_EVALUATE) {
@@ -98,39 +87,22 @@ TEST_F(SurfaceEvaluationTest, TheBandProfileRampsIntoAndOutOfTheBand) {
   EXPECT_GT(checked, 20);
 }
 
-// The filter module's hooks answer the polygon and primitive of the test.
-VtPolygon *g_polygon = nullptr;
-VtPrimitive *g_primitive = nullptr;
-void *PolygonHook() { return g_polygon; }
-void *PrimitiveHook() { return g_primitive; }
-
 TEST_F(SurfaceEvaluationTest, ImageModeAveragesTheBandsOverTheFootprint) {
   // Corners at wall angles pi/4, pi/2 and 3 pi/4: with four bands one whole
   // period, whose mean coverage is 0.3.
-  const float c = 0.70710678f;
-  const Positions xyz = {{0, c, 0}, {0, -c, 0}, {0.2f, 0, 0}};
-  g_primitive = PolygonModuleTest::Polygon(xyz);
-  ASSERT_NE(g_primitive, nullptr);
-  g_polygon = static_cast<VtPolygon *>(PolygonModuleTest::Polygons(g_primitive).front());
-  ASSERT_EQ(VoShadingInitialiseImage(3), 0u);
-  image_ = true;
-  ASSERT_EQ(VoShadingInitialisePolygon(g_primitive, g_polygon), 0u);
-  shader::StateGet()->perspective = 0;
+  Footprint();
   VtShader *s = Make(C, "surface evaluation");
   SetColour(s, "base colour", 0.2f, 0.4f, 0.6f);
   SetColour(s, "band colour", 1, 0.5f, 0);
   SetInt(s, "bands", 4);
   SetFloat(s, "radius", 1);
-  filter::VtFilterContext *f = filter::State();
-  ASSERT_NE(f, nullptr);
   // Hooks answering nothing: slot 2's colour.
-  f->first_hook = f->second_hook = nullptr;
+  Hooks(false);
   float want[3];
   Copy3(want, At(s, 0, 0, 0));
   const float *got = At(s, 0, 0, 0, nullptr, VO_SLOT_EVALUATE_IMAGE);
   Expect3(got, want[0], want[1], want[2]);
-  f->first_hook = &PolygonHook;
-  f->second_hook = &PrimitiveHook;
+  Hooks(true);
   got = At(s, 0, 0, 0, nullptr, VO_SLOT_EVALUATE_IMAGE);
   Expect3(got, 0.2f + 0.8f * 0.3f, 0.4f + 0.1f * 0.3f, 0.6f - 0.6f * 0.3f, 1e-4f);
   // A footprint every corner of which misses the wall: the base colour.
@@ -142,8 +114,6 @@ TEST_F(SurfaceEvaluationTest, ImageModeAveragesTheBandsOverTheFootprint) {
   SetInt(s, "bands", 0);
   EXPECT_TRUE(Finite3(At(s, 0, 0, 0, nullptr, VO_SLOT_EVALUATE_IMAGE)));
   Expect3(VoShaderGetGlobals()->Co, 0.2f, 0.4f, 0.6f);
-  f->first_hook = f->second_hook = nullptr;
-  EXPECT_EQ(VoPrimitiveDestroy(g_primitive), 0u);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <cstring>
 
 #include "pro_fixture.h"
+#include "support/geometry_fixture.h"
+#include "vofilter/filter.h"
+#include "voshader/voshader.h"
 #include "voshpro/surfaces.h"
 
 namespace vo::test {
@@ -54,6 +57,50 @@ class SurfacesTest : public ProTest {
     return reinterpret_cast<VtShaderDataProc>(e.value.fn)(VoShaderGetData(s));
   }
   static bool SameBits(const float *a, const float *b) { return std::memcmp(a, b, 3 * sizeof(float)) == 0; }
+};
+
+// With the filter module, whose hooks hand over a triangle with corners at
+// (0, +-0.7071, 0) and (0.2, 0, 0) as the polygon being filtered, in an
+// image of mode 3 without perspective (the eye direction is unitI's).
+class FootprintTest : public SurfacesTest {
+ protected:
+  void InstallLibraries() override {
+    SurfacesTest::InstallLibraries();
+    ASSERT_EQ(VoInstallModule(&VoEntryFilter), 0u);
+  }
+  void TearDown() override {
+    Hooks(false);
+    if (primitive_ != nullptr) {
+      EXPECT_EQ(VoPrimitiveDestroy(primitive_), 0u);
+    }
+    primitive_ = nullptr;
+    polygon_ = nullptr;
+    SurfacesTest::TearDown();
+  }
+  void Footprint() {
+    const float c = 0.70710678f;
+    primitive_ = PolygonModuleTest::Polygon({{0, c, 0}, {0, -c, 0}, {0.2f, 0, 0}});
+    ASSERT_NE(primitive_, nullptr);
+    polygon_ = static_cast<VtPolygon *>(PolygonModuleTest::Polygons(primitive_).front());
+    ASSERT_EQ(VoShadingInitialiseImage(3), 0u);
+    image_ = true;
+    ASSERT_EQ(VoShadingInitialisePolygon(primitive_, polygon_), 0u);
+    shader::StateGet()->perspective = 0;
+    Hooks(true);
+  }
+  // The hooks answering the triangle, or none.
+  static void Hooks(bool on) {
+    if (filter::VtFilterContext *f = filter::State()) {
+      f->first_hook = on ? &PolygonHook : nullptr;
+      f->second_hook = on ? &PrimitiveHook : nullptr;
+    }
+  }
+
+ private:
+  static void *PolygonHook() { return polygon_; }
+  static void *PrimitiveHook() { return primitive_; }
+  static inline VtPrimitive *primitive_ = nullptr;
+  static inline VtPolygon *polygon_ = nullptr;
 };
 
 }  // namespace vo::test

@@ -9,10 +9,7 @@
 #include <random>
 #include <string>
 
-#include "support/geometry_fixture.h"
 #include "surfaces_fixture.h"
-#include "vofilter/filter.h"
-#include "voshader/voshader.h"
 
 namespace vo::test {
 namespace {
@@ -108,21 +105,8 @@ TEST_F(SurfacesRobustnessTest, EveryNumberOutOfAllReasonStillGivesFiniteColours)
   EXPECT_TRUE(FiniteEverywhere(s, 99));
 }
 
-VtPolygon *g_polygon = nullptr;
-VtPrimitive *g_primitive = nullptr;
-void *PolygonHook() { return g_polygon; }
-void *PrimitiveHook() { return g_primitive; }
-
-class AllocationTest : public SurfacesRobustnessTest {
+class AllocationTest : public FootprintTest {
  protected:
-  void InstallLibraries() override {
-    SurfacesTest::InstallLibraries();
-    ASSERT_EQ(VoInstallModule(&VoEntryFilter), 0u);
-  }
-  void TearDown() override {
-    if (filter::VtFilterContext *f = filter::State()) f->first_hook = f->second_hook = nullptr;
-    SurfacesTest::TearDown();
-  }
   // Made, set, prepared and evaluated (slot 3) at the origin, then
   // destroyed: a failure shows as no shader, a colour other than `want`,
   // or a report of the lack of memory.
@@ -149,17 +133,7 @@ class AllocationTest : public SurfacesRobustnessTest {
 };
 
 TEST_F(AllocationTest, ClassesThatAllocateTellEveryFailureAndLeakNothing) {
-  const float c = 0.70710678f;
-  g_primitive = PolygonModuleTest::Polygon({{0, c, 0}, {0, -c, 0}, {0.2f, 0, 0}});
-  ASSERT_NE(g_primitive, nullptr);
-  g_polygon = static_cast<VtPolygon *>(PolygonModuleTest::Polygons(g_primitive).front());
-  ASSERT_EQ(VoShadingInitialiseImage(3), 0u);
-  image_ = true;
-  ASSERT_EQ(VoShadingInitialisePolygon(g_primitive, g_polygon), 0u);
-  shader::StateGet()->perspective = 0;
-  filter::VtFilterContext *f = filter::State();
-  f->first_hook = &PolygonHook;
-  f->second_hook = &PrimitiveHook;
+  Footprint();
   const Class stepped{R, "radiosity stepped false"}, evaluation{C, "surface evaluation"},
       geometric{C, "geometric curvature"};
   const auto steppedSet = [](VtShader *s) { SetFloat(s, "gain", 1.0f / 179); };
@@ -184,8 +158,6 @@ TEST_F(AllocationTest, ClassesThatAllocateTellEveryFailureAndLeakNothing) {
     ASSERT_EQ(Run3(c, set, nullptr, want), 0u);
     EveryAllocationFails([&]() -> VtStatus { return Run3(c, set, want); });
   }
-  f->first_hook = f->second_hook = nullptr;
-  EXPECT_EQ(VoPrimitiveDestroy(g_primitive), 0u);
 }
 
 }  // namespace
