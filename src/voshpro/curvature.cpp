@@ -175,7 +175,8 @@ VtStatus GeometricEvaluate(void *block) {
   const auto *b = static_cast<const Geometric *>(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
   float min[3], max[3], out[3];
-  const bool shaded = LocalColour(min, b->minColour, b->minShader) | LocalColour(max, b->maxColour, b->maxShader);
+  const bool minShaded = LocalColour(min, b->minColour, b->minShader);
+  const bool shaded = LocalColour(max, b->maxColour, b->maxShader) || minShaded;
   const bool prepared = b->prepared != 0;
   const GeometricDerived k = prepared ? GeometricDerived{b->kind, b->count, b->step} : Derive(*b);
   const float v = CurvatureAt(g, k.kind);
