@@ -426,8 +426,13 @@ Result DirectDraw::CreateClipper(uint32_t flags, Clipper **clipper, void *outer)
 Result DirectDraw::GetDeviceIdentifier(DeviceIdentifier *identifier, uint32_t) {
   if (identifier == nullptr) return E_INVALIDARG;
   std::memset(identifier, 0, sizeof *identifier);
-  std::strcpy(identifier->driver, "vodesktop");
-  std::strcpy(identifier->description, "mrvx20 software desktop");
+  if (Settings().identifier_texts_full) {
+    std::memset(identifier->driver, 'd', sizeof identifier->driver);
+    std::memset(identifier->description, 'e', sizeof identifier->description);
+  } else {
+    std::strcpy(identifier->driver, "vodesktop");
+    std::strcpy(identifier->description, "mrvx20 software desktop");
+  }
   identifier->version_high = 0x00020000;
   identifier->version_low = 0x0000002f;
   return kOk;
@@ -457,7 +462,8 @@ Result DirectInputCreateA(void *, uint32_t, void **object, void *) {
 }
 
 // ---------------------------------------------------------------------------
-// The loader: two libraries of our own, found by name without case.
+// The loader: two libraries of our own, found by name without case; each
+// load counts as a live library until it is freed.
 // ---------------------------------------------------------------------------
 namespace {
 
@@ -486,12 +492,17 @@ const Library kLibraries[] = {
 void *LoadLibraryA(const char *name) {
   if (name == nullptr) return nullptr;
   for (const Library &l : kLibraries)
-    if (NamesEqual(name, l.name) && Settings().*l.present) return const_cast<Library *>(&l);
+    if (NamesEqual(name, l.name) && Settings().*l.present) {
+      LiveCount(LiveKind::Library, 1);
+      return const_cast<Library *>(&l);
+    }
   return nullptr;
 }
 
 LoaderProc GetProcAddress(void *library, const char *name) {
   if (name == nullptr) return nullptr;
+  if (library == &kLibraries[0] && !Settings().ddraw_create_present && std::strcmp(name, "DirectDrawCreate") == 0)
+    return nullptr;
   for (const Library &l : kLibraries)
     if (library == &l)
       for (const LibraryEntry &e : l.entries)
@@ -501,7 +512,10 @@ LoaderProc GetProcAddress(void *library, const char *name) {
 
 bool FreeLibrary(void *library) {
   for (const Library &l : kLibraries)
-    if (library == &l) return true;
+    if (library == &l && LiveCountGet(LiveKind::Library) > 0) {
+      LiveCount(LiveKind::Library, -1);
+      return true;
+    }
   return false;
 }
 

@@ -249,8 +249,10 @@ struct LayerSettings {
   bool version_fails = false;
   uint32_t platform_id = kPlatformOurs;
   bool ddraw_present = true, dinput_present = true;
+  bool ddraw_create_present = true;  // DDRAW.DLL exports DirectDrawCreate
   bool offer_ddraw2 = true, offer_d3d2 = true, offer_surface3 = true;
   bool offer_surface4 = false, offer_ddraw4 = false;
+  bool identifier_texts_full = false;  // the device identifier's texts fill their 512 bytes, with no zero
   int32_t primary_palette_bits = 0;  // 4, 2 or 1 makes the primary claim that palettised format
   size_t video_budget = 64u << 20;
   bool hardware_device = false;      // a hardware device joins the three software ones
@@ -267,7 +269,7 @@ Result CallCheck(CallKind kind, const char *name);
 const char *CallLog();
 void CallLogClear();
 enum class LiveKind : uint8_t { DirectDraw, Surface, Palette, Clipper, Direct3D, Device, Viewport, Material,
-                                Texture, Window, Bitmap, Context, Count };
+                                Texture, Window, Bitmap, Context, Library, Count };
 void LiveCount(LiveKind kind, int delta);
 int32_t LiveCountGet(LiveKind kind);
 

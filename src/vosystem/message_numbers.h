@@ -298,4 +298,11 @@ constexpr uint32_t kDesktopArgument = 2742;    // a desktop procedure refuses an
 constexpr uint32_t kDeviceArgument = 2743;          // a Direct3D-like device call refuses an argument (call, reason)
 constexpr uint32_t kDeviceTrianglesDropped = 2744;  // a draw left out triangles whose position is not finite (count)
 
+// The Direct3D back end (vod3d, module 25651): 2750-2754.
+constexpr uint32_t kD3DControlRefused = 2750;  // a control value refused (control, reason)
+constexpr uint32_t kD3DImageRefused = 2751;    // an image handed in is no live image (procedure)
+constexpr uint32_t kD3DPixmapShort = 2752;     // a pixmap not wholly inflated (width, height, status)
+constexpr uint32_t kD3DBmpNotWritten = 2753;   // a BMP file not written (path, reason)
+constexpr uint32_t kD3DListNoMemory = 2754;    // a list builder out of memory (procedure)
+
 }  // namespace vo::messages

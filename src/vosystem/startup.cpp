@@ -51,7 +51,7 @@ const StartupModule kInstallList[] = {
     {"vodrvtga", VO_MODULE_TARGA, &VoEntryTGADriver},
     {"voogldrv", VO_MODULE_OPENGL_DRIVERS, &VoEntryOGLDrv},
     {"voopengl", VO_MODULE_OPENGL, nullptr /* VoEntryOpenGL */},
-    {"vod3d", VO_MODULE_DIRECT3D, nullptr /* VoEntryD3D */},
+    {"vod3d", VO_MODULE_DIRECT3D, &VoEntryD3D},
     {"vodrvqt", VO_MODULE_QUICKTIME, &VoEntryQuickTimeDriver},
 };
 

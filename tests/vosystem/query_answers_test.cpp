@@ -51,6 +51,7 @@ const ModuleRow kModules[] = {
     {&VoEntryPhotometry,  66, "vophoto",  904643667},
     {&VoEntryObject,     112, "voobject", 904643049},
     {&VoEntryMeshIO,      70, "vomeshio", 904643049},
+    {&VoEntryD3D,      25651, "vod3d",    933861993},
 };
 // clang-format on
 
