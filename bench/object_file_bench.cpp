@@ -10,31 +10,11 @@
 #include <vector>
 
 #include "bench_kernel.h"
+#include "object_sink.h"
 #include "voobject/object.h"
 
 namespace vo::bench {
 namespace {
-
-struct Sink {
-  std::vector<uint8_t> bytes;
-  size_t at = 0;
-};
-
-VtStatus SinkWrite(void *buffer, uint32_t n, void *id) {
-  auto *s = static_cast<Sink *>(id);
-  if (s->at + n > s->bytes.size()) s->bytes.resize(s->at + n);
-  std::memcpy(s->bytes.data() + s->at, buffer, n);
-  s->at += n;
-  return 0;
-}
-
-VtStatus SinkRead(void *buffer, uint32_t n, void *id) {
-  auto *s = static_cast<Sink *>(id);
-  if (n > s->bytes.size() - s->at) return 2;
-  if (buffer != nullptr) std::memcpy(buffer, s->bytes.data() + s->at, n);
-  s->at += n;
-  return 0;
-}
 
 void Start() {
   KernelStartOnce({&VoEntryObject});

@@ -50,6 +50,11 @@
 #define VO_PP_MODE_GATHER_SEPARATE 0x440022u
 #define VO_PP_MODE_DIRECT_SEPARATE 0x440023u
 
+/* Field orders of the interlace class (control 0x440008): which buffer
+ * gives the even output rows. */
+#define VO_PP_FIELDS_SECOND_EVEN 0x440001u /* even rows from "buffer2", odd from "buffer1" */
+#define VO_PP_FIELDS_FIRST_EVEN 0x440002u  /* even rows from "buffer1", odd from "buffer2" */
+
 /* The value of VoPostprocessPollInterrupt when an interrupt was seen. */
 #define VO_PP_INTERRUPTED 64u
 

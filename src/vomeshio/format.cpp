@@ -73,12 +73,32 @@ struct Descriptor {
 
 // ---- Writing --------------------------------------------------------------
 
+// Bytes go to the writer in pieces of up to 64 KiB: one call a value would
+// cost more than the value.
 class Out {
  public:
   explicit Out(VtMeshIOContext *s) : s_(s), text_(s->mode == VO_MESH_MODE_TEXT) {}
-  VtStatus Status() const { return status_; }
+  ~Out() { delete[] buffer_; }
+  Out(const Out &) = delete;
+  Out &operator=(const Out &) = delete;
+  // Hands what is buffered to the writer; the status of every write.
+  VtStatus Status() {
+    if (status_ == 0 && used_ > 0) status_ = s_->writer(used_, buffer_);
+    used_ = 0;
+    return status_;
+  }
   void Put(const void *bytes, uint32_t n) {
-    if (status_ == 0 && n > 0) status_ = s_->writer(n, bytes);
+    if (status_ != 0 || n == 0) return;
+    if (n > kPiece - used_) {
+      (void)Status();
+      if (n >= kPiece) {
+        if (status_ == 0) status_ = s_->writer(n, bytes);
+        return;
+      }
+    }
+    if (buffer_ == nullptr) buffer_ = new unsigned char[kPiece];
+    std::memcpy(buffer_ + used_, bytes, n);
+    used_ += n;
   }
   void Int(int32_t v) {
     if (text_) {
@@ -130,9 +150,12 @@ class Out {
   }
 
  private:
+  static constexpr uint32_t kPiece = 1u << 16;
   VtMeshIOContext *s_;
   bool text_;
   VtStatus status_ = 0;
+  unsigned char *buffer_ = nullptr;
+  uint32_t used_ = 0;
 };
 
 // The descriptors of a save; 0x20000012 for a code that names no
@@ -166,6 +189,44 @@ VtStatus SaveDescriptors(uint32_t n, const uint32_t *codes, bool text, std::vect
   return 0;
 }
 
+// Vertex addresses to their indices in the vertex ring: open addressing
+// over four times as many slots as vertices. The slot keeps the order of
+// the addresses (vertices come from pools, mostly in ring order, and
+// polygons name nearby vertices), so that look-ups stay in the cache.
+class VertexIndex {
+ public:
+  explicit VertexIndex(uint32_t count) {
+    size_t slots = 16;
+    while (slots < 4 * static_cast<size_t>(count)) slots *= 2;
+    slots_.assign(slots, Slot{nullptr, 0});
+    mask_ = slots - 1;
+  }
+  void Add(void *address, uint32_t index) {
+    size_t at = Hash(address);
+    while (slots_[at].address != nullptr && slots_[at].address != address) at = (at + 1) & mask_;
+    slots_[at] = Slot{address, index};
+  }
+  // The index, or -1 for an address that is not a vertex of the ring.
+  int64_t Find(const void *address) const {
+    for (size_t at = Hash(address);; at = (at + 1) & mask_) {
+      if (slots_[at].address == address && address != nullptr) return slots_[at].index;
+      if (slots_[at].address == nullptr) return -1;
+    }
+  }
+
+ private:
+  struct Slot {
+    const void *address;
+    uint32_t index;
+  };
+  size_t Hash(const void *address) const {
+    const auto a = reinterpret_cast<uintptr_t>(address);
+    return static_cast<size_t>(a >> 4) & mask_;
+  }
+  std::vector<Slot> slots_;
+  size_t mask_ = 0;
+};
+
 VtStatus MeshSave(Out &out, VtPrimitive *p, const std::vector<Descriptor> &all) {
   std::vector<uint32_t> kept;
   for (uint32_t i = 0; i < all.size(); ++i)
@@ -193,24 +254,23 @@ VtStatus MeshSave(Out &out, VtPrimitive *p, const std::vector<Descriptor> &all) 
   };
   values(VO_ELEMENT_PRIMITIVE, nullptr);
   // The vertex indices, looked up by address.
-  std::vector<std::pair<void *, uint32_t>> index;
-  index.reserve(vertices);
+  VertexIndex index(vertices);
+  uint32_t next = 0;
   ForEachElement(p, VO_ELEMENT_VERTEX, [&](void *v) {
-    index.emplace_back(v, static_cast<uint32_t>(index.size()));
+    index.Add(v, next++);
     values(VO_ELEMENT_VERTEX, v);
   });
-  std::sort(index.begin(), index.end());
   if (edges > 0) ForEachElement(p, VO_ELEMENT_EDGE, [&](void *e) { values(VO_ELEMENT_EDGE, e); });
   bool stray = false;
   ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *q) {
     VtReference **ring = PropertyField<VtReference *>(p, q, VO_POLY_VREFS);
     ForEachNode(ring ? *ring : nullptr, [&](VtReference *node) {
-      const auto at = std::lower_bound(index.begin(), index.end(), std::make_pair(node->data, 0u));
-      if (at == index.end() || at->first != node->data) {
+      const int64_t at = index.Find(node->data);
+      if (at < 0) {
         stray = true;
         return;
       }
-      out.Int(static_cast<int32_t>(at->second));
+      out.Int(static_cast<int32_t>(at));
     });
     out.Int(-1);
     out.Eol();
@@ -531,9 +591,10 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
     (void)finisher.Finish(q, boundary.ring);
     boundary.ring = nullptr;
   }
+  // Every polygon's plane was made when its boundary was hung on, after its
+  // values: no second pass over the polygons.
   poly::PrimitiveCountsReset(p);
   (void)VoPrimitiveResetProperty(p, VO_PRIM_BOUNDS);
-  (void)VoPolygonResetProperty(p, nullptr, VO_POLY_PLANE);
   ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *q) { finisher.Measure(q); });
   return 0;
 }

@@ -176,7 +176,12 @@ VtStatus HeadRead(VtObjectStream *s, uint32_t word, uint32_t expected, ItemHead 
 
 VtStatus PayloadRead(VtObjectStream *s, uint32_t type_id, const ItemHead &head, void *destination) {
   DataObjectType *t = head.type;
-  if (!head.slot) return Decode(s, type_id, head, destination);
+  if (!head.slot) {
+    // An object a decoder makes for an item without a reference id is
+    // entered under no id.
+    if (t != nullptr && (t->flags & VO_OBJECT_FLAG_DECODER_CREATES) != 0) s->last_id_read = s->root->last_id_read = 0;
+    return Decode(s, type_id, head, destination);
+  }
   auto *slot = static_cast<void **>(destination);
   if (!head.reference) return ObjectDecode(s, type_id, head, slot);
   if (head.id == 0) return kBad;
@@ -213,8 +218,26 @@ void MadeRelease(VtObjectStream *s) {
       (void)VoHashTableRemoveRecord(r->shared, e.id, nullptr);
       (void)VoHashTableRemoveRecord(r->shared_types, e.id, nullptr);
     }
-    ValueRelease(e.type, e.object);
+    if (e.type != nullptr) ValueRelease(e.type, e.object);
   }
+}
+
+uint32_t MadeMark(const VtObjectStream *s) { return s->root->made.count; }
+
+bool MadeSince(const VtObjectStream *s, uint32_t mark, const void *object) {
+  const MadeObjects &m = s->root->made;
+  for (uint32_t i = mark; i < m.count; ++i)
+    if (m.entries[i].object == object && m.entries[i].type != nullptr) return true;
+  return false;
+}
+
+void MadeDisown(VtObjectStream *s, const void *object) {
+  MadeObjects &m = s->root->made;
+  for (uint32_t i = m.count; i-- > 0;)
+    if (m.entries[i].object == object && m.entries[i].type != nullptr) {
+      m.entries[i].type = nullptr;
+      return;
+    }
 }
 
 }  // namespace vo::object

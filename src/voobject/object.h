@@ -81,10 +81,15 @@ struct ObjectState {
   VtHashTable *registry;  // type id -> DataObjectType
   uint32_t type_count;
   uint32_t is_copy;
+  // The memory stream a primitive list's mesh file goes to or comes from
+  // while the mesh module's byte procedures are swapped for ours.
+  VtObjectStream *mesh_stream;
 };
 
 // Objects a record made (by reference, or for a pointer slot), so that a
-// record that fails can give them back. id 0: not in the shared table.
+// record that fails can give them back. id 0: not in the shared table; a
+// null type: owned by another object since (taken out of the table, not
+// freed).
 struct MadeObject {
   uintptr_t id;
   void *object;
@@ -174,8 +179,11 @@ VtStatus RegistryCreate(ObjectState *st);
 // record).
 VtStatus BuiltinCreate(uint32_t id, uint32_t size, BuiltinEncoder encode, BuiltinDecoder decode,
                        DataObjectType **made = nullptr);
-// scene_types.cpp: the types of the scene objects (transform, view).
+// scene_types.cpp: the types of the scene objects (transform, shader,
+// material, view, shader list, image); primitive_list.cpp: the primitive
+// list.
 VtStatus SceneTypesRegister();
+VtStatus PrimitiveListRegister();
 void RegistryDestroy(ObjectState *st);
 DataObjectType *TypeFind(uint32_t id);
 void *TypeAllocate(const DataObjectType *t);
@@ -209,6 +217,13 @@ VtStatus PayloadRead(VtObjectStream *s, uint32_t type_id, const ItemHead &head, 
 bool TypeReferenced(const DataObjectType *t, uint32_t word);
 // Gives back the objects made since the record began.
 void MadeRelease(VtObjectStream *s);
+// The position in the list of what the current record made, and whether
+// the object was made since that position.
+uint32_t MadeMark(const VtObjectStream *s);
+bool MadeSince(const VtObjectStream *s, uint32_t mark, const void *object);
+// The object now belongs to another object read (which frees it): a
+// failing record takes it out of the table without freeing it.
+void MadeDisown(VtObjectStream *s, const void *object);
 
 // file.cpp
 VtStatus HeaderRead(VtObjectStream *s);

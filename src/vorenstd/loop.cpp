@@ -74,7 +74,11 @@ VtStatus PrimitiveBucket(VtStandardRendererContext *s, RenderFrame *f, VtPrimiti
   }
   VtBounds b{};
   (void)VoPrimitiveGetBounds(p, &b);
-  if ((p->flags & VO_PRIMITIVE_HAS_TRANSFORM) != 0) (void)s->transform_bounds(&b, &b, VoPrimitiveGetTransform(p));
+  if ((p->flags & VO_PRIMITIVE_HAS_TRANSFORM) != 0) {
+    const VtBounds own = b;
+    (void)s->transform_bounds(reinterpret_cast<float *>(&b), reinterpret_cast<const float *>(&own),
+                              VoPrimitiveGetTransform(p));
+  }
   uint32_t rect[4] = {0, 0, 0, 0};
   if (VoViewProjectBounds(&b, rect) == VO_CLIP_OUTSIDE) {
     if (consume) (void)VoPrimitiveDestroyTemporary(p);

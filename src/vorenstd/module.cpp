@@ -61,8 +61,8 @@ VtStatus VariablesFree(void *copy) {
   return 0;
 }
 
-VtStatus BoundsCopy(VtBounds *out, const VtBounds *in, VtTransform *transform) {
-  return VoBoundsCopy(out, in, transform);
+VtStatus BoundsCopy(float *out, const float *in, VtTransform *transform) {
+  return VoBoundsCopy(reinterpret_cast<VtBounds *>(out), reinterpret_cast<const VtBounds *>(in), transform);
 }
 
 VtStatus Connect() {
@@ -76,7 +76,7 @@ VtStatus Connect() {
   s->poll = Callback<VtDriverNoArgProc>(VO_DRIVER_POLL);
   s->accept = Callback<VtDriverKindProc>(VO_DRIVER_ACCEPT_OUTPUT);
   s->progress = KernelCallback<VtProgressProc>(VO_CALLBACK_PROGRESS);
-  using BoundsProc = VtStatus (*)(VtBounds *, const VtBounds *, VtTransform *);
+  using BoundsProc = decltype(&exported::VoTransformBounds);
   auto transform = Callback<BoundsProc>(0xf0002);
   s->transform_bounds = transform != nullptr ? transform : &BoundsCopy;
   s->g_prim = Global<VtPrimitive *>("prim");

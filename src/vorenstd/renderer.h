@@ -266,7 +266,8 @@ struct VtStandardRendererContext {
   VtDriverRowProc row_floats;
   VtDriverRowProc row_rgba;
   VtDriverKindProc accept;
-  VtStatus (*transform_bounds)(VtBounds *out, const VtBounds *in, VtTransform *transform);
+  // The transform module's VoTransformBounds (its own signature: six floats).
+  VtStatus (*transform_bounds)(float *out, const float *in, VtTransform *transform);
   VtProgressProc progress;
   uint32_t *sticky;
   // View values (stable addresses in the view module).

@@ -143,6 +143,26 @@ VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t 
   return 0;
 }
 
+VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n, const float *in,
+                      size_t step) {
+  if (channel > 1 || (b->mask & (1u << channel)) == 0 || y >= b->height || x0 > b->width || n > b->width - x0)
+    return kBad;
+  const size_t p = PixelIndex(b, x0, y);
+  VtScreenBufferChannel &c = b->channels[channel];
+  if (!b->accumulate) {
+    ChannelPut(c, channel, p, n, in, step);
+    return 0;
+  }
+  const uint32_t k = Components(channel);
+  for (uint32_t i = 0; i < n; ++i) {
+    float v[3];
+    ChannelGet(c, channel, p + i, 1, v, k);
+    for (uint32_t j = 0; j < k; ++j) v[j] += b->weight * in[i * step + j];
+    ChannelPut(c, channel, p + i, 1, v, k);
+  }
+  return 0;
+}
+
 }  // namespace vo::sb
 
 namespace vo {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "voshader/voshader.h"
 #include "voshpost/postprocess.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/module_entry.h"
@@ -37,6 +38,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   std::memcpy(static_cast<void *>(c), m, sizeof *c);
   c->copy = 1;
   c->depth = 0;
+  c->list_head[1] = &c->list_head[0];  // the copy's link points into the copy
   if (c->current != nullptr) {
     c->g_Bi = static_cast<VtScreenBuffer **>(VoShaderFindGlobalAddress("Bi"));
     c->g_Bo = static_cast<VtScreenBuffer **>(VoShaderFindGlobalAddress("Bo"));
@@ -71,6 +73,7 @@ void Defaults(VtPostprocessContext *c) {
   c->quiet = 1;
   c->field_order = 0x440002;
   c->two_view_mode = 0x440003;
+  c->list_head[1] = &c->list_head[0];
 }
 
 void OwnedFree(VtPostprocessContext *c) {
@@ -79,6 +82,11 @@ void OwnedFree(VtPostprocessContext *c) {
   if (c->global_lock != nullptr) (void)VoMutexDestroy(c->global_lock);
   c->random = nullptr;
   c->stencil_lock = c->global_lock = nullptr;
+}
+
+bool TypeKnown() {
+  const shader::ShadingContext *s = shader::StateGet();
+  return s != nullptr && s->shared != nullptr && shader::TypeIndex(s->shared, VO_SHADER_POSTPROCESS) >= 0;
 }
 
 VtStatus Terminate() {
@@ -99,8 +107,11 @@ VtStatus Terminate() {
 
 VtStatus Start() {
   if (g_state.Master() != nullptr) return 0;
+  // A start that failed after registering the type finds it known: the
+  // kernel keeps a type once registered, so a later start goes on.
   VtStatus st = VoShaderClassCreate(VO_SHADER_POSTPROCESS);
-  if (st != 0) return st;
+  if (st != 0 && !TypeKnown()) return st;
+  st = 0;
   auto *c = static_cast<VtPostprocessContext *>(VoAllocate(sizeof(VtPostprocessContext)));
   if (c == nullptr) return kNoMemory;
   Defaults(c);
@@ -112,7 +123,7 @@ VtStatus Start() {
   c->random = VoRandomStateCreate();
   c->stencil_lock = VoMutexCreate();
   c->global_lock = VoMutexCreate();
-  if (c->random == nullptr || c->stencil_lock == nullptr) {
+  if (c->random == nullptr || c->stencil_lock == nullptr || c->global_lock == nullptr) {
     OwnedFree(c);
     st |= 2;
   }

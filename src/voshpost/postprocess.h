@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include <vo/vo_driver.h>
 #include <vo/vo_postprocess.h>
 #include <vo/vo_screenbuf.h>
 #include <vo/vo_shader.h>
@@ -41,6 +42,7 @@ struct VtPostprocessContext {
   VtScreenBuffer **g_Bi, **g_Bo;  // the globals' addresses in this context
   uint32_t mode_bits;
   VtShader *current;  // the running shader, null outside a walk
+  void *pixel_lists;  // the lens-flare pass's pixel lists, freed at terminate
   uint32_t region[4];
   uint32_t width, height;
   VtRandomState *random;
@@ -48,6 +50,8 @@ struct VtPostprocessContext {
   uint32_t copy;  // 1 in a worker's copy
   int32_t depth;  // nested list runs on this thread
   void *pass;     // the threaded gather pass running, or null
+  VtDriverRowProc row_bytes;  // the current driver's operation 0x1a000f, cached by a pass
+  void *list_head[2];  // an unset word and a link to it; nothing uses them
   VtPostprocessContext *master;
 };
 

@@ -7,6 +7,7 @@
 // a window ending at column 0 reads one pixel, and a class running in place
 // reads each source row before it is overwritten.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,6 +15,7 @@
 #include <vo/vo_multit.h>
 
 #include "voscrbuf/screenbuf.h"
+#include "voshpost/classes.h"
 #include "voshpost/postprocess.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/threads.h"
@@ -90,6 +92,8 @@ bool FilterSize(float f, uint32_t extent, int64_t *size) {
   return true;
 }
 
+bool IsOdd(float f) { return std::fmod(f, 2.0f) == 1.0f; }
+
 // A block of n floats from VoAllocate, cleared; null when the size
 // overflows or memory runs out.
 float *Floats(size_t a, size_t b, size_t c) {
@@ -128,6 +132,9 @@ class RowCache {
     float *row = data_ + slot * b_->width * format_.step;
     if (rows_[slot] != y) {
       if (sb::ReadColumns(b_, static_cast<uint32_t>(y), 0, b_->width, row, format_) != 0) return nullptr;
+      // A near-black pixel contributes nothing: its colour is kept as 0.
+      for (float *p = row, *end = row + b_->width * format_.step; p < end; p += format_.step)
+        if (std::fabs(p[0]) < kBlack && std::fabs(p[1]) < kBlack && std::fabs(p[2]) < kBlack) p[0] = p[1] = p[2] = 0;
       rows_[slot] = y;
     }
     return row;
@@ -188,29 +195,39 @@ VtStatus KernelRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
   const uint32_t span = region[1] - region[0] + 1;
   float *row = Floats(span, 3, 1);
   RowCache cache(in, fh, sb::kRGB);
+  const size_t window = static_cast<size_t>(fh < in->height ? fh : in->height);
+  auto **rows = static_cast<const float **>(VoAllocate(static_cast<uint32_t>(window * sizeof(float *))));
   VtStatus st = 0;
-  if (row == nullptr || !cache.Ready()) st = OutOfMemory();
+  if (row == nullptr || rows == nullptr || !cache.Ready()) st = OutOfMemory();
   for (uint32_t y = region[2]; st == 0 && y <= region[3]; ++y) {
     if ((st = VoPostprocessPollInterrupt()) != 0) break;
     const Span ys = Window(y, hy, fh, in->height);
+    // The window's rows, read once for the whole output row.
+    for (int64_t j = 0; j < ys.count && st == 0; ++j)
+      if ((rows[j] = cache.Row(ys.first + j)) == nullptr) st = kBad;
     for (uint32_t x = region[0]; st == 0 && x <= region[1]; ++x) {
       const Span xs = Window(x, hx, fw, in->width);
+      const bool clipped = xs.clipped || ys.clipped;
       double acc[3] = {0, 0, 0}, weight[3] = {0, 0, 0};
       for (int64_t j = 0; j < ys.count; ++j) {
-        const float *src = cache.Row(ys.first + j);
-        if (src == nullptr) {
-          st = kBad;
-          break;
-        }
+        const float *src = rows[j];
         const float *k = kernel + ((ys.kernel + j) * fw + xs.kernel) * 3;
         src += xs.first * 3;
-        for (int64_t i = 0; i < xs.count; ++i, k += 3, src += 3) {
-          for (int ch = 0; ch < 3; ++ch) weight[ch] += k[ch];
-          if (std::fabs(src[0]) < kBlack && std::fabs(src[1]) < kBlack && std::fabs(src[2]) < kBlack) continue;
-          for (int ch = 0; ch < 3; ++ch) acc[ch] += static_cast<double>(k[ch]) * src[ch];
+        // Near-black pixels were cleared as they were read: no test here.
+        const int64_t n = xs.count * 3;
+        double a0 = 0, a1 = 0, a2 = 0;
+        for (int64_t i = 0; i < n; i += 3) {
+          a0 += static_cast<double>(k[i]) * src[i];
+          a1 += static_cast<double>(k[i + 1]) * src[i + 1];
+          a2 += static_cast<double>(k[i + 2]) * src[i + 2];
         }
+        acc[0] += a0;
+        acc[1] += a1;
+        acc[2] += a2;
+        if (clipped)
+          for (int64_t i = 0; i < n; i += 3)
+            for (int ch = 0; ch < 3; ++ch) weight[ch] += k[i + ch];
       }
-      const bool clipped = xs.clipped || ys.clipped;
       for (int ch = 0; ch < 3; ++ch) {
         if (clipped && weight[ch] > 0) acc[ch] /= weight[ch];
         row[(x - region[0]) * 3 + ch] = static_cast<float>(acc[ch]);
@@ -218,6 +235,7 @@ VtStatus KernelRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
     }
     if (st == 0) st = VoScreenBufferSetScanRGBFloat(out, y - region[2], row);
   }
+  VoDeallocate(rows);
   VoDeallocate(row);
   VoDeallocate(kernel);
   (void)c;
@@ -280,6 +298,108 @@ VtStatus GatherRows(VtShader *shader, uint32_t slot, uint32_t y0, uint32_t y1) {
   return st;
 }
 
+// Glow's gather sums without a call per pair: each output pixel is its own
+// (lit) colour plus, from every bright pixel of its window, the pixel's
+// colour times the weight of the offset. The bright pixels of the rows the
+// windows reach are listed once; each output row takes the contributions of
+// the listed pixels around it, in the order the gather would add them.
+VtStatus GlowScatter(VtShader *shader) {
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  VtScreenBuffer *in = g->Bi, *out = g->Bo;
+  const auto *d = static_cast<const GlowData *>(shader->data);
+  int64_t fw = 0, fh = 0;
+  if (VtStatus st = FilterSizes(g, in, &fw, &fh)) return st;
+  const int64_t hx = fw / 2, hy = fh / 2;
+  const uint32_t *region = in->region;
+  const uint32_t span = region[1] - region[0] + 1, width = in->width;
+  const int64_t first = std::max<int64_t>(0, static_cast<int64_t>(region[2]) - hy);
+  const int64_t last = std::min<int64_t>(in->height - 1, static_cast<int64_t>(region[3]) + hy);
+  const size_t rowsListed = static_cast<size_t>(last - first + 1);
+  float *weights = Floats(static_cast<size_t>(fw), static_cast<size_t>(fh), 1);
+  float *source = Floats(width, 3, 1);
+  auto *starts = static_cast<size_t *>(VoAllocate(static_cast<uint32_t>((rowsListed + 1) * sizeof(size_t))));
+  float *row = Floats(span, 3, 1);
+  auto *sums = static_cast<double *>(VoAllocate(static_cast<uint32_t>(span * 3 * sizeof(double))));
+  // Per kernel row, the farthest column of a non-zero weight (-1: none).
+  auto *reach = static_cast<int64_t *>(VoAllocate(static_cast<uint32_t>(fh * sizeof(int64_t))));
+  float *bright = nullptr;
+  VtStatus st = 0;
+  if (weights == nullptr || source == nullptr || starts == nullptr || row == nullptr || sums == nullptr ||
+      reach == nullptr)
+    st = OutOfMemory();
+  auto lit = [](const float *p) { return std::fabs(p[0]) >= kBlack || std::fabs(p[1]) >= kBlack || std::fabs(p[2]) >= kBlack; };
+  auto shines = [d](const float *p) {
+    return !(p[0] <= d->minThreshold && p[1] <= d->minThreshold && p[2] <= d->minThreshold);
+  };
+  if (st == 0) {
+    for (int64_t j = 0; j < fh; ++j) {
+      reach[j] = -1;
+      for (int64_t i = 0; i < fw; ++i) {
+        const float w = i == hx && j == hy ? 0.0f : GlowWeight(d, static_cast<float>(i - hx), static_cast<float>(j - hy));
+        weights[j * fw + i] = w;
+        if (w != 0.0f) reach[j] = std::max(reach[j], std::abs(i - hx));
+      }
+    }
+    // Count, then list, the bright lit pixels (column and colour).
+    size_t count = 0;
+    for (size_t r = 0; st == 0 && r < rowsListed; ++r) {
+      starts[r] = count;
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kBad;
+      for (uint32_t x = 0; st == 0 && x < width; ++x) count += lit(source + 3 * x) && shines(source + 3 * x);
+    }
+    starts[rowsListed] = count;
+    if (st == 0 && count > 0 && (bright = Floats(count, 4, 1)) == nullptr) st = OutOfMemory();
+    for (size_t r = 0; st == 0 && count > 0 && r < rowsListed; ++r) {
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kBad;
+      float *e = bright + 4 * starts[r];
+      for (uint32_t x = 0; st == 0 && x < width; ++x) {
+        const float *p = source + 3 * x;
+        if (!lit(p) || !shines(p)) continue;
+        e[0] = static_cast<float>(x);
+        std::memcpy(e + 1, p, 3 * sizeof(float));
+        e += 4;
+      }
+    }
+  }
+  for (uint32_t y = region[2]; st == 0 && y <= region[3]; ++y) {
+    if ((st = VoPostprocessPollInterrupt()) != 0) break;
+    if ((st = sb::ReadColumns(in, y, region[0], span, row, sb::kRGB)) != 0) break;
+    for (uint32_t i = 0; i < span; ++i) {
+      const float *p = row + 3 * i;
+      for (int ch = 0; ch < 3; ++ch) sums[3 * i + ch] = lit(p) ? p[ch] : 0.0;
+    }
+    const Span ys = Window(y, hy, fh, in->height);
+    for (int64_t j = 0; j < ys.count; ++j) {
+      const int64_t sy = ys.first + j;
+      const float *w = weights + (ys.kernel + j) * fw;
+      const int64_t across = reach[ys.kernel + j];
+      if (across < 0) continue;
+      const size_t r = static_cast<size_t>(sy - first);
+      for (size_t e = starts[r]; e < starts[r + 1]; ++e) {
+        const float *b = bright + 4 * e;
+        const auto qx = static_cast<int64_t>(b[0]);
+        const int64_t lo = std::max<int64_t>(qx - across, region[0]), hi = std::min<int64_t>(qx + across, region[1]);
+        for (int64_t x = lo; x <= hi; ++x) {
+          const float weight = w[qx - x + hx];
+          if (weight == 0.0f) continue;
+          double *s = sums + 3 * (x - region[0]);
+          for (int ch = 0; ch < 3; ++ch) s[ch] += weight * b[1 + ch];
+        }
+      }
+    }
+    for (uint32_t i = 0; i < 3 * span; ++i) row[i] = static_cast<float>(sums[i]);
+    st = VoScreenBufferSetScanRGBFloat(out, y - region[2], row);
+  }
+  VoDeallocate(bright);
+  VoDeallocate(reach);
+  VoDeallocate(sums);
+  VoDeallocate(row);
+  VoDeallocate(starts);
+  VoDeallocate(source);
+  VoDeallocate(weights);
+  return st;
+}
+
 // What the workers of a threaded gather pass share: the shader and slot,
 // and the bindings each worker's globals take before its bands.
 struct GatherPass {
@@ -311,7 +431,12 @@ VtStatus GatherWorker(void *) {
   return VoMultiThreadWorkerEnd(st | loop) | st | loop;
 }
 
-VtStatus NoRow(uint32_t, void *) { return 0; }
+// A delivered row goes to the driver operation cached for the pass; none
+// is called when the driver has none.
+VtStatus RowToDriver(uint32_t row, void *pixels) {
+  const VtPostprocessContext *c = State();
+  return c != nullptr && c->row_bytes != nullptr ? c->row_bytes(row, pixels) : 0;
+}
 
 uint32_t ControlWord(uint32_t code, uint32_t otherwise) {
   VtTypedValue v{};
@@ -343,11 +468,14 @@ VtStatus GatherRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
     GatherPass pass{shader, slot, in, g->Bo, g->Fwidth, g->Fheight};
     if (VoMultiThreadPassBegin(job) == 0) {
       void *outer = c->pass;
+      const VtDriverRowProc outerRows = c->row_bytes;
       c->pass = &pass;
+      c->row_bytes = reinterpret_cast<VtDriverRowProc>(VoDriverOperationGet(VoDriverGet(), VO_DRIVER_ROW_BYTES));
       st = VoMultiThreadWorkersStart(&GatherWorker);
-      if (st == 0) st = VoMultiThreadDispatch(VoMultiThreadIsActive() ? &NoRow : nullptr, nullptr);
+      if (st == 0) st = VoMultiThreadDispatch(VoMultiThreadIsActive() ? &RowToDriver : nullptr, nullptr);
       st |= VoMultiThreadWorkersStop();
       c->pass = outer;
+      c->row_bytes = outerRows;
     } else {
       st = GatherRows(shader, slot, in->region[2], in->region[3]);
     }
@@ -417,7 +545,11 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
     if (st == 0) {
       switch (mode & VO_PP_WAY_MASK) {
         case VO_PP_KERNEL: st = KernelRun(c, shader, slot); break;
-        case VO_PP_GATHER: st = GatherRun(c, shader, slot); break;
+        case VO_PP_GATHER:
+          st = SlotProcedure(shader, slot) == &GlowEvaluate && IsOdd(g->Fwidth) && IsOdd(g->Fheight)
+                   ? GlowScatter(shader)
+                   : GatherRun(c, shader, slot);
+          break;
         case VO_PP_DIRECT: st = DirectRun(c, shader, slot); break;
         default:
           Post(kBad, kPostNoWayOfRunning, kModule, mode);

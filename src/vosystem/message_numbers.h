@@ -271,10 +271,37 @@ constexpr uint32_t kPostWalkEndedEarly = 809;    // (module 69) the walk ended e
 constexpr uint32_t kPostNestingRefused = 2660;   // a list run nested deeper than 8 is refused (depth)
 constexpr uint32_t kPostFilterSizeRefused = 2661;  // a filter size the prepare left is refused (width, height)
 constexpr uint32_t kPostNoWayOfRunning = 2662;   // a class's mode word names no way of running (mode)
+// The post-process classes, frame averaging and archive (module 68), then
+// 2670-2679.
+constexpr uint32_t kPostNoDriver = 464;          // no current output driver
+constexpr uint32_t kPostFileNotOpened = 517;     // the archive's file cannot be opened (file)
+constexpr uint32_t kPostNoScanline = 574;        // no driver of the name, or it has no scanline operation (name)
+constexpr uint32_t kPostPixelRead = 684;         // a pixel read failed (x, y)
+constexpr uint32_t kPostPixelWrite = 685;        // a pixel write failed (x, y)
+constexpr uint32_t kPostPlaneMissing = 695;      // a buffer lacks a needed plane (mask)
+constexpr uint32_t kPostRowNoMemory = 704;       // no memory for a row of bytes
+constexpr uint32_t kPostHeightZero = 719;        // the height used is 0
+constexpr uint32_t kPostWidthZero = 720;         // the width used is 0
+constexpr uint32_t kPostNoCurrentBuffer = 752;   // the archive finds no current screen buffer
+constexpr uint32_t kPostBufferFact = 753;        // a buffer fact cannot be read, or the archive failed
+constexpr uint32_t kPostMatrixDefault = 815;     // the built-in matrix is used (rows, columns)
+constexpr uint32_t kPostMatrixEmpty = 816;       // matrix rows or columns below 1 (rows, columns)
+constexpr uint32_t kPostMatrixEven = 817;        // matrix rows or columns even (rows, columns)
+constexpr uint32_t kPostScaleEmpty = 818;        // linear scale range empty (min, max)
+constexpr uint32_t kPostLightsSelect = 819;      // unrecognised lights select (text)
+constexpr uint32_t kPostNoVisibleFlare = 820;    // flares 3d without its visible flare
+constexpr uint32_t kPostNoHiddenFlare = 821;     // flares 3d without its hidden flare
+constexpr uint32_t kPostInterlaceNoBuffer = 859;  // interlace without a first buffer
+constexpr uint32_t kPostInterlaceNoColour = 861;  // an interlace buffer lacks its colour plane
+constexpr uint32_t kPostInterlaceSizes = 862;     // the interlace buffers differ in size
+constexpr uint32_t kPostInterlaceTarget = 863;    // the interlace buffers do not fit "Bi"
+constexpr uint32_t kPostGlowThreshold = 2670;     // glow's max threshold refused (max threshold)
 
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
+// Scene objects in object files (voobject, module 112), from the same range.
+constexpr uint32_t kObjectRecordRefused = 2801;  // a scene object refused in an object file (type, reason)
 
 // OpenGL targets (voogldrv, module 116): the system's own numbers, then
 // 2710-2719.

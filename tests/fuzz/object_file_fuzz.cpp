@@ -6,12 +6,18 @@
 // the fuzzer spends its time on type tables and records; bit 2 reads through
 // VoObjectReadSpecific with type words taken from the input instead of
 // VoObjectRead. Everything a read hands out is freed, so the leak check
-// sees any loss.
+// sees any loss. The scene modules are started, so that lists, images,
+// shaders and materials are read as well (the mesh module's procedures and
+// mode must be as they were after every input).
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include <vo/vo_meshio.h>
+
 #include "voobject/sample_types.h"
+#include "vosystem/reference.h"
 
 namespace vo {
 namespace {
@@ -33,7 +39,11 @@ VtStatus Write(void *, uint32_t, void *) { return 2; }
 
 void Start() {
   if (VoSystemInitialise() != 0 || VoInstallModule(&VoEntryMemory) != 0 || VoSystemStart() != 0 ||
-      VoInstallModule(&VoEntryObject) != 0 || VoSystemStart() != 0 ||
+      VoInstallModule(&VoEntryObject) != 0 || VoInstallModule(&VoEntryGeometry) != 0 ||
+      VoInstallModule(&VoEntryPolygons) != 0 || VoInstallModule(&VoEntryTransforms) != 0 ||
+      VoInstallModule(&VoEntryView) != 0 || VoInstallModule(&VoEntryDriver) != 0 ||
+      VoInstallModule(&VoEntryShader) != 0 || VoInstallModule(&VoEntrySuperLiteShaders) != 0 ||
+      VoInstallModule(&VoEntryMeshIO) != 0 || VoSystemStart() != 0 ||
       VoCallBackSet(VO_CALLBACK_OBJECT_READ, reinterpret_cast<VtProc>(&Read)) != 0 ||
       VoCallBackSet(VO_CALLBACK_OBJECT_WRITE, reinterpret_cast<VtProc>(&Write)) != 0 ||
       test::RegisterNodes() != 0)
@@ -56,7 +66,26 @@ void Records(Input *in) {
     read.push_back(v);
     if (v.type == VO_OBJECT_END) break;
   }
-  test::ReadFree(read);
+  // Scene objects go by their types' deallocators (a shader list's shaders
+  // with it, a list's meshes with it); the rest as the sample types do.
+  std::vector<VtObjectValue> rest;
+  std::vector<void *> freed;
+  for (const VtObjectValue &v : read) {
+    const bool scene = v.type >= VO_OBJECT_TRANSFORM && v.type <= VO_OBJECT_IMAGE && v.type != VO_OBJECT_TYPED_VALUE;
+    if (!scene) {
+      rest.push_back(v);
+      continue;
+    }
+    if (v.value.p == nullptr || std::find(freed.begin(), freed.end(), v.value.p) != freed.end()) continue;
+    freed.push_back(v.value.p);
+    if (v.type == VO_OBJECT_SHADER_LIST) {
+      VtReference *list = nullptr;
+      std::memcpy(&list, v.value.p, sizeof list);
+      (void)VoShaderReferenceDestroy(list, 1);
+    }
+    if (VtDataObjectDeallocator release = VoDataObjectGetDeallocator(v.type)) release(v.value.p);
+  }
+  test::ReadFree(rest);
 }
 
 // Reads values of the types the input names (one byte each, from a short
@@ -117,5 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       Records(&in);
   }
   (void)VoObjectClose(&in);
+  static const VtProc writer = VoCallBackGet(VO_CALLBACK_MESHIO_WRITE);
+  if (VoCallBackGet(VO_CALLBACK_MESHIO_WRITE) != writer) __builtin_trap();
   return 0;
 }

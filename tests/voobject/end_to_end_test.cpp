@@ -15,3 +15,13 @@ TEST(EndToEnd, EveryScalarTypeAndAnApplicationsTypeRoundTripThroughAFile) {
 }
 
 }  // namespace
+
+extern "C" int vo_end_to_end_persistence(char *buffer, size_t size);
+
+namespace {
+
+TEST(EndToEnd, ASceneSavedAndLoadedAfterARestartRendersByteIdentical) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_persistence, "end_to_end_persistence.txt");
+}
+
+}  // namespace

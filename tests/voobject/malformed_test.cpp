@@ -2,8 +2,6 @@
 // with seeded byte flips reads with a status of 0, 2 or 0x20000000 and loses
 // nothing; every allocation failing in turn over writing and reading gives
 // a failure status and leaks nothing.
-#include <random>
-
 #include "voobject/object_fixture.h"
 #include "voobject/sample_types.h"
 
@@ -77,21 +75,8 @@ TEST_F(ObjectMalformedTest, ACutOrFlippedFileReadsOrIsRefusedWithoutCrashOrLoss)
   EXPECT_EQ(whole.size(), 27u);  // 17 fixed, 2 strings, 4 typed values, 2 pairs, 2 nodes
   ReadFree(whole);
 
-  for (size_t cut = 0; cut < valid.bytes.size(); ++cut) {
-    MemoryFile f;
-    f.bytes.assign(valid.bytes.begin(), valid.bytes.begin() + static_cast<long>(cut));
-    ExpectReadableOrRefused(&f, "cut", cut);
-  }
-  std::mt19937 random(38);
-  for (int flip = 0; flip < 3000; ++flip) {
-    MemoryFile f = valid;
-    // Mostly past the seeds, where records live; one flip in ten anywhere.
-    const size_t from = flip % 10 == 0 ? 0 : 1040;
-    const size_t at = from + random() % (valid.bytes.size() - from);
-    f.bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
-    if (flip % 3 == 0) f.bytes[from + random() % (valid.bytes.size() - from)] = static_cast<uint8_t>(random());
-    ExpectReadableOrRefused(&f, "flip", at);
-  }
+  // Mostly past the seeds, where records live; one flip in ten anywhere.
+  EveryCutAndFlip(valid, 3000, 38, true, &ExpectReadableOrRefused);
 }
 
 TEST_F(ObjectMalformedTest, EveryAllocationFailingInTurnGivesAFailureAndLeaksNothing) {

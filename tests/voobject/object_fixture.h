@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include <vo/vo_object.h>
@@ -49,6 +50,27 @@ inline VtObjectValue ObjectValue(uint32_t type) {
   std::memset(&v, 0, sizeof v);
   v.type = type;
   return v;
+}
+
+// Hands check every prefix of the file, then `flips` copies with seeded
+// byte flips past the header (and, when anywhere is set, one in ten
+// anywhere), a third of them with a byte overwritten as well.
+inline void EveryCutAndFlip(const MemoryFile &valid, int flips, uint32_t seed, bool anywhere,
+                            const std::function<void(MemoryFile *, const char *, size_t)> &check) {
+  for (size_t cut = 0; cut < valid.bytes.size(); ++cut) {
+    MemoryFile f;
+    f.bytes.assign(valid.bytes.begin(), valid.bytes.begin() + static_cast<long>(cut));
+    check(&f, "cut", cut);
+  }
+  std::mt19937 random(seed);
+  for (int flip = 0; flip < flips; ++flip) {
+    MemoryFile f = valid;
+    const size_t from = anywhere && flip % 10 == 0 ? 0 : 1040;
+    const size_t at = from + random() % (valid.bytes.size() - from);
+    f.bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
+    if (flip % 3 == 0) f.bytes[from + random() % (valid.bytes.size() - from)] = static_cast<uint8_t>(random());
+    check(&f, "flip", at);
+  }
 }
 
 class ObjectTest : public PooledKernelTest {

@@ -136,11 +136,11 @@ TEST_F(ObjectRecordTest, TypedValuesKeepTheirCodesAndValuesAndUnsavableOnesAreMa
   add(VtBoundsType, [](VtTypedValue &t) {
     for (int i = 0; i < 6; ++i) t.value.v[i] = static_cast<float>(i) - 2.5f;
   });
+  add(VtShaderColour, [](VtTypedValue &t) { t.value.p = nullptr; });  // a colour driven by no shader
   const size_t saved = typed.size();
   int address = 0;
   add(VtGenericPtr, [&](VtTypedValue &t) { t.value.p = &address; });  // not saved: half an address means nothing
   add(VtComplex, [](VtTypedValue &t) { t.value.d = 1; });             // a code outside the table
-  add(VtShaderColour, [](VtTypedValue &t) { t.value.p = &t; });        // no shader type yet
 
   MemoryFile f;
   std::vector<VtStatus> written;
@@ -173,6 +173,21 @@ TEST_F(ObjectRecordTest, TypedValuesKeepTheirCodesAndValuesAndUnsavableOnesAreMa
     VoDataObjectGetDeallocator(VO_OBJECT_TYPED_VALUE)(t);
   }
   EXPECT_EQ(VoObjectClose(&f), 0u);
+
+  // A colour driven by an address that is no shader fails its record; the
+  // file does not hold it.
+  VtTypedValue foreign{};
+  foreign.type = VtShaderColour;
+  foreign.value.p = &address;
+  MemoryFile g;
+  ASSERT_EQ(VoObjectOpen(&g, 2), 0u);
+  VtObjectValue v = ObjectValue(VO_OBJECT_TYPED_VALUE);
+  v.value.p = &foreign;
+  EXPECT_EQ(VoObjectWrite(&g, &v), 2u);
+  EXPECT_EQ(VoObjectClose(&g), 2u);
+  std::vector<VtObjectValue> none;
+  EXPECT_EQ(ReadAll(&g, &none), 0u);
+  EXPECT_TRUE(none.empty());
 }
 
 void NodeFree(Node *n) {

@@ -6,12 +6,24 @@
 
 #include "support/end_to_end.h"
 
+#include <string>
+
 extern "C" int vo_end_to_end_postprocess(char *buffer, size_t size);
+extern "C" int vo_end_to_end_postprocess_classes(char *buffer, size_t size, const char *path);
 
 namespace {
 
 TEST(EndToEnd, ABoxClassRegisteredInCSmoothsABufferThroughRenderAndPostIntoTheImageDriver) {
   vo::test::ExpectSceneText<4096>(&vo_end_to_end_postprocess, "end_to_end_postprocess.txt");
+}
+
+int ClassesScene(char *buffer, size_t size) {
+  const std::string path = ::testing::TempDir() + "/end_to_end_postprocess_classes.bmp";
+  return vo_end_to_end_postprocess_classes(buffer, size, path.c_str());
+}
+
+TEST(EndToEnd, ASphereRenderedThroughMatrixGlowAndArchiveGivesTheSameFileTwice) {
+  vo::test::ExpectSceneText<4096>(&ClassesScene, "end_to_end_postprocess_classes.txt");
 }
 
 }  // namespace

@@ -5,7 +5,11 @@
 
 #include <cmath>
 
+#include <vo/vo_multit.h>
+
 #include "postprocess_fixture.h"
+#include "voshpost/postprocess.h"
+#include "vosystem/context.h"
 #include "vosystem/module_entry.h"
 
 namespace vo::test {
@@ -124,6 +128,93 @@ TEST_F(PostprocessTest, EntriesThatAreNoShadersGive775AndAFailingPrepareStopsThe
   Listed("test bad way");
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(2662), 1);
+}
+
+TEST_F(PostprocessTest, AContextCopyDuringARunBindsTheMastersOutputAndOutsideARunBindsNothing) {
+  VtScreenBuffer *b = Current(2, 2, [](uint32_t, uint32_t) { return std::array<float, 3>{0.5f, 0, 0}; });
+  struct Seen {
+    VtScreenBuffer *masterBo = nullptr, *copyBo = nullptr;
+    uint32_t flag = 0;
+    bool ownLink = false, ownRandom = false;
+  };
+  auto look = [](Seen *seen) {
+    seen->masterBo = VoShaderGetGlobals()->Bo;
+    VtStatus st = 1;
+    ContextCopyTable *t = ContextCopiesMake(&st);
+    ASSERT_EQ(st, 0u);
+    ContextCopyTable *before = ContextCopiesInstall(t);
+    const post::VtPostprocessContext *c = post::State();
+    seen->copyBo = VoShaderGetGlobals()->Bo;
+    seen->flag = c->copy;
+    seen->ownLink = c->list_head[1] == &c->list_head[0];
+    seen->ownRandom = c->random != nullptr && c->random != c->master->random;
+    (void)ContextCopiesInstall(before);
+    EXPECT_EQ(ContextCopiesFree(t), 0u);
+  };
+  Seen during, after;
+  PostClasses::probe = [&] { look(&during); };
+  (void)Listed("test probe");
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
+  EXPECT_NE(during.masterBo, nullptr);
+  EXPECT_NE(during.masterBo, b);  // the run's separate output
+  EXPECT_EQ(during.copyBo, during.masterBo);
+  EXPECT_EQ(during.flag, 1u);
+  EXPECT_TRUE(during.ownLink);
+  EXPECT_TRUE(during.ownRandom);
+  look(&after);
+  EXPECT_EQ(after.copyBo, nullptr);
+  EXPECT_EQ(after.flag, 1u);
+  EXPECT_FALSE(after.ownRandom);
+  EXPECT_EQ(post::State()->copy, 0u);
+}
+
+TEST_F(PostprocessTest, AJobSchemeOtherThanBandedOrEvenIsRefusedAndRowDeliveryIsRestored) {
+  (void)Current(3, 3, [](uint32_t, uint32_t) { return std::array<float, 3>{1, 1, 1}; });
+  (void)Listed("test gather");
+  VtTypedValue v = TypedWord(VtEnum, 2);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_MT_JOB_SCHEME, &v), 0u);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(PostClasses::gatherCalls, 0u);
+  EXPECT_EQ(Get(VO_CONTROL_MT_DELIVER_ROWS).value.u, 1u);
+}
+
+TEST_F(PostprocessTest, AnInterruptAtTheDriversSecondPollEndsTheClassAndTheWalkAndTheBufferIsStillShown) {
+  ASSERT_EQ(VoDriverSet(RecordingDriver::driver), 0u);
+  RecordingDriver::Reset();
+  RecordingDriver::interrupt_from = 2;
+  VtScreenBuffer *b = Current(2, 3, [](uint32_t, uint32_t) { return std::array<float, 3>{0.25f, 0.25f, 0.25f}; });
+  (void)Listed("test invert");
+  TestPostData *after = Listed("test kernel");
+  // The recorder handles no rows: its show answers 258 beside the interrupt.
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), VO_PP_INTERRUPTED | VO_DRIVER_NOT_HANDLED);
+  EXPECT_FLOAT_EQ(Red(b, 0, 0), 0.75f);  // the first row went through
+  EXPECT_FLOAT_EQ(Red(b, 0, 1), 0.25f);  // the second poll stopped the class
+  EXPECT_EQ(after->calls, 0u);
+  EXPECT_EQ(RecordingDriver::frames, 1);
+}
+
+class PostprocessStartTest : public PooledKernelTest {};
+
+TEST_F(PostprocessStartTest, AStartRunningOutOfMemoryAtAnyStepFailsAndALaterStartSucceeds) {
+  for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryShader,
+                            &VoEntryScreenBuffer})
+    ASSERT_EQ(VoInstallModule(m), 0u);
+  ASSERT_EQ(VoSystemStart(), 0u);
+  VtTypedValue answer{};
+  ASSERT_EQ(VoEntryPostprocess(VO_QUERY_START, &answer), 0u);
+  auto start = reinterpret_cast<VtStatus (*)()>(answer.value.fn);
+  ASSERT_EQ(VoEntryPostprocess(VO_QUERY_TERMINATE, &answer), 0u);
+  auto terminate = reinterpret_cast<VtStatus (*)()>(answer.value.fn);
+  // The first start registers the classes, which the kernel keeps; a later
+  // start makes the record and the stage's own shaders.
+  ASSERT_EQ(start(), 0u);
+  ASSERT_EQ(terminate(), 0u);
+  EveryAllocationFails([&] {
+    const VtStatus st = start();
+    (void)terminate();
+    return st;
+  });
+  EXPECT_EQ(post::State(), nullptr);
 }
 
 }  // namespace

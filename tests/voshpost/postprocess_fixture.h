@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <vector>
 
 #include <vo/vo_postprocess.h>
@@ -34,6 +35,7 @@ struct PostClasses {
   static inline constexpr TestPostData kInvert{{0, VO_PP_MODE_DIRECT_IN_PLACE}, 0, 0, {}, {}, 0, 0, 0, 0};
   static inline constexpr TestPostData kNested{{0, VO_PP_MODE_DIRECT_SEPARATE}, 0, 0, {}, {}, 0, 0, 0, 0};
   static inline constexpr TestPostData kBadWay{{0, 0x440007}, 0, 0, {}, {}, 0, 0, 0, 0};
+  static inline constexpr TestPostData kProbe{{0, VO_PP_MODE_DIRECT_SEPARATE}, 0, 0, {}, {}, 0, 0, 0, 0};
 
   static TestPostData *Data(void *d) { return static_cast<TestPostData *>(d); }
 
@@ -91,6 +93,14 @@ struct PostClasses {
     return 0;
   }
 
+  // A direct class that runs the test's procedure while the walk holds it.
+  static inline std::function<void()> probe;
+  static VtStatus Probe(void *) {
+    if (probe) probe();
+    (void)VoPostprocessStatusSet(0);
+    return 0;
+  }
+
   static constexpr const char *kGlobals[] = {"Bi", "Bo", "Co", "Ci", "xf", "yf", "Fwidth", "Fheight"};
   static constexpr const char *kNoLabels[] = {"x"};
   template <const TestPostData &Default>
@@ -107,6 +117,7 @@ struct PostClasses {
         Describe<kInvert>("vxs_test_invert", "test invert", &Invert),
         Describe<kNested>("vxs_test_nested", "test nested", &Nested),
         Describe<kBadWay>("vxs_test_bad_way", "test bad way", &Invert),
+        Describe<kProbe>("vxs_test_probe", "test probe", &Probe),
     };
     for (const auto &c : classes) ASSERT_EQ(shaderlib::ClassCreate(c), 0u) << c.name;
   }
@@ -118,12 +129,13 @@ class PostprocessTest : public ScreenBufferTest {
     RecordingDriver::Reset();
     RowDriver::Reset();
     StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
-                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess, &VoEntryMultiThread});
+                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess, &VoEntryMultiThread, &VoEntryBMPDriver, &VoEntryTGADriver});
     RowDriver::driver = VoDriverCreate(&RowDriver::Query);
     ASSERT_NE(RowDriver::driver, nullptr);
     ASSERT_EQ(VoDriverSet(RowDriver::driver), 0u);
     PostClasses::Register();
     PostClasses::gatherCalls = 0;
+    PostClasses::probe = {};
     g_posted.clear();
   }
   void TearDown() override {
@@ -162,6 +174,36 @@ class PostprocessTest : public ScreenBufferTest {
 
   VtReference *list_ = nullptr;
   std::vector<VtScreenBuffer *> buffers_;
+};
+
+// A post-process shader of the class named, appended to the list, which is
+// made the stage's list.
+inline VtShader *ListAppend(VtReference **list, const char *name) {
+  VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
+  EXPECT_NE(s, nullptr) << name;
+  *list = VoShaderReferenceAppend(*list, VoShaderReferenceCreate(s));
+  EXPECT_EQ(VoPostprocessListSet(*list), 0u);
+  return s;
+}
+
+// Tests of the stage's own classes: shaders made by name, appended to the
+// list.
+class ClassTest : public PostprocessTest {
+ protected:
+  VtShader *Add(const char *name) { return ListAppend(&list_, name); }
+  static void Arg(VtShader *s, const char *label, VtTypedValue v) { ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label; }
+  static VtTypedValue Word(uint32_t type, uint32_t u) {
+    VtTypedValue v{};
+    v.type = type;
+    v.value.u = u;
+    return v;
+  }
+  // Empties the list (destroying its shaders).
+  void ListClear() {
+    (void)VoPostprocessListSet(nullptr);
+    if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    list_ = nullptr;
+  }
 };
 
 }  // namespace vo::test

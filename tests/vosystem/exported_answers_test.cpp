@@ -137,6 +137,11 @@ const ClassAnswer kClassAnswers[] = {
     // the pro library's
     {VO_SHADER_LIGHT, "goniometric", 0, "fall off function"},              // 29 VoLightFallOff
     {VO_SHADER_LIGHT, "goniometric", 0, "inverse fall off function"},      // 30 VoLightInverseFallOff
+    // the post-process stage's
+    {0x440001, "linear scale", VO_SLOT_SET_ARG, nullptr},                  // 31 VoPostprocessTwoArgumentsSet
+    {0x440001, "matrix", VO_SLOT_SET_ARG, nullptr},                        // 32 VoPostprocessThreeArgumentsSet
+    {0x440001, "matrix", VO_SLOT_DESTROY, nullptr},                        // 33 VoShaderInstanceFree
+    {0x440001, "glow", VO_SLOT_DESTROY, nullptr},                          // 34 VoShaderInstanceFree
 };
 
 template <int I>
@@ -215,6 +220,9 @@ const AnswerRow kAnswers[] = {
     {"VoLightFallOff", 0, &ClassAnswerOf<27>}, {"VoLightInverseFallOff", 0, &ClassAnswerOf<28>},
     // pro shader library
     {"VoLightFallOff", 0, &ClassAnswerOf<29>}, {"VoLightInverseFallOff", 0, &ClassAnswerOf<30>},
+    // post-process stage
+    {"VoPostprocessTwoArgumentsSet", 0, &ClassAnswerOf<31>}, {"VoPostprocessThreeArgumentsSet", 0, &ClassAnswerOf<32>},
+    {"VoShaderInstanceFree", 0, &ClassAnswerOf<33>}, {"VoShaderInstanceFree", 0, &ClassAnswerOf<34>},
 };
 // clang-format on
 
