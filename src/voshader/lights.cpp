@@ -8,8 +8,11 @@
 // worker's context. The blocks the light class made (shadow maps, class
 // data) stay the source's: a clone never calls the class's entries and
 // frees only its own record. Clones are not on the register of live
-// shaders, so no application call can reach one. Unprepared lights and area
-// lights are copied through VoShaderCopy.
+// shaders, so no application call can reach one. Unprepared lights, and
+// area lights not yet built, are copied through VoShaderCopy; a built area
+// light is cloned like a prepared one, sharing its class's records (the
+// emitter and its build) with the area flags carried over: its class's
+// build and release leave the build to the record that made it.
 
 #include <cstring>
 
@@ -53,7 +56,8 @@ void LightCloneFree(ShadingContext *s, VtShader *clone) {
 
 VtShader *LightCopy(ShadingContext *to, VtShader *source) {
   const VtLightData *d = LightOf(source);
-  if (d != nullptr && d->prepared != 0 && d->kind != VO_LIGHT_AREA) return LightClone(to, source);
+  if (d != nullptr && d->prepared != 0 && (d->kind != VO_LIGHT_AREA || d->areaPrepared != 0))
+    return LightClone(to, source);
   VtShader *copy = VoShaderCopy(source);
   if (copy != nullptr && copy->data != nullptr) {
     GlobalsPointersTake(LightOf(copy), to->globals);

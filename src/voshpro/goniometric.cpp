@@ -24,12 +24,8 @@ namespace {
 
 constexpr float kShadowBias = 0.005f;
 
-constexpr uint32_t Record(std::size_t offset) { return static_cast<uint32_t>(offset); }
-constexpr uint32_t Word(std::size_t offset) {
-  return static_cast<uint32_t>(offsetof(VtLightData, classArea) + offset);
-}
-#define VO_RECORD(field) Record(offsetof(VtLightData, field))
-#define VO_WORD(field) Word(offsetof(GoniometricWords, field))
+#define VO_RECORD(field) VO_LIGHT_RECORD_OFFSET(field)
+#define VO_WORD(field) VO_LIGHT_WORD_OFFSET(GoniometricWords, field)
 
 // The arguments in order; those the record holds are served by the light's
 // own get and set (their rows are never read for the value).

@@ -4,6 +4,8 @@
 // and the start that registers the classes whatever the record's making
 // answered.
 
+#include "voshpro/area_light.h"
+#include "voshpro/scattering.h"
 #include "voshpro/voshpro.h"
 #include "voshpro/surfaces.h"
 #include "vosystem/context.h"
@@ -109,9 +111,9 @@ VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc releas
 }
 
 // The library's classes in its order (area light first, light scattering
-// last); the rows still null come with their classes.
+// last).
 const ClassDescription *const kProClassList[18] = {
-    nullptr,       // area light
+    &kArea,        // area light
     &kGoniometric, // goniometric light
     &kSky,         // sky light
     &kAbsoluteCurvature, // absolute curvature
@@ -128,7 +130,7 @@ const ClassDescription *const kProClassList[18] = {
     &kWrappedAnisotropic, // wrapped anisotropic
     &kWrappedCircularAnisotropic, // wrapped circular anisotropic
     &kGlow,        // glow transparency
-    nullptr,       // light scattering
+    &kScattering,  // light scattering
 };
 
 }  // namespace vo::pro

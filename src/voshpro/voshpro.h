@@ -52,6 +52,12 @@ constexpr Entries LightEntries(VtShaderDataProc evaluate, VtShaderDataProc prepa
   return e;
 }
 
+// The byte offsets of a light's field table: of a field of the light
+// record, and of a field of the class's words in the record's class area.
+#define VO_LIGHT_RECORD_OFFSET(field) static_cast<uint32_t>(offsetof(VtLightData, field))
+#define VO_LIGHT_WORD_OFFSET(Words, field) \
+  static_cast<uint32_t>(offsetof(VtLightData, classArea) + offsetof(Words, field))
+
 // The classes in the library's order: a null row is a class still to come.
 extern const ClassDescription kGoniometric, kSky;
 extern const ClassDescription *const kProClassList[18];

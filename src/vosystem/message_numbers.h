@@ -89,6 +89,14 @@ constexpr uint32_t kProComplexity = 647;    // a complexity held to [0, 1] (valu
 constexpr uint32_t kProSpectral = 648;      // an unknown spectral distribution: "D65" (text, name)
 constexpr uint32_t kProDomeTransform = 2565;  // the dome's frame could not be made: directions left in its own
 constexpr uint32_t kProLuminaireRefused = 2566;  // a luminaire file refused: the light stays dark (file, status)
+constexpr uint32_t kProAreaNoMemory = 910;        // an area light's build without memory (light)
+constexpr uint32_t kProAreaNoPrimitive = 911;     // an area light without a usable primitive (light)
+constexpr uint32_t kProAreaBuildFailed = 912;     // an area light's build failed: it gives nothing (status, light)
+constexpr uint32_t kProAreaRefineNoMemory = 913;  // an area light's sampling without memory (light)
+// Light sources and the light-scattering foreground, 2580-2589.
+constexpr uint32_t kProAreaBudget = 2580;         // an area light's element budget reached: pieces used whole (light)
+constexpr uint32_t kProScatterCapped = 2581;      // scattering samples capped: the AA level lowered (level used)
+constexpr uint32_t kProScatterSkipped = 2582;     // a scattering volume skipped (light, reason)
 // Pro surface classes, 2590-2599.
 constexpr uint32_t kProVectorZero = 2590;         // a zero thread vector: dPds + dPdt taken, once per image (class)
 constexpr uint32_t kProCurvatureDivision = 2591;  // a curvature division above 4096 taken as 4096 (division)

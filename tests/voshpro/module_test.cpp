@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "pro_fixture.h"
+#include "voshpro/area_light.h"
+#include "voshpro/scattering.h"
 #include "vosystem/context.h"
 #include "vosystem/kernel_memory.h"
 
@@ -22,6 +24,15 @@ const Row kRows[] = {
      "filter colour=7:1,1,1;shadows=6:0;sun altitude=3:90;sun azimuth=3:0;type=10:CIE overcast;north=8:0,1,0;"
      "up=8:0,0,1;zenith luminance=3:0;complexity=3:0;colour temperature=3:5000;spectral distribution=10:D65;"
      "handle=11:*"},
+    {L, "area", "vxs_area_light", "--o--oooo-", "",
+     "primitive=11:0;unshot=7:1,1,1;shadows=6:1;power units=10:undefined;power=3:1;colour=7:1,1,1;"
+     "colour temperature=3:0;noise factor=3:0;min lod=3:0;mid lod=3:0;max lod=3:1;error bound=3:0.1;"
+     "shadow resolution=1:256;shadow quality=1:9"},
+    {F, "light scattering", "vxs_light_scattering_foreground", "o=oooooooo", "Co E unitI modI",
+     "fog density=3:0.01;samples=1:10;AA threshold=3:20;AA level=1:2;max depth=3:1000;falloff threshold=3:0.001;"
+     "source attenuation=3:0;surface attenuation=3:0;volume attenuation=3:0;scattering model=10:isotropic;"
+     "eccentricity=3:0;noise octaves=1:2;noise amplitude=3:0;noise scale=3:1;noise gain=3:0.5;bounds=6:0;"
+     "bounds volume=44:0"},
 };
 // clang-format on
 
@@ -70,6 +81,8 @@ TEST(ProModule, AnswersItsQueriesAndNothingForTheOthers) {
   }
   // The class list keeps the library's eighteen places.
   EXPECT_EQ(std::size(kProClassList), 18u);
+  EXPECT_EQ(kProClassList[0], &kArea);
+  EXPECT_EQ(kProClassList[17], &kScattering);
   EXPECT_EQ(kProClassList[1], &kGoniometric);
   EXPECT_EQ(kProClassList[2], &kSky);
 }
