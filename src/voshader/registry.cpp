@@ -209,6 +209,12 @@ int TypeIndex(const ShaderShared *shared, uint32_t code) {
   return -1;
 }
 
+bool ShaderTypeKnown(uint32_t type) {
+  VtStatus st;
+  const ShaderShared *shared = Shared(&st);
+  return shared != nullptr && TypeIndex(shared, type) >= 0;
+}
+
 VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const char *name) {
   const int index = TypeIndex(shared, type == VO_SHADER_SECOND_REFLECTANCE ? VO_SHADER_REFLECTANCE : type);
   if (index < 0 || name == nullptr) return nullptr;

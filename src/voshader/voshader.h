@@ -358,6 +358,9 @@ void TypesStop(ShaderShared *shared);
 // answers its own index; ClassFind searches the reflectance classes for it).
 int TypeIndex(const ShaderShared *shared, uint32_t code);
 VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const char *name);
+// True when the shader kernel knows the type code (a library asks before
+// registering classes of a type another module brings).
+bool ShaderTypeKnown(uint32_t type);
 
 // --- instances.cpp ----------------------------------------------------------
 bool ShaderLive(ShadingContext *s, const VtShader *shader);

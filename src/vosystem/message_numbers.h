@@ -305,6 +305,12 @@ constexpr uint32_t kPostInterlaceSizes = 862;     // the interlace buffers diffe
 constexpr uint32_t kPostInterlaceTarget = 863;    // the interlace buffers do not fit "Bi"
 constexpr uint32_t kPostGlowThreshold = 2670;     // glow's max threshold refused (max threshold)
 
+// NPR strokes (vonpr, module 96), 2610-2629.
+constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x440001 unknown: its classes skipped
+constexpr uint32_t kNprEdgeRefused = 2611;         // an edge that is not a live NPR edge is refused (procedure, code)
+constexpr uint32_t kNprControlRefused = 2612;      // a control value refused, the old one kept (reason, code)
+constexpr uint32_t kNprActionRunning = 2613;       // an action started while one runs is refused (reason, code)
+
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
@@ -325,6 +331,15 @@ constexpr uint32_t kOGLModeInFrame = 2711;          // the target mode changes w
 constexpr uint32_t kOGLNotAWindow = 2712;           // the window driver is given no live window
 constexpr uint32_t kOGLImageRefused = 2713;         // an image a target cannot draw into (reason)
 constexpr uint32_t kOGLModeRefused = 2714;          // a target mode other than 0, 1 and 2 (mode)
+
+// OpenGL back end (voopengl, module 111): the system's own numbers, then
+// 2720-2729.
+constexpr uint32_t kOpenGLError = 939;            // an OpenGL error at image end (text)
+constexpr uint32_t kOpenGLNoPrimitive = 941;      // the polygon path is given no primitive
+constexpr uint32_t kOpenGLRecordSet = 958;        // (debug) property 322 is set (record address)
+constexpr uint32_t kOpenGLNoLights = 981;         // no light list: lights left off
+constexpr uint32_t kOpenGLImageRefused = 2720;    // an image refused for a texture: untextured (class, reason)
+constexpr uint32_t kOpenGLNamesDropped = 2721;    // (debug) names dropped with their share group (kind, group)
 
 // The desktop layer (src/platform), from 2740.
 constexpr uint32_t kDesktopDebugText = 2740;   // a text written to the debugger output (text)

@@ -71,6 +71,12 @@ const char *const kGlobalNames[] = {
     "s",    "t",    "To",     "u",    "unitI", "v",   "xi",   "yi",     "xs",     "ys",   "kgauss", "kmean",
     "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse", "raytrace"};
 
+// The NPR module's classes filled so far.
+const Row kNprRows[] = {
+    {C, "z colour", "vxs_z_colour_colour", "o=o--oIoo-", "Co Pw",
+     "near colour=7:0,0,0;near z=3:0;far colour=7:0,0,0;far z=3:1000"},
+};
+
 inline std::vector<std::string> Split(const std::string &text, char by) {
   std::vector<std::string> out;
   std::stringstream in(text);

@@ -48,9 +48,11 @@ const ModuleRow kModules[] = {
     {&VoEntryColourUtilities, 81, "vocolour", 904643133},
     {&VoEntryFilter,      98, "vofilter", 904643334},
     {&VoEntryOGLDrv,     116, "voogldrv", 923473426},
+    {&VoEntryOpenGL,     111, "voopengl", 923473485},
     {&VoEntryPhotometry,  66, "vophoto",  904643667},
     {&VoEntryObject,     112, "voobject", 904643049},
     {&VoEntryMeshIO,      70, "vomeshio", 904643049},
+    {&VoEntryNPR,         96, "vonpr",    916161047, "sdd_"},
     {&VoEntryD3D,      25651, "vod3d",    933861993},
 };
 // clang-format on

@@ -1,0 +1,3 @@
+# The OpenGL back end's tests need Mesa's EGL: they carry the label gl and
+# fail (never skip) where EGL cannot start.
+set(VO_TEST_PROPERTIES LABELS gl)
