@@ -10,7 +10,11 @@
 #include <GL/gl.h>
 #include <GL/glext.h>
 
+#include <benchmark/benchmark.h>
+
+#include <cmath>
 #include <cstdlib>
+#include <vector>
 
 namespace vo::bench {
 
@@ -41,5 +45,45 @@ struct MesaPeer {
     ready = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
   }
 };
+
+// Draws a grid of spheres (sphere_grid.h) over and over with Mesa's
+// fixed-function lighting (light 0 at the position given; w = 0 makes it a
+// distant light), smooth shading, depth test and back faces culled, the
+// grid seen from the front in a parallel view.
+template <class Grid>
+void MesaLitSpheres(benchmark::State &state, const Grid &g, int width, int height, const GLfloat light[4]) {
+  static MesaPeer mesa(width, height);
+  if (!mesa.ready) {
+    state.SkipWithError("no surfaceless EGL with desktop OpenGL");
+    return;
+  }
+  std::vector<GLuint> indices;
+  for (int s = 0; s < g.count; ++s)
+    for (int32_t i : g.indices) indices.push_back(static_cast<GLuint>(s * g.vertices_each + i));
+  glViewport(0, 0, width, height);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_CULL_FACE);
+  glShadeModel(GL_SMOOTH);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  glLightfv(GL_LIGHT0, GL_POSITION, light);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  const int columns = static_cast<int>(std::ceil(std::sqrt(g.count * 4.0 / 3.0)));
+  const double w = 2.5 * columns, h = 2.5 * ((g.count + columns - 1) / columns);
+  glOrtho(-1.5, w, -1.5, h, -10, 10);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glVertexPointer(3, GL_FLOAT, 0, g.world.data());
+  glNormalPointer(GL_FLOAT, 0, g.normal.data());
+  for (auto _ : state) {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_INT, indices.data());
+    glFinish();
+  }
+  state.counters["triangles"] = g.Triangles();
+}
 
 }  // namespace vo::bench

@@ -39,13 +39,7 @@ struct Library {
       vo::VoShaderSetArg(light, "shadows", &on);
       vo::VoShaderSetArg(light, "shadow resolution", &no_map);
     }
-    plastic = vo::VoMaterialCreate();
-    VtTypedValue colour{};
-    colour.type = VtColourType;
-    colour.value.v[0] = 0.85f, colour.value.v[1] = 0.25f, colour.value.v[2] = 0.2f;
-    vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_COLOUR, "plain");
-    vo::VoShaderSetArg(vo::VoMaterialGetShader(plastic, VO_SHADER_COLOUR), "colour", &colour);
-    vo::VoMaterialSetShaderByPrototype(plastic, VO_SHADER_REFLECTANCE, "plastic");
+    plastic = vo::bench::PlasticMake();
   }
 };
 

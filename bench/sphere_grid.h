@@ -83,6 +83,19 @@ inline VtShader *StartIntoImage(int w, int h) {
   return light;
 }
 
+// The benchmarks' red plastic material: plain colour (0.85, 0.25, 0.2)
+// under the super-lite plastic reflectance.
+inline VtMaterial *PlasticMake() {
+  VtMaterial *plastic = VoMaterialCreate();
+  VtTypedValue colour{};
+  colour.type = VtColourType;
+  colour.value.v[0] = 0.85f, colour.value.v[1] = 0.25f, colour.value.v[2] = 0.2f;
+  VoMaterialSetShaderByPrototype(plastic, VO_SHADER_COLOUR, "plain");
+  VoShaderSetArg(VoMaterialGetShader(plastic, VO_SHADER_COLOUR), "colour", &colour);
+  VoMaterialSetShaderByPrototype(plastic, VO_SHADER_REFLECTANCE, "plastic");
+  return plastic;
+}
+
 // The current view: w x h, a 40-degree pinhole at the origin looking down
 // -z, fitted to the scene's bounds.
 inline void ViewFitted(int w, int h) {

@@ -71,40 +71,8 @@ BENCHMARK(Oversampled4)->Unit(benchmark::kMillisecond);
 // ---- Mesa's software rasteriser --------------------------------------------------
 
 void MesaGouraud(benchmark::State &state) {
-  static vo::bench::MesaPeer mesa(kWidth, kHeight);
-  if (!mesa.ready) {
-    state.SkipWithError("no surfaceless EGL with desktop OpenGL");
-    return;
-  }
-  const Spheres g(static_cast<int>(state.range(0)));
-  std::vector<GLuint> indices;
-  for (int s = 0; s < g.count; ++s)
-    for (int32_t i : g.indices) indices.push_back(static_cast<GLuint>(s * g.vertices_each + i));
-  glViewport(0, 0, kWidth, kHeight);
-  glEnable(GL_DEPTH_TEST);
-  glEnable(GL_CULL_FACE);
-  glShadeModel(GL_SMOOTH);
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT0);
   const GLfloat light[4] = {-5, 20, 30, 1};
-  glLightfv(GL_LIGHT0, GL_POSITION, light);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  const int columns = static_cast<int>(std::ceil(std::sqrt(g.count * 4.0 / 3.0)));
-  const double w = 2.5 * columns, h = 2.5 * ((g.count + columns - 1) / columns);
-  glOrtho(-1.5, w, -1.5, h, -10, 10);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_NORMAL_ARRAY);
-  glVertexPointer(3, GL_FLOAT, 0, g.world.data());
-  glNormalPointer(GL_FLOAT, 0, g.normal.data());
-  for (auto _ : state) {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(indices.size()), GL_UNSIGNED_INT, indices.data());
-    glFinish();
-  }
-  state.counters["triangles"] = g.Triangles();
+  vo::bench::MesaLitSpheres(state, Spheres(static_cast<int>(state.range(0))), kWidth, kHeight, light);
 }
 
 BENCHMARK(MesaGouraud)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);

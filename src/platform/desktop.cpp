@@ -321,6 +321,8 @@ Result CallCheck(CallKind kind, const char *name) {
 
 const char *CallLog() { return State().log != nullptr ? State().log : ""; }
 
+void CallCountsClear() { std::memset(State().calls, 0, sizeof State().calls); }
+
 void CallLogClear() {
   Desktop &d = State();
   Free(d.log);

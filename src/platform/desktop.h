@@ -268,6 +268,8 @@ void SettingsReset();
 Result CallCheck(CallKind kind, const char *name);
 const char *CallLog();
 void CallLogClear();
+// Starts the counts of calls again (fail_at counts from the next call).
+void CallCountsClear();
 enum class LiveKind : uint8_t { DirectDraw, Surface, Palette, Clipper, Direct3D, Device, Viewport, Material,
                                 Texture, Window, Bitmap, Context, Library, Count };
 void LiveCount(LiveKind kind, int delta);

@@ -110,6 +110,7 @@ struct VtD3DLight {
   float colour[3];
 };
 
+struct VtD3DTextureRecord;
 struct VtD3DContext {
   uint32_t window_flag;
   uint32_t platform_code;
@@ -142,7 +143,19 @@ struct VtD3DContext {
   VtPool *item_pool;     // 0x64330004: primitive items
   VtPool *light_pool;    // 0x64330003: light records
   VtPool *texture_pool;  // 0x64330005: texture records
-  void *texture_root;
+  VtHashTable *texture_table;       // live image -> its texture record
+  VtD3DTextureRecord *textures;  // every record, newest first
+  bool image_hook;                  // the image-destroy hook is registered
+  platform::Guid chosen_guid;       // the device chosen at set-up
+};
+
+// A texture record: the surfaces of one image, shared by every item whose
+// colour names that image. A destroyed image's record leaves the look-up
+// (image null) and keeps its surfaces for the items that point at them.
+struct VtD3DTextureRecord {
+  VtD3DTextureRecord *next;
+  VtImage *image;
+  VtD3DTextureSet set;
 };
 
 static_assert(sizeof(VtD3DItem) <= kPoolBlockLimit && sizeof(VtD3DLight) <= kPoolBlockLimit);
@@ -188,16 +201,60 @@ VtStatus RingWalk(VtReference *ring, Visit visit) {
   return 0;
 }
 
+// The argument of a shader when its class has the label and answers it
+// (a label the class lacks is never asked, so nothing is refused).
+bool Argument(VtShader *shader, const char *const *labels, uint32_t count, const char *label, VtTypedValue *v);
+struct ShaderArgs {
+  VtShader *shader;
+  const char *const *labels;
+  uint32_t count;
+  const char *name = nullptr;  // the class's display name
+  // The arguments of a shader (no labels when it cannot be enquired).
+  static ShaderArgs Of(VtShader *shader);
+  bool Get(const char *label, VtTypedValue *v) const { return Argument(shader, labels, count, label, v); }
+  void Three(const char *label, float *out) const;
+  void One(const char *label, float *out) const;
+  bool Is(const char *class_name) const;
+};
+
 // The DirectX version check (version.cpp).
 uint32_t PlatformCode();
 
-// The seams to the drawing of the scene (neighbours.cpp).
+// Items (items.cpp).
+VtStatus PrimListDestroy(VtD3DContext *c);
+// Makes the surfaces of every texture record whose image lives.
+void TextureRecordsRemake(VtD3DContext *c);
+// Releases the surfaces of every texture record (the records stay).
+void TextureRecordsRelease(VtD3DContext *c);
+// The ramp row of a colour: the v coordinate of its row of the cartoon ramp.
+float MaterialRampRow(const float *k);
+// Cuts a polygon of n positions into at most n - 2 triangles, three corner
+// numbers (0 .. n - 1) each, appended to out; answers the triangle count.
+// scratch holds n nodes (TriangulateScratchBytes).
+size_t TriangulateScratchBytes(uint32_t n);
+uint32_t Triangulate(const float (*positions)[3], uint32_t n, void *scratch, uint32_t *out);
+
+// Texture surface sets (surfaces.cpp).
+VtStatus TextureSetMake(VtD3DContext *c, VtBitmap *bitmap, VtD3DTextureSet *set);
+void TextureSetRelease(VtD3DTextureSet *set);
 VtStatus GlobalTextureSet(VtD3DContext *c, VtBitmap *bitmap);
+
+// The render window and the frame (window.cpp).
 VtStatus RenderWindowCreate(VtD3DContext *c);
 VtStatus Render(VtD3DContext *c);
 VtStatus RenderWindowDestroy(VtD3DContext *c);
+// Draws one frame; answers 0 or a negative platform result.
+platform::Result Frame(VtD3DContext *c);
+// The whole render target as a dirty rectangle.
+void DirtyWhole(VtD3DContext *c);
+
+// Camera, background and copies (camera.cpp).
 VtStatus BackgroundDestroy(VtD3DContext *c);
-VtStatus PrimListDestroy(VtD3DContext *c);
 void BackgroundBitmapRelease(VtD3DContext *c);
+// Sets the stored world, view and projection matrices on the device.
+platform::Result MatricesSet(VtD3DContext *c);
+// Builds the background material and the background surface when a
+// device exists (window set-up).
+VtStatus BackgroundRemake(VtD3DContext *c);
 
 }  // namespace vo::d3d

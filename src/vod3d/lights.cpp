@@ -85,31 +85,6 @@ int32_t EyeLit(const float *p, const float *n, const VtD3DLight *light, VtD3DLig
   return 0;
 }
 
-// The argument when the class has the label and answers it.
-bool Argument(VtShader *shader, const char *const *labels, uint32_t count, const char *label, VtTypedValue *v) {
-  for (uint32_t i = 0; labels != nullptr && i < count; ++i)
-    if (labels[i] != nullptr && std::strcmp(labels[i], label) == 0) {
-      *v = VtTypedValue{};
-      return VoShaderGetArg(shader, label, v) == 0 && v->type != 0;
-    }
-  return false;
-}
-
-struct LightArgs {
-  VtShader *shader;
-  const char *const *labels;
-  uint32_t count;
-  bool Get(const char *label, VtTypedValue *v) const { return Argument(shader, labels, count, label, v); }
-  void Three(const char *label, float *out) const {
-    VtTypedValue v;
-    if (Get(label, &v)) std::memcpy(out, v.value.v, 3 * sizeof(float));
-  }
-  void One(const char *label, float *out) const {
-    VtTypedValue v;
-    if (Get(label, &v)) *out = v.value.f;
-  }
-};
-
 void Defaults(VtD3DLight *r, VtShader *shader) {
   std::memset(static_cast<void *>(r), 0, sizeof *r);
   r->shader = shader;
@@ -127,7 +102,7 @@ void Defaults(VtD3DLight *r, VtShader *shader) {
 }
 
 // The unit direction from "location" to "to", (0, 0, 1) when they nearly meet.
-void Aim(VtD3DLight *r, const LightArgs &a) {
+void Aim(VtD3DLight *r, const ShaderArgs &a) {
   float from[3] = {r->light.position.x, r->light.position.y, r->light.position.z};
   a.Three("location", from);
   float to[3] = {from[0] + r->light.direction.x, from[1] + r->light.direction.y, from[2] + r->light.direction.z};
@@ -139,7 +114,7 @@ void Aim(VtD3DLight *r, const LightArgs &a) {
   r->light.direction = platform::Vector3{unit.x, unit.y, unit.z};
 }
 
-void Convert(VtD3DLight *r, const char *name, const LightArgs &a, float lift, float *ambient_sum) {
+void Convert(VtD3DLight *r, const char *name, const ShaderArgs &a, float lift, float *ambient_sum) {
   float colour[3] = {1, 1, 1};
   a.Three("colour", colour);
   float intensity = 1.0f;
@@ -223,7 +198,7 @@ VtStatus VoD3DLightListCreate(VtReference *list) {
     const char *name = nullptr;
     void *labels = nullptr;
     if (VoShaderEnquire(shader, &type, &name, &count, &labels) != 0) name = nullptr;
-    const d3d::LightArgs args{shader, static_cast<const char *const *>(labels), count};
+    const d3d::ShaderArgs args{shader, static_cast<const char *const *>(labels), count};
     d3d::Convert(r, name, args, c->colour_lift, ambient);
     return 0;
   });
@@ -247,3 +222,36 @@ VtStatus VoD3DLightListDestroy() {
 }
 
 }  // namespace vo
+
+namespace vo::d3d {
+
+bool Argument(VtShader *shader, const char *const *labels, uint32_t count, const char *label, VtTypedValue *v) {
+  for (uint32_t i = 0; labels != nullptr && i < count; ++i)
+    if (labels[i] != nullptr && std::strcmp(labels[i], label) == 0) {
+      *v = VtTypedValue{};
+      return VoShaderGetArg(shader, label, v) == 0 && v->type != 0;
+    }
+  return false;
+}
+
+ShaderArgs ShaderArgs::Of(VtShader *shader) {
+  uint32_t type = 0, count = 0;
+  const char *name = nullptr;
+  void *labels = nullptr;
+  if (shader == nullptr || VoShaderEnquire(shader, &type, &name, &count, &labels) != 0) return {shader, nullptr, 0};
+  return {shader, static_cast<const char *const *>(labels), count, name};
+}
+
+void ShaderArgs::Three(const char *label, float *out) const {
+  VtTypedValue v;
+  if (Get(label, &v)) std::memcpy(out, v.value.v, 3 * sizeof(float));
+}
+
+void ShaderArgs::One(const char *label, float *out) const {
+  VtTypedValue v;
+  if (Get(label, &v)) *out = v.value.f;
+}
+
+bool ShaderArgs::Is(const char *class_name) const { return name != nullptr && std::strcmp(name, class_name) == 0; }
+
+}  // namespace vo::d3d

@@ -20,16 +20,16 @@ struct PoolSpec {
   uint32_t tag;
   uint32_t size;
 };
-// Block sizes of the records of the drawing of the scene, as it lays them
-// out; items and lights are this module's own records.
-constexpr uint32_t kRingNodeBytes = 136, kSharedNodeBytes = 28, kTextureRecordBytes = 28;
+// Block sizes: the ring and shared-vertex pools keep their sizes (the
+// items are built with arrays and a hash table instead).
+constexpr uint32_t kRingNodeBytes = 136, kSharedNodeBytes = 28;
 // In the order of creation; terminate disposes them in the reverse order.
 constexpr PoolSpec kPools[] = {
     {&VtD3DContext::ring_pool, 0x64330001, kRingNodeBytes},
     {&VtD3DContext::shared_pool, 0x64330002, kSharedNodeBytes},
     {&VtD3DContext::item_pool, 0x64330004, sizeof(VtD3DItem)},
     {&VtD3DContext::light_pool, 0x64330003, sizeof(VtD3DLight)},
-    {&VtD3DContext::texture_pool, 0x64330005, kTextureRecordBytes},
+    {&VtD3DContext::texture_pool, 0x64330005, sizeof(VtD3DTextureRecord)},
 };
 
 void PoolsDispose(VtD3DContext *c) {

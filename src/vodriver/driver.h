@@ -212,6 +212,7 @@ struct DriverState {
   VtImageReadProc image_read;
   uint32_t pixel_limit;  // VO_CONTROL_IMAGE_PIXEL_LIMIT, read from the master state
   void (*image_destroy_hook)(VtImage *image);
+  void (*image_destroy_listeners[4])(VtImage *image);  // other modules' hooks, run after it
   uint32_t is_copy;
 };
 

@@ -72,6 +72,8 @@ VtImage *ImageMake(int32_t mode, int32_t bits) {
 void NodeFree(DriverState *s, ImageNode *node) {
   VtImage *image = &node->image;
   if (s->image_destroy_hook != nullptr) s->image_destroy_hook(image);
+  for (ImageDestroyHook listener : s->image_destroy_listeners)
+    if (listener != nullptr) listener(image);
   if (node->previous != nullptr) node->previous->next = node->next;
   else s->images_head = node->next;
   if (node->next != nullptr) node->next->previous = node->previous;
@@ -257,6 +259,25 @@ bool ImageIsLive(const VtImage *image) { return LiveMaster(image, nullptr) != nu
 
 void ImageDestroyHookSet(ImageDestroyHook hook) {
   if (DriverState *s = Master()) s->image_destroy_hook = hook;
+}
+
+bool ImageDestroyHookAdd(ImageDestroyHook hook) {
+  DriverState *s = Master();
+  if (s == nullptr || hook == nullptr) return false;
+  for (ImageDestroyHook &slot : s->image_destroy_listeners)
+    if (slot == hook) return true;
+  for (ImageDestroyHook &slot : s->image_destroy_listeners)
+    if (slot == nullptr) {
+      slot = hook;
+      return true;
+    }
+  return false;
+}
+
+void ImageDestroyHookRemove(ImageDestroyHook hook) {
+  if (DriverState *s = Master())
+    for (ImageDestroyHook &slot : s->image_destroy_listeners)
+      if (slot == hook) slot = nullptr;
 }
 
 }  // namespace vo::driver

@@ -26,5 +26,10 @@ VtStatus ImageReaderAllocate(VtImage *image);
 // the image driver registers its clean-up here. Null: nothing to do.
 using ImageDestroyHook = void (*)(VtImage *image);
 void ImageDestroyHookSet(ImageDestroyHook hook);
+// A short list of further hooks (other modules' look-ups keyed by image),
+// run after the framework's own. Add answers false when the list is full
+// or the framework is not started; adding a present hook does nothing.
+bool ImageDestroyHookAdd(ImageDestroyHook hook);
+void ImageDestroyHookRemove(ImageDestroyHook hook);
 
 }  // namespace vo::driver

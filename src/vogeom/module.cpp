@@ -36,7 +36,9 @@ constexpr float kUnitFactors[8][4] = {
     {1000.0f, 0.001f, 1e-6f, 1e6f},                        // kilometre
 };
 
-GeomState *g_geom = nullptr;
+// The process's record (registers and pools every context shares); only its
+// master exists (the geometry module's copies are of GeomContext).
+ModuleState<GeomState> g_geom(VO_MODULE_GEOMETRY);
 ModuleState<GeomContext> g_context(VO_MODULE_GEOMETRY);
 
 VtStatus UnitSet(GeomState *g, int32_t index) {
@@ -97,7 +99,7 @@ VtStatus Exchange(bool set, VtTypedValue *v, T &field, uint32_t type) {
 
 // One procedure for both directions.
 VtStatus Control(bool set, uint32_t code, VtTypedValue *v) {
-  GeomState *g = g_geom;
+  GeomState *g = g_geom.Master();
   if (g == nullptr) return VO_STATUS_UNAVAILABLE;
   switch (code) {
     case VO_CONTROL_GEOMETRY_EXTRA_CONTENTS: return Exchange(set, v, g->extra_contents, VtGenericPtr);
@@ -163,7 +165,7 @@ T Fetched(uint32_t code, T fallback) {
 }
 
 VtStatus CallbacksChanged() {
-  GeomState *g = g_geom;
+  GeomState *g = g_geom.Master();
   if (g == nullptr) return 0;
   ViewValuesFetch(g);
   g->transform_point = Fetched<TransformPointProc>(0xf0001, &TransformPointCopy);
@@ -186,7 +188,7 @@ VtStatus CallbacksChanged() {
 // A worker context's copy: its own scratch, and the main lists, or lists of
 // its own while the outside execute code runs.
 VtStatus ContextCopy(void *, void **copy) {
-  GeomState *g = g_geom;
+  GeomState *g = g_geom.Master();
   auto *cx = static_cast<GeomContext *>(VoAllocate(sizeof(GeomContext)));
   if (g == nullptr || cx == nullptr) {
     VoDeallocate(cx);
@@ -218,7 +220,7 @@ VtContents *ContentsMake(std::initializer_list<uint32_t> codes, VtStatus *s) {
 }
 
 VtStatus Terminate() {
-  GeomState *g = g_geom;
+  GeomState *g = g_geom.Master();
   if (g == nullptr) return 0;
   VtStatus s = VoHashTableDestroy(g->procedural_holders);
   s |= VoPoolDispose(g->overflow_pool);
@@ -235,12 +237,12 @@ VtStatus Terminate() {
   }
   s |= g_context.Unregister();
   VoDeallocate(g);
-  g_geom = nullptr;
+  g_geom.SetMaster(nullptr);
   return s;
 }
 
 VtStatus Start() {
-  if (g_geom != nullptr) return 0;
+  if (g_geom.Master() != nullptr) return 0;
   // 1. The state with its defaults, registered for worker contexts.
   auto *g = static_cast<GeomState *>(VoAllocate(sizeof(GeomState)));
   auto *master = static_cast<GeomContext *>(VoAllocate(sizeof(GeomContext)));
@@ -259,10 +261,10 @@ VtStatus Start() {
   g->crease_angle = 80.0;
   g->normal_flags = 1;
   UnitSet(g, kUnitMetre);
-  g_geom = g;
+  g_geom.SetMaster(g);
   VtStatus s = g_context.Register(master, &ContextCopy, &GeomContextFree);
   if (s != 0) {
-    g_geom = nullptr;
+    g_geom.SetMaster(nullptr);
     VoDeallocate(master);
     VoDeallocate(g);
     return s;
@@ -297,13 +299,13 @@ VtStatus Start() {
 
 }  // namespace
 
-GeomState *Geom() { return g_geom; }
+GeomState *Geom() { return g_geom.Master(); }
 
 GeomContext *GeomCurrent() { return g_context.Get(); }
 
 VtStatus GeomContextFree(void *copy) {
   auto *cx = static_cast<GeomContext *>(copy);
-  if (cx == nullptr || (g_geom != nullptr && cx == g_geom->master)) return 0;
+  if (cx == nullptr || (g_geom.Master() != nullptr && cx == g_geom.Master()->master)) return 0;
   if (cx->lists == &cx->own) ContentsListsMergeIntoMain(&cx->own);
   cx->map.Release();
   VoDeallocate(cx->code_buffer);

@@ -55,7 +55,8 @@ constexpr bool PointerTypesArePointerSized() {
 }
 static_assert(PointerTypesArePointerSized(), "every pointer-carrying property type is pointer-sized");
 
-char g_name_fallback[kPropertyNameBuffer];
+// Per thread: workers name properties at the same time.
+thread_local char g_name_fallback[kPropertyNameBuffer];
 
 constexpr uint32_t kAutomaticFirst[4] = {VO_PRIM_AUTOMATIC_FIRST, VO_POLY_AUTOMATIC_FIRST,
                                          VO_EDGE_AUTOMATIC_FIRST, VO_VERT_AUTOMATIC_FIRST};

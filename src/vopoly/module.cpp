@@ -8,6 +8,7 @@
 #include "vogeom/geom_messages.h"
 #include "vogeom/geom_state.h"
 #include "vopoly/polygons.h"
+#include "vosystem/context.h"
 #include "vosystem/module_entry.h"
 
 namespace vo {
@@ -30,7 +31,8 @@ constexpr uint32_t kPolygonCodesFlat[] = {VO_PRIM_VERTS, VO_PRIM_POLYS, VO_POLY_
 constexpr uint32_t kMeshCodesFlat[] = {VO_PRIM_VERTS,  VO_PRIM_POLYS,  VO_POLY_VREFSCLIP,
                                        VO_VERT_SCREEN, VO_PRIM_BOUNDS, VO_POLY_NEXT};
 
-PolygonModuleState *g_state = nullptr;
+// Read-only while rendering: every context answers the master.
+ModuleState<PolygonModuleState> g_state(VO_MODULE_POLYGONS);
 
 template <size_t N>
 VtContents *Widened(VtContents *base, const uint32_t (&codes)[N]) {
@@ -53,7 +55,7 @@ bool CachedRebuild(PolygonModuleState *s) {
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
-  PolygonModuleState *s = g_state;
+  PolygonModuleState *s = g_state.Get();
   if (s == nullptr || code != kControlTolerance) return VO_STATUS_UNAVAILABLE;
   if (v == nullptr) return VO_STATUS_BAD_ARGUMENT;
   const float t = v->value.f;
@@ -66,7 +68,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
-  PolygonModuleState *s = g_state;
+  PolygonModuleState *s = g_state.Get();
   if (s == nullptr || code != kControlTolerance) return VO_STATUS_UNAVAILABLE;
   if (v == nullptr) return VO_STATUS_BAD_ARGUMENT;
   v->type = VtFloat;
@@ -76,7 +78,7 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
 }
 
 VtStatus Start() {
-  if (g_state != nullptr) return 0;
+  if (g_state.Get() != nullptr) return 0;
   auto *s = static_cast<PolygonModuleState *>(VoAllocate(sizeof(PolygonModuleState)));
   if (s == nullptr) return VO_STATUS_NO_MEMORY;
   std::memset(static_cast<void *>(s), 0, sizeof *s);
@@ -86,22 +88,22 @@ VtStatus Start() {
     VoDeallocate(s);
     return VO_STATUS_ERROR_NO_MEMORY;
   }
-  g_state = s;
+  g_state.SetMaster(s);
   return 0;
 }
 
 VtStatus Terminate() {
-  PolygonModuleState *s = g_state;
+  PolygonModuleState *s = g_state.Get();
   if (s == nullptr) return 0;
   const VtStatus status = VoPoolDispose(s->contour_pool);
   VoDeallocate(s);
-  g_state = nullptr;
+  g_state.SetMaster(nullptr);
   return status;
 }
 
 }  // namespace
 
-PolygonModuleState *PolygonState() { return g_state; }
+PolygonModuleState *PolygonState() { return g_state.Get(); }
 
 }  // namespace poly
 

@@ -79,6 +79,7 @@ VtStatus CallbacksFetch() {
   c->kernel_sticky =
       VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p) : nullptr;
   c->globals = VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0 ? VoShaderGetGlobals() : nullptr;
+  if (OnWorker(c)) WorkerCallbacks(c);
   return 0;
 }
 
@@ -283,10 +284,12 @@ VtStatus ContextClone(void *state, void **copy) {
     ContextFree(c);
     return VO_STATUS_NO_MEMORY;
   }
-  // The view values of this context: its copies are installed while they
-  // are made. The kernel's sticky word is left alone: the pass cleared it
-  // once on the main thread, and clearing it here would wipe an interrupt.
+  // The view values and shader globals of this context: its copies are
+  // installed while they are made. The kernel's sticky word is left alone:
+  // the pass cleared it once on the main thread, and clearing it here would
+  // wipe an interrupt.
   ViewBind(c);
+  c->globals = VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0 ? VoShaderGetGlobals() : nullptr;
   *copy = c;
   return 0;
 }
@@ -298,6 +301,8 @@ VtStatus ContextCloneDestroy(void *copy) {
 }
 
 RayContext *Context() { return g_state.Get(); }
+RayContext *MasterContext() { return g_state.Master(); }
+bool OnWorker(const RayContext *c) { return c->is_clone != 0 && c->threaded != nullptr; }
 
 VtStatus AbortPoll(RayContext *c) {
   if (c->poll == nullptr || c->poll() == 0) return 0;

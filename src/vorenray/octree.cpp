@@ -217,6 +217,14 @@ struct Builder {
   }
 };
 
+bool StampsMake(RayContext *c) {
+  c->stamp = 0;
+  if (c->object_count == 0) return true;
+  c->stamps = static_cast<uint32_t *>(VoAllocate(c->object_count * sizeof(uint32_t)));
+  if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint32_t));
+  return c->stamps != nullptr;
+}
+
 uint64_t TableBytes(const RayContext *c) {
   return uint64_t{c->object_count} * (sizeof(VtRayObject) + sizeof(ObjectHit) + 6 * sizeof(float) + sizeof(uint32_t)) +
          uint64_t{c->uv_count} * 2 * sizeof(float) + uint64_t{c->unbounded_count} * sizeof(uint32_t);
@@ -381,6 +389,9 @@ Leaf *EmptyLeaf() { return &g_empty; }
 
 void OctreeForget(RayContext *c) {
   c->root = nullptr;
+  c->root_words = nullptr;
+  c->root_count = 0;
+  c->table_shared = 0;
   for (double *&b : c->bounds) b = nullptr;
   c->objects = nullptr;
   c->hits = nullptr;
@@ -396,10 +407,12 @@ void OctreeForget(RayContext *c) {
 
 void OctreeRelease(RayContext *c) {
   NodeRelease(c, c->root);
+  VoDeallocate(c->stamps);
+  if (c->table_shared) return OctreeForget(c);
+  VoDeallocate(c->root_words);
   for (double *b : c->bounds) VoDeallocate(b);
   for (void *array : {static_cast<void *>(c->objects), static_cast<void *>(c->hits), static_cast<void *>(c->uv),
-                      static_cast<void *>(c->boxes), static_cast<void *>(c->unbounded),
-                      static_cast<void *>(c->stamps)})
+                      static_cast<void *>(c->boxes), static_cast<void *>(c->unbounded)})
     VoDeallocate(array);
   OctreeForget(c);
 }
@@ -423,13 +436,10 @@ VtStatus OctreeBuild(RayContext *c) {
     c->memory_used = TableBytes(c);
     fits = c->memory_used <= c->memory_limit;
   }
-  VoDeallocate(b.bounded);
-  if (fits && c->object_count != 0) {
-    c->stamps = static_cast<uint32_t *>(VoAllocate(c->object_count * sizeof(uint32_t)));
-    if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint32_t));
-    fits = c->stamps != nullptr;
-  }
-  c->stamp = 0;
+  // The root's words stay for clones sharing this table.
+  c->root_words = b.bounded;
+  c->root_count = b.bounded_count;
+  fits = fits && StampsMake(c);
   if (fits) return 0;
   VtStatus st = b.status;
   if (st == 0 || st == VO_STATUS_NO_MEMORY) {
@@ -441,6 +451,40 @@ VtStatus OctreeBuild(RayContext *c) {
   return st;
 }
 
+VtStatus OctreeShare(RayContext *c, const RayContext *m) {
+  OctreeRelease(c);
+  if (m == nullptr || m == c) return VO_STATUS_UNAVAILABLE;
+  c->table_shared = 1;
+  c->grid = m->grid;
+  std::memcpy(c->box, m->box, sizeof c->box);
+  std::memcpy(c->scale, m->scale, sizeof c->scale);
+  c->margin = m->margin;
+  for (int a = 0; a < 3; ++a) c->bounds[a] = m->bounds[a];
+  c->objects = m->objects;
+  c->hits = m->hits;
+  c->uv = m->uv;
+  c->boxes = m->boxes;
+  c->unbounded = m->unbounded;
+  c->object_count = m->object_count;
+  c->uv_count = m->uv_count;
+  c->unbounded_count = m->unbounded_count;
+  c->root_words = m->root_words;
+  c->root_count = m->root_count;
+  // The same count as the master's build, so that every context meets the
+  // memory limit at the same size.
+  c->memory_used = TableBytes(c) + (m->bounds[0] != nullptr ? 3 * uint64_t{c->grid + 1} * sizeof(double) : 0);
+  bool made = true;
+  if (m->root != nullptr) {
+    Leaf *root = LeafMake(c, c->root_words, c->root_count);
+    c->root = reinterpret_cast<Node *>(root);
+    made = root != nullptr;
+  }
+  if (made && StampsMake(c)) return 0;
+  Post(VO_STATUS_NO_MEMORY, messages::kRayBuildNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
+  OctreeRelease(c);
+  return VO_STATUS_NO_MEMORY;
+}
+
 bool IndexChange(RayContext *c, Node **slot, const Cell &cell) {
   if (slot != nullptr) {
     if (LeafSplit(c, slot, cell)) return true;
@@ -448,7 +492,7 @@ bool IndexChange(RayContext *c, Node **slot, const Cell &cell) {
     return false;
   }
   Post(VO_CLASS_DEBUG, messages::kRaySplitNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
-  return OctreeBuild(c) == 0;
+  return (c->table_shared ? OctreeShare(c, MasterContext()) : OctreeBuild(c)) == 0;
 }
 
 }  // namespace vo::ray

@@ -27,7 +27,9 @@
 
 #include "vorenray/vorenray.h"
 #include "vorenstd/renderer.h"
+#include "voshader/jitter.h"
 #include "vosystem/message_numbers.h"
+#include "vosystem/reference.h"
 
 namespace vo::ray {
 
@@ -52,7 +54,6 @@ enum : uint32_t {
   kDoneLine = 2,
   kDoneShading = 4,
   kDoneSums = 8,
-  kDoneFrame = 16,
 };
 
 // The full pass's record of one edge: its colour and alpha integrals and its
@@ -208,7 +209,6 @@ VtStatus PassEnd(PassFrame &f) {
   // image set-up prepares it for ray-traced shadows before the pass's own
   // last step. Release is idempotent.
   VtStatus st = SceneRelease(c);
-  if ((f.done & kDoneFrame) && c->end_frame != nullptr) st |= c->end_frame();
   if (f.done & kDoneShading) st |= VoShadingTerminateImage();
   if (f.done & kDoneSums) VoDeallocate(f.averaging.sums);
   if (f.done & kDoneLine) VoDeallocate(f.line);
@@ -225,10 +225,13 @@ VtStatus PassEnd(PassFrame &f) {
 }
 
 // Steps of a pass's set-up: the view (enlarged when oversampling), output,
-// buffers, image shading, frame and scene. (The sticky words were cleared
+// buffers, image shading and scene. (The sticky words were cleared
 // once for the whole picture, before its first band.)
 VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
   f.c = c;
+  // The callbacks and globals of this context (a worker's clone starts with
+  // the master's words).
+  (void)CallbacksFetch();
   f.g = c->globals;
   f.kind = kind;
   if (f.g == nullptr) return VO_STATUS_UNAVAILABLE;  // nothing shades without the shader kernel
@@ -242,7 +245,6 @@ VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
   st = VoViewEvaluate(nullptr);
   if (st != 0) return st;
   if (!ViewTake(f)) return VO_STATUS_BAD_ARGUMENT;
-  (void)CallbacksFetch();
   OutputChoose(f);
   // A whole row of the resolution, as drivers may read one; the viewport's
   // pixels from its start.
@@ -256,9 +258,7 @@ VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
   st = VoShadingInitialiseImage(kind);
   if (st != 0) return st;
   f.done |= kDoneShading;
-  if (c->accept != nullptr) (void)c->accept(VO_DRIVER_OUTPUT_RASTER);
   const uint32_t n = f.factor;
-  int32_t region[4] = {f.xmin, f.xmin + f.width - 1, f.ymin, f.ymin + f.height - 1};
   if (n > 1) {
     const uint32_t components = f.pixel_size == 16 ? 4 : 3;
     const uint32_t final_width = static_cast<uint32_t>(f.width) / n;
@@ -267,11 +267,9 @@ VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
                                          : static_cast<void *>(ZeroedArray<float>(size_t{final_width} * components));
     if (f.averaging.sums == nullptr) return VO_STATUS_NO_MEMORY;
     f.done |= kDoneSums;
-    for (int32_t &r : region) r = static_cast<int32_t>(static_cast<uint32_t>(r) / n);
   }
-  if (c->begin_frame != nullptr) st = c->begin_frame(region[0], region[1], region[2], region[3]);
-  if (st != 0) return st;
-  f.done |= kDoneFrame;
+  // Every pass is a band of a frame the main thread begins once over the
+  // whole region (FrameBegin).
   return ScenePrepare(c);
 }
 
@@ -302,13 +300,16 @@ VtStatus LineStart(RayContext *c, uint32_t &countdown, uint32_t reload) {
   return AbortPoll(c);
 }
 
-// Traces the eye ray through an image-plane point into a sample.
-void TracePoint(PassFrame &f, const double point[3], bool midpoint, Sample &out) {
+// Traces the eye ray through an image-plane point (pixel coordinates x, y)
+// into a sample. The shadow jitter starts again from the ray's position, so
+// that a pixel does not depend on the pixels traced before it.
+void TracePoint(PassFrame &f, const double point[3], float x, float y, bool midpoint, Sample &out) {
   float origin[3], direction[3];
   double near_distance, far_distance;
   EyeRay(f.eye, point, origin, direction, &near_distance, &far_distance, midpoint);
   std::memcpy(f.g->unitI, direction, sizeof direction);
   ++f.c->eye_rays;
+  shader::JitterRestart(x, y);
   (void)TraceRay(f.c, out.colour, origin, direction, near_distance, far_distance, nullptr);
   out.alpha = f.g->alpha;
 }
@@ -333,7 +334,7 @@ VtStatus RenderPreview(RayContext *c) {
     for (int32_t x = f.xmin; x < f.xmin + f.width; ++x) {
       g->xp = static_cast<float>(x);
       Sample s;
-      TracePoint(f, point, false, s);
+      TracePoint(f, point, static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f, false, s);
       if (c->sticky != 0) break;
       d = f.writer(d, s.colour);
       g->xi += f.xi_step;
@@ -380,7 +381,7 @@ uint32_t SubdividePixel(PassFrame &f, EdgeSum &e, const double pa[3], const doub
   for (int k = 0; k < 3; ++k) pm[k] = pa[k] + 0.5 * span * along[k];
   *coordinate = base + 0.5f * (t0 + t1);
   Sample m;
-  TracePoint(f, pm, true, m);
+  TracePoint(f, pm, f.g->xs, f.g->ys, true, m);
   Sample mean;
   for (int k = 0; k < 3; ++k) mean.colour[k] = 0.5f * (a.colour[k] + b.colour[k]);
   mean.alpha = 0.5f * (a.alpha + b.alpha);
@@ -408,7 +409,7 @@ void CornerRow(PassFrame &f, int32_t row, Sample *corners, EdgeSum *edges) {
   g->ys = static_cast<float>(row);
   for (int32_t i = 0; i <= f.width; ++i) {
     g->xs = static_cast<float>(f.xmin + i);
-    TracePoint(f, point, false, corners[i]);
+    TracePoint(f, point, g->xs, g->ys, false, corners[i]);
     if (i > 0) {
       double start[3];
       for (int k = 0; k < 3; ++k) start[k] = point[k] - f.eye.xstep[k];
@@ -586,38 +587,42 @@ using PassProc = VtStatus (*)(RayContext *);
 struct Threaded {
   PassProc pass;
   uint32_t region[4];
-  bool moved;              // a work item set the viewport to its band
-  VtDriverRowProc output;  // of rows delivered by a threaded pass
-  VtStatus status;         // of the items so far: once non-zero, no more are rendered
+  std::atomic<bool> moved;         // a work item set the viewport to its band
+  VtDriverRowProc output;          // of rows delivered by a threaded pass
+  std::atomic<VtStatus> status;    // of the items so far: once non-zero, no more are rendered
 };
 
 VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
   auto *t = static_cast<Threaded *>(argument);
   // An interrupted or failed band ends the picture: the next band's set-up
   // would clear the sticky words and go on.
-  if (t->status != 0) return 0;
+  if (t->status.load(std::memory_order_relaxed) != 0) return 0;
   const uint32_t band[4] = {item->x0, item->x1, item->y0, item->y1};
   VtStatus st = 0;
   if (std::memcmp(band, t->region, sizeof band) != 0) {
     st = VoViewSetViewport(nullptr, band);
-    t->moved = true;
+    t->moved.store(true, std::memory_order_relaxed);
   }
   if (st != 0) return st;
   RayContext *c = Context();
   st = t->pass(c);
-  if (c->is_clone) OctreeRelease(c);
-  t->status |= st;
+  t->status.fetch_or(st, std::memory_order_relaxed);
   return st;
 }
 
 // The worker: works through the job's items, each a complete pass over its
 // band. Its argument is null on the calling thread; the pass it runs is the
-// context's.
+// context's. A clone's tree, built at its first item, goes at its end.
 VtStatus Worker(void *) {
   RayContext *c = Context();
   VtStatus st = VoMultiThreadWorkerBegin();
   if (st == 0) st = VoMultiThreadWorkerLoop(&Work, c->threaded);
-  if (c->is_clone) OctreeRelease(c);
+  if (c->is_clone) {
+    OctreeRelease(c);
+    c->prepared = 0;
+    if (RayContext *m = MasterContext())
+      std::atomic_ref<uint64_t>(m->eye_rays).fetch_add(c->eye_rays, std::memory_order_relaxed);
+  }
   return VoMultiThreadWorkerEnd(st) | st;
 }
 
@@ -626,26 +631,93 @@ VtStatus RowOut(uint32_t row, void *pixels) {
   return VoMultiThreadRowDeliver(row, pixels, t->output);
 }
 
+// The frame of a picture the work farm renders in bands: begun and ended
+// once on the main thread, over the application's viewport.
+// The oversampled view is current meanwhile, as in a pass: a target sized
+// at the frame reads the resolution.
+VtStatus FrameBegin(RayContext *c, const uint32_t *region) {
+  PassFrame f{};
+  f.c = c;
+  f.factor = StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
+  VtStatus st = f.factor > 1 ? ViewEnlarge(f) : 0;
+  if (st != 0) return st;
+  if (c->accept != nullptr) (void)c->accept(VO_DRIVER_OUTPUT_RASTER);
+  const auto *r = reinterpret_cast<const int32_t *>(region);
+  if (c->begin_frame != nullptr) st = c->begin_frame(r[0], r[1], r[2], r[3]);
+  if (f.view_copy != nullptr) {
+    (void)VoViewSet(f.saved_view);
+    (void)VoViewDestroy(f.view_copy);
+  }
+  return st;
+}
+
+VtStatus FrameEnd(RayContext *c) { return c->end_frame != nullptr ? c->end_frame() : 0; }
+
+// What the workers read, made on the main thread before they start: the
+// image's shading set-up (lights prepared with their shadow maps, which the
+// workers' copies share; background and foreground reset and pre-rendered)
+// and the scene (gathering, object table, hit records, grid). *shading
+// tells whether the image was begun (ended by FrameRelease).
+VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
+  const uint32_t kind = pass == &RenderPreview ? kPassPreview : kPassFull;
+  c->pass_kind = kind;
+  BackgroundsFetch(c);
+  VtStatus st = 0;
+  if (c->globals != nullptr) {
+    st = VoShadingInitialiseImage(kind);
+    *shading = st == 0;
+  }
+  if (st == 0) st = ScenePrepare(c);
+  c->pass_kind = 0;
+  return st;
+}
+
 VtStatus RunOnFarm(RayContext *c, PassProc pass);
+
+// An area light among the current lights: its samples are drawn per
+// context, not yet per ray.
+bool AreaLit() {
+  if (!ModuleStarted(VO_MODULE_SHADER)) return false;
+  bool area = false;
+  ForEachNode(VoLightListGet(), [&area](VtReference *node) {
+    const auto *light = static_cast<const VtShader *>(node->data);
+    if (light != nullptr && light->type == VO_SHADER_LIGHT && light->data != nullptr &&
+        static_cast<const VtLightData *>(light->data)->kind == VO_LIGHT_AREA)
+      area = true;
+  });
+  return area;
+}
 
 VtStatus RunThreaded(RayContext *c, PassProc pass) {
   if (!ModuleStarted(VO_MODULE_MULTITHREAD)) {
     Post(VO_STATUS_UNAVAILABLE, messages::kRayNeedsWorkFarm, VO_MODULE_RAYTRACER);
     return VO_STATUS_UNAVAILABLE;
   }
-  // The passes stay on the calling thread, one item over the whole region:
-  // the modules they reach are not all safe on workers yet. The worker count
-  // the application set is back after the pass.
+  // A scene lit by an area light keeps the calling thread, so that its
+  // picture is the same for any worker count; the application's worker
+  // count is back after the pass.
   VtTypedValue workers{};
-  const bool count_kept = VoControlGet(VO_CONTROL_MT_WORKERS, &workers) == 0;
-  if (count_kept) {
+  const bool one_thread = AreaLit() && VoControlGet(VO_CONTROL_MT_WORKERS, &workers) == 0;
+  if (one_thread) {
     const VtTypedValue none = TypedInt32(0);
     (void)VoControlSet(VO_CONTROL_MT_WORKERS, &none);
   }
-  VtStatus st = RunOnFarm(c, pass);
-  if (count_kept) (void)VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
+  const VtStatus st = RunOnFarm(c, pass);
+  if (one_thread) (void)VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
   return st;
 }
+
+}  // namespace
+
+void WorkerCallbacks(RayContext *c) {
+  c->begin_frame = nullptr;
+  c->end_frame = nullptr;
+  c->accept = nullptr;
+  c->progress = nullptr;
+  c->row_bytes = c->row_floats = c->row_rgba = &RowOut;
+}
+
+namespace {
 
 VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t{pass, {}, false, nullptr, 0};
@@ -662,29 +734,34 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   if (c->kernel_sticky != nullptr) std::atomic_ref<uint32_t>(*c->kernel_sticky).store(0, std::memory_order_relaxed);
   c->sticky = 0;
   void *outer = c->threaded;
+  const uint32_t outer_holds = c->frame_holds;
   c->threaded = &t;
+  c->frame_holds = 1;
   c->eye_rays = 0;
-  if (VoMultiThreadPassBegin(job) == 0) {
+  // A pass the farm cannot begin (its driver not made) renders nothing and
+  // answers why.
+  st = VoMultiThreadPassBegin(job);
+  if (st == 0) {
     (void)CallbacksFetch();
     PassFrame probe{};
     probe.c = c;
     OutputChoose(probe);
     t.output = probe.driver_row;
     st = VoMultiThreadImageSet(probe.pixel_size, t.region[1] - t.region[0] + 1, t.region[3] - t.region[2] + 1);
+    bool shading = false;
+    if (st == 0 && VoMultiThreadIsActive()) st = FramePrepare(c, pass, &shading);
     if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
-    if (st == 0 && VoMultiThreadIsActive()) {
-      const auto *r = reinterpret_cast<const int32_t *>(t.region);
-      if (c->begin_frame != nullptr) st = c->begin_frame(r[0], r[1], r[2], r[3]);
-      if (st == 0) st = VoMultiThreadDispatch(&RowOut, nullptr);
-      if (c->end_frame != nullptr) st |= c->end_frame();
-    } else if (st == 0) {
-      st = VoMultiThreadDispatch(nullptr, nullptr);
+    const bool threaded = VoMultiThreadIsActive() != 0;
+    if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
+      st = VoMultiThreadDispatch(threaded ? &RowOut : nullptr, nullptr);
+        st |= FrameEnd(c);
     }
     st |= VoMultiThreadWorkersStop();
-    st |= SceneRelease(c);
-  } else {
-    st = pass(c);
+    if (shading) st |= VoShadingTerminateImage();
   }
+  // The scene goes once every worker is joined.
+  c->frame_holds = outer_holds;
+  st |= SceneRelease(c);
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
   // A band left as the viewport would narrow the application's next render.

@@ -184,8 +184,22 @@ VtStatus ScenePrepare(RayContext *c) {
   c->layers_cut_posted = 0;
   BackgroundsFetch(c);
   c->memory_used = 0;
-  VtStatus st = VoMultiThreadRunOnce(c->once, &GatherOnce, c);
-  if (st == 0) st = VoMultiThreadRunOncePerPass(&BuildOnce, c);
+  VtStatus st = 0;
+  if (OnWorker(c)) {
+    // The frame gathered the scene and built the table before the workers
+    // started; the clone splits a tree of its own over them.
+    const RayContext *m = MasterContext();
+    if (m == nullptr || !m->shared->valid || !m->prepared) {
+      Post(VO_STATUS_UNAVAILABLE, messages::kRayNothingGathered, VO_MODULE_RAYTRACER);
+      st = VO_STATUS_UNAVAILABLE;
+    } else {
+      c->share = *m->shared;
+      st = OctreeShare(c, m);
+    }
+  } else {
+    st = VoMultiThreadRunOnce(c->once, &GatherOnce, c);
+    if (st == 0) st = VoMultiThreadRunOncePerPass(&BuildOnce, c);
+  }
   if (const float *d = c->view_direction_value)
     for (int a = 0; a < 3; ++a) c->view_direction[a] = d[a];
   c->sticky |= st;
@@ -193,20 +207,18 @@ VtStatus ScenePrepare(RayContext *c) {
 }
 
 VtStatus SceneRelease(RayContext *c) {
-  const bool threaded = VoMultiThreadIsActive() != 0;
-  bool tidy = false;
-  if (!threaded) {
-    tidy = c->prepared != 0 || c->root != nullptr || c->objects != nullptr;
-    OctreeRelease(c);
-    c->prepared = 0;
-  }
   // No stale hit survives, nor one read through a freed table.
   WalkWordsClear(c);
-  if (c->shared->valid && !(threaded && VoMultiThreadPassFlagGet() != 0)) {
+  // A band of a frame keeps the scene: the frame releases it once its
+  // workers are joined (a worker's tree goes at the worker's end).
+  if (c->frame_holds || OnWorker(c)) return 0;
+  const bool tidy = c->prepared != 0 || c->root != nullptr || c->objects != nullptr || c->shared->valid;
+  OctreeRelease(c);
+  c->prepared = 0;
+  if (c->shared->valid) {
     c->share = *c->shared;
     SharedListsRelease(&c->share);
     *c->shared = c->share;
-    tidy = true;
   }
   if (tidy) VoMemoryTidy();
   return 0;

@@ -2,9 +2,15 @@
 // gathered scene, and what its files share.
 //
 // Invariants a reader must know:
-// - Every context (the master and each worker's clone) owns its own octree,
-//   object table and hit records; the gathered lists (VtRaySceneShare) are
-//   the process's, shared by every context.
+// - Every context (the master and each worker's clone) owns its own octree
+//   (nodes, stamps, walk words). The object table, hit records, projected
+//   vertices and grid are the master's: a clone of a threaded pass shares
+//   them read-only (table_shared) and splits its own tree over them. The
+//   gathered lists (VtRaySceneShare) are the process's, shared by every
+//   context.
+// - In a threaded pass the frame (main thread) prepares the scene before
+//   the workers start and releases it after they are joined; a pass over a
+//   band only clears its walk words.
 // - An object word is the object's table index times 8 plus its kind in the
 //   low 3 bits (1-3 triangles, 5-7 other polygons; the low two bits name the
 //   dominant axis of the plane normal: 1 z, 2 y, 3 x). Indices stay below
@@ -161,9 +167,17 @@ struct RayContext {
   uint32_t layers_cut_posted;  // the transparent-layer limit was reported this pass
   void *threaded;              // the threaded pass under way (its pass procedure and region)
   uint64_t eye_rays;           // traced by the last pass (eye and midpoint rays)
+  uint32_t *root_words;        // the root leaf's object words, kept for clones and rebuilds
+  uint32_t root_count;
+  uint32_t table_shared;       // the table is the master's (a clone's, in a threaded pass)
+  uint32_t frame_holds;        // the frame keeps the scene prepared across its bands
 };
 
 RayContext *Context();
+// The master record (the application's context).
+RayContext *MasterContext();
+// True for a worker's clone inside a threaded pass.
+bool OnWorker(const RayContext *c);
 // The copy and free procedures of the context variables.
 VtStatus ContextClone(void *state, void **copy);
 VtStatus ContextCloneDestroy(void *copy);
@@ -221,6 +235,10 @@ bool EyeViewOfCurrentView(EyeView *out);
 // Execute 0x70001 (preview) and 0x70002 (full pass); other codes 0x20000012.
 VtStatus RenderEntry(uint32_t code);
 
+// A worker's clone talks to no driver: its rows go to the main thread
+// through the work farm, the frame and progress are the main thread's.
+void WorkerCallbacks(RayContext *c);
+
 // ---- scene.cpp -------------------------------------------------------------
 VtStatus ScenePrepare(RayContext *c);
 // The current background and foreground shaders (null without an evaluate
@@ -238,6 +256,9 @@ void OctreeRelease(RayContext *c);
 // Clears the octree's words without freeing (a clone's copies of the
 // master's).
 void OctreeForget(RayContext *c);
+// A clone's octree over the master's table: a root leaf and stamps of its
+// own, the table, hit records, vertices and grid shared read-only.
+VtStatus OctreeShare(RayContext *c, const RayContext *master);
 // A grid cell range: lower corner in grid cells and its size (a power of 2).
 struct Cell {
   uint32_t x, y, z, size;

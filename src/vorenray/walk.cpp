@@ -87,8 +87,12 @@ void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
         -(q.origin[0] * h.plane[0] + q.origin[1] * h.plane[1] + q.origin[2] * h.plane[2] + h.plane[3]) / f;
     if (t - q.near_distance < e || t - q.far_distance > e) continue;
     // Within the window of the nearest hit the more head-on face wins; of
-    // equal facing, a nearer one, else the one tested first.
-    if (t > q.far_distance - e && (f > c->facing || (f == c->facing && t >= q.far_distance))) continue;
+    // equal facing, a nearer one, else the lower object index (the order
+    // of tests follows each context's splits).
+    if (t > q.far_distance - e &&
+        (f > c->facing ||
+         (f == c->facing && (t > q.far_distance || (t == q.far_distance && index > (c->hit_word >> 3))))))
+      continue;
     double p[3];
     for (int a = 0; a < 3; ++a) p[a] = q.origin[a] + t * q.direction[a];
     const double s = p[0] * h.plane[0] + p[1] * h.plane[1] + p[2] * h.plane[2] + h.plane[3];

@@ -1,9 +1,10 @@
 // The standard renderer as a module: query function, start, connect
 // (callbacks changed), controls, callbacks, execute and terminate.
 //
-// The record is one per process (reached through Master: a render runs on
-// the calling thread); the two-word context-variables block is what a
-// worker context copies, so that its pixel writers read its own alpha.
+// The record is the module's context variables: a worker context gets a
+// copy with its own pools, classes, line buffer, frame, callbacks, view
+// values and shader globals (a map rendered on a worker is a render of its
+// own), and the application's controls.
 
 #include <cstring>
 
@@ -29,7 +30,6 @@ constexpr uint32_t kMessageOversampling = 584;
 constexpr uint32_t kMostOversampling = 16;
 
 ModuleState<VtStandardRendererContext> g_state(VO_MODULE_STANDARD_RENDERER);
-ModuleState<VtStandardRendererVariables> g_variables(VO_MODULE_STANDARD_RENDERER);
 
 template <class P>
 P Callback(uint32_t code) {
@@ -47,27 +47,12 @@ T *Global(const char *name) {
   return static_cast<T *>(VoShaderFindGlobalAddress(name));
 }
 
-VtStatus VariablesCopy(void *, void **copy) {
-  auto *v = static_cast<VtStandardRendererVariables *>(VoAllocate(sizeof(VtStandardRendererVariables)));
-  if (v == nullptr) return VO_STATUS_NO_MEMORY;
-  v->copy = 1;
-  v->alpha = Global<float>("alpha");
-  *copy = v;
-  return 0;
-}
-
-VtStatus VariablesFree(void *copy) {
-  VoDeallocate(copy);
-  return 0;
-}
-
 VtStatus BoundsCopy(float *out, const float *in, VtTransform *transform) {
   return VoBoundsCopy(reinterpret_cast<VtBounds *>(out), reinterpret_cast<const VtBounds *>(in), transform);
 }
 
-VtStatus Connect() {
-  VtStandardRendererContext *s = g_state.Master();
-  if (s == nullptr) return 0;
+// The callbacks and globals of the calling context into its record.
+void ConnectRecord(VtStandardRendererContext *s) {
   s->begin_frame = Callback<VtDriverFrameProc>(VO_DRIVER_BEGIN_FRAME);
   s->end_frame = Callback<VtDriverNoArgProc>(VO_DRIVER_END_FRAME);
   s->row_bytes = Callback<VtDriverRowProc>(VO_DRIVER_ROW_BYTES);
@@ -97,11 +82,14 @@ VtStatus Connect() {
   s->g_xp = Global<float>("xp");
   s->g_yp = Global<float>("yp");
   s->g_reverse = Global<uint32_t>("reverse");
-  if (VtStandardRendererVariables *v = g_variables.Master()) v->alpha = s->g_alpha;
   VtTypedValue sticky{};
   s->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p)
                                                                    : nullptr;
   s->ray_tracer_running = VoModuleCheckStarted(VO_MODULE_RAYTRACER, 0) == 0 ? 1 : 0;
+}
+
+VtStatus Connect() {
+  if (VtStandardRendererContext *s = g_state.Get()) ConnectRecord(s);
   return 0;
 }
 
@@ -151,9 +139,9 @@ VtStatus ClassesMake(VtStandardRendererContext *s) {
   return st;
 }
 
-VtStatus Terminate() {
-  VtStandardRendererContext *s = g_state.Master();
-  if (s == nullptr) return 0;
+// Gives back the classes and pools a record made (not the class pool of a
+// copy, which is the master's).
+VtStatus RecordRelease(VtStandardRendererContext *s) {
   VtStatus st = 0;
   for (VtRenderClass *&c : s->classes) {
     if (c != nullptr) st |= RenderClassDestroy(c);
@@ -161,12 +149,55 @@ VtStatus Terminate() {
   }
   st |= PoolDisposeClear(&s->polygon_pool);
   st |= PoolDisposeClear(&s->edge_pool);
-  st |= PoolDisposeClear(&s->class_pool);
-  if (VtStandardRendererVariables *v = g_variables.Master()) {
-    st |= g_variables.Unregister();
-    VoDeallocate(v);
+  return st;
+}
+
+VtStatus StateCopyFree(void *copy) {
+  auto *c = static_cast<VtStandardRendererContext *>(copy);
+  if (c == nullptr || !c->is_copy) return VO_STATUS_BAD_ARGUMENT;
+  const VtStatus st = RecordRelease(c);
+  VoDeallocate(c);
+  return st;
+}
+
+// A worker context's record: the master's controls and class properties,
+// made with the context's table installed (so its view values and shader
+// globals are the context's).
+VtStatus StateCopy(void *state, void **copy) {
+  *copy = nullptr;
+  const auto *from = static_cast<const VtStandardRendererContext *>(state);
+  auto *c = static_cast<VtStandardRendererContext *>(VoAllocate(sizeof(VtStandardRendererContext)));
+  if (c == nullptr) return VO_STATUS_NO_MEMORY;
+  std::memcpy(static_cast<void *>(c), from, sizeof *c);
+  c->is_copy = 1;
+  c->frame = nullptr;
+  c->line_buffer = nullptr;
+  c->polygon_pool = c->edge_pool = nullptr;
+  for (VtRenderClass *&k : c->classes) k = nullptr;
+  VtStatus st = ClassesMake(c);
+  for (uint32_t i = 0; i < 3 && st == 0; ++i) {
+    VtRenderClass *k = c->classes[i];
+    *k = *from->classes[i];
+    k->polygon_pool = c->polygon_pool;
+    k->edge_pool = c->edge_pool;
+    k->line_buffer = &c->line_buffer;
   }
-  g_state.SetMaster(nullptr);
+  if (st != 0) {
+    (void)StateCopyFree(c);
+    return VO_STATUS_NO_MEMORY;
+  }
+  ViewValuesFetch(c);
+  ConnectRecord(c);
+  *copy = c;
+  return 0;
+}
+
+VtStatus Terminate() {
+  VtStandardRendererContext *s = g_state.Master();
+  if (s == nullptr) return 0;
+  VtStatus st = RecordRelease(s);
+  st |= PoolDisposeClear(&s->class_pool);
+  st |= g_state.Unregister();
   VoDeallocate(s);
   return st;
 }
@@ -174,19 +205,16 @@ VtStatus Terminate() {
 VtStatus Start() {
   if (g_state.Master() != nullptr) return 0;
   auto *s = static_cast<VtStandardRendererContext *>(VoAllocate(sizeof(VtStandardRendererContext)));
-  auto *v = static_cast<VtStandardRendererVariables *>(VoAllocate(sizeof(VtStandardRendererVariables)));
-  if (s == nullptr || v == nullptr || g_variables.Register(v, &VariablesCopy, &VariablesFree) != 0) {
+  if (s == nullptr) return VO_STATUS_NO_MEMORY;
+  std::memset(static_cast<void *>(s), 0, sizeof *s);
+  if (g_state.Register(s, &StateCopy, &StateCopyFree) != 0) {
     VoDeallocate(s);
-    VoDeallocate(v);
     return VO_STATUS_NO_MEMORY;
   }
-  std::memset(static_cast<void *>(s), 0, sizeof *s);
-  *v = VtStandardRendererVariables{0, nullptr};
-  g_state.SetMaster(s);
   VtStatus st = ContentsBuild(s);
   ViewValuesFetch(s);
   s->field_selection = kExecutePerPixel;
-  st |= Connect();
+  ConnectRecord(s);
   s->class_pool = VoPoolCreate(kTagClasses, sizeof(VtRenderClass));
   if (s->class_pool == nullptr) st |= VO_STATUS_NO_MEMORY;
   st |= ClassesMake(s);
@@ -213,7 +241,7 @@ VtStatus OversamplingSet(VtStandardRendererContext *s, uint32_t n) {
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
-  VtStandardRendererContext *s = g_state.Master();
+  VtStandardRendererContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
   if (IsPollControl(code)) return RenderClassSetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
@@ -234,7 +262,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
-  VtStandardRendererContext *s = g_state.Master();
+  VtStandardRendererContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
   if (IsPollControl(code)) return RenderClassGetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
@@ -247,7 +275,7 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
 }
 
 VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot) {
-  VtStandardRendererContext *s = g_state.Master();
+  VtStandardRendererContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (slot == nullptr) return VO_STATUS_BAD_ARGUMENT;
   switch (code) {
@@ -298,7 +326,7 @@ class ControlOff {
 };
 
 VtStatus Execute(uint32_t code) {
-  VtStandardRendererContext *s = g_state.Master();
+  VtStandardRendererContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (code < kExecuteFlat || code > kExecutePerPixel) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRendererCodeRefused, VO_MODULE_STANDARD_RENDERER, code);
@@ -320,12 +348,9 @@ VtStatus Execute(uint32_t code) {
 
 }  // namespace
 
-VtStandardRendererContext *State() { return g_state.Master(); }
+VtStandardRendererContext *State() { return g_state.Get(); }
 
-float *AlphaOfContext() {
-  VtStandardRendererVariables *v = g_variables.Get();
-  return v != nullptr && v->copy != 0 ? v->alpha : State()->g_alpha;
-}
+float *AlphaOfContext() { return State()->g_alpha; }
 
 }  // namespace vo::renstd
 

@@ -231,16 +231,9 @@ struct RenderFrame {
   float span_P[3], span_N[3], span_Ci[3];  // what the per-pixel span points the globals at
 };
 
-// The context variables of module 12: a copy flag (0 in the module's own
-// block) and the alpha global of the context the block belongs to.
-struct VtStandardRendererVariables {
-  uint32_t copy;
-  float *alpha;
-};
-static_assert(offsetof(VtStandardRendererVariables, alpha) == 8 && sizeof(VtStandardRendererVariables) == 16,
-              "the context variables are copied by layout");
-
-// The module record: what outlives one render.
+// The module record: what outlives one render. A worker context has a copy
+// of its own (is_copy), with its own pools, classes and line buffer; the
+// class pool and the contents are the master's.
 struct VtStandardRendererContext {
   VtPool *polygon_pool;  // tag 0xc0001
   VtPool *edge_pool;     // tag 0xc0002
@@ -295,6 +288,7 @@ struct VtStandardRendererContext {
   float *g_E;
   float *g_xp, *g_yp;
   uint32_t *g_reverse;
+  uint32_t is_copy;
 };
 
 // The record, or null while the module is not started.

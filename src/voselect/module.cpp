@@ -6,6 +6,7 @@
 #include <vo/vo_view.h>
 
 #include "voselect/select.h"
+#include "vosystem/context.h"
 #include "vosystem/module_entry.h"
 
 namespace vo::select {
@@ -14,7 +15,9 @@ namespace {
 
 constexpr uint32_t kBuildTime = 904644596;
 
-SelectState *g_state = nullptr;
+// Selection runs on the application's thread: every context answers the
+// master.
+ModuleState<SelectState> g_state(VO_MODULE_SELECTION);
 
 // The address of one evaluated value of the current view, null when the
 // view module does not answer it.
@@ -26,7 +29,7 @@ const T *ViewValue(uint32_t code, VtStatus *st) {
 }
 
 VtStatus CallbacksChanged() {
-  SelectState *s = g_state;
+  SelectState *s = g_state.Get();
   if (s == nullptr) return 0;
   s->interrupt = reinterpret_cast<VtStatus (*)()>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT));
   VtTypedValue sticky{};
@@ -36,20 +39,20 @@ VtStatus CallbacksChanged() {
 }
 
 VtStatus Terminate() {
-  SelectState *s = g_state;
+  SelectState *s = g_state.Get();
   if (s == nullptr) return 0;
   const VtStatus st = VoPoolDispose(s->hit_pool);
   VoDeallocate(s);
-  g_state = nullptr;
+  g_state.SetMaster(nullptr);
   return st;
 }
 
 VtStatus Start() {
-  if (g_state != nullptr) return 0;
+  if (g_state.Get() != nullptr) return 0;
   auto *s = static_cast<SelectState *>(VoAllocate(sizeof(SelectState)));
   if (s == nullptr) return VO_STATUS_NO_MEMORY;
   std::memset(static_cast<void *>(s), 0, sizeof *s);
-  g_state = s;
+  g_state.SetMaster(s);
   VtStatus st = 0;
   const uint32_t codes[] = {VO_PRIM_POLYS, VO_PRIM_VERTS, VO_POLY_VREFS,
                             VO_POLY_NEXT,  VO_POLY_PLANE, VO_VERT_WORLD};
@@ -80,7 +83,7 @@ VtStatus Start() {
 
 }  // namespace
 
-SelectState *State() { return g_state; }
+SelectState *State() { return g_state.Get(); }
 
 }  // namespace vo::select
 

@@ -423,8 +423,12 @@ VtStatus VoShaderPopEnvironment() {
 uint32_t VoShaderEvaluateShadeableColour(float *colour, VtShader *shader, void *record) {
   auto *flag = static_cast<uint32_t *>(record);
   if (shader == nullptr || !ShadeableEvaluate(colour, shader)) return flag != nullptr ? *flag : 0;
-  // The caller's derived values depend on the colour just made.
-  if (flag != nullptr) *flag = 0;
+  // The caller's derived values depend on the colour just made. In a
+  // threaded pass the flag (instance data other workers read) stays as it
+  // is: the answer tells the caller to derive them for this call.
+  const ShadingContext *s = StateGet();
+  const bool threaded = s != nullptr && s->work_farm_active != nullptr && s->work_farm_active() != 0;
+  if (flag != nullptr && !threaded) *flag = 0;
   return 0;
 }
 

@@ -115,6 +115,10 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->light_count = 0;
   c->transient_free = nullptr;
   c->filter = FilterScratch{};  // the source's ring and blocks stay the source's
+  // A copy starts outside any image: the source's image (a threaded frame's,
+  // begun on the main thread) is not the copy's to nest in.
+  c->image_initialised = 0;
+  c->image_depth = 0;
   ImagingContextCopied(&c->imaging);
   VtStatus st = GlobalsMake(c, from->globals);
   if (st == 0) st = ContextPoolsMake(c);

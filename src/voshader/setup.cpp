@@ -151,6 +151,14 @@ VtStatus AreaPrepare(ShadingContext *s, VtLightData *d) {
   return st;
 }
 
+// A worker context's clone of a prepared light is no registered shader:
+// it has nothing to prepare.
+VtStatus LightReset(ShadingContext *s, VtShader *light) {
+  const VtLightData *d = LightOf(light);
+  if (s->is_copy && d != nullptr && d->prepared != 0 && !ShaderLive(s, light)) return 0;
+  return VoShaderReset(light);
+}
+
 // Steps 4 and 5: the ambient colour, then every other light prepared and
 // linked into the current lights.
 VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
@@ -159,7 +167,7 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
   g->currentLights = nullptr;
   VtShader *light = s->light_head;
   for (; light != nullptr; light = light->link) {
-    st |= VoShaderReset(light);
+    st |= LightReset(s, light);
     const VtLightData *d = LightOf(light);
     if (d->kind != VO_LIGHT_AMBIENT) break;
     g->ambientColour[0] += d->colour.red;
@@ -168,7 +176,7 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
   }
   VtLightData *previous = nullptr;
   for (bool first = true; light != nullptr; light = light->link, first = false) {
-    if (!first) st |= VoShaderReset(light);
+    if (!first) st |= LightReset(s, light);
     VtLightData *d = LightOf(light);
     d->fallOff = d->classFallOff != nullptr ? d->classFallOff : reinterpret_cast<VtProc>(&exported::VoLightFallOff);
     st |= ShadowChoose(s, d);

@@ -21,6 +21,7 @@
 #include "vogeom/list_walk.h"
 #include "vosystem/message_numbers.h"
 #include "voshader/imaging.h"
+#include "voshader/jitter.h"
 #include "voshader/voshader.h"
 
 namespace vo::shader {
@@ -357,6 +358,19 @@ float JitterNext(ShadingContext *s) {
 }
 
 }  // namespace
+
+void JitterRestart(float x, float y) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return;
+  uint32_t a, b;
+  std::memcpy(&a, &x, sizeof a);
+  std::memcpy(&b, &y, sizeof b);
+  uint32_t h = a * 0x9E3779B1u ^ (b + 0x7F4A7C15u) * 0x85EBCA77u;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  s->jitter_index = h % kJitterCount;
+}
 
 void NestedRenderEnter(NestedRender *n, uint32_t pixel_mode, VtProc receiver) {
   n->sticky_word = StickyWord();

@@ -226,10 +226,12 @@ void ShadeableColour(float colour[3], VtShader *shader, int32_t *prepared, bool 
          shader->cls != nullptr ? shader->cls->name : "");
     return;
   }
+  // Evaluated into a local flag; the instance's is written only when it
+  // changes (never in a threaded pass, where the kernel leaves it alone).
   const int32_t kept = *prepared;
   uint32_t flag = static_cast<uint32_t>(kept);
   (void)VoShaderEvaluateShadeableColour(colour, shader, &flag);
-  *prepared = feedsDerived ? static_cast<int32_t>(flag) : kept;
+  if (feedsDerived && static_cast<int32_t>(flag) != kept) *prepared = static_cast<int32_t>(flag);
 }
 
 int CubeFaceProject(const float q[3], float *u, float *v) {

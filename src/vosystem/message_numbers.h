@@ -354,5 +354,13 @@ constexpr uint32_t kD3DImageRefused = 2751;    // an image handed in is no live 
 constexpr uint32_t kD3DPixmapShort = 2752;     // a pixmap not wholly inflated (width, height, status)
 constexpr uint32_t kD3DBmpNotWritten = 2753;   // a BMP file not written (path, reason)
 constexpr uint32_t kD3DListNoMemory = 2754;    // a list builder out of memory (procedure)
+constexpr uint32_t kD3DSetUpFailed = 2760;     // the render window not set up (step, platform result)
+constexpr uint32_t kD3DFrameFailed = 2761;     // a frame not drawn (step, platform result)
+constexpr uint32_t kD3DItemRefused = 2762;     // a primitive made no item (reason)
+constexpr uint32_t kD3DTextureFailed = 2763;   // a texture surface set not made (step, platform result)
+constexpr uint32_t kD3DViewRefused = 2764;     // a view not turned into matrices (reason, platform result)
+constexpr uint32_t kD3DBackgroundFailed = 2765;  // a background not made (step, platform result)
+constexpr uint32_t kD3DOrbitPushFailed = 2766;   // the orbit could not push the view (status)
+constexpr uint32_t kD3DCopyFailed = 2767;        // a copy into a bitmap failed (step, platform result)
 
 }  // namespace vo::messages

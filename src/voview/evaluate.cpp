@@ -158,13 +158,7 @@ VtStatus EvaluatePinhole(const VtView *v, VtViewEvaluation *e, double aspect, do
   f.side = Unit(Cross(f.direction, f.up));
   f.down = Unit(Cross(f.direction, f.side));
 
-  if (perspective) {
-    if (yon > 0.001 && hither < 0.001)
-      hither = yon * 0.001;
-    else if (yon <= 0.001)
-      hither = 1.0;
-  }
-  if (!(yon > hither)) {
+  if (!PinholeClipping(perspective, hither, yon)) {
     // No depth between the planes: the projection would divide by zero.
     st = Refuse(kBad, "VoViewEvaluate", "hither and yon leave no depth; yon is moved beyond hither");
     yon = hither + std::max(std::fabs(hither), 1.0) * 1e-3;
@@ -396,6 +390,16 @@ VtStatus MatricesSet(VtView *v, const double *matrix, const double *inverse) {
   std::memcpy(v->camera.matrix.inverse, backward, sizeof backward);
   v->changed = 1;
   return 0;
+}
+
+bool PinholeClipping(bool perspective, double &hither, double &yon) {
+  if (perspective) {
+    if (yon > 0.001 && hither < 0.001)
+      hither = yon * 0.001;
+    else if (yon <= 0.001)
+      hither = 1.0;
+  }
+  return yon > hither;
 }
 
 }  // namespace vo::view

@@ -26,7 +26,9 @@ namespace {
 constexpr uint32_t kBuildTime = 916158299;
 
 ModuleState<ViewState> g_state(VO_MODULE_VIEW);
-CameraState *g_camera = nullptr;
+// The camera is the application's (its procedures run on the calling
+// thread); the view module's copies are of ViewState, so only the master.
+ModuleState<CameraState> g_camera(VO_MODULE_VIEW);
 
 // Makes the default view current in a state whose default view holds its
 // data (start and the context copies).
@@ -146,7 +148,7 @@ uint32_t ControlFlag(uint32_t code) {
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
-  CameraState *c = g_camera;
+  CameraState *c = g_camera.Master();
   if (c == nullptr) return kNotAvailable;
   if (v == nullptr || v->type != VtBoolean) return kBad;
   const uint32_t flag = ControlFlag(code);
@@ -157,7 +159,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
 
 // Answers the flag's own bit as the Boolean's word.
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
-  const CameraState *c = g_camera;
+  const CameraState *c = g_camera.Master();
   if (c == nullptr) return kNotAvailable;
   if (v == nullptr) return kBad;
   const uint32_t flag = ControlFlag(code);
@@ -181,7 +183,7 @@ VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
 }  // namespace
 
 ViewState *StateGet() { return g_state.Get(); }
-CameraState *Camera() { return g_camera; }
+CameraState *Camera() { return g_camera.Master(); }
 
 ViewState *StateFor(VtStatus *status) {
   ViewState *s = g_state.Get();
@@ -227,7 +229,7 @@ size_t LiveViewCount(const ViewState *s) {
 }
 
 VtStatus CameraCreate() {
-  if (g_camera != nullptr) return kBad;
+  if (g_camera.Master() != nullptr) return kBad;
   auto *c = static_cast<CameraState *>(VoAllocate(sizeof(CameraState)));
   if (c == nullptr) return kNoMemory;
   std::memset(c, 0, sizeof *c);
@@ -237,14 +239,14 @@ VtStatus CameraCreate() {
   c->fit_direction[0] = static_cast<float>(3 * n);
   c->fit_direction[1] = static_cast<float>(2 * n);
   c->fit_direction[2] = static_cast<float>(4 * n);
-  g_camera = c;
+  g_camera.SetMaster(c);
   return 0;
 }
 
 VtStatus CameraDestroy() {
-  if (g_camera == nullptr) return kBad;
-  VoDeallocate(g_camera);
-  g_camera = nullptr;
+  if (g_camera.Master() == nullptr) return kBad;
+  VoDeallocate(g_camera.Master());
+  g_camera.SetMaster(nullptr);
   return 0;
 }
 

@@ -310,6 +310,11 @@ extern const VtClipDistanceProc kScaledClip[kClipSides];
 
 VtStatus CameraCreate();
 VtStatus CameraDestroy();
+// Hither and yon as a pinhole evaluation takes them: a perspective hither
+// below 0.001 becomes yon x 0.001 (1 when yon is not above 0.001). True
+// when yon then lies beyond hither.
+bool PinholeClipping(bool perspective, double &hither, double &yon);
+
 // Sets hither and yon of a data record from a box (VoViewAutoClipping with
 // the box given).
 VtStatus AutoClipBounds(ViewState *s, VtView *data, const VtBounds &bounds);

@@ -5,6 +5,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "vosystem/context.h"
 #include "vosystem/module_entry.h"
 #include "voxform/transform.h"
 
@@ -19,7 +20,27 @@ namespace {
 constexpr uint32_t kBuildTime = 916158499;
 constexpr const char *kBanner = "mrvx20 transforms";
 
-TransformModuleState *g_state = nullptr;
+// A worker context's copy shares the pools and the register of live
+// transforms; its operand and scratch matrices (written by the composing
+// procedures) are its own.
+ModuleState<TransformModuleState> g_state(VO_MODULE_TRANSFORMS);
+
+VtStatus StateCopy(void *state, void **copy) {
+  auto *c = static_cast<TransformModuleState *>(VoAllocate(sizeof(TransformModuleState)));
+  *copy = c;
+  if (c == nullptr) return kNoMemory;
+  std::memcpy(static_cast<void *>(c), state, sizeof *c);
+  c->operand.data = &c->operand_data;
+  c->is_copy = 1;
+  return 0;
+}
+
+VtStatus StateCopyFree(void *copy) {
+  auto *c = static_cast<TransformModuleState *>(copy);
+  if (c == nullptr || !c->is_copy) return kBad;
+  VoDeallocate(c);
+  return 0;
+}
 
 VtStatus ControlAny(uint32_t, const VtTypedValue *) { return kBad; }
 VtStatus ControlAnyGet(uint32_t, VtTypedValue *) { return kBad; }
@@ -47,11 +68,11 @@ VtStatus Teardown(TransformModuleState *s) {
 void StateFree(TransformModuleState *s) {
   delete s->live;
   VoDeallocate(s);
-  if (g_state == s) g_state = nullptr;
+  if (g_state.Master() == s) (void)g_state.Unregister();
 }
 
 VtStatus Start() {
-  if (g_state != nullptr) return kBad;
+  if (g_state.Master() != nullptr) return kBad;
   auto *s = static_cast<TransformModuleState *>(VoAllocate(sizeof(TransformModuleState)));
   if (s == nullptr) return kNoMemory;
   std::memset(s, 0, sizeof *s);
@@ -60,7 +81,11 @@ VtStatus Start() {
     VoDeallocate(s);
     return kNoMemory;
   }
-  g_state = s;
+  if (g_state.Register(s, &StateCopy, &StateCopyFree) != 0) {
+    delete s->live;
+    VoDeallocate(s);
+    return kNoMemory;
+  }
 
   VtStatus st = PoolMake(&s->transform_pool, kPoolTransform, sizeof(VtTransform));
   s->identity = VtTransform{&kIdentityClass, nullptr, 0, 0};
@@ -86,7 +111,7 @@ VtStatus Start() {
 }
 
 VtStatus Terminate() {
-  TransformModuleState *s = g_state;
+  TransformModuleState *s = g_state.Master();
   if (s == nullptr) return kBad;
   VtStatus st = Teardown(s);
   s->live->records.clear();
@@ -95,7 +120,7 @@ VtStatus Terminate() {
 }
 
 VtStatus MemoryRelease() {
-  TransformModuleState *s = g_state;
+  TransformModuleState *s = g_state.Master();
   if (s == nullptr) return kBad;
   VtStatus st = 0;
   for (VtPool *p : {s->transform_pool, s->linear_pool, s->procedural_data_pool, s->procedural_class_pool,
@@ -133,13 +158,14 @@ VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
 
 }  // namespace
 
-TransformModuleState *State() { return g_state; }
+TransformModuleState *State() { return g_state.Get(); }
 
 VtTransform *RecordNew() {
-  TransformModuleState *s = g_state;
+  TransformModuleState *s = g_state.Get();
   if (s == nullptr) return nullptr;
   auto *t = static_cast<VtTransform *>(VoPoolAllocate(s->transform_pool));
   if (t == nullptr) return nullptr;
+  RegisterGuard hold;
   try {
     s->live->records.insert(t);
   } catch (const std::bad_alloc &) {
@@ -151,8 +177,10 @@ VtTransform *RecordNew() {
 }
 
 bool TransformLive(const VtTransform *t) {
-  TransformModuleState *s = g_state;
-  return s != nullptr && t != nullptr && s->live->records.count(t) != 0;
+  TransformModuleState *s = g_state.Get();
+  if (s == nullptr || t == nullptr) return false;
+  RegisterGuard hold;
+  return s->live->records.count(t) != 0;
 }
 
 VtStatus TransformReference(VtTransform *t) {
@@ -162,9 +190,12 @@ VtStatus TransformReference(VtTransform *t) {
 }
 
 VtStatus RecordFree(VtTransform *t) {
-  TransformModuleState *s = g_state;
+  TransformModuleState *s = g_state.Get();
   if (s == nullptr) return kBad;
-  s->live->records.erase(t);
+  {
+    RegisterGuard hold;
+    s->live->records.erase(t);
+  }
   *t = VtTransform{nullptr, nullptr, 0, 0};
   return VoPoolFree(s->transform_pool, t);
 }

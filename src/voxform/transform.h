@@ -219,6 +219,7 @@ struct TransformModuleState {
   VtProceduralClassRecord *moving_class;
   void *enquiry_word;    // zeroed answer of the transform property's enquiry
   LiveTransforms *live;  // every transform record handed out and not yet freed
+  uint32_t is_copy;      // a worker context's copy
 };
 
 // The state, or null while the module is not started.

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "platform/desktop.h"
 #include "platform/desktop_fixture.h"
@@ -108,6 +109,66 @@ class D3DTest : public DesktopTest {
   }
 
   d3d::VtD3DContext *c_ = nullptr;
+};
+
+// An axis-aligned box of six quadrilaterals turned outwards, sharing its
+// eight corners (corner i has bit 0 for x, 1 for y, 2 for z).
+inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, float z0, float z1) {
+  static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
+  static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
+  float corners[8][3];
+  for (int i = 0; i < 8; ++i) {
+    corners[i][0] = (i & 1) != 0 ? x1 : x0;
+    corners[i][1] = (i & 2) != 0 ? y1 : y0;
+    corners[i][2] = (i & 4) != 0 ? z1 : z0;
+  }
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue data[1] = {TypedPointer(corners)};
+  return VoPrimitiveCreateMesh(6, nullptr, counts, faces, 1, ids, data);
+}
+
+// Scenes of primitives: rings of them (destroyed with their primitives at
+// the end), the context's items in order, materials of shaders.
+class D3DSceneTest : public D3DTest {
+ protected:
+  void TearDown() override {
+    EXPECT_EQ(VoD3DPrimListDestroy(), 0u);
+    for (VtReference *r : rings_) (void)VoPrimitiveReferenceDestroy(r, 1);
+    for (VtMaterial *m : materials_) (void)VoMaterialDestroy(m);
+    D3DTest::TearDown();
+  }
+  VtReference *List(std::initializer_list<VtPrimitive *> prims) {
+    std::vector<VtPrimitive *> v(prims);
+    VtReference *ring = VoPrimitiveListCreate(static_cast<uint32_t>(v.size()), v.data());
+    rings_.push_back(ring);
+    return ring;
+  }
+  static std::vector<d3d::VtD3DItem *> Items(const d3d::VtD3DContext *c) {
+    std::vector<d3d::VtD3DItem *> out;
+    for (d3d::VtD3DItem *i = c->items; i != nullptr; i = i->next) out.push_back(i);
+    return out;
+  }
+  static VtShader *Shader(uint32_t type, const char *cls) {
+    VtShader *s = VoShaderCreate(type, cls);
+    EXPECT_NE(s, nullptr) << cls;
+    return s;
+  }
+  static void Colour(VtShader *s, const char *label, float r, float g, float b) {
+    Three(s, label, VtColourType, r, g, b);
+  }
+  // Gives the primitive a material of the shaders (destroyed at the end).
+  void Dress(VtPrimitive *p, std::initializer_list<VtShader *> shaders) {
+    VtMaterial *m = VoMaterialCreate();
+    ASSERT_NE(m, nullptr);
+    materials_.push_back(m);
+    for (VtShader *s : shaders) {
+      ASSERT_EQ(VoMaterialSetShader(m, s), 0u);
+      (void)VoShaderDestroy(s);
+    }
+    ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
+  }
+  std::vector<VtReference *> rings_;
+  std::vector<VtMaterial *> materials_;
 };
 
 }  // namespace vo::test
