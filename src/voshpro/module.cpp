@@ -7,6 +7,7 @@
 #include "voshpro/area_light.h"
 #include "voshpro/scattering.h"
 #include "voshpro/voshpro.h"
+#include "voshpro/surfaces.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
 
@@ -72,6 +73,7 @@ VtStatus ClassRegistration() {
 }
 
 VtStatus Start() {
+  SurfacesStart();
   const VtStatus s = Initialise();
   return s | ClassRegistration();
 }
@@ -109,25 +111,25 @@ VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc releas
 }
 
 // The library's classes in its order (area light first, light scattering
-// last); the rows still null come with their classes.
+// last).
 const ClassDescription *const kProClassList[18] = {
     &kArea,        // area light
     &kGoniometric, // goniometric light
     &kSky,         // sky light
-    nullptr,       // absolute curvature
-    nullptr,       // gaussian curvature
-    nullptr,       // geometric curvature
-    nullptr,       // mean curvature
-    nullptr,       // surface evaluation
-    nullptr,       // radiosity
-    nullptr,       // radiosity mirror
-    nullptr,       // radiosity plastic
-    nullptr,       // radiosity stepped false
-    nullptr,       // translucency
-    nullptr,       // translucent plastic
-    nullptr,       // wrapped anisotropic
-    nullptr,       // wrapped circular anisotropic
-    nullptr,       // glow transparency
+    &kAbsoluteCurvature, // absolute curvature
+    &kGaussianCurvature, // gaussian curvature
+    &kGeometricCurvature, // geometric curvature
+    &kMeanCurvature, // mean curvature
+    &kSurfaceEvaluation, // surface evaluation
+    &kRadiosity,   // radiosity
+    &kRadiosityMirror, // radiosity mirror
+    &kRadiosityPlastic, // radiosity plastic
+    &kRadiositySteppedFalse, // radiosity stepped false
+    &kTranslucency, // translucency
+    &kTranslucentPlastic, // translucent plastic
+    &kWrappedAnisotropic, // wrapped anisotropic
+    &kWrappedCircularAnisotropic, // wrapped circular anisotropic
+    &kGlow,        // glow transparency
     &kScattering,  // light scattering
 };
 

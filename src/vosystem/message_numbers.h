@@ -97,6 +97,11 @@ constexpr uint32_t kProAreaRefineNoMemory = 913;  // an area light's sampling wi
 constexpr uint32_t kProAreaBudget = 2580;         // an area light's element budget reached: pieces used whole (light)
 constexpr uint32_t kProScatterCapped = 2581;      // scattering samples capped: the AA level lowered (level used)
 constexpr uint32_t kProScatterSkipped = 2582;     // a scattering volume skipped (light, reason)
+// Pro surface classes, 2590-2599.
+constexpr uint32_t kProVectorZero = 2590;         // a zero thread vector: dPds + dPdt taken, once per image (class)
+constexpr uint32_t kProCurvatureDivision = 2591;  // a curvature division above 4096 taken as 4096 (division)
+constexpr uint32_t kProSteppedNoTable = 2592;     // no colour table: Co kept, once per image (class)
+constexpr uint32_t kProRecordNoMemory = 2593;     // a class's table or record could not be made (class)
 
 // Geometry operators (vogeops), from 2180.
 constexpr uint32_t kFanFallback = 2180;          // a polygon with no ear left is fanned from one corner
