@@ -6,6 +6,7 @@
 #include <vo/vo_view.h>
 
 #include "support/scene_fixture.h"
+#include "support/face_mesh.h"
 
 namespace vo::test {
 
@@ -30,15 +31,7 @@ class HiddenLineTest : public SceneTest {
   // seen from outside).
   VtPrimitive *Mesh(const std::vector<std::array<float, 3>> &xyz,
                     const std::vector<std::vector<int32_t>> &faces, bool own = true) {
-    std::vector<int32_t> counts, indices;
-    for (const auto &f : faces) {
-      counts.push_back(static_cast<int32_t>(f.size()));
-      indices.insert(indices.end(), f.begin(), f.end());
-    }
-    const uint32_t ids[1] = {VO_VERT_WORLD};
-    VtTypedValue data[1] = {TypedPointer(const_cast<std::array<float, 3> *>(xyz.data()))};
-    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(faces.size()), nullptr, counts.data(),
-                                           indices.data(), 1, ids, data);
+    VtPrimitive *p = FaceMesh(xyz, faces);
     EXPECT_NE(p, nullptr);
     if (own) owned_.push_back(p);
     return p;
