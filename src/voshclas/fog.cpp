@@ -220,22 +220,11 @@ void SpotAdd(FogLight *b, VtShader *light) {
 VtStatus FogLightPrerender(void *block) {
   auto *b = static_cast<FogLight *>(block);
   (void)FogLightRelease(b);
-  VtReference *list = VoLightListGet();
-  if (list == nullptr) return 0;
-  VtReference *node = list;
-  do {
-    auto *light = static_cast<VtShader *>(node->data);
-    node = node->next;
-    const char *name = nullptr;
-    uint32_t type = 0;
-    if (light == nullptr || VoShaderEnquire(light, &type, &name, nullptr, nullptr) != 0 || name == nullptr ||
-        type != VO_SHADER_LIGHT)
-      continue;
-    const bool point = std::strcmp(name, "point") == 0, spot = std::strcmp(name, "spot") == 0;
-    if (!(point || spot) || Argument(light, "scattering").value.i == 0) continue;
-    if (point) PointAdd(b, light);
-    if (spot) SpotAdd(b, light);
-  } while (node != nullptr && node != list);
+  (void)ScatteringLightsVisit({"point", "spot"}, [b](VtShader *light, const char *name) {
+    if (std::strcmp(name, "point") == 0) PointAdd(b, light);
+    if (std::strcmp(name, "spot") == 0) SpotAdd(b, light);
+    return true;
+  });
   return 0;
 }
 

@@ -190,23 +190,13 @@ bool VolumeAdd(ScatterState *s, VtShader *light, int32_t kind, float threshold) 
 VtStatus VolumesBuild(ScatterState *s, float threshold) {
   VolumesFree(s);
   if (VoBoundsGet(&s->scene) != 0) s->scene = VtBounds{};
-  VtReference *list = VoLightListGet();
   s->built = 1;
-  if (list == nullptr) return 0;
-  bool made = true;
-  VtReference *node = list;
-  do {
-    auto *light = static_cast<VtShader *>(node->data);
-    node = node->next;
-    const char *name = nullptr;
-    uint32_t type = 0;
-    if (light == nullptr || VoShaderEnquire(light, &type, &name, nullptr, nullptr) != 0 || name == nullptr ||
-        type != VO_SHADER_LIGHT || Argument(light, "scattering").value.i == 0)
-      continue;
-    if (std::strcmp(name, "spot") == 0) made &= VolumeAdd(s, light, kScatterSpot, threshold);
-    if (std::strcmp(name, "projector") == 0) made &= VolumeAdd(s, light, kScatterProjector, threshold);
-    if (std::strcmp(name, "point") == 0) made &= VolumeAdd(s, light, kScatterPoint, threshold);
-  } while (made && node != nullptr && node != list);
+  const bool made = ScatteringLightsVisit({"spot", "projector", "point"}, [&](VtShader *light, const char *name) {
+    if (std::strcmp(name, "spot") == 0) return VolumeAdd(s, light, kScatterSpot, threshold);
+    if (std::strcmp(name, "projector") == 0) return VolumeAdd(s, light, kScatterProjector, threshold);
+    if (std::strcmp(name, "point") == 0) return VolumeAdd(s, light, kScatterPoint, threshold);
+    return true;
+  });
   if (made) return 0;
   VolumesFree(s);
   return VO_STATUS_NO_MEMORY;

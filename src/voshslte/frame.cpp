@@ -405,6 +405,28 @@ int32_t WholePower(float power) {
   return 0;
 }
 
+bool ScatteringLightsVisit(std::initializer_list<const char *> names,
+                           const std::function<bool(VtShader *light, const char *name)> &visit) {
+  VtReference *list = VoLightListGet();
+  if (list == nullptr) return true;
+  VtReference *node = list;
+  do {
+    auto *light = static_cast<VtShader *>(node->data);
+    node = node->next;
+    const char *name = nullptr;
+    uint32_t type = 0;
+    VtTypedValue on{};
+    if (light == nullptr || VoShaderEnquire(light, &type, &name, nullptr, nullptr) != 0 || name == nullptr ||
+        type != VO_SHADER_LIGHT)
+      continue;
+    bool named = false;
+    for (const char *n : names) named = named || std::strcmp(name, n) == 0;
+    if (!named || VoShaderGetArg(light, "scattering", &on) != 0 || on.value.i == 0) continue;
+    if (!visit(light, name)) return false;
+  } while (node != nullptr && node != list);
+  return true;
+}
+
 }  // namespace vo::shaderlib
 
 namespace vo {

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <span>
 #include <type_traits>
@@ -270,5 +272,11 @@ inline void Set3(float *to, float x, float y, float z) {
   to[2] = z;
 }
 inline void Copy3(float *to, const float *from) { Set3(to, from[0], from[1], from[2]); }
+
+// The lights of the current light list whose class is one of the display
+// names and whose "scattering" argument is on, each with its name, until the
+// visit answers false; false when a visit did.
+bool ScatteringLightsVisit(std::initializer_list<const char *> names,
+                           const std::function<bool(VtShader *light, const char *name)> &visit);
 
 }  // namespace vo::shaderlib
