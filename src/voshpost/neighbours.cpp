@@ -1,7 +1,7 @@
 // Parts of the post-process stage that other work builds: the lens-flare
 // classes and catalogue, the whole-render execute codes, and the bodies of
 // the classes registered with frames only (render lights, flares 3d, the
-// antialiasing seed and propagator, depth of field). Until then the
+// antialiasing seed and propagator). Until then the
 // execute codes answer 2 and those classes set class status 2, so a list
 // holding one stops there.
 
@@ -29,7 +29,5 @@ VtStatus Flares3dEvaluate(void *data) { return Unavailable(data); }
 VtStatus Flares3dEvaluateImage(void *data) { return Unavailable(data); }
 VtStatus FfaaSeedEvaluate(void *data) { return Unavailable(data); }
 VtStatus FfaaPropagatorEvaluate(void *data) { return Unavailable(data); }
-VtStatus DepthOfFieldPrepare(void *data) { return Unavailable(data); }
-VtStatus DepthOfFieldEvaluate(void *data) { return Unavailable(data); }
 
 }  // namespace vo::post
