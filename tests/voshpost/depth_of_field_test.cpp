@@ -46,7 +46,8 @@ class DepthOfFieldTest : public ClassTest {
       }
     return b;
   }
-  VtShader *Dof(std::initializer_list<std::pair<const char *, float>> floats = {}) {
+  using Floats = std::vector<std::pair<const char *, float>>;
+  VtShader *Dof(const Floats &floats = {}) {
     VtShader *s = Add("depth of field");
     for (auto [label, value] : floats) {
       VtTypedValue v = Word(VtFloat, 0);
@@ -197,12 +198,7 @@ TEST_F(DepthOfFieldTest, EachRefusedLensPostsItsDiagnosticAndStopsTheList) {
   (void)Scene(8, &Flat);
   for (const Refusal &c : cases) {
     g_posted.clear();
-    VtShader *s = Add("depth of field");
-    for (auto [label, value] : c.args) {
-      VtTypedValue v = Word(VtFloat, 0);
-      v.value.f = value;
-      Arg(s, label, v);
-    }
+    (void)Dof(c.args);
     TestPostData *after = Listed("test kernel");
     EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), VO_STATUS_BAD_ARGUMENT) << c.message;
     EXPECT_EQ(CountPosted(c.message), 1) << c.message;
