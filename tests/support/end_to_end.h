@@ -60,6 +60,15 @@ static void Put(Text *t, const char *format, ...) {
   t->left -= (size_t)n;
 }
 
+/* FNV-1a over an image's pixel bytes. */
+static inline uint32_t SceneImageChecksum(const VtImage *image) {
+  uint32_t h = 2166136261u;
+  int x, y;
+  for (y = 0; y < image->height; ++y)
+    for (x = 0; x < 3 * image->width; ++x) h = (h ^ image->data[y * image->bytes_per_row + x]) * 16777619u;
+  return h;
+}
+
 /* An error handler that keeps the library's messages off the test's output. */
 static inline VtStatus SceneQuiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                                   VtTypedValue *args) {
