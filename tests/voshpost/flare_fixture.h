@@ -70,12 +70,15 @@ class FlareTest : public ClassTest {
     uint32_t x, y;
     std::array<float, 3> colour;
   };
-  VtScreenBuffer *Scene(uint32_t width, uint32_t height, std::vector<Bright> bright) {
-    return Current(width, height, [bright](uint32_t x, uint32_t y) {
-      for (const Bright &b : bright)
-        if (b.x == x && b.y == y) return b.colour;
-      return std::array<float, 3>{0, 0, 0};
-    });
+  VtScreenBuffer *Scene(uint32_t width, uint32_t height, std::vector<Bright> bright, uint32_t mask = VO_SB_COLOUR) {
+    return Current(
+        width, height,
+        [bright](uint32_t x, uint32_t y) {
+          for (const Bright &b : bright)
+            if (b.x == x && b.y == y) return b.colour;
+          return std::array<float, 3>{0, 0, 0};
+        },
+        mask);
   }
 };
 

@@ -158,6 +158,39 @@ TEST_F(FlareTest, WithoutRotationRaysAndGhostsTheGlowIsSymmetricAboutItsSource) 
   EXPECT_NE(Picture(b, 41, 41), plain);
 }
 
+TEST_F(FlareTest, CheckDepthSparesNearerPixelsAndAnInterruptEndsTheDrawing) {
+  VtScreenBuffer *b = Scene(20, 10, {}, VO_SB_COLOUR | VO_SB_DEPTH);
+  auto fill = [b] {
+    std::vector<float> row(4 * 20);
+    for (uint32_t y = 0; y < 10; ++y) {
+      for (uint32_t x = 0; x < 20; ++x) {
+        const bool bright = x == 5 && y == 5;
+        for (int k = 0; k < 3; ++k) row[4 * x + k] = bright ? 900.0f : 0.0f;
+        row[4 * x + 3] = bright ? 50.0f : x < 10 ? 100.0f : 1.0f;  // the right half is nearer
+      }
+      ASSERT_EQ(VoScreenBufferSetScanRGBZFloat(b, y, row.data()), 0u);
+    }
+  };
+  fill();
+  VtShader *s = Add("lens flares");
+  Arg(s, "check depth", Word(VtBoolean, 1));
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
+  EXPECT_GT(Red(b, 3, 5), 0.0f);
+  EXPECT_EQ(Red(b, 13, 5), 0.0f);
+  fill();
+  Arg(s, "check depth", Word(VtBoolean, 0));
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
+  EXPECT_GT(Red(b, 13, 5), 0.0f);
+
+  ASSERT_EQ(VoDriverSet(RecordingDriver::driver), 0u);
+  RecordingDriver::Reset();
+  RecordingDriver::interrupt_from = 2;
+  b = Scene(20, 10, {{5, 5, {900, 900, 900}}});
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN) & VO_PP_INTERRUPTED, VO_PP_INTERRUPTED);
+  EXPECT_GT(Red(b, 3, 0), 0.0f);   // the first row went through
+  EXPECT_EQ(Red(b, 3, 9), 0.0f);   // the last did not
+}
+
 TEST_F(FlareTest, BadArgumentsGiveDiagnosticsAndNeverANaNPixel) {
   const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(), -5.0f,
                        3e38f};
