@@ -141,7 +141,7 @@ void SourceAt(const FlareData *d, const SourceDraw &s, VtRandomState *random, ui
   }
   if (d->glowShapeCode != kShapeNone && d->glowEnd > 0) {
     const float at = ShapeDistance(d, d->glowShapeCode, ex, ey) * s.recipGlow / d->glowEnd * (kGlowTableSize - 1);
-    if (at < kGlowTableSize - 1) {
+    if (at >= 0 && at < kGlowTableSize - 1) {
       const auto i = static_cast<int32_t>(at);
       const float t = at - static_cast<float>(i);
       const float *p = d->glowTable + 3 * i;

@@ -129,6 +129,14 @@ TEST_F(FlareTest, EqualIntensityLimitsARedSourceAndASourceAtTheCentreDrawFiniteP
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
   EXPECT_GT(Red(b, 12, 6), 0.0f);
 
+  // A range so narrow that a dim source's scale would turn negative.
+  b = Scene(40, 30, {{8, 6, {1000, 5, 5}}});
+  Number(s, "min intensity", 999);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
+  EXPECT_TRUE(AllFinite(Picture(b, 40, 30)));
+  EXPECT_GT(Red(b, 10, 6), 0.5f) << "the glow is drawn at its smallest size";
+  Number(s, "min intensity", 10);
+
   // A source at the image centre has ghosts along (1, 0).
   b = Scene(40, 30, {{20, 15, {500, 500, 500}}});
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);

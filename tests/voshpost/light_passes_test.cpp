@@ -115,6 +115,11 @@ TEST_F(LightSourceTest, MissingBufferSizeOrLightsAreRefusedAndLeaveNoSources) {
   View(32, 48);
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(735), 1);
+  View(64, 48);
+  const VtTypedValue zero = TypedFloat(0);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_PP_FLARE_CONSTANT, &zero), 0u);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(2697), 1);
   ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(732), 1);
