@@ -213,7 +213,7 @@ TEST_F(FlareTest, BadArgumentsGiveDiagnosticsAndNeverANaNPixel) {
       VtTypedValue value{};
       value.type = probe.type;
       if (probe.type == VtFloat) value.value.f = v;
-      else if (probe.type == VtInt32) value.value.i = std::isfinite(v) ? static_cast<int32_t>(v) : INT32_MIN;
+      else if (probe.type == VtInt32) value.value.i = std::isnan(v) ? INT32_MIN : v < 0 ? -5 : INT32_MAX;
       else value.value.v[0] = value.value.v[1] = value.value.v[2] = v;
       Arg(s, label, value);
       g_posted.clear();
