@@ -29,7 +29,7 @@ static int RenderOnce(Text *t, const char *path, uint32_t *sum, int report) {
   PostScene scene;
   VtShader *matrix, *glow, *archive;
   VtImage *image;
-  int failed = PostSceneBegin(&scene);
+  int failed = PostSceneBegin(&scene, 3, -4, 7);
   VtStatus st;
 
   matrix = VoShaderCreate(VO_SHADER_POSTPROCESS, "matrix");

@@ -1,6 +1,6 @@
 /* The scene of the post-process end-to-end tests, through the C interface
  * alone: a matte sphere (1,984 triangles) on a 12 x 12 floor under one
- * point light at (3, -4, 7), seen from (0, -7, 3.5) towards (0, 0, 0.8)
+ * point light, seen from (0, -7, 3.5) towards (0, 0, 0.8)
  * through a 40-degree view of 128 x 96, rendered by the standard renderer
  * (vertex colour) through execute code 0x440004 with a post-process list. */
 #ifndef VO_TEST_POST_SCENE_H
@@ -22,9 +22,9 @@ typedef struct PostScene {
   VtReference *scene, *lights, *list;
 } PostScene;
 
-/* Starts the library and sets up the scene; non-zero on a failure (1 when
- * a piece is missing). */
-static inline int PostSceneBegin(PostScene *s) {
+/* Starts the library and sets up the scene with the light at (x, y, z);
+ * non-zero on a failure (1 when a piece is missing). */
+static inline int PostSceneBegin(PostScene *s, float x, float y, float z) {
   const float eye[3] = {0, -7, 3.5f}, reference[3] = {0, 0, 0.8f}, up[3] = {0, 0, 1};
   VtShader *light;
   int failed = VoInitialise() != 0;
@@ -33,7 +33,7 @@ static inline int PostSceneBegin(PostScene *s) {
   s->prims[1] = GlassSphere();
   light = VoShaderCreate(VO_SHADER_LIGHT, "point");
   if (s->prims[0] == NULL || s->prims[1] == NULL || light == NULL) return 1;
-  failed |= SceneArgTriple(light, "location", VtPoint, 3, -4, 7) != 0;
+  failed |= SceneArgTriple(light, "location", VtPoint, x, y, z) != 0;
   s->lights = VoShaderReferenceCreate(light);
   failed |= VoLightListSet(s->lights) != 0;
   s->scene = VoPrimitiveListCreate(2, s->prims);

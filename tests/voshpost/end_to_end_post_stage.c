@@ -1,7 +1,9 @@
-/* Depth of field through the C interface alone: the post-process scene
- * (post_scene.h) rendered through execute code 0x440004 with the list
- * [render depth, depth of field (a 200 mm lens at f/1 focused on the
- * sphere's front at 6.5 units)] into a Targa file through the Targa driver.
+/* The post-process stage through the C interface alone: the post-process
+ * scene (post_scene.h), its light at (2.5, 3, 2.5) within the picture,
+ * rendered through execute code 0x440004 with the list [render depth, depth
+ * of field (a 200 mm lens at f/1 focused on the sphere's front at 6.5
+ * units), render lights (flare constant 200), lens flares "lens50"] into a
+ * Targa file through the Targa driver.
  * The file is read back with VoImageReadFromFile; the text lists the
  * status, chosen pixels and a checksum of the bytes. The answer is 0 when
  * every step succeeded. */
@@ -18,12 +20,13 @@ static VtStatus DofFloat(VtShader *s, const char *label, float f) {
   return VoShaderSetArg(s, label, &v);
 }
 
-int vo_end_to_end_depth_of_field(char *buffer, size_t size, const char *path) {
+int vo_end_to_end_post_stage(char *buffer, size_t size, const char *path) {
   /* Near floor, sphere front, far floor edge, sphere edge, background. */
   const int px[] = {64, 64, 10, 48, 64, 127}, py[] = {92, 50, 32, 45, 20, 95};
   Text t = {buffer, size};
   PostScene scene;
-  VtShader *depth, *dof;
+  VtShader *depth, *dof, *lights, *flares;
+  VtTypedValue lens;
   VtDriverRecord *tga;
   VtImage *image = NULL;
   FILE *f;
@@ -32,16 +35,25 @@ int vo_end_to_end_depth_of_field(char *buffer, size_t size, const char *path) {
 
   if (size == 0) return 1;
   buffer[0] = '\0';
-  failed = PostSceneBegin(&scene);
+  failed = PostSceneBegin(&scene, 2.5f, 3, 2.5f); /* a light within the picture */
   depth = VoShaderCreate(VO_SHADER_POSTPROCESS, "render depth");
   dof = VoShaderCreate(VO_SHADER_POSTPROCESS, "depth of field");
+  lights = VoShaderCreate(VO_SHADER_POSTPROCESS, "render lights");
+  flares = VoShaderCreate(VO_SHADER_POSTPROCESS, "lens flares");
   tga = VoDriverFindFromName("vodrvtga");
-  if (failed == 1 || depth == NULL || dof == NULL || tga == NULL) return 1;
+  if (failed == 1 || depth == NULL || dof == NULL || lights == NULL || flares == NULL || tga == NULL) return 1;
   failed |= DofFloat(dof, "focal length", 200) != 0;
   failed |= DofFloat(dof, "aperture", 1) != 0;
   failed |= DofFloat(dof, "focus plane", 6.5f) != 0;
   PostSceneAppend(&scene, depth);
+  memset(&lens, 0, sizeof lens);
+  lens.type = VtString;
+  lens.value.s = "lens50";
+  failed |= VoShaderSetArg(flares, "lens", &lens) != 0;
+  failed |= DofFloat(lights, "flare constant", 200) != 0;
   PostSceneAppend(&scene, dof);
+  PostSceneAppend(&scene, lights);
+  PostSceneAppend(&scene, flares);
   failed |= PostSceneCodes(&scene);
   /* VoInitialise leaves the null driver current. */
   failed |= VoDriverSet(tga) != 0;
