@@ -17,7 +17,8 @@
  * the library's desktop (pre-lit vertices, one frame) and writes that
  * window as a BMP file named with "-d3d" before the suffix (".bmp" whatever
  * the output's suffix), renders and post-processes it with a depth of field
- * in one call (execute 0x440004) to a file named with "-post", and prints the files' paths and render times before
+ * and lens flares in one call (execute 0x440004) to a file named with
+ * "-post", and prints the files' paths and render times before
  * stopping the library.
  *
  * Usage: vo_demo [output.bmp|.tga|.jpg [message-file]]
@@ -249,18 +250,28 @@ static VtStatus D3DRender(const char *path, VtReference *scene, VtReference *lig
 
 /* The scene rendered and post-processed in one call (execute 0x440004):
  * the advanced renderer's z-buffer picture, then the list [render depth,
- * depth of field focused on the sphere's front] into the file; the time in
- * *seconds. */
+ * depth of field focused on the sphere's front, render lights, lens flares
+ * "lens50"] into the file; the time in *seconds. */
 static VtStatus PostRender(const char *path, double *seconds) {
-  VtShader *depth = VoShaderCreate(0x440001, "render depth"), *dof = VoShaderCreate(0x440001, "depth of field");
+  static const char *const names[] = {"render depth", "depth of field", "render lights", "lens flares"};
+  VtShader *post[4];
+  VtShader *dof, *flares;
   VtReference *list = NULL;
   VtTypedValue v;
-  VtStatus status = depth == NULL || dof == NULL ? 0x20000006u : 0u;
+  VtStatus status = 0;
   static const struct {
     const char *label;
     float value;
   } lens[] = {{"focal length", 150}, {"aperture", 1.4f}, {"focus plane", 10.8f}};
   size_t i;
+  for (i = 0; i < 4; ++i)
+    if ((post[i] = VoShaderCreate(0x440001, names[i])) == NULL) status = 0x20000006;
+  dof = post[1];
+  flares = post[3];
+  memset(&v, 0, sizeof v);
+  v.type = VtString;
+  v.value.s = "lens50";
+  if (status == 0) status = VoShaderSetArg(flares, "lens", &v);
   memset(&v, 0, sizeof v);
   v.type = VtFloat;
   for (i = 0; status == 0 && i < sizeof lens / sizeof lens[0]; ++i) {
@@ -268,9 +279,10 @@ static VtStatus PostRender(const char *path, double *seconds) {
     status = VoShaderSetArg(dof, lens[i].label, &v);
   }
   if (status == 0) {
-    list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(depth));
-    list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(dof));
-    depth = dof = NULL; /* the list owns them */
+    for (i = 0; i < 4; ++i) {
+      list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(post[i]));
+      post[i] = NULL; /* the list owns it */
+    }
     status = VoPostprocessListSet(list);
   }
   memset(&v, 0, sizeof v);
@@ -282,8 +294,8 @@ static VtStatus PostRender(const char *path, double *seconds) {
   if (status == 0) status = Render(path, VO_EXECUTE_PP_RENDER_AND_POST, seconds);
   VoPostprocessListSet(NULL);
   if (list != NULL) VoShaderReferenceDestroy(list, 1);
-  if (depth != NULL) VoShaderDestroy(depth);
-  if (dof != NULL) VoShaderDestroy(dof);
+  for (i = 0; i < 4; ++i)
+    if (post[i] != NULL) VoShaderDestroy(post[i]);
   return status;
 }
 
@@ -379,13 +391,15 @@ int main(int argc, char **argv) {
     VoOpenGLTerminate();
   }
   /* The sixth file, "-post" before the suffix: rendered and post-processed
-   * with a depth of field in one call. */
+   * with a depth of field and lens flares in one call (the light lies
+   * outside the picture, so it leaves no flare). */
   if (status == 0) {
     double post_seconds = 0;
     snprintf(traced, sizeof traced, "%.*s-post%s", (int)(dot - path), path, dot);
     status = PostRender(traced, &post_seconds);
     if (status == 0)
-      printf("Rendered the same scene with a depth of field to %s in %.3f ms\n", traced, post_seconds * 1e3);
+      printf("Rendered and post-processed the same scene (depth of field, lens flares) to %s in %.3f ms\n",
+             traced, post_seconds * 1e3);
     else
       fprintf(stderr, "The post-processed render failed: 0x%08x\n", (unsigned)status);
   }
