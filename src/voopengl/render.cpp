@@ -214,6 +214,22 @@ VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint
 
 // ---- Lights -------------------------------------------------------------
 
+// A whole-number argument (an enumeration or integer; a float truncated).
+int32_t ArgWhole(VtShader *s, const char *label, int32_t otherwise) {
+  if (!HasLabel(s, label)) return otherwise;
+  VtTypedValue v{};
+  v.type = VtInt32;
+  if (VoShaderGetArg(s, label, &v) != 0) return otherwise;
+  switch (v.type) {
+    case VtEnum:
+    case VtInt32:
+    case VtNat32:
+    case VtBoolean: return v.value.i;
+    case VtFloat: return std::isfinite(v.value.f) && std::fabs(v.value.f) < 1e9f ? static_cast<int32_t>(v.value.f) : otherwise;
+    default: return otherwise;
+  }
+}
+
 VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
   const GLenum n = GL_LIGHT0 + static_cast<GLenum>(index);
   float ambient[4] = {0, 0, 0, 1}, position[4] = {0, 0, 1, 0}, direction[3] = {0, 0, -1};
@@ -239,7 +255,7 @@ VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
   } else if (is("point") || is("spot")) {
     std::memcpy(position, location, sizeof location);
     position[3] = 1.0f;
-    fall_off = static_cast<int32_t>(ArgFloat(light, "fall off", 0.0f));
+    fall_off = ArgWhole(light, "fall off", 0);
     if (is("spot")) {
       for (int i = 0; i < 3; ++i) direction[i] = to[i] - location[i];
       Unit(direction);
