@@ -334,10 +334,13 @@ VtTriangleMesh *StripsOf(VtPrimitive *p) {
 }
 
 // True when drawn as strips; false leaves the primitive to the polygon path.
-bool StripPath(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
+// Out of memory while building strips is reported; the polygons still draw.
+bool StripPath(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse, VtStatus *status) {
   VtTriangleMesh *mesh = StripsOf(p);
   if (mesh == nullptr || mesh->first == nullptr) {
-    (void)VoPrimitiveBuildTriangleStrips(p);  // a mesh that cannot have strips keeps none
+    // A mesh that cannot have strips keeps none.
+    const VtStatus built = VoPrimitiveBuildTriangleStrips(p);
+    if ((built & 0xFFu) == VO_COND_NO_MEMORY) *status |= built;
     mesh = StripsOf(p);
   }
   if (mesh == nullptr || mesh->first == nullptr) return false;
@@ -393,9 +396,11 @@ VtStatus ProceduralDraw(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimit
   return s;
 }
 
+// Polygons and meshes, their vertices own or shared, draw themselves; other
+// kinds draw through their pieces.
 bool Drawable(const VtPrimitive *p) {
   const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
-  return type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_MESH;
+  return type >= VO_PRIMITIVE_POLYGON && type <= VO_PRIMITIVE_MESH_SHARED;
 }
 
 VtStatus OneGeometry(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
@@ -408,10 +413,11 @@ VtStatus OneGeometry(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
   }
   // A failed triangulation leaves bit 0x80 clear: polygons one by one.
   if ((p->flags & VO_PRIMITIVE_TRIANGLES) == 0) s |= VoPrimitiveTriangulate(p);
-  const bool strip = c->strips != 0 && (p->flags & VO_PRIMITIVE_TYPE_MASK) != VO_PRIMITIVE_POLYGON &&
+  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
+  const bool strip = c->strips != 0 && type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_POLYGON_SHARED &&
                      PropertyOffset(p->contents, VO_VERT_NORMAL) >= 0 &&
                      (p->flags & VO_PRIMITIVE_TRIANGLES) != 0;
-  if (!strip || !StripPath(c, p, inverse)) s |= PolygonPath(c, p, inverse);
+  if (!strip || !StripPath(c, p, inverse, &s)) s |= PolygonPath(c, p, inverse);
   if (two_sided) {
     glLightModelf(GL_LIGHT_MODEL_TWO_SIDE, 0.0f);
     glEnable(GL_CULL_FACE);
@@ -446,8 +452,8 @@ uint32_t PolygonCount(VtPrimitive *p) {
 bool ListWanted(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimitiveData *record) {
   if (c->display_list_mode != 1 || c->vertex_space != nullptr) return false;
   const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
-  if (type == VO_PRIMITIVE_POLYGON) return false;
-  if (type == VO_PRIMITIVE_MESH && record->procedural_class == nullptr) {
+  if (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_POLYGON_SHARED) return false;
+  if ((type == VO_PRIMITIVE_MESH || type == VO_PRIMITIVE_MESH_SHARED) && record->procedural_class == nullptr) {
     if ((p->flags & VO_PRIMITIVE_TRIANGLES) == 0) (void)VoPrimitiveTriangulate(p);
     return PolygonCount(p) >= c->list_threshold;
   }
