@@ -299,10 +299,9 @@ VtStatus ImageBegin(VtOpenGLContext *c) {
     (void)VoControlGet(0xd0001, &c->saved_controls[0]);
     (void)VoControlGet(0xd0002, &c->saved_controls[1]);
     const VtTypedValue context = TypedPointer(c->frame_render_context);
-    VtTypedValue zero{};
-    zero.type = VtInt32;
+    const VtTypedValue off = TypedBoolean(false);
     (void)VoControlSet(0xd0001, &context);
-    (void)VoControlSet(0xd0002, &zero);
+    (void)VoControlSet(0xd0002, &off);
   }
   const VtStatus s = VoOGLDrvImageBegin();
   f->context = s == 0 && ogldrv::ContextIsCurrent();

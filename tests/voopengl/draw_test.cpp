@@ -208,6 +208,7 @@ struct Seen {
   VtOpenGLTexCoordProc coordinates = nullptr;
   float st[4] = {-1, -1, -1, -1};
   bool bad_enum = false;
+  uintptr_t context = 0;  // control 0xd0001 while drawing
 };
 Seen seen;
 
@@ -218,6 +219,8 @@ VtStatus DrawQuad(VtPrimitive *, uintptr_t, uint32_t flags, VtOpenGLTexCoordProc
   seen.flags = flags;
   seen.normalise = glIsEnabled(GL_NORMALIZE) == GL_TRUE;
   seen.coordinates = coordinates;
+  VtTypedValue context{};
+  seen.context = VoControlGet(0xd0001, &context) == 0 ? reinterpret_cast<uintptr_t>(context.value.p) : 0;
   if (coordinates != nullptr) {
     VtShaderGlobals *g = VoShaderGetGlobals();
     g->u = 0.25f;
@@ -307,6 +310,17 @@ TEST_F(Procedural, TheOutsideContextIsClearedPerPrimitiveAndErrorsReportedOnce) 
   for (const std::string &call : RenderContextCalls().calls)
     if (call == "get" || call.rfind("set ", 0) == 0) per_primitive.push_back(call);
   EXPECT_EQ(per_primitive, want);
+  // The frame's render context is module 13's control 0xd0001 while it
+  // draws, and the control is restored after; choice 0 leaves it alone.
+  EXPECT_EQ(seen.context, reinterpret_cast<uintptr_t>(c_->render_contexts[0]));
+  EXPECT_NE(seen.context, 0u);
+  VtTypedValue after{};
+  ASSERT_EQ(VoControlGet(0xd0001, &after), 0u);
+  EXPECT_EQ(after.value.p, nullptr);
+  c_->render_context_choice = 0;
+  Frame({p});
+  EXPECT_EQ(seen.context, 0u);
+  c_->render_context_choice = 1;
   // Lists are not asked.
   RenderContextCalls().calls.clear();
   VtPrimitive *empty = GeometryTest::ListOf({});
@@ -319,6 +333,34 @@ TEST_F(Procedural, TheOutsideContextIsClearedPerPrimitiveAndErrorsReportedOnce) 
   EXPECT_EQ(CountPosted(messages::kOpenGLError), 1);
   EXPECT_EQ(c_->frame_open, 0u);
   EXPECT_NE(Pixel(kW / 2, kH / 2), Pixel(0, 0));
+}
+
+TEST_F(Drawing, PerVertexTextureCoordinatesComeFromTheTextureSpace) {
+  // A 2 x 2 picture, red and green over blue and white, on a square whose
+  // corners carry u, v from 0 to 1: "uv" maps them to s = u, t = 1 - v.
+  ImagesByName::Install({{"four", 2, 2, 24, {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}}});
+  VtShader *picture = Shader(VO_SHADER_COLOUR, "wrapped image");
+  Text(picture, "file name", "four");
+  const float xyz[4][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+  const float uv[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  const uint32_t codes[2] = {VO_VERT_WORLD, VO_VERT_PARAMETRICCOORDS};
+  VtTypedValue data[2] = {PropertyRecord(xyz), PropertyRecord(uv)};
+  VtPrimitive *square = VoPrimitiveCreatePolygon(4, 2, codes, data);
+  ASSERT_NE(square, nullptr);
+  primitives_.push_back(square);
+  ASSERT_EQ(VoPrimitiveSetMaterial(square, Material({picture})), 0u);
+  ASSERT_EQ(VoPrimitiveSetTextureSpace(square, Shader(VO_SHADER_TEXTURE_SPACE, "uv")), 0u);
+  Frame({square});
+  EXPECT_EQ(c_->texgen_mode, 3);
+  Near(Pixel(kW / 2 - 4, kH / 2 - 4), {255, 0, 0}, 2, "top left");
+  Near(Pixel(kW / 2 + 4, kH / 2 - 4), {0, 255, 0}, 2, "top right");
+  Near(Pixel(kW / 2 - 4, kH / 2 + 4), {0, 0, 255}, 2, "bottom left");
+  Near(Pixel(kW / 2 + 4, kH / 2 + 4), {255, 255, 255}, 2, "bottom right");
+  // In a group moved right the coordinates stay the square's own.
+  VtPrimitive *moved = Group({square}, 1.0);
+  Frame({moved});
+  Near(Pixel(kW / 2 + 4, kH / 2 - 4), {255, 0, 0}, 2, "moved, top left");
+  ImagesByName::Install({});
 }
 
 TEST_F(Drawing, WithoutAContextNothingIsDrawnOrCached) {
