@@ -286,7 +286,7 @@ VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
 VtStatus ImageBegin(VtOpenGLContext *c) {
   if (c->frame_open != 0 || frame_state != nullptr) return VO_STATUS_UNAVAILABLE;
   auto *f = static_cast<Frame *>(VoAllocate(sizeof(Frame)));
-  if (f == nullptr) return VO_COND_NO_MEMORY;
+  if (f == nullptr) return VO_STATUS_NO_MEMORY;
   new (f) Frame();
   frame_state = f;
   c->frame_open = 1;
