@@ -50,6 +50,33 @@ void Clear(const float rgb[3], float alpha, GLbitfield extra) {
 
 // ---- Background ---------------------------------------------------------
 
+// Drawing over the whole viewport: the depth cleared as asked, identity
+// matrices, filled and smooth, no lighting, depth test or culling; undone
+// by ScreenEnd (ending in GL_MODELVIEW).
+void ScreenBegin(GLbitfield depth) {
+  glClear(depth);
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  glPushAttrib(GL_POLYGON_BIT | GL_LIGHTING_BIT | GL_ENABLE_BIT | GL_CURRENT_BIT);
+  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  glShadeModel(GL_SMOOTH);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+}
+
+void ScreenEnd() {
+  glPopAttrib();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+}
+
 // The texture coordinates of the corners (1,1), (-1,1), (-1,-1), (1,-1).
 struct Corners {
   float st[4][2];
@@ -97,19 +124,7 @@ VtStatus ImageBackground(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, boo
     return s;
   }
   const Corners k = fitted ? FittedCorners(c, bg, t) : TiledCorners(c, t);
-  glClear(depth);
-  glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
-  glLoadIdentity();
-  glMatrixMode(GL_MODELVIEW);
-  glPushMatrix();
-  glLoadIdentity();
-  glPushAttrib(GL_POLYGON_BIT | GL_LIGHTING_BIT | GL_ENABLE_BIT | GL_CURRENT_BIT);
-  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-  glShadeModel(GL_SMOOTH);
-  glDisable(GL_LIGHTING);
-  glDisable(GL_DEPTH_TEST);
-  glDisable(GL_CULL_FACE);
+  ScreenBegin(depth);
   glDisable(GL_BLEND);
   glDisable(GL_TEXTURE_GEN_S);
   glDisable(GL_TEXTURE_GEN_T);
@@ -126,11 +141,7 @@ VtStatus ImageBackground(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, boo
   }
   glEnd();
   glBindTexture(GL_TEXTURE_2D, 0);
-  glPopAttrib();
-  glMatrixMode(GL_PROJECTION);
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
-  glPopMatrix();
+  ScreenEnd();
   c->current_record = nullptr;  // the colour and texture binding changed behind the record
   return 0;
 }
@@ -169,19 +180,7 @@ VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint
     (void)ArgTriple(bg, "top colour", top);
     (void)ArgTriple(bg, "bottom colour", bottom);
     if (c->background_drawing == 1) {
-      glClear(depth);
-      glMatrixMode(GL_PROJECTION);
-      glPushMatrix();
-      glLoadIdentity();
-      glMatrixMode(GL_MODELVIEW);
-      glPushMatrix();
-      glLoadIdentity();
-      glPushAttrib(GL_POLYGON_BIT | GL_LIGHTING_BIT | GL_ENABLE_BIT | GL_CURRENT_BIT);
-      glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-      glShadeModel(GL_SMOOTH);
-      glDisable(GL_LIGHTING);
-      glDisable(GL_DEPTH_TEST);
-      glDisable(GL_CULL_FACE);
+      ScreenBegin(depth);
       glDisable(GL_TEXTURE_2D);
       glBegin(GL_POLYGON);
       glColor3fv(top);
@@ -191,11 +190,7 @@ VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint
       glVertex2f(-1, -1);
       glVertex2f(1, -1);
       glEnd();
-      glPopAttrib();
-      glMatrixMode(GL_PROJECTION);
-      glPopMatrix();
-      glMatrixMode(GL_MODELVIEW);
-      glPopMatrix();
+      ScreenEnd();
       c->current_record = nullptr;  // the colour was changed behind the record
     } else {
       for (int i = 0; i < 3; ++i) colour[i] = 0.5f * (top[i] + bottom[i]);

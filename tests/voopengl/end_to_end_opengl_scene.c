@@ -30,24 +30,6 @@ static VtMaterial *Matte(float r, float g, float b) {
   return m;
 }
 
-static VtPrimitive *Box(void) {
-  static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
-  static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  float corners[8][3];
-  VtTypedValue data[1];
-  int i;
-  for (i = 0; i < 8; ++i) {
-    corners[i][0] = (i & 1) ? -0.4f : -2.0f;
-    corners[i][1] = (i & 2) ? 0.8f : -0.8f;
-    corners[i][2] = (i & 4) ? 0.6f : -0.8f;
-  }
-  memset(data, 0, sizeof data);
-  data[0].type = VtGenericPtr;
-  data[0].value.p = corners;
-  return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
-}
-
 static VtPrimitive *Sphere(void) {
   static float world[(kRings + 1) * kSlices * 3], normal[(kRings + 1) * kSlices * 3];
   static int32_t counts[2 * kRings * kSlices], indices[6 * kRings * kSlices];
@@ -135,7 +117,7 @@ static int Sequence(Text *t, unsigned char *pictures, const char *bmp_path) {
   failed |= VoViewSetPinhole(NULL, eye, at, up, VO_PROJECTION_PERSPECTIVE, 40.0) != 0;
   failed |= VoViewSetClipping(NULL, 1.0, 50.0) != 0;
 
-  box = Box();
+  box = SceneBox(-2.0f, -0.4f, -0.8f, 0.8f, -0.8f, 0.6f);
   sphere = Sphere();
   blue = Matte(0.25f, 0.45f, 0.85f);
   orange = Matte(0.9f, 0.5f, 0.2f);
