@@ -160,6 +160,22 @@ TEST_F(FrameValues, TheEntryPointsNeedAFrame) {
   EXPECT_EQ(VoOpenGLPrimitiveRender(nullptr), 2u);
   EXPECT_EQ(VoOpenGLImageEnd(), 0u);
   EXPECT_EQ(VoOpenGLImageEnd(), 2u);
+  // Terminated with a frame open (a deferred primitive in it): the frame
+  // is closed first, nothing of it left.
+  ASSERT_EQ(VoOpenGLImageBegin(), 0u);
+  ASSERT_EQ(VoOpenGLViewSet(nullptr), 0u);
+  c_->transparency_mode = 1;
+  c_->deferring = 1;
+  VtShader *half = Shader(VO_SHADER_TRANSPARENCY, "plain");
+  Triple(half, "colour", 0.5f, 0.5f, 0.5f);
+  VtPrimitive *glass = Square(0.5f);
+  ASSERT_EQ(VoPrimitiveSetMaterial(glass, Material({half})), 0u);
+  ASSERT_EQ(VoOpenGLPrimitiveRender(glass), 0u);
+  EXPECT_NE(c_->deferred, nullptr);
+  EXPECT_EQ(VoOpenGLTerminate(), 0u);
+  EXPECT_EQ(c_->frame_open, 0u);
+  EXPECT_EQ(c_->deferred, nullptr);
+  EXPECT_EQ(VoOpenGLImageBegin(), 2u);  // not started
 }
 
 class ImageBackgrounds : public FrameValues {
