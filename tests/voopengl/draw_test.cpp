@@ -135,6 +135,15 @@ TEST_F(Drawing, APreLitMeshLeavesTheNextPrimitiveOfItsMaterialAsIfAlone) {
     Frame({lit, plain});
     EXPECT_EQ(Pixel(kW / 2, kH / 2), alone) << i;
   }
+  // A second reflectance of its own, the kernel's lighting not 2: the
+  // colours drawn unlit, and the next primitive lit again.
+  ASSERT_EQ(VoMaterialSetShader(matte_, Shader(VO_SHADER_SECOND_REFLECTANCE, "constant")), 0u);
+  VtTypedValue one = TypedWord(VtEnum, 1);
+  ASSERT_EQ(VoControlSet(0x5000d, &one), 0u);
+  c_->display_list_mode = 0;
+  Frame({lit, plain});
+  Near(Pixel(4, kH / 2), {128, 64, 0}, 1, "pre-lit, unlit");
+  EXPECT_EQ(Pixel(kW / 2, kH / 2), alone);
 }
 
 TEST_F(Drawing, MirroringGroupsKeepFrontFacesAndScalingNormalisesInsideOnly) {
