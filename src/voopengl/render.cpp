@@ -32,8 +32,6 @@ namespace {
 
 constexpr uint32_t kBackgroundDepthMax = 16;
 
-Frame *frame_state = nullptr;  // only the calling thread draws
-
 void Unit(float v[3]) {
   const float n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
   if (n > 0.0f) {
@@ -279,11 +277,11 @@ VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
 // ---- The frame ----------------------------------------------------------
 
 VtStatus ImageBegin(VtOpenGLContext *c) {
-  if (c->frame_open != 0 || frame_state != nullptr) return VO_STATUS_UNAVAILABLE;
+  if (c->frame_open != 0 || c->frame != nullptr) return VO_STATUS_UNAVAILABLE;
   auto *f = static_cast<Frame *>(VoAllocate(sizeof(Frame)));
   if (f == nullptr) return VO_STATUS_NO_MEMORY;
   new (f) Frame();
-  frame_state = f;
+  c->frame = f;
   c->frame_open = 1;
   c->current_record = nullptr;
   c->tex_offset[0] = c->tex_offset[1] = 0.0f;
@@ -489,7 +487,7 @@ VtStatus ListRender(VtOpenGLContext *c, Frame *f, VtReference *list) {
 }
 
 VtStatus ImageEnd(VtOpenGLContext *c) {
-  Frame *f = frame_state;
+  Frame *f = c->frame;
   if (c->frame_open == 0 || f == nullptr) return VO_STATUS_UNAVAILABLE;
   VtStatus s = 0;
   if (f->context) {
@@ -520,7 +518,7 @@ VtStatus ImageEnd(VtOpenGLContext *c) {
     s |= VoOGLDrvImageEnd();
   }
   c->frame_open = 0;
-  frame_state = nullptr;
+  c->frame = nullptr;
   f->~Frame();
   VoDeallocate(f);
   return s | VoShadingTerminateImage();
@@ -529,13 +527,16 @@ VtStatus ImageEnd(VtOpenGLContext *c) {
 // The frame with a context current, or null (*status 2).
 Frame *Drawing(VtOpenGLContext **c) {
   *c = Context();
-  Frame *f = frame_state;
+  Frame *f = *c != nullptr ? (*c)->frame : nullptr;
   return *c != nullptr && f != nullptr && f->context ? f : nullptr;
 }
 
 }  // namespace
 
-Frame *CurrentFrame() { return frame_state; }
+Frame *CurrentFrame() {
+  VtOpenGLContext *c = Context();
+  return c != nullptr ? c->frame : nullptr;
+}
 
 VtStatus Render() { return VoOpenGLRender(); }
 
@@ -548,11 +549,11 @@ using namespace opengl;
 VtStatus VoOpenGLRender() {
   VtOpenGLContext *c = Context();
   if (c == nullptr || c->started == 0) return VO_STATUS_UNAVAILABLE;
-  if (c->frame_open != 0 || frame_state != nullptr) return VO_STATUS_UNAVAILABLE;
+  if (c->frame_open != 0 || c->frame != nullptr) return VO_STATUS_UNAVAILABLE;
   VtStatus s = VoOpenGLImageBegin();
-  if (frame_state == nullptr) return s;
+  if (c->frame == nullptr) return s;
   // Without a context (the drivers' image begin failed) straight to the end.
-  if (frame_state->context) {
+  if (c->frame->context) {
     s |= VoOpenGLViewSet(nullptr);
     s |= VoOpenGLBackgroundSet(VoBackgroundGet());
     s |= VoOpenGLLightListSet(VoLightListGet());
