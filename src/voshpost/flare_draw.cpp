@@ -14,6 +14,7 @@
 #include <vo/vo_view.h>
 
 #include "voshpost/lens_flares.h"
+#include "vosystem/threads.h"
 
 namespace vo::post {
 namespace {
@@ -202,8 +203,9 @@ VtStatus RowsDraw(FlarePass *p, uint32_t y0, uint32_t y1, VtRandomState *random)
       }
     }
     st = VoScreenBufferSetScanRGBFloat(p->b, at, rgb);
+    // Progress goes out from the calling thread only, counting every worker's rows.
     const uint32_t done = p->rowsDone.fetch_add(1) + 1;
-    (void)VoPostprocessReportProgress(100.0 * done / rows);
+    if (ThreadIdentity() == VoThreadMainGet()) (void)VoPostprocessReportProgress(100.0 * done / rows);
   }
   VoDeallocate(row);
   if (p->depth) VoDeallocate(rgb);
