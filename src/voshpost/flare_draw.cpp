@@ -1,9 +1,9 @@
 // Drawing lens flares: each source adds its ghosts, halo, glow and rays to
 // every pixel of the region, row by row, as a work-farm job over the rows.
 // Everything a row needs is made before the job starts and only read by the
-// workers; the ray pattern's random numbers come from a generator reseeded
-// per pixel from the angle's bin and the source, so any worker count gives
-// the same picture.
+// workers; the ray pattern's random numbers are those of a generator
+// reseeded from the angle's bin and the source (drawn once per bin), so any
+// worker count gives the same picture.
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +14,7 @@
 #include <vo/vo_view.h>
 
 #include "voshpost/lens_flares.h"
+#include "vosystem/threads.h"
 
 namespace vo::post {
 namespace {
@@ -21,6 +22,9 @@ namespace {
 constexpr float kPi = 3.14159265358979323846f;
 constexpr float kSpread = 0.5f, kWeight = 1.5f;  // of the random ray pattern
 constexpr float kLargest = 1e30f;                 // an addition never reaches infinity
+// The random ray pattern's angle bins: (a / pi + 1) x 51 for a in [0, 2 pi],
+// with the generator's draws of each bin (spread, two weights, fall-off).
+constexpr uint32_t kFirstBin = 51, kBins = 103, kRayDraws = 4;
 
 // What one source draws with, made before the rows.
 struct SourceDraw {
@@ -30,6 +34,7 @@ struct SourceDraw {
   float recipGlow, recipHalo;
   uint32_t index;
   const float *ghosts;  // ghost centres relative to the source, in lens units (x, y per ghost)
+  const float *rays;    // the random ray pattern's draws per angle bin (kRayDraws each), or null
 };
 
 struct FlarePass {
@@ -82,7 +87,7 @@ float Fold(float v, int squarings) {
 }
 
 // The ray value at lens offset (x, y) of a source.
-float RayValue(const FlareData *d, const SourceDraw &s, VtRandomState *random, float x, float y) {
+float RayValue(const FlareData *d, const SourceDraw &s, float x, float y) {
   Rotate(d->raysRotated != 0, d->cosRays, d->sinRays, &x, &y);
   const float r = ShapeDistance(d, d->raysShapeCode, x, y) * s.recipGlow;
   const float a = std::atan2(y, x) + kPi;
@@ -90,14 +95,13 @@ float RayValue(const FlareData *d, const SourceDraw &s, VtRandomState *random, f
   float regular = 0, randomPattern = 0, draw = 0;
   if (d->raysTypeCode != kRaysRandom)
     regular = Fold(std::fmod(a * 2 / kPi * static_cast<float>(d->raysCount), 2.0f), 2);
-  if (d->raysTypeCode != kRaysRegular) {
+  if (d->raysTypeCode != kRaysRegular && s.rays != nullptr) {
     const float term = (a / kPi + 1) * 51;
-    const auto bin = static_cast<uint32_t>(term);
-    (void)VoRandomStateSeed(static_cast<int32_t>(bin * 2654435761u ^ (s.index + 1) * 40503u), random);
-    const auto rnd = [random] { return static_cast<float>(VoRandomStateDouble(random)); };
-    randomPattern = Fold(std::fmod(term + rnd() * kSpread, 2.0f), 2);
-    randomPattern *= (rnd() + rnd()) * kWeight * 0.5f;
-    draw = rnd();
+    const uint32_t bin = std::min(kBins - 1, static_cast<uint32_t>(std::max(0.0f, term)) - kFirstBin);
+    const float *r = s.rays + kRayDraws * bin;
+    randomPattern = Fold(std::fmod(term + r[0] * kSpread, 2.0f), 2);
+    randomPattern *= (r[1] + r[2]) * kWeight * 0.5f;
+    draw = r[3];
   }
   float v = 0;
   switch (d->raysTypeCode) {
@@ -114,8 +118,7 @@ float RayValue(const FlareData *d, const SourceDraw &s, VtRandomState *random, f
 }
 
 // Adds one source's flare at lens offset (x, y) into out.
-void SourceAt(const FlareData *d, const SourceDraw &s, VtRandomState *random, uint32_t mode, float scale, float x,
-              float y, float out[3]) {
+void SourceAt(const FlareData *d, const SourceDraw &s, uint32_t mode, float scale, float x, float y, float out[3]) {
   float sum[3] = {0, 0, 0};
   float ex = x, ey = y;
   Rotate(d->rotated != 0, d->cosRotation, d->sinRotation, &ex, &ey);
@@ -150,11 +153,11 @@ void SourceAt(const FlareData *d, const SourceDraw &s, VtRandomState *random, ui
   }
   float rays[3] = {0, 0, 0};
   if (d->raysShapeCode != kShapeNone) {
-    float v = RayValue(d, s, random, x, y);
+    float v = RayValue(d, s, x, y);
     if (mode == 1 && v * std::max({d->raysColour[0], d->raysColour[1], d->raysColour[2]}) < 0.01f) {
       const float q = 0.25f * scale;
-      v = (RayValue(d, s, random, x - q, y - q) + RayValue(d, s, random, x + q, y - q) +
-           RayValue(d, s, random, x - q, y + q) + RayValue(d, s, random, x + q, y + q)) *
+      v = (RayValue(d, s, x - q, y - q) + RayValue(d, s, x + q, y - q) +
+           RayValue(d, s, x - q, y + q) + RayValue(d, s, x + q, y + q)) *
           0.25f * 0.2f;
     }
     for (int k = 0; k < 3; ++k) rays[k] = v * d->raysColour[k];
@@ -166,7 +169,7 @@ void SourceAt(const FlareData *d, const SourceDraw &s, VtRandomState *random, ui
   }
 }
 
-VtStatus RowsDraw(FlarePass *p, uint32_t y0, uint32_t y1, VtRandomState *random) {
+VtStatus RowsDraw(FlarePass *p, uint32_t y0, uint32_t y1) {
   const uint32_t width = p->region[1] - p->region[0] + 1;
   const uint32_t step = p->depth ? 4 : 3;
   auto *row = static_cast<float *>(VoAllocate(width * step * sizeof(float)));
@@ -193,7 +196,7 @@ VtStatus RowsDraw(FlarePass *p, uint32_t y0, uint32_t y1, VtRandomState *random)
         if (p->depth && static_cast<double>(row[4 * i + 3]) < s.depth) continue;
         const float lx = (static_cast<float>(p->region[0] + i) - s.x) * p->scale;
         float add[3];
-        SourceAt(d, s, random, p->mode, p->scale, lx, ly, add);
+        SourceAt(d, s, p->mode, p->scale, lx, ly, add);
         for (int k = 0; k < 3; ++k) {
           float &c = rgb[3 * i + k];
           c = std::clamp(c + add[k], -kLargest, kLargest);
@@ -202,23 +205,26 @@ VtStatus RowsDraw(FlarePass *p, uint32_t y0, uint32_t y1, VtRandomState *random)
       }
     }
     st = VoScreenBufferSetScanRGBFloat(p->b, at, rgb);
+    // Progress goes out from the calling thread only, counting every worker's rows.
     const uint32_t done = p->rowsDone.fetch_add(1) + 1;
-    (void)VoPostprocessReportProgress(100.0 * done / rows);
+    if (ThreadIdentity() == VoThreadMainGet()) (void)VoPostprocessReportProgress(100.0 * done / rows);
   }
   VoDeallocate(row);
   if (p->depth) VoDeallocate(rgb);
   return st;
 }
 
-// Rows with a generator of the calling context's, or one of the band's own.
-VtStatus Band(FlarePass *p, uint32_t y0, uint32_t y1) {
-  VtPostprocessContext *c = State();
-  VtRandomState *own = c != nullptr && c->random != nullptr ? nullptr : VoRandomStateCreate();
-  VtRandomState *r = own != nullptr ? own : c != nullptr ? c->random : nullptr;
-  if (r == nullptr) return kNoMemory;
-  const VtStatus st = RowsDraw(p, y0, y1, r);
-  if (own != nullptr) (void)VoRandomStateDestroy(own);
-  return st;
+VtStatus Band(FlarePass *p, uint32_t y0, uint32_t y1) { return RowsDraw(p, y0, y1); }
+
+// The draws of every angle bin of a source, from a generator of the calling
+// context's reseeded per bin from the bin and the source, so the pattern
+// stays fixed on the image.
+void RayDraws(VtRandomState *random, uint32_t source, float *out) {
+  for (uint32_t b = 0; b < kBins; ++b) {
+    const uint32_t bin = b + kFirstBin;
+    (void)VoRandomStateSeed(static_cast<int32_t>(bin * 2654435761u ^ (source + 1) * 40503u), random);
+    for (uint32_t k = 0; k < kRayDraws; ++k) out[kRayDraws * b + k] = static_cast<float>(VoRandomStateDouble(random));
+  }
 }
 
 VtStatus BandItem(int32_t, const VtMultiThreadItem *item, void *argument) {
@@ -306,11 +312,21 @@ VtStatus FlareDraw(const FlareData *d, VtScreenBuffer *b, const FlareSources &so
                             : d->sizeRange * p.aspect / static_cast<float>(height);
   p.depth = d->checkDepth != 0 && (mask & VO_SB_DEPTH) != 0;
   const size_t ghosts = static_cast<size_t>(d->ghostCount);
-  const size_t bytes = count * (sizeof(SourceDraw) + 2 * ghosts * sizeof(float));
+  const bool randomRays = d->raysShapeCode != kShapeNone && d->raysTypeCode != kRaysRegular;
+  const size_t rayFloats = randomRays ? kBins * kRayDraws : 0;
+  const size_t bytes = count * (sizeof(SourceDraw) + (2 * ghosts + rayFloats) * sizeof(float));
   if (bytes > 0xffffffffu) return kNoMemory;
   auto *draws = static_cast<SourceDraw *>(VoAllocate(static_cast<uint32_t>(bytes)));
   if (draws == nullptr) return kNoMemory;
   auto *centres = reinterpret_cast<float *>(draws + count);
+  float *rays = centres + 2 * ghosts * count;
+  VtPostprocessContext *c = State();
+  VtRandomState *own = randomRays && (c == nullptr || c->random == nullptr) ? VoRandomStateCreate() : nullptr;
+  VtRandomState *random = own != nullptr ? own : c != nullptr ? c->random : nullptr;
+  if (randomRays && random == nullptr) {
+    VoDeallocate(draws);
+    return kNoMemory;
+  }
   // The source scale: full size at the maximum intensity, 1 / size range of
   // it at the minimum (never smaller); all full size when the range is empty.
   const float range = d->maxIntensity - d->minIntensity;
@@ -349,8 +365,14 @@ VtStatus FlareDraw(const FlareData *d, VtScreenBuffer *b, const FlareSources &so
       g[2 * j + 1] = t * uy;
     }
     s.ghosts = g;
+    s.rays = nullptr;
+    if (randomRays) {
+      s.rays = rays + rayFloats * n;
+      RayDraws(random, i, rays + rayFloats * n);
+    }
     ++n;
   }
+  if (own != nullptr) (void)VoRandomStateDestroy(own);
   p.sources = draws;
   p.count = n;
   st = RowsJob(&p);

@@ -433,19 +433,6 @@ VtStatus GhostsPrepare(FlareData *d) {
 
 }  // namespace
 
-float GhostProfile(const FlareGhost &g, float q) {
-  if (q < g.t1) {
-    const float a = 1 - q / g.t1;
-    return a * a + 0.6f;
-  }
-  if (q < g.t2) return q * 0.5f + 0.6f;
-  if (q < g.t3) {
-    const float a = 2 * g.t2 - q;
-    return a * a * a * a * g.far;
-  }
-  return 0;
-}
-
 VtShader *FlareCatalogueFind(const char *name) {
   const FlareClass *k = ClassRecord();
   if (k == nullptr || name == nullptr) return nullptr;

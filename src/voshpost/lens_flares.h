@@ -77,7 +77,18 @@ VtPixelList *FlareSourcesFromImage(VtScreenBuffer *b, float minimum, VtStatus *s
 // The walk of a source store into an array (VoAllocate; freed by the caller).
 VtStatus FlareSourcesOf(VtPixelList *store, FlareSources *out);
 // The profile of ghosts at q (in units of the ghost's size).
-float GhostProfile(const FlareGhost &g, float q);
+inline float GhostProfile(const FlareGhost &g, float q) {
+  if (q < g.t1) {
+    const float a = 1 - q / g.t1;
+    return a * a + 0.6f;
+  }
+  if (q < g.t2) return q * 0.5f + 0.6f;
+  if (q < g.t3) {
+    const float a = 2 * g.t2 - q;
+    return a * a * a * a * g.far;
+  }
+  return 0;
+}
 
 // The catalogue: the captured shader of a preset, or null.
 VtShader *FlareCatalogueFind(const char *name);

@@ -33,6 +33,12 @@ constexpr uint32_t kRegionTag = 0x440003, kRunTag = 0x440004, kEntryTag = 0x4400
 constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 
+// The end of a pixel's chain: an attached entry never has a null link, so
+// an entry added a second time (which would make its chain a loop) is
+// refused.
+PixelListEntry g_chainEnd{};
+PixelListEntry *const kEnd = &g_chainEnd;
+
 // Puts the entry on column x of the run, growing its slots geometrically.
 VtStatus Put(PixelRun *run, int32_t x, PixelListEntry *entry) {
   const int64_t index = static_cast<int64_t>(x) - run->first;
@@ -48,7 +54,7 @@ VtStatus Put(PixelRun *run, int32_t x, PixelListEntry *entry) {
     run->slots = grown;
     run->capacity = static_cast<uint32_t>(want);
   }
-  entry->next = run->slots[index];
+  entry->next = run->slots[index] != nullptr ? run->slots[index] : kEnd;
   run->slots[index] = entry;
   if (x > run->last) run->last = x;
   return 0;
@@ -110,6 +116,7 @@ void *VoPixelListEntryNew(VtPixelList *list) {
 VtStatus VoPixelListAdd(VtPixelList *list, int32_t x, int32_t y, void *entry) {
   if (list == nullptr || entry == nullptr) return post::kBad;
   auto *e = static_cast<PixelListEntry *>(entry);
+  if (e->next != nullptr) return post::kBad;  // already attached
   PixelRun *run = list->run;
   if (run != nullptr && run->row == y &&
       (static_cast<int64_t>(run->last) + 1 == x || run->last == x))
@@ -176,7 +183,7 @@ VtStatus VoPixelListNext(VtPixelListIterator *it, int32_t *x, int32_t *y, void *
       const uint32_t width = static_cast<uint32_t>(static_cast<int64_t>(run->last) - run->first + 1);
       while (it->slot < width) {
         if (PixelListEntry *e = it->entry) {
-          it->entry = e->next;
+          it->entry = e->next != post::kEnd ? e->next : nullptr;
           if (x != nullptr) *x = static_cast<int32_t>(run->first + static_cast<int64_t>(it->slot));
           if (y != nullptr) *y = run->row;
           if (entry != nullptr) *entry = e;

@@ -92,6 +92,25 @@ TEST_F(LightSourceTest, APointLightLandsOnItsPixelTimesTheScaleAndOthersGiveNone
   EXPECT_TRUE(Sources().empty());
 }
 
+// A light whose shadow covers the eye: it reaches it only with shadows off.
+double Shadowed(const float *, void *, const float *, VtLightData *) { return 1.0; }
+
+TEST_F(LightSourceTest, HiddenSelectTakesAShadowedLightAndPutsTheShadowsControlBack) {
+  VtShader *l = Light("point", 1, 0.5f, 2);
+  Arg(l, "shadows", Word(VtBoolean, 1));
+  auto *record = static_cast<VtLightData *>(l->data);
+  record->classShadow = &Shadowed;
+  record->shadowResolution = 0;  // no map to make
+  ASSERT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), 0u);
+  EXPECT_TRUE(Sources().empty());
+  Select(6);
+  ASSERT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), 0u);
+  EXPECT_EQ(Sources().size(), 1u);
+  VtTypedValue shadows{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_SHADER_SHADOWS, &shadows), 0u);
+  EXPECT_EQ(shadows.value.u, 1u);
+}
+
 TEST_F(LightSourceTest, AParallelViewTakesTheDepthAlongTheViewFromTheHitherPlane) {
   const float eye[3] = {0, 0, -10}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
   ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PARALLEL, 8.0), 0u);

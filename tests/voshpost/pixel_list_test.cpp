@@ -87,7 +87,7 @@ TEST_F(PixelListTest, NeighboursJoinOneRegionAndApartBlobsOpenNewOnesWalkedNewes
   EXPECT_EQ(std::get<3>(Walk()[1]), 1u);  // (11, 4) joined the blob at (10, 3)
 }
 
-TEST_F(PixelListTest, NullArgumentsAreRefusedAndExtremeColumnsDoNotOverflow) {
+TEST_F(PixelListTest, NullArgumentsAndRepeatedEntriesAreRefusedAndExtremeColumnsDoNotOverflow) {
   void *e = VoPixelListEntryNew(list_);
   EXPECT_EQ(VoPixelListAdd(nullptr, 0, 0, e), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(VoPixelListAdd(list_, 0, 0, nullptr), VO_STATUS_BAD_ARGUMENT);
@@ -95,6 +95,14 @@ TEST_F(PixelListTest, NullArgumentsAreRefusedAndExtremeColumnsDoNotOverflow) {
   EXPECT_EQ(VoPixelListNext(nullptr, nullptr, nullptr, nullptr, nullptr), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(VoPixelListIteratorReset(nullptr), 2u);
   EXPECT_EQ(VoPixelListDestroy(nullptr), 0u);
+  // An entry added twice would loop its pixel's chain: refused.
+  EXPECT_EQ(VoPixelListAdd(list_, 1, 1, e), 0u);
+  EXPECT_EQ(VoPixelListAdd(list_, 1, 1, e), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoPixelListAdd(list_, 9, 9, e), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(Walk().size(), 1u);
+  EXPECT_EQ(VoPixelListDestroy(list_), 0u);
+  list_ = VoPixelListCreate();
+  ASSERT_NE(list_, nullptr);
   (void)Add(INT32_MAX, INT32_MIN);
   (void)Add(INT32_MIN, INT32_MIN + 1);
   (void)Add(INT32_MAX, INT32_MAX);
