@@ -25,11 +25,7 @@ namespace {
 
 constexpr const char *kName = "pen";
 
-struct Template {
-  int32_t w = 0, h = 0;
-  int32_t ax = 0, ay = 0;  // the anchor cell
-  float *cells = nullptr;  // w x h coverages
-};
+using Template = PenTemplate;
 
 // The arrays of a run, all of image size w x h.
 struct Arrays {
@@ -54,8 +50,9 @@ struct Arrays {
 
 int32_t Round(double v) { return static_cast<int32_t>(std::trunc(v + 0.5)); }
 
-// One template from four draws; 0, kBad (refused) or kNoMemory.
-VtStatus TemplateMake(const PenData *d, Template *t) {
+}  // namespace
+
+VtStatus PenTemplateMake(const PenData *d, PenTemplate *t) {
   const double r1 = VoRandomFloat(), r2 = VoRandomFloat(), r3 = VoRandomFloat(), r4 = VoRandomFloat();
   double theta = r1 * d->angleVariance + d->angle;
   if (!std::isfinite(theta)) return Refuse(kName, "stroke angle", theta);
@@ -153,6 +150,8 @@ VtStatus TemplateMake(const PenData *d, Template *t) {
   return 0;
 }
 
+namespace {
+
 // Allocates what the planes and switches ask for; kNoMemory when any fails.
 VtStatus ArraysMake(const PenData *d, const Image &image, const float background[3], Arrays *a) {
   const size_t n = static_cast<size_t>(image.w) * image.h;
@@ -246,7 +245,7 @@ VtStatus Evaluate(void *data) {
   if (st == 0) st = ArraysMake(d, image, background, &a);
   (void)VoRandomInitialise(d->seed);
   if (st == 0) st = InputRead(image, &a);
-  for (int32_t i = 0; st == 0 && i < d->templates; ++i) st = TemplateMake(d, &a.templates[i]);
+  for (int32_t i = 0; st == 0 && i < d->templates; ++i) st = PenTemplateMake(d, &a.templates[i]);
   const int32_t count = d->count;
   for (int32_t left = count; st == 0 && left > 0; --left) {
     if ((st = VoPostprocessPollInterrupt()) != 0) break;

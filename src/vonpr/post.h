@@ -121,6 +121,17 @@ struct GridData {
   VtShader *edgeShader, *backgroundShader;
 };
 
+// A pen stroke template: coverages in [0, 1] and the anchor cell placed on
+// the chosen pixel.
+struct PenTemplate {
+  int32_t w = 0, h = 0;
+  int32_t ax = 0, ay = 0;
+  float *cells = nullptr;  // w x h, from VoAllocate
+};
+// One template from four draws of the kernel's generator: 0, kBad (its
+// angle or length refused) or kNoMemory.
+VtStatus PenTemplateMake(const PenData *d, PenTemplate *t);
+
 // ---- Class descriptions (one per file) ----
 extern const shaderlib::ClassDescription kLowpassClass;
 extern const shaderlib::ClassDescription kLicClass;
