@@ -55,6 +55,7 @@ VtStatus StippleEvaluate(void *data) {
   shaderlib::ShadeableColour(highlight, d->highlightShader, &flag, false);
   Image image;
   VtStatus st = ImageOpen(&image);
+  void *background = st == 0 ? BackgroundLive(d->background) : nullptr;
   float *row = st == 0 ? ArrayOf<float>(4 * static_cast<size_t>(image.w), kStipple) : nullptr;
   float *scratch = row != nullptr ? ArrayOf<float>(3 * static_cast<size_t>(image.w), kStipple) : nullptr;
   if (st == 0 && scratch == nullptr) st = kNoMemory;
@@ -63,7 +64,7 @@ VtStatus StippleEvaluate(void *data) {
     st = InputRowRGBA(image, y, row, scratch);
     for (uint32_t x = 0; x < image.w; ++x) {
       float *p = row + 4 * static_cast<size_t>(x);
-      if (!BackgroundSample(d->background, image.region[0] + x, image.region[2] + y, p))
+      if (!BackgroundSample(background, image.region[0] + x, image.region[2] + y, p))
         for (int k = 0; k < 3; ++k) p[k] = highlight[k] * p[3];
     }
     if (st == 0) st = OutputRowRGBA(image, y, row, scratch);

@@ -58,6 +58,7 @@ VtStatus Evaluate(void *data) {
   if (st == 0 && scratch == nullptr) st = kNoMemory;
   for (uint32_t y = 0; st == 0 && y < image.h; ++y)
     st = InputRowRGBA(image, y, input + 4 * static_cast<size_t>(y) * image.w, scratch);
+  void *nprBackground = st == 0 ? BackgroundLive(d->nprBackground) : nullptr;
   const double W = image.w, H = image.h;
   const double ew = d->edgeWidth / size, sw = d->smoothWidth / size, step = 1 / size;
   const double t = d->edgeTransparency, amplitude = d->amplitude, scale = d->scale;
@@ -87,7 +88,7 @@ VtStatus Evaluate(void *data) {
         }
       }
       float ground[3];
-      if (!BackgroundSample(d->nprBackground, image.region[0] + x, image.region[2] + y, ground))
+      if (!BackgroundSample(nprBackground, image.region[0] + x, image.region[2] + y, ground))
         std::memcpy(ground, background, sizeof ground);
       int first = 0, second = -1;
       double d1 = 1e300, d2 = 1e300;

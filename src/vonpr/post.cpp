@@ -94,11 +94,22 @@ VtStatus OutputRowRGBA(const Image &image, uint32_t y, const float *row, float *
   return VoScreenBufferSetScanRGBFloat(image.out, y, scratch);
 }
 
+void *BackgroundLive(void *background) {
+  if (background == nullptr) return nullptr;
+  // A background that is not live leaves the colour as it was (and says so
+  // once); a live one always writes it (the fill colour outside its image).
+  VtColour c{NAN, NAN, NAN};
+  (void)VoNPRBackgroundSample(static_cast<VtNPRBackground *>(background), 0, 0, &c);
+  return std::isnan(c.red) ? nullptr : background;
+}
+
 bool BackgroundSample(void *background, uint32_t x, uint32_t y, float rgb[3]) {
-  (void)x;
-  (void)y;
-  (void)rgb;
-  return background != nullptr && false;
+  if (background == nullptr) return false;
+  VtColour c{};
+  (void)VoNPRBackgroundSample(static_cast<VtNPRBackground *>(background), static_cast<int32_t>(x),
+                              static_cast<int32_t>(y), &c);
+  rgb[0] = c.red, rgb[1] = c.green, rgb[2] = c.blue;
+  return true;
 }
 
 }  // namespace vo::npr::post

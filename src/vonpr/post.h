@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vo/vo_npr.h>
 #include <vo/vo_postprocess.h>
 #include <vo/vo_screenbuf.h>
 #include <vo/vo_shaderlib.h>
@@ -188,8 +189,12 @@ VtStatus InputRowRGBA(const Image &image, uint32_t y, float *row, float *scratch
 // has no alpha plane (scratch of 3 x w then used).
 VtStatus OutputRowRGBA(const Image &image, uint32_t y, const float *row, float *scratch);
 
-// The NPR background sample at buffer pixel (x, y) into rgb; false when the
-// class has no background to sample.
+// The class's NPR background for a run: null without one, or when it is
+// not a live background (refused once, the class then draws its own
+// ground).
+void *BackgroundLive(void *background);
+// The background's colour at buffer pixel (x, y) into rgb (its fill colour
+// outside its image); false, rgb untouched, without a background.
 bool BackgroundSample(void *background, uint32_t x, uint32_t y, float rgb[3]);
 
 }  // namespace vo::npr::post

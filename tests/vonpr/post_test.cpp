@@ -202,6 +202,44 @@ TEST_F(NprPostTest, StippleGroundIsTheHighlightTimesAlphaAndObjectColoursDotInTh
   EXPECT_GT(dots, 0);
 }
 
+// A 2 x 1 image tiled behind the picture: bytes (40, 41, 42) and (80, 81, 82).
+TEST_F(NprPostTest, ABackgroundGivesTheGroundOfStippleAndGridAndAForeignOneIsRefusedOnce) {
+  VtImage *image = VoImageCreate();
+  ASSERT_NE(image, nullptr);
+  image->width = 2, image->height = 1, image->bits = 24;
+  ASSERT_EQ(VoImageAllocateData(image), 0u);
+  for (int k = 0; k < 3; ++k) image->data[k] = uint8_t(40 + k), image->data[3 + k] = uint8_t(80 + k);
+  const VtColour fill{0, 0, 0};
+  VtNPRBackground *paper = VoNPRBackgroundCreate(image, 8, 4, VO_NPR_BACKGROUND_TILED, &fill);
+  ASSERT_NE(paper, nullptr);
+  auto expected = [](uint32_t x) {
+    const float b = x % 2 == 0 ? 40.0f : 80.0f;
+    return std::array<float, 3>{b / 255, (b + 1) / 255, (b + 2) / 255};
+  };
+  for (const char *name : {"random stipple", "random grid"}) {
+    SCOPED_TRACE(name);
+    VtScreenBuffer *b = Flat(VO_SB_COLOUR | VO_SB_ALPHA, 8, 4, {0.5f, 0.5f, 0.5f, 0});
+    VtShader *s = Add(name);
+    const bool stipple = std::string(name) == "random stipple";
+    Pointer(s, stipple ? "background" : "npr background", paper);
+    if (stipple) Int(s, "dot count", 0);
+    if (!stipple) Bool(s, "use alpha", true);
+    ASSERT_EQ(Run(), 0u);
+    for (uint32_t x = 0; x < 8; ++x)
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(At(b, x, 2)[k], expected(x)[k], 1e-6) << x;
+    // Not a background: the class's own ground, one refusal.
+    int foreign = 0;
+    Pointer(s, stipple ? "background" : "npr background", &foreign);
+    g_posted.clear();
+    ASSERT_EQ(Run(), 0u);
+    EXPECT_EQ(CountPosted(messages::kNprBackgroundRefused), 1);
+    EXPECT_EQ(At(b, 3, 1), (std::array<float, 3>{stipple ? 0.0f : 1.0f, stipple ? 0.0f : 1.0f, stipple ? 0.0f : 1.0f}));
+    ListClear();
+  }
+  EXPECT_EQ(VoNPRBackgroundDestroy(paper), 0u);
+  EXPECT_EQ(VoImageDestroy(image), 0u);
+}
+
 // ---- Painting ----
 
 class PaintingTest : public NprPostTest {
