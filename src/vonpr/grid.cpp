@@ -50,7 +50,7 @@ VtStatus Evaluate(void *data) {
     return 0;
   }
   const bool useAlpha = d->useAlpha != 0 && (image.inMask & VO_SB_ALPHA) != 0;
-  const bool outAlpha = d->outputAlpha != 0 && (image.outMask & VO_SB_ALPHA) != 0;
+  const bool outAlpha = d->outputAlpha != 0;
   const size_t n = static_cast<size_t>(image.w) * image.h;
   float *input = st == 0 ? ArrayOf<float>(4 * n, kName) : nullptr;
   float *row = input != nullptr ? ArrayOf<float>(4 * static_cast<size_t>(image.w), kName) : nullptr;
@@ -67,11 +67,31 @@ VtStatus Evaluate(void *data) {
     const double p = std::trunc(v);
     return !(p >= 0) ? 0 : p >= n - 1.0 ? n - 1 : static_cast<uint32_t>(p);
   };
+  // The jittered points of the three cell rows about the current one, for
+  // every cell column the image reaches (and one more on each side).
+  const double cxFirst = std::floor(-W / (2 * size) + 0.5);
+  const double cxLast = std::floor(-W / (2 * size) + (image.w - 1) * step + 0.5);
+  const double columns = st == 0 ? cxLast - cxFirst + 3 : 0;
+  Cell *band = st == 0 ? ArrayOf<Cell>(3 * static_cast<size_t>(columns), kName) : nullptr;
+  if (st == 0 && band == nullptr) st = kNoMemory;
+  double bandRow = std::nan("");
   for (uint32_t y = 0; st == 0 && y < image.h; ++y) {
     if ((st = VoPostprocessPollInterrupt()) != 0) break;
     (void)VoPostprocessReportProgress(100.0 * y / image.h);
     const double gy = -H / (2 * size) + y * step;
     const double cy = std::floor(gy + 0.5);
+    if (!(cy == bandRow)) {
+      bandRow = cy;
+      for (size_t c = 0; c < static_cast<size_t>(columns); ++c)
+        for (int r = 0; r < 3; ++r) {
+          const double i = cxFirst - 1 + static_cast<double>(c), j = cy - 1 + r;
+          const double a = 2 * std::numbers::pi * VoNoise2(i * scale, j * scale);
+          const uint32_t px = pixelOf(i * size + W / 2, image.w), py = pixelOf(j * size + H / 2, image.h);
+          const float *in = input + 4 * (static_cast<size_t>(py) * image.w + px);
+          band[r * static_cast<size_t>(columns) + c] = {i + std::cos(a) * amplitude, j + std::sin(a) * amplitude,
+                                                        in, useAlpha ? in[3] : 1.0f};
+        }
+    }
     double previous = std::nan("");
     Cell cells[9];
     for (uint32_t x = 0; x < image.w; ++x) {
@@ -79,13 +99,9 @@ VtStatus Evaluate(void *data) {
       const double cx = std::floor(gx + 0.5);
       if (!(cx == previous)) {
         previous = cx;
-        for (int k = 0; k < 9; ++k) {
-          const double i = cx - 1 + k % 3, j = cy - 1 + k / 3;
-          const double a = 2 * std::numbers::pi * VoNoise2(i * scale, j * scale);
-          const uint32_t px = pixelOf(i * size + W / 2, image.w), py = pixelOf(j * size + H / 2, image.h);
-          const float *in = input + 4 * (static_cast<size_t>(py) * image.w + px);
-          cells[k] = {i + std::cos(a) * amplitude, j + std::sin(a) * amplitude, in, useAlpha ? in[3] : 1.0f};
-        }
+        const double at = std::clamp(cx - cxFirst, 0.0, columns - 3);
+        for (int k = 0; k < 9; ++k)
+          cells[k] = band[(k / 3) * static_cast<size_t>(columns) + static_cast<size_t>(at) + k % 3];
       }
       float ground[3];
       if (!BackgroundSample(nprBackground, image.region[0] + x, image.region[2] + y, ground))
@@ -118,14 +134,9 @@ VtStatus Evaluate(void *data) {
         out[3] = 0;
       }
     }
-    if (outAlpha) {
-      st = VoScreenBufferSetScanRGBAFloat(image.out, y, row);
-    } else {
-      for (uint32_t x = 0; x < image.w; ++x)
-        std::memcpy(scratch + 3 * static_cast<size_t>(x), row + 4 * static_cast<size_t>(x), 3 * sizeof(float));
-      st = VoScreenBufferSetScanRGBFloat(image.out, y, scratch);
-    }
+    st = OutputRowRGBA(image, y, row, scratch, outAlpha);
   }
+  VoDeallocate(band);
   VoDeallocate(scratch);
   VoDeallocate(row);
   VoDeallocate(input);

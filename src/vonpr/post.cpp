@@ -87,8 +87,8 @@ VtStatus InputRowRGBA(const Image &image, uint32_t y, float *row, float *scratch
   return st;
 }
 
-VtStatus OutputRowRGBA(const Image &image, uint32_t y, const float *row, float *scratch) {
-  if ((image.outMask & VO_SB_ALPHA) != 0) return VoScreenBufferSetScanRGBAFloat(image.out, y, row);
+VtStatus OutputRowRGBA(const Image &image, uint32_t y, const float *row, float *scratch, bool alpha) {
+  if (alpha && (image.outMask & VO_SB_ALPHA) != 0) return VoScreenBufferSetScanRGBAFloat(image.out, y, row);
   for (uint32_t i = 0; i < image.w; ++i)
     std::memcpy(scratch + 3 * static_cast<size_t>(i), row + 4 * static_cast<size_t>(i), 3 * sizeof(float));
   return VoScreenBufferSetScanRGBFloat(image.out, y, scratch);

@@ -186,8 +186,8 @@ void DiscRows(int32_t r, int32_t *half);
 // 3 x w (used only without an alpha plane).
 VtStatus InputRowRGBA(const Image &image, uint32_t y, float *row, float *scratch);
 // Writes RGBA floats as output row y: the alpha is dropped when the output
-// has no alpha plane (scratch of 3 x w then used).
-VtStatus OutputRowRGBA(const Image &image, uint32_t y, const float *row, float *scratch);
+// has no alpha plane or alpha is false (scratch of 3 x w then used).
+VtStatus OutputRowRGBA(const Image &image, uint32_t y, const float *row, float *scratch, bool alpha = true);
 
 // The class's NPR background for a run: null without one, or when it is
 // not a live background (refused once, the class then draws its own
