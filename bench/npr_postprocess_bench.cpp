@@ -56,10 +56,10 @@ std::vector<float> &Field() {
 void Start() {
   vo::bench::LibraryStartOnce();
   static const bool made = [] {
-    vo::shaderlib::ClassCreate({"vxs_bench_npr_box", "bench npr box", VO_SHADER_POSTPROCESS, std::span(kLabels, 0),
-                                kGlobals,
-                                vo::shaderlib::DataEntries<kBox>(&Ones, &BoxPrepare, &vo::shaderlib::ArgumentNone,
-                                                                 &vo::shaderlib::ArgumentNone)});
+    vo::shaderlib::ClassCreate(
+        {"vxs_bench_npr_box", "bench npr box", VO_SHADER_POSTPROCESS, std::span(kLabels, 0), kGlobals,
+         vo::shaderlib::DataEntries<kBox>(&Ones, &BoxPrepare, &vo::shaderlib::ArgumentNone,
+                                          &vo::shaderlib::ArgumentNone)});
     VtScreenBuffer *b = vo::VoScreenBufferCreate();
     VtTypedValue v = vo::TypedWord(VtNat32, kWidth);
     vo::VoScreenBufferSetControl(b, VO_SB_WIDTH, &v);
@@ -68,7 +68,8 @@ void Start() {
     vo::VoScreenBufferAllocateData(b, VO_SB_COLOUR);
     std::vector<float> row(3 * kWidth);
     for (uint32_t y = 0; y < kHeight; ++y) {
-      for (uint32_t x = 0; x < 3 * kWidth; ++x) row[x] = static_cast<float>((x / 3 + 2 * y + x % 3) % 37) / 37.0f;
+      for (uint32_t x = 0; x < 3 * kWidth; ++x)
+        row[x] = static_cast<float>((x / 3 + 2 * y + x % 3) % 37) / 37.0f;
       vo::VoScreenBufferSetScanRGBFloat(b, y, row.data());
     }
     vo::VoScreenBufferSet(b);
@@ -82,9 +83,12 @@ void Start() {
 void Arg(VtShader *s, const char *label, uint32_t type, float f, int32_t i = 0, const void *p = nullptr) {
   VtTypedValue v{};
   v.type = type;
-  if (type == VtFloat) v.value.f = f;
-  else if (type == VtGenericPtr) v.value.p = const_cast<void *>(p);
-  else v.value.i = i;
+  if (type == VtFloat)
+    v.value.f = f;
+  else if (type == VtGenericPtr)
+    v.value.p = const_cast<void *>(p);
+  else
+    v.value.i = i;
   vo::VoShaderSetArg(s, label, &v);
 }
 
@@ -105,9 +109,13 @@ void Run(benchmark::State &state, const char *name, Set set) {
   vo::VoShaderReferenceDestroy(list, 1);
 }
 
-void BM_Box5(benchmark::State &state) { Run(state, "bench npr box", [](VtShader *) {}); }
+void BM_Box5(benchmark::State &state) {
+  Run(state, "bench npr box", [](VtShader *) {});
+}
 BENCHMARK(BM_Box5)->Unit(benchmark::kMillisecond);
-void BM_Lowpass5(benchmark::State &state) { Run(state, "lowpass filter", [](VtShader *) {}); }
+void BM_Lowpass5(benchmark::State &state) {
+  Run(state, "lowpass filter", [](VtShader *) {});
+}
 BENCHMARK(BM_Lowpass5)->Unit(benchmark::kMillisecond);
 void BM_Lic(benchmark::State &state) {
   Run(state, "line integral convolution", [](VtShader *s) {
@@ -132,7 +140,9 @@ void BM_Pen(benchmark::State &state) {
   });
 }
 BENCHMARK(BM_Pen)->Unit(benchmark::kMillisecond);
-void BM_RandomGrid(benchmark::State &state) { Run(state, "random grid", [](VtShader *) {}); }
+void BM_RandomGrid(benchmark::State &state) {
+  Run(state, "random grid", [](VtShader *) {});
+}
 BENCHMARK(BM_RandomGrid)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -95,8 +95,8 @@ VtStatus StippleEvaluate(void *data) {
   return 0;
 }
 
-constexpr StippleData kStippleDefault{{0, VO_PP_MODE_DIRECT_SEPARATE}, 1000, {0, 0, 0}, 0, 0.8f, 1.0f,
-                                      {1, 1, 1}, 0, nullptr, nullptr, nullptr};
+constexpr StippleData kStippleDefault{
+    {0, VO_PP_MODE_DIRECT_SEPARATE}, 1000, {0, 0, 0}, 0, 0.8f, 1.0f, {1, 1, 1}, 0, nullptr, nullptr, nullptr};
 #define VO_AT(member) static_cast<uint32_t>(offsetof(StippleData, member))
 constexpr shaderlib::Field kStippleFields[] = {
     {VtInt32, VO_AT(count)},
@@ -152,7 +152,8 @@ VtStatus PaintingEvaluate(void *data) {
       for (int k = 0; k < 3; ++k) c[k] = t * canvas[3 * at + k] + (1 - t) * c[k];
     float z = 0;
     VtTypedValue v{};
-    if (useZ && VoScreenBufferGetPixel(image.in, VO_SB_DEPTH, image.region[0] + cx, image.region[2] + cy, &v) == 0)
+    if (useZ &&
+        VoScreenBufferGetPixel(image.in, VO_SB_DEPTH, image.region[0] + cx, image.region[2] + cy, &v) == 0)
       z = v.value.f;
     const double r = std::trunc(VoRandomFloat() * range + rmin);
     const int32_t radius = !(r > 0) ? 0 : r >= largest ? largest : static_cast<int32_t>(r);
@@ -183,8 +184,8 @@ VtStatus PaintingEvaluate(void *data) {
   return 0;
 }
 
-constexpr PaintingData kPaintingDefault{{0, VO_PP_MODE_DIRECT_SEPARATE}, 4.0f, 0.0f, 1000, 0, 0.0f, {1, 1, 1}, 1,
-                                        nullptr};
+constexpr PaintingData kPaintingDefault{
+    {0, VO_PP_MODE_DIRECT_SEPARATE}, 4.0f, 0.0f, 1000, 0, 0.0f, {1, 1, 1}, 1, nullptr};
 #define VO_AT(member) static_cast<uint32_t>(offsetof(PaintingData, member))
 constexpr shaderlib::Field kPaintingFields[] = {
     {VtFloat, VO_AT(size)},
@@ -211,11 +212,20 @@ constexpr shaderlib::Entries StippleEntries() {
 
 }  // namespace
 
-const shaderlib::ClassDescription kStippleClass{"vxs_random_stipple_postprocess", kStipple, VO_SHADER_POSTPROCESS,
-                                                kStippleLabels, kGlobals, StippleEntries()};
+const shaderlib::ClassDescription kStippleClass{"vxs_random_stipple_postprocess",
+                                                kStipple,
+                                                VO_SHADER_POSTPROCESS,
+                                                kStippleLabels,
+                                                kGlobals,
+                                                StippleEntries()};
 const shaderlib::ClassDescription kPaintingClass{
-    "vxs_painting_postprocess", kPainting, VO_SHADER_POSTPROCESS, kPaintingLabels, kGlobals,
-    shaderlib::DataEntries<kPaintingDefault>(&PaintingEvaluate, nullptr, &shaderlib::TableGet<kPaintingFields>,
+    "vxs_painting_postprocess",
+    kPainting,
+    VO_SHADER_POSTPROCESS,
+    kPaintingLabels,
+    kGlobals,
+    shaderlib::DataEntries<kPaintingDefault>(&PaintingEvaluate, nullptr,
+                                             &shaderlib::TableGet<kPaintingFields>,
                                              &shaderlib::TableSet<kPaintingFields>)};
 
 }  // namespace vo::npr::post

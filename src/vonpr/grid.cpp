@@ -44,7 +44,8 @@ VtStatus Evaluate(void *data) {
   Image image;
   VtStatus st = ImageOpen(&image);
   const double size = d->size;
-  if (st == 0 && (!std::isfinite(size) || !(size > 0) || image.w / size > 0x40000000 || image.h / size > 0x40000000)) {
+  if (st == 0 &&
+      (!std::isfinite(size) || !(size > 0) || image.w / size > 0x40000000 || image.h / size > 0x40000000)) {
     (void)ImageClose(&image);
     StatusSet(Refuse(kName, "size", size));
     return 0;
@@ -88,8 +89,8 @@ VtStatus Evaluate(void *data) {
           const double a = 2 * std::numbers::pi * VoNoise2(i * scale, j * scale);
           const uint32_t px = pixelOf(i * size + W / 2, image.w), py = pixelOf(j * size + H / 2, image.h);
           const float *in = input + 4 * (static_cast<size_t>(py) * image.w + px);
-          band[r * static_cast<size_t>(columns) + c] = {i + std::cos(a) * amplitude, j + std::sin(a) * amplitude,
-                                                        in, useAlpha ? in[3] : 1.0f};
+          band[r * static_cast<size_t>(columns) + c] = {
+              i + std::cos(a) * amplitude, j + std::sin(a) * amplitude, in, useAlpha ? in[3] : 1.0f};
         }
     }
     double previous = std::nan("");
@@ -124,7 +125,8 @@ VtStatus Evaluate(void *data) {
       double seen[3];
       for (int k = 0; k < 3; ++k) seen[k] = t * ground[k] + (1 - t) * edge[k];
       if (cells[first].alpha >= 0.001f) {
-        for (int k = 0; k < 3; ++k) out[k] = static_cast<float>((1 - s) * seen[k] + s * cells[first].colour[k]);
+        for (int k = 0; k < 3; ++k)
+          out[k] = static_cast<float>((1 - s) * seen[k] + s * cells[first].colour[k]);
         out[3] = static_cast<float>(1 - t * (1 - s));
       } else if (cells[second].alpha >= 0.001f) {
         for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(s * ground[k] + (1 - s) * seen[k]);
@@ -145,8 +147,20 @@ VtStatus Evaluate(void *data) {
   return 0;
 }
 
-constexpr GridData kDefault{{0, VO_PP_MODE_DIRECT_SEPARATE}, 10.0f, 0.4f, 0.1f, 4.0f, 1.0f, {0, 0, 0}, 0.0f, 0,
-                            nullptr, {1, 1, 1}, 0, nullptr, nullptr};
+constexpr GridData kDefault{{0, VO_PP_MODE_DIRECT_SEPARATE},
+                            10.0f,
+                            0.4f,
+                            0.1f,
+                            4.0f,
+                            1.0f,
+                            {0, 0, 0},
+                            0.0f,
+                            0,
+                            nullptr,
+                            {1, 1, 1},
+                            0,
+                            nullptr,
+                            nullptr};
 
 #define VO_AT(member) static_cast<uint32_t>(offsetof(GridData, member))
 constexpr shaderlib::Field kFields[] = {
@@ -163,9 +177,9 @@ constexpr shaderlib::Field kFields[] = {
     {VtBoolean, VO_AT(outputAlpha)},
 };
 #undef VO_AT
-constexpr const char *kLabels[] = {"size",        "random amplitude", "random scale",   "edge width",
-                                   "smooth width", "edge colour",     "edge transparency", "use alpha",
-                                   "npr background", "background",    "output alpha"};
+constexpr const char *kLabels[] = {"size",           "random amplitude", "random scale",      "edge width",
+                                   "smooth width",   "edge colour",      "edge transparency", "use alpha",
+                                   "npr background", "background",       "output alpha"};
 constexpr const char *kGlobals[] = {"Bi", "Bo"};
 
 constexpr shaderlib::Entries Entries() {
@@ -178,7 +192,7 @@ constexpr shaderlib::Entries Entries() {
 
 }  // namespace
 
-const shaderlib::ClassDescription kGridClass{"vxs_random_grid_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels,
-                                             kGlobals, Entries()};
+const shaderlib::ClassDescription kGridClass{
+    "vxs_random_grid_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kGlobals, Entries()};
 
 }  // namespace vo::npr::post

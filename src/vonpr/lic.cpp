@@ -143,8 +143,18 @@ VtStatus Evaluate(void *data) {
       st = VoScreenBufferGetScanRGBFloat(image.in, y, c);
     }
   }
-  Streamline s{colours, d->field, 2 * static_cast<size_t>(bufferWidth), image.region[0], image.region[2],
-               static_cast<double>(image.w), static_cast<double>(image.h), image.w, Way::kTwo, {}, {}, 0};
+  Streamline s{colours,
+               d->field,
+               2 * static_cast<size_t>(bufferWidth),
+               image.region[0],
+               image.region[2],
+               static_cast<double>(image.w),
+               static_cast<double>(image.h),
+               image.w,
+               Way::kTwo,
+               {},
+               {},
+               0};
   for (uint32_t y = 0; st == 0 && y < image.h; ++y) {
     if ((st = VoPostprocessPollInterrupt()) != 0) break;
     (void)VoPostprocessReportProgress(100.0 * y / image.h);
@@ -176,7 +186,12 @@ constexpr const char *kGlobals[] = {"Bi", "Bo"};
 }  // namespace
 
 const shaderlib::ClassDescription kLicClass{
-    "vxs_line_integral_convolution_p", kName, VO_SHADER_POSTPROCESS, kLabels, kGlobals,
-    shaderlib::DataEntries<kDefault>(&Evaluate, nullptr, &shaderlib::TableGet<kFields>, &shaderlib::TableSet<kFields>)};
+    "vxs_line_integral_convolution_p",
+    kName,
+    VO_SHADER_POSTPROCESS,
+    kLabels,
+    kGlobals,
+    shaderlib::DataEntries<kDefault>(&Evaluate, nullptr, &shaderlib::TableGet<kFields>,
+                                     &shaderlib::TableSet<kFields>)};
 
 }  // namespace vo::npr::post

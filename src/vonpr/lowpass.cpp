@@ -99,10 +99,11 @@ VtStatus Evaluate(void *data) {
   return 0;
 }
 
-constexpr LowpassData kDefault{{0, VO_PP_MODE_KERNEL_SEPARATE, {VtShaderWord{.f = 0.5f}, VtShaderWord{.i = 5}, {}}},
-                               nullptr, 0};
-constexpr shaderlib::Field kFields[] = {{VtFloat, offsetof(VtPostprocessWordArgs, word)},
-                                        {VtInt32, offsetof(VtPostprocessWordArgs, word) + sizeof(VtShaderWord)}};
+constexpr LowpassData kDefault{
+    {0, VO_PP_MODE_KERNEL_SEPARATE, {VtShaderWord{.f = 0.5f}, VtShaderWord{.i = 5}, {}}}, nullptr, 0};
+constexpr shaderlib::Field kFields[] = {
+    {VtFloat, offsetof(VtPostprocessWordArgs, word)},
+    {VtInt32, offsetof(VtPostprocessWordArgs, word) + sizeof(VtShaderWord)}};
 constexpr const char *kLabels[] = {"cutoff frequency", "filter size"};
 constexpr const char *kGlobals[] = {"Co", "xf", "yf", "Fwidth", "Fheight"};
 
@@ -116,7 +117,7 @@ constexpr shaderlib::Entries Entries() {
 
 }  // namespace
 
-const shaderlib::ClassDescription kLowpassClass{"vxs_lowpass_filter_postprocess", kName, VO_SHADER_POSTPROCESS,
-                                                kLabels, kGlobals, Entries()};
+const shaderlib::ClassDescription kLowpassClass{
+    "vxs_lowpass_filter_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kGlobals, Entries()};
 
 }  // namespace vo::npr::post

@@ -99,7 +99,8 @@ VtStatus PenTemplateMake(const PenData *d, PenTemplate *t) {
       const int32_t y = cy + b, a = half[b < 0 ? -b : b];
       if (a < 0 || y < 0 || y >= h) continue;
       const int32_t from = std::max(cx - a, 0), to = std::min(cx + a, w - 1);
-      if (from <= to) std::memset(mask + static_cast<size_t>(y) * w + from, 1, static_cast<size_t>(to - from + 1));
+      if (from <= to)
+        std::memset(mask + static_cast<size_t>(y) * w + from, 1, static_cast<size_t>(to - from + 1));
     }
   };
   auto point = [&](double t, int32_t *x, int32_t *y) {
@@ -143,7 +144,8 @@ VtStatus PenTemplateMake(const PenData *d, PenTemplate *t) {
     for (int32_t i = 0; i < t->w; ++i) {
       uint32_t sum = 0;
       for (int32_t b = j * iq; b < std::min((j + 1) * iq, h); ++b)
-        for (int32_t a = i * iq; a < std::min((i + 1) * iq, w); ++a) sum += mask[static_cast<size_t>(b) * w + a];
+        for (int32_t a = i * iq; a < std::min((i + 1) * iq, w); ++a)
+          sum += mask[static_cast<size_t>(b) * w + a];
       t->cells[static_cast<size_t>(j) * t->w + i] = static_cast<float>(sum) * scale;
     }
   VoDeallocate(mask);
@@ -279,8 +281,32 @@ VtStatus Evaluate(void *data) {
 }
 
 constexpr PenData kDefault{{0, VO_PP_MODE_DIRECT_SEPARATE},
-                           1, 1.0f, 20.0f, 10.0f, 0.2f, 1.0f, 45.0f, 4, 20, 1.0f, 0.0f, {0, 0, 0}, 1,
-                           1000, 1.0f, 1.0f, 1, {1, 1, 1}, 1, 1, 1, 0.5f, 0, 0, nullptr, nullptr};
+                           1,
+                           1.0f,
+                           20.0f,
+                           10.0f,
+                           0.2f,
+                           1.0f,
+                           45.0f,
+                           4,
+                           20,
+                           1.0f,
+                           0.0f,
+                           {0, 0, 0},
+                           1,
+                           1000,
+                           1.0f,
+                           1.0f,
+                           1,
+                           {1, 1, 1},
+                           1,
+                           1,
+                           1,
+                           0.5f,
+                           0,
+                           0,
+                           nullptr,
+                           nullptr};
 
 #define VO_AT(member) static_cast<uint32_t>(offsetof(PenData, member))
 constexpr shaderlib::Field kFields[] = {
@@ -310,18 +336,41 @@ constexpr shaderlib::Field kFields[] = {
     {VtBoolean, VO_AT(ignoreZ)},
 };
 #undef VO_AT
-constexpr const char *kLabels[] = {
-    "stroke count",    "stroke variance",   "stroke angle variance", "stroke length",   "stroke length variance",
-    "stroke width",    "stroke angle",      "stroke quality",        "stroke subdivision", "stroke contrast",
-    "stroke transparency", "stroke colour", "mask modelz",           "count",           "threshold",
-    "curve",           "seed",              "background colour",     "mask intensity",  "use object colours",
-    "constant colours", "constant intensity", "ignore alpha",        "ignore z"};
+constexpr const char *kLabels[] = {"stroke count",
+                                   "stroke variance",
+                                   "stroke angle variance",
+                                   "stroke length",
+                                   "stroke length variance",
+                                   "stroke width",
+                                   "stroke angle",
+                                   "stroke quality",
+                                   "stroke subdivision",
+                                   "stroke contrast",
+                                   "stroke transparency",
+                                   "stroke colour",
+                                   "mask modelz",
+                                   "count",
+                                   "threshold",
+                                   "curve",
+                                   "seed",
+                                   "background colour",
+                                   "mask intensity",
+                                   "use object colours",
+                                   "constant colours",
+                                   "constant intensity",
+                                   "ignore alpha",
+                                   "ignore z"};
 constexpr const char *kGlobals[] = {"Bi", "Bo"};
 
 }  // namespace
 
 const shaderlib::ClassDescription kPenClass{
-    "vxs_pen_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kGlobals,
-    shaderlib::DataEntries<kDefault>(&Evaluate, nullptr, &shaderlib::TableGet<kFields>, &shaderlib::TableSet<kFields>)};
+    "vxs_pen_postprocess",
+    kName,
+    VO_SHADER_POSTPROCESS,
+    kLabels,
+    kGlobals,
+    shaderlib::DataEntries<kDefault>(&Evaluate, nullptr, &shaderlib::TableGet<kFields>,
+                                     &shaderlib::TableSet<kFields>)};
 
 }  // namespace vo::npr::post

@@ -72,7 +72,7 @@ int vo_end_to_end_post_strokes(char *buffer, size_t size) {
   failed |= VoPostprocessListSet(list) != 0;
   failed |= Control(VO_CONTROL_PP_RENDER_CODE, VtEnum, 0xc0003) != 0;
   failed |= Control(VO_CONTROL_PP_POST_CODE, VtEnum, VO_EXECUTE_PP_RUN) != 0;
-  failed |= Control(VO_CONTROL_SB_NO_FORWARD, VtBoolean, 1) != 0;  /* kept, not shown */
+  failed |= Control(VO_CONTROL_SB_NO_FORWARD, VtBoolean, 1) != 0; /* kept, not shown */
   st = VoExecute(VO_EXECUTE_PP_RENDER_AND_POST);
   Put(&t, "P3\n%d %d\n255\n", kPostWidth, kPostHeight);
   for (y = 0; y < kPostHeight && !failed; ++y) {

@@ -36,7 +36,8 @@ class NprPostTest : public NprTest {
 
   // A current buffer of the planes, pixel (x, y) from the procedure (alpha
   // and depth where the planes are).
-  VtScreenBuffer *Buffer(uint32_t mask, uint32_t w, uint32_t h, const std::function<Rgba(uint32_t, uint32_t)> &f,
+  VtScreenBuffer *Buffer(uint32_t mask, uint32_t w, uint32_t h,
+                         const std::function<Rgba(uint32_t, uint32_t)> &f,
                          const std::function<float(uint32_t, uint32_t)> &depth = {}) {
     VtScreenBuffer *b = VoScreenBufferCreate();
     EXPECT_NE(b, nullptr);

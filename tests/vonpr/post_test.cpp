@@ -70,12 +70,14 @@ TEST_F(LowpassTest, TheKernelIsANearIdentityLowPassWithTheCentreAtItsLimit) {
   EXPECT_NEAR(k3[1], 0.105053, 1e-5);
   const auto k4 = Kernel(0.5f, 4);  // no cell at r = 0; only the four central ones within 1.5
   ASSERT_EQ(k4.size(), 16u);
-  for (int i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(k4[i], (i == 5 || i == 6 || i == 9 || i == 10) ? 0.25f : 0.0f) << i;
+  for (int i = 0; i < 16; ++i)
+    EXPECT_FLOAT_EQ(k4[i], (i == 5 || i == 6 || i == 9 || i == 10) ? 0.25f : 0.0f) << i;
   EXPECT_EQ(Kernel(0.5f, 1), std::vector<float>{1.0f});
 }
 
 TEST_F(LowpassTest, AWhitePixelComesOutAsTheKernelThroughTheStage) {
-  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 9, 9, [](uint32_t x, uint32_t y) { return x == 4 && y == 4 ? kWhite : kBlack; });
+  VtScreenBuffer *b =
+      Buffer(VO_SB_COLOUR, 9, 9, [](uint32_t x, uint32_t y) { return x == 4 && y == 4 ? kWhite : kBlack; });
   const auto k = Kernel(0.5f, 5);
   (void)Add("lowpass filter");
   ASSERT_EQ(Run(), 0u);
@@ -89,8 +91,8 @@ TEST_F(LowpassTest, AWhitePixelComesOutAsTheKernelThroughTheStage) {
 
 TEST_F(LowpassTest, SizesBelowOneOrBeyondTheImageAndAZeroCutoffAreRefusedBeforeAllocatingAndStopTheList) {
   VtScreenBuffer *b = Flat(VO_SB_COLOUR, 4, 3, {0.5f, 0.5f, 0.5f, 1});
-  for (const auto &[fc, n] : std::vector<std::pair<float, int32_t>>{{0.5f, 0}, {0.5f, -3}, {0.5f, 10}, {0.0f, 5},
-                                                                     {NAN, 3}}) {
+  for (const auto &[fc, n] :
+       std::vector<std::pair<float, int32_t>>{{0.5f, 0}, {0.5f, -3}, {0.5f, 10}, {0.0f, 5}, {NAN, 3}}) {
     SCOPED_TRACE(n);
     VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, "lowpass filter");
     Float(s, "cutoff frequency", fc);
@@ -100,7 +102,8 @@ TEST_F(LowpassTest, SizesBelowOneOrBeyondTheImageAndAZeroCutoffAreRefusedBeforeA
     VtShaderGlobals *g = VoShaderGetGlobals();
     g->Fwidth = 9, g->Fheight = 7;  // as the stage sets them for 4 x 3
     (void)VoPostprocessStatusSet(0);
-    EXPECT_EQ(AllocationsOf([&] { reinterpret_cast<VtShaderDataProc>(prepare.value.fn)(VoShaderGetData(s)); }), 0u);
+    EXPECT_EQ(
+        AllocationsOf([&] { reinterpret_cast<VtShaderDataProc>(prepare.value.fn)(VoShaderGetData(s)); }), 0u);
     EXPECT_EQ(VoPostprocessStatusGet(), kRefused);
     EXPECT_EQ(VoShaderDestroy(s), 0u);
     VtShader *lowpass = Add("lowpass filter");
@@ -150,7 +153,8 @@ TEST_F(LicTest, ANullOrZeroFieldLeavesThePictureAndTheStreamlineAveragesTheCells
       }
     }
   for (float v : after) EXPECT_TRUE(std::isfinite(v));
-  for (int k = 0; k < 3; ++k) EXPECT_EQ(after[3 * (2 * 8 + 5) + k], before[3 * (2 * 8 + 5) + k]);  // alpha 0: copied
+  for (int k = 0; k < 3; ++k)
+    EXPECT_EQ(after[3 * (2 * 8 + 5) + k], before[3 * (2 * 8 + 5) + k]);  // alpha 0: copied
 }
 
 // ---- Random stipple ----
@@ -178,7 +182,8 @@ TEST_F(NprPostTest, StippleDotsLandWhereTheGeneratorPutsThemAndNeverOnPixelsAtTh
   ASSERT_FALSE(dotted.empty());
   for (uint32_t y = 0; y < kH; ++y)
     for (uint32_t x = 0; x < kW; ++x) {
-      const auto expected = dotted.count({x, y}) != 0 ? std::array<float, 3>{1, 0, 0} : std::array<float, 3>{0, 0, 1};
+      const auto expected =
+          dotted.count({x, y}) != 0 ? std::array<float, 3>{1, 0, 0} : std::array<float, 3>{0, 0, 1};
       EXPECT_EQ(At(b, x, y), expected) << x << " " << y;  // a colour-only buffer: the highlight ground
     }
 }
@@ -233,7 +238,8 @@ TEST_F(NprPostTest, ABackgroundGivesTheGroundOfStippleAndGridAndAForeignOneIsRef
     g_posted.clear();
     ASSERT_EQ(Run(), 0u);
     EXPECT_EQ(CountPosted(messages::kNprBackgroundRefused), 1);
-    EXPECT_EQ(At(b, 3, 1), (std::array<float, 3>{stipple ? 0.0f : 1.0f, stipple ? 0.0f : 1.0f, stipple ? 0.0f : 1.0f}));
+    EXPECT_EQ(At(b, 3, 1),
+              (std::array<float, 3>{stipple ? 0.0f : 1.0f, stipple ? 0.0f : 1.0f, stipple ? 0.0f : 1.0f}));
     ListClear();
   }
   EXPECT_EQ(VoNPRBackgroundDestroy(paper), 0u);
@@ -298,8 +304,12 @@ TEST_F(PaintingTest, WithUseZAFartherDabDoesNotCoverANearerOne) {
   // 3 x 3: every dab covers the whole canvas; each pixel its own colour and
   // depth.
   auto depth = [](uint32_t x, uint32_t y) { return float(1 + ((x * 7 + y * 5) % 9)); };
-  VtScreenBuffer *b = Buffer(VO_SB_COLOUR | VO_SB_DEPTH, 3, 3,
-                             [](uint32_t x, uint32_t y) { return Rgba{x / 3.0f, y / 3.0f, 0, 1}; }, depth);
+  VtScreenBuffer *b = Buffer(
+      VO_SB_COLOUR | VO_SB_DEPTH, 3, 3,
+      [](uint32_t x, uint32_t y) {
+        return Rgba{x / 3.0f, y / 3.0f, 0, 1};
+      },
+      depth);
   VtShader *s = Add("painting");
   Float(s, "mark size", 10);
   Int(s, "mark count", 2);
@@ -350,7 +360,7 @@ TEST_F(PenTest, AStraightStrokeFillsItsRowAndTheLastColumnAveragesOnlyCellsThatE
   float sum = 0;
   for (int i = 0; i < t.w * t.h; ++i) sum += t.cells[i];
   EXPECT_GE(sum, 7.0f);
-  EXPECT_GT(t.cells[t.w - 2], 0.0f);  // top right
+  EXPECT_GT(t.cells[t.w - 2], 0.0f);          // top right
   EXPECT_GT(t.cells[(t.h - 2) * t.w], 0.0f);  // bottom left
   VoDeallocate(t.cells);
 }
@@ -444,7 +454,9 @@ TEST_F(NprPostTest, GridCellsTakeTheColourAtTheirPointAndBordersTheEdgeColour) {
 }
 
 TEST_F(NprPostTest, GridSizesThatAreNotPositiveAreRefusedAndCoincidentPointsStayFinite) {
-  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 20, 20, [](uint32_t x, uint32_t) { return Rgba{x / 20.0f, 0, 0, 1}; });
+  VtScreenBuffer *b = Buffer(VO_SB_COLOUR, 20, 20, [](uint32_t x, uint32_t) {
+    return Rgba{x / 20.0f, 0, 0, 1};
+  });
   const auto before = Picture(b, 20, 20);
   for (float size : {0.0f, -1.0f, NAN, 1e-9f}) {
     VtShader *s = Add("random grid");
@@ -485,9 +497,12 @@ const DirectCase kDirect[] = {
 class DirectTest : public NprPostTest {
  protected:
   VtScreenBuffer *Gradient() {
-    return Buffer(VO_SB_COLOUR | VO_SB_ALPHA | VO_SB_DEPTH, 16, 12,
-                  [](uint32_t x, uint32_t y) { return Rgba{x / 32.0f, y / 24.0f, 0.25f, 1}; },
-                  [](uint32_t x, uint32_t y) { return float(x + y); });
+    return Buffer(
+        VO_SB_COLOUR | VO_SB_ALPHA | VO_SB_DEPTH, 16, 12,
+        [](uint32_t x, uint32_t y) {
+          return Rgba{x / 32.0f, y / 24.0f, 0.25f, 1};
+        },
+        [](uint32_t x, uint32_t y) { return float(x + y); });
   }
   std::vector<float> field_;
 };
