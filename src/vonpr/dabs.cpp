@@ -200,11 +200,8 @@ constexpr shaderlib::Field kPaintingFields[] = {
 constexpr const char *kPaintingLabels[] = {"mark size",         "mark variation", "mark count", "mark seed",
                                            "mark transparency", "background",     "use z"};
 
-constexpr const char *kGlobals[] = {"Bi", "Bo"};
-
 constexpr shaderlib::Entries StippleEntries() {
-  shaderlib::Entries e = shaderlib::DataEntries<kStippleDefault>(
-      &StippleEvaluate, nullptr, &shaderlib::TableGet<kStippleFields>, &shaderlib::TableSet<kStippleFields>);
+  shaderlib::Entries e = DirectEntries<kStippleDefault, kStippleFields>(&StippleEvaluate);
   e.initialise = &StippleInitialise;
   e.release = &exported::VoProcedureNull;
   return e;
@@ -216,16 +213,14 @@ const shaderlib::ClassDescription kStippleClass{"vxs_random_stipple_postprocess"
                                                 kStipple,
                                                 VO_SHADER_POSTPROCESS,
                                                 kStippleLabels,
-                                                kGlobals,
+                                                kDirectGlobals,
                                                 StippleEntries()};
 const shaderlib::ClassDescription kPaintingClass{
     "vxs_painting_postprocess",
     kPainting,
     VO_SHADER_POSTPROCESS,
     kPaintingLabels,
-    kGlobals,
-    shaderlib::DataEntries<kPaintingDefault>(&PaintingEvaluate, nullptr,
-                                             &shaderlib::TableGet<kPaintingFields>,
-                                             &shaderlib::TableSet<kPaintingFields>)};
+    kDirectGlobals,
+    DirectEntries<kPaintingDefault, kPaintingFields>(&PaintingEvaluate)};
 
 }  // namespace vo::npr::post

@@ -180,11 +180,9 @@ constexpr shaderlib::Field kFields[] = {
 constexpr const char *kLabels[] = {"size",           "random amplitude", "random scale",      "edge width",
                                    "smooth width",   "edge colour",      "edge transparency", "use alpha",
                                    "npr background", "background",       "output alpha"};
-constexpr const char *kGlobals[] = {"Bi", "Bo"};
 
 constexpr shaderlib::Entries Entries() {
-  shaderlib::Entries e = shaderlib::DataEntries<kDefault>(&Evaluate, nullptr, &shaderlib::TableGet<kFields>,
-                                                          &shaderlib::TableSet<kFields>);
+  shaderlib::Entries e = DirectEntries<kDefault, kFields>(&Evaluate);
   e.initialise = &Initialise;
   e.release = &exported::VoProcedureNull;
   return e;
@@ -193,6 +191,6 @@ constexpr shaderlib::Entries Entries() {
 }  // namespace
 
 const shaderlib::ClassDescription kGridClass{
-    "vxs_random_grid_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kGlobals, Entries()};
+    "vxs_random_grid_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kDirectGlobals, Entries()};
 
 }  // namespace vo::npr::post

@@ -181,17 +181,11 @@ constexpr shaderlib::Field kFields[] = {{VtGenericPtr, offsetof(LicData, field)}
                                         {VtFloat, offsetof(LicData, length)},
                                         {VtInt32, offsetof(LicData, iterations)}};
 constexpr const char *kLabels[] = {"vector field", "object array", "integral length", "iterations"};
-constexpr const char *kGlobals[] = {"Bi", "Bo"};
 
 }  // namespace
 
 const shaderlib::ClassDescription kLicClass{
-    "vxs_line_integral_convolution_p",
-    kName,
-    VO_SHADER_POSTPROCESS,
-    kLabels,
-    kGlobals,
-    shaderlib::DataEntries<kDefault>(&Evaluate, nullptr, &shaderlib::TableGet<kFields>,
-                                     &shaderlib::TableSet<kFields>)};
+    "vxs_line_integral_convolution_p",          kName, VO_SHADER_POSTPROCESS, kLabels, kDirectGlobals,
+    DirectEntries<kDefault, kFields>(&Evaluate)};
 
 }  // namespace vo::npr::post

@@ -360,17 +360,12 @@ constexpr const char *kLabels[] = {"stroke count",
                                    "constant intensity",
                                    "ignore alpha",
                                    "ignore z"};
-constexpr const char *kGlobals[] = {"Bi", "Bo"};
 
 }  // namespace
 
 const shaderlib::ClassDescription kPenClass{
-    "vxs_pen_postprocess",
-    kName,
-    VO_SHADER_POSTPROCESS,
-    kLabels,
-    kGlobals,
-    shaderlib::DataEntries<kDefault>(&Evaluate, nullptr, &shaderlib::TableGet<kFields>,
-                                     &shaderlib::TableSet<kFields>)};
+    "vxs_pen_postprocess", kName,
+    VO_SHADER_POSTPROCESS, kLabels,
+    kDirectGlobals,        DirectEntries<kDefault, kFields>(&Evaluate)};
 
 }  // namespace vo::npr::post

@@ -134,6 +134,16 @@ struct PenTemplate {
 VtStatus PenTemplateMake(const PenData *d, PenTemplate *t);
 
 // ---- Class descriptions (one per file) ----
+// The entries of a direct class: evaluate, get and set through its field
+// table, create from its default, the shared free; it reads "Bi" and writes
+// "Bo".
+template <const auto &Default, const auto &Fields>
+constexpr shaderlib::Entries DirectEntries(VtShaderDataProc evaluate) {
+  return shaderlib::DataEntries<Default>(evaluate, nullptr, &shaderlib::TableGet<Fields>,
+                                         &shaderlib::TableSet<Fields>);
+}
+inline constexpr const char *kDirectGlobals[] = {"Bi", "Bo"};
+
 extern const shaderlib::ClassDescription kLowpassClass;
 extern const shaderlib::ClassDescription kLicClass;
 extern const shaderlib::ClassDescription kStippleClass;
