@@ -314,6 +314,7 @@ constexpr uint32_t kNprActionRunning = 2613;       // an action started while on
 constexpr uint32_t kNprBackgroundRefused = 2630;   // not a live NPR background (procedure)
 constexpr uint32_t kNprBackgroundNotMade = 2631;   // a background cannot be made (reason)
 constexpr uint32_t kNprBackgroundImageGone = 2632; // a background's image is gone: the fill colour (once per background)
+constexpr uint32_t kNprLightRecordSkipped = 2633;  // a light record cannot be made: the light skipped (class; once per prepare)
 
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes

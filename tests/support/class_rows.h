@@ -46,6 +46,7 @@ const Shared kShared[] = {
     {'R', P_(&exported::VoShaderTextureReadPrepare)},
     {'P', P_(&exported::VoPlasticReflectancePrepare)},
     {'T', P_(&exported::VoShaderTwoShaderArgumentsGet)},
+    {'O', P_(&exported::VoShaderOneShaderArgumentGet)},
 };
 
 // A class: arguments as "label=type:default" separated by ';' (defaults of
@@ -71,10 +72,34 @@ const char *const kGlobalNames[] = {
     "s",    "t",    "To",     "u",    "unitI", "v",   "xi",   "yi",     "xs",     "ys",   "kgauss", "kmean",
     "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse", "raytrace"};
 
-// The NPR module's classes filled so far.
+// The NPR module's shading classes.
 const Row kNprRows[] = {
+    {B, "buffered image", "vxs_buffered_image_background", "o=---oIO!-", "Cb xp yp", "buffer=11:0"},
     {C, "z colour", "vxs_z_colour_colour", "o=o--oIoo-", "Co Pw",
      "near colour=7:0,0,0;near z=3:0;far colour=7:0,0,0;far z=3:1000"},
+    {R, "phong cartoon", "vxs_phong_cartoon_reflectance", "o=o--oIoo-", "Co phong_power",
+     "ambient factor=3:1;light intensity=3:0.75;light filter=7:1,1,1;shade factor=3:0.5;shade area=3:0.15;"
+     "shade smooth=3:0.05;shade filter=7:1,1,1;highlight intensity=3:0.5;highlight colour=7:1,1,1;exponent=3:10"},
+    {R, "phong cartoon 3", "vxs_phong_cartoon_3_reflectance", "o=o--oIoo-", "Co phong_power",
+     "ambient factor=3:1;light intensity=3:0.75;light filter=7:1,1,1;light filter on=6:1;"
+     "light shade factor=3:0.5;light shade area=3:0.15;light shade smooth=3:0.05;light shade filter=7:1,1,1;"
+     "light shade filter on=6:1;dark shade factor=3:0.25;dark shade area=3:0.15;dark shade smooth=3:0.05;"
+     "dark shade filter=7:1,1,1;dark shade filter on=6:1;highlight intensity=3:0.5;highlight colour=7:1,1,1;"
+     "exponent=3:10"},
+    {T, "edge", "vxs_edge_transparency", "o=---oI3#-", "t alpha", "step size=3:0.2;edge level=3:0;centre level=3:1"},
+    {R, "3band mphong", "vxs_3band_mphong_reflectance", "o=o--oIoo-", "Co",
+     "band1 colour=7:1,1,1;band2 max=3:0.15;band2 smooth=3:0.05;band2 colour=7:1,1,1;band3 max=3:0.15;"
+     "band3 smooth=3:0.05;band3 colour=7:1,1,1"},
+    {R, "technical", "vxs_technical_reflectance", "o=ooooIoo-", "Co Pw N",
+     "cool colour=7:0,0,0.45;warm colour=7:0.35,0.35,0;cool factor=3:0.25;warm factor=3:0.5;"
+     "diffuse factor=3:0.75;specular factor=3:0.5;exponent=3:10"},
+    {T, "shadow", "vxs_shadow_transparency", "o=ooooIoo-", "Pw Ng N alpha",
+     "light list=11:0;normal=8:0,0,1;use normal=6:0"},
+    {R, "shadow", "vxs_shadow_reflectance", "o=ooooIoo-", "Co Pw Ng N xp yp alpha",
+     "shadow colour=7:0,0,0;shadow blend=3:0.1;shadow clamp=3:0;background=11:0;light list=11:0;"
+     "normal=8:0,0,1;use normal=6:0"},
+    {B, "npr image", "vxs_npr_image_background", "o=-oNoIO!-", "Cb xp yp", "background=11:0"},
+    {F, "two shaders", "vxs_two_shaders_foreground", "o=ooNooTo-", "", "shader 1=11:0;shader 2=11:0"},
 };
 
 inline std::vector<std::string> Split(const std::string &text, char by) {
