@@ -111,13 +111,13 @@ constexpr Creator kCreators[21] = {
     {0x440001, nullptr},               // random stipple
     {0x440001, nullptr},               // line integral convolution
     {0x440001, nullptr},               // lowpass filter
-    {VO_SHADER_COLOUR, nullptr},       // pencil seed
+    {VO_SHADER_COLOUR, &kPencilSeed},
     {0x440001, nullptr},               // random grid
     {VO_SHADER_TRANSPARENCY, &kShadowTransparency},
     {VO_SHADER_REFLECTANCE, &kShadowReflectance},
     {0x440001, nullptr},               // pen
-    {VO_SHADER_COLOUR, nullptr},       // npr simple wood
-    {VO_SHADER_COLOUR, nullptr},       // npr blue marble
+    {VO_SHADER_COLOUR, &kNprSimpleWood},
+    {VO_SHADER_COLOUR, &kNprBlueMarble},
     {VO_SHADER_BACKGROUND, &kNprImage},
     {VO_SHADER_FOREGROUND, &kTwoShaders},
     {VO_SHADER_FOREGROUND, nullptr},   // npr atmospheric

@@ -47,6 +47,9 @@ const Shared kShared[] = {
     {'P', P_(&exported::VoPlasticReflectancePrepare)},
     {'T', P_(&exported::VoShaderTwoShaderArgumentsGet)},
     {'O', P_(&exported::VoShaderOneShaderArgumentGet)},
+    {'b', P_(&exported::VoBlueMarbleColourPrepare)},
+    {'g', P_(&exported::VoBlueMarbleColourGetArgument)},
+    {'w', P_(&exported::VoSimpleWoodColourPrepare)},
 };
 
 // A class: arguments as "label=type:default" separated by ';' (defaults of
@@ -93,11 +96,16 @@ const Row kNprRows[] = {
     {R, "technical", "vxs_technical_reflectance", "o=ooooIoo-", "Co Pw N",
      "cool colour=7:0,0,0.45;warm colour=7:0.35,0.35,0;cool factor=3:0.25;warm factor=3:0.5;"
      "diffuse factor=3:0.75;specular factor=3:0.5;exponent=3:10"},
+    {C, "pencil seed", "vxs_pencil_seed_colour", "o=N--oIT@-", "Co N xp yp", "vector field=11:0;object field=11:0"},
     {T, "shadow", "vxs_shadow_transparency", "o=ooooIoo-", "Pw Ng N alpha",
      "light list=11:0;normal=8:0,0,1;use normal=6:0"},
     {R, "shadow", "vxs_shadow_reflectance", "o=ooooIoo-", "Co Pw Ng N xp yp alpha",
      "shadow colour=7:0,0,0;shadow blend=3:0.1;shadow clamp=3:0;background=11:0;light list=11:0;"
      "normal=8:0,0,1;use normal=6:0"},
+    {C, "npr simple wood", "vxs_npr_simple_wood_colour", "o=w--oIoo-", "Co Pw",
+     "scale=3:1;light wood colour=7:1,0.965,0.8;dark wood colour=7:0.98,0.85,0.53;point on axis=9:0,0,0;"
+     "axis direction=8:1,0,0;noise=3:0.5"},
+    {C, "npr blue marble", "vxs_npr_blue_marble_colour", "o=b--oIg@-", "Co Pw", "scale=3:1;detail=1:3"},
     {B, "npr image", "vxs_npr_image_background", "o=-oNoIO!-", "Cb xp yp", "background=11:0"},
     {F, "two shaders", "vxs_two_shaders_foreground", "o=ooNooTo-", "", "shader 1=11:0;shader 2=11:0"},
 };

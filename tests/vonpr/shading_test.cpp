@@ -331,3 +331,76 @@ TEST_F(ShadingTest, TwoShadersRunsLiveForegroundsInTurnAndRefusesLoops) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// ---- colours --------------------------------------------------------------------
+
+TEST_F(ShadingTest, MarbleWoodAndPencilSeedColours) {
+  // Blue marble at a point of low turbulence: knot 0, whatever the scale.
+  VtShader *marble = Make(VO_SHADER_COLOUR, "npr blue marble");
+  VtShader *lite = Make(VO_SHADER_COLOUR, "blue marble");
+  VtShaderGlobals *g = Shade(marble, {0, 0, 0});
+  float low[3] = {0, 0.11f, 0.05f};
+  while (low[0] < 100 && VoTurbulence3(low, 3) >= 0.375f) low[0] += 0.37f;
+  ASSERT_LT(low[0], 100);
+  const float up[3] = {0, 0, 1};
+  ASSERT_EQ(VoShadingInitialisePoint(low, up), 0u);
+  EXPECT_EQ(VoShaderExecute(marble), 0u);
+  ExpectRgb(g->Co, {0.5f, 0.5f, 0.7f});
+  // Lite and NPR agree at the same point (P for one, Pw for the other).
+  const float p[3] = {0.3f, 1.7f, -2.2f}, n[3] = {0, 0, 1};
+  ASSERT_EQ(VoShadingInitialisePoint(p, n), 0u);
+  g->P = g->Pw;
+  EXPECT_EQ(VoShaderExecute(marble), 0u);
+  const Rgb npr{g->Co[0], g->Co[1], g->Co[2]};
+  EXPECT_EQ(VoShaderReset(lite), 0u);
+  EXPECT_EQ(VoShaderExecute(lite), 0u);
+  ExpectRgb(g->Co, npr);
+
+  // Wood without noise at radius 0.5 (scale 1): f = 0.5, w = 0.71875.
+  VtShader *wood = Make(VO_SHADER_COLOUR, "npr simple wood");
+  SetF(wood, "noise", 0);
+  const float at[3] = {0, 0.5f, 0};
+  ASSERT_EQ(VoShadingInitialisePoint(at, n), 0u);
+  EXPECT_EQ(VoShaderReset(wood), 0u);
+  EXPECT_EQ(VoShaderExecute(wood), 0u);
+  const Rgb light{1, 0.965f, 0.8f}, dark{0.98f, 0.85f, 0.53f};
+  Rgb want;
+  for (int c = 0; c < 3; ++c) want[c] = dark[c] + 0.71875f * (light[c] - dark[c]);
+  ExpectRgb(g->Co, want);
+
+  // Pencil seed, looking along -z with up (0, 0, -1): a finite frame; a
+  // normal facing the eye writes (1, 0); nothing outside the resolution.
+  View({0, 0, 5}, {0, 0, 0}, 4, 3, VO_PROJECTION_PERSPECTIVE, 45.0, {0, 0, -1});
+  double f[3], s[3], v[3];
+  uint32_t xres = 0, yres = 0;
+  ASSERT_TRUE(npr::PencilSeedFrame(f, s, v, &xres, &yres));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isfinite(s[i]) && std::isfinite(v[i]));
+  EXPECT_EQ(xres, 4u);
+  EXPECT_EQ(yres, 3u);
+  std::vector<float> field(4 * 3 * 2 + 2, -9);
+  VtShader *seed = Make(VO_SHADER_COLOUR, "pencil seed");
+  ASSERT_EQ(SetP(seed, "vector field", field.data()), 0u);
+  Lights({});
+  auto write = [&](float x, float y) {
+    const float origin[3] = {0, 0, 0}, up[3] = {0, 0, 1};
+    ASSERT_EQ(VoShadingInitialisePoint(origin, up), 0u);
+    g->xp = x, g->yp = y;
+    EXPECT_EQ(VoShaderExecute(seed), 0u);
+  };
+  write(2.5f, 1.2f);  // entry 1 x 4 + 2
+  EXPECT_FLOAT_EQ(field[12], 1.0f);
+  EXPECT_FLOAT_EQ(field[13], 0.0f);
+  write(4, 0);
+  write(-1, 0);
+  write(0, 3);
+  int touched = 0;
+  for (float x : field) touched += x != -9;
+  EXPECT_EQ(touched, 2);
+  ASSERT_EQ(SetP(seed, "vector field", nullptr), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
