@@ -120,7 +120,7 @@ constexpr Creator kCreators[21] = {
     {VO_SHADER_COLOUR, &kNprBlueMarble},
     {VO_SHADER_BACKGROUND, &kNprImage},
     {VO_SHADER_FOREGROUND, &kTwoShaders},
-    {VO_SHADER_FOREGROUND, nullptr},   // npr atmospheric
+    {VO_SHADER_FOREGROUND, &kAtmospheric},
 };
 
 }  // namespace

@@ -14,6 +14,9 @@ extern const shaderlib::ClassDescription kPhongCartoon, kPhongCartoon3, kThreeBa
 extern const shaderlib::ClassDescription kEdgeTransparency, kShadowTransparency, kShadowReflectance;
 // Colours (colours.cpp).
 extern const shaderlib::ClassDescription kNprBlueMarble, kNprSimpleWood, kPencilSeed;
+// The atmospheric foreground (atmosphere.cpp) and its instance's flake flags.
+extern const shaderlib::ClassDescription kAtmospheric;
+const uint8_t *AtmosphericFlags(const void *block);
 // Image backgrounds and the two-shaders foreground (composing.cpp).
 extern const shaderlib::ClassDescription kBufferedImage, kNprImage, kTwoShaders;
 

@@ -108,6 +108,11 @@ const Row kNprRows[] = {
     {C, "npr blue marble", "vxs_npr_blue_marble_colour", "o=b--oIg@-", "Co Pw", "scale=3:1;detail=1:3"},
     {B, "npr image", "vxs_npr_image_background", "o=-oNoIO!-", "Cb xp yp", "background=11:0"},
     {F, "two shaders", "vxs_two_shaders_foreground", "o=ooNooTo-", "", "shader 1=11:0;shader 2=11:0"},
+    {F, "npr atmospheric", "vxs_npr_atmospheric_foreground", "o=ooooIooo", "Co xi yi unitI modI",
+     "fog half distance=3:1000;fog min half distance=3:100;fog max distance=3:10000;fog vertical variation=3:0.5;"
+     "fog noise=3:0.1;fog noise scale=3:1;fog colour=7:1,1,1;fog amount=3:1;snow near scale=3:0.1;"
+     "snow far scale=3:0.02;snow flake size=3:0.4;snow flake density=3:0.4;snow noise amplitude=3:0.2;"
+     "snow noise scale=3:0.03;snow flake colour=7:1,1,1;snow amount=3:1"},
 };
 
 inline std::vector<std::string> Split(const std::string &text, char by) {

@@ -9,6 +9,8 @@
 
 #include "npr_fixture.h"
 #include "vonpr/classes.h"
+#include "voshlite/lite_common.h"
+#include "voshlite/snow.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::test {
@@ -400,6 +402,89 @@ TEST_F(ShadingTest, MarbleWoodAndPencilSeedColours) {
   for (float x : field) touched += x != -9;
   EXPECT_EQ(touched, 2);
   ASSERT_EQ(SetP(seed, "vector field", nullptr), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// ---- atmospheric ------------------------------------------------------------------
+
+TEST_F(ShadingTest, AtmosphericFogAndSnow) {
+  View({0, 0, 5}, {0, 0, 0});
+  VtShader *s = Make(VO_SHADER_FOREGROUND, "npr atmospheric");
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  auto at = [&](float modI, float co, float xi = 3.3f, float yi = 7.1f) {
+    EXPECT_EQ(VoShaderPrerender(s), 0u);
+    EXPECT_EQ(VoShaderReset(s), 0u);
+    g->modI = modI, g->xi = xi, g->yi = yi;
+    g->unitI[0] = 0.6f, g->unitI[1] = 0, g->unitI[2] = -0.8f;
+    g->Co[0] = g->Co[1] = g->Co[2] = co;
+    EXPECT_EQ(VoShaderExecute(s), 0u);
+    return Rgb{g->Co[0], g->Co[1], g->Co[2]};
+  };
+  SetF(s, "fog amount", 0);
+  SetF(s, "snow amount", 0);
+  EXPECT_EQ(at(500, 0.25f), (Rgb{0.25f, 0.25f, 0.25f}));
+  SetF(s, "fog amount", 1);
+  EXPECT_EQ(at(10000, 0.25f), at(25000, 0.25f));  // beyond the max distance as at it
+  SetF(s, "fog noise", 0);
+  SetF(s, "fog vertical variation", 0);
+  EXPECT_NEAR(at(1000, 0)[0], 0.632121f, 1e-6f);
+
+  // Up along the view direction, and I square to the (u, h) plane: level.
+  View({0, 0, 5}, {0, 0, 0}, 160, 120, VO_PROJECTION_PERSPECTIVE, 45.0, {0, 0, -1});
+  SetF(s, "fog vertical variation", 0.5f);
+  SetF(s, "fog min half distance", 0);
+  const Rgb level = at(1000, 0);
+  for (float c : level) EXPECT_NEAR(c, 0.632121f, 1e-6f);
+
+  // Flake flags: none for density 0, every cell for 1, drawn only after a
+  // set argument even with a colour shader on the flake colour.
+  SetF(s, "snow flake density", 0);
+  (void)at(1, 0);
+  const uint8_t *flags = npr::AtmosphericFlags(VoShaderGetData(s));
+  EXPECT_EQ(std::count(flags, flags + 127, 0), 127);
+  SetF(s, "snow flake density", 1);
+  (void)at(1, 0);
+  EXPECT_EQ(std::count(flags, flags + 127, 1), 127);
+  SetF(s, "snow flake density", 0.5f);
+  VtShader *plain = Make(VO_SHADER_COLOUR, "plain");
+  VtTypedValue shader{};
+  shader.type = VtShaderColour;
+  shader.value.p = plain;
+  ASSERT_EQ(VoShaderSetArg(s, "snow flake colour", &shader), 0u);
+  (void)at(1, 0);
+  const std::vector<uint8_t> drawn(flags, flags + 127);
+  EXPECT_NE(std::count(flags, flags + 127, 1), 0);
+  for (int i = 0; i < 100; ++i) {
+    g->xi = 0.37f * i, g->yi = 1.3f * i;
+    EXPECT_EQ(VoShaderExecute(s), 0u);
+  }
+  EXPECT_EQ(std::vector<uint8_t>(flags, flags + 127), drawn);
+}
+
+TEST_F(ShadingTest, AFlakeCentreWithoutNoiseIsWeightedByTheSnowAmount) {
+  lite::SnowLayers layers{};
+  lite::SnowLayersMake(&layers, 0.4f, 1, 0, 1, true);
+  const std::vector<float> table(128, 0);
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  const float flake[3] = {1, 1, 1};
+  for (float amount : {1.0f, 0.5f}) {
+    g->xi = 0.5f, g->yi = 0.5f;  // the centre of cell (0, 0), no jitter
+    g->Co[0] = g->Co[1] = g->Co[2] = 0;
+    lite::FlakeLayer(&layers, table.data(), 1, flake, amount, g);
+    EXPECT_NEAR(g->Co[0], 1 - (1 - 0.6f * amount), 1e-6f) << amount;  // w = 1 - 0.6 x amount
+  }
+  // Cells of negative coordinates index the table within 0-126.
+  for (double x : {-0.5, -1.0, -126.5, -1e6})
+    for (double y : {-0.25, -3.0, -4e5}) {
+      const int32_t i = lite::CellIndex(x, y, 230, 0);
+      EXPECT_GE(i, 0);
+      EXPECT_LE(i, 126);
+    }
 }
 
 }  // namespace
