@@ -14,6 +14,7 @@
 #include <vo/vo_api.h>
 
 extern "C" int vo_end_to_end_strokes(const char *plain, const char *processed);
+extern "C" int vo_end_to_end_shading(const char *cartoon, const char *technical);
 
 namespace {
 
@@ -53,6 +54,25 @@ TEST(EndToEnd, TheCubeDrawnAsStrokesPlainAndProcessedMatchesItsPictures) {
   ASSERT_EQ(vo_end_to_end_strokes(plain.c_str(), processed.c_str()), 0);
   if (write) return;
   for (const char *name : {"cube_strokes.bmp", "cube_strokes_processed.bmp"}) {
+    SCOPED_TRACE(name);
+    const Difference d = Compare(dir + name, data + name);
+    ASSERT_TRUE(d.sized);
+    EXPECT_LE(d.most, 2);
+    EXPECT_LE(d.mean, 0.5);
+  }
+}
+
+// The lit sphere of end_to_end_shading.c under "phong cartoon" and
+// "technical" (tests/data/npr/sphere_phong_cartoon.bmp and
+// sphere_technical.bmp, written again under VO_NPR_WRITE).
+TEST(EndToEnd, TheSphereUnderTheCartoonAndTechnicalReflectancesMatchesItsPictures) {
+  const std::string data = VO_TEST_DATA_DIR "/npr/";
+  const bool write = std::getenv("VO_NPR_WRITE") != nullptr;
+  const std::string dir = write ? data : std::filesystem::temp_directory_path().string() + "/";
+  ASSERT_EQ(vo_end_to_end_shading((dir + "sphere_phong_cartoon.bmp").c_str(), (dir + "sphere_technical.bmp").c_str()),
+            0);
+  if (write) return;
+  for (const char *name : {"sphere_phong_cartoon.bmp", "sphere_technical.bmp"}) {
     SCOPED_TRACE(name);
     const Difference d = Compare(dir + name, data + name);
     ASSERT_TRUE(d.sized);
