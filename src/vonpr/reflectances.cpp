@@ -13,7 +13,8 @@
 //   the records are the instance's and go at release;
 // - the integer highlight power is the whole power of the exponent raised
 //   to at least 1; the phong cartoons write it into phong_power before
-//   their highlight.
+//   their highlight; "technical" uses its own exponent's whole power and
+//   gives phong_power back as it found it.
 
 #include <algorithm>
 #include <cstring>
@@ -306,7 +307,14 @@ VtStatus TechnicalEvaluate(void *block) {
   Shaded(cool, b->cool, b->cool_shader, b->prepared);
   Shaded(warm, b->warm, b->warm_shader, b->prepared);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  if (b->specular_factor != 0) VoPhongTerm(h, b->exponent);
+  if (b->specular_factor != 0) {
+    // The highlight takes this exponent's whole power, not one another
+    // class left in phong_power.
+    const int32_t kept = g->phong_power;
+    g->phong_power = WholePower(b->exponent);
+    VoPhongTerm(h, b->exponent);
+    g->phong_power = kept;
+  }
   float s = 0;
   if (g->Pw != nullptr && g->N != nullptr)
     for (const LightRecord *r = b->lights; r != nullptr; r = r->next) {

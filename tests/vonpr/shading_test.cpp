@@ -68,13 +68,14 @@ class ShadingTest : public NprTest {
     return lights_;
   }
   // Reset, then evaluate at the origin with normal n and Co; the globals after.
-  static VtShaderGlobals *Shade(VtShader *s, Rgb co, Rgb n = {0, 0, 1}, bool reset = true) {
+  static VtShaderGlobals *Shade(VtShader *s, Rgb co, Rgb n = {0, 0, 1}, bool reset = true, int32_t power = -1) {
     const float p[3] = {0, 0, 0};
     EXPECT_EQ(VoShadingInitialisePoint(p, n.data()), 0u);
     VtShaderGlobals *g = VoShaderGetGlobals();
     g->P = g->Pw;
     g->lightsEvaluated = 0;
     for (int i = 0; i < 3; ++i) g->Co[i] = co[i], g->Ng[i] = n[i], g->unitI[i] = -n[i];
+    if (power >= 0) g->phong_power = power;  // as another class left it
     if (reset) EXPECT_EQ(VoShaderReset(s), 0u);
     EXPECT_EQ(VoShaderExecute(s), 0u);
     return g;
@@ -124,6 +125,18 @@ TEST_F(ShadingTest, TechnicalBlendsCoolToWarmByHowTheLightsFaceTheSurface) {
   EXPECT_EQ(VoLightListSet(list), 0u);
   SetF(s, "specular factor", 0);
   ExpectRgb(Shade(s, cs)->Co, mix(0.64f));
+  // The highlight is the exponent's own, whatever phong_power another
+  // class left.
+  SetF(s, "specular factor", 0.5f);
+  SetF(s, "exponent", 7.5f);
+  const Rgb clean = [&] {
+    const float *co = Shade(s, cs)->Co;
+    return Rgb{co[0], co[1], co[2]};
+  }();
+  EXPECT_NE(clean, mix(0.64f));
+  VtShaderGlobals *g = Shade(s, cs, {0, 0, 1}, true, 3);
+  ExpectRgb(g->Co, clean);
+  EXPECT_EQ(g->phong_power, 3);
   EXPECT_EQ(VoLightListSet(lights_), 0u);
   EXPECT_EQ(VoShaderReferenceDestroy(list, 1), 0u);
 }
