@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 #include <vo/vo_api.h>
 
 extern "C" int vo_end_to_end_strokes(const char *plain, const char *processed);
@@ -46,6 +48,14 @@ Difference Compare(const std::string &a, const std::string &b) {
   return d;
 }
 
+// A directory of this process for the pictures written (test programs of
+// other checkouts may run at the same time).
+std::string Scratch() {
+  const auto dir = std::filesystem::temp_directory_path() / ("vo_npr_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  return dir.string() + "/";
+}
+
 // Each picture written into dir against its namesake in data: at most 2
 // off in any channel, 0.5 on average.
 void ExpectPictures(const std::string &dir, const std::string &data, std::initializer_list<const char *> names) {
@@ -56,12 +66,14 @@ void ExpectPictures(const std::string &dir, const std::string &data, std::initia
     EXPECT_LE(d.most, 2);
     EXPECT_LE(d.mean, 0.5);
   }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir, ignored);
 }
 
 TEST(EndToEnd, TheCubeDrawnAsStrokesPlainAndProcessedMatchesItsPictures) {
   const std::string data = VO_TEST_DATA_DIR "/npr/";
   const bool write = std::getenv("VO_NPR_WRITE") != nullptr;
-  const std::string dir = write ? data : std::filesystem::temp_directory_path().string() + "/";
+  const std::string dir = write ? data : Scratch();
   const std::string plain = dir + "cube_strokes.bmp", processed = dir + "cube_strokes_processed.bmp";
   ASSERT_EQ(vo_end_to_end_strokes(plain.c_str(), processed.c_str()), 0);
   if (!write) ExpectPictures(dir, data, {"cube_strokes.bmp", "cube_strokes_processed.bmp"});
@@ -73,7 +85,7 @@ TEST(EndToEnd, TheCubeDrawnAsStrokesPlainAndProcessedMatchesItsPictures) {
 TEST(EndToEnd, TheSphereUnderTheCartoonAndTechnicalReflectancesMatchesItsPictures) {
   const std::string data = VO_TEST_DATA_DIR "/npr/";
   const bool write = std::getenv("VO_NPR_WRITE") != nullptr;
-  const std::string dir = write ? data : std::filesystem::temp_directory_path().string() + "/";
+  const std::string dir = write ? data : Scratch();
   ASSERT_EQ(vo_end_to_end_shading((dir + "sphere_phong_cartoon.bmp").c_str(), (dir + "sphere_technical.bmp").c_str()),
             0);
   if (!write) ExpectPictures(dir, data, {"sphere_phong_cartoon.bmp", "sphere_technical.bmp"});
