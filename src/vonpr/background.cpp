@@ -109,17 +109,24 @@ bool TapsMake(Taps &t, uint32_t n, uint32_t m) {
   return true;
 }
 
-// The horizontal pass: each of `lines` rows of n input pixels into m
-// outputs.
-void Across(const Taps &t, uint32_t n, uint32_t m, uint32_t lines, const float *in, float *out) {
-  for (uint32_t l = 0; l < lines; ++l) {
-    const float *src = in + size_t{l} * n * 3;
-    float *dst = out + size_t{l} * m * 3;
+// The horizontal pass, straight from the image's bytes: each row of n
+// pixels into m outputs (an 8-bit pixel is grey).
+void Across(const Taps &t, const VtImage *image, uint32_t m, float *out) {
+  const bool grey = image->bits == 8;
+  for (int32_t y = 0; y < image->height; ++y) {
+    const uint8_t *src = image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_row;
+    float *dst = out + size_t(y) * m * 3;
     for (uint32_t j = 0; j < m; ++j) {
       double sum[3] = {0, 0, 0};
       for (uint32_t k = t.first[j]; k < t.first[j + 1]; ++k) {
-        const float *p = src + size_t{t.index[k]} * 3;
-        for (int c = 0; c < 3; ++c) sum[c] += t.weight[k] * p[c];
+        const double w = t.weight[k] * kByte;
+        if (grey) {
+          const double v = w * src[t.index[k]];
+          sum[0] += v, sum[1] += v, sum[2] += v;
+        } else {
+          const uint8_t *p = src + size_t{t.index[k]} * 3;
+          for (int c = 0; c < 3; ++c) sum[c] += w * p[c];
+        }
       }
       for (int c = 0; c < 3; ++c) dst[size_t{j} * 3 + c] = static_cast<float>(sum[c]);
     }
@@ -146,22 +153,17 @@ void Down(const Taps &t, uint32_t m, size_t floats, const float *in, float *out,
 // (everything taken here given back).
 float *Scale(const VtImage *image, uint32_t sw, uint32_t sh) {
   const auto iw = static_cast<uint32_t>(image->width), ih = static_cast<uint32_t>(image->height);
-  float *source = Array<float>(size_t{iw} * ih * 3);
-  float *across = source != nullptr ? Array<float>(size_t{sw} * ih * 3) : nullptr;
+  float *across = Array<float>(size_t{sw} * ih * 3);
   float *scaled = across != nullptr ? Array<float>(size_t{sw} * sh * 3) : nullptr;
   double *row = scaled != nullptr ? Array<double>(size_t{sw} * 3) : nullptr;
   Taps h, v;
   const bool taps = row != nullptr && TapsMake(h, iw, sw) && TapsMake(v, ih, sh);
   if (taps) {
-    for (uint32_t y = 0; y < ih; ++y)
-      for (uint32_t x = 0; x < iw; ++x)
-        Pixel(image, static_cast<int32_t>(x), static_cast<int32_t>(y), source + (size_t{y} * iw + x) * 3);
-    Across(h, iw, sw, ih, source, across);
+    Across(h, image, sw, across);
     Down(v, sh, size_t{sw} * 3, across, scaled, row);
   }
   TapsFree(h);
   TapsFree(v);
-  if (source != nullptr) VoDeallocate(source);
   if (across != nullptr) VoDeallocate(across);
   if (row != nullptr) VoDeallocate(row);
   if (!taps && scaled != nullptr) {
