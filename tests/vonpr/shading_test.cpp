@@ -209,6 +209,17 @@ TEST_F(ShadingTest, ShadowCoverageOfTheChosenLights) {
   VtShaderGlobals *g = Shade(wash, co);
   ExpectRgb(g->Co, co);
   EXPECT_EQ(g->alpha, 0.0f);
+  // Over a background, the paper at the pixel in place of Co.
+  VtImage *white = VoImageCreate();
+  white->width = white->height = 1, white->bits = 8;
+  ASSERT_EQ(VoImageAllocateData(white), 0u);
+  white->data[0] = 255;
+  VtNPRBackground *paper = VoNPRBackgroundCreate(white, 4, 4, 0x8000, nullptr);
+  ASSERT_EQ(SetP(wash, "background", paper), 0u);
+  ExpectRgb(Shade(wash, co)->Co, {1, 1, 1});
+  ASSERT_EQ(SetP(wash, "background", nullptr), 0u);
+  EXPECT_EQ(VoNPRBackgroundDestroy(paper), 0u);
+  EXPECT_EQ(VoImageDestroy(white), 0u);
 
   // A distant light shining along +z lights the surface from behind; with
   // "use normal" it points along the normal and is left out.
