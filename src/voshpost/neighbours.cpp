@@ -1,7 +1,6 @@
 // Parts of the post-process stage that other work builds: the lens-flare
-// classes and catalogue, the whole-render execute codes, and the bodies of
-// the classes registered with frames only (render lights, flares 3d, the
-// antialiasing seed and propagator, depth of field). Until then the
+// classes and catalogue, and the bodies of the classes registered with
+// frames only (render lights, flares 3d, depth of field). Until then the
 // execute codes answer 2 and those classes set class status 2, so a list
 // holding one stops there.
 
@@ -12,8 +11,6 @@ namespace vo::post {
 VtStatus FlareClassesRegister() { return 0; }
 void FlareClassesRelease() {}
 VtStatus FlareLightsCollect() { return VO_STATUS_UNAVAILABLE; }
-VtStatus TwoViewRender() { return VO_STATUS_UNAVAILABLE; }
-VtStatus AntialiasRender() { return VO_STATUS_UNAVAILABLE; }
 
 namespace {
 VtStatus Unavailable(void *) {
@@ -27,8 +24,6 @@ VtStatus RenderLightsEvaluate(void *data) { return Unavailable(data); }
 VtStatus Flares3dPrepare(void *data) { return Unavailable(data); }
 VtStatus Flares3dEvaluate(void *data) { return Unavailable(data); }
 VtStatus Flares3dEvaluateImage(void *data) { return Unavailable(data); }
-VtStatus FfaaSeedEvaluate(void *data) { return Unavailable(data); }
-VtStatus FfaaPropagatorEvaluate(void *data) { return Unavailable(data); }
 VtStatus DepthOfFieldPrepare(void *data) { return Unavailable(data); }
 VtStatus DepthOfFieldEvaluate(void *data) { return Unavailable(data); }
 

@@ -304,6 +304,10 @@ constexpr uint32_t kPostInterlaceNoColour = 861;  // an interlace buffer lacks i
 constexpr uint32_t kPostInterlaceSizes = 862;     // the interlace buffers differ in size
 constexpr uint32_t kPostInterlaceTarget = 863;    // the interlace buffers do not fit "Bi"
 constexpr uint32_t kPostGlowThreshold = 2670;     // glow's max threshold refused (max threshold)
+// Selective antialiasing and the two-view render (module 68), 2680-2694.
+constexpr uint32_t kPostRadixReplaced = 2680;     // a Halton radix below 2 replaced by the default (radix, default)
+constexpr uint32_t kPostDisplaySkipped = 2681;    // a display skipped: no driver or no row operation
+constexpr uint32_t kPostNoRayTracer = 2682;       // the propagator finds no ray-trace service
 
 // NPR strokes (vonpr, module 96), 2610-2629.
 constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x440001 unknown: its classes skipped
