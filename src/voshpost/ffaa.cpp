@@ -40,7 +40,7 @@ namespace {
 
 constexpr uint8_t kSeed = VO_PP_STENCIL_SEED, kDone = VO_PP_STENCIL_DONE, kDisagree = VO_PP_STENCIL_DISAGREE,
                   kRequest = VO_PP_STENCIL_REQUEST;
-constexpr uint8_t kSeedFlags = VO_PP_STENCIL_SEED | VO_PP_STENCIL_DISAGREE | VO_PP_STENCIL_FLAGGED;
+constexpr int32_t kMostSamples = 4096;
 
 std::atomic<uint64_t> g_processed{0}, g_rays{0};
 
@@ -83,11 +83,17 @@ double Measure(double n, double q, double sr, double sg, double sb) {
   return spread / (n * n);
 }
 
+// The hues at full saturation and value, worked in double: in single
+// precision the sector fraction of 90 degrees comes out a hair below one
+// half, and entry 64 would lose its 128.
 void PaletteFill(uint8_t palette[256 * 3]) {
   float colours[256 * 3] = {};
   for (int i = 1; i < 256; ++i) {
-    const float hsv[3] = {static_cast<float>(i * 1.40625), 1.0f, 1.0f};
-    (void)VoColourHSVToRGBFloat(hsv, colours + 3 * i);
+    const double x = i * 1.40625 / 60.0;
+    const int sector = static_cast<int>(x);
+    const auto f = static_cast<float>(x - sector), q = 1.0f - f;
+    const float rgb[6][3] = {{1, f, 0}, {q, 1, 0}, {0, 1, f}, {0, q, 1}, {f, 0, 1}, {1, 0, q}};
+    std::memcpy(colours + 3 * i, rgb[sector], sizeof rgb[0]);
   }
   driver::BytesFromFloats(colours, palette, sizeof colours / sizeof colours[0]);
 }
@@ -582,7 +588,8 @@ VtStatus VoPostprocessFfaaPropagate(int32_t samples, int32_t earlyOut, double se
     return VO_STATUS_UNAVAILABLE;
   }
   Pass pass{};
-  pass.s.samples = samples > 1 ? static_cast<uint32_t>(std::min(samples, 1 << 16)) : 1;
+  // More samples than a pixel can tell apart would only stall the pass.
+  pass.s.samples = samples > 1 ? static_cast<uint32_t>(std::min(samples, kMostSamples)) : 1;
   pass.s.earlyOut = earlyOut > 0 ? std::min(static_cast<uint32_t>(earlyOut), pass.s.samples - 1) : 0;
   pass.s.sensitivity = std::isfinite(sensitivity) ? sensitivity : 0.0;
   pass.s.yRadix = RadixInUse(yRadix, 3);
