@@ -30,8 +30,9 @@ struct Pattern {
   static inline std::vector<std::array<float, 3>> seen;  // xp, yp, xi
 
   static bool Light(double tx, double ty) {
-    const auto i = static_cast<int64_t>(std::floor(tx / period));
-    const auto j = checker ? static_cast<int64_t>(std::floor(ty / period)) : 0;
+    // Shifted so that no edge runs along a line of pixel corners.
+    const auto i = static_cast<int64_t>(std::floor((tx + 0.0317) / period));
+    const auto j = checker ? static_cast<int64_t>(std::floor((ty + 0.0213) / period)) : 0;
     return ((i + j) & 1) != 0;
   }
   static VtStatus Evaluate(void *) {
@@ -59,8 +60,21 @@ class FfaaTest : public ::testing::Test {
  protected:
   static constexpr uint32_t kWidth = 64, kHeight = 48;
 
+  // The whole library, or (minimal) only the modules these renders use, so
+  // that every allocation failure reaches them.
+  virtual bool Minimal() const { return false; }
   void SetUp() override {
-    ASSERT_EQ(VoInitialise(), 0u);
+    if (Minimal()) {
+      ASSERT_EQ(VoSystemInitialise(), 0u);
+      ASSERT_EQ(VoInstallModule(&VoEntryMemory), 0u);
+      for (VtQueryFunction m : {&VoEntryDriver, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry,
+                                &VoEntryTransforms, &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders,
+                                &VoEntryScreenBuffer, &VoEntryRayTracer, &VoEntryPostprocess})
+        ASSERT_EQ(VoInstallModule(m), 0u);
+      ASSERT_EQ(VoSystemStart(), 0u);
+    } else {
+      ASSERT_EQ(VoInitialise(), 0u);
+    }
     ASSERT_EQ(vo_test::Record(), 0u);
     Pattern::Reset();
     Workers(0);
@@ -82,7 +96,7 @@ class FfaaTest : public ::testing::Test {
     for (VtScreenBuffer *b : buffers_) EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
     VoBackgroundSet(nullptr);
     if (background_ != nullptr) EXPECT_EQ(VoShaderDestroy(background_), 0u);
-    EXPECT_EQ(VoTerminate(), 0u);
+    EXPECT_EQ(Minimal() ? VoSystemTerminate() : VoTerminate(), 0u);
   }
 
   static void Workers(int32_t n) {
