@@ -181,7 +181,7 @@ namespace {
 // does, and never gathers again.
 bool Borrows(const RayContext *c) {
   const RayContext *m = MasterContext();
-  return c->is_clone && m != nullptr && m != c && m->prepared && m->shared != nullptr && m->shared->valid;
+  return c->is_clone && !OnWorker(c) && m != nullptr && m != c && m->prepared;
 }
 
 }  // namespace
@@ -198,7 +198,11 @@ VtStatus ScenePrepare(RayContext *c) {
   BackgroundsFetch(c);
   c->memory_used = 0;
   VtStatus st = 0;
-  if (OnWorker(c) || Borrows(c)) {
+  if (Borrows(c)) {
+    const RayContext *m = MasterContext();
+    c->share = *m->shared;
+    st = OctreeShare(c, m);
+  } else if (OnWorker(c)) {
     // The frame gathered the scene and built the table before the workers
     // started; the clone splits a tree of its own over them.
     const RayContext *m = MasterContext();

@@ -615,7 +615,11 @@ VtStatus VoPostprocessFfaaPropagate(int32_t samples, int32_t earlyOut, double se
   const uint32_t deliver = ControlWord(VO_CONTROL_MT_DELIVER_ROWS, 1);
   const VtTypedValue off = TypedBoolean(false);
   const VtStatus saved = VoControlSet(VO_CONTROL_MT_DELIVER_ROWS, &off);
-  VtMultiThreadJob *job = st == 0 ? VoMultiThreadJobCreate(pass.region) : nullptr;
+  const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
+  VtMultiThreadJob *job = st != 0                           ? nullptr
+                          : scheme == VO_MT_SCHEME_BANDED ? VoMultiThreadJobCreate(pass.region)
+                          : scheme == VO_MT_SCHEME_EVEN   ? VoMultiThreadJobCreateEven(pass.region)
+                                                          : nullptr;
   if (st == 0 && job == nullptr) st = kNoMemory;
   if (job != nullptr) {
     void *outer = c->pass;
