@@ -65,12 +65,14 @@ TEST_F(ThreadedFfaaTest, AFloodReachingUpIntoBandsDoneIsFinishedAlikeForAnyWorke
 }
 
 TEST_F(ThreadedFfaaTest, TheAntialiasingRenderIsTheSameForAnyWorkerCount) {
+  Square();
   std::vector<float> first;
   for (int32_t workers : {0, 4, 1}) {
     Workers(workers);
     VtScreenBuffer *b = Buffer(kWidth, kHeight, VO_SB_COLOUR);
     ASSERT_EQ(VoExecute(VO_EXECUTE_PP_ANTIALIAS), 0u) << workers;
     const std::vector<float> picture = Colours(b);
+    EXPECT_EQ(post::LastPropagateCounts().processed > 0, true);
     if (first.empty())
       first = picture;
     else

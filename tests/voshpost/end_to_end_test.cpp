@@ -10,6 +10,7 @@
 
 extern "C" int vo_end_to_end_postprocess(char *buffer, size_t size);
 extern "C" int vo_end_to_end_postprocess_classes(char *buffer, size_t size, const char *path);
+extern "C" int vo_end_to_end_antialias(char *buffer, size_t size);
 
 namespace {
 
@@ -24,6 +25,10 @@ int ClassesScene(char *buffer, size_t size) {
 
 TEST(EndToEnd, ASphereRenderedThroughMatrixGlowAndArchiveGivesTheSameFileTwice) {
   vo::test::ExpectSceneText<4096>(&ClassesScene, "end_to_end_postprocess_classes.txt");
+}
+
+TEST(EndToEnd, ACheckerboardAntialiasedThroughExecuteCode440006CountsItsFlagsIntoTheImageDriver) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_antialias, "end_to_end_antialias.txt");
 }
 
 }  // namespace

@@ -94,6 +94,11 @@ class FfaaTest : public ::testing::Test {
     EXPECT_EQ(VoPostprocessListSet(nullptr), 0u);
     EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
     for (VtScreenBuffer *b : buffers_) EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+    if (square_ != nullptr) {
+      EXPECT_EQ(VoPrimitiveListSet(nullptr), 0u);
+      VoReferenceListDestroy(scene_, nullptr);
+      EXPECT_EQ(VoPrimitiveDestroy(square_), 0u);
+    }
     VoBackgroundSet(nullptr);
     if (background_ != nullptr) EXPECT_EQ(VoShaderDestroy(background_), 0u);
     EXPECT_EQ(Minimal() ? VoSystemTerminate() : VoTerminate(), 0u);
@@ -168,7 +173,22 @@ class FfaaTest : public ::testing::Test {
     return VoExecute(VO_EXECUTE_RAY_FULL);
   }
 
+  // A square of side 2 at z = 0, tilted, in front of the pattern.
+  void Square() {
+    static const float kCorners[4][3] = {{-1, -0.6f, 0}, {0.9f, -1, 0.3f}, {1, 1, 0}, {-0.8f, 0.9f, -0.2f}};
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data[1]{};
+    data[0].type = VtGenericPtr;
+    data[0].value.p = const_cast<float (*)[3]>(kCorners);
+    square_ = VoPrimitiveCreatePolygon(4, 1, ids, data);
+    ASSERT_NE(square_, nullptr);
+    scene_ = VoPrimitiveListCreate(1, &square_);
+    ASSERT_EQ(VoPrimitiveListSet(scene_), 0u);
+  }
+
   VtShader *background_ = nullptr;
+  VtPrimitive *square_ = nullptr;
+  VtReference *scene_ = nullptr;
   std::vector<VtScreenBuffer *> buffers_;
 };
 
