@@ -11,7 +11,10 @@
 #include <functional>
 
 #include "support/kernel_fixture.h"
+#include "vomemman/pool.h"
 #include "vorenray/vorenray.h"
+#include "voshader/voshader.h"
+#include "voview/view.h"
 #include "voshpost/ffaa_fixture.h"
 #include "vosystem/message_numbers.h"
 
@@ -175,6 +178,11 @@ TEST_F(MinimalRenderTest, EveryAllocationFailingInTheAntialiasingRenderIsReporte
 
 // ---- Two views --------------------------------------------------------------------
 
+// Views and shaders alive, as their pools count them.
+std::pair<uint32_t, uint32_t> Live() {
+  return {view::StateGet()->view_pool->blocks_in_use, shader::StateGet()->shared->shader_pool->blocks_in_use};
+}
+
 class TwoViewTest : public FfaaTest {
  protected:
   VtScreenBuffer *Filled(uint32_t width, uint32_t height, float r, float g, float b) {
@@ -218,6 +226,7 @@ TEST_F(TwoViewTest, ReadyBuffersInterlaceInBothFieldOrdersWithoutACombine) {
 TEST_F(TwoViewTest, HalfResolutionRendersViewsOfHalfTheRowsIntoTwiceAsMany) {
   ASSERT_EQ(VoViewSetResolution(nullptr, 8, 5, 1.0), 0u);
   VtScreenBuffer *out = Buffer(8, 5, VO_SB_COLOUR);
+  const auto live = Live();
   ASSERT_EQ(SetWord(VO_CONTROL_PP_RENDER_CODE, VtEnum, VO_EXECUTE_RAY_PREVIEW), 0u);
   ASSERT_EQ(SetWord(VO_CONTROL_PP_TWO_VIEW_MODE, VtEnum, 0x440005), 0u);
   const uint64_t rays = Pattern::rays;
@@ -231,6 +240,9 @@ TEST_F(TwoViewTest, HalfResolutionRendersViewsOfHalfTheRowsIntoTwiceAsMany) {
   ASSERT_EQ(VoViewGetResolution(nullptr, &x, &y, &aspect), 0u);
   EXPECT_EQ(y, 5u);  // the application's view is untouched
   EXPECT_EQ(aspect, 1.0);
+  EXPECT_EQ(Live(), live);  // view copies and the smoothing shader are gone
+  ASSERT_EQ(VoExecute(VO_EXECUTE_PP_ANTIALIAS), 0u);
+  EXPECT_EQ(Live(), live);  // and the seed and propagator
 }
 
 TEST_F(TwoViewTest, FailuresAreReportedAndEverythingComesBack) {
