@@ -42,8 +42,6 @@ constexpr uint8_t kSeed = VO_PP_STENCIL_SEED, kDone = VO_PP_STENCIL_DONE, kDisag
                   kRequest = VO_PP_STENCIL_REQUEST;
 constexpr int32_t kMostSamples = 4096;
 
-std::atomic<uint64_t> g_processed{0}, g_rays{0};
-
 template <class T>
 T *Block(size_t count) {
   if (count == 0 || count > 0xffffffffu / sizeof(T)) return nullptr;
@@ -156,10 +154,6 @@ VtStatus Display::Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0,
     }
   }
   return st | VoDriverEndFrame(driver);
-}
-
-PropagateCounts LastPropagateCounts() {
-  return {g_processed.load(std::memory_order_relaxed), g_rays.load(std::memory_order_relaxed)};
 }
 
 // ---- The seed -------------------------------------------------------------------
@@ -299,7 +293,6 @@ struct Pass {
   VtRayShadeProc shade;
   bool threaded;  // worker threads run the bands: none shows anything
   Display *display;
-  std::atomic<uint64_t> processed{0}, rays{0};
 };
 
 // A span of columns [x0, x1] on row y still to visit.
@@ -318,7 +311,6 @@ struct Worker {
   size_t depth, room;
   uint32_t band[2];  // rows y0, y1
   bool pending;
-  uint64_t processed, rays;
 };
 
 bool Push(Worker &w, uint32_t x0, uint32_t x1, uint32_t y) {
@@ -370,7 +362,6 @@ bool Sample(Worker &w, uint32_t x, uint32_t y, float colour[3]) {
     if (spread >= e.threshold) disagree = true;
     if (s.samples - (k + 1) <= s.earlyOut && !disagree) break;
   }
-  w.rays += taken;
   colour[0] = static_cast<float>(sr / taken);
   colour[1] = static_cast<float>(sg / taken);
   colour[2] = static_cast<float>(sb / taken);
@@ -396,7 +387,6 @@ uint8_t Process(Worker &w, uint32_t x, uint32_t y, VtStatus *st) {
     }
   }
   const uint8_t before = StencilOr(byte, static_cast<uint8_t>(kDone | (b & kDisagree)));
-  ++w.processed;
   return static_cast<uint8_t>((before | (b & kDisagree)) & ~kDone);
 }
 
@@ -546,15 +536,16 @@ VtStatus WorkerRun(void *) {
     shading = st == 0;
   }
   if (st == 0 && !TableMake(w)) st = kNoMemory;
+  // Room for the spans of a flood made up front: growing it is rare.
+  if (st == 0) {
+    w.room = 4 * size_t{w.pass->region[1] - w.pass->region[0] + 1} + 64;
+    if ((w.stack = Block<Span>(w.room)) == nullptr) st = kNoMemory;
+  }
   if (st == 0) st = VoMultiThreadWorkerLoop(&Band, &w);
   VoDeallocate(w.table);
   VoDeallocate(w.stack);
   if (shading) st |= VoShadingTerminateImage();
   if (scene) (void)VoRayTracerSceneRelease();
-  if (w.pass != nullptr) {
-    w.pass->processed.fetch_add(w.processed, std::memory_order_relaxed);
-    w.pass->rays.fetch_add(w.rays, std::memory_order_relaxed);
-  }
   return VoMultiThreadWorkerEnd(st) | st;
 }
 
@@ -573,8 +564,6 @@ VtStatus VoPostprocessFfaaPropagate(int32_t samples, int32_t earlyOut, double se
                                     int32_t xRadix, uint32_t keepSeed, uint32_t quiet, uint32_t dump,
                                     int32_t feedback) {
   using namespace post;
-  g_processed.store(0, std::memory_order_relaxed);
-  g_rays.store(0, std::memory_order_relaxed);
   VtPostprocessContext *c = State();
   if (c == nullptr) return kNotStarted;
   VtScreenBuffer *b = VoScreenBufferGet();
@@ -642,8 +631,6 @@ VtStatus VoPostprocessFfaaPropagate(int32_t samples, int32_t earlyOut, double se
     const VtTypedValue restore = TypedBoolean(deliver != 0);
     st |= VoControlSet(VO_CONTROL_MT_DELIVER_ROWS, &restore);
   }
-  g_processed.store(pass.processed.load(), std::memory_order_relaxed);
-  g_rays.store(pass.rays.load(), std::memory_order_relaxed);
   return st;
 }
 

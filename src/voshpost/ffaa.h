@@ -54,12 +54,4 @@ struct Display {
                 bool paletteFirst);
 };
 
-// Counts of the last propagator run on this thread's module record (for
-// tests and the benchmark): pixels processed and rays traced.
-struct PropagateCounts {
-  uint64_t processed;
-  uint64_t rays;
-};
-PropagateCounts LastPropagateCounts();
-
 }  // namespace vo::post

@@ -118,7 +118,6 @@ TEST_F(WholeRenderTest, AntialiasingFlagsOnlyNearEdgesAndKeepsTheRestOfThePlainR
       }
     }
   EXPECT_GT(processed, 0u);
-  EXPECT_EQ(post::LastPropagateCounts().processed, processed);
 
   EXPECT_EQ(VoScreenBufferGet(), own);
   EXPECT_EQ(Word(VO_CONTROL_PP_RENDER_CODE), 0xc0002u);
