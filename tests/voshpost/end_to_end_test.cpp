@@ -1,4 +1,5 @@
-// The box post-process of end_to_end_postprocess.c (C interface only),
+// The box post-process and the antialiasing render of
+// end_to_end_postprocess.c (C interface only),
 // compared with the text it is known to give
 // (tests/data/end_to_end_postprocess.txt).
 
