@@ -127,17 +127,22 @@ bool Display::Ready() {
   return scan != nullptr;
 }
 
+// What the driver answers is not the run's status (a driver may answer
+// "not handled" to a frame); a display that fails stops sending. A row
+// that cannot be read is.
 VtStatus Display::Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0, uint32_t y1, bool withPalette,
                        bool colour, bool paletteFirst) {
   if ((!withPalette && !colour) || y0 > y1 || bytes == nullptr || !Ready()) return 0;
   const uint32_t width = region[1] - region[0] + 1;
   const uint8_t *stencil = StencilBytes(b);
-  VtStatus st = VoDriverBeginFrame(driver, static_cast<int32_t>(region[0]), static_cast<int32_t>(region[1]),
-                                   static_cast<int32_t>(y0), static_cast<int32_t>(y1));
-  for (int pass = 0; pass < 2 && st == 0; ++pass) {
+  VtStatus failed = 0;
+  (void)VoDriverBeginFrame(driver, static_cast<int32_t>(region[0]), static_cast<int32_t>(region[1]),
+                           static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+  bool sending = true;
+  for (int pass = 0; pass < 2 && sending; ++pass) {
     const bool palettePass = (pass == 0) == paletteFirst;
     if (palettePass ? !withPalette : !colour) continue;
-    for (uint32_t y = y0; y <= y1 && st == 0; ++y) {
+    for (uint32_t y = y0; y <= y1 && sending; ++y) {
       if (palettePass) {
         const uint8_t *row = stencil != nullptr ? stencil + size_t{y} * b->width + region[0] : nullptr;
         for (uint32_t i = 0; i < width; ++i)
@@ -145,15 +150,16 @@ VtStatus Display::Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0,
       } else {
         if (VoScreenBufferGetScanRGBFloat(b, y - region[2], floats) != 0) {
           Post(kBad, kPostPixelRead, kModule, region[0], y);
-          st = kBad;
+          failed = kBad;
           break;
         }
         driver::BytesFromFloats(floats, bytes, size_t{width} * 3);
       }
-      st = scan(y, bytes);
+      sending = scan(y, bytes) == 0;
     }
   }
-  return st | VoDriverEndFrame(driver);
+  (void)VoDriverEndFrame(driver);
+  return failed;
 }
 
 // ---- The seed -------------------------------------------------------------------

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "support/kernel_fixture.h"
+#include "voshpost/classes.h"
 #include "voshpost/ffaa_fixture.h"
 #include "vosystem/message_numbers.h"
 
@@ -202,6 +204,64 @@ TEST_F(PropagatorTest, BadSettingsNeitherHangNorPaintNaN) {
       }
   (void)Buffer(4, 4, VO_SB_COLOUR);
   EXPECT_EQ(Propagate(4, 1), 2u);  // no 8-bit plane
+}
+
+TEST_F(PropagatorTest, FeedbackRatesAndStageDumpsOfAnySizeShowTheBandsAndEnd) {
+  ASSERT_EQ(VoViewSetResolution(nullptr, 16, 12, 1.0), 0u);
+  Pattern::period = 0.02;
+  VtScreenBuffer *b = Buffer(16, 12);
+  ASSERT_EQ(Trace(), 0u);
+  for (int32_t feedback : {-7, 0, 1, 3, 1 << 30})
+    for (uint32_t dump : {0u, 1u}) {
+      SetStencil(b, 7, 7, 0xB0);
+      (void)VoRayTracerScenePrepare();
+      EXPECT_EQ(VoPostprocessFfaaPropagate(4, 1, 4.0, 3, 2, 0, 0, dump, feedback), 0u) << feedback;
+      (void)VoRayTracerSceneRelease();
+      for (float v : Colours(b)) ASSERT_FALSE(std::isnan(v));
+    }
+}
+
+// The classes refuse buffers they cannot read before the run: the status
+// is their checks' alone (a run would add its own 2).
+TEST_F(FfaaTest, TheClassesSkipTheirRunWhenTheBuffersFailTheirChecks) {
+  VtScreenBuffer *alpha = VoScreenBufferCreate();  // no target can lack colour: not made one
+  ASSERT_NE(alpha, nullptr);
+  buffers_.push_back(alpha);
+  ASSERT_EQ(VoScreenBufferAllocateData(alpha, VO_SB_ALPHA), 0u);
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  g->Bi = g->Bo = alpha;
+  for (const char *name : {"ffaa seed", "ffaa propagator"}) {
+    VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
+    ASSERT_NE(s, nullptr);
+    const int posted = CountPosted(messages::kPostPlaneMissing);
+    (void)(std::string(name) == "ffaa seed" ? post::FfaaSeedEvaluate(s->data) : post::FfaaPropagatorEvaluate(s->data));
+    EXPECT_EQ(VoPostprocessStatusGet(), VO_STATUS_BAD_ARGUMENT) << name;
+    EXPECT_EQ(CountPosted(messages::kPostPlaneMissing), posted + 2) << name;  // "Bi" and "Bo"
+    EXPECT_EQ(VoShaderDestroy(s), 0u);
+  }
+  g->Bi = g->Bo = nullptr;
+}
+
+// Without the ray tracer the propagator traces nothing; without the driver
+// framework the seed shows nothing; neither fails the run for it.
+class WithoutNeighboursTest : public FfaaTest {
+ protected:
+  bool Minimal() const override { return true; }
+  bool Without(VtQueryFunction m) const override { return m == &VoEntryRayTracer || m == &VoEntryDriver; }
+};
+
+TEST_F(WithoutNeighboursTest, NoRayTracerGivesTwoAndNoDriverSkipsTheDisplayOnce) {
+  VtScreenBuffer *b = Buffer(4, 4);
+  Put(b, 1, 1, 1, 1, 1);
+  SetStencil(b, 1, 1, 0xB0);
+  EXPECT_EQ(VoPostprocessFfaaPropagate(4, 1, 4.0, 3, 2, 0, 1, 0, 16), 2u);
+  EXPECT_EQ(CountPosted(messages::kPostNoRayTracer), 1);
+  EXPECT_EQ(Stencil(b, 1, 1), 0xB0u);
+  EXPECT_EQ(Colour(b, 1, 1)[0], 1.0f);
+  const VtTypedValue loud = TypedBoolean(false);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_PP_QUIET, &loud), 0u);
+  EXPECT_EQ(VoPostprocessFfaaSeed(0.1f, 1, 1), 0u);
+  EXPECT_EQ(CountPosted(messages::kPostDisplaySkipped), 1);
 }
 
 }  // namespace

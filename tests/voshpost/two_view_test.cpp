@@ -16,6 +16,7 @@
 #include "voshader/voshader.h"
 #include "voview/view.h"
 #include "voshpost/ffaa_fixture.h"
+#include "voshpost/postprocess_fixture.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::test {
@@ -288,6 +289,38 @@ TEST_F(MinimalRenderTest, EveryAllocationFailingInTheTwoViewRenderIsReportedAndU
                          EXPECT_EQ(VoViewGet(), view);
                          EXPECT_EQ(Word(VO_CONTROL_PP_RENDER_CODE), VO_EXECUTE_RAY_PREVIEW);
                        });
+}
+
+TEST_F(TwoViewTest, ControlsAndTheListComeBackButWhatAClassReplacedInTheRecordStays) {
+  ASSERT_EQ(VoViewSetResolution(nullptr, 8, 6, 1.0), 0u);
+  (void)Buffer(8, 6, VO_SB_COLOUR);
+  PostClasses::Register();
+  VtReference *list = nullptr;
+  (void)ListAppend(&list, "test probe");
+  ASSERT_EQ(SetWord(VO_CONTROL_PP_RENDER_CODE, VtEnum, VO_EXECUTE_RAY_PREVIEW), 0u);
+  ASSERT_EQ(SetWord(VO_CONTROL_PP_POST_CODE, VtEnum, VO_EXECUTE_PP_RUN_IMAGE), 0u);
+  // The class changes a control and replaces a store of the record (as a
+  // render-lights class swaps the lens-flare lists): the control comes
+  // back, the store is the class's.
+  static int store;
+  int runs = 0;
+  PostClasses::probe = [&runs] {
+    ++runs;
+    post::State()->pixel_lists = &store;
+    const VtTypedValue seven = TypedFloat(7.0f);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_PP_FLARE_CONSTANT, &seven), 0u);
+  };
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_TWO_VIEW), 0u);
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(post::State()->pixel_lists, &store);
+  post::State()->pixel_lists = nullptr;
+  VtTypedValue flare{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_PP_FLARE_CONSTANT, &flare), 0u);
+  EXPECT_EQ(flare.value.f, 1000.0f);
+  EXPECT_EQ(post::State()->list, list);
+  PostClasses::probe = {};
+  ASSERT_EQ(VoPostprocessListSet(nullptr), 0u);
+  EXPECT_EQ(VoShaderReferenceDestroy(list, 1), 0u);
 }
 
 // ---- Displays ---------------------------------------------------------------------
