@@ -229,8 +229,9 @@ VtStatus SceneRelease(RayContext *c) {
   // A band of a frame keeps the scene: the frame releases it once its
   // workers are joined (a worker's tree goes at the worker's end).
   if (c->frame_holds || OnWorker(c)) return 0;
-  if (c->is_clone && c->table_shared) {
-    // A worker of another module's pass gives back its own tree only.
+  if (c->is_clone && (c->table_shared || Borrows(c))) {
+    // A worker of another module's pass gives back its own tree only: the
+    // scene is the application's context's.
     OctreeRelease(c);
     c->prepared = 0;
     return 0;

@@ -508,27 +508,24 @@ bool TableMake(Worker &w) {
   return true;
 }
 
-// A worker: its set-up, the bands, its clean-up. On a worker thread the
-// scene is shared from the application's context for the pass.
+// A worker: its set-up, the bands, its clean-up. The shader kernel's image
+// start ends the ray tracer's scene, so the scene is prepared after it: on
+// the calling thread the application's context prepares it again (and
+// keeps it prepared at the end when it was before); a worker thread traces
+// the scene that context holds through a tree of its own, and never
+// gathers one itself.
 VtStatus WorkerRun(void *) {
   VtStatus st = VoMultiThreadWorkerBegin();
   const VtPostprocessContext *c = State();
   Worker w{};
   w.pass = c != nullptr ? static_cast<Pass *>(c->pass) : nullptr;
+  const ray::RayContext *master = ray::MasterContext();
+  const bool held = master != nullptr && master->prepared;
   bool shading = false, scene = false;
   if (w.pass == nullptr || w.pass->stencil == nullptr) st |= VO_STATUS_UNAVAILABLE;
   if (st == 0) {
     w.g = VoShaderGetGlobals();
     if (w.g == nullptr || VoViewEvaluate(nullptr) != 0 || !ray::EyeViewOfCurrentView(&w.eye)) st = kBad;
-  }
-  if (st == 0 && w.pass->threaded) {
-    // Only a scene the application's context holds is shared: a worker
-    // never gathers one of its own.
-    const ray::RayContext *m = ray::MasterContext();
-    if (m != nullptr && m->prepared) {
-      st = VoRayTracerScenePrepare();
-      scene = true;
-    }
   }
   if (st == 0) {
     uint32_t xres = 0, yres = 0;
@@ -541,6 +538,10 @@ VtStatus WorkerRun(void *) {
     st = VoShadingInitialiseImage(3);
     shading = st == 0;
   }
+  if (st == 0 && (!w.pass->threaded || held)) {
+    st = VoRayTracerScenePrepare();
+    scene = true;
+  }
   if (st == 0 && !TableMake(w)) st = kNoMemory;
   // Room for the spans of a flood made up front: growing it is rare.
   if (st == 0) {
@@ -551,7 +552,8 @@ VtStatus WorkerRun(void *) {
   VoDeallocate(w.table);
   VoDeallocate(w.stack);
   if (shading) st |= VoShadingTerminateImage();
-  if (scene) (void)VoRayTracerSceneRelease();
+  if (scene && (w.pass->threaded || !held)) (void)VoRayTracerSceneRelease();
+  if (scene && !w.pass->threaded && held) (void)VoRayTracerScenePrepare();
   return VoMultiThreadWorkerEnd(st) | st;
 }
 

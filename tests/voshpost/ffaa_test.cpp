@@ -125,26 +125,35 @@ class PropagatorTest : public FfaaTest {
 
 TEST_F(PropagatorTest, OneSampleWithoutEarlyOutIsOneRayAPixelAndEqualsThePreview) {
   Pattern::checker = false;
-  Pattern::light[0] = 0.2f;  // plain colours that bytes hold exactly (51 / 255)
-  VtScreenBuffer *preview = Buffer(kWidth, kHeight);
-  ASSERT_EQ(VoExecute(VO_EXECUTE_RAY_PREVIEW), 0u);
-  const std::vector<float> expected = Colours(preview);
-  VtScreenBuffer *b = Rendered();
-  for (uint32_t x = 0; x < kWidth; x += 3) SetStencil(b, x, 20, 0xB0);
-  Pattern::rays = 0;
-  Pattern::record = true;
-  ASSERT_EQ(Propagate(1, 0), 0u);
-  // One sample never disagrees: the seeds (which disagree by their flags)
-  // and their four neighbours are processed, nothing beyond, one ray each.
-  for (uint32_t y = 0; y < kHeight; ++y)
-    for (uint32_t x = 0; x < kWidth; ++x) {
-      const bool seed = y == 20 && x % 3 == 0;
-      const bool next = (y == 20 && (x % 3 == 1 || x % 3 == 2)) || ((y == 19 || y == 21) && x % 3 == 0);
-      EXPECT_EQ((Stencil(b, x, y) & VO_PP_STENCIL_DONE) != 0, seed || next) << x << "," << y;
-    }
-  EXPECT_EQ(Pattern::rays.load(), Count(b, VO_PP_STENCIL_DONE));
-  for (uint32_t x = 0; x < kWidth; x += 3)
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(Colour(b, x, 20)[k], expected[3 * (20 * kWidth + x) + k], 1e-6) << x;
+  const VtTypedValue floats = TypedWord(VtEnum, 0xc0002);  // the renderer's rows as floats
+  ASSERT_EQ(VoControlSet(0xc000f, &floats), 0u);
+  for (bool square : {false, true}) {
+    // With the square (lit, in front of the stripes) the rays must find it.
+    if (square) Square();
+    VtScreenBuffer *preview = Buffer(kWidth, kHeight);
+    ASSERT_EQ(VoExecute(VO_EXECUTE_RAY_PREVIEW), 0u);
+    const std::vector<float> expected = Colours(preview);
+    VtScreenBuffer *b = Rendered();
+    for (uint32_t x = 0; x < kWidth; x += 3) SetStencil(b, x, 20, 0xB0);
+    Pattern::rays = 0;
+    Pattern::record = !square;
+    ASSERT_EQ(Propagate(1, 0), 0u);
+    Pattern::record = false;
+    // One sample never disagrees: the seeds (which disagree by their flags)
+    // and their four neighbours are processed, nothing beyond, one ray each
+    // (all of them reach the background without the square).
+    for (uint32_t y = 0; y < kHeight; ++y)
+      for (uint32_t x = 0; x < kWidth; ++x) {
+        const bool seed = y == 20 && x % 3 == 0;
+        const bool next = (y == 20 && (x % 3 == 1 || x % 3 == 2)) || ((y == 19 || y == 21) && x % 3 == 0);
+        EXPECT_EQ((Stencil(b, x, y) & VO_PP_STENCIL_DONE) != 0, seed || next) << x << "," << y;
+      }
+    if (!square) EXPECT_EQ(Pattern::rays.load(), Count(b, VO_PP_STENCIL_DONE));
+    for (uint32_t x = 0; x < kWidth; ++x)
+      for (int k = 0; k < 3; ++k) EXPECT_NEAR(Colour(b, x, 20)[k], expected[3 * (20 * kWidth + x) + k], 1e-6) << x;
+    const auto middle = Colour(b, 33, 20);
+    EXPECT_EQ(middle[0] > 0.0f && middle[0] < 1.0f, square);  // neither stripe colour on the square
+  }
   for (const auto &s : Pattern::seen) {
     EXPECT_GE(s[2], s[0] / kWidth);
     EXPECT_LT(s[2], (s[0] + 1) / kWidth);
