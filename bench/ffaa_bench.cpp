@@ -18,6 +18,7 @@
 #include <vo/vo_view.h>
 
 #include "library_once.h"
+#include "vosystem/kernel.h"
 
 namespace {
 
