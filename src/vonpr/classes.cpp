@@ -17,6 +17,7 @@
 #include <vo/vo_view.h>
 
 #include "vonpr/npr.h"
+#include "vonpr/post.h"
 #include "voshslte/frame.h"
 #include "vosystem/message_numbers.h"
 
@@ -107,15 +108,15 @@ constexpr Creator kCreators[21] = {
     {VO_SHADER_TRANSPARENCY, nullptr}, // edge
     {VO_SHADER_REFLECTANCE, nullptr},  // 3band mphong
     {VO_SHADER_REFLECTANCE, nullptr},  // technical
-    {0x440001, nullptr},               // painting
-    {0x440001, nullptr},               // random stipple
-    {0x440001, nullptr},               // line integral convolution
-    {0x440001, nullptr},               // lowpass filter
+    {0x440001, &post::kPaintingClass}, // painting
+    {0x440001, &post::kStippleClass},  // random stipple
+    {0x440001, &post::kLicClass},      // line integral convolution
+    {0x440001, &post::kLowpassClass},  // lowpass filter
     {VO_SHADER_COLOUR, nullptr},       // pencil seed
-    {0x440001, nullptr},               // random grid
+    {0x440001, &post::kGridClass},     // random grid
     {VO_SHADER_TRANSPARENCY, nullptr}, // shadow transparency
     {VO_SHADER_REFLECTANCE, nullptr},  // shadow reflectance
-    {0x440001, nullptr},               // pen
+    {0x440001, &post::kPenClass},      // pen
     {VO_SHADER_COLOUR, nullptr},       // npr simple wood
     {VO_SHADER_COLOUR, nullptr},       // npr blue marble
     {VO_SHADER_BACKGROUND, nullptr},   // npr image

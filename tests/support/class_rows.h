@@ -46,6 +46,7 @@ const Shared kShared[] = {
     {'R', P_(&exported::VoShaderTextureReadPrepare)},
     {'P', P_(&exported::VoPlasticReflectancePrepare)},
     {'T', P_(&exported::VoShaderTwoShaderArgumentsGet)},
+    {'p', P_(&exported::VoPostprocessTwoArgumentsSet)},
 };
 
 // A class: arguments as "label=type:default" separated by ';' (defaults of
@@ -59,6 +60,7 @@ struct Row {
   const char *slots;
   const char *globals;  // space separated
   const char *arguments;
+  uint32_t mode = 0;  // post-process classes: the mode word at offset 4 of the data
 };
 
 constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
@@ -72,9 +74,34 @@ const char *const kGlobalNames[] = {
     "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse", "raytrace"};
 
 // The NPR module's classes filled so far.
+constexpr uint32_t PP = 0x440001;
 const Row kNprRows[] = {
     {C, "z colour", "vxs_z_colour_colour", "o=o--oIoo-", "Co Pw",
      "near colour=7:0,0,0;near z=3:0;far colour=7:0,0,0;far z=3:1000"},
+    {PP, "painting", "vxs_painting_postprocess", "o=---oIoo-", "Bi Bo",
+     "mark size=3:4;mark variation=3:0;mark count=1:1000;mark seed=1:0;mark transparency=3:0;"
+     "background=7:1,1,1;use z=6:1",
+     0x440023},
+    {PP, "random stipple", "vxs_random_stipple_postprocess", "o=-oNoIoo-", "Bi Bo",
+     "dot count=1:1000;dot colour=7:0,0,0;dot seed=1:0;threshold=3:0.8;curve=3:1;highlight=7:1,1,1;"
+     "object colours=6:0;background=11:0",
+     0x440023},
+    {PP, "line integral convolution", "vxs_line_integral_convolution_p", "o=---oIoo-", "Bi Bo",
+     "vector field=11:0;object array=11:0;integral length=3:0;iterations=1:100", 0x440023},
+    {PP, "lowpass filter", "vxs_lowpass_filter_postprocess", "o=ooooIop-", "Co xf yf Fwidth Fheight",
+     "cutoff frequency=3:0.5;filter size=1:5", 0x440021},
+    {PP, "random grid", "vxs_random_grid_postprocess", "o=-oNoIoo-", "Bi Bo",
+     "size=3:10;random amplitude=3:0.4;random scale=3:0.1;edge width=3:4;smooth width=3:1;edge colour=7:0,0,0;"
+     "edge transparency=3:0;use alpha=6:0;npr background=11:0;background=7:1,1,1;output alpha=6:0",
+     0x440023},
+    {PP, "pen", "vxs_pen_postprocess", "o=---oIoo-", "Bi Bo",
+     "stroke count=1:1;stroke variance=3:1;stroke angle variance=3:20;stroke length=3:10;"
+     "stroke length variance=3:0.2;stroke width=3:1;stroke angle=3:45;stroke quality=1:4;"
+     "stroke subdivision=1:20;stroke contrast=3:1;stroke transparency=3:0;stroke colour=7:0,0,0;"
+     "mask modelz=6:1;count=1:1000;threshold=3:1;curve=3:1;seed=1:1;background colour=7:1,1,1;"
+     "mask intensity=6:1;use object colours=6:1;constant colours=6:1;constant intensity=3:0.5;"
+     "ignore alpha=6:0;ignore z=6:0",
+     0x440023},
 };
 
 inline std::vector<std::string> Split(const std::string &text, char by) {
@@ -158,6 +185,9 @@ void ExpectClassRow(const Row &row, Make make) {
     ExpectDefault(v, std::stoul(arguments[i].substr(eq + 1, colon - eq - 1)), arguments[i].substr(colon + 1));
   }
   ExpectSlots(s, row.slots);
+  if (row.mode != 0) {
+    EXPECT_EQ(static_cast<const uint32_t *>(VoShaderGetData(s))[1], row.mode);
+  }
   const auto globals = Split(row.globals, ' ');
   uint32_t used = 0;
   for (const char *g : kGlobalNames) used += VoShaderGetGlobalUse(s, g);

@@ -142,6 +142,8 @@ const ClassAnswer kClassAnswers[] = {
     {0x440001, "matrix", VO_SLOT_SET_ARG, nullptr},                        // 32 VoPostprocessThreeArgumentsSet
     {0x440001, "matrix", VO_SLOT_DESTROY, nullptr},                        // 33 VoShaderInstanceFree
     {0x440001, "glow", VO_SLOT_DESTROY, nullptr},                          // 34 VoShaderInstanceFree
+    // the NPR module's
+    {0x440001, "lowpass filter", VO_SLOT_SET_ARG, nullptr},                // 35 VoPostprocessTwoArgumentsSet
 };
 
 template <int I>
@@ -223,6 +225,8 @@ const AnswerRow kAnswers[] = {
     // post-process stage
     {"VoPostprocessTwoArgumentsSet", 0, &ClassAnswerOf<31>}, {"VoPostprocessThreeArgumentsSet", 0, &ClassAnswerOf<32>},
     {"VoShaderInstanceFree", 0, &ClassAnswerOf<33>}, {"VoShaderInstanceFree", 0, &ClassAnswerOf<34>},
+    // NPR module
+    {"VoPostprocessTwoArgumentsSet", 0, &ClassAnswerOf<35>},
 };
 // clang-format on
 
