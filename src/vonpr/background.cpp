@@ -15,6 +15,7 @@
 // - an 8-bit pixel is grey: its byte gives red, green and blue alike, in
 //   every mode.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -108,22 +109,43 @@ bool TapsMake(Taps &t, uint32_t n, uint32_t m) {
   return true;
 }
 
-// One pass: lines of n input pixels (from, stepping in by `step` floats
-// between pixels) into lines of m outputs; `lines` lines, `line_in` and
-// `line_out` floats apart.
-void Pass(const Taps &t, uint32_t m, uint32_t lines, const float *in, size_t step_in, size_t line_in, float *out,
-          size_t step_out, size_t line_out) {
-  for (uint32_t l = 0; l < lines; ++l) {
-    const float *src = in + l * line_in;
-    float *dst = out + l * line_out;
+// The horizontal pass, straight from the image's bytes: each row of n
+// pixels into m outputs (an 8-bit pixel is grey).
+void Across(const Taps &t, const VtImage *image, uint32_t m, float *out) {
+  const bool grey = image->bits == 8;
+  for (int32_t y = 0; y < image->height; ++y) {
+    const uint8_t *src = image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_row;
+    float *dst = out + size_t(y) * m * 3;
     for (uint32_t j = 0; j < m; ++j) {
       double sum[3] = {0, 0, 0};
       for (uint32_t k = t.first[j]; k < t.first[j + 1]; ++k) {
-        const float *p = src + t.index[k] * step_in;
-        for (int c = 0; c < 3; ++c) sum[c] += t.weight[k] * p[c];
+        const double w = t.weight[k] * kByte;
+        if (grey) {
+          const double v = w * src[t.index[k]];
+          sum[0] += v, sum[1] += v, sum[2] += v;
+        } else {
+          const uint8_t *p = src + size_t{t.index[k]} * 3;
+          for (int c = 0; c < 3; ++c) sum[c] += w * p[c];
+        }
       }
-      for (int c = 0; c < 3; ++c) dst[j * step_out + c] = static_cast<float>(sum[c]);
+      for (int c = 0; c < 3; ++c) dst[size_t{j} * 3 + c] = static_cast<float>(sum[c]);
     }
+  }
+}
+
+// The vertical pass, a row at a time: output row j is the weighted sum of
+// the input rows its footprint covers (rows of `floats` floats), summed in
+// double in `row`.
+void Down(const Taps &t, uint32_t m, size_t floats, const float *in, float *out, double *row) {
+  for (uint32_t j = 0; j < m; ++j) {
+    std::fill(row, row + floats, 0.0);
+    for (uint32_t k = t.first[j]; k < t.first[j + 1]; ++k) {
+      const float *src = in + size_t{t.index[k]} * floats;
+      const double w = t.weight[k];
+      for (size_t i = 0; i < floats; ++i) row[i] += w * src[i];
+    }
+    float *dst = out + size_t{j} * floats;
+    for (size_t i = 0; i < floats; ++i) dst[i] = static_cast<float>(row[i]);
   }
 }
 
@@ -131,21 +153,19 @@ void Pass(const Taps &t, uint32_t m, uint32_t lines, const float *in, size_t ste
 // (everything taken here given back).
 float *Scale(const VtImage *image, uint32_t sw, uint32_t sh) {
   const auto iw = static_cast<uint32_t>(image->width), ih = static_cast<uint32_t>(image->height);
-  float *source = Array<float>(size_t{iw} * ih * 3);
-  float *across = source != nullptr ? Array<float>(size_t{sw} * ih * 3) : nullptr;
+  float *across = Array<float>(size_t{sw} * ih * 3);
   float *scaled = across != nullptr ? Array<float>(size_t{sw} * sh * 3) : nullptr;
+  double *row = scaled != nullptr ? Array<double>(size_t{sw} * 3) : nullptr;
   Taps h, v;
-  const bool taps = scaled != nullptr && TapsMake(h, iw, sw) && TapsMake(v, ih, sh);
+  const bool taps = row != nullptr && TapsMake(h, iw, sw) && TapsMake(v, ih, sh);
   if (taps) {
-    for (uint32_t y = 0; y < ih; ++y)
-      for (uint32_t x = 0; x < iw; ++x) Pixel(image, static_cast<int32_t>(x), static_cast<int32_t>(y), source + (size_t{y} * iw + x) * 3);
-    Pass(h, sw, ih, source, 3, size_t{iw} * 3, across, 3, size_t{sw} * 3);
-    Pass(v, sh, sw, across, size_t{sw} * 3, 3, scaled, size_t{sw} * 3, 3);
+    Across(h, image, sw, across);
+    Down(v, sh, size_t{sw} * 3, across, scaled, row);
   }
   TapsFree(h);
   TapsFree(v);
-  if (source != nullptr) VoDeallocate(source);
   if (across != nullptr) VoDeallocate(across);
+  if (row != nullptr) VoDeallocate(row);
   if (!taps && scaled != nullptr) {
     VoDeallocate(scaled);
     scaled = nullptr;

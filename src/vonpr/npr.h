@@ -26,6 +26,7 @@
 #include <vo/vo_driver.h>
 #include <vo/vo_npr.h>
 
+#include "voshslte/frame.h"
 #include "vosystem/kernel.h"
 
 // An NPR background (opaque to applications).
@@ -96,6 +97,7 @@ struct Context {
   uint32_t running;  // an action is under way
   VtPool *parameter_pool, *edge_pool;
   Registers *registers;
+  shaderlib::SharedTable snow_jitter;  // "npr atmospheric"'s flake jitter and its users
 };
 
 // The context, or null outside start..terminate.

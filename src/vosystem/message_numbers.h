@@ -318,6 +318,7 @@ constexpr uint32_t kNprActionRunning = 2613;       // an action started while on
 constexpr uint32_t kNprBackgroundRefused = 2630;   // not a live NPR background (procedure)
 constexpr uint32_t kNprBackgroundNotMade = 2631;   // a background cannot be made (reason)
 constexpr uint32_t kNprBackgroundImageGone = 2632; // a background's image is gone: the fill colour (once per background)
+constexpr uint32_t kNprLightRecordSkipped = 2633;  // a light record cannot be made: the light skipped (class; once per prepare)
 
 // NPR post-process classes (vonpr, module 96), 2645-2659.
 constexpr uint32_t kNprPostArgumentRefused = 2645;  // a class refuses an argument (class, label, value)
