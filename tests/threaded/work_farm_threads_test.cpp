@@ -455,6 +455,37 @@ TEST_F(WorkFarmThreads, APassBegunOnAWorkerRunsInline) {
   EXPECT_EQ(CountPosted(messages::kWorkFarmPassInline), 4);
 }
 
+// The platform refusing a worker's thread (the first, a middle one, the
+// last): the pass ends with 0x20000006 and message 2840 telling how many
+// started of how many asked; the threads started are joined, threading is
+// off, no row reaches the driver, and the next pass runs whole.
+TEST_F(WorkFarmThreads, ARefusedThreadEndsTheStartWithNoMemoryAndTheFarmRunsAfter) {
+  ASSERT_EQ(Workers(4), 0u);
+  g_work = &DeliverRows;
+  for (uint32_t refused : {1u, 3u, 4u}) {
+    g_posted.clear();
+    g_rows.clear();
+    EXPECT_EQ(multit::ThreadRefusalSet(refused), 0u);
+    EXPECT_EQ(Pass({0, 3, 0, 31}), VO_STATUS_NO_MEMORY) << refused;
+    EXPECT_TRUE(g_rows.empty()) << refused;
+    EXPECT_FALSE(ThreadingOn(Kernel())) << refused;
+    EXPECT_EQ(VoMultiThreadIsActive(), 0u);
+    ASSERT_EQ(CountPosted(messages::kWorkFarmThreadRefused), 1) << refused;
+    for (const Posted &p : g_posted)
+      if (p.message == messages::kWorkFarmThreadRefused) {
+        ASSERT_EQ(p.args.size(), 2u);
+        EXPECT_EQ(p.args[0].value.u, refused - 1);  // started
+        EXPECT_EQ(p.args[1].value.u, 4u);           // asked
+        EXPECT_EQ(p.status, VO_STATUS_NO_MEMORY);
+      }
+    g_rows.clear();
+    g_seen.Clear();
+    EXPECT_EQ(Pass({0, 3, 0, 31}), 0u) << refused;  // the refusal was for one start only
+    EXPECT_EQ(g_rows.size(), 32u) << refused;
+    EXPECT_TRUE(std::is_sorted(g_rows.begin(), g_rows.end()));
+  }
+}
+
 TEST_F(WorkFarmThreads, EveryAllocationFailingLeavesNothingBehind) {
   ASSERT_EQ(Workers(2), 0u);
   g_work = &DeliverRows;
