@@ -145,6 +145,15 @@ void ColoursShade(float (*colours)[3], VtShader *const *shaders, int n, int32_t 
   for (int i = 0; i < n; ++i) ShadeableColour(colours[i], shaders[i], prepared, feeds);
 }
 
+void ColoursShaded(float (*out)[3], const float (*colours)[3], VtShader *const *shaders, int n,
+                   const int32_t *prepared) {
+  for (int i = 0; i < n; ++i) {
+    for (int c = 0; c < 3; ++c) out[i][c] = colours[i][c];
+    int32_t flag = *prepared;
+    ShadeableColour(out[i], shaders[i], &flag, false);
+  }
+}
+
 void ShadersReset(VtShader *const *shaders, int n) {
   for (int i = 0; i < n; ++i)
     if (shaders[i] != nullptr) (void)VoShaderReset(shaders[i]);

@@ -225,8 +225,9 @@ VtShader *Shading(VtMaterial *m, uint32_t type, const char *name) {
 // The toolkit's classes that keep tables or read images: a wrapped image
 // read through the application's callback (on the main thread alone), lite
 // procedurals whose tables are drawn from the library's random numbers at
-// their first use, and plastic whose specular colour is a shader of its own
-// (a shadeable colour evaluated per point).
+// their first use, and colours a shader stands in for (evaluated per point,
+// never into the instance other workers read): plastic's specular colour, a
+// lite checker's odd colour and a lite fog's colour.
 TEST_F(ThreadedRayTest, ImagesProceduralsAndShadeableSpecularsAreTheSameForAnyWorkerCount) {
   DemoScene scene;
   ASSERT_TRUE(scene.ok());
@@ -246,10 +247,20 @@ TEST_F(ThreadedRayTest, ImagesProceduralsAndShadeableSpecularsAreTheSameForAnyWo
   ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(scene.material(0), VO_SHADER_REFLECTANCE), "specular colour",
                            &shadeable),
             0u);
+  VtShader *checker = Shading(scene.material(0), VO_SHADER_COLOUR, "wrapped checker");
+  ASSERT_NE(checker, nullptr);
+  ASSERT_EQ(VoShaderSetArg(checker, "odd colour", &shadeable), 0u);
+  VtShader *fog = VoShaderCreate(VO_SHADER_FOREGROUND, "fog");
+  ASSERT_NE(fog, nullptr);
+  ASSERT_EQ(VoShaderSetArg(fog, "fog colour", &shadeable), 0u);
+  ASSERT_EQ(VoForegroundSet(fog), 0u);
   ExpectAlikeForAnyWorkerCount();
+  ASSERT_EQ(VoForegroundSet(nullptr), 0u);
+  EXPECT_EQ(VoShaderDestroy(fog), 0u);
   EXPECT_GT(Stripes::reads.load(), 0);
   EXPECT_EQ(Stripes::off_main.load(), 0);
   ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(0), VO_SHADER_REFLECTANCE, "matte"), 0u);
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(0), VO_SHADER_COLOUR, "plain"), 0u);
   EXPECT_EQ(VoShaderDestroy(specular), 0u);
 }
 
