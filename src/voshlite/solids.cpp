@@ -213,12 +213,13 @@ VtStatus CubesPrepare(void *block) {
 
 VtStatus CubesEvaluate(void *block) {
   auto *b = static_cast<Cubes *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &CubesPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   int negatives = 0;
   for (int i = 0; i < 3; ++i) negatives += Wrap(g->P[i] * b->k, 1.0f) > 0.5f ? 0 : 1;
-  Copy3(g->Co, b->colours[negatives % 2 == 1 ? 1 : 0]);
+  Copy3(g->Co, colours[negatives % 2 == 1 ? 1 : 0]);
   return 0;
 }
 
@@ -232,7 +233,8 @@ VtStatus ChromePrepare(void *block) {
 
 VtStatus ChromeEvaluate(void *block) {
   auto *b = static_cast<Chrome *>(block);
-  ColoursShade(b->base, b->shaders, 1, &b->prepared);
+  float base[1][3];
+  ColoursShaded(base, b->base, b->shaders, 1, &b->prepared);
   PrepareOnDemand(b, &ChromePrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   float R[3];
@@ -241,7 +243,7 @@ VtStatus ChromeEvaluate(void *block) {
   if (d > 1 && d <= 1 + 1e-5f) d = 1;
   VtColour c;
   if (!(d <= 1) || VoSplineColour(&c, d, kKnots, kChromeKnots) == 0) return Copy3(g->Co, kRed), 0;
-  Mix(g->Co, &c.red, b->base[0], b->mix);
+  Mix(g->Co, &c.red, base[0], b->mix);
   return 0;
 }
 

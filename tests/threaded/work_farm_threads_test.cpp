@@ -437,6 +437,31 @@ TEST_F(WorkFarmThreads, WorkersShareTheRegistersOfLiveHandles) {
   for (const Posted &p : g_posted) ADD_FAILURE() << "message " << p.message << " of module " << p.module;
 }
 
+// Timers found or made by name from every worker at once: one timer per
+// name in the kernel's register, known to every context.
+std::mutex g_timers_lock;
+std::set<VtTimer *> g_timers;
+TEST_F(WorkFarmThreads, WorkersFindOneTimerPerNameInTheSharedRegister) {
+  ASSERT_EQ(Workers(4), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_BAND_HEIGHT, 1), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_THREADED_BAND, 1), 0u);
+  g_work = [](int32_t m, const VtMultiThreadItem *item, void *a) {
+    for (int i = 0; i < 20; ++i) {
+      const std::string name = "farm timer " + std::to_string(i % 5);
+      VtTimer *t = VoTimerGet(name.c_str(), nullptr);
+      if (t == nullptr || VoTimerAddClock(t, nullptr) != VO_STATUS_BAD_ARGUMENT) return VO_STATUS_BAD_ARGUMENT;
+      std::lock_guard<std::mutex> hold(g_timers_lock);
+      g_timers.insert(t);
+    }
+    return Record(m, item, a);
+  };
+  g_timers.clear();
+  EXPECT_EQ(Pass({0, 0, 0, 31}, nullptr), 0u);
+  EXPECT_EQ(g_seen.items.size(), 32u);
+  EXPECT_EQ(g_timers.size(), 5u);
+  for (VtTimer *t : g_timers) EXPECT_EQ(VoTimerGet(t->name, nullptr), t);
+}
+
 TEST_F(WorkFarmThreads, APassBegunOnAWorkerRunsInline) {
   ASSERT_EQ(Workers(2), 0u);
   g_work = [](int32_t, const VtMultiThreadItem *item, void *) {
