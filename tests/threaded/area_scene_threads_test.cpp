@@ -16,7 +16,7 @@ namespace {
 
 // The area light's samples are drawn per shaded point and the scattering
 // foreground reads the workers' copies of its lights: the file of the
-// calling thread for 1, 2 and 4 workers (bands of 16, 12 and 6 rows).
+// calling thread for 1, 2, 4 and 8 workers (bands of 16, 12, 6 and 3 rows).
 TEST(AreaSceneThreads, TheAreaLightAndScatteringGiveTheSamePictureForAnyWorkerCount) {
   vo_test::TempDir dir;
   char text[256];
@@ -24,7 +24,7 @@ TEST(AreaSceneThreads, TheAreaLightAndScatteringGiveTheSamePictureForAnyWorkerCo
   ASSERT_EQ(vo_area_scene_render(reference.c_str(), 0, text, sizeof text), 0) << text;
   const std::vector<char> a = vo_test::TargaBytes(reference);
   ASSERT_GT(a.size(), 18u);  // more than the header
-  for (int32_t workers : {1, 2, 4}) {
+  for (int32_t workers : {1, 2, 4, 8}) {
     const std::string path = dir.File("workers" + std::to_string(workers) + ".tga");
     ASSERT_EQ(vo_area_scene_render(path.c_str(), workers, text, sizeof text), 0) << text;
     EXPECT_TRUE(vo_test::TargaBytes(path) == a) << workers << " workers";
