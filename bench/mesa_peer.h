@@ -20,16 +20,20 @@ namespace vo::bench {
 
 struct MesaPeer {
   bool ready = false;
+  EGLDisplay display = EGL_NO_DISPLAY;
+  EGLContext context = EGL_NO_CONTEXT;
+  // Makes the peer's context current again (after the library drew on its own).
+  bool Current() const { return ready && eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context); }
   MesaPeer(int width, int height) {
     setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
     setenv("LP_NUM_THREADS", "1", 0);
     setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
     auto platform = reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
     if (platform == nullptr) return;
-    EGLDisplay display = platform(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    display = platform(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
     if (display == EGL_NO_DISPLAY || !eglInitialize(display, nullptr, nullptr) || !eglBindAPI(EGL_OPENGL_API))
       return;
-    EGLContext context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
+    context = eglCreateContext(display, EGL_NO_CONFIG_KHR, EGL_NO_CONTEXT, nullptr);
     if (context == EGL_NO_CONTEXT || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) return;
     GLuint fbo = 0, colour = 0, depth = 0;
     glGenFramebuffers(1, &fbo);

@@ -14,6 +14,12 @@ namespace expand {
 
 VtReference *NullList() { return VoReferenceNodeCreate(nullptr); }
 
+VtReference *NoMemoryList() {
+  if (uint32_t *sticky = Geom()->sticky_status)
+    std::atomic_ref<uint32_t>(*sticky).fetch_or(0x4u, std::memory_order_relaxed);
+  return NullList();
+}
+
 namespace {
 
 // Depth first through the member lists; a list found sound is not walked
@@ -62,10 +68,7 @@ VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t opt
   if (t == nullptr) return nullptr;
   VtContents *c = WorldContents(g, p, requested, options);
   VtPrimitive *copy = c != nullptr ? VoPrimitiveCopy(p, c) : nullptr;
-  if (copy == nullptr) {
-    if (g->sticky_status != nullptr) std::atomic_ref<uint32_t>(*g->sticky_status).fetch_or(0x4u, std::memory_order_relaxed);
-    return NullList();
-  }
+  if (copy == nullptr) return NoMemoryList();
   copy->flags =
       (copy->flags & ~(VO_PRIMITIVE_HAS_TRANSFORM | VO_PRIMITIVE_PROTECTED)) | VO_PRIMITIVE_TEMPORARY;
   // Every vertex through the transform. The normal is carried at the
@@ -90,8 +93,7 @@ VtReference *WorldConversion(VtPrimitive *p, VtContents *requested, uint32_t opt
   VtReference *list = VoReferenceNodeCreate(copy);
   if (list == nullptr) {
     (void)VoPrimitiveDestroy(copy);
-    if (g->sticky_status != nullptr) std::atomic_ref<uint32_t>(*g->sticky_status).fetch_or(0x4u, std::memory_order_relaxed);
-    return NullList();
+    return NoMemoryList();
   }
   return list;
 }
@@ -118,7 +120,7 @@ VtReference *Line(VtPrimitive *p, VtContents *contents, uint32_t options) {
   const uint32_t plane = VO_POLY_PLANE;
   VtContents *c = VoContentsUnion(contents, 3, add);
   if (c != nullptr) c = VoContentsSubtract(c, 1, &plane);
-  if (c == nullptr) return NullList();
+  if (c == nullptr) return NoMemoryList();
   if (VtReference *world = WorldConversion(p, c, options)) return world;
   return (options & VO_EXPAND_RIBBONS) ? LineExpansion(p, c, options) : nullptr;
 }

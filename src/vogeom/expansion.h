@@ -28,6 +28,10 @@ inline VtTransform *TransformOf(const VtPrimitive *p) {
 // A one-element list holding null: the answer of an expansion that failed
 // or found nothing to expand into. Null when the node cannot be made.
 VtReference *NullList();
+// The same for an expansion that ran out of memory: the sticky status (when
+// the application gave one) gets 0x4, so that a renderer can tell a missing
+// piece from nothing to draw.
+VtReference *NoMemoryList();
 
 // Refuses (message 2012) a list primitive whose member lists lead back to
 // one of themselves or nest deeper than the walk allows.

@@ -213,14 +213,15 @@ VtReference *LineExpansion(VtPrimitive *line, VtContents *contents, uint32_t opt
   GeomState *g = Geom();
   ViewFrame view{};
   VtContents *c = RibbonContents(contents);
-  if (c == nullptr || !ViewFrameGet(&view)) return NullList();
+  if (c == nullptr) return NoMemoryList();
+  if (!ViewFrameGet(&view)) return NullList();
   VtTypedValue width{};
   (void)VoPrimitiveGetProperty(line, VO_PRIM_LINE_WIDTH, &width);
   const double half_width =
       (width.value.p != nullptr ? *static_cast<const uint32_t *>(width.value.p) : 1u) * 0.50005;
 
   Ribbon r;
-  if (!r.Start(c)) return NullList();
+  if (!r.Start(c)) return NoMemoryList();
   r.p->flags |= (options & VO_EXPAND_RETAIN ? 0 : VO_PRIMITIVE_TEMPORARY) |
                 (line->flags &
                  (VO_PRIMITIVE_NO_SHADOW_CAST | VO_PRIMITIVE_NO_SHADOW_RECEIVE | VO_PRIMITIVE_NOT_IN_OCTREE));
@@ -259,7 +260,7 @@ VtReference *LineExpansion(VtPrimitive *line, VtContents *contents, uint32_t opt
   r.Close();
   if (!whole || r.first_polygon == nullptr) {
     (void)PrimitiveDestroyInternal(r.p);
-    return NullList();
+    return whole ? NullList() : NoMemoryList();
   }
   (void)VoPrimitiveResetProperty(r.p, VO_PRIM_NPOLYS);
   (void)VoPrimitiveResetProperty(r.p, VO_PRIM_BOUNDS);
@@ -267,7 +268,7 @@ VtReference *LineExpansion(VtPrimitive *line, VtContents *contents, uint32_t opt
   VtReference *list = VoReferenceNodeCreate(r.p);
   if (list == nullptr) {
     (void)PrimitiveDestroyInternal(r.p);
-    return NullList();
+    return NoMemoryList();
   }
   return list;
 }

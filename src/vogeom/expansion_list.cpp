@@ -86,11 +86,11 @@ VtReference *ListExpansion(VtPrimitive *list, uint32_t options) {
     // A piece that cannot be made leaves a null node: the caller sees that
     // something is missing.
     VtPrimitive *piece = copies ? Piece(g, list, member, options) : member;
-    VtReference *made = VoReferenceNodeCreate(piece);
+    VtReference *made = piece != nullptr ? VoReferenceNodeCreate(piece) : NoMemoryList();
     if (made == nullptr) {
       if (copies && piece != nullptr) (void)PrimitiveDestroyInternal(piece);
       VoReferenceListDestroy(out, copies ? &PieceDestroy : nullptr);
-      return NullList();
+      return NoMemoryList();
     }
     out = VoPrimitiveReferenceAppend(out, made);
   } while (node != members);

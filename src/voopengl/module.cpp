@@ -218,6 +218,8 @@ VtStatus VoOpenGLTerminate() {
   VtOpenGLContext *c = Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
   VtStatus s = c->started != 0 ? 0 : VO_STATUS_UNAVAILABLE;
+  // A frame left open is closed first: its record and deferred primitives go.
+  if (c->frame_open != 0) s |= VoOpenGLImageEnd();
   c->current_record = nullptr;
   s |= VoOpenGLPrimitiveListInvalidate(nullptr, VO_OPENGL_INVALID_ALL);
   // The set cache's textures go while their group lives.

@@ -89,6 +89,9 @@ struct VtOpenGLHooks {
 };
 
 struct VtOpenGLDeferred;
+namespace vo::opengl {
+struct Frame;
+}
 
 // One slot of the index of material caches by material.
 struct VtOpenGLCacheIndex {
@@ -161,6 +164,7 @@ struct VtOpenGLContext {
   VtOpenGLCacheIndex *index;       // field 47's caches by material (null: the list is searched)
   uint32_t index_size, index_used;
   uint32_t index_off;              // an index could not be had: the list alone serves
+  vo::opengl::Frame *frame;        // the open frame's own state, or null
 };
 static_assert(offsetof(VtOpenGLContext, draw_style) == 0 && offsetof(VtOpenGLContext, background) == 36);
 static_assert(offsetof(VtOpenGLContext, started) == 52 && offsetof(VtOpenGLContext, record_pool) % 8 == 0);

@@ -22,7 +22,7 @@
 
 #include "vogeom/list_walk.h"
 #include "voogldrv/targets.h"
-#include "voopengl/opengl.h"
+#include "voopengl/frame.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/reference.h"
 
@@ -31,20 +31,6 @@ namespace vo::opengl {
 namespace {
 
 constexpr uint32_t kBackgroundDepthMax = 16;
-constexpr uint32_t kExpandDepthMax = 16;
-constexpr uint32_t kMirroring = 0x1000;  // a transform's reflection flag
-
-// What one frame carries besides the context record.
-struct Frame {
-  bool context = false;   // a context is current: OpenGL may be called
-  double matrices[kTransformStackDepth + 1][16];  // [0] the view's model-view
-  uint32_t depth = 0;
-  bool depth_posted = false;
-  ListPath path;
-  uint32_t expand_depth = 0;
-};
-
-Frame *frame_state = nullptr;  // only the calling thread draws
 
 void Unit(float v[3]) {
   const float n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
@@ -61,6 +47,102 @@ void Clear(const float rgb[3], float alpha, GLbitfield extra) {
 }
 
 // ---- Background ---------------------------------------------------------
+
+// Drawing over the whole viewport: the depth cleared as asked, identity
+// matrices, filled and smooth, no lighting, depth test or culling; undone
+// by ScreenEnd (ending in GL_MODELVIEW).
+void ScreenBegin(GLbitfield depth) {
+  glClear(depth);
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  glMatrixMode(GL_MODELVIEW);
+  glPushMatrix();
+  glLoadIdentity();
+  glPushAttrib(GL_POLYGON_BIT | GL_LIGHTING_BIT | GL_ENABLE_BIT | GL_CURRENT_BIT);
+  glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+  glShadeModel(GL_SMOOTH);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_CULL_FACE);
+}
+
+void ScreenEnd() {
+  glPopAttrib();
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+  glPopMatrix();
+}
+
+// The texture coordinates of the corners (1,1), (-1,1), (-1,-1), (1,-1).
+struct Corners {
+  float st[4][2];
+};
+
+Corners TiledCorners(const VtOpenGLContext *c, const VtShaderTexture *t) {
+  const float wr = static_cast<float>(c->viewport[0]) / static_cast<float>(t->width);
+  const float hr = static_cast<float>(c->viewport[1]) / static_cast<float>(t->height);
+  return Corners{{{wr, 0}, {0, 0}, {0, hr}, {wr, hr}}};
+}
+
+Corners FittedCorners(const VtOpenGLContext *c, VtShader *bg, const VtShaderTexture *t) {
+  float s = 1.0f, u = 1.0f;  // the extents in s and t
+  const double rotation = ArgFloat(bg, "rotation", 0.0f);
+  const int32_t turn = std::isfinite(rotation) && std::fabs(rotation) < 1e9 ? static_cast<int32_t>(rotation) : 0;
+  const bool quarter = turn == 90 || turn == -90 || turn == 270 || turn == -270;
+  VtTypedValue keep{};
+  keep.type = VtBoolean;
+  if (HasLabel(bg, "keep aspect") && VoShaderGetArg(bg, "keep aspect", &keep) == 0 && keep.value.u != 0) {
+    const double vw = c->viewport[0], vh = c->viewport[1], iw = t->width, ih = t->height;
+    const double va = vw / vh, ia = iw / ih;
+    if (!quarter) {
+      if (iw * vh < ih * vw) u = static_cast<float>(ia / va);
+      else s = static_cast<float>(va / ia);
+    } else {
+      if (ih * vh < iw * vw) s = static_cast<float>(1.0 / (va * ia));
+      else u = static_cast<float>(va * ia);
+    }
+  }
+  if (turn == 90 || turn == -270) return Corners{{{0, 0}, {0, u}, {s, u}, {s, 0}}};
+  if (turn == 180 || turn == -180) return Corners{{{0, u}, {s, u}, {s, 0}, {0, 0}}};
+  if (turn == 270 || turn == -90) return Corners{{{s, u}, {s, 0}, {0, 0}, {0, u}}};
+  return Corners{{{s, 0}, {0, 0}, {0, u}, {s, u}}};
+}
+
+// "image" tiled at one texel per pixel, "scaled image" fitted to the
+// viewport; an image that cannot be drawn clears to the default colour.
+VtStatus ImageBackground(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, bool fitted) {
+  VtStatus s = 0;
+  const VtShaderTexture *t = ShaderTextureGet(c, bg, &s);
+  if (t == nullptr || t->width <= 0 || t->height <= 0 || c->viewport[0] == 0 || c->viewport[1] == 0) {
+    Post(VO_CLASS_WARNING, messages::kOpenGLBackgroundRefused, kModule,
+         t == nullptr ? (s != 0 ? "out of memory" : "no usable image") : "an empty image or viewport");
+    Clear(c->background, c->background_alpha, depth);
+    return s;
+  }
+  const Corners k = fitted ? FittedCorners(c, bg, t) : TiledCorners(c, t);
+  ScreenBegin(depth);
+  glDisable(GL_BLEND);
+  glDisable(GL_TEXTURE_GEN_S);
+  glDisable(GL_TEXTURE_GEN_T);
+  glEnable(GL_TEXTURE_2D);
+  glBindTexture(GL_TEXTURE_2D, t->texture);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+  glColor4f(1, 1, 1, 1);
+  static const float kCorner[4][2] = {{1, 1}, {-1, 1}, {-1, -1}, {1, -1}};
+  glBegin(GL_POLYGON);
+  for (int i = 0; i < 4; ++i) {
+    glTexCoord2fv(k.st[i]);
+    glVertex2fv(kCorner[i]);
+  }
+  glEnd();
+  glBindTexture(GL_TEXTURE_2D, 0);
+  ScreenEnd();
+  c->current_record = nullptr;  // the colour and texture binding changed behind the record
+  return 0;
+}
 
 VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint32_t level) {
   const float black[3] = {0.0f, 0.0f, 0.0f};
@@ -96,19 +178,7 @@ VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint
     (void)ArgTriple(bg, "top colour", top);
     (void)ArgTriple(bg, "bottom colour", bottom);
     if (c->background_drawing == 1) {
-      glClear(depth);
-      glMatrixMode(GL_PROJECTION);
-      glPushMatrix();
-      glLoadIdentity();
-      glMatrixMode(GL_MODELVIEW);
-      glPushMatrix();
-      glLoadIdentity();
-      glPushAttrib(GL_POLYGON_BIT | GL_LIGHTING_BIT | GL_ENABLE_BIT | GL_CURRENT_BIT);
-      glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-      glShadeModel(GL_SMOOTH);
-      glDisable(GL_LIGHTING);
-      glDisable(GL_DEPTH_TEST);
-      glDisable(GL_CULL_FACE);
+      ScreenBegin(depth);
       glDisable(GL_TEXTURE_2D);
       glBegin(GL_POLYGON);
       glColor3fv(top);
@@ -118,11 +188,7 @@ VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint
       glVertex2f(-1, -1);
       glVertex2f(1, -1);
       glEnd();
-      glPopAttrib();
-      glMatrixMode(GL_PROJECTION);
-      glPopMatrix();
-      glMatrixMode(GL_MODELVIEW);
-      glPopMatrix();
+      ScreenEnd();
       c->current_record = nullptr;  // the colour was changed behind the record
     } else {
       for (int i = 0; i < 3; ++i) colour[i] = 0.5f * (top[i] + bottom[i]);
@@ -130,14 +196,32 @@ VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint
     }
   } else if (is("none")) {
     Clear(black, 1.0f, depth);
+  } else if ((is("image") || is("scaled image")) && c->background_drawing == 1) {
+    return ImageBackground(c, bg, depth, is("scaled image"));
   } else {
-    // Image backgrounds and classes OpenGL cannot draw: the default colour.
+    // Classes OpenGL cannot draw: the default colour.
     Clear(c->background, c->background_alpha, depth);
   }
   return 0;
 }
 
 // ---- Lights -------------------------------------------------------------
+
+// A whole-number argument (an enumeration or integer; a float truncated).
+int32_t ArgWhole(VtShader *s, const char *label, int32_t otherwise) {
+  if (!HasLabel(s, label)) return otherwise;
+  VtTypedValue v{};
+  v.type = VtInt32;
+  if (VoShaderGetArg(s, label, &v) != 0) return otherwise;
+  switch (v.type) {
+    case VtEnum:
+    case VtInt32:
+    case VtNat32:
+    case VtBoolean: return v.value.i;
+    case VtFloat: return std::isfinite(v.value.f) && std::fabs(v.value.f) < 1e9f ? static_cast<int32_t>(v.value.f) : otherwise;
+    default: return otherwise;
+  }
+}
 
 VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
   const GLenum n = GL_LIGHT0 + static_cast<GLenum>(index);
@@ -164,7 +248,7 @@ VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
   } else if (is("point") || is("spot")) {
     std::memcpy(position, location, sizeof location);
     position[3] = 1.0f;
-    fall_off = static_cast<int32_t>(ArgFloat(light, "fall off", 0.0f));
+    fall_off = ArgWhole(light, "fall off", 0);
     if (is("spot")) {
       for (int i = 0; i < 3; ++i) direction[i] = to[i] - location[i];
       Unit(direction);
@@ -190,184 +274,14 @@ VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
   return 0;
 }
 
-// ---- Primitives ---------------------------------------------------------
-
-VtOpenGLPrimitiveData *RecordFor(VtOpenGLContext *c, VtPrimitive *p, VtStatus *status);
-
-void MatrixLoad(Frame *f) {
-  glMatrixMode(GL_MODELVIEW);
-  glLoadMatrixd(f->matrices[f->depth]);
-}
-
-// Pushes the primitive's own transform; false when the stack is full.
-bool TransformPush(VtOpenGLContext *c, Frame *f, VtPrimitive *p, bool *scaling) {
-  VtTransform *t = VoPrimitiveGetTransform(p);
-  double m[16];
-  if (t == nullptr || VoTransformGetMatrix(t, m) != 0) return true;
-  if (f->depth + 1 > kTransformStackDepth) {
-    if (!f->depth_posted) Post(VO_STATUS_BAD_ARGUMENT, messages::kOpenGLTransformDepth, kModule, f->depth + 1);
-    f->depth_posted = true;
-    return false;
-  }
-  (void)VoMatrixMultiply(f->matrices[f->depth + 1], m, f->matrices[f->depth]);
-  ++f->depth;
-  ++c->transform_depth;
-  *scaling = std::fabs(m[0] - 1.0) >= 1e-5 || std::fabs(m[5] - 1.0) >= 1e-5 || std::fabs(m[10] - 1.0) >= 1e-5;
-  if (*scaling && c->normalise_count++ == 0) glEnable(GL_NORMALIZE);
-  if ((VoTransformGetType(t) & kMirroring) != 0) c->mirrored[0] ^= 1u;
-  MatrixLoad(f);
-  return true;
-}
-
-void TransformPop(VtOpenGLContext *c, Frame *f, VtPrimitive *p, bool scaling) {
-  if ((VoTransformGetType(VoPrimitiveGetTransform(p)) & kMirroring) != 0) c->mirrored[0] ^= 1u;
-  if (scaling && --c->normalise_count == 0) glDisable(GL_NORMALIZE);
-  --f->depth;
-  --c->transform_depth;
-  MatrixLoad(f);
-}
-
-struct Layout {
-  int32_t polys, vrefs, poly_next, plane, world, normal;
-};
-
-void PolygonSend(const Layout &l, const void *polygon, bool normals) {
-  const auto *ring = l.vrefs >= 0 ? *ElementField<VtReference *>(polygon, l.vrefs) : nullptr;
-  if (ring == nullptr) return;
-  float plane[3] = {0, 0, 1};
-  if (!normals && l.plane >= 0) {
-    std::memcpy(plane, ElementField<float>(polygon, l.plane), sizeof plane);
-    Unit(plane);
-  }
-  ForEachNode(const_cast<VtReference *>(ring), [&](VtReference *node) {
-    const void *v = node->data;
-    if (v == nullptr || l.world < 0) return;
-    glNormal3fv(normals ? ElementField<float>(v, l.normal) : plane);
-    glVertex3fv(ElementField<float>(v, l.world));
-  });
-}
-
-// Draws a polygon or a mesh with the current state.
-VtStatus GeometryDraw(VtOpenGLContext *c, VtPrimitive *p) {
-  if (p == nullptr) {
-    Post(VO_STATUS_UNAVAILABLE, messages::kOpenGLNoPrimitive, kModule);
-    return VO_STATUS_UNAVAILABLE;
-  }
-  VtStatus s = 0;
-  if ((p->flags & VO_PRIMITIVE_TRIANGLES) == 0) s |= VoPrimitiveTriangulate(p);
-  const VtContents *ct = p->contents;
-  const Layout l{PropertyOffset(ct, VO_PRIM_POLYS), PropertyOffset(ct, VO_POLY_VREFS),
-                 PropertyOffset(ct, VO_POLY_NEXT),  PropertyOffset(ct, VO_POLY_PLANE),
-                 PropertyOffset(ct, VO_VERT_WORLD), PropertyOffset(ct, VO_VERT_NORMAL)};
-  if (l.polys < 0) return s;
-  const bool normals = l.normal >= 0;
-  const bool two_sided = VoPrimitiveGetSidedness(p) != 0;
-  if (two_sided) {
-    glLightModelf(GL_LIGHT_MODEL_TWO_SIDE, 1.0f);
-    glDisable(GL_CULL_FACE);
-  }
-  if (c->lighting_mode != 0 && c->lighting_on == 0) {
-    glEnable(GL_LIGHTING);
-    c->lighting_on = 1;
-  }
-  const uint32_t face = c->mirrored[0] != 0 ? 1u : 0u;
-  glFrontFace(face != 0 ? GL_CW : GL_CCW);
-  c->mirrored[1] = face;
-  const void *first = *ElementField<void *>(p->data, l.polys);
-  const bool triangles = (p->flags & VO_PRIMITIVE_TRIANGLES) != 0;
-  if (triangles) glBegin(GL_TRIANGLES);
-  else if (first != nullptr && l.poly_next >= 0 && *ElementField<void *>(first, l.poly_next) != first &&
-           *ElementField<void *>(first, l.poly_next) != nullptr)
-    Post(VO_CLASS_DEBUG, messages::kOpenGLPolygonsOneByOne, kModule, static_cast<const void *>(p));
-  for (const void *q = first; q != nullptr;) {
-    if (!triangles) glBegin(GL_POLYGON);
-    PolygonSend(l, q, normals);
-    if (!triangles) glEnd();
-    q = l.poly_next >= 0 ? *ElementField<void *>(q, l.poly_next) : nullptr;
-    if (q == first) break;
-  }
-  if (triangles) glEnd();
-  if (two_sided) {
-    glLightModelf(GL_LIGHT_MODEL_TWO_SIDE, 0.0f);
-    glEnable(GL_CULL_FACE);
-  }
-  return s;
-}
-
-VtStatus Draw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *inherited);
-
-VtStatus MembersDraw(VtOpenGLContext *c, Frame *f, VtReference *ring, VtOpenGLMaterialCache *cache) {
-  VtStatus s = 0;
-  ForEachNode(ring, [&](VtReference *node) { s |= Draw(c, f, static_cast<VtPrimitive *>(node->data), cache); });
-  return s;
-}
-
-VtStatus Draw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *inherited) {
-  if (p == nullptr) return VO_STATUS_UNAVAILABLE;
-  VtStatus s = 0;
-  VtOpenGLPrimitiveData *record = RecordFor(c, p, &s);
-  if (record == nullptr) return s != 0 ? s : VO_STATUS_NO_MEMORY;
-  c->current_primitive = p;
-  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
-  const bool own = (p->flags & VO_PRIMITIVE_HAS_TRANSFORM) != 0;
-  bool scaling = false;
-  if (type == VO_PRIMITIVE_LIST || type == VO_PRIMITIVE_LIST_COPY) {
-    if (VtStatus e = f->path.Enter(p)) return e;
-    VtOpenGLMaterialCache *cache = inherited;
-    if (type == VO_PRIMITIVE_LIST_COPY && VoPrimitiveGetMaterial(p) != nullptr) {
-      VtOpenGLMaterialCache *own_cache = nullptr;
-      s |= CacheLookup(c, p, &own_cache);
-      if (own_cache != nullptr) cache = own_cache;
-    }
-    if (type == VO_PRIMITIVE_LIST_COPY && own && !TransformPush(c, f, p, &scaling)) {
-      f->path.Leave();
-      return s | VO_STATUS_BAD_ARGUMENT;
-    }
-    s |= MembersDraw(c, f, ListMembers(p), cache);
-    if (type == VO_PRIMITIVE_LIST_COPY && own) TransformPop(c, f, p, scaling);
-    f->path.Leave();
-    return s;
-  }
-  if (own && !TransformPush(c, f, p, &scaling)) return s | VO_STATUS_BAD_ARGUMENT;
-  VtOpenGLMaterialCache *cache = inherited;
-  if (VoPrimitiveGetMaterial(p) != nullptr) {
-    VtOpenGLMaterialCache *own_cache = nullptr;
-    s |= CacheLookup(c, p, &own_cache);
-    if (own_cache != nullptr) cache = own_cache;
-  }
-  if (cache != nullptr) {
-    c->current_cache = cache;
-    s |= CacheReady(c, cache);
-    s |= RecordSend(c, cache->record);
-  }
-  if (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_MESH) {
-    s |= GeometryDraw(c, p);
-  } else if (f->expand_depth < kExpandDepthMax) {
-    // Any other kind is drawn through the pieces it expands into.
-    ++f->expand_depth;
-    VtReference *pieces = VoPrimitiveExpandToList(p, nullptr, 1);
-    if (own) {  // the pieces carry the transform already
-      TransformPop(c, f, p, scaling);
-    }
-    s |= MembersDraw(c, f, pieces, cache);
-    (void)VoPrimitiveReferenceListDestroy(pieces);
-    --f->expand_depth;
-    return s;
-  }
-  if (own) TransformPop(c, f, p, scaling);
-  return s;
-}
-
-VtOpenGLPrimitiveData *RecordFor(VtOpenGLContext *c, VtPrimitive *p, VtStatus *status) {
-  VtOpenGLPrimitiveData *r = RecordOf(p, status);
-  if (r != nullptr || *status != 0) return r;
-  return RecordMake(c, p, status);
-}
-
 // ---- The frame ----------------------------------------------------------
 
-VtStatus ImageBegin(VtOpenGLContext *c, Frame *f) {
-  if (c->frame_open != 0) return VO_STATUS_UNAVAILABLE;
+VtStatus ImageBegin(VtOpenGLContext *c) {
+  if (c->frame_open != 0 || c->frame != nullptr) return VO_STATUS_UNAVAILABLE;
+  auto *f = static_cast<Frame *>(VoAllocate(sizeof(Frame)));
+  if (f == nullptr) return VO_STATUS_NO_MEMORY;
+  new (f) Frame();
+  c->frame = f;
   c->frame_open = 1;
   c->current_record = nullptr;
   c->tex_offset[0] = c->tex_offset[1] = 0.0f;
@@ -378,14 +292,18 @@ VtStatus ImageBegin(VtOpenGLContext *c, Frame *f) {
     (void)VoControlGet(0xd0001, &c->saved_controls[0]);
     (void)VoControlGet(0xd0002, &c->saved_controls[1]);
     const VtTypedValue context = TypedPointer(c->frame_render_context);
-    VtTypedValue zero{};
-    zero.type = VtInt32;
+    const VtTypedValue off = TypedBoolean(false);
     (void)VoControlSet(0xd0001, &context);
-    (void)VoControlSet(0xd0002, &zero);
+    (void)VoControlSet(0xd0002, &off);
   }
   const VtStatus s = VoOGLDrvImageBegin();
   f->context = s == 0 && ogldrv::ContextIsCurrent();
   c->frame_group = f->context ? ogldrv::FrameShareGroup() : -1;
+  for (double(&m)[16] : f->model) {
+    std::memset(m, 0, sizeof m);
+    m[0] = m[5] = m[10] = m[15] = 1.0;
+  }
+  std::memcpy(f->matrices[0], f->model[0], sizeof f->matrices[0]);
   if (!f->context) return s != 0 ? s : VO_STATUS_UNAVAILABLE;
   if (c->perspective_hint == 1) glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_FASTEST);
   if (c->perspective_hint == 2) glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
@@ -422,7 +340,20 @@ VtStatus ImageBegin(VtOpenGLContext *c, Frame *f) {
   return 0;
 }
 
-VtStatus ViewSet(VtOpenGLContext *c, Frame *f) {
+VtStatus ViewLoad(VtOpenGLContext *c, Frame *f);
+
+VtStatus ViewSet(VtOpenGLContext *c, Frame *f, VtView *view) {
+  VtView *saved = nullptr;
+  if (view != nullptr) {
+    saved = VoViewGet();
+    if (VtStatus e = VoViewSet(view)) return e;
+  }
+  VtStatus s = ViewLoad(c, f);
+  if (saved != nullptr) (void)VoViewSet(saved);
+  return s;
+}
+
+VtStatus ViewLoad(VtOpenGLContext *c, Frame *f) {
   VtStatus s = VoViewEvaluate(nullptr);
   VtTypedValue v{};
   const auto value = [&](uint32_t code) -> void * {
@@ -550,62 +481,145 @@ VtStatus ListRender(VtOpenGLContext *c, Frame *f, VtReference *list) {
     c->transform_depth = 0;
     f->depth = 0;
     MatrixLoad(f);
-    s |= Draw(c, f, static_cast<VtPrimitive *>(node->data), &c->default_cache);
+    s |= PrimitiveDraw(c, f, static_cast<VtPrimitive *>(node->data), &c->default_cache, nullptr);
   });
   return s;
 }
 
-VtStatus ImageEnd(VtOpenGLContext *c, const Frame *f) {
-  if (c->frame_open == 0) return VO_STATUS_UNAVAILABLE;
+VtStatus ImageEnd(VtOpenGLContext *c) {
+  Frame *f = c->frame;
+  if (c->frame_open == 0 || f == nullptr) return VO_STATUS_UNAVAILABLE;
   VtStatus s = 0;
   if (f->context) {
+    s |= DeferredDraw(c, f);
     glBindTexture(GL_TEXTURE_2D, 0);
+  }
+  DeferredDrop(c);
+  if (c->frame_render_context != nullptr) {
+    (void)VoControlSet(0xd0001, &c->saved_controls[0]);
+    (void)VoControlSet(0xd0002, &c->saved_controls[1]);
+    c->frame_render_context = nullptr;
+  }
+  if (f->context) {
     glFlush();
     if (c->no_swap == 0) s |= VoOGLDrvSwapBuffers();
     bool posted = false;
     for (int i = 0; i < 64; ++i) {
       const GLenum e = glGetError();
       if (e == GL_NO_ERROR) break;
-      if (!posted) Post(VO_CLASS_WARNING, messages::kOpenGLError, kModule,
-                        reinterpret_cast<const char *>(gluErrorString(e)));
+      if (!posted)
+        Post(VO_CLASS_WARNING, messages::kOpenGLError, kModule, reinterpret_cast<const char *>(gluErrorString(e)));
       posted = true;
       s |= VO_CLASS_WARNING;
     }
     c->current_record = nullptr;
     s |= CacheReady(c, &c->default_cache);
     s |= RecordSend(c, c->default_cache.record);
+    s |= VoOGLDrvImageEnd();
   }
-  if (c->frame_render_context != nullptr) {
-    (void)VoControlSet(0xd0001, &c->saved_controls[0]);
-    (void)VoControlSet(0xd0002, &c->saved_controls[1]);
-    c->frame_render_context = nullptr;
-  }
-  if (f->context) s |= VoOGLDrvImageEnd();
   c->frame_open = 0;
+  c->frame = nullptr;
+  f->~Frame();
+  VoDeallocate(f);
   return s | VoShadingTerminateImage();
+}
+
+// The frame with a context current, or null (*status 2).
+Frame *Drawing(VtOpenGLContext **c) {
+  *c = Context();
+  Frame *f = *c != nullptr ? (*c)->frame : nullptr;
+  return *c != nullptr && f != nullptr && f->context ? f : nullptr;
 }
 
 }  // namespace
 
-VtStatus Render() {
+Frame *CurrentFrame() {
   VtOpenGLContext *c = Context();
-  if (c == nullptr || c->started == 0 || frame_state != nullptr) return VO_STATUS_UNAVAILABLE;
-  auto *f = static_cast<Frame *>(VoAllocate(sizeof(Frame)));
-  if (f == nullptr) return VO_COND_NO_MEMORY;
-  new (f) Frame();
-  frame_state = f;
-  VtStatus s = ImageBegin(c, f);
-  if (f->context) {
-    s |= ViewSet(c, f);
-    s |= BackgroundSet(c, VoBackgroundGet());
-    s |= LightListSet(c, VoLightListGet());
-    s |= ListRender(c, f, VoPrimitiveListGet());
-  }
-  if (c->frame_open != 0) s |= ImageEnd(c, f);
-  frame_state = nullptr;
-  f->~Frame();
-  VoDeallocate(f);
-  return s;
+  return c != nullptr ? c->frame : nullptr;
 }
 
+VtStatus Render() { return VoOpenGLRender(); }
+
 }  // namespace vo::opengl
+
+namespace vo {
+
+using namespace opengl;
+
+VtStatus VoOpenGLRender() {
+  VtOpenGLContext *c = Context();
+  if (c == nullptr || c->started == 0) return VO_STATUS_UNAVAILABLE;
+  if (c->frame_open != 0 || c->frame != nullptr) return VO_STATUS_UNAVAILABLE;
+  VtStatus s = VoOpenGLImageBegin();
+  if (c->frame == nullptr) return s;
+  // Without a context (the drivers' image begin failed) straight to the end.
+  if (c->frame->context) {
+    s |= VoOpenGLViewSet(nullptr);
+    s |= VoOpenGLBackgroundSet(VoBackgroundGet());
+    s |= VoOpenGLLightListSet(VoLightListGet());
+    s |= VoOpenGLPrimitiveListRender(VoPrimitiveListGet());
+  }
+  return s | VoOpenGLImageEnd();
+}
+
+VtStatus VoOpenGLImageBegin() {
+  VtOpenGLContext *c = Context();
+  if (c == nullptr || c->started == 0) return VO_STATUS_UNAVAILABLE;
+  return ImageBegin(c);
+}
+
+VtStatus VoOpenGLImageEnd() {
+  VtOpenGLContext *c = Context();
+  return c != nullptr ? ImageEnd(c) : VO_STATUS_UNAVAILABLE;
+}
+
+VtStatus VoOpenGLViewSet(VtView *view) {
+  VtOpenGLContext *c = nullptr;
+  Frame *f = Drawing(&c);
+  return f != nullptr ? ViewSet(c, f, view) : VO_STATUS_UNAVAILABLE;
+}
+
+VtStatus VoOpenGLBackgroundSet(VtShader *background) {
+  VtOpenGLContext *c = nullptr;
+  if (Drawing(&c) == nullptr) return VO_STATUS_UNAVAILABLE;
+  return BackgroundSet(c, background != nullptr ? background : VoBackgroundGet());
+}
+
+VtStatus VoOpenGLLightSet(VtShader *light, int32_t index) {
+  VtOpenGLContext *c = nullptr;
+  if (Drawing(&c) == nullptr || light == nullptr || index < 0) return VO_STATUS_UNAVAILABLE;
+  GLint most = 8;
+  glGetIntegerv(GL_MAX_LIGHTS, &most);
+  if (index >= most) {
+    Post(VO_CLASS_WARNING, messages::kOpenGLTooManyLights, kModule, index + 1);
+    return VO_STATUS_UNAVAILABLE;
+  }
+  return LightSet(c, light, index);
+}
+
+VtStatus VoOpenGLLightListSet(VtReference *list) {
+  VtOpenGLContext *c = nullptr;
+  if (Drawing(&c) == nullptr) return VO_STATUS_UNAVAILABLE;
+  return LightListSet(c, list != nullptr ? list : VoLightListGet());
+}
+
+VtStatus VoOpenGLPrimitiveListRender(VtReference *list) {
+  VtOpenGLContext *c = nullptr;
+  Frame *f = Drawing(&c);
+  if (f == nullptr) return VO_STATUS_UNAVAILABLE;
+  return ListRender(c, f, list != nullptr ? list : VoPrimitiveListGet());
+}
+
+VtStatus VoOpenGLPrimitiveRender(VtPrimitive *primitive) {
+  VtOpenGLContext *c = nullptr;
+  Frame *f = Drawing(&c);
+  if (f == nullptr || primitive == nullptr) return VO_STATUS_UNAVAILABLE;
+  c->current_cache = nullptr;
+  c->vertex_space = nullptr;
+  c->transform_depth = 0;
+  f->depth = 0;
+  MatrixLoad(f);
+  return PrimitiveDraw(c, f, primitive, &c->default_cache, nullptr);
+}
+
+}  // namespace vo

@@ -82,7 +82,10 @@ inline VtStatus RenderContextInstall(uint32_t missing = 0) {
       reinterpret_cast<VtProc>(&render_context::Parameter), reinterpret_cast<VtProc>(&render_context::Spare)};
   for (uint32_t i = 0; i < 6; ++i)
     if (VO_CALLBACK_RENDER_CONTEXT_CREATE + i != missing) F::m.slots[VO_CALLBACK_RENDER_CONTEXT_CREATE + i] = procs[i];
-  for (uint32_t code : {0xd0001u, 0xd0002u, 0xd0004u}) F::m.controls[code] = TypedNat32(0);
+  // 0xd0001 the current context (a handle), 0xd0002 a switch, 0xd0004 a number.
+  F::m.controls[0xd0001u] = TypedPointer(nullptr);
+  F::m.controls[0xd0002u] = TypedBoolean(false);
+  F::m.controls[0xd0004u] = TypedNat32(0);
   return VoInstallModule(&F::Query);
 }
 

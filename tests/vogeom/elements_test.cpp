@@ -379,3 +379,38 @@ TEST_F(Elements, FailuresPartWayLeaveTheSourceAsItWas) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// An edge build that runs out of memory, of any allocation or of pool
+// blocks, answers the failure and leaves no edge; one that succeeds leaves
+// them all. Nothing in between reaches a renderer.
+TEST_F(Elements, AnEdgeBuildThatRunsOutLeavesAllEdgesOrNone) {
+  const std::vector<std::vector<float>> grid = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0},
+                                                {2, 1, 0}, {0, 2, 0}, {1, 2, 0}, {2, 2, 0}};
+  const std::vector<std::vector<uint32_t>> quads = {{0, 1, 4, 3}, {1, 2, 5, 4}, {3, 4, 7, 6}, {4, 5, 8, 7}};
+  MeshBuild m(MeshContents({VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES, VO_VERT_SCREEN}), 3, grid,
+              quads);
+  auto edges = [&] { return MeshBuild::Ring(m.primitive, VO_PRIM_EDGES, VO_EDGE_NEXT).size(); };
+  EveryAllocationFails([&]() -> VtStatus {
+    const VtStatus s = VoPrimitiveBuildEdges(m.primitive, nullptr);
+    EXPECT_EQ(edges(), s == 0 ? 12u : 0u) << "status " << s;
+    return s;
+  });
+  for (int allowed = 0; allowed < 8; ++allowed) {
+    VtStatus s;
+    {
+      BlocksRunOut out(allowed);
+      s = VoPrimitiveBuildEdges(m.primitive, nullptr);
+    }
+    EXPECT_TRUE(s == 0 || s == VO_STATUS_NO_MEMORY) << s;
+    EXPECT_EQ(edges(), s == 0 ? 12u : 0u) << "blocks allowed " << allowed << ", status " << s;
+  }
+  ASSERT_EQ(VoPrimitiveBuildEdges(m.primitive, nullptr), 0u);
+  EXPECT_EQ(OwnEdges(m.primitive), 12u);
+  EXPECT_EQ(VoPrimitiveDestroy(m.primitive), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 #include "support/fake_module.h"
 #include "support/scene_fixture.h"
@@ -259,6 +260,42 @@ TEST_F(RibbonTest, ALineBoxIsWidenedByHalfItsWidthOnTheScreen) {
   ASSERT_EQ(VoPrimitiveGetBounds(Line({{-1, -1, 0}, {-1, 1, 0}}, 10, MeshContents({})), &box), 0u);
   const float r = 5.0f / 144, want[6] = {-1 - r, -1 + r, -1 - r, 1 + r, -r, r};
   for (int i = 0; i < 6; ++i) EXPECT_NEAR((&box.xmin)[i], want[i], 1e-5) << i;
+}
+
+// An expansion that runs out of memory leaves a piece out or answers a list
+// holding null; either way the sticky status tells the renderer (0x4), so
+// that a missing piece is not taken for nothing to draw.
+TEST_F(RibbonTest, ExpansionsThatRunOutOfMemoryMarkTheStickyStatus) {
+  VtTypedValue v{};
+  ASSERT_EQ(VoControlGet(VO_CONTROL_STICKY_STATUS, &v), 0u);
+  auto *sticky = static_cast<uint32_t *>(v.value.p);
+  ASSERT_NE(sticky, nullptr);
+  VtPrimitive *copy_list =
+      Shift(List({Shift(Square(0), 0, 1, 0), Square(1)}, VO_PRIMITIVE_LIST_COPY), 0, 0, 10);
+  VtPrimitive *line = Line({{-1, -1, 0}, {-1, 1, 0}}, 10, MeshContents({}));
+  for (auto [p, options, whole] : {std::tuple{copy_list, uint32_t{VO_EXPAND_AS_LIST}, size_t{2}},
+                                   std::tuple{line, uint32_t{VO_EXPAND_RIBBONS}, size_t{1}}}) {
+    int marked = 0;
+    for (uint64_t n = 1;; ++n) {
+      *sticky = 0;
+      AllocationFailureArm(n);
+      VtReference *list = VoPrimitiveExpandToList(p, nullptr, options);
+      const bool fired = AllocationFailureFired();
+      AllocationFailureArm(0);
+      const Prims got = Listed(list);
+      const bool complete =
+          got.size() == whole && std::none_of(got.begin(), got.end(), [](VtPrimitive *q) { return q == nullptr; });
+      if (!complete) EXPECT_NE(*sticky & 0x4u, 0u) << "allocation " << n << " left a piece out unmarked";
+      marked += (*sticky & 0x4u) != 0;
+      VoPrimitiveReferenceListDestroy(list);
+      if (!fired) {
+        EXPECT_TRUE(complete);
+        break;
+      }
+    }
+    EXPECT_GT(marked, 0);
+  }
+  *sticky = 0;
 }
 
 }  // namespace
