@@ -120,18 +120,23 @@ VtStatus BaseColourEvaluate(void *) {
   return 0;
 }
 
+// The marble's spline knots from its ground and vein colours.
+void KnotsFill(VtColour *knots, const float (*colours)[3], float contrast) {
+  const float c = 0.8f * contrast;
+  for (uint32_t i = 0; i < kKnots; ++i) {
+    const bool ground = i == 0 || i == 1 || i == 11;
+    for (int a = 0; a < 3; ++a)
+      (&knots[i].red)[a] = ground ? colours[0][a] : colours[1][a] + kVeinOffsets[i][a] * c;
+  }
+}
+
 VtStatus MarblePrepare(void *block) {
   auto *b = static_cast<Marble *>(block);
   ShadersReset(b->shaders, 2);
   b->halfGrain = b->grain / 2;
   b->k = Reciprocal(b->scale);
   b->g = Reciprocal(0.03f * b->grainScale);
-  const float c = 0.8f * b->contrast;
-  for (uint32_t i = 0; i < kKnots; ++i) {
-    const bool ground = i == 0 || i == 1 || i == 11;
-    for (int a = 0; a < 3; ++a)
-      (&b->knots[i].red)[a] = ground ? b->colours[0][a] : b->colours[1][a] + kVeinOffsets[i][a] * c;
-  }
+  KnotsFill(b->knots, b->colours, b->contrast);
   b->knotsMade = 1;
   return 0;
 }
@@ -143,13 +148,22 @@ VtStatus MarbleKnotsClear(void *block) {
 
 VtStatus MarbleEvaluate(void *block) {
   auto *b = static_cast<Marble *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared, true);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &MarblePrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   if (b->knotsMade == 0) return Copy3(g->Co, kRed), 0;
+  // Colours a shader stands in for give this point's knots (the instance's
+  // stay as prepared: it is read-only while it shades).
+  const VtColour *knots = b->knots;
+  VtColour shaded[kKnots];
+  if (b->shaders[0] != nullptr || b->shaders[1] != nullptr) {
+    KnotsFill(shaded, colours, b->contrast);
+    knots = shaded;
+  }
   float q[3], gq[3], colour[3];
   Scaled(q, g->P, b->k);
-  if (!MarbleColour(colour, VoTurbulence3(q, static_cast<uint32_t>(b->detail)) - 0.4f, b->knots))
+  if (!MarbleColour(colour, VoTurbulence3(q, static_cast<uint32_t>(b->detail)) - 0.4f, knots))
     return Copy3(g->Co, kRed), 0;  // no colour to put grain on
   Scaled(gq, q, b->g);
   const auto grain = static_cast<float>(1 + b->halfGrain * (0.5 - VoNoise3(gq)));
@@ -198,9 +212,12 @@ VtStatus WoodEvaluate(void *block) {
 }
 
 VtStatus SolidCloudsEvaluate(void *block) {
-  const CloudsData *b = CloudsReady(block);
+  auto *b = static_cast<CloudsData *>(block);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
+  PrepareOnDemand(b, &CloudsPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  Mix(g->Co, b->colours[0], b->colours[1], CloudsSum(b->clouds, g->P));
+  Mix(g->Co, colours[0], colours[1], CloudsSum(b->clouds, g->P));
   return 0;
 }
 

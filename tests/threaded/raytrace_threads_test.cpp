@@ -227,7 +227,8 @@ VtShader *Shading(VtMaterial *m, uint32_t type, const char *name) {
 // procedurals whose tables are drawn from the library's random numbers at
 // their first use, and colours a shader stands in for (evaluated per point,
 // never into the instance other workers read): plastic's specular colour, a
-// lite checker's odd colour and a lite fog's colour.
+// lite checker's odd colour, a lite marble's vein colour and a lite fog's
+// colour.
 TEST_F(ThreadedRayTest, ImagesProceduralsAndShadeableSpecularsAreTheSameForAnyWorkerCount) {
   DemoScene scene;
   ASSERT_TRUE(scene.ok());
@@ -238,12 +239,14 @@ TEST_F(ThreadedRayTest, ImagesProceduralsAndShadeableSpecularsAreTheSameForAnyWo
   ASSERT_NE(image, nullptr);
   VtTypedValue name = TypedString("stripes");
   ASSERT_EQ(VoShaderSetArg(image, "file name", &name), 0u);
-  ASSERT_NE(Shading(scene.material(2), VO_SHADER_COLOUR, "marble"), nullptr);
+  VtShader *marble = Shading(scene.material(2), VO_SHADER_COLOUR, "marble");
+  ASSERT_NE(marble, nullptr);
   VtShader *specular = VoShaderCreate(VO_SHADER_COLOUR, "solid clouds");
   ASSERT_NE(specular, nullptr);
   VtTypedValue shadeable{};
   shadeable.type = VtShaderColour;
   shadeable.value.p = specular;
+  ASSERT_EQ(VoShaderSetArg(marble, "vein colour", &shadeable), 0u);
   ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(scene.material(0), VO_SHADER_REFLECTANCE), "specular colour",
                            &shadeable),
             0u);
