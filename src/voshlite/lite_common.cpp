@@ -4,6 +4,7 @@
 #include "voshlite/lite_common.h"
 
 #include "voshlite/voshlite.h"
+#include "voshslte/voshslte.h"
 #include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
 
@@ -145,12 +146,13 @@ void ColoursShade(float (*colours)[3], VtShader *const *shaders, int n, int32_t 
   for (int i = 0; i < n; ++i) ShadeableColour(colours[i], shaders[i], prepared, feeds);
 }
 
-void ColoursShaded(float (*out)[3], const float (*colours)[3], VtShader *const *shaders, int n,
+void ColoursShaded(float (*out)[3], float (*colours)[3], VtShader *const *shaders, int n,
                    const int32_t *prepared) {
   for (int i = 0; i < n; ++i) {
     for (int c = 0; c < 3; ++c) out[i][c] = colours[i][c];
     int32_t flag = *prepared;
     ShadeableColour(out[i], shaders[i], &flag, false);
+    shaderlib::ShadedKeep(colours[i], out[i], shaders[i]);
   }
 }
 

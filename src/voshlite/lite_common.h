@@ -90,11 +90,11 @@ inline void Mix(float *out, const float *a, const float *b, float w) {
 // colours feed derived values (the prepared flag then stays as cleared).
 void ColoursShade(float (*colours)[3], VtShader *const *shaders, int n, int32_t *prepared, bool feeds = false);
 // The n colours of this call into out: the instance's, with the shaders
-// standing in for them evaluated over them. The instance is read-only while
-// it shades (workers of a threaded pass share it); the prepared flag is
+// standing in for them evaluated over them. On the workers of a threaded
+// pass the instance is read-only (they share it); outside one it keeps the
+// colours last given, as a get of the argument answers. The prepared flag is
 // left as it is.
-void ColoursShaded(float (*out)[3], const float (*colours)[3], VtShader *const *shaders, int n,
-                   const int32_t *prepared);
+void ColoursShaded(float (*out)[3], float (*colours)[3], VtShader *const *shaders, int n, const int32_t *prepared);
 // Resets the shaders held for colours (a prepare's first step).
 void ShadersReset(VtShader *const *shaders, int n);
 

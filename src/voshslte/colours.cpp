@@ -64,6 +64,7 @@ VtStatus PlainColourEvaluate(void *block) {
   float colour[3];
   Copy3(colour, b->colour);
   ShadeableColour(colour, b->shader, &b->prepared, false);
+  ShadedKeep(b->colour, colour, b->shader);
   Copy3(VoShaderGetGlobals()->Co, colour);
   return 0;
 }
@@ -89,6 +90,7 @@ VtStatus WrappedFilteredEvaluate(void *block) {
   float filter[3];
   Copy3(filter, b->filter);
   ShadeableColour(filter, b->filterShader, &b->names.prepared, false);
+  ShadedKeep(b->filter, filter, b->filterShader);
   if (b->names.prepared == 0) {
     (void)WrappedFilteredPrepare(b);
     b->names.prepared = 1;
@@ -116,6 +118,7 @@ VtStatus PlainBackgroundEvaluate(void *block) {
   float colour[3];
   Copy3(colour, b->colour);
   ShadeableColour(colour, b->shader, &b->prepared, false);
+  ShadedKeep(b->colour, colour, b->shader);
   if (b->prepared == 0) {
     (void)PlainBackgroundPrepare(b);
     b->prepared = 1;
@@ -131,6 +134,8 @@ VtStatus GraduatedEvaluate(void *block) {
   Copy3(bottom, b->bottom);
   ShadeableColour(top, b->topShader, &b->prepared, false);
   ShadeableColour(bottom, b->bottomShader, &b->prepared, false);
+  ShadedKeep(b->top, top, b->topShader);
+  ShadedKeep(b->bottom, bottom, b->bottomShader);
   VtShaderGlobals *g = VoShaderGetGlobals();
   for (int i = 0; i < 3; ++i) g->Cb[i] = top[i] + (bottom[i] - top[i]) * g->yi;
   return 0;

@@ -66,6 +66,8 @@ VtStatus HighlightEvaluate(void *block) {
     int32_t flag = 1;
     ShadeableColour(specular, b->specularShader, &flag, false);
     for (int c = 0; c < 3; ++c) tint[c] = b->specularFactor * specular[c];
+    ShadedKeep(b->specularColour, specular, b->specularShader);
+    ShadedKeep(b->tint, tint, b->specularShader);
   }
   VtShaderGlobals *g = VoShaderGetGlobals();
   float a[3], d[3], s[3];
@@ -136,6 +138,8 @@ VtStatus TransparencyEvaluate(void *block) {
   int32_t flag = 1;
   ShadeableColour(colour, b->colour.shader, &flag, false);
   for (int i = 0; i < 3; ++i) to[i] = 1.0f - colour[i];
+  ShadedKeep(b->colour.colour, colour, b->colour.shader);
+  ShadedKeep(b->complement, to, b->colour.shader);
   return 0;
 }
 
