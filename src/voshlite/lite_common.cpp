@@ -121,13 +121,6 @@ VtStatus CloudsPrepare(void *block) {
   return 0;
 }
 
-CloudsData *CloudsReady(void *block) {
-  auto *b = static_cast<CloudsData *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
-  PrepareOnDemand(b, &CloudsPrepare);
-  return b;
-}
-
 Polka PolkaMake(float scale, float separation, float radius, float softness) {
   const float S = Period(separation * scale), r = radius * scale;
   return {S, S / 2, r * r, (r + softness * scale) * (r + softness * scale)};
@@ -140,10 +133,6 @@ float PolkaWeight(const Polka &p, const float *x, int n) {
     d2 += e * e;
   }
   return static_cast<float>(VoSmoothStep(p.r0, p.r1, d2));
-}
-
-void ColoursShade(float (*colours)[3], VtShader *const *shaders, int n, int32_t *prepared, bool feeds) {
-  for (int i = 0; i < n; ++i) ShadeableColour(colours[i], shaders[i], prepared, feeds);
 }
 
 void ColoursShaded(float (*out)[3], float (*colours)[3], VtShader *const *shaders, int n,
@@ -163,28 +152,12 @@ void ShadersReset(VtShader *const *shaders, int n) {
 
 void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier, int32_t *holds) {
   Tables *t = g_tables.Get();
-  if (t == nullptr || *holds != 0) return;
-  SharedTable &table = t->*which;
-  if (table.uses == 0) {
-    table.values = static_cast<float *>(VoAllocate(floats * static_cast<uint32_t>(sizeof(float))));
-    if (table.values == nullptr) {
-      Post(VO_STATUS_NO_MEMORY, messages::kLiteTableNotMade, VO_MODULE_LITE, identifier);
-      return;
-    }
-    fill(table.values);
-  }
-  ++table.uses;
-  *holds = 1;
+  if (t != nullptr) shaderlib::TableTake(&(t->*which), floats, fill, VO_MODULE_LITE, identifier, holds);
 }
 
 void TableGive(TableMember which, int32_t *holds) {
   Tables *t = g_tables.Get();
-  if (t == nullptr || *holds == 0) return;
-  *holds = 0;
-  SharedTable &table = t->*which;
-  if (--table.uses != 0) return;
-  VoDeallocate(table.values);
-  table.values = nullptr;
+  if (t != nullptr) shaderlib::TableGive(&(t->*which), holds);
 }
 
 const float *TableValues(TableMember which) {

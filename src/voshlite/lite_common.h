@@ -86,9 +86,6 @@ inline void Mix(float *out, const float *a, const float *b, float w) {
   for (int i = 0; i < 3; ++i) out[i] = a[i] + (b[i] - a[i]) * w;
 }
 
-// Evaluates the shaders standing in for n consecutive colours; feeds: the
-// colours feed derived values (the prepared flag then stays as cleared).
-void ColoursShade(float (*colours)[3], VtShader *const *shaders, int n, int32_t *prepared, bool feeds = false);
 // The n colours of this call into out: the instance's, with the shaders
 // standing in for them evaluated over them. On the workers of a threaded
 // pass the instance is read-only (they share it); outside one it keeps the
@@ -141,14 +138,9 @@ inline constexpr Field kCloudsFields[] = {{VtFloat, offsetof(CloudsData, scale)}
                                           VO_LITE_COLOUR(CloudsData, 1), {VtInt32, offsetof(CloudsData, detail)}};
 inline constexpr const char *kCloudsLabels[] = {"scale", "background colour", "clouds colour", "detail"};
 VtStatus CloudsPrepare(void *block);
-// Evaluates the colour shaders and prepares when not prepared.
-CloudsData *CloudsReady(void *block);
 
-// A table shared by the instances of one class and its use count.
-struct SharedTable {
-  float *values;
-  uint32_t uses;
-};
+// The tables shared by the instances of one class (the frame's record of
+// a table and its use count).
 struct Tables {
   SharedTable brick;   // 127 floats
   SharedTable chrome;  // 200 x 200 colours
@@ -156,11 +148,8 @@ struct Tables {
 };
 using TableMember = SharedTable Tables::*;
 
-// Takes a reference on the table (making and filling it for the first
-// user) and sets *holds; when it cannot be made, posts a warning naming the
-// class and leaves *holds 0.
+// The frame's TableTake and TableGive on the library's record of tables.
 void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier, int32_t *holds);
-// Gives back the reference the instance holds (if any); the last frees it.
 void TableGive(TableMember which, int32_t *holds);
 // The table's values, or null when it does not exist.
 const float *TableValues(TableMember which);
