@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "voshpost/depth_of_field.h"
 #include "voshpost/postprocess.h"
 
 namespace vo::post {
@@ -63,6 +64,7 @@ struct DepthOfFieldData {
   float focalLength, aperture, focusPlane, nearFocus, farFocus, nearBlur, farBlur;
   uint32_t ignoreBackground;
   float units;
+  DofLens lens;  // derived by the prepare
 };
 struct BlurData {
   VtPostprocessHead head;
@@ -103,13 +105,17 @@ VtStatus ExecuteEvaluate(void *data);
 VtStatus AverageFramesEvaluate(void *data);
 VtStatus ArchiveEvaluate(void *data);
 
-// Classes built elsewhere: until then their prepare and evaluate set class
-// status 2 (neighbours.cpp).
+// Render lights and flares 3d (light_passes.cpp): flares 3d holds its two
+// shaders with a reference each through its own set and destroy entries.
 VtStatus RenderLightsPrepare(void *data);
 VtStatus RenderLightsEvaluate(void *data);
 VtStatus Flares3dPrepare(void *data);
 VtStatus Flares3dEvaluate(void *data);
 VtStatus Flares3dEvaluateImage(void *data);
+VtStatus Flares3dSet(void *data, uint32_t index, VtTypedValue *value);
+VtStatus Flares3dDestroy(void *data);
+// Classes built elsewhere: until then their prepare and evaluate set class
+// status 2 (neighbours.cpp).
 VtStatus FfaaSeedEvaluate(void *data);
 VtStatus FfaaPropagatorEvaluate(void *data);
 VtStatus DepthOfFieldPrepare(void *data);
