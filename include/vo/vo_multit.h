@@ -2,6 +2,11 @@
  * Types and codes of the work farm (module vomultit, number 82): jobs over a
  * region of rows, their work items, and the procedures a pass calls back.
  *
+ * A work procedure running on a worker thread may shade, trace and read
+ * controls, but not render with a scanline renderer (wireframe, standard,
+ * hidden-line, advanced): such a render writes screen-space data into the
+ * shared scene model and is refused there with status 2 (message 2844).
+ *
  * This header is plain C (C99) and C++ compatible.
  */
 #ifndef VO_MULTIT_H

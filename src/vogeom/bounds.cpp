@@ -139,6 +139,9 @@ VtStatus VoPrimitiveGetWorldBounds(VtPrimitive *p, VtBounds *box) {
 VtStatus VoBoundsGet(VtBounds *box) {
   GeomState *g = Geom();
   if (box == nullptr || g == nullptr) return box ? VO_STATUS_UNAVAILABLE : kNullArgument;
+  // The scene's bounds are one cache for every context: workers of a
+  // threaded pass made and read it at once.
+  RegisterGuard hold;
   if (!g->scene_bounds_valid && g->scene_list != nullptr) {
     const VtReference *node = g->scene_list;
     VtBounds sum{};

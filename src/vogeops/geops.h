@@ -80,6 +80,7 @@ struct GeopsPools {
   VtPool *node_pool;  // 0x160004, each context its own
   uint32_t strict;    // always 0
   uint32_t is_copy;
+  struct GeopsContext *context;  // the master's, or in a copy the context's own (controls, callbacks)
 };
 
 struct GeopsContext {
@@ -120,8 +121,9 @@ struct ScratchNode {
   ScratchNode *next;
 };
 
-// The module's records; null while it is not started. Pools() answers the
-// calling context's copy.
+// The module's records; null while it is not started. Both answer the
+// calling context's: a worker's controls and callbacks are its own, its
+// strip and intersection pools the master's (locked while threading is on).
 GeopsContext *Context();
 GeopsPools *Pools();
 

@@ -22,7 +22,8 @@ constexpr uint32_t kControlLast = 0x16000d;
 constexpr double kDegrees = 0.017453292519943295;
 constexpr double kRadians = 57.29577951308232;
 
-// The context is shared by every context; only the pools record is copied.
+// The pools record is the registered one; a context's controls and
+// callbacks hang off it (g_context keeps the master's).
 ModuleState<GeopsContext> g_context(VO_MODULE_GEOMETRY_OPERATORS);
 ModuleState<GeopsPools> g_pools(VO_MODULE_GEOMETRY_OPERATORS);
 
@@ -135,13 +136,15 @@ VtStatus Execute(uint32_t code) {
   }
 }
 
-VtStatus CallbacksChanged() {
-  GeopsContext *c = Context();
-  if (c == nullptr) return 0;
+void CallbacksFetch(GeopsContext *c) {
   c->interrupt = reinterpret_cast<VtStatus (*)()>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT));
   VtTypedValue sticky{};
   c->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p)
                                                                    : nullptr;
+}
+
+VtStatus CallbacksChanged() {
+  if (GeopsContext *c = Context()) CallbacksFetch(c);
   return 0;
 }
 
@@ -169,6 +172,7 @@ VtStatus PoolsCopyFree(void *copy) {
   }
   st |= PoolDisposeClear(&s->node_pool);
   s->points = s->contours = nullptr;
+  VoDeallocate(s->context);
   VoDeallocate(s);
   return st;
 }
@@ -184,6 +188,16 @@ VtStatus PoolsCopy(void *state, void **copy) {
   s->points = VoSubPoolCreate(s->point_pool);
   s->contours = VoSubPoolCreate(s->contour_pool);
   s->node_pool = nullptr;
+  // The master's controls; the callbacks of the context being made (made
+  // with its table installed), so a worker's interrupt poll is its own.
+  const GeopsContext *master = static_cast<const GeopsPools *>(state)->context;
+  s->context = static_cast<GeopsContext *>(VoAllocate(sizeof(GeopsContext)));
+  if (s->context == nullptr) {
+    (void)PoolsCopyFree(s);
+    return VO_STATUS_NO_MEMORY;
+  }
+  std::memcpy(s->context, master, sizeof *master);
+  CallbacksFetch(s->context);
   if (VtStatus st = PoolsInUseMake(s)) {
     (void)PoolsCopyFree(s);
     return st;
@@ -244,6 +258,7 @@ VtStatus Start() {
     return st;
   }
   g_context.SetMaster(c);
+  s->context = c;
   ControlsDefault(c);
   CallbacksChanged();
 
@@ -277,7 +292,10 @@ VtStatus MemoryRelease() {
 
 }  // namespace
 
-GeopsContext *Context() { return g_context.Master(); }
+GeopsContext *Context() {
+  const GeopsPools *p = g_pools.Get();
+  return p != nullptr ? p->context : nullptr;
+}
 GeopsPools *Pools() { return g_pools.Get(); }
 
 VtStatus InterruptTest() {

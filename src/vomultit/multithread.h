@@ -123,6 +123,7 @@ struct State {
   VtProc saved_progress;  // the progress callback an active pass replaced
   uint32_t progress_saved;
   VtDriverRecord *driver;  // the farm's driver, made at the first threaded pass
+  uint32_t refuse_thread;  // tests: the worker whose thread is refused at the next start (1..n), 0 none
 };
 
 // This context's record, or null while the module is not started.
@@ -174,6 +175,10 @@ bool OnWorker();
 inline bool OnWorkerChannels(const State *s) { return OnWorker() && s->nested == 0 && s->dispatching == 0; }
 // Starts the workers of an active pass; on failure none is left running.
 VtStatus FarmStart(State *s, VtMultiThreadWorkerProc worker);
+// Tests: the next threaded pass is refused the thread of its worker-th
+// worker (1..n) as the platform refuses one; 0 none. Answers the one set
+// before.
+uint32_t ThreadRefusalSet(uint32_t worker);
 // The main thread's side of an active pass.
 VtStatus FarmDispatch(State *s);
 // Stops and joins the workers, frees their copies and records, the farm.

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "vomultit/multithread.h"
@@ -460,6 +461,14 @@ void StickyOr(State *s, uint32_t bits) {
     std::atomic_ref<uint32_t>(*s->sticky_status).fetch_or(bits, std::memory_order_relaxed);
 }
 
+uint32_t ThreadRefusalSet(uint32_t worker) {
+  State *s = MasterGet();
+  if (s == nullptr) return 0;
+  const uint32_t before = s->refuse_thread;
+  s->refuse_thread = worker;
+  return before;
+}
+
 VtStatus FarmStart(State *s, VtMultiThreadWorkerProc worker) {
   const uint32_t n = WorkerCount();
   void *at = VoAllocate(sizeof(Farm));
@@ -493,6 +502,10 @@ VtStatus FarmStart(State *s, VtMultiThreadWorkerProc worker) {
     if (w.copies == nullptr && st == 0) st = VO_STATUS_NO_MEMORY;
     if (st != 0) break;
     try {
+      if (s->refuse_thread == i + 1) {
+        s->refuse_thread = 0;
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      }
       w.thread = std::thread(&WorkerRun, f, &w);
     } catch (...) {
       Post(VO_STATUS_NO_MEMORY, messages::kWorkFarmThreadRefused, VO_MODULE_MULTITHREAD, i, n);

@@ -96,6 +96,7 @@ struct VtAdvancedRendererContext {
   uint64_t edge_pixels, edge_fragments;
   // Fragments merged into one of their plane or left out of runs as hidden.
   uint64_t merged_fragments;
+  uint32_t is_copy;  // a worker context's: its classes and pools its own, the masks the master's
 };
 
 VtAdvancedRendererContext *State();

@@ -7,11 +7,13 @@
 // the module check has posted its message.
 
 #include <cstring>
+#include <utility>
 
 #include "vorenadv/advanced.h"
 #include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/module_entry.h"
+#include "vosystem/threads.h"
 
 namespace vo::renadv {
 
@@ -30,7 +32,7 @@ ModuleState<VtAdvancedRendererContext> g_state(VO_MODULE_ADVANCED_RENDERER);
 // The record when this module and the standard renderer are both started;
 // else null with *status set.
 VtAdvancedRendererContext *Ready(VtStatus *status) {
-  VtAdvancedRendererContext *s = g_state.Master();
+  VtAdvancedRendererContext *s = g_state.Get();
   if (s == nullptr) {
     *status = VO_STATUS_NOT_INITIALISED;
     return nullptr;
@@ -43,13 +45,18 @@ VtAdvancedRendererContext *Ready(VtStatus *status) {
   return s;
 }
 
-VtStatus Connect() {
-  VtAdvancedRendererContext *s = g_state.Master();
-  if (s == nullptr) return 0;
+void GlobalsFetch(VtAdvancedRendererContext *s) {
   s->g_To = static_cast<float *>(VoShaderFindGlobalAddress("To"));
   s->g_modI = static_cast<float *>(VoShaderFindGlobalAddress("modI"));
   s->g_xs = static_cast<float *>(VoShaderFindGlobalAddress("xs"));
   s->g_ys = static_cast<float *>(VoShaderFindGlobalAddress("ys"));
+}
+
+VtStatus Connect() {
+  VtAdvancedRendererContext *s = g_state.Get();
+  if (s == nullptr) return 0;
+  GlobalsFetch(s);
+  if (s->is_copy) return 0;  // the entry is the master's
   // Materials whose transparency evaluates like "none" count as opaque.
   s->none_image_entry = nullptr;
   if (VtShader *none = VoShaderCreate(VO_SHADER_TRANSPARENCY, "none")) {
@@ -60,18 +67,25 @@ VtStatus Connect() {
   return 0;
 }
 
-VtStatus Terminate() {
-  VtAdvancedRendererContext *s = g_state.Master();
-  if (s == nullptr) return 0;
+// The classes and their pools (the masks stay).
+VtStatus ClassesRelease(VtAdvancedRendererContext *s) {
   VtStatus st = 0;
-  MaskTableFree(&s->masks);
   for (renstd::VtRenderClass *c : {s->z_class, s->a_class})
     if (c != nullptr && renstd::State() != nullptr) st |= renstd::RenderClassDestroy(c);
+  s->z_class = s->a_class = nullptr;
   st |= PoolDisposeClear(&s->z_polygon_pool);
   st |= PoolDisposeClear(&s->z_edge_pool);
   st |= PoolDisposeClear(&s->a_polygon_pool);
   st |= PoolDisposeClear(&s->a_edge_pool);
-  g_state.SetMaster(nullptr);
+  return st;
+}
+
+VtStatus Terminate() {
+  VtAdvancedRendererContext *s = g_state.Master();
+  if (s == nullptr) return 0;
+  MaskTableFree(&s->masks);
+  VtStatus st = ClassesRelease(s);
+  st |= g_state.Unregister();
   VoDeallocate(s);
   return st;
 }
@@ -95,7 +109,50 @@ VtStatus ClassesMake(VtAdvancedRendererContext *s) {
   if (s->a_class != nullptr) ABufferConfigure(s->a_class, &s->line_buffer);
   st |= ClassMake(&s->z_class, &s->z_polygon_pool, &s->z_edge_pool, sizeof(renstd::ScanPolygon));
   if (s->z_class != nullptr) ZBufferConfigure(s->z_class);
-  return st | MaskTableBuild(&s->masks, 8, 4, 8, 4);
+  return st;
+}
+
+VtStatus StateCopyFree(void *copy) {
+  auto *c = static_cast<VtAdvancedRendererContext *>(copy);
+  if (c == nullptr || !c->is_copy) return VO_STATUS_BAD_ARGUMENT;
+  const VtStatus st = ClassesRelease(c);
+  VoDeallocate(c);
+  return st;
+}
+
+// A worker context's record, made with the context's table installed: its
+// own classes (with the master's properties) and pools over the
+// context's standard renderer, the shader globals of the context, the
+// master's read-only masks and entry of "none".
+VtStatus StateCopy(void *state, void **copy) {
+  *copy = nullptr;
+  const auto *from = static_cast<const VtAdvancedRendererContext *>(state);
+  auto *c = static_cast<VtAdvancedRendererContext *>(VoAllocate(sizeof(VtAdvancedRendererContext)));
+  if (c == nullptr) return VO_STATUS_NO_MEMORY;
+  std::memcpy(static_cast<void *>(c), from, sizeof *c);
+  c->is_copy = 1;
+  c->z_polygon_pool = c->z_edge_pool = c->a_polygon_pool = c->a_edge_pool = nullptr;
+  c->z_class = c->a_class = nullptr;
+  c->line_buffer = nullptr;
+  c->class_index = kClassIndexAfter;
+  c->edge_pixels = c->edge_fragments = c->merged_fragments = 0;
+  GlobalsFetch(c);
+  if (from->z_class != nullptr && from->a_class != nullptr && renstd::State() != nullptr) {
+    if (ClassesMake(c) != 0) {
+      (void)StateCopyFree(c);
+      return VO_STATUS_NO_MEMORY;
+    }
+    for (auto [to, master] : {std::pair{c->z_class, from->z_class}, std::pair{c->a_class, from->a_class}}) {
+      VtPool *polygons = to->polygon_pool, *edges = to->edge_pool;
+      void **line = to->line_buffer;
+      *to = *master;
+      to->polygon_pool = polygons;
+      to->edge_pool = edges;
+      to->line_buffer = line;
+    }
+  }
+  *copy = c;
+  return 0;
 }
 
 VtStatus Start() {
@@ -104,10 +161,14 @@ VtStatus Start() {
   if (s == nullptr) return VO_STATUS_NO_MEMORY;
   std::memset(static_cast<void *>(s), 0, sizeof *s);
   s->class_index = kClassIndexAfter;
-  g_state.SetMaster(s);
+  if (g_state.Register(s, &StateCopy, &StateCopyFree) != 0) {
+    VoDeallocate(s);
+    return VO_STATUS_NO_MEMORY;
+  }
   VtStatus st = Connect();
   if (renstd::State() == nullptr) return st;
   st |= ClassesMake(s);
+  st |= MaskTableBuild(&s->masks, 8, 4, 8, 4);
   if ((st & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY) (void)Terminate();
   return st;
 }
@@ -168,6 +229,7 @@ VtStatus Execute(uint32_t code) {
   VtAdvancedRendererContext *s = Ready(&st);
   if (s == nullptr) return st;
   if (code < kExecuteZBuffer || code > kExecuteDepth) return Refuse(messages::kAdvancedCodeRefused, code);
+  if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_ADVANCED_RENDERER, code)) return refused;
   renstd::VtStandardRendererContext *r = renstd::State();
   if (code == kExecuteDepth && r->line_output == nullptr) return Refuse(messages::kAdvancedDepthWithoutOutput, code);
   // A render run from inside another (a depth map made at image set-up)
@@ -191,7 +253,7 @@ VtStatus Execute(uint32_t code) {
 
 }  // namespace
 
-VtAdvancedRendererContext *State() { return g_state.Master(); }
+VtAdvancedRendererContext *State() { return g_state.Get(); }
 
 }  // namespace vo::renadv
 

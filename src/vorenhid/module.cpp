@@ -1,10 +1,10 @@
 // The hidden-line renderer as a module: query function, start, terminate,
 // controls, user callbacks, execute and the callbacks-changed procedure.
 //
-// The context lives behind vo::ModuleState without a context-variable
-// registration: a render runs on the calling thread only. A start that
-// fails part-way gives back everything it made, so a later start begins
-// from nothing.
+// The context lives behind vo::ModuleState, registered as the module's
+// context variables: a worker context of a threaded pass gets a record of
+// its own. A start that fails part-way gives back everything it made, so a
+// later start begins from nothing.
 
 #include <cmath>
 #include <cstdio>
@@ -16,6 +16,7 @@
 #include "vosystem/message_numbers.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
+#include "vosystem/threads.h"
 
 namespace vo::hid {
 
@@ -145,9 +146,7 @@ P Cached(uint32_t code) {
   return reinterpret_cast<P>(VoCallBackGet(code));
 }
 
-VtStatus CallbacksChanged() {
-  VtHiddenLineContext *s = g_state.Master();
-  if (s == nullptr) return 0;
+void CallbacksFetch(VtHiddenLineContext *s) {
   Callbacks &cb = s->cb;
   cb.pen = Cached<VtDriverByteProc>(VO_DRIVER_STYLE);
   cb.frame_begin = Cached<VtDriverFrameProc>(VO_DRIVER_BEGIN_FRAME);
@@ -163,6 +162,10 @@ VtStatus CallbacksChanged() {
   VtTypedValue sticky{};
   s->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p)
                                                                    : nullptr;
+}
+
+VtStatus CallbacksChanged() {
+  if (VtHiddenLineContext *s = g_state.Get()) CallbacksFetch(s);
   return 0;
 }
 
@@ -181,6 +184,8 @@ VtStatus Callback(uint32_t mode, uint32_t code, VtProc *slot) {
 VtStatus Execute(uint32_t code) {
   VtHiddenLineContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
+  if (code == VO_EXECUTE_HIDDEN_LINE || code == VO_EXECUTE_HIDDEN_LINE_TWO_PASS)
+    if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
   if (code == VO_EXECUTE_HIDDEN_LINE) return Render();
   if (code != VO_EXECUTE_HIDDEN_LINE_TWO_PASS) return kUnknownCode;
   s->two_pass = 1;
@@ -257,15 +262,71 @@ void PoolsDispose(VtHiddenLineContext *s) {
   for (VtPool *&pool : s->pools) (void)PoolDisposeClear(&pool);
 }
 
-VtStatus Terminate() {
-  VtHiddenLineContext *s = g_state.Master();
-  if (s == nullptr) return 0;
+// Everything a record holds for renders: its pools and what renders left.
+void RecordRelease(VtHiddenLineContext *s) {
   SecondPassRelease(s);
   (void)BucketRelease(s, true);  // also the cell array kept between renders
   PoolsDispose(s);
-  g_state.SetMaster(nullptr);
-  VoDeallocate(s);
+}
+
+bool PoolsMake(VtHiddenLineContext *s) {
+  bool made = true;
+  for (int i = 0; i < 6 && made; ++i)
+    made = (s->pools[i] = VoPoolCreate(kStartPoolTags[i], kStartPoolSizes[i])) != nullptr;
+  return made;
+}
+
+VtStatus StateCopyFree(void *copy) {
+  auto *c = static_cast<VtHiddenLineContext *>(copy);
+  if (c == nullptr) return 0;
+  RecordRelease(c);
+  VoDeallocate(c);
   return 0;
+}
+
+// A worker context's record, made with the context's table installed: the
+// master's controls, user callbacks and property codes; pools of its own,
+// nothing of a render, the context's view values and callbacks.
+VtStatus StateCopy(void *state, void **copy) {
+  *copy = nullptr;
+  const auto *from = static_cast<const VtHiddenLineContext *>(state);
+  auto *c = static_cast<VtHiddenLineContext *>(VoAllocate(sizeof(VtHiddenLineContext)));
+  if (c == nullptr) return VO_STATUS_NO_MEMORY;
+  Defaults(c);
+  c->progress_step = from->progress_step;
+  c->detailed = from->detailed;
+  c->drop_subpixel = from->drop_subpixel;
+  c->merge_duplicates = from->merge_duplicates;
+  c->merge_overlaps = from->merge_overlaps;
+  c->rings_x = from->rings_x;
+  c->rings_y = from->rings_y;
+  c->kind2_pixels = from->kind2_pixels;
+  c->silhouette_pixels = from->silhouette_pixels;
+  c->pen_word = from->pen_word;
+  std::memcpy(c->property_codes, from->property_codes, sizeof c->property_codes);
+  c->property_count = from->property_count;
+  c->extra_contents = from->extra_contents;
+  // The controls, from the depth limit to the grid's keeping.
+  std::memcpy(static_cast<void *>(&c->depth_limit), &from->depth_limit,
+              offsetof(VtHiddenLineContext, projection) - offsetof(VtHiddenLineContext, depth_limit));
+  std::memcpy(c->user, from->user, sizeof c->user);
+  (void)ViewValuesFetch(c);
+  CallbacksFetch(c);
+  if (!PoolsMake(c)) {
+    (void)StateCopyFree(c);
+    return VO_STATUS_NO_MEMORY;
+  }
+  *copy = c;
+  return 0;
+}
+
+VtStatus Terminate() {
+  VtHiddenLineContext *s = g_state.Master();
+  if (s == nullptr) return 0;
+  RecordRelease(s);
+  const VtStatus st = g_state.Unregister();
+  VoDeallocate(s);
+  return st;
 }
 
 VtStatus Start() {
@@ -273,12 +334,13 @@ VtStatus Start() {
   auto *s = static_cast<VtHiddenLineContext *>(VoAllocate(sizeof(VtHiddenLineContext)));
   if (s == nullptr) return VO_STATUS_UNAVAILABLE;
   Defaults(s);
-  g_state.SetMaster(s);
+  if (g_state.Register(s, &StateCopy, &StateCopyFree) != 0) {
+    VoDeallocate(s);
+    return VO_STATUS_UNAVAILABLE;
+  }
   (void)ViewValuesFetch(s);
-  (void)CallbacksChanged();
-  bool made = true;
-  for (int i = 0; i < 6 && made; ++i)
-    made = (s->pools[i] = VoPoolCreate(kStartPoolTags[i], kStartPoolSizes[i])) != nullptr;
+  CallbacksFetch(s);
+  bool made = PoolsMake(s);
   made = made && PropertyRegister(kPolygonRecord, &VoPolygonPropertyRegister, VO_PROPERTY_POLYGON_COPY,
                                   &PolygonRecordNotCopied);
   made = made &&

@@ -675,37 +675,12 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
 
 VtStatus RunOnFarm(RayContext *c, PassProc pass);
 
-// An area light among the current lights: its samples are drawn per
-// context, not yet per ray.
-bool AreaLit() {
-  if (!ModuleStarted(VO_MODULE_SHADER)) return false;
-  bool area = false;
-  ForEachNode(VoLightListGet(), [&area](VtReference *node) {
-    const auto *light = static_cast<const VtShader *>(node->data);
-    if (light != nullptr && light->type == VO_SHADER_LIGHT && light->data != nullptr &&
-        static_cast<const VtLightData *>(light->data)->kind == VO_LIGHT_AREA)
-      area = true;
-  });
-  return area;
-}
-
 VtStatus RunThreaded(RayContext *c, PassProc pass) {
   if (!ModuleStarted(VO_MODULE_MULTITHREAD)) {
     Post(VO_STATUS_UNAVAILABLE, messages::kRayNeedsWorkFarm, VO_MODULE_RAYTRACER);
     return VO_STATUS_UNAVAILABLE;
   }
-  // A scene lit by an area light keeps the calling thread, so that its
-  // picture is the same for any worker count; the application's worker
-  // count is back after the pass.
-  VtTypedValue workers{};
-  const bool one_thread = AreaLit() && VoControlGet(VO_CONTROL_MT_WORKERS, &workers) == 0;
-  if (one_thread) {
-    const VtTypedValue none = TypedInt32(0);
-    (void)VoControlSet(VO_CONTROL_MT_WORKERS, &none);
-  }
-  const VtStatus st = RunOnFarm(c, pass);
-  if (one_thread) (void)VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
-  return st;
+  return RunOnFarm(c, pass);
 }
 
 }  // namespace

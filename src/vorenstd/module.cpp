@@ -12,6 +12,7 @@
 #include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/module_entry.h"
+#include "vosystem/threads.h"
 
 namespace vo::renstd {
 
@@ -332,6 +333,7 @@ VtStatus Execute(uint32_t code) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRendererCodeRefused, VO_MODULE_STANDARD_RENDERER, code);
     return VO_STATUS_BAD_ARGUMENT;
   }
+  if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_STANDARD_RENDERER, code)) return refused;
   // A render run from inside another (a shadow map) keeps what the outer
   // one has gathered in the sticky word.
   const uint32_t outer_sticky = s->frame != nullptr && s->sticky != nullptr ? *s->sticky : 0;

@@ -8,6 +8,7 @@
 #include "vorenwir/wireframe.h"
 #include "vosystem/context.h"
 #include "vosystem/module_entry.h"
+#include "vosystem/threads.h"
 
 namespace vo::wire {
 
@@ -23,9 +24,7 @@ P Callback(uint32_t code) {
   return reinterpret_cast<P>(VoCallBackGet(code));
 }
 
-VtStatus CallbacksChanged() {
-  WireState *s = g_state.Master();
-  if (s == nullptr) return 0;
+void CallbacksFetch(WireState *s) {
   s->poll = Callback<VtDriverNoArgProc>(VO_DRIVER_POLL);
   s->begin_frame = Callback<VtDriverFrameProc>(VO_DRIVER_BEGIN_FRAME);
   s->end_frame = Callback<VtDriverNoArgProc>(VO_DRIVER_END_FRAME);
@@ -37,15 +36,46 @@ VtStatus CallbacksChanged() {
   VtTypedValue sticky{};
   s->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p)
                                                                    : nullptr;
+}
+
+VtStatus CallbacksChanged() {
+  if (WireState *s = g_state.Get()) CallbacksFetch(s);
+  return 0;
+}
+
+// The output region of the calling context's view (a stable address).
+void RegionFetch(WireState *s) {
+  VtTypedValue region{};
+  s->region = VoViewGetValue(VO_VIEW_VALUE_VIEWPORT, &region) == 0 ? static_cast<const int32_t *>(region.value.p)
+                                                                   : nullptr;
+}
+
+// A worker context's record: the master's controls, the region of the
+// context's view and its callbacks (made with the context's table
+// installed), the contents cache empty.
+VtStatus StateCopy(void *state, void **copy) {
+  *copy = nullptr;
+  auto *c = static_cast<WireState *>(VoAllocate(sizeof(WireState)));
+  if (c == nullptr) return VO_STATUS_NO_MEMORY;
+  std::memcpy(static_cast<void *>(c), state, sizeof *c);
+  c->cached = nullptr;
+  RegionFetch(c);
+  CallbacksFetch(c);
+  *copy = c;
+  return 0;
+}
+
+VtStatus StateCopyFree(void *copy) {
+  VoDeallocate(copy);
   return 0;
 }
 
 VtStatus Terminate() {
   WireState *s = g_state.Master();
   if (s == nullptr) return 0;
-  g_state.SetMaster(nullptr);
+  const VtStatus st = g_state.Unregister();
   VoDeallocate(s);
-  return 0;
+  return st;
 }
 
 VtStatus Start() {
@@ -56,10 +86,13 @@ VtStatus Start() {
   s->depth = -1;
   s->edge_mask = kEdgeMask;
   s->cached = nullptr;
-  VtTypedValue region{};
-  if (VoViewGetValue(VO_VIEW_VALUE_VIEWPORT, &region) == 0) s->region = static_cast<const int32_t *>(region.value.p);
-  g_state.SetMaster(s);
-  return CallbacksChanged();
+  RegionFetch(s);
+  if (g_state.Register(s, &StateCopy, &StateCopyFree) != 0) {
+    VoDeallocate(s);
+    return VO_STATUS_NO_MEMORY;
+  }
+  CallbacksFetch(s);
+  return 0;
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
@@ -86,7 +119,11 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   }
 }
 
-VtStatus Execute(uint32_t code) { return code == kExecuteRender ? Render() : VO_STATUS_BAD_ARGUMENT; }
+VtStatus Execute(uint32_t code) {
+  if (code != kExecuteRender) return VO_STATUS_BAD_ARGUMENT;
+  if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_WIREFRAME, code)) return refused;
+  return Render();
+}
 
 }  // namespace
 

@@ -131,6 +131,15 @@ ShadingContext *ShaderCall(VtShader *shader, uint32_t null_message, VtStatus *st
   return s;
 }
 
+// As ShaderCall, for the queries that only read the instance: a worker's
+// copy of a light answers them too, so a class walking the current lights
+// (light scattering) reads the same arguments on any thread.
+ShadingContext *ShaderRead(VtShader *shader, uint32_t null_message, VtStatus *status) {
+  ShadingContext *s = StateFor(status);
+  if (s != nullptr && shader != nullptr && ContextLightCopy(s, shader)) return s;
+  return ShaderCall(shader, null_message, status);
+}
+
 VtStatus DestroyListed(void *data) { return VoShaderDestroy(static_cast<VtShader *>(data)); }
 
 // The colour a shader leaves, by its class's type.
@@ -162,6 +171,13 @@ bool ShadeableEvaluate(float colour[3], VtShader *shader) {
 bool ShaderLive(ShadingContext *s, const VtShader *shader) {
   RegisterGuard hold;
   return s->shared->live.count(shader) != 0;
+}
+
+bool ContextLightCopy(const ShadingContext *s, const VtShader *shader) {
+  if (!s->is_copy) return false;
+  for (const VtShader *light = s->light_head; light != nullptr; light = light->link)
+    if (light == shader) return true;
+  return false;
 }
 
 bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader) {
@@ -294,7 +310,7 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
 
 VtStatus VoShaderGetArg(VtShader *shader, const char *label, VtTypedValue *value) {
   VtStatus st;
-  if (ShaderCall(shader, kMsgGetArgNull, &st) == nullptr) return st;
+  if (ShaderRead(shader, kMsgGetArgNull, &st) == nullptr) return st;
   if (value == nullptr) return 0;
   const VtShaderPrototype *c = shader->cls;
   const int index = LabelIndex(c, label);
@@ -316,7 +332,7 @@ VtStatus VoShaderSetColour(VtShader *shader, const VtColour *colour) {
 
 VtStatus VoShaderEnquire(VtShader *shader, uint32_t *type, const char **name, uint32_t *count, void **labels) {
   VtStatus st;
-  const bool known = ShaderCall(shader, kMsgEnquireNull, &st) != nullptr;
+  const bool known = ShaderRead(shader, kMsgEnquireNull, &st) != nullptr;
   const VtShaderPrototype *c = known ? shader->cls : nullptr;
   if (type != nullptr) *type = c != nullptr ? c->type : 0;
   if (name != nullptr) *name = c != nullptr ? c->name : nullptr;

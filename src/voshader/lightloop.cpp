@@ -348,7 +348,8 @@ VtStatus VoLightGetIntensity(VtShader *light, int32_t *lit, float *visibility, f
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (light == nullptr || !ShaderKnownOrNull(s, light) || light->data == nullptr) return kBad;
+  if (light == nullptr || (!ContextLightCopy(s, light) && !ShaderKnownOrNull(s, light)) || light->data == nullptr)
+    return kBad;
   const auto *d = static_cast<const VtLightData *>(light->data);
   const bool ambient = d->kind == VO_LIGHT_AMBIENT;
   const bool on = !ambient && d->lit != 0;

@@ -366,6 +366,9 @@ bool ShaderTypeKnown(uint32_t type);
 bool ShaderLive(ShadingContext *s, const VtShader *shader);
 // Null and live shaders pass; anything else is refused with message 2102.
 bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader);
+// A light of a worker context's chain that is no live shader: its copy of a
+// prepared light, which the queries reading a light answer as the light.
+bool ContextLightCopy(const ShadingContext *s, const VtShader *shader);
 void ShaderForgetAll(ShaderShared *shared);
 
 // --- globals.cpp ------------------------------------------------------------

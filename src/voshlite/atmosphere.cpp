@@ -75,11 +75,12 @@ VtStatus DepthCuePrepare(void *block) {
 
 VtStatus DepthCueEvaluate(void *block) {
   auto *b = static_cast<DepthCue *>(block);
-  ColoursShade(b->colours, b->shaders, 1, &b->prepared);
+  float colours[1][3];
+  ColoursShaded(colours, b->colours, b->shaders, 1, &b->prepared);
   PrepareOnDemand(b, &DepthCuePrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   const float f = std::fmin(1.0f, std::fmax(0.0f, (g->modI - b->start) / b->span));
-  Mix(g->Co, g->Co, b->colours[0], f);
+  Mix(g->Co, g->Co, colours[0], f);
   return 0;
 }
 
@@ -96,12 +97,13 @@ VtStatus FogPrepare(void *block) {
 
 VtStatus FogEvaluate(void *block) {
   auto *b = static_cast<Fog *>(block);
-  ColoursShade(b->colours, b->shaders, 1, &b->prepared);
+  float colours[1][3];
+  ColoursShaded(colours, b->colours, b->shaders, 1, &b->prepared);
   PrepareOnDemand(b, &FogPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   if (b->ignoreBackground != 0 && g->modI > b->farLimit) return 0;
   const float w = std::fmax(std::exp(b->c * g->modI), b->floor);
-  Mix(g->Co, b->colours[0], g->Co, w);
+  Mix(g->Co, colours[0], g->Co, w);
   return 0;
 }
 
@@ -138,13 +140,14 @@ VtStatus SnowPrepare(void *block) {
 
 VtStatus SnowEvaluate(void *block) {
   auto *b = static_cast<Snow *>(block);
-  ColoursShade(b->colours, b->shaders, 1, &b->prepared);
+  float colours[1][3];
+  ColoursShaded(colours, b->colours, b->shaders, 1, &b->prepared);
   PrepareOnDemand(b, &SnowPrepare);
   const float *table = TableValues(&Tables::snow);
   if (b->made == 0 || table == nullptr) return 0;
   VtShaderGlobals *g = VoShaderGetGlobals();
-  FlakeLayer(&b->layers, table, b->kFar, b->colours[0], 1, g);
-  FlakeLayer(&b->layers, table, b->kNear, b->colours[0], 1, g);
+  FlakeLayer(&b->layers, table, b->kFar, colours[0], 1, g);
+  FlakeLayer(&b->layers, table, b->kNear, colours[0], 1, g);
   return 0;
 }
 
@@ -156,11 +159,14 @@ constexpr Entries SnowEntries() {
 }
 
 VtStatus CloudsEvaluate(void *block) {
-  const CloudsData *b = CloudsReady(block);
+  auto *b = static_cast<CloudsData *>(block);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
+  PrepareOnDemand(b, &CloudsPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   double x = b->clouds.f * g->xi, y = b->clouds.f * g->yi, sum = 0, a = b->clouds.first;
   for (int32_t i = 0; i < b->clouds.octaves; ++i, x *= 2, y *= 2, a /= 2) sum += a * std::fabs(0.5 - VoNoise2(x, y));
-  Mix(g->Cb, b->colours[1], b->colours[0], static_cast<float>(sum));
+  Mix(g->Cb, colours[1], colours[0], static_cast<float>(sum));
   return 0;
 }
 

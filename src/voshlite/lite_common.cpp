@@ -4,6 +4,7 @@
 #include "voshlite/lite_common.h"
 
 #include "voshlite/voshlite.h"
+#include "voshslte/voshslte.h"
 #include "vosystem/context.h"
 #include "vosystem/message_numbers.h"
 
@@ -120,13 +121,6 @@ VtStatus CloudsPrepare(void *block) {
   return 0;
 }
 
-CloudsData *CloudsReady(void *block) {
-  auto *b = static_cast<CloudsData *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
-  PrepareOnDemand(b, &CloudsPrepare);
-  return b;
-}
-
 Polka PolkaMake(float scale, float separation, float radius, float softness) {
   const float S = Period(separation * scale), r = radius * scale;
   return {S, S / 2, r * r, (r + softness * scale) * (r + softness * scale)};
@@ -141,8 +135,14 @@ float PolkaWeight(const Polka &p, const float *x, int n) {
   return static_cast<float>(VoSmoothStep(p.r0, p.r1, d2));
 }
 
-void ColoursShade(float (*colours)[3], VtShader *const *shaders, int n, int32_t *prepared, bool feeds) {
-  for (int i = 0; i < n; ++i) ShadeableColour(colours[i], shaders[i], prepared, feeds);
+void ColoursShaded(float (*out)[3], float (*colours)[3], VtShader *const *shaders, int n,
+                   const int32_t *prepared) {
+  for (int i = 0; i < n; ++i) {
+    for (int c = 0; c < 3; ++c) out[i][c] = colours[i][c];
+    int32_t flag = *prepared;
+    ShadeableColour(out[i], shaders[i], &flag, false);
+    shaderlib::ShadedKeep(colours[i], out[i], shaders[i]);
+  }
 }
 
 void ShadersReset(VtShader *const *shaders, int n) {

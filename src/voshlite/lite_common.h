@@ -86,9 +86,12 @@ inline void Mix(float *out, const float *a, const float *b, float w) {
   for (int i = 0; i < 3; ++i) out[i] = a[i] + (b[i] - a[i]) * w;
 }
 
-// Evaluates the shaders standing in for n consecutive colours; feeds: the
-// colours feed derived values (the prepared flag then stays as cleared).
-void ColoursShade(float (*colours)[3], VtShader *const *shaders, int n, int32_t *prepared, bool feeds = false);
+// The n colours of this call into out: the instance's, with the shaders
+// standing in for them evaluated over them. On the workers of a threaded
+// pass the instance is read-only (they share it); outside one it keeps the
+// colours last given, as a get of the argument answers. The prepared flag is
+// left as it is.
+void ColoursShaded(float (*out)[3], float (*colours)[3], VtShader *const *shaders, int n, const int32_t *prepared);
 // Resets the shaders held for colours (a prepare's first step).
 void ShadersReset(VtShader *const *shaders, int n);
 
@@ -135,8 +138,6 @@ inline constexpr Field kCloudsFields[] = {{VtFloat, offsetof(CloudsData, scale)}
                                           VO_LITE_COLOUR(CloudsData, 1), {VtInt32, offsetof(CloudsData, detail)}};
 inline constexpr const char *kCloudsLabels[] = {"scale", "background colour", "clouds colour", "detail"};
 VtStatus CloudsPrepare(void *block);
-// Evaluates the colour shaders and prepares when not prepared.
-CloudsData *CloudsReady(void *block);
 
 // The tables shared by the instances of one class (the frame's record of
 // a table and its use count).

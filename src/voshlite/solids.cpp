@@ -106,18 +106,23 @@ VtStatus BaseColourEvaluate(void *) {
   return 0;
 }
 
+// The marble's spline knots from its ground and vein colours.
+void KnotsFill(VtColour *knots, const float (*colours)[3], float contrast) {
+  const float c = 0.8f * contrast;
+  for (uint32_t i = 0; i < kKnots; ++i) {
+    const bool ground = i == 0 || i == 1 || i == 11;
+    for (int a = 0; a < 3; ++a)
+      (&knots[i].red)[a] = ground ? colours[0][a] : colours[1][a] + kVeinOffsets[i][a] * c;
+  }
+}
+
 VtStatus MarblePrepare(void *block) {
   auto *b = static_cast<Marble *>(block);
   ShadersReset(b->shaders, 2);
   b->halfGrain = b->grain / 2;
   b->k = Reciprocal(b->scale);
   b->g = Reciprocal(0.03f * b->grainScale);
-  const float c = 0.8f * b->contrast;
-  for (uint32_t i = 0; i < kKnots; ++i) {
-    const bool ground = i == 0 || i == 1 || i == 11;
-    for (int a = 0; a < 3; ++a)
-      (&b->knots[i].red)[a] = ground ? b->colours[0][a] : b->colours[1][a] + kVeinOffsets[i][a] * c;
-  }
+  KnotsFill(b->knots, b->colours, b->contrast);
   b->knotsMade = 1;
   return 0;
 }
@@ -129,13 +134,22 @@ VtStatus MarbleKnotsClear(void *block) {
 
 VtStatus MarbleEvaluate(void *block) {
   auto *b = static_cast<Marble *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared, true);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &MarblePrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   if (b->knotsMade == 0) return Copy3(g->Co, kRed), 0;
+  // Colours a shader stands in for give this point's knots (the instance's
+  // stay as prepared: it is read-only while it shades).
+  const VtColour *knots = b->knots;
+  VtColour shaded[kKnots];
+  if (b->shaders[0] != nullptr || b->shaders[1] != nullptr) {
+    KnotsFill(shaded, colours, b->contrast);
+    knots = shaded;
+  }
   float q[3], gq[3], colour[3];
   Scaled(q, g->P, b->k);
-  if (!MarbleColour(colour, VoTurbulence3(q, static_cast<uint32_t>(b->detail)) - 0.4f, b->knots))
+  if (!MarbleColour(colour, VoTurbulence3(q, static_cast<uint32_t>(b->detail)) - 0.4f, knots))
     return Copy3(g->Co, kRed), 0;  // no colour to put grain on
   Scaled(gq, q, b->g);
   const auto grain = static_cast<float>(1 + b->halfGrain * (0.5 - VoNoise3(gq)));
@@ -151,10 +165,11 @@ VtStatus BlueMarbleEvaluate(void *block) {
 
 VtStatus WoodEvaluate(void *block) {
   auto *b = static_cast<Wood *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &exported::VoSimpleWoodColourPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  SimpleWoodColourAt(b, b->colours[0], b->colours[1], g->P, g->Co);
+  SimpleWoodColourAt(b, colours[0], colours[1], g->P, g->Co);
   return 0;
 }
 
@@ -167,9 +182,12 @@ constexpr Entries BlueMarbleEntries() {
 }
 
 VtStatus SolidCloudsEvaluate(void *block) {
-  const CloudsData *b = CloudsReady(block);
+  auto *b = static_cast<CloudsData *>(block);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
+  PrepareOnDemand(b, &CloudsPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  Mix(g->Co, b->colours[0], b->colours[1], CloudsSum(b->clouds, g->P));
+  Mix(g->Co, colours[0], colours[1], CloudsSum(b->clouds, g->P));
   return 0;
 }
 
@@ -182,12 +200,13 @@ VtStatus CubesPrepare(void *block) {
 
 VtStatus CubesEvaluate(void *block) {
   auto *b = static_cast<Cubes *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &CubesPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   int negatives = 0;
   for (int i = 0; i < 3; ++i) negatives += Wrap(g->P[i] * b->k, 1.0f) > 0.5f ? 0 : 1;
-  Copy3(g->Co, b->colours[negatives % 2 == 1 ? 1 : 0]);
+  Copy3(g->Co, colours[negatives % 2 == 1 ? 1 : 0]);
   return 0;
 }
 
@@ -201,7 +220,8 @@ VtStatus ChromePrepare(void *block) {
 
 VtStatus ChromeEvaluate(void *block) {
   auto *b = static_cast<Chrome *>(block);
-  ColoursShade(b->base, b->shaders, 1, &b->prepared);
+  float base[1][3];
+  ColoursShaded(base, b->base, b->shaders, 1, &b->prepared);
   PrepareOnDemand(b, &ChromePrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   float R[3];
@@ -210,7 +230,7 @@ VtStatus ChromeEvaluate(void *block) {
   if (d > 1 && d <= 1 + 1e-5f) d = 1;
   VtColour c;
   if (!(d <= 1) || VoSplineColour(&c, d, kKnots, kChromeKnots) == 0) return Copy3(g->Co, kRed), 0;
-  Mix(g->Co, &c.red, b->base[0], b->mix);
+  Mix(g->Co, &c.red, base[0], b->mix);
   return 0;
 }
 

@@ -113,7 +113,8 @@ VtStatus BrickPrepare(void *block) {
 
 VtStatus BrickEvaluate(void *block) {
   auto *b = static_cast<Brick *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &BrickPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   auto u = static_cast<float>(Wrap<double>(g->s, b->cell.W) / b->cell.W);
@@ -124,7 +125,7 @@ VtStatus BrickEvaluate(void *block) {
   } else {
     v = 2 * v;
   }
-  Mix(g->Co, b->colours[1], b->colours[0], BrickWeight(b->cell.ramps, u, v));
+  Mix(g->Co, colours[1], colours[0], BrickWeight(b->cell.ramps, u, v));
   return 0;
 }
 
@@ -155,7 +156,8 @@ VtStatus TexturedPrepare(void *block) {
 
 VtStatus TexturedEvaluate(void *block) {
   auto *b = static_cast<TexturedBrick *>(block);
-  ColoursShade(b->colours, b->shaders, 3, &b->prepared);
+  float colours[3][3];
+  ColoursShaded(colours, b->colours, b->shaders, 3, &b->prepared);
   PrepareOnDemand(b, &TexturedPrepare);
   const float *table = TableValues(&Tables::brick);
   if (table == nullptr) return 0;
@@ -173,12 +175,12 @@ VtStatus TexturedEvaluate(void *block) {
     u = u <= b->offset ? u + b->offset : u - b->offset;
   }
   const float f = BrickWeight(b->cell.ramps, u, v);
-  if (f == 0) return Copy3(g->Co, b->colours[2]), 0;
+  if (f == 0) return Copy3(g->Co, colours[2]), 0;
   const auto k = static_cast<float>((VoNoise2(5.0 * X, 5.0 * Y) - 0.5) * 0.75 + table[CellIndex(X, Y, 460, course)]);
   float c[3];
-  Mix(c, b->colours[1], b->colours[0], k);
+  Mix(c, colours[1], colours[0], k);
   if (f == 1) return Copy3(g->Co, c), 0;
-  Mix(g->Co, b->colours[2], c, f);
+  Mix(g->Co, colours[2], c, f);
   return 0;
 }
 
@@ -191,10 +193,11 @@ VtStatus GridPrepare(void *block) {
 
 VtStatus GridEvaluate(void *block) {
   auto *b = static_cast<Grid *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &GridPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  Mix(g->Co, b->colours[0], b->colours[1], GridWeight(b->cell, g->s, g->t));
+  Mix(g->Co, colours[0], colours[1], GridWeight(b->cell, g->s, g->t));
   return 0;
 }
 
@@ -208,13 +211,14 @@ VtStatus CheckerPrepare(void *block) {
 template <bool Filtered>
 VtStatus CheckerEvaluate(void *block) {
   auto *b = static_cast<Checker *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &CheckerPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   if (Filtered)
-    Mix(g->Co, b->colours[0], b->colours[1], FilteredChecker(g->s, g->t, b->k));
+    Mix(g->Co, colours[0], colours[1], FilteredChecker(g->s, g->t, b->k));
   else
-    Copy3(g->Co, b->colours[HardChecker(g->s, g->t, b->k) != 0 ? 1 : 0]);
+    Copy3(g->Co, colours[HardChecker(g->s, g->t, b->k) != 0 ? 1 : 0]);
   return 0;
 }
 
@@ -229,11 +233,12 @@ VtStatus PolkaPrepare(void *block) {
 template <bool Solid>
 VtStatus PolkaEvaluate(void *block) {
   auto *b = static_cast<PolkaColour *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &PolkaPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   const float st[2] = {g->s, g->t};
-  Mix(g->Co, b->colours[1], b->colours[0], Solid ? PolkaWeight(b->polka, g->P, 3) : PolkaWeight(b->polka, st, 2));
+  Mix(g->Co, colours[1], colours[0], Solid ? PolkaWeight(b->polka, g->P, 3) : PolkaWeight(b->polka, st, 2));
   return 0;
 }
 
@@ -250,14 +255,15 @@ enum class Across { kS, kT, kDiagonal };
 template <Across Kind>
 VtStatus StripeEvaluate(void *block) {
   auto *b = static_cast<Stripe *>(block);
-  ColoursShade(b->colours, b->shaders, 2, &b->prepared);
+  float colours[2][3];
+  ColoursShaded(colours, b->colours, b->shaders, 2, &b->prepared);
   PrepareOnDemand(b, &StripePrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   const float a = Wrap(g->s * b->k, 1.0f), c = Wrap(g->t * b->k, 1.0f);
   float x = Kind == Across::kS ? a : c;
   if (Kind == Across::kDiagonal) x = a <= c ? a + 1 - c : a - c;
   const double w = VoSmoothStep(0, b->fuzz, x) * (1 - VoSmoothStep(b->width, b->outer, x));
-  Mix(g->Co, b->colours[0], b->colours[1], static_cast<float>(w));
+  Mix(g->Co, colours[0], colours[1], static_cast<float>(w));
   return 0;
 }
 

@@ -57,10 +57,15 @@ constexpr Field kImageFields[] = {
     {VtGenericPtr, offsetof(ImageBackground, names.handle)},
 };
 
+// The shadeable colours below are evaluated into locals: an instance is
+// read-only while it shades (workers of a threaded pass share it).
 VtStatus PlainColourEvaluate(void *block) {
   auto *b = static_cast<VtShaderColourArg *>(block);
-  ShadeableColour(b->colour, b->shader, &b->prepared, false);
-  Copy3(VoShaderGetGlobals()->Co, b->colour);
+  float colour[3];
+  Copy3(colour, b->colour);
+  ShadeableColour(colour, b->shader, &b->prepared, false);
+  ShadedKeep(b->colour, colour, b->shader);
+  Copy3(VoShaderGetGlobals()->Co, colour);
   return 0;
 }
 
@@ -82,14 +87,17 @@ VtStatus WrappedFilteredPrepare(void *block) {
 template <void (*Sample)(float *, uint32_t, VtTexture *)>
 VtStatus WrappedFilteredEvaluate(void *block) {
   auto *b = static_cast<WrappedFiltered *>(block);
-  ShadeableColour(b->filter, b->filterShader, &b->names.prepared, false);
+  float filter[3];
+  Copy3(filter, b->filter);
+  ShadeableColour(filter, b->filterShader, &b->names.prepared, false);
+  ShadedKeep(b->filter, filter, b->filterShader);
   if (b->names.prepared == 0) {
     (void)WrappedFilteredPrepare(b);
     b->names.prepared = 1;
   }
   float *co = VoShaderGetGlobals()->Co;
   Sample(co, 3, b->names.handle.texture);
-  for (int i = 0; i < 3; ++i) co[i] *= b->filter[i];
+  for (int i = 0; i < 3; ++i) co[i] *= filter[i];
   return 0;
 }
 
@@ -107,21 +115,29 @@ VtStatus PlainBackgroundPrepare(void *block) {
 
 VtStatus PlainBackgroundEvaluate(void *block) {
   auto *b = static_cast<VtShaderColourArg *>(block);
-  ShadeableColour(b->colour, b->shader, &b->prepared, false);
+  float colour[3];
+  Copy3(colour, b->colour);
+  ShadeableColour(colour, b->shader, &b->prepared, false);
+  ShadedKeep(b->colour, colour, b->shader);
   if (b->prepared == 0) {
     (void)PlainBackgroundPrepare(b);
     b->prepared = 1;
   }
-  Copy3(VoShaderGetGlobals()->Cb, b->colour);
+  Copy3(VoShaderGetGlobals()->Cb, colour);
   return 0;
 }
 
 VtStatus GraduatedEvaluate(void *block) {
   auto *b = static_cast<Graduated *>(block);
-  ShadeableColour(b->top, b->topShader, &b->prepared, false);
-  ShadeableColour(b->bottom, b->bottomShader, &b->prepared, false);
+  float top[3], bottom[3];
+  Copy3(top, b->top);
+  Copy3(bottom, b->bottom);
+  ShadeableColour(top, b->topShader, &b->prepared, false);
+  ShadeableColour(bottom, b->bottomShader, &b->prepared, false);
+  ShadedKeep(b->top, top, b->topShader);
+  ShadedKeep(b->bottom, bottom, b->bottomShader);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  for (int i = 0; i < 3; ++i) g->Cb[i] = b->top[i] + (b->bottom[i] - b->top[i]) * g->yi;
+  for (int i = 0; i < 3; ++i) g->Cb[i] = top[i] + (bottom[i] - top[i]) * g->yi;
   return 0;
 }
 

@@ -48,14 +48,26 @@ VtStatus PhongPrepare(void *block) {
 }
 
 // Plastic and phong: ambient and diffuse on the surface colour, and a
-// highlight in the specular tint.
+// highlight in the specular tint. A specular colour given by a shader is
+// evaluated into a local and the tint derived from it for this point: the
+// instance is read-only while it shades.
 template <bool Phong>
 VtStatus HighlightEvaluate(void *block) {
   auto *b = static_cast<VtPlasticParams *>(block);
-  ShadeableColour(b->specularColour, b->specularShader, &b->prepared, true);
   if (b->prepared == 0) {
     (void)(Phong ? PhongPrepare(b) : VoPlasticReflectancePrepare(b));
     b->prepared = 1;
+  }
+  float tint[3];
+  Copy3(tint, b->tint);
+  if (b->specularShader != nullptr) {
+    float specular[3];
+    Copy3(specular, b->specularColour);
+    int32_t flag = 1;
+    ShadeableColour(specular, b->specularShader, &flag, false);
+    for (int c = 0; c < 3; ++c) tint[c] = b->specularFactor * specular[c];
+    ShadedKeep(b->specularColour, specular, b->specularShader);
+    ShadedKeep(b->tint, tint, b->specularShader);
   }
   VtShaderGlobals *g = VoShaderGetGlobals();
   float a[3], d[3], s[3];
@@ -69,7 +81,7 @@ VtStatus HighlightEvaluate(void *block) {
     VoSpecularTerm(s, b->power);
   }
   for (int c = 0; c < 3; ++c)
-    g->Co[c] = (d[c] * b->diffuseFactor + a[c] * b->ambientFactor) * g->Co[c] + s[c] * b->tint[c];
+    g->Co[c] = (d[c] * b->diffuseFactor + a[c] * b->ambientFactor) * g->Co[c] + s[c] * tint[c];
   return 0;
 }
 
@@ -111,13 +123,23 @@ VtStatus TransparencyPrepare(void *block) {
 
 VtStatus TransparencyEvaluate(void *block) {
   auto *b = static_cast<PlainTransparency *>(block);
-  ShadeableColour(b->colour.colour, b->colour.shader, &b->colour.prepared, true);
   if (b->colour.prepared == 0) {
     (void)TransparencyPrepare(b);
     b->colour.prepared = 1;
   }
   float *to = VoShaderGetGlobals()->To;
-  for (int i = 0; i < 3; ++i) to[i] = b->complement[i];
+  if (b->colour.shader == nullptr) {
+    for (int i = 0; i < 3; ++i) to[i] = b->complement[i];
+    return 0;
+  }
+  // The colour of this point, into a local (the instance is read-only).
+  float colour[3];
+  Copy3(colour, b->colour.colour);
+  int32_t flag = 1;
+  ShadeableColour(colour, b->colour.shader, &flag, false);
+  for (int i = 0; i < 3; ++i) to[i] = 1.0f - colour[i];
+  ShadedKeep(b->colour.colour, colour, b->colour.shader);
+  ShadedKeep(b->complement, to, b->colour.shader);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <span>
 
 #include <vo/vo_driver.h>
+#include <vo/vo_multit.h>
 
 #include "voshslte/frame.h"
 
@@ -24,6 +25,13 @@ std::span<const ClassDescription> TextureSpaceClasses();
 // point on a spot light's map; false outside it).
 bool SpotProject(const VtLightData *light, const float *point, const float *normal, float *u, float *v,
                  float *depth);
+
+// A colour a shader stood in for is evaluated into a local; outside a
+// threaded pass the instance also keeps it (a get of the argument answers
+// the colour last given), on the workers of one it is read-only.
+inline void ShadedKeep(float *instance, const float *shaded, const VtShader *shader) {
+  if (shader != nullptr && VoMultiThreadIsActive() == 0) Copy3(instance, shaded);
+}
 
 // Textures and shadow-map sampling, from the modules that make them.
 VtTexture *TextureRead(const char *name, uint32_t channels);

@@ -20,6 +20,7 @@ constexpr uint32_t kWorkFarmThreadRefused = 2840;    // a worker thread could no
 constexpr uint32_t kWorkFarmWorkerGaveUp = 2841;     // a worker gave up its pass (worker, status; debug)
 constexpr uint32_t kWorkFarmPassInline = 2842;       // a pass runs on the calling thread (why; debug)
 constexpr uint32_t kWorkFarmCountCapped = 2843;      // a worker count above the most taken as the most (asked, most)
+constexpr uint32_t kWorkerRenderRefused = 2844;      // a scanline render asked on a worker thread (module, code)
 constexpr uint32_t kViewArgumentRefused = 2090;  // a view procedure refuses an argument (procedure, reason)
 
 // View clipping, expansion and picking, from 2060.

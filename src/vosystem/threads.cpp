@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "vosystem/context.h"
+#include "vosystem/message_numbers.h"
 #include "vosystem/threads.h"
 
 namespace vo {
@@ -157,6 +158,12 @@ VtStatus KernelThreadsStop() {
   t.thread_count = 0;
   ThreadingSet(k, false);
   return status;
+}
+
+VtStatus WorkerRenderRefuse(uint32_t module, uint32_t code) {
+  if (ThreadIdentity() == 0) return 0;
+  Post(VO_STATUS_UNAVAILABLE, messages::kWorkerRenderRefused, module, module, code);
+  return VO_STATUS_UNAVAILABLE;
 }
 
 }  // namespace vo

@@ -32,6 +32,13 @@ extern constinit thread_local uint32_t t_thread_identity;
 inline uint32_t ThreadIdentity() { return t_thread_identity; }
 inline void ThreadIdentitySet(uint32_t identity) { t_thread_identity = identity; }
 
+// The scanline renderers render on the application's threads only: they
+// write screen-space data (projected vertices, clipped polygons, their own
+// records) into the shared scene model. Asked on a worker thread of a
+// threaded pass (a class rendering while it is evaluated), a render is
+// refused: message 2844 and status 2; 0 on the application's threads.
+VtStatus WorkerRenderRefuse(uint32_t module, uint32_t code);
+
 // True while a thread record exists (readable from any thread).
 inline bool ThreadingOn(VtKernelContext *k) {
   return k != nullptr && std::atomic_ref<uint32_t>(k->threads.threading).load(std::memory_order_relaxed) != 0;

@@ -44,9 +44,11 @@ const char *Text(const char *(*proc)()) {
 // True when the timer is on the kernel's list; otherwise a diagnostic.
 bool Known(const VtTimer *timer) {
   VtKernelContext *k = Kernel();
-  if (k != nullptr && timer != nullptr)
+  if (k != nullptr && timer != nullptr) {
+    RegisterGuard hold;  // workers of a threaded pass time their executes
     for (const VtTimer *t = k->files.timers; t != nullptr; t = t->next)
       if (t == timer) return true;
+  }
   if (k != nullptr)
     Post(VO_STATUS_BAD_ARGUMENT, messages::kNotATimer, VO_MODULE_SYSTEM, static_cast<const void *>(timer));
   return false;
@@ -102,6 +104,7 @@ VtStatus KernelTimersStop() {
 VtTimer *VoTimerGet(const char *name, void *argument) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return nullptr;
+  RegisterGuard hold;
   VtTimer *t = k->files.timers;
   while (t != nullptr && !NamesEqual(t->name, name)) t = t->next;
   if (t == nullptr) {

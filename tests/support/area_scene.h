@@ -43,8 +43,9 @@ static inline VtStatus AreaSceneBoolean(uint32_t code, int on) {
 }
 
 /* Renders the scene into the file with the worker count (INT32_MIN keeps
- * the library's): 0 when every step succeeded. The library is started and
- * terminated here. */
+ * the library's; any other count also lets bands of one row run threaded):
+ * 0 when every step succeeded. The library is started and terminated
+ * here. */
 static inline int AreaSceneRender(const char *path, int32_t workers) {
   const float eye[3] = {0, -6, 5}, reference[3] = {0, 0, 0.5f}, up[3] = {0, 0, 1};
   VtPrimitive *prims[3];
@@ -65,6 +66,9 @@ static inline int AreaSceneRender(const char *path, int32_t workers) {
     v.type = VtInt32;
     v.value.i = workers;
     st |= VoControlSet(0x520001, &v);
+    v.type = VtNat32;
+    v.value.u = 1;
+    st |= VoControlSet(0x520003, &v);
   }
   prims[0] = AreaSceneQuad(-4, 4, -4, 4, 0, 0);
   prims[1] = AreaSceneQuad(-0.5f, 0.5f, -0.5f, 0.5f, 2, 1);

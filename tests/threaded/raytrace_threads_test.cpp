@@ -20,7 +20,10 @@
 
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
+#include "support/test_support.h"
+#include "threaded/targa_bytes.h"
 #include "vosystem/kernel_memory.h"
+#include "vosystem/threads.h"
 
 namespace vo::test {
 namespace {
@@ -188,6 +191,120 @@ TEST_F(ThreadedRayTest, OversampledFloatRgbaOnASubViewportIsTheSameForAnyWorkerC
   uint32_t viewport[4];
   ASSERT_EQ(VoViewGetViewport(nullptr, viewport), 0u);
   EXPECT_EQ(std::memcmp(viewport, part, sizeof part), 0);
+}
+
+// The image the wrapped image colour reads, answered by the application's
+// image-read callback; every read counted, and any made off the main thread.
+struct Stripes {
+  static inline std::atomic<int> reads{0}, off_main{0};
+  static VtImage *Read(const char *name) {
+    ++reads;
+    if (ThreadIdentity() != 0) ++off_main;
+    if (name == nullptr || std::strcmp(name, "stripes") != 0) return nullptr;
+    VtImage *image = VoImageCreate();
+    if (image == nullptr) return nullptr;
+    image->width = 8;
+    image->height = 4;
+    if (VoImageAllocateData(image) != 0) return nullptr;
+    for (uint32_t y = 0; y < 4; ++y)
+      for (uint32_t x = 0; x < 8; ++x) {
+        uint8_t *p = image->data + y * image->bytes_per_row + 3 * x;
+        p[0] = static_cast<uint8_t>(30 * x);
+        p[1] = static_cast<uint8_t>(60 * y);
+        p[2] = 200;
+      }
+    return image;
+  }
+};
+
+// A shader of the class set as the material's shader of the type.
+VtShader *Shading(VtMaterial *m, uint32_t type, const char *name) {
+  return VoMaterialSetShaderByPrototype(m, type, name) == 0 ? VoMaterialGetShader(m, type) : nullptr;
+}
+
+// The toolkit's classes that keep tables or read images: a wrapped image
+// read through the application's callback (on the main thread alone), lite
+// procedurals whose tables are drawn from the library's random numbers at
+// their first use, and colours a shader stands in for (evaluated per point,
+// never into the instance other workers read): plastic's specular colour, a
+// lite checker's odd colour, a lite marble's vein colour and a lite fog's
+// colour.
+TEST_F(ThreadedRayTest, ImagesProceduralsAndShadeableSpecularsAreTheSameForAnyWorkerCount) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  Stripes::reads = Stripes::off_main = 0;
+  ASSERT_EQ(VoCallBackSet(VO_DRIVER_IMAGE_READ, reinterpret_cast<VtProc>(&Stripes::Read)), 0u);
+  VtShader *image = Shading(scene.material(1), VO_SHADER_COLOUR, "wrapped image");
+  ASSERT_NE(image, nullptr);
+  VtTypedValue name = TypedString("stripes");
+  ASSERT_EQ(VoShaderSetArg(image, "file name", &name), 0u);
+  VtShader *marble = Shading(scene.material(2), VO_SHADER_COLOUR, "marble");
+  ASSERT_NE(marble, nullptr);
+  VtShader *specular = VoShaderCreate(VO_SHADER_COLOUR, "solid clouds");
+  ASSERT_NE(specular, nullptr);
+  VtTypedValue shadeable{};
+  shadeable.type = VtShaderColour;
+  shadeable.value.p = specular;
+  ASSERT_EQ(VoShaderSetArg(marble, "vein colour", &shadeable), 0u);
+  ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(scene.material(0), VO_SHADER_REFLECTANCE), "specular colour",
+                           &shadeable),
+            0u);
+  VtShader *checker = Shading(scene.material(0), VO_SHADER_COLOUR, "wrapped checker");
+  ASSERT_NE(checker, nullptr);
+  ASSERT_EQ(VoShaderSetArg(checker, "odd colour", &shadeable), 0u);
+  VtShader *fog = VoShaderCreate(VO_SHADER_FOREGROUND, "fog");
+  ASSERT_NE(fog, nullptr);
+  ASSERT_EQ(VoShaderSetArg(fog, "fog colour", &shadeable), 0u);
+  ASSERT_EQ(VoForegroundSet(fog), 0u);
+  ExpectAlikeForAnyWorkerCount();
+  ASSERT_EQ(VoForegroundSet(nullptr), 0u);
+  EXPECT_EQ(VoShaderDestroy(fog), 0u);
+  EXPECT_GT(Stripes::reads.load(), 0);
+  EXPECT_EQ(Stripes::off_main.load(), 0);
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(0), VO_SHADER_REFLECTANCE, "matte"), 0u);
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(0), VO_SHADER_COLOUR, "plain"), 0u);
+  EXPECT_EQ(VoShaderDestroy(specular), 0u);
+}
+
+// The Targa writer's files, byte for byte, for 0, 1, 2, 4 and 8 workers:
+// rows reach the file in row order, once each, framed once.
+TEST_F(ThreadedRayTest, TheTargaFileIsTheSameForAnyWorkerCount) {
+  DemoOptions o;
+  o.fog = true;
+  DemoScene scene(o);
+  ASSERT_TRUE(scene.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
+  VtDriverRecord *tga = VoDriverFindFromName("vodrvtga");
+  ASSERT_NE(tga, nullptr);
+  ASSERT_EQ(VoDriverSet(tga), 0u);
+  ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
+  vo_test::TempDir dir;
+  for (uint32_t code : {0x70001u, 0x70002u}) {
+    std::vector<char> reference;
+    for (int32_t workers : {0, 1, 2, 4, 8}) {
+      VtTypedValue v = TypedInt32(workers);
+      ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+      const std::string path = dir.File("w" + std::to_string(workers) + ".tga");
+      FILE *f = std::fopen(path.c_str(), "wb");
+      ASSERT_NE(f, nullptr);
+      v = TypedPointer(f);
+      ASSERT_EQ(VoDriverSetControl(tga, VO_CONTROL_DRIVER_FILE, &v), 0u);
+      EXPECT_EQ(VoExecute(code), 0u) << workers;
+      v = TypedPointer(nullptr);
+      ASSERT_EQ(VoDriverSetControl(tga, VO_CONTROL_DRIVER_FILE, &v), 0u);
+      std::fclose(f);
+      const std::vector<char> bytes = vo_test::TargaBytes(path);
+      if (workers == 0) {
+        reference = bytes;
+        ASSERT_GT(reference.size(), 18u + kWidth);  // the header and more than a row
+      } else {
+        EXPECT_TRUE(bytes == reference) << std::hex << code << std::dec << ", " << workers << " workers";
+      }
+    }
+  }
+  VoDriverSet(VoDriverFindFromName("vodrvnul"));
 }
 
 // Many renders at eight workers on bands of one row: the race detector's

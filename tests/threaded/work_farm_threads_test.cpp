@@ -437,6 +437,31 @@ TEST_F(WorkFarmThreads, WorkersShareTheRegistersOfLiveHandles) {
   for (const Posted &p : g_posted) ADD_FAILURE() << "message " << p.message << " of module " << p.module;
 }
 
+// Timers found or made by name from every worker at once: one timer per
+// name in the kernel's register, known to every context.
+std::mutex g_timers_lock;
+std::set<VtTimer *> g_timers;
+TEST_F(WorkFarmThreads, WorkersFindOneTimerPerNameInTheSharedRegister) {
+  ASSERT_EQ(Workers(4), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_BAND_HEIGHT, 1), 0u);
+  ASSERT_EQ(SetNat32(VO_CONTROL_MT_THREADED_BAND, 1), 0u);
+  g_work = [](int32_t m, const VtMultiThreadItem *item, void *a) {
+    for (int i = 0; i < 20; ++i) {
+      const std::string name = "farm timer " + std::to_string(i % 5);
+      VtTimer *t = VoTimerGet(name.c_str(), nullptr);
+      if (t == nullptr || VoTimerAddClock(t, nullptr) != VO_STATUS_BAD_ARGUMENT) return VO_STATUS_BAD_ARGUMENT;
+      std::lock_guard<std::mutex> hold(g_timers_lock);
+      g_timers.insert(t);
+    }
+    return Record(m, item, a);
+  };
+  g_timers.clear();
+  EXPECT_EQ(Pass({0, 0, 0, 31}, nullptr), 0u);
+  EXPECT_EQ(g_seen.items.size(), 32u);
+  EXPECT_EQ(g_timers.size(), 5u);
+  for (VtTimer *t : g_timers) EXPECT_EQ(VoTimerGet(t->name, nullptr), t);
+}
+
 TEST_F(WorkFarmThreads, APassBegunOnAWorkerRunsInline) {
   ASSERT_EQ(Workers(2), 0u);
   g_work = [](int32_t, const VtMultiThreadItem *item, void *) {
@@ -453,6 +478,37 @@ TEST_F(WorkFarmThreads, APassBegunOnAWorkerRunsInline) {
   // Each band of 4 rows, cut again for 2 workers, is worked through inline.
   EXPECT_EQ(Sorted(), Bands({0, 3, 0, 15}, 2));
   EXPECT_EQ(CountPosted(messages::kWorkFarmPassInline), 4);
+}
+
+// The platform refusing a worker's thread (the first, a middle one, the
+// last): the pass ends with 0x20000006 and message 2840 telling how many
+// started of how many asked; the threads started are joined, threading is
+// off, no row reaches the driver, and the next pass runs whole.
+TEST_F(WorkFarmThreads, ARefusedThreadEndsTheStartWithNoMemoryAndTheFarmRunsAfter) {
+  ASSERT_EQ(Workers(4), 0u);
+  g_work = &DeliverRows;
+  for (uint32_t refused : {1u, 3u, 4u}) {
+    g_posted.clear();
+    g_rows.clear();
+    EXPECT_EQ(multit::ThreadRefusalSet(refused), 0u);
+    EXPECT_EQ(Pass({0, 3, 0, 31}), VO_STATUS_NO_MEMORY) << refused;
+    EXPECT_TRUE(g_rows.empty()) << refused;
+    EXPECT_FALSE(ThreadingOn(Kernel())) << refused;
+    EXPECT_EQ(VoMultiThreadIsActive(), 0u);
+    ASSERT_EQ(CountPosted(messages::kWorkFarmThreadRefused), 1) << refused;
+    for (const Posted &p : g_posted)
+      if (p.message == messages::kWorkFarmThreadRefused) {
+        ASSERT_EQ(p.args.size(), 2u);
+        EXPECT_EQ(p.args[0].value.u, refused - 1);  // started
+        EXPECT_EQ(p.args[1].value.u, 4u);           // asked
+        EXPECT_EQ(p.status, VO_STATUS_NO_MEMORY);
+      }
+    g_rows.clear();
+    g_seen.Clear();
+    EXPECT_EQ(Pass({0, 3, 0, 31}), 0u) << refused;  // the refusal was for one start only
+    EXPECT_EQ(g_rows.size(), 32u) << refused;
+    EXPECT_TRUE(std::is_sorted(g_rows.begin(), g_rows.end()));
+  }
 }
 
 TEST_F(WorkFarmThreads, EveryAllocationFailingLeavesNothingBehind) {

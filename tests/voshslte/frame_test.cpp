@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "library_fixture.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/module_entry.h"
@@ -129,15 +131,26 @@ TEST_F(ShaderColourTest, APlasticsTintFollowsItsColourShaderAtEveryPointAndASelf
   const float p[3] = {0, 0, 0}, n[3] = {0, 0, 1}, eye[3] = {0, 0, -1}, co[3] = {1, 1, 1};
   AmbientAndPoint(p, 0, 0, 1);
   const auto *b = static_cast<const VtPlasticParams *>(plastic->data);
+  // The tint is derived per point (specular factor 0.5 x the shader's
+  // colour) and shows in the highlight; outside a threaded pass the
+  // instance keeps the tint last made.
   Point(p, n, eye, co);
   ASSERT_EQ(VoShaderReset(plastic) | VoShaderExecute(plastic), 0u);
   EXPECT_FLOAT_EQ(b->tint[1], 0.2f);  // specular factor 0.5 x 0.4
+  const std::array<float, 3> first{VoShaderGetGlobals()->Co[0], VoShaderGetGlobals()->Co[1],
+                                   VoShaderGetGlobals()->Co[2]};
   Set(driver, "colour", Colour(1, 0, 0));
   ASSERT_EQ(VoShaderReset(driver), 0u);
   Point(p, n, eye, co);
   ASSERT_EQ(VoShaderExecute(plastic), 0u);
   EXPECT_FLOAT_EQ(b->tint[0], 0.5f);
   EXPECT_FLOAT_EQ(b->tint[1], 0.0f);
+  const float *second = VoShaderGetGlobals()->Co;
+  // Red's tint went from 0.1 to 0.5, green's from 0.2 to 0: one highlight.
+  const float highlight = (second[0] - first[0]) / 0.4f;
+  EXPECT_GT(highlight, 0.0f);
+  EXPECT_NEAR((first[1] - second[1]) / 0.2f, highlight, 1e-5f);
+  EXPECT_NEAR((first[2] - second[2]) / 0.3f, highlight, 1e-5f);
   // A colour not feeding derived values keeps the caller's prepared flag.
   VtShader *filtered = Make(VO_SHADER_COLOUR, "wrapped filtered image");
   Set(filtered, "filter colour", by_shader);
