@@ -1,0 +1,17 @@
+// The memory tidy with pools that keep their chunks: a renderer's end of
+// frame, whose pools the next frame carves the same records from again.
+#pragma once
+
+#include <cstddef>
+
+#include "vosystem/kernel.h"
+
+namespace vo {
+
+// The kernel's step of the tidy (every pool's unused chunks given back),
+// but the count pools named in kept keep theirs.
+VtStatus KernelMemoryTidyKeeping(VtPool *const *kept, size_t count);
+// VoMemoryTidy with the pools named in kept keeping their chunks.
+VtStatus MemoryTidyKeeping(VtPool *const *kept, size_t count);
+
+}  // namespace vo
