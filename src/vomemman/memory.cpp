@@ -124,7 +124,12 @@ VtStatus KernelMemoryTidyKeeping(VtPool *const *kept, size_t count) {
   };
   if (release != nullptr)
     for (VtPool *p = k->memory.pools; p != nullptr; p = p->next)
-      if ((p->locked || !threading) && !keeps(p)) status |= release(p);
+      if (p->locked || !threading) {
+        if (!keeps(p))
+          status |= release(p);
+        else
+          PoolFreeListRewind(p);
+      }
   BigSpareChunksFree(k);
   return status;
 }
