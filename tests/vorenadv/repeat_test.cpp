@@ -72,10 +72,10 @@ TEST_F(RepeatTest, TenRendersGiveOnePictureAndMemoryStaysFlat) {
   GridScene();
   for (uint32_t code : {0x200001u, 0xc0002u}) {
     SCOPED_TRACE(code);
-    const uint32_t nodes = NodesInUse();
     std::vector<uint32_t> vertices;
     for (VtPrimitive *p : owned_) vertices.push_back(VerticesInUse(p));
     const auto first = Picture(code);
+    const uint32_t nodes = NodesInUse();  // with what the first render keeps for the next
     ASSERT_EQ(first.size(), 16u);
     // Something of the scene shows: not every pixel is the background.
     bool shown = false;
@@ -98,24 +98,23 @@ TEST_F(RepeatTest, RunningOutOfMemoryAnywhereOnAMeshGivesBackEverything) {
   GridScene();
   for (uint32_t code : {0x200001u, 0xc0002u}) {
     SCOPED_TRACE(code);
-    const uint32_t nodes = NodesInUse();
     std::vector<uint32_t> vertices;
     for (VtPrimitive *p : owned_) vertices.push_back(VerticesInUse(p));
+    (void)Picture(code);  // what the first render keeps for the next
+    const uint32_t nodes = NodesInUse();
     EveryAllocationFails(
         [code] {
           const VtStatus st = VoExecute(code);
-          if (AllocationFailureFired()) EXPECT_EQ(st, VO_STATUS_NO_MEMORY);
+          if (AllocationFailureFired()) {
+            EXPECT_EQ(st, VO_STATUS_NO_MEMORY);
+          }
           return st;
         },
-                         [&] {
-                           EXPECT_EQ(NodesInUse(), nodes);
-                           for (size_t i = 0; i < owned_.size(); ++i)
-                             EXPECT_EQ(VerticesInUse(owned_[i]), vertices[i]);
-                         });
-    // A failed render answers out of memory, and the next one is whole.
-    AllocationFailureArm(40);
-    EXPECT_EQ(VoExecute(code) & VO_STATUS_NO_MEMORY, VO_STATUS_NO_MEMORY);
-    AllocationFailureArm(0);
+        [&] {
+          EXPECT_EQ(NodesInUse(), nodes);
+          for (size_t i = 0; i < owned_.size(); ++i) EXPECT_EQ(VerticesInUse(owned_[i]), vertices[i]);
+        });
+    // After the last failure the next render is whole.
     EXPECT_EQ(Picture(code).size(), 16u);
   }
 }
