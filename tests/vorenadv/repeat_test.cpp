@@ -10,11 +10,16 @@
 namespace vo::test {
 namespace {
 
-// Chunks of every pool the kernel knows.
+// Chunks, and blocks in use, of every pool the kernel knows.
 uint32_t ChunksHeld() {
   uint32_t chunks = 0;
   for (VtPool *p = Kernel()->memory.pools; p != nullptr; p = p->next) chunks += p->chunks;
   return chunks;
+}
+uint64_t BlocksInUse() {
+  uint64_t blocks = 0;
+  for (VtPool *p = Kernel()->memory.pools; p != nullptr; p = p->next) blocks += p->blocks_in_use;
+  return blocks;
 }
 
 class RepeatTest : public RendererTest {
@@ -83,11 +88,13 @@ TEST_F(RepeatTest, TenRendersGiveOnePictureAndMemoryStaysFlat) {
       for (const Pixel &p : row) shown = shown || p[0] + p[1] + p[2] > 0;
     EXPECT_TRUE(shown);
     const uint32_t chunks = ChunksHeld();
+    const uint64_t blocks = BlocksInUse();
     const uint64_t allocations = AllocationsOf([&] { (void)Picture(code); });
     for (int i = 2; i < 10; ++i) {
       EXPECT_EQ(Picture(code), first) << "render " << i + 1;
       EXPECT_EQ(NodesInUse(), nodes);
       EXPECT_EQ(ChunksHeld(), chunks) << "render " << i + 1;
+      EXPECT_EQ(BlocksInUse(), blocks) << "render " << i + 1;
     }
     EXPECT_EQ(AllocationsOf([&] { (void)Picture(code); }), allocations);
     for (size_t i = 0; i < owned_.size(); ++i) EXPECT_EQ(VerticesInUse(owned_[i]), vertices[i]);
@@ -102,6 +109,7 @@ TEST_F(RepeatTest, RunningOutOfMemoryAnywhereOnAMeshGivesBackEverything) {
     for (VtPrimitive *p : owned_) vertices.push_back(VerticesInUse(p));
     (void)Picture(code);  // what the first render keeps for the next
     const uint32_t nodes = NodesInUse();
+    const uint64_t blocks = BlocksInUse();
     EveryAllocationFails(
         [code] {
           const VtStatus st = VoExecute(code);
@@ -112,6 +120,7 @@ TEST_F(RepeatTest, RunningOutOfMemoryAnywhereOnAMeshGivesBackEverything) {
         },
         [&] {
           EXPECT_EQ(NodesInUse(), nodes);
+          EXPECT_EQ(BlocksInUse(), blocks);
           for (size_t i = 0; i < owned_.size(); ++i) EXPECT_EQ(VerticesInUse(owned_[i]), vertices[i]);
         });
     // After the last failure the next render is whole.
