@@ -58,9 +58,15 @@ class VertexShadingTest : public RendererTest {
     faces_ = {{0, 3, 4}, {0, 4, 1}, {1, 4, 5, 2}, {3, 6, 7, 4}, {4, 7, 8}, {4, 8, 5}};
   }
   void TearDown() override {
-    RendererTest::TearDown();
+    // The primitives go before their materials, and both before the system.
+    VoPrimitiveListSet(nullptr);
+    VoReferenceListDestroy(scene_, nullptr);
+    scene_ = nullptr;
+    for (VtPrimitive *p : owned_) EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
+    owned_.clear();
     VoMaterialDestroy(facing_);
     VoMaterialDestroy(turned_);
+    RendererTest::TearDown();
   }
   // The faces as one mesh (material of face 0 for all) or, apart, as
   // polygons of their own with face f's material turned where turned(f).
