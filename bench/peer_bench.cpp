@@ -226,12 +226,7 @@ void MesaTeapot(benchmark::State &state) {
     return;
   }
   const Mesh pot = Teapot(500, 1000), stadium = Stadium();
-  glViewport(0, 0, kWidth, kHeight);
-  glEnable(GL_DEPTH_TEST);
-  glEnable(GL_CULL_FACE);
-  glShadeModel(GL_SMOOTH);
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT0);
+  vo::bench::MesaLitStateSet(kWidth, kHeight);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   const double near_plane = 0.1, far_plane = 400.0;

@@ -66,6 +66,12 @@ class RepeatTest : public RendererTest {
     owned_.push_back(mesh);
     Scene({mesh, Polygon({{5, 3}, {2, 12}, {13, 9}}, 0.2f, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}})});
   }
+  // Vertices in use by each primitive of the scene.
+  std::vector<uint32_t> Vertices() const {
+    std::vector<uint32_t> out;
+    for (VtPrimitive *p : owned_) out.push_back(VerticesInUse(p));
+    return out;
+  }
   static std::map<uint32_t, std::vector<Pixel>> Picture(uint32_t code) {
     Output::rows.clear();
     EXPECT_EQ(VoExecute(code), 0u);
@@ -77,8 +83,7 @@ TEST_F(RepeatTest, TenRendersGiveOnePictureAndMemoryStaysFlat) {
   GridScene();
   for (uint32_t code : {0x200001u, 0xc0002u}) {
     SCOPED_TRACE(code);
-    std::vector<uint32_t> vertices;
-    for (VtPrimitive *p : owned_) vertices.push_back(VerticesInUse(p));
+    const std::vector<uint32_t> vertices = Vertices();
     const auto first = Picture(code);
     const uint32_t nodes = NodesInUse();  // with what the first render keeps for the next
     ASSERT_EQ(first.size(), 16u);
@@ -97,7 +102,7 @@ TEST_F(RepeatTest, TenRendersGiveOnePictureAndMemoryStaysFlat) {
       EXPECT_EQ(BlocksInUse(), blocks) << "render " << i + 1;
     }
     EXPECT_EQ(AllocationsOf([&] { (void)Picture(code); }), allocations);
-    for (size_t i = 0; i < owned_.size(); ++i) EXPECT_EQ(VerticesInUse(owned_[i]), vertices[i]);
+    EXPECT_EQ(Vertices(), vertices);
   }
 }
 
@@ -105,8 +110,7 @@ TEST_F(RepeatTest, RunningOutOfMemoryAnywhereOnAMeshGivesBackEverything) {
   GridScene();
   for (uint32_t code : {0x200001u, 0xc0002u}) {
     SCOPED_TRACE(code);
-    std::vector<uint32_t> vertices;
-    for (VtPrimitive *p : owned_) vertices.push_back(VerticesInUse(p));
+    const std::vector<uint32_t> vertices = Vertices();
     (void)Picture(code);  // what the first render keeps for the next
     const uint32_t nodes = NodesInUse();
     const uint64_t blocks = BlocksInUse();
@@ -121,7 +125,7 @@ TEST_F(RepeatTest, RunningOutOfMemoryAnywhereOnAMeshGivesBackEverything) {
         [&] {
           EXPECT_EQ(NodesInUse(), nodes);
           EXPECT_EQ(BlocksInUse(), blocks);
-          for (size_t i = 0; i < owned_.size(); ++i) EXPECT_EQ(VerticesInUse(owned_[i]), vertices[i]);
+          EXPECT_EQ(Vertices(), vertices);
         });
     // After the last failure the next render is whole.
     EXPECT_EQ(Picture(code).size(), 16u);
