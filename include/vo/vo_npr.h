@@ -11,6 +11,16 @@
  * A parameter record overrides, per primitive, the context value of every
  * parameter whose mask bit is set; the others are read from the controls.
  *
+ * An NPR background places an image behind a rendering of a given size:
+ * tiled, centred or scaled (resampled once, at creation, into a float copy),
+ * with a fill colour where the image does not reach. It is opaque; the
+ * unscaled modes read the image at every sample, so a destroyed image
+ * answers the fill colour from then on.
+ *
+ * The "pencil seed" colour writes a vector field into the NPR context: one
+ * float pair per pixel of the rendered resolution, row-major, entry
+ * y x width + x; the line integral convolution reads it.
+ *
  * This header is plain C (C99) and C++ compatible.
  */
 #ifndef VO_NPR_H
@@ -81,6 +91,18 @@ extern "C" {
 #define VO_NPR_MASK_TWIST 0x1000u
 #define VO_NPR_MASK_JITTER 0x2000u
 #define VO_NPR_MASK_TRANSFORM 0x4000u
+
+/* Background modes. */
+#define VO_NPR_BACKGROUND_TILED 0x8000u          /* image size, tiled from (0, 0) */
+#define VO_NPR_BACKGROUND_TILED_CENTRED 0x8001u  /* image size, tiled, centred */
+#define VO_NPR_BACKGROUND_CENTRED 2u             /* image size, centred, once */
+#define VO_NPR_BACKGROUND_STRETCHED 0x4003u      /* scaled to W x H */
+#define VO_NPR_BACKGROUND_FIT_WIDTH 0x4004u      /* scaled to width W, aspect kept */
+#define VO_NPR_BACKGROUND_FIT_HEIGHT 0x4005u     /* scaled to height H, aspect kept */
+#define VO_NPR_BACKGROUND_FIT_WIDTH_CENTRED 0x6006u
+#define VO_NPR_BACKGROUND_FIT_HEIGHT_CENTRED 0x6007u
+
+typedef struct VtNPRBackground VtNPRBackground;
 
 /* Block pools of the module. */
 #define VO_POOL_NPR_PARAMETERS 0x600001u

@@ -98,10 +98,42 @@ typedef struct VtPostprocessWordArgs {
   VtShaderWord word[3];
 } VtPostprocessWordArgs;
 
+/* The blue marble colours of the lite and NPR libraries (served by the
+ * word bodies): "scale" in word 0, "detail" (an integer) in word 1, and
+ * 1 / scale made by VoBlueMarbleColourPrepare. */
+typedef struct VtBlueMarbleParams {
+  int32_t prepared;
+  int32_t pad;
+  VtShaderWord scale;  /* .f */
+  VtShaderWord detail; /* .i, octaves */
+  float k;             /* 1 / scale, 10000 when |scale| < 0.0001 */
+} VtBlueMarbleParams;
+
+/* The simple wood colours of the lite and NPR libraries: rings of spacing
+ * "scale" around an axis, between a light and a dark shadeable colour;
+ * VoSimpleWoodColourPrepare makes 1 / scale and the unit axis. */
+typedef struct VtSimpleWoodParams {
+  int32_t prepared;
+  float scale;
+  float colours[2][3]; /* light, dark */
+  float point[3];      /* on the axis */
+  float axis[3];
+  float noise;
+  struct VtShader *shaders[2]; /* standing in for the light and dark colours */
+  float k;                     /* 1 / scale, 10000 when |scale| < 0.0001 */
+  float unitAxis[3];           /* (0, 0, 1) for an axis shorter than 0.001 */
+} VtSimpleWoodParams;
+
 #ifdef __cplusplus
 }
 
 static_assert(sizeof(VtShaderWord) == 8);
+static_assert(offsetof(VtBlueMarbleParams, scale) == offsetof(VtShaderWordArgs, word) &&
+              offsetof(VtBlueMarbleParams, detail) == offsetof(VtShaderWordArgs, word) + 8 &&
+              offsetof(VtBlueMarbleParams, k) == 24 && sizeof(VtBlueMarbleParams) == 32);
+static_assert(offsetof(VtSimpleWoodParams, colours) == 8 && offsetof(VtSimpleWoodParams, point) == 32 &&
+              offsetof(VtSimpleWoodParams, noise) == 56 && offsetof(VtSimpleWoodParams, shaders) == 64 &&
+              offsetof(VtSimpleWoodParams, k) == 80 && sizeof(VtSimpleWoodParams) == 96);
 static_assert(sizeof(VtPostprocessHead) == 8 && offsetof(VtPostprocessHead, mode) == 4);
 static_assert(sizeof(VtPostprocessWordArgs) == 32 && offsetof(VtPostprocessWordArgs, mode) == 4 &&
               offsetof(VtPostprocessWordArgs, word) == 8);

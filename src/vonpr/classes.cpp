@@ -1,6 +1,6 @@
 // The NPR shader classes: the ordered table of the module's 21 creators and
-// the classes filled so far ("z colour", a colour blended between two by
-// the distance from the eye).
+// "z colour", a colour blended between two by the distance from the eye
+// (the other classes have files of their own).
 //
 // Invariants a reader must know:
 // - the creators run in table order; a row still empty registers nothing;
@@ -12,12 +12,13 @@
 //   nothing into the instance.
 
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 #include <vo/vo_view.h>
 
-#include "vonpr/npr.h"
-#include "voshslte/frame.h"
+#include "vonpr/classes.h"
+#include "vonpr/post.h"
 #include "vosystem/message_numbers.h"
 
 namespace vo::npr {
@@ -100,30 +101,44 @@ struct Creator {
 
 // The module's classes in their order of registration.
 constexpr Creator kCreators[21] = {
-    {VO_SHADER_BACKGROUND, nullptr},   // buffered image
+    {VO_SHADER_BACKGROUND, &kBufferedImage},
     {VO_SHADER_COLOUR, &kZColour},     // z colour
-    {VO_SHADER_REFLECTANCE, nullptr},  // phong cartoon
-    {VO_SHADER_REFLECTANCE, nullptr},  // phong cartoon 3
-    {VO_SHADER_TRANSPARENCY, nullptr}, // edge
-    {VO_SHADER_REFLECTANCE, nullptr},  // 3band mphong
-    {VO_SHADER_REFLECTANCE, nullptr},  // technical
-    {0x440001, nullptr},               // painting
-    {0x440001, nullptr},               // random stipple
-    {0x440001, nullptr},               // line integral convolution
-    {0x440001, nullptr},               // lowpass filter
-    {VO_SHADER_COLOUR, nullptr},       // pencil seed
-    {0x440001, nullptr},               // random grid
-    {VO_SHADER_TRANSPARENCY, nullptr}, // shadow transparency
-    {VO_SHADER_REFLECTANCE, nullptr},  // shadow reflectance
-    {0x440001, nullptr},               // pen
-    {VO_SHADER_COLOUR, nullptr},       // npr simple wood
-    {VO_SHADER_COLOUR, nullptr},       // npr blue marble
-    {VO_SHADER_BACKGROUND, nullptr},   // npr image
-    {VO_SHADER_FOREGROUND, nullptr},   // two shaders
-    {VO_SHADER_FOREGROUND, nullptr},   // npr atmospheric
+    {VO_SHADER_REFLECTANCE, &kPhongCartoon},
+    {VO_SHADER_REFLECTANCE, &kPhongCartoon3},
+    {VO_SHADER_TRANSPARENCY, &kEdgeTransparency},
+    {VO_SHADER_REFLECTANCE, &kThreeBand},
+    {VO_SHADER_REFLECTANCE, &kTechnical},
+    {0x440001, &post::kPaintingClass},  // painting
+    {0x440001, &post::kStippleClass},   // random stipple
+    {0x440001, &post::kLicClass},       // line integral convolution
+    {0x440001, &post::kLowpassClass},   // lowpass filter
+    {VO_SHADER_COLOUR, &kPencilSeed},
+    {0x440001, &post::kGridClass},      // random grid
+    {VO_SHADER_TRANSPARENCY, &kShadowTransparency},
+    {VO_SHADER_REFLECTANCE, &kShadowReflectance},
+    {0x440001, &post::kPenClass},       // pen
+    {VO_SHADER_COLOUR, &kNprSimpleWood},
+    {VO_SHADER_COLOUR, &kNprBlueMarble},
+    {VO_SHADER_BACKGROUND, &kNprImage},
+    {VO_SHADER_FOREGROUND, &kTwoShaders},
+    {VO_SHADER_FOREGROUND, &kAtmospheric},
 };
 
 }  // namespace
+
+bool ArgumentRead(VtShader *shader, const char *label, VtTypedValue *value) {
+  uint32_t count = 0;
+  void *labels = nullptr;
+  if (shader == nullptr || VoShaderEnquire(shader, nullptr, nullptr, &count, &labels) != 0 || labels == nullptr)
+    return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    const char *l = static_cast<const char **>(labels)[i];
+    if (l == nullptr || std::strcmp(l, label) != 0) continue;
+    *value = VtTypedValue{};
+    return VoShaderGetArg(shader, label, value) == 0;
+  }
+  return false;
+}
 
 void ClassesCreate() {
   const bool postprocess = PostprocessTypeKnown();

@@ -297,6 +297,8 @@ VtStatus Terminate() {
       if (e->points != nullptr) VoDeallocate(e->points);
   }
   c->edges = nullptr;
+  BackgroundsFree(c);
+  if (c->snow_jitter.values != nullptr) VoDeallocate(c->snow_jitter.values);
   if (c->own_material != nullptr) (void)VoMaterialDestroy(c->own_material);
   if (c->parameter_pool != nullptr) (void)VoPoolDispose(c->parameter_pool);
   if (c->edge_pool != nullptr) (void)VoPoolDispose(c->edge_pool);

@@ -10,10 +10,14 @@
 // - the parameter records the module took from its pool are in the record
 //   register: only those go back to the pool, an application's own record
 //   is never freed here;
+// - the backgrounds the module made are in the background register (locked
+//   through RegisterGuard, only while threading is on: shaders sample from
+//   workers); terminate frees those the application left;
 // - the view frame is filled by ViewSetUp at the start of every action and
 //   read by capture, processing and drawing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <unordered_set>
@@ -22,7 +26,19 @@
 #include <vo/vo_driver.h>
 #include <vo/vo_npr.h>
 
+#include "voshslte/frame.h"
 #include "vosystem/kernel.h"
+
+// An NPR background (opaque to applications).
+struct VtNPRBackground {
+  VtImage *image;  // not owned; unscaled modes read it at every sample
+  float *scaled;   // width x height x 3 floats, owned; null for the unscaled modes
+  int32_t width, height;          // the scaled size, or the image's at creation
+  int32_t x_offset, y_offset;     // subtracted from a sample position
+  uint32_t mode;
+  VtColour fill;
+  mutable std::atomic<bool> gone_posted;  // the dead image was reported
+};
 
 namespace vo::npr {
 
@@ -44,11 +60,13 @@ struct ViewFrame {
   double min_half;
 };
 
-// The live edges and the module's own parameter records.
+// The live edges and the module's own parameter records (under lock), and
+// the live backgrounds (under RegisterGuard).
 struct Registers {
   std::mutex lock;
   std::unordered_set<const VtNPREdge *> edges;
   std::unordered_set<const void *> records;
+  std::unordered_set<const VtNPRBackground *> backgrounds;
 };
 
 struct Context {
@@ -79,6 +97,7 @@ struct Context {
   uint32_t running;  // an action is under way
   VtPool *parameter_pool, *edge_pool;
   Registers *registers;
+  shaderlib::SharedTable snow_jitter;  // "npr atmospheric"'s flake jitter and its users
 };
 
 // The context, or null outside start..terminate.
@@ -149,6 +168,10 @@ VtPrimitive *StrokeMeshCreate(Context *c, const VtNPREdge *e, const Parameters &
 
 // The half-width of point i of the edge, in units of the larger image side.
 double HalfWidth(const Context *c, const VtNPREdge *e, const Parameters &p, uint32_t i);
+
+// ---- Backgrounds (background.cpp) ----
+// Frees every background still live (at terminate).
+void BackgroundsFree(Context *c);
 
 // ---- Shader classes (classes.cpp) ----
 void ClassesCreate();

@@ -11,6 +11,7 @@
 // was set, never again while shading, so flakes stay where they are from
 // pixel to pixel and image to image whatever the flake colour's shader does.
 
+#include "voshlite/snow.h"
 #include "voshlite/voshlite.h"
 
 namespace vo::lite {
@@ -37,8 +38,6 @@ struct Fog {
   float c, farLimit, floor;
 };
 
-constexpr uint32_t kSnowTable = 128, kSnowCells = 127;
-
 struct Snow {
   int32_t prepared;
   float nearScale, farScale, size, density, noiseAmplitude, noiseScale;
@@ -47,14 +46,14 @@ struct Snow {
   int32_t holds;  // a reference on the shared table
   int32_t made;   // the block below is filled
   int32_t drawn;  // the flags are drawn for the arguments as set
-  float kNear, kFar, radius2, gap, noise2, noiseK;
-  uint8_t flags[kSnowCells];
+  float kNear, kFar;
+  SnowLayers layers;
 };
 
 constexpr DepthCue kDepthCueDefault{0, 0, 1000, {{0, 0, 0}}, {}, 0, 0};
 constexpr Fog kFogDefault{0, 1000, {{1, 1, 1}}, 1, 1, {}, 0, 0, 0};
 
-constexpr Snow kSnowDefault{0, 0.1f, 0.02f, 0.4f, 0.4f, 0.2f, 0.03f, {{1, 1, 1}}, {}, 0, 0, 0, 0, 0, 0, 0, 0, 0, {}};
+constexpr Snow kSnowDefault{0, 0.1f, 0.02f, 0.4f, 0.4f, 0.2f, 0.03f, {{1, 1, 1}}, {}, 0, 0, 0, 0, 0, {}};
 constexpr Field kSnowFields[] = {{VtFloat, offsetof(Snow, nearScale)},      {VtFloat, offsetof(Snow, farScale)},
                                  {VtFloat, offsetof(Snow, size)},           {VtFloat, offsetof(Snow, density)},
                                  {VtFloat, offsetof(Snow, noiseAmplitude)}, {VtFloat, offsetof(Snow, noiseScale)},
@@ -106,12 +105,6 @@ VtStatus FogEvaluate(void *block) {
   return 0;
 }
 
-float ScaleFrequency(float scale) { return std::fabs(scale) < 0.0001f ? 1.0f : 1.0f / scale; }
-
-void SnowTableFill(float *table) {
-  for (uint32_t i = 0; i < kSnowTable; ++i) table[i] = VoRandomFloat() - 0.5f;
-}
-
 VtStatus SnowTake(void *block) {
   auto *b = static_cast<Snow *>(block);
   b->made = 0;
@@ -137,29 +130,10 @@ VtStatus SnowPrepare(void *block) {
   ShadersReset(b->shaders, 1);
   b->kNear = ScaleFrequency(b->nearScale);
   b->kFar = ScaleFrequency(b->farScale);
-  b->radius2 = b->size * b->size / 4;
-  b->gap = 1 - b->size;
-  b->noise2 = b->noiseAmplitude * b->noiseAmplitude;
-  b->noiseK = ScaleFrequency(b->noiseScale);
-  if (b->drawn == 0)
-    for (uint8_t &flag : b->flags) flag = VoRandomFloat() < b->density ? 1 : 0;
+  SnowLayersMake(&b->layers, b->size, b->density, b->noiseAmplitude, b->noiseScale, b->drawn == 0);
   b->drawn = 1;
   b->made = 1;
   return 0;
-}
-
-// One layer of flakes k cells to the unit of (xi, yi) over Co.
-void FlakeLayer(const Snow *b, const float *table, float k, VtShaderGlobals *g) {
-  const double X = static_cast<double>(k) * g->xi, Y = static_cast<double>(k) * g->yi;
-  const int32_t i = CellIndex(X, Y, 230, 0);
-  if (b->flags[i] == 0) return;
-  const double ex = 0.5 - Wrap(X + table[i] * b->gap, 1.0), ey = 0.5 - Wrap(Y + table[i + 1] * b->gap, 1.0);
-  const double d2 = ex * ex + ey * ey;
-  if (!(d2 < b->radius2)) return;
-  const double f = b->noiseK, v = VoNoise2(f * g->xi, f * g->yi) * b->noise2 + d2;
-  if (!(v < b->radius2)) return;
-  const float w = v < 0 ? 0.4f : static_cast<float>(0.6 * v / b->radius2 + 0.4);
-  Mix(g->Co, b->colours[0], g->Co, w);
 }
 
 VtStatus SnowEvaluate(void *block) {
@@ -169,8 +143,8 @@ VtStatus SnowEvaluate(void *block) {
   const float *table = TableValues(&Tables::snow);
   if (b->made == 0 || table == nullptr) return 0;
   VtShaderGlobals *g = VoShaderGetGlobals();
-  FlakeLayer(b, table, b->kFar, g);
-  FlakeLayer(b, table, b->kNear, g);
+  FlakeLayer(&b->layers, table, b->kFar, b->colours[0], 1, g);
+  FlakeLayer(&b->layers, table, b->kNear, b->colours[0], 1, g);
   return 0;
 }
 
@@ -211,5 +185,34 @@ const ClassDescription kCloudsBackground{"vxs_clouds_background", "clouds", VO_S
                                          kCbXiYi,
                                          PreparedAtRender<kCloudsDefault, kCloudsFields>(&CloudsEvaluate,
                                                                                          &CloudsPrepare)};
+
+float ScaleFrequency(float scale) { return std::fabs(scale) < 0.0001f ? 1.0f : 1.0f / scale; }
+
+void SnowTableFill(float *table) {
+  for (uint32_t i = 0; i < kSnowTable; ++i) table[i] = VoRandomFloat() - 0.5f;
+}
+
+void SnowLayersMake(SnowLayers *s, float size, float density, float noise_amplitude, float noise_scale, bool draw) {
+  s->radius2 = size * size / 4;
+  s->gap = 1 - size;
+  s->noise2 = noise_amplitude * noise_amplitude;
+  s->noiseK = ScaleFrequency(noise_scale);
+  if (draw)
+    for (uint8_t &flag : s->flags) flag = VoRandomFloat() < density ? 1 : 0;
+}
+
+void FlakeLayer(const SnowLayers *s, const float *table, float k, const float flake[3], float amount,
+                VtShaderGlobals *g) {
+  const double X = static_cast<double>(k) * g->xi, Y = static_cast<double>(k) * g->yi;
+  const int32_t i = CellIndex(X, Y, 230, 0);
+  if (s->flags[i] == 0) return;
+  const double ex = 0.5 - Wrap(X + table[i] * s->gap, 1.0), ey = 0.5 - Wrap(Y + table[i + 1] * s->gap, 1.0);
+  const double d2 = ex * ex + ey * ey;
+  if (!(d2 < s->radius2)) return;
+  const double f = s->noiseK, v = VoNoise2(f * g->xi, f * g->yi) * s->noise2 + d2;
+  if (!(v < s->radius2)) return;
+  const float w = v < 0 ? 0.4f : static_cast<float>(1 - (1 - (0.6 * v / s->radius2 + 0.4)) * amount);
+  Mix(g->Co, flake, g->Co, w);
+}
 
 }  // namespace vo::lite

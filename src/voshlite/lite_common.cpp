@@ -152,28 +152,12 @@ void ShadersReset(VtShader *const *shaders, int n) {
 
 void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier, int32_t *holds) {
   Tables *t = g_tables.Get();
-  if (t == nullptr || *holds != 0) return;
-  SharedTable &table = t->*which;
-  if (table.uses == 0) {
-    table.values = static_cast<float *>(VoAllocate(floats * static_cast<uint32_t>(sizeof(float))));
-    if (table.values == nullptr) {
-      Post(VO_STATUS_NO_MEMORY, messages::kLiteTableNotMade, VO_MODULE_LITE, identifier);
-      return;
-    }
-    fill(table.values);
-  }
-  ++table.uses;
-  *holds = 1;
+  if (t != nullptr) shaderlib::TableTake(&(t->*which), floats, fill, VO_MODULE_LITE, identifier, holds);
 }
 
 void TableGive(TableMember which, int32_t *holds) {
   Tables *t = g_tables.Get();
-  if (t == nullptr || *holds == 0) return;
-  *holds = 0;
-  SharedTable &table = t->*which;
-  if (--table.uses != 0) return;
-  VoDeallocate(table.values);
-  table.values = nullptr;
+  if (t != nullptr) shaderlib::TableGive(&(t->*which), holds);
 }
 
 const float *TableValues(TableMember which) {

@@ -138,11 +138,8 @@ VtStatus CloudsPrepare(void *block);
 // Evaluates the colour shaders and prepares when not prepared.
 CloudsData *CloudsReady(void *block);
 
-// A table shared by the instances of one class and its use count.
-struct SharedTable {
-  float *values;
-  uint32_t uses;
-};
+// The tables shared by the instances of one class (the frame's record of
+// a table and its use count).
 struct Tables {
   SharedTable brick;   // 127 floats
   SharedTable chrome;  // 200 x 200 colours
@@ -150,11 +147,8 @@ struct Tables {
 };
 using TableMember = SharedTable Tables::*;
 
-// Takes a reference on the table (making and filling it for the first
-// user) and sets *holds; when it cannot be made, posts a warning naming the
-// class and leaves *holds 0.
+// The frame's TableTake and TableGive on the library's record of tables.
 void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier, int32_t *holds);
-// Gives back the reference the instance holds (if any); the last frees it.
 void TableGive(TableMember which, int32_t *holds);
 // The table's values, or null when it does not exist.
 const float *TableValues(TableMember which);

@@ -7,6 +7,7 @@
 // one step of rounding above 1 as 1: a reflection along the vector is not a
 // failure.
 
+#include "voshlite/solids.h"
 #include "voshlite/voshlite.h"
 
 namespace vo::lite {
@@ -28,22 +29,8 @@ struct Marble {
   VtColour knots[kKnots];
 };
 
-struct BlueMarble {
-  int32_t prepared;
-  float scale;
-  int32_t detail;
-  float k;
-};
-
-struct Wood {
-  int32_t prepared;
-  float scale;
-  float colours[2][3];  // light, dark
-  float point[3], axis[3];
-  float noise;
-  VtShader *shaders[2];
-  float k, unitAxis[3];
-};
+using BlueMarble = VtBlueMarbleParams;
+using Wood = VtSimpleWoodParams;
 
 struct Cubes {
   int32_t prepared;
@@ -63,7 +50,7 @@ struct Chrome {
 };
 
 constexpr Marble kMarbleDefault{0, 1, 4, {{1, 0.75f, 0.85f}, {0.775f, 0.63f, 0.875f}}, 1, 1, 1, {}, 0, 0, 0, 0, {}};
-constexpr BlueMarble kBlueMarbleDefault{0, 1, 3, 0};
+constexpr BlueMarble kBlueMarbleDefault{0, 0, {.f = 1}, {.i = 3}, 0};
 constexpr Wood kWoodDefault{0, 1, {{1, 0.965f, 0.8f}, {0.98f, 0.85f, 0.53f}}, {0, 0, 0}, {1, 0, 0}, 0.5f, {}, 0, {}};
 constexpr Cubes kCubesDefault{0, 1, {{1, 1, 1}, {0, 0, 0}}, {}, 0};
 constexpr Chrome kChromeDefault{0, {{1, 1, 1}}, {0, 1, 0.5f}, 0.5f, {}, {}};
@@ -74,7 +61,6 @@ constexpr Field kMarbleFields[] = {
     {VtFloat, offsetof(Marble, contrast)},   {VtFloat, offsetof(Marble, grain)},
     {VtFloat, offsetof(Marble, grainScale)},
 };
-constexpr Field kBlueMarbleFields[] = {{VtFloat, offsetof(BlueMarble, scale)}, {VtInt32, offsetof(BlueMarble, detail)}};
 constexpr Field kWoodFields[] = {
     {VtFloat, offsetof(Wood, scale)}, VO_LITE_COLOUR(Wood, 0), VO_LITE_COLOUR(Wood, 1),
     {VtPoint, offsetof(Wood, point)}, {VtVector, offsetof(Wood, axis)}, {VtFloat, offsetof(Wood, noise)},
@@ -157,44 +143,27 @@ VtStatus MarbleEvaluate(void *block) {
   return 0;
 }
 
-VtStatus BlueMarblePrepare(void *block) {
-  auto *b = static_cast<BlueMarble *>(block);
-  b->k = Reciprocal(b->scale);
-  return 0;
-}
-
 VtStatus BlueMarbleEvaluate(void *block) {
-  const auto *b = static_cast<const BlueMarble *>(block);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  float q[3];
-  Scaled(q, g->P, b->k);
-  (void)MarbleColour(g->Co, VoTurbulence3(q, static_cast<uint32_t>(b->detail)) - 0.375f, kBlueMarbleKnots);
-  return 0;
-}
-
-VtStatus WoodPrepare(void *block) {
-  auto *b = static_cast<Wood *>(block);
-  ShadersReset(b->shaders, 2);
-  b->k = Reciprocal(b->scale);
-  Copy3(b->unitAxis, b->axis);
-  if (!Normalise(b->unitAxis)) Set3(b->unitAxis, 0, 0, 1);
+  BlueMarbleColourAt(static_cast<const BlueMarble *>(block), g->P, g->Co);
   return 0;
 }
 
 VtStatus WoodEvaluate(void *block) {
   auto *b = static_cast<Wood *>(block);
   ColoursShade(b->colours, b->shaders, 2, &b->prepared);
-  PrepareOnDemand(b, &WoodPrepare);
+  PrepareOnDemand(b, &exported::VoSimpleWoodColourPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
-  float d[3], d10[3];
-  Set3(d, g->P[0] - b->point[0], g->P[1] - b->point[1], g->P[2] - b->point[2]);
-  const float a = Dot(d, b->unitAxis), r2 = Dot(d, d) - a * a;
-  const float r = r2 > 0 ? std::sqrt(r2) : 0;
-  Scaled(d10, d, 10);
-  const float f = Wrap(static_cast<float>(VoNoise3(d10) * b->noise + b->k * r), 1.0f);
-  const double w = VoSmoothStep(0, 0.8, f) * (1 - VoSmoothStep(0.83, 0.9, f));
-  Mix(g->Co, b->colours[1], b->colours[0], static_cast<float>(w));
+  SimpleWoodColourAt(b, b->colours[0], b->colours[1], g->P, g->Co);
   return 0;
+}
+
+constexpr Entries BlueMarbleEntries() {
+  Entries e = DataEntries<kBlueMarbleDefault>(&BlueMarbleEvaluate, &exported::VoBlueMarbleColourPrepare,
+                                              &exported::VoBlueMarbleColourGetArgument,
+                                              &exported::VoShaderTwoArgumentsSet);
+  e.prerender = &exported::VoBlueMarbleColourPrepare;
+  return e;
 }
 
 VtStatus SolidCloudsEvaluate(void *block) {
@@ -268,8 +237,7 @@ constexpr Entries MarbleEntries() {
 const ClassDescription kBaseColour{"vxs_base_colour", "base", VO_SHADER_COLOUR, {}, kCiCo,
                                    BaseEntries(&BaseColourEvaluate)};
 const ClassDescription kBlueMarble{"vxs_blue_marble_colour", "blue marble", VO_SHADER_COLOUR, kBlueMarbleLabels, kCoP,
-                                   PreparedAtRender<kBlueMarbleDefault, kBlueMarbleFields>(&BlueMarbleEvaluate,
-                                                                                &BlueMarblePrepare)};
+                                   BlueMarbleEntries()};
 const ClassDescription kChrome{"vxs_chrome_colour", "chrome", VO_SHADER_COLOUR, kChromeLabels, kChromeGlobals,
                                PreparedAtRender<kChromeDefault, kChromeFields>(&ChromeEvaluate, &ChromePrepare)};
 const ClassDescription kSolidClouds{"vxs_solid_clouds_colour", "solid clouds", VO_SHADER_COLOUR, kCloudsLabels, kCoP,
@@ -278,6 +246,62 @@ const ClassDescription kCubes{"vxs_cubes_colour", "cubes", VO_SHADER_COLOUR, kCu
                               PreparedAtRender<kCubesDefault, kCubesFields>(&CubesEvaluate, &CubesPrepare)};
 const ClassDescription kMarble{"vxs_marble_colour", "marble", VO_SHADER_COLOUR, kMarbleLabels, kCoP, MarbleEntries()};
 const ClassDescription kSimpleWood{"vxs_simple_wood_colour", "simple wood", VO_SHADER_COLOUR, kWoodLabels, kCoP,
-                                   PreparedAtRender<kWoodDefault, kWoodFields>(&WoodEvaluate, &WoodPrepare)};
+                                   PreparedAtRender<kWoodDefault, kWoodFields>(&WoodEvaluate,
+                                                                               &exported::VoSimpleWoodColourPrepare)};
+
+void BlueMarbleColourAt(const VtBlueMarbleParams *b, const float *point, float out[3]) {
+  float q[3];
+  Scaled(q, point, b->k);
+  (void)MarbleColour(out, VoTurbulence3(q, static_cast<uint32_t>(b->detail.i)) - 0.375f, kBlueMarbleKnots);
+}
+
+void SimpleWoodColourAt(const VtSimpleWoodParams *b, const float light[3], const float dark[3], const float *point,
+                        float out[3]) {
+  float d[3], d10[3];
+  Set3(d, point[0] - b->point[0], point[1] - b->point[1], point[2] - b->point[2]);
+  const float a = Dot(d, b->unitAxis), r2 = Dot(d, d) - a * a;
+  const float r = r2 > 0 ? std::sqrt(r2) : 0;
+  Scaled(d10, d, 10);
+  const float f = Wrap(static_cast<float>(VoNoise3(d10) * b->noise + b->k * r), 1.0f);
+  const double w = VoSmoothStep(0, 0.8, f) * (1 - VoSmoothStep(0.83, 0.9, f));
+  Mix(out, dark, light, static_cast<float>(w));
+}
 
 }  // namespace vo::lite
+
+namespace vo {
+
+using namespace shaderlib;
+
+VtStatus VoBlueMarbleColourPrepare(void *data) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtBlueMarbleParams *>(data);
+  b->k = Reciprocal(b->scale.f);
+  return 0;
+}
+
+VtStatus VoBlueMarbleColourGetArgument(void *data, uint32_t index, VtTypedValue *value) {
+  if (data == nullptr || value == nullptr || index > 1) return 0;
+  const auto *b = static_cast<const VtBlueMarbleParams *>(data);
+  if (index == 0) {
+    value->type = VtFloat;
+    value->value.f = b->scale.f;
+  } else {
+    value->type = VtInt32;
+    value->value.i = b->detail.i;
+  }
+  return 0;
+}
+
+VtStatus VoSimpleWoodColourPrepare(void *data) {
+  if (data == nullptr) return 0;
+  auto *b = static_cast<VtSimpleWoodParams *>(data);
+  for (VtShader *s : b->shaders)
+    if (s != nullptr) (void)VoShaderReset(s);
+  b->k = Reciprocal(b->scale);
+  Copy3(b->unitAxis, b->axis);
+  if (!Normalise(b->unitAxis)) Set3(b->unitAxis, 0, 0, 1);
+  return 0;
+}
+
+}  // namespace vo

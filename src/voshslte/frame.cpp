@@ -405,6 +405,30 @@ int32_t WholePower(float power) {
   return 0;
 }
 
+void TableTake(SharedTable *table, uint32_t floats, void (*fill)(float *), uint32_t module, const char *identifier,
+               int32_t *holds) {
+  if (table == nullptr || *holds != 0) return;
+  if (table->uses == 0) {
+    const size_t bytes = size_t{floats} * sizeof(float);
+    table->values = bytes <= UINT32_MAX ? static_cast<float *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
+    if (table->values == nullptr) {
+      Post(VO_STATUS_NO_MEMORY, messages::kLiteTableNotMade, module, identifier);
+      return;
+    }
+    fill(table->values);
+  }
+  ++table->uses;
+  *holds = 1;
+}
+
+void TableGive(SharedTable *table, int32_t *holds) {
+  if (table == nullptr || *holds == 0) return;
+  *holds = 0;
+  if (--table->uses != 0) return;
+  VoDeallocate(table->values);
+  table->values = nullptr;
+}
+
 bool ScatteringLightsVisit(std::initializer_list<const char *> names,
                            const std::function<bool(VtShader *light, const char *name)> &visit) {
   VtReference *list = VoLightListGet();

@@ -187,6 +187,21 @@ VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *valu
 // bits per pixel and rows at least as long as their pixels.
 const char *ImageRefusal(const VtImage *image);
 
+// A table of floats shared by the instances of a class (jitter and noise
+// tables), kept by the class's module in its own record, with its count of
+// users.
+struct SharedTable {
+  float *values;
+  uint32_t uses;
+};
+// Takes a reference on the table (making and filling it of `floats` floats
+// for the first user) and sets *holds; when it cannot be made, posts 2420
+// with the module and class and leaves *holds 0. Nothing when *holds is set.
+void TableTake(SharedTable *table, uint32_t floats, void (*fill)(float *), uint32_t module, const char *identifier,
+               int32_t *holds);
+// Gives back the reference the instance holds (if any); the last frees it.
+void TableGive(SharedTable *table, int32_t *holds);
+
 // The whole power of an exponent: i when within 0.01 above a whole number i,
 // i + 1 when within 0.01 below it, else 0 (raise to the real power). Only
 // exponents in [0, 2^31) have one.

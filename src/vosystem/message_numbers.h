@@ -310,6 +310,16 @@ constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x4400
 constexpr uint32_t kNprEdgeRefused = 2611;         // an edge that is not a live NPR edge is refused (procedure, code)
 constexpr uint32_t kNprControlRefused = 2612;      // a control value refused, the old one kept (reason, code)
 constexpr uint32_t kNprActionRunning = 2613;       // an action started while one runs is refused (reason, code)
+// NPR backgrounds and shading classes, 2630-2644.
+constexpr uint32_t kNprBackgroundRefused = 2630;   // not a live NPR background (procedure)
+constexpr uint32_t kNprBackgroundNotMade = 2631;   // a background cannot be made (reason)
+constexpr uint32_t kNprBackgroundImageGone = 2632; // a background's image is gone: the fill colour (once per background)
+constexpr uint32_t kNprLightRecordSkipped = 2633;  // a light record cannot be made: the light skipped (class; once per prepare)
+
+// NPR post-process classes (vonpr, module 96), 2645-2659.
+constexpr uint32_t kNprPostArgumentRefused = 2645;  // a class refuses an argument (class, label, value)
+constexpr uint32_t kNprPostNoMemory = 2646;         // a class runs out of memory (class)
+constexpr uint32_t kNprPostDepthIgnored = 2647;     // (debug) "use z" on a buffer without depth: z ignored (class)
 
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes

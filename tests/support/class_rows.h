@@ -46,6 +46,11 @@ const Shared kShared[] = {
     {'R', P_(&exported::VoShaderTextureReadPrepare)},
     {'P', P_(&exported::VoPlasticReflectancePrepare)},
     {'T', P_(&exported::VoShaderTwoShaderArgumentsGet)},
+    {'p', P_(&exported::VoPostprocessTwoArgumentsSet)},
+    {'O', P_(&exported::VoShaderOneShaderArgumentGet)},
+    {'b', P_(&exported::VoBlueMarbleColourPrepare)},
+    {'g', P_(&exported::VoBlueMarbleColourGetArgument)},
+    {'w', P_(&exported::VoSimpleWoodColourPrepare)},
 };
 
 // A class: arguments as "label=type:default" separated by ';' (defaults of
@@ -59,6 +64,7 @@ struct Row {
   const char *slots;
   const char *globals;  // space separated
   const char *arguments;
+  uint32_t mode = 0;  // post-process classes: the mode word at offset 4 of the data
 };
 
 constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
@@ -71,10 +77,69 @@ const char *const kGlobalNames[] = {
     "s",    "t",    "To",     "u",    "unitI", "v",   "xi",   "yi",     "xs",     "ys",   "kgauss", "kmean",
     "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse", "raytrace"};
 
-// The NPR module's classes filled so far.
+// The NPR module's shading and post-process classes.
+constexpr uint32_t PP = 0x440001;
 const Row kNprRows[] = {
+    {B, "buffered image", "vxs_buffered_image_background", "o=---oIO!-", "Cb xp yp", "buffer=11:0"},
     {C, "z colour", "vxs_z_colour_colour", "o=o--oIoo-", "Co Pw",
      "near colour=7:0,0,0;near z=3:0;far colour=7:0,0,0;far z=3:1000"},
+    {R, "phong cartoon", "vxs_phong_cartoon_reflectance", "o=o--oIoo-", "Co phong_power",
+     "ambient factor=3:1;light intensity=3:0.75;light filter=7:1,1,1;shade factor=3:0.5;shade area=3:0.15;"
+     "shade smooth=3:0.05;shade filter=7:1,1,1;highlight intensity=3:0.5;highlight colour=7:1,1,1;exponent=3:10"},
+    {R, "phong cartoon 3", "vxs_phong_cartoon_3_reflectance", "o=o--oIoo-", "Co phong_power",
+     "ambient factor=3:1;light intensity=3:0.75;light filter=7:1,1,1;light filter on=6:1;"
+     "light shade factor=3:0.5;light shade area=3:0.15;light shade smooth=3:0.05;light shade filter=7:1,1,1;"
+     "light shade filter on=6:1;dark shade factor=3:0.25;dark shade area=3:0.15;dark shade smooth=3:0.05;"
+     "dark shade filter=7:1,1,1;dark shade filter on=6:1;highlight intensity=3:0.5;highlight colour=7:1,1,1;"
+     "exponent=3:10"},
+    {T, "edge", "vxs_edge_transparency", "o=---oI3#-", "t alpha", "step size=3:0.2;edge level=3:0;centre level=3:1"},
+    {R, "3band mphong", "vxs_3band_mphong_reflectance", "o=o--oIoo-", "Co",
+     "band1 colour=7:1,1,1;band2 max=3:0.15;band2 smooth=3:0.05;band2 colour=7:1,1,1;band3 max=3:0.15;"
+     "band3 smooth=3:0.05;band3 colour=7:1,1,1"},
+    {R, "technical", "vxs_technical_reflectance", "o=ooooIoo-", "Co Pw N",
+     "cool colour=7:0,0,0.45;warm colour=7:0.35,0.35,0;cool factor=3:0.25;warm factor=3:0.5;"
+     "diffuse factor=3:0.75;specular factor=3:0.5;exponent=3:10"},
+    {C, "pencil seed", "vxs_pencil_seed_colour", "o=N--oIT@-", "Co N xp yp", "vector field=11:0;object field=11:0"},
+    {T, "shadow", "vxs_shadow_transparency", "o=ooooIoo-", "Pw Ng N alpha",
+     "light list=11:0;normal=8:0,0,1;use normal=6:0"},
+    {R, "shadow", "vxs_shadow_reflectance", "o=ooooIoo-", "Co Pw Ng N xp yp alpha",
+     "shadow colour=7:0,0,0;shadow blend=3:0.1;shadow clamp=3:0;background=11:0;light list=11:0;"
+     "normal=8:0,0,1;use normal=6:0"},
+    {C, "npr simple wood", "vxs_npr_simple_wood_colour", "o=w--oIoo-", "Co Pw",
+     "scale=3:1;light wood colour=7:1,0.965,0.8;dark wood colour=7:0.98,0.85,0.53;point on axis=9:0,0,0;"
+     "axis direction=8:1,0,0;noise=3:0.5"},
+    {C, "npr blue marble", "vxs_npr_blue_marble_colour", "o=b--oIg@-", "Co Pw", "scale=3:1;detail=1:3"},
+    {B, "npr image", "vxs_npr_image_background", "o=-oNoIO!-", "Cb xp yp", "background=11:0"},
+    {F, "two shaders", "vxs_two_shaders_foreground", "o=ooNooTo-", "", "shader 1=11:0;shader 2=11:0"},
+    {F, "npr atmospheric", "vxs_npr_atmospheric_foreground", "o=ooooIooo", "Co xi yi unitI modI",
+     "fog half distance=3:1000;fog min half distance=3:100;fog max distance=3:10000;fog vertical variation=3:0.5;"
+     "fog noise=3:0.1;fog noise scale=3:1;fog colour=7:1,1,1;fog amount=3:1;snow near scale=3:0.1;"
+     "snow far scale=3:0.02;snow flake size=3:0.4;snow flake density=3:0.4;snow noise amplitude=3:0.2;"
+     "snow noise scale=3:0.03;snow flake colour=7:1,1,1;snow amount=3:1"},
+    {PP, "painting", "vxs_painting_postprocess", "o=---oIoo-", "Bi Bo",
+     "mark size=3:4;mark variation=3:0;mark count=1:1000;mark seed=1:0;mark transparency=3:0;"
+     "background=7:1,1,1;use z=6:1",
+     0x440023},
+    {PP, "random stipple", "vxs_random_stipple_postprocess", "o=-oNoIoo-", "Bi Bo",
+     "dot count=1:1000;dot colour=7:0,0,0;dot seed=1:0;threshold=3:0.8;curve=3:1;highlight=7:1,1,1;"
+     "object colours=6:0;background=11:0",
+     0x440023},
+    {PP, "line integral convolution", "vxs_line_integral_convolution_p", "o=---oIoo-", "Bi Bo",
+     "vector field=11:0;object array=11:0;integral length=3:0;iterations=1:100", 0x440023},
+    {PP, "lowpass filter", "vxs_lowpass_filter_postprocess", "o=ooooIop-", "Co xf yf Fwidth Fheight",
+     "cutoff frequency=3:0.5;filter size=1:5", 0x440021},
+    {PP, "random grid", "vxs_random_grid_postprocess", "o=-oNoIoo-", "Bi Bo",
+     "size=3:10;random amplitude=3:0.4;random scale=3:0.1;edge width=3:4;smooth width=3:1;edge colour=7:0,0,0;"
+     "edge transparency=3:0;use alpha=6:0;npr background=11:0;background=7:1,1,1;output alpha=6:0",
+     0x440023},
+    {PP, "pen", "vxs_pen_postprocess", "o=---oIoo-", "Bi Bo",
+     "stroke count=1:1;stroke variance=3:1;stroke angle variance=3:20;stroke length=3:10;"
+     "stroke length variance=3:0.2;stroke width=3:1;stroke angle=3:45;stroke quality=1:4;"
+     "stroke subdivision=1:20;stroke contrast=3:1;stroke transparency=3:0;stroke colour=7:0,0,0;"
+     "mask modelz=6:1;count=1:1000;threshold=3:1;curve=3:1;seed=1:1;background colour=7:1,1,1;"
+     "mask intensity=6:1;use object colours=6:1;constant colours=6:1;constant intensity=3:0.5;"
+     "ignore alpha=6:0;ignore z=6:0",
+     0x440023},
 };
 
 inline std::vector<std::string> Split(const std::string &text, char by) {
@@ -158,6 +223,9 @@ void ExpectClassRow(const Row &row, Make make) {
     ExpectDefault(v, std::stoul(arguments[i].substr(eq + 1, colon - eq - 1)), arguments[i].substr(colon + 1));
   }
   ExpectSlots(s, row.slots);
+  if (row.mode != 0) {
+    EXPECT_EQ(static_cast<const uint32_t *>(VoShaderGetData(s))[1], row.mode);
+  }
   const auto globals = Split(row.globals, ' ');
   uint32_t used = 0;
   for (const char *g : kGlobalNames) used += VoShaderGetGlobalUse(s, g);

@@ -60,6 +60,22 @@ static void Put(Text *t, const char *format, ...) {
   t->left -= (size_t)n;
 }
 
+/* Writes the image to the path through the BMP driver; 0 on success. */
+static inline int SceneWriteBmp(VtImage *image, const char *path) {
+  VtTypedValue v;
+  FILE *f = fopen(path, "wb");
+  int failed = f == NULL;
+  if (failed) return 1;
+  failed |= VoDriverSet(VoDriverFindFromName("vodrvbmp")) != 0;
+  v = SceneRecord(f);
+  failed |= VoControlSet(VO_CONTROL_DRIVER_FILE, &v) != 0;
+  failed |= VoDriverCopyImage(NULL, image) != 0;
+  v = SceneRecord(NULL);
+  failed |= VoControlSet(VO_CONTROL_DRIVER_FILE, &v) != 0;
+  failed |= fclose(f) != 0;
+  return failed;
+}
+
 /* An error handler that keeps the library's messages off the test's output. */
 static inline VtStatus SceneQuiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                                   VtTypedValue *args) {

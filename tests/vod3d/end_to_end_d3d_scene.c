@@ -24,38 +24,6 @@ static VtTypedValue Typed(uint32_t type) {
   return v;
 }
 
-static VtPrimitive *Sphere(float cx, float cy, float cz, float r) {
-  static float world[(kRings + 1) * (kSlices + 1)][3], normal[(kRings + 1) * (kSlices + 1)][3];
-  static int32_t counts[2 * kRings * kSlices], indices[6 * kRings * kSlices];
-  const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
-  VtTypedValue data[2];
-  int i, j, t = 0;
-  for (i = 0; i <= kRings; ++i)
-    for (j = 0; j <= kSlices; ++j) {
-      const double theta = 3.14159265358979 * i / kRings, phi = 2 * 3.14159265358979 * j / kSlices;
-      float *n = normal[i * (kSlices + 1) + j], *w = world[i * (kSlices + 1) + j];
-      n[0] = (float)(sin(theta) * cos(phi));
-      n[1] = (float)cos(theta);
-      n[2] = (float)(sin(theta) * sin(phi));
-      w[0] = cx + r * n[0];
-      w[1] = cy + r * n[1];
-      w[2] = cz + r * n[2];
-    }
-  for (i = 0; i < kRings; ++i)
-    for (j = 0; j < kSlices; ++j) {
-      const int a = i * (kSlices + 1) + j, b = a + 1, c = a + kSlices + 1, d = c + 1;
-      counts[t] = 3;
-      indices[3 * t] = a, indices[3 * t + 1] = b, indices[3 * t + 2] = c;
-      ++t;
-      counts[t] = 3;
-      indices[3 * t] = b, indices[3 * t + 1] = d, indices[3 * t + 2] = c;
-      ++t;
-    }
-  data[0] = SceneRecord(world);
-  data[1] = SceneRecord(normal);
-  return VoPrimitiveCreateMesh((uint32_t)t, NULL, counts, indices, 2, ids, data);
-}
-
 /* Quadrilaterals of four corners each, every corner carrying its face's
  * normal. */
 static VtPrimitive *Quads(int faces, const float (*corners)[3], const float (*normals)[3]) {
@@ -135,7 +103,7 @@ int vo_end_to_end_d3d_scene(const char *bmp_path, VtImage **window_image, VtImag
   if (failed) return failed;
   failed |= VoDesktopSetMode(320, 240, 32) != 0;
   window = VoDesktopWindowCreate(8, 8, kWidth, kHeight);
-  prims[0] = Sphere(-0.8f, 0.9f, 0, 0.9f);
+  prims[0] = SceneSphere(kSlices, kRings, -0.8f, 0.9f, 0, 0.9f);
   prims[1] = Box(0.4f, 1.8f, 0, 1.2f, -1.0f, 0.4f);
   prims[2] = Floor(3);
   materials[0] = Matte(0.85f, 0.25f, 0.2f);

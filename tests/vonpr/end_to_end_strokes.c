@@ -30,22 +30,6 @@ static VtTypedValue Float(float f) {
   return v;
 }
 
-/* Writes the image to the path through the BMP driver. */
-static int WriteBmp(VtImage *image, const char *path) {
-  VtTypedValue v;
-  FILE *f = fopen(path, "wb");
-  int failed = f == NULL;
-  if (failed) return 1;
-  failed |= VoDriverSet(VoDriverFindFromName("vodrvbmp")) != 0;
-  v = SceneRecord(f);
-  failed |= VoControlSet(VO_CONTROL_DRIVER_FILE, &v) != 0;
-  failed |= VoDriverCopyImage(NULL, image) != 0;
-  v = SceneRecord(NULL);
-  failed |= VoControlSet(VO_CONTROL_DRIVER_FILE, &v) != 0;
-  failed |= fclose(f) != 0;
-  return failed;
-}
-
 /* Renders the cube as strokes into the image and writes it. */
 static int Strokes(VtImage *image, const char *path) {
   VtTypedValue v;
@@ -55,7 +39,7 @@ static int Strokes(VtImage *image, const char *path) {
   v = SceneRecord(image);
   failed |= VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v) != 0;
   failed |= VoExecute(VO_EXECUTE_NPR_STROKES) != 0;
-  return failed | WriteBmp(image, path);
+  return failed | SceneWriteBmp(image, path);
 }
 
 int vo_end_to_end_strokes(const char *plain, const char *processed) {

@@ -19,7 +19,7 @@ const char kRough[] = "scale=3:1;amplitude=3:0.1;detail=1:3;sharpness=1:1";
 // clang-format off
 const Row kRows[] = {
     {C, "base", "vxs_base_colour", "o=---oIoo-", "Ci Co", ""},
-    {C, "blue marble", "vxs_blue_marble_colour", "o=o--oIooo", "Co P", "scale=3:1;detail=1:3"},
+    {C, "blue marble", "vxs_blue_marble_colour", "o=b--oIg@b", "Co P", "scale=3:1;detail=1:3"},
     {C, "wrapped brick", "vxs_wrapped_brick_colour", "o=o--oIooo", "Co s t",
      "scale=3:1;brick width=3:1;brick height=3:0.5;mortar size=3:0.1;brick colour=7:1,0.58,0.19;"
      "mortar colour=7:0.58,0.58,0.58"},
@@ -38,7 +38,7 @@ const Row kRows[] = {
     {C, "wrapped polka", "vxs_wrapped_polka_colour", "o=o--oIooo", "Co s t", kPolka},
     {C, "wrapped s stripe", "vxs_wrapped_s_stripe_colour", "o=o--oIooo", "Co s", kStripe},
     {C, "solid polka", "vxs_solid_polka_colour", "o=o--oIooo", "Co P", kPolka},
-    {C, "simple wood", "vxs_simple_wood_colour", "o=o--oIooo", "Co P",
+    {C, "simple wood", "vxs_simple_wood_colour", "o=w--oIoow", "Co P",
      "scale=3:1;light wood colour=7:1,0.965,0.8;dark wood colour=7:0.98,0.85,0.53;point on axis=9:0,0,0;"
      "axis direction=8:1,0,0;noise=3:0.5"},
     {C, "wrapped t stripe", "vxs_wrapped_t_stripe_colour", "o=o--oIooo", "Co t", kStripe},

@@ -142,6 +142,13 @@ const ClassAnswer kClassAnswers[] = {
     {0x440001, "matrix", VO_SLOT_SET_ARG, nullptr},                        // 32 VoPostprocessThreeArgumentsSet
     {0x440001, "matrix", VO_SLOT_DESTROY, nullptr},                        // 33 VoShaderInstanceFree
     {0x440001, "glow", VO_SLOT_DESTROY, nullptr},                          // 34 VoShaderInstanceFree
+    // the lite library's, shared with the NPR module
+    {VO_SHADER_COLOUR, "blue marble", VO_SLOT_PREPARE, nullptr},           // 35 VoBlueMarbleColourPrepare
+    {VO_SHADER_COLOUR, "blue marble", VO_SLOT_GET_ARG, nullptr},           // 36 VoBlueMarbleColourGetArgument
+    {VO_SHADER_COLOUR, "simple wood", VO_SLOT_PREPARE, nullptr},           // 37 VoSimpleWoodColourPrepare
+    // the NPR module's
+    {VO_SHADER_BACKGROUND, "npr image", VO_SLOT_GET_ARG, nullptr},         // 38 VoShaderOneShaderArgumentGet
+    {0x440001, "lowpass filter", VO_SLOT_SET_ARG, nullptr},                // 39 VoPostprocessTwoArgumentsSet
 };
 
 template <int I>
@@ -223,6 +230,10 @@ const AnswerRow kAnswers[] = {
     // post-process stage
     {"VoPostprocessTwoArgumentsSet", 0, &ClassAnswerOf<31>}, {"VoPostprocessThreeArgumentsSet", 0, &ClassAnswerOf<32>},
     {"VoShaderInstanceFree", 0, &ClassAnswerOf<33>}, {"VoShaderInstanceFree", 0, &ClassAnswerOf<34>},
+    {"VoBlueMarbleColourPrepare", 0, &ClassAnswerOf<35>}, {"VoBlueMarbleColourGetArgument", 0, &ClassAnswerOf<36>},
+    {"VoSimpleWoodColourPrepare", 0, &ClassAnswerOf<37>}, {"VoShaderOneShaderArgumentGet", 0, &ClassAnswerOf<38>},
+    // NPR module
+    {"VoPostprocessTwoArgumentsSet", 0, &ClassAnswerOf<39>},
 };
 // clang-format on
 
