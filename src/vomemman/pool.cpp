@@ -641,8 +641,9 @@ void *VoSmallBlockCreate() {
 }
 
 void PoolFreeListRewind(VtPool *pool) {
-  if (pool == nullptr || pool->blocks_in_use != 0 || pool->chunk_list == nullptr) return;
+  if (pool == nullptr) return;
   PoolLockGuard guard(pool);
+  if (pool->blocks_in_use != 0 || pool->chunk_list == nullptr) return;
   const uint32_t n = pool->blocks_per_chunk, e = pool->element_size;
   void **link = &pool->free_list;
   for (void *chunk = pool->chunk_list; chunk != nullptr; chunk = *LinkOf(chunk, pool->usable_bytes)) {
