@@ -159,8 +159,9 @@ void ClassesRegister() {
   Entries archive = TableEntries<kArchive, kArchiveFields>(&ArchiveEvaluate, nullptr);
   archive.create = &ArchiveCreate;
   archive.destroy = &ArchiveDestroy;
-  Entries flares = WordEntries<kFlares3d, kFlares3dFields>(&Flares3dEvaluate, &Flares3dPrepare, kThreeSet);
+  Entries flares = WordEntries<kFlares3d, kFlares3dFields>(&Flares3dEvaluate, &Flares3dPrepare, &Flares3dSet);
   flares.evaluateImage = &Flares3dEvaluateImage;
+  flares.destroy = &Flares3dDestroy;
   const Entries renderDepth = shaderlib::DataEntries<kRenderDepth>(&RenderDepthEvaluate, nullptr,
                                                                    &shaderlib::ArgumentNone, &shaderlib::ArgumentNone);
   // The start's order.

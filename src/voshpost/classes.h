@@ -103,13 +103,17 @@ VtStatus ExecuteEvaluate(void *data);
 VtStatus AverageFramesEvaluate(void *data);
 VtStatus ArchiveEvaluate(void *data);
 
-// Classes built elsewhere: until then their prepare and evaluate set class
-// status 2 (neighbours.cpp).
+// Render lights and flares 3d (light_passes.cpp): flares 3d holds its two
+// shaders with a reference each through its own set and destroy entries.
 VtStatus RenderLightsPrepare(void *data);
 VtStatus RenderLightsEvaluate(void *data);
 VtStatus Flares3dPrepare(void *data);
 VtStatus Flares3dEvaluate(void *data);
 VtStatus Flares3dEvaluateImage(void *data);
+VtStatus Flares3dSet(void *data, uint32_t index, VtTypedValue *value);
+VtStatus Flares3dDestroy(void *data);
+// Classes built elsewhere: until then their prepare and evaluate set class
+// status 2 (neighbours.cpp).
 VtStatus FfaaSeedEvaluate(void *data);
 VtStatus FfaaPropagatorEvaluate(void *data);
 VtStatus DepthOfFieldPrepare(void *data);

@@ -42,7 +42,8 @@ struct VtPostprocessContext {
   VtScreenBuffer **g_Bi, **g_Bo;  // the globals' addresses in this context
   uint32_t mode_bits;
   VtShader *current;  // the running shader, null outside a walk
-  void *pixel_lists;  // the lens-flare pass's pixel lists, freed at terminate
+  void *pixel_lists;  // the lens-flare pass's light sources (a pixel list), freed at terminate
+  void *flare_class;  // the lens-flare class record with its catalogue
   uint32_t region[4];
   uint32_t width, height;
   VtRandomState *random;

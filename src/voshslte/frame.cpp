@@ -22,7 +22,7 @@ namespace vo::shaderlib {
 
 namespace {
 
-constexpr uint32_t kMaxArguments = 32;
+constexpr uint32_t kMaxArguments = 40;
 
 VtStatus EntrySet(uint32_t slot, VtProc procedure) {
   VtTypedValue v{};
@@ -332,6 +332,10 @@ VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type
   *static_cast<int32_t *>(instance) = 0;
   if (old != nullptr) (void)VoShaderDestroy(old);
   return 0;
+}
+
+bool HeldShaderAcceptable(VtShader *shader, uint32_t type, const void *instance) {
+  return Holdable(shader, type, instance);
 }
 
 void HeldShadersRelease(VtShader **slots, int n) {

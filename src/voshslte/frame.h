@@ -223,6 +223,9 @@ inline float Reciprocal(float x) { return std::fabs(x) < 0.0001f ? 10000.0f : 1.
 // VO_STATUS_BAD_ARGUMENT. Clears the prepared flag only on success.
 VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type, void *instance, uint32_t module,
                        const char *identifier, const char *label);
+// Whether HeldShaderSet would take the shader (null is taken), for classes
+// that report a refusal with a message of their own.
+bool HeldShaderAcceptable(VtShader *shader, uint32_t type, const void *instance);
 // Gives back the references held in the n slots and nulls them.
 void HeldShadersRelease(VtShader **slots, int n);
 

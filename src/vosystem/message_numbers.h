@@ -304,6 +304,17 @@ constexpr uint32_t kPostInterlaceNoColour = 861;  // an interlace buffer lacks i
 constexpr uint32_t kPostInterlaceSizes = 862;     // the interlace buffers differ in size
 constexpr uint32_t kPostInterlaceTarget = 863;    // the interlace buffers do not fit "Bi"
 constexpr uint32_t kPostGlowThreshold = 2670;     // glow's max threshold refused (max threshold)
+// Lens flares, their light sources, render lights and flares 3d (module 68),
+// then 2696-2703.
+constexpr uint32_t kFlareNoBuffer = 732;          // light sources: no current screen buffer
+constexpr uint32_t kFlareNoLights = 734;          // light sources: no light list
+constexpr uint32_t kFlareViewSize = 735;          // light sources: the view's resolution is not the buffer's (view x, y, width, height)
+constexpr uint32_t kFlareInteger = 845;           // an integer argument out of range (class, label, value, low, high)
+constexpr uint32_t kFlareFloat = 846;             // a float argument out of range (class, label, value, low, high)
+constexpr uint32_t kFlareName = 847;              // an unrecognised shape or rays name (class, label, text)
+constexpr uint32_t kFlareLensUnknown = 848;       // (warning) a lens name with no preset (name)
+constexpr uint32_t kFlares3dRefused = 2696;       // flares 3d refuses a shader argument (label)
+constexpr uint32_t kFlareNotFinite = 2697;        // a flare argument not finite is refused, kept as it was (label)
 
 // NPR strokes (vonpr, module 96), 2610-2629.
 constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x440001 unknown: its classes skipped

@@ -1,0 +1,119 @@
+// Lens flares and pixel lists at 1920 x 1080, one thread: the "lens50" lens
+// with 1 and 10 collected light sources and from an image with 200 bright
+// pixels, and 10^6 pixel-list adds along rows. Each flare run starts from
+// the same picture (restored outside the timing).
+
+#include <benchmark/benchmark.h>
+
+#include <vector>
+
+#include <vo/vo_multit.h>
+#include <vo/vo_postprocess.h>
+#include <vo/vo_screenbuf.h>
+
+#include "bench_kernel.h"
+#include "voshpost/lens_flares.h"
+
+namespace {
+
+constexpr uint32_t kWidth = 1920, kHeight = 1080;
+
+VtScreenBuffer *Picture(uint32_t bright) {
+  VtScreenBuffer *b = vo::VoScreenBufferCreate();
+  VtTypedValue v = vo::TypedWord(VtNat32, kWidth);
+  vo::VoScreenBufferSetControl(b, VO_SB_WIDTH, &v);
+  v.value.u = kHeight;
+  vo::VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v);
+  vo::VoScreenBufferAllocateData(b, VO_SB_COLOUR);
+  std::vector<float> row(3 * kWidth);
+  uint32_t n = 0;
+  for (uint32_t y = 0; y < kHeight; ++y) {
+    for (uint32_t x = 0; x < kWidth; ++x) {
+      for (int k = 0; k < 3; ++k) row[3 * x + k] = static_cast<float>((x + y + k) % 17) / 40.0f;
+      // 200 bright pixels spread over the image.
+      if (n < bright && (x * 7919u + y * 104729u) % 10368 == 0) {
+        row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = 500.0f;
+        ++n;
+      }
+    }
+    vo::VoScreenBufferSetScanRGBFloat(b, y, row.data());
+  }
+  return b;
+}
+
+struct Pictures {
+  VtScreenBuffer *plain, *bright, *work;
+};
+
+const Pictures &Start() {
+  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
+                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders, &vo::VoEntryScreenBuffer,
+                              &vo::VoEntryPostprocess});
+  static const Pictures pictures = [] {
+    Pictures p{Picture(0), Picture(200), Picture(0)};
+    vo::VoScreenBufferSet(p.work);
+    vo::VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
+    return p;
+  }();
+  return pictures;
+}
+
+// A collected store of n sources spread over the image (null for none).
+VtPixelList *Sources(uint32_t n) {
+  if (n == 0) return nullptr;
+  VtPixelList *list = vo::VoPixelListCreate();
+  for (uint32_t i = 0; i < n; ++i) {
+    const int32_t x = static_cast<int32_t>(150 + i * 170), y = static_cast<int32_t>(100 + i * 90);
+    auto *s = static_cast<vo::post::VtFlareSource *>(vo::VoPixelListEntryNew(list));
+    *s = vo::post::VtFlareSource{{800, 700, 600}, 700, 0, static_cast<double>(x), static_cast<double>(y)};
+    vo::VoPixelListAdd(list, x, y, s);
+  }
+  return list;
+}
+
+void Flares(benchmark::State &state, VtScreenBuffer *picture, uint32_t sources) {
+  const Pictures &p = Start();
+  VtShader *s = vo::VoShaderCreate(VO_SHADER_POSTPROCESS, "lens flares");
+  if (s == nullptr) {
+    state.SkipWithError("the class is not registered");
+    return;
+  }
+  VtTypedValue lens = vo::TypedString("lens50");
+  vo::VoShaderSetArg(s, "lens", &lens);
+  VtReference *list = vo::VoShaderReferenceCreate(s);
+  vo::VoPostprocessListSet(list);
+  vo::post::VtPostprocessContext *c = vo::post::State();
+  c->pixel_lists = Sources(sources);
+  for (auto _ : state) {
+    state.PauseTiming();
+    vo::VoScreenBufferCopyContents(p.work, picture);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(vo::VoExecute(VO_EXECUTE_PP_RUN));
+  }
+  vo::VoPixelListDestroy(static_cast<VtPixelList *>(c->pixel_lists));
+  c->pixel_lists = nullptr;
+  vo::VoPostprocessListSet(nullptr);
+  vo::VoShaderReferenceDestroy(list, 1);
+}
+
+void BM_FlaresLens50OneSource(benchmark::State &state) { Flares(state, Start().plain, 1); }
+void BM_FlaresLens50TenSources(benchmark::State &state) { Flares(state, Start().plain, 10); }
+void BM_FlaresLens50From200BrightPixels(benchmark::State &state) { Flares(state, Start().bright, 0); }
+
+void BM_PixelListMillionAddsAlongRows(benchmark::State &state) {
+  (void)Start();
+  for (auto _ : state) {
+    VtPixelList *list = vo::VoPixelListCreate();
+    for (int32_t y = 0; y < 1000; ++y)
+      for (int32_t x = 0; x < 1000; ++x) vo::VoPixelListAdd(list, x, y, vo::VoPixelListEntryNew(list));
+    vo::VoPixelListDestroy(list);
+  }
+  state.SetItemsProcessed(state.iterations() * 1000000);
+}
+
+BENCHMARK(BM_FlaresLens50OneSource)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FlaresLens50TenSources)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_FlaresLens50From200BrightPixels)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_PixelListMillionAddsAlongRows)->Unit(benchmark::kMillisecond);
+
+}  // namespace
