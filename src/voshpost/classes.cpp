@@ -36,7 +36,7 @@ constexpr GlowData kGlow{{0, kGatherSeparate}, 1.0f, 10.0f, 1.0f, 10.0f, 0, 0};
 constexpr Flares3dData kFlares3d{{0, kInPlace, {{}, {}, Float(1000.0f)}}};
 constexpr FfaaSeedData kFfaaSeed{{0, kInPlace, {Float(0.1f), Int(0), Int(1)}}, 0, 0, 0};
 constexpr FfaaPropagatorData kFfaaPropagator{{0, kInPlace}, 32, 1, 4.0f, 3, 2, 0, 0, 16, 0, 0, 0, 0, 0, 0};
-constexpr DepthOfFieldData kDepthOfField{{0, kDirectSeparate}, 50.0f, 5.6f, 9.0f, 0, 0, 1.0f, 1.0f, 0, 1.0f};
+constexpr DepthOfFieldData kDepthOfField{{0, kDirectSeparate}, 50.0f, 5.6f, 9.0f, 0, 0, 1.0f, 1.0f, 0, 1.0f, {}};
 constexpr BlurData kBlur{{0, kKernelSeparate}, 2, 0};
 constexpr AverageFramesData kAverageFrames{{0, kInPlace}, nullptr, 0, 0, 0, 16};
 constexpr ArchiveData kArchive{{0, kInPlace}, nullptr, nullptr};

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "voshpost/depth_of_field.h"
 #include "voshpost/postprocess.h"
 
 namespace vo::post {
@@ -63,6 +64,7 @@ struct DepthOfFieldData {
   float focalLength, aperture, focusPlane, nearFocus, farFocus, nearBlur, farBlur;
   uint32_t ignoreBackground;
   float units;
+  DofLens lens;  // derived by the prepare
 };
 struct BlurData {
   VtPostprocessHead head;

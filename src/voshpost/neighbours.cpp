@@ -1,6 +1,6 @@
 // Parts of the post-process stage that other work builds: the whole-render
 // execute codes, and the bodies of the classes registered with frames only
-// (the antialiasing seed and propagator, depth of field). Until then the
+// (the antialiasing seed and propagator). Until then the
 // execute codes answer 2 and those classes set class status 2, so a list
 // holding one stops there.
 
@@ -20,7 +20,5 @@ VtStatus Unavailable(void *) {
 
 VtStatus FfaaSeedEvaluate(void *data) { return Unavailable(data); }
 VtStatus FfaaPropagatorEvaluate(void *data) { return Unavailable(data); }
-VtStatus DepthOfFieldPrepare(void *data) { return Unavailable(data); }
-VtStatus DepthOfFieldEvaluate(void *data) { return Unavailable(data); }
 
 }  // namespace vo::post

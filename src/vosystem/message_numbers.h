@@ -315,6 +315,27 @@ constexpr uint32_t kFlareName = 847;              // an unrecognised shape or ra
 constexpr uint32_t kFlareLensUnknown = 848;       // (warning) a lens name with no preset (name)
 constexpr uint32_t kFlares3dRefused = 2696;       // flares 3d refuses a shader argument (label)
 constexpr uint32_t kFlareNotFinite = 2697;        // a flare argument not finite is refused, kept as it was (label)
+// Depth of field (module 68): the system's own numbers, then 2695 and
+// 2704-2709.
+constexpr uint32_t kDofFocalLength = 794;      // focal length not greater than 0 (focal length)
+constexpr uint32_t kDofAperture = 795;         // aperture not greater than 0 (aperture)
+constexpr uint32_t kDofFocusOrder = 796;       // near focus not below far focus (near, far)
+constexpr uint32_t kDofNearFocus = 797;        // near focus below 0 (near focus)
+constexpr uint32_t kDofFarFocus = 798;         // far focus below 0 (far focus)
+constexpr uint32_t kDofFarBlur = 799;          // far blur below 0 (far blur)
+constexpr uint32_t kDofNearBlur = 800;         // near blur below 0 (near blur)
+constexpr uint32_t kDofUnits = 801;            // units not greater than 0 (units)
+constexpr uint32_t kDofNearBeyondPlane = 802;  // near focus not before the focus plane (near, plane)
+constexpr uint32_t kDofFarBeforePlane = 803;   // far focus not beyond the focus plane (far, plane)
+constexpr uint32_t kDofFocusInsideLens = 804;  // the focal length reaches the near focus (f, near)
+constexpr uint32_t kDofFocusTooNear = 805;     // the focus distance does not exceed the focal length (F, f)
+constexpr uint32_t kDofOneTable = 806;         // (note) one disc table: nothing blurs
+constexpr uint32_t kDofNoFarBlur = 807;        // (note) the far blur stays below a pixel
+constexpr uint32_t kDofNoNearBlur = 808;       // (note) the near blur stays below a pixel
+constexpr uint32_t kDofNoDepth = 824;          // "Bi" has no depth plane
+constexpr uint32_t kDofParallelView = 2695;    // depth of field refuses a parallel view
+constexpr uint32_t kDofNotFinite = 2704;       // a depth-of-field argument is not finite (label)
+constexpr uint32_t kDofRadiusLimited = 2705;   // (note) the largest blur radius is limited (radius, limit)
 
 // NPR strokes (vonpr, module 96), 2610-2629.
 constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x440001 unknown: its classes skipped

@@ -60,6 +60,15 @@ static void Put(Text *t, const char *format, ...) {
   t->left -= (size_t)n;
 }
 
+/* FNV-1a over an image's pixel bytes. */
+static inline uint32_t SceneImageChecksum(const VtImage *image) {
+  uint32_t h = 2166136261u;
+  int x, y;
+  for (y = 0; y < image->height; ++y)
+    for (x = 0; x < 3 * image->width; ++x) h = (h ^ image->data[y * image->bytes_per_row + x]) * 16777619u;
+  return h;
+}
+
 /* Writes the image to the path through the BMP driver; 0 on success. */
 static inline int SceneWriteBmp(VtImage *image, const char *path) {
   VtTypedValue v;

@@ -375,7 +375,7 @@ TEST_F(ClassTest, InterlaceChecksPostEachFaultAndKeepGoing) {
 
 TEST_F(ClassTest, FramesOnlyClassesStopTheListWithStatusTwo) {
   (void)Current(2, 2, [](uint32_t, uint32_t) { return Grey(0.5f); });
-  for (const char *name : {"ffaa seed", "ffaa propagator", "depth of field"}) {
+  for (const char *name : {"ffaa seed", "ffaa propagator"}) {
     (void)VoPostprocessListSet(nullptr);
     if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
     list_ = nullptr;

@@ -10,6 +10,7 @@
 
 extern "C" int vo_end_to_end_postprocess(char *buffer, size_t size);
 extern "C" int vo_end_to_end_postprocess_classes(char *buffer, size_t size, const char *path);
+extern "C" int vo_end_to_end_post_stage(char *buffer, size_t size, const char *path);
 
 namespace {
 
@@ -24,6 +25,15 @@ int ClassesScene(char *buffer, size_t size) {
 
 TEST(EndToEnd, ASphereRenderedThroughMatrixGlowAndArchiveGivesTheSameFileTwice) {
   vo::test::ExpectSceneText<4096>(&ClassesScene, "end_to_end_postprocess_classes.txt");
+}
+
+int PostStageScene(char *buffer, size_t size) {
+  const std::string path = ::testing::TempDir() + "/end_to_end_post_stage.tga";
+  return vo_end_to_end_post_stage(buffer, size, path.c_str());
+}
+
+TEST(EndToEnd, ASceneThroughRenderDepthDepthOfFieldRenderLightsAndLensFlaresIntoATargaFileGivesItsKnownPixels) {
+  vo::test::ExpectSceneText<4096>(&PostStageScene, "end_to_end_post_stage.txt");
 }
 
 }  // namespace
