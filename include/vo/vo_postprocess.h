@@ -55,6 +55,18 @@
 #define VO_PP_FIELDS_SECOND_EVEN 0x440001u /* even rows from "buffer2", odd from "buffer1" */
 #define VO_PP_FIELDS_FIRST_EVEN 0x440002u  /* even rows from "buffer1", odd from "buffer2" */
 
+/* Bits of a screen buffer's 8-bit plane that selective antialiasing uses. */
+#define VO_PP_STENCIL_SEED 0x80u      /* a seed pixel (with 0x20 and 0x10) */
+#define VO_PP_STENCIL_DONE 0x40u      /* processed in this pass */
+#define VO_PP_STENCIL_DISAGREE 0x20u  /* its samples disagreed: look at its neighbours */
+#define VO_PP_STENCIL_FLAGGED 0x10u   /* flagged by the seed */
+#define VO_PP_STENCIL_REQUEST 0x08u   /* a neighbour in another band asked for it */
+#define VO_PP_STENCIL_FLAGS 0xF8u     /* all of the above */
+
+/* A combine-filter override (control 0x440009) that skips the combine of
+ * the two-view render: 0xFFFFFFFF, or all ones at 64 bits. */
+#define VO_POSTPROCESS_NO_COMBINE ((void *)(uintptr_t)0xFFFFFFFFu)
+
 /* The value of VoPostprocessPollInterrupt when an interrupt was seen. */
 #define VO_PP_INTERRUPTED 64u
 

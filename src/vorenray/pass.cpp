@@ -22,6 +22,7 @@
 #include <cstring>
 
 #include <vo/vo_multit.h>
+#include <vo/vo_postprocess.h>
 #include <vo/vo_screenbuf.h>
 #include <vo/vo_view.h>
 
@@ -40,7 +41,7 @@ constexpr uint32_t kPassFull = 3;
 constexpr uint32_t kExecutePreview = 0x70001;
 constexpr uint32_t kExecuteFull = 0x70002;
 constexpr uint32_t kSubdivisionDepth = 4;
-constexpr uint32_t kStencilDetail = 0xA0;
+constexpr uint32_t kStencilDetail = VO_PP_STENCIL_SEED | VO_PP_STENCIL_DISAGREE;
 // Controls and callbacks of the standard renderer the passes read.
 constexpr uint32_t kControlOversampling = 0xc000e;
 constexpr uint32_t kControlPixelMode = 0xc000f;

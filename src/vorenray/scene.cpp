@@ -173,6 +173,19 @@ void SharedListsRelease(VtRaySceneShare *share) {
   *share = VtRaySceneShare{};
 }
 
+namespace {
+
+// A worker's clone in another module's pass (selective antialiasing, say)
+// while the application's context holds a prepared scene: it traces that
+// scene through a tree of its own, as a band of the ray tracer's own pass
+// does, and never gathers again.
+bool Borrows(const RayContext *c) {
+  const RayContext *m = MasterContext();
+  return c->is_clone && !OnWorker(c) && m != nullptr && m != c && m->prepared;
+}
+
+}  // namespace
+
 VtStatus ScenePrepare(RayContext *c) {
   if (c->prepared || !c->tracing || c->sticky != 0) return c->sticky;
   if (VoModuleCheckStarted(VO_MODULE_MULTITHREAD, 0) != 0) {
@@ -185,7 +198,11 @@ VtStatus ScenePrepare(RayContext *c) {
   BackgroundsFetch(c);
   c->memory_used = 0;
   VtStatus st = 0;
-  if (OnWorker(c)) {
+  if (Borrows(c)) {
+    const RayContext *m = MasterContext();
+    c->share = *m->shared;
+    st = OctreeShare(c, m);
+  } else if (OnWorker(c)) {
     // The frame gathered the scene and built the table before the workers
     // started; the clone splits a tree of its own over them.
     const RayContext *m = MasterContext();
@@ -212,6 +229,13 @@ VtStatus SceneRelease(RayContext *c) {
   // A band of a frame keeps the scene: the frame releases it once its
   // workers are joined (a worker's tree goes at the worker's end).
   if (c->frame_holds || OnWorker(c)) return 0;
+  if (c->is_clone && (c->table_shared || Borrows(c))) {
+    // A worker of another module's pass gives back its own tree only: the
+    // scene is the application's context's.
+    OctreeRelease(c);
+    c->prepared = 0;
+    return 0;
+  }
   const bool tidy = c->prepared != 0 || c->root != nullptr || c->objects != nullptr || c->shared->valid;
   OctreeRelease(c);
   c->prepared = 0;

@@ -114,8 +114,8 @@ VtStatus Flares3dEvaluate(void *data);
 VtStatus Flares3dEvaluateImage(void *data);
 VtStatus Flares3dSet(void *data, uint32_t index, VtTypedValue *value);
 VtStatus Flares3dDestroy(void *data);
-// Classes built elsewhere: until then their prepare and evaluate set class
-// status 2 (neighbours.cpp).
+// The antialiasing seed and propagator (ffaa.cpp) and depth of field
+// (depth_of_field.cpp).
 VtStatus FfaaSeedEvaluate(void *data);
 VtStatus FfaaPropagatorEvaluate(void *data);
 VtStatus DepthOfFieldPrepare(void *data);

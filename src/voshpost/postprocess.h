@@ -58,9 +58,9 @@ struct VtPostprocessContext {
 
 VtPostprocessContext *State();
 
-// Neighbouring parts of the stage built elsewhere: the lens-flare classes and
-// catalogue, the post-process classes, the module's own shaders, and the
-// execute codes that run whole renders.
+// The stage's other parts: the lens-flare classes and catalogue, the
+// post-process classes, the module's own shaders, and the execute codes that
+// run whole renders (two_view.cpp).
 VtStatus FlareClassesRegister();
 void FlareClassesRelease();
 void ClassesRegister();

@@ -336,6 +336,10 @@ constexpr uint32_t kDofNoDepth = 824;          // "Bi" has no depth plane
 constexpr uint32_t kDofParallelView = 2695;    // depth of field refuses a parallel view
 constexpr uint32_t kDofNotFinite = 2704;       // a depth-of-field argument is not finite (label)
 constexpr uint32_t kDofRadiusLimited = 2705;   // (note) the largest blur radius is limited (radius, limit)
+// Selective antialiasing and the two-view render (module 68), 2680-2694.
+constexpr uint32_t kPostRadixReplaced = 2680;     // a Halton radix below 2 replaced by the default (radix, default)
+constexpr uint32_t kPostDisplaySkipped = 2681;    // a display skipped: no driver or no row operation
+constexpr uint32_t kPostNoRayTracer = 2682;       // the propagator finds no ray-trace service
 
 // NPR strokes (vonpr, module 96), 2610-2629.
 constexpr uint32_t kNprPostprocessUnknown = 2610;  // (debug) shader type 0x440001 unknown: its classes skipped

@@ -1,4 +1,5 @@
-// The box post-process of end_to_end_postprocess.c (C interface only),
+// The box post-process and the antialiasing render of
+// end_to_end_postprocess.c (C interface only),
 // compared with the text it is known to give
 // (tests/data/end_to_end_postprocess.txt).
 
@@ -11,6 +12,7 @@
 extern "C" int vo_end_to_end_postprocess(char *buffer, size_t size);
 extern "C" int vo_end_to_end_postprocess_classes(char *buffer, size_t size, const char *path);
 extern "C" int vo_end_to_end_post_stage(char *buffer, size_t size, const char *path);
+extern "C" int vo_end_to_end_antialias(char *buffer, size_t size);
 
 namespace {
 
@@ -34,6 +36,10 @@ int PostStageScene(char *buffer, size_t size) {
 
 TEST(EndToEnd, ASceneThroughRenderDepthDepthOfFieldRenderLightsAndLensFlaresIntoATargaFileGivesItsKnownPixels) {
   vo::test::ExpectSceneText<4096>(&PostStageScene, "end_to_end_post_stage.txt");
+}
+
+TEST(EndToEnd, ACheckerboardAntialiasedThroughExecuteCode440006CountsItsFlagsIntoTheImageDriver) {
+  vo::test::ExpectSceneText<4096>(&vo_end_to_end_antialias, "end_to_end_antialias.txt");
 }
 
 }  // namespace
