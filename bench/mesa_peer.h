@@ -50,6 +50,17 @@ struct MesaPeer {
   }
 };
 
+// The fixed-function state of the lit comparisons: the whole w x h
+// viewport, depth test, back faces culled, smooth shading, light 0 on.
+inline void MesaLitStateSet(int width, int height) {
+  glViewport(0, 0, width, height);
+  glEnable(GL_DEPTH_TEST);
+  glEnable(GL_CULL_FACE);
+  glShadeModel(GL_SMOOTH);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+}
+
 // Draws a grid of spheres (sphere_grid.h) over and over with Mesa's
 // fixed-function lighting (light 0 at the position given; w = 0 makes it a
 // distant light), smooth shading, depth test and back faces culled, the
@@ -64,12 +75,7 @@ void MesaLitSpheres(benchmark::State &state, const Grid &g, int width, int heigh
   std::vector<GLuint> indices;
   for (int s = 0; s < g.count; ++s)
     for (int32_t i : g.indices) indices.push_back(static_cast<GLuint>(s * g.vertices_each + i));
-  glViewport(0, 0, width, height);
-  glEnable(GL_DEPTH_TEST);
-  glEnable(GL_CULL_FACE);
-  glShadeModel(GL_SMOOTH);
-  glEnable(GL_LIGHTING);
-  glEnable(GL_LIGHT0);
+  MesaLitStateSet(width, height);
   glLightfv(GL_LIGHT0, GL_POSITION, light);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();

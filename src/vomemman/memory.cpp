@@ -7,6 +7,7 @@
 #include "vomemman/pool.h"
 #include "vosystem/context.h"
 #include "vosystem/maths.h"
+#include "vosystem/memory_tidy.h"
 #include "vosystem/module_entry.h"
 
 namespace vo {
@@ -108,15 +109,27 @@ bool KernelPoolsExist() {
          m.marshal_pool[1];
 }
 
-VtStatus KernelMemoryTidy() {
+VtStatus KernelMemoryTidy() { return KernelMemoryTidyKeeping(nullptr, 0); }
+
+VtStatus KernelMemoryTidyKeeping(VtPool *const *kept, size_t count) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return 0;
   VtStatus status = 0;
   const bool threading = ThreadingOn(k);
   auto release = KernelSlot<VtPoolReleaseProc>(k, VO_CALLBACK_POOL_RELEASE);
+  const auto keeps = [&](const VtPool *p) {
+    for (size_t i = 0; i < count; ++i)
+      if (kept[i] == p) return true;
+    return false;
+  };
   if (release != nullptr)
     for (VtPool *p = k->memory.pools; p != nullptr; p = p->next)
-      if (p->locked || !threading) status |= release(p);
+      if (p->locked || !threading) {
+        if (!keeps(p))
+          status |= release(p);
+        else
+          PoolFreeListRewind(p);
+      }
   BigSpareChunksFree(k);
   return status;
 }

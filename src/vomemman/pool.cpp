@@ -3,6 +3,7 @@
 // callbacks.
 
 #include "vomemman/pool.h"
+#include "vosystem/memory_tidy.h"
 
 #include <algorithm>
 #include <cstring>
@@ -637,6 +638,23 @@ void *VoSmallBlockCreate() {
   void *block = VoPoolAllocate(k->memory.small_pool);
   if (block != nullptr) *static_cast<void **>(block) = nullptr;
   return block;
+}
+
+void PoolFreeListRewind(VtPool *pool) {
+  if (pool == nullptr) return;
+  PoolLockGuard guard(pool);
+  if (pool->blocks_in_use != 0 || pool->chunk_list == nullptr) return;
+  const uint32_t n = pool->blocks_per_chunk, e = pool->element_size;
+  void **link = &pool->free_list;
+  for (void *chunk = pool->chunk_list; chunk != nullptr; chunk = *LinkOf(chunk, pool->usable_bytes)) {
+    char *base = static_cast<char *>(chunk);
+    for (uint32_t i = 0; i < n; ++i) {
+      *link = base + size_t{i} * e;
+      link = static_cast<void **>(*link);
+    }
+    pool->free_tail = base + size_t{n - 1} * e;
+  }
+  *link = nullptr;
 }
 
 }  // namespace vo

@@ -829,6 +829,7 @@ VtStatus ABegin() {
   std::memset(static_cast<void *>(r), 0, sizeof *r);
   f->class_state = r;
   CommonTake(&r->common, f->execute_code, VO_SLOT_EVALUATE_IMAGE);
+  ScratchSparesBegin(f);
   r->full_samples = State()->composite_flag != 0;
   r->background.mask = kFullMask;
   r->background.opaque = true;
@@ -846,6 +847,7 @@ VtStatus AEnd() {
   ABufferRender *r = RenderOf(f);
   if (r != nullptr) PixelPieceRelease(r);
   const VtStatus st = ScanEnd();
+  ScratchSparesEnd(f);
   if (r != nullptr) {
     State()->edge_pixels += r->edge_pixels;
     State()->edge_fragments += r->edge_fragments;

@@ -103,6 +103,14 @@ VtAdvancedRendererContext *State();
 
 // ---- What the two classes share ---------------------------------------------
 
+// A scratch vertex given back, kept for the next polygon or edge of the
+// primitive that made it.
+struct ScratchSpare {
+  VtPrimitive *owner;
+  VtVertex *vertex;
+};
+constexpr uint32_t kScratchSpares = 64;
+
 // The first member of either class's render record.
 struct RenderCommon {
   uint32_t code;
@@ -111,6 +119,8 @@ struct RenderCommon {
   float direction[3];                 // unit view direction
   float hither;
   bool out_of_memory;  // a scratch vertex could not be made: the line fails
+  ScratchSpare spares[kScratchSpares];
+  uint32_t spare_count;
 };
 
 inline RenderCommon *CommonOf(const renstd::RenderFrame *f) { return static_cast<RenderCommon *>(f->class_state); }
@@ -144,6 +154,13 @@ VtStatus AdvancedProgress(double percentage);
 // edges' are made at first use and freed with them.
 void ScratchMake(renstd::ScanPolygon *q);
 void ScratchFree(renstd::ScanPolygon *q);
+// The frame's scratch vertices kept from one polygon to the next: a vertex
+// given back waits with its primitive for the next use of that primitive,
+// and is destroyed when its primitive's last line has been scanned, when
+// more than kScratchSpares wait, and at the render's end (ScratchSparesEnd,
+// after the scan records are given back).
+void ScratchSparesBegin(renstd::RenderFrame *f);
+void ScratchSparesEnd(renstd::RenderFrame *f);
 
 // Sets up the classes' methods and properties.
 void ZBufferConfigure(renstd::VtRenderClass *cls);

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "vorenadv/advanced.h"
+#include "vosystem/reference.h"
 
 namespace vo::renadv {
 
@@ -89,8 +90,60 @@ uint8_t *PixelAt(const RenderFrame *f, int32_t x) {
   return f->line + static_cast<size_t>(x - f->xmin) * f->bytes_per_pixel;
 }
 
+namespace {
+
+void SpareDrop(RenderCommon *c, uint32_t i) {
+  (void)VoVertexDestroy(c->spares[i].owner, c->spares[i].vertex);
+  c->spares[i] = c->spares[--c->spare_count];
+}
+
+void ScratchGive(VtPrimitive *owner, VtVertex *vertex) {
+  RenderFrame *f = Frame();
+  RenderCommon *c = f != nullptr ? CommonOf(f) : nullptr;
+  if (c == nullptr) {
+    (void)VoVertexDestroy(owner, vertex);
+    return;
+  }
+  if (c->spare_count == kScratchSpares) SpareDrop(c, 0);
+  c->spares[c->spare_count++] = {owner, vertex};
+}
+
+void SparesOfEnding(VtReference *list) {
+  RenderFrame *f = Frame();
+  RenderCommon *c = f != nullptr ? CommonOf(f) : nullptr;
+  if (c == nullptr || c->spare_count == 0) return;
+  ForEachNode(list, [&](VtReference *node) {
+    for (uint32_t i = 0; i < c->spare_count;)
+      if (c->spares[i].owner == node->data)
+        SpareDrop(c, i);
+      else
+        ++i;
+  });
+}
+
+}  // namespace
+
+void ScratchSparesBegin(RenderFrame *f) {
+  f->scratch_release = &ScratchGive;
+  f->primitives_ending = &SparesOfEnding;
+}
+
+void ScratchSparesEnd(RenderFrame *f) {
+  if (RenderCommon *c = CommonOf(f))
+    while (c->spare_count != 0) SpareDrop(c, c->spare_count - 1);
+  f->scratch_release = nullptr;
+  f->primitives_ending = nullptr;
+}
+
 bool ScratchReady(const RenderFrame *f, VtPrimitive *p, VtVertex **slot) {
   if (*slot != nullptr) return true;
+  RenderCommon *c = CommonOf(f);
+  for (uint32_t i = c->spare_count; i-- > 0;)
+    if (c->spares[i].owner == p) {
+      *slot = c->spares[i].vertex;
+      c->spares[i] = c->spares[--c->spare_count];
+      return true;
+    }
   *slot = VoVertexCreate(p);
   if (*slot != nullptr) return true;
   CommonOf(f)->out_of_memory = true;
@@ -176,7 +229,7 @@ void ScratchMake(ScanPolygon *q) {
 }
 
 void ScratchFree(ScanPolygon *q) {
-  if (q->scratch != nullptr) (void)VoVertexDestroy(q->primitive, q->scratch);
+  if (q->scratch != nullptr) ScratchGive(q->primitive, q->scratch);
   q->scratch = nullptr;
 }
 

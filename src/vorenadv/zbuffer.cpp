@@ -13,7 +13,8 @@
 //   strictly nearer one: where depths are equal the polygon that became
 //   active first stays;
 // - nothing here allocates per pixel: the rows of the line are made at
-//   begin, the scratch vertices with their polygons and edges.
+//   begin, the scratch vertices at their first use, kept for the next
+//   polygon of their primitive when their own is given back.
 
 #include <cmath>
 #include <cstring>
@@ -146,6 +147,7 @@ VtStatus ZBegin() {
   z->left = reinterpret_cast<ScanEdge **>(rows + width);
   z->right = reinterpret_cast<ScanEdge **>(rows + 2 * width);
   CommonTake(&z->common, f->execute_code, VO_SLOT_EVALUATE);
+  ScratchSparesBegin(f);
   if (z->common.code == kExecuteDepth) {
     f->span = &DepthSpan;
     return LineBufferReplace(width * sizeof(float));
@@ -157,6 +159,7 @@ VtStatus ZBegin() {
 VtStatus ZEnd() {
   RenderFrame *f = Frame();
   const VtStatus st = ScanEnd();
+  ScratchSparesEnd(f);
   VoDeallocate(f->class_state);
   f->class_state = nullptr;
   return st;

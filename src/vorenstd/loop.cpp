@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "vorenstd/renderer.h"
+#include "vosystem/memory_tidy.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/reference.h"
 
@@ -336,6 +337,7 @@ VtStatus Lines(VtStandardRendererContext *s, RenderFrame *f) {
       st = cls->line_scan(y);
       st |= f->writer(static_cast<uint32_t>(y), *f->line_word);
     }
+    if (f->primitives_ending != nullptr && f->last_buckets[i] != nullptr) f->primitives_ending(f->last_buckets[i]);
     (void)VoPrimitiveReferenceListDestroy(f->last_buckets[i]);
     f->last_buckets[i] = nullptr;
     *s->g_yi += f->line_step;
@@ -413,6 +415,21 @@ VtStatus Scan(VtStandardRendererContext *s, RenderFrame *f) {
   return st;
 }
 
+// The memory tidy of a frame's end, but the pools the next frame will
+// carve the same records from again keep their chunks: the class's scan
+// polygons and edges, and the elements of the pieces activation makes in
+// the frame's contents. The application's own tidy gives them back.
+VtStatus FrameTidy(const RenderFrame *f) {
+  VtPool *kept[2 + 3] = {f->cls->polygon_pool, f->cls->edge_pool};
+  size_t count = 2;
+  if (f->contents != nullptr)
+    for (uint32_t kind : {VO_ELEMENT_PRIMITIVE, VO_ELEMENT_POLYGON, VO_ELEMENT_VERTEX}) {
+      const VtContentsKindTable *t = KindTable(f->contents, kind);
+      if (t != nullptr && t->pool != nullptr) kept[count++] = t->pool;
+    }
+  return MemoryTidyKeeping(kept, count);
+}
+
 VtStatus RenderFramed(VtStandardRendererContext *s, RenderFrame *f) {
   VtStatus st = 0;
   if (f->factor > 1) st = ViewEnlarge(s, f);
@@ -436,7 +453,7 @@ VtStatus RenderFramed(VtStandardRendererContext *s, RenderFrame *f) {
   if (f->line_output == nullptr && s->end_frame != nullptr) st |= s->end_frame();
   st |= VoPrimitiveReferenceDestroy(f->temporaries, 1);
   f->temporaries = nullptr;
-  return st | VoMemoryTidy();
+  return st | FrameTidy(f);
 }
 
 }  // namespace

@@ -225,10 +225,19 @@ struct RenderFrame {
   int32_t *depth;  // one per pixel of the x resolution
   struct ScratchPoint *scratch;  // the projected points of the polygon being set up
   size_t scratch_points;
-  // Shading.
-  VtVertex *last_vertex;
-  float last_colour[3];
+  // Shading: the vertices of the polygon being set up shaded so far, with
+  // the colour and alpha each left (the first kShadedMost of them).
+  static constexpr uint32_t kShadedMost = 8;
+  uint32_t shaded_count;
+  VtVertex *shaded_vertex[kShadedMost];
+  float shaded_colour[kShadedMost][4];
   float span_P[3], span_N[3], span_Ci[3];  // what the per-pixel span points the globals at
+  // Where an edge's scratch vertex goes when the edge is given back (null:
+  // destroyed), and what hears of the primitives whose last line has been
+  // scanned, before they may be destroyed (null: nothing); for classes that
+  // keep scratch vertices from one polygon to the next.
+  void (*scratch_release)(VtPrimitive *owner, VtVertex *vertex);
+  void (*primitives_ending)(VtReference *list);
 };
 
 // The module record: what outlives one render. A worker context has a copy

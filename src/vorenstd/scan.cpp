@@ -446,8 +446,14 @@ void EdgeListsEmpty(ScanPolygon *q) {
 }
 
 void EdgeFree(ScanEdge *e) {
-  if (e->scratch != nullptr) (void)VoVertexDestroy(e->polygon->primitive, e->scratch);
-  (void)VoPoolFree(Frame()->cls->edge_pool, e);
+  RenderFrame *f = Frame();
+  if (e->scratch != nullptr) {
+    if (f->scratch_release != nullptr)
+      f->scratch_release(e->polygon->primitive, e->scratch);
+    else
+      (void)VoVertexDestroy(e->polygon->primitive, e->scratch);
+  }
+  (void)VoPoolFree(f->cls->edge_pool, e);
 }
 
 }  // namespace vo::renstd

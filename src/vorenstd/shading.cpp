@@ -102,27 +102,39 @@ void FlatSpanRgba(ScanPolygon *q, ScanEdge *, ScanEdge *, int32_t xs, int32_t xe
 
 void VertexStart(ScanPolygon *q) {
   (void)VoShadingInitialisePolygon(q->primitive, q->polygon);
-  Frame()->last_vertex = nullptr;
+  Frame()->shaded_count = 0;
 }
 
-// Shades the two ends (the previous from the one-entry cache when it is the
-// last vertex shaded) into the edge's upper and lower colours.
+// The vertex's colour under the polygon's shading, shaded at its first use
+// in the polygon and taken from the frame's list after that; the colour and
+// alpha globals are left as shading it leaves them.
+const float *VertexShadeOnce(RenderFrame *f, VtPrimitive *p, VtVertex *v) {
+  VtStandardRendererContext *s = State();
+  float *alpha = AlphaOfContext();
+  for (uint32_t i = 0; i < f->shaded_count; ++i)
+    if (f->shaded_vertex[i] == v) {
+      std::memcpy(s->g_Co, f->shaded_colour[i], 12);
+      *alpha = f->shaded_colour[i][3];
+      return f->shaded_colour[i];
+    }
+  (void)VoVertexShade(p, v);
+  if (f->shaded_count == RenderFrame::kShadedMost) return s->g_Co;
+  float *kept = f->shaded_colour[f->shaded_count];
+  f->shaded_vertex[f->shaded_count++] = v;
+  std::memcpy(kept, s->g_Co, 12);
+  kept[3] = *alpha;
+  return kept;
+}
+
+// Shades the two ends (each vertex once per polygon) into the edge's upper
+// and lower colours, the current one last.
 void VertexEdge(ScanEdge *e, VtVertex *previous, VtVertex *current, bool previous_upper) {
   RenderFrame *f = Frame();
-  const float *co = State()->g_Co;
   VtPrimitive *p = e->polygon->primitive;
   float *previous_colour = previous_upper ? e->upper_colour : e->lower_colour;
   float *current_colour = previous_upper ? e->lower_colour : e->upper_colour;
-  if (previous == f->last_vertex) {
-    std::memcpy(previous_colour, f->last_colour, 12);
-  } else {
-    (void)VoVertexShade(p, previous);
-    std::memcpy(previous_colour, co, 12);
-  }
-  (void)VoVertexShade(p, current);
-  std::memcpy(current_colour, co, 12);
-  std::memcpy(f->last_colour, co, 12);
-  f->last_vertex = current;
+  std::memcpy(previous_colour, VertexShadeOnce(f, p, previous), 12);
+  std::memcpy(current_colour, VertexShadeOnce(f, p, current), 12);
 }
 
 void VertexEdgeFromPrevious(ScanEdge *e, VtVertex *previous, VtVertex *current) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "vosystem/kernel.h"
+#include "vosystem/memory_tidy.h"
 #include "vosystem/module_entry.h"
 
 namespace vo {
@@ -276,10 +277,12 @@ VtStatus VoCallBacksChangedNotify() {
   return result;
 }
 
-VtStatus VoMemoryTidy() {
+VtStatus VoMemoryTidy() { return MemoryTidyKeeping(nullptr, 0); }
+
+VtStatus MemoryTidyKeeping(VtPool *const *kept, size_t count) {
   VtModuleRegistry *r = Registry();
   if (r == nullptr) return VO_STATUS_NOT_INITIALISED;
-  VtStatus result = KernelMemoryTidy();
+  VtStatus result = KernelMemoryTidyKeeping(kept, count);
   for (VtModuleRecord *m = r->head; m; m = m->next)
     if (m->installed && m->started && m->memory_release) result |= m->memory_release();
   return result;

@@ -6,6 +6,7 @@
 #include "platform/chunk_heap.h"
 #include "support/kernel_fixture.h"
 #include "vomemman/pool.h"
+#include "vosystem/memory_tidy.h"
 
 namespace vo::test {
 namespace {
@@ -42,6 +43,44 @@ TEST_F(PoolTest, BlocksAndChunksHaveTheSixtyFourBitSizesAndReleaseKeepsChunksInU
   EXPECT_EQ(VoPoolRelease(p), 0u);
   EXPECT_EQ(HeapChunks(p), 0u);
   ASSERT_NE(VoPoolAllocate(p), nullptr);  // the pool stays usable after a release
+}
+
+TEST_F(PoolTest, AKeptPoolKeepsItsChunksAtTheTidyAndHandsBlocksOutInAddressOrderAgain) {
+  VtPool *p = VoPoolCreate(kTag, 32);  // 31 blocks a chunk
+  VtPool *other = VoPoolCreate(kTag, 32);
+  std::vector<char *> blocks;
+  for (int i = 0; i < 70; ++i) blocks.push_back(static_cast<char *>(VoPoolAllocate(p)));
+  ASSERT_NE(VoPoolAllocate(other), nullptr);
+  // Given back scrambled, with one still in use: no rewind yet.
+  for (int i = 0; i < 69; ++i) EXPECT_EQ(VoPoolFree(p, blocks[(i * 37) % 69 + 1]), 0u);
+  EXPECT_EQ(MemoryTidyKeeping(&p, 1), 0u);
+  EXPECT_EQ(VoPoolAllocate(p), blocks[(68 * 37) % 69 + 1]);  // the last given back
+  EXPECT_EQ(VoPoolFree(p, blocks[(68 * 37) % 69 + 1]), 0u);
+  EXPECT_EQ(VoPoolFree(p, blocks[0]), 0u);
+  const uint32_t chunks = p->chunks;
+  EXPECT_EQ(MemoryTidyKeeping(&p, 1), 0u);
+  EXPECT_EQ(p->chunks, chunks);
+  EXPECT_EQ(HeapChunks(p), 3u);
+  EXPECT_EQ(HeapChunks(other), 1u);  // in use: kept by any tidy
+  // Every block again, chunk by chunk in address order, nothing twice.
+  std::set<char *> seen;
+  for (uint32_t c = 0; c < chunks; ++c) {
+    char *first = static_cast<char *>(VoPoolAllocate(p));
+    seen.insert(first);
+    for (int i = 1; i < 31; ++i) {
+      char *b = static_cast<char *>(VoPoolAllocate(p));
+      EXPECT_EQ(b - first, 32 * i);
+      seen.insert(b);
+    }
+  }
+  EXPECT_EQ(seen.size(), size_t{31} * chunks);
+  EXPECT_EQ(p->free_list, nullptr);
+  EXPECT_EQ(p->chunks, chunks);  // nothing carved anew
+  for (char *b : seen) EXPECT_EQ(VoPoolFree(p, b), 0u);
+  // The application's own tidy gives the chunks back.
+  EXPECT_EQ(VoMemoryTidy(), 0u);
+  EXPECT_EQ(HeapChunks(p), 0u);
+  ASSERT_NE(VoPoolAllocate(p), nullptr);
 }
 
 TEST_F(PoolTest, DebugBuildsRefuseForeignAndRepeatedFrees) {
