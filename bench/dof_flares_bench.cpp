@@ -19,21 +19,14 @@
 #include "bench_kernel.h"
 #include "voshpost/classes.h"
 #include "voshpost/lens_flares.h"
+#include "screen_buffer.h"
 
 namespace {
 
 constexpr uint32_t kWidth = 1920, kHeight = 1080;
 
 // A 1920 x 1080 buffer with the planes of the mask.
-VtScreenBuffer *Buffer(uint32_t mask) {
-  VtScreenBuffer *b = vo::VoScreenBufferCreate();
-  VtTypedValue v = vo::TypedWord(VtNat32, kWidth);
-  vo::VoScreenBufferSetControl(b, VO_SB_WIDTH, &v);
-  v.value.u = kHeight;
-  vo::VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v);
-  vo::VoScreenBufferAllocateData(b, mask);
-  return b;
-}
+VtScreenBuffer *Buffer(uint32_t mask) { return vo::bench::ScreenBufferMake(kWidth, kHeight, mask); }
 
 void Start() {
   vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,

@@ -19,6 +19,7 @@
 
 #include "library_once.h"
 #include "vosystem/kernel.h"
+#include "screen_buffer.h"
 
 namespace {
 
@@ -47,13 +48,7 @@ void Entry(uint32_t slot, VtProc p) {
 }
 
 VtScreenBuffer *Buffer(uint32_t width, uint32_t height, uint32_t planes) {
-  VtScreenBuffer *b = vo::VoScreenBufferCreate();
-  VtTypedValue v = vo::TypedNat32(width);
-  vo::VoScreenBufferSetControl(b, VO_SB_WIDTH, &v);
-  v = vo::TypedNat32(height);
-  vo::VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v);
-  vo::VoScreenBufferAllocateData(b, planes);
-  return b;
+  return vo::bench::ScreenBufferMake(width, height, planes);
 }
 
 void Start() {

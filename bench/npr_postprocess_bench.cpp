@@ -16,6 +16,7 @@
 
 #include "library_once.h"
 #include "voshslte/frame.h"
+#include "screen_buffer.h"
 
 namespace {
 
@@ -60,20 +61,13 @@ void Start() {
         {"vxs_bench_npr_box", "bench npr box", VO_SHADER_POSTPROCESS, std::span(kLabels, 0), kGlobals,
          vo::shaderlib::DataEntries<kBox>(&Ones, &BoxPrepare, &vo::shaderlib::ArgumentNone,
                                           &vo::shaderlib::ArgumentNone)});
-    VtScreenBuffer *b = vo::VoScreenBufferCreate();
-    VtTypedValue v = vo::TypedWord(VtNat32, kWidth);
-    vo::VoScreenBufferSetControl(b, VO_SB_WIDTH, &v);
-    v.value.u = kHeight;
-    vo::VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v);
-    vo::VoScreenBufferAllocateData(b, VO_SB_COLOUR);
-    std::vector<float> row(3 * kWidth);
-    for (uint32_t y = 0; y < kHeight; ++y) {
-      for (uint32_t x = 0; x < 3 * kWidth; ++x)
-        row[x] = static_cast<float>((x / 3 + 2 * y + x % 3) % 37) / 37.0f;
-      vo::VoScreenBufferSetScanRGBFloat(b, y, row.data());
-    }
+    VtScreenBuffer *b =
+        vo::bench::ScreenBufferFilled(kWidth, kHeight, VO_SB_COLOUR, [](std::vector<float> &row, uint32_t y) {
+          for (uint32_t x = 0; x < 3 * kWidth; ++x)
+            row[x] = static_cast<float>((x / 3 + 2 * y + x % 3) % 37) / 37.0f;
+        });
     vo::VoScreenBufferSet(b);
-    v = vo::TypedWord(VtBoolean, 1);
+    const VtTypedValue v = vo::TypedWord(VtBoolean, 1);
     vo::VoControlSet(VO_CONTROL_SB_NO_FORWARD, &v);
     return true;
   }();

@@ -12,6 +12,7 @@
 
 #include "bench_kernel.h"
 #include "voshslte/frame.h"
+#include "screen_buffer.h"
 
 namespace {
 
@@ -70,17 +71,10 @@ void Start() {
     vo::shaderlib::ClassCreate(Describe<kBox>("vxs_bench_box", "bench box", &Ones));
     vo::shaderlib::ClassCreate(Describe<kGather>("vxs_bench_gather", "bench gather", &Sum));
     vo::shaderlib::ClassCreate(Describe<kCopy>("vxs_bench_copy", "bench copy", &Copy));
-    VtScreenBuffer *b = vo::VoScreenBufferCreate();
-    VtTypedValue v = vo::TypedWord(VtNat32, kWidth);
-    vo::VoScreenBufferSetControl(b, VO_SB_WIDTH, &v);
-    v.value.u = kHeight;
-    vo::VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v);
-    vo::VoScreenBufferAllocateData(b, VO_SB_COLOUR);
-    std::vector<float> row(3 * kWidth);
-    for (uint32_t y = 0; y < kHeight; ++y) {
-      for (uint32_t x = 0; x < 3 * kWidth; ++x) row[x] = static_cast<float>((x + y) % 17) / 17.0f;
-      vo::VoScreenBufferSetScanRGBFloat(b, y, row.data());
-    }
+    VtScreenBuffer *b =
+        vo::bench::ScreenBufferFilled(kWidth, kHeight, VO_SB_COLOUR, [](std::vector<float> &row, uint32_t y) {
+          for (uint32_t x = 0; x < 3 * kWidth; ++x) row[x] = static_cast<float>((x + y) % 17) / 17.0f;
+        });
     vo::VoScreenBufferSet(b);
     return true;
   }();

@@ -15,28 +15,21 @@
 #include <vo/vo_screenbuf.h>
 
 #include "bench_kernel.h"
+#include "screen_buffer.h"
 
 namespace {
 
 constexpr uint32_t kWidth = 1920, kHeight = 1080;
 
 VtScreenBuffer *Picture(bool bright) {
-  VtScreenBuffer *b = vo::VoScreenBufferCreate();
-  VtTypedValue v = vo::TypedWord(VtNat32, kWidth);
-  vo::VoScreenBufferSetControl(b, VO_SB_WIDTH, &v);
-  v.value.u = kHeight;
-  vo::VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v);
-  vo::VoScreenBufferAllocateData(b, VO_SB_COLOUR | VO_SB_ALPHA);
-  std::vector<float> row(3 * kWidth);
   uint32_t n = 0;
-  for (uint32_t y = 0; y < kHeight; ++y) {
-    for (uint32_t x = 0; x < kWidth; ++x) {
-      const bool lit = bright && (n++ * 2654435761u) % 100 == 0;  // 1% spread over the image
-      for (int k = 0; k < 3; ++k) row[3 * x + k] = lit ? 4.0f : static_cast<float>((x + y + k) % 17) / 20.0f;
-    }
-    vo::VoScreenBufferSetScanRGBFloat(b, y, row.data());
-  }
-  return b;
+  return vo::bench::ScreenBufferFilled(
+      kWidth, kHeight, VO_SB_COLOUR | VO_SB_ALPHA, [&](std::vector<float> &row, uint32_t y) {
+        for (uint32_t x = 0; x < kWidth; ++x) {
+          const bool lit = bright && (n++ * 2654435761u) % 100 == 0;  // 1% spread over the image
+          for (int k = 0; k < 3; ++k) row[3 * x + k] = lit ? 4.0f : static_cast<float>((x + y + k) % 17) / 20.0f;
+        }
+      });
 }
 
 struct Pictures {
