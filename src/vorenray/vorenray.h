@@ -42,6 +42,7 @@ constexpr uint32_t kPoolLeaves = 0x70002;
 constexpr uint32_t kPoolInner = 0x70001;
 constexpr uint32_t kMaxObjects = 1u << 29;
 constexpr uint32_t kMaxGridDepth = 15;
+constexpr uint32_t kDefaultGridDepth = 14;
 constexpr uint32_t kMaxRayDepth = 256;
 
 // Octree nodes: a tag word first, so that a walk tells them apart.
