@@ -408,6 +408,7 @@ VtStatus Scan(VtStandardRendererContext *s, RenderFrame *f) {
   }
   if (begun) st |= f->cls->end();
   BucketsRelease(f);
+  PointBlocksFree(f);
   VoDeallocate(f->scratch);
   f->scratch = nullptr;
   LineBufferFree(f);

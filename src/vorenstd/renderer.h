@@ -71,6 +71,7 @@ constexpr uint32_t kPropertyPollReload = 0xc0011;
 constexpr int32_t kDepthFar = 2147483647;
 
 struct ScanEdge;
+struct PointBlock;
 
 // One polygon being scanned.
 struct ScanPolygon {
@@ -97,6 +98,10 @@ struct ScanPolygon {
   int32_t current_x, current_depth;
   VtVertex *scratch;
   int32_t screen_offset;
+  // The projected points of the clipped ring, taken when the polygon was
+  // set up (null block: read from the ring when it is activated).
+  PointBlock *point_block;
+  uint32_t point_first, point_count;
 };
 
 struct ScanEdge {
@@ -225,6 +230,12 @@ struct RenderFrame {
   int32_t *depth;  // one per pixel of the x resolution
   struct ScratchPoint *scratch;  // the projected points of the polygon being set up
   size_t scratch_points;
+  // The render's store of projected points, taken at set-up and read at
+  // activation: every block made (freed when the render ends), the block
+  // being filled, and blocks whose points have all been read.
+  PointBlock *point_blocks;
+  PointBlock *point_fill;
+  PointBlock *point_spare;
   // Shading: the vertices of the polygon being set up shaded so far, with
   // the colour and alpha each left (the first kShadedMost of them).
   static constexpr uint32_t kShadedMost = 8;
@@ -365,6 +376,8 @@ inline uint8_t Quantise(float c) {
 // 1, or 0 when nothing was made.
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon);
 VtStatus EdgesSetUp(ScanPolygon *polygon);
+// Frees the render's store of projected points.
+void PointBlocksFree(RenderFrame *f);
 // The edge's deltas, slope, x and depth steps from its two ends; the whole
 // and remainder of dx / dy for the edge-start method.
 void EdgeStepsSet(ScanEdge *edge, int32_t *whole, int32_t *remainder);

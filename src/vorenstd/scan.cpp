@@ -10,6 +10,11 @@
 //   0..2147483647; a steep edge's depth step keeps its sign;
 // - the point scratch grows as the clipped ring is read: clipping can make
 //   the ring longer than the polygon's own vertex count;
+// - a polygon's projected points are taken once, when it is set up, into
+//   the render's point blocks, and read from there at activation; a block
+//   whose points have all been read is filled again; a polygon without
+//   points there (a ring longer than a block, no memory) is projected again
+//   from its ring at activation, with the same result;
 // - a polygon's pending edges are ordered by first line, its active edges by
 //   x (then slope), and line scan pairs them first with second, third with
 //   fourth.
@@ -88,6 +93,64 @@ int64_t PointsProject(RenderFrame *f, const ScanPolygon *q, const VtReference *r
     out.vertex = static_cast<VtVertex *>(node->data);
   } while (node != ring);
   return static_cast<int64_t>(n);
+}
+
+}  // namespace
+
+// A block of projected points: the polygons holding points in it are live.
+struct PointBlock {
+  PointBlock *all_next;
+  PointBlock *spare_next;
+  uint32_t used, live;
+  ScratchPoint points[2048];
+};
+
+namespace {
+
+constexpr uint32_t kBlockPoints = sizeof(PointBlock::points) / sizeof(ScratchPoint);
+
+// Room for n points, in the block being filled or a fresh one: the points'
+// place, or null (the polygon then keeps none).
+ScratchPoint *PointsReserve(RenderFrame *f, uint32_t n, ScanPolygon *q) {
+  if (n > kBlockPoints) return nullptr;
+  PointBlock *b = f->point_fill;
+  if (b == nullptr || kBlockPoints - b->used < n) {
+    if (b != nullptr && b->live == 0) {
+      b->used = 0;
+    } else if (f->point_spare != nullptr) {
+      b = f->point_spare;
+      f->point_spare = b->spare_next;
+      b->used = 0;
+    } else {
+      b = static_cast<PointBlock *>(VoAllocate(sizeof(PointBlock)));
+      if (b == nullptr) return nullptr;
+      b->all_next = f->point_blocks;
+      f->point_blocks = b;
+      b->used = b->live = 0;
+    }
+    f->point_fill = b;
+  }
+  q->point_block = b;
+  q->point_first = b->used;
+  q->point_count = n;
+  b->used += n;
+  ++b->live;
+  return b->points + q->point_first;
+}
+
+// The polygon's points given back; a block left without live polygons is
+// filled again.
+void PointsRelease(RenderFrame *f, ScanPolygon *q) {
+  PointBlock *b = q->point_block;
+  if (b == nullptr) return;
+  q->point_block = nullptr;
+  if (--b->live != 0) return;
+  if (b == f->point_fill) {
+    b->used = 0;
+  } else {
+    b->spare_next = f->point_spare;
+    f->point_spare = b;
+  }
 }
 
 void Link(ScanEdge *&first, ScanEdge *&last, ScanEdge *before, ScanEdge *e) {
@@ -223,6 +286,14 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
     q->depth_dy = step(q->plane[1], f->yres);
   }
   f->cls->polygon_initialise(q);
+  // The points, while the ring's vertices are at hand; a ring longer than a
+  // block is projected again at activation.
+  const int64_t n = PointsProject(f, q, ring);
+  ScratchPoint *kept = n >= 0 ? PointsReserve(f, static_cast<uint32_t>(n), q) : nullptr;
+  if (kept != nullptr && n > 0)
+    std::memcpy(kept, f->scratch, static_cast<size_t>(n) * sizeof(ScratchPoint));
+  else if (kept == nullptr && n <= kBlockPoints && s->sticky != nullptr)
+    *s->sticky |= kStickyNoMemory;
   const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
   const float *window = s->window;
   const int32_t last_line = f->ymin + f->height - 1;
@@ -252,14 +323,24 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
   RenderFrame *f = Frame();
   VtRenderClass *cls = f->cls;
   q->edge_count = 0;
-  const int64_t n = PointsProject(f, q, ClippedRing(q));
-  if (n <= 0) return n < 0 ? VO_STATUS_NO_MEMORY : 0;
+  const ScratchPoint *points = f->scratch;
+  int64_t n;
+  if (q->point_block != nullptr) {
+    points = q->point_block->points + q->point_first;
+    n = q->point_count;
+  } else {
+    n = PointsProject(f, q, ClippedRing(q));
+  }
+  if (n <= 0) {
+    PointsRelease(f, q);
+    return n < 0 ? VO_STATUS_NO_MEMORY : 0;
+  }
   cls->shading_start(q);
   VtStatus st = 0;
   int32_t count = 0;
-  const ScratchPoint *previous = &f->scratch[n - 1];
+  const ScratchPoint *previous = &points[n - 1];
   for (int64_t i = 0; i < n; ++i) {
-    const ScratchPoint &current = f->scratch[i];
+    const ScratchPoint &current = points[i];
     const bool flat = cls->skip_flat_edges != 0 && (previous->y + 128) / 256 == (current.y + 128) / 256;
     const bool point = previous->x == current.x && previous->y == current.y;
     if (!flat && !point) {
@@ -274,10 +355,20 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
     }
     previous = &current;
   }
+  PointsRelease(f, q);
   q->edge_count = count;
   q->in_active = 0;
   if (count > 0) cls->shading_finish(q);
   return st;
+}
+
+void PointBlocksFree(RenderFrame *f) {
+  for (PointBlock *b = f->point_blocks; b != nullptr;) {
+    PointBlock *next = b->all_next;
+    VoDeallocate(b);
+    b = next;
+  }
+  f->point_blocks = f->point_fill = f->point_spare = nullptr;
 }
 
 void EdgeStepsSet(ScanEdge *e, int32_t *whole, int32_t *remainder) {
@@ -353,8 +444,21 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
   ScanPolygon *q = *bucket;
   *bucket = nullptr;
   VtStatus st = 0;
+  if (q != nullptr) __builtin_prefetch(q->next);
   while (q != nullptr) {
     ScanPolygon *next = q->next;
+    if (next != nullptr) {
+      // What setting up the next polygon will read, asked for while this one
+      // is set up: the record after it, and its points' vertices (its own
+      // record was asked for one polygon earlier). Written out here: the
+      // compiler drops a call that only prefetches.
+      if (next->next != nullptr) __builtin_prefetch(next->next);
+      if (const PointBlock *b = next->point_block)
+        for (const ScratchPoint *p = b->points + next->point_first, *end = p + next->point_count; p != end; ++p) {
+          __builtin_prefetch(p->vertex);
+          __builtin_prefetch(reinterpret_cast<const char *>(p->vertex) + 64);
+        }
+    }
     const VtStatus made = EdgesSetUp(q);
     st |= made;
     if (made == 0 && q->edge_count > 0) {
