@@ -444,21 +444,34 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
   ScanPolygon *q = *bucket;
   *bucket = nullptr;
   VtStatus st = 0;
-  if (q != nullptr) __builtin_prefetch(q->next);
+  // What setting up the polygons ahead will read is asked for while one is
+  // set up, in three stages: the record three ahead, the points two ahead
+  // (their record came the time before) and the vertices of the next one
+  // (its points came the time before). Written out here: the compiler
+  // drops a call that only prefetches.
+  const auto record = [](const ScanPolygon *p) {
+    const char *c = reinterpret_cast<const char *>(p);
+    __builtin_prefetch(c);
+    __builtin_prefetch(c + 64);
+    __builtin_prefetch(c + 128);
+    __builtin_prefetch(c + sizeof(ScanPolygon) - 1);
+  };
+  ScanPolygon *n1 = q != nullptr ? q->next : nullptr;
+  ScanPolygon *n2 = n1 != nullptr ? n1->next : nullptr;
   while (q != nullptr) {
     ScanPolygon *next = q->next;
-    if (next != nullptr) {
-      // What setting up the next polygon will read, asked for while this one
-      // is set up: the record after it, and its points' vertices (its own
-      // record was asked for one polygon earlier). Written out here: the
-      // compiler drops a call that only prefetches.
-      if (next->next != nullptr) __builtin_prefetch(next->next);
-      if (const PointBlock *b = next->point_block)
-        for (const ScratchPoint *p = b->points + next->point_first, *end = p + next->point_count; p != end; ++p) {
+    if (n2 != nullptr) {
+      if (n2->next != nullptr) record(n2->next);
+      if (const PointBlock *b = n2->point_block) __builtin_prefetch(b->points + n2->point_first);
+    }
+    if (n1 != nullptr)
+      if (const PointBlock *b = n1->point_block)
+        for (const ScratchPoint *p = b->points + n1->point_first, *end = p + n1->point_count; p != end; ++p) {
           __builtin_prefetch(p->vertex);
           __builtin_prefetch(reinterpret_cast<const char *>(p->vertex) + 64);
         }
-    }
+    n1 = n2;
+    n2 = n2 != nullptr ? n2->next : nullptr;
     const VtStatus made = EdgesSetUp(q);
     st |= made;
     if (made == 0 && q->edge_count > 0) {
