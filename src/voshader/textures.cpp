@@ -9,7 +9,6 @@
 // clamps every texel index into its level and writes nothing.
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -38,22 +37,6 @@ double Wrap(double x) {
 }
 
 int32_t Clamp(int32_t i, int32_t n) { return i < 0 ? 0 : (i >= n ? n - 1 : i); }
-
-// A texture's levels (not an environment face's bordered ones) lie in tiles
-// of 8 x 8 texels, tiles in rows and texels in rows within a tile, so that a
-// look-up's neighbours share few cache lines; a level below 8 texels a side
-// is one tile, which is its rows. A level keeps its n x n x channels bytes.
-constexpr int32_t kTileShift = 3;
-
-// The tile shift of a level of side n (a power of two).
-int32_t TileShift(int32_t n) { return std::min(std::countr_zero(static_cast<uint32_t>(n)), kTileShift); }
-
-// The texel index of (i, j) in a tiled level of side n.
-size_t TexelOffset(int32_t n, int32_t shift, int32_t i, int32_t j) {
-  const int32_t mask = (1 << shift) - 1;
-  const size_t tile = static_cast<size_t>(j >> shift) * static_cast<size_t>(n >> shift) + static_cast<size_t>(i >> shift);
-  return (tile << (2 * shift)) + static_cast<size_t>(((j & mask) << shift) + (i & mask));
-}
 
 // The texel of a coordinate on an axis of `side` texels: Wrap(x) x side
 // truncated and clamped; a coordinate already in [0, 1) is its own wrap.
@@ -89,45 +72,8 @@ void BoxReduce(const uint8_t *fine, size_t pitch, size_t offset, uint8_t *coarse
     }
 }
 
-// Level k - 1 from tiled level k (a fine side of at least a tile): half a
-// tile row of coarse texels at a time from one tile row of fine texels in
-// each of two fine rows, which lie in one fine tile.
-constexpr int32_t kHalfTile = 1 << (kTileShift - 1);
-void TiledReduce(const uint8_t *fine, uint8_t *coarse, int32_t n, int32_t channels) {
-  const int32_t fine_shift = TileShift(2 * n), shift = TileShift(n);
-  const size_t row = static_cast<size_t>(channels) << fine_shift;
-  for (int32_t y = 0; y < n; ++y)
-    for (int32_t x = 0; x < n; x += kHalfTile) {
-      const uint8_t *a = fine + TexelOffset(2 * n, fine_shift, 2 * x, 2 * y) * channels, *b = a + row;
-      uint8_t *d = coarse + TexelOffset(n, shift, x, y) * channels;
-      for (int32_t q = 0; q < kHalfTile; ++q, a += 2 * channels, b += 2 * channels, d += channels)
-        for (int32_t c = 0; c < channels; ++c) {
-          const uint32_t sum = a[c] + a[channels + c] + b[c] + b[channels + c];
-          d[c] = static_cast<uint8_t>(sum >> 2);
-        }
-    }
-}
-
-// The finest level's rows rearranged into tiles in a block of its own; the
-// rows are given back.
-bool PixelsTile(VtTexture *t) {
-  const int32_t n = t->side, ch = t->channels, shift = TileShift(n);
-  if (n <= (1 << kTileShift)) return true;  // one tile: its rows
-  const size_t bytes = static_cast<size_t>(n) * n * ch, run = static_cast<size_t>(ch) << shift;
-  auto *tiled = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
-  if (tiled == nullptr) return false;
-  for (int32_t y = 0; y < n; ++y)
-    for (int32_t x = 0; x < n; x += 1 << shift)
-      std::memcpy(tiled + TexelOffset(n, shift, x, y) * ch, t->pixels + (static_cast<size_t>(y) * n + x) * ch, run);
-  if (t->ownsPixels) VoDeallocate(t->pixels);
-  t->pixels = tiled;
-  t->ownsPixels = 1;
-  return true;
-}
-
 bool LevelsBuild(VtTexture *t) {
   const bool bordered = t->bordered != 0;
-  if (!bordered && !PixelsTile(t)) return false;
   const int32_t ch = t->channels;
   t->levelBytes = LevelBytes(t->side, ch, bordered);
   t->levels[t->levelCount] = t->pixels;
@@ -141,13 +87,7 @@ bool LevelsBuild(VtTexture *t) {
     const size_t m = (static_cast<size_t>(1) << k) + (bordered ? 2 : 0);
     at += m * m * ch;
   }
-  for (int32_t k = t->levelCount - 1; k >= 0 && !bordered; --k) {
-    if ((1 << k) >= kHalfTile)
-      TiledReduce(t->levels[k + 1], t->levels[k], 1 << k, ch);
-    else
-      BoxReduce(t->levels[k + 1], static_cast<size_t>(2) << k, 0, t->levels[k], 1 << k, ch, false);
-  }
-  for (int32_t k = t->levelCount - 1; k >= 0 && bordered; --k) {
+  for (int32_t k = t->levelCount - 1; k >= 0; --k) {
     const bool from_pixels = k == t->levelCount - 1;
     const size_t pitch = (static_cast<size_t>(2) << k) + (bordered && !from_pixels ? 2 : 0);
     const size_t offset = bordered && !from_pixels ? pitch + 1 : 0;
@@ -203,16 +143,15 @@ bool Resample(VtTexture *t) {
   return true;
 }
 
-// Bilinear look-up on a tiled w x w level at (s, t), edges wrapping; `count`
+// Bilinear look-up on a w x w level at (s, t), edges wrapping; `count`
 // channels read from texels `stride` bytes apart.
 void Bilinear(const uint8_t *level, int32_t w, int32_t stride, int count, double s, double t, float *out) {
   const double px = w * s, py = w * t;
   const int32_t i = Clamp(static_cast<int32_t>(px), w), j = Clamp(static_cast<int32_t>(py), w);
   const int32_t i1 = (i + 1) & (w - 1), j1 = (j + 1) & (w - 1);  // w is a power of two
   const double fx = px - i, fy = py - j;
-  const int32_t shift = TileShift(w);
-  const uint8_t *a = level + TexelOffset(w, shift, i, j) * stride, *b = level + TexelOffset(w, shift, i1, j) * stride;
-  const uint8_t *c = level + TexelOffset(w, shift, i, j1) * stride, *d = level + TexelOffset(w, shift, i1, j1) * stride;
+  const uint8_t *a = level + (static_cast<size_t>(j) * w + i) * stride, *b = level + (static_cast<size_t>(j) * w + i1) * stride;
+  const uint8_t *c = level + (static_cast<size_t>(j1) * w + i) * stride, *d = level + (static_cast<size_t>(j1) * w + i1) * stride;
   for (int k = 0; k < count; ++k)
     out[k] = static_cast<float>((a[k] * (1 - fx) + b[k] * fx) * (1 - fy) + (c[k] * (1 - fx) + d[k] * fx) * fy);
 }
@@ -397,7 +336,7 @@ void TexturePoint(const VtTexture *t, double s, double tt, int count, float *out
   const int32_t side = t->side;
   const double side_f = t->sideF;
   const int32_t i = TexelIndex(s, side_f, side), j = TexelIndex(tt, side_f, side);
-  const uint8_t *p = t->pixels + TexelOffset(side, TileShift(side), i, j) * t->channels;
+  const uint8_t *p = t->pixels + (static_cast<size_t>(j) * side + i) * t->channels;
   if (t->channels == 3) {
     const float r = p[0], g = p[1], b = p[2];
     out[0] = r * kByte;
@@ -591,11 +530,9 @@ VtImage *VoTextureToImage(VtTexture *texture, int32_t level) {
   }
   const bool border = texture->bordered != 0 && level < texture->levelCount;
   const size_t pitch = static_cast<size_t>(n) + (border ? 2 : 0), start = border ? pitch + 1 : 0;
-  const int32_t shift = TileShift(n);
   for (int32_t y = 0; y < n; ++y)
     for (int32_t x = 0; x < n; ++x) {
-      const size_t at = texture->bordered != 0 ? start + y * pitch + x : TexelOffset(n, shift, x, y);
-      const uint8_t *p = texture->levels[level] + at * ch;
+      const uint8_t *p = texture->levels[level] + (start + y * pitch + x) * ch;
       uint8_t *d = image->data + static_cast<size_t>(y) * image->bytes_per_row + 3 * x;
       for (int c = 0; c < 3; ++c) d[c] = p[ch == 3 ? c : 0];
     }
