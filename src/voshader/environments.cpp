@@ -238,7 +238,7 @@ void Sample(const VtEnvironment *e, const float *point, const float *direction, 
   } else {
     const double level = angle < kQuarterTurn ? std::log2(kQuarterTurn / angle) : 0.0;
     const int32_t L = std::min(static_cast<int32_t>(level), f->levelCount);
-    const double frac = level - std::trunc(level);  // fmod(level, 1) for the level >= 0 here
+    const double frac = std::fmod(level, 1.0);
     LevelLookUp(f, L, u, v, c);
     if (frac >= 0.001 && L < f->levelCount) {
       double b[3];
