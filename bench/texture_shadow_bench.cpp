@@ -1,8 +1,8 @@
 // The image services' per-sample costs: area and point samples of a 1024²
 // colour texture at random s, t and footprints, point samples walking down
-// its columns, percentage-closer shadow
-// samples with a 4 x 4 grid on a 1024² map, environment samples on a 256²
-// cube, and building a texture from a 1000 x 700 image.
+// its columns, percentage-closer shadow samples with a 4 x 4 grid on a
+// 1024² map, environment samples on a 256² cube, and building a texture
+// from a 1000 x 700 image.
 
 #include <benchmark/benchmark.h>
 
