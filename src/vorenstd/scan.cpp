@@ -19,6 +19,7 @@
 //   x (then slope), and line scan pairs them first with second, third with
 //   fourth.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -166,10 +167,21 @@ void Unlink(ScanEdge *&first, ScanEdge *&last, ScanEdge *e) {
   e->previous = e->next = nullptr;
 }
 
-void EdgesFree(ScanEdge *e) {
+// An edge given back to the frame's class (its scratch vertex released).
+void EdgeFreeIn(RenderFrame *f, ScanEdge *e) {
+  if (e->scratch != nullptr) {
+    if (f->scratch_release != nullptr)
+      f->scratch_release(e->polygon->primitive, e->scratch);
+    else
+      (void)VoVertexDestroy(e->polygon->primitive, e->scratch);
+  }
+  (void)VoPoolFree(f->cls->edge_pool, e);
+}
+
+void EdgesFree(RenderFrame *f, ScanEdge *e) {
   while (e != nullptr) {
     ScanEdge *next = e->next;
-    EdgeFree(e);
+    EdgeFreeIn(f, e);
     e = next;
   }
 }
@@ -241,7 +253,7 @@ void EdgeAdvance(RenderFrame *f, ScanPolygon *q, ScanEdge *e) {
   e->y += 256;
   if (e->y > e->ly) {
     Unlink(q->active_first, q->active_last, e);
-    EdgeFree(e);
+    EdgeFreeIn(f, e);
     --q->edge_count;
     return;
   }
@@ -251,7 +263,6 @@ void EdgeAdvance(RenderFrame *f, ScanPolygon *q, ScanEdge *e) {
     e->accumulator = static_cast<int32_t>(sum % e->dy);
   }
   e->depth = DepthSaturate(int64_t{e->depth} + e->depth_step);
-  (void)f;
 }
 
 }  // namespace
@@ -346,7 +357,7 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
     if (!flat && !point) {
       if (!EdgeMake(f, q, *previous, current)) {
         st = VO_STATUS_NO_MEMORY;
-        EdgesFree(q->pending_first);
+        EdgesFree(f, q->pending_first);
         q->pending_first = q->pending_last = nullptr;
         count = 0;
         break;
@@ -478,7 +489,7 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
       PolygonAppend(f, q);
       if (moved) PendingMove(q, line);
     } else {
-      EdgesFree(q->pending_first);
+      EdgesFree(f, q->pending_first);
       PolygonFree(f, q);
     }
     q = next;
@@ -494,7 +505,7 @@ VtStatus LineScan(int32_t) {
   RenderFrame *f = Frame();
   BackgroundPaint(f, f->xmin, f->xmin + f->xres - 1);
   if (f->active_first == nullptr) return 0;
-  for (int32_t i = 0; i < f->width; ++i) f->depth[i] = kDepthFar;
+  std::fill_n(f->depth, f->width, kDepthFar);
   const int32_t first = f->xmin, last = f->xmin + f->width - 1;
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next)
     for (ScanEdge *l = q->active_first; l != nullptr && l->next != nullptr; l = l->next->next) {
@@ -525,8 +536,8 @@ void ActiveAdvance(RenderFrame *f) {
     }
     if (q->edge_count <= 0) {
       PolygonUnlink(f, q);
-      EdgesFree(q->pending_first);
-      EdgesFree(q->active_first);
+      EdgesFree(f, q->pending_first);
+      EdgesFree(f, q->active_first);
       PolygonFree(f, q);
     } else if (ahead) {
       PendingMove(q, next_line);
@@ -546,8 +557,8 @@ VtStatus ScanEnd() {
   RenderFrame *f = Frame();
   for (ScanPolygon *q = f->active_first; q != nullptr;) {
     ScanPolygon *next = q->next;
-    EdgesFree(q->active_first);
-    EdgesFree(q->pending_first);
+    EdgesFree(f, q->active_first);
+    EdgesFree(f, q->pending_first);
     PolygonFree(f, q);
     q = next;
   }
@@ -562,15 +573,6 @@ void EdgeListsEmpty(ScanPolygon *q) {
   q->pending_first = q->pending_last = nullptr;
 }
 
-void EdgeFree(ScanEdge *e) {
-  RenderFrame *f = Frame();
-  if (e->scratch != nullptr) {
-    if (f->scratch_release != nullptr)
-      f->scratch_release(e->polygon->primitive, e->scratch);
-    else
-      (void)VoVertexDestroy(e->polygon->primitive, e->scratch);
-  }
-  (void)VoPoolFree(f->cls->edge_pool, e);
-}
+void EdgeFree(ScanEdge *e) { EdgeFreeIn(Frame(), e); }
 
 }  // namespace vo::renstd
