@@ -94,9 +94,17 @@ void SpansResolve(RenderFrame *f, ZBufferRender *z) {
       r->bound = xe;
       if (xs < first) xs = first;
       if (xe > last) xe = last;
-      for (int32_t x = xs; x <= xe; ++x) {
+      if (xs > xe) continue;
+      // The depth at x is the edge's depth plus (256 x + 128 - l->x) dz / 256
+      // rounded toward zero. While that offset is positive the product keeps
+      // one sign, so the quotient grows by exactly dz per pixel.
+      const int64_t offset = int64_t{256} * xs + 128 - l->x;
+      const bool stepped = offset > 0;
+      int64_t along = int64_t{l->depth} + (stepped ? offset * q->depth_dx / 256 : 0);
+      for (int32_t x = xs; x <= xe; ++x, along += q->depth_dx) {
         const int32_t i = x - first;
-        const int32_t d = DepthSaturate(int64_t{l->depth} + (int64_t{256} * x + 128 - l->x) * q->depth_dx / 256);
+        const int32_t d = DepthSaturate(
+            stepped ? along : int64_t{l->depth} + (int64_t{256} * x + 128 - l->x) * q->depth_dx / 256);
         if (z->owner[i] != nullptr && d >= depth[i]) continue;
         depth[i] = d;
         z->owner[i] = q;
