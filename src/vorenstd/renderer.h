@@ -264,7 +264,6 @@ struct VtStandardRendererContext {
   // Vertices the last vertex-colour render shaded, and the shadings it took
   // from its cache instead.
   uint64_t vertex_shades, vertex_cache_hits;
-  uint32_t vertex_cache_capacity;  // of the last render's table
   PixelWriter pixel;            // callback 0xc0002
   BackgroundWriter background;  // callback 0xc0003
   // Driver-framework callbacks.

@@ -128,8 +128,8 @@ struct PointerTable {
         }
     return Grow() ? Find(key) : nullptr;
   }
-  bool Grow(uint32_t first = kCacheFirst) {
-    const uint32_t grown = capacity == 0 ? first : capacity * 2;
+  bool Grow() {
+    const uint32_t grown = capacity == 0 ? kCacheFirst : capacity * 2;
     if (grown <= capacity || grown > UINT32_MAX / sizeof(T)) return false;
     auto *made = static_cast<T *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(T))));
     if (made == nullptr) return false;
@@ -168,6 +168,12 @@ struct PointerTable {
 // when they were made, and a primitive whose last line has been scanned
 // takes a new one, so a vertex made later at the same address is never
 // mistaken for an old one.
+//
+// The vertices live in a table of fixed size, one entry per slot, a newer
+// vertex taking the slot of an older: a mesh's triangles are set up close
+// together in the scan, so a vertex is asked for again soon after it was
+// shaded, and the table stays small enough to be near at hand. A vertex
+// whose entry was taken is shaded again, to the same colour.
 struct VertexCache {
   struct Entry {
     const void *key;  // the vertex
@@ -179,7 +185,8 @@ struct VertexCache {
     uint32_t stamp;
     int32_t shares;  // -1 not yet known, 0 no, 1 yes
   };
-  PointerTable<Entry> vertices;
+  static constexpr uint32_t kSlots = 1u << 16;
+  Entry *vertices;  // kSlots entries, made when a primitive first shares
   PointerTable<Primitive> primitives;
   uint32_t stamps;
   uint32_t tag;         // of the polygon being set up; 0 when its vertices are not shared
@@ -254,6 +261,16 @@ uint32_t CacheTag(const RenderFrame *f, VertexCache *c, VtPrimitive *p) {
   }
   if (known->shares < 0) known->shares = PrimitiveShares(f, p, g) ? 1 : 0;
   if (known->shares == 0 || known->stamp >= 0x7fffffffu) return 0;
+  if (c->vertices == nullptr) {
+    constexpr size_t kBytes = VertexCache::kSlots * sizeof(VertexCache::Entry);
+    c->vertices = static_cast<VertexCache::Entry *>(VoAllocate(kBytes));
+    if (c->vertices == nullptr) {
+      c->out_of_memory = true;
+      known->shares = 0;
+      return 0;
+    }
+    std::memset(static_cast<void *>(c->vertices), 0, kBytes);
+  }
   c->next_offset = PropertyOffset(p->contents, VO_VERT_NEXT);
   return known->stamp * 2 + (g->reverse != 0 ? 1u : 0u);
 }
@@ -285,9 +302,6 @@ VtStatus VertexBegin() {
   if (c == nullptr) return VO_STATUS_NO_MEMORY;
   *c = VertexCache{};
   f->vertex_cache = c;
-  // As large as the last render's table from the start: growing it copies.
-  const uint32_t hint = State()->vertex_cache_capacity;
-  if (hint > kCacheFirst && !c->vertices.Grow(hint)) c->out_of_memory = true;
   f->primitives_ending = &CachePrimitivesEnding;
   return 0;
 }
@@ -300,11 +314,7 @@ VtStatus VertexEnd() {
     VtStandardRendererContext *s = State();
     s->vertex_shades = c->shaded;
     s->vertex_cache_hits = c->hits;
-    // The next render starts at the size this one needed.
-    uint32_t needed = kCacheFirst;
-    while (needed < c->vertices.capacity && needed / 2 < c->vertices.count) needed *= 2;
-    if (!c->out_of_memory) s->vertex_cache_capacity = needed;
-    c->vertices.Free();
+    VoDeallocate(c->vertices);
     c->primitives.Free();
     VoDeallocate(c);
   }
@@ -330,8 +340,7 @@ const float *VertexShadeOnce(RenderFrame *f, VtPrimitive *p, VtVertex *v) {
   VertexCache *c = f->vertex_cache;
   VertexCache::Entry *e = nullptr;
   if (c != nullptr && c->tag != 0 && *ElementField<void *>(v, c->next_offset) != nullptr) {
-    e = c->vertices.Find(v);
-    if (e == nullptr) c->out_of_memory = true;
+    e = &c->vertices[PointerTable<VertexCache::Entry>::Hash(v) & (VertexCache::kSlots - 1)];
   }
   if (e != nullptr && e->key == v && e->tag == c->tag) {
     ++c->hits;
@@ -349,7 +358,6 @@ const float *VertexShadeOnce(RenderFrame *f, VtPrimitive *p, VtVertex *v) {
   (void)VoVertexShade(p, v);
   if (c != nullptr) ++c->shaded;
   if (e != nullptr) {
-    if (e->key == nullptr) ++c->vertices.count;
     e->key = v;
     e->tag = c->tag;
     std::memcpy(e->colour, s->g_Co, 12);
