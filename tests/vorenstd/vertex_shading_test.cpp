@@ -198,8 +198,14 @@ class SharedShadingTest : public VertexShadingTest {
   void TearDown() override {
     VoLightListSet(nullptr);
     VoShaderReferenceDestroy(lights_, 1);
-    VertexShadingTest::TearDown();
+    // The primitives before the material, and both before the system.
+    VoPrimitiveListSet(nullptr);
+    VoReferenceListDestroy(scene_, nullptr);
+    scene_ = nullptr;
+    for (VtPrimitive *p : owned_) EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
+    owned_.clear();
     VoMaterialDestroy(plastic_);
+    VertexShadingTest::TearDown();
   }
   // Faces 3-5 turned (wound the other way) when asked; two-sided then.
   std::vector<std::vector<int32_t>> Faces(bool turned) const {
