@@ -397,6 +397,14 @@ void VertexSpan(ScanPolygon *, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
   Lerp(right, r->upper_colour, r->lower_colour, EdgeT(r));
   Across colour(left, right, l, r, xs);
   uint8_t *d = PixelAt(f, xs);
+  if (f->pixel == BytesPixelWriter()) {
+    for (int32_t x = xs; x <= xe; ++x, colour.Step(), d += 3) {
+      d[0] = Quantise(colour.value[0]);
+      d[1] = Quantise(colour.value[1]);
+      d[2] = Quantise(colour.value[2]);
+    }
+    return;
+  }
   for (int32_t x = xs; x <= xe; ++x, colour.Step()) d = f->pixel(d, colour.value);
 }
 
