@@ -61,14 +61,17 @@ class VertexShadingTest : public RendererTest {
   }
   void TearDown() override {
     // The primitives go before their materials, and both before the system.
+    ScenePrimitivesDestroy();
+    VoMaterialDestroy(facing_);
+    VoMaterialDestroy(turned_);
+    RendererTest::TearDown();
+  }
+  void ScenePrimitivesDestroy() {
     VoPrimitiveListSet(nullptr);
     VoReferenceListDestroy(scene_, nullptr);
     scene_ = nullptr;
     for (VtPrimitive *p : owned_) EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
     owned_.clear();
-    VoMaterialDestroy(facing_);
-    VoMaterialDestroy(turned_);
-    RendererTest::TearDown();
   }
   // The faces as one mesh (material of face 0 for all) or, apart, as
   // polygons of their own with face f's material turned where turned(f).
@@ -199,11 +202,7 @@ class SharedShadingTest : public VertexShadingTest {
     VoLightListSet(nullptr);
     VoShaderReferenceDestroy(lights_, 1);
     // The primitives before the material, and both before the system.
-    VoPrimitiveListSet(nullptr);
-    VoReferenceListDestroy(scene_, nullptr);
-    scene_ = nullptr;
-    for (VtPrimitive *p : owned_) EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
-    owned_.clear();
+    ScenePrimitivesDestroy();
     VoMaterialDestroy(plastic_);
     VertexShadingTest::TearDown();
   }
