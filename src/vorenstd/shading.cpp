@@ -327,7 +327,15 @@ void VertexStart(ScanPolygon *q) {
   (void)VoShadingInitialisePolygon(q->primitive, q->polygon);
   RenderFrame *f = Frame();
   f->shaded_count = 0;
-  if (VertexCache *c = f->vertex_cache) c->tag = CacheTag(f, c, q->primitive);
+  VertexCache *c = f->vertex_cache;
+  if (c == nullptr) return;
+  c->tag = CacheTag(f, c, q->primitive);
+  // The first points of the ring just projected: their entries are asked
+  // for next, so their loads start now (a prefetch reads nothing).
+  if (c->tag != 0)
+    for (size_t i = 0; i < f->scratch_points && i < 4; ++i)
+      __builtin_prefetch(&c->vertices[PointerTable<VertexCache::Entry>::Hash(f->scratch[i].vertex) &
+                                      (VertexCache::kSlots - 1)]);
 }
 
 // The vertex's colour under the polygon's shading, shaded at its first use
