@@ -161,7 +161,9 @@ struct PointerTable {
 // plastic, phong, matte, metal or constant one, neither with a shader
 // standing in for a colour; there is no transparency, displacement, texture
 // space or foreground; and every light is a distant, point, spot or eye
-// light that casts no shadow (a shadow's bias reads the polygon's plane).
+// light that casts no shadow (a shadow's bias reads the polygon's plane)
+// and falls off by the kernel's own procedure (an application's could read
+// anything).
 // The back-facing flag is part of the key: a two-sided mesh's vertex has
 // one colour per side. Vertices made by clipping (off the primitive's
 // vertex ring) are never kept. Entries carry the stamp their primitive had
@@ -192,7 +194,7 @@ struct VertexCache {
   uint32_t tag;         // of the polygon being set up; 0 when its vertices are not shared
   int32_t next_offset;  // of the primitive being set up
   uint64_t shaded, hits;
-  bool out_of_memory;  // a table could not grow: the render fails
+  bool out_of_memory;  // a table could not be made or grow: the render fails
 };
 
 namespace {
@@ -239,7 +241,8 @@ bool PrimitiveShares(const RenderFrame *f, VtPrimitive *p, const VtShaderGlobals
   for (const VtLightData *d = g->currentLights; d != nullptr; d = d->nextCurrent) {
     const bool plain = d->kind == VO_LIGHT_DISTANT || d->kind == VO_LIGHT_POINT || d->kind == VO_LIGHT_SPOT ||
                        d->kind == VO_LIGHT_EYE;
-    if (!plain || d->castsShadows != 0) return false;
+    if (!plain || d->castsShadows != 0 || d->fallOff != reinterpret_cast<VtProc>(&exported::VoLightFallOff))
+      return false;
   }
   return true;
 }

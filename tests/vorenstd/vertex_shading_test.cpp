@@ -168,6 +168,8 @@ TEST_F(VertexShadingTest, PerPolygonMaterialsKeepTheirOwnColoursAtSharedCorners)
 // reads the polygon (no vertex normals, a light casting shadows) each
 // polygon shades its own corners. Every picture equals the faces rendered
 // as polygons of their own.
+double HalfFallOff(int32_t, void *, double, double) { return 0.5; }
+
 class SharedShadingTest : public VertexShadingTest {
  protected:
   void SetUp() override {
@@ -299,6 +301,16 @@ TEST_F(SharedShadingTest, WhereShadingReadsThePolygonEachPolygonShadesItsCorners
   {
     SCOPED_TRACE("no vertex normals: the polygon's plane is the normal");
     EXPECT_EQ(MeshMatchesApart(false, false).shades, 20u);
+  }
+  {
+    SCOPED_TRACE("a light falling off by the application's procedure, which may read anything");
+    VtTypedValue fall{};
+    fall.type = VtFunc;
+    fall.value.fn = reinterpret_cast<VtProc>(&HalfFallOff);
+    ASSERT_EQ(VoShaderSetArg(light_, "fall off function", &fall), 0u);
+    EXPECT_EQ(MeshMatchesApart(true, false).shades, 20u);
+    fall.value.fn = nullptr;
+    ASSERT_EQ(VoShaderSetArg(light_, "fall off function", &fall), 0u);
   }
   {
     SCOPED_TRACE("a light casting shadows: their bias reads the polygon's plane");
