@@ -10,9 +10,9 @@
 
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
 
 #include "vorenstd/renderer.h"
+#include "voshslte/voshslte.h"
 #include "vosystem/reference.h"
 
 namespace vo::renstd {
@@ -199,45 +199,16 @@ struct VertexCache {
 
 namespace {
 
-bool Named(const VtShader *shader, uint32_t type, std::initializer_list<const char *> names) {
-  if (shader == nullptr || shader->cls == nullptr || shader->cls->type != type || shader->cls->name == nullptr)
-    return false;
-  for (const char *n : names)
-    if (std::strcmp(shader->cls->name, n) == 0) return true;
-  return false;
-}
-
-// The call runs the shader's own evaluate entry on its data, with no shader
-// standing in for its colour argument.
-bool Runs(const VtShaderCall &call, VtShader *shader, const char *colour_label) {
-  if (call.entry == nullptr || call.entry != shader->cls->evaluate || call.data != shader->data) return false;
-  if (colour_label == nullptr) return true;
-  VtTypedValue v{};
-  v.type = VtShaderColour;
-  return VoShaderGetArg(shader, colour_label, &v) == 0 && v.value.p == nullptr;
-}
-
 // Whether the polygons of the primitive just set up shade each vertex alike.
 bool PrimitiveShares(const RenderFrame *f, VtPrimitive *p, const VtShaderGlobals *g) {
   if (PropertyOffset(p->contents, VO_VERT_NORMAL) < 0 || PropertyOffset(p->contents, VO_VERT_NEXT) < 0) return false;
   if (g->transparencyCall.entry != nullptr || g->displacementCall.entry != nullptr ||
       g->textureSpaceCall.entry != nullptr || g->foregroundCall.entry != nullptr)
     return false;
-  VtMaterial *m = VoPrimitiveGetMaterial(p);
-  VtShader *colour = m != nullptr ? VoMaterialGetShader(m, VO_SHADER_COLOUR) : nullptr;
-  VtShader *reflectance = m != nullptr ? VoMaterialGetShader(m, VO_SHADER_REFLECTANCE) : nullptr;
   // The standard classes shade in the image mode that takes the material's
   // average colour; otherwise only a plain colour.
-  const bool average = f->cls->kind == 1 && g->colourCall.entry != nullptr &&
-                       (colour == nullptr || g->colourCall.entry != colour->cls->evaluate);
-  if (!average && !(Named(colour, VO_SHADER_COLOUR, {"plain"}) && Runs(g->colourCall, colour, "colour")))
-    return false;
-  if (Named(reflectance, VO_SHADER_REFLECTANCE, {"plastic", "phong"})) {
-    if (!Runs(g->reflectanceCall, reflectance, "specular colour")) return false;
-  } else if (!Named(reflectance, VO_SHADER_REFLECTANCE, {"matte", "metal", "constant"}) ||
-             !Runs(g->reflectanceCall, reflectance, nullptr)) {
-    return false;
-  }
+  if (f->cls->kind != 1 && !shaderlib::ColourOfPointAlone(g->colourCall.entry, g->colourCall.data)) return false;
+  if (!shaderlib::ReflectanceOfPointAlone(g->reflectanceCall.entry, g->reflectanceCall.data)) return false;
   for (const VtLightData *d = g->currentLights; d != nullptr; d = d->nextCurrent) {
     const bool plain = d->kind == VO_LIGHT_DISTANT || d->kind == VO_LIGHT_POINT || d->kind == VO_LIGHT_SPOT ||
                        d->kind == VO_LIGHT_EYE;
