@@ -29,6 +29,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -320,7 +321,8 @@ void PovRay(benchmark::State &state) {
       return;
     }
     double trace = run.trace;
-    if (trace < 0) trace = run.wall - PovrayRender(scene, 1, 1, threads, "").wall;  // parsing and set-up removed
+    if (trace < 0)  // parsing and set-up removed
+      trace = std::max(0.0, run.wall - PovrayRender(scene, 1, 1, threads, "").wall);
     state.SetIterationTime(trace);
     cpu += run.trace_cpu > 0 ? run.trace_cpu : trace;
     wall += run.wall;
