@@ -1,10 +1,10 @@
-// The scanline renderers beside Mesa's software OpenGL on the same scenes
-// at 1024 x 768, super-lite plastic under one point light, one thread:
+// The renderers beside their peers on the same scenes at 1024 x 768,
+// super-lite plastic under one point light (the four scenes of
+// peer_scenes.h):
 // - uniform fields of tessellated spheres of 10^4, 10^5 and 10^6 triangles
 //   (4, 40 and 400 spheres of 2 500 triangles, sphere_grid.h);
 // - the uneven scene: a teapot-like body of revolution of about 10^6
-//   triangles (a bulging pot with a lid and a knob, 500 rings of 1 000
-//   slices) inside a 12-triangle stadium box 100 times its size.
+//   triangles inside a 12-triangle stadium box 100 times its size.
 // Our side renders with the vertex-colour class (execute 0xc0002) and the
 // z-buffer (0x200001); Mesa's llvmpipe draws the same triangles with
 // fixed-function Gouraud lighting through the benchmarks' surfaceless EGL
@@ -15,117 +15,57 @@
 // the wall time includes waiting for a core. The ZBufferRepeat case renders the 10^6 field ten
 // times in a row and reports the first and the tenth render's CPU time.
 //
-// The ray tracer and POV-Ray are measured in raytrace_render_bench.cpp,
-// threaded_raytrace_bench.cpp and povray_compare.sh.
+// The ray tracer (execute 0x70001, one eye ray per pixel) renders the same
+// scenes with the light's shadows traced and without them, on the calling
+// thread (process CPU time) and on every core through the work farm (wall
+// time); setup_ms is a frame of a 1 x 1 viewport (gathering and octree).
+// POV-Ray 3.7, when installed, renders the same mesh, camera, light and a
+// diffuse-plus-highlight material written in its scene language
+// (povray_scene.h) with +WT1 and +WT8: the benchmark's time is the trace
+// time POV-Ray reports (trace_cpu_s its CPU time), or the full run less a
+// 1 x 1 run where it reports none. Elsewhere those cases are skipped with a
+// line saying so. With VO_PEER_PICTURES set to a directory, the one-thread
+// cases leave their pictures there (ours_<scene>.ppm, povray_<scene>.png).
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <thread>
 #include <vector>
+
+#include <vo/vo_multit.h>
+#include <vo/vo_shader.h>
 
 #include "bench_kernel.h"
 #include "mesa_peer.h"
-#include "sphere_grid.h"
+#include "peer_scenes.h"
+#include "povray_scene.h"
 #include "vogeom/scene.h"
 
 namespace {
 
-using vo::bench::SceneMake;
+using vo::bench::Mesh;
+using vo::bench::PeerScene;
 using vo::bench::Spheres;
 
-constexpr int kWidth = 1024, kHeight = 768;
-constexpr float kEye[3] = {0.0f, 1.6f, 5.5f}, kLookAt[3] = {0.0f, 0.6f, 0.0f};
-constexpr float kFieldOfView = 40.0f;
-
-// One mesh: positions, normals and triangle indices.
-struct Mesh {
-  std::vector<float> world, normal;
-  std::vector<int32_t> indices;
-  int Triangles() const { return static_cast<int>(indices.size() / 3); }
-};
-
-// The pot's profile at t in [0, 1] from the bottom to the knob's top:
-// radius and height.
-void Profile(double t, double *radius, double *height) {
-  if (t < 0.7) {  // the body: a flattened bulge
-    const double u = t / 0.7;
-    *radius = 1.0 + 0.35 * std::sin(M_PI * u) - 0.15 * u;
-    *height = 1.4 * u;
-  } else if (t < 0.9) {  // the lid, curving in
-    const double u = (t - 0.7) / 0.2;
-    *radius = 0.85 * std::cos(0.5 * M_PI * u) + 0.12;
-    *height = 1.4 + 0.25 * std::sin(0.5 * M_PI * u);
-  } else {  // the knob, closed at the top
-    const double u = (t - 0.9) / 0.1;
-    *radius = 0.12 + 0.1 * std::sin(M_PI * u) - 0.12 * u;
-    *height = 1.65 + 0.2 * u;
-  }
-}
-
-// The body of revolution: rings x slices quads in two triangles each,
-// normals from the profile's slope.
-Mesh Teapot(int rings, int slices) {
-  Mesh m;
-  for (int r = 0; r <= rings; ++r) {
-    double radius, height, r0, h0, r1, h1;
-    const double t = static_cast<double>(r) / rings, dt = 0.5 / rings;
-    Profile(t, &radius, &height);
-    Profile(std::fmax(0.0, t - dt), &r0, &h0);
-    Profile(std::fmin(1.0, t + dt), &r1, &h1);
-    double nr = h1 - h0, ny = -(r1 - r0);  // the profile's tangent turned outwards
-    const double length = std::hypot(nr, ny);
-    nr /= length, ny /= length;
-    for (int k = 0; k < slices; ++k) {
-      const double phi = 2 * M_PI * k / slices, c = std::cos(phi), s = std::sin(phi);
-      m.world.insert(m.world.end(),
-                     {static_cast<float>(radius * c), static_cast<float>(height), static_cast<float>(radius * s)});
-      m.normal.insert(m.normal.end(),
-                      {static_cast<float>(nr * c), static_cast<float>(ny), static_cast<float>(nr * s)});
-    }
-  }
-  for (int r = 0; r < rings; ++r)
-    for (int k = 0; k < slices; ++k) {
-      const int a = r * slices + k, b = r * slices + (k + 1) % slices, c = a + slices, d = b + slices;
-      m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
-    }
-  return m;
-}
-
-// The stadium: a box of half-size 100 around the pot, 12 triangles facing
-// inwards, its floor level with the pot's bottom.
-Mesh Stadium() {
-  Mesh m;
-  const float h = 100.0f;
-  const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
-  const float normals[6][3] = {{-1, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 1, 0}, {0, 0, -1}, {0, 0, 1}};
-  for (int f = 0; f < 6; ++f) {
-    const int base = static_cast<int>(m.world.size() / 3);
-    for (int i = 0; i < 4; ++i) {
-      const int c = faces[f][i];
-      m.world.insert(m.world.end(), {(c & 4) ? h : -h, (c & 2) ? 2 * h : 0.0f, (c & 1) ? h : -h});
-      // inwards: the opposite of the face's outward normal
-      m.normal.insert(m.normal.end(), {-normals[f][0], -normals[f][1], -normals[f][2]});
-    }
-    m.indices.insert(m.indices.end(), {base, base + 2, base + 1, base, base + 3, base + 2});
-  }
-  return m;
-}
-
-VtPrimitive *MeshMake(const Mesh &m) {
-  std::vector<int32_t> counts(m.indices.size() / 3, 3);
-  const uint32_t ids[] = {VO_VERT_WORLD, VO_VERT_NORMAL};
-  VtTypedValue data[2] = {};
-  data[0].value.p = const_cast<float *>(m.world.data());
-  data[1].value.p = const_cast<float *>(m.normal.data());
-  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), m.indices.data(),
-                                   2, ids, data);
-}
+constexpr int kWidth = vo::bench::kPeerWidth, kHeight = vo::bench::kPeerHeight;
+using vo::bench::kPotEye;
+using vo::bench::kPotFieldOfView;
+using vo::bench::kPotLookAt;
 
 struct Library {
+  VtShader *light = nullptr;
   VtMaterial *plastic = nullptr;
   Library() {
-    vo::bench::StartIntoImage(kWidth, kHeight);
+    light = vo::bench::StartIntoImage(kWidth, kHeight);
     plastic = vo::bench::PlasticMake();
   }
 };
@@ -135,40 +75,9 @@ Library &Lib() {
   return library;
 }
 
-// The current scene and view: the sphere field of n spheres, or the pot
-// in its stadium for n = 0.
-struct Scene {
-  std::vector<VtPrimitive *> made;
-  VtReference *list = nullptr;
-  int triangles = 0;
-  explicit Scene(int n) {
-    Library &lib = Lib();
-    if (n > 0) {
-      const Spheres g(n);
-      list = SceneMake(g, made);
-      triangles = g.Triangles();
-    } else {
-      const Mesh pot = Teapot(500, 1000), stadium = Stadium();
-      made = {MeshMake(pot), MeshMake(stadium)};
-      list = vo::VoPrimitiveListCreate(2, made.data());
-      triangles = pot.Triangles() + stadium.Triangles();
-    }
-    for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, lib.plastic);
-    vo::VoPrimitiveListSet(list);
-    if (n > 0) {
-      vo::bench::ViewFitted(kWidth, kHeight);
-    } else {
-      const float up[3] = {0, 1, 0};
-      vo::VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
-      vo::VoViewSetPinhole(nullptr, kEye, kLookAt, up, VO_PROJECTION_PERSPECTIVE, kFieldOfView);
-      vo::VoViewAutoClipping(nullptr);
-    }
-  }
-  ~Scene() {
-    vo::VoPrimitiveListSet(nullptr);
-    vo::VoReferenceListDestroy(list, nullptr);
-    for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
-  }
+// The sphere field of n spheres, or the pot in its stadium for n = 0.
+struct Scene : PeerScene {
+  explicit Scene(int n) : PeerScene(n, Lib().plastic) {}
 };
 
 void Ours(benchmark::State &state, uint32_t code) {
@@ -210,6 +119,227 @@ BENCHMARK(VertexColour)->Arg(4)->Arg(40)->Arg(400)->Arg(0)->MeasureProcessCPUTim
 BENCHMARK(ZBuffer)->Arg(4)->Arg(40)->Arg(400)->Arg(0)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(ZBufferRepeat)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// ---- The ray tracer --------------------------------------------------------------
+
+// The light's shadows traced (no shadow map) or none, for the ray tracer's
+// cases; the light's own settings come back when the case ends.
+class ShadowsTraced {
+ public:
+  explicit ShadowsTraced(bool on) {
+    VtShader *light = Lib().light;
+    vo::VoShaderGetArg(light, "shadows", &shadows_);
+    vo::VoShaderGetArg(light, "shadow resolution", &resolution_);
+    const VtTypedValue want = vo::TypedWord(VtBoolean, on ? 1 : 0), no_map = vo::TypedWord(VtInt32, 0);
+    vo::VoShaderSetArg(light, "shadows", &want);
+    vo::VoShaderSetArg(light, "shadow resolution", &no_map);
+  }
+  ShadowsTraced(const ShadowsTraced &) = delete;
+  ShadowsTraced &operator=(const ShadowsTraced &) = delete;
+  ~ShadowsTraced() {
+    vo::VoShaderSetArg(Lib().light, "shadows", &shadows_);
+    vo::VoShaderSetArg(Lib().light, "shadow resolution", &resolution_);
+  }
+
+ private:
+  VtTypedValue shadows_{}, resolution_{};
+};
+
+void WorkersSet(int32_t n) {
+  const VtTypedValue v = vo::TypedInt32(n);
+  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
+}
+
+int32_t Cores() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
+
+std::string SceneName(int n) { return n > 0 ? "spheres" + std::to_string(n) : "teapot"; }
+
+// Where the one-thread cases leave their pictures, or empty.
+std::string PictureDirectory() {
+  const char *dir = std::getenv("VO_PEER_PICTURES");
+  return dir != nullptr ? dir : "";
+}
+
+// The driver's image as a binary PPM.
+void ImageWrite(const std::string &path) {
+  VtTypedValue v{};
+  if (vo::VoControlGet(VO_CONTROL_DRIVER_IMAGE, &v) != 0 || v.value.p == nullptr) return;
+  const auto *image = static_cast<const VtImage *>(v.value.p);
+  if (image->bits != 24 || image->data == nullptr) return;
+  std::FILE *f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return;
+  std::fprintf(f, "P6\n%d %d\n255\n", image->width, image->height);
+  for (int y = 0; y < image->height; ++y)
+    std::fwrite(image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_row, 3, static_cast<size_t>(image->width), f);
+  std::fclose(f);
+}
+
+// A frame of a 1 x 1 viewport in ms: what every frame spends before its
+// rays (gathering, the octree's set-up).
+double SetupMs() {
+  uint32_t whole[4] = {};
+  vo::VoViewGetViewport(nullptr, whole);
+  const uint32_t one[4] = {0, 0, 0, 0};
+  vo::VoViewSetViewport(nullptr, one);
+  const auto start = std::chrono::steady_clock::now();
+  benchmark::DoNotOptimize(vo::VoExecute(0x70001));
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  vo::VoViewSetViewport(nullptr, whole);
+  return ms;
+}
+
+// Arguments: spheres (0 for the pot), shadows traced (1) or not (0).
+void RayTrace(benchmark::State &state, int32_t workers) {
+  const int n = static_cast<int>(state.range(0));
+  const Scene scene(n);
+  const ShadowsTraced shadows(state.range(1) != 0);
+  WorkersSet(workers);
+  for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(0x70001));
+  if (const std::string dir = PictureDirectory(); !dir.empty() && workers == 0)
+    ImageWrite(dir + "/ours_" + SceneName(n) + (state.range(1) != 0 ? "" : "_noshadow") + ".ppm");
+  state.counters["setup_ms"] = SetupMs();
+  state.counters["workers"] = workers;
+  state.counters["triangles"] = scene.triangles;
+  WorkersSet(0);
+}
+
+void RayTracer(benchmark::State &state) { RayTrace(state, 0); }
+void RayTracerAllCores(benchmark::State &state) { RayTrace(state, Cores()); }
+
+void SceneCases(benchmark::internal::Benchmark *b) {
+  for (int n : {4, 40, 400, 0})
+    for (int shadows : {1, 0}) b->Args({n, shadows});
+}
+
+// One thread: the process's CPU time; all cores: wall time.
+BENCHMARK(RayTracer)->Apply(SceneCases)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(RayTracerAllCores)->Apply(SceneCases)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// ---- POV-Ray 3.7 -----------------------------------------------------------------
+
+bool PovrayInstalled() {
+  static const bool installed = std::system("command -v povray >/dev/null 2>&1") == 0;
+  return installed;
+}
+
+// The scene files, written once per process into a directory removed at
+// exit.
+struct PovrayFiles {
+  std::string directory;
+  std::map<std::pair<int, bool>, std::string> written;
+  PovrayFiles() {
+    char name[] = "/tmp/vo_peer_povray_XXXXXX";
+    if (mkdtemp(name) != nullptr) directory = name;
+  }
+  PovrayFiles(const PovrayFiles &) = delete;
+  PovrayFiles &operator=(const PovrayFiles &) = delete;
+  ~PovrayFiles() {
+    std::error_code ignored;
+    if (!directory.empty()) std::filesystem::remove_all(directory, ignored);
+  }
+  // The scene of n spheres (0: the pot) with or without shadows; empty when
+  // it could not be written.
+  std::string File(int n, bool shadows) {
+    auto found = written.find({n, shadows});
+    if (found != written.end()) return found->second;
+    std::string path = directory + "/" + SceneName(n) + (shadows ? "" : "_noshadow") + ".pov";
+    const Scene scene(n);
+    vo::VoViewEvaluate(nullptr);
+    const bool ok = scene.field ? vo::bench::PovrayWrite(path.c_str(), {vo::bench::PovMeshOf(*scene.field)}, shadows)
+                                : vo::bench::PovrayWrite(path.c_str(),
+                                                         {{scene.pot.world, scene.pot.normal, scene.pot.indices},
+                                                          {scene.stadium.world, scene.stadium.normal,
+                                                           scene.stadium.indices}},
+                                                         shadows);
+    if (!ok || directory.empty()) path.clear();
+    return written[{n, shadows}] = path;
+  }
+};
+
+PovrayFiles &Povray() {
+  static PovrayFiles files;
+  return files;
+}
+
+// One POV-Ray run: its reported trace time and CPU time (negative when it
+// reports none) and the whole run's wall time, in seconds.
+struct PovrayRun {
+  double trace = -1, trace_cpu = -1, wall = 0;
+  bool ok = false;
+};
+
+PovrayRun PovrayRender(const std::string &scene, int width, int height, int threads, const std::string &picture) {
+  const std::string command = "povray +I'" + scene + "' +W" + std::to_string(width) + " +H" + std::to_string(height) +
+                              " -A +WT" + std::to_string(threads) + " -D -V -GD -GR -GW -GF +GS File_Gamma=1.0 " +
+                              (picture.empty() ? "-F" : "+FN +O'" + picture + "'") + " 2>&1";
+  PovrayRun run;
+  const auto start = std::chrono::steady_clock::now();
+  std::FILE *p = popen(command.c_str(), "r");
+  if (p == nullptr) return run;
+  // "  Trace Time:       0 hours  0 minutes  1 seconds (1.234 seconds)"
+  // "              using 8 thread(s) with 9.012 CPU-seconds total"
+  char line[512];
+  bool in_trace = false;
+  while (std::fgets(line, sizeof line, p) != nullptr) {
+    const std::string text = line;
+    if (const size_t at = text.find("Trace Time:"); at != std::string::npos) {
+      const size_t open = text.find('(', at);
+      if (open != std::string::npos) run.trace = std::strtod(text.c_str() + open + 1, nullptr);
+      in_trace = true;
+    } else if (in_trace) {
+      if (const size_t with = text.find(" with "); with != std::string::npos)
+        run.trace_cpu = std::strtod(text.c_str() + with + 6, nullptr);
+      in_trace = false;
+    }
+  }
+  run.ok = pclose(p) == 0;
+  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return run;
+}
+
+// Arguments: spheres (0 for the pot), shadows (1) or not (0), threads.
+void PovRay(benchmark::State &state) {
+  if (!PovrayInstalled()) {
+    state.SkipWithError("POV-Ray is not installed: the comparison is skipped");
+    return;
+  }
+  const int n = static_cast<int>(state.range(0)), threads = static_cast<int>(state.range(2));
+  const bool shadows = state.range(1) != 0;
+  const std::string scene = Povray().File(n, shadows);
+  if (scene.empty()) {
+    state.SkipWithError("the POV-Ray scene could not be written");
+    return;
+  }
+  const std::string dir = PictureDirectory();
+  const std::string picture = !dir.empty() && threads == 1
+                                  ? dir + "/povray_" + SceneName(n) + (shadows ? "" : "_noshadow") + ".png"
+                                  : "";
+  double cpu = 0, wall = 0;
+  for (auto _ : state) {
+    const PovrayRun run = PovrayRender(scene, kWidth, kHeight, threads, picture);
+    if (!run.ok) {
+      state.SkipWithError("POV-Ray failed");
+      return;
+    }
+    double trace = run.trace;
+    if (trace < 0)  // parsing and set-up removed
+      trace = std::max(0.0, run.wall - PovrayRender(scene, 1, 1, threads, "").wall);
+    state.SetIterationTime(trace);
+    cpu += run.trace_cpu > 0 ? run.trace_cpu : trace;
+    wall += run.wall;
+  }
+  const auto iterations = static_cast<double>(state.iterations());
+  state.counters["trace_cpu_s"] = cpu / iterations;
+  state.counters["run_s"] = wall / iterations;
+}
+
+void PovrayCases(benchmark::internal::Benchmark *b) {
+  for (int n : {4, 40, 400, 0})
+    for (int shadows : {1, 0})
+      for (int threads : {1, static_cast<int>(Cores())}) b->Args({n, shadows, threads});
+}
+
+BENCHMARK(PovRay)->Apply(PovrayCases)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
 // ---- Mesa's software rasteriser ------------------------------------------------
 
 const GLfloat kLight[4] = {-5, 20, 30, 1};
@@ -225,17 +355,17 @@ void MesaTeapot(benchmark::State &state) {
     state.SkipWithError("no surfaceless EGL with desktop OpenGL");
     return;
   }
-  const Mesh pot = Teapot(500, 1000), stadium = Stadium();
+  const Mesh pot = vo::bench::Teapot(500, 1000), stadium = vo::bench::Stadium();
   vo::bench::MesaLitStateSet(kWidth, kHeight);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   const double near_plane = 0.1, far_plane = 400.0;
-  const double top = near_plane * std::tan(kFieldOfView * M_PI / 360.0), right = top * kWidth / kHeight;
+  const double top = near_plane * std::tan(kPotFieldOfView * M_PI / 360.0), right = top * kWidth / kHeight;
   glFrustum(-right, right, -top, top, near_plane, far_plane);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   // Looking from the eye at the pot: the view's axes as rows.
-  double f[3] = {kLookAt[0] - kEye[0], kLookAt[1] - kEye[1], kLookAt[2] - kEye[2]};
+  double f[3] = {kPotLookAt[0] - kPotEye[0], kPotLookAt[1] - kPotEye[1], kPotLookAt[2] - kPotEye[2]};
   const double fl = std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
   for (double &c : f) c /= fl;
   double s[3] = {-f[2], 0, f[0]};  // f x (0, 1, 0)
@@ -244,7 +374,7 @@ void MesaTeapot(benchmark::State &state) {
   const double u[3] = {s[1] * f[2] - s[2] * f[1], s[2] * f[0] - s[0] * f[2], s[0] * f[1] - s[1] * f[0]};
   const GLdouble look[16] = {s[0], u[0], -f[0], 0, s[1], u[1], -f[1], 0, s[2], u[2], -f[2], 0, 0, 0, 0, 1};
   glMultMatrixd(look);
-  glTranslated(-kEye[0], -kEye[1], -kEye[2]);
+  glTranslated(-kPotEye[0], -kPotEye[1], -kPotEye[2]);
   glLightfv(GL_LIGHT0, GL_POSITION, kLight);
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_NORMAL_ARRAY);

@@ -60,8 +60,11 @@ VtReference *SceneMake(const Spheres &g, std::vector<VtPrimitive *> &made) {
   return vo::VoPrimitiveListCreate(static_cast<uint32_t>(made.size()), made.data());
 }
 
+// Where the benchmarks' point light stands.
+constexpr float kLightAt[3] = {-5, 20, 30};
+
 // Starts the library quietly with its output an image of w x h in memory
-// through the image driver and one point light at (-5, 20, 30); the light.
+// through the image driver and one point light at kLightAt; the light.
 inline VtShader *StartIntoImage(int w, int h) {
   VoInitialise();
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoCallBackNull));
@@ -76,7 +79,7 @@ inline VtShader *StartIntoImage(int w, int h) {
   if (light != nullptr) {
     VtTypedValue at{};
     at.type = VtPoint;
-    at.value.v[0] = -5, at.value.v[1] = 20, at.value.v[2] = 30;
+    at.value.v[0] = kLightAt[0], at.value.v[1] = kLightAt[1], at.value.v[2] = kLightAt[2];
     VoShaderSetArg(light, "location", &at);
     VoLightListSet(VoShaderReferenceCreate(light));
   }

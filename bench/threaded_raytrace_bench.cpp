@@ -18,7 +18,6 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <vector>
@@ -28,6 +27,7 @@
 #include <vo/vo_view.h>
 
 #include "../tests/support/demo_scene.h"
+#include "povray_scene.h"
 #include "sphere_grid.h"
 
 namespace {
@@ -102,42 +102,6 @@ void Demo(benchmark::State &state, uint32_t code) {
   Measure(state, 0, code);
 }
 
-const double *ViewDoubles(uint32_t code) {
-  VtTypedValue v{};
-  return vo::VoViewGetValue(code, &v) == 0 ? static_cast<const double *>(v.value.p) : nullptr;
-}
-
-// The grid, the current camera (its image plane's corner and edges) and the
-// light at (-5, 20, 30) as a POV-Ray scene, one ray per pixel.
-void PovrayWrite(const char *path, const Spheres &g) {
-  std::FILE *f = std::fopen(path, "w");
-  if (f == nullptr) return;
-  VtTypedValue v{};
-  const float *eye = vo::VoViewGetValue(VO_VIEW_VALUE_EYE, &v) == 0 ? static_cast<const float *>(v.value.p) : nullptr;
-  const double *corner = ViewDoubles(VO_VIEW_VALUE_CORNER_DOUBLE), *edges = ViewDoubles(VO_VIEW_VALUE_EDGES_DOUBLE);
-  if (eye != nullptr && corner != nullptr && edges != nullptr) {
-    double centre[3];
-    for (int k = 0; k < 3; ++k) centre[k] = corner[k] + 0.5 * edges[k] + 0.5 * edges[3 + k] - eye[k];
-    std::fprintf(f, "camera { perspective location <%g,%g,%g> direction <%g,%g,%g> right <%g,%g,%g> up <%g,%g,%g> }\n",
-                 eye[0], eye[1], eye[2], centre[0], centre[1], centre[2], edges[0], edges[1], edges[2], -edges[3],
-                 -edges[4], -edges[5]);
-  }
-  std::fprintf(f, "light_source { <-5,20,30> color rgb 1 }\n");
-  std::fprintf(f, "mesh2 {\n vertex_vectors { %zu", g.world.size() / 3);
-  for (size_t i = 0; i < g.world.size(); i += 3) std::fprintf(f, ",<%g,%g,%g>", g.world[i], g.world[i + 1], g.world[i + 2]);
-  std::fprintf(f, " }\n normal_vectors { %zu", g.normal.size() / 3);
-  for (size_t i = 0; i < g.normal.size(); i += 3)
-    std::fprintf(f, ",<%g,%g,%g>", g.normal[i], g.normal[i + 1], g.normal[i + 2]);
-  std::fprintf(f, " }\n face_indices { %d", g.Triangles());
-  for (int s = 0; s < g.count; ++s)
-    for (size_t i = 0; i < g.indices.size(); i += 3) {
-      const int base = s * g.vertices_each;
-      std::fprintf(f, ",<%d,%d,%d>", base + g.indices[i], base + g.indices[i + 1], base + g.indices[i + 2]);
-    }
-  std::fprintf(f, " }\n texture { pigment { color rgb <0.85,0.25,0.2> } finish { diffuse 0.8 specular 0.5 } }\n}\n");
-  std::fclose(f);
-}
-
 void Grid(benchmark::State &state, uint32_t code) {
   Lib();
   VtMaterial *plastic = vo::bench::PlasticMake();
@@ -151,7 +115,7 @@ void Grid(benchmark::State &state, uint32_t code) {
   vo::bench::ViewFitted(1024, 768);
   if (const char *pov = std::getenv("VO_POVRAY_SCENE"); pov != nullptr && state.range(0) == 0) {
     vo::VoViewEvaluate(nullptr);
-    PovrayWrite(pov, g);
+    vo::bench::PovrayWrite(pov, {vo::bench::PovMeshOf(g)}, true);
   }
   Measure(state, 1, code);
   state.counters["triangles"] = g.Triangles();
