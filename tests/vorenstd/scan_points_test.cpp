@@ -131,6 +131,41 @@ TEST_F(ScanPointsTest, PolygonsSetUpLinesAheadScanAsPolygonsSetUpOnTheirOwnFirst
   }
 }
 
+TEST_F(ScanPointsTest, AMeshWithinTheViewScansAsOneTheClipperCopies) {
+  // Cells, with among them triangles turned away, collapsed to a line or a
+  // point, and slivers nearly edge-on; set up as they are culled (bounds
+  // within the view) and, with one more triangle far outside the view, set
+  // up after the clipper has copied their rings. The pictures agree.
+  constexpr int kColumns = 8, kRows = 6;
+  View(kColumns * kCell, kRows * kCell);
+  std::vector<Triangle> cells = Cells(kColumns, kRows);
+  for (size_t i = 0; i < cells.size(); i += 5) {
+    Positions &xyz = cells[i].xyz;
+    switch (i % 4) {
+      case 0: std::swap(xyz[1], xyz[2]); break;  // turned away
+      case 1: xyz[2] = xyz[1]; break;            // two corners in one
+      case 2: xyz[1] = At(xyz[0][0] + 1.5f, xyz[0][1] + 0.5f, xyz[0][2]), xyz[2] = At(xyz[0][0] + 3, xyz[0][1] + 1, xyz[0][2]); break;
+      default: xyz[2] = At(xyz[1][0] + 0.001f, xyz[1][1] + 0.0004f, xyz[1][2]); break;  // a sliver
+    }
+  }
+  Triangle far;
+  far.xyz = {At(-4000, -3000, 0.5f), At(-3990, -2900, 0.5f), At(-3900, -3000, 0.5f)};
+  far.rgb = {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}};
+  std::vector<const Triangle *> within;
+  for (const Triangle &t : cells) within.push_back(&t);
+  std::vector<const Triangle *> beyond = within;
+  beyond.push_back(&far);
+  VtPrimitive *inside = MeshOf(within), *partly = MeshOf(beyond);
+  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u}) {
+    SCOPED_TRACE(code);
+    Scene({partly});
+    const auto reference = Render(code);
+    EXPECT_GT(Lit(reference), size_t{kColumns * kRows * 2});
+    Scene({inside});
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(Render(code), reference) << "render " << i + 1;
+  }
+}
+
 TEST_F(ScanPointsTest, ARingLongerThanABlockIsProjectedFromItsRingAtActivation) {
   // A disc of 3000 corners (more points than a block holds) beside a small
   // mesh: the disc covers the pixels whose centres lie inside it.
