@@ -90,6 +90,7 @@ namespace {
 VtStatus ContextFree(RayContext *c) {
   VtStatus st = 0;
   OctreeRelease(c);
+  KeptDrop(c);
   st |= PoolsDispose(c);
   if (!c->is_clone) {
     if (c->once != nullptr) st |= VoMultiThreadLockDestroy(c->once);
@@ -281,6 +282,8 @@ VtStatus ContextClone(void *state, void **copy) {
   c->is_clone = 1;
   // Its own octree, still to build; the application's controls stay.
   c->leaf_pool = c->inner_pool = nullptr;
+  c->kept = RayContext::Kept{};
+  c->keep_index = 0;
   OctreeForget(c);
   c->prepared = 0;
   if (PoolsMake(c) != 0) {

@@ -669,6 +669,11 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
     *shading = st == 0;
   }
   if (st == 0) st = ScenePrepare(c);
+  // The workers share one complete octree, split here once (or kept from
+  // the last frame), rather than each splitting its own; when the memory
+  // limit stops that, each splits its own as it walks.
+  if (st == 0) c->frozen = OctreeSplitAll(c) ? 1 : 0;
+  if (st == 0) st = c->sticky;
   c->pass_kind = 0;
   return st;
 }
@@ -735,9 +740,13 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     st |= VoMultiThreadWorkersStop();
     if (shading) st |= VoShadingTerminateImage();
   }
-  // The scene goes once every worker is joined.
+  // The scene goes once every worker is joined; the octree stays for the
+  // next frame.
   c->frame_holds = outer_holds;
+  c->frozen = 0;
+  c->keep_index = 1;
   st |= SceneRelease(c);
+  c->keep_index = 0;
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
   // A band left as the viewport would narrow the application's next render.
