@@ -49,7 +49,7 @@ void ViewBind(RayContext *c) {
 }
 
 VtStatus PoolsMake(RayContext *c) {
-  c->leaf_pool = VoPoolCreate(kPoolLeaves, sizeof(Leaf));
+  c->leaf_pool = VoPoolCreate(kPoolLeaves, sizeof(LeafBlock));
   c->inner_pool = VoPoolCreate(kPoolInner, sizeof(Inner));
   if (c->leaf_pool == nullptr || c->inner_pool == nullptr) return VO_STATUS_NO_MEMORY;
   VoPoolSetSingleThreaded(c->leaf_pool, 1);

@@ -264,11 +264,13 @@ bool GridMake(RayContext *c, const double *box) {
 Leaf *LeafMake(RayContext *c, const uint32_t *words, uint32_t count) {
   const uint64_t bytes = sizeof(Leaf) + uint64_t{count} * sizeof(uint32_t);
   if (c->memory_used + bytes > c->memory_limit) return nullptr;
-  auto *leaf = static_cast<Leaf *>(VoPoolAllocate(c->leaf_pool));
-  auto *array = static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
+  auto *block = static_cast<LeafBlock *>(VoPoolAllocate(c->leaf_pool));
+  auto *leaf = reinterpret_cast<Leaf *>(block);
+  auto *array = block == nullptr             ? nullptr
+                : count <= kLeafInline ? block->words
+                                       : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
   if (leaf == nullptr || array == nullptr) {
     if (leaf != nullptr) VoPoolFree(c->leaf_pool, leaf);
-    VoDeallocate(array);
     return nullptr;
   }
   std::memcpy(array, words, count * sizeof(uint32_t));
@@ -280,7 +282,7 @@ Leaf *LeafMake(RayContext *c, const uint32_t *words, uint32_t count) {
 void LeafRelease(RayContext *c, Leaf *leaf) {
   if (leaf == &g_empty || --leaf->refs != 0) return;
   c->memory_used -= sizeof(Leaf) + uint64_t{leaf->count} * sizeof(uint32_t);
-  VoDeallocate(leaf->words);
+  if (leaf->words != reinterpret_cast<LeafBlock *>(leaf)->words) VoDeallocate(leaf->words);
   VoPoolFree(c->leaf_pool, leaf);
 }
 
@@ -476,7 +478,7 @@ void OctreeForget(RayContext *c) {
   c->object_count = c->uv_count = c->unbounded_count = 0;
   c->memory_used = 0;
   c->splits = c->total_tests = 0;
-  c->frozen = c->tree_shared = 0;
+  c->frozen = c->tree_shared = c->repeated = 0;
   WalkWordsClear(c);
 }
 
@@ -494,8 +496,7 @@ void KeptDrop(RayContext *c) {
 
 void OctreeKeep(RayContext *c) {
   KeptDrop(c);
-  if (c->table_shared || c->tree_shared || c->root == nullptr || c->root->tag != kNodeInner)
-    return OctreeRelease(c);
+  if (c->table_shared || c->tree_shared || c->root == nullptr) return OctreeRelease(c);
   RayContext::Kept &k = c->kept;
   k.root = c->root;
   k.node_bytes = c->memory_used - GridTableBytes(c);
@@ -552,6 +553,7 @@ VtStatus OctreeBuild(RayContext *c) {
     c->memory_used = TableBytes(c) + 3 * uint64_t{(1u << c->grid_depth) + 1} * sizeof(double);
     fits = c->memory_used <= c->memory_limit && GridMake(c, b.box);
     Node *root = fits ? KeptTake(c, b.bounded, b.bounded_count) : nullptr;
+    c->repeated = root != nullptr;
     if (root == nullptr && fits) root = reinterpret_cast<Node *>(LeafMake(c, b.bounded, b.bounded_count));
     c->root = root;
     fits = root != nullptr;

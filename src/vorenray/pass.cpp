@@ -669,10 +669,11 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
     *shading = st == 0;
   }
   if (st == 0) st = ScenePrepare(c);
-  // The workers share one complete octree, split here once (or kept from
-  // the last frame), rather than each splitting its own; when the memory
-  // limit stops that, each splits its own as it walks.
-  if (st == 0) c->frozen = OctreeSplitAll(c) ? 1 : 0;
+  // When the scene is the last frame's, the workers share one complete
+  // octree, split here once (what the last frame split is kept), rather
+  // than each splitting its own as it walks; so they do for a new scene or
+  // when the memory limit stops the split here.
+  if (st == 0) c->frozen = c->repeated && OctreeSplitAll(c) ? 1 : 0;
   if (st == 0) st = c->sticky;
   c->pass_kind = 0;
   return st;

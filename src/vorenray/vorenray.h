@@ -57,6 +57,14 @@ struct Leaf {
   uint32_t spare;
   uint32_t *words;
 };
+// A leaf's block in its pool: the object words of a leaf of a few objects
+// lie in it, next to the count a walk reads first (the memory count is the
+// leaf's and its words' all the same).
+constexpr uint32_t kLeafInline = 8;
+struct LeafBlock {
+  Leaf leaf;
+  uint32_t words[kLeafInline];
+};
 struct Inner {
   uint32_t tag;  // kNodeInner
   uint32_t spare;
@@ -175,6 +183,7 @@ struct RayContext {
   uint32_t keep_index;   // the release at a pass's end keeps the octree
   uint32_t frozen;       // no walk splits: the octree is complete and may be shared
   uint32_t tree_shared;  // the octree is the master's (a clone's, frozen)
+  uint32_t repeated;     // the last build found the scene of the kept octree
   // Sharing of the gathered scene.
   VtRaySceneShare share;     // this context's working copy
   VtRaySceneShare *shared;   // the process's block (the master's)
@@ -274,7 +283,7 @@ void OctreeRelease(RayContext *c);
 // master's).
 void OctreeForget(RayContext *c);
 // The release at a pass's end: the octree and what it was built over are
-// kept for the next build (when it has splits), the rest freed.
+// kept for the next build, the rest freed.
 void OctreeKeep(RayContext *c);
 // Frees a kept octree.
 void KeptDrop(RayContext *c);

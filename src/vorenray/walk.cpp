@@ -84,6 +84,11 @@ void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
   uint32_t hit_word = c->hit_word, tests = 0;
   double hit_point[3] = {0, 0, 0};
   bool accepted = false;
+  // The records of a leaf lie apart in the table: asked for all at once.
+  for (uint32_t k = 0; k < count; ++k) {
+    __builtin_prefetch(&stamps[words[k] >> 3]);
+    __builtin_prefetch(&hits[words[k] >> 3]);
+  }
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t word = words[k];
     const uint32_t index = word >> 3;
@@ -189,6 +194,11 @@ struct Walker {
     for (uint32_t i = 1; i < count; ++i)
       for (uint32_t j = i; j > 0 && crossing[events[j]] < crossing[events[j - 1]]; --j)
         std::swap(events[j], events[j - 1]);
+    // The children the ray crosses, asked for all at once.
+    for (uint32_t k = 0, b = bits; k <= count; ++k) {
+      __builtin_prefetch(inner->child[b]);
+      if (k < count) b ^= 1u << events[k];
+    }
     double start = t0;
     for (uint32_t k = 0; k <= count; ++k) {
       if (start > q.far_distance + window) return true;

@@ -80,6 +80,7 @@ TEST_F(KeptIndexTest, APassKeepsItsSplitsForTheNextBuildOverTheSameScene) {
   // them give the same answers.
   ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
   EXPECT_EQ(Ray()->root, root);
+  EXPECT_EQ(Ray()->repeated, 1u);
   EXPECT_EQ(Ray()->kept.root, nullptr);
   EXPECT_EQ(Ray()->memory_used, used);
   EXPECT_EQ(Disagreements(300, 1), 0);
@@ -104,6 +105,7 @@ TEST_F(KeptIndexTest, AChangedSceneOrControlBuildsAfreshAndStillHitsRight) {
   Scene(Triangles(300, 0.25f));
   ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
   EXPECT_EQ(Ray()->root->tag, ray::kNodeLeaf);
+  EXPECT_EQ(Ray()->repeated, 0u);
   EXPECT_EQ(Ray()->kept.root, nullptr);
   EXPECT_EQ(Disagreements(300, 4), 0);
   PassRelease();
