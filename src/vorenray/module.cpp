@@ -151,6 +151,14 @@ VtStatus Start() {
   return CallbacksFetch();
 }
 
+// The memory tidy gives back a kept octree: not the one the release at a
+// pass's end has just kept, nor while a pass is under way, nor on a worker.
+VtStatus MemoryRelease() {
+  RayContext *c = g_state.Master();
+  if (c != nullptr && g_state.Get() == c && !c->keep_index && c->threaded == nullptr) KeptDrop(c);
+  return 0;
+}
+
 VtStatus Terminate() {
   RayContext *c = g_state.Master();
   if (c == nullptr) return 0;
@@ -337,6 +345,7 @@ VtStatus VoEntryRayTracer(uint32_t query, VtTypedValue *answer) {
       .control_set = &ray::ControlSet,
       .control_get = &ray::ControlGet,
       .start = &ray::Start,
+      .memory_release = &ray::MemoryRelease,
       .execute = &ray::Execute,
       .terminate = &ray::Terminate,
       .callbacks_changed = &ray::CallbacksFetch,

@@ -86,6 +86,14 @@ TEST_F(KeptIndexTest, APassKeepsItsSplitsForTheNextBuildOverTheSameScene) {
   EXPECT_EQ(Disagreements(300, 1), 0);
   EXPECT_EQ(Ray()->splits, 0u);  // the same rays split nothing more
   EXPECT_EQ(Disagreements(300, 2), 0);
+  // The memory tidy gives a kept octree back.
+  PassRelease();
+  ASSERT_NE(Ray()->kept.root, nullptr);
+  EXPECT_EQ(VoMemoryTidy(), 0u);
+  EXPECT_EQ(Ray()->kept.root, nullptr);
+  EXPECT_EQ(Ray()->kept.hits, nullptr);
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  EXPECT_EQ(Ray()->repeated, 0u);
   // A release outside a pass (a service user's) keeps nothing.
   VoRayTracerSceneRelease();
   EXPECT_EQ(Ray()->kept.root, nullptr);
