@@ -351,11 +351,35 @@ bool BoxMisses(const VtShadowMap *m, double x, double y, double hw, double hh) {
            std::ceil(y + hh) >= m->y0);
 }
 
-float JitterNext(ShadingContext *s) {
-  const float r = s->shared->jitter[s->jitter_index];
-  s->jitter_index = (s->jitter_index + 1) % kJitterCount;
-  return r;
-}
+// The taps of a percentage-closer grid: a tap at (x, y) reads the texel at
+// (trunc x, trunc y) when the window holds it. The bounds are tested on the
+// untruncated values (trunc v >= lo exactly when v lies above the double
+// below lo, or above lo - 1 for lo <= 0; trunc v <= hi exactly when
+// v < hi + 1, or below the double above hi for hi < 0), so no out-of-range
+// value is ever converted.
+class TapWindow {
+ public:
+  explicit TapWindow(const VtShadowMap *m)
+      : data_(m->data),
+        pitch_(static_cast<int64_t>(m->x1) - m->x0 + 1),
+        x0_(m->x0),
+        y0_(m->y0),
+        below_x_(Below(m->x0)),
+        below_y_(Below(m->y0)),
+        above_x_(Above(m->x1)),
+        above_y_(Above(m->y1)) {}
+  const float *Tap(double x, double y) const {
+    if (!(x > below_x_ && x < above_x_ && y > below_y_ && y < above_y_)) return nullptr;
+    return data_ + ((static_cast<int64_t>(y) - y0_) * pitch_ + (static_cast<int64_t>(x) - x0_));
+  }
+
+ private:
+  static double Below(int32_t lo) { return lo > 0 ? std::nextafter(static_cast<double>(lo), -1e300) : lo - 1.0; }
+  static double Above(int32_t hi) { return hi >= 0 ? hi + 1.0 : std::nextafter(static_cast<double>(hi), 1e300); }
+  const float *data_;
+  int64_t pitch_, x0_, y0_;
+  double below_x_, below_y_, above_x_, above_y_;
+};
 
 }  // namespace
 
@@ -465,19 +489,25 @@ double VoLightSampleShadow(double u, double v, double depth, VtLightData *light,
   if (s == nullptr || light == nullptr || map == nullptr || MapEmpty(map)) return 0;
   const double X = light->shadowMapSide * u, Y = light->shadowMapSide * v;
   const double hw = light->pcfHalfWidth, hh = light->pcfHalfHeight;
-  if (BoxMisses(map, X, Y, hw, hh) || light->pcfSamplesX < 1 || light->pcfSamplesY < 1) return 0;
+  const int32_t nx = light->pcfSamplesX, ny = light->pcfSamplesY;
+  if (BoxMisses(map, X, Y, hw, hh) || nx < 1 || ny < 1) return 0;
+  const TapWindow w(map);
+  const float jx = light->pcfJitterX, jy = light->pcfJitterY, step_x = light->pcfStepX, step_y = light->pcfStepY;
+  const double base_x = X - hw + jx, base_y = Y - hh + jy;
+  const float *jitter = s->shared->jitter;
+  uint32_t at = s->jitter_index;
   int32_t count = 0;
-  for (int32_t i = 0; i < light->pcfSamplesX; ++i)
-    for (int32_t j = 0; j < light->pcfSamplesY; ++j) {
-      const double r = JitterNext(s);
-      const double x = std::trunc(X - hw + light->pcfJitterX + i * light->pcfStepX + r * light->pcfJitterX);
-      const double y = std::trunc(Y - hh + light->pcfJitterY + j * light->pcfStepY + r * light->pcfJitterY);
-      float texel;
-      if (x >= map->x0 && x <= map->x1 && y >= map->y0 && y <= map->y1 &&
-          TexelAt(map, static_cast<int64_t>(x), static_cast<int64_t>(y), &texel) && texel < depth)
-        ++count;
+  for (int32_t i = 0; i < nx; ++i) {
+    const double column = base_x + i * step_x;
+    for (int32_t j = 0; j < ny; ++j) {
+      const double r = jitter[at];
+      at = (at + 1) % kJitterCount;
+      const float *texel = w.Tap(column + r * jx, base_y + j * step_y + r * jy);
+      count += texel != nullptr && *texel < depth;
     }
-  return static_cast<double>(count) / (static_cast<double>(light->pcfSamplesX) * light->pcfSamplesY);
+  }
+  s->jitter_index = at;
+  return static_cast<double>(count) / (static_cast<double>(nx) * ny);
 }
 
 int32_t VoShadowMapFindOccluder(double x, double y, double radius, VtLightData *light, VtShadowMap *map,

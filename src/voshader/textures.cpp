@@ -38,6 +38,13 @@ double Wrap(double x) {
 
 int32_t Clamp(int32_t i, int32_t n) { return i < 0 ? 0 : (i >= n ? n - 1 : i); }
 
+// The texel of a coordinate on an axis of `side` texels: Wrap(x) x side
+// truncated and clamped; a coordinate already in [0, 1) is its own wrap.
+int32_t TexelIndex(double x, double side_f, int32_t side) {
+  const double w = x >= 0 && x < 1 ? x : Wrap(x);
+  return Clamp(static_cast<int32_t>(w * side_f), side);
+}
+
 // The reduced levels' bytes: sides 1, 2, .. side/2 (each n + 2 square when
 // bordered); overflow cannot occur below 4096.
 size_t LevelBytes(int32_t side, int32_t channels, bool bordered) {
@@ -141,7 +148,7 @@ bool Resample(VtTexture *t) {
 void Bilinear(const uint8_t *level, int32_t w, int32_t stride, int count, double s, double t, float *out) {
   const double px = w * s, py = w * t;
   const int32_t i = Clamp(static_cast<int32_t>(px), w), j = Clamp(static_cast<int32_t>(py), w);
-  const int32_t i1 = (i + 1) % w, j1 = (j + 1) % w;
+  const int32_t i1 = (i + 1) & (w - 1), j1 = (j + 1) & (w - 1);  // w is a power of two
   const double fx = px - i, fy = py - j;
   const uint8_t *a = level + (static_cast<size_t>(j) * w + i) * stride, *b = level + (static_cast<size_t>(j) * w + i1) * stride;
   const uint8_t *c = level + (static_cast<size_t>(j1) * w + i) * stride, *d = level + (static_cast<size_t>(j1) * w + i1) * stride;
@@ -326,13 +333,19 @@ VtTexture *TextureCacheRead(const char *name, const CacheRead &how) {
 }
 
 void TexturePoint(const VtTexture *t, double s, double tt, int count, float *out) {
-  const int32_t side = t->side, ch = t->channels;
-  const int32_t i = Clamp(static_cast<int32_t>(Wrap(s) * t->sideF), side);
-  const int32_t j = Clamp(static_cast<int32_t>(Wrap(tt) * t->sideF), side);
-  const uint8_t *p = t->pixels + (static_cast<size_t>(j) * side + i) * ch;
-  const float v[3] = {static_cast<float>(p[0]), static_cast<float>(p[ch == 3 ? 1 : 0]),
-                      static_cast<float>(p[ch == 3 ? 2 : 0])};
-  TexelOut(v, ch, count, out);
+  const int32_t side = t->side;
+  const double side_f = t->sideF;
+  const int32_t i = TexelIndex(s, side_f, side), j = TexelIndex(tt, side_f, side);
+  const uint8_t *p = t->pixels + (static_cast<size_t>(j) * side + i) * t->channels;
+  if (t->channels == 3) {
+    const float r = p[0], g = p[1], b = p[2];
+    out[0] = r * kByte;
+    if (count > 1) out[1] = g * kByte;
+    if (count > 2) out[2] = b * kByte;
+    return;
+  }
+  const float v = p[0] * kByte;
+  for (int k = 0; k < std::min(count, 3); ++k) out[k] = v;
 }
 
 void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *out) {
@@ -353,7 +366,7 @@ void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *
     if (level < t->levelCount) {
       float b[3] = {0, 0, 0};
       Bilinear(t->levels[level + 1], 2 << level, ch, n, ss, st, b);
-      const double frac = std::fmod(x, 1.0);
+      const double frac = x - std::trunc(x);  // fmod(x, 1) for the positive x here
       for (int k = 0; k < n; ++k) v[k] = static_cast<float>(v[k] + (b[k] - v[k]) * frac);
     }
   }

@@ -306,17 +306,6 @@ void ViewportBounds(const VtView *v, int32_t out[4]) {
   }
 }
 
-void HomogeneousTimes(const double *m, const double *p, double w, double out[4]) {
-  for (int c = 0; c < 4; ++c) out[c] = p[0] * m[c] + p[1] * m[4 + c] + p[2] * m[8 + c] + w * m[12 + c];
-}
-
-void Project(const VtViewEvaluation *e, const float *point, float out[4]) {
-  const double p[3] = {point[0], point[1], point[2]};
-  double q[4];
-  HomogeneousTimes(e->projection, p, 1.0, q);
-  for (int c = 0; c < 4; ++c) out[c] = static_cast<float>(q[c]);
-}
-
 VtStatus Evaluate(ViewState *s, VtView *v) {
   if (!v->changed) return 0;
   v->serial = ++s->counter;

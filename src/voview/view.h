@@ -290,9 +290,16 @@ void ClipProceduresDefault(VtView *data);
 // Sets a view's matrices (VoViewSetMatrices without the handle look-up).
 VtStatus MatricesSet(VtView *data, const double *matrix, const double *inverse);
 // out = (p, w) x m, four components.
-void HomogeneousTimes(const double *m, const double *p, double w, double out[4]);
+inline void HomogeneousTimes(const double *m, const double *p, double w, double out[4]) {
+  for (int c = 0; c < 4; ++c) out[c] = p[0] * m[c] + p[1] * m[4 + c] + p[2] * m[8 + c] + w * m[12 + c];
+}
 // The world point (x, y, z, 1) in homogeneous projection coordinates.
-void Project(const VtViewEvaluation *e, const float *point, float out[4]);
+inline void Project(const VtViewEvaluation *e, const float *point, float out[4]) {
+  const double p[3] = {point[0], point[1], point[2]};
+  double q[4];
+  HomogeneousTimes(e->projection, p, 1.0, q);
+  for (int c = 0; c < 4; ++c) out[c] = static_cast<float>(q[c]);
+}
 // The current view's evaluation (the current-view copy's block).
 inline VtViewEvaluation *CurrentEvaluation(const ViewState *s) { return s->current_copy.evaluation; }
 // A data record's evaluation, brought up to date first (its status unasked).

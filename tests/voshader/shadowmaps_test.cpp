@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+#include <vector>
+
 #include "support/imaging_fixture.h"
 
 namespace vo::test {
@@ -189,6 +193,65 @@ TEST_F(ShadowMapTest, PercentageCloserSamplesAndTheOccluderSearchStayInsideTheWi
   EXPECT_EQ(found, 3);
   VtShadowMap narrow{map.data(), 2, 2, 0, 3};
   EXPECT_EQ(VoShadowMapFindOccluder(0.5, 0.5, 0.5, &l, &narrow, 10, &found), 0);
+}
+
+// The grid sample written out tap by tap: each tap's position truncated in
+// double and tested against the window before it is read.
+double GridByHand(const float *jitter, uint32_t at, double u, double v, double depth, const VtLightData &l,
+                  const VtShadowMap &m) {
+  const double X = l.shadowMapSide * u, Y = l.shadowMapSide * v, hw = l.pcfHalfWidth, hh = l.pcfHalfHeight;
+  if (!(std::trunc(X - hw) <= m.x1 && std::ceil(X + hw) >= m.x0 && std::trunc(Y - hh) <= m.y1 &&
+        std::ceil(Y + hh) >= m.y0))
+    return 0;
+  int count = 0;
+  for (int32_t i = 0; i < l.pcfSamplesX; ++i)
+    for (int32_t j = 0; j < l.pcfSamplesY; ++j) {
+      const double r = jitter[at];
+      at = (at + 1) % 512;
+      const double x = std::trunc(X - hw + l.pcfJitterX + i * l.pcfStepX + r * l.pcfJitterX);
+      const double y = std::trunc(Y - hh + l.pcfJitterY + j * l.pcfStepY + r * l.pcfJitterY);
+      if (x < m.x0 || x > m.x1 || y < m.y0 || y > m.y1) continue;
+      const int64_t k = (static_cast<int64_t>(y) - m.y0) * (m.x1 - m.x0 + 1) + (static_cast<int64_t>(x) - m.x0);
+      count += m.data[k] < depth;
+    }
+  return double(count) / (double(l.pcfSamplesX) * l.pcfSamplesY);
+}
+
+TEST_F(ShadowMapTest, GridSamplesOnOddWindowsAnswerAsTapByTapReadsWould) {
+  // Odd windows: one touching the map's corner (taps in (-1, 0) truncate
+  // onto column 0), one inside the map, one reaching below 0 as a caller's
+  // own window may; grids of 1 .. 5 taps a side with fractional steps and
+  // jitter, positions across and beyond every edge.
+  std::vector<float> texels(37 * 29);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> unit(0, 1);
+  for (float &t : texels) t = 100 * unit(random);
+  const VtShadowMap windows[3] = {
+      {texels.data(), 0, 36, 0, 28}, {texels.data(), 5, 41, 3, 31}, {texels.data(), -6, 30, -2, 26}};
+  const float *jitter = State()->shared->jitter;
+  int shadowed = 0, lit = 0;
+  for (const VtShadowMap &m : windows)
+    for (int n = 0; n < 400; ++n) {
+      VtLightData l{};
+      l.shadowMapSide = 43;
+      l.pcfSamplesX = 1 + n % 5;
+      l.pcfSamplesY = 1 + (n / 5) % 5;
+      l.pcfHalfWidth = 0.5f + 3 * unit(random);
+      l.pcfHalfHeight = 0.5f + 3 * unit(random);
+      l.pcfStepX = 0.25f + 1.5f * unit(random);
+      l.pcfStepY = 0.25f + 1.5f * unit(random);
+      l.pcfJitterX = unit(random);
+      l.pcfJitterY = unit(random);
+      const double u = 1.4 * unit(random) - 0.2, v = 1.4 * unit(random) - 0.2, depth = 100 * unit(random);
+      const uint32_t at = State()->jitter_index;
+      VtShadowMap given = m;
+      const double expected = GridByHand(jitter, at, u, v, depth, l, m);
+      ASSERT_EQ(VoLightSampleShadow(u, v, depth, &l, &given), expected) << "window x0 " << m.x0 << " sample " << n;
+      if (expected > 0) ++shadowed;
+      if (expected < 1) ++lit;
+    }
+  EXPECT_GT(shadowed, 300);
+  EXPECT_GT(lit, 300);
 }
 
 }  // namespace

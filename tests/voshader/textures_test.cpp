@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "support/imaging_fixture.h"
 
@@ -148,6 +150,154 @@ TEST_F(TextureTest, AreaSamplesTakeTheLevelOfTheFootprint) {
   EXPECT_NEAR(out[0], 120 * kByte, 0.01);
   EXPECT_EQ(VoShadingTerminateImage(), 0u);
   EXPECT_EQ(VoTextureDestroy(t), 0u);
+}
+
+// A level as the texture gives it back: side x side texels of 3 bytes, rows
+// in order.
+std::vector<uint8_t> LevelBytes(VtTexture *t, int32_t level) {
+  VtImage *image = VoTextureToImage(t, level);
+  if (image == nullptr) return {};
+  std::vector<uint8_t> bytes;
+  for (int32_t y = 0; y < image->height; ++y)
+    bytes.insert(bytes.end(), image->data + y * image->bytes_per_row,
+                 image->data + y * image->bytes_per_row + 3 * image->width);
+  (void)VoImageDestroy(image);
+  return bytes;
+}
+
+double WrapByHand(double x) {
+  const double w = std::fmod(x, 1.0) + (std::fmod(x, 1.0) < 0 ? 1.0 : 0.0);
+  return w >= 1.0 || !(w >= 0) ? 0.0 : w;
+}
+
+// Bilinear on row-major level bytes, edges wrapping, as the sampler weighs.
+void BilinearByHand(const std::vector<uint8_t> &l, int32_t w, double s, double t, float *out) {
+  const double px = w * s, py = w * t;
+  const int32_t i = std::clamp(static_cast<int32_t>(px), 0, w - 1), j = std::clamp(static_cast<int32_t>(py), 0, w - 1);
+  const int32_t i1 = (i + 1) % w, j1 = (j + 1) % w;
+  const double fx = px - i, fy = py - j;
+  for (int k = 0; k < 3; ++k) {
+    const double a = l[(j * w + i) * 3 + k], b = l[(j * w + i1) * 3 + k];
+    const double c = l[(j1 * w + i) * 3 + k], d = l[(j1 * w + i1) * 3 + k];
+    out[k] = static_cast<float>((a * (1 - fx) + b * fx) * (1 - fy) + (c * (1 - fx) + d * fx) * fy);
+  }
+}
+
+TEST_F(TextureTest, EveryLevelAndEverySampleAnswersAsTheRowsOfItsLevel) {
+  // Square sides that are and are not whole tiles of any small size, 1 x N
+  // and N x 1 images (stretched), an odd image: each level is the truncated
+  // 2 x 2 mean of the next, every texel of the finest level is what a point
+  // sample at its centre (and at whole turns from it) reads, and area
+  // samples weigh the two levels of their footprint as bilinear look-ups on
+  // the levels' rows would, wrapping at the edges.
+  const float kUnit = 0.003921569f;
+  const float eye[3] = {0, 0, 10}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  ASSERT_EQ(VoViewSetPinhole(VoViewGet(), eye, at, up, 1, 2.0), 0u);
+  ASSERT_EQ(VoViewSetResolution(VoViewGet(), 256, 256, 1.0), 0u);
+  ASSERT_EQ(VoShadingInitialiseImage(1), 0u);
+  VtShaderGlobals *g = Globals();
+  g->Pw = g->PwStorage;
+  g->dPds = g->dPdsStorage;
+  g->dPdt = g->dPdtStorage;
+  g->Pw[0] = g->Pw[1] = g->Pw[2] = 0;
+  g->dPds[0] = 1, g->dPds[1] = g->dPds[2] = 0;
+  g->dPdt[1] = 1, g->dPdt[0] = g->dPdt[2] = 0;
+  float h[4];
+  const float origin[3] = {0, 0, 0};
+  VoViewProjectPoint(origin, h);
+  g->xs = h[0] / h[3] * 256;
+  g->ys = h[1] / h[3] * 256;
+  const int32_t sizes[][2] = {{16, 16}, {64, 64}, {8, 8}, {2, 2}, {1, 13}, {13, 1}, {37, 23}, {32, 8}};
+  uint32_t seed = 1;
+  for (const auto &size : sizes) {
+    Picture p{size[0], size[1], 24, {}};
+    for (int32_t k = 0; k < 3 * size[0] * size[1]; ++k) p.bytes.push_back(uint8_t((seed = seed * 1103515245u + 12345u) >> 23));
+    VtImage image = p.Image();
+    VtTexture *t = VoTextureCreate(&image, 3);
+    ASSERT_NE(t, nullptr);
+    const int32_t side = t->side, levels = t->levelCount;
+    std::vector<std::vector<uint8_t>> rows(levels + 1);
+    for (int32_t k = 0; k <= levels; ++k) {
+      rows[k] = LevelBytes(t, k);
+      ASSERT_EQ(rows[k].size(), size_t(3) << (2 * k)) << size[0] << " x " << size[1] << " level " << k;
+    }
+    if (size[0] == size[1]) EXPECT_EQ(rows[levels], p.bytes) << size[0];
+    for (int32_t k = 0; k < levels; ++k) {
+      const int32_t n = 1 << k;
+      for (int32_t y = 0; y < n; ++y)
+        for (int32_t x = 0; x < n; ++x)
+          for (int c = 0; c < 3; ++c) {
+            const std::vector<uint8_t> &f = rows[k + 1];
+            auto at2 = [&](int32_t fx, int32_t fy) { return f[(fy * 2 * n + fx) * 3 + c]; };
+            const int sum = at2(2 * x, 2 * y) + at2(2 * x + 1, 2 * y) + at2(2 * x, 2 * y + 1) + at2(2 * x + 1, 2 * y + 1);
+            ASSERT_EQ(rows[k][(y * n + x) * 3 + c], sum >> 2) << size[0] << " x " << size[1] << " level " << k;
+          }
+    }
+    for (int32_t y = 0; y < side; ++y)
+      for (int32_t x = 0; x < side; ++x)
+        for (double turns : {0.0, 1.0, -1.0, -3.0}) {
+          g->s = (x + 0.5) / side + turns;
+          g->t = (y + 0.5) / side - turns;
+          float out[3] = {-1, -1, -1}, first[2] = {-1, -1};
+          EXPECT_EQ(VoTextureSamplePoint(out, 3, t), 0u);
+          EXPECT_EQ(VoTextureSamplePoint(first, 1, t), 0u);
+          const uint8_t *texel = &rows[levels][(y * side + x) * 3];
+          ASSERT_EQ(out[0], texel[0] * kUnit) << size[0] << " x " << size[1] << " at " << x << ", " << y;
+          ASSERT_EQ(out[1], texel[1] * kUnit);
+          ASSERT_EQ(out[2], texel[2] * kUnit);
+          ASSERT_EQ(first[0], out[0]);
+          ASSERT_EQ(first[1], -1);
+        }
+    // The edges: 1 and a hair below 0 wrap to texel 0, a hair below 1 is the last texel.
+    for (float s : {1.0f, -1e-20f, 0.99999994f, std::nanf("")}) {
+      g->s = s;
+      g->t = 0.25;
+      float out[3];
+      EXPECT_EQ(VoTextureSamplePoint(out, 3, t), 0u);
+      const int32_t x = s == 0.99999994f ? side - 1 : 0, y = side / 4;
+      EXPECT_EQ(out[1], rows[levels][(y * side + x) * 3 + 1] * kUnit) << s;
+    }
+    // Area samples: the footprint as the sampler measures it, then its levels by hand.
+    for (int n = 0; n < 200; ++n) {
+      g->s = (n * 0.6180339887) - 2;
+      g->t = (n * 0.4142135623) - 1.5;
+      g->ds = g->dt = static_cast<float>(0.0005 + 0.0007 * (n % 64));
+      double ab[2][2];
+      for (int a = 0; a < 2; ++a) {
+        const float *dir = a == 0 ? g->dPds : g->dPdt;
+        const float step = a == 0 ? g->ds : g->dt;
+        const float q[3] = {g->Pw[0] + step * dir[0], g->Pw[1] + step * dir[1], g->Pw[2] + step * dir[2]};
+        float hq[4];
+        VoViewProjectPoint(q, hq);
+        ab[a][0] = hq[0] / hq[3] * 256 - g->xs;
+        ab[a][1] = hq[1] / hq[3] * 256 - g->ys;
+      }
+      const double la = std::hypot(ab[0][0], ab[0][1]), lb = std::hypot(ab[1][0], ab[1][1]);
+      const double area = std::fabs(ab[0][0] * ab[1][1] - ab[1][0] * ab[0][1]);
+      const double f = std::min(lb > 0 ? std::min(la, area / lb) : la, la > 0 ? std::min(lb, area / la) : lb);
+      float expected[3];
+      if (!(f > 1)) {
+        for (int k = 0; k < 3; ++k) expected[k] = rows[0][k];
+      } else {
+        const double x = std::log2(f) + t->lodBias;
+        const int32_t level = x >= levels ? levels : static_cast<int32_t>(x);
+        const double ss = WrapByHand(g->s - 0.5 / f), st = WrapByHand(g->t - 0.5 / f);
+        BilinearByHand(rows[level], 1 << level, ss, st, expected);
+        if (level < levels) {
+          float b[3];
+          BilinearByHand(rows[level + 1], 2 << level, ss, st, b);
+          const double frac = std::fmod(x, 1.0);
+          for (int k = 0; k < 3; ++k) expected[k] = static_cast<float>(expected[k] + (b[k] - expected[k]) * frac);
+        }
+      }
+      float out[3];
+      EXPECT_EQ(VoTextureSampleArea(out, 3, t), 0u);
+      for (int k = 0; k < 3; ++k)
+        ASSERT_EQ(out[k], expected[k] * kUnit) << size[0] << " x " << size[1] << " sample " << n << " f " << f;
+    }
+    EXPECT_EQ(VoTextureDestroy(t), 0u);
+  }
+  EXPECT_EQ(VoShadingTerminateImage(), 0u);
 }
 
 TEST_F(TextureTest, ReadsShareOneRecordPerNameKindAndChannelsUntilTheLastDestroy) {
