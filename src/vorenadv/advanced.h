@@ -103,12 +103,8 @@ VtAdvancedRendererContext *State();
 
 // ---- What the two classes share ---------------------------------------------
 
-// A scratch vertex given back, kept for the next polygon or edge of the
-// primitive that made it.
-struct ScratchSpare {
-  VtPrimitive *owner;
-  VtVertex *vertex;
-};
+// Scratch vertices given back are kept for the next polygon or edge of the
+// primitive that made it, at most this many.
 constexpr uint32_t kScratchSpares = 64;
 
 // The first member of either class's render record.
@@ -119,7 +115,9 @@ struct RenderCommon {
   float direction[3];                 // unit view direction
   float hither;
   bool out_of_memory;  // a scratch vertex could not be made: the line fails
-  ScratchSpare spares[kScratchSpares];
+  // The spares' primitives side by side (searched), and their vertices.
+  VtPrimitive *spare_owner[kScratchSpares];
+  VtVertex *spare_vertex[kScratchSpares];
   uint32_t spare_count;
 };
 

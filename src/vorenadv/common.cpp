@@ -92,9 +92,18 @@ uint8_t *PixelAt(const RenderFrame *f, int32_t x) {
 
 namespace {
 
+// The spare at i taken out: the last moves into its place.
+VtVertex *SpareTake(RenderCommon *c, uint32_t i) {
+  VtVertex *v = c->spare_vertex[i];
+  --c->spare_count;
+  c->spare_owner[i] = c->spare_owner[c->spare_count];
+  c->spare_vertex[i] = c->spare_vertex[c->spare_count];
+  return v;
+}
+
 void SpareDrop(RenderCommon *c, uint32_t i) {
-  (void)VoVertexDestroy(c->spares[i].owner, c->spares[i].vertex);
-  c->spares[i] = c->spares[--c->spare_count];
+  VtPrimitive *owner = c->spare_owner[i];
+  (void)VoVertexDestroy(owner, SpareTake(c, i));
 }
 
 void ScratchGive(VtPrimitive *owner, VtVertex *vertex) {
@@ -105,7 +114,8 @@ void ScratchGive(VtPrimitive *owner, VtVertex *vertex) {
     return;
   }
   if (c->spare_count == kScratchSpares) SpareDrop(c, 0);
-  c->spares[c->spare_count++] = {owner, vertex};
+  c->spare_owner[c->spare_count] = owner;
+  c->spare_vertex[c->spare_count++] = vertex;
 }
 
 void SparesOfEnding(VtReference *list) {
@@ -114,7 +124,7 @@ void SparesOfEnding(VtReference *list) {
   if (c == nullptr || c->spare_count == 0) return;
   ForEachNode(list, [&](VtReference *node) {
     for (uint32_t i = 0; i < c->spare_count;)
-      if (c->spares[i].owner == node->data)
+      if (c->spare_owner[i] == node->data)
         SpareDrop(c, i);
       else
         ++i;
@@ -138,10 +148,10 @@ void ScratchSparesEnd(RenderFrame *f) {
 bool ScratchReady(const RenderFrame *f, VtPrimitive *p, VtVertex **slot) {
   if (*slot != nullptr) return true;
   RenderCommon *c = CommonOf(f);
+  VtPrimitive *const *owners = c->spare_owner;
   for (uint32_t i = c->spare_count; i-- > 0;)
-    if (c->spares[i].owner == p) {
-      *slot = c->spares[i].vertex;
-      c->spares[i] = c->spares[--c->spare_count];
+    if (owners[i] == p) {
+      *slot = SpareTake(c, i);
       return true;
     }
   *slot = VoVertexCreate(p);

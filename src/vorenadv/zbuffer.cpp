@@ -30,9 +30,10 @@ using namespace renstd;
 // What one z-buffer render holds, behind the frame's class-state pointer.
 struct ZBufferRender {
   RenderCommon common;
-  // The line's nearest polygon by pixel of the viewport, and its edges.
-  ScanPolygon **owner;
-  ScanEdge **left, **right;
+  // The left edge of the line's nearest polygon by pixel of the viewport
+  // (null where none): its polygon is the edge's, its right edge the next
+  // on the polygon's active list.
+  ScanEdge **left;
 };
 
 ZBufferRender *RenderOf(const RenderFrame *f) { return static_cast<ZBufferRender *>(f->class_state); }
@@ -94,14 +95,20 @@ void SpansResolve(RenderFrame *f, ZBufferRender *z) {
       r->bound = xe;
       if (xs < first) xs = first;
       if (xe > last) xe = last;
-      for (int32_t x = xs; x <= xe; ++x) {
+      if (xs > xe) continue;
+      // The depth at x is the edge's depth plus (256 x + 128 - l->x) dz / 256
+      // rounded toward zero. While that offset is positive the product keeps
+      // one sign, so the quotient grows by exactly dz per pixel.
+      const int64_t offset = int64_t{256} * xs + 128 - l->x;
+      const bool stepped = offset > 0;
+      int64_t along = int64_t{l->depth} + (stepped ? offset * q->depth_dx / 256 : 0);
+      for (int32_t x = xs; x <= xe; ++x, along += q->depth_dx) {
         const int32_t i = x - first;
-        const int32_t d = DepthSaturate(int64_t{l->depth} + (int64_t{256} * x + 128 - l->x) * q->depth_dx / 256);
-        if (z->owner[i] != nullptr && d >= depth[i]) continue;
+        const int32_t d = DepthSaturate(
+            stepped ? along : int64_t{l->depth} + (int64_t{256} * x + 128 - l->x) * q->depth_dx / 256);
+        if (z->left[i] != nullptr && d >= depth[i]) continue;
         depth[i] = d;
-        z->owner[i] = q;
         z->left[i] = l;
-        z->right[i] = r;
       }
     }
 }
@@ -111,20 +118,21 @@ VtStatus ZLineScan(int32_t) {
   ZBufferRender *z = RenderOf(f);
   if (z == nullptr) return VO_STATUS_UNAVAILABLE;
   const size_t width = static_cast<size_t>(f->width);
-  std::memset(static_cast<void *>(z->owner), 0, width * sizeof *z->owner);
+  std::memset(static_cast<void *>(z->left), 0, width * sizeof *z->left);
   SpansResolve(f, z);
   const int32_t first = f->xmin;
+  ScanEdge *const *left = z->left;
   for (size_t i = 0; i < width;) {
     const size_t start = i;
-    ScanPolygon *q = z->owner[i];
-    ScanEdge *l = z->left[i];
-    while (i < width && z->owner[i] == q && (q == nullptr || z->left[i] == l)) ++i;
+    ScanEdge *l = left[i];
+    while (i < width && left[i] == l) ++i;
     const int32_t x0 = first + static_cast<int32_t>(start), x1 = first + static_cast<int32_t>(i) - 1;
-    if (q == nullptr) {
+    if (l == nullptr) {
       BackgroundSpan(f, x0, x1);
     } else {
+      ScanPolygon *q = l->polygon;
       q->left = l;
-      q->right = z->right[start];
+      q->right = l->next;
       f->span(q, l, q->right, x0, x1);
     }
   }
@@ -137,15 +145,12 @@ VtStatus ZBegin() {
   VtStatus st = BeginCommon();
   if (st != 0) return st;
   const size_t width = static_cast<size_t>(f->width);
-  const size_t bytes = sizeof(ZBufferRender) + 3 * width * sizeof(void *);
+  const size_t bytes = sizeof(ZBufferRender) + width * sizeof(void *);
   auto *z = static_cast<ZBufferRender *>(VoAllocate(static_cast<uint32_t>(bytes)));
   if (z == nullptr) return VO_STATUS_NO_MEMORY;
   std::memset(static_cast<void *>(z), 0, bytes);
   f->class_state = z;
-  auto **rows = reinterpret_cast<void **>(z + 1);
-  z->owner = reinterpret_cast<ScanPolygon **>(rows);
-  z->left = reinterpret_cast<ScanEdge **>(rows + width);
-  z->right = reinterpret_cast<ScanEdge **>(rows + 2 * width);
+  z->left = reinterpret_cast<ScanEdge **>(z + 1);
   CommonTake(&z->common, f->execute_code, VO_SLOT_EVALUATE);
   ScratchSparesBegin(f);
   if (z->common.code == kExecuteDepth) {

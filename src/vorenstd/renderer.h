@@ -232,6 +232,9 @@ struct RenderFrame {
   VtVertex *shaded_vertex[kShadedMost];
   float shaded_colour[kShadedMost][4];
   float span_P[3], span_N[3], span_Ci[3];  // what the per-pixel span points the globals at
+  // The vertex-colour class's shaded mesh vertices of this render (null
+  // outside it): made at begin, freed at end.
+  struct VertexCache *vertex_cache;
   // Where an edge's scratch vertex goes when the edge is given back (null:
   // destroyed), and what hears of the primitives whose last line has been
   // scanned, before they may be destroyed (null: nothing); for classes that
@@ -258,6 +261,9 @@ struct VtStandardRendererContext {
   uint32_t oversampling;        // control 0xc000e
   uint32_t pixel_mode;          // control 0xc000f
   uint32_t field_selection;     // control 0xc0012
+  // Vertices the last vertex-colour render shaded, and the shadings it took
+  // from its cache instead.
+  uint64_t vertex_shades, vertex_cache_hits;
   PixelWriter pixel;            // callback 0xc0002
   BackgroundWriter background;  // callback 0xc0003
   // Driver-framework callbacks.

@@ -57,15 +57,21 @@ const uint8_t *BackgroundBytes(uint8_t *scratch) {
   return scratch;
 }
 
+// The first pixel written, then the run doubled from what is written.
 uint8_t *BackgroundRunBytes(uint8_t *d, uint32_t count) {
+  if (count == 0) return d;
   uint8_t scratch[3];
   const uint8_t *b = BackgroundBytes(scratch);
-  for (uint32_t i = 0; i < count; ++i, d += 3) {
-    d[0] = b[0];
-    d[1] = b[1];
-    d[2] = b[2];
+  d[0] = b[0];
+  d[1] = b[1];
+  d[2] = b[2];
+  const size_t bytes = size_t{count} * 3;
+  for (size_t done = 3; done < bytes;) {
+    const size_t more = done < bytes - done ? done : bytes - done;
+    std::memcpy(d + done, d, more);
+    done += more;
   }
-  return d;
+  return d + bytes;
 }
 
 uint8_t *BackgroundRunFloats(uint8_t *d, uint32_t count) {

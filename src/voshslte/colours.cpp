@@ -276,4 +276,9 @@ const ClassDescription kColours[] = {
 
 std::span<const ClassDescription> ColourClasses() { return kColours; }
 
+bool ColourOfPointAlone(VtShaderDataProc evaluate, const void *data) {
+  return evaluate == &PlainColourEvaluate && data != nullptr &&
+         static_cast<const VtShaderColourArg *>(data)->shader == nullptr;
+}
+
 }  // namespace vo::shaderlib

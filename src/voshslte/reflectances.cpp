@@ -194,4 +194,11 @@ const ClassDescription kSurfaces[] = {
 
 std::span<const ClassDescription> SurfaceClasses() { return kSurfaces; }
 
+bool ReflectanceOfPointAlone(VtShaderDataProc evaluate, const void *data) {
+  if (evaluate == nullptr || data == nullptr) return false;
+  if (evaluate == &HighlightEvaluate<true> || evaluate == &HighlightEvaluate<false>)
+    return static_cast<const VtPlasticParams *>(data)->specularShader == nullptr;
+  return evaluate == &MetalEvaluate || evaluate == &MatteEvaluate || evaluate == &exported::VoProcedureNull;
+}
+
 }  // namespace vo::shaderlib

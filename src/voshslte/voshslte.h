@@ -21,6 +21,14 @@ std::span<const ClassDescription> ColourClasses();
 std::span<const ClassDescription> SurfaceClasses();
 std::span<const ClassDescription> TextureSpaceClasses();
 
+// Whether an evaluate entry on its instance data reads nothing of the point
+// beyond its position, normal, colour globals, the view and the lights (no
+// polygon, no texture frame, no shader standing in for a colour): the plain
+// colour; the plastic, phong, metal, matte and constant reflectances.
+// Renderers share such a point's colour among the polygons of a vertex.
+bool ColourOfPointAlone(VtShaderDataProc evaluate, const void *data);
+bool ReflectanceOfPointAlone(VtShaderDataProc evaluate, const void *data);
+
 // The shadow lookups of the built-in lights (for tests: the projection of a
 // point on a spot light's map; false outside it).
 bool SpotProject(const VtLightData *light, const float *point, const float *normal, float *u, float *v,

@@ -142,6 +142,40 @@ TEST_F(ZBufferTest, ARecedingQuadIsShadedAtTheWorldPointUnderEachPixelCentre) {
   EXPECT_EQ(checked, 84);
 }
 
+TEST_F(ZBufferTest, APolygonWithTwoSpansOnALineShadesEachBetweenItsOwnEdges) {
+  ASSERT_EQ(Set(0xc000f, 0xc0002, VtEnum), 0u);  // float rows
+  // A notched polygon (arms x 2..6 and 12..16 above line 5) in front of a
+  // green rectangle. Red is 0.1 on its left side, 0.8 on its right, 0.9 on
+  // the notch's left side and 0 on its right: a span shaded between the
+  // wrong edges shows another red.
+  const std::vector<std::array<float, 2>> notched = {{2, 2},  {2, 8},  {16, 8}, {16, 2},
+                                                     {12, 2}, {12, 5}, {6, 5},  {6, 2}};
+  const std::vector<std::array<float, 3>> reds = {{0.1f, 0, 0}, {0.1f, 0, 0}, {0.8f, 0, 0}, {0.8f, 0, 0},
+                                                  {0, 0, 0},    {0, 0, 0},    {0.9f, 0, 0}, {0.9f, 0, 0}};
+  Scene({Polygon(notched, 0.3f, reds), Rectangle(1, 1, 19, 9, 0.6f, {0, 1, 0})});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  // Red at the pixel's centre between edges at xa and xb of reds ra and rb.
+  const auto red = [](uint32_t x, float xa, float ra, float xb, float rb) {
+    return ra + (rb - ra) * (x + 0.5f - xa) / (xb - xa);
+  };
+  for (uint32_t x = 2; x < 16; ++x) {
+    const Pixel &above = Output::rows[3][x], &below = Output::rows[6][x];
+    EXPECT_NEAR(below[0], red(x, 2, 0.1f, 16, 0.8f), 1e-5) << x;
+    if (x >= 6 && x < 12) {
+      EXPECT_EQ(above[1], 1.0f) << x << ": the rectangle shows in the notch";
+      continue;
+    }
+    EXPECT_NEAR(above[0], x < 6 ? red(x, 2, 0.1f, 6, 0.9f) : red(x, 12, 0, 16, 0.8f), 1e-5) << x;
+    EXPECT_EQ(above[1], 0.0f) << x;
+  }
+  // Ten renders in one process: the same picture every time.
+  const auto first = Output::rows;
+  for (int i = 1; i < 10; ++i) {
+    EXPECT_EQ(VoExecute(0x200001), 0u);
+    EXPECT_EQ(Output::rows, first) << "render " << i + 1;
+  }
+}
+
 TEST_F(ZBufferTest, ABackgroundReadingTheIncidentVectorGetsOnePerPixel) {
   ASSERT_EQ(ShaderTest::Register(VO_SHADER_BACKGROUND, "rays", 1, EvaluatingBy(&IncidentEvaluate)), 0u);
   VtShader *rays = VoShaderCreate(VO_SHADER_BACKGROUND, "rays");

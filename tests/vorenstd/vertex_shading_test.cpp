@@ -4,8 +4,10 @@
 // same faces give as polygons of their own, byte for byte, with one shading
 // per vertex of each polygon set up.
 
+#include <algorithm>
 #include <cmath>
 
+#include "support/kernel_fixture.h"
 #include "vorenstd/renderer_fixture.h"
 
 namespace vo::test {
@@ -59,14 +61,17 @@ class VertexShadingTest : public RendererTest {
   }
   void TearDown() override {
     // The primitives go before their materials, and both before the system.
+    ScenePrimitivesDestroy();
+    VoMaterialDestroy(facing_);
+    VoMaterialDestroy(turned_);
+    RendererTest::TearDown();
+  }
+  void ScenePrimitivesDestroy() {
     VoPrimitiveListSet(nullptr);
     VoReferenceListDestroy(scene_, nullptr);
     scene_ = nullptr;
     for (VtPrimitive *p : owned_) EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
     owned_.clear();
-    VoMaterialDestroy(facing_);
-    VoMaterialDestroy(turned_);
-    RendererTest::TearDown();
   }
   // The faces as one mesh (material of face 0 for all) or, apart, as
   // polygons of their own with face f's material turned where turned(f).
@@ -154,6 +159,175 @@ TEST_F(VertexShadingTest, PerPolygonMaterialsKeepTheirOwnColoursAtSharedCorners)
   const auto plain = Picture();
   EXPECT_NE(alternate, plain);
   EXPECT_EQ(Covered(alternate), Covered(plain));
+}
+
+// The same strip under a plastic material and a point light, with a normal
+// of its own at each vertex: nothing of the shading reads the polygon, so
+// the render shades each mesh vertex once (once per side on a two-sided
+// mesh) and takes its colour from its cache after that. Wherever shading
+// reads the polygon (no vertex normals, a light casting shadows) each
+// polygon shades its own corners. Every picture equals the faces rendered
+// as polygons of their own.
+double HalfFallOff(int32_t, void *, double, double) { return 0.5; }
+
+class SharedShadingTest : public VertexShadingTest {
+ protected:
+  void SetUp() override {
+    VertexShadingTest::SetUp();
+    plastic_ = VoMaterialCreate();
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(plastic_, VO_SHADER_REFLECTANCE, "plastic"), 0u);
+    VtTypedValue v{};
+    ASSERT_EQ(VoViewEvaluate(nullptr), 0u);
+    ASSERT_EQ(VoViewGetValue(VO_VIEW_VALUE_EYE, &v), 0u);
+    const auto *eye = static_cast<const float *>(v.value.p);
+    // Normals leaning towards the eye, each vertex its own way.
+    for (size_t i = 0; i < xyz_.size(); ++i) {
+      std::array<float, 3> n{};
+      float length = 0;
+      for (int c = 0; c < 3; ++c) {
+        n[c] = eye[c] - xyz_[i][c] + 0.3f * static_cast<float>((i + c) % 3) - 0.3f;
+        length += n[c] * n[c];
+      }
+      for (float &c : n) c /= std::sqrt(length);
+      normals_.push_back(n);
+    }
+    light_ = VoShaderCreate(VO_SHADER_LIGHT, "point");
+    ASSERT_NE(light_, nullptr);
+    VtTypedValue at{};
+    at.type = VtPoint;
+    for (int c = 0; c < 3; ++c) at.value.v[c] = eye[c] + (c == 0 ? 2.0f : 0.5f);
+    ASSERT_EQ(VoShaderSetArg(light_, "location", &at), 0u);
+    lights_ = VoShaderReferenceCreate(light_);
+    ASSERT_EQ(VoLightListSet(lights_), 0u);
+  }
+  void TearDown() override {
+    VoLightListSet(nullptr);
+    VoShaderReferenceDestroy(lights_, 1);
+    // The primitives before the material, and both before the system.
+    ScenePrimitivesDestroy();
+    VoMaterialDestroy(plastic_);
+    VertexShadingTest::TearDown();
+  }
+  // Faces 3-5 turned (wound the other way) when asked; two-sided then.
+  std::vector<std::vector<int32_t>> Faces(bool turned) const {
+    std::vector<std::vector<int32_t>> faces = faces_;
+    if (turned)
+      for (size_t f = 3; f < faces.size(); ++f) std::reverse(faces[f].begin(), faces[f].end());
+    return faces;
+  }
+  VtPrimitive *Made(VtPrimitive *p, bool two_sided) {
+    EXPECT_NE(p, nullptr);
+    if (p == nullptr) return nullptr;
+    owned_.push_back(p);
+    EXPECT_EQ(VoPrimitiveSetMaterial(p, plastic_), 0u);
+    if (two_sided) EXPECT_EQ(VoPrimitiveSetFlags(p, VoPrimitiveGetFlags(p) | VO_PRIMITIVE_TWO_SIDED), 0u);
+    return p;
+  }
+  VtPrimitive *SmoothMesh(bool normals, bool turned) {
+    std::vector<int32_t> counts, indices;
+    for (const auto &f : Faces(turned)) {
+      counts.push_back(static_cast<int32_t>(f.size()));
+      indices.insert(indices.end(), f.begin(), f.end());
+    }
+    const uint32_t ids[3] = {VO_VERT_WORLD, VO_VERT_COLOUR, VO_VERT_NORMAL};
+    const VtTypedValue data[3] = {PropertyRecord(xyz_.data()), PropertyRecord(rgb_.data()),
+                                  PropertyRecord(normals_.data())};
+    return Made(VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
+                                      normals ? 3 : 2, ids, data),
+                turned);
+  }
+  std::vector<VtPrimitive *> SmoothApart(bool normals, bool turned) {
+    std::vector<VtPrimitive *> out;
+    for (const auto &f : Faces(turned)) {
+      Positions xyz, rgb, n;
+      for (int32_t v : f) {
+        xyz.push_back(xyz_[static_cast<size_t>(v)]);
+        rgb.push_back(rgb_[static_cast<size_t>(v)]);
+        n.push_back(normals_[static_cast<size_t>(v)]);
+      }
+      const uint32_t ids[3] = {VO_VERT_WORLD, VO_VERT_COLOUR, VO_VERT_NORMAL};
+      const VtTypedValue data[3] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data()), PropertyRecord(n.data())};
+      if (VtPrimitive *p = Made(VoPrimitiveCreatePolygon(static_cast<uint32_t>(xyz.size()), normals ? 3 : 2, ids, data),
+                                turned))
+        out.push_back(p);
+    }
+    return out;
+  }
+  struct Counts {
+    uint64_t shades, taken;
+  };
+  static Counts Last() {
+    const renstd::VtStandardRendererContext *s = renstd::State();
+    return {s->vertex_shades, s->vertex_cache_hits};
+  }
+  // Mesh and faces apart rendered, the pictures compared; the mesh's counts.
+  Counts MeshMatchesApart(bool normals, bool turned) {
+    Scene({SmoothMesh(normals, turned)});
+    const auto shared = Picture();
+    const Counts mesh = Last();
+    EXPECT_EQ(Picture(), shared) << "a second render of the mesh";
+    EXPECT_EQ(Last().shades, mesh.shades);
+    Scene(SmoothApart(normals, turned));
+    EXPECT_EQ(Picture(), shared);
+    const Counts apart = Last();
+    EXPECT_EQ(apart.shades, 20u) << "faces apart shade each corner";
+    // Every corner of every edge is asked for: taken or shaded.
+    EXPECT_EQ(mesh.shades + mesh.taken, apart.shades + apart.taken);
+    EXPECT_GT(Covered(shared), 24u * 8);
+    return mesh;
+  }
+
+  Positions normals_;
+  VtMaterial *plastic_ = nullptr;
+  VtShader *light_ = nullptr;
+  VtReference *lights_ = nullptr;
+};
+
+TEST_F(SharedShadingTest, ASmoothMeshShadesEachVertexOncePerRender) {
+  const Counts c = MeshMatchesApart(true, false);
+  // The twelve sloping edges ask for 24 ends; the 9 vertices are shaded
+  // at their first, the rest taken from the cache.
+  EXPECT_EQ(c.shades, 9u);
+  EXPECT_EQ(c.taken, 24u - 9u);
+}
+
+TEST_F(SharedShadingTest, ATwoSidedMeshShadesASharedVertexOncePerSide) {
+  // Vertices 3, 4 and 5 lie on front and back faces: 6 + 6 shadings.
+  const Counts c = MeshMatchesApart(true, true);
+  EXPECT_EQ(c.shades, 12u);
+}
+
+TEST_F(SharedShadingTest, WhereShadingReadsThePolygonEachPolygonShadesItsCorners) {
+  {
+    SCOPED_TRACE("no vertex normals: the polygon's plane is the normal");
+    EXPECT_EQ(MeshMatchesApart(false, false).shades, 20u);
+  }
+  {
+    SCOPED_TRACE("a light falling off by the application's procedure, which may read anything");
+    VtTypedValue fall{};
+    fall.type = VtFunc;
+    fall.value.fn = reinterpret_cast<VtProc>(&HalfFallOff);
+    ASSERT_EQ(VoShaderSetArg(light_, "fall off function", &fall), 0u);
+    EXPECT_EQ(MeshMatchesApart(true, false).shades, 20u);
+    fall.value.fn = nullptr;
+    ASSERT_EQ(VoShaderSetArg(light_, "fall off function", &fall), 0u);
+  }
+  {
+    SCOPED_TRACE("a light casting shadows: their bias reads the polygon's plane");
+    VtTypedValue on{};
+    on.type = VtBoolean;
+    on.value.i = 1;
+    ASSERT_EQ(VoShaderSetArg(light_, "shadows", &on), 0u);
+    EXPECT_EQ(MeshMatchesApart(true, false).shades, 20u);
+  }
+}
+
+TEST_F(SharedShadingTest, RunningOutOfMemoryWhileSharingFailsTheRenderAndGivesEverythingBack) {
+  Scene({SmoothMesh(true, false)});
+  const auto whole = Picture();
+  EveryAllocationFails([] { return VoExecute(0xc0002); });
+  EXPECT_EQ(Picture(), whole);
+  EXPECT_EQ(Last().shades, 9u);
 }
 
 }  // namespace
