@@ -132,20 +132,25 @@ TEST_F(ScanPointsTest, PolygonsSetUpLinesAheadScanAsPolygonsSetUpOnTheirOwnFirst
 }
 
 TEST_F(ScanPointsTest, AMeshWithinTheViewScansAsOneTheClipperCopies) {
-  // Cells, with among them triangles turned away, collapsed to a line or a
-  // point, and slivers nearly edge-on; set up as they are culled (bounds
-  // within the view) and, with one more triangle far outside the view, set
-  // up after the clipper has copied their rings. The pictures agree.
-  constexpr int kColumns = 8, kRows = 6;
-  View(kColumns * kCell, kRows * kCell);
+  // Cells well inside the view, with among them triangles turned away,
+  // collapsed to a line or a point, and slivers nearly edge-on; set up as
+  // they are culled (bounds within the view) and, with one more triangle
+  // far outside the view, set up after the clipper has copied their rings.
+  // The pictures agree.
+  constexpr int kColumns = 8, kRows = 6, kMargin = 3 * kCell;
+  View(kColumns * kCell + 2 * kMargin, kRows * kCell + 2 * kMargin);
   std::vector<Triangle> cells = Cells(kColumns, kRows);
-  for (size_t i = 0; i < cells.size(); i += 5) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const float x = static_cast<float>(static_cast<int>(i) % kColumns * kCell + kMargin) + 0.3f,
+                y = static_cast<float>(static_cast<int>(i) / kColumns * kCell + kMargin) + 0.3f,
+                z = 0.25f + 0.001f * static_cast<float>(i % 7);
     Positions &xyz = cells[i].xyz;
-    switch (i % 4) {
-      case 0: std::swap(xyz[1], xyz[2]); break;  // turned away
-      case 1: xyz[2] = xyz[1]; break;            // two corners in one
-      case 2: xyz[1] = At(xyz[0][0] + 1.5f, xyz[0][1] + 0.5f, xyz[0][2]), xyz[2] = At(xyz[0][0] + 3, xyz[0][1] + 1, xyz[0][2]); break;
-      default: xyz[2] = At(xyz[1][0] + 0.001f, xyz[1][1] + 0.0004f, xyz[1][2]); break;  // a sliver
+    switch (i % 5 == 0 ? i / 5 % 4 : 4) {
+      case 0: xyz = {At(x, y, z), At(x + 3.3f, y + 0.3f, z), At(x + 0.9f, y + 3.4f, z)}; break;  // turned away
+      case 1: xyz = {At(x, y, z), At(x + 0.9f, y + 3.4f, z), At(x + 0.9f, y + 3.4f, z)}; break;  // two corners in one
+      case 2: xyz = {At(x, y, z), At(x + 1.5f, y + 1, z), At(x + 3, y + 2, z)}; break;            // on a line
+      case 3: xyz = {At(x, y, z), At(x + 3.2f, y + 3, z), At(x + 3.2f, y + 3.01f, z)}; break;     // a sliver
+      default: xyz = {At(x, y, z), At(x + 0.9f, y + 3.4f, z), At(x + 3.3f, y + 0.3f, z)}; break;
     }
   }
   Triangle far;
