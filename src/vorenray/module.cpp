@@ -49,7 +49,7 @@ void ViewBind(RayContext *c) {
 }
 
 VtStatus PoolsMake(RayContext *c) {
-  c->leaf_pool = VoPoolCreate(kPoolLeaves, sizeof(Leaf));
+  c->leaf_pool = VoPoolCreate(kPoolLeaves, sizeof(LeafBlock));
   c->inner_pool = VoPoolCreate(kPoolInner, sizeof(Inner));
   if (c->leaf_pool == nullptr || c->inner_pool == nullptr) return VO_STATUS_NO_MEMORY;
   VoPoolSetSingleThreaded(c->leaf_pool, 1);
@@ -90,6 +90,7 @@ namespace {
 VtStatus ContextFree(RayContext *c) {
   VtStatus st = 0;
   OctreeRelease(c);
+  KeptDrop(c);
   st |= PoolsDispose(c);
   if (!c->is_clone) {
     if (c->once != nullptr) st |= VoMultiThreadLockDestroy(c->once);
@@ -148,6 +149,14 @@ VtStatus Start() {
   }
   ViewBind(c);
   return CallbacksFetch();
+}
+
+// The memory tidy gives back a kept octree: not the one the release at a
+// pass's end has just kept, nor while a pass is under way, nor on a worker.
+VtStatus MemoryRelease() {
+  RayContext *c = g_state.Master();
+  if (c != nullptr && g_state.Get() == c && !c->keep_index && c->threaded == nullptr) KeptDrop(c);
+  return 0;
 }
 
 VtStatus Terminate() {
@@ -281,6 +290,8 @@ VtStatus ContextClone(void *state, void **copy) {
   c->is_clone = 1;
   // Its own octree, still to build; the application's controls stay.
   c->leaf_pool = c->inner_pool = nullptr;
+  c->kept = RayContext::Kept{};
+  c->keep_index = 0;
   OctreeForget(c);
   c->prepared = 0;
   if (PoolsMake(c) != 0) {
@@ -334,6 +345,7 @@ VtStatus VoEntryRayTracer(uint32_t query, VtTypedValue *answer) {
       .control_set = &ray::ControlSet,
       .control_get = &ray::ControlGet,
       .start = &ray::Start,
+      .memory_release = &ray::MemoryRelease,
       .execute = &ray::Execute,
       .terminate = &ray::Terminate,
       .callbacks_changed = &ray::CallbacksFetch,

@@ -264,11 +264,13 @@ bool GridMake(RayContext *c, const double *box) {
 Leaf *LeafMake(RayContext *c, const uint32_t *words, uint32_t count) {
   const uint64_t bytes = sizeof(Leaf) + uint64_t{count} * sizeof(uint32_t);
   if (c->memory_used + bytes > c->memory_limit) return nullptr;
-  auto *leaf = static_cast<Leaf *>(VoPoolAllocate(c->leaf_pool));
-  auto *array = static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
+  auto *block = static_cast<LeafBlock *>(VoPoolAllocate(c->leaf_pool));
+  auto *leaf = reinterpret_cast<Leaf *>(block);
+  auto *array = block == nullptr             ? nullptr
+                : count <= kLeafInline ? block->words
+                                       : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
   if (leaf == nullptr || array == nullptr) {
     if (leaf != nullptr) VoPoolFree(c->leaf_pool, leaf);
-    VoDeallocate(array);
     return nullptr;
   }
   std::memcpy(array, words, count * sizeof(uint32_t));
@@ -280,7 +282,7 @@ Leaf *LeafMake(RayContext *c, const uint32_t *words, uint32_t count) {
 void LeafRelease(RayContext *c, Leaf *leaf) {
   if (leaf == &g_empty || --leaf->refs != 0) return;
   c->memory_used -= sizeof(Leaf) + uint64_t{leaf->count} * sizeof(uint32_t);
-  VoDeallocate(leaf->words);
+  if (leaf->words != reinterpret_cast<LeafBlock *>(leaf)->words) VoDeallocate(leaf->words);
   VoPoolFree(c->leaf_pool, leaf);
 }
 
@@ -293,12 +295,26 @@ void NodeRelease(RayContext *c, Node *n) {
   VoPoolFree(c->inner_pool, inner);
 }
 
-// True when the object may touch the box (xmin, xmax, ymin, ymax, zmin, zmax).
-bool Overlaps(const RayContext *c, uint32_t index, const double *box) {
+// The children of a split whose cells the object's box may touch: bit i for
+// child i. Each axis's lower half is [lo, mid], its upper half [mid, hi],
+// both widened by the margin.
+uint32_t ChildrenTouched(const RayContext *c, uint32_t index, const double *lo, const double *mid,
+                         const double *hi) {
+  static constexpr uint32_t kLower[3] = {0x55, 0x33, 0x0f};
   const double m = c->margin;
   const float *ob = c->boxes + 6 * index;
-  for (int a = 0; a < 6; a += 2)
-    if (ob[a] > box[a + 1] + m || ob[a + 1] < box[a] - m) return false;
+  uint32_t touched = 0xff;
+  for (int a = 0; a < 3; ++a) {
+    if (ob[2 * a] > mid[a] + m || ob[2 * a + 1] < lo[a] - m) touched &= ~kLower[a];
+    if (ob[2 * a] > hi[a] + m || ob[2 * a + 1] < mid[a] - m) touched &= kLower[a];
+  }
+  return touched;
+}
+
+// True when an object whose box touches the box (xmin, xmax, ymin, ymax,
+// zmin, zmax) may touch the box itself.
+bool OverlapsInBox(const RayContext *c, uint32_t index, const double *box) {
+  const double m = c->margin;
   const ObjectHit &h = c->hits[index];
   double low = h.plane[3], high = h.plane[3];
   for (int a = 0; a < 3; ++a) {
@@ -337,16 +353,41 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
   auto *leaf = reinterpret_cast<Leaf *>(*slot);
   const uint32_t half = cell.size / 2;
   if (c->memory_used + sizeof(Inner) > c->memory_limit) return false;
-  auto *inner = static_cast<Inner *>(VoPoolAllocate(c->inner_pool));
-  auto *scratch = static_cast<uint32_t *>(VoAllocate(leaf->count * sizeof(uint32_t)));
-  if (inner == nullptr || scratch == nullptr) {
-    if (inner != nullptr) VoPoolFree(c->inner_pool, inner);
-    VoDeallocate(scratch);
-    return false;
+  // The split's scratch (the children's words, then a byte per object of
+  // the children its box touches) lives as long as the octree.
+  const size_t scratch_bytes = size_t{leaf->count} * (sizeof(uint32_t) + 1);
+  if (scratch_bytes > c->split_capacity) {
+    if (scratch_bytes > UINT32_MAX) return false;
+    void *grown = VoMemoryReallocate(c->split_scratch, static_cast<uint32_t>(scratch_bytes));
+    if (grown == nullptr) return false;
+    c->split_scratch = static_cast<uint32_t *>(grown);
+    c->split_capacity = scratch_bytes;
   }
+  uint32_t *scratch = c->split_scratch;
+  auto *touched = reinterpret_cast<uint8_t *>(scratch + leaf->count);
+  auto *inner = static_cast<Inner *>(VoPoolAllocate(c->inner_pool));
+  if (inner == nullptr) return false;
   c->memory_used += sizeof(Inner);
   inner->tag = kNodeInner;
   inner->spare = 0;
+  const uint32_t lo_cell[3] = {cell.x, cell.y, cell.z};
+  double lo[3], mid[3], hi[3];
+  for (int a = 0; a < 3; ++a) {
+    lo[a] = c->bounds[a][lo_cell[a]];
+    mid[a] = c->bounds[a][lo_cell[a] + half];
+    hi[a] = c->bounds[a][lo_cell[a] + cell.size];
+  }
+  // The boxes and hit records of the objects a few places ahead are asked
+  // for while this one's box is read.
+  constexpr uint32_t kAhead = 8;
+  for (uint32_t k = 0; k < leaf->count; ++k) {
+    if (k + kAhead < leaf->count) {
+      const uint32_t ahead = leaf->words[k + kAhead] >> 3;
+      __builtin_prefetch(c->boxes + 6 * ahead);
+      __builtin_prefetch(c->hits + ahead);
+    }
+    touched[k] = static_cast<uint8_t>(ChildrenTouched(c, leaf->words[k] >> 3, lo, mid, hi));
+  }
   bool made = true;
   for (uint32_t i = 0; i < 8; ++i) {
     Node *&child = inner->child[i];
@@ -357,7 +398,7 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
     CellBox(c, sub, box);
     uint32_t n = 0;
     for (uint32_t k = 0; k < leaf->count; ++k)
-      if (Overlaps(c, leaf->words[k] >> 3, box)) scratch[n++] = leaf->words[k];
+      if ((touched[k] >> i & 1) != 0 && OverlapsInBox(c, leaf->words[k] >> 3, box)) scratch[n++] = leaf->words[k];
     Leaf *same = n == 0 ? &g_empty : n == leaf->count ? leaf : nullptr;
     for (uint32_t j = 0; same == nullptr && j < i; ++j) {
       auto *sibling = reinterpret_cast<Leaf *>(inner->child[j]);
@@ -372,7 +413,6 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
       made = false;
     }
   }
-  VoDeallocate(scratch);
   if (!made) {
     NodeRelease(c, reinterpret_cast<Node *>(inner));
     return false;
@@ -380,6 +420,49 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
   LeafRelease(c, leaf);
   *slot = reinterpret_cast<Node *>(inner);
   ++c->splits;
+  return true;
+}
+
+// The memory count of the table and the grid alone.
+uint64_t GridTableBytes(const RayContext *c) {
+  return TableBytes(c) + (c->bounds[0] != nullptr ? 3 * uint64_t{c->grid + 1} * sizeof(double) : 0);
+}
+
+// The kept octree as the root, when it was built over the same objects,
+// grid and leaf limit and fits the memory limit; null otherwise. The kept
+// arrays go either way.
+Node *KeptTake(RayContext *c, const uint32_t *words, uint32_t count) {
+  RayContext::Kept &k = c->kept;
+  Node *root = nullptr;
+  if (k.root != nullptr && k.object_count == c->object_count && k.uv_count == c->uv_count && k.root_count == count &&
+      k.grid_depth == c->grid_depth && k.leaf_limit == c->leaf_limit &&
+      c->memory_used + k.node_bytes <= c->memory_limit &&
+      std::memcmp(k.words, words, count * sizeof(uint32_t)) == 0 &&
+      std::memcmp(k.hits, c->hits, c->object_count * sizeof(ObjectHit)) == 0 &&
+      std::memcmp(k.boxes, c->boxes, c->object_count * 6 * sizeof(float)) == 0 &&
+      std::memcmp(k.uv, c->uv, c->uv_count * 2 * sizeof(float)) == 0) {
+    root = k.root;
+    c->memory_used += k.node_bytes;
+    k.root = nullptr;
+  }
+  KeptDrop(c);
+  return root;
+}
+
+// Splits every leaf below *slot that a walk would split; false when a split
+// ran out of memory.
+bool SplitBelow(RayContext *c, Node **slot, const Cell &cell) {
+  if ((*slot)->tag == kNodeLeaf) {
+    const auto *leaf = reinterpret_cast<const Leaf *>(*slot);
+    if (leaf->count <= c->leaf_limit || cell.size <= 1) return true;
+    if (!LeafSplit(c, slot, cell)) return false;
+  }
+  auto *inner = reinterpret_cast<Inner *>(*slot);
+  const uint32_t half = cell.size / 2;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half, half};
+    if (!SplitBelow(c, &inner->child[i], sub)) return false;
+  }
   return true;
 }
 
@@ -398,16 +481,65 @@ void OctreeForget(RayContext *c) {
   c->uv = nullptr;
   c->boxes = nullptr;
   c->stamps = nullptr;
+  c->split_scratch = nullptr;
+  c->split_capacity = 0;
   c->unbounded = nullptr;
   c->object_count = c->uv_count = c->unbounded_count = 0;
   c->memory_used = 0;
   c->splits = c->total_tests = 0;
+  c->frozen = c->tree_shared = c->repeated = 0;
   WalkWordsClear(c);
 }
 
-void OctreeRelease(RayContext *c) {
+void KeptDrop(RayContext *c) {
+  RayContext::Kept &k = c->kept;
+  // The kept nodes are no longer counted: their release leaves the count.
+  const uint64_t used = c->memory_used;
+  NodeRelease(c, k.root);
+  c->memory_used = used;
+  for (void *array : {static_cast<void *>(k.hits), static_cast<void *>(k.uv), static_cast<void *>(k.boxes),
+                      static_cast<void *>(k.words)})
+    VoDeallocate(array);
+  k = RayContext::Kept{};
+}
+
+void OctreeKeep(RayContext *c) {
+  KeptDrop(c);
+  if (c->table_shared || c->tree_shared || c->root == nullptr) return OctreeRelease(c);
+  RayContext::Kept &k = c->kept;
+  k.root = c->root;
+  k.node_bytes = c->memory_used - GridTableBytes(c);
+  k.hits = c->hits;
+  k.uv = c->uv;
+  k.boxes = c->boxes;
+  k.words = c->root_words;
+  k.object_count = c->object_count;
+  k.uv_count = c->uv_count;
+  k.root_count = c->root_count;
+  k.grid_depth = static_cast<uint32_t>(__builtin_ctz(c->grid));
+  k.leaf_limit = c->leaf_limit;
+  c->root = nullptr;
+  c->hits = nullptr;
+  c->uv = nullptr;
+  c->boxes = nullptr;
+  c->root_words = nullptr;
+  OctreeRelease(c);
+}
+
+bool OctreeSplitAll(RayContext *c) {
+  if (c->root == nullptr || SplitBelow(c, &c->root, Cell{0, 0, 0, c->grid})) return true;
+  // Out of memory: the octree as a build leaves it (the build again when
+  // even that cannot be made).
   NodeRelease(c, c->root);
+  c->root = reinterpret_cast<Node *>(LeafMake(c, c->root_words, c->root_count));
+  if (c->root == nullptr) c->sticky |= OctreeBuild(c);
+  return false;
+}
+
+void OctreeRelease(RayContext *c) {
+  if (!c->tree_shared) NodeRelease(c, c->root);
   VoDeallocate(c->stamps);
+  VoDeallocate(c->split_scratch);
   if (c->table_shared) return OctreeForget(c);
   VoDeallocate(c->root_words);
   for (double *b : c->bounds) VoDeallocate(b);
@@ -429,13 +561,16 @@ VtStatus OctreeBuild(RayContext *c) {
   if (fits && b.bounded_count != 0) {
     c->memory_used = TableBytes(c) + 3 * uint64_t{(1u << c->grid_depth) + 1} * sizeof(double);
     fits = c->memory_used <= c->memory_limit && GridMake(c, b.box);
-    Leaf *root = fits ? LeafMake(c, b.bounded, b.bounded_count) : nullptr;
-    c->root = reinterpret_cast<Node *>(root);
+    Node *root = fits ? KeptTake(c, b.bounded, b.bounded_count) : nullptr;
+    c->repeated = root != nullptr;
+    if (root == nullptr && fits) root = reinterpret_cast<Node *>(LeafMake(c, b.bounded, b.bounded_count));
+    c->root = root;
     fits = root != nullptr;
   } else if (fits) {
     c->memory_used = TableBytes(c);
     fits = c->memory_used <= c->memory_limit;
   }
+  KeptDrop(c);
   // The root's words stay for clones sharing this table.
   c->root_words = b.bounded;
   c->root_count = b.bounded_count;
@@ -474,7 +609,11 @@ VtStatus OctreeShare(RayContext *c, const RayContext *m) {
   // memory limit at the same size.
   c->memory_used = TableBytes(c) + (m->bounds[0] != nullptr ? 3 * uint64_t{c->grid + 1} * sizeof(double) : 0);
   bool made = true;
-  if (m->root != nullptr) {
+  if (m->root != nullptr && m->frozen) {
+    // A complete octree no walk splits: read by every worker.
+    c->root = m->root;
+    c->tree_shared = c->frozen = 1;
+  } else if (m->root != nullptr) {
     Leaf *root = LeafMake(c, c->root_words, c->root_count);
     c->root = reinterpret_cast<Node *>(root);
     made = root != nullptr;

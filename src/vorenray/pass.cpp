@@ -669,6 +669,13 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
     *shading = st == 0;
   }
   if (st == 0) st = ScenePrepare(c);
+  // When the scene is the last frame's, the workers share one complete
+  // octree, split here once (what the last frame split is kept), rather
+  // than each splitting its own as it walks; so they do for a new scene or
+  // when the memory limit stops the split here. (A tree already frozen is
+  // an enclosing pass's, which its workers may be reading.)
+  if (st == 0 && !c->frozen) c->frozen = c->repeated && OctreeSplitAll(c) ? 1 : 0;
+  if (st == 0) st = c->sticky;
   c->pass_kind = 0;
   return st;
 }
@@ -710,7 +717,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   if (c->kernel_sticky != nullptr) std::atomic_ref<uint32_t>(*c->kernel_sticky).store(0, std::memory_order_relaxed);
   c->sticky = 0;
   void *outer = c->threaded;
-  const uint32_t outer_holds = c->frame_holds;
+  const uint32_t outer_holds = c->frame_holds, outer_frozen = c->frozen;
   c->threaded = &t;
   c->frame_holds = 1;
   c->eye_rays = 0;
@@ -735,9 +742,13 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     st |= VoMultiThreadWorkersStop();
     if (shading) st |= VoShadingTerminateImage();
   }
-  // The scene goes once every worker is joined.
+  // The scene goes once every worker is joined; the octree stays for the
+  // next frame.
   c->frame_holds = outer_holds;
+  c->frozen = outer_frozen;
+  c->keep_index = outer == nullptr;
   st |= SceneRelease(c);
+  c->keep_index = 0;
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
   // A band left as the viewport would narrow the application's next render.

@@ -237,7 +237,10 @@ VtStatus SceneRelease(RayContext *c) {
     return 0;
   }
   const bool tidy = c->prepared != 0 || c->root != nullptr || c->objects != nullptr || c->shared->valid;
-  OctreeRelease(c);
+  if (c->keep_index)
+    OctreeKeep(c);
+  else
+    OctreeRelease(c);
   c->prepared = 0;
   if (c->shared->valid) {
     c->share = *c->shared;

@@ -57,6 +57,14 @@ struct Leaf {
   uint32_t spare;
   uint32_t *words;
 };
+// A leaf's block in its pool: the object words of a leaf of a few objects
+// lie in it, next to the count a walk reads first (the memory count is the
+// leaf's and its words' all the same).
+constexpr uint32_t kLeafInline = 8;
+struct LeafBlock {
+  Leaf leaf;
+  uint32_t words[kLeafInline];
+};
 struct Inner {
   uint32_t tag;  // kNodeInner
   uint32_t spare;
@@ -159,6 +167,23 @@ struct RayContext {
   uint32_t split_failed;  // a split of the current walk ran out of memory
   uint64_t splits;        // leaves split since the octree was built
   uint64_t total_tests;   // ray-polygon tests since the octree was built
+  uint32_t *split_scratch;  // a split's words and children bytes, kept with the octree
+  size_t split_capacity;    // its bytes
+  // The octree a render pass left, with what it was built over: the next
+  // build over the same objects, grid and leaf limit takes its splits.
+  struct Kept {
+    Node *root;
+    uint64_t node_bytes;  // its nodes' memory count
+    ObjectHit *hits;
+    float *uv;
+    float *boxes;
+    uint32_t *words;  // the root's object words
+    uint32_t object_count, uv_count, root_count, grid_depth, leaf_limit;
+  } kept;
+  uint32_t keep_index;   // the release at a pass's end keeps the octree
+  uint32_t frozen;       // no walk splits: the octree is complete and may be shared
+  uint32_t tree_shared;  // the octree is the master's (a clone's, frozen)
+  uint32_t repeated;     // the last build found the scene of the kept octree
   // Sharing of the gathered scene.
   VtRaySceneShare share;     // this context's working copy
   VtRaySceneShare *shared;   // the process's block (the master's)
@@ -257,6 +282,15 @@ void OctreeRelease(RayContext *c);
 // Clears the octree's words without freeing (a clone's copies of the
 // master's).
 void OctreeForget(RayContext *c);
+// The release at a pass's end: the octree and what it was built over are
+// kept for the next build, the rest freed.
+void OctreeKeep(RayContext *c);
+// Frees a kept octree.
+void KeptDrop(RayContext *c);
+// Splits every leaf the walks would split. True when the octree is then
+// complete; false when the memory limit stopped it, the octree then back
+// to its root leaf.
+bool OctreeSplitAll(RayContext *c);
 // A clone's octree over the master's table: a root leaf and stamps of its
 // own, the table, hit records, vertices and grid shared read-only.
 VtStatus OctreeShare(RayContext *c, const RayContext *master);

@@ -32,11 +32,11 @@ constexpr double kParallel = 1e-6;
 
 bool Finite3(const float *v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
 
-bool Inside(const RayContext *c, const ObjectHit &h, const double *point) {
+// Whether the hit point lies in the polygon; uv is the polygon's first
+// projected vertex.
+bool Inside(const ObjectHit &h, const float *uv, double tolerance, const double *point) {
   const int u = (h.kind & 3) == 3 ? 1 : 0, v = (h.kind & 3) == 1 ? 1 : 2;
   const pred::Point2 p{point[u], point[v]};
-  const float *uv = c->uv + 2 * h.first;
-  const double tolerance = c->tolerance;
   bool inside = false;
   pred::Point2 a{uv[2 * (h.count - 1)], uv[2 * (h.count - 1) + 1]};
   for (uint32_t i = 0; i < h.count; ++i) {
@@ -64,52 +64,101 @@ bool Inside(const RayContext *c, const ObjectHit &h, const double *point) {
   return inside;
 }
 
-// Tests a run of object words in order; accepts the nearest hit.
+// Tests a run of object words in order; accepts the nearest hit. What the
+// tests read is held in locals for the run: the context's words are read
+// once and written back once.
 void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
   RayContext *c = q.ctx;
-  const double e = c->min_distance;
+  const double e = c->min_distance, tolerance = c->tolerance;
+  uint32_t *const stamps = c->stamps;
+  const uint32_t stamp = c->stamp;
+  const ObjectHit *const hits = c->hits;
+  const VtRayObject *const objects = c->objects;
+  const float *const uv = c->uv;
+  const void *const excluded = q.excluded;
+  const bool trace = q.filter == Filter::kTrace;
+  const double o[3] = {q.origin[0], q.origin[1], q.origin[2]};
+  const double d[3] = {q.direction[0], q.direction[1], q.direction[2]};
+  const double near_distance = q.near_distance;
+  double far_distance = q.far_distance, facing = c->facing;
+  uint32_t hit_word = c->hit_word, tests = 0;
+  double hit_point[3] = {0, 0, 0};
+  bool accepted = false;
+  // The records of a leaf lie apart in the table: asked for all at once.
+  for (uint32_t k = 0; k < count; ++k) {
+    __builtin_prefetch(&stamps[words[k] >> 3]);
+    __builtin_prefetch(&hits[words[k] >> 3]);
+  }
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t word = words[k];
     const uint32_t index = word >> 3;
-    if (c->stamps[index] == c->stamp) continue;  // tested already by this walk
-    c->stamps[index] = c->stamp;
-    if (q.excluded != nullptr && c->objects[index].polygon == q.excluded) continue;
-    ++c->tests;
-    const ObjectHit &h = c->hits[index];
-    const double f = q.direction[0] * h.plane[0] + q.direction[1] * h.plane[1] + q.direction[2] * h.plane[2];
-    if (q.filter == Filter::kTrace) {
+    if (stamps[index] == stamp) continue;  // tested already by this walk
+    stamps[index] = stamp;
+    if (excluded != nullptr && objects[index].polygon == excluded) continue;
+    ++tests;
+    const ObjectHit &h = hits[index];
+    const double f = d[0] * h.plane[0] + d[1] * h.plane[1] + d[2] * h.plane[2];
+    if (trace) {
       if ((h.flags & kHitTwoSided) == 0 && f > 0) continue;
     } else if ((h.flags & kHitNoShadow) || ((h.flags & kHitTwoSided) == 0 && f < 0)) {
       continue;
     }
     if (std::fabs(f) <= kParallel) continue;
-    const double t =
-        -(q.origin[0] * h.plane[0] + q.origin[1] * h.plane[1] + q.origin[2] * h.plane[2] + h.plane[3]) / f;
-    if (t - q.near_distance < e || t - q.far_distance > e) continue;
+    const double t = -(o[0] * h.plane[0] + o[1] * h.plane[1] + o[2] * h.plane[2] + h.plane[3]) / f;
+    if (t - near_distance < e || t - far_distance > e) continue;
     // Within the window of the nearest hit the more head-on face wins; of
     // equal facing, a nearer one, else the lower object index (the order
     // of tests follows each context's splits).
-    if (t > q.far_distance - e &&
-        (f > c->facing ||
-         (f == c->facing && (t > q.far_distance || (t == q.far_distance && index > (c->hit_word >> 3))))))
+    if (t > far_distance - e &&
+        (f > facing || (f == facing && (t > far_distance || (t == far_distance && index > (hit_word >> 3))))))
       continue;
     double p[3];
-    for (int a = 0; a < 3; ++a) p[a] = q.origin[a] + t * q.direction[a];
+    for (int a = 0; a < 3; ++a) p[a] = o[a] + t * d[a];
     const double s = p[0] * h.plane[0] + p[1] * h.plane[1] + p[2] * h.plane[2] + h.plane[3];
     for (int a = 0; a < 3; ++a) p[a] -= h.plane[a] * s;
-    if (!Inside(c, h, p)) continue;
-    q.far_distance = t;
-    c->facing = f;
-    c->hit_distance = t;
-    c->hit_word = word;
-    for (int a = 0; a < 3; ++a) c->hit_point[a] = static_cast<float>(p[a]);
+    if (!Inside(h, uv + 2 * h.first, tolerance, p)) continue;
+    far_distance = t;
+    facing = f;
+    hit_word = word;
+    for (int a = 0; a < 3; ++a) hit_point[a] = p[a];
+    accepted = true;
   }
+  c->tests += tests;
+  if (!accepted) return;
+  q.far_distance = far_distance;
+  c->facing = facing;
+  c->hit_distance = far_distance;
+  c->hit_word = hit_word;
+  for (int a = 0; a < 3; ++a) c->hit_point[a] = static_cast<float>(hit_point[a]);
 }
 
 struct Walker {
   Query &q;
   RayContext *c;
   double inverse[3];
+  // Of the ray and the octree, constant during the walk.
+  double origin[3];
+  bool zero[3], positive[3];
+  const double *bounds[3];
+  double window;  // the minimum distance
+  uint32_t split_above;  // leaves of more objects are split (none when frozen)
+
+  void Load() {
+    for (int a = 0; a < 3; ++a) {
+      origin[a] = q.origin[a];
+      zero[a] = q.direction[a] == 0;
+      positive[a] = q.direction[a] > 0;
+      bounds[a] = c->bounds[a];
+    }
+    window = c->min_distance;
+    split_above = c->frozen ? UINT32_MAX : c->leaf_limit;
+  }
+
+  void LeafTest(const Leaf *leaf) {
+    if (leaf == c->walk_leaf) return;
+    c->walk_leaf = leaf;
+    WordsTest(q, leaf->words, leaf->count);
+  }
 
   // Visits the node at *slot, its cell entered at t0 and left at t1; true
   // when the walk is to stop (nothing nearer can lie further on, or a
@@ -118,14 +167,11 @@ struct Walker {
     Node *n = *slot;
     if (n->tag == kNodeLeaf) {
       auto *leaf = reinterpret_cast<Leaf *>(n);
-      if (leaf->count > c->leaf_limit && cell.size > 1) {
+      if (leaf->count > split_above && cell.size > 1) {
         if (!IndexChange(c, slot, cell)) return true;
         return Visit(slot, cell, t0, t1);
       }
-      if (leaf != c->walk_leaf) {
-        c->walk_leaf = leaf;
-        WordsTest(q, leaf->words, leaf->count);
-      }
+      LeafTest(leaf);
       return false;
     }
     auto *inner = reinterpret_cast<Inner *>(n);
@@ -134,27 +180,37 @@ struct Walker {
     double crossing[3];
     uint32_t bits = 0, events[3], count = 0;
     for (uint32_t a = 0; a < 3; ++a) {
-      const double mid = c->bounds[a][lo[a] + half];
-      const double d = q.direction[a];
-      if (d == 0) {
-        bits |= (q.origin[a] >= mid ? 1u : 0u) << a;
+      const double mid = bounds[a][lo[a] + half];
+      if (zero[a]) {
+        bits |= (origin[a] >= mid ? 1u : 0u) << a;
         continue;
       }
-      crossing[a] = (mid - q.origin[a]) * inverse[a];
+      crossing[a] = (mid - origin[a]) * inverse[a];
       const bool crossed = crossing[a] <= t0;
-      bits |= ((d > 0) == crossed ? 1u : 0u) << a;
+      bits |= (positive[a] == crossed ? 1u : 0u) << a;
       if (!crossed && crossing[a] < t1) events[count++] = a;
     }
     // Crossings in order along the ray; equal ones in axis order.
     for (uint32_t i = 1; i < count; ++i)
       for (uint32_t j = i; j > 0 && crossing[events[j]] < crossing[events[j - 1]]; --j)
         std::swap(events[j], events[j - 1]);
+    // The children the ray crosses, asked for all at once.
+    for (uint32_t k = 0, b = bits; k <= count; ++k) {
+      __builtin_prefetch(inner->child[b]);
+      if (k < count) b ^= 1u << events[k];
+    }
     double start = t0;
     for (uint32_t k = 0; k <= count; ++k) {
-      if (start > q.far_distance + c->min_distance) return true;
+      if (start > q.far_distance + window) return true;
       const double end = k < count ? crossing[events[k]] : t1;
       Node *child = inner->child[bits];
-      if (child->tag != kNodeLeaf || reinterpret_cast<Leaf *>(child)->count != 0) {
+      const auto *leaf = child->tag == kNodeLeaf ? reinterpret_cast<const Leaf *>(child) : nullptr;
+      if (leaf != nullptr && leaf->count == 0) {
+        // Nothing to test in an empty cell.
+      } else if (leaf != nullptr && (leaf->count <= split_above || half <= 1)) {
+        // A leaf no split changes: tested here rather than visited.
+        LeafTest(leaf);
+      } else {
         const Cell sub{cell.x + (bits & 1) * half, cell.y + ((bits >> 1) & 1) * half,
                        cell.z + ((bits >> 2) & 1) * half, half};
         if (Visit(&inner->child[bits], sub, start, end)) return true;
@@ -191,6 +247,7 @@ struct Walker {
   void Root() {
     double t0, t1;
     if (c->root == nullptr || !Clip(&t0, &t1)) return;
+    Load();
     Visit(&c->root, Cell{0, 0, 0, c->grid}, t0, t1);
   }
 };
@@ -237,7 +294,7 @@ uint32_t Traverse(Query &q) {
   if (c->sticky != 0) return 0;
   const double far_distance = q.far_distance;
   StampNext(c);
-  Walker w{q, c, {}};
+  Walker w{q, c, {}, {}, {}, {}, {}, 0, 0};
   c->split_failed = 0;
   w.Root();
   if (c->split_failed) {
