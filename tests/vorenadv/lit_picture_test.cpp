@@ -58,7 +58,9 @@ class LitPictureTest : public RendererTest {
     VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
                                               indices.data(), 2, ids, data);
     EXPECT_NE(mesh, nullptr);
-    if (mesh != nullptr) EXPECT_EQ(VoPrimitiveSetMaterial(mesh, material_), 0u);
+    if (mesh != nullptr) {
+      EXPECT_EQ(VoPrimitiveSetMaterial(mesh, material_), 0u);
+    }
     return mesh;
   }
   // FNV-1a over every row's floats, and how many pixels are not black.
