@@ -491,7 +491,9 @@ TEST_F(ThreadedRayTest, EveryAllocationFailingEndsATwoWorkerPassCleanly) {
       break;
     }
     failures += st != 0;
-    if (st == 0) EXPECT_EQ(picture, reference) << "allocation " << n << " failed and the picture changed";
+    if (st == 0) {
+      EXPECT_EQ(picture, reference) << "allocation " << n << " failed and the picture changed";
+    }
     if (HasFailure()) break;
   }
   EXPECT_GT(failures, 0);

@@ -99,7 +99,9 @@ TEST_F(ItemsTest, GeneratedBadPolygonsNeverMakeMoreThanNMinusTwoTriangles) {
     // Through the list too: an item or none, never a crash.
     if (n >= 1 && round % 20 == 0) {
       VtPrimitive *p = Polygon(xyz);
-      if (p != nullptr) EXPECT_EQ(VoD3DPrimListCreate(List({p})), 0u);
+      if (p != nullptr) {
+        EXPECT_EQ(VoD3DPrimListCreate(List({p})), 0u);
+      }
     }
   }
   for (const VtD3DItem *i : Items(c_)) EXPECT_LE(i->index_count, 3 * (i->vertex_count > 2 ? i->vertex_count : 0));

@@ -285,7 +285,9 @@ TEST_F(RibbonTest, ExpansionsThatRunOutOfMemoryMarkTheStickyStatus) {
       const Prims got = Listed(list);
       const bool complete =
           got.size() == whole && std::none_of(got.begin(), got.end(), [](VtPrimitive *q) { return q == nullptr; });
-      if (!complete) EXPECT_NE(*sticky & 0x4u, 0u) << "allocation " << n << " left a piece out unmarked";
+      if (!complete) {
+        EXPECT_NE(*sticky & 0x4u, 0u) << "allocation " << n << " left a piece out unmarked";
+      }
       marked += (*sticky & 0x4u) != 0;
       VoPrimitiveReferenceListDestroy(list);
       if (!fired) {

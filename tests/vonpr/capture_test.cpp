@@ -171,7 +171,9 @@ TEST_F(NprTest, ACaptureWhoseAllocationsFailInTurnLeaksNothingAndRestoresEveryth
       EXPECT_EQ(now, list) << n;
     }
     // A run that answers 0 captured every edge.
-    if (st == 0) EXPECT_NEAR(total_length(now), 9.0, 1e-3) << "allocation " << n;
+    if (st == 0) {
+      EXPECT_NEAR(total_length(now), 9.0, 1e-3) << "allocation " << n;
+    }
     if (!fired) {
       EXPECT_EQ(st, 0u);
       break;

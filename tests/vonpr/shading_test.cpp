@@ -21,7 +21,9 @@ using Rgb = std::array<float, 3>;
 class ShadingTest : public NprTest {
  protected:
   void TearDown() override {
-    if (image_on_) EXPECT_EQ(VoShadingTerminateImage(), 0u);
+    if (image_on_) {
+      EXPECT_EQ(VoShadingTerminateImage(), 0u);
+    }
     EXPECT_EQ(VoLightListSet(nullptr), 0u);
     (void)VoShaderReferenceDestroy(lights_, 1);
     for (auto it = made_.rbegin(); it != made_.rend(); ++it) (void)VoShaderDestroy(*it);
@@ -76,7 +78,9 @@ class ShadingTest : public NprTest {
     g->lightsEvaluated = 0;
     for (int i = 0; i < 3; ++i) g->Co[i] = co[i], g->Ng[i] = n[i], g->unitI[i] = -n[i];
     if (power >= 0) g->phong_power = power;  // as another class left it
-    if (reset) EXPECT_EQ(VoShaderReset(s), 0u);
+    if (reset) {
+      EXPECT_EQ(VoShaderReset(s), 0u);
+    }
     EXPECT_EQ(VoShaderExecute(s), 0u);
     return g;
   }

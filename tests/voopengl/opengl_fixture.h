@@ -112,7 +112,9 @@ class OpenGLTest : public ::testing::Test {
     EXPECT_NE(m, nullptr);
     materials_.push_back(m);
     for (VtShader *s : shaders)
-      if (s != nullptr) EXPECT_EQ(VoMaterialSetShader(m, s), 0u);
+      if (s != nullptr) {
+        EXPECT_EQ(VoMaterialSetShader(m, s), 0u);
+      }
     return m;
   }
   VtPrimitive *Triangle(bool texture_coordinates = false) {

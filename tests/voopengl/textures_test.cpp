@@ -234,7 +234,9 @@ TEST_F(Caches, CachesAreFoundByMaterialAfterOthersAreFreed) {
     VtOpenGLMaterialCache *k = nullptr;
     ASSERT_EQ(opengl::CacheLookup(c_, prims[i], &k), 0u);
     EXPECT_EQ(k->material, VoPrimitiveGetMaterial(prims[i]));
-    if (kept != nullptr) EXPECT_EQ(k, kept) << i;
+    if (kept != nullptr) {
+      EXPECT_EQ(k, kept) << i;
+    }
     if (kept != nullptr) --k->references;
   }
   int listed = 0;
@@ -267,10 +269,14 @@ TEST_F(Caches, ALayeredChainInvalidatedAgainAndAgainDoesNotGrow) {
     const uint32_t name = k->record->next->texture;
     EXPECT_EQ(glIsTexture(name), GL_TRUE);
     // The last round's texture went with its chain.
-    if (previous != 0 && previous != name) EXPECT_EQ(glIsTexture(previous), GL_FALSE) << round;
+    if (previous != 0 && previous != name) {
+      EXPECT_EQ(glIsTexture(previous), GL_FALSE) << round;
+    }
     previous = name;
     if (round == 1) first = allocations;
-    if (round > 1) EXPECT_EQ(allocations, first) << round;
+    if (round > 1) {
+      EXPECT_EQ(allocations, first) << round;
+    }
     EXPECT_EQ(k->references, 1u);
     k->valid = 0;  // as when another sharer invalidates it
   }
@@ -332,7 +338,9 @@ TEST_F(Caches, OnTheApplicationsOwnContextTexturesAreMadeAndDeletedInItsFrames) 
   EXPECT_NE(name, 0u);
   EXPECT_EQ(c_->set_cache->group, -1);
   ASSERT_EQ(VoOpenGLMaterialSet(m), 0u);  // the previous set cache goes, its texture with it
-  if (c_->set_cache->record->texture != name) EXPECT_EQ(glIsTexture(name), GL_FALSE);
+  if (c_->set_cache->record->texture != name) {
+    EXPECT_EQ(glIsTexture(name), GL_FALSE);
+  }
   c_->frame_open = 0;
 }
 

@@ -221,7 +221,9 @@ TEST_F(TextureTest, EveryLevelAndEverySampleAnswersAsTheRowsOfItsLevel) {
       rows[k] = LevelBytes(t, k);
       ASSERT_EQ(rows[k].size(), size_t(3) << (2 * k)) << size[0] << " x " << size[1] << " level " << k;
     }
-    if (size[0] == size[1]) EXPECT_EQ(rows[levels], p.bytes) << size[0];
+    if (size[0] == size[1]) {
+      EXPECT_EQ(rows[levels], p.bytes) << size[0];
+    }
     for (int32_t k = 0; k < levels; ++k) {
       const int32_t n = 1 << k;
       for (int32_t y = 0; y < n; ++y)

@@ -114,7 +114,9 @@ TEST_F(PostprocessTest, EveryClassIsMadeByItsNameWithItsModeWordLabelsTypesAndDe
         if (a.type == VtString) EXPECT_STREQ(got.value.s, set.value.s) << a.label;
         else if (a.type == VtGenericPtr) EXPECT_EQ(got.value.p, set.value.p) << a.label;
         else EXPECT_EQ(got.value.u, set.value.u) << a.label;
-        if (held != nullptr) EXPECT_EQ(VoShaderDestroy(held), 0u);
+        if (held != nullptr) {
+          EXPECT_EQ(VoShaderDestroy(held), 0u);
+        }
       }
     }
     EXPECT_EQ(*reinterpret_cast<const uint32_t *>(static_cast<const char *>(s->data) + 4), row.mode) << row.name;
@@ -291,7 +293,9 @@ TEST_F(ClassTest, GlowsScatterRouteGivesTheGatherSums) {
   for (int k = 0; k < 2; ++k) {
     VtScreenBuffer *b = Current(64, 48, colour);
     (void)VoPostprocessListSet(nullptr);
-    if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    if (list_ != nullptr) {
+      EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    }
     list_ = nullptr;
     VtShader *g = Add(names[k]);
     Arg(g, "range", TypedFloat(20));
@@ -377,7 +381,9 @@ TEST_F(ClassTest, FramesOnlyClassesStopTheListWithStatusTwo) {
   (void)Current(2, 2, [](uint32_t, uint32_t) { return Grey(0.5f); });
   for (const char *name : {"ffaa seed", "ffaa propagator"}) {
     (void)VoPostprocessListSet(nullptr);
-    if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    if (list_ != nullptr) {
+      EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    }
     list_ = nullptr;
     (void)Add(name);
     TestPostData *after = Listed("test kernel");

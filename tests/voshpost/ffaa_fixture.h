@@ -123,7 +123,9 @@ class FfaaTest : public ::testing::Test {
     EXPECT_EQ(VoScreenBufferSetControl(b, VO_SB_WIDTH, &v), 0u);
     v = TypedNat32(height);
     EXPECT_EQ(VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v), 0u);
-    if (planes != 0) EXPECT_EQ(VoScreenBufferAllocateData(b, planes), 0u);
+    if (planes != 0) {
+      EXPECT_EQ(VoScreenBufferAllocateData(b, planes), 0u);
+    }
     EXPECT_EQ(VoScreenBufferSet(b), 0u);
     return b;
   }

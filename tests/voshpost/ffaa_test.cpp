@@ -148,7 +148,9 @@ TEST_F(PropagatorTest, OneSampleWithoutEarlyOutIsOneRayAPixelAndEqualsThePreview
         const bool next = (y == 20 && (x % 3 == 1 || x % 3 == 2)) || ((y == 19 || y == 21) && x % 3 == 0);
         EXPECT_EQ((Stencil(b, x, y) & VO_PP_STENCIL_DONE) != 0, seed || next) << x << "," << y;
       }
-    if (!square) EXPECT_EQ(Pattern::rays.load(), Count(b, VO_PP_STENCIL_DONE));
+    if (!square) {
+      EXPECT_EQ(Pattern::rays.load(), Count(b, VO_PP_STENCIL_DONE));
+    }
     for (uint32_t x = 0; x < kWidth; ++x)
       for (int k = 0; k < 3; ++k) EXPECT_NEAR(Colour(b, x, 20)[k], expected[3 * (20 * kWidth + x) + k], 1e-6) << x;
     const auto middle = Colour(b, 33, 20);

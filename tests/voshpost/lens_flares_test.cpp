@@ -218,7 +218,9 @@ TEST_F(FlareTest, BadArgumentsGiveDiagnosticsAndNeverANaNPixel) {
       Arg(s, label, value);
       g_posted.clear();
       const VtStatus st = VoExecute(VO_EXECUTE_PP_RUN);
-      if (st != 0) EXPECT_FALSE(g_posted.empty()) << label << " " << v;
+      if (st != 0) {
+        EXPECT_FALSE(g_posted.empty()) << label << " " << v;
+      }
       EXPECT_TRUE(AllFinite(Picture(b, 12, 10))) << label << " " << v;
     }
   }

@@ -23,7 +23,9 @@ class LightSourceTest : public FlareTest {
   }
   void TearDown() override {
     (void)VoLightListSet(nullptr);
-    if (lights_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(lights_, 1), 0u);
+    if (lights_ != nullptr) {
+      EXPECT_EQ(VoShaderReferenceDestroy(lights_, 1), 0u);
+    }
     FlareTest::TearDown();
   }
   VtShader *Light(const char *kind, float x, float y, float z) {
@@ -32,7 +34,9 @@ class LightSourceTest : public FlareTest {
     VtTypedValue at{};
     at.type = VtPoint;
     at.value.v[0] = x, at.value.v[1] = y, at.value.v[2] = z;
-    if (std::strcmp(kind, "ambient") != 0) EXPECT_EQ(VoShaderSetArg(l, "location", &at), 0u);
+    if (std::strcmp(kind, "ambient") != 0) {
+      EXPECT_EQ(VoShaderSetArg(l, "location", &at), 0u);
+    }
     if (std::strcmp(kind, "point") == 0) {
       const VtTypedValue none = TypedWord(VtEnum, 1);
       EXPECT_EQ(VoShaderSetArg(l, "fall off", &none), 0u);

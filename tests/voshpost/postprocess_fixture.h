@@ -140,7 +140,9 @@ class PostprocessTest : public ScreenBufferTest {
   }
   void TearDown() override {
     (void)VoPostprocessListSet(nullptr);
-    if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    if (list_ != nullptr) {
+      EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    }
     (void)VoScreenBufferSet(nullptr);
     for (VtScreenBuffer *b : buffers_) EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
     ScreenBufferTest::TearDown();
@@ -201,7 +203,9 @@ class ClassTest : public PostprocessTest {
   // Empties the list (destroying its shaders).
   void ListClear() {
     (void)VoPostprocessListSet(nullptr);
-    if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    if (list_ != nullptr) {
+      EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    }
     list_ = nullptr;
   }
 };

@@ -63,7 +63,9 @@ class RenderPostTest : public ::testing::Test {
   }
   void TearDown() override {
     EXPECT_EQ(VoPostprocessListSet(nullptr), 0u);
-    if (list_ != nullptr) EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    if (list_ != nullptr) {
+      EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    }
     EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
     for (VtScreenBuffer *b : buffers_) EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
     EXPECT_EQ(VoPrimitiveListSet(nullptr), 0u);

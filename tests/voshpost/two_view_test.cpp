@@ -110,7 +110,9 @@ TEST_F(WholeRenderTest, AntialiasingFlagsOnlyNearEdgesAndKeepsTheRestOfThePlainR
     for (uint32_t x = 0; x < kWidth; ++x) {
       const uint32_t s = Stencil(own, x, y);
       const size_t i = y * kWidth + x;
-      if (s & VO_PP_STENCIL_SEED) EXPECT_TRUE(near1[i]) << x << "," << y;
+      if (s & VO_PP_STENCIL_SEED) {
+        EXPECT_TRUE(near1[i]) << x << "," << y;
+      }
       if (s & VO_PP_STENCIL_DONE) {
         ++processed;
         EXPECT_TRUE(near2[i]) << x << "," << y;
@@ -375,7 +377,9 @@ TEST_F(FfaaTest, DisplaysAreBalancedFramesOfImageRowsAndQuietSendsNothing) {
     if (c.first == 'e') {
       EXPECT_EQ(--depth, 0);
     }
-    if (c.first == 'r') EXPECT_TRUE(c.second >= 2 && c.second <= 5 && depth == 1) << c.second;
+    if (c.first == 'r') {
+      EXPECT_TRUE(c.second >= 2 && c.second <= 5 && depth == 1) << c.second;
+    }
   }
   EXPECT_EQ(depth, 0);
   EXPECT_GE(frames, 2);

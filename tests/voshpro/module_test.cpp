@@ -147,7 +147,9 @@ TEST_F(ProTest, TheRecordIsCopiedForWorkersAndFreedAfterItIsUnregistered) {
   table = ContextCopiesMake(&status);
   EXPECT_EQ(status, VO_STATUS_NO_MEMORY);
   if (table != nullptr) {
-    if (table->size > VO_MODULE_PRO) EXPECT_EQ(table->entries[VO_MODULE_PRO], nullptr);
+    if (table->size > VO_MODULE_PRO) {
+      EXPECT_EQ(table->entries[VO_MODULE_PRO], nullptr);
+    }
     EXPECT_EQ(ContextCopiesFree(table), 0u);
   }
   g_copy_answer = 0;

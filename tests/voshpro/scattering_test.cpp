@@ -279,7 +279,9 @@ TEST_F(ScatterTest, EveryAllocationFailureInAnEvaluationLeavesCoAsItWas) {
     s->sampleCount = s->fractionSamples = 0;
     VtStatus st = 0;
     const auto co = Ray(fog, kEye, kAcross, 100, 0, &st);
-    if (st != 0) EXPECT_EQ(co[0], 0.0f);
+    if (st != 0) {
+      EXPECT_EQ(co[0], 0.0f);
+    }
     return st;
   });
 }
