@@ -230,14 +230,31 @@ uint64_t TableBytes(const RayContext *c) {
          uint64_t{c->uv_count} * 2 * sizeof(float) + uint64_t{c->unbounded_count} * sizeof(uint32_t);
 }
 
-// Widens, pads and divides the box into the grid.
+// Widens the box to a cube, pads it and divides it into the grid. The
+// cube has the box's largest extent and the box's centre, so that the
+// cells are cubes and no split is spent on a thin axis; an axis of the
+// largest extent keeps its ends.
 bool GridMake(RayContext *c, const double *box) {
   c->grid = 1u << c->grid_depth;
   const double g = c->grid;
-  double largest = 0;
+  double cube[6], side = 0;
   for (int a = 0; a < 3; ++a) {
     double lo = box[2 * a], hi = box[2 * a + 1];
     if (hi - lo < 2e-6) lo -= 1e-6, hi += 1e-6;
+    cube[2 * a] = lo;
+    cube[2 * a + 1] = hi;
+    side = std::max(side, hi - lo);
+  }
+  for (int a = 0; a < 3; ++a) {
+    double &lo = cube[2 * a], &hi = cube[2 * a + 1];
+    if (hi - lo >= side) continue;
+    const double centre = 0.5 * (lo + hi);
+    lo = std::min(lo, centre - 0.5 * side);
+    hi = std::max(hi, centre + 0.5 * side);
+  }
+  double largest = 0;
+  for (int a = 0; a < 3; ++a) {
+    double lo = cube[2 * a], hi = cube[2 * a + 1];
     const double half = 0.5 / g * (hi - lo);
     lo -= half;
     hi += half;
