@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "software_gl.h"
 #include "voogldrv/ogldrv.h"
 #include "voopengl/opengl.h"
 #include "vosystem/kernel.h"
@@ -22,9 +23,7 @@ namespace {
 struct Library {
   VtImage *target = nullptr;
   Library() {
-    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
-    setenv("LP_NUM_THREADS", "0", 0);
-    setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
+    vo::bench::SoftwareGlEnvironment();
     vo::VoInitialise();
     vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
     VtDriverRecord *d = vo::VoDriverFindFromName("vodrvimg");

@@ -11,6 +11,7 @@
 #include <benchmark/benchmark.h>
 
 #include "mesa_peer.h"
+#include "software_gl.h"
 #include "sphere_grid.h"
 #include "voogldrv/ogldrv.h"
 
@@ -31,9 +32,7 @@ struct Library {
   VtMaterial *plastic = nullptr;
 
   Library() {
-    setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
-    setenv("LP_NUM_THREADS", "0", 0);
-    setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
+    vo::bench::SoftwareGlEnvironment();
     vo::VoInitialise();
     vo::VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo::VoCallBackNull));
     image = vo::VoImageCreate();

@@ -16,16 +16,13 @@
 #include <cstdlib>
 #include <vector>
 
+#include "software_gl.h"
 #include "voogldrv/ogldrv.h"
 #include "vosystem/kernel.h"
 
 namespace {
 
-void Environment() {
-  setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
-  setenv("LP_NUM_THREADS", "0", 0);
-  setenv("MESA_SHADER_CACHE_DISABLE", "true", 0);
-}
+void Environment() { vo::bench::SoftwareGlEnvironment(); }
 
 // ---- The library -------------------------------------------------------------
 

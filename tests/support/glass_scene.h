@@ -39,7 +39,7 @@ static inline VtPrimitive *GlassSphere(void) {
   points[1][0] = 0, points[1][1] = 0, points[1][2] = 0;
   for (r = 1; r < kGlassRings; ++r)
     for (s = 0; s < kGlassSegments; ++s) {
-      const double polar = pi * r / kGlassRings, around = 2 * pi * s / kGlassSegments;
+      const double polar = pi * r / (int)kGlassRings, around = 2 * pi * s / (int)kGlassSegments;
       float *p = points[2 + (r - 1) * kGlassSegments + s];
       p[0] = (float)(sin(polar) * cos(around));
       p[1] = (float)(sin(polar) * sin(around));
