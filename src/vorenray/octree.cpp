@@ -415,7 +415,10 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
     CellBox(c, sub, box);
     uint32_t n = 0;
     for (uint32_t k = 0; k < leaf->count; ++k)
-      if ((touched[k] >> i & 1) != 0 && OverlapsInBox(c, leaf->words[k] >> 3, box)) scratch[n++] = leaf->words[k];
+      // An object whose box touches this child alone touches the parent's
+      // cell only there: it goes in without the polygon's own test.
+      if ((touched[k] >> i & 1) != 0 && (touched[k] == 1u << i || OverlapsInBox(c, leaf->words[k] >> 3, box)))
+        scratch[n++] = leaf->words[k];
     Leaf *same = n == 0 ? &g_empty : n == leaf->count ? leaf : nullptr;
     for (uint32_t j = 0; same == nullptr && j < i; ++j) {
       auto *sibling = reinterpret_cast<Leaf *>(inner->child[j]);
