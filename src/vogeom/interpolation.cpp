@@ -23,6 +23,27 @@ void Blend(VtVertex *destination, VtVertex *const *sources, const float *weights
   }
 }
 
+// Blend for two sources over every run of a layout, the same sums in the
+// same order: each float is summed before it is written.
+void BlendPair(VtVertex *destination, const VtVertex *a, const VtVertex *b, float wa, float wb,
+               const uint16_t *runs, uint32_t run_count) {
+  auto *out = reinterpret_cast<unsigned char *>(destination);
+  const auto *from_a = reinterpret_cast<const unsigned char *>(a);
+  const auto *from_b = reinterpret_cast<const unsigned char *>(b);
+  for (uint32_t i = 0; i < run_count; ++i) {
+    const int32_t offset = static_cast<int16_t>(runs[2 * i]);
+    const uint32_t floats = runs[2 * i + 1];
+    for (uint32_t k = 0; k < floats; ++k) {
+      float x, y;
+      std::memcpy(&x, from_a + offset + 4 * k, 4);
+      std::memcpy(&y, from_b + offset + 4 * k, 4);
+      float sum = wa * x;
+      sum += wb * y;
+      std::memcpy(out + offset + 4 * k, &sum, 4);
+    }
+  }
+}
+
 void Normalise(float *v) {
   const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
   if (length > 0) {
@@ -78,6 +99,10 @@ VtStatus VoVertexInterpolate(VtPrimitive *p, uintptr_t, uint32_t n, VtVertex **s
   if (r == nullptr) return 0;
   VtStatus s = 0;
   for (uint32_t i = 0; i < r->special_count; ++i) s |= r->specials[i](p, n, sources, weights, destination);
+  if (n == 2) {
+    BlendPair(destination, sources[0], sources[1], weights[0], weights[1], r->runs, r->run_count);
+    return s;
+  }
   for (uint32_t i = 0; i < r->run_count; ++i)
     Blend(destination, sources, weights, n, static_cast<int16_t>(r->runs[2 * i]), r->runs[2 * i + 1]);
   return s;

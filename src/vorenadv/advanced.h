@@ -132,6 +132,9 @@ void CommonTake(RenderCommon *c, uint32_t code, uint32_t slot);
 // image-plane point into window.
 void Incident(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f, const RenderCommon *c, int32_t x,
               float *window);
+// Pixel x's xi and xp alone: enough where the point's shading takes its
+// incident vector from the eye to the point (a perspective view).
+void PixelPosition(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f, int32_t x);
 uint8_t *PixelAt(const renstd::RenderFrame *f, int32_t x);
 // The edge's point at screen row y (pixels) into its scratch vertex, and
 // the point at screen column x between two such points into the polygon's
@@ -141,6 +144,16 @@ uint8_t *PixelAt(const renstd::RenderFrame *f, int32_t x);
 bool EdgePointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, renstd::ScanEdge *e, double y);
 bool SpanPointAt(const renstd::RenderFrame *f, renstd::ScanPolygon *q, const renstd::ScanEdge *l,
                  const renstd::ScanEdge *r, double x);
+// A span's two end points, with their screen columns taken once for every
+// pixel between them; SpanPointAt's point at column x from them.
+struct SpanEnds {
+  VtVertex *left, *right;
+  float left_w, right_w;
+  double from, to;  // screen columns of the ends (pixels)
+};
+bool SpanEndsTake(const renstd::RenderFrame *f, renstd::ScanPolygon *q, const renstd::ScanEdge *l,
+                  const renstd::ScanEdge *r, SpanEnds *ends);
+void SpanPointAtColumn(renstd::ScanPolygon *q, const SpanEnds &ends, double x);
 // The background and foreground shaders at the current pixel; the colour
 // they leave (Cb with a background only, else Co).
 const float *BehindEvaluate(renstd::VtStandardRendererContext *s, const RenderCommon *c);

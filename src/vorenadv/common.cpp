@@ -86,6 +86,11 @@ void Incident(VtStandardRendererContext *s, const RenderFrame *f, const RenderCo
   for (int i = 0; i < 3; ++i) s->g_unitI[i] = length > 0.0f ? d[i] / length : d[i];
 }
 
+void PixelPosition(VtStandardRendererContext *s, const RenderFrame *f, int32_t x) {
+  *s->g_xi = (static_cast<float>(x) + 0.5f) / static_cast<float>(f->xres);
+  *s->g_xp = static_cast<float>(x);
+}
+
 uint8_t *PixelAt(const RenderFrame *f, int32_t x) {
   return f->line + static_cast<size_t>(x - f->xmin) * f->bytes_per_pixel;
 }
@@ -171,12 +176,23 @@ bool EdgePointAt(const RenderFrame *f, ScanPolygon *q, ScanEdge *e, double y) {
   return true;
 }
 
-bool SpanPointAt(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r, double x) {
+bool SpanEndsTake(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r, SpanEnds *ends) {
   if (l->scratch == nullptr || r->scratch == nullptr || !ScratchReady(f, q->primitive, &q->scratch)) return false;
   const float *a = Screen(q, l->scratch), *b = Screen(q, r->scratch);
   const double xres = f->xres;
-  const float t = Between(double{a[0]} / a[3] * xres, double{b[0]} / b[3] * xres, x);
-  Interpolate(q, l->scratch, r->scratch, PerspectiveT(t, a[3], b[3]), q->scratch);
+  *ends = SpanEnds{l->scratch, r->scratch, a[3], b[3], double{a[0]} / a[3] * xres, double{b[0]} / b[3] * xres};
+  return true;
+}
+
+void SpanPointAtColumn(ScanPolygon *q, const SpanEnds &ends, double x) {
+  const float t = Between(ends.from, ends.to, x);
+  Interpolate(q, ends.left, ends.right, PerspectiveT(t, ends.left_w, ends.right_w), q->scratch);
+}
+
+bool SpanPointAt(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r, double x) {
+  SpanEnds ends;
+  if (!SpanEndsTake(f, q, l, r, &ends)) return false;
+  SpanPointAtColumn(q, ends, x);
   return true;
 }
 

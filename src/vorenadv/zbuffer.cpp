@@ -50,11 +50,19 @@ void ColourSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe
   const float *To = State()->g_To;
   (void)VoShadingInitialisePolygon(q->primitive, q->polygon);
   if (!EdgesAtCentre(f, q, l, r)) return;
+  SpanEnds ends;
+  if (!SpanEndsTake(f, q, l, r, &ends)) return;
   uint8_t *d = PixelAt(f, xs);
+  // In a perspective view the point's shading takes the incident vector
+  // from the eye to the point, so the pixel's own is not worked out.
+  const bool perspective = f->perspective;
   float window[3];
   for (int32_t x = xs; x <= xe; ++x) {
-    Incident(s, f, c, x, window);
-    if (!SpanPointAt(f, q, l, r, x + 0.5)) return;
+    if (perspective)
+      PixelPosition(s, f, x);
+    else
+      Incident(s, f, c, x, window);
+    SpanPointAtColumn(q, ends, x + 0.5);
     (void)VoVertexShade(q->primitive, q->scratch);
     if (To != nullptr) *s->g_alpha *= 1.0f - std::fmax(To[0], std::fmax(To[1], To[2]));
     d = f->pixel(d, s->g_Co);
@@ -67,11 +75,12 @@ void DepthSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
   const RenderCommon *z = CommonOf(f);
   const int32_t world = PropertyOffset(q->primitive->contents, VO_VERT_WORLD);
   auto *row = reinterpret_cast<float *>(f->line);
-  if (world < 0 || !EdgesAtCentre(f, q, l, r)) return;
+  SpanEnds ends;
+  if (world < 0 || !EdgesAtCentre(f, q, l, r) || !SpanEndsTake(f, q, l, r, &ends)) return;
   float window[3];
   for (int32_t x = xs; x <= xe; ++x) {
     Incident(s, f, z, x, window);
-    if (!SpanPointAt(f, q, l, r, x + 0.5)) return;
+    SpanPointAtColumn(q, ends, x + 0.5);
     const float *P = ElementField<float>(q->scratch, world);
     const float *from = f->perspective ? s->eye : window;
     const float d[3] = {P[0] - from[0], P[1] - from[1], P[2] - from[2]};

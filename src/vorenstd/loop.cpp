@@ -20,6 +20,7 @@
 #include "vosystem/memory_tidy.h"
 #include "vosystem/message_numbers.h"
 #include "vosystem/reference.h"
+#include "voview/view.h"
 
 namespace vo::renstd {
 
@@ -129,13 +130,18 @@ VtStatus PlainActivate(VtPrimitive *p) {
   VtPolygon *first = VoPrimitiveGetPolygons(p);
   VtClipLayout layout{};
   if (first == nullptr || VoClipLayoutGet(p->contents, &layout) != 0) return 0;
-  if (VoPolygonCullBackFacing(p, first, &layout) == 0) return 0;
   // Culling leaves each polygon's own ring as its clipped boundary; within
-  // the view clipping would copy it unchanged.
+  // the view clipping would copy it unchanged, so each polygon kept is set
+  // up as soon as it is decided, while its record is at hand.
   VtBounds b{};
   uint32_t rect[4];
   const bool inside = VoPrimitiveGetBounds(p, &b) == 0 && VoViewProjectBounds(&b, rect) == VO_CLIP_INSIDE;
-  if (!inside && VoPolygonClipWithLayout(p, first, nullptr, &layout) == 0) return 0;
+  if (inside) {
+    (void)view::CullBackFacingEach(p, first, &layout, &ScanPolygonSetUp);
+    return 0;
+  }
+  if (VoPolygonCullBackFacing(p, first, &layout) == 0) return 0;
+  if (VoPolygonClipWithLayout(p, first, nullptr, &layout) == 0) return 0;
   const int32_t next = PropertyOffset(p->contents, VO_POLY_NEXT);
   for (VtPolygon *q = first; q != nullptr;) {
     (void)ScanPolygonSetUp(p, q);

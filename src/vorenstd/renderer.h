@@ -230,6 +230,10 @@ struct RenderFrame {
   int32_t *depth;  // one per pixel of the x resolution
   struct ScratchPoint *scratch;  // the projected points of the polygon being set up
   size_t scratch_points;
+  // The points of the polygon whose edges are being made, wherever they are
+  // kept (for the shading start to look ahead at).
+  const struct ScratchPoint *edge_points;
+  size_t edge_point_count;
   // The render's store of projected points, taken at set-up and read at
   // activation: every block made (freed when the render ends), the block
   // being filled, and blocks whose points have all been read.

@@ -69,19 +69,43 @@ VtReference *ClippedRing(const ScanPolygon *q) {
   return offset >= 0 ? *ElementField<VtReference *>(q->polygon, offset) : nullptr;
 }
 
+// The line of a point at screen height y (the window's fraction), clamped
+// into the view's lines.
+int64_t LineOf(const RenderFrame *f, const float *window, double y) {
+  if (!(y > window[2])) return f->ymin;
+  if (y >= window[3]) return f->ymin + f->height - 1;
+  return static_cast<int64_t>(f->yres * y);
+}
+
+// The first line the ring's points reach, clamped into the view's lines.
+int64_t RingFirstLine(const RenderFrame *f, const float *window, int32_t screen, const VtReference *ring) {
+  int64_t smallest = INT64_MAX;
+  const VtReference *node = ring;
+  do {
+    node = node->next;
+    const float *p = ElementField<float>(node->data, screen);
+    smallest = std::min(smallest, LineOf(f, window, static_cast<double>(p[1]) / p[3]));
+  } while (node != ring);
+  return smallest;
+}
+
 // The projected points of the ring into the scratch, grown as the ring is
 // read: their count, 0 when one is not finite (the polygon is dropped), or
-// -1 when the scratch cannot grow.
-int64_t PointsProject(RenderFrame *f, const ScanPolygon *q, const VtReference *ring) {
+// -1 when the scratch cannot grow. With window given, the first line the
+// points reach goes to *first_line on the way (when the count is positive).
+int64_t PointsProject(RenderFrame *f, const ScanPolygon *q, const VtReference *ring,
+                      const float *window = nullptr, int64_t *first_line = nullptr) {
   const int32_t screen = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
   if (screen < 0 || ring == nullptr) return 0;
   size_t n = 0;
+  int64_t smallest = INT64_MAX;
   const VtReference *node = ring;
   do {
     node = node->next;
     if (n == f->scratch_points && ScratchGrow(f) != 0) return -1;
     const float *p = ElementField<float>(node->data, screen);
     const double w = p[3], sx = p[0] / w, sy = p[1] / w;
+    if (window != nullptr) smallest = std::min(smallest, LineOf(f, window, sy));
     double sz = p[2] / w;
     if (!std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(sz)) return 0;
     sz = sz < 0 ? 0 : (sz > 1 ? 1 : sz);
@@ -93,6 +117,7 @@ int64_t PointsProject(RenderFrame *f, const ScanPolygon *q, const VtReference *r
     out.w = p[3];
     out.vertex = static_cast<VtVertex *>(node->data);
   } while (node != ring);
+  if (first_line != nullptr) *first_line = smallest;
   return static_cast<int64_t>(n);
 }
 
@@ -299,30 +324,19 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   f->cls->polygon_initialise(q);
   // The points, while the ring's vertices are at hand; a ring longer than a
   // block is projected again at activation.
-  const int64_t n = PointsProject(f, q, ring);
+  const float *window = s->window;
+  int64_t smallest = INT64_MAX;
+  const int64_t n = PointsProject(f, q, ring, window, &smallest);
   ScratchPoint *kept = n >= 0 ? PointsReserve(f, static_cast<uint32_t>(n), q) : nullptr;
   if (kept != nullptr && n > 0)
     std::memcpy(kept, f->scratch, static_cast<size_t>(n) * sizeof(ScratchPoint));
   else if (kept == nullptr && n <= kBlockPoints && s->sticky != nullptr)
     *s->sticky |= kStickyNoMemory;
-  const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
-  const float *window = s->window;
-  const int32_t last_line = f->ymin + f->height - 1;
-  int64_t smallest = INT64_MAX;
-  const VtReference *node = ring;
-  do {
-    node = node->next;
-    const float *p = ElementField<float>(node->data, screen);
-    const double y = static_cast<double>(p[1]) / p[3];
-    int64_t line;
-    if (!(y > window[2]))
-      line = f->ymin;
-    else if (y >= window[3])
-      line = last_line;
-    else
-      line = static_cast<int64_t>(f->yres * y);
-    if (line < smallest) smallest = line;
-  } while (node != ring);
+  // A ring the projection stopped early on is walked again for its lines.
+  if (n <= 0) {
+    const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
+    if (screen >= 0) smallest = RingFirstLine(f, window, screen, ring);
+  }
   int64_t index = smallest - f->ymin;
   index = index < 0 ? 0 : (index > f->height ? f->height : index);
   q->next = f->polygon_buckets[index];
@@ -346,6 +360,8 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
     PointsRelease(f, q);
     return n < 0 ? VO_STATUS_NO_MEMORY : 0;
   }
+  f->edge_points = points;
+  f->edge_point_count = static_cast<size_t>(n);
   cls->shading_start(q);
   VtStatus st = 0;
   int32_t count = 0;
@@ -469,8 +485,9 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
   *bucket = nullptr;
   VtStatus st = 0;
   // What setting up the polygons ahead will read is asked for while one is
-  // set up, in three stages: the record three ahead, the points two ahead
-  // (their record came the time before) and the vertices of the next one
+  // set up, in three stages: the record three ahead, the points and the
+  // scene's polygon record two ahead (their record came the time before)
+  // and the vertices of the next one
   // (its points came the time before). Written out here: the compiler
   // drops a call that only prefetches.
   const auto record = [](const ScanPolygon *p) {
@@ -487,6 +504,10 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
     if (n2 != nullptr) {
       if (n2->next != nullptr) record(n2->next);
       if (const PointBlock *b = n2->point_block) __builtin_prefetch(b->points + n2->point_first);
+      // The scene's polygon record, whose plane the shading start reads.
+      const char *polygon = reinterpret_cast<const char *>(n2->polygon);
+      __builtin_prefetch(polygon);
+      __builtin_prefetch(polygon + 64);
     }
     if (n1 != nullptr)
       if (const PointBlock *b = n1->point_block)

@@ -304,11 +304,11 @@ void VertexStart(ScanPolygon *q) {
   VertexCache *c = f->vertex_cache;
   if (c == nullptr) return;
   c->tag = CacheTag(f, c, q->primitive);
-  // The first points of the ring just projected: their entries are asked
-  // for next, so their loads start now (a prefetch reads nothing).
+  // The polygon's points: their entries are asked for next, so their loads
+  // start now (a prefetch reads nothing).
   if (c->tag != 0)
-    for (size_t i = 0; i < f->scratch_points && i < 4; ++i)
-      __builtin_prefetch(&c->vertices[PointerTable<VertexCache::Entry>::Hash(f->scratch[i].vertex) &
+    for (size_t i = 0; i < f->edge_point_count; ++i)
+      __builtin_prefetch(&c->vertices[PointerTable<VertexCache::Entry>::Hash(f->edge_points[i].vertex) &
                                       (VertexCache::kSlots - 1)]);
 }
 

@@ -30,12 +30,22 @@ struct PointArgs {
   const float *S;
 };
 
+void UnitToLight(const VtLightData *d, float L[3]) {
+  for (int i = 0; i < 3; ++i) L[i] = d->toLight[i] / d->distance;
+}
+
 // The shadow and visibility step common to kinds 1, 2, 3, 4 and 7: answers
-// whether the light is lit.
+// whether the light is lit. A null L is toLight / distance, worked out only
+// when a shadow procedure reads it.
 bool ShadowStep(const ShadingContext *s, VtLightData *d, const PointArgs &a, const float *L, VtLightData *record) {
   const bool receives = a.N != nullptr ? s->globals->receivesShadows != 0 : true;
   const bool shadowed = s->shadows != 0 && d->castsShadows != 0 && receives && d->shadow != nullptr;
   d->intensity = 1;
+  float unit[3];
+  if (shadowed && a.N == nullptr && L == nullptr) {
+    UnitToLight(d, unit);
+    L = unit;
+  }
   if (shadowed) d->intensity = 1 - static_cast<float>(d->shadow(a.P, nullptr, a.N != nullptr ? a.S : L, record));
   d->visibility = d->intensity;
   d->lit = d->intensity > 0;
@@ -60,17 +70,10 @@ bool Reaches(VtLightData *d, const PointArgs &a) {
   return d->nDotToLight > 0 && d->distance >= kNear;
 }
 
-bool UnitToLight(const VtLightData *d, float L[3]) {
-  for (int i = 0; i < 3; ++i) L[i] = d->toLight[i] / d->distance;
-  return true;
-}
-
 bool PointEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
   if (!Reaches(d, a)) return false;
   d->colourAtPoint = d->colour;
-  float L[3];
-  UnitToLight(d, L);
-  if (!ShadowStep(s, d, a, L, d)) return false;
+  if (!ShadowStep(s, d, a, nullptr, d)) return false;
   FallOffStep(s, d);
   return true;
 }
@@ -81,9 +84,7 @@ bool SpotEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
   d->cosAxis = d->axisDotToLight / d->distance;
   if (!(d->cosAxis > d->cosOuter)) return false;
   d->colourAtPoint = d->colour;
-  float L[3];
-  UnitToLight(d, L);
-  if (!ShadowStep(s, d, a, L, d)) return false;
+  if (!ShadowStep(s, d, a, nullptr, d)) return false;
   d->intensity *= std::pow(d->cosAxis, d->spotExponent);
   FallOffStep(s, d);
   if (d->cosAxis < d->cosInner) d->intensity *= static_cast<float>(VoSmoothStep(d->cosOuter, d->cosInner, d->cosAxis));
@@ -145,9 +146,7 @@ bool ProjectorEvaluate(ShadingContext *s, VtLightData *d, const PointArgs &a) {
     (void)VoShaderPopEnvironment();
   }
   d->colourAtPoint = VtColour{sample[0] * d->colour.red, sample[1] * d->colour.green, sample[2] * d->colour.blue};
-  float L[3];
-  UnitToLight(d, L);
-  if (!ShadowStep(s, d, a, L, d)) return false;
+  if (!ShadowStep(s, d, a, nullptr, d)) return false;
   FallOffStep(s, d);
   return true;
 }

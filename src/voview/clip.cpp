@@ -212,8 +212,9 @@ struct Clipper {
     return any;
   }
 
-  // Projects the vertex ring and keeps the polygons that face the eye.
-  bool Cull(void *first) const {
+  // Projects the vertex ring and keeps the polygons that face the eye,
+  // handing each one kept to kept (when given) straight after its decision.
+  bool Cull(void *first, KeptPolygonProc kept_proc = nullptr) const {
     void *const *verts = PropertyField<void *>(p, nullptr, VO_PRIM_VERTS);
     void *const v_first = verts != nullptr ? *verts : nullptr;
     if (v_first == nullptr) return false;
@@ -227,17 +228,23 @@ struct Clipper {
     const bool two_sided = (p->flags & VO_PRIMITIVE_TWO_SIDED) != 0;
     const int32_t plane_offset = PropertyOffset(p->contents, VO_POLY_PLANE);
     bool kept = false;
-    for (void *q = first; q != nullptr; q = NextPolygon(q, first)) {
-      ClippedFree(q);
-      if (two_sided) {
-        Clipped(q) = Vrefs(q);
-        continue;
+    for (void *q = first; q != nullptr;) {
+      // While this one is decided (and handed on): the record after the
+      // next is asked for, and the next one's first ring node (its record
+      // was asked for the time before).
+      void *const next = NextPolygon(q, first);
+      if (next != nullptr) {
+        if (void *const after = NextPolygon(next, first)) __builtin_prefetch(after);
+        if (const VtReference *ring = Vrefs(next)) __builtin_prefetch(ring);
       }
-      const float *plane = PolygonPlane(p, q, plane_offset);
-      if (plane != nullptr && FacesEye(plane, e->inverse)) {
+      ClippedFree(q);
+      const float *plane = two_sided ? nullptr : PolygonPlane(p, q, plane_offset);
+      if (two_sided || (plane != nullptr && FacesEye(plane, e->inverse))) {
         Clipped(q) = Vrefs(q);
         kept = true;
+        if (kept_proc != nullptr) (void)kept_proc(p, static_cast<VtPolygon *>(q));
       }
+      q = next;
     }
     return two_sided || kept;
   }
@@ -305,10 +312,15 @@ VtPolygon *VoPrimitiveGetPolygons(VtPrimitive *primitive) {
 }
 
 uint32_t VoPolygonCullBackFacing(VtPrimitive *primitive, VtPolygon *first, const VtClipLayout *layout) {
+  return view::CullBackFacingEach(primitive, first, layout, nullptr);
+}
+
+uint32_t view::CullBackFacingEach(VtPrimitive *primitive, VtPolygon *first, const VtClipLayout *layout,
+                                  KeptPolygonProc kept) {
   Clipper c{};
   if (Prepare(&c, primitive, layout, "VoPolygonCullBackFacing") != 0) return 0;
   if (first != nullptr && !PolygonOf(primitive, first, "VoPolygonCullBackFacing")) return 0;
-  return c.Cull(first) ? 1 : 0;
+  return c.Cull(first, kept) ? 1 : 0;
 }
 
 uint32_t VoPolygonClipWithLayout(VtPrimitive *primitive, VtPolygon *first, VtPolygon *polygon,

@@ -335,6 +335,14 @@ void PenStart(PenState *pen);
 // A polygon's plane (a, b, c, d): in its data block at the offset, else
 // through the polygon enquiry; null when it has none.
 const float *PolygonPlane(VtPrimitive *p, void *polygon, int32_t offset);
+// What culling hands each polygon it keeps (a renderer's set-up), while the
+// polygon's record is at hand.
+using KeptPolygonProc = int32_t (*)(VtPrimitive *primitive, VtPolygon *polygon);
+// VoPolygonCullBackFacing, with each polygon kept handed to kept (null:
+// none) straight after its decision, in ring order; every vertex is
+// projected before the first is handed on.
+uint32_t CullBackFacingEach(VtPrimitive *primitive, VtPolygon *first, const VtClipLayout *layout,
+                            KeptPolygonProc kept);
 // True when the plane faces the eye: the homogeneous eye point (elements 8
 // to 11 of the inverse projection; the viewing direction at infinity for a
 // parallel projection) lies on its negative side.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "support/geometry_fixture.h"
@@ -187,6 +188,83 @@ TEST_F(Registry, InterpolationBlendsFloatsByFixedOrGeneralRoutines) {
     EXPECT_EQ(VoVertexInterpolate(p, 0, 0, v, half, out), uint32_t{VO_STATUS_BAD_ARGUMENT});
     EXPECT_EQ(VoPrimitiveDestroy(p), 0u);  // the vertices are on no ring: freed with their pool
   }
+}
+
+// Every float property of the layout, blended from two sources, equals the
+// general routine's bytes (a third source with weight zero adds nothing to a
+// non-zero sum): pointers and flags are left alone, a special interpolator
+// runs before the blends, and the destination may be a source.
+uint32_t g_special_calls = 0;
+VtStatus ColourSpecial(VtPrimitive *p, uint32_t n, VtVertex **, const float *, VtVertex *out) {
+  ++g_special_calls;
+  PropertyAt<float>(p, out, VO_VERT_COLOUR)[0] = static_cast<float>(n);
+  return 0x40u;
+}
+
+TEST_F(Registry, TwoSourceBlendsGiveTheGeneralRoutinesBytes) {
+  const std::vector<uint32_t> floats = {
+      VO_VERT_WORLD,           VO_VERT_SCREEN,           VO_VERT_COLOUR,           VO_VERT_NORMAL,
+      VO_VERT_TEXCOORDS,       VO_VERT_TRANSPARENCY,     VO_VERT_PARAMETRICCOORDS, VO_VERT_PARAMETRICCHANGE,
+      VO_VERT_PARAMETRICDERIVS, VO_VERT_GAUSSIAN_CURVATURE, VO_VERT_MEAN_CURVATURE, VO_VERT_MAXIMUM_CURVATURE};
+  VtPrimitive *p = VoPrimitiveCreate(
+      Contents({VO_VERT_WORLD, VO_VERT_SCREEN, VO_VERT_COLOUR, VO_VERT_NORMAL, VO_VERT_TEXCOORDS,
+                VO_VERT_TRANSPARENCY, VO_VERT_PARAMETRICCOORDS, VO_VERT_PARAMETRICCHANGE, VO_VERT_PARAMETRICDERIVS,
+                VO_VERT_GAUSSIAN_CURVATURE, VO_VERT_MEAN_CURVATURE, VO_VERT_MAXIMUM_CURVATURE, VO_VERT_COVERT,
+                VO_VERT_FLAGS}),
+      3);
+  ASSERT_NE(p, nullptr);
+  uint32_t count = 0;
+  VtVertex *v[3], *pair = VoVertexCreate(p), *general = VoVertexCreate(p);
+  for (int i = 0; i < 3; ++i) {
+    v[i] = VoVertexCreate(p);
+    for (uint32_t code : floats) {
+      uint32_t n = 0;
+      ASSERT_EQ(VoPropertyGetDescription(code, nullptr, nullptr, &n, nullptr), 0u);
+      float *f = PropertyAt<float>(p, v[i], code);
+      ASSERT_NE(f, nullptr) << code;
+      for (uint32_t k = 0; k < n; ++k) f[k] = 0.1f * static_cast<float>(++count) / (i + 3) + 1.0f / 3;
+    }
+    *PropertyAt<void *>(p, v[i], VO_VERT_COVERT) = v[(i + 1) % 3];
+    *PropertyAt<uint32_t>(p, v[i], VO_VERT_FLAGS) = 7u + i;
+  }
+  const auto same_floats = [&](VtVertex *a, VtVertex *b) {
+    for (uint32_t code : floats) {
+      uint32_t n = 0;
+      (void)VoPropertyGetDescription(code, nullptr, nullptr, &n, nullptr);
+      EXPECT_EQ(std::memcmp(PropertyAt<float>(p, a, code), PropertyAt<float>(p, b, code), 4 * n), 0) << code;
+    }
+  };
+  void *const twin = *PropertyAt<void *>(p, pair, VO_VERT_COVERT);
+  const uint32_t flags = *PropertyAt<uint32_t>(p, pair, VO_VERT_FLAGS);
+  const float two[2] = {0.3f, 0.7f}, three[3] = {0.3f, 0.7f, 0.0f};
+  ASSERT_EQ(VoVertexInterpolate(p, 0, 2, v, two, pair), 0u);
+  ASSERT_EQ(VoVertexInterpolate(p, 0, 3, v, three, general), 0u);
+  same_floats(pair, general);
+  const float *a = PropertyAt<float>(p, v[0], VO_VERT_SCREEN), *b = PropertyAt<float>(p, v[1], VO_VERT_SCREEN);
+  float expected = two[0] * a[3];
+  expected += two[1] * b[3];
+  EXPECT_EQ(std::memcmp(&PropertyAt<float>(p, pair, VO_VERT_SCREEN)[3], &expected, 4), 0);
+  EXPECT_EQ(*PropertyAt<void *>(p, pair, VO_VERT_COVERT), twin);
+  EXPECT_EQ(*PropertyAt<uint32_t>(p, pair, VO_VERT_FLAGS), flags);
+
+  // A special interpolator: called with the count, its status kept, its
+  // property left to it.
+  ASSERT_EQ(VoPropertySetHandler(VO_VERT_COLOUR, VO_PROPERTY_VERTEX_INTERPOLATE,
+                                 reinterpret_cast<VtProc>(&ColourSpecial)),
+            0u);
+  g_special_calls = 0;
+  EXPECT_EQ(VoVertexInterpolate(p, 0, 2, v, two, pair), 0x40u);
+  EXPECT_EQ(g_special_calls, 1u);
+  EXPECT_EQ(PropertyAt<float>(p, pair, VO_VERT_COLOUR)[0], 2.0f);
+  EXPECT_EQ(std::memcmp(PropertyAt<float>(p, pair, VO_VERT_WORLD), PropertyAt<float>(p, general, VO_VERT_WORLD), 12),
+            0);
+  EXPECT_EQ(VoPropertySetHandler(VO_VERT_COLOUR, VO_PROPERTY_VERTEX_INTERPOLATE, PropertyBlendSentinel()), 0u);
+
+  // The destination as the second source: each float is read before it is written.
+  ASSERT_EQ(VoVertexInterpolate(p, 0, 2, v, two, v[1]), 0u);
+  same_floats(v[1], general);
+  EXPECT_EQ(*PropertyAt<uint32_t>(p, v[1], VO_VERT_FLAGS), 8u);
+  EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
 }
 
 TEST_F(Registry, LengthUnitsConvertAndControlsRefuseWhatTheyCannotUse) {

@@ -131,6 +131,46 @@ TEST_F(ScanPointsTest, PolygonsSetUpLinesAheadScanAsPolygonsSetUpOnTheirOwnFirst
   }
 }
 
+TEST_F(ScanPointsTest, AMeshWithinTheViewScansAsOneTheClipperCopies) {
+  // Cells well inside the view, with among them triangles turned away,
+  // collapsed to a line or a point, and slivers nearly edge-on; set up as
+  // they are culled (bounds within the view) and, with one more triangle
+  // far outside the view, set up after the clipper has copied their rings.
+  // The pictures agree.
+  constexpr int kColumns = 8, kRows = 6, kMargin = 3 * kCell;
+  View(kColumns * kCell + 2 * kMargin, kRows * kCell + 2 * kMargin);
+  std::vector<Triangle> cells = Cells(kColumns, kRows);
+  for (size_t i = 0; i < cells.size(); ++i) {
+    const float x = static_cast<float>(static_cast<int>(i) % kColumns * kCell + kMargin) + 0.3f,
+                y = static_cast<float>(static_cast<int>(i) / kColumns * kCell + kMargin) + 0.3f,
+                z = 0.25f + 0.001f * static_cast<float>(i % 7);
+    Positions &xyz = cells[i].xyz;
+    switch (i % 5 == 0 ? i / 5 % 4 : 4) {
+      case 0: xyz = {At(x, y, z), At(x + 3.3f, y + 0.3f, z), At(x + 0.9f, y + 3.4f, z)}; break;  // turned away
+      case 1: xyz = {At(x, y, z), At(x + 0.9f, y + 3.4f, z), At(x + 0.9f, y + 3.4f, z)}; break;  // two corners in one
+      case 2: xyz = {At(x, y, z), At(x + 1.5f, y + 1, z), At(x + 3, y + 2, z)}; break;            // on a line
+      case 3: xyz = {At(x, y, z), At(x + 3.2f, y + 3, z), At(x + 3.2f, y + 3.01f, z)}; break;     // a sliver
+      default: xyz = {At(x, y, z), At(x + 0.9f, y + 3.4f, z), At(x + 3.3f, y + 0.3f, z)}; break;
+    }
+  }
+  Triangle far;
+  far.xyz = {At(-4000, -3000, 0.5f), At(-3990, -2900, 0.5f), At(-3900, -3000, 0.5f)};
+  far.rgb = {{1, 1, 1}, {1, 1, 1}, {1, 1, 1}};
+  std::vector<const Triangle *> within;
+  for (const Triangle &t : cells) within.push_back(&t);
+  std::vector<const Triangle *> beyond = within;
+  beyond.push_back(&far);
+  VtPrimitive *inside = MeshOf(within), *partly = MeshOf(beyond);
+  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u}) {
+    SCOPED_TRACE(code);
+    Scene({partly});
+    const auto reference = Render(code);
+    EXPECT_GT(Lit(reference), size_t{kColumns * kRows * 2});
+    Scene({inside});
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(Render(code), reference) << "render " << i + 1;
+  }
+}
+
 TEST_F(ScanPointsTest, ARingLongerThanABlockIsProjectedFromItsRingAtActivation) {
   // A disc of 3000 corners (more points than a block holds) beside a small
   // mesh: the disc covers the pixels whose centres lie inside it.

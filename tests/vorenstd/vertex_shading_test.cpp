@@ -220,7 +220,9 @@ class SharedShadingTest : public VertexShadingTest {
     if (p == nullptr) return nullptr;
     owned_.push_back(p);
     EXPECT_EQ(VoPrimitiveSetMaterial(p, plastic_), 0u);
-    if (two_sided) EXPECT_EQ(VoPrimitiveSetFlags(p, VoPrimitiveGetFlags(p) | VO_PRIMITIVE_TWO_SIDED), 0u);
+    if (two_sided) {
+      EXPECT_EQ(VoPrimitiveSetFlags(p, VoPrimitiveGetFlags(p) | VO_PRIMITIVE_TWO_SIDED), 0u);
+    }
     return p;
   }
   VtPrimitive *SmoothMesh(bool normals, bool turned) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "support/imaging_fixture.h"
@@ -79,6 +80,40 @@ TEST_F(LightLoopTest, APointLightFallsOffWithDistanceAndMissesWhatFacesAway) {
   EXPECT_EQ(Lit().size(), 2u);
   EXPECT_EQ(VoLightGetIntensity(here, &lit, &visibility, colour), 0u);
   EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
+}
+
+// A shadow procedure reads the unit vector toward a positional light when
+// the point has no normal, the point's own vector S when it has one.
+float g_shadow_vector[3];
+double SeeVector(const float *, void *, const float *v, VtLightData *) {
+  for (int i = 0; i < 3; ++i) g_shadow_vector[i] = v[i];
+  return 0.25;
+}
+
+TEST_F(LightLoopTest, AShadowProcedureIsHandedTheDirectionTowardAPositionalLight) {
+  VtShader *point = At(VO_LIGHT_POINT, 3, 0, 4);
+  VtShader *spot = At(VO_LIGHT_SPOT, 0, 0, 2);
+  Record(spot)->direction[2] = 1;
+  Record(spot)->spotExponent = 0;
+  Record(spot)->cosOuter = Record(spot)->cosInner = -1;
+  for (VtShader *l : {point, spot}) {
+    Record(l)->classShadow = &SeeVector;
+    Record(l)->castsShadows = 1;
+    Record(l)->shadowResolution = 0;  // no map: the procedure itself is asked
+  }
+  Use({point, spot});
+  VoShaderGetGlobals()->receivesShadows = 1;
+  const float S[3] = {0.5f, -0.5f, 0.25f};
+  for (VtShader *l : {point, spot}) {
+    for (bool normal : {false, true}) {
+      std::fill(g_shadow_vector, g_shadow_vector + 3, 9.0f);
+      ASSERT_EQ(VoShadingInitLightsShadingPoint(l, kOrigin, normal ? kUp : nullptr, S), 0u);
+      const VtLightData *d = Record(l);
+      EXPECT_FLOAT_EQ(d->visibility, 0.75f);
+      for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(g_shadow_vector[i], normal ? S[i] : d->toLight[i] / d->distance) << i << normal;
+    }
+  }
 }
 
 TEST_F(LightLoopTest, ASpotIsDarkOnItsOuterConeAndSmoothBetweenItsCones) {

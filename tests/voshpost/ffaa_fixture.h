@@ -72,7 +72,9 @@ class FfaaTest : public ::testing::Test {
       for (VtQueryFunction m : {&VoEntryDriver, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry,
                                 &VoEntryTransforms, &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders,
                                 &VoEntryScreenBuffer, &VoEntryRayTracer, &VoEntryPostprocess})
-        if (!Without(m)) ASSERT_EQ(VoInstallModule(m), 0u);
+        if (!Without(m)) {
+          ASSERT_EQ(VoInstallModule(m), 0u);
+        }
       ASSERT_EQ(VoSystemStart(), 0u);
     } else {
       ASSERT_EQ(VoInitialise(), 0u);
@@ -102,7 +104,9 @@ class FfaaTest : public ::testing::Test {
       EXPECT_EQ(VoPrimitiveDestroy(square_), 0u);
     }
     VoBackgroundSet(nullptr);
-    if (background_ != nullptr) EXPECT_EQ(VoShaderDestroy(background_), 0u);
+    if (background_ != nullptr) {
+      EXPECT_EQ(VoShaderDestroy(background_), 0u);
+    }
     EXPECT_EQ(Minimal() ? VoSystemTerminate() : VoTerminate(), 0u);
   }
 

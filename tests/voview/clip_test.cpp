@@ -66,6 +66,63 @@ TEST_F(ClipTest, CullingKeepsThePolygonsThatFaceTheEye) {
   EXPECT_EQ(kept(), (std::vector<bool>{true, true, true}));
 }
 
+// What culling handed on, with the screen point of the mesh's last vertex
+// as it was at each hand-over.
+struct HandedOn {
+  static inline std::vector<VtPolygon *> polygons;
+  static inline std::vector<std::array<float, 4>> last_screen;
+  static inline VtPrimitive *mesh = nullptr;
+  static inline void *last_vertex = nullptr;
+  static int32_t Take(VtPrimitive *p, VtPolygon *q) {
+    EXPECT_EQ(p, mesh);
+    EXPECT_EQ(SceneTest::Clipped(p, q), *PropertyAt<VtReference *>(p, q, VO_POLY_VREFS)) << "handed on before it is kept";
+    polygons.push_back(q);
+    const float *s = SceneTest::Screen(p, last_vertex);
+    last_screen.push_back({s[0], s[1], s[2], s[3]});
+    return 1;
+  }
+};
+
+TEST_F(ClipTest, CullingHandsOnThePolygonsItKeepsInRingOrderOnceEveryVertexIsProjected) {
+  // Facing and turned-away squares, a triangle collapsed to a line, one
+  // nearly edge-on either way, and one crossing the right side of the view.
+  MeshBuild m = Mesh({{-1, -0.5f, -0.5f}, {-1, 0.5f, -0.5f}, {-1, 0.5f, 0.5f}, {-1, -0.5f, 0.5f}, {-1, 0, 0},
+                      {-1, 5, 0}, {-1, 1, 1}, {-2, 0.25f, 0.25f}},
+                     {{0, 1, 2, 3}, {3, 2, 1, 0}, {0, 4, 2}, {0, 1, 7}, {7, 1, 0}, {4, 5, 6}, {6, 5, 4}},
+                     {kFacing, {-1, 0, 0, -1}, {0, 0, 0, 0}, {0, 1e-7f, 1, 1e-7f}, {0, -1e-7f, -1, -1e-7f},
+                      kFacing, {-1, 0, 0, -1}});
+  VtPrimitive *p = m.primitive;
+  VtClipLayout l{};
+  ASSERT_EQ(VoClipLayoutGet(VoPrimitiveGetContents(p), &l), 0u);
+  VtPolygon *first = VoPrimitiveGetPolygons(p);
+  HandedOn::mesh = p;
+  HandedOn::last_vertex = m.vertices.back();
+  for (uint32_t sides : {0u, 1u}) {
+    SCOPED_TRACE(sides);
+    ASSERT_EQ(VoPrimitiveSetSidedness(p, sides), 0u);
+    // The plain cull decides; the one that hands on must agree with it.
+    const uint32_t plain = VoPolygonCullBackFacing(p, first, &l);
+    std::vector<VtPolygon *> kept;
+    for (VtPolygon *q : m.polygons)
+      if (Clipped(p, q) != nullptr) kept.push_back(q);
+    const float *s = Screen(p, m.vertices.back());
+    const std::array<float, 4> projected = {s[0], s[1], s[2], s[3]};
+    // A stale screen point shows a hand-over before the projection.
+    PropertyAt<float>(p, m.vertices.back(), VO_VERT_SCREEN)[3] = -123;
+    HandedOn::polygons.clear();
+    HandedOn::last_screen.clear();
+    EXPECT_EQ(view::CullBackFacingEach(p, first, &l, &HandedOn::Take), plain);
+    EXPECT_EQ(HandedOn::polygons, kept);
+    EXPECT_EQ(kept.size(), sides == 0 ? 3u : m.polygons.size());
+    for (const auto &at : HandedOn::last_screen) EXPECT_EQ(at, projected);
+  }
+  // A layout not the primitive's hands nothing on.
+  HandedOn::polygons.clear();
+  l.vrefsclip += 8;
+  EXPECT_EQ(view::CullBackFacingEach(p, first, &l, &HandedOn::Take), 0u);
+  EXPECT_TRUE(HandedOn::polygons.empty());
+}
+
 TEST_F(ClipTest, ARendererCullsAndClipsThroughTheLayoutOfThePrimitivesContents) {
   // A square at depth 2 (x = -1, well inside the sides at y, z = +-8/3),
   // once facing the eye (plane x + 1 = 0) and once turned away.
