@@ -230,14 +230,31 @@ uint64_t TableBytes(const RayContext *c) {
          uint64_t{c->uv_count} * 2 * sizeof(float) + uint64_t{c->unbounded_count} * sizeof(uint32_t);
 }
 
-// Widens, pads and divides the box into the grid.
+// Widens the box to a cube, pads it and divides it into the grid. The
+// cube has the box's largest extent and the box's centre, so that the
+// cells are cubes and no split is spent on a thin axis; an axis of the
+// largest extent keeps its ends.
 bool GridMake(RayContext *c, const double *box) {
   c->grid = 1u << c->grid_depth;
   const double g = c->grid;
-  double largest = 0;
+  double cube[6], side = 0;
   for (int a = 0; a < 3; ++a) {
     double lo = box[2 * a], hi = box[2 * a + 1];
     if (hi - lo < 2e-6) lo -= 1e-6, hi += 1e-6;
+    cube[2 * a] = lo;
+    cube[2 * a + 1] = hi;
+    side = std::max(side, hi - lo);
+  }
+  for (int a = 0; a < 3; ++a) {
+    double &lo = cube[2 * a], &hi = cube[2 * a + 1];
+    if (hi - lo >= side) continue;
+    const double centre = 0.5 * (lo + hi);
+    lo = std::min(lo, centre - 0.5 * side);
+    hi = std::max(hi, centre + 0.5 * side);
+  }
+  double largest = 0;
+  for (int a = 0; a < 3; ++a) {
+    double lo = cube[2 * a], hi = cube[2 * a + 1];
     const double half = 0.5 / g * (hi - lo);
     lo -= half;
     hi += half;
@@ -398,7 +415,10 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
     CellBox(c, sub, box);
     uint32_t n = 0;
     for (uint32_t k = 0; k < leaf->count; ++k)
-      if ((touched[k] >> i & 1) != 0 && OverlapsInBox(c, leaf->words[k] >> 3, box)) scratch[n++] = leaf->words[k];
+      // An object whose box touches this child alone touches the parent's
+      // cell only there: it goes in without the polygon's own test.
+      if ((touched[k] >> i & 1) != 0 && (touched[k] == 1u << i || OverlapsInBox(c, leaf->words[k] >> 3, box)))
+        scratch[n++] = leaf->words[k];
     Leaf *same = n == 0 ? &g_empty : n == leaf->count ? leaf : nullptr;
     for (uint32_t j = 0; same == nullptr && j < i; ++j) {
       auto *sibling = reinterpret_cast<Leaf *>(inner->child[j]);

@@ -1,7 +1,9 @@
 // The walk against a plain loop over every object in table order: random
 // rays through scenes of 1,000-5,000 polygons (soup, closed spheres,
 // concave and holed polygons, one- and two-sided, coplanar twins, an
-// unbounded ground, a flat scene, a box 10^4 wide) at grid depths 1 to 10.
+// unbounded ground, a flat scene, a box 10^4 wide) at grid depths 1 to 10,
+// and at the default depth a flat scene, a thin rod and a dense ball in a
+// room 1000 times larger, whose grids are made of cubic cells.
 // Hit finding and shadow rays must agree on hit, polygon and distance,
 // except within the on-edge tolerance band (counted, under 0.1 %) or where
 // several polygons lie within 1e-5 of the nearest (the walk's one of them).
@@ -196,6 +198,32 @@ class EquivalenceTest : public RayTest {
     EXPECT_LT(n.band, n.rays / 1000 + 1) << n.band << " of " << n.rays << " in the on-edge band";
     EXPECT_GT(n.hits, n.rays / 20);
   }
+
+  // The grid's cells are cubes: every axis of the padded box has the largest
+  // extent, centred on the scene's box, which it contains.
+  void ExpectCubicCells(const float *scene_box) {
+    const ray::RayContext *c = Ray();
+    const double side = c->box[1] - c->box[0];
+    for (int a = 0; a < 3; ++a) {
+      SCOPED_TRACE(a);
+      const double lo = c->box[2 * a], hi = c->box[2 * a + 1];
+      EXPECT_NEAR(hi - lo, side, 1e-12 * side);
+      EXPECT_NEAR(0.5 * (lo + hi), 0.5 * (double{scene_box[2 * a]} + scene_box[2 * a + 1]), 1e-9 * side);
+      EXPECT_LE(lo, scene_box[2 * a]);
+      EXPECT_GE(hi, scene_box[2 * a + 1]);
+      EXPECT_NEAR(c->bounds[a][1] - c->bounds[a][0], side / c->grid, 1e-9 * side);
+      EXPECT_DOUBLE_EQ(c->scale[a], c->scale[0]);
+    }
+  }
+
+  // The scene's box over every vertex of the reference.
+  std::array<float, 6> SceneBox() const {
+    std::array<float, 6> b = {INFINITY, -INFINITY, INFINITY, -INFINITY, INFINITY, -INFINITY};
+    for (const RefObject &r : reference_)
+      for (const auto &p : r.points)
+        for (int a = 0; a < 3; ++a) b[2 * a] = std::min(b[2 * a], p[a]), b[2 * a + 1] = std::max(b[2 * a + 1], p[a]);
+    return b;
+  }
 };
 
 TEST_F(EquivalenceTest, ASoupOfOneAndTwoSidedTrianglesAtGridDepths1And8) {
@@ -261,6 +289,61 @@ TEST_F(EquivalenceTest, AnUnboundedGroundAFlatSceneAndABox10000Wide) {
   VoRayTracerSceneRelease();
   Scene({Soup(2000, 10000, false, VO_PRIMITIVE_TWO_SIDED)});
   RandomRays(-2000, 12000);
+}
+
+TEST_F(EquivalenceTest, FlatThinAndUnevenScenesGetCubicCellsAtTheDefaultDepth) {
+  // Flat in z; a rod along x, offset from the origin; a dense ball off the
+  // centre of a room 1000 times larger (two-sided walls).
+  Scene({Soup(2000, 1, true, VO_PRIMITIVE_TWO_SIDED)});
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  EXPECT_EQ(Ray()->grid, 1u << ray::kDefaultGridDepth);
+  ExpectCubicCells(SceneBox().data());
+  RandomRays(-0.2f, 1.2f);
+  VoRayTracerSceneRelease();
+
+  Positions xyz;
+  Faces faces;
+  for (int i = 0; i < 1500; ++i) {
+    const float x = U(5, 15), y = U(2, 2.1f), z = U(-3, -2.95f);
+    xyz.insert(xyz.end(), {{x, y, z}, {x + U(-0.05f, 0.05f), y + U(0, 0.05f), z}, {x, y, z + U(-0.02f, 0.02f)}});
+    faces.push_back({uint32_t(3 * i), uint32_t(3 * i + 1), uint32_t(3 * i + 2)});
+  }
+  Scene({Mesh(xyz, faces, VO_PRIMITIVE_TWO_SIDED)});
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  ExpectCubicCells(SceneBox().data());
+  // Rays from a cube around the rod, aimed at points of its box.
+  auto aimed = [&](const Vec &o, const Vec &target) {
+    Vec d{target[0] - o[0], target[1] - o[1], target[2] - o[2]};
+    const double len = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    for (double &x : d) x /= len;
+    return d;
+  };
+  Counts n;
+  for (int i = 0; i < kRays / 4; ++i) {
+    const Vec o{U(4, 16), U(-4, 8), U(-9, 3)};
+    Compare(n, o, aimed(o, {U(5, 15), U(2, 2.1f), U(-3, -2.95f)}), 0, nullptr, i % 2 == 1);
+  }
+  EXPECT_LT(n.band, n.rays / 1000 + 1);
+  EXPECT_GT(n.hits, n.rays / 10);
+  VoRayTracerSceneRelease();
+
+  const float h = 1000;
+  VtPrimitive *room = Mesh({{-h, -h, -h}, {h, -h, -h}, {-h, h, -h}, {h, h, -h}, {-h, -h, h}, {h, -h, h}, {-h, h, h}, {h, h, h}},
+                           {{0, 1, 3}, {0, 3, 2}, {4, 7, 5}, {4, 6, 7}, {0, 4, 5}, {0, 5, 1}, {2, 3, 7}, {2, 7, 6}, {0, 2, 6},
+                            {0, 6, 4}, {1, 5, 7}, {1, 7, 3}},
+                           VO_PRIMITIVE_TWO_SIDED);
+  Scene({Sphere({700, -300, 100}, 1, 40, 0), room});
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  ExpectCubicCells(SceneBox().data());
+  n = Counts{};
+  int ball = 0;
+  for (int i = 0; i < kRays / 4; ++i) {
+    const Vec o{U(-900, 900), U(-900, 900), U(-900, 900)};
+    Compare(n, o, aimed(o, {U(699, 701), U(-301, -299), U(99, 101)}), 0, nullptr, i % 2 == 1);
+    ball += VoRayTraceIntersectPrimitive() == reference_[0].primitive;
+  }
+  EXPECT_LT(n.band, n.rays / 1000 + 1);
+  EXPECT_GT(ball, n.rays / 4);
 }
 
 TEST_F(EquivalenceTest, RaysAlongCellPlanesAndThroughCellCornersAgree) {
