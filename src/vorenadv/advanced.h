@@ -115,11 +115,22 @@ struct RenderCommon {
   float direction[3];                 // unit view direction
   float hither;
   bool out_of_memory;  // a scratch vertex could not be made: the line fails
-  // The spares' primitives side by side (searched), and their vertices.
+  // The spares' primitives side by side, and their vertices; spare i's bit
+  // is set in the word of its primitive's bucket, so a look-up reads only
+  // the spares whose primitives share that bucket.
   VtPrimitive *spare_owner[kScratchSpares];
   VtVertex *spare_vertex[kScratchSpares];
   uint32_t spare_count;
+  uint64_t spare_bucket[16];
 };
+static_assert(kScratchSpares <= 64, "a spare is one bit of a bucket word");
+
+// The spare bookkeeping (the render record zeroed is the empty list): one
+// kept (room for it assumed), the one at i taken out (the last moves into its
+// place), and the latest kept of a primitive taken out (null when none).
+void SpareKeep(RenderCommon *c, VtPrimitive *owner, VtVertex *vertex);
+VtVertex *SpareTake(RenderCommon *c, uint32_t i);
+VtVertex *SpareFind(RenderCommon *c, const VtPrimitive *owner);
 
 inline RenderCommon *CommonOf(const renstd::RenderFrame *f) { return static_cast<RenderCommon *>(f->class_state); }
 

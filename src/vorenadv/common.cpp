@@ -6,6 +6,7 @@
 // from fixed-point stepping, so shading is exact to float precision; a
 // fraction is taken in screen space and corrected by the ends' screen w.
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -97,13 +98,9 @@ uint8_t *PixelAt(const RenderFrame *f, int32_t x) {
 
 namespace {
 
-// The spare at i taken out: the last moves into its place.
-VtVertex *SpareTake(RenderCommon *c, uint32_t i) {
-  VtVertex *v = c->spare_vertex[i];
-  --c->spare_count;
-  c->spare_owner[i] = c->spare_owner[c->spare_count];
-  c->spare_vertex[i] = c->spare_vertex[c->spare_count];
-  return v;
+uint64_t &BucketOf(RenderCommon *c, const VtPrimitive *owner) {
+  const uint64_t a = reinterpret_cast<uintptr_t>(owner);
+  return c->spare_bucket[(a * 0x9E3779B97F4A7C15ull) >> 60];
 }
 
 void SpareDrop(RenderCommon *c, uint32_t i) {
@@ -119,8 +116,7 @@ void ScratchGive(VtPrimitive *owner, VtVertex *vertex) {
     return;
   }
   if (c->spare_count == kScratchSpares) SpareDrop(c, 0);
-  c->spare_owner[c->spare_count] = owner;
-  c->spare_vertex[c->spare_count++] = vertex;
+  SpareKeep(c, owner, vertex);
 }
 
 void SparesOfEnding(VtReference *list) {
@@ -150,15 +146,39 @@ void ScratchSparesEnd(RenderFrame *f) {
   f->primitives_ending = nullptr;
 }
 
+void SpareKeep(RenderCommon *c, VtPrimitive *owner, VtVertex *vertex) {
+  const uint32_t i = c->spare_count++;
+  c->spare_owner[i] = owner;
+  c->spare_vertex[i] = vertex;
+  BucketOf(c, owner) |= uint64_t{1} << i;
+}
+
+VtVertex *SpareTake(RenderCommon *c, uint32_t i) {
+  VtVertex *v = c->spare_vertex[i];
+  BucketOf(c, c->spare_owner[i]) &= ~(uint64_t{1} << i);
+  const uint32_t last = --c->spare_count;
+  if (i != last) {
+    uint64_t &moved = BucketOf(c, c->spare_owner[last]);
+    moved = (moved & ~(uint64_t{1} << last)) | uint64_t{1} << i;
+    c->spare_owner[i] = c->spare_owner[last];
+    c->spare_vertex[i] = c->spare_vertex[last];
+  }
+  return v;
+}
+
+VtVertex *SpareFind(RenderCommon *c, const VtPrimitive *owner) {
+  for (uint64_t m = BucketOf(c, owner); m != 0;) {
+    const auto i = static_cast<uint32_t>(63 - std::countl_zero(m));
+    if (c->spare_owner[i] == owner) return SpareTake(c, i);
+    m &= ~(uint64_t{1} << i);
+  }
+  return nullptr;
+}
+
 bool ScratchReady(const RenderFrame *f, VtPrimitive *p, VtVertex **slot) {
   if (*slot != nullptr) return true;
   RenderCommon *c = CommonOf(f);
-  VtPrimitive *const *owners = c->spare_owner;
-  for (uint32_t i = c->spare_count; i-- > 0;)
-    if (owners[i] == p) {
-      *slot = SpareTake(c, i);
-      return true;
-    }
+  if ((*slot = SpareFind(c, p)) != nullptr) return true;
   *slot = VoVertexCreate(p);
   if (*slot != nullptr) return true;
   CommonOf(f)->out_of_memory = true;
