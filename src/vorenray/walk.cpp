@@ -139,7 +139,6 @@ struct Walker {
   // Of the ray and the octree, constant during the walk.
   double origin[3];
   bool zero[3], positive[3];
-  const double *bounds[3];
   double window;  // the minimum distance
   uint32_t split_above;  // leaves of more objects are split (none when frozen)
 
@@ -148,7 +147,6 @@ struct Walker {
       origin[a] = q.origin[a];
       zero[a] = q.direction[a] == 0;
       positive[a] = q.direction[a] > 0;
-      bounds[a] = c->bounds[a];
     }
     window = c->min_distance;
     split_above = c->frozen ? UINT32_MAX : c->leaf_limit;
@@ -163,24 +161,27 @@ struct Walker {
   // Visits the node at *slot, its cell entered at t0 and left at t1; true
   // when the walk is to stop (nothing nearer can lie further on, or a
   // split ran out of memory).
-  bool Visit(Node **slot, const Cell &cell, double t0, double t1) {
+  // `edge` holds the cell's low and high bound on each axis, the grid's
+  // boundary values: each middle is the mean of its cell's ends, as the
+  // boundary arrays were made, so it is worked here instead of read.
+  bool Visit(Node **slot, const Cell &cell, const double *edge, double t0, double t1) {
     Node *n = *slot;
     if (n->tag == kNodeLeaf) {
       auto *leaf = reinterpret_cast<Leaf *>(n);
       if (leaf->count > split_above && cell.size > 1) {
         if (!IndexChange(c, slot, cell)) return true;
-        return Visit(slot, cell, t0, t1);
+        return Visit(slot, cell, edge, t0, t1);
       }
       LeafTest(leaf);
       return false;
     }
     auto *inner = reinterpret_cast<Inner *>(n);
     const uint32_t half = cell.size / 2;
-    const uint32_t lo[3] = {cell.x, cell.y, cell.z};
-    double crossing[3];
+    double middle[3], crossing[3];
     uint32_t bits = 0, events[3], count = 0;
     for (uint32_t a = 0; a < 3; ++a) {
-      const double mid = bounds[a][lo[a] + half];
+      const double mid = (edge[2 * a] + edge[2 * a + 1]) * 0.5;
+      middle[a] = mid;
       if (zero[a]) {
         bits |= (origin[a] >= mid ? 1u : 0u) << a;
         continue;
@@ -213,7 +214,13 @@ struct Walker {
       } else {
         const Cell sub{cell.x + (bits & 1) * half, cell.y + ((bits >> 1) & 1) * half,
                        cell.z + ((bits >> 2) & 1) * half, half};
-        if (Visit(&inner->child[bits], sub, start, end)) return true;
+        double sub_edge[6];
+        for (uint32_t a = 0; a < 3; ++a) {
+          const bool upper = (bits >> a) & 1;
+          sub_edge[2 * a] = upper ? middle[a] : edge[2 * a];
+          sub_edge[2 * a + 1] = upper ? edge[2 * a + 1] : middle[a];
+        }
+        if (Visit(&inner->child[bits], sub, sub_edge, start, end)) return true;
       }
       if (k < count) {
         bits ^= 1u << events[k];
@@ -248,7 +255,12 @@ struct Walker {
     double t0, t1;
     if (c->root == nullptr || !Clip(&t0, &t1)) return;
     Load();
-    Visit(&c->root, Cell{0, 0, 0, c->grid}, t0, t1);
+    double edge[6];
+    for (int a = 0; a < 3; ++a) {
+      edge[2 * a] = c->bounds[a][0];
+      edge[2 * a + 1] = c->bounds[a][c->grid];
+    }
+    Visit(&c->root, Cell{0, 0, 0, c->grid}, edge, t0, t1);
   }
 };
 
@@ -294,7 +306,7 @@ uint32_t Traverse(Query &q) {
   if (c->sticky != 0) return 0;
   const double far_distance = q.far_distance;
   StampNext(c);
-  Walker w{q, c, {}, {}, {}, {}, {}, 0, 0};
+  Walker w{q, c, {}, {}, {}, {}, 0, 0};
   c->split_failed = 0;
   w.Root();
   if (c->split_failed) {
