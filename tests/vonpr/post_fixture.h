@@ -11,6 +11,7 @@
 #include <vo/vo_screenbuf.h>
 
 #include "npr_fixture.h"
+#include "support/postprocess_release.h"
 
 namespace vo::test {
 
@@ -25,12 +26,7 @@ class NprPostTest : public NprTest {
     ASSERT_EQ(VoControlSet(VO_CONTROL_SB_NO_FORWARD, &quiet), 0u);
   }
   void TearDown() override {
-    (void)VoPostprocessListSet(nullptr);
-    if (list_ != nullptr) {
-      EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
-    }
-    (void)VoScreenBufferSet(nullptr);
-    for (VtScreenBuffer *b : buffers_) EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+    PostprocessTestRelease(list_, buffers_);
     NprTest::TearDown();
   }
 

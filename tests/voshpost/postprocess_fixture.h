@@ -12,6 +12,7 @@
 #include <vo/vo_postprocess.h>
 #include <vo/vo_shaderlib.h>
 
+#include "support/postprocess_release.h"
 #include "voscrbuf/screen_buffer_fixture.h"
 #include "voshslte/frame.h"
 
@@ -139,12 +140,7 @@ class PostprocessTest : public ScreenBufferTest {
     g_posted.clear();
   }
   void TearDown() override {
-    (void)VoPostprocessListSet(nullptr);
-    if (list_ != nullptr) {
-      EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
-    }
-    (void)VoScreenBufferSet(nullptr);
-    for (VtScreenBuffer *b : buffers_) EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+    PostprocessTestRelease(list_, buffers_);
     ScreenBufferTest::TearDown();
   }
 
