@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo::bench {
 

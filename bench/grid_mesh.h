@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "vogeom/scene.h"
-#include "vosystem/kernel.h"
+#include "scene/vogeom/scene.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo::bench {
 

@@ -7,7 +7,7 @@
 
 #include <vo/vo_screenbuf.h>
 
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo::bench {
 

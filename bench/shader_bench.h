@@ -5,7 +5,7 @@
 #pragma once
 
 #include "bench_kernel.h"
-#include "vosystem/module_entry.h"
+#include "kernel/vosystem/module_entry.h"
 
 namespace vo::bench {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench_kernel.h"
-#include "vogeom/scene.h"
+#include "scene/vogeom/scene.h"
 
 namespace vo::bench {
 

@@ -11,8 +11,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "vophoto/photometry.h"
-#include "vosystem/kernel.h"
+#include "shading/vophoto/photometry.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <vo/vo_meshio.h>
 
 #include "support/mesh_memory.h"
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo {
 namespace {

@@ -16,8 +16,8 @@
 
 #include <vo/vo_meshio.h>
 
-#include "voobject/sample_types.h"
-#include "vosystem/reference.h"
+#include "io/voobject/sample_types.h"
+#include "kernel/vosystem/reference.h"
 
 namespace vo {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <vo/vo_shader.h>
 
-#include "vosystem/module_entry.h"
+#include "kernel/vosystem/module_entry.h"
 
 namespace vo::test {
 

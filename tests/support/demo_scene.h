@@ -16,7 +16,7 @@
 #include <vo/vo_shader.h>
 #include <vo/vo_view.h>
 
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo::test {
 

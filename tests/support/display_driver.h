@@ -9,8 +9,8 @@
 
 #include <vo/vo_driver.h>
 
-#include "vodriver/colour_conversion.h"
-#include "vodriver/driver.h"
+#include "output/vodriver/colour_conversion.h"
+#include "output/vodriver/driver.h"
 
 namespace vo::test {
 

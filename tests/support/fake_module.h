@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo::test {
 

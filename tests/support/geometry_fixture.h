@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/kernel_fixture.h"
-#include "vogeom/scene.h"
+#include "scene/vogeom/scene.h"
 
 namespace vo::test {
 

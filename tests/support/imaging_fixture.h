@@ -11,8 +11,8 @@
 
 #include "support/nested_render.h"
 #include "support/shader_fixture.h"
-#include "voshader/voshader.h"
-#include "vosystem/message_numbers.h"
+#include "shading/voshader/voshader.h"
+#include "kernel/vosystem/message_numbers.h"
 
 namespace vo::test {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "vomeshio/meshio.h"
+#include "io/vomeshio/meshio.h"
 
 namespace vo::test {
 

@@ -10,7 +10,7 @@
 #include <vo/vo_postprocess.h>
 #include <vo/vo_screenbuf.h>
 
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 inline void PostprocessTestRelease(VtReference *&list, std::vector<VtScreenBuffer *> &buffers) {
   (void)vo::VoPostprocessListSet(nullptr);

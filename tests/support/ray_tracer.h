@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "support/fake_module.h"
-#include "vosystem/module_entry.h"
+#include "kernel/vosystem/module_entry.h"
 
 namespace vo::test {
 

@@ -19,7 +19,7 @@
 
 #include <vo/vo_driver.h>
 
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo::test {
 

@@ -13,7 +13,7 @@
 #include <vo/vo_opengl.h>
 
 #include "support/fake_module.h"
-#include "vosystem/startup.h"
+#include "kernel/vosystem/startup.h"
 
 namespace vo::test {
 

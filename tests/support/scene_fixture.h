@@ -5,7 +5,7 @@
 
 #include "support/geometry_fixture.h"
 #include "support/recording_driver.h"
-#include "vomemman/pool.h"
+#include "kernel/vomemman/pool.h"
 
 namespace vo::test {
 

@@ -13,7 +13,7 @@
 #include <vo/vo_shader.h>
 
 #include "support/kernel_fixture.h"
-#include "vosystem/module_entry.h"
+#include "kernel/vosystem/module_entry.h"
 
 namespace vo::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "vosystem/kernel.h"
+#include "kernel/vosystem/kernel.h"
 
 namespace vo_test {
 

@@ -7,7 +7,7 @@
 
 #include <vo/vo_multit.h>
 
-#include "voshpost/ffaa_fixture.h"
+#include "render/voshpost/ffaa_fixture.h"
 
 namespace vo::test {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <vo/vo_multit.h>
 
-#include "voshpost/flare_fixture.h"
+#include "render/voshpost/flare_fixture.h"
 
 namespace vo::test {
 namespace {

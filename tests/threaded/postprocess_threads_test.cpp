@@ -5,7 +5,7 @@
 
 #include <vo/vo_multit.h>
 
-#include "voshpost/postprocess_fixture.h"
+#include "render/voshpost/postprocess_fixture.h"
 
 namespace vo::test {
 namespace {

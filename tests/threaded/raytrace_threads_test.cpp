@@ -22,8 +22,8 @@
 #include "support/kernel_fixture.h"
 #include "support/test_support.h"
 #include "threaded/targa_bytes.h"
-#include "vosystem/kernel_memory.h"
-#include "vosystem/threads.h"
+#include "kernel/vosystem/kernel_memory.h"
+#include "kernel/vosystem/threads.h"
 
 namespace vo::test {
 namespace {

@@ -17,12 +17,12 @@
 
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
-#include "vogeops/geops.h"
-#include "vorenadv/advanced.h"
-#include "vorenhid/hidden_line.h"
-#include "vorenwir/wireframe.h"
-#include "vosystem/message_numbers.h"
-#include "vosystem/threads.h"
+#include "scene/vogeops/geops.h"
+#include "render/vorenadv/advanced.h"
+#include "render/vorenhid/hidden_line.h"
+#include "render/vorenwir/wireframe.h"
+#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/threads.h"
 
 namespace vo::test {
 namespace {

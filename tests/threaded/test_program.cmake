@@ -2,5 +2,5 @@
 # run real worker threads and carry the label `threaded`, which the
 # ThreadSanitizer build of CI runs (scripts/ci-tsan).
 set(VO_TEST_PROPERTIES LABELS threaded)
-# The pro surface classes' ray-traced scene, shared with tests/voshpro.
-target_sources(${VO_TEST_TARGET} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/voshpro/end_to_end_surfaces.c)
+# The pro surface classes' ray-traced scene, shared with tests/shading/voshpro.
+target_sources(${VO_TEST_TARGET} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/shading/voshpro/end_to_end_surfaces.c)

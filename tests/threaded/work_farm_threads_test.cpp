@@ -23,9 +23,9 @@
 #include <vo/vo_view.h>
 
 #include "support/kernel_fixture.h"
-#include "vomultit/multithread.h"
-#include "vosystem/message_numbers.h"
-#include "vosystem/threads.h"
+#include "kernel/vomultit/multithread.h"
+#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/threads.h"
 
 namespace vo::test {
 namespace {

@@ -440,8 +440,8 @@ std::string HashTable(const std::string &name, size_t count, H hash) {
 std::string TableSource() {
   std::ostringstream o;
   o << "// Generated from the interface description; do not edit.\n"
-    << "#include <vo/vo_api.h>\n#include \"vo_impl.h\"\n#include \"vosystem/api_table.h\"\n"
-    << "#include \"vosystem/api_guard.h\"\n\n"
+    << "#include <vo/vo_api.h>\n#include \"vo_impl.h\"\n#include \"kernel/vosystem/api_table.h\"\n"
+    << "#include \"kernel/vosystem/api_guard.h\"\n\n"
     << "namespace vo::api {\nnamespace {\n";
   // Parameter descriptors.
   for (size_t fi = 0; fi < g_functions.size(); ++fi) {
@@ -678,7 +678,7 @@ std::string ConstantsSource(const std::string &dir) {
     << "// Their integer VO_ macros and enumerators, valued by the compiler.\n"
     << "#include <type_traits>\n\n";
   for (const std::string &h : headers) o << "#include " << h << "\n";
-  o << "#include <vo/vo_api.h>\n#include \"vosystem/api_table.h\"\n\nnamespace vo::api {\n\n"
+  o << "#include <vo/vo_api.h>\n#include \"kernel/vosystem/api_table.h\"\n\nnamespace vo::api {\n\n"
     << "template <class T>\nconstexpr int64_t ConstantValue(T v) {\n"
     << "  static_assert(std::is_integral_v<T> || std::is_enum_v<T>, \"not an integer constant\");\n"
     << "  return static_cast<int64_t>(v);\n}\n\n"
@@ -706,7 +706,14 @@ int main(int argc, char **argv) {
     header_dir = files[2];
     files.erase(files.begin(), files.begin() + 3);
   }
-  std::sort(files.begin(), files.end());
+  // In the order of the module folders' names (whatever concept folder holds
+  // them), which fixes the table's order and so the binary command codes.
+  auto module_path = [](const std::string &s) {
+    std::filesystem::path p(s);
+    return (p.parent_path().filename() / p.filename()).string();
+  };
+  std::sort(files.begin(), files.end(),
+            [&](const std::string &a, const std::string &b) { return module_path(a) < module_path(b); });
   // vosystem first, so the kernel's procedures lead the table.
   std::stable_partition(files.begin(), files.end(),
                         [](const std::string &s) { return s.find("/vosystem/") != std::string::npos; });

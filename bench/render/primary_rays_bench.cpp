@@ -1,0 +1,116 @@
+// Primary rays through the ray tracer's hit-finding service: every eye ray
+// of the 1024 x 768 view (one through each pixel centre, as the preview pass
+// makes them) cast with VoRayTracerHitFind, and for a hit its primitive,
+// polygon and point (VoRayTraceIntersect) and distance
+// (VoRayTraceIntersectDistance) asked, on one thread. Scenes of
+// peer_scenes.h: the 10^4 and 10^6 sphere fields and the 10^6-triangle pot
+// in its stadium. The rays are made before the timing; the octree's lazy
+// splits happen in a first frame outside it (first_frame_ms).
+//
+// Counters: rays_per_s (per second of CPU time), hits (the same in every
+// frame, or the case fails) and the sum of the hit distances.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <vector>
+
+#include "bench_kernel.h"
+#include "peer_scenes.h"
+#include "render/vorenray/vorenray.h"
+
+namespace {
+
+constexpr int kWidth = vo::bench::kPeerWidth, kHeight = vo::bench::kPeerHeight;
+
+VtMaterial *Plastic() {
+  static VtMaterial *plastic = [] {
+    vo::bench::StartIntoImage(kWidth, kHeight);
+    return vo::bench::PlasticMake();
+  }();
+  return plastic;
+}
+
+// The view's eye rays, one per pixel centre, row by row.
+struct EyeRays {
+  std::vector<float> origins, directions;  // 3 per ray
+  std::vector<double> near_distances, far_distances;
+  size_t Count() const { return near_distances.size(); }
+};
+
+bool EyeRaysMake(EyeRays &rays) {
+  vo::ray::EyeView e{};
+  if (!vo::ray::EyeViewOfCurrentView(&e)) return false;
+  const size_t n = static_cast<size_t>(kWidth) * kHeight;
+  rays.origins.resize(3 * n);
+  rays.directions.resize(3 * n);
+  rays.near_distances.resize(n);
+  rays.far_distances.resize(n);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const size_t i = static_cast<size_t>(y) * kWidth + x;
+      double point[3];
+      for (int k = 0; k < 3; ++k) point[k] = e.corner[k] + (x + 0.5) * e.xstep[k] + (y + 0.5) * e.ystep[k];
+      vo::ray::EyeRay(e, point, &rays.origins[3 * i], &rays.directions[3 * i], &rays.near_distances[i],
+                      &rays.far_distances[i], false);
+    }
+  return true;
+}
+
+struct Frame {
+  size_t hits = 0;
+  double distances = 0;
+};
+
+Frame Cast(const EyeRays &rays) {
+  Frame f;
+  for (size_t i = 0; i < rays.Count(); ++i) {
+    if (vo::VoRayTracerHitFind(&rays.origins[3 * i], &rays.directions[3 * i], rays.near_distances[i],
+                               rays.far_distances[i], nullptr) == nullptr)
+      continue;
+    VtPrimitive *primitive = nullptr;
+    VtPolygon *polygon = nullptr;
+    float point[3];
+    vo::VoRayTraceIntersect(&primitive, &polygon, point);
+    benchmark::DoNotOptimize(point);
+    f.hits += primitive != nullptr && polygon != nullptr;
+    f.distances += vo::VoRayTraceIntersectDistance();
+  }
+  return f;
+}
+
+// Argument: spheres, 0 for the pot in its stadium.
+void PrimaryRays(benchmark::State &state) {
+  const vo::bench::PeerScene scene(static_cast<int>(state.range(0)), Plastic());
+  vo::VoViewEvaluate(nullptr);
+  EyeRays rays;
+  if (!EyeRaysMake(rays) || vo::VoRayTracerScenePrepare() != 0) {
+    state.SkipWithError("the view or the scene could not be set up");
+    vo::VoRayTracerSceneRelease();
+    return;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const Frame first = Cast(rays);
+  const double first_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  bool same = true;
+  for (auto _ : state) {
+    const Frame f = Cast(rays);
+    same = same && f.hits == first.hits && f.distances == first.distances;
+  }
+  vo::VoRayTracerSceneRelease();
+  if (!same) {
+    state.SkipWithError("the hits changed from one frame to the next");
+    return;
+  }
+  state.counters["rays_per_s"] =
+      benchmark::Counter(static_cast<double>(rays.Count()) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
+  state.counters["hits"] = static_cast<double>(first.hits);
+  state.counters["distance_sum"] = first.distances;
+  state.counters["first_frame_ms"] = first_ms;
+  state.counters["triangles"] = scene.triangles;
+}
+
+BENCHMARK(PrimaryRays)->Arg(4)->Arg(400)->Arg(0)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,142 @@
+// The ray tracer's passes on worker threads: the demonstration's scene at
+// 800 x 600 and the grid of 40 tessellated spheres (10^5 triangles) at
+// 1024 x 768, into an image in memory, one point light with ray-traced
+// shadows; execute 0x70001 (preview) and 0x70002 (full pass) with 0, 1, 2,
+// 4 and 8 workers (control 0x520001; 0 is the calling thread).
+//
+// Counters: the whole frame is the benchmark's time; serial_ms is a frame
+// of a 1 x 1 viewport (gathering, object table, set-up: what the workers
+// cannot share), traced_ms the frame less that, and speed_up the traced
+// part of the calling thread's frame over this one's (measured at 0
+// workers first in each family).
+//
+// With VO_POVRAY_SCENE set to a file name, the grid's frame at 0 workers
+// also writes the same triangles (one mesh2), camera, shadowing point light
+// and a diffuse-plus-highlight material in POV-Ray's scene language there;
+// bench/render/povray_compare.sh times POV-Ray on it at the same thread counts.
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <vector>
+
+#include <vo/vo_multit.h>
+#include <vo/vo_shader.h>
+#include <vo/vo_view.h>
+
+#include "support/demo_scene.h"
+#include "povray_scene.h"
+#include "sphere_grid.h"
+
+namespace {
+
+using vo::bench::SceneMake;
+using vo::bench::Spheres;
+
+double Since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+void WorkersSet(int32_t n) {
+  const VtTypedValue v = vo::TypedInt32(n);
+  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
+}
+
+// The library started once into an image large enough for both scenes; the
+// light's shadows traced, not mapped.
+VtShader *Lib() {
+  static VtShader *light = [] {
+    VtShader *l = vo::bench::StartIntoImage(1024, 768);
+    if (l != nullptr) {
+      const VtTypedValue on = vo::TypedWord(VtBoolean, 1), no_map = vo::TypedWord(VtInt32, 0);
+      vo::VoShaderSetArg(l, "shadows", &on);
+      vo::VoShaderSetArg(l, "shadow resolution", &no_map);
+    }
+    return l;
+  }();
+  return light;
+}
+
+// One frame at the current view, in ms; the viewport 1 x 1 when `serial`.
+double Frame(uint32_t code, bool serial) {
+  uint32_t whole[4] = {};
+  vo::VoViewGetViewport(nullptr, whole);
+  const uint32_t one[4] = {0, 0, 0, 0};
+  if (serial) vo::VoViewSetViewport(nullptr, one);
+  const auto start = std::chrono::steady_clock::now();
+  benchmark::DoNotOptimize(vo::VoExecute(code));
+  const double ms = Since(start);
+  if (serial) vo::VoViewSetViewport(nullptr, whole);
+  return ms;
+}
+
+// The traced part of the calling thread's frame, by family.
+std::map<std::pair<int, uint32_t>, double> g_traced_alone;
+
+void Measure(benchmark::State &state, int family, uint32_t code) {
+  const auto workers = static_cast<int32_t>(state.range(0));
+  WorkersSet(workers);
+  double total = 0;
+  for (auto _ : state) total += Frame(code, false);
+  const double frame = total / static_cast<double>(state.iterations());
+  const double serial = Frame(code, true);
+  const double traced = frame > serial ? frame - serial : 0;
+  if (workers == 0) g_traced_alone[{family, code}] = traced;
+  state.counters["serial_ms"] = serial;
+  state.counters["traced_ms"] = traced;
+  const auto alone = g_traced_alone.find({family, code});
+  if (alone != g_traced_alone.end() && traced > 0) state.counters["speed_up"] = alone->second / traced;
+  WorkersSet(0);
+}
+
+void Demo(benchmark::State &state, uint32_t code) {
+  Lib();
+  vo::VoLightListSet(nullptr);
+  vo::test::DemoScene scene;
+  vo::test::DemoScene::View(800, 600);
+  if (!scene.ok()) state.SkipWithError("the demonstration's scene was not made");
+  // The demonstration's own lights replace the benchmark light; its point
+  // light's shadows traced.
+  Measure(state, 0, code);
+}
+
+void Grid(benchmark::State &state, uint32_t code) {
+  Lib();
+  VtMaterial *plastic = vo::bench::PlasticMake();
+  VtReference *light = vo::VoShaderReferenceCreate(Lib());
+  vo::VoLightListSet(light);
+  const Spheres g(40);
+  std::vector<VtPrimitive *> made;
+  VtReference *scene = SceneMake(g, made);
+  for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, plastic);
+  vo::VoPrimitiveListSet(scene);
+  vo::bench::ViewFitted(1024, 768);
+  if (const char *pov = std::getenv("VO_POVRAY_SCENE"); pov != nullptr && state.range(0) == 0) {
+    vo::VoViewEvaluate(nullptr);
+    vo::bench::PovrayWrite(pov, {vo::bench::PovMeshOf(g)}, true);
+  }
+  Measure(state, 1, code);
+  state.counters["triangles"] = g.Triangles();
+  vo::VoPrimitiveListSet(nullptr);
+  vo::VoReferenceListDestroy(scene, nullptr);
+  for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
+  vo::VoLightListSet(nullptr);
+  vo::VoReferenceListDestroy(light, nullptr);
+  vo::VoMaterialDestroy(plastic);
+}
+
+void DemoPreview(benchmark::State &state) { Demo(state, 0x70001); }
+void DemoFull(benchmark::State &state) { Demo(state, 0x70002); }
+void GridPreview(benchmark::State &state) { Grid(state, 0x70001); }
+void GridFull(benchmark::State &state) { Grid(state, 0x70002); }
+
+#define VO_WORKERS ->Arg(0)->Arg(1)->Arg(2)->Arg(4)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime()
+BENCHMARK(DemoPreview) VO_WORKERS;
+BENCHMARK(DemoFull) VO_WORKERS;
+BENCHMARK(GridPreview) VO_WORKERS;
+BENCHMARK(GridFull) VO_WORKERS;
+#undef VO_WORKERS
+
+}  // namespace

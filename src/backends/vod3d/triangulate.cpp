@@ -1,0 +1,159 @@
+// Cutting one polygon into triangles: a fan around the last corner when no
+// corner is reflex, else ear clipping. Each node a (b the next, c the one
+// after) describes the triangle (a, b, c): its sign is negative when the
+// corner at b is reflex, and its three planes through the triangle's edges
+// have unit normals pointing into it. The ear cut is the one whose deepest
+// reflex intruder lies least inside it; the triangles keep the corner order
+// (c, b, a) of the fan. Never more than n - 2 triangles are made.
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "backends/vod3d/d3d.h"
+
+namespace vo::d3d {
+
+namespace {
+
+struct D3 {
+  double x, y, z;
+};
+inline D3 Sub(const D3 &a, const D3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+inline D3 Cross(const D3 &a, const D3 &b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+inline double Dot(const D3 &a, const D3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+inline D3 Unit(const D3 &a) {
+  const double l = std::sqrt(Dot(a, a));
+  return l > 0 ? D3{a.x / l, a.y / l, a.z / l} : D3{0, 0, 0};
+}
+
+struct Node {
+  uint32_t corner;  // the corner's number in the polygon
+  uint32_t next, previous;
+  D3 p;
+  double sign;
+  D3 plane_normal[3];
+  double plane_offset[3];
+};
+
+struct Ring {
+  Node *nodes;
+  D3 normal;
+
+  // Sign and planes of the triangle (a, b, c) described by node a.
+  void Describe(uint32_t a) {
+    Node &na = nodes[a];
+    const Node &nb = nodes[na.next];
+    const Node &nc = nodes[nb.next];
+    const D3 ab = Sub(nb.p, na.p), bc = Sub(nc.p, nb.p), ca = Sub(na.p, nc.p);
+    na.sign = Dot(Cross(ab, bc), normal);
+    const D3 *from[3] = {&na.p, &nb.p, &nc.p};
+    const D3 edge[3] = {ab, bc, ca};
+    for (int i = 0; i < 3; ++i) {
+      na.plane_normal[i] = Unit(Cross(normal, edge[i]));
+      na.plane_offset[i] = Dot(na.plane_normal[i], *from[i]);
+    }
+  }
+  // The smallest signed distance of a point to node a's three planes.
+  double Inside(uint32_t a, const D3 &w) const {
+    const Node &na = nodes[a];
+    double least = DBL_MAX;
+    for (int i = 0; i < 3; ++i) {
+      const double d = Dot(na.plane_normal[i], w) - na.plane_offset[i];
+      if (d < least) least = d;
+    }
+    return least;
+  }
+};
+
+// The fan around the node at anchor: (q1, q0, anchor), (q2, q1, anchor), ...
+uint32_t Fan(const Ring &r, uint32_t anchor, uint32_t count, uint32_t *out) {
+  uint32_t made = 0;
+  uint32_t q = r.nodes[anchor].next;
+  for (uint32_t i = 0; i + 2 < count; ++i) {
+    const uint32_t q_next = r.nodes[q].next;
+    out[3 * made] = r.nodes[q_next].corner;
+    out[3 * made + 1] = r.nodes[q].corner;
+    out[3 * made + 2] = r.nodes[anchor].corner;
+    ++made;
+    q = q_next;
+  }
+  return made;
+}
+
+}  // namespace
+
+size_t TriangulateScratchBytes(uint32_t n) { return static_cast<size_t>(n) * (sizeof(Node) + sizeof(uint32_t)); }
+
+uint32_t Triangulate(const float (*positions)[3], uint32_t n, void *scratch, uint32_t *out) {
+  if (n < 3) return 0;
+  Ring r{static_cast<Node *>(scratch), {0, 0, 0}};
+  // The reflex corners of the ring, gathered before each cut.
+  uint32_t *reflex_corners = reinterpret_cast<uint32_t *>(static_cast<Node *>(scratch) + n);
+  for (uint32_t i = 0; i < n; ++i) {
+    Node &node = r.nodes[i];
+    node.corner = i;
+    node.next = (i + 1) % n;
+    node.previous = (i + n - 1) % n;
+    node.p = {positions[i][0], positions[i][1], positions[i][2]};
+  }
+  for (uint32_t i = 1; i + 1 < n; ++i) {
+    const D3 c = Cross(Sub(r.nodes[i].p, r.nodes[0].p), Sub(r.nodes[i + 1].p, r.nodes[0].p));
+    r.normal = {r.normal.x + c.x, r.normal.y + c.y, r.normal.z + c.z};
+  }
+  bool reflex = false;
+  for (uint32_t i = 0; i < n; ++i) {
+    r.Describe(i);
+    reflex = reflex || r.nodes[i].sign < 0;
+  }
+  // The ring's current position: its last appended node.
+  uint32_t position = n - 1;
+  if (n == 3 || !reflex) return Fan(r, position, n, out);
+
+  uint32_t count = n, made = 0;
+  while (count > 3) {
+    bool any_reflex = false;
+    uint32_t a = r.nodes[position].next;
+    for (uint32_t k = 0; k < count && !any_reflex; ++k, a = r.nodes[a].next) any_reflex = r.nodes[a].sign < 0;
+    if (!any_reflex) break;
+    // The node whose deepest reflex intruder is least inside its triangle
+    // (a candidate stops as soon as it cannot do better than the best).
+    uint32_t reflex_count = 0;
+    a = r.nodes[position].next;
+    for (uint32_t k = 0; k < count; ++k, a = r.nodes[a].next)
+      if (r.nodes[r.nodes[a].previous].sign < 0) reflex_corners[reflex_count++] = a;
+    uint32_t best = r.nodes[position].next;
+    double best_intrusion = DBL_MAX;
+    a = r.nodes[position].next;
+    for (uint32_t k = 0; k < count; ++k, a = r.nodes[a].next) {
+      const Node &na = r.nodes[a];
+      if (na.sign < 0) continue;
+      double intrusion = -DBL_MAX;
+      for (uint32_t i = 0; i < reflex_count && intrusion < best_intrusion; ++i) {
+        const uint32_t w = reflex_corners[i];
+        if (w == a || w == na.next) continue;  // the intruders run from c to the node before a
+        const double inside = r.Inside(a, r.nodes[w].p);
+        if (inside > intrusion) intrusion = inside;
+      }
+      if (intrusion < best_intrusion) {
+        best_intrusion = intrusion;
+        best = a;
+      }
+    }
+    if (!(best_intrusion < 1.0)) best = r.nodes[position].next;
+    Node &na = r.nodes[best];
+    const uint32_t b = na.next, c = r.nodes[b].next;
+    out[3 * made] = r.nodes[c].corner;
+    out[3 * made + 1] = r.nodes[b].corner;
+    out[3 * made + 2] = na.corner;
+    ++made;
+    na.next = c;
+    r.nodes[c].previous = best;
+    --count;
+    r.Describe(best);
+    r.Describe(na.previous);
+    position = na.previous;
+  }
+  return made + Fan(r, position, count, out + 3 * made);
+}
+
+}  // namespace vo::d3d

@@ -1,0 +1,58 @@
+// What one OpenGL frame carries besides the context record, shared by the
+// frame's procedures (render.cpp) and primitive drawing (draw.cpp).
+//
+// Invariants a reader must know:
+// - a frame exists from image begin to image end; OpenGL is called only
+//   while `context` is set;
+// - matrices[d] is the view times the model transforms of the d levels
+//   pushed; model[d] the model transforms alone (per-vertex texture
+//   coordinates are made in world space);
+// - deferred records copy the matrices and the mirroring parity they were
+//   drawn under; their material caches stay held by the primitives'
+//   records for the frame.
+#pragma once
+
+#include "scene/vogeom/list_walk.h"
+#include "backends/voopengl/opengl.h"
+
+struct VtOpenGLDeferred {
+  VtOpenGLDeferred *next;
+  VtPrimitive *primitive;
+  VtShader *space;
+  VtOpenGLMaterialCache *cache;
+  double matrix[16];
+  double model[16];
+  uint32_t mirrored;
+  uint32_t depth;  // the transform levels in force (per-vertex coordinates carry them)
+};
+
+namespace vo::opengl {
+
+struct Frame {
+  bool context = false;  // a context is current: OpenGL may be called
+  double matrices[kTransformStackDepth + 1][16];
+  double model[kTransformStackDepth + 1][16];
+  uint32_t depth = 0;
+  bool depth_posted = false;
+  ListPath path;
+  uint32_t expand_depth = 0;
+  bool drawing_deferred = false;  // image end draws the deferred list
+};
+
+// The open frame, or null.
+Frame *CurrentFrame();
+
+// Loads matrices[depth] as OpenGL's model-view matrix.
+void MatrixLoad(Frame *f);
+
+// The drawing procedure: a primitive with the inherited material cache and
+// texture space (lists and groups pass theirs on).
+VtStatus PrimitiveDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *inherited,
+                       VtShader *space);
+
+// Draws and frees the deferred primitives (image end).
+VtStatus DeferredDraw(VtOpenGLContext *c, Frame *f);
+// Frees the deferred primitives undrawn (a frame without a context).
+void DeferredDrop(VtOpenGLContext *c);
+
+}  // namespace vo::opengl

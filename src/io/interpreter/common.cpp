@@ -1,0 +1,402 @@
+// What the text and binary readers share: type names, variables, printing of
+// values and calls through the table of exported procedures.
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+
+#include "io/interpreter/interpreter.h"
+#include "kernel/vosystem/value_types.h"
+
+namespace vo::interp {
+
+// ---- Text and arena -----------------------------------------------------------
+
+void Text::Add(const char *text, size_t n) {
+  if (!ok) return;
+  if (fill + n + 1 > capacity) {
+    size_t cap = capacity ? capacity : 64;
+    while (cap < fill + n + 1) cap *= 2;
+    if (cap > UINT32_MAX) {
+      ok = false;
+      return;
+    }
+    auto *q = static_cast<char *>(VoAllocate(static_cast<uint32_t>(cap)));
+    if (q == nullptr) {
+      ok = false;
+      return;
+    }
+    if (fill) std::memcpy(q, p, fill);
+    VoDeallocate(p);
+    p = q;
+    capacity = cap;
+  }
+  std::memcpy(p + fill, text, n);
+  fill += n;
+  p[fill] = 0;
+}
+
+void Text::Add(const char *text) { Add(text, std::strlen(text)); }
+
+void Text::Format(const char *format, ...) {
+  char b[128];
+  va_list a;
+  va_start(a, format);
+  int n = std::vsnprintf(b, sizeof b, format, a);
+  va_end(a);
+  if (n > 0) Add(b, static_cast<size_t>(n) < sizeof b ? static_cast<size_t>(n) : sizeof b - 1);
+}
+
+Arena::~Arena() { FreeChain(blocks_); }
+
+void Arena::FreeChain(void *chain) {
+  for (auto *b = static_cast<Block *>(chain); b != nullptr;) {
+    Block *next = b->next;
+    VoDeallocate(b);
+    b = next;
+  }
+}
+
+void Arena::HandOver(void **chain) {
+  while (blocks_ != nullptr) {
+    Block *next = blocks_->next;
+    blocks_->next = static_cast<Block *>(*chain);
+    *chain = blocks_;
+    blocks_ = next;
+  }
+}
+
+void *Arena::Take(uint64_t size) {
+  constexpr uint64_t kHead = 16;  // keeps the block aligned for doubles and pointers
+  if (size > UINT32_MAX - kHead) return nullptr;
+  auto *b = static_cast<Block *>(VoAllocate(static_cast<uint32_t>(size + kHead)));
+  if (b == nullptr) return nullptr;
+  std::memset(b, 0, size + kHead);
+  b->next = blocks_;
+  blocks_ = b;
+  return reinterpret_cast<unsigned char *>(b) + kHead;
+}
+
+// ---- Types -----------------------------------------------------------------------
+
+namespace {
+
+// The value types' printable names that the description does not use.
+struct ExtraTypes {
+  api::VtApiType types[64];
+  size_t count = 0;
+  ExtraTypes() {
+    size_t n = 0;
+    const ValueTypeInfo *table = ValueTypeTable(&n);
+    for (size_t i = 0; i < n && count < 64; ++i) {
+      const ValueTypeInfo &t = table[i];
+      if (api::FindType(t.name) != nullptr) continue;
+      uint32_t kind = api::kKindScalar;
+      if (t.code == VtVoid)
+        kind = api::kKindVoid;
+      else if (t.code == VtString)
+        kind = api::kKindString;
+      else if (t.code == VtFunc)
+        kind = api::kKindFunc;
+      else if (t.code == VtData)
+        kind = api::kKindData;
+      else if (t.holds_pointer)
+        kind = api::kKindPointer;
+      else if (t.count != 0)
+        kind = api::kKindStruct;
+      types[count++] = {t.name, t.code, kind, t.size};
+    }
+  }
+};
+
+const ExtraTypes &Extras() {
+  static const ExtraTypes extras;
+  return extras;
+}
+
+}  // namespace
+
+const api::VtApiType *TypeByName(const char *name) {
+  if (name == nullptr) return nullptr;
+  if (const api::VtApiType *t = api::FindType(name)) return t;
+  const ExtraTypes &e = Extras();
+  for (size_t i = 0; i < e.count; ++i)
+    if (std::strcmp(e.types[i].name, name) == 0) return &e.types[i];
+  return nullptr;
+}
+
+const api::VtApiType *TypeByCode(uint32_t code) {
+  if (code == VtHandle) return TypeByName("VtGenericPtr");
+  const ValueTypeInfo *v = ValueTypeFind(code);
+  if (v == nullptr) return nullptr;
+  const api::VtApiType *t = TypeByName(v->name);
+  return t != nullptr && t->code == code ? t : nullptr;
+}
+
+bool HoldsAddress(const api::VtApiType *type) {
+  return type->kind == api::kKindPointer || type->kind == api::kKindHandle || type->kind == api::kKindData;
+}
+
+bool RecordLayout(const api::VtApiType *type, uint32_t *element, uint32_t *count) {
+  if (std::strcmp(type->name, "Matrix") == 0) {
+    *element = VtDouble;
+    *count = 16;
+    return true;
+  }
+  if (type->kind != api::kKindStruct) return false;
+  const ValueTypeInfo *v = ValueTypeFind(type->code);
+  if (v == nullptr || v->count == 0 || v->size != type->size) return false;
+  *element = v->element;
+  *count = v->count;
+  return true;
+}
+
+// ---- Variables ------------------------------------------------------------------
+
+namespace {
+
+size_t Bucket(const char *name) { return api::NameHash(name) & (kBuckets - 1); }
+
+// A variable's storage is a block with the arena's head, so that a replaced
+// one can join the kept chain: a value elsewhere may still point into it.
+constexpr size_t kStorageHead = 16;
+
+void StorageFree(unsigned char *storage) {
+  if (storage != nullptr) VoDeallocate(storage - kStorageHead);
+}
+
+// Frees the variable; its storage joins the chain when one is given.
+void FreeVariable(Variable *v, void **kept = nullptr) {
+  if (kept != nullptr)
+    StorageRetire(kept, v->storage);
+  else
+    StorageFree(v->storage);
+  VoDeallocate(v->name);
+  VoDeallocate(v);
+}
+
+}  // namespace
+
+unsigned char *StorageTake(uint64_t size) {
+  if (size < 8) size = 8;
+  if (size > UINT32_MAX - kStorageHead) return nullptr;
+  auto *block = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(size + kStorageHead)));
+  if (block == nullptr) return nullptr;
+  std::memset(block, 0, size + kStorageHead);
+  return block + kStorageHead;
+}
+
+void StorageRetire(void **kept, unsigned char *storage) {
+  if (storage == nullptr) return;
+  unsigned char *block = storage - kStorageHead;
+  std::memcpy(block, kept, sizeof(void *));  // the chain's next
+  *kept = block;
+}
+
+Variable *FindVariable(State *s, const char *name) {
+  for (Variable *v = s->buckets[Bucket(name)]; v != nullptr; v = v->next)
+    if (std::strcmp(v->name, name) == 0) return v;
+  return nullptr;
+}
+
+Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, uint32_t form, uint64_t count) {
+  uint64_t size = form == kPointerTo ? sizeof(void *) : type->size;
+  if (form == kArray) {
+    if (count == 0 || (type->size != 0 && count > (UINT32_MAX - 16) / type->size)) return nullptr;
+    size *= count;
+  }
+  auto *v = static_cast<Variable *>(VoAllocate(sizeof(Variable)));
+  char *copy = TextCopy(name);
+  unsigned char *storage = StorageTake(size);
+  if (v == nullptr || copy == nullptr || storage == nullptr) {
+    VoDeallocate(v);
+    VoDeallocate(copy);
+    StorageFree(storage);
+    return nullptr;
+  }
+  *v = {copy, type, form, form == kArray ? count : 1, false, storage, nullptr};
+  // A declaration replaces an earlier variable of the name.
+  Variable **link = &s->buckets[Bucket(name)];
+  for (Variable **at = link; *at != nullptr; at = &(*at)->next) {
+    if (std::strcmp((*at)->name, name) == 0) {
+      Variable *old = *at;
+      *at = old->next;
+      FreeVariable(old, &s->kept);
+      break;
+    }
+  }
+  v->next = *link;
+  *link = v;
+  return v;
+}
+
+void FreeVariables(State *s) {
+  for (Variable *&head : s->buckets) {
+    while (head != nullptr) {
+      Variable *next = head->next;
+      FreeVariable(head);
+      head = next;
+    }
+  }
+}
+
+void ForgetAddresses(State *s) {
+  for (Variable *head : s->buckets) {
+    for (Variable *v = head; v != nullptr; v = v->next) {
+      bool dead = v->form == kPointerTo || HoldsAddress(v->type);
+      if (v->type->kind == api::kKindTyped && v->form == kValue) {
+        VtTypedValue t;
+        std::memcpy(&t, v->storage, sizeof t);
+        dead = ValueTypeHoldsPointer(t.type) && t.type != VtString && t.type != VtFunc;
+      }
+      if (dead) v->defined = false;
+    }
+  }
+}
+
+// ---- Printing -----------------------------------------------------------------------
+
+namespace {
+
+void FormatAddress(Text *out, const void *p) {
+  out->Format("0x%016" PRIxPTR, reinterpret_cast<uintptr_t>(p));
+}
+
+template <class T>
+T At(const void *p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void FormatScalar(Text *out, const api::VtApiType *t, const void *p, bool in_array) {
+  switch (t->code) {
+    case VtInt32: out->Format("%d", At<int32_t>(p)); return;
+    case VtEnum:
+      if (in_array)
+        out->Format("%d", At<int32_t>(p));
+      else
+        out->Format("%u", At<uint32_t>(p));
+      return;
+    case VtNat32:
+    case VtStatusType:
+    case VtFlags: out->Format("%u", At<uint32_t>(p)); return;
+    case VtFloat: out->Format("%g", static_cast<double>(At<float>(p))); return;
+    case VtDouble: out->Format("%g", At<double>(p)); return;
+    case VtBoolean:
+      if (in_array)
+        out->Format("%u", At<uint32_t>(p));
+      else
+        out->Add(At<uint32_t>(p) ? "TRUE" : "FALSE");
+      return;
+    case VtNat8: out->Format("%u", At<uint8_t>(p)); return;
+    default:
+      if (t->size == 8)
+        FormatAddress(out, At<const void *>(p));
+      else
+        out->Format("%u", At<uint32_t>(p));
+  }
+}
+
+void FormatRecord(Text *out, const api::VtApiType *t, const void *p) {
+  uint32_t element = 0, count = 0;
+  const auto *b = static_cast<const unsigned char *>(p);
+  out->Add("[");
+  if (RecordLayout(t, &element, &count)) {
+    for (uint32_t i = 0; i < count; ++i) {
+      if (i) out->Add(" ");
+      if (element == VtDouble)
+        out->Format("%g", At<double>(b + 8 * i));
+      else
+        out->Format("%g", static_cast<double>(At<float>(b + 4 * i)));
+    }
+  } else {
+    for (uint32_t i = 0; i + 4 <= t->size; i += 4) out->Format(i ? " %u" : "%u", At<uint32_t>(b + i));
+  }
+  out->Add("]");
+}
+
+void FormatTyped(Text *out, const VtTypedValue &v) {
+  const api::VtApiType *t = TypeByCode(v.type);
+  if (v.type == VtVoid || t == nullptr) {
+    out->Format(v.type == VtVoid ? "{VtVoid}" : "{%u ?}", v.type);
+    return;
+  }
+  out->Format("{%s ", t->name);
+  FormatValue(out, t, kValue, 1, &v.value);
+  out->Add("}");
+}
+
+void FormatOne(Text *out, const api::VtApiType *t, const void *p, bool in_array) {
+  switch (t->kind) {
+    case api::kKindScalar: FormatScalar(out, t, p, in_array); break;
+    case api::kKindString: {
+      const char *s = At<const char *>(p);
+      out->Add(s ? s : "NULL");
+      break;
+    }
+    case api::kKindStruct: FormatRecord(out, t, p); break;
+    case api::kKindTyped: FormatTyped(out, At<VtTypedValue>(p)); break;
+    case api::kKindVoid: break;
+    default: FormatAddress(out, At<const void *>(p)); break;
+  }
+}
+
+}  // namespace
+
+void FormatValue(Text *out, const api::VtApiType *type, uint32_t form, uint64_t count, const void *value) {
+  if (form == kPointerTo) {
+    FormatAddress(out, At<const void *>(value));
+    return;
+  }
+  if (form != kArray) {
+    FormatOne(out, type, value, false);
+    return;
+  }
+  out->Add("[");
+  const auto *b = static_cast<const unsigned char *>(value);
+  for (uint64_t i = 0; i < count && out->ok; ++i) {
+    if (i) out->Add(" ");
+    FormatOne(out, type, b + i * type->size, true);
+  }
+  out->Add("]");
+}
+
+// ---- Calls ---------------------------------------------------------------------------
+
+int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, const uint64_t *cells) {
+  if (p.count > 0) return p.count;
+  if (p.count == 0) return -1;
+  const auto k = static_cast<uint32_t>(-p.count - 1);
+  if (k >= fn->param_count) return -1;
+  const api::VtApiParam &c = fn->params[k];
+  if (c.kind != api::kKindScalar || (c.flags & (api::kParamOut | api::kParamArray))) return -1;
+  int32_t i;
+  uint32_t u;
+  std::memcpy(&i, &cells[k], 4);
+  std::memcpy(&u, &cells[k], 4);
+  const int64_t n = (c.type == VtInt32 || c.type == VtEnum) ? i : c.type == VtNat8 ? (u & 0xFF) : u;
+  return n < 0 ? 0 : n * static_cast<int64_t>(p.scale ? p.scale : 1);
+}
+
+void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result) {
+  VtKernelContext *before = Kernel();
+  // The bracket this input's own call holds is released, so that the call
+  // itself is journalled, and taken again afterwards.
+  const bool held = before != nullptr && before->files.in_call != 0;
+  if (held) VoJournalCallEnd();
+  *result = VtTypedValue{};
+  fn->thunk(argv, result);
+  if (held && Kernel() != nullptr) VoJournalCallBegin();
+  if (before != nullptr && Kernel() == nullptr) ForgetAddresses(s);
+}
+
+void Say(const char *text) {
+  if (text == nullptr || *text == 0) return;
+  if (Kernel() == nullptr || VoDriverWriteMessage(nullptr, text) != 0) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace vo::interp

@@ -1,0 +1,173 @@
+// The command interpreter's state and the services its text and binary
+// readers share: variables, argument conversion, calls through the table of
+// exported procedures and printing of values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include <vo/vo_types.h>
+
+#include "kernel/vosystem/api_table.h"
+#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/message_numbers.h"
+
+namespace vo::interp {
+
+constexpr uint32_t kModule = 4;  // the module number of the interpreter's diagnostics
+constexpr int kMostNesting = 64;  // inputs nested by "source"
+
+// Messages.
+constexpr uint32_t kMsgUnknownType = 261;
+constexpr uint32_t kMsgConstantName = 276;
+constexpr uint32_t kMsgBadName = 278;
+constexpr uint32_t kMsgPlace = 279;  // line, file
+constexpr uint32_t kMsgWrongType = 280;
+constexpr uint32_t kMsgVariableType = 281;
+constexpr uint32_t kMsgArgument = 282;
+constexpr uint32_t kMsgUnknownFunction = 283;
+constexpr uint32_t kMsgTooFewArguments = 284;
+constexpr uint32_t kMsgUnknownVariable = 286;
+constexpr uint32_t kMsgNoName = 288;
+constexpr uint32_t kMsgBadRight = 290;
+constexpr uint32_t kMsgCannotSource = 292;
+constexpr uint32_t kMsgConsolePlace = 296;  // line
+constexpr uint32_t kMsgFeedbackOn = 393;
+constexpr uint32_t kMsgFeedbackOff = 394;
+constexpr uint32_t kMsgWarningPlace = 478;  // line, file
+constexpr uint32_t kMsgWarningConsolePlace = 479;
+constexpr uint32_t kMsgStatusWarning = 480;
+constexpr uint32_t kMsgInterrupted = 501;
+constexpr uint32_t kMsgArrayWithoutCount = 525;
+constexpr uint32_t kMsgTableCannotGrow = 529;
+constexpr uint32_t kMsgSourceTooDeep = messages::kSourceTooDeep;
+constexpr uint32_t kMsgBinaryRecord = messages::kBinaryRecordRefused;
+constexpr uint32_t kMsgBinaryVariable = messages::kBinaryVariableRefused;
+
+constexpr VtStatus kStatementError = 2;
+constexpr VtStatus kStatusWarning = VO_CLASS_WARNING;  // 0x20000000
+constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
+
+// The form of a variable.
+enum Form : uint32_t { kValue = 0, kPointerTo = 1, kArray = 2 };
+
+struct Variable {
+  char *name;
+  const api::VtApiType *type;  // of the value, the pointed-to value or the elements
+  uint32_t form;
+  uint64_t count;  // arrays: elements
+  bool defined;
+  unsigned char *storage;  // the value or the elements, from VoAllocate
+  Variable *next;          // in its bucket
+};
+
+constexpr size_t kBuckets = 1024;
+
+struct Input {
+  char *name;  // private copy, or null for the console
+  std::FILE *file;
+  bool close;  // opened by "source"
+  uint64_t line;
+  unsigned char prefix[4];  // bytes read to look for the binary signature
+  size_t prefix_fill, prefix_at;
+  Input *previous;
+};
+
+struct State {
+  Variable *buckets[kBuckets];
+  Input *top;
+  int depth;
+  char *line;  // the line buffer
+  size_t line_capacity;
+  void *kept;  // blocks that values stored in variables point into
+  bool feedback, stop, quit, interrupted;
+  VtStatus status;  // OR of the statuses posted
+};
+
+// The state while an input is being read (null otherwise).
+State *Current();
+
+// Writes text to the current driver's message output, or to standard output
+// where the driver has none.
+void Say(const char *text);
+
+// Posts a diagnostic of module 4 and ORs its status into the answer.
+template <class... A>
+void Report(State *s, VtStatus status, uint32_t message, A... args) {
+  if (s != nullptr) s->status |= status;
+  Post(status, message, kModule, args...);
+}
+
+// Looks up a type for declarations: the description's names, the value
+// types' printable names, "GenericPtr" and "Matrix".
+const api::VtApiType *TypeByName(const char *name);
+const api::VtApiType *TypeByCode(uint32_t code);
+
+Variable *FindVariable(State *s, const char *name);
+// Makes (or replaces) a variable; null when out of memory.
+Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, uint32_t form, uint64_t count);
+void FreeVariables(State *s);
+// Variable storage: zero-filled blocks (8 bytes at least); a replaced one is
+// retired onto the kept chain, never freed while the input runs.
+unsigned char *StorageTake(uint64_t size);
+void StorageRetire(void **kept, unsigned char *storage);
+// After a call that stopped the kernel: addresses and handles are dead.
+void ForgetAddresses(State *s);
+
+// A growing text in memory from VoAllocate; ok turns false when memory runs
+// out.
+struct Text {
+  char *p = nullptr;
+  size_t fill = 0, capacity = 0;
+  bool ok = true;
+  Text() = default;
+  Text(const Text &) = delete;
+  Text &operator=(const Text &) = delete;
+  ~Text() { VoDeallocate(p); }
+  void Add(const char *text, size_t n);
+  void Add(const char *text);
+  void Format(const char *format, ...) __attribute__((format(printf, 2, 3)));
+  const char *c_str() const { return p ? p : ""; }
+};
+
+// Blocks for one statement or record, all given back at once.
+class Arena {
+ public:
+  Arena() = default;
+  Arena(const Arena &) = delete;
+  Arena &operator=(const Arena &) = delete;
+  ~Arena();
+  // Zero-filled; null when out of memory or past 4 GiB.
+  void *Take(uint64_t size);
+  // Moves every block onto the chain (a value stored in a variable may
+  // point into them); FreeChain gives a chain back.
+  void HandOver(void **chain);
+  static void FreeChain(void *chain);
+
+ private:
+  struct Block {
+    Block *next;
+  };
+  Block *blocks_ = nullptr;
+};
+
+// A value's text as "print" writes it (without the line end).
+void FormatValue(Text *out, const api::VtApiType *type, uint32_t form, uint64_t count, const void *value);
+bool HoldsAddress(const api::VtApiType *type);
+// Records of numbers: the element type code and count; false for others.
+bool RecordLayout(const api::VtApiType *type, uint32_t *element, uint32_t *count);
+
+// Reads a binary command file held in memory; the signature has been seen.
+VtStatus ReadBinary(State *s, const unsigned char *data, size_t size, const char *name);
+
+// Elements an array parameter needs, from its fixed count or its counting
+// parameter (times its scale) among the converted arguments; 0 for a
+// negative count, -1 when the description does not say.
+int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, const uint64_t *cells);
+
+// Calls fn through its thunk with the journal's bracket released, forgetting
+// addresses when the call stopped the kernel.
+void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result);
+
+}  // namespace vo::interp

@@ -1,0 +1,1139 @@
+// VoInterpreterReadInput and the text scripts: lines, statements, literals
+// and calls by name.
+
+#include <cerrno>
+#include <cinttypes>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "io/interpreter/interpreter.h"
+#include "kernel/vosystem/value_types.h"
+
+namespace vo::interp {
+
+namespace {
+
+thread_local State *t_state = nullptr;
+
+constexpr size_t kFirstLine = 1024;
+constexpr int32_t kInterrupt = 64;  // the driver's answer to a poll when the user interrupts
+
+using api::VtApiFunction;
+using api::VtApiParam;
+using api::VtApiType;
+
+// ---- Places and errors ------------------------------------------------------------
+
+void Place(State *s, VtStatus status, bool warning) {
+  const Input *in = s->top;
+  if (in == nullptr) return;
+  const auto line = static_cast<int32_t>(in->line > INT32_MAX ? INT32_MAX : in->line);
+  if (in->name != nullptr)
+    Report(s, status, warning ? kMsgWarningPlace : kMsgPlace, line, in->name);
+  else
+    Report(s, status, warning ? kMsgWarningConsolePlace : kMsgConsolePlace, line);
+}
+
+template <class... A>
+void Error(State *s, uint32_t message, A... args) {
+  Place(s, kStatementError, false);
+  Report(s, kStatementError, message, args...);
+}
+
+bool OutOfMemory(State *s) {
+  Report(s, kNoMemory, kMsgTableCannotGrow);
+  s->stop = s->quit = true;
+  return false;
+}
+
+// ---- Tokens --------------------------------------------------------------------------
+
+bool Delimiter(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '<' || c == '>' || c == ',' || c == ';' ||
+         c == '(' || c == ')';
+}
+
+// The end of a quoted text starting at q (on its opening quote): the closing
+// quote, or the end of the text.
+char *QuoteEnd(char *q) {
+  for (++q; *q && *q != '"'; ++q)
+    if (*q == '\\' && q[1]) ++q;
+  return q;
+}
+
+// The next token of the text at *cursor, terminated in place; null at the end.
+char *NextToken(char **cursor) {
+  char *c = *cursor;
+  while (*c && Delimiter(*c)) ++c;
+  if (*c == 0) {
+    *cursor = c;
+    return nullptr;
+  }
+  char *start = c;
+  if (*c == '"') {
+    c = QuoteEnd(c);
+    if (*c) ++c;
+  } else if (*c == '[' || *c == '{') {
+    int depth = 0;
+    for (; *c; ++c) {
+      if (*c == '"') {
+        c = QuoteEnd(c);
+        if (*c == 0) break;
+      } else if (*c == '[' || *c == '{') {
+        ++depth;
+      } else if ((*c == ']' || *c == '}') && --depth == 0) {
+        ++c;
+        break;
+      }
+    }
+  } else {
+    while (*c && !Delimiter(*c)) ++c;
+  }
+  if (*c) *c++ = 0;
+  *cursor = c;
+  return start;
+}
+
+// The inside of a bracket token, or null when the token is not bracketed.
+char *Inside(char *token) {
+  size_t n = std::strlen(token);
+  if (n < 2 || (token[0] != '[' && token[0] != '{') || (token[n - 1] != ']' && token[n - 1] != '}')) return nullptr;
+  token[n - 1] = 0;
+  return token + 1;
+}
+
+bool IsName(const char *t) {
+  if (!((*t >= 'a' && *t <= 'z') || (*t >= 'A' && *t <= 'Z'))) return false;
+  for (; *t; ++t)
+    if (!((*t >= 'a' && *t <= 'z') || (*t >= 'A' && *t <= 'Z') || (*t >= '0' && *t <= '9') || *t == '_'))
+      return false;
+  return true;
+}
+
+// ---- Numbers -------------------------------------------------------------------------
+
+// [sign] decimal digits, or [sign] 0x and hexadecimal digits, or NULL (0).
+bool ParseInteger(const char *t, int64_t *out) {
+  if (std::strcmp(t, "NULL") == 0) {
+    *out = 0;
+    return true;
+  }
+  bool negative = false;
+  if (*t == '+' || *t == '-') negative = *t++ == '-';
+  int base = 10;
+  if (t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    base = 16;
+    t += 2;
+  }
+  if (*t == 0) return false;
+  uint64_t v = 0;
+  for (; *t; ++t) {
+    int d;
+    if (*t >= '0' && *t <= '9')
+      d = *t - '0';
+    else if (base == 16 && *t >= 'a' && *t <= 'f')
+      d = *t - 'a' + 10;
+    else if (base == 16 && *t >= 'A' && *t <= 'F')
+      d = *t - 'A' + 10;
+    else
+      return false;
+    if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) return false;
+    v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
+  }
+  if (v > static_cast<uint64_t>(INT64_MAX)) return false;
+  *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+  return true;
+}
+
+bool ParseReal(const char *t, double *out) {
+  if (*t == 0) return false;
+  for (const char *c = t; *c; ++c)
+    if (!((*c >= '0' && *c <= '9') || *c == '.' || *c == 'e' || *c == 'E' || *c == '+' || *c == '-')) return false;
+  char *end = nullptr;
+  errno = 0;
+  const double d = std::strtod(t, &end);
+  if (end == t || *end != 0 || std::isnan(d)) return false;
+  *out = d;  // 1e999 and the like are infinities
+  return true;
+}
+
+// Whether the integer fits the scalar type, stored into out when it does.
+bool StoreInteger(const VtApiType *t, int64_t v, void *out) {
+  switch (t->code) {
+    case VtInt32:
+    case VtEnum:
+      if (v < INT32_MIN || v > INT32_MAX) return false;
+      {
+        const auto x = static_cast<int32_t>(v);
+        std::memcpy(out, &x, 4);
+      }
+      return true;
+    case VtNat8:
+      if (v < 0 || v > 255) return false;
+      *static_cast<uint8_t *>(out) = static_cast<uint8_t>(v);
+      return true;
+    case VtFloat: {
+      const auto x = static_cast<float>(v);
+      std::memcpy(out, &x, 4);
+      return true;
+    }
+    case VtDouble: {
+      const auto x = static_cast<double>(v);
+      std::memcpy(out, &x, 8);
+      return true;
+    }
+    default:
+      if (t->kind != api::kKindScalar) return false;
+      if (t->size == 8) {
+        if (v < 0) return false;
+        std::memcpy(out, &v, 8);
+        return true;
+      }
+      if (t->size != 4 || v < 0 || v > UINT32_MAX) return false;
+      {
+        const auto x = static_cast<uint32_t>(v);
+        std::memcpy(out, &x, 4);
+      }
+      return true;
+  }
+}
+
+bool IsInteger(const VtApiType *t) { return t->kind == api::kKindScalar && t->code != VtFloat && t->code != VtDouble; }
+
+bool StartsLiteral(char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'; }
+
+// ---- Conversion of values --------------------------------------------------------------
+
+bool Generic(const VtApiType *t) {
+  return std::strcmp(t->name, "VtGenericPtr") == 0 || std::strcmp(t->name, "GenericPtr") == 0;
+}
+
+// Types agree by name; a VtGenericPtr agrees with any pointer or handle.
+bool Agrees(const VtApiType *have, uint32_t have_form, const VtApiType *want) {
+  if (have_form == kPointerTo) return HoldsAddress(want) && (Generic(want) || std::strcmp(have->name, want->name) == 0);
+  if (have == want || std::strcmp(have->name, want->name) == 0) return true;
+  return HoldsAddress(have) && HoldsAddress(want) && (Generic(have) || Generic(want));
+}
+
+enum Outcome { kConverted, kRefused, kOtherType, kNoMemoryLeft };
+
+Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out, Arena &arena);
+
+// A quoted text with its escapes undone, in the arena.
+Outcome Unquote(const char *tok, const char **out, Arena &arena) {
+  size_t n = std::strlen(tok);
+  if (n < 2 || tok[0] != '"' || tok[n - 1] != '"') return kRefused;
+  auto *text = static_cast<char *>(arena.Take(n));
+  if (text == nullptr) return kNoMemoryLeft;
+  size_t w = 0;
+  for (size_t i = 1; i + 1 < n; ++i) {
+    char c = tok[i];
+    if (c == '\\' && i + 2 < n) {
+      c = tok[++i];
+      switch (c) {
+        case 'n': c = '\n'; break;
+        case 'r': c = '\r'; break;
+        case 't': c = '\t'; break;
+        case 'x': {
+          int v = 0, digits = 0;
+          while (digits < 2 && i + 2 < n && std::isxdigit(static_cast<unsigned char>(tok[i + 1]))) {
+            const char h = tok[++i];
+            v = v * 16 + (h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
+            ++digits;
+          }
+          if (digits == 0) return kRefused;
+          c = static_cast<char>(v);
+          break;
+        }
+        default: break;  // \" and \\ stand for themselves
+      }
+    } else if (c == '"') {
+      return kRefused;  // an unescaped quote inside
+    }
+    text[w++] = c;
+  }
+  text[w] = 0;
+  *out = text;
+  return kConverted;
+}
+
+// A variable's value for a parameter of type t (form value).
+Outcome FromVariable(const VtApiType *t, const char *tok, unsigned char *out, State *s) {
+  Variable *v = FindVariable(s, tok);
+  if (v == nullptr) return kRefused;
+  if (v->form == kArray || !Agrees(v->type, v->form, t)) return kOtherType;
+  if (!v->defined) return kRefused;
+  std::memcpy(out, v->storage, v->form == kPointerTo ? sizeof(void *) : t->size);
+  return kConverted;
+}
+
+Outcome ConvertRecord(State *s, const VtApiType *t, char *tok, unsigned char *out) {
+  uint32_t element = 0, count = 0;
+  char *inner = (tok[0] == '[' || tok[0] == '{') ? Inside(tok) : nullptr;
+  if (inner == nullptr || !RecordLayout(t, &element, &count)) return FromVariable(t, tok, out, s);
+  const VtApiType *e = TypeByCode(element);
+  uint32_t n = 0;
+  for (char *item; (item = NextToken(&inner)) != nullptr; ++n) {
+    if (n == count) return kRefused;
+    double d = 0;
+    if (StartsLiteral(item[0])) {
+      if (!ParseReal(item, &d)) return kRefused;
+    } else {
+      Variable *v = FindVariable(s, item);
+      if (v == nullptr || !v->defined || v->form != kValue || v->type->code != element) return kRefused;
+      d = element == VtDouble ? *reinterpret_cast<double *>(v->storage) : *reinterpret_cast<float *>(v->storage);
+    }
+    if (element == VtDouble) {
+      std::memcpy(out + 8 * n, &d, 8);
+    } else {
+      const auto f = static_cast<float>(d);
+      std::memcpy(out + 4 * n, &f, 4);
+    }
+  }
+  (void)e;
+  return n == count ? kConverted : kRefused;
+}
+
+// {TypeName value}
+Outcome ConvertTyped(State *s, char *tok, unsigned char *out, Arena &arena) {
+  if (tok[0] != '{') return FromVariable(TypeByName("VtTypedValue"), tok, out, s);
+  char *inner = Inside(tok);
+  if (inner == nullptr) return kRefused;
+  char *name = NextToken(&inner);
+  if (name == nullptr) return kRefused;
+  while (*inner == ' ' || *inner == '\t') ++inner;
+  const VtApiType *t = std::strcmp(name, "VtVoid") == 0 ? nullptr : TypeByName(name);
+  VtTypedValue v{};
+  if (t == nullptr) {
+    if (std::strcmp(name, "VtVoid") != 0 || *inner) return kRefused;
+  } else {
+    if (t->kind == api::kKindTyped || t->kind == api::kKindVoid || t->size > sizeof v.value) return kRefused;
+    const ValueTypeInfo *info = ValueTypeFind(t->code);
+    if (info == nullptr) return kRefused;
+    v.type = t->code;
+    // The value is the rest: one token (a bracket list counts as one).
+    char *rest = inner;
+    char *value = NextToken(&rest);
+    if (value == nullptr || NextToken(&rest) != nullptr) return kRefused;
+    Outcome o = ConvertValue(s, t, value, reinterpret_cast<unsigned char *>(&v.value), arena);
+    if (o != kConverted) return o;
+  }
+  std::memcpy(out, &v, sizeof v);
+  return kConverted;
+}
+
+Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out, Arena &arena) {
+  switch (t->kind) {
+    case api::kKindScalar: {
+      int64_t i = 0;
+      double d = 0;
+      if (t->code == VtBoolean && (std::strcmp(tok, "TRUE") == 0 || std::strcmp(tok, "FALSE") == 0)) {
+        const uint32_t b = tok[0] == 'T';
+        std::memcpy(out, &b, 4);
+        return kConverted;
+      }
+      if (StartsLiteral(tok[0]) || std::strcmp(tok, "NULL") == 0) {
+        if (ParseInteger(tok, &i)) return StoreInteger(t, i, out) ? kConverted : kRefused;
+        if ((t->code == VtFloat || t->code == VtDouble) && ParseReal(tok, &d)) {
+          if (t->code == VtDouble) {
+            std::memcpy(out, &d, 8);
+          } else {
+            const auto f = static_cast<float>(d);
+            std::memcpy(out, &f, 4);
+          }
+          return kConverted;
+        }
+        return kRefused;
+      }
+      if (const api::VtApiConstant *c = api::FindConstant(tok); c != nullptr && FindVariable(s, tok) == nullptr)
+        return IsInteger(t) && StoreInteger(t, c->value, out) ? kConverted : kRefused;
+      return FromVariable(t, tok, out, s);
+    }
+    case api::kKindString: {
+      if (std::strcmp(tok, "NULL") == 0) {
+        std::memset(out, 0, sizeof(void *));
+        return kConverted;
+      }
+      if (tok[0] == '"') {
+        const char *text = nullptr;
+        Outcome o = Unquote(tok, &text, arena);
+        if (o == kConverted) std::memcpy(out, &text, sizeof text);
+        return o;
+      }
+      return FromVariable(t, tok, out, s);
+    }
+    case api::kKindFunc: {
+      if (std::strcmp(tok, "NULL") == 0 || std::strcmp(tok, "0") == 0) {
+        std::memset(out, 0, sizeof(void *));
+        return kConverted;
+      }
+      if (const VtApiFunction *fn = api::FindFunction(tok)) {
+        std::memcpy(out, &fn->entry, sizeof(void *));
+        return kConverted;
+      }
+      return FromVariable(t, tok, out, s);
+    }
+    case api::kKindPointer:
+    case api::kKindHandle:
+    case api::kKindData: {
+      // Only NULL or 0 stand for an address: a number would hand the library any address.
+      if (std::strcmp(tok, "NULL") == 0 || std::strcmp(tok, "0") == 0) {
+        std::memset(out, 0, sizeof(void *));
+        return kConverted;
+      }
+      if (tok[0] == '&' && (Generic(t) || t->kind == api::kKindData)) {
+        Variable *v = FindVariable(s, tok + 1);
+        if (v == nullptr) return kRefused;
+        std::memcpy(out, &v->storage, sizeof(void *));
+        return kConverted;
+      }
+      return FromVariable(t, tok, out, s);
+    }
+    case api::kKindStruct: return ConvertRecord(s, t, tok, out);
+    case api::kKindTyped: return ConvertTyped(s, tok, out, arena);
+    default: return kRefused;
+  }
+}
+
+// An array argument: NULL, a bracket list or an array variable. Answers the
+// address of the elements and their count.
+Outcome ConvertArray(State *s, const VtApiType *t, char *tok, Arena &arena, void **elements, uint64_t *count) {
+  *elements = nullptr;
+  *count = 0;
+  if (std::strcmp(tok, "NULL") == 0) return kConverted;
+  if (tok[0] == '[' || tok[0] == '{') {
+    char *inner = Inside(tok);
+    if (inner == nullptr || t->size == 0) return kRefused;
+    // Count first, on a copy: tokens are cut in place.
+    uint64_t n = 0;
+    {
+      Text copy;
+      copy.Add(inner);
+      if (!copy.ok) return kNoMemoryLeft;
+      char *c = copy.p;
+      while (NextToken(&c) != nullptr) ++n;
+    }
+    auto *block = static_cast<unsigned char *>(arena.Take(n * t->size + 8));
+    if (block == nullptr) return kNoMemoryLeft;
+    uint64_t i = 0;
+    for (char *item; (item = NextToken(&inner)) != nullptr && i < n; ++i) {
+      Outcome o = ConvertValue(s, t, item, block + i * t->size, arena);
+      if (o != kConverted) return o;
+    }
+    *elements = block;
+    *count = n;
+    return kConverted;
+  }
+  Variable *v = FindVariable(s, tok);
+  if (v == nullptr) return kRefused;
+  if (v->form != kArray || !Agrees(v->type, kValue, t)) return kOtherType;
+  *elements = v->storage;
+  *count = v->count;
+  return kConverted;
+}
+
+// ---- Calls --------------------------------------------------------------------------------
+
+// Says the text; out of memory for it ends the reading.
+void SayText(State *s, const Text &t) {
+  if (t.ok)
+    Say(t.p);
+  else
+    OutOfMemory(s);
+}
+
+void PrintValue(State *s, const VtApiType *t, uint32_t form, uint64_t count, const void *value) {
+  Text out;
+  FormatValue(&out, t, form, count, value);
+  out.Add("\n");
+  SayText(s, out);
+}
+
+const VtApiType *ResultType(const VtApiFunction *fn) {
+  const VtApiType *t = TypeByName(fn->result_name);
+  return t != nullptr && t->kind != api::kKindVoid ? t : nullptr;
+}
+
+// Calls fn with the argument tokens; the result goes to target (made when
+// new, named target_name) when one is given.
+void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const char *statement,
+          const char *target_name) {
+  Arena arena;
+  const uint32_t pc = fn->param_count;
+  auto *cells = static_cast<uint64_t *>(arena.Take(8 * (pc + 1)));
+  auto *argv = static_cast<void **>(arena.Take(sizeof(void *) * (pc + 1)));
+  auto *bound = static_cast<Variable **>(arena.Take(sizeof(Variable *) * (pc + 1)));
+  auto *counts = static_cast<int64_t *>(arena.Take(8 * (pc + 1)));
+  auto *omitted = static_cast<bool *>(arena.Take(pc + 1));
+  if (!cells || !argv || !bound || !counts || !omitted) {
+    OutOfMemory(s);
+    return;
+  }
+  if (argc > pc) {
+    Error(s, kMsgArgument, statement, static_cast<int32_t>(pc + 1), args[pc]);
+    return;
+  }
+  const VtApiType *result_type = ResultType(fn);
+  Variable *target = nullptr;
+  if (target_name != nullptr) {
+    target = FindVariable(s, target_name);
+    if (result_type == nullptr || (target != nullptr && (target->form != kValue || !Agrees(result_type, kValue, target->type)))) {
+      Error(s, kMsgWrongType, statement);
+      return;
+    }
+  }
+  for (uint32_t i = 0; i < pc; ++i) {
+    const VtApiParam &p = fn->params[i];
+    const VtApiType *t = TypeByName(p.type_name);
+    argv[i] = &cells[i];
+    counts[i] = -1;
+    if (t == nullptr) {
+      Error(s, kMsgArgument, statement, static_cast<int32_t>(i + 1), i < argc ? args[i] : "");
+      return;
+    }
+    const bool out = (p.flags & api::kParamOut) != 0, in = (p.flags & api::kParamIn) != 0;
+    if (i >= argc) {
+      if (!out || in) {
+        Error(s, kMsgTooFewArguments, statement);
+        return;
+      }
+      omitted[i] = true;
+      continue;
+    }
+    char *tok = args[i];
+    Outcome o = kConverted;
+    if (out) {
+      if (std::strcmp(tok, "NULL") == 0) continue;
+      Variable *v = FindVariable(s, tok);
+      const bool array = (p.flags & api::kParamArray) != 0;
+      if (v == nullptr)
+        o = kRefused;
+      else if ((array ? v->form != kArray : v->form != kValue) || !Agrees(v->type, kValue, t))
+        o = kOtherType;
+      else if (in && !v->defined)
+        o = kRefused;
+      if (o == kConverted) {
+        cells[i] = reinterpret_cast<uintptr_t>(v->storage);
+        bound[i] = v;
+        counts[i] = static_cast<int64_t>(v->count);
+      }
+    } else if (p.flags & api::kParamArray) {
+      void *elements = nullptr;
+      uint64_t n = 0;
+      o = ConvertArray(s, t, tok, arena, &elements, &n);
+      cells[i] = reinterpret_cast<uintptr_t>(elements);
+      counts[i] = elements ? static_cast<int64_t>(n) : -1;
+    } else if (t->kind == api::kKindStruct || t->kind == api::kKindTyped) {
+      if (std::strcmp(tok, "NULL") != 0) {
+        Variable *v = FindVariable(s, tok);
+        if (v != nullptr && tok[0] != '[' && tok[0] != '{') {
+          // A record variable is passed by its address.
+          o = v->defined && v->form == kValue && Agrees(v->type, kValue, t) ? kConverted : kOtherType;
+          if (!v->defined) o = kRefused;
+          cells[i] = reinterpret_cast<uintptr_t>(v->storage);
+        } else {
+          auto *block = static_cast<unsigned char *>(arena.Take(t->size));
+          o = block ? ConvertValue(s, t, tok, block, arena) : kNoMemoryLeft;
+          cells[i] = reinterpret_cast<uintptr_t>(block);
+        }
+      }
+    } else {
+      o = ConvertValue(s, t, tok, reinterpret_cast<unsigned char *>(&cells[i]), arena);
+    }
+    if (o == kNoMemoryLeft) {
+      OutOfMemory(s);
+      return;
+    }
+    if (o != kConverted) {
+      Error(s, o == kOtherType ? kMsgVariableType : kMsgArgument, statement, static_cast<int32_t>(i + 1), tok);
+      return;
+    }
+  }
+  // Arrays must hold what their counts promise; unbound outputs get a block.
+  for (uint32_t i = 0; i < pc; ++i) {
+    const VtApiParam &p = fn->params[i];
+    const VtApiType *t = TypeByName(p.type_name);
+    const int64_t need = (p.flags & api::kParamArray) ? NeededElements(fn, p, cells) : 1;
+    if (omitted[i]) {
+      if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / (t->size ? t->size : 1)) {
+        Error(s, kMsgArgument, statement, static_cast<int32_t>(i + 1), "");
+        return;
+      }
+      void *block = arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size);
+      if (block == nullptr) {
+        OutOfMemory(s);
+        return;
+      }
+      cells[i] = reinterpret_cast<uintptr_t>(block);
+      counts[i] = need;
+    } else if ((p.flags & api::kParamArray) && cells[i] != 0 && need >= 0 && counts[i] < need) {
+      Error(s, kMsgArgument, statement, static_cast<int32_t>(i + 1), args[i]);
+      return;
+    }
+  }
+  VtTypedValue result{};
+  CallThrough(s, fn, argv, &result);
+  for (uint32_t i = 0; i < pc; ++i) {
+    if (bound[i] != nullptr) bound[i]->defined = true;
+    if (omitted[i]) {
+      const VtApiParam &p = fn->params[i];
+      PrintValue(s, TypeByName(p.type_name), (p.flags & api::kParamArray) ? kArray : kValue,
+                 static_cast<uint64_t>(counts[i]), reinterpret_cast<void *>(cells[i]));
+    }
+  }
+  if (target_name != nullptr && result_type != nullptr) {
+    if (target == nullptr) target = MakeVariable(s, target_name, result_type, kValue, 0);
+    if (target == nullptr) {
+      OutOfMemory(s);
+      return;
+    }
+    std::memcpy(target->storage, &result.value, result_type->size <= 8 ? result_type->size : 8);
+    target->defined = true;
+  }
+  if (fn->result_type == VtStatusType && result.value.u != 0 && (result.value.u & VO_COND_INTERRUPTED) == 0) {
+    Place(s, kStatusWarning, true);
+    Report(s, kStatusWarning, kMsgStatusWarning, statement);
+  }
+}
+
+// ---- Statements ----------------------------------------------------------------------------
+
+constexpr size_t kMostTokens = 256;
+
+void Help(State *s, const char *name) {
+  const VtApiFunction *fn = name ? api::FindFunction(name) : nullptr;
+  if (fn == nullptr) {
+    Say("usage -- help <function name>\n");
+    return;
+  }
+  Text t;
+  const char *result = std::strcmp(fn->result_name, "void") == 0 ? "VtVoid" : fn->result_name;
+  t.Format("%s\n%s(\n", result, fn->name);
+  if (fn->param_count == 0) t.Add("   VtVoid\n");
+  for (uint32_t i = 0; i < fn->param_count; ++i) {
+    const VtApiParam &p = fn->params[i];
+    t.Add("   ");
+    t.Add(p.type_name);
+    if (i + 1 < fn->param_count) t.Add(",");
+    if (p.flags & api::kParamOut) t.Add("   [ Output parameter ]");
+    t.Add("\n");
+  }
+  t.Add(")\n");
+  SayText(s, t);
+}
+
+void Print(State *s, const char *name) {
+  if (name != nullptr) {
+    if (Variable *v = FindVariable(s, name)) {
+      if (!v->defined) {
+        Error(s, kMsgUnknownVariable, name);
+        return;
+      }
+      PrintValue(s, v->type, v->form, v->count, v->storage);
+      return;
+    }
+    if (const api::VtApiConstant *c = api::FindConstant(name)) {
+      Text t;
+      t.Format("%d\n", static_cast<int32_t>(c->value));
+      SayText(s, t);
+      return;
+    }
+  }
+  Error(s, kMsgUnknownVariable, name ? name : "");
+}
+
+VtStatus ReadInput(State *s, const char *name, std::FILE *file, bool close);
+
+void Source(State *s, char *rest) {
+  // The name without surrounding spaces and double quotes.
+  while (*rest == ' ' || *rest == '\t' || *rest == '"') ++rest;
+  size_t n = std::strlen(rest);
+  while (n > 0 && (rest[n - 1] == ' ' || rest[n - 1] == '\t' || rest[n - 1] == '"')) rest[--n] = 0;
+  if (s->depth >= kMostNesting) {
+    Error(s, kMsgSourceTooDeep, rest);
+    s->stop = true;
+    return;
+  }
+  std::FILE *f = std::fopen(rest, "rb");
+  if (f == nullptr) {
+    Error(s, kMsgCannotSource, rest);
+    return;
+  }
+  ReadInput(s, rest, f, true);
+}
+
+// A declaration: Type name, Type* name, Type[n] name.
+void Declare(State *s, const char *type_token, const char *name, const char *statement) {
+  Text base;
+  base.Add(type_token);
+  if (!base.ok) {
+    OutOfMemory(s);
+    return;
+  }
+  uint32_t form = kValue;
+  uint64_t count = 1;
+  char *b = base.p;
+  if (char *lb = std::strchr(b, '[')) {
+    char *rb = std::strchr(lb, ']');
+    if (rb == nullptr || rb[1] != 0) {
+      Error(s, kMsgUnknownType, type_token);
+      return;
+    }
+    *rb = 0;
+    *lb = 0;
+    int64_t n = 0;
+    if (lb[1] == 0 || !ParseInteger(lb + 1, &n) || n <= 0 || lb[1] == '-' || lb[1] == '+') {
+      Error(s, kMsgArrayWithoutCount, statement);
+      return;
+    }
+    form = kArray;
+    count = static_cast<uint64_t>(n);
+  } else if (size_t n = std::strlen(b); n > 1 && b[n - 1] == '*') {
+    b[n - 1] = 0;
+    form = kPointerTo;
+  }
+  const VtApiType *t = TypeByName(b);
+  if (t == nullptr || t->kind == api::kKindVoid) {
+    Error(s, kMsgUnknownType, b);
+    return;
+  }
+  if (name == nullptr || !IsName(name)) {
+    Error(s, kMsgBadName, name ? name : "");
+    return;
+  }
+  if (api::FindConstant(name) != nullptr) {
+    Error(s, kMsgConstantName, name);
+    return;
+  }
+  if (form == kArray && count > (UINT32_MAX - 64) / (t->size ? t->size : 1)) {
+    Error(s, kMsgArrayWithoutCount, statement);
+    return;
+  }
+  if (MakeVariable(s, name, t, form, count) == nullptr) OutOfMemory(s);
+}
+
+// A text variable keeps its own copy of the text, behind the pointer word.
+bool SetText(State *s, Variable *v, const char *text) {
+  const size_t n = text ? std::strlen(text) + 1 : 0;
+  unsigned char *cell = StorageTake(sizeof(void *) + n);
+  if (cell == nullptr) return false;
+  char *copy = text ? reinterpret_cast<char *>(cell + sizeof(void *)) : nullptr;
+  if (copy) std::memcpy(copy, text, n);
+  std::memcpy(cell, &copy, sizeof copy);
+  StorageRetire(&s->kept, v->storage);
+  v->storage = cell;
+  v->defined = true;
+  return true;
+}
+
+void Assign(State *s, char *left, char *right, const char *statement) {
+  char *cursor = left;
+  char *name = NextToken(&cursor);
+  if (name == nullptr) {
+    Error(s, kMsgNoName, statement);
+    return;
+  }
+  if (!IsName(name) || NextToken(&cursor) != nullptr) {
+    Error(s, kMsgBadName, name);
+    return;
+  }
+  if (api::FindConstant(name) != nullptr && FindVariable(s, name) == nullptr) {
+    Error(s, kMsgConstantName, name);
+    return;
+  }
+  char *tokens[kMostTokens];
+  size_t n = 0;
+  cursor = right;
+  while (n < kMostTokens && (tokens[n] = NextToken(&cursor)) != nullptr) ++n;
+  if (n == 0) {
+    Error(s, kMsgBadRight, statement);
+    return;
+  }
+  if (const VtApiFunction *fn = api::FindFunction(tokens[0])) {
+    Call(s, fn, tokens + 1, n - 1, statement, name);
+    return;
+  }
+  if (n != 1) {
+    Error(s, kMsgBadRight, statement);
+    return;
+  }
+  char *r = tokens[0];
+  Variable *target = FindVariable(s, name);
+  if (r[0] == '&') {
+    Variable *source = FindVariable(s, r + 1);
+    if (source == nullptr) {
+      Error(s, kMsgBadRight, statement);
+      return;
+    }
+    if (target == nullptr) target = MakeVariable(s, name, TypeByName("VtGenericPtr"), kValue, 0);
+    if (target == nullptr) {
+      OutOfMemory(s);
+      return;
+    }
+    if (target->form == kArray || (target->form == kValue && !HoldsAddress(target->type))) {
+      Error(s, kMsgWrongType, statement);
+      return;
+    }
+    std::memcpy(target->storage, &source->storage, sizeof(void *));
+    target->defined = true;
+    return;
+  }
+  if (Variable *source = FindVariable(s, r); source != nullptr && !StartsLiteral(r[0])) {
+    if (!source->defined) {
+      Error(s, kMsgBadRight, statement);
+      return;
+    }
+    if (target == nullptr) target = MakeVariable(s, name, source->type, source->form, source->count);
+    if (target == nullptr) {
+      OutOfMemory(s);
+      return;
+    }
+    if (target == source) return;
+    const bool agree = target->form == source->form && target->count == source->count &&
+                       (source->form == kValue ? Agrees(source->type, kValue, target->type)
+                                               : std::strcmp(source->type->name, target->type->name) == 0);
+    if (!agree) {
+      Error(s, kMsgWrongType, statement);
+      return;
+    }
+    if (source->form == kValue && source->type->kind == api::kKindString) {
+      const char *text = nullptr;
+      std::memcpy(&text, source->storage, sizeof text);
+      if (!SetText(s, target, text)) OutOfMemory(s);
+      return;
+    }
+    const uint64_t size = source->form == kPointerTo ? sizeof(void *) : source->type->size * source->count;
+    std::memcpy(target->storage, source->storage, size);
+    target->defined = true;
+    return;
+  }
+  if (const api::VtApiConstant *c = api::FindConstant(r)) {
+    if (target == nullptr) target = MakeVariable(s, name, TypeByName("VtEnum"), kValue, 0);
+    if (target == nullptr) {
+      OutOfMemory(s);
+      return;
+    }
+    if (target->form != kValue || !IsInteger(target->type) || !StoreInteger(target->type, c->value, target->storage)) {
+      Error(s, kMsgWrongType, statement);
+      return;
+    }
+    target->defined = true;
+    return;
+  }
+  if (target == nullptr) {
+    Error(s, kMsgBadRight, statement);
+    return;
+  }
+  Arena arena;
+  Outcome o = kRefused;
+  if (target->form == kArray) {
+    void *elements = nullptr;
+    uint64_t count = 0;
+    if (r[0] == '[' || r[0] == '{') o = ConvertArray(s, target->type, r, arena, &elements, &count);
+    if (o == kConverted && (elements == nullptr || count != target->count)) o = kRefused;
+    if (o == kConverted) std::memcpy(target->storage, elements, count * target->type->size);
+  } else if (target->form == kPointerTo) {
+    o = std::strcmp(r, "NULL") == 0 ? kConverted : kRefused;
+    if (o == kConverted) std::memset(target->storage, 0, sizeof(void *));
+  } else {
+    auto *block = static_cast<unsigned char *>(arena.Take(target->type->size));
+    o = block ? ConvertValue(s, target->type, r, block, arena) : kNoMemoryLeft;
+    if (o == kConverted && target->type->kind == api::kKindString) {
+      const char *text = nullptr;
+      std::memcpy(&text, block, sizeof text);
+      if (!SetText(s, target, text)) OutOfMemory(s);
+      return;
+    }
+    if (o == kConverted) std::memcpy(target->storage, block, target->type->size);
+  }
+  if (o == kNoMemoryLeft) {
+    OutOfMemory(s);
+    return;
+  }
+  if (o != kConverted) {
+    Error(s, kMsgWrongType, statement);
+    return;
+  }
+  // Texts inside the value (typed values, arrays of texts) live as long as
+  // the variables may.
+  arena.HandOver(&s->kept);
+  target->defined = true;
+}
+
+void Execute(State *s, char *line) {
+  char *c = line;
+  while (*c == ' ' || *c == '\t') ++c;
+  if (*c == 0 || *c == '#') return;
+  Text statement;
+  statement.Add(c);
+  if (!statement.ok) {
+    OutOfMemory(s);
+    return;
+  }
+  // The first "=" not after a double quote makes an assignment.
+  char *equals = nullptr;
+  for (char *q = c; *q && *q != '"'; ++q)
+    if (*q == '=') {
+      equals = q;
+      break;
+    }
+  if (equals != nullptr) {
+    *equals = 0;
+    char *right = equals + 1;
+    bool left_empty = true;
+    for (char *q = c; *q; ++q) left_empty = left_empty && (*q == ' ' || *q == '\t');
+    if (left_empty) {
+      Error(s, kMsgNoName, statement.p);
+      return;
+    }
+    bool right_empty = true;
+    for (char *q = right; *q; ++q) right_empty = right_empty && Delimiter(*q);
+    if (right_empty) {
+      Error(s, kMsgBadRight, statement.p);
+      return;
+    }
+    Assign(s, c, right, statement.p);
+    return;
+  }
+  char *cursor = c;
+  char *first = NextToken(&cursor);
+  if (first == nullptr) return;
+  if (std::strcmp(first, "alias") == 0) {
+    Say("\ntemporary message: alias command not yet implemented!\n");
+  } else if (std::strcmp(first, "exit") == 0) {
+    s->stop = true;
+  } else if (std::strcmp(first, "quit") == 0) {
+    s->stop = s->quit = true;
+  } else if (std::strcmp(first, "feedback") == 0) {
+    s->feedback = true;
+    Post(VO_CLASS_DEBUG, kMsgFeedbackOn, kModule);
+  } else if (std::strcmp(first, "nofeedback") == 0) {
+    s->feedback = false;
+    Post(VO_CLASS_DEBUG, kMsgFeedbackOff, kModule);
+  } else if (std::strcmp(first, "help") == 0) {
+    Help(s, NextToken(&cursor));
+  } else if (std::strcmp(first, "print") == 0) {
+    Print(s, NextToken(&cursor));
+  } else if (std::strcmp(first, "source") == 0) {
+    Source(s, cursor);
+  } else if (const VtApiFunction *fn = api::FindFunction(first)) {
+    char *tokens[kMostTokens];
+    size_t n = 0;
+    while (n < kMostTokens && (tokens[n] = NextToken(&cursor)) != nullptr) ++n;
+    if (n == kMostTokens && NextToken(&cursor) != nullptr) {
+      Error(s, kMsgArgument, statement.p, static_cast<int32_t>(n + 1), "");
+      return;
+    }
+    Call(s, fn, tokens, n, statement.p, nullptr);
+  } else {
+    // A declaration: a type name (with "*", "[n]" or "[]") and a name.
+    Text base;
+    base.Add(first);
+    if (!base.ok) {
+      OutOfMemory(s);
+      return;
+    }
+    char *b = base.p;
+    b[std::strcspn(b, "[*")] = 0;
+    if (TypeByName(b) != nullptr) {
+      if (std::strstr(first, "[]") != nullptr) {
+        Error(s, kMsgArrayWithoutCount, statement.p);
+        return;
+      }
+      Declare(s, first, NextToken(&cursor), statement.p);
+    } else if (first[0] == 'V' && first[1] == 't' && NextToken(&cursor) != nullptr) {
+      Error(s, kMsgUnknownType, first);
+    } else {
+      Error(s, kMsgUnknownFunction, statement.p);
+    }
+  }
+}
+
+// ---- Reading ---------------------------------------------------------------------------------
+
+bool Grow(State *s, size_t need) {
+  if (need <= s->line_capacity) return true;
+  size_t cap = s->line_capacity ? s->line_capacity : kFirstLine;
+  while (cap < need) cap *= 2;
+  if (cap > UINT32_MAX) return false;
+  auto *p = static_cast<char *>(VoMemoryReallocate(s->line, static_cast<uint32_t>(cap)));
+  if (p == nullptr) return false;
+  s->line = p;
+  s->line_capacity = cap;
+  return true;
+}
+
+int NextByte(Input *in) {
+  if (in->prefix_at < in->prefix_fill) return in->prefix[in->prefix_at++];
+  return std::getc(in->file);
+}
+
+// Appends one physical line at fill; false at the end of the input with
+// nothing read. Lines of any length.
+bool ReadLine(State *s, Input *in, size_t *fill, bool *no_memory) {
+  if (in->file == nullptr) {
+    constexpr size_t kConsole = 65536;
+    if (!Grow(s, *fill + kConsole + 1)) {
+      *no_memory = true;
+      return false;
+    }
+    Say("> ");
+    s->line[*fill] = 0;
+    const int32_t n = VoDriverReadLine(nullptr, s->line + *fill, static_cast<uint32_t>(kConsole));
+    if (n < 0) return false;
+    s->line[*fill + kConsole] = 0;
+    *fill += std::strlen(s->line + *fill);
+    return true;
+  }
+  bool any = false;
+  for (;;) {
+    const int c = NextByte(in);
+    if (c == EOF) break;
+    any = true;
+    if (!Grow(s, *fill + 2)) {
+      *no_memory = true;
+      return false;
+    }
+    s->line[(*fill)++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  if (Grow(s, *fill + 1)) s->line[*fill] = 0;
+  return any;
+}
+
+void ReadText(State *s, Input *in) {
+  while (!s->stop) {
+    size_t fill = 0;
+    bool no_memory = false, have = false;
+    for (;;) {
+      const size_t start = fill;
+      if (!ReadLine(s, in, &fill, &no_memory)) break;
+      have = true;
+      ++in->line;
+      if (in->file != nullptr && Kernel() != nullptr && VoDriverCheckInterrupt(nullptr) == kInterrupt) {
+        Report(s, kStatementError, kMsgInterrupted, static_cast<int32_t>(in->line > INT32_MAX ? INT32_MAX : in->line),
+               in->name ? in->name : "stdin");
+        s->stop = s->interrupted = true;
+        return;
+      }
+      if (s->feedback && in->file != nullptr) {
+        Text t;
+        t.Add(s->line + start, fill - start);
+        SayText(s, t);
+      }
+      while (fill > start && (s->line[fill - 1] == '\r' || s->line[fill - 1] == '\n' || s->line[fill - 1] == ' '))
+        --fill;
+      s->line[fill] = 0;
+      if (fill > start && s->line[fill - 1] == '\\') {
+        s->line[fill - 1] = ' ';
+        continue;
+      }
+      break;
+    }
+    if (no_memory) {
+      OutOfMemory(s);
+      return;
+    }
+    if (!have) return;
+    s->line[fill] = 0;
+    Execute(s, s->line);
+  }
+}
+
+VtStatus ReadInput(State *s, const char *name, std::FILE *file, bool close) {
+  const VtStatus outer_status = s->status;
+  s->status = 0;
+  auto finish = [&](VtStatus extra) {
+    if (close && file != nullptr) std::fclose(file);
+    const VtStatus st = s->status | extra;
+    s->status = outer_status | st;
+    return st;
+  };
+  if (s->depth >= kMostNesting) {
+    Report(s, kStatementError, kMsgSourceTooDeep, name ? name : "stdin");
+    s->stop = true;
+    return finish(0);
+  }
+  auto *in = static_cast<Input *>(VoAllocate(sizeof(Input)));
+  char *copy = name ? TextCopy(name) : nullptr;
+  if (in == nullptr || (name != nullptr && copy == nullptr)) {
+    VoDeallocate(in);
+    VoDeallocate(copy);
+    return finish(kNoMemory);
+  }
+  *in = Input{};
+  in->name = copy;
+  in->file = file;
+  in->close = close;
+  in->previous = s->top;
+  s->top = in;
+  ++s->depth;
+  if (file != nullptr) {
+    in->prefix_fill = std::fread(in->prefix, 1, 4, file);
+    if (in->prefix_fill == 4 && in->prefix[0] == 0xFE && std::memcmp(in->prefix + 1, "VXB", 3) == 0) {
+      // A binary command file: read whole, then run.
+      Text data;
+      data.Add(reinterpret_cast<const char *>(in->prefix), 4);
+      char chunk[65536];
+      for (size_t n; data.ok && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) data.Add(chunk, n);
+      if (!data.ok)
+        OutOfMemory(s);
+      else
+        ReadBinary(s, reinterpret_cast<const unsigned char *>(data.p), data.fill, name ? name : "stdin");
+    } else {
+      ReadText(s, in);
+    }
+  } else {
+    ReadText(s, in);
+  }
+  --s->depth;
+  s->top = in->previous;
+  VoDeallocate(in->name);
+  VoDeallocate(in);
+  // The enclosing input goes on unless "quit" was given, or an interrupt
+  // stopped this one and the enclosing input is itself nested.
+  if (s->quit) {
+    s->stop = true;
+  } else if (s->interrupted && s->depth > 1) {
+    s->stop = true;
+  } else {
+    s->stop = false;
+    s->interrupted = false;
+  }
+  return finish(0);
+}
+
+}  // namespace
+
+State *Current() { return t_state; }
+
+VtStatus ReadInputOuter(const char *name, void *file) {
+  State *s = t_state;
+  const bool outer = s == nullptr;
+  if (outer) {
+    s = static_cast<State *>(VoAllocate(sizeof(State)));
+    if (s == nullptr) return kNoMemory;
+    std::memset(static_cast<void *>(s), 0, sizeof(State));
+    if (!Grow(s, kFirstLine)) {
+      VoDeallocate(s);
+      return kNoMemory;
+    }
+    t_state = s;
+  }
+  const VtStatus status = ReadInput(s, name, static_cast<std::FILE *>(file), false);
+  if (outer) {
+    FreeVariables(s);
+    Arena::FreeChain(s->kept);
+    VoDeallocate(s->line);
+    VoDeallocate(s);
+    t_state = nullptr;
+  }
+  return status;
+}
+
+}  // namespace vo::interp
+
+namespace vo {
+VtStatus VoInterpreterReadInput(const char *name, void *file) { return interp::ReadInputOuter(name, file); }
+}  // namespace vo

@@ -1,0 +1,85 @@
+// The boundary of every exported procedure: no C++ exception leaves the
+// library, and calls made from outside are offered to the journal.
+#pragma once
+
+#include <atomic>
+#include <new>
+#include <type_traits>
+
+#include "kernel/vosystem/api_table.h"
+
+namespace vo::api {
+
+struct NoResult {};
+
+template <class T>
+constexpr T Zero() {
+  return T{};
+}
+
+// The journal's side of the boundary. begin() decides whether this call is
+// journalled (it is the outermost library call and journaling is on) and
+// returns true when end() must be called after the call with its result;
+// it sees the arguments before the call (the inputs of in-out parameters).
+struct JournalHooks {
+  bool (*begin)(const VtApiFunction *fn, const void *const *argv);
+  void (*end)(const VtApiFunction *fn, const void *const *argv, const void *result);
+};
+
+// Set while journaling may be on; null keeps the boundary to a single load.
+extern std::atomic<const JournalHooks *> g_journal_hooks;
+
+template <class T>
+inline void StoreResult(VtTypedValue *r, T v) {
+  r->value.bits = 0;
+  if constexpr (std::is_pointer_v<T> && std::is_function_v<std::remove_pointer_t<T>>) {
+    r->value.fn = reinterpret_cast<VtProc>(v);
+  } else if constexpr (std::is_pointer_v<T>) {
+    r->value.p = const_cast<void *>(static_cast<const void *>(v));
+  } else if constexpr (std::is_same_v<T, float>) {
+    r->value.f = v;
+  } else if constexpr (std::is_same_v<T, double>) {
+    r->value.d = v;
+  } else if constexpr (std::is_integral_v<T> && sizeof(T) == sizeof(uint64_t)) {
+    r->value.bits = static_cast<uint64_t>(v);
+  } else if constexpr (std::is_signed_v<T>) {
+    r->value.i = static_cast<int32_t>(v);
+  } else {
+    r->value.u = static_cast<uint32_t>(v);
+  }
+}
+
+template <class R, class F, class Failure, class... A>
+inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, A... args) noexcept {
+  const JournalHooks *hooks = g_journal_hooks.load(std::memory_order_acquire);
+  if (hooks == nullptr) {
+    try {
+      return call();
+    } catch (...) {
+      // Out of memory (std::bad_alloc) is the only exception the library's
+      // code raises; anything else is answered the same way rather than
+      // crossing the C interface.
+      if constexpr (!std::is_void_v<R>) return failure;
+    }
+    if constexpr (!std::is_void_v<R>) return failure;
+  }
+  const void *argv[sizeof...(A) + 1] = {static_cast<const void *>(&args)..., nullptr};
+  bool journalled = false;
+  try {
+    journalled = hooks->begin(fn, argv);
+    if constexpr (std::is_void_v<R>) {
+      call();
+      if (journalled) hooks->end(fn, argv, nullptr);
+      return;
+    } else {
+      R result = call();
+      if (journalled) hooks->end(fn, argv, &result);
+      return result;
+    }
+  } catch (...) {
+    if (journalled) hooks->end(fn, argv, nullptr);
+  }
+  if constexpr (!std::is_void_v<R>) return failure;
+}
+
+}  // namespace vo::api

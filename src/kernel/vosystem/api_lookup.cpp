@@ -1,0 +1,68 @@
+// Look-ups over the tables of exported procedures, type names and constants:
+// open-addressed slot tables laid out by the generator.
+
+#include <cstring>
+
+#include "kernel/vosystem/api_guard.h"
+#include "kernel/vosystem/api_table.h"
+
+namespace vo::api {
+
+// Generated beside the tables they index.
+extern const uint32_t kFunctionNameSlots[];
+extern const size_t kFunctionNameSlotsSize;
+extern const uint32_t kFunctionCodeSlots[];
+extern const size_t kFunctionCodeSlotsSize;
+extern const uint32_t kTypeNameSlots[];
+extern const size_t kTypeNameSlotsSize;
+extern const uint32_t kConstantNameSlots[];
+extern const size_t kConstantNameSlotsSize;
+
+std::atomic<const JournalHooks *> g_journal_hooks{nullptr};
+
+namespace {
+
+// Probes from the hash's slot until the entry matches or a slot is empty.
+template <class T, class Match>
+const T *Probe(const uint32_t *slots, size_t size, uint32_t hash, const T *table, Match match) {
+  for (size_t at = hash & (size - 1), n = 0; n < size; at = (at + 1) & (size - 1), ++n) {
+    const uint32_t entry = slots[at];
+    if (entry == 0) return nullptr;
+    if (match(table[entry - 1])) return &table[entry - 1];
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+const VtApiFunction *FindFunction(const char *name) {
+  if (name == nullptr) return nullptr;
+  return Probe(kFunctionNameSlots, kFunctionNameSlotsSize, NameHash(name), kFunctions,
+               [&](const VtApiFunction &f) { return std::strcmp(f.name, name) == 0; });
+}
+
+const VtApiFunction *FindFunctionByCode(uint32_t code) {
+  return Probe(kFunctionCodeSlots, kFunctionCodeSlotsSize, CodeHash(code), kFunctions,
+               [&](const VtApiFunction &f) { return f.code == code; });
+}
+
+const VtApiFunction *FindFunctionByEntry(const void *entry) {
+  if (entry == nullptr) return nullptr;
+  for (size_t i = 0; i < kFunctionCount; ++i)
+    if (reinterpret_cast<const void *>(kFunctions[i].entry) == entry) return &kFunctions[i];
+  return nullptr;
+}
+
+const VtApiType *FindType(const char *name) {
+  if (name == nullptr) return nullptr;
+  return Probe(kTypeNameSlots, kTypeNameSlotsSize, NameHash(name), kTypes,
+               [&](const VtApiType &t) { return std::strcmp(t.name, name) == 0; });
+}
+
+const VtApiConstant *FindConstant(const char *name) {
+  if (name == nullptr) return nullptr;
+  return Probe(kConstantNameSlots, kConstantNameSlotsSize, NameHash(name), kConstants,
+               [&](const VtApiConstant &c) { return std::strcmp(c.name, name) == 0; });
+}
+
+}  // namespace vo::api

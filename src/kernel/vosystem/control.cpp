@@ -1,0 +1,163 @@
+// Routing of control, callback and execute codes to their modules.
+
+#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/threads.h"
+
+namespace vo {
+
+namespace {
+
+// Looks the code's module up; null when it is 0, outside the table, not
+// installed, not started, or lacks the procedure.
+template <class Proc>
+Proc Route(uint32_t code, Proc VtModuleRecord::*member) {
+  VtModuleRecord *m = ModuleRecord(VO_CODE_MODULE(code));
+  if (m == nullptr || !m->installed || !m->started) return nullptr;
+  return m->*member;
+}
+
+// True on the thread the kernel was started on (and on every thread of the
+// application, which share its identity); false on a work-farm worker.
+bool OnMainThread() {
+  const VtKernelContext *k = Kernel();
+  return k == nullptr || ThreadIdentity() == k->threads.main_identity;
+}
+
+// One-entry cache in front of Route(); filled only by a successful look-up.
+// Workers of a threaded pass route every code: the cache is the main
+// thread's.
+template <class Proc>
+Proc Dispatch(DispatchCache<Proc> &cache, uint32_t code, Proc VtModuleRecord::*member) {
+  if (!OnMainThread()) return Route(code, member);
+  if (cache.proc != nullptr && cache.code == code) return cache.proc;
+  Proc p = Route(code, member);
+  if (p != nullptr) {
+    cache.code = code;
+    cache.proc = p;
+  }
+  return p;
+}
+
+void Report204(VtStatus s, uint32_t code) {
+  Post(s, 204, VO_MODULE_SYSTEM, static_cast<int32_t>(code), static_cast<int32_t>(VO_CODE_MODULE(code)),
+       static_cast<int32_t>(VO_CODE_INDEX(code)));
+}
+
+// The execute record of the calling thread: the kernel's words on the main
+// thread, a record of its own on each work-farm worker.
+struct ExecuteRecord {
+  uint32_t *executing;
+  uint32_t *code;
+};
+constinit thread_local uint32_t t_worker_executing = 0;
+constinit thread_local uint32_t t_worker_code = 0;
+ExecuteRecord ExecuteRecordOf(VtKernelContext *k) {
+  if (OnMainThread()) return {&k->executing, &k->executing_code};
+  return {&t_worker_executing, &t_worker_code};
+}
+
+}  // namespace
+
+VtProc *KernelCallbackSlot(uint32_t code) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || code < kCallbackFirst || code > kCallbackLast || code == 0x1000f) return nullptr;
+  return &k->callbacks[code - kCallbackFirst];
+}
+
+VtStatus VoControlGet(uint32_t code, VtTypedValue *value) {
+  VtModuleRegistry *r = Registry();
+  if (r == nullptr || !r->initialised) return VO_STATUS_NO_KERNEL;
+  if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  VtControlGetProc p = Dispatch(r->get_cache, code, &VtModuleRecord::control_get);
+  VtStatus s = p ? p(code, value) : VO_STATUS_UNAVAILABLE;
+  if (s != 0) Report204(s, code);
+  return s;
+}
+
+VtStatus VoControlSet(uint32_t code, const VtTypedValue *value) {
+  VtModuleRegistry *r = Registry();
+  if (r == nullptr || !r->initialised) return VO_STATUS_NO_KERNEL;
+  if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  VtTypedValue current{};
+  VtStatus s = VoControlGet(code, &current);
+  if (s != 0) return s;
+  if (current.type != value->type) {
+    Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, static_cast<int32_t>(value->type),
+         static_cast<int32_t>(code), static_cast<int32_t>(current.type));
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  VtControlSetProc p = Dispatch(r->set_cache, code, &VtModuleRecord::control_set);
+  return p ? p(code, value) : VO_STATUS_UNAVAILABLE;
+}
+
+VtProc VoCallBackGet(uint32_t code) {
+  VtModuleRegistry *r = Registry();
+  if (r == nullptr || !r->initialised) return nullptr;
+  if (VO_CODE_MODULE(code) == VO_MODULE_SYSTEM) return KernelCallback<VtProc>(code);
+  VtCallBackProc p = Route(code, &VtModuleRecord::callback);
+  if (p == nullptr) return nullptr;
+  VtProc slot = nullptr;
+  p(0, code, &slot);
+  return slot;
+}
+
+VtStatus VoCallBackSet(uint32_t code, VtProc procedure) {
+  VtModuleRegistry *r = Registry();
+  if (r == nullptr || !r->initialised) return VO_STATUS_BAD_ARGUMENT;
+  if (VO_CODE_MODULE(code) == VO_MODULE_SYSTEM) {
+    VtProc *slot = KernelCallbackSlot(code);
+    if (slot == nullptr) return VO_STATUS_BAD_ARGUMENT;
+    *slot = procedure;
+  } else {
+    VtCallBackProc p = Route(code, &VtModuleRecord::callback);
+    if (p == nullptr) return VO_STATUS_UNAVAILABLE;
+    VtProc value = procedure;
+    VtStatus s = p(1, code, &value);
+    if (s != 0) return s;
+  }
+  (void)VoCallBacksChangedNotify();
+  return 0;
+}
+
+VtStatus VoExecute(uint32_t code) {
+  VtModuleRegistry *r = Registry();
+  VtKernelContext *k = Kernel();
+  if (r == nullptr || !r->initialised || k == nullptr) return VO_STATUS_UNAVAILABLE;
+  VtStatus status = 0;
+  const uint32_t repeat = k->repeat_count;
+  for (uint32_t i = 0; i < repeat; ++i) {
+    if (k->timing) ExecuteTimerStart();
+    uint32_t pass_status = 0;
+    if (auto pre = KernelCallback<void (*)(uint32_t *)>(VO_CALLBACK_PRE_EXECUTE)) pre(&pass_status);
+    const ExecuteRecord record = ExecuteRecordOf(k);
+    const uint32_t saved_code = *record.code, saved_flag = *record.executing;
+    *record.code = code;
+    *record.executing = 1;
+    VtExecuteProc p = Dispatch(r->execute_cache, code, &VtModuleRecord::execute);
+    status = p ? p(code) : VO_STATUS_UNAVAILABLE;
+    // The kernel may have been stopped by the module; nothing of it is
+    // touched then.
+    if (Kernel() != k) return status;
+    *record.executing = saved_flag;
+    *record.code = saved_code;
+    if (auto post = KernelCallback<VtStatus (*)(uint32_t)>(VO_CALLBACK_POST_EXECUTE))
+      status = post(pass_status);
+    if (k->timing) ExecuteTimerStop();
+  }
+  status |= std::atomic_ref<uint32_t>(k->sticky_status).load(std::memory_order_relaxed);
+  if (status & 0x10)
+    Post(status, 205, VO_MODULE_SYSTEM, static_cast<int32_t>(code),
+         static_cast<int32_t>(VO_CODE_MODULE(code)), static_cast<int32_t>(VO_CODE_INDEX(code)));
+  return status;
+}
+
+VtStatus VoExecuteCurrentGet(uint32_t *code) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return VO_STATUS_UNAVAILABLE;
+  const ExecuteRecord record = ExecuteRecordOf(k);
+  if (!*record.executing) return VO_STATUS_UNAVAILABLE;
+  if (code != nullptr) *code = *record.code;
+  return 0;
+}
+
+}  // namespace vo

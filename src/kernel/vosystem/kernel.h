@@ -1,0 +1,296 @@
+// The kernel context and the module registry: one of each per process.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include <vo/vo_types.h>
+
+#include "vo_impl.h"
+#include "kernel/vosystem/kernel_files.h"
+#include "kernel/vosystem/kernel_maths.h"
+#include "kernel/vosystem/kernel_memory.h"
+#include "kernel/vosystem/kernel_threads.h"
+
+namespace vo {
+
+// ---------------------------------------------------------------------------
+// Module registry
+// ---------------------------------------------------------------------------
+
+}  // namespace vo
+
+// One record per module number ever installed; owned by the registry.
+struct VtModuleRecord {
+  VtModuleRecord *previous;
+  VtModuleRecord *next;
+  uint32_t installed;
+  uint32_t started;
+  uint32_t query16;
+  uint32_t number;
+  uint32_t compatible;
+  const char *name;
+  VtQueryFunction query;
+  VtModuleProc start;
+  VtModuleProc terminate;
+  VtModuleProc callbacks_changed;
+  VtModuleProc memory_release;
+  VtControlSetProc control_set;
+  VtControlGetProc control_get;
+  VtExecuteProc execute;
+  VtCallBackProc callback;
+};
+
+namespace vo {
+
+// A one-entry dispatch cache: the last code routed and its procedure.
+template <class Proc>
+struct DispatchCache {
+  uint32_t code;
+  Proc proc;
+};
+
+struct VtModuleRegistry {
+  uint32_t initialised;
+  uint32_t started_once;
+  uint32_t system_reported;
+  VtModuleRecord *head;
+  VtModuleRecord *tail;
+  size_t table_size;
+  VtModuleRecord **table;
+  DispatchCache<VtControlSetProc> set_cache;
+  DispatchCache<VtControlGetProc> get_cache;
+  DispatchCache<VtExecuteProc> execute_cache;
+};
+
+// ---------------------------------------------------------------------------
+// Diagnostics
+// ---------------------------------------------------------------------------
+
+constexpr uint32_t kDiagnosticSlots = 20;
+
+struct PendingDiagnostic {
+  uint32_t status;
+  uint32_t message;
+  uint32_t module;
+  uint32_t count;
+  VtTypedValue args[kDiagnosticSlots];
+};
+
+using MessageOutputProc = VtStatus (*)(const char *text);
+
+constexpr size_t kMessageLine = 512;
+
+struct MessageState {
+  std::FILE *message_file;
+  uint32_t file_changed;
+  uint32_t file_usable;
+  char *kept[4];  // copies of messages 1, 2, 3 and 5
+  char *text;     // kMessageLine bytes of line buffer, then kMessageLine of output
+  std::FILE *error_stream;
+  uint32_t severity_mask;
+  uint32_t message_lost;
+  uint32_t announce_loss;  // a lost message is announced after the current line
+  MessageOutputProc output;
+};
+
+// ---------------------------------------------------------------------------
+// Kernel context
+// ---------------------------------------------------------------------------
+
+// System callbacks 0x10000-0x10011 have slots, except 0x1000f.
+constexpr uint32_t kCallbackFirst = 0x10000;
+constexpr uint32_t kCallbackLast = 0x10011;
+constexpr uint32_t kCallbackSlots = kCallbackLast - kCallbackFirst + 1;
+
+struct VtKernelContext {
+  VtProc callbacks[kCallbackSlots];
+  uint32_t sticky_status;
+  uint32_t executing;
+  uint32_t executing_code;
+  uint32_t repeat_count;
+  uint32_t timing;
+  uint32_t debug_level;
+  double time_value;
+  PendingDiagnostic pending;
+  uint32_t pending_locked;  // Begin took the kernel lock
+  uint32_t pending_open;    // between Begin and End
+  MessageState messages;
+  KernelMemory memory;
+  KernelThreads threads;
+  KernelMaths maths;
+  KernelFiles files;
+};
+
+// The process-wide records; null before VoSystemInitialise and after
+// VoSystemTerminate.
+extern VtKernelContext *g_kernel;
+extern VtModuleRegistry *g_registry;
+
+inline VtKernelContext *Kernel() { return g_kernel; }
+inline VtModuleRegistry *Registry() { return g_registry; }
+
+// The registry's record for a module number, or null.
+VtModuleRecord *ModuleRecord(uint32_t number);
+// True when the module is installed and started.
+bool ModuleStarted(uint32_t number);
+// Clears the three dispatch caches (a module's started flag changed).
+void DispatchCachesClear();
+
+// Kernel callback slot for a system code, or null when the code has none.
+VtProc *KernelCallbackSlot(uint32_t code);
+template <class Proc>
+inline Proc KernelCallback(uint32_t code) {
+  VtProc *slot = KernelCallbackSlot(code);
+  return slot ? reinterpret_cast<Proc>(*slot) : nullptr;
+}
+// The same for a slot known to exist, without checks (hot paths, and the
+// filling of the table with defaults).
+template <class Proc>
+inline Proc KernelSlot(VtKernelContext *k, uint32_t code) {
+  return reinterpret_cast<Proc>(k->callbacks[code - kCallbackFirst]);
+}
+template <class Proc>
+inline void KernelSlotSet(VtKernelContext *k, uint32_t code, Proc proc) {
+  k->callbacks[code - kCallbackFirst] = reinterpret_cast<VtProc>(proc);
+}
+
+// Diagnostics helpers used inside the library.
+void DiagnosticsCreate(VtKernelContext *k);
+void DiagnosticsDestroy(VtKernelContext *k);
+void MessageOutputChoose();
+// Writes text through the driver framework's message channel, or to standard
+// error while no driver framework is started.
+VtStatus DriverMessageWrite(const char *text);
+
+// The system module's query function and the pieces it is built from.
+VtStatus SystemStart();
+VtStatus SystemTerminate();
+
+// Steps of the system module start and terminate and of the second
+// VoSystemStart that other parts of the kernel provide.
+void MemoryCallbacksDefault(VtKernelContext *k);   // pool and heap callbacks
+void JournalCallbacksDefault(VtKernelContext *k);  // journal output callback
+VtStatus KernelPoolsMake();                        // memory: the kernel's pools, once
+bool KernelPoolsExist();                           // memory: every kernel pool is made
+VtStatus KernelMemoryTidy();                       // memory: first step of VoMemoryTidy
+VtStatus KernelMemoryShutdown();                   // memory: pools, spare chunks, mutex
+VtStatus KernelThreadsStart();                     // thread table and context variables
+VtStatus KernelThreadsStop();
+bool KernelThreading();  // a thread record exists
+void KernelLockEnter();  // the kernel's recursive lock
+void KernelLockLeave();
+
+// Holds the kernel's lock over a register of live handles shared by every
+// context while thread records exist (a threaded pass); the application's
+// single thread takes no lock.
+class RegisterGuard {
+ public:
+  RegisterGuard() : held_(KernelThreading()) {
+    if (held_) KernelLockEnter();
+  }
+  ~RegisterGuard() {
+    if (held_) KernelLockLeave();
+  }
+  RegisterGuard(const RegisterGuard &) = delete;
+  RegisterGuard &operator=(const RegisterGuard &) = delete;
+
+ private:
+  bool held_;
+};
+VtStatus KernelMathsStop();   // random states, tables
+VtStatus KernelFilesStart();  // clock kinds, file reports, journal
+VtStatus KernelFilesStop();
+// Memory controls 0x10008, 0x10009, 0x1000e, 0x10011, 0x10012.
+VtStatus MemoryControlSet(uint32_t code, const VtTypedValue *value);
+VtStatus MemoryControlGet(uint32_t code, VtTypedValue *value);
+// Journal controls 0x10005, 0x10006, 0x1000a (get side).
+VtStatus JournalControlGet(uint32_t code, VtTypedValue *value);
+// Timing of one execute repetition (control 0x1000c).
+void ExecuteTimerStart();
+void ExecuteTimerStop();
+
+// Disposes of the pool kept in *pool (nothing for none) and clears the word.
+inline VtStatus PoolDisposeClear(VtPool **pool) {
+  VtStatus s = vo::VoPoolDispose(*pool);
+  *pool = nullptr;
+  return s;
+}
+
+// Typed-value helpers.
+inline VtTypedValue TypedNat32(uint32_t v) {
+  VtTypedValue t{};
+  t.type = VtNat32;
+  t.value.u = v;
+  return t;
+}
+inline VtTypedValue TypedInt32(int32_t v) {
+  VtTypedValue t{};
+  t.type = VtInt32;
+  t.value.i = v;
+  return t;
+}
+// A 32-bit word under a type code of the caller's (flags, enums, naturals).
+inline VtTypedValue TypedWord(uint32_t type, uint32_t v) {
+  VtTypedValue t{};
+  t.type = type;
+  t.value.u = v;
+  return t;
+}
+inline VtTypedValue TypedFloat(float v) {
+  VtTypedValue t{};
+  t.type = VtFloat;
+  t.value.f = v;
+  return t;
+}
+inline VtTypedValue TypedBoolean(bool v) {
+  VtTypedValue t{};
+  t.type = VtBoolean;
+  t.value.u = v ? 1u : 0u;
+  return t;
+}
+inline VtTypedValue TypedPointer(void *p) {
+  VtTypedValue t{};
+  t.type = VtGenericPtr;
+  t.value.p = p;
+  return t;
+}
+inline VtTypedValue TypedString(const char *s) {
+  VtTypedValue t{};
+  t.type = VtString;
+  t.value.s = s;
+  return t;
+}
+template <class F>
+inline VtTypedValue TypedFunc(F f) {
+  VtTypedValue t{};
+  t.type = VtFunc;
+  t.value.fn = reinterpret_cast<VtProc>(f);
+  return t;
+}
+
+// A copy of the text in memory from VoAllocate; null when memory runs out.
+inline char *TextCopy(const char *text) {
+  const size_t n = std::strlen(text) + 1;
+  auto *copy = static_cast<char *>(VoAllocate(static_cast<uint32_t>(n)));
+  if (copy != nullptr) std::memcpy(copy, text, n);
+  return copy;
+}
+
+// Posts a diagnostic in one call: Post(status, message, module, args...).
+// Arguments: int32_t, uint32_t, double, const char *, const void *.
+inline void PostArg(int32_t v) { VoDiagnosticArgInt(v); }
+inline void PostArg(uint32_t v) { VoDiagnosticArgNat32(v); }
+inline void PostArg(double v) { VoDiagnosticArgDouble(v); }
+inline void PostArg(const char *v) { VoDiagnosticArgString(v); }
+inline void PostArg(char *v) { VoDiagnosticArgString(v); }
+inline void PostArg(const void *v) { VoDiagnosticArgPointer(const_cast<void *>(v)); }
+template <class... A>
+inline void Post(VtStatus status, uint32_t message, uint32_t module, A... args) {
+  VoDiagnosticBegin(status, message, module);
+  (PostArg(args), ...);
+  VoDiagnosticEnd();
+}
+
+}  // namespace vo

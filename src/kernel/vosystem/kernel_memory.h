@@ -1,0 +1,53 @@
+// Kernel memory settings and the kernel's own pools.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "kernel/vosystem/kernel_threads.h"
+
+struct VtPool;
+
+namespace vo {
+
+struct KernelMemory {
+  uint32_t chunk_bytes;        // control 0x10009
+  uint32_t usable_bytes;       // chunk bytes less the 8-byte chunk link
+  uint32_t big_chunk_bytes;    // control 0x10011
+  uint32_t big_usable_bytes;   // 0 when big chunk bytes is 0
+  uint32_t free_chunks;        // control 0x10008: emptied chunks go back to their heap
+  uint32_t compaction;         // control 0x1000e
+  uint32_t compact_threshold;  // control 0x10012, in chunks
+  uint32_t pools_made;
+  VtPool *pools;  // every pool made by the default procedures, newest first
+  void *spare;    // emptied chunks kept for reuse, linked through their last word
+  uint32_t spare_count;
+  uint32_t big_spare_count;
+  void *big_spare;
+  uint32_t chunks_in_use;  // chunks taken from heaps and not given back
+  VtMutexWord lock_word;   // the kernel mutex word: pool list and spare list
+  VtLock lock;
+  VtPool *small_pool;       // tag 0x10001, 32-byte blocks
+  VtPool *node_pool;        // tag 0x10002, reference-list nodes
+  VtPool *random_pool;      // tag 0x10003, random states
+  VtPool *marshal_pool[2];  // tags 0x10004, 0x10005
+};
+
+// The allocation-failure hook, for tests: Arm(n) makes the n-th allocation
+// from now fail (1: the very next one), counting VoAllocate,
+// VoMemoryReallocate, pool chunk and heap requests alike; Arm(0) disarms.
+// Fired() tells whether the armed failure has happened since the last Arm.
+// Not exported; compiled into every build at the cost of one predictable
+// branch per allocation.
+void AllocationFailureArm(uint64_t n);
+bool AllocationFailureFired();
+
+// True when this allocation is the one armed to fail.
+extern std::atomic<uint64_t> g_allocation_countdown;
+bool AllocationFailureCount();
+inline bool AllocationFails() {
+  if (__builtin_expect(g_allocation_countdown.load(std::memory_order_relaxed) == 0, 1)) return false;
+  return AllocationFailureCount();
+}
+
+}  // namespace vo

@@ -1,0 +1,121 @@
+// Recursive locks, mutex words, thread identities and the kernel lock.
+
+#include <atomic>
+#include <thread>
+
+#include "kernel/vosystem/threads.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VO_CPU_RELAX() _mm_pause()
+#else
+#define VO_CPU_RELAX() ((void)0)
+#endif
+
+namespace vo {
+
+constinit thread_local uint32_t t_thread_identity = 0;
+
+namespace {
+constexpr uint32_t kMessageLockReentered = 823;
+}
+
+void MutexWordLock(VtMutexWord *word) {
+  std::atomic_ref<uint32_t> w(*word);
+  for (unsigned spins = 0;; ++spins) {
+    if (w.load(std::memory_order_relaxed) == 0 && w.exchange(1, std::memory_order_acquire) == 0) return;
+    if (spins < 64)
+      VO_CPU_RELAX();
+    else
+      std::this_thread::yield();
+  }
+}
+
+void MutexWordUnlock(VtMutexWord *word) {
+  std::atomic_ref<uint32_t>(*word).store(0, std::memory_order_release);
+}
+
+// The holder writes the owner before the count (release); another thread
+// reads the count (acquire) before the owner, so it never takes a stale
+// owner equal to its own identity for a live hold of its own.
+void LockTripleAcquire(VtLockTriple *t, bool report, const void *lock) {
+  const uint32_t me = ThreadIdentity();
+  std::atomic_ref<uint32_t> count(t->count), owner(t->owner);
+  const uint32_t c = count.load(std::memory_order_acquire);
+  if (c > 0 && owner.load(std::memory_order_relaxed) == me) {
+    count.store(c + 1, std::memory_order_relaxed);
+    if (report) Post(VO_CLASS_DEBUG | VO_COND_UNAVAILABLE, kMessageLockReentered, VO_MODULE_SYSTEM, lock);
+    return;
+  }
+  if (t->mutex != nullptr) MutexWordLock(t->mutex);
+  owner.store(me, std::memory_order_relaxed);
+  count.store(1, std::memory_order_release);
+}
+
+void LockTripleRelease(VtLockTriple *t) {
+  std::atomic_ref<uint32_t> count(t->count);
+  const uint32_t c = count.load(std::memory_order_relaxed);
+  if (c == 0) return;  // not held: an unbalanced release changes nothing
+  if (c == 1) {
+    count.store(0, std::memory_order_release);
+    if (t->mutex != nullptr) MutexWordUnlock(t->mutex);
+  } else {
+    count.store(c - 1, std::memory_order_relaxed);
+  }
+}
+
+VtMutexWord *VoMutexCreate() {
+  auto *w = static_cast<VtMutexWord *>(VoAllocate(sizeof(VtMutexWord)));
+  if (w != nullptr) *w = 0;
+  return w;
+}
+
+VtStatus VoMutexDestroy(VtMutexWord *mutex) {
+  VoDeallocate(mutex);
+  return 0;
+}
+
+VtLock *VoLockCreate() {
+  auto *lock = static_cast<VtLock *>(VoAllocate(sizeof(VtLock)));
+  if (lock == nullptr) return nullptr;
+  *lock = VtLock{};
+  lock->first.mutex = VoMutexCreate();
+  lock->second.mutex = VoMutexCreate();
+  if (lock->first.mutex == nullptr || lock->second.mutex == nullptr) {
+    VoLockDestroy(lock);
+    return nullptr;
+  }
+  return lock;
+}
+
+VtStatus VoLockDestroy(VtLock *lock) {
+  if (lock == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  VoMutexDestroy(lock->first.mutex);
+  VoMutexDestroy(lock->second.mutex);
+  VoDeallocate(lock->spare);
+  VoDeallocate(lock);
+  return 0;
+}
+
+void VoLockAcquire(VtLock *lock, uint32_t report) {
+  if (lock != nullptr) LockTripleAcquire(&lock->first, report != 0, lock);
+}
+
+void VoLockRelease(VtLock *lock) {
+  if (lock != nullptr) LockTripleRelease(&lock->first);
+}
+
+void VoLockEnter(VtLock *lock) { VoLockAcquire(lock, 0); }
+void VoLockLeave(VtLock *lock) { VoLockRelease(lock); }
+
+void KernelLockEnter() {
+  if (VtKernelContext *k = Kernel()) LockTripleAcquire(&k->threads.lock.first, false, &k->threads.lock);
+}
+
+void KernelLockLeave() {
+  if (VtKernelContext *k = Kernel()) LockTripleRelease(&k->threads.lock.first);
+}
+
+bool KernelThreading() { return ThreadingOn(Kernel()); }
+
+}  // namespace vo

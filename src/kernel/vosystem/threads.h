@@ -1,0 +1,56 @@
+// Thread identities, lock triples and the threading flag.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "kernel/vosystem/kernel.h"
+
+// A thread handle: a one-word block holding 0, whose address keys the
+// thread table.
+struct VtThread {
+  uintptr_t word;
+};
+
+namespace vo {
+
+// A thread record, in the thread table under its handle's address.
+struct ThreadRecord {
+  ThreadRecord *link;
+  void *end_argument;
+  VtThreadEndProc end;
+  VtProc start;
+  uint32_t creator;
+  uint32_t number;  // the thread count when it was made, from 0
+  VtThread *handle;
+  VtTimer *timer;  // the record's timer while timing is on (control 0x1000c), else null
+};
+
+// The calling thread's identity: 0 for the application's threads; a worker
+// thread of the work farm sets an identity of its own when it starts.
+extern constinit thread_local uint32_t t_thread_identity;
+inline uint32_t ThreadIdentity() { return t_thread_identity; }
+inline void ThreadIdentitySet(uint32_t identity) { t_thread_identity = identity; }
+
+// The scanline renderers render on the application's threads only: they
+// write screen-space data (projected vertices, clipped polygons, their own
+// records) into the shared scene model. Asked on a worker thread of a
+// threaded pass (a class rendering while it is evaluated), a render is
+// refused: message 2844 and status 2; 0 on the application's threads.
+VtStatus WorkerRenderRefuse(uint32_t module, uint32_t code);
+
+// True while a thread record exists (readable from any thread).
+inline bool ThreadingOn(VtKernelContext *k) {
+  return k != nullptr && std::atomic_ref<uint32_t>(k->threads.threading).load(std::memory_order_relaxed) != 0;
+}
+
+// Recursive acquire and release of one lock triple. With report set, a
+// re-entry by the owner posts debug note 823 naming `lock`.
+void LockTripleAcquire(VtLockTriple *triple, bool report, const void *lock);
+void LockTripleRelease(VtLockTriple *triple);
+
+// The mutex word itself: a spinning, yielding exclusive lock.
+void MutexWordLock(VtMutexWord *word);
+void MutexWordUnlock(VtMutexWord *word);
+
+}  // namespace vo

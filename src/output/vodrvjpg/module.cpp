@@ -1,0 +1,202 @@
+// vodrvjpg as a module and a driver: its controls (quality 0x4f0001,
+// smoothing 0x4f0002, rewind 0x4f0003 and the driver controls), the frame
+// it compresses and the files it reads, all through jpeg_glue.
+//
+// A row or end frame without a begun frame is refused; a second begin
+// frame abandons the first compression. Both reads rewind the stream first:
+// a driver does not rely on where its caller left it.
+
+#include <cstring>
+
+#include "output/vodriver/driver.h"
+#include "output/vodriver/file_driver.h"
+#include "output/vodriver/images.h"
+#include "output/vodrvjpg/jpeg_glue.h"
+#include "kernel/vosystem/context.h"
+#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/module_entry.h"
+
+namespace vo::jpg {
+namespace {
+
+constexpr uint32_t kBuildTime = 904643049;
+constexpr uint32_t kQuality = 0x4f0001;
+constexpr uint32_t kSmoothing = 0x4f0002;
+constexpr uint32_t kRewind = 0x4f0003;
+constexpr uint32_t kSideLimit = 65535;
+constexpr VtStatus kWriteFailed = driver::file::kWriteFailed;
+constexpr driver::file::FileControls kControls = {"vodrvjpg", ".jpg"};
+
+struct JpegState {
+  std::FILE *out;  // standard output at start and when set to null
+  uint32_t quality;
+  uint32_t smoothing;
+  uint32_t rewind;
+  JpegWriter *writer;  // the begun frame's compression, or null
+  uint32_t height;
+  uint32_t rows;
+};
+
+constinit ModuleState<JpegState> g_state(VO_MODULE_JPEG);
+
+JpegState *State() { return g_state.Get(); }
+
+VtStatus Refuse(VtStatus status, const char *why) {
+  Post(status, messages::kFileFrameRefused, VO_MODULE_JPEG, "vodrvjpg", why);
+  return status;
+}
+
+VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
+  const JpegState *s = State();
+  if (s == nullptr || value == nullptr) return VO_STATUS_UNAVAILABLE;
+  switch (code) {
+    case kQuality: *value = TypedNat32(s->quality); return 0;
+    case kSmoothing: *value = TypedNat32(s->smoothing); return 0;
+    case kRewind: *value = TypedBoolean(s->rewind != 0); return 0;
+    default: return driver::file::FileControlGet(kControls, s->out, code, value);
+  }
+}
+
+VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
+  JpegState *s = State();
+  if (s == nullptr || value == nullptr) return VO_STATUS_UNAVAILABLE;
+  switch (code) {
+    case kQuality: s->quality = std::min(value->value.u, 100u); return 0;
+    case kSmoothing: s->smoothing = std::min(value->value.u, 100u); return 0;
+    case kRewind: s->rewind = value->value.u != 0; return 0;
+    default: {
+      const VtStatus st = driver::file::FileControlSet(code, value, &s->out);
+      if (st == 0 && s->out == nullptr) s->out = stdout;
+      return st;
+    }
+  }
+}
+
+void WriterRelease(JpegState *s) {
+  JpegWriterFree(s->writer);
+  s->writer = nullptr;
+}
+
+VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+  JpegState *s = State();
+  if (s == nullptr) return kWriteFailed;
+  WriterRelease(s);
+  if (s->rewind) (void)fseeko(s->out, 0, SEEK_SET);
+  const int64_t width = int64_t{x1} - x0 + 1;
+  const int64_t height = int64_t{y1} - y0 + 1;
+  if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit) return kWriteFailed;
+  const CompressSettings settings = {static_cast<uint32_t>(width), static_cast<uint32_t>(height), s->quality,
+                                     s->smoothing, driver::file::FrameworkTitle()};
+  s->writer = JpegWriterBegin(s->out, settings);
+  s->height = settings.height;
+  s->rows = 0;
+  return s->writer != nullptr ? 0 : kWriteFailed;
+}
+
+VtStatus RowCompress(uint32_t, void *pixels) {
+  JpegState *s = State();
+  if (s == nullptr || s->writer == nullptr) return Refuse(VO_STATUS_UNKNOWN_CODE, "a row without a begun frame");
+  if (s->rows >= s->height || pixels == nullptr) return Refuse(VO_STATUS_UNKNOWN_CODE, "a row past the frame");
+  ++s->rows;
+  return JpegWriterRow(s->writer, static_cast<const uint8_t *>(pixels)) ? 0 : kWriteFailed;
+}
+
+VtStatus FrameEnd() {
+  JpegState *s = State();
+  if (s == nullptr || s->writer == nullptr) return Refuse(kWriteFailed, "an end frame without a begun frame");
+  const bool ok = JpegWriterFinish(s->writer) && std::fflush(s->out) == 0;
+  WriterRelease(s);
+  return ok ? 0 : kWriteFailed;
+}
+
+// A reader of the image's file from its start; null with *status.
+JpegReader *ReaderOpen(VtImage *image, uint32_t *width, uint32_t *height, VtStatus *status) {
+  *status = VO_STATUS_UNAVAILABLE;
+  if (image == nullptr || image->file == nullptr || fseeko(image->file, 0, SEEK_SET) != 0) return nullptr;
+  return JpegReaderOpen(image->file, image->name, width, height, status);
+}
+
+VtStatus HeaderRead(VtImage *image) {
+  uint32_t width = 0, height = 0;
+  VtStatus st = 0;
+  JpegReader *r = ReaderOpen(image, &width, &height, &st);
+  if (r == nullptr) return VO_STATUS_UNAVAILABLE;
+  JpegReaderFree(r);
+  if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit) return VO_STATUS_UNAVAILABLE;
+  image->width = static_cast<int32_t>(width);
+  image->height = static_cast<int32_t>(height);
+  return 0;
+}
+
+VtStatus RowsRead(VtImage *image, JpegReader *r) {
+  driver::file::Block row;
+  if (!row.Make(3 * static_cast<size_t>(image->width))) return VO_STATUS_NO_MEMORY;
+  driver::file::ImageDelivery out(image, false);
+  VtStatus st = out.Begin();
+  if (st == 0 && !JpegReaderStart(r)) st = VO_STATUS_UNAVAILABLE;
+  for (int32_t y = 0; y < image->height && st == 0; ++y)
+    st = JpegReaderRow(r, row.Bytes()) ? out.Row(y, row.Bytes()) : VO_STATUS_UNAVAILABLE;
+  if (st == 0 && !JpegReaderFinish(r)) st = VO_STATUS_UNAVAILABLE;
+  return st | out.End();
+}
+
+VtStatus ImageRead(VtImage *image) {
+  uint32_t width = 0, height = 0;
+  VtStatus st = 0;
+  JpegReader *r = ReaderOpen(image, &width, &height, &st);
+  if (r == nullptr) return st;
+  if (static_cast<int64_t>(width) != image->width || static_cast<int64_t>(height) != image->height ||
+      (image->data == nullptr && driver::ImageReaderAllocate(image) != 0)) {
+    JpegReaderFree(r);
+    return VO_STATUS_UNAVAILABLE;
+  }
+  st = RowsRead(image, r);
+  JpegReaderFree(r);
+  return st;
+}
+
+VtStatus Accept(uint32_t kind) { return kind == 2 ? 0 : VO_DRIVER_NOT_HANDLED; }
+
+struct JpegTable {
+  template <uint32_t Code>
+  static VtProc Get() {
+    using P = typename driver::Op<Code>::Proc;
+    if constexpr (Code == VO_DRIVER_BEGIN_FRAME) return reinterpret_cast<VtProc>(&FrameBegin);
+    else if constexpr (Code == 0x1a000f) return reinterpret_cast<VtProc>(&RowCompress);
+    else if constexpr (Code == VO_DRIVER_END_FRAME) return reinterpret_cast<VtProc>(&FrameEnd);
+    else if constexpr (Code == VO_DRIVER_READ_HEADER) return reinterpret_cast<VtProc>(&HeaderRead);
+    else if constexpr (Code == VO_DRIVER_READ_IMAGE) return reinterpret_cast<VtProc>(&ImageRead);
+    else if constexpr (Code == 0x1a0020) return reinterpret_cast<VtProc>(&Accept);
+    else if constexpr (Code == VO_DRIVER_OPEN || Code == VO_DRIVER_CLOSE)
+      return reinterpret_cast<VtProc>(&driver::Answer<P, 0>::Call);
+    else return nullptr;
+  }
+};
+
+VtStatus Start() {
+  return driver::file::ModuleStart(g_state, JpegState{stdout, 85, 0, 1, nullptr, 0, 0}, &VoEntryJPEGDriver);
+}
+
+VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvjpg", &WriterRelease); }
+
+}  // namespace
+}  // namespace vo::jpg
+
+namespace vo {
+
+VtStatus VoEntryJPEGDriver(uint32_t query, VtTypedValue *answer) {
+  static const ModuleDescription kJpeg = {
+      .number = VO_MODULE_JPEG,
+      .name = "vodrvjpg",
+      .banner = "mrvx20 JPEG file driver",
+      .build_time = jpg::kBuildTime,
+      .control_set = &jpg::ControlSet,
+      .control_get = &jpg::ControlGet,
+      .start = &jpg::Start,
+      .terminate = &jpg::Terminate,
+      .callback = &driver::file::TableLookup<jpg::JpegTable>,
+  };
+  return ModuleQueryAnswer(kJpeg, query, answer);
+}
+
+}  // namespace vo

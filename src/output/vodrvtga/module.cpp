@@ -1,0 +1,86 @@
+// vodrvtga as a module and a driver: one query function answers both the
+// kernel's queries and the driver framework's (VoDriverCreate(&VoEntryTGADriver)).
+
+#include "output/vodrvtga/tga.h"
+#include "output/vodriver/driver.h"
+#include "output/vodriver/file_driver.h"
+#include "kernel/vosystem/context.h"
+#include "kernel/vosystem/module_entry.h"
+
+namespace vo::tga {
+namespace {
+
+constexpr uint32_t kBuildTime = 904643049;
+constinit ModuleState<TgaState> g_state(VO_MODULE_TARGA);
+constexpr driver::file::FileControls kControls = {"vodrvtga", ".tga"};
+
+VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
+  const TgaState *s = State();
+  if (s == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (code == VO_CONTROL_DRIVER_COMPRESSION && value != nullptr) {
+    *value = VtTypedValue{};
+    value->type = VtEnum;
+    value->value.u = s->compression;
+    return 0;
+  }
+  return driver::file::FileControlGet(kControls, s->out, code, value);
+}
+
+VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
+  TgaState *s = State();
+  if (s == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (code == VO_CONTROL_DRIVER_COMPRESSION && value != nullptr) {
+    if (value->value.u > 1) return VO_STATUS_UNKNOWN_CODE;
+    s->compression = value->value.u;
+    return 0;
+  }
+  return driver::file::FileControlSet(code, value, &s->out);
+}
+
+struct TgaTable {
+  template <uint32_t Code>
+  static VtProc Get() {
+    using P = typename driver::Op<Code>::Proc;
+    if constexpr (Code == VO_DRIVER_OPEN) return reinterpret_cast<VtProc>(&Open);
+    else if constexpr (Code == VO_DRIVER_BEGIN_FRAME) return reinterpret_cast<VtProc>(&FrameBegin);
+    else if constexpr (Code == 0x1a000f) return reinterpret_cast<VtProc>(&RowWrite);
+    else if constexpr (Code == VO_DRIVER_END_FRAME) return reinterpret_cast<VtProc>(&FrameEnd);
+    else if constexpr (Code == 0x1a0019) return reinterpret_cast<VtProc>(&HeaderRead);
+    else if constexpr (Code == 0x1a0018) return reinterpret_cast<VtProc>(&ImageRead);
+    else if constexpr (Code == VO_DRIVER_CLOSE) return reinterpret_cast<VtProc>(&driver::Answer<P, 0>::Call);
+    else return nullptr;
+  }
+};
+
+VtStatus Start() {
+  TgaState initial{};
+  initial.compression = 1;
+  return driver::file::ModuleStart(g_state, initial, &VoEntryTGADriver);
+}
+
+VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvtga", &FrameRelease); }
+
+}  // namespace
+
+TgaState *State() { return g_state.Get(); }
+
+}  // namespace vo::tga
+
+namespace vo {
+
+VtStatus VoEntryTGADriver(uint32_t query, VtTypedValue *answer) {
+  static const ModuleDescription kTga = {
+      .number = VO_MODULE_TARGA,
+      .name = "vodrvtga",
+      .banner = "mrvx20 Targa file driver",
+      .build_time = tga::kBuildTime,
+      .control_set = &tga::ControlSet,
+      .control_get = &tga::ControlGet,
+      .start = &tga::Start,
+      .terminate = &tga::Terminate,
+      .callback = &driver::file::TableLookup<tga::TgaTable>,
+  };
+  return ModuleQueryAnswer(kTga, query, answer);
+}
+
+}  // namespace vo

@@ -1,0 +1,920 @@
+// The A-buffer class: every polygon that touches a pixel where edges cross
+// it becomes a fragment with an 8 x 4 coverage mask and a depth range over
+// the pixel; the fragments of a pixel, in depth order with the background
+// behind them, are composited into its colour. Between such pixels, runs
+// under one polygon are shaded at the pixel centres and runs under several
+// are composited pixel by pixel. Shaders run in image mode (entry slot 3).
+//
+// Invariants a reader must know:
+// - an edge lives on every scanline band its segment touches (its first
+//   line is its upper end's line, its current y the band's top), and each
+//   line cuts it into pieces by pixel column; a polygon's mask at a pixel is
+//   the exclusive or of its pieces' masks closed along the pixel's left
+//   side, where the rows inside are the parity of the rows its pieces left
+//   of the pixel crossed;
+// - a pixel with no piece keeps every polygon's rows as they were, so a run
+//   between edge pixels is under a fixed set of polygons;
+// - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1;
+// - fragments of one plane whose masks nest sit together, the earlier in
+//   the active order in front (as the z-buffer keeps the first active); an
+//   opaque one takes the other in, which then is never shaded. A run under
+//   several polygons leaves out those an opaque whole-pixel one lies wholly
+//   in front of at both ends, so the one left is shaded without fragments;
+// - compositing branches that blend two interpenetrating fragments both
+//   ways are bounded per pixel; past the bound the rest composite front to
+//   back, so the work stays linear in the fragments;
+// - the row and pixel pieces made for the services are given back: the row
+//   piece with its polygon, the pixel piece before the next one and at the
+//   end of the render.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "render/vorenadv/advanced.h"
+
+namespace vo::renadv {
+
+namespace {
+
+using namespace renstd;
+
+constexpr int kMostCrossings = 16;
+constexpr int kMostBranches = 4;
+constexpr size_t kFirstPieces = 256;
+constexpr size_t kFirstFragments = 32;
+constexpr int32_t kNotTouched = INT32_MIN;
+// Depth units two polygons of one plane may disagree by at a pixel: each
+// range comes from its own polygon's rounded reference point.
+constexpr int64_t kPlaneSlack = 256;
+
+// A scan polygon of the class; the loop sees the ScanPolygon at its head.
+// The background fragment has no primitive.
+// What every line and pixel reads comes first, in one cache line.
+struct APolygon {
+  ScanPolygon scan;
+  uint32_t order;  // place in the line's active list
+  uint32_t state;  // sample rows inside at the current pixel's left side
+  uint32_t mask;   // coverage of the pixel being resolved
+  int32_t touched;  // the last pixel its pieces touched
+  int32_t zmin, zmax;
+  bool covering;  // some row inside: on the cover list
+  bool opaque;
+  bool has_reference;
+  bool shaded;
+  bool hidden;  // left out of the current run
+  // The edges' points at row pair_sy, kept while the polygon has only the
+  // one pair of edges there (valid for every column on this line).
+  bool pair_ready;
+  APolygon *cover_previous, *cover_next;
+  SamplePoint sample;
+  double pair_sy;
+  ScanEdge *pair_left, *pair_right;
+  int64_t ref_x, ref_y, ref_z;
+  float Cf[3], T[3], A, a;
+  VtPolygon *row_piece;
+  float row_yp;
+};
+
+APolygon *AOf(ScanPolygon *q) { return reinterpret_cast<APolygon *>(q); }
+
+struct Piece {
+  int32_t column;
+  uint32_t order;
+  APolygon *polygon;
+  uint32_t mask, rows;
+};
+
+// A covering polygon's depth ranges at the two ends of a run.
+struct RunEnds {
+  APolygon *a;
+  int32_t zmin[2], zmax[2];
+};
+
+struct Link {
+  APolygon *fragment;
+  const Link *next;
+};
+
+struct ABufferRender {
+  RenderCommon common;
+  bool full_samples;  // control 0x200005
+  bool out_of_memory;
+  int32_t y;
+  int branches;
+  uint64_t edge_pixels, edge_fragments;
+  uint64_t merged;  // fragments merged or left out of runs
+  Piece *pieces;
+  size_t piece_count, piece_capacity;
+  // The pieces' sorting: a second array as large and a count per column of
+  // the viewport (one more for all left of it, one for the total).
+  Piece *sorted;
+  size_t sorted_capacity;
+  uint32_t *columns;
+  APolygon **fragments, **touched;
+  Link *chain;
+  RunEnds *ends;
+  size_t fragment_capacity;
+  APolygon background;
+  APolygon *cover_first;
+  APolygon *current;  // of the services
+  // The incident vector of the pixel being composited, worked out for its
+  // first fragment and handed to the others.
+  int32_t incident_x;
+  float incident_xi, incident_unitI[3], incident_E[3];
+  VtPolygon *pixel_piece, *pixel_piece_source;
+  VtPrimitive *pixel_piece_primitive;
+};
+
+ABufferRender *RenderOf(const RenderFrame *f) {
+  return f != nullptr ? static_cast<ABufferRender *>(f->class_state) : nullptr;
+}
+
+// The A-buffer render the innermost running frame belongs to, or null.
+ABufferRender *Running() {
+  const VtStandardRendererContext *s = renstd::State();
+  const VtAdvancedRendererContext *adv = State();
+  if (s == nullptr || adv == nullptr || s->frame == nullptr || s->frame->cls != adv->a_class) return nullptr;
+  return RenderOf(s->frame);
+}
+
+// ---- Pieces of the services --------------------------------------------------------
+
+void PixelPieceRelease(ABufferRender *r) {
+  const VtAdvancedRendererContext *adv = State();
+  if (r->pixel_piece != nullptr && adv->clip_discard != nullptr)
+    (void)adv->clip_discard(r->pixel_piece_primitive, r->pixel_piece, r->pixel_piece_source);
+  r->pixel_piece = r->pixel_piece_source = nullptr;
+  r->pixel_piece_primitive = nullptr;
+}
+
+void RowPieceRelease(ABufferRender *r, APolygon *a) {
+  if (a->row_piece == nullptr) return;
+  if (r != nullptr && r->pixel_piece_source == a->row_piece) PixelPieceRelease(r);
+  const VtAdvancedRendererContext *adv = State();
+  if (adv->clip_discard != nullptr) (void)adv->clip_discard(a->scan.primitive, a->row_piece, a->scan.polygon);
+  a->row_piece = nullptr;
+}
+
+VtPolygon *Clip(VtPrimitive *p, VtPolygon *source, uint32_t low_side, float low, float high) {
+  const uint32_t sides[2] = {low_side, low_side + 1};
+  const float fractions[2] = {low, high};
+  return State()->clip_sides(p, source, sides, fractions, 2);
+}
+
+// ---- Polygon methods ---------------------------------------------------------------
+
+// Opaque unless the material's transparency has an image-mode entry other
+// than the one of the class "none".
+bool OpaqueOf(VtPrimitive *p) {
+  VtMaterial *m = VoPrimitiveGetMaterial(p);
+  VtShader *t = m != nullptr ? VoMaterialGetShader(m, VO_SHADER_TRANSPARENCY) : nullptr;
+  VtTypedValue entry{};
+  if (t == nullptr || VoShaderGetEntry(t, VO_SLOT_EVALUATE_IMAGE, &entry) != 0 || entry.value.fn == nullptr)
+    return true;
+  return entry.value.fn == State()->none_image_entry;
+}
+
+void APolygonInitialise(ScanPolygon *q) {
+  ScratchMake(q);
+  APolygon *a = AOf(q);
+  std::memset(reinterpret_cast<char *>(a) + sizeof(ScanPolygon), 0, sizeof(APolygon) - sizeof(ScanPolygon));
+  a->opaque = OpaqueOf(q->primitive);
+}
+
+void APolygonRelease(ScanPolygon *q) {
+  ABufferRender *r = RenderOf(Frame());
+  APolygon *a = AOf(q);
+  RowPieceRelease(r, a);
+  if (r != nullptr && r->current == a) r->current = nullptr;
+  ScratchFree(q);
+}
+
+// The edge lives on the band of its upper end's line first; its y is the
+// band's top, so the loop's stepping drops it after the band of its lower
+// end.
+void AEdgeStart(ScanEdge *e, int32_t *first_line, int32_t, int32_t, int32_t, int32_t, int32_t) {
+  e->x = e->ux;
+  e->accumulator = 0;
+  e->y = *first_line * 256;
+  e->zero = 0;
+  e->depth = e->uz;
+}
+
+// ---- Depth ranges and shading ---------------------------------------------------------
+
+void DepthRange(APolygon *a, int32_t x, int32_t y) {
+  const int64_t dx = a->scan.depth_dx, dy = a->scan.depth_dy;
+  const int64_t d = a->ref_z + dx * (int64_t{256} * x - a->ref_x) / 256 + dy * (int64_t{256} * y - a->ref_y) / 256;
+  a->zmin = DepthSaturate(d + std::min({int64_t{0}, dx, dy, dx + dy}));
+  a->zmax = DepthSaturate(d + std::max({int64_t{0}, dx, dy, dx + dy}));
+}
+
+// The pair of the polygon's edges that brackets screen column sx at row sy
+// (pixels), or the pair nearest it; false when no two edges cross that row.
+bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right, bool *only) {
+  struct Crossing {
+    double x;
+    ScanEdge *edge;
+  } c[kMostCrossings];
+  int n = 0;
+  const double Y = sy * 256.0;
+  for (ScanEdge *e = a->scan.active_first; e != nullptr && n < kMostCrossings; e = e->next) {
+    if (e->ly == e->uy || Y < e->uy || Y > e->ly) continue;
+    c[n++] = {(e->ux + double(e->lx - e->ux) * (Y - e->uy) / (e->ly - e->uy)) / 256.0, e};
+  }
+  if (n < 2) return false;
+  for (int i = 1; i < n; ++i)  // a handful at most: insertion
+    for (int k = i; k > 0 && c[k].x < c[k - 1].x; --k) std::swap(c[k], c[k - 1]);
+  int best = 0;
+  double distance = INFINITY;
+  for (int i = 0; i + 1 < n; i += 2) {
+    const double d = sx < c[i].x ? c[i].x - sx : (sx > c[i + 1].x ? sx - c[i + 1].x : 0.0);
+    if (d < distance) distance = d, best = i;
+  }
+  *left = c[best].edge;
+  *right = c[best + 1].edge;
+  *only = n == 2;
+  return true;
+}
+
+// The bracketing pair's points at row sy in their scratch vertices.
+bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
+  if (a->pair_ready && a->pair_sy == sy) {
+    *l = a->pair_left;
+    *r = a->pair_right;
+    return true;
+  }
+  bool only = false;
+  if (!PairAt(a, sx, sy, l, r, &only)) return false;
+  // A scratch vertex that cannot be made fails the line (after it).
+  if (!EdgePointAt(f, &a->scan, *l, sy) || !EdgePointAt(f, &a->scan, *r, sy)) return false;
+  a->pair_ready = only;
+  a->pair_sy = sy;
+  a->pair_left = *l;
+  a->pair_right = *r;
+  return true;
+}
+
+// The polygon's scratch vertex at screen point (sx, sy), perspective-correct
+// between the bracketing edges; false when there are none.
+bool VertexAt(const RenderFrame *f, APolygon *a, double sx, double sy) {
+  ScanEdge *l = nullptr, *r = nullptr;
+  return EdgesAt(f, a, sx, sy, &l, &r) && SpanPointAt(f, &a->scan, l, r, sx);
+}
+
+float Opacity(const float *T, float alpha) { return (1.0f - std::fmax(T[0], std::fmax(T[1], T[2]))) * alpha; }
+
+void SampleGlobals(double sx, double sy) {
+  const VtAdvancedRendererContext *adv = State();
+  if (adv->g_xs != nullptr) *adv->g_xs = static_cast<float>(sx);
+  if (adv->g_ys != nullptr) *adv->g_ys = static_cast<float>(sy);
+}
+
+void BackgroundShade(VtStandardRendererContext *s, const ABufferRender *r, APolygon *b) {
+  *s->g_prim = nullptr;
+  *s->g_poly = nullptr;
+  if (float *modI = State()->g_modI) *modI = kNoDepth;
+  *s->g_alpha = 0.0f;
+  std::memcpy(b->Cf, BehindEvaluate(s, &r->common), 12);
+}
+
+// Pixel x's incident vector in the globals, as Incident leaves them.
+void PixelIncident(VtStandardRendererContext *s, const RenderFrame *f, ABufferRender *r, int32_t x) {
+  if (r->incident_x == x) {
+    *s->g_xi = r->incident_xi;
+    *s->g_xp = static_cast<float>(x);
+    std::memcpy(s->g_unitI, r->incident_unitI, 12);
+    if (!f->perspective) std::memcpy(s->g_E, r->incident_E, 12);
+    return;
+  }
+  float window[3];
+  Incident(s, f, &r->common, x, window);
+  r->incident_x = x;
+  r->incident_xi = *s->g_xi;
+  std::memcpy(r->incident_unitI, s->g_unitI, 12);
+  if (!f->perspective) std::memcpy(r->incident_E, s->g_E, 12);
+}
+
+void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x) {
+  VtStandardRendererContext *s = renstd::State();
+  a->shaded = true;
+  PixelIncident(s, f, r, x);
+  std::memset(a->T, 0, sizeof a->T);
+  a->A = a->a = 0.0f;
+  std::memset(a->Cf, 0, sizeof a->Cf);
+  if (a->scan.primitive == nullptr) return BackgroundShade(s, r, a);
+  r->current = a;
+  (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
+  const double sx = x + a->sample.x, sy = r->y + a->sample.y;
+  SampleGlobals(sx, sy);
+  if (!VertexAt(f, a, sx, sy) && !VertexAt(f, a, sx, r->y + 0.5)) return;
+  *s->g_alpha = 1.0f;
+  (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
+  std::memcpy(a->Cf, s->g_Co, 12);
+  if (const float *To = State()->g_To) std::memcpy(a->T, To, 12);
+  a->A = *s->g_alpha;
+  a->a = Opacity(a->T, a->A);
+}
+
+// ---- Compositing ----------------------------------------------------------------------
+
+struct Mix {
+  float c[3];
+  float K, alpha;
+};
+
+struct Compositing {
+  const RenderFrame *f;
+  ABufferRender *r;
+  int32_t x;
+};
+
+bool ReachesInFront(const APolygon *f, const APolygon *n) { return n->zmin < f->zmin || n->zmax < f->zmax; }
+
+// The share of "f over n" where both cover a sample: how far n's far end
+// lies behind f's near end over the two ranges' widths, in [0, 1].
+float FrontShare(const APolygon *f, const APolygon *n) {
+  const double width = double(f->zmax) - f->zmin + (double(n->zmax) - n->zmin);
+  if (width <= 0) return f->zmin == n->zmin ? 0.5f : (f->zmin < n->zmin ? 1.0f : 0.0f);
+  return static_cast<float>(std::clamp((double(n->zmax) - f->zmin) / width, 0.0, 1.0));
+}
+
+Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain);
+
+// Samples in of f that n reaches in front of: where n does not cover them,
+// f over what lies behind n; where both do, a blend of f over n and n over
+// f.
+Mix Interpenetrate(Compositing &k, const Link *f, uint32_t in, uint32_t nm, float w) {
+  const Link *n = f->next;
+  const uint32_t alone = in & ~nm, both = in & nm;
+  Mix a{}, b{};
+  if (alone != 0) {
+    const Link skip{f->fragment, n->next};
+    a = Composite(k, &skip, alone, Coverage(alone), true);
+  }
+  if (both != 0) {
+    const Link behind{f->fragment, n->next}, swapped{n->fragment, &behind};
+    const Mix over = Composite(k, f, both, Coverage(both), true);
+    const Mix under = Composite(k, &swapped, both, Coverage(both), true);
+    const float t = FrontShare(f->fragment, n->fragment);
+    for (int i = 0; i < 3; ++i) b.c[i] = t * over.c[i] + (1 - t) * under.c[i];
+    b.alpha = t * over.alpha + (1 - t) * under.alpha;
+  }
+  const float ca = Coverage(alone), cb = Coverage(both), cin = ca + cb;
+  Mix i{};
+  for (int c = 0; c < 3; ++c) i.c[c] = (a.c[c] * ca + b.c[c] * cb) / cin;
+  i.K = w;
+  i.alpha = a.alpha + b.alpha;
+  return i;
+}
+
+// Fragment f and those behind it over the samples m, weighing w. f is
+// shaded when its colour counts: it is the last, or it covers some of m
+// (one that earlier fragments hide wholly is passed over unshaded).
+Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
+  APolygon *F = f->fragment;
+  const bool full = k.r->full_samples;
+  if (!F->shaded && (f->next == nullptr || full || (m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
+  Mix out{};
+  if (f->next == nullptr) {
+    std::memcpy(out.c, F->Cf, 12);
+    out.K = full ? 1.0f : w;
+    out.alpha = full ? F->a : F->a * w;
+    return out;
+  }
+  const Link *n = f->next;
+  const uint32_t fm = full ? kFullMask : F->mask, nm = full ? kFullMask : n->fragment->mask;
+  if (full) w = 1.0f;
+  const uint32_t in = m & fm, outside = m & ~fm;
+  const float cover_out = Coverage(outside), cover_in = Coverage(in);
+  Mix o{}, i{};
+  if (outside != 0) {
+    o = Composite(k, n, outside, Coverage(outside & nm), false);
+    for (float &c : o.c) c *= o.K / cover_out;
+  }
+  if (in != 0) {
+    if (!plain && ReachesInFront(F, n->fragment) && k.r->branches < kMostBranches) {
+      ++k.r->branches;
+      i = Interpenetrate(k, f, in, nm, w);
+    } else if (!F->opaque) {
+      const Mix b = Composite(k, n, in, Coverage(in & nm), false);
+      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = F->A < 1 ? 1 - F->A : 0.0f;
+      for (int c = 0; c < 3; ++c) i.c[c] = F->Cf[c] + share * (F->T[c] + rest) * b.c[c];
+      i.K = w;
+      i.alpha = (w - b.alpha) * F->a + b.alpha;
+    } else {
+      std::memcpy(i.c, F->Cf, 12);
+      i.K = w;
+      i.alpha = F->a * w;
+    }
+  }
+  Mix r{};
+  r.K = i.K + o.K;
+  r.alpha = i.alpha + o.alpha;
+  if (r.K < 1e-5f) return Mix{};
+  for (int c = 0; c < 3; ++c) {
+    r.c[c] = o.c[c] * cover_out + i.c[c] * w;
+    if (r.K < 1) r.c[c] /= r.K;
+  }
+  return r;
+}
+
+// ---- One pixel ------------------------------------------------------------------------
+
+// Two fragments lie in one plane when their depth steps are equal and
+// their depth ranges at the pixel agree within the rounding of either
+// polygon's reference point.
+bool SamePlane(const APolygon *a, const APolygon *b) {
+  return std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack && std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack &&
+         a->scan.depth_dx == b->scan.depth_dx && a->scan.depth_dy == b->scan.depth_dy;
+}
+
+bool Inside(uint32_t inner, uint32_t outer) { return (inner & ~outer) == 0; }
+
+void ListPut(ABufferRender *r, size_t *count, size_t at, APolygon *a) {
+  for (size_t i = *count; i > at; --i) r->fragments[i] = r->fragments[i - 1];
+  r->fragments[at] = a;
+  ++*count;
+}
+
+// Inserts a by (smallest, largest depth). A fragment of the same plane as
+// one listed, one mask inside the other's, is placed with it instead: the
+// earlier of the two in the active order goes first, and when that one is
+// opaque and its mask holds the other's the two merge into it (the later
+// could show nowhere).
+void FragmentInsert(ABufferRender *r, size_t *count, APolygon *a) {
+  for (size_t i = 0; i < *count; ++i) {
+    APolygon *b = r->fragments[i];
+    if (!SamePlane(a, b) || !(Inside(a->mask, b->mask) || Inside(b->mask, a->mask))) continue;
+    APolygon *front = a->order < b->order ? a : b, *back = front == a ? b : a;
+    if (front->opaque && Inside(back->mask, front->mask)) {
+      r->fragments[i] = front;
+      ++r->merged;
+      return;
+    }
+    return ListPut(r, count, front == a ? i : i + 1, a);
+  }
+  size_t i = *count;
+  while (i > 0 && (r->fragments[i - 1]->zmin > a->zmin ||
+                   (r->fragments[i - 1]->zmin == a->zmin && r->fragments[i - 1]->zmax > a->zmax)))
+    --i;
+  ListPut(r, count, i, a);
+}
+
+// After the first opaque whole-pixel fragment wholly in front of the next,
+// nothing shows.
+size_t FragmentsCut(const ABufferRender *r, size_t count) {
+  for (size_t i = 0; i + 1 < count; ++i) {
+    const APolygon *a = r->fragments[i];
+    if (a->opaque && a->mask == kFullMask && a->zmax <= r->fragments[i + 1]->zmin) return i + 1;
+  }
+  return count;
+}
+
+bool Behind(const ABufferRender *r) { return r->common.background != nullptr || r->common.foreground != nullptr; }
+
+// Resolves pixel x from its fragments (the first count of the list).
+void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
+  VtStandardRendererContext *s = renstd::State();
+  count = FragmentsCut(r, count);
+  if (Behind(r)) {
+    r->background.shaded = false;
+    r->fragments[count++] = &r->background;
+  }
+  uint8_t *d = PixelAt(f, x);
+  if (count == 0) {
+    *s->g_alpha = 0.0f;
+    BackgroundPaint(f, x, x);
+    return;
+  }
+  bool edge = false;
+  for (size_t i = 0; i < count; ++i) edge = edge || r->fragments[i]->mask != kFullMask;
+  Link *chain = r->chain;
+  for (size_t i = count; i-- > 0;) chain[i] = {r->fragments[i], i + 1 < count ? &chain[i + 1] : nullptr};
+  Compositing k{f, r, x};
+  r->branches = 0;
+  r->incident_x = kNotTouched;
+  const float w = edge ? Coverage(r->fragments[0]->mask) : 1.0f;
+  Mix mix = Composite(k, &chain[0], kFullMask, w, false);
+  if (edge)
+    for (float &c : mix.c) c *= mix.K;
+  *s->g_alpha = mix.alpha;
+  (void)f->pixel(d, mix.c);
+}
+
+// ---- Runs -------------------------------------------------------------------------------
+
+// One polygon over pixels x0..x1, shaded at their centres.
+void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t x1) {
+  VtStandardRendererContext *s = renstd::State();
+  const VtAdvancedRendererContext *adv = State();
+  r->current = a;
+  (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
+  const double sy = r->y + 0.5;
+  ScanEdge *l = nullptr, *right = nullptr;
+  if (!EdgesAt(f, a, (x0 + x1 + 1) / 2.0, sy, &l, &right)) return BackgroundSpan(f, x0, x1);
+  uint8_t *d = PixelAt(f, x0);
+  float window[3], zero[3] = {0, 0, 0};
+  for (int32_t x = x0; x <= x1; ++x) {
+    Incident(s, f, &r->common, x, window);
+    SampleGlobals(x + 0.5, sy);
+    if (!SpanPointAt(f, &a->scan, l, right, x + 0.5)) return;
+    *s->g_alpha = 1.0f;
+    (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
+    const float *To = adv->g_To != nullptr ? adv->g_To : zero;
+    if (!a->opaque) {
+      float colour[3], T[3];
+      std::memcpy(colour, s->g_Co, 12);
+      std::memcpy(T, To, 12);
+      const float alpha = *s->g_alpha;
+      const float *behind = s->g_Cb;
+      if (Behind(r)) {
+        *s->g_prim = nullptr;
+        *s->g_poly = a->scan.polygon;
+        if (adv->g_modI != nullptr) *adv->g_modI = kNoDepth;
+        behind = BehindEvaluate(s, &r->common);
+        *s->g_prim = a->scan.primitive;
+      }
+      for (int c = 0; c < 3; ++c)
+        colour[c] += T[c] * behind[c] + (alpha < 1 ? (1 - alpha) * behind[c] : 0.0f);
+      std::memcpy(s->g_Co, colour, 12);
+      *s->g_alpha = Opacity(T, alpha);
+    } else {
+      *s->g_alpha = Opacity(To, *s->g_alpha);
+    }
+    d = f->pixel(d, s->g_Co);
+  }
+}
+
+// The covering polygons as the fragments of pixel x (the touched ones and
+// those the run left out); their count.
+size_t CoverFragments(ABufferRender *r, int32_t x) {
+  size_t count = 0;
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+    if (a->touched == x || a->hidden) continue;
+    a->mask = a->state;
+    a->shaded = false;
+    a->sample = {0.5f, 0.5f, true};
+    if (a->state != kFullMask) (void)SamplePosition(a->state, &a->sample);
+    DepthRange(a, x, r->y);
+    FragmentInsert(r, &count, a);
+  }
+  return count;
+}
+
+// Leaves out of a run under several polygons every one that an opaque
+// whole-pixel polygon lies wholly in front of at both ends of the run, and
+// those merged into an earlier opaque polygon of the same plane and depth
+// range; answers the one left, or null when several are.
+APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
+  RunEnds *e = r->ends;
+  size_t n = 0;
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+    a->hidden = false;
+    RunEnds &t = e[n++];
+    t.a = a;
+    for (int end = 1; end >= 0; --end) {
+      DepthRange(a, end == 0 ? x0 : x1, r->y);
+      t.zmin[end] = a->zmin, t.zmax[end] = a->zmax;
+    }
+    a->mask = a->state;  // at x0 for the plane test
+  }
+  // b lies wholly in front of a at an end, and comes first there: by
+  // depth, or by the active order when the two are flat at one depth.
+  const auto hides = [](const RunEnds &b, const RunEnds &a) {
+    if (!b.a->opaque || b.a->state != kFullMask) return false;
+    for (int end = 0; end < 2; ++end) {
+      if (b.zmax[end] > a.zmin[end]) return false;
+      if (b.zmin[end] == a.zmin[end] && b.zmax[end] == a.zmax[end] && b.a->order > a.a->order) return false;
+    }
+    return true;
+  };
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < n; ++k)
+      if (k != i && !e[k].a->hidden && hides(e[k], e[i])) {
+        e[i].a->hidden = true;
+        break;
+      }
+  for (size_t i = 0; i < n; ++i)
+    for (size_t k = 0; k < n && !e[i].a->hidden; ++k) {
+      APolygon *a = e[i].a, *b = e[k].a;
+      if (k == i || b->hidden || b->order > a->order || !b->opaque || !Inside(a->state, b->state)) continue;
+      if (SamePlane(a, b)) a->hidden = true;
+    }
+  APolygon *left = nullptr;
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i)
+    if (!e[i].a->hidden) left = e[i].a, ++kept;
+  r->merged += n - kept;
+  return kept == 1 && left->state == kFullMask ? left : nullptr;
+}
+
+void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
+  if (r->cover_first == nullptr) return BackgroundSpan(f, x0, x1);
+  APolygon *one = RunSift(r, x0, x1);
+  if (one != nullptr)
+    RunShade(f, r, one, x0, x1);
+  else
+    for (int32_t x = x0; x <= x1; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) a->hidden = false;
+}
+
+// ---- The scanline --------------------------------------------------------------------------
+
+void CoverUpdate(ABufferRender *r, APolygon *a) {
+  const bool covering = a->state != 0;
+  if (covering == a->covering) return;
+  a->covering = covering;
+  if (covering) {
+    a->cover_previous = nullptr;
+    a->cover_next = r->cover_first;
+    if (r->cover_first != nullptr) r->cover_first->cover_previous = a;
+    r->cover_first = a;
+    return;
+  }
+  (a->cover_previous != nullptr ? a->cover_previous->cover_next : r->cover_first) = a->cover_next;
+  if (a->cover_next != nullptr) a->cover_next->cover_previous = a->cover_previous;
+}
+
+struct PieceContext {
+  ABufferRender *r;
+  APolygon *a;
+};
+
+void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
+  auto *c = static_cast<PieceContext *>(context);
+  ABufferRender *r = c->r;
+  if (r->piece_count == r->piece_capacity) {
+    const size_t capacity = r->piece_capacity * 2;
+    auto *grown = capacity <= UINT32_MAX / sizeof(Piece)
+                      ? static_cast<Piece *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Piece))))
+                      : nullptr;
+    if (grown == nullptr) {
+      r->out_of_memory = true;
+      return;
+    }
+    std::memcpy(grown, r->pieces, r->piece_count * sizeof(Piece));
+    VoDeallocate(r->pieces);
+    r->pieces = grown;
+    r->piece_capacity = capacity;
+  }
+  const int64_t clamped = std::clamp<int64_t>(column, INT32_MIN + 1, INT32_MAX);
+  r->pieces[r->piece_count++] = {static_cast<int32_t>(clamped), c->a->order, c->a, mask, rows};
+}
+
+bool FragmentsReserve(ABufferRender *r, size_t count) {
+  if (count <= r->fragment_capacity) return true;
+  const size_t capacity = std::max(count, 2 * r->fragment_capacity);
+  if (capacity > UINT32_MAX / sizeof(RunEnds)) return false;
+  auto **made = static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
+  auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
+  auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
+  if (made == nullptr || chain == nullptr || ends == nullptr) {
+    VoDeallocate(made);
+    VoDeallocate(chain);
+    VoDeallocate(ends);
+    return false;
+  }
+  VoDeallocate(r->fragments);
+  VoDeallocate(r->chain);
+  VoDeallocate(r->ends);
+  r->fragments = made;
+  r->touched = made + capacity;
+  r->chain = chain;
+  r->ends = ends;
+  r->fragment_capacity = capacity;
+  return true;
+}
+
+// The pieces by column and then by their polygons' order: gathered in that
+// order, so a stable count by column (all left of the viewport as one
+// column, those right of it dropped) sorts them.
+bool PiecesSort(const RenderFrame *f, ABufferRender *r) {
+  if (r->sorted_capacity < r->piece_capacity) {
+    auto *made = static_cast<Piece *>(VoAllocate(static_cast<uint32_t>(r->piece_capacity * sizeof(Piece))));
+    if (made == nullptr) return false;
+    VoDeallocate(r->sorted);
+    r->sorted = made;
+    r->sorted_capacity = r->piece_capacity;
+  }
+  const int32_t first = f->xmin, last = f->xmin + f->width - 1;
+  const size_t slots = static_cast<size_t>(f->width) + 2;
+  uint32_t *count = r->columns;
+  std::memset(count, 0, slots * sizeof *count);
+  const auto slot = [&](int32_t column) { return column < first ? size_t{1} : size_t(column - first) + 2; };
+  for (size_t i = 0; i < r->piece_count; ++i)
+    if (r->pieces[i].column <= last) ++count[slot(r->pieces[i].column)];
+  for (size_t k = 1; k < slots; ++k) count[k] += count[k - 1];  // count[k]: where slot k starts
+  size_t kept = 0;
+  for (size_t i = 0; i < r->piece_count; ++i) {
+    const Piece &p = r->pieces[i];
+    if (p.column > last) continue;
+    r->sorted[count[slot(p.column) - 1]++] = p;
+    ++kept;
+  }
+  std::swap(r->pieces, r->sorted);
+  std::swap(r->piece_capacity, r->sorted_capacity);
+  r->piece_count = kept;
+  // Those left of the viewport, few, by their own columns too: the order
+  // they move the rows in decides the cover list's.
+  for (size_t i = 1; i < count[0]; ++i)  // insertion: stable
+    for (size_t k = i; k > 0 && r->pieces[k].column < r->pieces[k - 1].column; --k)
+      std::swap(r->pieces[k], r->pieces[k - 1]);
+  return true;
+}
+
+// Every active polygon's edges cut into pieces by pixel column, sorted by
+// column and then by the polygons' order.
+bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
+  const MaskTable &table = State()->masks;
+  uint32_t order = 0;
+  r->piece_count = 0;
+  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+    // The walk waits on memory: ask early for the polygon after next and
+    // for the next one's first edge (the next one was asked for a step ago).
+    if (const ScanPolygon *n = q->next) {
+      if (const ScanPolygon *after = n->next) {
+        __builtin_prefetch(after);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 64);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 128);
+        __builtin_prefetch(reinterpret_cast<const char *>(after) + 192);
+      }
+      if (const ScanEdge *e = n->active_first) __builtin_prefetch(e);
+    }
+    APolygon *a = AOf(q);
+    a->order = order++;
+    a->state = 0;
+    a->covering = false;
+    a->touched = kNotTouched;
+    a->pair_ready = false;
+    if (!a->has_reference && q->active_first != nullptr) {
+      const ScanEdge *e = q->active_first;
+      a->has_reference = true;
+      a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
+    }
+    PieceContext context{r, a};
+    for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
+      LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
+  }
+  r->cover_first = nullptr;
+  return !r->out_of_memory && PiecesSort(f, r) && FragmentsReserve(r, size_t{order} + 1);
+}
+
+// The pixel where pieces lie: the touched polygons' masks, then every
+// polygon that shows there composited.
+size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
+  size_t touched = 0;
+  for (; i < r->piece_count && r->pieces[i].column == x; ++i) {
+    const Piece &p = r->pieces[i];
+    APolygon *a = p.polygon;
+    if (a->touched != x) {
+      a->touched = x;
+      a->mask = a->state;
+      r->touched[touched++] = a;
+    }
+    a->mask ^= p.mask;
+    a->state ^= p.rows;
+  }
+  size_t count = CoverFragments(r, x);
+  for (size_t t = 0; t < touched; ++t) {
+    APolygon *a = r->touched[t];
+    if (a->mask == 0 || !SamplePosition(a->mask, &a->sample)) continue;
+    if (a->mask == kFullMask) a->sample = {0.5f, 0.5f, true};
+    if (r->full_samples && !a->sample.central) continue;
+    a->shaded = false;
+    DepthRange(a, x, r->y);
+    FragmentInsert(r, &count, a);
+  }
+  ++r->edge_pixels;
+  r->edge_fragments += count;
+  PixelComposite(f, r, x, count);
+  for (size_t t = 0; t < touched; ++t) CoverUpdate(r, r->touched[t]);
+  return i;
+}
+
+VtStatus ALineScan(int32_t y) {
+  RenderFrame *f = Frame();
+  ABufferRender *r = RenderOf(f);
+  if (r == nullptr) return VO_STATUS_UNAVAILABLE;
+  r->y = y;
+  if (!PiecesGather(f, r, y)) return VO_STATUS_NO_MEMORY;
+  const int32_t first = f->xmin, last = f->xmin + f->width - 1;
+  size_t i = 0;
+  // Pieces left of the viewport only move the rows inside.
+  for (; i < r->piece_count && r->pieces[i].column < first; ++i) {
+    r->pieces[i].polygon->state ^= r->pieces[i].rows;
+    CoverUpdate(r, r->pieces[i].polygon);
+  }
+  for (int32_t x = first; x <= last;) {
+    const int32_t next = i < r->piece_count ? std::min(r->pieces[i].column, last + 1) : last + 1;
+    if (next > x) {
+      RunPaint(f, r, x, next - 1);
+      x = next;
+      continue;
+    }
+    i = EdgePixel(f, r, x, i);
+    ++x;
+  }
+  ActiveAdvance(f);
+  return r->common.out_of_memory ? VO_STATUS_NO_MEMORY : 0;
+}
+
+VtStatus ABegin() {
+  RenderFrame *f = Frame();
+  VtStatus st = BeginCommon();
+  if (st != 0) return st;
+  auto *r = static_cast<ABufferRender *>(VoAllocate(sizeof(ABufferRender)));
+  if (r == nullptr) return VO_STATUS_NO_MEMORY;
+  std::memset(static_cast<void *>(r), 0, sizeof *r);
+  f->class_state = r;
+  CommonTake(&r->common, f->execute_code, VO_SLOT_EVALUATE_IMAGE);
+  ScratchSparesBegin(f);
+  r->full_samples = State()->composite_flag != 0;
+  r->background.mask = kFullMask;
+  r->background.opaque = true;
+  r->background.zmin = r->background.zmax = kDepthFar;
+  r->pieces = static_cast<Piece *>(VoAllocate(kFirstPieces * sizeof(Piece)));
+  r->piece_capacity = r->pieces != nullptr ? kFirstPieces : 0;
+  r->columns = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((size_t(f->width) + 2) * sizeof(uint32_t))));
+  if (r->pieces == nullptr || r->columns == nullptr || !FragmentsReserve(r, kFirstFragments))
+    return VO_STATUS_NO_MEMORY;
+  return 0;
+}
+
+VtStatus AEnd() {
+  RenderFrame *f = Frame();
+  ABufferRender *r = RenderOf(f);
+  if (r != nullptr) PixelPieceRelease(r);
+  const VtStatus st = ScanEnd();
+  ScratchSparesEnd(f);
+  if (r != nullptr) {
+    State()->edge_pixels += r->edge_pixels;
+    State()->edge_fragments += r->edge_fragments;
+    State()->merged_fragments += r->merged;
+    VoDeallocate(r->pieces);
+    VoDeallocate(r->sorted);
+    VoDeallocate(r->columns);
+    VoDeallocate(r->fragments);
+    VoDeallocate(r->chain);
+    VoDeallocate(r->ends);
+    VoDeallocate(r);
+  }
+  f->class_state = nullptr;
+  return st;
+}
+
+}  // namespace
+
+void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
+  c->polygon_initialise = &APolygonInitialise;
+  c->polygon_release = &APolygonRelease;
+  c->edge_start = &AEdgeStart;
+  c->edge_insert = &EdgeInsert;
+  c->line_activate = &LineActivate;
+  c->line_scan = &ALineScan;
+  c->begin = &ABegin;
+  c->end = &AEnd;
+  c->progress = &AdvancedProgress;
+  c->skip_flat_edges = 0;
+  c->advanced = 1;
+  c->kind = 3;
+  c->line_buffer = line_buffer;
+}
+
+size_t ABufferPolygonSize() { return sizeof(APolygon); }
+
+void *CurrentPrimitive() {
+  const ABufferRender *r = Running();
+  return r != nullptr && r->current != nullptr ? r->current->scan.primitive : nullptr;
+}
+
+void *PixelPiece() {
+  ABufferRender *r = Running();
+  const VtAdvancedRendererContext *adv = State();
+  if (r == nullptr || r->current == nullptr || adv->clip_sides == nullptr || adv->clip_discard == nullptr)
+    return nullptr;
+  const VtStandardRendererContext *s = renstd::State();
+  const RenderFrame *f = s->frame;
+  APolygon *a = r->current;
+  VtPrimitive *p = a->scan.primitive;
+  const float xp = *s->g_xp, yp = *s->g_yp;
+  PixelPieceRelease(r);
+  if (a->row_piece == nullptr || a->row_yp != yp) {
+    RowPieceRelease(r, a);
+    a->row_piece = Clip(p, a->scan.polygon, VO_CLIP_SIDE_TOP, yp / f->yres, (yp + 1) / f->yres);
+    a->row_yp = yp;
+  }
+  if (a->row_piece == nullptr) return nullptr;
+  VtPolygon *piece = Clip(p, a->row_piece, VO_CLIP_SIDE_LEFT, xp / f->xres, (xp + 1) / f->xres);
+  if (piece == nullptr) return nullptr;
+  float *to = LayoutField<float>(p->contents, piece, VO_POLY_PLANE);
+  const float *from = LayoutField<float>(p->contents, a->scan.polygon, VO_POLY_PLANE);
+  if (to != nullptr && from != nullptr) std::memcpy(to, from, 4 * sizeof(float));
+  r->pixel_piece = piece;
+  r->pixel_piece_source = a->row_piece;
+  r->pixel_piece_primitive = p;
+  return piece;
+}
+
+}  // namespace vo::renadv

@@ -1,0 +1,259 @@
+// Stage 3 of the hidden-line render: every place where one candidate edge
+// passes behind another in the projection plane becomes a cut of the
+// farther edge, so that visibility is constant between two cuts; then one
+// test point per span.
+//
+// Invariants a reader must know:
+// - whether two edges meet is decided by the robust segment test; the
+//   parameters of a crossing come from the same orientation determinants;
+// - an end of one edge within 1e-4 of the other's supporting line, over
+//   that edge, cuts it (touches, near-touches and collinear overlaps);
+// - the window is halved, alternately across x and y, down to a depth of
+//   1 to 30 levels whatever the control holds; a region's lists are its own
+//   only while its halves run.
+
+#include <algorithm>
+#include <cmath>
+
+#include "scene/vogeom/predicates.h"
+#include "render/vorenhid/hidden_line.h"
+
+namespace vo::hid {
+
+namespace {
+
+constexpr double kBand = 1e-4;
+
+using pred::Point2;
+
+double Tol(double u, double v) { return (std::fabs(u) + std::fabs(v) + 1) * 1e-4; }
+
+// True when the closed segment a-b meets the closed rectangle.
+bool SegmentMeetsRect(Point2 a, Point2 b, const Rect &r) {
+  auto inside = [&](Point2 p) { return p.x >= r.x0 && p.x <= r.x1 && p.y >= r.y0 && p.y <= r.y1; };
+  if (inside(a) || inside(b)) return true;
+  const Point2 c[4] = {{r.x0, r.y0}, {r.x1, r.y0}, {r.x1, r.y1}, {r.x0, r.y1}};
+  for (int i = 0; i < 4; ++i)
+    if (pred::ClassifySegments(a, b, c[i], c[(i + 1) % 4]) != pred::SegmentsMeet::kApart) return true;
+  return false;
+}
+
+Rect Widened(const Rect &r) { return {r.x0 - kBand, r.x1 + kBand, r.y0 - kBand, r.y1 + kBand}; }
+
+// One candidate as the pair tests read it.
+struct Seg {
+  VtHiddenLineEdgeNode *node;
+  VtHiddenLineEdgeData *rec;
+  Point2 a, b;
+  double za, zb;
+  uint32_t flags;
+  void *const *polys;
+};
+
+bool Load(VtHiddenLineContext *s, VtHiddenLineEdgeNode *n, Seg *out) {
+  const Layout &l = LayoutFor(s, n->primitive);
+  EdgeEnds e{};
+  if (!Ends(l, n->edge, &e)) return false;
+  *out = Seg{n,       EdgeRecord(l, n->edge), {e.p0[0], e.p0[1]},      {e.p1[0], e.p1[1]}, e.p0[2],
+             e.p1[2], EdgeFlags(l, n->edge),  EdgePolygons(l, n->edge)};
+  return out->rec != nullptr;
+}
+
+bool SharePolygon(const Seg &i, const Seg &j) {
+  if (i.polys == nullptr || j.polys == nullptr) return false;
+  for (int u = 0; u < 2; ++u)
+    for (int v = 0; v < 2; ++v)
+      if (i.polys[u] != nullptr && i.polys[u] == j.polys[v]) return true;
+  return false;
+}
+
+double Cross(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
+
+struct Stage3 {
+  VtHiddenLineContext *s;
+  VtStatus st = 0;
+
+  // Cuts k at t unless it lies clearly in front of depth z there.
+  void Cut(Seg &k, double t, double z) {
+    t = std::clamp(t, 0.0, 1.0);
+    const double zk = (1 - t) * k.za + t * k.zb;
+    if (s->identity != 0 || zk + s->depth_tolerance >= z)
+      st |= SplitInsert(s, &k.rec->splits, static_cast<float>(t));
+  }
+
+  // An end p (depth z) of another edge within the band of k's supporting
+  // line, over k, cuts k at its foot.
+  void EndCut(Seg &k, Point2 p, double z) {
+    const double dx = k.b.x - k.a.x, dy = k.b.y - k.a.y, len2 = dx * dx + dy * dy;
+    if (len2 == 0) return;
+    const double len = std::sqrt(len2);
+    const double distance = std::fabs(Cross(k.a, k.b, p)) / len;
+    if (distance > kBand) return;
+    const double t = ((p.x - k.a.x) * dx + (p.y - k.a.y) * dy) / len2;
+    if (t * len < -kBand || (t - 1) * len > kBand) return;
+    Cut(k, t, z);
+  }
+
+  void Pair(Seg &i, Seg &j) {
+    const double bx0 = std::max(std::min(i.a.x, i.b.x), std::min(j.a.x, j.b.x)) - kBand;
+    const double bx1 = std::min(std::max(i.a.x, i.b.x), std::max(j.a.x, j.b.x)) + kBand;
+    const double by0 = std::max(std::min(i.a.y, i.b.y), std::min(j.a.y, j.b.y)) - kBand;
+    const double by1 = std::min(std::max(i.a.y, i.b.y), std::max(j.a.y, j.b.y)) + kBand;
+    if (bx0 > bx1 || by0 > by1) return;
+    if (pred::ClassifySegments(i.a, i.b, j.a, j.b) == pred::SegmentsMeet::kCross) {
+      const double d1 = Cross(j.a, j.b, i.a), d2 = Cross(j.a, j.b, i.b);
+      const double e1 = Cross(i.a, i.b, j.a), e2 = Cross(i.a, i.b, j.b);
+      const double ti = d1 / (d1 - d2), tj = e1 / (e1 - e2);
+      const double zi = (1 - ti) * i.za + ti * i.zb, zj = (1 - tj) * j.za + tj * j.zb;
+      Cut(i, ti, zj);
+      Cut(j, tj, zi);
+      return;
+    }
+    EndCut(j, i.a, i.za);
+    EndCut(j, i.b, i.zb);
+    EndCut(i, j.a, j.za);
+    EndCut(i, j.b, j.zb);
+  }
+
+  bool Crossable(const Seg &i, const Seg &j) const {
+    if (SharePolygon(i, j)) return false;
+    const uint32_t joint = i.flags | j.flags;
+    return s->identity != 0 || ((joint & VO_EDGE_FLAG_HIDDEN) == 0 && (joint & s->candidate_mask) != 0);
+  }
+
+  VtStatus Leaf(VtHiddenLineEdgeNode *list) {
+    for (VtHiddenLineEdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
+      Seg i{};
+      if (Load(s, n, &i)) {
+        for (VtHiddenLineEdgeNode *m = n->next; m != nullptr; m = m->next) {
+          Seg j{};
+          if (Load(s, m, &j) && Crossable(i, j)) Pair(i, j);
+        }
+      }
+      (void)ProgressStep(s, 3);
+    }
+    return st;
+  }
+
+  VtHiddenLineEdgeNode *Copy(VtHiddenLineEdgeNode *n, VtHiddenLineEdgeNode *next) {
+    auto *c = static_cast<VtHiddenLineEdgeNode *>(VoPoolAllocate(s->pools[5]));
+    if (c == nullptr) {
+      st |= VO_STATUS_NO_MEMORY;
+      return next;
+    }
+    *c = VtHiddenLineEdgeNode{next, n->primitive, n->edge};
+    return c;
+  }
+
+  VtStatus Region(VtHiddenLineEdgeNode *list, uint32_t count, const Rect &r, int32_t d) {
+    if (InterruptPoll(s) != 0) return VO_COND_INTERRUPTED;
+    if (count < s->cross_leaf || d - 1 <= 0) return Leaf(list);
+    const Halves split(r, d);
+    const bool across_x = split.across_x;
+    const double m = split.m;
+    const Rect *halves = split.half;
+    VtHiddenLineEdgeNode *lists[2] = {nullptr, nullptr};
+    uint32_t counts[2] = {0, 0};
+    for (VtHiddenLineEdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
+      Seg e{};
+      if (!Load(s, n, &e)) continue;
+      const double lo = across_x ? std::min(e.a.x, e.b.x) : std::min(e.a.y, e.b.y);
+      const double hi = across_x ? std::max(e.a.x, e.b.x) : std::max(e.a.y, e.b.y);
+      bool in[2] = {hi <= m, lo >= m};
+      if (!in[0] && !in[1])
+        for (int h = 0; h < 2; ++h) in[h] = SegmentMeetsRect(e.a, e.b, Widened(halves[h]));
+      if (in[0] && in[1]) ++s->work_count;
+      for (int h = 0; h < 2; ++h)
+        if (in[h]) {
+          lists[h] = Copy(n, lists[h]);
+          ++counts[h];
+        }
+    }
+    for (int h = 0; h < 2 && st == 0; ++h) st |= Region(lists[h], counts[h], halves[h], d - 1);
+    ListFree(s->pools[5], lists[0]);
+    ListFree(s->pools[5], lists[1]);
+    return st;
+  }
+};
+
+}  // namespace
+
+int32_t DepthUsed(const VtHiddenLineContext *s) {
+  const auto d = static_cast<int32_t>(s->depth_limit);  // the control is read signed
+  return std::clamp(d, 1, 30);
+}
+
+VtStatus SplitsStart(VtHiddenLineContext *s, VtHiddenLineSplit **list) {
+  auto *first = static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0]));
+  auto *last = first != nullptr ? static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0])) : nullptr;
+  if (last == nullptr) {
+    if (first != nullptr) (void)VoPoolFree(s->pools[0], first);
+    return VO_STATUS_NO_MEMORY;
+  }
+  *last = VtHiddenLineSplit{1.0f, nullptr};
+  *first = VtHiddenLineSplit{0.0f, last};
+  *list = first;
+  return 0;
+}
+
+VtStatus SplitInsert(VtHiddenLineContext *s, VtHiddenLineSplit **list, float t) {
+  if (std::fabs(t) < Tol(t, 0)) return 0;
+  VtHiddenLineSplit **at = list;
+  for (VtHiddenLineSplit *e = *list; e != nullptr; e = e->next) {
+    if (std::fabs(e->t - t) <= Tol(e->t, t)) return 0;
+    if (e->t < t) at = &e->next;
+  }
+  auto *n = static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0]));
+  if (n == nullptr) return VO_STATUS_NO_MEMORY;
+  *n = VtHiddenLineSplit{t, *at};
+  *at = n;
+  return 0;
+}
+
+void SplitsFree(VtHiddenLineContext *s, VtHiddenLineSplit *list) { ListFree(s->pools[0], list); }
+
+VtStatus Crossings(VtHiddenLineContext *s) {
+  s->work_count = s->candidate_count;
+  s->work_counter = 0;
+  Stage3 stage{s};
+  const Rect top{s->window[0], s->window[1], s->window[2], s->window[3]};
+  return stage.Region(s->candidates, s->candidate_count, top, DepthUsed(s));
+}
+
+VtStatus TestPointsMake(VtHiddenLineContext *s) {
+  constexpr uint32_t kWindowSides = VO_EDGE_FLAG_WINDOW_X | VO_EDGE_FLAG_WINDOW_Y | VO_EDGE_FLAG_WINDOW_Z;
+  VtStatus st = 0;
+  for (VtHiddenLineEdgeNode *n = s->candidates; n != nullptr; n = n->next) {
+    const Layout &l = LayoutFor(s, n->primitive);
+    VtHiddenLineEdgeData *rec = EdgeRecord(l, n->edge);
+    EdgeEnds e{};
+    if (rec == nullptr) continue;
+    const uint32_t flags = EdgeFlags(l, n->edge);
+    const bool untested = (flags & kWindowSides) != 0 && (s->candidate_mask & kWindowSides) == 0;
+    if (st == 0 && !untested && Ends(l, n->edge, &e)) {
+      for (VtHiddenLineSplit *a = rec->splits; a != nullptr && a->next != nullptr && st == 0; a = a->next) {
+        auto *node = static_cast<TestNode *>(VoPoolAllocate(s->pools[1]));
+        if (node == nullptr) {
+          st = VO_STATUS_NO_MEMORY;
+          break;
+        }
+        const float t0 = a->t, t1 = a->next->t, tm = (t0 + t1) / 2;
+        VtHiddenLineTestPoint &p = node->point;
+        p.primitive = n->primitive;
+        p.edge = n->edge;
+        float *xyzw = &p.x;
+        for (int c = 0; c < 4; ++c) xyzw[c] = (1 - tm) * e.p0[c] + tm * e.p1[c];
+        p.t0 = t0;
+        p.t1 = t1;
+        node->next = s->points;
+        s->points = node;
+        ++s->point_count;
+      }
+    }
+    SplitsFree(s, rec->splits);
+    rec->splits = nullptr;
+  }
+  return st;
+}
+
+}  // namespace vo::hid

@@ -1,0 +1,283 @@
+// Stage 4 of the hidden-line render: each span's middle point tested
+// against the occluding polygons, and the span sent out as a visible or
+// hidden segment.
+//
+// Invariants a reader must know:
+// - z grows away from the eye: a point is hidden by an occluder only when
+//   it lies farther than the occluder's plane there (beyond the tolerance)
+//   and strictly inside its outline; a point on the outline is not hidden;
+// - containment is a crossing count whose side decisions are the robust
+//   orientation predicate's;
+// - an occluder reaches a half of a region when a side of its outline meets
+//   the half, or, meeting none, when it covers the half's centre; it is then
+//   listed as covering the half.
+
+#include <algorithm>
+#include <cmath>
+
+#include <vo/vo_view.h>
+
+#include "scene/vogeom/predicates.h"
+#include "render/vorenhid/hidden_line.h"
+#include "kernel/vosystem/reference.h"
+
+namespace vo::hid {
+
+namespace {
+
+using pred::Point2;
+
+Point2 Flat(const Layout &l, const VtReference *node) {
+  const float *q = ElementField<float>(node->data, l.screen);
+  return {q[0], q[1]};
+}
+
+// True when a side of the outline meets the closed rectangle.
+bool OutlineMeetsRect(const Layout &l, const VtReference *ring, const Rect &r) {
+  const Point2 c[4] = {{r.x0, r.y0}, {r.x1, r.y0}, {r.x1, r.y1}, {r.x0, r.y1}};
+  const VtReference *node = ring;
+  do {
+    const Point2 a = Flat(l, node), b = Flat(l, node->next);
+    if (a.x >= r.x0 && a.x <= r.x1 && a.y >= r.y0 && a.y <= r.y1) return true;
+    for (int i = 0; i < 4; ++i)
+      if (pred::ClassifySegments(a, b, c[i], c[(i + 1) % 4]) != pred::SegmentsMeet::kApart) return true;
+    node = node->next;
+  } while (node != ring);
+  return false;
+}
+
+float *Lerp(const float *a, const float *b, float t, int n, float *out) {
+  for (int c = 0; c < n; ++c) out[c] = (1 - t) * a[c] + t * b[c];
+  return out;
+}
+
+void Normalise(double v[3]) {
+  const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+  if (n > 0)
+    for (int c = 0; c < 3; ++c) v[c] /= n;
+}
+
+struct Stage4 {
+  VtHiddenLineContext *s;
+  VtStatus st = 0;
+
+  VtHiddenLineOccluder *Copy(const VtHiddenLineOccluder *o, uint32_t covering, VtHiddenLineOccluder *next) {
+    auto *c = static_cast<VtHiddenLineOccluder *>(VoPoolAllocate(s->pools[3]));
+    if (c == nullptr) {
+      st |= VO_STATUS_NO_MEMORY;
+      return next;
+    }
+    *c = *o;
+    c->covering = covering;
+    c->next = next;
+    return c;
+  }
+
+  void OccludersFree(VtHiddenLineOccluder *list) { ListFree(s->pools[3], list); }
+  void PointsFree(TestNode *list) { ListFree(s->pools[1], list); }
+
+  // Moves a kind-2 test point off its edge, away from the edge's first
+  // polygon when that polygon turns from the eye.
+  void Offset(VtHiddenLineTestPoint &t, const Layout &l) {
+    EdgeEnds e{};
+    void *const *polys = EdgePolygons(l, t.edge);
+    if (l.plane < 0 || l.world < 0 || polys == nullptr || polys[0] == nullptr || !Ends(l, t.edge, &e)) return;
+    const float *w0 = ElementField<float>(e.v0, l.world), *w1 = ElementField<float>(e.v1, l.world);
+    double dir[3] = {double{w1[0]} - w0[0], double{w1[1]} - w0[1], double{w1[2]} - w0[2]};
+    if (dir[0] == 0 && dir[1] == 0 && dir[2] == 0) return;
+    Normalise(dir);
+    const float *n = ElementField<float>(polys[0], l.plane);
+    const float unprojected_in[4] = {t.x, t.y, t.z, 1};
+    float world[3];
+    (void)VoCurrentViewUnprojectPoint(unprojected_in, world);
+    double v[3] = {0, 0, 0};
+    if (s->projection_kind != nullptr && *s->projection_kind == VO_PROJECTION_PERSPECTIVE &&
+        s->eye != nullptr) {
+      for (int c = 0; c < 3; ++c) v[c] = double{world[c]} - s->eye[c];
+      Normalise(v);
+    } else if (s->direction != nullptr) {
+      for (int c = 0; c < 3; ++c) v[c] = s->direction[c];
+    }
+    float moved[3], q[4];
+    if (!KindTwoMove(dir, n, v, s->offset, world, moved)) return;
+    (void)VoViewProjectPoint(moved, q);
+    if (!(q[3] > 0)) return;
+    t.x = q[0] / q[3];
+    t.y = q[1] / q[3];
+    t.z = q[2] / q[3];
+    t.w = q[3];
+  }
+
+  // A span end at parameter u: its projection point and, for world output,
+  // its world point (the vertex itself at the edge's ends).
+  void End(const Layout &l, const EdgeEnds &e, float u, bool world, float out[4]) {
+    if (u <= 0 || u >= 1) {
+      void *v = u <= 0 ? e.v0 : e.v1;
+      if (world) {
+        const float *w = ElementField<float>(v, l.world);
+        out[0] = w[0], out[1] = w[1], out[2] = w[2], out[3] = 1;
+      } else {
+        std::copy_n(ElementField<float>(v, l.screen), 4, out);
+      }
+      return;
+    }
+    (void)Lerp(e.p0, e.p1, u, 4, out);
+    if (!world) return;
+    const float divided[4] = {out[0], out[1], out[2], 1};
+    (void)VoCurrentViewUnprojectPoint(divided, out);
+    out[3] = 1;
+  }
+
+  void Point(VtHiddenLineTestPoint &t, const VtHiddenLineOccluder *occluders) {
+    const Layout &l = LayoutFor(s, t.primitive);
+    uint32_t cls = EdgeFlags(l, t.edge) & ~(VO_HL_CLASS_HIDDEN | VO_HL_CLASS_VISIBLE);
+    if ((cls & VO_EDGE_FLAG_BORDER) != 0) Offset(t, l);
+    cls |= PointVisible(s, t, occluders) != 0 ? VO_HL_CLASS_VISIBLE : VO_HL_CLASS_HIDDEN;
+    if ((cls & s->output_mask) == 0 && s->identity == 0) return;
+    EdgeEnds e{};
+    if (!Ends(l, t.edge, &e)) return;
+    const bool world = s->two_pass != 0 ? s->world_store != 0 : s->world_output != 0;
+    float a[4], b[4];
+    End(l, e, t.t0, world && l.world >= 0, a);
+    End(l, e, t.t1, world && l.world >= 0, b);
+    if (s->two_pass != 0) {
+      if (t.t0 < 0.001f) cls |= VO_HL_CLASS_STARTS_AT_VERTEX;
+      if (1 - t.t1 < 0.001f) cls |= VO_HL_CLASS_ENDS_AT_VERTEX;
+    }
+    float attr[2][2];
+    const float *pa = nullptr, *pb = nullptr;
+    if (s->attributes != 0 && l.attributes >= 0) {
+      const float *f0 = ElementField<float>(e.v0, l.attributes),
+                  *f1 = ElementField<float>(e.v1, l.attributes);
+      pa = Lerp(f0, f1, std::max(t.t0, 0.0f), 2, attr[0]);
+      pb = Lerp(f0, f1, std::min(t.t1, 1.0f), 2, attr[1]);
+    }
+    st |= SegmentOut(s, t.primitive, t.edge, cls, pa, pb, a, b);
+  }
+
+  void Leaf(TestNode *points, const VtHiddenLineOccluder *occluders) {
+    while (points != nullptr) {
+      TestNode *next = points->next;
+      Point(points->point, occluders);
+      (void)VoPoolFree(s->pools[1], points);
+      (void)ProgressStep(s, 4);
+      points = next;
+    }
+  }
+
+  void Region(VtHiddenLineOccluder *occ, uint32_t occ_count, TestNode *pts, uint32_t pt_count, const Rect &r,
+              int32_t d) {
+    if (InterruptPoll(s) != 0) {
+      st |= VO_COND_INTERRUPTED;
+      PointsFree(pts);
+      return;
+    }
+    if (d <= 0 || (pt_count < s->point_leaf && occ_count < s->occluder_leaf)) {
+      Leaf(pts, occ);
+      return;
+    }
+    const Halves split(r, d);
+    const Rect *halves = split.half;
+    VtHiddenLineOccluder *occs[2] = {nullptr, nullptr};
+    uint32_t occ_counts[2] = {0, 0};
+    for (const VtHiddenLineOccluder *o = occ; o != nullptr; o = o->next)
+      for (int h = 0; h < 2; ++h) {
+        const Rect &q = halves[h];
+        uint32_t covering = o->covering;
+        if (covering == 0) {
+          if (o->box[0] > q.x1 || o->box[1] < q.x0 || o->box[2] > q.y1 || o->box[3] < q.y0) continue;
+          const Layout &l = LayoutFor(s, o->primitive);
+          if (!OutlineMeetsRect(l, o->ring, q)) {
+            if (PointInRing(l, o->ring, (q.x0 + q.x1) / 2, (q.y0 + q.y1) / 2) != 1) continue;
+            covering = 1;
+          }
+        }
+        occs[h] = Copy(o, covering, occs[h]);
+        ++occ_counts[h];
+      }
+    TestNode *pts_half[2] = {nullptr, nullptr};
+    uint32_t pt_counts[2] = {0, 0};
+    while (pts != nullptr) {
+      TestNode *next = pts->next;
+      const int h = split.HalfOf(pts->point.x, pts->point.y);
+      pts->next = pts_half[h];
+      pts_half[h] = pts;
+      ++pt_counts[h];
+      pts = next;
+    }
+    for (int h = 0; h < 2; ++h) {
+      if (st & VO_COND_INTERRUPTED)
+        PointsFree(pts_half[h]);
+      else
+        Region(occs[h], occ_counts[h], pts_half[h], pt_counts[h], halves[h], d - 1);
+      OccludersFree(occs[h]);
+    }
+  }
+};
+
+}  // namespace
+
+bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset, const float world[3],
+                 float moved[3]) {
+  if (n[0] * v[0] + n[1] * v[1] + n[2] * v[2] < 0.001) return false;
+  const double dn[3] = {dir[1] * n[2] - dir[2] * n[1], dir[2] * n[0] - dir[0] * n[2], dir[0] * n[1] - dir[1] * n[0]};
+  const double step = -10 * offset;
+  for (int c = 0; c < 3; ++c) moved[c] = static_cast<float>(world[c] + step * dn[c]);
+  return true;
+}
+
+int PointInRing(const Layout &l, const VtReference *ring, double x, double y) {
+  if (ring == nullptr) return 0;
+  const Point2 p{x, y};
+  bool inside = false;
+  const VtReference *node = ring;
+  do {
+    const Point2 a = Flat(l, node), b = Flat(l, node->next);
+    if (pred::PointOnSegment(p, a, b)) return -1;
+    if ((a.y > y) != (b.y > y)) {
+      const int o = pred::Orient2D(a, b, p);
+      if (b.y > a.y ? o > 0 : o < 0) inside = !inside;
+    }
+    node = node->next;
+  } while (node != ring);
+  return inside ? 1 : 0;
+}
+
+int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
+                 const VtHiddenLineOccluder *occluders) {
+  const Layout &edge_layout = LayoutFor(s, t.primitive);
+  void *const *polys = EdgePolygons(edge_layout, t.edge);
+  const bool kind2 = (EdgeFlags(edge_layout, t.edge) & VO_EDGE_FLAG_BORDER) != 0;
+  const double tol = kind2 ? s->kind2_tolerance : s->depth_tolerance;
+  for (const VtHiddenLineOccluder *o = occluders; o != nullptr; o = o->next) {
+    if (polys != nullptr && (o->polygon == polys[0] || o->polygon == polys[1])) continue;
+    const Layout &l = LayoutFor(s, o->primitive);
+    const VtHiddenLinePlane *plane = *ElementField<VtHiddenLinePlane *>(o->polygon, l.poly_record);
+    if (plane == nullptr || plane->c == 0) continue;
+    const double zp = -(double{plane->a} * t.x + double{plane->b} * t.y + plane->d) / plane->c;
+    if (t.z <= zp + tol) continue;
+    if (o->covering != 0 || PointInRing(l, o->ring, t.x, t.y) == 1) return 0;
+  }
+  return 1;
+}
+
+void TestPointsFree(VtHiddenLineContext *s) {
+  ListFree(s->pools[1], s->points);
+  s->points = nullptr;
+  s->point_count = 0;
+}
+
+VtStatus Visibility(VtHiddenLineContext *s) {
+  s->work_count = s->point_count;
+  s->work_counter = 0;
+  TestNode *points = s->points;
+  const uint32_t count = s->point_count;
+  s->points = nullptr;  // the regions own them from here and free each one
+  s->point_count = 0;
+  Stage4 stage{s};
+  const Rect top{s->window[0], s->window[1], s->window[2], s->window[3]};
+  stage.Region(s->occluders, s->occluder_count, points, count, top, DepthUsed(s));
+  return stage.st;
+}
+
+}  // namespace vo::hid

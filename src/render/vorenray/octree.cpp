@@ -1,0 +1,657 @@
+// The octree: object table and hit records over the trace list, the grid of
+// cell boundaries, the root leaf, lazy splits and release.
+//
+// Building reads the scene model once per prepare: each traced polygon
+// becomes a table entry, a hit record and its vertices projected onto the
+// plane of the two axes other than its normal's dominant one. Polygons with
+// non-finite planes or positions, or fewer than three vertices, are left
+// out. Memory is counted in real sizes against control 0x70007; the count
+// is this context's.
+//
+// Overlap of a polygon with a cell is decided conservatively with a margin
+// of 1e-6 times the largest box extent (at least 1e-6): boxes, the plane
+// against the cell, and for convex polygons each projected edge against the
+// cell's projection. A polygon touching a cell is never left out of it.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "scene/vogeom/predicates.h"
+#include "render/vorenray/vorenray.h"
+#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/reference.h"
+
+namespace vo::ray {
+
+namespace {
+
+constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
+
+// The places of what building reads, for the last contents seen.
+struct Layout {
+  const VtContents *contents = nullptr;
+  int32_t polys, next, vrefs, plane, world;
+  void Load(const VtContents *c) {
+    if (c == contents) return;
+    contents = c;
+    polys = PropertyOffset(c, VO_PRIM_POLYS);
+    next = PropertyOffset(c, VO_POLY_NEXT);
+    vrefs = PropertyOffset(c, VO_POLY_VREFS);
+    plane = PropertyOffset(c, VO_POLY_PLANE);
+    world = PropertyOffset(c, VO_VERT_WORLD);
+  }
+};
+
+// A growable array counted in elements; sizes checked before VoAllocate's
+// 32-bit size.
+template <class T>
+bool Reserve(T *&array, uint32_t &capacity, size_t needed) {
+  if (needed <= capacity) return true;
+  size_t grown = std::max<size_t>(needed, capacity < 1024 ? 1024 : size_t{capacity} * 2);
+  if (grown > UINT32_MAX / sizeof(T)) grown = needed;
+  if (grown > UINT32_MAX / sizeof(T)) return false;
+  void *block = VoMemoryReallocate(array, static_cast<uint32_t>(grown * sizeof(T)));
+  if (block == nullptr) return false;
+  array = static_cast<T *>(block);
+  capacity = static_cast<uint32_t>(grown);
+  return true;
+}
+
+struct Builder {
+  RayContext *c;
+  Layout layout;
+  uint32_t objects_cap = 0, hits_cap = 0, boxes_cap = 0, uv_cap = 0, bounded_cap = 0, unbounded_cap = 0;
+  uint32_t *bounded = nullptr;
+  uint32_t bounded_count = 0;
+  VtStatus status = 0;
+  double box[6] = {INFINITY, -INFINITY, INFINITY, -INFINITY, INFINITY, -INFINITY};
+
+  bool Grow(size_t objects, size_t uv) {
+    return Reserve(c->objects, objects_cap, objects) && Reserve(c->hits, hits_cap, objects) &&
+           Reserve(c->boxes, boxes_cap, objects * 6) && Reserve(c->uv, uv_cap, uv * 2);
+  }
+
+  // The vertex positions of a polygon's ring into the projected array (not
+  // yet counted); 0 when a position is not finite or a vertex lacks one.
+  uint32_t Vertices(void *polygon, uint32_t kind, float *box6) {
+    auto *ring = *ElementField<VtReference *>(polygon, layout.vrefs);
+    if (ring == nullptr || layout.world < 0) return 0;
+    const int u = (kind & 3) == 3 ? 1 : 0, v = (kind & 3) == 1 ? 1 : 2;
+    uint32_t n = 0;
+    bool finite = true;
+    for (int a = 0; a < 3; ++a) box6[2 * a] = INFINITY, box6[2 * a + 1] = -INFINITY;
+    ForEachNodeUntil(ring, [&](VtReference *node) -> VtStatus {
+      if (node->data == nullptr || c->uv_count + n + 1 >= kMaxObjects || !Grow(c->object_count + 1, c->uv_count + n + 1)) {
+        finite = false;
+        if (node->data != nullptr) status = VO_STATUS_NO_MEMORY;
+        return 1;
+      }
+      const float *p = ElementField<float>(node->data, layout.world);
+      for (int a = 0; a < 3; ++a) {
+        finite = finite && std::isfinite(p[a]);
+        box6[2 * a] = std::min(box6[2 * a], p[a]);
+        box6[2 * a + 1] = std::max(box6[2 * a + 1], p[a]);
+      }
+      c->uv[2 * (c->uv_count + n)] = p[u];
+      c->uv[2 * (c->uv_count + n) + 1] = p[v];
+      ++n;
+      return finite ? 0 : 1;
+    });
+    return finite ? n : 0;
+  }
+
+  // Convexity and turn of the projected polygon: every edge keeps all other
+  // vertices on one side (polygons of up to 16 vertices; others count as
+  // concave, which only makes overlap tests less sharp).
+  uint32_t Shape(const float *uv, uint32_t n) {
+    if (n > 16) return 0;
+    int turn = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+      const pred::Point2 a{uv[2 * i], uv[2 * i + 1]}, b{uv[2 * ((i + 1) % n)], uv[2 * ((i + 1) % n) + 1]};
+      for (uint32_t k = 0; k < n; ++k) {
+        if (k == i || k == (i + 1) % n) continue;
+        const int side = pred::Orient2DFiltered(a, b, {uv[2 * k], uv[2 * k + 1]});
+        if (side == 0 || (turn != 0 && side != turn)) return 0;
+        turn = side;
+      }
+    }
+    return kHitConvex | (turn < 0 ? kHitClockwise : 0);
+  }
+
+  void LeftOut(void *polygon) {
+    Post(VO_CLASS_DEBUG | VO_COND_BAD_ARGUMENT, messages::kRayObjectLeftOut, VO_MODULE_RAYTRACER,
+         static_cast<const void *>(polygon));
+  }
+
+  // One polygon: its entry, hit record, box and word; false to stop.
+  bool Polygon(VtPrimitive *p, void *polygon) {
+    if (c->object_count >= kMaxObjects - 1) {
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER, static_cast<const void *>(p));
+      status = VO_STATUS_BAD_ARGUMENT;
+      return false;
+    }
+    if (layout.plane < 0 || layout.vrefs < 0) return true;
+    const float *plane = ElementField<float>(polygon, layout.plane);
+    if (!(std::isfinite(plane[0]) && std::isfinite(plane[1]) && std::isfinite(plane[2]) && std::isfinite(plane[3]))) {
+      LeftOut(polygon);
+      return true;
+    }
+    const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), cz = std::fabs(plane[2]);
+    uint32_t kind = (a >= b && a >= cz) ? 3 : (b >= cz ? 2 : 1);
+    float box6[6];
+    const uint32_t n = Vertices(polygon, kind, box6);
+    if (status != 0) return false;
+    if (n < 3) {
+      if (n == 0) LeftOut(polygon);
+      return true;
+    }
+    if (n != 3) kind |= 4;
+    const uint32_t index = c->object_count;
+    ObjectHit &h = c->hits[index];
+    std::memcpy(h.plane, plane, sizeof h.plane);
+    h.kind = kind;
+    h.first = c->uv_count;
+    h.count = n;
+    h.flags = (p->flags & (kHitTwoSided | kHitNoShadow)) | Shape(c->uv + 2 * h.first, n);
+    c->objects[index] = VtRayObject{polygon, p};
+    std::memcpy(c->boxes + 6 * index, box6, sizeof box6);
+    const uint32_t word = index * 8 + kind;
+    if (p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) {
+      if (!Reserve(c->unbounded, unbounded_cap, c->unbounded_count + 1)) return Fail();
+      c->unbounded[c->unbounded_count++] = word;
+    } else {
+      if (!Reserve(bounded, bounded_cap, bounded_count + 1)) return Fail();
+      bounded[bounded_count++] = word;
+      for (int k = 0; k < 6; k += 2) {
+        box[k] = std::min<double>(box[k], box6[k]);
+        box[k + 1] = std::max<double>(box[k + 1], box6[k + 1]);
+      }
+    }
+    c->uv_count += n;
+    ++c->object_count;
+    return true;
+  }
+
+  bool Fail() {
+    status = VO_STATUS_NO_MEMORY;
+    return false;
+  }
+
+  // Types 1 and 3: their polygons in ring order, counted and filled in one
+  // walk that ends at null or at the first polygon again.
+  VtStatus Primitive(VtPrimitive *p) {
+    if (!PrimitiveLive(p) || p->data == nullptr) return 0;
+    const uint32_t type = PrimitiveType(p);
+    if (type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_MESH) return 0;
+    if (VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0) {
+      // Shaders left unprepared would shade wrongly: a failed reset ends
+      // the build.
+      VtStatus st = 0;
+      if (VtMaterial *m = VoPrimitiveGetMaterial(p)) st |= VoMaterialReset(m);
+      if (VtShader *space = VoPrimitiveGetTextureSpace(p)) st |= VoShaderReset(space);
+      if (st != 0) return st;
+    }
+    layout.Load(p->contents);
+    if (layout.polys < 0) return 0;
+    void *first = *ElementField<void *>(p->data, layout.polys);
+    // A ring that loops back to another polygon than the first is caught by
+    // a marker moved to the current polygon at every power of two.
+    void *marker = first;
+    uint64_t steps = 0, next_move = 1;
+    for (void *q = first; q != nullptr;) {
+      if (!Polygon(p, q)) return status;
+      if (type == VO_PRIMITIVE_POLYGON || layout.next < 0) break;
+      q = *ElementField<void *>(q, layout.next);
+      if (q == first) break;
+      if (q == marker) {
+        Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER, static_cast<const void *>(p));
+        return status = VO_STATUS_BAD_ARGUMENT;
+      }
+      if (++steps == next_move) {
+        marker = q;
+        next_move *= 2;
+      }
+    }
+    return 0;
+  }
+};
+
+bool StampsMake(RayContext *c) {
+  c->stamp = 0;
+  if (c->object_count == 0) return true;
+  c->stamps = static_cast<uint32_t *>(VoAllocate(c->object_count * sizeof(uint32_t)));
+  if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint32_t));
+  return c->stamps != nullptr;
+}
+
+uint64_t TableBytes(const RayContext *c) {
+  return uint64_t{c->object_count} * (sizeof(VtRayObject) + sizeof(ObjectHit) + 6 * sizeof(float) + sizeof(uint32_t)) +
+         uint64_t{c->uv_count} * 2 * sizeof(float) + uint64_t{c->unbounded_count} * sizeof(uint32_t);
+}
+
+// Widens the box to a cube, pads it and divides it into the grid. The
+// cube has the box's largest extent and the box's centre, so that the
+// cells are cubes and no split is spent on a thin axis; an axis of the
+// largest extent keeps its ends.
+bool GridMake(RayContext *c, const double *box) {
+  c->grid = 1u << c->grid_depth;
+  const double g = c->grid;
+  double cube[6], side = 0;
+  for (int a = 0; a < 3; ++a) {
+    double lo = box[2 * a], hi = box[2 * a + 1];
+    if (hi - lo < 2e-6) lo -= 1e-6, hi += 1e-6;
+    cube[2 * a] = lo;
+    cube[2 * a + 1] = hi;
+    side = std::max(side, hi - lo);
+  }
+  for (int a = 0; a < 3; ++a) {
+    double &lo = cube[2 * a], &hi = cube[2 * a + 1];
+    if (hi - lo >= side) continue;
+    const double centre = 0.5 * (lo + hi);
+    lo = std::min(lo, centre - 0.5 * side);
+    hi = std::max(hi, centre + 0.5 * side);
+  }
+  double largest = 0;
+  for (int a = 0; a < 3; ++a) {
+    double lo = cube[2 * a], hi = cube[2 * a + 1];
+    const double half = 0.5 / g * (hi - lo);
+    lo -= half;
+    hi += half;
+    c->box[2 * a] = lo;
+    c->box[2 * a + 1] = hi;
+    const double extent = std::max(hi - lo, 1e-6);
+    c->scale[a] = g / extent;
+    largest = std::max(largest, extent);
+  }
+  c->margin = std::max(1e-6, 1e-6 * largest);
+  for (int a = 0; a < 3; ++a) {
+    c->bounds[a] = static_cast<double *>(VoAllocate(static_cast<uint32_t>((c->grid + 1) * sizeof(double))));
+    if (c->bounds[a] == nullptr) return false;
+    double *b = c->bounds[a];
+    b[0] = c->box[2 * a];
+    b[c->grid] = c->box[2 * a + 1];
+    // Recursive halving: each middle is the mean of its range's ends.
+    for (uint32_t step = c->grid; step > 1; step /= 2)
+      for (uint32_t i = 0; i < c->grid; i += step) b[i + step / 2] = (b[i] + b[i + step]) * 0.5;
+  }
+  return true;
+}
+
+Leaf *LeafMake(RayContext *c, const uint32_t *words, uint32_t count) {
+  const uint64_t bytes = sizeof(Leaf) + uint64_t{count} * sizeof(uint32_t);
+  if (c->memory_used + bytes > c->memory_limit) return nullptr;
+  auto *block = static_cast<LeafBlock *>(VoPoolAllocate(c->leaf_pool));
+  auto *leaf = reinterpret_cast<Leaf *>(block);
+  auto *array = block == nullptr             ? nullptr
+                : count <= kLeafInline ? block->words
+                                       : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
+  if (leaf == nullptr || array == nullptr) {
+    if (leaf != nullptr) VoPoolFree(c->leaf_pool, leaf);
+    return nullptr;
+  }
+  std::memcpy(array, words, count * sizeof(uint32_t));
+  *leaf = Leaf{kNodeLeaf, count, 1, 0, array};
+  c->memory_used += bytes;
+  return leaf;
+}
+
+void LeafRelease(RayContext *c, Leaf *leaf) {
+  if (leaf == &g_empty || --leaf->refs != 0) return;
+  c->memory_used -= sizeof(Leaf) + uint64_t{leaf->count} * sizeof(uint32_t);
+  if (leaf->words != reinterpret_cast<LeafBlock *>(leaf)->words) VoDeallocate(leaf->words);
+  VoPoolFree(c->leaf_pool, leaf);
+}
+
+void NodeRelease(RayContext *c, Node *n) {
+  if (n == nullptr) return;
+  if (n->tag == kNodeLeaf) return LeafRelease(c, reinterpret_cast<Leaf *>(n));
+  auto *inner = reinterpret_cast<Inner *>(n);
+  for (Node *child : inner->child) NodeRelease(c, child);
+  c->memory_used -= sizeof(Inner);
+  VoPoolFree(c->inner_pool, inner);
+}
+
+// The children of a split whose cells the object's box may touch: bit i for
+// child i. Each axis's lower half is [lo, mid], its upper half [mid, hi],
+// both widened by the margin.
+uint32_t ChildrenTouched(const RayContext *c, uint32_t index, const double *lo, const double *mid,
+                         const double *hi) {
+  static constexpr uint32_t kLower[3] = {0x55, 0x33, 0x0f};
+  const double m = c->margin;
+  const float *ob = c->boxes + 6 * index;
+  uint32_t touched = 0xff;
+  for (int a = 0; a < 3; ++a) {
+    if (ob[2 * a] > mid[a] + m || ob[2 * a + 1] < lo[a] - m) touched &= ~kLower[a];
+    if (ob[2 * a] > hi[a] + m || ob[2 * a + 1] < mid[a] - m) touched &= kLower[a];
+  }
+  return touched;
+}
+
+// True when an object whose box touches the box (xmin, xmax, ymin, ymax,
+// zmin, zmax) may touch the box itself.
+bool OverlapsInBox(const RayContext *c, uint32_t index, const double *box) {
+  const double m = c->margin;
+  const ObjectHit &h = c->hits[index];
+  double low = h.plane[3], high = h.plane[3];
+  for (int a = 0; a < 3; ++a) {
+    const double n = h.plane[a];
+    low += n * (n >= 0 ? box[2 * a] : box[2 * a + 1]);
+    high += n * (n >= 0 ? box[2 * a + 1] : box[2 * a]);
+  }
+  if (low > m || high < -m) return false;
+  if ((h.flags & kHitConvex) == 0) return true;
+  // The cell's projection, widened by the margin, against each edge's
+  // outer side.
+  const int u = (h.kind & 3) == 3 ? 1 : 0, v = (h.kind & 3) == 1 ? 1 : 2;
+  const double u0 = box[2 * u] - m, u1 = box[2 * u + 1] + m, v0 = box[2 * v] - m, v1 = box[2 * v + 1] + m;
+  const double s = (h.flags & kHitClockwise) ? -1.0 : 1.0;
+  const float *p = c->uv + 2 * h.first;
+  for (uint32_t i = 0; i < h.count; ++i) {
+    const float *a = p + 2 * i, *b = p + 2 * ((i + 1) % h.count);
+    const double ex = s * (double{b[0]} - a[0]), ey = s * (double{b[1]} - a[1]);
+    // The corner furthest inside: the largest ex (v - av) - ey (u - au).
+    const double cu = ey >= 0 ? u0 : u1, cv = ex >= 0 ? v1 : v0;
+    if (ex * (cv - a[1]) - ey * (cu - a[0]) < 0) return false;
+  }
+  return true;
+}
+
+// The box of a cell from the boundary arrays.
+void CellBox(const RayContext *c, const Cell &cell, double *box) {
+  const uint32_t lo[3] = {cell.x, cell.y, cell.z};
+  for (int a = 0; a < 3; ++a) {
+    box[2 * a] = c->bounds[a][lo[a]];
+    box[2 * a + 1] = c->bounds[a][lo[a] + cell.size];
+  }
+}
+
+bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
+  auto *leaf = reinterpret_cast<Leaf *>(*slot);
+  const uint32_t half = cell.size / 2;
+  if (c->memory_used + sizeof(Inner) > c->memory_limit) return false;
+  // The split's scratch (the children's words, then a byte per object of
+  // the children its box touches) lives as long as the octree.
+  const size_t scratch_bytes = size_t{leaf->count} * (sizeof(uint32_t) + 1);
+  if (scratch_bytes > c->split_capacity) {
+    if (scratch_bytes > UINT32_MAX) return false;
+    void *grown = VoMemoryReallocate(c->split_scratch, static_cast<uint32_t>(scratch_bytes));
+    if (grown == nullptr) return false;
+    c->split_scratch = static_cast<uint32_t *>(grown);
+    c->split_capacity = scratch_bytes;
+  }
+  uint32_t *scratch = c->split_scratch;
+  auto *touched = reinterpret_cast<uint8_t *>(scratch + leaf->count);
+  auto *inner = static_cast<Inner *>(VoPoolAllocate(c->inner_pool));
+  if (inner == nullptr) return false;
+  c->memory_used += sizeof(Inner);
+  inner->tag = kNodeInner;
+  inner->spare = 0;
+  const uint32_t lo_cell[3] = {cell.x, cell.y, cell.z};
+  double lo[3], mid[3], hi[3];
+  for (int a = 0; a < 3; ++a) {
+    lo[a] = c->bounds[a][lo_cell[a]];
+    mid[a] = c->bounds[a][lo_cell[a] + half];
+    hi[a] = c->bounds[a][lo_cell[a] + cell.size];
+  }
+  // The boxes and hit records of the objects a few places ahead are asked
+  // for while this one's box is read.
+  constexpr uint32_t kAhead = 8;
+  for (uint32_t k = 0; k < leaf->count; ++k) {
+    if (k + kAhead < leaf->count) {
+      const uint32_t ahead = leaf->words[k + kAhead] >> 3;
+      __builtin_prefetch(c->boxes + 6 * ahead);
+      __builtin_prefetch(c->hits + ahead);
+    }
+    touched[k] = static_cast<uint8_t>(ChildrenTouched(c, leaf->words[k] >> 3, lo, mid, hi));
+  }
+  bool made = true;
+  for (uint32_t i = 0; i < 8; ++i) {
+    Node *&child = inner->child[i];
+    child = nullptr;
+    if (!made) continue;
+    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half, half};
+    double box[6];
+    CellBox(c, sub, box);
+    uint32_t n = 0;
+    for (uint32_t k = 0; k < leaf->count; ++k)
+      // An object whose box touches this child alone touches the parent's
+      // cell only there: it goes in without the polygon's own test.
+      if ((touched[k] >> i & 1) != 0 && (touched[k] == 1u << i || OverlapsInBox(c, leaf->words[k] >> 3, box)))
+        scratch[n++] = leaf->words[k];
+    Leaf *same = n == 0 ? &g_empty : n == leaf->count ? leaf : nullptr;
+    for (uint32_t j = 0; same == nullptr && j < i; ++j) {
+      auto *sibling = reinterpret_cast<Leaf *>(inner->child[j]);
+      if (sibling->count == n && std::memcmp(sibling->words, scratch, n * sizeof(uint32_t)) == 0) same = sibling;
+    }
+    if (same != nullptr) {
+      if (same != &g_empty) ++same->refs;
+      child = reinterpret_cast<Node *>(same);
+    } else if (Leaf *made_leaf = LeafMake(c, scratch, n)) {
+      child = reinterpret_cast<Node *>(made_leaf);
+    } else {
+      made = false;
+    }
+  }
+  if (!made) {
+    NodeRelease(c, reinterpret_cast<Node *>(inner));
+    return false;
+  }
+  LeafRelease(c, leaf);
+  *slot = reinterpret_cast<Node *>(inner);
+  ++c->splits;
+  return true;
+}
+
+// The memory count of the table and the grid alone.
+uint64_t GridTableBytes(const RayContext *c) {
+  return TableBytes(c) + (c->bounds[0] != nullptr ? 3 * uint64_t{c->grid + 1} * sizeof(double) : 0);
+}
+
+// The kept octree as the root, when it was built over the same objects,
+// grid and leaf limit and fits the memory limit; null otherwise. The kept
+// arrays go either way.
+Node *KeptTake(RayContext *c, const uint32_t *words, uint32_t count) {
+  RayContext::Kept &k = c->kept;
+  Node *root = nullptr;
+  if (k.root != nullptr && k.object_count == c->object_count && k.uv_count == c->uv_count && k.root_count == count &&
+      k.grid_depth == c->grid_depth && k.leaf_limit == c->leaf_limit &&
+      c->memory_used + k.node_bytes <= c->memory_limit &&
+      std::memcmp(k.words, words, count * sizeof(uint32_t)) == 0 &&
+      std::memcmp(k.hits, c->hits, c->object_count * sizeof(ObjectHit)) == 0 &&
+      std::memcmp(k.boxes, c->boxes, c->object_count * 6 * sizeof(float)) == 0 &&
+      std::memcmp(k.uv, c->uv, c->uv_count * 2 * sizeof(float)) == 0) {
+    root = k.root;
+    c->memory_used += k.node_bytes;
+    k.root = nullptr;
+  }
+  KeptDrop(c);
+  return root;
+}
+
+// Splits every leaf below *slot that a walk would split; false when a split
+// ran out of memory.
+bool SplitBelow(RayContext *c, Node **slot, const Cell &cell) {
+  if ((*slot)->tag == kNodeLeaf) {
+    const auto *leaf = reinterpret_cast<const Leaf *>(*slot);
+    if (leaf->count <= c->leaf_limit || cell.size <= 1) return true;
+    if (!LeafSplit(c, slot, cell)) return false;
+  }
+  auto *inner = reinterpret_cast<Inner *>(*slot);
+  const uint32_t half = cell.size / 2;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half, half};
+    if (!SplitBelow(c, &inner->child[i], sub)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Leaf *EmptyLeaf() { return &g_empty; }
+
+void OctreeForget(RayContext *c) {
+  c->root = nullptr;
+  c->root_words = nullptr;
+  c->root_count = 0;
+  c->table_shared = 0;
+  for (double *&b : c->bounds) b = nullptr;
+  c->objects = nullptr;
+  c->hits = nullptr;
+  c->uv = nullptr;
+  c->boxes = nullptr;
+  c->stamps = nullptr;
+  c->split_scratch = nullptr;
+  c->split_capacity = 0;
+  c->unbounded = nullptr;
+  c->object_count = c->uv_count = c->unbounded_count = 0;
+  c->memory_used = 0;
+  c->splits = c->total_tests = 0;
+  c->frozen = c->tree_shared = c->repeated = 0;
+  WalkWordsClear(c);
+}
+
+void KeptDrop(RayContext *c) {
+  RayContext::Kept &k = c->kept;
+  // The kept nodes are no longer counted: their release leaves the count.
+  const uint64_t used = c->memory_used;
+  NodeRelease(c, k.root);
+  c->memory_used = used;
+  for (void *array : {static_cast<void *>(k.hits), static_cast<void *>(k.uv), static_cast<void *>(k.boxes),
+                      static_cast<void *>(k.words)})
+    VoDeallocate(array);
+  k = RayContext::Kept{};
+}
+
+void OctreeKeep(RayContext *c) {
+  KeptDrop(c);
+  if (c->table_shared || c->tree_shared || c->root == nullptr) return OctreeRelease(c);
+  RayContext::Kept &k = c->kept;
+  k.root = c->root;
+  k.node_bytes = c->memory_used - GridTableBytes(c);
+  k.hits = c->hits;
+  k.uv = c->uv;
+  k.boxes = c->boxes;
+  k.words = c->root_words;
+  k.object_count = c->object_count;
+  k.uv_count = c->uv_count;
+  k.root_count = c->root_count;
+  k.grid_depth = static_cast<uint32_t>(__builtin_ctz(c->grid));
+  k.leaf_limit = c->leaf_limit;
+  c->root = nullptr;
+  c->hits = nullptr;
+  c->uv = nullptr;
+  c->boxes = nullptr;
+  c->root_words = nullptr;
+  OctreeRelease(c);
+}
+
+bool OctreeSplitAll(RayContext *c) {
+  if (c->root == nullptr || SplitBelow(c, &c->root, Cell{0, 0, 0, c->grid})) return true;
+  // Out of memory: the octree as a build leaves it (the build again when
+  // even that cannot be made).
+  NodeRelease(c, c->root);
+  c->root = reinterpret_cast<Node *>(LeafMake(c, c->root_words, c->root_count));
+  if (c->root == nullptr) c->sticky |= OctreeBuild(c);
+  return false;
+}
+
+void OctreeRelease(RayContext *c) {
+  if (!c->tree_shared) NodeRelease(c, c->root);
+  VoDeallocate(c->stamps);
+  VoDeallocate(c->split_scratch);
+  if (c->table_shared) return OctreeForget(c);
+  VoDeallocate(c->root_words);
+  for (double *b : c->bounds) VoDeallocate(b);
+  for (void *array : {static_cast<void *>(c->objects), static_cast<void *>(c->hits), static_cast<void *>(c->uv),
+                      static_cast<void *>(c->boxes), static_cast<void *>(c->unbounded)})
+    VoDeallocate(array);
+  OctreeForget(c);
+}
+
+VtStatus OctreeBuild(RayContext *c) {
+  OctreeRelease(c);
+  Builder b;
+  b.c = c;
+  b.status = ForEachNodeUntil(static_cast<VtReference *>(c->share.trace),
+                              [&](VtReference *node) { return b.Primitive(static_cast<VtPrimitive *>(node->data)); });
+  if (b.status == 0 && c->unbounded_count > c->leaf_limit)
+    Post(VO_CLASS_PROGRESS, messages::kRayUnboundedMany, VO_MODULE_RAYTRACER, c->unbounded_count, c->leaf_limit);
+  bool fits = b.status == 0;
+  if (fits && b.bounded_count != 0) {
+    c->memory_used = TableBytes(c) + 3 * uint64_t{(1u << c->grid_depth) + 1} * sizeof(double);
+    fits = c->memory_used <= c->memory_limit && GridMake(c, b.box);
+    Node *root = fits ? KeptTake(c, b.bounded, b.bounded_count) : nullptr;
+    c->repeated = root != nullptr;
+    if (root == nullptr && fits) root = reinterpret_cast<Node *>(LeafMake(c, b.bounded, b.bounded_count));
+    c->root = root;
+    fits = root != nullptr;
+  } else if (fits) {
+    c->memory_used = TableBytes(c);
+    fits = c->memory_used <= c->memory_limit;
+  }
+  KeptDrop(c);
+  // The root's words stay for clones sharing this table.
+  c->root_words = b.bounded;
+  c->root_count = b.bounded_count;
+  fits = fits && StampsMake(c);
+  if (fits) return 0;
+  VtStatus st = b.status;
+  if (st == 0 || st == VO_STATUS_NO_MEMORY) {
+    Post(VO_STATUS_NO_MEMORY, messages::kRayBuildNoMemory, VO_MODULE_RAYTRACER,
+         static_cast<uint32_t>(c->memory_limit));
+    st = VO_STATUS_NO_MEMORY;
+  }
+  OctreeRelease(c);
+  return st;
+}
+
+VtStatus OctreeShare(RayContext *c, const RayContext *m) {
+  OctreeRelease(c);
+  if (m == nullptr || m == c) return VO_STATUS_UNAVAILABLE;
+  c->table_shared = 1;
+  c->grid = m->grid;
+  std::memcpy(c->box, m->box, sizeof c->box);
+  std::memcpy(c->scale, m->scale, sizeof c->scale);
+  c->margin = m->margin;
+  for (int a = 0; a < 3; ++a) c->bounds[a] = m->bounds[a];
+  c->objects = m->objects;
+  c->hits = m->hits;
+  c->uv = m->uv;
+  c->boxes = m->boxes;
+  c->unbounded = m->unbounded;
+  c->object_count = m->object_count;
+  c->uv_count = m->uv_count;
+  c->unbounded_count = m->unbounded_count;
+  c->root_words = m->root_words;
+  c->root_count = m->root_count;
+  // The same count as the master's build, so that every context meets the
+  // memory limit at the same size.
+  c->memory_used = TableBytes(c) + (m->bounds[0] != nullptr ? 3 * uint64_t{c->grid + 1} * sizeof(double) : 0);
+  bool made = true;
+  if (m->root != nullptr && m->frozen) {
+    // A complete octree no walk splits: read by every worker.
+    c->root = m->root;
+    c->tree_shared = c->frozen = 1;
+  } else if (m->root != nullptr) {
+    Leaf *root = LeafMake(c, c->root_words, c->root_count);
+    c->root = reinterpret_cast<Node *>(root);
+    made = root != nullptr;
+  }
+  if (made && StampsMake(c)) return 0;
+  Post(VO_STATUS_NO_MEMORY, messages::kRayBuildNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
+  OctreeRelease(c);
+  return VO_STATUS_NO_MEMORY;
+}
+
+bool IndexChange(RayContext *c, Node **slot, const Cell &cell) {
+  if (slot != nullptr) {
+    if (LeafSplit(c, slot, cell)) return true;
+    c->split_failed = 1;
+    return false;
+  }
+  Post(VO_CLASS_DEBUG, messages::kRaySplitNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
+  return (c->table_shared ? OctreeShare(c, MasterContext()) : OctreeBuild(c)) == 0;
+}
+
+}  // namespace vo::ray

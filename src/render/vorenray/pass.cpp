@@ -1,0 +1,828 @@
+// The ray tracer's render passes: execute 0x70001 (one eye ray through every
+// pixel centre) and 0x70002 (rays through the pixel corners with adaptive
+// subdivision along the pixel edges), run over the work farm, with the
+// standard renderer's oversampling and pixel modes, the screen buffer's
+// stencil and colour, progress and interrupt.
+//
+// Invariants a reader must know:
+// - everything one pass holds lives in a PassFrame on the stack of the pass
+//   procedure; PassSetup records each step that succeeded and PassEnd undoes
+//   exactly those, in reverse, on every path;
+// - eye rays are computed from the image-plane point of pixel coordinates
+//   (x, y): each line starts from corner + y x ystep (never accumulated over
+//   lines) and steps by xstep along it, so a band of rows traces the same
+//   rays as the whole image does, and nothing is allocated per ray or pixel;
+// - the full pass's pixel (x, y) is formed from the integrals of its four
+//   edges; a work item's first corner row is subdivided with the threshold
+//   of the line above it, as the line above does.
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+
+#include <vo/vo_multit.h>
+#include <vo/vo_postprocess.h>
+#include <vo/vo_screenbuf.h>
+#include <vo/vo_view.h>
+
+#include "render/vorenray/vorenray.h"
+#include "render/vorenstd/renderer.h"
+#include "shading/voshader/jitter.h"
+#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/reference.h"
+
+namespace vo::ray {
+
+namespace {
+
+constexpr uint32_t kPassPreview = 2;
+constexpr uint32_t kPassFull = 3;
+constexpr uint32_t kExecutePreview = 0x70001;
+constexpr uint32_t kExecuteFull = 0x70002;
+constexpr uint32_t kSubdivisionDepth = 4;
+constexpr uint32_t kStencilDetail = VO_PP_STENCIL_SEED | VO_PP_STENCIL_DISAGREE;
+// Controls and callbacks of the standard renderer the passes read.
+constexpr uint32_t kControlOversampling = 0xc000e;
+constexpr uint32_t kControlPixelMode = 0xc000f;
+constexpr uint32_t kControlFieldSelection = 0xc0012;
+constexpr uint32_t kCallbackPixelWriter = 0xc0002;
+constexpr uint32_t kFieldOdd = 0xc0001, kFieldEven = 0xc0002;
+
+// Set-up steps that succeeded, undone in reverse by PassEnd.
+enum : uint32_t {
+  kDoneView = 1,
+  kDoneLine = 2,
+  kDoneShading = 4,
+  kDoneSums = 8,
+};
+
+// The full pass's record of one edge: its colour and alpha integrals and its
+// depth-limited segments (count, sum of their midpoint parameters).
+struct EdgeSum {
+  float colour[3];
+  float alpha;
+  float position;
+  uint32_t limited;
+};
+
+// A sample of the full pass: colour and alpha of one ray.
+struct Sample {
+  float colour[3];
+  float alpha;
+};
+
+// The full pass's line arrays and screen-buffer attachment.
+struct FullState {
+  Sample *top, *bottom;     // corner rows y and y + 1 (width + 1)
+  EdgeSum *upper, *lower;   // horizontal edges of rows y and y + 1 (width)
+  EdgeSum *vertical;        // edges between rows y and y + 1 (width + 1)
+  float *block;             // per output pixel: summed colour of its N x N samples
+  uint8_t *limited;         // per output pixel: a sample reached the depth limit
+  float threshold;
+  uint32_t field;
+  // Screen buffer.
+  VtScreenBuffer *buffer;
+  uint32_t mask;  // effective channels: 1 colour, 8 stencil
+  uint32_t buffer_width, buffer_height;
+  VtStatus (*set_pixel)(VtScreenBuffer *, uint32_t, uint32_t, uint32_t, const VtTypedValue *);
+  VtStatus failed;  // the first failing write, posted once
+};
+
+struct PassFrame {
+  RayContext *c;
+  VtShaderGlobals *g;
+  uint32_t kind;
+  uint32_t done;
+  uint32_t factor;
+  uint32_t mode;
+  uint32_t pixel_size;
+  renstd::PixelWriter writer;
+  VtDriverRowProc driver_row;
+  renstd::Averaging averaging;
+  VtView *saved_view;
+  VtView *view_copy;
+  uint8_t *line;
+  int32_t xmin, ymin, width, height;  // the (enlarged) viewport
+  uint32_t xres, yres;
+  float xi_step, yi_step;
+  EyeView eye;
+  FullState full;
+};
+
+// Zero-filled storage of count elements, or null (also when the size
+// overflows).
+template <class T>
+T *ZeroedArray(size_t count) {
+  if (count > SIZE_MAX / sizeof(T)) return nullptr;
+  auto *p = static_cast<T *>(VoAllocate(count * sizeof(T)));
+  if (p != nullptr) std::memset(static_cast<void *>(p), 0, count * sizeof(T));
+  return p;
+}
+
+bool StandardRendererStarted() { return ModuleStarted(VO_MODULE_STANDARD_RENDERER); }
+
+uint32_t ControlWord(uint32_t code, uint32_t fallback) {
+  VtTypedValue v{};
+  return VoControlGet(code, &v) == 0 ? v.value.u : fallback;
+}
+
+template <class T>
+const T *ViewValue(uint32_t code) {
+  VtTypedValue v{};
+  return VoViewGetValue(code, &v) == 0 ? static_cast<const T *>(v.value.p) : nullptr;
+}
+
+// The image-plane point of pixel coordinates (x, y).
+void PlanePoint(const EyeView &e, double x, double y, double out[3]) {
+  for (int k = 0; k < 3; ++k) out[k] = e.corner[k] + x * e.xstep[k] + y * e.ystep[k];
+}
+
+// ---- Set-up and end ---------------------------------------------------------
+
+// The oversampled view: a copy at N times the resolution made current; the
+// application's view stays current when it cannot be made.
+VtStatus ViewEnlarge(PassFrame &f) {
+  f.saved_view = VoViewGet();
+  uint32_t x = 0, y = 0, viewport[4] = {};
+  double aspect = 1.0;
+  VtStatus st = VoViewGetResolution(nullptr, &x, &y, &aspect);
+  st |= VoViewGetViewport(nullptr, viewport);
+  if (st != 0) return st;
+  const uint64_t n = f.factor;
+  if (n * x > INT32_MAX || n * y > INT32_MAX) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kRayOversampledTooLarge, VO_MODULE_RAYTRACER, x, y, f.factor);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  f.view_copy = VoViewCopy(f.saved_view);
+  if (f.view_copy == nullptr) return VO_STATUS_NO_MEMORY;
+  const uint32_t enlarged[4] = {static_cast<uint32_t>(n * viewport[0]), static_cast<uint32_t>(n * (viewport[1] + 1ull) - 1),
+                                static_cast<uint32_t>(n * viewport[2]), static_cast<uint32_t>(n * (viewport[3] + 1ull) - 1)};
+  st = VoViewSetResolution(f.view_copy, static_cast<uint32_t>(n * x), static_cast<uint32_t>(n * y), aspect);
+  if (st == 0) st = VoViewSetViewport(f.view_copy, enlarged);
+  if (st == 0) st = VoViewSet(f.view_copy);
+  if (st != 0) {
+    (void)VoViewDestroy(f.view_copy);
+    f.view_copy = nullptr;
+  }
+  return st;
+}
+
+// The evaluated view's values into the frame; false when the view module
+// answers none or its viewport is empty.
+bool ViewTake(PassFrame &f) {
+  const auto *res = ViewValue<int32_t>(VO_VIEW_VALUE_RESOLUTION);
+  const auto *vp = ViewValue<int32_t>(VO_VIEW_VALUE_VIEWPORT);
+  if (!res || !vp || !EyeViewOfCurrentView(&f.eye)) return false;
+  if (vp[1] < vp[0] || vp[3] < vp[2]) return false;
+  f.xres = static_cast<uint32_t>(res[0]);
+  f.yres = static_cast<uint32_t>(res[1]);
+  f.xmin = vp[0];
+  f.ymin = vp[2];
+  f.width = vp[1] - vp[0] + 1;
+  f.height = vp[3] - vp[2] + 1;
+  f.xi_step = 1.0f / static_cast<float>(f.xres);
+  f.yi_step = 1.0f / static_cast<float>(f.yres);
+  return true;
+}
+
+// The pixel mode's writer and driver row; without the standard renderer
+// byte RGB and its byte writer.
+void OutputChoose(PassFrame &f) {
+  RayContext *c = f.c;
+  f.mode = renstd::kModeBytes;
+  f.writer = renstd::BytesPixelWriter();
+  if (StandardRendererStarted()) {
+    f.mode = ControlWord(kControlPixelMode, renstd::kModeBytes);
+    if (auto w = reinterpret_cast<renstd::PixelWriter>(VoCallBackGet(kCallbackPixelWriter))) f.writer = w;
+  }
+  f.pixel_size = renstd::BytesPerPixel(f.mode);
+  switch (f.pixel_size) {
+    case 12: f.driver_row = c->row_floats; break;
+    case 16: f.driver_row = c->row_rgba; break;
+    default: f.driver_row = c->row_bytes, f.pixel_size = 3; break;
+  }
+}
+
+VtStatus PassEnd(PassFrame &f) {
+  RayContext *c = f.c;
+  // The scene goes first, whichever step prepared it: the shader kernel's
+  // image set-up prepares it for ray-traced shadows before the pass's own
+  // last step. Release is idempotent.
+  VtStatus st = SceneRelease(c);
+  if (f.done & kDoneShading) st |= VoShadingTerminateImage();
+  if (f.done & kDoneSums) VoDeallocate(f.averaging.sums);
+  if (f.done & kDoneLine) VoDeallocate(f.line);
+  if (f.done & kDoneView) {
+    (void)VoViewSet(f.saved_view);
+    (void)VoViewDestroy(f.view_copy);
+  }
+  f.done = 0;
+  f.line = nullptr;
+  f.averaging.sums = nullptr;
+  f.view_copy = nullptr;
+  c->pass_kind = 0;
+  return st;
+}
+
+// Steps of a pass's set-up: the view (enlarged when oversampling), output,
+// buffers, image shading and scene. (The sticky words were cleared
+// once for the whole picture, before its first band.)
+VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
+  f.c = c;
+  // The callbacks and globals of this context (a worker's clone starts with
+  // the master's words).
+  (void)CallbacksFetch();
+  f.g = c->globals;
+  f.kind = kind;
+  if (f.g == nullptr) return VO_STATUS_UNAVAILABLE;  // nothing shades without the shader kernel
+  f.factor = StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
+  VtStatus st = 0;
+  if (f.factor > 1) {
+    st = ViewEnlarge(f);
+    if (st != 0) return st;
+    f.done |= kDoneView;
+  }
+  st = VoViewEvaluate(nullptr);
+  if (st != 0) return st;
+  if (!ViewTake(f)) return VO_STATUS_BAD_ARGUMENT;
+  OutputChoose(f);
+  // A whole row of the resolution, as drivers may read one; the viewport's
+  // pixels from its start.
+  const uint64_t bytes = uint64_t{f.pixel_size} * std::max(f.xres, static_cast<uint32_t>(f.width));
+  f.line = bytes <= SIZE_MAX ? static_cast<uint8_t *>(VoAllocate(bytes)) : nullptr;
+  if (f.line == nullptr) return VO_STATUS_NO_MEMORY;
+  f.done |= kDoneLine;
+  (void)VoMultiThreadImageSet(f.pixel_size, static_cast<uint32_t>(f.width), static_cast<uint32_t>(f.height));
+  c->pass_kind = kind;
+  BackgroundsFetch(c);
+  st = VoShadingInitialiseImage(kind);
+  if (st != 0) return st;
+  f.done |= kDoneShading;
+  const uint32_t n = f.factor;
+  if (n > 1) {
+    const uint32_t components = f.pixel_size == 16 ? 4 : 3;
+    const uint32_t final_width = static_cast<uint32_t>(f.width) / n;
+    f.averaging = renstd::Averaging{f.mode, n, final_width, nullptr, f.driver_row};
+    f.averaging.sums = f.pixel_size == 3 ? static_cast<void *>(ZeroedArray<uint16_t>(size_t{final_width} * components))
+                                         : static_cast<void *>(ZeroedArray<float>(size_t{final_width} * components));
+    if (f.averaging.sums == nullptr) return VO_STATUS_NO_MEMORY;
+    f.done |= kDoneSums;
+  }
+  // Every pass is a band of a frame the main thread begins once over the
+  // whole region (FrameBegin).
+  return ScenePrepare(c);
+}
+
+// ---- Lines -------------------------------------------------------------------
+
+VtStatus Output(PassFrame &f, uint32_t y) {
+  if (f.factor > 1) return renstd::AverageLine(f.averaging, y, f.line);
+  return f.driver_row != nullptr ? f.driver_row(y, f.line) : 0;
+}
+
+VtStatus Progress(RayContext *c, double percent) {
+  if (c->progress == nullptr) return 0;
+  VtTypedValue v{};
+  v.type = VtDouble;
+  v.value.d = percent;
+  return c->progress(VO_MODULE_RAYTRACER, &v);
+}
+
+// Before a line: the sticky words, then the interrupt poll by its count.
+VtStatus LineStart(RayContext *c, uint32_t &countdown, uint32_t reload) {
+  const VtStatus sticky = KernelSticky(c) | c->sticky;
+  if (sticky != 0) return sticky;
+  if (countdown != 0) {
+    --countdown;
+    return 0;
+  }
+  countdown = reload;
+  return AbortPoll(c);
+}
+
+// Traces the eye ray through an image-plane point (pixel coordinates x, y)
+// into a sample. The shadow jitter starts again from the ray's position, so
+// that a pixel does not depend on the pixels traced before it.
+void TracePoint(PassFrame &f, const double point[3], float x, float y, bool midpoint, Sample &out) {
+  float origin[3], direction[3];
+  double near_distance, far_distance;
+  EyeRay(f.eye, point, origin, direction, &near_distance, &far_distance, midpoint);
+  std::memcpy(f.g->unitI, direction, sizeof direction);
+  ++f.c->eye_rays;
+  shader::JitterRestart(x, y);
+  (void)TraceRay(f.c, out.colour, origin, direction, near_distance, far_distance, nullptr);
+  out.alpha = f.g->alpha;
+}
+
+VtStatus RenderPreview(RayContext *c) {
+  PassFrame f{};
+  VtStatus result = PassSetup(f, c, kPassPreview);
+  if (result != 0) return result | PassEnd(f);
+  VtShaderGlobals *g = f.g;
+  const double step = 100.0 / f.height;
+  double percent = 0.0;
+  result = Progress(c, percent);
+  uint32_t countdown = c->polls[0];
+  for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
+    if ((result = LineStart(c, countdown, c->polls[1])) != 0) break;
+    double point[3];
+    PlanePoint(f.eye, f.xmin + 0.5, y + 0.5, point);
+    g->xi = (static_cast<float>(f.xmin) + 0.5f) * f.xi_step;
+    g->yi = (static_cast<float>(y) + 0.5f) * f.yi_step;
+    g->yp = static_cast<float>(y);
+    uint8_t *d = f.line;
+    for (int32_t x = f.xmin; x < f.xmin + f.width; ++x) {
+      g->xp = static_cast<float>(x);
+      Sample s;
+      TracePoint(f, point, static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f, false, s);
+      if (c->sticky != 0) break;
+      d = f.writer(d, s.colour);
+      g->xi += f.xi_step;
+      for (int k = 0; k < 3; ++k) point[k] += f.eye.xstep[k];
+    }
+    if (c->sticky != 0) break;
+    result = Output(f, static_cast<uint32_t>(y));
+    if (result == 0) result = Progress(c, percent += step);
+  }
+  return result | c->sticky | PassEnd(f);
+}
+
+// ---- Full pass ------------------------------------------------------------------
+
+float Difference(const Sample &a, const Sample &b, bool with_alpha) {
+  float d = std::max({std::fabs(a.colour[0] - b.colour[0]), std::fabs(a.colour[1] - b.colour[1]),
+                      std::fabs(a.colour[2] - b.colour[2])});
+  return with_alpha ? std::max(d, std::fabs(a.alpha - b.alpha)) : d;
+}
+
+void Integrate(EdgeSum &e, const Sample &a, const Sample &b, float weight, const Sample *mid) {
+  for (int k = 0; k < 3; ++k)
+    e.colour[k] += (a.colour[k] + b.colour[k] + (mid ? 2.0f * mid->colour[k] : 0.0f)) * weight;
+  e.alpha += (a.alpha + b.alpha + (mid ? 2.0f * mid->alpha : 0.0f)) * weight;
+}
+
+// One edge from sample a (image-plane point pa, parameter t0) to b (t1);
+// `along` is the whole edge's step. The sample's pixel coordinate goes to
+// xs or ys (`coordinate`). Answers the depth-limited segments: those that
+// still differ above the threshold when the depth is spent.
+uint32_t SubdividePixel(PassFrame &f, EdgeSum &e, const double pa[3], const double along[3], float *coordinate,
+                        float base, const Sample &a, const Sample &b, float t0, float t1, uint32_t depth) {
+  const bool with_alpha = f.c->alpha_subdivide != 0;
+  const float span = t1 - t0;
+  const float limit = span * f.full.threshold;
+  if (!(Difference(a, b, with_alpha) > limit) || depth == 0) {
+    Integrate(e, a, b, span, nullptr);
+    if (depth != 0 || !(Difference(a, b, with_alpha) > limit)) return 0;
+    e.position += 0.5f * (t0 + t1);
+    e.limited += 1;
+    return 1;
+  }
+  double pm[3];
+  for (int k = 0; k < 3; ++k) pm[k] = pa[k] + 0.5 * span * along[k];
+  *coordinate = base + 0.5f * (t0 + t1);
+  Sample m;
+  TracePoint(f, pm, f.g->xs, f.g->ys, true, m);
+  Sample mean;
+  for (int k = 0; k < 3; ++k) mean.colour[k] = 0.5f * (a.colour[k] + b.colour[k]);
+  mean.alpha = 0.5f * (a.alpha + b.alpha);
+  if (!(Difference(m, mean, with_alpha) > limit)) {
+    Integrate(e, a, b, span / 2, &m);
+    return 0;
+  }
+  const float tm = 0.5f * (t0 + t1);
+  return SubdividePixel(f, e, pa, along, coordinate, base, a, m, t0, tm, depth - 1) +
+         SubdividePixel(f, e, pm, along, coordinate, base, m, b, tm, t1, depth - 1);
+}
+
+// The contrast threshold of a line: 1.0 on the lines field selection skips.
+float LineThreshold(const PassFrame &f, int32_t y) {
+  const bool odd = (y & 1) != 0;
+  if ((f.full.field == kFieldOdd && odd) || (f.full.field == kFieldEven && !odd)) return 1.0f;
+  return f.c->contrast;
+}
+
+// Traces corner row `row` into `corners` and subdivides its horizontal edges.
+void CornerRow(PassFrame &f, int32_t row, Sample *corners, EdgeSum *edges) {
+  VtShaderGlobals *g = f.g;
+  double point[3];
+  PlanePoint(f.eye, f.xmin, row, point);
+  g->ys = static_cast<float>(row);
+  for (int32_t i = 0; i <= f.width; ++i) {
+    g->xs = static_cast<float>(f.xmin + i);
+    TracePoint(f, point, g->xs, g->ys, false, corners[i]);
+    if (i > 0) {
+      double start[3];
+      for (int k = 0; k < 3; ++k) start[k] = point[k] - f.eye.xstep[k];
+      edges[i - 1] = EdgeSum{};
+      (void)SubdividePixel(f, edges[i - 1], start, f.eye.xstep, &g->xs, static_cast<float>(f.xmin + i - 1),
+                           corners[i - 1], corners[i], 0.0f, 1.0f, kSubdivisionDepth);
+    }
+    for (int k = 0; k < 3; ++k) point[k] += f.eye.xstep[k];
+  }
+}
+
+// The vertical edges between rows y and y + 1.
+void VerticalEdges(PassFrame &f, int32_t y) {
+  VtShaderGlobals *g = f.g;
+  double point[3];
+  PlanePoint(f.eye, f.xmin, y, point);
+  for (int32_t i = 0; i <= f.width; ++i) {
+    g->xs = static_cast<float>(f.xmin + i);
+    f.full.vertical[i] = EdgeSum{};
+    (void)SubdividePixel(f, f.full.vertical[i], point, f.eye.ystep, &g->ys, static_cast<float>(y), f.full.top[i],
+                         f.full.bottom[i], 0.0f, 1.0f, kSubdivisionDepth);
+    for (int k = 0; k < 3; ++k) point[k] += f.eye.xstep[k];
+  }
+}
+
+// A failed write is posted once, and the pass writes no more into the
+// buffer: a buffer destroyed or stripped of a channel under the pass would
+// otherwise post a message for every pixel.
+void PostFailedWrite(FullState &s, VtStatus st) {
+  if (st == 0 || s.failed != 0) return;
+  s.failed = st;
+  s.mask = 0;
+  Post(st, messages::kScreenBufferSetPixelOutside, VO_MODULE_RAYTRACER, st);
+}
+
+// The output pixel (x, y) into the screen buffer: stencil, then colour.
+void BufferWrite(FullState &s, uint32_t x, uint32_t y, const float *colour, bool limited) {
+  if (s.mask == 0 || x >= s.buffer_width || y >= s.buffer_height) return;
+  if (s.mask & VO_SB_STENCIL) {
+    const VtTypedValue v = TypedNat32(limited ? kStencilDetail : 0);
+    PostFailedWrite(s, s.set_pixel(s.buffer, VO_SB_STENCIL, x, y, &v));
+  }
+  if (s.mask & VO_SB_COLOUR) {  // (cleared by a failed stencil write)
+    VtTypedValue v{};
+    v.type = VtColourType;
+    std::memcpy(v.value.v, colour, 3 * sizeof(float));
+    PostFailedWrite(s, s.set_pixel(s.buffer, VO_SB_COLOUR, x, y, &v));
+  }
+}
+
+// The pixel (x, y) of line y from its four edges; its colour into the
+// screen buffer's block sums.
+void PixelForm(PassFrame &f, int32_t i, uint32_t y, Sample &out) {
+  FullState &s = f.full;
+  const EdgeSum &l = s.vertical[i], &r = s.vertical[i + 1], &t = s.upper[i], &b = s.lower[i];
+  const uint32_t horizontal = t.limited + b.limited, vertical = l.limited + r.limited;
+  const float cx = horizontal ? (t.position + b.position) / static_cast<float>(horizontal) : 0.5f;
+  const float cy = vertical ? (l.position + r.position) / static_cast<float>(vertical) : 0.5f;
+  for (int k = 0; k < 3; ++k)
+    out.colour[k] = 0.25f * ((1 - cx) * l.colour[k] + cx * r.colour[k] + (1 - cy) * t.colour[k] + cy * b.colour[k]);
+  out.alpha = 0.25f * ((1 - cx) * l.alpha + cx * r.alpha + (1 - cy) * t.alpha + cy * b.alpha);
+  if (s.mask == 0) return;
+  const uint32_t n = f.factor;
+  const uint32_t x = static_cast<uint32_t>(f.xmin + i);
+  const uint32_t slot = static_cast<uint32_t>(i) / n;
+  for (int k = 0; k < 3; ++k) s.block[slot * 3 + k] += out.colour[k];
+  s.limited[slot] |= horizontal + vertical != 0;
+  if (x % n != n - 1 || y % n != n - 1) return;
+  const float scale = 1.0f / static_cast<float>(n * n);
+  float mean[3];
+  for (int k = 0; k < 3; ++k) mean[k] = s.block[slot * 3 + k] * scale;
+  BufferWrite(s, x / n, y / n, mean, s.limited[slot] != 0);
+  std::memset(&s.block[slot * 3], 0, 3 * sizeof(float));
+  s.limited[slot] = 0;
+}
+
+// The line arrays, one block for all.
+bool ArraysMake(PassFrame &f, void *&block) {
+  const size_t w = static_cast<size_t>(f.width);
+  const size_t out = w / f.factor + 1;
+  const size_t bytes = 2 * (w + 1) * sizeof(Sample) + (3 * w + 1) * sizeof(EdgeSum) + out * 3 * sizeof(float) + out;
+  block = ZeroedArray<uint8_t>(bytes);
+  if (block == nullptr) return false;
+  auto *p = static_cast<uint8_t *>(block);
+  auto take = [&p](size_t size) {
+    void *at = p;
+    p += size;
+    return at;
+  };
+  FullState &s = f.full;
+  s.top = static_cast<Sample *>(take((w + 1) * sizeof(Sample)));
+  s.bottom = static_cast<Sample *>(take((w + 1) * sizeof(Sample)));
+  s.upper = static_cast<EdgeSum *>(take(w * sizeof(EdgeSum)));
+  s.lower = static_cast<EdgeSum *>(take(w * sizeof(EdgeSum)));
+  s.vertical = static_cast<EdgeSum *>(take((w + 1) * sizeof(EdgeSum)));
+  s.block = static_cast<float *>(take(out * 3 * sizeof(float)));
+  s.limited = static_cast<uint8_t *>(take(out));
+  return true;
+}
+
+// The current screen buffer and the channels the pass writes into it.
+void BufferAttach(RayContext *c, FullState &s) {
+  s.mask = 0;
+  if (!ModuleStarted(VO_MODULE_SCREEN_BUFFER) || c->channels == 0) return;
+  using GetProc = VtScreenBuffer *(*)();
+  using MaskProc = VtStatus (*)(VtScreenBuffer *, uint32_t *);
+  using ControlProc = VtStatus (*)(VtScreenBuffer *, uint32_t, VtTypedValue *);
+  auto control = reinterpret_cast<ControlProc>(VoCallBackGet(VO_CALLBACK_SB_GET_CONTROL));
+  auto get = reinterpret_cast<GetProc>(VoCallBackGet(VO_CALLBACK_SB_GET));
+  auto data_mask = reinterpret_cast<MaskProc>(VoCallBackGet(VO_CALLBACK_SB_GET_DATA_MASK));
+  s.set_pixel = reinterpret_cast<decltype(s.set_pixel)>(VoCallBackGet(VO_CALLBACK_SB_SET_PIXEL));
+  s.buffer = get != nullptr ? get() : nullptr;
+  uint32_t channels = 0;
+  if (s.buffer == nullptr || data_mask == nullptr || s.set_pixel == nullptr || control == nullptr ||
+      data_mask(s.buffer, &channels) != 0)
+    return;
+  s.mask = channels & c->channels & (VO_SB_COLOUR | VO_SB_STENCIL);
+  VtTypedValue v{};
+  s.buffer_width = control(s.buffer, VO_SB_WIDTH, &v) == 0 ? v.value.u : 0;
+  s.buffer_height = control(s.buffer, VO_SB_HEIGHT, &v) == 0 ? v.value.u : 0;
+}
+
+VtStatus RenderFull(RayContext *c) {
+  PassFrame f{};
+  VtStatus result = PassSetup(f, c, kPassFull);
+  void *arrays = nullptr;
+  if (result == 0 && !ArraysMake(f, arrays)) result = VO_STATUS_NO_MEMORY;
+  if (result != 0) return result | PassEnd(f);
+  FullState &s = f.full;
+  VtShaderGlobals *g = f.g;
+  s.field = StandardRendererStarted() ? ControlWord(kControlFieldSelection, 0) : 0;
+  BufferAttach(c, s);
+  const double step = 100.0 / f.height;
+  double percent = 0.0;
+  result = Progress(c, percent);
+  uint32_t countdown = c->polls[2];
+  bool first = true;
+  for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
+    if ((result = LineStart(c, countdown, c->polls[3])) != 0) break;
+    g->xi = static_cast<float>(f.xmin) * f.xi_step;
+    g->yi = static_cast<float>(y) * f.yi_step;
+    g->yp = static_cast<float>(y);
+    if (first) {
+      s.threshold = LineThreshold(f, y - 1);
+      CornerRow(f, y, s.top, s.upper);
+      first = false;
+    }
+    s.threshold = LineThreshold(f, y);
+    CornerRow(f, y + 1, s.bottom, s.lower);
+    VerticalEdges(f, y);
+    if (c->sticky != 0) break;
+    g->xi = static_cast<float>(f.xmin) * f.xi_step;
+    uint8_t *d = f.line;
+    for (int32_t i = 0; i < f.width; ++i) {
+      g->xp = static_cast<float>(f.xmin + i);
+      Sample p;
+      PixelForm(f, i, static_cast<uint32_t>(y), p);
+      g->alpha = p.alpha;
+      d = f.writer(d, p.colour);
+      g->xi += f.xi_step;
+    }
+    std::swap(s.top, s.bottom);
+    std::swap(s.upper, s.lower);
+    result = Output(f, static_cast<uint32_t>(y));
+    if (result == 0) result = Progress(c, percent += step);
+  }
+  VoDeallocate(arrays);
+  return result | c->sticky | PassEnd(f);
+}
+
+// ---- The work farm ------------------------------------------------------------
+
+using PassProc = VtStatus (*)(RayContext *);
+
+struct Threaded {
+  PassProc pass;
+  uint32_t region[4];
+  std::atomic<bool> moved;         // a work item set the viewport to its band
+  VtDriverRowProc output;          // of rows delivered by a threaded pass
+  std::atomic<VtStatus> status;    // of the items so far: once non-zero, no more are rendered
+};
+
+VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
+  auto *t = static_cast<Threaded *>(argument);
+  // An interrupted or failed band ends the picture: the next band's set-up
+  // would clear the sticky words and go on.
+  if (t->status.load(std::memory_order_relaxed) != 0) return 0;
+  const uint32_t band[4] = {item->x0, item->x1, item->y0, item->y1};
+  VtStatus st = 0;
+  if (std::memcmp(band, t->region, sizeof band) != 0) {
+    st = VoViewSetViewport(nullptr, band);
+    t->moved.store(true, std::memory_order_relaxed);
+  }
+  if (st != 0) return st;
+  RayContext *c = Context();
+  st = t->pass(c);
+  t->status.fetch_or(st, std::memory_order_relaxed);
+  return st;
+}
+
+// The worker: works through the job's items, each a complete pass over its
+// band. Its argument is null on the calling thread; the pass it runs is the
+// context's. A clone's tree, built at its first item, goes at its end.
+VtStatus Worker(void *) {
+  RayContext *c = Context();
+  VtStatus st = VoMultiThreadWorkerBegin();
+  if (st == 0) st = VoMultiThreadWorkerLoop(&Work, c->threaded);
+  if (c->is_clone) {
+    OctreeRelease(c);
+    c->prepared = 0;
+    if (RayContext *m = MasterContext())
+      std::atomic_ref<uint64_t>(m->eye_rays).fetch_add(c->eye_rays, std::memory_order_relaxed);
+  }
+  return VoMultiThreadWorkerEnd(st) | st;
+}
+
+VtStatus RowOut(uint32_t row, void *pixels) {
+  const auto *t = static_cast<const Threaded *>(Context()->threaded);
+  return VoMultiThreadRowDeliver(row, pixels, t->output);
+}
+
+// The frame of a picture the work farm renders in bands: begun and ended
+// once on the main thread, over the application's viewport.
+// The oversampled view is current meanwhile, as in a pass: a target sized
+// at the frame reads the resolution.
+VtStatus FrameBegin(RayContext *c, const uint32_t *region) {
+  PassFrame f{};
+  f.c = c;
+  f.factor = StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
+  VtStatus st = f.factor > 1 ? ViewEnlarge(f) : 0;
+  if (st != 0) return st;
+  if (c->accept != nullptr) (void)c->accept(VO_DRIVER_OUTPUT_RASTER);
+  const auto *r = reinterpret_cast<const int32_t *>(region);
+  if (c->begin_frame != nullptr) st = c->begin_frame(r[0], r[1], r[2], r[3]);
+  if (f.view_copy != nullptr) {
+    (void)VoViewSet(f.saved_view);
+    (void)VoViewDestroy(f.view_copy);
+  }
+  return st;
+}
+
+VtStatus FrameEnd(RayContext *c) { return c->end_frame != nullptr ? c->end_frame() : 0; }
+
+// What the workers read, made on the main thread before they start: the
+// image's shading set-up (lights prepared with their shadow maps, which the
+// workers' copies share; background and foreground reset and pre-rendered)
+// and the scene (gathering, object table, hit records, grid). *shading
+// tells whether the image was begun (ended by FrameRelease).
+VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
+  const uint32_t kind = pass == &RenderPreview ? kPassPreview : kPassFull;
+  c->pass_kind = kind;
+  BackgroundsFetch(c);
+  VtStatus st = 0;
+  if (c->globals != nullptr) {
+    st = VoShadingInitialiseImage(kind);
+    *shading = st == 0;
+  }
+  if (st == 0) st = ScenePrepare(c);
+  // When the scene is the last frame's, the workers share one complete
+  // octree, split here once (what the last frame split is kept), rather
+  // than each splitting its own as it walks; so they do for a new scene or
+  // when the memory limit stops the split here. (A tree already frozen is
+  // an enclosing pass's, which its workers may be reading.)
+  if (st == 0 && !c->frozen) c->frozen = c->repeated && OctreeSplitAll(c) ? 1 : 0;
+  if (st == 0) st = c->sticky;
+  c->pass_kind = 0;
+  return st;
+}
+
+VtStatus RunOnFarm(RayContext *c, PassProc pass);
+
+VtStatus RunThreaded(RayContext *c, PassProc pass) {
+  if (!ModuleStarted(VO_MODULE_MULTITHREAD)) {
+    Post(VO_STATUS_UNAVAILABLE, messages::kRayNeedsWorkFarm, VO_MODULE_RAYTRACER);
+    return VO_STATUS_UNAVAILABLE;
+  }
+  return RunOnFarm(c, pass);
+}
+
+}  // namespace
+
+void WorkerCallbacks(RayContext *c) {
+  c->begin_frame = nullptr;
+  c->end_frame = nullptr;
+  c->accept = nullptr;
+  c->progress = nullptr;
+  c->row_bytes = c->row_floats = c->row_rgba = &RowOut;
+}
+
+namespace {
+
+VtStatus RunOnFarm(RayContext *c, PassProc pass) {
+  Threaded t{pass, {}, false, nullptr, 0};
+  VtStatus st = VoViewEvaluate(nullptr);
+  if (st == 0) st = VoViewGetViewport(nullptr, t.region);
+  if (st != 0) return st;
+  const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
+  VtMultiThreadJob *job = scheme == VO_MT_SCHEME_BANDED ? VoMultiThreadJobCreate(t.region)
+                          : scheme == VO_MT_SCHEME_EVEN ? VoMultiThreadJobCreateEven(t.region)
+                                                        : nullptr;
+  if (job == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  // The sticky words, once for the picture on the main thread: a band that
+  // cleared them would wipe another band's interrupt or failure.
+  if (c->kernel_sticky != nullptr) std::atomic_ref<uint32_t>(*c->kernel_sticky).store(0, std::memory_order_relaxed);
+  c->sticky = 0;
+  void *outer = c->threaded;
+  const uint32_t outer_holds = c->frame_holds, outer_frozen = c->frozen;
+  c->threaded = &t;
+  c->frame_holds = 1;
+  c->eye_rays = 0;
+  // A pass the farm cannot begin (its driver not made) renders nothing and
+  // answers why.
+  st = VoMultiThreadPassBegin(job);
+  if (st == 0) {
+    (void)CallbacksFetch();
+    PassFrame probe{};
+    probe.c = c;
+    OutputChoose(probe);
+    t.output = probe.driver_row;
+    st = VoMultiThreadImageSet(probe.pixel_size, t.region[1] - t.region[0] + 1, t.region[3] - t.region[2] + 1);
+    bool shading = false;
+    if (st == 0 && VoMultiThreadIsActive()) st = FramePrepare(c, pass, &shading);
+    if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
+    const bool threaded = VoMultiThreadIsActive() != 0;
+    if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
+      st = VoMultiThreadDispatch(threaded ? &RowOut : nullptr, nullptr);
+        st |= FrameEnd(c);
+    }
+    st |= VoMultiThreadWorkersStop();
+    if (shading) st |= VoShadingTerminateImage();
+  }
+  // The scene goes once every worker is joined; the octree stays for the
+  // next frame.
+  c->frame_holds = outer_holds;
+  c->frozen = outer_frozen;
+  c->keep_index = outer == nullptr;
+  st |= SceneRelease(c);
+  c->keep_index = 0;
+  st |= VoMultiThreadPassEnd();
+  st |= VoMultiThreadJobDestroy(job);
+  // A band left as the viewport would narrow the application's next render.
+  if (t.moved) st |= VoViewSetViewport(nullptr, t.region);
+  c->threaded = outer;
+  return st;
+}
+
+}  // namespace
+
+VtStatus RenderEntry(uint32_t code) {
+  RayContext *c = Context();
+  if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  switch (code) {
+    case kExecutePreview: return RunThreaded(c, &RenderPreview);
+    case kExecuteFull: return RunThreaded(c, &RenderFull);
+    default: return VO_STATUS_BAD_ARGUMENT;
+  }
+}
+
+bool EyeViewOfCurrentView(EyeView *out) {
+  const auto *res = ViewValue<int32_t>(VO_VIEW_VALUE_RESOLUTION);
+  const auto *corner = ViewValue<double>(VO_VIEW_VALUE_CORNER_DOUBLE);
+  const auto *edges = ViewValue<double>(VO_VIEW_VALUE_EDGES_DOUBLE);  // horizontal, then vertical
+  const auto *eye = ViewValue<float>(VO_VIEW_VALUE_EYE);
+  const auto *dir = ViewValue<float>(VO_VIEW_VALUE_DIRECTION);
+  const auto *hither = ViewValue<float>(VO_VIEW_VALUE_HITHER);
+  const auto *yon = ViewValue<float>(VO_VIEW_VALUE_YON);
+  const auto *kind = ViewValue<int32_t>(VO_VIEW_VALUE_PROJECTION_KIND);
+  if (!res || !corner || !edges || !eye || !dir || !hither || !yon || !kind || res[0] <= 0 || res[1] <= 0)
+    return false;
+  for (int k = 0; k < 3; ++k) {
+    out->corner[k] = corner[k];
+    out->xstep[k] = edges[k] / res[0];
+    out->ystep[k] = edges[3 + k] / res[1];
+    out->eye[k] = eye[k];
+    out->direction[k] = dir[k];
+  }
+  out->hither = *hither;
+  out->yon = *yon;
+  out->perspective = *kind == VO_PROJECTION_PERSPECTIVE;
+  return true;
+}
+
+void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,
+            double *far_distance, bool midpoint) {
+  if (v.perspective) {
+    double p[3] = {point[0] - v.eye[0], point[1] - v.eye[1], point[2] - v.eye[2]};
+    const double length = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    if (length > 0.0)
+      for (double &k : p) k /= length;
+    double cosine = 0.0;
+    for (int k = 0; k < 3; ++k) {
+      origin[k] = static_cast<float>(v.eye[k]);
+      direction[k] = static_cast<float>(p[k]);
+      cosine += p[k] * v.direction[k];
+    }
+    if (cosine <= 0.001) cosine = 0.001;
+    double n = v.hither / cosine;
+    if (n <= 0.001) n = 0.001;
+    double far = v.yon / cosine;
+    *near_distance = n;
+    *far_distance = far <= n ? n : far;
+    return;
+  }
+  for (int k = 0; k < 3; ++k) {
+    direction[k] = static_cast<float>(v.direction[k]);
+    origin[k] = static_cast<float>(point[k] - v.direction[k]);
+  }
+  double n = v.hither;
+  if (midpoint && n >= 0.0 && n < 0.001) n = 0.001;
+  if (midpoint && n < 0.0 && n > -0.001) n = -0.001;
+  *near_distance = n;
+  *far_distance = v.yon <= n ? n : v.yon;
+}
+
+}  // namespace vo::ray

@@ -1,0 +1,615 @@
+// Scan polygons and edges in 24.8 fixed point, and the depth-tested
+// scanline: the standard classes' polygon and edge set-up, edge start,
+// edge insert, line activation, line scan and end.
+//
+// Invariants a reader must know:
+// - screen x and y are clamped into the clip range in floating point before
+//   they become integers; a polygon with a coordinate that is not finite is
+//   dropped (no edges);
+// - depth arithmetic runs in 64 bits and every stored depth is saturated to
+//   0..2147483647; a steep edge's depth step keeps its sign;
+// - the point scratch grows as the clipped ring is read: clipping can make
+//   the ring longer than the polygon's own vertex count;
+// - a polygon's projected points are taken once, when it is set up, into
+//   the render's point blocks, and read from there at activation; a block
+//   whose points have all been read is filled again; a polygon without
+//   points there (a ring longer than a block, no memory) is projected again
+//   from its ring at activation, with the same result;
+// - a polygon's pending edges are ordered by first line, its active edges by
+//   x (then slope), and line scan pairs them first with second, third with
+//   fourth.
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "render/vorenstd/renderer.h"
+
+namespace vo::renstd {
+
+namespace {
+
+constexpr size_t kScratchStep = 128;
+constexpr int32_t kFlatXStep = 0x800000;
+constexpr double kMostDepthStep = 8388608.0;
+constexpr uint32_t kStickyNoMemory = 0x4;
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  const int64_t q = a / b;
+  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+int32_t Narrow(int64_t v) {
+  return static_cast<int32_t>(v < INT32_MIN ? INT32_MIN : (v > INT32_MAX ? INT32_MAX : v));
+}
+
+// Fixed point of a screen fraction, clamped in floating point.
+int32_t Fixed(double fraction, int32_t resolution, int32_t low, int32_t high) {
+  double v = fraction * resolution * 256.0;
+  if (v < low) v = low;
+  if (v > high) v = high;
+  return static_cast<int32_t>(v);
+}
+
+// One more step of scratch, the points so far kept.
+VtStatus ScratchGrow(RenderFrame *f) {
+  const size_t capacity = f->scratch_points + kScratchStep;
+  if (capacity > UINT32_MAX / sizeof(ScratchPoint)) return VO_STATUS_NO_MEMORY;
+  auto *scratch = static_cast<ScratchPoint *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScratchPoint))));
+  if (scratch == nullptr) return VO_STATUS_NO_MEMORY;
+  if (f->scratch_points != 0) std::memcpy(scratch, f->scratch, f->scratch_points * sizeof(ScratchPoint));
+  VoDeallocate(f->scratch);
+  f->scratch = scratch;
+  f->scratch_points = capacity;
+  return 0;
+}
+
+VtReference *ClippedRing(const ScanPolygon *q) {
+  const int32_t offset = PropertyOffset(q->primitive->contents, VO_POLY_VREFSCLIP);
+  return offset >= 0 ? *ElementField<VtReference *>(q->polygon, offset) : nullptr;
+}
+
+// The line of a point at screen height y (the window's fraction), clamped
+// into the view's lines.
+int64_t LineOf(const RenderFrame *f, const float *window, double y) {
+  if (!(y > window[2])) return f->ymin;
+  if (y >= window[3]) return f->ymin + f->height - 1;
+  return static_cast<int64_t>(f->yres * y);
+}
+
+// The first line the ring's points reach, clamped into the view's lines.
+int64_t RingFirstLine(const RenderFrame *f, const float *window, int32_t screen, const VtReference *ring) {
+  int64_t smallest = INT64_MAX;
+  const VtReference *node = ring;
+  do {
+    node = node->next;
+    const float *p = ElementField<float>(node->data, screen);
+    smallest = std::min(smallest, LineOf(f, window, static_cast<double>(p[1]) / p[3]));
+  } while (node != ring);
+  return smallest;
+}
+
+// The projected points of the ring into the scratch, grown as the ring is
+// read: their count, 0 when one is not finite (the polygon is dropped), or
+// -1 when the scratch cannot grow. With window given, the first line the
+// points reach goes to *first_line on the way (when the count is positive).
+int64_t PointsProject(RenderFrame *f, const ScanPolygon *q, const VtReference *ring,
+                      const float *window = nullptr, int64_t *first_line = nullptr) {
+  const int32_t screen = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
+  if (screen < 0 || ring == nullptr) return 0;
+  size_t n = 0;
+  int64_t smallest = INT64_MAX;
+  const VtReference *node = ring;
+  do {
+    node = node->next;
+    if (n == f->scratch_points && ScratchGrow(f) != 0) return -1;
+    const float *p = ElementField<float>(node->data, screen);
+    const double w = p[3], sx = p[0] / w, sy = p[1] / w;
+    if (window != nullptr) smallest = std::min(smallest, LineOf(f, window, sy));
+    double sz = p[2] / w;
+    if (!std::isfinite(sx) || !std::isfinite(sy) || !std::isfinite(sz)) return 0;
+    sz = sz < 0 ? 0 : (sz > 1 ? 1 : sz);
+    ScratchPoint &out = f->scratch[n++];
+    out.x = Fixed(sx, f->xres, f->clip[0], f->clip[1]);
+    out.y = Fixed(sy, f->yres, f->clip[2], f->clip[3]);
+    if (out.x % 256 == 0 && out.x > 0) --out.x;
+    out.z = static_cast<int32_t>(sz * kDepthFar);
+    out.w = p[3];
+    out.vertex = static_cast<VtVertex *>(node->data);
+  } while (node != ring);
+  if (first_line != nullptr) *first_line = smallest;
+  return static_cast<int64_t>(n);
+}
+
+}  // namespace
+
+// A block of projected points: the polygons holding points in it are live.
+struct PointBlock {
+  PointBlock *all_next;
+  PointBlock *spare_next;
+  uint32_t used, live;
+  ScratchPoint points[2048];
+};
+
+namespace {
+
+constexpr uint32_t kBlockPoints = sizeof(PointBlock::points) / sizeof(ScratchPoint);
+
+// Room for n points, in the block being filled or a fresh one: the points'
+// place, or null (the polygon then keeps none).
+ScratchPoint *PointsReserve(RenderFrame *f, uint32_t n, ScanPolygon *q) {
+  if (n > kBlockPoints) return nullptr;
+  PointBlock *b = f->point_fill;
+  if (b == nullptr || kBlockPoints - b->used < n) {
+    if (b != nullptr && b->live == 0) {
+      b->used = 0;
+    } else if (f->point_spare != nullptr) {
+      b = f->point_spare;
+      f->point_spare = b->spare_next;
+      b->used = 0;
+    } else {
+      b = static_cast<PointBlock *>(VoAllocate(sizeof(PointBlock)));
+      if (b == nullptr) return nullptr;
+      b->all_next = f->point_blocks;
+      f->point_blocks = b;
+      b->used = b->live = 0;
+    }
+    f->point_fill = b;
+  }
+  q->point_block = b;
+  q->point_first = b->used;
+  q->point_count = n;
+  b->used += n;
+  ++b->live;
+  return b->points + q->point_first;
+}
+
+// The polygon's points given back; a block left without live polygons is
+// filled again.
+void PointsRelease(RenderFrame *f, ScanPolygon *q) {
+  PointBlock *b = q->point_block;
+  if (b == nullptr) return;
+  q->point_block = nullptr;
+  if (--b->live != 0) return;
+  if (b == f->point_fill) {
+    b->used = 0;
+  } else {
+    b->spare_next = f->point_spare;
+    f->point_spare = b;
+  }
+}
+
+void Link(ScanEdge *&first, ScanEdge *&last, ScanEdge *before, ScanEdge *e) {
+  e->next = before;
+  e->previous = before != nullptr ? before->previous : last;
+  (e->previous != nullptr ? e->previous->next : first) = e;
+  (before != nullptr ? before->previous : last) = e;
+}
+
+void Unlink(ScanEdge *&first, ScanEdge *&last, ScanEdge *e) {
+  (e->previous != nullptr ? e->previous->next : first) = e->next;
+  (e->next != nullptr ? e->next->previous : last) = e->previous;
+  e->previous = e->next = nullptr;
+}
+
+// An edge given back to the frame's class (its scratch vertex released).
+void EdgeFreeIn(RenderFrame *f, ScanEdge *e) {
+  if (e->scratch != nullptr) {
+    if (f->scratch_release != nullptr)
+      f->scratch_release(e->polygon->primitive, e->scratch);
+    else
+      (void)VoVertexDestroy(e->polygon->primitive, e->scratch);
+  }
+  (void)VoPoolFree(f->cls->edge_pool, e);
+}
+
+void EdgesFree(RenderFrame *f, ScanEdge *e) {
+  while (e != nullptr) {
+    ScanEdge *next = e->next;
+    EdgeFreeIn(f, e);
+    e = next;
+  }
+}
+
+// One edge between two projected points, made and inserted; false when the
+// edge pool is exhausted.
+bool EdgeMake(RenderFrame *f, ScanPolygon *q, const ScratchPoint &p, const ScratchPoint &c) {
+  VtRenderClass *cls = f->cls;
+  auto *e = static_cast<ScanEdge *>(VoPoolAllocate(cls->edge_pool));
+  if (e == nullptr) return false;
+  std::memset(static_cast<void *>(e), 0, sizeof *e);
+  e->polygon = q;
+  const bool previous_upper = p.y < c.y || (p.y == c.y && p.x < c.x);
+  const ScratchPoint &u = previous_upper ? p : c, &l = previous_upper ? c : p;
+  e->upper_vertex = u.vertex;
+  e->lower_vertex = l.vertex;
+  e->ux = u.x, e->uy = u.y, e->uz = u.z;
+  e->lx = l.x, e->ly = l.y, e->lz = l.z;
+  (previous_upper ? cls->edge_from_previous : cls->edge_from_current)(e, p.vertex, c.vertex);
+  int32_t first_line = e->uy / 256, whole = 0, remainder = 0;
+  EdgeStepsSet(e, &whole, &remainder);
+  e->dw = l.w - u.w;
+  cls->edge_start(e, &first_line, e->lx - e->ux, e->dy, Narrow(int64_t{e->lz} - e->uz), whole, remainder);
+  cls->edge_insert(q, first_line - f->ymin, e);
+  return true;
+}
+
+void ActiveInsert(ScanPolygon *q, ScanEdge *e) {
+  ScanEdge *before = q->active_first;
+  while (before != nullptr && (before->x < e->x || (before->x == e->x && before->slope <= e->slope)))
+    before = before->next;
+  Link(q->active_first, q->active_last, before, e);
+}
+
+void PolygonAppend(RenderFrame *f, ScanPolygon *q) {
+  q->next = nullptr;
+  q->previous = f->active_last;
+  (f->active_last != nullptr ? f->active_last->next : f->active_first) = q;
+  f->active_last = q;
+}
+
+void PolygonUnlink(RenderFrame *f, ScanPolygon *q) {
+  (q->previous != nullptr ? q->previous->next : f->active_first) = q->next;
+  (q->next != nullptr ? q->next->previous : f->active_last) = q->previous;
+}
+
+// Depth-tests pixels xs..xe of the span between L and R and hands each
+// visible run to the span procedure.
+void SpanScan(RenderFrame *f, ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe) {
+  int32_t *row = f->depth;
+  const int32_t x0 = f->xmin;
+  const int64_t step = q->depth_dx;
+  int64_t z = l->depth + (int64_t{256} * xs - l->x + 128) * step / 256;
+  for (int32_t x = xs; x <= xe;) {
+    if (DepthSaturate(z) > row[x - x0]) {
+      z += step;
+      ++x;
+      continue;
+    }
+    const int32_t start = x;
+    for (int32_t d; x <= xe && (d = DepthSaturate(z)) <= row[x - x0]; ++x, z += step) row[x - x0] = d;
+    q->left = l;
+    q->right = r;
+    f->span(q, l, r, start, x - 1);
+  }
+}
+
+void EdgeAdvance(RenderFrame *f, ScanPolygon *q, ScanEdge *e) {
+  e->y += 256;
+  if (e->y > e->ly) {
+    Unlink(q->active_first, q->active_last, e);
+    EdgeFreeIn(f, e);
+    --q->edge_count;
+    return;
+  }
+  if (e->dy > 0) {
+    const int64_t sum = int64_t{e->x_remainder} + e->accumulator;
+    e->x = Narrow(int64_t{e->x} + sum / e->dy + e->x_step);
+    e->accumulator = static_cast<int32_t>(sum % e->dy);
+  }
+  e->depth = DepthSaturate(int64_t{e->depth} + e->depth_step);
+}
+
+}  // namespace
+
+int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
+  VtStandardRendererContext *s = State();
+  RenderFrame *f = s->frame;
+  const int32_t clipped = PropertyOffset(primitive->contents, VO_POLY_VREFSCLIP);
+  const VtReference *ring = clipped >= 0 ? *ElementField<VtReference *>(polygon, clipped) : nullptr;
+  if (ring == nullptr || f->cls->polygon_pool == nullptr) return 0;
+  auto *q = static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
+  if (q == nullptr) {
+    if (s->sticky != nullptr) *s->sticky |= kStickyNoMemory;
+    return 0;
+  }
+  std::memset(static_cast<void *>(q), 0, sizeof *q);
+  q->primitive = primitive;
+  q->polygon = polygon;
+  q->next_enters = 1;
+  const float *plane = LayoutField<float>(primitive->contents, polygon, VO_POLY_PLANE);
+  const double *m = s->inverse;
+  for (int i = 0; i < 4 && plane != nullptr; ++i)
+    q->plane[i] = static_cast<float>(m[i * 4] * plane[0] + m[i * 4 + 1] * plane[1] + m[i * 4 + 2] * plane[2] +
+                                     m[i * 4 + 3] * plane[3]);
+  if (std::fabs(q->plane[2]) >= 1e-5f) {
+    const auto step = [&](float a, int32_t resolution) {
+      double v = -static_cast<double>(a) / (static_cast<double>(q->plane[2]) * resolution);
+      v = v < -1 ? -1 : (v > 1 ? 1 : v);  // not a number stays and gives 0 below
+      return std::isnan(v) ? 0 : static_cast<int32_t>(v * kDepthFar);
+    };
+    q->depth_dx = step(q->plane[0], f->xres);
+    q->depth_dy = step(q->plane[1], f->yres);
+  }
+  f->cls->polygon_initialise(q);
+  // The points, while the ring's vertices are at hand; a ring longer than a
+  // block is projected again at activation.
+  const float *window = s->window;
+  int64_t smallest = INT64_MAX;
+  const int64_t n = PointsProject(f, q, ring, window, &smallest);
+  ScratchPoint *kept = n >= 0 ? PointsReserve(f, static_cast<uint32_t>(n), q) : nullptr;
+  if (kept != nullptr && n > 0)
+    std::memcpy(kept, f->scratch, static_cast<size_t>(n) * sizeof(ScratchPoint));
+  else if (kept == nullptr && n <= kBlockPoints && s->sticky != nullptr)
+    *s->sticky |= kStickyNoMemory;
+  // A ring the projection stopped early on is walked again for its lines.
+  if (n <= 0) {
+    const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
+    if (screen >= 0) smallest = RingFirstLine(f, window, screen, ring);
+  }
+  int64_t index = smallest - f->ymin;
+  index = index < 0 ? 0 : (index > f->height ? f->height : index);
+  q->next = f->polygon_buckets[index];
+  f->polygon_buckets[index] = q;
+  return 1;
+}
+
+VtStatus EdgesSetUp(ScanPolygon *q) {
+  RenderFrame *f = Frame();
+  VtRenderClass *cls = f->cls;
+  q->edge_count = 0;
+  const ScratchPoint *points = f->scratch;
+  int64_t n;
+  if (q->point_block != nullptr) {
+    points = q->point_block->points + q->point_first;
+    n = q->point_count;
+  } else {
+    n = PointsProject(f, q, ClippedRing(q));
+  }
+  if (n <= 0) {
+    PointsRelease(f, q);
+    return n < 0 ? VO_STATUS_NO_MEMORY : 0;
+  }
+  f->edge_points = points;
+  f->edge_point_count = static_cast<size_t>(n);
+  cls->shading_start(q);
+  VtStatus st = 0;
+  int32_t count = 0;
+  const ScratchPoint *previous = &points[n - 1];
+  for (int64_t i = 0; i < n; ++i) {
+    const ScratchPoint &current = points[i];
+    const bool flat = cls->skip_flat_edges != 0 && (previous->y + 128) / 256 == (current.y + 128) / 256;
+    const bool point = previous->x == current.x && previous->y == current.y;
+    if (!flat && !point) {
+      if (!EdgeMake(f, q, *previous, current)) {
+        st = VO_STATUS_NO_MEMORY;
+        EdgesFree(f, q->pending_first);
+        q->pending_first = q->pending_last = nullptr;
+        count = 0;
+        break;
+      }
+      ++count;
+    }
+    previous = &current;
+  }
+  PointsRelease(f, q);
+  q->edge_count = count;
+  q->in_active = 0;
+  if (count > 0) cls->shading_finish(q);
+  return st;
+}
+
+void PointBlocksFree(RenderFrame *f) {
+  for (PointBlock *b = f->point_blocks; b != nullptr;) {
+    PointBlock *next = b->all_next;
+    VoDeallocate(b);
+    b = next;
+  }
+  f->point_blocks = f->point_fill = f->point_spare = nullptr;
+}
+
+void EdgeStepsSet(ScanEdge *e, int32_t *whole, int32_t *remainder) {
+  const int64_t dx = int64_t{e->lx} - e->ux, dy = int64_t{e->ly} - e->uy, dz = int64_t{e->lz} - e->uz;
+  e->adx = Narrow(dx < 0 ? -dx : dx);
+  e->dy = Narrow(dy);
+  if (dy == 0) {
+    e->x_step = kFlatXStep;
+    e->x_remainder = 0;
+    e->depth_step = 0;
+    e->slope = 1e20f;
+    e->reciprocal = 1.0f / static_cast<float>(dx);
+    *whole = *remainder = 0;
+    return;
+  }
+  const int64_t step = FloorDiv(256 * dx, dy);
+  e->x_step = Narrow(step);
+  e->x_remainder = Narrow(256 * dx - step * dy);
+  const double depth = 256.0 * static_cast<double>(dz) / static_cast<double>(dy);
+  e->depth_step = std::fabs(depth) > kMostDepthStep ? (depth < 0 ? -8388608 : 8388608) : static_cast<int32_t>(depth);
+  e->slope = static_cast<float>(static_cast<double>(dx) / static_cast<double>(dy));
+  e->reciprocal = 1.0f / static_cast<float>(dy);
+  const int64_t w = FloorDiv(dx, dy);
+  *whole = Narrow(w);
+  *remainder = Narrow(dx - w * dy);
+}
+
+void EdgeStartStandard(ScanEdge *e, int32_t *first_line, int32_t, int32_t dy, int32_t, int32_t whole,
+                       int32_t remainder) {
+  const int32_t f = e->uy % 256;
+  int32_t d = 128 - f;
+  if (d < 1) {
+    d = 384 - f;
+    ++*first_line;
+  }
+  int64_t x = int64_t{e->ux} + int64_t{whole} * d, accumulator = int64_t{remainder} * d;
+  if (dy > 0) {
+    x += accumulator / dy;
+    accumulator %= dy;
+  }
+  e->x = Narrow(x);
+  e->accumulator = static_cast<int32_t>(accumulator);
+  e->y = *first_line * 256 + 128;
+  e->zero = 0;
+  e->depth = DepthSaturate(int64_t{e->uz} + int64_t{e->depth_step} * d / 256);
+}
+
+void EdgeInsert(ScanPolygon *q, int32_t line, ScanEdge *e) {
+  e->first_line = line;
+  ScanEdge *before = q->pending_first;
+  while (before != nullptr && before->first_line < line) before = before->next;
+  Link(q->pending_first, q->pending_last, before, e);
+}
+
+namespace {
+
+// The polygon's pending edges that start on or before the line, into its
+// active list in their pending order.
+void PendingMove(ScanPolygon *p, int32_t line) {
+  while (p->pending_first != nullptr && p->pending_first->first_line <= line) {
+    ScanEdge *e = p->pending_first;
+    Unlink(p->pending_first, p->pending_last, e);
+    ActiveInsert(p, e);
+  }
+}
+
+// While an active polygon is scanned or stepped: the record two ahead and
+// the first two edges of the next (whose record was asked for the time
+// before). Inline: the compiler drops a call that only prefetches.
+[[gnu::always_inline]] inline void ActiveAhead(const ScanPolygon *q) {
+  const ScanPolygon *n1 = q->next;
+  if (n1 == nullptr) return;
+  if (n1->next != nullptr) __builtin_prefetch(n1->next);
+  if (const ScanEdge *e = n1->active_first) {
+    __builtin_prefetch(e);
+    if (e->next != nullptr) __builtin_prefetch(e->next);
+  }
+}
+
+}  // namespace
+
+VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
+  RenderFrame *f = Frame();
+  // The polygons already active had theirs moved when the last line ended.
+  const bool moved = f->pending_through == line + 1;
+  ScanPolygon *q = *bucket;
+  *bucket = nullptr;
+  VtStatus st = 0;
+  // What setting up the polygons ahead will read is asked for while one is
+  // set up, in three stages: the record three ahead, the points and the
+  // scene's polygon record two ahead (their record came the time before)
+  // and the vertices of the next one
+  // (its points came the time before). Written out here: the compiler
+  // drops a call that only prefetches.
+  const auto record = [](const ScanPolygon *p) {
+    const char *c = reinterpret_cast<const char *>(p);
+    __builtin_prefetch(c);
+    __builtin_prefetch(c + 64);
+    __builtin_prefetch(c + 128);
+    __builtin_prefetch(c + sizeof(ScanPolygon) - 1);
+  };
+  ScanPolygon *n1 = q != nullptr ? q->next : nullptr;
+  ScanPolygon *n2 = n1 != nullptr ? n1->next : nullptr;
+  while (q != nullptr) {
+    ScanPolygon *next = q->next;
+    if (n2 != nullptr) {
+      if (n2->next != nullptr) record(n2->next);
+      if (const PointBlock *b = n2->point_block) __builtin_prefetch(b->points + n2->point_first);
+      // The scene's polygon record, whose plane the shading start reads.
+      const char *polygon = reinterpret_cast<const char *>(n2->polygon);
+      __builtin_prefetch(polygon);
+      __builtin_prefetch(polygon + 64);
+    }
+    if (n1 != nullptr)
+      if (const PointBlock *b = n1->point_block)
+        for (const ScratchPoint *p = b->points + n1->point_first, *end = p + n1->point_count; p != end; ++p) {
+          __builtin_prefetch(p->vertex);
+          __builtin_prefetch(reinterpret_cast<const char *>(p->vertex) + 64);
+        }
+    n1 = n2;
+    n2 = n2 != nullptr ? n2->next : nullptr;
+    const VtStatus made = EdgesSetUp(q);
+    st |= made;
+    if (made == 0 && q->edge_count > 0) {
+      PolygonAppend(f, q);
+      if (moved) PendingMove(q, line);
+    } else {
+      EdgesFree(f, q->pending_first);
+      PolygonFree(f, q);
+    }
+    q = next;
+  }
+  if (!moved)
+    for (ScanPolygon *p = f->active_first; p != nullptr; p = p->next) PendingMove(p, line);
+  f->line_activated = line + 1;
+  f->pending_through = 0;
+  return st;
+}
+
+VtStatus LineScan(int32_t) {
+  RenderFrame *f = Frame();
+  BackgroundPaint(f, f->xmin, f->xmin + f->xres - 1);
+  if (f->active_first == nullptr) return 0;
+  std::fill_n(f->depth, f->width, kDepthFar);
+  const int32_t first = f->xmin, last = f->xmin + f->width - 1;
+  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+    ActiveAhead(q);
+    for (ScanEdge *l = q->active_first; l != nullptr && l->next != nullptr; l = l->next->next) {
+      ScanEdge *r = l->next;
+      int32_t xs = l->x / 256 + (l->x % 256 > 128 ? 1 : 0);
+      int32_t xe = r->x / 256 - (r->x % 256 < 128 ? 1 : 0);
+      l->bound = xs;
+      r->bound = xe;
+      if (xs < first) xs = first;
+      if (xe > last) xe = last;
+      if (xe >= xs) SpanScan(f, q, l, r, xs, xe);
+    }
+  }
+  ActiveAdvance(f);
+  return 0;
+}
+
+void ActiveAdvance(RenderFrame *f) {
+  // After a line the loop activated, the next line's pending edges join
+  // here, while the polygon is at hand.
+  const int32_t next_line = f->line_activated;  // the line just scanned plus one
+  const bool ahead = next_line != 0;
+  for (ScanPolygon *q = f->active_first; q != nullptr;) {
+    ScanPolygon *next = q->next;
+    ActiveAhead(q);
+    for (ScanEdge *e = q->active_first; e != nullptr;) {
+      ScanEdge *after = e->next;
+      EdgeAdvance(f, q, e);
+      e = after;
+    }
+    if (q->edge_count <= 0) {
+      PolygonUnlink(f, q);
+      EdgesFree(f, q->pending_first);
+      EdgesFree(f, q->active_first);
+      PolygonFree(f, q);
+    } else if (ahead) {
+      PendingMove(q, next_line);
+    }
+    q = next;
+  }
+  f->pending_through = ahead ? next_line + 1 : 0;
+  f->line_activated = 0;
+}
+
+void PolygonFree(RenderFrame *f, ScanPolygon *q) {
+  f->cls->polygon_release(q);
+  (void)VoPoolFree(f->cls->polygon_pool, q);
+}
+
+VtStatus ScanEnd() {
+  RenderFrame *f = Frame();
+  for (ScanPolygon *q = f->active_first; q != nullptr;) {
+    ScanPolygon *next = q->next;
+    EdgesFree(f, q->active_first);
+    EdgesFree(f, q->pending_first);
+    PolygonFree(f, q);
+    q = next;
+  }
+  f->active_first = f->active_last = nullptr;
+  VoDeallocate(f->depth);
+  f->depth = nullptr;
+  return 0;
+}
+
+void EdgeListsEmpty(ScanPolygon *q) {
+  q->active_first = q->active_last = nullptr;
+  q->pending_first = q->pending_last = nullptr;
+}
+
+void EdgeFree(ScanEdge *e) { EdgeFreeIn(Frame(), e); }
+
+}  // namespace vo::renstd

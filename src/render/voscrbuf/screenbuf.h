@@ -1,0 +1,140 @@
+// The screen buffer module's private records and the procedures its files
+// share: the module record (one per context), the registry of live buffers,
+// channel conversions, scratch rows and the unguarded row writers.
+//
+// Invariants a reader must know:
+// - a buffer handle is used only when it is in the registry's live set (or
+//   is this context's private copy of the target) and holds tag 69;
+// - a channel has storage exactly when its mask bit is set; then it holds
+//   width x height pixels and its stride is elements x width;
+// - the region always lies inside the buffer (x1 < width, y1 < height);
+// - rows handed to the unguarded writers are image rows; a row outside the
+//   buffer is never written;
+// - the record is registered as context variables: a worker of a threaded
+//   pass has its own copy, with its own scratch rows and its own record of
+//   the target (sharing the target's pixel storage). The registry is shared.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include <vo/vo_driver.h>
+#include <vo/vo_screenbuf.h>
+
+#include "kernel/vosystem/context.h"
+#include "kernel/vosystem/hash_table.h"
+#include "kernel/vosystem/kernel.h"
+
+namespace vo::sb {
+
+constexpr uint32_t kModule = VO_MODULE_SCREEN_BUFFER;
+constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
+constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
+constexpr VtStatus kUnlisted = 0x20000102;  // an enumerated value outside its list
+constexpr float kNoDepth = 1e20f;           // a depth never written
+constexpr float kByteScale = 1.0f / 255.0f;
+constexpr uint32_t kChannels = 4;
+constexpr uint32_t kScratchRows = 4;
+constexpr uint32_t kReplacements = 5;
+
+// The driver callbacks the target stands in for, in attach order.
+constexpr uint32_t kReplacedCodes[kReplacements] = {VO_DRIVER_BEGIN_FRAME, VO_DRIVER_END_FRAME, VO_DRIVER_ROW_BYTES,
+                                                    VO_DRIVER_ROW_FLOAT, VO_DRIVER_ROW_FLOAT_RGBA};
+enum Replaced : uint32_t { kSlotBegin, kSlotEnd, kSlotBytes, kSlotRGB, kSlotRGBA };
+
+struct ScratchRow {
+  float *data;
+  size_t size;  // bytes
+  uint32_t in_use;
+};
+
+// Shared by the master record and every worker copy.
+struct BufferRegistry {
+  VtPool *pool;
+  VtHashTable *live;  // buffer address -> 1
+  VtScreenBuffer *head;
+};
+
+struct Context {
+  VtDriverRecord *attached;
+  VtProc saved[kReplacements];
+  uint32_t busy;
+  uint32_t switching;
+  ScratchRow scratch[kScratchRows];
+  VtScreenBuffer *target;
+  uint32_t no_forward;
+  BufferRegistry *registry;
+  VtScreenBuffer *private_target;  // a worker copy's own record of the target
+};
+
+Context *State();
+
+// The buffer when it is live for this context, else null after posting the
+// message with 0x20000012 (the module not started counts as not live).
+VtScreenBuffer *Checked(VtScreenBuffer *buffer, uint32_t message);
+// Posts the module's argument refusal (procedure, reason); answers 0x20000012.
+VtStatus Refuse(const char *procedure, const char *reason);
+
+// ---- Channels (pixels.cpp) ----
+
+// Floats per pixel of a channel's rows: 3 for colour, 1 otherwise.
+inline uint32_t Components(uint32_t channel) { return channel == 0 ? 3u : 1u; }
+inline size_t PixelIndex(const VtScreenBuffer *b, uint32_t x, uint32_t y) {
+  return static_cast<size_t>(y) * b->width + x;
+}
+// Bytes per pixel of a channel descriptor.
+size_t PixelBytes(const VtScreenBufferChannel &c);
+// Reads n pixels from pixel index p into out, pixel i at out + i x step.
+void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, float *out, size_t step);
+// Writes n pixels from in, pixel i at in + i x step, at pixel index p.
+void ChannelPut(VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, const float *in, size_t step);
+// Writes one value (Components floats) into every pixel of the region.
+void ChannelFill(VtScreenBuffer *b, uint32_t channel, const float *value);
+// The start value of a channel: colour black, alpha 1, depth 1e20, stencil 0.
+const float *StartValue(uint32_t channel);
+// New storage for a descriptor at a size (count, stride and data set);
+// 0x20000006 when the size overflows or memory runs out.
+VtStatus StorageMake(VtScreenBufferChannel *c, uint32_t width, uint32_t height);
+void StorageFree(VtScreenBufferChannel *c);
+
+// Scratch rows of the context, released at terminate and with a copy.
+void ScratchFree(Context *c);
+
+// ---- Unguarded row access at image row y over the region's columns ----
+VtStatus WriteRGB(Context *c, VtScreenBuffer *b, uint32_t y, const float *src);
+VtStatus WriteRGBA(Context *c, VtScreenBuffer *b, uint32_t y, const float *src);
+VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *src);
+VtStatus WriteRGBZ(Context *c, VtScreenBuffer *b, uint32_t y, const float *src);
+// Reads the region row at image row y in a row format: floats per pixel
+// (3, 4 or 5), the place of alpha and of depth in a pixel (-1 none).
+struct RowFormat {
+  uint32_t step;
+  int alpha;
+  int depth;
+};
+constexpr RowFormat kRGB = {3, -1, -1}, kRGBA = {4, 3, -1}, kRGBZ = {4, -1, 3}, kRGBAZ = {5, 3, 4};
+VtStatus ReadRow(const VtScreenBuffer *b, uint32_t y, float *out, const RowFormat &format);
+// Reads n pixels of image row y from absolute column x0, whatever the
+// region; a missing alpha or depth plane reads its start value. 0x20000012
+// without a colour plane or outside the image.
+VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out, const RowFormat &format);
+// Writes n pixels of one channel (0 colour, 1 alpha) of image row y from
+// absolute column x0, whatever the region, as VoScreenBufferSetPixel writes
+// each (an accumulating buffer adds weight x value); step floats per pixel
+// of the input. 0x20000012 without the channel or outside the image.
+VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n, const float *in,
+                      size_t step);
+
+// ---- Buffers (buffer.cpp) ----
+void ChannelsFree(VtScreenBuffer *b, uint32_t mask);
+void RegionWhole(VtScreenBuffer *b);
+// Sets the width (code 0x450001) or height (0x450002) as the control does.
+VtStatus SizeSet(VtScreenBuffer *b, uint32_t code, uint32_t value);
+VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *region);
+// Frees every channel, unlinks and forgets the buffer (no detaching).
+void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
+
+// ---- Target (target.cpp) ----
+VtStatus TargetDetachAtEnd(Context *c);
+
+}  // namespace vo::sb

@@ -1,0 +1,277 @@
+// The buffer as render target: attaching stands the module's five
+// replacements in for the driver's begin frame, end frame and scan-line
+// callbacks; each stores what it receives in the target and passes the call
+// on to the procedure it displaced, so the driver still gets its frame.
+// Also showing a buffer through the driver and the depth pass.
+//
+// Invariants a reader must know:
+// - the replacements installed and answered are the exported entry points;
+// - rows are image rows; a row outside the target is skipped, never written
+//   out of bounds, and still forwarded;
+// - the busy flag is a one-thread re-entry guard: while it is set (a row
+//   being forwarded, a buffer being shown) arriving rows are forwarded but
+//   not stored, and the begin-frame replacement neither resizes nor moves
+//   the region; each user puts back the value it found;
+// - detaching puts back only callbacks that are still ours, and never a
+//   null: under the null driver it puts back that driver's own procedures.
+
+#include <type_traits>
+
+#include "render/voscrbuf/screenbuf.h"
+#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/threads.h"
+
+namespace vo::sb {
+namespace {
+
+constexpr uint32_t kOversampling = 0xc000e;  // the standard renderer's control
+constexpr uint32_t kLineOutput = 0xc0001;    // the standard renderer's line-output callback
+constexpr uint32_t kDepthRender = 0x200003;  // the advanced renderer's depth render
+
+// The replacements and the depth row's procedure are of the framework's
+// forms exactly, so that a saved procedure passes to the row delivery as is.
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferBeginFrame), VtDriverFrameProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferEndFrame), VtDriverNoArgProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferWriteScan), VtDriverRowProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferWriteScanRGBFloat), VtDriverRowProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferWriteScanRGBAFloat), VtDriverRowProc>);
+static_assert(std::is_same_v<decltype(&exported::VoScreenBufferStoreDepthRow), VtMultiThreadRowProc>);
+static_assert(std::is_same_v<VtDriverRowProc, VtMultiThreadRowProc>);
+
+VtProc Replacement(uint32_t slot) {
+  switch (slot) {
+    case kSlotBegin: return reinterpret_cast<VtProc>(&exported::VoScreenBufferBeginFrame);
+    case kSlotEnd: return reinterpret_cast<VtProc>(&exported::VoScreenBufferEndFrame);
+    case kSlotBytes: return reinterpret_cast<VtProc>(&exported::VoScreenBufferWriteScan);
+    case kSlotRGB: return reinterpret_cast<VtProc>(&exported::VoScreenBufferWriteScanRGBFloat);
+    default: return reinterpret_cast<VtProc>(&exported::VoScreenBufferWriteScanRGBAFloat);
+  }
+}
+
+VtStatus NotStarted() {
+  Post(kBad, messages::kScreenBufferNotStarted, kModule);
+  return kBad;
+}
+
+// Puts back what attaching displaced, where the callback is still ours.
+void Restore(Context *c) {
+  if (c->attached == nullptr || VoDriverGet() != c->attached) return;
+  for (uint32_t i = 0; i < kReplacements; ++i) {
+    if (VoCallBackGet(kReplacedCodes[i]) != Replacement(i)) continue;
+    VtProc back = c->saved[i] != nullptr ? c->saved[i] : VoDriverOperationGet(c->attached, kReplacedCodes[i]);
+    if (back != nullptr) (void)VoCallBackSet(kReplacedCodes[i], back);
+  }
+}
+
+uint32_t Oversampling() {
+  if (VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 0) != 0) return 1;
+  VtTypedValue n{};
+  if (VoControlGet(kOversampling, &n) != 0 || n.value.u == 0) return 1;
+  return n.value.u;
+}
+
+// The target sized to hold the frame and the view's image, its region the
+// frame.
+VtStatus TargetFit(VtScreenBuffer *t, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+  uint32_t rx = 0, ry = 0;
+  double aspect = 0;
+  VtStatus st = VoViewGetResolution(nullptr, &rx, &ry, &aspect);
+  const uint32_t n = Oversampling();
+  rx /= n;
+  ry /= n;
+  const int64_t w = std::max<int64_t>(int64_t{x1} + 1, rx), h = std::max<int64_t>(int64_t{y1} + 1, ry);
+  st |= SizeSet(t, VO_SB_WIDTH, static_cast<uint32_t>(w));
+  st |= SizeSet(t, VO_SB_HEIGHT, static_cast<uint32_t>(h));
+  const uint32_t region[4] = {static_cast<uint32_t>(x0), static_cast<uint32_t>(x1), static_cast<uint32_t>(y0),
+                              static_cast<uint32_t>(y1)};
+  return st | RegionSet(t, region);
+}
+
+// One scan-line replacement: store unless busy, then forward unless told
+// not to.
+template <class Pixel>
+VtStatus ScanLine(uint32_t slot, uint32_t y, void *pixels,
+                  VtStatus (*store)(Context *, VtScreenBuffer *, uint32_t, const Pixel *)) {
+  Context *c = State();
+  if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  VtStatus st = 0;
+  if (!c->busy && c->target != nullptr) {
+    if (y < c->target->height) {
+      st = store(c, c->target, y, static_cast<const Pixel *>(pixels));
+    } else {
+      Post(kBad, messages::kScreenBufferTargetRowOutside, kModule, y, c->target->height);
+      st = kBad;
+    }
+  }
+  const auto saved = reinterpret_cast<VtMultiThreadRowProc>(c->saved[slot]);
+  if (c->no_forward || saved == nullptr) return st;
+  const uint32_t was = c->busy;
+  c->busy = 1;
+  st |= VoMultiThreadRowDeliver(y, pixels, saved);
+  c->busy = was;
+  return st;
+}
+
+}  // namespace
+
+VtStatus TargetDetachAtEnd(Context *c) {
+  if (c->target == nullptr || VoModuleCheckStarted(VO_MODULE_DRIVER, 0) != 0) return 0;
+  return VoScreenBufferSet(nullptr);
+}
+
+}  // namespace vo::sb
+
+namespace vo {
+
+using namespace sb;
+
+VtStatus VoScreenBufferSet(VtScreenBuffer *buffer) {
+  Context *c = State();
+  if (c == nullptr) return NotStarted();
+  if (buffer != nullptr && Checked(buffer, messages::kScreenBufferSetBad) == nullptr) return kBad;
+  if (buffer != nullptr && (buffer->mask & VO_SB_COLOUR) == 0) {
+    Post(kBad, messages::kScreenBufferTargetNoColour, kModule);
+    return kBad;
+  }
+  c->switching = 1;
+  Restore(c);
+  for (VtProc &p : c->saved) p = nullptr;
+  c->attached = nullptr;
+  if (buffer != nullptr) {
+    VtDriverRecord *current = VoDriverGet();
+    c->attached = current;
+    // The null driver has no output to keep: nothing is saved, nothing forwarded.
+    if (current != VoDriverFindFromName("vodrvnul"))
+      for (uint32_t i = 0; i < kReplacements; ++i) c->saved[i] = VoCallBackGet(kReplacedCodes[i]);
+    for (uint32_t i = 0; i < kReplacements; ++i) (void)VoCallBackSet(kReplacedCodes[i], Replacement(i));
+  }
+  c->target = buffer;
+  c->switching = 0;
+  return 0;
+}
+
+VtScreenBuffer *VoScreenBufferGet() {
+  Context *c = State();
+  if (c == nullptr) {
+    (void)NotStarted();
+    return nullptr;
+  }
+  return c->target;
+}
+
+VtStatus VoScreenBufferCallBacksChanged() {
+  Context *c = State();
+  if (c == nullptr || c->switching || c->target == nullptr || ThreadIdentity() != VoThreadMainGet()) return 0;
+  return VoScreenBufferSet(c->target);
+}
+
+VtStatus VoScreenBufferBeginFrame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+  Context *c = State();
+  if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  // While a buffer is being shown, its frame must not resize (and clear) it.
+  VtStatus st = c->target != nullptr && !c->busy ? TargetFit(c->target, x0, x1, y0, y1) : 0;
+  const auto saved = reinterpret_cast<VtDriverFrameProc>(c->saved[kSlotBegin]);
+  if (!c->no_forward && saved != nullptr) st |= saved(x0, x1, y0, y1);
+  return st;
+}
+
+VtStatus VoScreenBufferEndFrame() {
+  Context *c = State();
+  if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  const auto saved = reinterpret_cast<VtDriverNoArgProc>(c->saved[kSlotEnd]);
+  return !c->no_forward && saved != nullptr ? saved() : 0;
+}
+
+VtStatus VoScreenBufferWriteScan(uint32_t y, void *pixels) { return ScanLine<uint8_t>(kSlotBytes, y, pixels, &WriteBytes); }
+VtStatus VoScreenBufferWriteScanRGBFloat(uint32_t y, void *pixels) {
+  return ScanLine<float>(kSlotRGB, y, pixels, &WriteRGB);
+}
+VtStatus VoScreenBufferWriteScanRGBAFloat(uint32_t y, void *pixels) {
+  return ScanLine<float>(kSlotRGBA, y, pixels, &WriteRGBA);
+}
+
+VtStatus VoScreenBufferShow(VtScreenBuffer *buffer) {
+  Context *c = State();
+  if (c == nullptr) return NotStarted();
+  if (c->no_forward) return 0;
+  VtScreenBuffer *b = Checked(buffer != nullptr ? buffer : c->target, messages::kScreenBufferShowBad);
+  if (b == nullptr) return kBad;
+  if (b->width == 0 || b->height == 0 || (b->mask & VO_SB_COLOUR) == 0) {
+    Post(kBad, messages::kScreenBufferShowEmpty, kModule);
+    return kBad;
+  }
+  const uint32_t was = c->busy;
+  c->busy = 1;
+  VtTypedValue size = TypedNat32(b->width);
+  (void)VoDriverSetControl(nullptr, VO_CONTROL_DRIVER_WIDTH, &size);
+  size = TypedNat32(b->height);
+  (void)VoDriverSetControl(nullptr, VO_CONTROL_DRIVER_HEIGHT, &size);
+  c->busy = was;
+  const uint32_t x0 = b->region[0], x1 = b->region[1], y0 = b->region[2], y1 = b->region[3];
+  // Four floats per pixel of the region: at most 2^32 pixels x 16 bytes.
+  const uint64_t bytes = (uint64_t{x1} - x0 + 1) * 16;
+  auto *row = static_cast<float *>(bytes <= UINT32_MAX ? VoAllocate(static_cast<uint32_t>(bytes)) : nullptr);
+  if (row == nullptr) {
+    Post(kNoMemory, messages::kScreenBufferShowNoMemory, kModule);
+    Post(kNoMemory, messages::kScreenBufferShowFailed, kModule, kNoMemory);
+    return kNoMemory;
+  }
+  const bool alpha = (b->mask & VO_SB_ALPHA) != 0;
+  c->busy = 1;
+  VtStatus st = VoDriverBeginFrame(nullptr, static_cast<int32_t>(x0), static_cast<int32_t>(x1),
+                                   static_cast<int32_t>(y0), static_cast<int32_t>(y1));
+  if (st == 0) {
+    for (uint32_t y = y0; y <= y1; ++y) {
+      const VtStatus read = ReadRow(b, y, row, alpha ? kRGBA : kRGB);
+      st |= read;
+      if (read == 0)
+        st |= alpha ? VoDriverWriteScanRGBAFloat(nullptr, y, row) : VoDriverWriteScanRGBFloat(nullptr, y, row);
+    }
+    st |= VoDriverEndFrame(nullptr);
+  }
+  VoDeallocate(row);
+  c->busy = was;
+  if (st != 0) Post(st, messages::kScreenBufferShowFailed, kModule, st);
+  return st;
+}
+
+VtStatus VoScreenBufferRenderDepth() {
+  Context *c = State();
+  if (c == nullptr) return NotStarted();
+  if (c->target == nullptr) {
+    Post(kBad, messages::kScreenBufferNoTarget, kModule);
+    return kBad;
+  }
+  uint32_t rx = 0, ry = 0;
+  double aspect = 0;
+  (void)VoViewGetResolution(nullptr, &rx, &ry, &aspect);
+  if (rx != c->target->width || ry != c->target->height) {
+    Post(kBad, messages::kScreenBufferViewSize, kModule, rx, ry, c->target->width, c->target->height);
+    return kBad;
+  }
+  VtStatus st = VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&exported::VoScreenBufferStoreDepthRow));
+  st |= VoExecute(kDepthRender);
+  st |= VoCallBackSet(kLineOutput, nullptr);
+  return st;
+}
+
+VtStatus VoScreenBufferStoreDepthRow(uint32_t y, void *depths) {
+  Context *c = State();
+  if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  VtScreenBuffer *t = c->target;
+  if (t == nullptr || (t->mask & VO_SB_DEPTH) == 0 || depths == nullptr) return kBad;
+  // A depth row holds the viewport's columns from its first; what lies
+  // outside the buffer is skipped.
+  uint32_t viewport[4] = {0, t->width - 1, 0, t->height - 1};
+  (void)VoViewGetViewport(nullptr, viewport);
+  if (y >= t->height || viewport[0] >= t->width || viewport[1] < viewport[0]) {
+    Post(kBad, messages::kScreenBufferTargetRowOutside, kModule, y, t->height);
+    return kBad;
+  }
+  const uint32_t last = std::min(viewport[1], t->width - 1);
+  ChannelPut(t->channels[2], 2, PixelIndex(t, viewport[0], y), last - viewport[0] + 1, static_cast<const float *>(depths),
+             1);
+  return last == viewport[1] ? 0 : kBad;
+}
+
+}  // namespace vo

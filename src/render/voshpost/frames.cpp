@@ -1,0 +1,320 @@
+// Frame averaging (a new frame blended into the running average held by the
+// current screen buffer) and archive (the current buffer written through an
+// output driver chosen by name), with the classes that run them. Both move
+// whole rows through the screen-buffer module and hand the driver rows of
+// bytes converted by the driver framework's converter.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "output/vodriver/driver.h"
+#include "render/voscrbuf/screenbuf.h"
+#include "render/voshpost/classes.h"
+#include "kernel/vosystem/message_numbers.h"
+
+namespace vo::post {
+
+using namespace messages;
+
+void DitherTable(int32_t accumulated, bool dither, float table[8][8]) {
+  uint32_t s = 0x0C033003u;
+  for (int row = 0; row < 8; ++row) {
+    const uint32_t r = s & 255u;
+    s ^= s >> 6;
+    uint32_t t = r ^ ((static_cast<uint32_t>(accumulated) & 255u) ^ 0x08022002u);
+    for (int cell = 0; cell < 8; ++cell) {
+      table[row][cell] = dither ? static_cast<float>((t & 255u) + 128u) * 0.00390625f : 1.0f;
+      t ^= t >> 6;
+    }
+  }
+}
+
+namespace {
+
+struct Facts {
+  uint32_t width = 0, height = 0, mask = 0;
+};
+
+// Mask and size of a buffer: 753 when a read fails (facts 0), 695 when the
+// colour plane is missing; each with 0x20000012.
+VtStatus ColourBuffer(VtScreenBuffer *b, Facts *f) {
+  VtTypedValue v{};
+  VtStatus st = 0;
+  if (VoScreenBufferGetDataMask(b, &f->mask) != 0) {
+    Post(kBad, kPostBufferFact, kModule);
+    return kBad;
+  }
+  if ((f->mask & VO_SB_COLOUR) == 0) {
+    Post(kBad, kPostPlaneMissing, kModule, f->mask);
+    st = kBad;
+  }
+  if (VoScreenBufferGetControl(b, VO_SB_WIDTH, &v) == 0) f->width = v.value.u;
+  else st = kBad;
+  if (VoScreenBufferGetControl(b, VO_SB_HEIGHT, &v) == 0) f->height = v.value.u;
+  else st = kBad;
+  if (st != 0 && (f->mask & VO_SB_COLOUR) != 0) Post(kBad, kPostBufferFact, kModule);
+  return st;
+}
+
+// Rows of one pass: colour with alpha (4 floats a pixel), a second colour
+// row, and the bytes for the driver.
+struct Rows {
+  float *pixels = nullptr;
+  float *other = nullptr;
+  uint8_t *bytes = nullptr;
+  bool Make(uint32_t width) {
+    const size_t n = width;
+    if (n == 0 || n > 0x7fffffffu / (8 * sizeof(float) + 3)) return false;
+    pixels = static_cast<float *>(VoAllocate(static_cast<uint32_t>(n * 7 * sizeof(float) + n * 3)));
+    if (pixels == nullptr) return false;
+    other = pixels + 4 * n;
+    bytes = reinterpret_cast<uint8_t *>(other + 3 * n);
+    return true;
+  }
+  ~Rows() { VoDeallocate(pixels); }
+};
+
+struct Averaging {
+  VtScreenBuffer *target, *source;
+  uint32_t width, height;  // used
+  float accumulated, inverse;
+  float table[8][8];
+  bool dither, alpha;
+  VtDriverRecord *driver;
+  VtDriverRowProc scanline;
+  Rows rows;
+};
+
+VtStatus PlainRow(Averaging &a, uint32_t y) {
+  if (sb::ReadColumns(a.target, y, 0, a.width, a.rows.pixels, sb::kRGB) != 0 ||
+      sb::ReadColumns(a.source, y, 0, a.width, a.rows.other, sb::kRGB) != 0) {
+    Post(kBad, kPostPixelRead, kModule, 0, y);
+    return kBad;
+  }
+  float *t = a.rows.pixels;
+  const float *s = a.rows.other;
+  for (uint32_t i = 0; i < 3 * a.width; ++i) t[i] = (t[i] * a.accumulated + s[i]) * a.inverse;
+  if (sb::WriteColumns(a.target, 0, y, 0, a.width, t, 3) != 0) {
+    Post(kBad, kPostPixelWrite, kModule, 0, y);
+    return kBad;
+  }
+  return 0;
+}
+
+// The alpha plane holds the weight already in each pixel; the table's cell
+// is the new frame's.
+VtStatus DitheredRow(Averaging &a, uint32_t y) {
+  VtStatus st = 0;
+  if (sb::ReadColumns(a.target, y, 0, a.width, a.rows.pixels, sb::kRGBA) != 0 ||
+      sb::ReadColumns(a.source, y, 0, a.width, a.rows.other, sb::kRGB) != 0) {
+    Post(kBad, kPostPixelRead, kModule, 0, y);
+    return kBad;
+  }
+  if (!a.alpha) {
+    Post(kBad, kPostPixelRead, kModule, 0, y);
+    st = kBad;
+  }
+  float *p = a.rows.pixels;
+  const float *s = a.rows.other;
+  for (uint32_t x = 0; x < a.width; ++x, p += 4, s += 3) {
+    const float d = a.table[y & 7][x & 7];
+    const float w = a.alpha ? p[3] : 0.0f;
+    const float n = 1.0f / (w + d);
+    for (int k = 0; k < 3; ++k) p[k] = p[k] * (w * n) + s[k] * (d * n);
+    p[3] = w + d;
+  }
+  if (!a.alpha || sb::WriteColumns(a.target, 1, y, 0, a.width, a.rows.pixels + 3, 4) != 0) {
+    Post(kBad, kPostPixelWrite, kModule, 0, y);
+    st = kBad;
+  }
+  if (sb::WriteColumns(a.target, 0, y, 0, a.width, a.rows.pixels, 4) != 0) {
+    Post(kBad, kPostPixelWrite, kModule, 0, y);
+    st = kBad;
+  }
+  return st;
+}
+
+// The target's used area through the recorded driver's scanline operation.
+void Show(Averaging &a) {
+  (void)VoDriverBeginFrame(a.driver, 0, static_cast<int32_t>(a.width) - 1, 0, static_cast<int32_t>(a.height) - 1);
+  for (uint32_t y = 0; y < a.height; ++y) {
+    if (sb::ReadColumns(a.target, y, 0, a.width, a.rows.other, sb::kRGB) != 0) break;
+    driver::BytesFromFloats(a.rows.other, a.rows.bytes, 3 * static_cast<size_t>(a.width));
+    (void)a.scanline(y, a.rows.bytes);
+  }
+  (void)VoDriverEndFrame(a.driver);
+}
+
+VtDriverRowProc Scanline(VtDriverRecord *driver) {
+  return reinterpret_cast<VtDriverRowProc>(VoDriverOperationGet(driver, VO_DRIVER_ROW_BYTES));
+}
+
+}  // namespace
+
+// ---- The classes ----
+
+VtStatus AverageFramesEvaluate(void *data) {
+  const auto *d = static_cast<const AverageFramesData *>(data);
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  const VtPostprocessContext *c = State();
+  Facts in, out;
+  VtStatus st = ColourBuffer(g->Bi, &in) | ColourBuffer(g->Bo, &out);
+  if (st == 0 && d->dither != 0 && (out.mask & VO_SB_ALPHA) == 0) {
+    Post(kBad, kPostPlaneMissing, kModule, out.mask);
+    st = kBad;
+  }
+  if (st == 0)
+    st = VoPostprocessAverageFrames(d->source, d->accumulated, d->dither, d->updateRgb, c != nullptr ? c->quiet : 1,
+                                    d->feedbackRate);
+  (void)VoPostprocessStatusSet(st);
+  return 0;
+}
+
+// The file is never opened when the buffers fail their checks.
+VtStatus ArchiveEvaluate(void *data) {
+  const auto *d = static_cast<const ArchiveData *>(data);
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  Facts in, out;
+  VtStatus st = ColourBuffer(g->Bi, &in) | ColourBuffer(g->Bo, &out);
+  if (st == 0 && VoPostprocessArchive(d->driverName != nullptr ? d->driverName : "",
+                                      d->fileName != nullptr ? d->fileName : "") != 0) {
+    Post(kBad, kPostBufferFact, kModule);
+    st = kBad;
+  }
+  (void)VoPostprocessStatusSet(st);
+  return 0;
+}
+
+}  // namespace vo::post
+
+namespace vo {
+
+using post::kBad;
+using post::kModule;
+using namespace messages;
+
+VtStatus VoPostprocessAverageFrames(VtScreenBuffer *source, int32_t accumulated, uint32_t dither, uint32_t update,
+                                    uint32_t quiet, int32_t feedback) {
+  post::Averaging a{};
+  post::DitherTable(accumulated, dither != 0, a.table);
+  a.accumulated = static_cast<float>(accumulated);
+  a.inverse = 1.0f / (a.accumulated + 1.0f);
+  a.dither = dither != 0;
+  a.source = source;
+  // A rate of 0 or below counts as 1: every row is shown.
+  const uint32_t rate = feedback > 1 ? static_cast<uint32_t>(feedback) : 1;
+  VtStatus st = 0;
+  a.driver = VoDriverGet();
+  if (a.driver == nullptr) {
+    Post(kBad, kPostNoDriver, kModule);
+    st = kBad;
+  } else if ((a.scanline = post::Scanline(a.driver)) == nullptr) {
+    Post(kBad, kPostNoScanline, kModule, "");
+    st = kBad;
+  }
+  a.target = VoScreenBufferGet();
+  post::Facts target, from;
+  st |= post::ColourBuffer(a.target, &target) | post::ColourBuffer(source, &from);
+  a.alpha = (target.mask & VO_SB_ALPHA) != 0;
+  a.width = std::min(target.width, from.width);
+  a.height = std::min(target.height, from.height);
+  if (a.width == 0) {
+    Post(kBad, kPostWidthZero, kModule);
+    st = kBad;
+  }
+  if (a.height == 0) {
+    Post(kBad, kPostHeightZero, kModule);
+    st = kBad;
+  }
+  if (st == 0 && !a.rows.Make(a.width)) {
+    Post(kBad, kPostRowNoMemory, kModule);
+    st = kBad;
+  }
+  if (st != 0) return st;
+  const bool feedbackOn = update != 0 && quiet == 0;
+  (void)VoPostprocessReportProgress(0.0);
+  const double step = 100.0 / a.height;
+  double progress = 0;
+  for (uint32_t y = 0; st == 0 && y < a.height; ++y) {
+    st = a.dither ? post::DitheredRow(a, y) : post::PlainRow(a, y);
+    if (feedbackOn && y % rate == 0) post::Show(a);
+    progress += step;
+    (void)VoPostprocessReportProgress(progress);
+  }
+  if (feedbackOn) post::Show(a);
+  return st;
+}
+
+VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
+  VtDriverRecord *previous = VoDriverGet();
+  VtScreenBuffer *buffer = VoScreenBufferGet();
+  if (buffer == nullptr) {
+    Post(kBad, kPostNoCurrentBuffer, kModule);
+    return kBad;
+  }
+  const char *name = driverName != nullptr ? driverName : "";
+  VtDriverRecord *driver = VoDriverFindFromName(name);
+  if (driver == nullptr) {
+    // Nothing is opened: a misspelt name never truncates the file.
+    Post(kBad, kPostNoScanline, kModule, name);
+    return kBad;
+  }
+  VtStatus st = VoDriverSet(driver);
+  const VtDriverRowProc scanline = post::Scanline(driver);
+  if (st == 0 && scanline == nullptr) {
+    Post(kBad, kPostNoScanline, kModule, name);
+    st = kBad;
+  }
+  void *file = nullptr;
+  if (st == 0) {
+    file = VoFileOpen(fileName != nullptr ? fileName : "", 2);
+    if (file == nullptr) {
+      Post(kBad, kPostFileNotOpened, kModule, fileName != nullptr ? fileName : "");
+      st = kBad;
+    }
+  }
+  post::Facts facts;
+  post::Rows rows;
+  bool begun = false;
+  if (file != nullptr) {
+    const VtTypedValue handle = TypedPointer(file);
+    st |= VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &handle);
+    st |= post::ColourBuffer(buffer, &facts);
+    if (st == 0 && facts.width != 0 && facts.height != 0) {
+      if (!rows.Make(facts.width)) {
+        Post(kBad, kPostRowNoMemory, kModule);
+        st = kBad;
+      } else {
+        st = VoDriverBeginFrame(driver, 0, static_cast<int32_t>(facts.width) - 1, 0,
+                                static_cast<int32_t>(facts.height) - 1);
+        begun = st == 0;
+      }
+    }
+  }
+  if (begun) {
+    (void)VoPostprocessReportProgress(0.0);
+    const double step = 100.0 / facts.height;
+    double progress = 0;
+    for (uint32_t y = 0; st == 0 && y < facts.height; ++y) {
+      st |= sb::ReadColumns(buffer, y, 0, facts.width, rows.other, sb::kRGB);
+      driver::BytesFromFloats(rows.other, rows.bytes, 3 * static_cast<size_t>(facts.width));
+      st |= scanline(y, rows.bytes);
+      progress += step;
+      (void)VoPostprocessReportProgress(progress);
+    }
+    st |= VoDriverEndFrame(driver);
+  }
+  if (file != nullptr) {
+    // The driver lets go of the file before it is closed; a write the disk
+    // refused is a failure.
+    const VtTypedValue none = TypedPointer(nullptr);
+    st |= VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &none);
+    auto *stream = static_cast<std::FILE *>(file);
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0) st |= kBad;
+    st |= VoFileClose(file);
+  }
+  if (previous != nullptr) st |= VoDriverSet(previous);
+  return st;
+}
+
+}  // namespace vo

@@ -1,0 +1,256 @@
+// Primitives: creation and destruction, the type-and-flags word, sidedness
+// and shadow casting through lists, the shortcuts to material, texture
+// space and transform, primitive reference lists and the scene list.
+
+#include <cstring>
+
+#include "scene/vogeom/geom_messages.h"
+#include "scene/vogeom/geom_state.h"
+#include "scene/vogeom/list_walk.h"
+#include "scene/vogeom/scene_hooks.h"
+#include "kernel/vosystem/reference.h"
+
+namespace vo {
+
+namespace {
+
+// Sets and clears flag bits on a primitive, or on every leaf below a list
+// primitive (type 9), in member order; the first failure ends the walk.
+VtStatus FlagsApply(VtPrimitive *p, uint32_t set, uint32_t clear, ListPath &path) {
+  if (p == nullptr) return VO_CLASS_ERROR;
+  if (PrimitiveType(p) != VO_PRIMITIVE_LIST) {
+    p->flags = (p->flags & ~clear) | set;
+    return 0;
+  }
+  VtStatus s = path.Enter(p);
+  if (s != 0) return s;
+  s = ForEachNodeUntil(ListMembers(p), [&](VtReference *node) {
+    return FlagsApply(static_cast<VtPrimitive *>(node->data), set, clear, path);
+  });
+  path.Leave();
+  return s;
+}
+
+VtStatus FlagsApply(VtPrimitive *p, uint32_t set, uint32_t clear) {
+  ListPath path;
+  return FlagsApply(p, set, clear, path);
+}
+
+// The pointer a primitive property holds, or what its enquiry answers as an
+// address; null when the get fails or answers anything else.
+void *PointerProperty(VtPrimitive *p, uint32_t code) {
+  if (p == nullptr) return nullptr;
+  VtTypedValue v{};
+  if (VoPrimitiveGetProperty(p, code, &v) != 0 || v.type != VtGenericPtr || v.value.p == nullptr)
+    return nullptr;
+  return *static_cast<void *const *>(v.value.p);
+}
+
+VtStatus DestroyListed(void *data) { return VoPrimitiveDestroy(static_cast<VtPrimitive *>(data)); }
+void *CopyListed(void *data) { return VoPrimitiveCopy(static_cast<VtPrimitive *>(data), nullptr); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Creation and destruction
+// ---------------------------------------------------------------------------
+
+VtPrimitive *VoPrimitiveCreate(VtContents *contents, uint32_t type) {
+  GeomState *g = Geom();
+  if (g == nullptr) return nullptr;
+  VtContents *c = contents ? contents : g->default_contents;
+  if (c == nullptr) return nullptr;
+  auto *p = static_cast<VtPrimitive *>(VoPoolAllocate(g->primitive_pool));
+  if (p == nullptr) return nullptr;
+  p->contents = c;
+  p->data = nullptr;
+  p->flags = type;
+  p->check = kPrimitiveLive;
+  const VtContentsKindTable *t = KindTable(c, VO_ELEMENT_PRIMITIVE);
+  if (t->pool != nullptr) {
+    p->data = DataBlockAllocate(t, p, VO_ELEMENT_PRIMITIVE);
+    if (p->data == nullptr) {
+      PrimitiveRecordFree(p);
+      return nullptr;
+    }
+  }
+  ElementInitialiseAll(p, VO_ELEMENT_PRIMITIVE, p->data);
+  p->flags = type | VO_PRIMITIVE_BOUNDS_HELD;
+  return p;
+}
+
+void PrimitiveRecordFree(VtPrimitive *p) {
+  p->check = 0;
+#ifndef NDEBUG
+  std::memset(static_cast<void *>(p), kFreedPattern, sizeof *p);
+#endif
+  VoPoolFree(Geom()->primitive_pool, p);
+}
+
+VtStatus PrimitiveDestroyInternal(VtPrimitive *p) {
+  // Every handler runs and the record is always freed: a failing handler
+  // must not leave a half-destroyed primitive behind.
+  SceneBoundsInvalidate();
+  VtStatus s = PrimitivePropertiesDestroy(p);
+  if (p->data != nullptr) DataBlockFree(KindTable(p->contents, VO_ELEMENT_PRIMITIVE), p->data);
+  PrimitiveRecordFree(p);
+  return s;
+}
+
+VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
+  if (p == nullptr) return 0;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (p->flags & VO_PRIMITIVE_PROTECTED) {
+    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveProtected, VO_MODULE_GEOMETRY,
+         static_cast<const void *>(p));
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  return PrimitiveDestroyInternal(p);
+}
+
+VtStatus VoPrimitiveDestroyTemporary(VtPrimitive *p) {
+  if (p == nullptr || (p->flags & VO_PRIMITIVE_TEMPORARY) == 0) return 0;
+  return VoPrimitiveDestroy(p);
+}
+
+// ---------------------------------------------------------------------------
+// Flags
+// ---------------------------------------------------------------------------
+
+uint32_t VoPrimitiveGetFlags(VtPrimitive *p) { return p ? p->flags : 0; }
+
+VtStatus VoPrimitiveSetFlags(VtPrimitive *p, uint32_t flags) {
+  if (p == nullptr) return VO_CLASS_ERROR;
+  SceneBoundsInvalidate();
+  p->flags = flags;
+  return 0;
+}
+
+uint32_t VoPrimitiveGetSidedness(VtPrimitive *p) {
+  return (p && (p->flags & VO_PRIMITIVE_TWO_SIDED)) ? 1 : 0;
+}
+
+VtStatus VoPrimitiveSetSidedness(VtPrimitive *p, uint32_t two_sided) {
+  return two_sided ? FlagsApply(p, VO_PRIMITIVE_TWO_SIDED, 0) : FlagsApply(p, 0, VO_PRIMITIVE_TWO_SIDED);
+}
+
+uint32_t VoPrimitiveGetShadowCasting(VtPrimitive *p) {
+  return (p && (p->flags & VO_PRIMITIVE_NO_SHADOW_CAST) == 0) ? 1 : 0;
+}
+
+VtStatus VoPrimitiveSetShadowCasting(VtPrimitive *p, uint32_t casts) {
+  return casts ? FlagsApply(p, 0, VO_PRIMITIVE_NO_SHADOW_CAST)
+               : FlagsApply(p, VO_PRIMITIVE_NO_SHADOW_CAST, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Shortcuts
+// ---------------------------------------------------------------------------
+
+VtMaterial *VoPrimitiveGetMaterial(VtPrimitive *p) {
+  return static_cast<VtMaterial *>(PointerProperty(p, VO_PRIM_MATERIAL));
+}
+
+VtShader *VoPrimitiveGetTextureSpace(VtPrimitive *p) {
+  return static_cast<VtShader *>(PointerProperty(p, VO_PRIM_TEXSPACE));
+}
+
+VtTransform *VoPrimitiveGetTransform(VtPrimitive *p) {
+  return static_cast<VtTransform *>(PointerProperty(p, VO_PRIM_TRANSFORM));
+}
+
+// ---------------------------------------------------------------------------
+// Reference lists
+// ---------------------------------------------------------------------------
+
+VtStatus VoPrimitiveReferenceDestroy(VtReference *list, uint32_t destroy_primitives) {
+  return VoReferenceListDestroy(list, destroy_primitives ? &DestroyListed : nullptr);
+}
+
+VtReference *VoPrimitiveReferenceCopy(VtReference *list, uint32_t copy_primitives) {
+  if (!copy_primitives) return VoReferenceListCopy(list, nullptr);
+  VtReference *copy = VoReferenceListCopy(list, &CopyListed);
+  if (copy == nullptr) return nullptr;
+  // A primitive that could not be copied fails the whole copy.
+  const VtReference *node = copy, *original = list;
+  bool whole = true;
+  do {
+    node = node->next;
+    original = original->next;
+    whole = whole && (original->data == nullptr || node->data != nullptr);
+  } while (node != copy);
+  if (whole) return copy;
+  VoReferenceListDestroy(copy, &DestroyListed);
+  return nullptr;
+}
+
+VtStatus VoPrimitiveReferenceListDestroy(VtReference *list) {
+  while (list != nullptr) {
+    VtReference *node = nullptr;
+    list = VoPrimitiveReferenceRemove(list, &node);
+    if (node == nullptr) break;
+    VoPrimitiveDestroyTemporary(static_cast<VtPrimitive *>(node->data));
+    ReferenceNodeFree(node);
+  }
+  return 0;
+}
+
+VtReference *VoPrimitiveListCreate(uint32_t count, VtPrimitive **primitives) {
+  return VoReferenceListCreateFromArray(count, reinterpret_cast<void **>(primitives));
+}
+
+// ---------------------------------------------------------------------------
+// The scene list
+// ---------------------------------------------------------------------------
+
+VtStatus VoPrimitiveListSet(VtReference *list) {
+  GeomState *g = Geom();
+  if (g == nullptr) return VO_STATUS_UNAVAILABLE;
+  uint32_t count = 0;
+  if (list != nullptr) {
+    const VtReference *node = list;
+    do {
+      node = node->next;
+      if (node == nullptr || node->data == nullptr) {
+        Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kSceneListNull, VO_MODULE_GEOMETRY,
+             static_cast<const void *>(list));
+        return VO_STATUS_BAD_ARGUMENT;
+      }
+      ++count;
+    } while (node != list);
+  }
+  g->scene_list = list;
+  g->scene_count = count;
+  SceneBoundsInvalidate();
+  return 0;
+}
+
+VtReference *VoPrimitiveListGet() {
+  GeomState *g = Geom();
+  return g ? g->scene_list : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Procedural data held by copies
+// ---------------------------------------------------------------------------
+
+// Every extra holder pushes one entry (the count of holders so far) in front
+// of the data's earlier entries; every release takes the front one off. No
+// entry left means the caller holds the data alone.
+bool ProceduralDataHold(void *data) {
+  GeomState *g = Geom();
+  if (g->procedural_holders == nullptr) g->procedural_holders = VoHashTableCreate(61);
+  if (g->procedural_holders == nullptr) return false;
+  const auto key = reinterpret_cast<uintptr_t>(data);
+  const uintptr_t extra = VoHashTableExtractRecord(g->procedural_holders, key);
+  return VoHashTableStoreRecord(g->procedural_holders, key, extra + 1) == 0;
+}
+
+bool ProceduralDataRelease(void *data) {
+  GeomState *g = Geom();
+  uintptr_t extra = 0;
+  return g->procedural_holders == nullptr ||
+         !VoHashTableRemoveRecord(g->procedural_holders, reinterpret_cast<uintptr_t>(data), &extra);
+}
+
+}  // namespace vo

@@ -1,0 +1,119 @@
+// The filter shader class vxs_filter ("generic filter"): its arguments
+// name a pulse generator, a point-in-polygon map, a reconstruction and the
+// samples across and down; prepare makes the filter pair the shader kernel
+// hands the sampling loop. Prepare always makes the grid generator and the
+// averaging reconstruction; the two enumeration arguments are kept and
+// answered only.
+
+#include <cstddef>
+
+#include "shading/vofilter/filter.h"
+#include "shading/shaderlib/frame.h"
+
+namespace vo::filter {
+
+namespace {
+
+using shaderlib::Field;
+
+struct FilterData {
+  int32_t prepared;
+  uint32_t pulse_generator;
+  uint32_t map;
+  uint32_t reconstruction;
+  VtFilterPair *pair;
+  VtPulseGenerator *generator;
+  void *map_func;
+  VtReconstructor *reconstructor;
+  int32_t width, height;
+};
+
+constexpr FilterData kDefault{0, 0, 1, 16, nullptr, nullptr, nullptr, nullptr, 2, 2};
+
+constexpr Field kFields[] = {
+    {VtGenericPtr, offsetof(FilterData, pair)},           {VtGenericPtr, offsetof(FilterData, map_func)},
+    {VtEnum, offsetof(FilterData, pulse_generator)},      {VtEnum, offsetof(FilterData, map)},
+    {VtEnum, offsetof(FilterData, reconstruction)},       {VtInt32, offsetof(FilterData, width)},
+    {VtInt32, offsetof(FilterData, height)},
+};
+
+// The maps answer 0 for a sample inside the polygon and 2 outside.
+VtStatus InOffset(VtShadeContext *c, VtShadeContextReference *ring) {
+  return VoShadeContextPointInOffsetPolygon(c, ring) != 0 ? 0 : 2;
+}
+VtStatus InWorld(VtShadeContext *c, VtShadeContextReference *ring) {
+  return VoShadeContextPointInWorldPolygon(c, ring) != 0 ? 0 : 2;
+}
+VtStatus InTexture(VtShadeContext *c, VtShadeContextReference *ring) {
+  return VoShadeContextPointInTexturePolygon(c, ring) != 0 ? 0 : 2;
+}
+
+void PairRelease(FilterData *d) {
+  GeneratorDestroy(d->generator);
+  ReconstructorDestroy(d->reconstructor);
+  if (d->pair != nullptr) (void)VoPoolFree(State()->pairs, d->pair);
+  d->generator = nullptr;
+  d->reconstructor = nullptr;
+  d->pair = nullptr;
+}
+
+VtStatus FilterPrepare(void *block) {
+  auto *d = static_cast<FilterData *>(block);
+  VtFilterContext *s = State();
+  if (d == nullptr || s == nullptr) return 0;
+  PairRelease(d);
+  switch (d->map) {
+    case 1: d->map_func = reinterpret_cast<void *>(&InOffset); break;
+    case 2: d->map_func = reinterpret_cast<void *>(&InWorld); break;
+    case 3: d->map_func = reinterpret_cast<void *>(&InTexture); break;
+    default: break;
+  }
+  d->generator = GeneratorMake(&exported::pulse_grid_methods);
+  d->reconstructor = ReconstructorMake(&exported::recon_box_methods);
+  if (d->generator != nullptr && d->generator->set != nullptr) {
+    const VtTypedValue width = TypedWord(VtInt32, static_cast<uint32_t>(d->width));
+    const VtTypedValue height = TypedWord(VtInt32, static_cast<uint32_t>(d->height));
+    (void)d->generator->set(d->generator->data, 0, &width);
+    (void)d->generator->set(d->generator->data, 1, &height);
+  }
+  auto *pair = static_cast<VtFilterPair *>(VoPoolAllocate(s->pairs));
+  if (pair == nullptr || d->generator == nullptr || d->reconstructor == nullptr) {
+    if (pair != nullptr) (void)VoPoolFree(s->pairs, pair);
+    PairRelease(d);
+    return VO_STATUS_NO_MEMORY;
+  }
+  *pair = VtFilterPair{d->generator, d->reconstructor, nullptr};
+  d->pair = pair;
+  return 0;
+}
+
+VtStatus FilterRelease(void *block) {
+  if (block != nullptr && State() != nullptr) PairRelease(static_cast<FilterData *>(block));
+  return 0;
+}
+
+// The block goes with what its prepare made, so destroying an instance
+// that was never released loses nothing.
+VtStatus FilterDestroy(void *block) {
+  (void)FilterRelease(block);
+  return exported::VoBlockFree(block);
+}
+
+constexpr const char *kLabels[] = {"filter", "map func", "pulse generator", "map", "reconstruction filter",
+                                   "width", "height"};
+
+}  // namespace
+
+VtStatus FilterClassCreate() {
+  shaderlib::Entries e;
+  e.prepare = &FilterPrepare;
+  e.get = &shaderlib::TableGet<kFields>;
+  e.set = &shaderlib::TableSet<kFields>;
+  e.create = &shaderlib::InstanceCreate<kDefault>;
+  e.release = &FilterRelease;
+  e.destroy = &FilterDestroy;
+  static const shaderlib::ClassDescription kClass{"vxs_filter", "generic filter", VO_SHADER_FILTER, kLabels, {}, e};
+  return shaderlib::ClassCreate(kClass);
+}
+
+}  // namespace vo::filter

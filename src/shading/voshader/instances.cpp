@@ -1,0 +1,463 @@
+// Shader instances: creation by type and class name, reference counting,
+// copies, class replacement, preparation, arguments by label, execution and
+// the shadeable-colour evaluation.
+//
+// Every shader handed to an application is on the register of live shaders
+// until its last reference goes; the object interface refuses any other
+// address (message 2102) instead of reading it. VoShaderExecute is the
+// per-point call: it takes no lock, allocates nothing and does not consult
+// the register (renderers pass the shaders their materials hold); it only
+// refuses a record whose class word was cleared when it was destroyed.
+//
+// A class is instantiated only through its create and destroy entries and
+// its arguments only through its get and set entries; a class without them
+// is refused (message 2101) rather than called through null. Replacing a
+// class makes the new data first and switches only on success. A failed
+// environment push is never popped.
+
+#include <cstring>
+#include <new>
+
+#include "shading/voshader/voshader.h"
+#include "kernel/vosystem/message_numbers.h"
+
+namespace vo::shader {
+
+namespace {
+
+// Diagnostics of instances (established numbers).
+constexpr uint32_t kMsgCreateNoClass = 242;
+constexpr uint32_t kMsgCreateNoMemory = 243;
+constexpr uint32_t kMsgDestroyNull = 244;
+constexpr uint32_t kMsgCopyNull = 246;
+constexpr uint32_t kMsgCopyNoMemory = 250;
+constexpr uint32_t kMsgResetNull = 251;
+constexpr uint32_t kMsgEnquireNull = 253;
+constexpr uint32_t kMsgSetArgNull = 254;
+constexpr uint32_t kMsgGetArgNull = 255;
+constexpr uint32_t kMsgSetArgLabel = 256;
+constexpr uint32_t kMsgGetArgLabel = 257;
+constexpr uint32_t kMsgSetArgType = 258;
+constexpr uint32_t kMsgReplaceNull = 631;
+constexpr uint32_t kMsgReplaceNoClass = 632;
+constexpr uint32_t kMsgPrerenderNull = 662;
+
+const void *const kNull = nullptr;
+
+// A class can be instantiated only with both its create and destroy entries.
+VtStatus Instantiable(const VtShaderPrototype *c) {
+  if (c->create == nullptr) return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_CREATE});
+  if (c->destroy == nullptr) return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_DESTROY});
+  return 0;
+}
+
+// New instance data through entries 7 and 5, its prepared flag clear; null
+// when the create entry gives none.
+void *DataMake(const VtShaderPrototype *c) {
+  void *data = c->create();
+  if (data == nullptr) return nullptr;
+  if (c->initialise != nullptr) (void)c->initialise(data);
+  *static_cast<uint32_t *>(data) = 0;
+  return data;
+}
+
+void DataGone(VtShader *shader) {
+  const VtShaderPrototype *c = shader->cls;
+  if (shader->data == nullptr) return;
+  if (c->release != nullptr) (void)c->release(shader->data);
+  if (shader->type == VO_SHADER_LIGHT) LightShadowRelease(shader);
+  (void)c->destroy(shader->data);
+  shader->data = nullptr;
+}
+
+// A registered record with fresh data, reference count 1; null when memory
+// or the create entry fails.
+VtShader *ShaderMake(ShadingContext *s, VtShaderPrototype *c, uint32_t type) {
+  ShaderShared *shared = s->shared;
+  auto *shader = static_cast<VtShader *>(VoPoolAllocate(shared->shader_pool));
+  if (shader == nullptr) return nullptr;
+  *shader = VtShader{nullptr, c, type, nullptr, 0};
+  try {
+    RegisterGuard hold;
+    shared->live.insert(shader);
+  } catch (const std::bad_alloc &) {
+    (void)VoPoolFree(shared->shader_pool, shader);
+    return nullptr;
+  }
+  shader->data = DataMake(c);
+  if (shader->data == nullptr) {
+    {
+      RegisterGuard hold;
+      shared->live.erase(shader);
+    }
+    (void)VoPoolFree(shared->shader_pool, shader);
+    return nullptr;
+  }
+  shader->references = 1;
+  return shader;
+}
+
+void ShaderFree(ShadingContext *s, VtShader *shader) {
+  ShaderShared *shared = s->shared;
+  {
+    RegisterGuard hold;
+    shared->live.erase(shader);
+  }
+  *shader = VtShader{};
+  (void)VoPoolFree(shared->shader_pool, shader);
+}
+
+// The index of a label among the class's labels, or -1.
+int LabelIndex(const VtShaderPrototype *c, const char *label) {
+  if (label == nullptr) return -1;
+  for (uint32_t i = 0; i < c->parameterCount; ++i)
+    if (std::strcmp(c->labels[i], label) == 0) return static_cast<int>(i);
+  return -1;
+}
+
+// The state for an object-interface call on a shader: started module, a
+// non-null live shader (message on null: the operation's own number).
+ShadingContext *ShaderCall(VtShader *shader, uint32_t null_message, VtStatus *status) {
+  ShadingContext *s = StateFor(status);
+  if (s == nullptr) return nullptr;
+  if (shader == nullptr) {
+    *status = Refuse(kBad, null_message, kNull);
+    return nullptr;
+  }
+  if (!ShaderKnownOrNull(s, shader)) {
+    *status = kBad;
+    return nullptr;
+  }
+  return s;
+}
+
+// As ShaderCall, for the queries that only read the instance: a worker's
+// copy of a light answers them too, so a class walking the current lights
+// (light scattering) reads the same arguments on any thread.
+ShadingContext *ShaderRead(VtShader *shader, uint32_t null_message, VtStatus *status) {
+  ShadingContext *s = StateFor(status);
+  if (s != nullptr && shader != nullptr && ContextLightCopy(s, shader)) return s;
+  return ShaderCall(shader, null_message, status);
+}
+
+VtStatus DestroyListed(void *data) { return VoShaderDestroy(static_cast<VtShader *>(data)); }
+
+// The colour a shader leaves, by its class's type.
+void ResultRead(const VtShaderGlobals *g, uint32_t type, float out[3]) {
+  const float *from = g->Co;
+  switch (type) {
+    case VO_SHADER_TRANSPARENCY: from = g->To; break;
+    case VO_SHADER_DISPLACEMENT: from = g->N; break;
+    case VO_SHADER_BACKGROUND: from = g->Cb; break;
+    default: break;
+  }
+  if (from != nullptr) std::memcpy(out, from, 3 * sizeof(float));
+}
+
+// Executes inside a pushed environment and reads the result; false when the
+// push failed (nothing is popped then).
+bool ShadeableEvaluate(float colour[3], VtShader *shader) {
+  if (VoShaderPushEnvironment() != 0) return false;
+  ShadingContext *s = StateGet();
+  float result[3] = {0, 0, 0};
+  if (VoShaderExecute(shader) == 0) ResultRead(s->globals, shader->cls->type, result);
+  (void)VoShaderPopEnvironment();
+  if (colour != nullptr) std::memcpy(colour, result, sizeof result);
+  return true;
+}
+
+}  // namespace
+
+bool ShaderLive(ShadingContext *s, const VtShader *shader) {
+  RegisterGuard hold;
+  return s->shared->live.count(shader) != 0;
+}
+
+bool ContextLightCopy(const ShadingContext *s, const VtShader *shader) {
+  if (!s->is_copy) return false;
+  for (const VtShader *light = s->light_head; light != nullptr; light = light->link)
+    if (light == shader) return true;
+  return false;
+}
+
+bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader) {
+  if (shader == nullptr || ShaderLive(s, shader)) return true;
+  Post(kBad, messages::kShaderNotLive, VO_MODULE_SHADER, static_cast<const void *>(shader));
+  return false;
+}
+
+void ShaderForgetAll(ShaderShared *shared) {
+  RegisterGuard hold;
+  shared->live.clear();
+}
+
+}  // namespace vo::shader
+
+namespace vo {
+
+using namespace shader;
+
+VtShader *VoShaderCreate(uint32_t type, const char *name) {
+  VtStatus st;
+  ShadingContext *s = StateFor(&st);
+  if (s == nullptr) return nullptr;
+  VtShaderPrototype *c = ClassFind(s->shared, type, name);
+  if (c == nullptr) {
+    Post(kBad, kMsgCreateNoClass, VO_MODULE_SHADER, name != nullptr ? name : "", type);
+    return nullptr;
+  }
+  if (Instantiable(c) != 0) return nullptr;
+  VtShader *shader = ShaderMake(s, c, type);
+  if (shader == nullptr) Post(kNoMemory, kMsgCreateNoMemory, VO_MODULE_SHADER);
+  return shader;
+}
+
+VtStatus VoShaderDestroy(VtShader *shader) {
+  VtStatus st;
+  ShadingContext *s = ShaderCall(shader, kMsgDestroyNull, &st);
+  if (s == nullptr) return st;
+  if (shader->references-- != 1) return 0;
+  DataGone(shader);
+  ShaderFree(s, shader);
+  return 0;
+}
+
+VtShader *VoShaderCopy(VtShader *shader) {
+  VtStatus st;
+  ShadingContext *s = ShaderCall(shader, kMsgCopyNull, &st);
+  if (s == nullptr) return nullptr;
+  VtShaderPrototype *c = shader->cls;
+  VtShader *copy = ShaderMake(s, c, shader->type);
+  if (copy == nullptr) {
+    Post(kNoMemory, kMsgCopyNoMemory, VO_MODULE_SHADER);
+    return nullptr;
+  }
+  // A class without its argument entries has no arguments to carry over.
+  if (c->getArg == nullptr || c->setArg == nullptr) return copy;
+  for (uint32_t i = 0; i < c->parameterCount; ++i) {
+    VtTypedValue value{};
+    (void)c->getArg(shader->data, i, &value);
+    // A copy that cannot take an argument (a file name without memory) is
+    // no copy: given back.
+    if (const VtStatus set = c->setArg(copy->data, i, &value); set != 0) {
+      (void)VoShaderDestroy(copy);
+      if (set == kNoMemory) Post(kNoMemory, kMsgCopyNoMemory, VO_MODULE_SHADER);
+      return nullptr;
+    }
+  }
+  return copy;
+}
+
+VtStatus VoShaderReplace(VtShader *shader, const char *name) {
+  VtStatus st;
+  ShadingContext *s = ShaderCall(shader, kMsgReplaceNull, &st);
+  if (s == nullptr) return st;
+  VtShaderPrototype *c = ClassFind(s->shared, shader->type, name);
+  if (c == nullptr) return Refuse(kBad, kMsgReplaceNoClass, name != nullptr ? name : "", shader->type);
+  if (VtStatus refused = Instantiable(c)) return refused;
+  void *data = DataMake(c);
+  if (data == nullptr) return Refuse(kNoMemory, kMsgCreateNoMemory);
+  DataGone(shader);
+  shader->cls = c;
+  shader->data = data;
+  ChangeCountRaise(s);
+  return 0;
+}
+
+VtStatus VoShaderReset(VtShader *shader) {
+  VtStatus st;
+  if (ShaderCall(shader, kMsgResetNull, &st) == nullptr) return st;
+  auto *prepared = static_cast<uint32_t *>(shader->data);
+  if (prepared != nullptr && *prepared == 0) {
+    *prepared = 1;
+    if (shader->cls->prepare != nullptr) (void)shader->cls->prepare(shader->data);
+  }
+  return 0;
+}
+
+VtStatus VoShaderPrerender(VtShader *shader) {
+  VtStatus st;
+  if (ShaderCall(shader, kMsgPrerenderNull, &st) == nullptr) return st;
+  if (shader->cls->prerender != nullptr) (void)shader->cls->prerender(shader->data);
+  return 0;
+}
+
+VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue *value) {
+  VtStatus st;
+  ShadingContext *s = ShaderCall(shader, kMsgSetArgNull, &st);
+  if (s == nullptr) return st;
+  if (value == nullptr) return 0;
+  const VtShaderPrototype *c = shader->cls;
+  const int index = LabelIndex(c, label);
+  if (index < 0) return Refuse(kBad, kMsgSetArgLabel, label != nullptr ? label : "", c->name);
+  if (c->getArg == nullptr || c->setArg == nullptr)
+    return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_SET_ARG});
+  VtTypedValue expected{};
+  (void)c->getArg(shader->data, static_cast<uint32_t>(index), &expected);
+  const bool colour_shader =
+      value->type == VtShaderColour && expected.type == VtColourType && ShaderColourAccepted();
+  if (value->type != expected.type && !colour_shader)
+    return Refuse(kBad, kMsgSetArgType, label, c->name, value->type, expected.type);
+  VtTypedValue given = *value;
+  // A class may refuse a value of the right type (the mixed background a
+  // handle that is no live background); its status and diagnostic stand,
+  // and nothing changed, so the counter stays.
+  const VtStatus set = c->setArg(shader->data, static_cast<uint32_t>(index), &given);
+  if (set != 0) return set;
+  ChangeCountRaise(s);
+  return 0;
+}
+
+VtStatus VoShaderGetArg(VtShader *shader, const char *label, VtTypedValue *value) {
+  VtStatus st;
+  if (ShaderRead(shader, kMsgGetArgNull, &st) == nullptr) return st;
+  if (value == nullptr) return 0;
+  const VtShaderPrototype *c = shader->cls;
+  const int index = LabelIndex(c, label);
+  if (index < 0) return Refuse(kBad, kMsgGetArgLabel, label != nullptr ? label : "", c->name);
+  if (c->getArg == nullptr) return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_GET_ARG});
+  (void)c->getArg(shader->data, static_cast<uint32_t>(index), value);
+  return 0;
+}
+
+VtStatus VoShaderSetColour(VtShader *shader, const VtColour *colour) {
+  if (colour == nullptr) return VoShaderSetArg(shader, "colour", nullptr);
+  VtTypedValue v{};
+  v.type = VtColourType;
+  v.value.v[0] = colour->red;
+  v.value.v[1] = colour->green;
+  v.value.v[2] = colour->blue;
+  return VoShaderSetArg(shader, "colour", &v);
+}
+
+VtStatus VoShaderEnquire(VtShader *shader, uint32_t *type, const char **name, uint32_t *count, void **labels) {
+  VtStatus st;
+  const bool known = ShaderRead(shader, kMsgEnquireNull, &st) != nullptr;
+  const VtShaderPrototype *c = known ? shader->cls : nullptr;
+  if (type != nullptr) *type = c != nullptr ? c->type : 0;
+  if (name != nullptr) *name = c != nullptr ? c->name : nullptr;
+  if (count != nullptr) *count = c != nullptr ? c->parameterCount : 0;
+  if (labels != nullptr) *labels = c != nullptr ? static_cast<void *>(c->labels) : nullptr;
+  return known ? 0 : st;
+}
+
+void *VoShaderGetData(VtShader *shader) {
+  VtStatus st;
+  ShadingContext *s = StateFor(&st);
+  if (s == nullptr || shader == nullptr || !ShaderKnownOrNull(s, shader)) return nullptr;
+  return shader->data;
+}
+
+VtStatus VoShaderExecute(VtShader *shader) {
+  if (shader == nullptr) return 0;
+  ShadingContext *s = StateGet();
+  if (s == nullptr) [[unlikely]]
+    return 0;
+  const VtShaderPrototype *c = shader->cls;
+  if (c == nullptr) [[unlikely]]
+    return kBad;  // a destroyed record (cleared when it went back to the pool)
+  const VtShaderDataProc entry = s->selector == 1 ? c->evaluateImage : c->evaluate;
+  if (entry == nullptr) return 0;
+  VtShaderGlobals *g = s->globals;
+  switch (c->type) {
+    case VO_SHADER_REFLECTANCE:
+      PointLightsEnd(s, g);
+      g->litLights = nullptr;
+      (void)entry(shader->data);
+      PointLightsEnd(s, g);
+      return 0;
+    case VO_SHADER_BACKGROUND: {
+      const bool own_dPds = g->dPds == nullptr, own_dPdt = g->dPdt == nullptr;
+      if (own_dPds) g->dPds = s->temporary_dPds;
+      if (own_dPdt) g->dPdt = s->temporary_dPdt;
+      (void)entry(shader->data);
+      if (own_dPds && g->dPds == s->temporary_dPds) g->dPds = nullptr;
+      if (own_dPdt && g->dPdt == s->temporary_dPdt) g->dPdt = nullptr;
+      return 0;
+    }
+    default: (void)entry(shader->data); return 0;
+  }
+}
+
+VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
+  VtStatus st;
+  ShadingContext *s = StateFor(&st);
+  if (s == nullptr) return st;
+  if (shader == nullptr || !ShaderKnownOrNull(s, shader)) return kBad;
+  const VtShaderPrototype *c = shader->cls;
+  auto data_call = [&](VtShaderDataProc entry) { return entry != nullptr ? (entry(shader->data), 0u) : kBad; };
+  switch (slot) {
+    case VO_SLOT_NONE: return 0;
+    case VO_SLOT_EVALUATE: return data_call(c->evaluate);
+    case VO_SLOT_EVALUATE_IMAGE: return data_call(c->evaluateImage);
+    case VO_SLOT_PREPARE: return data_call(c->prepare);
+    case VO_SLOT_INITIALISE: return data_call(c->initialise);
+    case VO_SLOT_RELEASE: return data_call(c->release);
+    case VO_SLOT_DESTROY: return data_call(c->destroy);
+    case VO_SLOT_CREATE:
+      if (c->create == nullptr || argument == nullptr) return kBad;
+      *static_cast<VtTypedValue *>(argument) = TypedPointer(c->create());
+      return 0;
+    case VO_SLOT_GET_ARG:
+    case VO_SLOT_SET_ARG: {
+      const VtShaderArgProc entry = slot == VO_SLOT_GET_ARG ? c->getArg : c->setArg;
+      if (entry == nullptr || argument == nullptr) return kBad;
+      auto *args = static_cast<VtShaderEntryArgs *>(argument);
+      const uint32_t index = args->index.value.u;
+      if (index >= c->parameterCount) return Refuse(kBad, messages::kShaderIndexRefused, c->name, index);
+      return entry(shader->data, index, &args->value);  // a set the class refused answers its status
+    }
+    default: return Refuse(kBad, messages::kShaderSlotRefused, slot);
+  }
+}
+
+VtStatus VoShaderReferenceDestroy(VtReference *list, uint32_t destroy_shaders) {
+  return VoReferenceListDestroy(list, destroy_shaders ? &DestroyListed : nullptr);
+}
+
+VtStatus VoShaderPushEnvironment() {
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return VO_STATUS_DEBUG_NOT_STARTED;
+  auto *copy = static_cast<VtShaderGlobals *>(VoPoolAllocate(s->globals_pool));
+  if (copy == nullptr) return kNoMemory;
+  std::memcpy(copy, s->globals, s->globals_size);
+  copy->stackTop = s->stack_top;  // the previous top
+  s->globals->stackTop = s->stack_top = copy;
+  return 0;
+}
+
+VtStatus VoShaderPopEnvironment() {
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return VO_STATUS_DEBUG_NOT_STARTED;
+  VtShaderGlobals *top = s->stack_top;
+  if (top == nullptr) return Refuse(kBad, messages::kShaderNothingPushed);
+  std::memcpy(s->globals, top, s->globals_size);
+  s->stack_top = top->stackTop;
+  return VoPoolFree(s->globals_pool, top);
+}
+
+uint32_t VoShaderEvaluateShadeableColour(float *colour, VtShader *shader, void *record) {
+  auto *flag = static_cast<uint32_t *>(record);
+  if (shader == nullptr || !ShadeableEvaluate(colour, shader)) return flag != nullptr ? *flag : 0;
+  // The caller's derived values depend on the colour just made. In a
+  // threaded pass the flag (instance data other workers read) stays as it
+  // is: the answer tells the caller to derive them for this call.
+  const ShadingContext *s = StateGet();
+  const bool threaded = s != nullptr && s->work_farm_active != nullptr && s->work_farm_active() != 0;
+  if (flag != nullptr && !threaded) *flag = 0;
+  return 0;
+}
+
+void *VoShaderLazyEvaluateShadeableColour(float *colour, void *pending, VtShadeableCallback callback, void *flag) {
+  auto **waiting = static_cast<VtShader **>(pending);
+  if (waiting == nullptr || *waiting == nullptr) return colour;
+  if (!ShadeableEvaluate(colour, *waiting)) return colour;
+  *waiting = nullptr;
+  if (callback != nullptr && flag != nullptr) {
+    *static_cast<uint32_t *>(flag) = 1;
+    callback(static_cast<uint32_t *>(flag));
+  }
+  return colour;
+}
+
+}  // namespace vo

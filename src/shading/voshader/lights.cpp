@@ -1,0 +1,168 @@
+// The light list and the light chain of each context: VoLightListSet turns a
+// ring of light shaders into the chain the light loop walks, and a worker
+// context gets a chain of its own.
+//
+// A worker's copy of a prepared light is a clone the kernel owns: the light
+// record is copied byte for byte into the worker's transient-light pool,
+// with `self`, its links and its pointers into the globals re-pointed to the
+// worker's context. The blocks the light class made (shadow maps, class
+// data) stay the source's: a clone never calls the class's entries and
+// frees only its own record. Clones are not on the register of live
+// shaders, so no application call can reach one. Unprepared lights, and
+// area lights not yet built, are copied through VoShaderCopy; a built area
+// light is cloned like a prepared one, sharing its class's records (the
+// emitter and its build) with the area flags carried over: its class's
+// build and release leave the build to the record that made it.
+
+#include <cstring>
+
+#include "shading/voshader/voshader.h"
+#include "kernel/vosystem/message_numbers.h"
+
+namespace vo::shader {
+
+namespace {
+
+VtLightData *LightOf(const VtShader *shader) { return static_cast<VtLightData *>(shader->data); }
+
+void GlobalsPointersTake(VtLightData *d, VtShaderGlobals *g) {
+  d->globalsPw = &g->Pw;
+  d->globalsLightVector = g->lightVector;
+  d->globalsLightColour = g->lightColour;
+}
+
+VtShader *LightClone(ShadingContext *to, const VtShader *source) {
+  auto *shader = static_cast<VtShader *>(VoPoolAllocate(to->shared->shader_pool));
+  auto *d = static_cast<VtLightData *>(VoPoolAllocate(to->light_pool));
+  if (shader == nullptr || d == nullptr) {
+    if (shader != nullptr) (void)VoPoolFree(to->shared->shader_pool, shader);
+    if (d != nullptr) (void)VoPoolFree(to->light_pool, d);
+    return nullptr;
+  }
+  std::memcpy(d, source->data, sizeof *d);
+  d->self = d;
+  d->nextCurrent = nullptr;
+  d->nextLit = nullptr;
+  GlobalsPointersTake(d, to->globals);
+  *shader = VtShader{nullptr, source->cls, source->type, d, 1};
+  return shader;
+}
+
+void LightCloneFree(ShadingContext *s, VtShader *clone) {
+  (void)VoPoolFree(s->light_pool, clone->data);
+  *clone = VtShader{};
+  (void)VoPoolFree(s->shared->shader_pool, clone);
+}
+
+VtShader *LightCopy(ShadingContext *to, VtShader *source) {
+  const VtLightData *d = LightOf(source);
+  if (d != nullptr && d->prepared != 0 && (d->kind != VO_LIGHT_AREA || d->areaPrepared != 0))
+    return LightClone(to, source);
+  VtShader *copy = VoShaderCopy(source);
+  if (copy != nullptr && copy->data != nullptr) {
+    GlobalsPointersTake(LightOf(copy), to->globals);
+    LightOf(copy)->lightClass = d != nullptr ? d->lightClass : nullptr;
+    LightOf(copy)->areaStarted = 1;  // its data is valid, its samples not yet made in this context
+    LightOf(copy)->areaPrepared = 0;
+  }
+  return copy;
+}
+
+}  // namespace
+
+VtStatus LightListSet(ShadingContext *s, VtReference *list) {
+  s->light_list = list;
+  s->light_head = nullptr;
+  s->light_count = 0;
+  s->globals->currentLights = nullptr;
+  if (list == nullptr) return 0;
+  VtShader *tail = nullptr;
+  VtReference *node = list;
+  do {
+    auto *shader = static_cast<VtShader *>(node->data);
+    node = node->next;
+    // Only light shaders carry light records.
+    if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr ||
+        shader->type != VO_SHADER_LIGHT)
+      continue;
+    VtLightData *d = LightOf(shader);
+    ++s->light_count;
+    if (s->light_head == nullptr) {
+      shader->link = nullptr;
+      s->light_head = tail = shader;
+      if (d->kind != VO_LIGHT_AMBIENT) d->lightClass = shader->cls;
+    } else if (d->kind == VO_LIGHT_AMBIENT) {
+      shader->link = s->light_head;
+      s->light_head = shader;
+    } else {
+      d->lightClass = shader->cls;
+      shader->link = nullptr;
+      tail->link = shader;
+      tail = shader;
+    }
+  } while (node != list);
+  if (s->light_head != nullptr) s->globals->currentLights = LightOf(s->light_head);
+  return 0;
+}
+
+VtStatus LightChainCopy(const ShadingContext *from, ShadingContext *to) {
+  to->light_head = nullptr;
+  to->light_list = nullptr;
+  to->light_count = 0;
+  VtShader *tail = nullptr;
+  for (VtShader *source = from->light_head; source != nullptr; source = source->link) {
+    VtShader *copy = LightCopy(to, source);
+    if (copy == nullptr) return kNoMemory;
+    copy->link = nullptr;
+    (tail != nullptr ? tail->link : to->light_head) = copy;
+    tail = copy;
+    ++to->light_count;
+    VtReference *node = VoShaderReferenceCreate(copy);
+    if (node == nullptr) return kNoMemory;
+    to->light_list = VoShaderReferenceAppend(to->light_list, node);
+  }
+  to->globals->currentLights = to->light_head != nullptr ? LightOf(to->light_head) : nullptr;
+  return 0;
+}
+
+VtStatus LightChainFree(ShadingContext *s) {
+  VtStatus st = 0;
+  for (VtShader *light = s->light_head; light != nullptr;) {
+    VtShader *next = light->link;
+    VtLightData *d = LightOf(light);
+    // The maps belong to the source light.
+    d->shadowValid = 0;
+    std::memset(d->shadowMaps, 0, sizeof d->shadowMaps);
+    d->shadowMapBytes = 0;
+    if (ShaderLive(s, light))
+      st |= VoShaderDestroy(light);
+    else
+      LightCloneFree(s, light);
+    light = next;
+  }
+  s->light_head = nullptr;
+  s->light_count = 0;
+  st |= VoReferenceListDestroy(s->light_list, nullptr);
+  s->light_list = nullptr;
+  return st;
+}
+
+}  // namespace vo::shader
+
+namespace vo {
+
+using namespace shader;
+
+VtStatus VoLightListSet(VtReference *list) {
+  VtStatus st;
+  ShadingContext *s = StateFor(&st);
+  return s != nullptr ? LightListSet(s, list) : st;
+}
+
+VtReference *VoLightListGet() {
+  VtStatus st;
+  const ShadingContext *s = StateFor(&st);
+  return s != nullptr ? s->light_list : nullptr;
+}
+
+}  // namespace vo

@@ -1,0 +1,28 @@
+// What the shader libraries ask of the shader kernel's image services:
+// textures and the sampling of lights' shadow maps, in the library's
+// argument forms (unsigned counts, float positions).
+
+#include "shading/voshslte/voshslte.h"
+
+namespace vo::shaderlib {
+
+VtTexture *TextureRead(const char *name, uint32_t channels) {
+  return VoTextureRead(name, static_cast<int32_t>(channels));
+}
+VtTexture *TextureCreate(VtImage *image, uint32_t channels) {
+  return VoTextureCreate(image, static_cast<int32_t>(channels));
+}
+void TextureDestroy(VtTexture *texture) { (void)VoTextureDestroy(texture); }
+
+void TextureSamplePoint(float *out, uint32_t count, VtTexture *texture) {
+  (void)VoTextureSamplePoint(out, static_cast<int32_t>(count), texture);
+}
+void TextureSampleArea(float *out, uint32_t count, VtTexture *texture) {
+  (void)VoTextureSampleArea(out, static_cast<int32_t>(count), texture);
+}
+
+double LightSampleShadow(float u, float v, float depth, VtLightData *light, VtShadowMap *window) {
+  return VoLightSampleShadow(u, v, depth, light, window);
+}
+
+}  // namespace vo::shaderlib

@@ -1,0 +1,119 @@
+// The journal and the interpreter agree: a run with every argument form,
+// journalled, then replayed with journaling on, writes the same body.
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <vo/vo_api.h>
+
+#include "io/interpreter/journal_files.h"
+
+namespace {
+
+using vo_test::Body;
+using vo_test::Journal;
+using vo_test::Load;
+using vo_test::Typed;
+
+VtStatus ApplicationHandler(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
+
+void EveryForm() {
+  // Strings with escapes, floats and doubles at their edges.
+  VtTimer *timer = VoTimerGet("frame \"one\"\\\n\t\x01", nullptr);
+  VoTimerStart(timer);
+  VoDiagnosticArgDouble(1.0 / 3.0);
+  VoDiagnosticArgDouble(std::numeric_limits<double>::infinity());
+  VoDiagnosticArgDouble(-1e-300);
+  VoDiagnosticArgDouble(std::nan(""));  // not written back: a comment
+  // Colours, points, bounds and each kind of typed value.
+  VtShader *point = VoShaderCreate(0x50008, "point");
+  VtTypedValue v = Typed(VtPoint);
+  v.value.v[0] = 1e-38f;
+  v.value.v[1] = 1.0f / 3.0f;
+  v.value.v[2] = -2;
+  VoShaderSetArg(point, "location", &v);
+  v = Typed(VtColourType);
+  v.value.v[0] = 0.25f;
+  v.value.v[1] = 0.5f;
+  v.value.v[2] = 1;
+  VoShaderSetArg(point, "colour", &v);
+  v = Typed(VtBoolean);
+  v.value.u = 1;
+  VoShaderSetArg(point, "shadows", &v);
+  v = Typed(VtInt32);
+  v.value.i = -7;
+  VoShaderSetArg(point, "shadow resolution", &v);
+  v = Typed(VtNat32);
+  v.value.u = 3;
+  VoControlSet(0x10004, &v);
+  const VtBounds bounds = {-1, 1, -2, 2, -3, std::numeric_limits<float>::infinity()};
+  VoSceneBoundsSet(&bounds);
+  // Outputs, an in-out typed value and a handle array.
+  VtTypedValue out = Typed(0);
+  VoControlGet(0x10004, &out);
+  int32_t major = 0, minor = 0;
+  VoGetZRVersion(&major, &minor, nullptr);
+  VtTypedValue inout = Typed(VtFloat);
+  VoShaderGetArg(point, "intensity", &inout);
+  VtBounds got;
+  VoBoundsGet(&got);
+  // Mesh data and a list of handles.
+  static const int32_t counts[1] = {3};
+  static const int32_t indices[3] = {0, 1, 2};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  float corners[3][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1.0f / 3.0f, 0}};
+  VtTypedValue data = Typed(VtGenericPtr);
+  data.value.p = corners;
+  VtPrimitive *mesh[2] = {VoPrimitiveCreateMesh(1, nullptr, counts, indices, 1, ids, &data), nullptr};
+  mesh[1] = VoPrimitiveCopy(mesh[0], nullptr);
+  VoPrimitiveListSet(VoPrimitiveListCreate(2, mesh));
+  // An exported procedure by name; an application's own is a comment.
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoErrorHandlerDefault));
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&ApplicationHandler));
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, nullptr);
+  VoShaderDestroy(point);
+}
+
+TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
+  const std::string first = ::testing::TempDir() + "forms_journal.txt";
+  const std::string second = ::testing::TempDir() + "forms_replay.txt";
+  ASSERT_EQ(VoInitialise(), 0u);
+  std::FILE *j = std::fopen(first.c_str(), "wb");
+  Journal(j);
+  EveryForm();
+  Journal(nullptr);
+  std::fclose(j);
+  ASSERT_EQ(VoTerminate(), 0u);
+  const std::string body = Body(Load(first));
+  // Comments only for the application's procedure and the NaN.
+  std::istringstream lines(body);
+  int comments = 0;
+  for (std::string line; std::getline(lines, line);)
+    if (line.rfind("#", 0) == 0) {
+      ++comments;
+      EXPECT_TRUE(line.find("nan") != std::string::npos || line.find("<procedure") != std::string::npos) << line;
+    }
+  EXPECT_EQ(comments, 2) << body;
+  EXPECT_NE(body.find("VoCallBackSet 0x10000 VoErrorHandlerDefault"), std::string::npos) << body;
+  EXPECT_NE(body.find("1e999"), std::string::npos) << body;
+
+  ASSERT_EQ(VoInitialise(), 0u);
+  std::FILE *again = std::fopen(second.c_str(), "wb");
+  Journal(again);
+  std::FILE *script = std::fopen(first.c_str(), "rb");
+  VoInterpreterReadInput(first.c_str(), script);
+  std::fclose(script);
+  Journal(nullptr);
+  std::fclose(again);
+  ASSERT_EQ(VoTerminate(), 0u);
+  // The replay writes no comment for the lines that were comments.
+  std::string expected;
+  std::istringstream in(body);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("#", 0) != 0) expected += line + "\n";
+  EXPECT_EQ(Body(Load(second)), expected);
+}
+
+}  // namespace

@@ -1,0 +1,344 @@
+// The A-buffer class: coverage at edge pixels blended with what lies
+// behind, the sample-row control, transparency, interpenetrating
+// fragments, and the services during its renders.
+
+#include <algorithm>
+#include <cmath>
+
+#include "render/vorenadv/advanced.h"
+#include "render/vorenstd/renderer_fixture.h"
+
+namespace vo::test {
+namespace {
+
+using Rgb = std::array<float, 3>;
+
+// What the image-mode reflectance saw of the services, when asked to look.
+struct Seen {
+  static inline bool look = false;
+  static inline int pieces = 0;
+  static inline std::vector<void *> primitives;
+};
+
+VtStatus CiLooking(void *) {
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  for (int i = 0; i < 3; ++i) g->Co[i] = g->Ci[i];
+  if (!Seen::look) return 0;
+  auto piece = reinterpret_cast<void *(*)()>(VoCallBackGet(0x200001));
+  auto primitive = reinterpret_cast<void *(*)()>(VoCallBackGet(0x200002));
+  Seen::pieces += piece() != nullptr;
+  Seen::primitives.push_back(primitive());
+  return 0;
+}
+
+VtStatus QuarterGrey(void *) {
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  g->Cb[0] = g->Cb[1] = g->Cb[2] = 0.25f;
+  return 0;
+}
+
+class ABufferTest : public RendererTest {
+ protected:
+  void SetUp() override {
+    RendererTest::SetUp();
+    ASSERT_EQ(VoInstallModule(&VoEntryAdvancedRenderer), 0u);
+    ASSERT_EQ(VoSystemStart(), 0u);
+    auto entries = EvaluatingBy(&CiLooking);
+    for (auto &e : entries)
+      if (e.first == VO_SLOT_EVALUATE_IMAGE) e.second = reinterpret_cast<VtProc>(&CiLooking);
+    ASSERT_EQ(ShaderTest::Register(VO_SHADER_REFLECTANCE, "cilooking", 1, entries), 0u);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "cilooking"), 0u);
+    ASSERT_EQ(Set(0xc000f, 0xc0002, VtEnum), 0u);  // float rows
+    Seen::look = false;
+  }
+  void TearDown() override {
+    (void)VoBackgroundSet(nullptr);
+    for (VtShader *s : shaders_) EXPECT_EQ(VoShaderDestroy(s), 0u);
+    for (VtMaterial *m : materials_) VoMaterialDestroy(m);
+    RendererTest::TearDown();
+  }
+  void Background(Rgb colour) {
+    VtShader *b = VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
+    ASSERT_NE(b, nullptr);
+    const VtTypedValue c = ShaderTest::Colour(colour[0], colour[1], colour[2]);
+    ASSERT_EQ(VoShaderSetArg(b, "colour", &c), 0u);
+    ASSERT_EQ(VoBackgroundSet(b), 0u);
+    shaders_.push_back(b);
+  }
+  // The primitive given a copy of the material with a plain transparency.
+  void Transparent(VtPrimitive *p, float t) {
+    VtMaterial *m = VoMaterialCopy(material_);
+    ASSERT_NE(m, nullptr);
+    materials_.push_back(m);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_TRANSPARENCY, "plain"), 0u);
+    const VtTypedValue c = ShaderTest::Colour(t, t, t);
+    ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_TRANSPARENCY), "colour", &c), 0u);
+    ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
+  }
+  static void ExpectColour(uint32_t x, uint32_t y, Rgb want) {
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(Output::rows[y][x][i], want[i], 1e-5) << x << "," << y << "," << i;
+  }
+  std::vector<VtShader *> shaders_;
+  std::vector<VtMaterial *> materials_;
+};
+
+TEST_F(ABufferTest, AVerticalEdgeThroughPixelCentresCoversHalfThePixel) {
+  // Left side at x 2.5: pixel 2 keeps the four right samples of each row
+  // (0x0f0f0f0f, coverage 0.5); pixels 3 to 7 are a run under red.
+  Scene({Rectangle(2.5f, 2, 8, 8, 0.5f, {1, 0, 0})});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  ExpectColour(2, 4, {0.5f, 0, 0});  // no background fragment: 0.5 C
+  ExpectColour(5, 4, {1, 0, 0});
+  ExpectColour(1, 4, {0, 0, 0});
+  // With a plain blue background B: 0.5 C + 0.5 B.
+  Background({0, 0, 1});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  ExpectColour(2, 4, {0.5f, 0, 0.5f});
+  ExpectColour(1, 4, {0, 0, 1});
+  EXPECT_EQ(renadv::State()->class_index, 2u);
+}
+
+TEST_F(ABufferTest, TheSampleRowControlDropsAPolygonTouchingOnlyTheBottomRow) {
+  // Top side at y 4.8: on line 4 only the bottom sample row (y 4.875) is
+  // inside, 8 of 32 samples: 0.25 C without the control; with it the
+  // sample lies outside the two central rows and the pixel is empty.
+  Scene({Rectangle(2, 4.8f, 8, 7, 0.5f, {0, 1, 0})});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  ExpectColour(4, 4, {0, 0.25f, 0});
+  ExpectColour(4, 5, {0, 1, 0});
+  EXPECT_EQ(Set(0x200005, 1, VtBoolean), 0u);
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  ExpectColour(4, 4, {0, 0, 0});
+  ExpectColour(4, 5, {0, 1, 0});
+}
+
+TEST_F(ABufferTest, ATransparentQuadOverAnOpaqueOneAddsTheColourBehindItByItsTransparency) {
+  VtPrimitive *front = Rectangle(2, 2, 8, 8, 0.3f, {0, 1, 0});
+  Transparent(front, 0.5f);
+  VtPrimitive *back = Rectangle(4, 1, 12, 9, 0.6f, {1, 0, 0});
+  // The two shaded colours, each alone through the z-buffer class.
+  Scene({front});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  const Pixel cf = Output::rows[5][5];
+  Scene({back});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  const Pixel cn = Output::rows[5][5];
+  EXPECT_EQ(cn, (Pixel{1, 0, 0, 0}));
+  EXPECT_GT(cf[1], 0.2f);
+  Scene({back, front});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  // Cf + T Cn with T = 0.5 and alpha 1.
+  ExpectColour(5, 5, {cf[0] + 0.5f * cn[0], cf[1] + 0.5f * cn[1], cf[2] + 0.5f * cn[2]});
+  ExpectColour(10, 5, {cn[0], cn[1], cn[2]});  // the opaque one alone: a run
+}
+
+TEST_F(ABufferTest, CrossingAndCoplanarFragmentsGiveFinitePixelsWithinTheBound) {
+  // Twelve slanted quads cross at pixel (5, 4), half of them transparent;
+  // two screen-parallel triangles share the plane z 0.5 there too.
+  std::vector<VtPrimitive *> scene;
+  for (int k = 0; k < 12; ++k) {
+    const float x0 = 3 + 0.1f * k, z0 = 0.2f + 0.05f * k, z1 = 0.8f - 0.05f * k;
+    const float near = k % 2 == 0 ? z0 : z1, far = k % 2 == 0 ? z1 : z0;
+    VtPrimitive *p = nullptr;
+    {
+      Positions xyz = {At(x0, 2.3f, near), At(x0, 6.7f, near), At(x0 + 4.9f, 6.7f, far), At(x0 + 4.9f, 2.3f, far)};
+      const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
+      const Positions rgb(4, {0.1f * k, 1 - 0.05f * k, 0.5f});
+      const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
+      p = VoPrimitiveCreatePolygon(4, 2, ids, data);
+      ASSERT_NE(p, nullptr);
+      owned_.push_back(p);
+      ASSERT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
+    }
+    if (k % 2 == 1) Transparent(p, 0.4f);
+    scene.push_back(p);
+  }
+  scene.push_back(Polygon({{4.2f, 3.1f}, {4.2f, 5.9f}, {6.6f, 5.9f}}, 0.5f, {{1, 1, 1}}));
+  scene.push_back(Polygon({{4.4f, 3.3f}, {6.9f, 5.7f}, {6.9f, 3.3f}}, 0.5f, {{0, 0, 1}}));
+  Scene(scene);
+  Background({0.2f, 0.2f, 0.2f});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  for (uint32_t y = 2; y < 8; ++y)
+    for (uint32_t x = 2; x < 10; ++x)
+      for (int c = 0; c < 3; ++c) EXPECT_TRUE(std::isfinite(Output::rows[y][x][c])) << x << "," << y;
+}
+
+// Edge fragments per edge pixel and fragments merged, over one render.
+struct Counts {
+  uint64_t pixels, fragments, merged;
+};
+Counts Render(uint32_t code) {
+  renadv::VtAdvancedRendererContext *adv = renadv::State();
+  adv->edge_pixels = adv->edge_fragments = adv->merged_fragments = 0;
+  EXPECT_EQ(VoExecute(code), 0u);
+  return {adv->edge_pixels, adv->edge_fragments, adv->merged_fragments};
+}
+
+TEST_F(ABufferTest, CopiesInOnePlaneMergeIntoTheFirstActiveAtEdgesAndInRuns) {
+  VtPrimitive *red = Rectangle(2.5f, 2.3f, 9.5f, 7.7f, 0.5f, {1, 0, 0});
+  VtPrimitive *green = Rectangle(2.5f, 2.3f, 9.5f, 7.7f, 0.5f, {0, 1, 0});
+  // Which copy the z-buffer keeps (the first active): the A-buffer must
+  // show that one alone, at edge pixels as in runs.
+  Scene({red, green});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  VtPrimitive *first = Output::rows[5][5][0] == 1.0f ? red : green;
+  Background({0, 0, 1});
+  Scene({first});
+  const Counts alone = Render(0x200002);
+  const auto picture = Output::rows;
+  Scene({red, green});
+  const Counts both = Render(0x200002);
+  EXPECT_EQ(Output::rows, picture);
+  EXPECT_EQ(both.pixels, alone.pixels);
+  EXPECT_EQ(both.fragments, alone.fragments);  // one fragment per edge pixel, not two
+  EXPECT_GT(both.merged, 0u);
+  EXPECT_EQ(alone.merged, 0u);
+  // A transparent copy in front is placed with the other, not merged: the
+  // interior shows the first over the second.
+  Transparent(first, 0.5f);
+  const Counts glass = Render(0x200002);
+  EXPECT_EQ(glass.merged, 0u);
+  EXPECT_GT(glass.fragments, alone.fragments);
+  const float *seen = Output::rows[5][5].data();
+  EXPECT_NEAR(seen[0] + seen[1], 1.5f, 1e-5);
+}
+
+TEST_F(ABufferTest, OnlyPixelsAnEdgeCrossesMakeFragments) {
+  // Edges at x 2.5 and 9.5, y 2.5 and 7.5: the 24 border pixels of lines 2
+  // to 7 are partly covered, one fragment each; the 6 x 4 inside are runs
+  // under the one polygon, shaded without fragments.
+  Scene({Rectangle(2.5f, 2.5f, 9.5f, 7.5f, 0.5f, {1, 0, 0})});
+  const Counts c = Render(0x200002);
+  uint64_t partial = 0, full = 0;
+  for (const auto &[y, row] : Output::rows)
+    for (const Pixel &p : row) (p[0] == 1.0f ? full : partial) += p[0] > 0.0f;
+  EXPECT_EQ(full, 24u);
+  EXPECT_EQ(partial, 24u);
+  EXPECT_EQ(c.pixels, partial);
+  EXPECT_EQ(c.fragments, partial);
+}
+
+TEST_F(ABufferTest, RunsLeaveOutWhatAnOpaqueSpanHidesAndKeepThePicture) {
+  // F is opaque over the whole field; B1 and B2 lie behind it, T (half
+  // transparent) in front of it: every run under F and a B is F's alone
+  // or F's under T, exactly as without the B's.
+  VtPrimitive *f = Rectangle(1.5f, 1.5f, 18.5f, 8.5f, 0.3f, {1, 0, 0});
+  VtPrimitive *b1 = Rectangle(4.5f, 3.5f, 12.5f, 6.5f, 0.6f, {0, 1, 0});
+  VtPrimitive *b2 = Polygon({{6.5f, 2.5f}, {15.2f, 7.5f}, {15.5f, 2.5f}}, 0.7f, {{0, 0, 1}});
+  VtPrimitive *t = Rectangle(8.5f, 4.2f, 16.5f, 5.8f, 0.1f, {0.2f, 0.2f, 0.9f});
+  Transparent(t, 0.5f);
+  Background({0.1f, 0.1f, 0.1f});
+  Scene({f, t});
+  const Counts plain = Render(0x200002);
+  const auto picture = Output::rows;
+  Scene({b1, f, b2, t});
+  const Counts hidden = Render(0x200002);
+  EXPECT_EQ(Output::rows, picture);
+  EXPECT_EQ(plain.merged, 0u);
+  EXPECT_GT(hidden.merged, 0u);
+  // Where nothing hides B1 its run is composited with what lies in front.
+  Scene({b1, t});
+  const Counts open = Render(0x200002);
+  EXPECT_EQ(open.merged, 0u);
+  EXPECT_NE(Output::rows[5][10], Output::rows[5][6]);
+}
+
+TEST_F(ABufferTest, AFragmentThatThoseInFrontHideWhollyIsNeverShaded) {
+  // In pixel 5 the front quad and the middle one cover the left half, the
+  // back one the right half: the middle one shows nowhere (in pixel 4 the
+  // front quad covers it whole) and is never shaded.
+  VtPrimitive *front = Rectangle(2, 2, 5.5f, 8, 0.3f, {1, 0, 0});
+  VtPrimitive *middle = Rectangle(4.2f, 2, 5.5f, 8, 0.45f, {0, 1, 0});
+  VtPrimitive *back = Rectangle(5.5f, 2, 9, 8, 0.6f, {0, 0, 1});
+  Scene({front, middle, back});
+  Seen::look = true;
+  Seen::primitives.clear();
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  EXPECT_EQ(std::count(Seen::primitives.begin(), Seen::primitives.end(), middle), 0);
+  EXPECT_GT(std::count(Seen::primitives.begin(), Seen::primitives.end(), back), 0);
+  ExpectColour(5, 4, {0.5f, 0, 0.5f});
+}
+
+TEST_F(ABufferTest, TheServicesAnswerThePieceAndPrimitiveBeingShadedOnlyDuringARender) {
+  VtPrimitive *p = Rectangle(2.5f, 2.5f, 6.5f, 6.5f, 0.5f, {1, 0, 0});
+  Scene({p});
+  Seen::look = true;
+  Seen::pieces = 0;
+  Seen::primitives.clear();
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  // 4 x 4 pixels at the centre are inside (x 3..6 by y 3..6 wholly or
+  // by the edges): every shading sees the quad and a piece of it.
+  ASSERT_FALSE(Seen::primitives.empty());
+  EXPECT_EQ(Seen::pieces, static_cast<int>(Seen::primitives.size()));
+  for (void *seen : Seen::primitives) EXPECT_EQ(seen, p);
+  // A z-buffer render shades without them.
+  Seen::primitives.clear();
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  for (void *seen : Seen::primitives) EXPECT_EQ(seen, nullptr);
+  // A background with only the evaluate entry (slot 2) paints the z-buffer
+  // picture and is ignored by the A-buffer, which shades in image mode.
+  ASSERT_EQ(ShaderTest::Register(VO_SHADER_BACKGROUND, "slottwo", 1, [] {
+              auto entries = EvaluatingBy(&QuarterGrey);
+              std::erase_if(entries, [](const auto &e) { return e.first == VO_SLOT_EVALUATE_IMAGE; });
+              return entries;
+            }()),
+            0u);
+  VtShader *b = VoShaderCreate(VO_SHADER_BACKGROUND, "slottwo");
+  ASSERT_NE(b, nullptr);
+  shaders_.push_back(b);
+  ASSERT_EQ(VoBackgroundSet(b), 0u);
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  ExpectColour(0, 0, {0.25f, 0.25f, 0.25f});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  EXPECT_NE(Output::rows[0][0][0], 0.25f);
+}
+
+// A light whose prepare entry renders a depth map into a line-output
+// callback, as a shadow-casting light does at image set-up.
+int g_depth_rows = 0;
+VtStatus DepthRowCount(uint32_t, void *) { return ++g_depth_rows, 0; }
+void *DepthLightCreate() {
+  void *d = VoAllocate(sizeof(VtLightData));
+  if (d != nullptr) std::memset(d, 0, sizeof(VtLightData));
+  return d;
+}
+VtStatus DepthLightPrepare(void *) {
+  (void)VoCallBackSet(0xc0001, reinterpret_cast<VtProc>(&DepthRowCount));
+  const VtStatus st = VoExecute(0x200003);
+  (void)VoCallBackSet(0xc0001, nullptr);
+  return st;
+}
+VtStatus DepthLightFree(void *d) { return VoDeallocate(d), 0; }
+VtStatus ArgumentsNone(void *, uint32_t, VtTypedValue *) { return 0; }
+
+TEST_F(ABufferTest, ADepthMapRenderedAtImageSetUpLeavesThePictureAsItWas) {
+  Scene({Rectangle(2.5f, 2.5f, 9.5f, 7.5f, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
+  Background({0, 0, 1});
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  const auto alone = Output::rows;
+  const TestClass depth{VO_SHADER_LIGHT, "vxs_test_depth_light", "depth light", {},
+                        {{VO_SLOT_PREPARE, reinterpret_cast<VtProc>(&DepthLightPrepare)},
+                         {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&ArgumentsNone)},
+                         {VO_SLOT_SET_ARG, reinterpret_cast<VtProc>(&ArgumentsNone)},
+                         {VO_SLOT_CREATE, reinterpret_cast<VtProc>(&DepthLightCreate)},
+                         {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&DepthLightFree)}}};
+  ASSERT_EQ(depth.Register(), 0u);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "depth light");
+  ASSERT_NE(light, nullptr);
+  VtReference *lights = VoShaderReferenceCreate(light);
+  ASSERT_EQ(VoLightListSet(lights), 0u);
+  g_depth_rows = 0;
+  EXPECT_EQ(VoExecute(0x200002), 0u);
+  EXPECT_EQ(g_depth_rows, 10);  // the whole 20 x 10 view, inside the picture's set-up
+  EXPECT_EQ(Output::rows, alone);
+  EXPECT_EQ(VoLightListSet(nullptr), 0u);
+  EXPECT_EQ(VoShaderReferenceDestroy(lights, 1), 0u);
+}
+
+TEST_F(ABufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
+  Scene({Rectangle(2.5f, 2, 16, 8, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
+  EveryAllocationFails([] { return VoExecute(0x200002); });
+}
+
+}  // namespace
+}  // namespace vo::test
