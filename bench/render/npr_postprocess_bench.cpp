@@ -15,7 +15,7 @@
 #include <vo/vo_shaderlib.h>
 
 #include "library_once.h"
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 #include "screen_buffer.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <vo/vo_shaderlib.h>
 
 #include "bench_kernel.h"
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 #include "screen_buffer.h"
 
 namespace {

@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::platform {
 

@@ -9,7 +9,7 @@
 
 #include "host/ddraw.h"
 #include "host/desktop.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::platform {
 

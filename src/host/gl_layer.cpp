@@ -12,7 +12,7 @@
 #include <cstring>
 #include <new>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::platform::gl {
 

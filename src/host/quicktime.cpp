@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::platform {
 

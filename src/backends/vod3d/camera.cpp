@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "backends/vod3d/d3d.h"
-#include "scene/voview/view.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "scene/voview/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
 

@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 #include <vo/vo_d3d.h>
 
 #include "host/d3d_device.h"

@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "backends/vod3d/d3d.h"
-#include "output/vodriver/images.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "output/vodriver/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
 

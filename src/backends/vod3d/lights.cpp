@@ -9,7 +9,7 @@
 
 #include "backends/vod3d/d3d.h"
 #include "backends/vod3d/vec.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
 

@@ -11,8 +11,8 @@
 
 #include "backends/vod3d/d3d.h"
 #include "backends/vod3d/images.h"
-#include "output/vodriver/images.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "output/vodriver/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
 

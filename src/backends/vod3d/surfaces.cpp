@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "backends/vod3d/d3d.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
 

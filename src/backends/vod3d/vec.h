@@ -4,7 +4,7 @@
 // clamp turn into defined values.
 #pragma once
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
 

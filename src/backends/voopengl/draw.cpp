@@ -24,8 +24,7 @@
 #include <vo/vo_geops.h>
 
 #include "backends/voopengl/frame.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::opengl {
 

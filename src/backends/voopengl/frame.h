@@ -12,7 +12,7 @@
 //   records for the frame.
 #pragma once
 
-#include "scene/vogeom/list_walk.h"
+#include "scene/vogeom/face.h"
 #include "backends/voopengl/opengl.h"
 
 struct VtOpenGLDeferred {

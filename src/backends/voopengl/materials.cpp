@@ -11,9 +11,8 @@
 #include <cstring>
 
 #include "backends/voopengl/opengl.h"
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::opengl {
 

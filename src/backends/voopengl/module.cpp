@@ -7,12 +7,9 @@
 #include <cstring>
 #include <type_traits>
 
-#include "output/voogldrv/targets.h"
+#include "output/voogldrv/face.h"
 #include "backends/voopengl/opengl.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::opengl {
 

@@ -20,11 +20,10 @@
 
 #include <vo/vo_view.h>
 
-#include "scene/vogeom/list_walk.h"
-#include "output/voogldrv/targets.h"
+#include "scene/vogeom/face.h"
+#include "output/voogldrv/face.h"
 #include "backends/voopengl/frame.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::opengl {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "backends/voopengl/opengl.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::opengl {
 

@@ -11,10 +11,9 @@
 
 #include <cstring>
 
-#include "output/voogldrv/targets.h"
+#include "output/voogldrv/face.h"
 #include "backends/voopengl/opengl.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::opengl {
 

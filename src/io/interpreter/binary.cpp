@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "io/interpreter/interpreter.h"
-#include "kernel/vosystem/value_types.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::interp {
 

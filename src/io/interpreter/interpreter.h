@@ -9,9 +9,7 @@
 
 #include <vo/vo_types.h>
 
-#include "kernel/vosystem/api_table.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::interp {
 

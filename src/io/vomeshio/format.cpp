@@ -22,10 +22,10 @@
 #include <utility>
 #include <vector>
 
-#include "scene/vogeom/geom_state.h"
+#include "scene/vogeom/face.h"
 #include "io/vomeshio/meshio.h"
-#include "scene/vopoly/polygons.h"
-#include "kernel/vosystem/reference.h"
+#include "scene/vopoly/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::meshio {
 

@@ -7,9 +7,8 @@
 
 #include <vo/vo_meshio.h>
 
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 
 // The module's record (one per context; a worker's copy shares the file and
 // the read buffer of the record it was copied from and never frees them).

@@ -5,8 +5,7 @@
 #include <cstring>
 
 #include "io/vomeshio/meshio.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::meshio {
 

@@ -9,8 +9,7 @@
 #include <cstring>
 
 #include "io/voobject/object.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::object {
 

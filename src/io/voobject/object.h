@@ -18,8 +18,7 @@
 #include <vo/vo_object.h>
 
 #include "io/voobject/isaac.h"
-#include "kernel/vosystem/hash_table.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::object {
 

@@ -23,12 +23,10 @@
 
 #include <vo/vo_meshio.h>
 
-#include "scene/vogeom/geom_state.h"
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "io/voobject/object.h"
-#include "shading/voshader/voshader.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "shading/voshader/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::object {
 

@@ -19,11 +19,10 @@
 #include <cstring>
 #include <utility>
 
-#include "output/vodriver/images.h"
+#include "output/vodriver/face.h"
 #include "io/voobject/object.h"
-#include "shading/voshader/voshader.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "shading/voshader/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::object {
 

@@ -5,10 +5,7 @@
 #include <cstring>
 
 #include "kernel/vomemman/pool.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/maths.h"
-#include "kernel/vosystem/memory_tidy.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

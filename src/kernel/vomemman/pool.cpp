@@ -3,7 +3,7 @@
 // callbacks.
 
 #include "kernel/vomemman/pool.h"
-#include "kernel/vosystem/memory_tidy.h"
+#include "kernel/vosystem/face.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,9 +3,7 @@
 
 #include <cstdint>
 
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 struct PoolDebug;

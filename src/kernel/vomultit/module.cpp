@@ -5,9 +5,7 @@
 #include <cstring>
 
 #include "kernel/vomultit/multithread.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::multit {
 

@@ -16,7 +16,7 @@
 
 #include <vo/vo_multit.h>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 // Work procedures read items by these offsets.
 static_assert(offsetof(VtMultiThreadItem, x1) == 4 && offsetof(VtMultiThreadItem, y0) == 8 &&

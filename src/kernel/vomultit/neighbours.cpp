@@ -1,8 +1,8 @@
 // What the work farm asks of the view module and the driver framework.
 
-#include "output/vodriver/driver.h"
+#include "output/vodriver/face.h"
 #include "kernel/vomultit/multithread.h"
-#include "scene/voview/view.h"
+#include "scene/voview/face.h"
 
 namespace vo::multit {
 

@@ -6,8 +6,7 @@
 // takes every item of the job in turn.
 
 #include "kernel/vomultit/multithread.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::multit {
 

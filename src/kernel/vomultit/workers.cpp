@@ -25,9 +25,7 @@
 #include <thread>
 
 #include "kernel/vomultit/multithread.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::multit {
 

@@ -3,7 +3,7 @@
 
 #include "kernel/vosystem/reference.h"
 
-#include "kernel/vomemman/pool.h"
+#include "kernel/vomemman/face.h"
 
 namespace vo {
 

@@ -13,7 +13,7 @@
 
 #include "output/vodriver/driver.h"
 #include "output/vodriver/image_shapes.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 

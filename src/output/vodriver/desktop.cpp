@@ -5,8 +5,7 @@
 #include <cstring>
 
 #include "host/desktop.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

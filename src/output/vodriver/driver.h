@@ -19,8 +19,7 @@
 #include <vo/vo_driver.h>
 
 #include "output/vodriver/colour_conversion.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 

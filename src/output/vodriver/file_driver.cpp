@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver::file {
 

@@ -21,8 +21,7 @@
 
 #include "output/vodriver/driver.h"
 #include "output/vodriver/image_writer.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver::file {
 

@@ -13,7 +13,7 @@
 #include "platform/interrupt.h"
 #include "output/vodriver/driver.h"
 #include "output/vodriver/images.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 

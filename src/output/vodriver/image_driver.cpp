@@ -23,7 +23,7 @@
 #include "output/vodriver/image_shapes.h"
 #include "output/vodriver/image_writer.h"
 #include "output/vodriver/images.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 
 namespace vo::driver {
 

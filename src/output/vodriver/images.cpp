@@ -17,7 +17,7 @@
 
 #include "output/vodriver/driver.h"
 #include "output/vodriver/images.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 

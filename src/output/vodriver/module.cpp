@@ -2,7 +2,7 @@
 // drivers' query functions answer their own queries and pass the rest here.
 
 #include "output/vodriver/driver.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 namespace {

@@ -5,7 +5,7 @@
 // whose image reads and releases it carries to the main thread.
 
 #include "output/vodriver/driver.h"
-#include "kernel/vomultit/multithread.h"
+#include "kernel/vomultit/face.h"
 
 namespace vo::driver {
 

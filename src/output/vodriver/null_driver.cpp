@@ -5,7 +5,7 @@
 
 #include "platform/interrupt.h"
 #include "output/vodriver/driver.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 

@@ -15,7 +15,7 @@
 #include <type_traits>
 
 #include "output/vodriver/driver.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::driver {
 

@@ -3,10 +3,8 @@
 // Start makes the state and the driver; terminate destroys both.
 
 #include "output/vodrvbmp/bmp.h"
-#include "output/vodriver/driver.h"
-#include "output/vodriver/file_driver.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "output/vodriver/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::bmp {
 namespace {

@@ -10,9 +10,8 @@
 #include <cstring>
 
 #include "output/vodrvbmp/bmp.h"
-#include "output/vodriver/file_driver.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "output/vodriver/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::bmp {
 

@@ -13,8 +13,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::jpg {
 

@@ -8,13 +8,9 @@
 
 #include <cstring>
 
-#include "output/vodriver/driver.h"
-#include "output/vodriver/file_driver.h"
-#include "output/vodriver/images.h"
+#include "output/vodriver/face.h"
 #include "output/vodrvjpg/jpeg_glue.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::jpg {
 namespace {

@@ -12,11 +12,8 @@
 #include <cstring>
 
 #include "host/quicktime.h"
-#include "output/vodriver/driver.h"
-#include "output/vodriver/file_driver.h"
-#include "output/vodriver/images.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "output/vodriver/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::qt {
 namespace {

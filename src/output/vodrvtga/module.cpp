@@ -2,10 +2,8 @@
 // kernel's queries and the driver framework's (VoDriverCreate(&VoEntryTGADriver)).
 
 #include "output/vodrvtga/tga.h"
-#include "output/vodriver/driver.h"
-#include "output/vodriver/file_driver.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "output/vodriver/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::tga {
 namespace {

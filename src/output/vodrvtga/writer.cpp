@@ -13,9 +13,8 @@
 
 #include "platform/clock.h"
 #include "output/vodrvtga/tga.h"
-#include "output/vodriver/file_driver.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "output/vodriver/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::tga {
 

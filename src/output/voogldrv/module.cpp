@@ -3,13 +3,10 @@
 #include <cstring>
 
 #include "host/desktop.h"
-#include "output/vodriver/driver.h"
+#include "output/vodriver/face.h"
 #include "output/voogldrv/ogldrv.h"
 #include "output/voogldrv/targets.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ogldrv {
 

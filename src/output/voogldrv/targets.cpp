@@ -4,12 +4,11 @@
 #include <cstring>
 
 #include "host/desktop.h"
-#include "output/vodriver/images.h"
+#include "output/vodriver/face.h"
 #include "output/voogldrv/ogldrv.h"
 #include "output/voogldrv/targets.h"
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ogldrv {
 

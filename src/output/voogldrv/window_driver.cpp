@@ -2,11 +2,9 @@
 // OpenGL frames draw into its window; every other renderer writes its rows
 // into the window's client area.
 #include "host/desktop.h"
-#include "output/vodriver/driver.h"
-#include "output/vodriver/file_driver.h"
+#include "output/vodriver/face.h"
 #include "output/voogldrv/ogldrv.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ogldrv {
 

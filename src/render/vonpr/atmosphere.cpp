@@ -21,7 +21,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vonpr/classes.h"
-#include "shading/voshlite/snow.h"
+#include "shading/voshlite/face.h"
 
 namespace vo::npr {
 

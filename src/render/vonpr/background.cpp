@@ -21,8 +21,8 @@
 #include <new>
 
 #include "render/vonpr/npr.h"
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

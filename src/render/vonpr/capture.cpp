@@ -21,9 +21,9 @@
 
 #include <vo/vo_hidden_line.h>
 
-#include "scene/vogeom/list_walk.h"
+#include "scene/vogeom/face.h"
 #include "render/vonpr/npr.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

@@ -19,7 +19,7 @@
 
 #include "render/vonpr/classes.h"
 #include "render/vonpr/post.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "render/vonpr/npr.h"
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/reference.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "render/vonpr/post.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr::post {
 namespace {

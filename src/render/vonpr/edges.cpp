@@ -14,8 +14,7 @@
 #include <new>
 
 #include "render/vonpr/npr.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

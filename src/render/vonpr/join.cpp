@@ -22,7 +22,7 @@
 
 #include "render/vonpr/npr.h"
 #include "render/vonpr/vec.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

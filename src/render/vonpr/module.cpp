@@ -19,12 +19,9 @@
 #include <cstring>
 #include <new>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "render/vonpr/npr.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

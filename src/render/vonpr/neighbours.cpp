@@ -2,7 +2,7 @@
 // the post-process stage has brought its shader type.
 
 #include "render/vonpr/npr.h"
-#include "shading/voshader/voshader.h"
+#include "shading/voshader/face.h"
 
 namespace vo::npr {
 

@@ -26,8 +26,8 @@
 #include <vo/vo_driver.h>
 #include <vo/vo_npr.h>
 
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/kernel.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 // An NPR background (opaque to applications).
 struct VtNPRBackground {

@@ -26,8 +26,8 @@
 #include <vo/vo_screenbuf.h>
 #include <vo/vo_shaderlib.h>
 
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/kernel.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr::post {
 

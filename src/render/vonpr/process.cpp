@@ -18,10 +18,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "render/vonpr/npr.h"
 #include "render/vonpr/vec.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

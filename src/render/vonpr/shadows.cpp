@@ -16,8 +16,7 @@
 #include <algorithm>
 
 #include "render/vonpr/classes.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 

@@ -15,7 +15,7 @@
 //   the driver's row writers would read three to sixteen bytes per pixel.
 #pragma once
 
-#include "render/vorenstd/renderer.h"
+#include "render/vorenstd/face.h"
 
 namespace vo::renadv {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "render/vorenadv/advanced.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::renadv {
 

@@ -16,7 +16,7 @@
 #include <cstring>
 
 #include "render/vorenadv/advanced.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::renadv {
 

@@ -10,10 +10,7 @@
 #include <utility>
 
 #include "render/vorenadv/advanced.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::renadv {
 

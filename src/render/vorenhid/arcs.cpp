@@ -41,7 +41,7 @@
 #include <numbers>
 
 #include "render/vorenhid/chains.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::hid {
 

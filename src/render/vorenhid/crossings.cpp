@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "render/vorenhid/hidden_line.h"
 
 namespace vo::hid {

@@ -16,8 +16,8 @@
 #include <vo/vo_driver.h>
 #include <vo/vo_hidden_line.h>
 
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/kernel.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::hid {
 

@@ -13,10 +13,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenhid/second_pass.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::hid {
 

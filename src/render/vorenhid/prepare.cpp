@@ -18,10 +18,9 @@
 
 #include <vo/vo_view.h>
 
-#include "scene/vogeom/list_walk.h"
+#include "scene/vogeom/face.h"
 #include "render/vorenhid/hidden_line.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::hid {
 

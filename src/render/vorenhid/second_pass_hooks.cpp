@@ -17,8 +17,7 @@
 #include <cstring>
 
 #include "render/vorenhid/chains.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::hid {
 

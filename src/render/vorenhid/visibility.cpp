@@ -17,9 +17,9 @@
 
 #include <vo/vo_view.h>
 
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "render/vorenhid/hidden_line.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::hid {
 

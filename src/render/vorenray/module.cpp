@@ -15,9 +15,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenray/vorenray.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ray {
 

@@ -27,10 +27,9 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenray/vorenray.h"
-#include "render/vorenstd/renderer.h"
-#include "shading/voshader/jitter.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "render/vorenstd/face.h"
+#include "shading/voshader/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ray {
 

@@ -12,8 +12,7 @@
 #include <vo/vo_multit.h>
 
 #include "render/vorenray/vorenray.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ray {
 

@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "render/vorenray/vorenray.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ray {
 

@@ -29,8 +29,8 @@
 #include <vo/vo_raytrace.h>
 #include <vo/vo_shader.h>
 
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/kernel.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 
 static_assert(sizeof(VtRaySceneShare) == 72 && offsetof(VtRaySceneShare, trace) == 8 &&
                   offsetof(VtRaySceneShare, octree) == 32,

@@ -20,9 +20,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "render/vorenray/vorenray.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::ray {
 

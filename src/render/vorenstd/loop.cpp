@@ -17,10 +17,8 @@
 #include <cstring>
 
 #include "render/vorenstd/renderer.h"
-#include "kernel/vosystem/memory_tidy.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
-#include "scene/voview/view.h"
+#include "kernel/vosystem/face.h"
+#include "scene/voview/face.h"
 
 namespace vo::renstd {
 

@@ -9,10 +9,7 @@
 #include <cstring>
 
 #include "render/vorenstd/renderer.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::renstd {
 

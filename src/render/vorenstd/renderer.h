@@ -26,8 +26,8 @@
 #include <vo/vo_shader.h>
 #include <vo/vo_view.h>
 
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/kernel.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::renstd {
 

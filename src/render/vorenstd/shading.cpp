@@ -12,8 +12,8 @@
 #include <cstring>
 
 #include "render/vorenstd/renderer.h"
-#include "shading/voshslte/voshslte.h"
-#include "kernel/vosystem/reference.h"
+#include "shading/voshslte/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::renstd {
 

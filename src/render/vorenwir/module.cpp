@@ -6,9 +6,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenwir/wireframe.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::wire {
 

@@ -11,10 +11,9 @@
 
 #include <vo/vo_view.h>
 
-#include "scene/vogeom/list_walk.h"
+#include "scene/vogeom/face.h"
 #include "render/vorenwir/wireframe.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::wire {
 

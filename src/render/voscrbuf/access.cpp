@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "render/voscrbuf/screenbuf.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::sb {
 namespace {

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <limits>
 
-#include "scene/vocolour/colour.h"
-#include "output/vodriver/driver.h"
+#include "scene/vocolour/face.h"
+#include "output/vodriver/face.h"
 #include "render/voscrbuf/screenbuf.h"
 
 namespace vo::sb {

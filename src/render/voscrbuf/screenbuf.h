@@ -21,9 +21,7 @@
 #include <vo/vo_driver.h>
 #include <vo/vo_screenbuf.h>
 
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/hash_table.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::sb {
 

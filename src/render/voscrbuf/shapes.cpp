@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "render/voscrbuf/screenbuf.h"
-#include "kernel/vosystem/api_table.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

@@ -18,8 +18,7 @@
 #include <type_traits>
 
 #include "render/voscrbuf/screenbuf.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::sb {
 namespace {

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "render/voshpost/classes.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "render/voshpost/classes.h"
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::post {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "render/voshpost/classes.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 

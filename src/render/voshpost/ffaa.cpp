@@ -26,11 +26,11 @@
 #include <vo/vo_raytrace.h>
 #include <vo/vo_view.h>
 
-#include "output/vodriver/driver.h"
-#include "render/vorenray/vorenray.h"
-#include "shading/voshader/jitter.h"
+#include "output/vodriver/face.h"
+#include "render/vorenray/face.h"
+#include "shading/voshader/face.h"
 #include "render/voshpost/classes.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 

@@ -14,7 +14,7 @@
 #include <vo/vo_view.h>
 
 #include "render/voshpost/lens_flares.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 namespace {

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "output/vodriver/driver.h"
-#include "render/voscrbuf/screenbuf.h"
+#include "output/vodriver/face.h"
+#include "render/voscrbuf/face.h"
 #include "render/voshpost/classes.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 

@@ -10,8 +10,8 @@
 #include <iterator>
 
 #include "render/voshpost/classes.h"
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 

@@ -8,8 +8,8 @@
 
 #include "render/voshpost/classes.h"
 #include "render/voshpost/lens_flares.h"
-#include "shading/shaderlib/frame.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "shading/shaderlib/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 

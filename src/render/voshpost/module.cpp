@@ -4,10 +4,9 @@
 
 #include <cstring>
 
-#include "shading/voshader/voshader.h"
+#include "shading/voshader/face.h"
 #include "render/voshpost/postprocess.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 namespace {

@@ -14,11 +14,10 @@
 
 #include <vo/vo_multit.h>
 
-#include "render/voscrbuf/screenbuf.h"
+#include "render/voscrbuf/face.h"
 #include "render/voshpost/classes.h"
 #include "render/voshpost/postprocess.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 namespace {

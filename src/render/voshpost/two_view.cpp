@@ -18,7 +18,7 @@
 
 #include "render/voshpost/classes.h"
 #include "render/voshpost/ffaa.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::post {
 

@@ -10,8 +10,7 @@
 
 #include <algorithm>
 
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::colour {
 namespace {

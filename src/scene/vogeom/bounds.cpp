@@ -9,7 +9,7 @@
 #include "scene/vogeom/list_walk.h"
 #include "scene/vogeom/scene_hooks.h"
 #include "scene/vogeom/view_frame.h"
-#include "kernel/vosystem/maths.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

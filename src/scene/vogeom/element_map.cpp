@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

@@ -10,7 +10,7 @@
 
 #include "scene/vogeom/expansion.h"
 #include "scene/vogeom/view_frame.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::expand {
 

@@ -7,7 +7,7 @@
 
 #include "scene/vogeom/expansion.h"
 #include "scene/vogeom/list_walk.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::expand {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geom_msg {
 

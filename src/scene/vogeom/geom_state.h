@@ -14,7 +14,7 @@
 
 #include "scene/vogeom/element_map.h"
 #include "scene/vogeom/scene.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

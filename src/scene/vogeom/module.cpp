@@ -9,8 +9,7 @@
 #include "scene/vogeom/geom_messages.h"
 #include "scene/vogeom/geom_state.h"
 #include "scene/vogeom/scene_hooks.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

@@ -6,7 +6,7 @@
 
 #include "scene/vogeom/geom_state.h"
 #include "scene/vogeom/scene_hooks.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

@@ -21,7 +21,7 @@
 
 #include <vo/vo_geometry.h>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 // The property data records of the polygon module's constructors are
 // typed values (32 bytes apart, the value's address at byte 8).

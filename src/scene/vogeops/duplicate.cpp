@@ -10,10 +10,9 @@
 // remapped to the copies, and the edges are built again over the doubled
 // polygons.
 
-#include "scene/vogeom/edges.h"
-#include "scene/vogeom/geom_state.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/geops.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geops {
 

@@ -28,8 +28,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/vogeom/polygon_measures.h"
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/geops.h"
 
 namespace vo::geops {

@@ -14,9 +14,8 @@
 
 #include <vo/vo_geops.h>
 
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geops {
 

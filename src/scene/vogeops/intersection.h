@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "scene/vogeom/polygon_measures.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/geops.h"
 
 namespace vo::geops {

@@ -13,13 +13,9 @@
 // Nothing is left on a primitive between runs: no working flags, no
 // loops, positions and planes never moved.
 
-#include "scene/vogeom/edges.h"
-#include "scene/vogeom/geom_state.h"
-#include "scene/vogeom/list_walk.h"
-#include "scene/vogeom/polygon_measures.h"
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/intersection.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geops {
 

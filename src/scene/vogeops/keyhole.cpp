@@ -22,9 +22,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/vogeom/geom_state.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/intersection.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geops {
 

@@ -10,7 +10,7 @@
 
 #include <cmath>
 
-#include "scene/vogeom/polygon_measures.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/intersection.h"
 
 namespace vo::geops {

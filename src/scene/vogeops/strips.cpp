@@ -15,9 +15,9 @@
 
 #include <cstring>
 
-#include "scene/vogeom/geom_state.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/geops.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geops {
 

@@ -15,11 +15,9 @@
 
 #include <cmath>
 
-#include "scene/vogeom/geom_state.h"
-#include "scene/vogeom/polygon_measures.h"
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/geops.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geops {
 

@@ -15,8 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/vogeom/edges.h"
-#include "scene/vogeom/geom_state.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeops/intersection.h"
 
 namespace vo::geops {

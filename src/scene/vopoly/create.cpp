@@ -10,10 +10,9 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "scene/vogeom/geom_state.h"
-#include "scene/vogeom/polygon_measures.h"
+#include "scene/vogeom/face.h"
 #include "scene/vopoly/polygons.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

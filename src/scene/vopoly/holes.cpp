@@ -8,10 +8,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "scene/vogeom/polygon_measures.h"
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "scene/vopoly/polygons.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

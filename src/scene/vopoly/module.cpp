@@ -5,11 +5,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "scene/vogeom/geom_messages.h"
-#include "scene/vogeom/geom_state.h"
+#include "scene/vogeom/face.h"
 #include "scene/vopoly/polygons.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

@@ -6,9 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scene/vogeom/geom_state.h"
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 
 // One boundary of a face with several contours, projected onto the two
 // coordinate axes of the face's plane that its normal does not dominate.

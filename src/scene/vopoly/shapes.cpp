@@ -4,8 +4,7 @@
 
 #include <cstring>
 
-#include "kernel/vosystem/api_table.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

@@ -6,8 +6,7 @@
 #include <vo/vo_view.h>
 
 #include "scene/voselect/select.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::select {
 

@@ -4,10 +4,10 @@
 
 #include <cmath>
 
-#include "scene/vogeom/predicates.h"
+#include "scene/vogeom/face.h"
 #include "scene/voselect/select.h"
-#include "scene/voview/view.h"
-#include "kernel/vosystem/reference.h"
+#include "scene/voview/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::select {
 

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/kernel.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::select {
 

@@ -12,7 +12,7 @@
 
 #include "scene/voview/vec3.h"
 #include "scene/voview/view.h"
-#include "kernel/vosystem/maths.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::view {
 

@@ -13,10 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "scene/vogeom/scene.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/maths.h"
-#include "kernel/vosystem/reference.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 #include "scene/voview/view.h"
 
 namespace vo::view {

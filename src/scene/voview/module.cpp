@@ -7,9 +7,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 #include "scene/voview/view.h"
 
 namespace vo::view {

@@ -22,7 +22,7 @@
 #include <vo/vo_draw.h>
 #include <vo/vo_view.h>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::view {
 struct ViewState;

@@ -5,8 +5,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 #include "scene/voxform/transform.h"
 
 namespace vo::xform {

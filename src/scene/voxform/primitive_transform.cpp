@@ -14,11 +14,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "scene/vogeom/list_walk.h"
-#include "kernel/vosystem/reference.h"
-#include "scene/vogeom/scene.h"
-#include "scene/vogeom/scene_hooks.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 #include "scene/voxform/transform.h"
 
 namespace vo::xform {

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 struct VtTransformClass;
 

@@ -8,15 +8,15 @@
 // untouched for an index beyond the class's arguments; set entries clear the
 // prepared flag whatever the index.
 
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 #include <cmath>
 #include <limits>
 
-#include "output/vodriver/images.h"
-#include "shading/voshader/voshader.h"
-#include "shading/voshslte/voshslte.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "output/vodriver/face.h"
+#include "shading/voshader/face.h"
+#include "shading/voshslte/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shaderlib {
 

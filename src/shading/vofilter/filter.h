@@ -14,7 +14,7 @@
 
 #include <vo/vo_shader.h>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::filter {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "shading/vofilter/filter.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::filter {
 

@@ -9,9 +9,7 @@
 #include <cstring>
 
 #include "shading/vofilter/filter.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::filter {
 

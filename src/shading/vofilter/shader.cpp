@@ -8,7 +8,7 @@
 #include <cstddef>
 
 #include "shading/vofilter/filter.h"
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::filter {
 

@@ -9,8 +9,7 @@
 #include <cmath>
 
 #include "shading/vophoto/vophoto.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::photo {
 

@@ -12,8 +12,7 @@
 #include <cstring>
 
 #include "shading/vophoto/vophoto.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 

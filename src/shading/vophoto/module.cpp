@@ -5,8 +5,7 @@
 // whether the module is started or not.
 
 #include "shading/vophoto/vophoto.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 namespace photo {

@@ -11,8 +11,7 @@
 #include <string>
 
 #include "shading/vophoto/vophoto.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::photo {
 namespace {

@@ -11,8 +11,7 @@
 #include <numbers>
 
 #include "shading/vophoto/vophoto.h"
-#include "kernel/vosystem/kernel.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 namespace {

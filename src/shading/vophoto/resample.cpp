@@ -13,7 +13,7 @@
 #include <numbers>
 
 #include "shading/vophoto/vophoto.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::photo {
 namespace {

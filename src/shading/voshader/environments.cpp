@@ -13,7 +13,7 @@
 
 #include <vo/vo_view.h>
 
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 #include "shading/voshader/imaging.h"
 #include "shading/voshader/voshader.h"
 

@@ -17,7 +17,7 @@
 
 #include <vo/vo_view.h>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshader/voshader.h"
 
 namespace vo::shader {

@@ -19,7 +19,7 @@
 #include <new>
 
 #include "shading/voshader/voshader.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 

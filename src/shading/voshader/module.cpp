@@ -10,8 +10,7 @@
 #include <cstring>
 #include <new>
 
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 #include "shading/voshader/voshader.h"
 
 namespace vo::shader {

@@ -13,10 +13,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "scene/vogeom/predicates.h"
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshader/voshader.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 

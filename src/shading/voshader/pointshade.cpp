@@ -10,9 +10,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshader/voshader.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 

@@ -12,11 +12,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "scene/vogeom/list_walk.h"
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshader/voshader.h"
-#include "kernel/vosystem/message_numbers.h"
-#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 

@@ -13,7 +13,7 @@
 
 #include <cstring>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshader/imaging.h"
 #include "shading/voshader/voshader.h"
 

@@ -18,8 +18,8 @@
 #include <vo/vo_geometry.h>
 #include <vo/vo_view.h>
 
-#include "scene/vogeom/list_walk.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "scene/vogeom/face.h"
+#include "kernel/vosystem/face.h"
 #include "shading/voshader/imaging.h"
 #include "shading/voshader/jitter.h"
 #include "shading/voshader/voshader.h"

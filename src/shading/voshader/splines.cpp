@@ -10,7 +10,7 @@
 
 #include <cmath>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshader/voshader.h"
 
 namespace vo::shader {

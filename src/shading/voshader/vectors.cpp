@@ -12,9 +12,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshader/voshader.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 namespace {

@@ -17,8 +17,7 @@
 
 #include <vo/vo_shader.h>
 
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 #include "shading/voshader/imaging.h"
 
 // A material (private to the kernel; renderers read it through the

@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "shading/voshclas/voshclas.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::classic {
 

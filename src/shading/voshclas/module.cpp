@@ -5,7 +5,7 @@
 // library's order. The classes keep their state in their instances.
 
 #include "shading/voshclas/voshclas.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::classic {
 

@@ -11,9 +11,9 @@
 
 #include <algorithm>
 
-#include "output/vodriver/images.h"
+#include "output/vodriver/face.h"
 #include "shading/voshclas/voshclas.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::classic {
 

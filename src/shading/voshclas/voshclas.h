@@ -3,7 +3,7 @@
 // data of the classes tests look into.
 #pragma once
 
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::classic {
 

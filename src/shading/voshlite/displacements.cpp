@@ -19,7 +19,7 @@
 #include <vo/vo_driver.h>
 
 #include "shading/voshlite/voshlite.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::lite {
 

@@ -4,9 +4,8 @@
 #include "shading/voshlite/lite_common.h"
 
 #include "shading/voshlite/voshlite.h"
-#include "shading/voshslte/voshslte.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "shading/voshslte/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::lite {
 

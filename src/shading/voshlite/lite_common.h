@@ -14,7 +14,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::lite {
 

@@ -10,7 +10,7 @@
 // black, whatever chain of shaders led there.
 
 #include "shading/voshlite/voshlite.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::lite {
 

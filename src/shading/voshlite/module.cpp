@@ -3,7 +3,7 @@
 // class's instances and registers the classes in the library's order.
 
 #include "shading/voshlite/voshlite.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::lite {
 

@@ -13,10 +13,10 @@
 
 #include <vo/vo_driver.h>
 
-#include "output/vodriver/images.h"
+#include "output/vodriver/face.h"
 #include "shading/voshlite/voshlite.h"
-#include "shading/voshslte/voshslte.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "shading/voshslte/face.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::lite {
 

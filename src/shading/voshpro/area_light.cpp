@@ -13,10 +13,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "scene/vogeom/scene.h"
-#include "shading/vophoto/photometry.h"
+#include "scene/vogeom/face.h"
+#include "shading/vophoto/face.h"
 #include "shading/voshpro/area_light.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

@@ -23,9 +23,9 @@
 
 #include <vo/vo_raytrace.h>
 
-#include "scene/vogeom/scene.h"
+#include "scene/vogeom/face.h"
 #include "shading/voshpro/area_light.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "shading/voshpro/surfaces.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

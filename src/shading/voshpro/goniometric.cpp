@@ -14,9 +14,9 @@
 
 #include <cmath>
 
-#include "shading/vophoto/photometry.h"
+#include "shading/vophoto/face.h"
 #include "shading/voshpro/voshpro.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

@@ -8,8 +8,7 @@
 #include "shading/voshpro/scattering.h"
 #include "shading/voshpro/voshpro.h"
 #include "shading/voshpro/surfaces.h"
-#include "kernel/vosystem/context.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "shading/vophoto/photometry.h"
+#include "shading/vophoto/face.h"
 #include "shading/voshpro/surfaces.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

@@ -22,7 +22,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

@@ -18,9 +18,9 @@
 
 #include <vo/vo_prolib.h>
 
-#include "shading/vophoto/photometry.h"
+#include "shading/vophoto/face.h"
 #include "shading/voshpro/voshpro.h"
-#include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::pro {
 

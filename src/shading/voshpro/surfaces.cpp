@@ -3,7 +3,7 @@
 
 #include "shading/voshpro/surfaces.h"
 
-#include "shading/voshader/voshader.h"
+#include "shading/voshader/face.h"
 
 namespace vo::pro {
 

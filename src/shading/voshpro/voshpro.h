@@ -8,7 +8,7 @@
 
 #include <vo/vo_photometry.h>
 
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::pro {
 

@@ -4,7 +4,7 @@
 // the shader kernel keeps them.
 
 #include "shading/voshslte/voshslte.h"
-#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shaderlib {
 

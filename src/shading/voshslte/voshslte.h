@@ -9,7 +9,7 @@
 #include <vo/vo_driver.h>
 #include <vo/vo_multit.h>
 
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::shaderlib {
 

@@ -14,7 +14,7 @@
 
 #include "support/postprocess_release.h"
 #include "render/voscrbuf/screen_buffer_fixture.h"
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::test {
 

@@ -17,7 +17,7 @@
 
 #include "support/image_reader.h"
 #include "shading/voshlite/lite_fixture.h"
-#include "shading/shaderlib/frame.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::test {
 

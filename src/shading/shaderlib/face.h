@@ -23,7 +23,7 @@
 #include <vo/vo_shader.h>
 #include <vo/vo_shaderlib.h>
 
-#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shaderlib {
 

@@ -1,0 +1,17 @@
+// The kernel's face: the module registry and kernel context, module state reached
+// through the per-thread accessor, module entries, references to live records,
+// threads and locks, maths, value types, hash tables, the interface table,
+// memory tidying and the diagnostic numbers every module posts.
+#pragma once
+
+#include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/context.h"
+#include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/reference.h"
+#include "kernel/vosystem/threads.h"
+#include "kernel/vosystem/maths.h"
+#include "kernel/vosystem/value_types.h"
+#include "kernel/vosystem/hash_table.h"
+#include "kernel/vosystem/api_table.h"
+#include "kernel/vosystem/memory_tidy.h"
+#include "kernel/vosystem/message_numbers.h"

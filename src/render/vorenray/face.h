@@ -1,0 +1,4 @@
+// The ray tracer's face.
+#pragma once
+
+#include "render/vorenray/vorenray.h"

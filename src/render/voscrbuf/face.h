@@ -1,0 +1,4 @@
+// The screen buffer's face.
+#pragma once
+
+#include "render/voscrbuf/screenbuf.h"

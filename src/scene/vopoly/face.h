@@ -1,0 +1,4 @@
+// The polygon module's face: polygon and mesh records as other modules build them.
+#pragma once
+
+#include "scene/vopoly/polygons.h"

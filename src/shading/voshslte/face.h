@@ -1,0 +1,4 @@
+// The super-lite library's face.
+#pragma once
+
+#include "shading/voshslte/voshslte.h"

@@ -1,0 +1,2 @@
+// Face of a.
+#pragma once

@@ -1,0 +1,2 @@
+// Upward, listed.
+#include "scene/b/face.h"

@@ -1,0 +1,2 @@
+// Own header of a.
+#pragma once

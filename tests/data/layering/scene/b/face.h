@@ -1,0 +1,3 @@
+// Face of b.
+#pragma once
+#include "kernel/a/face.h"
