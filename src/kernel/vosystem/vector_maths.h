@@ -44,6 +44,14 @@ inline void Cross(const double *a, const double *b, double *out) {
   out[2] = z;
 }
 
+// out = a k; out may be a.
+inline void Scale(const float *a, float k, float *out) {
+  const float x = a[0] * k, y = a[1] * k, z = a[2] * k;
+  out[0] = x;
+  out[1] = y;
+  out[2] = z;
+}
+
 // Scales to unit length in place; a zero or NaN length leaves v as it is.
 inline void Normalise(float *v) {
   const float n = Length(v);
