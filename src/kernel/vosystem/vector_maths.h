@@ -23,7 +23,8 @@ inline double Dot(const double *a, const double *b) { return a[0] * b[0] + a[1] 
 // Float vectors with the products and the sum in double: no float rounding
 // before the result, unlike Dot.
 inline double DotD(const float *a, const float *b) {
-  return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] + static_cast<double>(a[2]) * b[2];
+  return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] +
+         static_cast<double>(a[2]) * b[2];
 }
 
 inline float Length(const float *a) { return std::sqrt(Dot(a, a)); }
@@ -74,7 +75,9 @@ inline void ToFloats(const double *p, float out[3]) {
 // a double one.
 
 template <class V>
-concept Xyz = requires(const V &v) { v.x + v.y + v.z; };
+concept Xyz = requires(const V &v) {
+  v.x + v.y + v.z;
+};
 
 template <Xyz V>
 constexpr auto Dot(const V &a, const V &b) {
@@ -111,7 +114,9 @@ constexpr V Scale(const V &a, decltype(V::x) k) {
 // ---- std::array values of three -----------------------------------------------------
 
 template <class V>
-concept Indexed = std::is_class_v<V> && requires(const V &v) { v[0] + v[1] + v[2]; };
+concept Indexed = std::is_class_v<V> && requires(const V &v) {
+  v[0] + v[1] + v[2];
+};
 
 template <Indexed V>
 constexpr auto Dot(const V &a, const V &b) {
