@@ -24,11 +24,6 @@ constexpr double kPi = 3.14159265358979323846;
 struct D3 {
   double x, y, z;
 };
-D3 Sub(const D3 &a, const D3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-D3 Cross(const D3 &a, const D3 &b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double Dot(const D3 &a, const D3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-double Length(const D3 &a) { return std::sqrt(Dot(a, a)); }
-D3 Scale(const D3 &a, double k) { return {a.x * k, a.y * k, a.z * k}; }
 D3 FromFloats(const float *f) { return {f[0], f[1], f[2]}; }
 
 VtStatus ViewRefused(const char *reason) {
@@ -197,10 +192,10 @@ VtStatus BackgroundCreate(VtD3DContext *c, VtShader *shader) {
 
 // The rotation of a point about the line through p along the unit axis n.
 D3 Rotate(const D3 &point, const D3 &p, const D3 &n, double angle) {
-  const D3 v = Sub(point, p);
+  const D3 v = vec::Sub(point, p);
   const double cs = std::cos(angle), sn = std::sin(angle);
-  const D3 cross = Cross(n, v);
-  const double along = Dot(n, v) * (1 - cs);
+  const D3 cross = vec::Cross(n, v);
+  const double along = vec::Dot(n, v) * (1 - cs);
   return {p.x + v.x * cs + cross.x * sn + n.x * along, p.y + v.y * cs + cross.y * sn + n.y * along,
           p.z + v.z * cs + cross.z * sn + n.z * along};
 }
@@ -240,26 +235,26 @@ VtStatus ViewSet(VtD3DContext *c, VtView *view) {
   (void)VoViewGetResolution(view, &x, &y, &aspect);
   (void)VoViewGetClipping(view, &hither, &yon);
   const D3 e = FromFloats(eye), r = FromFloats(reference), u = FromFloats(up);
-  const D3 along = Sub(r, e);
-  const double length = Length(along);
-  if (!std::isfinite(length) || !std::isfinite(Length(u)) || !std::isfinite(angle) || !std::isfinite(hither) ||
+  const D3 along = vec::Sub(r, e);
+  const double length = vec::Length(along);
+  if (!std::isfinite(length) || !std::isfinite(vec::Length(u)) || !std::isfinite(angle) || !std::isfinite(hither) ||
       !std::isfinite(yon))
     return ViewRefused("a value that is not finite");
   if (!(length > 1e-12)) return ViewRefused("the eye on its reference point");
-  const D3 d = Scale(along, 1 / length);
-  const D3 side = Cross(d, u);
-  if (!(Length(side) > 1e-9 * Length(u))) return ViewRefused("an up vector along the view");
+  const D3 d = vec::Scale(along, 1 / length);
+  const D3 side = vec::Cross(d, u);
+  if (!(vec::Length(side) > 1e-9 * vec::Length(u))) return ViewRefused("an up vector along the view");
   if (!view::PinholeClipping(true, hither, yon)) return ViewRefused("no depth between hither and yon");
   if (!(angle > 0 && angle < 180)) return ViewRefused("a view angle outside (0, 180)");
-  const D3 w = Scale(side, 1 / Length(side));
-  const D3 v0 = Cross(w, d);
-  const D3 v = Scale(v0, 1 / Length(v0));
+  const D3 w = vec::Scale(side, 1 / vec::Length(side));
+  const D3 v0 = vec::Cross(w, d);
+  const D3 v = vec::Scale(v0, 1 / vec::Length(v0));
   platform::Matrix vm{};
   const float rows[16] = {static_cast<float>(w.x), static_cast<float>(v.x), static_cast<float>(d.x), 0,
                           static_cast<float>(w.y), static_cast<float>(v.y), static_cast<float>(d.y), 0,
                           static_cast<float>(w.z), static_cast<float>(v.z), static_cast<float>(d.z), 0,
-                          static_cast<float>(-Dot(w, e)), static_cast<float>(-Dot(v, e)),
-                          static_cast<float>(-Dot(d, e)), 1};
+                          static_cast<float>(-vec::Dot(w, e)), static_cast<float>(-vec::Dot(v, e)),
+                          static_cast<float>(-vec::Dot(d, e)), 1};
   std::memcpy(vm.m, rows, sizeof rows);
   double half = angle * kPi / 360;
   if (x > y && y > 0) half = std::atan(std::tan(half) * x / y);
@@ -316,9 +311,9 @@ VtStatus VoD3DOrbitPinhole(int32_t steps, const float *orbit, const float *centr
   }
   const d3d::D3 p{centre[0], centre[1], centre[2]}, from{orbit[0], orbit[1], orbit[2]};
   d3d::D3 n{axis[0], axis[1], axis[2]};
-  const double length = d3d::Length(n);
+  const double length = vec::Length(n);
   const bool turns = length > 0 && std::isfinite(length);
-  if (turns) n = d3d::Scale(n, 1 / length);
+  if (turns) n = vec::Scale(n, 1 / length);
   for (int32_t k = 0; k <= steps; ++k) {
     const double turn = k * 2 * d3d::kPi / (static_cast<double>(steps) + 1);
     const d3d::D3 at = turns ? d3d::Rotate(from, p, n, turn) : from;

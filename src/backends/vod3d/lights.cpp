@@ -23,9 +23,9 @@ int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult
 // The normal as the lights see it: a two-sided item turns it toward the eye.
 // Answers e - p in *to_eye.
 [[gnu::always_inline]] inline Vec3 FacingNormal(const float *p, const float *n, const VtD3DItem *item, const float *eye, Vec3 *to_eye) {
-  *to_eye = Sub(Load(eye), Load(p));
+  *to_eye = vec::Sub(Load(eye), Load(p));
   Vec3 normal = Load(n);
-  if (item->two_sided != 0 && Dot(*to_eye, normal) < 0.0f) normal = Scale(normal, -1.0f);
+  if (item->two_sided != 0 && vec::Dot(*to_eye, normal) < 0.0f) normal = vec::Scale(normal, -1.0f);
   return normal;
 }
 
@@ -33,9 +33,9 @@ int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult
 // false when the light is behind the surface.
 [[gnu::always_inline]] inline bool Shade(const Vec3 &normal, const Vec3 &to_light, float n_dot_l, const Vec3 &to_eye, VtD3DLightResult *out) {
   if (!(n_dot_l > 0.0f)) return false;
-  const Vec3 h = Unit(Add(to_light, Unit(to_eye)));
+  const Vec3 h = Unit(vec::Add(to_light, Unit(to_eye)));
   out->diffuse = n_dot_l;
-  out->specular = Dot(normal, h);
+  out->specular = vec::Dot(normal, h);
   return true;
 }
 
@@ -45,10 +45,10 @@ int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult
                                                   VtD3DLightResult *out, const VtD3DItem *item, bool cone) {
   Vec3 to_eye;
   const Vec3 normal = FacingNormal(p, n, item, Context()->eye, &to_eye);
-  const Vec3 unit_l = Unit(Sub(Load(light->vector), Load(p)));
-  if (cone && !(Dot(unit_l, Load(light->axis)) > light->cos_half_cone)) return -1;
+  const Vec3 unit_l = Unit(vec::Sub(Load(light->vector), Load(p)));
+  if (cone && !(vec::Dot(unit_l, Load(light->axis)) > light->cos_half_cone)) return -1;
   out->colour = light->colour;
-  return Shade(normal, unit_l, Dot(normal, unit_l), to_eye, out) ? 0 : -1;
+  return Shade(normal, unit_l, vec::Dot(normal, unit_l), to_eye, out) ? 0 : -1;
 }
 
 int32_t PointLit(const float *p, const float *n, const VtD3DLight *light, VtD3DLightResult *out,
@@ -67,21 +67,21 @@ int32_t DistantLit(const float *p, const float *n, const VtD3DLight *light, VtD3
   const Vec3 normal = FacingNormal(p, n, item, Context()->eye, &to_eye);
   const Vec3 to_light = Load(light->vector);
   out->colour = light->colour;
-  return Shade(normal, to_light, Dot(normal, to_light), to_eye, out) ? 0 : -1;
+  return Shade(normal, to_light, vec::Dot(normal, to_light), to_eye, out) ? 0 : -1;
 }
 
 int32_t EyeLit(const float *p, const float *n, const VtD3DLight *light, VtD3DLightResult *out,
                const VtD3DItem *item) {
   Vec3 to_eye;
   const Vec3 normal = FacingNormal(p, n, item, Context()->eye, &to_eye);
-  float t = Dot(to_eye, normal);
+  float t = vec::Dot(to_eye, normal);
   if (item->two_sided != 0) {
     t = std::fabs(t);
   } else if (!(t > 0.0f)) {
     return -1;
   }
   out->colour = light->colour;
-  out->diffuse = out->specular = t * VoInvSqrtFast(Dot(to_eye, to_eye));
+  out->diffuse = out->specular = t * VoInvSqrtFast(vec::Dot(to_eye, to_eye));
   return 0;
 }
 
@@ -107,9 +107,9 @@ void Aim(VtD3DLight *r, const ShaderArgs &a) {
   a.Three("location", from);
   float to[3] = {from[0] + r->light.direction.x, from[1] + r->light.direction.y, from[2] + r->light.direction.z};
   a.Three("to", to);
-  const Vec3 d = Sub(Load(to), Load(from));
-  const float length = std::sqrt(Dot(d, d));
-  const Vec3 unit = length < 0.001f ? Vec3{0, 0, 1} : Scale(d, 1.0f / length);
+  const Vec3 d = vec::Sub(Load(to), Load(from));
+  const float length = std::sqrt(vec::Dot(d, d));
+  const Vec3 unit = length < 0.001f ? Vec3{0, 0, 1} : vec::Scale(d, 1.0f / length);
   r->light.position = platform::Vector3{from[0], from[1], from[2]};
   r->light.direction = platform::Vector3{unit.x, unit.y, unit.z};
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "backends/vod3d/d3d.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
 
@@ -18,11 +19,10 @@ namespace {
 struct D3 {
   double x, y, z;
 };
-inline D3 Sub(const D3 &a, const D3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline D3 Cross(const D3 &a, const D3 &b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-inline double Dot(const D3 &a, const D3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+// Not vec::Unit: a zero or NaN length gives (0, 0, 0), where vec::Unit gives
+// a back with its signed zeros or NaNs.
 inline D3 Unit(const D3 &a) {
-  const double l = std::sqrt(Dot(a, a));
+  const double l = std::sqrt(vec::Dot(a, a));
   return l > 0 ? D3{a.x / l, a.y / l, a.z / l} : D3{0, 0, 0};
 }
 
@@ -44,13 +44,13 @@ struct Ring {
     Node &na = nodes[a];
     const Node &nb = nodes[na.next];
     const Node &nc = nodes[nb.next];
-    const D3 ab = Sub(nb.p, na.p), bc = Sub(nc.p, nb.p), ca = Sub(na.p, nc.p);
-    na.sign = Dot(Cross(ab, bc), normal);
+    const D3 ab = vec::Sub(nb.p, na.p), bc = vec::Sub(nc.p, nb.p), ca = vec::Sub(na.p, nc.p);
+    na.sign = vec::Dot(vec::Cross(ab, bc), normal);
     const D3 *from[3] = {&na.p, &nb.p, &nc.p};
     const D3 edge[3] = {ab, bc, ca};
     for (int i = 0; i < 3; ++i) {
-      na.plane_normal[i] = Unit(Cross(normal, edge[i]));
-      na.plane_offset[i] = Dot(na.plane_normal[i], *from[i]);
+      na.plane_normal[i] = Unit(vec::Cross(normal, edge[i]));
+      na.plane_offset[i] = vec::Dot(na.plane_normal[i], *from[i]);
     }
   }
   // The smallest signed distance of a point to node a's three planes.
@@ -58,7 +58,7 @@ struct Ring {
     const Node &na = nodes[a];
     double least = DBL_MAX;
     for (int i = 0; i < 3; ++i) {
-      const double d = Dot(na.plane_normal[i], w) - na.plane_offset[i];
+      const double d = vec::Dot(na.plane_normal[i], w) - na.plane_offset[i];
       if (d < least) least = d;
     }
     return least;
@@ -97,7 +97,7 @@ uint32_t Triangulate(const float (*positions)[3], uint32_t n, void *scratch, uin
     node.p = {positions[i][0], positions[i][1], positions[i][2]};
   }
   for (uint32_t i = 1; i + 1 < n; ++i) {
-    const D3 c = Cross(Sub(r.nodes[i].p, r.nodes[0].p), Sub(r.nodes[i + 1].p, r.nodes[0].p));
+    const D3 c = vec::Cross(vec::Sub(r.nodes[i].p, r.nodes[0].p), vec::Sub(r.nodes[i + 1].p, r.nodes[0].p));
     r.normal = {r.normal.x + c.x, r.normal.y + c.y, r.normal.z + c.z};
   }
   bool reflex = false;

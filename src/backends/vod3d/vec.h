@@ -1,7 +1,8 @@
-// Three-float vectors by value for the per-vertex lighting. Unit scales by
-// the table-driven reciprocal square root: a zero vector gives NaN or
-// infinite components, which the colour packer and the texture-coordinate
-// clamp turn into defined values.
+// Three-float vectors by value for the per-vertex lighting; their sums, dot
+// product and scaling are vec::'s. Unit scales by the table-driven
+// reciprocal square root: a zero vector gives NaN or infinite components,
+// which the colour packer and the texture-coordinate clamp turn into
+// defined values.
 #pragma once
 
 #include "kernel/vosystem/face.h"
@@ -18,10 +19,8 @@ inline void Store(float *p, const Vec3 &a) {
   p[1] = a.y;
   p[2] = a.z;
 }
-inline Vec3 Add(const Vec3 &a, const Vec3 &b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-inline Vec3 Sub(const Vec3 &a, const Vec3 &b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-inline Vec3 Scale(const Vec3 &a, float k) { return {a.x * k, a.y * k, a.z * k}; }
-inline float Dot(const Vec3 &a, const Vec3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline Vec3 Unit(const Vec3 &a) { return Scale(a, VoInvSqrtFast(Dot(a, a))); }
+// Not vec::Unit: the reciprocal square root from the table rounds otherwise
+// than a division by the length.
+inline Vec3 Unit(const Vec3 &a) { return vec::Scale(a, VoInvSqrtFast(vec::Dot(a, a))); }
 
 }  // namespace vo::d3d

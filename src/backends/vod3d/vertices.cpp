@@ -68,8 +68,8 @@ struct Sums {
     VtD3DLightResult r;
     if (l->evaluate(p, n, l, &r, item) != 0) continue;
     const Vec3 colour = Load(r.colour);
-    s.diffuse = Add(s.diffuse, Scale(colour, r.diffuse));
-    if (r.specular > 0.0f) s.specular = Add(s.specular, Scale(colour, power(r.specular)));
+    s.diffuse = vec::Add(s.diffuse, vec::Scale(colour, r.diffuse));
+    if (r.specular > 0.0f) s.specular = vec::Add(s.specular, vec::Scale(colour, power(r.specular)));
   }
   return s;
 }
@@ -95,7 +95,9 @@ Vec3 Quantised(const Vec3 &c) {
 
 // u (and v) of the facing ramp: 0.5 plus half the cosine between the normal
 // and the viewing ray.
-float Facing(const Vec3 &d, const float *n) { return TexClamp(0.5f + 0.5f * VoInvSqrtFast(Dot(d, d)) * Dot(Load(n), d)); }
+float Facing(const Vec3 &d, const float *n) {
+  return TexClamp(0.5f + 0.5f * VoInvSqrtFast(vec::Dot(d, d)) * vec::Dot(Load(n), d));
+}
 
 template <class Body>
 VtStatus Lit(uint32_t count, VtD3DLVertex *v, const float *normals, const VtD3DItem *item, Body body) {
@@ -117,7 +119,7 @@ VtStatus Unlit(uint32_t count, VtD3DLVertex *v, const float *normals, const VtD3
   if (c == nullptr || item == nullptr || (count != 0 && (v == nullptr || normals == nullptr)))
     return VO_STATUS_BAD_ARGUMENT;
   const Vec3 eye = Load(c->eye);
-  Walk(count, [&](uint32_t i) { body(v[i], normals + 3 * size_t{i}, Sub(Load(&v[i].x), eye), c); });
+  Walk(count, [&](uint32_t i) { body(v[i], normals + 3 * size_t{i}, vec::Sub(Load(&v[i].x), eye), c); });
   return 0;
 }
 
@@ -128,14 +130,14 @@ uint32_t WhiteWord(const platform::MaterialData &m) { return ColourByte(m.diffus
 VtStatus VertexLitUntextured(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
   return Lit(count, v, n, item, [item](VtD3DLVertex &x, const float *, const Vec3 &ambient, const Sums &s) {
     const platform::MaterialData &m = item->material;
-    x.colour = Word(m.diffuse.a, Mul(Add(Mul(ambient, m.ambient), s.diffuse), m.diffuse));
+    x.colour = Word(m.diffuse.a, Mul(vec::Add(Mul(ambient, m.ambient), s.diffuse), m.diffuse));
     x.specular = SpecularWord(s, m);
   });
 }
 
 VtStatus VertexLitTextured(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
   return Lit(count, v, n, item, [item](VtD3DLVertex &x, const float *, const Vec3 &ambient, const Sums &s) {
-    x.colour = Word(item->material.diffuse.a, Add(ambient, s.diffuse));
+    x.colour = Word(item->material.diffuse.a, vec::Add(ambient, s.diffuse));
     x.specular = SpecularWord(s, item->material);
   });
 }
@@ -143,16 +145,16 @@ VtStatus VertexLitTextured(uint32_t count, VtD3DLVertex *v, const float *n, cons
 VtStatus VertexHsv(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
   return Lit(count, v, n, item, [item](VtD3DLVertex &x, const float *, const Vec3 &ambient, const Sums &s) {
     const platform::MaterialData &m = item->material;
-    x.colour = Word(m.diffuse.a, Quantised(Add(ambient, s.diffuse)));
+    x.colour = Word(m.diffuse.a, Quantised(vec::Add(ambient, s.diffuse)));
     x.specular = Word(m.specular.a, Quantised(Mul(s.specular, m.specular)));
   });
 }
 
 VtStatus VertexNormal(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
   return Unlit(count, v, n, item, [item](VtD3DLVertex &x, const float *normal, const Vec3 &, const VtD3DContext *c) {
-    const Vec3 colour = Add(Add(Scale(Load(c->normal_colours[0]), std::fabs(normal[0])),
-                                Scale(Load(c->normal_colours[1]), std::fabs(normal[1]))),
-                            Scale(Load(c->normal_colours[2]), std::fabs(normal[2])));
+    const Vec3 colour = vec::Add(vec::Add(vec::Scale(Load(c->normal_colours[0]), std::fabs(normal[0])),
+                                vec::Scale(Load(c->normal_colours[1]), std::fabs(normal[1]))),
+                            vec::Scale(Load(c->normal_colours[2]), std::fabs(normal[2])));
     x.colour = Word(item->material.diffuse.a, colour);
     x.specular = 0;
   });
@@ -162,8 +164,8 @@ VtStatus VertexReflect(uint32_t count, VtD3DLVertex *v, const float *n, const Vt
   if (const VtStatus s = VertexLitUntextured(count, v, n, item); s != 0) return s;
   return Unlit(count, v, n, item, [item](VtD3DLVertex &x, const float *normal, const Vec3 &d, const VtD3DContext *) {
     const Vec3 nv = Load(normal);
-    const Vec3 r = Sub(d, Scale(nv, 2.0f * Dot(nv, d)));
-    const float k = 0.5f * VoInvSqrtFast(Dot(d, d));
+    const Vec3 r = vec::Sub(d, vec::Scale(nv, 2.0f * vec::Dot(nv, d)));
+    const float k = 0.5f * VoInvSqrtFast(vec::Dot(d, d));
     x.colour = WhiteWord(item->material);
     x.u = TexClamp(0.5f + k * r.x);
     x.v = TexClamp(0.5f - k * r.z);

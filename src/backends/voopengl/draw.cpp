@@ -42,12 +42,6 @@ bool Named(VtShader *s, const char *name) {
   return n != nullptr && std::strcmp(n, name) == 0;
 }
 
-void Unit(float v[3]) {
-  const float n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  if (n > 0.0f)
-    for (int i = 0; i < 3; ++i) v[i] /= n;
-}
-
 // p through a row-major matrix (row vectors, translation in the last row);
 // w 0 carries a direction.
 void Through(const double m[16], const float in[3], float out[3], double w) {
@@ -145,7 +139,7 @@ VtStatus TexCoords(VtTransform *inverse, const float *position, const float *nor
     const float p0[3] = {P[0], P[1], P[2]}, n0[3] = {N[0], N[1], N[2]};
     Through(f->model[f->depth], p0, P, 1.0);
     Through(f->model[f->depth], n0, N, 0.0);
-    Unit(N);
+    vec::Normalise(N);
   } else if (inverse != nullptr && VoTransformGetMatrix(inverse, m) == 0) {
     const float p0[3] = {P[0], P[1], P[2]};
     Through(m, p0, P, 1.0);
@@ -313,7 +307,7 @@ VtStatus PolygonPath(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
     float plane[3] = {0, 0, 1};
     if (l.normal < 0 && l.plane >= 0) {
       std::memcpy(plane, ElementField<float>(poly, l.plane), sizeof plane);
-      Unit(plane);
+      vec::Normalise(plane);
     }
     const VertexSender send{c, l, k, inverse, plane};
     if (!triangles) glBegin(GL_POLYGON);

@@ -31,15 +31,6 @@ namespace {
 
 constexpr uint32_t kBackgroundDepthMax = 16;
 
-void Unit(float v[3]) {
-  const float n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  if (n > 0.0f) {
-    v[0] /= n;
-    v[1] /= n;
-    v[2] /= n;
-  }
-}
-
 void Clear(const float rgb[3], float alpha, GLbitfield extra) {
   glClearColor(rgb[0], rgb[1], rgb[2], alpha);
   glClear(GL_COLOR_BUFFER_BIT | extra);
@@ -242,7 +233,7 @@ VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
     position[3] = 1.0f;
   } else if (is("distant")) {
     for (int i = 0; i < 3; ++i) position[i] = location[i] - to[i];
-    Unit(position);
+    vec::Normalise(position);
     position[3] = 0.0f;
   } else if (is("point") || is("spot")) {
     std::memcpy(position, location, sizeof location);
@@ -250,7 +241,7 @@ VtStatus LightSet(VtOpenGLContext *c, VtShader *light, int32_t index) {
     fall_off = ArgWhole(light, "fall off", 0);
     if (is("spot")) {
       for (int i = 0; i < 3; ++i) direction[i] = to[i] - location[i];
-      Unit(direction);
+      vec::Normalise(direction);
       cutoff = ArgFloat(light, "cone angle", 360.0f) * 0.5f;
       cutoff = std::fmin(std::fmax(cutoff, 0.0f), 90.0f);
       exponent = std::fmin(std::fmax(ArgFloat(light, "beam distribution", 0.0f), 0.0f), 128.0f);
@@ -376,7 +367,7 @@ VtStatus ViewLoad(VtOpenGLContext *c, Frame *f) {
   std::memcpy(c->eye_position, eye, sizeof(float) * 3);
   c->eye_position[3] = 1.0f;
   for (int i = 0; i < 3; ++i) c->eye_direction[i] = eye[i] - at[i];
-  Unit(c->eye_direction);
+  vec::Normalise(c->eye_direction);
   const double width = resolution[0], height = resolution[1], aspect = width / height;
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();

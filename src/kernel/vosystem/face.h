@@ -1,6 +1,6 @@
 // The kernel's face: the module registry and kernel context, module state reached
 // through the per-thread accessor, module entries, references to live records,
-// threads and locks, maths, value types, hash tables, the interface table,
+// threads and locks, maths and small vector maths, value types, hash tables, the interface table,
 // memory tidying and the diagnostic numbers every module posts.
 #pragma once
 
@@ -10,6 +10,7 @@
 #include "kernel/vosystem/reference.h"
 #include "kernel/vosystem/threads.h"
 #include "kernel/vosystem/maths.h"
+#include "kernel/vosystem/vector_maths.h"
 #include "kernel/vosystem/value_types.h"
 #include "kernel/vosystem/hash_table.h"
 #include "kernel/vosystem/api_table.h"

@@ -13,7 +13,7 @@
 #include <cmath>
 
 #include "render/vonpr/npr.h"
-#include "render/vonpr/vec.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::npr {
 
@@ -37,20 +37,20 @@ void ViewSetUp(Context *c) {
     f.up[i] = up[i];
     f.dir[i] = double{reference[i]} - eye[i];
   }
-  if (Length(f.dir) < 0.001) {
+  if (vec::Length(f.dir) < 0.001) {
     f.dir[0] = -1, f.dir[1] = 0, f.dir[2] = 0;
   }
-  Unit(f.dir);
+  vec::Normalise(f.dir);
   double side[3];
-  Cross(f.up, f.dir, side);
-  if (Length(side) < 0.001) {
+  vec::Cross(f.up, f.dir, side);
+  if (vec::Length(side) < 0.001) {
     const bool vertical = std::fabs(f.dir[0]) < 0.001 && std::fabs(f.dir[1]) < 0.001;
     f.up[0] = 0, f.up[1] = vertical ? 1 : 0, f.up[2] = vertical ? 0 : 1;
   }
-  Cross(f.dir, f.up, f.right);
-  Unit(f.right);
-  Cross(f.dir, f.right, f.down);
-  Unit(f.down);
+  vec::Cross(f.dir, f.up, f.right);
+  vec::Normalise(f.right);
+  vec::Cross(f.dir, f.right, f.down);
+  vec::Normalise(f.down);
   const double s = kind == VO_PROJECTION_PERSPECTIVE ? 2 * std::tan(angle * M_PI / 360.0) : angle;
   const double q = f.xres * aspect / f.yres;
   const double sx = q <= 1 ? s : s * q, sy = q <= 1 ? s / q : s;
@@ -80,7 +80,7 @@ void ScreenRay(const Context *c, const double q[2], double origin[3], double dir
   for (int i = 0; i < 3; ++i) p[i] = f.corner[i] + u * f.right[i] + v * f.down[i];
   if (f.projection == VO_PROJECTION_PERSPECTIVE) {
     for (int i = 0; i < 3; ++i) origin[i] = f.eye[i], direction[i] = p[i] - f.eye[i];
-    Unit(direction);
+    vec::Normalise(direction);
   } else {
     for (int i = 0; i < 3; ++i) origin[i] = p[i], direction[i] = f.dir[i];
   }

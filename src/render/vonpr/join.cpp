@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "render/vonpr/npr.h"
-#include "render/vonpr/vec.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::npr {
@@ -47,7 +46,7 @@ bool Merge(VtNPREdge *a, VtNPREdge *b, bool b_first, bool at_a_first, const doub
   if (total * 3 * sizeof(float) > UINT32_MAX) return false;
   const auto bytes = static_cast<uint32_t>(total * 3 * sizeof(float));
   float qf[3];
-  Store(q, qf);
+  vec::ToFloats(q, qf);
   const bool grow_a = !at_a_first, grow_b = at_a_first && !b_first && take_b;
   if (grow_a || grow_b) {
     VtNPREdge *base = grow_a ? a : b, *tail = grow_a ? b : a;
@@ -195,11 +194,11 @@ class JoinIndex {
     const ViewFrame &f = c_->frame;
     double d[3], right[3], down[3];
     for (int i = 0; i < 3; ++i) d[i] = p[i] - f.eye[i], right[i] = f.right[i], down[i] = f.down[i];
-    const double depth = Dot(d, f.dir);
+    const double depth = vec::Dot(d, f.dir);
     if (!(depth > near_)) return false;
-    const double rl = std::sqrt(Dot(right, right)), dl = std::sqrt(Dot(down, down));
-    s->u = Dot(d, right) / (rl * depth);
-    s->v = Dot(d, down) / (dl * depth);
+    const double rl = std::sqrt(vec::Dot(right, right)), dl = std::sqrt(vec::Dot(down, down));
+    s->u = vec::Dot(d, right) / (rl * depth);
+    s->v = vec::Dot(d, down) / (dl * depth);
     s->depth = depth;
     return std::isfinite(s->u) && std::isfinite(s->v);
   }
@@ -339,9 +338,10 @@ bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const
   const double *eye = c->frame.eye;
   double d1[3], d2[3], w0[3], w[3];
   for (int i = 0; i < 3; ++i) d1[i] = p[i] - eye[i], d2[i] = s1[i] - s0[i], w0[i] = eye[i] - s0[i];
-  Cross(d1, d2, w);
-  const double a = Dot(d1, d1), b = Dot(d1, d2), cc = Dot(d2, d2), d = Dot(d1, w0), e = Dot(d2, w0);
-  const double denom = Dot(w, w);
+  vec::Cross(d1, d2, w);
+  const double a = vec::Dot(d1, d1), b = vec::Dot(d1, d2), cc = vec::Dot(d2, d2), d = vec::Dot(d1, w0),
+               e = vec::Dot(d2, w0);
+  const double denom = vec::Dot(w, w);
   if (!(denom >= 0.0001 * a * cc) || denom == 0) return false;
   const double t = (b * e - cc * d) / denom, s = (a * e - b * d) / denom;
   if (t < -0.001 || t > 1.001 || s < -0.001 || s > 1.001) return false;
@@ -350,7 +350,7 @@ bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const
   double gap[3];
   for (int i = 0; i < 3; ++i) gap[i] = on_ray[i] - on_segment[i];
   const double *const all[] = {p, s0, s1, eye};
-  if (std::sqrt(Dot(gap, gap)) > tolerance + 1e-9 * Magnitude(all, 4)) return false;
+  if (std::sqrt(vec::Dot(gap, gap)) > tolerance + 1e-9 * Magnitude(all, 4)) return false;
   for (int i = 0; i < 3; ++i) q[i] = on_segment[i];
   return true;
 }
@@ -359,12 +359,12 @@ bool EdgeJoin(Context *c, VtNPREdge *a, VtNPREdge *b, VtStatus *status, bool tak
   if (a->owner != b->owner || a->count < 2 || b->count < 2) return false;
   const uint32_t n = a->count, m = b->count;
   double b_first[3], b_last[3], a0[3], a1[3], an2[3], an1[3], q[3];
-  Load(b->points, b_first);
-  Load(b->points + size_t{m - 1} * 3, b_last);
-  Load(a->points, a0);
-  Load(a->points + 3, a1);
-  Load(a->points + size_t{n - 2} * 3, an2);
-  Load(a->points + size_t{n - 1} * 3, an1);
+  vec::ToDoubles(b->points, b_first);
+  vec::ToDoubles(b->points + size_t{m - 1} * 3, b_last);
+  vec::ToDoubles(a->points, a0);
+  vec::ToDoubles(a->points + 3, a1);
+  vec::ToDoubles(a->points + size_t{n - 2} * 3, an2);
+  vec::ToDoubles(a->points + size_t{n - 1} * 3, an1);
   const double tol = c->join_tolerance;
   struct Try {
     const double *point;

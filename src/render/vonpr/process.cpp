@@ -20,7 +20,6 @@
 
 #include "scene/vogeom/face.h"
 #include "render/vonpr/npr.h"
-#include "render/vonpr/vec.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::npr {
@@ -29,7 +28,7 @@ namespace {
 
 double Distance(const float *a, const float *b) {
   const double d[3] = {double{b[0]} - a[0], double{b[1]} - a[1], double{b[2]} - a[2]};
-  return std::sqrt(Dot(d, d));
+  return std::sqrt(vec::Dot(d, d));
 }
 
 // The owner's transform when the flag asks for it; null is the identity.
@@ -42,7 +41,7 @@ VtTransform *TransformOf(const VtNPREdge *e, const Parameters &p) {
 void InverseMapped(VtTransform *t, const float *in, double out[3]) {
   float m[3] = {in[0], in[1], in[2]};
   if (t != nullptr) (void)VoTransformPointInverse(m, in, t);
-  Load(m, out);
+  vec::ToDoubles(m, out);
 }
 
 // ---- Resampling pieces -------------------------------------------------------------
@@ -56,7 +55,7 @@ double Phase(const VtNPREdge *e, const Parameters &p, VtTransform *t) {
     InverseMapped(t, e->points + size_t{j} * 3, q0);
     InverseMapped(t, e->points + size_t{j + 1} * 3, q1);
     for (int i = 0; i < 3; ++i) d[i] = q1[i] - q0[i];
-    const double len = std::sqrt(Dot(d, d));
+    const double len = std::sqrt(vec::Dot(d, d));
     if (!(len > 0)) continue;
     const double ax = std::fabs(d[0]), ay = std::fabs(d[1]), az = std::fabs(d[2]);
     int a = ax > ay && ax > az ? 0 : (ay > ax && ay > az ? 1 : 2);
@@ -71,8 +70,8 @@ double Phase(const VtNPREdge *e, const Parameters &p, VtTransform *t) {
       for (int i = 0; i < 3; ++i) v[i] = static_cast<float>(d[i] / len * phase);
       (void)VoTransformVector(w, v, t);
       double wd[3];
-      Load(w, wd);
-      phase = std::sqrt(Dot(wd, wd));
+      vec::ToDoubles(w, wd);
+      phase = std::sqrt(vec::Dot(wd, wd));
     }
     return std::isfinite(phase) ? phase : s;
   }
@@ -109,8 +108,8 @@ void Jitter(VtNPREdge *e, const Parameters &p) {
 void EdgeOrient(const Context *c, VtNPREdge *e) {
   if (e->count < 2) return;
   double first[3], last[3], a[2], b[2];
-  Load(e->points, first);
-  Load(e->points + size_t{e->count - 1} * 3, last);
+  vec::ToDoubles(e->points, first);
+  vec::ToDoubles(e->points + size_t{e->count - 1} * 3, last);
   if (!Normalised(c, first, a) || !Normalised(c, last, b)) return;
   const double dx = b[0] - a[0], dy = b[1] - a[1];
   const bool reverse = std::fabs(dx) <= std::fabs(dy) ? dy < 0 : dx < 0;
@@ -140,7 +139,7 @@ bool EdgeResample(const Context *, const VtNPREdge *e, const Parameters &p, floa
   size_t k = 0;
   auto put = [&](const double q[3]) {
     if (k == capacity) return false;
-    Store(q, out + k * 3);
+    vec::ToFloats(q, out + k * 3);
     ++k;
     return true;
   };
@@ -149,8 +148,8 @@ bool EdgeResample(const Context *, const VtNPREdge *e, const Parameters &p, floa
   bool room = true;
   for (uint32_t i = 0; i + 1 < n && room; ++i) {
     double a[3], b[3], u[3];
-    Load(e->points + size_t{i} * 3, a);
-    Load(e->points + size_t{i + 1} * 3, b);
+    vec::ToDoubles(e->points + size_t{i} * 3, a);
+    vec::ToDoubles(e->points + size_t{i + 1} * 3, b);
     room = put(a);
     const double len = Distance(e->points + size_t{i} * 3, e->points + size_t{i + 1} * 3);
     const double before = lambda;
@@ -165,7 +164,7 @@ bool EdgeResample(const Context *, const VtNPREdge *e, const Parameters &p, floa
     if (lambda + 0.001 > t) t += s;
   }
   double last[3];
-  Load(e->points + size_t{n - 1} * 3, last);
+  vec::ToDoubles(e->points + size_t{n - 1} * 3, last);
   if (!room || !put(last)) {
     VoDeallocate(out);
     return false;
@@ -180,16 +179,16 @@ void EdgeWobble(const Context *c, VtNPREdge *e, const Parameters &p) {
   VtTransform *t = TransformOf(e, p);
   const double *up = c->frame.up, *dir = c->frame.dir;
   double side[3];
-  Cross(dir, up, side);
+  vec::Cross(dir, up, side);
   if (p.wobble != 0)
     for (uint32_t k = 0; k < e->count; ++k) {
       float *f = e->points + size_t{k} * 3;
       const double n = NoiseAt(f, t, c->noise_offset, p.wobble_scale);
       const double theta = 20 * std::numbers::pi * n;
       double q[3];
-      Load(f, q);
+      vec::ToDoubles(f, q);
       for (int i = 0; i < 3; ++i) q[i] += p.wobble * (n * std::sin(theta) * up[i] + n * std::cos(theta) * side[i]);
-      Store(q, f);
+      vec::ToFloats(q, f);
     }
   if (p.twist == 0) return;
   double tangent[3] = {0, 0, 0};
@@ -198,18 +197,18 @@ void EdgeWobble(const Context *c, VtNPREdge *e, const Parameters &p) {
     if (k + 1 < e->count)
       for (int i = 0; i < 3; ++i) tangent[i] = double{f[3 + i]} - f[i];
     double across[3], turn[3];
-    Cross(tangent, dir, across);
-    const double len = std::sqrt(Dot(across, across));
+    vec::Cross(tangent, dir, across);
+    const double len = std::sqrt(vec::Dot(across, across));
     // A tangent along the viewing direction has no side to twist to.
-    if (!(len > 1e-12 * std::sqrt(Dot(tangent, tangent)) * std::sqrt(Dot(dir, dir)))) continue;
+    if (!(len > 1e-12 * std::sqrt(vec::Dot(tangent, tangent)) * std::sqrt(vec::Dot(dir, dir)))) continue;
     for (int i = 0; i < 3; ++i) across[i] /= len;
-    Cross(tangent, across, turn);
+    vec::Cross(tangent, across, turn);
     const double n = NoiseAt(f, t, c->noise_offset, p.twist_scale);
     const double theta = 2 * std::numbers::pi * n;
     double q[3];
-    Load(f, q);
+    vec::ToDoubles(f, q);
     for (int i = 0; i < 3; ++i) q[i] += p.twist * (std::cos(theta) * across[i] + std::sin(theta) * turn[i]);
-    Store(q, f);
+    vec::ToFloats(q, f);
   }
 }
 

@@ -16,7 +16,6 @@
 
 #include "scene/vogeom/face.h"
 #include "render/vonpr/npr.h"
-#include "render/vonpr/vec.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::npr {
@@ -153,11 +152,11 @@ void RibbonBuild(const std::vector<Segment> &segments, Ribbon *r) {
 // The plane intersection of the ray: false when the ray misses it.
 bool RayPlane(const double origin[3], const double ray[3], const double point[3], const double normal[3],
               double out[3]) {
-  const double d = Dot(normal, ray);
+  const double d = vec::Dot(normal, ray);
   if (!(std::fabs(d) >= 1e-5)) return false;
   double to[3];
   for (int i = 0; i < 3; ++i) to[i] = point[i] - origin[i];
-  const double lambda = Dot(normal, to) / d;
+  const double lambda = vec::Dot(normal, to) / d;
   if (!(lambda > 0)) return false;
   for (int i = 0; i < 3; ++i) out[i] = origin[i] + lambda * ray[i];
   return true;
@@ -170,18 +169,18 @@ void WorldVertex(const Context *c, const VtNPREdge *e, uint32_t k, V2 q2, float 
   const float *A = e->points + size_t{k} * 3, *B = e->points + size_t{k + 1} * 3;
   const double a[3] = {A[0], A[1], A[2]};
   if (c->plane_projection == 0 || c->frame.projection == VO_PROJECTION_PARALLEL) {
-    const double scale = 100.0 / Dot(ray, c->frame.dir);
+    const double scale = 100.0 / vec::Dot(ray, c->frame.dir);
     for (int i = 0; i < 3; ++i) out[i] = static_cast<float>(origin[i] + scale * ray[i]);
     return;
   }
   double t3[3] = {double{B[0]} - A[0], double{B[1]} - A[1], double{B[2]} - A[2]}, across[3], normal[3];
-  Unit(t3);
-  Cross(t3, ray, across);
-  if (std::sqrt(Dot(across, across)) < 0.001) {
+  vec::Normalise(t3);
+  vec::Cross(t3, ray, across);
+  if (std::sqrt(vec::Dot(across, across)) < 0.001) {
     for (int i = 0; i < 3; ++i) normal[i] = ray[i];
   } else {
-    Cross(across, t3, normal);
-    Unit(normal);
+    vec::Cross(across, t3, normal);
+    vec::Normalise(normal);
   }
   if (!RayPlane(origin, ray, a, normal, world) && !RayPlane(origin, ray, a, ray, world))
     for (int i = 0; i < 3; ++i) world[i] = a[i];
@@ -193,7 +192,7 @@ void WorldVertex(const Context *c, const VtNPREdge *e, uint32_t k, V2 q2, float 
 double HalfWidth(const Context *c, const VtNPREdge *e, const Parameters &p, uint32_t i) {
   double point[3];
   for (int k = 0; k < 3; ++k) point[k] = e->points[size_t{i} * 3 + k] - c->frame.eye[k];
-  const double z = std::sqrt(Dot(point, point));
+  const double z = std::sqrt(vec::Dot(point, point));
   double w;
   if (z < p.near_depth)
     w = p.near_width;

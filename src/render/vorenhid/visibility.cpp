@@ -51,12 +51,6 @@ float *Lerp(const float *a, const float *b, float t, int n, float *out) {
   return out;
 }
 
-void Normalise(double v[3]) {
-  const double n = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  if (n > 0)
-    for (int c = 0; c < 3; ++c) v[c] /= n;
-}
-
 struct Stage4 {
   VtHiddenLineContext *s;
   VtStatus st = 0;
@@ -85,7 +79,7 @@ struct Stage4 {
     const float *w0 = ElementField<float>(e.v0, l.world), *w1 = ElementField<float>(e.v1, l.world);
     double dir[3] = {double{w1[0]} - w0[0], double{w1[1]} - w0[1], double{w1[2]} - w0[2]};
     if (dir[0] == 0 && dir[1] == 0 && dir[2] == 0) return;
-    Normalise(dir);
+    vec::Normalise(dir);
     const float *n = ElementField<float>(polys[0], l.plane);
     const float unprojected_in[4] = {t.x, t.y, t.z, 1};
     float world[3];
@@ -94,7 +88,7 @@ struct Stage4 {
     if (s->projection_kind != nullptr && *s->projection_kind == VO_PROJECTION_PERSPECTIVE &&
         s->eye != nullptr) {
       for (int c = 0; c < 3; ++c) v[c] = double{world[c]} - s->eye[c];
-      Normalise(v);
+      vec::Normalise(v);
     } else if (s->direction != nullptr) {
       for (int c = 0; c < 3; ++c) v[c] = s->direction[c];
     }

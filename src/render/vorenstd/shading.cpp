@@ -29,12 +29,6 @@ void Lerp(float *out, const float *a, const float *b, float t) {
   for (int i = 0; i < 3; ++i) out[i] = (1.0f - t) * a[i] + t * b[i];
 }
 
-void Normalise(float *v) {
-  const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  if (length > 0.0f)
-    for (int i = 0; i < 3; ++i) v[i] /= length;
-}
-
 // The fraction of the edge's length at its current line.
 float EdgeT(const ScanEdge *e) { return static_cast<float>(e->y - e->uy) * e->reciprocal; }
 
@@ -404,7 +398,7 @@ EdgeValues EdgeAt(const ScanEdge *e, int32_t world, int32_t normal, int32_t colo
   Lerp(v.position, ElementField<float>(e->upper_vertex, world), ElementField<float>(e->lower_vertex, world), t);
   if (normal >= 0) {
     Lerp(v.normal, ElementField<float>(e->upper_vertex, normal), ElementField<float>(e->lower_vertex, normal), t);
-    Normalise(v.normal);
+    vec::Normalise(v.normal);
     if (reverse)
       for (float &c : v.normal) c = -c;
   } else {
@@ -464,12 +458,12 @@ void PixelSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
     s->g_Co[0] = average.red, s->g_Co[1] = average.green, s->g_Co[2] = average.blue;
     if (normal >= 0) {
       std::memcpy(f->span_N, normals.value, 12);
-      Normalise(f->span_N);
+      vec::Normalise(f->span_N);
     }
     if (f->perspective) {
       for (int i = 0; i < 3; ++i) s->g_I[i] = f->span_P[i] - s->g_E[i];
       std::memcpy(s->g_unitI, s->g_I, 12);
-      Normalise(s->g_unitI);
+      vec::Normalise(s->g_unitI);
     }
     if (shader != nullptr) (void)VoShaderExecute(shader);
     d = f->pixel(d, s->g_Co);

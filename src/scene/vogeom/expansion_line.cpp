@@ -18,10 +18,6 @@ namespace {
 
 using V3 = std::array<double, 3>;
 
-V3 Sub(const V3 &a, const V3 &b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-V3 Add(const V3 &a, const V3 &b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
-V3 Scale(const V3 &a, double k) { return {a[0] * k, a[1] * k, a[2] * k}; }
-double Dot(const V3 &a, const V3 &b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 V3 Of(const float *f) { return {f[0], f[1], f[2]}; }
 
 // The ribbon under construction: a mesh whose vertex and polygon rings grow
@@ -99,14 +95,14 @@ struct Segment {
 // the part of the mean normal across the segment. False when the normals
 // give none.
 bool SegmentPlane(const Segment &s, V3 *normal, V3 *at) {
-  const V3 along = Sub(s.b, s.a);
-  const double length2 = Dot(along, along);
+  const V3 along = vec::Sub(s.b, s.a);
+  const double length2 = vec::Dot(along, along);
   if (!(length2 > 0)) return false;
-  const V3 n = Sub(s.mean, Scale(along, Dot(s.mean, along) / length2));
-  const double length = std::sqrt(Dot(n, n));
+  const V3 n = vec::Sub(s.mean, vec::Scale(along, vec::Dot(s.mean, along) / length2));
+  const double length = std::sqrt(vec::Dot(n, n));
   if (!(length > 1e-12)) return false;
-  *normal = Scale(n, 1 / length);
-  *at = Scale(Add(s.a, s.b), 0.5);
+  *normal = vec::Scale(n, 1 / length);
+  *at = vec::Scale(vec::Add(s.a, s.b), 0.5);
   return true;
 }
 
@@ -117,11 +113,11 @@ V3 CornerToWorld(const ViewFrame &view, const std::array<double, 4> &h, const V3
   if (normal != nullptr) {
     const double x = h[0] / h[3], y = h[1] / h[3];
     const V3 near = view.Unproject({x, y, 0, 1}), far = view.Unproject({x, y, 1, 1});
-    const V3 ray = Sub(far, near);
-    const double across = Dot(*normal, ray);
-    if (std::fabs(across) > 1e-12 * std::sqrt(Dot(ray, ray))) {
-      const double t = Dot(*normal, Sub(at, near)) / across;
-      return Add(near, Scale(ray, t));
+    const V3 ray = vec::Sub(far, near);
+    const double across = vec::Dot(*normal, ray);
+    if (std::fabs(across) > 1e-12 * std::sqrt(vec::Dot(ray, ray))) {
+      const double t = vec::Dot(*normal, vec::Sub(at, near)) / across;
+      return vec::Add(near, vec::Scale(ray, t));
     }
   }
   return view.Unproject(h);
@@ -156,7 +152,7 @@ bool SegmentRibbon(Ribbon &r, const ViewFrame &view, const Segment &s, double ha
   const std::array<std::array<double, 4>, 4> corners = {offset(ha, -1, ox, oy), offset(ha, 1, ox, oy),
                                                         offset(hb, 1, ox, oy), offset(hb, -1, ox, oy)};
   V3 normal, at;
-  const bool planar = SegmentPlane(s, &normal, &at) && std::fabs(Dot(normal, Of(view.direction))) >= 0.3;
+  const bool planar = SegmentPlane(s, &normal, &at) && std::fabs(vec::Dot(normal, Of(view.direction))) >= 0.3;
   std::array<V3, 4> world;
   for (int i = 0; i < 4; ++i) world[i] = CornerToWorld(view, corners[i], planar ? &normal : nullptr, at);
   return r.Quad(world, corners);
@@ -248,7 +244,7 @@ VtReference *LineExpansion(VtPrimitive *line, VtContents *contents, uint32_t opt
     if (a == nullptr || b == nullptr) return true;
     Segment s{point(a), point(b), {0, 0, 0}};
     if (normal >= 0) {
-      s.mean = Add(Of(ElementField<float>(a, normal)), Of(ElementField<float>(b, normal)));
+      s.mean = vec::Add(Of(ElementField<float>(a, normal)), Of(ElementField<float>(b, normal)));
     } else if (polygon != nullptr) {
       VtTypedValue plane{};
       if (VoPolygonGetProperty(line, static_cast<VtPolygon *>(polygon), VO_POLY_PLANE, &plane) == 0 &&

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "scene/vogeom/geom_state.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 
@@ -44,15 +45,6 @@ void BlendPair(VtVertex *destination, const VtVertex *a, const VtVertex *b, floa
   }
 }
 
-void Normalise(float *v) {
-  const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
-  if (length > 0) {
-    v[0] /= length;
-    v[1] /= length;
-    v[2] /= length;
-  }
-}
-
 bool ArgumentsSound(VtPrimitive *p, uint32_t n, VtVertex *const *sources, const float *weights,
                     const VtVertex *destination) {
   if (p == nullptr || p->contents == nullptr || sources == nullptr || weights == nullptr ||
@@ -76,7 +68,7 @@ VtStatus FixedRoutine(VtPrimitive *p, uintptr_t unused, uint32_t n, VtVertex **s
   if constexpr (kNormal) {
     const int32_t normal = LayoutOffset(c, VO_ELEMENT_VERTEX, CodeSlot(VO_VERT_NORMAL));
     Blend(destination, sources, weights, n, normal, 3);
-    Normalise(ElementField<float>(destination, normal));
+    vec::Normalise(ElementField<float>(destination, normal));
   }
   if constexpr (kTexcoords)
     Blend(destination, sources, weights, n, LayoutOffset(c, VO_ELEMENT_VERTEX, CodeSlot(VO_VERT_TEXCOORDS)),

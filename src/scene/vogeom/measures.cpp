@@ -43,6 +43,8 @@ void PlaneNormalOf(VtPrimitive *p, VtPolygon *polygon, double n[3]) {
   for (int i = 0; i < 3; ++i) n[i] = plane[i];
 }
 
+// Not vec::Normalise: a normal shorter than kNormalMinimum becomes +z
+// instead of staying as it is.
 void Normalise(float n[3]) {
   const float length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
   if (!(length > kNormalMinimum)) {

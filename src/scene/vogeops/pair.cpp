@@ -12,14 +12,13 @@
 
 #include "scene/vogeom/face.h"
 #include "scene/vogeops/intersection.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::geops {
 
 namespace {
 
-double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
-double PlaneValue(const double plane[4], const double p[3]) { return Dot(plane, p) + plane[3]; }
+double PlaneValue(const double plane[4], const double p[3]) { return vec::Dot(plane, p) + plane[3]; }
 
 Side SideOf(double d, double tolerance) {
   if (std::fabs(d) <= tolerance) return kOn;
@@ -74,12 +73,12 @@ const void *EdgeKey(const LoopVertex *loop, uint32_t count, uint32_t i) {
 
 bool PlaneLineOf(const double a[4], const double b[4], const double centre[3], double sine, PlaneLine *line) {
   const double c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-  const double length = std::sqrt(Dot(c, c));
+  const double length = std::sqrt(vec::Dot(c, c));
   if (!(length >= 0.174 || length >= sine)) return false;
   for (int i = 0; i < 3; ++i) line->direction[i] = c[i] / length;
   // The point x = centre + alpha a + beta b on both planes: a 2 x 2 system
   // whose determinant is |a|^2 |b|^2 - (a.b)^2 = |c|^2.
-  const double aa = Dot(a, a), ab = Dot(a, b), bb = Dot(b, b);
+  const double aa = vec::Dot(a, a), ab = vec::Dot(a, b), bb = vec::Dot(b, b);
   const double ra = -PlaneValue(a, centre), rb = -PlaneValue(b, centre);
   const double det = aa * bb - ab * ab;
   const double alpha = (ra * bb - rb * ab) / det, beta = (rb * aa - ra * ab) / det;
@@ -120,7 +119,8 @@ VtStatus LoopCrossings(const LoopVertex *loop, uint32_t count, const double plan
     const void *edge = names == 'n' ? EdgeKey(loop, count, i) : (names == 'p' || names == 'i') ? EdgeKey(loop, count, ip)
                                                                                              : nullptr;
     const double from[3] = {point[0] - line.point[0], point[1] - line.point[1], point[2] - line.point[2]};
-    if (VtStatus st = CrossingInsert(list, static_cast<uint8_t>(code), vertex, edge, point, Dot(from, line.direction)))
+    if (VtStatus st =
+            CrossingInsert(list, static_cast<uint8_t>(code), vertex, edge, point, vec::Dot(from, line.direction)))
       return st;
   }
   return 0;

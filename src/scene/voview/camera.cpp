@@ -59,19 +59,19 @@ VtStatus SetUp(VtView *view, Needs needs, Frame *f, VtView **data, bool unit_up 
   if (needs == Needs::kNothing) return 0;
 
   const D3 v = f->eye - f->reference;
-  f->distance = Length(v);
+  f->distance = vec::Length(v);
   if (!(f->distance >= 1e-5)) return kBad;
   f->d = v / f->distance;
   // Orbit and pan turn about the unit up vector, so that the eye keeps its
   // distance whatever the length of the stored one.
-  const D3 up = unit_up ? Unit(f->up) : f->up;
-  f->a = Cross(up, f->d);
-  const double la = Length(f->a);
+  const D3 up = unit_up ? vec::Unit(f->up) : f->up;
+  f->a = vec::Cross(up, f->d);
+  const double la = vec::Length(f->a);
   if (!(la >= 1e-5)) return kBad;
   const bool normalise = !(std::fabs(la - 1) < (la + 2) * 1e-5);
   if (normalise) f->a = f->a / la;
-  f->b = Cross(f->a, up);
-  f->u = normalise ? Cross(f->d, f->a) : f->up;
+  f->b = vec::Cross(f->a, up);
+  f->u = normalise ? vec::Cross(f->d, f->a) : f->up;
   if (unit_up) f->up = up;
   return 0;
 }
@@ -107,18 +107,18 @@ D3 Rotate(Frame *f, double h, double v, bool keep_up, const D3 &centre, float *m
   D3 d = f->d;
   if (std::fabs(h) >= 1e-5) {
     const D3 b = f->b * std::cos(h) + f->a * std::sin(h);
-    d = Dot(f->d, f->b) * b + Dot(f->d, f->up) * f->up;
-    if (std::fabs(v) >= 1e-5) f->a = Cross(f->up, b);
+    d = vec::Dot(f->d, f->b) * b + vec::Dot(f->d, f->up) * f->up;
+    if (std::fabs(v) >= 1e-5) f->a = vec::Cross(f->up, b);
   }
   if (std::fabs(v) >= 1e-5) {
     if (keep_up) {
       // The direction stays between 0.01 and pi - 0.01 radians of the up
       // vector.
-      const double phi = std::acos(std::clamp(Dot(d, f->up), -1.0, 1.0));
+      const double phi = std::acos(std::clamp(vec::Dot(d, f->up), -1.0, 1.0));
       if (phi - v < 0.01) v = phi - 0.01;
       if (phi - v > 3.131592654) v = phi - 3.131592654;
     }
-    d = d * std::cos(v) + Cross(d, f->a) * std::sin(v);
+    d = d * std::cos(v) + vec::Cross(d, f->a) * std::sin(v);
   }
   ToFloats(centre + f->distance * d, moved);
   return d;
@@ -144,7 +144,7 @@ VtStatus Turn(VtView *view, double h, double v, bool pan, VtView **d) {
     turned = Rotate(&f, h, v, keep_up, f.reference, c->eye);
   }
   // Without the keep-up control the up vector tilts with the camera.
-  if (std::fabs(v) >= 1e-5 && !keep_up) ToFloats(Unit(Cross(turned, f.a)), c->up);
+  if (std::fabs(v) >= 1e-5 && !keep_up) ToFloats(vec::Unit(vec::Cross(turned, f.a)), c->up);
   return WriteBack(true);
 }
 
@@ -153,12 +153,12 @@ VtStatus Turn(VtView *view, double h, double v, bool pan, VtView **d) {
 VtStatus OrbitMatrix(VtView *d, double h, double v) {
   const VtViewEvaluation *e = EvaluationNow(StateGet(), d);
   const D3 direction = FromFloats(e->direction), up = FromFloats(e->up);
-  const D3 x = Cross(direction, up);
-  if (!(Length(x) >= 1e-5)) return kBad;
+  const D3 x = vec::Cross(direction, up);
+  if (!(vec::Length(x) >= 1e-5)) return kBad;
   double reference[3], up_axis[3], side_axis[3];
   ToDoubles(FromFloats(e->reference), reference);
   ToDoubles(up, up_axis);
-  ToDoubles(Unit(x), side_axis);
+  ToDoubles(vec::Unit(x), side_axis);
   VtTransform *turn = VoTransformCreate();
   VtTransform *projection = VoTransformDefine(d->camera.matrix.matrix);
   VtStatus st = kBad;
@@ -220,7 +220,7 @@ VtStatus AutoClipBounds(ViewState *s, VtView *d, const VtBounds &b) {
   for (int i = 0; i < 8; ++i) {
     const std::array<double, 3> c = BoundsCorner(b, i);
     const D3 corner{c[0], c[1], c[2]};
-    const double depth = Dot(corner - eye, direction);
+    const double depth = vec::Dot(corner - eye, direction);
     low = std::min(low, depth);
     high = std::max(high, depth);
   }
@@ -270,7 +270,7 @@ VtStatus VoViewRoll(VtView *view, double angle) {
   const VtStatus st = SetUp(view, Needs::kFrame, &f, &d);
   if (st != 0) return st;
   angle *= kRadians;
-  ToFloats(Unit(std::sin(angle) * f.a + std::cos(angle) * f.u), Camera()->up);
+  ToFloats(vec::Unit(std::sin(angle) * f.a + std::cos(angle) * f.u), Camera()->up);
   return WriteBack(false);
 }
 
@@ -295,7 +295,7 @@ VtStatus VoViewMove(VtView *view, double factor) {
   const VtStatus st = SetUp(view, Needs::kNothing, &f, &d);
   if (st != 0) return st;
   D3 v = f.eye - f.reference;
-  const double length = Length(v);
+  const double length = vec::Length(v);
   if (!(length >= 1e-5) || !std::isfinite(factor)) return kBad;
   // The eye stays at least 0.001 from the reference point; a factor of 0
   // keeps it on its side.
@@ -321,10 +321,10 @@ VtStatus VoViewFit(VtView *view, const VtBounds *bounds) {
     return d != nullptr && d->kind == VO_VIEW_KIND_MATRIX ? FitMatrix(d, box) : kBad;
   CameraState *c = Camera();
   const D3 low{box.xmin, box.ymin, box.zmin}, high{box.xmax, box.ymax, box.zmax};
-  const double r = Length(high - low) / 2;
+  const double r = vec::Length(high - low) / 2;
   if (!(r >= 1e-5) || !std::isfinite(r)) return kBad;
   const D3 v = f.eye - f.reference;
-  const D3 direction = Length(v) < 1e-5 ? FromFloats(c->fit_direction) : Unit(v);
+  const D3 direction = vec::Length(v) < 1e-5 ? FromFloats(c->fit_direction) : vec::Unit(v);
   const D3 centre = (low + high) / 2;
   ToFloats(centre, c->reference);
   ToFloats(centre + (r / c->sin30) * direction, c->eye);

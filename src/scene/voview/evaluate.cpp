@@ -103,7 +103,7 @@ void Viewing(const Frame &f, const D3 &c, double m[16], double inverse[16]) {
       m[4 * r + j] = a[r];
       inverse[4 * j + r] = a[r];
     }
-    m[12 + j] = -Dot(c, axes[j]);
+    m[12 + j] = -vec::Dot(c, axes[j]);
     m[4 * j + 3] = 0.0;
     inverse[4 * j + 3] = 0.0;
   }
@@ -144,7 +144,7 @@ VtStatus EvaluatePinhole(const VtView *v, VtViewEvaluation *e, double aspect, do
   f.eye = FromFloats(c.eye);
   f.reference = FromFloats(c.reference);
   f.direction = f.reference - f.eye;
-  const double length = Length(f.direction);
+  const double length = vec::Length(f.direction);
   if (length < 0.001) {
     f.direction = {-1, 0, 0};
     f.reference = f.eye + f.direction;
@@ -152,11 +152,11 @@ VtStatus EvaluatePinhole(const VtView *v, VtViewEvaluation *e, double aspect, do
     f.direction = f.direction / length;
   }
   f.up = FromFloats(c.up);
-  if (Length(Cross(f.direction, f.up)) < 0.001)
+  if (vec::Length(vec::Cross(f.direction, f.up)) < 0.001)
     f.up = std::fabs(f.direction.x) < 0.001 && std::fabs(f.direction.y) < 0.001 ? D3{0, 1, 0} : D3{0, 0, 1};
   f.normal = f.direction;
-  f.side = Unit(Cross(f.direction, f.up));
-  f.down = Unit(Cross(f.direction, f.side));
+  f.side = vec::Unit(vec::Cross(f.direction, f.up));
+  f.down = vec::Unit(vec::Cross(f.direction, f.side));
 
   if (!PinholeClipping(perspective, hither, yon)) {
     // No depth between the planes: the projection would divide by zero.
@@ -215,7 +215,7 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
   const D3 q00 = Unproject(in, 0, 0, 0), qn = Unproject(in, 0.5, 0.5, 0);
   f.vertical = Unproject(in, 0, 1, 0) - q00;
   f.horizontal = Unproject(in, 1, 0, 0) - q00;
-  double lv = Length(f.vertical), lh = Length(f.horizontal);
+  double lv = vec::Length(f.vertical), lh = vec::Length(f.horizontal);
   if (!(lv > 0) || !(lh > 0) || !std::isfinite(lv) || !std::isfinite(lh)) {
     st |= Refuse(kBad, "VoViewEvaluate", "the matrix view's window has no extent");
     lv = lh = 1.0;
@@ -223,7 +223,7 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
   f.down = f.vertical / lv;
   f.up = -f.down;
   f.side = f.horizontal / lh;
-  f.normal = Unit(Cross(f.side, f.down));
+  f.normal = vec::Unit(vec::Cross(f.side, f.down));
   const double aspect = lh / lv;
   e->aspect = static_cast<float>(aspect);
   e->aspect_reciprocal = static_cast<float>(1 / aspect);
@@ -251,7 +251,8 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
     const bool wide = aspect <= 1;
     const D3 a = Unproject(in, wide ? 0 : 0.5, wide ? 0.5 : 0, 0);
     const D3 b = Unproject(in, wide ? 1 : 0.5, wide ? 0.5 : 1, 0);
-    e->angle = static_cast<float>(std::acos(std::clamp(Dot(Unit(a - f.eye), Unit(b - f.eye)), -1.0, 1.0)));
+    e->angle =
+        static_cast<float>(std::acos(std::clamp(vec::Dot(vec::Unit(a - f.eye), vec::Unit(b - f.eye)), -1.0, 1.0)));
     if (in[15] < in[3] || in[15] < in[7])
       st |= Refuse(kBad, "VoViewEvaluate", "the matrix view is not a camera");
     const double k = -in[15] / in[11];
@@ -266,9 +267,9 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
       f.reference = (qn + far_point) / 2;
     }
   }
-  hither = Dot(qn - f.eye, f.normal);
-  yon = far ? Dot(far_point - f.eye, f.normal) : (hither <= 1 ? 1e10 : hither * 1e10);
-  f.direction = Unit(f.reference - f.eye);
+  hither = vec::Dot(qn - f.eye, f.normal);
+  yon = far ? vec::Dot(far_point - f.eye, f.normal) : (hither <= 1 ? 1e10 : hither * 1e10);
+  f.direction = vec::Unit(f.reference - f.eye);
   if (!perspective) {
     f.corner = f.eye + f.direction - (f.horizontal + f.vertical) / 2;
   } else if (std::fabs(hither) < 1e-10) {

@@ -1,9 +1,12 @@
 // Three-component double vectors for the view module's geometry: the camera
 // frame, the window and the camera motions work in doubles and keep floats
-// only where the records hold them.
+// only where the records hold them. Dot, cross, length and unit come from
+// vec:: (vector_maths.h), whose Unit leaves a zero vector zero.
 #pragma once
 
 #include <cmath>
+
+#include "kernel/vosystem/face.h"
 
 namespace vo::view {
 
@@ -29,16 +32,6 @@ inline D3 operator-(const D3 &a) { return {-a.x, -a.y, -a.z}; }
 inline D3 operator*(const D3 &a, double k) { return {a.x * k, a.y * k, a.z * k}; }
 inline D3 operator*(double k, const D3 &a) { return a * k; }
 inline D3 operator/(const D3 &a, double k) { return {a.x / k, a.y / k, a.z / k}; }
-inline double Dot(const D3 &a, const D3 &b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-inline D3 Cross(const D3 &a, const D3 &b) {
-  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-inline double Length(const D3 &a) { return std::sqrt(Dot(a, a)); }
-// The vector scaled to unit length; a zero vector stays zero.
-inline D3 Unit(const D3 &a) {
-  const double l = Length(a);
-  return l > 0 ? a / l : a;
-}
 inline bool Finite(const D3 &a) { return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z); }
 
 }  // namespace vo::view

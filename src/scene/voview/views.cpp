@@ -221,7 +221,7 @@ VtStatus VoViewSetPinhole(VtView *view, const float *eye, const float *reference
     bad = true;
   }
   const D3 up_vector = FromFloats(up);
-  if (Finite(up_vector) && Length(up_vector) < 1e-5) {
+  if (Finite(up_vector) && vec::Length(up_vector) < 1e-5) {
     Post(kBareBad, kMessageUp, VO_MODULE_VIEW, up_vector.x, up_vector.y, up_vector.z);
     bad = true;
   }

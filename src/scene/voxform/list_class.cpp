@@ -173,6 +173,8 @@ VtStatus CarryBack(T *out, const T *in, VtTransform *t) {
   return 0;
 }
 
+// Not vec::Normalise: float or double components, the length in double with
+// a shortest length of the caller's, and zero when shorter.
 template <class T>
 void Normalise(T *out, const T *n, double shortest) {
   const double x = n[0], y = n[1], z = n[2];

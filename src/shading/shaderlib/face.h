@@ -269,15 +269,12 @@ VtStatus LightGet(void *block, uint32_t index, VtTypedValue *value) {
   return 0;
 }
 
-inline float Dot(const float *a, const float *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-inline void Cross(const float *a, const float *b, float *out) {
-  const float x = a[1] * b[2] - a[2] * b[1], y = a[2] * b[0] - a[0] * b[2], z = a[0] * b[1] - a[1] * b[0];
-  out[0] = x;
-  out[1] = y;
-  out[2] = z;
-}
-inline float Length(const float *a) { return std::sqrt(Dot(a, a)); }
-// Scales to unit length; false (unchanged) when shorter than the tolerance.
+// The libraries' float dot, cross and length are the shared ones.
+using vec::Cross;
+using vec::Dot;
+using vec::Length;
+// Scales to unit length; false (unchanged) when shorter than the tolerance,
+// a rule of its own (vec::Normalise divides anything longer than zero).
 inline bool Normalise(float *a, float tolerance = 0.001f) {
   const float n = Length(a);
   if (!(n >= tolerance)) return false;

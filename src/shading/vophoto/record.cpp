@@ -21,10 +21,6 @@ struct Vec {
 };
 Vec Of(const float *p) { return {p[0], p[1], p[2]}; }
 Vec operator-(Vec a, Vec b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-double Dot(Vec a, Vec b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Vec Cross(Vec a, Vec b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-double Length(Vec a) { return std::sqrt(Dot(a, a)); }
-Vec Scaled(Vec a, double s) { return {a.x * s, a.y * s, a.z * s}; }
 
 // A coordinate axis away from d, for a reference direction that fails.
 Vec AxisBeside(Vec d) {
@@ -37,7 +33,7 @@ void PlaneSet(float *plane, Vec n, Vec at) {
   plane[0] = static_cast<float>(n.x);
   plane[1] = static_cast<float>(n.y);
   plane[2] = static_cast<float>(n.z);
-  plane[3] = static_cast<float>(-Dot(n, at));
+  plane[3] = static_cast<float>(-vec::Dot(n, at));
 }
 
 double PlaneAt(const float *plane, const float *p) {
@@ -85,9 +81,9 @@ VtStatus LoadBegin(VtPhotometricRecord *record, const float *from, const float *
   DistributionClear(record);
   if (from != nullptr && to != nullptr) {
     const Vec d = Of(from) - Of(to);
-    const double n = Length(d);
+    const double n = vec::Length(d);
     // A light aimed at its own position shines down -z.
-    const Vec aim = n > 0 && std::isfinite(n) ? Scaled(d, 1.0 / n) : Vec{0, 0, 1};
+    const Vec aim = n > 0 && std::isfinite(n) ? vec::Scale(d, 1.0 / n) : Vec{0, 0, 1};
     record->aim[0] = static_cast<float>(aim.x);
     record->aim[1] = static_cast<float>(aim.y);
     record->aim[2] = static_cast<float>(aim.z);
@@ -140,24 +136,24 @@ VtStatus VoPhotometricRecordLoad(VtPhotometricRecord *record, const char *file_n
 void VoPhotometricRecordOrient(VtPhotometricRecord *record, const float *from, const float *to) {
   const Vec a = Of(from);
   Vec d = Of(to) - a;
-  double n = Length(d);
-  d = n >= 0.001 && std::isfinite(n) ? Scaled(d, 1.0 / n) : Vec{0, 0, -1};
+  double n = vec::Length(d);
+  d = n >= 0.001 && std::isfinite(n) ? vec::Scale(d, 1.0 / n) : Vec{0, 0, -1};
   Vec u = Of(record->equatorZero) - a;
-  n = Length(u);
-  u = n >= 0.001 && std::isfinite(n) ? Scaled(u, 1.0 / n) : AxisBeside(d);
-  Vec c = Cross(u, d);
-  if (!(Length(c) >= 0.001)) c = Cross(AxisBeside(d), d);
-  c = Scaled(c, 1.0 / Length(c));
+  n = vec::Length(u);
+  u = n >= 0.001 && std::isfinite(n) ? vec::Scale(u, 1.0 / n) : AxisBeside(d);
+  Vec c = vec::Cross(u, d);
+  if (!(vec::Length(c) >= 0.001)) c = vec::Cross(AxisBeside(d), d);
+  c = vec::Scale(c, 1.0 / vec::Length(c));
   PlaneSet(record->azimuthPlane1, c, a);
-  PlaneSet(record->azimuthPlane2, Cross(d, c), a);
+  PlaneSet(record->azimuthPlane2, vec::Cross(d, c), a);
 }
 
 double VoPhotometricRecordIntensity(const VtPhotometricRecord *record, const float *position, const float *point) {
   if (record == nullptr || record->distribution == nullptr || position == nullptr || point == nullptr) return 0.0;
   const Vec to_light = Of(position) - Of(point);
-  const double distance = Length(to_light);
+  const double distance = vec::Length(to_light);
   if (!(distance >= 1e-6) || !std::isfinite(distance)) return 0.0;
-  const double v = std::acos(std::clamp(Dot(to_light, Of(record->aim)) / distance, -1.0, 1.0));
+  const double v = std::acos(std::clamp(vec::Dot(to_light, Of(record->aim)) / distance, -1.0, 1.0));
   const uint32_t nv = record->verticalCount, nh = record->horizontalCount;
   const double vstep = record->verticalStep, hstep = record->horizontalStep;
   if (!std::isfinite(v) || nv < 2) return 0.0;
@@ -240,7 +236,7 @@ VtStatus VoPhotometricRecordSetEquatorZero(VtPhotometricRecord *record, const fl
 VtStatus VoPhotometricRecordSetAim(VtPhotometricRecord *record, const float *vector) {
   if (record == nullptr || vector == nullptr) return VO_STATUS_ERROR_BAD_ARGUMENT;
   const Vec v = Of(vector);
-  const double n = Length(v);
+  const double n = vec::Length(v);
   if (!(n > 0) || !std::isfinite(n)) return 0;
   record->aim[0] = static_cast<float>(v.x / n);
   record->aim[1] = static_cast<float>(v.y / n);

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "shading/voshader/voshader.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 
@@ -26,9 +27,6 @@ struct Vec {
   Vec operator-(const Vec &o) const { return {x - o.x, y - o.y, z - o.z}; }
   Vec operator+(const Vec &o) const { return {x + o.x, y + o.y, z + o.z}; }
   Vec operator*(double k) const { return {x * k, y * k, z * k}; }
-  double Dot(const Vec &o) const { return x * o.x + y * o.y + z * o.z; }
-  Vec Cross(const Vec &o) const { return {y * o.z - z * o.y, z * o.x - x * o.z, x * o.y - y * o.x}; }
-  double Length() const { return std::sqrt(Dot(*this)); }
 };
 
 bool Same(double a, double b) { return std::fabs(a - b) < (std::fabs(a) + std::fabs(b) + 1) * 0.0001; }
@@ -58,7 +56,7 @@ VtStatus GradientSolve(const Vec P[3], const Vec &N, const double c[3], Vec *dir
   const double det = Det(rows[0], rows[1], rows[2]);
   if (std::fabs(det) < 1e-12) return kDegenerate;
   const Vec X = Cramer(rows, {c[0] - c[1], c[0] - c[2], 0}, det);
-  const double length = X.Length();
+  const double length = vec::Length(X);
   if (length < 1e-6) return kDegenerate;
   *direction = X * (1 / length);
   *step = 1 / length;
@@ -68,17 +66,17 @@ VtStatus GradientSolve(const Vec P[3], const Vec &N, const double c[3], Vec *dir
 VtStatus TwoPointSolve(const Vec &A, const Vec &B, double sA, double tA, double sB, double tB, const Vec &N,
                        Frame *f) {
   const Vec D = B - A;
-  const double len = D.Length();
+  const double len = vec::Length(D);
   if (len <= 1e-12) return kDegenerate;
   const Vec u = D * (1 / len);
   if (std::fabs(sB - sA) > std::fabs(tB - tA)) {
     f->dPds = sB - sA < 0 ? u * -1 : u;
-    f->dPdt = N.Cross(f->dPds);
+    f->dPdt = vec::Cross(N, f->dPds);
     f->ds = len / std::fabs(sB - sA);
     f->dt = kFar;
   } else {
     f->dPdt = tB - tA < 0 ? u * -1 : u;
-    f->dPds = f->dPdt.Cross(N);
+    f->dPds = vec::Cross(f->dPdt, N);
     f->ds = kFar;
     f->dt = len / std::fabs(tB - tA);
   }
@@ -97,10 +95,10 @@ bool CoincidentSolve(const Vec P[3], const double s[3], const double t[3], const
     const int first = kKept[i][0], second = kKept[i][1];
     Vec moved = P[first];
     const Vec edge = P[b] - P[a];
-    const double edge_length = edge.Length();
+    const double edge_length = vec::Length(edge);
     if (edge_length > 0) {
       const Vec e = edge * (1 / edge_length);
-      moved = moved + e * ((P[second] - moved).Dot(e));
+      moved = moved + e * (vec::Dot(P[second] - moved, e));
     }
     *status = TwoPointSolve(moved, P[second], s[first], t[first], s[second], t[second], N, f);
     return true;
@@ -131,11 +129,11 @@ VtStatus GeneralSolve(Vec P[3], const double s[3], const double t[3], const Vec 
     if (std::fabs(frame_det) < 1e-16) return kDegenerate;
   }
   const Vec rows[3] = {g, h, N};
-  const double level = N.Dot(base);
+  const double level = vec::Dot(N, base);
   const Vec X1 = Cramer(rows, {s[1] + 1, t[1], level}, frame_det);
   const Vec X2 = Cramer(rows, {s[1], t[1] + 1, level}, frame_det);
   const Vec dPds = X1 - base, dPdt = X2 - base;
-  const double ls = dPds.Length(), lt = dPdt.Length();
+  const double ls = vec::Length(dPds), lt = vec::Length(dPdt);
   if (ls < 1e-6 || lt < 1e-6) return kDegenerate;
   f->dPds = dPds * (1 / ls);
   f->dPdt = dPdt * (1 / lt);
@@ -150,13 +148,13 @@ VtStatus FrameSolve(Vec P[3], const double s[3], const double t[3], const Vec &N
   if (s_constant && t_constant) return kDegenerate;
   if (s_constant) {
     if (VtStatus st = GradientSolve(P, N, t, &f->dPdt, &f->dt)) return st;
-    f->dPds = f->dPdt.Cross(N);
+    f->dPds = vec::Cross(f->dPdt, N);
     f->ds = kFar;
     return 0;
   }
   if (t_constant) {
     if (VtStatus st = GradientSolve(P, N, s, &f->dPds, &f->ds)) return st;
-    f->dPdt = N.Cross(f->dPds);
+    f->dPdt = vec::Cross(N, f->dPds);
     f->dt = kFar;
     return 0;
   }
@@ -185,13 +183,13 @@ VtStatus TextureFrameSolve(const float positions[3][3], const float coordinates[
   const Vec N{normal[0], normal[1], normal[2]};
   Frame f{};
   if (VtStatus st = FrameSolve(P, s, t, N, &f)) return st;
-  const double c = std::fabs(f.dPds.Dot(f.dPdt));
+  const double c = std::fabs(vec::Dot(f.dPds, f.dPdt));
   if (std::fabs(c - 1) <= (c + 2) * 1e-6) return kDegenerate;  // parallel directions
   Store(f.dPds, out->dPds);
   Store(f.dPdt, out->dPdt);
   out->ds = static_cast<float>(f.ds);
   out->dt = static_cast<float>(f.dt);
-  out->handedness = f.dPds.Cross(f.dPdt).Dot(N) < 0 ? 1u : 0u;
+  out->handedness = vec::Dot(vec::Cross(f.dPds, f.dPdt), N) < 0 ? 1u : 0u;
   return 0;
 }
 

@@ -12,13 +12,10 @@
 #include <cmath>
 
 #include "shading/voshader/voshader.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 namespace {
-
-double Dot(const float *a, const float *b) {
-  return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] + static_cast<double>(a[2]) * b[2];
-}
 
 void Mirror(float *R, const float *I, const float *N, double c) {
   for (int a = 0; a < 3; ++a) R[a] = static_cast<float>(I[a] - 2.0 * c * N[a]);
@@ -27,7 +24,7 @@ void Mirror(float *R, const float *I, const float *N, double c) {
 }  // namespace
 
 int32_t FresnelDielectric(float *F, float *R, float *T, double eta, const float *I, const float *N) {
-  double c = Dot(I, N);
+  double c = vec::DotD(I, N);
   if (R != nullptr) Mirror(R, I, N, c);
   const bool entering = c <= 0.0;
   double n = 1.0 / eta, s = eta;
@@ -57,7 +54,7 @@ int32_t FresnelDielectric(float *F, float *R, float *T, double eta, const float 
 }
 
 void FresnelConductor(float *F, float *R, const float *n, const float *k, const float *I, const float *N) {
-  double c = Dot(I, N);
+  double c = vec::DotD(I, N);
   if (R != nullptr) Mirror(R, I, N, c);
   c = std::fabs(c);
   const double s2 = 1.0 - c * c;
@@ -87,7 +84,7 @@ int32_t FresnelCoefficients(VtShaderGlobals *g, float *F, float *R, float *T, do
   float V[3] = {-g->unitI[0], -g->unitI[1], -g->unitI[2]};
   Normalise(V);
   Normalise(g->N);
-  double c = Dot(V, g->N);
+  double c = vec::DotD(V, g->N);
   if (R != nullptr)
     for (int i = 0; i < 3; ++i) R[i] = static_cast<float>(2.0 * c * g->N[i] - V[i]);
   constexpr double kFreeSpace = 376.7;
@@ -120,8 +117,10 @@ int32_t FresnelCoefficients(VtShaderGlobals *g, float *F, float *R, float *T, do
   return 1;
 }
 
+// Not vec::Normalise: the length and the quotients are taken in double, then
+// narrowed, which rounds differently from float division.
 void Normalise(float *v) {
-  const double len = std::sqrt(Dot(v, v));
+  const double len = std::sqrt(vec::DotD(v, v));
   if (len > 0.0)
     for (int a = 0; a < 3; ++a) v[a] = static_cast<float>(v[a] / len);
 }

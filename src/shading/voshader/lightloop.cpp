@@ -15,14 +15,13 @@
 #include <cstring>
 
 #include "shading/voshader/voshader.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 
 namespace {
 
 constexpr float kNear = 1e-12f;
-
-float Dot(const float *a, const float *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 struct PointArgs {
   const float *P;
@@ -63,8 +62,8 @@ void FallOffStep(const ShadingContext *s, VtLightData *d) {
 // light cannot reach the point.
 bool Reaches(VtLightData *d, const PointArgs &a) {
   for (int i = 0; i < 3; ++i) d->toLight[i] = d->position[i] - a.P[i];
-  d->nDotToLight = a.N != nullptr ? Dot(a.N, d->toLight) : 1;
-  d->distanceSquared = Dot(d->toLight, d->toLight);
+  d->nDotToLight = a.N != nullptr ? vec::Dot(a.N, d->toLight) : 1;
+  d->distanceSquared = vec::Dot(d->toLight, d->toLight);
   d->distance = std::sqrt(d->distanceSquared);
   d->lit = 0;
   return d->nDotToLight > 0 && d->distance >= kNear;
@@ -80,7 +79,7 @@ bool PointEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) 
 
 bool SpotEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
   if (!Reaches(d, a)) return false;
-  d->axisDotToLight = Dot(d->direction, d->toLight);
+  d->axisDotToLight = vec::Dot(d->direction, d->toLight);
   d->cosAxis = d->axisDotToLight / d->distance;
   if (!(d->cosAxis > d->cosOuter)) return false;
   d->colourAtPoint = d->colour;
@@ -92,7 +91,7 @@ bool SpotEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
 }
 
 bool DistantEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
-  d->nDotToLight = a.N != nullptr ? Dot(a.N, d->direction) : 1;
+  d->nDotToLight = a.N != nullptr ? vec::Dot(a.N, d->direction) : 1;
   d->lit = 0;
   if (d->nDotToLight <= 0) return false;
   d->colourAtPoint = d->colour;
@@ -106,8 +105,8 @@ bool ClassVectorEvaluate(const ShadingContext *s, VtLightData *d, const PointArg
   if (d->lightClass == nullptr || d->lightClass->evaluateImage == nullptr) return false;
   (void)d->lightClass->evaluateImage(d->self);
   d->colourAtPoint = VtColour{g->lightColour[0], g->lightColour[1], g->lightColour[2]};
-  d->nDotToLight = a.N != nullptr ? Dot(a.N, g->lightVector) : 1;
-  d->distanceSquared = Dot(g->lightVector, g->lightVector);
+  d->nDotToLight = a.N != nullptr ? vec::Dot(a.N, g->lightVector) : 1;
+  d->distanceSquared = vec::Dot(g->lightVector, g->lightVector);
   d->distance = std::sqrt(d->distanceSquared);
   if (d->nDotToLight <= 0 || d->distance < kNear) return false;
   for (int i = 0; i < 3; ++i) d->toLight[i] = g->lightVector[i] / d->distance;
@@ -118,7 +117,7 @@ bool ClassVectorEvaluate(const ShadingContext *s, VtLightData *d, const PointArg
 
 bool EyeEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
   d->colourAtPoint = d->colour;
-  d->nDotToLight = a.N != nullptr ? -Dot(a.N, s->globals->unitI) : 1;
+  d->nDotToLight = a.N != nullptr ? -vec::Dot(a.N, s->globals->unitI) : 1;
   d->lit = 1;
   d->intensity = d->visibility = 1;
   return true;
@@ -126,13 +125,13 @@ bool EyeEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
 
 bool ProjectorEvaluate(ShadingContext *s, VtLightData *d, const PointArgs &a) {
   if (!Reaches(d, a)) return false;
-  d->axisDotToLight = Dot(d->direction, d->toLight);
+  d->axisDotToLight = vec::Dot(d->direction, d->toLight);
   d->cosAxis = d->axisDotToLight / d->distance;
   if (!(d->cosAxis > 0)) return false;
-  const float depth = d->planeOffset - Dot(d->direction, a.P);
+  const float depth = d->planeOffset - vec::Dot(d->direction, a.P);
   float from[3];
   for (int i = 0; i < 3; ++i) from[i] = a.P[i] - d->projectorOrigin[i];
-  const float sp = Dot(from, d->axisU) / depth, tp = Dot(from, d->axisV) / depth;
+  const float sp = vec::Dot(from, d->axisU) / depth, tp = vec::Dot(from, d->axisV) / depth;
   if (!(sp >= -0.5f && sp <= 0.5f && tp >= -0.5f && tp <= 0.5f)) return false;
   float sample[3] = {1, 1, 1};
   if (VoShaderPushEnvironment() == 0) {

@@ -12,22 +12,10 @@
 
 #include "scene/vogeom/face.h"
 #include "shading/voshader/voshader.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 namespace {
-
-void Cross(float *out, const float *a, const float *b) {
-  const float c[3] = {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
-  for (int i = 0; i < 3; ++i) out[i] = c[i];
-}
-
-double Length(const float *v) {
-  return std::sqrt(static_cast<double>(v[0]) * v[0] + static_cast<double>(v[1]) * v[1] + static_cast<double>(v[2]) * v[2]);
-}
-
-double Dot(const float *a, const float *b) {
-  return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] + static_cast<double>(a[2]) * b[2];
-}
 
 // The Hermite segment from knot k + 1 to knot k + 2 with end tangents
 // p2 - p0 and p3 - p1, components `stride` floats apart.
@@ -57,8 +45,8 @@ void FrameNormal(float *out, const VtShaderGlobals *g, const float *M, double ds
     A[a] = static_cast<float>(ds * M[a] + 0.01 * g->dPds[a]);
     B[a] = static_cast<float>(dt * M[a] + 0.01 * g->dPdt[a]);
   }
-  if (g->textureHandedness != 0) Cross(out, B, A);
-  else Cross(out, A, B);
+  if (g->textureHandedness != 0) vec::Cross(B, A, out);
+  else vec::Cross(A, B, out);
   Normalise(out);
 }
 
@@ -66,15 +54,15 @@ void FrameNormal(float *out, const VtShaderGlobals *g, const float *M, double ds
 void TiltCarry(float *out, ShadingContext *s, const float *C) {
   const VtShaderGlobals *g = s->globals;
   const float *N = g->N, *Ng = g->Ng;
-  const double c = Dot(N, Ng);
+  const double c = vec::DotD(N, Ng);
   if (c >= 0.999) {
     for (int a = 0; a < 3; ++a) out[a] = C[a];
     return;
   }
-  if (c <= 0.85 || Dot(Ng, C) <= 0.85) {
+  if (c <= 0.85 || vec::DotD(Ng, C) <= 0.85) {
     float axis[3];
-    Cross(axis, Ng, N);
-    if (Length(axis) < 1e-12) {  // N = -Ng: no axis to turn about
+    vec::Cross(Ng, N, axis);
+    if (vec::LengthD(axis) < 1e-12) {  // N = -Ng: no axis to turn about
       for (int a = 0; a < 3; ++a) out[a] = C[a];
       return;
     }
@@ -117,7 +105,7 @@ double VoSurfaceCurvature() {
   const float *angle = PropertyField<float>(g->prim, g->poly, VO_POLY_ANGLE);
   const float *root_area = PropertyField<float>(g->prim, g->poly, VO_POLY_SQRTAREA);
   if (angle == nullptr || !(*angle > 0) || root_area == nullptr) return 0;
-  const double facing = Dot(g->unitI, g->Ng);
+  const double facing = vec::DotD(g->unitI, g->Ng);
   if (std::fabs(facing) < 1e-12 || std::fabs(*root_area) < 1e-12) return 0;
   const double k = s->angle_tangent != nullptr ? *s->angle_tangent : 0.0;
   const double c = -(k * g->modI / facing) * *angle / *root_area;
@@ -136,8 +124,8 @@ void VoCalculateNormal3D(float *out, const float *point, VtHeightFunction3D h, v
     T1[2] = N[0];
   }
   float T2[3];
-  Cross(T2, N, T1);
-  const double e1 = 0.01 / Length(T1), e2 = 0.01 / Length(T2);
+  vec::Cross(N, T1, T2);
+  const double e1 = 0.01 / vec::LengthD(T1), e2 = 0.01 / vec::LengthD(T2);
   float p1[3], p2[3];
   for (int a = 0; a < 3; ++a) {
     p1[a] = static_cast<float>(point[a] + e1 * T1[a]);
@@ -149,7 +137,7 @@ void VoCalculateNormal3D(float *out, const float *point, VtHeightFunction3D h, v
     A[a] = static_cast<float>(((h1 - h0) * N[a] + e1 * T1[a]) * 100.0);
     B[a] = static_cast<float>(((h2 - h0) * N[a] + e2 * T2[a]) * 100.0);
   }
-  Cross(out, A, B);
+  vec::Cross(A, B, out);
   Normalise(out);
 }
 

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "shading/voshader/voshader.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 
@@ -26,10 +27,6 @@ double VoIntPower(double x, int32_t n) {
 }
 
 namespace {
-
-double Dot(const float *a, const float *b) {
-  return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] + static_cast<double>(a[2]) * b[2];
-}
 
 bool Positional(int32_t kind) {
   return kind == VO_LIGHT_POINT || kind == VO_LIGHT_SPOT || kind == VO_LIGHT_GONIOMETRIC ||
@@ -92,22 +89,22 @@ bool Travel(const VtShaderGlobals *g, const VtLightData *l, float *L) {
 
 int HalfVector(float *out, const float *a, const float *b) {
   for (int i = 0; i < 3; ++i) out[i] = b[i] - a[i];
-  if (Dot(out, out) <= 0.0) return 2;
+  if (vec::DotD(out, out) <= 0.0) return 2;
   Normalise(out);
   return 0;
 }
 
 int HalfVectorRefracted(float *out, const float *L, const float *V, double eta) {
   const double m = eta >= 1.0 ? 1.0 / eta : eta;
-  if (!(Dot(L, V) >= m)) return 1;
+  if (!(vec::DotD(L, V) >= m)) return 1;
   for (int i = 0; i < 3; ++i) out[i] = static_cast<float>(L[i] - eta * V[i]);
-  if (Dot(out, out) <= 0.0) return 2;
+  if (vec::DotD(out, out) <= 0.0) return 2;
   Normalise(out);
   return 0;
 }
 
 double CosinePower(const float *N, const float *H, double e) {
-  const double d = Dot(N, H);
+  const double d = vec::DotD(N, H);
   return d >= 0.0 ? std::pow(static_cast<double>(static_cast<float>(d)), e) : 0.0;
 }
 
@@ -138,7 +135,7 @@ void Specular(float *out, double e, const float *M, bool with_normal) {
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     double c = 0.0, weight = l->intensity;
     if (l->kind == VO_LIGHT_EYE) {
-      c = with_normal ? Dot(M, l->direction) : l->nDotToLight;
+      c = with_normal ? vec::DotD(M, l->direction) : l->nDotToLight;
       if (c <= 0.0) continue;
       Accumulate(out, l, Power(c, e, &g->specular_power));
       continue;
@@ -146,15 +143,15 @@ void Specular(float *out, double e, const float *M, bool with_normal) {
     float H[3];
     if (l->kind == VO_LIGHT_DISTANT) {
       for (int a = 0; a < 3; ++a) H[a] = l->direction[a] - g->unitI[a];
-      weight = l->intensity * (with_normal ? Dot(M, l->direction) : l->nDotToLight);
+      weight = l->intensity * (with_normal ? vec::DotD(M, l->direction) : l->nDotToLight);
     } else if (Positional(l->kind)) {
       for (int a = 0; a < 3; ++a) H[a] = l->toLight[a] / l->distance - g->unitI[a];
     } else {
       continue;
     }
-    const double d = Dot(M, H);
+    const double d = vec::DotD(M, H);
     if (d <= 0.0) continue;
-    c = d / std::sqrt(Dot(H, H));
+    c = d / std::sqrt(vec::DotD(H, H));
     Accumulate(out, l, Power(c, e, &g->specular_power) * weight);
   }
 }
@@ -192,11 +189,11 @@ void VoDiffuseTermWithNormal(float *out, const float *M) {
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     if (TransientSkipped(g, l)) continue;
     if (l->kind == VO_LIGHT_DISTANT) {
-      Accumulate(out, l, Dot(M, l->direction) * l->intensity);
+      Accumulate(out, l, vec::DotD(M, l->direction) * l->intensity);
     } else if (l->kind == VO_LIGHT_EYE) {
-      Accumulate(out, l, Dot(M, l->direction));
+      Accumulate(out, l, vec::DotD(M, l->direction));
     } else if (Positional(l->kind)) {
-      const double c = Dot(M, l->toLight) / (l->kind == VO_LIGHT_GONIOMETRIC ? 1.0 : l->distance);
+      const double c = vec::DotD(M, l->toLight) / (l->kind == VO_LIGHT_GONIOMETRIC ? 1.0 : l->distance);
       if (c > 0.0) Accumulate(out, l, l->intensity * c);
     }
   }
@@ -216,12 +213,12 @@ void VoPhongTerm(float *out, double e) {
   if (g == nullptr) return;
   float R[3];
   VoReflect(R, g->unitI, g->N);
-  const double length = std::sqrt(Dot(R, R));
+  const double length = std::sqrt(vec::DotD(R, R));
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     double c = 0.0, weight = l->intensity;
-    if (l->kind == VO_LIGHT_DISTANT) c = Dot(R, l->direction) / length;
-    else if (Positional(l->kind)) c = Dot(R, l->toLight) / (length * l->distance);
-    else if (l->kind == VO_LIGHT_EYE) c = -Dot(R, g->unitI), weight = 1.0;
+    if (l->kind == VO_LIGHT_DISTANT) c = vec::DotD(R, l->direction) / length;
+    else if (Positional(l->kind)) c = vec::DotD(R, l->toLight) / (length * l->distance);
+    else if (l->kind == VO_LIGHT_EYE) c = -vec::DotD(R, g->unitI), weight = 1.0;
     else continue;
     if (c <= 0.0) continue;
     Accumulate(out, l, Power(c, e, &g->phong_power) * weight);

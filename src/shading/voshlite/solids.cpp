@@ -9,6 +9,7 @@
 
 #include "shading/voshlite/solids.h"
 #include "shading/voshlite/voshlite.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::lite {
 
@@ -85,8 +86,6 @@ constexpr float kVeinOffsets[kKnots][3] = {
     {}, {}, {0.5f, 0.5f, 0.6f}, {0.3f, 0.3f, 0.38f}, {0.2f, 0.2f, 0.225f}, {0.1f, 0.1f, 0.1f}, {0.06f, 0.06f, 0.06f},
     {0.1f, 0.1f, 0.1f}, {-0.2f, -0.25f, -0.2f}, {-0.5f, -0.4f, -0.5f}, {-0.3f, -0.3f, -0.3f}, {}, {-0.1f, -0.1f, -0.1f}};
 
-void Scaled(float *out, const float *p, float k) { Set3(out, p[0] * k, p[1] * k, p[2] * k); }
-
 // The colour of the marble spline for a turbulence t above its threshold:
 // knot 0 below, the spline over [0, 1] of 4t, knot 11 beyond; false (and
 // red) when t is not a number or the spline refuses.
@@ -148,12 +147,12 @@ VtStatus MarbleEvaluate(void *block) {
     knots = shaded;
   }
   float q[3], gq[3], colour[3];
-  Scaled(q, g->P, b->k);
+  vec::Scale(g->P, b->k, q);
   if (!MarbleColour(colour, VoTurbulence3(q, static_cast<uint32_t>(b->detail)) - 0.4f, knots))
     return Copy3(g->Co, kRed), 0;  // no colour to put grain on
-  Scaled(gq, q, b->g);
+  vec::Scale(q, b->g, gq);
   const auto grain = static_cast<float>(1 + b->halfGrain * (0.5 - VoNoise3(gq)));
-  Scaled(g->Co, colour, grain);
+  vec::Scale(colour, grain, g->Co);
   return 0;
 }
 
@@ -271,7 +270,7 @@ const ClassDescription kSimpleWood{"vxs_simple_wood_colour", "simple wood", VO_S
 
 void BlueMarbleColourAt(const VtBlueMarbleParams *b, const float *point, float out[3]) {
   float q[3];
-  Scaled(q, point, b->k);
+  vec::Scale(point, b->k, q);
   (void)MarbleColour(out, VoTurbulence3(q, static_cast<uint32_t>(b->detail.i)) - 0.375f, kBlueMarbleKnots);
 }
 
@@ -281,7 +280,7 @@ void SimpleWoodColourAt(const VtSimpleWoodParams *b, const float light[3], const
   Set3(d, point[0] - b->point[0], point[1] - b->point[1], point[2] - b->point[2]);
   const float a = Dot(d, b->unitAxis), r2 = Dot(d, d) - a * a;
   const float r = r2 > 0 ? std::sqrt(r2) : 0;
-  Scaled(d10, d, 10);
+  vec::Scale(d, 10, d10);
   const float f = Wrap(static_cast<float>(VoNoise3(d10) * b->noise + b->k * r), 1.0f);
   const double w = VoSmoothStep(0, 0.8, f) * (1 - VoSmoothStep(0.83, 0.9, f));
   Mix(out, dark, light, static_cast<float>(w));

@@ -26,7 +26,6 @@ constexpr double kPi = std::numbers::pi;
 constexpr double kTiny = 1e-9;
 constexpr int kSpecularSteps = 100;
 
-double Dot3(const double *a, const double *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 double Unit1(double x) { return x < -1.0 ? -1.0 : (x > 1.0 ? 1.0 : x); }
 // x^p for x > 0, else 0 (a negative base never meets a real power); the
 // whole power, when there is one, by repeated squaring.
@@ -40,9 +39,10 @@ double PowerOf(double x, double p, int32_t whole) {
   }
   return r;
 }
-// Scales to unit length; false when shorter than kTiny (or not finite).
+// Scales to unit length; false when shorter than kTiny (or not finite), a
+// refusal vec::Normalise does not make.
 bool Unit(double *a) {
-  const double n = std::sqrt(Dot3(a, a));
+  const double n = std::sqrt(vec::Dot(a, a));
   if (!(n >= kTiny) || !std::isfinite(n)) return false;
   for (int i = 0; i < 3; ++i) a[i] /= n;
   return true;
@@ -87,7 +87,7 @@ double HeldCylinderDistance(float d) {
 CylinderTerms CylinderReflection(const double *L, const double *V, const double *N, const double *X, double h,
                                  double d, double p, int32_t whole) {
   CylinderTerms t{};
-  const double lx = Dot3(L, X), ln = Dot3(L, N), vx = Dot3(V, X), vn = Dot3(V, N);
+  const double lx = vec::Dot(L, X), ln = vec::Dot(L, N), vx = vec::Dot(V, X), vn = vec::Dot(V, N);
   const double pl = std::sqrt(lx * lx + ln * ln), pv = std::sqrt(vx * vx + vn * vn);
   if (!(pl >= kTiny && pv >= kTiny)) return t;
   const double Al = std::fabs(std::asin(Unit1(lx / pl))), Av = std::fabs(std::asin(Unit1(vx / pv)));
@@ -119,7 +119,7 @@ CylinderTerms CylinderReflection(const double *L, const double *V, const double 
   double H[3] = {L[0] + V[0], L[1] + V[1], L[2] + V[2]};
   if (!Unit(H)) std::copy(N, N + 3, H);
   const double side = lx >= 0 ? 1.0 : -1.0;
-  const double hn = Dot3(H, N), hx = side * Dot3(H, X);
+  const double hn = vec::Dot(H, N), hx = side * vec::Dot(H, X);
   const double step = (hi + lo) / kSpecularSteps, cs = std::cos(step), sn = std::sin(step);
   double c = std::cos(-lo), sp = std::sin(-lo), v0 = std::cos(s - lo), v1 = std::sin(s - lo);
   double sum = 0;
@@ -177,7 +177,7 @@ void AnisotropicLights(VtShaderGlobals *g, float *D, float *S, double p, int32_t
   double X[3] = {cross[0], cross[1], cross[2]};
   if (!Unit(N) || !Unit(V)) return;
   // The cross direction is taken across the normal.
-  const double xn = Dot3(X, N);
+  const double xn = vec::Dot(X, N);
   for (int i = 0; i < 3; ++i) X[i] -= xn * N[i];
   if (!Unit(X)) return;
   (void)VoShadingInitialiseLights();

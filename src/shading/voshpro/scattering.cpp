@@ -210,8 +210,6 @@ struct Ray {
   double length;  // modI
 };
 
-double Dot3(const double *a, const double *b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-
 struct Interval {
   double from, to;
   bool Empty() const { return !(from < to); }
@@ -253,10 +251,10 @@ Interval ConeInterval(const ScatterVolume &v, const Ray &r) {
     axis[i] = v.axis[i];
   }
   const double k2 = 1.0 + static_cast<double>(v.slope) * v.slope;
-  const double oa = Dot3(o, axis), da = Dot3(r.direction, axis);
-  const double a = Dot3(r.direction, r.direction) - k2 * da * da;
-  const double b = 2 * (Dot3(o, r.direction) - k2 * oa * da);
-  const double c = Dot3(o, o) - k2 * oa * oa;
+  const double oa = vec::Dot(o, axis), da = vec::Dot(r.direction, axis);
+  const double a = vec::Dot(r.direction, r.direction) - k2 * da * da;
+  const double b = 2 * (vec::Dot(o, r.direction) - k2 * oa * da);
+  const double c = vec::Dot(o, o) - k2 * oa * oa;
   // In front of the plane through the location across the axis.
   Interval front{0, kFar};
   if (da > 0)
@@ -276,7 +274,7 @@ Interval SphereInterval(const ScatterVolume &v, const Ray &r) {
   if (v.reach >= kUnbounded) return {0, kFar};
   double o[3];
   for (int i = 0; i < 3; ++i) o[i] = r.origin[i] - v.location[i];
-  const double b = Dot3(o, r.direction), c = Dot3(o, o) - static_cast<double>(v.reach) * v.reach;
+  const double b = vec::Dot(o, r.direction), c = vec::Dot(o, o) - static_cast<double>(v.reach) * v.reach;
   const double disc = b * b - c;
   if (!(disc > 0)) return {0, 0};
   const double root = std::sqrt(disc);
@@ -500,7 +498,7 @@ VtStatus ScatterEvaluate(void *block) {
     w.ray.direction[i] = g->unitI[i];
   }
   w.ray.length = std::isfinite(g->modI) ? g->modI : 0.0;
-  if (!std::isfinite(Dot3(w.ray.origin, w.ray.direction))) return 0;
+  if (!std::isfinite(vec::Dot(w.ray.origin, w.ray.direction))) return 0;
   double sum[3] = {0, 0, 0};
   for (const ScatterVolume *v = s->volumes; v != nullptr; v = v->next) {
     const Interval seg = Segment(*v, w.ray, p.maxDepth);
@@ -510,7 +508,7 @@ VtStatus ScatterEvaluate(void *block) {
     w.length = seg.to - seg.from;
     double o[3];
     for (int i = 0; i < 3; ++i) o[i] = w.ray.origin[i] - v->location[i];
-    w.a = -Dot3(o, w.ray.direction);
+    w.a = -vec::Dot(o, w.ray.direction);
     double foot2 = 0;
     for (int i = 0; i < 3; ++i) {
       const double x = o[i] + w.a * w.ray.direction[i];

@@ -126,13 +126,6 @@ constexpr VtSkyZenithProc kZenithProcs[] = {
 struct D3 {
   double x, y, z;
 };
-D3 Sum(D3 a, D3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-D3 Unit(D3 a) {
-  const double n = std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z);
-  return n > 0 ? D3{a.x / n, a.y / n, a.z / n} : a;
-}
-double DotD(D3 a, D3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-D3 CrossD(D3 a, D3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
 
 // The base meshes: vertices and triangles.
 struct Base {
@@ -158,9 +151,9 @@ Base BaseMesh(int b) {
     m.vertices[0] = {0, 0, 1};
     const double ring[] = {270, 198, 126, 54, 342};
     for (int i = 0; i < 5; ++i) m.vertices[6 + 2 * i] = Ring(ring[i]);
-    for (int i = 0; i < 5; ++i) m.vertices[1 + i] = Unit(Sum(m.vertices[0], m.vertices[6 + 2 * i]));
+    for (int i = 0; i < 5; ++i) m.vertices[1 + i] = vec::Unit(vec::Add(m.vertices[0], m.vertices[6 + 2 * i]));
     for (int i = 0; i < 5; ++i)
-      m.vertices[7 + 2 * i] = Unit(Sum(m.vertices[6 + 2 * i], m.vertices[6 + 2 * ((i + 1) % 5)]));
+      m.vertices[7 + 2 * i] = vec::Unit(vec::Add(m.vertices[6 + 2 * i], m.vertices[6 + 2 * ((i + 1) % 5)]));
     const double horizon[] = {252, 216, 180, 144, 108, 72, 36, 0, 324, 288};
     for (int i = 0; i < 10; ++i) m.vertices[16 + i] = Horizon(horizon[i]);
     m.triangles = {{0, 1, 2},  {0, 2, 3},  {0, 3, 4},   {0, 4, 5},   {0, 5, 1},   {1, 6, 7},   {2, 7, 8},
@@ -175,8 +168,8 @@ Base BaseMesh(int b) {
 
 // The spherical excess of the triangle of unit vectors.
 double SolidAngle(D3 a, D3 b, D3 c) {
-  const double triple = std::fabs(DotD(a, CrossD(b, c)));
-  const double below = 1 + DotD(a, b) + DotD(b, c) + DotD(c, a);
+  const double triple = std::fabs(vec::Dot(a, vec::Cross(b, c)));
+  const double below = 1 + vec::Dot(a, b) + vec::Dot(b, c) + vec::Dot(c, a);
   const double e = 2 * std::atan2(triple, below);
   return std::isfinite(e) ? e : 0.0;
 }
@@ -228,8 +221,8 @@ bool Dome(VtSkyModel *m) {
     for (uint32_t i = 0; i <= k; ++i)
       for (uint32_t j = 0; i + j <= k; ++j) {
         const double a = static_cast<double>(i) / k, c = static_cast<double>(j) / k;
-        const D3 q = Unit({A.x + a * (B.x - A.x) + c * (C.x - A.x), A.y + a * (B.y - A.y) + c * (C.y - A.y),
-                           A.z + a * (B.z - A.z) + c * (C.z - A.z)});
+        const D3 q = vec::Unit(D3{A.x + a * (B.x - A.x) + c * (C.x - A.x), A.y + a * (B.y - A.y) + c * (C.y - A.y),
+                                  A.z + a * (B.z - A.z) + c * (C.z - A.z)});
         float *out = m->vertices + 3 * static_cast<size_t>(at(i, j));
         out[0] = static_cast<float>(q.x), out[1] = static_cast<float>(q.y), out[2] = static_cast<float>(q.z);
         grid[at(i, j) - v] = q;
@@ -238,7 +231,7 @@ bool Dome(VtSkyModel *m) {
       VtSkyPatch &s = m->patches[p++];
       s = VtSkyPatch{};
       const D3 pa = grid[a - v], pb = grid[b - v], pc = grid[c - v];
-      const D3 direction = Unit(Sum(Sum(pa, pb), pc));
+      const D3 direction = vec::Unit(vec::Add(vec::Add(pa, pb), pc));
       s.direction[0] = static_cast<float>(direction.x);
       s.direction[1] = static_cast<float>(direction.y);
       s.direction[2] = static_cast<float>(direction.z);
@@ -260,19 +253,18 @@ bool Dome(VtSkyModel *m) {
 // The dome's frame: north and up made orthonormal, east = north x up.
 void Frame(VtSkyModel *m) {
   D3 north{m->north[0], m->north[1], m->north[2]}, up{m->up[0], m->up[1], m->up[2]};
-  const auto length = [](D3 a) { return std::sqrt(DotD(a, a)); };
-  north = length(north) >= 0.001 && std::isfinite(length(north)) ? Unit(north) : D3{0, 1, 0};
-  up = length(up) >= 0.001 && std::isfinite(length(up)) ? Unit(up) : D3{0, 0, 1};
-  D3 east = CrossD(north, up);
-  const double n = length(east);
+  north = vec::Length(north) >= 0.001 && std::isfinite(vec::Length(north)) ? vec::Unit(north) : D3{0, 1, 0};
+  up = vec::Length(up) >= 0.001 && std::isfinite(vec::Length(up)) ? vec::Unit(up) : D3{0, 0, 1};
+  D3 east = vec::Cross(north, up);
+  const double n = vec::Length(east);
   if (std::fabs(n - 1) > (n + 2) * 0.001) {
     if (n >= 0.001) {
-      east = Unit(east);
-      up = CrossD(east, north);
+      east = vec::Unit(east);
+      up = vec::Cross(east, north);
     } else {
       const D3 axis = std::fabs(north.z) >= 0.5 ? D3{1, 0, 0} : D3{0, 0, 1};
-      up = Unit(CrossD(CrossD(north, axis), north));
-      east = Unit(CrossD(north, up));
+      up = vec::Unit(vec::Cross(vec::Cross(north, axis), north));
+      east = vec::Unit(vec::Cross(north, up));
     }
   }
   if (m->transform != nullptr) (void)VoTransformDestroy(m->transform);

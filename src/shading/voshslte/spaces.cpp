@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "shading/voshslte/voshslte.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::shaderlib {
 
@@ -78,8 +79,6 @@ void ScalePair(float scale, float *inverse, float *effective) {
   *inverse = scale != 0 ? 1.0f / scale : 1.0f;
   *effective = scale != 0 ? scale : 1.0f;
 }
-
-void Scaled3(float *to, const float *from, float k) { Set3(to, from[0] * k, from[1] * k, from[2] * k); }
 
 // A unit vector across a.
 void Perpendicular(const float *a, float *out) {
@@ -155,7 +154,7 @@ VtStatus UvEvaluate(void *block) {
   g->s = g->u * b->inverseU;
   g->t = (1 - g->v) * b->inverseV;
   if (g->dPds != nullptr && g->dPdu != nullptr) Copy3(g->dPds, g->dPdu);
-  if (g->dPdt != nullptr && g->dPdv != nullptr) Scaled3(g->dPdt, g->dPdv, -1);
+  if (g->dPdt != nullptr && g->dPdv != nullptr) vec::Scale(g->dPdv, -1, g->dPdt);
   g->ds = g->du * b->effectiveU;
   g->dt = g->dv * b->effectiveV;
   return 0;
@@ -257,13 +256,13 @@ VtStatus CylindricalEvaluate(void *block) {
     Copy3(dPds, b->side);  // ds keeps its value: the axis has no circumference
   } else {
     g->s = AroundAxis(q, rho, d, b->reference, b->side, b->turn);
-    Scaled3(q, q, 1.0f / rho);
+    vec::Scale(q, 1.0f / rho, q);
     Cross(b->unitAxis, q, dPds);
     (void)Normalise(dPds, 0);
     g->ds = rho * b->turn;
   }
   float dPdt[3];
-  Scaled3(dPdt, b->unitAxis, -1);
+  vec::Scale(b->unitAxis, -1, dPdt);
   Directions(g, dPds, dPdt);
   g->t = -h * b->inverseAlong;
   g->dt = b->effectiveAlong;
