@@ -243,7 +243,6 @@ inline VtStatus CallPushed(DriverState *s, VtDriverRecord *d, VtStatus push_fail
 
 // Records: building, defaults and by-code access (records.cpp).
 VtDriverRecord *RecordBuild(DriverState *s, VtQueryFunction query);
-VtProc *ProcedureWord(VtDriverRecord *r, uint32_t code);
 VtProc DefaultProcedure(const DriverState *s, uint32_t code);
 VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot);
 void BeginFrameRecord(VtDriverRecord *r, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
@@ -291,7 +290,6 @@ VtStatus BlockWrite(int32_t x, int32_t y, int32_t width, int32_t rows, const uin
 // Images (images.cpp).
 // The default image-read callback: the file by name, with no open stream.
 VtImage *ImageReadByName(const char *name);
-ImageNode *ImageNodeOf(const DriverState *s, const VtImage *image);
 VtStatus ImagesCreate(DriverState *s);
 void ImagesDestroyAll(DriverState *s);
 // Sends rows y0..y1 of an image to the active driver (no frame begun or
