@@ -1,11 +1,13 @@
-// The file drivers' shared pieces: stream fields, their common controls and
-// the delivery of decoded rows into an image through the image driver.
+// The file drivers' shared pieces: stream fields, their refusal of a frame,
+// their common controls and the delivery of decoded rows into an image
+// through the image driver.
 
 #include "output/vodriver/file_driver.h"
 
 #include <cstring>
 
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/message_numbers.h"
 
 namespace vo::driver::file {
 
@@ -19,6 +21,11 @@ off_t StreamSize(std::FILE *f) {
   const off_t size = ftello(f);
   if (fseeko(f, here, SEEK_SET) != 0) return -1;
   return size;
+}
+
+VtStatus FrameRefuse(const FileDriverName &driver, VtStatus status, const char *why) {
+  Post(status, messages::kFileFrameRefused, driver.module, driver.name, why);
+  return status;
 }
 
 VtStatus FileControlGet(const FileControls &c, std::FILE *out, uint32_t code, VtTypedValue *value) {
