@@ -24,7 +24,7 @@ namespace {
 using V4 = uint32_t __attribute__((vector_size(16)));
 using S4 = int32_t __attribute__((vector_size(16)));
 
-constexpr uint32_t kBad = 0x80000000u;  // a vertex whose position is not finite
+constexpr uint32_t kOutNotFinite = 0x80000000u;  // a vertex whose position is not finite
 constexpr int kPlanes = 7;
 constexpr double kLeastW = 1e-30;
 constexpr int kMostClipped = 16;
@@ -669,7 +669,7 @@ Result Rasteriser::Draw(const RasterOptions &o, const RasterTarget &t, const LVe
       r.c[j] = static_cast<double>(v.x) * m[j] + static_cast<double>(v.y) * m[4 + j] +
                static_cast<double>(v.z) * m[8 + j] + m[12 + j];
     if (!std::isfinite(r.c[0]) || !std::isfinite(r.c[1]) || !std::isfinite(r.c[2]) || !std::isfinite(r.c[3])) {
-      r.out = kBad;
+      r.out = kOutNotFinite;
       continue;
     }
     r.out = 0;
@@ -680,7 +680,7 @@ Result Rasteriser::Draw(const RasterOptions &o, const RasterTarget &t, const LVe
   for (uint32_t i = 0; i + 2 < index_count; i += 3) {
     const uint16_t k[3] = {indices[i], indices[i + 1], indices[i + 2]};
     const uint32_t o0 = tv[k[0]].out, o1 = tv[k[1]].out, o2 = tv[k[2]].out;
-    if (((o0 | o1 | o2) & kBad) != 0) {
+    if (((o0 | o1 | o2) & kOutNotFinite) != 0) {
       ++*dropped;
       continue;
     }

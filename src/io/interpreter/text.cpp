@@ -455,142 +455,204 @@ const VtApiType *ResultType(const VtApiFunction *fn) {
   return t != nullptr && t->kind != api::kKindVoid ? t : nullptr;
 }
 
+// One call being made: the function, its argument tokens and the statement
+// they came from (for errors), and per parameter the cell that is passed (a
+// value, or the address of the elements or the record), the variable an
+// output is bound to, the elements an array holds (-1 when unknown) and
+// whether an output was left out (a block made here, printed after the call).
+// Every block comes from the arena, given back when the call ends.
+struct CallFrame {
+  const VtApiFunction *fn;
+  char **args;
+  size_t argc;
+  const char *statement;
+  Arena arena{};
+  uint64_t *cells = nullptr;
+  void **argv = nullptr;
+  Variable **bound = nullptr;
+  int64_t *counts = nullptr;
+  bool *omitted = nullptr;
+};
+
+// The frame's rows, one more than the parameters; false when memory runs out.
+bool CallFrameMake(CallFrame &f) {
+  const uint32_t pc = f.fn->param_count;
+  f.cells = static_cast<uint64_t *>(f.arena.Take(8 * (pc + 1)));
+  f.argv = static_cast<void **>(f.arena.Take(sizeof(void *) * (pc + 1)));
+  f.bound = static_cast<Variable **>(f.arena.Take(sizeof(Variable *) * (pc + 1)));
+  f.counts = static_cast<int64_t *>(f.arena.Take(8 * (pc + 1)));
+  f.omitted = static_cast<bool *>(f.arena.Take(pc + 1));
+  return f.cells && f.argv && f.bound && f.counts && f.omitted;
+}
+
+// The variable named to take the result, null when it is yet to be made;
+// false (the error posted) when fn answers nothing or the variable cannot
+// hold what it answers.
+bool TargetFind(State *s, const CallFrame &f, const VtApiType *result_type, const char *target_name,
+                Variable **target) {
+  Variable *v = FindVariable(s, target_name);
+  *target = v;
+  if (result_type == nullptr || (v != nullptr && (v->form != kValue || !Agrees(result_type, kValue, v->type)))) {
+    Error(s, kMsgWrongType, f.statement);
+    return false;
+  }
+  return true;
+}
+
+// An output argument: NULL, or a variable of the parameter's type and form
+// whose storage the call writes (holding a value already when the parameter
+// is read too).
+Outcome OutputBind(State *s, CallFrame &f, uint32_t i, const VtApiType *t, char *tok) {
+  if (std::strcmp(tok, "NULL") == 0) return kConverted;
+  const uint32_t flags = f.fn->params[i].flags;
+  Variable *v = FindVariable(s, tok);
+  const bool array = (flags & api::kParamArray) != 0;
+  if (v == nullptr) return kRefused;
+  if ((array ? v->form != kArray : v->form != kValue) || !Agrees(v->type, kValue, t)) return kOtherType;
+  if ((flags & api::kParamIn) != 0 && !v->defined) return kRefused;
+  f.cells[i] = reinterpret_cast<uintptr_t>(v->storage);
+  f.bound[i] = v;
+  f.counts[i] = static_cast<int64_t>(v->count);
+  return kConverted;
+}
+
+// An array argument: the address of its elements and their count.
+Outcome ArrayBind(State *s, CallFrame &f, uint32_t i, const VtApiType *t, char *tok) {
+  void *elements = nullptr;
+  uint64_t n = 0;
+  const Outcome o = ConvertArray(s, t, tok, f.arena, &elements, &n);
+  f.cells[i] = reinterpret_cast<uintptr_t>(elements);
+  f.counts[i] = elements ? static_cast<int64_t>(n) : -1;
+  return o;
+}
+
+// A record or typed-value argument, passed by its address: a record
+// variable's storage, or a block holding the written value; NULL passes 0.
+Outcome RecordBind(State *s, CallFrame &f, uint32_t i, const VtApiType *t, char *tok) {
+  if (std::strcmp(tok, "NULL") == 0) return kConverted;
+  Variable *v = FindVariable(s, tok);
+  if (v != nullptr && tok[0] != '[' && tok[0] != '{') {
+    Outcome o = v->defined && v->form == kValue && Agrees(v->type, kValue, t) ? kConverted : kOtherType;
+    if (!v->defined) o = kRefused;
+    f.cells[i] = reinterpret_cast<uintptr_t>(v->storage);
+    return o;
+  }
+  auto *block = static_cast<unsigned char *>(f.arena.Take(t->size));
+  const Outcome o = block ? ConvertValue(s, t, tok, block, f.arena) : kNoMemoryLeft;
+  f.cells[i] = reinterpret_cast<uintptr_t>(block);
+  return o;
+}
+
+// Argument i into its cell, by what the parameter takes.
+Outcome ArgumentConvert(State *s, CallFrame &f, uint32_t i, const VtApiType *t, char *tok) {
+  const uint32_t flags = f.fn->params[i].flags;
+  if (flags & api::kParamOut) return OutputBind(s, f, i, t, tok);
+  if (flags & api::kParamArray) return ArrayBind(s, f, i, t, tok);
+  if (t->kind == api::kKindStruct || t->kind == api::kKindTyped) return RecordBind(s, f, i, t, tok);
+  return ConvertValue(s, t, tok, reinterpret_cast<unsigned char *>(&f.cells[i]), f.arena);
+}
+
+// Binds parameter i to its argument token, or marks a missing output as left
+// out; false (the error posted) when the argument is refused.
+bool ArgumentBind(State *s, CallFrame &f, uint32_t i) {
+  const VtApiParam &p = f.fn->params[i];
+  const VtApiType *t = TypeByName(p.type_name);
+  f.argv[i] = &f.cells[i];
+  f.counts[i] = -1;
+  if (t == nullptr) {
+    Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), i < f.argc ? f.args[i] : "");
+    return false;
+  }
+  const bool out = (p.flags & api::kParamOut) != 0, in = (p.flags & api::kParamIn) != 0;
+  if (i >= f.argc) {
+    if (!out || in) {
+      Error(s, kMsgTooFewArguments, f.statement);
+      return false;
+    }
+    f.omitted[i] = true;
+    return true;
+  }
+  char *tok = f.args[i];
+  const Outcome o = ArgumentConvert(s, f, i, t, tok);
+  if (o == kNoMemoryLeft) return OutOfMemory(s);
+  if (o != kConverted) {
+    Error(s, o == kOtherType ? kMsgVariableType : kMsgArgument, f.statement, static_cast<int32_t>(i + 1), tok);
+    return false;
+  }
+  return true;
+}
+
+// Arrays must hold what their counts promise; a left-out output gets a block
+// of the size its count asks. False (the error posted) otherwise.
+bool OutputSize(State *s, CallFrame &f, uint32_t i) {
+  const VtApiParam &p = f.fn->params[i];
+  const VtApiType *t = TypeByName(p.type_name);
+  const int64_t need = (p.flags & api::kParamArray) ? NeededElements(f.fn, p, f.cells) : 1;
+  if (f.omitted[i]) {
+    if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / (t->size ? t->size : 1)) {
+      Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), "");
+      return false;
+    }
+    void *block = f.arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size);
+    if (block == nullptr) return OutOfMemory(s);
+    f.cells[i] = reinterpret_cast<uintptr_t>(block);
+    f.counts[i] = need;
+  } else if ((p.flags & api::kParamArray) && f.cells[i] != 0 && need >= 0 && f.counts[i] < need) {
+    Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), f.args[i]);
+    return false;
+  }
+  return true;
+}
+
+// After the call: bound outputs hold values, left-out ones are printed.
+void OutputsWriteBack(State *s, const CallFrame &f) {
+  for (uint32_t i = 0; i < f.fn->param_count; ++i) {
+    if (f.bound[i] != nullptr) f.bound[i]->defined = true;
+    if (f.omitted[i]) {
+      const VtApiParam &p = f.fn->params[i];
+      PrintValue(s, TypeByName(p.type_name), (p.flags & api::kParamArray) ? kArray : kValue,
+                 static_cast<uint64_t>(f.counts[i]), reinterpret_cast<void *>(f.cells[i]));
+    }
+  }
+}
+
+// Stores the result in the target, made now when new; false when memory
+// runs out for it.
+bool ResultStore(State *s, const char *target_name, Variable *target, const VtApiType *result_type,
+                 const VtTypedValue &result) {
+  if (target == nullptr) target = MakeVariable(s, target_name, result_type, kValue, 0);
+  if (target == nullptr) return OutOfMemory(s);
+  std::memcpy(target->storage, &result.value, result_type->size <= 8 ? result_type->size : 8);
+  target->defined = true;
+  return true;
+}
+
 // Calls fn with the argument tokens; the result goes to target (made when
 // new, named target_name) when one is given.
 void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const char *statement,
           const char *target_name) {
-  Arena arena;
-  const uint32_t pc = fn->param_count;
-  auto *cells = static_cast<uint64_t *>(arena.Take(8 * (pc + 1)));
-  auto *argv = static_cast<void **>(arena.Take(sizeof(void *) * (pc + 1)));
-  auto *bound = static_cast<Variable **>(arena.Take(sizeof(Variable *) * (pc + 1)));
-  auto *counts = static_cast<int64_t *>(arena.Take(8 * (pc + 1)));
-  auto *omitted = static_cast<bool *>(arena.Take(pc + 1));
-  if (!cells || !argv || !bound || !counts || !omitted) {
+  CallFrame f{fn, args, argc, statement};
+  if (!CallFrameMake(f)) {
     OutOfMemory(s);
     return;
   }
+  const uint32_t pc = fn->param_count;
   if (argc > pc) {
     Error(s, kMsgArgument, statement, static_cast<int32_t>(pc + 1), args[pc]);
     return;
   }
   const VtApiType *result_type = ResultType(fn);
   Variable *target = nullptr;
-  if (target_name != nullptr) {
-    target = FindVariable(s, target_name);
-    if (result_type == nullptr || (target != nullptr && (target->form != kValue || !Agrees(result_type, kValue, target->type)))) {
-      Error(s, kMsgWrongType, statement);
-      return;
-    }
-  }
-  for (uint32_t i = 0; i < pc; ++i) {
-    const VtApiParam &p = fn->params[i];
-    const VtApiType *t = TypeByName(p.type_name);
-    argv[i] = &cells[i];
-    counts[i] = -1;
-    if (t == nullptr) {
-      Error(s, kMsgArgument, statement, static_cast<int32_t>(i + 1), i < argc ? args[i] : "");
-      return;
-    }
-    const bool out = (p.flags & api::kParamOut) != 0, in = (p.flags & api::kParamIn) != 0;
-    if (i >= argc) {
-      if (!out || in) {
-        Error(s, kMsgTooFewArguments, statement);
-        return;
-      }
-      omitted[i] = true;
-      continue;
-    }
-    char *tok = args[i];
-    Outcome o = kConverted;
-    if (out) {
-      if (std::strcmp(tok, "NULL") == 0) continue;
-      Variable *v = FindVariable(s, tok);
-      const bool array = (p.flags & api::kParamArray) != 0;
-      if (v == nullptr)
-        o = kRefused;
-      else if ((array ? v->form != kArray : v->form != kValue) || !Agrees(v->type, kValue, t))
-        o = kOtherType;
-      else if (in && !v->defined)
-        o = kRefused;
-      if (o == kConverted) {
-        cells[i] = reinterpret_cast<uintptr_t>(v->storage);
-        bound[i] = v;
-        counts[i] = static_cast<int64_t>(v->count);
-      }
-    } else if (p.flags & api::kParamArray) {
-      void *elements = nullptr;
-      uint64_t n = 0;
-      o = ConvertArray(s, t, tok, arena, &elements, &n);
-      cells[i] = reinterpret_cast<uintptr_t>(elements);
-      counts[i] = elements ? static_cast<int64_t>(n) : -1;
-    } else if (t->kind == api::kKindStruct || t->kind == api::kKindTyped) {
-      if (std::strcmp(tok, "NULL") != 0) {
-        Variable *v = FindVariable(s, tok);
-        if (v != nullptr && tok[0] != '[' && tok[0] != '{') {
-          // A record variable is passed by its address.
-          o = v->defined && v->form == kValue && Agrees(v->type, kValue, t) ? kConverted : kOtherType;
-          if (!v->defined) o = kRefused;
-          cells[i] = reinterpret_cast<uintptr_t>(v->storage);
-        } else {
-          auto *block = static_cast<unsigned char *>(arena.Take(t->size));
-          o = block ? ConvertValue(s, t, tok, block, arena) : kNoMemoryLeft;
-          cells[i] = reinterpret_cast<uintptr_t>(block);
-        }
-      }
-    } else {
-      o = ConvertValue(s, t, tok, reinterpret_cast<unsigned char *>(&cells[i]), arena);
-    }
-    if (o == kNoMemoryLeft) {
-      OutOfMemory(s);
-      return;
-    }
-    if (o != kConverted) {
-      Error(s, o == kOtherType ? kMsgVariableType : kMsgArgument, statement, static_cast<int32_t>(i + 1), tok);
-      return;
-    }
-  }
-  // Arrays must hold what their counts promise; unbound outputs get a block.
-  for (uint32_t i = 0; i < pc; ++i) {
-    const VtApiParam &p = fn->params[i];
-    const VtApiType *t = TypeByName(p.type_name);
-    const int64_t need = (p.flags & api::kParamArray) ? NeededElements(fn, p, cells) : 1;
-    if (omitted[i]) {
-      if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / (t->size ? t->size : 1)) {
-        Error(s, kMsgArgument, statement, static_cast<int32_t>(i + 1), "");
-        return;
-      }
-      void *block = arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size);
-      if (block == nullptr) {
-        OutOfMemory(s);
-        return;
-      }
-      cells[i] = reinterpret_cast<uintptr_t>(block);
-      counts[i] = need;
-    } else if ((p.flags & api::kParamArray) && cells[i] != 0 && need >= 0 && counts[i] < need) {
-      Error(s, kMsgArgument, statement, static_cast<int32_t>(i + 1), args[i]);
-      return;
-    }
-  }
+  if (target_name != nullptr && !TargetFind(s, f, result_type, target_name, &target)) return;
+  for (uint32_t i = 0; i < pc; ++i)
+    if (!ArgumentBind(s, f, i)) return;
+  for (uint32_t i = 0; i < pc; ++i)
+    if (!OutputSize(s, f, i)) return;
   VtTypedValue result{};
-  CallThrough(s, fn, argv, &result);
-  for (uint32_t i = 0; i < pc; ++i) {
-    if (bound[i] != nullptr) bound[i]->defined = true;
-    if (omitted[i]) {
-      const VtApiParam &p = fn->params[i];
-      PrintValue(s, TypeByName(p.type_name), (p.flags & api::kParamArray) ? kArray : kValue,
-                 static_cast<uint64_t>(counts[i]), reinterpret_cast<void *>(cells[i]));
-    }
-  }
-  if (target_name != nullptr && result_type != nullptr) {
-    if (target == nullptr) target = MakeVariable(s, target_name, result_type, kValue, 0);
-    if (target == nullptr) {
-      OutOfMemory(s);
-      return;
-    }
-    std::memcpy(target->storage, &result.value, result_type->size <= 8 ? result_type->size : 8);
-    target->defined = true;
-  }
+  CallThrough(s, fn, f.argv, &result);
+  OutputsWriteBack(s, f);
+  if (target_name != nullptr && result_type != nullptr && !ResultStore(s, target_name, target, result_type, result))
+    return;
   if (fn->result_type == VtStatusType && result.value.u != 0 && (result.value.u & VO_COND_INTERRUPTED) == 0) {
     Place(s, kStatusWarning, true);
     Report(s, kStatusWarning, kMsgStatusWarning, statement);
@@ -727,24 +789,175 @@ bool SetText(State *s, Variable *v, const char *text) {
   return true;
 }
 
-void Assign(State *s, char *left, char *right, const char *statement) {
+// The name left of "=": one token, a name, and a constant's only when a
+// variable has taken it; null (the error posted) otherwise.
+char *AssignedName(State *s, char *left, const char *statement) {
   char *cursor = left;
   char *name = NextToken(&cursor);
   if (name == nullptr) {
     Error(s, kMsgNoName, statement);
-    return;
+    return nullptr;
   }
   if (!IsName(name) || NextToken(&cursor) != nullptr) {
     Error(s, kMsgBadName, name);
-    return;
+    return nullptr;
   }
   if (api::FindConstant(name) != nullptr && FindVariable(s, name) == nullptr) {
     Error(s, kMsgConstantName, name);
+    return nullptr;
+  }
+  return name;
+}
+
+// "name = &variable": the variable's address, into a pointer or handle
+// variable (a new one is a VtGenericPtr).
+void AssignAddress(State *s, const char *name, Variable *target, const char *r, const char *statement) {
+  Variable *source = FindVariable(s, r + 1);
+  if (source == nullptr) {
+    Error(s, kMsgBadRight, statement);
     return;
   }
+  if (target == nullptr) target = MakeVariable(s, name, TypeByName("VtGenericPtr"), kValue, 0);
+  if (target == nullptr) {
+    OutOfMemory(s);
+    return;
+  }
+  if (target->form == kArray || (target->form == kValue && !HoldsAddress(target->type))) {
+    Error(s, kMsgWrongType, statement);
+    return;
+  }
+  std::memcpy(target->storage, &source->storage, sizeof(void *));
+  target->defined = true;
+}
+
+// "name = variable": a copy of a defined variable of the same form, count
+// and type (a new one is made like it); a text variable gets its own copy of
+// the text.
+void AssignCopy(State *s, const char *name, Variable *target, Variable *source, const char *statement) {
+  if (!source->defined) {
+    Error(s, kMsgBadRight, statement);
+    return;
+  }
+  if (target == nullptr) target = MakeVariable(s, name, source->type, source->form, source->count);
+  if (target == nullptr) {
+    OutOfMemory(s);
+    return;
+  }
+  if (target == source) return;
+  const bool agree = target->form == source->form && target->count == source->count &&
+                     (source->form == kValue ? Agrees(source->type, kValue, target->type)
+                                             : std::strcmp(source->type->name, target->type->name) == 0);
+  if (!agree) {
+    Error(s, kMsgWrongType, statement);
+    return;
+  }
+  if (source->form == kValue && source->type->kind == api::kKindString) {
+    const char *text = nullptr;
+    std::memcpy(&text, source->storage, sizeof text);
+    if (!SetText(s, target, text)) OutOfMemory(s);
+    return;
+  }
+  const uint64_t size = source->form == kPointerTo ? sizeof(void *) : source->type->size * source->count;
+  std::memcpy(target->storage, source->storage, size);
+  target->defined = true;
+}
+
+// "name = constant": the constant's value, into an integer variable that
+// holds it (a new one is a VtEnum).
+void AssignConstant(State *s, const char *name, Variable *target, const api::VtApiConstant *c,
+                    const char *statement) {
+  if (target == nullptr) target = MakeVariable(s, name, TypeByName("VtEnum"), kValue, 0);
+  if (target == nullptr) {
+    OutOfMemory(s);
+    return;
+  }
+  if (target->form != kValue || !IsInteger(target->type) || !StoreInteger(target->type, c->value, target->storage)) {
+    Error(s, kMsgWrongType, statement);
+    return;
+  }
+  target->defined = true;
+}
+
+// The end of a literal's assignment: the error, or the variable defined.
+// Texts inside the value (typed values, arrays of texts) live in the arena's
+// blocks, kept as long as the variables may be.
+void LiteralFinish(State *s, Variable *target, Outcome o, Arena &arena, const char *statement) {
+  if (o == kNoMemoryLeft) {
+    OutOfMemory(s);
+    return;
+  }
+  if (o != kConverted) {
+    Error(s, kMsgWrongType, statement);
+    return;
+  }
+  arena.HandOver(&s->kept);
+  target->defined = true;
+}
+
+// A bracket list into an array variable: exactly as many elements as it has.
+void AssignArray(State *s, Variable *target, char *r, const char *statement) {
+  Arena arena;
+  Outcome o = kRefused;
+  void *elements = nullptr;
+  uint64_t count = 0;
+  if (r[0] == '[' || r[0] == '{') o = ConvertArray(s, target->type, r, arena, &elements, &count);
+  if (o == kConverted && (elements == nullptr || count != target->count)) o = kRefused;
+  if (o == kConverted) std::memcpy(target->storage, elements, count * target->type->size);
+  LiteralFinish(s, target, o, arena, statement);
+}
+
+// NULL, the only literal a pointer variable takes.
+void AssignNull(State *s, Variable *target, const char *r, const char *statement) {
+  Arena arena;
+  const Outcome o = std::strcmp(r, "NULL") == 0 ? kConverted : kRefused;
+  if (o == kConverted) std::memset(target->storage, 0, sizeof(void *));
+  LiteralFinish(s, target, o, arena, statement);
+}
+
+// A literal of the variable's type; a text goes in as the variable's own
+// copy, so its arena block is not kept.
+void AssignValue(State *s, Variable *target, char *r, const char *statement) {
+  Arena arena;
+  auto *block = static_cast<unsigned char *>(arena.Take(target->type->size));
+  const Outcome o = block ? ConvertValue(s, target->type, r, block, arena) : kNoMemoryLeft;
+  if (o == kConverted && target->type->kind == api::kKindString) {
+    const char *text = nullptr;
+    std::memcpy(&text, block, sizeof text);
+    if (!SetText(s, target, text)) OutOfMemory(s);
+    return;
+  }
+  if (o == kConverted) std::memcpy(target->storage, block, target->type->size);
+  LiteralFinish(s, target, o, arena, statement);
+}
+
+// "name = token": an address, a variable, a constant, or a literal into a
+// variable that exists.
+void AssignToken(State *s, const char *name, char *r, const char *statement) {
+  Variable *target = FindVariable(s, name);
+  if (r[0] == '&')
+    AssignAddress(s, name, target, r, statement);
+  else if (Variable *source = FindVariable(s, r); source != nullptr && !StartsLiteral(r[0]))
+    AssignCopy(s, name, target, source, statement);
+  else if (const api::VtApiConstant *c = api::FindConstant(r))
+    AssignConstant(s, name, target, c, statement);
+  else if (target == nullptr)
+    Error(s, kMsgBadRight, statement);
+  else if (target->form == kArray)
+    AssignArray(s, target, r, statement);
+  else if (target->form == kPointerTo)
+    AssignNull(s, target, r, statement);
+  else
+    AssignValue(s, target, r, statement);
+}
+
+// "name = right": the right is a call whose result the name takes, or one
+// token.
+void Assign(State *s, char *left, char *right, const char *statement) {
+  char *name = AssignedName(s, left, statement);
+  if (name == nullptr) return;
   char *tokens[kMostTokens];
   size_t n = 0;
-  cursor = right;
+  char *cursor = right;
   while (n < kMostTokens && (tokens[n] = NextToken(&cursor)) != nullptr) ++n;
   if (n == 0) {
     Error(s, kMsgBadRight, statement);
@@ -758,107 +971,7 @@ void Assign(State *s, char *left, char *right, const char *statement) {
     Error(s, kMsgBadRight, statement);
     return;
   }
-  char *r = tokens[0];
-  Variable *target = FindVariable(s, name);
-  if (r[0] == '&') {
-    Variable *source = FindVariable(s, r + 1);
-    if (source == nullptr) {
-      Error(s, kMsgBadRight, statement);
-      return;
-    }
-    if (target == nullptr) target = MakeVariable(s, name, TypeByName("VtGenericPtr"), kValue, 0);
-    if (target == nullptr) {
-      OutOfMemory(s);
-      return;
-    }
-    if (target->form == kArray || (target->form == kValue && !HoldsAddress(target->type))) {
-      Error(s, kMsgWrongType, statement);
-      return;
-    }
-    std::memcpy(target->storage, &source->storage, sizeof(void *));
-    target->defined = true;
-    return;
-  }
-  if (Variable *source = FindVariable(s, r); source != nullptr && !StartsLiteral(r[0])) {
-    if (!source->defined) {
-      Error(s, kMsgBadRight, statement);
-      return;
-    }
-    if (target == nullptr) target = MakeVariable(s, name, source->type, source->form, source->count);
-    if (target == nullptr) {
-      OutOfMemory(s);
-      return;
-    }
-    if (target == source) return;
-    const bool agree = target->form == source->form && target->count == source->count &&
-                       (source->form == kValue ? Agrees(source->type, kValue, target->type)
-                                               : std::strcmp(source->type->name, target->type->name) == 0);
-    if (!agree) {
-      Error(s, kMsgWrongType, statement);
-      return;
-    }
-    if (source->form == kValue && source->type->kind == api::kKindString) {
-      const char *text = nullptr;
-      std::memcpy(&text, source->storage, sizeof text);
-      if (!SetText(s, target, text)) OutOfMemory(s);
-      return;
-    }
-    const uint64_t size = source->form == kPointerTo ? sizeof(void *) : source->type->size * source->count;
-    std::memcpy(target->storage, source->storage, size);
-    target->defined = true;
-    return;
-  }
-  if (const api::VtApiConstant *c = api::FindConstant(r)) {
-    if (target == nullptr) target = MakeVariable(s, name, TypeByName("VtEnum"), kValue, 0);
-    if (target == nullptr) {
-      OutOfMemory(s);
-      return;
-    }
-    if (target->form != kValue || !IsInteger(target->type) || !StoreInteger(target->type, c->value, target->storage)) {
-      Error(s, kMsgWrongType, statement);
-      return;
-    }
-    target->defined = true;
-    return;
-  }
-  if (target == nullptr) {
-    Error(s, kMsgBadRight, statement);
-    return;
-  }
-  Arena arena;
-  Outcome o = kRefused;
-  if (target->form == kArray) {
-    void *elements = nullptr;
-    uint64_t count = 0;
-    if (r[0] == '[' || r[0] == '{') o = ConvertArray(s, target->type, r, arena, &elements, &count);
-    if (o == kConverted && (elements == nullptr || count != target->count)) o = kRefused;
-    if (o == kConverted) std::memcpy(target->storage, elements, count * target->type->size);
-  } else if (target->form == kPointerTo) {
-    o = std::strcmp(r, "NULL") == 0 ? kConverted : kRefused;
-    if (o == kConverted) std::memset(target->storage, 0, sizeof(void *));
-  } else {
-    auto *block = static_cast<unsigned char *>(arena.Take(target->type->size));
-    o = block ? ConvertValue(s, target->type, r, block, arena) : kNoMemoryLeft;
-    if (o == kConverted && target->type->kind == api::kKindString) {
-      const char *text = nullptr;
-      std::memcpy(&text, block, sizeof text);
-      if (!SetText(s, target, text)) OutOfMemory(s);
-      return;
-    }
-    if (o == kConverted) std::memcpy(target->storage, block, target->type->size);
-  }
-  if (o == kNoMemoryLeft) {
-    OutOfMemory(s);
-    return;
-  }
-  if (o != kConverted) {
-    Error(s, kMsgWrongType, statement);
-    return;
-  }
-  // Texts inside the value (typed values, arrays of texts) live as long as
-  // the variables may.
-  arena.HandOver(&s->kept);
-  target->defined = true;
+  AssignToken(s, name, tokens[0], statement);
 }
 
 void Execute(State *s, char *line) {

@@ -276,7 +276,7 @@ VtStatus MeshSave(Out &out, VtPrimitive *p, const std::vector<Descriptor> &all) 
     out.Eol();
     values(VO_ELEMENT_POLYGON, q);
   });
-  if (stray) return Refuse(kBad, kSaveName, "a polygon names a vertex not on the mesh's vertex ring");
+  if (stray) return Refuse(kFailed, kSaveName, "a polygon names a vertex not on the mesh's vertex ring");
   return out.Status();
 }
 
@@ -321,12 +321,12 @@ class In {
     if (n == 0) return 0;
     uint32_t count = n;
     const VtStatus st = s_->reader(&count, buffer);
-    return st == 0 ? 0 : st == VO_STATUS_NO_MEMORY ? st : kBad;
+    return st == 0 ? 0 : st == VO_STATUS_NO_MEMORY ? st : kFailed;
   }
   VtStatus Token(char *room, uint32_t limit) {
     uint32_t count = 0;
-    if (VtStatus st = s_->reader(&count, room)) return st == VO_STATUS_NO_MEMORY ? st : kBad;
-    return count == 0 || count > limit || room[count] != 0 ? kBad : 0;
+    if (VtStatus st = s_->reader(&count, room)) return st == VO_STATUS_NO_MEMORY ? st : kFailed;
+    return count == 0 || count > limit || room[count] != 0 ? kFailed : 0;
   }
   VtStatus Int(int32_t *v) {
     if (!Text()) {
@@ -341,7 +341,7 @@ class In {
     char *end = nullptr;
     errno = 0;
     const long x = std::strtol(room, &end, 10);
-    if (end == room || *end != 0 || errno != 0 || x < INT32_MIN || x > INT32_MAX) return kBad;
+    if (end == room || *end != 0 || errno != 0 || x < INT32_MIN || x > INT32_MAX) return kFailed;
     *v = static_cast<int32_t>(x);
     return 0;
   }
@@ -349,7 +349,7 @@ class In {
   VtStatus String(char *room) {
     if (Text()) return Token(room, kTokenRoom);
     for (uint32_t n = 0;; ++n) {
-      if (n > kTokenRoom) return kBad;
+      if (n > kTokenRoom) return kFailed;
       if (VtStatus st = Raw(room + n, 1)) return st;
       if (room[n] == 0) return 0;
     }
@@ -420,7 +420,7 @@ VtStatus DescriptorRead(In &in, VtMeshIOContext *s, Descriptor *d) {
   if (st == 0) st = in.Int(&count);
   if (st == 0) st = in.Int(&size);
   if (st != 0) return st;
-  if (count < 0 || size < 0) return Refuse(kBad, kLoadName, "a descriptor with a negative count or size");
+  if (count < 0 || size < 0) return Refuse(kFailed, kLoadName, "a descriptor with a negative count or size");
   d->file_code = static_cast<uint32_t>(code);
   d->type = static_cast<uint32_t>(type);
   d->count = static_cast<uint32_t>(count);
@@ -456,7 +456,7 @@ VtStatus DescriptorRead(In &in, VtMeshIOContext *s, Descriptor *d) {
     if (save_state) s->save_state_code = d->file_code;
     return 0;
   }
-  return Refuse(kBad, kLoadName, "a descriptor does not match the registered property");
+  return Refuse(kFailed, kLoadName, "a descriptor does not match the registered property");
 }
 
 VtStatus HeaderRead(In &in, VtMeshIOContext *s, int32_t *n, int32_t *meshes, bool *empty) {
@@ -469,7 +469,7 @@ VtStatus HeaderRead(In &in, VtMeshIOContext *s, int32_t *n, int32_t *meshes, boo
   if (magic[3] == 'A')
     s->mode = VO_MESH_MODE_TEXT;
   else if (magic[3] != 'B')
-    return Refuse(kBad, kLoadName, "a mesh file of neither binary nor text");
+    return Refuse(kFailed, kLoadName, "a mesh file of neither binary nor text");
   int32_t w[7];
   if (VtStatus st = in.Int(&w[0])) return st;
   if (!in.Text()) {
@@ -481,10 +481,10 @@ VtStatus HeaderRead(In &in, VtMeshIOContext *s, int32_t *n, int32_t *meshes, boo
   }
   for (int i = 1; i < 7; ++i)
     if (VtStatus st = in.Int(&w[i])) return st;
-  if (w[0] > 2 || w[0] < 0) return Refuse(kBad, kLoadName, "a mesh file of a later version");
-  if (w[1] != 4) return Refuse(kBad, kLoadName, "a mesh file header without its fixed word");
+  if (w[0] > 2 || w[0] < 0) return Refuse(kFailed, kLoadName, "a mesh file of a later version");
+  if (w[1] != 4) return Refuse(kFailed, kLoadName, "a mesh file header without its fixed word");
   if (w[3] < 0 || static_cast<uint32_t>(w[3]) > kDescriptorLimit || w[4] < 0)
-    return Refuse(kBad, kLoadName, "a mesh file with an impossible count");
+    return Refuse(kFailed, kLoadName, "a mesh file with an impossible count");
   *n = w[3];
   *meshes = w[4];
   return 0;
@@ -511,9 +511,9 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
   const int32_t vertices = counts[1], edges = counts[2], polygons = counts[3], k = counts[4];
   for (int i = 1; i < 4; ++i)
     if (counts[i] < 0 || static_cast<uint32_t>(counts[i]) >= kCountLimit)
-      return Refuse(kBad, kLoadName, "a mesh with an impossible element count");
+      return Refuse(kFailed, kLoadName, "a mesh with an impossible element count");
   if (k < 0 || static_cast<size_t>(k) > l.all.size())
-    return Refuse(kBad, kLoadName, "a mesh keeping unknown codes");
+    return Refuse(kFailed, kLoadName, "a mesh keeping unknown codes");
   std::vector<const Descriptor *> kept;
   std::vector<uint32_t> codes(kBaseCodes, kBaseCodes + 10);
   uint32_t vertex_bytes = 0, edge_bytes = 0;
@@ -526,14 +526,14 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
     if (d == nullptr)
       for (const Descriptor &x : l.all)
         if (x.file_code == static_cast<uint32_t>(code) + 50) d = &x;
-    if (d == nullptr) return Refuse(kBad, kLoadName, "a mesh keeping a code without a descriptor");
+    if (d == nullptr) return Refuse(kFailed, kLoadName, "a mesh keeping a code without a descriptor");
     kept.push_back(d);
     if (d->code != kFlagsCode) codes.push_back(d->code);
     if (d->kind == VO_ELEMENT_VERTEX) vertex_bytes += d->file_size;
     if (d->kind == VO_ELEMENT_EDGE) edge_bytes += d->file_size;
   }
   if (vertex_bytes == 0 && static_cast<uint32_t>(vertices) > kValuelessVertexLimit)
-    return Refuse(kBad, kLoadName, "a mesh of too many vertices without values");
+    return Refuse(kFailed, kLoadName, "a mesh of too many vertices without values");
   if (l.s->base == nullptr && (l.s->base = VoContentsCreate(10, kBaseCodes)) == nullptr)
     return VO_STATUS_NO_MEMORY;
   VtContents *contents = VoContentsUnion(l.s->base, static_cast<uint32_t>(codes.size()), codes.data());
@@ -579,7 +579,7 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
       if (VtStatus st = l.in.Int(&index)) return st;
       if (index == -1) break;
       if (index < 0 || index >= vertices)
-        return Refuse(kBad, kLoadName, "a polygon names a vertex outside the mesh");
+        return Refuse(kFailed, kLoadName, "a polygon names a vertex outside the mesh");
       VtReference *node = VoPrimitiveReferenceCreate(table[static_cast<size_t>(index)]);
       if (node == nullptr) return VO_STATUS_NO_MEMORY;
       boundary.ring = VoPrimitiveReferenceAppend(boundary.ring, node);
@@ -644,7 +644,7 @@ namespace vo {
 
 VtStatus VoMeshSave(VtReference *list, uint32_t count, const uint32_t *codes) {
   VtMeshIOContext *s = meshio::State();
-  if (s == nullptr) return meshio::kBad;
+  if (s == nullptr) return meshio::kFailed;
   if (list == nullptr) return 0;
   if (count == 0 || codes == nullptr) {
     Post(meshio::kRefused, meshio::kMeshSaveNoCodes, VO_MODULE_MESH_IO);

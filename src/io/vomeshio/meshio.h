@@ -30,7 +30,7 @@ struct VtMeshIOContext {
 
 namespace vo::meshio {
 
-constexpr VtStatus kBad = 2;
+constexpr VtStatus kFailed = 2;  // the bare failure: a bad argument, stream or file
 constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;  // 0x20000012
 constexpr uint32_t kReadBufferSize = 1024;
 constexpr uint32_t kTokenRoom = 128;        // characters of a string token
@@ -69,10 +69,10 @@ VtStatus TokenRead(Get &&get, Peek &&peek, Skip &&skip, uint32_t *count, char *o
   auto blank = [](int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; };
   int c;
   while ((c = peek()) >= 0 && blank(c)) skip();
-  if (c < 0) return kBad;
+  if (c < 0) return kFailed;
   uint32_t n = 0;
   while ((c = peek()) >= 0 && !blank(c)) {
-    if (n == kTokenRoom) return kBad;
+    if (n == kTokenRoom) return kFailed;
     out[n++] = static_cast<char>(get());
   }
   out[n] = 0;

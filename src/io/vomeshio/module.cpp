@@ -27,7 +27,7 @@ VtStatus StateCopy(void *state, void **copy) {
 
 VtStatus StateCopyFree(void *copy) {
   auto *c = static_cast<VtMeshIOContext *>(copy);
-  if (c == nullptr || c->is_copy == 0) return kBad;
+  if (c == nullptr || c->is_copy == 0) return kFailed;
   VoDeallocate(c);
   return 0;
 }
@@ -35,14 +35,14 @@ VtStatus StateCopyFree(void *copy) {
 VtStatus Start() {
   if (g_state.Master() != nullptr) return 0;
   auto *s = static_cast<VtMeshIOContext *>(VoAllocate(sizeof(VtMeshIOContext)));
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kFailed;
   std::memset(s, 0, sizeof *s);
   s->writer = &DefaultWrite;
   s->reader = &DefaultRead;
   s->write_mode = VO_MESH_MODE_BINARY;
   if (g_state.Register(s, &StateCopy, &StateCopyFree) != 0) {
     VoDeallocate(s);
-    return kBad;
+    return kFailed;
   }
   return 0;
 }
@@ -58,29 +58,29 @@ VtStatus Terminate() {
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   VtMeshIOContext *s = g_state.Get();
-  if (s == nullptr || v == nullptr) return kBad;
+  if (s == nullptr || v == nullptr) return kFailed;
   switch (code) {
     case VO_CONTROL_MESHIO_FILE:
-      if (v->type != VtGenericPtr) return kBad;
+      if (v->type != VtGenericPtr) return kFailed;
       if (s->file != v->value.p) s->left = s->cursor = 0;  // nothing buffered belongs to another file
       s->file = static_cast<std::FILE *>(v->value.p);
       return 0;
     case VO_CONTROL_MESHIO_MODE:
       if (v->type != VtEnum || (v->value.u != VO_MESH_MODE_BINARY && v->value.u != VO_MESH_MODE_TEXT))
-        return kBad;
+        return kFailed;
       s->write_mode = v->value.u;
       return 0;
-    default: return kBad;
+    default: return kFailed;
   }
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   const VtMeshIOContext *s = g_state.Get();
-  if (s == nullptr || v == nullptr) return kBad;
+  if (s == nullptr || v == nullptr) return kFailed;
   switch (code) {
     case VO_CONTROL_MESHIO_FILE: *v = TypedPointer(s->file); return 0;
     case VO_CONTROL_MESHIO_MODE: *v = TypedWord(VtEnum, s->write_mode); return 0;
-    default: return kBad;
+    default: return kFailed;
   }
 }
 
@@ -115,8 +115,8 @@ VtStatus DefaultWrite(uint32_t count, const void *bytes) {
   VtMeshIOContext *s = State();
   if (s == nullptr || s->file == nullptr) return kRefused;
   if (s->mode == VO_MESH_MODE_NONE || count == 0) return 0;
-  if (bytes == nullptr) return kBad;
-  return std::fwrite(bytes, 1, count, s->file) == count ? 0 : kBad;
+  if (bytes == nullptr) return kFailed;
+  return std::fwrite(bytes, 1, count, s->file) == count ? 0 : kFailed;
 }
 
 // The buffered file: the unread rest moves to the front, the buffer is
@@ -126,7 +126,7 @@ VtStatus DefaultRead(uint32_t *count, void *buffer) {
   VtMeshIOContext *s = State();
   if (s == nullptr || s->file == nullptr) return kRefused;
   if (s->mode == VO_MESH_MODE_NONE) return 0;
-  if (count == nullptr || buffer == nullptr) return kBad;
+  if (count == nullptr || buffer == nullptr) return kFailed;
   if (s->buffer == nullptr) {
     s->buffer = static_cast<unsigned char *>(VoAllocate(kReadBufferSize));
     if (s->buffer == nullptr) return VO_STATUS_NO_MEMORY;
@@ -164,10 +164,10 @@ VtStatus DefaultRead(uint32_t *count, void *buffer) {
       std::memcpy(out, s->buffer + s->cursor, s->left);
       const uint32_t rest = n - s->left;
       s->cursor = s->left = 0;
-      return std::fread(out + (n - rest), 1, rest, s->file) == rest ? 0 : kBad;
+      return std::fread(out + (n - rest), 1, rest, s->file) == rest ? 0 : kFailed;
     }
   }
-  if (n > s->left) return kBad;
+  if (n > s->left) return kFailed;
   std::memcpy(out, s->buffer + s->cursor, n);
   s->cursor += n;
   s->left -= n;

@@ -66,8 +66,8 @@ VtStatus Encode(VtObjectStream *s, uint32_t type_id, const DataObjectType *t, ui
 // skipped and marks the item with the warning bit.
 VtStatus Decode(VtObjectStream *s, uint32_t type_id, const ItemHead &head, void *destination) {
   const uint64_t saved = s->limit;
-  if (saved != kNoLimit && (head.length > saved || s->used > saved - head.length)) return kBad;
-  if (head.length > kNoLimit - 1 - s->used) return kBad;
+  if (saved != kNoLimit && (head.length > saved || s->used > saved - head.length)) return kFailed;
+  if (head.length > kNoLimit - 1 - s->used) return kFailed;
   s->limit = s->used + head.length;
   const uint64_t start = s->used;
   const DataObjectType *t = head.type;
@@ -95,10 +95,10 @@ VtStatus ObjectDecode(VtObjectStream *s, uint32_t type_id, const ItemHead &head,
     return Decode(s, type_id, head, slot);
   }
   void *object = TypeAllocate(t);
-  if (object == nullptr) return kBad;
+  if (object == nullptr) return kFailed;
   if (SharedEnter(s, head.reference ? head.id : 0, object, t) != 0) {
     ValueRelease(t, object);
-    return kBad;
+    return kFailed;
   }
   const VtStatus st = Decode(s, type_id, head, object);
   if (!Failed(st)) *slot = object;
@@ -113,7 +113,7 @@ bool TypeReferenced(const DataObjectType *t, uint32_t word) {
 
 VtStatus ItemWrite(VtObjectStream *s, uint32_t type_id, uint32_t word, void *value) {
   const DataObjectType *t = TypeFind(word & VO_OBJECT_TYPE_MASK);
-  if (t == nullptr || s->kind != 1) return kBad;
+  if (t == nullptr || s->kind != 1) return kFailed;
   // A type without reference ids carries the payload of its object: its
   // items never claim an id, so a reader that does not know it still skips
   // them exactly.
@@ -127,12 +127,12 @@ VtStatus ItemWrite(VtObjectStream *s, uint32_t type_id, uint32_t word, void *val
   if (st == 0 && (word & VO_OBJECT_REFERENCE) != 0) {
     uintptr_t id = value == nullptr ? kNullId : VoHashTableExtractRecord(s->shared, reinterpret_cast<uintptr_t>(value));
     if (id != 0) return WordWrite(s, static_cast<uint32_t>(id));  // the length stays 0
-    if (s->last_id_issued == UINT32_MAX) return kBad;
+    if (s->last_id_issued == UINT32_MAX) return kFailed;
     id = s->last_id_issued + 1;
-    if (VoHashTableStoreRecord(s->shared, reinterpret_cast<uintptr_t>(value), id) != 0) return kBad;
+    if (VoHashTableStoreRecord(s->shared, reinterpret_cast<uintptr_t>(value), id) != 0) return kFailed;
     if (MadeAppend(s, id, value, t) != 0) {
       (void)VoHashTableRemoveRecord(s->shared, reinterpret_cast<uintptr_t>(value), nullptr);
-      return kBad;
+      return kFailed;
     }
     s->last_id_issued = static_cast<uint32_t>(id);
     st = WordWrite(s, static_cast<uint32_t>(id));
@@ -141,7 +141,7 @@ VtStatus ItemWrite(VtObjectStream *s, uint32_t type_id, uint32_t word, void *val
   const uint64_t start = s->used;
   st |= Encode(s, type_id, t, word, value);
   if (Failed(st) || !has_length) return st;
-  if (s->used - start > UINT32_MAX) return kBad;
+  if (s->used - start > UINT32_MAX) return kFailed;
   WordPatch(s, length_at, static_cast<uint32_t>(s->used - start));
   return st;
 }
@@ -160,17 +160,17 @@ VtStatus HeadRead(VtObjectStream *s, uint32_t word, uint32_t expected, ItemHead 
     fixed = head->type->fixed_size;
     head->version = head->type->version;
   } else {
-    return kBad;  // neither the registry nor the file knows the type
+    return kFailed;  // neither the registry nor the file knows the type
   }
   head->slot = (expected & VO_OBJECT_REFERENCE) != 0;
   head->reference = head->type != nullptr ? TypeReferenced(head->type, word) : (word & VO_OBJECT_REFERENCE) != 0;
   head->length = fixed;
   if (fixed == 0 || head->reference) {
     uint32_t length = 0;
-    if (WordRead(s, &length) != 0) return kBad;
+    if (WordRead(s, &length) != 0) return kFailed;
     head->length = length;
   }
-  if (head->reference && WordRead(s, &head->id) != 0) return kBad;
+  if (head->reference && WordRead(s, &head->id) != 0) return kFailed;
   return 0;
 }
 
@@ -184,14 +184,14 @@ VtStatus PayloadRead(VtObjectStream *s, uint32_t type_id, const ItemHead &head, 
   }
   auto *slot = static_cast<void **>(destination);
   if (!head.reference) return ObjectDecode(s, type_id, head, slot);
-  if (head.id == 0) return kBad;
+  if (head.id == 0) return kFailed;
   void *known = nullptr;
   if (head.id != kNullId) {
     known = reinterpret_cast<void *>(VoHashTableExtractRecord(s->shared, head.id));
     if (known == nullptr) return ObjectDecode(s, type_id, head, slot);
-    if (VoHashTableExtractRecord(s->shared_types, head.id) != t->id) return kBad;  // an object of another type
+    if (VoHashTableExtractRecord(s->shared_types, head.id) != t->id) return kFailed;  // an object of another type
   }
-  if (head.length != 0) return kBad;  // an item that ends at its id has no payload
+  if (head.length != 0) return kFailed;  // an item that ends at its id has no payload
   t->shared_reference = head.id != kNullId;
   *slot = known;
   return 0;
@@ -199,13 +199,13 @@ VtStatus PayloadRead(VtObjectStream *s, uint32_t type_id, const ItemHead &head, 
 
 VtStatus ItemRead(VtObjectStream *s, uint32_t type_id, uint32_t word, void *destination) {
   DataObjectType *t = TypeFind(word & VO_OBJECT_TYPE_MASK);
-  if (t == nullptr) return kBad;
+  if (t == nullptr) return kFailed;
   uint32_t got = 0;
-  if (WordRead(s, &got) != 0) return kBad;
+  if (WordRead(s, &got) != 0) return kFailed;
   const uint32_t mask = (t->flags & VO_OBJECT_FLAG_NO_REFERENCE_IDS) != 0 ? ~VO_OBJECT_REFERENCE : ~0u;
-  if ((got & mask) != (word & mask)) return kBad;
+  if ((got & mask) != (word & mask)) return kFailed;
   ItemHead head;
-  if (HeadRead(s, got, word, &head) != 0) return kBad;
+  if (HeadRead(s, got, word, &head) != 0) return kFailed;
   return PayloadRead(s, type_id, head, destination);
 }
 

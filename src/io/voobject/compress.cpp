@@ -13,20 +13,20 @@
 
 namespace vo {
 
-using object::kBad;
+using object::kFailed;
 
 VtStatus VoDataObjectCompress(void *source, uint32_t length, void **buffer, uint32_t *out_length) {
-  if (buffer == nullptr || out_length == nullptr || (source == nullptr && length != 0)) return kBad;
+  if (buffer == nullptr || out_length == nullptr || (source == nullptr && length != 0)) return kFailed;
   const size_t bound = compressBound(length);
-  if (bound > UINT32_MAX) return kBad;
+  if (bound > UINT32_MAX) return kFailed;
   auto *out = static_cast<Bytef *>(VoAllocate(static_cast<uint32_t>(bound)));
-  if (out == nullptr) return kBad;
+  if (out == nullptr) return kFailed;
   static const Bytef kNothing = 0;
   uLongf produced = bound;
   const auto *from = source != nullptr ? static_cast<const Bytef *>(source) : &kNothing;
   if (compress2(out, &produced, from, length, Z_DEFAULT_COMPRESSION) != Z_OK) {
     VoDeallocate(out);
-    return kBad;
+    return kFailed;
   }
   *buffer = out;
   *out_length = static_cast<uint32_t>(produced);
@@ -35,18 +35,18 @@ VtStatus VoDataObjectCompress(void *source, uint32_t length, void **buffer, uint
 
 VtStatus VoDataObjectDecompress(void *source, uint32_t source_length, void *destination,
                                 uint32_t destination_length) {
-  if ((source == nullptr && source_length != 0) || (destination == nullptr && destination_length != 0)) return kBad;
+  if ((source == nullptr && source_length != 0) || (destination == nullptr && destination_length != 0)) return kFailed;
   Bytef spare = 0;
   z_stream z{};
   z.next_in = source != nullptr ? static_cast<Bytef *>(source) : &spare;
   z.avail_in = source_length;
   z.next_out = destination != nullptr ? static_cast<Bytef *>(destination) : &spare;
   z.avail_out = destination_length;
-  if (inflateInit(&z) != Z_OK) return kBad;
+  if (inflateInit(&z) != Z_OK) return kFailed;
   const int result = inflate(&z, Z_FINISH);
   const bool whole = result == Z_STREAM_END && z.total_out == destination_length;
   inflateEnd(&z);
-  return whole ? 0 : kBad;
+  return whole ? 0 : kFailed;
 }
 
 }  // namespace vo

@@ -54,10 +54,10 @@ void TablesFromSeeds(VtObjectStream *s, uint32_t seeds[kSeedCount]) {
 // The type table in the registry's order, through the new permutation.
 VtStatus TypeTableWrite(VtObjectStream *s) {
   ObjectState *st = State();
-  if (st->type_count > kMostTypes) return kBad;
+  if (st->type_count > kMostTypes) return kFailed;
   const uint32_t bytes = 4 + 12 * st->type_count;
   auto *table = static_cast<uint8_t *>(VoAllocate(bytes));
-  if (table == nullptr) return kBad;
+  if (table == nullptr) return kFailed;
   PutWord(table, st->type_count);
   uint8_t *at = table + 4;
   uintptr_t key = 0, value = 0;
@@ -83,23 +83,23 @@ VtStatus HeaderWrite(VtObjectStream *s) {
   PutWord(header + 8, s->second);
   PutWord(header + 12, s->substitution);
   for (uint32_t i = 0; i < kSeedCount; ++i) PutWord(header + 16 + 4 * i, seeds[i]);
-  if (RawWrite(s, header, sizeof header) != 0) return kBad;
+  if (RawWrite(s, header, sizeof header) != 0) return kFailed;
   TablesFromSeeds(s, seeds);
   return TypeTableWrite(s);
 }
 
 VtStatus TypeTableRead(VtObjectStream *s) {
   uint32_t count = 0;
-  if (WordRead(s, &count) != 0 || count > kMostTypes) return kBad;
+  if (WordRead(s, &count) != 0 || count > kMostTypes) return kFailed;
   s->file_types = VoHashTableCreate(kFileTypeBuckets);
-  if (s->file_types == nullptr) return kBad;
+  if (s->file_types == nullptr) return kFailed;
   for (uint32_t i = 0; i < count; ++i) {
     uint32_t entry[3] = {};
     for (uint32_t &w : entry)
-      if (WordRead(s, &w) != 0) return kBad;
-    if (entry[1] > kMostVersion) return kBad;
+      if (WordRead(s, &w) != 0) return kFailed;
+    if (entry[1] > kMostVersion) return kFailed;
     const uintptr_t value = (static_cast<uintptr_t>(entry[2]) << 32) | kFileTypeKnown | entry[1];
-    if (VoHashTableStoreRecord(s->file_types, entry[0] & VO_OBJECT_TYPE_MASK, value) != 0) return kBad;
+    if (VoHashTableStoreRecord(s->file_types, entry[0] & VO_OBJECT_TYPE_MASK, value) != 0) return kFailed;
   }
   return 0;
 }
@@ -116,10 +116,10 @@ void WrittenForget(VtObjectStream *s) {
 }
 
 VtStatus RecordWrite(VtObjectStream *s, uint32_t word, void *value) {
-  if (TypeFind(word & VO_OBJECT_TYPE_MASK) == nullptr) return kBad;
-  if (s->header_pending != 0 && HeaderWrite(s) != 0) return kBad;
+  if (TypeFind(word & VO_OBJECT_TYPE_MASK) == nullptr) return kFailed;
+  if (s->header_pending != 0 && HeaderWrite(s) != 0) return kFailed;
   VtObjectStream *child = ChildCreate(s, nullptr, 0);
-  if (child == nullptr) return kBad;
+  if (child == nullptr) return kFailed;
   s->made.count = 0;
   VtStatus st = VoDataObjectWrite(word, value, child);
   if (!Failed(st)) st |= RawWrite(s, child->base, static_cast<size_t>(child->used));
@@ -175,7 +175,7 @@ bool CopiedType(uint32_t id) {
 }
 
 VtStatus PassOver(VtObjectStream *s, const ItemHead &head) {
-  if (Skip(s, head.length) != 0 || Skip(s, 4) != 0) return kBad;
+  if (Skip(s, head.length) != 0 || Skip(s, 4) != 0) return kFailed;
   return kNotSaved;
 }
 
@@ -183,12 +183,12 @@ VtStatus PassOver(VtObjectStream *s, const ItemHead &head) {
 VtStatus ChecksumJudge(VtObjectStream *s, const DataObjectType *t, VtStatus st) {
   const uint32_t sum = s->sum;
   uint32_t stored = 0;
-  if (WordRead(s, &stored) != 0) return st | kBad;
+  if (WordRead(s, &stored) != 0) return st | kFailed;
   if ((st & kNotSaved) != 0) {
     s->sticky |= kNotSaved;
     return st;
   }
-  if (stored != sum && t->ignore == 0) st |= kBad;
+  if (stored != sum && t->ignore == 0) st |= kFailed;
   return st;
 }
 
@@ -212,15 +212,15 @@ VtStatus RecordRead(VtObjectStream *s, VtObjectValue *value, bool *passed) {
   SumRestart(s);
   s->made.count = 0;
   uint32_t word = 0;
-  if (WordRead(s, &word) != 0) return kBad;
+  if (WordRead(s, &word) != 0) return kFailed;
   const uint32_t id = word & VO_OBJECT_TYPE_MASK;
   DataObjectType *t = TypeFind(id);
   if (t == nullptr && VoHashTableExtractRecord(s->file_types, id) == 0) {
-    s->sticky = kBad;  // nobody knows the record's size: the stream is lost
-    return kBad;
+    s->sticky = kFailed;  // nobody knows the record's size: the stream is lost
+    return kFailed;
   }
   ItemHead head;
-  if (HeadRead(s, word, word, &head) != 0) return kBad;
+  if (HeadRead(s, word, word, &head) != 0) return kFailed;
   if (t == nullptr || t->ignore != 0) {
     *passed = true;
     return PassOver(s, head);
@@ -233,7 +233,7 @@ VtStatus RecordRead(VtObjectStream *s, VtObjectValue *value, bool *passed) {
     destination = &d.slot;
   } else if (!copied) {
     d.block = TypeAllocate(t);
-    if (d.block == nullptr && t->element_size != 0) return kBad;
+    if (d.block == nullptr && t->element_size != 0) return kFailed;
     destination = d.block;
   }
   VtStatus st = PayloadRead(s, id, head, destination);
@@ -260,7 +260,7 @@ VtStatus RecordRead(VtObjectStream *s, VtObjectValue *value, bool *passed) {
 // VoDataObjectRead's body: a nested item and its checksum.
 VtStatus CheckedRead(VtObjectStream *s, uint32_t word, void *destination) {
   const DataObjectType *t = TypeFind(word & VO_OBJECT_TYPE_MASK);
-  if (t == nullptr || s->writer != 0) return kBad;
+  if (t == nullptr || s->writer != 0) return kFailed;
   SumRestart(s);
   VtStatus st = ItemRead(s, word & VO_OBJECT_TYPE_MASK, word, destination);
   if (!(Failed(st) && (st & kNotSaved) == 0)) st = ChecksumJudge(s, t, st);
@@ -273,14 +273,14 @@ VtStatus CheckedRead(VtObjectStream *s, uint32_t word, void *destination) {
 // only when whole.
 VtStatus SpecificRead(VtObjectStream *s, uint32_t word, void *destination) {
   DataObjectType *t = TypeFind(word & VO_OBJECT_TYPE_MASK);
-  if (t == nullptr || destination == nullptr) return kBad;
+  if (t == nullptr || destination == nullptr) return kFailed;
   const bool slot = (word & VO_OBJECT_REFERENCE) != 0 || (t->flags & VO_OBJECT_FLAG_DECODER_CREATES) != 0;
   const size_t size = slot ? sizeof(void *) : t->element_size;
   Decoded d{};
   void *apart = d.area;
   if (size > sizeof d.area) {
     d.block = VoAllocate(static_cast<uint32_t>(size));
-    if (d.block == nullptr) return kBad;
+    if (d.block == nullptr) return kFailed;
     std::memset(d.block, 0, size);
     apart = d.block;
   }
@@ -299,12 +299,12 @@ VtStatus SpecificRead(VtObjectStream *s, uint32_t word, void *destination) {
 
 // Reads on to the end record, skipping every record by its length.
 VtStatus Drain(VtObjectStream *s) {
-  if (s->header_pending != 0 && HeaderRead(s) != 0) return kBad;
+  if (s->header_pending != 0 && HeaderRead(s) != 0) return kFailed;
   for (;;) {
     uint32_t word = 0;
     ItemHead head;
-    if (WordRead(s, &word) != 0 || HeadRead(s, word, word, &head) != 0) return kBad;
-    if (Skip(s, head.length) != 0 || Skip(s, 4) != 0) return kBad;
+    if (WordRead(s, &word) != 0 || HeadRead(s, word, word, &head) != 0) return kFailed;
+    if (Skip(s, head.length) != 0 || Skip(s, 4) != 0) return kFailed;
     if ((word & VO_OBJECT_TYPE_MASK) == VO_OBJECT_END) {
       s->end_met = 1;
       return 0;
@@ -317,11 +317,11 @@ VtStatus Drain(VtObjectStream *s) {
 VtStatus HeaderRead(VtObjectStream *s) {
   s->header_pending = 0;
   uint8_t header[kHeaderBytes];
-  if (BytesRead(s, header, sizeof header) != 0 || std::memcmp(header, kMagic, 4) != 0) return kBad;
+  if (BytesRead(s, header, sizeof header) != 0 || std::memcmp(header, kMagic, 4) != 0) return kFailed;
   s->version = GetWord(header + 4);
   s->second = GetWord(header + 8);
   s->substitution = GetWord(header + 12) != 0 ? 1 : 0;
-  if (s->version > kFileVersion) return kBad;
+  if (s->version > kFileVersion) return kFailed;
   uint32_t seeds[kSeedCount];
   for (uint32_t i = 0; i < kSeedCount; ++i) seeds[i] = GetWord(header + 16 + 4 * i);
   TablesFromSeeds(s, seeds);
@@ -330,7 +330,7 @@ VtStatus HeaderRead(VtObjectStream *s) {
 
 VtStatus StreamsCreate(ObjectState *st) {
   st->streams = VoHashTableCreate(kStreamBuckets);
-  return st->streams != nullptr ? 0 : kBad;
+  return st->streams != nullptr ? 0 : kFailed;
 }
 
 void StreamsDestroy(ObjectState *st) {
@@ -350,17 +350,17 @@ using namespace object;
 
 VtStatus VoObjectOpen(void *stream_id, uint32_t mode) {
   ObjectState *st = State();
-  if (st == nullptr || stream_id == nullptr || StreamFind(stream_id) != nullptr) return kBad;
+  if (st == nullptr || stream_id == nullptr || StreamFind(stream_id) != nullptr) return kFailed;
   const bool writer = (mode & 15u) == 2;
   VtObjectStream *s = StreamCreate(0, writer);
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kFailed;
   s->id = stream_id;
   s->shared = VoHashTableCreate(kSharedBuckets);
   if (!writer) s->shared_types = VoHashTableCreate(kSharedBuckets);
   if (s->shared == nullptr || (!writer && s->shared_types == nullptr) ||
       VoHashTableStoreRecord(st->streams, reinterpret_cast<uintptr_t>(stream_id), reinterpret_cast<uintptr_t>(s)) != 0) {
     StreamRelease(s);
-    return kBad;
+    return kFailed;
   }
   const VtStatus result = (mode & 15u) == 1 ? HeaderRead(s) : 0;
   s->sticky |= result;
@@ -369,15 +369,15 @@ VtStatus VoObjectOpen(void *stream_id, uint32_t mode) {
 
 VtStatus VoObjectClose(void *stream_id) {
   VtObjectStream *s = StreamFind(stream_id);
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kFailed;
   VtStatus st = 0;
   if (s->writer != 0) {
     // A file that lost a record is not answered as written whole.
     VtObjectValue end{};
     end.type = VO_OBJECT_END;
-    st = ValueRecordWrite(s, &end) | (s->sticky & kBad);
-  } else if (s->sticky == kBad) {
-    st = kBad;
+    st = ValueRecordWrite(s, &end) | (s->sticky & kFailed);
+  } else if (s->sticky == kFailed) {
+    st = kFailed;
   } else if (s->end_met == 0) {
     st = Drain(s);
   }
@@ -388,10 +388,10 @@ VtStatus VoObjectClose(void *stream_id) {
 
 VtStatus VoObjectWrite(void *stream_id, VtObjectValue *value) {
   VtObjectStream *s = StreamFind(stream_id);
-  if (s == nullptr || s->writer == 0 || value == nullptr) return kBad;
+  if (s == nullptr || s->writer == 0 || value == nullptr) return kFailed;
   // A type nobody registered is refused before anything is written: the
   // file stays whole.
-  if (TypeFind(value->type & VO_OBJECT_TYPE_MASK) == nullptr) return kBad;
+  if (TypeFind(value->type & VO_OBJECT_TYPE_MASK) == nullptr) return kFailed;
   const VtStatus st = ValueRecordWrite(s, value);
   s->sticky |= st;
   return st;
@@ -399,8 +399,8 @@ VtStatus VoObjectWrite(void *stream_id, VtObjectValue *value) {
 
 VtStatus VoObjectRead(void *stream_id, VtObjectValue *value) {
   VtObjectStream *s = StreamFind(stream_id);
-  if (s == nullptr || s->writer != 0 || value == nullptr) return kBad;
-  if (s->end_met != 0) return kBad;  // nothing follows the end record; the file is not at fault
+  if (s == nullptr || s->writer != 0 || value == nullptr) return kFailed;
+  if (s->end_met != 0) return kFailed;  // nothing follows the end record; the file is not at fault
   VtStatus passed_over = 0;
   VtStatus st;
   for (;;) {
@@ -416,7 +416,7 @@ VtStatus VoObjectRead(void *stream_id, VtObjectValue *value) {
 
 VtStatus VoObjectReadSpecific(void *stream_id, uint32_t type_word, void *value) {
   VtObjectStream *s = StreamFind(stream_id);
-  if (s == nullptr || s->writer != 0) return kBad;
+  if (s == nullptr || s->writer != 0) return kFailed;
   if (s->header_pending != 0) {
     const VtStatus st = HeaderRead(s);
     s->sticky |= st;
@@ -428,7 +428,7 @@ VtStatus VoObjectReadSpecific(void *stream_id, uint32_t type_word, void *value) 
 VtStatus VoDataObjectWrite(uint32_t type_word, void *value, VtObjectStream *stream) {
   VtObjectStream *s = stream;
   if (s == nullptr || s->writer == 0 || s->kind != 1 || TypeFind(type_word & VO_OBJECT_TYPE_MASK) == nullptr)
-    return kBad;
+    return kFailed;
   s->value_start = s->used;
   VtStatus st = ItemWrite(s, type_word & VO_OBJECT_TYPE_MASK, type_word, value);
   if (Failed(st)) return st;
@@ -440,7 +440,7 @@ VtStatus VoDataObjectWrite(uint32_t type_word, void *value, VtObjectStream *stre
 }
 
 VtStatus VoDataObjectRead(uint32_t type_word, void *value, VtObjectStream *stream) {
-  if (stream == nullptr || value == nullptr) return kBad;
+  if (stream == nullptr || value == nullptr) return kFailed;
   return CheckedRead(stream, type_word, value);
 }
 

@@ -32,7 +32,7 @@ VtStatus StateCopy(void *state, void **copy) {
 
 VtStatus StateCopyFree(void *copy) {
   auto *c = static_cast<ObjectState *>(copy);
-  if (c == nullptr || c->is_copy == 0) return kBad;
+  if (c == nullptr || c->is_copy == 0) return kFailed;
   VoDeallocate(c);
   return 0;
 }
@@ -46,7 +46,7 @@ void StateFree(ObjectState *s) {
 VtStatus Start() {
   if (g_state.Master() != nullptr) return 0;
   auto *s = static_cast<ObjectState *>(VoAllocate(sizeof(ObjectState)));
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kFailed;
   std::memset(s, 0, sizeof *s);
   s->write_hook = &exported::vx_lo_object_write;
   s->read_hook = &exported::vx_lo_object_read;
@@ -61,7 +61,7 @@ VtStatus Start() {
   if (st != 0) {
     g_state.SetMaster(nullptr);
     StateFree(s);
-    return kBad;
+    return kFailed;
   }
   return 0;
 }
@@ -78,27 +78,27 @@ VtStatus Terminate() {
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   ObjectState *s = g_state.Get();
-  if (s == nullptr || v == nullptr) return kBad;
+  if (s == nullptr || v == nullptr) return kFailed;
   switch (code) {
     case VO_CONTROL_OBJECT_PROPERTY_LIST:
-      if (v->type != VtGenericPtr) return kBad;
+      if (v->type != VtGenericPtr) return kFailed;
       s->property_codes = static_cast<uint32_t *>(v->value.p);
       return 0;
     case VO_CONTROL_OBJECT_PROPERTY_COUNT:
-      if (v->type != VtNat32) return kBad;
+      if (v->type != VtNat32) return kFailed;
       s->property_count = v->value.u;
       return 0;
-    default: return kBad;
+    default: return kFailed;
   }
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   const ObjectState *s = g_state.Get();
-  if (s == nullptr || v == nullptr) return kBad;
+  if (s == nullptr || v == nullptr) return kFailed;
   switch (code) {
     case VO_CONTROL_OBJECT_PROPERTY_LIST: *v = TypedPointer(s->property_codes); return 0;
     case VO_CONTROL_OBJECT_PROPERTY_COUNT: *v = TypedNat32(s->property_count); return 0;
-    default: return kBad;
+    default: return kFailed;
   }
 }
 
@@ -106,19 +106,19 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
 // cannot be emptied, the seed hook can).
 VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
   ObjectState *s = g_state.Get();
-  if (s == nullptr || slot == nullptr) return kBad;
+  if (s == nullptr || slot == nullptr) return kFailed;
   VtProc *hook;
   switch (code) {
     case VO_CALLBACK_OBJECT_WRITE: hook = reinterpret_cast<VtProc *>(&s->write_hook); break;
     case VO_CALLBACK_OBJECT_READ: hook = reinterpret_cast<VtProc *>(&s->read_hook); break;
     case VO_CALLBACK_OBJECT_SEED: hook = reinterpret_cast<VtProc *>(&s->seed_hook); break;
-    default: return kBad;
+    default: return kFailed;
   }
   if (direction == 0) {
     *slot = *hook;
     return 0;
   }
-  if (*slot == nullptr && code != VO_CALLBACK_OBJECT_SEED) return kBad;
+  if (*slot == nullptr && code != VO_CALLBACK_OBJECT_SEED) return kFailed;
   *hook = *slot;
   return 0;
 }

@@ -22,7 +22,7 @@
 
 namespace vo::object {
 
-constexpr VtStatus kBad = 2;
+constexpr VtStatus kFailed = 2;  // every failure, and the bit that marks one in a gathered status
 constexpr VtStatus kNotSaved = VO_OBJECT_NOT_SAVED;
 constexpr uint32_t kModule = VO_MODULE_OBJECT_IO;
 constexpr uint32_t kMemoryStep = 51200;  // a memory stream's first size and growth beyond the write
@@ -32,7 +32,7 @@ constexpr uint32_t kMostTypes = 999;     // in a file's type table
 constexpr uint32_t kMostVersion = 999;   // of a type
 constexpr uint64_t kNoLimit = UINT64_MAX;
 
-inline bool Failed(VtStatus s) { return (s & kBad) != 0; }
+inline bool Failed(VtStatus s) { return (s & kFailed) != 0; }
 
 struct DataObjectType;
 

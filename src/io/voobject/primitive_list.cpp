@@ -44,14 +44,14 @@ VtStatus Refused(VtStatus status, const char *reason) {
 
 VtStatus BlobWrite(uint32_t count, const void *bytes) {
   ObjectState *st = State();
-  if (st == nullptr || st->mesh_stream == nullptr) return kBad;
+  if (st == nullptr || st->mesh_stream == nullptr) return kFailed;
   return BytesWrite(st->mesh_stream, bytes, count);
 }
 
 // Binary only: a text file is nothing this module writes.
 VtStatus BlobRead(uint32_t *count, void *buffer) {
   ObjectState *st = State();
-  if (st == nullptr || st->mesh_stream == nullptr || count == nullptr || *count == 0) return kBad;
+  if (st == nullptr || st->mesh_stream == nullptr || count == nullptr || *count == 0) return kFailed;
   return BytesRead(st->mesh_stream, buffer, *count);
 }
 
@@ -123,18 +123,18 @@ VtStatus MeshesTake(ObjectState *st, VtReference *list, Saved *saved) {
     if ((p->flags & kEdgesFlag) == 0 && RingCount(p, VO_ELEMENT_EDGE) == 0) {
       // No edge records to leave out: the mesh is written as it is.
     } else if ((contents = VoContentsSubtract(VoPrimitiveGetContents(p), 8, kLeftOut)) == nullptr) {
-      return kBad;
+      return kFailed;
     } else if (saved->copies) {
       written = VoPrimitiveCopy(p, contents);
-      if (written == nullptr) return kBad;
+      if (written == nullptr) return kFailed;
     } else if (VoPrimitiveSetContents(p, contents) != 0) {
-      return kBad;
+      return kFailed;
     }
     written->flags &= ~kEdgesFlag;
     VtReference *entry = VoPrimitiveReferenceCreate(written);
     if (entry == nullptr) {
       if (written != p) (void)VoPrimitiveDestroy(written);
-      return kBad;
+      return kFailed;
     }
     saved->list = VoPrimitiveReferenceAppend(saved->list, entry);
     if (written != p) saved->copies_made.push_back(written);
@@ -155,28 +155,28 @@ VtStatus ListEncode(const DataObjectType *, uint32_t type_id, void *value, VtObj
   try {
     return ListWrite(s, type_id, static_cast<VtReference *>(value));
   } catch (const std::bad_alloc &) {
-    return kBad;
+    return kFailed;
   }
 }
 
 VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list) {
   ObjectState *st = State();
-  if (list == nullptr || st == nullptr) return kBad;
+  if (list == nullptr || st == nullptr) return kFailed;
   Saved saved;
   VtStatus status = MeshesTake(st, list, &saved);
-  if (Failed(status)) return kBad;
+  if (Failed(status)) return kFailed;
   uint32_t lengths[2] = {0, 0};
   if (saved.meshes.empty()) {
     status |= ItemWrite(s, type_id, VO_OBJECT_NAT32, &lengths[0]);
     return Failed(status) ? status : status | ItemWrite(s, type_id, VO_OBJECT_NAT32, &lengths[1]) | kNotSaved;
   }
   VtObjectStream *blob = ChildCreate(s, nullptr, 0);
-  if (blob == nullptr) return kBad;
+  if (blob == nullptr) return kFailed;
   blob->substitution = 0;
   VtStatus saving;
   {
     MeshProcedures swap(st, blob);
-    saving = swap.Ok() ? VoMeshSave(saved.list, st->property_count, st->property_codes) : kBad;
+    saving = swap.Ok() ? VoMeshSave(saved.list, st->property_count, st->property_codes) : kFailed;
   }
   void *packed = nullptr;
   if (saving == 0 && blob->used <= UINT32_MAX) {
@@ -184,7 +184,7 @@ VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list) {
     saving = VoDataObjectCompress(blob->base, lengths[1], &packed, &lengths[0]);
   }
   StreamRelease(blob);
-  if (saving != 0) return Refused(kBad, "the meshes could not be written");
+  if (saving != 0) return Refused(kFailed, "the meshes could not be written");
   status |= ItemWrite(s, type_id, VO_OBJECT_NAT32, &lengths[0]);
   if (!Failed(status)) status |= ItemWrite(s, type_id, VO_OBJECT_NAT32, &lengths[1]);
   if (!Failed(status)) status |= BytesWrite(s, packed, lengths[0]);
@@ -209,17 +209,17 @@ VtStatus MeshesLoad(VtObjectStream *s, uint32_t type_id, VtReference **list) {
   if (packed == 0 && length == 0) return kNotSaved;  // a list without meshes
   const uint64_t room = s->limit == kNoLimit ? UINT64_MAX : s->limit - s->used;
   if (packed == 0 || packed > room || length == 0 || length > kMostInflation * packed || length > kMostInflated)
-    return Refused(kBad, "compressed meshes of impossible lengths");
+    return Refused(kFailed, "compressed meshes of impossible lengths");
   auto *compressed = static_cast<uint8_t *>(VoAllocate(packed));
   auto *inflated = static_cast<uint8_t *>(VoAllocate(length));
-  st = compressed != nullptr && inflated != nullptr ? BytesRead(s, compressed, packed) : kBad;
+  st = compressed != nullptr && inflated != nullptr ? BytesRead(s, compressed, packed) : kFailed;
   if (st == 0 && VoDataObjectDecompress(compressed, packed, inflated, length) != 0)
-    st = Refused(kBad, "compressed meshes that do not inflate to their length");
+    st = Refused(kFailed, "compressed meshes that do not inflate to their length");
   VoDeallocate(compressed);
   VtObjectStream *blob = st == 0 ? ChildCreate(s, inflated, length) : nullptr;
   if (blob == nullptr) {
     VoDeallocate(inflated);
-    return kBad;
+    return kFailed;
   }
   blob->substitution = 0;
   blob->sums_on = 0;
@@ -228,7 +228,7 @@ VtStatus MeshesLoad(VtObjectStream *s, uint32_t type_id, VtReference **list) {
     if (swap.Ok()) *list = VoMeshLoad();
   }
   StreamRelease(blob);
-  return *list != nullptr ? 0 : Refused(kBad, "no mesh could be loaded");
+  return *list != nullptr ? 0 : Refused(kFailed, "no mesh could be loaded");
 }
 
 // One transform and material pair for a loaded mesh. A transform read
@@ -241,13 +241,13 @@ VtStatus PairRead(VtObjectStream *s, uint32_t type_id, VtPrimitive *p) {
   if (!Failed(st)) st |= ItemRead(s, type_id, VO_OBJECT_MATERIAL | VO_OBJECT_REFERENCE, &material);
   if (Failed(st)) return st;
   if (transform != nullptr) {
-    if (VoPrimitiveSetTransform(p, transform) != 0) return kBad;
+    if (VoPrimitiveSetTransform(p, transform) != 0) return kFailed;
     if (MadeSince(s, mark, transform)) {
       MadeDisown(s, transform);
       (void)VoTransformDestroy(transform);
     }
   }
-  if (material != nullptr && VoPrimitiveSetMaterial(p, material) != 0) return kBad;
+  if (material != nullptr && VoPrimitiveSetMaterial(p, material) != 0) return kFailed;
   return st;
 }
 
@@ -255,7 +255,7 @@ VtStatus PairRead(VtObjectStream *s, uint32_t type_id, VtPrimitive *p) {
 // it is whole; on a failure its meshes go.
 VtStatus ListDecode(const DataObjectType *t, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
   auto **slot = static_cast<VtReference **>(destination);
-  if (slot == nullptr) return kBad;
+  if (slot == nullptr) return kFailed;
   const uint32_t id = s->last_id_read;
   *slot = nullptr;
   VtReference *list = nullptr;
@@ -266,11 +266,11 @@ VtStatus ListDecode(const DataObjectType *t, uint32_t type_id, void *destination
   st |= ForEachNodeUntil(list, [&](VtReference *node) {
     const VtStatus pair = PairRead(s, type_id, static_cast<VtPrimitive *>(node->data));
     st |= pair & kNotSaved;
-    return pair & kBad;
+    return pair & kFailed;
   });
   if (Failed(st) || SharedEnter(s, id, list, t) != 0) {
     (void)VoPrimitiveReferenceDestroy(list, 1);
-    return kBad;
+    return kFailed;
   }
   *slot = list;
   return st;

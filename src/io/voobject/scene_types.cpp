@@ -34,9 +34,9 @@ void *ViewAllocate(uint32_t) { return VoViewCreate(); }
 void ViewFree(void *v) { (void)VoViewDestroy(static_cast<VtView *>(v)); }
 
 VtStatus TransformEncode(const DataObjectType *, uint32_t type_id, void *value, VtObjectStream *s) {
-  if (value == nullptr) return kBad;
+  if (value == nullptr) return kFailed;
   double m[16];
-  if (VoTransformGetMatrix(static_cast<VtTransform *>(value), m) != 0) return kBad;
+  if (VoTransformGetMatrix(static_cast<VtTransform *>(value), m) != 0) return kFailed;
   return ItemWrite(s, type_id, VO_OBJECT_MATRIX, m);
 }
 
@@ -44,27 +44,27 @@ VtStatus TransformEncode(const DataObjectType *, uint32_t type_id, void *value, 
 // allocator made.
 VtStatus TransformDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t,
                          VtObjectStream *s) {
-  if (destination == nullptr) return kBad;
+  if (destination == nullptr) return kFailed;
   double m[16];
   const VtStatus st = ItemRead(s, type_id, VO_OBJECT_MATRIX, m);
   if (Failed(st)) return st;
   VtTransform *t = VoTransformDefine(m);
-  if (t == nullptr) return kBad;
+  if (t == nullptr) return kFailed;
   const VtStatus c = VoTransformConcatenate(static_cast<VtTransform *>(destination), t);
   (void)VoTransformDestroy(t);
-  return c == 0 ? st : kBad;
+  return c == 0 ? st : kFailed;
 }
 
 VtStatus ViewEncode(const DataObjectType *, uint32_t type_id, void *value, VtObjectStream *s) {
   auto *view = static_cast<VtView *>(value);
-  if (view == nullptr) return kBad;
+  if (view == nullptr) return kFailed;
   float eye[3], reference[3], up[3];
   int32_t projection = 0;
   double angle = 0, aspect = 0;
   uint32_t x = 0, y = 0;
   if (VoViewGetPinhole(view, eye, reference, up, &projection, &angle) != 0 ||
       VoViewGetResolution(view, &x, &y, &aspect) != 0)
-    return kBad;
+    return kFailed;
   uint32_t kind = static_cast<uint32_t>(projection);
   VtStatus st = ItemWrite(s, type_id, VO_OBJECT_POINT, eye);
   if (st == 0) st = ItemWrite(s, type_id, VO_OBJECT_POINT, reference);
@@ -80,7 +80,7 @@ VtStatus ViewEncode(const DataObjectType *, uint32_t type_id, void *value, VtObj
 VtStatus ViewDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t,
                     VtObjectStream *s) {
   auto *view = static_cast<VtView *>(destination);
-  if (view == nullptr) return kBad;
+  if (view == nullptr) return kFailed;
   float eye[3], reference[3], up[3];
   double angle = 0, aspect = 0;
   uint32_t kind = 0, x = 0, y = 0;
@@ -98,7 +98,7 @@ VtStatus ViewDecode(const DataObjectType *, uint32_t type_id, void *destination,
   }
   if (VoViewSetPinhole(view, eye, reference, up, static_cast<int32_t>(kind), angle) != 0 ||
       VoViewSetResolution(view, x, y, aspect) != 0)
-    return kBad;
+    return kFailed;
   return st;
 }
 
@@ -119,7 +119,7 @@ uint32_t AddressItem(const char *class_name, const char *label) {
 VtStatus ArgumentWrite(VtObjectStream *s, uint32_t type_id, VtShader *shader, const char *class_name,
                        const char *label) {
   VtTypedValue v{};
-  if (VoShaderGetArg(shader, label, &v) != 0) return kBad;
+  if (VoShaderGetArg(shader, label, &v) != 0) return kFailed;
   if (v.type == VtColourType) {
     // A colour driven by a shader goes out as that shader.
     VtTypedValue driven{};
@@ -133,7 +133,7 @@ VtStatus ArgumentWrite(VtObjectStream *s, uint32_t type_id, VtShader *shader, co
   if (item == 0) return st;
   if (item == (VO_OBJECT_IMAGE | VO_OBJECT_REFERENCE) && v.value.p != nullptr &&
       !driver::ImageIsLive(static_cast<VtImage *>(v.value.p)))
-    return kBad;
+    return kFailed;
   // The object follows: the address itself is restored from it.
   return (st & ~kNotSaved) | ItemWrite(s, type_id, item, v.value.p);
 }
@@ -146,7 +146,7 @@ VtStatus ShaderEncode(const DataObjectType *, uint32_t type_id, void *value, VtO
   void *labels = nullptr;
   if (VoShaderEnquire(shader, &code, &name, &count, &labels) != 0 || name == nullptr ||
       (count != 0 && labels == nullptr))
-    return kBad;
+    return kFailed;
   VtStatus st = ItemWrite(s, type_id, VO_OBJECT_NAT32, &code);
   if (st == 0) st = ItemWrite(s, type_id, VO_OBJECT_STRING, &name);
   if (st == 0) st = ItemWrite(s, type_id, VO_OBJECT_NAT32, &count);
@@ -206,7 +206,7 @@ bool Installed(uint32_t type, const char *name) {
 // the read gives 0x20000000.
 VtStatus ShaderDecode(const DataObjectType *t, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
   auto *slot = static_cast<VtShader **>(destination);
-  if (slot == nullptr) return kBad;
+  if (slot == nullptr) return kFailed;
   const uint32_t id = s->last_id_read;
   *slot = nullptr;
   uint32_t code = 0, count = 0;
@@ -219,7 +219,7 @@ VtStatus ShaderDecode(const DataObjectType *t, uint32_t type_id, void *destinati
   VtShader *shader = nullptr;
   if (Installed(code, parts.name)) {
     shader = VoShaderCreate(code, parts.name);
-    if (shader == nullptr) return kBad;
+    if (shader == nullptr) return kFailed;
   } else {
     st |= kNotSaved;
   }
@@ -230,7 +230,7 @@ VtStatus ShaderDecode(const DataObjectType *t, uint32_t type_id, void *destinati
   }
   if (SharedEnter(s, id, shader, t) != 0) {
     (void)VoShaderDestroy(shader);
-    return kBad;
+    return kFailed;
   }
   *slot = shader;
   return st;
@@ -246,7 +246,7 @@ void MaterialFree(void *m) { (void)VoMaterialDestroy(static_cast<VtMaterial *>(m
 
 VtStatus MaterialEncode(const DataObjectType *, uint32_t type_id, void *value, VtObjectStream *s) {
   auto *m = static_cast<VtMaterial *>(value);
-  if (m == nullptr) return kBad;
+  if (m == nullptr) return kFailed;
   VtStatus st = 0;
   for (uint32_t type : kMaterialSlots) {
     st |= ItemWrite(s, type_id, VO_OBJECT_SHADER | VO_OBJECT_REFERENCE, VoMaterialGetShader(m, type));
@@ -259,7 +259,7 @@ VtStatus MaterialEncode(const DataObjectType *, uint32_t type_id, void *value, V
 // reader's own hold goes.
 VtStatus MaterialDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
   auto *m = static_cast<VtMaterial *>(destination);
-  if (m == nullptr) return kBad;
+  if (m == nullptr) return kFailed;
   VtStatus st = 0;
   for (uint32_t n = 0; n < 4; ++n) {
     VtShader *shader = nullptr;
@@ -267,7 +267,7 @@ VtStatus MaterialDecode(const DataObjectType *, uint32_t type_id, void *destinat
     st |= ItemRead(s, type_id, VO_OBJECT_SHADER | VO_OBJECT_REFERENCE, &shader);
     if (Failed(st)) return st;
     if (shader == nullptr) continue;
-    if (VoMaterialSetShader(m, shader) != 0) return kBad;
+    if (VoMaterialSetShader(m, shader) != 0) return kFailed;
     if (MadeSince(s, mark, shader)) {
       MadeDisown(s, shader);
       (void)VoShaderDestroy(shader);
@@ -280,7 +280,7 @@ VtStatus MaterialDecode(const DataObjectType *, uint32_t type_id, void *destinat
 
 // The value is the list's address; only members that hold a shader go out.
 VtStatus ShaderListEncode(const DataObjectType *, uint32_t type_id, void *value, VtObjectStream *s) {
-  if (value == nullptr) return kBad;
+  if (value == nullptr) return kFailed;
   VtReference *list = nullptr;
   std::memcpy(&list, value, sizeof list);
   uint32_t count = 0;
@@ -299,7 +299,7 @@ VtStatus ShaderListEncode(const DataObjectType *, uint32_t type_id, void *value,
 // the record's, which gives them back.
 VtStatus ShaderListDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t,
                           VtObjectStream *s) {
-  if (destination == nullptr) return kBad;
+  if (destination == nullptr) return kFailed;
   uint32_t count = 0;
   VtStatus st = ItemRead(s, type_id, VO_OBJECT_NAT32, &count);
   VtReference *list = nullptr;
@@ -309,7 +309,7 @@ VtStatus ShaderListDecode(const DataObjectType *, uint32_t type_id, void *destin
     if (Failed(st) || shader == nullptr) continue;
     VtReference *node = VoShaderReferenceCreate(shader);
     if (node == nullptr) {
-      st |= kBad;
+      st |= kFailed;
       break;
     }
     list = VoShaderReferenceAppend(list, node);
@@ -321,7 +321,7 @@ VtStatus ShaderListDecode(const DataObjectType *, uint32_t type_id, void *destin
     t.deallocator = [](void *nodes) { (void)VoReferenceListDestroy(static_cast<VtReference *>(nodes), nullptr); };
     return t;
   }();
-  if (!Failed(st) && list != nullptr && MadeAppend(s, 0, list, &kNodes) != 0) st |= kBad;
+  if (!Failed(st) && list != nullptr && MadeAppend(s, 0, list, &kNodes) != 0) st |= kFailed;
   if (Failed(st)) {
     (void)VoReferenceListDestroy(list, nullptr);
     return st;
@@ -363,20 +363,20 @@ VtStatus NumberRead(VtObjectStream *s, int32_t *n) {
 // Rows go out without padding, whatever the image's own stride.
 VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStream *s) {
   auto *image = static_cast<VtImage *>(value);
-  if (image == nullptr || !driver::ImageIsLive(image)) return kBad;
+  if (image == nullptr || !driver::ImageIsLive(image)) return kFailed;
   if (image->width == 0 || image->height == 0 || image->data == nullptr) {
     VtStatus st = NumberWrite(s, 0);
     return st | NumberWrite(s, 0);
   }
   const uint64_t row = RowBytes(image->width, image->bits);
   if (row == 0 || image->height < 0 || image->bytes_per_row < 0 || static_cast<uint64_t>(image->bytes_per_row) < row)
-    return Refused(kBad, VO_OBJECT_IMAGE, "an image of a depth or size no file holds");
+    return Refused(kFailed, VO_OBJECT_IMAGE, "an image of a depth or size no file holds");
   const uint64_t bytes = row * static_cast<uint64_t>(image->height);
-  if (bytes > UINT32_MAX || row > INT32_MAX) return Refused(kBad, VO_OBJECT_IMAGE, "an image over 4 GiB");
+  if (bytes > UINT32_MAX || row > INT32_MAX) return Refused(kFailed, VO_OBJECT_IMAGE, "an image over 4 GiB");
   uint8_t *packed = image->data;
   if (static_cast<uint64_t>(image->bytes_per_row) != row) {
     packed = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
-    if (packed == nullptr) return kBad;
+    if (packed == nullptr) return kFailed;
     for (int32_t y = 0; y < image->height; ++y)
       std::memcpy(packed + y * row, image->data + static_cast<size_t>(y) * static_cast<size_t>(image->bytes_per_row),
                   row);
@@ -385,7 +385,7 @@ VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStre
   uint32_t length = 0;
   VtStatus st = VoDataObjectCompress(packed, static_cast<uint32_t>(bytes), &compressed, &length);
   if (packed != image->data) VoDeallocate(packed);
-  if (st != 0) return kBad;
+  if (st != 0) return kFailed;
   for (int32_t n : {image->width, image->height, image->bits, image->xoffset, image->yoffset,
                     static_cast<int32_t>(row), image->x0, image->y0, image->x1, image->y1, static_cast<int32_t>(length)}) {
     st |= NumberWrite(s, n);
@@ -403,7 +403,7 @@ VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStre
 // raw.
 VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32_t version, VtObjectStream *s) {
   auto *image = static_cast<VtImage *>(destination);
-  if (image == nullptr) return kBad;
+  if (image == nullptr) return kFailed;
   int32_t width = 0, height = 0;
   VtStatus st = NumberRead(s, &width);
   if (st == 0) st = NumberRead(s, &height);
@@ -415,31 +415,31 @@ VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32
   const int32_t bits = n[0], row = n[3];
   const uint64_t packed = RowBytes(width, bits);
   if (packed == 0 || height <= 0 || static_cast<uint64_t>(row) != packed || row <= 0)
-    return Refused(kBad, VO_OBJECT_IMAGE, "an image of a depth, size or bytes per row no image has");
+    return Refused(kFailed, VO_OBJECT_IMAGE, "an image of a depth, size or bytes per row no image has");
   const uint64_t bytes = packed * static_cast<uint64_t>(height);
   const uint64_t room = s->limit == kNoLimit ? UINT64_MAX : s->limit - s->used;
   int32_t length = 0;
   if (version >= kImageVersion && (st = NumberRead(s, &length)) != 0) return st;
   const uint64_t stored = version >= kImageVersion ? static_cast<uint32_t>(length) : bytes;
   if (bytes > UINT32_MAX || stored > room)
-    return Refused(kBad, VO_OBJECT_IMAGE, "an image larger than its record");
+    return Refused(kFailed, VO_OBJECT_IMAGE, "an image larger than its record");
   image->width = width;
   image->height = height;
   image->bits = bits;
-  if (driver::ImageReaderAllocate(image) != 0) return kBad;
-  if (static_cast<uint64_t>(image->bytes_per_row) != packed) return kBad;
+  if (driver::ImageReaderAllocate(image) != 0) return kFailed;
+  if (static_cast<uint64_t>(image->bytes_per_row) != packed) return kFailed;
   if (version < kImageVersion) {
     st = BytesRead(s, image->data, static_cast<size_t>(bytes));
   } else {
     auto *compressed = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(stored)));
-    if (compressed == nullptr && stored != 0) return kBad;
+    if (compressed == nullptr && stored != 0) return kFailed;
     st = BytesRead(s, compressed, static_cast<size_t>(stored));
     if (st == 0 &&
         VoDataObjectDecompress(compressed, static_cast<uint32_t>(stored), image->data, static_cast<uint32_t>(bytes)) != 0)
-      st = Refused(kBad, VO_OBJECT_IMAGE, "an image whose pixels do not inflate to its size");
+      st = Refused(kFailed, VO_OBJECT_IMAGE, "an image whose pixels do not inflate to its size");
     VoDeallocate(compressed);
   }
-  if (st != 0) return kBad;
+  if (st != 0) return kFailed;
   image->xoffset = n[1];
   image->yoffset = n[2];
   image->x0 = n[4];

@@ -28,18 +28,18 @@ void WordBytes(const VtObjectStream *s, uint32_t w, uint8_t out[4]) {
 VtStatus MemoryReserve(VtObjectStream *s, size_t n) {
   if (s->base == nullptr) {
     auto *b = static_cast<uint8_t *>(VoAllocate(kMemoryStep));
-    if (b == nullptr) return kBad;
+    if (b == nullptr) return kFailed;
     s->base = s->cursor = b;
     s->used = 0;
     s->capacity = kMemoryStep;
   }
   const size_t used = static_cast<size_t>(s->used);
-  if (n > SIZE_MAX - used - 1024) return kBad;
+  if (n > SIZE_MAX - used - 1024) return kFailed;
   if (used + n + 1024 < s->capacity) return 0;
   const size_t grown = s->capacity + n + kMemoryStep;
-  if (grown < s->capacity || grown > UINT32_MAX) return kBad;
+  if (grown < s->capacity || grown > UINT32_MAX) return kFailed;
   auto *b = static_cast<uint8_t *>(VoMemoryReallocate(s->base, static_cast<uint32_t>(grown)));
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kFailed;
   s->base = b;
   s->cursor = b + used;
   s->capacity = grown;
@@ -48,12 +48,12 @@ VtStatus MemoryReserve(VtObjectStream *s, size_t n) {
 
 VtStatus HookRead(VtObjectStream *s, void *bytes, uint32_t n) {
   if (s->file != nullptr) {
-    if (bytes == nullptr) return std::fseek(s->file, static_cast<long>(n), SEEK_CUR) == 0 ? 0 : kBad;
-    return std::fread(bytes, 1, n, s->file) == n ? 0 : kBad;
+    if (bytes == nullptr) return std::fseek(s->file, static_cast<long>(n), SEEK_CUR) == 0 ? 0 : kFailed;
+    return std::fread(bytes, 1, n, s->file) == n ? 0 : kFailed;
   }
   ObjectState *st = State();
-  if (st == nullptr || st->read_hook == nullptr) return kBad;
-  return st->read_hook(bytes, n, s->id) == 0 ? 0 : kBad;
+  if (st == nullptr || st->read_hook == nullptr) return kFailed;
+  return st->read_hook(bytes, n, s->id) == 0 ? 0 : kFailed;
 }
 
 // Byte i of a value adds (byte << (i mod 24)); whole runs of 24 bytes
@@ -153,10 +153,10 @@ void StreamRelease(VtObjectStream *s) {
 
 VtStatus BytesWrite(VtObjectStream *s, const void *bytes, size_t n) {
   if (n == 0) return 0;
-  if (bytes == nullptr) return kBad;
+  if (bytes == nullptr) return kFailed;
   const auto *from = static_cast<const uint8_t *>(bytes);
   if (s->kind == 1) {
-    if (MemoryReserve(s, n) != 0) return kBad;
+    if (MemoryReserve(s, n) != 0) return kFailed;
     if (s->substitution != 0)
       Map(s->forward, from, s->cursor, n);
     else
@@ -165,10 +165,10 @@ VtStatus BytesWrite(VtObjectStream *s, const void *bytes, size_t n) {
     s->used += n;
     return 0;
   }
-  if (n > UINT32_MAX) return kBad;
+  if (n > UINT32_MAX) return kFailed;
   if (s->substitution == 0) return RawWrite(s, from, n);
   auto *mapped = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(n)));
-  if (mapped == nullptr) return kBad;
+  if (mapped == nullptr) return kFailed;
   Map(s->forward, from, mapped, n);
   const VtStatus st = RawWrite(s, mapped, n);
   VoDeallocate(mapped);
@@ -176,14 +176,15 @@ VtStatus BytesWrite(VtObjectStream *s, const void *bytes, size_t n) {
 }
 
 VtStatus RawWrite(VtObjectStream *s, const void *bytes, size_t n) {
-  if (n > UINT32_MAX) return kBad;
+  if (n > UINT32_MAX) return kFailed;
   VtStatus st;
   if (s->file != nullptr) {
-    st = std::fwrite(bytes, 1, n, s->file) == n ? 0 : kBad;
+    st = std::fwrite(bytes, 1, n, s->file) == n ? 0 : kFailed;
   } else {
     ObjectState *o = State();
-    st = o != nullptr && o->write_hook != nullptr && o->write_hook(const_cast<void *>(bytes), static_cast<uint32_t>(n), s->id) == 0 ? 0
-                                                                                                               : kBad;
+    const bool written = o != nullptr && o->write_hook != nullptr &&
+                         o->write_hook(const_cast<void *>(bytes), static_cast<uint32_t>(n), s->id) == 0;
+    st = written ? 0 : kFailed;
   }
   if (st == 0) s->used += n;
   return st;
@@ -191,16 +192,16 @@ VtStatus RawWrite(VtObjectStream *s, const void *bytes, size_t n) {
 
 VtStatus BytesRead(VtObjectStream *s, void *bytes, size_t n) {
   if (n == 0) return 0;
-  if (bytes == nullptr || s->writer != 0) return kBad;
-  if (s->limit != kNoLimit && (n > s->limit || s->used > s->limit - n)) return kBad;
+  if (bytes == nullptr || s->writer != 0) return kFailed;
+  if (s->limit != kNoLimit && (n > s->limit || s->used > s->limit - n)) return kFailed;
   auto *to = static_cast<uint8_t *>(bytes);
   if (s->kind == 1) {
     const size_t left = s->capacity - static_cast<size_t>(s->cursor - s->base);
-    if (n > left) return kBad;
+    if (n > left) return kFailed;
     std::memcpy(to, s->cursor, n);
     s->cursor += n;
   } else {
-    if (n > UINT32_MAX || HookRead(s, to, static_cast<uint32_t>(n)) != 0) return kBad;
+    if (n > UINT32_MAX || HookRead(s, to, static_cast<uint32_t>(n)) != 0) return kFailed;
   }
   s->used += n;
   if (s->sums_on != 0) SumAdd(s, to, n);
@@ -210,17 +211,17 @@ VtStatus BytesRead(VtObjectStream *s, void *bytes, size_t n) {
 
 VtStatus Skip(VtObjectStream *s, uint64_t n) {
   if (n == 0) return 0;
-  if (s->writer != 0) return kBad;
-  if (s->limit != kNoLimit && (n > s->limit || s->used > s->limit - n)) return kBad;
+  if (s->writer != 0) return kFailed;
+  if (s->limit != kNoLimit && (n > s->limit || s->used > s->limit - n)) return kFailed;
   if (s->kind == 1) {
     const size_t left = s->capacity - static_cast<size_t>(s->cursor - s->base);
-    if (n > left) return kBad;
+    if (n > left) return kFailed;
     s->cursor += n;
   } else {
     // The hook takes 32-bit counts: a longer skip goes in pieces.
     for (uint64_t left = n; left > 0;) {
       const uint32_t step = left > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<uint32_t>(left);
-      if (HookRead(s, nullptr, step) != 0) return kBad;
+      if (HookRead(s, nullptr, step) != 0) return kFailed;
       left -= step;
     }
   }
@@ -286,10 +287,10 @@ VtStatus MadeAppend(VtObjectStream *s, uintptr_t id, void *object, const DataObj
   MadeObjects &m = s->root->made;
   if (m.count == m.capacity) {
     const uint32_t grown = m.capacity == 0 ? 16 : m.capacity * 2;
-    if (static_cast<uint64_t>(grown) * sizeof(MadeObject) > UINT32_MAX) return kBad;
+    if (static_cast<uint64_t>(grown) * sizeof(MadeObject) > UINT32_MAX) return kFailed;
     auto *e = static_cast<MadeObject *>(
         VoMemoryReallocate(m.entries, static_cast<uint32_t>(grown * sizeof(MadeObject))));
-    if (e == nullptr) return kBad;
+    if (e == nullptr) return kFailed;
     m.entries = e;
     m.capacity = grown;
   }
@@ -300,10 +301,10 @@ VtStatus MadeAppend(VtObjectStream *s, uintptr_t id, void *object, const DataObj
 VtStatus SharedEnter(VtObjectStream *s, uint32_t id, void *object, const DataObjectType *type) {
   VtObjectStream *r = s->root;
   if (id != 0) {
-    if (VoHashTableStoreRecord(r->shared, id, reinterpret_cast<uintptr_t>(object)) != 0) return kBad;
+    if (VoHashTableStoreRecord(r->shared, id, reinterpret_cast<uintptr_t>(object)) != 0) return kFailed;
     if (VoHashTableStoreRecord(r->shared_types, id, type->id) != 0) {
       (void)VoHashTableRemoveRecord(r->shared, id, nullptr);
-      return kBad;
+      return kFailed;
     }
   }
   if (MadeAppend(s, id, object, type) == 0) return 0;
@@ -311,35 +312,35 @@ VtStatus SharedEnter(VtObjectStream *s, uint32_t id, void *object, const DataObj
     (void)VoHashTableRemoveRecord(r->shared, id, nullptr);
     (void)VoHashTableRemoveRecord(r->shared_types, id, nullptr);
   }
-  return kBad;
+  return kFailed;
 }
 
 }  // namespace vo::object
 
 namespace vo {
 
-using object::kBad;
+using object::kFailed;
 
 VtStatus vx_lo_object_write(void *buffer, uint32_t count, void *file) {
-  if (file == nullptr || (buffer == nullptr && count != 0)) return kBad;
+  if (file == nullptr || (buffer == nullptr && count != 0)) return kFailed;
   if (count == 0) return 0;
-  return std::fwrite(buffer, 1, count, static_cast<std::FILE *>(file)) == count ? 0 : kBad;
+  return std::fwrite(buffer, 1, count, static_cast<std::FILE *>(file)) == count ? 0 : kFailed;
 }
 
 VtStatus vx_lo_object_read(void *buffer, uint32_t count, void *file) {
-  if (file == nullptr) return kBad;
+  if (file == nullptr) return kFailed;
   auto *f = static_cast<std::FILE *>(file);
-  if (buffer == nullptr) return std::fseek(f, static_cast<long>(count), SEEK_CUR) == 0 ? 0 : kBad;
-  return std::fread(buffer, 1, count, f) == count ? 0 : kBad;
+  if (buffer == nullptr) return std::fseek(f, static_cast<long>(count), SEEK_CUR) == 0 ? 0 : kFailed;
+  return std::fread(buffer, 1, count, f) == count ? 0 : kFailed;
 }
 
 VtStatus VoDataObjectWriteBytes(void *buffer, uint32_t count, VtObjectStream *stream) {
-  if (stream == nullptr || stream->writer == 0) return kBad;
+  if (stream == nullptr || stream->writer == 0) return kFailed;
   return object::BytesWrite(stream, buffer, count);
 }
 
 VtStatus VoDataObjectReadBytes(void *buffer, uint32_t count, VtObjectStream *stream) {
-  if (stream == nullptr) return kBad;
+  if (stream == nullptr) return kFailed;
   return object::BytesRead(stream, buffer, count);
 }
 

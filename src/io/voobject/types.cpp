@@ -76,17 +76,18 @@ VtStatus TypeCreate(uint32_t id, uint32_t version, uint32_t count, const uint32_
                     const uint32_t *offsets, const uint32_t *versions, uint32_t element_size, DataObjectType **made) {
   ObjectState *st = State();
   if (st == nullptr || id == 0 || id > VO_OBJECT_TYPE_MASK || version > kMostVersion || TypeFind(id) != nullptr)
-    return kBad;
-  if (count != 0 && (types == nullptr || counts == nullptr || offsets == nullptr || versions == nullptr)) return kBad;
+    return kFailed;
+  if (count != 0 && (types == nullptr || counts == nullptr || offsets == nullptr || versions == nullptr))
+    return kFailed;
   constexpr size_t kPerField = 4 * sizeof(uint32_t) + sizeof(DataObjectType *);
-  if (count > UINT32_MAX / kPerField) return kBad;
+  if (count > UINT32_MAX / kPerField) return kFailed;
   auto *t = static_cast<DataObjectType *>(DefaultAllocate(sizeof(DataObjectType)));
-  if (t == nullptr) return kBad;
+  if (t == nullptr) return kFailed;
   if (count != 0) {
     auto *block = static_cast<uint8_t *>(DefaultAllocate(static_cast<uint32_t>(count * kPerField)));
     if (block == nullptr) {
       TypeFree(t);
-      return kBad;
+      return kFailed;
     }
     t->field_records = reinterpret_cast<DataObjectType **>(block);
     t->field_types = reinterpret_cast<uint32_t *>(block + count * sizeof(DataObjectType *));
@@ -99,7 +100,7 @@ VtStatus TypeCreate(uint32_t id, uint32_t version, uint32_t count, const uint32_
     std::memcpy(t->field_versions, versions, count * sizeof(uint32_t));
     if (!FieldsFit(count, types, counts, offsets, element_size, t->field_records)) {
       TypeFree(t);
-      return kBad;
+      return kFailed;
     }
   }
   t->element_size = element_size;
@@ -112,7 +113,7 @@ VtStatus TypeCreate(uint32_t id, uint32_t version, uint32_t count, const uint32_
   t->fixed_size = FixedSize(t);
   if (VoHashTableStoreRecord(st->registry, id, reinterpret_cast<uintptr_t>(t)) != 0) {
     TypeFree(t);
-    return kBad;
+    return kFailed;
   }
   ++st->type_count;
   if (made != nullptr) *made = t;
@@ -124,7 +125,7 @@ VtStatus TypeCreate(uint32_t id, uint32_t version, uint32_t count, const uint32_
 // ---------------------------------------------------------------------------
 
 VtStatus ScalarEncode(const DataObjectType *t, uint32_t, void *value, VtObjectStream *s) {
-  if (value == nullptr) return kBad;
+  if (value == nullptr) return kFailed;
   if (t->id == VO_OBJECT_DOUBLE) {
     double d;
     std::memcpy(&d, value, 8);
@@ -151,7 +152,7 @@ VtStatus ScalarDecode(const DataObjectType *t, uint32_t, void *destination, uint
 // n units of the given size, then the unit count, of a string that must
 // end in a 0 unit; the units stay as they are in the file.
 VtStatus UnitsWrite(VtObjectStream *s, const void *text, size_t units, size_t unit) {
-  if (units > UINT32_MAX) return kBad;
+  if (units > UINT32_MAX) return kFailed;
   VtStatus st = WordWrite(s, static_cast<uint32_t>(units));
   if (st == 0 && units != 0) st = BytesWrite(s, text, units * unit);
   return st;
@@ -162,12 +163,12 @@ VtStatus UnitsWrite(VtObjectStream *s, const void *text, size_t units, size_t un
 // stream really holds.
 VtStatus BlockRead(VtObjectStream *s, const DataObjectType *t, size_t bytes, void **block) {
   if (bytes <= kStringPiece || t->allocator != &DefaultAllocate) {
-    if (bytes > UINT32_MAX) return kBad;
+    if (bytes > UINT32_MAX) return kFailed;
     void *p = t->allocator(static_cast<uint32_t>(bytes));
-    if (p == nullptr) return kBad;
+    if (p == nullptr) return kFailed;
     if (BytesRead(s, p, bytes) != 0) {
       t->deallocator(p);
-      return kBad;
+      return kFailed;
     }
     *block = p;
     return 0;
@@ -185,7 +186,7 @@ VtStatus BlockRead(VtObjectStream *s, const DataObjectType *t, size_t bytes, voi
   }
   if (have < bytes) {
     VoDeallocate(p);
-    return kBad;
+    return kFailed;
   }
   *block = p;
   return 0;
@@ -195,27 +196,27 @@ VtStatus BlockRead(VtObjectStream *s, const DataObjectType *t, size_t bytes, voi
 // must be 0: no huge block for a crafted count, no unterminated text.
 VtStatus UnitsRead(VtObjectStream *s, const DataObjectType *t, size_t unit, void **text, uint32_t *count) {
   uint32_t units = 0;
-  if (WordRead(s, &units) != 0) return kBad;
+  if (WordRead(s, &units) != 0) return kFailed;
   *count = units;
   if (units == 0) {
     *text = nullptr;
     return 0;
   }
   const uint64_t bytes = static_cast<uint64_t>(units) * unit;
-  if (s->limit != kNoLimit && bytes > s->limit - s->used) return kBad;
+  if (s->limit != kNoLimit && bytes > s->limit - s->used) return kFailed;
   void *block = nullptr;
-  if (BlockRead(s, t, bytes, &block) != 0) return kBad;
+  if (BlockRead(s, t, bytes, &block) != 0) return kFailed;
   const auto *b = static_cast<const uint8_t *>(block);
   if (b[bytes - 1] != 0 || b[bytes - unit] != 0) {
     t->deallocator(block);
-    return kBad;
+    return kFailed;
   }
   *text = block;
   return 0;
 }
 
 VtStatus StringEncode(const DataObjectType *, uint32_t, void *value, VtObjectStream *s) {
-  if (value == nullptr) return kBad;
+  if (value == nullptr) return kFailed;
   const char *text;
   std::memcpy(&text, value, sizeof text);
   return UnitsWrite(s, text, text == nullptr ? 0 : std::strlen(text) + 1, 1);
@@ -230,14 +231,14 @@ VtStatus StringDecode(const DataObjectType *t, uint32_t, void *destination, uint
 }
 
 VtStatus WideEncode(const DataObjectType *, uint32_t, void *value, VtObjectStream *s) {
-  if (value == nullptr) return kBad;
+  if (value == nullptr) return kFailed;
   const uint16_t *text;
   std::memcpy(&text, value, sizeof text);
   if (text == nullptr) return WordWrite(s, 0);
   size_t n = 0;
   while (text[n] != 0) ++n;
   ++n;
-  if (n > UINT32_MAX) return kBad;
+  if (n > UINT32_MAX) return kFailed;
   VtStatus st = WordWrite(s, static_cast<uint32_t>(n));
   for (size_t i = 0; i < n && st == 0; ++i) {
     const uint8_t b[2] = {static_cast<uint8_t>(text[i] >> 8), static_cast<uint8_t>(text[i])};
@@ -263,7 +264,7 @@ VtStatus WideDecode(const DataObjectType *t, uint32_t, void *destination, uint32
 // Typed values: the code, then the value by code. Codes without a way to
 // be saved write the code alone and answer 0x20000000 on both sides.
 VtStatus TypedEncode(const DataObjectType *, uint32_t type_id, void *value, VtObjectStream *s) {
-  if (value == nullptr) return kBad;
+  if (value == nullptr) return kFailed;
   VtTypedValue v;
   std::memcpy(&v, value, sizeof v);
   VtStatus st = WordWrite(s, v.type);
@@ -295,7 +296,7 @@ VtStatus TypedEncode(const DataObjectType *, uint32_t type_id, void *value, VtOb
 
 VtStatus TypedDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
   VtTypedValue v{};
-  if (WordRead(s, &v.type) != 0) return kBad;
+  if (WordRead(s, &v.type) != 0) return kFailed;
   VtStatus st = 0;
   switch (v.type) {
     case VtVoid:
@@ -429,7 +430,7 @@ void ValueRelease(const DataObjectType *t, void *value) {
 
 VtStatus RegistryCreate(ObjectState *st) {
   st->registry = VoHashTableCreate(kRegistryBuckets);
-  if (st->registry == nullptr) return kBad;
+  if (st->registry == nullptr) return kFailed;
   VtStatus s = BuiltinsRegister();
   if (s == 0) s = SceneTypesRegister();
   if (s != 0) RegistryDestroy(st);
@@ -467,7 +468,7 @@ namespace {
 template <class Change>
 VtStatus TypeChange(uint32_t id, Change change) {
   DataObjectType *t = Known(id);
-  if (t == nullptr) return kBad;
+  if (t == nullptr) return kFailed;
   change(t);
   return 0;
 }

@@ -106,8 +106,6 @@ bool KernelPoolsExist() {
          m.marshal_pool[1];
 }
 
-VtStatus KernelMemoryTidy() { return KernelMemoryTidyKeeping(nullptr, 0); }
-
 VtStatus KernelMemoryTidyKeeping(VtPool *const *kept, size_t count) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return 0;

@@ -174,7 +174,6 @@ void MemoryCallbacksDefault(VtKernelContext *k);   // pool and heap callbacks
 void JournalCallbacksDefault(VtKernelContext *k);  // journal output callback
 VtStatus KernelPoolsMake();                        // memory: the kernel's pools, once
 bool KernelPoolsExist();                           // memory: every kernel pool is made
-VtStatus KernelMemoryTidy();                       // memory: first step of VoMemoryTidy
 VtStatus KernelMemoryShutdown();                   // memory: pools, spare chunks, mutex
 VtStatus KernelThreadsStart();                     // thread table and context variables
 VtStatus KernelThreadsStop();

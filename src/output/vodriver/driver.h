@@ -35,7 +35,7 @@ constexpr VtStatus kUnknown = VO_STATUS_UNKNOWN_CODE;    // 18
 constexpr VtStatus kUnavailable = VO_STATUS_UNAVAILABLE; // 2
 constexpr VtStatus kNoStack = 34;                        // the active-driver stack cannot grow
 constexpr VtStatus kNotInList = 16;
-constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
+constexpr VtStatus kBadArgument = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 constexpr VtStatus kSubRegionState = 0x20000010;  // a sub-region begun twice or ended unbegun
 constexpr VtStatus kInterrupted = VO_COND_INTERRUPTED;
@@ -242,7 +242,6 @@ inline VtStatus CallPushed(DriverState *s, VtDriverRecord *d, VtStatus push_fail
 
 // Records: building, defaults and by-code access (records.cpp).
 VtDriverRecord *RecordBuild(DriverState *s, VtQueryFunction query);
-VtProc *ProcedureWord(VtDriverRecord *r, uint32_t code);
 VtProc DefaultProcedure(const DriverState *s, uint32_t code);
 VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot);
 void BeginFrameRecord(VtDriverRecord *r, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
@@ -290,7 +289,6 @@ VtStatus BlockWrite(int32_t x, int32_t y, int32_t width, int32_t rows, const uin
 // Images (images.cpp).
 // The default image-read callback: the file by name, with no open stream.
 VtImage *ImageReadByName(const char *name);
-ImageNode *ImageNodeOf(const DriverState *s, const VtImage *image);
 VtStatus ImagesCreate(DriverState *s);
 void ImagesDestroyAll(DriverState *s);
 // Sends rows y0..y1 of an image to the active driver (no frame begun or

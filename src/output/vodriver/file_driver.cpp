@@ -1,5 +1,6 @@
-// The file drivers' shared pieces: stream fields, their common controls and
-// the delivery of decoded rows into an image through the image driver.
+// The file drivers' shared pieces: stream fields, their refusal of a frame,
+// their common controls and the delivery of decoded rows into an image
+// through the image driver.
 
 #include "output/vodriver/file_driver.h"
 
@@ -19,6 +20,11 @@ off_t StreamSize(std::FILE *f) {
   const off_t size = ftello(f);
   if (fseeko(f, here, SEEK_SET) != 0) return -1;
   return size;
+}
+
+VtStatus FrameRefuse(const FileDriverName &driver, VtStatus status, const char *why) {
+  Post(status, messages::kFileFrameRefused, driver.module, driver.name, why);
+  return status;
 }
 
 VtStatus FileControlGet(const FileControls &c, std::FILE *out, uint32_t code, VtTypedValue *value) {

@@ -1,7 +1,7 @@
 // What the file drivers (BMP, Targa, JPEG) share: little-endian fields read
-// from and written to the application's stream, the controls every file
-// driver answers, and the scope that delivers decoded rows into an image
-// through the image driver.
+// from and written to the application's stream, their refusal of a frame,
+// the controls every file driver answers, and the scope that delivers
+// decoded rows into an image through the image driver.
 //
 // Invariants a reader must know:
 // - streams belong to the application: nothing here opens or closes one;
@@ -55,6 +55,15 @@ bool ReadAll(std::FILE *f, void *bytes, size_t n);
 bool WriteAll(std::FILE *f, const void *bytes, size_t n);
 // Size of the stream's file (its position is kept); -1 when it cannot be told.
 off_t StreamSize(std::FILE *f);
+
+// A file driver as its diagnostics name it.
+struct FileDriverName {
+  uint32_t module;
+  const char *name;
+};
+// A file driver's refusal of a frame or a row: posts message 2162 with the
+// driver's name and the reason under the driver's module, and answers status.
+VtStatus FrameRefuse(const FileDriverName &driver, VtStatus status, const char *why);
 
 // The controls every file driver answers: its name, its suffix and the
 // output stream (a pointer).

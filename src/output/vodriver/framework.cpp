@@ -169,7 +169,7 @@ bool DriverIsLive(const DriverState *s, const VtDriverRecord *driver) {
 VtDriverRecord *DriverResolve(DriverState *s, VtDriverRecord *driver, const char *procedure) {
   if (driver == nullptr) return s->current_pointer;
   if (DriverIsLive(s, driver)) return driver;
-  (void)Refuse(kBad, procedure, "not a driver of the framework");
+  (void)Refuse(kBadArgument, procedure, "not a driver of the framework");
   return nullptr;
 }
 
@@ -262,7 +262,7 @@ const char *ControlName(uint32_t code, char *buffer, size_t size) {
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
-  if (value == nullptr) return Refuse(kBad, "VoControlSet", "no value");
+  if (value == nullptr) return Refuse(kBadArgument, "VoControlSet", "no value");
   if (uint32_t *held = HeldWord(s, code)) {
     *held = value->value.u;
     return 0;
@@ -283,7 +283,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
-  if (value == nullptr) return Refuse(kBad, "VoControlGet", "no value");
+  if (value == nullptr) return Refuse(kBadArgument, "VoControlGet", "no value");
   if (uint32_t *held = HeldWord(s, code)) {
     *value = VtTypedValue{};
     value->type = code == VO_CONTROL_DRIVER_MODE ? VtFlags : VtBoolean;
@@ -408,7 +408,7 @@ VtStatus CurrentSetQuietly(VtDriverRecord *driver) {
 
 VtStatus StateCopyFree(void *copy) {
   auto *c = static_cast<DriverState *>(copy);
-  if (c == nullptr || !c->is_copy) return kBad;
+  if (c == nullptr || !c->is_copy) return kBadArgument;
   BuffersFree(c);
   VoDeallocate(c);
   return 0;
@@ -428,7 +428,7 @@ VtStatus ControlCall(VtDriverRecord *driver, const char *procedure, F call) {
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
   VtDriverRecord *d = DriverResolve(s, driver, procedure);
-  if (d == nullptr) return kBad;
+  if (d == nullptr) return kBadArgument;
   if (!Push(s, d)) return kNoStack;
   const VtStatus st = call(d);
   Pop(s);
@@ -471,7 +471,7 @@ VtStatus VoDriverSet(VtDriverRecord *driver) {
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
   if (driver == nullptr || driver == s->multi_driver || ListFind(Master(), driver) == nullptr)
-    return Refuse(kBad, "VoDriverSet", "no driver, the multi driver or not a driver of the framework");
+    return Refuse(kBadArgument, "VoDriverSet", "no driver, the multi driver or not a driver of the framework");
   const bool had_enabled = s->enabled_head != nullptr;
   bool was_enabled = false;
   VtStatus st = had_enabled ? MultiOutputEnd(s, driver, &was_enabled) : 0;
@@ -506,7 +506,8 @@ VtStatus VoDriverEnable(VtDriverRecord *driver) {
   if (s == nullptr) return kUnavailable;
   if (driver == nullptr || driver == s->multi_driver || s->multi_driver == nullptr) return kNotInList;
   if (driver == s->current || driver == s->current_pointer) return 0;
-  if (ListFind(Master(), driver) == nullptr) return Refuse(kBad, "VoDriverEnable", "not a driver of the framework");
+  if (ListFind(Master(), driver) == nullptr)
+    return Refuse(kBadArgument, "VoDriverEnable", "not a driver of the framework");
   if (EnabledFind(s, driver) != nullptr) {
     CallbacksAnnounce();
     return 0;
@@ -536,7 +537,7 @@ VtStatus VoDriverDestroy(VtDriverRecord *driver) {
   if (s == nullptr) return kUnavailable;
   if (driver != nullptr && IsBuiltIn(s, driver) && !s->shutting_down) return kNotInList;
   if (driver == nullptr || ListFind(s, driver) == nullptr)
-    return Refuse(kBad, "VoDriverDestroy", "not a driver of the framework");
+    return Refuse(kBadArgument, "VoDriverDestroy", "not a driver of the framework");
   VtStatus st = 0;
   if (EnabledNode *n = EnabledFind(s, driver)) {
     if (!Push(s, driver)) {
@@ -566,7 +567,7 @@ VtStatus VoDriverCheckInterrupt(VtDriverRecord *driver) {
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
   VtDriverRecord *d = DriverResolve(s, driver, "VoDriverCheckInterrupt");
-  if (d == nullptr) return kBad;
+  if (d == nullptr) return kBadArgument;
   return CallPushed<0x1a001a>(s, d, kNoStack);
 }
 

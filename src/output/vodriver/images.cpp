@@ -232,7 +232,7 @@ void ImagesDestroyAll(DriverState *s) {
 VtStatus ImageRowsSend(VtDriverRecord *d, const VtImage *image) {
   Span span{};
   if (!Accepts(d)) return kUnavailable;
-  if (!DataUsable(image) || !ValidSpan(image, &span)) return kBad;
+  if (!DataUsable(image) || !ValidSpan(image, &span)) return kBadArgument;
   return RowsSend(image, span, d);
 }
 
@@ -377,7 +377,7 @@ VtImage *VoImageReadFromFile(void *stream, const char *name) {
   DriverState *s = Master();
   if (s == nullptr) return nullptr;
   if (name == nullptr) {
-    (void)Refuse(kBad, "VoImageReadFromFile", "no file name");
+    (void)Refuse(kBadArgument, "VoImageReadFromFile", "no file name");
     return nullptr;
   }
   auto *file = static_cast<std::FILE *>(stream);
@@ -417,7 +417,7 @@ VtStatus VoDriverCopyImage(VtDriverRecord *driver, VtImage *image) {
   }
   if (LiveMaster(image, "VoDriverCopyImage") == nullptr) return kUnknown;
   VtDriverRecord *d = DriverResolve(s, driver, "VoDriverCopyImage");
-  if (d == nullptr) return kBad;
+  if (d == nullptr) return kBadArgument;
   if (driver != nullptr) {
     const VtStatus st = VoDriverEnable(driver);
     if (st != 0) return st;

@@ -82,7 +82,7 @@ struct MultiTable {
 };
 
 VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set != 0) return kBad;
+  if (set != 0) return kBadArgument;
   if (slot != nullptr) *slot = ProcedureByCode<MultiTable>(code);
   return 0;
 }

@@ -354,7 +354,7 @@ VtDriverRecord *RecordBuild(DriverState *s, VtQueryFunction query) {
 VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot) {
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
-  if (slot == nullptr) return Refuse(kBad, "VoCallBackGet", "no procedure word");
+  if (slot == nullptr) return Refuse(kBadArgument, "VoCallBackGet", "no procedure word");
   if (code == VO_DRIVER_IMAGE_READ) {
     if (set == 0) {
       *slot = reinterpret_cast<VtProc>(s->image_read);
@@ -364,13 +364,13 @@ VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot) {
     s->image_read = reinterpret_cast<VtImageReadProc>(*slot);
     if (s->image_read == nullptr) {
       s->image_read = reinterpret_cast<VtImageReadProc>(DefaultProcedure(s, VO_DRIVER_IMAGE_READ));
-      st = Refuse(kBad, "VoCallBackSet", "a null procedure: the default is kept");
+      st = Refuse(kBadArgument, "VoCallBackSet", "a null procedure: the default is kept");
     }
     CallbacksAnnounce();
     return st;
   }
   if (code == 0x1a0014 || code < kFirstCode || code > kLastCode)
-    return Refuse(kBad, "VoCallBackGet", "a driver callback code without a procedure");
+    return Refuse(kBadArgument, "VoCallBackGet", "a driver callback code without a procedure");
   VtDriverRecord *r = s->current_pointer;
   if (set == 0) {
     (void)ProcedureAccess(r, code, slot, nullptr);
@@ -380,7 +380,7 @@ VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot) {
   VtProc p = *slot;
   if (p == nullptr) {
     p = DefaultProcedure(s, code);
-    st = Refuse(kBad, "VoCallBackSet", "a null procedure: the default is put in the slot");
+    st = Refuse(kBadArgument, "VoCallBackSet", "a null procedure: the default is put in the slot");
   }
   (void)ProcedureAccess(r, code, nullptr, &p);
   if (code == VO_DRIVER_BEGIN_FRAME && p != FrameworkProcedure(code)) r->region_recorded = 0;
@@ -398,9 +398,9 @@ VtStatus VoDriverAccessOperation(VtDriverRecord *driver, uint32_t set, uint32_t 
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
   if (driver == nullptr || !DriverIsLive(s, driver))
-    return Refuse(kBad, "VoDriverAccessOperation", "not a driver of the framework");
+    return Refuse(kBadArgument, "VoDriverAccessOperation", "not a driver of the framework");
   if (!CodeHasWord(code) || slot == nullptr)
-    return Refuse(kBad, "VoDriverAccessOperation", "a code without a procedure, or no procedure word");
+    return Refuse(kBadArgument, "VoDriverAccessOperation", "a code without a procedure, or no procedure word");
   if (set == 0) {
     (void)ProcedureAccess(driver, code, slot, nullptr);
     return 0;
@@ -409,7 +409,7 @@ VtStatus VoDriverAccessOperation(VtDriverRecord *driver, uint32_t set, uint32_t 
   VtStatus st = 0;
   if (p == nullptr) {
     p = DefaultProcedure(s, code);
-    st = Refuse(kBad, "VoDriverAccessOperation", "a null procedure: the default is put in the slot");
+    st = Refuse(kBadArgument, "VoDriverAccessOperation", "a null procedure: the default is put in the slot");
   }
   (void)ProcedureAccess(driver, code, nullptr, &p);
   if (code == VO_DRIVER_BEGIN_FRAME && p != FrameworkProcedure(code)) driver->region_recorded = 0;

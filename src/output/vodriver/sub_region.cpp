@@ -90,7 +90,7 @@ VtStatus SubRegionBegin(const VtSubRegion *r) {
   VtDriverRecord *a = Active(s);
   if (r == nullptr || r->x0 < 0 || r->y0 < 0 || r->x0 > r->x1 || r->y0 > r->y1 || r->x1 == INT32_MAX ||
       r->y1 == INT32_MAX)
-    return Refuse(kBad, "VoDriverSubRegionBegin", "a region that is missing, inverted or out of range");
+    return Refuse(kBadArgument, "VoDriverSubRegionBegin", "a region that is missing, inverted or out of range");
   VtStatus st = a->sub_region_mode != kNoSubRegion ? kSubRegionState : 0;
   if (r->ignore != 0) {
     ModeWrite(s, a, kIgnored, 0, r);
@@ -120,7 +120,7 @@ VtStatus BlockWrite(int32_t x, int32_t y, int32_t width, int32_t rows, const uin
   if (width < 1 || rows < 1 || rgb == nullptr) return kUnknown;
   Block b{};
   if (!BlockClip(a, x, y, width, rows, &b))
-    return Refuse(kBad, "VoDriverWriteBlock", "a block wholly outside the begun region");
+    return Refuse(kBadArgument, "VoDriverWriteBlock", "a block wholly outside the begun region");
   const size_t stride = static_cast<size_t>(width) * 3;
   const uint8_t *first = rgb + static_cast<size_t>(b.y0 - y) * stride + static_cast<size_t>(b.x0 - x) * 3;
   if (a->sub_region_mode == kOwnSubRegion) {

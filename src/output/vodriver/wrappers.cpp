@@ -12,7 +12,7 @@ R Wrap(VtDriverRecord *driver, const char *procedure, A... args) {
   DriverState *s = State();
   if (s == nullptr) return static_cast<R>(kUnavailable);
   VtDriverRecord *d = DriverResolve(s, driver, procedure);
-  if (d == nullptr) return static_cast<R>(kBad);
+  if (d == nullptr) return static_cast<R>(kBadArgument);
   if (!Push(s, d)) return static_cast<R>(kNoStack);
   const R r = Slot<Code>(d)(args...);
   Pop(s);

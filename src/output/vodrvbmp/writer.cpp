@@ -15,15 +15,13 @@
 
 namespace vo::bmp {
 
+using driver::file::FrameRefuse;
 using driver::file::Put16;
 using driver::file::Put32;
 
 namespace {
 
-VtStatus Refuse(VtStatus status, const char *why) {
-  Post(status, messages::kFileFrameRefused, VO_MODULE_BMP, "vodrvbmp", why);
-  return status;
-}
+constexpr driver::file::FileDriverName kDriver = {VO_MODULE_BMP, "vodrvbmp"};
 
 void HeaderFill(const BmpState *s, uint8_t *h) {
   const uint32_t width = static_cast<uint32_t>(s->x1 - s->x0 + 1);
@@ -53,10 +51,10 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   FrameRelease(s);
   const int64_t width = int64_t{x1} - x0 + 1;
   const int64_t height = int64_t{y1} - y0 + 1;
-  if (width < 1 || height < 1) return Refuse(VO_STATUS_UNKNOWN_CODE, "an empty frame");
+  if (width < 1 || height < 1) return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "an empty frame");
   const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
   const uint64_t bytes = stride * static_cast<uint64_t>(height);
-  if (bytes > UINT32_MAX - kHeaderBytes) return Refuse(VO_STATUS_UNKNOWN_CODE, "a file of 4 GB or more");
+  if (bytes > UINT32_MAX - kHeaderBytes) return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a file of 4 GB or more");
   s->rows = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
   if (s->rows == nullptr) return VO_COND_NO_MEMORY;
   std::memset(s->rows, 0, bytes);  // padding and undelivered rows go out as zeros
@@ -70,9 +68,10 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
 
 VtStatus RowStore(uint32_t y, void *pixels) {
   BmpState *s = State();
-  if (s == nullptr || s->rows == nullptr) return Refuse(VO_STATUS_UNKNOWN_CODE, "a row without a begun frame");
+  if (s == nullptr || s->rows == nullptr)
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a row without a begun frame");
   if (int64_t{y} < s->y0 || int64_t{y} > s->y1 || pixels == nullptr)
-    return Refuse(VO_STATUS_UNKNOWN_CODE, "a row outside the frame");
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a row outside the frame");
   const size_t width = static_cast<size_t>(s->x1 - s->x0 + 1);
   std::memcpy(s->rows + (static_cast<size_t>(y) - static_cast<size_t>(s->y0)) * s->stride, pixels, width * 3);
   return 0;
@@ -80,7 +79,8 @@ VtStatus RowStore(uint32_t y, void *pixels) {
 
 VtStatus FrameEnd() {
   BmpState *s = State();
-  if (s == nullptr || s->rows == nullptr) return Refuse(driver::file::kWriteFailed, "an end frame without a begun frame");
+  if (s == nullptr || s->rows == nullptr)
+    return FrameRefuse(kDriver, driver::file::kWriteFailed, "an end frame without a begun frame");
   uint8_t header[kHeaderBytes];
   HeaderFill(s, header);
   bool ok = driver::file::WriteAll(s->out, header, sizeof header);

@@ -15,6 +15,8 @@
 namespace vo::jpg {
 namespace {
 
+using driver::file::FrameRefuse;
+
 constexpr uint32_t kBuildTime = 904643049;
 constexpr uint32_t kQuality = 0x4f0001;
 constexpr uint32_t kSmoothing = 0x4f0002;
@@ -22,6 +24,7 @@ constexpr uint32_t kRewind = 0x4f0003;
 constexpr uint32_t kSideLimit = 65535;
 constexpr VtStatus kWriteFailed = driver::file::kWriteFailed;
 constexpr driver::file::FileControls kControls = {"vodrvjpg", ".jpg"};
+constexpr driver::file::FileDriverName kDriver = {VO_MODULE_JPEG, "vodrvjpg"};
 
 struct JpegState {
   std::FILE *out;  // standard output at start and when set to null
@@ -36,11 +39,6 @@ struct JpegState {
 constinit ModuleState<JpegState> g_state(VO_MODULE_JPEG);
 
 JpegState *State() { return g_state.Get(); }
-
-VtStatus Refuse(VtStatus status, const char *why) {
-  Post(status, messages::kFileFrameRefused, VO_MODULE_JPEG, "vodrvjpg", why);
-  return status;
-}
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   const JpegState *s = State();
@@ -91,15 +89,18 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
 
 VtStatus RowCompress(uint32_t, void *pixels) {
   JpegState *s = State();
-  if (s == nullptr || s->writer == nullptr) return Refuse(VO_STATUS_UNKNOWN_CODE, "a row without a begun frame");
-  if (s->rows >= s->height || pixels == nullptr) return Refuse(VO_STATUS_UNKNOWN_CODE, "a row past the frame");
+  if (s == nullptr || s->writer == nullptr)
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a row without a begun frame");
+  if (s->rows >= s->height || pixels == nullptr)
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a row past the frame");
   ++s->rows;
   return JpegWriterRow(s->writer, static_cast<const uint8_t *>(pixels)) ? 0 : kWriteFailed;
 }
 
 VtStatus FrameEnd() {
   JpegState *s = State();
-  if (s == nullptr || s->writer == nullptr) return Refuse(kWriteFailed, "an end frame without a begun frame");
+  if (s == nullptr || s->writer == nullptr)
+    return FrameRefuse(kDriver, kWriteFailed, "an end frame without a begun frame");
   const bool ok = JpegWriterFinish(s->writer) && std::fflush(s->out) == 0;
   WriterRelease(s);
   return ok ? 0 : kWriteFailed;

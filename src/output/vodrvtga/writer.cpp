@@ -18,6 +18,7 @@
 
 namespace vo::tga {
 
+using driver::file::FrameRefuse;
 using driver::file::kWriteFailed;
 using driver::file::Put16;
 using driver::file::Put32;
@@ -28,11 +29,7 @@ namespace {
 constexpr uint32_t kSideLimit = 65535;
 constexpr size_t kTitleLimit = 255;
 constexpr char kSignature[] = "TRUEVISION-XFILE.";  // 17 characters and the zero byte
-
-VtStatus Refuse(VtStatus status, const char *why) {
-  Post(status, messages::kFileFrameRefused, VO_MODULE_TARGA, "vodrvtga", why);
-  return status;
-}
+constexpr driver::file::FileDriverName kDriver = {VO_MODULE_TARGA, "vodrvtga"};
 
 VtStatus WriteFailure() {
   Post(VO_CLASS_ERROR, messages::kFileWriteFailed, VO_MODULE_TARGA);
@@ -140,7 +137,7 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   const int64_t width = int64_t{x1} - x0 + 1;
   const int64_t height = int64_t{y1} - y0 + 1;
   if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit)
-    return Refuse(VO_STATUS_UNKNOWN_CODE, "a frame side outside 1..65535");
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a frame side outside 1..65535");
   s->packets = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(4 * width)));
   if (s->packets == nullptr) return VO_COND_NO_MEMORY;
   s->width = static_cast<uint32_t>(width);
@@ -164,9 +161,10 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
 
 VtStatus RowWrite(uint32_t y, void *pixels) {
   TgaState *s = State();
-  if (s == nullptr || s->packets == nullptr) return Refuse(VO_STATUS_UNKNOWN_CODE, "a row without a begun frame");
+  if (s == nullptr || s->packets == nullptr)
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a row without a begun frame");
   if (int64_t{y} < s->y0 || int64_t{y} > s->y1 || s->rows_written >= s->height || pixels == nullptr)
-    return Refuse(VO_STATUS_UNKNOWN_CODE, "a row outside the frame");
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a row outside the frame");
   const auto *rgb = static_cast<const uint8_t *>(pixels);
   size_t n = 0;
   if (s->compression != 0) {
@@ -181,7 +179,8 @@ VtStatus RowWrite(uint32_t y, void *pixels) {
 
 VtStatus FrameEnd() {
   TgaState *s = State();
-  if (s == nullptr || s->packets == nullptr) return Refuse(kWriteFailed, "an end frame without a begun frame");
+  if (s == nullptr || s->packets == nullptr)
+    return FrameRefuse(kDriver, kWriteFailed, "an end frame without a begun frame");
   VtStatus st = ExtensionWrite(s->out) ? 0 : WriteFailure();
   if (s->rows_written != s->height) st |= HeightPatch(s);
   if (std::fflush(s->out) != 0 && st == 0) st = WriteFailure();

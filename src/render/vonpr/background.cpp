@@ -41,7 +41,7 @@ bool Live(Context *c, const VtNPRBackground *b, const char *procedure) {
     RegisterGuard hold;
     live = c->registers->backgrounds.count(b) != 0;
   }
-  if (!live) Post(kBad, messages::kNprBackgroundRefused, VO_MODULE_NPR, procedure);
+  if (!live) Post(kRefused, messages::kNprBackgroundRefused, VO_MODULE_NPR, procedure);
   return live;
 }
 
@@ -197,15 +197,15 @@ void BackgroundsFree(Context *c) {
 
 namespace vo {
 
-using npr::kBad;
+using npr::kRefused;
 using npr::kNoMemory;
 
 VtNPRBackground *VoNPRBackgroundCreate(VtImage *image, int32_t width, int32_t height, uint32_t mode,
                                        const VtColour *fill) {
   npr::Context *c = npr::ContextGet();
   if (c == nullptr) return npr::NotMade(npr::kUnavailable, "the NPR module is not started");
-  if (width < 1 || height < 1) return npr::NotMade(kBad, "an output size below 1");
-  if (const char *why = shaderlib::ImageRefusal(image)) return npr::NotMade(kBad, why);
+  if (width < 1 || height < 1) return npr::NotMade(kRefused, "an output size below 1");
+  if (const char *why = shaderlib::ImageRefusal(image)) return npr::NotMade(kRefused, why);
   const int32_t iw = image->width, ih = image->height;
   int64_t sw = iw, sh = ih;
   int64_t xo = 0, yo = 0;
@@ -221,7 +221,7 @@ VtNPRBackground *VoNPRBackgroundCreate(VtImage *image, int32_t width, int32_t he
     case VO_NPR_BACKGROUND_FIT_WIDTH_CENTRED: sw = width, sh = npr::Kept(width, iw, ih); break;
     case VO_NPR_BACKGROUND_FIT_HEIGHT:
     case VO_NPR_BACKGROUND_FIT_HEIGHT_CENTRED: sh = height, sw = npr::Kept(height, ih, iw); break;
-    default: return npr::NotMade(kBad, "a mode outside the table");
+    default: return npr::NotMade(kRefused, "a mode outside the table");
   }
   const bool scaled = (mode & 0x4000u) != 0;
   if (sw == 0 || sh == 0 || (scaled && size_t(sw) * size_t(sh) * 3 * sizeof(float) > UINT32_MAX))
@@ -260,7 +260,7 @@ VtNPRBackground *VoNPRBackgroundCreate(VtImage *image, int32_t width, int32_t he
 
 VtStatus VoNPRBackgroundDestroy(VtNPRBackground *background) {
   npr::Context *c = npr::ContextGet();
-  if (!npr::Live(c, background, "VoNPRBackgroundDestroy")) return kBad;
+  if (!npr::Live(c, background, "VoNPRBackgroundDestroy")) return kRefused;
   {
     RegisterGuard hold;
     c->registers->backgrounds.erase(background);
@@ -290,7 +290,7 @@ int32_t VoNPRBackgroundSample(VtNPRBackground *background, int32_t x, int32_t y,
   const VtImage *image = b->image;
   if (shaderlib::ImageRefusal(image) != nullptr) {
     if (!b->gone_posted.exchange(true))
-      Post(kBad, messages::kNprBackgroundImageGone, VO_MODULE_NPR, static_cast<const void *>(b));
+      Post(kRefused, messages::kNprBackgroundImageGone, VO_MODULE_NPR, static_cast<const void *>(b));
     *colour = b->fill;
     return 0;
   }

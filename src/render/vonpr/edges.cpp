@@ -21,7 +21,7 @@ namespace vo::npr {
 namespace {
 
 VtNPREdge *RefuseEdge(const char *procedure) {
-  Post(kBad, messages::kNprEdgeRefused, VO_MODULE_NPR, procedure, int32_t{0});
+  Post(kRefused, messages::kNprEdgeRefused, VO_MODULE_NPR, procedure, int32_t{0});
   return nullptr;
 }
 
@@ -165,7 +165,7 @@ VtStatus VoNPREdgeDestroy(VtNPREdge *edge) {
   Context *c = ContextGet();
   if (c == nullptr) return kUnavailable;
   if (edge == nullptr) return 0;
-  if (!EdgeLive(c, edge)) return RefuseEdge("VoNPREdgeDestroy"), kBad;
+  if (!EdgeLive(c, edge)) return RefuseEdge("VoNPREdgeDestroy"), kRefused;
   EdgeFree(c, edge);
   return 0;
 }
@@ -194,7 +194,7 @@ VtReference *VoNPREdgeReferenceCopy(VtReference *list, uint32_t flag) {
 VtStatus VoNPREdgeReferenceDestroy(VtReference *list, uint32_t flag) {
   Context *c = ContextGet();
   if (c == nullptr) return kUnavailable;
-  if (flag != 0 && !ListLive(c, list)) return RefuseEdge("VoNPREdgeReferenceDestroy"), kBad;
+  if (flag != 0 && !ListLive(c, list)) return RefuseEdge("VoNPREdgeReferenceDestroy"), kRefused;
   // The module no longer holds a list the application destroys.
   if (list == c->edges) c->edges = nullptr;
   EdgeListFree(c, list, flag != 0);

@@ -85,8 +85,8 @@ T &FieldOf(Context *c, const Control &k) {
 }
 
 VtStatus Refuse(uint32_t message, const char *what, uint32_t code) {
-  Post(kBad, message, VO_MODULE_NPR, what, static_cast<int32_t>(code));
-  return kBad;
+  Post(kRefused, message, VO_MODULE_NPR, what, static_cast<int32_t>(code));
+  return kRefused;
 }
 
 // Makes the list current without freeing what it holds: the old list's

@@ -42,7 +42,7 @@ struct VtNPRBackground {
 
 namespace vo::npr {
 
-constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 constexpr VtStatus kUnavailable = VO_STATUS_UNAVAILABLE;
 constexpr VtStatus kUnknownAction = 258;

@@ -43,8 +43,8 @@ void *Allocate(size_t count, size_t size, const char *cls) {
 }
 
 VtStatus Refuse(const char *cls, const char *label, double value) {
-  Post(kBad, messages::kNprPostArgumentRefused, VO_MODULE_NPR, cls, label, value);
-  return kBad;
+  Post(kRefused, messages::kNprPostArgumentRefused, VO_MODULE_NPR, cls, label, value);
+  return kRefused;
 }
 
 uint32_t Pick(float r, uint32_t n) {

@@ -31,7 +31,7 @@
 
 namespace vo::npr::post {
 
-constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 
 // ---- Instance data ----
@@ -129,7 +129,7 @@ struct PenTemplate {
   int32_t ax = 0, ay = 0;
   float *cells = nullptr;  // w x h, from VoAllocate
 };
-// One template from four draws of the kernel's generator: 0, kBad (its
+// One template from four draws of the kernel's generator: 0, kRefused (its
 // angle or length refused) or kNoMemory.
 VtStatus PenTemplateMake(const PenData *d, PenTemplate *t);
 
@@ -177,7 +177,7 @@ T *ArrayOf(size_t count, const char *cls) {
   return static_cast<T *>(Allocate(count, sizeof(T), cls));
 }
 
-// 2645: the class refuses an argument (class, label, value); answers kBad.
+// 2645: the class refuses an argument (class, label, value); answers kRefused.
 VtStatus Refuse(const char *cls, const char *label, double value);
 
 // The class status the executor reads.

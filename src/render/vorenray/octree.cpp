@@ -25,6 +25,7 @@ namespace vo::ray {
 
 namespace {
 
+// The shared empty leaf: never freed, never counted.
 constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
 
 // The places of what building reads, for the last contents seen.
@@ -486,8 +487,6 @@ bool SplitBelow(RayContext *c, Node **slot, const Cell &cell) {
 }
 
 }  // namespace
-
-Leaf *EmptyLeaf() { return &g_empty; }
 
 void OctreeForget(RayContext *c) {
   c->root = nullptr;

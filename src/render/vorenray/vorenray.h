@@ -71,9 +71,6 @@ struct Inner {
   Node *child[8];  // bit 0 x, bit 1 y, bit 2 z: the upper half
 };
 
-// The shared empty leaf: never freed, never counted.
-Leaf *EmptyLeaf();
-
 // One entry of the object table.
 struct VtRayObject {
   void *polygon;

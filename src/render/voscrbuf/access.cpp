@@ -21,11 +21,11 @@ template <class Operation>
 VtStatus Guarded(VtScreenBuffer *buffer, uint32_t r, const void *pixels, const char *name, uint32_t bad,
                  uint32_t failure, Operation operation) {
   VtScreenBuffer *b = Checked(buffer, bad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   const uint32_t y0 = b->region[2], y1 = b->region[3];
   if (r > y1 - y0) {
-    Post(kBad, messages::kScreenBufferRowOutside, kModule, name, r, y0, y1);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferRowOutside, kModule, name, r, y0, y1);
+    return kRefused;
   }
   if (pixels == nullptr) return Refuse(name, "no pixels");
   const VtStatus st = operation(State(), b, y0 + r);
@@ -62,8 +62,8 @@ VtStatus EachPixelChannel(const VtScreenBuffer *b, uint32_t mask, uint32_t x, ui
     else if (typed != nullptr && typed->type != kPixelTypes[i]) message = m.type;
     else if (x >= b->width || y >= b->height) message = m.outside;
     if (message != 0) {
-      Post(kBad, message, kModule);
-      return kBad;
+      Post(kRefused, message, kModule);
+      return kRefused;
     }
     visit(i, PixelIndex(b, x, y));
   }
@@ -116,7 +116,7 @@ bool KnownPrecision(uint32_t p) { return p == VO_SB_FLOAT || p == VO_SB_RGBE || 
 
 VtStatus ReadRow(const VtScreenBuffer *b, uint32_t y, float *out, const RowFormat &f) {
   const uint32_t need = VO_SB_COLOUR | (f.alpha >= 0 ? VO_SB_ALPHA : 0) | (f.depth >= 0 ? VO_SB_DEPTH : 0);
-  if ((b->mask & need) != need) return kBad;
+  if ((b->mask & need) != need) return kRefused;
   const uint32_t n = b->region[1] - b->region[0] + 1;
   const size_t p = PixelIndex(b, b->region[0], y);
   ChannelGet(b->channels[0], 0, p, n, out, f.step);
@@ -126,7 +126,7 @@ VtStatus ReadRow(const VtScreenBuffer *b, uint32_t y, float *out, const RowForma
 }
 
 VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out, const RowFormat &f) {
-  if ((b->mask & VO_SB_COLOUR) == 0 || y >= b->height || x0 > b->width || n > b->width - x0) return kBad;
+  if ((b->mask & VO_SB_COLOUR) == 0 || y >= b->height || x0 > b->width || n > b->width - x0) return kRefused;
   const size_t p = PixelIndex(b, x0, y);
   ChannelGet(b->channels[0], 0, p, n, out, f.step);
   const int places[2] = {f.alpha, f.depth};
@@ -146,7 +146,7 @@ VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t 
 VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n, const float *in,
                       size_t step) {
   if (channel > 1 || (b->mask & (1u << channel)) == 0 || y >= b->height || x0 > b->width || n > b->width - x0)
-    return kBad;
+    return kRefused;
   const size_t p = PixelIndex(b, x0, y);
   VtScreenBufferChannel &c = b->channels[channel];
   if (!b->accumulate) {
@@ -194,7 +194,7 @@ VtStatus VoScreenBufferSetScanRGBZFloat(VtScreenBuffer *b, uint32_t r, const flo
 VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t x, uint32_t y,
                                 const VtTypedValue *value) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetPixelBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferSetPixel", "no value");
   const PixelMessages refusals = {messages::kScreenBufferSetPixelNoChannel, messages::kScreenBufferSetPixelType,
                                   messages::kScreenBufferSetPixelOutside};
@@ -217,7 +217,7 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
 
 VtStatus VoScreenBufferGetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t x, uint32_t y, VtTypedValue *value) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetPixelBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferGetPixel", "no output");
   const PixelMessages refusals = {messages::kScreenBufferGetPixelNoChannel, 0, messages::kScreenBufferGetPixelOutside};
   return EachPixelChannel(b, mask, x, y, nullptr, refusals, [&](uint32_t i, size_t p) {
@@ -230,17 +230,17 @@ VtStatus VoScreenBufferGetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
 
 VtStatus VoScreenBufferClear(VtScreenBuffer *buffer, uint32_t mask, const VtTypedValue *value) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferClearBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferClear", "no value");
   for (uint32_t i = 0; i < kChannels; ++i) {
     if ((mask & kBits[i]) == 0) continue;
     if ((b->mask & kBits[i]) == 0) {
-      Post(kBad, messages::kScreenBufferClearBad, kModule);
-      return kBad;
+      Post(kRefused, messages::kScreenBufferClearBad, kModule);
+      return kRefused;
     }
     if (value->type != kPixelTypes[i]) {
-      Post(kBad, messages::kScreenBufferClearType, kModule);
-      return kBad;
+      Post(kRefused, messages::kScreenBufferClearType, kModule);
+      return kRefused;
     }
     float v[3];
     ValueFloats(i, value, v);
@@ -251,25 +251,25 @@ VtStatus VoScreenBufferClear(VtScreenBuffer *buffer, uint32_t mask, const VtType
 
 VtStatus VoScreenBufferSetPrecision(VtScreenBuffer *buffer, uint32_t mask, uint32_t precision) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferPrecisionBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (!KnownPrecision(precision)) return Refuse("VoScreenBufferSetPrecision", "not a precision code");
   VtStatus st = 0, memory = 0;
   if (mask & VO_SB_COLOUR) memory |= Convert(b, 0, precision);
   if (mask & VO_SB_ALPHA) {
     if (precision == VO_SB_RGBE) {
-      Post(kBad, messages::kScreenBufferAlphaRGBE, kModule);
-      st |= kBad;
+      Post(kRefused, messages::kScreenBufferAlphaRGBE, kModule);
+      st |= kRefused;
     } else {
       memory |= Convert(b, 1, precision);
     }
   }
   if ((mask & VO_SB_DEPTH) && precision != VO_SB_RGBE) {
-    Post(kBad, messages::kScreenBufferDepthPrecision, kModule);
-    st |= kBad;
+    Post(kRefused, messages::kScreenBufferDepthPrecision, kModule);
+    st |= kRefused;
   }
   if (mask & VO_SB_STENCIL) {
-    Post(kBad, messages::kScreenBufferStencilPrecision, kModule);
-    st |= kBad;
+    Post(kRefused, messages::kScreenBufferStencilPrecision, kModule);
+    st |= kRefused;
   }
   if (memory != 0) Post(memory, messages::kScreenBufferPrecisionNoMemory, kModule);
   return st | memory;
@@ -277,13 +277,13 @@ VtStatus VoScreenBufferSetPrecision(VtScreenBuffer *buffer, uint32_t mask, uint3
 
 VtStatus VoScreenBufferGetPrecision(VtScreenBuffer *buffer, uint32_t mask, uint32_t *precision) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetPrecisionBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (precision == nullptr) return Refuse("VoScreenBufferGetPrecision", "no output");
   for (uint32_t i = 0; i < 3; ++i)
     if (mask & kBits[i]) *precision = b->channels[i].precision;
   if (mask & VO_SB_STENCIL) {
-    Post(kBad, messages::kScreenBufferStencilPrecision, kModule);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferStencilPrecision, kModule);
+    return kRefused;
   }
   return 0;
 }

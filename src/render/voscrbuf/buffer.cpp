@@ -146,8 +146,8 @@ void Unlink(BufferRegistry *r, VtScreenBuffer *b) {
 // A mode flag that needs a channel's storage.
 VtStatus FlagSet(VtScreenBuffer *b, uint32_t *flag, uint32_t value, uint32_t bit, uint32_t message) {
   if (value != 0 && (b->mask & bit) == 0) {
-    Post(kBad, message, kModule);
-    return kBad;
+    Post(kRefused, message, kModule);
+    return kRefused;
   }
   *flag = value;
   return 0;
@@ -196,8 +196,8 @@ void RegionWhole(VtScreenBuffer *b) {
 VtStatus SizeSet(VtScreenBuffer *b, uint32_t code, uint32_t value) {
   const bool width = code == VO_SB_WIDTH;
   if (value == 0) {
-    Post(kBad, width ? messages::kScreenBufferWidthZero : messages::kScreenBufferHeightZero, kModule);
-    return kBad;
+    Post(kRefused, width ? messages::kScreenBufferWidthZero : messages::kScreenBufferHeightZero, kModule);
+    return kRefused;
   }
   if (value == (width ? b->width : b->height)) return 0;
   const uint32_t w = width ? value : b->width, h = width ? b->height : value;
@@ -222,16 +222,16 @@ VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *r) {
   }
   VtStatus st = 0;
   if (x1 > b->width - 1 || y1 > b->height - 1) {
-    Post(kBad, messages::kScreenBufferRegionOutside, kModule, x0, x1, y0, y1, b->width, b->height);
-    st = kBad;
+    Post(kRefused, messages::kScreenBufferRegionOutside, kModule, x0, x1, y0, y1, b->width, b->height);
+    st = kRefused;
   }
   if (x0 > x1) {
-    Post(kBad, messages::kScreenBufferRegionColumns, kModule, x0, x1);
-    st = kBad;
+    Post(kRefused, messages::kScreenBufferRegionColumns, kModule, x0, x1);
+    st = kRefused;
   }
   if (y0 > y1) {
-    Post(kBad, messages::kScreenBufferRegionRows, kModule, y0, y1);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferRegionRows, kModule, y0, y1);
+    return kRefused;
   }
   if (st != 0) return st;
   // A threaded pass delivers single rows as regions: those are ignored.
@@ -260,7 +260,7 @@ using namespace sb;
 VtScreenBuffer *VoScreenBufferCreate() {
   Context *c = State();
   if (c == nullptr) {
-    Post(kBad, messages::kScreenBufferNotStarted, kModule);
+    Post(kRefused, messages::kScreenBufferNotStarted, kModule);
     return nullptr;
   }
   VtScreenBuffer *b = BufferMake(c->registry);
@@ -270,7 +270,7 @@ VtScreenBuffer *VoScreenBufferCreate() {
 
 VtStatus VoScreenBufferDestroy(VtScreenBuffer *buffer) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferDestroyBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   Context *c = State();
   // Rows must never reach freed storage: the target is detached first.
   if (c->target == b) (void)VoScreenBufferSet(nullptr);
@@ -280,7 +280,7 @@ VtStatus VoScreenBufferDestroy(VtScreenBuffer *buffer) {
 
 VtStatus VoScreenBufferAllocateData(VtScreenBuffer *buffer, uint32_t mask) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferAllocateBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (Allocate(b, mask) == 0) return 0;
   Post(kNoMemory, messages::kScreenBufferAllocateNoMemory, kModule);
   return kNoMemory;
@@ -288,14 +288,14 @@ VtStatus VoScreenBufferAllocateData(VtScreenBuffer *buffer, uint32_t mask) {
 
 VtStatus VoScreenBufferDeallocateData(VtScreenBuffer *buffer, uint32_t mask) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferMaskBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   ChannelsFree(b, mask & VO_SB_ALL);
   return 0;
 }
 
 VtStatus VoScreenBufferGetDataMask(VtScreenBuffer *buffer, uint32_t *mask) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferMaskBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (mask == nullptr) return Refuse("VoScreenBufferGetDataMask", "no output");
   *mask = b->mask;
   return 0;
@@ -303,7 +303,7 @@ VtStatus VoScreenBufferGetDataMask(VtScreenBuffer *buffer, uint32_t *mask) {
 
 VtStatus VoScreenBufferSetControl(VtScreenBuffer *buffer, uint32_t code, const VtTypedValue *value) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetControlBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferSetControl", "no value");
   const uint32_t u = value->value.u;
   switch (code) {
@@ -320,13 +320,13 @@ VtStatus VoScreenBufferSetControl(VtScreenBuffer *buffer, uint32_t code, const V
     case VO_SB_STENCIL_TEST: b->stencil_test = u; return ProceduresSelect(b);
     case VO_SB_STENCIL_OP: b->stencil_op = u; return ProceduresSelect(b);
     case VO_SB_STENCIL_FAIL_OP: b->stencil_fail_op = u; return ProceduresSelect(b);
-    default: Post(kBad, messages::kScreenBufferControlUnknown, kModule, code); return kBad;
+    default: Post(kRefused, messages::kScreenBufferControlUnknown, kModule, code); return kRefused;
   }
 }
 
 VtStatus VoScreenBufferGetControl(VtScreenBuffer *buffer, uint32_t code, VtTypedValue *value) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetControlBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferGetControl", "no output");
   switch (code) {
     case VO_SB_WIDTH: *value = TypedNat32(b->width); return 0;
@@ -342,20 +342,20 @@ VtStatus VoScreenBufferGetControl(VtScreenBuffer *buffer, uint32_t code, VtTyped
     case VO_SB_STENCIL_TEST: *value = TypedWord(VtEnum, b->stencil_test); return 0;
     case VO_SB_STENCIL_OP: *value = TypedWord(VtEnum, b->stencil_op); return 0;
     case VO_SB_STENCIL_FAIL_OP: *value = TypedWord(VtEnum, b->stencil_fail_op); return 0;
-    default: Post(kBad, messages::kScreenBufferControlUnknown, kModule, code); return kBad;
+    default: Post(kRefused, messages::kScreenBufferControlUnknown, kModule, code); return kRefused;
   }
 }
 
 VtStatus VoScreenBufferSetRegion(VtScreenBuffer *buffer, const uint32_t *region) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetRegionBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (region == nullptr) return Refuse("VoScreenBufferSetRegion", "no region");
   return RegionSet(b, region);
 }
 
 VtStatus VoScreenBufferGetRegion(VtScreenBuffer *buffer, uint32_t *region) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetRegionBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (region == nullptr) return Refuse("VoScreenBufferGetRegion", "no output");
   std::memcpy(region, b->region, sizeof b->region);
   return 0;
@@ -364,7 +364,7 @@ VtStatus VoScreenBufferGetRegion(VtScreenBuffer *buffer, uint32_t *region) {
 VtStatus VoScreenBufferCopyContents(VtScreenBuffer *destination, VtScreenBuffer *source) {
   VtScreenBuffer *d = Checked(destination, messages::kScreenBufferCopyContentsBad);
   VtScreenBuffer *s = d != nullptr ? Checked(source, messages::kScreenBufferCopyContentsBad) : nullptr;
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kRefused;
   if (d == s) return 0;  // a buffer is already a copy of itself
   return Copy(d, s);
 }

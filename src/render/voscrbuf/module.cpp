@@ -91,10 +91,10 @@ VtStatus Start() {
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   Context *c = g_state.Get();
   if (c == nullptr) {
-    Post(kBad, messages::kScreenBufferNotStarted, kModule);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferNotStarted, kModule);
+    return kRefused;
   }
-  if (code != VO_CONTROL_SB_NO_FORWARD || value == nullptr) return kBad;
+  if (code != VO_CONTROL_SB_NO_FORWARD || value == nullptr) return kRefused;
   c->no_forward = value->value.u;
   return 0;
 }
@@ -102,16 +102,16 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   Context *c = g_state.Get();
   if (c == nullptr) {
-    Post(kBad, messages::kScreenBufferNotStarted, kModule);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferNotStarted, kModule);
+    return kRefused;
   }
-  if (code != VO_CONTROL_SB_NO_FORWARD || value == nullptr) return kBad;
+  if (code != VO_CONTROL_SB_NO_FORWARD || value == nullptr) return kRefused;
   *value = TypedBoolean(c->no_forward != 0);
   return 0;
 }
 
 VtStatus Execute(uint32_t code) {
-  return code == VO_EXECUTE_SB_RENDER_DEPTH ? VoScreenBufferRenderDepth() : kBad;
+  return code == VO_EXECUTE_SB_RENDER_DEPTH ? VoScreenBufferRenderDepth() : kRefused;
 }
 
 VtProc CallbackProcedure(uint32_t code) {
@@ -127,9 +127,9 @@ VtProc CallbackProcedure(uint32_t code) {
 }
 
 VtStatus Callback(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set != 0 || slot == nullptr) return kBad;
+  if (set != 0 || slot == nullptr) return kRefused;
   *slot = CallbackProcedure(code);
-  return *slot != nullptr ? 0 : kBad;
+  return *slot != nullptr ? 0 : kRefused;
 }
 
 }  // namespace
@@ -146,13 +146,13 @@ VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) {
   const bool live = c != nullptr && b != nullptr && (b == c->private_target || registered) &&
                     b->tag == VO_SCREEN_BUFFER_TAG;
   if (live) return b;
-  Post(kBad, message, kModule);
+  Post(kRefused, message, kModule);
   return nullptr;
 }
 
 VtStatus Refuse(const char *procedure, const char *reason) {
-  Post(kBad, messages::kScreenBufferArgument, kModule, procedure, reason);
-  return kBad;
+  Post(kRefused, messages::kScreenBufferArgument, kModule, procedure, reason);
+  return kRefused;
 }
 
 }  // namespace vo::sb

@@ -82,7 +82,7 @@ template <class Loop>
 VtStatus WritePair(Context *c, VtScreenBuffer *b, uint32_t y, const float *src, uint32_t second, bool compositing,
                    Loop loop) {
   const uint32_t need = VO_SB_COLOUR | 1u << second;
-  if ((b->mask & need) != need) return kBad;
+  if ((b->mask & need) != need) return kRefused;
   const uint32_t n = b->region[1] - b->region[0] + 1;
   const size_t p = PixelIndex(b, b->region[0], y);
   VtScreenBufferChannel &colour = b->channels[0], &other = b->channels[second];
@@ -218,7 +218,7 @@ void ScratchFree(Context *c) {
 }
 
 VtStatus WriteRGB(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
-  if ((b->mask & VO_SB_COLOUR) == 0) return kBad;
+  if ((b->mask & VO_SB_COLOUR) == 0) return kRefused;
   const uint32_t n = b->region[1] - b->region[0] + 1;
   const size_t p = PixelIndex(b, b->region[0], y);
   VtScreenBufferChannel &colour = b->channels[0];
@@ -287,7 +287,7 @@ VtStatus WriteRGBA(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) 
 }
 
 VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *src) {
-  if ((b->mask & VO_SB_COLOUR) == 0) return kBad;
+  if ((b->mask & VO_SB_COLOUR) == 0) return kRefused;
   const uint32_t n = b->region[1] - b->region[0] + 1;
   const size_t p = PixelIndex(b, b->region[0], y);
   VtScreenBufferChannel &colour = b->channels[0];

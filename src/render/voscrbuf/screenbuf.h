@@ -26,7 +26,7 @@
 namespace vo::sb {
 
 constexpr uint32_t kModule = VO_MODULE_SCREEN_BUFFER;
-constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 constexpr VtStatus kUnlisted = 0x20000102;  // an enumerated value outside its list
 constexpr float kNoDepth = 1e20f;           // a depth never written

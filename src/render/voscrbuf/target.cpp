@@ -48,8 +48,8 @@ VtProc Replacement(uint32_t slot) {
 }
 
 VtStatus NotStarted() {
-  Post(kBad, messages::kScreenBufferNotStarted, kModule);
-  return kBad;
+  Post(kRefused, messages::kScreenBufferNotStarted, kModule);
+  return kRefused;
 }
 
 // Puts back what attaching displaced, where the callback is still ours.
@@ -98,8 +98,8 @@ VtStatus ScanLine(uint32_t slot, uint32_t y, void *pixels,
     if (y < c->target->height) {
       st = store(c, c->target, y, static_cast<const Pixel *>(pixels));
     } else {
-      Post(kBad, messages::kScreenBufferTargetRowOutside, kModule, y, c->target->height);
-      st = kBad;
+      Post(kRefused, messages::kScreenBufferTargetRowOutside, kModule, y, c->target->height);
+      st = kRefused;
     }
   }
   const auto saved = reinterpret_cast<VtMultiThreadRowProc>(c->saved[slot]);
@@ -127,10 +127,10 @@ using namespace sb;
 VtStatus VoScreenBufferSet(VtScreenBuffer *buffer) {
   Context *c = State();
   if (c == nullptr) return NotStarted();
-  if (buffer != nullptr && Checked(buffer, messages::kScreenBufferSetBad) == nullptr) return kBad;
+  if (buffer != nullptr && Checked(buffer, messages::kScreenBufferSetBad) == nullptr) return kRefused;
   if (buffer != nullptr && (buffer->mask & VO_SB_COLOUR) == 0) {
-    Post(kBad, messages::kScreenBufferTargetNoColour, kModule);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferTargetNoColour, kModule);
+    return kRefused;
   }
   c->switching = 1;
   Restore(c);
@@ -194,10 +194,10 @@ VtStatus VoScreenBufferShow(VtScreenBuffer *buffer) {
   if (c == nullptr) return NotStarted();
   if (c->no_forward) return 0;
   VtScreenBuffer *b = Checked(buffer != nullptr ? buffer : c->target, messages::kScreenBufferShowBad);
-  if (b == nullptr) return kBad;
+  if (b == nullptr) return kRefused;
   if (b->width == 0 || b->height == 0 || (b->mask & VO_SB_COLOUR) == 0) {
-    Post(kBad, messages::kScreenBufferShowEmpty, kModule);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferShowEmpty, kModule);
+    return kRefused;
   }
   const uint32_t was = c->busy;
   c->busy = 1;
@@ -238,15 +238,15 @@ VtStatus VoScreenBufferRenderDepth() {
   Context *c = State();
   if (c == nullptr) return NotStarted();
   if (c->target == nullptr) {
-    Post(kBad, messages::kScreenBufferNoTarget, kModule);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferNoTarget, kModule);
+    return kRefused;
   }
   uint32_t rx = 0, ry = 0;
   double aspect = 0;
   (void)VoViewGetResolution(nullptr, &rx, &ry, &aspect);
   if (rx != c->target->width || ry != c->target->height) {
-    Post(kBad, messages::kScreenBufferViewSize, kModule, rx, ry, c->target->width, c->target->height);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferViewSize, kModule, rx, ry, c->target->width, c->target->height);
+    return kRefused;
   }
   VtStatus st = VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&exported::VoScreenBufferStoreDepthRow));
   st |= VoExecute(kDepthRender);
@@ -258,19 +258,19 @@ VtStatus VoScreenBufferStoreDepthRow(uint32_t y, void *depths) {
   Context *c = State();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
   VtScreenBuffer *t = c->target;
-  if (t == nullptr || (t->mask & VO_SB_DEPTH) == 0 || depths == nullptr) return kBad;
+  if (t == nullptr || (t->mask & VO_SB_DEPTH) == 0 || depths == nullptr) return kRefused;
   // A depth row holds the viewport's columns from its first; what lies
   // outside the buffer is skipped.
   uint32_t viewport[4] = {0, t->width - 1, 0, t->height - 1};
   (void)VoViewGetViewport(nullptr, viewport);
   if (y >= t->height || viewport[0] >= t->width || viewport[1] < viewport[0]) {
-    Post(kBad, messages::kScreenBufferTargetRowOutside, kModule, y, t->height);
-    return kBad;
+    Post(kRefused, messages::kScreenBufferTargetRowOutside, kModule, y, t->height);
+    return kRefused;
   }
   const uint32_t last = std::min(viewport[1], t->width - 1);
   ChannelPut(t->channels[2], 2, PixelIndex(t, viewport[0], y), last - viewport[0] + 1, static_cast<const float *>(depths),
              1);
-  return last == viewport[1] ? 0 : kBad;
+  return last == viewport[1] ? 0 : kRefused;
 }
 
 }  // namespace vo

@@ -47,8 +47,8 @@ VtStatus LinearScalePrepare(void *data) {
     d->scale = 1.0f / (hi - lo);
     Status(0);
   } else {
-    Post(kBad, kPostScaleEmpty, kModule, static_cast<double>(lo), static_cast<double>(hi));
-    Status(kBad);
+    Post(kRefused, kPostScaleEmpty, kModule, static_cast<double>(lo), static_cast<double>(hi));
+    Status(kRefused);
   }
   return 0;
 }
@@ -106,11 +106,11 @@ VtStatus MatrixPrepare(void *data) {
   d->inUse = given;
   VtStatus st = 0;
   if (rows < 1 || columns < 1) {
-    Post(kBad, kPostMatrixEmpty, kModule, rows, columns);
-    st = kBad;
+    Post(kRefused, kPostMatrixEmpty, kModule, rows, columns);
+    st = kRefused;
   } else if (rows % 2 == 0 || columns % 2 == 0) {
-    Post(kBad, kPostMatrixEven, kModule, rows, columns);
-    st = kBad;
+    Post(kRefused, kPostMatrixEven, kModule, rows, columns);
+    st = kRefused;
   }
   g->Fwidth = static_cast<float>(columns);
   g->Fheight = static_cast<float>(rows);
@@ -138,8 +138,8 @@ VtStatus InterlacePrepare(void *data) {
   auto *two = static_cast<VtScreenBuffer *>(d->args.word[1].p);
   const bool half = d->args.word[2].u != 0;
   if (one == nullptr) {
-    Post(kBad, kPostInterlaceNoBuffer, kModule);
-    Status(kBad);
+    Post(kRefused, kPostInterlaceNoBuffer, kModule);
+    Status(kRefused);
     return 0;
   }
   VtStatus st = 0;
@@ -147,21 +147,21 @@ VtStatus InterlacePrepare(void *data) {
   st |= VoScreenBufferGetDataMask(one, &m1);
   st |= VoScreenBufferGetDataMask(two, &m2);
   if ((m1 & VO_SB_COLOUR) == 0 || (m2 & VO_SB_COLOUR) == 0) {
-    Post(kBad, kPostInterlaceNoColour, kModule);
-    st |= kBad;
+    Post(kRefused, kPostInterlaceNoColour, kModule);
+    st |= kRefused;
   }
   uint32_t w1 = 0, h1 = 0, w2 = 0, h2 = 0, wi = 0, hi = 0;
   const VtStatus sizes = Size(one, &w1, &h1) | Size(two, &w2, &h2);
   st |= sizes;
   if (sizes == 0 && (w1 != w2 || h1 != h2)) {
-    Post(kBad, kPostInterlaceSizes, kModule, w1, h1, w2, h2);
-    st |= kBad;
+    Post(kRefused, kPostInterlaceSizes, kModule, w1, h1, w2, h2);
+    st |= kRefused;
   }
   const VtStatus target = Size(Globals()->Bi, &wi, &hi);
   st |= target;
   if (sizes == 0 && target == 0 && (wi != w1 || (half ? hi / 2 : hi) != h1)) {
-    Post(kBad, kPostInterlaceTarget, kModule, wi, hi, w1, h1);
-    st |= kBad;
+    Post(kRefused, kPostInterlaceTarget, kModule, wi, hi, w1, h1);
+    st |= kRefused;
   }
   Status(st);
   return 0;
@@ -219,8 +219,8 @@ VtStatus GlowPrepare(void *data) {
   if (r > 0) {
     // A max threshold of 0 or below would make every halo NaN.
     if (!(d->maxThreshold > 0)) {
-      Post(kBad, kPostGlowThreshold, kModule, static_cast<double>(d->maxThreshold));
-      Status(kBad);
+      Post(kRefused, kPostGlowThreshold, kModule, static_cast<double>(d->maxThreshold));
+      Status(kRefused);
       return 0;
     }
     d->k = -std::log(0.01f / d->maxThreshold) / d->r2;
@@ -278,7 +278,7 @@ VtStatus ExecuteEvaluate(void *data) {
   VtStatus st = 0;
   if (VoViewGetResolution(VoViewGet(), &w, &h, &aspect) != 0) {
     w = h = 0;
-    st = kBad;
+    st = kRefused;
   }
   VtTypedValue size{};
   size.type = VtNat32;
@@ -290,7 +290,7 @@ VtStatus ExecuteEvaluate(void *data) {
   st |= Size(out, &w, &h) | VoScreenBufferGetDataMask(out, &mask);
   VtScreenBuffer *previous = VoScreenBufferGet();
   const VtStatus target = VoScreenBufferSet(out);
-  if (target != 0 || VoExecute(d->method) != 0) st |= kBad;
+  if (target != 0 || VoExecute(d->method) != 0) st |= kRefused;
   // The previous target again, on every path.
   st |= target == 0 ? VoScreenBufferSet(previous) : 0;
   Status(st);

@@ -40,10 +40,10 @@ VtStatus ViewRead(ViewFacts *v) {
   st |= VoViewEvaluate(nullptr);
   st |= VoViewGetValue(VO_VIEW_VALUE_PROJECTION_KIND, &kind);
   st |= VoViewGetValue(VO_VIEW_VALUE_ANGLE, &angle);
-  if (st != 0 || kind.value.p == nullptr || angle.value.p == nullptr) return st != 0 ? st : kBad;
+  if (st != 0 || kind.value.p == nullptr || angle.value.p == nullptr) return st != 0 ? st : kRefused;
   if (*static_cast<const int32_t *>(kind.value.p) != 2) {
-    Post(kBad, kDofParallelView, kModule);
-    return kBad;
+    Post(kRefused, kDofParallelView, kModule);
+    return kRefused;
   }
   v->angle = *static_cast<const float *>(angle.value.p);
   return 0;
@@ -53,8 +53,8 @@ VtStatus ViewRead(ViewFacts *v) {
 VtStatus ArgumentsCheck(const DepthOfFieldData *d, uint32_t biMask) {
   VtStatus st = 0;
   auto fail = [&st](uint32_t message, auto... args) {
-    Post(kBad, message, kModule, static_cast<double>(args)...);
-    st = kBad;
+    Post(kRefused, message, kModule, static_cast<double>(args)...);
+    st = kRefused;
   };
   const struct {
     const char *label;
@@ -64,13 +64,13 @@ VtStatus ArgumentsCheck(const DepthOfFieldData *d, uint32_t biMask) {
                  {"far blur", d->farBlur},         {"units", d->units}};
   for (const auto &n : numbers)
     if (!std::isfinite(n.value)) {
-      Post(kBad, kDofNotFinite, kModule, n.label);
-      st = kBad;
+      Post(kRefused, kDofNotFinite, kModule, n.label);
+      st = kRefused;
     }
   if (st != 0) return st;
   if ((biMask & VO_SB_DEPTH) == 0) {
-    Post(kBad, kDofNoDepth, kModule);
-    st = kBad;
+    Post(kRefused, kDofNoDepth, kModule);
+    st = kRefused;
   }
   if (!(d->focalLength > 0)) fail(kDofFocalLength, d->focalLength);
   if (!(d->aperture > 0)) fail(kDofAperture, d->aperture);
@@ -90,7 +90,7 @@ bool Focus(const DepthOfFieldData *d, DofLens *l, double *F) {
   const double n = l->nearFocus, r = l->farFocus, P = l->focusPlane, f = l->f;
   const bool nearSet = Set(d->nearFocus), farSet = Set(d->farFocus);
   if (nearSet && f >= n) {
-    Post(kBad, kDofFocusInsideLens, kModule, f, n);
+    Post(kRefused, kDofFocusInsideLens, kModule, f, n);
     return false;
   }
   if (nearSet && farSet) {
@@ -104,7 +104,7 @@ bool Focus(const DepthOfFieldData *d, DofLens *l, double *F) {
   *F = P;
   if (nearSet) {
     if (n >= P) {
-      Post(kBad, kDofNearBeyondPlane, kModule, n, P);
+      Post(kRefused, kDofNearBeyondPlane, kModule, n, P);
       return false;
     }
     const double x = P * n / (P - n);
@@ -115,7 +115,7 @@ bool Focus(const DepthOfFieldData *d, DofLens *l, double *F) {
   }
   if (farSet) {
     if (r <= P) {
-      Post(kBad, kDofFarBeforePlane, kModule, r, P);
+      Post(kRefused, kDofFarBeforePlane, kModule, r, P);
       return false;
     }
     const double x = r * P / (r - P);
@@ -253,13 +253,13 @@ VtStatus DepthOfFieldPrepare(void *data) {
   l->f = 0.001 / d->units * l->s * d->focalLength;
   double F = 0;
   if (!Focus(d, l, &F)) {
-    Status(kBad);
+    Status(kRefused);
     return 0;
   }
   // Step 4.
   if (!(F > l->f)) {
-    Post(kBad, kDofFocusTooNear, kModule, F, l->f);
-    Status(kBad);
+    Post(kRefused, kDofFocusTooNear, kModule, F, l->f);
+    Status(kRefused);
     return 0;
   }
   l->v = F * l->f / (F - l->f);

@@ -149,8 +149,8 @@ VtStatus Display::Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0,
           std::memcpy(bytes + 3 * i, palette + 3 * (row != nullptr ? row[i] : 0), 3);
       } else {
         if (VoScreenBufferGetScanRGBFloat(b, y - region[2], floats) != 0) {
-          Post(kBad, kPostPixelRead, kModule, region[0], y);
-          failed = kBad;
+          Post(kRefused, kPostPixelRead, kModule, region[0], y);
+          failed = kRefused;
           break;
         }
         driver::BytesFromFloats(floats, bytes, size_t{width} * 3);
@@ -189,7 +189,7 @@ void RowSums(const float *colours, uint32_t width, double *sums) {
 namespace vo {
 
 using namespace messages;
-using post::kBad;
+using post::kRefused;
 using post::kModule;
 using post::kNoMemory;
 
@@ -221,9 +221,9 @@ VtStatus VoPostprocessFfaaSeed(float threshold, uint32_t updateRgb, uint32_t upd
   auto read = [&](uint32_t row) {
     float *into = colours + size_t{slot(row)} * width * 3;
     if (VoScreenBufferGetScanRGBFloat(b, row, into) != 0) {
-      Post(kBad, kPostPixelRead, kModule, region[0], region[2] + row);
+      Post(kRefused, kPostPixelRead, kModule, region[0], region[2] + row);
       std::memset(into, 0, size_t{width} * 3 * sizeof(float));
-      st |= kBad;
+      st |= kRefused;
     }
     post::RowSums(into, width, sums + size_t{slot(row)} * width * 4);
   };
@@ -255,8 +255,8 @@ VtStatus VoPostprocessFfaaSeed(float threshold, uint32_t updateRgb, uint32_t upd
     }
     // The sums were taken before: recolouring this row changes no measure.
     if (updateRgb != 0 && VoScreenBufferSetScanRGBFloat(b, row, own) != 0) {
-      Post(kBad, kPostPixelWrite, kModule, region[0], region[2] + row);
-      st |= kBad;
+      Post(kRefused, kPostPixelWrite, kModule, region[0], region[2] + row);
+      st |= kRefused;
     }
   }
   if (!quiet)
@@ -388,8 +388,8 @@ uint8_t Process(Worker &w, uint32_t x, uint32_t y, VtStatus *st) {
     v.type = VtColourType;
     std::memcpy(v.value.v, colour, sizeof colour);
     if (VoScreenBufferSetPixel(p.buffer, VO_SB_COLOUR, x, y, &v) != 0) {
-      Post(kBad, kPostPixelWrite, kModule, x, y);
-      *st |= kBad;
+      Post(kRefused, kPostPixelWrite, kModule, x, y);
+      *st |= kRefused;
     }
   }
   const uint8_t before = StencilOr(byte, static_cast<uint8_t>(kDone | (b & kDisagree)));
@@ -525,7 +525,7 @@ VtStatus WorkerRun(void *) {
   if (w.pass == nullptr || w.pass->stencil == nullptr) st |= VO_STATUS_UNAVAILABLE;
   if (st == 0) {
     w.g = VoShaderGetGlobals();
-    if (w.g == nullptr || VoViewEvaluate(nullptr) != 0 || !ray::EyeViewOfCurrentView(&w.eye)) st = kBad;
+    if (w.g == nullptr || VoViewEvaluate(nullptr) != 0 || !ray::EyeViewOfCurrentView(&w.eye)) st = kRefused;
   }
   if (st == 0) {
     uint32_t xres = 0, yres = 0;
@@ -662,14 +662,14 @@ VtStatus BufferChecks(uint32_t *width, uint32_t *height, uint32_t *mask) {
     uint32_t m = 0;
     if (b == nullptr || VoScreenBufferGetControl(b, VO_SB_WIDTH, &w) != 0 ||
         VoScreenBufferGetControl(b, VO_SB_HEIGHT, &h) != 0 || VoScreenBufferGetDataMask(b, &m) != 0) {
-      Post(kBad, kPostBufferFact, kModule);
-      st |= kBad;
+      Post(kRefused, kPostBufferFact, kModule);
+      st |= kRefused;
       *mask = 0;
       continue;
     }
     if ((m & (VO_SB_COLOUR | VO_SB_STENCIL)) == 0) {
-      Post(kBad, kPostPlaneMissing, kModule, m);
-      st |= kBad;
+      Post(kRefused, kPostPlaneMissing, kModule, m);
+      st |= kRefused;
     }
     *width = w.value.u;
     *height = h.value.u;

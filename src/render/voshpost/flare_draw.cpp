@@ -299,7 +299,7 @@ VtStatus FlareDraw(const FlareData *d, VtScreenBuffer *b, const FlareSources &so
   if (st == 0) st = VoScreenBufferGetControl(b, VO_SB_HEIGHT, &v);
   height = v.value.u;
   if (st == 0) st = VoScreenBufferGetDataMask(b, &mask);
-  if (st != 0 || width == 0 || height == 0) return st != 0 ? st : kBad;
+  if (st != 0 || width == 0 || height == 0) return st != 0 ? st : kRefused;
   // Only sources with a component at the minimum draw; none ends the run.
   uint32_t count = 0;
   for (uint32_t i = 0; i < sources.count; ++i) count += Bright(sources.items[i], d->minIntensity) ? 1 : 0;

@@ -41,18 +41,18 @@ VtStatus ColourBuffer(VtScreenBuffer *b, Facts *f) {
   VtTypedValue v{};
   VtStatus st = 0;
   if (VoScreenBufferGetDataMask(b, &f->mask) != 0) {
-    Post(kBad, kPostBufferFact, kModule);
-    return kBad;
+    Post(kRefused, kPostBufferFact, kModule);
+    return kRefused;
   }
   if ((f->mask & VO_SB_COLOUR) == 0) {
-    Post(kBad, kPostPlaneMissing, kModule, f->mask);
-    st = kBad;
+    Post(kRefused, kPostPlaneMissing, kModule, f->mask);
+    st = kRefused;
   }
   if (VoScreenBufferGetControl(b, VO_SB_WIDTH, &v) == 0) f->width = v.value.u;
-  else st = kBad;
+  else st = kRefused;
   if (VoScreenBufferGetControl(b, VO_SB_HEIGHT, &v) == 0) f->height = v.value.u;
-  else st = kBad;
-  if (st != 0 && (f->mask & VO_SB_COLOUR) != 0) Post(kBad, kPostBufferFact, kModule);
+  else st = kRefused;
+  if (st != 0 && (f->mask & VO_SB_COLOUR) != 0) Post(kRefused, kPostBufferFact, kModule);
   return st;
 }
 
@@ -88,15 +88,15 @@ struct Averaging {
 VtStatus PlainRow(Averaging &a, uint32_t y) {
   if (sb::ReadColumns(a.target, y, 0, a.width, a.rows.pixels, sb::kRGB) != 0 ||
       sb::ReadColumns(a.source, y, 0, a.width, a.rows.other, sb::kRGB) != 0) {
-    Post(kBad, kPostPixelRead, kModule, 0, y);
-    return kBad;
+    Post(kRefused, kPostPixelRead, kModule, 0, y);
+    return kRefused;
   }
   float *t = a.rows.pixels;
   const float *s = a.rows.other;
   for (uint32_t i = 0; i < 3 * a.width; ++i) t[i] = (t[i] * a.accumulated + s[i]) * a.inverse;
   if (sb::WriteColumns(a.target, 0, y, 0, a.width, t, 3) != 0) {
-    Post(kBad, kPostPixelWrite, kModule, 0, y);
-    return kBad;
+    Post(kRefused, kPostPixelWrite, kModule, 0, y);
+    return kRefused;
   }
   return 0;
 }
@@ -107,12 +107,12 @@ VtStatus DitheredRow(Averaging &a, uint32_t y) {
   VtStatus st = 0;
   if (sb::ReadColumns(a.target, y, 0, a.width, a.rows.pixels, sb::kRGBA) != 0 ||
       sb::ReadColumns(a.source, y, 0, a.width, a.rows.other, sb::kRGB) != 0) {
-    Post(kBad, kPostPixelRead, kModule, 0, y);
-    return kBad;
+    Post(kRefused, kPostPixelRead, kModule, 0, y);
+    return kRefused;
   }
   if (!a.alpha) {
-    Post(kBad, kPostPixelRead, kModule, 0, y);
-    st = kBad;
+    Post(kRefused, kPostPixelRead, kModule, 0, y);
+    st = kRefused;
   }
   float *p = a.rows.pixels;
   const float *s = a.rows.other;
@@ -124,12 +124,12 @@ VtStatus DitheredRow(Averaging &a, uint32_t y) {
     p[3] = w + d;
   }
   if (!a.alpha || sb::WriteColumns(a.target, 1, y, 0, a.width, a.rows.pixels + 3, 4) != 0) {
-    Post(kBad, kPostPixelWrite, kModule, 0, y);
-    st = kBad;
+    Post(kRefused, kPostPixelWrite, kModule, 0, y);
+    st = kRefused;
   }
   if (sb::WriteColumns(a.target, 0, y, 0, a.width, a.rows.pixels, 4) != 0) {
-    Post(kBad, kPostPixelWrite, kModule, 0, y);
-    st = kBad;
+    Post(kRefused, kPostPixelWrite, kModule, 0, y);
+    st = kRefused;
   }
   return st;
 }
@@ -160,8 +160,8 @@ VtStatus AverageFramesEvaluate(void *data) {
   Facts in, out;
   VtStatus st = ColourBuffer(g->Bi, &in) | ColourBuffer(g->Bo, &out);
   if (st == 0 && d->dither != 0 && (out.mask & VO_SB_ALPHA) == 0) {
-    Post(kBad, kPostPlaneMissing, kModule, out.mask);
-    st = kBad;
+    Post(kRefused, kPostPlaneMissing, kModule, out.mask);
+    st = kRefused;
   }
   if (st == 0)
     st = VoPostprocessAverageFrames(d->source, d->accumulated, d->dither, d->updateRgb, c != nullptr ? c->quiet : 1,
@@ -178,8 +178,8 @@ VtStatus ArchiveEvaluate(void *data) {
   VtStatus st = ColourBuffer(g->Bi, &in) | ColourBuffer(g->Bo, &out);
   if (st == 0 && VoPostprocessArchive(d->driverName != nullptr ? d->driverName : "",
                                       d->fileName != nullptr ? d->fileName : "") != 0) {
-    Post(kBad, kPostBufferFact, kModule);
-    st = kBad;
+    Post(kRefused, kPostBufferFact, kModule);
+    st = kRefused;
   }
   (void)VoPostprocessStatusSet(st);
   return 0;
@@ -189,7 +189,7 @@ VtStatus ArchiveEvaluate(void *data) {
 
 namespace vo {
 
-using post::kBad;
+using post::kRefused;
 using post::kModule;
 using namespace messages;
 
@@ -206,11 +206,11 @@ VtStatus VoPostprocessAverageFrames(VtScreenBuffer *source, int32_t accumulated,
   VtStatus st = 0;
   a.driver = VoDriverGet();
   if (a.driver == nullptr) {
-    Post(kBad, kPostNoDriver, kModule);
-    st = kBad;
+    Post(kRefused, kPostNoDriver, kModule);
+    st = kRefused;
   } else if ((a.scanline = post::Scanline(a.driver)) == nullptr) {
-    Post(kBad, kPostNoScanline, kModule, "");
-    st = kBad;
+    Post(kRefused, kPostNoScanline, kModule, "");
+    st = kRefused;
   }
   a.target = VoScreenBufferGet();
   post::Facts target, from;
@@ -219,16 +219,16 @@ VtStatus VoPostprocessAverageFrames(VtScreenBuffer *source, int32_t accumulated,
   a.width = std::min(target.width, from.width);
   a.height = std::min(target.height, from.height);
   if (a.width == 0) {
-    Post(kBad, kPostWidthZero, kModule);
-    st = kBad;
+    Post(kRefused, kPostWidthZero, kModule);
+    st = kRefused;
   }
   if (a.height == 0) {
-    Post(kBad, kPostHeightZero, kModule);
-    st = kBad;
+    Post(kRefused, kPostHeightZero, kModule);
+    st = kRefused;
   }
   if (st == 0 && !a.rows.Make(a.width)) {
-    Post(kBad, kPostRowNoMemory, kModule);
-    st = kBad;
+    Post(kRefused, kPostRowNoMemory, kModule);
+    st = kRefused;
   }
   if (st != 0) return st;
   const bool feedbackOn = update != 0 && quiet == 0;
@@ -249,28 +249,28 @@ VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
   VtDriverRecord *previous = VoDriverGet();
   VtScreenBuffer *buffer = VoScreenBufferGet();
   if (buffer == nullptr) {
-    Post(kBad, kPostNoCurrentBuffer, kModule);
-    return kBad;
+    Post(kRefused, kPostNoCurrentBuffer, kModule);
+    return kRefused;
   }
   const char *name = driverName != nullptr ? driverName : "";
   VtDriverRecord *driver = VoDriverFindFromName(name);
   if (driver == nullptr) {
     // Nothing is opened: a misspelt name never truncates the file.
-    Post(kBad, kPostNoScanline, kModule, name);
-    return kBad;
+    Post(kRefused, kPostNoScanline, kModule, name);
+    return kRefused;
   }
   VtStatus st = VoDriverSet(driver);
   const VtDriverRowProc scanline = post::Scanline(driver);
   if (st == 0 && scanline == nullptr) {
-    Post(kBad, kPostNoScanline, kModule, name);
-    st = kBad;
+    Post(kRefused, kPostNoScanline, kModule, name);
+    st = kRefused;
   }
   void *file = nullptr;
   if (st == 0) {
     file = VoFileOpen(fileName != nullptr ? fileName : "", 2);
     if (file == nullptr) {
-      Post(kBad, kPostFileNotOpened, kModule, fileName != nullptr ? fileName : "");
-      st = kBad;
+      Post(kRefused, kPostFileNotOpened, kModule, fileName != nullptr ? fileName : "");
+      st = kRefused;
     }
   }
   post::Facts facts;
@@ -282,8 +282,8 @@ VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
     st |= post::ColourBuffer(buffer, &facts);
     if (st == 0 && facts.width != 0 && facts.height != 0) {
       if (!rows.Make(facts.width)) {
-        Post(kBad, kPostRowNoMemory, kModule);
-        st = kBad;
+        Post(kRefused, kPostRowNoMemory, kModule);
+        st = kRefused;
       } else {
         st = VoDriverBeginFrame(driver, 0, static_cast<int32_t>(facts.width) - 1, 0,
                                 static_cast<int32_t>(facts.height) - 1);
@@ -310,7 +310,7 @@ VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
     const VtTypedValue none = TypedPointer(nullptr);
     st |= VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &none);
     auto *stream = static_cast<std::FILE *>(file);
-    if (std::fflush(stream) != 0 || std::ferror(stream) != 0) st |= kBad;
+    if (std::fflush(stream) != 0 || std::ferror(stream) != 0) st |= kRefused;
     st |= VoFileClose(file);
   }
   if (previous != nullptr) st |= VoDriverSet(previous);

@@ -215,7 +215,7 @@ VtStatus FlareSet(void *data, uint32_t index, VtTypedValue *value) {
 
 VtStatus CatalogueCapture(FlareClass *k, CatalogueEntry *e, VtShader *shader) {
   (void)k;
-  if (shader == nullptr || shader->cls == nullptr || shader->cls->type != VO_SHADER_POSTPROCESS) return kBad;
+  if (shader == nullptr || shader->cls == nullptr || shader->cls->type != VO_SHADER_POSTPROCESS) return kRefused;
   VtShader *copy = VoShaderCopy(shader);
   if (copy == nullptr) return kNoMemory;
   if (e->captured != nullptr) (void)VoShaderDestroy(e->captured);
@@ -224,10 +224,10 @@ VtStatus CatalogueCapture(FlareClass *k, CatalogueEntry *e, VtShader *shader) {
 }
 
 VtStatus CatalogueAdd(FlareClass *k, CatalogueEntry *e) {
-  if (e == nullptr || e->name == nullptr) return kBad;
+  if (e == nullptr || e->name == nullptr) return kRefused;
   CatalogueEntry **at = &k->catalogue;
   while (*at != nullptr && std::strcmp((*at)->name, e->name) <= 0) {
-    if (std::strcmp((*at)->name, e->name) == 0) return kBad;
+    if (std::strcmp((*at)->name, e->name) == 0) return kRefused;
     at = &(*at)->next;
   }
   e->next = *at;
@@ -460,20 +460,20 @@ VtStatus FlarePrepare(FlareData *d) {
   for (const FloatCheck &f : floats) {
     const float v = d->*f.field;
     if (!Within(v, f.low, f.high)) {
-      Post(kBad, kFlareFloat, kModule, kClassName, f.label, static_cast<double>(v), static_cast<double>(f.low),
+      Post(kRefused, kFlareFloat, kModule, kClassName, f.label, static_cast<double>(v), static_cast<double>(f.low),
            static_cast<double>(f.high));
-      st = kBad;
+      st = kRefused;
     }
   }
   if (!(d->minIntensity >= 1 && d->minIntensity <= d->maxIntensity)) {
-    Post(kBad, kFlareFloat, kModule, kClassName, "min intensity vs. max intensity", static_cast<double>(d->minIntensity),
-         1.0, static_cast<double>(d->maxIntensity));
-    st = kBad;
+    Post(kRefused, kFlareFloat, kModule, kClassName, "min intensity vs. max intensity",
+         static_cast<double>(d->minIntensity), 1.0, static_cast<double>(d->maxIntensity));
+    st = kRefused;
   }
   if (!(d->ghostsMin >= 0.1f && d->ghostsMin <= d->ghostsMax)) {
-    Post(kBad, kFlareFloat, kModule, kClassName, "ghosts min radius (>max)", static_cast<double>(d->ghostsMin), 0.1,
+    Post(kRefused, kFlareFloat, kModule, kClassName, "ghosts min radius (>max)", static_cast<double>(d->ghostsMin), 0.1,
          static_cast<double>(d->ghostsMax));
-    st = kBad;
+    st = kRefused;
   }
   const struct {
     const char *label;
@@ -482,8 +482,8 @@ VtStatus FlarePrepare(FlareData *d) {
                   {"ghosts", d->ghosts, 0, 100}};
   for (const auto &i : integers)
     if (i.value < i.low || i.value > i.high) {
-      Post(kBad, kFlareInteger, kModule, kClassName, i.label, i.value, i.low, i.high);
-      st = kBad;
+      Post(kRefused, kFlareInteger, kModule, kClassName, i.label, i.value, i.low, i.high);
+      st = kRefused;
     }
   const struct {
     const char *label;
@@ -498,8 +498,8 @@ VtStatus FlarePrepare(FlareData *d) {
   for (const auto &n : names) {
     *n.code = NameCode(n.text, n.names);
     if (*n.code < 0) {
-      Post(kBad, kFlareName, kModule, kClassName, n.label, n.text != nullptr ? n.text : "");
-      st = kBad;
+      Post(kRefused, kFlareName, kModule, kClassName, n.label, n.text != nullptr ? n.text : "");
+      st = kRefused;
     }
   }
   // Values without a range must still be numbers.
@@ -513,8 +513,8 @@ VtStatus FlarePrepare(FlareData *d) {
   for (const auto &f : finite)
     for (int k = 0; k < f.n; ++k)
       if (!std::isfinite(f.v[k])) {
-        Post(kBad, kFlareNotFinite, kModule, f.label);
-        st = kBad;
+        Post(kRefused, kFlareNotFinite, kModule, f.label);
+        st = kRefused;
         break;
       }
   if (st != 0) return st;

@@ -77,7 +77,7 @@ bool ClassNamed(VtShader *light, const char *name) {
 VtStatus LightsAdd(VtPostprocessContext *c, VtPixelList *store, VtReference *lights) {
   const float scale = c->flare_constant;
   const float *eye = ViewFloats(VO_VIEW_VALUE_EYE);
-  if (eye == nullptr) return kBad;
+  if (eye == nullptr) return kRefused;
   const float threshold = 1 / scale;
   VtStatus st = 0;
   VtReference *node = lights;
@@ -114,8 +114,8 @@ VtStatus FlareLightsCollect() {
   c->pixel_lists = nullptr;
   VtScreenBuffer *b = VoScreenBufferGet();
   if (b == nullptr) {
-    Post(kBad, kFlareNoBuffer, kModule);
-    return kBad;
+    Post(kRefused, kFlareNoBuffer, kModule);
+    return kRefused;
   }
   VtTypedValue w{}, h{};
   uint32_t rx = 0, ry = 0;
@@ -123,17 +123,17 @@ VtStatus FlareLightsCollect() {
   VtStatus st = VoScreenBufferGetControl(b, VO_SB_WIDTH, &w) | VoScreenBufferGetControl(b, VO_SB_HEIGHT, &h);
   st |= VoViewGetResolution(nullptr, &rx, &ry, &aspect);
   if (st != 0 || rx != w.value.u || ry != h.value.u) {
-    Post(kBad, kFlareViewSize, kModule, rx, ry, w.value.u, h.value.u);
-    return kBad;
+    Post(kRefused, kFlareViewSize, kModule, rx, ry, w.value.u, h.value.u);
+    return kRefused;
   }
   VtReference *lights = VoLightListGet();
   if (lights == nullptr) {
-    Post(kBad, kFlareNoLights, kModule);
-    return kBad;
+    Post(kRefused, kFlareNoLights, kModule);
+    return kRefused;
   }
   if (!(c->flare_constant > 0) || !std::isfinite(c->flare_constant)) {
-    Post(kBad, kFlareNotFinite, kModule, "light scale");
-    return kBad;
+    Post(kRefused, kFlareNotFinite, kModule, "light scale");
+    return kRefused;
   }
   if ((st = VoViewEvaluate(nullptr)) != 0 || (st = VoShadingInitialiseImage(1)) != 0) return st;
   VtPixelList *store = VoPixelListCreate();
@@ -157,8 +157,8 @@ VtStatus RenderLightsPrepare(void *data) {
   } else if (d->select != nullptr && std::strcmp(d->select, "hidden") == 0) {
     d->selectCode = kSelectHidden;
   } else {
-    Post(kBad, kPostLightsSelect, kModule, d->select != nullptr ? d->select : "NULL");
-    st = kBad;
+    Post(kRefused, kPostLightsSelect, kModule, d->select != nullptr ? d->select : "NULL");
+    st = kRefused;
   }
   (void)VoPostprocessStatusSet(st);
   return 0;
@@ -213,12 +213,12 @@ VtStatus Flares3dPrepare(void *data) {
   const auto *d = static_cast<const Flares3dData *>(data);
   VtStatus st = 0;
   if (d->args.word[0].p == nullptr) {
-    Post(kBad, kPostNoVisibleFlare, kModule);
-    st = kBad;
+    Post(kRefused, kPostNoVisibleFlare, kModule);
+    st = kRefused;
   }
   if (d->args.word[1].p == nullptr) {
-    Post(kBad, kPostNoHiddenFlare, kModule);
-    st = kBad;
+    Post(kRefused, kPostNoHiddenFlare, kModule);
+    st = kRefused;
   }
   if (st != 0) (void)VoPostprocessStatusSet(st);
   return 0;
@@ -231,7 +231,7 @@ VtStatus Flares3dRun(const Flares3dData *d, uint32_t code) {
   if (c == nullptr) return kNotStarted;
   auto *visible = static_cast<VtShader *>(d->args.word[0].p);
   auto *hidden = static_cast<VtShader *>(d->args.word[1].p);
-  if (visible == nullptr || hidden == nullptr) return kBad;
+  if (visible == nullptr || hidden == nullptr) return kRefused;
   FlareControls saved;
   void *list = c->list;
   VtReference *one = VoShaderReferenceCreate(visible);
@@ -275,8 +275,8 @@ VtStatus Flares3dSet(void *data, uint32_t index, VtTypedValue *value) {
   if (index > 2) return 0;
   auto *shader = static_cast<VtShader *>(value->value.p);
   if (!shaderlib::HeldShaderAcceptable(shader, VO_SHADER_POSTPROCESS, d)) {
-    Post(kBad, kFlares3dRefused, kModule, index == 0 ? "visible flare" : "hidden flare");
-    return kBad;
+    Post(kRefused, kFlares3dRefused, kModule, index == 0 ? "visible flare" : "hidden flare");
+    return kRefused;
   }
   if (shader != nullptr) ++shader->references;
   auto *old = static_cast<VtShader *>(d->args.word[index].p);

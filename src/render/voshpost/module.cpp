@@ -168,7 +168,7 @@ void **PointerField(VtPostprocessContext *c, uint32_t code) {
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
-  if (code < kFirstControl || code > kLastControl || value == nullptr) return kBad;
+  if (code < kFirstControl || code > kLastControl || value == nullptr) return kRefused;
   VtPostprocessContext *c = g_state.Get();
   if (c == nullptr) return kNotStarted;
   uint32_t type = 0;
@@ -182,7 +182,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 }
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
-  if (code < kFirstControl || code > kLastControl || value == nullptr) return kBad;
+  if (code < kFirstControl || code > kLastControl || value == nullptr) return kRefused;
   VtPostprocessContext *c = g_state.Get();
   if (c == nullptr) return kNotStarted;
   uint32_t type = 0;
@@ -214,7 +214,7 @@ VtStatus Execute(uint32_t code) {
     case VO_EXECUTE_PP_RENDER_AND_POST: return RenderAndPost();
     case VO_EXECUTE_PP_TWO_VIEW: return TwoViewRender();
     case VO_EXECUTE_PP_ANTIALIAS: return AntialiasRender();
-    default: return kBad;
+    default: return kRefused;
   }
 }
 

@@ -30,7 +30,7 @@ struct PixelRun {
 namespace {
 
 constexpr uint32_t kRegionTag = 0x440003, kRunTag = 0x440004, kEntryTag = 0x440005;
-constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 
 // The end of a pixel's chain: an attached entry never has a null link, so
@@ -114,9 +114,9 @@ void *VoPixelListEntryNew(VtPixelList *list) {
 }
 
 VtStatus VoPixelListAdd(VtPixelList *list, int32_t x, int32_t y, void *entry) {
-  if (list == nullptr || entry == nullptr) return post::kBad;
+  if (list == nullptr || entry == nullptr) return post::kRefused;
   auto *e = static_cast<PixelListEntry *>(entry);
-  if (e->next != nullptr) return post::kBad;  // already attached
+  if (e->next != nullptr) return post::kRefused;  // already attached
   PixelRun *run = list->run;
   if (run != nullptr && run->row == y &&
       (static_cast<int64_t>(run->last) + 1 == x || run->last == x))
@@ -176,7 +176,7 @@ VtStatus VoPixelListIteratorReset(VtPixelListIterator *it) {
 }
 
 VtStatus VoPixelListNext(VtPixelListIterator *it, int32_t *x, int32_t *y, void **entry, uint32_t *region) {
-  if (it == nullptr) return post::kBad;
+  if (it == nullptr) return post::kRefused;
   while (it->region != nullptr) {
     while (it->run != nullptr) {
       PixelRun *run = it->run;

@@ -15,7 +15,7 @@
 namespace vo::post {
 
 constexpr uint32_t kModule = VO_MODULE_POSTPROCESS;
-constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 constexpr VtStatus kNotStarted = VO_CLASS_WARNING | 0x02;  // no module record
 

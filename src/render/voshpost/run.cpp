@@ -159,8 +159,8 @@ VtShaderDataProc SlotProcedure(const VtShader *shader, uint32_t slot) {
 // The filter size of the prepare, or 2661 and 0x20000012.
 VtStatus FilterSizes(const VtShaderGlobals *g, const VtScreenBuffer *b, int64_t *fw, int64_t *fh) {
   if (FilterSize(g->Fwidth, b->width, fw) && FilterSize(g->Fheight, b->height, fh)) return 0;
-  Post(kBad, kPostFilterSizeRefused, kModule, static_cast<double>(g->Fwidth), static_cast<double>(g->Fheight));
-  return kBad;
+  Post(kRefused, kPostFilterSizeRefused, kModule, static_cast<double>(g->Fwidth), static_cast<double>(g->Fheight));
+  return kRefused;
 }
 
 // Kernel mode: the class gives the weights cell by cell; the stage
@@ -203,7 +203,7 @@ VtStatus KernelRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
     const Span ys = Window(y, hy, fh, in->height);
     // The window's rows, read once for the whole output row.
     for (int64_t j = 0; j < ys.count && st == 0; ++j)
-      if ((rows[j] = cache.Row(ys.first + j)) == nullptr) st = kBad;
+      if ((rows[j] = cache.Row(ys.first + j)) == nullptr) st = kRefused;
     for (uint32_t x = region[0]; st == 0 && x <= region[1]; ++x) {
       const Span xs = Window(x, hx, fw, in->width);
       const bool clipped = xs.clipped || ys.clipped;
@@ -273,7 +273,7 @@ VtStatus GatherRows(VtShader *shader, uint32_t slot, uint32_t y0, uint32_t y1) {
       for (int64_t j = 0; j < ys.count; ++j) {
         const float *src = cache.Row(ys.first + j);
         if (src == nullptr) {
-          st = kBad;
+          st = kRefused;
           break;
         }
         g->yf = static_cast<float>(ys.kernel + j - hy);
@@ -343,13 +343,13 @@ VtStatus GlowScatter(VtShader *shader) {
     size_t count = 0;
     for (size_t r = 0; st == 0 && r < rowsListed; ++r) {
       starts[r] = count;
-      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kBad;
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kRefused;
       for (uint32_t x = 0; st == 0 && x < width; ++x) count += lit(source + 3 * x) && shines(source + 3 * x);
     }
     starts[rowsListed] = count;
     if (st == 0 && count > 0 && (bright = Floats(count, 4, 1)) == nullptr) st = OutOfMemory();
     for (size_t r = 0; st == 0 && count > 0 && r < rowsListed; ++r) {
-      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kBad;
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kRefused;
       float *e = bright + 4 * starts[r];
       for (uint32_t x = 0; st == 0 && x < width; ++x) {
         const float *p = source + 3 * x;
@@ -461,7 +461,7 @@ VtStatus GatherRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
   else if (scheme == VO_MT_SCHEME_EVEN)
     job = VoMultiThreadJobCreateEven(in->region);
   else
-    st = kBad;
+    st = kRefused;
   if (job == nullptr && st == 0) st = kNoMemory;
   if (job != nullptr) {
     GatherPass pass{shader, slot, in, g->Bo, g->Fwidth, g->Fheight};
@@ -505,12 +505,12 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
   const char *name = nullptr;
   void *labels = nullptr;
   if (shader == nullptr || VoShaderEnquire(shader, &type, &name, &count, &labels) != 0) {
-    Post(kBad, kPostShaderUnknown, kModule);
+    Post(kRefused, kPostShaderUnknown, kModule);
     *stop = true;
     return 2;
   }
   if (type != VO_SHADER_POSTPROCESS) {
-    Post(kBad, kPostShaderWrongType, VO_MODULE_SCREEN_BUFFER, static_cast<void *>(shader));
+    Post(kRefused, kPostShaderWrongType, VO_MODULE_SCREEN_BUFFER, static_cast<void *>(shader));
     *stop = true;
     return 2;
   }
@@ -551,8 +551,8 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
           break;
         case VO_PP_DIRECT: st = DirectRun(c, shader, slot); break;
         default:
-          Post(kBad, kPostNoWayOfRunning, kModule, mode);
-          st = kBad;
+          Post(kRefused, kPostNoWayOfRunning, kModule, mode);
+          st = kRefused;
       }
     }
   }
@@ -576,23 +576,23 @@ VtStatus ListRun(uint32_t code) {
   VtPostprocessContext *c = State();
   if (c == nullptr) return kNotStarted;
   if (c->depth >= kDeepest) {
-    Post(kBad, kPostNestingRefused, kModule, c->depth + 1);
-    return kBad;
+    Post(kRefused, kPostNestingRefused, kModule, c->depth + 1);
+    return kRefused;
   }
   uint32_t *sticky = c->master->sticky;
   const uint32_t outerSticky = sticky != nullptr ? *sticky : 0;
   if (sticky != nullptr) *sticky = 0;
   auto *ring = static_cast<VtReference *>(c->list);
   if (ring == nullptr) {
-    Post(kBad, kPostNoList, kModule);
+    Post(kRefused, kPostNoList, kModule);
     if (sticky != nullptr) *sticky |= outerSticky;
-    return kBad;
+    return kRefused;
   }
   VtScreenBuffer *buffer = VoScreenBufferGet();
   if (buffer == nullptr) {
-    Post(kBad, kPostNoBuffer, kModule);
+    Post(kRefused, kPostNoBuffer, kModule);
     if (sticky != nullptr) *sticky |= outerSticky;
-    return kBad;
+    return kRefused;
   }
   VtShaderGlobals *g = VoShaderGetGlobals();
   const Frame outer = FrameSave(c, g);

@@ -176,12 +176,12 @@ VtStatus TwoViewRender() {
     VtScreenBuffer *b = i == 0 ? c->buffer1 : c->buffer2;
     const VtStatus st = render ? ViewSize(view[i] != nullptr ? view[i] : VoViewGet(), &size[i])
                         : b != nullptr ? BufferSize(b, &size[i])
-                                       : kBad;
+                                       : kRefused;
     if (st != 0) return st;
   }
   if (size[0].width != size[1].width || size[0].height != size[1].height ||
       std::memcmp(size[0].region, size[1].region, sizeof size[0].region) != 0)
-    return kBad;
+    return kRefused;
   const uint32_t width = size[0].width;
   uint32_t height = size[0].height;
   uint32_t region[4];

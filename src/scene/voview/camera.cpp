@@ -37,10 +37,10 @@ VtStatus SetUp(VtView *view, Needs needs, Frame *f, VtView **data, bool unit_up 
   *data = nullptr;
   CameraState *c = Camera();
   ViewState *s = StateGet();
-  if (c == nullptr || s == nullptr) return kBad;
+  if (c == nullptr || s == nullptr) return kRefused;
   VtView *d = view == nullptr ? s->current->data : (ViewKnown(s, view) ? view->data : nullptr);
   *data = d;
-  if (d == nullptr || d->kind != VO_VIEW_KIND_PINHOLE) return kBad;
+  if (d == nullptr || d->kind != VO_VIEW_KIND_PINHOLE) return kRefused;
   VtPinholeCamera &p = d->camera.pinhole;
   c->data = d;
   c->eye = p.eye;
@@ -60,14 +60,14 @@ VtStatus SetUp(VtView *view, Needs needs, Frame *f, VtView **data, bool unit_up 
 
   const D3 v = f->eye - f->reference;
   f->distance = vec::Length(v);
-  if (!(f->distance >= 1e-5)) return kBad;
+  if (!(f->distance >= 1e-5)) return kRefused;
   f->d = v / f->distance;
   // Orbit and pan turn about the unit up vector, so that the eye keeps its
   // distance whatever the length of the stored one.
   const D3 up = unit_up ? vec::Unit(f->up) : f->up;
   f->a = vec::Cross(up, f->d);
   const double la = vec::Length(f->a);
-  if (!(la >= 1e-5)) return kBad;
+  if (!(la >= 1e-5)) return kRefused;
   const bool normalise = !(std::fabs(la - 1) < (la + 2) * 1e-5);
   if (normalise) f->a = f->a / la;
   f->b = vec::Cross(f->a, up);
@@ -79,7 +79,7 @@ VtStatus SetUp(VtView *view, Needs needs, Frame *f, VtView **data, bool unit_up 
 VtStatus WriteBack(bool clip) {
   CameraState *c = Camera();
   VtView *d = c->data;
-  if (d->kind != VO_VIEW_KIND_PINHOLE) return kBad;
+  if (d->kind != VO_VIEW_KIND_PINHOLE) return kRefused;
   VtPinholeCamera &p = d->camera.pinhole;
   p.projection = c->projection;
   if (c->projection == VO_PROJECTION_PERSPECTIVE) {
@@ -154,21 +154,21 @@ VtStatus OrbitMatrix(VtView *d, double h, double v) {
   const VtViewEvaluation *e = EvaluationNow(StateGet(), d);
   const D3 direction = FromFloats(e->direction), up = FromFloats(e->up);
   const D3 x = vec::Cross(direction, up);
-  if (!(vec::Length(x) >= 1e-5)) return kBad;
+  if (!(vec::Length(x) >= 1e-5)) return kRefused;
   double reference[3], up_axis[3], side_axis[3];
   ToDoubles(FromFloats(e->reference), reference);
   ToDoubles(up, up_axis);
   ToDoubles(vec::Unit(x), side_axis);
   VtTransform *turn = VoTransformCreate();
   VtTransform *projection = VoTransformDefine(d->camera.matrix.matrix);
-  VtStatus st = kBad;
+  VtStatus st = kRefused;
   if (turn != nullptr && projection != nullptr) {
     st = VoTransformRotateAxis(turn, reference, up_axis, -h);
     st |= VoTransformRotateAxis(turn, reference, side_axis, v);
     st |= VoTransformConcatenate(turn, projection);
     double m[16];
     st |= VoTransformGetMatrix(turn, m);
-    st = st == 0 ? MatricesSet(d, m, nullptr) : kBad;
+    st = st == 0 ? MatricesSet(d, m, nullptr) : kRefused;
   }
   if (turn != nullptr) (void)VoTransformDestroy(turn);
   if (projection != nullptr) (void)VoTransformDestroy(projection);
@@ -193,7 +193,7 @@ VtStatus FitMatrix(VtView *d, const VtBounds &b) {
     ymax = std::max(ymax, q[1] / q[3]);
   }
   const double ex = xmax - xmin, ey = ymax - ymin;
-  if (kept == 0 || !(ex > 0) || !(ey > 0)) return kBad;
+  if (kept == 0 || !(ex > 0) || !(ey > 0)) return kRefused;
   const double a = e->aspect;
   const double q = d->resolution[0] * d->pixel_aspect / std::max<uint32_t>(d->resolution[1], 1);
   double sx, sy;
@@ -275,7 +275,7 @@ VtStatus VoViewRoll(VtView *view, double angle) {
 }
 
 VtStatus VoViewZoom(VtView *view, double factor) {
-  if (!(std::fabs(factor) >= 1e-5)) return kBad;
+  if (!(std::fabs(factor) >= 1e-5)) return kRefused;
   Frame f;
   VtView *d;
   const VtStatus st = SetUp(view, Needs::kNothing, &f, &d);
@@ -296,7 +296,7 @@ VtStatus VoViewMove(VtView *view, double factor) {
   if (st != 0) return st;
   D3 v = f.eye - f.reference;
   const double length = vec::Length(v);
-  if (!(length >= 1e-5) || !std::isfinite(factor)) return kBad;
+  if (!(length >= 1e-5) || !std::isfinite(factor)) return kRefused;
   // The eye stays at least 0.001 from the reference point; a factor of 0
   // keeps it on its side.
   if (std::fabs(factor) * length < 0.001)
@@ -318,11 +318,11 @@ VtStatus VoViewFit(VtView *view, const VtBounds *bounds) {
   Frame f;
   VtView *d;
   if (SetUp(view, Needs::kNothing, &f, &d) != 0)
-    return d != nullptr && d->kind == VO_VIEW_KIND_MATRIX ? FitMatrix(d, box) : kBad;
+    return d != nullptr && d->kind == VO_VIEW_KIND_MATRIX ? FitMatrix(d, box) : kRefused;
   CameraState *c = Camera();
   const D3 low{box.xmin, box.ymin, box.zmin}, high{box.xmax, box.ymax, box.zmax};
   const double r = vec::Length(high - low) / 2;
-  if (!(r >= 1e-5) || !std::isfinite(r)) return kBad;
+  if (!(r >= 1e-5) || !std::isfinite(r)) return kRefused;
   const D3 v = f.eye - f.reference;
   const D3 direction = vec::Length(v) < 1e-5 ? FromFloats(c->fit_direction) : vec::Unit(v);
   const D3 centre = (low + high) / 2;

@@ -22,8 +22,8 @@ namespace vo::view {
 namespace {
 
 VtStatus Refused(const char *procedure, const char *why) {
-  Post(kBad, messages::kClipRefused, VO_MODULE_VIEW, procedure, why);
-  return kBad;
+  Post(kRefused, messages::kClipRefused, VO_MODULE_VIEW, procedure, why);
+  return kRefused;
 }
 
 // The layout of a contents record; false when it lacks what clipping needs
@@ -374,9 +374,9 @@ VtPolygon *VoPolygonClipSides(VtPrimitive *primitive, VtPolygon *source, const u
 
 VtStatus VoPolygonClipDiscard(VtPrimitive *primitive, VtPolygon *made, VtPolygon *source) {
   Clipper c{};
-  if (Prepare(&c, primitive, nullptr, "VoPolygonClipDiscard") != 0) return kBad;
-  if (made == nullptr || !PolygonOf(primitive, made, "VoPolygonClipDiscard")) return kBad;
-  if (source != nullptr && !PolygonOf(primitive, source, "VoPolygonClipDiscard")) return kBad;
+  if (Prepare(&c, primitive, nullptr, "VoPolygonClipDiscard") != 0) return kRefused;
+  if (made == nullptr || !PolygonOf(primitive, made, "VoPolygonClipDiscard")) return kRefused;
+  if (source != nullptr && !PolygonOf(primitive, source, "VoPolygonClipDiscard")) return kRefused;
   // Destroying the made polygon releases its boundary, and with it the
   // vertices this clip made; those of the source keep their marks until
   // the made polygon is gone.

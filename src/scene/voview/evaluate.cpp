@@ -160,7 +160,7 @@ VtStatus EvaluatePinhole(const VtView *v, VtViewEvaluation *e, double aspect, do
 
   if (!PinholeClipping(perspective, hither, yon)) {
     // No depth between the planes: the projection would divide by zero.
-    st = Refuse(kBad, "VoViewEvaluate", "hither and yon leave no depth; yon is moved beyond hither");
+    st = Refuse(kRefused, "VoViewEvaluate", "hither and yon leave no depth; yon is moved beyond hither");
     yon = hither + std::max(std::fabs(hither), 1.0) * 1e-3;
   }
 
@@ -217,7 +217,7 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
   f.horizontal = Unproject(in, 1, 0, 0) - q00;
   double lv = vec::Length(f.vertical), lh = vec::Length(f.horizontal);
   if (!(lv > 0) || !(lh > 0) || !std::isfinite(lv) || !std::isfinite(lh)) {
-    st |= Refuse(kBad, "VoViewEvaluate", "the matrix view's window has no extent");
+    st |= Refuse(kRefused, "VoViewEvaluate", "the matrix view's window has no extent");
     lv = lh = 1.0;
   }
   f.down = f.vertical / lv;
@@ -233,7 +233,7 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
   if (perspective && std::fabs(in[11]) < 1e-10) {
     // The eye, (elements 8, 9, 10) / element 11, lies at infinity: the
     // projection is taken as a parallel one.
-    st |= Refuse(kBad, "VoViewEvaluate", "the matrix view's eye lies at infinity");
+    st |= Refuse(kRefused, "VoViewEvaluate", "the matrix view's eye lies at infinity");
     perspective = false;
   }
   D3 far_point;
@@ -254,10 +254,10 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
     e->angle =
         static_cast<float>(std::acos(std::clamp(vec::Dot(vec::Unit(a - f.eye), vec::Unit(b - f.eye)), -1.0, 1.0)));
     if (in[15] < in[3] || in[15] < in[7])
-      st |= Refuse(kBad, "VoViewEvaluate", "the matrix view is not a camera");
+      st |= Refuse(kRefused, "VoViewEvaluate", "the matrix view is not a camera");
     const double k = -in[15] / in[11];
     if (k <= 0) {
-      st |= Refuse(kBad, "VoViewEvaluate", "the matrix view's yon plane lies behind the eye");
+      st |= Refuse(kRefused, "VoViewEvaluate", "the matrix view's yon plane lies behind the eye");
       f.reference = qn;
     } else if (k < 1 || std::fabs(k - 1) < (k + 2) * 1e-10) {
       f.reference = Unproject(in, 0.5, 0.5, k / 2);
@@ -273,7 +273,7 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
   if (!perspective) {
     f.corner = f.eye + f.direction - (f.horizontal + f.vertical) / 2;
   } else if (std::fabs(hither) < 1e-10) {
-    st |= Refuse(kBad, "VoViewEvaluate", "the matrix view's eye lies on its hither plane");
+    st |= Refuse(kRefused, "VoViewEvaluate", "the matrix view's eye lies on its hither plane");
     f.corner = q00;
   } else {
     f.horizontal = f.horizontal / hither;
@@ -356,10 +356,10 @@ VtStatus Evaluate(ViewState *s, VtView *v) {
 }
 
 VtStatus MatricesSet(VtView *v, const double *matrix, const double *inverse) {
-  if (matrix == nullptr && inverse == nullptr) return Refuse(kBad, "VoViewSetMatrices", "no matrix is given");
+  if (matrix == nullptr && inverse == nullptr) return Refuse(kRefused, "VoViewSetMatrices", "no matrix is given");
   for (const double *m : {matrix, inverse})
     if (m != nullptr && !std::all_of(m, m + 16, [](double x) { return std::isfinite(x); }))
-      return Refuse(kBad, "VoViewSetMatrices", "an element is not a finite number");
+      return Refuse(kRefused, "VoViewSetMatrices", "an element is not a finite number");
   // Built aside: the given matrices may be the view's own.
   double forward[16], backward[16];
   if (matrix != nullptr && inverse != nullptr) {
@@ -370,8 +370,8 @@ VtStatus MatricesSet(VtView *v, const double *matrix, const double *inverse) {
     double *other = matrix != nullptr ? backward : forward;
     const double determinant = VoMatrixDeterminant(given);
     if (!(std::fabs(determinant) >= 1e-20) || VoMatrixInverse(given, determinant, other) != 0) {
-      Post(kBad, kMessageSingular, VO_MODULE_VIEW);
-      return kBad;
+      Post(kRefused, kMessageSingular, VO_MODULE_VIEW);
+      return kRefused;
     }
     std::memcpy(matrix != nullptr ? forward : backward, given, sizeof forward);
   }

@@ -65,7 +65,7 @@ VtStatus StateCopy(void *state, void **copy) {
 
 VtStatus StateCopyFree(void *copy) {
   auto *c = static_cast<ViewState *>(copy);
-  if (c == nullptr || !c->is_copy) return kBad;
+  if (c == nullptr || !c->is_copy) return kRefused;
   while (c->stack_top != nullptr) (void)Pop(c);
   VoDeallocate(c);
   return 0;
@@ -121,7 +121,7 @@ VtStatus Start() {
 
 VtStatus Terminate() {
   ViewState *s = g_state.Master();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kRefused;
   VtStatus st = PoolDisposeClear(&s->view_pool);
   if (!Fails(st)) st |= PoolDisposeClear(&s->evaluation_pool);
   if (Fails(st)) return st;
@@ -148,9 +148,9 @@ uint32_t ControlFlag(uint32_t code) {
 VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   CameraState *c = g_camera.Master();
   if (c == nullptr) return kNotAvailable;
-  if (v == nullptr || v->type != VtBoolean) return kBad;
+  if (v == nullptr || v->type != VtBoolean) return kRefused;
   const uint32_t flag = ControlFlag(code);
-  if (flag == 0) return kBad;
+  if (flag == 0) return kRefused;
   c->flags = v->value.u != 0 ? (c->flags | flag) : (c->flags & ~flag);
   return 0;
 }
@@ -159,9 +159,9 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   const CameraState *c = g_camera.Master();
   if (c == nullptr) return kNotAvailable;
-  if (v == nullptr) return kBad;
+  if (v == nullptr) return kRefused;
   const uint32_t flag = ControlFlag(code);
-  if (flag == 0) return kBad;
+  if (flag == 0) return kRefused;
   *v = TypedBoolean(false);
   v->value.u = c->flags & flag;
   return 0;
@@ -169,11 +169,11 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
 
 // Query 12: look-ups 0x90001 and 0x90002; nothing can be set.
 VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
-  if (direction != 0 || slot == nullptr) return kBad;
+  if (direction != 0 || slot == nullptr) return kRefused;
   switch (code) {
     case VO_CALLBACK_VIEW_CLIP_SIDES: *slot = reinterpret_cast<VtProc>(&exported::VoPolygonClipSides); break;
     case VO_CALLBACK_VIEW_CLIP_DISCARD: *slot = reinterpret_cast<VtProc>(&exported::VoPolygonClipDiscard); break;
-    default: *slot = nullptr; return kBad;
+    default: *slot = nullptr; return kRefused;
   }
   return 0;
 }
@@ -227,7 +227,7 @@ size_t LiveViewCount(const ViewState *s) {
 }
 
 VtStatus CameraCreate() {
-  if (g_camera.Master() != nullptr) return kBad;
+  if (g_camera.Master() != nullptr) return kRefused;
   auto *c = static_cast<CameraState *>(VoAllocate(sizeof(CameraState)));
   if (c == nullptr) return kNoMemory;
   std::memset(c, 0, sizeof *c);
@@ -242,7 +242,7 @@ VtStatus CameraCreate() {
 }
 
 VtStatus CameraDestroy() {
-  if (g_camera.Master() == nullptr) return kBad;
+  if (g_camera.Master() == nullptr) return kRefused;
   VoDeallocate(g_camera.Master());
   g_camera.SetMaster(nullptr);
   return 0;

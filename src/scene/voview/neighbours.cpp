@@ -7,7 +7,7 @@ namespace vo::view {
 
 VtStatus SceneBoundsGet(VtBounds *bounds) {
   // Without the scene model there are no scene bounds.
-  if (!ModuleStarted(VO_MODULE_GEOMETRY)) return kBad;
+  if (!ModuleStarted(VO_MODULE_GEOMETRY)) return kRefused;
   return VoBoundsGet(bounds);
 }
 

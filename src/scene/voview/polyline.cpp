@@ -62,7 +62,7 @@ VtStatus VoViewPolylineAddProjected(const float *point) {
   VtStatus st;
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (point == nullptr) return Refuse(kBad, "VoViewPolylineAddProjected", "the point is missing");
+  if (point == nullptr) return Refuse(kRefused, "VoViewPolylineAddProjected", "the point is missing");
   PenState &p = s->pen;
   if (p.move) {
     std::memcpy(p.pen, point, sizeof p.pen);
@@ -87,7 +87,7 @@ VtStatus VoViewPolylineAddPoint(const float *point) {
   VtStatus st;
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (point == nullptr) return Refuse(kBad, "VoViewPolylineAddPoint", "the point is missing");
+  if (point == nullptr) return Refuse(kRefused, "VoViewPolylineAddPoint", "the point is missing");
   // The view as last evaluated: the caller evaluates it first.
   float projected[4];
   Project(CurrentEvaluation(s), point, projected);

@@ -79,7 +79,7 @@ VtStatus VoViewEvaluate(VtView *view) {
 VtStatus VoViewGetValue(uint32_t code, VtTypedValue *value) {
   VtStatus st;
   ViewState *s = StateFor(&st);
-  if (value == nullptr) return Refuse(kBad, "VoViewGetValue", "the answer is missing");
+  if (value == nullptr) return Refuse(kRefused, "VoViewGetValue", "the answer is missing");
   *value = VtTypedValue{};
   if (s == nullptr) return st;
   *value = ValueOf(s, code);
@@ -90,7 +90,7 @@ VtStatus VoViewProjectPoint(const float *point, float *result) {
   VtStatus st;
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (point == nullptr || result == nullptr) return Refuse(kBad, "VoViewProjectPoint", "a point is missing");
+  if (point == nullptr || result == nullptr) return Refuse(kRefused, "VoViewProjectPoint", "a point is missing");
   Project(EvaluationNow(s, &s->current_copy), point, result);
   return 0;
 }
@@ -100,7 +100,7 @@ VtStatus VoViewUnprojectPoint(const float *point, float *result) {
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;
   if (point == nullptr || result == nullptr)
-    return Refuse(kBad, "VoViewUnprojectPoint", "a point is missing");
+    return Refuse(kRefused, "VoViewUnprojectPoint", "a point is missing");
   const double p[3] = {point[0], point[1], point[2]};
   double q[4];
   HomogeneousTimes(CurrentEvaluation(s)->inverse, p, point[3], q);
@@ -122,7 +122,7 @@ VtStatus VoViewProjectedToPixel(const float *point, int32_t *pixel) {
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;
   if (point == nullptr || pixel == nullptr)
-    return Refuse(kBad, "VoViewProjectedToPixel", "an argument is missing");
+    return Refuse(kRefused, "VoViewProjectedToPixel", "an argument is missing");
   const VtViewEvaluation *e = EvaluationNow(s, &s->current_copy);
   double x = point[0], y = point[1];
   const double w = point[3];
@@ -132,7 +132,7 @@ VtStatus VoViewProjectedToPixel(const float *point, int32_t *pixel) {
     x /= w;
     y /= w;
   } else {
-    st = kBad;
+    st = kRefused;
   }
   pixel[0] = PixelOf(x, e->window[0], e->window[1], e->viewport[0], e->viewport[1], e->resolution[0]);
   pixel[1] = PixelOf(y, e->window[2], e->window[3], e->viewport[2], e->viewport[3], e->resolution[1]);

@@ -66,7 +66,7 @@ VtView *DataFor(VtView *view, const char *procedure, VtStatus *status) {
   if (s == nullptr) return nullptr;
   if (view == nullptr) return s->current->data;
   if (ViewKnown(s, view)) return view->data;
-  *status = Refuse(kBad, procedure, "not a view of the view module");
+  *status = Refuse(kRefused, procedure, "not a view of the view module");
   return nullptr;
 }
 
@@ -116,7 +116,7 @@ VtView *CopyOf(ViewState *s, const VtView *data) {
 
 VtStatus Pop(ViewState *s) {
   VtView *top = s->stack_top;
-  if (top == nullptr) return kBad;
+  if (top == nullptr) return kRefused;
   s->stack_top = top->stack_link;
   top->stack_link = nullptr;
   VtView *copy = top->pushed_copy;
@@ -146,7 +146,7 @@ VtView *VoViewCopy(VtView *view) {
   ViewState *s = StateGet();
   if (s == nullptr) return nullptr;
   if (!ViewKnown(s, view)) {
-    Post(kBad, kMessageCopy, VO_MODULE_VIEW, static_cast<const void *>(view));
+    Post(kRefused, kMessageCopy, VO_MODULE_VIEW, static_cast<const void *>(view));
     return nullptr;
   }
   return CopyOf(s, view->data);
@@ -161,8 +161,8 @@ VtStatus VoViewDestroy(VtView *view) {
   const bool refused = !ViewKnown(s, view) || view == &s->default_view || OnStack(s, view) ||
                        (view == s->current && OnStack(s, &s->default_view));
   if (refused) {
-    Post(kBad, kMessageDestroy, VO_MODULE_VIEW, static_cast<const void *>(view));
-    return kBad;
+    Post(kRefused, kMessageDestroy, VO_MODULE_VIEW, static_cast<const void *>(view));
+    return kRefused;
   }
   if (view == s->current) MakeCurrent(s, &s->default_view);
   return ViewFree(s, view);
@@ -174,8 +174,8 @@ VtStatus VoViewSet(VtView *view) {
   if (s == nullptr) return st;
   // Every view on the stack is refused, the bottom one included.
   if (!ViewKnown(s, view) || view->stack_link != nullptr || OnStack(s, view)) {
-    Post(kBad, kMessageSet, VO_MODULE_VIEW, static_cast<const void *>(view));
-    return kBad;
+    Post(kRefused, kMessageSet, VO_MODULE_VIEW, static_cast<const void *>(view));
+    return kRefused;
   }
   MakeCurrent(s, view);
   return 0;
@@ -213,7 +213,7 @@ VtStatus VoViewSetPinhole(VtView *view, const float *eye, const float *reference
   VtView *d = DataFor(view, "VoViewSetPinhole", &st);
   if (d == nullptr) return st;
   if (eye == nullptr || reference == nullptr || up == nullptr)
-    return Refuse(kBad, "VoViewSetPinhole", "a point or the up vector is missing");
+    return Refuse(kRefused, "VoViewSetPinhole", "a point or the up vector is missing");
   // Every check runs and posts; then the view is left as it was.
   bool bad = false;
   if (!(angle > 1e-5)) {
@@ -249,10 +249,10 @@ VtStatus VoViewGetPinhole(VtView *view, float *eye, float *reference, float *up,
   const VtView *d = DataFor(view, "VoViewGetPinhole", &st);
   if (d == nullptr) return st;
   if (eye == nullptr || reference == nullptr || up == nullptr || projection == nullptr || angle == nullptr)
-    return Refuse(kBad, "VoViewGetPinhole", "an output is missing");
+    return Refuse(kRefused, "VoViewGetPinhole", "an output is missing");
   // A matrix view keeps matrices where a pinhole camera keeps its points.
   if (d->kind != VO_VIEW_KIND_PINHOLE)
-    return Refuse(kBad, "VoViewGetPinhole", "the view is not a pinhole camera");
+    return Refuse(kRefused, "VoViewGetPinhole", "the view is not a pinhole camera");
   const VtPinholeCamera &c = d->camera.pinhole;
   std::memcpy(eye, c.eye, sizeof c.eye);
   std::memcpy(reference, c.reference, sizeof c.reference);
@@ -300,7 +300,7 @@ VtStatus VoViewGetResolution(VtView *view, uint32_t *x, uint32_t *y, double *asp
   const VtView *d = DataFor(view, "VoViewGetResolution", &st);
   if (d == nullptr) return st;
   if (x == nullptr || y == nullptr || aspect == nullptr)
-    return Refuse(kBad, "VoViewGetResolution", "an output is missing");
+    return Refuse(kRefused, "VoViewGetResolution", "an output is missing");
   *x = d->resolution[0];
   *y = d->resolution[1];
   *aspect = d->pixel_aspect;
@@ -313,7 +313,7 @@ VtStatus VoViewSetClipping(VtView *view, double hither, double yon) {
   if (d == nullptr) return st;
   // Their order is left to evaluation; a distance that is no number is not.
   if (!std::isfinite(hither) || !std::isfinite(yon))
-    return Refuse(kBad, "VoViewSetClipping", "a distance is not a finite number");
+    return Refuse(kRefused, "VoViewSetClipping", "a distance is not a finite number");
   d->hither = hither;
   d->yon = yon;
   d->changed = 1;
@@ -324,7 +324,7 @@ VtStatus VoViewGetClipping(VtView *view, double *hither, double *yon) {
   VtStatus st;
   const VtView *d = DataFor(view, "VoViewGetClipping", &st);
   if (d == nullptr) return st;
-  if (hither == nullptr || yon == nullptr) return Refuse(kBad, "VoViewGetClipping", "an output is missing");
+  if (hither == nullptr || yon == nullptr) return Refuse(kRefused, "VoViewGetClipping", "an output is missing");
   *hither = d->hither;
   *yon = d->yon;
   return 0;
@@ -334,7 +334,7 @@ VtStatus VoViewSetViewport(VtView *view, const uint32_t *viewport) {
   VtStatus st;
   VtView *d = DataFor(view, "VoViewSetViewport", &st);
   if (d == nullptr) return st;
-  if (viewport == nullptr) return Refuse(kBad, "VoViewSetViewport", "the viewport is missing");
+  if (viewport == nullptr) return Refuse(kRefused, "VoViewSetViewport", "the viewport is missing");
   // Kept as given; evaluation orders the bounds and keeps them in the image.
   std::memcpy(d->viewport, viewport, sizeof d->viewport);
   d->viewport_set = 1;
@@ -346,7 +346,7 @@ VtStatus VoViewGetViewport(VtView *view, uint32_t *viewport) {
   VtStatus st;
   const VtView *d = DataFor(view, "VoViewGetViewport", &st);
   if (d == nullptr) return st;
-  if (viewport == nullptr) return Refuse(kBad, "VoViewGetViewport", "an output is missing");
+  if (viewport == nullptr) return Refuse(kRefused, "VoViewGetViewport", "an output is missing");
   std::memcpy(viewport, d->viewport, sizeof d->viewport);
   return 0;
 }

@@ -28,7 +28,7 @@ VtStatus ChainFree(VtTransformListNode *n) {
   while (n != nullptr) {
     VtTransformListNode *next = n->next;
     st |= VoTransformRelease(n->member);
-    st |= s != nullptr ? VoPoolFree(s->list_node_pool, n) : kBad;
+    st |= s != nullptr ? VoPoolFree(s->list_node_pool, n) : kErrorBadArgument;
     n = next;
   }
   return st;
@@ -95,7 +95,7 @@ void *ListCopy(VtTransform *t) { return ChainCopy(First(t)); }
 
 VtStatus ListGetMatrix(VtTransform *t, const double **forward, const double **inverse) {
   TransformModuleState *s = State();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kErrorBadArgument;
   double f[16], inv[16];
   (void)VoMatrixIdentity(f);
   (void)VoMatrixIdentity(inv);
@@ -189,7 +189,7 @@ void Normalise(T *out, const T *n, double shortest) {
 // members' plane operations, then normalised.
 template <class T, VtStatus (*Plane)(T *, const T *, VtTransform *)>
 VtStatus ListNormal(T *out, const T *point, const T *normal, VtTransform *t) {
-  if (point == nullptr) return kBad;
+  if (point == nullptr) return kErrorBadArgument;
   T plane[4] = {normal[0], normal[1], normal[2], T(0)};
   plane[3] = static_cast<T>(
       -(double{point[0]} * plane[0] + double{point[1]} * plane[1] + double{point[2]} * plane[2]));
@@ -206,7 +206,7 @@ VtStatus ListNormal(T *out, const T *point, const T *normal, VtTransform *t) {
 template <class T, VtStatus (*NormalBack)(T *, const T *, const T *, VtTransform *),
           VtStatus (*PointBack)(T *, const T *, VtTransform *)>
 VtStatus ListNormalInverse(T *out, const T *point, const T *normal, VtTransform *t) {
-  if (point == nullptr) return kBad;
+  if (point == nullptr) return kErrorBadArgument;
   T p[3] = {point[0], point[1], point[2]};
   T n[3] = {normal[0], normal[1], normal[2]};
   const VtStatus st = Backwards(t, [&](VtTransform *member, bool last) {
@@ -249,7 +249,7 @@ const VtTransformClass kListClass = {
 };
 
 VtStatus ListConcatenate(VtTransform *t, VtTransform *u, uint32_t flags) {
-  if (State() == nullptr) return kBad;
+  if (State() == nullptr) return kErrorBadArgument;
   // The operand's nodes are made first (u may be t itself).
   VtTransformListNode *operand = u->cls->code == kClassList ? ChainCopy(First(u)) : NodeOfCopy(u);
   if (operand == nullptr) return kNoMemory;

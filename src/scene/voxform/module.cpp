@@ -36,13 +36,13 @@ VtStatus StateCopy(void *state, void **copy) {
 
 VtStatus StateCopyFree(void *copy) {
   auto *c = static_cast<TransformModuleState *>(copy);
-  if (c == nullptr || !c->is_copy) return kBad;
+  if (c == nullptr || !c->is_copy) return kErrorBadArgument;
   VoDeallocate(c);
   return 0;
 }
 
-VtStatus ControlAny(uint32_t, const VtTypedValue *) { return kBad; }
-VtStatus ControlAnyGet(uint32_t, VtTypedValue *) { return kBad; }
+VtStatus ControlAny(uint32_t, const VtTypedValue *) { return kErrorBadArgument; }
+VtStatus ControlAnyGet(uint32_t, VtTypedValue *) { return kErrorBadArgument; }
 
 VtStatus PoolMake(VtPool **pool, uint32_t tag, size_t size) {
   *pool = VoPoolCreate(tag, static_cast<uint32_t>(size));
@@ -50,7 +50,7 @@ VtStatus PoolMake(VtPool **pool, uint32_t tag, size_t size) {
 }
 
 // A pool that start never made is refused here.
-VtStatus PoolGone(VtPool **pool) { return *pool == nullptr ? kBad : PoolDisposeClear(pool); }
+VtStatus PoolGone(VtPool **pool) { return *pool == nullptr ? kErrorBadArgument : PoolDisposeClear(pool); }
 
 // Terminate's steps, in order, from whatever start made; stops at the first
 // failing step.
@@ -71,7 +71,7 @@ void StateFree(TransformModuleState *s) {
 }
 
 VtStatus Start() {
-  if (g_state.Master() != nullptr) return kBad;
+  if (g_state.Master() != nullptr) return kErrorBadArgument;
   auto *s = static_cast<TransformModuleState *>(VoAllocate(sizeof(TransformModuleState)));
   if (s == nullptr) return kNoMemory;
   std::memset(s, 0, sizeof *s);
@@ -111,7 +111,7 @@ VtStatus Start() {
 
 VtStatus Terminate() {
   TransformModuleState *s = g_state.Master();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kErrorBadArgument;
   VtStatus st = Teardown(s);
   s->live->records.clear();
   StateFree(s);
@@ -120,7 +120,7 @@ VtStatus Terminate() {
 
 VtStatus MemoryRelease() {
   TransformModuleState *s = g_state.Master();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kErrorBadArgument;
   VtStatus st = 0;
   for (VtPool *p : {s->transform_pool, s->linear_pool, s->procedural_data_pool, s->procedural_class_pool,
                     s->list_node_pool, s->moving_pool}) {
@@ -150,7 +150,7 @@ VtProc CallbackProcedure(uint32_t code) {
 }
 
 VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {
-  if (direction != 0 || slot == nullptr || code < 0xf0001 || code > 0xf000c) return kBad;
+  if (direction != 0 || slot == nullptr || code < 0xf0001 || code > 0xf000c) return kErrorBadArgument;
   *slot = CallbackProcedure(code);
   return *slot != nullptr ? 0 : kNotAvailable;
 }
@@ -183,14 +183,14 @@ bool TransformLive(const VtTransform *t) {
 }
 
 VtStatus TransformReference(VtTransform *t) {
-  if (t == nullptr || t->references == UINT32_MAX) return kBad;
+  if (t == nullptr || t->references == UINT32_MAX) return kErrorBadArgument;
   ++t->references;
   return 0;
 }
 
 VtStatus RecordFree(VtTransform *t) {
   TransformModuleState *s = g_state.Get();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kErrorBadArgument;
   {
     RegisterGuard hold;
     s->live->records.erase(t);

@@ -29,7 +29,7 @@ VtStatus LinearPoint(T *out, const T *in, const double *m, uint32_t flags) {
   double rz = x * m[2] + y * m[6] + z * m[10] + m[14];
   if (!(flags & kAffineMask)) {
     const double w = x * m[3] + y * m[7] + z * m[11] + m[15];
-    if (std::fabs(w) < kSmall) return kBad;
+    if (std::fabs(w) < kSmall) return kErrorBadArgument;
     rx /= w;
     ry /= w;
     rz /= w;
@@ -42,7 +42,7 @@ VtStatus LinearPoint(T *out, const T *in, const double *m, uint32_t flags) {
 
 template <class T>
 VtStatus LinearVector(T *out, const T *in, const double *m, uint32_t flags) {
-  if (!(flags & kAffineMask)) return kBad;
+  if (!(flags & kAffineMask)) return kErrorBadArgument;
   const double x = in[0], y = in[1], z = in[2];
   const double rx = x * m[0] + y * m[4] + z * m[8];
   const double ry = x * m[1] + y * m[5] + z * m[9];
@@ -77,7 +77,7 @@ VtStatus LinearPlane(T *out, const T *in, const double *inv, uint32_t flags) {
     for (int k = 0; k < 3; ++k) r[k] = a * inv[4 * k] + b * inv[4 * k + 1] + c * inv[4 * k + 2];
     r[3] = a * inv[12] + b * inv[13] + c * inv[14] + d;
   } else {
-    if (flags & kFlagSingular) return kBad;
+    if (flags & kFlagSingular) return kErrorBadArgument;
     for (int k = 0; k < 4; ++k)
       r[k] = a * inv[4 * k] + b * inv[4 * k + 1] + c * inv[4 * k + 2] + d * inv[4 * k + 3];
   }
@@ -100,7 +100,7 @@ VtStatus LinearNormal(T *out, const T *point, const T *normal, const double *m, 
       return 0;
     }
   } else {
-    if ((flags & kFlagSingular) || point == nullptr) return kBad;
+    if ((flags & kFlagSingular) || point == nullptr) return kErrorBadArgument;
     // The plane through the point: d = -(p . n), rounded like the inputs.
     const T d = static_cast<T>(-(point[0] * nx + point[1] * ny + point[2] * nz));
     for (int k = 0; k < 3; ++k)
@@ -125,7 +125,7 @@ VtStatus LinearBounds(float *out, const float *in, const double *m, uint32_t fla
         // smaller than the whole space contains the box.
         if (!(h[3] > kSmall)) {
           WholeSpace(out);
-          return kBad;
+          return kErrorBadArgument;
         }
         for (int k = 0; k < 3; ++k) {
           const double v = h[k] / h[3];
@@ -162,7 +162,7 @@ template <int N, class T>
 inline VtStatus Apply(T *out, const T *in, VtTransform *t, Slot3<T> slot, MatrixOf matrix,
                       LinearOp<T> linear) {
   if (out == nullptr || in == nullptr) [[unlikely]]
-    return kBad;
+    return kErrorBadArgument;
   if (t == nullptr || t->cls->code == kClassIdentity) {
     std::memmove(out, in, N * sizeof(T));
     return 0;
@@ -176,7 +176,7 @@ template <class T>
 inline VtStatus ApplyNormal(T *out, const T *point, const T *normal, VtTransform *t, Slot4<T> slot,
                             MatrixOf matrix, double shortest) {
   if (out == nullptr || normal == nullptr) [[unlikely]]
-    return kBad;
+    return kErrorBadArgument;
   if (t == nullptr || t->cls->code == kClassIdentity) {
     std::memmove(out, normal, 3 * sizeof(T));
     return 0;

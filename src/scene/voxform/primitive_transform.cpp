@@ -33,7 +33,7 @@ VtTransform **Held(VtPrimitive *p) {
 // anything else is reported (message 2050) and left alone.
 bool LiveOrReported(const VtTransform *t) {
   if (TransformLive(t)) return true;
-  Post(kBad, messages::kTransformNotLive, VO_MODULE_TRANSFORMS, static_cast<const void *>(t));
+  Post(kErrorBadArgument, messages::kTransformNotLive, VO_MODULE_TRANSFORMS, static_cast<const void *>(t));
   return false;
 }
 
@@ -51,7 +51,7 @@ VtStatus HeldDestroy(VtPrimitive *p) {
   *slot = nullptr;
   // A record that is no longer live (the module was terminated since) is
   // not touched.
-  return LiveOrReported(t) ? VoTransformRelease(t) : kBad;
+  return LiveOrReported(t) ? VoTransformRelease(t) : kErrorBadArgument;
 }
 
 VtStatus HeldCopy(VtPrimitive *source, VtPrimitive *destination) {
@@ -61,7 +61,7 @@ VtStatus HeldCopy(VtPrimitive *source, VtPrimitive *destination) {
   VtTransform *t = from != nullptr ? *from : nullptr;
   *to = nullptr;
   if (t == nullptr) return 0;
-  if (!LiveOrReported(t)) return kBad;
+  if (!LiveOrReported(t)) return kErrorBadArgument;
   const VtStatus s = TransformReference(t);
   if (s == 0) *to = t;
   return s;
@@ -83,7 +83,7 @@ VtStatus HeldReport(VtPrimitive *p) {
   const VtStatus s = VoPrimitiveGetProperty(p, VO_PRIM_TRANSFORM, &v);
   VtTransform *t =
       (v.type == VtGenericPtr && v.value.p != nullptr) ? *static_cast<VtTransform **>(v.value.p) : nullptr;
-  if (t != nullptr && !LiveOrReported(t)) return s | kBad;
+  if (t != nullptr && !LiveOrReported(t)) return s | kErrorBadArgument;
   return s | VoTransformPrint(t);
 }
 
@@ -98,7 +98,7 @@ VtStatus SetOnPrimitive(VtPrimitive *p, VtTransform *t) {
   VtTypedValue v{};
   const VtStatus got = VoPrimitiveGetProperty(p, VO_PRIM_TRANSFORM, &v);
   if (got != 0) return got;
-  if (v.type != VtGenericPtr || v.value.p == nullptr) return kBad;
+  if (v.type != VtGenericPtr || v.value.p == nullptr) return kErrorBadArgument;
   auto *storage = static_cast<VtTransform **>(v.value.p);
   const bool held = Held(p) != nullptr;  // an absent property answers a zeroed module word
   VtTransform *old = *storage;
@@ -107,7 +107,7 @@ VtStatus SetOnPrimitive(VtPrimitive *p, VtTransform *t) {
     if (t != nullptr) {
       if (VtStatus s = TransformReference(t)) return s;
     }
-    if (old != nullptr) set |= LiveOrReported(old) ? VoTransformRelease(old) : kBad;
+    if (old != nullptr) set |= LiveOrReported(old) ? VoTransformRelease(old) : kErrorBadArgument;
     *storage = t;
     const VtTypedValue in = TypedPointer(storage);
     const VtStatus written = VoPrimitiveSetProperty(p, VO_PRIM_TRANSFORM, &in);
@@ -129,10 +129,10 @@ VtStatus SetOnPrimitive(VtPrimitive *p, VtTransform *t) {
 // A list primitive passes t to each member in order; the first non-zero
 // status ends the walk. A list that contains itself is refused.
 VtStatus SetTransform(VtPrimitive *p, VtTransform *t, ListPath &path) {
-  if (p == nullptr) return kBad;
+  if (p == nullptr) return kErrorBadArgument;
   if (!PrimitiveLive(p)) {
-    Post(kBad, messages::kPrimitiveNotLive, VO_MODULE_TRANSFORMS, static_cast<const void *>(p));
-    return kBad;
+    Post(kErrorBadArgument, messages::kPrimitiveNotLive, VO_MODULE_TRANSFORMS, static_cast<const void *>(p));
+    return kErrorBadArgument;
   }
   if (!IsList(p)) return SetOnPrimitive(p, t);
   if (VtStatus s = path.Enter(p)) return s;
@@ -180,14 +180,14 @@ namespace vo {
 
 VtStatus VoPrimitiveSetTransform(VtPrimitive *primitive, VtTransform *transform) {
   using namespace xform;
-  if (primitive == nullptr) return kBad;
+  if (primitive == nullptr) return kErrorBadArgument;
   // Only records this module handed out can be held: a freed record or one
   // of the module's own uncounted transforms is refused.
-  if (transform != nullptr && !LiveOrReported(transform)) return kBad;
+  if (transform != nullptr && !LiveOrReported(transform)) return kErrorBadArgument;
   // The geometry module started after this one: the property is not there.
   if (PropertyDescriptor(VO_PRIM_TRANSFORM) == nullptr) {
-    Post(kBad, messages::kPropertyNotRegistered, VO_MODULE_TRANSFORMS, uint32_t{VO_PRIM_TRANSFORM});
-    return kBad;
+    Post(kErrorBadArgument, messages::kPropertyNotRegistered, VO_MODULE_TRANSFORMS, uint32_t{VO_PRIM_TRANSFORM});
+    return kErrorBadArgument;
   }
   SceneBoundsInvalidate();
   ListPath path;

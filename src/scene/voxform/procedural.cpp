@@ -21,9 +21,9 @@ VtStatus CachedRefresh(const VtProceduralClassRecord *record, VtProceduralTransf
   const double *forward = nullptr, *inverse = nullptr;
   VtStatus st = record->procedures.get_matrices(d->application_data, &forward, &inverse);
   if (st != 0) return st;
-  if (forward == nullptr) return kBad;
+  if (forward == nullptr) return kErrorBadArgument;
   VtTransform *operand = OperandDefine(forward);
-  if (operand == nullptr) return kBad;
+  if (operand == nullptr) return kErrorBadArgument;
   VtTransform fresh{&kIdentityClass, nullptr, 0, 0};
   st = ConcatenateStep(&fresh, operand);
   if (st != 0) return st;
@@ -53,7 +53,7 @@ VtStatus ProceduralRelease(VtTransform *t) {
   VtProceduralTransformData *d = Procedural(t);
   TransformModuleState *s = State();
   if (d == nullptr) return 0;
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kErrorBadArgument;
   t->data = nullptr;
   if (d->references > 1) {
     --d->references;
@@ -95,7 +95,7 @@ void *ProceduralCopy(VtTransform *t) {
 
 VtStatus ProceduralGetMatrix(VtTransform *t, const double **forward, const double **inverse) {
   auto get = RecordOf(t)->procedures.get_matrices;
-  if (get == nullptr) return kBad;
+  if (get == nullptr) return kErrorBadArgument;
   const double *f = nullptr, *i = nullptr;
   const VtStatus st = get(Procedural(t)->application_data, &f, &i);
   if (forward != nullptr) *forward = f;
@@ -153,7 +153,7 @@ VtStatus OnCachedNormal(T *out, const T *point, const T *normal, VtTransform *t)
 template <class T, auto Member>
 VtStatus ByPoint(T *out, const T *in, VtTransform *t) {
   auto proc = RecordOf(t)->procedures.*Member;
-  if (proc == nullptr) return kBad;
+  if (proc == nullptr) return kErrorBadArgument;
   const double a[3] = {in[0], in[1], in[2]};
   double r[3];
   const VtStatus st = proc(r, a, Procedural(t)->application_data);
@@ -164,7 +164,7 @@ VtStatus ByPoint(T *out, const T *in, VtTransform *t) {
 template <class T, auto Member>
 VtStatus ByNormal(T *out, const T *point, const T *normal, VtTransform *t) {
   auto proc = RecordOf(t)->procedures.*Member;
-  if (proc == nullptr || point == nullptr) return kBad;
+  if (proc == nullptr || point == nullptr) return kErrorBadArgument;
   const double p[3] = {point[0], point[1], point[2]};
   const double n[3] = {normal[0], normal[1], normal[2]};
   double r[3];
@@ -228,7 +228,7 @@ VtMovingTransformData *Moving(void *data) { return static_cast<VtMovingTransform
 
 VtStatus MovingRelease(void *data) {
   TransformModuleState *s = State();
-  return s != nullptr ? VoPoolFree(s->moving_pool, data) : kBad;
+  return s != nullptr ? VoPoolFree(s->moving_pool, data) : kErrorBadArgument;
 }
 
 VtStatus MovingGetMatrices(void *data, const double **forward, const double **inverse) {
@@ -265,12 +265,12 @@ VtProceduralClassRecord *ProceduralClassCreate() {
 
 VtStatus ProceduralClassDestroy(VtProceduralClassRecord *record) {
   TransformModuleState *s = State();
-  if (s == nullptr || record == nullptr) return kBad;
+  if (s == nullptr || record == nullptr) return kErrorBadArgument;
   return VoPoolFree(s->procedural_class_pool, record);
 }
 
 VtStatus ProceduralClassSetProcedure(VtProceduralClassRecord *r, uint32_t index, VtProc proc) {
-  if (r == nullptr) return kBad;
+  if (r == nullptr) return kErrorBadArgument;
   VtProceduralProcedures &p = r->procedures;
   VtTransformClass &c = r->table;
   switch (index) {
@@ -296,7 +296,7 @@ VtStatus ProceduralClassSetProcedure(VtProceduralClassRecord *r, uint32_t index,
     case 6: p.normal = As<decltype(p.normal)>(proc); break;
     case 7: p.inverse_point = As<decltype(p.inverse_point)>(proc); break;
     case 8: p.inverse_normal = As<decltype(p.inverse_normal)>(proc); break;
-    default: return kBad;
+    default: return kErrorBadArgument;
   }
   PairRefresh(r, index);
   return 0;
@@ -334,7 +334,7 @@ VtStatus MovingClassStart(TransformModuleState *s) {
 }
 
 VtStatus MovingClassStop(TransformModuleState *s) {
-  if (s->moving_pool == nullptr) return kBad;
+  if (s->moving_pool == nullptr) return kErrorBadArgument;
   VtStatus st = VoPoolDispose(s->moving_pool);
   s->moving_pool = nullptr;
   if (s->moving_class != nullptr) st |= ProceduralClassDestroy(s->moving_class);

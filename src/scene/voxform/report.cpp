@@ -43,7 +43,7 @@ VtStatus VoTransformPrint(VtTransform *t) {
 }
 
 VtStatus VoMatrixPrint(const char *title, const double *matrix) {
-  if (matrix == nullptr) return kBad;
+  if (matrix == nullptr) return kErrorBadArgument;
   VoDiagnosticBegin(VO_CLASS_DEBUG, kMessageMatrix, VO_MODULE_TRANSFORMS);
   VoDiagnosticArgString(title);
   for (int i = 0; i < 16; ++i) VoDiagnosticArgDouble(matrix[i]);

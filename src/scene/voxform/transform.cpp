@@ -26,7 +26,7 @@ uint32_t IdentityUpdate(VtTransform *, uint32_t *version) {
 
 VtStatus LinearRelease(VtTransform *t) {
   TransformModuleState *s = State();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kErrorBadArgument;
   VtStatus st = VoPoolFree(s->linear_pool, t->data);
   t->data = nullptr;
   return st;
@@ -47,7 +47,7 @@ VtStatus LinearGetMatrix(VtTransform *t, const double **forward, const double **
 }
 
 VtStatus LinearInvert(VtTransform *t) {
-  if (t->flags & kFlagSingular) return kBad;
+  if (t->flags & kFlagSingular) return kErrorBadArgument;
   VtLinearTransformData *d = Linear(t);
   std::swap(d->forward, d->inverse);
   return 0;
@@ -91,7 +91,7 @@ VtStatus TransformMatrices(VtTransform *t, const double **forward, const double 
   const double *f = nullptr, *i = nullptr;
   const VtStatus s = t->cls->get_matrix(t, &f, &i);
   if (s != 0) return s;
-  if (f == nullptr || i == nullptr) return kBad;
+  if (f == nullptr || i == nullptr) return kErrorBadArgument;
   *forward = f;
   *inverse = i;
   return 0;
@@ -158,7 +158,7 @@ VtTransform *VoTransformCopy(VtTransform *t) {
 VtStatus VoTransformDestroy(VtTransform *t) {
   // Only records handed out and not yet freed are looked at, so a second
   // destroy of a freed transform never reads freed memory.
-  if (t == nullptr || !TransformLive(t) || (t->flags & kFlagDestroyed)) return kBad;
+  if (t == nullptr || !TransformLive(t) || (t->flags & kFlagDestroyed)) return kErrorBadArgument;
   t->flags |= kFlagDestroyed;
   return VoTransformRelease(t);
 }
@@ -166,7 +166,7 @@ VtStatus VoTransformDestroy(VtTransform *t) {
 VtStatus VoTransformRelease(VtTransform *t) {
   // Records that nobody counts (the module's static transforms, the cached
   // transform inside procedural data) have a count of 0 and are refused.
-  if (t == nullptr || t->references == 0) return kBad;
+  if (t == nullptr || t->references == 0) return kErrorBadArgument;
   if (--t->references != 0) return 0;
   VtStatus s = t->cls->release(t);
   s |= RecordFree(t);
@@ -174,12 +174,12 @@ VtStatus VoTransformRelease(VtTransform *t) {
 }
 
 VtStatus VoTransformGetMatrix(VtTransform *t, double *matrix) {
-  if (matrix == nullptr) return kBad;
+  if (matrix == nullptr) return kErrorBadArgument;
   if (IsIdentity(t)) return VoMatrixIdentity(matrix);
   const double *forward = nullptr;
   const VtStatus s = t->cls->get_matrix(t, &forward, nullptr);
   if (s != 0) return s;
-  if (forward == nullptr) return kBad;
+  if (forward == nullptr) return kErrorBadArgument;
   std::memmove(matrix, forward, 16 * sizeof(double));
   return 0;
 }
@@ -191,7 +191,7 @@ VtStatus VoTransformInvert(VtTransform *t) {
 
 VtStatus VoTransformConcatenate(VtTransform *t, VtTransform *second) {
   if (second == nullptr) return 0;
-  if (t == nullptr) return kBad;
+  if (t == nullptr) return kErrorBadArgument;
   const VtStatus s = ConcatenateStep(t, second);
   if (s == 0 && t->cls->code == kClassLinear) {
     uint32_t version = 0;
@@ -201,21 +201,21 @@ VtStatus VoTransformConcatenate(VtTransform *t, VtTransform *second) {
 }
 
 VtStatus VoTransformTranslate(VtTransform *t, const double *offset) {
-  if (t == nullptr || offset == nullptr) return kBad;
+  if (t == nullptr || offset == nullptr) return kErrorBadArgument;
   return ConcatenateStep(t, OperandTranslation(offset));
 }
 
 VtStatus VoTransformRotateAxis(VtTransform *t, const double *point, const double *axis, double angle) {
-  if (t == nullptr || point == nullptr || axis == nullptr) return kBad;
+  if (t == nullptr || point == nullptr || axis == nullptr) return kErrorBadArgument;
   VtTransform *operand = OperandRotationAxis(point, axis, angle * 0.017453292519943295);
-  if (operand == nullptr) return kBad;
+  if (operand == nullptr) return kErrorBadArgument;
   return ConcatenateStep(t, operand);
 }
 
 VtStatus VoTransformRotateMatrix(VtTransform *t, const double *row0, const double *row1, const double *row2) {
-  if (t == nullptr || row0 == nullptr || row1 == nullptr || row2 == nullptr) return kBad;
+  if (t == nullptr || row0 == nullptr || row1 == nullptr || row2 == nullptr) return kErrorBadArgument;
   VtTransform *operand = OperandRotationRows(row0, row1, row2);
-  if (operand == nullptr) return kBad;
+  if (operand == nullptr) return kErrorBadArgument;
   return ConcatenateStep(t, operand);
 }
 

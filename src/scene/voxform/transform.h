@@ -82,8 +82,8 @@ constexpr uint32_t kFlagInvariant = 0x8000;   // I: the class has no update proc
 constexpr uint32_t kAffineMask = kFlagRigid | kFlagAffine;
 
 // Statuses of this module.
-constexpr VtStatus kBad = VO_STATUS_ERROR_BAD_ARGUMENT;  // 0x40000012
-constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;      // 0x20000006
+constexpr VtStatus kErrorBadArgument = VO_STATUS_ERROR_BAD_ARGUMENT;  // 0x40000012
+constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;                   // 0x20000006
 constexpr VtStatus kNotAvailable = VO_STATUS_UNAVAILABLE;
 // A status "with bit 0x2 set" ends a walk (start, terminate, list steps).
 inline bool Fails(VtStatus s) { return (s & 0x2u) != 0; }
@@ -91,7 +91,7 @@ inline bool Fails(VtStatus s) { return (s & 0x2u) != 0; }
 // Slot procedures that answer the same for every argument.
 template <class... A>
 VtStatus SlotRefuse(A...) {
-  return kBad;
+  return kErrorBadArgument;
 }
 template <class... A>
 VtStatus SlotNotAvailable(A...) {

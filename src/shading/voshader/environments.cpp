@@ -281,7 +281,8 @@ VtStatus FacesRender(ShadingContext *s, uint8_t *block, int32_t side, const floa
     *yon = std::max(*yon, far);
     ReceiverStart(s, block + f * face_bytes, static_cast<size_t>(side) * 3, static_cast<uint32_t>(side));
     if (st == 0) st = VoExecute(0x200002);
-    if (st == 0 && !ReceiverFull(s)) st = Refuse(kBad, messages::kNestedRenderRows, static_cast<const void *>(nullptr));
+    if (st == 0 && !ReceiverFull(s))
+      st = Refuse(kRefused, messages::kNestedRenderRows, static_cast<const void *>(nullptr));
   }
   NestedRenderLeave(&nested);
   return st;
@@ -372,9 +373,9 @@ VtStatus VoSampleGlobalEnvironment(float *colour, const float *direction, double
 
 VtStatus VoEnvironmentSet(VtEnvironment *environment) {
   ShadingContext *s = StateGet();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kRefused;
   if (environment != nullptr && !EnvironmentKnown(s->shared, environment))
-    return Refuse(kBad, messages::kImageHandleNotLive, static_cast<const void *>(environment));
+    return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(environment));
   s->imaging.global_environment = environment;
   return 0;
 }
@@ -389,7 +390,7 @@ VtStatus VoEnvironmentDestroy(VtEnvironment *environment) {
   if (environment == nullptr || s == nullptr) return 0;
   CacheLock hold(s->shared);
   if (s->shared->imaging.environments.count(environment) == 0)
-    return Refuse(kBad, messages::kImageHandleNotLive, static_cast<const void *>(environment));
+    return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(environment));
   Release(s, environment);
   return 0;
 }

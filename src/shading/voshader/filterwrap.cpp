@@ -100,7 +100,7 @@ enum class Takes { kColour, kNormal };
 VtStatus WrappedEvaluate(void *filter, VtShaderFilterWrap VtShaderGlobals::*part, FilterSampleProc sample,
                          Takes takes) {
   ShadingContext *s = StateGet();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kRefused;
   VtShaderGlobals *g = s->globals;
   const VtShaderFilterWrap wrap = g->*part;
   FilterScratch &f = s->filter;
@@ -122,7 +122,7 @@ VtStatus WrappedEvaluate(void *filter, VtShaderFilterWrap VtShaderGlobals::*part
 
 VtStatus Sample(VtShadeContext *c, VtShaderGlobals *g, VtShaderFilterWrap VtShaderGlobals::*part, Takes takes) {
   ShadingContext *s = StateGet();
-  if (s == nullptr || c == nullptr || g == nullptr) return kBad;
+  if (s == nullptr || c == nullptr || g == nullptr) return kRefused;
   VtStatus st = VoShadeContextLoadGlobals(c, g);
   if (part == &VtShaderGlobals::reflectanceWrap && g->displacementCall.entry != nullptr)
     (void)g->displacementCall.entry(g->displacementCall.data);
@@ -197,7 +197,7 @@ VtStatus VoShadingMaterialSetup(VtPrimitive *primitive, VtShaderGlobals *) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!PrimitiveLive(primitive)) return kBad;
+  if (!PrimitiveLive(primitive)) return kRefused;
   return MaterialSetup(s, primitive, s->globals);
 }
 

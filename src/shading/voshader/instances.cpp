@@ -46,8 +46,8 @@ const void *const kNull = nullptr;
 
 // A class can be instantiated only with both its create and destroy entries.
 VtStatus Instantiable(const VtShaderPrototype *c) {
-  if (c->create == nullptr) return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_CREATE});
-  if (c->destroy == nullptr) return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_DESTROY});
+  if (c->create == nullptr) return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_CREATE});
+  if (c->destroy == nullptr) return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_DESTROY});
   return 0;
 }
 
@@ -121,11 +121,11 @@ ShadingContext *ShaderCall(VtShader *shader, uint32_t null_message, VtStatus *st
   ShadingContext *s = StateFor(status);
   if (s == nullptr) return nullptr;
   if (shader == nullptr) {
-    *status = Refuse(kBad, null_message, kNull);
+    *status = Refuse(kRefused, null_message, kNull);
     return nullptr;
   }
   if (!ShaderKnownOrNull(s, shader)) {
-    *status = kBad;
+    *status = kRefused;
     return nullptr;
   }
   return s;
@@ -182,7 +182,7 @@ bool ContextLightCopy(const ShadingContext *s, const VtShader *shader) {
 
 bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader) {
   if (shader == nullptr || ShaderLive(s, shader)) return true;
-  Post(kBad, messages::kShaderNotLive, VO_MODULE_SHADER, static_cast<const void *>(shader));
+  Post(kRefused, messages::kShaderNotLive, VO_MODULE_SHADER, static_cast<const void *>(shader));
   return false;
 }
 
@@ -203,7 +203,7 @@ VtShader *VoShaderCreate(uint32_t type, const char *name) {
   if (s == nullptr) return nullptr;
   VtShaderPrototype *c = ClassFind(s->shared, type, name);
   if (c == nullptr) {
-    Post(kBad, kMsgCreateNoClass, VO_MODULE_SHADER, name != nullptr ? name : "", type);
+    Post(kRefused, kMsgCreateNoClass, VO_MODULE_SHADER, name != nullptr ? name : "", type);
     return nullptr;
   }
   if (Instantiable(c) != 0) return nullptr;
@@ -253,7 +253,7 @@ VtStatus VoShaderReplace(VtShader *shader, const char *name) {
   ShadingContext *s = ShaderCall(shader, kMsgReplaceNull, &st);
   if (s == nullptr) return st;
   VtShaderPrototype *c = ClassFind(s->shared, shader->type, name);
-  if (c == nullptr) return Refuse(kBad, kMsgReplaceNoClass, name != nullptr ? name : "", shader->type);
+  if (c == nullptr) return Refuse(kRefused, kMsgReplaceNoClass, name != nullptr ? name : "", shader->type);
   if (VtStatus refused = Instantiable(c)) return refused;
   void *data = DataMake(c);
   if (data == nullptr) return Refuse(kNoMemory, kMsgCreateNoMemory);
@@ -289,15 +289,15 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   if (value == nullptr) return 0;
   const VtShaderPrototype *c = shader->cls;
   const int index = LabelIndex(c, label);
-  if (index < 0) return Refuse(kBad, kMsgSetArgLabel, label != nullptr ? label : "", c->name);
+  if (index < 0) return Refuse(kRefused, kMsgSetArgLabel, label != nullptr ? label : "", c->name);
   if (c->getArg == nullptr || c->setArg == nullptr)
-    return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_SET_ARG});
+    return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_SET_ARG});
   VtTypedValue expected{};
   (void)c->getArg(shader->data, static_cast<uint32_t>(index), &expected);
   const bool colour_shader =
       value->type == VtShaderColour && expected.type == VtColourType && ShaderColourAccepted();
   if (value->type != expected.type && !colour_shader)
-    return Refuse(kBad, kMsgSetArgType, label, c->name, value->type, expected.type);
+    return Refuse(kRefused, kMsgSetArgType, label, c->name, value->type, expected.type);
   VtTypedValue given = *value;
   // A class may refuse a value of the right type (the mixed background a
   // handle that is no live background); its status and diagnostic stand,
@@ -314,8 +314,8 @@ VtStatus VoShaderGetArg(VtShader *shader, const char *label, VtTypedValue *value
   if (value == nullptr) return 0;
   const VtShaderPrototype *c = shader->cls;
   const int index = LabelIndex(c, label);
-  if (index < 0) return Refuse(kBad, kMsgGetArgLabel, label != nullptr ? label : "", c->name);
-  if (c->getArg == nullptr) return Refuse(kBad, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_GET_ARG});
+  if (index < 0) return Refuse(kRefused, kMsgGetArgLabel, label != nullptr ? label : "", c->name);
+  if (c->getArg == nullptr) return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_GET_ARG});
   (void)c->getArg(shader->data, static_cast<uint32_t>(index), value);
   return 0;
 }
@@ -355,7 +355,7 @@ VtStatus VoShaderExecute(VtShader *shader) {
     return 0;
   const VtShaderPrototype *c = shader->cls;
   if (c == nullptr) [[unlikely]]
-    return kBad;  // a destroyed record (cleared when it went back to the pool)
+    return kRefused;  // a destroyed record (cleared when it went back to the pool)
   const VtShaderDataProc entry = s->selector == 1 ? c->evaluateImage : c->evaluate;
   if (entry == nullptr) return 0;
   VtShaderGlobals *g = s->globals;
@@ -383,9 +383,9 @@ VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (shader == nullptr || !ShaderKnownOrNull(s, shader)) return kBad;
+  if (shader == nullptr || !ShaderKnownOrNull(s, shader)) return kRefused;
   const VtShaderPrototype *c = shader->cls;
-  auto data_call = [&](VtShaderDataProc entry) { return entry != nullptr ? (entry(shader->data), 0u) : kBad; };
+  auto data_call = [&](VtShaderDataProc entry) { return entry != nullptr ? (entry(shader->data), 0u) : kRefused; };
   switch (slot) {
     case VO_SLOT_NONE: return 0;
     case VO_SLOT_EVALUATE: return data_call(c->evaluate);
@@ -395,19 +395,19 @@ VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
     case VO_SLOT_RELEASE: return data_call(c->release);
     case VO_SLOT_DESTROY: return data_call(c->destroy);
     case VO_SLOT_CREATE:
-      if (c->create == nullptr || argument == nullptr) return kBad;
+      if (c->create == nullptr || argument == nullptr) return kRefused;
       *static_cast<VtTypedValue *>(argument) = TypedPointer(c->create());
       return 0;
     case VO_SLOT_GET_ARG:
     case VO_SLOT_SET_ARG: {
       const VtShaderArgProc entry = slot == VO_SLOT_GET_ARG ? c->getArg : c->setArg;
-      if (entry == nullptr || argument == nullptr) return kBad;
+      if (entry == nullptr || argument == nullptr) return kRefused;
       auto *args = static_cast<VtShaderEntryArgs *>(argument);
       const uint32_t index = args->index.value.u;
-      if (index >= c->parameterCount) return Refuse(kBad, messages::kShaderIndexRefused, c->name, index);
+      if (index >= c->parameterCount) return Refuse(kRefused, messages::kShaderIndexRefused, c->name, index);
       return entry(shader->data, index, &args->value);  // a set the class refused answers its status
     }
-    default: return Refuse(kBad, messages::kShaderSlotRefused, slot);
+    default: return Refuse(kRefused, messages::kShaderSlotRefused, slot);
   }
 }
 
@@ -430,7 +430,7 @@ VtStatus VoShaderPopEnvironment() {
   ShadingContext *s = StateGet();
   if (s == nullptr) return VO_STATUS_DEBUG_NOT_STARTED;
   VtShaderGlobals *top = s->stack_top;
-  if (top == nullptr) return Refuse(kBad, messages::kShaderNothingPushed);
+  if (top == nullptr) return Refuse(kRefused, messages::kShaderNothingPushed);
   std::memcpy(s->globals, top, s->globals_size);
   s->stack_top = top->stackTop;
   return VoPoolFree(s->globals_pool, top);

@@ -347,7 +347,7 @@ VtStatus VoLightGetIntensity(VtShader *light, int32_t *lit, float *visibility, f
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
   if (light == nullptr || (!ContextLightCopy(s, light) && !ShaderKnownOrNull(s, light)) || light->data == nullptr)
-    return kBad;
+    return kRefused;
   const auto *d = static_cast<const VtLightData *>(light->data);
   const bool ambient = d->kind == VO_LIGHT_AMBIENT;
   const bool on = !ambient && d->lit != 0;

@@ -45,11 +45,11 @@ ShadingContext *MaterialCall(VtMaterial *m, uint32_t null_message, VtStatus *sta
   ShadingContext *s = StateFor(status);
   if (s == nullptr) return nullptr;
   if (m == nullptr) {
-    *status = null_message != 0 ? Refuse(kBad, null_message, kNull) : kBad;
+    *status = null_message != 0 ? Refuse(kRefused, null_message, kNull) : kRefused;
     return nullptr;
   }
   if (!MaterialKnown(s, m)) {
-    *status = kBad;
+    *status = kRefused;
     return nullptr;
   }
   return s;
@@ -186,7 +186,7 @@ uint32_t ControlType(uint32_t code) {
 
 bool MaterialKnown(ShadingContext *s, const VtMaterial *material) {
   if (MaterialLive(s, material)) return true;
-  Post(kBad, messages::kMaterialNotLive, VO_MODULE_SHADER, static_cast<const void *>(material));
+  Post(kRefused, messages::kMaterialNotLive, VO_MODULE_SHADER, static_cast<const void *>(material));
   return false;
 }
 
@@ -240,7 +240,7 @@ VtStatus MaterialControlSet(ShadingContext *s, uint32_t code, const VtTypedValue
   const char *name = v->value.s;
   // An unknown class leaves the default as it was and says so.
   if (ClassFind(s->shared, type, name) == nullptr)
-    return Refuse(kBad, messages::kMaterialClassUnknown, name != nullptr ? name : "", type);
+    return Refuse(kRefused, messages::kMaterialClassUnknown, name != nullptr ? name : "", type);
   VtMaterial *m = DefaultMaterial(s);
   if (m != nullptr) (void)VoMaterialSetShaderByPrototype(m, type, name);
   return 0;
@@ -314,7 +314,7 @@ VtStatus VoMaterialDestroy(VtMaterial *material) {
   ShadingContext *s = MaterialCall(material, kMsgDestroyNull, &st);
   if (s == nullptr) return st;
   if (material == s->default_material)
-    return Refuse(kBad, messages::kMaterialDefaultKept, static_cast<const void *>(material));
+    return Refuse(kRefused, messages::kMaterialDefaultKept, static_cast<const void *>(material));
   return MaterialFree(s, material);
 }
 
@@ -322,10 +322,10 @@ VtStatus VoMaterialSetShader(VtMaterial *material, VtShader *shader) {
   VtStatus st;
   ShadingContext *s = MaterialCall(material, kMsgSetNull, &st);
   if (s == nullptr) return st;
-  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  if (!ShaderKnownOrNull(s, shader)) return kRefused;
   VtShader **slot = shader != nullptr ? MainSlot(material, shader->type) : nullptr;
   if (slot == nullptr)
-    return Refuse(kBad, kMsgSetType, static_cast<const void *>(shader), static_cast<const void *>(material));
+    return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader), static_cast<const void *>(material));
   if (*slot == shader) return 0;
   SlotFill(slot, shader);
   if (shader->type == VO_SHADER_REFLECTANCE) SlotFill(&material->second_reflectance, shader);
@@ -339,7 +339,7 @@ VtShader *VoMaterialGetShader(VtMaterial *material, uint32_t type) {
   if (MaterialCall(material, kMsgGetNull, &st) == nullptr) return nullptr;
   VtShader **slot = MainSlot(material, type);
   if (slot == nullptr) {
-    Post(kBad, kMsgGetCode, VO_MODULE_SHADER, type, static_cast<const void *>(material));
+    Post(kRefused, kMsgGetCode, VO_MODULE_SHADER, type, static_cast<const void *>(material));
     return nullptr;
   }
   return *slot;
@@ -349,7 +349,7 @@ VtStatus VoMaterialSetShaderByPrototype(VtMaterial *material, uint32_t type, con
   VtStatus st;
   if (MaterialCall(material, kMsgSetNull, &st) == nullptr) return st;
   VtShader *shader = VoShaderCreate(type, name);
-  if (shader == nullptr) return kBad;
+  if (shader == nullptr) return kRefused;
   st = VoMaterialSetShader(material, shader);
   // The material keeps the only reference; a refused shader goes.
   if (st == 0 && shader->references > 1) --shader->references;
@@ -437,7 +437,7 @@ VtShader *VoMaterialGetSecondaryShader(VtMaterial *material, uint32_t code) {
   if (MaterialCall(material, kMsgGetNull, &st) == nullptr) return nullptr;
   VtShader **slot = SecondarySlot(material, code);
   if (slot == nullptr) {
-    Post(kBad, kMsgGetCode, VO_MODULE_SHADER, code, static_cast<const void *>(material));
+    Post(kRefused, kMsgGetCode, VO_MODULE_SHADER, code, static_cast<const void *>(material));
     return nullptr;
   }
   return *slot;
@@ -447,12 +447,12 @@ VtStatus VoMaterialSetSecondaryShader(VtMaterial *material, uint32_t code, VtSha
   VtStatus st;
   ShadingContext *s = MaterialCall(material, kMsgSetNull, &st);
   if (s == nullptr) return st;
-  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  if (!ShaderKnownOrNull(s, shader)) return kRefused;
   VtShader **slot = SecondarySlot(material, code);
   if (slot == nullptr) {
     SecondaryFlag(material);
-    if (code == VO_SHADER_TRANSPARENCY) return kBad;
-    return Refuse(kBad, kMsgSetType, static_cast<const void *>(shader), static_cast<const void *>(material));
+    if (code == VO_SHADER_TRANSPARENCY) return kRefused;
+    return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader), static_cast<const void *>(material));
   }
   if (*slot != shader) {
     SlotFill(slot, shader);
@@ -473,9 +473,9 @@ VtStatus VoShadingSetGlobalFilter(uint32_t code, VtShader *shader) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  if (!ShaderKnownOrNull(s, shader)) return kRefused;
   if (shader != nullptr && shader->cls->type != VO_SHADER_FILTER)
-    return Refuse(kBad, kMsgNotFilter, static_cast<const void *>(shader), shader->cls->type);
+    return Refuse(kRefused, kMsgNotFilter, static_cast<const void *>(shader), shader->cls->type);
   const int index = FilterIndex(code);
   if (index >= 0) SlotFill(&s->global_filters[index], shader);
   bool any = false;

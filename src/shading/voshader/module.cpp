@@ -81,7 +81,7 @@ void JitterFill(ShaderShared *shared) {
 
 VtStatus ContextFree(void *state) {
   auto *c = static_cast<ShadingContext *>(state);
-  if (c == nullptr || !c->is_copy) return kBad;
+  if (c == nullptr || !c->is_copy) return kRefused;
   VtStatus st = c->globals != nullptr ? LightChainFree(c) : 0;
   FilterScratchFree(c);
   ImagingContextFree(&c->imaging);
@@ -212,7 +212,7 @@ VtStatus Start() {
 
 VtStatus Terminate() {
   ShadingContext *s = g_state.Master();
-  return s != nullptr ? Teardown(s) : kBad;
+  return s != nullptr ? Teardown(s) : kRefused;
 }
 
 // The default "eye" light and its one-entry list, made once and made the
@@ -246,11 +246,11 @@ uint32_t *BooleanControl(ShadingContext *s, uint32_t code) {
   }
 }
 
-VtStatus ControlRefused(uint32_t code) { return Refuse(kBad, messages::kShaderControlRefused, code); }
+VtStatus ControlRefused(uint32_t code) { return Refuse(kRefused, messages::kShaderControlRefused, code); }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
   ShadingContext *s = g_state.Get();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kRefused;
   if (v == nullptr) return ControlRefused(code);
   if (MaterialControl(code)) return MaterialControlSet(s, code, v);
   if (uint32_t *word = BooleanControl(s, code)) {
@@ -272,7 +272,7 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *v) {
 
 VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   ShadingContext *s = g_state.Get();
-  if (s == nullptr) return kBad;
+  if (s == nullptr) return kRefused;
   if (v == nullptr) return ControlRefused(code);
   if (MaterialControl(code)) return MaterialControlGet(s, code, v);
   if (const uint32_t *word = BooleanControl(s, code)) {

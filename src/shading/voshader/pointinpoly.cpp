@@ -208,7 +208,7 @@ uint32_t VoShadeContextPointInTexturePolygon(VtShadeContext *c, VtShadeContextRe
 
 VtStatus VoRayHitWeights(VtPrimitive *primitive, VtPolygon *polygon, const float *normal, const float *point,
                          float *weights, void **vertices) {
-  if (weights == nullptr || vertices == nullptr) return kBad;
+  if (weights == nullptr || vertices == nullptr) return kRefused;
   for (int i = 0; i < 4; ++i) {
     weights[i] = 0.5f;
     vertices[i] = nullptr;

@@ -122,7 +122,7 @@ VtStatus VoShadingShadePoint(VtPrimitive *primitive, void *vertex, const float *
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (eye == nullptr || vertex == nullptr) return kBad;
+  if (eye == nullptr || vertex == nullptr) return kRefused;
   return ShadePoint(s, primitive, vertex, eye, perspective);
 }
 
@@ -134,7 +134,7 @@ VtStatus VoShadingEvaluateMaterial(VtShaderGlobals *) {
 
 VtStatus VoVertexShade(VtPrimitive *primitive, void *vertex) {
   ShadingContext *s = StateGet();
-  if (s == nullptr || vertex == nullptr) return kBad;
+  if (s == nullptr || vertex == nullptr) return kRefused;
   float eye[3];
   std::memcpy(eye, s->globals->E, sizeof eye);
   return ShadePoint(s, primitive, vertex, eye, s->perspective);

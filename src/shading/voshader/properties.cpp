@@ -65,13 +65,13 @@ VtStatus PropertyRegister(const char *word) {
   // the handlers are installed again.
   const VtPropertyDescriptor *d = PropertyDescriptor(code);
   const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, stored) == 0;
-  if (!ours && VoPrimitivePropertyRegister(name, VtGenericPtr, 1) != code) return kBad;
+  if (!ours && VoPrimitivePropertyRegister(name, VtGenericPtr, 1) != code) return kRefused;
   return VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_INITIALISE, initialise) |
          VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_ENQUIRE, enquire);
 }
 
 VtStatus TreeSet(VtPrimitive *p, uint32_t code, const VtTypedValue *value, ListPath &path) {
-  if (!PrimitiveLive(p)) return Refuse(kBad, messages::kPrimitiveNotLive, static_cast<const void *>(p));
+  if (!PrimitiveLive(p)) return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(p));
   VtStatus st = 0;
   if (PrimitiveType(p) == VO_PRIMITIVE_LIST) {
     if (VtStatus s = path.Enter(p)) return s;
@@ -110,18 +110,18 @@ VtStatus VoPrimitiveSetTextureSpace(VtPrimitive *primitive, VtShader *shader) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  if (!ShaderKnownOrNull(s, shader)) return kRefused;
   const VtTypedValue value = TypedPointer(&shader);
   return VoPrimitiveTreeSetProperty(primitive, VO_PRIM_TEXSPACE, &value);
 }
 
 VtStatus VoPrimitiveSetMaterial(VtPrimitive *primitive, VtMaterial *material) {
-  if (primitive == nullptr) return Refuse(kBad, kMsgMaterialNullPrimitive, static_cast<const void *>(nullptr));
-  if (material == nullptr) return Refuse(kBad, kMsgMaterialNull, static_cast<const void *>(nullptr));
+  if (primitive == nullptr) return Refuse(kRefused, kMsgMaterialNullPrimitive, static_cast<const void *>(nullptr));
+  if (material == nullptr) return Refuse(kRefused, kMsgMaterialNull, static_cast<const void *>(nullptr));
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!MaterialKnown(s, material)) return kBad;
+  if (!MaterialKnown(s, material)) return kRefused;
   const VtTypedValue value = TypedPointer(&material);
   return VoPrimitiveTreeSetProperty(primitive, VO_PRIM_MATERIAL, &value);
 }

@@ -38,11 +38,11 @@ VtStatus HitDestroy(void *hit) { return VoHitRecordDestroy(static_cast<VtHitReco
 
 VtStatus VoRayRecordCreate(void *owner, const float *origin, const float *direction, uint32_t shadow,
                            VtRayRecord **record) {
-  if (record == nullptr) return kBad;
+  if (record == nullptr) return kRefused;
   *record = nullptr;
   ShadingContext *s = StateGet();
   const VtRayOwnerSettings *settings = OwnerSettings(owner);
-  if (s == nullptr || settings == nullptr || origin == nullptr) return kBad;
+  if (s == nullptr || settings == nullptr || origin == nullptr) return kRefused;
   auto *ray = static_cast<VtRayRecord *>(VoPoolAllocate(s->ray_pool));
   if (ray == nullptr) return kNoMemory;
   ray->owner = owner;
@@ -92,7 +92,7 @@ VtStatus VoHitListDestroy(VtReference *ring, uint32_t destroy_hits) {
 // The four consecutive pool words of a shading state: rays, hits, transient
 // lights and the list-node sub-pool.
 VtStatus VoShadingRayPoolsDestroy(void *pools) {
-  if (pools == nullptr) return kBad;
+  if (pools == nullptr) return kRefused;
   auto *words = static_cast<VtPool **>(pools);
   VtStatus st = PoolDisposeClear(&words[0]) | PoolDisposeClear(&words[1]) | PoolDisposeClear(&words[2]);
   if (words[3] != nullptr) st |= VoReferenceSubPoolRelease(words[3]);

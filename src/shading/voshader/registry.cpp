@@ -85,7 +85,7 @@ VtStatus EntryAccess(VtShaderPrototype *c, uint32_t slot, VtProc *word, bool set
     return 0;
   }
   const size_t at = EntryOffset(slot);
-  if (at == 0) return Refuse(kBad, kMsgBadEntryCode, slot);
+  if (at == 0) return Refuse(kRefused, kMsgBadEntryCode, slot);
   char *field = reinterpret_cast<char *>(c) + at;
   if (set)
     std::memcpy(field, word, sizeof(VtProc));
@@ -160,13 +160,13 @@ UseWord UseOf(ShadingContext *s, VtShader *shader, const char *name, VtStatus *s
   *status = 0;
   VtShaderPrototype *c = ClassOf(s, shader);
   if (c == nullptr) {
-    *status = Refuse(kBad, kMsgNoClassForGlobal);
+    *status = Refuse(kRefused, kMsgNoClassForGlobal);
     return {};
   }
   const GlobalEntry *g = name != nullptr ? GlobalFind(s->shared, name) : nullptr;
   if (g != nullptr && g->use < c->globalsKnown) return {&c->globalUse[g->use], g->special != 0, nullptr};
   if (name != nullptr && std::strcmp(name, "raytrace") == 0) return {nullptr, false, &c->raytrace};
-  *status = Refuse(kBad, kMsgNoGlobal, name != nullptr ? name : "");
+  *status = Refuse(kRefused, kMsgNoGlobal, name != nullptr ? name : "");
   return {};
 }
 
@@ -234,11 +234,11 @@ VtStatus VoStringTableCreate(const char *name, uint32_t count, const char **stri
   ShaderShared *shared = Shared(&st);
   if (shared == nullptr) return st;
   if (name == nullptr || count == 0 || strings == nullptr) return 0;
-  if (TableFind(shared, name) != nullptr) return Refuse(kBad, kMsgTableExists, name);
+  if (TableFind(shared, name) != nullptr) return Refuse(kRefused, kMsgTableExists, name);
   // Sizes in size_t: the block must fit VoAllocate's 32-bit size.
   size_t bytes = sizeof(StringTable) + size_t{count} * sizeof(char *) + std::strlen(name) + 1;
   for (uint32_t i = 0; i < count; ++i) {
-    if (strings[i] == nullptr) return Refuse(kBad, messages::kShaderStringMissing, name, i);
+    if (strings[i] == nullptr) return Refuse(kRefused, messages::kShaderStringMissing, name, i);
     bytes += std::strlen(strings[i]) + 1;
   }
   if (bytes > UINT32_MAX) return Refuse(kNoMemory, messages::kShaderCountTooLarge, name, count);
@@ -268,7 +268,7 @@ VtStatus VoShaderClassCreate(uint32_t type) {
   if (shared == nullptr) return st;
   // A known type, or a code of this module that is no type: no class could
   // ever be registered under it.
-  if (TypeIndex(shared, type) >= 0 || VO_CODE_MODULE(type) == VO_MODULE_SHADER) return kBad;
+  if (TypeIndex(shared, type) >= 0 || VO_CODE_MODULE(type) == VO_MODULE_SHADER) return kRefused;
   if (shared->extra_types != 0) return kNoMemory;
   shared->types[kExtraIndex] = ShaderType{type, nullptr, 0, nullptr};
   shared->extra_types = 1;
@@ -281,14 +281,15 @@ VtStatus VoShaderPrototypeCreate(uint32_t type, const char *table_name, uint32_t
   ShaderShared *shared = Shared(&st);
   if (shared == nullptr) return st;
   const int index = TypeIndex(shared, type);
-  if (index < 0) return Refuse(kBad, kMsgUnknownType, type);
+  if (index < 0) return Refuse(kRefused, kMsgUnknownType, type);
   const StringTable *table = table_name != nullptr ? TableFind(shared, table_name) : nullptr;
-  if (table == nullptr) return Refuse(kBad, kMsgNoTable, table_name != nullptr ? table_name : "");
-  if (name_index >= table->count) return Refuse(kBad, messages::kShaderIndexRefused, table->name, name_index);
-  if (count != 0 && label_indices == nullptr) return Refuse(kBad, messages::kShaderIndexRefused, table->name, count);
+  if (table == nullptr) return Refuse(kRefused, kMsgNoTable, table_name != nullptr ? table_name : "");
+  if (name_index >= table->count) return Refuse(kRefused, messages::kShaderIndexRefused, table->name, name_index);
+  if (count != 0 && label_indices == nullptr)
+    return Refuse(kRefused, messages::kShaderIndexRefused, table->name, count);
   for (uint32_t i = 0; i < count; ++i)
     if (label_indices[i] >= table->count)
-      return Refuse(kBad, messages::kShaderIndexRefused, table->name, label_indices[i]);
+      return Refuse(kRefused, messages::kShaderIndexRefused, table->name, label_indices[i]);
   if (size_t{count} * sizeof(char *) > UINT32_MAX)
     return Refuse(kNoMemory, messages::kShaderCountTooLarge, table->name, count);
   VtShaderPrototype *c = ClassMake(shared, type, table, name_index, count, label_indices);
@@ -302,8 +303,8 @@ VtStatus VoShaderSetEntry(uint32_t slot, const VtTypedValue *value) {
   VtStatus st;
   ShaderShared *shared = Shared(&st);
   if (shared == nullptr) return st;
-  if (shared->current_class == nullptr) return Refuse(kBad, kMsgNoClass);
-  if (value == nullptr) return Refuse(kBad, messages::kShaderSlotRefused, slot);
+  if (shared->current_class == nullptr) return Refuse(kRefused, kMsgNoClass);
+  if (value == nullptr) return Refuse(kRefused, messages::kShaderSlotRefused, slot);
   VtProc word = value->value.fn;
   return EntryAccess(shared->current_class, slot, &word, true);
 }
@@ -312,10 +313,10 @@ VtStatus VoShaderGetEntry(VtShader *shader, uint32_t slot, VtTypedValue *value) 
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  if (!ShaderKnownOrNull(s, shader)) return kRefused;
   VtShaderPrototype *c = ClassOf(s, shader);
-  if (c == nullptr) return Refuse(kBad, kMsgNoClass);
-  if (value == nullptr) return Refuse(kBad, messages::kShaderSlotRefused, slot);
+  if (c == nullptr) return Refuse(kRefused, kMsgNoClass);
+  if (value == nullptr) return Refuse(kRefused, messages::kShaderSlotRefused, slot);
   VtProc word = nullptr;
   st = EntryAccess(c, slot, &word, false);
   if (st == 0) *value = TypedFunc(word);
@@ -326,7 +327,7 @@ VtStatus VoShaderSetGlobalUse(VtShader *shader, const char *name) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  if (!ShaderKnownOrNull(s, shader)) return kRefused;
   const UseWord use = UseOf(s, shader, name, &st);
   if (use.byte != nullptr) *use.byte = 1;
   if (use.byte != nullptr && use.special) ClassOf(s, shader)->specialGlobals = 1;
@@ -351,8 +352,8 @@ VtStatus VoShaderGetPrototypes(uint32_t type, uint32_t *count, void **names) {
   if (shared == nullptr) return st;
   // The second reflectance lists the reflectance classes it is made from.
   const int index = TypeIndex(shared, type == VO_SHADER_SECOND_REFLECTANCE ? VO_SHADER_REFLECTANCE : type);
-  if (index < 0) return Refuse(kBad, kMsgUnknownListType, type);
-  if (count == nullptr || names == nullptr) return Refuse(kBad, kMsgUnknownListType, type);
+  if (index < 0) return Refuse(kRefused, kMsgUnknownListType, type);
+  if (count == nullptr || names == nullptr) return Refuse(kRefused, kMsgUnknownListType, type);
   ShaderType &t = shared->types[index];
   if (t.names == nullptr && t.count != 0) {
     t.names = static_cast<const char **>(VoAllocate(t.count * static_cast<uint32_t>(sizeof(char *))));

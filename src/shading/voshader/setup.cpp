@@ -88,7 +88,7 @@ void ForegroundTake(ShadingContext *s, VtShaderGlobals *g) {
 // Saves the outer image (whose mode and selector were those given) and takes
 // the current view's values.
 VtStatus NestedImageBegin(ShadingContext *s, uint32_t outer_mode, uint32_t outer_selector) {
-  if (s->image_depth == kImageNestingMost) return Refuse(kBad, messages::kImageNestingTooDeep, s->image_depth);
+  if (s->image_depth == kImageNestingMost) return Refuse(kRefused, messages::kImageNestingTooDeep, s->image_depth);
   VtShaderGlobals *g = s->globals;
   ImageSaved &saved = s->image_saved[s->image_depth++];
   saved = ImageSaved{outer_mode, outer_selector, s->perspective, s->filter_scale, {}, {}, {},
@@ -305,9 +305,9 @@ VtStatus SceneShaderSet(VtShader *shader, uint32_t type, uint32_t message, VtSha
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!ShaderKnownOrNull(s, shader)) return kBad;
+  if (!ShaderKnownOrNull(s, shader)) return kRefused;
   if (shader != nullptr && shader->cls->type != type)
-    return Refuse(kBad, message, static_cast<const void *>(shader), shader->cls->type);
+    return Refuse(kRefused, message, static_cast<const void *>(shader), shader->cls->type);
   // The setting holds a reference, so a destroyed shader is never pre-rendered.
   if (shader != nullptr) ++shader->references;
   if (s->*slot != nullptr) (void)VoShaderDestroy(s->*slot);
@@ -483,7 +483,8 @@ VtStatus VoShadingInitialisePolygon(VtPrimitive *primitive, VtPolygon *polygon) 
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (!PrimitiveLive(primitive)) return Refuse(kBad, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
+  if (!PrimitiveLive(primitive))
+    return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   VtShaderGlobals *g = s->globals;
   FilterRingForget(s, primitive, polygon);
   const ContentsOffsets &o = OffsetsOf(s, primitive);
@@ -507,7 +508,7 @@ VtStatus VoShadingInitialiseVertex(VtPrimitive *, void *vertex, const float *eye
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (vertex == nullptr || eye == nullptr) return kBad;
+  if (vertex == nullptr || eye == nullptr) return kRefused;
   VtShaderGlobals *g = s->globals;
   const int32_t *off = &g->vertexPosition;
   auto field = [&](int i) { return off[i] >= 0 ? ElementField<float>(vertex, off[i]) : nullptr; };

@@ -134,7 +134,7 @@ float *Pointed(float *VtShaderGlobals::*field) {
   return s != nullptr ? s->globals->*field : nullptr;
 }
 VtStatus ColourCopy(float *to, const float *from) {
-  if (to == nullptr || from == nullptr) return kBad;
+  if (to == nullptr || from == nullptr) return kRefused;
   Copy3(to, from);
   return 0;
 }
@@ -197,13 +197,13 @@ struct Arg<float[3]> {
 
 #define VO_CONTEXT_ACCESSORS(F, T, GROUP)                                          \
   VtStatus VoShadeContextGet##F(VtShadeContext *c, Arg<T>::Out value) {            \
-    if (c == nullptr) return kBad;                                                 \
+    if (c == nullptr) return kRefused;                                                 \
     GROUP(c);                                                                      \
     Out(value, c->F);                                                              \
     return 0;                                                                      \
   }                                                                                \
   VtStatus VoShadeContextSet##F(VtShadeContext *c, Arg<T>::In value) {             \
-    if (c == nullptr) return kBad;                                                 \
+    if (c == nullptr) return kRefused;                                                 \
     In(c->F, value);                                                               \
     return 0;                                                                      \
   }
@@ -221,13 +221,13 @@ VO_SHADE_CONTEXT_FIELDS(VO_CONTEXT_ACCESSORS)
 #define VO_GLOBALS_ACCESSORS(F, T, FIELD)                                 \
   VtStatus VoShadeContextGet##F(VtShadeContext *, Arg<T>::Out value) {    \
     ShadingContext *s = StateGet();                                       \
-    if (s == nullptr) return kBad;                                        \
+    if (s == nullptr) return kRefused;                                        \
     Out(value, s->globals->FIELD);                                        \
     return 0;                                                             \
   }                                                                       \
   VtStatus VoShadeContextSet##F(VtShadeContext *, Arg<T>::In value) {     \
     ShadingContext *s = StateGet();                                       \
-    if (s == nullptr) return kBad;                                        \
+    if (s == nullptr) return kRefused;                                        \
     In(s->globals->FIELD, value);                                         \
     return 0;                                                             \
   }
@@ -246,12 +246,12 @@ VtStatus VoShadeContextSetTi(VtShadeContext *, const float *value) {
 
 // The accessors with side effects.
 VtStatus VoShadeContextGetVert(VtShadeContext *c, void **value) {
-  if (c == nullptr) return kBad;
+  if (c == nullptr) return kRefused;
   Out(value, c->Vert);
   return 0;
 }
 VtStatus VoShadeContextSetVert(VtShadeContext *c, void *vertex) {
-  if (c == nullptr) return kBad;
+  if (c == nullptr) return kRefused;
   c->Vert = vertex;
   ShadingContext *s = StateGet();
   if (s == nullptr || vertex == nullptr) return 0;
@@ -260,13 +260,13 @@ VtStatus VoShadeContextSetVert(VtShadeContext *c, void *vertex) {
   return 0;
 }
 VtStatus VoShadeContextGetPw(VtShadeContext *c, float *value) {
-  if (c == nullptr) return kBad;
+  if (c == nullptr) return kRefused;
   PositionGroup(c);
   Out(value, c->Pw);
   return 0;
 }
 VtStatus VoShadeContextSetPw(VtShadeContext *c, const float *value) {
-  if (c == nullptr || value == nullptr) return kBad;
+  if (c == nullptr || value == nullptr) return kRefused;
   PositionGroup(c);
   Copy3(c->Pw, value);
   Copy3(c->P, value);
@@ -274,13 +274,13 @@ VtStatus VoShadeContextSetPw(VtShadeContext *c, const float *value) {
   return 0;
 }
 VtStatus VoShadeContextGetP(VtShadeContext *c, float *value) {
-  if (c == nullptr) return kBad;
+  if (c == nullptr) return kRefused;
   PositionGroup(c);
   Out(value, c->P);
   return 0;
 }
 VtStatus VoShadeContextSetP(VtShadeContext *c, const float *value) {
-  if (c == nullptr || value == nullptr) return kBad;
+  if (c == nullptr || value == nullptr) return kRefused;
   PositionGroup(c);
   Copy3(c->P, value);
   c->texture_valid = 0;
@@ -371,7 +371,7 @@ VtShadeContextReference *VoShadeContextPolygonCreate(VtPrimitive *primitive, VtP
 }
 
 VtStatus VoShadeContextLoadGlobals(VtShadeContext *c, VtShaderGlobals *g) {
-  if (c == nullptr || g == nullptr) return kBad;
+  if (c == nullptr || g == nullptr) return kRefused;
   const float sign = g->reverse ? -1.0f : 1.0f;
   VtStatus st = 0;
   float value[3];

@@ -121,7 +121,8 @@ VtStatus MapRender(ShadingContext *s, uint8_t *block, int32_t n, int map) {
   const size_t map_bytes = static_cast<size_t>(n) * n * sizeof(float);
   ReceiverStart(s, block + map * map_bytes, static_cast<size_t>(n) * sizeof(float), static_cast<uint32_t>(n));
   VtStatus st = VoExecute(0x200003);
-  if (st == 0 && !ReceiverFull(s)) st = Refuse(kBad, messages::kNestedRenderRows, static_cast<const void *>(nullptr));
+  if (st == 0 && !ReceiverFull(s))
+    st = Refuse(kRefused, messages::kNestedRenderRows, static_cast<const void *>(nullptr));
   return st;
 }
 
@@ -466,7 +467,7 @@ VtStatus VoLightDestroyShadow(VtShader *light) {
 
 VtStatus VoShadowBoundsSet(const float *bounds) {
   ShadingContext *s = StateGet();
-  if (s == nullptr || bounds == nullptr) return kBad;
+  if (s == nullptr || bounds == nullptr) return kRefused;
   std::memcpy(s->imaging.shadow_bounds, bounds, sizeof s->imaging.shadow_bounds);
   s->imaging.shadow_bounds_set = 1;
   return 0;

@@ -289,7 +289,7 @@ bool TextureKnown(ShaderShared *shared, const VtTexture *t) {
 VtStatus TextureRelease(ShaderShared *shared, VtTexture *t) {
   CacheLock hold(shared);
   ImagingShared &im = shared->imaging;
-  if (im.textures.count(t) == 0) return Refuse(kBad, messages::kImageHandleNotLive, static_cast<const void *>(t));
+  if (im.textures.count(t) == 0) return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(t));
   if (t->refCount == 1) {
     (t->prev != nullptr ? t->prev->next : im.head) = t->next;
     if (t->next != nullptr) t->next->prev = t->prev;
@@ -448,8 +448,8 @@ const CacheRead kTextureRead{0, 3, 538, 539, 516, &TextureMake};
 // A property of a live texture: index 0 or 1 with somewhere to put it.
 VtStatus PropertyRefused(ShadingContext *s, const VtTexture *t, int32_t index, const void *value) {
   if (s == nullptr || !TextureKnown(s->shared, t))
-    return Refuse(kBad, messages::kImageHandleNotLive, static_cast<const void *>(t));
-  if ((index != 0 && index != 1) || value == nullptr) return Refuse(kBad, messages::kTexturePropertyRefused, index);
+    return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(t));
+  if ((index != 0 && index != 1) || value == nullptr) return Refuse(kRefused, messages::kTexturePropertyRefused, index);
   return 0;
 }
 

@@ -43,7 +43,8 @@ VtStatus HitVertexFill(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, Vt
   void *vertices[4];
   (void)VoRayHitWeights(p, polygon, g->Ng, g->Pw, weights, vertices);
   if (vertices[0] == nullptr)
-    return Refuse(kBad, messages::kRayHitNoVertices, static_cast<const void *>(p), static_cast<const void *>(polygon));
+    return Refuse(kRefused, messages::kRayHitNoVertices, static_cast<const void *>(p),
+                  static_cast<const void *>(polygon));
   auto **sources = reinterpret_cast<VtVertex **>(vertices);
   return interpolate(p, 0, 4, sources, weights, reinterpret_cast<VtVertex *>(s->hit_vertex));
 }
@@ -130,7 +131,7 @@ VtStatus VoRayShade(const float *origin, const float *direction, VtPrimitive *pr
   VtShaderGlobals *g = s->globals;
   if (origin == nullptr || direction == nullptr || !PrimitiveLive(primitive)) {
     std::memset(g->Co, 0, sizeof g->Co);
-    return Refuse(kBad, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
+    return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   }
   const VtInterpolationRoutine interpolate = VoContentsGetInterpolator(primitive->contents);
   const float xs = g->xs, ys = g->ys;

@@ -63,7 +63,7 @@ struct VtShadeContext {
 
 namespace vo::shader {
 
-constexpr VtStatus kBad = VO_STATUS_BAD_ARGUMENT;  // 0x20000012
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;  // 0x20000012: a bad argument or a handle not live
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 
 // Pool tags.
