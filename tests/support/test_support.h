@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/registry.h"
 
 namespace vo_test {
 

@@ -1,6 +1,7 @@
 // Routing of control, callback and execute codes to their modules.
 
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/registry.h"
 #include "kernel/vosystem/threads.h"
 
 namespace vo {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/registry.h"
 
 namespace vo {
 

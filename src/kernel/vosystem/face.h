@@ -1,7 +1,10 @@
-// The kernel's face: the module registry and kernel context, module state reached
-// through the per-thread accessor, module entries, references to live records,
+// The kernel's face: the kernel context and its services (callbacks,
+// diagnostics, whether a module is started), module state reached through
+// the per-thread accessor, module entries, references to live records,
 // threads and locks, maths and small vector maths, value types, hash tables, the interface table,
-// memory tidying and the diagnostic numbers every module posts.
+// memory tidying and the diagnostic numbers every module posts. The module
+// registry and the system module's own start steps stay the kernel's
+// (registry.h).
 #pragma once
 
 #include "kernel/vosystem/kernel.h"

@@ -7,6 +7,7 @@
 
 #include "kernel/vosystem/journal.h"
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/registry.h"
 
 namespace vo {
 

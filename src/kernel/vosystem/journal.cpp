@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "kernel/vosystem/api_guard.h"
+#include "kernel/vosystem/registry.h"
 #include "kernel/vosystem/value_types.h"
 
 namespace vo {

@@ -1,4 +1,7 @@
-// The kernel context and the module registry: one of each per process.
+// The kernel context (one per process) and the kernel services every module
+// uses: callbacks, diagnostics, the kernel lock over registers of live
+// handles, typed values. The module registry is the kernel's own
+// (registry.h).
 #pragma once
 
 #include <cstdint>
@@ -14,55 +17,6 @@
 #include "kernel/vosystem/kernel_threads.h"
 
 namespace vo {
-
-// ---------------------------------------------------------------------------
-// Module registry
-// ---------------------------------------------------------------------------
-
-}  // namespace vo
-
-// One record per module number ever installed; owned by the registry.
-struct VtModuleRecord {
-  VtModuleRecord *previous;
-  VtModuleRecord *next;
-  uint32_t installed;
-  uint32_t started;
-  uint32_t query16;
-  uint32_t number;
-  uint32_t compatible;
-  const char *name;
-  VtQueryFunction query;
-  VtModuleProc start;
-  VtModuleProc terminate;
-  VtModuleProc callbacks_changed;
-  VtModuleProc memory_release;
-  VtControlSetProc control_set;
-  VtControlGetProc control_get;
-  VtExecuteProc execute;
-  VtCallBackProc callback;
-};
-
-namespace vo {
-
-// A one-entry dispatch cache: the last code routed and its procedure.
-template <class Proc>
-struct DispatchCache {
-  uint32_t code;
-  Proc proc;
-};
-
-struct VtModuleRegistry {
-  uint32_t initialised;
-  uint32_t started_once;
-  uint32_t system_reported;
-  VtModuleRecord *head;
-  VtModuleRecord *tail;
-  size_t table_size;
-  VtModuleRecord **table;
-  DispatchCache<VtControlSetProc> set_cache;
-  DispatchCache<VtControlGetProc> get_cache;
-  DispatchCache<VtExecuteProc> execute_cache;
-};
 
 // ---------------------------------------------------------------------------
 // Diagnostics
@@ -123,20 +77,14 @@ struct VtKernelContext {
   KernelFiles files;
 };
 
-// The process-wide records; null before VoSystemInitialise and after
-// VoSystemTerminate.
+// The process-wide kernel context; null before VoSystemInitialise and
+// after VoSystemTerminate.
 extern VtKernelContext *g_kernel;
-extern VtModuleRegistry *g_registry;
 
 inline VtKernelContext *Kernel() { return g_kernel; }
-inline VtModuleRegistry *Registry() { return g_registry; }
 
-// The registry's record for a module number, or null.
-VtModuleRecord *ModuleRecord(uint32_t number);
 // True when the module is installed and started.
 bool ModuleStarted(uint32_t number);
-// Clears the three dispatch caches (a module's started flag changed).
-void DispatchCachesClear();
 
 // Kernel callback slot for a system code, or null when the code has none.
 VtProc *KernelCallbackSlot(uint32_t code);
@@ -156,27 +104,12 @@ inline void KernelSlotSet(VtKernelContext *k, uint32_t code, Proc proc) {
   k->callbacks[code - kCallbackFirst] = reinterpret_cast<VtProc>(proc);
 }
 
-// Diagnostics helpers used inside the library.
-void DiagnosticsCreate(VtKernelContext *k);
-void DiagnosticsDestroy(VtKernelContext *k);
-void MessageOutputChoose();
-// Writes text through the driver framework's message channel, or to standard
-// error while no driver framework is started.
-VtStatus DriverMessageWrite(const char *text);
-
-// The system module's query function and the pieces it is built from.
-VtStatus SystemStart();
-VtStatus SystemTerminate();
-
 // Steps of the system module start and terminate and of the second
-// VoSystemStart that other parts of the kernel provide.
-void MemoryCallbacksDefault(VtKernelContext *k);   // pool and heap callbacks
-void JournalCallbacksDefault(VtKernelContext *k);  // journal output callback
-VtStatus KernelPoolsMake();                        // memory: the kernel's pools, once
-bool KernelPoolsExist();                           // memory: every kernel pool is made
-VtStatus KernelMemoryShutdown();                   // memory: pools, spare chunks, mutex
-VtStatus KernelThreadsStart();                     // thread table and context variables
-VtStatus KernelThreadsStop();
+// VoSystemStart that the memory manager provides.
+void MemoryCallbacksDefault(VtKernelContext *k);  // pool and heap callbacks
+VtStatus KernelPoolsMake();                       // memory: the kernel's pools, once
+bool KernelPoolsExist();                          // memory: every kernel pool is made
+VtStatus KernelMemoryShutdown();                  // memory: pools, spare chunks, mutex
 bool KernelThreading();  // a thread record exists
 void KernelLockEnter();  // the kernel's recursive lock
 void KernelLockLeave();
@@ -198,17 +131,9 @@ class RegisterGuard {
  private:
   bool held_;
 };
-VtStatus KernelMathsStop();   // random states, tables
-VtStatus KernelFilesStart();  // clock kinds, file reports, journal
-VtStatus KernelFilesStop();
 // Memory controls 0x10008, 0x10009, 0x1000e, 0x10011, 0x10012.
 VtStatus MemoryControlSet(uint32_t code, const VtTypedValue *value);
 VtStatus MemoryControlGet(uint32_t code, VtTypedValue *value);
-// Journal controls 0x10005, 0x10006, 0x1000a (get side).
-VtStatus JournalControlGet(uint32_t code, VtTypedValue *value);
-// Timing of one execute repetition (control 0x1000c).
-void ExecuteTimerStart();
-void ExecuteTimerStop();
 
 // Disposes of the pool kept in *pool (nothing for none) and clears the word.
 inline VtStatus PoolDisposeClear(VtPool **pool) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "kernel/vosystem/maths.h"
+#include "kernel/vosystem/registry.h"
 
 // A private generator state handle: a block holding the pointer to its
 // state block; both come from the kernel's random-state pool.

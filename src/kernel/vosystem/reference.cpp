@@ -3,8 +3,6 @@
 
 #include "kernel/vosystem/reference.h"
 
-#include "kernel/vomemman/face.h"
-
 namespace vo {
 
 static_assert(offsetof(VtReference, next) == 0 && offsetof(VtReference, data) == 8 &&

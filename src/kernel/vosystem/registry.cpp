@@ -9,6 +9,7 @@
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/memory_tidy.h"
 #include "kernel/vosystem/module_entry.h"
+#include "kernel/vosystem/registry.h"
 
 namespace vo {
 

@@ -6,9 +6,22 @@
 
 #include "kernel/vosystem/context.h"
 #include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/registry.h"
 #include "kernel/vosystem/threads.h"
 
 namespace vo {
+
+// A thread record, in the thread table under its handle's address.
+struct ThreadRecord {
+  ThreadRecord *link;
+  void *end_argument;
+  VtThreadEndProc end;
+  VtProc start;
+  uint32_t creator;
+  uint32_t number;  // the thread count when it was made, from 0
+  VtThread *handle;
+  VtTimer *timer;  // the record's timer while timing is on (control 0x1000c), else null
+};
 
 namespace {
 

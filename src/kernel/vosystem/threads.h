@@ -14,18 +14,6 @@ struct VtThread {
 
 namespace vo {
 
-// A thread record, in the thread table under its handle's address.
-struct ThreadRecord {
-  ThreadRecord *link;
-  void *end_argument;
-  VtThreadEndProc end;
-  VtProc start;
-  uint32_t creator;
-  uint32_t number;  // the thread count when it was made, from 0
-  VtThread *handle;
-  VtTimer *timer;  // the record's timer while timing is on (control 0x1000c), else null
-};
-
 // The calling thread's identity: 0 for the application's threads; a worker
 // thread of the work farm sets an identity of its own when it starts.
 extern constinit thread_local uint32_t t_thread_identity;

@@ -8,6 +8,7 @@
 #include "platform/clock.h"
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/registry.h"
 
 namespace vo {
 

@@ -16,6 +16,7 @@
 #include "scene/vogeom/edges.h"
 #include "scene/vogeom/geom_state.h"
 #include "scene/vogeom/polygon_measures.h"
+#include "scene/vogeom/scene_hooks.h"
 
 namespace vo {
 

@@ -9,90 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "scene/vogeom/element_map.h"
 #include "scene/vogeom/polygon_measures.h"
 #include "scene/vogeom/scene.h"
+#include "scene/vogeom/scratch.h"
 
 namespace vo {
-
-// An open-addressing map from addresses to values, for the length of one
-// operation. Null keys are not stored.
-template <class V>
-class PointerIndex {
- public:
-  PointerIndex() = default;
-  PointerIndex(const PointerIndex &) = delete;
-  PointerIndex &operator=(const PointerIndex &) = delete;
-  ~PointerIndex() {
-    VoDeallocate(keys_);
-    VoDeallocate(values_);
-  }
-  // Room for n keys without growing; false when out of memory.
-  bool Reserve(size_t n) {
-    size_t capacity = 16;
-    while (capacity < 2 * n) capacity *= 2;
-    return capacity <= mask_ + 1 || Grow(capacity);
-  }
-  V *Find(const void *key) {
-    if (keys_ == nullptr || key == nullptr) return nullptr;
-    for (size_t i = Slot(key);; i = (i + 1) & mask_) {
-      if (keys_[i] == key) return &values_[i];
-      if (keys_[i] == nullptr) return nullptr;
-    }
-  }
-  // The value of key, inserted as initial when new; null when out of
-  // memory (or for a null key).
-  V *Insert(const void *key, const V &initial) {
-    if (key == nullptr || (2 * (count_ + 1) > mask_ + 1 && !Grow(2 * (mask_ + 1)))) return nullptr;
-    for (size_t i = Slot(key);; i = (i + 1) & mask_) {
-      if (keys_[i] == key) return &values_[i];
-      if (keys_[i] == nullptr) {
-        keys_[i] = key;
-        values_[i] = initial;
-        ++count_;
-        return &values_[i];
-      }
-    }
-  }
-  // Forgets every key, keeping the room.
-  void Clear() {
-    if (keys_ != nullptr)
-      for (size_t i = 0; i <= mask_; ++i) keys_[i] = nullptr;
-    count_ = 0;
-  }
-
- private:
-  size_t Slot(const void *key) const { return AddressSlot(key, mask_); }
-  bool Grow(size_t capacity) {
-    if (capacity < 16) capacity = 16;
-    if (capacity > UINT32_MAX / sizeof(V) || capacity > UINT32_MAX / sizeof(void *)) return false;
-    auto *keys = static_cast<const void **>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(void *))));
-    auto *values = static_cast<V *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(V))));
-    if (keys == nullptr || values == nullptr) {
-      VoDeallocate(keys);
-      VoDeallocate(values);
-      return false;
-    }
-    for (size_t i = 0; i < capacity; ++i) keys[i] = nullptr;
-    const void **old_keys = keys_;
-    V *old_values = values_;
-    const size_t old_capacity = keys_ ? mask_ + 1 : 0;
-    keys_ = keys;
-    values_ = values;
-    mask_ = capacity - 1;
-    count_ = 0;
-    for (size_t i = 0; i < old_capacity; ++i)
-      if (old_keys[i] != nullptr) *Insert(old_keys[i], old_values[i]) = old_values[i];
-    VoDeallocate(old_keys);
-    VoDeallocate(old_values);
-    return true;
-  }
-
-  const void **keys_ = nullptr;
-  V *values_ = nullptr;
-  size_t mask_ = 0;
-  size_t count_ = 0;
-};
 
 constexpr uint32_t kNoRecord = UINT32_MAX;
 

@@ -1,22 +1,14 @@
 // The copier's element map: source element or reference-node address to the
 // address of its copy. Open addressing with linear probing over a power-of-
 // two table, sized once per copy from the number of entries it will hold.
-// AddressSlot serves the other address-keyed tables of the module too.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace vo {
+#include "scene/vogeom/scratch.h"
 
-// The slot of an address in a power-of-two table of mask + 1 slots.
-// Neighbouring addresses (blocks of one pool chunk) keep neighbouring slots,
-// which keeps the walks over a mesh in cache; the high bits are mixed in so
-// that distant regions do not pile onto the same slots.
-inline size_t AddressSlot(const void *key, size_t mask) {
-  const uint64_t a = reinterpret_cast<uintptr_t>(key) >> 4;
-  return static_cast<size_t>(a ^ (a >> 20) * 0x9E3779B1u) & mask;
-}
+namespace vo {
 
 struct ElementMap {
   struct Entry {

@@ -1,14 +1,133 @@
 // The geometry module's face: the scene model (primitives, contents, elements and
-// their properties), list walks, the robust predicates, polygon measures,
-// shared edges, the hooks other modules register, and the geometry state
-// and messages its sister modules share.
+// their properties), list walks, the robust predicates, polygon boundary shapes
+// and scratch storage, and the procedures of the scene model that its sister
+// modules (the polygon constructors, the geometry operators, the transform
+// module) and the object and mesh readers call to build, convert and take
+// apart primitives.
 #pragma once
+
+#include <cstdint>
+#include <initializer_list>
 
 #include "scene/vogeom/scene.h"
 #include "scene/vogeom/list_walk.h"
 #include "scene/vogeom/predicates.h"
 #include "scene/vogeom/polygon_measures.h"
-#include "scene/vogeom/edges.h"
-#include "scene/vogeom/scene_hooks.h"
-#include "scene/vogeom/geom_state.h"
-#include "scene/vogeom/geom_messages.h"
+#include "scene/vogeom/scratch.h"
+#include "kernel/vosystem/face.h"
+
+namespace vo {
+
+// ---------------------------------------------------------------------------
+// Checks and properties
+// ---------------------------------------------------------------------------
+
+// Checks a primitive handed in through the interface: 0 when it is live
+// with a layout; otherwise posts 2016 naming it (from the module given) and
+// answers 0x20000012.
+VtStatus PrimitiveCheck(const VtPrimitive *p, uint32_t module = VO_MODULE_GEOMETRY);
+
+// The handler that does nothing (PropertyNoOpSentinel's procedure).
+VtStatus PropertyNoOp();
+// Calls one property's handler (none for a null or no-op handler). element
+// is ignored for kind 1.
+inline VtStatus PropertyInitialise(const VtPropertyDescriptor *d, VtPrimitive *p, void *element) {
+  const VtProc h = d->initialise;
+  if (h == nullptr || h == reinterpret_cast<VtProc>(&PropertyNoOp)) return 0;
+  if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE) return reinterpret_cast<VtPrimitivePropertyProc>(h)(p);
+  return reinterpret_cast<VtElementPropertyProc>(h)(p, element);
+}
+// The initialise handlers of those of some properties that a layout holds,
+// looked up once and then run on many elements.
+class Initialisers {
+ public:
+  Initialisers(const VtContents *c, std::initializer_list<uint32_t> codes) {
+    for (uint32_t code : codes)
+      if (PropertyOffset(c, code) >= 0 && n_ < kMost) d_[n_++] = PropertyDescriptor(code);
+  }
+  // Runs them in the order given on an element (ignored for primitive
+  // properties); answers the OR of their statuses.
+  VtStatus Run(VtPrimitive *p, void *element) const {
+    VtStatus s = 0;
+    for (uint32_t i = 0; i < n_; ++i) s |= PropertyInitialise(d_[i], p, element);
+    return s;
+  }
+
+ private:
+  static constexpr uint32_t kMost = 8;
+  const VtPropertyDescriptor *d_[kMost];
+  uint32_t n_ = 0;
+};
+// Sets a property of an element (the primitive for kind 1); *mapped gets the
+// element's block after any relocation (may be null).
+VtStatus ElementPropertySet(uint32_t kind, VtPrimitive *p, void *element, uint32_t code,
+                            const VtTypedValue *value, void **mapped);
+
+// ---------------------------------------------------------------------------
+// Contents
+// ---------------------------------------------------------------------------
+
+// The contents record holding every mandatory property.
+VtContents *DefaultContents();
+// Converts a primitive to another contents. element (of the kind, or null)
+// is mapped to its block after the conversion in *mapped.
+VtStatus PrimitiveConvert(VtPrimitive *p, VtContents *to, uint32_t kind, void *element, void **mapped);
+
+// ---------------------------------------------------------------------------
+// Elements and their rings
+// ---------------------------------------------------------------------------
+
+void *ElementCreate(VtPrimitive *p, uint32_t kind);
+// Runs an element's destroy handlers and frees its block.
+VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element);
+// Destroys every element of a ring and nulls the primitive's ring head.
+VtStatus ElementRingDestroy(VtPrimitive *p, uint32_t kind);
+// Ring access: the element property linking a kind's ring, and the first
+// element of the ring as the primitive names it.
+uint32_t RingNextCode(uint32_t kind);
+void *RingFirst(const VtPrimitive *p, uint32_t kind);
+void RingFirstSet(VtPrimitive *p, uint32_t kind, void *first);
+// Number of elements on a ring, and of nodes of a reference ring.
+uint32_t RingCount(const VtPrimitive *p, uint32_t kind);
+uint32_t ReferenceRingCount(const VtReference *ring);
+// Copies the properties both layouts hold (copy handlers, else the bytes).
+VtStatus ElementPropertiesCopy(uint32_t kind, VtPrimitive *source, const VtContentsKindTable *source_table,
+                               const void *source_block, VtPrimitive *destination,
+                               const VtContentsKindTable *destination_table, void *destination_block);
+
+// Calls f(element) for every element of a ring of the primitive, first to
+// last. The next element is read before f runs, so f may destroy the
+// element (an element f inserts after it is not visited).
+template <class F>
+void ForEachElement(const VtPrimitive *p, uint32_t kind, F &&f) {
+  void *first = RingFirst(p, kind);
+  if (first == nullptr) return;
+  const int32_t next = LayoutOffset(p->contents, kind, CodeSlot(RingNextCode(kind)));
+  for (void *e = first; e != nullptr;) {
+    void *following = next >= 0 ? *ElementField<void *>(e, next) : nullptr;
+    if (following == first || following == e) following = nullptr;
+    f(e);
+    e = following;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Primitives and the scene
+// ---------------------------------------------------------------------------
+
+// Destroys a primitive whether protected or not: every handler runs, the
+// record is always freed.
+VtStatus PrimitiveDestroyInternal(VtPrimitive *p);
+// Marks the cached scene bounds stale: the scene list is set, or anything
+// that may move a primitive changes.
+void SceneBoundsInvalidate();
+
+// The transform module's point procedure, fetched by callback code with the
+// exact type of the exported procedure (a call through another type is
+// undefined); a default of the same type stands in while the module does
+// not answer. Operators that move points through a primitive's transforms
+// call it as the geometry module does.
+using TransformPointProc = decltype(&exported::VoTransformPoint);
+TransformPointProc TransformPointFetched();
+
+}  // namespace vo

@@ -10,9 +10,9 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 
 #include "scene/vogeom/element_map.h"
+#include "scene/vogeom/face.h"
 #include "scene/vogeom/scene.h"
 #include "kernel/vosystem/face.h"
 
@@ -73,8 +73,7 @@ struct GeomContext {
 // Procedures of the transform module, fetched by callback code, each with
 // the exact type of the exported procedure its code answers (a call through
 // another type is undefined); defaults of the same types stand in while the
-// module does not answer.
-using TransformPointProc = decltype(&exported::VoTransformPoint);
+// module does not answer. TransformPointProc is in the face.
 using TransformNormalProc = decltype(&exported::VoTransformNormal);
 using TransformBoundsProc = decltype(&exported::VoTransformBounds);
 using TransformCopyProc = decltype(&exported::VoTransformCopy);
@@ -147,10 +146,6 @@ GeomContext *GeomCurrent();
 // Procedures shared between the module's files
 // ---------------------------------------------------------------------------
 
-// Checks a primitive handed in through the interface: 0 when it is live
-// with a layout; otherwise posts 2016 naming it (from the module given) and
-// answers 0x20000012.
-VtStatus PrimitiveCheck(const VtPrimitive *p, uint32_t module = VO_MODULE_GEOMETRY);
 // Checks an element handed in through the interface: a live block of the
 // kind whose layout is that of the primitive (owned by it when own is set:
 // a set may move the primitive's elements). *use gets the primitive to work
@@ -162,8 +157,6 @@ VtStatus ElementCheck(uint32_t kind, VtPrimitive *p, void *element, VtPrimitive 
 VtStatus FixedPropertiesRegister();
 VtStatus PrimitiveEnquireDefault(VtPrimitive *p, VtTypedValue *answer);
 VtStatus ElementEnquireDefault(VtPrimitive *p, void *element, VtTypedValue *answer);
-// The handler that does nothing (PropertyNoOpSentinel's procedure).
-VtStatus PropertyNoOp();
 
 // properties.cpp
 VtStatus RegistryCreate(GeomState *g);
@@ -175,49 +168,17 @@ uint32_t ValueElementSize(uint32_t value_type);
 // Calls the initialise handler of every laid-out property of the kind on one
 // element (the primitive's data block for kind 1), in slot order.
 VtStatus ElementInitialiseAll(VtPrimitive *p, uint32_t kind, void *element);
-// Calls one property's handler (none for a null or no-op handler). element
-// is ignored for kind 1.
-inline VtStatus PropertyInitialise(const VtPropertyDescriptor *d, VtPrimitive *p, void *element) {
-  const VtProc h = d->initialise;
-  if (h == nullptr || h == reinterpret_cast<VtProc>(&PropertyNoOp)) return 0;
-  if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE) return reinterpret_cast<VtPrimitivePropertyProc>(h)(p);
-  return reinterpret_cast<VtElementPropertyProc>(h)(p, element);
-}
+// Calls one property's destroy handler, by PropertyInitialise's rule.
 inline VtStatus PropertyDestroy(const VtPropertyDescriptor *d, VtPrimitive *p, void *element) {
   const VtProc h = d->destroy;
   if (h == nullptr || h == reinterpret_cast<VtProc>(&PropertyNoOp)) return 0;
   if (CodeKind(d->code) == VO_ELEMENT_PRIMITIVE) return reinterpret_cast<VtPrimitivePropertyProc>(h)(p);
   return reinterpret_cast<VtElementPropertyProc>(h)(p, element);
 }
-// The initialise handlers of those of some properties that a layout holds,
-// looked up once and then run on many elements.
-class Initialisers {
- public:
-  Initialisers(const VtContents *c, std::initializer_list<uint32_t> codes) {
-    for (uint32_t code : codes)
-      if (PropertyOffset(c, code) >= 0 && n_ < kMost) d_[n_++] = PropertyDescriptor(code);
-  }
-  // Runs them in the order given on an element (ignored for primitive
-  // properties); answers the OR of their statuses.
-  VtStatus Run(VtPrimitive *p, void *element) const {
-    VtStatus s = 0;
-    for (uint32_t i = 0; i < n_; ++i) s |= PropertyInitialise(d_[i], p, element);
-    return s;
-  }
-
- private:
-  static constexpr uint32_t kMost = 8;
-  const VtPropertyDescriptor *d_[kMost];
-  uint32_t n_ = 0;
-};
 // Runs the destroy handler of every laid-out primitive property that the
 // kept table (when given) does not lay out, edges (268) first, then the
 // others in slot order. Answers the OR of the statuses.
 VtStatus PrimitivePropertiesDestroy(VtPrimitive *p, const VtContentsKindTable *kept = nullptr);
-// Sets a property of an element (the primitive for kind 1); *mapped gets the
-// element's block after any relocation (may be null).
-VtStatus ElementPropertySet(uint32_t kind, VtPrimitive *p, void *element, uint32_t code,
-                            const VtTypedValue *value, void **mapped);
 
 // contents.cpp
 VtStatus ContentsStart(GeomState *g);
@@ -226,15 +187,11 @@ void ContentsListsRelease(ContentsLists *lists);
 void ContentsListsMergeIntoMain(ContentsLists *own);
 // The contents of four memberships (kinds 1 to 4), interned.
 VtContents *ContentsBuild(const VtSlotSet members[4]);
-VtContents *DefaultContents();
 // Keeps the default contents holding every mandatory property.
 void DefaultContentsWiden(uint32_t kind, uint32_t slot);
 // The contents of a's primitive, polygon and edge tables with the union of
 // both vertex memberships (used by expansion).
 VtContents *ContentsUnionVertices(VtContents *a, VtContents *b);
-// Converts a primitive to another contents. element (of the kind, or null)
-// is mapped to its block after the conversion in *mapped.
-VtStatus PrimitiveConvert(VtPrimitive *p, VtContents *to, uint32_t kind, void *element, void **mapped);
 
 // interpolation.cpp
 // Builds (or builds again) the interpolation record of a vertex table.
@@ -249,49 +206,16 @@ void InterpolationRebuildForSlot(uint32_t slot);
 // builds, so that a handle kept across a relocation or a destroy reads
 // garbage at once rather than a plausible old value.
 constexpr unsigned char kFreedPattern = 0xDB;
-void *ElementCreate(VtPrimitive *p, uint32_t kind);
-// Runs an element's destroy handlers and frees its block.
-VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element);
-// Destroys every element of a ring and nulls the primitive's ring head.
-VtStatus ElementRingDestroy(VtPrimitive *p, uint32_t kind);
 // Gives a data block (with its header) back to its pool; poisons it first
 // in debug builds.
 void DataBlockFree(const VtContentsKindTable *t, void *block);
 // A zeroed data block of the table with its header, or null.
 void *DataBlockAllocate(const VtContentsKindTable *t, VtPrimitive *owner, uint32_t kind);
-// Ring access: the primitive property naming the first element of a kind's
-// ring, and the element property linking it.
+// The primitive property naming the first element of a kind's ring.
 uint32_t RingHeadCode(uint32_t kind);
-uint32_t RingNextCode(uint32_t kind);
-void *RingFirst(const VtPrimitive *p, uint32_t kind);
-void RingFirstSet(VtPrimitive *p, uint32_t kind, void *first);
 // The next element of a ring: null at the end (back at first, no next
 // property, or a null link).
 void *RingNext(const VtPrimitive *p, uint32_t kind, void *element, void *first);
-// Number of elements on a ring, and of nodes of a reference ring.
-uint32_t RingCount(const VtPrimitive *p, uint32_t kind);
-uint32_t ReferenceRingCount(const VtReference *ring);
-// Copies the properties both layouts hold (copy handlers, else the bytes).
-VtStatus ElementPropertiesCopy(uint32_t kind, VtPrimitive *source, const VtContentsKindTable *source_table,
-                               const void *source_block, VtPrimitive *destination,
-                               const VtContentsKindTable *destination_table, void *destination_block);
-
-// Calls f(element) for every element of a ring of the primitive, first to
-// last. The next element is read before f runs, so f may destroy the
-// element (an element f inserts after it is not visited).
-template <class F>
-void ForEachElement(const VtPrimitive *p, uint32_t kind, F &&f) {
-  void *first = RingFirst(p, kind);
-  if (first == nullptr) return;
-  const int32_t next = LayoutOffset(p->contents, kind, CodeSlot(RingNextCode(kind)));
-  for (void *e = first; e != nullptr;) {
-    void *following = next >= 0 ? *ElementField<void *>(e, next) : nullptr;
-    if (following == first || following == e) following = nullptr;
-    f(e);
-    e = following;
-  }
-}
-
 // Calls f(descriptor, slot) for every registered property a kind table lays
 // out, in slot order.
 template <class F>
@@ -323,9 +247,6 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *contents, co
 // primitives.cpp
 // Frees a primitive record (not its data) back to the pool.
 void PrimitiveRecordFree(VtPrimitive *p);
-// Destroys a primitive whether protected or not: every handler runs, the
-// record is always freed.
-VtStatus PrimitiveDestroyInternal(VtPrimitive *p);
 // Procedural data held by several primitives (copies).
 bool ProceduralDataHold(void *data);     // false when out of memory
 bool ProceduralDataRelease(void *data);  // true when the caller held the last reference

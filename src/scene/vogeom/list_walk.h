@@ -11,8 +11,8 @@
 //   }
 #pragma once
 
-#include "scene/vogeom/geom_messages.h"
 #include "scene/vogeom/scene.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo {
 
@@ -27,7 +27,7 @@ class ListPath {
     bool cycle = depth_ == kListDepthMax;
     for (uint32_t i = 0; i < depth_ && !cycle; ++i) cycle = path_[i] == list;
     if (cycle) {
-      Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kListCycle, VO_MODULE_GEOMETRY, static_cast<const void *>(list));
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kListCycle, VO_MODULE_GEOMETRY, static_cast<const void *>(list));
       return VO_STATUS_BAD_ARGUMENT;
     }
     path_[depth_++] = list;

@@ -300,6 +300,8 @@ VtStatus Start() {
 
 GeomState *Geom() { return g_geom.Master(); }
 
+TransformPointProc TransformPointFetched() { return Geom()->transform_point; }
+
 GeomContext *GeomCurrent() { return g_context.Get(); }
 
 VtStatus GeomContextFree(void *copy) {

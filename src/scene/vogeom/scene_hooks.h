@@ -4,6 +4,7 @@
 // caches.
 #pragma once
 
+#include "scene/vogeom/face.h"
 #include "scene/vogeom/scene.h"
 
 namespace vo {
@@ -24,6 +25,12 @@ VtStatus PolygonAngleCompute(VtPrimitive *p, VtPolygon *polygon, float *angle);
 // Vertex normals by the normal-generation flags (reset of vertex normal 1030
 // with no vertex).
 VtStatus VertexNormalsGenerate(VtPrimitive *p);
+// Vertex normals as the sum of the stored plane normals of the polygons
+// that reference each vertex, normalised (the average method); answers 0
+// and changes nothing when the layout lacks what it needs.
+VtStatus VertexNormalsAverage(VtPrimitive *p);
+// The crease method (crease.cpp).
+VtStatus VertexNormalsCrease(VtPrimitive *p);
 
 // ---- bounds.cpp: bounds of primitives and the scene ------------------------
 
@@ -37,9 +44,6 @@ VtStatus PrimitiveBoundsCompute(VtPrimitive *p, VtBounds *box);
 // box, the world distance that the pixel offset spans there. Without a view
 // module the box is left as it is.
 VtStatus LineBoundsWiden(VtPrimitive *p, VtBounds *box);
-// Marks the cached scene bounds stale: the scene list is set, or anything
-// that may move a primitive changes.
-void SceneBoundsInvalidate();
 
 // ---- edges.cpp: shared edges ---------------------------------------------
 

@@ -33,7 +33,7 @@ void WorldOf(const CutPrimitive &c, const void *vertex, double out[3]) {
   float at[3] = {model[0], model[1], model[2]};
   for (uint32_t i = 0; i < c.transform_count; ++i) {
     float moved[3];
-    if (Geom()->transform_point(moved, at, c.transforms[i]) == 0)
+    if (TransformPointFetched()(moved, at, c.transforms[i]) == 0)
       for (int k = 0; k < 3; ++k) at[k] = moved[k];
   }
   for (int k = 0; k < 3; ++k) out[k] = at[k];

@@ -140,7 +140,7 @@ VtStatus VoVertexSetProperty(VtPrimitive *p, VtVertex *vertex, uint32_t code, co
   // vertex of the primitive.
   if (ElementOwner(vertex, VO_ELEMENT_VERTEX) != p) {
     const uint32_t message =
-        ElementLive(vertex, VO_ELEMENT_VERTEX) ? geom_msg::kElementForeign : geom_msg::kElementNotLive;
+        ElementLive(vertex, VO_ELEMENT_VERTEX) ? messages::kElementForeign : messages::kElementNotLive;
     Post(VO_STATUS_BAD_ARGUMENT, message, VO_MODULE_POLYGONS, static_cast<const void *>(vertex),
          static_cast<const void *>(p));
     return VO_STATUS_BAD_ARGUMENT;
