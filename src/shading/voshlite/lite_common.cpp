@@ -4,7 +4,6 @@
 #include "shading/voshlite/lite_common.h"
 
 #include "shading/voshlite/voshlite.h"
-#include "shading/voshslte/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::lite {
