@@ -25,6 +25,7 @@
 #include <vo/vo_shaderlib.h>
 
 #include "kernel/vosystem/face.h"
+#include "shading/shaderlib/patterns.h"
 
 namespace vo::shaderlib {
 
