@@ -144,11 +144,6 @@ VtStatus MeshesTake(ObjectState *st, VtReference *list, Saved *saved) {
   return walked | status;
 }
 
-VtMaterial *DefaultMaterialNow() {
-  shader::ShadingContext *s = shader::StateGet();
-  return s != nullptr ? shader::DefaultMaterial(s) : nullptr;
-}
-
 VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list);
 
 VtStatus ListEncode(const DataObjectType *, uint32_t type_id, void *value, VtObjectStream *s) {
@@ -189,7 +184,7 @@ VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list) {
   if (!Failed(status)) status |= ItemWrite(s, type_id, VO_OBJECT_NAT32, &lengths[1]);
   if (!Failed(status)) status |= BytesWrite(s, packed, lengths[0]);
   VoDeallocate(packed);
-  VtMaterial *fallback = DefaultMaterialNow();
+  VtMaterial *fallback = shader::DefaultMaterialNow();
   for (VtPrimitive *p : saved.meshes) {
     if (Failed(status)) break;
     VtMaterial *material = VoPrimitiveGetMaterial(p);

@@ -196,11 +196,6 @@ VtStatus ArgumentRead(VtObjectStream *s, uint32_t type_id, VtShader *shader, Sha
   return VoShaderSetArg(shader, parts.label, &parts.value) == 0 ? st : kNotSaved;
 }
 
-bool Installed(uint32_t type, const char *name) {
-  shader::ShadingContext *s = shader::StateGet();
-  return s != nullptr && name != nullptr && shader::ClassFind(s->shared, type, name) != nullptr;
-}
-
 // The shader is made here and entered under the reference id just read.
 // A class that is not installed: every item is read, the shader is null and
 // the read gives 0x20000000.
@@ -217,7 +212,7 @@ VtStatus ShaderDecode(const DataObjectType *t, uint32_t type_id, void *destinati
   if (!Failed(st)) st |= ItemRead(s, type_id, VO_OBJECT_NAT32, &count);
   if (Failed(st)) return st;
   VtShader *shader = nullptr;
-  if (Installed(code, parts.name)) {
+  if (shader::ClassInstalled(code, parts.name)) {
     shader = VoShaderCreate(code, parts.name);
     if (shader == nullptr) return kFailed;
   } else {

@@ -21,7 +21,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vonpr/classes.h"
-#include "shading/voshlite/face.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::npr {
 

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "render/vorenstd/renderer.h"
-#include "shading/voshslte/face.h"
+#include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::renstd {
@@ -201,8 +201,7 @@ bool PrimitiveShares(const RenderFrame *f, VtPrimitive *p, const VtShaderGlobals
     return false;
   // The standard classes shade in the image mode that takes the material's
   // average colour; otherwise only a plain colour.
-  if (f->cls->kind != 1 && !shaderlib::ColourOfPointAlone(g->colourCall.entry, g->colourCall.data)) return false;
-  if (!shaderlib::ReflectanceOfPointAlone(g->reflectanceCall.entry, g->reflectanceCall.data)) return false;
+  if (!shader::PointShadingAlone(g, f->cls->kind != 1)) return false;
   for (const VtLightData *d = g->currentLights; d != nullptr; d = d->nextCurrent) {
     const bool plain = d->kind == VO_LIGHT_DISTANT || d->kind == VO_LIGHT_POINT || d->kind == VO_LIGHT_SPOT ||
                        d->kind == VO_LIGHT_EYE;

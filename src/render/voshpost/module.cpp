@@ -83,11 +83,6 @@ void OwnedFree(VtPostprocessContext *c) {
   c->stencil_lock = c->global_lock = nullptr;
 }
 
-bool TypeKnown() {
-  const shader::ShadingContext *s = shader::StateGet();
-  return s != nullptr && s->shared != nullptr && shader::TypeIndex(s->shared, VO_SHADER_POSTPROCESS) >= 0;
-}
-
 VtStatus Terminate() {
   VtPostprocessContext *c = g_state.Master();
   if (c == nullptr) return 0;
@@ -109,7 +104,7 @@ VtStatus Start() {
   // A start that failed after registering the type finds it known: the
   // kernel keeps a type once registered, so a later start goes on.
   VtStatus st = VoShaderClassCreate(VO_SHADER_POSTPROCESS);
-  if (st != 0 && !TypeKnown()) return st;
+  if (st != 0 && !shader::ShaderTypeRegistered(VO_SHADER_POSTPROCESS)) return st;
   st = 0;
   auto *c = static_cast<VtPostprocessContext *>(VoAllocate(sizeof(VtPostprocessContext)));
   if (c == nullptr) return kNoMemory;

@@ -20,10 +20,12 @@
 #include <span>
 #include <type_traits>
 
+#include <vo/vo_multit.h>
 #include <vo/vo_shader.h>
 #include <vo/vo_shaderlib.h>
 
 #include "kernel/vosystem/face.h"
+#include "shading/shaderlib/patterns.h"
 
 namespace vo::shaderlib {
 
@@ -187,6 +189,19 @@ VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *valu
 // bits per pixel and rows at least as long as their pixels.
 const char *ImageRefusal(const VtImage *image);
 
+// The frame's image check: true when the image is one of the driver
+// framework's live images; false for a null, destroyed or foreign address,
+// and before the framework starts.
+bool ImageIsLive(const VtImage *image);
+
+// Textures and shadow-map sampling, from the modules that make them.
+VtTexture *TextureRead(const char *name, uint32_t channels);
+VtTexture *TextureCreate(VtImage *image, uint32_t channels);
+void TextureDestroy(VtTexture *texture);
+void TextureSamplePoint(float *out, uint32_t count, VtTexture *texture);
+void TextureSampleArea(float *out, uint32_t count, VtTexture *texture);
+double LightSampleShadow(float u, float v, float depth, VtLightData *light, VtShadowMap *window);
+
 // A table of floats shared by the instances of a class (jitter and noise
 // tables), kept by the class's module in its own record, with its count of
 // users.
@@ -287,6 +302,13 @@ inline void Set3(float *to, float x, float y, float z) {
   to[2] = z;
 }
 inline void Copy3(float *to, const float *from) { Set3(to, from[0], from[1], from[2]); }
+
+// A colour a shader stood in for is evaluated into a local; outside a
+// threaded pass the instance also keeps it (a get of the argument answers
+// the colour last given), on the workers of one it is read-only.
+inline void ShadedKeep(float *instance, const float *shaded, const VtShader *shader) {
+  if (shader != nullptr && VoMultiThreadIsActive() == 0) Copy3(instance, shaded);
+}
 
 // The lights of the current light list whose class is one of the display
 // names and whose "scattering" argument is on, each with its name, until the

@@ -13,9 +13,7 @@
 #include <cmath>
 #include <limits>
 
-#include "output/vodriver/face.h"
 #include "shading/voshader/face.h"
-#include "shading/voshslte/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::shaderlib {
@@ -268,7 +266,7 @@ VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *valu
 }
 
 const char *ImageRefusal(const VtImage *image) {
-  if (!driver::ImageIsLive(image)) return "not a live image";
+  if (!ImageIsLive(image)) return "not a live image";
   if (image->width <= 0 || image->height <= 0) return "no pixels (zero size)";
   if (image->data == nullptr) return "no pixel data";
   if (image->bits != 8 && image->bits != 24) return "neither 8 nor 24 bits per pixel";
@@ -286,11 +284,6 @@ constinit thread_local int t_nesting = 0;
 // (shared sub-chains can make the walk exponential): refused beyond.
 constexpr int kWalkBudget = 4096;
 
-bool Live(const VtShader *shader) {
-  shader::ShadingContext *s = shader::StateGet();
-  return s != nullptr && shader::ShaderLive(s, shader);
-}
-
 // True when the shader is the instance or reaches it through the shaders
 // its arguments hold (or the walk runs out of budget).
 bool Reaches(VtShader *shader, const void *instance, int *budget) {
@@ -304,14 +297,14 @@ bool Reaches(VtShader *shader, const void *instance, int *budget) {
     VtTypedValue v{};
     if (VoShaderGetArg(shader, static_cast<const char **>(labels)[i], &v) != 0 || v.type != VtGenericPtr) continue;
     auto *held = static_cast<VtShader *>(v.value.p);
-    if (held != nullptr && held != shader && Live(held) && Reaches(held, instance, budget)) return true;
+    if (held != nullptr && held != shader && shader::ShaderIsLive(held) && Reaches(held, instance, budget)) return true;
   }
   return false;
 }
 
 bool Holdable(VtShader *shader, uint32_t type, const void *instance) {
   if (shader == nullptr) return true;
-  if (!Live(shader)) return false;
+  if (!shader::ShaderIsLive(shader)) return false;
   if (type != 0 && (shader->cls == nullptr || shader->cls->type != type)) return false;
   int budget = kWalkBudget;
   return !Reaches(shader, instance, &budget);

@@ -5,7 +5,7 @@
 // not look at the prepared flag: the texture is the one made at the last
 // reset.
 
-#include "shading/voshslte/face.h"
+#include "shading/shaderlib/face.h"
 
 namespace vo::shaderlib {
 

@@ -1,5 +1,41 @@
-// The shader kernel's face: what renderers and shader libraries ask of it.
+// The shader kernel's face: what renderers, shader libraries and the object
+// files ask of it beyond its exported procedures. Each question is answered
+// for the calling context; those that read the kernel's state answer "none"
+// while it is not started, posting nothing (ShaderTypeKnown excepted).
 #pragma once
 
-#include "shading/voshader/voshader.h"
+#include <cstdint>
+
+#include <vo/vo_shader.h>
+
 #include "shading/voshader/jitter.h"
+
+namespace vo::shader {
+
+// True when the shader kernel knows the type code (a library asks before
+// registering classes of a type another module brings).
+bool ShaderTypeKnown(uint32_t type);
+// The same question for a module that may run without the kernel: false,
+// and nothing posted, while the kernel is not started.
+bool ShaderTypeRegistered(uint32_t type);
+// Whether a class of the type is installed under the display name (a second
+// reflectance is looked for among the reflectances).
+bool ClassInstalled(uint32_t type, const char *name);
+// Whether the shader is one of the kernel's live shaders.
+bool ShaderIsLive(const VtShader *shader);
+
+// The kernel's default material, made on first use; null when it cannot be
+// made.
+VtMaterial *DefaultMaterialNow();
+
+// The count of outer images set up in this context: a value kept with a
+// report or a memo is stale once it moves.
+uint32_t ImageSerial();
+
+// Whether the material calls set up in the globals read nothing of the point
+// beyond its position, normal, colour globals, the view and the lights: the
+// reflectance, and the colour too when asked. A renderer shares such a
+// point's shading among the polygons of a vertex.
+bool PointShadingAlone(const VtShaderGlobals *g, bool colourToo);
+
+}  // namespace vo::shader

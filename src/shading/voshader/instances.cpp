@@ -173,6 +173,11 @@ bool ShaderLive(ShadingContext *s, const VtShader *shader) {
   return s->shared->live.count(shader) != 0;
 }
 
+bool ShaderIsLive(const VtShader *shader) {
+  ShadingContext *s = StateGet();
+  return s != nullptr && ShaderLive(s, shader);
+}
+
 bool ContextLightCopy(const ShadingContext *s, const VtShader *shader) {
   if (!s->is_copy) return false;
   for (const VtShader *light = s->light_head; light != nullptr; light = light->link)

@@ -204,6 +204,11 @@ VtMaterial *DefaultMaterial(ShadingContext *s) {
   return m;
 }
 
+VtMaterial *DefaultMaterialNow() {
+  ShadingContext *s = StateGet();
+  return s != nullptr ? DefaultMaterial(s) : nullptr;
+}
+
 VtStatus MaterialsStart(ShadingContext *s) {
   static constexpr float kX[3] = {1, 0, 0}, kY[3] = {0, 1, 0}, kMinusY[3] = {0, -1, 0};
   std::memcpy(s->default_dPds, kX, sizeof kX);

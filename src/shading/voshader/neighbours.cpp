@@ -1,11 +1,14 @@
 // What the shader kernel asks of other modules: the services cached when
 // callbacks change (ray tracer, transforms, driver poll, filter module, work
 // farm). Each stand-in answers "nothing yet" or what the missing module would
-// leave; replacing one is a change in this file only.
+// leave; replacing one is a change in this file only. Also which of the
+// super-lite library's classes shade a point from the point alone: only that
+// library knows its entries.
 
 #include <vo/vo_view.h>
 
 #include "shading/voshader/voshader.h"
+#include "shading/voshslte/face.h"
 
 namespace vo::shader {
 
@@ -88,5 +91,10 @@ VtStatus CallbackCacheRead(ShadingContext *s) {
 }
 
 bool ShaderColourAccepted() { return VoModuleCompatibilityGet(VO_MODULE_CLASSIC) == 0; }
+
+bool PointShadingAlone(const VtShaderGlobals *g, bool colourToo) {
+  if (colourToo && !shaderlib::ColourOfPointAlone(g->colourCall.entry, g->colourCall.data)) return false;
+  return shaderlib::ReflectanceOfPointAlone(g->reflectanceCall.entry, g->reflectanceCall.data);
+}
 
 }  // namespace vo::shader

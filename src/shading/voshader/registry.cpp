@@ -215,6 +215,16 @@ bool ShaderTypeKnown(uint32_t type) {
   return shared != nullptr && TypeIndex(shared, type) >= 0;
 }
 
+bool ShaderTypeRegistered(uint32_t type) {
+  const ShadingContext *s = StateGet();
+  return s != nullptr && s->shared != nullptr && TypeIndex(s->shared, type) >= 0;
+}
+
+bool ClassInstalled(uint32_t type, const char *name) {
+  ShadingContext *s = StateGet();
+  return s != nullptr && name != nullptr && ClassFind(s->shared, type, name) != nullptr;
+}
+
 VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const char *name) {
   const int index = TypeIndex(shared, type == VO_SHADER_SECOND_REFLECTANCE ? VO_SHADER_REFLECTANCE : type);
   if (index < 0 || name == nullptr) return nullptr;

@@ -412,6 +412,11 @@ VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *p, VtShaderGlobals *g) {
   return 0;
 }
 
+uint32_t ImageSerial() {
+  const ShadingContext *s = StateGet();
+  return s != nullptr ? s->image_serial : 0;
+}
+
 }  // namespace vo::shader
 
 namespace vo {

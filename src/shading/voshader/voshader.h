@@ -18,6 +18,7 @@
 #include <vo/vo_shader.h>
 
 #include "kernel/vosystem/face.h"
+#include "shading/voshader/face.h"
 #include "shading/voshader/imaging.h"
 
 // A material (private to the kernel; renderers read it through the
@@ -357,9 +358,6 @@ void TypesStop(ShaderShared *shared);
 // answers its own index; ClassFind searches the reflectance classes for it).
 int TypeIndex(const ShaderShared *shared, uint32_t code);
 VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const char *name);
-// True when the shader kernel knows the type code (a library asks before
-// registering classes of a type another module brings).
-bool ShaderTypeKnown(uint32_t type);
 
 // --- instances.cpp ----------------------------------------------------------
 bool ShaderLive(ShadingContext *s, const VtShader *shader);

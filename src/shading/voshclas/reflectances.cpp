@@ -11,7 +11,6 @@
 
 #include <algorithm>
 
-#include "output/vodriver/face.h"
 #include "shading/voshclas/voshclas.h"
 #include "kernel/vosystem/face.h"
 

@@ -11,7 +11,6 @@
 // was set, never again while shading, so flakes stay where they are from
 // pixel to pixel and image to image whatever the flake colour's shader does.
 
-#include "shading/voshlite/snow.h"
 #include "shading/voshlite/voshlite.h"
 
 namespace vo::lite {
@@ -191,34 +190,5 @@ const ClassDescription kCloudsBackground{"vxs_clouds_background", "clouds", VO_S
                                          kCbXiYi,
                                          PreparedAtRender<kCloudsDefault, kCloudsFields>(&CloudsEvaluate,
                                                                                          &CloudsPrepare)};
-
-float ScaleFrequency(float scale) { return std::fabs(scale) < 0.0001f ? 1.0f : 1.0f / scale; }
-
-void SnowTableFill(float *table) {
-  for (uint32_t i = 0; i < kSnowTable; ++i) table[i] = VoRandomFloat() - 0.5f;
-}
-
-void SnowLayersMake(SnowLayers *s, float size, float density, float noise_amplitude, float noise_scale, bool draw) {
-  s->radius2 = size * size / 4;
-  s->gap = 1 - size;
-  s->noise2 = noise_amplitude * noise_amplitude;
-  s->noiseK = ScaleFrequency(noise_scale);
-  if (draw)
-    for (uint8_t &flag : s->flags) flag = VoRandomFloat() < density ? 1 : 0;
-}
-
-void FlakeLayer(const SnowLayers *s, const float *table, float k, const float flake[3], float amount,
-                VtShaderGlobals *g) {
-  const double X = static_cast<double>(k) * g->xi, Y = static_cast<double>(k) * g->yi;
-  const int32_t i = CellIndex(X, Y, 230, 0);
-  if (s->flags[i] == 0) return;
-  const double ex = 0.5 - Wrap(X + table[i] * s->gap, 1.0), ey = 0.5 - Wrap(Y + table[i + 1] * s->gap, 1.0);
-  const double d2 = ex * ex + ey * ey;
-  if (!(d2 < s->radius2)) return;
-  const double f = s->noiseK, v = VoNoise2(f * g->xi, f * g->yi) * s->noise2 + d2;
-  if (!(v < s->radius2)) return;
-  const float w = v < 0 ? 0.4f : static_cast<float>(1 - (1 - (0.6 * v / s->radius2 + 0.4)) * amount);
-  Mix(g->Co, flake, g->Co, w);
-}
 
 }  // namespace vo::lite

@@ -4,7 +4,6 @@
 #include "shading/voshlite/lite_common.h"
 
 #include "shading/voshlite/voshlite.h"
-#include "shading/voshslte/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::lite {
@@ -25,12 +24,6 @@ float Folded(float a) {
   return x > 0.5f ? 1 - x : x;
 }
 
-int64_t FloorMod127(double z) {
-  if (!std::isfinite(z)) return 0;
-  const double m = std::fmod(std::floor(z), 127.0);
-  return static_cast<int64_t>(m < 0 ? m + 127.0 : m);
-}
-
 }  // namespace
 
 Entries BaseEntries(VtShaderDataProc evaluate) {
@@ -38,12 +31,6 @@ Entries BaseEntries(VtShaderDataProc evaluate) {
 }
 
 void TablesInstall() { g_tables.SetMaster(&g_record); }
-
-int32_t CellIndex(double x, double y, int32_t row, int32_t extra) {
-  const int64_t fx = std::isfinite(x) ? FloorMod127(x) : 0, fy = std::isfinite(y) ? FloorMod127(y) : 0;
-  const int64_t b = fx + (row % 127) * fy + extra % 127;
-  return static_cast<int32_t>(((b % 127) + 127) % 127);
-}
 
 float HardChecker(float s, float t, float k) {
   const float a = Wrap(s * k, 1.0f), b = Wrap(t * k, 1.0f);

@@ -1,11 +1,9 @@
-// What the lite library's classes share: the wrapping of a coordinate by a
-// period, the reciprocal and period guards, the cell index of a brick or
-// flake, the hard and filtered checkers, the weight of a brick or grid cell,
-// the shadeable colours of a class, and the tables shared by a class's
-// instances.
+// What the lite library's classes share: the period guard, the hard and
+// filtered checkers, the weight of a brick or grid cell, the shadeable
+// colours of a class, and the tables shared by a class's instances. The
+// wrapping by a period, the colour mix, the cell index and the marble spline
+// are the shader libraries' shared pattern pieces (shaderlib/patterns.h).
 //
-// Wrap answers [0, p) in the precision it is given (a remainder that rounds
-// up to p is 0), so a pattern indexed by it never reaches past its period.
 // Shared tables live in the module's one record (vo::ModuleState), are made
 // and given back on the application's thread and only read while shading;
 // an instance gives back only a reference it took.
@@ -20,20 +18,8 @@ namespace vo::lite {
 
 using namespace shaderlib;
 
-// x wrapped by the period p (p > 0) into [0, p); NaN stays NaN.
-template <class F>
-F Wrap(F x, F p) {
-  F m = std::fmod(x, p);
-  if (m < 0) m += p;
-  return m >= p ? F(0) : m;
-}
-
 // A period of at least 0.0001 in magnitude (its sign dropped).
 inline float Period(float p) { return std::fabs(p) < 0.0001f ? 0.0001f : std::fabs(p); }
-
-// (fl(x) + row fl(y) + extra) modulo 127, in 0..126, without integer
-// overflow; a non-finite coordinate counts as cell 0.
-int32_t CellIndex(double x, double y, int32_t row, int32_t extra);
 
 // 1 when (s k) and (t k) fall in halves of different parity, else 0.
 float HardChecker(float s, float t, float k);
@@ -80,11 +66,6 @@ struct Cell {
 Cell CellMake(float scale, float width, float height, float mortar, bool brick);
 // The weight of the grid cell at (s, t).
 float GridWeight(const Cell &c, float s, float t);
-
-// out = a + (b - a) w, per channel.
-inline void Mix(float *out, const float *a, const float *b, float w) {
-  for (int i = 0; i < 3; ++i) out[i] = a[i] + (b[i] - a[i]) * w;
-}
 
 // The n colours of this call into out: the instance's, with the shaders
 // standing in for them evaluated over them. On the workers of a threaded

@@ -13,9 +13,7 @@
 
 #include <vo/vo_driver.h>
 
-#include "output/vodriver/face.h"
 #include "shading/voshlite/voshlite.h"
-#include "shading/voshslte/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::lite {
@@ -108,7 +106,7 @@ VtStatus ScaledPrepare(void *block) {
   (void)ScaledRelease(b);
   VtImage *image = b->names.handle.image;
   if (image != nullptr) {
-    if (!driver::ImageIsLive(image)) {
+    if (!ImageIsLive(image)) {
       Post(VO_CLASS_WARNING, messages::kLiteImageUnusable, VO_MODULE_LITE, kScaledIdentifier, "image",
            "not a live image");
       return 0;

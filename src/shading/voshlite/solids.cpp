@@ -5,9 +5,9 @@
 // A spline parameter that is not a number is refused before the spline (the
 // colour is then red, as for one outside [0, 1]). Chrome takes |R . u| up to
 // one step of rounding above 1 as 1: a reflection along the vector is not a
-// failure.
+// failure. The marble spline and the blue marble and simple wood colours at
+// a point are shared with the NPR library (shaderlib/patterns.cpp).
 
-#include "shading/voshlite/solids.h"
 #include "shading/voshlite/voshlite.h"
 #include "kernel/vosystem/face.h"
 
@@ -16,7 +16,6 @@ namespace vo::lite {
 namespace {
 
 constexpr float kRed[3] = {1, 0, 0};
-constexpr uint32_t kKnots = 13;
 
 struct Marble {
   int32_t prepared;
@@ -73,10 +72,6 @@ constexpr Field kChromeFields[] = {
     {VtFloat, offsetof(Chrome, mix)},
 };
 
-constexpr VtColour kBlueMarbleKnots[kKnots] = {
-    {0.5f, 0.5f, 0.7f}, {0.5f, 0.5f, 0.7f},   {0.4f, 0.4f, 0.6f},   {0.4f, 0.4f, 0.6f}, {0.4f, 0.4f, 0.6f},
-    {0.5f, 0.5f, 0.7f}, {0.5f, 0.5f, 0.7f},   {0.3f, 0.3f, 0.52f},  {0.3f, 0.3f, 0.52f}, {0.2f, 0.2f, 0.4f},
-    {0.2f, 0.2f, 0.4f}, {0.5f, 0.5f, 0.7f},   {0.2f, 0.2f, 0.4f}};
 constexpr VtColour kChromeKnots[kKnots] = {
     {0.25f, 0.25f, 0.25f}, {0.25f, 0.25f, 0.25f}, {0.9f, 0.9f, 0.9f}, {0.3f, 0.3f, 0.3f},  {0.4f, 0.4f, 0.4f},
     {0.25f, 0.25f, 0.25f}, {0.85f, 0.85f, 0.85f}, {0.15f, 0.15f, 0.26f}, {1, 1, 1},       {0.1f, 0.1f, 0.2f},
@@ -85,19 +80,6 @@ constexpr VtColour kChromeKnots[kKnots] = {
 constexpr float kVeinOffsets[kKnots][3] = {
     {}, {}, {0.5f, 0.5f, 0.6f}, {0.3f, 0.3f, 0.38f}, {0.2f, 0.2f, 0.225f}, {0.1f, 0.1f, 0.1f}, {0.06f, 0.06f, 0.06f},
     {0.1f, 0.1f, 0.1f}, {-0.2f, -0.25f, -0.2f}, {-0.5f, -0.4f, -0.5f}, {-0.3f, -0.3f, -0.3f}, {}, {-0.1f, -0.1f, -0.1f}};
-
-// The colour of the marble spline for a turbulence t above its threshold:
-// knot 0 below, the spline over [0, 1] of 4t, knot 11 beyond; false (and
-// red) when t is not a number or the spline refuses.
-bool MarbleColour(float *out, float t, const VtColour *knots) {
-  if (t < 0) return Copy3(out, &knots[0].red), true;
-  t *= 4;
-  if (t > 1) return Copy3(out, &knots[11].red), true;
-  VtColour c;
-  if (!(t >= 0) || VoSplineColour(&c, t, kKnots, knots) == 0) return Copy3(out, kRed), false;
-  Copy3(out, &c.red);
-  return true;
-}
 
 VtStatus BaseColourEvaluate(void *) {
   VtShaderGlobals *g = VoShaderGetGlobals();
@@ -267,24 +249,6 @@ const ClassDescription kMarble{"vxs_marble_colour", "marble", VO_SHADER_COLOUR, 
 const ClassDescription kSimpleWood{"vxs_simple_wood_colour", "simple wood", VO_SHADER_COLOUR, kWoodLabels, kCoP,
                                    PreparedAtRender<kWoodDefault, kWoodFields>(&WoodEvaluate,
                                                                                &exported::VoSimpleWoodColourPrepare)};
-
-void BlueMarbleColourAt(const VtBlueMarbleParams *b, const float *point, float out[3]) {
-  float q[3];
-  vec::Scale(point, b->k, q);
-  (void)MarbleColour(out, VoTurbulence3(q, static_cast<uint32_t>(b->detail.i)) - 0.375f, kBlueMarbleKnots);
-}
-
-void SimpleWoodColourAt(const VtSimpleWoodParams *b, const float light[3], const float dark[3], const float *point,
-                        float out[3]) {
-  float d[3], d10[3];
-  Set3(d, point[0] - b->point[0], point[1] - b->point[1], point[2] - b->point[2]);
-  const float a = Dot(d, b->unitAxis), r2 = Dot(d, d) - a * a;
-  const float r = r2 > 0 ? std::sqrt(r2) : 0;
-  vec::Scale(d, 10, d10);
-  const float f = Wrap(static_cast<float>(VoNoise3(d10) * b->noise + b->k * r), 1.0f);
-  const double w = VoSmoothStep(0, 0.8, f) * (1 - VoSmoothStep(0.83, 0.9, f));
-  Mix(out, dark, light, static_cast<float>(w));
-}
 
 }  // namespace vo::lite
 

@@ -7,7 +7,6 @@
 // reads with three.
 
 #include "shading/voshlite/voshlite.h"
-#include "shading/voshslte/face.h"
 
 namespace vo::lite {
 

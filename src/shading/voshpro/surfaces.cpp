@@ -14,8 +14,7 @@ std::atomic<uint32_t> g_generation{0};
 }  // namespace
 
 bool FirstInImage(std::atomic<uint64_t> &report) {
-  const shader::ShadingContext *s = shader::StateGet();
-  const uint64_t image = (uint64_t{g_generation.load()} << 32) | ((s != nullptr ? s->image_serial : 0) + 1u);
+  const uint64_t image = (uint64_t{g_generation.load()} << 32) | (shader::ImageSerial() + 1u);
   return report.exchange(image) != image;
 }
 

@@ -10,7 +10,7 @@
 #include "npr_fixture.h"
 #include "render/vonpr/classes.h"
 #include "shading/voshlite/lite_common.h"
-#include "shading/voshlite/snow.h"
+#include "shading/shaderlib/face.h"
 #include "kernel/vosystem/message_numbers.h"
 
 namespace vo::test {

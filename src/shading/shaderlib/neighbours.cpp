@@ -1,8 +1,12 @@
-// What the shader libraries ask of the shader kernel's image services:
-// textures and the sampling of lights' shadow maps, in the library's
-// argument forms (unsigned counts, float positions).
+// What the shader libraries ask of the modules that make images: textures
+// and the sampling of lights' shadow maps from the shader kernel, in the
+// libraries' argument forms (unsigned counts, float positions), and whether
+// an image handle is one of the driver framework's live images (that
+// framework is of a later layer, reached from this file only).
 
-#include "shading/voshslte/voshslte.h"
+#include "shading/shaderlib/face.h"
+
+#include "output/vodriver/face.h"
 
 namespace vo::shaderlib {
 
@@ -24,5 +28,7 @@ void TextureSampleArea(float *out, uint32_t count, VtTexture *texture) {
 double LightSampleShadow(float u, float v, float depth, VtLightData *light, VtShadowMap *window) {
   return VoLightSampleShadow(u, v, depth, light, window);
 }
+
+bool ImageIsLive(const VtImage *image) { return driver::ImageIsLive(image); }
 
 }  // namespace vo::shaderlib
