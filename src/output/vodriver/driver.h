@@ -247,10 +247,6 @@ VtProc DefaultProcedure(const DriverState *s, uint32_t code);
 VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot);
 void BeginFrameRecord(VtDriverRecord *r, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
 bool IsNullProcedure(const DriverState *s, uint32_t code, VtProc p);
-void ColourToBytes(const float *colour, uint8_t *bytes);
-// n float components to n bytes as a colour component converts (also the
-// screen buffers' byte channels), sixteen at a time.
-void BytesFromFloats(const float *in, uint8_t *out, size_t n);
 
 // Framework (framework.cpp).
 VtStatus FrameworkStart();
