@@ -519,8 +519,7 @@ VtStatus WorkerRun(void *) {
   const VtPostprocessContext *c = State();
   Worker w{};
   w.pass = c != nullptr ? static_cast<Pass *>(c->pass) : nullptr;
-  const ray::RayContext *master = ray::MasterContext();
-  const bool held = master != nullptr && master->prepared;
+  const bool held = ray::MasterScenePrepared();
   bool shading = false, scene = false;
   if (w.pass == nullptr || w.pass->stencil == nullptr) st |= VO_STATUS_UNAVAILABLE;
   if (st == 0) {
