@@ -1,5 +1,6 @@
 // The driver framework's private records: the driver record, the
-// framework's state, the code-to-slot table and the typed slot callers.
+// framework's state, the code-to-slot table and the typed slot callers
+// (the slot list and the forms of the operations are in operations.h).
 //
 // Invariants a reader must know:
 // - every operation slot of a built record holds a procedure of its code's
@@ -19,6 +20,7 @@
 #include <vo/vo_driver.h>
 
 #include "output/vodriver/colour_conversion.h"
+#include "output/vodriver/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::driver {
@@ -40,27 +42,6 @@ constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 constexpr VtStatus kSubRegionState = 0x20000010;  // a sub-region begun twice or ended unbegun
 constexpr VtStatus kInterrupted = VO_COND_INTERRUPTED;
 
-// The operation codes with a slot, in slot order, each with its form.
-#define VO_DRIVER_SLOTS(X)                                                                              \
-  X(0x1a001a, VtDriverNoArgProc) X(0x1a0007, VtDriverNoArgProc) X(0x1a0008, VtDriverByteProc)           \
-  X(0x1a0009, VtDriverByteProc) X(0x1a000a, VtDriverColourBytesProc)                                    \
-  X(0x1a000b, VtDriverColourBytesProc) X(0x1a000c, VtDriverColourProc) X(0x1a000d, VtDriverColourProc)  \
-  X(0x1a0001, VtDriverNoArgProc) X(0x1a0002, VtDriverNoArgProc) X(0x1a001b, VtDriverWordProc)           \
-  X(0x1a0003, VtDriverFrameProc) X(0x1a0004, VtDriverNoArgProc) X(0x1a0018, VtDriverImageProc)          \
-  X(0x1a0019, VtDriverImageProc) X(0x1a001c, VtDriverRasterLineProc) X(0x1a001d, VtDriverPointLineProc) \
-  X(0x1a001e, VtDriverPointLineProc) X(0x1a0011, VtDriverRasterPointProc) X(0x1a0012, VtDriverPointProc) \
-  X(0x1a0013, VtDriverPointProc) X(0x1a0005, VtDriverWordProc) X(0x1a0006, VtDriverNoArgProc)           \
-  X(0x1a000e, VtDriverRowProc) X(0x1a0010, VtDriverRowProc) X(0x1a000f, VtDriverRowProc)                \
-  X(0x1a0015, VtDriverWordProc) X(0x1a0016, VtDriverReadLineProc) X(0x1a0017, VtDriverMessageProc)      \
-  X(0x1a0020, VtDriverKindProc) X(0x1a001f, VtDriverByteProc) X(0x1a0021, VtDriverThreeWordProc)        \
-  X(0x1a0022, VtDriverDrawProc) X(0x1a0023, VtDriverNoArgProc) X(0x1a0024, VtDriverThreeWordProc)       \
-  X(0x1a0025, VtDriverFourWordProc) X(0x1a0026, VtDriverNoArgProc) X(0x1a002b, VtDriverWordProc)        \
-  X(0x1a002c, VtDriverWordProc) X(0x1a002d, VtDriverColourMapEntriesProc)                               \
-  X(0x1a002e, VtDriverColourMapImageProc) X(0x1a0031, VtDriverWordProc) X(0x1a002f, VtDriverPrimitiveProc) \
-  X(0x1a0030, VtDriverTwoWordProc) X(0x1a0032, VtDriverRowProc) X(0x1a0033, VtDriverWordProc)           \
-  X(0x1a0034, VtDriverTwoWordProc) X(0x1a0036, VtDriverSubRegionProc) X(0x1a0037, VtDriverNoArgProc)    \
-  X(0x1a0038, VtDriverBlockProc)
-
 // The codes in slot order (also the order in which a new driver is asked
 // for its procedures).
 #define VO_DRIVER_CODE_ENTRY(code, form) code,
@@ -80,38 +61,9 @@ constexpr std::array<int8_t, kLastCode - kFirstCode + 1> kCodeSlot = [] {
 constexpr int SlotOf(uint32_t code) {
   return code >= kFirstCode && code <= kLastCode ? kCodeSlot[code - kFirstCode] : -1;
 }
-
+// The slot of a code of the slot list, fixed when compiled.
 template <uint32_t Code>
-struct Op;
-#define VO_DRIVER_OP_ENTRY(code, form)              \
-  template <>                                       \
-  struct Op<code> {                                 \
-    using Proc = form;                              \
-    static constexpr int kSlot = SlotOf(code);      \
-  };
-VO_DRIVER_SLOTS(VO_DRIVER_OP_ENTRY)
-#undef VO_DRIVER_OP_ENTRY
-
-// A procedure of a given form that answers a constant.
-template <class P, int64_t Value>
-struct Answer;
-template <class R, class... A, int64_t Value>
-struct Answer<R (*)(A...), Value> {
-  static R Call(A...) { return static_cast<R>(Value); }
-};
-
-// The procedure a driver's table gives for a code with a slot (null for
-// other codes): Table::Get<Code>() for each code of the slot list.
-template <class Table>
-VtProc ProcedureByCode(uint32_t code) {
-  switch (code) {
-#define VO_DRIVER_PICK(c, form) \
-  case c: return Table::template Get<c>();
-    VO_DRIVER_SLOTS(VO_DRIVER_PICK)
-#undef VO_DRIVER_PICK
-    default: return nullptr;
-  }
-}
+constexpr int kSlotOf = SlotOf(Code);
 
 }  // namespace vo::driver
 
@@ -143,11 +95,11 @@ namespace vo::driver {
 
 template <uint32_t Code>
 inline typename Op<Code>::Proc Slot(const VtDriverRecord *r) {
-  return reinterpret_cast<typename Op<Code>::Proc>(r->operations[Op<Code>::kSlot]);
+  return reinterpret_cast<typename Op<Code>::Proc>(r->operations[kSlotOf<Code>]);
 }
 template <uint32_t Code>
 inline void SlotSet(VtDriverRecord *r, typename Op<Code>::Proc p) {
-  r->operations[Op<Code>::kSlot] = reinterpret_cast<VtProc>(p);
+  r->operations[kSlotOf<Code>] = reinterpret_cast<VtProc>(p);
 }
 
 enum SubRegionMode : uint32_t { kNoSubRegion = 0, kOwnSubRegion = 1, kIgnored = 2, kCollected = 3 };
@@ -246,10 +198,6 @@ VtProc DefaultProcedure(const DriverState *s, uint32_t code);
 VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot);
 void BeginFrameRecord(VtDriverRecord *r, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
 bool IsNullProcedure(const DriverState *s, uint32_t code, VtProc p);
-void ColourToBytes(const float *colour, uint8_t *bytes);
-// n float components to n bytes as a colour component converts (also the
-// screen buffers' byte channels), sixteen at a time.
-void BytesFromFloats(const float *in, uint8_t *out, size_t n);
 
 // Framework (framework.cpp).
 VtStatus FrameworkStart();
@@ -260,19 +208,8 @@ void CallbacksAnnounce();
 const char *ControlName(uint32_t code, char *buffer, size_t size);
 VtStatus StateCopy(void *state, void **copy);
 VtStatus StateCopyFree(void *copy);
-// Makes the driver current in the calling context without opening, closing
-// or announcing anything (the work farm's workers on their copies).
-VtStatus CurrentSetQuietly(VtDriverRecord *driver);
 
-// Built-in drivers: each answers its own controls, name and look-up, 0 for
-// start and terminate, and passes every other query to VoEntryDriver.
-struct BuiltInDriver {
-  const char *name;
-  VtControlSetProc control_set;
-  VtControlGetProc control_get;
-  VtDriverLookupProc lookup;  // null: the driver gives no operation
-};
-VtStatus BuiltInAnswer(const BuiltInDriver &d, uint32_t query, VtTypedValue *answer);
+// The built-in drivers' query functions (each through BuiltInAnswer).
 VtStatus EntryNullDriver(uint32_t query, VtTypedValue *answer);
 VtStatus EntryMultiDriver(uint32_t query, VtTypedValue *answer);
 VtStatus EntryImageDriver(uint32_t query, VtTypedValue *answer);

@@ -19,8 +19,8 @@
 
 #include <vo/vo_driver.h>
 
-#include "output/vodriver/driver.h"
 #include "output/vodriver/image_writer.h"
+#include "output/vodriver/operations.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::driver::file {

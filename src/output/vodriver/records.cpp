@@ -8,13 +8,11 @@
 // larger row or shape comes; a row of the usual width allocates nothing.
 
 #include <cmath>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <cstring>
 #include <type_traits>
 
 #include "output/vodriver/driver.h"
+#include "scene/vocolour/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::driver {
@@ -23,49 +21,19 @@ namespace vo::driver {
 // Fallbacks
 // ---------------------------------------------------------------------------
 
-// Below 0 and not a number give 0, 1 and above 255, else c x 255 + 0.5
-// truncated: clamping c x 255 + 0.5 to 0..255 gives the same, and is
-// written so that rows vectorise (not a number fails the first test).
-inline uint8_t ComponentToByte(float c) {
-  float v = c * 255.0f + 0.5f;
-  v = v > 0.0f ? v : 0.0f;
-  v = v < 255.0f ? v : 255.0f;
-  return static_cast<uint8_t>(static_cast<int>(v));
-}
-
-// n components to n bytes: the per-pixel path of the float rows, sixteen
-// components at a time with SSE2 (part of every x86-64 processor). maxps
-// answers its second operand for not a number, so that becomes 0 as above.
-void BytesFromFloats(const float *in, uint8_t *out, size_t n) {
-  size_t i = 0;
-#if defined(__SSE2__)
-  const __m128 scale = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
-  auto four = [&](const float *at) {
-    const __m128 v = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(at), scale), half);
-    return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, zero), scale));
-  };
-  for (; i + 16 <= n; i += 16) {
-    const __m128i low = _mm_packs_epi32(four(in + i), four(in + i + 4));
-    const __m128i high = _mm_packs_epi32(four(in + i + 8), four(in + i + 12));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(low, high));
-  }
-#endif
-  for (; i < n; ++i) out[i] = ComponentToByte(in[i]);
-}
-
 namespace {
 
 VtStatus FloatColour(const VtColour *colour) {
   DriverState *s = State();
   uint8_t b[3] = {0, 0, 0};
-  if (colour != nullptr) ColourToBytes(&colour->red, b);
+  if (colour != nullptr) colour::ColourToBytes(&colour->red, b);
   return Slot<0x1a000a>(Active(s))(b);
 }
 
 VtStatus FloatClearColour(const VtColour *colour) {
   DriverState *s = State();
   uint8_t b[3] = {0, 0, 0};
-  if (colour != nullptr) ColourToBytes(&colour->red, b);
+  if (colour != nullptr) colour::ColourToBytes(&colour->red, b);
   return Slot<0x1a000b>(Active(s))(b);
 }
 
@@ -98,9 +66,9 @@ VtStatus RowFloat(uint32_t y, void *pixels) {
   const auto *in = static_cast<const float *>(pixels);
   uint8_t *out = s->row_bytes;
   if constexpr (Components == 3) {
-    BytesFromFloats(in, out, n * 3);
+    colour::BytesFromFloats(in, out, n * 3);
   } else {
-    for (size_t i = 0; i < n; ++i, in += Components, out += 3) ColourToBytes(in, out);
+    for (size_t i = 0; i < n; ++i, in += Components, out += 3) colour::ColourToBytes(in, out);
   }
   return Slot<0x1a000f>(a)(y, s->row_bytes);
 }
@@ -249,12 +217,6 @@ bool CodeHasWord(uint32_t code) {
 }
 
 }  // namespace
-
-void ColourToBytes(const float *colour, uint8_t *bytes) {
-  bytes[0] = ComponentToByte(colour[0]);
-  bytes[1] = ComponentToByte(colour[1]);
-  bytes[2] = ComponentToByte(colour[2]);
-}
 
 void BeginFrameRecord(VtDriverRecord *r, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   r->region_recorded = 1;

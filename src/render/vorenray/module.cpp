@@ -314,6 +314,10 @@ VtStatus ContextCloneDestroy(void *copy) {
 
 RayContext *Context() { return g_state.Get(); }
 RayContext *MasterContext() { return g_state.Master(); }
+bool MasterScenePrepared() {
+  const RayContext *master = MasterContext();
+  return master != nullptr && master->prepared;
+}
 bool OnWorker(const RayContext *c) { return c->is_clone != 0 && c->threaded != nullptr; }
 
 VtStatus AbortPoll(RayContext *c) {

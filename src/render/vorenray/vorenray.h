@@ -31,6 +31,7 @@
 
 #include "scene/vogeom/face.h"
 #include "kernel/vosystem/face.h"
+#include "render/vorenray/face.h"
 
 static_assert(sizeof(VtRaySceneShare) == 72 && offsetof(VtRaySceneShare, trace) == 8 &&
                   offsetof(VtRaySceneShare, octree) == 32,
@@ -237,24 +238,6 @@ uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *d
                   double far_distance, const void *excluded);
 
 // ---- pass.cpp --------------------------------------------------------------
-// What eye rays are made from, copied from the evaluated view at set-up.
-struct EyeView {
-  double corner[3];  // image-plane point of pixel coordinate (0, 0)
-  double xstep[3];   // per pixel to the right
-  double ystep[3];   // per line down
-  double eye[3];
-  double direction[3];  // the view direction, unit
-  double hither, yon;
-  bool perspective;
-};
-// One eye ray through an image-plane point; near and far bound the hits.
-// A midpoint ray of the full pass under a parallel projection keeps its
-// hither at least 0.001 away from 0.
-void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,
-            double *far_distance, bool midpoint);
-// The eye-ray values of the current view, evaluated; false when the view
-// module answers none.
-bool EyeViewOfCurrentView(EyeView *out);
 // Execute 0x70001 (preview) and 0x70002 (full pass); other codes 0x20000012.
 VtStatus RenderEntry(uint32_t code);
 

@@ -15,7 +15,6 @@
 #include <limits>
 
 #include "scene/vocolour/face.h"
-#include "output/vodriver/face.h"
 #include "render/voscrbuf/screenbuf.h"
 
 namespace vo::sb {
@@ -24,7 +23,7 @@ namespace {
 // Below 0 and NaN give 0, above 1 255, else v x 255 + 0.5 truncated.
 inline uint8_t ToByte(float v) {
   uint8_t b;
-  driver::BytesFromFloats(&v, &b, 1);
+  colour::BytesFromFloats(&v, &b, 1);
   return b;
 }
 
@@ -179,7 +178,7 @@ void ChannelPut(VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n
     default: {
       uint8_t *d = static_cast<uint8_t *>(c.data) + p * k;
       if (step == k) {
-        driver::BytesFromFloats(in, d, static_cast<size_t>(n) * k);
+        colour::BytesFromFloats(in, d, static_cast<size_t>(n) * k);
         return;
       }
       for (uint32_t i = 0; i < n; ++i, d += k, in += step)

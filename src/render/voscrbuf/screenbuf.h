@@ -22,6 +22,7 @@
 #include <vo/vo_screenbuf.h>
 
 #include "kernel/vosystem/face.h"
+#include "render/voscrbuf/face.h"
 
 namespace vo::sb {
 
@@ -103,25 +104,8 @@ VtStatus WriteRGB(Context *c, VtScreenBuffer *b, uint32_t y, const float *src);
 VtStatus WriteRGBA(Context *c, VtScreenBuffer *b, uint32_t y, const float *src);
 VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *src);
 VtStatus WriteRGBZ(Context *c, VtScreenBuffer *b, uint32_t y, const float *src);
-// Reads the region row at image row y in a row format: floats per pixel
-// (3, 4 or 5), the place of alpha and of depth in a pixel (-1 none).
-struct RowFormat {
-  uint32_t step;
-  int alpha;
-  int depth;
-};
-constexpr RowFormat kRGB = {3, -1, -1}, kRGBA = {4, 3, -1}, kRGBZ = {4, -1, 3}, kRGBAZ = {5, 3, 4};
+// Reads the region row at image row y in a row format (face.h).
 VtStatus ReadRow(const VtScreenBuffer *b, uint32_t y, float *out, const RowFormat &format);
-// Reads n pixels of image row y from absolute column x0, whatever the
-// region; a missing alpha or depth plane reads its start value. 0x20000012
-// without a colour plane or outside the image.
-VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out, const RowFormat &format);
-// Writes n pixels of one channel (0 colour, 1 alpha) of image row y from
-// absolute column x0, whatever the region, as VoScreenBufferSetPixel writes
-// each (an accumulating buffer adds weight x value); step floats per pixel
-// of the input. 0x20000012 without the channel or outside the image.
-VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n, const float *in,
-                      size_t step);
 
 // ---- Buffers (buffer.cpp) ----
 void ChannelsFree(VtScreenBuffer *b, uint32_t mask);

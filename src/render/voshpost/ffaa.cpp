@@ -26,7 +26,7 @@
 #include <vo/vo_raytrace.h>
 #include <vo/vo_view.h>
 
-#include "output/vodriver/face.h"
+#include "scene/vocolour/face.h"
 #include "render/vorenray/face.h"
 #include "shading/voshader/face.h"
 #include "render/voshpost/classes.h"
@@ -93,7 +93,7 @@ void PaletteFill(uint8_t palette[256 * 3]) {
     const float rgb[6][3] = {{1, f, 0}, {q, 1, 0}, {0, 1, f}, {0, q, 1}, {f, 0, 1}, {1, 0, q}};
     std::memcpy(colours + 3 * i, rgb[sector], sizeof rgb[0]);
   }
-  driver::BytesFromFloats(colours, palette, sizeof colours / sizeof colours[0]);
+  colour::BytesFromFloats(colours, palette, sizeof colours / sizeof colours[0]);
 }
 
 uint8_t *StencilBytes(VtScreenBuffer *b) {
@@ -153,7 +153,7 @@ VtStatus Display::Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0,
           failed = kRefused;
           break;
         }
-        driver::BytesFromFloats(floats, bytes, size_t{width} * 3);
+        colour::BytesFromFloats(floats, bytes, size_t{width} * 3);
       }
       sending = scan(y, bytes) == 0;
     }
@@ -519,8 +519,7 @@ VtStatus WorkerRun(void *) {
   const VtPostprocessContext *c = State();
   Worker w{};
   w.pass = c != nullptr ? static_cast<Pass *>(c->pass) : nullptr;
-  const ray::RayContext *master = ray::MasterContext();
-  const bool held = master != nullptr && master->prepared;
+  const bool held = ray::MasterScenePrepared();
   bool shading = false, scene = false;
   if (w.pass == nullptr || w.pass->stencil == nullptr) st |= VO_STATUS_UNAVAILABLE;
   if (st == 0) {

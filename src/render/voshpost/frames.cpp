@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "output/vodriver/face.h"
+#include "scene/vocolour/face.h"
 #include "render/voscrbuf/face.h"
 #include "render/voshpost/classes.h"
 #include "kernel/vosystem/face.h"
@@ -139,7 +139,7 @@ void Show(Averaging &a) {
   (void)VoDriverBeginFrame(a.driver, 0, static_cast<int32_t>(a.width) - 1, 0, static_cast<int32_t>(a.height) - 1);
   for (uint32_t y = 0; y < a.height; ++y) {
     if (sb::ReadColumns(a.target, y, 0, a.width, a.rows.other, sb::kRGB) != 0) break;
-    driver::BytesFromFloats(a.rows.other, a.rows.bytes, 3 * static_cast<size_t>(a.width));
+    colour::BytesFromFloats(a.rows.other, a.rows.bytes, 3 * static_cast<size_t>(a.width));
     (void)a.scanline(y, a.rows.bytes);
   }
   (void)VoDriverEndFrame(a.driver);
@@ -297,7 +297,7 @@ VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
     double progress = 0;
     for (uint32_t y = 0; st == 0 && y < facts.height; ++y) {
       st |= sb::ReadColumns(buffer, y, 0, facts.width, rows.other, sb::kRGB);
-      driver::BytesFromFloats(rows.other, rows.bytes, 3 * static_cast<size_t>(facts.width));
+      colour::BytesFromFloats(rows.other, rows.bytes, 3 * static_cast<size_t>(facts.width));
       st |= scanline(y, rows.bytes);
       progress += step;
       (void)VoPostprocessReportProgress(progress);

@@ -61,6 +61,22 @@ TEST_F(SceneServiceTest, PreparingTwiceGathersOnceAndReleasingTwiceOrUnpreparedD
   EXPECT_EQ(g_expansions, 2);  // a walk prepares again, and gathers afresh
 }
 
+// What a pass tracing from outside the ray tracer reads to leave the scene
+// as it found it: prepared exactly between a prepare that gathered and the
+// release; a prepare with tracing off gathers nothing and holds nothing.
+TEST_F(SceneServiceTest, TheApplicationsContextHoldsItsSceneFromAGatheringPrepareToTheRelease) {
+  Scene({Triangle({{0, 0, 5}, {1, 0, 5}, {0, 1, 5}})});
+  EXPECT_FALSE(ray::MasterScenePrepared());
+  ASSERT_EQ(SetBoolean(0x70008, false), 0u);
+  EXPECT_EQ(VoRayTracerScenePrepare(), 0u);
+  EXPECT_FALSE(ray::MasterScenePrepared());
+  ASSERT_EQ(SetBoolean(0x70008, true), 0u);
+  EXPECT_EQ(VoRayTracerScenePrepare(), 0u);
+  EXPECT_TRUE(ray::MasterScenePrepared());
+  EXPECT_EQ(VoRayTracerSceneRelease(), 0u);
+  EXPECT_FALSE(ray::MasterScenePrepared());
+}
+
 TEST_F(SceneServiceTest, TransformedPolygonsAreExpandedProtectedAndGivenBackAtRelease) {
   VtPrimitive *plain = Triangle({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
   VtPrimitive *moved = Triangle({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});

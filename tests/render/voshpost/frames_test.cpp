@@ -12,7 +12,7 @@
 #include <string>
 
 #include "postprocess_fixture.h"
-#include "output/vodriver/driver.h"
+#include "scene/vocolour/face.h"
 #include "render/voshpost/classes.h"
 
 namespace vo::test {
@@ -159,7 +159,7 @@ TEST_F(FramesTest, ArchivesThroughBmpAndTargaReadBackAsTheConvertedBufferAndRepe
       float row[15];
       uint8_t expected[15];
       ASSERT_EQ(VoScreenBufferGetScanRGBFloat(b, y, row), 0u);
-      driver::BytesFromFloats(row, expected, 15);
+      colour::BytesFromFloats(row, expected, 15);
       EXPECT_EQ(std::vector<uint8_t>(image->data + y * image->bytes_per_row, image->data + y * image->bytes_per_row + 15),
                 std::vector<uint8_t>(expected, expected + 15))
           << driver << " row " << y;

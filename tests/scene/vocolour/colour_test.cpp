@@ -1,6 +1,6 @@
 // The colour utilities: RGBE words worked out by hand (including the
 // components an 8-bit exponent cannot hold), random round trips, HSV and
-// HLS both ways.
+// HLS both ways, float components to bytes.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <random>
 
 #include <vo/vo_api.h>
+
+#include "scene/vocolour/face.h"
 
 namespace {
 
@@ -144,6 +146,34 @@ TEST(ColourUtilities, HueModelsConvertBothWaysAndRefuseHuesThatFitNoSector) {
   EXPECT_NEAR(out[0], 15, 1e-4f);
   EXPECT_NEAR(out[1], 1.3f, 1e-6f);
   EXPECT_EQ(out[2], 0.0f);
+}
+
+// Each component is c x 255 + 0.5 truncated and clamped to 0..255; not a
+// number gives 0. A row of 37 components takes two blocks of sixteen and
+// five one at a time, so both paths meet every case.
+TEST(ColourBytes, BlocksOfSixteenAndSingleComponentsGiveTheSameBytes) {
+  struct Case {
+    float c;
+    uint8_t byte;
+  };
+  const Case cases[] = {
+      {-1.0f, 0},   {kNaN, 0},     {-kInf, 0},  {0.0f, 0},    // 0.5 truncates to 0
+      {0.25f, 64},  // 63.75 + 0.5 = 64.25
+      {0.5f, 128},  // 127.5 + 0.5
+      {0.1f, 26},   // 0.1f x 255 rounds to 25.5, + 0.5 = 26
+      {1.0f, 255},  {2.0f, 255},  {kInf, 255},
+  };
+  constexpr size_t kCount = sizeof cases / sizeof cases[0];
+  float row[37];
+  uint8_t bytes[37];
+  for (size_t i = 0; i < 37; ++i) row[i] = cases[i % kCount].c;
+  vo::colour::BytesFromFloats(row, bytes, 37);
+  for (size_t i = 0; i < 37; ++i) EXPECT_EQ(bytes[i], cases[i % kCount].byte) << "component " << i;
+  for (size_t i = 0; i + 3 <= 37; i += 3) {
+    uint8_t rgb[3];
+    vo::colour::ColourToBytes(row + i, rgb);
+    for (size_t k = 0; k < 3; ++k) EXPECT_EQ(rgb[k], cases[(i + k) % kCount].byte) << "component " << i + k;
+  }
 }
 
 }  // namespace
