@@ -1,4 +1,19 @@
-// The work farm's face: what a module asks of the farm's workers and main thread.
+// The work farm's face: what the driver framework asks of the farm, namely
+// whether the calling thread is one of its workers, and the image reads and
+// releases a worker carries to the main thread (only the main thread talks
+// to the output driver).
 #pragma once
 
-#include "kernel/vomultit/multithread.h"
+#include <vo/vo_driver.h>
+
+namespace vo::multit {
+
+// True on a worker thread of the active pass.
+bool OnWorker();
+// A worker's image read and release, carried to the main thread (the
+// driver framework's VoImageRead and VoImageDestroy call them on workers;
+// callbacks 0x52000a and 0x52000e answer those).
+VtImage *FarmImageRead(const char *name);
+VtStatus FarmImageRelease(VtImage *image);
+
+}  // namespace vo::multit

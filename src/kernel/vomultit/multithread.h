@@ -17,6 +17,7 @@
 #include <vo/vo_multit.h>
 
 #include "kernel/vosystem/face.h"
+#include "kernel/vomultit/face.h"
 
 // Work procedures read items by these offsets.
 static_assert(offsetof(VtMultiThreadItem, x1) == 4 && offsetof(VtMultiThreadItem, y0) == 8 &&
@@ -168,8 +169,6 @@ inline bool LockKnown(State *s, const VtMultiThreadLock *lock) {
   return s != nullptr && LinkOf(&s->locks, lock) != nullptr;
 }
 // ---- The threaded road (workers.cpp) ------------------------------------------
-// True on a worker thread of the active pass.
-bool OnWorker();
 // True on a worker outside any pass or dispatch of its own: its loop, answers
 // and rows go through the channels.
 inline bool OnWorkerChannels(const State *s) { return OnWorker() && s->nested == 0 && s->dispatching == 0; }
@@ -189,11 +188,6 @@ VtStatus FarmReply(VtStatus answer);
 VtStatus FarmRowSend(State *s, uint32_t row, const void *pixels);
 // RunOncePerPass inside an active pass.
 VtStatus FarmRunOncePerPass(VtMultiThreadOnceProc procedure, void *argument);
-// A worker's image read and release, carried to the main thread (the
-// driver framework's VoImageRead and VoImageDestroy call them on workers;
-// callbacks 0x52000a and 0x52000e answer those).
-VtImage *FarmImageRead(const char *name);
-VtStatus FarmImageRelease(VtImage *image);
 // The farm's driver (made with VoDriverCreate of the module's query
 // function): its operation of a driver code, or null for the null driver's.
 VtProc FarmDriverOperation(uint32_t code);
