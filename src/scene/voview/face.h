@@ -1,4 +1,52 @@
-// The view module's face: views and their evaluation as renderers read them.
+// The view module's face: what other modules ask of views beyond the
+// exported procedures. Culling and picking decide facing with the module's
+// polygon planes; the Direct3D back end takes a pinhole camera's hither and
+// yon as the view's evaluation does; the work farm cuts a pass's bands from
+// the current view's viewport.
 #pragma once
 
-#include "scene/voview/view.h"
+#include <cstdint>
+
+#include <vo/vo_view.h>
+
+#include "kernel/vosystem/face.h"
+
+namespace vo::view {
+
+// ---------------------------------------------------------------------------
+// Facing, shared by culling (clip.cpp) and picking
+// ---------------------------------------------------------------------------
+
+// A polygon's plane (a, b, c, d): in its data block at the offset, else
+// through the polygon enquiry; null when it has none.
+const float *PolygonPlane(VtPrimitive *p, void *polygon, int32_t offset);
+// What culling hands each polygon it keeps (a renderer's set-up), while the
+// polygon's record is at hand.
+using KeptPolygonProc = int32_t (*)(VtPrimitive *primitive, VtPolygon *polygon);
+// VoPolygonCullBackFacing, with each polygon kept handed to kept (null:
+// none) straight after its decision, in ring order; every vertex is
+// projected before the first is handed on.
+uint32_t CullBackFacingEach(VtPrimitive *primitive, VtPolygon *first, const VtClipLayout *layout,
+                            KeptPolygonProc kept);
+// True when the plane faces the eye: the homogeneous eye point (elements 8
+// to 11 of the inverse projection; the viewing direction at infinity for a
+// parallel projection) lies on its negative side.
+inline bool FacesEye(const float *plane, const double *inverse) {
+  const double *eye = inverse + 8;
+  return plane[0] * eye[0] + plane[1] * eye[1] + plane[2] * eye[2] + plane[3] * eye[3] < 0;
+}
+
+// ---------------------------------------------------------------------------
+// Pinhole clipping (evaluate.cpp) and the current viewport (module.cpp)
+// ---------------------------------------------------------------------------
+
+// Hither and yon as a pinhole evaluation takes them: a perspective hither
+// below 0.001 becomes yon x 0.001 (1 when yon is not above 0.001). True
+// when yon then lies beyond hither.
+bool PinholeClipping(bool perspective, double &hither, double &yon);
+
+// For the work farm: the current view's viewport in pixels (ordered, inside
+// the image); false when the view module is not started.
+bool CurrentViewportBounds(uint32_t out[4]);
+
+}  // namespace vo::view
