@@ -5,7 +5,7 @@
 #include "host/desktop.h"
 #include "output/vodriver/face.h"
 #include "output/voogldrv/ogldrv.h"
-#include "output/voogldrv/targets.h"
+#include "output/voogldrv/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::ogldrv {

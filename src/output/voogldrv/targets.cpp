@@ -6,7 +6,7 @@
 #include "host/desktop.h"
 #include "output/vodriver/face.h"
 #include "output/voogldrv/ogldrv.h"
-#include "output/voogldrv/targets.h"
+#include "output/voogldrv/face.h"
 #include "shading/shaderlib/face.h"
 #include "kernel/vosystem/face.h"
 
@@ -482,7 +482,7 @@ VtStatus TargetsReleaseAll() {
 }
 
 // ---------------------------------------------------------------------------
-// The back end's view (targets.h)
+// The back end's view (face.h)
 // ---------------------------------------------------------------------------
 
 int32_t FrameShareGroup() {

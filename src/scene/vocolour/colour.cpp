@@ -1,12 +1,12 @@
 // The colour utilities (vocolour, module 81): float RGB to and from the hue
-// models HSV and HLS, and the RGBE word (colour.h) behind the exported
+// models HSV and HLS, and the RGBE word (face.h) behind the exported
 // procedures. The module has no state: its start and terminate do nothing.
 //
 // Hues are degrees in [0, 360), or -1 where the hue is undefined (greys).
 // Colours above 1 (pixel modes may make them) never divide by zero: their
 // HLS saturation is that of the colour clamped to 1.
 
-#include "scene/vocolour/colour.h"
+#include "scene/vocolour/face.h"
 
 #include <algorithm>
 

@@ -17,7 +17,7 @@
 #include "support/image_reader.h"
 #include "support/kernel_fixture.h"
 #include "support/render_context.h"
-#include "output/voogldrv/targets.h"
+#include "output/voogldrv/face.h"
 #include "backends/voopengl/opengl.h"
 #include "kernel/vosystem/message_numbers.h"
 

@@ -4,7 +4,7 @@
 #include <cfenv>
 
 #include "ogldrv_fixture.h"
-#include "output/voogldrv/targets.h"
+#include "output/voogldrv/face.h"
 
 namespace vo::test {
 namespace {
