@@ -24,7 +24,8 @@ namespace vo::post {
 
 namespace {
 
-constexpr uint32_t kModeFull = 0x440003, kModeHalf = 0x440005, kModeFields = 0x440006;
+// The full-resolution mode (0x440003) is whatever is neither of these two.
+constexpr uint32_t kModeHalf = 0x440005, kModeFields = 0x440006;
 constexpr uint32_t kFieldControl = 0xc0012, kFieldFirst = 0xc0001, kFieldSecond = 0xc0002;
 constexpr uint32_t kRayChannelsType = 39;
 

