@@ -62,8 +62,8 @@ inline Mesh Teapot(int rings, int slices) {
     nr /= length, ny /= length;
     for (int k = 0; k < slices; ++k) {
       const double phi = 2 * M_PI * k / slices, c = std::cos(phi), s = std::sin(phi);
-      m.world.insert(m.world.end(),
-                     {static_cast<float>(radius * c), static_cast<float>(height), static_cast<float>(radius * s)});
+      m.world.insert(m.world.end(), {static_cast<float>(radius * c), static_cast<float>(height),
+                                     static_cast<float>(radius * s)});
       m.normal.insert(m.normal.end(),
                       {static_cast<float>(nr * c), static_cast<float>(ny), static_cast<float>(nr * s)});
     }
@@ -81,7 +81,8 @@ inline Mesh Teapot(int rings, int slices) {
 inline Mesh Stadium() {
   Mesh m;
   const float h = 100.0f;
-  const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+  const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1},
+                           {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
   const float normals[6][3] = {{-1, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 1, 0}, {0, 0, -1}, {0, 0, 1}};
   for (int f = 0; f < 6; ++f) {
     const int base = static_cast<int>(m.world.size() / 3);
@@ -102,8 +103,8 @@ inline VtPrimitive *MeshMake(const Mesh &m) {
   VtTypedValue data[2] = {};
   data[0].value.p = const_cast<float *>(m.world.data());
   data[1].value.p = const_cast<float *>(m.normal.data());
-  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), m.indices.data(), 2, ids,
-                               data);
+  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), m.indices.data(),
+                               2, ids, data);
 }
 
 // The current scene and view: the sphere field of n spheres, or the pot in

@@ -24,7 +24,9 @@ struct PovMesh {
   int copies = 1, vertices_each = 0;
 };
 
-inline PovMesh PovMeshOf(const Spheres &g) { return {g.world, g.normal, g.indices, g.count, g.vertices_each}; }
+inline PovMesh PovMeshOf(const Spheres &g) {
+  return {g.world, g.normal, g.indices, g.count, g.vertices_each};
+}
 
 inline const double *PovViewDoubles(uint32_t code) {
   VtTypedValue v{};
@@ -35,7 +37,8 @@ inline const double *PovViewDoubles(uint32_t code) {
 // view answers no camera.
 inline bool PovrayWrite(const char *path, std::initializer_list<PovMesh> meshes, bool shadows) {
   VtTypedValue v{};
-  const float *eye = VoViewGetValue(VO_VIEW_VALUE_EYE, &v) == 0 ? static_cast<const float *>(v.value.p) : nullptr;
+  const float *eye =
+      VoViewGetValue(VO_VIEW_VALUE_EYE, &v) == 0 ? static_cast<const float *>(v.value.p) : nullptr;
   const double *corner = PovViewDoubles(VO_VIEW_VALUE_CORNER_DOUBLE);
   const double *edges = PovViewDoubles(VO_VIEW_VALUE_EDGES_DOUBLE);
   if (eye == nullptr || corner == nullptr || edges == nullptr) return false;
@@ -44,10 +47,12 @@ inline bool PovrayWrite(const char *path, std::initializer_list<PovMesh> meshes,
   double centre[3];
   for (int k = 0; k < 3; ++k) centre[k] = corner[k] + 0.5 * edges[k] + 0.5 * edges[3 + k] - eye[k];
   std::fprintf(f, "global_settings { assumed_gamma 1.0 }\n");
-  std::fprintf(f, "camera { perspective location <%.9g,%.9g,%.9g> direction <%.9g,%.9g,%.9g> right <%.9g,%.9g,%.9g> "
-                  "up <%.9g,%.9g,%.9g> }\n",
-               eye[0], eye[1], eye[2], centre[0], centre[1], centre[2], edges[0], edges[1], edges[2], -edges[3],
-               -edges[4], -edges[5]);
+  std::fprintf(
+      f,
+      "camera { perspective location <%.9g,%.9g,%.9g> direction <%.9g,%.9g,%.9g> right <%.9g,%.9g,%.9g> "
+      "up <%.9g,%.9g,%.9g> }\n",
+      eye[0], eye[1], eye[2], centre[0], centre[1], centre[2], edges[0], edges[1], edges[2], -edges[3],
+      -edges[4], -edges[5]);
   std::fprintf(f, "light_source { <%g,%g,%g> color rgb 1%s }\n", kLightAt[0], kLightAt[1], kLightAt[2],
                shadows ? "" : " shadowless");
   for (const PovMesh &m : meshes) {
@@ -61,9 +66,11 @@ inline bool PovrayWrite(const char *path, std::initializer_list<PovMesh> meshes,
     for (int c = 0; c < m.copies; ++c) {
       const int base = c * m.vertices_each;
       for (size_t i = 0; i < m.indices.size(); i += 3)
-        std::fprintf(f, ",\n<%d,%d,%d>", base + m.indices[i], base + m.indices[i + 1], base + m.indices[i + 2]);
+        std::fprintf(f, ",\n<%d,%d,%d>", base + m.indices[i], base + m.indices[i + 1],
+                     base + m.indices[i + 2]);
     }
-    std::fprintf(f, " }\n texture { pigment { color rgb <0.85,0.25,0.2> } finish { diffuse 0.8 specular 0.5 } }\n}\n");
+    std::fprintf(
+        f, " }\n texture { pigment { color rgb <0.85,0.25,0.2> } finish { diffuse 0.8 specular 0.5 } }\n}\n");
   }
   return std::fclose(f) == 0;
 }

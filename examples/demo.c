@@ -96,7 +96,8 @@ static VtPrimitive *Sphere(float cx, float cy, float cz, float radius) {
   for (r = 0; r < kRings; ++r)
     for (k = 0; k < kSlices; ++k) {
       /* Around the quad below the point (r, k), anticlockwise from outside. */
-      const int32_t a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices, c = a + kSlices, d = b + kSlices;
+      const int32_t a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices, c = a + kSlices,
+                    d = b + kSlices;
       if (r != 0) {
         indices[3 * t] = a, indices[3 * t + 1] = c, indices[3 * t + 2] = b;
         counts[t++] = 3;
@@ -162,7 +163,8 @@ static VtReference *Lights(VtShader **point_out) {
   shadows.type = VtBoolean;
   shadows.value.u = 1;
   if (point == NULL || ambient == NULL || VoShaderSetArg(point, "location", &location) != 0 ||
-      VoShaderSetArg(point, "shadows", &shadows) != 0 || VoShaderSetArg(ambient, "intensity", &intensity) != 0)
+      VoShaderSetArg(point, "shadows", &shadows) != 0 ||
+      VoShaderSetArg(ambient, "intensity", &intensity) != 0)
     return NULL;
   *point_out = point;
   list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(ambient));
@@ -177,8 +179,8 @@ static double Seconds(void) {
 
 /* The file driver of the path's suffix, or null. */
 static VtDriverRecord *FileDriver(const char *path) {
-  static const char *const kinds[][2] = {{".bmp", "vodrvbmp"}, {".tga", "vodrvtga"}, {".jpg", "vodrvjpg"},
-                                         {".jpeg", "vodrvjpg"}};
+  static const char *const kinds[][2] = {
+      {".bmp", "vodrvbmp"}, {".tga", "vodrvtga"}, {".jpg", "vodrvjpg"}, {".jpeg", "vodrvjpg"}};
   const char *dot = strrchr(path, '.');
   size_t i;
   for (i = 0; dot != NULL && i < sizeof kinds / sizeof kinds[0]; ++i)
@@ -342,7 +344,8 @@ int main(int argc, char **argv) {
     materials[2] = Material("matte", 0.75f, 0.75f, 0.7f);
     lights = Lights(&point);
     for (i = 0; i < kPrimitives; ++i)
-      if (primitives[i] == NULL || materials[i] == NULL || VoPrimitiveSetMaterial(primitives[i], materials[i]) != 0)
+      if (primitives[i] == NULL || materials[i] == NULL ||
+          VoPrimitiveSetMaterial(primitives[i], materials[i]) != 0)
         status = 0x20000006;
     if (lights == NULL) status = 0x20000006;
   }
@@ -353,8 +356,8 @@ int main(int argc, char **argv) {
   if (status == 0) status = VoLightListSet(lights);
   if (status == 0) status = Render(path, 0x200001, &seconds); /* the advanced renderer, z-buffer */
   if (status == 0)
-    printf("Rendered %d x %d lit scene of a sphere and a box on a floor to %s in %.3f ms\n", kWidth, kHeight, path,
-           seconds * 1e3);
+    printf("Rendered %d x %d lit scene of a sphere and a box on a floor to %s in %.3f ms\n", kWidth, kHeight,
+           path, seconds * 1e3);
   /* The second file, "-raytraced" before the suffix: the light's shadows
    * traced (shadow resolution 0: no map). */
   if (dot == NULL || strlen(path) + 16 > sizeof traced) dot = path + strlen(path);
@@ -375,7 +378,8 @@ int main(int argc, char **argv) {
   snprintf(drawn, sizeof drawn, "%.*s-d3d.bmp", (int)(dot - path), path);
   if (status == 0) status = D3DRender(drawn, scene, lights, &d3d_seconds);
   if (status == 0)
-    printf("Drew the same scene through Direct3D (pre-lit vertices) to %s in %.3f ms\n", drawn, d3d_seconds * 1e3);
+    printf("Drew the same scene through Direct3D (pre-lit vertices) to %s in %.3f ms\n", drawn,
+           d3d_seconds * 1e3);
   else
     fprintf(stderr, "The render failed: 0x%08x\n", (unsigned)status);
   /* The fifth file, "-opengl" before the suffix: the same scene drawn

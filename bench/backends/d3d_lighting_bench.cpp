@@ -71,8 +71,9 @@ void PerVertex(benchmark::State &state) {
     c->untextured(kVertices, mesh.vertices.data(), mesh.normals.data(), &item);
     benchmark::ClobberMemory();
   }
-  state.counters["ns_per_vertex"] = benchmark::Counter(static_cast<double>(state.iterations()) * kVertices,
-                                                       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_vertex"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) * kVertices,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(PerVertex)->ArgsProduct({{1, 2, 3, 4, 5, 6}, {1, 8}})->Unit(benchmark::kMicrosecond);
 
@@ -121,7 +122,8 @@ void PixmapExpand(benchmark::State &state) {
   vo::bench::LibraryStartOnce();
   const std::vector<uint8_t> &s = PixmapStream();
   for (auto _ : state)
-    vo::VoImageDestroy(vo::VoD3DPixmapExpand(kSide, kSide, const_cast<uint8_t *>(s.data()), static_cast<uint32_t>(s.size())));
+    vo::VoImageDestroy(vo::VoD3DPixmapExpand(kSide, kSide, const_cast<uint8_t *>(s.data()),
+                                             static_cast<uint32_t>(s.size())));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSide * kSide * 3);
 }
 BENCHMARK(PixmapExpand)->Unit(benchmark::kMillisecond);

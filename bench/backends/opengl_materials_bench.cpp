@@ -77,8 +77,8 @@ void ScaleImagePeer(benchmark::State &state) {
   glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
   for (auto _ : state)
-    benchmark::DoNotOptimize(
-        gluScaleImage(GL_RGB, side, side, GL_UNSIGNED_BYTE, colour->data, side, side, GL_UNSIGNED_BYTE, out.data()));
+    benchmark::DoNotOptimize(gluScaleImage(GL_RGB, side, side, GL_UNSIGNED_BYTE, colour->data, side, side,
+                                           GL_UNSIGNED_BYTE, out.data()));
   vo::VoImageDestroy(colour);
 }
 BENCHMARK(ScaleImagePeer)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond);

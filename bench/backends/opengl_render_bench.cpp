@@ -88,7 +88,8 @@ void Render(benchmark::State &state, uint32_t list_mode) {
   }
   for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(VO_EXECUTE_OPENGL_RENDER));
   state.counters["triangles"] = Spheres(static_cast<int>(state.range(0))).Triangles();
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void LibraryStrips(benchmark::State &state) { Render(state, 0); }
@@ -159,7 +160,8 @@ void Plain(benchmark::State &state, Way way) {
   }
   if (list != 0) glDeleteLists(list, 1);
   state.counters["triangles"] = g.Triangles();
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void PlainImmediate(benchmark::State &state) { Plain(state, Way::kImmediate); }

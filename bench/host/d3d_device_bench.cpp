@@ -55,8 +55,12 @@ std::vector<LVertex> PreLit(const Spheres &g) {
     const float *p = &g.world[3 * i], *n = &g.normal[3 * i];
     auto channel = [](float c) { return static_cast<uint32_t>(127.5f + 127.0f * c); };
     const int in_sphere = static_cast<int>(i % static_cast<size_t>(g.vertices_each));
-    v[i] = LVertex{p[0], p[1], p[2], 0,
-                   0xc0000000u | channel(n[0]) << 16 | channel(n[1]) << 8 | channel(n[2]), 0,
+    v[i] = LVertex{p[0],
+                   p[1],
+                   p[2],
+                   0,
+                   0xc0000000u | channel(n[0]) << 16 | channel(n[1]) << 8 | channel(n[2]),
+                   0,
                    2.0f * static_cast<float>(in_sphere % vo::bench::kSlices) / vo::bench::kSlices,
                    static_cast<float>(in_sphere / vo::bench::kSlices) / vo::bench::kRings};
   }
@@ -87,7 +91,8 @@ struct Rig {
     d.caps = DDSCAPS_PRIMARYSURFACE;
     if (DirectDrawCreate(nullptr, &ddraw, nullptr) != kOk ||
         ddraw->QueryInterface(InterfaceId::Direct3D2, reinterpret_cast<void **>(&d3d)) != kOk ||
-        ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != kOk || ddraw->CreateSurface(&d, &primary, nullptr) != kOk)
+        ddraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL) != kOk ||
+        ddraw->CreateSurface(&d, &primary, nullptr) != kOk)
       return;
     d.flags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
     d.width = kWidth, d.height = kHeight;
@@ -123,8 +128,9 @@ struct Rig {
     for (int y = 0; y < kTexture; ++y)
       for (int x = 0; x < kTexture; ++x) {
         const uint32_t w = TexelAt(x, y);
-        PixelWrite(t, x, y, Colour8{static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 8),
-                                    static_cast<uint8_t>(w), 255});
+        PixelWrite(t, x, y,
+                   Colour8{static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 8),
+                           static_cast<uint8_t>(w), 255});
       }
     ready = true;
   }
@@ -172,17 +178,17 @@ void DeviceFrames(benchmark::State &state, bool textured) {
     rig.viewport->Clear(1, &all, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
     d->BeginScene();
     for (int s = 0; s < g.count; ++s)
-      d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_LVERTEX, &vertices[static_cast<size_t>(s) * g.vertices_each],
-                              static_cast<uint32_t>(g.vertices_each), indices.data(),
-                              static_cast<uint32_t>(indices.size()), 0);
+      d->DrawIndexedPrimitive(
+          D3DPT_TRIANGLELIST, D3DVT_LVERTEX, &vertices[static_cast<size_t>(s) * g.vertices_each],
+          static_cast<uint32_t>(g.vertices_each), indices.data(), static_cast<uint32_t>(indices.size()), 0);
     d->EndScene();
   };
   frame();
   const double covered = Covered(rig);
   for (auto _ : state) frame();
   state.counters["triangles"] = g.Triangles();
-  state.counters["pixels"] = benchmark::Counter(covered * static_cast<double>(state.iterations()),
-                                                benchmark::Counter::kIsRate);
+  state.counters["pixels"] =
+      benchmark::Counter(covered * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 void DeviceGouraud(benchmark::State &state) { DeviceFrames(state, false); }

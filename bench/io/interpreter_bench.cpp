@@ -111,8 +111,8 @@ VtPrimitive *JournalledMesh(std::FILE *f) {
   data.type = VtGenericPtr;
   data.value.p = const_cast<float *>(grid.points.data());
   Journal(f);
-  VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(grid.counts.size()), nullptr, grid.counts.data(),
-                                            grid.indices.data(), 1, ids, &data);
+  VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(grid.counts.size()), nullptr,
+                                            grid.counts.data(), grid.indices.data(), 1, ids, &data);
   Journal(nullptr);
   return mesh;
 }

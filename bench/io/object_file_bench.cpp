@@ -173,8 +173,8 @@ void BM_Decompress48MiB(benchmark::State &state) {
   const std::vector<uint8_t> packed = Packed();
   std::vector<uint8_t> out(Picture().size());
   for (auto _ : state)
-    VoDataObjectDecompress(const_cast<uint8_t *>(packed.data()), static_cast<uint32_t>(packed.size()), out.data(),
-                           static_cast<uint32_t>(out.size()));
+    VoDataObjectDecompress(const_cast<uint8_t *>(packed.data()), static_cast<uint32_t>(packed.size()),
+                           out.data(), static_cast<uint32_t>(out.size()));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * out.size()));
 }
 BENCHMARK(BM_Decompress48MiB)->Unit(benchmark::kMillisecond);

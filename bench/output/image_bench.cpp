@@ -45,8 +45,8 @@ VtStatus Query(uint32_t query, VtTypedValue *a) {
 }
 
 void Start() {
-  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryPolygons,
-                              &vo::VoEntryTransforms, &vo::VoEntryWireframe});
+  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry,
+                              &vo::VoEntryPolygons, &vo::VoEntryTransforms, &vo::VoEntryWireframe});
 }
 
 // One 1920-pixel row of a gradient through a conversion of the display mode
@@ -138,7 +138,8 @@ VtPrimitive *GridAt(float half) {
   std::vector<int32_t> counts, indices;
   for (int32_t j = 0; j < kSide; ++j)
     for (int32_t i = 0; i < kSide; ++i)
-      world.insert(world.end(), {-1.0f, half * (2.0f * i / (kSide - 1) - 1), half * (2.0f * j / (kSide - 1) - 1)});
+      world.insert(world.end(),
+                   {-1.0f, half * (2.0f * i / (kSide - 1) - 1), half * (2.0f * j / (kSide - 1) - 1)});
   for (int32_t j = 0; j + 1 < kSide; ++j)
     for (int32_t i = 0; i + 1 < kSide; ++i) {
       const int32_t k = j * kSide + i;
@@ -148,8 +149,8 @@ VtPrimitive *GridAt(float half) {
   const uint32_t ids[] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {};
   data[0].value.p = world.data();
-  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
-                                   1, ids, data);
+  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                   indices.data(), 1, ids, data);
 }
 
 void Wireframe(benchmark::State &state, float half) {

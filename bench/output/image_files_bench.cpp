@@ -55,7 +55,9 @@ size_t Write(const char *driver, std::vector<char> &buf) {
   VoDriverSetControl(d, VO_CONTROL_DRIVER_FILE, &v);
   VoDriverBeginFrame(d, 0, kSide - 1, 0, kSide - 1);
   const uint8_t *p = Pixels().data();
-  for (int32_t y = 0; y < kSide; ++y) VoDriverWriteScan(d, static_cast<uint32_t>(y), const_cast<uint8_t *>(p + size_t{static_cast<size_t>(y)} * kSide * 3));
+  for (int32_t y = 0; y < kSide; ++y)
+    VoDriverWriteScan(d, static_cast<uint32_t>(y),
+                      const_cast<uint8_t *>(p + size_t{static_cast<size_t>(y)} * kSide * 3));
   VoDriverEndFrame(d);
   const size_t length = static_cast<size_t>(ftello(f));
   const VtTypedValue none = vo::TypedPointer(nullptr);
@@ -168,10 +170,11 @@ const std::string &PngPath() {
     png_infop info = png_create_info_struct(png);
     png_init_io(png, f);
     png_set_compression_level(png, 1);
-    png_set_IHDR(png, info, kSide, kSide, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, kSide, kSide, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
-    for (int32_t y = 0; y < kSide; ++y) png_write_row(png, Pixels().data() + size_t{static_cast<size_t>(y)} * kSide * 3);
+    for (int32_t y = 0; y < kSide; ++y)
+      png_write_row(png, Pixels().data() + size_t{static_cast<size_t>(y)} * kSide * 3);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     std::fclose(f);

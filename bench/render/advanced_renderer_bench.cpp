@@ -81,16 +81,17 @@ void ThinTriangles(benchmark::State &state, uint32_t code) {
   std::vector<int32_t> indices, counts(static_cast<size_t>(n), 3);
   for (int i = 0; i < n; ++i) {
     const float cx = x(random), cy = y(random), a = turn(random), depth = z(random);
-    const float dx = 4 * std::cos(a), dy = 4 * std::sin(a), wx = -0.025f * std::sin(a), wy = 0.025f * std::cos(a);
-    world.insert(world.end(), {cx - dx - wx, cy - dy - wy, depth, cx + dx, cy + dy, depth + 0.3f, cx - dx + wx,
-                               cy - dy + wy, depth});
+    const float dx = 4 * std::cos(a), dy = 4 * std::sin(a), wx = -0.025f * std::sin(a),
+                wy = 0.025f * std::cos(a);
+    world.insert(world.end(), {cx - dx - wx, cy - dy - wy, depth, cx + dx, cy + dy, depth + 0.3f,
+                               cx - dx + wx, cy - dy + wy, depth});
     indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
   }
   const uint32_t ids[] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {};
   data[0].value.p = world.data();
-  VtPrimitive *mesh = vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(n), nullptr, counts.data(), indices.data(),
-                                                1, ids, data);
+  VtPrimitive *mesh = vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(n), nullptr, counts.data(),
+                                                indices.data(), 1, ids, data);
   VtReference *scene = vo::VoPrimitiveListCreate(1, &mesh);
   Frames(state, code, scene);
   state.counters["triangles"] = n;

@@ -29,9 +29,9 @@ constexpr uint32_t kWidth = 1920, kHeight = 1080;
 VtScreenBuffer *Buffer(uint32_t mask) { return vo::bench::ScreenBufferMake(kWidth, kHeight, mask); }
 
 void Start() {
-  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
-                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders, &vo::VoEntryScreenBuffer,
-                              &vo::VoEntryPostprocess});
+  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry,
+                              &vo::VoEntryTransforms, &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders,
+                              &vo::VoEntryScreenBuffer, &vo::VoEntryPostprocess});
 }
 
 // Runs the one-shader list over the work buffer, restored from the picture

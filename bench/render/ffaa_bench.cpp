@@ -147,8 +147,8 @@ void BM_PropagatorAlone(benchmark::State &state) {
     vo::VoRayTracerSceneRelease();
     rays += g_rays - before;
   }
-  state.counters["ns_per_ray"] =
-      benchmark::Counter(static_cast<double>(rays), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_ray"] = benchmark::Counter(
+      static_cast<double>(rays), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   vo::VoScreenBufferSet(nullptr);
   vo::VoScreenBufferDestroy(b);
   vo::VoScreenBufferDestroy(flagged);

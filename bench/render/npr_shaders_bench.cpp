@@ -38,7 +38,8 @@ VtReference *LightsOnce() {
     on.type = VtBoolean, on.value.u = 1;
     none.type = VtInt32;
     for (const auto &p : at) {
-      VtShader *plain = VoShaderCreate(VO_SHADER_LIGHT, "point"), *s = VoShaderCreate(VO_SHADER_LIGHT, "point");
+      VtShader *plain = VoShaderCreate(VO_SHADER_LIGHT, "point"),
+               *s = VoShaderCreate(VO_SHADER_LIGHT, "point");
       const VtTypedValue v = Triple(VtPoint, p[0], p[1], p[2]);
       VoShaderSetArg(plain, "location", &v);
       VoShaderSetArg(s, "location", &v);
@@ -116,7 +117,8 @@ VtImage *Paper() {
     i->width = 2048, i->height = 1536;
     VoImageAllocateData(i);
     for (int32_t y = 0; y < i->height; ++y)
-      for (int32_t x = 0; x < i->width * 3; ++x) i->data[y * i->bytes_per_row + x] = static_cast<uint8_t>(x * 7 + y * 13);
+      for (int32_t x = 0; x < i->width * 3; ++x)
+        i->data[y * i->bytes_per_row + x] = static_cast<uint8_t>(x * 7 + y * 13);
     return i;
   }();
   return image;
@@ -137,7 +139,8 @@ void NprImage(benchmark::State &state) {
 
 void TwoShaders(benchmark::State &state) {
   vo::bench::LibraryStartOnce();
-  VtShader *a = VoShaderCreate(VO_SHADER_FOREGROUND, "fog"), *c = VoShaderCreate(VO_SHADER_FOREGROUND, "depth cue");
+  VtShader *a = VoShaderCreate(VO_SHADER_FOREGROUND, "fog"),
+           *c = VoShaderCreate(VO_SHADER_FOREGROUND, "depth cue");
   VtShader *s = VoShaderCreate(VO_SHADER_FOREGROUND, "two shaders");
   VtTypedValue v{};
   v.type = VtGenericPtr;

@@ -101,7 +101,8 @@ VtReference *Polylines(int n, bool chained) {
     float p[12];
     if (!chained) at[0] = 10 * vo::VoRandomFloat(), at[1] = 10 * vo::VoRandomFloat();
     for (int k = 0; k < 4; ++k) {
-      p[k * 3] = at[0] + 0.1f * k, p[k * 3 + 1] = at[1] + (k == 1 || k == 2 ? 0.02f : 0.0f), p[k * 3 + 2] = at[2];
+      p[k * 3] = at[0] + 0.1f * k, p[k * 3 + 1] = at[1] + (k == 1 || k == 2 ? 0.02f : 0.0f),
+            p[k * 3 + 2] = at[2];
     }
     if (chained) at[0] = p[9];  // the next polyline starts where this one ends
     list = vo::VoNPREdgeReferenceAppend(

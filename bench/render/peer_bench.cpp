@@ -115,7 +115,13 @@ void ZBufferRepeat(benchmark::State &state) {
 }
 
 // 4, 40 and 400 spheres; 0 for the pot in its stadium.
-BENCHMARK(VertexColour)->Arg(4)->Arg(40)->Arg(400)->Arg(0)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(VertexColour)
+    ->Arg(4)
+    ->Arg(40)
+    ->Arg(400)
+    ->Arg(0)
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(ZBuffer)->Arg(4)->Arg(40)->Arg(400)->Arg(0)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(ZBufferRepeat)->Iterations(1)->Unit(benchmark::kMillisecond);
 
@@ -169,7 +175,8 @@ void ImageWrite(const std::string &path) {
   if (f == nullptr) return;
   std::fprintf(f, "P6\n%d %d\n255\n", image->width, image->height);
   for (int y = 0; y < image->height; ++y)
-    std::fwrite(image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_row, 3, static_cast<size_t>(image->width), f);
+    std::fwrite(image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_row, 3,
+                static_cast<size_t>(image->width), f);
   std::fclose(f);
 }
 
@@ -182,7 +189,8 @@ double SetupMs() {
   vo::VoViewSetViewport(nullptr, one);
   const auto start = std::chrono::steady_clock::now();
   benchmark::DoNotOptimize(vo::VoExecute(0x70001));
-  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   vo::VoViewSetViewport(nullptr, whole);
   return ms;
 }
@@ -244,12 +252,13 @@ struct PovrayFiles {
     std::string path = directory + "/" + SceneName(n) + (shadows ? "" : "_noshadow") + ".pov";
     const Scene scene(n);
     vo::VoViewEvaluate(nullptr);
-    const bool ok = scene.field ? vo::bench::PovrayWrite(path.c_str(), {vo::bench::PovMeshOf(*scene.field)}, shadows)
-                                : vo::bench::PovrayWrite(path.c_str(),
-                                                         {{scene.pot.world, scene.pot.normal, scene.pot.indices},
-                                                          {scene.stadium.world, scene.stadium.normal,
-                                                           scene.stadium.indices}},
-                                                         shadows);
+    const bool ok =
+        scene.field
+            ? vo::bench::PovrayWrite(path.c_str(), {vo::bench::PovMeshOf(*scene.field)}, shadows)
+            : vo::bench::PovrayWrite(path.c_str(),
+                                     {{scene.pot.world, scene.pot.normal, scene.pot.indices},
+                                      {scene.stadium.world, scene.stadium.normal, scene.stadium.indices}},
+                                     shadows);
     if (!ok || directory.empty()) path.clear();
     return written[{n, shadows}] = path;
   }
@@ -267,9 +276,11 @@ struct PovrayRun {
   bool ok = false;
 };
 
-PovrayRun PovrayRender(const std::string &scene, int width, int height, int threads, const std::string &picture) {
-  const std::string command = "povray +I'" + scene + "' +W" + std::to_string(width) + " +H" + std::to_string(height) +
-                              " -A +WT" + std::to_string(threads) + " -D -V -GD -GR -GW -GF +GS File_Gamma=1.0 " +
+PovrayRun PovrayRender(const std::string &scene, int width, int height, int threads,
+                       const std::string &picture) {
+  const std::string command = "povray +I'" + scene + "' +W" + std::to_string(width) + " +H" +
+                              std::to_string(height) + " -A +WT" + std::to_string(threads) +
+                              " -D -V -GD -GR -GW -GF +GS File_Gamma=1.0 " +
                               (picture.empty() ? "-F" : "+FN +O'" + picture + "'") + " 2>&1";
   PovrayRun run;
   const auto start = std::chrono::steady_clock::now();
@@ -383,7 +394,8 @@ void MesaTeapot(benchmark::State &state) {
     for (const Mesh *m : {&stadium, &pot}) {
       glVertexPointer(3, GL_FLOAT, 0, m->world.data());
       glNormalPointer(GL_FLOAT, 0, m->normal.data());
-      glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(m->indices.size()), GL_UNSIGNED_INT, m->indices.data());
+      glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(m->indices.size()), GL_UNSIGNED_INT,
+                     m->indices.data());
     }
     glFinish();
   }

@@ -56,16 +56,21 @@ constexpr const char *kGlobals[] = {"Bi", "Bo", "Co", "Ci", "xf", "yf", "Fwidth"
 constexpr const char *kLabels[] = {"x"};
 
 template <const BoxData &Default>
-vo::shaderlib::ClassDescription Describe(vo::shaderlib::Identifier id, const char *name, VtShaderDataProc evaluate) {
-  return {id, name, VO_SHADER_POSTPROCESS, std::span(kLabels, 0), kGlobals,
+vo::shaderlib::ClassDescription Describe(vo::shaderlib::Identifier id, const char *name,
+                                         VtShaderDataProc evaluate) {
+  return {id,
+          name,
+          VO_SHADER_POSTPROCESS,
+          std::span(kLabels, 0),
+          kGlobals,
           vo::shaderlib::DataEntries<Default>(evaluate, &Prepare, &vo::shaderlib::ArgumentNone,
                                               &vo::shaderlib::ArgumentNone)};
 }
 
 // The library started once with the classes and a current buffer of a ramp.
 void Start() {
-  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
-                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders,
+  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry,
+                              &vo::VoEntryTransforms, &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders,
                               &vo::VoEntryScreenBuffer, &vo::VoEntryPostprocess});
   static const bool made = [] {
     vo::shaderlib::ClassCreate(Describe<kBox>("vxs_bench_box", "bench box", &Ones));

@@ -27,7 +27,8 @@ VtScreenBuffer *Picture(bool bright) {
       kWidth, kHeight, VO_SB_COLOUR | VO_SB_ALPHA, [&](std::vector<float> &row, uint32_t y) {
         for (uint32_t x = 0; x < kWidth; ++x) {
           const bool lit = bright && (n++ * 2654435761u) % 100 == 0;  // 1% spread over the image
-          for (int k = 0; k < 3; ++k) row[3 * x + k] = lit ? 4.0f : static_cast<float>((x + y + k) % 17) / 20.0f;
+          for (int k = 0; k < 3; ++k)
+            row[3 * x + k] = lit ? 4.0f : static_cast<float>((x + y + k) % 17) / 20.0f;
         }
       });
 }
@@ -37,9 +38,9 @@ struct Pictures {
 };
 
 const Pictures &Start() {
-  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
-                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders, &vo::VoEntryScreenBuffer,
-                              &vo::VoEntryPostprocess, &vo::VoEntryBMPDriver});
+  vo::bench::KernelStartOnce({&vo::VoEntryDriver, &vo::VoEntryView, &vo::VoEntryGeometry,
+                              &vo::VoEntryTransforms, &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders,
+                              &vo::VoEntryScreenBuffer, &vo::VoEntryPostprocess, &vo::VoEntryBMPDriver});
   static const Pictures pictures = [] {
     Pictures p{Picture(false), Picture(true), Picture(false), Picture(true)};
     vo::VoScreenBufferSet(p.work);

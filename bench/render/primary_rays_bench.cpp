@@ -91,7 +91,8 @@ void PrimaryRays(benchmark::State &state) {
   }
   const auto start = std::chrono::steady_clock::now();
   const Frame first = Cast(rays);
-  const double first_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  const double first_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   bool same = true;
   for (auto _ : state) {
     const Frame f = Cast(rays);

@@ -24,14 +24,16 @@ namespace {
 constexpr int kWidth = 1024, kHeight = 768;
 
 // One sphere of 4 r (r - 1) triangles around (cx, cy, 0).
-void SphereAdd(float cx, float cy, float radius, int r, std::vector<float> &world, std::vector<int32_t> &indices) {
+void SphereAdd(float cx, float cy, float radius, int r, std::vector<float> &world,
+               std::vector<int32_t> &indices) {
   const int32_t base = int32_t(world.size() / 3);
   auto put = [&](double x, double y, double z) { world.insert(world.end(), {float(x), float(y), float(z)}); };
   put(cx, cy, radius);
   for (int i = 1; i < r; ++i)
     for (int j = 0; j < 2 * r; ++j) {
       const double th = M_PI * i / r, ph = M_PI * j / r;
-      put(cx + radius * std::sin(th) * std::cos(ph), cy + radius * std::sin(th) * std::sin(ph), radius * std::cos(th));
+      put(cx + radius * std::sin(th) * std::cos(ph), cy + radius * std::sin(th) * std::sin(ph),
+          radius * std::cos(th));
     }
   put(cx, cy, -radius);
   const int32_t bottom = int32_t(world.size() / 3 - 1), w = 2 * r;
@@ -60,8 +62,8 @@ Scene &SceneOf(int k) {
   static std::map<int, Scene> scenes;
   Scene &s = scenes[k];
   if (s.list != nullptr) return s;
-  vo::bench::KernelStartOnce({&vo::VoEntryMultiThread, &vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
-                              &vo::VoEntryPolygons, &vo::VoEntryRayTracer});
+  vo::bench::KernelStartOnce({&vo::VoEntryMultiThread, &vo::VoEntryView, &vo::VoEntryGeometry,
+                              &vo::VoEntryTransforms, &vo::VoEntryPolygons, &vo::VoEntryRayTracer});
   std::vector<float> world;
   std::vector<int32_t> indices;
   for (int y = 0; y < k; ++y)
@@ -70,8 +72,8 @@ Scene &SceneOf(int k) {
   const uint32_t ids[] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {};
   data[0].value.p = world.data();
-  VtPrimitive *mesh = vo::VoPrimitiveCreateMesh(uint32_t(counts.size()), nullptr, counts.data(), indices.data(), 1,
-                                                ids, data);
+  VtPrimitive *mesh = vo::VoPrimitiveCreateMesh(uint32_t(counts.size()), nullptr, counts.data(),
+                                                indices.data(), 1, ids, data);
   s.triangles = counts.size();
   s.list = vo::VoPrimitiveListCreate(1, &mesh);
   // A pinhole camera above the grid, looking down at 45 degrees, 60 degrees wide.
@@ -82,7 +84,8 @@ Scene &SceneOf(int k) {
   const double half = std::tan(M_PI / 6);
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x) {
-      const double u = ((x + 0.5) / kWidth * 2 - 1) * half, v = (1 - (y + 0.5) / kHeight * 2) * half * kHeight / kWidth;
+      const double u = ((x + 0.5) / kWidth * 2 - 1) * half,
+                   v = (1 - (y + 0.5) / kHeight * 2) * half * kHeight / kWidth;
       double d[3], n = 0;
       for (int a = 0; a < 3; ++a) {
         d[a] = forward[a] + u * right[a] + v * up[a];
@@ -172,15 +175,20 @@ void ShadowRays(benchmark::State &state) {
   for (auto _ : state) {
     blocked = 0;
     for (size_t i = 0; i < s.shadow_far.size(); ++i)
-      blocked += vo::VoRayTraceShadow(&s.shadow_origins[3 * i], &s.shadow_directions[3 * i], 0, s.shadow_far[i],
-                                      nullptr) != 0.0f;
+      blocked += vo::VoRayTraceShadow(&s.shadow_origins[3 * i], &s.shadow_directions[3 * i], 0,
+                                      s.shadow_far[i], nullptr) != 0.0f;
   }
-  state.counters["rays_per_s"] =
-      benchmark::Counter(double(state.iterations()) * double(s.shadow_far.size()), benchmark::Counter::kIsRate);
+  state.counters["rays_per_s"] = benchmark::Counter(double(state.iterations()) * double(s.shadow_far.size()),
+                                                    benchmark::Counter::kIsRate);
   state.counters["blocked_fraction"] = double(blocked) / double(s.shadow_far.size());
 }
 
-BENCHMARK(PrepareAndFirstFrame)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(PrepareAndFirstFrame)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 BENCHMARK(PrimaryWarm)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(ShadowRays)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 

@@ -59,8 +59,8 @@ VtPrimitive *MeshMake(const std::vector<float> &world, const std::vector<int32_t
   const uint32_t ids[] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {};
   data[0].value.p = const_cast<float *>(world.data());
-  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1,
-                                   ids, data);
+  return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                   indices.data(), 1, ids, data);
 }
 
 void UnevenMake(std::vector<VtPrimitive *> &made) {
@@ -83,8 +83,10 @@ void UnevenMake(std::vector<VtPrimitive *> &made) {
   world.clear();
   indices.clear();
   const float h = 100.0f;
-  for (int c = 0; c < 8; ++c) world.insert(world.end(), {(c & 4) ? h : -h, (c & 2) ? 2 * h : 0.0f, (c & 1) ? h : -h});
-  const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1}, {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
+  for (int c = 0; c < 8; ++c)
+    world.insert(world.end(), {(c & 4) ? h : -h, (c & 2) ? 2 * h : 0.0f, (c & 1) ? h : -h});
+  const int faces[6][4] = {{0, 1, 3, 2}, {4, 6, 7, 5}, {0, 4, 5, 1},
+                           {2, 3, 7, 6}, {0, 2, 6, 4}, {1, 5, 7, 3}};
   for (const auto &f : faces) indices.insert(indices.end(), {f[0], f[2], f[1], f[0], f[3], f[2]});
   made.push_back(MeshMake(world, indices));
 }
@@ -150,8 +152,8 @@ void PrimaryRays(benchmark::State &state) {
       for (int x = 0; x < kWidth; ++x) {
         float d[3];
         for (int k = 0; k < 3; ++k)
-          d[k] = static_cast<float>(corner[k] + (x + 0.5) / kWidth * edges[k] + (y + 0.5) / kHeight * edges[3 + k] -
-                                    eye[k]);
+          d[k] = static_cast<float>(corner[k] + (x + 0.5) / kWidth * edges[k] +
+                                    (y + 0.5) / kHeight * edges[3 + k] - eye[k]);
         if (vo::VoRayTracerHitFind(origin, d, 1e-3, 1e20, nullptr) != nullptr) {
           VtPrimitive *prim = nullptr;
           float point[3];
@@ -190,6 +192,11 @@ BENCHMARK(Render)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 // Arguments: spheres (0 the uneven scene), kept.
-BENCHMARK(PrimaryRays)->Args({4, 1})->Args({400, 1})->Args({0, 1})->Args({400, 0})->Unit(benchmark::kMillisecond);
+BENCHMARK(PrimaryRays)
+    ->Args({4, 1})
+    ->Args({400, 1})
+    ->Args({0, 1})
+    ->Args({400, 0})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -56,7 +56,9 @@ void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, 
   for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
 }
 
-void Gouraud(benchmark::State &state) { Render(state, 0xc0002, static_cast<int>(state.range(0)), 0xc0001, 1); }
+void Gouraud(benchmark::State &state) {
+  Render(state, 0xc0002, static_cast<int>(state.range(0)), 0xc0001, 1);
+}
 void Flat(benchmark::State &state) { Render(state, 0xc0001, 40, 0xc0001, 1); }
 void PerPixel(benchmark::State &state) { Render(state, 0xc0003, 40, 0xc0001, 1); }
 void RgbaFloats(benchmark::State &state) { Render(state, 0xc0002, 40, 0xc0005, 1); }

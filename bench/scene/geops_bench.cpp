@@ -57,8 +57,16 @@ void Triangulate(benchmark::State &state, bool star) {
 
 void BM_TriangulateStar(benchmark::State &state) { Triangulate(state, true); }
 void BM_TriangulateRegular(benchmark::State &state) { Triangulate(state, false); }
-BENCHMARK(BM_TriangulateStar)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond)->Complexity();
-BENCHMARK(BM_TriangulateRegular)->RangeMultiplier(10)->Range(1000, 100000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_TriangulateStar)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
+BENCHMARK(BM_TriangulateRegular)
+    ->RangeMultiplier(10)
+    ->Range(1000, 100000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 
 void BM_TriangulateHexagons(benchmark::State &state) {
   EnsureKernel();
@@ -77,7 +85,8 @@ void BM_TriangulateHexagons(benchmark::State &state) {
   data[0].value.p = xyz.data();
   for (auto _ : state) {
     state.PauseTiming();
-    VtPrimitive *p = vo::VoPrimitiveCreateMesh(kHexagons, nullptr, counts.data(), indices.data(), 1, ids, data);
+    VtPrimitive *p =
+        vo::VoPrimitiveCreateMesh(kHexagons, nullptr, counts.data(), indices.data(), 1, ids, data);
     state.ResumeTiming();
     benchmark::DoNotOptimize(vo::VoPrimitiveTriangulate(p));
     state.PauseTiming();

@@ -30,8 +30,8 @@ struct Sphere {
       const double polar = M_PI * r / (kRings - 1);
       for (int s = 0; s < kSlices; ++s) {
         const double a = 2 * M_PI * s / kSlices;
-        xyz.insert(xyz.end(), {float(cx + std::sin(polar) * std::cos(a)), float(std::sin(polar) * std::sin(a)),
-                               float(std::cos(polar))});
+        xyz.insert(xyz.end(), {float(cx + std::sin(polar) * std::cos(a)),
+                               float(std::sin(polar) * std::sin(a)), float(std::cos(polar))});
       }
     }
     for (int r = 0; r + 1 < kRings; ++r)
@@ -46,8 +46,8 @@ struct Sphere {
     const uint32_t ids[] = {VO_VERT_WORLD};
     VtTypedValue data[1] = {};
     data[0].value.p = const_cast<float *>(xyz.data());
-    return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1,
-                                     ids, data);
+    return vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                     indices.data(), 1, ids, data);
   }
 };
 

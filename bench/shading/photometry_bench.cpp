@@ -20,9 +20,11 @@ namespace {
 std::string IESFile(int nv, int nh, double v0, double v1, double h0, double h1, int type) {
   std::string s = "IESNA:LM-63-1995\n[TEST] benchmark\nTILT=NONE\n1 1000 1 " + std::to_string(nv) + " " +
                   std::to_string(nh) + " " + std::to_string(type) + " 2 0 0 0\n1 1 0\n";
-  for (int i = 0; i < nv; ++i) s += std::to_string(v0 + (v1 - v0) * i / (nv - 1)) + (i % 10 == 9 ? "\n" : " ");
+  for (int i = 0; i < nv; ++i)
+    s += std::to_string(v0 + (v1 - v0) * i / (nv - 1)) + (i % 10 == 9 ? "\n" : " ");
   s += "\n";
-  for (int j = 0; j < nh; ++j) s += std::to_string(h0 + (h1 - h0) * j / (nh - 1)) + (j % 10 == 9 ? "\n" : " ");
+  for (int j = 0; j < nh; ++j)
+    s += std::to_string(h0 + (h1 - h0) * j / (nh - 1)) + (j % 10 == 9 ? "\n" : " ");
   s += "\n";
   for (int j = 0; j < nh; ++j) {
     for (int i = 0; i < nv; ++i) {

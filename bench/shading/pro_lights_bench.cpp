@@ -142,7 +142,8 @@ VtPrimitive *EmitterGrid(int triangles) {
   for (int j = 0; j < rows; ++j)
     for (int i = 0; i < across; ++i) {
       const int32_t v = j * (across + 1) + i;
-      for (int32_t t : {v, v + across + 1, v + 1, v + 1, v + across + 1, v + across + 2}) indices.push_back(t);
+      for (int32_t t : {v, v + across + 1, v + 1, v + 1, v + across + 1, v + across + 2})
+        indices.push_back(t);
       counts.push_back(3);
       counts.push_back(3);
     }
@@ -150,8 +151,8 @@ VtPrimitive *EmitterGrid(int triangles) {
   VtTypedValue data[1]{};
   data[0].type = VtGenericPtr;
   data[0].value.p = xyz.data();
-  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1, ids,
-                               data);
+  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
+                               1, ids, data);
 }
 
 double FixedShadow(const float *point, void *, const float *, VtLightData *) {

@@ -35,7 +35,8 @@ const std::vector<Point> &Points() {
     std::vector<Point> v(100000);
     for (Point &q : v) {
       float n[3] = {any(rng) * 0.5f, any(rng) * 0.5f, 1}, e[3] = {any(rng) * 0.5f, any(rng) * 0.5f, -1};
-      const float ln = std::sqrt(n[0] * n[0] + n[1] * n[1] + 1), le = std::sqrt(e[0] * e[0] + e[1] * e[1] + 1);
+      const float ln = std::sqrt(n[0] * n[0] + n[1] * n[1] + 1),
+                  le = std::sqrt(e[0] * e[0] + e[1] * e[1] + 1);
       for (int i = 0; i < 3; ++i) {
         q.p[i] = any(rng);
         q.n[i] = n[i] / ln;
@@ -104,8 +105,7 @@ void Class(benchmark::State &state, uint32_t type, const char *name) {
   VoShaderDestroy(s);
 }
 
-#define VO_CLASS_BENCH(tag, type, name) \
-  BENCHMARK_CAPTURE(Class, tag, type, name)->Arg(1)->Arg(8)
+#define VO_CLASS_BENCH(tag, type, name) BENCHMARK_CAPTURE(Class, tag, type, name)->Arg(1)->Arg(8)
 
 VO_CLASS_BENCH(constant, VO_SHADER_REFLECTANCE, "constant");
 VO_CLASS_BENCH(matte, VO_SHADER_REFLECTANCE, "matte");

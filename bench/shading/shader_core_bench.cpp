@@ -41,7 +41,8 @@ VtStatus Set(void *data, uint32_t index, VtTypedValue *v) {
 }
 
 VtShader *MakeShader() {
-  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryShader});
+  vo::bench::KernelStartOnce(
+      {&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryShader});
   static VtShader *shader = [] {
     std::vector<std::string> labels;
     std::vector<const char *> strings{"bench colour"};
@@ -53,10 +54,11 @@ VtShader *MakeShader() {
     }
     vo::VoStringTableCreate("vxs_bench_colour", static_cast<uint32_t>(strings.size()), strings.data());
     vo::VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_bench_colour", 0, 20, indices.data());
-    const std::pair<uint32_t, VtProc> entries[] = {
-        {VO_SLOT_CREATE, reinterpret_cast<VtProc>(&Create)},   {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&Destroy)},
-        {VO_SLOT_EVALUATE, reinterpret_cast<VtProc>(&Evaluate)}, {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&Get)},
-        {VO_SLOT_SET_ARG, reinterpret_cast<VtProc>(&Set)}};
+    const std::pair<uint32_t, VtProc> entries[] = {{VO_SLOT_CREATE, reinterpret_cast<VtProc>(&Create)},
+                                                   {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&Destroy)},
+                                                   {VO_SLOT_EVALUATE, reinterpret_cast<VtProc>(&Evaluate)},
+                                                   {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&Get)},
+                                                   {VO_SLOT_SET_ARG, reinterpret_cast<VtProc>(&Set)}};
     for (const auto &e : entries) {
       const VtTypedValue v = vo::TypedFunc(e.second);
       vo::VoShaderSetEntry(e.first, &v);

@@ -41,7 +41,8 @@ VtStatus SumLit(void *) {
   VtShaderGlobals *g = vo::VoShaderGetGlobals();
   (void)vo::VoShadingInitialiseLights();
   float sum = 0;
-  for (const VtLightData *d = g->litLights; d != nullptr; d = d->nextLit) sum += d->intensity * d->colourAtPoint.red;
+  for (const VtLightData *d = g->litLights; d != nullptr; d = d->nextLit)
+    sum += d->intensity * d->colourAtPoint.red;
   g->Co[0] *= sum;
   return 0;
 }
@@ -70,7 +71,8 @@ struct Scene {
   Scene() {
     vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryPolygons,
                                 &vo::VoEntryTransforms, &vo::VoEntryShader});
-    ClassRegister(VO_SHADER_LIGHT, "vxs_bench_point", "bench point", reinterpret_cast<VtProc>(&LightCreate), nullptr);
+    ClassRegister(VO_SHADER_LIGHT, "vxs_bench_point", "bench point", reinterpret_cast<VtProc>(&LightCreate),
+                  nullptr);
     ClassRegister(VO_SHADER_COLOUR, "vxs_bench_colour", "bench colour", reinterpret_cast<VtProc>(&DataCreate),
                   reinterpret_cast<VtProc>(&Colour));
     ClassRegister(VO_SHADER_REFLECTANCE, "vxs_bench_sum", "bench sum", reinterpret_cast<VtProc>(&DataCreate),
@@ -133,7 +135,8 @@ BENCHMARK(BM_VertexShade);
 void BM_InitialisePolygon(benchmark::State &state) {
   Scene &scene = SceneGet();
   scene.Lights(1);
-  for (auto _ : state) benchmark::DoNotOptimize(vo::VoShadingInitialisePolygon(scene.triangle, scene.polygon));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(vo::VoShadingInitialisePolygon(scene.triangle, scene.polygon));
 }
 BENCHMARK(BM_InitialisePolygon);
 

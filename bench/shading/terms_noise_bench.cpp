@@ -26,7 +26,8 @@ extern "C" void VoAmbientTerm(float *colour);
 namespace {
 
 void Start() {
-  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryShader});
+  vo::bench::KernelStartOnce(
+      {&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryShader});
 }
 
 template <double (*Noise)(const float *)>
@@ -136,8 +137,9 @@ void Register(uint32_t type, const char *id, const char *name, VtProc create, Vt
   const char *strings[1] = {name};
   vo::VoStringTableCreate(id, 1, strings);
   vo::VoShaderPrototypeCreate(type, id, 0, 0, nullptr);
-  for (auto [slot, proc] : {std::pair{VO_SLOT_CREATE, create}, std::pair{VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&Free)},
-                            std::pair{VO_SLOT_EVALUATE, evaluate}}) {
+  for (auto [slot, proc] :
+       {std::pair{VO_SLOT_CREATE, create}, std::pair{VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&Free)},
+        std::pair{VO_SLOT_EVALUATE, evaluate}}) {
     if (proc == nullptr) continue;
     VtTypedValue v{};
     v.type = VtFunc;
@@ -156,7 +158,8 @@ void BM_ShadeExecute(benchmark::State &state, const char *reflectance) {
              reinterpret_cast<VtProc>(&MatteEvaluate));
     Register(VO_SHADER_REFLECTANCE, "vxs_bench_plastic_reflectance", "bench plastic", create,
              reinterpret_cast<VtProc>(&PlasticEvaluate));
-    Register(VO_SHADER_LIGHT, "vxs_bench_point_light", "bench point", reinterpret_cast<VtProc>(&PointCreate), nullptr);
+    Register(VO_SHADER_LIGHT, "vxs_bench_point_light", "bench point", reinterpret_cast<VtProc>(&PointCreate),
+             nullptr);
     return true;
   }();
   (void)registered;

@@ -19,7 +19,8 @@ namespace {
 using namespace vo;
 
 void Start() {
-  bench::KernelStartOnce({&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryDriver, &VoEntryShader});
+  bench::KernelStartOnce(
+      {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryDriver, &VoEntryShader});
 }
 
 struct Image {
@@ -130,7 +131,8 @@ void BM_LightSampleShadow(benchmark::State &state) {
   const std::vector<float> values = Values(6, 0, 1);
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(VoLightSampleShadow(values[i & 4095], values[(i + 1) & 4095], 50, &light, &window));
+    benchmark::DoNotOptimize(
+        VoLightSampleShadow(values[i & 4095], values[(i + 1) & 4095], 50, &light, &window));
     ++i;
   }
 }

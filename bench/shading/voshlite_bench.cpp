@@ -17,15 +17,16 @@ namespace {
 constexpr int kSide = 1000;
 
 void LightsOnce() {
-  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryDriver,
-                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders, &vo::VoEntryLiteShaders});
+  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
+                              &vo::VoEntryDriver, &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders,
+                              &vo::VoEntryLiteShaders});
   static const float kLocation[3] = {0, 0, 2};
   vo::bench::LightsOnce(kLocation);
 }
 
 // Runs the class's slot-2 (or slot-3) entry at every point of the grid.
-void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t slot, bool lit, const char *driven,
-           void (*setup)(VtShader *) = nullptr) {
+void Shade(benchmark::State &state, uint32_t type, const char *name, uint32_t slot, bool lit,
+           const char *driven, void (*setup)(VtShader *) = nullptr) {
   LightsOnce();
   VtShader *shader = vo::VoShaderCreate(type, name), *colour = nullptr;
   if (setup != nullptr) setup(shader);
@@ -75,10 +76,14 @@ constexpr uint32_t C = VO_SHADER_COLOUR;
 void BM_Brick(benchmark::State &s) { Shade(s, C, "wrapped brick", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_Grid(benchmark::State &s) { Shade(s, C, "wrapped grid", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_Checker(benchmark::State &s) { Shade(s, C, "wrapped checker", VO_SLOT_EVALUATE, false, nullptr); }
-void BM_CheckerFiltered(benchmark::State &s) { Shade(s, C, "wrapped checker", VO_SLOT_EVALUATE_IMAGE, false, nullptr); }
+void BM_CheckerFiltered(benchmark::State &s) {
+  Shade(s, C, "wrapped checker", VO_SLOT_EVALUATE_IMAGE, false, nullptr);
+}
 void BM_Polka(benchmark::State &s) { Shade(s, C, "wrapped polka", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_Diagonal(benchmark::State &s) { Shade(s, C, "wrapped diagonal", VO_SLOT_EVALUATE, false, nullptr); }
-void BM_TexturedBrick(benchmark::State &s) { Shade(s, C, "wrapped textured brick", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_TexturedBrick(benchmark::State &s) {
+  Shade(s, C, "wrapped textured brick", VO_SLOT_EVALUATE, false, nullptr);
+}
 void BM_Marble(benchmark::State &s) { Shade(s, C, "marble", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_Chrome2D(benchmark::State &s) {
   Shade(s, VO_SHADER_REFLECTANCE, "chrome 2D", VO_SLOT_EVALUATE, true, nullptr);
@@ -87,7 +92,9 @@ void BM_BrickShaderColour(benchmark::State &s) {
   Shade(s, C, "wrapped brick", VO_SLOT_EVALUATE, false, "brick colour");
 }
 constexpr uint32_t D = VO_SHADER_DISPLACEMENT, F = VO_SHADER_FOREGROUND;
-void BM_TreadPlate(benchmark::State &s) { Shade(s, D, "wrapped tread plate", VO_SLOT_EVALUATE, false, nullptr); }
+void BM_TreadPlate(benchmark::State &s) {
+  Shade(s, D, "wrapped tread plate", VO_SLOT_EVALUATE, false, nullptr);
+}
 void BM_Knurl(benchmark::State &s) { Shade(s, D, "wrapped knurl", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_Dimple(benchmark::State &s) { Shade(s, D, "wrapped dimple", VO_SLOT_EVALUATE, false, nullptr); }
 void BM_Fog(benchmark::State &s) { Shade(s, F, "fog", VO_SLOT_EVALUATE, false, nullptr); }
@@ -119,7 +126,8 @@ VtImage *Ramp() {
   auto *bytes = static_cast<uint8_t *>(image->data);
   for (int y = 0; y < 256; ++y)
     for (int x = 0; x < 256; ++x)
-      for (int c = 0; c < 3; ++c) bytes[static_cast<size_t>(y) * image->bytes_per_row + 3 * x + c] = uint8_t(x ^ y);
+      for (int c = 0; c < 3; ++c)
+        bytes[static_cast<size_t>(y) * image->bytes_per_row + 3 * x + c] = uint8_t(x ^ y);
   return image;
 }
 VtImage *RampRead(const char *) { return Ramp(); }
@@ -144,27 +152,27 @@ void BM_ScaledImage(benchmark::State &s) {
   Shade(s, VO_SHADER_BACKGROUND, "scaled image", VO_SLOT_EVALUATE, false, nullptr, &ShowsRamp);
 }
 
-BENCHMARK(BM_Brick)->Iterations(kSide * kSide);
-BENCHMARK(BM_Grid)->Iterations(kSide * kSide);
-BENCHMARK(BM_Checker)->Iterations(kSide * kSide);
-BENCHMARK(BM_CheckerFiltered)->Iterations(kSide * kSide);
-BENCHMARK(BM_Polka)->Iterations(kSide * kSide);
-BENCHMARK(BM_Diagonal)->Iterations(kSide * kSide);
-BENCHMARK(BM_TexturedBrick)->Iterations(kSide * kSide);
-BENCHMARK(BM_Marble)->Iterations(kSide * kSide);
-BENCHMARK(BM_Chrome2D)->Iterations(kSide * kSide);
-BENCHMARK(BM_BrickShaderColour)->Iterations(kSide * kSide);
-BENCHMARK(BM_TreadPlate)->Iterations(kSide * kSide);
-BENCHMARK(BM_Knurl)->Iterations(kSide * kSide);
-BENCHMARK(BM_Dimple)->Iterations(kSide * kSide);
-BENCHMARK(BM_Fog)->Iterations(kSide * kSide);
-BENCHMARK(BM_DepthCue)->Iterations(kSide * kSide);
-BENCHMARK(BM_WrappedRough)->Iterations(kSide * kSide);
-BENCHMARK(BM_Rough)->Iterations(kSide * kSide);
-BENCHMARK(BM_Casting)->Iterations(kSide * kSide);
-BENCHMARK(BM_Snow)->Iterations(kSide * kSide);
-BENCHMARK(BM_Mixed)->Iterations(kSide * kSide);
-BENCHMARK(BM_OldBumpMap)->Iterations(kSide * kSide);
-BENCHMARK(BM_ScaledImage)->Iterations(kSide * kSide);
+BENCHMARK(BM_Brick)->Iterations(kSide *kSide);
+BENCHMARK(BM_Grid)->Iterations(kSide *kSide);
+BENCHMARK(BM_Checker)->Iterations(kSide *kSide);
+BENCHMARK(BM_CheckerFiltered)->Iterations(kSide *kSide);
+BENCHMARK(BM_Polka)->Iterations(kSide *kSide);
+BENCHMARK(BM_Diagonal)->Iterations(kSide *kSide);
+BENCHMARK(BM_TexturedBrick)->Iterations(kSide *kSide);
+BENCHMARK(BM_Marble)->Iterations(kSide *kSide);
+BENCHMARK(BM_Chrome2D)->Iterations(kSide *kSide);
+BENCHMARK(BM_BrickShaderColour)->Iterations(kSide *kSide);
+BENCHMARK(BM_TreadPlate)->Iterations(kSide *kSide);
+BENCHMARK(BM_Knurl)->Iterations(kSide *kSide);
+BENCHMARK(BM_Dimple)->Iterations(kSide *kSide);
+BENCHMARK(BM_Fog)->Iterations(kSide *kSide);
+BENCHMARK(BM_DepthCue)->Iterations(kSide *kSide);
+BENCHMARK(BM_WrappedRough)->Iterations(kSide *kSide);
+BENCHMARK(BM_Rough)->Iterations(kSide *kSide);
+BENCHMARK(BM_Casting)->Iterations(kSide *kSide);
+BENCHMARK(BM_Snow)->Iterations(kSide *kSide);
+BENCHMARK(BM_Mixed)->Iterations(kSide *kSide);
+BENCHMARK(BM_OldBumpMap)->Iterations(kSide *kSide);
+BENCHMARK(BM_ScaledImage)->Iterations(kSide *kSide);
 
 }  // namespace

@@ -14,8 +14,8 @@ constexpr int kSide = 1000;
 
 // The lights, made current once for the program.
 void LightsOnce() {
-  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms, &vo::VoEntryShader,
-                              &vo::VoEntrySuperLiteShaders});
+  vo::bench::KernelStartOnce({&vo::VoEntryView, &vo::VoEntryGeometry, &vo::VoEntryTransforms,
+                              &vo::VoEntryShader, &vo::VoEntrySuperLiteShaders});
   static const float kLocation[3] = {0.5f, 0.5f, 2};
   vo::bench::LightsOnce(kLocation);
 }
@@ -56,9 +56,9 @@ void BM_Metal(benchmark::State &state) { Shade(state, "metal", false); }
 void BM_Plastic(benchmark::State &state) { Shade(state, "plastic", false); }
 void BM_PlasticShaderSpecular(benchmark::State &state) { Shade(state, "plastic", true); }
 
-BENCHMARK(BM_Matte)->Iterations(kSide * kSide);
-BENCHMARK(BM_Metal)->Iterations(kSide * kSide);
-BENCHMARK(BM_Plastic)->Iterations(kSide * kSide);
-BENCHMARK(BM_PlasticShaderSpecular)->Iterations(kSide * kSide);
+BENCHMARK(BM_Matte)->Iterations(kSide *kSide);
+BENCHMARK(BM_Metal)->Iterations(kSide *kSide);
+BENCHMARK(BM_Plastic)->Iterations(kSide *kSide);
+BENCHMARK(BM_PlasticShaderSpecular)->Iterations(kSide *kSide);
 
 }  // namespace

@@ -44,12 +44,12 @@ extern "C" {
 #define VO_EXECUTE_D3D_WINDOW_DESTROY 0x64330004u
 
 /* Vertex modes (VO_CONTROL_D3D_VERTEX_MODE); any other value is mode 1. */
-#define VO_D3D_VERTEX_LIT 1u        /* lit colours */
-#define VO_D3D_VERTEX_HSV 2u        /* lit colours quantised in HSV */
-#define VO_D3D_VERTEX_NORMAL 3u     /* colours from the normal */
-#define VO_D3D_VERTEX_REFLECT 4u    /* reflection-map texture coordinates */
-#define VO_D3D_VERTEX_FACING 5u     /* facing ramp in u and v */
-#define VO_D3D_VERTEX_RAMP 6u       /* facing ramp in u, the item's ramp row in v */
+#define VO_D3D_VERTEX_LIT 1u     /* lit colours */
+#define VO_D3D_VERTEX_HSV 2u     /* lit colours quantised in HSV */
+#define VO_D3D_VERTEX_NORMAL 3u  /* colours from the normal */
+#define VO_D3D_VERTEX_REFLECT 4u /* reflection-map texture coordinates */
+#define VO_D3D_VERTEX_FACING 5u  /* facing ramp in u and v */
+#define VO_D3D_VERTEX_RAMP 6u    /* facing ramp in u, the item's ramp row in v */
 
 /* The DirectDraw device identifier (1064 bytes). The texts need not end in
  * a zero. */
@@ -77,7 +77,8 @@ typedef void (*VtD3DInfoProc)(void *user, const char *name, const char *value);
 static_assert(sizeof(VtD3DDeviceIdentifier) == 1064);
 static_assert(offsetof(VtD3DDeviceIdentifier, description) == 512 &&
               offsetof(VtD3DDeviceIdentifier, driver_version_low) == 1024 &&
-              offsetof(VtD3DDeviceIdentifier, vendor_id) == 1032 && offsetof(VtD3DDeviceIdentifier, revision) == 1044 &&
+              offsetof(VtD3DDeviceIdentifier, vendor_id) == 1032 &&
+              offsetof(VtD3DDeviceIdentifier, revision) == 1044 &&
               offsetof(VtD3DDeviceIdentifier, guid_data1) == 1048 &&
               offsetof(VtD3DDeviceIdentifier, guid_data4) == 1056);
 #endif

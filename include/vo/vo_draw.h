@@ -31,21 +31,21 @@ typedef struct VtDrawRecord {
 } VtDrawRecord;
 
 /* Draw type codes: shape | point form. */
-#define VO_DRAW_SHAPE_POLYGON 0x200u        /* a filled convex polygon */
-#define VO_DRAW_SHAPE_LINE 0x400u           /* a line or polyline */
-#define VO_DRAW_SHAPE_CONVEX 0x600u         /* a filled convex polygon */
-#define VO_DRAW_SHAPE_CIRCLE 0x2000u        /* a circle outline: centre, radius */
-#define VO_DRAW_SHAPE_DISC 0x2200u          /* a filled circle */
-#define VO_DRAW_SHAPE_ELLIPSE 0x4000u       /* an ellipse outline: centre, radii */
+#define VO_DRAW_SHAPE_POLYGON 0x200u         /* a filled convex polygon */
+#define VO_DRAW_SHAPE_LINE 0x400u            /* a line or polyline */
+#define VO_DRAW_SHAPE_CONVEX 0x600u          /* a filled convex polygon */
+#define VO_DRAW_SHAPE_CIRCLE 0x2000u         /* a circle outline: centre, radius */
+#define VO_DRAW_SHAPE_DISC 0x2200u           /* a filled circle */
+#define VO_DRAW_SHAPE_ELLIPSE 0x4000u        /* an ellipse outline: centre, radii */
 #define VO_DRAW_SHAPE_FILLED_ELLIPSE 0x4200u /* a filled ellipse */
-#define VO_DRAW_SHAPE_ARC 0x8000u           /* an elliptical arc: centre, radii, start and end degrees */
-#define VO_DRAW_SHAPE_ALL 0xee00u           /* the shape bits of a type code */
-#define VO_DRAW_POINTS_RASTER 0x2u    /* raster points */
-#define VO_DRAW_POINTS_PROJECTED 0x4u /* four-float homogeneous projection points */
-#define VO_DRAW_POINTS_3D 0x8u        /* three-coordinate points */
-#define VO_DRAW_ATTRIBUTES 0x1000u    /* attributes are given */
-#define VO_DRAW_SHAPE_MASK 0xe00u     /* the shape bits the line fallback reads */
-#define VO_DRAW_RASTER_LINE (VO_DRAW_SHAPE_LINE | VO_DRAW_POINTS_RASTER) /* 0x402 */
+#define VO_DRAW_SHAPE_ARC 0x8000u            /* an elliptical arc: centre, radii, start and end degrees */
+#define VO_DRAW_SHAPE_ALL 0xee00u            /* the shape bits of a type code */
+#define VO_DRAW_POINTS_RASTER 0x2u           /* raster points */
+#define VO_DRAW_POINTS_PROJECTED 0x4u        /* four-float homogeneous projection points */
+#define VO_DRAW_POINTS_3D 0x8u               /* three-coordinate points */
+#define VO_DRAW_ATTRIBUTES 0x1000u           /* attributes are given */
+#define VO_DRAW_SHAPE_MASK 0xe00u            /* the shape bits the line fallback reads */
+#define VO_DRAW_RASTER_LINE (VO_DRAW_SHAPE_LINE | VO_DRAW_POINTS_RASTER)       /* 0x402 */
 #define VO_DRAW_PROJECTED_LINE (VO_DRAW_SHAPE_LINE | VO_DRAW_POINTS_PROJECTED) /* 0x404 */
 
 /* Driver callbacks of the drawing (module 26). */

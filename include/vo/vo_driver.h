@@ -41,18 +41,18 @@ typedef struct VtSubRegion {
 
 /* An image in memory, owned by the framework's image list. 72 bytes. */
 typedef struct VtImage {
-  FILE *file;           /* the open stream while the image is read, else null */
-  char *name;           /* the name it was read from (the framework's copy) */
-  int32_t width;        /* pixels */
-  int32_t height;       /* pixels */
-  uint8_t *data;        /* rows top to bottom, bytes_per_row bytes each */
-  int32_t bits;         /* 24 (red, green, blue bytes) or 8 */
-  int32_t x0, x1;       /* valid region, inclusive; x1 0 means width - 1 */
-  int32_t y0, y1;       /* y1 0 means height - 1 */
+  FILE *file;     /* the open stream while the image is read, else null */
+  char *name;     /* the name it was read from (the framework's copy) */
+  int32_t width;  /* pixels */
+  int32_t height; /* pixels */
+  uint8_t *data;  /* rows top to bottom, bytes_per_row bytes each */
+  int32_t bits;   /* 24 (red, green, blue bytes) or 8 */
+  int32_t x0, x1; /* valid region, inclusive; x1 0 means width - 1 */
+  int32_t y0, y1; /* y1 0 means height - 1 */
   int32_t bytes_per_row;
-  int32_t xoffset;      /* added to pixel positions when copied to a driver */
+  int32_t xoffset; /* added to pixel positions when copied to a driver */
   int32_t yoffset;
-  int32_t mode;         /* 0 true colour, 1 device pixels, 2 8-bit */
+  int32_t mode; /* 0 true colour, 1 device pixels, 2 8-bit */
 } VtImage;
 
 #define VO_IMAGE_MODE_RGB 0
@@ -61,28 +61,28 @@ typedef struct VtImage {
 
 /* Procedure forms of the driver operations, one per argument signature.
  * One-byte arguments travel as uint32_t, open-role words as uintptr_t. */
-typedef VtStatus (*VtDriverNoArgProc)(void);                               /* poll, open, close, ... */
-typedef VtStatus (*VtDriverByteProc)(uint32_t byte);                       /* 0x1a0008, 09, 1f */
-typedef VtStatus (*VtDriverWordProc)(uintptr_t word);                      /* 0x1a001b, 05, 15, 33, colour maps */
-typedef VtStatus (*VtDriverTwoWordProc)(uintptr_t a, uintptr_t b);         /* 0x1a0030, 34 */
-typedef VtStatus (*VtDriverThreeWordProc)(uintptr_t a, uintptr_t b, uintptr_t c);             /* 0x1a0021, 24 */
+typedef VtStatus (*VtDriverNoArgProc)(void);                       /* poll, open, close, ... */
+typedef VtStatus (*VtDriverByteProc)(uint32_t byte);               /* 0x1a0008, 09, 1f */
+typedef VtStatus (*VtDriverWordProc)(uintptr_t word);              /* 0x1a001b, 05, 15, 33, colour maps */
+typedef VtStatus (*VtDriverTwoWordProc)(uintptr_t a, uintptr_t b); /* 0x1a0030, 34 */
+typedef VtStatus (*VtDriverThreeWordProc)(uintptr_t a, uintptr_t b, uintptr_t c); /* 0x1a0021, 24 */
 typedef VtStatus (*VtDriverFourWordProc)(uintptr_t a, uintptr_t b, uintptr_t c, uintptr_t d); /* 0x1a0025 */
-typedef VtStatus (*VtDriverColourBytesProc)(const uint8_t *rgb);           /* 0x1a000a, 0b */
-typedef VtStatus (*VtDriverColourProc)(const VtColour *colour);            /* 0x1a000c, 0d */
+typedef VtStatus (*VtDriverColourBytesProc)(const uint8_t *rgb);                       /* 0x1a000a, 0b */
+typedef VtStatus (*VtDriverColourProc)(const VtColour *colour);                        /* 0x1a000c, 0d */
 typedef VtStatus (*VtDriverFrameProc)(int32_t x0, int32_t x1, int32_t y0, int32_t y1); /* 0x1a0003 */
-typedef VtStatus (*VtDriverImageProc)(VtImage *image);                     /* 0x1a0018, 19 */
+typedef VtStatus (*VtDriverImageProc)(VtImage *image);                                 /* 0x1a0018, 19 */
 typedef VtStatus (*VtDriverRasterLineProc)(const VtRasterPoint *p0, const VtRasterPoint *p1); /* 0x1a001c */
 typedef VtStatus (*VtDriverPointLineProc)(const float *p0, const float *p1); /* 0x1a001d, 1e */
-typedef VtStatus (*VtDriverRasterPointProc)(const VtRasterPoint *p);       /* 0x1a0011 */
-typedef VtStatus (*VtDriverPointProc)(const float *p);                     /* 0x1a0012, 13 */
-typedef VtStatus (*VtDriverRowProc)(uint32_t y, void *pixels);             /* 0x1a000e, 0f, 10, 32 */
-typedef int32_t (*VtDriverReadLineProc)(char *buffer, uint32_t size);      /* 0x1a0016 */
-typedef VtStatus (*VtDriverMessageProc)(const char *text);                 /* 0x1a0017 */
-typedef VtStatus (*VtDriverKindProc)(uint32_t kind);                       /* 0x1a0020 */
+typedef VtStatus (*VtDriverRasterPointProc)(const VtRasterPoint *p);         /* 0x1a0011 */
+typedef VtStatus (*VtDriverPointProc)(const float *p);                       /* 0x1a0012, 13 */
+typedef VtStatus (*VtDriverRowProc)(uint32_t y, void *pixels);               /* 0x1a000e, 0f, 10, 32 */
+typedef int32_t (*VtDriverReadLineProc)(char *buffer, uint32_t size);        /* 0x1a0016 */
+typedef VtStatus (*VtDriverMessageProc)(const char *text);                   /* 0x1a0017 */
+typedef VtStatus (*VtDriverKindProc)(uint32_t kind);                         /* 0x1a0020 */
 typedef VtStatus (*VtDriverColourMapEntriesProc)(uint32_t **entries, uint32_t count); /* 0x1a002d */
-typedef VtStatus (*VtDriverColourMapImageProc)(VtImage **image);           /* 0x1a002e */
-typedef VtStatus (*VtDriverPrimitiveProc)(void *primitive);                /* 0x1a002f */
-typedef VtStatus (*VtDriverSubRegionProc)(const VtSubRegion *region);      /* 0x1a0036 */
+typedef VtStatus (*VtDriverColourMapImageProc)(VtImage **image);                      /* 0x1a002e */
+typedef VtStatus (*VtDriverPrimitiveProc)(void *primitive);                           /* 0x1a002f */
+typedef VtStatus (*VtDriverSubRegionProc)(const VtSubRegion *region);                 /* 0x1a0036 */
 typedef VtStatus (*VtDriverBlockProc)(int32_t x, int32_t y, int32_t width, int32_t rows,
                                       const uint8_t *rgb); /* 0x1a0038 */
 /* The image-read callback 0x1a0035: (file name) -> image or null. */
@@ -183,9 +183,9 @@ typedef VtStatus (*VtDriverLookupProc)(uint32_t set, uint32_t code, VtProc *slot
 #define VO_IMAGE_PIXEL_LIMIT_DEFAULT 0x10000000u /* 2^28 pixels */
 
 /* Capability flags (VO_CONTROL_DRIVER_CAPABILITY, value type 39). */
-#define VO_DRIVER_CAPABILITY_IMAGE 2u       /* the image driver */
-#define VO_DRIVER_CAPABILITY_DEVICE 4u      /* shows device pixels: the display driver */
-#define VO_DRIVER_CAPABILITY_SUB_REGION 8u  /* renders sub-regions itself */
+#define VO_DRIVER_CAPABILITY_IMAGE 2u      /* the image driver */
+#define VO_DRIVER_CAPABILITY_DEVICE 4u     /* shows device pixels: the display driver */
+#define VO_DRIVER_CAPABILITY_SUB_REGION 8u /* renders sub-regions itself */
 
 /* Bare answers of drivers: 256 refused, 258 not handled. */
 #define VO_DRIVER_REFUSED 256u

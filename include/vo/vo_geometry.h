@@ -112,18 +112,18 @@ typedef uint32_t VtPropertyCode;
 #define VO_EDGE_VREFSCLIP 776u
 
 /* Edge flags (property 770): one list for every module that reads or sets them. */
-#define VO_EDGE_FLAG_HIDDEN 0x1u         /* drawn as hidden by the hidden-line renderer */
-#define VO_EDGE_FLAG_BORDER 0x2u         /* one polygon only; the hidden-line renderer's kind 2 */
-#define VO_EDGE_FLAG_SILHOUETTE 0x4u     /* set by the hidden-line renderer for one render */
-#define VO_EDGE_FLAG_SHARED 0x10u        /* two polygons */
-#define VO_EDGE_FLAG_SAME_POLYGON 0x20u  /* both sides the same polygon: welded or bridge, drawn hidden */
-#define VO_EDGE_FLAG_BYPASS 0x80u        /* a feature edge; drawn unchanged by the hidden-line second pass */
-#define VO_EDGE_FLAG_SEGMENT 0x200u      /* made along the common segment of two polygons that cut each other */
-#define VO_EDGE_FLAG_SEAM 0x1000u        /* two polygons meeting at a parametric seam */
-#define VO_EDGE_FLAG_WINDOW_X 0x2000u    /* a clipped outline's side along an x side of the view window */
-#define VO_EDGE_FLAG_WINDOW_Y 0x4000u    /* ... along a y side */
-#define VO_EDGE_FLAG_WINDOW_Z 0x8000u    /* ... along a z side */
-#define VO_EDGE_FLAG_CIRCLE 0x20000u     /* offered to the hidden-line circle query */
+#define VO_EDGE_FLAG_HIDDEN 0x1u        /* drawn as hidden by the hidden-line renderer */
+#define VO_EDGE_FLAG_BORDER 0x2u        /* one polygon only; the hidden-line renderer's kind 2 */
+#define VO_EDGE_FLAG_SILHOUETTE 0x4u    /* set by the hidden-line renderer for one render */
+#define VO_EDGE_FLAG_SHARED 0x10u       /* two polygons */
+#define VO_EDGE_FLAG_SAME_POLYGON 0x20u /* both sides the same polygon: welded or bridge, drawn hidden */
+#define VO_EDGE_FLAG_BYPASS 0x80u       /* a feature edge; drawn unchanged by the hidden-line second pass */
+#define VO_EDGE_FLAG_SEGMENT 0x200u   /* made along the common segment of two polygons that cut each other */
+#define VO_EDGE_FLAG_SEAM 0x1000u     /* two polygons meeting at a parametric seam */
+#define VO_EDGE_FLAG_WINDOW_X 0x2000u /* a clipped outline's side along an x side of the view window */
+#define VO_EDGE_FLAG_WINDOW_Y 0x4000u /* ... along a y side */
+#define VO_EDGE_FLAG_WINDOW_Z 0x8000u /* ... along a z side */
+#define VO_EDGE_FLAG_CIRCLE 0x20000u  /* offered to the hidden-line circle query */
 #define VO_EDGE_FLAG_CULLED_KEPT 0x200000u /* classified even between two culled polygons */
 
 /* Vertex properties of the geometry module. */

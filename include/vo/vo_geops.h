@@ -45,19 +45,19 @@ static_assert(offsetof(VtTriangleMesh, first) == 0 && offsetof(VtTriangleMesh, r
 #endif
 
 /* Controls (module 22). */
-#define VO_CONTROL_GEOPS_POLL_PAIRS 0x160001u        /* VtNat32, 20: pairs between interrupt polls */
-#define VO_CONTROL_GEOPS_SELF 0x160002u              /* VtBoolean, 0 */
-#define VO_CONTROL_GEOPS_CUT_BOTH 0x160003u          /* VtBoolean, 0 */
-#define VO_CONTROL_GEOPS_STOP_FIRST 0x160004u        /* VtBoolean, 1 */
-#define VO_CONTROL_GEOPS_TOLERANCE 0x160005u         /* VtFloat, 1e-5, at most 0.01 */
-#define VO_CONTROL_GEOPS_FRACTION 0x160006u          /* VtFloat, 0.005, at most 0.1 */
-#define VO_CONTROL_GEOPS_PARALLEL_ANGLE 0x160007u    /* VtFloat degrees, 0.5, at most 10 */
-#define VO_CONTROL_GEOPS_GREEDY_STRIPS 0x160008u     /* VtBoolean, 0 */
-#define VO_CONTROL_GEOPS_WELD_KEYHOLES 0x160009u     /* VtBoolean, 1 */
-#define VO_CONTROL_GEOPS_COPLANAR 0x16000au          /* VtFlags, 0 */
-#define VO_CONTROL_GEOPS_CLASSIC_ABOVE 0x16000bu     /* VtNat32, 150: classic ear test above this */
-#define VO_CONTROL_GEOPS_SHORTEST_SEGMENT 0x16000cu  /* VtFloat, 0 */
-#define VO_CONTROL_GEOPS_EDGES_ONLY 0x16000du        /* VtBoolean, 0 */
+#define VO_CONTROL_GEOPS_POLL_PAIRS 0x160001u       /* VtNat32, 20: pairs between interrupt polls */
+#define VO_CONTROL_GEOPS_SELF 0x160002u             /* VtBoolean, 0 */
+#define VO_CONTROL_GEOPS_CUT_BOTH 0x160003u         /* VtBoolean, 0 */
+#define VO_CONTROL_GEOPS_STOP_FIRST 0x160004u       /* VtBoolean, 1 */
+#define VO_CONTROL_GEOPS_TOLERANCE 0x160005u        /* VtFloat, 1e-5, at most 0.01 */
+#define VO_CONTROL_GEOPS_FRACTION 0x160006u         /* VtFloat, 0.005, at most 0.1 */
+#define VO_CONTROL_GEOPS_PARALLEL_ANGLE 0x160007u   /* VtFloat degrees, 0.5, at most 10 */
+#define VO_CONTROL_GEOPS_GREEDY_STRIPS 0x160008u    /* VtBoolean, 0 */
+#define VO_CONTROL_GEOPS_WELD_KEYHOLES 0x160009u    /* VtBoolean, 1 */
+#define VO_CONTROL_GEOPS_COPLANAR 0x16000au         /* VtFlags, 0 */
+#define VO_CONTROL_GEOPS_CLASSIC_ABOVE 0x16000bu    /* VtNat32, 150: classic ear test above this */
+#define VO_CONTROL_GEOPS_SHORTEST_SEGMENT 0x16000cu /* VtFloat, 0 */
+#define VO_CONTROL_GEOPS_EDGES_ONLY 0x16000du       /* VtBoolean, 0 */
 
 /* Execute codes (module 22). */
 #define VO_EXECUTE_GEOPS_TRIANGULATE 0x160001u

@@ -59,14 +59,14 @@ extern "C" {
 #define VO_CONTROL_HL_OCCLUDER_LEAF 0x190068u  /* VtNat32 (2) */
 
 /* User callbacks. */
-#define VO_CALLBACK_HL_ADMIT 0x190001u    /* VtHiddenLineAdmitProc (second pass) */
-#define VO_CALLBACK_HL_PRIORITY 0x190002u /* VtHiddenLinePriorityProc (second pass) */
-#define VO_CALLBACK_HL_PEN 0x190003u      /* VtHiddenLinePenProc */
-#define VO_CALLBACK_HL_OVERLAP 0x190004u  /* VtHiddenLineOverlapProc (second pass) */
-#define VO_CALLBACK_HL_STORE 0x190005u    /* VtHiddenLineStoreProc */
-#define VO_CALLBACK_HL_CIRCLE 0x190006u   /* VtHiddenLineCircleProc */
+#define VO_CALLBACK_HL_ADMIT 0x190001u       /* VtHiddenLineAdmitProc (second pass) */
+#define VO_CALLBACK_HL_PRIORITY 0x190002u    /* VtHiddenLinePriorityProc (second pass) */
+#define VO_CALLBACK_HL_PEN 0x190003u         /* VtHiddenLinePenProc */
+#define VO_CALLBACK_HL_OVERLAP 0x190004u     /* VtHiddenLineOverlapProc (second pass) */
+#define VO_CALLBACK_HL_STORE 0x190005u       /* VtHiddenLineStoreProc */
+#define VO_CALLBACK_HL_CIRCLE 0x190006u      /* VtHiddenLineCircleProc */
 #define VO_CALLBACK_HL_SAME_SOURCE 0x190008u /* VtHiddenLineSameSourceProc (second pass) */
-#define VO_CALLBACK_HL_POLYLINE 0x190009u /* VtHiddenLinePolylineProc */
+#define VO_CALLBACK_HL_POLYLINE 0x190009u    /* VtHiddenLinePolylineProc */
 
 /* Segment class bits. */
 #define VO_HL_CLASS_HIDDEN 0x1u

@@ -34,8 +34,8 @@ typedef VtStatus (*VtMeshReader)(uint32_t *count, void *buffer);
 /* Write modes (control 0x460002) and the mode a read is in. */
 enum VtMeshMode { VO_MESH_MODE_NONE = 0, VO_MESH_MODE_BINARY = 1, VO_MESH_MODE_TEXT = 2 };
 
-#define VO_CONTROL_MESHIO_FILE 0x460001u /* VtGenericPtr: the file (a FILE *) of the default procedures */
-#define VO_CONTROL_MESHIO_MODE 0x460002u /* VtEnum: the write mode, 1 binary (default) or 2 text */
+#define VO_CONTROL_MESHIO_FILE 0x460001u   /* VtGenericPtr: the file (a FILE *) of the default procedures */
+#define VO_CONTROL_MESHIO_MODE 0x460002u   /* VtEnum: the write mode, 1 binary (default) or 2 text */
 #define VO_CALLBACK_MESHIO_WRITE 0x460001u /* VtMeshWriter */
 #define VO_CALLBACK_MESHIO_READ 0x460002u  /* VtMeshReader */
 

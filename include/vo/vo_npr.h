@@ -93,12 +93,12 @@ extern "C" {
 #define VO_NPR_MASK_TRANSFORM 0x4000u
 
 /* Background modes. */
-#define VO_NPR_BACKGROUND_TILED 0x8000u          /* image size, tiled from (0, 0) */
-#define VO_NPR_BACKGROUND_TILED_CENTRED 0x8001u  /* image size, tiled, centred */
-#define VO_NPR_BACKGROUND_CENTRED 2u             /* image size, centred, once */
-#define VO_NPR_BACKGROUND_STRETCHED 0x4003u      /* scaled to W x H */
-#define VO_NPR_BACKGROUND_FIT_WIDTH 0x4004u      /* scaled to width W, aspect kept */
-#define VO_NPR_BACKGROUND_FIT_HEIGHT 0x4005u     /* scaled to height H, aspect kept */
+#define VO_NPR_BACKGROUND_TILED 0x8000u         /* image size, tiled from (0, 0) */
+#define VO_NPR_BACKGROUND_TILED_CENTRED 0x8001u /* image size, tiled, centred */
+#define VO_NPR_BACKGROUND_CENTRED 2u            /* image size, centred, once */
+#define VO_NPR_BACKGROUND_STRETCHED 0x4003u     /* scaled to W x H */
+#define VO_NPR_BACKGROUND_FIT_WIDTH 0x4004u     /* scaled to width W, aspect kept */
+#define VO_NPR_BACKGROUND_FIT_HEIGHT 0x4005u    /* scaled to height H, aspect kept */
 #define VO_NPR_BACKGROUND_FIT_WIDTH_CENTRED 0x6006u
 #define VO_NPR_BACKGROUND_FIT_HEIGHT_CENTRED 0x6007u
 
@@ -110,17 +110,17 @@ typedef struct VtNPRBackground VtNPRBackground;
 
 /* An NPR edge: 24 bytes. */
 typedef struct VtNPREdge {
-  void *owner;     /* the primitive the edge belongs to */
-  uint32_t user;   /* line attribute word */
-  uint32_t count;  /* points */
-  float *points;   /* count x (x, y, z), owned by the edge */
+  void *owner;    /* the primitive the edge belongs to */
+  uint32_t user;  /* line attribute word */
+  uint32_t count; /* points */
+  float *points;  /* count x (x, y, z), owned by the edge */
 } VtNPREdge;
 
 /* The per-primitive parameter record (property 317): 64 bytes. */
 typedef struct VtNPRPrimitiveData {
-  uint32_t mask;   /* VO_NPR_MASK_... */
-  uint32_t flags;  /* VO_NPR_FLAG_... (read under the mask bits 0x40, 0x100, 0x200, 0x4000) */
-  void *material;  /* stroke material */
+  uint32_t mask;  /* VO_NPR_MASK_... */
+  uint32_t flags; /* VO_NPR_FLAG_... (read under the mask bits 0x40, 0x100, 0x200, 0x4000) */
+  void *material; /* stroke material */
   float near_depth;
   float near_width;
   float far_depth;
@@ -141,7 +141,8 @@ static_assert(sizeof(VtNPREdge) == 24 && offsetof(VtNPREdge, user) == 8 && offse
                   offsetof(VtNPREdge, points) == 16,
               "NPR edges are read by layout");
 static_assert(sizeof(VtNPRPrimitiveData) == 64 && offsetof(VtNPRPrimitiveData, material) == 8 &&
-                  offsetof(VtNPRPrimitiveData, near_depth) == 16 && offsetof(VtNPRPrimitiveData, jitter) == 60,
+                  offsetof(VtNPRPrimitiveData, near_depth) == 16 &&
+                  offsetof(VtNPRPrimitiveData, jitter) == 60,
               "NPR parameter records are read by layout");
 #else
 typedef char vo_npr_edge_size[sizeof(VtNPREdge) == 24 ? 1 : -1];

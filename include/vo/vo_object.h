@@ -74,21 +74,21 @@ enum VtDataObjectTypeId {
   VO_OBJECT_WORD = 3, /* written as VO_OBJECT_NAT32 */
   VO_OBJECT_FLOAT = 4,
   VO_OBJECT_DOUBLE = 5,
-  VO_OBJECT_STRING = 6,      /* char *, value word the string */
-  VO_OBJECT_WIDE_STRING = 7, /* uint16_t *, value word the string */
-  VO_OBJECT_END = 9,         /* end of list */
-  VO_OBJECT_VECTOR = 10,     /* three floats */
-  VO_OBJECT_POINT = 11,      /* three floats */
-  VO_OBJECT_COLOUR = 12,     /* three floats */
-  VO_OBJECT_BOUNDS = 13,     /* six floats */
+  VO_OBJECT_STRING = 6,         /* char *, value word the string */
+  VO_OBJECT_WIDE_STRING = 7,    /* uint16_t *, value word the string */
+  VO_OBJECT_END = 9,            /* end of list */
+  VO_OBJECT_VECTOR = 10,        /* three floats */
+  VO_OBJECT_POINT = 11,         /* three floats */
+  VO_OBJECT_COLOUR = 12,        /* three floats */
+  VO_OBJECT_BOUNDS = 13,        /* six floats */
   VO_OBJECT_DOUBLE_POINT = 14,  /* three doubles */
   VO_OBJECT_DOUBLE_VECTOR = 15, /* three doubles */
-  VO_OBJECT_FLOAT2 = 16,     /* two floats */
-  VO_OBJECT_FLOAT4 = 17,     /* four floats */
-  VO_OBJECT_DOUBLE4 = 18,    /* four doubles */
-  VO_OBJECT_MATRIX = 19,     /* sixteen doubles */
-  VO_OBJECT_DOUBLE4_B = 20,  /* four doubles */
-  VO_OBJECT_FLOAT4_B = 21,   /* four floats */
+  VO_OBJECT_FLOAT2 = 16,        /* two floats */
+  VO_OBJECT_FLOAT4 = 17,        /* four floats */
+  VO_OBJECT_DOUBLE4 = 18,       /* four doubles */
+  VO_OBJECT_MATRIX = 19,        /* sixteen doubles */
+  VO_OBJECT_DOUBLE4_B = 20,     /* four doubles */
+  VO_OBJECT_FLOAT4_B = 21,      /* four floats */
   VO_OBJECT_TRANSFORM = 22,
   VO_OBJECT_TYPED_VALUE = 25, /* a VtTypedValue */
   VO_OBJECT_SHADER = 30,
@@ -133,9 +133,10 @@ typedef void (*VtObjectSeedHook)(uint32_t version, uint32_t *seeds);
  * the call began with; type_word is the item's own. The value is the address
  * of a value (by-value types) or the object itself (types written by
  * reference; a type with flag 4 gets the address of the pointer slot). */
-typedef VtStatus (*VtDataObjectEncoder)(uint32_t type_id, uint32_t type_word, void *value, VtObjectStream *stream);
-typedef VtStatus (*VtDataObjectDecoder)(uint32_t type_id, uint32_t type_word, void *destination, uint32_t version,
+typedef VtStatus (*VtDataObjectEncoder)(uint32_t type_id, uint32_t type_word, void *value,
                                         VtObjectStream *stream);
+typedef VtStatus (*VtDataObjectDecoder)(uint32_t type_id, uint32_t type_word, void *destination,
+                                        uint32_t version, VtObjectStream *stream);
 /* The allocator is asked for the type's element size; the default one
  * answers a zero-filled block from VoAllocate (null for size 0). */
 typedef void *(*VtDataObjectAllocator)(uint32_t size);

@@ -33,21 +33,21 @@ extern "C" {
 
 /* Lamp types; each but none fixes a colour temperature. */
 #define VO_LAMP_NONE 0
-#define VO_LAMP_WARM_WHITE_FLUORESCENT 1     /* 3020 K */
-#define VO_LAMP_WHITE_FLUORESCENT 2          /* 3450 K */
-#define VO_LAMP_COOL_WHITE_FLUORESCENT 3     /* 4250 K */
-#define VO_LAMP_DAYLIGHT_FLUORESCENT 4       /* 6250 K */
-#define VO_LAMP_CLEAR_MERCURY 5              /* 5710 K */
-#define VO_LAMP_IMPROVED_COLOUR_MERCURY 6    /* 4430 K */
-#define VO_LAMP_LOW_PRESSURE_SODIUM 7        /* 1740 K */
-#define VO_LAMP_HIGH_PRESSURE_SODIUM 8       /* 2100 K */
-#define VO_LAMP_TUNGSTEN_HALOGEN 9           /* 3190 K */
+#define VO_LAMP_WARM_WHITE_FLUORESCENT 1  /* 3020 K */
+#define VO_LAMP_WHITE_FLUORESCENT 2       /* 3450 K */
+#define VO_LAMP_COOL_WHITE_FLUORESCENT 3  /* 4250 K */
+#define VO_LAMP_DAYLIGHT_FLUORESCENT 4    /* 6250 K */
+#define VO_LAMP_CLEAR_MERCURY 5           /* 5710 K */
+#define VO_LAMP_IMPROVED_COLOUR_MERCURY 6 /* 4430 K */
+#define VO_LAMP_LOW_PRESSURE_SODIUM 7     /* 1740 K */
+#define VO_LAMP_HIGH_PRESSURE_SODIUM 8    /* 2100 K */
+#define VO_LAMP_TUNGSTEN_HALOGEN 9        /* 3190 K */
 
 /* The angular systems of luminaire files, as the resampler knows them. */
 #define VO_PHOTOMETRY_TYPE_A 1
 #define VO_PHOTOMETRY_TYPE_B 2
-#define VO_PHOTOMETRY_TYPE_C 3         /* the record's own system */
-#define VO_PHOTOMETRY_TYPE_C_TURNED 4  /* type C turned by 90 degrees */
+#define VO_PHOTOMETRY_TYPE_C 3        /* the record's own system */
+#define VO_PHOTOMETRY_TYPE_C_TURNED 4 /* type C turned by 90 degrees */
 
 typedef struct VtPhotometricRecord {
   uint32_t horizontalCount; /* 1 for a rotationally symmetric distribution */
@@ -71,17 +71,23 @@ typedef struct VtPhotometricRecord {
 
 #ifdef __cplusplus
 }
-static_assert(offsetof(VtPhotometricRecord, verticalCount) == 4 && offsetof(VtPhotometricRecord, sampleCount) == 8 &&
-                  offsetof(VtPhotometricRecord, powerUnits) == 12 && offsetof(VtPhotometricRecord, lampType) == 16,
+static_assert(offsetof(VtPhotometricRecord, verticalCount) == 4 &&
+                  offsetof(VtPhotometricRecord, sampleCount) == 8 &&
+                  offsetof(VtPhotometricRecord, powerUnits) == 12 &&
+                  offsetof(VtPhotometricRecord, lampType) == 16,
               "photometric record layout");
-static_assert(offsetof(VtPhotometricRecord, distribution) == 24 && offsetof(VtPhotometricRecord, colourScale) == 32 &&
-                  offsetof(VtPhotometricRecord, peakScale) == 36 && offsetof(VtPhotometricRecord, power) == 40 &&
+static_assert(offsetof(VtPhotometricRecord, distribution) == 24 &&
+                  offsetof(VtPhotometricRecord, colourScale) == 32 &&
+                  offsetof(VtPhotometricRecord, peakScale) == 36 &&
+                  offsetof(VtPhotometricRecord, power) == 40 &&
                   offsetof(VtPhotometricRecord, verticalStep) == 44 &&
                   offsetof(VtPhotometricRecord, horizontalStep) == 48 &&
                   offsetof(VtPhotometricRecord, colourTemperature) == 52,
               "photometric record layout");
-static_assert(offsetof(VtPhotometricRecord, azimuthPlane1) == 56 && offsetof(VtPhotometricRecord, azimuthPlane2) == 72 &&
-                  offsetof(VtPhotometricRecord, aim) == 88 && offsetof(VtPhotometricRecord, equatorZero) == 100 &&
+static_assert(offsetof(VtPhotometricRecord, azimuthPlane1) == 56 &&
+                  offsetof(VtPhotometricRecord, azimuthPlane2) == 72 &&
+                  offsetof(VtPhotometricRecord, aim) == 88 &&
+                  offsetof(VtPhotometricRecord, equatorZero) == 100 &&
                   offsetof(VtPhotometricRecord, colour) == 112,
               "photometric record layout");
 static_assert(sizeof(VtPhotometricRecord) == 128, "photometric record layout");

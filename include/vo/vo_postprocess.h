@@ -28,8 +28,8 @@
 
 /* Execute codes. */
 #define VO_EXECUTE_PP_NONE 0x440000u
-#define VO_EXECUTE_PP_RUN 0x440001u        /* the list through each class's slot 2 */
-#define VO_EXECUTE_PP_RUN_IMAGE 0x440002u  /* the list through each class's slot 3 */
+#define VO_EXECUTE_PP_RUN 0x440001u       /* the list through each class's slot 2 */
+#define VO_EXECUTE_PP_RUN_IMAGE 0x440002u /* the list through each class's slot 3 */
 #define VO_EXECUTE_PP_FLARE_LIGHTS 0x440003u
 #define VO_EXECUTE_PP_RENDER_AND_POST 0x440004u
 #define VO_EXECUTE_PP_TWO_VIEW 0x440005u
@@ -56,12 +56,12 @@
 #define VO_PP_FIELDS_FIRST_EVEN 0x440002u  /* even rows from "buffer1", odd from "buffer2" */
 
 /* Bits of a screen buffer's 8-bit plane that selective antialiasing uses. */
-#define VO_PP_STENCIL_SEED 0x80u      /* a seed pixel (with 0x20 and 0x10) */
-#define VO_PP_STENCIL_DONE 0x40u      /* processed in this pass */
-#define VO_PP_STENCIL_DISAGREE 0x20u  /* its samples disagreed: look at its neighbours */
-#define VO_PP_STENCIL_FLAGGED 0x10u   /* flagged by the seed */
-#define VO_PP_STENCIL_REQUEST 0x08u   /* a neighbour in another band asked for it */
-#define VO_PP_STENCIL_FLAGS 0xF8u     /* all of the above */
+#define VO_PP_STENCIL_SEED 0x80u     /* a seed pixel (with 0x20 and 0x10) */
+#define VO_PP_STENCIL_DONE 0x40u     /* processed in this pass */
+#define VO_PP_STENCIL_DISAGREE 0x20u /* its samples disagreed: look at its neighbours */
+#define VO_PP_STENCIL_FLAGGED 0x10u  /* flagged by the seed */
+#define VO_PP_STENCIL_REQUEST 0x08u  /* a neighbour in another band asked for it */
+#define VO_PP_STENCIL_FLAGS 0xF8u    /* all of the above */
 
 /* A combine-filter override (control 0x440009) that skips the combine of
  * the two-view render: 0xFFFFFFFF, or all ones at 64 bits. */

@@ -80,9 +80,9 @@ typedef struct VtSkyModel {
 
 #ifdef __cplusplus
 }
-static_assert(sizeof(VtSkyPatch) == 60 && offsetof(VtSkyPatch, cleared) == 12 && offsetof(VtSkyPatch, direction) == 20 &&
-                  offsetof(VtSkyPatch, position) == 32 && offsetof(VtSkyPatch, vertices) == 44 &&
-                  offsetof(VtSkyPatch, solidAngle) == 56,
+static_assert(sizeof(VtSkyPatch) == 60 && offsetof(VtSkyPatch, cleared) == 12 &&
+                  offsetof(VtSkyPatch, direction) == 20 && offsetof(VtSkyPatch, position) == 32 &&
+                  offsetof(VtSkyPatch, vertices) == 44 && offsetof(VtSkyPatch, solidAngle) == 56,
               "sky patch layout");
 static_assert(offsetof(VtSkyModel, vertices) == 8 && offsetof(VtSkyModel, vertexCapacity) == 16 &&
                   offsetof(VtSkyModel, vertexCount) == 20 && offsetof(VtSkyModel, patches) == 24 &&
@@ -91,11 +91,12 @@ static_assert(offsetof(VtSkyModel, vertices) == 8 && offsetof(VtSkyModel, vertex
               "sky model layout");
 static_assert(offsetof(VtSkyModel, north) == 48 && offsetof(VtSkyModel, up) == 60 &&
                   offsetof(VtSkyModel, transform) == 72 && offsetof(VtSkyModel, sceneSize) == 80 &&
-                  offsetof(VtSkyModel, spectralDistribution) == 84 && offsetof(VtSkyModel, colourTemperature) == 88 &&
-                  offsetof(VtSkyModel, filterColour) == 92 && offsetof(VtSkyModel, zenithLuminance) == 104 &&
-                  offsetof(VtSkyModel, complexity) == 108 && offsetof(VtSkyModel, shadows) == 112 &&
-                  offsetof(VtSkyModel, skyType) == 116 && offsetof(VtSkyModel, luminance) == 120 &&
-                  offsetof(VtSkyModel, zenith) == 128 && sizeof(VtSkyModel) == 136,
+                  offsetof(VtSkyModel, spectralDistribution) == 84 &&
+                  offsetof(VtSkyModel, colourTemperature) == 88 && offsetof(VtSkyModel, filterColour) == 92 &&
+                  offsetof(VtSkyModel, zenithLuminance) == 104 && offsetof(VtSkyModel, complexity) == 108 &&
+                  offsetof(VtSkyModel, shadows) == 112 && offsetof(VtSkyModel, skyType) == 116 &&
+                  offsetof(VtSkyModel, luminance) == 120 && offsetof(VtSkyModel, zenith) == 128 &&
+                  sizeof(VtSkyModel) == 136,
               "sky model layout");
 #endif
 

@@ -51,17 +51,17 @@ extern "C" {
 #define VO_SB_STENCIL_FAIL_OP 0x450010u /* VtEnum, 0x450000 (stored only) */
 
 /* Values of the enumerated controls. */
-#define VO_SB_NONE 0x450000u          /* no combine; test always passes; keep */
-#define VO_SB_WEIGHTED_ADD 0x450001u  /* combine: destination + source x weight */
+#define VO_SB_NONE 0x450000u            /* no combine; test always passes; keep */
+#define VO_SB_WEIGHTED_ADD 0x450001u    /* combine: destination + source x weight */
 #define VO_SB_RUNNING_AVERAGE 0x450002u /* combine: (n x destination + source) / (n + 1) */
-#define VO_SB_ADD 0x450003u           /* combine: destination + source */
-#define VO_SB_NEVER 0x450001u         /* stencil test: never passes */
-#define VO_SB_EQUAL 0x450004u         /* stencil test: stencil byte = masked reference */
-#define VO_SB_REPLACE 0x450004u       /* stencil operation: becomes the masked reference */
-#define VO_SB_INCREMENT 0x450008u     /* stencil operation: plus one, wrapping at 256 */
+#define VO_SB_ADD 0x450003u             /* combine: destination + source */
+#define VO_SB_NEVER 0x450001u           /* stencil test: never passes */
+#define VO_SB_EQUAL 0x450004u           /* stencil test: stencil byte = masked reference */
+#define VO_SB_REPLACE 0x450004u         /* stencil operation: becomes the masked reference */
+#define VO_SB_INCREMENT 0x450008u       /* stencil operation: plus one, wrapping at 256 */
 
 /* Module control, call-backs and execute code of module 69. */
-#define VO_CONTROL_SB_NO_FORWARD 0x450064u /* VtBoolean: the target stores rows but forwards nothing */
+#define VO_CONTROL_SB_NO_FORWARD 0x450064u     /* VtBoolean: the target stores rows but forwards nothing */
 #define VO_CALLBACK_SB_GET 0x450001u           /* VoScreenBufferGet */
 #define VO_CALLBACK_SB_SET_CONTROL 0x450002u   /* VoScreenBufferSetControl */
 #define VO_CALLBACK_SB_GET_CONTROL 0x450003u   /* VoScreenBufferGetControl */
@@ -122,7 +122,8 @@ struct VtScreenBuffer {
 
 #ifdef __cplusplus
 static_assert(sizeof(VtScreenBufferChannel) == 40 && offsetof(VtScreenBufferChannel, count) == 8 &&
-                  offsetof(VtScreenBufferChannel, stride) == 24 && offsetof(VtScreenBufferChannel, data) == 32,
+                  offsetof(VtScreenBufferChannel, stride) == 24 &&
+                  offsetof(VtScreenBufferChannel, data) == 32,
               "screen buffer channel layout");
 static_assert(offsetof(VtScreenBuffer, width) == 8 && offsetof(VtScreenBuffer, stencil_reference) == 28 &&
                   offsetof(VtScreenBuffer, weight) == 44 && offsetof(VtScreenBuffer, channels) == 56 &&

@@ -86,8 +86,8 @@ struct VtReference;
 /* Entry procedures                                                    */
 /* ------------------------------------------------------------------ */
 
-typedef VtStatus (*VtShaderDataProc)(void *data);              /* slots 2-6, 8, 11 */
-typedef void *(*VtShaderCreateProc)(void);                     /* slot 7 */
+typedef VtStatus (*VtShaderDataProc)(void *data);                                     /* slots 2-6, 8, 11 */
+typedef void *(*VtShaderCreateProc)(void);                                            /* slot 7 */
 typedef VtStatus (*VtShaderArgProc)(void *data, uint32_t index, VtTypedValue *value); /* 9, 10 */
 /* Called by VoShaderLazyEvaluateShadeableColour with the flag word it set. */
 typedef void (*VtShadeableCallback)(uint32_t *flag);
@@ -118,16 +118,16 @@ typedef struct VtShaderPrototype {
   struct VtShaderPrototype *previous;
   struct VtShaderPrototype *next;
   uint32_t type;
-  const char *name;          /* display name, in the class's string table */
+  const char *name; /* display name, in the class's string table */
   uint32_t parameterCount;
-  const char **labels;       /* parameterCount label pointers, or null */
-  uint32_t raytrace;         /* declared "raytrace" */
-  uint32_t specialGlobals;   /* declared a texture-coordinate global */
-  uint32_t globalsKnown;     /* globals registered when the class was made */
-  uint32_t nameKind;         /* VO_CLASS_NAME_..., in the padding before the next pointer */
-  unsigned char *globalUse;  /* globalsKnown bytes, 1 = used */
-  VtShaderArgProc getArg;    /* slot 9 */
-  VtShaderCreateProc create; /* slot 7 */
+  const char **labels;         /* parameterCount label pointers, or null */
+  uint32_t raytrace;           /* declared "raytrace" */
+  uint32_t specialGlobals;     /* declared a texture-coordinate global */
+  uint32_t globalsKnown;       /* globals registered when the class was made */
+  uint32_t nameKind;           /* VO_CLASS_NAME_..., in the padding before the next pointer */
+  unsigned char *globalUse;    /* globalsKnown bytes, 1 = used */
+  VtShaderArgProc getArg;      /* slot 9 */
+  VtShaderCreateProc create;   /* slot 7 */
   VtShaderDataProc initialise; /* slot 5 */
   VtShaderDataProc prerender;  /* slot 11 */
   VtShaderArgProc setArg;      /* slot 10 */
@@ -135,11 +135,11 @@ typedef struct VtShaderPrototype {
    * of the work farm: it must treat its instance data as read-only and keep
    * what it works out per call. A class that writes its instance data while
    * evaluating is unsafe there; control 0x520001 = 0 keeps one thread. */
-  VtShaderDataProc evaluate;   /* slot 2 */
-  VtShaderDataProc evaluateImage; /* slot 3 */
-  VtShaderDataProc destroy;    /* slot 8 */
-  VtShaderDataProc prepare;    /* slot 4 */
-  VtShaderDataProc release;    /* slot 6 */
+  VtShaderDataProc evaluate;              /* slot 2 */
+  VtShaderDataProc evaluateImage;         /* slot 3 */
+  VtShaderDataProc destroy;               /* slot 8 */
+  VtShaderDataProc prepare;               /* slot 4 */
+  VtShaderDataProc release;               /* slot 6 */
   VtProc extension[VO_EXTENSION_ENTRIES]; /* codes 100-144, then 146 */
 } VtShaderPrototype;
 
@@ -242,14 +242,14 @@ typedef struct VtShaderGlobals {
   VtShaderCall foregroundCall;
   VtShaderCall textureSpaceCall;
   /* Byte offsets of vertex properties, negative when absent. */
-  int32_t vertexPosition;    /* 0x401 */
-  int32_t vertexColour;      /* 0x404 */
+  int32_t vertexPosition;     /* 0x401 */
+  int32_t vertexColour;       /* 0x404 */
   int32_t vertexTransparency; /* 0x40b */
-  int32_t vertexNormal;      /* 0x406 */
-  int32_t vertexTexture;     /* 0x40a */
-  int32_t vertexSurface;     /* 0x407 */
+  int32_t vertexNormal;       /* 0x406 */
+  int32_t vertexTexture;      /* 0x40a */
+  int32_t vertexSurface;      /* 0x407 */
   int32_t vertexSurfaceWidth; /* 0x408 */
-  int32_t vertexDerivatives; /* 0x409 */
+  int32_t vertexDerivatives;  /* 0x409 */
   int32_t vertexCurvature[5]; /* 0x414-0x418 */
   struct VtTransform *transform;
   float lightVector[3]; /* left by a kind-4 light class */
@@ -292,16 +292,16 @@ typedef struct VtShadowMap {
 /* An area light's sampling operations (the area light's own names in the
  * comments). */
 typedef struct VtAreaLightSampler {
-  VtStatus (*prepare)(struct VtAreaLightSampler *sampler);  /* build, once per image */
-  VtStatus (*release)(struct VtAreaLightSampler *sampler);  /* release, at image end */
+  VtStatus (*prepare)(struct VtAreaLightSampler *sampler); /* build, once per image */
+  VtStatus (*release)(struct VtAreaLightSampler *sampler); /* release, at image end */
   VtStatus (*begin)(struct VtAreaLightSampler *sampler, struct VtPrimitive *primitive,
                     struct VtPolygon *polygon, const float *point, const float *normal, uint32_t shadow,
-                    void **handle);                          /* select */
-  VtStatus (*end)(void *handle);                             /* free selection */
+                    void **handle);                                             /* select */
+  VtStatus (*end)(void *handle);                                                /* free selection */
   VtStatus (*first)(void *handle, void *unused1, void *unused2, void **cursor); /* first sample */
-  VtStatus (*finish)(void *handle, void *cursor);            /* finish */
+  VtStatus (*finish)(void *handle, void *cursor);                               /* finish */
   VtStatus (*next)(void *handle, void *cursor, void *unused1, void *unused2, void *unused3,
-                   uint32_t *more);                          /* refine */
+                   uint32_t *more);                           /* refine */
   VtStatus (*fetch)(void *handle, void *cursor, void **item); /* the sample at the cursor */
 } VtAreaLightSampler;
 
@@ -419,11 +419,11 @@ typedef struct VtAdvancedLightWords {
   float shadowSoftness;
   float shadowBias;
   uint32_t scattering;
-  uint32_t built;          /* area: the two build flags */
+  uint32_t built; /* area: the two build flags */
   uint32_t buildStarted;
-  void *emitters;          /* area: the emitter table */
-  float beam;              /* projector */
-  void *classData;         /* photometric data and the like */
+  void *emitters;  /* area: the emitter table */
+  float beam;      /* projector */
+  void *classData; /* photometric data and the like */
 } VtAdvancedLightWords;
 
 /* ------------------------------------------------------------------ */
@@ -433,9 +433,9 @@ typedef struct VtAdvancedLightWords {
 /* The settings record a ray's owner points at with its first word: the
  * kernel derives the ray's three flags from it. */
 typedef struct VtRayOwnerSettings {
-  uint32_t shadowSwitch;       /* with the create flag: a shadow ray */
-  uint32_t transparentSwitch;  /* through transparent surfaces */
-  int32_t count;               /* 0: opaque only; positive: through transparent surfaces */
+  uint32_t shadowSwitch;      /* with the create flag: a shadow ray */
+  uint32_t transparentSwitch; /* through transparent surfaces */
+  int32_t count;              /* 0: opaque only; positive: through transparent surfaces */
 } VtRayOwnerSettings;
 
 #define VO_RAY_TAG 171u
@@ -449,7 +449,7 @@ typedef struct VtRayRecord {
   uint32_t throughTransparent;
   uint32_t opaqueOnly;
   uint32_t ownerWords[3];
-  float distance; /* -1.0 when made */
+  float distance;              /* -1.0 when made */
   uint32_t shadowTransparency; /* control 0x50007 */
   uint32_t spare[2];
 } VtRayRecord;
@@ -485,7 +485,8 @@ typedef VtStatus (*VtFilterSampleProc)(struct VtShadeContext *context, VtShaderG
 #ifdef __cplusplus
 }
 
-static_assert(sizeof(VtShader) == 40 && offsetof(VtShader, data) == 24 && offsetof(VtShader, references) == 32);
+static_assert(sizeof(VtShader) == 40 && offsetof(VtShader, data) == 24 &&
+              offsetof(VtShader, references) == 32);
 static_assert(offsetof(VtShaderPrototype, name) == 24 && offsetof(VtShaderPrototype, labels) == 40);
 static_assert(offsetof(VtShaderPrototype, getArg) == 72 && offsetof(VtShaderPrototype, extension) == 152);
 static_assert(sizeof(VtShaderPrototype) == 152 + 46 * 8);

@@ -142,9 +142,9 @@ static_assert(sizeof(VtShaderColourArg) == 24 && offsetof(VtShaderColourArg, col
               offsetof(VtShaderColourArg, shader) == 16);
 static_assert(sizeof(VtShaderFileNameArgs) == 24 && offsetof(VtShaderFileNameArgs, fileName) == 8 &&
               offsetof(VtShaderFileNameArgs, handle) == 16);
-static_assert(offsetof(VtPlasticParams, specularColour) == 20 && offsetof(VtPlasticParams, specularShader) == 32 &&
-              offsetof(VtPlasticParams, power) == 40 && offsetof(VtPlasticParams, tint) == 48 &&
-              sizeof(VtPlasticParams) == 64);
+static_assert(offsetof(VtPlasticParams, specularColour) == 20 &&
+              offsetof(VtPlasticParams, specularShader) == 32 && offsetof(VtPlasticParams, power) == 40 &&
+              offsetof(VtPlasticParams, tint) == 48 && sizeof(VtPlasticParams) == 64);
 #endif
 
 #endif /* VO_SHADERLIB_H */

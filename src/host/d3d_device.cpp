@@ -37,14 +37,26 @@ struct DeviceKind {
 };
 
 constexpr DeviceKind kDevices[] = {
-    {{0x766f3344, 0x0001, 0x5357, {'m', 'o', 'n', 'o', 0, 0, 0, 1}}, "vo mono software device",
-     "Software rasteriser, mono colour model", D3DCOLOR_MONO, false},
-    {{0x766f3344, 0x0002, 0x5357, {'r', 'g', 'b', 0, 0, 0, 0, 2}}, "vo RGB software device",
-     "Software rasteriser, RGB colour model", D3DCOLOR_RGB, false},
-    {{0x766f3344, 0x0003, 0x5357, {'m', 'm', 'x', 0, 0, 0, 0, 3}}, "vo RGB MMX software device",
-     "Software rasteriser, RGB colour model, MMX path", D3DCOLOR_RGB, false},
-    {{0x766f3344, 0x0004, 0x4857, {'h', 'a', 'l', 0, 0, 0, 0, 4}}, "vo hardware device",
-     "Rasteriser drawing into video memory", D3DCOLOR_RGB, true},
+    {{0x766f3344, 0x0001, 0x5357, {'m', 'o', 'n', 'o', 0, 0, 0, 1}},
+     "vo mono software device",
+     "Software rasteriser, mono colour model",
+     D3DCOLOR_MONO,
+     false},
+    {{0x766f3344, 0x0002, 0x5357, {'r', 'g', 'b', 0, 0, 0, 0, 2}},
+     "vo RGB software device",
+     "Software rasteriser, RGB colour model",
+     D3DCOLOR_RGB,
+     false},
+    {{0x766f3344, 0x0003, 0x5357, {'m', 'm', 'x', 0, 0, 0, 0, 3}},
+     "vo RGB MMX software device",
+     "Software rasteriser, RGB colour model, MMX path",
+     D3DCOLOR_RGB,
+     false},
+    {{0x766f3344, 0x0004, 0x4857, {'h', 'a', 'l', 0, 0, 0, 0, 4}},
+     "vo hardware device",
+     "Rasteriser drawing into video memory",
+     D3DCOLOR_RGB,
+     true},
 };
 constexpr uint32_t kSoftwareDevices = 3;
 
@@ -252,8 +264,12 @@ Result Direct3D::CreateMaterial(Material **material, void *) {
 
 // ---------------------------------------------------------------------------
 Device::Device(Surface *target, uint32_t kind)
-    : Unknown(LiveKind::Device), target_(target), kind_(kind), world_(MatrixIdentity()),
-      view_(MatrixIdentity()), projection_(MatrixIdentity()) {
+    : Unknown(LiveKind::Device),
+      target_(target),
+      kind_(kind),
+      world_(MatrixIdentity()),
+      view_(MatrixIdentity()),
+      projection_(MatrixIdentity()) {
   target_->AddRef();
   states_[D3DRENDERSTATE_TEXTUREADDRESS] = D3DTADDRESS_WRAP;
   states_[D3DRENDERSTATE_ZENABLE] = 1;
@@ -370,15 +386,23 @@ Result Device::DrawIndexedPrimitive(uint32_t primitive, uint32_t vertex_type, co
     return Refuse("DrawIndexedPrimitive", "no array");
   for (uint32_t i = 0; i < index_count; ++i)
     if (indices[i] >= vertex_count) return Refuse("DrawIndexedPrimitive", "an index past the vertices");
-  if (current_ == nullptr || !current_->Set()) return Refuse("DrawIndexedPrimitive", "no current viewport", E_FAIL);
+  if (current_ == nullptr || !current_->Set())
+    return Refuse("DrawIndexedPrimitive", "no current viewport", E_FAIL);
   if (index_count == 0) return kOk;
 
   RasterOptions o;
   o.transform = MatrixMultiply(MatrixMultiply(world_, view_), projection_);
   const ViewportData &vd = current_->Data();
-  o.viewport = RasterViewport{static_cast<int32_t>(vd.x), static_cast<int32_t>(vd.y),
-                              static_cast<int32_t>(vd.width), static_cast<int32_t>(vd.height),
-                              vd.clip_x, vd.clip_y, vd.clip_width, vd.clip_height, vd.min_z, vd.max_z};
+  o.viewport = RasterViewport{static_cast<int32_t>(vd.x),
+                              static_cast<int32_t>(vd.y),
+                              static_cast<int32_t>(vd.width),
+                              static_cast<int32_t>(vd.height),
+                              vd.clip_x,
+                              vd.clip_y,
+                              vd.clip_width,
+                              vd.clip_height,
+                              vd.min_z,
+                              vd.max_z};
   o.cull = states_[D3DRENDERSTATE_CULLMODE];
   o.fill = states_[D3DRENDERSTATE_FILLMODE];
   o.shade = states_[D3DRENDERSTATE_SHADEMODE] == kShadeFlat ? kShadeFlat : kShadeGouraud;
@@ -525,14 +549,16 @@ Viewport::~Viewport() {
 }
 
 Result Viewport::SetViewport2(const ViewportData *data) {
-  if (data == nullptr || data->size != sizeof(ViewportData)) return Refuse("SetViewport2", "no record of size 44");
+  if (data == nullptr || data->size != sizeof(ViewportData))
+    return Refuse("SetViewport2", "no record of size 44");
   if (data->width < 1 || data->height < 1 || data->width > static_cast<uint32_t>(kSideLimit) ||
       data->height > static_cast<uint32_t>(kSideLimit) || data->x > static_cast<uint32_t>(kSideLimit) ||
       data->y > static_cast<uint32_t>(kSideLimit))
     return Refuse("SetViewport2", "a rectangle outside 1..16384");
-  if (!Finite(data->clip_x) || !Finite(data->clip_y) || !Finite(data->clip_width) || !Finite(data->clip_height) ||
-      !(data->clip_width > 0) || !(data->clip_height > 0) || !Finite(data->min_z) || !Finite(data->max_z) ||
-      !(data->max_z > data->min_z) || !std::isfinite(data->max_z - data->min_z))
+  if (!Finite(data->clip_x) || !Finite(data->clip_y) || !Finite(data->clip_width) ||
+      !Finite(data->clip_height) || !(data->clip_width > 0) || !(data->clip_height > 0) ||
+      !Finite(data->min_z) || !Finite(data->max_z) || !(data->max_z > data->min_z) ||
+      !std::isfinite(data->max_z - data->min_z))
     return Refuse("SetViewport2", "an empty or non-finite clip volume");
   data_ = *data;
   set_ = true;
@@ -561,7 +587,8 @@ Result Viewport::Clear(uint32_t count, const D3DRect *rects, uint32_t flags) {
   const Result check = CallCheck(CallKind::Clear, "Clear");
   if (check != kOk) return check;
   if (count != 0 && rects == nullptr) return Refuse("Clear", "no rectangles");
-  if (flags == 0 || (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER)) != 0) return Refuse("Clear", "unknown flags");
+  if (flags == 0 || (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER)) != 0)
+    return Refuse("Clear", "unknown flags");
   if (device_ == nullptr || !set_) return Refuse("Clear", "a viewport without a device or rectangle", E_FAIL);
   Surface *target = device_->Target();
   PixelView colour, depth;
@@ -574,8 +601,8 @@ Result Viewport::Clear(uint32_t count, const D3DRect *rects, uint32_t flags) {
     fill = Colour8{Channel(c.r), Channel(c.g), Channel(c.b), Channel(c.a)};
   }
   const Rect area = RectIntersect(
-      Rect{static_cast<int32_t>(data_.x), static_cast<int32_t>(data_.y), static_cast<int32_t>(data_.x + data_.width),
-           static_cast<int32_t>(data_.y + data_.height)},
+      Rect{static_cast<int32_t>(data_.x), static_cast<int32_t>(data_.y),
+           static_cast<int32_t>(data_.x + data_.width), static_cast<int32_t>(data_.y + data_.height)},
       Rect{0, 0, colour.width, colour.height});
   for (uint32_t i = 0; i < count; ++i) {
     const Rect r = RectIntersect(Rect{rects[i].x1, rects[i].y1, rects[i].x2, rects[i].y2}, area);
@@ -591,7 +618,8 @@ Material::Material() : Unknown(LiveKind::Material) { data_.size = sizeof(Materia
 Material::~Material() { Device::HandlesForget(this); }
 
 Result Material::SetMaterial(const MaterialData *data) {
-  if (data == nullptr || data->size != sizeof(MaterialData)) return Refuse("SetMaterial", "no record of size 80");
+  if (data == nullptr || data->size != sizeof(MaterialData))
+    return Refuse("SetMaterial", "no record of size 80");
   data_ = *data;
   return kOk;
 }
@@ -603,7 +631,8 @@ Result Material::GetMaterial(MaterialData *data) const {
 }
 
 Result Material::GetHandle(Device *device, uint32_t *handle) {
-  if (device == nullptr || handle == nullptr) return Refuse("GetHandle", "no device or no place for the handle");
+  if (device == nullptr || handle == nullptr)
+    return Refuse("GetHandle", "no device or no place for the handle");
   *handle = device->HandleOf(this, false);
   return *handle != 0 ? kOk : E_OUTOFMEMORY;
 }
@@ -615,7 +644,8 @@ Texture::~Texture() {
 }
 
 Result Texture::GetHandle(Device *device, uint32_t *handle) {
-  if (device == nullptr || handle == nullptr) return Refuse("GetHandle", "no device or no place for the handle");
+  if (device == nullptr || handle == nullptr)
+    return Refuse("GetHandle", "no device or no place for the handle");
   *handle = device->HandleOf(this, true);
   return *handle != 0 ? kOk : E_OUTOFMEMORY;
 }

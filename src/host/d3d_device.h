@@ -124,8 +124,8 @@ constexpr uint32_t D3DDD_COLORMODEL = 0x1, D3DDD_TRICAPS = 0x10, D3DDD_DEVICEREN
 
 // A device's description, as far as the device choice reads it.
 struct DeviceDesc {
-  uint32_t size;  // 252
-  uint32_t flags;  // D3DDD_ bits of the fields filled
+  uint32_t size;          // 252
+  uint32_t flags;         // D3DDD_ bits of the fields filled
   uint32_t colour_model;  // 0 for the hardware description of a software device
   uint32_t device_caps;
   PrimitiveCaps line_caps, triangle_caps;
@@ -141,10 +141,10 @@ static_assert(sizeof(DeviceDesc) == 252);
 constexpr uint32_t D3DRENDERSTATE_TEXTUREHANDLE = 1, D3DRENDERSTATE_TEXTUREADDRESS = 3,
                    D3DRENDERSTATE_TEXTUREPERSPECTIVE = 4, D3DRENDERSTATE_WRAPU = 5, D3DRENDERSTATE_WRAPV = 6,
                    D3DRENDERSTATE_ZENABLE = 7, D3DRENDERSTATE_FILLMODE = 8, D3DRENDERSTATE_SHADEMODE = 9,
-                   D3DRENDERSTATE_TEXTUREMAG = 17, D3DRENDERSTATE_TEXTUREMIN = 18, D3DRENDERSTATE_SRCBLEND = 19,
-                   D3DRENDERSTATE_DESTBLEND = 20, D3DRENDERSTATE_TEXTUREMAPBLEND = 21,
-                   D3DRENDERSTATE_CULLMODE = 22, D3DRENDERSTATE_DITHERENABLE = 26,
-                   D3DRENDERSTATE_ALPHABLENDENABLE = 27;
+                   D3DRENDERSTATE_TEXTUREMAG = 17, D3DRENDERSTATE_TEXTUREMIN = 18,
+                   D3DRENDERSTATE_SRCBLEND = 19, D3DRENDERSTATE_DESTBLEND = 20,
+                   D3DRENDERSTATE_TEXTUREMAPBLEND = 21, D3DRENDERSTATE_CULLMODE = 22,
+                   D3DRENDERSTATE_DITHERENABLE = 26, D3DRENDERSTATE_ALPHABLENDENABLE = 27;
 constexpr uint32_t D3DTADDRESS_WRAP = 1, D3DFILTER_NEAREST = 1, D3DFILTER_LINEAR = 2, D3DBLEND_SRCALPHA = 5,
                    D3DBLEND_INVSRCALPHA = 6;
 constexpr uint32_t D3DLIGHTSTATE_AMBIENT = 2;
@@ -203,8 +203,9 @@ class Device final : public Unknown {
   Result EndScene();
   Result SetClipStatus(const ClipStatus *status);
   Result GetClipStatus(ClipStatus *status) const;
-  Result DrawIndexedPrimitive(uint32_t primitive, uint32_t vertex_type, const void *vertices, uint32_t vertex_count,
-                              const uint16_t *indices, uint32_t index_count, uint32_t flags);
+  Result DrawIndexedPrimitive(uint32_t primitive, uint32_t vertex_type, const void *vertices,
+                              uint32_t vertex_count, const uint16_t *indices, uint32_t index_count,
+                              uint32_t flags);
   Result AddViewport(Viewport *viewport);
   Result DeleteViewport(Viewport *viewport);
   Result SetCurrentViewport(Viewport *viewport);

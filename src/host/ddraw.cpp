@@ -16,7 +16,8 @@ size_t g_video_used = 0;
 
 bool NamesEqual(const char *a, const char *b) {
   for (; *a != '\0' && *b != '\0'; ++a, ++b)
-    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b))) return false;
+    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b)))
+      return false;
   return *a == *b;
 }
 
@@ -36,7 +37,8 @@ PixelFormat FormatOfKind(PixelKind kind) {
   switch (kind) {
     case PixelKind::Indexed8: return PixelFormat{32, DDPF_PALETTEINDEXED8 | DDPF_RGB, 0, 8, 0, 0, 0, 0};
     case PixelKind::Rgb565: return PixelFormat{32, DDPF_RGB, 0, 16, 0xf800, 0x07e0, 0x001f, 0};
-    case PixelKind::Argb1555: return PixelFormat{32, DDPF_RGB | DDPF_ALPHAPIXELS, 0, 16, 0x7c00, 0x03e0, 0x001f, 0x8000};
+    case PixelKind::Argb1555:
+      return PixelFormat{32, DDPF_RGB | DDPF_ALPHAPIXELS, 0, 16, 0x7c00, 0x03e0, 0x001f, 0x8000};
     case PixelKind::Rgb888: return PixelFormat{32, DDPF_RGB, 0, 24, 0xff0000, 0xff00, 0xff, 0};
     case PixelKind::X888: return PixelFormat{32, DDPF_RGB, 0, 32, 0xff0000, 0xff00, 0xff, 0};
     case PixelKind::Argb8888:
@@ -110,8 +112,13 @@ Result Unknown::QueryInterface(InterfaceId, void **out) {
 
 // ---------------------------------------------------------------------------
 Surface::Surface(const SurfaceDesc &desc, PixelKind kind, uint8_t *pixels, size_t pitch, bool primary)
-    : Unknown(LiveKind::Surface), desc_(desc), kind_pixels_(kind), pixels_(pixels), pitch_(pitch),
-      primary_(primary), video_((desc.caps & DDSCAPS_VIDEOMEMORY) != 0) {}
+    : Unknown(LiveKind::Surface),
+      desc_(desc),
+      kind_pixels_(kind),
+      pixels_(pixels),
+      pitch_(pitch),
+      primary_(primary),
+      video_((desc.caps & DDSCAPS_VIDEOMEMORY) != 0) {}
 
 Surface::~Surface() {
   if (dc_ != nullptr) SurfaceContextFree(dc_);
@@ -196,7 +203,8 @@ Result Surface::ReleaseDC(HDC dc) {
 
 bool Surface::View(PixelView *view) {
   if (pixels_ == nullptr || view == nullptr) return false;
-  const PixelView screen = kind_pixels_ == PixelKind::Indexed8 && palette_ == nullptr ? ScreenView() : PixelView{};
+  const PixelView screen =
+      kind_pixels_ == PixelKind::Indexed8 && palette_ == nullptr ? ScreenView() : PixelView{};
   *view = PixelView{pixels_,
                     pitch_,
                     Width(),
@@ -243,7 +251,8 @@ Result Surface::BltFast(int32_t x, int32_t y, Surface *from, const Rect *from_re
 }
 
 Result Surface::AddAttachedSurface(Surface *z) {
-  if (z == nullptr || z == this || (z->Caps() & DDSCAPS_ZBUFFER) == 0 || attached_ != nullptr) return E_INVALIDARG;
+  if (z == nullptr || z == this || (z->Caps() & DDSCAPS_ZBUFFER) == 0 || attached_ != nullptr)
+    return E_INVALIDARG;
   if (z->Width() != Width() || z->Height() != Height()) return DDERR_INCOMPATIBLE;
   z->AddRef();
   attached_ = z;
@@ -287,9 +296,11 @@ Result Surface::LoadFrom(Surface *from) {
   if (pixels_ == nullptr)
     if (const Result r = StorageMake(); r != kOk) return r;
   for (int32_t y = 0; y < Height(); ++y)
-    std::memcpy(pixels_ + static_cast<size_t>(y) * pitch_, from->pixels_ + static_cast<size_t>(y) * from->pitch_,
+    std::memcpy(pixels_ + static_cast<size_t>(y) * pitch_,
+                from->pixels_ + static_cast<size_t>(y) * from->pitch_,
                 static_cast<size_t>(Width()) * BytesPerPixel(kind_pixels_));
-  if (from->palette_ != nullptr && PaletteBitsOf(desc_.format) == from->palette_->Bits()) (void)SetPalette(from->palette_);
+  if (from->palette_ != nullptr && PaletteBitsOf(desc_.format) == from->palette_->Bits())
+    (void)SetPalette(from->palette_);
   return kOk;
 }
 
@@ -405,7 +416,8 @@ Result DirectDraw::CreateSurface(const SurfaceDesc *desc, Surface **surface, voi
   return kOk;
 }
 
-Result DirectDraw::CreatePalette(uint32_t flags, const PaletteEntry *entries, Palette **palette, void *outer) {
+Result DirectDraw::CreatePalette(uint32_t flags, const PaletteEntry *entries, Palette **palette,
+                                 void *outer) {
   if (palette == nullptr) return E_INVALIDARG;
   *palette = nullptr;
   if (const Result r = CallCheck(CallKind::CreatePalette, "CreatePalette"); r != kOk) return r;
@@ -501,7 +513,8 @@ void *LoadLibraryA(const char *name) {
 
 LoaderProc GetProcAddress(void *library, const char *name) {
   if (name == nullptr) return nullptr;
-  if (library == &kLibraries[0] && !Settings().ddraw_create_present && std::strcmp(name, "DirectDrawCreate") == 0)
+  if (library == &kLibraries[0] && !Settings().ddraw_create_present &&
+      std::strcmp(name, "DirectDrawCreate") == 0)
     return nullptr;
   for (const Library &l : kLibraries)
     if (library == &l)

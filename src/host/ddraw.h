@@ -23,7 +23,14 @@
 namespace vo::platform {
 
 enum class InterfaceId : uint8_t {
-  DirectDraw, DirectDraw2, DirectDraw4, Direct3D2, Surface, Surface3, Surface4, Texture2
+  DirectDraw,
+  DirectDraw2,
+  DirectDraw4,
+  Direct3D2,
+  Surface,
+  Surface3,
+  Surface4,
+  Texture2
 };
 
 struct Guid {
@@ -47,9 +54,9 @@ constexpr uint32_t DDPF_ALPHAPIXELS = 0x1, DDPF_ALPHA = 0x2, DDPF_PALETTEINDEXED
 
 constexpr uint32_t DDSD_CAPS = 0x1, DDSD_HEIGHT = 0x2, DDSD_WIDTH = 0x4, DDSD_PITCH = 0x8,
                    DDSD_PIXELFORMAT = 0x1000, DDSD_ZBUFFERBITDEPTH = 0x40;
-constexpr uint32_t DDSCAPS_OFFSCREENPLAIN = 0x40, DDSCAPS_PRIMARYSURFACE = 0x200, DDSCAPS_SYSTEMMEMORY = 0x800,
-                   DDSCAPS_TEXTURE = 0x1000, DDSCAPS_3DDEVICE = 0x2000, DDSCAPS_VIDEOMEMORY = 0x4000,
-                   DDSCAPS_ZBUFFER = 0x20000, DDSCAPS_ALLOCONLOAD = 0x4000000;
+constexpr uint32_t DDSCAPS_OFFSCREENPLAIN = 0x40, DDSCAPS_PRIMARYSURFACE = 0x200,
+                   DDSCAPS_SYSTEMMEMORY = 0x800, DDSCAPS_TEXTURE = 0x1000, DDSCAPS_3DDEVICE = 0x2000,
+                   DDSCAPS_VIDEOMEMORY = 0x4000, DDSCAPS_ZBUFFER = 0x20000, DDSCAPS_ALLOCONLOAD = 0x4000000;
 constexpr uint32_t DDSCL_NORMAL = 8;
 constexpr uint32_t DDBLT_WAIT = 0x1000000;
 constexpr uint32_t DDBLTFAST_WAIT = 0x10;

@@ -41,11 +41,11 @@ Desktop &State() {
 // The system palette of an 8-bit screen: twenty fixed colours (the first
 // and last ten), a colour cube between them.
 void SystemPalette(PaletteEntry *p) {
-  static const uint8_t kFixed[20][3] = {
-      {0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},   {0, 0, 128},
-      {128, 0, 128},   {0, 128, 128},   {192, 192, 192}, {192, 220, 192}, {166, 202, 240},
-      {255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},     {0, 255, 0},
-      {255, 255, 0},   {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
+  static const uint8_t kFixed[20][3] = {{0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},
+                                        {0, 0, 128},     {128, 0, 128},   {0, 128, 128},   {192, 192, 192},
+                                        {192, 220, 192}, {166, 202, 240}, {255, 251, 240}, {160, 160, 164},
+                                        {128, 128, 128}, {255, 0, 0},     {0, 255, 0},     {255, 255, 0},
+                                        {0, 0, 255},     {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
   for (int i = 0; i < 10; ++i) {
     p[i] = {kFixed[i][0], kFixed[i][1], kFixed[i][2], 0};
     p[246 + i] = {kFixed[10 + i][0], kFixed[10 + i][1], kFixed[10 + i][2], 0};
@@ -53,9 +53,10 @@ void SystemPalette(PaletteEntry *p) {
   for (int i = 0; i < 236; ++i) {  // 6 x 6 x 6 cube, then greys
     const int c = i < 216 ? i : 0;
     const uint8_t grey = static_cast<uint8_t>(i < 216 ? 0 : 12 * (i - 215));
-    p[10 + i] = i < 216 ? PaletteEntry{static_cast<uint8_t>(51 * (c % 6)), static_cast<uint8_t>(51 * (c / 6 % 6)),
-                                       static_cast<uint8_t>(51 * (c / 36)), 0}
-                        : PaletteEntry{grey, grey, grey, 0};
+    p[10 + i] = i < 216
+                    ? PaletteEntry{static_cast<uint8_t>(51 * (c % 6)), static_cast<uint8_t>(51 * (c / 6 % 6)),
+                                   static_cast<uint8_t>(51 * (c / 36)), 0}
+                    : PaletteEntry{grey, grey, grey, 0};
   }
 }
 
@@ -113,7 +114,9 @@ bool SideOk(int32_t side) { return side >= 1 && side <= kSideLimit; }
 
 }  // namespace
 
-void *Allocate(size_t bytes) { return bytes <= UINT32_MAX ? VoAllocate(static_cast<uint32_t>(bytes)) : nullptr; }
+void *Allocate(size_t bytes) {
+  return bytes <= UINT32_MAX ? VoAllocate(static_cast<uint32_t>(bytes)) : nullptr;
+}
 void Free(void *block) {
   if (block != nullptr) VoDeallocate(block);
 }
@@ -128,7 +131,8 @@ Rect RectIntersect(const Rect &a, const Rect &b) {
 Screen *ScreenGet() {
   Desktop &d = State();
   if (!d.made) {
-    if (ScreenMake(&d.screen, VO_DESKTOP_DEFAULT_WIDTH, VO_DESKTOP_DEFAULT_HEIGHT, VO_DESKTOP_DEFAULT_BITS) != kOk)
+    if (ScreenMake(&d.screen, VO_DESKTOP_DEFAULT_WIDTH, VO_DESKTOP_DEFAULT_HEIGHT, VO_DESKTOP_DEFAULT_BITS) !=
+        kOk)
       return nullptr;
     d.made = true;
   }
@@ -148,7 +152,8 @@ Result ScreenSetMode(int32_t width, int32_t height, int32_t bits) {
 PixelView ScreenView() {
   Screen *s = ScreenGet();
   if (s == nullptr) return PixelView{};
-  if (s->kind == PixelKind::Indexed8 && s->inverse == nullptr) s->inverse = InverseTableMake(s->palette, nullptr);
+  if (s->kind == PixelKind::Indexed8 && s->inverse == nullptr)
+    s->inverse = InverseTableMake(s->palette, nullptr);
   return PixelView{s->pixels, s->pitch, s->width, s->height, s->kind, s->palette, s->inverse};
 }
 
@@ -210,7 +215,8 @@ Result WindowDestroy(VtWindow *window) {
 VtWindow *GetDesktopWindow() {
   Desktop &d = State();
   Screen *s = ScreenGet();
-  d.desktop_window = VtWindow{kWindowTag, 0, 0, s != nullptr ? s->width : 0, s != nullptr ? s->height : 0, nullptr};
+  d.desktop_window =
+      VtWindow{kWindowTag, 0, 0, s != nullptr ? s->width : 0, s != nullptr ? s->height : 0, nullptr};
   return &d.desktop_window;
 }
 

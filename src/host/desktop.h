@@ -243,8 +243,20 @@ const char *MessageBoxText(uint32_t i);
 // ---------------------------------------------------------------------------
 // Test settings (internal): what the layer offers and where it fails.
 // ---------------------------------------------------------------------------
-enum class CallKind : uint8_t { CreateSurface, CreateDevice, CreateViewport, CreateMaterial, CreatePalette,
-                                CreateClipper, Draw, Blt, Clear, SetRenderState, SetTransform, Count };
+enum class CallKind : uint8_t {
+  CreateSurface,
+  CreateDevice,
+  CreateViewport,
+  CreateMaterial,
+  CreatePalette,
+  CreateClipper,
+  Draw,
+  Blt,
+  Clear,
+  SetRenderState,
+  SetTransform,
+  Count
+};
 struct LayerSettings {
   bool version_fails = false;
   uint32_t platform_id = kPlatformOurs;
@@ -253,9 +265,9 @@ struct LayerSettings {
   bool offer_ddraw2 = true, offer_d3d2 = true, offer_surface3 = true;
   bool offer_surface4 = false, offer_ddraw4 = false;
   bool identifier_texts_full = false;  // the device identifier's texts fill their 512 bytes, with no zero
-  int32_t primary_palette_bits = 0;  // 4, 2 or 1 makes the primary claim that palettised format
+  int32_t primary_palette_bits = 0;    // 4, 2 or 1 makes the primary claim that palettised format
   size_t video_budget = 64u << 20;
-  bool hardware_device = false;      // a hardware device joins the three software ones
+  bool hardware_device = false;  // a hardware device joins the three software ones
   bool log_calls = false;
   CallKind fail_kind = CallKind::Count;
   uint32_t fail_at = 0;  // the n-th call of fail_kind (1-based) answers fail_result
@@ -270,8 +282,22 @@ const char *CallLog();
 void CallLogClear();
 // Starts the counts of calls again (fail_at counts from the next call).
 void CallCountsClear();
-enum class LiveKind : uint8_t { DirectDraw, Surface, Palette, Clipper, Direct3D, Device, Viewport, Material,
-                                Texture, Window, Bitmap, Context, Library, Count };
+enum class LiveKind : uint8_t {
+  DirectDraw,
+  Surface,
+  Palette,
+  Clipper,
+  Direct3D,
+  Device,
+  Viewport,
+  Material,
+  Texture,
+  Window,
+  Bitmap,
+  Context,
+  Library,
+  Count
+};
 void LiveCount(LiveKind kind, int delta);
 int32_t LiveCountGet(LiveKind kind);
 

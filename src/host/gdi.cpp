@@ -133,8 +133,9 @@ bool IsBitmap(const VtBitmap *bitmap) {
 
 PixelView BitmapView(VtBitmap *b) {
   if (b->bits == 8 && b->inverse == nullptr) b->inverse = InverseTableMake(b->colours, nullptr);
-  return PixelView{b->pixels, b->pitch, b->width, b->height, b->bits == 8 ? PixelKind::Indexed8 : PixelKind::Rgb888,
-                   b->colours, b->inverse};
+  return PixelView{
+      b->pixels,  b->pitch,  b->width, b->height, b->bits == 8 ? PixelKind::Indexed8 : PixelKind::Rgb888,
+      b->colours, b->inverse};
 }
 
 bool BitmapSize(const VtBitmap *bitmap, int32_t *width, int32_t *height, int32_t *bits) {
@@ -183,7 +184,9 @@ HDC CreateCompatibleDC(HDC dc) {
   return ContextMake(DeviceContext::Kind::Memory);
 }
 
-bool DeleteDC(HDC dc) { return ContextLive(dc) && dc->kind == DeviceContext::Kind::Memory && ContextFree(dc); }
+bool DeleteDC(HDC dc) {
+  return ContextLive(dc) && dc->kind == DeviceContext::Kind::Memory && ContextFree(dc);
+}
 
 HDC SurfaceContextMake(Surface *surface) {
   DeviceContext *dc = ContextMake(DeviceContext::Kind::Surface);
@@ -211,7 +214,8 @@ int32_t GetDeviceCaps(HDC dc, int32_t index) {
   switch (index) {
     case HORZRES: return s->width;
     case VERTRES: return s->height;
-    case BITSPIXEL: return dc->kind == DeviceContext::Kind::Memory && dc->bitmap != nullptr ? dc->bitmap->bits : s->bits;
+    case BITSPIXEL:
+      return dc->kind == DeviceContext::Kind::Memory && dc->bitmap != nullptr ? dc->bitmap->bits : s->bits;
     case PLANES: return 1;
     default: return 0;
   }
@@ -275,8 +279,10 @@ bool StretchBlt(HDC to, int32_t x, int32_t y, int32_t width, int32_t height, HDC
         SourceSpan(sx, swidth, i, width, &x0, &x1);
         if (!AreaAverage(s, x0, x1, y0, y1, &c)) continue;
       } else {
-        const int32_t px = sx + static_cast<int32_t>((2 * static_cast<int64_t>(i) + 1) * swidth / (2 * width));
-        const int32_t py = sy + static_cast<int32_t>((2 * static_cast<int64_t>(j) + 1) * sheight / (2 * height));
+        const int32_t px =
+            sx + static_cast<int32_t>((2 * static_cast<int64_t>(i) + 1) * swidth / (2 * width));
+        const int32_t py =
+            sy + static_cast<int32_t>((2 * static_cast<int64_t>(j) + 1) * sheight / (2 * height));
         if (!AreaAverage(s, px, px + 1, py, py + 1, &c)) continue;
       }
       PixelWrite(d.view, vx, vy, c);
@@ -287,7 +293,8 @@ bool StretchBlt(HDC to, int32_t x, int32_t y, int32_t width, int32_t height, HDC
 
 VtBitmap *CreateDIBitmap(HDC dc, const BitmapInfoHeader *header, uint32_t init, const void *bits,
                          const BitmapInfo *info, uint32_t usage) {
-  if ((dc != nullptr && !ContextLive(dc)) || !HeaderAccepted(header) || usage != DIB_RGB_COLORS) return nullptr;
+  if ((dc != nullptr && !ContextLive(dc)) || !HeaderAccepted(header) || usage != DIB_RGB_COLORS)
+    return nullptr;
   const bool bottom_up = header->height > 0;
   const int32_t height = bottom_up ? header->height : -header->height;
   VtBitmap *b = BitmapMake(header->width, height, header->bit_count);

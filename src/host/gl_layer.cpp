@@ -119,7 +119,8 @@ int Prefer(int candidate, int kept, bool more) {
 }
 
 // Whether a candidate that meets every requirement replaces the kept one.
-bool Replaces(const PixelFormat &c, const PixelFormat &k, int32_t acceleration, int32_t colour, int32_t depth) {
+bool Replaces(const PixelFormat &c, const PixelFormat &k, int32_t acceleration, int32_t colour,
+              int32_t depth) {
   int verdicts[4] = {0, 0, 0, 0};
   if (acceleration == 1) verdicts[0] = Prefer(AccelerationRank(c), AccelerationRank(k), true);
   if (colour == 1) verdicts[1] = Prefer(c.colour_bits, k.colour_bits, false);
@@ -242,8 +243,8 @@ bool FramebufferSize(Context *c, int32_t width, int32_t height) {
       glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, c->depth);
     }
     glBindRenderbuffer(GL_RENDERBUFFER, 0);
-    const bool complete = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE &&
-                          glGetError() == GL_NO_ERROR;
+    const bool complete =
+        glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE && glGetError() == GL_NO_ERROR;
     if (!complete) return false;
     c->width = width;
     c->height = height;
@@ -272,7 +273,8 @@ struct Saved {
   Context *ours;
 };
 Saved SaveCurrent() {
-  return Saved{eglGetCurrentContext(), eglGetCurrentSurface(EGL_DRAW), eglGetCurrentSurface(EGL_READ), t_current};
+  return Saved{eglGetCurrentContext(), eglGetCurrentSurface(EGL_DRAW), eglGetCurrentSurface(EGL_READ),
+               t_current};
 }
 void RestoreCurrent(const Saved &s, const Context *gone) {
   Display &d = TheDisplay();
@@ -293,8 +295,8 @@ int32_t FormatDescribe(int32_t n, PixelFormat *out) {
   return kFormatCount;
 }
 
-int32_t FormatChoose(const PixelFormat *table, int32_t count, int32_t acceleration, int32_t colour, int32_t depth,
-                     int32_t buffering) {
+int32_t FormatChoose(const PixelFormat *table, int32_t count, int32_t acceleration, int32_t colour,
+                     int32_t depth, int32_t buffering) {
   if (table == nullptr) return 0;
   int32_t kept = 0;
   for (int32_t n = 1; n <= count; ++n) {
@@ -340,22 +342,33 @@ bool DisplayStart(int32_t *error) {
       d.display = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
       if (d.display == EGL_NO_DISPLAY || eglInitialize(d.display, nullptr, nullptr) != EGL_TRUE) return false;
       if (!BindApi()) return false;
-      const EGLint attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                   EGL_RED_SIZE, 8, EGL_GREEN_SIZE, 8, EGL_BLUE_SIZE, 8, EGL_NONE};
+      const EGLint attributes[] = {EGL_SURFACE_TYPE,
+                                   EGL_PBUFFER_BIT,
+                                   EGL_RENDERABLE_TYPE,
+                                   EGL_OPENGL_BIT,
+                                   EGL_RED_SIZE,
+                                   8,
+                                   EGL_GREEN_SIZE,
+                                   8,
+                                   EGL_BLUE_SIZE,
+                                   8,
+                                   EGL_NONE};
       EGLint found = 0;
       if (eglChooseConfig(d.display, attributes, &d.config, 1, &found) != EGL_TRUE || found < 1) return false;
       const EGLint size[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
       d.pbuffer = eglCreatePbufferSurface(d.display, d.config, size);
       if (d.pbuffer == EGL_NO_SURFACE) return false;
       const char *extensions = eglQueryString(d.display, EGL_EXTENSIONS);
-      d.surfaceless = extensions != nullptr && std::strstr(extensions, "EGL_KHR_surfaceless_context") != nullptr;
+      d.surfaceless =
+          extensions != nullptr && std::strstr(extensions, "EGL_KHR_surfaceless_context") != nullptr;
       // EGL_MESA_query_driver names the driver; llvmpipe runs as swrast.
       d.software = true;
       using DriverName = const char *(*)(EGLDisplay);
       if (extensions != nullptr && std::strstr(extensions, "EGL_MESA_query_driver") != nullptr) {
         auto name = reinterpret_cast<DriverName>(eglGetProcAddress("eglGetDisplayDriverName"));
         const char *driver = name != nullptr ? name(d.display) : nullptr;
-        d.software = driver == nullptr || std::strcmp(driver, "swrast") == 0 || std::strcmp(driver, "kms_swrast") == 0;
+        d.software =
+            driver == nullptr || std::strcmp(driver, "swrast") == 0 || std::strcmp(driver, "kms_swrast") == 0;
       }
       return true;
     });

@@ -47,8 +47,8 @@ int32_t FormatDescribe(int32_t n, PixelFormat *out);
 // criterion (0 fewer, 2 fewer but at least 16, 3/4/5 exactly 16/24/32,
 // 6 more), buffering (1 single only, 2 double only). Only RGBA formats
 // that draw to a window take part; 0 when none qualifies.
-int32_t FormatChoose(const PixelFormat *table, int32_t count, int32_t acceleration, int32_t colour, int32_t depth,
-                     int32_t buffering);
+int32_t FormatChoose(const PixelFormat *table, int32_t count, int32_t acceleration, int32_t colour,
+                     int32_t depth, int32_t buffering);
 // The choice among this layer's own formats.
 int32_t FormatChooseOwn(int32_t acceleration, int32_t colour, int32_t depth, int32_t buffering);
 // An image's format: drawing to a bitmap, single-buffered, at least the

@@ -58,7 +58,8 @@ uint32_t BytesPerPixel(PixelKind kind) {
 }
 
 Colour8 PixelRead(const PixelView &v, int32_t x, int32_t y) {
-  const uint8_t *p = v.base + static_cast<size_t>(y) * v.pitch + static_cast<size_t>(x) * BytesPerPixel(v.kind);
+  const uint8_t *p =
+      v.base + static_cast<size_t>(y) * v.pitch + static_cast<size_t>(x) * BytesPerPixel(v.kind);
   switch (v.kind) {
     case PixelKind::Indexed8: {
       if (v.palette == nullptr) return Colour8{p[0], p[0], p[0], 255};
@@ -71,7 +72,8 @@ Colour8 PixelRead(const PixelView &v, int32_t x, int32_t y) {
     }
     case PixelKind::Argb1555: {
       const uint32_t w = Word16(p);
-      return Colour8{Widen5(w >> 10 & 31), Widen5(w >> 5 & 31), Widen5(w & 31), static_cast<uint8_t>(w >> 15 ? 255 : 0)};
+      return Colour8{Widen5(w >> 10 & 31), Widen5(w >> 5 & 31), Widen5(w & 31),
+                     static_cast<uint8_t>(w >> 15 ? 255 : 0)};
     }
     case PixelKind::Rgb888: return Colour8{p[2], p[1], p[0], 255};
     case PixelKind::X888: return Colour8{p[2], p[1], p[0], 255};

@@ -41,7 +41,8 @@ const char *const kPngDescription[] = {"Portable Network Graphics", nullptr};
 }  // namespace
 
 const QtComponentDescription kQtPngImporter = {kQtGraphicsImporter, FourCharacters("png "),
-                                               FourCharacters("PNG "), kQtHasFileExtension | kQtHasFileType, 0};
+                                               FourCharacters("PNG "), kQtHasFileExtension | kQtHasFileType,
+                                               0};
 
 QtError QtInitialise() {
   const char *mode = std::getenv("VO_QUICKTIME");
@@ -74,7 +75,9 @@ QtComponent QtComponentNext(QtComponent previous, const QtComponentDescription &
 
 const char *QtComponentResource(QtComponent c, uint32_t type, uint32_t index) {
   if (c != &kQtPngImporter) return nullptr;
-  const char *const *list = type == kQtMimeResource ? kPngMime : type == kQtDescriptionResource ? kPngDescription : nullptr;
+  const char *const *list = type == kQtMimeResource          ? kPngMime
+                            : type == kQtDescriptionResource ? kPngDescription
+                                                             : nullptr;
   if (list == nullptr) return nullptr;
   for (uint32_t i = 0; list[i] != nullptr; ++i)
     if (i == index) return list[i];
@@ -82,7 +85,8 @@ const char *QtComponentResource(QtComponent c, uint32_t type, uint32_t index) {
 }
 
 QtError QtImporterOpen(const char *file_name, uint32_t reference_type, QtImporter **importer) {
-  if (importer == nullptr || file_name == nullptr || reference_type != kQtHandleDataRef) return kQtBadArgument;
+  if (importer == nullptr || file_name == nullptr || reference_type != kQtHandleDataRef)
+    return kQtBadArgument;
   *importer = nullptr;
   if (!PngSignature(file_name)) return kQtNoImporter;
   uint32_t width = 0, height = 0;
@@ -126,14 +130,16 @@ QtError QtOffscreenNew(const QtRect &bounds, QtOffscreen **surface) {
   if (bytes > UINT32_MAX || row_table > UINT32_MAX) return kQtNoMemory;
   auto *s = static_cast<QtOffscreen *>(VoAllocate(sizeof(QtOffscreen)));
   uint8_t *pixels = s != nullptr ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
-  auto **rows = pixels != nullptr ? static_cast<uint8_t **>(VoAllocate(static_cast<uint32_t>(row_table))) : nullptr;
+  auto **rows =
+      pixels != nullptr ? static_cast<uint8_t **>(VoAllocate(static_cast<uint32_t>(row_table))) : nullptr;
   if (rows == nullptr) {
     VoDeallocate(pixels);
     VoDeallocate(s);
     return kQtNoMemory;
   }
   std::memset(pixels, 0, bytes);
-  for (int64_t y = 0; y < height; ++y) rows[y] = pixels + static_cast<size_t>(y) * static_cast<size_t>(width) * 4;
+  for (int64_t y = 0; y < height; ++y)
+    rows[y] = pixels + static_cast<size_t>(y) * static_cast<size_t>(width) * 4;
   *s = QtOffscreen{static_cast<uint32_t>(width), static_cast<uint32_t>(height), pixels, rows, false};
   *surface = s;
   return kQtNoError;

@@ -22,8 +22,8 @@ namespace vo::platform {
 
 using QtError = int32_t;
 constexpr QtError kQtNoError = 0;
-constexpr QtError kQtNoImporter = -2000;    // no importer takes the data
-constexpr QtError kQtDamagedData = -2001;   // the importer's data is damaged or cut
+constexpr QtError kQtNoImporter = -2000;   // no importer takes the data
+constexpr QtError kQtDamagedData = -2001;  // the importer's data is damaged or cut
 constexpr QtError kQtNoMemory = -108;
 constexpr QtError kQtBadArgument = -50;
 

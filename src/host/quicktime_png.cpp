@@ -50,8 +50,10 @@ void ToArgb(png_structp png, png_infop info) {
   if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
   png_set_scale_16(png);
   if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
-  if ((type & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS)) png_set_swap_alpha(png);
-  else png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
+  if ((type & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS))
+    png_set_swap_alpha(png);
+  else
+    png_set_filler(png, 0xFF, PNG_FILLER_BEFORE);
   (void)png_set_interlace_handling(png);
   png_read_update_info(png, info);
 }
@@ -86,7 +88,8 @@ bool PngSignature(const char *file_name) {
   std::FILE *f = std::fopen(file_name, "rb");
   if (f == nullptr) return false;
   png_byte head[8];
-  const bool png = std::fread(head, 1, sizeof head, f) == sizeof head && png_sig_cmp(head, 0, sizeof head) == 0;
+  const bool png =
+      std::fread(head, 1, sizeof head, f) == sizeof head && png_sig_cmp(head, 0, sizeof head) == 0;
   std::fclose(f);
   return png;
 }

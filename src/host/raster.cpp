@@ -70,7 +70,7 @@ struct DrawContext {
   double ax, bx, ay, by, az, bz;     // viewport mapping
   double zmax;
   int zbytes;
-  bool colour_words;  // the target stores 32-bit words 0xAARRGGBB
+  bool colour_words;   // the target stores 32-bit words 0xAARRGGBB
   uint32_t word_mask;  // X888 keeps its top byte 0
   bool textured;
   TextureInfo tex;
@@ -120,8 +120,8 @@ bool StoresWords(PixelKind kind) {
 }
 
 inline uint32_t WordOf(Colour8 c) {
-  return static_cast<uint32_t>(c.a) << 24 | static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 |
-         c.b;
+  return static_cast<uint32_t>(c.a) << 24 | static_cast<uint32_t>(c.r) << 16 |
+         static_cast<uint32_t>(c.g) << 8 | c.b;
 }
 
 // --- texture -----------------------------------------------------------------
@@ -148,7 +148,8 @@ inline uint32_t LerpWords(uint32_t a, uint32_t b, uint32_t f) {
 // The texel word at texture coordinates (u, v), wrapped.
 inline uint32_t Sample(const TextureInfo &t, float u, float v) {
   if (!t.linear) {
-    const double s = Clamp(static_cast<double>(u) * t.w, -1e9, 1e9), r = Clamp(static_cast<double>(v) * t.h, -1e9, 1e9);
+    const double s = Clamp(static_cast<double>(u) * t.w, -1e9, 1e9),
+                 r = Clamp(static_cast<double>(v) * t.h, -1e9, 1e9);
     return Texel(t, Wrap(static_cast<int32_t>(std::floor(s)), t.w, t.wmask),
                  Wrap(static_cast<int32_t>(std::floor(r)), t.h, t.hmask));
   }
@@ -156,7 +157,8 @@ inline uint32_t Sample(const TextureInfo &t, float u, float v) {
   const float r = static_cast<float>(Clamp(static_cast<double>(v) * t.h - 0.5, -1e9, 1e9));
   const float fs = std::floor(s), fr = std::floor(r);
   const auto fu = static_cast<uint32_t>((s - fs) * 256.0f), fv = static_cast<uint32_t>((r - fr) * 256.0f);
-  const int32_t x0 = Wrap(static_cast<int32_t>(fs), t.w, t.wmask), y0 = Wrap(static_cast<int32_t>(fr), t.h, t.hmask);
+  const int32_t x0 = Wrap(static_cast<int32_t>(fs), t.w, t.wmask),
+                y0 = Wrap(static_cast<int32_t>(fr), t.h, t.hmask);
   const int32_t x1 = x0 + 1 == t.w ? 0 : x0 + 1, y1 = y0 + 1 == t.h ? 0 : y0 + 1;
   const uint32_t top = LerpWords(Texel(t, x0, y0), Texel(t, x1, y0), fu);
   const uint32_t bottom = LerpWords(Texel(t, x0, y1), Texel(t, x1, y1), fu);
@@ -231,7 +233,8 @@ inline void DepthWrite(uint8_t *p, int bytes, uint32_t z) {
 // Depth test and write (less or equal); true when the fragment stays.
 inline bool DepthPass(const DrawContext &d, int32_t x, int32_t y, uint32_t z) {
   if (d.zbytes == 0) return true;
-  uint8_t *p = d.t->depth.base + static_cast<size_t>(y) * d.t->depth.pitch + static_cast<size_t>(x) * d.zbytes;
+  uint8_t *p =
+      d.t->depth.base + static_cast<size_t>(y) * d.t->depth.pitch + static_cast<size_t>(x) * d.zbytes;
   if (z > DepthRead(p, d.zbytes)) return false;
   DepthWrite(p, d.zbytes, z);
   return true;
@@ -265,7 +268,9 @@ struct TriangleSetup {
 };
 
 inline double At(const Gradient &g, double dx, double dy) { return g.at0 + g.dx * dx + g.dy * dy; }
-inline uint32_t Fixed16(double v) { return static_cast<uint32_t>(static_cast<int32_t>(Clamp(v * 65536.0, -2e9, 2e9))); }
+inline uint32_t Fixed16(double v) {
+  return static_cast<uint32_t>(static_cast<int32_t>(Clamp(v * 65536.0, -2e9, 2e9)));
+}
 
 template <int kZBytes, bool kWords, bool kTextured, bool kBlend>
 void Span(const DrawContext &d, const TriangleSetup &s, int32_t y, int32_t x0, int32_t x1) {
@@ -281,7 +286,8 @@ void Span(const DrawContext &d, const TriangleSetup &s, int32_t y, int32_t x0, i
       dspec[k] = Fixed16(s.spec[k].dx);
     }
   const double zscale = d.zmax * 65536.0;
-  auto z = static_cast<uint64_t>(static_cast<int64_t>(Clamp(At(s.z, dx, dy) * zscale + 32768.0, -1e18, 1e18)));
+  auto z =
+      static_cast<uint64_t>(static_cast<int64_t>(Clamp(At(s.z, dx, dy) * zscale + 32768.0, -1e18, 1e18)));
   const auto dz = static_cast<uint64_t>(static_cast<int64_t>(Clamp(s.z.dx * zscale, -1e18, 1e18)));
   const auto zmax = static_cast<int64_t>(d.zmax);
   float u = 0, v = 0, w = 1, du = 0, dv = 0, dw = 0;
@@ -354,14 +360,16 @@ void Grow(const DrawContext &d, double x0, double x1, double y0, double y1, doub
 }
 
 inline int64_t Area(const ScreenVertex &a, const ScreenVertex &b, const ScreenVertex &c) {
-  return static_cast<int64_t>(b.fx - a.fx) * (c.fy - a.fy) - static_cast<int64_t>(c.fx - a.fx) * (b.fy - a.fy);
+  return static_cast<int64_t>(b.fx - a.fx) * (c.fy - a.fy) -
+         static_cast<int64_t>(c.fx - a.fx) * (b.fy - a.fy);
 }
 
 inline bool Culled(uint32_t cull, int64_t area) {
   return (cull == kCullCounterClockwise && area < 0) || (cull == kCullClockwise && area > 0);
 }
 
-Gradient GradientOf(double f0, double f1, double f2, double ex1, double ey1, double ex2, double ey2, double inv) {
+Gradient GradientOf(double f0, double f1, double f2, double ex1, double ey1, double ex2, double ey2,
+                    double inv) {
   return Gradient{f0, ((f1 - f0) * ey2 - (f2 - f0) * ey1) * inv, ((f2 - f0) * ex1 - (f1 - f0) * ex2) * inv};
 }
 
@@ -483,7 +491,8 @@ void Line(DrawContext &d, const ScreenVertex &a, const ScreenVertex &b) {
     for (int k = 0; k < 4; ++k)
       in.col[k] = static_cast<uint32_t>(ia.col[k] + (static_cast<double>(ib.col[k]) - ia.col[k]) * t + 0.5);
     for (int k = 0; k < 3; ++k)
-      in.spec[k] = static_cast<uint32_t>(ia.spec[k] + (static_cast<double>(ib.spec[k]) - ia.spec[k]) * t + 0.5);
+      in.spec[k] =
+          static_cast<uint32_t>(ia.spec[k] + (static_cast<double>(ib.spec[k]) - ia.spec[k]) * t + 0.5);
     in.specular = ia.specular || ib.specular;
     in.u = static_cast<float>(a.u + (b.u - a.u) * t), in.v = static_cast<float>(a.v + (b.v - a.v) * t);
     const auto x = static_cast<int32_t>(std::floor(xa + (xb - xa) * t));
@@ -604,8 +613,8 @@ Matrix MatrixMultiply(const Matrix &a, const Matrix &b) {
 Rasteriser::~Rasteriser() { Free(scratch_); }
 
 Result Rasteriser::Draw(const RasterOptions &o, const RasterTarget &t, const LVertex *vertices,
-                        uint32_t vertex_count, const uint16_t *indices, uint32_t index_count, RasterExtents *extents,
-                        uint32_t *dropped) {
+                        uint32_t vertex_count, const uint16_t *indices, uint32_t index_count,
+                        RasterExtents *extents, uint32_t *dropped) {
   *dropped = 0;
   const RasterViewport &vp = o.viewport;
   if (index_count < 3 || vertex_count == 0 || t.colour.base == nullptr) return kOk;
@@ -651,7 +660,8 @@ Result Rasteriser::Draw(const RasterOptions &o, const RasterTarget &t, const LVe
     d.tex.base = tv.base, d.tex.pitch = tv.pitch, d.tex.w = tv.width, d.tex.h = tv.height;
     d.tex.wmask = (tv.width & (tv.width - 1)) == 0 ? static_cast<uint32_t>(tv.width - 1) : 0;
     d.tex.hmask = (tv.height & (tv.height - 1)) == 0 ? static_cast<uint32_t>(tv.height - 1) : 0;
-    d.tex.words = (tv.kind == PixelKind::X888 && kX888Words) || (tv.kind == PixelKind::Argb8888 && kArgbWords);
+    d.tex.words =
+        (tv.kind == PixelKind::X888 && kX888Words) || (tv.kind == PixelKind::Argb8888 && kArgbWords);
     // A side of 1 wraps to itself either way.
     if (tv.width == 1) d.tex.wmask = 0;
     if (tv.height == 1) d.tex.hmask = 0;
@@ -668,7 +678,8 @@ Result Rasteriser::Draw(const RasterOptions &o, const RasterTarget &t, const LVe
     for (int j = 0; j < 4; ++j)
       r.c[j] = static_cast<double>(v.x) * m[j] + static_cast<double>(v.y) * m[4 + j] +
                static_cast<double>(v.z) * m[8 + j] + m[12 + j];
-    if (!std::isfinite(r.c[0]) || !std::isfinite(r.c[1]) || !std::isfinite(r.c[2]) || !std::isfinite(r.c[3])) {
+    if (!std::isfinite(r.c[0]) || !std::isfinite(r.c[1]) || !std::isfinite(r.c[2]) ||
+        !std::isfinite(r.c[3])) {
       r.out = kOutNotFinite;
       continue;
     }

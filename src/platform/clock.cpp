@@ -107,7 +107,8 @@ bool LocalTime(int fields[6]) {
   const time_t now = std::time(nullptr);
   tm local{};
   if (now == static_cast<time_t>(-1) || localtime_r(&now, &local) == nullptr) return false;
-  const int f[6] = {local.tm_mon + 1, local.tm_mday, local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec};
+  const int f[6] = {local.tm_mon + 1, local.tm_mday, local.tm_year + 1900,
+                    local.tm_hour,    local.tm_min,  local.tm_sec};
   std::memcpy(fields, f, sizeof f);
   return true;
 }

@@ -30,7 +30,7 @@ VtStatus Swallow(const char *) { return 0; }
 int32_t NoLine(char *, uint32_t) { return -1; }
 VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
   if (set != 0) return VO_STATUS_BAD_ARGUMENT;
-  *slot = code == 0x1a0017u ? reinterpret_cast<VtProc>(&Swallow)
+  *slot = code == 0x1a0017u   ? reinterpret_cast<VtProc>(&Swallow)
           : code == 0x1a0016u ? reinterpret_cast<VtProc>(&NoLine)
                               : nullptr;
   return 0;

@@ -51,7 +51,8 @@ void Start() {
 }
 
 void Header(Input *in, bool substitution) {
-  const uint8_t head[16] = {'V', 'o', 'O', 'b', 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, static_cast<uint8_t>(substitution)};
+  const uint8_t head[16] = {'V', 'o', 'O', 'b', 0, 0, 0, 3,
+                            0,   0,   0,   1,   0, 0, 0, static_cast<uint8_t>(substitution)};
   in->bytes.assign(head, head + 16);
   in->bytes.resize(1040, 0);
 }
@@ -71,7 +72,8 @@ void Records(Input *in) {
   std::vector<VtObjectValue> rest;
   std::vector<void *> freed;
   for (const VtObjectValue &v : read) {
-    const bool scene = v.type >= VO_OBJECT_TRANSFORM && v.type <= VO_OBJECT_IMAGE && v.type != VO_OBJECT_TYPED_VALUE;
+    const bool scene =
+        v.type >= VO_OBJECT_TRANSFORM && v.type <= VO_OBJECT_IMAGE && v.type != VO_OBJECT_TYPED_VALUE;
     if (!scene) {
       rest.push_back(v);
       continue;
@@ -91,9 +93,10 @@ void Records(Input *in) {
 // Reads values of the types the input names (one byte each, from a short
 // list) into blocks of their own.
 void Specific(Input *in, const uint8_t *types, size_t count) {
-  static const uint32_t kWords[8] = {VO_OBJECT_INT32,  VO_OBJECT_DOUBLE, VO_OBJECT_STRING, VO_OBJECT_MATRIX,
+  static const uint32_t kWords[8] = {VO_OBJECT_INT32,       VO_OBJECT_DOUBLE,
+                                     VO_OBJECT_STRING,      VO_OBJECT_MATRIX,
                                      VO_OBJECT_TYPED_VALUE, test::kNode | VO_OBJECT_REFERENCE,
-                                     test::kPair, VO_OBJECT_WIDE_STRING};
+                                     test::kPair,           VO_OBJECT_WIDE_STRING};
   for (size_t i = 0; i < count; ++i) {
     const uint32_t word = kWords[types[i] & 7];
     alignas(8) uint8_t value[128] = {};

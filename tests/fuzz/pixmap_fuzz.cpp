@@ -25,7 +25,8 @@ bool Started() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size < 2 || !Started()) return 0;
   const int32_t width = data[0] % 64 + 1, height = data[1] % 64 + 1;
-  VtImage *image = VoD3DPixmapExpand(width, height, const_cast<uint8_t *>(data + 2), static_cast<uint32_t>(size - 2));
+  VtImage *image =
+      VoD3DPixmapExpand(width, height, const_cast<uint8_t *>(data + 2), static_cast<uint32_t>(size - 2));
   if (image == nullptr || image->width != width || image->height != height) __builtin_trap();
   VoImageDestroy(image);
   return 0;

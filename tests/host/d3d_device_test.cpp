@@ -84,13 +84,14 @@ struct Rig {
     if ((r = viewport->SetBackground(material_handle)) != kOk) return r;
     d = TextureDesc(2, 2, kX888);
     if ((r = ddraw->CreateSurface(&d, &texture_surface, nullptr)) != kOk) return r;
-    if ((r = texture_surface->QueryInterface(InterfaceId::Texture2, reinterpret_cast<void **>(&texture))) != kOk)
+    if ((r = texture_surface->QueryInterface(InterfaceId::Texture2, reinterpret_cast<void **>(&texture))) !=
+        kOk)
       return r;
     return texture->GetHandle(device, &texture_handle);
   }
   void Release() {
-    for (Unknown *u : std::initializer_list<Unknown *>{texture, texture_surface, material, viewport, device, z,
-                                                        target, d3d, ddraw})
+    for (Unknown *u : std::initializer_list<Unknown *>{texture, texture_surface, material, viewport, device,
+                                                       z, target, d3d, ddraw})
       if (u != nullptr) u->Release();
     *this = Rig{};
   }
@@ -107,8 +108,9 @@ struct Rig {
     return d;
   }
   Result Draw(const std::vector<LVertex> &v, const std::vector<uint16_t> &i) {
-    return device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_LVERTEX, v.data(), static_cast<uint32_t>(v.size()),
-                                        i.data(), static_cast<uint32_t>(i.size()), 0);
+    return device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_LVERTEX, v.data(),
+                                        static_cast<uint32_t>(v.size()), i.data(),
+                                        static_cast<uint32_t>(i.size()), 0);
   }
 };
 
@@ -149,7 +151,9 @@ TEST_F(DeviceTest, ThreeSoftwareDevicesAndAHardwareOneWhenOffered) {
     EXPECT_EQ(sw.colour_model, models[i]);
     EXPECT_EQ(sw.render_depths, DDBD_8 | DDBD_16 | DDBD_24 | DDBD_32);
     EXPECT_EQ(sw.zbuffer_depths, DDBD_16 | DDBD_32);
-    EXPECT_NE(sw.triangle_caps.shade & (i == 0 ? D3DPSHADECAPS_COLORGOURAUDMONO : D3DPSHADECAPS_COLORGOURAUDRGB), 0u);
+    EXPECT_NE(
+        sw.triangle_caps.shade & (i == 0 ? D3DPSHADECAPS_COLORGOURAUDMONO : D3DPSHADECAPS_COLORGOURAUDRGB),
+        0u);
     EXPECT_EQ(std::string(name).find("MMX") != std::string::npos, i == 2) << name;
   }
   EXPECT_FALSE(DeviceEntry(3, nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -185,9 +189,12 @@ TEST_F(DeviceTest, EnumerationOutlivesACallbackThatReleasesTheObject) {
   Walk stop{nullptr, 0};
   Direct3D *d3d = nullptr;
   ASSERT_EQ(setup_.ddraw->QueryInterface(InterfaceId::Direct3D2, reinterpret_cast<void **>(&d3d)), kOk);
-  EXPECT_EQ(d3d->EnumDevices([](Guid *, const char *, const char *, DeviceDesc *, DeviceDesc *, void *c) -> Result {
-    return ++static_cast<Walk *>(c)->calls == 2 ? kEnumCancel : kEnumContinue;
-  }, &stop), kOk);
+  EXPECT_EQ(d3d->EnumDevices(
+                [](Guid *, const char *, const char *, DeviceDesc *, DeviceDesc *, void *c) -> Result {
+                  return ++static_cast<Walk *>(c)->calls == 2 ? kEnumCancel : kEnumContinue;
+                },
+                &stop),
+            kOk);
   EXPECT_EQ(stop.calls, 2);
   d3d->Release();
 }
@@ -195,14 +202,22 @@ TEST_F(DeviceTest, EnumerationOutlivesACallbackThatReleasesTheObject) {
 TEST_F(DeviceTest, StatesTakeTheValuesTheBackEndSetsAndNoOthers) {
   ASSERT_EQ(setup_.Make(), kOk);
   Device *d = setup_.device;
-  const uint32_t accepted[][2] = {{D3DRENDERSTATE_ZENABLE, 1},           {D3DRENDERSTATE_TEXTUREHANDLE, 0},
-                                  {D3DRENDERSTATE_DITHERENABLE, 0},      {D3DRENDERSTATE_DITHERENABLE, 1},
-                                  {D3DRENDERSTATE_TEXTUREADDRESS, 1},    {D3DRENDERSTATE_TEXTUREPERSPECTIVE, 1},
-                                  {D3DRENDERSTATE_WRAPU, 0},             {D3DRENDERSTATE_WRAPV, 0},
-                                  {D3DRENDERSTATE_SRCBLEND, 5},          {D3DRENDERSTATE_DESTBLEND, 6},
-                                  {D3DRENDERSTATE_TEXTUREMIN, 2},        {D3DRENDERSTATE_TEXTUREMAG, 2},
-                                  {D3DRENDERSTATE_ALPHABLENDENABLE, 1},  {D3DRENDERSTATE_FILLMODE, 1},
-                                  {D3DRENDERSTATE_SHADEMODE, 3},         {D3DRENDERSTATE_TEXTUREMAPBLEND, 8},
+  const uint32_t accepted[][2] = {{D3DRENDERSTATE_ZENABLE, 1},
+                                  {D3DRENDERSTATE_TEXTUREHANDLE, 0},
+                                  {D3DRENDERSTATE_DITHERENABLE, 0},
+                                  {D3DRENDERSTATE_DITHERENABLE, 1},
+                                  {D3DRENDERSTATE_TEXTUREADDRESS, 1},
+                                  {D3DRENDERSTATE_TEXTUREPERSPECTIVE, 1},
+                                  {D3DRENDERSTATE_WRAPU, 0},
+                                  {D3DRENDERSTATE_WRAPV, 0},
+                                  {D3DRENDERSTATE_SRCBLEND, 5},
+                                  {D3DRENDERSTATE_DESTBLEND, 6},
+                                  {D3DRENDERSTATE_TEXTUREMIN, 2},
+                                  {D3DRENDERSTATE_TEXTUREMAG, 2},
+                                  {D3DRENDERSTATE_ALPHABLENDENABLE, 1},
+                                  {D3DRENDERSTATE_FILLMODE, 1},
+                                  {D3DRENDERSTATE_SHADEMODE, 3},
+                                  {D3DRENDERSTATE_TEXTUREMAPBLEND, 8},
                                   {D3DRENDERSTATE_CULLMODE, 1}};
   for (const auto &s : accepted) {
     EXPECT_EQ(d->SetRenderState(s[0], s[1]), kOk) << s[0] << " " << s[1];
@@ -211,10 +226,14 @@ TEST_F(DeviceTest, StatesTakeTheValuesTheBackEndSetsAndNoOthers) {
     EXPECT_EQ(v, s[1]);
   }
   const uint32_t refused[][2] = {{2, 1},  // antialias: not a state the back end sets
-                                 {D3DRENDERSTATE_SRCBLEND, 2},  {D3DRENDERSTATE_TEXTUREADDRESS, 3},
-                                 {D3DRENDERSTATE_FILLMODE, 0},  {D3DRENDERSTATE_TEXTUREMAPBLEND, 9},
-                                 {D3DRENDERSTATE_CULLMODE, 4},  {D3DRENDERSTATE_ZENABLE, 2},
-                                 {D3DRENDERSTATE_WRAPU, 1},     {1000, 0}};
+                                 {D3DRENDERSTATE_SRCBLEND, 2},
+                                 {D3DRENDERSTATE_TEXTUREADDRESS, 3},
+                                 {D3DRENDERSTATE_FILLMODE, 0},
+                                 {D3DRENDERSTATE_TEXTUREMAPBLEND, 9},
+                                 {D3DRENDERSTATE_CULLMODE, 4},
+                                 {D3DRENDERSTATE_ZENABLE, 2},
+                                 {D3DRENDERSTATE_WRAPU, 1},
+                                 {1000, 0}};
   test::g_posted.clear();
   for (const auto &s : refused) EXPECT_EQ(d->SetRenderState(s[0], s[1]), E_INVALIDARG) << s[0] << " " << s[1];
   EXPECT_EQ(test::CountPosted(messages::kDeviceArgument), 9);
@@ -261,7 +280,8 @@ TEST_F(DeviceTest, BadDrawsAreRefusedAndLeaveThePixels) {
       i[static_cast<size_t>(at)] = bad;
       cases.push_back({"index past the vertices", v.data(), 4, i, false});
     }
-  for (size_t n : {1u, 2u, 4u, 5u, 7u}) cases.push_back({"count", v.data(), 4, std::vector<uint16_t>(n, 0), false});
+  for (size_t n : {1u, 2u, 4u, 5u, 7u})
+    cases.push_back({"count", v.data(), 4, std::vector<uint16_t>(n, 0), false});
   cases.push_back({"no vertices", nullptr, 4, {0, 1, 2}, false});
   cases.push_back({"no indices", v.data(), 4, {0, 1, 2}, true});
   cases.push_back({"indices into no vertices", nullptr, 0, {0, 1, 2}, false});
@@ -305,10 +325,10 @@ TEST_F(DeviceTest, ClearSetsColourAndDepthInItsRectanglesOnly) {
   ASSERT_EQ(setup_.Draw(Square(0xffff0000, 0.25f), kSquare), kOk);
   // 0.25 of 65535, rounded.
   ASSERT_EQ(setup_.Depth(0, 0), 16384);
-  const D3DRect rects[] = {{2, 3, 6, 5},     // 4 x 2 pixels
-                           {9, 9, 7, 12},    // inverted: nothing
-                           {10, 10, 10, 14}, // empty: nothing
-                           {14, -5, 40, 1}}; // off the surface: (14, 0) to (16, 1)
+  const D3DRect rects[] = {{2, 3, 6, 5},      // 4 x 2 pixels
+                           {9, 9, 7, 12},     // inverted: nothing
+                           {10, 10, 10, 14},  // empty: nothing
+                           {14, -5, 40, 1}};  // off the surface: (14, 0) to (16, 1)
   ASSERT_EQ(setup_.viewport->Clear(4, rects, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER), kOk);
   const PixelView colour = setup_.Colour();
   int blue = 0;
@@ -352,10 +372,11 @@ TEST_F(DeviceTest, ExtentsGrowByWhatIsDrawnAndAnEmptyFrameClearsNothing) {
 
   ASSERT_EQ(d->SetClipStatus(&start), kOk);
   // A triangle over the upper left quarter: x -1..0, y 0..1 -> pixels 0..8.
-  ASSERT_EQ(setup_.Draw({LVertex{-1, 1, 0.3f, 0, 0xff00ff00, 0, 0, 0}, LVertex{0, 1, 0.3f, 0, 0xff00ff00, 0, 0, 0},
-                         LVertex{-1, 0, 0.6f, 0, 0xff00ff00, 0, 0, 0}},
-                        {0, 1, 2}),
-            kOk);
+  ASSERT_EQ(
+      setup_.Draw({LVertex{-1, 1, 0.3f, 0, 0xff00ff00, 0, 0, 0}, LVertex{0, 1, 0.3f, 0, 0xff00ff00, 0, 0, 0},
+                   LVertex{-1, 0, 0.6f, 0, 0xff00ff00, 0, 0, 0}},
+                  {0, 1, 2}),
+      kOk);
   ASSERT_EQ(d->GetClipStatus(&s), kOk);
   EXPECT_EQ(s.min_x, 0.0f);
   EXPECT_EQ(s.max_x, 8.0f);

@@ -77,8 +77,6 @@ class DesktopTest : public ::testing::Test {
   }
 };
 
-inline bool Same(platform::Colour8 a, platform::Colour8 b) {
-  return a.r == b.r && a.g == b.g && a.b == b.b;
-}
+inline bool Same(platform::Colour8 a, platform::Colour8 b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
 
 }  // namespace vo::test

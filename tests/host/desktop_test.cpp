@@ -76,7 +76,8 @@ TEST_F(DesktopTest, PixelConversionsRoundTripInEveryFormat) {
   }
   // 8 bits: the nearest palette entry; the entry read back writes itself.
   PaletteEntry pal[256];
-  for (int i = 0; i < 256; ++i) pal[i] = PaletteEntry{static_cast<uint8_t>(i), 0, static_cast<uint8_t>(255 - i), 0};
+  for (int i = 0; i < 256; ++i)
+    pal[i] = PaletteEntry{static_cast<uint8_t>(i), 0, static_cast<uint8_t>(255 - i), 0};
   InverseTable *inverse = InverseTableMake(pal, nullptr);
   ASSERT_NE(inverse, nullptr);
   PixelView v{block, 16, 4, 1, PixelKind::Indexed8, pal, inverse};
@@ -91,8 +92,8 @@ TEST_F(DesktopTest, PixelConversionsRoundTripInEveryFormat) {
 TEST_F(DesktopTest, BitmapsAreSelectedOnceAndCannotBeDeletedWhileSelected) {
   BitmapInfoHeader h{40, 3, 2, 1, 24, 0, 0, 0, 0, 0, 0};
   // Bottom-up rows of 12 bytes (9 pixel bytes, 3 padding): blue, green, red.
-  const uint8_t bits[24] = {255, 0, 0, 255, 0, 0, 255, 0, 0, 9, 9, 9,
-                            0, 0, 255, 0, 0, 255, 0, 0, 255, 9, 9, 9};
+  const uint8_t bits[24] = {255, 0, 0,   255, 0, 0,   255, 0, 0,   9, 9, 9,
+                            0,   0, 255, 0,   0, 255, 0,   0, 255, 9, 9, 9};
   VtBitmap *b = CreateDIBitmap(nullptr, &h, CBM_INIT, bits, nullptr, DIB_RGB_COLORS);
   ASSERT_NE(b, nullptr);
   HDC one = CreateCompatibleDC(nullptr), two = CreateCompatibleDC(nullptr);
@@ -124,7 +125,7 @@ TEST_F(DesktopTest, EveryFieldOfABitmapHeaderIsChecked) {
   SelectObject(dc, b);
   PaletteEntry table[4];
   ASSERT_EQ(GetDIBColorTable(dc, 0, 4, table), 2u);  // colours used: 2
-  EXPECT_EQ(table[1].red, 30);                        // red and blue swapped into entry order
+  EXPECT_EQ(table[1].red, 30);                       // red and blue swapped into entry order
   EXPECT_EQ(table[1].blue, 10);
   DeleteDC(dc);
   DeleteObject(b);
@@ -133,13 +134,23 @@ TEST_F(DesktopTest, EveryFieldOfABitmapHeaderIsChecked) {
   for (int f = 0; f < kFields; ++f)
     for (uint32_t value : {0u, 2u, 7u, 24u, 0x7fffffffu, 0x80000000u, 0xffffffffu}) {
       BitmapInfoHeader h = good;
-      uint32_t *words[] = {&h.size, reinterpret_cast<uint32_t *>(&h.width), reinterpret_cast<uint32_t *>(&h.height),
-                           nullptr, nullptr, &h.compression, &h.size_image,
+      uint32_t *words[] = {&h.size,
+                           reinterpret_cast<uint32_t *>(&h.width),
+                           reinterpret_cast<uint32_t *>(&h.height),
+                           nullptr,
+                           nullptr,
+                           &h.compression,
+                           &h.size_image,
                            reinterpret_cast<uint32_t *>(&h.x_pels_per_metre),
-                           reinterpret_cast<uint32_t *>(&h.y_pels_per_metre), &h.colours_used, &h.colours_important};
-      if (f == 3) h.planes = static_cast<uint16_t>(value);
-      else if (f == 4) h.bit_count = static_cast<uint16_t>(value);
-      else *words[f] = value;
+                           reinterpret_cast<uint32_t *>(&h.y_pels_per_metre),
+                           &h.colours_used,
+                           &h.colours_important};
+      if (f == 3)
+        h.planes = static_cast<uint16_t>(value);
+      else if (f == 4)
+        h.bit_count = static_cast<uint16_t>(value);
+      else
+        *words[f] = value;
       info.header = h;
       VtBitmap *m = CreateDIBitmap(nullptr, &h, CBM_INIT, nullptr, &info, DIB_RGB_COLORS);
       const bool shape_ok = h.size == 40 && h.planes == 1 && (h.bit_count == 8 || h.bit_count == 24) &&
@@ -157,7 +168,8 @@ TEST_F(DesktopTest, HalftoneAveragesAreasAndOtherModesTakeTheNearestPixel) {
   ASSERT_NE(to, nullptr);
   const PixelView fv = BitmapView(from);
   for (int y = 0; y < 4; ++y)
-    for (int x = 0; x < 4; ++x) PixelWrite(fv, x, y, Colour8{static_cast<uint8_t>(40 * x + 10 * y), 0, 0, 255});
+    for (int x = 0; x < 4; ++x)
+      PixelWrite(fv, x, y, Colour8{static_cast<uint8_t>(40 * x + 10 * y), 0, 0, 255});
   HDC a = CreateCompatibleDC(nullptr), b = CreateCompatibleDC(nullptr);
   SelectObject(a, from);
   SelectObject(b, to);
@@ -225,14 +237,21 @@ TEST_F(DesktopTest, SurfacesStartDefinedAndPalettesMustMatchTheirDepth) {
   ASSERT_NE(s16, nullptr);
   ASSERT_NE(s8, nullptr);
   EXPECT_TRUE(Same(At(s16, 4, 2), kBlack));
-  SurfaceDesc zd{sizeof(SurfaceDesc), DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH, 3, 5, 0, 16,
-                 DDSCAPS_ZBUFFER, {}, nullptr};
+  SurfaceDesc zd{sizeof(SurfaceDesc),
+                 DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH,
+                 3,
+                 5,
+                 0,
+                 16,
+                 DDSCAPS_ZBUFFER,
+                 {},
+                 nullptr};
   Surface *z = nullptr;
   ASSERT_EQ(dd->CreateSurface(&zd, &z, nullptr), kOk);
   SurfaceDesc locked{};
   ASSERT_EQ(z->Lock(nullptr, &locked), kOk);
   EXPECT_EQ(static_cast<uint16_t *>(locked.surface)[7], 0xffff);  // the far value
-  EXPECT_EQ(z->Lock(nullptr, &locked), E_INVALIDARG);              // locked once
+  EXPECT_EQ(z->Lock(nullptr, &locked), E_INVALIDARG);             // locked once
   EXPECT_EQ(z->Unlock(nullptr), kOk);
   EXPECT_EQ(s16->AddAttachedSurface(z), kOk);
   EXPECT_EQ(s16->AttachedZ(), z);
@@ -252,14 +271,28 @@ TEST_F(DesktopTest, SurfacesStartDefinedAndPalettesMustMatchTheirDepth) {
   // Sides of 0 or past 16384, and a video surface without a hardware device.
   const uint32_t bad_sides[][2] = {{0, 4}, {4, 0}, {20000, 4}};
   for (const auto &side : bad_sides) {
-    SurfaceDesc d{sizeof(SurfaceDesc), DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT, side[1], side[0], 0, 0,
-                  DDSCAPS_OFFSCREENPLAIN, {}, nullptr};
+    SurfaceDesc d{sizeof(SurfaceDesc),
+                  DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT,
+                  side[1],
+                  side[0],
+                  0,
+                  0,
+                  DDSCAPS_OFFSCREENPLAIN,
+                  {},
+                  nullptr};
     Surface *none = nullptr;
     EXPECT_EQ(dd->CreateSurface(&d, &none, nullptr), E_INVALIDARG);
     EXPECT_EQ(none, nullptr);
   }
-  SurfaceDesc vd{sizeof(SurfaceDesc), DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT, 4, 4, 0, 0,
-                 DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY, {}, nullptr};
+  SurfaceDesc vd{sizeof(SurfaceDesc),
+                 DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT,
+                 4,
+                 4,
+                 0,
+                 0,
+                 DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY,
+                 {},
+                 nullptr};
   Surface *video = nullptr;
   EXPECT_EQ(dd->CreateSurface(&vd, &video, nullptr), DDERR_OUTOFVIDEOMEMORY);
   Settings().hardware_device = true;
@@ -319,7 +352,8 @@ uint32_t VersionProbe(DeviceIdentifier *id) {
         Surface *primary = nullptr;
         SurfaceDesc d{sizeof(SurfaceDesc), DDSD_CAPS, 0, 0, 0, 0, DDSCAPS_PRIMARYSURFACE, {}, nullptr};
         version = 0;
-        if (dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL) == kOk && dd->CreateSurface(&d, &primary, nullptr) == kOk) {
+        if (dd->SetCooperativeLevel(nullptr, DDSCL_NORMAL) == kOk &&
+            dd->CreateSurface(&d, &primary, nullptr) == kOk) {
           void *s3 = nullptr, *s4 = nullptr, *dd4 = nullptr;
           version = 0x300;
           if (primary->QueryInterface(InterfaceId::Surface3, &s3) == kOk) {
@@ -392,17 +426,18 @@ std::string WriteFile(const std::string &name, const std::vector<uint8_t> &bytes
 }
 
 std::vector<uint8_t> SmallBmp() {
-  static const uint8_t kFile[70] = {
-      'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16,
-      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-      // rows of 8 bytes, bottom row first: red, green; red, white
-      0, 0, 255, 0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 0, 0};
+  static const uint8_t kFile[70] = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0,
+                                    2, 0, 0, 0, 1, 0, 24, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                    0, 0, 0, 0, 0, 0, 0, 0,
+                                    // rows of 8 bytes, bottom row first: red, green; red, white
+                                    0, 0, 255, 0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 0, 0};
   return std::vector<uint8_t>(kFile, kFile + sizeof kFile);
 }
 
 TEST_F(DesktopTest, LoadImageReadsBmpFilesThroughTheLibraryAndRefusesResources) {
   const std::string path = WriteFile("desktop_small.bmp", SmallBmp());
-  EXPECT_EQ(LoadImageA(GetModuleHandleA(nullptr), path.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION), nullptr);
+  EXPECT_EQ(LoadImageA(GetModuleHandleA(nullptr), path.c_str(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION),
+            nullptr);
   VtBitmap *b = LoadImageA(nullptr, path.c_str(), IMAGE_BITMAP, 4, 4, LR_LOADFROMFILE | LR_CREATEDIBSECTION);
   ASSERT_NE(b, nullptr);
   int32_t w = 0, h = 0, bits = 0;
@@ -410,9 +445,9 @@ TEST_F(DesktopTest, LoadImageReadsBmpFilesThroughTheLibraryAndRefusesResources) 
   EXPECT_EQ(w, 4);
   EXPECT_EQ(bits, 24);
   const PixelView v = BitmapView(b);
-  EXPECT_TRUE(Same(PixelRead(v, 0, 0), kRed));             // top row: red, white
+  EXPECT_TRUE(Same(PixelRead(v, 0, 0), kRed));  // top row: red, white
   EXPECT_TRUE(Same(PixelRead(v, 3, 1), Colour8{255, 255, 255, 255}));
-  EXPECT_TRUE(Same(PixelRead(v, 1, 3), kRed));             // bottom row: red, green
+  EXPECT_TRUE(Same(PixelRead(v, 1, 3), kRed));  // bottom row: red, green
   EXPECT_TRUE(Same(PixelRead(v, 2, 2), Colour8{0, 255, 0, 255}));
   DeleteObject(b);
   const std::string text = WriteFile("desktop_text.bmp", {'N', 'O', 'T', ' ', 'B', 'M'});
@@ -442,10 +477,24 @@ TEST_F(DesktopTest, EveryFailedAllocationOfASetUpGivesTheOutOfMemoryCodeAndLeave
     VtWindow *w = WindowCreate(0, 0, 20, 10);
     Result r = w != nullptr ? DirectDrawCreate(nullptr, &dd, nullptr) : E_OUTOFMEMORY;
     SurfaceDesc pd{sizeof(SurfaceDesc), DDSD_CAPS, 0, 0, 0, 0, DDSCAPS_PRIMARYSURFACE, {}, nullptr};
-    SurfaceDesc td{sizeof(SurfaceDesc), DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT, 10, 20, 0, 0,
-                   DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE, {}, nullptr};
-    SurfaceDesc zd{sizeof(SurfaceDesc), DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH, 10, 20, 0, 16,
-                   DDSCAPS_ZBUFFER, {}, nullptr};
+    SurfaceDesc td{sizeof(SurfaceDesc),
+                   DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT,
+                   10,
+                   20,
+                   0,
+                   0,
+                   DDSCAPS_OFFSCREENPLAIN | DDSCAPS_3DDEVICE,
+                   {},
+                   nullptr};
+    SurfaceDesc zd{sizeof(SurfaceDesc),
+                   DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_ZBUFFERBITDEPTH,
+                   10,
+                   20,
+                   0,
+                   16,
+                   DDSCAPS_ZBUFFER,
+                   {},
+                   nullptr};
     PaletteEntry entries[256] = {};
     if (r == kOk) r = dd->CreateSurface(&pd, &primary, nullptr);
     if (r == kOk) r = DirectDrawCreateClipper(0, &clipper, nullptr);

@@ -14,7 +14,8 @@
 
 static uint32_t last_message;
 
-static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count, VtTypedValue *args) {
+static VtStatus Quiet(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
+                      VtTypedValue *args) {
   (void)status, (void)module, (void)count, (void)args;
   last_message = message;
   return 0;

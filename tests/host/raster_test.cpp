@@ -97,8 +97,9 @@ TEST(Raster, GouraudColoursAreBarycentric) {
   Scene s;
   // Red at column 0 row 0, green at column 8 row 0, blue at column 0 row 8:
   // at a pixel centre (x, y) green's weight is x / 8, blue's y / 8.
-  ASSERT_EQ(s.Draw({V(-1, 1, 0.5f, 0xffff0000), V(1, 1, 0.5f, 0xff00ff00), V(-1, -1, 0.5f, 0xff0000ff)}, {0, 1, 2}),
-            kOk);
+  ASSERT_EQ(
+      s.Draw({V(-1, 1, 0.5f, 0xffff0000), V(1, 1, 0.5f, 0xff00ff00), V(-1, -1, 0.5f, 0xff0000ff)}, {0, 1, 2}),
+      kOk);
   int drawn = 0;
   for (int32_t y = 0; y < 8; ++y)
     for (int32_t x = 0; x < 8; ++x) {
@@ -320,10 +321,12 @@ TEST(Raster, TexturesNearestBilinearRepeatedModulatedAndDecal) {
 TEST(Raster, EveryTargetFormatGetsTheSameColours) {
   // The Gouraud triangle of the barycentric test through the pixel
   // conversion of each format, against the X888 words; 565 keeps 5 or 6 bits.
-  const std::vector<LVertex> t = {V(-1, 1, 0.5f, 0x80ff0000), V(1, 1, 0.5f, 0x8000ff00), V(-1, -1, 0.5f, 0x800000ff)};
+  const std::vector<LVertex> t = {V(-1, 1, 0.5f, 0x80ff0000), V(1, 1, 0.5f, 0x8000ff00),
+                                  V(-1, -1, 0.5f, 0x800000ff)};
   Scene reference;
   ASSERT_EQ(reference.Draw(t, {0, 1, 2}), kOk);
-  for (const PixelKind kind : {PixelKind::Argb8888, PixelKind::Rgb888, PixelKind::Rgb565, PixelKind::Argb1555}) {
+  for (const PixelKind kind :
+       {PixelKind::Argb8888, PixelKind::Rgb888, PixelKind::Rgb565, PixelKind::Argb1555}) {
     Scene s(8, 32, kind);
     ASSERT_EQ(s.Draw(t, {0, 1, 2}), kOk);
     const int tolerance = kind == PixelKind::Rgb565 || kind == PixelKind::Argb1555 ? 5 : 0;

@@ -77,8 +77,8 @@ static inline int AreaSceneRender(const char *path, int32_t workers) {
   area = VoShaderCreate(VO_SHADER_LIGHT, "area");
   spot = VoShaderCreate(VO_SHADER_LIGHT, "spot");
   fog = VoShaderCreate(VO_SHADER_FOREGROUND, "light scattering");
-  if (prims[0] == NULL || prims[1] == NULL || prims[2] == NULL || matte == NULL || area == NULL || spot == NULL ||
-      fog == NULL)
+  if (prims[0] == NULL || prims[1] == NULL || prims[2] == NULL || matte == NULL || area == NULL ||
+      spot == NULL || fog == NULL)
     return 3;
   st |= VoMaterialSetShaderByPrototype(matte, VO_SHADER_REFLECTANCE, "matte");
   st |= VoPrimitiveSetMaterial(prims[0], matte);

@@ -71,11 +71,55 @@ constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADE
                    D = VO_SHADER_DISPLACEMENT, S = VO_SHADER_TEXTURE_SPACE, F = VO_SHADER_FOREGROUND,
                    B = VO_SHADER_BACKGROUND, L = VO_SHADER_LIGHT;
 
-const char *const kGlobalNames[] = {
-    "prim", "poly", "Ci",     "dPds", "dPdt", "dPdu", "dPdv", "N",      "P",      "Pw",   "Ti",   "Bi",
-    "Bo",   "alpha", "Cb",    "Co",   "ds",   "dt",   "du",   "dv",     "E",      "I",    "modI", "Ng",
-    "s",    "t",    "To",     "u",    "unitI", "v",   "xi",   "yi",     "xs",     "ys",   "kgauss", "kmean",
-    "kabs", "kmin", "kmax",   "phong_power", "specular_power", "xp", "yp", "xf", "yf", "Fwidth", "Fheight", "reverse", "raytrace"};
+const char *const kGlobalNames[] = {"prim",
+                                    "poly",
+                                    "Ci",
+                                    "dPds",
+                                    "dPdt",
+                                    "dPdu",
+                                    "dPdv",
+                                    "N",
+                                    "P",
+                                    "Pw",
+                                    "Ti",
+                                    "Bi",
+                                    "Bo",
+                                    "alpha",
+                                    "Cb",
+                                    "Co",
+                                    "ds",
+                                    "dt",
+                                    "du",
+                                    "dv",
+                                    "E",
+                                    "I",
+                                    "modI",
+                                    "Ng",
+                                    "s",
+                                    "t",
+                                    "To",
+                                    "u",
+                                    "unitI",
+                                    "v",
+                                    "xi",
+                                    "yi",
+                                    "xs",
+                                    "ys",
+                                    "kgauss",
+                                    "kmean",
+                                    "kabs",
+                                    "kmin",
+                                    "kmax",
+                                    "phong_power",
+                                    "specular_power",
+                                    "xp",
+                                    "yp",
+                                    "xf",
+                                    "yf",
+                                    "Fwidth",
+                                    "Fheight",
+                                    "reverse",
+                                    "raytrace"};
 
 // The NPR module's shading and post-process classes.
 constexpr uint32_t PP = 0x440001;
@@ -85,21 +129,24 @@ const Row kNprRows[] = {
      "near colour=7:0,0,0;near z=3:0;far colour=7:0,0,0;far z=3:1000"},
     {R, "phong cartoon", "vxs_phong_cartoon_reflectance", "o=o--oIoo-", "Co phong_power",
      "ambient factor=3:1;light intensity=3:0.75;light filter=7:1,1,1;shade factor=3:0.5;shade area=3:0.15;"
-     "shade smooth=3:0.05;shade filter=7:1,1,1;highlight intensity=3:0.5;highlight colour=7:1,1,1;exponent=3:10"},
+     "shade smooth=3:0.05;shade filter=7:1,1,1;highlight intensity=3:0.5;highlight "
+     "colour=7:1,1,1;exponent=3:10"},
     {R, "phong cartoon 3", "vxs_phong_cartoon_3_reflectance", "o=o--oIoo-", "Co phong_power",
      "ambient factor=3:1;light intensity=3:0.75;light filter=7:1,1,1;light filter on=6:1;"
      "light shade factor=3:0.5;light shade area=3:0.15;light shade smooth=3:0.05;light shade filter=7:1,1,1;"
      "light shade filter on=6:1;dark shade factor=3:0.25;dark shade area=3:0.15;dark shade smooth=3:0.05;"
      "dark shade filter=7:1,1,1;dark shade filter on=6:1;highlight intensity=3:0.5;highlight colour=7:1,1,1;"
      "exponent=3:10"},
-    {T, "edge", "vxs_edge_transparency", "o=---oI3#-", "t alpha", "step size=3:0.2;edge level=3:0;centre level=3:1"},
+    {T, "edge", "vxs_edge_transparency", "o=---oI3#-", "t alpha",
+     "step size=3:0.2;edge level=3:0;centre level=3:1"},
     {R, "3band mphong", "vxs_3band_mphong_reflectance", "o=o--oIoo-", "Co",
      "band1 colour=7:1,1,1;band2 max=3:0.15;band2 smooth=3:0.05;band2 colour=7:1,1,1;band3 max=3:0.15;"
      "band3 smooth=3:0.05;band3 colour=7:1,1,1"},
     {R, "technical", "vxs_technical_reflectance", "o=ooooIoo-", "Co Pw N",
      "cool colour=7:0,0,0.45;warm colour=7:0.35,0.35,0;cool factor=3:0.25;warm factor=3:0.5;"
      "diffuse factor=3:0.75;specular factor=3:0.5;exponent=3:10"},
-    {C, "pencil seed", "vxs_pencil_seed_colour", "o=N--oIT@-", "Co N xp yp", "vector field=11:0;object field=11:0"},
+    {C, "pencil seed", "vxs_pencil_seed_colour", "o=N--oIT@-", "Co N xp yp",
+     "vector field=11:0;object field=11:0"},
     {T, "shadow", "vxs_shadow_transparency", "o=ooooIoo-", "Pw Ng N alpha",
      "light list=11:0;normal=8:0,0,1;use normal=6:0"},
     {R, "shadow", "vxs_shadow_reflectance", "o=ooooIoo-", "Co Pw Ng N xp yp alpha",
@@ -112,7 +159,8 @@ const Row kNprRows[] = {
     {B, "npr image", "vxs_npr_image_background", "o=-oNoIO!-", "Cb xp yp", "background=11:0"},
     {F, "two shaders", "vxs_two_shaders_foreground", "o=ooNooTo-", "", "shader 1=11:0;shader 2=11:0"},
     {F, "npr atmospheric", "vxs_npr_atmospheric_foreground", "o=ooooIooo", "Co xi yi unitI modI",
-     "fog half distance=3:1000;fog min half distance=3:100;fog max distance=3:10000;fog vertical variation=3:0.5;"
+     "fog half distance=3:1000;fog min half distance=3:100;fog max distance=3:10000;fog vertical "
+     "variation=3:0.5;"
      "fog noise=3:0.1;fog noise scale=3:1;fog colour=7:1,1,1;fog amount=3:1;snow near scale=3:0.1;"
      "snow far scale=3:0.02;snow flake size=3:0.4;snow flake density=3:0.4;snow noise amplitude=3:0.2;"
      "snow noise scale=3:0.03;snow flake colour=7:1,1,1;snow amount=3:1"},
@@ -129,7 +177,8 @@ const Row kNprRows[] = {
     {PP, "lowpass filter", "vxs_lowpass_filter_postprocess", "o=ooooIop-", "Co xf yf Fwidth Fheight",
      "cutoff frequency=3:0.5;filter size=1:5", 0x440021},
     {PP, "random grid", "vxs_random_grid_postprocess", "o=-oNoIoo-", "Bi Bo",
-     "size=3:10;random amplitude=3:0.4;random scale=3:0.1;edge width=3:4;smooth width=3:1;edge colour=7:0,0,0;"
+     "size=3:10;random amplitude=3:0.4;random scale=3:0.1;edge width=3:4;smooth width=3:1;edge "
+     "colour=7:0,0,0;"
      "edge transparency=3:0;use alpha=6:0;npr background=11:0;background=7:1,1,1;output alpha=6:0",
      0x440023},
     {PP, "pen", "vxs_pen_postprocess", "o=---oIoo-", "Bi Bo",
@@ -169,7 +218,8 @@ inline void ExpectDefault(const VtTypedValue &v, uint32_t type, const std::strin
         EXPECT_EQ(v.value.p, nullptr);
       break;
     case VtFunc:
-      EXPECT_EQ(v.value.fn, text == "F" ? P_(&exported::VoLightFallOff) : P_(&exported::VoLightInverseFallOff));
+      EXPECT_EQ(v.value.fn,
+                text == "F" ? P_(&exported::VoLightFallOff) : P_(&exported::VoLightInverseFallOff));
       break;
     default: EXPECT_EQ(v.value.i, std::stoi(text)); break;
   }

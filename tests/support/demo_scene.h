@@ -59,7 +59,8 @@ class DemoScene {
       ok = ok && primitives_[i] != nullptr && materials_[i] != nullptr &&
            VoPrimitiveSetMaterial(primitives_[i], materials_[i]) == 0;
     if (ok && o.box_transparency > 0) {
-      const VtTypedValue to = DemoTriple(VtColourType, o.box_transparency, o.box_transparency, o.box_transparency);
+      const VtTypedValue to =
+          DemoTriple(VtColourType, o.box_transparency, o.box_transparency, o.box_transparency);
       ok = VoMaterialSetShaderByPrototype(materials_[1], VO_SHADER_TRANSPARENCY, "plain") == 0 &&
            VoShaderSetArg(VoMaterialGetShader(materials_[1], VO_SHADER_TRANSPARENCY), "colour", &to) == 0;
     }
@@ -120,7 +121,8 @@ class DemoScene {
     for (int r = 0; r <= rings; ++r)
       for (int k = 0; k < slices; ++k) {
         const double theta = M_PI * r / rings, phi = 2 * M_PI * k / slices;
-        const float n[3] = {static_cast<float>(std::sin(theta) * std::cos(phi)), static_cast<float>(std::cos(theta)),
+        const float n[3] = {static_cast<float>(std::sin(theta) * std::cos(phi)),
+                            static_cast<float>(std::cos(theta)),
                             static_cast<float>(-std::sin(theta) * std::sin(phi))};
         normal.insert(normal.end(), n, n + 3);
         world.insert(world.end(), {cx + radius * n[0], cy + radius * n[1], cz + radius * n[2]});
@@ -133,8 +135,8 @@ class DemoScene {
       }
     const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
     VtTypedValue data[2] = {DemoPointer(world.data()), DemoPointer(normal.data())};
-    return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 2, ids,
-                                 data);
+    return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
+                                 2, ids, data);
   }
 
   static VtPrimitive *Floor(float half, int cells) {
@@ -152,8 +154,8 @@ class DemoScene {
       }
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data[1] = {DemoPointer(world.data())};
-    return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1, ids,
-                                 data);
+    return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
+                                 1, ids, data);
   }
 
   static VtMaterial *Material(const char *reflectance, float r, float g, float b) {
@@ -170,7 +172,8 @@ class DemoScene {
   }
 
   bool LightsMake(int32_t shadow_map) {
-    VtShader *point = VoShaderCreate(VO_SHADER_LIGHT, "point"), *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
+    VtShader *point = VoShaderCreate(VO_SHADER_LIGHT, "point"),
+             *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
     if (ambient != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(ambient));
     if (point != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(point));
     if (point == nullptr || ambient == nullptr) return false;
@@ -182,7 +185,8 @@ class DemoScene {
     shadows.value.u = 1;
     map.type = VtInt32;
     map.value.i = shadow_map;
-    return VoShaderSetArg(point, "location", &location) == 0 && VoShaderSetArg(point, "shadows", &shadows) == 0 &&
+    return VoShaderSetArg(point, "location", &location) == 0 &&
+           VoShaderSetArg(point, "shadows", &shadows) == 0 &&
            VoShaderSetArg(point, "shadow resolution", &map) == 0 &&
            VoShaderSetArg(ambient, "intensity", &intensity) == 0;
   }

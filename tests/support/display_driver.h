@@ -16,9 +16,9 @@ namespace vo::test {
 
 struct DisplayDriver {
   static inline std::map<uint32_t, VtTypedValue> controls;  // the answered gets
-  static inline int32_t mode = 6;                            // display mode of its conversion
+  static inline int32_t mode = 6;                           // display mode of its conversion
   static inline uint32_t width = 0;
-  static inline std::vector<std::vector<uint32_t>> rows;     // the device rows received
+  static inline std::vector<std::vector<uint32_t>> rows;  // the device rows received
 
   static void Reset(int32_t display_mode) {
     controls.clear();

@@ -155,7 +155,9 @@ static inline VtPrimitive *SceneBox(float x0, float x1, float y0, float y1, floa
 static VtStatus (*g_scene_row)(uint32_t y, void *pixels);
 static VtStatus (*g_scene_frame)(int32_t x0, int32_t x1, int32_t y0, int32_t y1);
 
-static inline VtStatus SceneRow(uint32_t y, void *pixels) { return g_scene_row != NULL ? g_scene_row(y, pixels) : 0; }
+static inline VtStatus SceneRow(uint32_t y, void *pixels) {
+  return g_scene_row != NULL ? g_scene_row(y, pixels) : 0;
+}
 static inline VtStatus SceneFrame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   return g_scene_frame != NULL ? g_scene_frame(x0, x1, y0, y1) : 0;
 }

@@ -19,8 +19,8 @@ inline VtPrimitive *FaceMesh(const std::vector<std::array<float, 3>> &xyz,
   }
   const uint32_t ids[1] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {TypedPointer(const_cast<std::array<float, 3> *>(xyz.data()))};
-  return VoPrimitiveCreateMesh(static_cast<uint32_t>(faces.size()), nullptr, counts.data(), indices.data(), 1, ids,
-                               data);
+  return VoPrimitiveCreateMesh(static_cast<uint32_t>(faces.size()), nullptr, counts.data(), indices.data(), 1,
+                               ids, data);
 }
 
 }  // namespace vo::test

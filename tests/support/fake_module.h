@@ -80,9 +80,12 @@ struct Fake {
     return 0;
   }
   static VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
-    if (m.controls.empty()) *v = m.control;
-    else if (m.controls.count(code) != 0) *v = m.controls[code];
-    else return VO_STATUS_BAD_ARGUMENT;
+    if (m.controls.empty())
+      *v = m.control;
+    else if (m.controls.count(code) != 0)
+      *v = m.controls[code];
+    else
+      return VO_STATUS_BAD_ARGUMENT;
     return 0;
   }
   static VtStatus Callback(uint32_t direction, uint32_t code, VtProc *slot) {

@@ -34,9 +34,7 @@ std::vector<T *> RingData(const VtReference *ring) {
 }
 
 // A property data record naming an array.
-inline VtTypedValue PropertyRecord(const void *array) {
-  return TypedPointer(const_cast<void *>(array));
-}
+inline VtTypedValue PropertyRecord(const void *array) { return TypedPointer(const_cast<void *>(array)); }
 
 class GeometryTest : public PooledKernelTest {
  protected:

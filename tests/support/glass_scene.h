@@ -45,7 +45,7 @@ static inline VtPrimitive *GlassSphere(void) {
       p[1] = (float)(sin(polar) * sin(around));
       p[2] = (float)(1 + cos(polar));
     }
-#define VO_AT(ring, seg) (2 + ((ring) - 1) * kGlassSegments + ((seg) % kGlassSegments))
+#define VO_AT(ring, seg) (2 + ((ring)-1) * kGlassSegments + ((seg) % kGlassSegments))
 #define VO_TRIANGLE(a, b, c) (indices[n++] = (a), indices[n++] = (b), indices[n++] = (c), ++f)
   for (s = 0; s < kGlassSegments; ++s) {
     VO_TRIANGLE(0, VO_AT(1, s), VO_AT(1, s + 1));
@@ -84,8 +84,8 @@ static inline VtStatus GlassSceneBegin(GlassScene *g, uint32_t width, uint32_t h
   g->light = VoShaderCreate(VO_SHADER_LIGHT, "point");
   g->space = VoShaderCreate(VO_SHADER_TEXTURE_SPACE, "z plane");
   g->background = VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
-  if (g->prims[0] == NULL || g->prims[1] == NULL || g->glass == NULL || g->floor == NULL || g->light == NULL ||
-      g->space == NULL || g->background == NULL)
+  if (g->prims[0] == NULL || g->prims[1] == NULL || g->glass == NULL || g->floor == NULL ||
+      g->light == NULL || g->space == NULL || g->background == NULL)
     return 1;
   st |= VoPrimitiveSetFlags(g->prims[1], VoPrimitiveGetFlags(g->prims[1]) | VO_PRIMITIVE_TWO_SIDED);
   st |= VoMaterialSetShaderByPrototype(g->floor, VO_SHADER_COLOUR, "wrapped checker");
@@ -95,7 +95,8 @@ static inline VtStatus GlassSceneBegin(GlassScene *g, uint32_t width, uint32_t h
   st |= VoMaterialSetShaderByPrototype(g->floor, VO_SHADER_REFLECTANCE, "constant");
   st |= VoPrimitiveSetTextureSpace(g->prims[0], g->space);
   st |= VoMaterialSetShaderByPrototype(g->glass, VO_SHADER_COLOUR, "plain");
-  st |= SceneArgTriple(VoMaterialGetShader(g->glass, VO_SHADER_COLOUR), "colour", VtColourType, 0.9f, 0.95f, 1.0f);
+  st |= SceneArgTriple(VoMaterialGetShader(g->glass, VO_SHADER_COLOUR), "colour", VtColourType, 0.9f, 0.95f,
+                       1.0f);
   st |= VoMaterialSetShaderByPrototype(g->glass, VO_SHADER_REFLECTANCE, "glass");
   glass = VoMaterialGetShader(g->glass, VO_SHADER_REFLECTANCE);
   st |= SceneArgFloat(glass, "refraction", 1.5f);
@@ -119,8 +120,10 @@ static inline VtStatus GlassSceneEnd(GlassScene *g) {
   VoLightListSet(NULL);
   VoPrimitiveListSet(NULL);
   if (g->scene != NULL) VoReferenceListDestroy(g->scene, NULL);
-  if (g->lights != NULL) VoShaderReferenceDestroy(g->lights, 1);
-  else if (g->light != NULL) st |= VoShaderDestroy(g->light);
+  if (g->lights != NULL)
+    VoShaderReferenceDestroy(g->lights, 1);
+  else if (g->light != NULL)
+    st |= VoShaderDestroy(g->light);
   if (g->prims[0] != NULL) st |= VoPrimitiveDestroy(g->prims[0]);
   if (g->prims[1] != NULL) st |= VoPrimitiveDestroy(g->prims[1]);
   if (g->glass != NULL) st |= VoMaterialDestroy(g->glass);

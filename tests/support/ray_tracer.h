@@ -27,7 +27,8 @@ struct StandInTracer {
 
   static VtStatus Prepare() { return 0; }
   static float Shadow(const float *origin, const float *direction, double near, double far, VtPolygon *) {
-    rays.push_back({{origin[0], origin[1], origin[2]}, {direction[0], direction[1], direction[2]}, near, far});
+    rays.push_back(
+        {{origin[0], origin[1], origin[2]}, {direction[0], direction[1], direction[2]}, near, far});
     last = script.empty() ? Answer{} : script[std::min(rays.size(), script.size()) - 1];
     return last.blocked;
   }
@@ -49,8 +50,12 @@ struct StandInTracer {
     return 0;
   }
   static VtStatus Query(uint32_t query, VtTypedValue *answer) {
-    static const ModuleDescription kTracer = {
-        .number = 7, .name = "vorenray", .banner = "stand-in", .build_time = 1, .start = &Prepare, .callback = &Callback};
+    static const ModuleDescription kTracer = {.number = 7,
+                                              .name = "vorenray",
+                                              .banner = "stand-in",
+                                              .build_time = 1,
+                                              .start = &Prepare,
+                                              .callback = &Callback};
     return ModuleQueryAnswer(kTracer, query, answer);
   }
   static void Install() {

@@ -33,11 +33,11 @@ struct RecordingDriver {
   static inline int interrupt_from =
       -1;  // the poll (counted from 1) that first reports an interrupt; -1 never
   static inline VtDriverRecord *driver = nullptr;  // the recorder, while the framework runs
-  static inline int frames = 0;        // calls of begin frame 0x1a0003
-  static inline int frame_ends = 0;    // calls of end frame 0x1a0004
-  static inline int primitives = 0;    // calls of 0x1a002f
-  static inline int runs = 0;          // calls of 0x1a0005
-  static inline VtStatus frame_answer = 0;  // of begin frame
+  static inline int frames = 0;                    // calls of begin frame 0x1a0003
+  static inline int frame_ends = 0;                // calls of end frame 0x1a0004
+  static inline int primitives = 0;                // calls of 0x1a002f
+  static inline int runs = 0;                      // calls of 0x1a0005
+  static inline VtStatus frame_answer = 0;         // of begin frame
   // (operation code, first argument) of every call, in order.
   static inline std::vector<std::pair<uint32_t, uintptr_t>> calls;
   static inline std::vector<std::array<std::array<float, 3>, 2>> points3;  // two-point world draws
@@ -93,12 +93,14 @@ struct RecordingDriver {
     }
     if ((type & VO_DRAW_POINTS_3D) != 0 && count == 2) {
       auto **points = static_cast<float **>(record->points3);
-      points3.push_back({{{points[0][0], points[0][1], points[0][2]}, {points[1][0], points[1][1], points[1][2]}}});
+      points3.push_back(
+          {{{points[0][0], points[0][1], points[0][2]}, {points[1][0], points[1][1], points[1][2]}}});
     }
     if ((type & (VO_DRAW_SHAPE_CIRCLE | VO_DRAW_SHAPE_ARC)) != 0) {
       const bool arc = (type & VO_DRAW_SHAPE_ARC) != 0;
       const size_t size = ((type & VO_DRAW_POINTS_3D) != 0 ? 3 : 4) * (arc ? 3 : 2) + 1;
-      auto *block = *static_cast<float **>((type & VO_DRAW_POINTS_3D) != 0 ? record->points3 : record->projected);
+      auto *block =
+          *static_cast<float **>((type & VO_DRAW_POINTS_3D) != 0 ? record->points3 : record->projected);
       shapes.emplace_back(block, block + size);
       if ((type & VO_DRAW_ATTRIBUTES) != 0) {
         const float *pairs = *static_cast<float **>(record->attributes);
@@ -110,7 +112,8 @@ struct RecordingDriver {
     EXPECT_EQ(record->raster, nullptr);
     auto **points = static_cast<float **>(record->projected);
     std::vector<Point4> &drawn = polylines.emplace_back();
-    for (uint32_t i = 0; i < count; ++i) drawn.push_back({points[i][0], points[i][1], points[i][2], points[i][3]});
+    for (uint32_t i = 0; i < count; ++i)
+      drawn.push_back({points[i][0], points[i][1], points[i][2], points[i][3]});
     for (uint32_t i = 1; i < count; ++i) lines.push_back({drawn[i - 1], drawn[i]});  // every piece of it
     return 0;
   }
@@ -126,17 +129,17 @@ struct RecordingDriver {
   // The recorder's operation look-up.
   static VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
     if (set != 0) return VO_STATUS_BAD_ARGUMENT;
-    *slot = code == VO_DRIVER_DRAW         ? reinterpret_cast<VtProc>(&Draw)
-            : code == VO_DRIVER_STROKE_END ? reinterpret_cast<VtProc>(&End)
-            : code == VO_DRIVER_POLL       ? reinterpret_cast<VtProc>(&Interrupt)
-            : code == VO_DRIVER_BEGIN_FRAME ? reinterpret_cast<VtProc>(&Frame)
-            : code == VO_DRIVER_END_FRAME   ? reinterpret_cast<VtProc>(&FrameEnd)
+    *slot = code == VO_DRIVER_DRAW              ? reinterpret_cast<VtProc>(&Draw)
+            : code == VO_DRIVER_STROKE_END      ? reinterpret_cast<VtProc>(&End)
+            : code == VO_DRIVER_POLL            ? reinterpret_cast<VtProc>(&Interrupt)
+            : code == VO_DRIVER_BEGIN_FRAME     ? reinterpret_cast<VtProc>(&Frame)
+            : code == VO_DRIVER_END_FRAME       ? reinterpret_cast<VtProc>(&FrameEnd)
             : code == VO_DRIVER_PRIMITIVE_BEGIN ? reinterpret_cast<VtProc>(&Primitive)
             : code == VO_DRIVER_STROKE_BEGIN    ? reinterpret_cast<VtProc>(&Run)
             : code == VO_DRIVER_STYLE           ? reinterpret_cast<VtProc>(&Style)
             : code == VO_DRIVER_ACCEPT_OUTPUT   ? reinterpret_cast<VtProc>(&Accept)
             : code == 0x1a0030                  ? reinterpret_cast<VtProc>(&Element)
-                                           : nullptr;
+                                                : nullptr;
     return 0;
   }
   // The recorder's query function.

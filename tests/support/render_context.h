@@ -36,7 +36,9 @@ inline void Log(const char *format, double a = 0, double b = 0, double c = 0) {
   RenderContextCalls().calls.emplace_back(text);
 }
 // Contexts are the numbers 1, 2, ... as handles.
-inline double Number(const void *context) { return static_cast<double>(reinterpret_cast<uintptr_t>(context)); }
+inline double Number(const void *context) {
+  return static_cast<double>(reinterpret_cast<uintptr_t>(context));
+}
 
 inline void *Create() {
   const uintptr_t n = ++RenderContextCalls().made;
@@ -58,7 +60,8 @@ inline uintptr_t Get(VtPrimitive *p) {
   return v.count(p) != 0 ? v[p] : 0;
 }
 inline VtStatus Parameter(void *context, int32_t code, const VtTypedValue *value) {
-  Log("parameter %.0f %.0f %.2f", Number(context), code, value != nullptr && value->type == VtDouble ? value->value.d : -1);
+  Log("parameter %.0f %.0f %.2f", Number(context), code,
+      value != nullptr && value->type == VtDouble ? value->value.d : -1);
   return 0;
 }
 inline VtStatus Spare() {
@@ -76,12 +79,15 @@ inline VtStatus RenderContextInstall(uint32_t missing = 0) {
   RenderContextCalls() = RenderContextLog{};
   F::m.has_callback = true;
   F::m.has_controls = true;
-  const VtProc procs[6] = {
-      reinterpret_cast<VtProc>(&render_context::Create), reinterpret_cast<VtProc>(&render_context::Release),
-      reinterpret_cast<VtProc>(&render_context::Set),    reinterpret_cast<VtProc>(&render_context::Get),
-      reinterpret_cast<VtProc>(&render_context::Parameter), reinterpret_cast<VtProc>(&render_context::Spare)};
+  const VtProc procs[6] = {reinterpret_cast<VtProc>(&render_context::Create),
+                           reinterpret_cast<VtProc>(&render_context::Release),
+                           reinterpret_cast<VtProc>(&render_context::Set),
+                           reinterpret_cast<VtProc>(&render_context::Get),
+                           reinterpret_cast<VtProc>(&render_context::Parameter),
+                           reinterpret_cast<VtProc>(&render_context::Spare)};
   for (uint32_t i = 0; i < 6; ++i)
-    if (VO_CALLBACK_RENDER_CONTEXT_CREATE + i != missing) F::m.slots[VO_CALLBACK_RENDER_CONTEXT_CREATE + i] = procs[i];
+    if (VO_CALLBACK_RENDER_CONTEXT_CREATE + i != missing)
+      F::m.slots[VO_CALLBACK_RENDER_CONTEXT_CREATE + i] = procs[i];
   // 0xd0001 the current context (a handle), 0xd0002 a switch, 0xd0004 a number.
   F::m.controls[0xd0001u] = TypedPointer(nullptr);
   F::m.controls[0xd0002u] = TypedBoolean(false);

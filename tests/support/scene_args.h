@@ -37,7 +37,8 @@ enum { kSceneSphereSlices = 48, kSceneSphereRings = 24 };
 static inline VtPrimitive *SceneSphere(int slices, int rings, float cx, float cy, float cz, float r) {
   static float world[(kSceneSphereRings + 1) * (kSceneSphereSlices + 1)][3];
   static float normal[(kSceneSphereRings + 1) * (kSceneSphereSlices + 1)][3];
-  static int32_t counts[2 * kSceneSphereRings * kSceneSphereSlices], indices[6 * kSceneSphereRings * kSceneSphereSlices];
+  static int32_t counts[2 * kSceneSphereRings * kSceneSphereSlices],
+      indices[6 * kSceneSphereRings * kSceneSphereSlices];
   const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
   VtTypedValue data[2];
   int i, j, t = 0;

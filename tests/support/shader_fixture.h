@@ -102,7 +102,8 @@ struct TestClass {
       indices.push_back(static_cast<uint32_t>(strings.size()));
       strings.push_back(l.c_str());
     }
-    VtStatus s = VoStringTableCreate(identifier.c_str(), static_cast<uint32_t>(strings.size()), strings.data());
+    VtStatus s =
+        VoStringTableCreate(identifier.c_str(), static_cast<uint32_t>(strings.size()), strings.data());
     if (s != 0) return s;
     s = VoShaderPrototypeCreate(type, identifier.c_str(), 0, static_cast<uint32_t>(indices.size()),
                                 indices.empty() ? nullptr : indices.data());

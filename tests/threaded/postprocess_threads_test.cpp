@@ -15,8 +15,10 @@ std::array<float, 3> Grey(float v) { return {v, v, v}; }
 TEST_F(PostprocessTest, ThreadedGatherGivesTheSamePictureForAnyWorkerCountAndBanding) {
   auto colour = [](uint32_t x, uint32_t y) { return Grey(((x * 7 + y * 3) % 5) * 0.25f); };
   std::vector<float> first;
-  const std::pair<int32_t, uint32_t> runs[] = {{0, VO_MT_SCHEME_BANDED}, {1, VO_MT_SCHEME_BANDED},
-                                               {4, VO_MT_SCHEME_BANDED}, {4, VO_MT_SCHEME_EVEN},
+  const std::pair<int32_t, uint32_t> runs[] = {{0, VO_MT_SCHEME_BANDED},
+                                               {1, VO_MT_SCHEME_BANDED},
+                                               {4, VO_MT_SCHEME_BANDED},
+                                               {4, VO_MT_SCHEME_EVEN},
                                                {0, VO_MT_SCHEME_EVEN}};
   (void)Listed("test gather");
   for (const auto &[workers, scheme] : runs) {

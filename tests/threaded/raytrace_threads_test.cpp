@@ -139,8 +139,8 @@ class ThreadedRayTest : public ::testing::Test {
       for (uint32_t scheme : {VO_MT_SCHEME_BANDED, VO_MT_SCHEME_EVEN})
         for (int32_t workers : {0, 1, 2, 4, 8}) {
           const Picture p = Render(code, workers, scheme);
-          EXPECT_TRUE(p == reference) << std::hex << code << std::dec << ", " << workers << " workers, scheme "
-                                      << scheme << ": " << Differences(p, reference);
+          EXPECT_TRUE(p == reference) << std::hex << code << std::dec << ", " << workers
+                                      << " workers, scheme " << scheme << ": " << Differences(p, reference);
         }
     }
   }
@@ -413,8 +413,10 @@ TEST_F(ThreadedRayTest, AnInterruptAtTheKthPollEndsTheThreadedPassWhole) {
   const VtTypedValue target = TypedPointer(image);
   ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_IMAGE, &target), 0u);
   ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_POLL, reinterpret_cast<VtProc>(&Interrupting::Poll)), 0u);
-  ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&Interrupting::Row)), 0u);
-  ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&Interrupting::End)), 0u);
+  ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&Interrupting::Row)),
+            0u);
+  ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&Interrupting::End)),
+            0u);
   ASSERT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
   ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
   ASSERT_EQ(SetWord(VO_CONTROL_MT_POLL_INTERVAL, VtNat32, 2), 0u);
@@ -427,7 +429,8 @@ TEST_F(ThreadedRayTest, AnInterruptAtTheKthPollEndsTheThreadedPassWhole) {
     Interrupting::polls = Interrupting::rows = Interrupting::rows_after_end = Interrupting::ends = 0;
     Interrupting::interrupt_at = k;
     const VtStatus st = VoExecute(0x70001);
-    EXPECT_EQ(st & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED) << k << " status " << st << " polls " << Interrupting::polls << " rows " << Interrupting::rows;
+    EXPECT_EQ(st & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED)
+        << k << " status " << st << " polls " << Interrupting::polls << " rows " << Interrupting::rows;
     EXPECT_NE(*static_cast<uint32_t *>(sticky.value.p) & VO_COND_INTERRUPTED, 0u) << k;
     EXPECT_EQ(Interrupting::rows_after_end, 0) << k;
     EXPECT_LT(Interrupting::rows, static_cast<int>(kHeight)) << k;

@@ -391,7 +391,8 @@ TEST_F(WorkFarmThreads, WorkersReadControlsAndExecuteOnRecordsOfTheirOwn) {
   g_work = [](int32_t m, const VtMultiThreadItem *item, void *a) {
     VtTypedValue v{};
     for (int i = 0; i < 50; ++i) {
-      if (VoControlGet(i % 2 ? VO_CONTROL_MT_BAND_HEIGHT : VO_CONTROL_MT_POLL_INTERVAL, &v) != 0) return v.value.u;
+      if (VoControlGet(i % 2 ? VO_CONTROL_MT_BAND_HEIGHT : VO_CONTROL_MT_POLL_INTERVAL, &v) != 0)
+        return v.value.u;
       if (v.value.u != (i % 2 ? 1u : 32u)) return VO_STATUS_BAD_ARGUMENT;
     }
     uint32_t code = 0;
@@ -410,8 +411,8 @@ TEST_F(WorkFarmThreads, WorkersReadControlsAndExecuteOnRecordsOfTheirOwn) {
 TEST_F(WorkFarmThreads, WorkersShareTheRegistersOfLiveHandles) {
   ASSERT_EQ(VoSystemTerminate(), 0u);
   StartKernel();
-  for (VtQueryFunction module : {&VoEntryMultiThread, &VoEntryDriver, &VoEntryView, &VoEntryGeometry,
-                                 &VoEntryScreenBuffer})
+  for (VtQueryFunction module :
+       {&VoEntryMultiThread, &VoEntryDriver, &VoEntryView, &VoEntryGeometry, &VoEntryScreenBuffer})
     ASSERT_EQ(VoInstallModule(module), 0u);
   ASSERT_EQ(VoSystemStart(), 0u);
   g_posted.clear();  // the start's notes
@@ -423,7 +424,8 @@ TEST_F(WorkFarmThreads, WorkersShareTheRegistersOfLiveHandles) {
       VtView *view = VoViewCreate();
       VtScreenBuffer *buffer = VoScreenBufferCreate();
       const uint32_t codes[2] = {VO_PRIM_BOUNDS, VO_POLY_PLANE};
-      if (view == nullptr || buffer == nullptr || VoContentsCreate(2, codes) == nullptr) return VO_STATUS_NO_MEMORY;
+      if (view == nullptr || buffer == nullptr || VoContentsCreate(2, codes) == nullptr)
+        return VO_STATUS_NO_MEMORY;
       const VtTypedValue width = TypedNat32(item->y0 + 1);
       VtStatus st = VoViewSetResolution(view, 10, 10, 1.0);
       st |= VoScreenBufferSetControl(buffer, VO_SB_WIDTH, &width);
@@ -449,7 +451,8 @@ TEST_F(WorkFarmThreads, WorkersFindOneTimerPerNameInTheSharedRegister) {
     for (int i = 0; i < 20; ++i) {
       const std::string name = "farm timer " + std::to_string(i % 5);
       VtTimer *t = VoTimerGet(name.c_str(), nullptr);
-      if (t == nullptr || VoTimerAddClock(t, nullptr) != VO_STATUS_BAD_ARGUMENT) return VO_STATUS_BAD_ARGUMENT;
+      if (t == nullptr || VoTimerAddClock(t, nullptr) != VO_STATUS_BAD_ARGUMENT)
+        return VO_STATUS_BAD_ARGUMENT;
       std::lock_guard<std::mutex> hold(g_timers_lock);
       g_timers.insert(t);
     }
@@ -514,10 +517,12 @@ TEST_F(WorkFarmThreads, ARefusedThreadEndsTheStartWithNoMemoryAndTheFarmRunsAfte
 TEST_F(WorkFarmThreads, EveryAllocationFailingLeavesNothingBehind) {
   ASSERT_EQ(Workers(2), 0u);
   g_work = &DeliverRows;
-  EveryAllocationFails([] {
-    g_rows.clear();
-    return Pass({0, 15, 0, 7});
-  }, [] { EXPECT_FALSE(ThreadingOn(Kernel())); });
+  EveryAllocationFails(
+      [] {
+        g_rows.clear();
+        return Pass({0, 15, 0, 7});
+      },
+      [] { EXPECT_FALSE(ThreadingOn(Kernel())); });
   g_rows.clear();
   EXPECT_EQ(Pass({0, 15, 0, 7}), 0u);
   EXPECT_EQ(g_rows.size(), 8u);

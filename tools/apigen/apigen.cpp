@@ -177,8 +177,8 @@ bool ParseParam(const std::string &text, Param *p, const std::string &where) {
   if (star != std::string::npos) {
     std::string scale = Trim(count.substr(star + 1));
     count = Trim(count.substr(0, star));
-    if (scale.empty() || scale.find_first_not_of("0123456789") != std::string::npos || std::atoi(scale.c_str()) <= 0 ||
-        !IsIdent(count)) {
+    if (scale.empty() || scale.find_first_not_of("0123456789") != std::string::npos ||
+        std::atoi(scale.c_str()) <= 0 || !IsIdent(count)) {
       Fail(where, "bad array count in '" + text + "'");
       return false;
     }
@@ -431,7 +431,8 @@ std::string HashTable(const std::string &name, size_t count, H hash) {
     slots[at] = static_cast<uint32_t>(i + 1);
   }
   std::ostringstream o;
-  o << "extern const uint32_t " << name << "[];\nextern const size_t " << name << "Size;\nconst uint32_t " << name << "[] = {";
+  o << "extern const uint32_t " << name << "[];\nextern const size_t " << name << "Size;\nconst uint32_t "
+    << name << "[] = {";
   for (size_t i = 0; i < size; ++i) o << (i % 16 ? " " : "\n    ") << slots[i] << ",";
   o << "\n};\nconst size_t " << name << "Size = " << size << ";\n\n";
   return o.str();
@@ -525,7 +526,8 @@ std::string TableSource() {
   std::vector<std::string> type_names = types;
   type_names.push_back("GenericPtr");
   type_names.push_back("Matrix");
-  o << HashTable("kFunctionNameSlots", g_functions.size(), [](size_t i) { return NameHash(g_functions[i].name); });
+  o << HashTable("kFunctionNameSlots", g_functions.size(),
+                 [](size_t i) { return NameHash(g_functions[i].name); });
   o << HashTable("kFunctionCodeSlots", g_functions.size(), [](size_t i) {
     return CodeHash((static_cast<uint32_t>(g_functions[i].module_number) << 16) |
                     static_cast<uint32_t>(g_functions[i].index + 1));
@@ -626,7 +628,8 @@ void ScanHeader(const std::string &text, std::vector<std::string> *names) {
   // Enumerators: the names inside "enum ... { ... }".
   for (size_t at = code.find("enum"); at != std::string::npos; at = code.find("enum", at + 4)) {
     if (at > 0 && (std::isalnum(static_cast<unsigned char>(code[at - 1])) || code[at - 1] == '_')) continue;
-    if (at + 4 < code.size() && (std::isalnum(static_cast<unsigned char>(code[at + 4])) || code[at + 4] == '_'))
+    if (at + 4 < code.size() &&
+        (std::isalnum(static_cast<unsigned char>(code[at + 4])) || code[at + 4] == '_'))
       continue;
     size_t open = code.find_first_of("{;", at);
     if (open == std::string::npos || code[open] != '{') continue;

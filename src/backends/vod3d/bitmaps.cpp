@@ -122,8 +122,8 @@ VtBitmap *VoD3DHBITMAPFromImage(VtImage *image) {
   info.header.height = image->height;
   // The screen's context is the desktop window's.
   platform::HDC dc = platform::GetDC(nullptr);
-  VtBitmap *bitmap = dc != nullptr ? platform::CreateDIBitmap(dc, &info.header, platform::CBM_INIT, pixels, &info,
-                                                              platform::DIB_RGB_COLORS)
+  VtBitmap *bitmap = dc != nullptr ? platform::CreateDIBitmap(dc, &info.header, platform::CBM_INIT, pixels,
+                                                              &info, platform::DIB_RGB_COLORS)
                                    : nullptr;
   if (dc != nullptr) (void)platform::ReleaseDC(nullptr, dc);
   VoDeallocate(pixels);
@@ -141,7 +141,8 @@ VtBitmap *VoD3DLoadHBitmap(const char *name, int32_t width, int32_t height) {
   constexpr uint32_t kSection = platform::LR_CREATEDIBSECTION;
   VtBitmap *b = platform::LoadImageA(module, name, platform::IMAGE_BITMAP, width, height, kSection);
   if (b == nullptr)
-    b = platform::LoadImageA(module, name, platform::IMAGE_BITMAP, width, height, kSection | platform::LR_LOADFROMFILE);
+    b = platform::LoadImageA(module, name, platform::IMAGE_BITMAP, width, height,
+                             kSection | platform::LR_LOADFROMFILE);
   return b;
 }
 

@@ -36,7 +36,8 @@ VtStatus ViewRefused(const char *reason) {
 // ---------------------------------------------------------------------------
 
 VtStatus Stretch(VtD3DContext *c, platform::Surface *image) {
-  return c->frame.render_target->Blt(nullptr, image, nullptr, 0) == platform::kOk ? 0 : static_cast<VtStatus>(-1);
+  return c->frame.render_target->Blt(nullptr, image, nullptr, 0) == platform::kOk ? 0
+                                                                                  : static_cast<VtStatus>(-1);
 }
 
 VtStatus CentredFit(VtD3DContext *c, platform::Surface *image) {
@@ -94,7 +95,8 @@ void BackgroundSurfaceMake(VtD3DContext *c) {
   TextureSetRelease(&c->background_texture);
   int32_t w = 0, h = 0, bits = 0;
   platform::DirectDraw *dd = c->frame.ddraw2;
-  if (dd == nullptr || c->background_bitmap == nullptr || !platform::BitmapSize(c->background_bitmap, &w, &h, &bits))
+  if (dd == nullptr || c->background_bitmap == nullptr ||
+      !platform::BitmapSize(c->background_bitmap, &w, &h, &bits))
     return;
   platform::SurfaceDesc d{};
   d.size = sizeof d;
@@ -237,8 +239,8 @@ VtStatus ViewSet(VtD3DContext *c, VtView *view) {
   const D3 e = FromFloats(eye), r = FromFloats(reference), u = FromFloats(up);
   const D3 along = vec::Sub(r, e);
   const double length = vec::Length(along);
-  if (!std::isfinite(length) || !std::isfinite(vec::Length(u)) || !std::isfinite(angle) || !std::isfinite(hither) ||
-      !std::isfinite(yon))
+  if (!std::isfinite(length) || !std::isfinite(vec::Length(u)) || !std::isfinite(angle) ||
+      !std::isfinite(hither) || !std::isfinite(yon))
     return ViewRefused("a value that is not finite");
   if (!(length > 1e-12)) return ViewRefused("the eye on its reference point");
   const D3 d = vec::Scale(along, 1 / length);
@@ -250,11 +252,22 @@ VtStatus ViewSet(VtD3DContext *c, VtView *view) {
   const D3 v0 = vec::Cross(w, d);
   const D3 v = vec::Scale(v0, 1 / vec::Length(v0));
   platform::Matrix vm{};
-  const float rows[16] = {static_cast<float>(w.x), static_cast<float>(v.x), static_cast<float>(d.x), 0,
-                          static_cast<float>(w.y), static_cast<float>(v.y), static_cast<float>(d.y), 0,
-                          static_cast<float>(w.z), static_cast<float>(v.z), static_cast<float>(d.z), 0,
-                          static_cast<float>(-vec::Dot(w, e)), static_cast<float>(-vec::Dot(v, e)),
-                          static_cast<float>(-vec::Dot(d, e)), 1};
+  const float rows[16] = {static_cast<float>(w.x),
+                          static_cast<float>(v.x),
+                          static_cast<float>(d.x),
+                          0,
+                          static_cast<float>(w.y),
+                          static_cast<float>(v.y),
+                          static_cast<float>(d.y),
+                          0,
+                          static_cast<float>(w.z),
+                          static_cast<float>(v.z),
+                          static_cast<float>(d.z),
+                          0,
+                          static_cast<float>(-vec::Dot(w, e)),
+                          static_cast<float>(-vec::Dot(v, e)),
+                          static_cast<float>(-vec::Dot(d, e)),
+                          1};
   std::memcpy(vm.m, rows, sizeof rows);
   double half = angle * kPi / 360;
   if (x > y && y > 0) half = std::atan(std::tan(half) * x / y);
@@ -272,7 +285,8 @@ VtStatus ViewSet(VtD3DContext *c, VtView *view) {
     c->view = view_before;
     c->projection = projection_before;
     (void)MatricesSet(c);
-    Post(VO_STATUS_UNAVAILABLE, messages::kD3DViewRefused, kModule, "the device refused a matrix", int32_t{-1});
+    Post(VO_STATUS_UNAVAILABLE, messages::kD3DViewRefused, kModule, "the device refused a matrix",
+         int32_t{-1});
     return static_cast<VtStatus>(-1);
   }
   std::memcpy(c->eye, eye, sizeof eye);

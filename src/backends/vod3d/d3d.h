@@ -80,7 +80,7 @@ struct VtD3DItem {
   uint16_t *indices;  // owned, three per triangle
   uint32_t index_count;
   platform::MaterialData material;
-  float ramp_row;           // v of the item's row of the cartoon ramp
+  float ramp_row;            // v of the item's row of the cartoon ramp
   VtD3DTextureSet *texture;  // of a texture record, or null
   VtD3DVertexProc untextured;
   VtD3DVertexProc textured;
@@ -92,8 +92,8 @@ struct VtD3DLightResult {
   const float *colour;
   float diffuse, specular;
 };
-using VtD3DLightProc = int32_t (*)(const float *p, const float *n, const VtD3DLight *light, VtD3DLightResult *out,
-                                   const VtD3DItem *item);
+using VtD3DLightProc = int32_t (*)(const float *p, const float *n, const VtD3DLight *light,
+                                   VtD3DLightResult *out, const VtD3DItem *item);
 
 // A light record, converted from one light shader.
 struct VtD3DLight {
@@ -138,15 +138,15 @@ struct VtD3DContext {
   VtD3DVertexProc untextured;
   VtD3DVertexProc textured;
   float background_colour[3];
-  VtPool *ring_pool;     // tag 0x64330001: polygon vertex ring nodes
-  VtPool *shared_pool;   // 0x64330002: shared-vertex tree nodes
-  VtPool *item_pool;     // 0x64330004: primitive items
-  VtPool *light_pool;    // 0x64330003: light records
-  VtPool *texture_pool;  // 0x64330005: texture records
-  VtHashTable *texture_table;       // live image -> its texture record
+  VtPool *ring_pool;             // tag 0x64330001: polygon vertex ring nodes
+  VtPool *shared_pool;           // 0x64330002: shared-vertex tree nodes
+  VtPool *item_pool;             // 0x64330004: primitive items
+  VtPool *light_pool;            // 0x64330003: light records
+  VtPool *texture_pool;          // 0x64330005: texture records
+  VtHashTable *texture_table;    // live image -> its texture record
   VtD3DTextureRecord *textures;  // every record, newest first
-  bool image_hook;                  // the image-destroy hook is registered
-  platform::Guid chosen_guid;       // the device chosen at set-up
+  bool image_hook;               // the image-destroy hook is registered
+  platform::Guid chosen_guid;    // the device chosen at set-up
 };
 
 // A texture record: the surfaces of one image, shared by every item whose
@@ -203,7 +203,8 @@ VtStatus RingWalk(VtReference *ring, Visit visit) {
 
 // The argument of a shader when its class has the label and answers it
 // (a label the class lacks is never asked, so nothing is refused).
-bool Argument(VtShader *shader, const char *const *labels, uint32_t count, const char *label, VtTypedValue *v);
+bool Argument(VtShader *shader, const char *const *labels, uint32_t count, const char *label,
+              VtTypedValue *v);
 struct ShaderArgs {
   VtShader *shader;
   const char *const *labels;

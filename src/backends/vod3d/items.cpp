@@ -79,7 +79,8 @@ T *Field(void *block, int32_t offset) {
 float Clamp01(float v) { return v > 0.0f ? (v < 1.0f ? v : 1.0f) : 0.0f; }
 
 // The material of a primitive and the image its colour names (or null).
-void MaterialMake(const VtD3DContext *c, VtPrimitive *p, VtPrimitive *origin, VtD3DItem *item, VtImage **image) {
+void MaterialMake(const VtD3DContext *c, VtPrimitive *p, VtPrimitive *origin, VtD3DItem *item,
+                  VtImage **image) {
   float ka = c->ambient_factor, kd = c->diffuse_factor, ks = c->specular_factor, power = c->power;
   float specular[3] = {1, 1, 1}, k[3] = {1, 1, 1}, alpha = 1.0f;
   *image = nullptr;
@@ -93,7 +94,8 @@ void MaterialMake(const VtD3DContext *c, VtPrimitive *p, VtPrimitive *origin, Vt
       const ShaderArgs a = ShaderArgs::Of(colour);
       if (a.Is("marlo wrapped image")) {
         VtTypedValue v;
-        if (a.Get("image", &v) && v.value.p != nullptr && driver::ImageIsLive(static_cast<VtImage *>(v.value.p)))
+        if (a.Get("image", &v) && v.value.p != nullptr &&
+            driver::ImageIsLive(static_cast<VtImage *>(v.value.p)))
           *image = static_cast<VtImage *>(v.value.p);
       } else {
         a.Three("colour", k);
@@ -332,7 +334,8 @@ struct Builder {
       }
       if (!Restart()) return false;
       if (distinct > kMaxVertices) {
-        Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DItemRefused, kModule, "a polygon of more than 65536 vertices");
+        Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DItemRefused, kModule,
+             "a polygon of more than 65536 vertices");
         return true;
       }
     }
@@ -356,8 +359,8 @@ struct Builder {
       if (layout.normal < 0)
         for (int k = 0; k < 3; ++k) plane_sums.data[3 * (index - 1) + k] += plane[k];
     }
-    const uint32_t made = Triangulate(reinterpret_cast<const float(*)[3]>(positions.data), n, scratch.data,
-                                      triangles.data);
+    const uint32_t made =
+        Triangulate(reinterpret_cast<const float(*)[3]>(positions.data), n, scratch.data, triangles.data);
     if (!indices.Reserve(uint64_t{indices.count} + 3 * uint64_t{made})) return Fail();
     for (uint32_t i = 0; i < 3 * made; ++i)
       indices.data[indices.count++] = static_cast<uint16_t>(numbers.data[triangles.data[i]]);
@@ -507,9 +510,9 @@ VtStatus VoD3DPrimListCreate(VtReference *list) {
   using namespace d3d;
   VtD3DContext *c = Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
-  static constexpr uint32_t kCodes[] = {VO_PRIM_POLYS, VO_PRIM_MATERIAL, VO_PRIM_VERTS, VO_POLY_VREFS,
-                                        VO_POLY_NEXT,  VO_POLY_PRIM,     VO_POLY_PLANE, VO_VERT_WORLD,
-                                        VO_VERT_NORMAL, VO_VERT_NEXT,    VO_VERT_COLOUR, VO_VERT_TEXCOORDS};
+  static constexpr uint32_t kCodes[] = {VO_PRIM_POLYS,  VO_PRIM_MATERIAL, VO_PRIM_VERTS,  VO_POLY_VREFS,
+                                        VO_POLY_NEXT,   VO_POLY_PRIM,     VO_POLY_PLANE,  VO_VERT_WORLD,
+                                        VO_VERT_NORMAL, VO_VERT_NEXT,     VO_VERT_COLOUR, VO_VERT_TEXCOORDS};
   VtContents *contents = VoContentsCreate(static_cast<uint32_t>(std::size(kCodes)), kCodes);
   if (contents == nullptr) {
     Post(VO_STATUS_NO_MEMORY, messages::kD3DListNoMemory, kModule, "VoD3DPrimListCreate");

@@ -18,11 +18,14 @@ namespace {
 constexpr uint32_t kTypeNone = 0x7fffffff, kTypePoint = 1, kTypeSpot = 2, kTypeDirectional = 3;
 constexpr float kDegrees = 3.14159265358979f / 180.0f;
 
-int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult *, const VtD3DItem *) { return -1; }
+int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult *, const VtD3DItem *) {
+  return -1;
+}
 
 // The normal as the lights see it: a two-sided item turns it toward the eye.
 // Answers e - p in *to_eye.
-[[gnu::always_inline]] inline Vec3 FacingNormal(const float *p, const float *n, const VtD3DItem *item, const float *eye, Vec3 *to_eye) {
+[[gnu::always_inline]] inline Vec3 FacingNormal(const float *p, const float *n, const VtD3DItem *item,
+                                                const float *eye, Vec3 *to_eye) {
   *to_eye = vec::Sub(Load(eye), Load(p));
   Vec3 normal = Load(n);
   if (item->two_sided != 0 && vec::Dot(*to_eye, normal) < 0.0f) normal = vec::Scale(normal, -1.0f);
@@ -31,7 +34,8 @@ int32_t Unlit(const float *, const float *, const VtD3DLight *, VtD3DLightResult
 
 // Diffuse n.L and specular n.h for a unit direction L toward the light;
 // false when the light is behind the surface.
-[[gnu::always_inline]] inline bool Shade(const Vec3 &normal, const Vec3 &to_light, float n_dot_l, const Vec3 &to_eye, VtD3DLightResult *out) {
+[[gnu::always_inline]] inline bool Shade(const Vec3 &normal, const Vec3 &to_light, float n_dot_l,
+                                         const Vec3 &to_eye, VtD3DLightResult *out) {
   if (!(n_dot_l > 0.0f)) return false;
   const Vec3 h = Unit(vec::Add(to_light, Unit(to_eye)));
   out->diffuse = n_dot_l;
@@ -105,7 +109,8 @@ void Defaults(VtD3DLight *r, VtShader *shader) {
 void Aim(VtD3DLight *r, const ShaderArgs &a) {
   float from[3] = {r->light.position.x, r->light.position.y, r->light.position.z};
   a.Three("location", from);
-  float to[3] = {from[0] + r->light.direction.x, from[1] + r->light.direction.y, from[2] + r->light.direction.z};
+  float to[3] = {from[0] + r->light.direction.x, from[1] + r->light.direction.y,
+                 from[2] + r->light.direction.z};
   a.Three("to", to);
   const Vec3 d = vec::Sub(Load(to), Load(from));
   const float length = std::sqrt(vec::Dot(d, d));
@@ -141,7 +146,8 @@ void Convert(VtD3DLight *r, const char *name, const ShaderArgs &a, float lift, f
     float position[3] = {l.position.x, l.position.y, l.position.z};
     a.Three("location", position);
     VtTypedValue fall_off;
-    (void)a.Get("fall off", &fall_off);  // read, as the device's own lights would; the vertex lighting has none
+    (void)a.Get("fall off",
+                &fall_off);  // read, as the device's own lights would; the vertex lighting has none
     l.position = platform::Vector3{position[0], position[1], position[2]};
     std::memcpy(r->vector, position, sizeof position);
     r->evaluate = &PointLit;
@@ -225,7 +231,8 @@ VtStatus VoD3DLightListDestroy() {
 
 namespace vo::d3d {
 
-bool Argument(VtShader *shader, const char *const *labels, uint32_t count, const char *label, VtTypedValue *v) {
+bool Argument(VtShader *shader, const char *const *labels, uint32_t count, const char *label,
+              VtTypedValue *v) {
   for (uint32_t i = 0; labels != nullptr && i < count; ++i)
     if (labels[i] != nullptr && std::strcmp(labels[i], label) == 0) {
       *v = VtTypedValue{};
@@ -238,7 +245,8 @@ ShaderArgs ShaderArgs::Of(VtShader *shader) {
   uint32_t type = 0, count = 0;
   const char *name = nullptr;
   void *labels = nullptr;
-  if (shader == nullptr || VoShaderEnquire(shader, &type, &name, &count, &labels) != 0) return {shader, nullptr, 0};
+  if (shader == nullptr || VoShaderEnquire(shader, &type, &name, &count, &labels) != 0)
+    return {shader, nullptr, 0};
   return {shader, static_cast<const char *const *>(labels), count, name};
 }
 
@@ -252,6 +260,8 @@ void ShaderArgs::One(const char *label, float *out) const {
   if (Get(label, &v)) *out = v.value.f;
 }
 
-bool ShaderArgs::Is(const char *class_name) const { return name != nullptr && std::strcmp(name, class_name) == 0; }
+bool ShaderArgs::Is(const char *class_name) const {
+  return name != nullptr && std::strcmp(name, class_name) == 0;
+}
 
 }  // namespace vo::d3d

@@ -167,7 +167,8 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
 
 VtStatus TextureControlSet(VtD3DContext *c, VtBitmap *bitmap) {
   if (bitmap != nullptr && !platform::IsBitmap(bitmap)) {
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DControlRefused, kModule, VO_CONTROL_D3D_TEXTURE, "no live bitmap");
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DControlRefused, kModule, VO_CONTROL_D3D_TEXTURE,
+         "no live bitmap");
     return VO_STATUS_BAD_ARGUMENT;
   }
   return GlobalTextureSet(c, bitmap);

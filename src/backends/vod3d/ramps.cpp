@@ -86,7 +86,8 @@ constexpr Captions kSphereCaptions = {{"SPHERE", "MAP", "-Y", "+Y"}};
 constexpr uint8_t kCaptionBytes[3] = {0x00, 0x00, 0xbf};
 
 uint8_t *PixelAt(VtImage *image, int32_t x, int32_t y) {
-  return image->data + static_cast<size_t>(y) * static_cast<size_t>(image->bytes_per_row) + static_cast<size_t>(x) * 3;
+  return image->data + static_cast<size_t>(y) * static_cast<size_t>(image->bytes_per_row) +
+         static_cast<size_t>(x) * 3;
 }
 
 void Text(VtImage *image, int32_t row, int32_t column, const char *text) {
@@ -98,7 +99,8 @@ void Text(VtImage *image, int32_t row, int32_t column, const char *text) {
       for (int32_t gx = 1; gx <= 5; ++gx) {
         if ((glyph[gy] & (0x10 >> (gx - 1))) == 0) continue;
         const int32_t x = column + gx, y = row + gy;
-        if (x >= 0 && x < image->width && y >= 0 && y < image->height) std::memcpy(PixelAt(image, x, y), kCaptionBytes, 3);
+        if (x >= 0 && x < image->width && y >= 0 && y < image->height)
+          std::memcpy(PixelAt(image, x, y), kCaptionBytes, 3);
       }
   }
 }
@@ -244,7 +246,8 @@ VtImage *VoD3DPenInkTexture(float p, const float *colour_a, const float *colour_
   d3d::PixelFromColour(b, colour_b);
   return d3d::RampImage(p, [&](VtImage *image, int32_t y, const d3d::RampRow &, const float *t) {
     const bool plain = y >= d3d::kGreyRow && (y % 7 == 3 || y % 7 == 4);
-    for (int32_t x = 0; x < kSide; ++x) std::memcpy(d3d::PixelAt(image, x, y), !plain && t[x] >= 0.5f ? b : a, 3);
+    for (int32_t x = 0; x < kSide; ++x)
+      std::memcpy(d3d::PixelAt(image, x, y), !plain && t[x] >= 0.5f ? b : a, 3);
   });
 }
 
@@ -275,9 +278,12 @@ VtImage *VoD3DSphericalTexture(VtImage *source) {
       const float r2 = d3d::WheelOffset(x, y, &dx, &dy);
       const float z = std::sqrt(65536.0f - r2);
       const float a = std::atan2(dx, z), b = std::atan2(dy, z);
-      const int32_t sx = std::clamp(static_cast<int32_t>((a / d3d::kPi + 0.5f) * columns), 0, source->width - 1);
-      const int32_t sy = std::clamp(static_cast<int32_t>((b / d3d::kPi + 0.5f) * rows), 0, source->height - 1);
-      const uint8_t *from = source->data + static_cast<size_t>(sy) * static_cast<size_t>(source->bytes_per_row) +
+      const int32_t sx =
+          std::clamp(static_cast<int32_t>((a / d3d::kPi + 0.5f) * columns), 0, source->width - 1);
+      const int32_t sy =
+          std::clamp(static_cast<int32_t>((b / d3d::kPi + 0.5f) * rows), 0, source->height - 1);
+      const uint8_t *from = source->data +
+                            static_cast<size_t>(sy) * static_cast<size_t>(source->bytes_per_row) +
                             static_cast<size_t>(sx) * step;
       uint8_t *to = d3d::PixelAt(image, x, y);
       // An 8-bit image is grey to this library: v becomes (v, v, v).

@@ -40,8 +40,8 @@ Result Failed(const char *step, Result r) {
   return r;
 }
 
-Result SurfaceMake(platform::DirectDraw *dd, uint32_t side, uint32_t caps, const platform::PixelFormat &format,
-                   platform::Surface **out) {
+Result SurfaceMake(platform::DirectDraw *dd, uint32_t side, uint32_t caps,
+                   const platform::PixelFormat &format, platform::Surface **out) {
   platform::SurfaceDesc d{};
   d.size = sizeof d;
   d.flags = platform::DDSD_CAPS | platform::DDSD_WIDTH | platform::DDSD_HEIGHT | platform::DDSD_PIXELFORMAT;
@@ -113,8 +113,10 @@ VtStatus TextureSetMake(VtD3DContext *c, VtBitmap *bitmap, VtD3DTextureSet *set)
   (void)device->GetCaps(&hardware, &software);
   if (hardware.colour_model != 0)
     for (uint32_t s = side; s > 0 && set->video == nullptr; s /= 2)
-      if (SurfaceMake(dd, s, platform::DDSCAPS_TEXTURE | platform::DDSCAPS_VIDEOMEMORY | platform::DDSCAPS_ALLOCONLOAD,
-                      search.best, &set->video) == platform::kOk)
+      if (SurfaceMake(
+              dd, s,
+              platform::DDSCAPS_TEXTURE | platform::DDSCAPS_VIDEOMEMORY | platform::DDSCAPS_ALLOCONLOAD,
+              search.best, &set->video) == platform::kOk)
         side = s;
   Result r = SurfaceMake(dd, side, platform::DDSCAPS_TEXTURE | platform::DDSCAPS_SYSTEMMEMORY, search.best,
                          &set->system);
@@ -147,7 +149,8 @@ VtStatus GlobalTextureSet(VtD3DContext *c, VtBitmap *bitmap) {
   if (c->frame.device == nullptr) return 0;
   VtStatus st = 0;
   if (bitmap != nullptr) st = TextureSetMake(c, bitmap, &c->global_texture);
-  const Result r = c->frame.device->SetRenderState(platform::D3DRENDERSTATE_TEXTUREHANDLE, c->global_texture.handle);
+  const Result r =
+      c->frame.device->SetRenderState(platform::D3DRENDERSTATE_TEXTUREHANDLE, c->global_texture.handle);
   return st != 0 ? st : (r != platform::kOk ? static_cast<VtStatus>(-1) : 0);
 }
 

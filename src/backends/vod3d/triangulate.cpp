@@ -82,7 +82,9 @@ uint32_t Fan(const Ring &r, uint32_t anchor, uint32_t count, uint32_t *out) {
 
 }  // namespace
 
-size_t TriangulateScratchBytes(uint32_t n) { return static_cast<size_t>(n) * (sizeof(Node) + sizeof(uint32_t)); }
+size_t TriangulateScratchBytes(uint32_t n) {
+  return static_cast<size_t>(n) * (sizeof(Node) + sizeof(uint32_t));
+}
 
 uint32_t Triangulate(const float (*positions)[3], uint32_t n, void *scratch, uint32_t *out) {
   if (n < 3) return 0;

@@ -110,8 +110,8 @@ void IdentifierReport(VtD3DInfoProc reporter, void *user, const VtD3DDeviceIdent
   Report(reporter, user, "wData2", "%.4x", unsigned{id.guid_data2});
   Report(reporter, user, "wData3", "%.4x", unsigned{id.guid_data3});
   const uint8_t *b = id.guid_data4;
-  Report(reporter, user, "lpbData3[8]", "%.2x %.2x %.2x %.2x %.2x %.2x %.2x %.2x ", b[0], b[1], b[2], b[3], b[4],
-         b[5], b[6], b[7]);
+  Report(reporter, user, "lpbData3[8]", "%.2x %.2x %.2x %.2x %.2x %.2x %.2x %.2x ", b[0], b[1], b[2], b[3],
+         b[4], b[5], b[6], b[7]);
 }
 
 }  // namespace

@@ -62,7 +62,8 @@ struct Sums {
   Vec3 diffuse, specular;
 };
 
-[[gnu::always_inline]] inline Sums LightSums(const VtD3DLight *lights, const float *p, const float *n, const VtD3DItem *item, const Power &power) {
+[[gnu::always_inline]] inline Sums LightSums(const VtD3DLight *lights, const float *p, const float *n,
+                                             const VtD3DItem *item, const Power &power) {
   Sums s{{0, 0, 0}, {0, 0, 0}};
   for (const VtD3DLight *l = lights; l != nullptr; l = l->next) {
     VtD3DLightResult r;
@@ -74,8 +75,12 @@ struct Sums {
   return s;
 }
 
-[[gnu::always_inline]] inline uint32_t Word(float alpha, const Vec3 &c) { return ColourWord(alpha, c.x, c.y, c.z); }
-[[gnu::always_inline]] inline Vec3 Mul(const Vec3 &a, const platform::ColourValue &b) { return {a.x * b.r, a.y * b.g, a.z * b.b}; }
+[[gnu::always_inline]] inline uint32_t Word(float alpha, const Vec3 &c) {
+  return ColourWord(alpha, c.x, c.y, c.z);
+}
+[[gnu::always_inline]] inline Vec3 Mul(const Vec3 &a, const platform::ColourValue &b) {
+  return {a.x * b.r, a.y * b.g, a.z * b.b};
+}
 
 // The specular word of the lit modes: S x item specular.
 [[gnu::always_inline]] inline uint32_t SpecularWord(const Sums &s, const platform::MaterialData &m) {
@@ -151,42 +156,46 @@ VtStatus VertexHsv(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DI
 }
 
 VtStatus VertexNormal(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
-  return Unlit(count, v, n, item, [item](VtD3DLVertex &x, const float *normal, const Vec3 &, const VtD3DContext *c) {
-    const Vec3 colour = vec::Add(vec::Add(vec::Scale(Load(c->normal_colours[0]), std::fabs(normal[0])),
-                                vec::Scale(Load(c->normal_colours[1]), std::fabs(normal[1]))),
-                            vec::Scale(Load(c->normal_colours[2]), std::fabs(normal[2])));
-    x.colour = Word(item->material.diffuse.a, colour);
-    x.specular = 0;
-  });
+  return Unlit(
+      count, v, n, item, [item](VtD3DLVertex &x, const float *normal, const Vec3 &, const VtD3DContext *c) {
+        const Vec3 colour = vec::Add(vec::Add(vec::Scale(Load(c->normal_colours[0]), std::fabs(normal[0])),
+                                              vec::Scale(Load(c->normal_colours[1]), std::fabs(normal[1]))),
+                                     vec::Scale(Load(c->normal_colours[2]), std::fabs(normal[2])));
+        x.colour = Word(item->material.diffuse.a, colour);
+        x.specular = 0;
+      });
 }
 
 VtStatus VertexReflect(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
   if (const VtStatus s = VertexLitUntextured(count, v, n, item); s != 0) return s;
-  return Unlit(count, v, n, item, [item](VtD3DLVertex &x, const float *normal, const Vec3 &d, const VtD3DContext *) {
-    const Vec3 nv = Load(normal);
-    const Vec3 r = vec::Sub(d, vec::Scale(nv, 2.0f * vec::Dot(nv, d)));
-    const float k = 0.5f * VoInvSqrtFast(vec::Dot(d, d));
-    x.colour = WhiteWord(item->material);
-    x.u = TexClamp(0.5f + k * r.x);
-    x.v = TexClamp(0.5f - k * r.z);
-  });
+  return Unlit(count, v, n, item,
+               [item](VtD3DLVertex &x, const float *normal, const Vec3 &d, const VtD3DContext *) {
+                 const Vec3 nv = Load(normal);
+                 const Vec3 r = vec::Sub(d, vec::Scale(nv, 2.0f * vec::Dot(nv, d)));
+                 const float k = 0.5f * VoInvSqrtFast(vec::Dot(d, d));
+                 x.colour = WhiteWord(item->material);
+                 x.u = TexClamp(0.5f + k * r.x);
+                 x.v = TexClamp(0.5f - k * r.z);
+               });
 }
 
 VtStatus VertexFacing(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
   if (const VtStatus s = VertexLitUntextured(count, v, n, item); s != 0) return s;
-  return Unlit(count, v, n, item, [item](VtD3DLVertex &x, const float *normal, const Vec3 &d, const VtD3DContext *) {
-    x.colour = WhiteWord(item->material);
-    x.u = x.v = Facing(d, normal);
-  });
+  return Unlit(count, v, n, item,
+               [item](VtD3DLVertex &x, const float *normal, const Vec3 &d, const VtD3DContext *) {
+                 x.colour = WhiteWord(item->material);
+                 x.u = x.v = Facing(d, normal);
+               });
 }
 
 VtStatus VertexRamp(uint32_t count, VtD3DLVertex *v, const float *n, const VtD3DItem *item) {
-  return Unlit(count, v, n, item, [item](VtD3DLVertex &x, const float *normal, const Vec3 &d, const VtD3DContext *) {
-    x.colour = WhiteWord(item->material);
-    x.specular = ColourByte(item->material.diffuse.a) << 24;
-    x.u = Facing(d, normal);
-    x.v = item->ramp_row;
-  });
+  return Unlit(count, v, n, item,
+               [item](VtD3DLVertex &x, const float *normal, const Vec3 &d, const VtD3DContext *) {
+                 x.colour = WhiteWord(item->material);
+                 x.specular = ColourByte(item->material.diffuse.a) << 24;
+                 x.u = Facing(d, normal);
+                 x.v = item->ramp_row;
+               });
 }
 
 void VertexModeSelect(VtD3DContext *c, uint32_t mode) {

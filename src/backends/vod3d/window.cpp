@@ -31,8 +31,16 @@ constexpr VtStatus kSetUpFailed = 2;
 
 // Which objects of the device record a step made (bits by field).
 enum Made : uint32_t {
-  kMadeDdraw = 1, kMadeDdraw2 = 2, kMadeD3d = 4, kMadePrimary = 8, kMadePalette = 16, kMadeTarget = 32,
-  kMadeZ = 64, kMadeDevice = 128, kMadeViewport = 256, kMadeAll = 511
+  kMadeDdraw = 1,
+  kMadeDdraw2 = 2,
+  kMadeD3d = 4,
+  kMadePrimary = 8,
+  kMadePalette = 16,
+  kMadeTarget = 32,
+  kMadeZ = 64,
+  kMadeDevice = 128,
+  kMadeViewport = 256,
+  kMadeAll = 511
 };
 
 template <class T>
@@ -63,7 +71,8 @@ void FrameRelease(VtD3DDeviceFrame &f, uint32_t mask) {
   if ((mask & kMadeDdraw2) != 0) Drop(f.ddraw2);
   if ((mask & kMadeDdraw) != 0) Drop(f.ddraw);
   if (f.primary == nullptr) f.state &= ~kPrimary;
-  if (f.render_target == nullptr || f.device == nullptr || f.viewport == nullptr) f.state &= ~(kTarget | kVisible);
+  if (f.render_target == nullptr || f.device == nullptr || f.viewport == nullptr)
+    f.state &= ~(kTarget | kVisible);
   if (f.ddraw == nullptr || f.ddraw2 == nullptr || f.d3d2 == nullptr) f.state &= ~kObjects;
 }
 
@@ -100,7 +109,8 @@ Result ObjectsMake(VtD3DDeviceFrame &f, uint32_t *made) {
 Result PaletteMake(VtD3DDeviceFrame &f, uint32_t *made) {
   platform::PixelFormat format{};
   format.size = sizeof format;
-  if (const Result r = f.primary->GetPixelFormat(&format); r != platform::kOk) return SetUpFailed("GetPixelFormat", r);
+  if (const Result r = f.primary->GetPixelFormat(&format); r != platform::kOk)
+    return SetUpFailed("GetPixelFormat", r);
   uint32_t bits = 0, caps = 0;
   if ((format.flags & platform::DDPF_PALETTEINDEXED8) != 0) {
     bits = 8;
@@ -147,9 +157,9 @@ platform::Rect PlacementRect(VtWindow *window) {
 }
 
 uint32_t ZBits(uint32_t depths) {
-  static constexpr uint32_t kBits[][2] = {{platform::DDBD_1, 1},   {platform::DDBD_2, 2},   {platform::DDBD_4, 4},
-                                          {platform::DDBD_8, 8},   {platform::DDBD_16, 16}, {platform::DDBD_24, 24},
-                                          {platform::DDBD_32, 32}};
+  static constexpr uint32_t kBits[][2] = {
+      {platform::DDBD_1, 1},   {platform::DDBD_2, 2},   {platform::DDBD_4, 4},  {platform::DDBD_8, 8},
+      {platform::DDBD_16, 16}, {platform::DDBD_24, 24}, {platform::DDBD_32, 32}};
   for (const auto &b : kBits)
     if ((depths & b[0]) != 0) return b[1];
   return 0;
@@ -179,7 +189,8 @@ Result SurfacesMake(VtD3DDeviceFrame &f, VtWindow *window, bool z, const platfor
     if ((r = f.ddraw2->CreateSurface(&d, &f.primary, nullptr)) != platform::kOk) return fail("primary", r);
     made |= kMadePrimary;
     platform::Clipper *clipper = nullptr;
-    if ((r = platform::DirectDrawCreateClipper(0, &clipper, nullptr)) != platform::kOk) return fail("clipper", r);
+    if ((r = platform::DirectDrawCreateClipper(0, &clipper, nullptr)) != platform::kOk)
+      return fail("clipper", r);
     r = clipper->SetHWnd(0, window);
     if (r == platform::kOk) r = f.primary->SetClipper(clipper);
     clipper->Release();  // the primary holds it
@@ -198,7 +209,8 @@ Result SurfacesMake(VtD3DDeviceFrame &f, VtWindow *window, bool z, const platfor
   d.width = static_cast<uint32_t>(w);
   d.height = static_cast<uint32_t>(h);
   d.caps = platform::DDSCAPS_OFFSCREENPLAIN | platform::DDSCAPS_3DDEVICE | memory;
-  if ((r = f.ddraw2->CreateSurface(&d, &f.render_target, nullptr)) != platform::kOk) return fail("render target", r);
+  if ((r = f.ddraw2->CreateSurface(&d, &f.render_target, nullptr)) != platform::kOk)
+    return fail("render target", r);
   made |= kMadeTarget;
   if (f.palette != nullptr && (r = f.render_target->SetPalette(f.palette)) != platform::kOk)
     return fail("target palette", r);
@@ -206,7 +218,8 @@ Result SurfacesMake(VtD3DDeviceFrame &f, VtWindow *window, bool z, const platfor
   if ((f.options & 4) != 0 && used.zbuffer_depths != 0) {
     platform::SurfaceDesc zd{};
     zd.size = sizeof zd;
-    zd.flags = platform::DDSD_CAPS | platform::DDSD_WIDTH | platform::DDSD_HEIGHT | platform::DDSD_ZBUFFERBITDEPTH;
+    zd.flags =
+        platform::DDSD_CAPS | platform::DDSD_WIDTH | platform::DDSD_HEIGHT | platform::DDSD_ZBUFFERBITDEPTH;
     zd.width = d.width;
     zd.height = d.height;
     zd.zbuffer_bits = ZBits(used.zbuffer_depths);
@@ -215,7 +228,8 @@ Result SurfacesMake(VtD3DDeviceFrame &f, VtWindow *window, bool z, const platfor
     made |= kMadeZ;
     if (f.render_target->AddAttachedSurface(f.zbuffer) != platform::kOk) Drop(f.zbuffer);
   }
-  if ((r = f.d3d2->CreateDevice(guid, f.render_target, &f.device)) != platform::kOk) return fail("CreateDevice", r);
+  if ((r = f.d3d2->CreateDevice(guid, f.render_target, &f.device)) != platform::kOk)
+    return fail("CreateDevice", r);
   made |= kMadeDevice;
   if ((r = f.d3d2->CreateViewport(&f.viewport, nullptr)) != platform::kOk) return fail("CreateViewport", r);
   made |= kMadeViewport;
@@ -251,8 +265,8 @@ struct Search {
 
 char Mark(bool b) { return b ? 'x' : ' '; }
 
-Result DeviceVisit(platform::Guid *guid, const char *description, const char *name, platform::DeviceDesc *hardware,
-                   platform::DeviceDesc *software, void *context) {
+Result DeviceVisit(platform::Guid *guid, const char *description, const char *name,
+                   platform::DeviceDesc *hardware, platform::DeviceDesc *software, void *context) {
   auto *s = static_cast<Search *>(context);
   const uint32_t place = s->examined++;
   if (guid == nullptr || hardware == nullptr || software == nullptr) return platform::kEnumContinue;
@@ -260,8 +274,9 @@ Result DeviceVisit(platform::Guid *guid, const char *description, const char *na
   const platform::DeviceDesc &d = is_hardware ? *hardware : *software;
   const bool appropriate_type = !s->hardware_only || is_hardware;
   const bool appropriate_depth = (d.render_depths & s->wanted_depth) != 0;
-  const uint32_t gouraud = d.colour_model == platform::D3DCOLOR_MONO ? platform::D3DPSHADECAPS_COLORGOURAUDMONO
-                                                                     : platform::D3DPSHADECAPS_COLORGOURAUDRGB;
+  const uint32_t gouraud = d.colour_model == platform::D3DCOLOR_MONO
+                               ? platform::D3DPSHADECAPS_COLORGOURAUDMONO
+                               : platform::D3DPSHADECAPS_COLORGOURAUDRGB;
   const bool gouraud_shading = (d.triangle_caps.shade & gouraud) != 0;
   const bool render_24b = d.colour_model == platform::D3DCOLOR_RGB;
   const bool search_24b = s->found && s->software.colour_model == platform::D3DCOLOR_RGB;
@@ -285,16 +300,17 @@ Result DeviceVisit(platform::Guid *guid, const char *description, const char *na
   }
   if (!s->quiet) {
     char text[1024];
-    std::snprintf(text, sizeof text,
-                  "%s:%d:%s:\r\n\t%s\r\n\t%s\r\n\t[%c] - decision->hardware\r\n\t[%c] - decision->appropriate_type\r\n"
-                  "\t[%c] - decision->appropriate_depth\r\n\t[%c] - decision->gouraud_shading\r\n"
-                  "\t[%c] - decision->render_24b\r\n\t[%c] - decision->search_24b\r\n\t[%c] - decision->render_mmx\r\n"
-                  "\t[%c] - decision->better_rgb\r\n\t[%c] - decision->better_renderer\r\n"
-                  "\t[%c] - decision->candidate\r\n\t[%c] - decision->attempt \r\n",
-                  "vod3d", static_cast<int>(place), "internal", name != nullptr ? name : "",
-                  description != nullptr ? description : "", Mark(is_hardware), Mark(appropriate_type),
-                  Mark(appropriate_depth), Mark(gouraud_shading), Mark(render_24b), Mark(search_24b),
-                  Mark(render_mmx), Mark(better_rgb), Mark(better_renderer), Mark(candidate), Mark(attempt));
+    std::snprintf(
+        text, sizeof text,
+        "%s:%d:%s:\r\n\t%s\r\n\t%s\r\n\t[%c] - decision->hardware\r\n\t[%c] - decision->appropriate_type\r\n"
+        "\t[%c] - decision->appropriate_depth\r\n\t[%c] - decision->gouraud_shading\r\n"
+        "\t[%c] - decision->render_24b\r\n\t[%c] - decision->search_24b\r\n\t[%c] - decision->render_mmx\r\n"
+        "\t[%c] - decision->better_rgb\r\n\t[%c] - decision->better_renderer\r\n"
+        "\t[%c] - decision->candidate\r\n\t[%c] - decision->attempt \r\n",
+        "vod3d", static_cast<int>(place), "internal", name != nullptr ? name : "",
+        description != nullptr ? description : "", Mark(is_hardware), Mark(appropriate_type),
+        Mark(appropriate_depth), Mark(gouraud_shading), Mark(render_24b), Mark(search_24b), Mark(render_mmx),
+        Mark(better_rgb), Mark(better_renderer), Mark(candidate), Mark(attempt));
     platform::OutputDebugStringA(text);
   }
   if (s->attempt_failure != platform::kOk) return platform::kEnumCancel;
@@ -391,7 +407,8 @@ Result RunDraw(VtD3DContext *c, VtD3DItem *from, VtD3DItem *to) {
     if (colour != nullptr) (void)colour(item->vertex_count, item->vertices, item->normals, item);
     if ((item->two_sided != 0) != two_sided) {
       two_sided = item->two_sided != 0;
-      if ((r = d->SetRenderState(platform::D3DRENDERSTATE_CULLMODE, two_sided ? 1u : c->cull_mode)) != platform::kOk)
+      if ((r = d->SetRenderState(platform::D3DRENDERSTATE_CULLMODE, two_sided ? 1u : c->cull_mode)) !=
+          platform::kOk)
         return r;
     }
     const uint32_t wanted = item->texture != nullptr ? item->texture->handle : global;

@@ -90,7 +90,8 @@ bool TransformPush(VtOpenGLContext *c, Frame *f, VtPrimitive *p, Pushed *out) {
   double m[16];
   if (t == nullptr || VoTransformGetMatrix(t, m) != 0) return true;
   if (f->depth + 1 > kTransformStackDepth) {
-    if (!f->depth_posted) Post(VO_STATUS_BAD_ARGUMENT, messages::kOpenGLTransformDepth, kModule, f->depth + 1);
+    if (!f->depth_posted)
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kOpenGLTransformDepth, kModule, f->depth + 1);
     f->depth_posted = true;
     return false;
   }
@@ -100,7 +101,8 @@ bool TransformPush(VtOpenGLContext *c, Frame *f, VtPrimitive *p, Pushed *out) {
   ++f->depth;
   ++c->transform_depth;
   out->made = true;
-  out->scaling = std::fabs(m[0] - 1.0) >= 1e-5 || std::fabs(m[5] - 1.0) >= 1e-5 || std::fabs(m[10] - 1.0) >= 1e-5;
+  out->scaling =
+      std::fabs(m[0] - 1.0) >= 1e-5 || std::fabs(m[5] - 1.0) >= 1e-5 || std::fabs(m[10] - 1.0) >= 1e-5;
   if (out->scaling && c->normalise_count++ == 0) glEnable(GL_NORMALIZE);
   out->mirroring = (VoTransformGetType(t) & kMirroring) != 0;
   if (out->mirroring) c->mirrored[0] ^= 1u;
@@ -122,8 +124,8 @@ void TransformPop(VtOpenGLContext *c, Frame *f, Pushed *pushed) {
 
 // Made in world space: through the pushed model transforms, else through
 // the inverse given; the texture space runs on a pushed shading state.
-VtStatus TexCoords(VtTransform *inverse, const float *position, const float *normal, float *s, float *t, float *r,
-                   float *q) {
+VtStatus TexCoords(VtTransform *inverse, const float *position, const float *normal, float *s, float *t,
+                   float *r, float *q) {
   VtOpenGLContext *c = Context();
   Frame *f = CurrentFrame();
   if (r != nullptr) *r = 0.0f;
@@ -132,8 +134,10 @@ VtStatus TexCoords(VtTransform *inverse, const float *position, const float *nor
   VtShaderGlobals *g = VoShaderGetGlobals();
   float P[3] = {position[0], position[1], position[2]};
   float N[3] = {0, 0, 1};
-  if (normal != nullptr) std::memcpy(N, normal, sizeof N);
-  else if (g != nullptr && g->N != nullptr) std::memcpy(N, g->N, sizeof N);
+  if (normal != nullptr)
+    std::memcpy(N, normal, sizeof N);
+  else if (g != nullptr && g->N != nullptr)
+    std::memcpy(N, g->N, sizeof N);
   double m[16];
   if (f != nullptr && c->transform_depth > 0) {
     const float p0[3] = {P[0], P[1], P[2]}, n0[3] = {N[0], N[1], N[2]};
@@ -174,16 +178,20 @@ struct Layout {
 };
 
 Layout LayoutOf(const VtContents *ct) {
-  return Layout{PropertyOffset(ct, VO_PRIM_POLYS),         PropertyOffset(ct, VO_POLY_VREFS),
-                PropertyOffset(ct, VO_POLY_NEXT),          PropertyOffset(ct, VO_POLY_PLANE),
-                PropertyOffset(ct, VO_VERT_WORLD),         PropertyOffset(ct, VO_VERT_NORMAL),
-                PropertyOffset(ct, VO_VERT_COLOUR),        PropertyOffset(ct, VO_VERT_TEXCOORDS),
+  return Layout{PropertyOffset(ct, VO_PRIM_POLYS),
+                PropertyOffset(ct, VO_POLY_VREFS),
+                PropertyOffset(ct, VO_POLY_NEXT),
+                PropertyOffset(ct, VO_POLY_PLANE),
+                PropertyOffset(ct, VO_VERT_WORLD),
+                PropertyOffset(ct, VO_VERT_NORMAL),
+                PropertyOffset(ct, VO_VERT_COLOUR),
+                PropertyOffset(ct, VO_VERT_TEXCOORDS),
                 PropertyOffset(ct, VO_VERT_PARAMETRICCOORDS)};
 }
 
 // What the vertex-colour rules decided for one geometry.
 struct Colours {
-  bool flag = false;         // vertices send average x vertex colour
+  bool flag = false;  // vertices send average x vertex colour
   float average[3] = {1, 1, 1};
   bool material_on = false;  // GL_COLOR_MATERIAL enabled here
   bool behind = false;       // material or lighting changed behind the record
@@ -382,8 +390,10 @@ VtStatus ProceduralDraw(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimit
   FrontFace(c);
   const VtStatus s = k->draw(p, record->user_data, flags, coordinates, record->inverse);
   if (colour_material) {
-    if (c->colour_mode != 2) glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
-    else glDisable(GL_COLOR_MATERIAL);
+    if (c->colour_mode != 2)
+      glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+    else
+      glDisable(GL_COLOR_MATERIAL);
   }
   StateForget(c);  // the class may have changed anything
   return s;
@@ -425,7 +435,8 @@ VtStatus GeometryDraw(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimitiv
   }
   if (record->copy == nullptr) return OneGeometry(c, p, record->inverse);
   VtStatus s = 0;
-  RingEach(record->copy, [&](void *piece) { s |= OneGeometry(c, static_cast<VtPrimitive *>(piece), nullptr); });
+  RingEach(record->copy,
+           [&](void *piece) { s |= OneGeometry(c, static_cast<VtPrimitive *>(piece), nullptr); });
   return s;
 }
 
@@ -446,7 +457,8 @@ bool ListWanted(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimitiveData 
   if (c->display_list_mode != 1 || c->vertex_space != nullptr) return false;
   const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
   if (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_POLYGON_SHARED) return false;
-  if ((type == VO_PRIMITIVE_MESH || type == VO_PRIMITIVE_MESH_SHARED) && record->procedural_class == nullptr) {
+  if ((type == VO_PRIMITIVE_MESH || type == VO_PRIMITIVE_MESH_SHARED) &&
+      record->procedural_class == nullptr) {
     if ((p->flags & VO_PRIMITIVE_TRIANGLES) == 0) (void)VoPrimitiveTriangulate(p);
     return PolygonCount(p) >= c->list_threshold;
   }
@@ -484,8 +496,10 @@ VtStatus GeometryListed(VtOpenGLContext *c, VtPrimitive *p, VtOpenGLPrimitiveDat
 
 VtStatus LayerSet(VtOpenGLContext *c, VtGLMaterialRecord *r, VtShader *space, VtTransform *inverse) {
   VtStatus s = RecordSend(c, r);
-  if (r->texture != 0) s |= TextureSpaceSet(c, space, r, inverse);
-  else c->vertex_space = nullptr;
+  if (r->texture != 0)
+    s |= TextureSpaceSet(c, space, r, inverse);
+  else
+    c->vertex_space = nullptr;
   return s;
 }
 
@@ -520,7 +534,8 @@ VtStatus MaterialAndGeometry(VtOpenGLContext *c, VtPrimitive *p, VtOpenGLPrimiti
 bool Deferred(const VtOpenGLContext *c, const VtOpenGLMaterialCache *cache) {
   const VtGLMaterialRecord *r = cache != nullptr ? cache->record : nullptr;
   if (r == nullptr) return false;
-  return (c->deferring != 0 && (r->kind & kTransparent) != 0) || ((r->kind & kLayered) != 0 && c->decal_mode == 2);
+  return (c->deferring != 0 && (r->kind & kTransparent) != 0) ||
+         ((r->kind & kLayered) != 0 && c->decal_mode == 2);
 }
 
 VtStatus Defer(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *cache, VtShader *space) {
@@ -546,14 +561,17 @@ VtOpenGLPrimitiveData *RecordFor(VtOpenGLContext *c, VtPrimitive *p, VtStatus *s
   return RecordMake(c, p, status);
 }
 
-VtStatus MembersDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *list, VtOpenGLMaterialCache *cache, VtShader *space) {
+VtStatus MembersDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *list, VtOpenGLMaterialCache *cache,
+                     VtShader *space) {
   VtStatus s = 0;
-  ForEachNode(ListMembers(list),
-              [&](VtReference *node) { s |= PrimitiveDraw(c, f, static_cast<VtPrimitive *>(node->data), cache, space); });
+  ForEachNode(ListMembers(list), [&](VtReference *node) {
+    s |= PrimitiveDraw(c, f, static_cast<VtPrimitive *>(node->data), cache, space);
+  });
   return s;
 }
 
-VtStatus ListDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *cache, VtShader *space) {
+VtStatus ListDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *cache,
+                  VtShader *space) {
   if (VtStatus e = f->path.Enter(p)) return e;
   VtStatus s = 0;
   Pushed pushed;
@@ -577,7 +595,8 @@ VtStatus ListDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterial
 
 // A primitive of a kind the back end does not draw itself, expanded on the
 // spot (a copy could not be kept).
-VtStatus ExpandedDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *cache, VtShader *space) {
+VtStatus ExpandedDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMaterialCache *cache,
+                      VtShader *space) {
   if (f->expand_depth >= kExpandDepthMax) return 0;
   VtReference *pieces = VoPrimitiveExpandToList(p, nullptr, 1);
   if (pieces == nullptr) return 0;
@@ -594,7 +613,9 @@ VtStatus ExpandedDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMate
 // Whether every piece of a copy is a polygon or a mesh.
 bool CopyDrawable(VtReference *copy) {
   bool all = copy != nullptr;
-  RingEach(copy, [&](void *piece) { all = all && piece != nullptr && Drawable(static_cast<VtPrimitive *>(piece)); });
+  RingEach(copy, [&](void *piece) {
+    all = all && piece != nullptr && Drawable(static_cast<VtPrimitive *>(piece));
+  });
   return all;
 }
 
@@ -613,7 +634,8 @@ VtStatus PrimitiveDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMat
   if (record == nullptr) return s != 0 ? s : VO_STATUS_NO_MEMORY;
   c->current_primitive = p;
   const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
-  if (type == VO_PRIMITIVE_LIST || type == VO_PRIMITIVE_LIST_COPY) return s | ListDraw(c, f, p, inherited, space);
+  if (type == VO_PRIMITIVE_LIST || type == VO_PRIMITIVE_LIST_COPY)
+    return s | ListDraw(c, f, p, inherited, space);
 
   // The outside render context's value of the primitive is 0 while it is set up.
   uintptr_t context_value = 0;
@@ -641,8 +663,10 @@ VtStatus PrimitiveDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *p, VtOpenGLMat
   if (record->copy_made == 0 && record->procedural_class == nullptr && !Drawable(p)) {
     record->copy_made = 1;
     VtReference *copy = VoPrimitiveExpandToList(p, nullptr, 1);
-    if (CopyDrawable(copy)) record->copy = copy;
-    else if (copy != nullptr) (void)VoPrimitiveReferenceListDestroy(copy);
+    if (CopyDrawable(copy))
+      record->copy = copy;
+    else if (copy != nullptr)
+      (void)VoPrimitiveReferenceListDestroy(copy);
   }
   if (context_value != 0) (void)c->hooks.set(p, context_value);
   // Copies and expansions are in world space already.

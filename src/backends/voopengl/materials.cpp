@@ -52,7 +52,8 @@ VtGLMaterialRecord *RecordMake() {
   if (r == nullptr) return nullptr;
   std::memset(static_cast<void *>(r), 0, sizeof *r);
   for (float &b : r->base) b = 1.0f;
-  r->ambient[3] = r->diffuse[3] = r->unscaled_diffuse[3] = r->specular[3] = r->emission[3] = r->plain[3] = 1.0f;
+  r->ambient[3] = r->diffuse[3] = r->unscaled_diffuse[3] = r->specular[3] = r->emission[3] = r->plain[3] =
+      1.0f;
   return r;
 }
 
@@ -73,8 +74,8 @@ struct Layer {
   VtShader *colour;
   VtShader *transparency;
   VtShader *space;
-  bool decal;          // texture with a zero border, clamped
-  bool clamped;        // scales and offsets from the "wrapped square"
+  bool decal;    // texture with a zero border, clamped
+  bool clamped;  // scales and offsets from the "wrapped square"
   float s0, t0;
   bool layered;
   VtGLMaterialRecord *record;
@@ -118,8 +119,10 @@ void DecalWalk(Plan &plan, VtShader *decal, VtShader *material_transparency, uin
   if (colour == nullptr || !Named(colour, "decal")) {
     LayerAdd(plan, colour, transparency, space);
     VtShader *base = ArgShader(decal, "base colour");
-    if (base != nullptr && Named(base, "decal")) DecalWalk(plan, base, material_transparency, depth + 1);
-    else LayerAdd(plan, base, material_transparency, nullptr);
+    if (base != nullptr && Named(base, "decal"))
+      DecalWalk(plan, base, material_transparency, depth + 1);
+    else
+      LayerAdd(plan, base, material_transparency, nullptr);
     return;
   }
   if (transparency == nullptr || !Named(transparency, "wrapped square")) {
@@ -136,8 +139,10 @@ void DecalWalk(Plan &plan, VtShader *decal, VtShader *material_transparency, uin
     l->t0 = ArgFloat(transparency, "t min", 0.0f);
   }
   VtShader *base = ArgShader(colour, "base colour");
-  if (base != nullptr && Named(base, "decal")) DecalWalk(plan, base, material_transparency, depth + 1);
-  else LayerAdd(plan, base, material_transparency, nullptr);
+  if (base != nullptr && Named(base, "decal"))
+    DecalWalk(plan, base, material_transparency, depth + 1);
+  else
+    LayerAdd(plan, base, material_transparency, nullptr);
   plan.layers[plan.count - 1].space = nullptr;
 }
 
@@ -200,7 +205,8 @@ void ReflectanceTranslate(VtShader *shader, VtGLMaterialRecord *r, VtMaterial *m
     if (HasLabel(shader, "diffuse factor")) Scale3(r->diffuse, r->diffuse, kd);
     if (ArgTriple(shader, "specular colour", white)) std::memcpy(r->specular, white, sizeof white);
     if (HasLabel(shader, "specular factor")) Scale3(r->specular, r->specular, ks);
-    if (HasLabel(shader, "roughness")) r->shininess = ShininessFrom(ArgFloat(shader, "roughness", 0.0f), true);
+    if (HasLabel(shader, "roughness"))
+      r->shininess = ShininessFrom(ArgFloat(shader, "roughness", 0.0f), true);
     if (HasLabel(shader, "exponent")) r->shininess = ShininessFrom(ArgFloat(shader, "exponent", 1.0f), false);
   }
 }
@@ -292,7 +298,8 @@ bool IndexRoom(VtOpenGLContext *c) {
   if (c->index_off != 0) return false;
   if (2 * (c->index_used + 1) <= c->index_size) return true;
   const uint32_t size = c->index_size == 0 ? 64 : 2 * c->index_size;
-  auto *slots = static_cast<VtOpenGLCacheIndex *>(VoAllocate(size * static_cast<uint32_t>(sizeof(VtOpenGLCacheIndex))));
+  auto *slots =
+      static_cast<VtOpenGLCacheIndex *>(VoAllocate(size * static_cast<uint32_t>(sizeof(VtOpenGLCacheIndex))));
   if (slots == nullptr || size > (1u << 26)) {
     if (slots != nullptr) VoDeallocate(slots);
     IndexDrop(c);
@@ -352,7 +359,8 @@ const char *ClassName(VtShader *s) {
 bool HasLabel(VtShader *s, const char *label) {
   uint32_t count = 0;
   void *labels = nullptr;
-  if (s == nullptr || VoShaderEnquire(s, nullptr, nullptr, &count, &labels) != 0 || labels == nullptr) return false;
+  if (s == nullptr || VoShaderEnquire(s, nullptr, nullptr, &count, &labels) != 0 || labels == nullptr)
+    return false;
   const auto *names = static_cast<const char *const *>(labels);
   for (uint32_t i = 0; i < count; ++i)
     if (names[i] != nullptr && std::strcmp(names[i], label) == 0) return true;
@@ -386,7 +394,8 @@ void *ArgPointer(VtShader *s, const char *label) {
 }
 
 VtImage *ImageArgument(VtShader *s) {
-  return HasLabel(s, "image") ? ImageChecked(static_cast<VtImage *>(ArgPointer(s, "image")), s, false) : nullptr;
+  return HasLabel(s, "image") ? ImageChecked(static_cast<VtImage *>(ArgPointer(s, "image")), s, false)
+                              : nullptr;
 }
 
 VtImage *ImageFromFile(VtShader *s) {
@@ -405,8 +414,10 @@ VtStatus CacheBuild(VtOpenGLContext *c, VtMaterial *material, VtOpenGLMaterialCa
   }
   cache->material = material;
   VtShader *colour = material != nullptr ? VoMaterialGetShader(material, VO_SHADER_COLOUR) : nullptr;
-  VtShader *reflectance = material != nullptr ? VoMaterialGetShader(material, VO_SHADER_REFLECTANCE) : nullptr;
-  VtShader *transparency = material != nullptr ? VoMaterialGetShader(material, VO_SHADER_TRANSPARENCY) : nullptr;
+  VtShader *reflectance =
+      material != nullptr ? VoMaterialGetShader(material, VO_SHADER_REFLECTANCE) : nullptr;
+  VtShader *transparency =
+      material != nullptr ? VoMaterialGetShader(material, VO_SHADER_TRANSPARENCY) : nullptr;
   Plan plan;
   if (colour != nullptr && Named(colour, "decal") && c->decal_textures != 0) {
     DecalWalk(plan, colour, transparency, 0);

@@ -26,9 +26,10 @@
 
 // Where a layer's colour or transparency comes from.
 struct VtTextureSource {
-  uint32_t kind;      // 1 nothing, 2 a plain colour, 3 an image, 4 a transparency image (red byte as alpha), 5 decal
+  uint32_t
+      kind;  // 1 nothing, 2 a plain colour, 3 an image, 4 a transparency image (red byte as alpha), 5 decal
   float colour[3];
-  VtImage *image;     // owned while the source lives
+  VtImage *image;  // owned while the source lives
 };
 
 // A texture whose making waits for a context.
@@ -42,19 +43,19 @@ struct VtTexturePending {
 
 // One layer of a translated material.
 struct VtGLMaterialRecord {
-  VtShader *texture_space;  // the layer's own texture space, or null (the primitive's)
+  VtShader *texture_space;                     // the layer's own texture space, or null (the primitive's)
   float s_scale, t_scale, s_offset, t_offset;  // a clamped decal layer's; 0 means not set
-  uint32_t texture;         // OpenGL texture name, 0 when untextured
+  uint32_t texture;                            // OpenGL texture name, 0 when untextured
   float base[3];
   float ambient[4];
-  float diffuse[4];         // [3] is the alpha used for transparency
+  float diffuse[4];  // [3] is the alpha used for transparency
   float unscaled_diffuse[4];
   float specular[4];
   float emission[4];
-  float shininess;          // 1 to 128, 0 when not lit specularly
-  float plain[4];           // sent with glColor in colour mode 1
-  uint32_t kind;            // bit 0 textured, bit 1 transparent; 4 a layer of a layered material
-  VtGLMaterialRecord *next; // next layer
+  float shininess;            // 1 to 128, 0 when not lit specularly
+  float plain[4];             // sent with glColor in colour mode 1
+  uint32_t kind;              // bit 0 textured, bit 1 transparent; 4 a layer of a layered material
+  VtGLMaterialRecord *next;   // next layer
   VtTexturePending *pending;  // sources of a texture not yet made
   int32_t texture_width, texture_height;
 };
@@ -65,8 +66,8 @@ struct VtOpenGLMaterialCache {
   VtMaterial *material;
   uint32_t references;
   uint32_t valid;
-  VtGLMaterialRecord *record;   // head of the chain
-  int32_t group;                // share group of the chain's textures, -1 when none is made
+  VtGLMaterialRecord *record;  // head of the chain
+  int32_t group;               // share group of the chain's textures, -1 when none is made
 };
 
 // A texture made for an image shader (background images).
@@ -103,68 +104,68 @@ constexpr uint32_t kTransformStackDepth = 64;
 
 // Field numbers of the table in comments.
 struct VtOpenGLContext {
-  int32_t draw_style;              // 0
-  int32_t display_list_mode;       // 1
-  int32_t lighting_mode;           // 2
-  int32_t colour_mode;             // 3
-  int32_t render_context_choice;   // 4
-  int32_t perspective_hint;        // 5
-  int32_t background_drawing;      // 6
-  int32_t transparency_mode;       // 7
-  int32_t decal_mode;              // 8
-  float background[3];             // 9-11
-  float background_alpha;          // 12
-  uint32_t started;                // 13
-  uint32_t frame_open;             // 14
-  uint32_t deferring;              // 15
-  uint32_t stipple_on;             // 16
-  uint32_t decal_textures;         // 17
-  uint32_t textures;               // 18
-  float eye_direction[3];          // 19-21
-  float eye_position[4];           // 22-25
-  int32_t projection;              // 26
-  VtPool *record_pool;             // 27
-  VtPool *cache_pool;              // 28
+  int32_t draw_style;                    // 0
+  int32_t display_list_mode;             // 1
+  int32_t lighting_mode;                 // 2
+  int32_t colour_mode;                   // 3
+  int32_t render_context_choice;         // 4
+  int32_t perspective_hint;              // 5
+  int32_t background_drawing;            // 6
+  int32_t transparency_mode;             // 7
+  int32_t decal_mode;                    // 8
+  float background[3];                   // 9-11
+  float background_alpha;                // 12
+  uint32_t started;                      // 13
+  uint32_t frame_open;                   // 14
+  uint32_t deferring;                    // 15
+  uint32_t stipple_on;                   // 16
+  uint32_t decal_textures;               // 17
+  uint32_t textures;                     // 18
+  float eye_direction[3];                // 19-21
+  float eye_position[4];                 // 22-25
+  int32_t projection;                    // 26
+  VtPool *record_pool;                   // 27
+  VtPool *cache_pool;                    // 28
   VtGLMaterialRecord *current_record;    // 29
   VtOpenGLMaterialCache *current_cache;  // 30
-  uint32_t texturing_on;           // 31
-  uint32_t texture_size;           // 32
-  uint32_t list_threshold;         // 33
-  void *frame_render_context;      // 34
-  VtTypedValue saved_controls[2];  // 35-36
-  uint32_t strips;                 // 37
-  uint32_t hooks_present;          // 38
-  VtOpenGLHooks hooks;             // 39-44
-  void *render_contexts[2];        // 45-46
-  VtOpenGLMaterialCache *caches;   // 47
-  VtShaderTexture *shader_textures;  // 48
-  int32_t texgen_mode;             // 49
-  VtShader *vertex_space;          // 50
-  float tex_offset[2];             // 51-52
-  float tex_scale[2];              // 53-54
-  float shininess;                 // 55
-  uint32_t lighting_on;            // 56
-  VtPrimitive *current_primitive;  // 57
-  uint32_t viewport[2];            // 58-59
-  int32_t normalise_count;         // 60
-  VtTransform **transform_stack;   // 61
-  int32_t transform_depth;         // 62
-  uint32_t mirrored[2];            // 63-64
-  VtOpenGLDeferred *deferred;      // 65
-  VtMaterial *default_material;    // 66
-  VtOpenGLMaterialCache default_cache;  // 67-71
-  uint32_t no_swap;                // 72
-  uint32_t clear_mask;             // 73
-  int32_t frame_group;             // 74
-  uint32_t alpha_test_on;          // 75
+  uint32_t texturing_on;                 // 31
+  uint32_t texture_size;                 // 32
+  uint32_t list_threshold;               // 33
+  void *frame_render_context;            // 34
+  VtTypedValue saved_controls[2];        // 35-36
+  uint32_t strips;                       // 37
+  uint32_t hooks_present;                // 38
+  VtOpenGLHooks hooks;                   // 39-44
+  void *render_contexts[2];              // 45-46
+  VtOpenGLMaterialCache *caches;         // 47
+  VtShaderTexture *shader_textures;      // 48
+  int32_t texgen_mode;                   // 49
+  VtShader *vertex_space;                // 50
+  float tex_offset[2];                   // 51-52
+  float tex_scale[2];                    // 53-54
+  float shininess;                       // 55
+  uint32_t lighting_on;                  // 56
+  VtPrimitive *current_primitive;        // 57
+  uint32_t viewport[2];                  // 58-59
+  int32_t normalise_count;               // 60
+  VtTransform **transform_stack;         // 61
+  int32_t transform_depth;               // 62
+  uint32_t mirrored[2];                  // 63-64
+  VtOpenGLDeferred *deferred;            // 65
+  VtMaterial *default_material;          // 66
+  VtOpenGLMaterialCache default_cache;   // 67-71
+  uint32_t no_swap;                      // 72
+  uint32_t clear_mask;                   // 73
+  int32_t frame_group;                   // 74
+  uint32_t alpha_test_on;                // 75
   // Beyond the table:
-  VtOpenGLPrimitiveData *records;  // every live per-primitive record
+  VtOpenGLPrimitiveData *records;    // every live per-primitive record
   VtOpenGLMaterialCache *set_cache;  // VoOpenGLMaterialSet's, kept until the next set or terminate
-  uint32_t stipple_pattern;        // the pattern sent while the stipple is on
-  VtOpenGLCacheIndex *index;       // field 47's caches by material (null: the list is searched)
+  uint32_t stipple_pattern;          // the pattern sent while the stipple is on
+  VtOpenGLCacheIndex *index;         // field 47's caches by material (null: the list is searched)
   uint32_t index_size, index_used;
-  uint32_t index_off;              // an index could not be had: the list alone serves
-  vo::opengl::Frame *frame;        // the open frame's own state, or null
+  uint32_t index_off;        // an index could not be had: the list alone serves
+  vo::opengl::Frame *frame;  // the open frame's own state, or null
 };
 static_assert(offsetof(VtOpenGLContext, draw_style) == 0 && offsetof(VtOpenGLContext, background) == 36);
 static_assert(offsetof(VtOpenGLContext, started) == 52 && offsetof(VtOpenGLContext, record_pool) % 8 == 0);
@@ -208,7 +209,8 @@ VtStatus RecordSend(VtOpenGLContext *c, VtGLMaterialRecord *r);
 uint32_t StipplePattern(float alpha);
 // Fills 128 bytes with pattern n (0..16).
 void StippleBytes(uint32_t n, uint8_t out[128]);
-VtStatus TextureSpaceSet(VtOpenGLContext *c, VtShader *space, const VtGLMaterialRecord *r, VtTransform *inverse);
+VtStatus TextureSpaceSet(VtOpenGLContext *c, VtShader *space, const VtGLMaterialRecord *r,
+                         VtTransform *inverse);
 
 // ---- Textures (textures.cpp) -----------------------------------------------
 // A texture side: the smallest power of two not below min(limit / 2, side),

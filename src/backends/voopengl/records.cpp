@@ -34,8 +34,10 @@ VtOpenGLPrimitiveData *RecordNew(VtOpenGLContext *c) {
 }
 
 void RecordFree(VtOpenGLContext *c, VtOpenGLPrimitiveData *r) {
-  if (r->prev != nullptr) r->prev->next = r->next;
-  else c->records = r->next;
+  if (r->prev != nullptr)
+    r->prev->next = r->next;
+  else
+    c->records = r->next;
   if (r->next != nullptr) r->next->prev = r->prev;
   VoPoolFree(c->record_pool, r);
 }
@@ -62,7 +64,8 @@ VtStatus Invalidate(VtOpenGLContext *c, VtPrimitive *p, VtOpenGLPrimitiveData *r
   if ((flags & VO_OPENGL_INVALID_APPEARANCE) != 0 && c->display_list_mode == 1) flags += 1;
   VtStatus s = 0;
   if ((flags & (VO_OPENGL_INVALID_GEOMETRY | VO_OPENGL_INVALID_TRANSFORM)) != 0) s |= GeometryDrop(r);
-  if ((flags & (VO_OPENGL_INVALID_MATERIAL | VO_OPENGL_INVALID_APPEARANCE)) != 0 && r->material_cache != nullptr) {
+  if ((flags & (VO_OPENGL_INVALID_MATERIAL | VO_OPENGL_INVALID_APPEARANCE)) != 0 &&
+      r->material_cache != nullptr) {
     CacheRelease(c, r->material_cache);
     r->material_cache = nullptr;
   }
@@ -208,12 +211,14 @@ VtStatus VoOpenGLPrimitiveListInvalidate(VtReference *list, uint32_t flags) {
   if (list == nullptr) list = VoPrimitiveListGet();
   ListPath path;
   VtStatus s = 0;
-  ForEachNode(list, [&](VtReference *node) { s |= InvalidateTree(static_cast<VtPrimitive *>(node->data), flags, path); });
+  ForEachNode(list, [&](VtReference *node) {
+    s |= InvalidateTree(static_cast<VtPrimitive *>(node->data), flags, path);
+  });
   return s;
 }
 
-VtStatus VoOpenGLPrimitiveSetProceduralClass(VtPrimitive *primitive, VtOpenGLProceduralClass *procedural_class,
-                                             uintptr_t user_data) {
+VtStatus VoOpenGLPrimitiveSetProceduralClass(VtPrimitive *primitive,
+                                             VtOpenGLProceduralClass *procedural_class, uintptr_t user_data) {
   VtOpenGLContext *c = Context();
   if (primitive == nullptr || c == nullptr) return VO_STATUS_UNAVAILABLE;
   VtStatus read = 0;
@@ -221,7 +226,8 @@ VtStatus VoOpenGLPrimitiveSetProceduralClass(VtPrimitive *primitive, VtOpenGLPro
   if (read != 0) return read;
   if (r != nullptr) {
     VtOpenGLProceduralClass *old = r->procedural_class;
-    if (r->user_data != 0 && old != nullptr && old->release != nullptr) (void)old->release(primitive, r->user_data);
+    if (r->user_data != 0 && old != nullptr && old->release != nullptr)
+      (void)old->release(primitive, r->user_data);
     // What the old class drew must not replay for the new one.
     if (old != procedural_class) (void)GeometryDrop(r);
   } else {
@@ -256,7 +262,9 @@ VtStatus VoOpenGLProceduralClassSetCallback(VtOpenGLProceduralClass *procedural_
     case VO_OPENGL_SLOT_INVALIDATE:
       procedural_class->invalidate = reinterpret_cast<VtOpenGLInvalidateProc>(procedure);
       break;
-    case VO_OPENGL_SLOT_RELEASE: procedural_class->release = reinterpret_cast<VtOpenGLReleaseProc>(procedure); break;
+    case VO_OPENGL_SLOT_RELEASE:
+      procedural_class->release = reinterpret_cast<VtOpenGLReleaseProc>(procedure);
+      break;
     default: procedural_class->query = reinterpret_cast<VtOpenGLQueryProc>(procedure); break;
   }
   return 0;

@@ -79,7 +79,8 @@ Corners TiledCorners(const VtOpenGLContext *c, const VtShaderTexture *t) {
 Corners FittedCorners(const VtOpenGLContext *c, VtShader *bg, const VtShaderTexture *t) {
   float s = 1.0f, u = 1.0f;  // the extents in s and t
   const double rotation = ArgFloat(bg, "rotation", 0.0f);
-  const int32_t turn = std::isfinite(rotation) && std::fabs(rotation) < 1e9 ? static_cast<int32_t>(rotation) : 0;
+  const int32_t turn =
+      std::isfinite(rotation) && std::fabs(rotation) < 1e9 ? static_cast<int32_t>(rotation) : 0;
   const bool quarter = turn == 90 || turn == -90 || turn == 270 || turn == -270;
   VtTypedValue keep{};
   keep.type = VtBoolean;
@@ -87,11 +88,15 @@ Corners FittedCorners(const VtOpenGLContext *c, VtShader *bg, const VtShaderText
     const double vw = c->viewport[0], vh = c->viewport[1], iw = t->width, ih = t->height;
     const double va = vw / vh, ia = iw / ih;
     if (!quarter) {
-      if (iw * vh < ih * vw) u = static_cast<float>(ia / va);
-      else s = static_cast<float>(va / ia);
+      if (iw * vh < ih * vw)
+        u = static_cast<float>(ia / va);
+      else
+        s = static_cast<float>(va / ia);
     } else {
-      if (ih * vh < iw * vw) s = static_cast<float>(1.0 / (va * ia));
-      else u = static_cast<float>(va * ia);
+      if (ih * vh < iw * vw)
+        s = static_cast<float>(1.0 / (va * ia));
+      else
+        u = static_cast<float>(va * ia);
     }
   }
   if (turn == 90 || turn == -270) return Corners{{{0, 0}, {0, u}, {s, u}, {s, 0}}};
@@ -142,7 +147,10 @@ VtStatus BackgroundDraw(VtOpenGLContext *c, VtShader *bg, GLbitfield depth, uint
   }
   const char *name = ClassName(bg);
   const auto is = [&](const char *n) { return name != nullptr && std::strcmp(name, n) == 0; };
-  const char *inner = is("mixed") ? "base shader" : is("two planes") ? "front shader" : is("ray cube") ? "primary shader" : nullptr;
+  const char *inner = is("mixed")        ? "base shader"
+                      : is("two planes") ? "front shader"
+                      : is("ray cube")   ? "primary shader"
+                                         : nullptr;
   if (inner != nullptr) {
     if (level + 1 >= kBackgroundDepthMax) {
       Post(VO_STATUS_BAD_ARGUMENT, messages::kOpenGLBackgroundNesting, kModule, name);
@@ -208,7 +216,9 @@ int32_t ArgWhole(VtShader *s, const char *label, int32_t otherwise) {
     case VtInt32:
     case VtNat32:
     case VtBoolean: return v.value.i;
-    case VtFloat: return std::isfinite(v.value.f) && std::fabs(v.value.f) < 1e9f ? static_cast<int32_t>(v.value.f) : otherwise;
+    case VtFloat:
+      return std::isfinite(v.value.f) && std::fabs(v.value.f) < 1e9f ? static_cast<int32_t>(v.value.f)
+                                                                     : otherwise;
     default: return otherwise;
   }
 }
@@ -298,8 +308,10 @@ VtStatus ImageBegin(VtOpenGLContext *c) {
   if (c->perspective_hint == 1) glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_FASTEST);
   if (c->perspective_hint == 2) glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
   glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, 1);
-  if (c->colour_mode != 2) glEnable(GL_COLOR_MATERIAL);
-  else glDisable(GL_COLOR_MATERIAL);
+  if (c->colour_mode != 2)
+    glEnable(GL_COLOR_MATERIAL);
+  else
+    glDisable(GL_COLOR_MATERIAL);
   glEnable(GL_DEPTH_TEST);
   glEnable(GL_CULL_FACE);
   glDisable(GL_TEXTURE_2D);
@@ -373,19 +385,25 @@ VtStatus ViewLoad(VtOpenGLContext *c, Frame *f) {
   glLoadIdentity();
   if (*kind == VO_PROJECTION_PERSPECTIVE) {
     const double t = near * std::tan(*angle * 0.5);
-    if (aspect > 1.0) glFrustum(-t * aspect, t * aspect, -t, t, near, far);
-    else glFrustum(-t, t, -t / aspect, t / aspect, near, far);
+    if (aspect > 1.0)
+      glFrustum(-t * aspect, t * aspect, -t, t, near, far);
+    else
+      glFrustum(-t, t, -t / aspect, t / aspect, near, far);
   } else {
     const double h = *angle * 0.5;
-    if (width > height) glOrtho(-h * aspect, h * aspect, -h, h, near, far);
-    else glOrtho(-h, h, -h / aspect, h / aspect, near, far);
+    if (width > height)
+      glOrtho(-h * aspect, h * aspect, -h, h, near, far);
+    else
+      glOrtho(-h, h, -h / aspect, h / aspect, near, far);
   }
   c->viewport[0] = static_cast<uint32_t>(resolution[0]);
   c->viewport[1] = static_cast<uint32_t>(resolution[1]);
   GLint most[2] = {0, 0};
   glGetIntegerv(GL_MAX_VIEWPORT_DIMS, most);
-  if (resolution[0] > most[0] || resolution[1] > most[1]) s |= VO_STATUS_UNAVAILABLE;
-  else glViewport(0, 0, resolution[0], resolution[1]);
+  if (resolution[0] > most[0] || resolution[1] > most[1])
+    s |= VO_STATUS_UNAVAILABLE;
+  else
+    glViewport(0, 0, resolution[0], resolution[1]);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
   gluLookAt(eye[0], eye[1], eye[2], at[0], at[1], at[2], up[0], up[1], up[2]);
@@ -498,7 +516,8 @@ VtStatus ImageEnd(VtOpenGLContext *c) {
       const GLenum e = glGetError();
       if (e == GL_NO_ERROR) break;
       if (!posted)
-        Post(VO_CLASS_WARNING, messages::kOpenGLError, kModule, reinterpret_cast<const char *>(gluErrorString(e)));
+        Post(VO_CLASS_WARNING, messages::kOpenGLError, kModule,
+             reinterpret_cast<const char *>(gluErrorString(e)));
       posted = true;
       s |= VO_CLASS_WARNING;
     }

@@ -67,8 +67,10 @@ bool TextureSend(VtOpenGLContext *c, const VtGLMaterialRecord *r) {
   if (c->texturing_on == 0) glEnable(GL_TEXTURE_2D);
   c->texturing_on = 1;
   const float white[4] = {1.0f, 1.0f, 1.0f, r->kind == 2 ? r->diffuse[3] : 1.0f};
-  if (c->lighting_on != 0) glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, white);
-  else glColor3fv(white);
+  if (c->lighting_on != 0)
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE, white);
+  else
+    glColor3fv(white);
   return true;
 }
 
@@ -200,7 +202,8 @@ VtStatus RecordSend(VtOpenGLContext *c, VtGLMaterialRecord *r) {
   return 0;
 }
 
-VtStatus TextureSpaceSet(VtOpenGLContext *c, VtShader *space, const VtGLMaterialRecord *r, VtTransform *inverse) {
+VtStatus TextureSpaceSet(VtOpenGLContext *c, VtShader *space, const VtGLMaterialRecord *r,
+                         VtTransform *inverse) {
   if (r != nullptr && r->texture_space != nullptr) {
     space = r->texture_space;
     if (r->s_scale != 0.0f) c->tex_scale[0] = r->s_scale;

@@ -27,11 +27,14 @@ struct Picture {
     if (bytes != nullptr) VoDeallocate(bytes);
     bytes = nullptr;
   }
-  uint8_t At(size_t texel, int channel) const { return bytes[texel * channels + (channels == 1 ? 0 : channel)]; }
+  uint8_t At(size_t texel, int channel) const {
+    return bytes[texel * channels + (channels == 1 ? 0 : channel)];
+  }
 };
 
 uint8_t *Bytes(int32_t width, int32_t height, int32_t channels) {
-  const uint64_t n = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * static_cast<uint64_t>(channels);
+  const uint64_t n =
+      static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * static_cast<uint64_t>(channels);
   if (width <= 0 || height <= 0 || n > 0xFFFFFFFFull) return nullptr;
   return static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(n)));
 }
@@ -130,8 +133,9 @@ void Expand(const Picture &colour, uint8_t *out) {
 void Bordered(const uint8_t *picture, int32_t w, int32_t h, int32_t channels, uint8_t *texture, int32_t tw) {
   const size_t row = static_cast<size_t>(w) * static_cast<size_t>(channels);
   for (int32_t y = 0; y < h; ++y)
-    std::memcpy(texture + (static_cast<size_t>(y + 1) * static_cast<size_t>(tw) + 1) * static_cast<size_t>(channels),
-                picture + static_cast<size_t>(y) * row, row);
+    std::memcpy(
+        texture + (static_cast<size_t>(y + 1) * static_cast<size_t>(tw) + 1) * static_cast<size_t>(channels),
+        picture + static_cast<size_t>(y) * row, row);
 }
 
 void Filters(const VtOpenGLContext *c, bool decal, GLuint name) {
@@ -194,8 +198,9 @@ uint32_t TextureMake(VtOpenGLContext *c, VtTextureSource colour, VtTextureSource
                      int32_t *width, int32_t *height) {
   GLint most = 0;
   glGetIntegerv(GL_MAX_TEXTURE_SIZE, &most);
-  const uint32_t limit = most > 0 && static_cast<uint32_t>(most) < c->texture_size ? static_cast<uint32_t>(most)
-                                                                                   : c->texture_size;
+  const uint32_t limit = most > 0 && static_cast<uint32_t>(most) < c->texture_size
+                             ? static_cast<uint32_t>(most)
+                             : c->texture_size;
   int64_t w = SourceSide(colour, true), h = SourceSide(colour, false);
   const int64_t tw0 = SourceSide(transparency, true), th0 = SourceSide(transparency, false);
   if (tw0 > w) w = tw0;
@@ -214,8 +219,10 @@ uint32_t TextureMake(VtOpenGLContext *c, VtTextureSource colour, VtTextureSource
     const bool made = combined != nullptr && PictureOf(&cp, colour, pw, ph) &&
                       (!alpha || PictureOf(&tp, transparency, pw, ph));
     if (made) {
-      if (alpha) Combine(cp, tp, transparency.kind, combined);
-      else Expand(cp, combined);
+      if (alpha)
+        Combine(cp, tp, transparency.kind, combined);
+      else
+        Expand(cp, combined);
       if (decal) Bordered(combined, pw, ph, channels, texels, tw);
     }
     if (decal && combined != nullptr) VoDeallocate(combined);
@@ -262,7 +269,8 @@ void ListDelete(int32_t group, uint32_t list) {
   const bool deleted = InGroup(group, [&] {
     if (glIsList(list) == GL_TRUE) glDeleteLists(list, 1);
   });
-  if (!deleted) Post(VO_CLASS_DEBUG, messages::kOpenGLNamesDropped, kModule, "display list", uint32_t{1}, group);
+  if (!deleted)
+    Post(VO_CLASS_DEBUG, messages::kOpenGLNamesDropped, kModule, "display list", uint32_t{1}, group);
 }
 
 VtStatus ShaderTextureRelease(VtOpenGLContext *c, VtShaderTexture *t) {
@@ -296,15 +304,22 @@ VtShaderTexture *ShaderTextureGet(VtOpenGLContext *c, VtShader *shader, VtStatus
   if (image == nullptr) return nullptr;
   t = static_cast<VtShaderTexture *>(VoAllocate(sizeof(VtShaderTexture)));
   int32_t w = 0, h = 0;
-  const uint32_t name = t != nullptr ? TextureMake(c, VtTextureSource{3, {0, 0, 0}, image}, VtTextureSource{1, {0, 0, 0}, nullptr}, false, &w, &h) : 0;
+  const uint32_t name = t != nullptr ? TextureMake(c, VtTextureSource{3, {0, 0, 0}, image},
+                                                   VtTextureSource{1, {0, 0, 0}, nullptr}, false, &w, &h)
+                                     : 0;
   if (name == 0) {
     if (t != nullptr) VoDeallocate(t);
     if (owned) (void)VoImageDestroy(image);
     *status = VO_STATUS_NO_MEMORY;
     return nullptr;
   }
-  *t = VtShaderTexture{c->shader_textures, shader, name, image->width, image->height,
-                       static_cast<float>(image->width) / static_cast<float>(image->height), group};
+  *t = VtShaderTexture{c->shader_textures,
+                       shader,
+                       name,
+                       image->width,
+                       image->height,
+                       static_cast<float>(image->width) / static_cast<float>(image->height),
+                       group};
   c->shader_textures = t;
   if (owned) (void)VoImageDestroy(image);
   return t;

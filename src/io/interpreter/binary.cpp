@@ -100,7 +100,9 @@ struct Run {
   }
 };
 
-bool IsColourLike(uint32_t code) { return code == VtColourType || code == VtVector || code == VtPoint || code == VtHPoint; }
+bool IsColourLike(uint32_t code) {
+  return code == VtColourType || code == VtVector || code == VtPoint || code == VtHPoint;
+}
 
 // One value of a record type: its elements one by one.
 bool ReadRecord(Reader &r, const VtApiType *t, unsigned char *out) {
@@ -177,7 +179,8 @@ bool ReadValue(Run &run, Reader &r, const VtApiType *t, unsigned char *out, Aren
       if (!r.Word(&v.type)) return run.Refuse(kTruncated), false;
       if (v.type != VtVoid) {
         const VtApiType *vt = TypeByCode(v.type);
-        if (vt == nullptr || vt->kind == api::kKindTyped || vt->size > sizeof v.value) return run.Refuse(kType), false;
+        if (vt == nullptr || vt->kind == api::kKindTyped || vt->size > sizeof v.value)
+          return run.Refuse(kType), false;
         if (!ReadValue(run, r, vt, reinterpret_cast<unsigned char *>(&v.value), arena, false)) return false;
       }
       std::memcpy(out, &v, sizeof v);
@@ -243,8 +246,10 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
     const int64_t need = (p.flags & api::kParamArray) ? NeededElements(fn, p, cells) : 1;
     if (p.flags & api::kParamOut) {
       if (outs[i] == 0) continue;
-      if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / t->size) return run.Refuse(kCount), false;
-      auto *block = static_cast<unsigned char *>(arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size + 8));
+      if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / t->size)
+        return run.Refuse(kCount), false;
+      auto *block =
+          static_cast<unsigned char *>(arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size + 8));
       if (block == nullptr) return run.Refuse("out of memory"), false;
       if (p.flags & api::kParamIn) std::memcpy(block, &run.table.values[outs[i]], t->size < 8 ? t->size : 8);
       cells[i] = reinterpret_cast<uintptr_t>(block);

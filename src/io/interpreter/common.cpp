@@ -199,7 +199,8 @@ Variable *FindVariable(State *s, const char *name) {
   return nullptr;
 }
 
-Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, uint32_t form, uint64_t count) {
+Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, uint32_t form,
+                       uint64_t count) {
   uint64_t size = form == kPointerTo ? sizeof(void *) : type->size;
   if (form == kArray) {
     if (count == 0 || (type->size != 0 && count > (UINT32_MAX - 16) / type->size)) return nullptr;

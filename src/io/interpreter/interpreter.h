@@ -13,7 +13,7 @@
 
 namespace vo::interp {
 
-constexpr uint32_t kModule = 4;  // the module number of the interpreter's diagnostics
+constexpr uint32_t kModule = 4;   // the module number of the interpreter's diagnostics
 constexpr int kMostNesting = 64;  // inputs nested by "source"
 
 // Messages.

@@ -98,7 +98,8 @@ char *NextToken(char **cursor) {
 // The inside of a bracket token, or null when the token is not bracketed.
 char *Inside(char *token) {
   size_t n = std::strlen(token);
-  if (n < 2 || (token[0] != '[' && token[0] != '{') || (token[n - 1] != ']' && token[n - 1] != '}')) return nullptr;
+  if (n < 2 || (token[0] != '[' && token[0] != '{') || (token[n - 1] != ']' && token[n - 1] != '}'))
+    return nullptr;
   token[n - 1] = 0;
   return token + 1;
 }
@@ -149,7 +150,8 @@ bool ParseInteger(const char *t, int64_t *out) {
 bool ParseReal(const char *t, double *out) {
   if (*t == 0) return false;
   for (const char *c = t; *c; ++c)
-    if (!((*c >= '0' && *c <= '9') || *c == '.' || *c == 'e' || *c == 'E' || *c == '+' || *c == '-')) return false;
+    if (!((*c >= '0' && *c <= '9') || *c == '.' || *c == 'e' || *c == 'E' || *c == '+' || *c == '-'))
+      return false;
   char *end = nullptr;
   errno = 0;
   const double d = std::strtod(t, &end);
@@ -199,7 +201,9 @@ bool StoreInteger(const VtApiType *t, int64_t v, void *out) {
   }
 }
 
-bool IsInteger(const VtApiType *t) { return t->kind == api::kKindScalar && t->code != VtFloat && t->code != VtDouble; }
+bool IsInteger(const VtApiType *t) {
+  return t->kind == api::kKindScalar && t->code != VtFloat && t->code != VtDouble;
+}
 
 bool StartsLiteral(char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'; }
 
@@ -211,7 +215,8 @@ bool Generic(const VtApiType *t) {
 
 // Types agree by name; a VtGenericPtr agrees with any pointer or handle.
 bool Agrees(const VtApiType *have, uint32_t have_form, const VtApiType *want) {
-  if (have_form == kPointerTo) return HoldsAddress(want) && (Generic(want) || std::strcmp(have->name, want->name) == 0);
+  if (have_form == kPointerTo)
+    return HoldsAddress(want) && (Generic(want) || std::strcmp(have->name, want->name) == 0);
   if (have == want || std::strcmp(have->name, want->name) == 0) return true;
   return HoldsAddress(have) && HoldsAddress(want) && (Generic(have) || Generic(want));
 }
@@ -282,7 +287,8 @@ Outcome ConvertRecord(State *s, const VtApiType *t, char *tok, unsigned char *ou
     } else {
       Variable *v = FindVariable(s, item);
       if (v == nullptr || !v->defined || v->form != kValue || v->type->code != element) return kRefused;
-      d = element == VtDouble ? *reinterpret_cast<double *>(v->storage) : *reinterpret_cast<float *>(v->storage);
+      d = element == VtDouble ? *reinterpret_cast<double *>(v->storage)
+                              : *reinterpret_cast<float *>(v->storage);
     }
     if (element == VtDouble) {
       std::memcpy(out + 8 * n, &d, 8);
@@ -346,7 +352,8 @@ Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out
         }
         return kRefused;
       }
-      if (const api::VtApiConstant *c = api::FindConstant(tok); c != nullptr && FindVariable(s, tok) == nullptr)
+      if (const api::VtApiConstant *c = api::FindConstant(tok);
+          c != nullptr && FindVariable(s, tok) == nullptr)
         return IsInteger(t) && StoreInteger(t, c->value, out) ? kConverted : kRefused;
       return FromVariable(t, tok, out, s);
     }
@@ -398,7 +405,8 @@ Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out
 
 // An array argument: NULL, a bracket list or an array variable. Answers the
 // address of the elements and their count.
-Outcome ConvertArray(State *s, const VtApiType *t, char *tok, Arena &arena, void **elements, uint64_t *count) {
+Outcome ConvertArray(State *s, const VtApiType *t, char *tok, Arena &arena, void **elements,
+                     uint64_t *count) {
   *elements = nullptr;
   *count = 0;
   if (std::strcmp(tok, "NULL") == 0) return kConverted;
@@ -492,7 +500,8 @@ bool TargetFind(State *s, const CallFrame &f, const VtApiType *result_type, cons
                 Variable **target) {
   Variable *v = FindVariable(s, target_name);
   *target = v;
-  if (result_type == nullptr || (v != nullptr && (v->form != kValue || !Agrees(result_type, kValue, v->type)))) {
+  if (result_type == nullptr ||
+      (v != nullptr && (v->form != kValue || !Agrees(result_type, kValue, v->type)))) {
     Error(s, kMsgWrongType, f.statement);
     return false;
   }
@@ -576,7 +585,8 @@ bool ArgumentBind(State *s, CallFrame &f, uint32_t i) {
   const Outcome o = ArgumentConvert(s, f, i, t, tok);
   if (o == kNoMemoryLeft) return OutOfMemory(s);
   if (o != kConverted) {
-    Error(s, o == kOtherType ? kMsgVariableType : kMsgArgument, f.statement, static_cast<int32_t>(i + 1), tok);
+    Error(s, o == kOtherType ? kMsgVariableType : kMsgArgument, f.statement, static_cast<int32_t>(i + 1),
+          tok);
     return false;
   }
   return true;
@@ -651,7 +661,8 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
   VtTypedValue result{};
   CallThrough(s, fn, f.argv, &result);
   OutputsWriteBack(s, f);
-  if (target_name != nullptr && result_type != nullptr && !ResultStore(s, target_name, target, result_type, result))
+  if (target_name != nullptr && result_type != nullptr &&
+      !ResultStore(s, target_name, target, result_type, result))
     return;
   if (fn->result_type == VtStatusType && result.value.u != 0 && (result.value.u & VO_COND_INTERRUPTED) == 0) {
     Place(s, kStatusWarning, true);
@@ -871,7 +882,8 @@ void AssignConstant(State *s, const char *name, Variable *target, const api::VtA
     OutOfMemory(s);
     return;
   }
-  if (target->form != kValue || !IsInteger(target->type) || !StoreInteger(target->type, c->value, target->storage)) {
+  if (target->form != kValue || !IsInteger(target->type) ||
+      !StoreInteger(target->type, c->value, target->storage)) {
     Error(s, kMsgWrongType, statement);
     return;
   }
@@ -1125,7 +1137,8 @@ void ReadText(State *s, Input *in) {
       have = true;
       ++in->line;
       if (in->file != nullptr && Kernel() != nullptr && VoDriverCheckInterrupt(nullptr) == kInterrupt) {
-        Report(s, kStatementError, kMsgInterrupted, static_cast<int32_t>(in->line > INT32_MAX ? INT32_MAX : in->line),
+        Report(s, kStatementError, kMsgInterrupted,
+               static_cast<int32_t>(in->line > INT32_MAX ? INT32_MAX : in->line),
                in->name ? in->name : "stdin");
         s->stop = s->interrupted = true;
         return;
@@ -1135,7 +1148,8 @@ void ReadText(State *s, Input *in) {
         t.Add(s->line + start, fill - start);
         SayText(s, t);
       }
-      while (fill > start && (s->line[fill - 1] == '\r' || s->line[fill - 1] == '\n' || s->line[fill - 1] == ' '))
+      while (fill > start &&
+             (s->line[fill - 1] == '\r' || s->line[fill - 1] == '\n' || s->line[fill - 1] == ' '))
         --fill;
       s->line[fill] = 0;
       if (fill > start && s->line[fill - 1] == '\\') {

@@ -30,7 +30,7 @@ struct VtMeshIOContext {
 
 namespace vo::meshio {
 
-constexpr VtStatus kFailed = 2;  // the bare failure: a bad argument, stream or file
+constexpr VtStatus kFailed = 2;                        // the bare failure: a bad argument, stream or file
 constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;  // 0x20000012
 constexpr uint32_t kReadBufferSize = 1024;
 constexpr uint32_t kTokenRoom = 128;        // characters of a string token

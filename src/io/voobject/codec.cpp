@@ -21,7 +21,7 @@ namespace {
 // objects held by reference, else the field type's element size.
 size_t Stride(const DataObjectType *t, uint32_t field) {
   return (t->field_types[field] & VO_OBJECT_REFERENCE) != 0 ? sizeof(void *)
-                                                             : t->field_records[field]->element_size;
+                                                            : t->field_records[field]->element_size;
 }
 
 VtStatus FieldsEncode(VtObjectStream *s, uint32_t type_id, const DataObjectType *t, void *value) {
@@ -79,7 +79,8 @@ VtStatus Decode(VtObjectStream *s, uint32_t type_id, const ItemHead &head, void 
   else
     st = FieldsDecode(s, type_id, t, destination, head.version);
   const uint64_t consumed = s->used - start;
-  if (!Failed(st) && ((st & kNotSaved) != 0 || consumed < head.length)) st |= Skip(s, head.length - consumed) | kNotSaved;
+  if (!Failed(st) && ((st & kNotSaved) != 0 || consumed < head.length))
+    st |= Skip(s, head.length - consumed) | kNotSaved;
   s->limit = saved;
   return st;
 }
@@ -125,7 +126,8 @@ VtStatus ItemWrite(VtObjectStream *s, uint32_t type_id, uint32_t word, void *val
   const uint64_t length_at = s->used;
   if (st == 0 && has_length) st = WordWrite(s, 0);
   if (st == 0 && (word & VO_OBJECT_REFERENCE) != 0) {
-    uintptr_t id = value == nullptr ? kNullId : VoHashTableExtractRecord(s->shared, reinterpret_cast<uintptr_t>(value));
+    uintptr_t id =
+        value == nullptr ? kNullId : VoHashTableExtractRecord(s->shared, reinterpret_cast<uintptr_t>(value));
     if (id != 0) return WordWrite(s, static_cast<uint32_t>(id));  // the length stays 0
     if (s->last_id_issued == UINT32_MAX) return kFailed;
     id = s->last_id_issued + 1;
@@ -163,7 +165,8 @@ VtStatus HeadRead(VtObjectStream *s, uint32_t word, uint32_t expected, ItemHead 
     return kFailed;  // neither the registry nor the file knows the type
   }
   head->slot = (expected & VO_OBJECT_REFERENCE) != 0;
-  head->reference = head->type != nullptr ? TypeReferenced(head->type, word) : (word & VO_OBJECT_REFERENCE) != 0;
+  head->reference =
+      head->type != nullptr ? TypeReferenced(head->type, word) : (word & VO_OBJECT_REFERENCE) != 0;
   head->length = fixed;
   if (fixed == 0 || head->reference) {
     uint32_t length = 0;
@@ -179,7 +182,8 @@ VtStatus PayloadRead(VtObjectStream *s, uint32_t type_id, const ItemHead &head, 
   if (!head.slot) {
     // An object a decoder makes for an item without a reference id is
     // entered under no id.
-    if (t != nullptr && (t->flags & VO_OBJECT_FLAG_DECODER_CREATES) != 0) s->last_id_read = s->root->last_id_read = 0;
+    if (t != nullptr && (t->flags & VO_OBJECT_FLAG_DECODER_CREATES) != 0)
+      s->last_id_read = s->root->last_id_read = 0;
     return Decode(s, type_id, head, destination);
   }
   auto *slot = static_cast<void **>(destination);
@@ -189,7 +193,8 @@ VtStatus PayloadRead(VtObjectStream *s, uint32_t type_id, const ItemHead &head, 
   if (head.id != kNullId) {
     known = reinterpret_cast<void *>(VoHashTableExtractRecord(s->shared, head.id));
     if (known == nullptr) return ObjectDecode(s, type_id, head, slot);
-    if (VoHashTableExtractRecord(s->shared_types, head.id) != t->id) return kFailed;  // an object of another type
+    if (VoHashTableExtractRecord(s->shared_types, head.id) != t->id)
+      return kFailed;  // an object of another type
   }
   if (head.length != 0) return kFailed;  // an item that ends at its id has no payload
   t->shared_reference = head.id != kNullId;

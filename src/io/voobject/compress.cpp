@@ -35,7 +35,8 @@ VtStatus VoDataObjectCompress(void *source, uint32_t length, void **buffer, uint
 
 VtStatus VoDataObjectDecompress(void *source, uint32_t source_length, void *destination,
                                 uint32_t destination_length) {
-  if ((source == nullptr && source_length != 0) || (destination == nullptr && destination_length != 0)) return kFailed;
+  if ((source == nullptr && source_length != 0) || (destination == nullptr && destination_length != 0))
+    return kFailed;
   Bytef spare = 0;
   z_stream z{};
   z.next_in = source != nullptr ? static_cast<Bytef *>(source) : &spare;

@@ -25,7 +25,8 @@ constexpr uint32_t kFileTypeBuckets = 37;
 VtObjectStream *StreamFind(void *id) {
   ObjectState *st = State();
   if (st == nullptr || id == nullptr) return nullptr;
-  return reinterpret_cast<VtObjectStream *>(VoHashTableExtractRecord(st->streams, reinterpret_cast<uintptr_t>(id)));
+  return reinterpret_cast<VtObjectStream *>(
+      VoHashTableExtractRecord(st->streams, reinterpret_cast<uintptr_t>(id)));
 }
 
 void PutWord(uint8_t *at, uint32_t w) {
@@ -112,7 +113,9 @@ VtStatus TypeTableRead(VtObjectStream *s) {
 // a later record stores them in full rather than naming an id no reader saw.
 void WrittenForget(VtObjectStream *s) {
   MadeObjects &m = s->made;
-  while (m.count > 0) (void)VoHashTableRemoveRecord(s->shared, reinterpret_cast<uintptr_t>(m.entries[--m.count].object), nullptr);
+  while (m.count > 0)
+    (void)VoHashTableRemoveRecord(s->shared, reinterpret_cast<uintptr_t>(m.entries[--m.count].object),
+                                  nullptr);
 }
 
 VtStatus RecordWrite(VtObjectStream *s, uint32_t word, void *value) {
@@ -170,9 +173,7 @@ VtStatus ValueRecordWrite(VtObjectStream *s, VtObjectValue *v) {
 
 // Types the record reader copies into the value area: their values are
 // decoded into a cleared area of its own rather than an allocated block.
-bool CopiedType(uint32_t id) {
-  return id >= VO_OBJECT_INT32 && id <= VO_OBJECT_FLOAT4_B && id != 8;
-}
+bool CopiedType(uint32_t id) { return id >= VO_OBJECT_INT32 && id <= VO_OBJECT_FLOAT4_B && id != 8; }
 
 VtStatus PassOver(VtObjectStream *s, const ItemHead &head) {
   if (Skip(s, head.length) != 0 || Skip(s, 4) != 0) return kFailed;
@@ -358,7 +359,8 @@ VtStatus VoObjectOpen(void *stream_id, uint32_t mode) {
   s->shared = VoHashTableCreate(kSharedBuckets);
   if (!writer) s->shared_types = VoHashTableCreate(kSharedBuckets);
   if (s->shared == nullptr || (!writer && s->shared_types == nullptr) ||
-      VoHashTableStoreRecord(st->streams, reinterpret_cast<uintptr_t>(stream_id), reinterpret_cast<uintptr_t>(s)) != 0) {
+      VoHashTableStoreRecord(st->streams, reinterpret_cast<uintptr_t>(stream_id),
+                             reinterpret_cast<uintptr_t>(s)) != 0) {
     StreamRelease(s);
     return kFailed;
   }

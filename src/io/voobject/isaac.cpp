@@ -17,22 +17,50 @@ constexpr uint32_t kGolden = 0x9e3779b9u;
 struct Mix {
   uint32_t a, b, c, d, e, f, g, h;
   void Step() {
-    a ^= b << 11; d += a; b += c;
-    b ^= c >> 2;  e += b; c += d;
-    c ^= d << 8;  f += c; d += e;
-    d ^= e >> 16; g += d; e += f;
-    e ^= f << 10; h += e; f += g;
-    f ^= g >> 4;  a += f; g += h;
-    g ^= h << 8;  b += g; h += a;
-    h ^= a >> 9;  c += h; a += b;
+    a ^= b << 11;
+    d += a;
+    b += c;
+    b ^= c >> 2;
+    e += b;
+    c += d;
+    c ^= d << 8;
+    f += c;
+    d += e;
+    d ^= e >> 16;
+    g += d;
+    e += f;
+    e ^= f << 10;
+    h += e;
+    f += g;
+    f ^= g >> 4;
+    a += f;
+    g += h;
+    g ^= h << 8;
+    b += g;
+    h += a;
+    h ^= a >> 9;
+    c += h;
+    a += b;
   }
   void Add(const uint32_t *w) {
-    a += w[0]; b += w[1]; c += w[2]; d += w[3];
-    e += w[4]; f += w[5]; g += w[6]; h += w[7];
+    a += w[0];
+    b += w[1];
+    c += w[2];
+    d += w[3];
+    e += w[4];
+    f += w[5];
+    g += w[6];
+    h += w[7];
   }
   void Store(uint32_t *w) const {
-    w[0] = a; w[1] = b; w[2] = c; w[3] = d;
-    w[4] = e; w[5] = f; w[6] = g; w[7] = h;
+    w[0] = a;
+    w[1] = b;
+    w[2] = c;
+    w[3] = d;
+    w[4] = e;
+    w[5] = f;
+    w[6] = g;
+    w[7] = h;
   }
 };
 

@@ -27,9 +27,9 @@ constexpr VtStatus kNotSaved = VO_OBJECT_NOT_SAVED;
 constexpr uint32_t kModule = VO_MODULE_OBJECT_IO;
 constexpr uint32_t kMemoryStep = 51200;  // a memory stream's first size and growth beyond the write
 constexpr uint32_t kChecksumSeed = 13;
-constexpr uint32_t kNullId = 1;          // the reference id of a null object
-constexpr uint32_t kMostTypes = 999;     // in a file's type table
-constexpr uint32_t kMostVersion = 999;   // of a type
+constexpr uint32_t kNullId = 1;         // the reference id of a null object
+constexpr uint32_t kMostTypes = 999;    // in a file's type table
+constexpr uint32_t kMostVersion = 999;  // of a type
 constexpr uint64_t kNoLimit = UINT64_MAX;
 
 inline bool Failed(VtStatus s) { return (s & kFailed) != 0; }
@@ -38,9 +38,10 @@ struct DataObjectType;
 
 // A codec of the library's own (the built-in scalar, string and typed-value
 // types); an application's encoder set later replaces it for writing.
-using BuiltinEncoder = VtStatus (*)(const DataObjectType *t, uint32_t type_id, void *value, VtObjectStream *s);
-using BuiltinDecoder = VtStatus (*)(const DataObjectType *t, uint32_t type_id, void *destination, uint32_t version,
+using BuiltinEncoder = VtStatus (*)(const DataObjectType *t, uint32_t type_id, void *value,
                                     VtObjectStream *s);
+using BuiltinDecoder = VtStatus (*)(const DataObjectType *t, uint32_t type_id, void *destination,
+                                    uint32_t version, VtObjectStream *s);
 
 struct DataObjectType {
   uint32_t element_size;
@@ -49,7 +50,7 @@ struct DataObjectType {
   uint32_t version;
   uint32_t tagged;
   uint32_t field_count;
-  uint32_t *field_types;     // the five field arrays, one block
+  uint32_t *field_types;  // the five field arrays, one block
   uint32_t *field_counts;
   uint32_t *field_offsets;
   uint32_t *field_versions;
@@ -107,8 +108,8 @@ struct VtObjectStream {
   std::FILE *file;
   uint8_t *base;
   uint8_t *cursor;
-  uint64_t used;     // bytes written or read so far
-  size_t capacity;   // memory streams
+  uint64_t used;    // bytes written or read so far
+  size_t capacity;  // memory streams
   uint32_t writer;
   uint32_t swap;
   uint32_t sum;
@@ -116,7 +117,7 @@ struct VtObjectStream {
   uint64_t sum_position;
   uint32_t sums_on;
   uint64_t value_start;
-  VtHashTable *shared;       // writing: object -> id; reading: id -> object
+  VtHashTable *shared;        // writing: object -> id; reading: id -> object
   VtHashTable *shared_types;  // reading: id -> type id
   uint32_t last_id_issued;
   uint32_t last_id_read;

@@ -38,7 +38,8 @@ constexpr uint64_t kMostInflation = 1032;
 constexpr uint64_t kMostInflated = 0x7FFFFFFFu;
 
 VtStatus Refused(VtStatus status, const char *reason) {
-  Post(status, messages::kObjectRecordRefused, VO_MODULE_OBJECT_IO, uint32_t{VO_OBJECT_PRIMITIVE_LIST}, reason);
+  Post(status, messages::kObjectRecordRefused, VO_MODULE_OBJECT_IO, uint32_t{VO_OBJECT_PRIMITIVE_LIST},
+       reason);
   return status;
 }
 
@@ -190,7 +191,8 @@ VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list) {
     VtMaterial *material = VoPrimitiveGetMaterial(p);
     status |= ItemWrite(s, type_id, VO_OBJECT_TRANSFORM | VO_OBJECT_REFERENCE, VoPrimitiveGetTransform(p));
     if (!Failed(status))
-      status |= ItemWrite(s, type_id, VO_OBJECT_MATERIAL | VO_OBJECT_REFERENCE, material == fallback ? nullptr : material);
+      status |= ItemWrite(s, type_id, VO_OBJECT_MATERIAL | VO_OBJECT_REFERENCE,
+                          material == fallback ? nullptr : material);
   }
   return status;
 }
@@ -203,7 +205,8 @@ VtStatus MeshesLoad(VtObjectStream *s, uint32_t type_id, VtReference **list) {
   if (Failed(st)) return st;
   if (packed == 0 && length == 0) return kNotSaved;  // a list without meshes
   const uint64_t room = s->limit == kNoLimit ? UINT64_MAX : s->limit - s->used;
-  if (packed == 0 || packed > room || length == 0 || length > kMostInflation * packed || length > kMostInflated)
+  if (packed == 0 || packed > room || length == 0 || length > kMostInflation * packed ||
+      length > kMostInflated)
     return Refused(kFailed, "compressed meshes of impossible lengths");
   auto *compressed = static_cast<uint8_t *>(VoAllocate(packed));
   auto *inflated = static_cast<uint8_t *>(VoAllocate(length));
@@ -248,7 +251,8 @@ VtStatus PairRead(VtObjectStream *s, uint32_t type_id, VtPrimitive *p) {
 
 // The list is made here and entered under the reference id just read once
 // it is whole; on a failure its meshes go.
-VtStatus ListDecode(const DataObjectType *t, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
+VtStatus ListDecode(const DataObjectType *t, uint32_t type_id, void *destination, uint32_t,
+                    VtObjectStream *s) {
   auto **slot = static_cast<VtReference **>(destination);
   if (slot == nullptr) return kFailed;
   const uint32_t id = s->last_id_read;

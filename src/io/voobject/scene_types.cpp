@@ -124,7 +124,8 @@ VtStatus ArgumentWrite(VtObjectStream *s, uint32_t type_id, VtShader *shader, co
     // A colour driven by a shader goes out as that shader.
     VtTypedValue driven{};
     driven.type = VtShaderColour;
-    if (VoShaderGetArg(shader, label, &driven) == 0 && driven.type == VtShaderColour && driven.value.p != nullptr)
+    if (VoShaderGetArg(shader, label, &driven) == 0 && driven.type == VtShaderColour &&
+        driven.value.p != nullptr)
       v = driven;
   }
   VtStatus st = ItemWrite(s, type_id, VO_OBJECT_TYPED_VALUE, &v);
@@ -199,7 +200,8 @@ VtStatus ArgumentRead(VtObjectStream *s, uint32_t type_id, VtShader *shader, Sha
 // The shader is made here and entered under the reference id just read.
 // A class that is not installed: every item is read, the shader is null and
 // the read gives 0x20000000.
-VtStatus ShaderDecode(const DataObjectType *t, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
+VtStatus ShaderDecode(const DataObjectType *t, uint32_t type_id, void *destination, uint32_t,
+                      VtObjectStream *s) {
   auto *slot = static_cast<VtShader **>(destination);
   if (slot == nullptr) return kFailed;
   const uint32_t id = s->last_id_read;
@@ -252,7 +254,8 @@ VtStatus MaterialEncode(const DataObjectType *, uint32_t type_id, void *value, V
 
 // A shader read here for the first time belongs to the material alone: the
 // reader's own hold goes.
-VtStatus MaterialDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
+VtStatus MaterialDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t,
+                        VtObjectStream *s) {
   auto *m = static_cast<VtMaterial *>(destination);
   if (m == nullptr) return kFailed;
   VtStatus st = 0;
@@ -313,7 +316,9 @@ VtStatus ShaderListDecode(const DataObjectType *, uint32_t type_id, void *destin
   // fails after this item gives them back.
   static const DataObjectType kNodes = [] {
     DataObjectType t{};
-    t.deallocator = [](void *nodes) { (void)VoReferenceListDestroy(static_cast<VtReference *>(nodes), nullptr); };
+    t.deallocator = [](void *nodes) {
+      (void)VoReferenceListDestroy(static_cast<VtReference *>(nodes), nullptr);
+    };
     return t;
   }();
   if (!Failed(st) && list != nullptr && MadeAppend(s, 0, list, &kNodes) != 0) st |= kFailed;
@@ -364,7 +369,8 @@ VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStre
     return st | NumberWrite(s, 0);
   }
   const uint64_t row = RowBytes(image->width, image->bits);
-  if (row == 0 || image->height < 0 || image->bytes_per_row < 0 || static_cast<uint64_t>(image->bytes_per_row) < row)
+  if (row == 0 || image->height < 0 || image->bytes_per_row < 0 ||
+      static_cast<uint64_t>(image->bytes_per_row) < row)
     return Refused(kFailed, VO_OBJECT_IMAGE, "an image of a depth or size no file holds");
   const uint64_t bytes = row * static_cast<uint64_t>(image->height);
   if (bytes > UINT32_MAX || row > INT32_MAX) return Refused(kFailed, VO_OBJECT_IMAGE, "an image over 4 GiB");
@@ -373,16 +379,17 @@ VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStre
     packed = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
     if (packed == nullptr) return kFailed;
     for (int32_t y = 0; y < image->height; ++y)
-      std::memcpy(packed + y * row, image->data + static_cast<size_t>(y) * static_cast<size_t>(image->bytes_per_row),
-                  row);
+      std::memcpy(packed + y * row,
+                  image->data + static_cast<size_t>(y) * static_cast<size_t>(image->bytes_per_row), row);
   }
   void *compressed = nullptr;
   uint32_t length = 0;
   VtStatus st = VoDataObjectCompress(packed, static_cast<uint32_t>(bytes), &compressed, &length);
   if (packed != image->data) VoDeallocate(packed);
   if (st != 0) return kFailed;
-  for (int32_t n : {image->width, image->height, image->bits, image->xoffset, image->yoffset,
-                    static_cast<int32_t>(row), image->x0, image->y0, image->x1, image->y1, static_cast<int32_t>(length)}) {
+  for (int32_t n :
+       {image->width, image->height, image->bits, image->xoffset, image->yoffset, static_cast<int32_t>(row),
+        image->x0, image->y0, image->x1, image->y1, static_cast<int32_t>(length)}) {
     st |= NumberWrite(s, n);
     if (Failed(st)) break;
   }
@@ -396,7 +403,8 @@ VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStre
 // with: 8 or 24 bits, bytes per row = bytes per pixel x width, a
 // compressed length inside the record. A version-1 file holds the pixels
 // raw.
-VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32_t version, VtObjectStream *s) {
+VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32_t version,
+                     VtObjectStream *s) {
   auto *image = static_cast<VtImage *>(destination);
   if (image == nullptr) return kFailed;
   int32_t width = 0, height = 0;
@@ -429,8 +437,8 @@ VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32
     auto *compressed = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(stored)));
     if (compressed == nullptr && stored != 0) return kFailed;
     st = BytesRead(s, compressed, static_cast<size_t>(stored));
-    if (st == 0 &&
-        VoDataObjectDecompress(compressed, static_cast<uint32_t>(stored), image->data, static_cast<uint32_t>(bytes)) != 0)
+    if (st == 0 && VoDataObjectDecompress(compressed, static_cast<uint32_t>(stored), image->data,
+                                          static_cast<uint32_t>(bytes)) != 0)
       st = Refused(kFailed, VO_OBJECT_IMAGE, "an image whose pixels do not inflate to its size");
     VoDeallocate(compressed);
   }
@@ -465,7 +473,8 @@ VtStatus SceneTypesRegister() {
   if (st == 0)
     st = SceneType(VO_OBJECT_SHADER, &ShaderEncode, &ShaderDecode, nullptr, &ShaderFree,
                    VO_OBJECT_FLAG_DECODER_CREATES);
-  if (st == 0) st = SceneType(VO_OBJECT_MATERIAL, &MaterialEncode, &MaterialDecode, &MaterialAllocate, &MaterialFree);
+  if (st == 0)
+    st = SceneType(VO_OBJECT_MATERIAL, &MaterialEncode, &MaterialDecode, &MaterialAllocate, &MaterialFree);
   if (st == 0) st = SceneType(VO_OBJECT_VIEW, &ViewEncode, &ViewDecode, &ViewAllocate, &ViewFree);
   if (st == 0) st = PrimitiveListRegister();
   if (st == 0) st = SceneType(VO_OBJECT_SHADER_LIST, &ShaderListEncode, &ShaderListDecode, nullptr, nullptr);

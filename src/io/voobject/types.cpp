@@ -65,17 +65,18 @@ bool FieldsFit(uint32_t count, const uint32_t *types, const uint32_t *counts, co
   for (uint32_t f = 0; f < count; ++f) {
     records[f] = TypeFind(types[f] & VO_OBJECT_TYPE_MASK);
     if (records[f] == nullptr || (types[f] & ~(VO_OBJECT_TYPE_MASK | VO_OBJECT_REFERENCE)) != 0) return false;
-    const uint64_t stride =
-        (types[f] & VO_OBJECT_REFERENCE) != 0 ? sizeof(void *) : records[f]->element_size;
+    const uint64_t stride = (types[f] & VO_OBJECT_REFERENCE) != 0 ? sizeof(void *) : records[f]->element_size;
     if (counts[f] != 0 && static_cast<uint64_t>(offsets[f]) + counts[f] * stride > element_size) return false;
   }
   return true;
 }
 
-VtStatus TypeCreate(uint32_t id, uint32_t version, uint32_t count, const uint32_t *types, const uint32_t *counts,
-                    const uint32_t *offsets, const uint32_t *versions, uint32_t element_size, DataObjectType **made) {
+VtStatus TypeCreate(uint32_t id, uint32_t version, uint32_t count, const uint32_t *types,
+                    const uint32_t *counts, const uint32_t *offsets, const uint32_t *versions,
+                    uint32_t element_size, DataObjectType **made) {
   ObjectState *st = State();
-  if (st == nullptr || id == 0 || id > VO_OBJECT_TYPE_MASK || version > kMostVersion || TypeFind(id) != nullptr)
+  if (st == nullptr || id == 0 || id > VO_OBJECT_TYPE_MASK || version > kMostVersion ||
+      TypeFind(id) != nullptr)
     return kFailed;
   if (count != 0 && (types == nullptr || counts == nullptr || offsets == nullptr || versions == nullptr))
     return kFailed;
@@ -294,7 +295,8 @@ VtStatus TypedEncode(const DataObjectType *, uint32_t type_id, void *value, VtOb
   }
 }
 
-VtStatus TypedDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t, VtObjectStream *s) {
+VtStatus TypedDecode(const DataObjectType *, uint32_t type_id, void *destination, uint32_t,
+                     VtObjectStream *s) {
   VtTypedValue v{};
   if (WordRead(s, &v.type) != 0) return kFailed;
   VtStatus st = 0;
@@ -320,8 +322,9 @@ VtStatus TypedDecode(const DataObjectType *, uint32_t type_id, void *destination
     case VtBoundsType: st = ItemRead(s, type_id, VO_OBJECT_BOUNDS, v.value.v); break;
     case VtString: st = StringDecode(TypeFind(VO_OBJECT_STRING), type_id, &v.value.s, 0, s); break;
     case VtShaderColour:
-      st = TypeFind(VO_OBJECT_SHADER) == nullptr ? kNotSaved
-                                                 : ItemRead(s, type_id, VO_OBJECT_SHADER | VO_OBJECT_REFERENCE, &v.value.p);
+      st = TypeFind(VO_OBJECT_SHADER) == nullptr
+               ? kNotSaved
+               : ItemRead(s, type_id, VO_OBJECT_SHADER | VO_OBJECT_REFERENCE, &v.value.p);
       break;
     default: st = kNotSaved; break;
   }
@@ -336,12 +339,18 @@ struct BuiltinFields {
 };
 
 constexpr BuiltinFields kFieldTypes[] = {
-    {VO_OBJECT_END, VO_OBJECT_NAT32, 1},          {VO_OBJECT_VECTOR, VO_OBJECT_FLOAT, 3},
-    {VO_OBJECT_POINT, VO_OBJECT_FLOAT, 3},        {VO_OBJECT_COLOUR, VO_OBJECT_FLOAT, 3},
-    {VO_OBJECT_BOUNDS, VO_OBJECT_FLOAT, 6},       {VO_OBJECT_DOUBLE_POINT, VO_OBJECT_DOUBLE, 3},
-    {VO_OBJECT_DOUBLE_VECTOR, VO_OBJECT_DOUBLE, 3}, {VO_OBJECT_FLOAT2, VO_OBJECT_FLOAT, 2},
-    {VO_OBJECT_FLOAT4, VO_OBJECT_FLOAT, 4},       {VO_OBJECT_DOUBLE4, VO_OBJECT_DOUBLE, 4},
-    {VO_OBJECT_MATRIX, VO_OBJECT_DOUBLE, 16},     {VO_OBJECT_DOUBLE4_B, VO_OBJECT_DOUBLE, 4},
+    {VO_OBJECT_END, VO_OBJECT_NAT32, 1},
+    {VO_OBJECT_VECTOR, VO_OBJECT_FLOAT, 3},
+    {VO_OBJECT_POINT, VO_OBJECT_FLOAT, 3},
+    {VO_OBJECT_COLOUR, VO_OBJECT_FLOAT, 3},
+    {VO_OBJECT_BOUNDS, VO_OBJECT_FLOAT, 6},
+    {VO_OBJECT_DOUBLE_POINT, VO_OBJECT_DOUBLE, 3},
+    {VO_OBJECT_DOUBLE_VECTOR, VO_OBJECT_DOUBLE, 3},
+    {VO_OBJECT_FLOAT2, VO_OBJECT_FLOAT, 2},
+    {VO_OBJECT_FLOAT4, VO_OBJECT_FLOAT, 4},
+    {VO_OBJECT_DOUBLE4, VO_OBJECT_DOUBLE, 4},
+    {VO_OBJECT_MATRIX, VO_OBJECT_DOUBLE, 16},
+    {VO_OBJECT_DOUBLE4_B, VO_OBJECT_DOUBLE, 4},
     {VO_OBJECT_FLOAT4_B, VO_OBJECT_FLOAT, 4},
 };
 
@@ -371,7 +380,8 @@ VtStatus BuiltinsRegister() {
     if (st != 0) break;
     const DataObjectType *element = TypeFind(f.element_type);
     const uint32_t zero = 0, one = 1;
-    st = TypeCreate(f.id, 1, 1, &f.element_type, &f.count, &zero, &one, f.count * element->element_size, nullptr);
+    st = TypeCreate(f.id, 1, 1, &f.element_type, &f.count, &zero, &one, f.count * element->element_size,
+                    nullptr);
   }
   if (st == 0) st = BuiltinCreate(VO_OBJECT_TYPED_VALUE, sizeof(VtTypedValue), &TypedEncode, &TypedDecode);
   return st;
@@ -391,7 +401,8 @@ DataObjectType *TypeFind(uint32_t id) {
 void *TypeAllocate(const DataObjectType *t) { return t->allocator(t->element_size); }
 
 void ValueContentsRelease(const DataObjectType *t, void *value) {
-  if (value == nullptr || t->encoder != nullptr || t->decoder != nullptr) return;  // a layout of the application's
+  if (value == nullptr || t->encoder != nullptr || t->decoder != nullptr)
+    return;  // a layout of the application's
   switch (t->id) {
     case VO_OBJECT_STRING:
     case VO_OBJECT_WIDE_STRING: {
@@ -416,7 +427,8 @@ void ValueContentsRelease(const DataObjectType *t, void *value) {
     if ((t->field_types[f] & VO_OBJECT_REFERENCE) != 0) continue;  // objects are shared, not owned
     const DataObjectType *element = t->field_records[f];
     for (uint32_t e = 0; e < t->field_counts[f]; ++e)
-      ValueContentsRelease(element, static_cast<uint8_t *>(value) + t->field_offsets[f] + e * element->element_size);
+      ValueContentsRelease(element,
+                           static_cast<uint8_t *>(value) + t->field_offsets[f] + e * element->element_size);
   }
 }
 
@@ -458,8 +470,8 @@ using namespace object;
 VtStatus VoDataObjectCreate(uint32_t id, uint32_t version, uint32_t field_count, const uint32_t *field_types,
                             const uint32_t *field_counts, const uint32_t *field_offsets,
                             const uint32_t *field_versions, uint32_t element_size) {
-  return TypeCreate(id, version, field_count, field_types, field_counts, field_offsets, field_versions, element_size,
-                    nullptr);
+  return TypeCreate(id, version, field_count, field_types, field_counts, field_offsets, field_versions,
+                    element_size, nullptr);
 }
 
 namespace {
@@ -486,7 +498,8 @@ VtStatus VoDataObjectSetDecoder(uint32_t id, VtDataObjectDecoder decoder) {
 }
 
 VtStatus VoDataObjectSetAllocator(uint32_t id, VtDataObjectAllocator allocator) {
-  return TypeChange(id, [&](DataObjectType *t) { t->allocator = allocator != nullptr ? allocator : &DefaultAllocate; });
+  return TypeChange(
+      id, [&](DataObjectType *t) { t->allocator = allocator != nullptr ? allocator : &DefaultAllocate; });
 }
 
 VtStatus VoDataObjectSetDeallocator(uint32_t id, VtDataObjectDeallocator deallocator) {
@@ -499,8 +512,9 @@ VtDataObjectDeallocator VoDataObjectGetDeallocator(uint32_t id) {
   const DataObjectType *t = Known(id);
   if (t == nullptr) return nullptr;
   // The default is the exported VoDeallocate itself.
-  return t->deallocator == &DefaultDeallocate ? reinterpret_cast<VtDataObjectDeallocator>(&exported::VoDeallocate)
-                                              : t->deallocator;
+  return t->deallocator == &DefaultDeallocate
+             ? reinterpret_cast<VtDataObjectDeallocator>(&exported::VoDeallocate)
+             : t->deallocator;
 }
 
 VtStatus VoDataObjectSetFlags(uint32_t id, uint32_t flags) {

@@ -249,7 +249,9 @@ MemoryLockGuard::~MemoryLockGuard() {
 
 // ---- Default heap procedures ---------------------------------------------------
 
-void *HeapCreateDefault(VtPool *, uint32_t) { return AllocationFails() ? nullptr : platform::ChunkHeapCreate(); }
+void *HeapCreateDefault(VtPool *, uint32_t) {
+  return AllocationFails() ? nullptr : platform::ChunkHeapCreate();
+}
 
 VtStatus HeapDestroyDefault(void *heap) {
   return platform::ChunkHeapDestroy(static_cast<ChunkHeap *>(heap)) ? 0 : VO_STATUS_BAD_ARGUMENT;
@@ -374,7 +376,8 @@ void *BlockAllocateDefault(VtPool *pool) {
   }
   void *next = *static_cast<void **>(block);
   pool->free_list = next;
-  if (next == nullptr) pool->free_tail = nullptr;
+  if (next == nullptr)
+    pool->free_tail = nullptr;
   else
     __builtin_prefetch(next, 1);  // the next allocation reads its link and its taker writes it
   ++pool->blocks_in_use;

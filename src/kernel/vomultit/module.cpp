@@ -175,7 +175,8 @@ VtStatus Terminate() {
   if (s == nullptr) return 0;
   VtStatus status = FarmStop(s);
   // The farm's driver, unless the driver framework has gone (and took it).
-  if (s->driver != nullptr && ModuleStarted(VO_MODULE_DRIVER) && VoDriverFindFromName("vomultit") == s->driver)
+  if (s->driver != nullptr && ModuleStarted(VO_MODULE_DRIVER) &&
+      VoDriverFindFromName("vomultit") == s->driver)
     status |= VoDriverDestroy(s->driver);
   s->driver = nullptr;
   status |= g_state.Unregister();

@@ -28,7 +28,7 @@ static_assert(offsetof(VtMultiThreadItem, x1) == 4 && offsetof(VtMultiThreadItem
 struct VtMultiThreadLock {
   VtMutexWord *mutex;
   uint32_t state;
-  VtStatus status;  // of the run RunOnce made in this pass
+  VtStatus status;          // of the run RunOnce made in this pass
   VtMultiThreadLock *next;  // the module's list of locks
 };
 
@@ -61,10 +61,10 @@ struct Farm;
 
 // A block of a threaded pass's message channels (pool tag 0x520001).
 struct MessageBlock {
-  int32_t code;       // a row number (0 or more) or one of the codes below
-  uint32_t worker;    // the sender's identity (worker to main)
-  VtStatus value;     // an answer's payload, a give-up's status
-  void *data;         // row pixels, a text or image name, an image
+  int32_t code;     // a row number (0 or more) or one of the codes below
+  uint32_t worker;  // the sender's identity (worker to main)
+  VtStatus value;   // an answer's payload, a give-up's status
+  void *data;       // row pixels, a text or image name, an image
   VtMultiThreadItem item;
   MessageBlock *next;
 };

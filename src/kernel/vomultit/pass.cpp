@@ -117,7 +117,8 @@ VtStatus VoMultiThreadWorkersStart(VtMultiThreadWorkerProc worker) {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
   if (worker == nullptr) return Refuse("VoMultiThreadWorkersStart", "no worker procedure");
-  if (s->farm != nullptr && !OnWorker()) return Refuse("VoMultiThreadWorkersStart", "the workers are running");
+  if (s->farm != nullptr && !OnWorker())
+    return Refuse("VoMultiThreadWorkersStart", "the workers are running");
   s->worker = worker;
   s->pass_flag = 0;
   if (!s->pass_active || OnWorker()) return 0;

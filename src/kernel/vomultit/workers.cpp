@@ -72,7 +72,7 @@ struct Farm {
   VtMultiThreadWorkerProc worker = nullptr;
   Channel main;
   WorkerSlot *workers = nullptr;
-  uint32_t made = 0;  // slots set up (each may hold a record, copies, a thread)
+  uint32_t made = 0;              // slots set up (each may hold a record, copies, a thread)
   std::atomic<uint32_t> stop{0};  // the pass is ending: the farm's poll answers an interrupt
   std::recursive_mutex once_mutex;
   OnceRun *once = nullptr;
@@ -215,7 +215,8 @@ class Dispatcher {
     step_ = height != 0 ? 100.0 / static_cast<double>(height) : 0.0;
     if (rows != 0) {
       const uint64_t bytes = rows * sizeof(void *);
-      pending_ = bytes <= UINT32_MAX ? static_cast<void **>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
+      pending_ =
+          bytes <= UINT32_MAX ? static_cast<void **>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
       if (pending_ == nullptr) return Fail(VO_STATUS_NO_MEMORY) | Wait();
       std::memset(pending_, 0, bytes);
     }
@@ -242,7 +243,9 @@ class Dispatcher {
     return st;
   }
 
-  bool JobFinished() const { return exhausted_ || job_ == nullptr || job_->ops.finished(job_->iterator) != 0; }
+  bool JobFinished() const {
+    return exhausted_ || job_ == nullptr || job_->ops.finished(job_->iterator) != 0;
+  }
 
   // One more item to the worker; false when none is left.
   bool HandOut(WorkerSlot &w) {
@@ -302,13 +305,18 @@ class Dispatcher {
     switch (pixel_size) {
       case 3:
         if (!sub_region_) {
-          VtSubRegion region{x, static_cast<int32_t>(x0_ + width_ - 1), static_cast<int32_t>(y0_),
-                                   static_cast<int32_t>(y1_), 0, 0};
+          VtSubRegion region{x,
+                             static_cast<int32_t>(x0_ + width_ - 1),
+                             static_cast<int32_t>(y0_),
+                             static_cast<int32_t>(y1_),
+                             0,
+                             0};
           const VtStatus st = VoDriverSubRegionBegin(nullptr, &region);
           if (st != 0) return st;
           sub_region_ = true;
         }
-        return VoDriverWriteBlock(nullptr, x, static_cast<int32_t>(row), static_cast<int32_t>(width_), 1, pixels);
+        return VoDriverWriteBlock(nullptr, x, static_cast<int32_t>(row), static_cast<int32_t>(width_), 1,
+                                  pixels);
       case 12: return VoDriverWriteScanRGBFloat(nullptr, row, pixels);
       case 16: return VoDriverWriteScanRGBAFloat(nullptr, row, pixels);
       default: return VoDriverWriteScan(nullptr, row, pixels);
@@ -368,9 +376,7 @@ class Dispatcher {
              b->worker, b->value);
         Fail(b->value);
         break;
-      case kText:
-        (void)VoDriverWriteMessage(nullptr, static_cast<const char *>(b->data));
-        break;
+      case kText: (void)VoDriverWriteMessage(nullptr, static_cast<const char *>(b->data)); break;
       case kPoll:
         if (!stopping_ && (VoDriverCheckInterrupt(nullptr) & kInterrupt) != 0) {
           StickyOr(s_, kInterrupt);
@@ -602,10 +608,13 @@ VtStatus FarmRunOncePerPass(VtMultiThreadOnceProc procedure, void *argument) {
 VtImage *FarmImageRead(const char *name) {
   if (t_slot == nullptr) return nullptr;
   const size_t length = name != nullptr ? std::strlen(name) : 0;
-  auto *copy = static_cast<char *>(length < UINT32_MAX ? VoAllocate(static_cast<uint32_t>(length + 1)) : nullptr);
+  auto *copy =
+      static_cast<char *>(length < UINT32_MAX ? VoAllocate(static_cast<uint32_t>(length + 1)) : nullptr);
   if (copy == nullptr) return nullptr;
-  if (name != nullptr) std::memcpy(copy, name, length + 1);
-  else copy[0] = '\0';
+  if (name != nullptr)
+    std::memcpy(copy, name, length + 1);
+  else
+    copy[0] = '\0';
   if (!WorkerSend(kImageRead, 0, copy)) {
     VoDeallocate(copy);
     return nullptr;
@@ -639,7 +648,8 @@ VtStatus DriverPoll() {
 VtStatus DriverMessage(const char *text) {
   if (t_slot == nullptr || text == nullptr) return 0;
   const size_t length = std::strlen(text);
-  auto *copy = static_cast<char *>(length < UINT32_MAX ? VoAllocate(static_cast<uint32_t>(length + 1)) : nullptr);
+  auto *copy =
+      static_cast<char *>(length < UINT32_MAX ? VoAllocate(static_cast<uint32_t>(length + 1)) : nullptr);
   if (copy == nullptr) return VO_STATUS_NO_MEMORY;
   std::memcpy(copy, text, length + 1);
   if (WorkerSend(kText, 0, copy)) return 0;

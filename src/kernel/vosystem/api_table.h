@@ -64,8 +64,8 @@ struct VtApiFunction {
   uint32_t param_count;
   const VtApiParam *params;
   ApiThunk thunk;
-  size_t arity;  // parameter count of the exported C declaration
-  VtProc entry;  // the exported entry point itself
+  size_t arity;        // parameter count of the exported C declaration
+  VtProc entry;        // the exported entry point itself
   ApiShapeProc shape;  // sizes what the declaration cannot, or null
 };
 

@@ -33,8 +33,8 @@ namespace {
 using api::VtApiFunction;
 using api::VtApiParam;
 
-constexpr size_t kLineLimit = 198;       // a physical line is cut before this many characters
-constexpr size_t kFirstCapacity = 256;   // first size of the line
+constexpr size_t kLineLimit = 198;      // a physical line is cut before this many characters
+constexpr size_t kFirstCapacity = 256;  // first size of the line
 
 // The value of type T stored at p (which need not be aligned for T).
 template <class T>
@@ -298,7 +298,8 @@ std::string Statement::Typed(const VtTypedValue &v, uint32_t param, uint64_t ele
     case VtFunc:
       if (v.value.fn == nullptr)
         value = "NULL";
-      else if (const VtApiFunction *named = api::FindFunctionByEntry(reinterpret_cast<const void *>(v.value.fn)))
+      else if (const VtApiFunction *named =
+                   api::FindFunctionByEntry(reinterpret_cast<const void *>(v.value.fn)))
         value = named->name;
       else
         value = Refuse("<procedure " + Address(reinterpret_cast<void *>(v.value.fn)) + ">");
@@ -468,8 +469,9 @@ std::string Statement::Argument(const VtApiParam &p, const void *arg) {
     case api::kKindHandle: return NameOf(ptr);
     case api::kKindStruct: return ptr == nullptr ? "NULL" : Record(p.type, ptr);
     case api::kKindTyped:
-      return ptr == nullptr ? "NULL"
-                            : Typed(*static_cast<const VtTypedValue *>(ptr), static_cast<uint32_t>(&p - fn_->params));
+      return ptr == nullptr
+                 ? "NULL"
+                 : Typed(*static_cast<const VtTypedValue *>(ptr), static_cast<uint32_t>(&p - fn_->params));
     default: return Refuse("?");
   }
 }

@@ -110,8 +110,8 @@ void MemoryCallbacksDefault(VtKernelContext *k);  // pool and heap callbacks
 VtStatus KernelPoolsMake();                       // memory: the kernel's pools, once
 bool KernelPoolsExist();                          // memory: every kernel pool is made
 VtStatus KernelMemoryShutdown();                  // memory: pools, spare chunks, mutex
-bool KernelThreading();  // a thread record exists
-void KernelLockEnter();  // the kernel's recursive lock
+bool KernelThreading();                           // a thread record exists
+void KernelLockEnter();                           // the kernel's recursive lock
 void KernelLockLeave();
 
 // Holds the kernel's lock over a register of live handles shared by every

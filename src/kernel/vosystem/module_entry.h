@@ -24,7 +24,7 @@ struct ModuleDescription {
   VtModuleProc terminate = nullptr;
   VtModuleProc callbacks_changed = nullptr;
   VtCallBackProc callback = nullptr;
-  bool compatible = false;  // answers query 17 with the kernel's key
+  bool compatible = false;           // answers query 17 with the kernel's key
   const char *build_kind = nullptr;  // query 14; null: the library's own kind
 };
 

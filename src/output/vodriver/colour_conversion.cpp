@@ -35,8 +35,8 @@ struct SettingReader {
   }
   void Defaulted(uint32_t code, const char *text) const {
     char buffer[16];
-    Post(VO_CLASS_DEBUG, messages::kConversionDefault, VO_MODULE_DRIVER, ControlName(code, buffer, sizeof buffer),
-         source->name, text);
+    Post(VO_CLASS_DEBUG, messages::kConversionDefault, VO_MODULE_DRIVER,
+         ControlName(code, buffer, sizeof buffer), source->name, text);
   }
   // An integer setting; answers within [low, high] are taken, else the default.
   int64_t Int(uint32_t code, int64_t low, int64_t high, int64_t fallback, const char *text) const {
@@ -155,7 +155,8 @@ VtStatus FloydSteinbergSetUp(ColourConversion *c) {
     }
   c->weight_low = low;
   c->weight_count = high - low + 1;
-  c->weights = static_cast<int32_t *>(VoAllocate(static_cast<uint32_t>(4 * c->weight_count * sizeof(int32_t))));
+  c->weights =
+      static_cast<int32_t *>(VoAllocate(static_cast<uint32_t>(4 * c->weight_count * sizeof(int32_t))));
   if (c->weights == nullptr) return VO_STATUS_NO_MEMORY;
   const int32_t count = c->weight_count;
   for (int32_t e = low; e <= high; ++e) {
@@ -308,7 +309,8 @@ void GreySetUp(const SettingReader &r, ColourConversion *c, int32_t *size_out) {
     c->max[k] = static_cast<int32_t>(max);
     c->step[k] = static_cast<int32_t>(255 / max);
     for (int v = 0; v < 256; ++v)
-      c->level[k][v] = static_cast<uint32_t>((static_cast<int64_t>(std::floor(kWeight[k] * v)) * max + 128) >> 8);
+      c->level[k][v] =
+          static_cast<uint32_t>((static_cast<int64_t>(std::floor(kWeight[k] * v)) * max + 128) >> 8);
   }
   const int32_t code = r.Code();
   if (code != kConversionDefault && code != kConversionGreyscale)
@@ -387,7 +389,8 @@ VtStatus ConversionInstall(int32_t display_mode, VtDriverRecord *source) {
     case 4: GreySetUp(r, c, &size); break;
     default: st = BitFieldSetUp(r, c); break;
   }
-  if (st == 0) st = VoDriverSetOperation(Named(s, a), VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&ConversionRow));
+  if (st == 0)
+    st = VoDriverSetOperation(Named(s, a), VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&ConversionRow));
   if (st != 0) {
     MethodRelease(c);
     return st;

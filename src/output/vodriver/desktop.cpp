@@ -62,7 +62,8 @@ VtWindow *VoDesktopWindowCreate(int32_t x, int32_t y, int32_t width, int32_t hei
 }
 
 VtStatus VoDesktopWindowMove(VtWindow *window, int32_t x, int32_t y, int32_t width, int32_t height) {
-  if (!IsWindow(window) || window == GetDesktopWindow()) return Refused("VoDesktopWindowMove", "no live window");
+  if (!IsWindow(window) || window == GetDesktopWindow())
+    return Refused("VoDesktopWindowMove", "no live window");
   if (!SideOk(width) || !SideOk(height)) return Refused("VoDesktopWindowMove", "sides 1 to 16384");
   return WindowMove(window, x, y, width, height) == kOk ? 0 : VO_STATUS_BAD_ARGUMENT;
 }
@@ -79,9 +80,11 @@ VtImage *VoDesktopGetImage(int32_t x, int32_t y, int32_t width, int32_t height) 
   const PixelView screen = ScreenView();
   VtImage *image = screen.base != nullptr ? ImageOfSize(width, height) : nullptr;
   if (image == nullptr) return nullptr;
-  const Rect inside = RectIntersect(Rect{x, y, x + width, y + height}, Rect{0, 0, screen.width, screen.height});
+  const Rect inside =
+      RectIntersect(Rect{x, y, x + width, y + height}, Rect{0, 0, screen.width, screen.height});
   for (int32_t sy = inside.top; sy < inside.bottom; ++sy)
-    for (int32_t sx = inside.left; sx < inside.right; ++sx) ImagePixelSet(image, sx - x, sy - y, PixelRead(screen, sx, sy));
+    for (int32_t sx = inside.left; sx < inside.right; ++sx)
+      ImagePixelSet(image, sx - x, sy - y, PixelRead(screen, sx, sy));
   return image;
 }
 
@@ -92,8 +95,13 @@ VtImage *VoDesktopBitmapGetImage(VtBitmap *bitmap) {
   }
   VtImage *image = ImageOfSize(bitmap->width, bitmap->height);
   if (image == nullptr) return nullptr;
-  const PixelView view = PixelView{bitmap->pixels, bitmap->pitch, bitmap->width, bitmap->height,
-                                   bitmap->bits == 8 ? PixelKind::Indexed8 : PixelKind::Rgb888, bitmap->colours, nullptr};
+  const PixelView view = PixelView{bitmap->pixels,
+                                   bitmap->pitch,
+                                   bitmap->width,
+                                   bitmap->height,
+                                   bitmap->bits == 8 ? PixelKind::Indexed8 : PixelKind::Rgb888,
+                                   bitmap->colours,
+                                   nullptr};
   for (int32_t y = 0; y < bitmap->height; ++y)
     for (int32_t x = 0; x < bitmap->width; ++x) ImagePixelSet(image, x, y, PixelRead(view, x, y));
   return image;

@@ -31,11 +31,11 @@ constexpr uint32_t kLastControl = 0x1a0026;
 constexpr size_t kSlots = 50;
 
 // Bare answers of the framework and its drivers.
-constexpr VtStatus kRefused = VO_DRIVER_REFUSED;         // 256
-constexpr VtStatus kNotHandled = VO_DRIVER_NOT_HANDLED;  // 258
-constexpr VtStatus kUnknown = VO_STATUS_UNKNOWN_CODE;    // 18
-constexpr VtStatus kUnavailable = VO_STATUS_UNAVAILABLE; // 2
-constexpr VtStatus kNoStack = 34;                        // the active-driver stack cannot grow
+constexpr VtStatus kRefused = VO_DRIVER_REFUSED;          // 256
+constexpr VtStatus kNotHandled = VO_DRIVER_NOT_HANDLED;   // 258
+constexpr VtStatus kUnknown = VO_STATUS_UNKNOWN_CODE;     // 18
+constexpr VtStatus kUnavailable = VO_STATUS_UNAVAILABLE;  // 2
+constexpr VtStatus kNoStack = 34;                         // the active-driver stack cannot grow
 constexpr VtStatus kNotInList = 16;
 constexpr VtStatus kBadArgument = VO_STATUS_BAD_ARGUMENT;
 constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;

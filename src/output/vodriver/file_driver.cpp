@@ -12,7 +12,9 @@ namespace vo::driver::file {
 
 bool ReadAll(std::FILE *f, void *bytes, size_t n) { return n == 0 || std::fread(bytes, 1, n, f) == n; }
 
-bool WriteAll(std::FILE *f, const void *bytes, size_t n) { return n == 0 || std::fwrite(bytes, 1, n, f) == n; }
+bool WriteAll(std::FILE *f, const void *bytes, size_t n) {
+  return n == 0 || std::fwrite(bytes, 1, n, f) == n;
+}
 
 off_t StreamSize(std::FILE *f) {
   const off_t here = ftello(f);

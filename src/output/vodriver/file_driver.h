@@ -93,7 +93,9 @@ class ImageDelivery {
   // Opens the image driver and begins the frame over the whole image.
   VtStatus Begin();
   // Sends width x 3 bytes red, green, blue as image row y.
-  VtStatus Row(int32_t y, const uint8_t *rgb) { return ImageWriterRow(&writer_, static_cast<uint32_t>(y), rgb); }
+  VtStatus Row(int32_t y, const uint8_t *rgb) {
+    return ImageWriterRow(&writer_, static_cast<uint32_t>(y), rgb);
+  }
   // Ends the frame and closes the driver (once); the destructor does it
   // when this was not called.
   VtStatus End();

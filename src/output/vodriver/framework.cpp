@@ -180,31 +180,50 @@ VtDriverRecord *DriverResolve(DriverState *s, VtDriverRecord *driver, const char
 namespace {
 
 struct ControlInfo {
-  const char *name;     // null: printed as a number
-  uint32_t type;        // value type of the substitute answer
-  int32_t substitute;   // its value
+  const char *name;    // null: printed as a number
+  uint32_t type;       // value type of the substitute answer
+  int32_t substitute;  // its value
 };
 
 constexpr ControlInfo kControls[] = {
-    {"VO_CONTROL_DRIVER_NAME", VtString, 0},         {"VO_CONTROL_DRIVER_DESCRIPTION", VtEnum, 0},
-    {"VO_CONTROL_DRIVER_FILE_SUFFIX", VtString, 0},  {"VO_CONTROL_DRIVER_TITLE", VtString, 0},
-    {"VO_CONTROL_DRIVER_NBUFFERS", VtNat32, 0},      {"VO_CONTROL_DRIVER_BUFFER", VtGenericPtr, 0},
-    {"VO_CONTROL_DRIVER_GAMMA", VtFloat, 0},         {"VO_CONTROL_DRIVER_CONVERSION", VtEnum, 0},
-    {"VO_CONTROL_DRIVER_WIDTH", VtNat32, 0},         {"VO_CONTROL_DRIVER_HEIGHT", VtNat32, 0},
-    {"VO_CONTROL_DRIVER_BUFFERING", VtBoolean, 0},   {"VO_CONTROL_DRIVER_CLEAR", VtBoolean, 0},
-    {"VO_CONTROL_DRIVER_FILE", VtGenericPtr, 0},     {"VO_CONTROL_DRIVER_IMAGE", VtGenericPtr, 0},
-    {"VO_CONTROL_DRIVER_XOFFSET", VtNat32, 0},       {"VO_CONTROL_DRIVER_YOFFSET", VtNat32, 0},
-    {"VO_CONTROL_DRIVER_MODE", VtFlags, 0},          {"VO_CONTROL_DRIVER_WINDOW", VtGenericPtr, 0},
-    {"VO_CONTROL_DRIVER_COLOUR_MAP", VtGenericPtr, 0}, {"VO_CONTROL_DRIVER_RGB_BASE", VtInt32, -1},
-    {"VO_CONTROL_DRIVER_RGB_SIZE", VtInt32, -1},     {"VO_CONTROL_DRIVER_RGB_R_MULT", VtInt32, -1},
-    {"VO_CONTROL_DRIVER_RGB_G_MULT", VtInt32, -1},   {"VO_CONTROL_DRIVER_RGB_B_MULT", VtInt32, -1},
-    {"VO_CONTROL_DRIVER_DITHER_AMP", VtFloat, 0},    {"VO_CONTROL_DRIVER_MAKE_CHILD", VtBoolean, 0},
-    {"VO_CONTROL_DRIVER_GREYSCALE_MIN", VtInt32, -1}, {"VO_CONTROL_DRIVER_COMPRESSION", VtEnum, 0},
-    {"VO_CONTROL_DRIVER_SET_AT_ORIGIN", VtBoolean, 0}, {"VO_CONTROL_DRIVER_PALETTE_CELLS", VtInt32, -1},
-    {"VO_CONTROL_DRIVER_CAPABILITY", VtFlags, 0},    {"VO_CONTROL_DRIVER_LOGICAL_UNITS", VtEnum, 0},
-    {"VO_CONTROL_DRIVER_SCALE", VtFloat, 0},         {nullptr, VtGenericPtr, 0},
-    {"VO_CONTROL_DRIVER_RGB_R_MASK", VtNat32, 0},    {"VO_CONTROL_DRIVER_RGB_G_MASK", VtNat32, 0},
-    {"VO_CONTROL_DRIVER_RGB_B_MASK", VtNat32, 0},    {nullptr, VtBoolean, 0},
+    {"VO_CONTROL_DRIVER_NAME", VtString, 0},
+    {"VO_CONTROL_DRIVER_DESCRIPTION", VtEnum, 0},
+    {"VO_CONTROL_DRIVER_FILE_SUFFIX", VtString, 0},
+    {"VO_CONTROL_DRIVER_TITLE", VtString, 0},
+    {"VO_CONTROL_DRIVER_NBUFFERS", VtNat32, 0},
+    {"VO_CONTROL_DRIVER_BUFFER", VtGenericPtr, 0},
+    {"VO_CONTROL_DRIVER_GAMMA", VtFloat, 0},
+    {"VO_CONTROL_DRIVER_CONVERSION", VtEnum, 0},
+    {"VO_CONTROL_DRIVER_WIDTH", VtNat32, 0},
+    {"VO_CONTROL_DRIVER_HEIGHT", VtNat32, 0},
+    {"VO_CONTROL_DRIVER_BUFFERING", VtBoolean, 0},
+    {"VO_CONTROL_DRIVER_CLEAR", VtBoolean, 0},
+    {"VO_CONTROL_DRIVER_FILE", VtGenericPtr, 0},
+    {"VO_CONTROL_DRIVER_IMAGE", VtGenericPtr, 0},
+    {"VO_CONTROL_DRIVER_XOFFSET", VtNat32, 0},
+    {"VO_CONTROL_DRIVER_YOFFSET", VtNat32, 0},
+    {"VO_CONTROL_DRIVER_MODE", VtFlags, 0},
+    {"VO_CONTROL_DRIVER_WINDOW", VtGenericPtr, 0},
+    {"VO_CONTROL_DRIVER_COLOUR_MAP", VtGenericPtr, 0},
+    {"VO_CONTROL_DRIVER_RGB_BASE", VtInt32, -1},
+    {"VO_CONTROL_DRIVER_RGB_SIZE", VtInt32, -1},
+    {"VO_CONTROL_DRIVER_RGB_R_MULT", VtInt32, -1},
+    {"VO_CONTROL_DRIVER_RGB_G_MULT", VtInt32, -1},
+    {"VO_CONTROL_DRIVER_RGB_B_MULT", VtInt32, -1},
+    {"VO_CONTROL_DRIVER_DITHER_AMP", VtFloat, 0},
+    {"VO_CONTROL_DRIVER_MAKE_CHILD", VtBoolean, 0},
+    {"VO_CONTROL_DRIVER_GREYSCALE_MIN", VtInt32, -1},
+    {"VO_CONTROL_DRIVER_COMPRESSION", VtEnum, 0},
+    {"VO_CONTROL_DRIVER_SET_AT_ORIGIN", VtBoolean, 0},
+    {"VO_CONTROL_DRIVER_PALETTE_CELLS", VtInt32, -1},
+    {"VO_CONTROL_DRIVER_CAPABILITY", VtFlags, 0},
+    {"VO_CONTROL_DRIVER_LOGICAL_UNITS", VtEnum, 0},
+    {"VO_CONTROL_DRIVER_SCALE", VtFloat, 0},
+    {nullptr, VtGenericPtr, 0},
+    {"VO_CONTROL_DRIVER_RGB_R_MASK", VtNat32, 0},
+    {"VO_CONTROL_DRIVER_RGB_G_MASK", VtNat32, 0},
+    {"VO_CONTROL_DRIVER_RGB_B_MASK", VtNat32, 0},
+    {nullptr, VtBoolean, 0},
 };
 static_assert(sizeof kControls / sizeof kControls[0] == kLastControl - kFirstCode + 1);
 
@@ -471,7 +490,8 @@ VtStatus VoDriverSet(VtDriverRecord *driver) {
   DriverState *s = State();
   if (s == nullptr) return kUnavailable;
   if (driver == nullptr || driver == s->multi_driver || ListFind(Master(), driver) == nullptr)
-    return Refuse(kBadArgument, "VoDriverSet", "no driver, the multi driver or not a driver of the framework");
+    return Refuse(kBadArgument, "VoDriverSet",
+                  "no driver, the multi driver or not a driver of the framework");
   const bool had_enabled = s->enabled_head != nullptr;
   bool was_enabled = false;
   VtStatus st = had_enabled ? MultiOutputEnd(s, driver, &was_enabled) : 0;
@@ -518,7 +538,8 @@ VtStatus VoDriverEnable(VtDriverRecord *driver) {
   const bool first = s->enabled_head == nullptr;
   VtDriverRecord *previous = first && s->current != s->null_driver ? s->current : nullptr;
   VtStatus st = previous != nullptr ? EnabledAppend(s, previous) : 0;
-  if (st == 0 && (st = EnabledAppend(s, driver)) != 0 && previous != nullptr) EnabledRemove(s, s->enabled_head);
+  if (st == 0 && (st = EnabledAppend(s, driver)) != 0 && previous != nullptr)
+    EnabledRemove(s, s->enabled_head);
   if (st != 0) return st;
   if (first) {
     s->multi_driver->open = 1;
@@ -572,11 +593,13 @@ VtStatus VoDriverCheckInterrupt(VtDriverRecord *driver) {
 }
 
 VtStatus VoDriverSetControl(VtDriverRecord *driver, uint32_t code, const VtTypedValue *value) {
-  return ControlCall(driver, "VoDriverSetControl", [&](VtDriverRecord *d) { return d->control_set(code, value); });
+  return ControlCall(driver, "VoDriverSetControl",
+                     [&](VtDriverRecord *d) { return d->control_set(code, value); });
 }
 
 VtStatus VoDriverGetControl(VtDriverRecord *driver, uint32_t code, VtTypedValue *value) {
-  return ControlCall(driver, "VoDriverGetControl", [&](VtDriverRecord *d) { return d->control_get(code, value); });
+  return ControlCall(driver, "VoDriverGetControl",
+                     [&](VtDriverRecord *d) { return d->control_get(code, value); });
 }
 
 }  // namespace vo

@@ -33,8 +33,8 @@ constexpr uint32_t kPaletteUpdate = 0x1a0026;  // the palette-update flag contro
 
 struct ImageRecord {
   VtImage *image;
-  int32_t ox, oy;           // frame origin
-  int32_t saved_clip[4];    // the driver record's words while a newer record is on top
+  int32_t ox, oy;         // frame origin
+  int32_t saved_clip[4];  // the driver record's words while a newer record is on top
   ColourConversion *saved_conversion;
   uint8_t colour[3];
   uint32_t colour_device;
@@ -42,13 +42,15 @@ struct ImageRecord {
   uint32_t clear_device;
   int32_t width, height;
   uint32_t set_at_origin;
-  int32_t begun_x0;         // image column of a row's first pixel
-  VtImage *mapped;          // the colour-mapped image
+  int32_t begun_x0;  // image column of a row's first pixel
+  VtImage *mapped;   // the colour-mapped image
   uint32_t mapped_owned;
   ImageRecord *below;
 };
 
-ImageRecord *Top(const DriverState *s) { return static_cast<ImageRecord *>(s->image_driver_state.stack_head); }
+ImageRecord *Top(const DriverState *s) {
+  return static_cast<ImageRecord *>(s->image_driver_state.stack_head);
+}
 
 uint32_t Packed(const uint8_t *rgb) { return uint32_t{rgb[0]} << 16 | uint32_t{rgb[1]} << 8 | rgb[2]; }
 
@@ -57,12 +59,14 @@ bool Converting(const DriverState *s) { return Active(s)->conversion != nullptr;
 // A live image with pixel data whose depth fits its mode and whose valid
 // region lies inside it.
 bool Usable(const VtImage *im) {
-  if (im == nullptr || !ImageIsLive(im) || im->data == nullptr || im->width < 1 || im->height < 1) return false;
-  if (im->bits != 8 && im->bits != 24) return false;
-  if ((im->mode == VO_IMAGE_MODE_RGB && im->bits != 24) || (im->mode == VO_IMAGE_MODE_INDEXED && im->bits != 8) ||
-      im->mode < 0 || im->mode > 2)
+  if (im == nullptr || !ImageIsLive(im) || im->data == nullptr || im->width < 1 || im->height < 1)
     return false;
-  if (static_cast<int64_t>(im->bytes_per_row) < static_cast<int64_t>(im->width) * (im->bits / 8)) return false;
+  if (im->bits != 8 && im->bits != 24) return false;
+  if ((im->mode == VO_IMAGE_MODE_RGB && im->bits != 24) ||
+      (im->mode == VO_IMAGE_MODE_INDEXED && im->bits != 8) || im->mode < 0 || im->mode > 2)
+    return false;
+  if (static_cast<int64_t>(im->bytes_per_row) < static_cast<int64_t>(im->width) * (im->bits / 8))
+    return false;
   return im->x0 >= 0 && im->y0 >= 0 && im->x0 <= im->x1 && im->y0 <= im->y1 && im->x1 < im->width &&
          im->y1 < im->height;
 }
@@ -351,19 +355,22 @@ VtStatus Polyline(uint32_t type, uint32_t count, const VtDrawRecord *record) {
   return st;
 }
 
-VtStatus PolygonFill(uint32_t type, uint32_t count, const VtDrawRecord *record, const Canvas &c, const Pen &pen) {
+VtStatus PolygonFill(uint32_t type, uint32_t count, const VtDrawRecord *record, const Canvas &c,
+                     const Pen &pen) {
   DriverState *s = State();
   if (count < 3) return ShapeRefused(type, "a polygon of fewer than three points", kUnavailable);
   if (count > UINT32_MAX / sizeof(VtRasterPoint)) return ShapeRefused(type, "too many points", kUnknown);
   if (s->point_capacity < count) {
-    auto *grown = static_cast<VtRasterPoint *>(VoAllocate(static_cast<uint32_t>(count * sizeof(VtRasterPoint))));
+    auto *grown =
+        static_cast<VtRasterPoint *>(VoAllocate(static_cast<uint32_t>(count * sizeof(VtRasterPoint))));
     if (grown == nullptr) return VO_COND_NO_MEMORY;
     VoDeallocate(s->points);
     s->points = grown;
     s->point_capacity = count;
   }
   for (uint32_t i = 0; i < count; ++i)
-    if (!RasterPointOf(type, record, i, &s->points[i])) return ShapeRefused(type, "a missing point", kUnknown);
+    if (!RasterPointOf(type, record, i, &s->points[i]))
+      return ShapeRefused(type, "a missing point", kUnknown);
   switch (ConvexFill(c, s->points, count, pen)) {
     case FillResult::kMixedTurns: return ShapeRefused(type, "corners turning both ways", kUnavailable);
     case FillResult::kOneRow: return ShapeRefused(type, "every point on one row", kUnavailable);
@@ -395,7 +402,8 @@ VtStatus HiddenLineCurve(uint32_t shape, uint32_t type, const VtDrawRecord *reco
   (void)ProjectedToRaster(block + 8, &end);
   constexpr double kDegrees = 180.0 / 3.14159265358979323846;
   const double from = std::atan2(dy, dx) * kDegrees;
-  const double to = std::atan2(static_cast<double>(end.y) - centre.y, static_cast<double>(end.x) - centre.x) * kDegrees;
+  const double to =
+      std::atan2(static_cast<double>(end.y) - centre.y, static_cast<double>(end.x) - centre.x) * kDegrees;
   ArcDraw(c, centre, radius, radius, static_cast<float>(from), static_cast<float>(to), pen);
   return 0;
 }
@@ -525,26 +533,46 @@ struct ImageTable {
   template <uint32_t Code>
   static VtProc Get() {
     auto p = [](auto f) { return reinterpret_cast<VtProc>(f); };
-    if constexpr (Code == 0x1a0001) return p(&Open);
-    else if constexpr (Code == 0x1a0002) return p(&Close);
-    else if constexpr (Code == 0x1a0003) return p(&BeginFrame);
-    else if constexpr (Code == 0x1a0004) return p(&EndFrame);
-    else if constexpr (Code == 0x1a0020) return p(&Answer<VtDriverKindProc, 0>::Call);
-    else if constexpr (Code == 0x1a0007) return p(&Clear);
-    else if constexpr (Code == 0x1a000a) return p(&ColourSet<false>);
-    else if constexpr (Code == 0x1a000b) return p(&ColourSet<true>);
-    else if constexpr (Code == 0x1a000e) return p(&RowDevice);
-    else if constexpr (Code == 0x1a000f) return p(&RowBytes);
-    else if constexpr (Code == 0x1a0011) return p(&Point);
-    else if constexpr (Code == 0x1a001c) return p(&Line);
-    else if constexpr (Code == 0x1a0022) return p(&Draw);
-    else if constexpr (Code == 0x1a002b) return p(&MapBegin);
-    else if constexpr (Code == 0x1a002c) return p(&MapEnd);
-    else if constexpr (Code == 0x1a002d) return p(&MapEntries);
-    else if constexpr (Code == 0x1a002e) return p(&MapImage);
-    else if constexpr (Code == 0x1a0031) return p(&MapBegun);
-    else if constexpr (Code == 0x1a0023) return p(&PaletteUpdate);
-    else return nullptr;
+    if constexpr (Code == 0x1a0001)
+      return p(&Open);
+    else if constexpr (Code == 0x1a0002)
+      return p(&Close);
+    else if constexpr (Code == 0x1a0003)
+      return p(&BeginFrame);
+    else if constexpr (Code == 0x1a0004)
+      return p(&EndFrame);
+    else if constexpr (Code == 0x1a0020)
+      return p(&Answer<VtDriverKindProc, 0>::Call);
+    else if constexpr (Code == 0x1a0007)
+      return p(&Clear);
+    else if constexpr (Code == 0x1a000a)
+      return p(&ColourSet<false>);
+    else if constexpr (Code == 0x1a000b)
+      return p(&ColourSet<true>);
+    else if constexpr (Code == 0x1a000e)
+      return p(&RowDevice);
+    else if constexpr (Code == 0x1a000f)
+      return p(&RowBytes);
+    else if constexpr (Code == 0x1a0011)
+      return p(&Point);
+    else if constexpr (Code == 0x1a001c)
+      return p(&Line);
+    else if constexpr (Code == 0x1a0022)
+      return p(&Draw);
+    else if constexpr (Code == 0x1a002b)
+      return p(&MapBegin);
+    else if constexpr (Code == 0x1a002c)
+      return p(&MapEnd);
+    else if constexpr (Code == 0x1a002d)
+      return p(&MapEntries);
+    else if constexpr (Code == 0x1a002e)
+      return p(&MapImage);
+    else if constexpr (Code == 0x1a0031)
+      return p(&MapBegun);
+    else if constexpr (Code == 0x1a0023)
+      return p(&PaletteUpdate);
+    else
+      return nullptr;
   }
 };
 
@@ -608,12 +636,20 @@ VtStatus HeldGet(const DriverState *s, uint32_t code, VtTypedValue *value) {
   const bool held = h.valid != 0;
   switch (code) {
     case VO_CONTROL_DRIVER_GAMMA: *value = TypedFloat(held ? h.gamma : 1.0f); return 0;
-    case VO_CONTROL_DRIVER_CONVERSION: *value = TypedWord(VtEnum, held ? static_cast<uint32_t>(h.conversion) : 6); return 0;
+    case VO_CONTROL_DRIVER_CONVERSION:
+      *value = TypedWord(VtEnum, held ? static_cast<uint32_t>(h.conversion) : 6);
+      return 0;
     case VO_CONTROL_DRIVER_RGB_BASE: *value = TypedInt32(held ? h.base : 0); return 0;
     case VO_CONTROL_DRIVER_RGB_SIZE: *value = TypedInt32(held ? h.size : 256); return 0;
-    case VO_CONTROL_DRIVER_RGB_R_MULT: *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[0]) : 65536); return 0;
-    case VO_CONTROL_DRIVER_RGB_G_MULT: *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[1]) : 256); return 0;
-    case VO_CONTROL_DRIVER_RGB_B_MULT: *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[2]) : 1); return 0;
+    case VO_CONTROL_DRIVER_RGB_R_MULT:
+      *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[0]) : 65536);
+      return 0;
+    case VO_CONTROL_DRIVER_RGB_G_MULT:
+      *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[1]) : 256);
+      return 0;
+    case VO_CONTROL_DRIVER_RGB_B_MULT:
+      *value = TypedNat32(held ? static_cast<uint32_t>(h.multiplier[2]) : 1);
+      return 0;
     case VO_CONTROL_DRIVER_DITHER_AMP: *value = TypedFloat(held ? h.dither_amplitude : 0.0f); return 0;
     case VO_CONTROL_DRIVER_PALETTE_CELLS:
       *value = TypedNat32(s->image_driver_state.colour_map_begun ? 256 : 0);
@@ -634,8 +670,12 @@ VtStatus ImageControlGet(uint32_t code, VtTypedValue *value) {
   switch (code) {
     case VO_CONTROL_DRIVER_NAME: *value = TypedString("vodrvimg"); return 0;
     case VO_CONTROL_DRIVER_BUFFER: *value = TypedPointer(nullptr); return 0;
-    case VO_CONTROL_DRIVER_WIDTH: *value = TypedNat32(r != nullptr ? static_cast<uint32_t>(r->width) : 0); return 0;
-    case VO_CONTROL_DRIVER_HEIGHT: *value = TypedNat32(r != nullptr ? static_cast<uint32_t>(r->height) : 0); return 0;
+    case VO_CONTROL_DRIVER_WIDTH:
+      *value = TypedNat32(r != nullptr ? static_cast<uint32_t>(r->width) : 0);
+      return 0;
+    case VO_CONTROL_DRIVER_HEIGHT:
+      *value = TypedNat32(r != nullptr ? static_cast<uint32_t>(r->height) : 0);
+      return 0;
     case VO_CONTROL_DRIVER_IMAGE:
       *value = TypedPointer(r != nullptr ? r->image : s->image_driver_state.image);
       return 0;

@@ -15,7 +15,8 @@ namespace vo::driver {
 namespace {
 
 inline void PointClipped(const Canvas &c, int64_t x, int64_t y, const Pen &pen) {
-  if (x >= c.x0 && x <= c.x1 && y >= c.y0 && y <= c.y1) PixelPut(c, static_cast<int32_t>(x), static_cast<int32_t>(y), pen);
+  if (x >= c.x0 && x <= c.x1 && y >= c.y0 && y <= c.y1)
+    PixelPut(c, static_cast<int32_t>(x), static_cast<int32_t>(y), pen);
 }
 
 // The eight points symmetric about the centre for the octant offset (x, y).
@@ -98,7 +99,8 @@ bool LineClip(const ClipWindow &w, int64_t e[4]) {
     }
     return true;
   };
-  if (!edge(-dx, x0 - w.x0) || !edge(dx, w.x1 - x0) || !edge(-dy, y0 - w.y0) || !edge(dy, w.y1 - y0)) return false;
+  if (!edge(-dx, x0 - w.x0) || !edge(dx, w.x1 - x0) || !edge(-dy, y0 - w.y0) || !edge(dy, w.y1 - y0))
+    return false;
   auto at = [&](double t, int64_t *x, int64_t *y) {
     *x = std::clamp<int64_t>(std::llround(x0 + t * dx), w.x0, w.x1);
     *y = std::clamp<int64_t>(std::llround(y0 + t * dy), w.y0, w.y1);
@@ -129,7 +131,9 @@ void LineDraw(const Canvas &c, const int64_t e[4], const Pen &pen) {
 }
 
 FillResult ConvexFill(const Canvas &c, const VtRasterPoint *p, uint32_t n, const Pen &pen) {
-  auto pt = [&](uint32_t i) { return pred::Point2{static_cast<double>(p[i % n].x), static_cast<double>(p[i % n].y)}; };
+  auto pt = [&](uint32_t i) {
+    return pred::Point2{static_cast<double>(p[i % n].x), static_cast<double>(p[i % n].y)};
+  };
   bool left = false, right = false;
   int64_t ymin = p[0].y, ymax = p[0].y;
   for (uint32_t i = 0; i < n; ++i) {
@@ -197,7 +201,8 @@ void EllipseDraw(const Canvas &c, VtRasterPoint o, int32_t rx, int32_t ry, bool 
   });
 }
 
-void ArcDraw(const Canvas &c, VtRasterPoint o, int32_t rx, int32_t ry, float start, float end, const Pen &pen) {
+void ArcDraw(const Canvas &c, VtRasterPoint o, int32_t rx, int32_t ry, float start, float end,
+             const Pen &pen) {
   const double from = Turn(start), span = Turn(static_cast<double>(end) - start);
   if (span == 0.0) {
     EllipseDraw(c, o, rx, ry, false, pen);

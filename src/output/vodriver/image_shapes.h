@@ -70,6 +70,7 @@ void EllipseDraw(const Canvas &c, VtRasterPoint centre, int32_t rx, int32_t ry, 
 // The part of an ellipse outline from start to end degrees, angles growing
 // from +x towards +y (down the image); equal angles or a whole turn draw
 // the whole ellipse.
-void ArcDraw(const Canvas &c, VtRasterPoint centre, int32_t rx, int32_t ry, float start, float end, const Pen &pen);
+void ArcDraw(const Canvas &c, VtRasterPoint centre, int32_t rx, int32_t ry, float start, float end,
+             const Pen &pen);
 
 }  // namespace vo::driver

@@ -41,7 +41,8 @@ DriverState *LiveMaster(const VtImage *image, const char *procedure) {
     RegisterGuard hold;
     if (s->live_images->images.count(image) != 0) return s;
   }
-  if (procedure != nullptr) Post(VO_STATUS_BAD_ARGUMENT, messages::kImageNotLive, VO_MODULE_DRIVER, procedure);
+  if (procedure != nullptr)
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kImageNotLive, VO_MODULE_DRIVER, procedure);
   return nullptr;
 }
 
@@ -74,10 +75,14 @@ void NodeFree(DriverState *s, ImageNode *node) {
   if (s->image_destroy_hook != nullptr) s->image_destroy_hook(image);
   for (ImageDestroyHook listener : s->image_destroy_listeners)
     if (listener != nullptr) listener(image);
-  if (node->previous != nullptr) node->previous->next = node->next;
-  else s->images_head = node->next;
-  if (node->next != nullptr) node->next->previous = node->previous;
-  else s->images_tail = node->previous;
+  if (node->previous != nullptr)
+    node->previous->next = node->next;
+  else
+    s->images_head = node->next;
+  if (node->next != nullptr)
+    node->next->previous = node->previous;
+  else
+    s->images_tail = node->previous;
   {
     RegisterGuard hold;
     s->live_images->images.erase(image);
@@ -94,7 +99,8 @@ void NodeFree(DriverState *s, ImageNode *node) {
 // Lower-case copy of up to size - 1 characters.
 void Lower(const char *from, char *to, size_t size) {
   size_t i = 0;
-  for (; from[i] != 0 && i + 1 < size; ++i) to[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(from[i])));
+  for (; from[i] != 0 && i + 1 < size; ++i)
+    to[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(from[i])));
   to[i] = 0;
 }
 
@@ -104,7 +110,8 @@ bool SkippedInWalk(const DriverState *s, const VtDriverRecord *d) {
 
 bool SuffixMatches(VtDriverRecord *d, const char *suffix) {
   VtTypedValue v{};
-  if (VoDriverGetControl(d, VO_CONTROL_DRIVER_FILE_SUFFIX, &v) != 0 || v.type != VtString || v.value.s == nullptr)
+  if (VoDriverGetControl(d, VO_CONTROL_DRIVER_FILE_SUFFIX, &v) != 0 || v.type != VtString ||
+      v.value.s == nullptr)
     return false;
   const char *answer = v.value.s[0] == '.' ? v.value.s + 1 : v.value.s;
   char lower[16];
@@ -172,7 +179,8 @@ VtStatus RowsSend(const VtImage *image, const Span &span, VtDriverRecord *d) {
     return kNotHandled;
   uint32_t *words = nullptr;
   if (image->mode == VO_IMAGE_MODE_DEVICE) {
-    if (count * 4 > UINT32_MAX || (words = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(count * 4)))) == nullptr)
+    if (count * 4 > UINT32_MAX ||
+        (words = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(count * 4)))) == nullptr)
       return VO_COND_NO_MEMORY;
   }
   VtStatus st = 0;
@@ -358,7 +366,7 @@ VtStatus VoImageDup(VtImage *image, VtImage **result) {
   if (image->data != nullptr) {
     const size_t row = static_cast<size_t>(copy->bytes_per_row);
     const size_t from = static_cast<size_t>(image->bytes_per_row < copy->bytes_per_row ? image->bytes_per_row
-                                                                                      : copy->bytes_per_row);
+                                                                                       : copy->bytes_per_row);
     for (int32_t y = 0; y < copy->height; ++y)
       std::memcpy(copy->data + y * row, image->data + static_cast<size_t>(y) * image->bytes_per_row, from);
   }
@@ -392,7 +400,8 @@ VtImage *VoImageReadFromFile(void *stream, const char *name) {
     image->name = TextCopy(name);
   }
   const long entry = std::ftell(file);
-  VtDriverRecord *reader = image != nullptr && image->name != nullptr ? ReaderChoose(s, image, name, entry) : nullptr;
+  VtDriverRecord *reader =
+      image != nullptr && image->name != nullptr ? ReaderChoose(s, image, name, entry) : nullptr;
   bool ok = reader != nullptr && ImageReaderAllocate(image) == 0;
   if (ok) {
     if (entry >= 0) (void)std::fseek(file, entry, SEEK_SET);

@@ -19,9 +19,7 @@ VtStatus BuiltInAnswer(const BuiltInDriver &d, uint32_t query, VtTypedValue *ans
     case VO_QUERY_START:
     case VO_QUERY_TERMINATE: *answer = TypedFunc(&exported::VoCallBackNull); return 0;
     case VO_QUERY_REGISTRY_NAME: *answer = TypedString(d.name); return 0;
-    case VO_QUERY_CALLBACK:
-      *answer = d.lookup != nullptr ? TypedFunc(d.lookup) : VtTypedValue{};
-      return 0;
+    case VO_QUERY_CALLBACK: *answer = d.lookup != nullptr ? TypedFunc(d.lookup) : VtTypedValue{}; return 0;
     default: break;
   }
   return VoEntryDriver(query, answer);

@@ -74,10 +74,12 @@ struct MultiTable {
   template <uint32_t Code>
   static VtProc Get() {
     using P = typename Op<Code>::Proc;
-    if constexpr (Code == 0x1a001f) return nullptr;  // the framework's style fallback reaches every driver
+    if constexpr (Code == 0x1a001f)
+      return nullptr;  // the framework's style fallback reaches every driver
     else if constexpr (Code == 0x1a002b || Code == 0x1a002c || Code == 0x1a002d || Code == 0x1a0031)
       return reinterpret_cast<VtProc>(&Answer<P, kNotHandled>::Call);
-    else return reinterpret_cast<VtProc>(&Fan<Code>::Call);
+    else
+      return reinterpret_cast<VtProc>(&Fan<Code>::Call);
   }
 };
 
@@ -128,7 +130,6 @@ VtStatus MultiControlGet(uint32_t code, VtTypedValue *value) {
     default: return GetFromEnabled(State(), code, value);
   }
 }
-
 
 }  // namespace
 

@@ -9,7 +9,9 @@
 
 namespace vo::driver {
 
-VtStatus WorldToProjected(const float *world, float projected[4]) { return VoViewProjectPoint(world, projected); }
+VtStatus WorldToProjected(const float *world, float projected[4]) {
+  return VoViewProjectPoint(world, projected);
+}
 
 VtStatus ProjectedToRaster(const float *projected, VtRasterPoint *raster) {
   int32_t pixel[2] = {0, 0};

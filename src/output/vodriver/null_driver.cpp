@@ -38,12 +38,18 @@ struct NullTable {
   template <uint32_t Code>
   static VtProc Get() {
     using P = typename Op<Code>::Proc;
-    if constexpr (Code == 0x1a001a) return reinterpret_cast<VtProc>(&Poll);
-    else if constexpr (Code == 0x1a0016) return reinterpret_cast<VtProc>(&Answer<P, -1>::Call);
-    else if constexpr (Code == 0x1a001c) return reinterpret_cast<VtProc>(&Answer<P, kRefused>::Call);
-    else if constexpr (Code == 0x1a0020) return reinterpret_cast<VtProc>(&Answer<P, 0>::Call);
-    else if constexpr (Code == 0x1a002e) return reinterpret_cast<VtProc>(&NoColourMapImage);
-    else return reinterpret_cast<VtProc>(&Answer<P, kNotHandled>::Call);
+    if constexpr (Code == 0x1a001a)
+      return reinterpret_cast<VtProc>(&Poll);
+    else if constexpr (Code == 0x1a0016)
+      return reinterpret_cast<VtProc>(&Answer<P, -1>::Call);
+    else if constexpr (Code == 0x1a001c)
+      return reinterpret_cast<VtProc>(&Answer<P, kRefused>::Call);
+    else if constexpr (Code == 0x1a0020)
+      return reinterpret_cast<VtProc>(&Answer<P, 0>::Call);
+    else if constexpr (Code == 0x1a002e)
+      return reinterpret_cast<VtProc>(&NoColourMapImage);
+    else
+      return reinterpret_cast<VtProc>(&Answer<P, kNotHandled>::Call);
   }
 };
 
@@ -51,7 +57,6 @@ VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
   if (set == 0 && slot != nullptr) *slot = ProcedureByCode<NullTable>(code);
   return 0;
 }
-
 
 }  // namespace
 

@@ -16,6 +16,8 @@
 namespace vo::driver {
 
 // The operation codes with a slot, in slot order, each with its form.
+// An X-macro list, laid out by hand (the formatter folds it badly).
+// clang-format off
 #define VO_DRIVER_SLOTS(X)                                                                              \
   X(0x1a001a, VtDriverNoArgProc) X(0x1a0007, VtDriverNoArgProc) X(0x1a0008, VtDriverByteProc)           \
   X(0x1a0009, VtDriverByteProc) X(0x1a000a, VtDriverColourBytesProc)                                    \
@@ -35,6 +37,7 @@ namespace vo::driver {
   X(0x1a0030, VtDriverTwoWordProc) X(0x1a0032, VtDriverRowProc) X(0x1a0033, VtDriverWordProc)           \
   X(0x1a0034, VtDriverTwoWordProc) X(0x1a0036, VtDriverSubRegionProc) X(0x1a0037, VtDriverNoArgProc)    \
   X(0x1a0038, VtDriverBlockProc)
+// clang-format on
 
 // The form of a code's procedure: Op<Code>::Proc, for the codes of the
 // slot list only.

@@ -294,7 +294,8 @@ VtDriverRecord *RecordBuild(DriverState *s, VtQueryFunction query) {
   const bool plot = Slot<0x1a0011>(r) != nullptr;
   if (line && !shape) SlotSet<0x1a0022>(r, &PolylineDraw);
   if (shape && !line) SlotSet<0x1a001c>(r, &LineDraw);
-  if (r->own_begin_frame == nullptr && s->null_driver != nullptr) r->own_begin_frame = s->null_driver->own_begin_frame;
+  if (r->own_begin_frame == nullptr && s->null_driver != nullptr)
+    r->own_begin_frame = s->null_driver->own_begin_frame;
   SlotSet<0x1a0003>(r, &BeginFrame);
   for (size_t i = 0; i < kSlots; ++i)
     if (r->operations[i] == nullptr) r->operations[i] = DefaultProcedure(s, kSlotCodes[i]);
@@ -362,7 +363,8 @@ VtStatus VoDriverAccessOperation(VtDriverRecord *driver, uint32_t set, uint32_t 
   if (driver == nullptr || !DriverIsLive(s, driver))
     return Refuse(kBadArgument, "VoDriverAccessOperation", "not a driver of the framework");
   if (!CodeHasWord(code) || slot == nullptr)
-    return Refuse(kBadArgument, "VoDriverAccessOperation", "a code without a procedure, or no procedure word");
+    return Refuse(kBadArgument, "VoDriverAccessOperation",
+                  "a code without a procedure, or no procedure word");
   if (set == 0) {
     (void)ProcedureAccess(driver, code, slot, nullptr);
     return 0;
@@ -394,7 +396,8 @@ VtProc VoDriverOperationGet(VtDriverRecord *driver, uint32_t code) {
   if (driver == nullptr) driver = s->current != nullptr ? s->current : s->current_pointer;
   VtProc p = nullptr;
   if (VoDriverAccessOperation(driver, 0, code, &p) != 0) return nullptr;
-  if (p != nullptr && driver->open == 0) Post(VO_CLASS_WARNING, messages::kDriverNotOpen, VO_MODULE_DRIVER, driver->name);
+  if (p != nullptr && driver->open == 0)
+    Post(VO_CLASS_WARNING, messages::kDriverNotOpen, VO_MODULE_DRIVER, driver->name);
   return p;
 }
 

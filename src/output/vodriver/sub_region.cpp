@@ -90,7 +90,8 @@ VtStatus SubRegionBegin(const VtSubRegion *r) {
   VtDriverRecord *a = Active(s);
   if (r == nullptr || r->x0 < 0 || r->y0 < 0 || r->x0 > r->x1 || r->y0 > r->y1 || r->x1 == INT32_MAX ||
       r->y1 == INT32_MAX)
-    return Refuse(kBadArgument, "VoDriverSubRegionBegin", "a region that is missing, inverted or out of range");
+    return Refuse(kBadArgument, "VoDriverSubRegionBegin",
+                  "a region that is missing, inverted or out of range");
   VtStatus st = a->sub_region_mode != kNoSubRegion ? kSubRegionState : 0;
   if (r->ignore != 0) {
     ModeWrite(s, a, kIgnored, 0, r);
@@ -133,7 +134,8 @@ VtStatus BlockWrite(int32_t x, int32_t y, int32_t width, int32_t rows, const uin
   if (!a->temporary_image || t == nullptr) return 0;
   const size_t bytes = static_cast<size_t>(b.x1 - b.x0 + 1) * 3;
   for (int32_t row = b.y0; row <= b.y1; ++row, first += stride)
-    std::memcpy(t->data + static_cast<size_t>(row) * t->bytes_per_row + static_cast<size_t>(b.x0) * 3, first, bytes);
+    std::memcpy(t->data + static_cast<size_t>(row) * t->bytes_per_row + static_cast<size_t>(b.x0) * 3, first,
+                bytes);
   return 0;
 }
 

@@ -60,7 +60,8 @@ VtStatus VoDriverSubRegionBegin(VtDriverRecord *d, VtSubRegion *region) {
   return Wrap<0x1a0036>(d, "VoDriverSubRegionBegin", static_cast<const VtSubRegion *>(region));
 }
 VtStatus VoDriverSubRegionEnd(VtDriverRecord *d) { return Wrap<0x1a0037>(d, "VoDriverSubRegionEnd"); }
-VtStatus VoDriverWriteBlock(VtDriverRecord *d, int32_t x, int32_t y, int32_t width, int32_t rows, void *pixels) {
+VtStatus VoDriverWriteBlock(VtDriverRecord *d, int32_t x, int32_t y, int32_t width, int32_t rows,
+                            void *pixels) {
   return Wrap<0x1a0038>(d, "VoDriverWriteBlock", x, y, width, rows, static_cast<const uint8_t *>(pixels));
 }
 

@@ -28,15 +28,21 @@ struct BmpTable {
   template <uint32_t Code>
   static VtProc Get() {
     using P = typename driver::Op<Code>::Proc;
-    if constexpr (Code == VO_DRIVER_BEGIN_FRAME) return reinterpret_cast<VtProc>(&FrameBegin);
-    else if constexpr (Code == 0x1a000f) return reinterpret_cast<VtProc>(&RowStore);
-    else if constexpr (Code == VO_DRIVER_END_FRAME) return reinterpret_cast<VtProc>(&FrameEnd);
-    else if constexpr (Code == 0x1a0019) return reinterpret_cast<VtProc>(&HeaderRead);
-    else if constexpr (Code == 0x1a0018) return reinterpret_cast<VtProc>(&ImageRead);
+    if constexpr (Code == VO_DRIVER_BEGIN_FRAME)
+      return reinterpret_cast<VtProc>(&FrameBegin);
+    else if constexpr (Code == 0x1a000f)
+      return reinterpret_cast<VtProc>(&RowStore);
+    else if constexpr (Code == VO_DRIVER_END_FRAME)
+      return reinterpret_cast<VtProc>(&FrameEnd);
+    else if constexpr (Code == 0x1a0019)
+      return reinterpret_cast<VtProc>(&HeaderRead);
+    else if constexpr (Code == 0x1a0018)
+      return reinterpret_cast<VtProc>(&ImageRead);
     else if constexpr (Code == VO_DRIVER_OPEN || Code == VO_DRIVER_CLOSE || Code == VO_DRIVER_CLEAR ||
                        Code == 0x1a000a || Code == 0x1a000b || Code == 0x1a001c || Code == 0x1a0020)
       return reinterpret_cast<VtProc>(&driver::Answer<P, 0>::Call);
-    else return nullptr;
+    else
+      return nullptr;
   }
 };
 

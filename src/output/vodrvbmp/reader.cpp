@@ -73,7 +73,8 @@ VtStatus HeaderParse(VtImage *image, BitmapHeader *h) {
   h->width = static_cast<int32_t>(width);
   h->height = static_cast<int32_t>(height);
   if (h->bits == 1) return Failure(messages::kBitmapOneBit, image);
-  if (h->bits != 4 && h->bits != 8 && h->bits != 16 && h->bits != 24) return FieldRefused(image, "bits per pixel");
+  if (h->bits != 4 && h->bits != 8 && h->bits != 16 && h->bits != 24)
+    return FieldRefused(image, "bits per pixel");
   return 0;
 }
 
@@ -81,7 +82,8 @@ VtStatus HeaderParse(VtImage *image, BitmapHeader *h) {
 VtStatus LengthCheck(VtImage *image, const BitmapHeader &h) {
   if (h.compression != 0) return 0;
   const off_t size = driver::file::StreamSize(image->file);
-  const uint64_t needed = uint64_t{h.data_offset} + RowBytes(h.bits, h.width) * (static_cast<uint64_t>(h.height) - 1);
+  const uint64_t needed =
+      uint64_t{h.data_offset} + RowBytes(h.bits, h.width) * (static_cast<uint64_t>(h.height) - 1);
   if (size < 0 || needed > static_cast<uint64_t>(size)) return Failure(messages::kFileReadFailed, image);
   return 0;
 }
@@ -106,7 +108,8 @@ VtStatus PaletteRead(VtImage *image, const BitmapHeader &h, uint8_t (*palette)[3
   const uint32_t entries = 1u << h.bits;
   for (uint32_t i = 0; i < entries; ++i) {
     uint8_t e[4];
-    if (!driver::file::ReadAll(image->file, e, h.palette_entry)) return Failure(messages::kFileReadFailed, image);
+    if (!driver::file::ReadAll(image->file, e, h.palette_entry))
+      return Failure(messages::kFileReadFailed, image);
     palette[i][0] = e[2];
     palette[i][1] = e[1];
     palette[i][2] = e[0];

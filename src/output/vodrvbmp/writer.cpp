@@ -54,7 +54,8 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   if (width < 1 || height < 1) return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "an empty frame");
   const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
   const uint64_t bytes = stride * static_cast<uint64_t>(height);
-  if (bytes > UINT32_MAX - kHeaderBytes) return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a file of 4 GB or more");
+  if (bytes > UINT32_MAX - kHeaderBytes)
+    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a file of 4 GB or more");
   s->rows = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
   if (s->rows == nullptr) return VO_COND_NO_MEMORY;
   std::memset(s->rows, 0, bytes);  // padding and undelivered rows go out as zeros

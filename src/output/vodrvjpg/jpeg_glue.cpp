@@ -158,7 +158,8 @@ void JpegWriterFree(JpegWriter *w) {
   VoDeallocate(w);
 }
 
-JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height, VtStatus *status) {
+JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height,
+                           VtStatus *status) {
   *status = VO_COND_NO_MEMORY;
   JpegReader *const r = SessionMake<JpegReader>();
   if (r == nullptr) return nullptr;
@@ -193,7 +194,8 @@ bool JpegReaderStart(JpegReader *r) {
     return false;
   }
   jpeg_start_decompress(&r->library);
-  const uint64_t bytes = uint64_t{r->library.output_width} * static_cast<uint64_t>(r->library.output_components);
+  const uint64_t bytes =
+      uint64_t{r->library.output_width} * static_cast<uint64_t>(r->library.output_components);
   if (bytes > UINT32_MAX) return false;
   r->row = static_cast<JSAMPLE *>(VoAllocate(static_cast<uint32_t>(bytes)));
   return r->row != nullptr;

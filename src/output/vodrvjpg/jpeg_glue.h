@@ -26,9 +26,9 @@ struct JpegReader;
 struct CompressSettings {
   uint32_t width;
   uint32_t height;
-  uint32_t quality;    // 0..100, baseline tables forced
-  uint32_t smoothing;  // 0..100
-  const char *comment; // written as a comment segment when not null or empty
+  uint32_t quality;     // 0..100, baseline tables forced
+  uint32_t smoothing;   // 0..100
+  const char *comment;  // written as a comment segment when not null or empty
 };
 
 // A started compression into out; null when memory runs out or the
@@ -45,7 +45,8 @@ void JpegWriterFree(JpegWriter *w);
 // the header is incomplete or damaged, or the file has four components,
 // 6 when memory runs out. Output is red, green, blue or grey. name (kept,
 // not copied) names the file in messages.
-JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height, VtStatus *status);
+JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height,
+                           VtStatus *status);
 bool JpegReaderStart(JpegReader *r);
 // Decompresses the next row into rgb (width x 3 bytes; grey repeated);
 // false, with message 2852, when the scan data it needs is missing from

@@ -63,7 +63,8 @@ VtStatus ImporterOpen(const VtImage *image, QtImporter **importer, QtRect *bound
   const QtState *s = State();
   if (s == nullptr || !s->available) return kNoQuickTime;
   if (image == nullptr || image->name == nullptr) return VO_STATUS_UNAVAILABLE;
-  if (const QtError e = QtImporterOpen(image->name, kQtHandleDataRef, importer); e != kQtNoError) return StatusOf(e);
+  if (const QtError e = QtImporterOpen(image->name, kQtHandleDataRef, importer); e != kQtNoError)
+    return StatusOf(e);
   const QtError e = QtImporterBounds(*importer, bounds);
   const int64_t width = int64_t{bounds->right} - bounds->left, height = int64_t{bounds->bottom} - bounds->top;
   if (e == kQtNoError && width >= 1 && height >= 1 && width <= 65535 && height <= 65535) return 0;
@@ -113,7 +114,8 @@ VtStatus ImageRead(VtImage *image) {
   QtRect bounds{};
   VtStatus st = ImporterOpen(image, &importer, &bounds);
   if (st != 0) return st;
-  if (bounds.right - bounds.left != image->width || bounds.bottom - bounds.top != image->height) st = kDamaged;
+  if (bounds.right - bounds.left != image->width || bounds.bottom - bounds.top != image->height)
+    st = kDamaged;
   if (st == 0 && image->data == nullptr) st = driver::ImageReaderAllocate(image);
   if (st == 0) st = Draw(image, importer, bounds);
   QtImporterClose(importer);
@@ -124,9 +126,12 @@ VtStatus ImageRead(VtImage *image) {
 struct QtTable {
   template <uint32_t Code>
   static VtProc Get() {
-    if constexpr (Code == VO_DRIVER_READ_HEADER) return reinterpret_cast<VtProc>(&HeaderRead);
-    else if constexpr (Code == VO_DRIVER_READ_IMAGE) return reinterpret_cast<VtProc>(&ImageRead);
-    else return nullptr;
+    if constexpr (Code == VO_DRIVER_READ_HEADER)
+      return reinterpret_cast<VtProc>(&HeaderRead);
+    else if constexpr (Code == VO_DRIVER_READ_IMAGE)
+      return reinterpret_cast<VtProc>(&ImageRead);
+    else
+      return nullptr;
   }
 };
 
@@ -166,8 +171,10 @@ void Pattern(QtComponent c, uint32_t mode, char *text) {
   }
   for (int shift = 24; shift >= 0; shift -= 8) {
     const char ch = static_cast<char>((code >> shift) & 0xFF);
-    if (mode == 1) text[n++] = ch;
-    else if (ch != ' ') text[n++] = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
+    if (mode == 1)
+      text[n++] = ch;
+    else if (ch != ' ')
+      text[n++] = static_cast<char>(ch >= 'A' && ch <= 'Z' ? ch - 'A' + 'a' : ch);
   }
   text[n] = '\0';
 }

@@ -45,8 +45,8 @@ bool NoImageVersion2(std::FILE *f, const TargaHeader &h) {
 VtStatus Decodable(const VtImage *image, const TargaHeader &h) {
   const bool mapped = IsMapped(h.image_type) && h.depth == 8;
   const bool direct = (h.image_type == 2 || h.image_type == 10) && (h.depth == 16 || h.depth == 24);
-  const bool entries = !IsMapped(h.image_type) || h.map_entry_bits == 16 || h.map_entry_bits == 24 ||
-                       h.map_entry_bits == 32;
+  const bool entries =
+      !IsMapped(h.image_type) || h.map_entry_bits == 16 || h.map_entry_bits == 24 || h.map_entry_bits == 32;
   if ((mapped || direct) && entries) return 0;
   Post(VO_CLASS_DEBUG, messages::kTargaNotDecoded, VO_MODULE_TARGA, NameOf(image));
   return VO_DRIVER_NOT_HANDLED;
@@ -56,7 +56,8 @@ VtStatus HeaderParse(VtImage *image, TargaHeader *h) {
   std::FILE *f = image->file;
   uint8_t b[kHeaderBytes];
   if (f == nullptr || fseeko(f, 0, SEEK_SET) != 0 || !ReadAll(f, b, sizeof b)) return ReadFailure();
-  *h = TargaHeader{b[0], b[1], b[2], Get16(b + 3), Get16(b + 5), b[7], Get16(b + 12), Get16(b + 14), b[16], b[17], 0};
+  *h = TargaHeader{b[0],  b[1],  b[2], Get16(b + 3), Get16(b + 5), b[7], Get16(b + 12), Get16(b + 14),
+                   b[16], b[17], 0};
   if (NoImageVersion2(f, *h)) {
     Post(VO_CLASS_DEBUG, messages::kTargaNoImage, VO_MODULE_TARGA, NameOf(image));
     return VO_STATUS_UNAVAILABLE;
@@ -122,8 +123,10 @@ struct PixelReader {
 
   void Pixel(const uint8_t *p, uint8_t *rgb) const {
     if (h.depth != 8) return Convert(p, h.depth, rgb);
-    if (p[0] < entries) std::memcpy(rgb, map + 3 * p[0], 3);
-    else std::memset(rgb, 0, 3);
+    if (p[0] < entries)
+      std::memcpy(rgb, map + 3 * p[0], 3);
+    else
+      std::memset(rgb, 0, 3);
   }
   // A raw row of width pixels from the left, into rgb.
   bool Row(uint8_t *stored, uint8_t *rgb) {
@@ -162,10 +165,12 @@ VtStatus MapRead(VtImage *image, const TargaHeader &h, driver::file::Block *map,
   const uint32_t entry = (h.map_entry_bits + 7) / 8;
   driver::file::Block stored;
   if (!map->Make(size_t{*entries} * 3) || !stored.Make(size_t{*entries} * entry)) return VO_STATUS_NO_MEMORY;
-  if (fseeko(image->file, static_cast<off_t>(kHeaderBytes + h.id_length + uint64_t{h.map_first} * entry), SEEK_SET) != 0 ||
+  if (fseeko(image->file, static_cast<off_t>(kHeaderBytes + h.id_length + uint64_t{h.map_first} * entry),
+             SEEK_SET) != 0 ||
       !ReadAll(image->file, stored.Bytes(), size_t{*entries} * entry))
     return ReadFailure();
-  for (uint32_t i = 0; i < *entries; ++i) Convert(stored.Bytes() + i * entry, h.map_entry_bits, map->Bytes() + 3 * i);
+  for (uint32_t i = 0; i < *entries; ++i)
+    Convert(stored.Bytes() + i * entry, h.map_entry_bits, map->Bytes() + 3 * i);
   return 0;
 }
 
@@ -209,7 +214,8 @@ VtStatus HeaderRead(VtImage *image) {
 VtStatus ImageRead(VtImage *image) {
   TgaState *s = State();
   if (s == nullptr || image == nullptr) return VO_STATUS_UNAVAILABLE;
-  const bool just_read = s->header_read != nullptr && s->header_read == image->file && s->header_image == image;
+  const bool just_read =
+      s->header_read != nullptr && s->header_read == image->file && s->header_image == image;
   VtStatus st = just_read ? 0 : HeaderRead(image);
   s->header_read = nullptr;
   if (st != 0) return st;

@@ -43,7 +43,7 @@ struct TgaState {
   uint32_t width, height;
   uint32_t rows_written;
   // The file last read.
-  std::FILE *header_read;  // the stream whose header was just read, or null
+  std::FILE *header_read;       // the stream whose header was just read, or null
   const VtImage *header_image;  // the image it was read for
   TargaHeader header;
 };

@@ -75,12 +75,16 @@ VtStatus HeightPatch(TgaState *s) {
   uint8_t word[2];
   if (s->rows_written == 0) {
     word[0] = 0;
-    if (fseeko(s->out, 2, SEEK_SET) != 0) st |= VO_STATUS_UNAVAILABLE;
-    else if (!WriteAll(s->out, word, 1)) st |= WriteFailure();
+    if (fseeko(s->out, 2, SEEK_SET) != 0)
+      st |= VO_STATUS_UNAVAILABLE;
+    else if (!WriteAll(s->out, word, 1))
+      st |= WriteFailure();
   }
   Put16(word, s->rows_written);
-  if (fseeko(s->out, 14, SEEK_SET) != 0) st |= VO_STATUS_UNAVAILABLE;
-  else if (!WriteAll(s->out, word, 2)) st |= WriteFailure();
+  if (fseeko(s->out, 14, SEEK_SET) != 0)
+    st |= VO_STATUS_UNAVAILABLE;
+  else if (!WriteAll(s->out, word, 2))
+    st |= WriteFailure();
   (void)fseeko(s->out, 0, SEEK_END);
   Post(VO_CLASS_DEBUG, messages::kTargaRowsShort, VO_MODULE_TARGA, s->rows_written, s->height);
   return st;
@@ -154,7 +158,8 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   Put16(h + 14, s->height);
   h[16] = 24;
   h[17] = 0x20;
-  if (fseeko(s->out, 0, SEEK_SET) != 0 || !WriteAll(s->out, h, sizeof h) || !WriteAll(s->out, title, title_length))
+  if (fseeko(s->out, 0, SEEK_SET) != 0 || !WriteAll(s->out, h, sizeof h) ||
+      !WriteAll(s->out, title, title_length))
     return WriteFailure();
   return 0;
 }

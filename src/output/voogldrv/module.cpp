@@ -97,8 +97,8 @@ VtStatus Terminate() {
 // The name of the current output driver, or "".
 const char *DriverName(VtDriverRecord *driver) {
   VtTypedValue v{};
-  if (driver == nullptr || VoDriverGetControl(driver, VO_CONTROL_DRIVER_NAME, &v) != 0 || v.type != VtString ||
-      v.value.s == nullptr)
+  if (driver == nullptr || VoDriverGetControl(driver, VO_CONTROL_DRIVER_NAME, &v) != 0 ||
+      v.type != VtString || v.value.s == nullptr)
     return "";
   return v.value.s;
 }
@@ -135,7 +135,8 @@ VtStatus VoOGLDrvWindowSetCurrent(VtWindow *window) {
 
 VtStatus VoOGLDrvWindowTerminate(VtWindow *window) {
   VtOGLDrvRecord *r = Record();
-  VtOGLDrvTarget *t = r != nullptr && window != nullptr ? ogldrv::WindowTargetFind(r->context, window) : nullptr;
+  VtOGLDrvTarget *t =
+      r != nullptr && window != nullptr ? ogldrv::WindowTargetFind(r->context, window) : nullptr;
   return t != nullptr ? ogldrv::TargetDestroy(r, t) : VO_STATUS_UNAVAILABLE;
 }
 
@@ -181,7 +182,8 @@ VtStatus VoOGLDrvImageBegin() {
     } else {
       // Another driver: an image of the view's size, handed to it at the end.
       if (r->offscreen != nullptr) {
-        if (VtOGLDrvTarget *t = ogldrv::ImageTargetFind(r->context, r->offscreen)) (void)ogldrv::TargetDestroy(r, t);
+        if (VtOGLDrvTarget *t = ogldrv::ImageTargetFind(r->context, r->offscreen))
+          (void)ogldrv::TargetDestroy(r, t);
         (void)VoImageDestroy(r->offscreen);
       }
       r->offscreen = VoImageCreate();

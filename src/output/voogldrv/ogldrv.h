@@ -24,16 +24,16 @@
 #include "host/gl_layer.h"
 
 struct VtOGLDrvTarget {
-  VtImage *image;             // image targets
-  VtWindow *window;           // window targets
+  VtImage *image;                 // image targets
+  VtWindow *window;               // window targets
   vo::platform::gl::Context *gl;  // the context with its framebuffer
-  uint8_t *bits;              // image targets: the read-back rows, bottom up, padded
+  uint8_t *bits;                  // image targets: the read-back rows, bottom up, padded
   size_t bits_size;
-  int32_t width, height;      // image targets: the image's size when the target was made
+  int32_t width, height;  // image targets: the image's size when the target was made
   int32_t pixel_format;
-  int32_t group;              // share-group number
+  int32_t group;  // share-group number
   uint32_t double_buffered;
-  std::fenv_t saved_env;      // the caller's environment while current
+  std::fenv_t saved_env;  // the caller's environment while current
   VtOGLDrvTarget *next;
 };
 
@@ -61,12 +61,12 @@ struct VtOGLDrvContext {
 
 struct VtOGLDrvRecord {
   VtOGLDrvContext *context;
-  uint32_t target_mode;       // 0x740001
-  uint32_t double_buffering;  // 0x740002
-  uint32_t generic_only;      // 0x740003
-  uint32_t share_lists;       // 0x740004
-  VtImage *offscreen;         // other drivers' image of the frame
-  VtWindow *driver_window;    // the window driver's window
+  uint32_t target_mode;          // 0x740001
+  uint32_t double_buffering;     // 0x740002
+  uint32_t generic_only;         // 0x740003
+  uint32_t share_lists;          // 0x740004
+  VtImage *offscreen;            // other drivers' image of the frame
+  VtWindow *driver_window;       // the window driver's window
   int32_t driver_x0, driver_y0;  // the window driver's frame origin
 };
 static_assert(offsetof(VtOGLDrvRecord, context) == 0);

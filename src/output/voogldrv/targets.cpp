@@ -172,9 +172,9 @@ bool WindowShow(const VtOGLDrvTarget *t) {
     const platform::PixelView screen = platform::ScreenView();
     platform::Point origin{0, 0};
     (void)platform::ClientToScreen(t->window, &origin);
-    const platform::Rect inside = platform::RectIntersect(
-        platform::Rect{origin.x, origin.y, origin.x + width, origin.y + height},
-        platform::Rect{0, 0, screen.width, screen.height});
+    const platform::Rect inside =
+        platform::RectIntersect(platform::Rect{origin.x, origin.y, origin.x + width, origin.y + height},
+                                platform::Rect{0, 0, screen.width, screen.height});
     for (int32_t sy = inside.top; sy < inside.bottom; ++sy) {
       const uint8_t *src = bits + static_cast<size_t>(height - 1 - (sy - origin.y)) * row;
       for (int32_t sx = inside.left; sx < inside.right; ++sx) {
@@ -192,7 +192,8 @@ bool WindowShow(const VtOGLDrvTarget *t) {
 VtStatus ReleaseOne(VtOGLDrvTarget *t) {
   VtStatus status = 0;
   if (std::fetestexcept(FE_INVALID) != 0) Post(VO_CLASS_DEBUG, messages::kOGLInvalidOperation, kModule);
-  if (t != nullptr && t->window != nullptr && t->double_buffered == 0 && gl::Current() == t->gl) (void)WindowShow(t);
+  if (t != nullptr && t->window != nullptr && t->double_buffered == 0 && gl::Current() == t->gl)
+    (void)WindowShow(t);
   if (!gl::Release()) {
     Post(VO_STATUS_UNAVAILABLE, messages::kOGLReleaseFailed, kModule);
     status = VO_STATUS_UNAVAILABLE;
@@ -437,9 +438,8 @@ VtStatus FrameReadBack(VtOGLDrvRecord *, VtOGLDrvTarget *t) {
   if (t->window != nullptr) return WindowShow(t) ? 0 : VO_STATUS_UNAVAILABLE;
   if (t->image == nullptr) return 0;
   if (!ImageFits(t)) return VO_STATUS_UNAVAILABLE;
-  return gl::ReadPixels(t->width, t->height, t->image->bits == 8 ? 1 : 3, t->bits)
-             ? 0
-             : VO_STATUS_UNAVAILABLE;
+  return gl::ReadPixels(t->width, t->height, t->image->bits == 8 ? 1 : 3, t->bits) ? 0
+                                                                                   : VO_STATUS_UNAVAILABLE;
 }
 
 void BitsToImage(const VtOGLDrvTarget *t) {
@@ -457,8 +457,10 @@ void BitsToImage(const VtOGLDrvTarget *t) {
 VtStatus ReleaseEverything(VtOGLDrvRecord *r) {
   VtOGLDrvContext *c = r->context;
   VtStatus status = 0;
-  if (c->temporary != nullptr) status |= ReleaseOne(c->temporary);
-  else if (c->frame_current != 0 && c->frame != nullptr) status |= ReleaseOne(c->frame);
+  if (c->temporary != nullptr)
+    status |= ReleaseOne(c->temporary);
+  else if (c->frame_current != 0 && c->frame != nullptr)
+    status |= ReleaseOne(c->frame);
   c->temporary = nullptr;
   c->frame_current = 0;
   c->frame = nullptr;

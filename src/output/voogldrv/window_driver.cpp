@@ -36,8 +36,12 @@ VtStatus WindowControlGet(uint32_t code, VtTypedValue *value) {
   switch (code) {
     case VO_CONTROL_DRIVER_NAME: *value = TypedString("vodrvwin"); return 0;
     case VO_CONTROL_DRIVER_WINDOW: *value = TypedPointer(const_cast<VtWindow *>(w)); return 0;
-    case VO_CONTROL_DRIVER_WIDTH: *value = TypedNat32(w != nullptr ? static_cast<uint32_t>(w->width) : 0); return 0;
-    case VO_CONTROL_DRIVER_HEIGHT: *value = TypedNat32(w != nullptr ? static_cast<uint32_t>(w->height) : 0); return 0;
+    case VO_CONTROL_DRIVER_WIDTH:
+      *value = TypedNat32(w != nullptr ? static_cast<uint32_t>(w->width) : 0);
+      return 0;
+    case VO_CONTROL_DRIVER_HEIGHT:
+      *value = TypedNat32(w != nullptr ? static_cast<uint32_t>(w->height) : 0);
+      return 0;
     default: return VO_STATUS_UNKNOWN_CODE;
   }
 }
@@ -76,12 +80,15 @@ struct WindowTable {
   template <uint32_t Code>
   static VtProc Get() {
     using P = typename driver::Op<Code>::Proc;
-    if constexpr (Code == VO_DRIVER_BEGIN_FRAME) return reinterpret_cast<VtProc>(&FrameBegin);
-    else if constexpr (Code == 0x1a000f) return reinterpret_cast<VtProc>(&RowWrite);
+    if constexpr (Code == VO_DRIVER_BEGIN_FRAME)
+      return reinterpret_cast<VtProc>(&FrameBegin);
+    else if constexpr (Code == 0x1a000f)
+      return reinterpret_cast<VtProc>(&RowWrite);
     else if constexpr (Code == VO_DRIVER_END_FRAME || Code == VO_DRIVER_OPEN || Code == VO_DRIVER_CLOSE ||
                        Code == VO_DRIVER_CLEAR || Code == 0x1a000a || Code == 0x1a000b || Code == 0x1a0020)
       return reinterpret_cast<VtProc>(&driver::Answer<P, 0>::Call);
-    else return nullptr;
+    else
+      return nullptr;
   }
 };
 
@@ -89,7 +96,7 @@ struct WindowTable {
 
 VtStatus WindowDriverEntry(uint32_t query, VtTypedValue *answer) {
   static constexpr driver::BuiltInDriver kDriver = {"vodrvwin", &WindowControlSet, &WindowControlGet,
-                                                      &driver::file::TableLookup<WindowTable>};
+                                                    &driver::file::TableLookup<WindowTable>};
   return driver::BuiltInAnswer(kDriver, query, answer);
 }
 

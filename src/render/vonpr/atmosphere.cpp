@@ -47,17 +47,25 @@ struct Atmospheric {
   float f[3], u[3], h[3];
 };
 
-constexpr Atmospheric kDefault{0,     1000,  100,       10000, 0.5f,  0.1f, 1, {1, 1, 1}, 1,
-                               0.1f,  0.02f, 0.4f,      0.4f,  0.2f,  0.03f, {1, 1, 1}, 1, nullptr,
-                               nullptr, 0,   0,         0,     0,     {},   {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
+constexpr Atmospheric kDefault{0,       1000,  100,  10000, 0.5f, 0.1f,  1,         {1, 1, 1}, 1,
+                               0.1f,    0.02f, 0.4f, 0.4f,  0.2f, 0.03f, {1, 1, 1}, 1,         nullptr,
+                               nullptr, 0,     0,    0,     0,    {},    {0, 0, 0}, {0, 0, 0}, {0, 0, 0}};
 
 #define VO_AT(f) offsetof(Atmospheric, f)
 constexpr Field kFields[] = {
-    {VtFloat, VO_AT(fog_half)},         {VtFloat, VO_AT(fog_min_half)},  {VtFloat, VO_AT(fog_max)},
-    {VtFloat, VO_AT(fog_vertical)},     {VtFloat, VO_AT(fog_noise)},     {VtFloat, VO_AT(fog_noise_scale)},
+    {VtFloat, VO_AT(fog_half)},
+    {VtFloat, VO_AT(fog_min_half)},
+    {VtFloat, VO_AT(fog_max)},
+    {VtFloat, VO_AT(fog_vertical)},
+    {VtFloat, VO_AT(fog_noise)},
+    {VtFloat, VO_AT(fog_noise_scale)},
     {VtColourType, VO_AT(fog_colour), kFieldShadeable, VO_AT(fog_shader)},
-    {VtFloat, VO_AT(fog_amount)},       {VtFloat, VO_AT(snow_near)},     {VtFloat, VO_AT(snow_far)},
-    {VtFloat, VO_AT(flake_size)},       {VtFloat, VO_AT(flake_density)}, {VtFloat, VO_AT(snow_noise)},
+    {VtFloat, VO_AT(fog_amount)},
+    {VtFloat, VO_AT(snow_near)},
+    {VtFloat, VO_AT(snow_far)},
+    {VtFloat, VO_AT(flake_size)},
+    {VtFloat, VO_AT(flake_density)},
+    {VtFloat, VO_AT(snow_noise)},
     {VtFloat, VO_AT(snow_noise_scale)},
     {VtColourType, VO_AT(flake_colour), kFieldShadeable, VO_AT(flake_shader)},
     {VtFloat, VO_AT(snow_amount)},
@@ -94,7 +102,8 @@ VtStatus Prepare(void *block) {
     if (s != nullptr) (void)VoShaderReset(s);
   b->k_near = lite::ScaleFrequency(b->snow_near);
   b->k_far = lite::ScaleFrequency(b->snow_far);
-  lite::SnowLayersMake(&b->snow, b->flake_size, b->flake_density, b->snow_noise, b->snow_noise_scale, b->drawn == 0);
+  lite::SnowLayersMake(&b->snow, b->flake_size, b->flake_density, b->snow_noise, b->snow_noise_scale,
+                       b->drawn == 0);
   b->drawn = 1;
   return 0;
 }
@@ -143,9 +152,10 @@ VtStatus Evaluate(void *block) {
     const float ge = Elevation(b, g->unitI);
     float m = 1;
     if (b->fog_noise > 0.001f)
-      m = std::fmax(static_cast<float>(VoNoise2(double{g->xi} * b->fog_noise_scale, double{g->yi} * b->fog_noise_scale) *
-                                           b->fog_noise +
-                                       1),
+      m = std::fmax(static_cast<float>(
+                        VoNoise2(double{g->xi} * b->fog_noise_scale, double{g->yi} * b->fog_noise_scale) *
+                            b->fog_noise +
+                        1),
                     0.001f);
     const float hd = std::fmax(std::fmax(m * b->fog_half * ge, b->fog_min_half), 1e-6f);
     const float d = std::fmin(g->modI, b->fog_max);
@@ -169,18 +179,31 @@ constexpr Entries AtmosphericEntries() {
   return e;
 }
 
-constexpr const char *kLabels[] = {
-    "fog half distance", "fog min half distance", "fog max distance", "fog vertical variation", "fog noise",
-    "fog noise scale",   "fog colour",            "fog amount",       "snow near scale",        "snow far scale",
-    "snow flake size",   "snow flake density",    "snow noise amplitude", "snow noise scale", "snow flake colour",
-    "snow amount"};
+constexpr const char *kLabels[] = {"fog half distance",
+                                   "fog min half distance",
+                                   "fog max distance",
+                                   "fog vertical variation",
+                                   "fog noise",
+                                   "fog noise scale",
+                                   "fog colour",
+                                   "fog amount",
+                                   "snow near scale",
+                                   "snow far scale",
+                                   "snow flake size",
+                                   "snow flake density",
+                                   "snow noise amplitude",
+                                   "snow noise scale",
+                                   "snow flake colour",
+                                   "snow amount"};
 constexpr const char *kGlobals[] = {"Co", "xi", "yi", "unitI", "modI"};
 
 }  // namespace
 
-const uint8_t *AtmosphericFlags(const void *block) { return static_cast<const Atmospheric *>(block)->snow.flags; }
+const uint8_t *AtmosphericFlags(const void *block) {
+  return static_cast<const Atmospheric *>(block)->snow.flags;
+}
 
-const ClassDescription kAtmospheric{kIdentifier, "npr atmospheric", VO_SHADER_FOREGROUND, kLabels, kGlobals,
-                                    AtmosphericEntries()};
+const ClassDescription kAtmospheric{kIdentifier, "npr atmospheric", VO_SHADER_FOREGROUND,
+                                    kLabels,     kGlobals,          AtmosphericEntries()};
 
 }  // namespace vo::npr

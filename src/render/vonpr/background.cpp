@@ -197,8 +197,8 @@ void BackgroundsFree(Context *c) {
 
 namespace vo {
 
-using npr::kRefused;
 using npr::kNoMemory;
+using npr::kRefused;
 
 VtNPRBackground *VoNPRBackgroundCreate(VtImage *image, int32_t width, int32_t height, uint32_t mode,
                                        const VtColour *fill) {

@@ -55,7 +55,8 @@ VtStatus Stamp(VtPrimitive *p, ListPath &path) {
 
 VtStatus StampOwners(VtReference *scene) {
   ListPath path;
-  return ForEachNodeUntil(scene, [&](VtReference *n) { return Stamp(static_cast<VtPrimitive *>(n->data), path); });
+  return ForEachNodeUntil(scene,
+                          [&](VtReference *n) { return Stamp(static_cast<VtPrimitive *>(n->data), path); });
 }
 
 struct Saved {
@@ -73,9 +74,10 @@ VtStatus Swap(Context *c, Saved *s) {
   const VtTypedValue on = TypedBoolean(true);
   st |= VoControlSet(VO_CONTROL_HL_ANNOUNCE_ELEMENT, &on);
   c->driver = VoDriverGet();
-  const VtProc ours[kSwapped] = {reinterpret_cast<VtProc>(&CaptureBeginPrimitive),
-                                 reinterpret_cast<VtProc>(&CaptureSegment), reinterpret_cast<VtProc>(&CaptureSetUser),
-                                 reinterpret_cast<VtProc>(&CaptureFrame), reinterpret_cast<VtProc>(&CaptureFrameEnd)};
+  const VtProc ours[kSwapped] = {
+      reinterpret_cast<VtProc>(&CaptureBeginPrimitive), reinterpret_cast<VtProc>(&CaptureSegment),
+      reinterpret_cast<VtProc>(&CaptureSetUser), reinterpret_cast<VtProc>(&CaptureFrame),
+      reinterpret_cast<VtProc>(&CaptureFrameEnd)};
   for (int i = 0; i < kSwapped; ++i) c->saved[i] = VoDriverOperationGet(c->driver, kSwappedCodes[i]);
   for (int i = 0; i < kSwapped; ++i) st |= VoDriverSetOperation(c->driver, kSwappedCodes[i], ours[i]);
   s->contents_read = VoControlGet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &s->contents) == 0;
@@ -103,7 +105,8 @@ VtStatus CaptureBeginPrimitive(uintptr_t primitive, uintptr_t word) {
   auto *p = reinterpret_cast<VtPrimitive *>(primitive);
   c->primitive = p;
   c->begin_word = word;
-  VtPrimitive **owner = PrimitiveLive(p) ? PropertyField<VtPrimitive *>(p, nullptr, VO_PRIM_NPR_PRIM) : nullptr;
+  VtPrimitive **owner =
+      PrimitiveLive(p) ? PropertyField<VtPrimitive *>(p, nullptr, VO_PRIM_NPR_PRIM) : nullptr;
   c->owner = owner != nullptr ? *owner : nullptr;
   return 0;
 }
@@ -117,11 +120,12 @@ VtStatus CaptureSegment(uint32_t type, uint32_t count, VtDrawRecord *record) {
   Context *c = ContextGet();
   if (c == nullptr) return 0;
   if ((type & VO_DRAW_SHAPE_ALL) != VO_DRAW_SHAPE_LINE) return kUnknownAction;
-  if ((type & VO_DRAW_POINTS_PROJECTED) == 0 || count < 2 || record == nullptr || record->projected == nullptr)
+  if ((type & VO_DRAW_POINTS_PROJECTED) == 0 || count < 2 || record == nullptr ||
+      record->projected == nullptr)
     return 0;
   if ((ParametersOf(c, c->owner).flags & VO_NPR_FLAG_CAPTURE) == 0) return 0;
   VtNPREdge *e = VoNPREdgeCreateFromHPoints(static_cast<void **>(record->projected), count,
-                                             static_cast<VtPrimitive *>(c->owner), c->user);
+                                            static_cast<VtPrimitive *>(c->owner), c->user);
   VtReference *node = e != nullptr ? VoNPREdgeReferenceCreate(e) : nullptr;
   if (node == nullptr) {
     if (e != nullptr) EdgeFree(c, e);

@@ -90,7 +90,11 @@ constexpr const char *kZColourLabels[] = {"near colour", "near z", "far colour",
 constexpr const char *kColourGlobals[] = {"Co", "Pw"};
 
 constexpr ClassDescription kZColour{
-    "vxs_z_colour_colour", "z colour", VO_SHADER_COLOUR, kZColourLabels, kColourGlobals,
+    "vxs_z_colour_colour",
+    "z colour",
+    VO_SHADER_COLOUR,
+    kZColourLabels,
+    kColourGlobals,
     DataEntries<kZColourDefault>(&ZColourEvaluate, &ZColourPrepare, &TableGet<kZColourFields>,
                                  &TableSet<kZColourFields>)};
 
@@ -102,7 +106,7 @@ struct Creator {
 // The module's classes in their order of registration.
 constexpr Creator kCreators[21] = {
     {VO_SHADER_BACKGROUND, &kBufferedImage},
-    {VO_SHADER_COLOUR, &kZColour},     // z colour
+    {VO_SHADER_COLOUR, &kZColour},  // z colour
     {VO_SHADER_REFLECTANCE, &kPhongCartoon},
     {VO_SHADER_REFLECTANCE, &kPhongCartoon3},
     {VO_SHADER_TRANSPARENCY, &kEdgeTransparency},
@@ -113,10 +117,10 @@ constexpr Creator kCreators[21] = {
     {0x440001, &post::kLicClass},       // line integral convolution
     {0x440001, &post::kLowpassClass},   // lowpass filter
     {VO_SHADER_COLOUR, &kPencilSeed},
-    {0x440001, &post::kGridClass},      // random grid
+    {0x440001, &post::kGridClass},  // random grid
     {VO_SHADER_TRANSPARENCY, &kShadowTransparency},
     {VO_SHADER_REFLECTANCE, &kShadowReflectance},
-    {0x440001, &post::kPenClass},       // pen
+    {0x440001, &post::kPenClass},  // pen
     {VO_SHADER_COLOUR, &kNprSimpleWood},
     {VO_SHADER_COLOUR, &kNprBlueMarble},
     {VO_SHADER_BACKGROUND, &kNprImage},
@@ -129,7 +133,8 @@ constexpr Creator kCreators[21] = {
 bool ArgumentRead(VtShader *shader, const char *label, VtTypedValue *value) {
   uint32_t count = 0;
   void *labels = nullptr;
-  if (shader == nullptr || VoShaderEnquire(shader, nullptr, nullptr, &count, &labels) != 0 || labels == nullptr)
+  if (shader == nullptr || VoShaderEnquire(shader, nullptr, nullptr, &count, &labels) != 0 ||
+      labels == nullptr)
     return false;
   for (uint32_t i = 0; i < count; ++i) {
     const char *l = static_cast<const char **>(labels)[i];

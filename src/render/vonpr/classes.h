@@ -26,7 +26,8 @@ extern const shaderlib::ClassDescription kBufferedImage, kNprImage, kTwoShaders;
 bool ArgumentRead(VtShader *shader, const char *label, VtTypedValue *value);
 
 // The thresholds t0-t3 of the three colour bands.
-void ThreeBandThresholds(float band2_max, float band2_smooth, float band3_max, float band3_smooth, float t[4]);
+void ThreeBandThresholds(float band2_max, float band2_smooth, float band3_max, float band3_smooth,
+                         float t[4]);
 // The band value of x over thresholds t0-t3: low up to t0, smoothly to
 // middle by t1, middle up to t2, smoothly to high by t3, high beyond.
 float Band(const float t[4], float x, float low, float middle, float high);

@@ -31,16 +31,19 @@ constexpr VtBlueMarbleParams kBlueMarbleDefault{0, 0, {.f = 1}, {.i = 3}, 0};
 
 VtStatus BlueMarbleEvaluate(void *block) {
   VtShaderGlobals *g = VoShaderGetGlobals();
-  if (g->Pw != nullptr) lite::BlueMarbleColourAt(static_cast<const VtBlueMarbleParams *>(block), g->Pw, g->Co);
+  if (g->Pw != nullptr)
+    lite::BlueMarbleColourAt(static_cast<const VtBlueMarbleParams *>(block), g->Pw, g->Co);
   return 0;
 }
 
 constexpr VtSimpleWoodParams kWoodDefault{
-    0, 1, {{1, 0.965f, 0.8f}, {0.98f, 0.85f, 0.53f}}, {0, 0, 0}, {1, 0, 0}, 0.5f, {nullptr, nullptr}, 0, {0, 0, 0}};
+    0, 1,        {{1, 0.965f, 0.8f}, {0.98f, 0.85f, 0.53f}}, {0, 0, 0}, {1, 0, 0}, 0.5f, {nullptr, nullptr},
+    0, {0, 0, 0}};
 
 constexpr Field kWoodFields[] = {
     {VtFloat, offsetof(VtSimpleWoodParams, scale)},
-    {VtColourType, offsetof(VtSimpleWoodParams, colours), kFieldShadeable, offsetof(VtSimpleWoodParams, shaders)},
+    {VtColourType, offsetof(VtSimpleWoodParams, colours), kFieldShadeable,
+     offsetof(VtSimpleWoodParams, shaders)},
     {VtColourType, offsetof(VtSimpleWoodParams, colours) + 3 * sizeof(float), kFieldShadeable,
      offsetof(VtSimpleWoodParams, shaders) + sizeof(VtShader *)},
     {VtPoint, offsetof(VtSimpleWoodParams, point)},
@@ -71,7 +74,8 @@ VtStatus PencilSeedEvaluate(void *block) {
   if (g->N != nullptr) PencilSeedValue(g->N, value, &xres, &yres);
   auto *field = static_cast<float *>(b->word[0].p);
   const int32_t x = PixelOf(g->xp), y = PixelOf(g->yp);
-  if (field != nullptr && x >= 0 && y >= 0 && static_cast<uint32_t>(x) < xres && static_cast<uint32_t>(y) < yres) {
+  if (field != nullptr && x >= 0 && y >= 0 && static_cast<uint32_t>(x) < xres &&
+      static_cast<uint32_t>(y) < yres) {
     const size_t entry = (static_cast<size_t>(y) * xres + static_cast<size_t>(x)) * 2;
     field[entry] = value[0];
     field[entry + 1] = value[1];
@@ -157,16 +161,30 @@ void PencilSeedValue(const float *normal, float value[2], uint32_t *xres, uint32
 }
 
 const ClassDescription kNprBlueMarble{
-    "vxs_npr_blue_marble_colour", "npr blue marble", VO_SHADER_COLOUR, kBlueMarbleLabels, kCoPw,
+    "vxs_npr_blue_marble_colour",
+    "npr blue marble",
+    VO_SHADER_COLOUR,
+    kBlueMarbleLabels,
+    kCoPw,
     DataEntries<kBlueMarbleDefault>(&BlueMarbleEvaluate, &exported::VoBlueMarbleColourPrepare,
-                                    &exported::VoBlueMarbleColourGetArgument, &exported::VoShaderTwoArgumentsSet)};
+                                    &exported::VoBlueMarbleColourGetArgument,
+                                    &exported::VoShaderTwoArgumentsSet)};
 const ClassDescription kNprSimpleWood{
-    "vxs_npr_simple_wood_colour", "npr simple wood", VO_SHADER_COLOUR, kWoodLabels, kCoPw,
+    "vxs_npr_simple_wood_colour",
+    "npr simple wood",
+    VO_SHADER_COLOUR,
+    kWoodLabels,
+    kCoPw,
     DataEntries<kWoodDefault>(&WoodEvaluate, &exported::VoSimpleWoodColourPrepare, &TableGet<kWoodFields>,
                               &TableSet<kWoodFields>)};
 const ClassDescription kPencilSeed{
-    "vxs_pencil_seed_colour", "pencil seed", VO_SHADER_COLOUR, kPencilSeedLabels, kPencilSeedGlobals,
+    "vxs_pencil_seed_colour",
+    "pencil seed",
+    VO_SHADER_COLOUR,
+    kPencilSeedLabels,
+    kPencilSeedGlobals,
     DataEntries<kPencilSeedDefault>(&PencilSeedEvaluate, &exported::VoProcedureNull,
-                                    &exported::VoShaderTwoShaderArgumentsGet, &exported::VoShaderTwoArgumentsSet)};
+                                    &exported::VoShaderTwoShaderArgumentsGet,
+                                    &exported::VoShaderTwoArgumentsSet)};
 
 }  // namespace vo::npr

@@ -126,11 +126,16 @@ constexpr const char *kPixelGlobals[] = {"Cb", "xp", "yp"};
 
 }  // namespace
 
-const ClassDescription kBufferedImage{"vxs_buffered_image_background", "buffered image", VO_SHADER_BACKGROUND,
-                                      kBufferedImageLabels, kPixelGlobals, ImageEntries(&BufferedImageEvaluate, false)};
-const ClassDescription kNprImage{"vxs_npr_image_background", "npr image", VO_SHADER_BACKGROUND, kNprImageLabels,
-                                 kPixelGlobals, ImageEntries(&NprImageEvaluate, true)};
-const ClassDescription kTwoShaders{kTwoShadersIdentifier, "two shaders", VO_SHADER_FOREGROUND, kTwoShadersLabels,
-                                   {}, TwoShadersEntries()};
+const ClassDescription kBufferedImage{"vxs_buffered_image_background",
+                                      "buffered image",
+                                      VO_SHADER_BACKGROUND,
+                                      kBufferedImageLabels,
+                                      kPixelGlobals,
+                                      ImageEntries(&BufferedImageEvaluate, false)};
+const ClassDescription kNprImage{
+    "vxs_npr_image_background",           "npr image", VO_SHADER_BACKGROUND, kNprImageLabels, kPixelGlobals,
+    ImageEntries(&NprImageEvaluate, true)};
+const ClassDescription kTwoShaders{
+    kTwoShadersIdentifier, "two shaders", VO_SHADER_FOREGROUND, kTwoShadersLabels, {}, TwoShadersEntries()};
 
 }  // namespace vo::npr

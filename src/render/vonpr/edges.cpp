@@ -158,7 +158,8 @@ VtNPREdge *VoNPREdgeCopy(VtNPREdge *edge) {
   Context *c = ContextGet();
   if (c == nullptr) return nullptr;
   if (!EdgeLive(c, edge)) return RefuseEdge("VoNPREdgeCopy");
-  return VoNPREdgeCreateFromPoints(edge->points, edge->count, static_cast<VtPrimitive *>(edge->owner), edge->user);
+  return VoNPREdgeCreateFromPoints(edge->points, edge->count, static_cast<VtPrimitive *>(edge->owner),
+                                   edge->user);
 }
 
 VtStatus VoNPREdgeDestroy(VtNPREdge *edge) {

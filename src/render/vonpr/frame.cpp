@@ -17,7 +17,6 @@
 
 namespace vo::npr {
 
-
 void ViewSetUp(Context *c) {
   ViewFrame &f = c->frame;
   uint32_t x = 0, y = 0;

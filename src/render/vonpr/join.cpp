@@ -59,7 +59,8 @@ bool Merge(VtNPREdge *a, VtNPREdge *b, bool b_first, bool at_a_first, const doub
     if (!grow_a || b_first) {
       std::memcpy(out + k * 3, T + 3, size_t{tail->count - 1} * 3 * sizeof(float));
     } else {
-      for (uint32_t i = tail->count - 1; i-- > 0; ++k) std::memcpy(out + k * 3, T + size_t{i} * 3, 3 * sizeof(float));
+      for (uint32_t i = tail->count - 1; i-- > 0; ++k)
+        std::memcpy(out + k * 3, T + size_t{i} * 3, 3 * sizeof(float));
     }
     if (grow_b) {
       VoDeallocate(a->points);
@@ -170,7 +171,8 @@ class JoinIndex {
       if (Live(n)) out->push_back(n);
     for (const Entry &f : found)
       if (Live(f.node) && f.version == version_[f.node]) out->push_back(f.node);
-    std::sort(out->begin(), out->end(), [&](VtReference *a, VtReference *b) { return order_[a] < order_[b]; });
+    std::sort(out->begin(), out->end(),
+              [&](VtReference *a, VtReference *b) { return order_[a] < order_[b]; });
     out->erase(std::unique(out->begin(), out->end()), out->end());
     return true;
   }
@@ -210,8 +212,10 @@ class JoinIndex {
     if (!See(a, &sa) || !See(b, &sb)) return false;
     const double stretch = 0.0011;
     const double du = sb.u - sa.u, dv = sb.v - sa.v;
-    const double u0 = std::min(sa.u, sb.u) - stretch * std::fabs(du), u1 = std::max(sa.u, sb.u) + stretch * std::fabs(du);
-    const double v0 = std::min(sa.v, sb.v) - stretch * std::fabs(dv), v1 = std::max(sa.v, sb.v) + stretch * std::fabs(dv);
+    const double u0 = std::min(sa.u, sb.u) - stretch * std::fabs(du),
+                 u1 = std::max(sa.u, sb.u) + stretch * std::fabs(du);
+    const double v0 = std::min(sa.v, sb.v) - stretch * std::fabs(dv),
+                 v1 = std::max(sa.v, sb.v) + stretch * std::fabs(dv);
     const double depth = std::min(sa.depth, sb.depth) - stretch * std::fabs(sb.depth - sa.depth);
     if (!(depth > near_)) return false;
     const double reach = 1 + std::max({std::fabs(u0), std::fabs(u1), std::fabs(v0), std::fabs(v1)});
@@ -333,8 +337,8 @@ VtStatus JoinAll(Context *c) {
   return st;
 }
 
-bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const double s1[3], double tolerance,
-                  double q[3]) {
+bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const double s1[3],
+                  double tolerance, double q[3]) {
   const double *eye = c->frame.eye;
   double d1[3], d2[3], w0[3], w[3];
   for (int i = 0; i < 3; ++i) d1[i] = p[i] - eye[i], d2[i] = s1[i] - s0[i], w0[i] = eye[i] - s0[i];

@@ -95,7 +95,8 @@ VtStatus EdgeListReplace(Context *c, VtReference *list) {
   if (list == c->edges) return 0;
   bool live = true;
   ForEachNode(list, [&](VtReference *n) { live = live && EdgeLive(c, static_cast<VtNPREdge *>(n->data)); });
-  if (!live) return Refuse(messages::kNprEdgeRefused, "an edge list holding a foreign edge", VO_CONTROL_NPR_EDGE_LIST);
+  if (!live)
+    return Refuse(messages::kNprEdgeRefused, "an edge list holding a foreign edge", VO_CONTROL_NPR_EDGE_LIST);
   EdgeListFree(c, c->edges, true, list);
   c->edges = list;
   return 0;
@@ -107,17 +108,17 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   if (c == nullptr || k == nullptr || value == nullptr) return kUnavailable;
   switch (k->kind) {
     case Kind::kFloat:
-      if (!std::isfinite(value->value.f)) return Refuse(messages::kNprControlRefused, "a non-finite value", code);
+      if (!std::isfinite(value->value.f))
+        return Refuse(messages::kNprControlRefused, "a non-finite value", code);
       FieldOf<float>(c, *k) = value->value.f;
       break;
     case Kind::kDouble:
-      if (!std::isfinite(value->value.d)) return Refuse(messages::kNprControlRefused, "a non-finite value", code);
+      if (!std::isfinite(value->value.d))
+        return Refuse(messages::kNprControlRefused, "a non-finite value", code);
       FieldOf<double>(c, *k) = value->value.d;
       break;
     case Kind::kWord: FieldOf<uint32_t>(c, *k) = value->value.u; break;
-    case Kind::kFlag:
-      c->flags = value->value.u != 0 ? (c->flags | k->bit) : (c->flags & ~k->bit);
-      break;
+    case Kind::kFlag: c->flags = value->value.u != 0 ? (c->flags | k->bit) : (c->flags & ~k->bit); break;
     case Kind::kPointer: FieldOf<void *>(c, *k) = value->value.p; break;
     case Kind::kEdgeList: return EdgeListReplace(c, static_cast<VtReference *>(value->value.p));
   }
@@ -233,15 +234,18 @@ bool PropertyRegister(uint32_t code, const char *word) {
   std::snprintf(name, sizeof name, "vonpr:%s:%d", word, static_cast<int>(code));
   const bool ours = d != nullptr && d->name != nullptr && std::strcmp(d->name, stored) == 0;
   if (!ours && VoPrimitivePropertyRegister(name, VtGenericPtr, 1) != code) return false;
-  return VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_ENQUIRE, reinterpret_cast<VtProc>(&NullEnquire)) == 0;
+  return VoPropertySetHandler(code, VO_PROPERTY_PRIMITIVE_ENQUIRE, reinterpret_cast<VtProc>(&NullEnquire)) ==
+         0;
 }
 
 VtStatus PropertiesRegister() {
   if (PropertyRegistry() == nullptr) return kUnavailable;
-  if (!PropertyRegister(VO_PRIM_NPR_DATA, "data") || !PropertyRegister(VO_PRIM_NPR_PRIM, "prim")) return kUnavailable;
+  if (!PropertyRegister(VO_PRIM_NPR_DATA, "data") || !PropertyRegister(VO_PRIM_NPR_PRIM, "prim"))
+    return kUnavailable;
   VtStatus st = VoPropertySetHandler(VO_PRIM_NPR_DATA, VO_PROPERTY_PRIMITIVE_DESTROY,
                                      reinterpret_cast<VtProc>(&PrimitiveRecordDestroy));
-  st |= VoPropertySetHandler(VO_PRIM_NPR_DATA, VO_PROPERTY_PRIMITIVE_COPY, reinterpret_cast<VtProc>(&PrimitiveRecordCopy));
+  st |= VoPropertySetHandler(VO_PRIM_NPR_DATA, VO_PROPERTY_PRIMITIVE_COPY,
+                             reinterpret_cast<VtProc>(&PrimitiveRecordCopy));
   return st != 0 ? kUnavailable : 0;
 }
 
@@ -343,9 +347,9 @@ constexpr ModuleDescription kNpr = {.number = VO_MODULE_NPR,
 Context *ContextGet() { return g_state.Get(); }
 
 Parameters ParametersOf(const Context *c, void *owner) {
-  Parameters p{c->material,    c->near_depth, c->near_width, c->far_depth,    c->far_width,
-               c->width_factor, c->taper_end, c->spacing,    c->wobble,       c->wobble_scale,
-               c->twist,        c->twist_scale, c->jitter,   c->flags};
+  Parameters p{c->material,     c->near_depth,  c->near_width, c->far_depth, c->far_width,
+               c->width_factor, c->taper_end,   c->spacing,    c->wobble,    c->wobble_scale,
+               c->twist,        c->twist_scale, c->jitter,     c->flags};
   VtNPRPrimitiveData **field = RecordField(static_cast<VtPrimitive *>(owner));
   const VtNPRPrimitiveData *r = field != nullptr ? *field : nullptr;
   if (r == nullptr) return p;
@@ -376,6 +380,8 @@ Parameters ParametersOf(const Context *c, void *owner) {
 
 namespace vo {
 
-VtStatus VoEntryNPR(uint32_t query, VtTypedValue *answer) { return ModuleQueryAnswer(npr::kNpr, query, answer); }
+VtStatus VoEntryNPR(uint32_t query, VtTypedValue *answer) {
+  return ModuleQueryAnswer(npr::kNpr, query, answer);
+}
 
 }  // namespace vo

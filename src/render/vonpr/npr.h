@@ -31,10 +31,10 @@
 
 // An NPR background (opaque to applications).
 struct VtNPRBackground {
-  VtImage *image;  // not owned; unscaled modes read it at every sample
-  float *scaled;   // width x height x 3 floats, owned; null for the unscaled modes
-  int32_t width, height;          // the scaled size, or the image's at creation
-  int32_t x_offset, y_offset;     // subtracted from a sample position
+  VtImage *image;              // not owned; unscaled modes read it at every sample
+  float *scaled;               // width x height x 3 floats, owned; null for the unscaled modes
+  int32_t width, height;       // the scaled size, or the image's at creation
+  int32_t x_offset, y_offset;  // subtracted from a sample position
   uint32_t mode;
   VtColour fill;
   mutable std::atomic<bool> gone_posted;  // the dead image was reported
@@ -154,8 +154,8 @@ VtStatus JoinAll(Context *c);
 // they do not meet. With take_b the caller drops b after a join, and b's
 // point array may become a's.
 bool EdgeJoin(Context *c, VtNPREdge *a, VtNPREdge *b, VtStatus *status, bool take_b = false);
-bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const double s1[3], double tolerance,
-                  double q[3]);
+bool EdgeEndMeets(const Context *c, const double p[3], const double s0[3], const double s1[3],
+                  double tolerance, double q[3]);
 void EdgeOrient(const Context *c, VtNPREdge *e);
 // A resampled copy's points into a new array: false when out of memory.
 bool EdgeResample(const Context *c, const VtNPREdge *e, const Parameters &p, float **points, uint32_t *count);

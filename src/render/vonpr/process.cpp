@@ -130,7 +130,8 @@ bool EdgeResample(const Context *, const VtNPREdge *e, const Parameters &p, floa
     return n == 0 || *points != nullptr;
   }
   double length = 0;
-  for (uint32_t i = 0; i + 1 < n; ++i) length += Distance(e->points + size_t{i} * 3, e->points + size_t{i + 1} * 3);
+  for (uint32_t i = 0; i + 1 < n; ++i)
+    length += Distance(e->points + size_t{i} * 3, e->points + size_t{i + 1} * 3);
   const double bound = std::floor(length / s) + n + 1;
   if (!(bound * 3 * sizeof(float) <= UINT32_MAX)) return false;
   const auto capacity = static_cast<size_t>(bound);
@@ -187,7 +188,8 @@ void EdgeWobble(const Context *c, VtNPREdge *e, const Parameters &p) {
       const double theta = 20 * std::numbers::pi * n;
       double q[3];
       vec::ToDoubles(f, q);
-      for (int i = 0; i < 3; ++i) q[i] += p.wobble * (n * std::sin(theta) * up[i] + n * std::cos(theta) * side[i]);
+      for (int i = 0; i < 3; ++i)
+        q[i] += p.wobble * (n * std::sin(theta) * up[i] + n * std::cos(theta) * side[i]);
       vec::ToFloats(q, f);
     }
   if (p.twist == 0) return;

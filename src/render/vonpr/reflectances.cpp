@@ -42,19 +42,22 @@ struct PhongCartoon {
   VtShader *light_filter_shader, *shade_filter_shader, *highlight_shader;
 };
 
-constexpr PhongCartoon kPhongCartoonDefault{0,    1,    0.75f, {1, 1, 1}, 0.5f,    0.15f,   0.05f,
-                                            {1, 1, 1}, 0.5f, {1, 1, 1}, 10,   nullptr, nullptr, nullptr};
+constexpr PhongCartoon kPhongCartoonDefault{0,         1,    0.75f,     {1, 1, 1}, 0.5f,    0.15f,   0.05f,
+                                            {1, 1, 1}, 0.5f, {1, 1, 1}, 10,        nullptr, nullptr, nullptr};
 
 constexpr Field kPhongCartoonFields[] = {
     {VtFloat, offsetof(PhongCartoon, ambient_factor)},
     {VtFloat, offsetof(PhongCartoon, light_intensity)},
-    {VtColourType, offsetof(PhongCartoon, light_filter), kFieldShadeable, offsetof(PhongCartoon, light_filter_shader)},
+    {VtColourType, offsetof(PhongCartoon, light_filter), kFieldShadeable,
+     offsetof(PhongCartoon, light_filter_shader)},
     {VtFloat, offsetof(PhongCartoon, shade_factor)},
     {VtFloat, offsetof(PhongCartoon, shade_area)},
     {VtFloat, offsetof(PhongCartoon, shade_smooth)},
-    {VtColourType, offsetof(PhongCartoon, shade_filter), kFieldShadeable, offsetof(PhongCartoon, shade_filter_shader)},
+    {VtColourType, offsetof(PhongCartoon, shade_filter), kFieldShadeable,
+     offsetof(PhongCartoon, shade_filter_shader)},
     {VtFloat, offsetof(PhongCartoon, highlight_intensity)},
-    {VtColourType, offsetof(PhongCartoon, highlight_colour), kFieldShadeable, offsetof(PhongCartoon, highlight_shader)},
+    {VtColourType, offsetof(PhongCartoon, highlight_colour), kFieldShadeable,
+     offsetof(PhongCartoon, highlight_shader)},
     {VtFloat, offsetof(PhongCartoon, exponent)},
 };
 
@@ -129,8 +132,8 @@ struct PhongCartoon3 {
 };
 
 constexpr PhongCartoon3 kPhongCartoon3Default{
-    0, 1, 0.75f, {1, 1, 1}, 1, 0.5f, 0.15f, 0.05f, {1, 1, 1}, 1, 0.25f, 0.15f, 0.05f, {1, 1, 1}, 1, 0.5f, {1, 1, 1},
-    10, nullptr, nullptr, nullptr, nullptr};
+    0,     1,     0.75f,     {1, 1, 1}, 1,    0.5f,      0.15f, 0.05f,   {1, 1, 1}, 1,       0.25f,
+    0.15f, 0.05f, {1, 1, 1}, 1,         0.5f, {1, 1, 1}, 10,    nullptr, nullptr,   nullptr, nullptr};
 
 #define VO_P3(f) offsetof(PhongCartoon3, f)
 constexpr Field kPhongCartoon3Fields[] = {
@@ -195,8 +198,8 @@ struct ThreeBand {
   VtShader *band1_shader, *band2_shader, *band3_shader;
 };
 
-constexpr ThreeBand kThreeBandDefault{0, {1, 1, 1}, 0.15f, 0.05f, {1, 1, 1}, 0.15f, 0.05f, {1, 1, 1},
-                                      nullptr, nullptr, nullptr};
+constexpr ThreeBand kThreeBandDefault{0,     {1, 1, 1}, 0.15f,   0.05f,   {1, 1, 1}, 0.15f,
+                                      0.05f, {1, 1, 1}, nullptr, nullptr, nullptr};
 
 constexpr Field kThreeBandFields[] = {
     {VtColourType, offsetof(ThreeBand, band1), kFieldShadeable, offsetof(ThreeBand, band1_shader)},
@@ -243,8 +246,8 @@ struct Technical {
   LightRecord *lights;
 };
 
-constexpr Technical kTechnicalDefault{0, {0, 0, 0.45f}, {0.35f, 0.35f, 0}, 0.25f, 0.5f, 0.75f, 0.5f, 10,
-                                      nullptr, nullptr, nullptr};
+constexpr Technical kTechnicalDefault{0,  {0, 0, 0.45f}, {0.35f, 0.35f, 0}, 0.25f,  0.5f, 0.75f, 0.5f,
+                                      10, nullptr,       nullptr,           nullptr};
 
 constexpr Field kTechnicalFields[] = {
     {VtColourType, offsetof(Technical, cool), kFieldShadeable, offsetof(Technical, cool_shader)},
@@ -328,7 +331,8 @@ VtStatus TechnicalEvaluate(void *block) {
   const float k = (1 - s) * 0.5f, w = 1 - k;
   for (int c = 0; c < 3; ++c) {
     const float kd = b->diffuse_factor * g->Co[c];
-    g->Co[c] = (kd * b->cool_factor + cool[c]) * k + (kd * b->warm_factor + warm[c]) * w + b->specular_factor * h[c];
+    g->Co[c] =
+        (kd * b->cool_factor + cool[c]) * k + (kd * b->warm_factor + warm[c]) * w + b->specular_factor * h[c];
   }
   return 0;
 }
@@ -343,23 +347,34 @@ VtStatus TechnicalRelease(void *block) {
 }
 
 constexpr Entries TechnicalEntries() {
-  Entries e = DataEntries<kTechnicalDefault>(&TechnicalEvaluate, &TechnicalPrepare, &TableGet<kTechnicalFields>,
-                                             &TableSet<kTechnicalFields>);
+  Entries e = DataEntries<kTechnicalDefault>(&TechnicalEvaluate, &TechnicalPrepare,
+                                             &TableGet<kTechnicalFields>, &TableSet<kTechnicalFields>);
   e.initialise = &TechnicalInitialise;
   e.release = &TechnicalRelease;
   return e;
 }
 
 constexpr const char *kPhongCartoonLabels[] = {
-    "ambient factor", "light intensity",     "light filter",     "shade factor", "shade area",
-    "shade smooth",   "shade filter",        "highlight intensity", "highlight colour", "exponent"};
-constexpr const char *kPhongCartoon3Labels[] = {
-    "ambient factor",     "light intensity",       "light filter",       "light filter on",
-    "light shade factor", "light shade area",      "light shade smooth", "light shade filter",
-    "light shade filter on", "dark shade factor",  "dark shade area",    "dark shade smooth",
-    "dark shade filter",  "dark shade filter on",  "highlight intensity", "highlight colour",
-    "exponent"};
-constexpr const char *kThreeBandLabels[] = {"band1 colour", "band2 max",  "band2 smooth", "band2 colour",
+    "ambient factor", "light intensity", "light filter",        "shade factor",     "shade area",
+    "shade smooth",   "shade filter",    "highlight intensity", "highlight colour", "exponent"};
+constexpr const char *kPhongCartoon3Labels[] = {"ambient factor",
+                                                "light intensity",
+                                                "light filter",
+                                                "light filter on",
+                                                "light shade factor",
+                                                "light shade area",
+                                                "light shade smooth",
+                                                "light shade filter",
+                                                "light shade filter on",
+                                                "dark shade factor",
+                                                "dark shade area",
+                                                "dark shade smooth",
+                                                "dark shade filter",
+                                                "dark shade filter on",
+                                                "highlight intensity",
+                                                "highlight colour",
+                                                "exponent"};
+constexpr const char *kThreeBandLabels[] = {"band1 colour", "band2 max",    "band2 smooth", "band2 colour",
                                             "band3 max",    "band3 smooth", "band3 colour"};
 constexpr const char *kTechnicalLabels[] = {"cool colour",    "warm colour",     "cool factor", "warm factor",
                                             "diffuse factor", "specular factor", "exponent"};
@@ -369,7 +384,8 @@ constexpr const char *kTechnicalGlobals[] = {"Co", "Pw", "N"};
 
 }  // namespace
 
-void ThreeBandThresholds(float band2_max, float band2_smooth, float band3_max, float band3_smooth, float t[4]) {
+void ThreeBandThresholds(float band2_max, float band2_smooth, float band3_max, float band3_smooth,
+                         float t[4]) {
   t[0] = std::max(band3_max - band3_smooth / 2, 0.0f);
   t[1] = band3_max + band3_smooth / 2;
   t[2] = band3_max + band2_max - band2_smooth / 2;
@@ -391,19 +407,31 @@ float Band(const float t[4], float x, float low, float middle, float high) {
 }
 
 const ClassDescription kPhongCartoon{
-    "vxs_phong_cartoon_reflectance", "phong cartoon", VO_SHADER_REFLECTANCE, kPhongCartoonLabels, kCartoonGlobals,
-    DataEntries<kPhongCartoonDefault>(&PhongCartoonEvaluate, &PhongCartoonPrepare, &TableGet<kPhongCartoonFields>,
-                                      &TableSet<kPhongCartoonFields>)};
+    "vxs_phong_cartoon_reflectance",
+    "phong cartoon",
+    VO_SHADER_REFLECTANCE,
+    kPhongCartoonLabels,
+    kCartoonGlobals,
+    DataEntries<kPhongCartoonDefault>(&PhongCartoonEvaluate, &PhongCartoonPrepare,
+                                      &TableGet<kPhongCartoonFields>, &TableSet<kPhongCartoonFields>)};
 const ClassDescription kPhongCartoon3{
-    "vxs_phong_cartoon_3_reflectance", "phong cartoon 3", VO_SHADER_REFLECTANCE, kPhongCartoon3Labels,
+    "vxs_phong_cartoon_3_reflectance",
+    "phong cartoon 3",
+    VO_SHADER_REFLECTANCE,
+    kPhongCartoon3Labels,
     kCartoonGlobals,
     DataEntries<kPhongCartoon3Default>(&PhongCartoon3Evaluate, &PhongCartoon3Prepare,
                                        &TableGet<kPhongCartoon3Fields>, &TableSet<kPhongCartoon3Fields>)};
 const ClassDescription kThreeBand{
-    "vxs_3band_mphong_reflectance", "3band mphong", VO_SHADER_REFLECTANCE, kThreeBandLabels, kBandGlobals,
+    "vxs_3band_mphong_reflectance",
+    "3band mphong",
+    VO_SHADER_REFLECTANCE,
+    kThreeBandLabels,
+    kBandGlobals,
     DataEntries<kThreeBandDefault>(&ThreeBandEvaluate, &ThreeBandPrepare, &TableGet<kThreeBandFields>,
                                    &TableSet<kThreeBandFields>)};
-const ClassDescription kTechnical{"vxs_technical_reflectance", "technical", VO_SHADER_REFLECTANCE,
-                                  kTechnicalLabels, kTechnicalGlobals, TechnicalEntries()};
+const ClassDescription kTechnical{"vxs_technical_reflectance", "technical",
+                                  VO_SHADER_REFLECTANCE,       kTechnicalLabels,
+                                  kTechnicalGlobals,           TechnicalEntries()};
 
 }  // namespace vo::npr

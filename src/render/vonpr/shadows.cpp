@@ -61,7 +61,8 @@ ShadowLight *RingMake(VtReference *list, const float normal[3], bool use_normal,
   ForEachNode(list, [&](VtReference *node) {
     auto *light = static_cast<VtShader *>(node->data);
     uint32_t type = 0;
-    if (light == nullptr || VoShaderEnquire(light, &type, nullptr, nullptr, nullptr) != 0 || type != VO_SHADER_LIGHT)
+    if (light == nullptr || VoShaderEnquire(light, &type, nullptr, nullptr, nullptr) != 0 ||
+        type != VO_SHADER_LIGHT)
       return;
     VtTypedValue v{};
     if (!ArgumentRead(light, "shadows", &v) || v.value.i == 0) return;
@@ -123,8 +124,8 @@ struct ShadowReflectance {
   ShadowLight *ring;
 };
 
-constexpr ShadowReflectance kShadowReflectanceDefault{0,       {0, 0, 0}, 0.1f, 0, nullptr, nullptr,
-                                                      {0, 0, 1}, 0,         nullptr, nullptr};
+constexpr ShadowReflectance kShadowReflectanceDefault{0,       {0, 0, 0}, 0.1f, 0,       nullptr,
+                                                      nullptr, {0, 0, 1}, 0,    nullptr, nullptr};
 
 constexpr Field kShadowReflectanceFields[] = {
     {VtColourType, offsetof(ShadowReflectance, shadow_colour), kFieldShadeable,
@@ -260,7 +261,8 @@ VtStatus EdgeEvaluate(void *block) {
   return 0;
 }
 
-template <class T, const auto &Default, VtShaderDataProc Initialise, VtShaderDataProc Release, const auto &Fields>
+template <class T, const auto &Default, VtShaderDataProc Initialise, VtShaderDataProc Release,
+          const auto &Fields>
 constexpr Entries RingEntries(VtShaderDataProc evaluate, VtShaderDataProc prepare) {
   Entries e = DataEntries<Default>(evaluate, prepare, &TableGet<Fields>, &TableSet<Fields>);
   e.initialise = Initialise;
@@ -274,8 +276,8 @@ constexpr Entries EdgeEntries() {
   return e;
 }
 
-constexpr const char *kShadowReflectanceLabels[] = {"shadow colour", "shadow blend", "shadow clamp", "background",
-                                                    "light list",    "normal",       "use normal"};
+constexpr const char *kShadowReflectanceLabels[] = {
+    "shadow colour", "shadow blend", "shadow clamp", "background", "light list", "normal", "use normal"};
 constexpr const char *kShadowTransparencyLabels[] = {"light list", "normal", "use normal"};
 constexpr const char *kEdgeLabels[] = {"step size", "edge level", "centre level"};
 constexpr const char *kShadowReflectanceGlobals[] = {"Co", "Pw", "Ng", "N", "xp", "yp", "alpha"};
@@ -285,18 +287,24 @@ constexpr const char *kEdgeGlobals[] = {"t", "alpha"};
 }  // namespace
 
 const ClassDescription kShadowReflectance{
-    kShadowReflectanceIdentifier, "shadow", VO_SHADER_REFLECTANCE, kShadowReflectanceLabels,
+    kShadowReflectanceIdentifier,
+    "shadow",
+    VO_SHADER_REFLECTANCE,
+    kShadowReflectanceLabels,
     kShadowReflectanceGlobals,
     RingEntries<ShadowReflectance, kShadowReflectanceDefault, &ShadowReflectanceInitialise,
                 &ShadowReflectanceRelease, kShadowReflectanceFields>(&ShadowReflectanceEvaluate,
                                                                      &ShadowReflectancePrepare)};
 const ClassDescription kShadowTransparency{
-    "vxs_shadow_transparency", "shadow", VO_SHADER_TRANSPARENCY, kShadowTransparencyLabels,
+    "vxs_shadow_transparency",
+    "shadow",
+    VO_SHADER_TRANSPARENCY,
+    kShadowTransparencyLabels,
     kShadowTransparencyGlobals,
     RingEntries<ShadowTransparency, kShadowTransparencyDefault, &ShadowTransparencyInitialise,
                 &ShadowTransparencyRelease, kShadowTransparencyFields>(&ShadowTransparencyEvaluate,
                                                                        &ShadowTransparencyPrepare)};
-const ClassDescription kEdgeTransparency{"vxs_edge_transparency", "edge", VO_SHADER_TRANSPARENCY, kEdgeLabels,
-                                         kEdgeGlobals, EdgeEntries()};
+const ClassDescription kEdgeTransparency{
+    "vxs_edge_transparency", "edge", VO_SHADER_TRANSPARENCY, kEdgeLabels, kEdgeGlobals, EdgeEntries()};
 
 }  // namespace vo::npr

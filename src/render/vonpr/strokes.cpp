@@ -199,9 +199,11 @@ double HalfWidth(const Context *c, const VtNPREdge *e, const Parameters &p, uint
   else if (z >= p.far_depth)
     w = p.far_width;
   else
-    w = p.near_width + (double{p.far_width} - p.near_width) * (z - p.near_depth) / (double{p.far_depth} - p.near_depth);
+    w = p.near_width +
+        (double{p.far_width} - p.near_width) * (z - p.near_depth) / (double{p.far_depth} - p.near_depth);
   if ((e->user & 4) != 0) w *= p.width_factor;
-  if ((p.flags & VO_NPR_FLAG_TAPER) != 0) w *= (static_cast<double>(i) / e->count) * (1.0 - p.taper_end) + p.taper_end;
+  if ((p.flags & VO_NPR_FLAG_TAPER) != 0)
+    w *= (static_cast<double>(i) / e->count) * (1.0 - p.taper_end) + p.taper_end;
   if (w > 1e-5) w = std::max(w, c->frame.min_half);
   return w;
 }

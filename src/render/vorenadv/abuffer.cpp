@@ -53,9 +53,9 @@ constexpr int64_t kPlaneSlack = 256;
 // What every line and pixel reads comes first, in one cache line.
 struct APolygon {
   ScanPolygon scan;
-  uint32_t order;  // place in the line's active list
-  uint32_t state;  // sample rows inside at the current pixel's left side
-  uint32_t mask;   // coverage of the pixel being resolved
+  uint32_t order;   // place in the line's active list
+  uint32_t state;   // sample rows inside at the current pixel's left side
+  uint32_t mask;    // coverage of the pixel being resolved
   int32_t touched;  // the last pixel its pieces touched
   int32_t zmin, zmax;
   bool covering;  // some row inside: on the cover list
@@ -205,7 +205,8 @@ void AEdgeStart(ScanEdge *e, int32_t *first_line, int32_t, int32_t, int32_t, int
 
 void DepthRange(APolygon *a, int32_t x, int32_t y) {
   const int64_t dx = a->scan.depth_dx, dy = a->scan.depth_dy;
-  const int64_t d = a->ref_z + dx * (int64_t{256} * x - a->ref_x) / 256 + dy * (int64_t{256} * y - a->ref_y) / 256;
+  const int64_t d =
+      a->ref_z + dx * (int64_t{256} * x - a->ref_x) / 256 + dy * (int64_t{256} * y - a->ref_y) / 256;
   a->zmin = DepthSaturate(d + std::min({int64_t{0}, dx, dy, dx + dy}));
   a->zmax = DepthSaturate(d + std::max({int64_t{0}, dx, dy, dx + dy}));
 }
@@ -426,8 +427,9 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
 // their depth ranges at the pixel agree within the rounding of either
 // polygon's reference point.
 bool SamePlane(const APolygon *a, const APolygon *b) {
-  return std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack && std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack &&
-         a->scan.depth_dx == b->scan.depth_dx && a->scan.depth_dy == b->scan.depth_dy;
+  return std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack &&
+         std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack && a->scan.depth_dx == b->scan.depth_dx &&
+         a->scan.depth_dy == b->scan.depth_dy;
 }
 
 bool Inside(uint32_t inner, uint32_t outer) { return (inner & ~outer) == 0; }
@@ -472,7 +474,9 @@ size_t FragmentsCut(const ABufferRender *r, size_t count) {
   return count;
 }
 
-bool Behind(const ABufferRender *r) { return r->common.background != nullptr || r->common.foreground != nullptr; }
+bool Behind(const ABufferRender *r) {
+  return r->common.background != nullptr || r->common.foreground != nullptr;
+}
 
 // Resolves pixel x from its fragments (the first count of the list).
 void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
@@ -667,7 +671,8 @@ bool FragmentsReserve(ABufferRender *r, size_t count) {
   if (count <= r->fragment_capacity) return true;
   const size_t capacity = std::max(count, 2 * r->fragment_capacity);
   if (capacity > UINT32_MAX / sizeof(RunEnds)) return false;
-  auto **made = static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
+  auto **made =
+      static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
   auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
   auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
   if (made == nullptr || chain == nullptr || ends == nullptr) {
@@ -836,7 +841,8 @@ VtStatus ABegin() {
   r->background.zmin = r->background.zmax = kDepthFar;
   r->pieces = static_cast<Piece *>(VoAllocate(kFirstPieces * sizeof(Piece)));
   r->piece_capacity = r->pieces != nullptr ? kFirstPieces : 0;
-  r->columns = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((size_t(f->width) + 2) * sizeof(uint32_t))));
+  r->columns =
+      static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((size_t(f->width) + 2) * sizeof(uint32_t))));
   if (r->pieces == nullptr || r->columns == nullptr || !FragmentsReserve(r, kFirstFragments))
     return VO_STATUS_NO_MEMORY;
   return 0;

@@ -31,7 +31,7 @@ constexpr uint32_t kFullMask = 0xffffffffu;
 // Edge masks by pairs of grid points: entry p * points + q.
 struct MaskTable {
   uint32_t *masks;
-  uint32_t n, m;      // samples across and down
+  uint32_t n, m;        // samples across and down
   uint32_t row_stride;  // grid points in a row
   uint32_t points;      // grid points in all
   float weight;         // 1 / samples
@@ -82,8 +82,8 @@ struct VtAdvancedRendererContext {
   renstd::VtRenderClass *z_class;
   renstd::VtRenderClass *a_class;
   MaskTable masks;
-  uint32_t class_index;  // 0 z-buffer, 1 A-buffer, 2 after a render
-  uint32_t composite_flag;               // control 0x200005
+  uint32_t class_index;     // 0 z-buffer, 1 A-buffer, 2 after a render
+  uint32_t composite_flag;  // control 0x200005
   VtProc none_image_entry;  // slot 3 of the transparency "none"
   VtPolygon *(*clip_sides)(VtPrimitive *, VtPolygon *, const uint32_t *, const float *, uint32_t);
   VtStatus (*clip_discard)(VtPrimitive *, VtPolygon *, VtPolygon *);
@@ -132,7 +132,9 @@ void SpareKeep(RenderCommon *c, VtPrimitive *owner, VtVertex *vertex);
 VtVertex *SpareTake(RenderCommon *c, uint32_t i);
 VtVertex *SpareFind(RenderCommon *c, const VtPrimitive *owner);
 
-inline RenderCommon *CommonOf(const renstd::RenderFrame *f) { return static_cast<RenderCommon *>(f->class_state); }
+inline RenderCommon *CommonOf(const renstd::RenderFrame *f) {
+  return static_cast<RenderCommon *>(f->class_state);
+}
 
 // The shader when its class has the entry slot, else null.
 VtShader *Evaluating(VtShader *shader, uint32_t slot);
@@ -141,8 +143,8 @@ VtShader *Evaluating(VtShader *shader, uint32_t slot);
 void CommonTake(RenderCommon *c, uint32_t code, uint32_t slot);
 // Pixel x's xi, xp and incident vector (and, in a parallel view, E); the
 // image-plane point into window.
-void Incident(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f, const RenderCommon *c, int32_t x,
-              float *window);
+void Incident(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f, const RenderCommon *c,
+              int32_t x, float *window);
 // Pixel x's xi and xp alone: enough where the point's shading takes its
 // incident vector from the eye to the point (a perspective view).
 void PixelPosition(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f, int32_t x);

@@ -51,7 +51,8 @@ float Between(double a, double b, double c) {
 
 VtShader *Evaluating(VtShader *shader, uint32_t slot) {
   VtTypedValue entry{};
-  if (shader == nullptr || VoShaderGetEntry(shader, slot, &entry) != 0 || entry.value.fn == nullptr) return nullptr;
+  if (shader == nullptr || VoShaderGetEntry(shader, slot, &entry) != 0 || entry.value.fn == nullptr)
+    return nullptr;
   return shader;
 }
 
@@ -72,7 +73,8 @@ void CommonTake(RenderCommon *c, uint32_t code, uint32_t slot) {
   c->foreground = Evaluating(VoForegroundGet(), slot);
 }
 
-void Incident(VtStandardRendererContext *s, const RenderFrame *f, const RenderCommon *c, int32_t x, float *window) {
+void Incident(VtStandardRendererContext *s, const RenderFrame *f, const RenderCommon *c, int32_t x,
+              float *window) {
   const float xi = (static_cast<float>(x) + 0.5f) / static_cast<float>(f->xres), yi = *s->g_yi;
   *s->g_xi = xi;
   *s->g_xp = static_cast<float>(x);
@@ -196,11 +198,14 @@ bool EdgePointAt(const RenderFrame *f, ScanPolygon *q, ScanEdge *e, double y) {
   return true;
 }
 
-bool SpanEndsTake(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r, SpanEnds *ends) {
-  if (l->scratch == nullptr || r->scratch == nullptr || !ScratchReady(f, q->primitive, &q->scratch)) return false;
+bool SpanEndsTake(const RenderFrame *f, ScanPolygon *q, const ScanEdge *l, const ScanEdge *r,
+                  SpanEnds *ends) {
+  if (l->scratch == nullptr || r->scratch == nullptr || !ScratchReady(f, q->primitive, &q->scratch))
+    return false;
   const float *a = Screen(q, l->scratch), *b = Screen(q, r->scratch);
   const double xres = f->xres;
-  *ends = SpanEnds{l->scratch, r->scratch, a[3], b[3], double{a[0]} / a[3] * xres, double{b[0]} / b[3] * xres};
+  *ends =
+      SpanEnds{l->scratch, r->scratch, a[3], b[3], double{a[0]} / a[3] * xres, double{b[0]} / b[3] * xres};
   return true;
 }
 

@@ -74,11 +74,13 @@ uint32_t GridIndex(int32_t step, int32_t half, int32_t cells) {
 
 VtStatus MaskTableBuild(MaskTable *t, uint32_t n, uint32_t m, uint32_t u, uint32_t v) {
   if (n < 1 || n > 8 || m < 1 || m > 8 || n * m > 32 || u < 1 || v < 1 || u > 64 || v > 64) {
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kAdvancedMaskTableRefused, VO_MODULE_ADVANCED_RENDERER, n, m, u, v);
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kAdvancedMaskTableRefused, VO_MODULE_ADVANCED_RENDERER, n, m, u,
+         v);
     return VO_STATUS_BAD_ARGUMENT;
   }
   const size_t points = size_t{u + 1} * (v + 1);
-  auto *masks = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(points * points * sizeof(uint32_t))));
+  auto *masks =
+      static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(points * points * sizeof(uint32_t))));
   if (masks == nullptr) return VO_STATUS_NO_MEMORY;
   for (size_t p = 0; p < points; ++p)
     for (size_t q = 0; q < points; ++q) {

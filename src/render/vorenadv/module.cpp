@@ -21,7 +21,8 @@ constexpr uint32_t kTagPolygons = 0x200001, kTagEdges = 0x200002;
 constexpr uint32_t kControlZFirstPoll = 0x200001, kControlZPollReload = 0x200002;
 constexpr uint32_t kControlAFirstPoll = 0x200003, kControlAPollReload = 0x200004;
 constexpr uint32_t kControlComposite = 0x200005;
-static_assert(kControlAPollReload + 1 == kControlComposite, "the controls are one range: the last poll, then 0x200005");
+static_assert(kControlAPollReload + 1 == kControlComposite,
+              "the controls are one range: the last poll, then 0x200005");
 constexpr uint32_t kServicePixelPiece = 0x200001, kServiceCurrentPrimitive = 0x200002;
 
 ModuleState<VtAdvancedRendererContext> g_state(VO_MODULE_ADVANCED_RENDERER);
@@ -35,7 +36,8 @@ VtAdvancedRendererContext *Ready(VtStatus *status) {
     return nullptr;
   }
   // The check first: it tells the application (message 481) why.
-  if (VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0 || s->z_class == nullptr || s->a_class == nullptr) {
+  if (VoModuleCheckStarted(VO_MODULE_STANDARD_RENDERER, 1) != 0 || s->z_class == nullptr ||
+      s->a_class == nullptr) {
     *status = VO_STATUS_UNAVAILABLE;
     return nullptr;
   }
@@ -177,7 +179,7 @@ renstd::VtRenderClass *PollClass(VtAdvancedRendererContext *s, uint32_t code) {
 
 uint32_t PollProperty(uint32_t code) {
   return code == kControlZFirstPoll || code == kControlAFirstPoll ? renstd::kPropertyFirstPoll
-                                                                    : renstd::kPropertyPollReload;
+                                                                  : renstd::kPropertyPollReload;
 }
 
 VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
@@ -186,7 +188,8 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   if (s == nullptr) return st;
   if (code < kControlZFirstPoll || code > kControlComposite) return VO_STATUS_UNKNOWN_CODE;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  if (code != kControlComposite) return renstd::RenderClassSetProperty(PollClass(s, code), PollProperty(code), value);
+  if (code != kControlComposite)
+    return renstd::RenderClassSetProperty(PollClass(s, code), PollProperty(code), value);
   s->composite_flag = value->value.u != 0 ? 1 : 0;
   return 0;
 }
@@ -197,7 +200,8 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   if (s == nullptr) return st;
   if (code < kControlZFirstPoll || code > kControlComposite) return VO_STATUS_UNKNOWN_CODE;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  if (code != kControlComposite) return renstd::RenderClassGetProperty(PollClass(s, code), PollProperty(code), value);
+  if (code != kControlComposite)
+    return renstd::RenderClassGetProperty(PollClass(s, code), PollProperty(code), value);
   *value = TypedBoolean(s->composite_flag != 0);
   return 0;
 }
@@ -228,7 +232,8 @@ VtStatus Execute(uint32_t code) {
   if (code < kExecuteZBuffer || code > kExecuteDepth) return Refuse(messages::kAdvancedCodeRefused, code);
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_ADVANCED_RENDERER, code)) return refused;
   renstd::VtStandardRendererContext *r = renstd::State();
-  if (code == kExecuteDepth && r->line_output == nullptr) return Refuse(messages::kAdvancedDepthWithoutOutput, code);
+  if (code == kExecuteDepth && r->line_output == nullptr)
+    return Refuse(messages::kAdvancedDepthWithoutOutput, code);
   // A render run from inside another (a depth map made at image set-up)
   // keeps what the outer one has gathered in the sticky word.
   const uint32_t outer_sticky = r->frame != nullptr && r->sticky != nullptr ? *r->sticky : 0;
@@ -238,7 +243,8 @@ VtStatus Execute(uint32_t code) {
   const bool a_buffer = code == kExecuteABuffer;
   if (a_buffer) {
     s->clip_sides = reinterpret_cast<decltype(s->clip_sides)>(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES));
-    s->clip_discard = reinterpret_cast<decltype(s->clip_discard)>(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_DISCARD));
+    s->clip_discard =
+        reinterpret_cast<decltype(s->clip_discard)>(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_DISCARD));
   }
   s->class_index = a_buffer ? 1 : 0;
   st = renstd::Render(a_buffer ? s->a_class : s->z_class);

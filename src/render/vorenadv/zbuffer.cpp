@@ -84,9 +84,9 @@ void DepthSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
     const float *P = ElementField<float>(q->scratch, world);
     const float *from = f->perspective ? s->eye : window;
     const float d[3] = {P[0] - from[0], P[1] - from[1], P[2] - from[2]};
-    row[x - f->xmin] = f->perspective ? d[0] * d[0] + d[1] * d[1] + d[2] * d[2]
-                                      : d[0] * z->direction[0] + d[1] * z->direction[1] +
-                                            d[2] * z->direction[2] - z->hither;
+    row[x - f->xmin] =
+        f->perspective ? d[0] * d[0] + d[1] * d[1] + d[2] * d[2]
+                       : d[0] * z->direction[0] + d[1] * z->direction[1] + d[2] * z->direction[2] - z->hither;
   }
 }
 

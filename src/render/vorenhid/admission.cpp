@@ -49,7 +49,8 @@ void SourcesFree(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
 
 // Passes the visible and silhouette bits of `from` to `to`.
 void BitsPass(const VtHiddenLineEdge *from, VtHiddenLineEdge *to) {
-  if ((from->flags & VO_HL_CLASS_VISIBLE) != 0) to->flags = (to->flags & ~VO_HL_CLASS_HIDDEN) | VO_HL_CLASS_VISIBLE;
+  if ((from->flags & VO_HL_CLASS_VISIBLE) != 0)
+    to->flags = (to->flags & ~VO_HL_CLASS_HIDDEN) | VO_HL_CLASS_VISIBLE;
   to->flags |= from->flags & VO_HL_CLASS_SILHOUETTE;
 }
 
@@ -87,7 +88,8 @@ int FindDuplicate(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
   if (slot == nullptr || *slot == nullptr) return 1;
   VtHiddenLineEdge *found = nullptr;
   for (int list = 0; list < 2 && found == nullptr; ++list)
-    for (VtHiddenLineEdge *c = (*slot)->first[list]; c != nullptr && found == nullptr; c = c->line->next[list]) {
+    for (VtHiddenLineEdge *c = (*slot)->first[list]; c != nullptr && found == nullptr;
+         c = c->line->next[list]) {
       const int64_t p = PairPixels(s, c, e);
       if ((PointsMatch(g, c->end[0], e->end[0], p) && PointsMatch(g, c->end[1], e->end[1], p)) ||
           (PointsMatch(g, c->end[0], e->end[1], p) && PointsMatch(g, c->end[1], e->end[0], p)))
@@ -134,7 +136,8 @@ struct Overlap {
     if (!(clo + h < ehi && chi - h > elo)) return;
     const int64_t p = int64_t{PairPixels(s, c, e)} + (verdict_proc != nullptr ? 1 : 0);
     const VtHiddenLineEdgeLine &a = *e->line, &b = *c->line;
-    if (a.px_lo > b.px_hi + p || b.px_lo > a.px_hi + p || a.py_lo > b.py_hi + p || b.py_lo > a.py_hi + p) return;
+    if (a.px_lo > b.px_hi + p || b.px_lo > a.px_hi + p || a.py_lo > b.py_hi + p || b.py_lo > a.py_hi + p)
+      return;
     for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next)
       if (n->edge == c) return;
     const double at[2] = {std::max(elo, clo), std::min(ehi, chi)};
@@ -223,8 +226,10 @@ struct Overlap {
 
   // Joins b, which follows a along the axis, into a.
   void Join(VtHiddenLineEdge *a, VtHiddenLineEdge *b) {
-    for (VtHiddenLineEdge *x = a, *y = b; x != nullptr && y != nullptr; x = x->next_source, y = y->next_source) {
-      const int xh = x->end[0][axis] < x->end[1][axis] ? 1 : 0, yh = y->end[0][axis] < y->end[1][axis] ? 1 : 0;
+    for (VtHiddenLineEdge *x = a, *y = b; x != nullptr && y != nullptr;
+         x = x->next_source, y = y->next_source) {
+      const int xh = x->end[0][axis] < x->end[1][axis] ? 1 : 0,
+                yh = y->end[0][axis] < y->end[1][axis] ? 1 : 0;
       std::memcpy(x->end[xh], y->end[yh], sizeof x->end[xh]);
       std::memcpy(x->pairs[xh], y->pairs[yh], sizeof x->pairs[xh]);
     }
@@ -241,7 +246,8 @@ struct Overlap {
     for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next) refused = refused || n->verdict == 3;
     if (refused) {
       // The grid as it was: every candidate goes back, e is dropped.
-      for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next) s->admit_status |= BucketAdmitEdge(s, n->edge);
+      for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next)
+        s->admit_status |= BucketAdmitEdge(s, n->edge);
       return -1;
     }
     // The working list: e, then the candidates in their listed order.
@@ -366,7 +372,8 @@ int EdgeInFront(VtHiddenLineContext *s, VtHiddenLineEdge *a, VtHiddenLineEdge *b
     return CallbackAsk(s, priority, a, b) != 0 ? 1 : 0;
   const double t = s->point_tolerance;
   const double a0 = Depth(s, a, 0), a1 = Depth(s, a, 1), b0 = Depth(s, b, 0), b1 = Depth(s, b, 1);
-  for (auto [za, zb] : {std::pair{std::min(a0, a1), std::min(b0, b1)}, std::pair{std::max(a0, a1), std::max(b0, b1)}})
+  for (auto [za, zb] :
+       {std::pair{std::min(a0, a1), std::min(b0, b1)}, std::pair{std::max(a0, a1), std::max(b0, b1)}})
     if (std::fabs(za - zb) >= (std::fabs(za) + std::fabs(zb) + 1) * t) return za <= zb ? 1 : 0;
   const bool ak = (a->flags & VO_HL_CLASS_KIND2) != 0, bk = (b->flags & VO_HL_CLASS_KIND2) != 0;
   if (ak != bk) return ak ? 1 : 0;
@@ -454,7 +461,8 @@ int EdgeMergeInto(VtHiddenLineContext *s, VtHiddenLineEdge *w, VtHiddenLineEdge 
 
 int EdgeClassify(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
   const double h = s->point_tolerance * 0.5;
-  if (std::fabs(double{e->end[1][0]} - e->end[0][0]) < h && std::fabs(double{e->end[1][1]} - e->end[0][1]) < h)
+  if (std::fabs(double{e->end[1][0]} - e->end[0][0]) < h &&
+      std::fabs(double{e->end[1][1]} - e->end[0][1]) < h)
     return -1;
   if (s->merge_overlaps != 0) {
     VtHiddenLineEdgeLine *line = nullptr;

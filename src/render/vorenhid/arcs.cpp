@@ -82,7 +82,9 @@ double Fold(double a) {
 }
 
 // The sense of the short way from a to b: true counter-clockwise.
-bool Counter(double a, double b) { return (b > a && b - a < std::numbers::pi) || (a > b && a - b >= std::numbers::pi); }
+bool Counter(double a, double b) {
+  return (b > a && b - a < std::numbers::pi) || (a > b && a - b >= std::numbers::pi);
+}
 
 void PiecesFree(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool through_chain) {
   while (e != nullptr) {
@@ -108,7 +110,8 @@ VtHiddenLineEdge *NextPiece(VtHiddenLineContext *s, VtHiddenLineCircle *c, VtHid
       for (int k = 0; k < 2; ++k) {
         const VtHiddenLineEdge *e = *at;
         if (!Near(e->end[k], point, t) || Near(e->end[1 - k], point, 1e-6)) continue;
-        const double d = std::pow(double{e->end[k][0]} - point[0], 2) + std::pow(double{e->end[k][1]} - point[1], 2);
+        const double d =
+            std::pow(double{e->end[k][0]} - point[0], 2) + std::pow(double{e->end[k][1]} - point[1], 2);
         if (best == nullptr || d < best_d) best = at, best_d = d, best_end = k;
       }
     if (best == nullptr) return nullptr;
@@ -152,7 +155,8 @@ bool SameCircle(const VtHiddenLineCircle *a, const VtHiddenLineCircle *b, double
 // The loser gives up to the keeper the range they share: trimmed, split
 // in two around it (the piece after it a new record behind the loser,
 // borrowing its info), opened (a whole circle) or removed.
-VtStatus GiveWay(VtHiddenLineContext *s, const VtHiddenLineCircle *keeper, VtHiddenLineCircle *loser, double at) {
+VtStatus GiveWay(VtHiddenLineContext *s, const VtHiddenLineCircle *keeper, VtHiddenLineCircle *loser,
+                 double at) {
   if (keeper->closed != 0) return loser->dropped = 1, 0;
   if (loser->closed != 0) {
     loser->closed = 0;
@@ -353,7 +357,8 @@ VtStatus ArcsArrange(VtHiddenLineContext *s) {
   });
   for (bool again = true; again;) {
     again = false;
-    pairs([&](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) { again = again || Join(s, a, b, at); });
+    pairs(
+        [&](VtHiddenLineCircle *a, VtHiddenLineCircle *b, double at) { again = again || Join(s, a, b, at); });
   }
   if ((s->output_mask & VO_HL_CLASS_HIDDEN) == 0)
     for (VtHiddenLineCircle *g = s->circles; g != nullptr; g = g->next) {
@@ -436,14 +441,16 @@ VtStatus ArcStageRelease(VtHiddenLineContext *s) {
   return 0;
 }
 
-bool ArcCollect(VtHiddenLineContext *s, VtHiddenLineEdge *e, const float centre[4], double radius, VtStatus *st) {
+bool ArcCollect(VtHiddenLineContext *s, VtHiddenLineEdge *e, const float centre[4], double radius,
+                VtStatus *st) {
   if (s->arc_started == 0) return *st |= VO_STATUS_UNAVAILABLE, false;
   const double t = s->point_tolerance;
   // A negative radius is the distance from the centre to the piece's end 0.
   if (radius < 0) radius = std::hypot(double{e->end[0][0]} - centre[0], double{e->end[0][1]} - centre[1]);
   bool sound = std::isfinite(radius) && radius > t;
   for (int c = 0; c < 4; ++c) sound = sound && std::isfinite(centre[c]);
-  for (const float *p : e->end) sound = sound && std::hypot(double{p[0]} - centre[0], double{p[1]} - centre[1]) > t;
+  for (const float *p : e->end)
+    sound = sound && std::hypot(double{p[0]} - centre[0], double{p[1]} - centre[1]) > t;
   if (!sound) {
     if (s->circle_refused_posted++ == 0)
       Post(VO_CLASS_WARNING, messages::kHiddenLineCircleRefused, VO_MODULE_HIDDEN_LINE,
@@ -456,9 +463,10 @@ bool ArcCollect(VtHiddenLineContext *s, VtHiddenLineEdge *e, const float centre[
     return true;
   }
   VtHiddenLineCircle *c = s->circles;
-  while (c != nullptr && !(c->primitive == e->primitive && c->user == e->user &&
-                           std::fabs(double{c->centre[0]} - centre[0]) <= t &&
-                           std::fabs(double{c->centre[1]} - centre[1]) <= t && std::fabs(c->radius - radius) < t))
+  while (c != nullptr &&
+         !(c->primitive == e->primitive && c->user == e->user &&
+           std::fabs(double{c->centre[0]} - centre[0]) <= t &&
+           std::fabs(double{c->centre[1]} - centre[1]) <= t && std::fabs(c->radius - radius) < t))
     c = c->next;
   if (c == nullptr) {
     c = static_cast<VtHiddenLineCircle *>(VoPoolAllocate(s->arc_pools[0]));
@@ -524,7 +532,8 @@ VtStatus ArcBuild(VtHiddenLineContext *s, VtHiddenLineCircle *c) {
       }
       ++pieces;
       if (pieces < 3) {
-        sweep += std::fabs(far - near) < std::numbers::pi ? std::fabs(far - near) : kTwoPi - std::fabs(far - near);
+        sweep +=
+            std::fabs(far - near) < std::numbers::pi ? std::fabs(far - near) : kTwoPi - std::fabs(far - near);
       } else {
         const double from = ArcAngle(c->centre, r, start), to = ArcAngle(c->centre, r, end);
         sweep = Fold(ccw ? to - from : from - to);
@@ -586,8 +595,8 @@ VtStatus ArcsDraw(VtHiddenLineContext *s) {
     ArcInfo(s, c, &info);
     const float *pa = c->pair[0] != nullptr && c->pair[0][0] != -1.0f ? c->pair[0] : nullptr;
     const float *pb = c->pair[1] != nullptr && c->pair[1][0] != -1.0f ? c->pair[1] : nullptr;
-    st |= DrawCircleArc(s, c->primitive, c->element, c->cls, &info, pa, pb, c->centre, c->start, c->end, c->radius,
-                        c->closed == 0);
+    st |= DrawCircleArc(s, c->primitive, c->element, c->cls, &info, pa, pb, c->centre, c->start, c->end,
+                        c->radius, c->closed == 0);
     InfoFree(s, &info);
   }
   return st | s->admit_status;

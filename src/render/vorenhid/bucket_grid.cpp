@@ -165,7 +165,8 @@ int32_t BucketCellY(const VtHiddenLineGrid &g, double y) {
 
 VtHiddenLineCell **BucketSlot(const VtHiddenLineGrid &g, int32_t column, int32_t row) {
   if (g.cells == nullptr || column < 0 || row < 0 || column > g.columns || row > g.rows) return nullptr;
-  return &g.cells[static_cast<size_t>(row) * static_cast<size_t>(g.columns + 1) + static_cast<size_t>(column)];
+  return &g.cells[static_cast<size_t>(row) * static_cast<size_t>(g.columns + 1) +
+                  static_cast<size_t>(column)];
 }
 
 VtStatus BucketLineParams(VtHiddenLineContext *s, VtHiddenLineEdge *e, VtHiddenLineEdgeLine **line) {
@@ -180,8 +181,10 @@ VtStatus BucketLineParams(VtHiddenLineContext *s, VtHiddenLineEdge *e, VtHiddenL
   std::memset(static_cast<void *>(l), 0, sizeof *l);
   l->slope = steep ? dx / dy : dy / dx;
   l->intercept = steep ? x0 - y0 * l->slope : y0 - x0 * l->slope;
-  const auto px0 = static_cast<int32_t>(Pixel(x0 * s->grid.ppu_x)), px1 = static_cast<int32_t>(Pixel(x1 * s->grid.ppu_x));
-  const auto py0 = static_cast<int32_t>(Pixel(y0 * s->grid.ppu_y)), py1 = static_cast<int32_t>(Pixel(y1 * s->grid.ppu_y));
+  const auto px0 = static_cast<int32_t>(Pixel(x0 * s->grid.ppu_x)),
+             px1 = static_cast<int32_t>(Pixel(x1 * s->grid.ppu_x));
+  const auto py0 = static_cast<int32_t>(Pixel(y0 * s->grid.ppu_y)),
+             py1 = static_cast<int32_t>(Pixel(y1 * s->grid.ppu_y));
   l->px_lo = std::min(px0, px1), l->px_hi = std::max(px0, px1);
   l->py_lo = std::min(py0, py1), l->py_hi = std::max(py0, py1);
   l->octant = (steep ? 2u : 1u) | (dx >= 0 ? 4u : 0u) | (dy >= 0 ? 8u : 0u);
@@ -248,7 +251,8 @@ void BucketRemoveEnd(VtHiddenLineContext *s, VtHiddenLineEdge *e, int end) {
 
 void BucketReinsertEnd(VtHiddenLineContext *s, VtHiddenLineEdge *e, int end) {
   int32_t column, row;
-  if (e->line != nullptr && CellOf(s->grid, e->end[end], &column, &row)) BucketInsertEdge(s, e, column, row, end);
+  if (e->line != nullptr && CellOf(s->grid, e->end[end], &column, &row))
+    BucketInsertEdge(s, e, column, row, end);
 }
 
 void BucketTakeOut(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
@@ -267,7 +271,8 @@ bool BucketSameHalfPixel(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e) {
 VtStatus BucketAdmitEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
   VtHiddenLineGrid &g = s->grid;
   const double h = s->point_tolerance * 0.5;
-  const double dx = std::fabs(double{e->end[1][0]} - e->end[0][0]), dy = std::fabs(double{e->end[1][1]} - e->end[0][1]);
+  const double dx = std::fabs(double{e->end[1][0]} - e->end[0][0]),
+               dy = std::fabs(double{e->end[1][1]} - e->end[0][1]);
   VtHiddenLineEdgeLine *l = nullptr;
   if ((dx < h && dy < h) || (s->drop_subpixel != 0 && BucketSameHalfPixel(g, e))) {
     EdgeDestroy(s, e);
@@ -297,7 +302,8 @@ bool PointOnEdge(const float *p, const VtHiddenLineEdge *b, double h) {
   const double len = std::hypot(x2 - x1, y2 - y1);
   if (VoPointLineSide(p[0], p[1], x1, y1, x2, y2, h * len) != 0) return false;
   const int axis = std::fabs(x2 - x1) >= std::fabs(y2 - y1) ? 0 : 1;
-  const double lo = std::min(b->end[0][axis], b->end[1][axis]), hi = std::max(b->end[0][axis], b->end[1][axis]);
+  const double lo = std::min(b->end[0][axis], b->end[1][axis]),
+               hi = std::max(b->end[0][axis], b->end[1][axis]);
   return p[axis] > lo + h && p[axis] < hi - h;
 }
 
@@ -347,7 +353,8 @@ uint32_t BucketNearEdges(VtHiddenLineContext *s, VtHiddenLineEdge *e, VtHiddenLi
     for (int32_t c = std::min(c0, c1); c <= std::max(c0, c1); ++c) column_strip(c, r0);
   } else {
     // Bresenham from cell to cell along the longer axis.
-    const int32_t dc = std::abs(c1 - c0), dr = std::abs(r1 - r0), sc = c1 > c0 ? 1 : -1, sr = r1 > r0 ? 1 : -1;
+    const int32_t dc = std::abs(c1 - c0), dr = std::abs(r1 - r0), sc = c1 > c0 ? 1 : -1,
+                  sr = r1 > r0 ? 1 : -1;
     const bool steep = dr >= dc;
     int32_t c = c0, r = r0, err = (steep ? dr : dc) / 2;
     for (int32_t i = 0; i <= (steep ? dr : dc); ++i) {

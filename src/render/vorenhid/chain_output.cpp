@@ -23,8 +23,8 @@ namespace vo::hid {
 namespace {
 
 // Bytes per entry of each scratch array.
-constexpr size_t kEntry[4] = {sizeof(VtHiddenLineEdgeInfo) + sizeof(void *), sizeof(float *) + 4 * sizeof(float),
-                              sizeof(float *), 3 * sizeof(float)};
+constexpr size_t kEntry[4] = {sizeof(VtHiddenLineEdgeInfo) + sizeof(void *),
+                              sizeof(float *) + 4 * sizeof(float), sizeof(float *), 3 * sizeof(float)};
 constexpr uint32_t kMostFallbackPoints = 4097;
 
 VtStatus Reserve(VtHiddenLineContext *s, int which, uint32_t n) {
@@ -38,7 +38,9 @@ VtStatus Reserve(VtHiddenLineContext *s, int which, uint32_t n) {
   return 0;
 }
 
-VtHiddenLineEdgeInfo *Records(VtHiddenLineContext *s) { return static_cast<VtHiddenLineEdgeInfo *>(s->scratch[kScratchInfos]); }
+VtHiddenLineEdgeInfo *Records(VtHiddenLineContext *s) {
+  return static_cast<VtHiddenLineEdgeInfo *>(s->scratch[kScratchInfos]);
+}
 VtHiddenLineEdgeInfo **RecordPointers(VtHiddenLineContext *s) {
   return reinterpret_cast<VtHiddenLineEdgeInfo **>(Records(s) + s->scratch_capacity[kScratchInfos]);
 }
@@ -71,8 +73,12 @@ void PointAdd(VtHiddenLineContext *s, uint32_t i, const float *q) {
   PointPointers(s)[i] = copy;
 }
 
-const float *EndPoint(const VtHiddenLineEdge *e, int end, const VtPrimitive *p) { return ChainMember(e, p)->end[end]; }
-const float *EndPair(const VtHiddenLineEdge *e, int end, const VtPrimitive *p) { return ChainMember(e, p)->pairs[end]; }
+const float *EndPoint(const VtHiddenLineEdge *e, int end, const VtPrimitive *p) {
+  return ChainMember(e, p)->end[end];
+}
+const float *EndPair(const VtHiddenLineEdge *e, int end, const VtPrimitive *p) {
+  return ChainMember(e, p)->pairs[end];
+}
 
 // The joint from P -> Q to R is straight: R lies on the line through P
 // and Q within the limit, measured across the major axis of P -> Q.
@@ -95,7 +101,8 @@ struct ShapeBlock {
 
 // A point of the circle at angle a, in the drawn form: homogeneous with
 // the centre's w, or world.
-void CirclePoint(const VtHiddenLineContext *s, const float *centre, double r, double a, float *out, bool world) {
+void CirclePoint(const VtHiddenLineContext *s, const float *centre, double r, double a, float *out,
+                 bool world) {
   const float divided[4] = {static_cast<float>(centre[0] + r * std::cos(a)),
                             static_cast<float>(centre[1] + r * std::sin(a)), centre[2], centre[3]};
   if (world) {
@@ -134,7 +141,8 @@ VtStatus ShapeFallback(VtHiddenLineContext *s, const float *centre, double a0, d
       PointPointers(s)[i] = copy;
     }
   }
-  VtDrawRecord record{nullptr, world ? nullptr : PointPointers(s), nullptr, world ? s->scratch[kScratchWorld] : nullptr};
+  VtDrawRecord record{nullptr, world ? nullptr : PointPointers(s), nullptr,
+                      world ? s->scratch[kScratchWorld] : nullptr};
   return s->cb.draw(VO_DRAW_SHAPE_LINE | (world ? VO_DRAW_POINTS_3D : VO_DRAW_POINTS_PROJECTED), n, &record);
 }
 
@@ -177,8 +185,8 @@ VtStatus DrawPolyline(VtHiddenLineContext *s, VtPrimitive *p, void *element, uin
 }
 
 VtStatus DrawCircleArc(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
-                       VtHiddenLineEdgeInfo *info, const float *attr_a, const float *attr_b, const float centre[4],
-                       double a0, double a1, double r, bool arc) {
+                       VtHiddenLineEdgeInfo *info, const float *attr_a, const float *attr_b,
+                       const float centre[4], double a0, double a1, double r, bool arc) {
   if ((cls & s->output_mask) == 0 && s->identity == 0) return 0;
   PenSelect(s, p, element, cls, info);
   ShapeBlock b{};
@@ -204,14 +212,15 @@ VtStatus DrawCircleArc(VtHiddenLineContext *s, VtPrimitive *p, void *element, ui
   }
   if (world && s->world_store == 0) {
     const float *rim = b.block + 3;
-    at[0] = static_cast<float>(
-        std::sqrt(std::pow(double{rim[0]} - b.block[0], 2) + std::pow(double{rim[1]} - b.block[1], 2) +
-                  std::pow(double{rim[2]} - b.block[2], 2)));
+    at[0] = static_cast<float>(std::sqrt(std::pow(double{rim[0]} - b.block[0], 2) +
+                                         std::pow(double{rim[1]} - b.block[1], 2) +
+                                         std::pow(double{rim[2]} - b.block[2], 2)));
   } else {
     at[0] = static_cast<float>(r);
   }
   b.block_pointer[0] = b.block;
-  uint32_t type = (arc ? VO_DRAW_SHAPE_ARC : VO_DRAW_SHAPE_CIRCLE) | (world ? VO_DRAW_POINTS_3D : VO_DRAW_POINTS_PROJECTED);
+  uint32_t type = (arc ? VO_DRAW_SHAPE_ARC : VO_DRAW_SHAPE_CIRCLE) |
+                  (world ? VO_DRAW_POINTS_3D : VO_DRAW_POINTS_PROJECTED);
   VtDrawRecord record{nullptr, world ? nullptr : b.block_pointer, nullptr, world ? b.block_pointer : nullptr};
   if (s->attributes != 0 && attr_a != nullptr && attr_b != nullptr) {
     for (int c = 0; c < 2; ++c) b.pairs[c] = attr_a[c], b.pairs[2 + c] = attr_b[c];
@@ -280,8 +289,8 @@ VtStatus ChainOutput(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint
   return st;
 }
 
-void ChainEmpty(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, VtHiddenLineEdgeInfo *info,
-                uint32_t count) {
+void ChainEmpty(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
+                VtHiddenLineEdgeInfo *info, uint32_t count) {
   (void)DrawPolyline(s, p, element, cls, info, nullptr, nullptr, nullptr, nullptr, 0);
   s->work_counter += 2 * count - 1;
   (void)ProgressStep(s, 6);

@@ -60,7 +60,9 @@ struct Found {
   int state = kEndFree;
 };
 
-double Distance(const float *a, const float *b) { return std::hypot(double{a[0]} - b[0], double{a[1]} - b[1]); }
+double Distance(const float *a, const float *b) {
+  return std::hypot(double{a[0]} - b[0], double{a[1]} - b[1]);
+}
 
 // The chain may run on into c: c (or its first coincident source) is of
 // the chain's primitive, or, in identity mode, c's sources match the
@@ -146,7 +148,8 @@ struct Tracer {
         c->flags |= kTouched[j];
         bool known = false;
         for (int i = 0; i < std::min(n, kMostListed) && !known; ++i)
-          known = listed[i].edge == c || Distance(c->end[j], listed[i].edge->end[1 - listed[i].end]) <= tolerance;
+          known =
+              listed[i].edge == c || Distance(c->end[j], listed[i].edge->end[1 - listed[i].end]) <= tolerance;
         if (known) continue;
         if (n < kMostListed) listed[n] = Listed{c, j, d, 4};
         ++n;
@@ -235,7 +238,8 @@ struct Tracer {
             int at = 0;
             while (at < n && listed[at].distance <= entry.distance) ++at;
             if (at >= kMostListed) continue;
-            std::move_backward(listed + at, listed + std::min(n, kMostListed - 1), listed + std::min(n + 1, kMostListed));
+            std::move_backward(listed + at, listed + std::min(n, kMostListed - 1),
+                               listed + std::min(n + 1, kMostListed));
             listed[at] = entry;
             n = std::min(n + 1, kMostListed);
           }
@@ -376,7 +380,8 @@ int32_t SnapPixels(const VtHiddenLineContext *s, const VtHiddenLineEdge *e) {
 // pixel tolerance (cells) of it, nearest to e's supporting line first, the
 // first visible kind 2 silhouette, else the first visible kind 2 edge,
 // else the first visible silhouette. Only for a visible silhouette e.
-bool SnapTarget(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLineEdge **found, int *found_end) {
+bool SnapTarget(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLineEdge **found,
+                int *found_end) {
   constexpr uint32_t kVisibleSilhouette = VO_HL_CLASS_VISIBLE | VO_HL_CLASS_SILHOUETTE;
   if ((e->flags & kVisibleSilhouette) != kVisibleSilhouette) return false;
   const VtHiddenLineGrid &g = s->grid;
@@ -388,7 +393,8 @@ bool SnapTarget(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLine
   const double length2 = dx * dx + dy * dy;
   auto off_line = [&](const float *r) {
     if (length2 < 1e-3 * 1e-3) return 0.0;
-    return std::fabs((double{r[0]} - e->end[0][0]) * dy - (double{r[1]} - e->end[0][1]) * dx) / std::sqrt(length2);
+    return std::fabs((double{r[0]} - e->end[0][0]) * dy - (double{r[1]} - e->end[0][1]) * dx) /
+           std::sqrt(length2);
   };
   const uint32_t wanted[3] = {VO_HL_CLASS_KIND2 | kVisibleSilhouette, VO_HL_CLASS_KIND2 | VO_HL_CLASS_VISIBLE,
                               kVisibleSilhouette};
@@ -404,7 +410,8 @@ bool SnapTarget(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLine
           if (c == e) continue;
           const double d = off_line(c->end[list]);
           for (int w = 0; w < 3; ++w)
-            if ((c->flags & wanted[w]) == wanted[w] && d < best[w]) best[w] = d, pick[w] = c, pick_end[w] = list;
+            if ((c->flags & wanted[w]) == wanted[w] && d < best[w])
+              best[w] = d, pick[w] = c, pick_end[w] = list;
         }
     }
   for (int w = 0; w < 3; ++w)
@@ -433,7 +440,8 @@ VtPrimitive *RunSource(const VtHiddenLineEdge *head) {
   const VtHiddenLineEdge *other = head->chain;
   while (other != nullptr && other->primitive == head->primitive) other = other->chain;
   if (other == nullptr) return head->primitive;
-  const bool head_hidden = (head->flags & VO_HL_CLASS_HIDDEN) != 0, other_hidden = (other->flags & VO_HL_CLASS_HIDDEN) != 0;
+  const bool head_hidden = (head->flags & VO_HL_CLASS_HIDDEN) != 0,
+             other_hidden = (other->flags & VO_HL_CLASS_HIDDEN) != 0;
   if (head_hidden != other_hidden) return head_hidden ? other->primitive : head->primitive;
   int64_t votes = 0;  // for the head's primitive, less the other's
   for (const VtHiddenLineEdge *e = head; e != nullptr; e = e->chain) {
@@ -461,7 +469,8 @@ VtStatus ChainRuns(VtHiddenLineContext *s, const VtHiddenLineEdgeInfo *chain_inf
       // Across the join the next edge enters with the pair the last one
       // leaves with (each taken from its member of the run's primitive).
       VtHiddenLineEdge *next = last->chain;
-      const int leaves = (last->flags & kChainForward) != 0 ? 1 : 0, enters = (next->flags & kChainForward) != 0 ? 0 : 1;
+      const int leaves = (last->flags & kChainForward) != 0 ? 1 : 0,
+                enters = (next->flags & kChainForward) != 0 ? 0 : 1;
       const float *from = ChainMember(last, p)->pairs[leaves];
       float *to = ChainMember(next, p)->pairs[enters];
       to[0] = from[0], to[1] = from[1];
@@ -499,8 +508,7 @@ VtStatus ChainFrom(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool rest, doubl
   e->chain = nullptr;
   s->chain_head = s->chain_tail = e;
   s->chain_count = 1;
-  const int32_t pixels =
-      rest ? ((e->flags & VO_HL_CLASS_KIND2) != 0 ? s->rings_x : 0) : s->rings_y;
+  const int32_t pixels = rest ? ((e->flags & VO_HL_CLASS_KIND2) != 0 ? s->rings_x : 0) : s->rings_y;
   Tracer t{s, &ends[1], tolerance, pixels};
   auto trace_both = [&](int *tail, int *head) {
     t.end_info = &ends[1];
@@ -539,8 +547,9 @@ VtStatus ChainFrom(VtHiddenLineContext *s, VtHiddenLineEdge *e, bool rest, doubl
       ChainSnapEnd(s, h, (h->flags & kChainForward) != 0 ? 0 : 1);
       ChainSnapEnd(s, s->chain_tail, (s->chain_tail->flags & kChainForward) != 0 ? 1 : 0);
     }
-    st = s->attributes != 0 && s->identity == 0 ? ChainRuns(s, &info)
-                                                 : ChainOutput(s, h->primitive, h->element, cls, &info, h, s->chain_count);
+    st = s->attributes != 0 && s->identity == 0
+             ? ChainRuns(s, &info)
+             : ChainOutput(s, h->primitive, h->element, cls, &info, h, s->chain_count);
   }
   ChainRelease(s);
   for (VtHiddenLineEdgeInfo *i : {&info, &ends[0], &ends[1]}) InfoFree(s, i);
@@ -564,8 +573,9 @@ VtStatus ChainPass(VtHiddenLineContext *s, int32_t column, int32_t row, bool res
 
 }  // namespace
 
-VtHiddenLineEdge *ChainNextEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLineEdgeInfo *end_info,
-                                double tolerance, int32_t pixels, bool no_gap, int *meets, int *state) {
+VtHiddenLineEdge *ChainNextEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k,
+                                VtHiddenLineEdgeInfo *end_info, double tolerance, int32_t pixels, bool no_gap,
+                                int *meets, int *state) {
   Tracer t{s, end_info, tolerance, pixels};
   const Found f = t.Next(e, k, no_gap);
   *meets = f.end;
@@ -596,7 +606,8 @@ void CoincidentClassify(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
         link = &m->next_source;
         continue;
       }
-      if ((m->flags & VO_HL_CLASS_VISIBLE) != 0) keep->flags = (keep->flags | VO_HL_CLASS_VISIBLE) & ~VO_HL_CLASS_HIDDEN;
+      if ((m->flags & VO_HL_CLASS_VISIBLE) != 0)
+        keep->flags = (keep->flags | VO_HL_CLASS_VISIBLE) & ~VO_HL_CLASS_HIDDEN;
       keep->flags |= m->flags & VO_HL_CLASS_SILHOUETTE;
       *link = m->next_source;
       m->next_source = nullptr;
@@ -614,7 +625,8 @@ void CoincidentClassify(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
   }
   for (VtHiddenLineEdge *m = e->next_source; m != nullptr; m = m->next_source) absorb(m, m);
   uint32_t silhouette = 0;
-  for (const VtHiddenLineEdge *m = e; m != nullptr; m = m->next_source) silhouette |= m->flags & VO_HL_CLASS_SILHOUETTE;
+  for (const VtHiddenLineEdge *m = e; m != nullptr; m = m->next_source)
+    silhouette |= m->flags & VO_HL_CLASS_SILHOUETTE;
   for (VtHiddenLineEdge *m = e; m != nullptr; m = m->next_source) m->flags |= silhouette;
 }
 
@@ -670,7 +682,8 @@ VtStatus ChainsDraw(VtHiddenLineContext *s) {
   // Edges whose end 0 has no cell (linked by end 1 only) leave one by one.
   for (int32_t row = 0; row <= g.rows && st == 0; ++row)
     for (int32_t column = 0; column <= g.columns && st == 0; ++column)
-      for (VtHiddenLineCell **slot = BucketSlot(g, column, row); st == 0 && *slot != nullptr && (*slot)->first[1] != nullptr;)
+      for (VtHiddenLineCell **slot = BucketSlot(g, column, row);
+           st == 0 && *slot != nullptr && (*slot)->first[1] != nullptr;)
         st = ChainFrom(s, (*slot)->first[1], true, tolerance);
   ScratchFree(s);
   return st | s->admit_status;

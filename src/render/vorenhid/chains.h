@@ -31,8 +31,8 @@ P UserProc(const VtHiddenLineContext *s, uint32_t code) {
 // the projection plane) about a divided centre; a driver answering 258
 // gets a polyline instead.
 VtStatus DrawCircleArc(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
-                       VtHiddenLineEdgeInfo *info, const float *attr_a, const float *attr_b, const float centre[4],
-                       double a0, double a1, double r, bool arc);
+                       VtHiddenLineEdgeInfo *info, const float *attr_a, const float *attr_b,
+                       const float centre[4], double a0, double a1, double r, bool arc);
 // The chain from first (count edges) as one polyline with its straight
 // joints removed; then the stage's progress for the chain.
 VtStatus ChainOutput(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
@@ -43,8 +43,8 @@ VtStatus ChainOutput(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint
 VtHiddenLineEdge *ChainMember(const VtHiddenLineEdge *e, const VtPrimitive *p);
 // A chain inside one pixel: the prelude and the polyline callback with no
 // point, nothing drawn.
-void ChainEmpty(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, VtHiddenLineEdgeInfo *info,
-                uint32_t count);
+void ChainEmpty(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
+                VtHiddenLineEdgeInfo *info, uint32_t count);
 void ScratchFree(VtHiddenLineContext *s);
 
 // ---- arcs.cpp --------------------------------------------------------------------
@@ -59,8 +59,9 @@ int32_t ChainJoinQuery(VtHiddenLineContext *s, VtHiddenLineEdgeInfo *chain, VtHi
 // (*meets: the end at which it meets), or null; *state is 0 with an edge,
 // else the end state. no_gap: the one-step look-ahead's form (a single
 // refused answer refuses, no gap search).
-VtHiddenLineEdge *ChainNextEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k, VtHiddenLineEdgeInfo *end_info,
-                                double tolerance, int32_t pixels, bool no_gap, int *meets, int *state);
+VtHiddenLineEdge *ChainNextEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int k,
+                                VtHiddenLineEdgeInfo *end_info, double tolerance, int32_t pixels, bool no_gap,
+                                int *meets, int *state);
 // Settles the classes of an edge's coincident sources once: sources of the
 // edge's own source are merged into it, the others are hidden when deeper
 // than it (by the depth tolerance) and take its class otherwise; one

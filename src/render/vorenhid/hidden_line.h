@@ -148,7 +148,7 @@ struct VtHiddenLineCell;
 // The bucket grid of edge ends over the image window (second pass).
 struct VtHiddenLineGrid {
   uint32_t started;
-  uint32_t mapped;  // 0: the viewport is the whole image, coordinates map as they are
+  uint32_t mapped;        // 0: the viewport is the whole image, coordinates map as they are
   int32_t columns, rows;  // columns + 1 by rows + 1 cells
   int32_t band;           // overlap band, cells
   int32_t rings;          // chain search rings
@@ -217,14 +217,14 @@ struct VtHiddenLineContext {
   uint32_t bypass_started, chain_started, arc_started;
   VtPool *arc_pools[2];  // circle records (0x19000f), their nodes (0x190010)
   VtHiddenLineGrid grid;
-  VtStatus admit_status;  // what admission could not do for lack of memory
-  VtHiddenLineEdge *stored[2];      // stored segments: visible list, hidden list
+  VtStatus admit_status;        // what admission could not do for lack of memory
+  VtHiddenLineEdge *stored[2];  // stored segments: visible list, hidden list
   uint32_t stored_count[2];
-  VtHiddenLineBypass *bypass;       // bypass groups
-  VtHiddenLineOrdinal *ordinals;    // prepared primitives by handle (two-pass)
+  VtHiddenLineBypass *bypass;     // bypass groups
+  VtHiddenLineOrdinal *ordinals;  // prepared primitives by handle (two-pass)
   uint32_t ordinal_count;
-  uint32_t not_finite_posted;       // a non-finite end already reported this render
-  VtHiddenLineEdgeNode *deferred;   // window edges kept until the stored segments are gone
+  uint32_t not_finite_posted;      // a non-finite end already reported this render
+  VtHiddenLineEdgeNode *deferred;  // window edges kept until the stored segments are gone
   // Output scratch of stage 6, grown on demand: polyline records (their
   // pointers after them), point pointers (the drawn copies after them),
   // attribute pointers, three-coordinate points; capacities in entries.
@@ -304,8 +304,8 @@ void TestPointsFree(VtHiddenLineContext *s);
 // edge by -10 offset x (dir x n), n the first polygon's normal; false (no
 // move) unless that polygon turns from the eye (n . v >= 0.001, v the
 // direction of sight).
-bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset, const float world[3],
-                 float moved[3]);
+bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset,
+                 const float world[3], float moved[3]);
 
 // ---- output.cpp ---------------------------------------------------------------
 // The prelude of every drawing; info is the drawing's source records (the

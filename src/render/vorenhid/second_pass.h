@@ -30,7 +30,7 @@ struct VtHiddenLineEdge {
   uint32_t flags;
   uint32_t ordinal;  // of the primitive in the prepared list: the last priority tie
   float end[2][4];
-  float pairs[2][2];  // -1.0 when none travel
+  float pairs[2][2];              // -1.0 when none travel
   VtHiddenLineEdge *next_source;  // coincident sources, freed with the edge
   VtHiddenLineEdgeLine *line;     // while the edge is in the grid
   VtHiddenLineEdge *chain;        // the chain list, once the edge left the grid

@@ -128,7 +128,8 @@ VtStatus BypassOutput(VtHiddenLineContext *s) {
 // Offers a circle piece (class bit 0x20000) to callback 0x190006; true
 // when the arc stage took it.
 bool CircleOffer(VtHiddenLineContext *s, VtHiddenLineEdge *e, VtStatus *st) {
-  auto circle = reinterpret_cast<VtHiddenLineCircleProc>(s->user[VO_CALLBACK_HL_CIRCLE - VO_CALLBACK_HL_ADMIT]);
+  auto circle =
+      reinterpret_cast<VtHiddenLineCircleProc>(s->user[VO_CALLBACK_HL_CIRCLE - VO_CALLBACK_HL_ADMIT]);
   if ((e->flags & VO_HL_CLASS_CIRCLE) == 0 || circle == nullptr) return false;
   VtHiddenLineCircleQuery q{};
   q.primitive = e->primitive;
@@ -179,8 +180,9 @@ VtStatus OrdinalsMake(VtHiddenLineContext *s) {
     s->ordinals[i] = VtHiddenLineOrdinal{static_cast<const VtPrimitive *>(node->data), i + 1};
     ++i;
   });
-  std::sort(s->ordinals, s->ordinals + n,
-            [](const VtHiddenLineOrdinal &a, const VtHiddenLineOrdinal &b) { return a.primitive < b.primitive; });
+  std::sort(s->ordinals, s->ordinals + n, [](const VtHiddenLineOrdinal &a, const VtHiddenLineOrdinal &b) {
+    return a.primitive < b.primitive;
+  });
   s->ordinal_count = n;
   return 0;
 }
@@ -204,8 +206,8 @@ VtStatus SecondPassBegin(VtHiddenLineContext *s) {
   return 0;
 }
 
-VtStatus SegmentStore(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
-                      const float *attr_b, const float a[4], const float b[4]) {
+VtStatus SegmentStore(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls,
+                      const float *attr_a, const float *attr_b, const float a[4], const float b[4]) {
   if ((cls & s->output_mask) == 0 && s->identity == 0) return 0;
   for (int c = 0; c < 4; ++c) {
     if (!std::isfinite(a[c]) || !std::isfinite(b[c])) {
@@ -217,7 +219,8 @@ VtStatus SegmentStore(VtHiddenLineContext *s, VtPrimitive *p, void *element, uin
   }
   if (std::fabs(b[0] - a[0]) < kPointSegment && std::fabs(b[1] - a[1]) < kPointSegment) return 0;
   uintptr_t user = 0;
-  if (auto store = reinterpret_cast<VtHiddenLineStoreProc>(s->user[VO_CALLBACK_HL_STORE - VO_CALLBACK_HL_ADMIT])) {
+  if (auto store =
+          reinterpret_cast<VtHiddenLineStoreProc>(s->user[VO_CALLBACK_HL_STORE - VO_CALLBACK_HL_ADMIT])) {
     VtHiddenLineEdgeInfo info;
     InfoFill(&info, p, element, cls, a, b, attr_a, attr_b, 0);
     if (store(&info) == 0) return 0;

@@ -211,10 +211,11 @@ struct Stage4 {
 
 }  // namespace
 
-bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset, const float world[3],
-                 float moved[3]) {
+bool KindTwoMove(const double dir[3], const float n[3], const double v[3], double offset,
+                 const float world[3], float moved[3]) {
   if (n[0] * v[0] + n[1] * v[1] + n[2] * v[2] < 0.001) return false;
-  const double dn[3] = {dir[1] * n[2] - dir[2] * n[1], dir[2] * n[0] - dir[0] * n[2], dir[0] * n[1] - dir[1] * n[0]};
+  const double dn[3] = {dir[1] * n[2] - dir[2] * n[1], dir[2] * n[0] - dir[0] * n[2],
+                        dir[0] * n[1] - dir[1] * n[0]};
   const double step = -10 * offset;
   for (int c = 0; c < 3; ++c) moved[c] = static_cast<float>(world[c] + step * dn[c]);
   return true;

@@ -48,8 +48,8 @@ bool EyeViewOfCurrentView(EyeView *out) {
   return true;
 }
 
-void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,
-            double *far_distance, bool midpoint) {
+void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3],
+            double *near_distance, double *far_distance, bool midpoint) {
   if (v.perspective) {
     double p[3] = {point[0] - v.eye[0], point[1] - v.eye[1], point[2] - v.eye[2]};
     const double length = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);

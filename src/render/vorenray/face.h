@@ -20,8 +20,8 @@ struct EyeView {
 // One eye ray through an image-plane point; near and far bound the hits.
 // A midpoint ray of the full pass under a parallel projection keeps its
 // hither at least 0.001 away from 0.
-void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3], double *near_distance,
-            double *far_distance, bool midpoint);
+void EyeRay(const EyeView &v, const double point[3], float origin[3], float direction[3],
+            double *near_distance, double *far_distance, bool midpoint);
 // The eye-ray values of the current view, evaluated; false when the view
 // module answers none.
 bool EyeViewOfCurrentView(EyeView *out);

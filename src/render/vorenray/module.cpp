@@ -74,8 +74,9 @@ VtStatus CallbacksFetch() {
   c->row_rgba = reinterpret_cast<VtDriverRowProc>(VoCallBackGet(VO_DRIVER_ROW_FLOAT_RGBA));
   c->progress = reinterpret_cast<VtProgressProc>(VoCallBackGet(VO_CALLBACK_PROGRESS));
   VtTypedValue sticky{};
-  c->kernel_sticky =
-      VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p) : nullptr;
+  c->kernel_sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0
+                         ? static_cast<uint32_t *>(sticky.value.p)
+                         : nullptr;
   c->globals = VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0 ? VoShaderGetGlobals() : nullptr;
   if (OnWorker(c)) WorkerCallbacks(c);
   return 0;
@@ -240,7 +241,9 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
     case VO_CONTROL_RAY_PREVIEW_POLL_FIRST:
     case VO_CONTROL_RAY_PREVIEW_POLL_EVERY:
     case VO_CONTROL_RAY_FULL_POLL_FIRST:
-    case VO_CONTROL_RAY_FULL_POLL_EVERY: *v = TypedNat32(c->polls[code - VO_CONTROL_RAY_PREVIEW_POLL_FIRST]); return 0;
+    case VO_CONTROL_RAY_FULL_POLL_EVERY:
+      *v = TypedNat32(c->polls[code - VO_CONTROL_RAY_PREVIEW_POLL_FIRST]);
+      return 0;
     case VO_CONTROL_RAY_STICKY: *v = TypedWord(VtStatusType, c->sticky); return 0;
     case VO_CONTROL_RAY_CHANNELS: *v = TypedWord(VtFlags, c->channels); return 0;
     case VO_CONTROL_RAY_SPARE: *v = TypedFloat(c->spare_float); return 0;
@@ -327,11 +330,14 @@ VtStatus AbortPoll(RayContext *c) {
 }
 
 uint32_t KernelSticky(const RayContext *c) {
-  return c->kernel_sticky != nullptr ? std::atomic_ref<uint32_t>(*c->kernel_sticky).load(std::memory_order_relaxed) : 0;
+  return c->kernel_sticky != nullptr
+             ? std::atomic_ref<uint32_t>(*c->kernel_sticky).load(std::memory_order_relaxed)
+             : 0;
 }
 
 void KernelStickyOr(const RayContext *c, uint32_t bits) {
-  if (c->kernel_sticky != nullptr) std::atomic_ref<uint32_t>(*c->kernel_sticky).fetch_or(bits, std::memory_order_relaxed);
+  if (c->kernel_sticky != nullptr)
+    std::atomic_ref<uint32_t>(*c->kernel_sticky).fetch_or(bits, std::memory_order_relaxed);
 }
 
 }  // namespace vo::ray

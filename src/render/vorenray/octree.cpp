@@ -82,7 +82,8 @@ struct Builder {
     bool finite = true;
     for (int a = 0; a < 3; ++a) box6[2 * a] = INFINITY, box6[2 * a + 1] = -INFINITY;
     ForEachNodeUntil(ring, [&](VtReference *node) -> VtStatus {
-      if (node->data == nullptr || c->uv_count + n + 1 >= kMaxObjects || !Grow(c->object_count + 1, c->uv_count + n + 1)) {
+      if (node->data == nullptr || c->uv_count + n + 1 >= kMaxObjects ||
+          !Grow(c->object_count + 1, c->uv_count + n + 1)) {
         finite = false;
         if (node->data != nullptr) status = VO_STATUS_NO_MEMORY;
         return 1;
@@ -127,13 +128,15 @@ struct Builder {
   // One polygon: its entry, hit record, box and word; false to stop.
   bool Polygon(VtPrimitive *p, void *polygon) {
     if (c->object_count >= kMaxObjects - 1) {
-      Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER, static_cast<const void *>(p));
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER,
+           static_cast<const void *>(p));
       status = VO_STATUS_BAD_ARGUMENT;
       return false;
     }
     if (layout.plane < 0 || layout.vrefs < 0) return true;
     const float *plane = ElementField<float>(polygon, layout.plane);
-    if (!(std::isfinite(plane[0]) && std::isfinite(plane[1]) && std::isfinite(plane[2]) && std::isfinite(plane[3]))) {
+    if (!(std::isfinite(plane[0]) && std::isfinite(plane[1]) && std::isfinite(plane[2]) &&
+          std::isfinite(plane[3]))) {
       LeftOut(polygon);
       return true;
     }
@@ -205,7 +208,8 @@ struct Builder {
       q = *ElementField<void *>(q, layout.next);
       if (q == first) break;
       if (q == marker) {
-        Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER, static_cast<const void *>(p));
+        Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER,
+             static_cast<const void *>(p));
         return status = VO_STATUS_BAD_ARGUMENT;
       }
       if (++steps == next_move) {
@@ -226,7 +230,8 @@ bool StampsMake(RayContext *c) {
 }
 
 uint64_t TableBytes(const RayContext *c) {
-  return uint64_t{c->object_count} * (sizeof(VtRayObject) + sizeof(ObjectHit) + 6 * sizeof(float) + sizeof(uint32_t)) +
+  return uint64_t{c->object_count} *
+             (sizeof(VtRayObject) + sizeof(ObjectHit) + 6 * sizeof(float) + sizeof(uint32_t)) +
          uint64_t{c->uv_count} * 2 * sizeof(float) + uint64_t{c->unbounded_count} * sizeof(uint32_t);
 }
 
@@ -283,7 +288,7 @@ Leaf *LeafMake(RayContext *c, const uint32_t *words, uint32_t count) {
   if (c->memory_used + bytes > c->memory_limit) return nullptr;
   auto *block = static_cast<LeafBlock *>(VoPoolAllocate(c->leaf_pool));
   auto *leaf = reinterpret_cast<Leaf *>(block);
-  auto *array = block == nullptr             ? nullptr
+  auto *array = block == nullptr       ? nullptr
                 : count <= kLeafInline ? block->words
                                        : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
   if (leaf == nullptr || array == nullptr) {
@@ -410,7 +415,8 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
     Node *&child = inner->child[i];
     child = nullptr;
     if (!made) continue;
-    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half, half};
+    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half,
+                   half};
     double box[6];
     CellBox(c, sub, box);
     uint32_t n = 0;
@@ -422,7 +428,8 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
     Leaf *same = n == 0 ? &g_empty : n == leaf->count ? leaf : nullptr;
     for (uint32_t j = 0; same == nullptr && j < i; ++j) {
       auto *sibling = reinterpret_cast<Leaf *>(inner->child[j]);
-      if (sibling->count == n && std::memcmp(sibling->words, scratch, n * sizeof(uint32_t)) == 0) same = sibling;
+      if (sibling->count == n && std::memcmp(sibling->words, scratch, n * sizeof(uint32_t)) == 0)
+        same = sibling;
     }
     if (same != nullptr) {
       if (same != &g_empty) ++same->refs;
@@ -454,8 +461,8 @@ uint64_t GridTableBytes(const RayContext *c) {
 Node *KeptTake(RayContext *c, const uint32_t *words, uint32_t count) {
   RayContext::Kept &k = c->kept;
   Node *root = nullptr;
-  if (k.root != nullptr && k.object_count == c->object_count && k.uv_count == c->uv_count && k.root_count == count &&
-      k.grid_depth == c->grid_depth && k.leaf_limit == c->leaf_limit &&
+  if (k.root != nullptr && k.object_count == c->object_count && k.uv_count == c->uv_count &&
+      k.root_count == count && k.grid_depth == c->grid_depth && k.leaf_limit == c->leaf_limit &&
       c->memory_used + k.node_bytes <= c->memory_limit &&
       std::memcmp(k.words, words, count * sizeof(uint32_t)) == 0 &&
       std::memcmp(k.hits, c->hits, c->object_count * sizeof(ObjectHit)) == 0 &&
@@ -480,7 +487,8 @@ bool SplitBelow(RayContext *c, Node **slot, const Cell &cell) {
   auto *inner = reinterpret_cast<Inner *>(*slot);
   const uint32_t half = cell.size / 2;
   for (uint32_t i = 0; i < 8; ++i) {
-    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half, half};
+    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half,
+                   half};
     if (!SplitBelow(c, &inner->child[i], sub)) return false;
   }
   return true;
@@ -561,8 +569,9 @@ void OctreeRelease(RayContext *c) {
   if (c->table_shared) return OctreeForget(c);
   VoDeallocate(c->root_words);
   for (double *b : c->bounds) VoDeallocate(b);
-  for (void *array : {static_cast<void *>(c->objects), static_cast<void *>(c->hits), static_cast<void *>(c->uv),
-                      static_cast<void *>(c->boxes), static_cast<void *>(c->unbounded)})
+  for (void *array :
+       {static_cast<void *>(c->objects), static_cast<void *>(c->hits), static_cast<void *>(c->uv),
+        static_cast<void *>(c->boxes), static_cast<void *>(c->unbounded)})
     VoDeallocate(array);
   OctreeForget(c);
 }
@@ -571,10 +580,12 @@ VtStatus OctreeBuild(RayContext *c) {
   OctreeRelease(c);
   Builder b;
   b.c = c;
-  b.status = ForEachNodeUntil(static_cast<VtReference *>(c->share.trace),
-                              [&](VtReference *node) { return b.Primitive(static_cast<VtPrimitive *>(node->data)); });
+  b.status = ForEachNodeUntil(static_cast<VtReference *>(c->share.trace), [&](VtReference *node) {
+    return b.Primitive(static_cast<VtPrimitive *>(node->data));
+  });
   if (b.status == 0 && c->unbounded_count > c->leaf_limit)
-    Post(VO_CLASS_PROGRESS, messages::kRayUnboundedMany, VO_MODULE_RAYTRACER, c->unbounded_count, c->leaf_limit);
+    Post(VO_CLASS_PROGRESS, messages::kRayUnboundedMany, VO_MODULE_RAYTRACER, c->unbounded_count,
+         c->leaf_limit);
   bool fits = b.status == 0;
   if (fits && b.bounded_count != 0) {
     c->memory_used = TableBytes(c) + 3 * uint64_t{(1u << c->grid_depth) + 1} * sizeof(double);
@@ -637,7 +648,8 @@ VtStatus OctreeShare(RayContext *c, const RayContext *m) {
     made = root != nullptr;
   }
   if (made && StampsMake(c)) return 0;
-  Post(VO_STATUS_NO_MEMORY, messages::kRayBuildNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
+  Post(VO_STATUS_NO_MEMORY, messages::kRayBuildNoMemory, VO_MODULE_RAYTRACER,
+       static_cast<uint32_t>(c->memory_limit));
   OctreeRelease(c);
   return VO_STATUS_NO_MEMORY;
 }
@@ -648,7 +660,8 @@ bool IndexChange(RayContext *c, Node **slot, const Cell &cell) {
     c->split_failed = 1;
     return false;
   }
-  Post(VO_CLASS_DEBUG, messages::kRaySplitNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
+  Post(VO_CLASS_DEBUG, messages::kRaySplitNoMemory, VO_MODULE_RAYTRACER,
+       static_cast<uint32_t>(c->memory_limit));
   return (c->table_shared ? OctreeShare(c, MasterContext()) : OctreeBuild(c)) == 0;
 }
 

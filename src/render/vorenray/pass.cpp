@@ -73,11 +73,11 @@ struct Sample {
 
 // The full pass's line arrays and screen-buffer attachment.
 struct FullState {
-  Sample *top, *bottom;     // corner rows y and y + 1 (width + 1)
-  EdgeSum *upper, *lower;   // horizontal edges of rows y and y + 1 (width)
-  EdgeSum *vertical;        // edges between rows y and y + 1 (width + 1)
-  float *block;             // per output pixel: summed colour of its N x N samples
-  uint8_t *limited;         // per output pixel: a sample reached the depth limit
+  Sample *top, *bottom;    // corner rows y and y + 1 (width + 1)
+  EdgeSum *upper, *lower;  // horizontal edges of rows y and y + 1 (width)
+  EdgeSum *vertical;       // edges between rows y and y + 1 (width + 1)
+  float *block;            // per output pixel: summed colour of its N x N samples
+  uint8_t *limited;        // per output pixel: a sample reached the depth limit
   float threshold;
   uint32_t field;
   // Screen buffer.
@@ -155,8 +155,9 @@ VtStatus ViewEnlarge(PassFrame &f) {
   }
   f.view_copy = VoViewCopy(f.saved_view);
   if (f.view_copy == nullptr) return VO_STATUS_NO_MEMORY;
-  const uint32_t enlarged[4] = {static_cast<uint32_t>(n * viewport[0]), static_cast<uint32_t>(n * (viewport[1] + 1ull) - 1),
-                                static_cast<uint32_t>(n * viewport[2]), static_cast<uint32_t>(n * (viewport[3] + 1ull) - 1)};
+  const uint32_t enlarged[4] = {
+      static_cast<uint32_t>(n * viewport[0]), static_cast<uint32_t>(n * (viewport[1] + 1ull) - 1),
+      static_cast<uint32_t>(n * viewport[2]), static_cast<uint32_t>(n * (viewport[3] + 1ull) - 1)};
   st = VoViewSetResolution(f.view_copy, static_cast<uint32_t>(n * x), static_cast<uint32_t>(n * y), aspect);
   if (st == 0) st = VoViewSetViewport(f.view_copy, enlarged);
   if (st == 0) st = VoViewSet(f.view_copy);
@@ -263,8 +264,9 @@ VtStatus PassSetup(PassFrame &f, RayContext *c, uint32_t kind) {
     const uint32_t components = f.pixel_size == 16 ? 4 : 3;
     const uint32_t final_width = static_cast<uint32_t>(f.width) / n;
     f.averaging = renstd::Averaging{f.mode, n, final_width, nullptr, f.driver_row};
-    f.averaging.sums = f.pixel_size == 3 ? static_cast<void *>(ZeroedArray<uint16_t>(size_t{final_width} * components))
-                                         : static_cast<void *>(ZeroedArray<float>(size_t{final_width} * components));
+    f.averaging.sums = f.pixel_size == 3
+                           ? static_cast<void *>(ZeroedArray<uint16_t>(size_t{final_width} * components))
+                           : static_cast<void *>(ZeroedArray<float>(size_t{final_width} * components));
     if (f.averaging.sums == nullptr) return VO_STATUS_NO_MEMORY;
     f.done |= kDoneSums;
   }
@@ -365,8 +367,9 @@ void Integrate(EdgeSum &e, const Sample &a, const Sample &b, float weight, const
 // `along` is the whole edge's step. The sample's pixel coordinate goes to
 // xs or ys (`coordinate`). Answers the depth-limited segments: those that
 // still differ above the threshold when the depth is spent.
-uint32_t SubdividePixel(PassFrame &f, EdgeSum &e, const double pa[3], const double along[3], float *coordinate,
-                        float base, const Sample &a, const Sample &b, float t0, float t1, uint32_t depth) {
+uint32_t SubdividePixel(PassFrame &f, EdgeSum &e, const double pa[3], const double along[3],
+                        float *coordinate, float base, const Sample &a, const Sample &b, float t0, float t1,
+                        uint32_t depth) {
   const bool with_alpha = f.c->alpha_subdivide != 0;
   const float span = t1 - t0;
   const float limit = span * f.full.threshold;
@@ -429,8 +432,8 @@ void VerticalEdges(PassFrame &f, int32_t y) {
   for (int32_t i = 0; i <= f.width; ++i) {
     g->xs = static_cast<float>(f.xmin + i);
     f.full.vertical[i] = EdgeSum{};
-    (void)SubdividePixel(f, f.full.vertical[i], point, f.eye.ystep, &g->ys, static_cast<float>(y), f.full.top[i],
-                         f.full.bottom[i], 0.0f, 1.0f, kSubdivisionDepth);
+    (void)SubdividePixel(f, f.full.vertical[i], point, f.eye.ystep, &g->ys, static_cast<float>(y),
+                         f.full.top[i], f.full.bottom[i], 0.0f, 1.0f, kSubdivisionDepth);
     for (int k = 0; k < 3; ++k) point[k] += f.eye.xstep[k];
   }
 }
@@ -469,7 +472,8 @@ void PixelForm(PassFrame &f, int32_t i, uint32_t y, Sample &out) {
   const float cx = horizontal ? (t.position + b.position) / static_cast<float>(horizontal) : 0.5f;
   const float cy = vertical ? (l.position + r.position) / static_cast<float>(vertical) : 0.5f;
   for (int k = 0; k < 3; ++k)
-    out.colour[k] = 0.25f * ((1 - cx) * l.colour[k] + cx * r.colour[k] + (1 - cy) * t.colour[k] + cy * b.colour[k]);
+    out.colour[k] =
+        0.25f * ((1 - cx) * l.colour[k] + cx * r.colour[k] + (1 - cy) * t.colour[k] + cy * b.colour[k]);
   out.alpha = 0.25f * ((1 - cx) * l.alpha + cx * r.alpha + (1 - cy) * t.alpha + cy * b.alpha);
   if (s.mask == 0) return;
   const uint32_t n = f.factor;
@@ -490,7 +494,8 @@ void PixelForm(PassFrame &f, int32_t i, uint32_t y, Sample &out) {
 bool ArraysMake(PassFrame &f, void *&block) {
   const size_t w = static_cast<size_t>(f.width);
   const size_t out = w / f.factor + 1;
-  const size_t bytes = 2 * (w + 1) * sizeof(Sample) + (3 * w + 1) * sizeof(EdgeSum) + out * 3 * sizeof(float) + out;
+  const size_t bytes =
+      2 * (w + 1) * sizeof(Sample) + (3 * w + 1) * sizeof(EdgeSum) + out * 3 * sizeof(float) + out;
   block = ZeroedArray<uint8_t>(bytes);
   if (block == nullptr) return false;
   auto *p = static_cast<uint8_t *>(block);
@@ -587,9 +592,9 @@ using PassProc = VtStatus (*)(RayContext *);
 struct Threaded {
   PassProc pass;
   uint32_t region[4];
-  std::atomic<bool> moved;         // a work item set the viewport to its band
-  VtDriverRowProc output;          // of rows delivered by a threaded pass
-  std::atomic<VtStatus> status;    // of the items so far: once non-zero, no more are rendered
+  std::atomic<bool> moved;       // a work item set the viewport to its band
+  VtDriverRowProc output;        // of rows delivered by a threaded pass
+  std::atomic<VtStatus> status;  // of the items so far: once non-zero, no more are rendered
 };
 
 VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
@@ -713,7 +718,8 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   if (job == nullptr) return VO_STATUS_BAD_ARGUMENT;
   // The sticky words, once for the picture on the main thread: a band that
   // cleared them would wipe another band's interrupt or failure.
-  if (c->kernel_sticky != nullptr) std::atomic_ref<uint32_t>(*c->kernel_sticky).store(0, std::memory_order_relaxed);
+  if (c->kernel_sticky != nullptr)
+    std::atomic_ref<uint32_t>(*c->kernel_sticky).store(0, std::memory_order_relaxed);
   c->sticky = 0;
   void *outer = c->threaded;
   const uint32_t outer_holds = c->frame_holds, outer_frozen = c->frozen;
@@ -729,14 +735,15 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     probe.c = c;
     OutputChoose(probe);
     t.output = probe.driver_row;
-    st = VoMultiThreadImageSet(probe.pixel_size, t.region[1] - t.region[0] + 1, t.region[3] - t.region[2] + 1);
+    st =
+        VoMultiThreadImageSet(probe.pixel_size, t.region[1] - t.region[0] + 1, t.region[3] - t.region[2] + 1);
     bool shading = false;
     if (st == 0 && VoMultiThreadIsActive()) st = FramePrepare(c, pass, &shading);
     if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
     const bool threaded = VoMultiThreadIsActive() != 0;
     if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
       st = VoMultiThreadDispatch(threaded ? &RowOut : nullptr, nullptr);
-        st |= FrameEnd(c);
+      st |= FrameEnd(c);
     }
     st |= VoMultiThreadWorkersStop();
     if (shading) st |= VoShadingTerminateImage();

@@ -20,7 +20,8 @@ namespace {
 
 constexpr uint32_t kRenderContextModule = 13;
 constexpr uint32_t kRenderContextSwitch = 0xd0002;
-constexpr uint32_t kExpandOptions = VO_EXPAND_RIBBONS | VO_EXPAND_AS_LIST | VO_EXPAND_PARENT | VO_EXPAND_OWN_VERTICES;
+constexpr uint32_t kExpandOptions =
+    VO_EXPAND_RIBBONS | VO_EXPAND_AS_LIST | VO_EXPAND_PARENT | VO_EXPAND_OWN_VERTICES;
 constexpr uint32_t kExpandPreviewUV = 0x80;
 constexpr uint32_t kExpandFullUV = 0x180;
 constexpr uint32_t kPassPreview = 2;
@@ -29,7 +30,8 @@ constexpr uint32_t kPassPreview = 2;
 VtShader *Evaluable(VtShader *shader) {
   if (shader == nullptr) return nullptr;
   VtTypedValue entry{};
-  return VoShaderGetEntry(shader, VO_SLOT_EVALUATE, &entry) == 0 && entry.value.fn != nullptr ? shader : nullptr;
+  return VoShaderGetEntry(shader, VO_SLOT_EVALUATE, &entry) == 0 && entry.value.fn != nullptr ? shader
+                                                                                              : nullptr;
 }
 
 // Appends one primitive to a list word; false when out of memory.
@@ -42,7 +44,8 @@ bool ListAppend(void *&list, void *primitive) {
 
 uint32_t ExpandOptions(const RayContext *c, VtPrimitive *p) {
   const VtShader *space = VoPrimitiveGetTextureSpace(p);
-  if (space == nullptr || space->cls == nullptr || space->cls->nameKind != VO_CLASS_NAME_UV) return kExpandOptions;
+  if (space == nullptr || space->cls == nullptr || space->cls->nameKind != VO_CLASS_NAME_UV)
+    return kExpandOptions;
   return kExpandOptions | (c->pass_kind == kPassPreview ? kExpandPreviewUV : kExpandFullUV);
 }
 
@@ -69,7 +72,8 @@ VtStatus PrimitiveExpand(RayContext *c, VtPrimitive *p) {
     VtReference *kept = VoPrimitiveReferenceCopy(pieces, 0);
     VtTypedValue value{};
     value.value.p = &kept;
-    if (kept == nullptr || VoPrimitiveSetProperty(p, VO_PRIM_RETAINED, &value) != 0 || !ListAppend(s.retained, p)) {
+    if (kept == nullptr || VoPrimitiveSetProperty(p, VO_PRIM_RETAINED, &value) != 0 ||
+        !ListAppend(s.retained, p)) {
       VoPrimitiveReferenceDestroy(kept, 0);
       st = VO_STATUS_NO_MEMORY;
     } else {
@@ -104,7 +108,8 @@ VtStatus PrimitivesGather(RayContext *c) {
       if (VtShader *space = VoPrimitiveGetTextureSpace(p)) VoShaderReset(space);
     }
     const uint32_t type = PrimitiveType(p);
-    if ((p->flags & VO_PRIMITIVE_HAS_TRANSFORM) == 0 && (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_MESH))
+    if ((p->flags & VO_PRIMITIVE_HAS_TRANSFORM) == 0 &&
+        (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_MESH))
       return ListAppend(c->share.trace, p) ? 0 : VO_STATUS_NO_MEMORY;
     return PrimitiveExpand(c, p);
   });

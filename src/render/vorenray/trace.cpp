@@ -73,9 +73,10 @@ uint32_t Miss(RayContext *c, VtShaderGlobals *g, float *out, const float *origin
 uint32_t Trace(RayContext *c, VtShaderGlobals *g, float *out, const float *origin, const float *direction,
                double near_distance, double far_distance, const void *excluded, uint32_t layer) {
   Query q;
-  const uint32_t word = QueryFill(q, c, origin, direction, near_distance, far_distance, excluded, Filter::kTrace)
-                            ? Traverse(q)
-                            : (WalkWordsClear(c), 0u);
+  const uint32_t word =
+      QueryFill(q, c, origin, direction, near_distance, far_distance, excluded, Filter::kTrace)
+          ? Traverse(q)
+          : (WalkWordsClear(c), 0u);
   if (word == 0) return Miss(c, g, out, origin, direction, excluded);
   const VtRayObject hit = c->objects[word >> 3];
   const double distance = c->hit_distance;
@@ -126,8 +127,8 @@ uint32_t Trace(RayContext *c, VtShaderGlobals *g, float *out, const float *origi
 
 }  // namespace
 
-uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *direction, double near_distance,
-                  double far_distance, const void *excluded) {
+uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *direction,
+                  double near_distance, double far_distance, const void *excluded) {
   VtShaderGlobals *g = c->globals;
   if (g == nullptr) {
     // Without the shader kernel nothing can be shaded: the walk alone.

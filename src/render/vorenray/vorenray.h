@@ -81,8 +81,8 @@ static_assert(sizeof(VtRayObject) == 16);
 
 // Flags of a hit record: the primitive's own (two-sided, casts no shadow)
 // and two of the octree's.
-constexpr uint32_t kHitConvex = 0x1;      // the projected polygon is convex
-constexpr uint32_t kHitClockwise = 0x2;   // and turns clockwise in its projection
+constexpr uint32_t kHitConvex = 0x1;     // the projected polygon is convex
+constexpr uint32_t kHitClockwise = 0x2;  // and turns clockwise in its projection
 constexpr uint32_t kHitTwoSided = VO_PRIMITIVE_TWO_SIDED;
 constexpr uint32_t kHitNoShadow = VO_PRIMITIVE_NO_SHADOW_CAST;
 
@@ -162,9 +162,9 @@ struct RayContext {
   uint32_t stamp;    // the current walk's
   uint32_t *unbounded;
   uint32_t unbounded_count;
-  uint32_t split_failed;  // a split of the current walk ran out of memory
-  uint64_t splits;        // leaves split since the octree was built
-  uint64_t total_tests;   // ray-polygon tests since the octree was built
+  uint32_t split_failed;    // a split of the current walk ran out of memory
+  uint64_t splits;          // leaves split since the octree was built
+  uint64_t total_tests;     // ray-polygon tests since the octree was built
   uint32_t *split_scratch;  // a split's words and children bytes, kept with the octree
   size_t split_capacity;    // its bytes
   // The octree a render pass left, with what it was built over: the next
@@ -183,9 +183,9 @@ struct RayContext {
   uint32_t tree_shared;  // the octree is the master's (a clone's, frozen)
   uint32_t repeated;     // the last build found the scene of the kept octree
   // Sharing of the gathered scene.
-  VtRaySceneShare share;     // this context's working copy
-  VtRaySceneShare *shared;   // the process's block (the master's)
-  VtMultiThreadLock *once;   // gathering runs once per pass
+  VtRaySceneShare share;    // this context's working copy
+  VtRaySceneShare *shared;  // the process's block (the master's)
+  VtMultiThreadLock *once;  // gathering runs once per pass
   VtMutexWord *mutex[3];
   uint32_t is_clone;
   uint32_t layers_cut_posted;  // the transparent-layer limit was reported this pass
@@ -193,8 +193,8 @@ struct RayContext {
   uint64_t eye_rays;           // traced by the last pass (eye and midpoint rays)
   uint32_t *root_words;        // the root leaf's object words, kept for clones and rebuilds
   uint32_t root_count;
-  uint32_t table_shared;       // the table is the master's (a clone's, in a threaded pass)
-  uint32_t frame_holds;        // the frame keeps the scene prepared across its bands
+  uint32_t table_shared;  // the table is the master's (a clone's, in a threaded pass)
+  uint32_t frame_holds;   // the frame keeps the scene prepared across its bands
 };
 
 RayContext *Context();
@@ -234,8 +234,8 @@ VtStatus CallbacksFetch();
 // not opaque; a miss asks the background and foreground shaders. Answers 1
 // for a hit, 0 for a miss; the colour goes to out, the opacity to the alpha
 // global.
-uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *direction, double near_distance,
-                  double far_distance, const void *excluded);
+uint32_t TraceRay(RayContext *c, float *out, const float *origin, const float *direction,
+                  double near_distance, double far_distance, const void *excluded);
 
 // ---- pass.cpp --------------------------------------------------------------
 // Execute 0x70001 (preview) and 0x70002 (full pass); other codes 0x20000012.

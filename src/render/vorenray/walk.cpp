@@ -139,7 +139,7 @@ struct Walker {
   // Of the ray and the octree, constant during the walk.
   double origin[3];
   bool zero[3], positive[3];
-  double window;  // the minimum distance
+  double window;         // the minimum distance
   uint32_t split_above;  // leaves of more objects are split (none when frozen)
 
   void Load() {
@@ -323,7 +323,8 @@ uint32_t Traverse(Query &q) {
     if (!rebuilt || c->split_failed) {
       c->sticky |= VO_STATUS_NO_MEMORY;
       KernelStickyOr(c, VO_STATUS_NO_MEMORY);
-      Post(VO_STATUS_NO_MEMORY, messages::kRayRebuildNoMemory, VO_MODULE_RAYTRACER, static_cast<uint32_t>(c->memory_limit));
+      Post(VO_STATUS_NO_MEMORY, messages::kRayRebuildNoMemory, VO_MODULE_RAYTRACER,
+           static_cast<uint32_t>(c->memory_limit));
       WalkWordsClear(c);
       return 0;
     }
@@ -375,7 +376,8 @@ float VoRayTraceShadow(const float *origin, const float *direction, double near_
                        VtPolygon *excluded) {
   const RayContext *c = ray::Context();
   const double bias = c != nullptr ? c->shadow_bias : 0.0;
-  return Walk(origin, direction, near_distance + bias, far_distance, excluded, Filter::kShadow) != 0 ? 1.0f : 0.0f;
+  return Walk(origin, direction, near_distance + bias, far_distance, excluded, Filter::kShadow) != 0 ? 1.0f
+                                                                                                     : 0.0f;
 }
 
 VtStatus VoRayTraceIntersect(VtPrimitive **primitive, VtPolygon **polygon, float *point) {

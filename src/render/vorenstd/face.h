@@ -80,16 +80,16 @@ struct ScanEdge {
   ScanEdge *previous;
   ScanEdge *next;
   ScanPolygon *polygon;
-  int32_t ux, uy, uz;  // upper end (smaller y)
-  int32_t lx, ly, lz;  // lower end
-  int32_t adx, dy;     // |dx| and dy
-  float slope;         // dx / dy; 1e20 when dy is 0
-  int32_t x_step;      // floor(256 dx / dy)
-  int32_t x_remainder; // 0 <= remainder < dy
-  int32_t depth_step;  // per line
+  int32_t ux, uy, uz;   // upper end (smaller y)
+  int32_t lx, ly, lz;   // lower end
+  int32_t adx, dy;      // |dx| and dy
+  float slope;          // dx / dy; 1e20 when dy is 0
+  int32_t x_step;       // floor(256 dx / dy)
+  int32_t x_remainder;  // 0 <= remainder < dy
+  int32_t depth_step;   // per line
   int32_t x, accumulator, y, zero, depth;
-  float reciprocal;    // 1 / dy (1 / dx when dy is 0)
-  float dw;            // screen w of the lower end minus the upper's
+  float reciprocal;  // 1 / dy (1 / dx when dy is 0)
+  float dw;          // screen w of the lower end minus the upper's
   VtVertex *upper_vertex;
   VtVertex *lower_vertex;
   VtVertex *scratch;   // the advanced classes make it at first use
@@ -160,11 +160,11 @@ struct RenderFrame {
   PixelWriter pixel;
   BackgroundWriter background;
   SpanProc span;
-  VtDriverRowProc writer;      // of each finished line
-  VtDriverRowProc driver_row;  // the driver's row operation of the pixel mode
-  VtDriverRowProc line_output; // the line-output callback, or null
-  void **line_word;            // the class's line-buffer word (the frame's own for a class without one)
-  void *line_saved;            // what that word held before the render
+  VtDriverRowProc writer;       // of each finished line
+  VtDriverRowProc driver_row;   // the driver's row operation of the pixel mode
+  VtDriverRowProc line_output;  // the line-output callback, or null
+  void **line_word;             // the class's line-buffer word (the frame's own for a class without one)
+  void *line_saved;             // what that word held before the render
   uint8_t *line;
   uint8_t background_bytes[3];
   // Oversampling.
@@ -191,7 +191,7 @@ struct RenderFrame {
   // line activated last plus one, pending_through the line every active
   // polygon's pending edges were moved for plus one (0 for none).
   int32_t line_activated, pending_through;
-  int32_t *depth;  // one per pixel of the x resolution
+  int32_t *depth;                // one per pixel of the x resolution
   struct ScratchPoint *scratch;  // the projected points of the polygon being set up
   size_t scratch_points;
   // The points of the polygon whose edges are being made, wherever they are

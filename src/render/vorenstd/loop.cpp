@@ -85,7 +85,8 @@ VtStatus PrimitiveBucket(VtStandardRendererContext *s, RenderFrame *f, VtPrimiti
     return 0;
   }
   const int32_t first = BucketIndex(f, std::max<int64_t>(line, int64_t{rect[2]} - f->ymin - 1));
-  const int32_t last = std::max(first, BucketIndex(f, std::min<int64_t>(f->height - 1, int64_t{rect[3]} - f->ymin + 1)));
+  const int32_t last =
+      std::max(first, BucketIndex(f, std::min<int64_t>(f->height - 1, int64_t{rect[3]} - f->ymin + 1)));
   VtStatus st = 0;
   Append(&f->primitive_buckets[first], p, &st);
   Append(&f->last_buckets[last], p, &st);
@@ -98,7 +99,8 @@ VtStatus Bucket(VtStandardRendererContext *s, RenderFrame *f, VtReference *list,
   VtStatus st = 0;
   if (!consume) {
     ForEachNode(list, [&](VtReference *node) {
-      if (node->data != nullptr) st |= PrimitiveBucket(s, f, static_cast<VtPrimitive *>(node->data), line, false);
+      if (node->data != nullptr)
+        st |= PrimitiveBucket(s, f, static_cast<VtPrimitive *>(node->data), line, false);
     });
     return st;
   }
@@ -216,7 +218,9 @@ T *ZeroedArray(size_t count) {
 }
 
 // The class's line-buffer word: the class's own, or the frame's.
-void **LineWord(RenderFrame *f, void **own) { return f->cls->line_buffer != nullptr ? f->cls->line_buffer : own; }
+void **LineWord(RenderFrame *f, void **own) {
+  return f->cls->line_buffer != nullptr ? f->cls->line_buffer : own;
+}
 
 VtStatus ScanStorageMake(RenderFrame *f) {
   const size_t entries = static_cast<size_t>(f->height) + 1;
@@ -256,7 +260,9 @@ VtStatus ViewEnlarge(VtStandardRendererContext *s, RenderFrame *f) {
   }
   const uint32_t viewport[4] = {static_cast<uint32_t>(n * v[0]), static_cast<uint32_t>(n * (v[1] + 1) - 1),
                                 static_cast<uint32_t>(n * v[2]), static_cast<uint32_t>(n * (v[3] + 1) - 1)};
-  if (st == 0) st = VoViewSetResolution(f->view_copy, static_cast<uint32_t>(n * x), static_cast<uint32_t>(n * y), aspect);
+  if (st == 0)
+    st =
+        VoViewSetResolution(f->view_copy, static_cast<uint32_t>(n * x), static_cast<uint32_t>(n * y), aspect);
   if (st == 0) st = VoViewSetViewport(f->view_copy, viewport);
   if (st == 0) st = VoViewSet(f->view_copy);
   return st;
@@ -272,7 +278,8 @@ void ViewRestore(RenderFrame *f) {
 // Frame values from the evaluated view; 0x20000012 when its sizes do not
 // fit 24.8 fixed point.
 VtStatus ViewTake(VtStandardRendererContext *s, RenderFrame *f) {
-  if (s->resolution == nullptr || s->viewport == nullptr || s->projection_kind == nullptr || s->inverse == nullptr)
+  if (s->resolution == nullptr || s->viewport == nullptr || s->projection_kind == nullptr ||
+      s->inverse == nullptr)
     return VO_STATUS_UNAVAILABLE;
   f->xres = s->resolution[0];
   f->yres = s->resolution[1];
@@ -341,7 +348,8 @@ VtStatus Lines(VtStandardRendererContext *s, RenderFrame *f) {
       st = cls->line_scan(y);
       st |= f->writer(static_cast<uint32_t>(y), *f->line_word);
     }
-    if (f->primitives_ending != nullptr && f->last_buckets[i] != nullptr) f->primitives_ending(f->last_buckets[i]);
+    if (f->primitives_ending != nullptr && f->last_buckets[i] != nullptr)
+      f->primitives_ending(f->last_buckets[i]);
     (void)VoPrimitiveReferenceListDestroy(f->last_buckets[i]);
     f->last_buckets[i] = nullptr;
     *s->g_yi += f->line_step;

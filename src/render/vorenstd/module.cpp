@@ -103,10 +103,10 @@ void ViewValuesFetch(VtStandardRendererContext *s) {
 }
 
 VtStatus ContentsBuild(VtStandardRendererContext *s) {
-  static constexpr uint32_t kIds[14] = {VO_PRIM_POLYS,  VO_PRIM_VERTS,     VO_PRIM_BOUNDS, VO_PRIM_TRANSFORM,
-                                        VO_PRIM_MATERIAL, VO_PRIM_TEXSPACE, VO_POLY_VREFS, VO_POLY_VREFSCLIP,
-                                        VO_POLY_NEXT,   VO_POLY_NVERTS,    VO_POLY_PLANE,  VO_VERT_WORLD,
-                                        VO_VERT_SCREEN, VO_VERT_NORMAL};
+  static constexpr uint32_t kIds[14] = {VO_PRIM_POLYS,    VO_PRIM_VERTS,    VO_PRIM_BOUNDS, VO_PRIM_TRANSFORM,
+                                        VO_PRIM_MATERIAL, VO_PRIM_TEXSPACE, VO_POLY_VREFS,  VO_POLY_VREFSCLIP,
+                                        VO_POLY_NEXT,     VO_POLY_NVERTS,   VO_POLY_PLANE,  VO_VERT_WORLD,
+                                        VO_VERT_SCREEN,   VO_VERT_NORMAL};
   s->with_normals = VoContentsCreate(14, kIds);
   s->without_normals = VoContentsCreate(13, kIds);
   return s->with_normals != nullptr && s->without_normals != nullptr ? 0 : VO_STATUS_NO_MEMORY;
@@ -242,7 +242,8 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   VtStandardRendererContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  if (IsPollControl(code)) return RenderClassSetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
+  if (IsPollControl(code))
+    return RenderClassSetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
   switch (code) {
     case kControlOversampling: return OversamplingSet(s, value->value.u);
     case kControlPixelMode:
@@ -263,7 +264,8 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   VtStandardRendererContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (value == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  if (IsPollControl(code)) return RenderClassGetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
+  if (IsPollControl(code))
+    return RenderClassGetProperty(ClassOfPollControl(s, code), PollProperty(code), value);
   switch (code) {
     case kControlOversampling: *value = TypedNat32(s->oversampling); return 0;
     case kControlPixelMode: *value = TypedWord(VtEnum, s->pixel_mode); return 0;

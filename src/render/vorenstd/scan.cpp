@@ -55,7 +55,8 @@ int32_t Fixed(double fraction, int32_t resolution, int32_t low, int32_t high) {
 VtStatus ScratchGrow(RenderFrame *f) {
   const size_t capacity = f->scratch_points + kScratchStep;
   if (capacity > UINT32_MAX / sizeof(ScratchPoint)) return VO_STATUS_NO_MEMORY;
-  auto *scratch = static_cast<ScratchPoint *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScratchPoint))));
+  auto *scratch =
+      static_cast<ScratchPoint *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScratchPoint))));
   if (scratch == nullptr) return VO_STATUS_NO_MEMORY;
   if (f->scratch_points != 0) std::memcpy(scratch, f->scratch, f->scratch_points * sizeof(ScratchPoint));
   VoDeallocate(f->scratch);
@@ -415,7 +416,8 @@ void EdgeStepsSet(ScanEdge *e, int32_t *whole, int32_t *remainder) {
   e->x_step = Narrow(step);
   e->x_remainder = Narrow(256 * dx - step * dy);
   const double depth = 256.0 * static_cast<double>(dz) / static_cast<double>(dy);
-  e->depth_step = std::fabs(depth) > kMostDepthStep ? (depth < 0 ? -8388608 : 8388608) : static_cast<int32_t>(depth);
+  e->depth_step =
+      std::fabs(depth) > kMostDepthStep ? (depth < 0 ? -8388608 : 8388608) : static_cast<int32_t>(depth);
   e->slope = static_cast<float>(static_cast<double>(dx) / static_cast<double>(dy));
   e->reciprocal = 1.0f / static_cast<float>(dy);
   const int64_t w = FloorDiv(dx, dy);

@@ -195,7 +195,8 @@ namespace {
 
 // Whether the polygons of the primitive just set up shade each vertex alike.
 bool PrimitiveShares(const RenderFrame *f, VtPrimitive *p, const VtShaderGlobals *g) {
-  if (PropertyOffset(p->contents, VO_VERT_NORMAL) < 0 || PropertyOffset(p->contents, VO_VERT_NEXT) < 0) return false;
+  if (PropertyOffset(p->contents, VO_VERT_NORMAL) < 0 || PropertyOffset(p->contents, VO_VERT_NEXT) < 0)
+    return false;
   if (g->transparencyCall.entry != nullptr || g->displacementCall.entry != nullptr ||
       g->textureSpaceCall.entry != nullptr || g->foregroundCall.entry != nullptr)
     return false;
@@ -394,9 +395,11 @@ EdgeValues EdgeAt(const ScanEdge *e, int32_t world, int32_t normal, int32_t colo
                   bool reverse) {
   EdgeValues v{};
   const float t = EdgeT(e);
-  Lerp(v.position, ElementField<float>(e->upper_vertex, world), ElementField<float>(e->lower_vertex, world), t);
+  Lerp(v.position, ElementField<float>(e->upper_vertex, world), ElementField<float>(e->lower_vertex, world),
+       t);
   if (normal >= 0) {
-    Lerp(v.normal, ElementField<float>(e->upper_vertex, normal), ElementField<float>(e->lower_vertex, normal), t);
+    Lerp(v.normal, ElementField<float>(e->upper_vertex, normal), ElementField<float>(e->lower_vertex, normal),
+         t);
     vec::Normalise(v.normal);
     if (reverse)
       for (float &c : v.normal) c = -c;
@@ -404,7 +407,8 @@ EdgeValues EdgeAt(const ScanEdge *e, int32_t world, int32_t normal, int32_t colo
     std::memcpy(v.normal, ng, 12);
   }
   if (colour >= 0)
-    Lerp(v.colour, ElementField<float>(e->upper_vertex, colour), ElementField<float>(e->lower_vertex, colour), t);
+    Lerp(v.colour, ElementField<float>(e->upper_vertex, colour), ElementField<float>(e->lower_vertex, colour),
+         t);
   return v;
 }
 

@@ -95,7 +95,8 @@ bool Accumulate(const Averaging &a, uint32_t y, const Source *source, uint32_t c
   const uint32_t n = a.factor;
   for (uint32_t i = 0; i < a.final_width; ++i)
     for (uint32_t k = 0; k < n; ++k)
-      for (uint32_t c = 0; c < components; ++c) sums[i * components + c] += source[(i * n + k) * components + c];
+      for (uint32_t c = 0; c < components; ++c)
+        sums[i * components + c] += source[(i * n + k) * components + c];
   return y % n == n - 1;
 }
 
@@ -128,7 +129,8 @@ VtStatus AverageFloats(const Averaging &a, uint32_t y, void *row) {
 // The loop's writer of an oversampled render: the frame's averaging.
 VtStatus AverageFrameLine(uint32_t y, void *row) {
   const RenderFrame *f = Frame();
-  return AverageLine(Averaging{f->pixel_mode, f->factor, f->final_width, f->accumulator, f->driver_row}, y, row);
+  return AverageLine(Averaging{f->pixel_mode, f->factor, f->final_width, f->accumulator, f->driver_row}, y,
+                     row);
 }
 
 }  // namespace

@@ -44,8 +44,9 @@ VtStatus CallbacksChanged() {
 // The output region of the calling context's view (a stable address).
 void RegionFetch(WireState *s) {
   VtTypedValue region{};
-  s->region = VoViewGetValue(VO_VIEW_VALUE_VIEWPORT, &region) == 0 ? static_cast<const int32_t *>(region.value.p)
-                                                                   : nullptr;
+  s->region = VoViewGetValue(VO_VIEW_VALUE_VIEWPORT, &region) == 0
+                  ? static_cast<const int32_t *>(region.value.p)
+                  : nullptr;
 }
 
 // A worker context's record: the master's controls, the region of the

@@ -141,7 +141,8 @@ void OutlineDraw(WireState *s, VtPrimitive *p, const void *polygon, int32_t cls)
   const auto *ring = Field<const VtReference *>(polygon, s->vrefs);
   if (ring == nullptr) return;
   Stroke stroke(s, p, cls);
-  ForEachNode(const_cast<VtReference *>(ring), [&](VtReference *node) { stroke.Add(WorldOf(s, node->data)); });
+  ForEachNode(const_cast<VtReference *>(ring),
+              [&](VtReference *node) { stroke.Add(WorldOf(s, node->data)); });
   if ((p->flags & kPrimitiveOpen) == 0) stroke.Add(WorldOf(s, ring->next->data));
 }
 
@@ -254,7 +255,8 @@ VtStatus MemberDraw(WireState *s, VtPrimitive *p, int32_t cls, bool boxes, int32
   }
   if (depth == 0) return 0;
   if (level + 1 >= kListDepthMax) {
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kWireListTooDeep, VO_MODULE_WIREFRAME, static_cast<const void *>(p));
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kWireListTooDeep, VO_MODULE_WIREFRAME,
+         static_cast<const void *>(p));
     return VO_STATUS_BAD_ARGUMENT;
   }
   VtReference *pieces = VoPrimitiveExpandToList(p, nullptr, 1);

@@ -23,8 +23,8 @@ constexpr uint32_t kPrimitiveOpen = 0x800;
 
 struct WireState {
   uint32_t boxes;
-  uint32_t flagged;  // edges flagged hidden are drawn too
-  int32_t depth;     // levels of lists to expand, plus one; -1 no limit
+  uint32_t flagged;       // edges flagged hidden are drawn too
+  int32_t depth;          // levels of lists to expand, plus one; -1 no limit
   const int32_t *region;  // the view's output region x0, x1, y0, y1 (a stable address)
   uint32_t *sticky;
   uint32_t edge_mask;
@@ -39,8 +39,8 @@ struct WireState {
   VtDriverPrimitiveProc primitive;
   // Property offsets for the last contents seen (-1 when absent).
   const VtContents *cached;
-  int32_t polys, edges, vrefs, poly_next, poly_edges, edge_next, edge_flags, edge_vrefs, edge_polys, edge_links,
-      world, covert;
+  int32_t polys, edges, vrefs, poly_next, poly_edges, edge_next, edge_flags, edge_vrefs, edge_polys,
+      edge_links, world, covert;
 };
 
 WireState *State();

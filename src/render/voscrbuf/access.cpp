@@ -53,14 +53,17 @@ struct PixelMessages {
 // storage, with a value of another type (when a value is given) or with
 // (x, y) outside the buffer; else visit(channel, pixel index).
 template <class Visit>
-VtStatus EachPixelChannel(const VtScreenBuffer *b, uint32_t mask, uint32_t x, uint32_t y, const VtTypedValue *typed,
-                          const PixelMessages &m, Visit visit) {
+VtStatus EachPixelChannel(const VtScreenBuffer *b, uint32_t mask, uint32_t x, uint32_t y,
+                          const VtTypedValue *typed, const PixelMessages &m, Visit visit) {
   for (uint32_t i = 0; i < kChannels; ++i) {
     if ((mask & kBits[i]) == 0) continue;
     uint32_t message = 0;
-    if ((b->mask & kBits[i]) == 0) message = m.no_channel;
-    else if (typed != nullptr && typed->type != kPixelTypes[i]) message = m.type;
-    else if (x >= b->width || y >= b->height) message = m.outside;
+    if ((b->mask & kBits[i]) == 0)
+      message = m.no_channel;
+    else if (typed != nullptr && typed->type != kPixelTypes[i])
+      message = m.type;
+    else if (x >= b->width || y >= b->height)
+      message = m.outside;
     if (message != 0) {
       Post(kRefused, message, kModule);
       return kRefused;
@@ -72,9 +75,12 @@ VtStatus EachPixelChannel(const VtScreenBuffer *b, uint32_t mask, uint32_t x, ui
 
 // The floats of a typed pixel value for a channel.
 void ValueFloats(uint32_t channel, const VtTypedValue *value, float *v) {
-  if (channel == 0) std::memcpy(v, value->value.v, 3 * sizeof(float));
-  else if (channel == 3) v[0] = static_cast<float>(value->value.u & 0xFFu) * kByteScale;
-  else v[0] = value->value.f;
+  if (channel == 0)
+    std::memcpy(v, value->value.v, 3 * sizeof(float));
+  else if (channel == 3)
+    v[0] = static_cast<float>(value->value.u & 0xFFu) * kByteScale;
+  else
+    v[0] = value->value.f;
 }
 
 // Converts one channel into another precision; without storage only the
@@ -125,7 +131,8 @@ VtStatus ReadRow(const VtScreenBuffer *b, uint32_t y, float *out, const RowForma
   return 0;
 }
 
-VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out, const RowFormat &f) {
+VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out,
+                     const RowFormat &f) {
   if ((b->mask & VO_SB_COLOUR) == 0 || y >= b->height || x0 > b->width || n > b->width - x0) return kRefused;
   const size_t p = PixelIndex(b, x0, y);
   ChannelGet(b->channels[0], 0, p, n, out, f.step);
@@ -143,8 +150,8 @@ VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t 
   return 0;
 }
 
-VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n, const float *in,
-                      size_t step) {
+VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n,
+                      const float *in, size_t step) {
   if (channel > 1 || (b->mask & (1u << channel)) == 0 || y >= b->height || x0 > b->width || n > b->width - x0)
     return kRefused;
   const size_t p = PixelIndex(b, x0, y);
@@ -196,7 +203,8 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetPixelBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferSetPixel", "no value");
-  const PixelMessages refusals = {messages::kScreenBufferSetPixelNoChannel, messages::kScreenBufferSetPixelType,
+  const PixelMessages refusals = {messages::kScreenBufferSetPixelNoChannel,
+                                  messages::kScreenBufferSetPixelType,
                                   messages::kScreenBufferSetPixelOutside};
   return EachPixelChannel(b, mask, x, y, value, refusals, [&](uint32_t i, size_t p) {
     VtScreenBufferChannel &c = b->channels[i];
@@ -215,16 +223,20 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
   });
 }
 
-VtStatus VoScreenBufferGetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t x, uint32_t y, VtTypedValue *value) {
+VtStatus VoScreenBufferGetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t x, uint32_t y,
+                                VtTypedValue *value) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetPixelBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferGetPixel", "no output");
-  const PixelMessages refusals = {messages::kScreenBufferGetPixelNoChannel, 0, messages::kScreenBufferGetPixelOutside};
+  const PixelMessages refusals = {messages::kScreenBufferGetPixelNoChannel, 0,
+                                  messages::kScreenBufferGetPixelOutside};
   return EachPixelChannel(b, mask, x, y, nullptr, refusals, [&](uint32_t i, size_t p) {
     *value = VtTypedValue{};
     value->type = kPixelTypes[i];
-    if (i == 3) value->value.u = static_cast<const uint8_t *>(b->channels[3].data)[p];
-    else ChannelGet(b->channels[i], i, p, 1, value->value.v, Components(i));
+    if (i == 3)
+      value->value.u = static_cast<const uint8_t *>(b->channels[3].data)[p];
+    else
+      ChannelGet(b->channels[i], i, p, 1, value->value.v, Components(i));
   });
 }
 

@@ -45,11 +45,13 @@ VtStatus ProceduresSelect(VtScreenBuffer *b) {
   using Test = VtScreenBufferStencilTestProc;
   using Op = VtScreenBufferStencilOpProc;
   b->combine_proc = Pick<Combine>(b->combine,
-                                  {{VO_SB_NONE, nullptr}, {VO_SB_WEIGHTED_ADD, &WeightedAdd},
-                                   {VO_SB_RUNNING_AVERAGE, &RunningAverage}, {VO_SB_ADD, &Add}},
+                                  {{VO_SB_NONE, nullptr},
+                                   {VO_SB_WEIGHTED_ADD, &WeightedAdd},
+                                   {VO_SB_RUNNING_AVERAGE, &RunningAverage},
+                                   {VO_SB_ADD, &Add}},
                                   &st);
-  b->stencil_op_proc =
-      Pick<Op>(b->stencil_op, {{VO_SB_NONE, nullptr}, {VO_SB_REPLACE, &Replace}, {VO_SB_INCREMENT, &Increment}}, &st);
+  b->stencil_op_proc = Pick<Op>(
+      b->stencil_op, {{VO_SB_NONE, nullptr}, {VO_SB_REPLACE, &Replace}, {VO_SB_INCREMENT, &Increment}}, &st);
   b->stencil_fail_proc = nullptr;  // no value of the fail control selects a procedure
   b->stencil_test_proc =
       Pick<Test>(b->stencil_test, {{VO_SB_NONE, nullptr}, {VO_SB_NEVER, &Never}, {VO_SB_EQUAL, &Equal}}, &st);
@@ -160,7 +162,8 @@ VtStatus Copy(VtScreenBuffer *destination, const VtScreenBuffer *source) {
     return kNoMemory;
   }
   for (uint32_t i = 0; i < kChannels; ++i)
-    if (made[i].data != nullptr) std::memcpy(made[i].data, source->channels[i].data, made[i].count * PixelBytes(made[i]));
+    if (made[i].data != nullptr)
+      std::memcpy(made[i].data, source->channels[i].data, made[i].count * PixelBytes(made[i]));
   ChannelsFree(destination, VO_SB_ALL);
   VtScreenBuffer *next = destination->next;
   std::memcpy(destination, source, sizeof *destination);
@@ -311,7 +314,8 @@ VtStatus VoScreenBufferSetControl(VtScreenBuffer *buffer, uint32_t code, const V
     case VO_SB_HEIGHT: return SizeSet(b, code, u);
     case VO_SB_ACCUMULATE: b->accumulate = u; return 0;
     case VO_SB_DEPTH_TEST: return FlagSet(b, &b->depth_test, u, VO_SB_DEPTH, messages::kScreenBufferNoDepth);
-    case VO_SB_ALPHA_BLEND: return FlagSet(b, &b->alpha_blend, u, VO_SB_ALPHA, messages::kScreenBufferNoAlpha);
+    case VO_SB_ALPHA_BLEND:
+      return FlagSet(b, &b->alpha_blend, u, VO_SB_ALPHA, messages::kScreenBufferNoAlpha);
     case VO_SB_STENCIL_ON: return FlagSet(b, &b->stencil, u, VO_SB_STENCIL, messages::kScreenBufferNoStencil);
     case VO_SB_WEIGHT: b->weight = value->value.f; return 0;
     case VO_SB_STENCIL_REF: b->stencil_reference = static_cast<uint8_t>(u); return 0;

@@ -21,12 +21,13 @@ constexpr RowFormat kRGB = {3, -1, -1}, kRGBA = {4, 3, -1}, kRGBZ = {4, -1, 3}, 
 // Reads n pixels of image row y from absolute column x0, whatever the
 // region; a missing alpha or depth plane reads its start value. 0x20000012
 // without a colour plane or outside the image.
-VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out, const RowFormat &format);
+VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t n, float *out,
+                     const RowFormat &format);
 // Writes n pixels of one channel (0 colour, 1 alpha) of image row y from
 // absolute column x0, whatever the region, as VoScreenBufferSetPixel writes
 // each (an accumulating buffer adds weight x value); step floats per pixel
 // of the input. 0x20000012 without the channel or outside the image.
-VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n, const float *in,
-                      size_t step);
+VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n,
+                      const float *in, size_t step);
 
 }  // namespace vo::sb

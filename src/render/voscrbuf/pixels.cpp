@@ -78,8 +78,8 @@ inline float Accumulated(float d, float t, float w) { return w == 1.0f ? d + t :
 // or depth): straight in without compositing, else through two scratch rows
 // that the loop combines (the depth row is only read).
 template <class Loop>
-VtStatus WritePair(Context *c, VtScreenBuffer *b, uint32_t y, const float *src, uint32_t second, bool compositing,
-                   Loop loop) {
+VtStatus WritePair(Context *c, VtScreenBuffer *b, uint32_t y, const float *src, uint32_t second,
+                   bool compositing, Loop loop) {
   const uint32_t need = VO_SB_COLOUR | 1u << second;
   if ((b->mask & need) != need) return kRefused;
   const uint32_t n = b->region[1] - b->region[0] + 1;
@@ -99,8 +99,10 @@ VtStatus WritePair(Context *c, VtScreenBuffer *b, uint32_t y, const float *src, 
   }
   loop(d.data, e.data, n);
   ScratchBack(d, colour, 0, p, n);
-  if (second == 2) e.row->in_use = 0;
-  else ScratchBack(e, other, second, p, n);
+  if (second == 2)
+    e.row->in_use = 0;
+  else
+    ScratchBack(e, other, second, p, n);
   return 0;
 }
 
@@ -126,7 +128,8 @@ VtStatus StorageMake(VtScreenBufferChannel *c, uint32_t width, uint32_t height) 
   return 0;
 }
 
-void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, float *out, size_t step) {
+void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, float *out,
+                size_t step) {
   const uint32_t k = Components(channel);
   switch (c.precision) {
     case VO_SB_FLOAT: {
@@ -147,7 +150,8 @@ void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint
     default: {
       const uint8_t *s = static_cast<const uint8_t *>(c.data) + p * k;
       if (step == k) {
-        for (size_t i = 0; i < static_cast<size_t>(n) * k; ++i) out[i] = static_cast<float>(s[i]) * kByteScale;
+        for (size_t i = 0; i < static_cast<size_t>(n) * k; ++i)
+          out[i] = static_cast<float>(s[i]) * kByteScale;
         return;
       }
       for (uint32_t i = 0; i < n; ++i, s += k, out += step)
@@ -157,7 +161,8 @@ void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint
   }
 }
 
-void ChannelPut(VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, const float *in, size_t step) {
+void ChannelPut(VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, const float *in,
+                size_t step) {
   const uint32_t k = Components(channel);
   switch (c.precision) {
     case VO_SB_FLOAT: {
@@ -242,8 +247,10 @@ VtStatus WriteRGB(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
         if (fail != nullptr) fail(&stencil[i], ref);
         continue;
       }
-      if (replace) Copy3(D + 3 * i, src + 3 * i);
-      else combine(D + 3 * i, src + 3 * i, w, stencil[i]);
+      if (replace)
+        Copy3(D + 3 * i, src + 3 * i);
+      else
+        combine(D + 3 * i, src + 3 * i, w, stencil[i]);
       if (op != nullptr) op(&stencil[i], ref);
     }
   } else if (replace) {
@@ -258,31 +265,33 @@ VtStatus WriteRGB(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
 VtStatus WriteRGBA(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
   const float w = b->weight;
   const bool accumulate = b->accumulate != 0, blend = b->alpha_blend != 0;
-  return WritePair(c, b, y, src, 1, accumulate || blend, [&](float *__restrict D, float *__restrict Da, uint32_t n) {
-    if (!accumulate) {
-      // One loop per mode, without branches inside.
-      for (uint32_t i = 0; i < n; ++i) {
-        const float a = src[4 * i + 3];
-        for (int k = 0; k < 3; ++k) D[3 * i + k] = (src[4 * i + k] - D[3 * i + k]) * a + D[3 * i + k];
-        Da[i] = std::min(Da[i] + a, 1.0f);
-      }
-      return;
-    }
-    float coverage = 1.0f;
-    for (uint32_t i = 0; i < n; ++i, src += 4, D += 3) {
-      const float a = src[3];
-      float t[3], term = a;
-      if (blend) {
-        for (int k = 0; k < 3; ++k) t[k] = (src[k] - D[k]) * a + D[k];
-        term = coverage;
-        coverage = std::min(coverage + a, 1.0f);
-      } else {
-        Copy3(t, src);
-      }
-      for (int k = 0; k < 3; ++k) D[k] = Accumulated(D[k], t[k], w);
-      Da[i] += term * w;
-    }
-  });
+  return WritePair(c, b, y, src, 1, accumulate || blend,
+                   [&](float *__restrict D, float *__restrict Da, uint32_t n) {
+                     if (!accumulate) {
+                       // One loop per mode, without branches inside.
+                       for (uint32_t i = 0; i < n; ++i) {
+                         const float a = src[4 * i + 3];
+                         for (int k = 0; k < 3; ++k)
+                           D[3 * i + k] = (src[4 * i + k] - D[3 * i + k]) * a + D[3 * i + k];
+                         Da[i] = std::min(Da[i] + a, 1.0f);
+                       }
+                       return;
+                     }
+                     float coverage = 1.0f;
+                     for (uint32_t i = 0; i < n; ++i, src += 4, D += 3) {
+                       const float a = src[3];
+                       float t[3], term = a;
+                       if (blend) {
+                         for (int k = 0; k < 3; ++k) t[k] = (src[k] - D[k]) * a + D[k];
+                         term = coverage;
+                         coverage = std::min(coverage + a, 1.0f);
+                       } else {
+                         Copy3(t, src);
+                       }
+                       for (int k = 0; k < 3; ++k) D[k] = Accumulated(D[k], t[k], w);
+                       Da[i] += term * w;
+                     }
+                   });
 }
 
 VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *src) {
@@ -292,7 +301,9 @@ VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *sr
   VtScreenBufferChannel &colour = b->channels[0];
   if (!b->accumulate) {
     switch (colour.precision) {
-      case VO_SB_BYTE: std::memcpy(static_cast<uint8_t *>(colour.data) + 3 * p, src, 3 * static_cast<size_t>(n)); break;
+      case VO_SB_BYTE:
+        std::memcpy(static_cast<uint8_t *>(colour.data) + 3 * p, src, 3 * static_cast<size_t>(n));
+        break;
       case VO_SB_RGBE: {
         uint32_t *d = static_cast<uint32_t *>(colour.data) + p;
         for (uint32_t i = 0; i < n; ++i) d[i] = colour::RGBEFromBytes(src + 3 * i);
@@ -300,7 +311,8 @@ VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *sr
       }
       default: {
         float *d = static_cast<float *>(colour.data) + 3 * p;
-        for (size_t i = 0; i < 3 * static_cast<size_t>(n); ++i) d[i] = static_cast<float>(src[i]) * kByteScale;
+        for (size_t i = 0; i < 3 * static_cast<size_t>(n); ++i)
+          d[i] = static_cast<float>(src[i]) * kByteScale;
         break;
       }
     }
@@ -318,18 +330,20 @@ VtStatus WriteBytes(Context *c, VtScreenBuffer *b, uint32_t y, const uint8_t *sr
 VtStatus WriteRGBZ(Context *c, VtScreenBuffer *b, uint32_t y, const float *src) {
   const bool test = b->depth_test != 0, accumulate = b->accumulate != 0;
   const float w = b->weight;
-  return WritePair(c, b, y, src, 2, accumulate || test, [&](float *__restrict D, const float *__restrict Z, uint32_t n) {
-    // One loop per mode, without branches inside but the test.
-    if (!accumulate) {
-      for (uint32_t i = 0; i < n; ++i)
-        if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
-          for (int k = 0; k < 3; ++k) D[3 * i + k] = src[4 * i + k];
-    } else {
-      for (uint32_t i = 0; i < n; ++i)
-        if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
-          for (int k = 0; k < 3; ++k) D[3 * i + k] = Accumulated(D[3 * i + k], src[4 * i + k], w);
-    }
-  });
+  return WritePair(c, b, y, src, 2, accumulate || test,
+                   [&](float *__restrict D, const float *__restrict Z, uint32_t n) {
+                     // One loop per mode, without branches inside but the test.
+                     if (!accumulate) {
+                       for (uint32_t i = 0; i < n; ++i)
+                         if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
+                           for (int k = 0; k < 3; ++k) D[3 * i + k] = src[4 * i + k];
+                     } else {
+                       for (uint32_t i = 0; i < n; ++i)
+                         if (!(test && Z[i] != kNoDepth && src[4 * i + 3] > Z[i]))
+                           for (int k = 0; k < 3; ++k)
+                             D[3 * i + k] = Accumulated(D[3 * i + k], src[4 * i + k], w);
+                     }
+                   });
 }
 
 }  // namespace vo::sb

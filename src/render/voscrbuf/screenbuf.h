@@ -37,8 +37,9 @@ constexpr uint32_t kScratchRows = 4;
 constexpr uint32_t kReplacements = 5;
 
 // The driver callbacks the target stands in for, in attach order.
-constexpr uint32_t kReplacedCodes[kReplacements] = {VO_DRIVER_BEGIN_FRAME, VO_DRIVER_END_FRAME, VO_DRIVER_ROW_BYTES,
-                                                    VO_DRIVER_ROW_FLOAT, VO_DRIVER_ROW_FLOAT_RGBA};
+constexpr uint32_t kReplacedCodes[kReplacements] = {VO_DRIVER_BEGIN_FRAME, VO_DRIVER_END_FRAME,
+                                                    VO_DRIVER_ROW_BYTES, VO_DRIVER_ROW_FLOAT,
+                                                    VO_DRIVER_ROW_FLOAT_RGBA};
 enum Replaced : uint32_t { kSlotBegin, kSlotEnd, kSlotBytes, kSlotRGB, kSlotRGBA };
 
 struct ScratchRow {
@@ -84,9 +85,11 @@ inline size_t PixelIndex(const VtScreenBuffer *b, uint32_t x, uint32_t y) {
 // Bytes per pixel of a channel descriptor.
 size_t PixelBytes(const VtScreenBufferChannel &c);
 // Reads n pixels from pixel index p into out, pixel i at out + i x step.
-void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, float *out, size_t step);
+void ChannelGet(const VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, float *out,
+                size_t step);
 // Writes n pixels from in, pixel i at in + i x step, at pixel index p.
-void ChannelPut(VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, const float *in, size_t step);
+void ChannelPut(VtScreenBufferChannel &c, uint32_t channel, size_t p, uint32_t n, const float *in,
+                size_t step);
 // Writes one value (Components floats) into every pixel of the region.
 void ChannelFill(VtScreenBuffer *b, uint32_t channel, const float *value);
 // The start value of a channel: colour black, alpha 1, depth 1e20, stencil 0.

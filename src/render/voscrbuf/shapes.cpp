@@ -13,7 +13,8 @@ namespace {
 bool Row(const void *const *argv, uint32_t param, uint32_t step, api::VtApiShape *shape) {
   const VtScreenBuffer *b = nullptr;
   std::memcpy(&b, argv[0], sizeof b);
-  if (param != 2 || b == nullptr || b->tag != VO_MODULE_SCREEN_BUFFER || b->region[1] < b->region[0]) return false;
+  if (param != 2 || b == nullptr || b->tag != VO_MODULE_SCREEN_BUFFER || b->region[1] < b->region[0])
+    return false;
   shape->type = VtFloat;
   shape->count = static_cast<uint64_t>(b->region[1] - b->region[0] + 1) * step;
   return true;

@@ -181,7 +181,9 @@ VtStatus VoScreenBufferEndFrame() {
   return !c->no_forward && saved != nullptr ? saved() : 0;
 }
 
-VtStatus VoScreenBufferWriteScan(uint32_t y, void *pixels) { return ScanLine<uint8_t>(kSlotBytes, y, pixels, &WriteBytes); }
+VtStatus VoScreenBufferWriteScan(uint32_t y, void *pixels) {
+  return ScanLine<uint8_t>(kSlotBytes, y, pixels, &WriteBytes);
+}
 VtStatus VoScreenBufferWriteScanRGBFloat(uint32_t y, void *pixels) {
   return ScanLine<float>(kSlotRGB, y, pixels, &WriteRGB);
 }
@@ -224,7 +226,8 @@ VtStatus VoScreenBufferShow(VtScreenBuffer *buffer) {
       const VtStatus read = ReadRow(b, y, row, alpha ? kRGBA : kRGB);
       st |= read;
       if (read == 0)
-        st |= alpha ? VoDriverWriteScanRGBAFloat(nullptr, y, row) : VoDriverWriteScanRGBFloat(nullptr, y, row);
+        st |=
+            alpha ? VoDriverWriteScanRGBAFloat(nullptr, y, row) : VoDriverWriteScanRGBFloat(nullptr, y, row);
     }
     st |= VoDriverEndFrame(nullptr);
   }
@@ -268,8 +271,8 @@ VtStatus VoScreenBufferStoreDepthRow(uint32_t y, void *depths) {
     return kRefused;
   }
   const uint32_t last = std::min(viewport[1], t->width - 1);
-  ChannelPut(t->channels[2], 2, PixelIndex(t, viewport[0], y), last - viewport[0] + 1, static_cast<const float *>(depths),
-             1);
+  ChannelPut(t->channels[2], 2, PixelIndex(t, viewport[0], y), last - viewport[0] + 1,
+             static_cast<const float *>(depths), 1);
   return last == viewport[1] ? 0 : kRefused;
 }
 

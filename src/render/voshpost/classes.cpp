@@ -36,7 +36,8 @@ constexpr GlowData kGlow{{0, kGatherSeparate}, 1.0f, 10.0f, 1.0f, 10.0f, 0, 0};
 constexpr Flares3dData kFlares3d{{0, kInPlace, {{}, {}, Float(1000.0f)}}};
 constexpr FfaaSeedData kFfaaSeed{{0, kInPlace, {Float(0.1f), Int(0), Int(1)}}, 0, 0, 0};
 constexpr FfaaPropagatorData kFfaaPropagator{{0, kInPlace}, 32, 1, 4.0f, 3, 2, 0, 0, 16, 0, 0, 0, 0, 0, 0};
-constexpr DepthOfFieldData kDepthOfField{{0, kDirectSeparate}, 50.0f, 5.6f, 9.0f, 0, 0, 1.0f, 1.0f, 0, 1.0f, {}};
+constexpr DepthOfFieldData kDepthOfField{
+    {0, kDirectSeparate}, 50.0f, 5.6f, 9.0f, 0, 0, 1.0f, 1.0f, 0, 1.0f, {}};
 constexpr BlurData kBlur{{0, kKernelSeparate}, 2, 0};
 constexpr AverageFramesData kAverageFrames{{0, kInPlace}, nullptr, 0, 0, 0, 16};
 constexpr ArchiveData kArchive{{0, kInPlace}, nullptr, nullptr};
@@ -55,11 +56,14 @@ constexpr Field kGlowFields[] = {{VtFloat, VO_AT(GlowData, minThreshold)},
                                  {VtFloat, VO_AT(GlowData, range)}};
 constexpr Field kFlares3dFields[] = {{VtGenericPtr, kWord0}, {VtGenericPtr, kWord1}, {VtFloat, kWord2}};
 constexpr Field kFfaaSeedFields[] = {{VtFloat, kWord0}, {VtBoolean, kWord1}, {VtBoolean, kWord2}};
-constexpr Field kFfaaPropagatorFields[] = {
-    {VtInt32, VO_AT(FfaaPropagatorData, haltonSamples)}, {VtInt32, VO_AT(FfaaPropagatorData, earlyOut)},
-    {VtFloat, VO_AT(FfaaPropagatorData, sensitivity)},   {VtInt32, VO_AT(FfaaPropagatorData, yRadix)},
-    {VtInt32, VO_AT(FfaaPropagatorData, xRadix)},        {VtBoolean, VO_AT(FfaaPropagatorData, keepSeed)},
-    {VtBoolean, VO_AT(FfaaPropagatorData, dumpEachStage)}, {VtInt32, VO_AT(FfaaPropagatorData, feedbackRate)}};
+constexpr Field kFfaaPropagatorFields[] = {{VtInt32, VO_AT(FfaaPropagatorData, haltonSamples)},
+                                           {VtInt32, VO_AT(FfaaPropagatorData, earlyOut)},
+                                           {VtFloat, VO_AT(FfaaPropagatorData, sensitivity)},
+                                           {VtInt32, VO_AT(FfaaPropagatorData, yRadix)},
+                                           {VtInt32, VO_AT(FfaaPropagatorData, xRadix)},
+                                           {VtBoolean, VO_AT(FfaaPropagatorData, keepSeed)},
+                                           {VtBoolean, VO_AT(FfaaPropagatorData, dumpEachStage)},
+                                           {VtInt32, VO_AT(FfaaPropagatorData, feedbackRate)}};
 constexpr Field kDepthOfFieldFields[] = {
     {VtFloat, VO_AT(DepthOfFieldData, focalLength)}, {VtFloat, VO_AT(DepthOfFieldData, aperture)},
     {VtFloat, VO_AT(DepthOfFieldData, focusPlane)},  {VtFloat, VO_AT(DepthOfFieldData, nearFocus)},
@@ -67,10 +71,11 @@ constexpr Field kDepthOfFieldFields[] = {
     {VtFloat, VO_AT(DepthOfFieldData, farBlur)},     {VtBoolean, VO_AT(DepthOfFieldData, ignoreBackground)},
     {VtFloat, VO_AT(DepthOfFieldData, units)}};
 constexpr Field kBlurFields[] = {{VtInt32, VO_AT(BlurData, range)}};
-constexpr Field kAverageFramesFields[] = {
-    {VtGenericPtr, VO_AT(AverageFramesData, source)}, {VtInt32, VO_AT(AverageFramesData, accumulated)},
-    {VtBoolean, VO_AT(AverageFramesData, dither)},    {VtBoolean, VO_AT(AverageFramesData, updateRgb)},
-    {VtInt32, VO_AT(AverageFramesData, feedbackRate)}};
+constexpr Field kAverageFramesFields[] = {{VtGenericPtr, VO_AT(AverageFramesData, source)},
+                                          {VtInt32, VO_AT(AverageFramesData, accumulated)},
+                                          {VtBoolean, VO_AT(AverageFramesData, dither)},
+                                          {VtBoolean, VO_AT(AverageFramesData, updateRgb)},
+                                          {VtInt32, VO_AT(AverageFramesData, feedbackRate)}};
 constexpr Field kArchiveFields[] = {{VtString, VO_AT(ArchiveData, driverName)},
                                     {VtString, VO_AT(ArchiveData, fileName)}};
 constexpr Field kExecuteFields[] = {{kTypeEnum, VO_AT(ExecuteData, method)}};
@@ -123,11 +128,11 @@ constexpr const char *kInterlaceLabels[] = {"buffer1", "buffer2", "half resoluti
 constexpr const char *kGlowLabels[] = {"min threshold", "max threshold", "intensity", "range"};
 constexpr const char *kFlares3dLabels[] = {"visible flare", "hidden flare", "flare const"};
 constexpr const char *kFfaaSeedLabels[] = {"threshold", "update rgb", "update stencil"};
-constexpr const char *kFfaaPropagatorLabels[] = {"halton samples", "early out",  "relative sensitivity",
-                                                 "y radix",        "x radix",    "keep seed",
+constexpr const char *kFfaaPropagatorLabels[] = {"halton samples",  "early out",    "relative sensitivity",
+                                                 "y radix",         "x radix",      "keep seed",
                                                  "dump each stage", "feedback rate"};
-constexpr const char *kDepthOfFieldLabels[] = {"focal length", "aperture",  "focus plane",
-                                               "near focus",   "far focus", "near blur",
+constexpr const char *kDepthOfFieldLabels[] = {"focal length", "aperture",          "focus plane",
+                                               "near focus",   "far focus",         "near blur",
                                                "far blur",     "ignore background", "units"};
 constexpr const char *kBlurLabels[] = {"range"};
 constexpr const char *kAverageFramesLabels[] = {"source_buffer", "accumulated", "dither", "update rgb",
@@ -153,7 +158,8 @@ ClassDescription Describe(shaderlib::Identifier id, const char *name, std::span<
 }  // namespace
 
 void ClassesRegister() {
-  Entries renderLights = TableEntries<kRenderLights, kRenderLightsFields>(&RenderLightsEvaluate, &RenderLightsPrepare);
+  Entries renderLights =
+      TableEntries<kRenderLights, kRenderLightsFields>(&RenderLightsEvaluate, &RenderLightsPrepare);
   renderLights.create = &RenderLightsCreate;
   renderLights.destroy = &RenderLightsDestroy;
   Entries archive = TableEntries<kArchive, kArchiveFields>(&ArchiveEvaluate, nullptr);
@@ -162,8 +168,8 @@ void ClassesRegister() {
   Entries flares = WordEntries<kFlares3d, kFlares3dFields>(&Flares3dEvaluate, &Flares3dPrepare, &Flares3dSet);
   flares.evaluateImage = &Flares3dEvaluateImage;
   flares.destroy = &Flares3dDestroy;
-  const Entries renderDepth = shaderlib::DataEntries<kRenderDepth>(&RenderDepthEvaluate, nullptr,
-                                                                   &shaderlib::ArgumentNone, &shaderlib::ArgumentNone);
+  const Entries renderDepth = shaderlib::DataEntries<kRenderDepth>(
+      &RenderDepthEvaluate, nullptr, &shaderlib::ArgumentNone, &shaderlib::ArgumentNone);
   // The start's order.
   const ClassDescription classes[] = {
       Describe("vxs_execute_postprocess", "execute", kExecuteLabels, kBo,
@@ -188,8 +194,9 @@ void ClassesRegister() {
                WordEntries<kMatrix, kMatrixFields>(&MatrixEvaluate, &MatrixPrepare, kThreeSet)),
       Describe("vxs_render_depth_postprocess", "render depth", {}, kBi, renderDepth),
       Describe("vxs_render_lights_postprocess", "render lights", kRenderLightsLabels, {}, renderLights),
-      Describe("vxs_linear_scale_postprocess", "linear scale", kLinearScaleLabels, kBi,
-               WordEntries<kLinearScale, kLinearScaleFields>(&LinearScaleEvaluate, &LinearScalePrepare, kTwoSet)),
+      Describe(
+          "vxs_linear_scale_postprocess", "linear scale", kLinearScaleLabels, kBi,
+          WordEntries<kLinearScale, kLinearScaleFields>(&LinearScaleEvaluate, &LinearScalePrepare, kTwoSet)),
   };
   shaderlib::ClassListCreate(classes);
 }

@@ -59,7 +59,7 @@ VtStatus ArgumentsCheck(const DepthOfFieldData *d, uint32_t biMask) {
   const struct {
     const char *label;
     float value;
-  } numbers[] = {{"focal length", d->focalLength}, {"aperture", d->aperture}, {"focus plane", d->focusPlane},
+  } numbers[] = {{"focal length", d->focalLength}, {"aperture", d->aperture},  {"focus plane", d->focusPlane},
                  {"near focus", d->nearFocus},     {"far focus", d->farFocus}, {"near blur", d->nearBlur},
                  {"far blur", d->farBlur},         {"units", d->units}};
   for (const auto &n : numbers)
@@ -162,7 +162,9 @@ double RadiusThrough(const DofLens &l, double d, double diameter) {
 }
 }  // namespace
 
-double DofRadius(const DofLens &l, double d) { return RadiusThrough(l, d, d * d >= l.nearSq ? l.back : l.front); }
+double DofRadius(const DofLens &l, double d) {
+  return RadiusThrough(l, d, d * d >= l.nearSq ? l.back : l.front);
+}
 
 // ---- Disc tables ----
 

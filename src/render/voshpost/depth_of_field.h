@@ -9,21 +9,21 @@ namespace vo::post {
 // The lens after the prepare; distances are scene units times the scene
 // scale s, radii are in pixels. "Limits" bound the range in focus.
 struct DofLens {
-  double s, s2;               // scene scale and its square
-  double f;                   // focal length
+  double s, s2;                            // scene scale and its square
+  double f;                                // focal length
   double nearFocus, farFocus, focusPlane;  // scaled arguments
-  double front, back;         // lens diameters in front of and behind the focus
-  double nearSq, farSq;       // squared limits
-  double nearLimit, farLimit; // their square roots
-  double v;                   // focused image distance
+  double front, back;                      // lens diameters in front of and behind the focus
+  double nearSq, farSq;                    // squared limits
+  double nearLimit, farLimit;              // their square roots
+  double v;                                // focused image distance
   double pixelsPerUnit;
   double nearest, farthest, nearestSq, farthestSq;
   double nearRadius, farRadius;  // largest radii in front and behind
-  uint32_t tables;            // disc tables, numbered 1 .. tables
-  uint32_t nearFlag, farFlag; // the blur scales differ from 1
+  uint32_t tables;               // disc tables, numbered 1 .. tables
+  uint32_t nearFlag, farFlag;    // the blur scales differ from 1
   double nearGain, nearOffset, nearThreshold;
   double farGain, farOffset, farThreshold;
-  double aspect;              // the view's pixel aspect
+  double aspect;  // the view's pixel aspect
 };
 
 // The blur radius in pixels of a point at distance d.

@@ -117,8 +117,9 @@ bool Display::Ready() {
   if (!looked) {
     looked = true;
     driver = VoDriverGet();
-    scan = driver != nullptr ? reinterpret_cast<VtDriverRowProc>(VoDriverOperationGet(driver, VO_DRIVER_ROW_BYTES))
-                             : nullptr;
+    scan = driver != nullptr
+               ? reinterpret_cast<VtDriverRowProc>(VoDriverOperationGet(driver, VO_DRIVER_ROW_BYTES))
+               : nullptr;
   }
   if (scan == nullptr && !posted) {
     Post(VO_CLASS_WARNING, kPostDisplaySkipped, kModule);
@@ -130,8 +131,8 @@ bool Display::Ready() {
 // What the driver answers is not the run's status (a driver may answer
 // "not handled" to a frame); a display that fails stops sending. A row
 // that cannot be read is.
-VtStatus Display::Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0, uint32_t y1, bool withPalette,
-                       bool colour, bool paletteFirst) {
+VtStatus Display::Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0, uint32_t y1,
+                       bool withPalette, bool colour, bool paletteFirst) {
   if ((!withPalette && !colour) || y0 > y1 || bytes == nullptr || !Ready()) return 0;
   const uint32_t width = region[1] - region[0] + 1;
   const uint8_t *stencil = StencilBytes(b);
@@ -189,9 +190,9 @@ void RowSums(const float *colours, uint32_t width, double *sums) {
 namespace vo {
 
 using namespace messages;
-using post::kRefused;
 using post::kModule;
 using post::kNoMemory;
+using post::kRefused;
 
 VtStatus VoPostprocessFfaaSeed(float threshold, uint32_t updateRgb, uint32_t updateStencil) {
   VtScreenBuffer *b = VoScreenBufferGet();
@@ -240,7 +241,8 @@ VtStatus VoPostprocessFfaaSeed(float threshold, uint32_t updateRgb, uint32_t upd
         for (int k = 0; k < 4; ++k) s[k] += sums[(size_t{slot(r)} * width + x) * 4 + k];
       const double columns = (x > 0 ? 2 : 1) + (x + 1 < width ? 1 : 0);
       const double m = post::Measure(rows * columns, s[3], s[0], s[1], s[2]);
-      if (updateStencil != 0 && m > limit) stencil[size_t{region[2] + row} * b->width + region[0] + x] |= 0xB0;
+      if (updateStencil != 0 && m > limit)
+        stencil[size_t{region[2] + row} * b->width + region[0] + x] |= 0xB0;
       if (updateRgb != 0) {
         float *p = own + 3 * x;
         float hsv[3];
@@ -259,8 +261,7 @@ VtStatus VoPostprocessFfaaSeed(float threshold, uint32_t updateRgb, uint32_t upd
       st |= kRefused;
     }
   }
-  if (!quiet)
-    st |= display.Show(b, region, region[2], region[3], updateStencil != 0, updateRgb != 0, false);
+  if (!quiet) st |= display.Show(b, region, region[2], region[3], updateStencil != 0, updateRgb != 0, false);
   VoDeallocate(colours);
   VoDeallocate(sums);
   return st;
@@ -364,7 +365,8 @@ bool Sample(Worker &w, uint32_t x, uint32_t y, float colour[3]) {
     sg += c[1];
     sb += c[2];
     q += kWeightRed * c[0] * c[0] + kWeightGreen * c[1] * c[1] + kWeightBlue * c[2] * c[2];
-    const double spread = (k + 1.0) * q - (kWeightRed * sr * sr + kWeightGreen * sg * sg + kWeightBlue * sb * sb);
+    const double spread =
+        (k + 1.0) * q - (kWeightRed * sr * sr + kWeightGreen * sg * sg + kWeightBlue * sb * sb);
     if (spread >= e.threshold) disagree = true;
     if (s.samples - (k + 1) <= s.earlyOut && !disagree) break;
   }
@@ -607,12 +609,13 @@ VtStatus VoPostprocessFfaaPropagate(int32_t samples, int32_t earlyOut, double se
   }
   Display display;
   pass.display = &display;
-  if (!display.Make(pass.region[1] >= pass.region[0] ? pass.region[1] - pass.region[0] + 1 : 1)) return kNoMemory;
+  if (!display.Make(pass.region[1] >= pass.region[0] ? pass.region[1] - pass.region[0] + 1 : 1))
+    return kNoMemory;
   const uint32_t deliver = ControlWord(VO_CONTROL_MT_DELIVER_ROWS, 1);
   const VtTypedValue off = TypedBoolean(false);
   const VtStatus saved = VoControlSet(VO_CONTROL_MT_DELIVER_ROWS, &off);
   const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
-  VtMultiThreadJob *job = st != 0                           ? nullptr
+  VtMultiThreadJob *job = st != 0                         ? nullptr
                           : scheme == VO_MT_SCHEME_BANDED ? VoMultiThreadJobCreate(pass.region)
                           : scheme == VO_MT_SCHEME_EVEN   ? VoMultiThreadJobCreateEven(pass.region)
                                                           : nullptr;
@@ -701,7 +704,8 @@ VtStatus FfaaPropagatorEvaluate(void *data) {
     auto release = reinterpret_cast<VtRayPrepareProc>(VoCallBackGet(VO_RAY_SERVICE_RELEASE));
     if (prepare != nullptr) (void)prepare();
     st = VoPostprocessFfaaPropagate(d->samplesInUse, d->earlyOutInUse, d->sensitivity, d->yRadix, d->xRadix,
-                                    d->keepSeed, c == nullptr || c->quiet != 0, d->dumpEachStage, d->feedbackInUse);
+                                    d->keepSeed, c == nullptr || c->quiet != 0, d->dumpEachStage,
+                                    d->feedbackInUse);
     if (release != nullptr) (void)release();
   }
   (void)VoPostprocessStatusSet(st);

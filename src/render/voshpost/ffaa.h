@@ -50,8 +50,8 @@ struct Display {
   // Rows y0..y1 of the region [x0, x1]: stencil bytes through the palette
   // when palette is set, then colours when colour is set (either order as
   // asked by paletteFirst).
-  VtStatus Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0, uint32_t y1, bool palette, bool colour,
-                bool paletteFirst);
+  VtStatus Show(VtScreenBuffer *b, const uint32_t region[4], uint32_t y0, uint32_t y1, bool palette,
+                bool colour, bool paletteFirst);
 };
 
 }  // namespace vo::post

@@ -21,14 +21,14 @@ namespace {
 
 constexpr float kPi = 3.14159265358979323846f;
 constexpr float kSpread = 0.5f, kWeight = 1.5f;  // of the random ray pattern
-constexpr float kLargest = 1e30f;                 // an addition never reaches infinity
+constexpr float kLargest = 1e30f;                // an addition never reaches infinity
 // The random ray pattern's angle bins: (a / pi + 1) x 51 for a in [0, 2 pi],
 // with the generator's draws of each bin (spread, two weights, fall-off).
 constexpr uint32_t kFirstBin = 51, kBins = 103, kRayDraws = 4;
 
 // What one source draws with, made before the rows.
 struct SourceDraw {
-  float x, y;            // pixel position
+  float x, y;  // pixel position
   double depth;
   float colourWeight[3];
   float recipGlow, recipHalo;
@@ -118,7 +118,8 @@ float RayValue(const FlareData *d, const SourceDraw &s, float x, float y) {
 }
 
 // Adds one source's flare at lens offset (x, y) into out.
-void SourceAt(const FlareData *d, const SourceDraw &s, uint32_t mode, float scale, float x, float y, float out[3]) {
+void SourceAt(const FlareData *d, const SourceDraw &s, uint32_t mode, float scale, float x, float y,
+              float out[3]) {
   float sum[3] = {0, 0, 0};
   float ex = x, ey = y;
   Rotate(d->rotated != 0, d->cosRotation, d->sinRotation, &ex, &ey);
@@ -143,7 +144,8 @@ void SourceAt(const FlareData *d, const SourceDraw &s, uint32_t mode, float scal
     }
   }
   if (d->glowShapeCode != kShapeNone && d->glowEnd > 0) {
-    const float at = ShapeDistance(d, d->glowShapeCode, ex, ey) * s.recipGlow / d->glowEnd * (kGlowTableSize - 1);
+    const float at =
+        ShapeDistance(d, d->glowShapeCode, ex, ey) * s.recipGlow / d->glowEnd * (kGlowTableSize - 1);
     if (at >= 0 && at < kGlowTableSize - 1) {
       const auto i = static_cast<int32_t>(at);
       const float t = at - static_cast<float>(i);
@@ -156,8 +158,8 @@ void SourceAt(const FlareData *d, const SourceDraw &s, uint32_t mode, float scal
     float v = RayValue(d, s, x, y);
     if (mode == 1 && v * std::max({d->raysColour[0], d->raysColour[1], d->raysColour[2]}) < 0.01f) {
       const float q = 0.25f * scale;
-      v = (RayValue(d, s, x - q, y - q) + RayValue(d, s, x + q, y - q) +
-           RayValue(d, s, x - q, y + q) + RayValue(d, s, x + q, y + q)) *
+      v = (RayValue(d, s, x - q, y - q) + RayValue(d, s, x + q, y - q) + RayValue(d, s, x - q, y + q) +
+           RayValue(d, s, x + q, y + q)) *
           0.25f * 0.2f;
     }
     for (int k = 0; k < 3; ++k) rays[k] = v * d->raysColour[k];
@@ -185,7 +187,8 @@ VtStatus RowsDraw(FlarePass *p, uint32_t y0, uint32_t y1) {
   for (uint32_t y = y0; st == 0 && y <= y1; ++y) {
     if ((st = VoPostprocessPollInterrupt()) != 0) break;
     const uint32_t at = y - p->region[2];
-    st = p->depth ? VoScreenBufferGetScanRGBZFloat(p->b, at, row) : VoScreenBufferGetScanRGBFloat(p->b, at, row);
+    st = p->depth ? VoScreenBufferGetScanRGBZFloat(p->b, at, row)
+                  : VoScreenBufferGetScanRGBFloat(p->b, at, row);
     if (st != 0) break;
     if (p->depth)
       for (uint32_t i = 0; i < width; ++i) std::memcpy(rgb + 3 * i, row + 4 * i, 3 * sizeof(float));
@@ -223,7 +226,8 @@ void RayDraws(VtRandomState *random, uint32_t source, float *out) {
   for (uint32_t b = 0; b < kBins; ++b) {
     const uint32_t bin = b + kFirstBin;
     (void)VoRandomStateSeed(static_cast<int32_t>(bin * 2654435761u ^ (source + 1) * 40503u), random);
-    for (uint32_t k = 0; k < kRayDraws; ++k) out[kRayDraws * b + k] = static_cast<float>(VoRandomStateDouble(random));
+    for (uint32_t k = 0; k < kRayDraws; ++k)
+      out[kRayDraws * b + k] = static_cast<float>(VoRandomStateDouble(random));
   }
 }
 
@@ -255,8 +259,8 @@ VtStatus RowsJob(FlarePass *p) {
   const VtTypedValue off = TypedBoolean(false);
   const VtStatus saved = VoControlSet(VO_CONTROL_MT_DELIVER_ROWS, &off);
   const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
-  VtMultiThreadJob *job = scheme == VO_MT_SCHEME_EVEN ? VoMultiThreadJobCreateEven(p->region)
-                                                      : VoMultiThreadJobCreate(p->region);
+  VtMultiThreadJob *job =
+      scheme == VO_MT_SCHEME_EVEN ? VoMultiThreadJobCreateEven(p->region) : VoMultiThreadJobCreate(p->region);
   VtStatus st = job == nullptr ? kNoMemory : 0;
   if (job != nullptr) {
     if (VoMultiThreadPassBegin(job) == 0) {
@@ -306,7 +310,8 @@ VtStatus FlareDraw(const FlareData *d, VtScreenBuffer *b, const FlareSources &so
   if (count == 0) return 0;
   uint32_t rx = 0, ry = 0;
   double aspect = 1;
-  if (VoViewGetResolution(nullptr, &rx, &ry, &aspect) != 0 || !(aspect > 0) || !std::isfinite(aspect)) aspect = 1;
+  if (VoViewGetResolution(nullptr, &rx, &ry, &aspect) != 0 || !(aspect > 0) || !std::isfinite(aspect))
+    aspect = 1;
   p.aspect = static_cast<float>(aspect);
   p.scale = width <= height ? d->sizeRange / (static_cast<float>(width) * p.aspect)
                             : d->sizeRange * p.aspect / static_cast<float>(height);
@@ -406,8 +411,11 @@ VtPixelList *FlareSourcesFromImage(VtScreenBuffer *b, float minimum, VtStatus *s
         *st = kNoMemory;
         break;
       }
-      *s = VtFlareSource{{c[0], c[1], c[2]}, (c[0] + c[1] + c[2]) * 0.3333333333f, depth ? c[3] : 0.0,
-                         static_cast<double>(region[0] + i), static_cast<double>(y)};
+      *s = VtFlareSource{{c[0], c[1], c[2]},
+                         (c[0] + c[1] + c[2]) * 0.3333333333f,
+                         depth ? c[3] : 0.0,
+                         static_cast<double>(region[0] + i),
+                         static_cast<double>(y)};
       *st = VoPixelListAdd(list, static_cast<int32_t>(region[0] + i), static_cast<int32_t>(y), s);
     }
   }

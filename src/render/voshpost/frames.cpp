@@ -48,10 +48,14 @@ VtStatus ColourBuffer(VtScreenBuffer *b, Facts *f) {
     Post(kRefused, kPostPlaneMissing, kModule, f->mask);
     st = kRefused;
   }
-  if (VoScreenBufferGetControl(b, VO_SB_WIDTH, &v) == 0) f->width = v.value.u;
-  else st = kRefused;
-  if (VoScreenBufferGetControl(b, VO_SB_HEIGHT, &v) == 0) f->height = v.value.u;
-  else st = kRefused;
+  if (VoScreenBufferGetControl(b, VO_SB_WIDTH, &v) == 0)
+    f->width = v.value.u;
+  else
+    st = kRefused;
+  if (VoScreenBufferGetControl(b, VO_SB_HEIGHT, &v) == 0)
+    f->height = v.value.u;
+  else
+    st = kRefused;
   if (st != 0 && (f->mask & VO_SB_COLOUR) != 0) Post(kRefused, kPostBufferFact, kModule);
   return st;
 }
@@ -136,7 +140,8 @@ VtStatus DitheredRow(Averaging &a, uint32_t y) {
 
 // The target's used area through the recorded driver's scanline operation.
 void Show(Averaging &a) {
-  (void)VoDriverBeginFrame(a.driver, 0, static_cast<int32_t>(a.width) - 1, 0, static_cast<int32_t>(a.height) - 1);
+  (void)VoDriverBeginFrame(a.driver, 0, static_cast<int32_t>(a.width) - 1, 0,
+                           static_cast<int32_t>(a.height) - 1);
   for (uint32_t y = 0; y < a.height; ++y) {
     if (sb::ReadColumns(a.target, y, 0, a.width, a.rows.other, sb::kRGB) != 0) break;
     colour::BytesFromFloats(a.rows.other, a.rows.bytes, 3 * static_cast<size_t>(a.width));
@@ -164,8 +169,8 @@ VtStatus AverageFramesEvaluate(void *data) {
     st = kRefused;
   }
   if (st == 0)
-    st = VoPostprocessAverageFrames(d->source, d->accumulated, d->dither, d->updateRgb, c != nullptr ? c->quiet : 1,
-                                    d->feedbackRate);
+    st = VoPostprocessAverageFrames(d->source, d->accumulated, d->dither, d->updateRgb,
+                                    c != nullptr ? c->quiet : 1, d->feedbackRate);
   (void)VoPostprocessStatusSet(st);
   return 0;
 }
@@ -189,12 +194,12 @@ VtStatus ArchiveEvaluate(void *data) {
 
 namespace vo {
 
-using post::kRefused;
 using post::kModule;
+using post::kRefused;
 using namespace messages;
 
-VtStatus VoPostprocessAverageFrames(VtScreenBuffer *source, int32_t accumulated, uint32_t dither, uint32_t update,
-                                    uint32_t quiet, int32_t feedback) {
+VtStatus VoPostprocessAverageFrames(VtScreenBuffer *source, int32_t accumulated, uint32_t dither,
+                                    uint32_t update, uint32_t quiet, int32_t feedback) {
   post::Averaging a{};
   post::DitherTable(accumulated, dither != 0, a.table);
   a.accumulated = static_cast<float>(accumulated);

@@ -25,11 +25,11 @@ struct CatalogueEntry {
 };
 
 struct FlareClass {
-  VtPool *pool;     // instance blocks (tag 0x440001)
-  VtPool *entries;  // catalogue entries (tag 0x440002)
+  VtPool *pool;               // instance blocks (tag 0x440001)
+  VtPool *entries;            // catalogue entries (tag 0x440002)
   CatalogueEntry *catalogue;  // sorted by name
-  uint32_t live;      // instance blocks not yet given back
-  uint32_t released;  // the stage has terminated: the last block frees the record
+  uint32_t live;              // instance blocks not yet given back
+  uint32_t released;          // the stage has terminated: the last block frees the record
 };
 
 namespace {
@@ -38,14 +38,40 @@ constexpr uint32_t kClassPool = 0x440001, kCataloguePool = 0x440002;
 constexpr uint32_t kArguments = 34;
 constexpr const char *kClassName = "Lens flares";
 
-constexpr const char *kLabels[kArguments] = {
-    "lens",          "fov",          "size range",    "intensity",        "rotation",
-    "glow radius",   "glow shape",   "glow focus",    "glow colour",      "glow factor",
-    "iris blades",   "iris blade shape", "halo shape", "halo radius",     "halo width",
-    "halo colour",   "halo factor",  "rays type",     "rays shape",       "rays count",
-    "rays factor",   "rays colour",  "rays contrast", "rays range",       "rays rotation",
-    "ghosts",        "ghosts shape", "ghosts factor", "ghosts min radius", "ghosts max radius",
-    "min intensity", "max intensity", "check depth",  "clamp colour"};
+constexpr const char *kLabels[kArguments] = {"lens",
+                                             "fov",
+                                             "size range",
+                                             "intensity",
+                                             "rotation",
+                                             "glow radius",
+                                             "glow shape",
+                                             "glow focus",
+                                             "glow colour",
+                                             "glow factor",
+                                             "iris blades",
+                                             "iris blade shape",
+                                             "halo shape",
+                                             "halo radius",
+                                             "halo width",
+                                             "halo colour",
+                                             "halo factor",
+                                             "rays type",
+                                             "rays shape",
+                                             "rays count",
+                                             "rays factor",
+                                             "rays colour",
+                                             "rays contrast",
+                                             "rays range",
+                                             "rays rotation",
+                                             "ghosts",
+                                             "ghosts shape",
+                                             "ghosts factor",
+                                             "ghosts min radius",
+                                             "ghosts max radius",
+                                             "min intensity",
+                                             "max intensity",
+                                             "check depth",
+                                             "clamp colour"};
 
 constexpr const char *kShapes[] = {"none", "circle", "polygon", "arc polygon"};
 constexpr const char *kRaysTypes[] = {"none", "random", "regular", "mixed", "semi-regular"};
@@ -53,17 +79,17 @@ constexpr const char *kRaysTypes[] = {"none", "random", "regular", "mixed", "sem
 #define VO_AT(member) static_cast<uint32_t>(offsetof(FlareData, member))
 using shaderlib::Field;
 constexpr Field kFields[kArguments] = {
-    {VtString, VO_AT(lens)},          {VtFloat, VO_AT(fov)},           {VtFloat, VO_AT(sizeRange)},
-    {VtFloat, VO_AT(intensity)},      {VtFloat, VO_AT(rotation)},      {VtFloat, VO_AT(glowRadius)},
-    {VtString, VO_AT(glowShape)},     {VtFloat, VO_AT(glowFocus)},     {VtColourType, VO_AT(glowColour)},
-    {VtFloat, VO_AT(glowFactor)},     {VtInt32, VO_AT(irisBlades)},    {VtFloat, VO_AT(irisBladeShape)},
-    {VtString, VO_AT(haloShape)},     {VtFloat, VO_AT(haloRadius)},    {VtFloat, VO_AT(haloWidth)},
+    {VtString, VO_AT(lens)},           {VtFloat, VO_AT(fov)},          {VtFloat, VO_AT(sizeRange)},
+    {VtFloat, VO_AT(intensity)},       {VtFloat, VO_AT(rotation)},     {VtFloat, VO_AT(glowRadius)},
+    {VtString, VO_AT(glowShape)},      {VtFloat, VO_AT(glowFocus)},    {VtColourType, VO_AT(glowColour)},
+    {VtFloat, VO_AT(glowFactor)},      {VtInt32, VO_AT(irisBlades)},   {VtFloat, VO_AT(irisBladeShape)},
+    {VtString, VO_AT(haloShape)},      {VtFloat, VO_AT(haloRadius)},   {VtFloat, VO_AT(haloWidth)},
     {VtColourType, VO_AT(haloColour)}, {VtFloat, VO_AT(haloFactor)},   {VtString, VO_AT(raysType)},
-    {VtString, VO_AT(raysShape)},     {VtInt32, VO_AT(raysCount)},     {VtFloat, VO_AT(raysFactor)},
+    {VtString, VO_AT(raysShape)},      {VtInt32, VO_AT(raysCount)},    {VtFloat, VO_AT(raysFactor)},
     {VtColourType, VO_AT(raysColour)}, {VtFloat, VO_AT(raysContrast)}, {VtFloat, VO_AT(raysRange)},
-    {VtFloat, VO_AT(raysRotation)},   {VtInt32, VO_AT(ghosts)},        {VtString, VO_AT(ghostsShape)},
-    {VtFloat, VO_AT(ghostsFactor)},   {VtFloat, VO_AT(ghostsMin)},     {VtFloat, VO_AT(ghostsMax)},
-    {VtFloat, VO_AT(minIntensity)},   {VtFloat, VO_AT(maxIntensity)},  {VtBoolean, VO_AT(checkDepth)},
+    {VtFloat, VO_AT(raysRotation)},    {VtInt32, VO_AT(ghosts)},       {VtString, VO_AT(ghostsShape)},
+    {VtFloat, VO_AT(ghostsFactor)},    {VtFloat, VO_AT(ghostsMin)},    {VtFloat, VO_AT(ghostsMax)},
+    {VtFloat, VO_AT(minIntensity)},    {VtFloat, VO_AT(maxIntensity)}, {VtBoolean, VO_AT(checkDepth)},
     {VtBoolean, VO_AT(clampColour)}};
 #undef VO_AT
 
@@ -158,7 +184,8 @@ VtStatus FlareGet(void *data, uint32_t index, VtTypedValue *value) {
 // The value as the field stores it (doubles become floats).
 VtTypedValue Stored(uint32_t index, const VtTypedValue *value) {
   VtTypedValue v = *value;
-  if (kFields[index].type == VtFloat && value->type == VtDouble) v.value.f = static_cast<float>(value->value.d);
+  if (kFields[index].type == VtFloat && value->type == VtDouble)
+    v.value.f = static_cast<float>(value->value.d);
   return v;
 }
 
@@ -207,7 +234,8 @@ VtStatus FlareSet(void *data, uint32_t index, VtTypedValue *value) {
   // A value set again as it is (as a copy of the shader does) keeps the lens name.
   const bool same = SameValue(d, index, v);
   if (const VtStatus st = shaderlib::FieldSet(kFields, d, index, &v)) return st;
-  if (!same && std::strcmp(d->lens, "custom") != 0 && !shaderlib::StringReplace(&d->lens, "custom")) return kNoMemory;
+  if (!same && std::strcmp(d->lens, "custom") != 0 && !shaderlib::StringReplace(&d->lens, "custom"))
+    return kNoMemory;
   return 0;
 }
 
@@ -215,7 +243,8 @@ VtStatus FlareSet(void *data, uint32_t index, VtTypedValue *value) {
 
 VtStatus CatalogueCapture(FlareClass *k, CatalogueEntry *e, VtShader *shader) {
   (void)k;
-  if (shader == nullptr || shader->cls == nullptr || shader->cls->type != VO_SHADER_POSTPROCESS) return kRefused;
+  if (shader == nullptr || shader->cls == nullptr || shader->cls->type != VO_SHADER_POSTPROCESS)
+    return kRefused;
   VtShader *copy = VoShaderCopy(shader);
   if (copy == nullptr) return kNoMemory;
   if (e->captured != nullptr) (void)VoShaderDestroy(e->captured);
@@ -268,10 +297,14 @@ PresetArg Colour(const char *label, float r, float g, float b) { return {label, 
 VtStatus ArgSet(VtShader *s, const PresetArg &a) {
   VtTypedValue v{};
   v.type = a.type;
-  if (a.type == VtString) v.value.s = a.s;
-  else if (a.type == VtFloat) v.value.f = a.f[0];
-  else if (a.type == VtInt32) v.value.i = static_cast<int32_t>(a.f[0]);
-  else std::memcpy(v.value.v, a.f, sizeof a.f);
+  if (a.type == VtString)
+    v.value.s = a.s;
+  else if (a.type == VtFloat)
+    v.value.f = a.f[0];
+  else if (a.type == VtInt32)
+    v.value.i = static_cast<int32_t>(a.f[0]);
+  else
+    std::memcpy(v.value.v, a.f, sizeof a.f);
   return VoShaderSetArg(s, a.label, &v);
 }
 
@@ -281,19 +314,22 @@ VtStatus CatalogueBuild(FlareClass *k) {
       {"polygon", "standard", {Text("ghosts shape", "arc polygon")}},
       {"lens35", "standard", {Text("rays type", "mixed"), Number("glow focus", 0.8f), Whole("ghosts", 5)}},
       {"polygon35", "lens35", {Text("ghosts shape", "polygon")}},
-      {"lens50", "standard", {Colour("glow colour", 1.0f, 0.4f, 0.8f), Number("rays range", 0.5f), Whole("ghosts", 8)}},
+      {"lens50",
+       "standard",
+       {Colour("glow colour", 1.0f, 0.4f, 0.8f), Number("rays range", 0.5f), Whole("ghosts", 8)}},
       {"polygon50", "lens50", {Text("ghosts shape", "polygon")}},
       {"lens105",
        "standard",
        {Colour("glow colour", 0.2f, 0.2f, 1.0f), Number("glow focus", 0.8f), Number("glow radius", 10),
         Colour("halo colour", 0.6f, 0.6f, 1.0f), Number("halo width", 6), Number("halo radius", 4),
-        Text("rays type", "mixed"), Whole("rays count", 2), Number("rays range", 0.8f), Number("rays factor", 0.8f),
-        Whole("ghosts", 20), Text("ghosts shape", "arc polygon"), Number("rotation", 5)}},
+        Text("rays type", "mixed"), Whole("rays count", 2), Number("rays range", 0.8f),
+        Number("rays factor", 0.8f), Whole("ghosts", 20), Text("ghosts shape", "arc polygon"),
+        Number("rotation", 5)}},
       {"spark",
        "standard",
        {Colour("glow colour", 0.8f, 0.8f, 1.0f), Number("glow radius", 3), Text("ghosts shape", "none"),
-        Text("halo shape", "none"), Text("rays type", "mixed"), Whole("rays count", 5), Number("rays contrast", 0.3f),
-        Number("rays factor", 2.5f), Number("rotation", 30)}},
+        Text("halo shape", "none"), Text("rays type", "mixed"), Whole("rays count", 5),
+        Number("rays contrast", 0.3f), Number("rays factor", 2.5f), Number("rotation", 30)}},
       {"star4",
        "spark",
        {Text("rays type", "regular"), Whole("rays count", 2), Number("rays contrast", 0.2f),
@@ -392,7 +428,9 @@ VtStatus GhostsPrepare(FlareData *d) {
   static const float kPalette[3][3] = {{1.0f, 0.3f, 0.6f}, {1.0f, 1.0f, 0.3f}, {0.4f, 0.1f, 1.0f}};
   FlareGhost *g = d->ghostRecords;
   if (n == 1) {
-    g[0] = FlareGhost{0.75f, d->ghostsMax, {0.15f * factor, 0.5f * 0.15f * factor, 0.7f * 0.15f * factor}, 0.8f, 0, 0, 0, 0};
+    g[0] = FlareGhost{
+        0.75f, d->ghostsMax, {0.15f * factor, 0.5f * 0.15f * factor, 0.7f * 0.15f * factor}, 0.8f, 0, 0, 0,
+        0};
   } else {
     g[0] = FlareGhost{-0.3f, 9.0f, {0.07f * factor, 0.07f * factor, 0.07f * factor}, 0.8f, 0, 0, 0, 0};
     for (int32_t i = 1; i < n; ++i) {
@@ -447,21 +485,28 @@ VtShader *FlareCatalogueFind(const char *name) {
 VtStatus FlarePrepare(FlareData *d) {
   ArraysFree(d);
   VtStatus st = 0;
-  const FloatCheck floats[] = {
-      {"min intensity", &FlareData::minIntensity, 1, 1e6f},   {"max intensity", &FlareData::maxIntensity, 1, 1e6f},
-      {"fov", &FlareData::fov, 1, 179},                       {"size range", &FlareData::sizeRange, 1, 100},
-      {"iris blade shape", &FlareData::irisBladeShape, 1, 1e6f}, {"glow radius", &FlareData::glowRadius, 1, 179},
-      {"glow factor", &FlareData::glowFactor, 0, 10},         {"glow focus", &FlareData::glowFocus, 0, 1},
-      {"halo radius", &FlareData::haloRadius, 1, 179},        {"halo width", &FlareData::haloWidth, 0.1f, 179},
-      {"halo factor", &FlareData::haloFactor, 0, 10},         {"rays factor", &FlareData::raysFactor, 0, 10},
-      {"rays range", &FlareData::raysRange, 0, 10},           {"rays contrast", &FlareData::raysContrast, 0, 1},
-      {"ghosts factor", &FlareData::ghostsFactor, 0, 10},     {"ghosts min radius", &FlareData::ghostsMin, 0.1f, 179},
-      {"ghosts max radius", &FlareData::ghostsMax, 0.1f, 179}};
+  const FloatCheck floats[] = {{"min intensity", &FlareData::minIntensity, 1, 1e6f},
+                               {"max intensity", &FlareData::maxIntensity, 1, 1e6f},
+                               {"fov", &FlareData::fov, 1, 179},
+                               {"size range", &FlareData::sizeRange, 1, 100},
+                               {"iris blade shape", &FlareData::irisBladeShape, 1, 1e6f},
+                               {"glow radius", &FlareData::glowRadius, 1, 179},
+                               {"glow factor", &FlareData::glowFactor, 0, 10},
+                               {"glow focus", &FlareData::glowFocus, 0, 1},
+                               {"halo radius", &FlareData::haloRadius, 1, 179},
+                               {"halo width", &FlareData::haloWidth, 0.1f, 179},
+                               {"halo factor", &FlareData::haloFactor, 0, 10},
+                               {"rays factor", &FlareData::raysFactor, 0, 10},
+                               {"rays range", &FlareData::raysRange, 0, 10},
+                               {"rays contrast", &FlareData::raysContrast, 0, 1},
+                               {"ghosts factor", &FlareData::ghostsFactor, 0, 10},
+                               {"ghosts min radius", &FlareData::ghostsMin, 0.1f, 179},
+                               {"ghosts max radius", &FlareData::ghostsMax, 0.1f, 179}};
   for (const FloatCheck &f : floats) {
     const float v = d->*f.field;
     if (!Within(v, f.low, f.high)) {
-      Post(kRefused, kFlareFloat, kModule, kClassName, f.label, static_cast<double>(v), static_cast<double>(f.low),
-           static_cast<double>(f.high));
+      Post(kRefused, kFlareFloat, kModule, kClassName, f.label, static_cast<double>(v),
+           static_cast<double>(f.low), static_cast<double>(f.high));
       st = kRefused;
     }
   }
@@ -471,14 +516,15 @@ VtStatus FlarePrepare(FlareData *d) {
     st = kRefused;
   }
   if (!(d->ghostsMin >= 0.1f && d->ghostsMin <= d->ghostsMax)) {
-    Post(kRefused, kFlareFloat, kModule, kClassName, "ghosts min radius (>max)", static_cast<double>(d->ghostsMin), 0.1,
-         static_cast<double>(d->ghostsMax));
+    Post(kRefused, kFlareFloat, kModule, kClassName, "ghosts min radius (>max)",
+         static_cast<double>(d->ghostsMin), 0.1, static_cast<double>(d->ghostsMax));
     st = kRefused;
   }
   const struct {
     const char *label;
     int32_t value, low, high;
-  } integers[] = {{"iris blades", d->irisBlades, 3, kMostBlades}, {"rays count", d->raysCount, 1, 100},
+  } integers[] = {{"iris blades", d->irisBlades, 3, kMostBlades},
+                  {"rays count", d->raysCount, 1, 100},
                   {"ghosts", d->ghosts, 0, 100}};
   for (const auto &i : integers)
     if (i.value < i.low || i.value > i.high) {
@@ -507,9 +553,9 @@ VtStatus FlarePrepare(FlareData *d) {
     const char *label;
     const float *v;
     int n;
-  } finite[] = {{"intensity", &d->intensity, 1},    {"rotation", &d->rotation, 1},
+  } finite[] = {{"intensity", &d->intensity, 1},        {"rotation", &d->rotation, 1},
                 {"rays rotation", &d->raysRotation, 1}, {"glow colour", d->glowColour, 3},
-                {"halo colour", d->haloColour, 3},  {"rays colour", d->raysColour, 3}};
+                {"halo colour", d->haloColour, 3},      {"rays colour", d->raysColour, 3}};
   for (const auto &f : finite)
     for (int k = 0; k < f.n; ++k)
       if (!std::isfinite(f.v[k])) {
@@ -598,8 +644,8 @@ VtStatus FlareClassesRegister() {
   if (c == nullptr) return kNotStarted;
   auto *k = static_cast<FlareClass *>(VoAllocate(sizeof(FlareClass)));
   if (k == nullptr) return kNoMemory;
-  *k = FlareClass{VoPoolCreate(kClassPool, sizeof(FlareData)), VoPoolCreate(kCataloguePool, sizeof(CatalogueEntry)),
-                  nullptr, 0, 0};
+  *k = FlareClass{VoPoolCreate(kClassPool, sizeof(FlareData)),
+                  VoPoolCreate(kCataloguePool, sizeof(CatalogueEntry)), nullptr, 0, 0};
   if (k->pool == nullptr || k->entries == nullptr) {
     ClassRecordFree(k);
     return kNoMemory;
@@ -615,7 +661,8 @@ VtStatus FlareClassesRegister() {
   e.destroy = &FlareDestroy;
   static constexpr const char *kGlobals[] = {"Bi", "Bo"};
   // A class already registered by an earlier start is used as it is.
-  (void)shaderlib::ClassCreate({"vxs_lens_flares", "lens flares", VO_SHADER_POSTPROCESS, kLabels, kGlobals, e});
+  (void)shaderlib::ClassCreate(
+      {"vxs_lens_flares", "lens flares", VO_SHADER_POSTPROCESS, kLabels, kGlobals, e});
   const VtStatus st = CatalogueBuild(k);
   if (st != 0) FlareClassesRelease();
   return st;

@@ -54,7 +54,7 @@ struct FlareData {
   uint32_t rotated, raysRotated;
   float irisNormal[kMostBlades][2];
   int32_t ghostCount;
-  float *glowTable;    // kGlowTableSize x 3, or null
+  float *glowTable;  // kGlowTableSize x 3, or null
   FlareGhost *ghostRecords;
   FlareClass *cls;
 };

@@ -88,7 +88,8 @@ VtStatus LightsAdd(VtPostprocessContext *c, VtPixelList *store, VtReference *lig
     float colour[3] = {0, 0, 0};
     const uint32_t seen = Visibility(light, eye, colour);
     if ((seen & c->lights_select) == 0) continue;
-    if (!(std::fabs(colour[0]) >= threshold || std::fabs(colour[1]) >= threshold || std::fabs(colour[2]) >= threshold))
+    if (!(std::fabs(colour[0]) >= threshold || std::fabs(colour[1]) >= threshold ||
+          std::fabs(colour[2]) >= threshold))
       continue;
     VtTypedValue at{};
     int32_t pixel[2];
@@ -288,7 +289,8 @@ VtStatus Flares3dSet(void *data, uint32_t index, VtTypedValue *value) {
 
 VtStatus Flares3dDestroy(void *data) {
   if (auto *d = static_cast<Flares3dData *>(data)) {
-    VtShader *held[2] = {static_cast<VtShader *>(d->args.word[0].p), static_cast<VtShader *>(d->args.word[1].p)};
+    VtShader *held[2] = {static_cast<VtShader *>(d->args.word[0].p),
+                         static_cast<VtShader *>(d->args.word[1].p)};
     shaderlib::HeldShadersRelease(held, 2);
   }
   return exported::VoShaderInstanceFree(data);

@@ -24,7 +24,8 @@ void CallbacksRead(VtPostprocessContext *c) {
   c->poll = reinterpret_cast<PollProc>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT));
   c->progress = KernelCallback<VtProgressProc>(VO_CALLBACK_PROGRESS);
   VtTypedValue sticky{};
-  c->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p) : nullptr;
+  c->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p)
+                                                                   : nullptr;
 }
 
 // A worker's copy: the master's words; while a shader runs it binds the
@@ -251,7 +252,8 @@ VtStatus VoPostprocessPollInterrupt() {
   VtPostprocessContext *c = post::State();
   if (c == nullptr) return 0;
   // A worker's copy asks its own thread's table, never the master's driver.
-  auto poll = c->copy != 0 ? reinterpret_cast<post::PollProc>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT)) : c->poll;
+  auto poll =
+      c->copy != 0 ? reinterpret_cast<post::PollProc>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT)) : c->poll;
   if (poll == nullptr || poll() == 0) return 0;
   if (c->master != nullptr && c->master->sticky != nullptr) *c->master->sticky |= VO_PP_INTERRUPTED;
   return VO_PP_INTERRUPTED;

@@ -118,8 +118,7 @@ VtStatus VoPixelListAdd(VtPixelList *list, int32_t x, int32_t y, void *entry) {
   auto *e = static_cast<PixelListEntry *>(entry);
   if (e->next != nullptr) return post::kRefused;  // already attached
   PixelRun *run = list->run;
-  if (run != nullptr && run->row == y &&
-      (static_cast<int64_t>(run->last) + 1 == x || run->last == x))
+  if (run != nullptr && run->row == y && (static_cast<int64_t>(run->last) + 1 == x || run->last == x))
     return post::Put(run, x, e);
   PixelRegion *region = post::Neighbour(list, x, y);
   auto *made = static_cast<PixelRun *>(VoPoolAllocate(list->runs));

@@ -40,7 +40,8 @@ struct Frame {
 };
 
 Frame FrameSave(const VtPostprocessContext *c, const VtShaderGlobals *g) {
-  Frame f{c->current, c->class_status, c->mode_bits, {}, c->width, c->height, g->Bi, g->Bo, g->Fwidth, g->Fheight};
+  Frame f{c->current, c->class_status, c->mode_bits, {},        c->width,
+          c->height,  g->Bi,           g->Bo,        g->Fwidth, g->Fheight};
   std::memcpy(f.region, c->region, sizeof f.region);
   return f;
 }
@@ -113,8 +114,9 @@ class RowCache {
   RowCache(const VtScreenBuffer *b, int64_t fh, const sb::RowFormat &format) : b_(b), format_(format) {
     slots_ = static_cast<size_t>(fh < b->height ? fh : b->height);
     data_ = Floats(slots_, b->width, format.step);
-    rows_ = data_ != nullptr ? static_cast<int64_t *>(VoAllocate(static_cast<uint32_t>(slots_ * sizeof(int64_t))))
-                             : nullptr;
+    rows_ = data_ != nullptr
+                ? static_cast<int64_t *>(VoAllocate(static_cast<uint32_t>(slots_ * sizeof(int64_t))))
+                : nullptr;
     if (rows_ != nullptr)
       for (size_t i = 0; i < slots_; ++i) rows_[i] = -1;
   }
@@ -133,7 +135,8 @@ class RowCache {
       if (sb::ReadColumns(b_, static_cast<uint32_t>(y), 0, b_->width, row, format_) != 0) return nullptr;
       // A near-black pixel contributes nothing: its colour is kept as 0.
       for (float *p = row, *end = row + b_->width * format_.step; p < end; p += format_.step)
-        if (std::fabs(p[0]) < kBlack && std::fabs(p[1]) < kBlack && std::fabs(p[2]) < kBlack) p[0] = p[1] = p[2] = 0;
+        if (std::fabs(p[0]) < kBlack && std::fabs(p[1]) < kBlack && std::fabs(p[2]) < kBlack)
+          p[0] = p[1] = p[2] = 0;
       rows_[slot] = y;
     }
     return row;
@@ -159,7 +162,8 @@ VtShaderDataProc SlotProcedure(const VtShader *shader, uint32_t slot) {
 // The filter size of the prepare, or 2661 and 0x20000012.
 VtStatus FilterSizes(const VtShaderGlobals *g, const VtScreenBuffer *b, int64_t *fw, int64_t *fh) {
   if (FilterSize(g->Fwidth, b->width, fw) && FilterSize(g->Fheight, b->height, fh)) return 0;
-  Post(kRefused, kPostFilterSizeRefused, kModule, static_cast<double>(g->Fwidth), static_cast<double>(g->Fheight));
+  Post(kRefused, kPostFilterSizeRefused, kModule, static_cast<double>(g->Fwidth),
+       static_cast<double>(g->Fheight));
   return kRefused;
 }
 
@@ -279,7 +283,8 @@ VtStatus GatherRows(VtShader *shader, uint32_t slot, uint32_t y0, uint32_t y1) {
         g->yf = static_cast<float>(ys.kernel + j - hy);
         src += xs.first * 5;
         for (int64_t i = 0; i < xs.count; ++i, src += 5) {
-          if (std::fabs(src[0]) < kBlack && std::fabs(src[1]) < kBlack && std::fabs(src[2]) < kBlack) continue;
+          if (std::fabs(src[0]) < kBlack && std::fabs(src[1]) < kBlack && std::fabs(src[2]) < kBlack)
+            continue;
           g->xf = static_cast<float>(xs.kernel + i - hx);
           std::memcpy(colour, src, sizeof colour);
           if (alpha) g->alpha = src[3];
@@ -326,7 +331,9 @@ VtStatus GlowScatter(VtShader *shader) {
   if (weights == nullptr || source == nullptr || starts == nullptr || row == nullptr || sums == nullptr ||
       reach == nullptr)
     st = OutOfMemory();
-  auto lit = [](const float *p) { return std::fabs(p[0]) >= kBlack || std::fabs(p[1]) >= kBlack || std::fabs(p[2]) >= kBlack; };
+  auto lit = [](const float *p) {
+    return std::fabs(p[0]) >= kBlack || std::fabs(p[1]) >= kBlack || std::fabs(p[2]) >= kBlack;
+  };
   auto shines = [d](const float *p) {
     return !(p[0] <= d->minThreshold && p[1] <= d->minThreshold && p[2] <= d->minThreshold);
   };
@@ -334,7 +341,8 @@ VtStatus GlowScatter(VtShader *shader) {
     for (int64_t j = 0; j < fh; ++j) {
       reach[j] = -1;
       for (int64_t i = 0; i < fw; ++i) {
-        const float w = i == hx && j == hy ? 0.0f : GlowWeight(d, static_cast<float>(i - hx), static_cast<float>(j - hy));
+        const float w =
+            i == hx && j == hy ? 0.0f : GlowWeight(d, static_cast<float>(i - hx), static_cast<float>(j - hy));
         weights[j * fw + i] = w;
         if (w != 0.0f) reach[j] = std::max(reach[j], std::abs(i - hx));
       }
@@ -343,13 +351,15 @@ VtStatus GlowScatter(VtShader *shader) {
     size_t count = 0;
     for (size_t r = 0; st == 0 && r < rowsListed; ++r) {
       starts[r] = count;
-      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kRefused;
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0)
+        st = kRefused;
       for (uint32_t x = 0; st == 0 && x < width; ++x) count += lit(source + 3 * x) && shines(source + 3 * x);
     }
     starts[rowsListed] = count;
     if (st == 0 && count > 0 && (bright = Floats(count, 4, 1)) == nullptr) st = OutOfMemory();
     for (size_t r = 0; st == 0 && count > 0 && r < rowsListed; ++r) {
-      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0) st = kRefused;
+      if (sb::ReadColumns(in, static_cast<uint32_t>(first + r), 0, width, source, sb::kRGB) != 0)
+        st = kRefused;
       float *e = bright + 4 * starts[r];
       for (uint32_t x = 0; st == 0 && x < width; ++x) {
         const float *p = source + 3 * x;
@@ -377,7 +387,8 @@ VtStatus GlowScatter(VtShader *shader) {
       for (size_t e = starts[r]; e < starts[r + 1]; ++e) {
         const float *b = bright + 4 * e;
         const auto qx = static_cast<int64_t>(b[0]);
-        const int64_t lo = std::max<int64_t>(qx - across, region[0]), hi = std::min<int64_t>(qx + across, region[1]);
+        const int64_t lo = std::max<int64_t>(qx - across, region[0]),
+                      hi = std::min<int64_t>(qx + across, region[1]);
         for (int64_t x = lo; x <= hi; ++x) {
           const float weight = w[qx - x + hx];
           if (weight == 0.0f) continue;
@@ -469,7 +480,8 @@ VtStatus GatherRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
       void *outer = c->pass;
       const VtDriverRowProc outerRows = c->row_bytes;
       c->pass = &pass;
-      c->row_bytes = reinterpret_cast<VtDriverRowProc>(VoDriverOperationGet(VoDriverGet(), VO_DRIVER_ROW_BYTES));
+      c->row_bytes =
+          reinterpret_cast<VtDriverRowProc>(VoDriverOperationGet(VoDriverGet(), VO_DRIVER_ROW_BYTES));
       st = VoMultiThreadWorkersStart(&GatherWorker);
       if (st == 0) st = VoMultiThreadDispatch(VoMultiThreadIsActive() ? &RowToDriver : nullptr, nullptr);
       st |= VoMultiThreadWorkersStop();
@@ -498,7 +510,8 @@ VtStatus DirectRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot) {
 
 // Runs one shader of the list; *stop is set when the walk must end at once
 // (nothing bound).
-VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtScreenBuffer *buffer, bool *stop) {
+VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtScreenBuffer *buffer,
+                   bool *stop) {
   VtShaderGlobals *g = VoShaderGetGlobals();
   c->current = shader;
   uint32_t type = 0, count = 0;
@@ -550,9 +563,7 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
                    : GatherRun(c, shader, slot);
           break;
         case VO_PP_DIRECT: st = DirectRun(c, shader, slot); break;
-        default:
-          Post(kRefused, kPostNoWayOfRunning, kModule, mode);
-          st = kRefused;
+        default: Post(kRefused, kPostNoWayOfRunning, kModule, mode); st = kRefused;
       }
     }
   }

@@ -43,9 +43,9 @@ struct Controls {
 };
 
 Controls ControlsSave(const VtPostprocessContext *c) {
-  return {c->flare_constant, c->lights_select, c->render_code, c->post_code, c->quiet,   c->field_order,
-          c->two_view_mode,  c->view1,         c->view2,       c->buffer1,   c->buffer2, c->filter_override,
-          c->list};
+  return {c->flare_constant, c->lights_select,   c->render_code, c->post_code, c->quiet,
+          c->field_order,    c->two_view_mode,   c->view1,       c->view2,     c->buffer1,
+          c->buffer2,        c->filter_override, c->list};
 }
 
 void ControlsRestore(VtPostprocessContext *c, const Controls &s) {
@@ -175,7 +175,7 @@ VtStatus TwoViewRender() {
   Size size[2];
   for (int i = 0; i < 2; ++i) {
     VtScreenBuffer *b = i == 0 ? c->buffer1 : c->buffer2;
-    const VtStatus st = render ? ViewSize(view[i] != nullptr ? view[i] : VoViewGet(), &size[i])
+    const VtStatus st = render         ? ViewSize(view[i] != nullptr ? view[i] : VoViewGet(), &size[i])
                         : b != nullptr ? BufferSize(b, &size[i])
                                        : kRefused;
     if (st != 0) return st;
@@ -200,7 +200,8 @@ VtStatus TwoViewRender() {
       region[2] /= 2;
       region[3] /= 2;
       for (VtView *v : t.copies)
-        if (VtStatus st = VoViewSetResolution(v, width, height, size[1].aspect / 2) | VoViewSetViewport(v, region))
+        if (VtStatus st =
+                VoViewSetResolution(v, width, height, size[1].aspect / 2) | VoViewSetViewport(v, region))
           return t.Finish(st);
     }
   }
@@ -208,7 +209,8 @@ VtStatus TwoViewRender() {
   t.swapped = VoPostprocessQuietSwap(c->quiet, &t.quiet) == 0;
   VtScreenBuffer *buffer[2] = {c->buffer1, c->buffer2};
   for (int i = 0; i < 2; ++i)
-    if (buffer[i] == nullptr && (buffer[i] = t.made[i] = ColourBuffer()) == nullptr) return t.Finish(kNoMemory);
+    if (buffer[i] == nullptr && (buffer[i] = t.made[i] = ColourBuffer()) == nullptr)
+      return t.Finish(kNoMemory);
   VtScreenBuffer *output = t.previous;
   if (output == nullptr && (output = t.made[2] = ColourBuffer()) == nullptr) return t.Finish(kNoMemory);
   if (VtStatus st = SetSize(output, width, half ? 2 * height : height)) return t.Finish(st);
@@ -248,8 +250,10 @@ VtStatus TwoViewRender() {
     if (made != nullptr) st |= VoShaderDestroy(made);
   }
   if (c->interlace != nullptr) {
-    const VtTypedValue one = TypedPointer(buffer[0]), two = TypedPointer(buffer[1]), halfValue = TypedBoolean(half);
-    VtStatus set = VoShaderSetArg(c->interlace, "buffer1", &one) | VoShaderSetArg(c->interlace, "buffer2", &two) |
+    const VtTypedValue one = TypedPointer(buffer[0]), two = TypedPointer(buffer[1]),
+                       halfValue = TypedBoolean(half);
+    VtStatus set = VoShaderSetArg(c->interlace, "buffer1", &one) |
+                   VoShaderSetArg(c->interlace, "buffer2", &two) |
                    VoShaderSetArg(c->interlace, "half resolution", &halfValue);
     st |= set != 0 ? set : RunOne(c, c->interlace, output);
   }
@@ -282,7 +286,8 @@ VtStatus AntialiasRender() {
       // processed before this one starts.
       uint8_t *bytes = StencilBytes(b);
       const size_t n = size_t{b->width} * b->height;
-      for (size_t i = 0; bytes != nullptr && i < n; ++i) bytes[i] &= static_cast<uint8_t>(~VO_PP_STENCIL_FLAGS);
+      for (size_t i = 0; bytes != nullptr && i < n; ++i)
+        bytes[i] &= static_cast<uint8_t>(~VO_PP_STENCIL_FLAGS);
     }
   } else {
     made = b = VoScreenBufferCreate();
@@ -295,7 +300,8 @@ VtStatus AntialiasRender() {
   if (st == 0) {
     propagator = VoShaderCreate(VO_SHADER_POSTPROCESS, "ffaa propagator");
     seed = propagator != nullptr ? VoShaderCreate(VO_SHADER_POSTPROCESS, "ffaa seed") : nullptr;
-    VtPrimitive *two[2] = {reinterpret_cast<VtPrimitive *>(seed), reinterpret_cast<VtPrimitive *>(propagator)};
+    VtPrimitive *two[2] = {reinterpret_cast<VtPrimitive *>(seed),
+                           reinterpret_cast<VtPrimitive *>(propagator)};
     list = seed != nullptr ? VoPrimitiveListCreate(2, two) : nullptr;
     if (list == nullptr) {
       if (seed != nullptr) (void)VoShaderDestroy(seed);

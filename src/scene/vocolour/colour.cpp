@@ -15,8 +15,8 @@
 namespace vo::colour {
 namespace {
 
-constexpr uint32_t kBuildTime = 904643133;  // 1 September 1998, 09:45:33 UTC
-constexpr float kSixtieth = 0.016666668f;    // 1/60 in single precision
+constexpr uint32_t kBuildTime = 904643133;                           // 1 September 1998, 09:45:33 UTC
+constexpr float kSixtieth = 0.016666668f;                            // 1/60 in single precision
 constexpr VtStatus kRefused = VO_CLASS_ERROR | VO_COND_UNAVAILABLE;  // 0x40000002
 constexpr VtStatus kHueUndefined = 2;
 
@@ -25,9 +25,12 @@ VtStatus Nothing() { return 0; }
 // Hue in degrees of a colour whose largest component is M, spread d > 0.
 float Hue(const float *rgb, float most, float d) {
   float h;
-  if (rgb[0] == most) h = (rgb[1] - rgb[2]) / d;
-  else if (rgb[1] == most) h = (rgb[2] - rgb[0]) / d + 2.0f;
-  else h = (rgb[0] - rgb[1]) / d + 4.0f;
+  if (rgb[0] == most)
+    h = (rgb[1] - rgb[2]) / d;
+  else if (rgb[1] == most)
+    h = (rgb[2] - rgb[0]) / d + 2.0f;
+  else
+    h = (rgb[0] - rgb[1]) / d + 4.0f;
   h *= 60.0f;
   return h < 0.0f ? h + 360.0f : h;
 }
@@ -127,7 +130,8 @@ VtStatus VoColourHLSToRGBFloat(const float *hls, float *rgb) {
     Put(rgb, l, l, l);
     return h == -1.0f ? 0 : colour::kRefused;
   }
-  Put(rgb, colour::HLSValue(m1, m2, h + 120.0f), colour::HLSValue(m1, m2, h), colour::HLSValue(m1, m2, h - 120.0f));
+  Put(rgb, colour::HLSValue(m1, m2, h + 120.0f), colour::HLSValue(m1, m2, h),
+      colour::HLSValue(m1, m2, h - 120.0f));
   return 0;
 }
 

@@ -31,7 +31,7 @@ struct Split {
 inline Split SplitComponent(float c) {
   if (!(c > 0.0f)) return {0, kExponentLeast};
   const uint32_t bits = std::bit_cast<uint32_t>(c);
-  const uint32_t field = bits >> 23;  // the sign is 0 here
+  const uint32_t field = bits >> 23;                     // the sign is 0 here
   if (field == 0xFF) return {65535, kExponentMost + 2};  // infinite
   int e;
   uint32_t m;
@@ -82,11 +82,13 @@ inline void RGBEUnpack(uint32_t word, float *rgb) {
   // 2^e as a double (e from -136 to 119 is always normal there); each
   // product is exact and rounds to the float that ldexp would give.
   const double scale = std::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
-  for (int i = 0; i < 3; ++i) rgb[i] = static_cast<float>(static_cast<double>((word >> (8 * i)) & 0xFFu) * scale);
+  for (int i = 0; i < 3; ++i)
+    rgb[i] = static_cast<float>(static_cast<double>((word >> (8 * i)) & 0xFFu) * scale);
 }
 
 inline uint32_t RGBEFromBytes(const uint8_t *rgb) {
-  return static_cast<uint32_t>(rgb[0]) | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]) << 16;
+  return static_cast<uint32_t>(rgb[0]) | static_cast<uint32_t>(rgb[1]) << 8 |
+         static_cast<uint32_t>(rgb[2]) << 16;
 }
 
 // n float components to n bytes, sixteen at a time: below 0 and not a

@@ -89,7 +89,8 @@ constexpr StateRow kRows[2][3] = {
 };
 // The codes after a 9 that make the 9 a stray one, by polygon and state
 // (outside, inside).
-constexpr uint32_t kNineDropped[2][2] = {{Codes({5, 7, 8}), Codes({6, 7, 10})}, {Codes({6, 7, 8}), Codes({5, 8, 10})}};
+constexpr uint32_t kNineDropped[2][2] = {{Codes({5, 7, 8}), Codes({6, 7, 10})},
+                                         {Codes({6, 7, 8}), Codes({5, 8, 10})}};
 
 uint32_t StateIndex(uint32_t state) { return state == kOutside ? 0 : state == kInside ? 1 : 2; }
 
@@ -158,7 +159,8 @@ bool Push(SegmentList *l, const Overlap &end, uint32_t kind) {
 // takes its place, two of like length chain.
 bool SegmentAppend(SegmentList *l, const Overlap &start, const Overlap &end, double f) {
   Overlap *prev_end = l->tail;
-  if (prev_end == nullptr || prev_end->t != start.t) return Push(l, start, kSegmentStart) && Push(l, end, kSegmentEnd);
+  if (prev_end == nullptr || prev_end->t != start.t)
+    return Push(l, start, kSegmentStart) && Push(l, end, kSegmentEnd);
   const double prev_length = prev_end->t - l->last_start->t;
   const double new_length = end.t - start.t;
   if (prev_length < f * new_length) {
@@ -199,8 +201,8 @@ int CrossingCode(Side p, Side v, Side n, bool same_pn, char *names) {
   return same_pn ? 10 : 9;
 }
 
-VtStatus CrossingInsert(Crossing **list, uint8_t code, const void *vertex, const void *edge, const double point[3],
-                        double t) {
+VtStatus CrossingInsert(Crossing **list, uint8_t code, const void *vertex, const void *edge,
+                        const double point[3], double t) {
   for (Crossing *r = *list; r != nullptr && r->t <= t; r = r->next) {
     if (r->t != t) continue;
     if (vertex != nullptr && r->vertex == vertex) {
@@ -281,7 +283,8 @@ restart:
   return 0;
 }
 
-VtStatus OverlapLists(const Crossing *first, const Crossing *second, const PairSettings &s, Overlap **segments) {
+VtStatus OverlapLists(const Crossing *first, const Crossing *second, const PairSettings &s,
+                      Overlap **segments) {
   const double t = s.tolerance;
   SegmentList out;
   bool made = true;

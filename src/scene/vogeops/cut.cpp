@@ -108,7 +108,7 @@ struct EndPlace {
   VtReference *node = nullptr;       // the ring node at the end, once placed
   VtReference *edge_from = nullptr;  // kEdge: the node the edge starts at
   double point[3] = {0, 0, 0};
-  void *made = nullptr;              // a new vertex not yet linked, or null
+  void *made = nullptr;             // a new vertex not yet linked, or null
   WorkArray<VtReference *> shared;  // kEdge: a node after which each neighbour takes it
   WorkArray<VtReference *> nodes;   // the new vertex's nodes; nodes[0] is g's own
   uint32_t shared_count = 0, node_count = 0;
@@ -169,7 +169,9 @@ void EndLocate(const WorldLoop &loop, const Overlap &end, int side, double toler
     const bool named = end.edge[side] == a.edge;
     if (named || (end.edge[side] == nullptr && SegmentDistance2(end.point, a.p, b.p) <= t2)) {
       // An end at either end of the edge is that vertex.
-      const LoopVertex *at = Distance2(a.p, end.point) <= t2 ? &a : Distance2(b.p, end.point) <= t2 ? &b : nullptr;
+      const LoopVertex *at = Distance2(a.p, end.point) <= t2   ? &a
+                             : Distance2(b.p, end.point) <= t2 ? &b
+                                                               : nullptr;
       if (at != nullptr) {
         e->kind = EndKind::kVertex;
         e->vertex = at->vertex;
@@ -275,7 +277,8 @@ void NormalOfPlane(const CutPrimitive &c, VtPolygon *g, void *v) {
                 plane = PropertyOffset(c.p->contents, VO_POLY_PLANE);
   if (v == nullptr || normal < 0 || plane < 0) return;
   const float *abc = ElementField<float>(g, plane);
-  const double length = std::sqrt(double(abc[0]) * abc[0] + double(abc[1]) * abc[1] + double(abc[2]) * abc[2]);
+  const double length =
+      std::sqrt(double(abc[0]) * abc[0] + double(abc[1]) * abc[1] + double(abc[2]) * abc[2]);
   if (!(length > 0) || !std::isfinite(length)) return;
   float *n = ElementField<float>(v, normal);
   for (int k = 0; k < 3; ++k) n[k] = static_cast<float>(abc[k] / length);
@@ -360,7 +363,9 @@ VtStatus Spike(CutPrimitive *c, VtPolygon *g, EndPlace *ring_end, EndPlace *insi
 VtStatus Split(CutPrimitive *c, VtPolygon *g, EndPlace *a, EndPlace *b, uint32_t *made) {
   VtReference *copy_a = VoReferenceNodeCreate(nullptr), *copy_b = VoReferenceNodeCreate(nullptr);
   VtPolygon *piece = copy_a && copy_b ? PolygonDerive(c->p, g, nullptr) : nullptr;
-  const auto end_vertex = [](const EndPlace *e) { return e->kind == EndKind::kVertex ? e->node->data : e->made; };
+  const auto end_vertex = [](const EndPlace *e) {
+    return e->kind == EndKind::kVertex ? e->node->data : e->made;
+  };
   if (piece != nullptr && !c->log->Add(c->p, end_vertex(a), end_vertex(b))) {
     (void)ElementDestroy(c->p, VO_ELEMENT_POLYGON, piece);
     piece = nullptr;
@@ -393,7 +398,8 @@ VtStatus Split(CutPrimitive *c, VtPolygon *g, EndPlace *a, EndPlace *b, uint32_t
 
 // Flags 0x200 on the edges that run along a logged segment.
 void SegmentEdgesFlag(const CutPrimitive &c) {
-  const int32_t flags = PropertyOffset(c.p->contents, VO_EDGE_FLAGS), vrefs = PropertyOffset(c.p->contents, VO_EDGE_VREFS);
+  const int32_t flags = PropertyOffset(c.p->contents, VO_EDGE_FLAGS),
+                vrefs = PropertyOffset(c.p->contents, VO_EDGE_VREFS);
   if (flags < 0 || vrefs < 0) return;
   const SegmentLog &log = *c.log;
   ForEachElement(c.p, VO_ELEMENT_EDGE, [&](void *edge) {
@@ -465,7 +471,7 @@ VtStatus Slit(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, const Frame 
   return st;
 }
 
-constexpr uint32_t kEdgeCodes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_POLYS,
+constexpr uint32_t kEdgeCodes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT,  VO_EDGE_FLAGS, VO_EDGE_POLYS,
                                    VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
 // The flag word a new segment edge starts with.
 constexpr uint32_t kLooseEdgeFlags = 0x8000000u | VO_EDGE_FLAG_SEGMENT | VO_EDGE_FLAG_SAME_POLYGON;
@@ -476,8 +482,10 @@ constexpr uint32_t kLooseEdgeFlags = 0x8000000u | VO_EDGE_FLAG_SEGMENT | VO_EDGE
 VtStatus LooseEdgesAdd(const CutPrimitive &c) {
   VtPrimitive *p = c.p;
   VtStatus st = RingFirst(p, VO_ELEMENT_EDGE) == nullptr ? VoPrimitiveResetProperty(p, VO_PRIM_EDGES) : 0;
-  const int32_t flags = PropertyOffset(p->contents, VO_EDGE_FLAGS), vrefs = PropertyOffset(p->contents, VO_EDGE_VREFS),
-                polys = PropertyOffset(p->contents, VO_EDGE_POLYS), edges = PropertyOffset(p->contents, VO_EDGE_EDGES);
+  const int32_t flags = PropertyOffset(p->contents, VO_EDGE_FLAGS),
+                vrefs = PropertyOffset(p->contents, VO_EDGE_VREFS),
+                polys = PropertyOffset(p->contents, VO_EDGE_POLYS),
+                edges = PropertyOffset(p->contents, VO_EDGE_EDGES);
   if (flags < 0 || vrefs < 0 || polys < 0 || edges < 0 || RingFirst(p, VO_ELEMENT_EDGE) == nullptr) return st;
   for (size_t i = 0; i < c.log->count; ++i) {
     const SegmentLog::Entry &loose = c.log->entries[i];
@@ -543,7 +551,8 @@ VtStatus SegmentAsEdge(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, con
 }
 
 void PolygonMeasuresInitialise(const CutPrimitive &c, VtPolygon *g) {
-  (void)Initialisers(c.p->contents, {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
+  (void)Initialisers(c.p->contents,
+                     {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
       .Run(c.p, g);
 }
 
@@ -608,7 +617,8 @@ VtStatus SegmentInsert(CutPrimitive *c, VtPolygon *g, const WorldLoop &loop, con
   if (a.kind == EndKind::kInside && b.kind == EndKind::kInside) return Slit(c, g, loop, f, &a, &b, made);
   if (a.kind == EndKind::kVertex) a.node = VertexNode(loop, f, a.vertex, b.point);
   if (b.kind == EndKind::kVertex) b.node = VertexNode(loop, f, b.vertex, a.point);
-  if ((a.kind == EndKind::kVertex && a.node == nullptr) || (b.kind == EndKind::kVertex && b.node == nullptr)) {
+  if ((a.kind == EndKind::kVertex && a.node == nullptr) ||
+      (b.kind == EndKind::kVertex && b.node == nullptr)) {
     Post(VO_CLASS_WARNING, kMessageEndUnplaced, VO_MODULE_GEOMETRY_OPERATORS);
     return 0;
   }

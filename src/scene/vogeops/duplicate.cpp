@@ -130,8 +130,7 @@ void CopiesLink(Doubling *d) {
     // Where the copies go: before the first old element (vertices, at the
     // ring's end) or after it (polygons).
     void *before = first;
-    if (kind == VO_ELEMENT_VERTEX)
-      ForEachElement(p, kind, [&](void *e) { before = e; });
+    if (kind == VO_ELEMENT_VERTEX) ForEachElement(p, kind, [&](void *e) { before = e; });
     void *after = *ElementField<void *>(before, next);
     if (after == before) after = first;
     *ElementField<void *>(before, next) = made[count - 1];

@@ -42,7 +42,7 @@ constexpr double kGoodShape = 1e-5;
 constexpr uint32_t kLimitedAbove = 150;  // beyond it the search stops 151 steps after a valid ear
 constexpr uint32_t kLimitedSteps = 151;
 constexpr uint32_t kNoCell = UINT32_MAX;
-constexpr double kMargin = 0.05;  // of a cell, around a triangle's span in a row
+constexpr double kMargin = 0.05;     // of a cell, around a triangle's span in a row
 constexpr uint32_t kDegenerate = 1;  // corner flag beside kEarValidated
 
 inline Point2 At(const EarNode *n) { return {n->x, n->y}; }
@@ -54,7 +54,8 @@ inline bool Close(double p, double q) {
 // Two points are the same when they carry one vertex or lie within the
 // relative tolerance in both coordinates.
 inline bool SamePoint(const EarNode *a, const EarNode *b) {
-  return a->point->vertex == b->point->vertex || (Close(a->point->x, b->point->x) && Close(a->point->y, b->point->y));
+  return a->point->vertex == b->point->vertex ||
+         (Close(a->point->x, b->point->x) && Close(a->point->y, b->point->y));
 }
 
 inline bool Equal(Point2 a, Point2 b) { return a.x == b.x && a.y == b.y; }
@@ -292,8 +293,8 @@ void Cutter::Corner(EarNode *b) {
   } else if (o < 0) {
     b->turn = -1;
   } else {
-    const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(a.x) && std::isfinite(a.y) &&
-                        std::isfinite(k.x) && std::isfinite(k.y);
+    const bool finite = std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(a.x) &&
+                        std::isfinite(a.y) && std::isfinite(k.x) && std::isfinite(k.y);
     // Flat (between its neighbours) or a spike, removed without a triangle;
     // a corner of points that are not finite is neither.
     b->turn = finite && pred::PointOnSegment(p, a, k) ? 0 : -1;
@@ -309,7 +310,6 @@ void Cutter::Corner(EarNode *b) {
     if (!member && b->cell != kNoCell) GridRemove(b);
   }
 }
-
 
 void Cutter::Remove(EarNode *b) {
   reflex_ -= b->turn <= 0;
@@ -392,7 +392,8 @@ bool Cutter::ClassicHolds(EarNode *b) const {
     for (uint32_t c = from; c <= to; ++c)
       for (EarNode *v = cells_[r * columns_ + c]; v != nullptr; v = v->cell_next) {
         const Point2 p = At(v);
-        if (p.x < low.x || p.x > high.x || p.y < low.y || p.y > high.y || v == b || v == b->prev || v == b->next)
+        if (p.x < low.x || p.x > high.x || p.y < low.y || p.y > high.y || v == b || v == b->prev ||
+            v == b->next)
           continue;
         const Hold h = Holds(v, t[0], t[1], t[2]);
         if (h == Hold::kNo) continue;
@@ -450,7 +451,8 @@ bool Cutter::Blocks(const EarNode *b, const EarNode *v) const {
   const Point2 a = At(e), p = At(b), k = At(kn), q = At(v);
   auto wedge = [&](Point2 x) { return Turn(p, a, x) == -1 && Turn(p, k, x) == 1; };
   auto count = [&] {
-    return static_cast<int>(v == e->prev || DiagonalClear(e, v)) + static_cast<int>(v == kn->next || DiagonalClear(kn, v));
+    return static_cast<int>(v == e->prev || DiagonalClear(e, v)) +
+           static_cast<int>(v == kn->next || DiagonalClear(kn, v));
   };
   int seen;
   if (Turn(k, a, q) != 1) {
@@ -544,7 +546,8 @@ VtStatus Cutter::Run(const TriContour *contour) {
 
 }  // namespace
 
-VtStatus EarClip(GeopsPools *pools, const TriContour *contour, const EarOptions &options, const EarSink &sink) {
+VtStatus EarClip(GeopsPools *pools, const TriContour *contour, const EarOptions &options,
+                 const EarSink &sink) {
   Cutter cutter(pools, options, sink);
   return cutter.Run(contour);
 }

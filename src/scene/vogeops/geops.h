@@ -28,9 +28,9 @@ constexpr uint32_t kStripPoolTag = 0x160002;
 constexpr uint32_t kScratchPoolTag = 0x160003;
 
 // Diagnostics of the module (module number 22).
-constexpr uint32_t kMessageNoMemory = 102;         // error: out of memory
-constexpr uint32_t kMessageToleranceRange = 546;   // warning: a tolerance control corrected (code)
-constexpr uint32_t kMessageMeshReport = 785;       // debug (module 2): a set of tri_mesh over strips
+constexpr uint32_t kMessageNoMemory = 102;        // error: out of memory
+constexpr uint32_t kMessageToleranceRange = 546;  // warning: a tolerance control corrected (code)
+constexpr uint32_t kMessageMeshReport = 785;      // debug (module 2): a set of tri_mesh over strips
 using messages::kFanFallback;
 using messages::kGeopsStartRefused;
 using messages::kStripSeedNotTriangle;
@@ -84,14 +84,14 @@ struct GeopsPools {
 
 struct GeopsContext {
   // Controls.
-  uint32_t poll_pairs;    // 0x160001
-  uint32_t self;          // 0x160002
-  uint32_t cut_both;      // 0x160003
-  uint32_t stop_first;    // 0x160004
-  float tolerance;        // 0x160005
-  float fraction;         // 0x160006
-  float fraction_rest;    // 1 - fraction
-  float angle_radians;    // 0x160007
+  uint32_t poll_pairs;  // 0x160001
+  uint32_t self;        // 0x160002
+  uint32_t cut_both;    // 0x160003
+  uint32_t stop_first;  // 0x160004
+  float tolerance;      // 0x160005
+  float fraction;       // 0x160006
+  float fraction_rest;  // 1 - fraction
+  float angle_radians;  // 0x160007
   float angle_sine;
   uint32_t greedy;         // 0x160008
   uint32_t weld;           // 0x160009
@@ -172,7 +172,8 @@ struct EarOptions {
 // sink received. A ring that has no
 // ear left (self-crossing, or not finite) is fanned from one corner and
 // warning 2180 is posted.
-VtStatus EarClip(GeopsPools *pools, const TriContour *contour, const EarOptions &options, const EarSink &sink);
+VtStatus EarClip(GeopsPools *pools, const TriContour *contour, const EarOptions &options,
+                 const EarSink &sink);
 
 // ---- strips.cpp ------------------------------------------------------------
 

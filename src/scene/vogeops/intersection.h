@@ -27,11 +27,11 @@ constexpr uint32_t kCrossingPoolTag = 0x160006;
 constexpr uint32_t kOverlapPoolTag = 0x160007;
 
 // Diagnostics of the intersection (module 22).
-constexpr uint32_t kMessageEndUnplaced = 540;     // warning: a segment end cannot be placed
-constexpr uint32_t kMessageTooManyCodes = 541;    // error: more than four codes at one point
+constexpr uint32_t kMessageEndUnplaced = 540;       // warning: a segment end cannot be placed
+constexpr uint32_t kMessageTooManyCodes = 541;      // error: more than four codes at one point
 constexpr uint32_t kMessageSequenceRepaired = 542;  // warning: an in/out sequence repaired
-constexpr uint32_t kMessageSequenceBroken = 543;  // error: an in/out sequence cannot be repaired
-constexpr uint32_t kMessageNothingToCut = 545;    // warning: nothing to intersect
+constexpr uint32_t kMessageSequenceBroken = 543;    // error: an in/out sequence cannot be repaired
+constexpr uint32_t kMessageNothingToCut = 545;      // warning: nothing to intersect
 
 // Which side of a plane a vertex lies on.
 enum Side : uint8_t { kBelow = 1, kOn = 2, kAbove = 4 };
@@ -103,8 +103,8 @@ int CrossingCode(Side p, Side v, Side n, bool same_pn, char *names);
 // Inserts a crossing into a list in ascending parameter, merging it with a
 // record of the same vertex (or turning one of the same edge to code 4).
 // Out of records: error 102, 0x40000006.
-VtStatus CrossingInsert(Crossing **list, uint8_t code, const void *vertex, const void *edge, const double point[3],
-                        double t);
+VtStatus CrossingInsert(Crossing **list, uint8_t code, const void *vertex, const void *edge,
+                        const double point[3], double t);
 
 // Leaves every record with a vertex one code and no edge: 0; 2 when the
 // list only touches the plane; 0x40000002 (error 541) for more than four
@@ -117,7 +117,8 @@ VtStatus StatesAssign(Crossing **list, bool second);
 
 // The common segments of two assigned lists as start/end records in
 // ascending parameter. Out of records: error 102, no segments, 0x40000006.
-VtStatus OverlapLists(const Crossing *first, const Crossing *second, const PairSettings &s, Overlap **segments);
+VtStatus OverlapLists(const Crossing *first, const Crossing *second, const PairSettings &s,
+                      Overlap **segments);
 
 void CrossingsFree(Crossing *list);
 void OverlapsFree(Overlap *list);
@@ -135,10 +136,9 @@ VtStatus LoopCrossings(const LoopVertex *loop, uint32_t count, const double plan
 
 // The common segments of two planar loops. 0 with *segments null when they
 // do not cross.
-VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4], const LoopVertex *q, uint32_t nq,
-                      const double plane_q[4], double sine, const PairSettings &s, Overlap **segments);
-
-
+VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4], const LoopVertex *q,
+                      uint32_t nq, const double plane_q[4], double sine, const PairSettings &s,
+                      Overlap **segments);
 
 // ---- cut.cpp ----------------------------------------------------------------
 

@@ -70,7 +70,8 @@ VtStatus Gather(VtPrimitive *p, ListPath &path, Gathered *g) {
   if (type == VO_PRIMITIVE_LIST) return GatherList(p, path, g);
   if (type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_MESH) return 0;
   if (g->seen.Find(p) != nullptr) {
-    Post(VO_CLASS_WARNING, messages::kIntersectTakenOnce, VO_MODULE_GEOMETRY_OPERATORS, static_cast<const void *>(p));
+    Post(VO_CLASS_WARNING, messages::kIntersectTakenOnce, VO_MODULE_GEOMETRY_OPERATORS,
+         static_cast<const void *>(p));
     return 0;
   }
   VtTransform *own = OwnTransform(p);
@@ -117,9 +118,8 @@ VtStatus IntersectAll() {
   if (scene == nullptr) return kNothingToCut;
   Gathered g;
   ListPath path;
-  VtStatus st = ForEachNodeUntil(scene, [&](VtReference *node) {
-    return Gather(static_cast<VtPrimitive *>(node->data), path, &g);
-  });
+  VtStatus st = ForEachNodeUntil(
+      scene, [&](VtReference *node) { return Gather(static_cast<VtPrimitive *>(node->data), path, &g); });
   if (st != 0) return st;
   if (g.count == 0 || (g.count == 1 && !c->self)) {
     Post(VO_CLASS_WARNING, kMessageNothingToCut, VO_MODULE_GEOMETRY_OPERATORS);

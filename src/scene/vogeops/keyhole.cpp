@@ -89,7 +89,8 @@ void Weld(const WorldLoop &loop, RingPlan *r) {
     r->twin[k] = kNone;
   }
   const auto x_of = [&](uint32_t k) { return At(loop, *r, k)[0]; };
-  std::sort(r->order.data(), r->order.data() + r->count, [&](uint32_t a, uint32_t b) { return x_of(a) < x_of(b); });
+  std::sort(r->order.data(), r->order.data() + r->count,
+            [&](uint32_t a, uint32_t b) { return x_of(a) < x_of(b); });
   for (uint32_t k = 0; k < r->count; ++k) {
     if (r->twin[k] != kNone) continue;
     const double *a = At(loop, *r, k), *b = At(loop, *r, r->Next(k));
@@ -119,7 +120,8 @@ bool TwinsFind(RingPlan *r) {
     r->twin[k] = kNone;
   }
   const auto key = [&](uint32_t e) { return std::make_pair(r->names[e], r->names[r->Next(e)]); };
-  std::sort(r->order.data(), r->order.data() + r->count, [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+  std::sort(r->order.data(), r->order.data() + r->count,
+            [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
   for (uint32_t k = 0; k < r->count; ++k) {
     const auto reversed = std::make_pair(r->names[r->Next(k)], r->names[k]);
     if (reversed.first == reversed.second) continue;
@@ -174,7 +176,8 @@ bool LoopsOverlap(const WorldLoop &loop, RingPlan *r) {
     for (uint32_t j = 0; j < r->count; ++j) {
       if (r->loop_of[j] == kNone || r->loop_of[j] == r->loop_of[i]) continue;
       bool p_in = false, q_in = false;
-      if (OnLine(a, b, At(loop, *r, j), &p_in) && OnLine(a, b, At(loop, *r, r->Next(j)), &q_in) && (p_in || q_in))
+      if (OnLine(a, b, At(loop, *r, j), &p_in) && OnLine(a, b, At(loop, *r, r->Next(j)), &q_in) &&
+          (p_in || q_in))
         return true;
     }
   }
@@ -194,12 +197,14 @@ void PlanApply(const CutPrimitive &c, VtPolygon *g, const WorldLoop &loop, const
   uint32_t i = 0;
   for (uint32_t k = 0; k < r.count; ++k) {
     auto *next = static_cast<VtReference *>(const_cast<void *>(loop.vertices[r.kept[k]].edge));
-    for (; i < r.kept[k]; ++i) ReferenceNodeFree(static_cast<VtReference *>(const_cast<void *>(loop.vertices[i].edge)));
+    for (; i < r.kept[k]; ++i)
+      ReferenceNodeFree(static_cast<VtReference *>(const_cast<void *>(loop.vertices[i].edge)));
     ++i;
     node->next = next;
     node = next;
   }
-  for (; i < loop.count; ++i) ReferenceNodeFree(static_cast<VtReference *>(const_cast<void *>(loop.vertices[i].edge)));
+  for (; i < loop.count; ++i)
+    ReferenceNodeFree(static_cast<VtReference *>(const_cast<void *>(loop.vertices[i].edge)));
   *ElementField<VtReference *>(g, c.vrefs) = last;
 }
 
@@ -235,24 +240,26 @@ VtStatus KeyholesWeld(CutPrimitive *c) {
   bool changes = false;
   WorldLoop loop_room;
   RingPlan plan_room;
-  VtStatus st = ForEachPlan(c, loop_room, plan_room, [&](VtPolygon *, const WorldLoop &loop, RingPlan *r) -> VtStatus {
-    changes = changes || r->changed;
-    if (LoopsOverlap(loop, r)) c->rejected = true;
-    return c->rejected ? 1 : 0;
-  });
+  VtStatus st =
+      ForEachPlan(c, loop_room, plan_room, [&](VtPolygon *, const WorldLoop &loop, RingPlan *r) -> VtStatus {
+        changes = changes || r->changed;
+        if (LoopsOverlap(loop, r)) c->rejected = true;
+        return c->rejected ? 1 : 0;
+      });
   if (c->rejected) {
     Post(VO_CLASS_WARNING, messages::kIntersectLoopsOverlap, VO_MODULE_GEOMETRY_OPERATORS,
          static_cast<const void *>(c->p));
     return 0;
   }
   if (st != 0 || !changes) return st;
-  return ForEachPlan(c, loop_room, plan_room, [&](VtPolygon *g, const WorldLoop &loop, RingPlan *r) -> VtStatus {
-    if (!r->changed) return 0;
-    PlanApply(*c, g, loop, *r);
-    PolygonMeasuresInitialise(*c, g);
-    c->cut = true;
-    return 0;
-  });
+  return ForEachPlan(c, loop_room, plan_room,
+                     [&](VtPolygon *g, const WorldLoop &loop, RingPlan *r) -> VtStatus {
+                       if (!r->changed) return 0;
+                       PlanApply(*c, g, loop, *r);
+                       PolygonMeasuresInitialise(*c, g);
+                       c->cut = true;
+                       return 0;
+                     });
 }
 
 VtStatus RingsBridged(const CutPrimitive &c, bool *bridged) {

@@ -105,7 +105,8 @@ VtStatus LoopCrossings(const LoopVertex *loop, uint32_t count, const double plan
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t ip = (i + count - 1) % count, in = (i + 1) % count;
     char names = 0;
-    const int code = CrossingCode(c.side[ip], c.side[i], c.side[in], loop[ip].vertex == loop[in].vertex, &names);
+    const int code =
+        CrossingCode(c.side[ip], c.side[i], c.side[in], loop[ip].vertex == loop[in].vertex, &names);
     if (code < 0) continue;
     double point[3];
     const void *vertex = loop[i].vertex;
@@ -116,18 +117,20 @@ VtStatus LoopCrossings(const LoopVertex *loop, uint32_t count, const double plan
     } else {
       for (int k = 0; k < 3; ++k) point[k] = loop[i].p[k];
     }
-    const void *edge = names == 'n' ? EdgeKey(loop, count, i) : (names == 'p' || names == 'i') ? EdgeKey(loop, count, ip)
-                                                                                             : nullptr;
+    const void *edge = names == 'n'                     ? EdgeKey(loop, count, i)
+                       : (names == 'p' || names == 'i') ? EdgeKey(loop, count, ip)
+                                                        : nullptr;
     const double from[3] = {point[0] - line.point[0], point[1] - line.point[1], point[2] - line.point[2]};
-    if (VtStatus st =
-            CrossingInsert(list, static_cast<uint8_t>(code), vertex, edge, point, vec::Dot(from, line.direction)))
+    if (VtStatus st = CrossingInsert(list, static_cast<uint8_t>(code), vertex, edge, point,
+                                     vec::Dot(from, line.direction)))
       return st;
   }
   return 0;
 }
 
-VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4], const LoopVertex *q, uint32_t nq,
-                      const double plane_q[4], double sine, const PairSettings &settings, Overlap **segments) {
+VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4], const LoopVertex *q,
+                      uint32_t nq, const double plane_q[4], double sine, const PairSettings &settings,
+                      Overlap **segments) {
   *segments = nullptr;
   if (np == 0 || nq == 0) return 0;
   double lo[3], hi[3];
@@ -149,8 +152,10 @@ VtStatus LoopSegments(const LoopVertex *p, uint32_t np, const double plane_p[4],
     const VtStatus touch_second = touch_first == VO_STATUS_UNAVAILABLE || (touch_first & VO_CLASS_ERROR)
                                       ? touch_first
                                       : CodesMerge(second, true);
-    if (touch_first & VO_CLASS_ERROR) st = touch_first;
-    else if (touch_second & VO_CLASS_ERROR) st = touch_second;
+    if (touch_first & VO_CLASS_ERROR)
+      st = touch_first;
+    else if (touch_second & VO_CLASS_ERROR)
+      st = touch_second;
     else if (touch_first == 0 && touch_second == 0) {
       st = StatesAssign(&first, false);
       if (st == 0) st = StatesAssign(&second, true);

@@ -26,7 +26,9 @@ namespace {
 constexpr uint32_t kTaken = 0x80;
 constexpr VtStatus kNoMemory = VO_STATUS_ERROR_NO_MEMORY;
 
-VtTriangleMesh **MeshField(VtPrimitive *p) { return PropertyField<VtTriangleMesh *>(p, nullptr, VO_PRIM_TRI_MESH); }
+VtTriangleMesh **MeshField(VtPrimitive *p) {
+  return PropertyField<VtTriangleMesh *>(p, nullptr, VO_PRIM_TRI_MESH);
+}
 
 void StripDestroy(GeopsContext *c, VtTriangleStrip *strip) {
   if (VtReference *first = strip->first) {
@@ -240,8 +242,8 @@ void StripBuilder::ListGiveBack(ScratchList *l) {
 // Walks across edge from t, appending (or, at the front, prepending) the
 // far vertex of each triangle met, until a border or a taken triangle.
 // Answers the triangles added.
-uint32_t StripBuilder::Extend(Sequence *s, VtEdge *edge, VtPolygon *t, bool front, bool greedy, ScratchList *l,
-                              uint32_t *orientation) {
+uint32_t StripBuilder::Extend(Sequence *s, VtEdge *edge, VtPolygon *t, bool front, bool greedy,
+                              ScratchList *l, uint32_t *orientation) {
   uint32_t added = 0;
   for (;;) {
     VtPolygon *n = Across(edge, t);
@@ -378,14 +380,14 @@ VtPolygon *NotTriangle(VtPrimitive *p) {
   return found;
 }
 
-constexpr uint32_t kStripCodes[] = {VO_POLY_FLAGS,  VO_POLY_EDGES,  VO_EDGE_EDGES, VO_EDGE_POLYS,
-                                    VO_EDGE_VREFS,  VO_EDGE_FLAGS,  VO_EDGE_NEXT,  VO_PRIM_EDGES,
+constexpr uint32_t kStripCodes[] = {VO_POLY_FLAGS,  VO_POLY_EDGES,   VO_EDGE_EDGES, VO_EDGE_POLYS,
+                                    VO_EDGE_VREFS,  VO_EDGE_FLAGS,   VO_EDGE_NEXT,  VO_PRIM_EDGES,
                                     VO_VERT_SCREEN, VO_PRIM_TRI_MESH};
 
 VtStatus StripsBuild(VtPrimitive *p, GeopsContext *c) {
   if (VtPolygon *t = NotTriangle(p)) {
-    Post(VO_STATUS_BAD_ARGUMENT, kStripSeedNotTriangle, VO_MODULE_GEOMETRY_OPERATORS, static_cast<const void *>(p),
-         static_cast<const void *>(t));
+    Post(VO_STATUS_BAD_ARGUMENT, kStripSeedNotTriangle, VO_MODULE_GEOMETRY_OPERATORS,
+         static_cast<const void *>(p), static_cast<const void *>(t));
     return VO_STATUS_BAD_ARGUMENT;
   }
   if (VtTriangleMesh **f = MeshField(p)) {

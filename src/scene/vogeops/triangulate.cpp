@@ -97,7 +97,8 @@ uint32_t RepeatsDrop(const PrimitiveCut &c, VtPolygon *polygon) {
     VtReference *following = node->next;
     const float *p = WorldOf(c, node), *q = WorldOf(c, following);
     bool same = true;
-    for (int i = 0; i < 3; ++i) same = same && std::fabs(static_cast<double>(q[i]) - p[i]) <= kRepeatTolerance;
+    for (int i = 0; i < 3; ++i)
+      same = same && std::fabs(static_cast<double>(q[i]) - p[i]) <= kRepeatTolerance;
     if (!same) {
       node = following;
       continue;
@@ -181,7 +182,8 @@ class Flattened {
     return twice_area < 0;
   }
   void Mirror() {
-    for (TriPoint *p = contour_->first; p != nullptr; p = p == contour_->last ? nullptr : p->next) p->x = -p->x;
+    for (TriPoint *p = contour_->first; p != nullptr; p = p == contour_->last ? nullptr : p->next)
+      p->x = -p->x;
   }
 
   GeopsPools *pools_;
@@ -216,9 +218,16 @@ VtStatus PrimitiveTriangulate(VtPrimitive *p, GeopsPools *pools, uint32_t classi
   if (VtStatus st = PolygonLayoutWiden(p)) return st;
   VtStatus status = 0;
   const bool had_edges = EdgesDrop(p, &status);
-  PrimitiveCut cut{p,       pools,   PropertyOffset(p->contents, VO_POLY_NEXT), PropertyOffset(p->contents, VO_POLY_VREFS),
-                   PropertyOffset(p->contents, VO_POLY_PLANE), PropertyOffset(p->contents, VO_VERT_WORLD),
-                   classic_above, nullptr, nullptr, nullptr};
+  PrimitiveCut cut{p,
+                   pools,
+                   PropertyOffset(p->contents, VO_POLY_NEXT),
+                   PropertyOffset(p->contents, VO_POLY_VREFS),
+                   PropertyOffset(p->contents, VO_POLY_PLANE),
+                   PropertyOffset(p->contents, VO_VERT_WORLD),
+                   classic_above,
+                   nullptr,
+                   nullptr,
+                   nullptr};
   VtPolygon *first = nullptr, *last = nullptr;
   auto append = [&](VtPolygon *from, VtPolygon *to) {
     if (from == nullptr) return;
@@ -289,7 +298,8 @@ VtPolygon *PolygonDerive(VtPrimitive *p, VtPolygon *source, VtReference *ring) {
   for (uint32_t code : {VO_POLY_VREFSCLIP, VO_POLY_NEXT, VO_POLY_EDGES, VO_POLY_D0_DATA})
     if (void **field = LayoutField<void *>(p->contents, made, code)) *field = nullptr;
   if (VtReference **vrefs = LayoutField<VtReference *>(p->contents, made, VO_POLY_VREFS)) *vrefs = ring;
-  (void)Initialisers(p->contents, {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
+  (void)Initialisers(p->contents,
+                     {VO_POLY_PREV, VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_SQRTAREA, VO_POLY_ANGLE})
       .Run(p, made);
   return static_cast<VtPolygon *>(made);
 }
@@ -302,7 +312,8 @@ VtStatus TriangulateScene() {
   VtStatus status = 0;
   ForEachNode(list, [&](VtReference *node) {
     auto *p = static_cast<VtPrimitive *>(node->data);
-    if (PrimitiveLive(p) && p->contents != nullptr) status |= PrimitiveTriangulate(p, pools, c->classic_above);
+    if (PrimitiveLive(p) && p->contents != nullptr)
+      status |= PrimitiveTriangulate(p, pools, c->classic_above);
   });
   return status;
 }
@@ -315,8 +326,9 @@ VtStatus VoPrimitiveTriangulate(VtPrimitive *p) {
   geops::GeopsPools *pools = geops::Pools();
   const geops::GeopsContext *c = geops::Context();
   if (pools == nullptr || c == nullptr) return VO_STATUS_UNAVAILABLE;
-  const char *why = !PrimitiveLive(p) || p->contents == nullptr                                 ? "not a primitive"
-                    : PrimitiveType(p) != VO_PRIMITIVE_POLYGON && PrimitiveType(p) != VO_PRIMITIVE_MESH ? "type"
+  const char *why = !PrimitiveLive(p) || p->contents == nullptr ? "not a primitive"
+                    : PrimitiveType(p) != VO_PRIMITIVE_POLYGON && PrimitiveType(p) != VO_PRIMITIVE_MESH
+                        ? "type"
                     : (p->flags & VO_PRIMITIVE_TRIANGLES) != 0 ? "already triangulated"
                                                                : nullptr;
   if (why != nullptr) {

@@ -91,7 +91,8 @@ class PairWalk {
   VtStatus Count(uint64_t pairs) {
     const uint64_t before = pairs_ / c_->poll_pairs;
     pairs_ += pairs;
-    if (Interrupted() || (pairs_ / c_->poll_pairs != before && InterruptTest() != 0)) return VO_COND_INTERRUPTED;
+    if (Interrupted() || (pairs_ / c_->poll_pairs != before && InterruptTest() != 0))
+      return VO_COND_INTERRUPTED;
     return 0;
   }
 
@@ -160,11 +161,12 @@ class PairWalk {
 
   // Inserts a segment into g (whose world loop is `loop`) and gives a
   // piece split off its parent's place.
-  VtStatus Insert(CutPrimitive *cut, VtPolygon *g, const WorldLoop &loop, const Overlap &start, const Overlap &end,
-                  int side, bool *changed) {
+  VtStatus Insert(CutPrimitive *cut, VtPolygon *g, const WorldLoop &loop, const Overlap &start,
+                  const Overlap &end, int side, bool *changed) {
     uint32_t made = 0;
-    const VtStatus st = c_->edges_only ? SegmentAsEdge(cut, g, loop, start, end, side, settings_.tolerance)
-                                       : SegmentInsert(cut, g, loop, start, end, side, settings_.tolerance, &made);
+    const VtStatus st = c_->edges_only
+                            ? SegmentAsEdge(cut, g, loop, start, end, side, settings_.tolerance)
+                            : SegmentInsert(cut, g, loop, start, end, side, settings_.tolerance, &made);
     *changed = made != 0;
     if (g == pa_ && cut == a_) pa_changed_ = pa_changed_ || made != 0;
     if (st != 0 || made != kSplit) return st;
@@ -183,7 +185,8 @@ class PairWalk {
   // A segment shorter than control 0x16000c, when that is above 0.
   bool TooShort(const Overlap &start, const Overlap &end) const {
     if (!(c_->shortest > 0)) return false;
-    const double d[3] = {end.point[0] - start.point[0], end.point[1] - start.point[1], end.point[2] - start.point[2]};
+    const double d[3] = {end.point[0] - start.point[0], end.point[1] - start.point[1],
+                         end.point[2] - start.point[2]};
     return std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]) < c_->shortest;
   }
 
@@ -198,8 +201,8 @@ class PairWalk {
     if (Parallel()) return Coplanar() ? CoplanarCut() : 0;
     for (int round = 0; round < kSplitsPerPair; ++round) {
       Overlap *segments = nullptr;
-      VtStatus st = LoopSegments(la_.vertices.data(), la_.count, la_.plane, lb_.vertices.data(), lb_.count, lb_.plane,
-                                 c_->angle_sine, settings_, &segments);
+      VtStatus st = LoopSegments(la_.vertices.data(), la_.count, la_.plane, lb_.vertices.data(), lb_.count,
+                                 lb_.plane, c_->angle_sine, settings_, &segments);
       bool split = false;
       for (Overlap *o = segments; o != nullptr && st == 0 && !split; o = o->next) {
         if (o->kind != kSegmentStart || o->next == nullptr || TooShort(*o, *o->next)) continue;
@@ -256,8 +259,8 @@ class PairWalk {
       double plane[4];
       if (!Wall(e0, e1, loop->plane, wall, plane)) continue;
       Overlap *segments = nullptr;
-      VtStatus st = LoopSegments(wall, 4, plane, loop->vertices.data(), loop->count, loop->plane, c_->angle_sine,
-                                 settings_, &segments);
+      VtStatus st = LoopSegments(wall, 4, plane, loop->vertices.data(), loop->count, loop->plane,
+                                 c_->angle_sine, settings_, &segments);
       bool split = false;
       for (Overlap *o = segments; o != nullptr && st == 0 && !split; o = o->next)
         if (o->kind == kSegmentStart && o->next != nullptr && !TooShort(*o, *o->next))

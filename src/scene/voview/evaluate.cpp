@@ -251,8 +251,8 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
     const bool wide = aspect <= 1;
     const D3 a = Unproject(in, wide ? 0 : 0.5, wide ? 0.5 : 0, 0);
     const D3 b = Unproject(in, wide ? 1 : 0.5, wide ? 0.5 : 1, 0);
-    e->angle =
-        static_cast<float>(std::acos(std::clamp(vec::Dot(vec::Unit(a - f.eye), vec::Unit(b - f.eye)), -1.0, 1.0)));
+    e->angle = static_cast<float>(
+        std::acos(std::clamp(vec::Dot(vec::Unit(a - f.eye), vec::Unit(b - f.eye)), -1.0, 1.0)));
     if (in[15] < in[3] || in[15] < in[7])
       st |= Refuse(kRefused, "VoViewEvaluate", "the matrix view is not a camera");
     const double k = -in[15] / in[11];
@@ -356,7 +356,8 @@ VtStatus Evaluate(ViewState *s, VtView *v) {
 }
 
 VtStatus MatricesSet(VtView *v, const double *matrix, const double *inverse) {
-  if (matrix == nullptr && inverse == nullptr) return Refuse(kRefused, "VoViewSetMatrices", "no matrix is given");
+  if (matrix == nullptr && inverse == nullptr)
+    return Refuse(kRefused, "VoViewSetMatrices", "no matrix is given");
   for (const double *m : {matrix, inverse})
     if (m != nullptr && !std::all_of(m, m + 16, [](double x) { return std::isfinite(x); }))
       return Refuse(kRefused, "VoViewSetMatrices", "an element is not a finite number");

@@ -172,7 +172,9 @@ VtStatus LookUp(uint32_t direction, uint32_t code, VtProc *slot) {
   if (direction != 0 || slot == nullptr) return kRefused;
   switch (code) {
     case VO_CALLBACK_VIEW_CLIP_SIDES: *slot = reinterpret_cast<VtProc>(&exported::VoPolygonClipSides); break;
-    case VO_CALLBACK_VIEW_CLIP_DISCARD: *slot = reinterpret_cast<VtProc>(&exported::VoPolygonClipDiscard); break;
+    case VO_CALLBACK_VIEW_CLIP_DISCARD:
+      *slot = reinterpret_cast<VtProc>(&exported::VoPolygonClipDiscard);
+      break;
     default: *slot = nullptr; return kRefused;
   }
   return 0;

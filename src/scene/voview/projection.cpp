@@ -90,7 +90,8 @@ VtStatus VoViewProjectPoint(const float *point, float *result) {
   VtStatus st;
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (point == nullptr || result == nullptr) return Refuse(kRefused, "VoViewProjectPoint", "a point is missing");
+  if (point == nullptr || result == nullptr)
+    return Refuse(kRefused, "VoViewProjectPoint", "a point is missing");
   Project(EvaluationNow(s, &s->current_copy), point, result);
   return 0;
 }

@@ -324,7 +324,8 @@ VtStatus VoViewGetClipping(VtView *view, double *hither, double *yon) {
   VtStatus st;
   const VtView *d = DataFor(view, "VoViewGetClipping", &st);
   if (d == nullptr) return st;
-  if (hither == nullptr || yon == nullptr) return Refuse(kRefused, "VoViewGetClipping", "an output is missing");
+  if (hither == nullptr || yon == nullptr)
+    return Refuse(kRefused, "VoViewGetClipping", "an output is missing");
   *hither = d->hither;
   *yon = d->yon;
   return 0;

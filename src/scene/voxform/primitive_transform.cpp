@@ -186,7 +186,8 @@ VtStatus VoPrimitiveSetTransform(VtPrimitive *primitive, VtTransform *transform)
   if (transform != nullptr && !LiveOrReported(transform)) return kErrorBadArgument;
   // The geometry module started after this one: the property is not there.
   if (PropertyDescriptor(VO_PRIM_TRANSFORM) == nullptr) {
-    Post(kErrorBadArgument, messages::kPropertyNotRegistered, VO_MODULE_TRANSFORMS, uint32_t{VO_PRIM_TRANSFORM});
+    Post(kErrorBadArgument, messages::kPropertyNotRegistered, VO_MODULE_TRANSFORMS,
+         uint32_t{VO_PRIM_TRANSFORM});
     return kErrorBadArgument;
   }
   SceneBoundsInvalidate();

@@ -68,9 +68,8 @@ struct ClassDescription {
 
 // Registers the class: string table, prototype, globals, then the entries
 // (super-lite lights, which declare no globals and leave 2, 3, 5, 6 and 11
-// alone, set only 4, 9, 10, 7, 8; lights with allSlots set all ten). Stops at the first step that fails and answers its
-// status, so a refused table or prototype never lends its name to another
-// class.
+// alone, set only 4, 9, 10, 7, 8; lights with allSlots set all ten). Stops at the first step that fails and
+// answers its status, so a refused table or prototype never lends its name to another class.
 VtStatus ClassCreate(const ClassDescription &d);
 
 // Runs the creators of a library in order; their statuses are not looked at.
@@ -128,11 +127,11 @@ constexpr Entries DataEntries(VtShaderDataProc evaluate, VtShaderDataProc prepar
 // One argument of a class served by a field table.
 enum FieldFlags : uint32_t {
   kFieldPlain = 0,
-  kFieldShadeable = 1,    // a colour a shader may stand in for (shaderOffset)
-  kFieldInvalidates = 2,  // stored only when it differs; then the shadow maps are rebuilt
-  kFieldTemperature = 4,  // stored only above 1000 kelvin
-  kFieldUnits = 8,        // an intensity-units name stored as its code
-  kFieldNotNegative = 16, // an integer stored as 0 when negative
+  kFieldShadeable = 1,     // a colour a shader may stand in for (shaderOffset)
+  kFieldInvalidates = 2,   // stored only when it differs; then the shadow maps are rebuilt
+  kFieldTemperature = 4,   // stored only above 1000 kelvin
+  kFieldUnits = 8,         // an intensity-units name stored as its code
+  kFieldNotNegative = 16,  // an integer stored as 0 when negative
 };
 
 struct Field {
@@ -212,8 +211,8 @@ struct SharedTable {
 // Takes a reference on the table (making and filling it of `floats` floats
 // for the first user) and sets *holds; when it cannot be made, posts 2420
 // with the module and class and leaves *holds 0. Nothing when *holds is set.
-void TableTake(SharedTable *table, uint32_t floats, void (*fill)(float *), uint32_t module, const char *identifier,
-               int32_t *holds);
+void TableTake(SharedTable *table, uint32_t floats, void (*fill)(float *), uint32_t module,
+               const char *identifier, int32_t *holds);
 // Gives back the reference the instance holds (if any); the last frees it.
 void TableGive(SharedTable *table, int32_t *holds);
 
@@ -236,8 +235,8 @@ inline float Reciprocal(float x) { return std::fabs(x) < 0.0001f ? 10000.0f : 1.
 // old one back) when it is null or acceptable (type 0: any type); else
 // posts 2515 with the caller's module, keeps the argument and answers
 // VO_STATUS_BAD_ARGUMENT. Clears the prepared flag only on success.
-VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type, void *instance, uint32_t module,
-                       const char *identifier, const char *label);
+VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type, void *instance,
+                       uint32_t module, const char *identifier, const char *label);
 // Whether HeldShaderSet would take the shader (null is taken), for classes
 // that report a refusal with a message of their own.
 bool HeldShaderAcceptable(VtShader *shader, uint32_t type, const void *instance);

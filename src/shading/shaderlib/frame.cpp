@@ -44,11 +44,16 @@ VtStatus EntriesSet(const ClassDescription &d) {
     bool light;
   };
   const Slot slots[] = {
-      {VO_SLOT_EVALUATE, AsProc(e.evaluate), false},     {VO_SLOT_EVALUATE_IMAGE, AsProc(e.evaluateImage), false},
-      {VO_SLOT_PREPARE, AsProc(e.prepare), true},        {VO_SLOT_PRERENDER, AsProc(e.prerender), false},
-      {VO_SLOT_INITIALISE, AsProc(e.initialise), false}, {VO_SLOT_RELEASE, AsProc(e.release), false},
-      {VO_SLOT_GET_ARG, AsProc(e.get), true},            {VO_SLOT_SET_ARG, AsProc(e.set), true},
-      {VO_SLOT_CREATE, AsProc(e.create), true},          {VO_SLOT_DESTROY, AsProc(e.destroy), true},
+      {VO_SLOT_EVALUATE, AsProc(e.evaluate), false},
+      {VO_SLOT_EVALUATE_IMAGE, AsProc(e.evaluateImage), false},
+      {VO_SLOT_PREPARE, AsProc(e.prepare), true},
+      {VO_SLOT_PRERENDER, AsProc(e.prerender), false},
+      {VO_SLOT_INITIALISE, AsProc(e.initialise), false},
+      {VO_SLOT_RELEASE, AsProc(e.release), false},
+      {VO_SLOT_GET_ARG, AsProc(e.get), true},
+      {VO_SLOT_SET_ARG, AsProc(e.set), true},
+      {VO_SLOT_CREATE, AsProc(e.create), true},
+      {VO_SLOT_DESTROY, AsProc(e.destroy), true},
   };
   VtStatus st = 0;
   for (const Slot &s : slots)
@@ -96,7 +101,7 @@ void InvalidatingSet(void *block, const Field &f, const VtTypedValue *value) {
   int32_t incoming = value->value.i;
   if ((f.flags & kFieldNotNegative) != 0 && incoming < 0) incoming = 0;
   const void *from = words == 1 && f.type == VtInt32 ? static_cast<const void *>(&incoming)
-                                                      : static_cast<const void *>(&value->value);
+                                                     : static_cast<const void *>(&value->value);
   if (std::memcmp(At<unsigned char>(block, f.offset), from, words * 4) == 0) return;
   std::memcpy(At<unsigned char>(block, f.offset), from, words * 4);
   static_cast<VtLightData *>(block)->shadowValid = 0;
@@ -196,10 +201,12 @@ VtStatus FieldSet(std::span<const Field> fields, void *block, uint32_t index, co
       }
       return StringReplace(At<char *>(block, f.offset), value->value.s) ? 0 : VO_STATUS_NO_MEMORY;
     case VtFloat:
-      if ((f.flags & kFieldTemperature) == 0 || value->value.f > 1000.0f) *At<float>(block, f.offset) = value->value.f;
+      if ((f.flags & kFieldTemperature) == 0 || value->value.f > 1000.0f)
+        *At<float>(block, f.offset) = value->value.f;
       return 0;
     default:
-      *At<int32_t>(block, f.offset) = (f.flags & kFieldNotNegative) != 0 && value->value.i < 0 ? 0 : value->value.i;
+      *At<int32_t>(block, f.offset) =
+          (f.flags & kFieldNotNegative) != 0 && value->value.i < 0 ? 0 : value->value.i;
       return 0;
   }
 }
@@ -210,8 +217,8 @@ namespace {
 // The number of shader environments pushed in the calling context.
 int EnvironmentDepth() {
   int depth = 0;
-  for (const VtShaderGlobals *g = VoShaderGetGlobals()->stackTop; g != nullptr && depth < kShadeableDepthLimit;
-       g = g->stackTop)
+  for (const VtShaderGlobals *g = VoShaderGetGlobals()->stackTop;
+       g != nullptr && depth < kShadeableDepthLimit; g = g->stackTop)
     ++depth;
   return depth;
 }
@@ -295,9 +302,11 @@ bool Reaches(VtShader *shader, const void *instance, int *budget) {
   if (VoShaderEnquire(shader, nullptr, nullptr, &count, &labels) != 0 || labels == nullptr) return false;
   for (uint32_t i = 0; i < count; ++i) {
     VtTypedValue v{};
-    if (VoShaderGetArg(shader, static_cast<const char **>(labels)[i], &v) != 0 || v.type != VtGenericPtr) continue;
+    if (VoShaderGetArg(shader, static_cast<const char **>(labels)[i], &v) != 0 || v.type != VtGenericPtr)
+      continue;
     auto *held = static_cast<VtShader *>(v.value.p);
-    if (held != nullptr && held != shader && shader::ShaderIsLive(held) && Reaches(held, instance, budget)) return true;
+    if (held != nullptr && held != shader && shader::ShaderIsLive(held) && Reaches(held, instance, budget))
+      return true;
   }
   return false;
 }
@@ -312,8 +321,8 @@ bool Holdable(VtShader *shader, uint32_t type, const void *instance) {
 
 }  // namespace
 
-VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type, void *instance, uint32_t module,
-                       const char *identifier, const char *label) {
+VtStatus HeldShaderSet(VtShader **slot, const VtTypedValue *value, uint32_t type, void *instance,
+                       uint32_t module, const char *identifier, const char *label) {
   auto *shader = value != nullptr ? static_cast<VtShader *>(value->value.p) : nullptr;
   if (!Holdable(shader, type, instance)) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kLiteHandleRefused, module, identifier, label);
@@ -402,12 +411,13 @@ int32_t WholePower(float power) {
   return 0;
 }
 
-void TableTake(SharedTable *table, uint32_t floats, void (*fill)(float *), uint32_t module, const char *identifier,
-               int32_t *holds) {
+void TableTake(SharedTable *table, uint32_t floats, void (*fill)(float *), uint32_t module,
+               const char *identifier, int32_t *holds) {
   if (table == nullptr || *holds != 0) return;
   if (table->uses == 0) {
     const size_t bytes = size_t{floats} * sizeof(float);
-    table->values = bytes <= UINT32_MAX ? static_cast<float *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
+    table->values =
+        bytes <= UINT32_MAX ? static_cast<float *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
     if (table->values == nullptr) {
       Post(VO_STATUS_NO_MEMORY, messages::kLiteTableNotMade, module, identifier);
       return;
@@ -505,12 +515,24 @@ VtStatus VoPostprocessThreeArgumentsSet(void *data, uint32_t index, VtTypedValue
   return PostprocessWordSet(data, index, 3, value);
 }
 
-VtStatus VoShaderOneFloatArgumentGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 1, value); }
-VtStatus VoShaderTwoFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 2, value); }
-VtStatus VoShaderThreeFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) { return FloatWordGet(data, index, 3, value); }
-VtStatus VoShaderOneArgumentSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 1, value); }
-VtStatus VoShaderTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 2, value); }
-VtStatus VoShaderThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) { return WordSet(data, index, 3, value); }
+VtStatus VoShaderOneFloatArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
+  return FloatWordGet(data, index, 1, value);
+}
+VtStatus VoShaderTwoFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
+  return FloatWordGet(data, index, 2, value);
+}
+VtStatus VoShaderThreeFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
+  return FloatWordGet(data, index, 3, value);
+}
+VtStatus VoShaderOneArgumentSet(void *data, uint32_t index, VtTypedValue *value) {
+  return WordSet(data, index, 1, value);
+}
+VtStatus VoShaderTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  return WordSet(data, index, 2, value);
+}
+VtStatus VoShaderThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  return WordSet(data, index, 3, value);
+}
 
 VtStatus VoShaderColourArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
   if (data == nullptr || value == nullptr || index != 0) return 0;
@@ -548,7 +570,8 @@ VtStatus VoShaderFileNameArgumentSet(void *data, uint32_t index, VtTypedValue *v
   if (data == nullptr) return 0;
   auto *b = static_cast<VtShaderFileNameArgs *>(data);
   b->prepared = 0;
-  if (value != nullptr && index == 0 && !StringReplace(&b->fileName, value->value.s)) return VO_STATUS_NO_MEMORY;
+  if (value != nullptr && index == 0 && !StringReplace(&b->fileName, value->value.s))
+    return VO_STATUS_NO_MEMORY;
   return 0;
 }
 

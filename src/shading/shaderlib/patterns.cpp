@@ -13,9 +13,9 @@ namespace {
 constexpr float kRed[3] = {1, 0, 0};
 
 constexpr VtColour kBlueMarbleKnots[kKnots] = {
-    {0.5f, 0.5f, 0.7f}, {0.5f, 0.5f, 0.7f},   {0.4f, 0.4f, 0.6f},   {0.4f, 0.4f, 0.6f}, {0.4f, 0.4f, 0.6f},
-    {0.5f, 0.5f, 0.7f}, {0.5f, 0.5f, 0.7f},   {0.3f, 0.3f, 0.52f},  {0.3f, 0.3f, 0.52f}, {0.2f, 0.2f, 0.4f},
-    {0.2f, 0.2f, 0.4f}, {0.5f, 0.5f, 0.7f},   {0.2f, 0.2f, 0.4f}};
+    {0.5f, 0.5f, 0.7f}, {0.5f, 0.5f, 0.7f}, {0.4f, 0.4f, 0.6f},  {0.4f, 0.4f, 0.6f},  {0.4f, 0.4f, 0.6f},
+    {0.5f, 0.5f, 0.7f}, {0.5f, 0.5f, 0.7f}, {0.3f, 0.3f, 0.52f}, {0.3f, 0.3f, 0.52f}, {0.2f, 0.2f, 0.4f},
+    {0.2f, 0.2f, 0.4f}, {0.5f, 0.5f, 0.7f}, {0.2f, 0.2f, 0.4f}};
 
 int64_t FloorMod127(double z) {
   if (!std::isfinite(z)) return 0;
@@ -30,7 +30,6 @@ int32_t CellIndex(double x, double y, int32_t row, int32_t extra) {
   const int64_t b = fx + (row % 127) * fy + extra % 127;
   return static_cast<int32_t>(((b % 127) + 127) % 127);
 }
-
 
 bool MarbleColour(float *out, float t, const VtColour *knots) {
   if (t < 0) return Copy3(out, &knots[0].red), true;
@@ -48,7 +47,8 @@ void SnowTableFill(float *table) {
   for (uint32_t i = 0; i < kSnowTable; ++i) table[i] = VoRandomFloat() - 0.5f;
 }
 
-void SnowLayersMake(SnowLayers *s, float size, float density, float noise_amplitude, float noise_scale, bool draw) {
+void SnowLayersMake(SnowLayers *s, float size, float density, float noise_amplitude, float noise_scale,
+                    bool draw) {
   s->radius2 = size * size / 4;
   s->gap = 1 - size;
   s->noise2 = noise_amplitude * noise_amplitude;
@@ -77,8 +77,8 @@ void BlueMarbleColourAt(const VtBlueMarbleParams *b, const float *point, float o
   (void)MarbleColour(out, VoTurbulence3(q, static_cast<uint32_t>(b->detail.i)) - 0.375f, kBlueMarbleKnots);
 }
 
-void SimpleWoodColourAt(const VtSimpleWoodParams *b, const float light[3], const float dark[3], const float *point,
-                        float out[3]) {
+void SimpleWoodColourAt(const VtSimpleWoodParams *b, const float light[3], const float dark[3],
+                        const float *point, float out[3]) {
   float d[3], d10[3];
   Set3(d, point[0] - b->point[0], point[1] - b->point[1], point[2] - b->point[2]);
   const float a = Dot(d, b->unitAxis), r2 = Dot(d, d) - a * a;

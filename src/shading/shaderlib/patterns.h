@@ -58,7 +58,8 @@ float ScaleFrequency(float scale);
 void SnowTableFill(float *table);
 // The numbers from the arguments; the flags are drawn anew (a flag is 1
 // when a VoRandomFloat value is below the density) only when draw is set.
-void SnowLayersMake(SnowLayers *s, float size, float density, float noise_amplitude, float noise_scale, bool draw);
+void SnowLayersMake(SnowLayers *s, float size, float density, float noise_amplitude, float noise_scale,
+                    bool draw);
 // One layer of flakes, k cells to the unit of (xi, yi), over Co: a flake's
 // weight w on Co is moved towards 1 by (1 - amount).
 void FlakeLayer(const SnowLayers *s, const float *table, float k, const float flake[3], float amount,
@@ -68,7 +69,7 @@ void FlakeLayer(const SnowLayers *s, const float *table, float k, const float fl
 void BlueMarbleColourAt(const VtBlueMarbleParams *b, const float *point, float out[3]);
 // The simple wood colour at the point between the given light and dark
 // colours, from the prepared parameters.
-void SimpleWoodColourAt(const VtSimpleWoodParams *b, const float light[3], const float dark[3], const float *point,
-                        float out[3]);
+void SimpleWoodColourAt(const VtSimpleWoodParams *b, const float light[3], const float dark[3],
+                        const float *point, float out[3]);
 
 }  // namespace vo::lite

@@ -63,7 +63,7 @@ struct VtFilterContext {
   VtPool *pairs;
   VtPool *generators;
   VtPool *reconstructors;
-  uint32_t enabled;  // control 0x620001
+  uint32_t enabled;            // control 0x620001
   VtProc shader_callbacks[4];  // 0x50002, 0x50001, 0x50004, 0x50003
   void *(*first_hook)();       // the advanced renderer's 0x200001
   void *(*second_hook)();      // its 0x200002

@@ -73,7 +73,9 @@ VtStatus GridNext(void *data, VtShadeContext *c) {
   return 0;
 }
 
-uint32_t GridFinished(void *data) { return static_cast<GridData *>(data)->j >= static_cast<GridData *>(data)->ny; }
+uint32_t GridFinished(void *data) {
+  return static_cast<GridData *>(data)->j >= static_cast<GridData *>(data)->ny;
+}
 
 int32_t *GridCount(void *data, uint32_t index) {
   auto *g = static_cast<GridData *>(data);
@@ -118,7 +120,8 @@ VtStatus BoxFinish(void *data, VtShadeContext *c) {
   if (b->count == 0) return VO_STATUS_UNAVAILABLE;
   const double k = 1.0 / b->count;
   float co[3], n[3];
-  for (int i = 0; i < 3; ++i) co[i] = static_cast<float>(b->co[i] * k), n[i] = static_cast<float>(b->n[i] * k);
+  for (int i = 0; i < 3; ++i)
+    co[i] = static_cast<float>(b->co[i] * k), n[i] = static_cast<float>(b->n[i] * k);
   return VoShadeContextSetCo(c, co) | VoShadeContextSetN(c, n);
 }
 
@@ -194,20 +197,20 @@ namespace vo {
 using namespace filter;
 
 VtStatus pulse_grid_methods(uint32_t index, VtTypedValue *method) {
-  static const VtProc kMethods[7] = {AsProc(&DataCreate<GridData>), AsProc(&DataDestroy), AsProc(&GridStart),
-                                         AsProc(&GridNext), AsProc(&GridFinished), AsProc(&GridGet),
-                                         AsProc(&GridSet)};
+  static const VtProc kMethods[7] = {
+      AsProc(&DataCreate<GridData>), AsProc(&DataDestroy), AsProc(&GridStart), AsProc(&GridNext),
+      AsProc(&GridFinished),         AsProc(&GridGet),     AsProc(&GridSet)};
   return index < 7 ? Method(method, kMethods[index]) : VO_STATUS_UNAVAILABLE;
 }
 
 VtStatus recon_box_methods(uint32_t index, VtTypedValue *method) {
   static const VtProc kMethods[5] = {AsProc(&DataCreate<BoxData>), AsProc(&DataDestroy), AsProc(&BoxStart),
-                                         AsProc(&BoxAdd), AsProc(&BoxFinish)};
+                                     AsProc(&BoxAdd), AsProc(&BoxFinish)};
   return index < 5 ? Method(method, kMethods[index]) : VO_STATUS_UNAVAILABLE;
 }
 
-VtStatus filter_sample_loop(void *pair_word, void *test_proc, VtShadeContextReference *ring, VtFilterSampleProc shade,
-                            VtShadeContext *c, VtShaderGlobals *globals) {
+VtStatus filter_sample_loop(void *pair_word, void *test_proc, VtShadeContextReference *ring,
+                            VtFilterSampleProc shade, VtShadeContext *c, VtShaderGlobals *globals) {
   const auto *pair = static_cast<const VtFilterPair *>(pair_word);
   if (pair == nullptr || pair->generator == nullptr || pair->reconstructor == nullptr || c == nullptr ||
       test_proc == nullptr || shade == nullptr)

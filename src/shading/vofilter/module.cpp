@@ -35,7 +35,8 @@ VtStatus Connect() {
   const bool shader = ModuleStarted(VO_MODULE_SHADER);
   const uint32_t kShaderCodes[4] = {0x50002, 0x50001, 0x50004, 0x50003};
   for (int i = 0; i < 4; ++i) s->shader_callbacks[i] = shader ? VoCallBackGet(kShaderCodes[i]) : nullptr;
-  const bool renderer = ModuleStarted(VO_MODULE_ADVANCED_RENDERER) && ModuleStarted(VO_MODULE_STANDARD_RENDERER);
+  const bool renderer =
+      ModuleStarted(VO_MODULE_ADVANCED_RENDERER) && ModuleStarted(VO_MODULE_STANDARD_RENDERER);
   s->first_hook = renderer ? reinterpret_cast<void *(*)()>(VoCallBackGet(0x200001)) : nullptr;
   s->second_hook = renderer ? reinterpret_cast<void *(*)()>(VoCallBackGet(0x200002)) : nullptr;
   return 0;

@@ -31,9 +31,9 @@ struct FilterData {
 constexpr FilterData kDefault{0, 0, 1, 16, nullptr, nullptr, nullptr, nullptr, 2, 2};
 
 constexpr Field kFields[] = {
-    {VtGenericPtr, offsetof(FilterData, pair)},           {VtGenericPtr, offsetof(FilterData, map_func)},
-    {VtEnum, offsetof(FilterData, pulse_generator)},      {VtEnum, offsetof(FilterData, map)},
-    {VtEnum, offsetof(FilterData, reconstruction)},       {VtInt32, offsetof(FilterData, width)},
+    {VtGenericPtr, offsetof(FilterData, pair)},      {VtGenericPtr, offsetof(FilterData, map_func)},
+    {VtEnum, offsetof(FilterData, pulse_generator)}, {VtEnum, offsetof(FilterData, map)},
+    {VtEnum, offsetof(FilterData, reconstruction)},  {VtInt32, offsetof(FilterData, width)},
     {VtInt32, offsetof(FilterData, height)},
 };
 
@@ -100,7 +100,7 @@ VtStatus FilterDestroy(void *block) {
 }
 
 constexpr const char *kLabels[] = {"filter", "map func", "pulse generator", "map", "reconstruction filter",
-                                   "width", "height"};
+                                   "width",  "height"};
 
 }  // namespace
 
@@ -112,7 +112,8 @@ VtStatus FilterClassCreate() {
   e.create = &shaderlib::InstanceCreate<kDefault>;
   e.release = &FilterRelease;
   e.destroy = &FilterDestroy;
-  static const shaderlib::ClassDescription kClass{"vxs_filter", "generic filter", VO_SHADER_FILTER, kLabels, {}, e};
+  static const shaderlib::ClassDescription kClass{
+      "vxs_filter", "generic filter", VO_SHADER_FILTER, kLabels, {}, e};
   return shaderlib::ClassCreate(kClass);
 }
 

@@ -68,8 +68,12 @@ constexpr Entries MarloEntries() {
 constexpr const char *kMarloLabels[] = {"file name", "image", "image region"};
 constexpr const char *kMarloGlobals[] = {"Co", "s", "t"};
 
-const ClassDescription kMarlo{"vxs_marlo_wrapped_image_colour", "marlo wrapped image", VO_SHADER_COLOUR,
-                              kMarloLabels,   kMarloGlobals,          MarloEntries()};
+const ClassDescription kMarlo{"vxs_marlo_wrapped_image_colour",
+                              "marlo wrapped image",
+                              VO_SHADER_COLOUR,
+                              kMarloLabels,
+                              kMarloGlobals,
+                              MarloEntries()};
 
 }  // namespace
 

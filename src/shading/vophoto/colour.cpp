@@ -81,8 +81,10 @@ void IntoCube(double c[3]) {
   }
   double f = 1.0;
   for (int i = 0; i < 3; ++i) {
-    if (c[i] > 1.0) f = std::min(f, (0.9999 - m) / (c[i] - m));
-    else if (c[i] < 0.0) f = std::min(f, (0.0001 - m) / (c[i] - m));
+    if (c[i] > 1.0)
+      f = std::min(f, (0.9999 - m) / (c[i] - m));
+    else if (c[i] < 0.0)
+      f = std::min(f, (0.0001 - m) / (c[i] - m));
   }
   for (int i = 0; i < 3; ++i) c[i] = m + f * (c[i] - m);
 }

@@ -36,7 +36,8 @@ VtStatus VoPhotometricRecordLoad(VtPhotometricRecord *record, const char *file_n
 // Relative intensity toward the point from a luminaire at position: 1 in
 // the brightest direction, 0 without a distribution, for a point within
 // 1e-6 of the luminaire, or for non-finite angles.
-double VoPhotometricRecordIntensity(const VtPhotometricRecord *record, const float *position, const float *point);
+double VoPhotometricRecordIntensity(const VtPhotometricRecord *record, const float *position,
+                                    const float *point);
 
 // Accessors: each answers 0 (a null record: 0x40000012), or the value.
 float VoPhotometricRecordGetPower(const VtPhotometricRecord *record);

@@ -104,8 +104,10 @@ bool LuminaireReader::Piece() {
     piece_[length_++] = static_cast<char>(c);
     if (length_ == kPieceMost) {
       const int d = source_->Next();
-      if (LineEnd(d)) LineEndRead(d);
-      else if (d >= 0) pushed_ = d, cut_ = true;
+      if (LineEnd(d))
+        LineEndRead(d);
+      else if (d >= 0)
+        pushed_ = d, cut_ = true;
       break;
     }
     c = source_->Next();

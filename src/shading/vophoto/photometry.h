@@ -59,14 +59,16 @@ class LuminaireSource {
 using PhotometryResolver = bool (*)(void *context, const char *name, LuminaireSource *source);
 
 // Reads a luminaire file from the source into the record (Read below).
-VtStatus VoPhotometryReadSource(VtPhotometricRecord *record, LuminaireSource &source, PhotometryResolver resolve,
-                                void *context, const float *from, const float *to);
+VtStatus VoPhotometryReadSource(VtPhotometricRecord *record, LuminaireSource &source,
+                                PhotometryResolver resolve, void *context, const float *from,
+                                const float *to);
 // Opens the file through the kernel and reads it; a "PHOT" file is looked
 // for beside it (absolute names as given). 0x40000002 when it cannot be
 // opened, ends early, is malformed or out of bounds; 258 for a photometric
 // type not handled; 0x40000006 without memory. On any failure the record
 // keeps no distribution.
-VtStatus VoPhotometryRead(VtPhotometricRecord *record, const char *file_name, const float *from, const float *to);
+VtStatus VoPhotometryRead(VtPhotometricRecord *record, const char *file_name, const float *from,
+                          const float *to);
 // The layout of the source from its first line that is not blank; the
 // source is read past that line.
 int VoPhotometryDetectFormat(LuminaireSource &source);

@@ -32,7 +32,8 @@ std::string_view FirstToken(LuminaireReader &r) {
 // The three lists, each starting on a new line. For IES, two equal
 // horizontal angles are one plane, and only its values are read.
 VtStatus ListsRead(LuminaireReader &r, FileLists &lists, bool equal_planes_are_one) {
-  if (!r.NextLine() || !r.Numbers(lists.vertical, lists.vertical_count, "the file ends inside the vertical angles"))
+  if (!r.NextLine() ||
+      !r.Numbers(lists.vertical, lists.vertical_count, "the file ends inside the vertical angles"))
     return kRefused;
   if (!r.NextLine() ||
       !r.Numbers(lists.horizontal, lists.horizontal_count, "the file ends inside the horizontal angles"))
@@ -129,8 +130,10 @@ bool Keyword(LuminaireReader &r, char (&word)[8], bool *has_equals) {
       return !first && !overlong;
     }
     if (c >= 'A' && c <= 'Z') {
-      if (n + 1 < sizeof word) word[n++] = static_cast<char>(c);
-      else overlong = true;
+      if (n + 1 < sizeof word)
+        word[n++] = static_cast<char>(c);
+      else
+        overlong = true;
     }
   }
   return false;
@@ -151,7 +154,10 @@ VtStatus CIEKeywordsRead(LuminaireReader &r, CIEHeader &h, FileLists &lists, Lum
       h.total_flux = NumberOf(value);
     } else if (k == "PTYP") {
       const char c = static_cast<char>(value.front() | 0x20);
-      h.code = c == 'a' ? VO_PHOTOMETRY_TYPE_A : c == 'b' ? VO_PHOTOMETRY_TYPE_B : c == 'c' ? VO_PHOTOMETRY_TYPE_C : 0;
+      h.code = c == 'a'   ? VO_PHOTOMETRY_TYPE_A
+               : c == 'b' ? VO_PHOTOMETRY_TYPE_B
+               : c == 'c' ? VO_PHOTOMETRY_TYPE_C
+                          : 0;
       if (h.code == 0) return r.Refuse(kRefused, "a PTYP other than A, B or C");
     } else if (k == "NCON") {
       h.cones = IntegerOf(value);
@@ -193,7 +199,8 @@ VtStatus CIERead(LuminaireReader &r, VtPhotometricRecord *record) {
   // One line per plane: its angle, then the plane's values.
   for (uint32_t p = 0; p < lists.horizontal_count; ++p) {
     std::string_view t;
-    if (!r.NextLine() || !r.Token(&t)) return r.Refuse(kRefused, "the file ends or a line is empty before NPLA planes");
+    if (!r.NextLine() || !r.Token(&t))
+      return r.Refuse(kRefused, "the file ends or a line is empty before NPLA planes");
     lists.horizontal[p] = NumberOf(t);
     double *plane = lists.values + size_t{p} * lists.vertical_count;
     for (uint32_t i = 0; i < lists.vertical_count; ++i) {
@@ -220,8 +227,8 @@ VtStatus CIBSERead(LuminaireReader &r, VtPhotometricRecord *record) {
   if (s != 0) return s;
   const int64_t type = Whole(n[1]);
   if (type != 1 && type != 2) return r.RefuseType(static_cast<int32_t>(type));
-  return Resample(r, lists, type == 1 ? VO_PHOTOMETRY_TYPE_C : VO_PHOTOMETRY_TYPE_C_TURNED, n[6] > 0 ? n[6] : -1.0,
-                  record);
+  return Resample(r, lists, type == 1 ? VO_PHOTOMETRY_TYPE_C : VO_PHOTOMETRY_TYPE_C_TURNED,
+                  n[6] > 0 ? n[6] : -1.0, record);
 }
 
 // The layout by the first token of the first line that is not blank; the
@@ -232,9 +239,12 @@ int Detect(LuminaireReader &r) {
     if (!r.NextLine()) return kFormatUnknown;
   } while (!r.Token(&t));
   int format = kFormatUnknown;
-  if (t == "IESNA91" || t == "IESNA:LM-63-1995") format = kFormatIES;
-  else if (t == "CIBSE/1") format = kFormatCIBSE;
-  else if (t == "CIEF=CIE") format = kFormatCIE;
+  if (t == "IESNA91" || t == "IESNA:LM-63-1995")
+    format = kFormatIES;
+  else if (t == "CIBSE/1")
+    format = kFormatCIBSE;
+  else if (t == "CIEF=CIE")
+    format = kFormatCIE;
   r.Rewind();
   return format;
 }
@@ -249,8 +259,9 @@ int VoPhotometryDetectFormat(LuminaireSource &source) {
   return photo::Detect(r);
 }
 
-VtStatus VoPhotometryReadSource(VtPhotometricRecord *record, LuminaireSource &source, PhotometryResolver resolve,
-                                void *context, const float *from, const float *to) {
+VtStatus VoPhotometryReadSource(VtPhotometricRecord *record, LuminaireSource &source,
+                                PhotometryResolver resolve, void *context, const float *from,
+                                const float *to) {
   if (record == nullptr) return VO_STATUS_ERROR_BAD_ARGUMENT;
   photo::LuminaireReader r(source, resolve, context);
   VtStatus s;
@@ -287,7 +298,8 @@ bool OpenBeside(void *context, const char *name, LuminaireSource *source) {
 
 }  // namespace
 
-VtStatus VoPhotometryRead(VtPhotometricRecord *record, const char *file_name, const float *from, const float *to) {
+VtStatus VoPhotometryRead(VtPhotometricRecord *record, const char *file_name, const float *from,
+                          const float *to) {
   if (record == nullptr || file_name == nullptr) return VO_STATUS_ERROR_BAD_ARGUMENT;
   auto *file = static_cast<std::FILE *>(VoFileOpen(file_name, 1));
   LuminaireSource source(file, file_name);

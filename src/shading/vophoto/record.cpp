@@ -116,7 +116,8 @@ VtStatus VoPhotometricRecordDestroy(VtPhotometricRecord *record) {
 VtStatus VoPhotometricRecordLoadSource(VtPhotometricRecord *record, LuminaireSource &source,
                                        PhotometryResolver resolve, void *context, const float *from,
                                        const float *to, const float *filter, float *out_colour) {
-  if (record == nullptr) return RecordRefuse(VO_STATUS_ERROR_BAD_ARGUMENT, "VoPhotometricRecordLoad", "no record");
+  if (record == nullptr)
+    return RecordRefuse(VO_STATUS_ERROR_BAD_ARGUMENT, "VoPhotometricRecordLoad", "no record");
   VtStatus s = LoadBegin(record, from, to, filter);
   s |= VoPhotometryReadSource(record, source, resolve, context, from, to);
   if (out_colour != nullptr) std::copy_n(record->colour, 3, out_colour);
@@ -148,8 +149,10 @@ void VoPhotometricRecordOrient(VtPhotometricRecord *record, const float *from, c
   PlaneSet(record->azimuthPlane2, vec::Cross(d, c), a);
 }
 
-double VoPhotometricRecordIntensity(const VtPhotometricRecord *record, const float *position, const float *point) {
-  if (record == nullptr || record->distribution == nullptr || position == nullptr || point == nullptr) return 0.0;
+double VoPhotometricRecordIntensity(const VtPhotometricRecord *record, const float *position,
+                                    const float *point) {
+  if (record == nullptr || record->distribution == nullptr || position == nullptr || point == nullptr)
+    return 0.0;
   const Vec to_light = Of(position) - Of(point);
   const double distance = vec::Length(to_light);
   if (!(distance >= 1e-6) || !std::isfinite(distance)) return 0.0;
@@ -204,7 +207,9 @@ VtStatus VoPhotometricRecordSetColourTemperature(VtPhotometricRecord *record, do
   return 0;
 }
 
-int32_t VoPhotometricRecordGetLampType(const VtPhotometricRecord *record) { return record ? record->lampType : 0; }
+int32_t VoPhotometricRecordGetLampType(const VtPhotometricRecord *record) {
+  return record ? record->lampType : 0;
+}
 
 VtStatus VoPhotometricRecordSetLampType(VtPhotometricRecord *record, int32_t lamp_type) {
   if (record == nullptr) return VO_STATUS_ERROR_BAD_ARGUMENT;

@@ -36,8 +36,10 @@ double Tolerance(double a, double b) { return (std::fabs(a) + std::fabs(b) + 1.0
 
 Bracket Between(uint32_t lo, double a, uint32_t hi, double b, double x) {
   Bracket k{lo, hi, 0.0, false};
-  if (std::fabs(b - a) < Tolerance(a, b)) k.zero = true;
-  else k.t = std::clamp((x - a) / (b - a), 0.0, 1.0);
+  if (std::fabs(b - a) < Tolerance(a, b))
+    k.zero = true;
+  else
+    k.t = std::clamp((x - a) / (b - a), 0.0, 1.0);
   return k;
 }
 
@@ -71,10 +73,14 @@ void FileDirection(int code, double c, double g, double *v, double *h) {
     if (std::fabs(cv) >= 1e-9) {
       const double pp = p / cv, qq = q / cv;
       const double aa = std::acos(Clamp1(std::fabs(pp))) / kDegree;
-      if (pp >= 0 && qq >= 0) hh = aa;
-      else if (pp < 0 && qq >= 0) hh = 180.0 - aa;
-      else if (pp >= 0) hh = 360.0 - aa;
-      else hh = 180.0 + aa;
+      if (pp >= 0 && qq >= 0)
+        hh = aa;
+      else if (pp < 0 && qq >= 0)
+        hh = 180.0 - aa;
+      else if (pp >= 0)
+        hh = 360.0 - aa;
+      else
+        hh = 180.0 + aa;
     }
     if (code == VO_PHOTOMETRY_TYPE_C_TURNED) {
       hh += 90.0;
@@ -118,7 +124,9 @@ Bracket Horizontal(const double *list, uint32_t n, double h) {
   return Inside(list, n, h);
 }
 
-double Along(const double *plane, const Bracket &v) { return plane[v.lo] + v.t * (plane[v.hi] - plane[v.lo]); }
+double Along(const double *plane, const Bracket &v) {
+  return plane[v.lo] + v.t * (plane[v.hi] - plane[v.lo]);
+}
 
 bool Ascending(const double *list, uint32_t n) {
   for (uint32_t i = 0; i < n; ++i)
@@ -137,7 +145,9 @@ double Step(const double *list, uint32_t n, double none) {
   return step;
 }
 
-double *Doubles(size_t n) { return static_cast<double *>(VoAllocate(static_cast<uint32_t>(n * sizeof(double)))); }
+double *Doubles(size_t n) {
+  return static_cast<double *>(VoAllocate(static_cast<uint32_t>(n * sizeof(double))));
+}
 
 }  // namespace
 
@@ -201,18 +211,21 @@ VtStatus Resample(const LuminaireReader &r, const FileLists &f, int code, double
       grid[j * nvs + i] = static_cast<float>(FileValue(f, code, c, static_cast<double>(i) * vstep) * scale);
   }
   const double vrad = vstep * kDegree, hrad = hstep * kDegree;
-  const double flux = VoPhotometryGridFlux(grid, static_cast<uint32_t>(nhs), static_cast<uint32_t>(nvs), vrad, hrad);
+  const double flux =
+      VoPhotometryGridFlux(grid, static_cast<uint32_t>(nhs), static_cast<uint32_t>(nvs), vrad, hrad);
   double power = record->power;
   if (power <= 0) power = file_power >= 0 ? file_power : flux * largest_file;
   float largest = 0.0f;
   if (flux > 0 && std::isfinite(flux)) {
     const double to_unit = 1.0 / flux;
-    for (size_t i = 0; i < n; ++i) largest = std::max(largest, grid[i] = static_cast<float>(grid[i] * to_unit));
+    for (size_t i = 0; i < n; ++i)
+      largest = std::max(largest, grid[i] = static_cast<float>(grid[i] * to_unit));
   }
-  const char *fault = !(flux > 0 && std::isfinite(flux * largest_file)) ? "a flux that is not positive and finite"
+  const char *fault = !(flux > 0 && std::isfinite(flux * largest_file))
+                          ? "a flux that is not positive and finite"
                       : !(largest > 0 && std::isfinite(1.0f / largest)) ? "a largest grid value out of range"
-                      : !std::isfinite(static_cast<float>(power))        ? "a power out of range"
-                                                                         : nullptr;
+                      : !std::isfinite(static_cast<float>(power))       ? "a power out of range"
+                                                                        : nullptr;
   if (fault != nullptr) {
     VoDeallocate(grid);
     return r.Refuse(kRefused, fault);
@@ -240,7 +253,8 @@ double VoPhotometryGridFlux(const float *g, uint32_t horizontal_count, uint32_t 
   double sum = 0.0;
   const size_t n = vertical_count;
   for (size_t i = 0; i + 1 < n; ++i) {
-    const double band = std::cos(static_cast<double>(i) * vstep) - std::cos(static_cast<double>(i + 1) * vstep);
+    const double band =
+        std::cos(static_cast<double>(i) * vstep) - std::cos(static_cast<double>(i + 1) * vstep);
     if (horizontal_count == 1) {
       sum += band * (double{g[i]} + g[i + 1]);
       continue;

@@ -15,7 +15,7 @@
 namespace vo::photo {
 
 constexpr VtStatus kRefused = VO_CLASS_ERROR | VO_COND_UNAVAILABLE;  // 0x40000002
-constexpr VtStatus kNoMemory = VO_STATUS_ERROR_NO_MEMORY;             // 0x40000006
+constexpr VtStatus kNoMemory = VO_STATUS_ERROR_NO_MEMORY;            // 0x40000006
 constexpr VtStatus kNotHandled = 258;                                // a photometric type not handled
 constexpr uint32_t kMostCount = 10000;                               // angles of one list, tilt entries
 constexpr size_t kMostValues = 4000000;                              // values of one file
@@ -64,7 +64,7 @@ class LuminaireReader {
   uint32_t LineNumber() const { return line_; }
 
  private:
-  bool Piece();     // the next piece; false at the end of the file
+  bool Piece();  // the next piece; false at the end of the file
   void LineEndRead(int c);
   int Take();
 
@@ -75,11 +75,11 @@ class LuminaireReader {
   char piece_[256] = {};
   size_t length_ = 0;
   size_t at_ = 0;
-  bool cut_ = false;         // the piece has no line end: its line goes on
+  bool cut_ = false;  // the piece has no line end: its line goes on
   bool starts_line_ = false;
-  bool in_line_ = false;     // a line has been started and not ended
-  uint32_t line_ = 0;        // number of the current line, from 1
-  char token_[512] = {};     // a token joined across cuts (longer ones are cut short)
+  bool in_line_ = false;  // a line has been started and not ended
+  uint32_t line_ = 0;     // number of the current line, from 1
+  char token_[512] = {};  // a token joined across cuts (longer ones are cut short)
 };
 
 // The lists of a luminaire file: angles in degrees in the file's own

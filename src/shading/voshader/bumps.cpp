@@ -49,7 +49,8 @@ bool Gradients(const RgbRows &image) {
   const int32_t w = image.width;
   const size_t row = static_cast<size_t>(w) * 3, ints = (static_cast<size_t>(w) + 1) * sizeof(int32_t);
   const size_t bytes = row + 2 * ints;
-  auto *work = static_cast<uint8_t *>(bytes < 0xFFFFFFFFu ? VoAllocate(static_cast<uint32_t>(bytes)) : nullptr);
+  auto *work =
+      static_cast<uint8_t *>(bytes < 0xFFFFFFFFu ? VoAllocate(static_cast<uint32_t>(bytes)) : nullptr);
   if (work == nullptr) return false;
   auto *l = reinterpret_cast<int32_t *>(work);  // the luminance rows first, for their alignment
   auto *m = reinterpret_cast<int32_t *>(work + ints);

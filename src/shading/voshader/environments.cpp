@@ -34,12 +34,12 @@ struct EdgeOf {
 };
 // The twelve shared edges, each copied both ways.
 constexpr EdgeOf kPairs[12][2] = {
-    {{2, kRight, false}, {0, kLeft, false}},  {{0, kRight, false}, {3, kLeft, false}},
-    {{3, kRight, false}, {1, kLeft, false}},  {{1, kRight, false}, {2, kLeft, false}},
-    {{4, kBottom, false}, {0, kTop, false}},  {{0, kBottom, false}, {5, kTop, false}},
+    {{2, kRight, false}, {0, kLeft, false}},   {{0, kRight, false}, {3, kLeft, false}},
+    {{3, kRight, false}, {1, kLeft, false}},   {{1, kRight, false}, {2, kLeft, false}},
+    {{4, kBottom, false}, {0, kTop, false}},   {{0, kBottom, false}, {5, kTop, false}},
     {{5, kBottom, false}, {1, kBottom, true}}, {{4, kTop, false}, {1, kTop, true}},
-    {{2, kTop, false}, {4, kLeft, false}},    {{3, kTop, false}, {4, kRight, true}},
-    {{2, kBottom, false}, {5, kLeft, true}},  {{5, kRight, false}, {3, kBottom, false}},
+    {{2, kTop, false}, {4, kLeft, false}},     {{3, kTop, false}, {4, kRight, true}},
+    {{2, kBottom, false}, {5, kLeft, true}},   {{5, kRight, false}, {3, kBottom, false}},
 };
 
 // Texel (row, column) of a bordered level of side n, 3 bytes each.
@@ -176,7 +176,8 @@ bool Inside(double u, double v) { return u >= 0 && u <= 1 && v >= 0 && v <= 1; }
 // Where the ray from the point meets the box: face, (u, v) and the distance
 // factor k; false when it misses. A minus wall lies at distance
 // (q + 0.5) / -d along the ray.
-bool BoxHit(const VtEnvironment *e, const float *point, const double *d, int *face, double *u, double *v, double *k) {
+bool BoxHit(const VtEnvironment *e, const float *point, const double *d, int *face, double *u, double *v,
+            double *k) {
   double q[3];
   for (int a = 0; a < 3; ++a) q[a] = (point[a] - e->centre[a]) * e->inverseSize;
   for (int a = 0; a < 3; ++a) {
@@ -212,7 +213,8 @@ void LevelLookUp(const VtTexture *face, int32_t level, double u, double v, doubl
   const uint8_t *l = face->levels[finest ? face->levelCount : level];
   auto texel = [&](int32_t c, int32_t r) { return l + (static_cast<size_t>(r) * pitch + c) * 3; };
   const uint8_t *a = texel(i, j), *b = texel(i1, j), *c = texel(i, j1), *d = texel(i1, j1);
-  for (int k = 0; k < 3; ++k) out[k] = (a[k] * (1 - fx) + b[k] * fx) * (1 - fy) + (c[k] * (1 - fx) + d[k] * fx) * fy;
+  for (int k = 0; k < 3; ++k)
+    out[k] = (a[k] * (1 - fx) + b[k] * fx) * (1 - fy) + (c[k] * (1 - fx) + d[k] * fx) * fy;
 }
 
 void Sample(const VtEnvironment *e, const float *point, const float *direction, double cone, float *out) {
@@ -290,7 +292,8 @@ VtStatus FacesRender(ShadingContext *s, uint8_t *block, int32_t side, const floa
 
 VtEnvironment *CubeRender(ShadingContext *s, uint32_t resolution, const float *centre) {
   int32_t side = 1;
-  while (resolution >= 2 && side < static_cast<int32_t>(std::min<uint32_t>(resolution, kRenderSideMost))) side <<= 1;
+  while (resolution >= 2 && side < static_cast<int32_t>(std::min<uint32_t>(resolution, kRenderSideMost)))
+    side <<= 1;
   const size_t face_bytes = static_cast<size_t>(side) * side * 3;
   auto *block = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(6 * face_bytes)));
   if (block == nullptr) {
@@ -306,7 +309,8 @@ VtEnvironment *CubeRender(ShadingContext *s, uint32_t resolution, const float *c
   VtEnvironment *e = nullptr;
   if (st == 0)
     e = EnvironmentBuild(s->shared, [&](int f) {
-      return TextureBuild(s->shared, TextureShape{1, 3, side, side, side}, PixelSource{block + f * face_bytes, nullptr, 24, 0});
+      return TextureBuild(s->shared, TextureShape{1, 3, side, side, side},
+                          PixelSource{block + f * face_bytes, nullptr, 24, 0});
     });
   if (e == nullptr) {
     if (st == 0) Post(kNoMemory, 534, VO_MODULE_SHADER);
@@ -351,8 +355,8 @@ VtEnvironment *VoEnvironmentRenderCube(uint32_t resolution, const float *centre)
   return e;
 }
 
-VtStatus VoEnvironmentSample(float *colour, VtEnvironment *environment, const float *point, const float *direction,
-                             double cone) {
+VtStatus VoEnvironmentSample(float *colour, VtEnvironment *environment, const float *point,
+                             const float *direction, double cone) {
   ShadingContext *s = StateGet();
   if (colour == nullptr) return 0;
   if (environment == nullptr && s != nullptr) environment = s->imaging.global_environment;

@@ -115,12 +115,15 @@ VtStatus WrappedEvaluate(void *filter, VtShaderFilterWrap VtShaderGlobals::*part
   f.busy = 0;
   (void)VoShaderPopEnvironment();
   if (st != 0) return Direct(wrap);
-  if (takes == Takes::kColour) Copy3(g->Co, c->Co);
-  else if (g->N != nullptr) Copy3(g->N, c->N);
+  if (takes == Takes::kColour)
+    Copy3(g->Co, c->Co);
+  else if (g->N != nullptr)
+    Copy3(g->N, c->N);
   return 0;
 }
 
-VtStatus Sample(VtShadeContext *c, VtShaderGlobals *g, VtShaderFilterWrap VtShaderGlobals::*part, Takes takes) {
+VtStatus Sample(VtShadeContext *c, VtShaderGlobals *g, VtShaderFilterWrap VtShaderGlobals::*part,
+                Takes takes) {
   ShadingContext *s = StateGet();
   if (s == nullptr || c == nullptr || g == nullptr) return kRefused;
   VtStatus st = VoShadeContextLoadGlobals(c, g);
@@ -171,7 +174,8 @@ namespace vo {
 using namespace shader;
 
 VtStatus VoFilterColourEvaluate(void *filter) {
-  return WrappedEvaluate(filter, &VtShaderGlobals::colourWrap, &exported::VoFilterColourSample, Takes::kColour);
+  return WrappedEvaluate(filter, &VtShaderGlobals::colourWrap, &exported::VoFilterColourSample,
+                         Takes::kColour);
 }
 VtStatus VoFilterReflectanceEvaluate(void *filter) {
   return WrappedEvaluate(filter, &VtShaderGlobals::reflectanceWrap, &exported::VoFilterReflectanceSample,

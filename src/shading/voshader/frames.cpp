@@ -33,14 +33,18 @@ bool Same(double a, double b) { return std::fabs(a - b) < (std::fabs(a) + std::f
 
 // Sarrus' rule on the rows.
 double Det(const Vec &a, const Vec &b, const Vec &c) {
-  return a.x * b.y * c.z + a.y * b.z * c.x + a.z * b.x * c.y - a.z * b.y * c.x - a.x * b.z * c.y - a.y * b.x * c.z;
+  return a.x * b.y * c.z + a.y * b.z * c.x + a.z * b.x * c.y - a.z * b.y * c.x - a.x * b.z * c.y -
+         a.y * b.x * c.z;
 }
 
 // Cramer's rule: the solution of rows . X = rhs, given det of the rows.
 Vec Cramer(const Vec rows[3], const Vec &rhs, double det) {
-  const Vec cx[3] = {{rhs.x, rows[0].y, rows[0].z}, {rhs.y, rows[1].y, rows[1].z}, {rhs.z, rows[2].y, rows[2].z}};
-  const Vec cy[3] = {{rows[0].x, rhs.x, rows[0].z}, {rows[1].x, rhs.y, rows[1].z}, {rows[2].x, rhs.z, rows[2].z}};
-  const Vec cz[3] = {{rows[0].x, rows[0].y, rhs.x}, {rows[1].x, rows[1].y, rhs.y}, {rows[2].x, rows[2].y, rhs.z}};
+  const Vec cx[3] = {
+      {rhs.x, rows[0].y, rows[0].z}, {rhs.y, rows[1].y, rows[1].z}, {rhs.z, rows[2].y, rows[2].z}};
+  const Vec cy[3] = {
+      {rows[0].x, rhs.x, rows[0].z}, {rows[1].x, rhs.y, rows[1].z}, {rows[2].x, rhs.z, rows[2].z}};
+  const Vec cz[3] = {
+      {rows[0].x, rows[0].y, rhs.x}, {rows[1].x, rows[1].y, rhs.y}, {rows[2].x, rows[2].y, rhs.z}};
   return {Det(cx[0], cx[1], cx[2]) / det, Det(cy[0], cy[1], cy[2]) / det, Det(cz[0], cz[1], cz[2]) / det};
 }
 
@@ -120,7 +124,8 @@ VtStatus GeneralSolve(Vec P[3], const double s[3], const double t[3], const Vec 
   double frame_det = Det(g, h, N);
   if (std::fabs(frame_det) < 1e-16) {
     const double coords = std::fabs(s[1]) + std::fabs(t[1]);
-    const double ratio = coords > 0.01 ? (std::fabs(base.x) + std::fabs(base.y) + std::fabs(base.z)) / coords : 0;
+    const double ratio =
+        coords > 0.01 ? (std::fabs(base.x) + std::fabs(base.y) + std::fabs(base.z)) / coords : 0;
     k = coords > 0.01 && ratio <= 1000 ? ratio : 1000;
     g = g * k;
     h = h * k;

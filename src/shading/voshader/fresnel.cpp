@@ -79,8 +79,8 @@ void FresnelConductor(float *F, float *R, const float *n, const float *k, const 
   }
 }
 
-int32_t FresnelCoefficients(VtShaderGlobals *g, float *F, float *R, float *T, double a, double b, float *value,
-                            uint32_t *word) {
+int32_t FresnelCoefficients(VtShaderGlobals *g, float *F, float *R, float *T, double a, double b,
+                            float *value, uint32_t *word) {
   float V[3] = {-g->unitI[0], -g->unitI[1], -g->unitI[2]};
   Normalise(V);
   Normalise(g->N);
@@ -143,7 +143,8 @@ void VoFresnelReflect(float *F, float *R, const float *n, const float *k) {
   FresnelConductor(F, R, n, k, g->unitI, g->N);
 }
 
-int32_t VoFresnelReflectCoeff(float *F, float *R, float *T, double a, double b, float *value, uint32_t *word) {
+int32_t VoFresnelReflectCoeff(float *F, float *R, float *T, double a, double b, float *value,
+                              uint32_t *word) {
   VtShaderGlobals *g = VoShaderGetGlobals();
   if (g == nullptr || F == nullptr) return 0;
   return FresnelCoefficients(g, F, R, T, a, b, value, word);

@@ -22,19 +22,26 @@ struct StandardGlobal {
   uint32_t offset;
 };
 
-#define VO_GLOBAL(field) {#field, static_cast<uint32_t>(offsetof(VtShaderGlobals, field))}
+#define VO_GLOBAL(field) \
+  { #field, static_cast < uint32_t>(offsetof(VtShaderGlobals, field)) }
 // Registration order: it gives each global its use index.
 constexpr StandardGlobal kStandard[VO_SHADER_GLOBALS_STANDARD] = {
-    VO_GLOBAL(prim),   VO_GLOBAL(poly),   VO_GLOBAL(alpha),  VO_GLOBAL(Cb),     VO_GLOBAL(Ci),
-    VO_GLOBAL(Co),     VO_GLOBAL(dPds),   VO_GLOBAL(dPdt),   VO_GLOBAL(dPdu),   VO_GLOBAL(dPdv),
-    VO_GLOBAL(ds),     VO_GLOBAL(dt),     VO_GLOBAL(du),     VO_GLOBAL(dv),     VO_GLOBAL(E),
-    VO_GLOBAL(I),      VO_GLOBAL(modI),   VO_GLOBAL(N),      VO_GLOBAL(Ng),     VO_GLOBAL(P),
-    VO_GLOBAL(Pw),     VO_GLOBAL(s),      VO_GLOBAL(t),      VO_GLOBAL(Ti),     VO_GLOBAL(To),
-    VO_GLOBAL(u),      VO_GLOBAL(unitI),  VO_GLOBAL(v),      VO_GLOBAL(xi),     VO_GLOBAL(yi),
-    VO_GLOBAL(xs),     VO_GLOBAL(ys),     VO_GLOBAL(kgauss), VO_GLOBAL(kmean),  VO_GLOBAL(kabs),
-    VO_GLOBAL(kmin),   VO_GLOBAL(kmax),   VO_GLOBAL(phong_power), VO_GLOBAL(specular_power),
-    VO_GLOBAL(xp),     VO_GLOBAL(yp),     VO_GLOBAL(Bi),     VO_GLOBAL(Bo),     VO_GLOBAL(xf),
-    VO_GLOBAL(yf),     VO_GLOBAL(Fwidth), VO_GLOBAL(Fheight), VO_GLOBAL(reverse),
+    VO_GLOBAL(prim),   VO_GLOBAL(poly),        VO_GLOBAL(alpha),
+    VO_GLOBAL(Cb),     VO_GLOBAL(Ci),          VO_GLOBAL(Co),
+    VO_GLOBAL(dPds),   VO_GLOBAL(dPdt),        VO_GLOBAL(dPdu),
+    VO_GLOBAL(dPdv),   VO_GLOBAL(ds),          VO_GLOBAL(dt),
+    VO_GLOBAL(du),     VO_GLOBAL(dv),          VO_GLOBAL(E),
+    VO_GLOBAL(I),      VO_GLOBAL(modI),        VO_GLOBAL(N),
+    VO_GLOBAL(Ng),     VO_GLOBAL(P),           VO_GLOBAL(Pw),
+    VO_GLOBAL(s),      VO_GLOBAL(t),           VO_GLOBAL(Ti),
+    VO_GLOBAL(To),     VO_GLOBAL(u),           VO_GLOBAL(unitI),
+    VO_GLOBAL(v),      VO_GLOBAL(xi),          VO_GLOBAL(yi),
+    VO_GLOBAL(xs),     VO_GLOBAL(ys),          VO_GLOBAL(kgauss),
+    VO_GLOBAL(kmean),  VO_GLOBAL(kabs),        VO_GLOBAL(kmin),
+    VO_GLOBAL(kmax),   VO_GLOBAL(phong_power), VO_GLOBAL(specular_power),
+    VO_GLOBAL(xp),     VO_GLOBAL(yp),          VO_GLOBAL(Bi),
+    VO_GLOBAL(Bo),     VO_GLOBAL(xf),          VO_GLOBAL(yf),
+    VO_GLOBAL(Fwidth), VO_GLOBAL(Fheight),     VO_GLOBAL(reverse),
 };
 #undef VO_GLOBAL
 
@@ -58,7 +65,8 @@ VtStatus GlobalRegister(ShaderShared *shared, const char *name, uint32_t offset)
 // place in `to`.
 void PointersRebase(const VtShaderGlobals *from, VtShaderGlobals *to) {
   const auto *begin = reinterpret_cast<const char *>(from);
-  for (float **field : {&to->Ci, &to->dPds, &to->dPdt, &to->dPdu, &to->dPdv, &to->N, &to->P, &to->Pw, &to->Ti}) {
+  for (float **field :
+       {&to->Ci, &to->dPds, &to->dPdt, &to->dPdu, &to->dPdv, &to->N, &to->P, &to->Pw, &to->Ti}) {
     const auto *at = reinterpret_cast<const char *>(*field);
     if (at >= begin && at < begin + sizeof(VtShaderGlobals))
       *field = reinterpret_cast<float *>(reinterpret_cast<char *>(to) + (at - begin));

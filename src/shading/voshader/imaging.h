@@ -38,8 +38,8 @@ struct VtTexture {
   int32_t bordered;  // environment faces
   char *name;
   int32_t refCount;
-  uint32_t kind;         // cache key with name and channels: 0 texture, 1 bump map
-  uint32_t ownsPixels;   // the builder allocated pixels
+  uint32_t kind;        // cache key with name and channels: 0 texture, 1 bump map
+  uint32_t ownsPixels;  // the builder allocated pixels
 };
 
 struct VtEnvironment {
@@ -64,8 +64,8 @@ struct ShaderShared;
 struct ImagingShared {
   VtLock *lock;
   VtTexture *head;
-  VtPool *texture_pool;      // 0x50005
-  VtPool *environment_pool;  // 0x50004, the further pool
+  VtPool *texture_pool;                                    // 0x50005
+  VtPool *environment_pool;                                // 0x50004, the further pool
   std::unordered_set<const VtTexture *> textures;          // under lock
   std::unordered_set<const VtEnvironment *> environments;  // under lock
 };

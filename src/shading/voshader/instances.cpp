@@ -46,8 +46,10 @@ const void *const kNull = nullptr;
 
 // A class can be instantiated only with both its create and destroy entries.
 VtStatus Instantiable(const VtShaderPrototype *c) {
-  if (c->create == nullptr) return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_CREATE});
-  if (c->destroy == nullptr) return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_DESTROY});
+  if (c->create == nullptr)
+    return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_CREATE});
+  if (c->destroy == nullptr)
+    return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_DESTROY});
   return 0;
 }
 
@@ -320,7 +322,8 @@ VtStatus VoShaderGetArg(VtShader *shader, const char *label, VtTypedValue *value
   const VtShaderPrototype *c = shader->cls;
   const int index = LabelIndex(c, label);
   if (index < 0) return Refuse(kRefused, kMsgGetArgLabel, label != nullptr ? label : "", c->name);
-  if (c->getArg == nullptr) return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_GET_ARG});
+  if (c->getArg == nullptr)
+    return Refuse(kRefused, messages::kShaderEntryMissing, c->name, uint32_t{VO_SLOT_GET_ARG});
   (void)c->getArg(shader->data, static_cast<uint32_t>(index), value);
   return 0;
 }
@@ -335,7 +338,8 @@ VtStatus VoShaderSetColour(VtShader *shader, const VtColour *colour) {
   return VoShaderSetArg(shader, "colour", &v);
 }
 
-VtStatus VoShaderEnquire(VtShader *shader, uint32_t *type, const char **name, uint32_t *count, void **labels) {
+VtStatus VoShaderEnquire(VtShader *shader, uint32_t *type, const char **name, uint32_t *count,
+                         void **labels) {
   VtStatus st;
   const bool known = ShaderRead(shader, kMsgEnquireNull, &st) != nullptr;
   const VtShaderPrototype *c = known ? shader->cls : nullptr;
@@ -390,7 +394,9 @@ VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
   if (s == nullptr) return st;
   if (shader == nullptr || !ShaderKnownOrNull(s, shader)) return kRefused;
   const VtShaderPrototype *c = shader->cls;
-  auto data_call = [&](VtShaderDataProc entry) { return entry != nullptr ? (entry(shader->data), 0u) : kRefused; };
+  auto data_call = [&](VtShaderDataProc entry) {
+    return entry != nullptr ? (entry(shader->data), 0u) : kRefused;
+  };
   switch (slot) {
     case VO_SLOT_NONE: return 0;
     case VO_SLOT_EVALUATE: return data_call(c->evaluate);
@@ -453,7 +459,8 @@ uint32_t VoShaderEvaluateShadeableColour(float *colour, VtShader *shader, void *
   return 0;
 }
 
-void *VoShaderLazyEvaluateShadeableColour(float *colour, void *pending, VtShadeableCallback callback, void *flag) {
+void *VoShaderLazyEvaluateShadeableColour(float *colour, void *pending, VtShadeableCallback callback,
+                                          void *flag) {
   auto **waiting = static_cast<VtShader **>(pending);
   if (waiting == nullptr || *waiting == nullptr) return colour;
   if (!ShadeableEvaluate(colour, *waiting)) return colour;

@@ -36,7 +36,8 @@ void UnitToLight(const VtLightData *d, float L[3]) {
 // The shadow and visibility step common to kinds 1, 2, 3, 4 and 7: answers
 // whether the light is lit. A null L is toLight / distance, worked out only
 // when a shadow procedure reads it.
-bool ShadowStep(const ShadingContext *s, VtLightData *d, const PointArgs &a, const float *L, VtLightData *record) {
+bool ShadowStep(const ShadingContext *s, VtLightData *d, const PointArgs &a, const float *L,
+                VtLightData *record) {
   const bool receives = a.N != nullptr ? s->globals->receivesShadows != 0 : true;
   const bool shadowed = s->shadows != 0 && d->castsShadows != 0 && receives && d->shadow != nullptr;
   d->intensity = 1;
@@ -45,7 +46,8 @@ bool ShadowStep(const ShadingContext *s, VtLightData *d, const PointArgs &a, con
     UnitToLight(d, unit);
     L = unit;
   }
-  if (shadowed) d->intensity = 1 - static_cast<float>(d->shadow(a.P, nullptr, a.N != nullptr ? a.S : L, record));
+  if (shadowed)
+    d->intensity = 1 - static_cast<float>(d->shadow(a.P, nullptr, a.N != nullptr ? a.S : L, record));
   d->visibility = d->intensity;
   d->lit = d->intensity > 0;
   return d->lit != 0;
@@ -55,7 +57,7 @@ void FallOffStep(const ShadingContext *s, VtLightData *d) {
   if (d->fallOff == nullptr) return;
   const auto fall = reinterpret_cast<VtLightFallOffProc>(d->fallOff);
   d->intensity *= static_cast<float>(fall(d->fallOffMode, d->fallOffData, d->distance * s->length_factor,
-                                         d->distanceSquared * s->area_factor));
+                                          d->distanceSquared * s->area_factor));
 }
 
 // toLight from the position, N . toLight and the distances; false when the
@@ -86,7 +88,8 @@ bool SpotEvaluate(const ShadingContext *s, VtLightData *d, const PointArgs &a) {
   if (!ShadowStep(s, d, a, nullptr, d)) return false;
   d->intensity *= std::pow(d->cosAxis, d->spotExponent);
   FallOffStep(s, d);
-  if (d->cosAxis < d->cosInner) d->intensity *= static_cast<float>(VoSmoothStep(d->cosOuter, d->cosInner, d->cosAxis));
+  if (d->cosAxis < d->cosInner)
+    d->intensity *= static_cast<float>(VoSmoothStep(d->cosOuter, d->cosInner, d->cosAxis));
   return true;
 }
 
@@ -144,7 +147,8 @@ bool ProjectorEvaluate(ShadingContext *s, VtLightData *d, const PointArgs &a) {
     ProjectorSample(d->projectorTexture, sample);
     (void)VoShaderPopEnvironment();
   }
-  d->colourAtPoint = VtColour{sample[0] * d->colour.red, sample[1] * d->colour.green, sample[2] * d->colour.blue};
+  d->colourAtPoint =
+      VtColour{sample[0] * d->colour.red, sample[1] * d->colour.green, sample[2] * d->colour.blue};
   if (!ShadowStep(s, d, a, nullptr, d)) return false;
   FallOffStep(s, d);
   return true;
@@ -217,9 +221,12 @@ VtStatus AreaLightSample(ShadingContext *s, VtLightData *area, uint32_t shadow) 
     VtLightData *after = area;
     if (selection->singleSample) {
       // A ring's handle is its last node: the first sample follows it.
-      VtLightData *t = TransientMake(s, area, static_cast<const VtAreaLightSample *>(selection->samples->next->data));
-      if (t != nullptr) TransientLink(g, &after, t);
-      else st |= kNoMemory;
+      VtLightData *t =
+          TransientMake(s, area, static_cast<const VtAreaLightSample *>(selection->samples->next->data));
+      if (t != nullptr)
+        TransientLink(g, &after, t);
+      else
+        st |= kNoMemory;
     } else {
       for (uint32_t more = 1; more != 0 && a.next != nullptr && selection->samples != nullptr;) {
         (void)a.next(handle, cursor, nullptr, nullptr, nullptr, &more);
@@ -346,7 +353,8 @@ VtStatus VoLightGetIntensity(VtShader *light, int32_t *lit, float *visibility, f
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
-  if (light == nullptr || (!ContextLightCopy(s, light) && !ShaderKnownOrNull(s, light)) || light->data == nullptr)
+  if (light == nullptr || (!ContextLightCopy(s, light) && !ShaderKnownOrNull(s, light)) ||
+      light->data == nullptr)
     return kRefused;
   const auto *d = static_cast<const VtLightData *>(light->data);
   const bool ambient = d->kind == VO_LIGHT_AMBIENT;

@@ -18,7 +18,6 @@
 #include "shading/voshader/voshader.h"
 #include "kernel/vosystem/face.h"
 
-
 namespace vo::shader {
 
 namespace {
@@ -132,7 +131,8 @@ void SlotFill(VtShader **slot, VtShader *shader) {
 }
 
 void ClassFlags(VtMaterial *m) {
-  VtShader *const main[] = {m->colour, m->reflectance, m->transparency, m->displacement, m->second_reflectance};
+  VtShader *const main[] = {m->colour, m->reflectance, m->transparency, m->displacement,
+                            m->second_reflectance};
   for (const VtShader *shader : main)
     if (shader == nullptr) return;  // both flags stay until all five are set
   m->special_global = m->raytrace = 0;
@@ -330,7 +330,8 @@ VtStatus VoMaterialSetShader(VtMaterial *material, VtShader *shader) {
   if (!ShaderKnownOrNull(s, shader)) return kRefused;
   VtShader **slot = shader != nullptr ? MainSlot(material, shader->type) : nullptr;
   if (slot == nullptr)
-    return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader), static_cast<const void *>(material));
+    return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader),
+                  static_cast<const void *>(material));
   if (*slot == shader) return 0;
   SlotFill(slot, shader);
   if (shader->type == VO_SHADER_REFLECTANCE) SlotFill(&material->second_reflectance, shader);
@@ -357,8 +358,10 @@ VtStatus VoMaterialSetShaderByPrototype(VtMaterial *material, uint32_t type, con
   if (shader == nullptr) return kRefused;
   st = VoMaterialSetShader(material, shader);
   // The material keeps the only reference; a refused shader goes.
-  if (st == 0 && shader->references > 1) --shader->references;
-  else (void)VoShaderDestroy(shader);
+  if (st == 0 && shader->references > 1)
+    --shader->references;
+  else
+    (void)VoShaderDestroy(shader);
   return st;
 }
 
@@ -457,7 +460,8 @@ VtStatus VoMaterialSetSecondaryShader(VtMaterial *material, uint32_t code, VtSha
   if (slot == nullptr) {
     SecondaryFlag(material);
     if (code == VO_SHADER_TRANSPARENCY) return kRefused;
-    return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader), static_cast<const void *>(material));
+    return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader),
+                  static_cast<const void *>(material));
   }
   if (*slot != shader) {
     SlotFill(slot, shader);

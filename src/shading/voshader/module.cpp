@@ -45,7 +45,8 @@ VtStatus ContextPoolsMake(ShadingContext *s) {
 // Gives back whatever ContextPoolsMake made.
 VtStatus ContextPoolsFree(ShadingContext *s) {
   s->transient_free = nullptr;  // its records are blocks of the light pool
-  static_assert(offsetof(ShadingContext, node_pool) == offsetof(ShadingContext, ray_pool) + 3 * sizeof(VtPool *));
+  static_assert(offsetof(ShadingContext, node_pool) ==
+                offsetof(ShadingContext, ray_pool) + 3 * sizeof(VtPool *));
   VtStatus st = VoShadingRayPoolsDestroy(&s->ray_pool) | PoolDisposeClear(&s->context_pool) |
                 PoolDisposeClear(&s->context_node_pool);
   if (s->transform != nullptr) st |= VoTransformDestroy(s->transform);
@@ -150,8 +151,10 @@ void SharedFree(ShaderShared *shared) {
 VtStatus Teardown(ShadingContext *s) {
   ShaderShared *shared = s->shared;
   VtStatus st = 0;
-  if (s->default_light_list != nullptr) st |= VoShaderReferenceDestroy(s->default_light_list, 1);
-  else if (s->default_light != nullptr) st |= VoShaderDestroy(s->default_light);
+  if (s->default_light_list != nullptr)
+    st |= VoShaderReferenceDestroy(s->default_light_list, 1);
+  else if (s->default_light != nullptr)
+    st |= VoShaderDestroy(s->default_light);
   s->default_light_list = nullptr;
   s->default_light = nullptr;
   // The work farm may have stopped first and freed its locks; the lock is

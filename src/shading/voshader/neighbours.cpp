@@ -30,9 +30,10 @@ Proc Service(uint32_t code) {
 
 // The view values the kernel reads at image set-up: whether each is there.
 VtStatus ViewValuesLookUp() {
-  static const uint32_t kCodes[] = {VO_VIEW_VALUE_RESOLUTION, VO_VIEW_VALUE_EYE,        VO_VIEW_VALUE_REFERENCE,
-                                    VO_VIEW_VALUE_DIRECTION,  VO_VIEW_VALUE_PROJECTION, VO_VIEW_VALUE_PROJECTION_KIND,
-                                    VO_VIEW_VALUE_SERIAL,     VO_VIEW_VALUE_ANGLE,      VO_VIEW_VALUE_ANGLE_TANGENT};
+  static const uint32_t kCodes[] = {
+      VO_VIEW_VALUE_RESOLUTION, VO_VIEW_VALUE_EYE,        VO_VIEW_VALUE_REFERENCE,
+      VO_VIEW_VALUE_DIRECTION,  VO_VIEW_VALUE_PROJECTION, VO_VIEW_VALUE_PROJECTION_KIND,
+      VO_VIEW_VALUE_SERIAL,     VO_VIEW_VALUE_ANGLE,      VO_VIEW_VALUE_ANGLE_TANGENT};
   VtStatus st = 0;
   for (uint32_t code : kCodes) {
     VtTypedValue v{};
@@ -68,7 +69,7 @@ void DriverServicesRead(ShadingContext *s) {
   s->interrupt_poll = Service<VtStatus (*)()>(VO_CALLBACK_DRIVER_INTERRUPT);
   VtTypedValue sticky{};
   s->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p)
-                                                                     : nullptr;
+                                                                   : nullptr;
 }
 
 // Only modules that run are asked: a stopped one answers nothing useful.

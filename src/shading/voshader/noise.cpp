@@ -140,7 +140,8 @@ bool OctavesBuild(NoiseTables &t) {
   if (t.octave_amplitudes == nullptr) return false;
   t.octave_amplitudes[0] = 1.0f;
   for (uint32_t n = 1; n <= kOctavesMax; ++n)
-    t.octave_amplitudes[n] = static_cast<float>(std::ldexp(1.0, static_cast<int>(n) - 1) / (std::ldexp(1.0, static_cast<int>(n)) - 1.0));
+    t.octave_amplitudes[n] = static_cast<float>(std::ldexp(1.0, static_cast<int>(n) - 1) /
+                                                (std::ldexp(1.0, static_cast<int>(n)) - 1.0));
   return true;
 }
 
@@ -154,7 +155,8 @@ float Fade(float t) { return (3.0f - 2.0f * t) * t * t; }
 float Mix(float a, float b, float s) { return a + s * (b - a); }
 
 // The gradient of a hash dotted with a corner's offsets.
-[[gnu::always_inline]] inline float PerlinCorner(const float *gradients, int hash, float x, float y, float z) {
+[[gnu::always_inline]] inline float PerlinCorner(const float *gradients, int hash, float x, float y,
+                                                 float z) {
   const float *g = gradients + 3 * hash;
   return g[0] * x + g[1] * y + g[2] * z;
 }
@@ -237,8 +239,8 @@ double ClassicCoreOf(const ShadingContext *s, const float *p) {
     float v = g[0] * first[corner & 1];
 #pragma GCC unroll 2
     for (int a = 1; a < Dims; ++a) v += g[a] * d[a][(corner >> a) & 1];
-    // A zero weight (an offset reaching 1) contributes nothing, as does a
-    // zero dot product: neither may carry a sign into the sum.
+      // A zero weight (an offset reaching 1) contributes nothing, as does a
+      // zero dot product: neither may carry a sign into the sum.
 #pragma GCC unroll 3
     for (int a = 0; a < Dims; ++a) v *= w[a][(corner >> a) & 1];
     if (v != 0.0f) sum += v;
@@ -332,7 +334,8 @@ float Turbulence3(const ShadingContext *s, const float *p, uint32_t octaves) {
 }
 
 template <NoiseCore C>
-constexpr NoiseProcs kFamily = {&Noise1<C>, &Noise2<C>, &Noise3<C>, &Turbulence1<C>, &Turbulence2<C>, &Turbulence3<C>};
+constexpr NoiseProcs kFamily = {&Noise1<C>,      &Noise2<C>,      &Noise3<C>,
+                                &Turbulence1<C>, &Turbulence2<C>, &Turbulence3<C>};
 
 constexpr const NoiseProcs *kFamilies[] = {&kFamily<ClassicCore>, &kFamily<PerlinCore>, &kFamily<SparseCore>};
 
@@ -371,30 +374,30 @@ namespace vo {
 using namespace shader;
 
 // Every procedure answers 0 while the kernel is not started.
-#define VO_NOISE_PROCEDURES(Suffix, procs)                                                              \
-  double VoNoise1##Suffix(double x) {                                                                   \
-    const ShadingContext *s = StateGet();                                                               \
-    return s != nullptr ? (procs).noise1(s, x) : 0.0;                                                   \
-  }                                                                                                     \
-  double VoNoise2##Suffix(double x, double y) {                                                         \
-    const ShadingContext *s = StateGet();                                                               \
-    return s != nullptr ? (procs).noise2(s, x, y) : 0.0;                                                \
-  }                                                                                                     \
-  double VoNoise3##Suffix(const float *p) {                                                             \
-    const ShadingContext *s = StateGet();                                                               \
-    return s != nullptr && p != nullptr ? (procs).noise3(s, p) : 0.0;                                   \
-  }                                                                                                     \
-  float VoTurbulence1##Suffix(double x, uint32_t octaves) {                                             \
-    const ShadingContext *s = StateGet();                                                               \
-    return s != nullptr ? (procs).turbulence1(s, x, octaves) : 0.0f;                                    \
-  }                                                                                                     \
-  float VoTurbulence2##Suffix(double x, double y, uint32_t octaves) {                                   \
-    const ShadingContext *s = StateGet();                                                               \
-    return s != nullptr ? (procs).turbulence2(s, x, y, octaves) : 0.0f;                                 \
-  }                                                                                                     \
-  float VoTurbulence3##Suffix(const float *p, uint32_t octaves) {                                       \
-    const ShadingContext *s = StateGet();                                                               \
-    return s != nullptr && p != nullptr ? (procs).turbulence3(s, p, octaves) : 0.0f;                    \
+#define VO_NOISE_PROCEDURES(Suffix, procs)                                           \
+  double VoNoise1##Suffix(double x) {                                                \
+    const ShadingContext *s = StateGet();                                            \
+    return s != nullptr ? (procs).noise1(s, x) : 0.0;                                \
+  }                                                                                  \
+  double VoNoise2##Suffix(double x, double y) {                                      \
+    const ShadingContext *s = StateGet();                                            \
+    return s != nullptr ? (procs).noise2(s, x, y) : 0.0;                             \
+  }                                                                                  \
+  double VoNoise3##Suffix(const float *p) {                                          \
+    const ShadingContext *s = StateGet();                                            \
+    return s != nullptr && p != nullptr ? (procs).noise3(s, p) : 0.0;                \
+  }                                                                                  \
+  float VoTurbulence1##Suffix(double x, uint32_t octaves) {                          \
+    const ShadingContext *s = StateGet();                                            \
+    return s != nullptr ? (procs).turbulence1(s, x, octaves) : 0.0f;                 \
+  }                                                                                  \
+  float VoTurbulence2##Suffix(double x, double y, uint32_t octaves) {                \
+    const ShadingContext *s = StateGet();                                            \
+    return s != nullptr ? (procs).turbulence2(s, x, y, octaves) : 0.0f;              \
+  }                                                                                  \
+  float VoTurbulence3##Suffix(const float *p, uint32_t octaves) {                    \
+    const ShadingContext *s = StateGet();                                            \
+    return s != nullptr && p != nullptr ? (procs).turbulence3(s, p, octaves) : 0.0f; \
   }
 
 VO_NOISE_PROCEDURES(, s->noise_procs)

@@ -85,8 +85,8 @@ void Weights(const Scan &scan, const void *first, double a, const void *vertices
     sr = 0;
   }
   const void *v[4] = {l.p, l.q, r.p, r.q};
-  const float w[4] = {static_cast<float>(sl * l.tp), static_cast<float>(sl * l.tq), static_cast<float>(sr * r.tp),
-                      static_cast<float>(sr * r.tq)};
+  const float w[4] = {static_cast<float>(sl * l.tp), static_cast<float>(sl * l.tq),
+                      static_cast<float>(sr * r.tp), static_cast<float>(sr * r.tq)};
   std::memcpy(vertices, v, sizeof v);
   std::memcpy(weights, w, sizeof w);
 }
@@ -152,7 +152,8 @@ void TextureCoords(VtShadeContext *c, int, double *a, double *b) {
   *b = t;
 }
 
-uint32_t ContextPointIn(VtShadeContext *c, VtShadeContextReference *ring, ContextCoords coords, bool bounded) {
+uint32_t ContextPointIn(VtShadeContext *c, VtShadeContextReference *ring, ContextCoords coords,
+                        bool bounded) {
   if (c == nullptr || ring == nullptr || ring->context == nullptr) return 0;
   const int k = DroppedAxis(ring->context->Ng);
   double a, b;
@@ -181,7 +182,8 @@ uint32_t ContextPointIn(VtShadeContext *c, VtShadeContextReference *ring, Contex
   if (c->Vert != nullptr && c->Prim != nullptr) {
     VtVertex *sources[4];
     for (int i = 0; i < 4; ++i)
-      sources[i] = static_cast<VtVertex *>(static_cast<const VtShadeContextReference *>(nodes[i])->context->Vert);
+      sources[i] =
+          static_cast<VtVertex *>(static_cast<const VtShadeContextReference *>(nodes[i])->context->Vert);
     (void)VoVertexInterpolate(c->Prim, 0, 4, sources, weights, static_cast<VtVertex *>(c->Vert));
     c->position_valid = c->texture_valid = c->parameter_valid = c->incident_valid = 0;
   }

@@ -22,7 +22,8 @@ VtStatus Call(const VtShaderCall &c) { return c.entry != nullptr ? c.entry(c.dat
 
 // ds dPds carried through the transform: the point's own unit vector and
 // length.
-void FrameVectorMap(ShadingContext *s, VtTransform *t, const float *from, float scale, float *to, float *length) {
+void FrameVectorMap(ShadingContext *s, VtTransform *t, const float *from, float scale, float *to,
+                    float *length) {
   const float v[3] = {from[0] * scale, from[1] * scale, from[2] * scale};
   float mapped[3] = {v[0], v[1], v[2]};
   (void)s->transform_vector(mapped, v, t);

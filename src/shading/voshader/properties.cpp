@@ -59,7 +59,8 @@ VtStatus PropertyRegister(const char *word) {
   const auto initialise = reinterpret_cast<VtProc>(&DefaultInitialise<kCode, Word>);
   const auto enquire = reinterpret_cast<VtProc>(&DefaultEnquire<Word>);
   char stored[48], name[64];
-  std::snprintf(stored, sizeof stored, "voshader:%s", word);  // the registry keeps the name without its number
+  std::snprintf(stored, sizeof stored, "voshader:%s",
+                word);  // the registry keeps the name without its number
   std::snprintf(name, sizeof name, "%s:%d", stored, static_cast<int>(code));
   // Registered by an earlier start (the registry outlives this module): only
   // the handlers are installed again.
@@ -116,7 +117,8 @@ VtStatus VoPrimitiveSetTextureSpace(VtPrimitive *primitive, VtShader *shader) {
 }
 
 VtStatus VoPrimitiveSetMaterial(VtPrimitive *primitive, VtMaterial *material) {
-  if (primitive == nullptr) return Refuse(kRefused, kMsgMaterialNullPrimitive, static_cast<const void *>(nullptr));
+  if (primitive == nullptr)
+    return Refuse(kRefused, kMsgMaterialNullPrimitive, static_cast<const void *>(nullptr));
   if (material == nullptr) return Refuse(kRefused, kMsgMaterialNull, static_cast<const void *>(nullptr));
   VtStatus st;
   ShadingContext *s = StateFor(&st);

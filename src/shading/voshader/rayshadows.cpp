@@ -22,8 +22,8 @@ namespace vo::shader {
 namespace {
 
 constexpr uint32_t kLevelsMost = 32;
-constexpr uint32_t kAlwaysVertex = 0x4;   // control 0x50007 bit 2
-constexpr uint32_t kDisplace = 0x10;      // control 0x50007 bit 4
+constexpr uint32_t kAlwaysVertex = 0x4;  // control 0x50007 bit 2
+constexpr uint32_t kDisplace = 0x10;     // control 0x50007 bit 4
 
 using ShadowService = float (*)(const float *origin, const float *direction, double near, double far,
                                 VtPolygon *ignored);
@@ -37,7 +37,8 @@ struct Services {
 };
 
 Services Tracer() {
-  return {reinterpret_cast<ShadowService>(VoCallBackGet(0x70005)), reinterpret_cast<HitService>(VoCallBackGet(0x70006))};
+  return {reinterpret_cast<ShadowService>(VoCallBackGet(0x70005)),
+          reinterpret_cast<HitService>(VoCallBackGet(0x70006))};
 }
 
 double Cast(const Services &t, const float *origin, const float *direction, const VtLightData *d) {
@@ -46,7 +47,8 @@ double Cast(const Services &t, const float *origin, const float *direction, cons
 }
 
 // The hit polygon's vertex data at the hit point, in the context's block.
-void *HitVertex(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, const float *normal, const float *point) {
+void *HitVertex(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, const float *normal,
+                const float *point) {
   const VtContentsKindTable *vertices = KindTable(p->contents, VO_ELEMENT_VERTEX);
   const size_t size = vertices != nullptr ? vertices->block_size : 0;
   if (size == 0) return nullptr;
@@ -60,7 +62,8 @@ void *HitVertex(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, const flo
   }
   float weights[4] = {0, 0, 0, 0};
   void *sources[4] = {nullptr, nullptr, nullptr, nullptr};
-  if (VoRayHitWeights(p, polygon, normal, point, weights, sources) != 0 || sources[0] == nullptr) return nullptr;
+  if (VoRayHitWeights(p, polygon, normal, point, weights, sources) != 0 || sources[0] == nullptr)
+    return nullptr;
   for (void *&v : sources)
     if (v == nullptr) v = sources[0];
   std::memset(im.vertex_block, 0, size);
@@ -78,11 +81,14 @@ struct HitSurface {
   VtShader *transparency, *colour, *displacement, *reflectance, *texture_space;
 };
 
-bool Kind(const VtShader *shader, uint32_t kind) { return shader != nullptr && shader->cls->nameKind == kind; }
+bool Kind(const VtShader *shader, uint32_t kind) {
+  return shader != nullptr && shader->cls->nameKind == kind;
+}
 
 // Steps a and b: the globals at the hit and, when needed, its texture
 // coordinates; t is the signed distance term along the ray.
-double HitSetUp(ShadingContext *s, const HitSurface &h, const float *origin, const float *direction, bool vertex) {
+double HitSetUp(ShadingContext *s, const HitSurface &h, const float *origin, const float *direction,
+                bool vertex) {
   VtShaderGlobals *g = s->globals;
   std::memcpy(g->PStorage, h.point, sizeof g->PStorage);
   std::memcpy(g->PwStorage, h.point, sizeof g->PwStorage);
@@ -137,9 +143,11 @@ double Through(ShadingContext *s, const HitSurface &h, const float *origin, cons
   VtShaderGlobals *g = s->globals;
   const bool none = h.transparency == nullptr || Kind(h.transparency, VO_CLASS_NAME_NONE);
   if (none) {
-    if (!Kind(h.reflectance, VO_CLASS_NAME_GLASS) && !Kind(h.reflectance, VO_CLASS_NAME_DIELECTRIC)) return blocked;
+    if (!Kind(h.reflectance, VO_CLASS_NAME_GLASS) && !Kind(h.reflectance, VO_CLASS_NAME_DIELECTRIC))
+      return blocked;
     const double t = HitSetUp(s, h, origin, direction, false);
-    if ((s->shadow_transparency & kDisplace) != 0 && h.displacement != nullptr) (void)VoShaderExecute(h.displacement);
+    if ((s->shadow_transparency & kDisplace) != 0 && h.displacement != nullptr)
+      (void)VoShaderExecute(h.displacement);
     if (h.colour != nullptr) (void)VoShaderExecute(h.colour);
     const double v = Deeper(h, direction, flag, d, t);
     const float tf = TransmissionFactor(h.reflectance);
@@ -149,7 +157,8 @@ double Through(ShadingContext *s, const HitSurface &h, const float *origin, cons
   }
   const bool special = h.texture_space == nullptr && h.material->special_global != 0;
   const double t = HitSetUp(s, h, origin, direction, special);
-  if ((s->shadow_transparency & kDisplace) != 0 && h.displacement != nullptr) (void)VoShaderExecute(h.displacement);
+  if ((s->shadow_transparency & kDisplace) != 0 && h.displacement != nullptr)
+    (void)VoShaderExecute(h.displacement);
   g->alpha = 1;
   g->To[0] = g->To[1] = g->To[2] = 0;
   (void)VoShaderExecute(h.transparency);

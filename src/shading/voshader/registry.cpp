@@ -119,13 +119,14 @@ void ClassFree(ShaderShared *shared, VtShaderPrototype *c) {
 }
 
 // A class record with its labels and use bytes, or null (message 252).
-VtShaderPrototype *ClassMake(ShaderShared *shared, uint32_t type, const StringTable *table, uint32_t name_index,
-                             uint32_t count, const uint32_t *label_indices) {
+VtShaderPrototype *ClassMake(ShaderShared *shared, uint32_t type, const StringTable *table,
+                             uint32_t name_index, uint32_t count, const uint32_t *label_indices) {
   auto *c = static_cast<VtShaderPrototype *>(VoPoolAllocate(shared->prototype_pool));
   if (c != nullptr) {
     std::memset(c, 0, sizeof *c);
     if (count != 0) c->labels = static_cast<const char **>(VoAllocate(count * sizeof(char *)));
-    if (shared->global_count != 0) c->globalUse = static_cast<unsigned char *>(VoAllocate(shared->global_count));
+    if (shared->global_count != 0)
+      c->globalUse = static_cast<unsigned char *>(VoAllocate(shared->global_count));
   }
   if (c == nullptr || (count != 0 && c->labels == nullptr) ||
       (shared->global_count != 0 && c->globalUse == nullptr)) {
@@ -294,7 +295,8 @@ VtStatus VoShaderPrototypeCreate(uint32_t type, const char *table_name, uint32_t
   if (index < 0) return Refuse(kRefused, kMsgUnknownType, type);
   const StringTable *table = table_name != nullptr ? TableFind(shared, table_name) : nullptr;
   if (table == nullptr) return Refuse(kRefused, kMsgNoTable, table_name != nullptr ? table_name : "");
-  if (name_index >= table->count) return Refuse(kRefused, messages::kShaderIndexRefused, table->name, name_index);
+  if (name_index >= table->count)
+    return Refuse(kRefused, messages::kShaderIndexRefused, table->name, name_index);
   if (count != 0 && label_indices == nullptr)
     return Refuse(kRefused, messages::kShaderIndexRefused, table->name, count);
   for (uint32_t i = 0; i < count; ++i)

@@ -88,11 +88,12 @@ void ForegroundTake(ShadingContext *s, VtShaderGlobals *g) {
 // Saves the outer image (whose mode and selector were those given) and takes
 // the current view's values.
 VtStatus NestedImageBegin(ShadingContext *s, uint32_t outer_mode, uint32_t outer_selector) {
-  if (s->image_depth == kImageNestingMost) return Refuse(kRefused, messages::kImageNestingTooDeep, s->image_depth);
+  if (s->image_depth == kImageNestingMost)
+    return Refuse(kRefused, messages::kImageNestingTooDeep, s->image_depth);
   VtShaderGlobals *g = s->globals;
   ImageSaved &saved = s->image_saved[s->image_depth++];
-  saved = ImageSaved{outer_mode, outer_selector, s->perspective, s->filter_scale, {}, {}, {},
-                     g->foreground, g->foregroundCall, s->angle_tangent};
+  saved = ImageSaved{outer_mode, outer_selector, s->perspective,    s->filter_scale, {}, {},
+                     {},         g->foreground,  g->foregroundCall, s->angle_tangent};
   Copy3(saved.E, g->E);
   Copy3(saved.I, g->I);
   Copy3(saved.unitI, g->unitI);
@@ -178,7 +179,8 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
   for (bool first = true; light != nullptr; light = light->link, first = false) {
     if (!first) st |= LightReset(s, light);
     VtLightData *d = LightOf(light);
-    d->fallOff = d->classFallOff != nullptr ? d->classFallOff : reinterpret_cast<VtProc>(&exported::VoLightFallOff);
+    d->fallOff =
+        d->classFallOff != nullptr ? d->classFallOff : reinterpret_cast<VtProc>(&exported::VoLightFallOff);
     st |= ShadowChoose(s, d);
     if (s->shadows != 0 && d->castsShadows != 0 && d->shadowResolution > 0 && d->classShadow != nullptr)
       st |= LightShadowCreate(light);
@@ -230,7 +232,8 @@ const ContentsOffsets &OffsetsOf(ShadingContext *s, const VtPrimitive *p) {
 
 // The texture frame of the polygon's first three vertices, solved once per
 // polygon and image.
-VtStatus FrameOf(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, const ContentsOffsets &o, const float *N) {
+VtStatus FrameOf(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, const ContentsOffsets &o,
+                 const float *N) {
   if (s->frame_primitive == p && s->frame_polygon == polygon && s->frame_serial == s->image_serial)
     return s->frame_status;
   s->frame_primitive = p;
@@ -281,7 +284,8 @@ void TextureDerivatives(ShadingContext *s, VtShaderGlobals *g, VtPrimitive *p, V
 }
 
 // The globals' flags and normals of a primitive's polygon.
-void PolygonFlags(ShadingContext *s, VtShaderGlobals *g, VtPrimitive *p, VtPolygon *polygon, const float *plane) {
+void PolygonFlags(ShadingContext *s, VtShaderGlobals *g, VtPrimitive *p, VtPolygon *polygon,
+                  const float *plane) {
   const uint32_t flags = p->flags;
   g->twoSided = (flags & VO_PRIMITIVE_TWO_SIDED) != 0;
   g->receivesShadows = (flags & 0x8000u) == 0;
@@ -356,13 +360,15 @@ void FiltersChoose(ShadingContext *s, VtShaderGlobals *g, const VtMaterial &v, V
       {v.colour, secondary ? v.secondary_colour : s->global_filters[0], &exported::VoFilterColourEvaluate,
        &VtShaderGlobals::colourCall, &VtShaderGlobals::colourWrap},
       {reflectance, secondary ? v.secondary_reflectance : s->global_filters[1],
-       &exported::VoFilterReflectanceEvaluate, &VtShaderGlobals::reflectanceCall, &VtShaderGlobals::reflectanceWrap},
+       &exported::VoFilterReflectanceEvaluate, &VtShaderGlobals::reflectanceCall,
+       &VtShaderGlobals::reflectanceWrap},
       {v.displacement, secondary ? v.secondary_displacement : s->global_filters[2],
        &exported::VoFilterDisplacementEvaluate, &VtShaderGlobals::displacementCall,
        &VtShaderGlobals::displacementWrap},
   };
   for (const FilterPart &part : parts) {
-    if (part.shader == nullptr || part.filter == nullptr || part.filter->cls->type != VO_SHADER_FILTER) continue;
+    if (part.shader == nullptr || part.filter == nullptr || part.filter->cls->type != VO_SHADER_FILTER)
+      continue;
     if (part.call == &VtShaderGlobals::displacementCall && g->displacementCall.entry == nullptr) continue;
     const VtShaderPrototype *cls = part.shader->cls;
     if (!secondary && cls->evaluateImage != cls->evaluate) continue;
@@ -374,7 +380,8 @@ void FiltersChoose(ShadingContext *s, VtShaderGlobals *g, const VtMaterial &v, V
 
 VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *p, VtShaderGlobals *g) {
   VtMaterial *const *held = PropertyField<VtMaterial *>(p, nullptr, VO_PRIM_MATERIAL);
-  VtMaterial *m = held != nullptr && *held != nullptr ? *held : DefaultMaterial(s);  // a null material reads the default
+  VtMaterial *m =
+      held != nullptr && *held != nullptr ? *held : DefaultMaterial(s);  // a null material reads the default
   g->material = m;
   g->phong_power = g->specular_power = 0;
   g->preLitScale = 1;
@@ -504,8 +511,10 @@ VtStatus VoShadingInitialisePolygon(VtPrimitive *primitive, VtPolygon *polygon) 
   if (o.vertex[2] < 0) g->Ti = s->zero_colour;
   if (o.vertex[1] < 0) g->Ci = s->zero_colour;
   (void)MaterialSetup(s, primitive, g);
-  if (polygon != nullptr) TextureDerivatives(s, g, primitive, polygon, o);
-  else FrameDefault(s, g, 0);
+  if (polygon != nullptr)
+    TextureDerivatives(s, g, primitive, polygon, o);
+  else
+    FrameDefault(s, g, 0);
   return 0;
 }
 

@@ -33,7 +33,8 @@ void PositionFromVertex(ShadingContext *s, VtShadeContext *c) {
   const VtShaderGlobals *g = s->globals;
   if (const float *position = VertexField(c, g->vertexPosition)) Copy3(c->Pw, position);
   Copy3(c->P, c->Pw);
-  if (g->transform != nullptr && s->transform_point != nullptr) (void)s->transform_point(c->P, c->Pw, g->transform);
+  if (g->transform != nullptr && s->transform_point != nullptr)
+    (void)s->transform_point(c->P, c->Pw, g->transform);
 }
 
 // N from the vertex; false without a vertex normal.
@@ -102,7 +103,8 @@ void TextureGroup(VtShadeContext *c) {
     c->T = g->t;
     c->Ds = g->ds;
     c->Dt = g->dt;
-    if (g->transform != nullptr && s->transform_vector != nullptr && g->dPds != nullptr && g->dPdt != nullptr) {
+    if (g->transform != nullptr && s->transform_vector != nullptr && g->dPds != nullptr &&
+        g->dPdt != nullptr) {
       (void)s->transform_vector(c->dPds, g->dPds, g->transform);
       (void)s->transform_vector(c->dPdt, g->dPdt, g->transform);
     }
@@ -176,6 +178,8 @@ namespace vo {
 using namespace shader;
 
 // Context fields: name, value type, the group its getter evaluates.
+// An X-macro list, laid out by hand (the formatter folds it badly).
+// clang-format off
 #define VO_SHADE_CONTEXT_FIELDS(X)                                                                          \
   X(Prim, VtPrimitive *, NoGroup) X(Xo, float, NoGroup) X(Yo, float, NoGroup) X(N, float[3], PositionGroup) \
   X(Ng, float[3], NoGroup) X(Co, float[3], NoGroup) X(UnitI, float[3], IncidentGroup) X(I, float[3], NoGroup) \
@@ -183,6 +187,7 @@ using namespace shader;
   X(Dt, float, TextureGroup) X(dPds, float[3], TextureGroup) X(dPdt, float[3], TextureGroup)                \
   X(U, float, ParameterGroup) X(V, float, ParameterGroup) X(Du, float, ParameterGroup)                     \
   X(Dv, float, ParameterGroup) X(dPdu, float[3], ParameterGroup) X(dPdv, float[3], ParameterGroup)
+// clang-format on
 
 template <class T>
 struct Arg {
@@ -195,51 +200,58 @@ struct Arg<float[3]> {
   using Out = float *;
 };
 
-#define VO_CONTEXT_ACCESSORS(F, T, GROUP)                                          \
-  VtStatus VoShadeContextGet##F(VtShadeContext *c, Arg<T>::Out value) {            \
-    if (c == nullptr) return kRefused;                                                 \
-    GROUP(c);                                                                      \
-    Out(value, c->F);                                                              \
-    return 0;                                                                      \
-  }                                                                                \
-  VtStatus VoShadeContextSet##F(VtShadeContext *c, Arg<T>::In value) {             \
-    if (c == nullptr) return kRefused;                                                 \
-    In(c->F, value);                                                               \
-    return 0;                                                                      \
+#define VO_CONTEXT_ACCESSORS(F, T, GROUP)                               \
+  VtStatus VoShadeContextGet##F(VtShadeContext *c, Arg<T>::Out value) { \
+    if (c == nullptr) return kRefused;                                  \
+    GROUP(c);                                                           \
+    Out(value, c->F);                                                   \
+    return 0;                                                           \
+  }                                                                     \
+  VtStatus VoShadeContextSet##F(VtShadeContext *c, Arg<T>::In value) {  \
+    if (c == nullptr) return kRefused;                                  \
+    In(c->F, value);                                                    \
+    return 0;                                                           \
   }
 VO_SHADE_CONTEXT_FIELDS(VO_CONTEXT_ACCESSORS)
 #undef VO_CONTEXT_ACCESSORS
 
 // Globals fields: name, value type, the globals' field.
+// An X-macro list, laid out by hand (the formatter folds it badly).
+// clang-format off
 #define VO_SHADE_GLOBALS_FIELDS(X)                                                                             \
   X(Cb, float[3], Cb) X(To, float[3], To) X(E, float[3], E) X(Xi, float, xi) X(Yi, float, yi)                  \
   X(Xp, float, xp) X(Yp, float, yp) X(Xf, float, xf) X(Yf, float, yf) X(Reverse, uint32_t, reverse)            \
   X(Alpha, float, alpha) X(PhongPower, int32_t, phong_power) X(SpecularPower, int32_t, specular_power)         \
   X(KGauss, float, kgauss) X(KMean, float, kmean) X(KAbs, float, kabs) X(KMin, float, kmin) X(KMax, float, kmax) \
   X(FWidth, float, Fwidth) X(FHeight, float, Fheight) X(Bo, void *, Bo) X(Bi, void *, Bi)
+// clang-format on
 
-#define VO_GLOBALS_ACCESSORS(F, T, FIELD)                                 \
-  VtStatus VoShadeContextGet##F(VtShadeContext *, Arg<T>::Out value) {    \
-    ShadingContext *s = StateGet();                                       \
-    if (s == nullptr) return kRefused;                                        \
-    Out(value, s->globals->FIELD);                                        \
-    return 0;                                                             \
-  }                                                                       \
-  VtStatus VoShadeContextSet##F(VtShadeContext *, Arg<T>::In value) {     \
-    ShadingContext *s = StateGet();                                       \
-    if (s == nullptr) return kRefused;                                        \
-    In(s->globals->FIELD, value);                                         \
-    return 0;                                                             \
+#define VO_GLOBALS_ACCESSORS(F, T, FIELD)                              \
+  VtStatus VoShadeContextGet##F(VtShadeContext *, Arg<T>::Out value) { \
+    ShadingContext *s = StateGet();                                    \
+    if (s == nullptr) return kRefused;                                 \
+    Out(value, s->globals->FIELD);                                     \
+    return 0;                                                          \
+  }                                                                    \
+  VtStatus VoShadeContextSet##F(VtShadeContext *, Arg<T>::In value) {  \
+    ShadingContext *s = StateGet();                                    \
+    if (s == nullptr) return kRefused;                                 \
+    In(s->globals->FIELD, value);                                      \
+    return 0;                                                          \
   }
 VO_SHADE_GLOBALS_FIELDS(VO_GLOBALS_ACCESSORS)
 #undef VO_GLOBALS_ACCESSORS
 
 // Ci and Ti are read and written where the globals' pointers point.
-VtStatus VoShadeContextGetCi(VtShadeContext *, float *value) { return ColourCopy(value, Pointed(&VtShaderGlobals::Ci)); }
+VtStatus VoShadeContextGetCi(VtShadeContext *, float *value) {
+  return ColourCopy(value, Pointed(&VtShaderGlobals::Ci));
+}
 VtStatus VoShadeContextSetCi(VtShadeContext *, const float *value) {
   return ColourCopy(Pointed(&VtShaderGlobals::Ci), value);
 }
-VtStatus VoShadeContextGetTi(VtShadeContext *, float *value) { return ColourCopy(value, Pointed(&VtShaderGlobals::Ti)); }
+VtStatus VoShadeContextGetTi(VtShadeContext *, float *value) {
+  return ColourCopy(value, Pointed(&VtShaderGlobals::Ti));
+}
 VtStatus VoShadeContextSetTi(VtShadeContext *, const float *value) {
   return ColourCopy(Pointed(&VtShaderGlobals::Ti), value);
 }

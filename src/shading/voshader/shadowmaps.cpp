@@ -36,7 +36,9 @@ constexpr uint32_t kPixelMode = 0xc000f;
 
 VtLightData *LightOf(const VtShader *shader) { return static_cast<VtLightData *>(shader->data); }
 
-bool MapsKind(int32_t kind) { return kind >= VO_LIGHT_DISTANT && kind <= VO_LIGHT_PROJECTOR && kind != VO_LIGHT_EYE; }
+bool MapsKind(int32_t kind) {
+  return kind >= VO_LIGHT_DISTANT && kind <= VO_LIGHT_PROJECTOR && kind != VO_LIGHT_EYE;
+}
 
 int MapCount(int32_t kind) {
   return kind == VO_LIGHT_POINT || kind == VO_LIGHT_GONIOMETRIC || kind == VO_LIGHT_AREA ? 6 : 1;
@@ -90,7 +92,8 @@ void CastersAdd(const VtReference *ring, VtReference **out, ListPath &path, cons
 
 // The window of a distant light's view over the bounds; the eye moves to
 // its middle.
-void WindowDistant(ShadingContext *s, float *eye, const float *dir, const float *up, double *width, double *height) {
+void WindowDistant(ShadingContext *s, float *eye, const float *dir, const float *up, double *width,
+                   double *height) {
   float d[3] = {dir[0], dir[1], dir[2]}, u[3], v[3];
   Normalise(d);
   u[0] = d[1] * up[2] - d[2] * up[1], u[1] = d[2] * up[0] - d[0] * up[2], u[2] = d[0] * up[1] - d[1] * up[0];
@@ -108,7 +111,8 @@ void WindowDistant(ShadingContext *s, float *eye, const float *dir, const float 
   for (int c = 0; c < 8; ++c) {
     const double p[3] = {b[c & 1] - eye[0], b[2 + ((c >> 1) & 1)] - eye[1], b[4 + ((c >> 2) & 1)] - eye[2]};
     const double pu = p[0] * u[0] + p[1] * u[1] + p[2] * u[2], pv = p[0] * v[0] + p[1] * v[1] + p[2] * v[2];
-    umin = std::min(umin, pu), umax = std::max(umax, pu), vmin = std::min(vmin, pv), vmax = std::max(vmax, pv);
+    umin = std::min(umin, pu), umax = std::max(umax, pu), vmin = std::min(vmin, pv),
+    vmax = std::max(vmax, pv);
   }
   *width = umax - umin;
   *height = vmax - vmin;
@@ -171,9 +175,11 @@ VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n
     case VO_LIGHT_AREA: {
       VtStatus st = 0;
       for (int f = 0; f < 6 && st == 0; ++f) {
-        const float reference[3] = {d->position[0] + kCubeViews[f][0][0], d->position[1] + kCubeViews[f][0][1],
+        const float reference[3] = {d->position[0] + kCubeViews[f][0][0],
+                                    d->position[1] + kCubeViews[f][0][1],
                                     d->position[2] + kCubeViews[f][0][2]};
-        st = VoViewSetPinhole(view, d->position, reference, kCubeViews[f][1], 2, 92.0) | VoViewAutoClipping(view);
+        st = VoViewSetPinhole(view, d->position, reference, kCubeViews[f][1], 2, 92.0) |
+             VoViewAutoClipping(view);
         if (st == 0) st = PerspectiveMapRender(s, block, n, f);
       }
       return st;
@@ -181,7 +187,8 @@ VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n
     case VO_LIGHT_SPOT:
     case VO_LIGHT_PROJECTOR: {
       const double angle = d->coneAngle >= 179 ? 179.0 : (d->coneAngle > 0 ? d->coneAngle : 0.0);
-      const VtStatus st = VoViewSetPinhole(view, d->position, d->toPoint, d->up, 2, angle) | VoViewAutoClipping(view);
+      const VtStatus st =
+          VoViewSetPinhole(view, d->position, d->toPoint, d->up, 2, angle) | VoViewAutoClipping(view);
       return st != 0 ? st : PerspectiveMapRender(s, block, n, 0);
     }
     default: return 0;
@@ -203,7 +210,8 @@ size_t MapCrop(const float *map, int32_t n, float *dst, VtShadowMap *window) {
   }
   *window = VtShadowMap{dst, x0, x1, y0, y1};
   const size_t w = static_cast<size_t>(x1 - x0 + 1);
-  for (int32_t y = y0; y <= y1; ++y) std::memmove(dst + (y - y0) * w, map + static_cast<size_t>(y) * n + x0, w * sizeof(float));
+  for (int32_t y = y0; y <= y1; ++y)
+    std::memmove(dst + (y - y0) * w, map + static_cast<size_t>(y) * n + x0, w * sizeof(float));
   return w * static_cast<size_t>(y1 - y0 + 1);
 }
 
@@ -257,7 +265,8 @@ VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   // counts is whether the maps render, which MapsRender answers.
   (void)VoShaderReset(light);
   const int maps = MapCount(d->kind);
-  auto *block = bytes <= 0xFFFFFFFFu ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
+  auto *block =
+      bytes <= 0xFFFFFFFFu ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
   if (block == nullptr) {
     Post(kProgress, 455, VO_MODULE_SHADER, static_cast<const void *>(light));
     Post(kNoMemory, 456, VO_MODULE_SHADER, static_cast<const void *>(light));
@@ -320,7 +329,8 @@ void SceneLeave(ShadingContext *s, const OuterScene &o) {
 
 VtStatus ShadowCreate(ShadingContext *s, VtShader *light) {
   VtLightData *d = LightOf(light);
-  Interrupts stop{StickyWord(), reinterpret_cast<VtStatus (*)()>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT))};
+  Interrupts stop{StickyWord(),
+                  reinterpret_cast<VtStatus (*)()>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT))};
   if (d->shadowValid != 0) return 0;
   Post(kProgress, 454, VO_MODULE_SHADER, static_cast<const void *>(light));
   (void)VoShaderPushEnvironment();
@@ -377,8 +387,12 @@ class TapWindow {
   }
 
  private:
-  static double Below(int32_t lo) { return lo > 0 ? std::nextafter(static_cast<double>(lo), -1e300) : lo - 1.0; }
-  static double Above(int32_t hi) { return hi >= 0 ? hi + 1.0 : std::nextafter(static_cast<double>(hi), 1e300); }
+  static double Below(int32_t lo) {
+    return lo > 0 ? std::nextafter(static_cast<double>(lo), -1e300) : lo - 1.0;
+  }
+  static double Above(int32_t hi) {
+    return hi >= 0 ? hi + 1.0 : std::nextafter(static_cast<double>(hi), 1e300);
+  }
   const float *data_;
   int64_t pitch_, x0_, y0_;
   double below_x_, below_y_, above_x_, above_y_;
@@ -495,7 +509,8 @@ double VoLightSampleShadow(double u, double v, double depth, VtLightData *light,
   const int32_t nx = light->pcfSamplesX, ny = light->pcfSamplesY;
   if (BoxMisses(map, X, Y, hw, hh) || nx < 1 || ny < 1) return 0;
   const TapWindow w(map);
-  const float jx = light->pcfJitterX, jy = light->pcfJitterY, step_x = light->pcfStepX, step_y = light->pcfStepY;
+  const float jx = light->pcfJitterX, jy = light->pcfJitterY, step_x = light->pcfStepX,
+              step_y = light->pcfStepY;
   const double base_x = X - hw + jx, base_y = Y - hh + jy;
   const float *jitter = s->shared->jitter;
   uint32_t at = s->jitter_index;

@@ -45,8 +45,10 @@ void FrameNormal(float *out, const VtShaderGlobals *g, const float *M, double ds
     A[a] = static_cast<float>(ds * M[a] + 0.01 * g->dPds[a]);
     B[a] = static_cast<float>(dt * M[a] + 0.01 * g->dPdt[a]);
   }
-  if (g->textureHandedness != 0) vec::Cross(B, A, out);
-  else vec::Cross(A, B, out);
+  if (g->textureHandedness != 0)
+    vec::Cross(B, A, out);
+  else
+    vec::Cross(A, B, out);
   Normalise(out);
 }
 
@@ -92,9 +94,13 @@ int32_t VoSplineColour(VtColour *out, double t, uint32_t n, const VtColour *knot
   return Spline(&out->red, t, n, &knots->red, 3);
 }
 
-int32_t VoSplineFloat(float *out, double t, uint32_t n, const float *knots) { return Spline(out, t, n, knots, 1); }
+int32_t VoSplineFloat(float *out, double t, uint32_t n, const float *knots) {
+  return Spline(out, t, n, knots, 1);
+}
 
-int32_t VoSplinePoint(float *out, double t, uint32_t n, const float *knots) { return Spline(out, t, n, knots, 3); }
+int32_t VoSplinePoint(float *out, double t, uint32_t n, const float *knots) {
+  return Spline(out, t, n, knots, 3);
+}
 
 // The angle the polygon's normals spread over, as seen across one pixel at
 // the point's distance: -(k modI / (unitI . Ng)) angle / sqrtarea, at most pi.

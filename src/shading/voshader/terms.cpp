@@ -79,10 +79,14 @@ bool TransientSkipped(const VtShaderGlobals *g, const VtLightData *l) {
 // kinds that have none.
 bool Travel(const VtShaderGlobals *g, const VtLightData *l, float *L) {
   for (int a = 0; a < 3; ++a) {
-    if (l->kind == VO_LIGHT_DISTANT) L[a] = -l->direction[a];
-    else if (Positional(l->kind)) L[a] = -l->toLight[a] / l->distance;
-    else if (l->kind == VO_LIGHT_EYE) L[a] = g->unitI[a];
-    else return false;
+    if (l->kind == VO_LIGHT_DISTANT)
+      L[a] = -l->direction[a];
+    else if (Positional(l->kind))
+      L[a] = -l->toLight[a] / l->distance;
+    else if (l->kind == VO_LIGHT_EYE)
+      L[a] = g->unitI[a];
+    else
+      return false;
   }
   return true;
 }
@@ -172,9 +176,12 @@ void VoDiffuseTerm(float *out) {
   LightsForTerms(g);
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     if (TransientSkipped(g, l)) continue;
-    if (l->kind == VO_LIGHT_DISTANT) Accumulate(out, l, l->intensity * l->nDotToLight);
-    else if (Positional(l->kind)) Accumulate(out, l, l->intensity * l->nDotToLight / l->distance);
-    else if (l->kind == VO_LIGHT_EYE) Accumulate(out, l, l->nDotToLight);
+    if (l->kind == VO_LIGHT_DISTANT)
+      Accumulate(out, l, l->intensity * l->nDotToLight);
+    else if (Positional(l->kind))
+      Accumulate(out, l, l->intensity * l->nDotToLight / l->distance);
+    else if (l->kind == VO_LIGHT_EYE)
+      Accumulate(out, l, l->nDotToLight);
   }
 }
 
@@ -216,10 +223,14 @@ void VoPhongTerm(float *out, double e) {
   const double length = std::sqrt(vec::DotD(R, R));
   for (const VtLightData *l = g->litLights; l != nullptr; l = l->nextLit) {
     double c = 0.0, weight = l->intensity;
-    if (l->kind == VO_LIGHT_DISTANT) c = vec::DotD(R, l->direction) / length;
-    else if (Positional(l->kind)) c = vec::DotD(R, l->toLight) / (length * l->distance);
-    else if (l->kind == VO_LIGHT_EYE) c = -vec::DotD(R, g->unitI), weight = 1.0;
-    else continue;
+    if (l->kind == VO_LIGHT_DISTANT)
+      c = vec::DotD(R, l->direction) / length;
+    else if (Positional(l->kind))
+      c = vec::DotD(R, l->toLight) / (length * l->distance);
+    else if (l->kind == VO_LIGHT_EYE)
+      c = -vec::DotD(R, g->unitI), weight = 1.0;
+    else
+      continue;
     if (c <= 0.0) continue;
     Accumulate(out, l, Power(c, e, &g->phong_power) * weight);
   }

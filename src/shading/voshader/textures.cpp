@@ -112,7 +112,8 @@ void RowsCopy(VtTexture *t, const PixelSource &src) {
   for (int32_t y = 0; y < t->height; ++y) {
     const uint8_t *row = src.rows + static_cast<size_t>(y) * src.row_bytes;
     uint8_t *d = t->pixels + y * pitch;
-    for (int32_t x = 0; x < t->width; ++x) PixelRead(row + static_cast<size_t>(x) * step, src.bits, ch, d + x * ch);
+    for (int32_t x = 0; x < t->width; ++x)
+      PixelRead(row + static_cast<size_t>(x) * step, src.bits, ch, d + x * ch);
   }
 }
 
@@ -150,10 +151,13 @@ void Bilinear(const uint8_t *level, int32_t w, int32_t stride, int count, double
   const int32_t i = Clamp(static_cast<int32_t>(px), w), j = Clamp(static_cast<int32_t>(py), w);
   const int32_t i1 = (i + 1) & (w - 1), j1 = (j + 1) & (w - 1);  // w is a power of two
   const double fx = px - i, fy = py - j;
-  const uint8_t *a = level + (static_cast<size_t>(j) * w + i) * stride, *b = level + (static_cast<size_t>(j) * w + i1) * stride;
-  const uint8_t *c = level + (static_cast<size_t>(j1) * w + i) * stride, *d = level + (static_cast<size_t>(j1) * w + i1) * stride;
+  const uint8_t *a = level + (static_cast<size_t>(j) * w + i) * stride,
+                *b = level + (static_cast<size_t>(j) * w + i1) * stride;
+  const uint8_t *c = level + (static_cast<size_t>(j1) * w + i) * stride,
+                *d = level + (static_cast<size_t>(j1) * w + i1) * stride;
   for (int k = 0; k < count; ++k)
-    out[k] = static_cast<float>((a[k] * (1 - fx) + b[k] * fx) * (1 - fy) + (c[k] * (1 - fx) + d[k] * fx) * fy);
+    out[k] =
+        static_cast<float>((a[k] * (1 - fx) + b[k] * fx) * (1 - fy) + (c[k] * (1 - fx) + d[k] * fx) * fy);
 }
 
 // Writes the texel bytes as count floats: one (the first channel) or three
@@ -289,7 +293,8 @@ bool TextureKnown(ShaderShared *shared, const VtTexture *t) {
 VtStatus TextureRelease(ShaderShared *shared, VtTexture *t) {
   CacheLock hold(shared);
   ImagingShared &im = shared->imaging;
-  if (im.textures.count(t) == 0) return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(t));
+  if (im.textures.count(t) == 0)
+    return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(t));
   if (t->refCount == 1) {
     (t->prev != nullptr ? t->prev->next : im.head) = t->next;
     if (t->next != nullptr) t->next->prev = t->prev;
@@ -308,7 +313,8 @@ VtTexture *TextureCacheRead(const char *name, const CacheRead &how) {
   ShaderShared *shared = s->shared;
   CacheLock hold(shared);
   for (VtTexture *t = shared->imaging.head; t != nullptr; t = t->next)
-    if (t->name != nullptr && t->kind == how.kind && t->channels == how.channels && std::strcmp(t->name, name) == 0) {
+    if (t->name != nullptr && t->kind == how.kind && t->channels == how.channels &&
+        std::strcmp(t->name, name) == 0) {
       ++t->refCount;
       return t;
     }
@@ -431,9 +437,10 @@ VtTexture *TextureMake(VtImage *image, int32_t channels) {
   CacheLock hold(s->shared);
   Post(kProgress, 535, VO_MODULE_SHADER);
   PixelSource source{};
-  VtTexture *t = ImageRows(image, &source)
-                     ? TextureBuild(s->shared, TextureShape{0, channels, image->width, image->height, 0}, source)
-                     : nullptr;
+  VtTexture *t =
+      ImageRows(image, &source)
+          ? TextureBuild(s->shared, TextureShape{0, channels, image->width, image->height, 0}, source)
+          : nullptr;
   Post(kProgress, 536, VO_MODULE_SHADER);
   if (t == nullptr) {
     Post(kNoMemory, 537, VO_MODULE_SHADER);
@@ -449,7 +456,8 @@ const CacheRead kTextureRead{0, 3, 538, 539, 516, &TextureMake};
 VtStatus PropertyRefused(ShadingContext *s, const VtTexture *t, int32_t index, const void *value) {
   if (s == nullptr || !TextureKnown(s->shared, t))
     return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(t));
-  if ((index != 0 && index != 1) || value == nullptr) return Refuse(kRefused, messages::kTexturePropertyRefused, index);
+  if ((index != 0 && index != 1) || value == nullptr)
+    return Refuse(kRefused, messages::kTexturePropertyRefused, index);
   return 0;
 }
 

@@ -37,7 +37,8 @@ VtStatus HitBufferFor(ShadingContext *s, const VtPrimitive *p) {
 }
 
 // The hit's vertex values from the polygon's vertices around Pw.
-VtStatus HitVertexFill(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, VtInterpolationRoutine interpolate) {
+VtStatus HitVertexFill(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon,
+                       VtInterpolationRoutine interpolate) {
   const VtShaderGlobals *g = s->globals;
   float weights[4];
   void *vertices[4];
@@ -50,8 +51,8 @@ VtStatus HitVertexFill(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, Vt
 }
 
 // Shades the hit with the depth raised: black when its vertex cannot be made.
-VtStatus HitShade(ShadingContext *s, const float *origin, const float *direction, VtPrimitive *p, VtPolygon *polygon,
-                  VtInterpolationRoutine interpolate) {
+VtStatus HitShade(ShadingContext *s, const float *origin, const float *direction, VtPrimitive *p,
+                  VtPolygon *polygon, VtInterpolationRoutine interpolate) {
   VtShaderGlobals *g = s->globals;
   std::memcpy(g->unitI, direction, sizeof g->unitI);
   VtStatus st = HitBufferFor(s, p);
@@ -70,7 +71,8 @@ using namespace shader;
 
 void VoReflect(float *out, const float *I, const float *N) {
   if (out == nullptr || I == nullptr || N == nullptr) return;
-  const double c = static_cast<double>(N[0]) * I[0] + static_cast<double>(N[1]) * I[1] + static_cast<double>(N[2]) * I[2];
+  const double c =
+      static_cast<double>(N[0]) * I[0] + static_cast<double>(N[1]) * I[1] + static_cast<double>(N[2]) * I[2];
   for (int a = 0; a < 3; ++a) out[a] = static_cast<float>(I[a] - 2.0 * c * N[a]);
 }
 
@@ -94,9 +96,11 @@ void VoReverseNormals() {
 // Tilts N towards G so that N . G reaches sqrt(t), N staying of unit length.
 void VoClampNormal(float *N, const float *G, const float *D) {
   if (N == nullptr || G == nullptr || D == nullptr) return;
-  const double d = static_cast<double>(N[0]) * G[0] + static_cast<double>(N[1]) * G[1] + static_cast<double>(N[2]) * G[2];
+  const double d =
+      static_cast<double>(N[0]) * G[0] + static_cast<double>(N[1]) * G[1] + static_cast<double>(N[2]) * G[2];
   if (d >= 0.999) return;
-  const double e = static_cast<double>(G[0]) * D[0] + static_cast<double>(G[1]) * D[1] + static_cast<double>(G[2]) * D[2];
+  const double e =
+      static_cast<double>(G[0]) * D[0] + static_cast<double>(G[1]) * D[1] + static_cast<double>(G[2]) * D[2];
   const double t = (1.0 + (1.0 - e * e > 0.0 ? std::sqrt(1.0 - e * e) : 0.0)) / 2.0;
   if (d > 0.0 && d * d >= t) return;
   if (1.0 - d * d <= 0.0) {

@@ -194,7 +194,8 @@ using RayHitProc = VtStatus (*)(VtPrimitive **primitive, VtPolygon **polygon, fl
 using FilterSampleProc = VtStatus (*)(VtShadeContext *, VtShaderGlobals *);
 using FilterPolygonProc = VtPolygon *(*)();
 using FilterLoopProc = VtStatus (*)(void *filter, void *map_func, VtShadeContextReference *ring,
-                                    FilterSampleProc sample, VtShadeContext *context, VtShaderGlobals *globals);
+                                    FilterSampleProc sample, VtShadeContext *context,
+                                    VtShaderGlobals *globals);
 // The work farm's lock services and run-once, typed as the farm's own
 // procedures (they are called through these pointers).
 using JobLockCreateProc = decltype(&exported::VoMultiThreadLockCreate);
@@ -247,7 +248,7 @@ struct ShadingContext {
   VtPool *hit_pool;
   VtPool *light_pool;
   VtPool *node_pool;
-  VtPool *context_pool;    // shade contexts
+  VtPool *context_pool;       // shade contexts
   VtPool *context_node_pool;  // their ring nodes
   VtTransform *transform;
   unsigned char *buffer;
@@ -267,7 +268,7 @@ struct ShadingContext {
   VtShader *default_texture_space;
   uint32_t property_word;
   int32_t property_offsets[kPropertyOffsets];  // -1: not looked up yet
-  float temporary_dPds[3];                    // a background's dPds while it runs
+  float temporary_dPds[3];                     // a background's dPds while it runs
   float temporary_dPdt[3];
   // Image set-up.
   uint32_t image_initialised;
@@ -280,23 +281,23 @@ struct ShadingContext {
   float zero_colour[3];
   const double *view_inverse;  // the second matrix of the projection block
   // Services cached when callbacks change.
-  TransformTypeProc transform_type;    // 0xf000a
-  TransformMapProc transform_point;    // 0xf0008
-  TransformMapProc transform_vector;   // 0xf0009
-  VtStatus (*ray_prepare)();           // 0x70001
-  VtStatus (*ray_end)();               // 0x70002
+  TransformTypeProc transform_type;   // 0xf000a
+  TransformMapProc transform_point;   // 0xf0008
+  TransformMapProc transform_vector;  // 0xf0009
+  VtStatus (*ray_prepare)();          // 0x70001
+  VtStatus (*ray_end)();              // 0x70002
   // 0x70004 when the tracer is present, else a stand-in giving black and 0.
   VtStatus (*ray_shade)(float *colour, const float *origin, const float *direction, double weight);
-  RayShadowProc ray_shadow;                 // 0x70005, else a stand-in answering 1e20
-  RayHitProc ray_hit;                       // 0x70006
-  VtPolygon *(*ray_hit_polygon)();          // 0x70007
-  TransformNormalProc transform_normal;     // 0xf000b
+  RayShadowProc ray_shadow;                      // 0x70005, else a stand-in answering 1e20
+  RayHitProc ray_hit;                            // 0x70006
+  VtPolygon *(*ray_hit_polygon)();               // 0x70007
+  TransformNormalProc transform_normal;          // 0xf000b
   TransformNormalProc transform_normal_inverse;  // 0xf000c
-  VtStatus (*interrupt_poll)();             // the driver framework's 0x1a001a
-  uint32_t *sticky;                         // the kernel's sticky status word
-  FilterLoopProc filter_loop;               // 0x620002 while the filter module runs
-  FilterPolygonProc filter_polygon;         // 0x620003
-  uint32_t (*work_farm_active)();           // 0x52000b while the work farm runs
+  VtStatus (*interrupt_poll)();                  // the driver framework's 0x1a001a
+  uint32_t *sticky;                              // the kernel's sticky status word
+  FilterLoopProc filter_loop;                    // 0x620002 while the filter module runs
+  FilterPolygonProc filter_polygon;              // 0x620003
+  uint32_t (*work_farm_active)();                // 0x52000b while the work farm runs
   // The work farm's lock that pre-renders background and foreground once
   // per image, and the procedure that gives it back at terminate.
   VtMultiThreadLock *job;
@@ -341,8 +342,12 @@ ShadingContext *StateFor(VtStatus *status);
 // The register of live shaders is held with the kernel's RegisterGuard
 // (vosystem/kernel.h) while worker contexts exist.
 
-inline uint64_t ChangeCount(const ShadingContext *s) { return s->shared->changes.load(std::memory_order_relaxed); }
-inline void ChangeCountRaise(ShadingContext *s) { s->shared->changes.fetch_add(1, std::memory_order_relaxed); }
+inline uint64_t ChangeCount(const ShadingContext *s) {
+  return s->shared->changes.load(std::memory_order_relaxed);
+}
+inline void ChangeCountRaise(ShadingContext *s) {
+  s->shared->changes.fetch_add(1, std::memory_order_relaxed);
+}
 
 // Posts the refusal (module 5) and answers the status.
 template <class... A>
@@ -394,8 +399,8 @@ void Normalise(float *v);
 int32_t FresnelDielectric(float *F, float *R, float *T, double eta, const float *I, const float *N);
 // The conductor reflectance per channel of the index n - ik.
 void FresnelConductor(float *F, float *R, const float *n, const float *k, const float *I, const float *N);
-int32_t FresnelCoefficients(VtShaderGlobals *g, float *F, float *R, float *T, double a, double b, float *value,
-                            uint32_t *word);
+int32_t FresnelCoefficients(VtShaderGlobals *g, float *F, float *R, float *T, double a, double b,
+                            float *value, uint32_t *word);
 
 // --- noise.cpp --------------------------------------------------------------
 // Draws the tables in their fixed order; on failure frees what it made and

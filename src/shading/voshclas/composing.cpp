@@ -274,7 +274,8 @@ constexpr Field kDecalFields[] = {{VtGenericPtr, offsetof(Decal, shaders)},
                                   {VtGenericPtr, offsetof(Decal, shaders) + 8},
                                   {VtGenericPtr, offsetof(Decal, shaders) + 16},
                                   {VtGenericPtr, offsetof(Decal, shaders) + 24}};
-constexpr const char *kDecalLabels[] = {"decal texture space", "decal transparency", "decal colour", "base colour"};
+constexpr const char *kDecalLabels[] = {"decal texture space", "decal transparency", "decal colour",
+                                        "base colour"};
 constexpr uint32_t kDecalTypes[] = {VO_SHADER_TEXTURE_SPACE, VO_SHADER_TRANSPARENCY, VO_SHADER_COLOUR,
                                     VO_SHADER_COLOUR};
 
@@ -283,8 +284,8 @@ VtStatus DecalSet(void *block, uint32_t index, VtTypedValue *value) {
   auto *b = static_cast<Decal *>(block);
   b->prepared = 0;
   if (value == nullptr || index > 3) return 0;
-  return HeldShaderSet(&b->shaders[index], value, kDecalTypes[index], block, VO_MODULE_CLASSIC, kDecalIdentifier,
-                       kDecalLabels[index]);
+  return HeldShaderSet(&b->shaders[index], value, kDecalTypes[index], block, VO_MODULE_CLASSIC,
+                       kDecalIdentifier, kDecalLabels[index]);
 }
 
 VtStatus DecalPrepare(void *block) {
@@ -416,16 +417,20 @@ constexpr Entries DecalEntries() {
 
 }  // namespace
 
-const ClassDescription kRayCube{kRayCubeIdentifier, "ray cube", VO_SHADER_BACKGROUND, kRayCubeLabels,
-                                kRayCubeGlobals, RayCubeEntries()};
-const ClassDescription kTwoPlanes{kTwoPlanesIdentifier, "two planes", VO_SHADER_BACKGROUND, kTwoPlanesLabels,
-                                  kTwoPlanesGlobals, TwoPlanesEntries()};
+const ClassDescription kRayCube{kRayCubeIdentifier, "ray cube",      VO_SHADER_BACKGROUND,
+                                kRayCubeLabels,     kRayCubeGlobals, RayCubeEntries()};
+const ClassDescription kTwoPlanes{kTwoPlanesIdentifier, "two planes",      VO_SHADER_BACKGROUND,
+                                  kTwoPlanesLabels,     kTwoPlanesGlobals, TwoPlanesEntries()};
 const ClassDescription kEnvironmentBackground{
-    "vxs_environment_background", "environment", VO_SHADER_BACKGROUND, kEnvironmentLabels, kEnvironmentGlobals,
+    "vxs_environment_background",
+    "environment",
+    VO_SHADER_BACKGROUND,
+    kEnvironmentLabels,
+    kEnvironmentGlobals,
     DataEntries<kEnvironmentBackgroundDefault>(&EnvironmentBackgroundEvaluate, &EnvironmentBackgroundPrepare,
                                                &exported::VoShaderTwoFloatArgumentsGet,
                                                &exported::VoShaderTwoArgumentsSet)};
-const ClassDescription kDecal{kDecalIdentifier, "decal", VO_SHADER_COLOUR, kDecalLabels, kDecalGlobals,
-                              DecalEntries()};
+const ClassDescription kDecal{kDecalIdentifier, "decal",       VO_SHADER_COLOUR,
+                              kDecalLabels,     kDecalGlobals, DecalEntries()};
 
 }  // namespace vo::classic

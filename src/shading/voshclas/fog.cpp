@@ -281,15 +281,22 @@ bool SpotInterval(const SpotRecord &r, const VtShaderGlobals *g, double *a, doub
   for (int i = 0; i < 3; ++i) off2 += (e[i] - z * r.axis[i]) * (e[i] - z * r.axis[i]);
   const bool eyeInside = z < 0 && off2 < (z * t) * (z * t);
   if (!eyeInside) {
-    if (n == 1 && crossings[0] > 0) *a = crossings[0], *b = kNothing;
-    else if (n == 2 && crossings[0] > 0) *a = crossings[0], *b = crossings[1];
-    else return false;
+    if (n == 1 && crossings[0] > 0)
+      *a = crossings[0], *b = kNothing;
+    else if (n == 2 && crossings[0] > 0)
+      *a = crossings[0], *b = crossings[1];
+    else
+      return false;
   } else {
     *a = 0;
-    if (n == 0) *b = kNothing;  // the whole ray inside the cone
-    else if (n == 1) *b = crossings[0] < 0 ? kNothing : crossings[0];
-    else if (crossings[0] < 0 && crossings[1] > 0) *b = crossings[1];
-    else return false;
+    if (n == 0)
+      *b = kNothing;  // the whole ray inside the cone
+    else if (n == 1)
+      *b = crossings[0] < 0 ? kNothing : crossings[0];
+    else if (crossings[0] < 0 && crossings[1] > 0)
+      *b = crossings[1];
+    else
+      return false;
   }
   const double L = g->modI;
   if (L < *b) *b = L;
@@ -320,8 +327,8 @@ constexpr const char *kFogLightLabels[] = {"fog density"};
 constexpr const char *kFogLightGlobals[] = {"Co", "E", "unitI", "modI"};
 
 constexpr Entries FogLightEntries() {
-  Entries e = DataEntries<kFogLightDefault>(&FogLightEvaluate, nullptr, &exported::VoShaderOneFloatArgumentGet,
-                                            &exported::VoShaderOneArgumentSet);
+  Entries e = DataEntries<kFogLightDefault>(
+      &FogLightEvaluate, nullptr, &exported::VoShaderOneFloatArgumentGet, &exported::VoShaderOneArgumentSet);
   e.prerender = &FogLightPrerender;
   e.initialise = &exported::VoProcedureNull;
   e.release = &FogLightRelease;
@@ -331,10 +338,15 @@ constexpr Entries FogLightEntries() {
 }  // namespace
 
 const ClassDescription kGroundFog{
-    "vxs_ground_fog_foreground", "ground fog", VO_SHADER_FOREGROUND, kGroundFogLabels, kGroundFogGlobals,
+    "vxs_ground_fog_foreground",
+    "ground fog",
+    VO_SHADER_FOREGROUND,
+    kGroundFogLabels,
+    kGroundFogGlobals,
     DataEntries<kGroundFogDefault>(&GroundFogEvaluate, &GroundFogPrepare, &TableGet<kGroundFogFields>,
                                    &TableSet<kGroundFogFields>)};
-const ClassDescription kFogLight{"vxs_fog_light_foreground", "fog light", VO_SHADER_FOREGROUND, kFogLightLabels,
-                                 kFogLightGlobals, FogLightEntries()};
+const ClassDescription kFogLight{"vxs_fog_light_foreground", "fog light",
+                                 VO_SHADER_FOREGROUND,       kFogLightLabels,
+                                 kFogLightGlobals,           FogLightEntries()};
 
 }  // namespace vo::classic

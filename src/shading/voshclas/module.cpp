@@ -18,9 +18,9 @@ VtStatus NullCopy(void *, void **copy) {
 }
 
 const ClassDescription *const kClassList[] = {
-    &kProjector,  &kConductor,             &kDielectric, &kEnvironmentReflectance, &kGlass,
-    &kMirror,     &kMirrorMap,             &kDecal,      &kEnvironmentBackground,  &kTwoPlanes,
-    &kRayCube,    &kFogLight,              &kGroundFog,
+    &kProjector, &kConductor, &kDielectric, &kEnvironmentReflectance, &kGlass,
+    &kMirror,    &kMirrorMap, &kDecal,      &kEnvironmentBackground,  &kTwoPlanes,
+    &kRayCube,   &kFogLight,  &kGroundFog,
 };
 
 VtStatus Start() {
@@ -31,14 +31,15 @@ VtStatus Start() {
 
 VtStatus Terminate() { return VoContextVariablesUnregister(VO_MODULE_CLASSIC); }
 
-constexpr ModuleDescription kClassic = {.number = VO_MODULE_CLASSIC,
-                                        .name = "voshclas",
-                                        .banner = "voshclas: the classic shader library, ray-traced and composing classes",
-                                        .build_time = 904646512,
-                                        .start = &Start,
-                                        .terminate = &Terminate,
-                                        .compatible = true,
-                                        .build_kind = "sod_"};
+constexpr ModuleDescription kClassic = {
+    .number = VO_MODULE_CLASSIC,
+    .name = "voshclas",
+    .banner = "voshclas: the classic shader library, ray-traced and composing classes",
+    .build_time = 904646512,
+    .start = &Start,
+    .terminate = &Terminate,
+    .compatible = true,
+    .build_kind = "sod_"};
 
 }  // namespace
 

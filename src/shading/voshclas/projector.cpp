@@ -54,12 +54,14 @@ constexpr Field kProjectorFields[] = {
 #undef VO_RECORD
 #undef VO_WORD
 
-constexpr const char *kProjectorLabels[] = {"intensity",         "colour",         "location",
-                                            "to",                "fall off",       "fall off function",
-                                            "fall off data",     "angle",          "shadows",
-                                            "shadow resolution", "shadow quality", "shadow softness",
-                                            "file name",         "up vector",      "scattering",
-                                            "inverse fall off function"};
+constexpr const char *kProjectorLabels[] = {"intensity",      "colour",
+                                            "location",       "to",
+                                            "fall off",       "fall off function",
+                                            "fall off data",  "angle",
+                                            "shadows",        "shadow resolution",
+                                            "shadow quality", "shadow softness",
+                                            "file name",      "up vector",
+                                            "scattering",     "inverse fall off function"};
 static_assert(std::size(kProjectorFields) == std::size(kProjectorLabels));
 
 double ProjectorShadow(const float *point, void *, const float *normal, VtLightData *d) {
@@ -205,7 +207,7 @@ bool ProjectorProject(const VtLightData *d, const float *point, const float *nor
   return true;
 }
 
-const ClassDescription kProjector{"vxs_projector_light", "projector", VO_SHADER_LIGHT, kProjectorLabels,
-                                  {}, ProjectorEntries(), true};
+const ClassDescription kProjector{"vxs_projector_light", "projector", VO_SHADER_LIGHT, kProjectorLabels, {},
+                                  ProjectorEntries(),    true};
 
 }  // namespace vo::classic

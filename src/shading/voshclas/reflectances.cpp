@@ -186,9 +186,9 @@ struct Dielectric {
   float power, index;
 };
 constexpr Dielectric kDielectricDefault{0, 0, 0, 0.9f, 0.9f, 0.9f, 0.1f, kDefaultIndex, 0, 0};
-constexpr Field kDielectricFields[] = {VO_FLOAT(Dielectric, ka), VO_FLOAT(Dielectric, kd),
-                                       VO_FLOAT(Dielectric, ks), VO_FLOAT(Dielectric, kt),
-                                       VO_FLOAT(Dielectric, km), VO_FLOAT(Dielectric, roughness),
+constexpr Field kDielectricFields[] = {VO_FLOAT(Dielectric, ka),        VO_FLOAT(Dielectric, kd),
+                                       VO_FLOAT(Dielectric, ks),        VO_FLOAT(Dielectric, kt),
+                                       VO_FLOAT(Dielectric, km),        VO_FLOAT(Dielectric, roughness),
                                        VO_FLOAT(Dielectric, refraction)};
 
 template <class T>
@@ -263,7 +263,8 @@ struct Conductor {
   float power, n[3], k[3];
 };
 constexpr Conductor kConductorDefault{
-    0, 0.1f, 0.1f, 0.8f, 0.8f, 0.1f, {0.13764f, 0.128079f, 0.156556f}, {3.75633f, 4.37743f, 2.3437f}, 0, {}, {}};
+    0, 0.1f, 0.1f, 0.8f, 0.8f, 0.1f, {0.13764f, 0.128079f, 0.156556f}, {3.75633f, 4.37743f, 2.3437f},
+    0, {},   {}};
 constexpr Field kConductorFields[] = {VO_FLOAT(Conductor, ka),
                                       VO_FLOAT(Conductor, kd),
                                       VO_FLOAT(Conductor, ks),
@@ -315,8 +316,8 @@ struct Environment {
   float power;
 };
 constexpr Environment kEnvironmentDefault{0, 1.0f, 0.5f, 0.5f, 0.3f, 0.1f, 1.0f, 0};
-constexpr Field kEnvironmentFields[] = {VO_FLOAT(Environment, ka), VO_FLOAT(Environment, kd),
-                                        VO_FLOAT(Environment, ks), VO_FLOAT(Environment, ke),
+constexpr Field kEnvironmentFields[] = {VO_FLOAT(Environment, ka),        VO_FLOAT(Environment, kd),
+                                        VO_FLOAT(Environment, ks),        VO_FLOAT(Environment, ke),
                                         VO_FLOAT(Environment, roughness), VO_FLOAT(Environment, angleScale)};
 
 VtStatus EnvironmentPrepare(void *block) {
@@ -357,20 +358,22 @@ VtStatus EnvironmentEvaluate(void *block) {
 
 #undef VO_FLOAT
 
-constexpr const char *kMirrorLabels[] = {"ambient factor", "diffuse factor", "specular factor", "mirror factor",
-                                         "roughness"};
-constexpr const char *kMirrorMapLabels[] = {"ambient factor", "diffuse factor", "specular factor", "mirror factor",
-                                            "roughness",      "image",          "file name"};
-constexpr const char *kGlassLabels[] = {"specular factor", "transmission factor", "mirror factor", "roughness",
-                                        "refraction"};
-constexpr const char *kDielectricLabels[] = {"ambient factor",  "diffuse factor", "specular factor",
-                                             "transmission factor", "mirror factor", "roughness", "refraction"};
-constexpr const char *kConductorLabels[] = {"ambient factor",   "diffuse factor",   "specular factor",
-                                            "mirror factor",    "roughness",        "refraction red",
-                                            "refraction green", "refraction blue",  "absorption red",
+constexpr const char *kMirrorLabels[] = {"ambient factor", "diffuse factor", "specular factor",
+                                         "mirror factor", "roughness"};
+constexpr const char *kMirrorMapLabels[] = {"ambient factor", "diffuse factor", "specular factor",
+                                            "mirror factor",  "roughness",      "image",
+                                            "file name"};
+constexpr const char *kGlassLabels[] = {"specular factor", "transmission factor", "mirror factor",
+                                        "roughness", "refraction"};
+constexpr const char *kDielectricLabels[] = {"ambient factor",      "diffuse factor", "specular factor",
+                                             "transmission factor", "mirror factor",  "roughness",
+                                             "refraction"};
+constexpr const char *kConductorLabels[] = {"ambient factor",   "diffuse factor",  "specular factor",
+                                            "mirror factor",    "roughness",       "refraction red",
+                                            "refraction green", "refraction blue", "absorption red",
                                             "absorption green", "absorption blue"};
-constexpr const char *kEnvironmentLabels[] = {"ambient factor", "diffuse factor", "specular factor",
-                                              "environment factor", "roughness", "angle scale"};
+constexpr const char *kEnvironmentLabels[] = {"ambient factor",     "diffuse factor", "specular factor",
+                                              "environment factor", "roughness",      "angle scale"};
 
 constexpr const char *kMirrorGlobals[] = {"Co", "Pw", "Ng", "N", "unitI", "raytrace"};
 constexpr const char *kMirrorMapGlobals[] = {"Co", "Pw", "Ng", "N", "s", "t", "unitI", "raytrace"};
@@ -392,23 +395,43 @@ constexpr Entries MirrorMapEntries() {
 
 }  // namespace
 
-const ClassDescription kMirror{"vxs_mirror_reflectance", "mirror", VO_SHADER_REFLECTANCE, kMirrorLabels,
-                               kMirrorGlobals,
-                               ReflectanceEntries<kMirrorDefault, kMirrorFields>(&MirrorEvaluate, &MirrorPrepare)};
-const ClassDescription kMirrorMap{kMirrorMapIdentifier, "wrapped mirror map", VO_SHADER_REFLECTANCE, kMirrorMapLabels,
-                                  kMirrorMapGlobals, MirrorMapEntries()};
-const ClassDescription kGlass{
-    "vxs_glass_reflectance", "glass", VO_SHADER_REFLECTANCE, kGlassLabels, kSolidGlobals,
-    ReflectanceEntries<kGlassDefault, kGlassFields>(&SolidEvaluate<Glass, &GlassShade>, &SolidPrepare<Glass>)};
+const ClassDescription kMirror{
+    "vxs_mirror_reflectance",
+    "mirror",
+    VO_SHADER_REFLECTANCE,
+    kMirrorLabels,
+    kMirrorGlobals,
+    ReflectanceEntries<kMirrorDefault, kMirrorFields>(&MirrorEvaluate, &MirrorPrepare)};
+const ClassDescription kMirrorMap{kMirrorMapIdentifier, "wrapped mirror map", VO_SHADER_REFLECTANCE,
+                                  kMirrorMapLabels,     kMirrorMapGlobals,    MirrorMapEntries()};
+const ClassDescription kGlass{"vxs_glass_reflectance",
+                              "glass",
+                              VO_SHADER_REFLECTANCE,
+                              kGlassLabels,
+                              kSolidGlobals,
+                              ReflectanceEntries<kGlassDefault, kGlassFields>(
+                                  &SolidEvaluate<Glass, &GlassShade>, &SolidPrepare<Glass>)};
 const ClassDescription kDielectric{
-    "vxs_dielectric_reflectance", "dielectric", VO_SHADER_REFLECTANCE, kDielectricLabels, kSolidGlobals,
+    "vxs_dielectric_reflectance",
+    "dielectric",
+    VO_SHADER_REFLECTANCE,
+    kDielectricLabels,
+    kSolidGlobals,
     ReflectanceEntries<kDielectricDefault, kDielectricFields>(&SolidEvaluate<Dielectric, &DielectricShade>,
-                                                               &SolidPrepare<Dielectric>)};
+                                                              &SolidPrepare<Dielectric>)};
 const ClassDescription kConductor{
-    "vxs_conductor_reflectance", "conductor", VO_SHADER_REFLECTANCE, kConductorLabels, kMirrorGlobals,
+    "vxs_conductor_reflectance",
+    "conductor",
+    VO_SHADER_REFLECTANCE,
+    kConductorLabels,
+    kMirrorGlobals,
     ReflectanceEntries<kConductorDefault, kConductorFields>(&ConductorEvaluate, &ConductorPrepare)};
 const ClassDescription kEnvironmentReflectance{
-    "vxs_environment_reflectance", "environment", VO_SHADER_REFLECTANCE, kEnvironmentLabels, kEnvironmentGlobals,
+    "vxs_environment_reflectance",
+    "environment",
+    VO_SHADER_REFLECTANCE,
+    kEnvironmentLabels,
+    kEnvironmentGlobals,
     ReflectanceEntries<kEnvironmentDefault, kEnvironmentFields>(&EnvironmentEvaluate, &EnvironmentPrepare)};
 
 }  // namespace vo::classic

@@ -21,15 +21,15 @@ extern const ClassDescription kProjector;
 // The projector's words in its light record's class area.
 struct ProjectorWords {
   VtAdvancedLightWords common;
-  float angle;          // the "angle" argument: the full cone in degrees
-  float coneDelta;      // 5 degrees
-  char *fileName;       // owned
-  char *loadedName;     // the name the texture was read from (owned), or null
+  float angle;       // the "angle" argument: the full cone in degrees
+  float coneDelta;   // 5 degrees
+  char *fileName;    // owned
+  char *loadedName;  // the name the texture was read from (owned), or null
   float upVector[3];
   float halfTangent;
   float planeInverse;
-  float softness;       // effective
-  int32_t fewest, most; // samples
+  float softness;        // effective
+  int32_t fewest, most;  // samples
 };
 static_assert(sizeof(ProjectorWords) <= VO_LIGHT_CLASS_AREA_BYTES);
 static_assert(offsetof(ProjectorWords, common) == 0);

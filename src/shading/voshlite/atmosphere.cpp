@@ -53,16 +53,21 @@ constexpr DepthCue kDepthCueDefault{0, 0, 1000, {{0, 0, 0}}, {}, 0, 0};
 constexpr Fog kFogDefault{0, 1000, {{1, 1, 1}}, 1, 1, {}, 0, 0, 0};
 
 constexpr Snow kSnowDefault{0, 0.1f, 0.02f, 0.4f, 0.4f, 0.2f, 0.03f, {{1, 1, 1}}, {}, 0, 0, 0, 0, 0, {}};
-constexpr Field kSnowFields[] = {{VtFloat, offsetof(Snow, nearScale)},      {VtFloat, offsetof(Snow, farScale)},
-                                 {VtFloat, offsetof(Snow, size)},           {VtFloat, offsetof(Snow, density)},
-                                 {VtFloat, offsetof(Snow, noiseAmplitude)}, {VtFloat, offsetof(Snow, noiseScale)},
+constexpr Field kSnowFields[] = {{VtFloat, offsetof(Snow, nearScale)},
+                                 {VtFloat, offsetof(Snow, farScale)},
+                                 {VtFloat, offsetof(Snow, size)},
+                                 {VtFloat, offsetof(Snow, density)},
+                                 {VtFloat, offsetof(Snow, noiseAmplitude)},
+                                 {VtFloat, offsetof(Snow, noiseScale)},
                                  VO_LITE_COLOUR(Snow, 0)};
 
 constexpr Field kDepthCueFields[] = {{VtFloat, offsetof(DepthCue, nearDistance)},
                                      {VtFloat, offsetof(DepthCue, farDistance)},
                                      VO_LITE_COLOUR(DepthCue, 0)};
-constexpr Field kFogFields[] = {{VtFloat, offsetof(Fog, distance)}, VO_LITE_COLOUR(Fog, 0),
-                                {VtFloat, offsetof(Fog, maxDensity)}, {VtBoolean, offsetof(Fog, ignoreBackground)}};
+constexpr Field kFogFields[] = {{VtFloat, offsetof(Fog, distance)},
+                                VO_LITE_COLOUR(Fog, 0),
+                                {VtFloat, offsetof(Fog, maxDensity)},
+                                {VtBoolean, offsetof(Fog, ignoreBackground)}};
 
 VtStatus DepthCuePrepare(void *block) {
   auto *b = static_cast<DepthCue *>(block);
@@ -164,14 +169,15 @@ VtStatus CloudsEvaluate(void *block) {
   PrepareOnDemand(b, &CloudsPrepare);
   VtShaderGlobals *g = VoShaderGetGlobals();
   double x = b->clouds.f * g->xi, y = b->clouds.f * g->yi, sum = 0, a = b->clouds.first;
-  for (int32_t i = 0; i < b->clouds.octaves; ++i, x *= 2, y *= 2, a /= 2) sum += a * std::fabs(0.5 - VoNoise2(x, y));
+  for (int32_t i = 0; i < b->clouds.octaves; ++i, x *= 2, y *= 2, a /= 2)
+    sum += a * std::fabs(0.5 - VoNoise2(x, y));
   Mix(g->Cb, colours[1], colours[0], static_cast<float>(sum));
   return 0;
 }
 
 constexpr const char *kDepthCueLabels[] = {"near", "far", "background colour"};
 constexpr const char *kFogLabels[] = {"distance", "fog colour", "max density", "ignore background"};
-constexpr const char *kSnowLabels[] = {"near scale",      "far scale",   "flake size", "flake density",
+constexpr const char *kSnowLabels[] = {"near scale",      "far scale",   "flake size",  "flake density",
                                        "noise amplitude", "noise scale", "flake colour"};
 constexpr const char *kCoModI[] = {"Co", "modI"};
 constexpr const char *kCoXiYi[] = {"Co", "xi", "yi"};
@@ -179,16 +185,24 @@ constexpr const char *kCbXiYi[] = {"Cb", "xi", "yi"};
 
 }  // namespace
 
-const ClassDescription kDepthCue{"vxs_depth_cue_foreground", "depth cue", VO_SHADER_FOREGROUND, kDepthCueLabels,
-                                 kCoModI,
-                                 PreparedAtRender<kDepthCueDefault, kDepthCueFields>(&DepthCueEvaluate,
-                                                                                     &DepthCuePrepare)};
-const ClassDescription kFog{"vxs_fog_foreground", "fog", VO_SHADER_FOREGROUND, kFogLabels, kCoModI,
-                           PreparedAtRender<kFogDefault, kFogFields>(&FogEvaluate, &FogPrepare)};
-const ClassDescription kSnow{"vxs_snow_foreground", "snow", VO_SHADER_FOREGROUND, kSnowLabels, kCoXiYi, SnowEntries()};
-const ClassDescription kCloudsBackground{"vxs_clouds_background", "clouds", VO_SHADER_BACKGROUND, kCloudsLabels,
-                                         kCbXiYi,
-                                         PreparedAtRender<kCloudsDefault, kCloudsFields>(&CloudsEvaluate,
-                                                                                         &CloudsPrepare)};
+const ClassDescription kDepthCue{
+    "vxs_depth_cue_foreground",
+    "depth cue",
+    VO_SHADER_FOREGROUND,
+    kDepthCueLabels,
+    kCoModI,
+    PreparedAtRender<kDepthCueDefault, kDepthCueFields>(&DepthCueEvaluate, &DepthCuePrepare)};
+const ClassDescription kFog{
+    "vxs_fog_foreground", "fog",   VO_SHADER_FOREGROUND,
+    kFogLabels,           kCoModI, PreparedAtRender<kFogDefault, kFogFields>(&FogEvaluate, &FogPrepare)};
+const ClassDescription kSnow{"vxs_snow_foreground", "snow",  VO_SHADER_FOREGROUND,
+                             kSnowLabels,           kCoXiYi, SnowEntries()};
+const ClassDescription kCloudsBackground{
+    "vxs_clouds_background",
+    "clouds",
+    VO_SHADER_BACKGROUND,
+    kCloudsLabels,
+    kCbXiYi,
+    PreparedAtRender<kCloudsDefault, kCloudsFields>(&CloudsEvaluate, &CloudsPrepare)};
 
 }  // namespace vo::lite

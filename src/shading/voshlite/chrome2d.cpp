@@ -17,9 +17,9 @@ constexpr float kColumnScale = 63.661976f;  // 200/pi
 constexpr float kRowScale = 31.830988f;     // 100/pi
 constexpr float kQuarterTurn = 1.5707964f, kThreeQuarters = 4.712389f;
 
-constexpr float kPalette[10][3] = {{0.25f, 0.25f, 0.25f}, {0.9f, 0.9f, 0.9f}, {0.4f, 0.4f, 0.5f}, {0.9f, 0.9f, 1},
-                                   {0.5f, 0.6f, 0.6f},    {0.5f, 0.5f, 0.6f}, {1, 1, 1},          {1, 1, 1},
-                                   {0.5f, 0.5f, 0.7f},    {0.15f, 0.15f, 0.26f}};
+constexpr float kPalette[10][3] = {
+    {0.25f, 0.25f, 0.25f}, {0.9f, 0.9f, 0.9f}, {0.4f, 0.4f, 0.5f}, {0.9f, 0.9f, 1},    {0.5f, 0.6f, 0.6f},
+    {0.5f, 0.5f, 0.6f},    {1, 1, 1},          {1, 1, 1},          {0.5f, 0.5f, 0.7f}, {0.15f, 0.15f, 0.26f}};
 
 struct Chrome2D {
   int32_t prepared;
@@ -30,8 +30,8 @@ struct Chrome2D {
 
 constexpr Chrome2D kChrome2DDefault{0, 1, 0.5f, 0.5f, 0.3f, 0.1f, 0, 0, 0, 0};
 constexpr Field kChrome2DFields[] = {
-    {VtFloat, offsetof(Chrome2D, ambient)}, {VtFloat, offsetof(Chrome2D, diffuse)},
-    {VtFloat, offsetof(Chrome2D, specular)}, {VtFloat, offsetof(Chrome2D, chrome)},
+    {VtFloat, offsetof(Chrome2D, ambient)},   {VtFloat, offsetof(Chrome2D, diffuse)},
+    {VtFloat, offsetof(Chrome2D, specular)},  {VtFloat, offsetof(Chrome2D, chrome)},
     {VtFloat, offsetof(Chrome2D, roughness)},
 };
 
@@ -126,22 +126,26 @@ VtStatus BaseEvaluate(void *) {
 
 constexpr Entries Chrome2DEntries() {
   Entries e = DataEntries<kChrome2DDefault>(&Chrome2DEvaluate, &Chrome2DPrepare, &TableGet<kChrome2DFields>,
-                                              &TableSet<kChrome2DFields>);
+                                            &TableSet<kChrome2DFields>);
   e.initialise = &Chrome2DTake;
   e.release = &Chrome2DGive;
   return e;
 }
 
-constexpr const char *kChrome2DLabels[] = {"ambient factor", "diffuse factor", "specular factor", "chrome factor",
-                                           "roughness"};
+constexpr const char *kChrome2DLabels[] = {"ambient factor", "diffuse factor", "specular factor",
+                                           "chrome factor", "roughness"};
 constexpr const char *kChrome2DGlobals[] = {"Co", "N", "unitI"};
 constexpr const char *kCiCo[] = {"Ci", "Co"};
 
 }  // namespace
 
-const ClassDescription kBaseReflectance{"vxs_base_reflectance", "base", VO_SHADER_REFLECTANCE, {}, kCiCo,
+const ClassDescription kBaseReflectance{"vxs_base_reflectance",    "base", VO_SHADER_REFLECTANCE, {}, kCiCo,
                                         BaseEntries(&BaseEvaluate)};
-const ClassDescription kChrome2D{"vxs_chrome_2D_reflectance", "chrome 2D", VO_SHADER_REFLECTANCE, kChrome2DLabels,
-                                 kChrome2DGlobals, Chrome2DEntries()};
+const ClassDescription kChrome2D{"vxs_chrome_2D_reflectance",
+                                 "chrome 2D",
+                                 VO_SHADER_REFLECTANCE,
+                                 kChrome2DLabels,
+                                 kChrome2DGlobals,
+                                 Chrome2DEntries()};
 
 }  // namespace vo::lite

@@ -101,12 +101,10 @@ constexpr Field kRoughFields[] = {{VtFloat, offsetof(Rough, scale)},
                                   {VtFloat, offsetof(Rough, amplitude)},
                                   {VtInt32, offsetof(Rough, detail)},
                                   {VtInt32, offsetof(Rough, sharpness)}};
-constexpr Field kCastingFields[] = {{VtFloat, offsetof(Casting, scale)},
-                                    {VtFloat, offsetof(Casting, castingAmplitude)},
-                                    {VtFloat, offsetof(Casting, dentedAmplitude)},
-                                    {VtFloat, offsetof(Casting, dentedScale)},
-                                    {VtFloat, offsetof(Casting, threshold)},
-                                    {VtInt32, offsetof(Casting, detail)}};
+constexpr Field kCastingFields[] = {
+    {VtFloat, offsetof(Casting, scale)},           {VtFloat, offsetof(Casting, castingAmplitude)},
+    {VtFloat, offsetof(Casting, dentedAmplitude)}, {VtFloat, offsetof(Casting, dentedScale)},
+    {VtFloat, offsetof(Casting, threshold)},       {VtInt32, offsetof(Casting, detail)}};
 
 constexpr OldBumpMap kOldBumpDefault{{}, 1, 0.1f, 0, 0, 0};
 constexpr Field kOldBumpFields[] = {{VtString, offsetof(OldBumpMap, names.fileName)},
@@ -117,13 +115,18 @@ constexpr BumpMap kBumpDefault{{}, 0.1f};
 constexpr Field kBumpFields[] = {{VtString, offsetof(BumpMap, names.fileName)},
                                  {VtFloat, offsetof(BumpMap, amplitude)}};
 
-constexpr Field kDimpleFields[] = {{VtFloat, offsetof(Dimple, scale)},  {VtFloat, offsetof(Dimple, separation)},
-                                   {VtFloat, offsetof(Dimple, radius)}, {VtFloat, offsetof(Dimple, depth)},
+constexpr Field kDimpleFields[] = {{VtFloat, offsetof(Dimple, scale)},
+                                   {VtFloat, offsetof(Dimple, separation)},
+                                   {VtFloat, offsetof(Dimple, radius)},
+                                   {VtFloat, offsetof(Dimple, depth)},
                                    {VtFloat, offsetof(Dimple, blend)}};
-constexpr Field kKnurlFields[] = {{VtFloat, offsetof(Knurl, scale)}, {VtFloat, offsetof(Knurl, blend)},
+constexpr Field kKnurlFields[] = {{VtFloat, offsetof(Knurl, scale)},
+                                  {VtFloat, offsetof(Knurl, blend)},
                                   {VtFloat, offsetof(Knurl, amplitude)}};
-constexpr Field kTreadFields[] = {{VtFloat, offsetof(TreadPlate, scale)}, {VtFloat, offsetof(TreadPlate, radius)},
-                                  {VtFloat, offsetof(TreadPlate, amplitude)}, {VtFloat, offsetof(TreadPlate, blend)}};
+constexpr Field kTreadFields[] = {{VtFloat, offsetof(TreadPlate, scale)},
+                                  {VtFloat, offsetof(TreadPlate, radius)},
+                                  {VtFloat, offsetof(TreadPlate, amplitude)},
+                                  {VtFloat, offsetof(TreadPlate, blend)}};
 
 double Clamp01(double x) { return x < 0 ? 0 : x > 1 ? 1 : x; }
 
@@ -402,7 +405,8 @@ double OldBumpHeight(double x, double y, void *data) {
   const auto *b = static_cast<const OldBumpMap *>(data);
   const VtImage *im = b->names.handle.image;
   if (!std::isfinite(x) || !std::isfinite(y)) return 0;
-  auto i = static_cast<std::size_t>(im->width * Wrap(x, 1.0)), j = static_cast<std::size_t>(im->height * Wrap(y, 1.0));
+  auto i = static_cast<std::size_t>(im->width * Wrap(x, 1.0)),
+       j = static_cast<std::size_t>(im->height * Wrap(y, 1.0));
   if (i >= static_cast<std::size_t>(im->width)) i = 0;
   if (j >= static_cast<std::size_t>(im->height)) j = 0;
   const std::size_t bytes = static_cast<std::size_t>(im->bits / 8);
@@ -459,27 +463,55 @@ constexpr const char *kTreadLabels[] = {"scale", "radius", "amplitude", "blend"}
 constexpr const char *kNST[] = {"N", "s", "t"};
 }  // namespace
 
-const ClassDescription kDimple{"vxs_wrapped_dimple_displacement", "wrapped dimple", VO_SHADER_DISPLACEMENT,
-                               kDimpleLabels, kNST,
-                               HeightEntries<Dimple, kDimpleDefault, kDimpleFields, &DimpleHeight>(&DimplePrepare)};
-const ClassDescription kKnurl{"vxs_wrapped_knurl_displacement", "wrapped knurl", VO_SHADER_DISPLACEMENT, kKnurlLabels,
-                              kNST, HeightEntries<Knurl, kKnurlDefault, kKnurlFields, &KnurlHeight>(&KnurlPrepare)};
-const ClassDescription kTreadPlate{"vxs_wrapped_tread_plate_displac", "wrapped tread plate", VO_SHADER_DISPLACEMENT,
-                                   kTreadLabels, kNST,
-                                   HeightEntries<TreadPlate, kTreadDefault, kTreadFields, &TreadPlateHeight>(
-                                       &TreadPrepare)};
-const ClassDescription kBumpMap{"vxs_wrapped_bump_map_displaceme", "wrapped bump map", VO_SHADER_DISPLACEMENT,
-                                kBumpLabels, kNST, BumpEntries()};
-const ClassDescription kOldBumpMap{kOldBumpIdentifier, "wrapped old bump map", VO_SHADER_DISPLACEMENT,
-                                   kOldBumpLabels, kNST, OldBumpEntries()};
-const ClassDescription kCasting{"vxs_casting_displacement", "casting", VO_SHADER_DISPLACEMENT, kCastingLabels, kPN,
-                                HeightEntries<Casting, kCastingDefault, kCastingFields, &CastingHeight>(
-                                    &CastingPrepare)};
-const ClassDescription kRough{"vxs_rough_displacement", "rough", VO_SHADER_DISPLACEMENT, kRoughLabels, kPN,
-                              HeightEntries<Rough, kRoughDefault, kRoughFields, &RoughHeight>(&RoughPrepare<true>)};
-const ClassDescription kWrappedRough{"vxs_wrapped_rough_displacement", "wrapped rough", VO_SHADER_DISPLACEMENT,
-                                     kRoughLabels, kNST,
-                                     HeightEntries<Rough, kRoughDefault, kRoughFields, &WrappedRoughHeight>(
-                                         &RoughPrepare<false>)};
+const ClassDescription kDimple{
+    "vxs_wrapped_dimple_displacement",
+    "wrapped dimple",
+    VO_SHADER_DISPLACEMENT,
+    kDimpleLabels,
+    kNST,
+    HeightEntries<Dimple, kDimpleDefault, kDimpleFields, &DimpleHeight>(&DimplePrepare)};
+const ClassDescription kKnurl{"vxs_wrapped_knurl_displacement",
+                              "wrapped knurl",
+                              VO_SHADER_DISPLACEMENT,
+                              kKnurlLabels,
+                              kNST,
+                              HeightEntries<Knurl, kKnurlDefault, kKnurlFields, &KnurlHeight>(&KnurlPrepare)};
+const ClassDescription kTreadPlate{
+    "vxs_wrapped_tread_plate_displac",
+    "wrapped tread plate",
+    VO_SHADER_DISPLACEMENT,
+    kTreadLabels,
+    kNST,
+    HeightEntries<TreadPlate, kTreadDefault, kTreadFields, &TreadPlateHeight>(&TreadPrepare)};
+const ClassDescription kBumpMap{"vxs_wrapped_bump_map_displaceme",
+                                "wrapped bump map",
+                                VO_SHADER_DISPLACEMENT,
+                                kBumpLabels,
+                                kNST,
+                                BumpEntries()};
+const ClassDescription kOldBumpMap{
+    kOldBumpIdentifier, "wrapped old bump map", VO_SHADER_DISPLACEMENT, kOldBumpLabels, kNST,
+    OldBumpEntries()};
+const ClassDescription kCasting{
+    "vxs_casting_displacement",
+    "casting",
+    VO_SHADER_DISPLACEMENT,
+    kCastingLabels,
+    kPN,
+    HeightEntries<Casting, kCastingDefault, kCastingFields, &CastingHeight>(&CastingPrepare)};
+const ClassDescription kRough{
+    "vxs_rough_displacement",
+    "rough",
+    VO_SHADER_DISPLACEMENT,
+    kRoughLabels,
+    kPN,
+    HeightEntries<Rough, kRoughDefault, kRoughFields, &RoughHeight>(&RoughPrepare<true>)};
+const ClassDescription kWrappedRough{
+    "vxs_wrapped_rough_displacement",
+    "wrapped rough",
+    VO_SHADER_DISPLACEMENT,
+    kRoughLabels,
+    kNST,
+    HeightEntries<Rough, kRoughDefault, kRoughFields, &WrappedRoughHeight>(&RoughPrepare<false>)};
 
 }  // namespace vo::lite

@@ -67,7 +67,8 @@ float BrickWeight(const Ramps &r, float u, float v) {
 
 Cell CellMake(float scale, float width, float height, float mortar, bool brick) {
   const double k = scale, w = std::fabs(width * k), h = std::fabs(height * k), m = std::fabs(mortar * k);
-  double W = std::fabs((static_cast<double>(width) + mortar) * k), H = std::fabs((static_cast<double>(height) + mortar) * k);
+  double W = std::fabs((static_cast<double>(width) + mortar) * k),
+         H = std::fabs((static_cast<double>(height) + mortar) * k);
   if (brick) {
     W = W < 0.0001 ? 0.0001 : W;
     H = H < 0.0001 ? 0.0001 : H;
@@ -136,7 +137,8 @@ void ShadersReset(VtShader *const *shaders, int n) {
     if (shaders[i] != nullptr) (void)VoShaderReset(shaders[i]);
 }
 
-void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier, int32_t *holds) {
+void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier,
+               int32_t *holds) {
   Tables *t = g_tables.Get();
   if (t != nullptr) shaderlib::TableTake(&(t->*which), floats, fill, VO_MODULE_LITE, identifier, holds);
 }

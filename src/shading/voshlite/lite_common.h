@@ -72,7 +72,8 @@ float GridWeight(const Cell &c, float s, float t);
 // pass the instance is read-only (they share it); outside one it keeps the
 // colours last given, as a get of the argument answers. The prepared flag is
 // left as it is.
-void ColoursShaded(float (*out)[3], float (*colours)[3], VtShader *const *shaders, int n, const int32_t *prepared);
+void ColoursShaded(float (*out)[3], float (*colours)[3], VtShader *const *shaders, int n,
+                   const int32_t *prepared);
 // Resets the shaders held for colours (a prepare's first step).
 void ShadersReset(VtShader *const *shaders, int n);
 
@@ -115,8 +116,10 @@ struct CloudsData {
   Clouds clouds;
 };
 inline constexpr CloudsData kCloudsDefault{0, 1, {{0, 0, 1}, {1, 1, 1}}, 2, {}, {}};
-inline constexpr Field kCloudsFields[] = {{VtFloat, offsetof(CloudsData, scale)}, VO_LITE_COLOUR(CloudsData, 0),
-                                          VO_LITE_COLOUR(CloudsData, 1), {VtInt32, offsetof(CloudsData, detail)}};
+inline constexpr Field kCloudsFields[] = {{VtFloat, offsetof(CloudsData, scale)},
+                                          VO_LITE_COLOUR(CloudsData, 0),
+                                          VO_LITE_COLOUR(CloudsData, 1),
+                                          {VtInt32, offsetof(CloudsData, detail)}};
 inline constexpr const char *kCloudsLabels[] = {"scale", "background colour", "clouds colour", "detail"};
 VtStatus CloudsPrepare(void *block);
 
@@ -130,7 +133,8 @@ struct Tables {
 using TableMember = SharedTable Tables::*;
 
 // The frame's TableTake and TableGive on the library's record of tables.
-void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier, int32_t *holds);
+void TableTake(TableMember which, uint32_t floats, void (*fill)(float *), const char *identifier,
+               int32_t *holds);
 void TableGive(TableMember which, int32_t *holds);
 // The table's values, or null when it does not exist.
 const float *TableValues(TableMember which);

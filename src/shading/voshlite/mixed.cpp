@@ -36,8 +36,8 @@ VtStatus MixedSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr || value == nullptr) return 0;
   auto *b = static_cast<Mixed *>(block);
   if (index > 1) return FieldSet(kMixedFields, block, index, value);
-  return HeldShaderSet(&b->shaders[index], value, VO_SHADER_BACKGROUND, block, VO_MODULE_LITE, kMixedIdentifier,
-                       kMixedLabels[index]);
+  return HeldShaderSet(&b->shaders[index], value, VO_SHADER_BACKGROUND, block, VO_MODULE_LITE,
+                       kMixedIdentifier, kMixedLabels[index]);
 }
 
 VtStatus MixedDestroy(void *block) {
@@ -103,7 +103,7 @@ constexpr const char *kCbUnitI[] = {"Cb", "unitI"};
 
 }  // namespace
 
-const ClassDescription kMixed{kMixedIdentifier, "mixed", VO_SHADER_BACKGROUND, kMixedLabels, kCbUnitI,
-                              MixedEntries()};
+const ClassDescription kMixed{kMixedIdentifier, "mixed",  VO_SHADER_BACKGROUND,
+                              kMixedLabels,     kCbUnitI, MixedEntries()};
 
 }  // namespace vo::lite

@@ -172,7 +172,7 @@ constexpr const char *kScaledGlobals[] = {"Cb", "s", "t", "dPds", "dPdt", "xi", 
 
 }  // namespace
 
-const ClassDescription kScaledImage{kScaledIdentifier, "scaled image", VO_SHADER_BACKGROUND, kScaledLabels,
-                                    kScaledGlobals, ScaledEntries()};
+const ClassDescription kScaledImage{kScaledIdentifier, "scaled image", VO_SHADER_BACKGROUND,
+                                    kScaledLabels,     kScaledGlobals, ScaledEntries()};
 
 }  // namespace vo::lite

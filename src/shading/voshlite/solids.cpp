@@ -49,23 +49,29 @@ struct Chrome {
   float unit[3];
 };
 
-constexpr Marble kMarbleDefault{0, 1, 4, {{1, 0.75f, 0.85f}, {0.775f, 0.63f, 0.875f}}, 1, 1, 1, {}, 0, 0, 0, 0, {}};
+constexpr Marble kMarbleDefault{0, 1, 4, {{1, 0.75f, 0.85f}, {0.775f, 0.63f, 0.875f}}, 1, 1, 1, {}, 0, 0,
+                                0, 0, {}};
 constexpr BlueMarble kBlueMarbleDefault{0, 0, {.f = 1}, {.i = 3}, 0};
-constexpr Wood kWoodDefault{0, 1, {{1, 0.965f, 0.8f}, {0.98f, 0.85f, 0.53f}}, {0, 0, 0}, {1, 0, 0}, 0.5f, {}, 0, {}};
+constexpr Wood kWoodDefault{0, 1, {{1, 0.965f, 0.8f}, {0.98f, 0.85f, 0.53f}}, {0, 0, 0}, {1, 0, 0}, 0.5f, {},
+                            0, {}};
 constexpr Cubes kCubesDefault{0, 1, {{1, 1, 1}, {0, 0, 0}}, {}, 0};
 constexpr Chrome kChromeDefault{0, {{1, 1, 1}}, {0, 1, 0.5f}, 0.5f, {}, {}};
 
 constexpr Field kMarbleFields[] = {
-    {VtFloat, offsetof(Marble, scale)},      {VtInt32, offsetof(Marble, detail)},
-    VO_LITE_COLOUR(Marble, 0),                       VO_LITE_COLOUR(Marble, 1),
-    {VtFloat, offsetof(Marble, contrast)},   {VtFloat, offsetof(Marble, grain)},
+    {VtFloat, offsetof(Marble, scale)},
+    {VtInt32, offsetof(Marble, detail)},
+    VO_LITE_COLOUR(Marble, 0),
+    VO_LITE_COLOUR(Marble, 1),
+    {VtFloat, offsetof(Marble, contrast)},
+    {VtFloat, offsetof(Marble, grain)},
     {VtFloat, offsetof(Marble, grainScale)},
 };
 constexpr Field kWoodFields[] = {
-    {VtFloat, offsetof(Wood, scale)}, VO_LITE_COLOUR(Wood, 0), VO_LITE_COLOUR(Wood, 1),
+    {VtFloat, offsetof(Wood, scale)}, VO_LITE_COLOUR(Wood, 0),          VO_LITE_COLOUR(Wood, 1),
     {VtPoint, offsetof(Wood, point)}, {VtVector, offsetof(Wood, axis)}, {VtFloat, offsetof(Wood, noise)},
 };
-constexpr Field kCubesFields[] = {{VtFloat, offsetof(Cubes, size)}, VO_LITE_COLOUR(Cubes, 0), VO_LITE_COLOUR(Cubes, 1)};
+constexpr Field kCubesFields[] = {
+    {VtFloat, offsetof(Cubes, size)}, VO_LITE_COLOUR(Cubes, 0), VO_LITE_COLOUR(Cubes, 1)};
 constexpr Field kChromeFields[] = {
     {VtColourType, offsetof(Chrome, base), kFieldShadeable, offsetof(Chrome, shaders)},
     {VtVector, offsetof(Chrome, vector)},
@@ -73,13 +79,25 @@ constexpr Field kChromeFields[] = {
 };
 
 constexpr VtColour kChromeKnots[kKnots] = {
-    {0.25f, 0.25f, 0.25f}, {0.25f, 0.25f, 0.25f}, {0.9f, 0.9f, 0.9f}, {0.3f, 0.3f, 0.3f},  {0.4f, 0.4f, 0.4f},
-    {0.25f, 0.25f, 0.25f}, {0.85f, 0.85f, 0.85f}, {0.15f, 0.15f, 0.26f}, {1, 1, 1},       {0.1f, 0.1f, 0.2f},
-    {0.1f, 0.1f, 0.2f},    {0.6f, 0.6f, 0.65f},   {0.1f, 0.1f, 0.1f}};
+    {0.25f, 0.25f, 0.25f}, {0.25f, 0.25f, 0.25f}, {0.9f, 0.9f, 0.9f},
+    {0.3f, 0.3f, 0.3f},    {0.4f, 0.4f, 0.4f},    {0.25f, 0.25f, 0.25f},
+    {0.85f, 0.85f, 0.85f}, {0.15f, 0.15f, 0.26f}, {1, 1, 1},
+    {0.1f, 0.1f, 0.2f},    {0.1f, 0.1f, 0.2f},    {0.6f, 0.6f, 0.65f},
+    {0.1f, 0.1f, 0.1f}};
 // Marble's vein knots 2-10 and 12 as offsets (times 0.8 x contrast) from the vein colour.
-constexpr float kVeinOffsets[kKnots][3] = {
-    {}, {}, {0.5f, 0.5f, 0.6f}, {0.3f, 0.3f, 0.38f}, {0.2f, 0.2f, 0.225f}, {0.1f, 0.1f, 0.1f}, {0.06f, 0.06f, 0.06f},
-    {0.1f, 0.1f, 0.1f}, {-0.2f, -0.25f, -0.2f}, {-0.5f, -0.4f, -0.5f}, {-0.3f, -0.3f, -0.3f}, {}, {-0.1f, -0.1f, -0.1f}};
+constexpr float kVeinOffsets[kKnots][3] = {{},
+                                           {},
+                                           {0.5f, 0.5f, 0.6f},
+                                           {0.3f, 0.3f, 0.38f},
+                                           {0.2f, 0.2f, 0.225f},
+                                           {0.1f, 0.1f, 0.1f},
+                                           {0.06f, 0.06f, 0.06f},
+                                           {0.1f, 0.1f, 0.1f},
+                                           {-0.2f, -0.25f, -0.2f},
+                                           {-0.5f, -0.4f, -0.5f},
+                                           {-0.3f, -0.3f, -0.3f},
+                                           {},
+                                           {-0.1f, -0.1f, -0.1f}};
 
 VtStatus BaseColourEvaluate(void *) {
   VtShaderGlobals *g = VoShaderGetGlobals();
@@ -215,8 +233,8 @@ VtStatus ChromeEvaluate(void *block) {
   return 0;
 }
 
-constexpr const char *kMarbleLabels[] = {"scale", "detail", "ground colour", "vein colour", "vein contrast", "grain",
-                                         "grain scale"};
+constexpr const char *kMarbleLabels[] = {"scale",         "detail", "ground colour", "vein colour",
+                                         "vein contrast", "grain",  "grain scale"};
 constexpr const char *kBlueMarbleLabels[] = {"scale", "detail"};
 constexpr const char *kWoodLabels[] = {"scale",         "light wood colour", "dark wood colour",
                                        "point on axis", "axis direction",    "noise"};
@@ -228,27 +246,43 @@ constexpr const char *kChromeGlobals[] = {"Co", "N", "unitI"};
 
 constexpr Entries MarbleEntries() {
   Entries e = DataEntries<kMarbleDefault>(&MarbleEvaluate, &MarblePrepare, &TableGet<kMarbleFields>,
-                                            &TableSet<kMarbleFields>);
+                                          &TableSet<kMarbleFields>);
   e.initialise = e.release = &MarbleKnotsClear;
   return e;
 }
 
 }  // namespace
 
-const ClassDescription kBaseColour{"vxs_base_colour", "base", VO_SHADER_COLOUR, {}, kCiCo,
-                                   BaseEntries(&BaseColourEvaluate)};
-const ClassDescription kBlueMarble{"vxs_blue_marble_colour", "blue marble", VO_SHADER_COLOUR, kBlueMarbleLabels, kCoP,
-                                   BlueMarbleEntries()};
-const ClassDescription kChrome{"vxs_chrome_colour", "chrome", VO_SHADER_COLOUR, kChromeLabels, kChromeGlobals,
-                               PreparedAtRender<kChromeDefault, kChromeFields>(&ChromeEvaluate, &ChromePrepare)};
-const ClassDescription kSolidClouds{"vxs_solid_clouds_colour", "solid clouds", VO_SHADER_COLOUR, kCloudsLabels, kCoP,
-                                    PreparedAtRender<kCloudsDefault, kCloudsFields>(&SolidCloudsEvaluate, &CloudsPrepare)};
-const ClassDescription kCubes{"vxs_cubes_colour", "cubes", VO_SHADER_COLOUR, kCubesLabels, kCoP,
+const ClassDescription kBaseColour{
+    "vxs_base_colour", "base", VO_SHADER_COLOUR, {}, kCiCo, BaseEntries(&BaseColourEvaluate)};
+const ClassDescription kBlueMarble{"vxs_blue_marble_colour", "blue marble", VO_SHADER_COLOUR,
+                                   kBlueMarbleLabels,        kCoP,          BlueMarbleEntries()};
+const ClassDescription kChrome{
+    "vxs_chrome_colour", "chrome",
+    VO_SHADER_COLOUR,    kChromeLabels,
+    kChromeGlobals,      PreparedAtRender<kChromeDefault, kChromeFields>(&ChromeEvaluate, &ChromePrepare)};
+const ClassDescription kSolidClouds{
+    "vxs_solid_clouds_colour",
+    "solid clouds",
+    VO_SHADER_COLOUR,
+    kCloudsLabels,
+    kCoP,
+    PreparedAtRender<kCloudsDefault, kCloudsFields>(&SolidCloudsEvaluate, &CloudsPrepare)};
+const ClassDescription kCubes{"vxs_cubes_colour",
+                              "cubes",
+                              VO_SHADER_COLOUR,
+                              kCubesLabels,
+                              kCoP,
                               PreparedAtRender<kCubesDefault, kCubesFields>(&CubesEvaluate, &CubesPrepare)};
-const ClassDescription kMarble{"vxs_marble_colour", "marble", VO_SHADER_COLOUR, kMarbleLabels, kCoP, MarbleEntries()};
-const ClassDescription kSimpleWood{"vxs_simple_wood_colour", "simple wood", VO_SHADER_COLOUR, kWoodLabels, kCoP,
-                                   PreparedAtRender<kWoodDefault, kWoodFields>(&WoodEvaluate,
-                                                                               &exported::VoSimpleWoodColourPrepare)};
+const ClassDescription kMarble{"vxs_marble_colour", "marble", VO_SHADER_COLOUR,
+                               kMarbleLabels,       kCoP,     MarbleEntries()};
+const ClassDescription kSimpleWood{
+    "vxs_simple_wood_colour",
+    "simple wood",
+    VO_SHADER_COLOUR,
+    kWoodLabels,
+    kCoP,
+    PreparedAtRender<kWoodDefault, kWoodFields>(&WoodEvaluate, &exported::VoSimpleWoodColourPrepare)};
 
 }  // namespace vo::lite
 

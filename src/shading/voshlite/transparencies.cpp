@@ -49,13 +49,14 @@ constexpr Field kErodedFields[] = {{VtFloat, offsetof(Eroded, scale)},
                                    {VtFloat, offsetof(Eroded, coverage)},
                                    {VtFloat, offsetof(Eroded, fuzz)}};
 constexpr Field kGridFields[] = {
-    {VtFloat, offsetof(GridCover, scale)}, {VtFloat, offsetof(GridCover, width)},
-    {VtFloat, offsetof(GridCover, height)}, {VtFloat, offsetof(GridCover, size)},
+    {VtFloat, offsetof(GridCover, scale)},        {VtFloat, offsetof(GridCover, width)},
+    {VtFloat, offsetof(GridCover, height)},       {VtFloat, offsetof(GridCover, size)},
     {VtFloat, offsetof(GridCover, transparency)},
 };
 constexpr Field kSquareFields[] = {
-    {VtFloat, offsetof(Square, sMin)},  {VtFloat, offsetof(Square, sMax)},   {VtFloat, offsetof(Square, tMin)},
-    {VtFloat, offsetof(Square, tMax)},  {VtFloat, offsetof(Square, sFuzz)},  {VtFloat, offsetof(Square, tFuzz)},
+    {VtFloat, offsetof(Square, sMin)},   {VtFloat, offsetof(Square, sMax)},
+    {VtFloat, offsetof(Square, tMin)},   {VtFloat, offsetof(Square, tMax)},
+    {VtFloat, offsetof(Square, sFuzz)},  {VtFloat, offsetof(Square, tFuzz)},
     {VtFloat, offsetof(Square, inside)}, {VtFloat, offsetof(Square, outside)},
 };
 
@@ -191,24 +192,48 @@ constexpr const char *kToST[] = {"To", "s", "t"};
 
 }  // namespace
 
-const ClassDescription kBaseTransparency{"vxs_base_transparency", "base", VO_SHADER_TRANSPARENCY, {}, kTiTo,
+const ClassDescription kBaseTransparency{"vxs_base_transparency",   "base", VO_SHADER_TRANSPARENCY, {}, kTiTo,
                                          BaseEntries(&BaseEvaluate)};
-const ClassDescription kCheckerTransparency{"vxs_wrapped_checker_transparenc", "wrapped checker",
-                                            VO_SHADER_TRANSPARENCY, kCheckerLabels, kSTAlpha, CheckerEntries()};
-const ClassDescription kEroded{"vxs_eroded_transparency", "eroded", VO_SHADER_TRANSPARENCY, kErodedLabels, kPAlpha,
-                               PreparedAtRender<kErodedDefault, kErodedFields>(&ErodedEvaluate, &ErodedPrepare)};
-const ClassDescription kGridTransparency{"vxs_wrapped_grid_transparency", "wrapped grid", VO_SHADER_TRANSPARENCY,
-                                         kGridLabels, kToSTAlpha,
-                                         PreparedAtRender<kGridDefault, kGridFields>(&GridEvaluate, &GridPrepare)};
-const ClassDescription kImageTransparency{"vxs_wrapped_image_transparency", "wrapped image", VO_SHADER_TRANSPARENCY,
-                                          kFileLabels, kToST,
-                                          TextureEntries(&ImageEvaluate<&TextureSamplePoint>,
-                                                         &ImageEvaluate<&TextureSampleArea>)};
-const ClassDescription kMask{"vxs_wrapped_mask_transparency", "wrapped mask", VO_SHADER_TRANSPARENCY, kFileLabels,
-                             kSTAlpha,
-                             TextureEntries(&MaskEvaluate<&TextureSamplePoint>, &MaskEvaluate<&TextureSampleArea>)};
-const ClassDescription kSquare{"vxs_wrapped_square_transparency", "wrapped square", VO_SHADER_TRANSPARENCY,
-                               kSquareLabels, kSTAlpha,
-                               PreparedAtRender<kSquareDefault, kSquareFields>(&SquareEvaluate, &SquarePrepare)};
+const ClassDescription kCheckerTransparency{"vxs_wrapped_checker_transparenc",
+                                            "wrapped checker",
+                                            VO_SHADER_TRANSPARENCY,
+                                            kCheckerLabels,
+                                            kSTAlpha,
+                                            CheckerEntries()};
+const ClassDescription kEroded{
+    "vxs_eroded_transparency",
+    "eroded",
+    VO_SHADER_TRANSPARENCY,
+    kErodedLabels,
+    kPAlpha,
+    PreparedAtRender<kErodedDefault, kErodedFields>(&ErodedEvaluate, &ErodedPrepare)};
+const ClassDescription kGridTransparency{
+    "vxs_wrapped_grid_transparency",
+    "wrapped grid",
+    VO_SHADER_TRANSPARENCY,
+    kGridLabels,
+    kToSTAlpha,
+    PreparedAtRender<kGridDefault, kGridFields>(&GridEvaluate, &GridPrepare)};
+const ClassDescription kImageTransparency{
+    "vxs_wrapped_image_transparency",
+    "wrapped image",
+    VO_SHADER_TRANSPARENCY,
+    kFileLabels,
+    kToST,
+    TextureEntries(&ImageEvaluate<&TextureSamplePoint>, &ImageEvaluate<&TextureSampleArea>)};
+const ClassDescription kMask{
+    "vxs_wrapped_mask_transparency",
+    "wrapped mask",
+    VO_SHADER_TRANSPARENCY,
+    kFileLabels,
+    kSTAlpha,
+    TextureEntries(&MaskEvaluate<&TextureSamplePoint>, &MaskEvaluate<&TextureSampleArea>)};
+const ClassDescription kSquare{
+    "vxs_wrapped_square_transparency",
+    "wrapped square",
+    VO_SHADER_TRANSPARENCY,
+    kSquareLabels,
+    kSTAlpha,
+    PreparedAtRender<kSquareDefault, kSquareFields>(&SquareEvaluate, &SquarePrepare)};
 
 }  // namespace vo::lite

@@ -18,7 +18,8 @@ extern const ClassDescription kBaseTransparency, kCheckerTransparency, kEroded, 
     kImageTransparency, kMask, kSquare;
 // Displacements (displacements.cpp) and their height functions, which read
 // the instance data as their parameter block.
-extern const ClassDescription kBumpMap, kCasting, kDimple, kKnurl, kOldBumpMap, kRough, kWrappedRough, kTreadPlate;
+extern const ClassDescription kBumpMap, kCasting, kDimple, kKnurl, kOldBumpMap, kRough, kWrappedRough,
+    kTreadPlate;
 double DimpleHeight(double x, double y, void *data);
 double KnurlHeight(double x, double y, void *data);
 double TreadPlateHeight(double x, double y, void *data);

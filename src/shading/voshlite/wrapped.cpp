@@ -81,18 +81,23 @@ constexpr Field kBrickFields[] = {
     {VtFloat, offsetof(Brick, mortar)}, VO_LITE_COLOUR(Brick, 0),          VO_LITE_COLOUR(Brick, 1),
 };
 constexpr Field kTexturedFields[] = {
-    {VtFloat, offsetof(TexturedBrick, scale)},      {VtFloat, offsetof(TexturedBrick, width)},
-    {VtFloat, offsetof(TexturedBrick, height)},     {VtFloat, offsetof(TexturedBrick, mortar)},
-    VO_LITE_COLOUR(TexturedBrick, 0),               VO_LITE_COLOUR(TexturedBrick, 1),
-    VO_LITE_COLOUR(TexturedBrick, 2),               {VtFloat, offsetof(TexturedBrick, roughScale)},
-    {VtFloat, offsetof(TexturedBrick, roughAmplitude)}, {VtFloat, offsetof(TexturedBrick, offset)},
+    {VtFloat, offsetof(TexturedBrick, scale)},
+    {VtFloat, offsetof(TexturedBrick, width)},
+    {VtFloat, offsetof(TexturedBrick, height)},
+    {VtFloat, offsetof(TexturedBrick, mortar)},
+    VO_LITE_COLOUR(TexturedBrick, 0),
+    VO_LITE_COLOUR(TexturedBrick, 1),
+    VO_LITE_COLOUR(TexturedBrick, 2),
+    {VtFloat, offsetof(TexturedBrick, roughScale)},
+    {VtFloat, offsetof(TexturedBrick, roughAmplitude)},
+    {VtFloat, offsetof(TexturedBrick, offset)},
 };
 constexpr Field kGridFields[] = {
     {VtFloat, offsetof(Grid, scale)}, {VtFloat, offsetof(Grid, width)}, {VtFloat, offsetof(Grid, height)},
     {VtFloat, offsetof(Grid, size)},  VO_LITE_COLOUR(Grid, 0),          VO_LITE_COLOUR(Grid, 1),
 };
-constexpr Field kCheckerFields[] = {{VtFloat, offsetof(Checker, size)}, VO_LITE_COLOUR(Checker, 0),
-                                    VO_LITE_COLOUR(Checker, 1)};
+constexpr Field kCheckerFields[] = {
+    {VtFloat, offsetof(Checker, size)}, VO_LITE_COLOUR(Checker, 0), VO_LITE_COLOUR(Checker, 1)};
 constexpr Field kPolkaFields[] = {
     {VtFloat, offsetof(PolkaColour, scale)},  {VtFloat, offsetof(PolkaColour, separation)},
     {VtFloat, offsetof(PolkaColour, radius)}, {VtFloat, offsetof(PolkaColour, softness)},
@@ -176,7 +181,8 @@ VtStatus TexturedEvaluate(void *block) {
   }
   const float f = BrickWeight(b->cell.ramps, u, v);
   if (f == 0) return Copy3(g->Co, colours[2]), 0;
-  const auto k = static_cast<float>((VoNoise2(5.0 * X, 5.0 * Y) - 0.5) * 0.75 + table[CellIndex(X, Y, 460, course)]);
+  const auto k =
+      static_cast<float>((VoNoise2(5.0 * X, 5.0 * Y) - 0.5) * 0.75 + table[CellIndex(X, Y, 460, course)]);
   float c[3];
   Mix(c, colours[1], colours[0], k);
   if (f == 1) return Copy3(g->Co, c), 0;
@@ -275,7 +281,7 @@ constexpr Entries CheckerEntries() {
 
 constexpr Entries TexturedEntries() {
   Entries e = DataEntries<kTexturedDefault>(&TexturedEvaluate, &TexturedPrepare, &TableGet<kTexturedFields>,
-                                              &TableSet<kTexturedFields>);
+                                            &TableSet<kTexturedFields>);
   e.initialise = &TexturedTake;
   e.release = &TexturedGive;
   return e;
@@ -283,10 +289,11 @@ constexpr Entries TexturedEntries() {
 
 constexpr const char *kBrickLabels[] = {"scale",       "brick width",  "brick height",
                                         "mortar size", "brick colour", "mortar colour"};
-constexpr const char *kTexturedLabels[] = {"scale",          "brick width",    "brick height", "mortar size",
-                                           "brick colour 1", "brick colour 2", "mortar colour", "rough scale",
-                                           "rough amplitude", "offset"};
-constexpr const char *kGridLabels[] = {"scale", "width", "height", "grid size", "grid colour", "background colour"};
+constexpr const char *kTexturedLabels[] = {
+    "scale",          "brick width",   "brick height", "mortar size",     "brick colour 1",
+    "brick colour 2", "mortar colour", "rough scale",  "rough amplitude", "offset"};
+constexpr const char *kGridLabels[] = {"scale",     "width",       "height",
+                                       "grid size", "grid colour", "background colour"};
 constexpr const char *kCheckerLabels[] = {"size", "odd colour", "even colour"};
 constexpr const char *kPolkaLabels[] = {"scale",         "separation",        "radius",
                                         "edge softness", "background colour", "spot colour"};
@@ -303,26 +310,53 @@ constexpr Entries StripeEntries() {
 
 }  // namespace
 
-const ClassDescription kWrappedBrick{"vxs_wrapped_brick_colour", "wrapped brick", VO_SHADER_COLOUR, kBrickLabels, kCoST,
-                                     PreparedAtRender<kBrickDefault, kBrickFields>(&BrickEvaluate, &BrickPrepare)};
-const ClassDescription kWrappedChecker{"vxs_wrapped_checker_colour", "wrapped checker", VO_SHADER_COLOUR,
-                                       kCheckerLabels, kCoST, CheckerEntries()};
-const ClassDescription kWrappedGrid{"vxs_wrapped_grid_colour", "wrapped grid", VO_SHADER_COLOUR, kGridLabels, kCoST,
+const ClassDescription kWrappedBrick{
+    "vxs_wrapped_brick_colour",
+    "wrapped brick",
+    VO_SHADER_COLOUR,
+    kBrickLabels,
+    kCoST,
+    PreparedAtRender<kBrickDefault, kBrickFields>(&BrickEvaluate, &BrickPrepare)};
+const ClassDescription kWrappedChecker{"vxs_wrapped_checker_colour",
+                                       "wrapped checker",
+                                       VO_SHADER_COLOUR,
+                                       kCheckerLabels,
+                                       kCoST,
+                                       CheckerEntries()};
+const ClassDescription kWrappedGrid{"vxs_wrapped_grid_colour",
+                                    "wrapped grid",
+                                    VO_SHADER_COLOUR,
+                                    kGridLabels,
+                                    kCoST,
                                     PreparedAtRender<kGridDefault, kGridFields>(&GridEvaluate, &GridPrepare)};
-const ClassDescription kWrappedPolka{"vxs_wrapped_polka_colour", "wrapped polka", VO_SHADER_COLOUR, kPolkaLabels,
-                                     kCoST,
-                                     PreparedAtRender<kPolkaDefault, kPolkaFields>(&PolkaEvaluate<false>,
-                                                                                   &PolkaPrepare)};
-const ClassDescription kSolidPolka{"vxs_solid_polka_colour", "solid polka", VO_SHADER_COLOUR, kPolkaLabels, kCoP,
-                                   PreparedAtRender<kPolkaDefault, kPolkaFields>(&PolkaEvaluate<true>,
-                                                                                 &PolkaPrepare)};
-const ClassDescription kWrappedSStripe{"vxs_wrapped_s_stripe_colour", "wrapped s stripe", VO_SHADER_COLOUR,
-                                       kStripeLabels, kCoS, StripeEntries<Across::kS>()};
-const ClassDescription kWrappedTStripe{"vxs_wrapped_t_stripe_colour", "wrapped t stripe", VO_SHADER_COLOUR,
-                                       kStripeLabels, kCoT, StripeEntries<Across::kT>()};
-const ClassDescription kWrappedTexturedBrick{"vxs_wrapped_textured_brick_colo", "wrapped textured brick",
-                                             VO_SHADER_COLOUR, kTexturedLabels, kCoST, TexturedEntries()};
-const ClassDescription kWrappedDiagonal{"vxs_wrapped_diagonal_colour", "wrapped diagonal", VO_SHADER_COLOUR,
-                                        kStripeLabels, kCoST, StripeEntries<Across::kDiagonal>()};
+const ClassDescription kWrappedPolka{
+    "vxs_wrapped_polka_colour",
+    "wrapped polka",
+    VO_SHADER_COLOUR,
+    kPolkaLabels,
+    kCoST,
+    PreparedAtRender<kPolkaDefault, kPolkaFields>(&PolkaEvaluate<false>, &PolkaPrepare)};
+const ClassDescription kSolidPolka{
+    "vxs_solid_polka_colour",
+    "solid polka",
+    VO_SHADER_COLOUR,
+    kPolkaLabels,
+    kCoP,
+    PreparedAtRender<kPolkaDefault, kPolkaFields>(&PolkaEvaluate<true>, &PolkaPrepare)};
+const ClassDescription kWrappedSStripe{
+    "vxs_wrapped_s_stripe_colour", "wrapped s stripe", VO_SHADER_COLOUR, kStripeLabels, kCoS,
+    StripeEntries<Across::kS>()};
+const ClassDescription kWrappedTStripe{
+    "vxs_wrapped_t_stripe_colour", "wrapped t stripe", VO_SHADER_COLOUR, kStripeLabels, kCoT,
+    StripeEntries<Across::kT>()};
+const ClassDescription kWrappedTexturedBrick{"vxs_wrapped_textured_brick_colo",
+                                             "wrapped textured brick",
+                                             VO_SHADER_COLOUR,
+                                             kTexturedLabels,
+                                             kCoST,
+                                             TexturedEntries()};
+const ClassDescription kWrappedDiagonal{
+    "vxs_wrapped_diagonal_colour",     "wrapped diagonal", VO_SHADER_COLOUR, kStripeLabels, kCoST,
+    StripeEntries<Across::kDiagonal>()};
 
 }  // namespace vo::lite

@@ -169,8 +169,8 @@ bool TowardLight(const VtShaderGlobals *g, const VtLightData *l, double *L) {
 
 // The anisotropic light loop: the diffuse and specular light over the
 // lights reaching a point that faces the viewer.
-void AnisotropicLights(VtShaderGlobals *g, float *D, float *S, double p, int32_t whole, const float *cross, double d,
-                       double h) {
+void AnisotropicLights(VtShaderGlobals *g, float *D, float *S, double p, int32_t whole, const float *cross,
+                       double d, double h) {
   D[0] = D[1] = D[2] = S[0] = S[1] = S[2] = 0;
   if (!(Dot(g->unitI, g->N) <= 0)) return;
   double N[3] = {g->N[0], g->N[1], g->N[2]}, V[3] = {-g->unitI[0], -g->unitI[1], -g->unitI[2]};
@@ -214,11 +214,11 @@ constexpr Anisotropic kAnisotropicDefault{kAnisotropicPlastic, 0.0f, 1.0f, 1.0f,
 
 #define VO_ANISO(f, type) \
   Field { type, static_cast<uint32_t>(offsetof(Anisotropic, f)) }
-#define VO_ANISO_FIELDS                                                                                      \
-  VO_ANISO(plastic.ambientFactor, VtFloat), VO_ANISO(plastic.diffuseFactor, VtFloat),                       \
-      VO_ANISO(plastic.specularFactor, VtFloat), VO_ANISO(plastic.roughness, VtFloat),                      \
-      {VtColourType, offsetof(Anisotropic, plastic.specularColour), kFieldShadeable,                        \
-       offsetof(Anisotropic, plastic.specularShader)},                                                      \
+#define VO_ANISO_FIELDS                                                                \
+  VO_ANISO(plastic.ambientFactor, VtFloat), VO_ANISO(plastic.diffuseFactor, VtFloat),  \
+      VO_ANISO(plastic.specularFactor, VtFloat), VO_ANISO(plastic.roughness, VtFloat), \
+      {VtColourType, offsetof(Anisotropic, plastic.specularColour), kFieldShadeable,   \
+       offsetof(Anisotropic, plastic.specularShader)},                                 \
       VO_ANISO(floorHeight, VtFloat), VO_ANISO(cylinderDistance, VtFloat)
 constexpr Field kAnisotropicFields[] = {VO_ANISO_FIELDS};
 constexpr Field kCircularFields[] = {VO_ANISO_FIELDS, VO_ANISO(width, VtFloat), VO_ANISO(height, VtFloat)};
@@ -276,10 +276,10 @@ VtStatus AnisotropicEvaluate(void *block) {
   return 0;
 }
 
-constexpr const char *kAnisotropicLabels[] = {"ambient factor",  "diffuse factor", "specular factor",
-                                              "roughness",       "specular colour", "floor height",
+constexpr const char *kAnisotropicLabels[] = {"ambient factor",   "diffuse factor",  "specular factor",
+                                              "roughness",        "specular colour", "floor height",
                                               "cylinder distance"};
-constexpr const char *kCircularLabels[] = {"ambient factor",    "diffuse factor", "specular factor",
+constexpr const char *kCircularLabels[] = {"ambient factor",    "diffuse factor",  "specular factor",
                                            "roughness",         "specular colour", "floor height",
                                            "cylinder distance", "width",           "height"};
 constexpr const char *kAnisotropicGlobals[] = {"Co", "dPds", "specular_power"};
@@ -288,15 +288,21 @@ constexpr const char *kCircularGlobals[] = {"Co", "s", "t", "dPds", "dPdt", "ds"
 }  // namespace
 
 const ClassDescription kWrappedAnisotropic{
-    "vxs_wrapped_anisotropic_reflect", "wrapped anisotropic", VO_SHADER_REFLECTANCE, kAnisotropicLabels,
+    "vxs_wrapped_anisotropic_reflect",
+    "wrapped anisotropic",
+    VO_SHADER_REFLECTANCE,
+    kAnisotropicLabels,
     kAnisotropicGlobals,
     DataEntries<kAnisotropicDefault>(&AnisotropicEvaluate<false>, &AnisotropicPrepare,
                                      &TableGet<kAnisotropicFields>, &TableSet<kAnisotropicFields>)};
 
 const ClassDescription kWrappedCircularAnisotropic{
-    "vxs_wrapped_circular_anisotropi", "wrapped circular anisotropic", VO_SHADER_REFLECTANCE, kCircularLabels,
+    "vxs_wrapped_circular_anisotropi",
+    "wrapped circular anisotropic",
+    VO_SHADER_REFLECTANCE,
+    kCircularLabels,
     kCircularGlobals,
-    DataEntries<kAnisotropicDefault>(&AnisotropicEvaluate<true>, &AnisotropicPrepare, &TableGet<kCircularFields>,
-                                     &TableSet<kCircularFields>)};
+    DataEntries<kAnisotropicDefault>(&AnisotropicEvaluate<true>, &AnisotropicPrepare,
+                                     &TableGet<kCircularFields>, &TableSet<kCircularFields>)};
 
 }  // namespace vo::pro

@@ -85,9 +85,9 @@ struct Geometric {
   float *table;  // count x 3 floats, owned
 };
 
-constexpr Geometric kGeometricDefault{0,       -0.0001f, 0.0001f, {0, 0, 0}, {1, 1, 1}, nullptr,
-                                      0,       nullptr,  nullptr, nullptr,   Curvature::kGaussian,
-                                      0,       0,        nullptr};
+constexpr Geometric kGeometricDefault{
+    0, -0.0001f, 0.0001f, {0, 0, 0}, {1, 1, 1}, nullptr, 0, nullptr, nullptr, nullptr, Curvature::kGaussian,
+    0, 0,        nullptr};
 
 constexpr Field kGeometricFields[] = {
     {VtFloat, offsetof(Geometric, minCut)},
@@ -246,7 +246,7 @@ constexpr Entries GeometricEntries() {
 }
 
 constexpr const char *kRampLabels[] = {"min curvature", "max curvature"};
-constexpr const char *kGeometricLabels[] = {"min cut off",    "max cut off",         "min cut off colour",
+constexpr const char *kGeometricLabels[] = {"min cut off",        "max cut off",    "min cut off colour",
                                             "max cut off colour", "curvature type", "curvature division",
                                             "colour array"};
 constexpr const char *kMeanGlobals[] = {"Co", "kmean"};
@@ -256,22 +256,35 @@ constexpr const char *kGeometricGlobals[] = {"Co", "kgauss", "kmean", "kabs"};
 
 template <const auto &Default, Curvature Kind>
 constexpr Entries RampEntries() {
-  return DataEntries<Default>(&HueRampEvaluate<Kind>, &HueRampPrepare, &exported::VoShaderTwoFloatArgumentsGet,
-                              &exported::VoShaderTwoArgumentsSet);
+  return DataEntries<Default>(&HueRampEvaluate<Kind>, &HueRampPrepare,
+                              &exported::VoShaderTwoFloatArgumentsGet, &exported::VoShaderTwoArgumentsSet);
 }
 
 }  // namespace
 
-const ClassDescription kMeanCurvature{"vxs_mean_curvature_colour", "mean curvature", VO_SHADER_COLOUR, kRampLabels,
-                                      kMeanGlobals, RampEntries<kMeanDefault, Curvature::kMean>()};
-const ClassDescription kGaussianCurvature{"vxs_gaussian_curvature_colour", "gaussian curvature", VO_SHADER_COLOUR,
-                                          kRampLabels, kGaussianGlobals,
+const ClassDescription kMeanCurvature{"vxs_mean_curvature_colour",
+                                      "mean curvature",
+                                      VO_SHADER_COLOUR,
+                                      kRampLabels,
+                                      kMeanGlobals,
+                                      RampEntries<kMeanDefault, Curvature::kMean>()};
+const ClassDescription kGaussianCurvature{"vxs_gaussian_curvature_colour",
+                                          "gaussian curvature",
+                                          VO_SHADER_COLOUR,
+                                          kRampLabels,
+                                          kGaussianGlobals,
                                           RampEntries<kGaussianDefault, Curvature::kGaussian>()};
-const ClassDescription kAbsoluteCurvature{"vxs_absolute_curvature_colour", "absolute curvature", VO_SHADER_COLOUR,
-                                          kRampLabels, kAbsoluteGlobals,
+const ClassDescription kAbsoluteCurvature{"vxs_absolute_curvature_colour",
+                                          "absolute curvature",
+                                          VO_SHADER_COLOUR,
+                                          kRampLabels,
+                                          kAbsoluteGlobals,
                                           RampEntries<kGaussianDefault, Curvature::kAbsolute>()};
-const ClassDescription kGeometricCurvature{"vxs_geometric_curvature_colour", "geometric curvature",
-                                           VO_SHADER_COLOUR, kGeometricLabels, kGeometricGlobals,
+const ClassDescription kGeometricCurvature{"vxs_geometric_curvature_colour",
+                                           "geometric curvature",
+                                           VO_SHADER_COLOUR,
+                                           kGeometricLabels,
+                                           kGeometricGlobals,
                                            GeometricEntries()};
 
 }  // namespace vo::pro

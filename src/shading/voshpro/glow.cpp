@@ -13,8 +13,8 @@ namespace {
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 
 struct GlowDerived {
-  float zero;        // Z: the zero angle in radians, 0 .. pi/2
-  float start;       // F = (1 - edge falloff) x Z
+  float zero;   // Z: the zero angle in radians, 0 .. pi/2
+  float start;  // F = (1 - edge falloff) x Z
   float inverseScale;
   float density;     // D, 0 .. 1
   float complement;  // 1 - D
@@ -92,8 +92,12 @@ constexpr const char *kGlowGlobals[] = {"P", "N", "unitI", "alpha"};
 
 }  // namespace
 
-const ClassDescription kGlow{"vxs_glow_transparency", "glow", VO_SHADER_TRANSPARENCY, kGlowLabels, kGlowGlobals,
-                             DataEntries<kGlowDefault>(&GlowEvaluate, &GlowPrepare, &TableGet<kGlowFields>,
-                                                       &TableSet<kGlowFields>)};
+const ClassDescription kGlow{
+    "vxs_glow_transparency",
+    "glow",
+    VO_SHADER_TRANSPARENCY,
+    kGlowLabels,
+    kGlowGlobals,
+    DataEntries<kGlowDefault>(&GlowEvaluate, &GlowPrepare, &TableGet<kGlowFields>, &TableSet<kGlowFields>)};
 
 }  // namespace vo::pro

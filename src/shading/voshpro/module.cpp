@@ -112,24 +112,24 @@ VtStatus ProRecordProceduresSet(ProSharedCopyProc copy, ProSharedFreeProc releas
 // The library's classes in its order (area light first, light scattering
 // last).
 const ClassDescription *const kProClassList[18] = {
-    &kArea,        // area light
-    &kGoniometric, // goniometric light
-    &kSky,         // sky light
-    &kAbsoluteCurvature, // absolute curvature
-    &kGaussianCurvature, // gaussian curvature
-    &kGeometricCurvature, // geometric curvature
-    &kMeanCurvature, // mean curvature
-    &kSurfaceEvaluation, // surface evaluation
-    &kRadiosity,   // radiosity
-    &kRadiosityMirror, // radiosity mirror
-    &kRadiosityPlastic, // radiosity plastic
-    &kRadiositySteppedFalse, // radiosity stepped false
-    &kTranslucency, // translucency
-    &kTranslucentPlastic, // translucent plastic
-    &kWrappedAnisotropic, // wrapped anisotropic
-    &kWrappedCircularAnisotropic, // wrapped circular anisotropic
-    &kGlow,        // glow transparency
-    &kScattering,  // light scattering
+    &kArea,                        // area light
+    &kGoniometric,                 // goniometric light
+    &kSky,                         // sky light
+    &kAbsoluteCurvature,           // absolute curvature
+    &kGaussianCurvature,           // gaussian curvature
+    &kGeometricCurvature,          // geometric curvature
+    &kMeanCurvature,               // mean curvature
+    &kSurfaceEvaluation,           // surface evaluation
+    &kRadiosity,                   // radiosity
+    &kRadiosityMirror,             // radiosity mirror
+    &kRadiosityPlastic,            // radiosity plastic
+    &kRadiositySteppedFalse,       // radiosity stepped false
+    &kTranslucency,                // translucency
+    &kTranslucentPlastic,          // translucent plastic
+    &kWrappedAnisotropic,          // wrapped anisotropic
+    &kWrappedCircularAnisotropic,  // wrapped circular anisotropic
+    &kGlow,                        // glow transparency
+    &kScattering,                  // light scattering
 };
 
 }  // namespace vo::pro

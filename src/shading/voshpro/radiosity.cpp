@@ -41,7 +41,8 @@ VtStatus RadiosityEvaluate(void *block) {
 
 // --- radiosity plastic ----------------------------------------------------
 
-constexpr VtPlasticParams kRadiosityPlasticDefault{0, 1.0f, 0.75f, 0.5f, 0.1f, {1, 1, 1}, nullptr, 0, 0, {0, 0, 0}};
+constexpr VtPlasticParams kRadiosityPlasticDefault{0,         1.0f,    0.75f, 0.5f, 0.1f,
+                                                   {1, 1, 1}, nullptr, 0,     0,    {0, 0, 0}};
 
 constexpr Field kRadiosityPlasticFields[] = {
     {VtFloat, offsetof(VtPlasticParams, ambientFactor)},
@@ -129,35 +130,34 @@ struct SteppedFalse {
   float min, max;
   float colour[kSteppedColours][3];
   VtShader *shader[kSteppedColours];
-  float (*table)[3];  // nine colours, owned from initialise data to release
-  int32_t heldSteps;  // 1 .. 9
-  float range;        // max - min, 0 when max <= min
-  float inverseRange; // 1 / range, 1 when max <= min
+  float (*table)[3];   // nine colours, owned from initialise data to release
+  int32_t heldSteps;   // 1 .. 9
+  float range;         // max - min, 0 when max <= min
+  float inverseRange;  // 1 / range, 1 when max <= min
 };
 
-constexpr SteppedFalse kSteppedFalseDefault{
-    0,
-    1.0f,
-    9,
-    0.0f,
-    1.0f,
-    {{0, 0, 0},
-     {0, 0, 1},
-     {1, 0, 0},
-     {0, 0.2f, 0.8f},
-     {0, 0.4f, 0.6f},
-     {0, 0.6f, 0.4f},
-     {0, 0.8f, 0.2f},
-     {0, 1, 0},
-     {0.2f, 0.8f, 0},
-     {0.4f, 0.6f, 0},
-     {0.6f, 0.4f, 0},
-     {0.8f, 0.2f, 0}},
-    {},
-    nullptr,
-    0,
-    0,
-    0};
+constexpr SteppedFalse kSteppedFalseDefault{0,
+                                            1.0f,
+                                            9,
+                                            0.0f,
+                                            1.0f,
+                                            {{0, 0, 0},
+                                             {0, 0, 1},
+                                             {1, 0, 0},
+                                             {0, 0.2f, 0.8f},
+                                             {0, 0.4f, 0.6f},
+                                             {0, 0.6f, 0.4f},
+                                             {0, 0.8f, 0.2f},
+                                             {0, 1, 0},
+                                             {0.2f, 0.8f, 0},
+                                             {0.4f, 0.6f, 0},
+                                             {0.6f, 0.4f, 0},
+                                             {0.8f, 0.2f, 0}},
+                                            {},
+                                            nullptr,
+                                            0,
+                                            0,
+                                            0};
 
 constexpr Field SteppedColour(int i) {
   return {VtColourType, static_cast<uint32_t>(offsetof(SteppedFalse, colour) + sizeof(float[3]) * i),
@@ -258,8 +258,8 @@ VtStatus SteppedFalseEvaluate(void *block) {
   for (int i = 0; i < 3; ++i) M[i] = (colour[kAmbient][i] + g->Ci[i]) * g->Co[i];
   const float v = static_cast<float>(VoPhotometryLuminance(M)) * b->gain - b->min;
   const int32_t entry = SteppedFalseEntry(v, k.range, k.inverseRange, k.steps);
-  const float *chosen = entry == kSteppedBelow   ? colour[kMinColour]
-                        : entry == kSteppedAbove ? colour[kMaxColour]
+  const float *chosen = entry == kSteppedBelow    ? colour[kMinColour]
+                        : entry == kSteppedAbove  ? colour[kMaxColour]
                         : prepared && !stepShaded ? b->table[entry]
                                                   : colour[kFirstStep + entry];
   StoreFinite(g->Co, chosen);
@@ -271,17 +271,17 @@ constexpr const char *kRadiosityPlasticLabels[] = {"ambient factor", "diffuse fa
                                                    "roughness", "specular colour"};
 constexpr const char *kRadiosityMirrorLabels[] = {"ambient factor", "diffuse factor", "specular factor",
                                                   "mirror factor", "roughness"};
-constexpr const char *kSteppedFalseLabels[] = {"ambient",  "gain",     "steps",    "min",      "max",
-                                               "min colour", "max colour", "colour 1", "colour 2", "colour 3",
-                                               "colour 4", "colour 5", "colour 6", "colour 7", "colour 8",
-                                               "colour 9"};
+constexpr const char *kSteppedFalseLabels[] = {
+    "ambient",  "gain",     "steps",    "min",      "max",      "min colour", "max colour", "colour 1",
+    "colour 2", "colour 3", "colour 4", "colour 5", "colour 6", "colour 7",   "colour 8",   "colour 9"};
 constexpr const char *kRadiosityGlobals[] = {"Ci", "Co"};
 constexpr const char *kRadiosityPlasticGlobals[] = {"Ci", "Co", "specular_power"};
 constexpr const char *kRadiosityMirrorGlobals[] = {"Ci", "Co", "Pw", "Ng", "N", "unitI", "raytrace"};
 
 constexpr Entries SteppedFalseEntries() {
-  Entries e = DataEntries<kSteppedFalseDefault>(&SteppedFalseEvaluate, &SteppedFalsePrepare,
-                                                &TableGet<kSteppedFalseFields>, &TableSet<kSteppedFalseFields>);
+  Entries e =
+      DataEntries<kSteppedFalseDefault>(&SteppedFalseEvaluate, &SteppedFalsePrepare,
+                                        &TableGet<kSteppedFalseFields>, &TableSet<kSteppedFalseFields>);
   e.initialise = &SteppedFalseInitialise;
   e.release = &SteppedFalseRelease;
   return e;
@@ -290,24 +290,39 @@ constexpr Entries SteppedFalseEntries() {
 }  // namespace
 
 const ClassDescription kRadiosity{
-    "vxs_radiosity_reflectance", "radiosity", VO_SHADER_REFLECTANCE, kRadiosityLabels, kRadiosityGlobals,
+    "vxs_radiosity_reflectance",
+    "radiosity",
+    VO_SHADER_REFLECTANCE,
+    kRadiosityLabels,
+    kRadiosityGlobals,
     DataEntries<kRadiosityDefault>(&RadiosityEvaluate, nullptr, &TableGet<kRadiosityFields>,
                                    &TableSet<kRadiosityFields>)};
 
 const ClassDescription kRadiosityPlastic{
-    "vxs_radiosity_plastic_reflectan", "radiosity plastic", VO_SHADER_REFLECTANCE, kRadiosityPlasticLabels,
+    "vxs_radiosity_plastic_reflectan",
+    "radiosity plastic",
+    VO_SHADER_REFLECTANCE,
+    kRadiosityPlasticLabels,
     kRadiosityPlasticGlobals,
     DataEntries<kRadiosityPlasticDefault>(&RadiosityPlasticEvaluate, &exported::VoPlasticReflectancePrepare,
-                                          &TableGet<kRadiosityPlasticFields>, &TableSet<kRadiosityPlasticFields>)};
+                                          &TableGet<kRadiosityPlasticFields>,
+                                          &TableSet<kRadiosityPlasticFields>)};
 
 const ClassDescription kRadiosityMirror{
-    "vxs_radiosity_mirror_reflectanc", "radiosity mirror", VO_SHADER_REFLECTANCE, kRadiosityMirrorLabels,
+    "vxs_radiosity_mirror_reflectanc",
+    "radiosity mirror",
+    VO_SHADER_REFLECTANCE,
+    kRadiosityMirrorLabels,
     kRadiosityMirrorGlobals,
     DataEntries<kRadiosityMirrorDefault>(&RadiosityMirrorEvaluate, &RadiosityMirrorPrepare,
-                                         &TableGet<kRadiosityMirrorFields>, &TableSet<kRadiosityMirrorFields>)};
+                                         &TableGet<kRadiosityMirrorFields>,
+                                         &TableSet<kRadiosityMirrorFields>)};
 
-const ClassDescription kRadiositySteppedFalse{"vxs_radiosity_stepped_false_ref", "radiosity stepped false",
-                                              VO_SHADER_REFLECTANCE, kSteppedFalseLabels, kRadiosityGlobals,
+const ClassDescription kRadiositySteppedFalse{"vxs_radiosity_stepped_false_ref",
+                                              "radiosity stepped false",
+                                              VO_SHADER_REFLECTANCE,
+                                              kSteppedFalseLabels,
+                                              kRadiosityGlobals,
                                               SteppedFalseEntries()};
 
 }  // namespace vo::pro

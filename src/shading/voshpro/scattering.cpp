@@ -191,12 +191,13 @@ VtStatus VolumesBuild(ScatterState *s, float threshold) {
   VolumesFree(s);
   if (VoBoundsGet(&s->scene) != 0) s->scene = VtBounds{};
   s->built = 1;
-  const bool made = ScatteringLightsVisit({"spot", "projector", "point"}, [&](VtShader *light, const char *name) {
-    if (std::strcmp(name, "spot") == 0) return VolumeAdd(s, light, kScatterSpot, threshold);
-    if (std::strcmp(name, "projector") == 0) return VolumeAdd(s, light, kScatterProjector, threshold);
-    if (std::strcmp(name, "point") == 0) return VolumeAdd(s, light, kScatterPoint, threshold);
-    return true;
-  });
+  const bool made =
+      ScatteringLightsVisit({"spot", "projector", "point"}, [&](VtShader *light, const char *name) {
+        if (std::strcmp(name, "spot") == 0) return VolumeAdd(s, light, kScatterSpot, threshold);
+        if (std::strcmp(name, "projector") == 0) return VolumeAdd(s, light, kScatterProjector, threshold);
+        if (std::strcmp(name, "point") == 0) return VolumeAdd(s, light, kScatterPoint, threshold);
+        return true;
+      });
   if (made) return 0;
   VolumesFree(s);
   return VO_STATUS_NO_MEMORY;

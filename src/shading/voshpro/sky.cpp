@@ -221,8 +221,9 @@ bool Dome(VtSkyModel *m) {
     for (uint32_t i = 0; i <= k; ++i)
       for (uint32_t j = 0; i + j <= k; ++j) {
         const double a = static_cast<double>(i) / k, c = static_cast<double>(j) / k;
-        const D3 q = vec::Unit(D3{A.x + a * (B.x - A.x) + c * (C.x - A.x), A.y + a * (B.y - A.y) + c * (C.y - A.y),
-                                  A.z + a * (B.z - A.z) + c * (C.z - A.z)});
+        const D3 q =
+            vec::Unit(D3{A.x + a * (B.x - A.x) + c * (C.x - A.x), A.y + a * (B.y - A.y) + c * (C.y - A.y),
+                         A.z + a * (B.z - A.z) + c * (C.z - A.z)});
         float *out = m->vertices + 3 * static_cast<size_t>(at(i, j));
         out[0] = static_cast<float>(q.x), out[1] = static_cast<float>(q.y), out[2] = static_cast<float>(q.z);
         grid[at(i, j) - v] = q;

@@ -23,12 +23,12 @@ constexpr double kTwoPi = 2 * std::numbers::pi;
 struct EvaluationRecord {
   int32_t prepared;
   int32_t axis, other1, other2;
-  double c1, c2;        // the centre's other two coordinates
+  double c1, c2;  // the centre's other two coordinates
   double radius, radius2;
-  double rate;          // bands / 2 pi
+  double rate;                                        // bands / 2 pi
   double coverage, half, coverageHalf, coverageFuzz;  // h = fuzz / 2
-  double limit;         // 1 - min angle
-  double mean;          // the profile's integral over one period
+  double limit;                                       // 1 - min angle
+  double mean;                                        // the profile's integral over one period
 };
 
 struct SurfaceEvaluation {
@@ -51,8 +51,10 @@ constexpr SurfaceEvaluation kSurfaceEvaluationDefault{
     0, {1, 1, 1}, {1, 0.5f, 0.5f}, {0, 0, 0}, 0, 100.0f, 50, 0.2f, 0.2f, 0.1f, nullptr, nullptr, nullptr};
 
 constexpr Field kSurfaceEvaluationFields[] = {
-    {VtColourType, offsetof(SurfaceEvaluation, base), kFieldShadeable, offsetof(SurfaceEvaluation, baseShader)},
-    {VtColourType, offsetof(SurfaceEvaluation, band), kFieldShadeable, offsetof(SurfaceEvaluation, bandShader)},
+    {VtColourType, offsetof(SurfaceEvaluation, base), kFieldShadeable,
+     offsetof(SurfaceEvaluation, baseShader)},
+    {VtColourType, offsetof(SurfaceEvaluation, band), kFieldShadeable,
+     offsetof(SurfaceEvaluation, bandShader)},
     {VtPoint, offsetof(SurfaceEvaluation, centre)},
     {VtInt32, offsetof(SurfaceEvaluation, axis)},
     {VtFloat, offsetof(SurfaceEvaluation, radius)},
@@ -116,7 +118,8 @@ double Fraction(double x) { return x - std::floor(x); }
 // The angle round the axis where the reflected eye ray meets the wall;
 // false for a point outside the cylinder, a ray within the min angle of the
 // axis, or one with no direction across the axis.
-bool WallAngle(const EvaluationRecord &k, const float *Pw, const float *N, const float *unitI, double *angle) {
+bool WallAngle(const EvaluationRecord &k, const float *Pw, const float *N, const float *unitI,
+               double *angle) {
   const double d1 = Pw[k.other1] - k.c1, d2 = Pw[k.other2] - k.c2;
   const double dd = d1 * d1 + d2 * d2;
   if (!(dd < k.radius2)) return false;
@@ -263,14 +266,14 @@ constexpr Entries SurfaceEvaluationEntries() {
   return e;
 }
 
-constexpr const char *kSurfaceEvaluationLabels[] = {"base colour", "band colour", "centre",   "axis",     "radius",
-                                                    "bands",       "coverage",    "fuzz",     "min angle"};
+constexpr const char *kSurfaceEvaluationLabels[] = {
+    "base colour", "band colour", "centre", "axis", "radius", "bands", "coverage", "fuzz", "min angle"};
 constexpr const char *kSurfaceEvaluationGlobals[] = {"Co", "Pw", "N", "unitI"};
 
 }  // namespace
 
-const ClassDescription kSurfaceEvaluation{"vxs_surface_evaluation_colour", "surface evaluation", VO_SHADER_COLOUR,
-                                          kSurfaceEvaluationLabels, kSurfaceEvaluationGlobals,
-                                          SurfaceEvaluationEntries()};
+const ClassDescription kSurfaceEvaluation{
+    "vxs_surface_evaluation_colour", "surface evaluation",      VO_SHADER_COLOUR,
+    kSurfaceEvaluationLabels,        kSurfaceEvaluationGlobals, SurfaceEvaluationEntries()};
 
 }  // namespace vo::pro

@@ -22,7 +22,9 @@ extern const ClassDescription kGlow, kWrappedAnisotropic, kWrappedCircularAnisot
 
 // --- shared helpers -------------------------------------------------------
 
-inline bool Finite3(const float *c) { return std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]); }
+inline bool Finite3(const float *c) {
+  return std::isfinite(c[0]) && std::isfinite(c[1]) && std::isfinite(c[2]);
+}
 // Stores the colour into `to` when all three channels are finite; else `to`
 // keeps what it held.
 inline void StoreFinite(float *to, const float *c) {

@@ -84,24 +84,31 @@ VtStatus TranslucentPlasticEvaluate(void *block) {
 }
 
 constexpr const char *kTranslucencyLabels[] = {"ambient factor", "translucency factor"};
-constexpr const char *kTranslucentPlasticLabels[] = {"ambient factor", "diffuse factor",  "specular factor",
-                                                     "roughness",      "specular colour", "translucency factor"};
+constexpr const char *kTranslucentPlasticLabels[] = {"ambient factor",  "diffuse factor",
+                                                     "specular factor", "roughness",
+                                                     "specular colour", "translucency factor"};
 constexpr const char *kTranslucencyGlobals[] = {"Co", "Ng", "N"};
 constexpr const char *kTranslucentPlasticGlobals[] = {"Co", "Ng", "N", "specular_power"};
 
 }  // namespace
 
 const ClassDescription kTranslucency{
-    "vxs_translucency_reflectance", "translucency", VO_SHADER_REFLECTANCE, kTranslucencyLabels,
+    "vxs_translucency_reflectance",
+    "translucency",
+    VO_SHADER_REFLECTANCE,
+    kTranslucencyLabels,
     kTranslucencyGlobals,
     DataEntries<kTranslucencyDefault>(&TranslucencyEvaluate, nullptr, &exported::VoShaderTwoFloatArgumentsGet,
                                       &exported::VoShaderTwoArgumentsSet)};
 
 const ClassDescription kTranslucentPlastic{
-    "vxs_translucent_plastic_reflect", "translucent plastic", VO_SHADER_REFLECTANCE, kTranslucentPlasticLabels,
+    "vxs_translucent_plastic_reflect",
+    "translucent plastic",
+    VO_SHADER_REFLECTANCE,
+    kTranslucentPlasticLabels,
     kTranslucentPlasticGlobals,
-    DataEntries<kTranslucentPlasticDefault>(&TranslucentPlasticEvaluate, &exported::VoPlasticReflectancePrepare,
-                                            &TableGet<kTranslucentPlasticFields>,
-                                            &TableSet<kTranslucentPlasticFields>)};
+    DataEntries<kTranslucentPlasticDefault>(
+        &TranslucentPlasticEvaluate, &exported::VoPlasticReflectancePrepare,
+        &TableGet<kTranslucentPlasticFields>, &TableSet<kTranslucentPlasticFields>)};
 
 }  // namespace vo::pro

@@ -46,7 +46,8 @@ constexpr ImageBackground kImageDefault{};
 
 constexpr Field kWrappedFilteredFields[] = {
     {VtString, offsetof(WrappedFiltered, names.fileName)},
-    {VtColourType, offsetof(WrappedFiltered, filter), kFieldShadeable, offsetof(WrappedFiltered, filterShader)},
+    {VtColourType, offsetof(WrappedFiltered, filter), kFieldShadeable,
+     offsetof(WrappedFiltered, filterShader)},
 };
 constexpr Field kGraduatedFields[] = {
     {VtColourType, offsetof(Graduated, top), kFieldShadeable, offsetof(Graduated, topShader)},
@@ -204,7 +205,7 @@ VtStatus ImageEvaluate(void *block) {
 
 constexpr Entries ImageEntries() {
   Entries e = DataEntries<kImageDefault>(&ImageEvaluate, &ImagePrepare, &TableGet<kImageFields>,
-                                           &exported::VoImageArgumentsSet);
+                                         &exported::VoImageArgumentsSet);
   e.initialise = &ImageInitialise;
   e.release = &ImageRelease;
   e.destroy = &exported::VoShaderFileNameInstanceFree;
@@ -238,7 +239,7 @@ constexpr Entries WrappedFilteredEntries() {
 
 constexpr Entries NoneBackgroundEntries() {
   Entries e = DataEntries<kEmptyDefault>(&exported::VoProcedureNull, &NoneBackgroundPrepare, &ArgumentNone,
-                                           &ArgumentNone);
+                                         &ArgumentNone);
   return e;
 }
 
@@ -257,11 +258,11 @@ const ClassDescription kColours[] = {
     {"vxs_image_background", "image", VO_SHADER_BACKGROUND, kImageLabels, kImageGlobals, ImageEntries()},
     {"vxs_graduated_background", "graduated", VO_SHADER_BACKGROUND, kGraduatedLabels, kGraduatedGlobals,
      DataEntries<kGraduatedDefault>(&GraduatedEvaluate, nullptr, &TableGet<kGraduatedFields>,
-                                      &TableSet<kGraduatedFields>)},
+                                    &TableSet<kGraduatedFields>)},
     {"vxs_plain_background", "plain", VO_SHADER_BACKGROUND, kColourLabel, kCb,
      DataEntries<kPlainBackgroundDefault>(&PlainBackgroundEvaluate, &PlainBackgroundPrepare,
-                                            &exported::VoShaderColourArgumentGet,
-                                            &exported::VoShaderColourArgumentSet)},
+                                          &exported::VoShaderColourArgumentGet,
+                                          &exported::VoShaderColourArgumentSet)},
     {"vxs_none_background", "none", VO_SHADER_BACKGROUND, {}, kCb, NoneBackgroundEntries()},
     {"vxs_wrapped_image_colour", "wrapped image", VO_SHADER_COLOUR, kFileNameLabel, kWrappedGlobals,
      WrappedEntries()},
@@ -269,7 +270,7 @@ const ClassDescription kColours[] = {
      kWrappedGlobals, WrappedFilteredEntries()},
     {"vxs_plain_colour", "plain", VO_SHADER_COLOUR, kColourLabel, kCo,
      DataEntries<kPlainColourDefault>(&PlainColourEvaluate, nullptr, &exported::VoShaderColourArgumentGet,
-                                        &exported::VoShaderColourArgumentSet)},
+                                      &exported::VoShaderColourArgumentSet)},
 };
 
 }  // namespace

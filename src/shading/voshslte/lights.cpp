@@ -64,14 +64,15 @@ constexpr Field kSpotFields[] = {kIntensity,
                                  kFallOffFunction,
                                  kFallOffData,
                                  kInverseFallOff};
-constexpr Field kPointFields[] = {kIntensity,   kColour,   {VtPoint, VO_RECORD(position), kFieldInvalidates},
-                                  kFallOff,     kShadows,  kResolution,
-                                  kQuality,     kSoftness, kPower,
-                                  kPower,       kTemperature, kUnits,
-                                  kScattering,  kFallOffFunction, kFallOffData,
-                                  kInverseFallOff};
-constexpr Field kDistantFields[] = {kIntensity, kColour,  {VtPoint, VO_RECORD(fromPoint), kFieldInvalidates},
-                                    kTo,        kShadows, kResolution,
+constexpr Field kPointFields[] = {
+    kIntensity,     kColour,          {VtPoint, VO_RECORD(position), kFieldInvalidates},
+    kFallOff,       kShadows,         kResolution,
+    kQuality,       kSoftness,        kPower,
+    kPower,         kTemperature,     kUnits,
+    kScattering,    kFallOffFunction, kFallOffData,
+    kInverseFallOff};
+constexpr Field kDistantFields[] = {kIntensity, kColour,   {VtPoint, VO_RECORD(fromPoint), kFieldInvalidates},
+                                    kTo,        kShadows,  kResolution,
                                     kQuality,   kSoftness, kPower};
 
 #undef VO_RECORD
@@ -80,7 +81,8 @@ constexpr Field kDistantFields[] = {kIntensity, kColour,  {VtPoint, VO_RECORD(fr
 double ShadowNone(const float *, void *, const float *, VtLightData *) { return 0; }
 
 void Biased(const VtLightData *d, const float *point, const float *normal, float q[3]) {
-  shaderlib::Biased(d, point, normal, reinterpret_cast<const VtBasicLightWords *>(d->classArea.bytes)->shadowBias, q);
+  shaderlib::Biased(d, point, normal,
+                    reinterpret_cast<const VtBasicLightWords *>(d->classArea.bytes)->shadowBias, q);
 }
 
 bool InMap(float u, float v) { return u >= 0 && u <= 1 && v >= 0 && v <= 1; }
@@ -105,7 +107,8 @@ double DistantShadow(const float *point, void *, const float *normal, VtLightDat
   if (d->shadowValid == 0 || d->shadowMaps[0].data == nullptr) return 0;
   const float offset = Words(d)->shadowBias * d->shadowWindowSize;
   float q[3];
-  for (int i = 0; i < 3; ++i) q[i] = point[i] - d->position[i] + (normal != nullptr ? offset * normal[i] : 0.0f);
+  for (int i = 0; i < 3; ++i)
+    q[i] = point[i] - d->position[i] + (normal != nullptr ? offset * normal[i] : 0.0f);
   const float u = Dot(q, d->axisU) * d->shadowWindowInverse + 0.5f;
   const float v = Dot(q, d->axisV) * d->shadowWindowInverse + 0.5f;
   if (!InMap(u, v)) return 0;
@@ -115,7 +118,8 @@ double DistantShadow(const float *point, void *, const float *normal, VtLightDat
 VtStatus ColourPrepare(void *block) {
   auto *d = static_cast<VtLightData *>(block);
   const VtBasicLightWords *w = Words(d);
-  d->colour = VtColour{w->intensity * w->colour.red, w->intensity * w->colour.green, w->intensity * w->colour.blue};
+  d->colour =
+      VtColour{w->intensity * w->colour.red, w->intensity * w->colour.green, w->intensity * w->colour.blue};
   d->colourAtPoint = d->colour;
   return 0;
 }
@@ -264,14 +268,25 @@ constexpr const char *kSpotLabels[] = {"intensity",
                                        "fall off function",
                                        "fall off data",
                                        "inverse fall off function"};
-constexpr const char *kPointLabels[] = {"intensity",          "colour",          "location",          "fall off",
-                                        "shadows",            "shadow resolution", "shadow quality",   "shadow softness",
-                                        "radiant intensity",  "power",           "colour temperature", "intensity units",
-                                        "scattering",         "fall off function", "fall off data",
+constexpr const char *kPointLabels[] = {"intensity",
+                                        "colour",
+                                        "location",
+                                        "fall off",
+                                        "shadows",
+                                        "shadow resolution",
+                                        "shadow quality",
+                                        "shadow softness",
+                                        "radiant intensity",
+                                        "power",
+                                        "colour temperature",
+                                        "intensity units",
+                                        "scattering",
+                                        "fall off function",
+                                        "fall off data",
                                         "inverse fall off function"};
-constexpr const char *kDistantLabels[] = {"intensity",         "colour",         "location",
-                                          "to",                "shadows",        "shadow resolution",
-                                          "shadow quality",    "shadow softness", "power"};
+constexpr const char *kDistantLabels[] = {
+    "intensity",         "colour",         "location",        "to",   "shadows",
+    "shadow resolution", "shadow quality", "shadow softness", "power"};
 
 template <const auto &Fields>
 constexpr Entries LightEntries(VtShaderDataProc prepare, VtShaderCreateProc create) {
@@ -285,24 +300,46 @@ constexpr Entries LightEntries(VtShaderDataProc prepare, VtShaderCreateProc crea
 }
 
 const ClassDescription kLights[] = {
-    {"vxs_ambient_light", "ambient", VO_SHADER_LIGHT, kColourLabels, {},
+    {"vxs_ambient_light",
+     "ambient",
+     VO_SHADER_LIGHT,
+     kColourLabels,
+     {},
      LightEntries<kColourFields>(&ColourPrepare, &AmbientCreate)},
-    {"vxs_distant_light", "distant", VO_SHADER_LIGHT, kDistantLabels, {},
+    {"vxs_distant_light",
+     "distant",
+     VO_SHADER_LIGHT,
+     kDistantLabels,
+     {},
      LightEntries<kDistantFields>(&DistantPrepare, &DistantCreate)},
-    {"vxs_point_light", "point", VO_SHADER_LIGHT, kPointLabels, {},
+    {"vxs_point_light",
+     "point",
+     VO_SHADER_LIGHT,
+     kPointLabels,
+     {},
      LightEntries<kPointFields>(&PointPrepare, &PointCreate)},
-    {"vxs_spot_light", "spot", VO_SHADER_LIGHT, kSpotLabels, {},
+    {"vxs_spot_light",
+     "spot",
+     VO_SHADER_LIGHT,
+     kSpotLabels,
+     {},
      LightEntries<kSpotFields>(&SpotPrepare, &SpotCreate)},
-    {"vxs_eye_light", "eye", VO_SHADER_LIGHT, kColourLabels, {},
+    {"vxs_eye_light",
+     "eye",
+     VO_SHADER_LIGHT,
+     kColourLabels,
+     {},
      LightEntries<kColourFields>(&ColourPrepare, &EyeCreate)},
 };
 
-static_assert(std::size(kSpotFields) == std::size(kSpotLabels) && std::size(kPointFields) == std::size(kPointLabels) &&
+static_assert(std::size(kSpotFields) == std::size(kSpotLabels) &&
+              std::size(kPointFields) == std::size(kPointLabels) &&
               std::size(kDistantFields) == std::size(kDistantLabels));
 
 }  // namespace
 
-bool SpotProject(const VtLightData *d, const float *point, const float *normal, float *u, float *v, float *depth) {
+bool SpotProject(const VtLightData *d, const float *point, const float *normal, float *u, float *v,
+                 float *depth) {
   float q[3];
   Biased(d, point, normal, q);
   const float along = Dot(q, d->direction);

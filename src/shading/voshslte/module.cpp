@@ -18,11 +18,12 @@ VtStatus Start() {
   return 0;
 }
 
-constexpr ModuleDescription kSuperLite = {.number = VO_MODULE_SUPER_LITE,
-                                          .name = "voshslte",
-                                          .banner = "voshslte: the super-lite shader library, 29 default classes",
-                                          .build_time = 916158151,
-                                          .start = &Start};
+constexpr ModuleDescription kSuperLite = {
+    .number = VO_MODULE_SUPER_LITE,
+    .name = "voshslte",
+    .banner = "voshslte: the super-lite shader library, 29 default classes",
+    .build_time = 916158151,
+    .start = &Start};
 
 }  // namespace
 

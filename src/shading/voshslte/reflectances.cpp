@@ -35,7 +35,8 @@ constexpr Field kPlasticFields[] = {
     {VtFloat, offsetof(VtPlasticParams, diffuseFactor)},
     {VtFloat, offsetof(VtPlasticParams, specularFactor)},
     {VtFloat, offsetof(VtPlasticParams, roughness)},
-    {VtColourType, offsetof(VtPlasticParams, specularColour), kFieldShadeable, offsetof(VtPlasticParams, specularShader)},
+    {VtColourType, offsetof(VtPlasticParams, specularColour), kFieldShadeable,
+     offsetof(VtPlasticParams, specularShader)},
 };
 
 VtStatus PhongPrepare(void *block) {
@@ -173,21 +174,21 @@ const ClassDescription kSurfaces[] = {
     {"vxs_constant_reflectance", "constant", VO_SHADER_REFLECTANCE, {}, {}, EmptyEntries(false)},
     {"vxs_matte_reflectance", "matte", VO_SHADER_REFLECTANCE, kMatteLabels, kCo,
      DataEntries<kMatteDefault>(&MatteEvaluate, nullptr, &exported::VoShaderTwoFloatArgumentsGet,
-                                   &exported::VoShaderTwoArgumentsSet)},
+                                &exported::VoShaderTwoArgumentsSet)},
     {"vxs_metal_reflectance", "metal", VO_SHADER_REFLECTANCE, kMetalLabels, kSpecularGlobals,
      DataEntries<kMetalDefault>(&MetalEvaluate, &MetalPrepare, &exported::VoShaderThreeFloatArgumentsGet,
-                                   &exported::VoShaderThreeArgumentsSet)},
+                                &exported::VoShaderThreeArgumentsSet)},
     {"vxs_phong_reflectance", "phong", VO_SHADER_REFLECTANCE, kPhongLabels, kPhongGlobals,
      DataEntries<kPhongDefault>(&HighlightEvaluate<true>, &PhongPrepare, &TableGet<kPlasticFields>,
-                                   &TableSet<kPlasticFields>)},
+                                &TableSet<kPlasticFields>)},
     {"vxs_plastic_reflectance", "plastic", VO_SHADER_REFLECTANCE, kPlasticLabels, kSpecularGlobals,
      DataEntries<kPlasticDefault>(&HighlightEvaluate<false>, &exported::VoPlasticReflectancePrepare,
-                                     &TableGet<kPlasticFields>, &TableSet<kPlasticFields>)},
+                                  &TableGet<kPlasticFields>, &TableSet<kPlasticFields>)},
     {"vxs_none_transparency", "none", VO_SHADER_TRANSPARENCY, {}, {}, EmptyEntries(true)},
     {"vxs_plain_transparency", "plain", VO_SHADER_TRANSPARENCY, kColourLabel, kTo,
      DataEntries<kPlainTransparencyDefault>(&TransparencyEvaluate, &TransparencyPrepare,
-                                               &exported::VoShaderColourArgumentGet,
-                                               &exported::VoShaderColourArgumentSet)},
+                                            &exported::VoShaderColourArgumentGet,
+                                            &exported::VoShaderColourArgumentSet)},
 };
 
 }  // namespace

@@ -55,7 +55,8 @@ struct ArbitraryPlane {
 constexpr Plane kPlaneDefault{{0, 0, {{1.0f}, {0.0f}, {0.0f}}}, 0, 0};
 constexpr Uv kUvDefault{{0, 0, {{1.0f}, {1.0f}, {0.0f}}}, 0, 0, 0, 0};
 constexpr Spherical kSphericalDefault{0, 1, 1, {0, 0, 0}, {1, 0, 0}, {0, 0, 1}, 0, 0, 0, 0, {}, {}, {}};
-constexpr Cylindrical kCylindricalDefault{0, 1, 1, {0, 0, 0}, {0, 0, 1}, {1, 0, 0}, 0, 0, 0, 0, {}, {}, {}, {}};
+constexpr Cylindrical kCylindricalDefault{0, 1, 1, {0, 0, 0}, {0, 0, 1}, {1, 0, 0}, 0,
+                                          0, 0, 0, {},        {},        {},        {}};
 constexpr ArbitraryPlane kArbitraryDefault{0, 1, 1, {0, 0, 0}, {0, 0, 1}, {0, 1, 0}, {}, {}, 0, 0, 0, 0};
 
 constexpr Field kSphericalFields[] = {
@@ -69,8 +70,8 @@ constexpr Field kCylindricalFields[] = {
     {VtPoint, offsetof(Cylindrical, origin)},
 };
 constexpr Field kArbitraryFields[] = {
-    {VtFloat, offsetof(ArbitraryPlane, scale)},   {VtFloat, offsetof(ArbitraryPlane, aspect)},
-    {VtPoint, offsetof(ArbitraryPlane, origin)},  {VtVector, offsetof(ArbitraryPlane, normal)},
+    {VtFloat, offsetof(ArbitraryPlane, scale)},  {VtFloat, offsetof(ArbitraryPlane, aspect)},
+    {VtPoint, offsetof(ArbitraryPlane, origin)}, {VtVector, offsetof(ArbitraryPlane, normal)},
     {VtVector, offsetof(ArbitraryPlane, up)},
 };
 
@@ -191,7 +192,8 @@ VtStatus SphericalPrepare(void *block) {
 }
 
 // s from the angle around the axis, on the side that b points to first.
-float AroundAxis(const float *q, float rho, const float *d, const float *reference, const float *side, float turn) {
+float AroundAxis(const float *q, float rho, const float *d, const float *reference, const float *side,
+                 float turn) {
   const float cosine = Dot(q, reference) / rho;
   const float phi = AngleOf(cosine);
   return Dot(d, side) > 0 ? phi / turn : (kTwoPi - phi) / turn;
@@ -319,7 +321,8 @@ constexpr const char *kCylindricalLabels[] = {"scale around axis", "scale along 
 constexpr const char *kArbitraryLabels[] = {"scale", "aspect ratio", "origin", "normal vector", "up vector"};
 constexpr const char *kPointGlobals[] = {"P", "s", "t", "dPds", "dPdt", "ds", "dt"};
 constexpr const char *kAutoGlobals[] = {"Pw", "N", "s", "t", "dPds", "dPdt", "ds", "dt"};
-constexpr const char *kUvGlobals[] = {"s", "t", "dPds", "dPdt", "u", "v", "dPdu", "dPdv", "du", "dv", "ds", "dt"};
+constexpr const char *kUvGlobals[] = {"s",    "t",    "dPds", "dPdt", "u",  "v",
+                                      "dPdu", "dPdv", "du",   "dv",   "ds", "dt"};
 
 constexpr Entries PlaneEntries(VtShaderDataProc evaluate) {
   return DataEntries<kPlaneDefault>(evaluate, &PlanePrepare, &exported::VoShaderOneFloatArgumentGet,
@@ -327,14 +330,16 @@ constexpr Entries PlaneEntries(VtShaderDataProc evaluate) {
 }
 
 const ClassDescription kSpaces[] = {
-    {"vxs_arbitrary_plane_texture_spa", "arbitrary plane", VO_SHADER_TEXTURE_SPACE, kArbitraryLabels, kPointGlobals,
+    {"vxs_arbitrary_plane_texture_spa", "arbitrary plane", VO_SHADER_TEXTURE_SPACE, kArbitraryLabels,
+     kPointGlobals,
      DataEntries<kArbitraryDefault>(&ArbitraryEvaluate, &ArbitraryPrepare, &TableGet<kArbitraryFields>,
                                     &TableSet<kArbitraryFields>)},
     {"vxs_auto_axis_texture_space", "auto axis", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kAutoGlobals,
      PlaneEntries(&AutoAxisEvaluate)},
-    {"vxs_cylindrical_texture_space", "cylindrical", VO_SHADER_TEXTURE_SPACE, kCylindricalLabels, kPointGlobals,
-     DataEntries<kCylindricalDefault>(&CylindricalEvaluate, &CylindricalPrepare, &TableGet<kCylindricalFields>,
-                                      &TableSet<kCylindricalFields>)},
+    {"vxs_cylindrical_texture_space", "cylindrical", VO_SHADER_TEXTURE_SPACE, kCylindricalLabels,
+     kPointGlobals,
+     DataEntries<kCylindricalDefault>(&CylindricalEvaluate, &CylindricalPrepare,
+                                      &TableGet<kCylindricalFields>, &TableSet<kCylindricalFields>)},
     {"vxs_spherical_texture_space", "spherical", VO_SHADER_TEXTURE_SPACE, kSphericalLabels, kPointGlobals,
      DataEntries<kSphericalDefault>(&SphericalEvaluate, &SphericalPrepare, &TableGet<kSphericalFields>,
                                     &TableSet<kSphericalFields>)},

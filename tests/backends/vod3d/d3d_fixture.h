@@ -93,8 +93,9 @@ class D3DTest : public DesktopTest {
   static ::testing::AssertionResult PixelIs(const VtImage *image, int32_t x, int32_t y, int r, int g, int b) {
     const uint8_t *p = Pixel(image, x, y);
     if (p[0] == r && p[1] == g && p[2] == b) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is (" << int{p[0]} << ", " << int{p[1]}
-                                         << ", " << int{p[2]} << "), not (" << r << ", " << g << ", " << b << ")";
+    return ::testing::AssertionFailure()
+           << "pixel (" << x << ", " << y << ") is (" << int{p[0]} << ", " << int{p[1]} << ", " << int{p[2]}
+           << "), not (" << r << ", " << g << ", " << b << ")";
   }
   // A 24-bit image of the size whose bytes are i * 7 + 3.
   static VtImage *Numbered(int32_t w, int32_t h, int32_t bits = 24) {

@@ -11,7 +11,9 @@
 
 #include "support/end_to_end.h"
 
-static void Pair(void *user, const char *name, const char *value) { Put((Text *)user, " %s=%s", name, value); }
+static void Pair(void *user, const char *name, const char *value) {
+  Put((Text *)user, " %s=%s", name, value);
+}
 
 static void Sample(Text *t, const char *what, const VtImage *image) {
   static const int at[][2] = {{0, 0}, {127, 3}, {255, 100}, {64, 250}, {2, 1}, {200, 200}};
@@ -25,9 +27,9 @@ static void Sample(Text *t, const char *what, const VtImage *image) {
 }
 
 static int Controls(Text *t) {
-  static const uint32_t codes[] = {VO_CONTROL_D3D_COLOUR_LIFT, VO_CONTROL_D3D_SPECULAR_FACTOR, VO_CONTROL_D3D_POWER,
-                                   VO_CONTROL_D3D_VERTEX_MODE, VO_CONTROL_D3D_CULL_MODE,
-                                   VO_CONTROL_D3D_BACKGROUND_COLOUR};
+  static const uint32_t codes[] = {VO_CONTROL_D3D_COLOUR_LIFT, VO_CONTROL_D3D_SPECULAR_FACTOR,
+                                   VO_CONTROL_D3D_POWER,       VO_CONTROL_D3D_VERTEX_MODE,
+                                   VO_CONTROL_D3D_CULL_MODE,   VO_CONTROL_D3D_BACKGROUND_COLOUR};
   size_t i;
   int failed = 0;
   Put(t, "controls:");
@@ -35,9 +37,12 @@ static int Controls(Text *t) {
     VtTypedValue v;
     memset(&v, 0, sizeof v);
     failed |= VoControlGet(codes[i], &v) != 0;
-    if (v.type == VtFloat) Put(t, " %g", v.value.f);
-    else if (v.type == VtColourType) Put(t, " (%g %g %g)", v.value.v[0], v.value.v[1], v.value.v[2]);
-    else Put(t, " %u", v.value.u);
+    if (v.type == VtFloat)
+      Put(t, " %g", v.value.f);
+    else if (v.type == VtColourType)
+      Put(t, " (%g %g %g)", v.value.v[0], v.value.v[1], v.value.v[2]);
+    else
+      Put(t, " %u", v.value.u);
   }
   Put(t, "\n");
   return failed;

@@ -33,8 +33,8 @@ uint32_t Le32(const std::vector<uint8_t> &b, size_t at) {
 std::vector<uint8_t> Compressed(const std::vector<uint8_t> &bytes) {
   void *out = nullptr;
   uint32_t length = 0;
-  EXPECT_EQ(VoDataObjectCompress(const_cast<uint8_t *>(bytes.data()), static_cast<uint32_t>(bytes.size()), &out,
-                                 &length),
+  EXPECT_EQ(VoDataObjectCompress(const_cast<uint8_t *>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+                                 &out, &length),
             0u);
   std::vector<uint8_t> stream(static_cast<uint8_t *>(out), static_cast<uint8_t *>(out) + length);
   VoDeallocate(out);
@@ -151,7 +151,8 @@ TEST_F(D3DTest, APixmapIsInflatedAndItsRowsRestoredFromTheirDifferences) {
   EXPECT_EQ(VoImageDestroy(image), 0u);
   // Sides past the image limit, or none, make no image.
   for (auto side : {std::pair{65536, 65536}, std::pair{0, 4}, std::pair{4, -1}})
-    EXPECT_EQ(VoD3DPixmapExpand(side.first, side.second, stream.data(), static_cast<uint32_t>(stream.size())), nullptr);
+    EXPECT_EQ(VoD3DPixmapExpand(side.first, side.second, stream.data(), static_cast<uint32_t>(stream.size())),
+              nullptr);
 }
 
 TEST_F(D3DTest, DamagedPixmapStreamsGiveAnImageOrNothingNeverACrash) {
@@ -176,7 +177,8 @@ TEST_F(D3DTest, DamagedPixmapStreamsGiveAnImageOrNothingNeverACrash) {
   trailing.insert(trailing.end(), 16, 0xEE);
   corpus.push_back(trailing);
   for (const std::vector<uint8_t> &c : corpus) {
-    VtImage *image = VoD3DPixmapExpand(8, 5, const_cast<uint8_t *>(c.data()), static_cast<uint32_t>(c.size()));
+    VtImage *image =
+        VoD3DPixmapExpand(8, 5, const_cast<uint8_t *>(c.data()), static_cast<uint32_t>(c.size()));
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->width, 8);
     EXPECT_EQ(VoImageDestroy(image), 0u);
@@ -289,7 +291,8 @@ TEST_F(D3DTest, EveryImageProcedureOutOfMemoryAnswersNullAndLeavesNothing) {
       {"pen and ink", [&] { return VoD3DPenInkTexture(1.0f, a, b); }},
       {"wheel", [] { return VoD3DReflectTexture(); }},
       {"sphere", [&] { return VoD3DSphericalTexture(source); }},
-      {"pixmap", [&] { return VoD3DPixmapExpand(4, 4, stream.data(), static_cast<uint32_t>(stream.size())); }},
+      {"pixmap",
+       [&] { return VoD3DPixmapExpand(4, 4, stream.data(), static_cast<uint32_t>(stream.size())); }},
   };
   for (const Maker &m : makers) {
     SCOPED_TRACE(m.what);

@@ -92,8 +92,8 @@ TEST_F(ItemsTest, GeneratedBadPolygonsNeverMakeMoreThanNMinusTwoTriangles) {
     }
     scratch.resize(d3d::TriangulateScratchBytes(n) + 1);
     std::vector<uint32_t> tri(3 * n + 3, 0xFFFFFFFF);
-    const uint32_t made = d3d::Triangulate(reinterpret_cast<const float(*)[3]>(xyz.data()), n, scratch.data(),
-                                           tri.data());
+    const uint32_t made =
+        d3d::Triangulate(reinterpret_cast<const float(*)[3]>(xyz.data()), n, scratch.data(), tri.data());
     EXPECT_LE(made + 2, std::max<uint32_t>(n, 2u)) << "round " << round;
     for (uint32_t i = 0; i < 3 * made; ++i) EXPECT_LT(tri[i], n);
     // Through the list too: an item or none, never a crash.
@@ -104,7 +104,8 @@ TEST_F(ItemsTest, GeneratedBadPolygonsNeverMakeMoreThanNMinusTwoTriangles) {
       }
     }
   }
-  for (const VtD3DItem *i : Items(c_)) EXPECT_LE(i->index_count, 3 * (i->vertex_count > 2 ? i->vertex_count : 0));
+  for (const VtD3DItem *i : Items(c_))
+    EXPECT_LE(i->index_count, 3 * (i->vertex_count > 2 ? i->vertex_count : 0));
 }
 
 TEST_F(ItemsTest, ItemsGoByDecreasingAlphaAndTheFirstTransparentIsTheHalf) {
@@ -219,7 +220,8 @@ TEST_F(ItemsTest, TheGeometryControlIsRestoredAndAPrimitiveWithoutPositionsMakes
 }
 
 TEST_F(ItemsTest, EveryAllocationFailingLeavesTheListAndTheControlAsTheyWere) {
-  VtReference *ring = List({SceneBox(0, 1, 0, 1, 0, 1), Polygon({0, 0, 0, 2, 0, 0, 2, 1, 0, 1, 1, 0, 1, 2, 0, 0, 2, 0})});
+  VtReference *ring =
+      List({SceneBox(0, 1, 0, 1, 0, 1), Polygon({0, 0, 0, 2, 0, 0, 2, 1, 0, 1, 1, 0, 1, 2, 0, 0, 2, 0})});
   VtTypedValue before{};
   ASSERT_EQ(VoControlGet(0x20001, &before), 0u);
   // Once through first: the expansion's own one-time caches tolerate a

@@ -261,8 +261,9 @@ TEST_F(LightingTest, EveryCountColoursAsAPlainLoopWouldAndTheEyeAndNaNGiveDefine
   const float nan = std::numeric_limits<float>::quiet_NaN();
   VtD3DLVertex at_eye[2] = {{3, 0, 6, 0, 0, 0, 0, 0}, {1, 1, 1, 0, 0, 0, 0, 0}};
   const float odd[6] = {0, 0, 1, nan, nan, nan};
-  for (d3d::VtD3DVertexProc proc : {&d3d::VertexLitUntextured, &d3d::VertexLitTextured, &d3d::VertexHsv,
-                                    &d3d::VertexNormal, &d3d::VertexReflect, &d3d::VertexFacing, &d3d::VertexRamp}) {
+  for (d3d::VtD3DVertexProc proc :
+       {&d3d::VertexLitUntextured, &d3d::VertexLitTextured, &d3d::VertexHsv, &d3d::VertexNormal,
+        &d3d::VertexReflect, &d3d::VertexFacing, &d3d::VertexRamp}) {
     ASSERT_EQ(proc(2, at_eye, odd, &two_sided), 0u);
     for (const VtD3DLVertex &x : at_eye) {
       EXPECT_TRUE(x.u >= 0.0f && x.u <= 1.0f);

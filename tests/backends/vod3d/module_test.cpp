@@ -13,23 +13,28 @@ TEST_F(D3DTest, ControlsAnswerTheirDefaultsWithTheirTypes) {
     uint32_t code, type;
     float f;
   };
-  const Expected floats[] = {{VO_CONTROL_D3D_COLOUR_LIFT, VtFloat, 1.0f},     {VO_CONTROL_D3D_AMBIENT_FACTOR, VtFloat, 1.0f},
-                             {VO_CONTROL_D3D_DIFFUSE_FACTOR, VtFloat, 1.0f},  {VO_CONTROL_D3D_SPECULAR_FACTOR, VtFloat, 0.25f},
+  const Expected floats[] = {{VO_CONTROL_D3D_COLOUR_LIFT, VtFloat, 1.0f},
+                             {VO_CONTROL_D3D_AMBIENT_FACTOR, VtFloat, 1.0f},
+                             {VO_CONTROL_D3D_DIFFUSE_FACTOR, VtFloat, 1.0f},
+                             {VO_CONTROL_D3D_SPECULAR_FACTOR, VtFloat, 0.25f},
                              {VO_CONTROL_D3D_POWER, VtFloat, 4.0f}};
   for (const Expected &e : floats) {
     const VtTypedValue v = Get(e.code);
     EXPECT_EQ(v.type, e.type);
     EXPECT_EQ(v.value.f, e.f) << std::hex << e.code;
   }
-  const uint32_t enums[][2] = {{VO_CONTROL_D3D_VERTEX_MODE, 1}, {VO_CONTROL_D3D_CULL_MODE, 3},
-                               {VO_CONTROL_D3D_FILL_MODE, 3},   {VO_CONTROL_D3D_SHADE_MODE, 2},
+  const uint32_t enums[][2] = {{VO_CONTROL_D3D_VERTEX_MODE, 1},
+                               {VO_CONTROL_D3D_CULL_MODE, 3},
+                               {VO_CONTROL_D3D_FILL_MODE, 3},
+                               {VO_CONTROL_D3D_SHADE_MODE, 2},
                                {VO_CONTROL_D3D_TEXTURE_BLEND, 2}};
   for (const auto &e : enums) {
     const VtTypedValue v = Get(e[0]);
     EXPECT_EQ(v.type, uint32_t{VtEnum});
     EXPECT_EQ(v.value.u, e[1]) << std::hex << e[0];
   }
-  for (uint32_t code : {VO_CONTROL_D3D_RESERVED, VO_CONTROL_D3D_WINDOW, VO_CONTROL_D3D_INSTANCE, VO_CONTROL_D3D_TEXTURE}) {
+  for (uint32_t code :
+       {VO_CONTROL_D3D_RESERVED, VO_CONTROL_D3D_WINDOW, VO_CONTROL_D3D_INSTANCE, VO_CONTROL_D3D_TEXTURE}) {
     const VtTypedValue v = Get(code);
     EXPECT_EQ(v.type, uint32_t{VtGenericPtr});
     EXPECT_EQ(v.value.p, nullptr) << std::hex << code;
@@ -134,7 +139,9 @@ TEST_F(D3DTest, StartWithoutMemoryAnswers2AndLeavesNothing) {
   EveryAllocationFails(
       [&] {
         const VtStatus s = start_proc();
-        if (s != 0) { EXPECT_EQ(s, 2u); }
+        if (s != 0) {
+          EXPECT_EQ(s, 2u);
+        }
         return s;
       },
       [] { EXPECT_EQ(d3d::Context(), nullptr); });

@@ -18,7 +18,8 @@ void Collect(void *user, const char *name, const char *value) {
 }
 
 void ExpectNothingHeld() {
-  for (platform::LiveKind k : {platform::LiveKind::Library, platform::LiveKind::DirectDraw, platform::LiveKind::Surface})
+  for (platform::LiveKind k :
+       {platform::LiveKind::Library, platform::LiveKind::DirectDraw, platform::LiveKind::Surface})
     EXPECT_EQ(platform::LiveCountGet(k), 0) << "live kind " << static_cast<int>(k);
 }
 
@@ -32,7 +33,12 @@ TEST_F(D3DTest, TheVersionCheckStopsAtTheFirstMissingPieceAndHoldsNothingAfter) 
       {"no DDRAW", [](LayerSettings &s) { s.ddraw_present = false; }, 0},
       {"no DirectDrawCreate", [](LayerSettings &s) { s.ddraw_create_present = false; }, 0},
       {"no DirectDraw2", [](LayerSettings &s) { s.offer_ddraw2 = false; }, 0x100},
-      {"no DINPUT", [](LayerSettings &s) { s.dinput_present = false; s.offer_surface4 = true; }, 0x200},
+      {"no DINPUT",
+       [](LayerSettings &s) {
+         s.dinput_present = false;
+         s.offer_surface4 = true;
+       },
+       0x200},
       {"primary refused",
        [](LayerSettings &s) {
          s.fail_kind = platform::CallKind::CreateSurface;
@@ -54,8 +60,12 @@ TEST_F(D3DTest, TheVersionCheckStopsAtTheFirstMissingPieceAndHoldsNothingAfter) 
     EXPECT_EQ(platform_id, platform::kPlatformOurs);
     ExpectNothingHeld();
     // Without DirectDraw4 a version of 0x600 leaves a zeroed identifier.
-    if (c.version == 0x600) { EXPECT_EQ(id.driver[0] | id.description[100] | id.vendor_id | id.guid_data4[7], 0); }
-    if (c.version < 0x600) { EXPECT_EQ(static_cast<uint8_t>(id.driver[0]), 0xAB); }
+    if (c.version == 0x600) {
+      EXPECT_EQ(id.driver[0] | id.description[100] | id.vendor_id | id.guid_data4[7], 0);
+    }
+    if (c.version < 0x600) {
+      EXPECT_EQ(static_cast<uint8_t>(id.driver[0]), 0xAB);
+    }
   }
   platform::SettingsReset();
   platform::Settings().version_fails = true;
@@ -86,22 +96,14 @@ TEST_F(D3DTest, InfoGivesTwoPairsOnDirectX5AndTheIdentifierFromVersion6) {
   platform::Settings().platform_id = 2;
   pairs.clear();
   EXPECT_EQ(VoD3DInfo(&pairs, &Collect), 0u);
-  const Pairs expected = {{"DXPlatform", "Windows NT"},
-                          {"DXVersion", "0600"},
-                          {"szDriver", "vodesktop"},
-                          {"szDescription", "mrvx20 software desktop"},
-                          {"wProduct", "0002"},
-                          {"wVersion", "0000"},
-                          {"wSubVersion", "0000"},
-                          {"wBuild", "002f"},
-                          {"dwVendorId", "00000000"},
-                          {"dwDeviceId", "00000000"},
-                          {"dwSubSysId", "00000000"},
-                          {"dwRevision", "00000000"},
-                          {"dwData1", "0000"},
-                          {"wData2", "0000"},
-                          {"wData3", "0000"},
-                          {"lpbData3[8]", "00 00 00 00 00 00 00 00 "}};
+  const Pairs expected = {{"DXPlatform", "Windows NT"}, {"DXVersion", "0600"},
+                          {"szDriver", "vodesktop"},    {"szDescription", "mrvx20 software desktop"},
+                          {"wProduct", "0002"},         {"wVersion", "0000"},
+                          {"wSubVersion", "0000"},      {"wBuild", "002f"},
+                          {"dwVendorId", "00000000"},   {"dwDeviceId", "00000000"},
+                          {"dwSubSysId", "00000000"},   {"dwRevision", "00000000"},
+                          {"dwData1", "0000"},          {"wData2", "0000"},
+                          {"wData3", "0000"},           {"lpbData3[8]", "00 00 00 00 00 00 00 00 "}};
   EXPECT_EQ(pairs, expected);
 
   // Identifier texts with no zero in their 512 bytes are cut at 511.

@@ -35,13 +35,15 @@ class WindowTest : public D3DSceneTest {
     ASSERT_EQ(VoViewSetClipping(nullptr, 1.0, 100.0), 0u);
   }
   static bool Alive() {
-    for (LiveKind k : {LiveKind::DirectDraw, LiveKind::Surface, LiveKind::Palette, LiveKind::Clipper,
-                       LiveKind::Direct3D, LiveKind::Device, LiveKind::Viewport, LiveKind::Material,
-                       LiveKind::Texture})
+    for (LiveKind k :
+         {LiveKind::DirectDraw, LiveKind::Surface, LiveKind::Palette, LiveKind::Clipper, LiveKind::Direct3D,
+          LiveKind::Device, LiveKind::Viewport, LiveKind::Material, LiveKind::Texture})
       if (platform::LiveCountGet(k) != 0) return true;
     return false;
   }
-  static platform::Colour8 Screen(int32_t x, int32_t y) { return platform::PixelRead(platform::ScreenView(), x, y); }
+  static platform::Colour8 Screen(int32_t x, int32_t y) {
+    return platform::PixelRead(platform::ScreenView(), x, y);
+  }
   VtWindow *window_ = nullptr;
 };
 
@@ -68,7 +70,8 @@ TEST_F(WindowTest, TheDefaultDevicesChooseTheRgbOneAndReportEachWithElevenMarks)
     const std::string text = platform::DebugText(before + i);
     EXPECT_EQ(text.rfind("vod3d:" + std::to_string(i) + ":internal:", 0), 0u) << text;
     std::string marks;
-    for (size_t at = text.find('['); at != std::string::npos; at = text.find('[', at + 1)) marks += text[at + 1];
+    for (size_t at = text.find('['); at != std::string::npos; at = text.find('[', at + 1))
+      marks += text[at + 1];
     EXPECT_EQ(marks, expected[i]) << text;
   }
   // A second create does nothing.
@@ -105,7 +108,7 @@ TEST_F(WindowTest, ATenByTenClientGetsASixtyFourSquareTarget) {
 }
 
 TEST_F(WindowTest, EveryLayerCallFailingInTurnOverSetUpLeavesNothingAlive) {
-  const CallKind kinds[] = {CallKind::CreateSurface, CallKind::CreateDevice, CallKind::CreateViewport,
+  const CallKind kinds[] = {CallKind::CreateSurface, CallKind::CreateDevice,   CallKind::CreateViewport,
                             CallKind::CreateClipper, CallKind::SetRenderState, CallKind::SetTransform};
   for (CallKind kind : kinds) {
     for (uint32_t n = 1; n < 40; ++n) {
@@ -119,7 +122,8 @@ TEST_F(WindowTest, EveryLayerCallFailingInTurnOverSetUpLeavesNothingAlive) {
         EXPECT_EQ(VoD3DRenderWindowDestroy(), 0u);
         break;
       }
-      EXPECT_TRUE(st == 2u || st == static_cast<VtStatus>(platform::E_FAIL)) << static_cast<int>(kind) << " " << n;
+      EXPECT_TRUE(st == 2u || st == static_cast<VtStatus>(platform::E_FAIL))
+          << static_cast<int>(kind) << " " << n;
       EXPECT_EQ(c_->window_flag, 0u);
       EXPECT_FALSE(Alive()) << static_cast<int>(kind) << " " << n;
       EXPECT_EQ(VoD3DRenderWindowDestroy(), 2u);
@@ -145,7 +149,8 @@ TEST_F(WindowTest, PalettisedPrimariesKeepTheirEndsReadOnlyAndReserveTheMiddle) 
   ASSERT_NE(c_->frame.palette_entries, nullptr);
   for (int i = 0; i < 16; ++i)
     EXPECT_EQ(c_->frame.palette_entries[i].flags,
-              i == 0 || i == 15 ? platform::D3DPAL_READONLY : platform::PC_RESERVED) << i;
+              i == 0 || i == 15 ? platform::D3DPAL_READONLY : platform::PC_RESERVED)
+        << i;
   ASSERT_EQ(VoD3DRenderWindowDestroy(), 0u);
   EXPECT_FALSE(Alive());
 }
@@ -190,8 +195,8 @@ TEST_F(WindowTest, OnlyTheVisiblePartReachesTheScreenAndAWindowOffScreenDrawsNot
   const platform::Rect dst{0, 10, 140, 130}, src{20, 0, 160, 120};
   EXPECT_EQ(std::memcmp(&c_->frame.destination_rect, &dst, sizeof dst), 0);
   EXPECT_EQ(std::memcmp(&c_->frame.source_rect, &src, sizeof src), 0);
-  EXPECT_EQ(Screen(0, 10).r, 255);   // the white background
-  EXPECT_EQ(Screen(140, 10).r, 0);   // beside the window: untouched
+  EXPECT_EQ(Screen(0, 10).r, 255);  // the white background
+  EXPECT_EQ(Screen(140, 10).r, 0);  // beside the window: untouched
   ASSERT_EQ(platform::WindowMove(window_, 400, 10, 160, 120), platform::kOk);
   EXPECT_EQ(VoD3DRender(), 0u);
   EXPECT_EQ(c_->frame.state & 64, 0u);
@@ -215,7 +220,8 @@ TEST_F(WindowTest, TwoSidedItemsTurnCullingOffAndTransparentItemsBlendLast) {
   ASSERT_EQ(VoD3DRender(), 0u);
   uint32_t cull = 0, blend = 0;
   ASSERT_EQ(c_->frame.device->GetRenderState(platform::D3DRENDERSTATE_CULLMODE, &cull), platform::kOk);
-  ASSERT_EQ(c_->frame.device->GetRenderState(platform::D3DRENDERSTATE_ALPHABLENDENABLE, &blend), platform::kOk);
+  ASSERT_EQ(c_->frame.device->GetRenderState(platform::D3DRENDERSTATE_ALPHABLENDENABLE, &blend),
+            platform::kOk);
   EXPECT_EQ(cull, 3u);   // back to the control's value for the one-sided transparent box
   EXPECT_EQ(blend, 1u);  // the transparent run came last
   // Through the half-transparent black box: grey, not black or white.
@@ -387,7 +393,6 @@ TEST_F(WindowTest, ACopyEqualsTheTargetTwiceIntoOneBitmapAndAFailingContextAnswe
   EXPECT_TRUE(platform::DeleteObject(bitmap));
 }
 
-
 // A box whose colour is the image.
 VtPrimitive *ImageBox(std::vector<VtMaterial *> *materials, VtImage *image, float x) {
   VtPrimitive *p = SceneBox(x, x + 1, -1, 1, -1, 1);
@@ -409,7 +414,8 @@ VtPrimitive *ImageBox(std::vector<VtMaterial *> *materials, VtImage *image, floa
 
 TEST_F(WindowTest, AnImageSharesOneTextureRecordWhichOutlivesTheImageWithoutBeingRemade) {
   VtImage *image = Numbered(8, 8);
-  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(&materials_, image, -3), ImageBox(&materials_, image, 2)})), 0u);
+  ASSERT_EQ(VoD3DPrimListCreate(List({ImageBox(&materials_, image, -3), ImageBox(&materials_, image, 2)})),
+            0u);
   ASSERT_NE(c_->textures, nullptr);
   EXPECT_EQ(c_->textures->next, nullptr);
   const auto items = Items(c_);
@@ -439,19 +445,17 @@ TEST_F(WindowTest, EveryAllocationFailingOverSetUpAnswersTwoWithNothingAlive) {
   View();
   ASSERT_EQ(VoD3DRenderWindowCreate(), 0u);  // the layer's one-time records first
   ASSERT_EQ(VoD3DRenderWindowDestroy(), 0u);
-  EveryAllocationFails(
-      [&]() -> VtStatus {
-        const VtStatus st = VoD3DRenderWindowCreate();
-        if (st != 0) {
-          EXPECT_EQ(c_->window_flag, 0u);
-          EXPECT_FALSE(Alive());
-        } else {
-          EXPECT_EQ(VoD3DRenderWindowDestroy(), 0u);
-        }
-        return st;
-      });
+  EveryAllocationFails([&]() -> VtStatus {
+    const VtStatus st = VoD3DRenderWindowCreate();
+    if (st != 0) {
+      EXPECT_EQ(c_->window_flag, 0u);
+      EXPECT_FALSE(Alive());
+    } else {
+      EXPECT_EQ(VoD3DRenderWindowDestroy(), 0u);
+    }
+    return st;
+  });
 }
-
 
 TEST_F(WindowTest, TheGlobalTextureIsStoredBeforeTheWindowAndSetOnItsDevice) {
   VtImage *image = Numbered(4, 4);

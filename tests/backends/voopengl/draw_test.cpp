@@ -25,21 +25,26 @@ class Drawing : public Render {
       at.push_back({x, -1, z});
       at.push_back({x, 1, z});
     }
-    for (uint32_t i = 0; i < static_cast<uint32_t>(n); ++i) faces.push_back({2 * i, 2 * i + 2, 2 * i + 3, 2 * i + 1});
+    for (uint32_t i = 0; i < static_cast<uint32_t>(n); ++i)
+      faces.push_back({2 * i, 2 * i + 2, 2 * i + 3, 2 * i + 1});
     std::vector<uint32_t> codes;
     if (normals) codes.push_back(VO_VERT_NORMAL);
     if (rgb != nullptr) codes.push_back(VO_VERT_COLOUR);
     VtContents *contents = nullptr;
-    if (codes.empty()) contents = GeometryTest::MeshContents({});
-    else if (codes.size() == 1) contents = GeometryTest::MeshContents({codes[0]});
-    else contents = GeometryTest::MeshContents({codes[0], codes[1]});
+    if (codes.empty())
+      contents = GeometryTest::MeshContents({});
+    else if (codes.size() == 1)
+      contents = GeometryTest::MeshContents({codes[0]});
+    else
+      contents = GeometryTest::MeshContents({codes[0], codes[1]});
     MeshBuild b(contents, VO_PRIMITIVE_MESH, at, faces);
     EXPECT_NE(b.primitive, nullptr);
     for (VtVertex *v : b.vertices) {
       if (normals)
         if (float *nv = PropertyAt<float>(b.primitive, v, VO_VERT_NORMAL)) nv[0] = 0, nv[1] = 0, nv[2] = 1;
       if (rgb != nullptr)
-        if (float *cv = PropertyAt<float>(b.primitive, v, VO_VERT_COLOUR)) std::memcpy(cv, rgb, 3 * sizeof(float));
+        if (float *cv = PropertyAt<float>(b.primitive, v, VO_VERT_COLOUR))
+          std::memcpy(cv, rgb, 3 * sizeof(float));
     }
     primitives_.push_back(b.primitive);
     return b.primitive;
@@ -221,9 +226,12 @@ struct Seen {
 };
 Seen seen;
 
-uint32_t AskAll(VtPrimitive *, uintptr_t) { return VO_OPENGL_DRAW_COLOUR_MATERIAL | VO_OPENGL_DRAW_TEXTURE_COORDS; }
+uint32_t AskAll(VtPrimitive *, uintptr_t) {
+  return VO_OPENGL_DRAW_COLOUR_MATERIAL | VO_OPENGL_DRAW_TEXTURE_COORDS;
+}
 uint32_t AskNone(VtPrimitive *, uintptr_t) { return 0; }
-VtStatus DrawQuad(VtPrimitive *, uintptr_t, uint32_t flags, VtOpenGLTexCoordProc coordinates, VtTransform *inverse) {
+VtStatus DrawQuad(VtPrimitive *, uintptr_t, uint32_t flags, VtOpenGLTexCoordProc coordinates,
+                  VtTransform *inverse) {
   ++seen.draws;
   seen.flags = flags;
   seen.normalise = glIsEnabled(GL_NORMALIZE) == GL_TRUE;
@@ -256,15 +264,18 @@ class Procedural : public Drawing {
     seen = Seen{};
     klass_ = VoOpenGLProceduralClassCreate();
     ASSERT_NE(klass_, nullptr);
-    ASSERT_EQ(VoOpenGLProceduralClassSetCallback(klass_, VO_OPENGL_SLOT_DRAW, reinterpret_cast<VtProc>(&DrawQuad)),
-              0u);
+    ASSERT_EQ(
+        VoOpenGLProceduralClassSetCallback(klass_, VO_OPENGL_SLOT_DRAW, reinterpret_cast<VtProc>(&DrawQuad)),
+        0u);
   }
   void TearDown() override {
     Drawing::TearDown();
     (void)VoOpenGLProceduralClassDestroy(klass_);
   }
   VtPrimitive *Drawn(VtOpenGLQueryProc query) {
-    EXPECT_EQ(VoOpenGLProceduralClassSetCallback(klass_, VO_OPENGL_SLOT_QUERY, reinterpret_cast<VtProc>(query)), 0u);
+    EXPECT_EQ(
+        VoOpenGLProceduralClassSetCallback(klass_, VO_OPENGL_SLOT_QUERY, reinterpret_cast<VtProc>(query)),
+        0u);
     VtPrimitive *p = Square(0.1f);
     EXPECT_EQ(VoOpenGLPrimitiveSetProceduralClass(p, klass_, 7), 0u);
     return p;
@@ -278,7 +289,8 @@ TEST_F(Procedural, TheDrawSlotGetsItsFlagsAndTheTextureCoordinateProcedure) {
   ASSERT_EQ(VoPrimitiveSetMaterial(p, Material({base})), 0u);
   Frame({p});
   EXPECT_EQ(seen.draws, 1);
-  EXPECT_EQ(seen.flags, uint32_t{VO_OPENGL_DRAW_LIT | VO_OPENGL_DRAW_COLOUR_MATERIAL | VO_OPENGL_DRAW_TEXTURE_COORDS});
+  EXPECT_EQ(seen.flags,
+            uint32_t{VO_OPENGL_DRAW_LIT | VO_OPENGL_DRAW_COLOUR_MATERIAL | VO_OPENGL_DRAW_TEXTURE_COORDS});
   EXPECT_EQ(seen.coordinates, nullptr);  // the class makes its own
   EXPECT_FALSE(seen.normalise);
   EXPECT_NE(Pixel(kW / 2, kH / 2), Pixel(0, 0));

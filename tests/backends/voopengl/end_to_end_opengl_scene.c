@@ -50,7 +50,8 @@ static VtPrimitive *Sphere(void) {
     }
   for (r = 0; r < kRings; ++r)
     for (k = 0; k < kSlices; ++k) {
-      const int32_t a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices, c = a + kSlices, d = b + kSlices;
+      const int32_t a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices, c = a + kSlices,
+                    d = b + kSlices;
       if (r != 0) {
         indices[k3++] = a, indices[k3++] = c, indices[k3++] = b;
         counts[n++] = 3;
@@ -70,7 +71,8 @@ static VtPrimitive *Sphere(void) {
 static int Copy(VtImage *image, unsigned char *out) {
   int y;
   if (image == NULL || image->data == NULL || image->width != kWidth || image->height != kHeight) return 1;
-  for (y = 0; y < kHeight; ++y) memcpy(out + y * kWidth * 3, image->data + y * image->bytes_per_row, kWidth * 3);
+  for (y = 0; y < kHeight; ++y)
+    memcpy(out + y * kWidth * 3, image->data + y * image->bytes_per_row, kWidth * 3);
   return 0;
 }
 
@@ -85,8 +87,7 @@ static int Read(const char *path, unsigned char *out) {
 /* Pixels of the picture other than the background colour. */
 static int Covered(const unsigned char *picture) {
   int i, n = 0;
-  for (i = 0; i < kWidth * kHeight; ++i)
-    n += memcmp(picture + 3 * i, picture, 3) != 0;
+  for (i = 0; i < kWidth * kHeight; ++i) n += memcmp(picture + 3 * i, picture, 3) != 0;
   return n;
 }
 
@@ -129,7 +130,8 @@ static int Sequence(Text *t, unsigned char *pictures, const char *bmp_path) {
     return 1;
   failed |= VoPrimitiveSetMaterial(box, blue) != 0 || VoPrimitiveSetMaterial(sphere, orange) != 0;
   failed |= SceneArgTriple(background, "colour", VtColourType, 0.1f, 0.15f, 0.2f) != 0;
-  failed |= SceneArgTriple(sun, "location", VtPoint, 3, 4, 5) != 0 || SceneArgTriple(sun, "to", VtPoint, 0, 0, 0) != 0;
+  failed |= SceneArgTriple(sun, "location", VtPoint, 3, 4, 5) != 0 ||
+            SceneArgTriple(sun, "to", VtPoint, 0, 0, 0) != 0;
   failed |= SceneArgFloat(ambient, "intensity", 0.2f) != 0;
   members[0] = box;
   members[1] = sphere;

@@ -25,7 +25,8 @@ TEST(EndToEnd, ARedPlasticSentAsFixedFunctionMaterialState) {
 // The scene of end_to_end_opengl_scene.c: the standard renderer's picture
 // and the OpenGL ones, compared with each other and with the reviewed
 // picture tests/data/opengl_scene.bmp (VO_GALLERY_WRITE rewrites it).
-extern "C" int vo_end_to_end_opengl_scene(char *buffer, size_t size, unsigned char *pictures, const char *bmp_path);
+extern "C" int vo_end_to_end_opengl_scene(char *buffer, size_t size, unsigned char *pictures,
+                                          const char *bmp_path);
 
 namespace {
 
@@ -49,7 +50,8 @@ std::vector<uint8_t> BmpPixels(const std::string &path, int w, int h) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       for (int c = 0; c < 3; ++c)
-        out[static_cast<size_t>(3 * (y * w + x) + c)] = b[start + static_cast<size_t>(h - 1 - y) * row + 3 * x + 2 - c];
+        out[static_cast<size_t>(3 * (y * w + x) + c)] =
+            b[start + static_cast<size_t>(h - 1 - y) * row + 3 * x + 2 - c];
   return out;
 }
 
@@ -57,7 +59,9 @@ TEST(EndToEnd, TheStandardRendererAndOpenGLDrawTheSameScene) {
   bmp_path = ::testing::TempDir() + "opengl_scene.bmp";
   vo::test::ExpectSceneText<2048>(&OpenGLScene, "end_to_end_opengl_scene.txt");
   const uint8_t *standard = pictures.data(), *gl = standard + kPicture;
-  const auto at = [](const uint8_t *p, int x, int y, int c) { return static_cast<int>(p[3 * (y * kW + x) + c]); };
+  const auto at = [](const uint8_t *p, int x, int y, int c) {
+    return static_cast<int>(p[3 * (y * kW + x) + c]);
+  };
   // Background pixels (the standard picture's neighbourhood all background)
   // equal; smooth pixels agree within 3, all but 3% of them.
   int smooth = 0, beyond = 0, largest = 0;
@@ -83,8 +87,8 @@ TEST(EndToEnd, TheStandardRendererAndOpenGLDrawTheSameScene) {
     }
   EXPECT_GT(smooth, 1000);
   EXPECT_LE(beyond, smooth * 3 / 100) << "largest difference " << largest;
-  std::printf("opengl against the standard renderer: %d of %d smooth pixels beyond 3, largest %d\n", beyond, smooth,
-              largest);
+  std::printf("opengl against the standard renderer: %d of %d smooth pixels beyond 3, largest %d\n", beyond,
+              smooth, largest);
   // The BMP driver's file read back, and display lists frame after frame, are the same picture.
   const std::vector<uint8_t> immediate(gl, gl + kPicture);
   EXPECT_EQ(std::vector<uint8_t>(gl + kPicture, gl + 2 * kPicture), immediate);

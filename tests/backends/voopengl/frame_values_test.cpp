@@ -110,9 +110,9 @@ TEST_F(FrameValues, LightsTakeTheirClassesValues) {
 
   VtShader *point = Light("point", 2.0f);  // intensities of 1 or more leave the colour
   Triple(point, "location", 0, 0, 3, VtPoint);
-  for (const auto &[fall_off, want] : {std::pair{3, std::array<float, 3>{1, 0, 1}},
-                                       std::pair{5, std::array<float, 3>{0, 0, 1}},
-                                       std::pair{7, std::array<float, 3>{0, 0, 1}}}) {
+  for (const auto &[fall_off, want] :
+       {std::pair{3, std::array<float, 3>{1, 0, 1}}, std::pair{5, std::array<float, 3>{0, 0, 1}},
+        std::pair{7, std::array<float, 3>{0, 0, 1}}}) {
     Whole(point, "fall off", VtEnum, fall_off);
     ASSERT_EQ(VoOpenGLLightSet(point, 1), 0u);
     EXPECT_EQ(Attenuation(1), want) << "fall off " << fall_off;  // 7 leaves what 5 set
@@ -186,10 +186,9 @@ class ImageBackgrounds : public FrameValues {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         const bool right = 2 * x >= w, bottom = 2 * y >= h;
-        const std::array<uint8_t, 3> rgb = !bottom ? (right ? std::array<uint8_t, 3>{0, 255, 0}
-                                                            : std::array<uint8_t, 3>{255, 0, 0})
-                                                   : (right ? std::array<uint8_t, 3>{255, 255, 255}
-                                                            : std::array<uint8_t, 3>{0, 0, 255});
+        const std::array<uint8_t, 3> rgb =
+            !bottom ? (right ? std::array<uint8_t, 3>{0, 255, 0} : std::array<uint8_t, 3>{255, 0, 0})
+                    : (right ? std::array<uint8_t, 3>{255, 255, 255} : std::array<uint8_t, 3>{0, 0, 255});
         px.insert(px.end(), rgb.begin(), rgb.end());
       }
     return Image(w, h, 24, px);
@@ -199,7 +198,8 @@ class ImageBackgrounds : public FrameValues {
     Scene({});
     (void)VoExecute(0x6f0001);
   }
-  static constexpr std::array<int, 3> kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255}, kWhite{255, 255, 255};
+  static constexpr std::array<int, 3> kRed{255, 0, 0}, kGreen{0, 255, 0}, kBlue{0, 0, 255},
+      kWhite{255, 255, 255};
 };
 
 TEST_F(ImageBackgrounds, TiledAtOneTexelPerPixel) {

@@ -12,10 +12,11 @@ TEST_F(Module, ControlsAnswerTheirStartValuesAndTypesAndKeepWhatIsSetUnchecked) 
     uint32_t code, type, start, set;
   };
   const Row rows[] = {
-      {0x6f0001, VtEnum, 0, 7},    {0x6f0002, VtEnum, 1, 3},  {0x6f0003, VtEnum, 1, 2},   {0x6f0004, VtEnum, 2, 0},
-      {0x6f0005, VtEnum, 2, 1},    {0x6f0006, VtEnum, 0, 9},  {0x6f0007, VtEnum, 1, 2},   {0x6f0009, VtNat32, 20, 4},
-      {0x6f000b, VtBoolean, 1, 0}, {0x6f000c, VtBoolean, 1, 0}, {0x6f000d, VtBoolean, 0, 1}, {0x6f000e, VtFlags, 3, 1},
-      {0x6f000f, VtNat32, 512, 4096}, {0x6f0010, VtEnum, 1, 0}, {0x6f0011, VtEnum, 2, 1},
+      {0x6f0001, VtEnum, 0, 7},       {0x6f0002, VtEnum, 1, 3},    {0x6f0003, VtEnum, 1, 2},
+      {0x6f0004, VtEnum, 2, 0},       {0x6f0005, VtEnum, 2, 1},    {0x6f0006, VtEnum, 0, 9},
+      {0x6f0007, VtEnum, 1, 2},       {0x6f0009, VtNat32, 20, 4},  {0x6f000b, VtBoolean, 1, 0},
+      {0x6f000c, VtBoolean, 1, 0},    {0x6f000d, VtBoolean, 0, 1}, {0x6f000e, VtFlags, 3, 1},
+      {0x6f000f, VtNat32, 512, 4096}, {0x6f0010, VtEnum, 1, 0},    {0x6f0011, VtEnum, 2, 1},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.code);

@@ -83,7 +83,8 @@ class OpenGLTest : public ::testing::Test {
     if (s != nullptr) shaders_.push_back(s);
     return s;
   }
-  static void Triple(VtShader *s, const char *label, float x, float y, float z, uint32_t type = VtColourType) {
+  static void Triple(VtShader *s, const char *label, float x, float y, float z,
+                     uint32_t type = VtColourType) {
     VtTypedValue v{};
     v.type = type;
     v.value.v[0] = x, v.value.v[1] = y, v.value.v[2] = z;

@@ -56,7 +56,9 @@ TEST_F(Records, AppearanceFlagDropsTheListOnlyInDisplayListModeAndTheClassSeesTh
   FrameBegin();
   VtOpenGLProceduralClass *k = VoOpenGLProceduralClassCreate();
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(VoOpenGLProceduralClassSetCallback(k, VO_OPENGL_SLOT_INVALIDATE, reinterpret_cast<VtProc>(&ClassCalls::Invalidate)), 0u);
+  EXPECT_EQ(VoOpenGLProceduralClassSetCallback(k, VO_OPENGL_SLOT_INVALIDATE,
+                                               reinterpret_cast<VtProc>(&ClassCalls::Invalidate)),
+            0u);
   EXPECT_EQ(VoOpenGLProceduralClassSetCallback(k, 4, nullptr), 2u);
   EXPECT_EQ(VoOpenGLProceduralClassSetCallback(nullptr, 0, nullptr), 2u);
   VtPrimitive *p = Triangle();
@@ -82,7 +84,8 @@ TEST_F(Records, AppearanceFlagDropsTheListOnlyInDisplayListModeAndTheClassSeesTh
 TEST_F(Records, ANewClassDropsTheOldDrawingAndReleasesTheOldUserData) {
   FrameBegin();
   VtOpenGLProceduralClass *a = VoOpenGLProceduralClassCreate(), *b = VoOpenGLProceduralClassCreate();
-  (void)VoOpenGLProceduralClassSetCallback(a, VO_OPENGL_SLOT_RELEASE, reinterpret_cast<VtProc>(&ClassCalls::Release));
+  (void)VoOpenGLProceduralClassSetCallback(a, VO_OPENGL_SLOT_RELEASE,
+                                           reinterpret_cast<VtProc>(&ClassCalls::Release));
   VtPrimitive *p = Triangle();
   ASSERT_EQ(VoOpenGLPrimitiveSetProceduralClass(p, a, 5), 0u);
   VtOpenGLPrimitiveData *r = opengl::RecordOf(p);
@@ -102,7 +105,8 @@ TEST_F(Records, ANewClassDropsTheOldDrawingAndReleasesTheOldUserData) {
 
 TEST_F(Records, ListTreesInvalidateEachMemberOnceAndACycleIsRefused) {
   VtOpenGLProceduralClass *k = VoOpenGLProceduralClassCreate();
-  (void)VoOpenGLProceduralClassSetCallback(k, VO_OPENGL_SLOT_INVALIDATE, reinterpret_cast<VtProc>(&ClassCalls::Invalidate));
+  (void)VoOpenGLProceduralClassSetCallback(k, VO_OPENGL_SLOT_INVALIDATE,
+                                           reinterpret_cast<VtProc>(&ClassCalls::Invalidate));
   VtPrimitive *a = Triangle(), *b = Triangle();
   (void)VoOpenGLPrimitiveSetProceduralClass(a, k, 1);
   (void)VoOpenGLPrimitiveSetProceduralClass(b, k, 2);

@@ -114,7 +114,7 @@ TEST_F(Render, GroupsCarryTransformsMaterialsAndRefuseCyclesAndDeepNesting) {
   Scene({nest(65, 0.0), nest(65, 0.01), shown});
   EXPECT_EQ(VoExecute(0x6f0001), uint32_t{VO_STATUS_BAD_ARGUMENT});
   EXPECT_EQ(CountPosted(messages::kOpenGLTransformDepth), 1);  // once a frame
-  EXPECT_NE(Pixel(kW / 2, kH / 2), Pixel(0, 0));              // the rest drawn
+  EXPECT_NE(Pixel(kW / 2, kH / 2), Pixel(0, 0));               // the rest drawn
   EXPECT_EQ(c_->transform_depth, 0);
   (void)VoPrimitiveListSet(nullptr);
   (void)VoPrimitiveReferenceListDestroy(scene_);
@@ -140,8 +140,14 @@ TEST_F(Render, GroupsCarryTransformsMaterialsAndRefuseCyclesAndDeepNesting) {
 TEST_F(Render, AMeshOfSeparateQuadsDrawsEachQuad) {
   // Two quads in one mesh, not triangulated: drawn one by one, not merged.
   VtPrimitive *mesh = MeshBuild(GeometryTest::MeshContents({}), VO_PRIMITIVE_MESH,
-                                {{-2, -0.5f, 0}, {-1, -0.5f, 0}, {-1, 0.5f, 0}, {-2, 0.5f, 0},
-                                 {1, -0.5f, 0}, {2, -0.5f, 0}, {2, 0.5f, 0}, {1, 0.5f, 0}},
+                                {{-2, -0.5f, 0},
+                                 {-1, -0.5f, 0},
+                                 {-1, 0.5f, 0},
+                                 {-2, 0.5f, 0},
+                                 {1, -0.5f, 0},
+                                 {2, -0.5f, 0},
+                                 {2, 0.5f, 0},
+                                 {1, 0.5f, 0}},
                                 {{0, 1, 2, 3}, {4, 5, 6, 7}})
                           .primitive;
   ASSERT_NE(mesh, nullptr);

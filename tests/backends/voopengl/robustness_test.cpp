@@ -17,8 +17,8 @@ class Robustness : public OpenGLTest {
 };
 
 TEST_F(Robustness, EveryAllocationFailingWhileAnImageColourAndImageTransparencyAreBuilt) {
-  ImagesByName::Install({{"paint", 4, 3, 24, std::vector<uint8_t>(36, 120)},
-                         {"mask", 2, 2, 24, std::vector<uint8_t>(12, 60)}});
+  ImagesByName::Install(
+      {{"paint", 4, 3, 24, std::vector<uint8_t>(36, 120)}, {"mask", 2, 2, 24, std::vector<uint8_t>(12, 60)}});
   VtShader *colour = Shader(VO_SHADER_COLOUR, "wrapped image");
   Text(colour, "file name", "paint");
   VtShader *mask = Shader(VO_SHADER_TRANSPARENCY, "wrapped image");

@@ -31,8 +31,9 @@ class SceneRobustness : public Render {
  protected:
   VtPrimitive *Expanding() {
     static VtProceduralClass cls = {nullptr, nullptr, &SquareExpand, nullptr};
-    VtPrimitive *p = VoPrimitiveCreate(
-        GeometryTest::Contents({VO_PRIM_PROCCLASS, VO_PRIM_PROCDATA, VO_PRIM_BOUNDS}), VO_PRIMITIVE_PROCEDURAL);
+    VtPrimitive *p =
+        VoPrimitiveCreate(GeometryTest::Contents({VO_PRIM_PROCCLASS, VO_PRIM_PROCDATA, VO_PRIM_BOUNDS}),
+                          VO_PRIMITIVE_PROCEDURAL);
     EXPECT_NE(p, nullptr);
     primitives_.push_back(p);
     *PropertyAt<VtProceduralClass *>(p, nullptr, VO_PRIM_PROCCLASS) = &cls;
@@ -61,7 +62,7 @@ TEST_F(SceneRobustness, AnotherKindIsDrawnThroughACopyKeptUntilInvalidated) {
   EXPECT_NE(opengl::RecordOf(p)->copy, nullptr);
   Near(Pixel(kW / 2 + 8, kH / 2), {153, 77, 230}, 1, "the copy");
   ASSERT_EQ(VoExecute(0x6f0001), 0u);
-  EXPECT_EQ(expansions, 1);  // kept
+  EXPECT_EQ(expansions, 1);   // kept
   c_->display_list_mode = 1;  // compiled whatever its size, and drawn
   ASSERT_EQ(VoExecute(0x6f0001), 0u);
   EXPECT_NE(opengl::RecordOf(p)->display_list, 0u);
@@ -88,7 +89,8 @@ TEST_F(SceneRobustness, EveryAllocationFailingInAFrameIsReportedAndTheFrameClose
   EveryAllocationFails(
       [&]() -> VtStatus {
         // What the frame made is made again.
-        (void)VoOpenGLPrimitiveListInvalidate(nullptr, VO_OPENGL_INVALID_GEOMETRY | VO_OPENGL_INVALID_MATERIAL);
+        (void)VoOpenGLPrimitiveListInvalidate(nullptr,
+                                              VO_OPENGL_INVALID_GEOMETRY | VO_OPENGL_INVALID_MATERIAL);
         g_posted.clear();
         const VtStatus s = VoExecute(0x6f0001);
         if (s != 0) return s;
@@ -128,7 +130,8 @@ class SceneTrees : public SceneRobustness {
     const uint32_t codes[1] = {VO_VERT_WORLD};
     VtTypedValue data[1] = {PropertyRecord(xyz)};
     VtPrimitive *p = rng() % 3 == 0 ? Expanding() : VoPrimitiveCreatePolygon(4, 1, codes, data);
-    if (p != nullptr && (p->flags & VO_PRIMITIVE_TYPE_MASK) != VO_PRIMITIVE_PROCEDURAL) primitives_.push_back(p);
+    if (p != nullptr && (p->flags & VO_PRIMITIVE_TYPE_MASK) != VO_PRIMITIVE_PROCEDURAL)
+      primitives_.push_back(p);
     if (p != nullptr && rng() % 4 == 0) (void)VoPrimitiveSetMaterial(p, matte_);
     return p;
   }
@@ -144,9 +147,9 @@ class SceneTrees : public SceneRobustness {
     if (group && rng() % 2 == 0) {
       double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
       switch (rng() % 4) {
-        case 0: m[0] = -1; break;         // mirroring
-        case 1: m[0] = m[5] = 0; break;   // singular
-        case 2: m[12] = 0.01; break;      // a small step
+        case 0: m[0] = -1; break;        // mirroring
+        case 1: m[0] = m[5] = 0; break;  // singular
+        case 2: m[12] = 0.01; break;     // a small step
         default: m[0] = m[5] = m[10] = 2; break;
       }
       (void)VoPrimitiveSetTransform(list, Matrix(m));

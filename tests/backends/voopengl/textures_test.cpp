@@ -11,7 +11,9 @@ class Textures : public OpenGLTest {
     OpenGLTest::SetUp();
     FrameBegin();
   }
-  static VtTextureSource FromImage(VtImage *i, uint32_t kind = 3) { return VtTextureSource{kind, {0, 0, 0}, i}; }
+  static VtTextureSource FromImage(VtImage *i, uint32_t kind = 3) {
+    return VtTextureSource{kind, {0, 0, 0}, i};
+  }
   static VtTextureSource None() { return VtTextureSource{1, {0, 0, 0}, nullptr}; }
   uint32_t Make(VtTextureSource colour, VtTextureSource transparency, bool decal = false) {
     int32_t w = 0, h = 0;
@@ -58,7 +60,8 @@ TEST_F(Textures, ImageTransparencyWeighsColourOrGivesTheRedByteAsAlpha) {
   EXPECT_EQ(TexelsOf(Make(FromImage(colour), FromImage(grey, 3)), GL_RGBA, 4),
             (std::vector<uint8_t>{164, 113, 63, 128}));
   // A black transparency texel is as clear as the untextured path makes it.
-  EXPECT_EQ(TexelsOf(Make(FromImage(colour), FromImage(black, 3)), GL_RGBA, 4), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_EQ(TexelsOf(Make(FromImage(colour), FromImage(black, 3)), GL_RGBA, 4),
+            (std::vector<uint8_t>{0, 0, 0, 0}));
   EXPECT_EQ(TexelsOf(Make(FromImage(colour), FromImage(red, 4)), GL_RGBA, 4),
             (std::vector<uint8_t>{200, 100, 0, 77}));
 }

@@ -109,8 +109,10 @@ TEST_F(BinaryTest, CraftedFilesFailCleanly) {
   const std::string view = Writer().Header().Record(0x90002, 1, "").bytes;
   const Case cases[] = {
       {"length past the end", view + Args({0x90005, 0, 400, 1}), 2821},
-      {"count past the length", view + Writer().Record(0x5000c, 2, Args({0x50008, 99, 0x746e696f})).bytes, 2821},
-      {"text without its zero", view + Writer().Record(0x5000c, 2, Args({0x50008, 4, 0x746e696f})).bytes, 2821},
+      {"count past the length", view + Writer().Record(0x5000c, 2, Args({0x50008, 99, 0x746e696f})).bytes,
+       2821},
+      {"text without its zero", view + Writer().Record(0x5000c, 2, Args({0x50008, 4, 0x746e696f})).bytes,
+       2821},
       {"variable 0xFFFFFFF0", view + Writer().Record(0x90005, 0xFFFFFFF0, Args({1})).bytes, 2822},
       {"an input one past the table", view + Writer().Record(0x90005, 0, Args({51})).bytes, 2822},
       {"a bad procedure code", view + Writer().Record(0x1000b, 0, Args({0x5000, 0x7fff0009})).bytes, 2821},
@@ -141,16 +143,19 @@ TEST_F(BinaryTest, CraftedFilesFailCleanly) {
   std::mt19937 random(40);
   for (int i = 0; i < 300; ++i) {
     std::string damaged = fixture;
-    for (int k = 0; k < 3; ++k) damaged[8 + random() % (damaged.size() - 8)] ^= static_cast<char>(1 << (random() % 8));
+    for (int k = 0; k < 3; ++k)
+      damaged[8 + random() % (damaged.size() - 8)] ^= static_cast<char>(1 << (random() % 8));
     RunFile(Write("flipped.vxb", damaged));
   }
 }
 
 TEST_F(BinaryTest, EveryAllocationFails) {
-  const std::string text = Write("memory.txt",
-                                 "VtFloat[4] f\nf = [1 2 3 4]\nVtString t\nt = \"text\"\nx = VO_CONTROL_JOURNAL_FILE\n"
-                                 "VtTypedValue v\nv = {VtString \"b\"}\nVtFloat[4] g\ng = f\n");
-  const uint32_t version = api::FindFunction("VoGetZRVersion")->code;  // three outputs, no allocation of its own
+  const std::string text =
+      Write("memory.txt",
+            "VtFloat[4] f\nf = [1 2 3 4]\nVtString t\nt = \"text\"\nx = VO_CONTROL_JOURNAL_FILE\n"
+            "VtTypedValue v\nv = {VtString \"b\"}\nVtFloat[4] g\ng = f\n");
+  const uint32_t version =
+      api::FindFunction("VoGetZRVersion")->code;  // three outputs, no allocation of its own
   const std::string binary =
       Write("memory.vxb", Writer().Header(60).Record(version, 0, Args({55, 56, 90})).Word(0).bytes);
   for (const std::string *path : {&text, &binary}) {

@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-
 #include <gtest/gtest.h>
 #include <vo/vo_api.h>
 
@@ -52,7 +51,8 @@ VtMaterial *Material(const char *reflectance, float r, float g, float b) {
 void Render() {
   VtPrimitive *primitives[2] = {Box(-1, 1, 0, 2, -1, 1), Box(1.5f, 3, 0, 0.5f, -2, 0)};
   ASSERT_TRUE(primitives[0] && primitives[1]);
-  VtMaterial *materials[2] = {Material("plastic", 0.85f, 0.25f, 0.2f), Material("matte", 0.25f, 0.45f, 0.85f)};
+  VtMaterial *materials[2] = {Material("plastic", 0.85f, 0.25f, 0.2f),
+                              Material("matte", 0.25f, 0.45f, 0.85f)};
   ASSERT_EQ(VoPrimitiveSetMaterial(primitives[0], materials[0]), 0u);
   ASSERT_EQ(VoPrimitiveSetMaterial(primitives[1], materials[1]), 0u);
   VtShader *point = VoShaderCreate(0x50008, "point"), *ambient = VoShaderCreate(0x50008, "ambient");

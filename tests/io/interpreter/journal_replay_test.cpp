@@ -93,7 +93,8 @@ TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
   for (std::string line; std::getline(lines, line);)
     if (line.rfind("#", 0) == 0) {
       ++comments;
-      EXPECT_TRUE(line.find("nan") != std::string::npos || line.find("<procedure") != std::string::npos) << line;
+      EXPECT_TRUE(line.find("nan") != std::string::npos || line.find("<procedure") != std::string::npos)
+          << line;
     }
   EXPECT_EQ(comments, 2) << body;
   EXPECT_NE(body.find("VoCallBackSet 0x10000 VoErrorHandlerDefault"), std::string::npos) << body;

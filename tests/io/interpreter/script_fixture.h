@@ -70,7 +70,8 @@ class ScriptTest : public ::testing::Test {
   }
   // A file of this test (tests run side by side) with this text; its path.
   static std::string Path(const std::string &name) {
-    return ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + name;
+    return ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+           name;
   }
   static std::string Write(const std::string &name, const std::string &text) {
     const std::string path = Path(name);
@@ -98,7 +99,9 @@ class ScriptTest : public ::testing::Test {
       if (d.module == 4) m.push_back(d.message);
     return m;
   }
-  static int32_t IntArg(const vo_test::Diagnostic &d, size_t i) { return i < d.args.size() ? d.args[i].value.i : -1; }
+  static int32_t IntArg(const vo_test::Diagnostic &d, size_t i) {
+    return i < d.args.size() ? d.args[i].value.i : -1;
+  }
   static const vo_test::Diagnostic *Last(uint32_t message) {
     const vo_test::Diagnostic *found = nullptr;
     for (const vo_test::Diagnostic &d : vo_test::Recorded())

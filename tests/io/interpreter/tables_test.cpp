@@ -30,7 +30,8 @@ TEST(Tables, TypesConstantsEntriesAndCounts) {
   // Each entry answers its exported entry point, and is found by it.
   const VtApiFunction *f = FindFunction("VoErrorHandlerDefault");
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(reinterpret_cast<void *>(f->entry), reinterpret_cast<void *>(&vo::exported::VoErrorHandlerDefault));
+  EXPECT_EQ(reinterpret_cast<void *>(f->entry),
+            reinterpret_cast<void *>(&vo::exported::VoErrorHandlerDefault));
   EXPECT_EQ(FindFunctionByEntry(reinterpret_cast<void *>(&vo::exported::VoErrorHandlerDefault)), f);
   EXPECT_EQ(FindFunctionByCode(0x7fff0001u), nullptr);
   // Counts in units of another parameter.
@@ -46,7 +47,8 @@ TEST(Tables, MeshShapesSizeWhatTheDescriptionCannot) {
   const VtApiFunction *mesh = FindFunction("VoPrimitiveCreateMesh");
   ASSERT_NE(mesh->shape, nullptr);
   const uint32_t faces = 2, count = 1, ids[1] = {VO_VERT_WORLD};
-  const int32_t contours[2] = {1, 2}, per_contour[3] = {3, 4, 3}, indices[10] = {0, 1, 2, 0, 1, 5, 3, 2, 4, 1};
+  const int32_t contours[2] = {1, 2}, per_contour[3] = {3, 4, 3},
+                indices[10] = {0, 1, 2, 0, 1, 5, 3, 2, 4, 1};
   const int32_t *contours_p = contours, *per_p = per_contour, *indices_p = indices;
   const uint32_t *ids_p = ids;
   VtTypedValue data{};
@@ -59,7 +61,7 @@ TEST(Tables, MeshShapesSizeWhatTheDescriptionCannot) {
   EXPECT_EQ(shape.count, 10u);  // their vertex indices
   ASSERT_TRUE(mesh->shape(argv, 6, 0, &shape));
   EXPECT_EQ(shape.type, static_cast<uint32_t>(VtFloat));
-  EXPECT_EQ(shape.count, 18u);  // six vertices of three floats
+  EXPECT_EQ(shape.count, 18u);                    // six vertices of three floats
   EXPECT_FALSE(mesh->shape(argv, 6, 1, &shape));  // one property only
   const int32_t negative[3] = {3, -4, 3};
   per_p = negative;

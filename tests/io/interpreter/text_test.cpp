@@ -10,24 +10,25 @@ namespace {
 
 TEST_F(ScriptTest, PrintsEveryKindOfValue) {
   VtStatus status = 1;
-  const std::string out = Run(
-      "VtColour c\nc = [0.25 0.5 1]\nprint c\n"
-      "VtBoolean b\nb = TRUE\nprint b\n"
-      "VtDouble d\nd = 0.125\nprint d\n"
-      "VtInt32 i\ni = -0x10\nprint i\n"
-      "VtString t\nt = \"a\\tb\"\nprint t\n"
-      "VtBounds r\nr = {0 1 2 3 4 5}\nprint r\n"
-      "print VO_CONTROL_JOURNAL_FILE\n"
-      "e = VO_CONTROL_JOURNAL_FLAGS\nprint e\n"
-      "VtInt32[3] a\na = [1 -2 3]\nprint a\n"
-      "VtTypedValue tv\ntv = {VtColour [1 0 0.5]}\nprint tv\n"
-      // Types past code 47 and the 128-byte matrix have variables of their size.
-      "VtComplex z\nz = [1 -1]\nprint z\nVtColour4 k\nk = [1 2 3 4]\nprint k\n"
-      "Matrix m\nm = [1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 16]\nprint m\n",
-      &status);
-  EXPECT_EQ(out,
-            "[0.25 0.5 1]\nTRUE\n0.125\n-16\na\tb\n[0 1 2 3 4 5]\n65541\n65542\n[1 -2 3]\n{VtColour [1 0 0.5]}\n"
-            "[1 -1]\n[1 2 3 4]\n[1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 16]\n");
+  const std::string out =
+      Run("VtColour c\nc = [0.25 0.5 1]\nprint c\n"
+          "VtBoolean b\nb = TRUE\nprint b\n"
+          "VtDouble d\nd = 0.125\nprint d\n"
+          "VtInt32 i\ni = -0x10\nprint i\n"
+          "VtString t\nt = \"a\\tb\"\nprint t\n"
+          "VtBounds r\nr = {0 1 2 3 4 5}\nprint r\n"
+          "print VO_CONTROL_JOURNAL_FILE\n"
+          "e = VO_CONTROL_JOURNAL_FLAGS\nprint e\n"
+          "VtInt32[3] a\na = [1 -2 3]\nprint a\n"
+          "VtTypedValue tv\ntv = {VtColour [1 0 0.5]}\nprint tv\n"
+          // Types past code 47 and the 128-byte matrix have variables of their size.
+          "VtComplex z\nz = [1 -1]\nprint z\nVtColour4 k\nk = [1 2 3 4]\nprint k\n"
+          "Matrix m\nm = [1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 16]\nprint m\n",
+          &status);
+  EXPECT_EQ(
+      out,
+      "[0.25 0.5 1]\nTRUE\n0.125\n-16\na\tb\n[0 1 2 3 4 5]\n65541\n65542\n[1 -2 3]\n{VtColour [1 0 0.5]}\n"
+      "[1 -1]\n[1 2 3 4]\n[1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 16]\n");
   EXPECT_EQ(status, 0u);
   // A handle prints as 0x and sixteen digits: eight would show only half of
   // a 64-bit address, and two handles could print alike.
@@ -37,9 +38,10 @@ TEST_F(ScriptTest, PrintsEveryKindOfValue) {
   // Outputs a statement leaves off are printed; a bound array output is kept.
   EXPECT_EQ(Run("VoGetZRVersion\n"), "2\n0\n47\n");
   EXPECT_EQ(Run("VtFloat[3] o\nVoSplinePoint o 0 4 [1 2 3 1 2 3 1 2 3 1 2 3]\nprint o\n"), "[1 2 3]\n");
-  EXPECT_EQ(Run("help VoGetZRVersion\nhelp\n"),
-            "VtVoid\nVoGetZRVersion(\n   VtInt32,   [ Output parameter ]\n   VtInt32,   [ Output parameter ]\n"
-            "   VtInt32   [ Output parameter ]\n)\nusage -- help <function name>\n");
+  EXPECT_EQ(
+      Run("help VoGetZRVersion\nhelp\n"),
+      "VtVoid\nVoGetZRVersion(\n   VtInt32,   [ Output parameter ]\n   VtInt32,   [ Output parameter ]\n"
+      "   VtInt32   [ Output parameter ]\n)\nusage -- help <function name>\n");
 }
 
 TEST_F(ScriptTest, EachStatementErrorNamesItsLine) {
@@ -48,22 +50,22 @@ TEST_F(ScriptTest, EachStatementErrorNamesItsLine) {
     uint32_t message;
   };
   const Case cases[] = {
-      {"= 3", 288},                                        // nothing before "="
-      {"a =", 290},                                        // nothing after it
-      {"VoNoSuchProcedure 1", 283},                        // unknown procedure
-      {"VtNoSuchType x", 261},                             // unknown type
-      {"VtFloat 9x", 278},                                 // a name must begin with a letter
-      {"VtFloat VO_CONTROL_JOURNAL_FILE", 276},            // the name of a constant
-      {"VtFloat[] x", 525},                                // an array without a count
-      {"print nothing", 286},                              // no such variable
-      {"VoViewSetResolution NULL 160", 284},               // arguments end before an input
-      {"VoViewSetResolution 0x1234 160 120 1", 282},       // a number is no address
-      {"VoViewSet 4096", 282},                             // decimal neither
-      {"VoViewSetResolution NULL 10x1F 120 1", 282},       // hexadecimal only with a 0x prefix
-      {"VoViewSetResolution NULL 1 2 3 4", 282},           // one argument too many
-      {"source /no/such/file", 292},                       // a file that does not open
-      {"VtFloat f\nVoViewSet f", 281},                     // a variable of another type
-      {"VoScreenBufferGetScanRGBFloat NULL 0", 282},       // an open-array output needs a variable
+      {"= 3", 288},                                   // nothing before "="
+      {"a =", 290},                                   // nothing after it
+      {"VoNoSuchProcedure 1", 283},                   // unknown procedure
+      {"VtNoSuchType x", 261},                        // unknown type
+      {"VtFloat 9x", 278},                            // a name must begin with a letter
+      {"VtFloat VO_CONTROL_JOURNAL_FILE", 276},       // the name of a constant
+      {"VtFloat[] x", 525},                           // an array without a count
+      {"print nothing", 286},                         // no such variable
+      {"VoViewSetResolution NULL 160", 284},          // arguments end before an input
+      {"VoViewSetResolution 0x1234 160 120 1", 282},  // a number is no address
+      {"VoViewSet 4096", 282},                        // decimal neither
+      {"VoViewSetResolution NULL 10x1F 120 1", 282},  // hexadecimal only with a 0x prefix
+      {"VoViewSetResolution NULL 1 2 3 4", 282},      // one argument too many
+      {"source /no/such/file", 292},                  // a file that does not open
+      {"VtFloat f\nVoViewSet f", 281},                // a variable of another type
+      {"VoScreenBufferGetScanRGBFloat NULL 0", 282},  // an open-array output needs a variable
   };
   for (const Case &c : cases) {
     vo_test::Recorded().clear();
@@ -116,8 +118,10 @@ TEST_F(ScriptTest, LinesOfAnyLengthAndContinuations) {
 }
 
 TEST_F(ScriptTest, ExitQuitAndSourceNesting) {
-  const std::string exits = Write("exits", "print VO_CONTROL_JOURNAL_FILE\nexit\nprint VO_CONTROL_JOURNAL_FLAGS\n");
-  const std::string quits = Write("quits", "print VO_CONTROL_JOURNAL_FILE\nquit\nprint VO_CONTROL_JOURNAL_FLAGS\n");
+  const std::string exits =
+      Write("exits", "print VO_CONTROL_JOURNAL_FILE\nexit\nprint VO_CONTROL_JOURNAL_FLAGS\n");
+  const std::string quits =
+      Write("quits", "print VO_CONTROL_JOURNAL_FILE\nquit\nprint VO_CONTROL_JOURNAL_FLAGS\n");
   EXPECT_EQ(Run("source " + exits + "\nprint VO_CONTROL_JOURNAL_NAME\n"), "65541\n65546\n");
   EXPECT_EQ(Run("source \"" + quits + "\"\nprint VO_CONTROL_JOURNAL_NAME\n"), "65541\n");
   // A file that sources itself stops at 64 inputs, once, with status 2.
@@ -162,7 +166,8 @@ namespace {
 TEST_F(ScriptTest, MalformedScriptsFailCleanly) {
   const std::string seed =
       "VtColour c\nc = [0.25 0.5 1]\nprint c\nv = VoViewCreate\nVoViewSetResolution v 16 12 1\n"
-      "VoViewGetResolution v\nVtTypedValue t\nt = {VtString \"a\\x41\\\"\"}\nVoControlSet 0x10004 {VtNat32 3}\n"
+      "VoViewGetResolution v\nVtTypedValue t\nt = {VtString \"a\\x41\\\"\"}\nVoControlSet 0x10004 {VtNat32 "
+      "3}\n"
       "VtFloat[3] f\nf = [1 2 3]\nhelp VoViewCreate\nVtInt32[2] a\na = [1 2]\nprint a\n";
   std::vector<std::string> corpus;
   for (size_t n = 0; n <= seed.size(); n += 3) corpus.push_back(seed.substr(0, n));
@@ -180,11 +185,15 @@ TEST_F(ScriptTest, MalformedScriptsFailCleanly) {
     corpus.push_back(s);
   }
   corpus.push_back(std::string(5000, '[') + "\n" + std::string(5000, '{'));
-  corpus.push_back("VtFloat[4294967295] huge\nVtFloat[99999999999999999999] x\nVtColour c\nc = [1 2 3 4 5]\n");
+  corpus.push_back(
+      "VtFloat[4294967295] huge\nVtFloat[99999999999999999999] x\nVtColour c\nc = [1 2 3 4 5]\n");
   corpus.push_back("VtString s\ns = \"\\x\"\ns = \"unterminated\nVoControlSet 0x10004 {VtNat32}\n");
   // Values that point into texts and storage of earlier statements.
-  corpus.push_back("VtTypedValue t\nt = {VtString \"Na\\x41\"}\nprint t\nVtTypedValue u\nu = t\nVtTypedValue t\nprint u\n");
-  corpus.push_back("VtFloat[3] d\nd = [1 2 3]\np = &d\nVtFloat[3] d\nVtTypedValue g\ng = {VtGenericPtr p}\nprint g\n");
+  corpus.push_back(
+      "VtTypedValue t\nt = {VtString \"Na\\x41\"}\nprint t\nVtTypedValue u\nu = t\nVtTypedValue t\nprint "
+      "u\n");
+  corpus.push_back(
+      "VtFloat[3] d\nd = [1 2 3]\np = &d\nVtFloat[3] d\nVtTypedValue g\ng = {VtGenericPtr p}\nprint g\n");
   for (const std::string &script : corpus) Run(script);
   EXPECT_EQ(Run("VtTypedValue t\nt = {VtString \"kept\"}\nVtTypedValue u\nu = t\nVtTypedValue t\nprint u\n"),
             "{VtString kept}\n");

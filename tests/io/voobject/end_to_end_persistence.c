@@ -41,11 +41,13 @@ static uint32_t RingLength(VtPrimitive *p, int vertices) {
   void *first = NULL, *at;
   uint32_t n = 0;
   memset(&v, 0, sizeof v);
-  if (VoPrimitiveGetProperty(p, vertices ? VO_PRIM_VERTS : VO_PRIM_POLYS, &v) != 0 || v.value.p == NULL) return 0;
+  if (VoPrimitiveGetProperty(p, vertices ? VO_PRIM_VERTS : VO_PRIM_POLYS, &v) != 0 || v.value.p == NULL)
+    return 0;
   memcpy(&first, v.value.p, sizeof first);
   for (at = first; at != NULL && n < 1000000;) {
     n += 1;
-    if ((vertices ? VoVertexGetProperty(p, at, VO_VERT_NEXT, &v) : VoPolygonGetProperty(p, at, VO_POLY_NEXT, &v)) != 0 ||
+    if ((vertices ? VoVertexGetProperty(p, at, VO_VERT_NEXT, &v)
+                  : VoPolygonGetProperty(p, at, VO_POLY_NEXT, &v)) != 0 ||
         v.value.p == NULL)
       break;
     memcpy(&at, v.value.p, sizeof at);
@@ -95,10 +97,12 @@ static int Build(void) {
   if (failed) return 1;
   failed |= VoMaterialSetShaderByPrototype(plastic, VO_SHADER_REFLECTANCE, "plastic") != 0;
   failed |= Arg(VoMaterialGetShader(plastic, VO_SHADER_COLOUR), "colour", 0.8f, 0.3f, 0.2f);
-  failed |= VoPrimitiveSetMaterial(meshes[0], plastic) != 0 || VoPrimitiveSetMaterial(meshes[1], plastic) != 0;
+  failed |=
+      VoPrimitiveSetMaterial(meshes[0], plastic) != 0 || VoPrimitiveSetMaterial(meshes[1], plastic) != 0;
   failed |= VoTransformTranslate(lowered, down) != 0 || VoPrimitiveSetTransform(meshes[2], lowered) != 0;
   failed |= VoPrimitiveListSet(VoPrimitiveListCreate(3, meshes)) != 0;
-  failed |= Arg(point, "location", 2, 5, 3) | Arg(point, "shadows", 1, 0, 0) | Arg(ambient, "intensity", 0.2f, 0, 0);
+  failed |= Arg(point, "location", 2, 5, 3) | Arg(point, "shadows", 1, 0, 0) |
+            Arg(ambient, "intensity", 0.2f, 0, 0);
   failed |= Arg(background, "colour", 0.1f, 0.2f, 0.3f);
   lights = VoShaderReferenceAppend(VoShaderReferenceCreate(point), VoShaderReferenceCreate(ambient));
   failed |= VoLightListSet(lights) != 0 || VoBackgroundSet(background) != 0;

@@ -68,7 +68,8 @@ inline void EveryCutAndFlip(const MemoryFile &valid, int flips, uint32_t seed, b
     const size_t from = anywhere && flip % 10 == 0 ? 0 : 1040;
     const size_t at = from + random() % (valid.bytes.size() - from);
     f.bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8));
-    if (flip % 3 == 0) f.bytes[from + random() % (valid.bytes.size() - from)] = static_cast<uint8_t>(random());
+    if (flip % 3 == 0)
+      f.bytes[from + random() % (valid.bytes.size() - from)] = static_cast<uint8_t>(random());
     check(&f, "flip", at);
   }
 }

@@ -139,8 +139,9 @@ TEST_F(ObjectRecordTest, TypedValuesKeepTheirCodesAndValuesAndUnsavableOnesAreMa
   add(VtShaderColour, [](VtTypedValue &t) { t.value.p = nullptr; });  // a colour driven by no shader
   const size_t saved = typed.size();
   int address = 0;
-  add(VtGenericPtr, [&](VtTypedValue &t) { t.value.p = &address; });  // not saved: half an address means nothing
-  add(VtComplex, [](VtTypedValue &t) { t.value.d = 1; });             // a code outside the table
+  add(VtGenericPtr,
+      [&](VtTypedValue &t) { t.value.p = &address; });     // not saved: half an address means nothing
+  add(VtComplex, [](VtTypedValue &t) { t.value.d = 1; });  // a code outside the table
 
   MemoryFile f;
   std::vector<VtStatus> written;
@@ -203,7 +204,8 @@ TEST_F(ObjectRecordTest, TheRegistryRefusesUnknownExistingAndBadlyFittedTypes) {
   EXPECT_EQ(VoDataObjectCreate(300, 1, 1, &unknown, &one, &zero, &one, 4), 2u);  // an unregistered field type
   const uint32_t doubles = VO_OBJECT_DOUBLE, two = 2;
   EXPECT_EQ(VoDataObjectCreate(300, 1, 1, &doubles, &two, &zero, &one, 12), 2u);  // 16 bytes in 12
-  EXPECT_EQ(VoDataObjectCreate(300, 1000, 0, nullptr, nullptr, nullptr, nullptr, 4), 2u);  // a version over 999
+  EXPECT_EQ(VoDataObjectCreate(300, 1000, 0, nullptr, nullptr, nullptr, nullptr, 4),
+            2u);  // a version over 999
   EXPECT_EQ(VoDataObjectSetFlags(301, 2), 2u);
   EXPECT_EQ(VoDataObjectIgnore(301, 1), 2u);
   EXPECT_EQ(VoDataObjectGetDeallocator(301), nullptr);
@@ -395,15 +397,16 @@ TEST_F(ObjectRecordTest, ItemsThatLieAboutTheirSizeFailTheirRecord) {
     VtStatus expected;
   };
   const Case cases[] = {
-      {500, {6, 8, 4, 0x61626300}, 0},           // "abc": a well-formed string item
-      {500, {6, 8, 100, 0x61626300}, 2},         // 100 bytes claimed, 4 in the item
-      {500, {6, 8, 4, 0x61626364}, 2},           // "abcd" without its terminator
+      {500, {6, 8, 4, 0x61626300}, 0},             // "abc": a well-formed string item
+      {500, {6, 8, 100, 0x61626300}, 2},           // 100 bytes claimed, 4 in the item
+      {500, {6, 8, 4, 0x61626364}, 2},             // "abcd" without its terminator
       {500, {6, 0xFFFFFFF0u, 0xFFFFFFF0u, 0}, 2},  // lengths far past the record and the file
-      {501, {0x11111111}, 2},                    // the decoder reads past its 4 bytes
+      {501, {0x11111111}, 2},                      // the decoder reads past its 4 bytes
       {501, {0x11111111, 0x22222222}, 0},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(testing::Message() << "type " << c.type << " words " << c.words.size() << " -> " << c.expected);
+    SCOPED_TRACE(testing::Message() << "type " << c.type << " words " << c.words.size() << " -> "
+                                    << c.expected);
     g_crafted = c.words;
     MemoryFile f;
     ASSERT_EQ(Write(&f,

@@ -29,8 +29,9 @@ class SceneObjectsTest : public ObjectTest {
  protected:
   void SetUp() override {
     ObjectTest::SetUp();
-    for (VtQueryFunction m : {&VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms, &VoEntryView, &VoEntryDriver,
-                              &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryLiteShaders, &VoEntryMeshIO})
+    for (VtQueryFunction m :
+         {&VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms, &VoEntryView, &VoEntryDriver,
+          &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryLiteShaders, &VoEntryMeshIO})
       ASSERT_EQ(VoInstallModule(m), 0u);
     // The classic library's compatibility answer lets colours be driven by
     // shaders.
@@ -56,7 +57,9 @@ class SceneObjectsTest : public ObjectTest {
   static VtPrimitive *Triangle(float z) {
     return PolygonModuleTest::Mesh({{0, 0, z}, {1, 0, z}, {0, 1, z}}, {{0, 1, 2}});
   }
-  static VtPrimitive *Square() { return PolygonModuleTest::Polygon({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}); }
+  static VtPrimitive *Square() {
+    return PolygonModuleTest::Polygon({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}});
+  }
   static std::vector<float> Positions(VtPrimitive *p) {
     std::vector<float> out;
     for (void *v : MeshBuild::Ring(p, VO_PRIM_VERTS, VO_VERT_NEXT)) {
@@ -86,13 +89,15 @@ TEST_F(SceneObjectsTest, TwoMaterialsSharingAPlasticShaderStoreItOnceAndReadBack
   ASSERT_EQ(VoShaderSetArg(plastic, "roughness", &rough), 0u);
   VtMaterial *a = VoMaterialCreate(), *b = VoMaterialCreate();
   ASSERT_EQ(VoMaterialSetShader(a, plastic), 0u);
-  for (uint32_t type : {VO_SHADER_COLOUR, VO_SHADER_REFLECTANCE, VO_SHADER_TRANSPARENCY, VO_SHADER_DISPLACEMENT})
+  for (uint32_t type :
+       {VO_SHADER_COLOUR, VO_SHADER_REFLECTANCE, VO_SHADER_TRANSPARENCY, VO_SHADER_DISPLACEMENT})
     ASSERT_EQ(VoMaterialSetShader(b, VoMaterialGetShader(a, type)), 0u);
   MemoryFile once, twice;
   ASSERT_EQ(Write(&once, [&](MemoryFile *m) { return WriteValue(m, Object(VO_OBJECT_MATERIAL, a)); }), 0u);
   ASSERT_EQ(Write(&twice,
                   [&](MemoryFile *m) {
-                    return WriteValue(m, Object(VO_OBJECT_MATERIAL, a)) | WriteValue(m, Object(VO_OBJECT_MATERIAL, b));
+                    return WriteValue(m, Object(VO_OBJECT_MATERIAL, a)) |
+                           WriteValue(m, Object(VO_OBJECT_MATERIAL, b));
                   }),
             0u);
   // The second material names the four shaders by their ids alone: four
@@ -272,7 +277,8 @@ VtImage *Picture(int32_t bits, int32_t width, int32_t height) {
   image->height = height;
   image->bits = bits;
   EXPECT_EQ(VoImageAllocateData(image), 0u);
-  for (int32_t i = 0; i < image->bytes_per_row * height; ++i) image->data[i] = static_cast<uint8_t>(i * 7 + bits);
+  for (int32_t i = 0; i < image->bytes_per_row * height; ++i)
+    image->data[i] = static_cast<uint8_t>(i * 7 + bits);
   image->x0 = 1;
   image->x1 = width - 2;
   image->y0 = 2;
@@ -318,7 +324,10 @@ VtStatus DecalSet(void *data, uint32_t, VtTypedValue *v) {
 // image argument's image come back as new objects; any other address is
 // skipped with the warning bit and reads back as the class's default.
 TEST_F(SceneObjectsTest, ADecalsShaderAndAnImageArgumentComeBackAndOtherAddressesAreSkipped) {
-  ASSERT_EQ((TestClass{VO_SHADER_COLOUR, "vxs_test_decal", "decal", {"shader"},
+  ASSERT_EQ((TestClass{VO_SHADER_COLOUR,
+                       "vxs_test_decal",
+                       "decal",
+                       {"shader"},
                        {{VO_SLOT_CREATE, reinterpret_cast<VtProc>(&DecalCreate)},
                         {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&TestDestroy)},
                         {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&DecalGet)},
@@ -341,9 +350,9 @@ TEST_F(SceneObjectsTest, ADecalsShaderAndAnImageArgumentComeBackAndOtherAddresse
   ASSERT_EQ(VoShaderSetArg(light, "fall off data", &data), 0u);
 
   VtStatus written = 0, read = 0;
-  const auto back = RoundTrip(
-      {Object(VO_OBJECT_SHADER, decal), Object(VO_OBJECT_SHADER, background), Object(VO_OBJECT_SHADER, light)},
-      &written, &read);
+  const auto back = RoundTrip({Object(VO_OBJECT_SHADER, decal), Object(VO_OBJECT_SHADER, background),
+                               Object(VO_OBJECT_SHADER, light)},
+                              &written, &read);
   EXPECT_EQ(written, VO_OBJECT_NOT_SAVED);  // the light's table
   EXPECT_EQ(read, VO_OBJECT_NOT_SAVED);
   ASSERT_EQ(back.size(), 3u);
@@ -364,7 +373,9 @@ TEST_F(SceneObjectsTest, ADecalsShaderAndAnImageArgumentComeBackAndOtherAddresse
   EXPECT_EQ(v.value.p, nullptr);
   for (const VtObjectValue &o : back) EXPECT_EQ(VoShaderDestroy(static_cast<VtShader *>(o.value.p)), 0u);
   EXPECT_EQ(VoShaderDestroy(inner_back) | VoImageDestroy(image_back), 0u);
-  EXPECT_EQ(VoShaderDestroy(decal) | VoShaderDestroy(inner) | VoShaderDestroy(background) | VoShaderDestroy(light), 0u);
+  EXPECT_EQ(
+      VoShaderDestroy(decal) | VoShaderDestroy(inner) | VoShaderDestroy(background) | VoShaderDestroy(light),
+      0u);
   EXPECT_EQ(VoImageDestroy(picture), 0u);
 }
 
@@ -410,9 +421,9 @@ std::vector<uint8_t> RecordFile(uint32_t type, uint32_t version, const std::vect
 TEST_F(SceneObjectsTest, ImagesOfEightAndTwentyFourBitsAndOfAnOlderWriterReadBack) {
   VtImage *grey = Picture(8, 13, 7), *colour = Picture(24, 9, 5), *empty = VoImageCreate();
   VtStatus written = 0, read = 0;
-  const auto back = RoundTrip({Object(VO_OBJECT_IMAGE, grey), Object(VO_OBJECT_IMAGE, colour),
-                               Object(VO_OBJECT_IMAGE, empty)},
-                              &written, &read);
+  const auto back = RoundTrip(
+      {Object(VO_OBJECT_IMAGE, grey), Object(VO_OBJECT_IMAGE, colour), Object(VO_OBJECT_IMAGE, empty)},
+      &written, &read);
   EXPECT_EQ(written | read, 0u);
   ASSERT_EQ(back.size(), 3u);
   ExpectSameImage(grey, static_cast<VtImage *>(back[0].value.p));
@@ -483,13 +494,15 @@ TEST_F(SceneObjectsTest, AMixedListKeepsItsMeshesTheirTransformsAndMaterials) {
   EXPECT_EQ(VoPrimitiveGetTransform(meshes[0]), nullptr);
   ASSERT_NE(VoPrimitiveGetTransform(meshes[1]), nullptr);
   double want[16], got[16];
-  ASSERT_EQ(VoTransformGetMatrix(t, want) | VoTransformGetMatrix(VoPrimitiveGetTransform(meshes[1]), got), 0u);
+  ASSERT_EQ(VoTransformGetMatrix(t, want) | VoTransformGetMatrix(VoPrimitiveGetTransform(meshes[1]), got),
+            0u);
   EXPECT_EQ(std::memcmp(want, got, sizeof want), 0);
   VtMaterial *ma = VoPrimitiveGetMaterial(meshes[0]);
   ASSERT_NE(ma, m);
   EXPECT_EQ(VoPrimitiveGetMaterial(meshes[1]), VoPrimitiveGetMaterial(square));  // the default
   const char *name = nullptr;
-  ASSERT_EQ(VoShaderEnquire(VoMaterialGetShader(ma, VO_SHADER_REFLECTANCE), nullptr, &name, nullptr, nullptr), 0u);
+  ASSERT_EQ(VoShaderEnquire(VoMaterialGetShader(ma, VO_SHADER_REFLECTANCE), nullptr, &name, nullptr, nullptr),
+            0u);
   EXPECT_STREQ(name, "plastic");
   EXPECT_EQ(VoPrimitiveReferenceDestroy(loaded, 1) | VoMaterialDestroy(ma), 0u);
   EXPECT_EQ(VoViewDestroy(static_cast<VtView *>(back[1].value.p)) | VoViewDestroy(view), 0u);
@@ -500,7 +513,8 @@ TEST_F(SceneObjectsTest, AMixedListKeepsItsMeshesTheirTransformsAndMaterials) {
 // application's mesh keeps its edges and contents, the loaded mesh has the
 // same vertices and no edges.
 TEST_F(SceneObjectsTest, AMeshWithEdgesIsSavedWithoutTouchingIt) {
-  VtPrimitive *m = PolygonModuleTest::Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 3}});
+  VtPrimitive *m =
+      PolygonModuleTest::Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}}, {{0, 1, 2}, {0, 2, 3}});
   const uint32_t codes[] = {VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES};
   ASSERT_EQ(VoPrimitiveSetContents(m, VoContentsUnion(VoPrimitiveGetContents(m), 4, codes)), 0u);
   VtEdge *edges = nullptr;
@@ -557,11 +571,13 @@ TEST_F(SceneObjectsTest, EveryAllocationFailsWhileAListIsSavedOrLoaded) {
   const MeshModule before;
   auto unchanged = [&] { EXPECT_EQ(MeshModule{}, before); };
   MemoryFile good;
-  ASSERT_EQ(Write(&good, [&](MemoryFile *f) { return WriteValue(f, Object(VO_OBJECT_PRIMITIVE_LIST, list)); }), 0u);
+  ASSERT_EQ(
+      Write(&good, [&](MemoryFile *f) { return WriteValue(f, Object(VO_OBJECT_PRIMITIVE_LIST, list)); }), 0u);
   EveryAllocationFails(
       [&] {
         MemoryFile f;
-        return Write(&f, [&](MemoryFile *g) { return WriteValue(g, Object(VO_OBJECT_PRIMITIVE_LIST, list)); });
+        return Write(&f,
+                     [&](MemoryFile *g) { return WriteValue(g, Object(VO_OBJECT_PRIMITIVE_LIST, list)); });
       },
       unchanged);
   EveryAllocationFails(
@@ -570,7 +586,8 @@ TEST_F(SceneObjectsTest, EveryAllocationFailsWhileAListIsSavedOrLoaded) {
         const VtStatus st = ReadAll(&good, &read);
         for (const VtObjectValue &v : read) {
           auto *l = static_cast<VtReference *>(v.value.p);
-          VtMaterial *lm = l != nullptr ? VoPrimitiveGetMaterial(static_cast<VtPrimitive *>(l->data)) : nullptr;
+          VtMaterial *lm =
+              l != nullptr ? VoPrimitiveGetMaterial(static_cast<VtPrimitive *>(l->data)) : nullptr;
           (void)VoPrimitiveReferenceDestroy(l, 1);
           if (lm != nullptr) (void)VoMaterialDestroy(lm);
         }
@@ -583,8 +600,8 @@ TEST_F(SceneObjectsTest, EveryAllocationFailsWhileAListIsSavedOrLoaded) {
 // Lengths no writer gives: more than 1,032 bytes per compressed byte, 2 GiB
 // or more, a compressed length past the record.
 TEST_F(SceneObjectsTest, CompressedMeshesOfImpossibleLengthsAreRefused) {
-  for (auto [packed, length] : {std::pair<uint32_t, uint32_t>{10, 10 * 1032 + 1}, {100, 0x80000000u}, {40, 100},
-                                {10, 0}}) {
+  for (auto [packed, length] :
+       {std::pair<uint32_t, uint32_t>{10, 10 * 1032 + 1}, {100, 0x80000000u}, {40, 100}, {10, 0}}) {
     std::vector<uint8_t> payload;
     for (uint32_t w : {2u, packed, 2u, length})
       for (int s = 24; s >= 0; s -= 8) payload.push_back(static_cast<uint8_t>(w >> s));
@@ -632,7 +649,8 @@ void SceneFree(const std::vector<VtObjectValue> &read) {
 // byte flips: every read gives 0, 2 or 0x20000000, hands out only whole
 // objects (or a null or partial list), and leaves the mesh module as it was.
 TEST_F(SceneObjectsTest, ACutOrFlippedFileOfAListAndAnImageReadsOrIsRefused) {
-  VtPrimitive *a = Triangle(0), *b = PolygonModuleTest::Mesh({{0, 0, 1}, {2, 0, 1}, {2, 2, 1}, {0, 2, 1}}, {{0, 1, 2, 3}});
+  VtPrimitive *a = Triangle(0),
+              *b = PolygonModuleTest::Mesh({{0, 0, 1}, {2, 0, 1}, {2, 2, 1}, {0, 2, 1}}, {{0, 1, 2, 3}});
   VtTransform *t = VoTransformCreate();
   const double offset[3] = {0.5, 0, 0};
   ASSERT_EQ(VoTransformTranslate(t, offset), 0u);

@@ -48,7 +48,8 @@ VtProc DriverCallbacksChanged(void *lib) {
 // The screen buffer module's callbacks-changed procedure (its query 10).
 VtProc ScreenBufferCallbacksChanged(void *lib) {
   VtTypedValue a{};
-  Symbol<decltype(&vo::exported::VoEntryScreenBuffer)>(lib, "VoEntryScreenBuffer")(VO_QUERY_CALLBACKS_CHANGED, &a);
+  Symbol<decltype(&vo::exported::VoEntryScreenBuffer)>(lib, "VoEntryScreenBuffer")(VO_QUERY_CALLBACKS_CHANGED,
+                                                                                   &a);
   return a.value.fn;
 }
 
@@ -74,11 +75,13 @@ VtProc LightFallOffInUse(void *lib) {
   const VtTypedValue create = vo::TypedFunc(&PointLightCreate), destroy = vo::TypedFunc(&PointLightDestroy);
   if (VO_LIB(VoStringTableCreate)("vxs_test_walk_light", 1, strings) != 0 ||
       VO_LIB(VoShaderPrototypeCreate)(VO_SHADER_LIGHT, "vxs_test_walk_light", 0, 0, nullptr) != 0 ||
-      VO_LIB(VoShaderSetEntry)(VO_SLOT_CREATE, &create) != 0 || VO_LIB(VoShaderSetEntry)(VO_SLOT_DESTROY, &destroy) != 0)
+      VO_LIB(VoShaderSetEntry)(VO_SLOT_CREATE, &create) != 0 ||
+      VO_LIB(VoShaderSetEntry)(VO_SLOT_DESTROY, &destroy) != 0)
     return nullptr;
   VtShader *light = VO_LIB(VoShaderCreate)(VO_SHADER_LIGHT, "test walk light");
   VtReference *list = light != nullptr ? VO_LIB(VoShaderReferenceCreate)(light) : nullptr;
-  if (list == nullptr || VO_LIB(VoLightListSet)(list) != 0 || VO_LIB(VoShadingInitialiseImage)(2) != 0) return nullptr;
+  if (list == nullptr || VO_LIB(VoLightListSet)(list) != 0 || VO_LIB(VoShadingInitialiseImage)(2) != 0)
+    return nullptr;
   const VtProc answer = static_cast<VtLightData *>(VO_LIB(VoShaderGetData)(light))->fallOff;
   (void)VO_LIB(VoShadingTerminateImage)();
   (void)VO_LIB(VoLightListSet)(nullptr);
@@ -100,55 +103,55 @@ VtProc PhotometryAnswer(void *lib) {
 struct ClassAnswer {
   uint32_t type;
   const char *name;
-  uint32_t slot;       // 0: the argument below
+  uint32_t slot;  // 0: the argument below
   const char *label;
 };
 const ClassAnswer kClassAnswers[] = {
-    {VO_SHADER_COLOUR, "plain", VO_SLOT_DESTROY, nullptr},                 // 0 VoShaderInstanceFree
-    {VO_SHADER_REFLECTANCE, "plastic", VO_SLOT_PREPARE, nullptr},          // 1 VoPlasticReflectancePrepare
-    {VO_SHADER_TRANSPARENCY, "none", VO_SLOT_EVALUATE, nullptr},           // 2 VoProcedureNull
-    {VO_SHADER_LIGHT, "eye", VO_SLOT_DESTROY, nullptr},                    // 3 VoBlockFree
-    {VO_SHADER_COLOUR, "plain", VO_SLOT_GET_ARG, nullptr},                 // 4 VoShaderColourArgumentGet
-    {VO_SHADER_COLOUR, "plain", VO_SLOT_SET_ARG, nullptr},                 // 5 VoShaderColourArgumentSet
-    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_DESTROY, nullptr},         // 6 VoShaderFileNameInstanceFree
-    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_PREPARE, nullptr},         // 7 VoShaderTextureReadPrepare
-    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_INITIALISE, nullptr},      // 8 VoShaderTextureClear
-    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_RELEASE, nullptr},         // 9 VoShaderTextureRelease
-    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_GET_ARG, nullptr},         // 10 VoShaderFileNameArgumentGet
-    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_SET_ARG, nullptr},         // 11 VoShaderFileNameArgumentSet
-    {VO_SHADER_BACKGROUND, "image", VO_SLOT_SET_ARG, nullptr},             // 12 VoImageArgumentsSet
-    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_GET_ARG, nullptr},        // 13 VoShaderOneFloatArgumentGet
-    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_SET_ARG, nullptr},        // 14 VoShaderOneArgumentSet
-    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_GET_ARG, nullptr},             // 15 VoShaderTwoFloatArgumentsGet
-    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_SET_ARG, nullptr},             // 16 VoShaderTwoArgumentsSet
-    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_GET_ARG, nullptr},            // 17 VoShaderThreeFloatArgumentsGet
-    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_SET_ARG, nullptr},            // 18 VoShaderThreeArgumentsSet
-    {VO_SHADER_LIGHT, "point", 0, "fall off function"},                    // 19 VoLightFallOff
-    {VO_SHADER_LIGHT, "spot", 0, "inverse fall off function"},             // 20 VoLightInverseFallOff
+    {VO_SHADER_COLOUR, "plain", VO_SLOT_DESTROY, nullptr},             // 0 VoShaderInstanceFree
+    {VO_SHADER_REFLECTANCE, "plastic", VO_SLOT_PREPARE, nullptr},      // 1 VoPlasticReflectancePrepare
+    {VO_SHADER_TRANSPARENCY, "none", VO_SLOT_EVALUATE, nullptr},       // 2 VoProcedureNull
+    {VO_SHADER_LIGHT, "eye", VO_SLOT_DESTROY, nullptr},                // 3 VoBlockFree
+    {VO_SHADER_COLOUR, "plain", VO_SLOT_GET_ARG, nullptr},             // 4 VoShaderColourArgumentGet
+    {VO_SHADER_COLOUR, "plain", VO_SLOT_SET_ARG, nullptr},             // 5 VoShaderColourArgumentSet
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_DESTROY, nullptr},     // 6 VoShaderFileNameInstanceFree
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_PREPARE, nullptr},     // 7 VoShaderTextureReadPrepare
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_INITIALISE, nullptr},  // 8 VoShaderTextureClear
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_RELEASE, nullptr},     // 9 VoShaderTextureRelease
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_GET_ARG, nullptr},     // 10 VoShaderFileNameArgumentGet
+    {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_SET_ARG, nullptr},     // 11 VoShaderFileNameArgumentSet
+    {VO_SHADER_BACKGROUND, "image", VO_SLOT_SET_ARG, nullptr},         // 12 VoImageArgumentsSet
+    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_GET_ARG, nullptr},    // 13 VoShaderOneFloatArgumentGet
+    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_SET_ARG, nullptr},    // 14 VoShaderOneArgumentSet
+    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_GET_ARG, nullptr},         // 15 VoShaderTwoFloatArgumentsGet
+    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_SET_ARG, nullptr},         // 16 VoShaderTwoArgumentsSet
+    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_GET_ARG, nullptr},        // 17 VoShaderThreeFloatArgumentsGet
+    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_SET_ARG, nullptr},        // 18 VoShaderThreeArgumentsSet
+    {VO_SHADER_LIGHT, "point", 0, "fall off function"},                // 19 VoLightFallOff
+    {VO_SHADER_LIGHT, "spot", 0, "inverse fall off function"},         // 20 VoLightInverseFallOff
     // the classic library's
-    {VO_SHADER_BACKGROUND, "ray cube", VO_SLOT_GET_ARG, nullptr},          // 21 VoShaderTwoShaderArgumentsGet
-    {VO_SHADER_BACKGROUND, "environment", VO_SLOT_GET_ARG, nullptr},       // 22 VoShaderTwoFloatArgumentsGet
-    {VO_SHADER_BACKGROUND, "environment", VO_SLOT_SET_ARG, nullptr},       // 23 VoShaderTwoArgumentsSet
-    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_INITIALISE, nullptr},      // 24 VoProcedureNull
-    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_GET_ARG, nullptr},         // 25 VoShaderOneFloatArgumentGet
-    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_SET_ARG, nullptr},         // 26 VoShaderOneArgumentSet
-    {VO_SHADER_LIGHT, "projector", 0, "fall off function"},                // 27 VoLightFallOff
-    {VO_SHADER_LIGHT, "projector", 0, "inverse fall off function"},        // 28 VoLightInverseFallOff
+    {VO_SHADER_BACKGROUND, "ray cube", VO_SLOT_GET_ARG, nullptr},      // 21 VoShaderTwoShaderArgumentsGet
+    {VO_SHADER_BACKGROUND, "environment", VO_SLOT_GET_ARG, nullptr},   // 22 VoShaderTwoFloatArgumentsGet
+    {VO_SHADER_BACKGROUND, "environment", VO_SLOT_SET_ARG, nullptr},   // 23 VoShaderTwoArgumentsSet
+    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_INITIALISE, nullptr},  // 24 VoProcedureNull
+    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_GET_ARG, nullptr},     // 25 VoShaderOneFloatArgumentGet
+    {VO_SHADER_FOREGROUND, "fog light", VO_SLOT_SET_ARG, nullptr},     // 26 VoShaderOneArgumentSet
+    {VO_SHADER_LIGHT, "projector", 0, "fall off function"},            // 27 VoLightFallOff
+    {VO_SHADER_LIGHT, "projector", 0, "inverse fall off function"},    // 28 VoLightInverseFallOff
     // the pro library's
-    {VO_SHADER_LIGHT, "goniometric", 0, "fall off function"},              // 29 VoLightFallOff
-    {VO_SHADER_LIGHT, "goniometric", 0, "inverse fall off function"},      // 30 VoLightInverseFallOff
+    {VO_SHADER_LIGHT, "goniometric", 0, "fall off function"},          // 29 VoLightFallOff
+    {VO_SHADER_LIGHT, "goniometric", 0, "inverse fall off function"},  // 30 VoLightInverseFallOff
     // the post-process stage's
-    {0x440001, "linear scale", VO_SLOT_SET_ARG, nullptr},                  // 31 VoPostprocessTwoArgumentsSet
-    {0x440001, "matrix", VO_SLOT_SET_ARG, nullptr},                        // 32 VoPostprocessThreeArgumentsSet
-    {0x440001, "matrix", VO_SLOT_DESTROY, nullptr},                        // 33 VoShaderInstanceFree
-    {0x440001, "glow", VO_SLOT_DESTROY, nullptr},                          // 34 VoShaderInstanceFree
+    {0x440001, "linear scale", VO_SLOT_SET_ARG, nullptr},  // 31 VoPostprocessTwoArgumentsSet
+    {0x440001, "matrix", VO_SLOT_SET_ARG, nullptr},        // 32 VoPostprocessThreeArgumentsSet
+    {0x440001, "matrix", VO_SLOT_DESTROY, nullptr},        // 33 VoShaderInstanceFree
+    {0x440001, "glow", VO_SLOT_DESTROY, nullptr},          // 34 VoShaderInstanceFree
     // the lite library's, shared with the NPR module
-    {VO_SHADER_COLOUR, "blue marble", VO_SLOT_PREPARE, nullptr},           // 35 VoBlueMarbleColourPrepare
-    {VO_SHADER_COLOUR, "blue marble", VO_SLOT_GET_ARG, nullptr},           // 36 VoBlueMarbleColourGetArgument
-    {VO_SHADER_COLOUR, "simple wood", VO_SLOT_PREPARE, nullptr},           // 37 VoSimpleWoodColourPrepare
+    {VO_SHADER_COLOUR, "blue marble", VO_SLOT_PREPARE, nullptr},  // 35 VoBlueMarbleColourPrepare
+    {VO_SHADER_COLOUR, "blue marble", VO_SLOT_GET_ARG, nullptr},  // 36 VoBlueMarbleColourGetArgument
+    {VO_SHADER_COLOUR, "simple wood", VO_SLOT_PREPARE, nullptr},  // 37 VoSimpleWoodColourPrepare
     // the NPR module's
-    {VO_SHADER_BACKGROUND, "npr image", VO_SLOT_GET_ARG, nullptr},         // 38 VoShaderOneShaderArgumentGet
-    {0x440001, "lowpass filter", VO_SLOT_SET_ARG, nullptr},                // 39 VoPostprocessTwoArgumentsSet
+    {VO_SHADER_BACKGROUND, "npr image", VO_SLOT_GET_ARG, nullptr},  // 38 VoShaderOneShaderArgumentGet
+    {0x440001, "lowpass filter", VO_SLOT_SET_ARG, nullptr},         // 39 VoPostprocessTwoArgumentsSet
 };
 
 template <int I>

@@ -84,10 +84,10 @@ TEST(TypedValue, ColoursAndBoundsTravelWholeThroughAControlAndIntoTheJournal) {
   // same float: 0.2f is 0.20000000298..., 0.4f 0.40000000596..., 0.6f
   // 0.60000002384....
   EXPECT_EQ(Statements(file),
-            (std::vector<std::string>{"VoControlSet 0x280001 {VtColour [0.200000003 0.400000006 0.600000024]}",
-                                      "VtTypedValue o1", "VoControlGet 0x280001 o1",
-                                      "VoControlSet 0x280001 {VtBounds [0 1 0 1 0 1]}", "VtTypedValue o2",
-                                      "VoControlGet 0x280001 o2"}));
+            (std::vector<std::string>{
+                "VoControlSet 0x280001 {VtColour [0.200000003 0.400000006 0.600000024]}", "VtTypedValue o1",
+                "VoControlGet 0x280001 o1", "VoControlSet 0x280001 {VtBounds [0 1 0 1 0 1]}",
+                "VtTypedValue o2", "VoControlGet 0x280001 o2"}));
   v = VtTypedValue{VtFlags, 0, {.u = 0}};
   VoControlSet(VO_CONTROL_JOURNAL_FLAGS, &v);
   std::fclose(file);

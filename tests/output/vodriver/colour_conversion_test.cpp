@@ -221,11 +221,13 @@ TEST_F(ConversionTest, ModeOneImagesTakeTheDisplaysPixelsByteForByte) {
     // Lines take the drawing colour's device value, as the display shows it.
     const uint32_t white = Row(Grey(255, 6))[0];
     const uint8_t rgb[3] = {255, 255, 255};
-    ASSERT_EQ(driver::CallPushed<0x1a000a>(State(), img, driver::kNoStack, static_cast<const uint8_t *>(rgb)), 0u);
+    ASSERT_EQ(driver::CallPushed<0x1a000a>(State(), img, driver::kNoStack, static_cast<const uint8_t *>(rgb)),
+              0u);
     const VtRasterPoint a{0, 0}, b{5, 0};
     ASSERT_EQ(driver::CallPushed<0x1a001c>(State(), img, driver::kNoStack, &a, &b), 0u);
-    EXPECT_EQ(mode == 1 ? uint32_t{im->data[0]} << 16 | uint32_t{im->data[1]} << 8 | im->data[2] : im->data[0],
-              white & (mode == 1 ? 0xffffffu : 0xffu));
+    EXPECT_EQ(
+        mode == 1 ? uint32_t{im->data[0]} << 16 | uint32_t{im->data[1]} << 8 | im->data[2] : im->data[0],
+        white & (mode == 1 ? 0xffffffu : 0xffu));
     ASSERT_EQ(VoDriverClose(img), 0u);
     EXPECT_EQ(img->conversion, nullptr);
     Drop();

@@ -37,9 +37,9 @@ template <int N>
 struct TestDriver {
   static inline std::string name;
   static inline std::map<uint32_t, VtProc> ops;
-  static inline VtStatus answer = 0;           // of open, rows, message, accept
-  static inline int32_t width = 0;             // from its own begin frame
-  static inline uint32_t capability = 0;       // 0: the control is not answered
+  static inline VtStatus answer = 0;                        // of open, rows, message, accept
+  static inline int32_t width = 0;                          // from its own begin frame
+  static inline uint32_t capability = 0;                    // 0: the control is not answered
   static inline std::map<uint32_t, VtTypedValue> controls;  // answered gets
   static inline std::vector<std::pair<uint32_t, VtTypedValue>> sets;
 
@@ -73,7 +73,8 @@ struct TestDriver {
   }
   static VtStatus Words(uint32_t y, void *pixels) {
     std::string s;
-    for (int32_t i = 0; i < width; ++i) s += (i ? "," : "") + std::to_string(static_cast<uint32_t *>(pixels)[i]);
+    for (int32_t i = 0; i < width; ++i)
+      s += (i ? "," : "") + std::to_string(static_cast<uint32_t *>(pixels)[i]);
     Log("words " + std::to_string(y) + " " + s);
     return answer;
   }

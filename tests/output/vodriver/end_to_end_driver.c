@@ -70,7 +70,8 @@ static VtStatus Query(uint32_t query, VtTypedValue *answer) {
 
 int vo_end_to_end_driver(char *buffer, size_t size) {
   static const float row[9] = {0.5f, 1.0f, -0.2f, 0.999f, 0.25f, 0.0f, 1.0f, 0.1f, 0.002f};
-  static const float points[3][4] = {{0.5f, 0.5f, 0.5f, 1.0f}, {0.25f, 0.75f, 0.5f, 1.0f}, {0.75f, 0.25f, 1.0f, 2.0f}};
+  static const float points[3][4] = {
+      {0.5f, 0.5f, 0.5f, 1.0f}, {0.25f, 0.75f, 0.5f, 1.0f}, {0.75f, 0.25f, 1.0f, 2.0f}};
   VtTypedValue mode;
   VtDriverRecord *driver;
   VtDriverRowProc float_row;

@@ -204,7 +204,8 @@ TEST_F(DriverTest, TheInterruptSignalBecomesOneInterruptAnswer) {
 
   // The application's own handler is put back at shut-down.
   ASSERT_EQ(VoSystemTerminate(), 0u);
-  struct sigaction mine {}, before {};
+  struct sigaction mine {
+  }, before{};
   mine.sa_handler = &ApplicationHandler;
   sigemptyset(&mine.sa_mask);
   ASSERT_EQ(sigaction(SIGINT, &mine, &before), 0);

@@ -41,7 +41,8 @@ class ImageDriverTest : public DriverTest {
     return lit;
   }
   void TearDown() override {
-    while (driver::State() != nullptr && State()->image_driver_state.stack_head != nullptr) (void)VoDriverClose(Img());
+    while (driver::State() != nullptr && State()->image_driver_state.stack_head != nullptr)
+      (void)VoDriverClose(Img());
     DriverTest::TearDown();
   }
 };
@@ -155,9 +156,9 @@ TEST_F(ImageDriverTest, TheClipperKeepsEndsInsideTheWindow) {
     bool kept;
     int64_t out[4];
   } cases[] = {
-      {{-1, 0, 48, 5}, true, {0, 0, 47, 5}},             // x = 0 at t = 1/49: y = 5/49 rounds to 0
-      {{10, 2, 20, 3}, true, {10, 2, 20, 3}},            // inside: unchanged
-      {{-10, -10, -1, -1}, false, {}},                   // wholly left and above
+      {{-1, 0, 48, 5}, true, {0, 0, 47, 5}},                // x = 0 at t = 1/49: y = 5/49 rounds to 0
+      {{10, 2, 20, 3}, true, {10, 2, 20, 3}},               // inside: unchanged
+      {{-10, -10, -1, -1}, false, {}},                      // wholly left and above
       {{INT32_MIN, 3, INT32_MAX, 3}, true, {0, 3, 47, 3}},  // a row across at +-2^31
       {{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN}, true, {5, 5, 0, 0}},  // the diagonal, backwards
   };
@@ -258,7 +259,9 @@ TEST_F(ImageDriverTest, ConvexFillsTakeEitherWindingAndRefuseMixedTurnsOrOneRow)
 TEST_F(ImageDriverTest, TheColourMapHandsOutOneArrayAndOneImage) {
   VtImage *im = ImageOf(5, 4);
   OpenImageDriver(im);
-  auto entries = [&](uint32_t n, uint32_t **out) { return CallPushed<0x1a002d>(State(), Img(), kNoStack, out, n); };
+  auto entries = [&](uint32_t n, uint32_t **out) {
+    return CallPushed<0x1a002d>(State(), Img(), kNoStack, out, n);
+  };
   auto image = [&](VtImage **out) { return CallPushed<0x1a002e>(State(), Img(), kNoStack, out); };
   uint32_t *e = nullptr;
   EXPECT_EQ(entries(16, &e), driver::kRefused);  // not begun: 256

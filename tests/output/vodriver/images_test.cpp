@@ -29,7 +29,8 @@ struct Reader {
   }
   static VtStatus Read(VtImage *image) {
     D::Log("read");
-    for (int32_t i = 0; i < image->bytes_per_row * image->height; ++i) image->data[i] = static_cast<uint8_t>(i);
+    for (int32_t i = 0; i < image->bytes_per_row * image->height; ++i)
+      image->data[i] = static_cast<uint8_t>(i);
     return 0;
   }
   static void Give(std::vector<VtStatus> a, const char *suffix) {
@@ -78,7 +79,8 @@ TEST_F(DriverTest, ImagesKeepTheirDataAndNeverFreeACallersBlock) {
   EXPECT_EQ(dup->x1 * 10 + dup->y1, 32);  // the whole image
   EXPECT_STREQ(dup->name, "named");
   EXPECT_NE(dup->name, image->name);
-  EXPECT_EQ(std::vector<uint8_t>(dup->data, dup->data + 36), std::vector<uint8_t>(image->data, image->data + 36));
+  EXPECT_EQ(std::vector<uint8_t>(dup->data, dup->data + 36),
+            std::vector<uint8_t>(image->data, image->data + 36));
   EXPECT_NE(dup->data, image->data);
   // A caller's block: replaced but not freed (495), refused on release (494).
   uint8_t mine[36] = {};
@@ -185,7 +187,8 @@ TEST_F(DriverTest, CopyingAnImageSendsItsRowsAtItsOffsets) {
   image->mode = VO_IMAGE_MODE_DEVICE;
   EXPECT_EQ(VoDriverCopyImage(nullptr, image), 0u);
   // (0, 0, 7) = 7; (0, 1, 7) = 263; (1, 0, 7) = 65543.
-  EXPECT_EQ(Log(), (Lines{"a accept 2", "a frame 0 1 0 1", "a words 0 7,263", "a words 1 65543,65799", "a end"}));
+  EXPECT_EQ(Log(),
+            (Lines{"a accept 2", "a frame 0 1 0 1", "a words 0 7,263", "a words 1 65543,65799", "a end"}));
   VtImage *indexed = ImageOf(3, 1, true);
   indexed->data[0] = 9;
   indexed->data[1] = 200;
@@ -211,8 +214,8 @@ TEST_F(DriverTest, CopyingAnImageSendsItsRowsAtItsOffsets) {
   image->mode = VO_IMAGE_MODE_RGB;
   EXPECT_EQ(VoDriverCopyImage(b, image), 0u);
   EXPECT_EQ(VoDriverGet(), State()->multi_driver);
-  EXPECT_EQ(Log(), (Lines{"b open", "b accept 2", "b frame 0 1 0 1", "b row 0 0,0,7,0,1,7", "b row 1 1,0,7,1,1,7",
-                          "b end"}));
+  EXPECT_EQ(Log(), (Lines{"b open", "b accept 2", "b frame 0 1 0 1", "b row 0 0,0,7,0,1,7",
+                          "b row 1 1,0,7,1,1,7", "b end"}));
 }
 
 TEST_F(DriverTest, SubRegionsAreTheDriversOwnOrCollected) {
@@ -227,8 +230,10 @@ TEST_F(DriverTest, SubRegionsAreTheDriversOwnOrCollected) {
   VtSubRegion region{0, 9, 0, 4, 0, 0};
   EXPECT_EQ(VoDriverSubRegionBegin(nullptr, &region), 0u);
   ASSERT_EQ(DriverC::sets.size(), 2u);
-  EXPECT_EQ(DriverC::sets[0].first * 100 + DriverC::sets[0].second.value.u, VO_CONTROL_DRIVER_WIDTH * 100 + 10);
-  EXPECT_EQ(DriverC::sets[1].first * 100 + DriverC::sets[1].second.value.u, VO_CONTROL_DRIVER_HEIGHT * 100 + 5);
+  EXPECT_EQ(DriverC::sets[0].first * 100 + DriverC::sets[0].second.value.u,
+            VO_CONTROL_DRIVER_WIDTH * 100 + 10);
+  EXPECT_EQ(DriverC::sets[1].first * 100 + DriverC::sets[1].second.value.u,
+            VO_CONTROL_DRIVER_HEIGHT * 100 + 5);
   EXPECT_EQ(c->sub_region_mode * 10 + Current()->sub_region_mode, 11u);
   uint8_t block[2 * 2 * 3] = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
   EXPECT_EQ(VoDriverWriteBlock(nullptr, 8, 3, 2, 2, block), 0u);

@@ -68,18 +68,20 @@ TEST_F(DriverTest, FloatRowsReachAByteRowDriverAsRoundedBytes) {
   const VtRasterPoint p{3, 4};
   EXPECT_EQ(driver::CallPushed<0x1a0011>(State(), a, 34, &p), 0u);
   EXPECT_EQ(a->point_drawn, 0u);
-  EXPECT_EQ(driver::CallPushed<0x1a0005>(State(), a, 34, uintptr_t{0}), 0u);  // the stroke-begin wrapper marks the record
+  EXPECT_EQ(driver::CallPushed<0x1a0005>(State(), a, 34, uintptr_t{0}),
+            0u);  // the stroke-begin wrapper marks the record
   EXPECT_EQ(a->point_drawn, 1u);
   EXPECT_EQ(Log(), (Lines{"a frame 10 12 0 0", "a row 7 128,255,0,255,0,0,255,26,1",
                           "a row 8 128,255,0,255,0,0,255,26,1", "a line 3,4 3,4"}));
   // Sixteen components at a time take the same rounding: inf -> 255,
   // -inf -> 0, 0.25 x 255 + 0.5 = 64.25 -> 64, 0.998 x 255 + 0.5 = 254.99 -> 254,
   // 0.9999 -> 255.47 -> 255, 0.001 -> 0.755 -> 0.
-  float wide[18] = {0.5f, 1.0f, -0.2f, 0.999f, 0.0f, NAN, 1.5f, 0.1f, 0.002f, INFINITY, -INFINITY, 0.25f,
-                    0.998f, 0.9999f, 0.001f, 0.5f, 1.0f, -0.2f};
+  float wide[18] = {0.5f,     1.0f,      -0.2f, 0.999f, 0.0f,    NAN,    1.5f, 0.1f, 0.002f,
+                    INFINITY, -INFINITY, 0.25f, 0.998f, 0.9999f, 0.001f, 0.5f, 1.0f, -0.2f};
   ASSERT_EQ(VoDriverBeginFrame(a, 0, 5, 0, 0), 0u);
   EXPECT_EQ(VoDriverWriteScanRGBFloat(a, 1, wide), 0u);
-  EXPECT_EQ(Log(), (Lines{"a frame 0 5 0 0", "a row 1 128,255,0,255,0,0,255,26,1,255,0,64,254,255,0,128,255,0"}));
+  EXPECT_EQ(Log(),
+            (Lines{"a frame 0 5 0 0", "a row 1 128,255,0,255,0,0,255,26,1,255,0,64,254,255,0,128,255,0"}));
   // An inverted region has no width: 2 for RGB rows, 258 for RGBA rows.
   ASSERT_EQ(VoDriverBeginFrame(a, 5, 2, 0, 0), 0u);
   EXPECT_EQ(VoDriverWriteScanRGBFloat(a, 0, rgb), driver::kUnavailable);

@@ -72,7 +72,8 @@ TEST_F(Bmp, FramesWriteGoldenFilesAndReadBackExactly) {
   // The header: "BM", size 78, 0, offset 54, info 40, 3, 2, 1 plane, 24 bits,
   // no compression, the rest zero.
   const Bytes file = Render(d, 3, {Sequence(1, 9), Sequence(10, 9)});
-  EXPECT_EQ(file, Bitmap(3, 2, 24, 0, {}, {12, 11, 10, 15, 14, 13, 18, 17, 16, 0, 0, 0, 3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0}));
+  EXPECT_EQ(file, Bitmap(3, 2, 24, 0, {},
+                         {12, 11, 10, 15, 14, 13, 18, 17, 16, 0, 0, 0, 3, 2, 1, 6, 5, 4, 9, 8, 7, 0, 0, 0}));
   Bytes expected = Sequence(1, 18);
   EXPECT_EQ(ReadBack(file, "golden.bmp"), expected);
   // 4 x 1: 12 bytes a row, no padding: 54 + 12.
@@ -129,7 +130,8 @@ TEST_F(Bmp, PalettedAndRunLengthFilesReadPixelExact) {
   // A core header's 8-bit palette is 256 entries of 3 bytes: index 255 reads
   // entry 255 = (765, 766, 767) mod 256 as (255, 254, 253) -> red 255 - ...:
   // entry bytes blue 253, green 254, red 255.
-  EXPECT_EQ(DriverRead(d, Bitmap(1, 1, 8, 0, Palette(256, 3), {255, 0, 0, 0}, 12), &st), Bytes({255, 254, 253}));
+  EXPECT_EQ(DriverRead(d, Bitmap(1, 1, 8, 0, Palette(256, 3), {255, 0, 0, 0}, 12), &st),
+            Bytes({255, 254, 253}));
   // A cut last stored row (the top image row) reads as bytes 0xAA: index
   // 0xAA = 170 -> red 512 mod 256 = 0, green 511 mod 256 = 255, blue 254.
   EXPECT_EQ(DriverRead(d, Bitmap(2, 2, 8, 0, Palette(256), {1, 2, 0, 0, 3}), &st), Indexed({170, 170, 1, 2}));

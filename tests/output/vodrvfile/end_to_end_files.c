@@ -17,7 +17,9 @@
 
 enum { kWidth = 7, kHeight = 5 };
 
-static uint8_t Sample(int x, int y, int c) { return (uint8_t)(c == 0 ? 20 * x : c == 1 ? 25 * y : 100 + 10 * x - 5 * y); }
+static uint8_t Sample(int x, int y, int c) {
+  return (uint8_t)(c == 0 ? 20 * x : c == 1 ? 25 * y : 100 + 10 * x - 5 * y);
+}
 
 static double Psnr(const VtImage *image) {
   double sum = 0;
@@ -46,7 +48,10 @@ static int CopyAndReadBack(Text *t, VtImage *image, const char *driver_name, con
   Put(t, "%s: copy %u, %s", driver_name, st, back != NULL ? "read" : "not read");
   if (back != NULL) {
     const double psnr = Psnr(back);
-    Put(t, " %dx%d, %s\n", back->width, back->height, psnr == 99.0 ? "exact" : psnr >= 30 ? "psnr >= 30" : "poor");
+    Put(t, " %dx%d, %s\n", back->width, back->height,
+        psnr == 99.0 ? "exact"
+        : psnr >= 30 ? "psnr >= 30"
+                     : "poor");
     VoImageDestroy(back);
   } else {
     Put(t, "\n");
@@ -71,8 +76,8 @@ static int PngReadBack(Text *t) {
   png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, NULL);
   info = png_create_info_struct(png);
   png_init_io(png, f);
-  png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, kWidth, kHeight, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   for (y = 0; y < kHeight; ++y) {
     for (x = 0; x < kWidth * 3; ++x) row[x] = Sample(x / 3, y, x % 3);

@@ -101,17 +101,21 @@ class FileDriverTest : public ::testing::Test {
     std::FILE *f = std::tmpfile();
     EXPECT_EQ(FileSet(d, f), 0u);
     VtStatus st = VoDriverBeginFrame(d, 0, width - 1, 0, static_cast<int32_t>(rows.size()) - 1);
-    for (size_t y = 0; y < rows.size() && st == 0; ++y) st = VoDriverWriteScan(d, static_cast<uint32_t>(y), rows[y].data());
+    for (size_t y = 0; y < rows.size() && st == 0; ++y)
+      st = VoDriverWriteScan(d, static_cast<uint32_t>(y), rows[y].data());
     st |= VoDriverEndFrame(d);
-    if (status != nullptr) *status = st;
-    else EXPECT_EQ(st, 0u);
+    if (status != nullptr)
+      *status = st;
+    else
+      EXPECT_EQ(st, 0u);
     Bytes b = Contents(f);
     EXPECT_EQ(FileSet(d, nullptr), 0u);  // the driver keeps no closed stream
     std::fclose(f);
     return b;
   }
   // The file read back as an image's bytes (empty when no image is read).
-  static Bytes ReadBack(const Bytes &file, const char *name, int32_t *width = nullptr, int32_t *height = nullptr) {
+  static Bytes ReadBack(const Bytes &file, const char *name, int32_t *width = nullptr,
+                        int32_t *height = nullptr) {
     std::FILE *f = StreamOf(file);
     VtImage *image = VoImageReadFromFile(f, name);
     std::fclose(f);
@@ -158,7 +162,8 @@ class FileDriverTest : public ::testing::Test {
     *status = header(image);
     if (*status == 0) *status = VoImageAllocateData(image);
     if (*status == 0) *status = read(image);
-    if (*status == 0) b.assign(image->data, image->data + static_cast<size_t>(image->bytes_per_row) * image->height);
+    if (*status == 0)
+      b.assign(image->data, image->data + static_cast<size_t>(image->bytes_per_row) * image->height);
     if (width != nullptr) *width = image->width;
     image->file = nullptr;
     EXPECT_EQ(VoImageDestroy(image), 0u);
@@ -168,7 +173,8 @@ class FileDriverTest : public ::testing::Test {
   // Every truncation of the file and flips seeded bit flips in its first
   // window bytes through the driver's own reads: each answers a status or an
   // image (the sanitizers and the leak check see anything else).
-  static void Malformed(VtDriverRecord *d, const Bytes &file, uint32_t &seed, int flips, size_t window = SIZE_MAX) {
+  static void Malformed(VtDriverRecord *d, const Bytes &file, uint32_t &seed, int flips,
+                        size_t window = SIZE_MAX) {
     VtStatus st = 0;
     for (size_t n = 0; n < file.size(); ++n) DriverRead(d, Bytes(file.begin(), file.begin() + n), &st);
     for (int i = 0; i < flips; ++i) DriverRead(d, Flipped(file, seed, 0, window), &st);

@@ -22,7 +22,8 @@ std::vector<Bytes> Gradient(int width, int height) {
     Bytes r;
     for (int x = 0; x < width; ++x) {
       const int red = 255 * x / width, green = 255 * y / height;
-      r.insert(r.end(), {static_cast<uint8_t>(red), static_cast<uint8_t>(green), static_cast<uint8_t>((red + green) / 2)});
+      r.insert(r.end(), {static_cast<uint8_t>(red), static_cast<uint8_t>(green),
+                         static_cast<uint8_t>((red + green) / 2)});
     }
     rows.push_back(r);
   }
@@ -175,7 +176,8 @@ TEST_F(Jpeg, AStreamFailingInARowOrAtFinishGives793) {
     std::FILE *f = FailingStream(limit);
     ASSERT_EQ(FileSet(d, f), 0u);
     VtStatus st = VoDriverBeginFrame(d, 0, 255, 0, 63);
-    for (size_t y = 0; y < rows.size() && st == 0; ++y) st = VoDriverWriteScan(d, 0, const_cast<uint8_t *>(rows[y].data()));
+    for (size_t y = 0; y < rows.size() && st == 0; ++y)
+      st = VoDriverWriteScan(d, 0, const_cast<uint8_t *>(rows[y].data()));
     if (st == 0) st = VoDriverEndFrame(d);
     EXPECT_EQ(st, 0x40000002u);
     EXPECT_GE(CountPosted(messages::kJpegLibrary), 1);
@@ -254,8 +256,10 @@ TEST_F(Jpeg, ScanDataCutShortEndsTheReadWhileOtherDamageKeepsTheImage) {
   // file's end tells, here two bytes into the scan.)
   const Bytes arithmetic = LibraryFile(1, 64, 64, 90, true);
   const size_t arithmetic_sos = Marker(arithmetic, 0xDA);
-  const Bytes arithmetic_cut(arithmetic.begin(),
-                             arithmetic.begin() + static_cast<long>(arithmetic_sos + 2 + Get16Big(arithmetic, arithmetic_sos + 2) + 2));
+  const Bytes arithmetic_cut(
+      arithmetic.begin(),
+      arithmetic.begin() +
+          static_cast<long>(arithmetic_sos + 2 + Get16Big(arithmetic, arithmetic_sos + 2) + 2));
   for (const Bytes &damaged : {cut, marked, arithmetic_cut}) {
     g_posted.clear();
     EXPECT_TRUE(ReadBack(damaged, "cut.jpg").empty());

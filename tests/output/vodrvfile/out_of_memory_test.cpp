@@ -30,11 +30,11 @@ VtStatus RoundTrip(const char *driver) {
     image->file = f;
     st = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(d, VO_DRIVER_READ_HEADER))(image);
     if (st == 0) st = VoImageAllocateData(image);
-    if (st == 0) st = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(d, VO_DRIVER_READ_IMAGE))(image);
+    if (st == 0)
+      st = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(d, VO_DRIVER_READ_IMAGE))(image);
     image->file = nullptr;
   }
-  if (st == 0 && std::string(driver) != "vodrvjpg" &&
-      !std::equal(rows.begin(), rows.end(), image->data))
+  if (st == 0 && std::string(driver) != "vodrvjpg" && !std::equal(rows.begin(), rows.end(), image->data))
     st = VO_STATUS_UNAVAILABLE;
   if (image != nullptr) (void)VoImageDestroy(image);
   v = TypedPointer(nullptr);

@@ -19,8 +19,8 @@ struct PngShape {
 
 // Writes a PNG of the given samples (rows packed as libpng takes them),
 // with an optional palette and transparency chunk.
-Bytes PngFile(const PngShape &shape, const std::vector<Bytes> &rows, const std::vector<png_color> &palette = {},
-              const Bytes &transparency = {}) {
+Bytes PngFile(const PngShape &shape, const std::vector<Bytes> &rows,
+              const std::vector<png_color> &palette = {}, const Bytes &transparency = {}) {
   std::FILE *f = std::tmpfile();
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -48,7 +48,8 @@ class QuickTime : public FileDriverTest {
   void Start() { FileDriverTest::SetUp(); }
   // A file of the bytes on disk, named for the test.
   std::string Disk(const Bytes &bytes, const char *name) {
-    const std::string path = (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + name)).string();
+    const std::string path =
+        (std::filesystem::temp_directory_path() / (std::to_string(getpid()) + name)).string();
     std::FILE *f = std::fopen(path.c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
@@ -70,13 +71,14 @@ class QuickTime : public FileDriverTest {
     return b;
   }
   // A PNG made of the arguments, read back through VoImageRead.
-  Bytes ReadPng(const PngShape &shape, const std::vector<Bytes> &rows, const std::vector<png_color> &palette = {},
-                const Bytes &transparency = {}) {
+  Bytes ReadPng(const PngShape &shape, const std::vector<Bytes> &rows,
+                const std::vector<png_color> &palette = {}, const Bytes &transparency = {}) {
     return Read(Disk(PngFile(shape, rows, palette, transparency), "read.png"));
   }
   // The driver's own header read of the file by name.
   static VtStatus HeaderStatus(const std::string &path) {
-    auto header = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(Driver("vodrvqt"), VO_DRIVER_READ_HEADER));
+    auto header =
+        reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(Driver("vodrvqt"), VO_DRIVER_READ_HEADER));
     VtImage *image = VoImageCreate();
     image->name = TextCopy(path.c_str());
     const VtStatus st = header(image);
@@ -107,7 +109,8 @@ TEST_F(QuickTime, PngsOfEveryColourTypeReadByNameAsRedGreenBlue) {
   Bytes expected;
   for (int y = 0; y < 5; ++y) {
     Bytes r;
-    for (int x = 0; x < 5; ++x) r.insert(r.end(), {static_cast<uint8_t>(10 * y + x), static_cast<uint8_t>(x), 7});
+    for (int x = 0; x < 5; ++x)
+      r.insert(r.end(), {static_cast<uint8_t>(10 * y + x), static_cast<uint8_t>(x), 7});
     expected.insert(expected.end(), r.begin(), r.end());
     rows.push_back(r);
   }

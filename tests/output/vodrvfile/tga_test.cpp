@@ -182,8 +182,10 @@ Bytes TargaFile(uint32_t type, uint32_t depth, uint32_t entry_bits, uint32_t ori
       const int x = orientation & 0x10 ? 2 - j : j;
       const int k = 3 * y + x;
       if (type >= 9) b.push_back(0);  // one raw packet per pixel
-      if (mapped) b.push_back(static_cast<uint8_t>(k));
-      else Stored(b, kImage[k], depth);
+      if (mapped)
+        b.push_back(static_cast<uint8_t>(k));
+      else
+        Stored(b, kImage[k], depth);
     }
   }
   return b;
@@ -195,7 +197,7 @@ TEST_F(Targa, EveryTypeDepthMapEntrySizeAndOrientationReadsPixelExact) {
   struct Kind {
     uint32_t type, depth, entry;
   };
-  const Kind kinds[] = {{1, 8, 16}, {1, 8, 24}, {1, 8, 32}, {9, 8, 16}, {9, 8, 24},
+  const Kind kinds[] = {{1, 8, 16}, {1, 8, 24}, {1, 8, 32}, {9, 8, 16},  {9, 8, 24},
                         {9, 8, 32}, {2, 16, 0}, {2, 24, 0}, {10, 16, 0}, {10, 24, 0}};
   for (const Kind &k : kinds)
     for (uint32_t orientation : {0x00u, 0x10u, 0x20u, 0x30u}) {

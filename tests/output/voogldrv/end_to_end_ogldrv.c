@@ -63,7 +63,8 @@ static int Standard(Text *t, VtDriverRecord *image_driver, VtDriverRecord *windo
   PutPixel(t, "centre", image, 8, 4);
   PutPixel(t, "corner", image, 0, 0);
   Put(t, "\n");
-  failed |= VoDriverSet(window_driver) != 0 || SetPointer(window_driver, VO_CONTROL_DRIVER_WINDOW, window) != 0;
+  failed |=
+      VoDriverSet(window_driver) != 0 || SetPointer(window_driver, VO_CONTROL_DRIVER_WINDOW, window) != 0;
   Put(t, "standard into a window: status %u", VoExecute(0xc0001));
   shown = VoDesktopGetImage(100, 50, 16, 8);
   failed |= shown == NULL;

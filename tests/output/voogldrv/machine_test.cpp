@@ -93,7 +93,12 @@ TEST_F(Machine, TheCallersFloatingPointEnvironmentComesBackAndInvalidOperationsA
   std::feclearexcept(FE_ALL_EXCEPT);
   std::feraiseexcept(FE_DIVBYZERO);
   volatile double zero = 0.0;
-  ASSERT_EQ(Frame(0, 0, 0, [&] { volatile double nan = zero / zero; (void)nan; }), 0u);
+  ASSERT_EQ(Frame(0, 0, 0,
+                  [&] {
+                    volatile double nan = zero / zero;
+                    (void)nan;
+                  }),
+            0u);
   const auto posted = vo_test::WithMessage(messages::kOGLInvalidOperation);
   ASSERT_EQ(posted.size(), 1u);
   EXPECT_EQ(posted[0].status, VO_CLASS_DEBUG);

@@ -30,8 +30,8 @@ class OGLDrvTest : public ::testing::Test {
     gl::FailReset();
     platform::SettingsReset();
     int32_t error = 0;
-    ASSERT_TRUE(gl::DisplayStart(&error)) << "EGL cannot start on the surfaceless platform, error 0x" << std::hex
-                                          << error;
+    ASSERT_TRUE(gl::DisplayStart(&error))
+        << "EGL cannot start on the surfaceless platform, error 0x" << std::hex << error;
     contexts_ = gl::LiveContexts();
   }
   void TearDown() override {
@@ -96,9 +96,12 @@ class OGLDrvTest : public ::testing::Test {
     return Frame(r, g, b, [] {});
   }
   static const uint8_t *Pixel(const VtImage *i, int32_t x, int32_t y) {
-    return i->data + static_cast<size_t>(y) * static_cast<size_t>(i->bytes_per_row) + static_cast<size_t>(x) * 3;
+    return i->data + static_cast<size_t>(y) * static_cast<size_t>(i->bytes_per_row) +
+           static_cast<size_t>(x) * 3;
   }
-  static platform::Colour8 Screen(int32_t x, int32_t y) { return platform::PixelRead(platform::ScreenView(), x, y); }
+  static platform::Colour8 Screen(int32_t x, int32_t y) {
+    return platform::PixelRead(platform::ScreenView(), x, y);
+  }
   static void ScreenClear() {
     const platform::PixelView s = platform::ScreenView();
     for (int32_t y = 0; y < s.height; ++y)

@@ -139,7 +139,8 @@ TEST_F(WindowTargets, TheWindowDriverTakesOnlyLiveWindowsAndWritesRowsIntoTheCli
   VtImage *back = VoDesktopGetImage(3, 2, 16, 8);
   ASSERT_NE(back, nullptr);
   for (int32_t y = 0; y < 8; ++y)
-    EXPECT_EQ(0, std::memcmp(back->data + y * back->bytes_per_row, picture->data + y * picture->bytes_per_row, 48))
+    EXPECT_EQ(
+        0, std::memcmp(back->data + y * back->bytes_per_row, picture->data + y * picture->bytes_per_row, 48))
         << "row " << y;
   (void)VoImageDestroy(back);
   EXPECT_EQ(Screen(2, 2).r + Screen(19, 2).r, 0);

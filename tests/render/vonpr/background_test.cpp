@@ -133,7 +133,8 @@ TEST_F(BackgroundTest, AnEightBitImageIsGreyInEveryMode) {
 TEST_F(BackgroundTest, BadSizesModesAndImagesGiveNullWithNothingAllocated) {
   VtImage *img = Image(4, 4, 24, &Column);
   g_posted.clear();
-  for (uint32_t mode : {1u, 0x4006u, 0x2000u, 0x8002u}) EXPECT_EQ(VoNPRBackgroundCreate(img, 8, 8, mode, &kFill), nullptr);
+  for (uint32_t mode : {1u, 0x4006u, 0x2000u, 0x8002u})
+    EXPECT_EQ(VoNPRBackgroundCreate(img, 8, 8, mode, &kFill), nullptr);
   EXPECT_EQ(VoNPRBackgroundCreate(img, 0, 8, 0x8000, &kFill), nullptr);
   EXPECT_EQ(VoNPRBackgroundCreate(img, 8, -1, 0x4003, &kFill), nullptr);
   EXPECT_EQ(VoNPRBackgroundCreate(nullptr, 8, 8, 0x8000, &kFill), nullptr);
@@ -180,11 +181,13 @@ TEST_F(BackgroundTest, ADestroyedImageGivesTheFillColourAndAStaleHandleIsRefused
 
 TEST_F(BackgroundTest, EveryAllocationFailingOverAScaledCreationLeavesNothing) {
   VtImage *img = Image(30, 20, 24, &Ramp);
-  EveryAllocationFails([&]() -> VtStatus {
-    VtNPRBackground *b = VoNPRBackgroundCreate(img, 17, 40, 0x6006, &kFill);
-    if (b == nullptr) return VO_STATUS_NO_MEMORY;
-    return VoNPRBackgroundDestroy(b);
-  }, [&] { EXPECT_TRUE(c_->registers->backgrounds.empty()); });
+  EveryAllocationFails(
+      [&]() -> VtStatus {
+        VtNPRBackground *b = VoNPRBackgroundCreate(img, 17, 40, 0x6006, &kFill);
+        if (b == nullptr) return VO_STATUS_NO_MEMORY;
+        return VoNPRBackgroundDestroy(b);
+      },
+      [&] { EXPECT_TRUE(c_->registers->backgrounds.empty()); });
 }
 
 }  // namespace

@@ -17,7 +17,8 @@ struct Restorable {
 
 Restorable Snapshot(VtDriverRecord *d) {
   Restorable r{};
-  const uint32_t codes[5] = {0x1a0030, VO_DRIVER_DRAW, VO_DRIVER_STYLE, VO_DRIVER_BEGIN_FRAME, VO_DRIVER_END_FRAME};
+  const uint32_t codes[5] = {0x1a0030, VO_DRIVER_DRAW, VO_DRIVER_STYLE, VO_DRIVER_BEGIN_FRAME,
+                             VO_DRIVER_END_FRAME};
   for (int i = 0; i < 5; ++i) r.operations[i] = VoDriverOperationGet(d, codes[i]);
   EXPECT_EQ(VoControlGet(VO_CONTROL_DRIVER_CLEAR, &r.clear), 0u);
   EXPECT_EQ(VoControlGet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &r.contents), 0u);

@@ -121,8 +121,8 @@ namespace {
 class NprWithoutPostprocess : public PooledKernelTest {};
 
 TEST_F(NprWithoutPostprocess, TheStartSkipsThePostprocessClassesWithADebugNote) {
-  for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryPolygons, &VoEntryShader,
-                            &VoEntrySuperLiteShaders, &VoEntryNPR})
+  for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryPolygons,
+                            &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryNPR})
     ASSERT_EQ(VoInstallModule(m), 0u);
   g_posted.clear();
   ASSERT_EQ(VoSystemStart(), 0u);

@@ -44,14 +44,16 @@ int vo_end_to_end_shading(const char *cartoon, const char *technical) {
   point = VoShaderCreate(VO_SHADER_LIGHT, "point");
   ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
   background = VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
-  if (sphere == NULL || image == NULL || m == NULL || point == NULL || ambient == NULL || background == NULL) {
+  if (sphere == NULL || image == NULL || m == NULL || point == NULL || ambient == NULL ||
+      background == NULL) {
     VoTerminate();
     return 2;
   }
   scene = VoPrimitiveListCreate(1, &sphere);
   failed |= VoPrimitiveListSet(scene) != 0;
   failed |= VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain") != 0;
-  failed |= SceneArgTriple(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", VtColourType, 0.8f, 0.35f, 0.2f) != 0;
+  failed |= SceneArgTriple(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", VtColourType, 0.8f, 0.35f,
+                           0.2f) != 0;
   failed |= VoPrimitiveSetMaterial(sphere, m) != 0;
   failed |= SceneArgTriple(point, "location", VtPoint, -4, 4, 6) != 0;
   failed |= SceneArgFloat(ambient, "intensity", 0.1f) != 0;

@@ -40,7 +40,8 @@ Difference Compare(const std::string &a, const std::string &b) {
     double sum = 0;
     for (int r = 0; r < x->height; ++r)
       for (int c = 0; c < x->width * 3; ++c) {
-        const int e = std::abs(int{x->data[r * x->bytes_per_row + c]} - int{y->data[r * y->bytes_per_row + c]});
+        const int e =
+            std::abs(int{x->data[r * x->bytes_per_row + c]} - int{y->data[r * y->bytes_per_row + c]});
         d.most = std::max(d.most, e);
         sum += e;
       }
@@ -62,7 +63,8 @@ std::string Scratch() {
 
 // Each picture written into dir against its namesake in data: at most 2
 // off in any channel, 0.5 on average.
-void ExpectPictures(const std::string &dir, const std::string &data, std::initializer_list<const char *> names) {
+void ExpectPictures(const std::string &dir, const std::string &data,
+                    std::initializer_list<const char *> names) {
   for (const char *name : names) {
     SCOPED_TRACE(name);
     const Difference d = Compare(dir + name, data + name);
@@ -90,7 +92,8 @@ TEST(EndToEnd, TheSphereUnderTheCartoonAndTechnicalReflectancesMatchesItsPicture
   const std::string data = VO_TEST_DATA_DIR "/npr/";
   const bool write = std::getenv("VO_NPR_WRITE") != nullptr;
   const std::string dir = write ? data : Scratch();
-  ASSERT_EQ(vo_end_to_end_shading((dir + "sphere_phong_cartoon.bmp").c_str(), (dir + "sphere_technical.bmp").c_str()),
+  ASSERT_EQ(vo_end_to_end_shading((dir + "sphere_phong_cartoon.bmp").c_str(),
+                                  (dir + "sphere_technical.bmp").c_str()),
             0);
   if (!write) ExpectPictures(dir, data, {"sphere_phong_cartoon.bmp", "sphere_technical.bmp"});
 }

@@ -16,12 +16,14 @@ TEST_F(NprTest, EveryControlStartsAtItsDefaultWithItsType) {
     double value;
   };
   const Row kRows[] = {
-      {0x600002, VtBoolean, 1},  {0x600003, VtBoolean, 1}, {0x600005, VtFloat, 0},     {0x600006, VtFloat, 0.002},
-      {0x600007, VtFloat, 0},    {0x600008, VtFloat, 0.002}, {0x600009, VtFloat, 1},   {0x60000a, VtBoolean, 0},
-      {0x60000b, VtFloat, 1},    {0x60000c, VtBoolean, 0}, {0x60000d, VtFloat, 1},     {0x60000e, VtFloat, 1},
-      {0x60000f, VtFloat, 1},    {0x600010, VtFloat, 10},  {0x600011, VtFloat, 10},    {0x600012, VtFloat, 0},
-      {0x600013, VtBoolean, 0},  {0x600014, VtFloat, 0},   {0x600015, VtFloat, 0},     {0x600016, VtBoolean, 0},
-      {0x600017, VtBoolean, 0},  {0x600018, VtFlags, 4},   {0x600019, VtDouble, 1.0},
+      {0x600002, VtBoolean, 1},   {0x600003, VtBoolean, 1},  {0x600005, VtFloat, 0},
+      {0x600006, VtFloat, 0.002}, {0x600007, VtFloat, 0},    {0x600008, VtFloat, 0.002},
+      {0x600009, VtFloat, 1},     {0x60000a, VtBoolean, 0},  {0x60000b, VtFloat, 1},
+      {0x60000c, VtBoolean, 0},   {0x60000d, VtFloat, 1},    {0x60000e, VtFloat, 1},
+      {0x60000f, VtFloat, 1},     {0x600010, VtFloat, 10},   {0x600011, VtFloat, 10},
+      {0x600012, VtFloat, 0},     {0x600013, VtBoolean, 0},  {0x600014, VtFloat, 0},
+      {0x600015, VtFloat, 0},     {0x600016, VtBoolean, 0},  {0x600017, VtBoolean, 0},
+      {0x600018, VtFlags, 4},     {0x600019, VtDouble, 1.0},
   };
   for (const Row &r : kRows) {
     SCOPED_TRACE(testing::Message() << std::hex << r.code);

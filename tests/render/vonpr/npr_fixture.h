@@ -42,7 +42,8 @@ class NprTest : public ::testing::Test {
   }
 
  public:
-  VtPrimitive *Mesh(const std::vector<std::array<float, 3>> &xyz, const std::vector<std::vector<int32_t>> &faces) {
+  VtPrimitive *Mesh(const std::vector<std::array<float, 3>> &xyz,
+                    const std::vector<std::vector<int32_t>> &faces) {
     VtPrimitive *p = FaceMesh(xyz, faces);
     EXPECT_NE(p, nullptr);
     owned_.push_back(p);
@@ -61,7 +62,8 @@ class NprTest : public ::testing::Test {
     ASSERT_EQ(VoPrimitiveListSet(scene_), 0u);
   }
   static void View(std::array<float, 3> eye, std::array<float, 3> at, uint32_t x = 160, uint32_t y = 120,
-                   int kind = VO_PROJECTION_PERSPECTIVE, double angle = 45.0, std::array<float, 3> up = {0, 1, 0}) {
+                   int kind = VO_PROJECTION_PERSPECTIVE, double angle = 45.0,
+                   std::array<float, 3> up = {0, 1, 0}) {
     ASSERT_EQ(VoViewSetResolution(nullptr, x, y, 1.0), 0u);
     ASSERT_EQ(VoViewSetPinhole(nullptr, eye.data(), at.data(), up.data(), kind, angle), 0u);
   }
@@ -98,9 +100,11 @@ class NprTest : public ::testing::Test {
     return v;
   }
   // An edge of the points (three floats each).
-  static VtNPREdge *Edge(const std::vector<std::array<float, 3>> &points, void *owner = nullptr, uint32_t user = 0) {
+  static VtNPREdge *Edge(const std::vector<std::array<float, 3>> &points, void *owner = nullptr,
+                         uint32_t user = 0) {
     return VoNPREdgeCreateFromPoints(points.empty() ? nullptr : points[0].data(),
-                                     static_cast<uint32_t>(points.size()), static_cast<VtPrimitive *>(owner), user);
+                                     static_cast<uint32_t>(points.size()), static_cast<VtPrimitive *>(owner),
+                                     user);
   }
   static VtReference *List(std::vector<VtNPREdge *> edges) {
     VtReference *list = nullptr;

@@ -34,12 +34,14 @@ class ProcessTest : public NprTest {
   }
   // join(A, B) of two fresh edges: A's points after, or empty when none.
   std::vector<std::array<float, 3>> Joined(const std::vector<std::array<float, 3>> &a,
-                                           const std::vector<std::array<float, 3>> &b, void *owner_b = nullptr) {
+                                           const std::vector<std::array<float, 3>> &b,
+                                           void *owner_b = nullptr) {
     VtNPREdge *ea = Edge(a), *eb = Edge(b, owner_b);
     VtStatus st = 0;
     std::vector<std::array<float, 3>> out;
     if (npr::EdgeJoin(c_, ea, eb, &st))
-      for (uint32_t i = 0; i < ea->count; ++i) out.push_back({ea->points[i * 3], ea->points[i * 3 + 1], ea->points[i * 3 + 2]});
+      for (uint32_t i = 0; i < ea->count; ++i)
+        out.push_back({ea->points[i * 3], ea->points[i * 3 + 1], ea->points[i * 3 + 2]});
     EXPECT_EQ(st, 0u);
     EXPECT_EQ(VoNPREdgeDestroy(ea) | VoNPREdgeDestroy(eb), 0u);
     return out;
@@ -57,12 +59,14 @@ TEST_F(ProcessTest, ResamplingLaysSamplesOnTheWorldGridInTheDirectionOfTravel) {
   // step past the corner at x 0.5, the end at x 1.
   EXPECT_EQ(Resampled({{0, 0.5f, 0}, {0, 1.5f, 0}, {1, 1.5f, 0}}, 0.5f, 1),
             (std::vector<float>{0.5f, 1, 1.5f, 1.5f, 1.5f}));
-  EXPECT_EQ(Resampled({{0, 0.5f, 0}, {0, 1.5f, 0}, {1, 1.5f, 0}}, 0.5f, 0), (std::vector<float>{0, 0, 0, 0.5f, 1}));
+  EXPECT_EQ(Resampled({{0, 0.5f, 0}, {0, 1.5f, 0}, {1, 1.5f, 0}}, 0.5f, 0),
+            (std::vector<float>{0, 0, 0, 0.5f, 1}));
   // Spacing 0, negative or not finite: a plain copy (no endless walk).
   for (float s : {0.0f, -1.0f, std::numeric_limits<float>::infinity()})
     EXPECT_EQ(Resampled({{0.25f, 0, 0}, {3.75f, 0, 0}}, s), (std::vector<float>{0.25f, 3.75f}));
   // Equal first points: the phase comes from the first segment that moves.
-  EXPECT_EQ(Resampled({{0.25f, 0, 0}, {0.25f, 0, 0}, {2.5f, 0, 0}}, 1), (std::vector<float>{0.25f, 0.25f, 1, 2, 2.5f}));
+  EXPECT_EQ(Resampled({{0.25f, 0, 0}, {0.25f, 0, 0}, {2.5f, 0, 0}}, 1),
+            (std::vector<float>{0.25f, 0.25f, 1, 2, 2.5f}));
   // A diagonal whose x and y tie: the written rule's axis z does not move
   // (0/0); x is taken, the step 0.5 / sqrt 2 along it: 0.5 apart along the
   // diagonal from the first plane.
@@ -120,7 +124,8 @@ TEST_F(ProcessTest, ParallelnessIsMeasuredRelativeToTheLengthsSoSmallScenesJoinT
 }
 
 TEST_F(ProcessTest, TheJoinPassMergesAListIntoOneStrokeOnlyWithBothFlagsSet) {
-  VtReference *list = List({Edge({{0, 0, 0}, {1, 0, 0}}), Edge({{2, 0, 0}, {3, 0, 0}}), Edge({{1, 0, 0}, {2, 0, 0}})});
+  VtReference *list =
+      List({Edge({{0, 0, 0}, {1, 0, 0}}), Edge({{2, 0, 0}, {3, 0, 0}}), Edge({{1, 0, 0}, {2, 0, 0}})});
   VtTypedValue v = TypedPointer(list);
   ASSERT_EQ(VoControlSet(VO_CONTROL_NPR_EDGE_LIST, &v), 0u);
   ASSERT_EQ(VoExecute(VO_EXECUTE_NPR_PROCESS), 0u);
@@ -238,9 +243,9 @@ TEST_F(ProcessTest, TheIndexedJoinMakesTheJoinsOfThePlainWalk) {
       std::array<float, 3> b = a, m = a;
       b[int(VoRandomFloat() * 2)] += 1;
       for (int k = 0; k < 3; ++k) m[k] = (a[k] + b[k]) / 2;
-      edges.push_back(Edge(i % 3 == 0 ? std::vector<std::array<float, 3>>{a, b}
-                                       : std::vector<std::array<float, 3>>{a, m, b},
-                           i % 2 ? &owner_a : &owner_b));
+      edges.push_back(Edge(
+          i % 3 == 0 ? std::vector<std::array<float, 3>>{a, b} : std::vector<std::array<float, 3>>{a, m, b},
+          i % 2 ? &owner_a : &owner_b));
     }
     VtReference *list = List(edges);
     VtReference *copy = VoNPREdgeReferenceCopy(list, 1);

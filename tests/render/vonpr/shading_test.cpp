@@ -70,7 +70,8 @@ class ShadingTest : public NprTest {
     return lights_;
   }
   // Reset, then evaluate at the origin with normal n and Co; the globals after.
-  static VtShaderGlobals *Shade(VtShader *s, Rgb co, Rgb n = {0, 0, 1}, bool reset = true, int32_t power = -1) {
+  static VtShaderGlobals *Shade(VtShader *s, Rgb co, Rgb n = {0, 0, 1}, bool reset = true,
+                                int32_t power = -1) {
     const float p[3] = {0, 0, 0};
     EXPECT_EQ(VoShadingInitialisePoint(p, n.data()), 0u);
     VtShaderGlobals *g = VoShaderGetGlobals();
@@ -276,7 +277,8 @@ TEST_F(ShadingTest, ImageBackgroundsFillCbAtThePixel) {
   VtImage *img = VoImageCreate();
   img->width = 2, img->height = 2, img->bits = 8;
   ASSERT_EQ(VoImageAllocateData(img), 0u);
-  for (int32_t y = 0; y < 2; ++y) img->data[y * img->bytes_per_row] = img->data[y * img->bytes_per_row + 1] = 0;
+  for (int32_t y = 0; y < 2; ++y)
+    img->data[y * img->bytes_per_row] = img->data[y * img->bytes_per_row + 1] = 0;
   img->data[1] = 255;  // (1, 0) white, the rest black
   const VtColour fill{0, 1, 0};
   VtNPRBackground *bg = VoNPRBackgroundCreate(img, 2, 2, 0x8000, &fill);
@@ -301,7 +303,7 @@ TEST_F(ShadingTest, ImageBackgroundsFillCbAtThePixel) {
   ASSERT_EQ(SetP(buffered, "buffer", sb), 0u);
   EXPECT_EQ(pixel(buffered, 2.5f, 1.5f), (Rgb{0.25f, 0.5f, 0.75f}));
   g_posted.clear();
-  EXPECT_EQ(pixel(buffered, 3, 1), (Rgb{-1, -1, -1}));   // outside: unchanged, quietly
+  EXPECT_EQ(pixel(buffered, 3, 1), (Rgb{-1, -1, -1}));  // outside: unchanged, quietly
   EXPECT_EQ(pixel(buffered, -1, 0), (Rgb{-1, -1, -1}));
   EXPECT_TRUE(g_posted.empty());
   ASSERT_EQ(SetP(buffered, "buffer", nullptr), 0u);

@@ -133,7 +133,8 @@ TEST_F(StrokeTest, WidthsTaperFromTheEndFactorAndDepthsFollowThePlaneProjection)
   ASSERT_EQ(SetBool(VO_CONTROL_NPR_TAPER, false), 0u);
   ASSERT_EQ(SetFloat(VO_CONTROL_NPR_FAR_WIDTH, 0.002f), 0u);
   // An edge at depth 10 (the ribbon's sides, 0.002 x 1.1 off the ray to it
-  // at unit distance, leave the plane facing the eye by 10 x 0.0022^2): on the plane through it, or at depth 100 without.
+  // at unit distance, leave the plane facing the eye by 10 x 0.0022^2): on the plane through it, or at depth
+  // 100 without.
   Shape s = Stroke({{-1, 0, -5}, {1, 0, -5}});
   ASSERT_EQ(s.vertices, 4u);
   for (const auto &v : s.world) EXPECT_NEAR(Depth(v), 10.0, 1e-4);

@@ -76,7 +76,8 @@ class ABufferTest : public RendererTest {
     ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
   }
   static void ExpectColour(uint32_t x, uint32_t y, Rgb want) {
-    for (int i = 0; i < 3; ++i) EXPECT_NEAR(Output::rows[y][x][i], want[i], 1e-5) << x << "," << y << "," << i;
+    for (int i = 0; i < 3; ++i)
+      EXPECT_NEAR(Output::rows[y][x][i], want[i], 1e-5) << x << "," << y << "," << i;
   }
   std::vector<VtShader *> shaders_;
   std::vector<VtMaterial *> materials_;
@@ -141,7 +142,8 @@ TEST_F(ABufferTest, CrossingAndCoplanarFragmentsGiveFinitePixelsWithinTheBound) 
     const float near = k % 2 == 0 ? z0 : z1, far = k % 2 == 0 ? z1 : z0;
     VtPrimitive *p = nullptr;
     {
-      Positions xyz = {At(x0, 2.3f, near), At(x0, 6.7f, near), At(x0 + 4.9f, 6.7f, far), At(x0 + 4.9f, 2.3f, far)};
+      Positions xyz = {At(x0, 2.3f, near), At(x0, 6.7f, near), At(x0 + 4.9f, 6.7f, far),
+                       At(x0 + 4.9f, 2.3f, far)};
       const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
       const Positions rgb(4, {0.1f * k, 1 - 0.05f * k, 0.5f});
       const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
@@ -277,11 +279,14 @@ TEST_F(ABufferTest, TheServicesAnswerThePieceAndPrimitiveBeingShadedOnlyDuringAR
   for (void *seen : Seen::primitives) EXPECT_EQ(seen, nullptr);
   // A background with only the evaluate entry (slot 2) paints the z-buffer
   // picture and is ignored by the A-buffer, which shades in image mode.
-  ASSERT_EQ(ShaderTest::Register(VO_SHADER_BACKGROUND, "slottwo", 1, [] {
-              auto entries = EvaluatingBy(&QuarterGrey);
-              std::erase_if(entries, [](const auto &e) { return e.first == VO_SLOT_EVALUATE_IMAGE; });
-              return entries;
-            }()),
+  ASSERT_EQ(ShaderTest::Register(VO_SHADER_BACKGROUND, "slottwo", 1,
+                                 [] {
+                                   auto entries = EvaluatingBy(&QuarterGrey);
+                                   std::erase_if(entries, [](const auto &e) {
+                                     return e.first == VO_SLOT_EVALUATE_IMAGE;
+                                   });
+                                   return entries;
+                                 }()),
             0u);
   VtShader *b = VoShaderCreate(VO_SHADER_BACKGROUND, "slottwo");
   ASSERT_NE(b, nullptr);
@@ -312,11 +317,15 @@ VtStatus DepthLightFree(void *d) { return VoDeallocate(d), 0; }
 VtStatus ArgumentsNone(void *, uint32_t, VtTypedValue *) { return 0; }
 
 TEST_F(ABufferTest, ADepthMapRenderedAtImageSetUpLeavesThePictureAsItWas) {
-  Scene({Rectangle(2.5f, 2.5f, 9.5f, 7.5f, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
+  Scene({Rectangle(2.5f, 2.5f, 9.5f, 7.5f, 0.5f, {1, 0, 0}),
+         Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
   Background({0, 0, 1});
   EXPECT_EQ(VoExecute(0x200002), 0u);
   const auto alone = Output::rows;
-  const TestClass depth{VO_SHADER_LIGHT, "vxs_test_depth_light", "depth light", {},
+  const TestClass depth{VO_SHADER_LIGHT,
+                        "vxs_test_depth_light",
+                        "depth light",
+                        {},
                         {{VO_SLOT_PREPARE, reinterpret_cast<VtProc>(&DepthLightPrepare)},
                          {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&ArgumentsNone)},
                          {VO_SLOT_SET_ARG, reinterpret_cast<VtProc>(&ArgumentsNone)},
@@ -336,7 +345,8 @@ TEST_F(ABufferTest, ADepthMapRenderedAtImageSetUpLeavesThePictureAsItWas) {
 }
 
 TEST_F(ABufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
-  Scene({Rectangle(2.5f, 2, 16, 8, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
+  Scene(
+      {Rectangle(2.5f, 2, 16, 8, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
   EveryAllocationFails([] { return VoExecute(0x200002); });
 }
 

@@ -49,7 +49,8 @@ static VtMaterial *Unlit(float r, float g, float b) {
 /* A square x in [-1, 1], y in [-h, h] in the plane z = slope x + d,
  * turning anticlockwise seen from the eye. */
 static VtPrimitive *Square(float slope, float d, float h, VtMaterial *m) {
-  const float corners[4][3] = {{-1, -h, d - slope}, {1, -h, d + slope}, {1, h, d + slope}, {-1, h, d - slope}};
+  const float corners[4][3] = {
+      {-1, -h, d - slope}, {1, -h, d + slope}, {1, h, d + slope}, {-1, h, d - slope}};
   const uint32_t ids[1] = {VO_VERT_WORLD};
   VtTypedValue data[1];
   VtPrimitive *p;
@@ -118,7 +119,8 @@ int vo_end_to_end_advanced(char *buffer, size_t size) {
   failed |= VoCallBackSet(0xc0001, (VtProc)&DepthRow) != 0;
   status = VoExecute(0x200003);
   failed |= status != 0;
-  Put(t, "0x200003 status %u centre %.2f corner %g\n", status, g_depth[kHeight / 2][kWidth / 2], g_depth[0][0]);
+  Put(t, "0x200003 status %u centre %.2f corner %g\n", status, g_depth[kHeight / 2][kWidth / 2],
+      g_depth[0][0]);
   failed |= VoCallBackSet(0xc0001, NULL) != 0;
   VoPrimitiveListSet(NULL);
   VoReferenceListDestroy(scene, NULL);

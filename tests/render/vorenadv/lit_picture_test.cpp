@@ -25,7 +25,8 @@ class LitPictureTest : public RendererTest {
     VtTypedValue at = ShaderTest::Colour(1.5f, 2.0f, 6.0f);
     at.type = VtPoint;
     ASSERT_EQ(VoShaderSetArg(point, "location", &at), 0u);
-    for (VtShader *l : {ambient, point}) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(l));
+    for (VtShader *l : {ambient, point})
+      lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(l));
     ASSERT_EQ(VoLightListSet(lights_), 0u);
   }
   void TearDown() override {

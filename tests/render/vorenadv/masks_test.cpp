@@ -68,13 +68,14 @@ std::array<uint32_t, 2> PolygonMasks(const MaskTable &t, const std::vector<std::
   } sink;
   for (size_t i = 0; i < ring.size(); ++i) {
     const auto &a = ring[i], &b = ring[(i + 1) % ring.size()];
-    renadv::LineBandPieces(t, a[0], a[1], b[0], b[1], 0,
-                           [](void *c, int64_t column, uint32_t mask, uint32_t rows) {
-                             auto *s = static_cast<Sink *>(c);
-                             s->mask[column] ^= mask;
-                             s->rows[column] ^= rows;
-                           },
-                           &sink);
+    renadv::LineBandPieces(
+        t, a[0], a[1], b[0], b[1], 0,
+        [](void *c, int64_t column, uint32_t mask, uint32_t rows) {
+          auto *s = static_cast<Sink *>(c);
+          s->mask[column] ^= mask;
+          s->rows[column] ^= rows;
+        },
+        &sink);
   }
   return {sink.mask[0], sink.mask[1] ^ sink.rows[0]};
 }
@@ -117,8 +118,9 @@ TEST_F(MasksTest, EdgeMasksClosedAlongTheLeftSideMatchASampleParityOracle) {
       exact = exact && dy % (b[0] - a[0]) == 0 && (dy / (b[0] - a[0])) % 64 == 0;
     }
     if (!exact) continue;
-    ASSERT_EQ(PolygonMasks(t_, ring), Oracle(ring)) << ring[0][0] << "," << ring[0][1] << " " << ring[1][0] << ","
-                                                    << ring[1][1] << " " << ring[2][0] << "," << ring[2][1];
+    ASSERT_EQ(PolygonMasks(t_, ring), Oracle(ring))
+        << ring[0][0] << "," << ring[0][1] << " " << ring[1][0] << "," << ring[1][1] << " " << ring[2][0]
+        << "," << ring[2][1];
     ++checked;
   }
 }

@@ -245,7 +245,6 @@ TEST_F(ZBufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
   EveryAllocationFails([] { return VoExecute(0x200001); }, [&] { EXPECT_EQ(VoViewGet(), view); });
 }
 
-
 // Started without the standard renderer, the module starts with no classes
 // and answers 2 to renders, controls and services, posting 481.
 class AloneTest : public GeometryTest {

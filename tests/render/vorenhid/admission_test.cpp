@@ -143,7 +143,8 @@ TEST_F(AdmissionTest, OverlapsAreCutIntoPiecesWithTheSharedStretchMergedOnce) {
   const auto grid = InGrid();
   ASSERT_EQ(grid.size(), 3u);
   std::vector<std::array<float, 2>> spans;
-  for (const VtHiddenLineEdge *e : grid) spans.push_back({std::min(e->end[0][0], e->end[1][0]), Sources(e) * 1.0f});
+  for (const VtHiddenLineEdge *e : grid)
+    spans.push_back({std::min(e->end[0][0], e->end[1][0]), Sources(e) * 1.0f});
   std::sort(spans.begin(), spans.end());
   EXPECT_FLOAT_EQ(spans[0][0], 0);
   EXPECT_FLOAT_EQ(spans[1][0], 0.4f);

@@ -33,10 +33,10 @@ class ArcStageTest : public GridTest {
     EXPECT_EQ(hid::ArcStageSetUp(s_), 0u);
     for (const Piece &p : pieces) {
       const float centre[4] = {p.cx, 0.5f, 0.5f, 1};
-      VtHiddenLineEdge *e = Edge(static_cast<float>(p.cx + 0.1 * std::cos(p.from)),
-                                 static_cast<float>(0.5 + 0.1 * std::sin(p.from)),
-                                 static_cast<float>(p.cx + 0.1 * std::cos(p.to)),
-                                 static_cast<float>(0.5 + 0.1 * std::sin(p.to)), p.flags | VO_HL_CLASS_CIRCLE);
+      VtHiddenLineEdge *e = Edge(
+          static_cast<float>(p.cx + 0.1 * std::cos(p.from)), static_cast<float>(0.5 + 0.1 * std::sin(p.from)),
+          static_cast<float>(p.cx + 0.1 * std::cos(p.to)), static_cast<float>(0.5 + 0.1 * std::sin(p.to)),
+          p.flags | VO_HL_CLASS_CIRCLE);
       e->user = p.user;
       VtStatus st = 0;
       EXPECT_TRUE(hid::ArcCollect(s_, e, centre, 0.1, &st));
@@ -73,11 +73,17 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
       // against none: the join query refuses, even with the silhouette bit
       // inverted.
       {"cut at the common range",
-       {{0, 3 * kPi / 8, 8}, {3 * kPi / 8, 3 * kPi / 4, 8}, {kPi / 4, 5 * kPi / 8, 10}, {5 * kPi / 8, 7 * kPi / 8, 10}},
+       {{0, 3 * kPi / 8, 8},
+        {3 * kPi / 8, 3 * kPi / 4, 8},
+        {kPi / 4, 5 * kPi / 8, 10},
+        {5 * kPi / 8, 7 * kPi / 8, 10}},
        {{0x8004, 8, 0, 3 * kPi / 4}, {0x8004, 10, 3 * kPi / 4, 7 * kPi / 8}}},
       // A silhouette: cut, then joined once its bit is inverted.
       {"cut and joined",
-       {{0, 3 * kPi / 8, 8}, {3 * kPi / 8, 3 * kPi / 4, 8}, {kPi / 4, 5 * kPi / 8, 12}, {5 * kPi / 8, 7 * kPi / 8, 12}},
+       {{0, 3 * kPi / 8, 8},
+        {3 * kPi / 8, 3 * kPi / 4, 8},
+        {kPi / 4, 5 * kPi / 8, 12},
+        {5 * kPi / 8, 7 * kPi / 8, 12}},
        {{0x8004, 8, 0, 7 * kPi / 8}}},
       // 3 pi / 2 -> 9 pi / 4 and 0 -> 3 pi / 8 share 0 .. pi / 4.
       {"joined across 2 pi",
@@ -86,7 +92,10 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
       // 0 -> pi, 3 pi / 4 -> 7 pi / 4 and 3 pi / 2 -> 9 pi / 4 overlap in
       // turn: cut and joined, the whole circle.
       {"joined into a circle",
-       {{0, kPi / 2, 8}, {kPi / 2, kPi, 8}, {3 * kPi / 4, 5 * kPi / 4, 8}, {5 * kPi / 4, 7 * kPi / 4, 8},
+       {{0, kPi / 2, 8},
+        {kPi / 2, kPi, 8},
+        {3 * kPi / 4, 5 * kPi / 4, 8},
+        {5 * kPi / 4, 7 * kPi / 4, 8},
         {3 * kPi / 2, kPi / 4, 8}},
        {{0x2004, 8, 0, 0}}},
       // The covering arc 0 -> pi takes the silhouette bit: 8 | 4.
@@ -100,7 +109,10 @@ TEST_F(ArcStageTest, ArcsOfOneCircleAreCutCoveredAndJoinedBeforeTheyAreDrawn) {
       // Hidden pieces drawn too (mask 9). The visible arc keeps the range it
       // shares with the hidden one, met first.
       {"a visible arc keeps a shared range",
-       {{0, 3 * kPi / 8, 1}, {3 * kPi / 8, 3 * kPi / 4, 1}, {kPi / 4, 5 * kPi / 8, 8}, {5 * kPi / 8, 7 * kPi / 8, 8}},
+       {{0, 3 * kPi / 8, 1},
+        {3 * kPi / 8, 3 * kPi / 4, 1},
+        {kPi / 4, 5 * kPi / 8, 8},
+        {5 * kPi / 8, 7 * kPi / 8, 8}},
        {{0x8004, 1, 0, kPi / 4}, {0x8004, 8, kPi / 4, 7 * kPi / 8}},
        9},
       // Visible inside hidden: the hidden arc is split around it, its piece
@@ -162,7 +174,8 @@ TEST_F(ArcStageTest, AGridEdgeEndingNearAVisibleSilhouetteArcsEndIsMovedOntoIt) 
     ASSERT_EQ(RecordingDriver::shapes.size(), 1u);
     EXPECT_NEAR(e->end[0][0], pixels == 1 ? 0.6 : 0.6021, 1e-6);
     const hid::VtHiddenLineGrid &g = s_->grid;
-    EXPECT_EQ((*hid::BucketSlot(g, hid::BucketCellX(g, e->end[0][0]), hid::BucketCellY(g, 0.5)))->first[0], e);
+    EXPECT_EQ((*hid::BucketSlot(g, hid::BucketCellX(g, e->end[0][0]), hid::BucketCellY(g, 0.5)))->first[0],
+              e);
     hid::BucketTakeOut(s_, e);
     hid::EdgeDestroy(s_, e);
   }
@@ -194,9 +207,10 @@ TEST_F(ArcStageTest, ArcsAndCirclesCarryThePairsOfTheirEndsInTheirOwnSense) {
   ASSERT_EQ(hid::ArcStageSetUp(s_), 0u);
   for (int q = 0; q < 4; ++q) {
     const double a = q * kPi / 2, b = a + kPi / 2;
-    VtHiddenLineEdge *p = Edge(static_cast<float>(0.5 + 0.1 * std::cos(a)), static_cast<float>(0.5 + 0.1 * std::sin(a)),
-                               static_cast<float>(0.5 + 0.1 * std::cos(b)), static_cast<float>(0.5 + 0.1 * std::sin(b)),
-                               8 | VO_HL_CLASS_CIRCLE);
+    VtHiddenLineEdge *p =
+        Edge(static_cast<float>(0.5 + 0.1 * std::cos(a)), static_cast<float>(0.5 + 0.1 * std::sin(a)),
+             static_cast<float>(0.5 + 0.1 * std::cos(b)), static_cast<float>(0.5 + 0.1 * std::sin(b)),
+             8 | VO_HL_CLASS_CIRCLE);
     p->pairs[0][0] = p->pairs[0][1] = 0.25f * q;
     p->pairs[1][0] = p->pairs[1][1] = 0.25f * (q + 1);
     ASSERT_TRUE(hid::ArcCollect(s_, p, centre, 0.1, &st));
@@ -226,13 +240,15 @@ TEST_F(ArcStageTest, InWorldFormCirclesAndArcsAreUnprojectedPointByPoint) {
   s_->world_output = 1;
   RecordingDriver::Reset();
   EXPECT_EQ(hid::DrawCircleArc(s_, kA, nullptr, 8, nullptr, nullptr, nullptr, centre, 0, 0, r, false), 0u);
-  EXPECT_EQ(hid::DrawCircleArc(s_, kA, nullptr, 8, nullptr, nullptr, nullptr, centre, 0, kPi / 2, r, true), 0u);
+  EXPECT_EQ(hid::DrawCircleArc(s_, kA, nullptr, 8, nullptr, nullptr, nullptr, centre, 0, kPi / 2, r, true),
+            0u);
   s_->world_output = 0;
   EXPECT_EQ(RecordingDriver::types, (std::vector<uint32_t>{0x2008, 0x8008}));
   const std::vector<float> want[2] = {{1, 2, 0, 1.5f, 2, 0, 0.5f}, {1, 2, 0, 1.5f, 2, 0, 1, 1.5f, 0, 0.5f}};
   for (int i = 0; i < 2; ++i) {
     ASSERT_EQ(RecordingDriver::shapes[i].size(), want[i].size());
-    for (size_t k = 0; k < want[i].size(); ++k) EXPECT_NEAR(RecordingDriver::shapes[i][k], want[i][k], 1e-5) << i << k;
+    for (size_t k = 0; k < want[i].size(); ++k)
+      EXPECT_NEAR(RecordingDriver::shapes[i][k], want[i][k], 1e-5) << i << k;
   }
 }
 

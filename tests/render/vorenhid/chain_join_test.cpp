@@ -69,14 +69,14 @@ TEST_F(ChainJoinTest, AStubBesideTheChosenEdgeGoesOnlyWithAPixelToleranceOfOneOr
   EXPECT_EQ(Chains(edges), (std::vector<size_t>{2, 2}));
 }
 
-
 TEST_F(ChainJoinTest, CoincidentSourcesTakeTheirClassByDepthAndShareOneSilhouetteBit) {
   // The edge at depth 0.5 (sum 1.0), visible. Sources: of another
   // primitive at 0.6 (sum 1.2, beyond 1.0 + 1e-5: hidden); of another at
   // 0.5 (the edge's class: visible); of the edge's own primitive and user
   // word, a silhouette (merged into the edge, its silhouette bit passing
   // on to every member).
-  VtHiddenLineEdge *e = Edge(0.1f, 0.1f, 0.2f, 0.1f, 8), *deep = Edge(0.1f, 0.1f, 0.2f, 0.1f, 8, kB, 0.6f, 0.6f),
+  VtHiddenLineEdge *e = Edge(0.1f, 0.1f, 0.2f, 0.1f, 8),
+                   *deep = Edge(0.1f, 0.1f, 0.2f, 0.1f, 8, kB, 0.6f, 0.6f),
                    *level = Edge(0.1f, 0.1f, 0.2f, 0.1f, 1, kB), *same = Edge(0.1f, 0.1f, 0.2f, 0.1f, 12);
   e->user = same->user = 7;
   e->next_source = deep, deep->next_source = same, same->next_source = level;
@@ -106,11 +106,13 @@ TEST_F(ChainJoinTest, UnderTheIdentityControlAChainEndMovesOntoAVisibleKind2Silh
   // The grid edge's end moves instead: it is unlinked, moved and linked
   // in again, in the chain end's cell.
   Pixels(0, 1);
-  VtHiddenLineEdge *e = Admit(Edge(0.1f, 0.5f, 0.3f, 0.5f, 12)), *k = Admit(Edge(beside, 0.5f, beside, 0.6f, 14, kB));
+  VtHiddenLineEdge *e = Admit(Edge(0.1f, 0.5f, 0.3f, 0.5f, 12)),
+                   *k = Admit(Edge(beside, 0.5f, beside, 0.6f, 14, kB));
   EXPECT_EQ(hid::EndSnap(s_, e, 1), 1);
   EXPECT_EQ(k->end[0][0], 0.3f);
-  EXPECT_EQ(*hid::BucketSlot(s_->grid, hid::BucketCellX(s_->grid, 0.3), hid::BucketCellY(s_->grid, 0.5)),
-            *hid::BucketSlot(s_->grid, hid::BucketCellX(s_->grid, k->end[0][0]), hid::BucketCellY(s_->grid, 0.5)));
+  EXPECT_EQ(
+      *hid::BucketSlot(s_->grid, hid::BucketCellX(s_->grid, 0.3), hid::BucketCellY(s_->grid, 0.5)),
+      *hid::BucketSlot(s_->grid, hid::BucketCellX(s_->grid, k->end[0][0]), hid::BucketCellY(s_->grid, 0.5)));
   EXPECT_EQ(hid::EndSnap(s_, e, 0), 0);
 }
 
@@ -200,7 +202,8 @@ TEST_F(ChainJoinTest, ARunTakesPointsAndPairsFromTheMemberOfItsPrimitive) {
   s_->user[VO_CALLBACK_HL_POLYLINE - VO_CALLBACK_HL_ADMIT] = reinterpret_cast<VtProc>(polyline);
   VtHiddenLineEdge *a = Edge(0.1f, 0.5f, 0.2f, 0.5f), *b = Edge(0.2f, 0.5f, 0.2f, 0.6f, 8, kB);
   b->next_source = Edge(0.2f, 0.5f, 0.2f, 0.6f);
-  const float pairs[3][2][2] = {{{0.1f, 0.1f}, {0.2f, 0.2f}}, {{9, 9}, {9, 9}}, {{0.25f, 0.25f}, {0.3f, 0.3f}}};
+  const float pairs[3][2][2] = {
+      {{0.1f, 0.1f}, {0.2f, 0.2f}}, {{9, 9}, {9, 9}}, {{0.25f, 0.25f}, {0.3f, 0.3f}}};
   std::memcpy(a->pairs, pairs[0], sizeof a->pairs);
   std::memcpy(b->pairs, pairs[1], sizeof b->pairs);
   std::memcpy(b->next_source->pairs, pairs[2], sizeof b->pairs);
@@ -212,7 +215,8 @@ TEST_F(ChainJoinTest, ARunTakesPointsAndPairsFromTheMemberOfItsPrimitive) {
   EXPECT_EQ(hid::ChainRuns(s_, &info), 0u);
   ASSERT_EQ(RecordingDriver::polylines.size(), 1u);
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(std::vector<float>(records[1].pairs, records[1].pairs + 4), (std::vector<float>{0.2f, 0.2f, 0.3f, 0.3f}));
+  EXPECT_EQ(std::vector<float>(records[1].pairs, records[1].pairs + 4),
+            (std::vector<float>{0.2f, 0.2f, 0.3f, 0.3f}));
 }
 
 TEST_F(ChainJoinTest, TheSearchRingsAreOneWithoutPixelTolerancesAndNeverMoreThanTheGrid) {

@@ -50,7 +50,8 @@ TEST_F(ChainTest, AChainLeavesWithoutStraightJointsAsHomogenisedCopiesAndOneReco
   // (0.3, 0.2); the second edge is stored backwards. The joint at 0.2 is
   // straight, the one at (0.3, 0.1) a corner: 3 points, x, y, z times 2.
   Capture();
-  VtHiddenLineEdge *a = Edge(0.1f, 0.1f, 0.2f, 0.1f), *b = Edge(0.3f, 0.1f, 0.2f, 0.1f), *c = Edge(0.3f, 0.1f, 0.3f, 0.2f);
+  VtHiddenLineEdge *a = Edge(0.1f, 0.1f, 0.2f, 0.1f), *b = Edge(0.3f, 0.1f, 0.2f, 0.1f),
+                   *c = Edge(0.3f, 0.1f, 0.3f, 0.2f);
   for (VtHiddenLineEdge *e : {a, b, c})
     for (auto &end : e->end) end[3] = 2.0f;
   a->flags |= hid::kChainForward, b->flags |= hid::kChainBackward, c->flags |= hid::kChainForward;
@@ -64,7 +65,8 @@ TEST_F(ChainTest, AChainLeavesWithoutStraightJointsAsHomogenisedCopiesAndOneReco
   EXPECT_EQ(RecordingDriver::types, std::vector<uint32_t>{0x404});
   // Count - 1 records in drawing order, divided, without internal bits.
   ASSERT_EQ(segments, std::vector<int32_t>{2});
-  EXPECT_TRUE(records[0][0].end0[0] == 0.1f && records[0][0].end1[0] == 0.3f && records[0][0].end1[3] == 2.0f);
+  EXPECT_TRUE(records[0][0].end0[0] == 0.1f && records[0][0].end1[0] == 0.3f &&
+              records[0][0].end1[3] == 2.0f);
   EXPECT_TRUE(records[0][1].end0[1] == 0.1f && records[0][1].end1[1] == 0.2f);
   EXPECT_EQ(records[0][0].flags & VO_HIDDEN_LINE_INTERNAL_MASK, 0u);
   EXPECT_EQ(records[0][1].pairs[0], -1.0f);
@@ -97,7 +99,8 @@ TEST_F(ChainTest, CirclesAndArcsGoOutAsOneBlockOrAsAPolylineWithinHalfAPixel) {
   for (const Case &c : cases) {
     RecordingDriver::Reset();
     const float centre[4] = {0.5f, 0.5f, 0.25f, c.w};
-    EXPECT_EQ(hid::DrawCircleArc(s_, kA, nullptr, 8, nullptr, nullptr, nullptr, centre, 0, pi / 2, 0.1, c.arc), 0u);
+    EXPECT_EQ(
+        hid::DrawCircleArc(s_, kA, nullptr, 8, nullptr, nullptr, nullptr, centre, 0, pi / 2, 0.1, c.arc), 0u);
     EXPECT_EQ(RecordingDriver::types, std::vector<uint32_t>{c.type});
     ASSERT_EQ(RecordingDriver::shapes.size(), 1u);
     for (size_t i = 0; i < c.block.size(); ++i) EXPECT_NEAR(RecordingDriver::shapes[0][i], c.block[i], 1e-6);
@@ -137,21 +140,34 @@ TEST_F(ChainTest, EdgesJoinEndToEndUntilAJunctionAFoldOrAnotherPrimitive) {
   struct Case {
     const char *what;
     std::vector<std::array<float, 4>> edges;
-    bool other;  // the second and later edges belong to another primitive
+    bool other;                  // the second and later edges belong to another primitive
     std::vector<size_t> points;  // of each polyline, sorted
   } cases[] = {
       {"three meeting at a point: three chains",
-       {{0.5f, 0.5f, 0.6f, 0.5f}, {0.5f, 0.5f, 0.5f, 0.6f}, {0.5f, 0.5f, 0.4f, 0.4f}}, false, {2, 2, 2}},
+       {{0.5f, 0.5f, 0.6f, 0.5f}, {0.5f, 0.5f, 0.5f, 0.6f}, {0.5f, 0.5f, 0.4f, 0.4f}},
+       false,
+       {2, 2, 2}},
       {"a closed square: one chain, back to its start",
-       {{0.2f, 0.2f, 0.3f, 0.2f}, {0.3f, 0.2f, 0.3f, 0.3f}, {0.3f, 0.3f, 0.2f, 0.3f}, {0.2f, 0.3f, 0.2f, 0.2f}},
-       false, {5}},
+       {{0.2f, 0.2f, 0.3f, 0.2f},
+        {0.3f, 0.2f, 0.3f, 0.3f},
+        {0.3f, 0.3f, 0.2f, 0.3f},
+        {0.2f, 0.3f, 0.2f, 0.2f}},
+       false,
+       {5}},
       {"four collinear edges: two points",
-       {{0.1f, 0.1f, 0.2f, 0.1f}, {0.3f, 0.1f, 0.2f, 0.1f}, {0.3f, 0.1f, 0.4f, 0.1f}, {0.5f, 0.1f, 0.4f, 0.1f}},
-       false, {2}},
+       {{0.1f, 0.1f, 0.2f, 0.1f},
+        {0.3f, 0.1f, 0.2f, 0.1f},
+        {0.3f, 0.1f, 0.4f, 0.1f},
+        {0.5f, 0.1f, 0.4f, 0.1f}},
+       false,
+       {2}},
       {"a right angle keeps its corner", {{0.1f, 0.1f, 0.2f, 0.1f}, {0.2f, 0.1f, 0.2f, 0.2f}}, false, {3}},
       {"ends 1e-7 apart meet", {{0.1f, 0.1f, 0.2f, 0.1f}, {0.2f, 0.1000001f, 0.2f, 0.2f}}, false, {3}},
       // 2e-6 is beyond the end tolerance 1e-6 but in the same cell.
-      {"ends 2e-6 apart meet through the gap", {{0.1f, 0.1f, 0.2f, 0.1f}, {0.200002f, 0.1f, 0.2f, 0.2f}}, false, {3}},
+      {"ends 2e-6 apart meet through the gap",
+       {{0.1f, 0.1f, 0.2f, 0.1f}, {0.200002f, 0.1f, 0.2f, 0.2f}},
+       false,
+       {3}},
       {"a fold back is refused", {{0.5f, 0.5f, 0.6f, 0.5f}, {0.6f, 0.5f, 0.52f, 0.51f}}, false, {2, 2}},
       {"another primitive does not join", {{0.1f, 0.1f, 0.2f, 0.1f}, {0.2f, 0.1f, 0.2f, 0.2f}}, true, {2, 2}},
   };
@@ -194,7 +210,9 @@ TEST_F(ChainTest, AClosedLoopCarriesBothTouchedBitsOnItsInfoButNotOnItsClass) {
   auto pen = +[](VtHiddenLineEdgeInfo *i) -> VtStatus { return infos.push_back(i->flags), 0; };
   s_->user[VO_CALLBACK_HL_PEN - VO_CALLBACK_HL_ADMIT] = reinterpret_cast<VtProc>(pen);
   s_->identity = 1;
-  EXPECT_EQ(Chains({{0.2f, 0.2f, 0.3f, 0.2f}, {0.3f, 0.2f, 0.3f, 0.3f}, {0.3f, 0.3f, 0.2f, 0.3f},
+  EXPECT_EQ(Chains({{0.2f, 0.2f, 0.3f, 0.2f},
+                    {0.3f, 0.2f, 0.3f, 0.3f},
+                    {0.3f, 0.3f, 0.2f, 0.3f},
                     {0.2f, 0.3f, 0.2f, 0.2f}}),
             std::vector<size_t>{5});
   ASSERT_EQ(infos.size(), 1u);
@@ -228,9 +246,10 @@ class ArcTest : public GridTest {
   }
   // The piece of the circle about (0.5, 0.5) of radius 0.1 from angle a to b.
   bool Piece(double a, double b, double radius = 0.1, const float *centre = kCentre) {
-    VtHiddenLineEdge *e = Edge(static_cast<float>(0.5 + 0.1 * std::cos(a)), static_cast<float>(0.5 + 0.1 * std::sin(a)),
-                               static_cast<float>(0.5 + 0.1 * std::cos(b)), static_cast<float>(0.5 + 0.1 * std::sin(b)),
-                               8 | VO_HL_CLASS_CIRCLE);
+    VtHiddenLineEdge *e =
+        Edge(static_cast<float>(0.5 + 0.1 * std::cos(a)), static_cast<float>(0.5 + 0.1 * std::sin(a)),
+             static_cast<float>(0.5 + 0.1 * std::cos(b)), static_cast<float>(0.5 + 0.1 * std::sin(b)),
+             8 | VO_HL_CLASS_CIRCLE);
     VtStatus st = 0;
     const bool taken = hid::ArcCollect(s_, e, centre, radius, &st);
     EXPECT_EQ(st, 0u);
@@ -279,7 +298,10 @@ TEST_F(ArcTest, SensesRadiiAndRefusedAnswersDecideWhatBecomesAnArc) {
       {"opposite senses: two arcs", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 8, 0.1}}, {0x8004}, 1},
       {"the same sense: one arc", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}, 0},
       // 1e-5 is the tolerance: a radius off by it is another circle.
-      {"a radius off by the tolerance: two records", {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.10001}}, {0x8004, 0x8004}, 0},
+      {"a radius off by the tolerance: two records",
+       {{0, kPi / 4, 0.1}, {kPi / 4, kPi / 2, 0.10001}},
+       {0x8004, 0x8004},
+       0},
       // Negative: the distance from the centre to end 0, 0.1.
       {"a negative radius is the positive one", {{0, kPi / 4, -1}, {kPi / 4, kPi / 2, 0.1}}, {0x8004}, 0},
   };

@@ -43,8 +43,9 @@ class GridTest : public HiddenLineTest {
                          float z0 = 0.5f, float z1 = 0.5f, uint32_t ordinal = 0) {
     VtHiddenLineEdge *e = hid::EdgeNew(s_);
     EXPECT_NE(e, nullptr);
-    *e = VtHiddenLineEdge{p, nullptr, 0, flags, ordinal, {{x0, y0, z0, 1}, {x1, y1, z1, 1}}, {{-1, -1}, {-1, -1}},
-                          nullptr, nullptr, nullptr, nullptr};
+    *e = VtHiddenLineEdge{
+        p,       nullptr, 0,       flags,  ordinal, {{x0, y0, z0, 1}, {x1, y1, z1, 1}}, {{-1, -1}, {-1, -1}},
+        nullptr, nullptr, nullptr, nullptr};
     return e;
   }
   VtHiddenLineEdge *Admit(VtHiddenLineEdge *e) {

@@ -272,12 +272,11 @@ TEST_F(CubeTest, ARenderThatRunsOutOfMemoryAnswersSoAndLeavesTheSceneAsItWas) {
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
   const std::vector<uint32_t> before = Flags();
   const uint32_t nodes = NodesInUse();
-  EveryAllocationFails(
-      [&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE); },
-      [&] {
-        EXPECT_EQ(Flags(), before);
-        EXPECT_EQ(NodesInUse(), nodes);
-      });
+  EveryAllocationFails([&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE); },
+                       [&] {
+                         EXPECT_EQ(Flags(), before);
+                         EXPECT_EQ(NodesInUse(), nodes);
+                       });
   EXPECT_EQ(RecordingDriver::lines.size(), 12u);
 }
 

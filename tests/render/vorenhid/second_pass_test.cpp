@@ -139,7 +139,8 @@ TEST_F(SecondPassTest, ElementsAnnouncedInTwoPassRendersAreLiveEdges) {
   announced = 0;
   hid::State()->cb.element = +[](uintptr_t p, uintptr_t e) -> VtStatus {
     VtTypedValue v{};
-    EXPECT_EQ(VoEdgeGetProperty(reinterpret_cast<VtPrimitive *>(p), reinterpret_cast<VtEdge *>(e), VO_EDGE_FLAGS, &v),
+    EXPECT_EQ(VoEdgeGetProperty(reinterpret_cast<VtPrimitive *>(p), reinterpret_cast<VtEdge *>(e),
+                                VO_EDGE_FLAGS, &v),
               0u);
     return ++announced, 0;
   };
@@ -170,9 +171,8 @@ TEST_F(SecondPassTest, ATwoPassRenderThatRunsOutOfMemoryAnswersSoWithABalancedFr
   Word(VO_CONTROL_HL_OUTPUT_MASK, 9);
   EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE_TWO_PASS), 0u);  // what the scene builds once is built
   const uint32_t nodes = NodesInUse();
-  EveryAllocationFails(
-      [&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE_TWO_PASS); },
-      [&] { EXPECT_EQ(NodesInUse(), nodes); });
+  EveryAllocationFails([&] { return BalancedRender(VO_EXECUTE_HIDDEN_LINE_TWO_PASS); },
+                       [&] { EXPECT_EQ(NodesInUse(), nodes); });
   EXPECT_EQ(RecordingDriver::lines.size(), 12u);
 }
 

@@ -27,8 +27,8 @@ static void PutLastHit(Text *t, VtPrimitive *cube, VtPrimitive *roof) {
   VtPolygon *poly = NULL;
   float point[3] = {0, 0, 0};
   VoRayTraceIntersect(&prim, &poly, point);
-  Put(t, " last %s at (%.4f, %.4f, %.4f) distance %.4f polygon %s\n", NameOf(prim, cube, roof), Shown(point[0]),
-      Shown(point[1]), Shown(point[2]), Shown(VoRayTraceIntersectDistance()),
+  Put(t, " last %s at (%.4f, %.4f, %.4f) distance %.4f polygon %s\n", NameOf(prim, cube, roof),
+      Shown(point[0]), Shown(point[1]), Shown(point[2]), Shown(VoRayTraceIntersectDistance()),
       VoRayTraceIntersectPolygon() == poly ? "same" : "differs");
 }
 
@@ -36,7 +36,7 @@ int vo_end_to_end_raytrace(char *buffer, size_t size) {
   static const float roof_corners[3][3] = {{-1, -1, 2}, {3, -1, 2}, {-1, 3, 2}};
   static const struct {
     float origin[3], direction[3];
-  } rays[] = {{{0.5f, 0.5f, 5}, {0, 0, -1}},   /* roof, then cube top below it */
+  } rays[] = {{{0.5f, 0.5f, 5}, {0, 0, -1}},    /* roof, then cube top below it */
               {{0.5f, 0.5f, 1.5f}, {0, 0, -1}}, /* under the roof: the cube's top */
               {{0.5f, 0.5f, -3}, {0, 0, 1}},    /* from below: the cube's bottom; the roof's back is missed */
               {{5, 0.5f, 0.5f}, {-1, 0, 0}},    /* the cube's side x = 1 */
@@ -69,7 +69,8 @@ int vo_end_to_end_raytrace(char *buffer, size_t size) {
   release = (VtRayPrepareProc)VoCallBackGet(VO_RAY_SERVICE_RELEASE);
   find = (VtRayHitFindProc)VoCallBackGet(VO_RAY_SERVICE_HIT_FIND);
   shadow = (VtRayShadowProc)VoCallBackGet(VO_RAY_SERVICE_SHADOW);
-  Put(&t, "services %s\n", prepare && release && find && shadow && !VoCallBackGet(0x70008) ? "found" : "missing");
+  Put(&t, "services %s\n",
+      prepare && release && find && shadow && !VoCallBackGet(0x70008) ? "found" : "missing");
   if (!prepare || !release || !find || !shadow) {
     VoTerminate();
     return 3;

@@ -70,7 +70,8 @@ int vo_end_to_end_render(char *buffer, size_t size) {
   background = VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
   if (failed || square == NULL || m == NULL || background == NULL) return 2;
   failed |= VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain") != 0;
-  failed |= SceneArgTriple(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", VtColourType, 0.25f, 0.5f, 0.75f) != 0;
+  failed |= SceneArgTriple(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", VtColourType, 0.25f, 0.5f,
+                           0.75f) != 0;
   failed |= VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "constant") != 0;
   failed |= SceneArgTriple(background, "colour", VtColourType, 0, 0, 0) != 0;
   failed |= VoBackgroundSet(background) != 0;

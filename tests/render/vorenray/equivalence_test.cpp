@@ -54,7 +54,8 @@ class EquivalenceTest : public RayTest {
     for (int i = 1; i < rings; ++i)
       for (int j = 0; j < 2 * rings; ++j) {
         const double th = M_PI * i / rings, ph = M_PI * j / rings;
-        xyz.push_back({float(centre[0] + r * std::sin(th) * std::cos(ph)), float(centre[1] + r * std::sin(th) * std::sin(ph)),
+        xyz.push_back({float(centre[0] + r * std::sin(th) * std::cos(ph)),
+                       float(centre[1] + r * std::sin(th) * std::sin(ph)),
                        float(centre[2] + r * std::cos(th))});
       }
     xyz.push_back({float(centre[0]), float(centre[1]), float(centre[2] - r)});
@@ -72,7 +73,8 @@ class EquivalenceTest : public RayTest {
     for (auto &f : faces) {
       const auto p = PlaneOf(xyz, f);
       const auto &a = xyz[f[0]];
-      if (p[0] * (a[0] - centre[0]) + p[1] * (a[1] - centre[1]) + p[2] * (a[2] - centre[2]) < 0) std::swap(f[1], f[2]);
+      if (p[0] * (a[0] - centre[0]) + p[1] * (a[1] - centre[1]) + p[2] * (a[2] - centre[2]) < 0)
+        std::swap(f[1], f[2]);
     }
     return Mesh(xyz, faces, flags);
   }
@@ -91,10 +93,11 @@ class EquivalenceTest : public RayTest {
       std::vector<std::array<double, 2>> outline;
       if (i % 2 == 0) {
         for (int k = 0; k < 10; ++k)
-          outline.push_back({(k % 2 ? 0.04 : 0.1) * std::cos(M_PI * k / 5), (k % 2 ? 0.04 : 0.1) * std::sin(M_PI * k / 5)});
+          outline.push_back(
+              {(k % 2 ? 0.04 : 0.1) * std::cos(M_PI * k / 5), (k % 2 ? 0.04 : 0.1) * std::sin(M_PI * k / 5)});
       } else {
-        outline = {{-0.1, -0.1}, {0.1, -0.1}, {0.1, 0.1}, {0.0, 0.1}, {0.0, 0.05}, {-0.05, 0.05},
-                   {-0.05, -0.05}, {0.05, -0.05}, {0.05, 0.05}, {0.0, 0.05}, {0.0, 0.1}, {-0.1, 0.1}};
+        outline = {{-0.1, -0.1},   {0.1, -0.1},   {0.1, 0.1},   {0.0, 0.1},  {0.0, 0.05}, {-0.05, 0.05},
+                   {-0.05, -0.05}, {0.05, -0.05}, {0.05, 0.05}, {0.0, 0.05}, {0.0, 0.1},  {-0.1, 0.1}};
       }
       std::vector<uint32_t> face;
       for (const auto &p : outline) {
@@ -133,7 +136,8 @@ class EquivalenceTest : public RayTest {
   }
 
   // One ray through both; failures name the ray.
-  void Compare(Counts &n, const Vec &o, const Vec &d, double near_distance, const void *excluded, bool shadow) {
+  void Compare(Counts &n, const Vec &o, const Vec &d, double near_distance, const void *excluded,
+               bool shadow) {
     float of[3], df[3];
     Vec od, dd;  // what the walk sees: the ray in floats
     for (int k = 0; k < 3; ++k) {
@@ -153,7 +157,8 @@ class EquivalenceTest : public RayTest {
     ++n.rays;
     n.hits += got != nullptr;
     void *want = ref.index >= 0 ? reference_[ref.index].polygon : nullptr;
-    if (got == want && (got == nullptr || std::fabs(t - ref.t) <= 1e-9 * std::max(1.0, std::fabs(ref.t)))) return;
+    if (got == want && (got == nullptr || std::fabs(t - ref.t) <= 1e-9 * std::max(1.0, std::fabs(ref.t))))
+      return;
     // Ties: several polygons within 1e-5 of the nearest, the walk's one of them.
     if (ref.near_count > 1 && got != nullptr && std::fabs(t - ref.t) <= 1e-5) {
       ++n.ties;
@@ -170,9 +175,9 @@ class EquivalenceTest : public RayTest {
         return;
       }
     }
-    ADD_FAILURE() << "ray " << n.rays << " from (" << o[0] << ", " << o[1] << ", " << o[2] << ") along (" << d[0]
-                  << ", " << d[1] << ", " << d[2] << ") shadow " << shadow << ": walk " << got << " at " << t
-                  << ", loop " << want << " at " << ref.t;
+    ADD_FAILURE() << "ray " << n.rays << " from (" << o[0] << ", " << o[1] << ", " << o[2] << ") along ("
+                  << d[0] << ", " << d[1] << ", " << d[2] << ") shadow " << shadow << ": walk " << got
+                  << " at " << t << ", loop " << want << " at " << ref.t;
   }
 
   // Random rays: from around the scene, and from points of its polygons
@@ -180,7 +185,8 @@ class EquivalenceTest : public RayTest {
   void RandomRays(float lo, float hi) {
     ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
     ASSERT_EQ(Ray()->object_count, reference_.size());
-    for (size_t i = 0; i < reference_.size(); ++i) ASSERT_EQ(Ray()->objects[i].polygon, reference_[i].polygon);
+    for (size_t i = 0; i < reference_.size(); ++i)
+      ASSERT_EQ(Ray()->objects[i].polygon, reference_[i].polygon);
     Counts n;
     for (int i = 0; i < kRays; ++i) {
       if (i % 4 == 3) {
@@ -221,7 +227,8 @@ class EquivalenceTest : public RayTest {
     std::array<float, 6> b = {INFINITY, -INFINITY, INFINITY, -INFINITY, INFINITY, -INFINITY};
     for (const RefObject &r : reference_)
       for (const auto &p : r.points)
-        for (int a = 0; a < 3; ++a) b[2 * a] = std::min(b[2 * a], p[a]), b[2 * a + 1] = std::max(b[2 * a + 1], p[a]);
+        for (int a = 0; a < 3; ++a)
+          b[2 * a] = std::min(b[2 * a], p[a]), b[2 * a + 1] = std::max(b[2 * a + 1], p[a]);
     return b;
   }
 };
@@ -268,7 +275,8 @@ TEST_F(EquivalenceTest, ConcaveAndHoledPolygonsAndCoplanarTwinsAtDepth10) {
   for (int i = 0; i < 400; ++i) {
     const float x = U(0, 1), y = U(0, 1), z = U(0, 1);
     for (int k = 0; k < 2; ++k) {  // the same triangle twice
-      for (auto p : {Positions::value_type{x, y, z}, {x + 0.1f, y, z + 0.02f}, {x, y + 0.1f, z - 0.03f}}) xyz.push_back(p);
+      for (auto p : {Positions::value_type{x, y, z}, {x + 0.1f, y, z + 0.02f}, {x, y + 0.1f, z - 0.03f}})
+        xyz.push_back(p);
       faces.push_back({uint32_t(xyz.size() - 3), uint32_t(xyz.size() - 2), uint32_t(xyz.size() - 1)});
     }
   }
@@ -278,8 +286,8 @@ TEST_F(EquivalenceTest, ConcaveAndHoledPolygonsAndCoplanarTwinsAtDepth10) {
 
 TEST_F(EquivalenceTest, AnUnboundedGroundAFlatSceneAndABox10000Wide) {
   ASSERT_EQ(SetNat32(0x70001, 4), 0u);
-  VtPrimitive *ground = Mesh({{-50, -50, -0.1f}, {50, -50, -0.1f}, {50, 50, -0.1f}, {-50, 50, -0.1f}}, {{0, 1, 2, 3}},
-                             VO_PRIMITIVE_NOT_IN_OCTREE | VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *ground = Mesh({{-50, -50, -0.1f}, {50, -50, -0.1f}, {50, 50, -0.1f}, {-50, 50, -0.1f}},
+                             {{0, 1, 2, 3}}, VO_PRIMITIVE_NOT_IN_OCTREE | VO_PRIMITIVE_TWO_SIDED);
   Scene({Soup(1500, 1, false), ground});
   RandomRays(-0.2f, 1.2f);
   VoRayTracerSceneRelease();
@@ -305,7 +313,8 @@ TEST_F(EquivalenceTest, FlatThinAndUnevenScenesGetCubicCellsAtTheDefaultDepth) {
   Faces faces;
   for (int i = 0; i < 1500; ++i) {
     const float x = U(5, 15), y = U(2, 2.1f), z = U(-3, -2.95f);
-    xyz.insert(xyz.end(), {{x, y, z}, {x + U(-0.05f, 0.05f), y + U(0, 0.05f), z}, {x, y, z + U(-0.02f, 0.02f)}});
+    xyz.insert(xyz.end(),
+               {{x, y, z}, {x + U(-0.05f, 0.05f), y + U(0, 0.05f), z}, {x, y, z + U(-0.02f, 0.02f)}});
     faces.push_back({uint32_t(3 * i), uint32_t(3 * i + 1), uint32_t(3 * i + 2)});
   }
   Scene({Mesh(xyz, faces, VO_PRIMITIVE_TWO_SIDED)});
@@ -328,10 +337,21 @@ TEST_F(EquivalenceTest, FlatThinAndUnevenScenesGetCubicCellsAtTheDefaultDepth) {
   VoRayTracerSceneRelease();
 
   const float h = 1000;
-  VtPrimitive *room = Mesh({{-h, -h, -h}, {h, -h, -h}, {-h, h, -h}, {h, h, -h}, {-h, -h, h}, {h, -h, h}, {-h, h, h}, {h, h, h}},
-                           {{0, 1, 3}, {0, 3, 2}, {4, 7, 5}, {4, 6, 7}, {0, 4, 5}, {0, 5, 1}, {2, 3, 7}, {2, 7, 6}, {0, 2, 6},
-                            {0, 6, 4}, {1, 5, 7}, {1, 7, 3}},
-                           VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *room = Mesh(
+      {{-h, -h, -h}, {h, -h, -h}, {-h, h, -h}, {h, h, -h}, {-h, -h, h}, {h, -h, h}, {-h, h, h}, {h, h, h}},
+      {{0, 1, 3},
+       {0, 3, 2},
+       {4, 7, 5},
+       {4, 6, 7},
+       {0, 4, 5},
+       {0, 5, 1},
+       {2, 3, 7},
+       {2, 7, 6},
+       {0, 2, 6},
+       {0, 6, 4},
+       {1, 5, 7},
+       {1, 7, 3}},
+      VO_PRIMITIVE_TWO_SIDED);
   Scene({Sphere({700, -300, 100}, 1, 40, 0), room});
   ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
   ExpectCubicCells(SceneBox().data());

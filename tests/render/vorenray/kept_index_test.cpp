@@ -20,7 +20,8 @@ class KeptIndexTest : public RayTest {
     std::vector<VtPrimitive *> prims;
     for (int i = 0; i < n; ++i) {
       const float x = at(random) + (i == n - 1 ? shift : 0), y = at(random), z = at(random), s = size(random);
-      const uint32_t flags = (i % 5 == 0 ? VO_PRIMITIVE_TWO_SIDED : 0) | (i % 7 == 0 ? VO_PRIMITIVE_NO_SHADOW_CAST : 0);
+      const uint32_t flags =
+          (i % 5 == 0 ? VO_PRIMITIVE_TWO_SIDED : 0) | (i % 7 == 0 ? VO_PRIMITIVE_NO_SHADOW_CAST : 0);
       prims.push_back(Triangle({{x, y, z}, {x + s, y + 0.3f * s, z}, {x, y + s, z + 0.5f * s}}, flags));
     }
     return prims;
@@ -39,11 +40,13 @@ class KeptIndexTest : public RayTest {
       Vec of, df;
       for (int k = 0; k < 3; ++k) of[k] = AsFloat(o[k]), df[k] = AsFloat(d[k]);
       const RefHit want = RefWalk(reference_, of, df, 0, 1e20, false);
-      if (Hit(o, d) != (want.index >= 0 ? reference_[want.index].polygon : nullptr) && want.near_count < 2) ++wrong;
+      if (Hit(o, d) != (want.index >= 0 ? reference_[want.index].polygon : nullptr) && want.near_count < 2)
+        ++wrong;
       const RefHit blocked = RefWalk(reference_, of, df, 0.001, 0.9, true);
       float fo[3], fd[3];
       for (int k = 0; k < 3; ++k) fo[k] = static_cast<float>(of[k]), fd[k] = static_cast<float>(df[k]);
-      if (VoRayTraceShadow(fo, fd, 0, 0.9, nullptr) != (blocked.index >= 0 ? 1.0f : 0.0f) && blocked.near_count < 2)
+      if (VoRayTraceShadow(fo, fd, 0, 0.9, nullptr) != (blocked.index >= 0 ? 1.0f : 0.0f) &&
+          blocked.near_count < 2)
         ++wrong;
     }
     return wrong;

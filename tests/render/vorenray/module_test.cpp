@@ -19,12 +19,12 @@ TEST_F(ModuleTest, EveryControlAnswersItsTypeAndStartValue) {
   auto f = [](float v) { return uint64_t{std::bit_cast<uint32_t>(v)}; };
   auto d = [](double v) { return std::bit_cast<uint64_t>(v); };
   const Row rows[] = {
-      {0x70001, VtNat32, 14},        {0x70002, VtNat32, 8},          {0x70003, VtNat32, 16},
-      {0x70004, VtFloat, f(0.05f)},  {0x70005, VtFloat, f(0.1f)},    {0x70006, VtFloat, f(0.001f)},
-      {0x70007, VtNat32, 1u << 30},  {0x70008, VtBoolean, 1},        {0x70009, VtDouble, d(1e-10)},
-      {0x7000a, VtBoolean, 0},       {0x70011, VtNat32, 0},          {0x70012, VtNat32, 1},
-      {0x70013, VtNat32, 0},         {0x70014, VtNat32, 1},          {0x70015, VtStatusType, 0},
-      {0x70016, VtFlags, 0},         {0x70017, VtFloat, f(1.0f)},    {0x70018, VtDouble, d(1e-5)},
+      {0x70001, VtNat32, 14},       {0x70002, VtNat32, 8},       {0x70003, VtNat32, 16},
+      {0x70004, VtFloat, f(0.05f)}, {0x70005, VtFloat, f(0.1f)}, {0x70006, VtFloat, f(0.001f)},
+      {0x70007, VtNat32, 1u << 30}, {0x70008, VtBoolean, 1},     {0x70009, VtDouble, d(1e-10)},
+      {0x7000a, VtBoolean, 0},      {0x70011, VtNat32, 0},       {0x70012, VtNat32, 1},
+      {0x70013, VtNat32, 0},        {0x70014, VtNat32, 1},       {0x70015, VtStatusType, 0},
+      {0x70016, VtFlags, 0},        {0x70017, VtFloat, f(1.0f)}, {0x70018, VtDouble, d(1e-5)},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.code);
@@ -52,7 +52,8 @@ TEST_F(ModuleTest, ControlsThatWouldOverflowOrLoopAreRefusedAndKeepTheirValue) {
   g_posted.clear();
   EXPECT_EQ(SetNat32(0x70001, 16), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(SetNat32(0x70003, 257), VO_STATUS_BAD_ARGUMENT);
-  for (double bad : {0.0, -1e-5, double(NAN), double(INFINITY)}) EXPECT_EQ(SetDouble(0x70018, bad), VO_STATUS_BAD_ARGUMENT);
+  for (double bad : {0.0, -1e-5, double(NAN), double(INFINITY)})
+    EXPECT_EQ(SetDouble(0x70018, bad), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(messages::kRayControlRefused), 6);
   EXPECT_EQ(ControlValue(0x70001).value.u, 15u);
   EXPECT_EQ(ControlValue(0x70003).value.u, 256u);
@@ -142,7 +143,8 @@ TEST_F(ModuleTest, ServicesAnswerTheExportedEntryPointsAndRefuseSetsAndUnknownCo
   EXPECT_EQ(VoCallBackGet(0x70005), reinterpret_cast<VtProc>(&exported::VoRayTraceShadow));
   EXPECT_EQ(VoCallBackGet(0x70007), reinterpret_cast<VtProc>(&exported::VoRayTraceIntersectPolygon));
   EXPECT_EQ(VoCallBackGet(0x70008), nullptr);
-  EXPECT_EQ(VoCallBackSet(0x70004, reinterpret_cast<VtProc>(&exported::VoRayTraceShade)), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoCallBackSet(0x70004, reinterpret_cast<VtProc>(&exported::VoRayTraceShade)),
+            VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(VoExecute(0x70003), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(VoExecute(0x70001), VO_STATUS_UNAVAILABLE);  // nothing shades without the shader kernel
   float colour[3] = {1, 1, 1};

@@ -25,7 +25,7 @@ TEST_F(OctreeTest, GridKindsAndTheTestsOfOnePolygonFollowTheFormulas) {
   // and halving gives -0.125, 0.1875, 0.5, 0.8125, 1.125.
   VtPrimitive *flat = Triangle({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});                // normal (0, 0, 1): kind 1
   VtPrimitive *tilted = Triangle({{0.8f, 0.4f, 0}, {0.8f, 0.4f, 1}, {0, 1, 0}});  // -(0.6, 0.8, 0): kind 2
-  VtPrimitive *diagonal = Triangle({{1, 0, 0}, {1, 0, 1}, {0, 1, 0}});            // -(1, 1, 0) / sqrt 2: kind 3
+  VtPrimitive *diagonal = Triangle({{1, 0, 0}, {1, 0, 1}, {0, 1, 0}});  // -(1, 1, 0) / sqrt 2: kind 3
   VtPrimitive *quad = Mesh({{0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, {{0, 1, 2, 3}});  // kind 5
   Scene({flat, tilted, diagonal, quad});
   ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
@@ -51,7 +51,8 @@ TEST_F(OctreeTest, GridKindsAndTheTestsOfOnePolygonFollowTheFormulas) {
 }
 
 TEST_F(OctreeTest, CoplanarTwinsGoToTheMoreHeadOnFaceElseToTheFirstTested) {
-  const std::vector<std::vector<float>> up = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, down = {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}};
+  const std::vector<std::vector<float>> up = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}},
+                                        down = {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}};
   VtPrimitive *a = Triangle(down, VO_PRIMITIVE_TWO_SIDED);  // facing +1 for a ray down
   VtPrimitive *b = Triangle(up, VO_PRIMITIVE_TWO_SIDED);    // facing -1: wins
   VtPrimitive *c = Triangle(up, VO_PRIMITIVE_TWO_SIDED);    // the same facing as b, tested later
@@ -142,13 +143,14 @@ TEST_F(OctreeTest, UnboundedPolygonsAreTestedAfterEveryWalkAndInformAboveTheLimi
   // A closed box [0, 1]^3 (outward faces), and an unbounded ground above it.
   const std::vector<std::vector<float>> corners = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0},
                                                    {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
-  VtPrimitive *box = Mesh(corners, {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {0, 4, 7, 3}});
-  VtPrimitive *ground = Mesh({{-9, -9, 2}, {9, -9, 2}, {9, 9, 2}, {-9, 9, 2}}, {{0, 1, 2, 3}},
-                             VO_PRIMITIVE_NOT_IN_OCTREE);
+  VtPrimitive *box =
+      Mesh(corners, {{0, 3, 2, 1}, {4, 5, 6, 7}, {0, 1, 5, 4}, {2, 3, 7, 6}, {1, 2, 6, 5}, {0, 4, 7, 3}});
+  VtPrimitive *ground =
+      Mesh({{-9, -9, 2}, {9, -9, 2}, {9, 9, 2}, {-9, 9, 2}}, {{0, 1, 2, 3}}, VO_PRIMITIVE_NOT_IN_OCTREE);
   Scene({box, ground});
-  EXPECT_EQ(Hit({0.5, 0.5, 5}, {0, 0, -1}), reference_[6].polygon);  // the ground, in front of the box
+  EXPECT_EQ(Hit({0.5, 0.5, 5}, {0, 0, -1}), reference_[6].polygon);    // the ground, in front of the box
   EXPECT_EQ(Hit({0.5, 0.5, 1.5}, {0, 0, -1}), reference_[1].polygon);  // below the ground: the box's top
-  EXPECT_EQ(Hit({5, 5, 5}, {0, 0, -1}), reference_[6].polygon);  // the box missed, the ground not
+  EXPECT_EQ(Hit({5, 5, 5}, {0, 0, -1}), reference_[6].polygon);        // the box missed, the ground not
   VoRayTracerSceneRelease();
   // 528 (an information) with 9 unbounded polygons, not with 8.
   for (int n : {8, 9}) {
@@ -171,13 +173,15 @@ TEST_F(OctreeTest, UnboundedPolygonsAreTestedAfterEveryWalkAndInformAboveTheLimi
 
 TEST_F(OctreeTest, TheLastHitAndShadowRaysFollowTheFiltersBiasAndExcludedPolygon) {
   VtPrimitive *floor = Triangle({{-1, -1, 0}, {3, -1, 0}, {-1, 3, 0}});  // one-sided, facing up
-  VtPrimitive *close = Triangle({{-1, -1, 0.0005f}, {3, -1, 0.0005f}, {-1, 3, 0.0005f}}, VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *close =
+      Triangle({{-1, -1, 0.0005f}, {3, -1, 0.0005f}, {-1, 3, 0.0005f}}, VO_PRIMITIVE_TWO_SIDED);
   Scene({floor, close});
   const float o[3] = {0.2f, 0.2f, 0};
   // The blocker 0.0005 above the origin lies inside the bias (0.001): clear.
   EXPECT_EQ(VoRayTraceShadow(o, kUp, 0, 10, nullptr), 0.0f);
   VoRayTracerSceneRelease();
-  VtPrimitive *blocker = Triangle({{-1, -1, 0.002f}, {3, -1, 0.002f}, {-1, 3, 0.002f}}, VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *blocker =
+      Triangle({{-1, -1, 0.002f}, {3, -1, 0.002f}, {-1, 3, 0.002f}}, VO_PRIMITIVE_TWO_SIDED);
   Scene({floor, blocker});
   EXPECT_EQ(VoRayTraceShadow(o, kUp, 0, 10, nullptr), 1.0f);  // 0.002 past near blocks
   EXPECT_EQ(VoRayTraceIntersectPrimitive(), blocker);
@@ -223,7 +227,7 @@ TEST_F(OctreeTest, BadRaysAndBadGeometryAnswerStatusesNeverCrashes) {
   for (const float *d : {zero, nand, infd}) EXPECT_EQ(VoRayTracerHitFind(o, d, 0, 10, nullptr), nullptr);
   const float nano[3] = {NAN, 0, 1};
   EXPECT_EQ(VoRayTracerHitFind(nano, kDown, 0, 10, nullptr), nullptr);
-  EXPECT_EQ(VoRayTracerHitFind(o, kDown, 5, 1, nullptr), nullptr);      // near above far
+  EXPECT_EQ(VoRayTracerHitFind(o, kDown, 5, 1, nullptr), nullptr);  // near above far
   EXPECT_EQ(VoRayTracerHitFind(o, kDown, NAN, 1, nullptr), nullptr);
   EXPECT_EQ(VoRayTracerHitFind(o, kDown, 0, NAN, nullptr), nullptr);
   EXPECT_NE(VoRayTracerHitFind(o, kDown, 0, INFINITY, nullptr), nullptr);

@@ -21,7 +21,7 @@ namespace {
 struct Rays {
   static inline int missed = 0, shaded = 0;
   static inline std::map<std::pair<int, int>, VtPrimitive *> shaded_at;  // by (xp, yp)
-  static inline std::vector<std::array<float, 2>> samples;  // xs, ys of every ray
+  static inline std::vector<std::array<float, 2>> samples;               // xs, ys of every ray
 };
 VtStatus GreyBackground(void *) {
   VtShaderGlobals *g = VoShaderGetGlobals();
@@ -48,9 +48,9 @@ class PassTest : public RendererTest {
  protected:
   void SetUp() override {
     RecordingDriver::Reset();
-    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
-                  &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer,
-                  &VoEntryScreenBuffer, &VoEntrySelection, &VoEntryRayTracer});
+    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry,
+                  &VoEntryTransforms, &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders,
+                  &VoEntryStandardRenderer, &VoEntryScreenBuffer, &VoEntrySelection, &VoEntryRayTracer});
     // These cases count rays and driver calls in shared test state: the
     // calling thread only (the threaded cases are in tests/threaded).
     const VtTypedValue none = TypedInt32(0);
@@ -88,9 +88,10 @@ TEST_F(PassTest, EyeRaysMeetTheirNearAndFarPlanesAlongTheViewDirection) {
   // 0, 1): 0.8 for (0.6, 0, 0.8): near 1 / 0.8, far 1000 / 0.8; 0 sideways,
   // raised to 0.001. Parallel: near hither, far yon; a midpoint ray keeps
   // hither 0.0005 at 0.001.
-  for (const Case &k : {Case{true, false, 1, {0.6, 0, 0.8}, 1.25, 1250}, Case{true, false, 1, {1, 0, 0}, 1000, 1e6},
-                        Case{false, false, 0.0005, {2, 3, 5}, 0.0005, 1000},
-                        Case{false, true, 0.0005, {2, 3, 5}, 0.001, 1000}}) {
+  for (const Case &k :
+       {Case{true, false, 1, {0.6, 0, 0.8}, 1.25, 1250}, Case{true, false, 1, {1, 0, 0}, 1000, 1e6},
+        Case{false, false, 0.0005, {2, 3, 5}, 0.0005, 1000},
+        Case{false, true, 0.0005, {2, 3, 5}, 0.001, 1000}}) {
     ray::EyeView v{};
     v.direction[2] = 1;
     v.hither = k.hither, v.yon = 1000;
@@ -139,8 +140,8 @@ TEST_F(PassTest, ThePreviewShadesThePolygonAPickFindsNearestAtEachPixel) {
   Grey();
   // Three overlapping rectangles at depths 0.6, 0.4 and 0.5, their edges
   // away from pixel centres.
-  Scene({Rectangle(0.3f, 0.6f, 5.2f, 4.2f, 0.6f, {1, 0, 0}), Rectangle(2.2f, 1.7f, 7.8f, 5.8f, 0.4f, {0, 1, 0}),
-         Rectangle(3.1f, -1, 4.9f, 7, 0.5f, {0, 0, 1})});
+  Scene({Rectangle(0.3f, 0.6f, 5.2f, 4.2f, 0.6f, {1, 0, 0}),
+         Rectangle(2.2f, 1.7f, 7.8f, 5.8f, 0.4f, {0, 1, 0}), Rectangle(3.1f, -1, 4.9f, 7, 0.5f, {0, 0, 1})});
   EXPECT_EQ(VoExecute(0x70001), 0u);
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 8; ++x) {
@@ -352,8 +353,9 @@ class PassWithoutRendererTest : public PassTest {
  protected:
   void SetUp() override {
     RecordingDriver::Reset();
-    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
-                  &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryRayTracer});
+    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry,
+                  &VoEntryTransforms, &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders,
+                  &VoEntryRayTracer});
     ASSERT_EQ(ShaderTest::Register(VO_SHADER_BACKGROUND, "grey", 1, BothModes(&GreyBackground)), 0u);
     material_ = VoMaterialCreate();
     View(8, 6);
@@ -403,7 +405,8 @@ TEST_F(PassTest, APointLightsRayTracedShadowLeavesTheAmbientLightOnly) {
   EXPECT_EQ(VoShaderSetArg(point, "location", &where), 0u);
   EXPECT_EQ(VoShaderSetArg(point, "shadows", &on), 0u);
   EXPECT_EQ(VoShaderSetArg(point, "shadow resolution", &zero), 0u);
-  VtReference *both = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(point));
+  VtReference *both =
+      VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(point));
   VtReference *dark = VoShaderReferenceCreate(ambient);
   Output::Reset(16);
   ASSERT_EQ(VoLightListSet(both), 0u);

@@ -25,7 +25,8 @@ inline double AsFloat(double x) {
 }
 
 // The unit plane through a face by Newell's sum.
-inline std::array<float, 4> PlaneOf(const std::vector<std::vector<float>> &xyz, const std::vector<uint32_t> &face) {
+inline std::array<float, 4> PlaneOf(const std::vector<std::vector<float>> &xyz,
+                                    const std::vector<uint32_t> &face) {
   double n[3] = {0, 0, 0}, centre[3] = {0, 0, 0};
   for (size_t i = 0; i < face.size(); ++i) {
     const auto &a = xyz[face[i]], &b = xyz[face[(i + 1) % face.size()]];
@@ -66,7 +67,8 @@ inline bool RefInside(const RefObject &o, const double *p) {
   const int u = kind == 3 ? 1 : 0, v = kind == 1 ? 1 : 2;
   auto at = [&](size_t i) { return pred::Point2{o.points[i][u], o.points[i][v]}; };
   const pred::Point2 q{p[u], p[v]};
-  if (o.points.size() == 3) return pred::PointInTriangle(q, at(0), at(1), at(2)) != pred::Containment::kOutside;
+  if (o.points.size() == 3)
+    return pred::PointInTriangle(q, at(0), at(1), at(2)) != pred::Containment::kOutside;
   bool inside = false;
   for (size_t i = 0; i < o.points.size(); ++i) {
     const pred::Point2 s = at(i), e = at((i + 1) % o.points.size());
@@ -129,8 +131,9 @@ class RayTest : public SceneTest {
 
   // A mesh (type 3, or 1 for one face) with planes from its vertices; its
   // polygons join the reference in ring order.
-  VtPrimitive *Mesh(const std::vector<std::vector<float>> &xyz, const std::vector<std::vector<uint32_t>> &faces,
-                    uint32_t flags = 0, uint32_t type = VO_PRIMITIVE_MESH) {
+  VtPrimitive *Mesh(const std::vector<std::vector<float>> &xyz,
+                    const std::vector<std::vector<uint32_t>> &faces, uint32_t flags = 0,
+                    uint32_t type = VO_PRIMITIVE_MESH) {
     MeshBuild m(MeshContents({VO_PRIM_BOUNDS, VO_POLY_PLANE}), type, xyz, faces);
     EXPECT_NE(m.primitive, nullptr);
     m.primitive->flags |= flags;

@@ -32,13 +32,16 @@ class SceneServiceTest : public RayTest {
   VtPrimitive *Procedural() {
     static VtProceduralClass cls = {nullptr, nullptr, &CountedExpand, nullptr};
     g_model = Triangle({{0, 0, 5}, {1, 0, 5}, {0, 1, 5}});
-    VtPrimitive *p = VoPrimitiveCreate(Contents({VO_PRIM_PROCCLASS, VO_PRIM_PROCDATA}), VO_PRIMITIVE_PROCEDURAL);
+    VtPrimitive *p =
+        VoPrimitiveCreate(Contents({VO_PRIM_PROCCLASS, VO_PRIM_PROCDATA}), VO_PRIMITIVE_PROCEDURAL);
     *PropertyAt<VtProceduralClass *>(p, nullptr, VO_PRIM_PROCCLASS) = &cls;
     owned_.push_back(p);
     return p;
   }
   static uint32_t Flags(VtPrimitive *p) { return VoPrimitiveGetFlags(p); }
-  static VtReference *Retained(VtPrimitive *p) { return *PropertyAt<VtReference *>(p, nullptr, VO_PRIM_RETAINED); }
+  static VtReference *Retained(VtPrimitive *p) {
+    return *PropertyAt<VtReference *>(p, nullptr, VO_PRIM_RETAINED);
+  }
 };
 
 TEST_F(SceneServiceTest, PreparingTwiceGathersOnceAndReleasingTwiceOrUnpreparedDoesNothing) {

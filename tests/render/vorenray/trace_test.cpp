@@ -64,8 +64,9 @@ class TraceTest : public RayTest {
  protected:
   void SetUp() override {
     RecordingDriver::Reset();
-    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryPolygons,
-                  &VoEntryTransforms, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryRayTracer});
+    StartModules({&RecordingDriver::Query, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry,
+                  &VoEntryPolygons, &VoEntryTransforms, &VoEntryShader, &VoEntrySuperLiteShaders,
+                  &VoEntryRayTracer});
     Seen::layers.clear();
     Seen::shaded = Seen::background = Seen::foreground = 0;
     auto entries = TestEntries();
@@ -227,7 +228,8 @@ TEST_F(TraceTest, ABentRayContinuesFromTheHitAndDeepStacksStopAt256Layers) {
   // The square bends the ray to +x; a red wall at x = 2 stands beside it.
   static const float kSideways[3] = {1, 0, 0};
   VtPrimitive *glass = Square(0, {{0, 0, 0}, 0.5f, {0, 0, 0}, kSideways});
-  VtPrimitive *wall = Mesh({{2, 0, -1}, {2, 1, -1}, {2, 1, 1}, {2, 0, 1}}, {{0, 1, 2, 3}}, VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *wall =
+      Mesh({{2, 0, -1}, {2, 1, -1}, {2, 1, 1}, {2, 0, 1}}, {{0, 1, 2, 3}}, VO_PRIMITIVE_TWO_SIDED);
   ASSERT_EQ(VoPrimitiveSetMaterial(wall, material_), 0u);
   Seen::layers[wall] = {{1, 0, 0}, 1, {0, 0, 0}};
   Scene({glass, wall});

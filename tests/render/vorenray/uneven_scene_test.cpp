@@ -26,8 +26,8 @@ class UnevenSceneTest : public RayTest {
     for (int r = 0; r <= rings; ++r)
       for (int s = 0; s < slices; ++s) {
         const double th = pi * r / rings, ph = 2 * pi * s / slices;
-        xyz.push_back({static_cast<float>(std::sin(th) * std::cos(ph)), static_cast<float>(std::sin(th) * std::sin(ph)),
-                       static_cast<float>(std::cos(th))});
+        xyz.push_back({static_cast<float>(std::sin(th) * std::cos(ph)),
+                       static_cast<float>(std::sin(th) * std::sin(ph)), static_cast<float>(std::cos(th))});
       }
     std::vector<std::vector<uint32_t>> faces;
     for (int r = 0; r < rings; ++r)
@@ -41,8 +41,9 @@ class UnevenSceneTest : public RayTest {
     std::vector<std::vector<float>> corners;
     for (int i = 0; i < 8; ++i) corners.push_back({i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
     // Each side as two triangles turned to face the inside.
-    const std::vector<std::vector<uint32_t>> box = {{0, 1, 3}, {0, 3, 2}, {4, 7, 5}, {4, 6, 7}, {0, 4, 5}, {0, 5, 1},
-                                                    {2, 3, 7}, {2, 7, 6}, {0, 2, 6}, {0, 6, 4}, {1, 5, 7}, {1, 7, 3}};
+    const std::vector<std::vector<uint32_t>> box = {{0, 1, 3}, {0, 3, 2}, {4, 7, 5}, {4, 6, 7},
+                                                    {0, 4, 5}, {0, 5, 1}, {2, 3, 7}, {2, 7, 6},
+                                                    {0, 2, 6}, {0, 6, 4}, {1, 5, 7}, {1, 7, 3}};
     VtPrimitive *room = Mesh(corners, box);
     Scene({sphere, room});
     ASSERT_GE(reference_.size(), 9800u);
@@ -85,7 +86,8 @@ TEST_F(UnevenSceneTest, CrowdedLeavesSplitAndRandomRaysHitWhatEveryTriangleTestF
     for (int k = 0; k < 3; ++k) of[k] = static_cast<float>(o[k]), df[k] = static_cast<float>(d[k]);
     const RefHit want = RefWalk(reference_, {of[0], of[1], of[2]}, {df[0], df[1], df[2]}, 0, 1e20, false);
     // A tie within the tolerance may go either way only where two faces meet.
-    if (got != (want.index >= 0 ? reference_[want.index].polygon : nullptr) && want.near_count < 2) ++mismatches;
+    if (got != (want.index >= 0 ? reference_[want.index].polygon : nullptr) && want.near_count < 2)
+      ++mismatches;
     if (want.index >= 0 && reference_[want.index].primitive == reference_[0].primitive) {
       ++sphere_hits;
       const ray::Leaf *leaf = c->walk_leaf;
@@ -100,8 +102,8 @@ TEST_F(UnevenSceneTest, CrowdedLeavesSplitAndRandomRaysHitWhatEveryTriangleTestF
   }
   std::sort(sizes.begin(), sizes.end());
   const uint32_t median = sizes.empty() ? 0 : sizes[sizes.size() / 2];
-  std::printf("grid depth %u: %d sphere hits, median hit leaf %u, largest %u, %.1f ms\n", c->grid_depth, sphere_hits,
-              median, sizes.empty() ? 0 : sizes.back(), seconds * 1e3);
+  std::printf("grid depth %u: %d sphere hits, median hit leaf %u, largest %u, %.1f ms\n", c->grid_depth,
+              sphere_hits, median, sizes.empty() ? 0 : sizes.back(), seconds * 1e3);
   EXPECT_EQ(mismatches, 0);
   EXPECT_GT(sphere_hits, 400);
   // By default most of the sphere's leaves hold a few times the leaf limit

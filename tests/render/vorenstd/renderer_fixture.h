@@ -77,8 +77,8 @@ class RendererTest : public SceneTest {
  protected:
   void SetUp() override {
     RecordingDriver::Reset();
-    StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryPolygons,
-                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer});
+    StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
+                  &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer});
     ASSERT_EQ(ShaderTest::Register(VO_SHADER_REFLECTANCE, "vertexci", 1, EvaluatingBy(&CiEvaluate)), 0u);
     material_ = VoMaterialCreate();
     ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "vertexci"), 0u);
@@ -124,7 +124,8 @@ class RendererTest : public SceneTest {
       up.push_back({1, 0, 0});
     }
     const uint32_t ids[3] = {VO_VERT_WORLD, VO_VERT_COLOUR, VO_VERT_NORMAL};
-    const VtTypedValue data[3] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data()), PropertyRecord(up.data())};
+    const VtTypedValue data[3] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data()),
+                                  PropertyRecord(up.data())};
     VtPrimitive *p = VoPrimitiveCreatePolygon(static_cast<uint32_t>(xyz.size()), normals ? 3 : 2, ids, data);
     EXPECT_NE(p, nullptr);
     EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);

@@ -46,8 +46,8 @@ class ScanPointsTest : public RendererTest {
         Triangle t;
         t.xyz = {At(x + 0.3f, y + 0.3f, z), At(x + 1.2f, y + 3.7f, z), At(x + 3.6f, y + 0.6f, z)};
         for (int k = 0; k < 3; ++k)
-          t.rgb.push_back({static_cast<float>((c * 7 + k) % 11) / 10.0f, static_cast<float>((r * 5 + k) % 13) / 12.0f,
-                           static_cast<float>(k + 1) / 3.0f});
+          t.rgb.push_back({static_cast<float>((c * 7 + k) % 11) / 10.0f,
+                           static_cast<float>((r * 5 + k) % 13) / 12.0f, static_cast<float>(k + 1) / 3.0f});
         out.push_back(t);
       }
     return out;
@@ -146,10 +146,14 @@ TEST_F(ScanPointsTest, AMeshWithinTheViewScansAsOneTheClipperCopies) {
                 z = 0.25f + 0.001f * static_cast<float>(i % 7);
     Positions &xyz = cells[i].xyz;
     switch (i % 5 == 0 ? i / 5 % 4 : 4) {
-      case 0: xyz = {At(x, y, z), At(x + 3.3f, y + 0.3f, z), At(x + 0.9f, y + 3.4f, z)}; break;  // turned away
-      case 1: xyz = {At(x, y, z), At(x + 0.9f, y + 3.4f, z), At(x + 0.9f, y + 3.4f, z)}; break;  // two corners in one
-      case 2: xyz = {At(x, y, z), At(x + 1.5f, y + 1, z), At(x + 3, y + 2, z)}; break;            // on a line
-      case 3: xyz = {At(x, y, z), At(x + 3.2f, y + 3, z), At(x + 3.2f, y + 3.01f, z)}; break;     // a sliver
+      case 0:
+        xyz = {At(x, y, z), At(x + 3.3f, y + 0.3f, z), At(x + 0.9f, y + 3.4f, z)};
+        break;  // turned away
+      case 1:
+        xyz = {At(x, y, z), At(x + 0.9f, y + 3.4f, z), At(x + 0.9f, y + 3.4f, z)};
+        break;                                                                          // two corners in one
+      case 2: xyz = {At(x, y, z), At(x + 1.5f, y + 1, z), At(x + 3, y + 2, z)}; break;  // on a line
+      case 3: xyz = {At(x, y, z), At(x + 3.2f, y + 3, z), At(x + 3.2f, y + 3.01f, z)}; break;  // a sliver
       default: xyz = {At(x, y, z), At(x + 0.9f, y + 3.4f, z), At(x + 3.3f, y + 0.3f, z)}; break;
     }
   }
@@ -180,7 +184,8 @@ TEST_F(ScanPointsTest, ARingLongerThanABlockIsProjectedFromItsRingAtActivation) 
   std::vector<std::array<float, 2>> ring;
   for (int i = 0; i < kCorners; ++i) {
     const double a = -2 * M_PI * i / kCorners;
-    ring.push_back({static_cast<float>(kX + kRadius * std::sin(a)), static_cast<float>(kY + kRadius * std::cos(a))});
+    ring.push_back(
+        {static_cast<float>(kX + kRadius * std::sin(a)), static_cast<float>(kY + kRadius * std::cos(a))});
   }
   VtPrimitive *disc = Polygon(ring, 0.5f, {{1, 0, 0}});
   ASSERT_EQ(VoPrimitiveSetFlags(disc, VoPrimitiveGetFlags(disc) | VO_PRIMITIVE_TWO_SIDED), 0u);

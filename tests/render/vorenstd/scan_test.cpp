@@ -32,8 +32,8 @@ TEST(EdgeArithmetic, EdgesStartOnTheNextCentreAndSteepDepthsKeepTheirSignAndSatu
             (std::array<int32_t, 4>{-8388608, 65536, 256, 0}));
   // Starting at the far end with a step of +8388608 over d = 384 saturates
   // at 2^31 - 1; from 0 with -8388608 at 0.
-  for (auto [depth, step, expected] : {std::array<int32_t, 3>{kDepthFar, 8388608, kDepthFar},
-                                       std::array<int32_t, 3>{0, -8388608, 0}}) {
+  for (auto [depth, step, expected] :
+       {std::array<int32_t, 3>{kDepthFar, 8388608, kDepthFar}, std::array<int32_t, 3>{0, -8388608, 0}}) {
     ScanEdge s{};
     s.uy = 256, s.uz = depth, s.depth_step = step;
     line = 1;
@@ -194,7 +194,8 @@ TEST_F(RendererTest, ClassesPaintTheAveragedInterpolatedOrPerPixelColour) {
   EXPECT_EQ(Output::rows[5][10], (Pixel{85, 85, 85, 0}));
   // A one-pixel vertex-colour span, red on the left and blue on the right
   // of x 4.25 to 4.75: pixel 4's centre is half way, 0.5 x 255 + 0.5 -> 128.
-  Scene({Polygon({{4.25f, 2}, {4.25f, 8}, {4.75f, 8}, {4.75f, 2}}, 0.5f, {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}, {0, 0, 1}})});
+  Scene({Polygon({{4.25f, 2}, {4.25f, 8}, {4.75f, 8}, {4.75f, 2}}, 0.5f,
+                 {{1, 0, 0}, {1, 0, 0}, {0, 0, 1}, {0, 0, 1}})});
   EXPECT_EQ(VoExecute(0xc0002), 0u);
   EXPECT_EQ(Output::rows[5][4], (Pixel{128, 0, 128, 0}));
   // Mode 0xc0004 with unclamped shading of (3, 3, 3): flat keeps 3 with
@@ -265,7 +266,8 @@ VtStatus NestedPrepare(void *) {
 }
 
 TEST_F(RendererTest, ARenderRunFromALightsPreparationLeavesTheOuterPictureIdentical) {
-  Scene({Rectangle(2, 2, 12, 8, 0.5f, {1, 0, 0}), Polygon({{4, 1}, {3, 9}, {16, 6}}, 0.4f, {{0, 1, 0}, {0, 0, 1}})});
+  Scene({Rectangle(2, 2, 12, 8, 0.5f, {1, 0, 0}),
+         Polygon({{4, 1}, {3, 9}, {16, 6}}, 0.4f, {{0, 1, 0}, {0, 0, 1}})});
   EXPECT_EQ(Set(0xc000e, 2), 0u);
   EXPECT_EQ(VoExecute(0xc0002), 0u);
   const auto alone = Output::rows;

@@ -234,8 +234,8 @@ class SharedShadingTest : public VertexShadingTest {
     const uint32_t ids[3] = {VO_VERT_WORLD, VO_VERT_COLOUR, VO_VERT_NORMAL};
     const VtTypedValue data[3] = {PropertyRecord(xyz_.data()), PropertyRecord(rgb_.data()),
                                   PropertyRecord(normals_.data())};
-    return Made(VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
-                                      normals ? 3 : 2, ids, data),
+    return Made(VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                      indices.data(), normals ? 3 : 2, ids, data),
                 turned);
   }
   std::vector<VtPrimitive *> SmoothApart(bool normals, bool turned) {
@@ -248,9 +248,11 @@ class SharedShadingTest : public VertexShadingTest {
         n.push_back(normals_[static_cast<size_t>(v)]);
       }
       const uint32_t ids[3] = {VO_VERT_WORLD, VO_VERT_COLOUR, VO_VERT_NORMAL};
-      const VtTypedValue data[3] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data()), PropertyRecord(n.data())};
-      if (VtPrimitive *p = Made(VoPrimitiveCreatePolygon(static_cast<uint32_t>(xyz.size()), normals ? 3 : 2, ids, data),
-                                turned))
+      const VtTypedValue data[3] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data()),
+                                    PropertyRecord(n.data())};
+      if (VtPrimitive *p =
+              Made(VoPrimitiveCreatePolygon(static_cast<uint32_t>(xyz.size()), normals ? 3 : 2, ids, data),
+                   turned))
         out.push_back(p);
     }
     return out;

@@ -26,11 +26,12 @@ class WireframeTest : public SceneTest {
   }
   // A mesh of the positions and faces, with its bounds, and with shared
   // edges when asked.
-  VtPrimitive *Mesh(const std::vector<std::vector<float>> &xyz, const std::vector<std::vector<uint32_t>> &faces,
-                    bool edges) {
-    MeshBuild m(edges ? MeshContents({VO_PRIM_BOUNDS, VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES})
-                      : MeshContents({VO_PRIM_BOUNDS}),
-                VO_PRIMITIVE_MESH, xyz, faces);
+  VtPrimitive *Mesh(const std::vector<std::vector<float>> &xyz,
+                    const std::vector<std::vector<uint32_t>> &faces, bool edges) {
+    MeshBuild m(
+        edges ? MeshContents({VO_PRIM_BOUNDS, VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES})
+              : MeshContents({VO_PRIM_BOUNDS}),
+        VO_PRIMITIVE_MESH, xyz, faces);
     if (edges) {
       EXPECT_EQ(VoPrimitiveBuildEdges(m.primitive, nullptr), 0u);
     }
@@ -171,7 +172,8 @@ TEST_F(WireframeTest, ABrokenEdgeRingEndsWithADiagnostic) {
   // edge and whose links lead to itself: no walk returns to its start.
   const std::vector<void *> edges = MeshBuild::Ring(square, VO_PRIM_EDGES, VO_EDGE_NEXT);
   std::set<void *> firsts;
-  for (void *q : MeshBuild::Ring(square, VO_PRIM_POLYS, VO_POLY_NEXT)) firsts.insert(*PropertyAt<void *>(square, q, VO_POLY_EDGES));
+  for (void *q : MeshBuild::Ring(square, VO_PRIM_POLYS, VO_POLY_NEXT))
+    firsts.insert(*PropertyAt<void *>(square, q, VO_POLY_EDGES));
   void *x = nullptr;
   for (void *e : edges)
     if (firsts.count(e) == 0) x = e;

@@ -12,10 +12,16 @@ using namespace vo::messages;
 TEST_F(ScreenBufferTest, ANewBufferHasTheDefaultsAndFreshStorageHoldsTheStartValues) {
   VtScreenBuffer *b = VoScreenBufferCreate();
   ASSERT_NE(b, nullptr);
-  const std::pair<uint32_t, uint32_t> defaults[] = {
-      {VO_SB_WIDTH, 20},         {VO_SB_HEIGHT, 20},       {VO_SB_COMBINE, 0x450001}, {VO_SB_STENCIL_OP, 0x450004},
-      {VO_SB_STENCIL_REF, 1},    {VO_SB_STENCIL_MASK, 255}, {VO_SB_STENCIL_TEST, 0x450000},
-      {VO_SB_STENCIL_FAIL_OP, 0x450000}, {VO_SB_ACCUMULATE, 0}, {VO_SB_DEPTH_TEST, 0}};
+  const std::pair<uint32_t, uint32_t> defaults[] = {{VO_SB_WIDTH, 20},
+                                                    {VO_SB_HEIGHT, 20},
+                                                    {VO_SB_COMBINE, 0x450001},
+                                                    {VO_SB_STENCIL_OP, 0x450004},
+                                                    {VO_SB_STENCIL_REF, 1},
+                                                    {VO_SB_STENCIL_MASK, 255},
+                                                    {VO_SB_STENCIL_TEST, 0x450000},
+                                                    {VO_SB_STENCIL_FAIL_OP, 0x450000},
+                                                    {VO_SB_ACCUMULATE, 0},
+                                                    {VO_SB_DEPTH_TEST, 0}};
   for (auto [code, value] : defaults) EXPECT_EQ(Control(b, code).value.u, value) << std::hex << code;
   EXPECT_EQ(Control(b, VO_SB_STENCIL_REF).type, static_cast<uint32_t>(VtNat8));
   EXPECT_EQ(Control(b, VO_SB_WEIGHT).value.f, 0.5f);
@@ -218,7 +224,8 @@ TEST_F(ScreenBufferTest, EveryOperationRefusesWhatIsNoLiveBufferWithItsOwnMessag
   };
   for (const Operation &op : operations) {
     for (VtScreenBuffer *b : {static_cast<VtScreenBuffer *>(nullptr), dead, &forged, &wrong}) {
-      if (b == nullptr && (op.message == 691 || op.message == 692)) continue;  // null detaches / shows the target
+      if (b == nullptr && (op.message == 691 || op.message == 692))
+        continue;  // null detaches / shows the target
       g_posted.clear();
       EXPECT_EQ(op.call(b), VO_STATUS_BAD_ARGUMENT) << op.message;
       EXPECT_EQ(CountPosted(op.message), 1) << op.message;

@@ -115,7 +115,8 @@ int vo_end_to_end_screen_buffer(char *buffer, size_t size) {
   /* Shown again: the driver's rows now hold the set pixel. */
   g_rows = 0;
   failed |= VoScreenBufferShow(NULL) != 0;
-  Put(&t, "shown: driver frames %d rows %d, pixel 3 4 %.2f %.2f\n", g_frames, g_rows, g_got[4][12], g_got[4][13]);
+  Put(&t, "shown: driver frames %d rows %d, pixel 3 4 %.2f %.2f\n", g_frames, g_rows, g_got[4][12],
+      g_got[4][13]);
   failed |= VoScreenBufferSet(NULL) != 0;
   failed |= VoScreenBufferGetDataMask(b, &mask) != 0;
   Put(&t, "detached: target %s, mask %u\n", VoScreenBufferGet() == NULL ? "none" : "kept", mask);

@@ -82,7 +82,8 @@ class ScreenBufferTest : public SceneTest {
   void SetUp() override {
     RecordingDriver::Reset();
     RowDriver::Reset();
-    StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryScreenBuffer});
+    StartModules(
+        {&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryScreenBuffer});
     RowDriver::driver = VoDriverCreate(&RowDriver::Query);
     ASSERT_NE(RowDriver::driver, nullptr);
     ASSERT_EQ(VoDriverSet(RowDriver::driver), 0u);

@@ -105,9 +105,9 @@ TEST_F(ScreenBufferTest, TheBeginFrameSizesTheTargetToHoldTheFrameAndTheOversamp
     uint32_t width, height;
   };
   const Case cases[] = {
-      {100, 50, 1, 0, 99, 0, 49, 100, 50},   // the view's size
-      {100, 50, 2, 0, 49, 0, 24, 50, 25},    // 100 / 2 by 50 / 2
-      {100, 50, 1, 10, 109, 0, 49, 110, 50}, // x1 + 1 = 110 beyond the view's 100
+      {100, 50, 1, 0, 99, 0, 49, 100, 50},    // the view's size
+      {100, 50, 2, 0, 49, 0, 24, 50, 25},     // 100 / 2 by 50 / 2
+      {100, 50, 1, 10, 109, 0, 49, 110, 50},  // x1 + 1 = 110 beyond the view's 100
   };
   // A stand-in for the standard renderer's oversampling control.
   Fake<12>::Reset(VO_MODULE_STANDARD_RENDERER, "vorenstd");
@@ -120,7 +120,8 @@ TEST_F(ScreenBufferTest, TheBeginFrameSizesTheTargetToHoldTheFrameAndTheOversamp
     Fake<12>::m.control = TypedNat32(c.oversampling);
     ASSERT_EQ(VoDriverBeginFrame(nullptr, c.x0, c.x1, c.y0, c.y1), 0u);
     EXPECT_EQ(b->width * 1000 + b->height, c.width * 1000 + c.height);
-    EXPECT_EQ(Region(b), (std::array<uint32_t, 4>{uint32_t(c.x0), uint32_t(c.x1), uint32_t(c.y0), uint32_t(c.y1)}));
+    EXPECT_EQ(Region(b),
+              (std::array<uint32_t, 4>{uint32_t(c.x0), uint32_t(c.x1), uint32_t(c.y0), uint32_t(c.y1)}));
     EXPECT_EQ(VoDriverEndFrame(nullptr), 0u);
   }
   EXPECT_EQ(RowDriver::frames.size(), 3u);
@@ -157,7 +158,7 @@ TEST_F(ScreenBufferTest, ShowingSendsTheRegionAndAViewChangeDoesNotClearTheBuffe
   ASSERT_EQ(RowDriver::frames.size(), 1u);
   EXPECT_EQ(RowDriver::frames[0], (std::array<int32_t, 4>{0, 9, 0, 3}));
   EXPECT_EQ(RowDriver::sizes, (std::vector<std::pair<uint32_t, uint32_t>>{{VO_CONTROL_DRIVER_WIDTH, 10},
-                                                                           {VO_CONTROL_DRIVER_HEIGHT, 4}}));
+                                                                          {VO_CONTROL_DRIVER_HEIGHT, 4}}));
   ASSERT_EQ(RowDriver::rows.size(), 4u);
   for (uint32_t y = 0; y < 4; ++y) ExpectRowInBuffer(b, y);
   // A buffer with alpha goes as RGBA rows; nothing to show is refused.
@@ -241,13 +242,14 @@ class RenderedTargetTest : public ScreenBufferTest {
  protected:
   void SetUp() override {
     ScreenBufferTest::SetUp();
-    for (VtQueryFunction m : {&VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryStandardRenderer,
-                              &VoEntryAdvancedRenderer})
+    for (VtQueryFunction m : {&VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders,
+                              &VoEntryStandardRenderer, &VoEntryAdvancedRenderer})
       ASSERT_EQ(VoInstallModule(m), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     View(32, 32);
     Positions xyz;
-    for (auto [x, y] : {std::pair{8.0f, 8.0f}, {8.0f, 24.0f}, {24.0f, 24.0f}, {24.0f, 8.0f}}) xyz.push_back(At(x, y));
+    for (auto [x, y] : {std::pair{8.0f, 8.0f}, {8.0f, 24.0f}, {24.0f, 24.0f}, {24.0f, 8.0f}})
+      xyz.push_back(At(x, y));
     const uint32_t ids[1] = {VO_VERT_WORLD};
     const VtTypedValue data[1] = {PropertyRecord(xyz.data())};
     square_ = VoPrimitiveCreatePolygon(4, 1, ids, data);

@@ -30,7 +30,9 @@ struct ClassRow {
 
 const ClassRow kClasses[] = {
     {"linear scale", 0x440013, {{"min intensity", VtFloat, 0}, {"max intensity", VtFloat, 0}}},
-    {"render lights", 0x440013, {{"flare constant", VtFloat, 1000}, {"lights select", VtString, 0, "visible"}}},
+    {"render lights",
+     0x440013,
+     {{"flare constant", VtFloat, 1000}, {"lights select", VtString, 0, "visible"}}},
     {"render depth", 0x440013, {}},
     {"matrix", 0x440021, {{"rows", VtInt32, 5}, {"columns", VtInt32, 3}, {"matrix", VtGenericPtr, 0}}},
     {"interlace",
@@ -38,11 +40,16 @@ const ClassRow kClasses[] = {
      {{"buffer1", VtGenericPtr, 0}, {"buffer2", VtGenericPtr, 0}, {"half resolution", VtBoolean, 0}}},
     {"glow",
      0x440022,
-     {{"min threshold", VtFloat, 1}, {"max threshold", VtFloat, 10}, {"intensity", VtFloat, 1}, {"range", VtFloat, 10}}},
+     {{"min threshold", VtFloat, 1},
+      {"max threshold", VtFloat, 10},
+      {"intensity", VtFloat, 1},
+      {"range", VtFloat, 10}}},
     {"flares 3d",
      0x440013,
      {{"visible flare", VtGenericPtr, 0}, {"hidden flare", VtGenericPtr, 0}, {"flare const", VtFloat, 1000}}},
-    {"ffaa seed", 0x440013, {{"threshold", VtFloat, 0.1}, {"update rgb", VtBoolean, 0}, {"update stencil", VtBoolean, 1}}},
+    {"ffaa seed",
+     0x440013,
+     {{"threshold", VtFloat, 0.1}, {"update rgb", VtBoolean, 0}, {"update stencil", VtBoolean, 1}}},
     {"ffaa propagator",
      0x440013,
      {{"halton samples", VtInt32, 32},
@@ -93,15 +100,20 @@ TEST_F(PostprocessTest, EveryClassIsMadeByItsNameWithItsModeWordLabelsTypesAndDe
   for (const ClassRow &row : kClasses) {
     VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, row.name);
     ASSERT_NE(s, nullptr) << row.name;
-    EXPECT_EQ(*reinterpret_cast<const uint32_t *>(static_cast<const char *>(s->data) + 4), row.mode) << row.name;
+    EXPECT_EQ(*reinterpret_cast<const uint32_t *>(static_cast<const char *>(s->data) + 4), row.mode)
+        << row.name;
     for (const Arg &a : row.args) {
       VtTypedValue v{};
       ASSERT_EQ(VoShaderGetArg(s, a.label, &v), 0u) << row.name << ": " << a.label;
       EXPECT_EQ(v.type, a.type) << row.name << ": " << a.label;
-      if (a.type == VtFloat) EXPECT_EQ(v.value.f, static_cast<float>(a.number)) << a.label;
-      else if (a.type == VtGenericPtr) EXPECT_EQ(v.value.p, nullptr) << a.label;
-      else if (a.type == VtString) EXPECT_STREQ(v.value.s, a.text) << a.label;
-      else EXPECT_EQ(v.value.i, static_cast<int32_t>(a.number)) << a.label;
+      if (a.type == VtFloat)
+        EXPECT_EQ(v.value.f, static_cast<float>(a.number)) << a.label;
+      else if (a.type == VtGenericPtr)
+        EXPECT_EQ(v.value.p, nullptr) << a.label;
+      else if (a.type == VtString)
+        EXPECT_STREQ(v.value.s, a.text) << a.label;
+      else
+        EXPECT_EQ(v.value.i, static_cast<int32_t>(a.number)) << a.label;
       for (int round = 1; round <= 2; ++round) {  // strings replaced twice
         VtTypedValue set = Changed(a, round);
         // Flares 3d holds live post-process shaders only (with a reference).
@@ -111,15 +123,19 @@ TEST_F(PostprocessTest, EveryClassIsMadeByItsNameWithItsModeWordLabelsTypesAndDe
         ASSERT_EQ(VoShaderSetArg(s, a.label, &set), 0u) << row.name << ": " << a.label;
         VtTypedValue got{};
         ASSERT_EQ(VoShaderGetArg(s, a.label, &got), 0u);
-        if (a.type == VtString) EXPECT_STREQ(got.value.s, set.value.s) << a.label;
-        else if (a.type == VtGenericPtr) EXPECT_EQ(got.value.p, set.value.p) << a.label;
-        else EXPECT_EQ(got.value.u, set.value.u) << a.label;
+        if (a.type == VtString)
+          EXPECT_STREQ(got.value.s, set.value.s) << a.label;
+        else if (a.type == VtGenericPtr)
+          EXPECT_EQ(got.value.p, set.value.p) << a.label;
+        else
+          EXPECT_EQ(got.value.u, set.value.u) << a.label;
         if (held != nullptr) {
           EXPECT_EQ(VoShaderDestroy(held), 0u);
         }
       }
     }
-    EXPECT_EQ(*reinterpret_cast<const uint32_t *>(static_cast<const char *>(s->data) + 4), row.mode) << row.name;
+    EXPECT_EQ(*reinterpret_cast<const uint32_t *>(static_cast<const char *>(s->data) + 4), row.mode)
+        << row.name;
     EXPECT_EQ(VoShaderDestroy(s), 0u);
   }
 }
@@ -171,7 +187,8 @@ TEST_F(ClassTest, LinearScaleFailsWithItsDefaultsAndMapsARangeOntoZeroToOne) {
 }
 
 TEST_F(ClassTest, TheBuiltInMatrixSpreadsAWhitePixelByItsWeightsAndBadSizesStopTheList) {
-  VtScreenBuffer *b = Current(7, 7, [](uint32_t x, uint32_t y) { return Grey(x == 3 && y == 3 ? 1.0f : 0.0f); });
+  VtScreenBuffer *b =
+      Current(7, 7, [](uint32_t x, uint32_t y) { return Grey(x == 3 && y == 3 ? 1.0f : 0.0f); });
   VtShader *m = Add("matrix");
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
   EXPECT_EQ(CountPosted(815), 1);
@@ -234,17 +251,17 @@ TEST_F(ClassTest, BlurOfRangeZeroKeepsTheImageAndRangeTwoIsTheFiveByFiveMean) {
 // A test class that evaluates as glow through a procedure of its own, so
 // the executor asks it per pair.
 struct GatheredGlow {
-  static inline constexpr post::GlowData kDefault{{0, VO_PP_MODE_GATHER_SEPARATE}, 1.0f, 10.0f, 1.0f, 10.0f, 0, 0};
+  static inline constexpr post::GlowData kDefault{
+      {0, VO_PP_MODE_GATHER_SEPARATE}, 1.0f, 10.0f, 1.0f, 10.0f, 0, 0};
   static VtStatus Evaluate(void *d) { return post::GlowEvaluate(d); }
   static void Register() {
     static constexpr const char *kLabels[] = {"min threshold", "max threshold", "intensity", "range"};
     static constexpr const char *kGlobals[] = {"Ci", "Co", "xf", "yf", "Fwidth", "Fheight", "Bi"};
     static constexpr shaderlib::Field kFields[] = {{VtFloat, 8}, {VtFloat, 12}, {VtFloat, 16}, {VtFloat, 20}};
-    const shaderlib::Entries e = shaderlib::DataEntries<kDefault>(&Evaluate, &post::GlowPrepare,
-                                                                  &shaderlib::TableGet<kFields>,
-                                                                  &shaderlib::TableSet<kFields>);
-    ASSERT_EQ(shaderlib::ClassCreate({"vxs_test_gathered_glow", "test gathered glow", VO_SHADER_POSTPROCESS, kLabels,
-                                      kGlobals, e}),
+    const shaderlib::Entries e = shaderlib::DataEntries<kDefault>(
+        &Evaluate, &post::GlowPrepare, &shaderlib::TableGet<kFields>, &shaderlib::TableSet<kFields>);
+    ASSERT_EQ(shaderlib::ClassCreate({"vxs_test_gathered_glow", "test gathered glow", VO_SHADER_POSTPROCESS,
+                                      kLabels, kGlobals, e}),
               0u);
   }
 };
@@ -261,12 +278,12 @@ TEST_F(ClassTest, GlowSpreadsABrightPixelByItsFallOffAndPassesTheSourceThrough) 
   EXPECT_EQ(g->Fwidth, 103.0f);
   EXPECT_NEAR(static_cast<const post::GlowData *>(glow->data)->k, 0.0026351f, 1e-7);
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN_IMAGE), 0u);
-  EXPECT_FLOAT_EQ(Red(b, 100, 200), 20.0f);        // passed through
-  EXPECT_NEAR(Red(b, 110, 200), 15.367f, 1e-3);     // distance 10
-  EXPECT_NEAR(Red(b, 106, 208), 15.367f, 1e-3);     // distance 10 diagonally
-  EXPECT_GT(Red(b, 151, 200), 0.0f);                // within 51.2
-  EXPECT_EQ(Red(b, 152, 200), 0.0f);                // from 51.2 on nothing
-  EXPECT_EQ(Red(b, 137, 237), 0.0f);                // 52.3 away
+  EXPECT_FLOAT_EQ(Red(b, 100, 200), 20.0f);      // passed through
+  EXPECT_NEAR(Red(b, 110, 200), 15.367f, 1e-3);  // distance 10
+  EXPECT_NEAR(Red(b, 106, 208), 15.367f, 1e-3);  // distance 10 diagonally
+  EXPECT_GT(Red(b, 151, 200), 0.0f);             // within 51.2
+  EXPECT_EQ(Red(b, 152, 200), 0.0f);             // from 51.2 on nothing
+  EXPECT_EQ(Red(b, 137, 237), 0.0f);             // 52.3 away
 
   Arg(glow, "range", TypedFloat(0));
   VtScreenBuffer *small = Current(4, 3, [](uint32_t x, uint32_t y) { return Grey(3.0f * x + y); });
@@ -316,8 +333,12 @@ TEST_F(ClassTest, GlowsScatterRouteGivesTheGatherSums) {
 }
 
 TEST_F(ClassTest, InterlaceTakesRowsByFieldOrderAndHalfResolutionTakesEachSourceRowTwice) {
-  VtScreenBuffer *red = Current(4, 4, [](uint32_t, uint32_t y) { return std::array<float, 3>{1, 0, y * 0.1f}; });
-  VtScreenBuffer *blue = Current(4, 4, [](uint32_t, uint32_t y) { return std::array<float, 3>{0, 0, 1 + y * 0.1f}; });
+  VtScreenBuffer *red = Current(4, 4, [](uint32_t, uint32_t y) {
+    return std::array<float, 3>{1, 0, y * 0.1f};
+  });
+  VtScreenBuffer *blue = Current(4, 4, [](uint32_t, uint32_t y) {
+    return std::array<float, 3>{0, 0, 1 + y * 0.1f};
+  });
   VtScreenBuffer *out = Current(4, 4, [](uint32_t, uint32_t) { return Grey(0.5f); });
   VtShader *s = Add("interlace");
   Arg(s, "buffer1", TypedPointer(red));
@@ -332,8 +353,12 @@ TEST_F(ClassTest, InterlaceTakesRowsByFieldOrderAndHalfResolutionTakesEachSource
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
   for (uint32_t y = 0; y < 4; ++y) EXPECT_EQ(Red(out, 2, y), y % 2 == 0 ? 0.0f : 1.0f) << y;
 
-  VtScreenBuffer *top = Current(4, 2, [](uint32_t, uint32_t y) { return std::array<float, 3>{1, y * 0.25f, 0}; });
-  VtScreenBuffer *bottom = Current(4, 2, [](uint32_t, uint32_t y) { return std::array<float, 3>{0, y * 0.25f, 1}; });
+  VtScreenBuffer *top = Current(4, 2, [](uint32_t, uint32_t y) {
+    return std::array<float, 3>{1, y * 0.25f, 0};
+  });
+  VtScreenBuffer *bottom = Current(4, 2, [](uint32_t, uint32_t y) {
+    return std::array<float, 3>{0, y * 0.25f, 1};
+  });
   ASSERT_EQ(VoScreenBufferSet(out), 0u);
   Arg(s, "buffer1", TypedPointer(top));
   Arg(s, "buffer2", TypedPointer(bottom));

@@ -35,8 +35,9 @@ class DepthOfFieldTest : public ClassTest {
   // extra planes.
   template <class F>
   VtScreenBuffer *Scene(uint32_t side, F texel, uint32_t extra = 0) {
-    VtScreenBuffer *b = Current(side, side, [&](uint32_t x, uint32_t y) { return texel(x, y).colour; },
-                                VO_SB_COLOUR | VO_SB_DEPTH | extra);
+    VtScreenBuffer *b = Current(
+        side, side, [&](uint32_t x, uint32_t y) { return texel(x, y).colour; },
+        VO_SB_COLOUR | VO_SB_DEPTH | extra);
     for (uint32_t y = 0; y < side; ++y)
       for (uint32_t x = 0; x < side; ++x) {
         VtTypedValue z = TypedWord(VtFloat, 0);
@@ -56,7 +57,9 @@ class DepthOfFieldTest : public ClassTest {
     }
     return s;
   }
-  static const post::DofLens &Lens(VtShader *s) { return static_cast<post::DepthOfFieldData *>(s->data)->lens; }
+  static const post::DofLens &Lens(VtShader *s) {
+    return static_cast<post::DepthOfFieldData *>(s->data)->lens;
+  }
   static std::vector<float> Picture(VtScreenBuffer *b, uint32_t side) {
     std::vector<float> all;
     for (uint32_t y = 0; y < side; ++y)
@@ -158,8 +161,8 @@ TEST_F(DepthOfFieldTest, SameColouredPixelsAtOtherDepthsSplatWithTheirOwnWeight)
   for (uint32_t y = 0; y < kSide; ++y)
     for (uint32_t x = 0; x < kSide; ++x)
       for (int k = 0; k < 3; ++k)
-        ASSERT_NEAR(Pixel(b, VO_SB_COLOUR, x, y)[k], sum[4 * (y * kSide + x) + k] / sum[4 * (y * kSide + x) + 3],
-                    1e-5)
+        ASSERT_NEAR(Pixel(b, VO_SB_COLOUR, x, y)[k],
+                    sum[4 * (y * kSide + x) + k] / sum[4 * (y * kSide + x) + 3], 1e-5)
             << x << "," << y;
 }
 
@@ -187,12 +190,18 @@ struct Refusal {
 
 TEST_F(DepthOfFieldTest, EachRefusedLensPostsItsDiagnosticAndStopsTheList) {
   const Refusal cases[] = {
-      {{{"focal length", 0}}, 794}, {{{"aperture", -1}}, 795},
-      {{{"near focus", 5}, {"far focus", 3}}, 796}, {{{"near focus", -1}}, 797},
-      {{{"far focus", -1}}, 798},   {{{"far blur", -1}}, 799},
-      {{{"near blur", -1}}, 800},   {{{"units", 0}}, 801},
-      {{{"near focus", 10}}, 802},  {{{"far focus", 8}}, 803},
-      {{{"near focus", 0.01f}}, 804}, {{{"focus plane", 0.04f}}, 805},
+      {{{"focal length", 0}}, 794},
+      {{{"aperture", -1}}, 795},
+      {{{"near focus", 5}, {"far focus", 3}}, 796},
+      {{{"near focus", -1}}, 797},
+      {{{"far focus", -1}}, 798},
+      {{{"far blur", -1}}, 799},
+      {{{"near blur", -1}}, 800},
+      {{{"units", 0}}, 801},
+      {{{"near focus", 10}}, 802},
+      {{{"far focus", 8}}, 803},
+      {{{"near focus", 0.01f}}, 804},
+      {{{"focus plane", 0.04f}}, 805},
       {{{"aperture", std::numeric_limits<float>::quiet_NaN()}}, 2704},
   };
   (void)Scene(8, &Flat);
@@ -233,7 +242,9 @@ TEST_F(DepthOfFieldTest, ANearRampWithoutWidthScalesPlainly) {
   ASSERT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
   const double limit = Lens(s).nearLimit;
   ASSERT_EQ(VoViewSetClipping(nullptr, limit - 1e-6, 1000), 0u);
-  VtScreenBuffer *b = Scene(64, [&](uint32_t x, uint32_t) { return Texel{{1, 0, 0}, x < 32 ? 4.4821f : 9.0f}; });
+  VtScreenBuffer *b = Scene(64, [&](uint32_t x, uint32_t) {
+    return Texel{{1, 0, 0}, x < 32 ? 4.4821f : 9.0f};
+  });
   ASSERT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
   EXPECT_DOUBLE_EQ(Lens(s).nearGain, 3);
   EXPECT_EQ(Lens(s).nearOffset, 0);
@@ -287,10 +298,16 @@ TEST_F(DepthOfFieldTest, EveryFailedAllocationLeavesThePictureWholeOrUntouched) 
 }
 
 TEST_F(DepthOfFieldTest, ArgumentsAtNanInfinityNegativeOrHugeGiveDiagnosticsAndFinitePixels) {
-  const char *labels[] = {"focal length", "aperture", "focus plane", "near focus", "far focus",
-                          "near blur",    "far blur", "units"};
-  const float values[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                          -std::numeric_limits<float>::infinity(), -3, 0, 1e30f, 1e-30f, 40};
+  const char *labels[] = {"focal length", "aperture",  "focus plane", "near focus",
+                          "far focus",    "near blur", "far blur",    "units"};
+  const float values[] = {std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity(),
+                          -std::numeric_limits<float>::infinity(),
+                          -3,
+                          0,
+                          1e30f,
+                          1e-30f,
+                          40};
   Perspective(2.8);
   for (const char *label : labels)
     for (float value : values) {

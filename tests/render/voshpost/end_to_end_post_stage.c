@@ -41,7 +41,8 @@ int vo_end_to_end_post_stage(char *buffer, size_t size, const char *path) {
   lights = VoShaderCreate(VO_SHADER_POSTPROCESS, "render lights");
   flares = VoShaderCreate(VO_SHADER_POSTPROCESS, "lens flares");
   tga = VoDriverFindFromName("vodrvtga");
-  if (failed == 1 || depth == NULL || dof == NULL || lights == NULL || flares == NULL || tga == NULL) return 1;
+  if (failed == 1 || depth == NULL || dof == NULL || lights == NULL || flares == NULL || tga == NULL)
+    return 1;
   failed |= DofFloat(dof, "focal length", 200) != 0;
   failed |= DofFloat(dof, "aperture", 1) != 0;
   failed |= DofFloat(dof, "focus plane", 6.5f) != 0;

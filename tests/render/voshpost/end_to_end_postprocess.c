@@ -156,7 +156,8 @@ int vo_end_to_end_postprocess(char *buffer, size_t size) {
 static VtStatus Checker(void *data) {
   VtShaderGlobals *g = VoShaderGetGlobals();
   const double z = -g->unitI[2] > 1e-9 ? -g->unitI[2] : 1e-9;
-  const long i = (long)floor((g->unitI[0] / z + 0.0317) / 0.2), j = (long)floor((g->unitI[1] / z + 0.0213) / 0.2);
+  const long i = (long)floor((g->unitI[0] / z + 0.0317) / 0.2),
+             j = (long)floor((g->unitI[1] / z + 0.0213) / 0.2);
   const float light = ((i + j) & 1) != 0 ? 1.0f : 0.0f;
   (void)data;
   g->Cb[0] = light;

@@ -34,7 +34,8 @@ int PostStageScene(char *buffer, size_t size) {
   return vo_end_to_end_post_stage(buffer, size, path.c_str());
 }
 
-TEST(EndToEnd, ASceneThroughRenderDepthDepthOfFieldRenderLightsAndLensFlaresIntoATargaFileGivesItsKnownPixels) {
+TEST(EndToEnd,
+     ASceneThroughRenderDepthDepthOfFieldRenderLightsAndLensFlaresIntoATargaFileGivesItsKnownPixels) {
   vo::test::ExpectSceneText<4096>(&PostStageScene, "end_to_end_post_stage.txt");
 }
 

@@ -29,7 +29,8 @@ TEST_F(PostprocessTest, AOneByOneKernelKeepsPixelsAndBlackensOnlyNearBlackOnes) 
 }
 
 TEST_F(PostprocessTest, ABoxAtTheCornersDividesByTheWeightsItCoversAndEvenWidthsStayInside) {
-  VtScreenBuffer *b = Current(4, 4, [](uint32_t x, uint32_t y) { return Grey(static_cast<float>(x + 4 * y)); });
+  VtScreenBuffer *b =
+      Current(4, 4, [](uint32_t x, uint32_t y) { return Grey(static_cast<float>(x + 4 * y)); });
   TestPostData *box = Listed("test kernel");
   box->fw = box->fh = 3;
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
@@ -64,7 +65,8 @@ TEST_F(PostprocessTest, AZeroSumChannelIsZeroAndOnePixelWideImagesStayInTheirRow
 }
 
 TEST_F(PostprocessTest, GatherPassesOnlyLitPixelsAndSumsThem) {
-  VtScreenBuffer *b = Current(3, 3, [](uint32_t x, uint32_t y) { return Grey(x == 1 && y == 1 ? 0.0f : 1.0f); });
+  VtScreenBuffer *b =
+      Current(3, 3, [](uint32_t x, uint32_t y) { return Grey(x == 1 && y == 1 ? 0.0f : 1.0f); });
   (void)Listed("test gather");
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN_IMAGE), 0u);
   EXPECT_FLOAT_EQ(Red(b, 1, 1), 8.0f);
@@ -74,8 +76,8 @@ TEST_F(PostprocessTest, GatherPassesOnlyLitPixelsAndSumsThem) {
 }
 
 TEST_F(PostprocessTest, ASeparateOutputOnASubRegionChangesOnlyTheRegionAndKeepsControlsAndAlpha) {
-  VtScreenBuffer *b = Current(6, 4, [](uint32_t x, uint32_t) { return Grey(static_cast<float>(x)); },
-                              VO_SB_COLOUR | VO_SB_ALPHA);
+  VtScreenBuffer *b = Current(
+      6, 4, [](uint32_t x, uint32_t) { return Grey(static_cast<float>(x)); }, VO_SB_COLOUR | VO_SB_ALPHA);
   const uint32_t region[4] = {1, 3, 1, 2};
   ASSERT_EQ(VoScreenBufferSetRegion(b, region), 0u);
   Set(b, VO_SB_WEIGHT, TypedFloat(0.25f));
@@ -102,8 +104,9 @@ TEST_F(PostprocessTest, ASeparateOutputOnASubRegionChangesOnlyTheRegionAndKeepsC
 TEST_F(PostprocessTest, FilterSizesThePrepareLeavesOutOfRangeAreRefusedBeforeAnythingIsMade) {
   VtScreenBuffer *b = Current(3, 2, [](uint32_t x, uint32_t) { return Grey(1.0f + x); });
   TestPostData *k = Listed("test kernel");
-  const float bad[] = {-1.0f, 0.5f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                       8.0f, 1e30f};
+  const float bad[] = {
+      -1.0f, 0.5f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+      8.0f,  1e30f};
   for (float f : bad) {
     k->fw = f;
     k->fh = 1;
@@ -129,7 +132,8 @@ TEST_F(PostprocessTest, ANestedWalkKeepsTheOuterBindingsAndASelfRunningListStops
   EXPECT_EQ(VoShaderGetGlobals()->Bo, nullptr);
 }
 
-TEST_F(PostprocessTest, RenderAndPostMakesSizesShowsAndDestroysItsBufferAndSkipsTheShowWhenTheRenderIsMissing) {
+TEST_F(PostprocessTest,
+       RenderAndPostMakesSizesShowsAndDestroysItsBufferAndSkipsTheShowWhenTheRenderIsMissing) {
   View(32, 24);
   RowDriver::Reset();
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 0u);

@@ -26,7 +26,7 @@ struct Pattern {
   static inline bool checker = true;  // else vertical stripes
   static inline float dark[3] = {0, 0, 0}, light[3] = {1, 1, 1};
   static inline std::atomic<uint64_t> rays{0};
-  static inline bool record = false;     // keep "xi" of every ray (calling thread only)
+  static inline bool record = false;                     // keep "xi" of every ray (calling thread only)
   static inline std::vector<std::array<float, 3>> seen;  // xp, yp, xi
 
   static bool Light(double tx, double ty) {
@@ -69,9 +69,10 @@ class FfaaTest : public ::testing::Test {
     if (Minimal()) {
       ASSERT_EQ(VoSystemInitialise(), 0u);
       ASSERT_EQ(VoInstallModule(&VoEntryMemory), 0u);
-      for (VtQueryFunction m : {&VoEntryDriver, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry,
-                                &VoEntryTransforms, &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders,
-                                &VoEntryScreenBuffer, &VoEntryRayTracer, &VoEntryPostprocess})
+      for (VtQueryFunction m :
+           {&VoEntryDriver, &VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
+            &VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer,
+            &VoEntryRayTracer, &VoEntryPostprocess})
         if (!Without(m)) {
           ASSERT_EQ(VoInstallModule(m), 0u);
         }
@@ -167,10 +168,11 @@ class FfaaTest : public ::testing::Test {
     return all;
   }
   // Runs the propagator as its class does, with the scene prepared around it.
-  static VtStatus Propagate(int32_t samples, int32_t earlyOut, double sensitivity = 4.0, uint32_t keepSeed = 0,
-                            int32_t yRadix = 3, int32_t xRadix = 2) {
+  static VtStatus Propagate(int32_t samples, int32_t earlyOut, double sensitivity = 4.0,
+                            uint32_t keepSeed = 0, int32_t yRadix = 3, int32_t xRadix = 2) {
     (void)VoRayTracerScenePrepare();
-    const VtStatus st = VoPostprocessFfaaPropagate(samples, earlyOut, sensitivity, yRadix, xRadix, keepSeed, 1, 0, 16);
+    const VtStatus st =
+        VoPostprocessFfaaPropagate(samples, earlyOut, sensitivity, yRadix, xRadix, keepSeed, 1, 0, 16);
     (void)VoRayTracerSceneRelease();
     return st;
   }
@@ -187,7 +189,7 @@ class FfaaTest : public ::testing::Test {
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data[1]{};
     data[0].type = VtGenericPtr;
-    data[0].value.p = const_cast<float (*)[3]>(kCorners);
+    data[0].value.p = const_cast<float(*)[3]>(kCorners);
     square_ = VoPrimitiveCreatePolygon(4, 1, ids, data);
     ASSERT_NE(square_, nullptr);
     scene_ = VoPrimitiveListCreate(1, &square_);

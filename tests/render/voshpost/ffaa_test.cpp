@@ -152,7 +152,8 @@ TEST_F(PropagatorTest, OneSampleWithoutEarlyOutIsOneRayAPixelAndEqualsThePreview
       EXPECT_EQ(Pattern::rays.load(), Count(b, VO_PP_STENCIL_DONE));
     }
     for (uint32_t x = 0; x < kWidth; ++x)
-      for (int k = 0; k < 3; ++k) EXPECT_NEAR(Colour(b, x, 20)[k], expected[3 * (20 * kWidth + x) + k], 1e-6) << x;
+      for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(Colour(b, x, 20)[k], expected[3 * (20 * kWidth + x) + k], 1e-6) << x;
     const auto middle = Colour(b, 33, 20);
     EXPECT_EQ(middle[0] > 0.0f && middle[0] < 1.0f, square);  // neither stripe colour on the square
   }
@@ -175,7 +176,8 @@ TEST_F(PropagatorTest, StripesFloodTheAreaEndAndProcessEveryPixelOnce) {
   std::vector<int> runs(kWidth * kHeight, 0);
   std::array<float, 3> last{-1, -1, -1};
   for (const auto &s : Pattern::seen) {
-    if (s[0] != last[0] || s[1] != last[1]) ++runs[static_cast<size_t>(s[1]) * kWidth + static_cast<size_t>(s[0])];
+    if (s[0] != last[0] || s[1] != last[1])
+      ++runs[static_cast<size_t>(s[1]) * kWidth + static_cast<size_t>(s[0])];
     last = s;
   }
   for (int r : runs) EXPECT_EQ(r, 1);
@@ -245,7 +247,8 @@ TEST_F(FfaaTest, TheClassesSkipTheirRunWhenTheBuffersFailTheirChecks) {
     VtShader *s = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
     ASSERT_NE(s, nullptr);
     const int posted = CountPosted(messages::kPostPlaneMissing);
-    (void)(std::string(name) == "ffaa seed" ? post::FfaaSeedEvaluate(s->data) : post::FfaaPropagatorEvaluate(s->data));
+    (void)(std::string(name) == "ffaa seed" ? post::FfaaSeedEvaluate(s->data)
+                                            : post::FfaaPropagatorEvaluate(s->data));
     EXPECT_EQ(VoPostprocessStatusGet(), VO_STATUS_BAD_ARGUMENT) << name;
     EXPECT_EQ(CountPosted(messages::kPostPlaneMissing), posted + 2) << name;  // "Bi" and "Bo"
     EXPECT_EQ(VoShaderDestroy(s), 0u);

@@ -12,13 +12,39 @@
 
 namespace vo::test {
 
-inline constexpr const char *kFlareLabels[] = {
-    "fov",           "size range",    "intensity",     "rotation",          "glow radius",       "glow shape",
-    "glow focus",    "glow colour",   "glow factor",   "iris blades",       "iris blade shape",  "halo shape",
-    "halo radius",   "halo width",    "halo colour",   "halo factor",       "rays type",         "rays shape",
-    "rays count",    "rays factor",   "rays colour",   "rays contrast",     "rays range",        "rays rotation",
-    "ghosts",        "ghosts shape",  "ghosts factor", "ghosts min radius", "ghosts max radius", "min intensity",
-    "max intensity", "check depth",   "clamp colour"};
+inline constexpr const char *kFlareLabels[] = {"fov",
+                                               "size range",
+                                               "intensity",
+                                               "rotation",
+                                               "glow radius",
+                                               "glow shape",
+                                               "glow focus",
+                                               "glow colour",
+                                               "glow factor",
+                                               "iris blades",
+                                               "iris blade shape",
+                                               "halo shape",
+                                               "halo radius",
+                                               "halo width",
+                                               "halo colour",
+                                               "halo factor",
+                                               "rays type",
+                                               "rays shape",
+                                               "rays count",
+                                               "rays factor",
+                                               "rays colour",
+                                               "rays contrast",
+                                               "rays range",
+                                               "rays rotation",
+                                               "ghosts",
+                                               "ghosts shape",
+                                               "ghosts factor",
+                                               "ghosts min radius",
+                                               "ghosts max radius",
+                                               "min intensity",
+                                               "max intensity",
+                                               "check depth",
+                                               "clamp colour"};
 
 class FlareTest : public ClassTest {
  protected:
@@ -42,11 +68,13 @@ class FlareTest : public ClassTest {
     for (const char *label : kFlareLabels) {
       VtTypedValue v{};
       EXPECT_EQ(VoShaderGetArg(s, label, &v), 0u);
-      if (v.type == VtString) out.emplace_back(v.value.s);
+      if (v.type == VtString)
+        out.emplace_back(v.value.s);
       else if (v.type == VtColourType)
         out.push_back(std::to_string(v.value.v[0]) + "," + std::to_string(v.value.v[1]) + "," +
                       std::to_string(v.value.v[2]));
-      else out.push_back(std::to_string(v.value.u));
+      else
+        out.push_back(std::to_string(v.value.u));
     }
     return out;
   }
@@ -70,7 +98,8 @@ class FlareTest : public ClassTest {
     uint32_t x, y;
     std::array<float, 3> colour;
   };
-  VtScreenBuffer *Scene(uint32_t width, uint32_t height, std::vector<Bright> bright, uint32_t mask = VO_SB_COLOUR) {
+  VtScreenBuffer *Scene(uint32_t width, uint32_t height, std::vector<Bright> bright,
+                        uint32_t mask = VO_SB_COLOUR) {
     return Current(
         width, height,
         [bright](uint32_t x, uint32_t y) {

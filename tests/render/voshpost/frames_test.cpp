@@ -60,7 +60,8 @@ TEST_F(FramesTest, AveragingWeighsTheRunningAverageByTheFramesInItAndTouchesOnly
   (void)Current(4, 4, [](uint32_t, uint32_t) { return Grey(2.0f); });  // the new target
   VtScreenBuffer *running = buffers_.back();
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
-  for (uint32_t i = 0; i < 16; ++i) EXPECT_FLOAT_EQ(Red(running, i % 4, i / 4), (3 * 2.0f + 0.1f * i) / 4) << i;
+  for (uint32_t i = 0; i < 16; ++i)
+    EXPECT_FLOAT_EQ(Red(running, i % 4, i / 4), (3 * 2.0f + 0.1f * i) / 4) << i;
 
   VtScreenBuffer *small = Current(2, 2, [](uint32_t, uint32_t) { return Grey(0.0f); });
   (void)Current(4, 4, [](uint32_t, uint32_t) { return Grey(1.0f); });
@@ -68,7 +69,8 @@ TEST_F(FramesTest, AveragingWeighsTheRunningAverageByTheFramesInItAndTouchesOnly
   Arg(s, "source_buffer", TypedPointer(small));
   Arg(s, "accumulated", TypedInt32(1));
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u);
-  for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(Red(big, i % 4, i / 4), i % 4 < 2 && i / 4 < 2 ? 0.5f : 1.0f) << i;
+  for (uint32_t i = 0; i < 16; ++i)
+    EXPECT_EQ(Red(big, i % 4, i / 4), i % 4 < 2 && i / 4 < 2 ? 0.5f : 1.0f) << i;
 }
 
 TEST_F(FramesTest, TheDitherTableIsPinnedForZeroAndFiveFramesAndIsOneWithoutDither) {
@@ -91,7 +93,8 @@ TEST_F(FramesTest, TheDitherTableIsPinnedForZeroAndFiveFramesAndIsOneWithoutDith
 
 TEST_F(FramesTest, DitheringIntoATargetOfAlphaZeroTakesTheSourceAndTheCellAsWeight) {
   VtScreenBuffer *source = Current(8, 2, [](uint32_t x, uint32_t y) { return Grey(0.05f * (x + 8 * y)); });
-  VtScreenBuffer *target = Current(8, 2, [](uint32_t, uint32_t) { return Grey(0.9f); }, VO_SB_COLOUR | VO_SB_ALPHA);
+  VtScreenBuffer *target = Current(
+      8, 2, [](uint32_t, uint32_t) { return Grey(0.9f); }, VO_SB_COLOUR | VO_SB_ALPHA);
   VtTypedValue zero = TypedFloat(0.0f);
   ASSERT_EQ(VoScreenBufferClear(target, VO_SB_ALPHA, &zero), 0u);
   (void)Average(source, 0, true);
@@ -133,7 +136,6 @@ TEST_F(FramesTest, AFeedbackRateOfZeroShowsEveryRowAndBadSourcesAreRefused) {
   EXPECT_EQ(CountPosted(753), 1);
 }
 
-
 TEST_F(FramesTest, ArchivesThroughBmpAndTargaReadBackAsTheConvertedBufferAndRepeatExactly) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   VtScreenBuffer *b = Current(5, 3, [&](uint32_t x, uint32_t y) {
@@ -160,7 +162,8 @@ TEST_F(FramesTest, ArchivesThroughBmpAndTargaReadBackAsTheConvertedBufferAndRepe
       uint8_t expected[15];
       ASSERT_EQ(VoScreenBufferGetScanRGBFloat(b, y, row), 0u);
       colour::BytesFromFloats(row, expected, 15);
-      EXPECT_EQ(std::vector<uint8_t>(image->data + y * image->bytes_per_row, image->data + y * image->bytes_per_row + 15),
+      EXPECT_EQ(std::vector<uint8_t>(image->data + y * image->bytes_per_row,
+                                     image->data + y * image->bytes_per_row + 15),
                 std::vector<uint8_t>(expected, expected + 15))
           << driver << " row " << y;
     }
@@ -203,7 +206,8 @@ TEST_F(FramesTest, AnUnknownDriverLeavesAnExistingFileAloneAndAFullDiskIsAFailur
 
 TEST_F(FramesTest, EveryAllocationFailingInAnArchiveADitheredAverageOrAMatrixRunIsReported) {
   VtScreenBuffer *source = Current(6, 4, [](uint32_t x, uint32_t y) { return Grey(0.1f * (x + y)); });
-  (void)Current(6, 4, [](uint32_t, uint32_t) { return Grey(0.5f); }, VO_SB_COLOUR | VO_SB_ALPHA);
+  (void)Current(
+      6, 4, [](uint32_t, uint32_t) { return Grey(0.5f); }, VO_SB_COLOUR | VO_SB_ALPHA);
   const std::string path = Temporary("failing.bmp");
   (void)Archive("vodrvbmp", path);
   EveryAllocationFails([] { return VoExecute(VO_EXECUTE_PP_RUN); },

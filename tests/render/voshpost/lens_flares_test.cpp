@@ -48,8 +48,8 @@ TEST_F(FlareTest, PresetsAreTheirBasePlusTheirChangesAndAChangeRenamesTheLensCus
   EXPECT_EQ(Values(a), lens50);
 
   // Presets copy strings and leave no arrays shared with the catalogue.
-  const char *names[] = {"standard", "polygon", "lens35", "polygon35", "lens50",
-                         "polygon50", "lens105", "spark", "star4", "custom"};
+  const char *names[] = {"standard",  "polygon", "lens35", "polygon35", "lens50",
+                         "polygon50", "lens105", "spark",  "star4",     "custom"};
   (void)Scene(16, 12, {{5, 5, {2000, 2000, 2000}}});
   for (int i = 0; i < 100; ++i) {
     Text(a, "lens", names[i % 10]);
@@ -195,8 +195,8 @@ TEST_F(FlareTest, CheckDepthSparesNearerPixelsAndAnInterruptEndsTheDrawing) {
   RecordingDriver::interrupt_from = 2;
   b = Scene(20, 10, {{5, 5, {900, 900, 900}}});
   EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RUN) & VO_PP_INTERRUPTED, VO_PP_INTERRUPTED);
-  EXPECT_GT(Red(b, 3, 0), 0.0f);   // the first row went through
-  EXPECT_EQ(Red(b, 3, 9), 0.0f);   // the last did not
+  EXPECT_GT(Red(b, 3, 0), 0.0f);  // the first row went through
+  EXPECT_EQ(Red(b, 3, 9), 0.0f);  // the last did not
 }
 
 TEST_F(FlareTest, BadArgumentsGiveDiagnosticsAndNeverANaNPixel) {
@@ -212,9 +212,12 @@ TEST_F(FlareTest, BadArgumentsGiveDiagnosticsAndNeverANaNPixel) {
       Text(s, "lens", "lens50");
       VtTypedValue value{};
       value.type = probe.type;
-      if (probe.type == VtFloat) value.value.f = v;
-      else if (probe.type == VtInt32) value.value.i = std::isnan(v) ? INT32_MIN : v < 0 ? -5 : INT32_MAX;
-      else value.value.v[0] = value.value.v[1] = value.value.v[2] = v;
+      if (probe.type == VtFloat)
+        value.value.f = v;
+      else if (probe.type == VtInt32)
+        value.value.i = std::isnan(v) ? INT32_MIN : v < 0 ? -5 : INT32_MAX;
+      else
+        value.value.v[0] = value.value.v[1] = value.value.v[2] = v;
       Arg(s, label, value);
       g_posted.clear();
       const VtStatus st = VoExecute(VO_EXECUTE_PP_RUN);

@@ -77,8 +77,8 @@ class LightSourceTest : public FlareTest {
 
 TEST_F(LightSourceTest, APointLightLandsOnItsPixelTimesTheScaleAndOthersGiveNone) {
   (void)Light("point", 1, 0.5f, 2);
-  (void)Light("point", 0, 0, -20);   // behind the eye
-  (void)Light("point", 300, 0, 0);   // off the image
+  (void)Light("point", 0, 0, -20);  // behind the eye
+  (void)Light("point", 300, 0, 0);  // off the image
   (void)Light("ambient", 0, 0, 0);
   (void)Light("distant", 0, 0, 0);
   ASSERT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), 0u);

@@ -25,10 +25,12 @@ TEST_F(PostprocessTest, ControlsAnswerTheirDefaultsAndTypesAndRefuseOtherCodes) 
   struct Row {
     uint32_t code, type, word;
   };
-  const Row rows[] = {{0x440002, VtEnum, 0x440000}, {0x440003, VtEnum, 0x440000}, {0x440004, VtGenericPtr, 0},
-                      {0x440005, VtGenericPtr, 0},  {0x440006, VtGenericPtr, 0},   {0x440007, VtGenericPtr, 0},
-                      {0x440008, VtEnum, 0x440002}, {0x440009, VtGenericPtr, 0},   {0x44000a, VtBoolean, 1},
-                      {0x44000b, 39, 1},            {0x44000c, VtEnum, 0x440003}};
+  const Row rows[] = {{0x440002, VtEnum, 0x440000}, {0x440003, VtEnum, 0x440000},
+                      {0x440004, VtGenericPtr, 0},  {0x440005, VtGenericPtr, 0},
+                      {0x440006, VtGenericPtr, 0},  {0x440007, VtGenericPtr, 0},
+                      {0x440008, VtEnum, 0x440002}, {0x440009, VtGenericPtr, 0},
+                      {0x44000a, VtBoolean, 1},     {0x44000b, 39, 1},
+                      {0x44000c, VtEnum, 0x440003}};
   for (const Row &r : rows) {
     const VtTypedValue v = Get(r.code);
     EXPECT_EQ(v.type, r.type) << std::hex << r.code;
@@ -91,7 +93,9 @@ TEST_F(PostprocessTest, AWalkWithoutAListOrABufferShowsNothing) {
 }
 
 TEST_F(PostprocessTest, AShaderOfAnotherTypeStopsTheWalkAfterTheFirstRanAndTheBufferIsShownOnce) {
-  VtScreenBuffer *b = Current(4, 2, [](uint32_t x, uint32_t) { return std::array<float, 3>{x * 0.25f, 0, 0}; });
+  VtScreenBuffer *b = Current(4, 2, [](uint32_t x, uint32_t) {
+    return std::array<float, 3>{x * 0.25f, 0, 0};
+  });
   (void)Listed("test invert");
   VtShader *other = VoShaderCreate(VO_SHADER_COLOUR, "plain");
   ASSERT_NE(other, nullptr);
@@ -182,7 +186,9 @@ TEST_F(PostprocessTest, AnInterruptAtTheDriversSecondPollEndsTheClassAndTheWalkA
   ASSERT_EQ(VoDriverSet(RecordingDriver::driver), 0u);
   RecordingDriver::Reset();
   RecordingDriver::interrupt_from = 2;
-  VtScreenBuffer *b = Current(2, 3, [](uint32_t, uint32_t) { return std::array<float, 3>{0.25f, 0.25f, 0.25f}; });
+  VtScreenBuffer *b = Current(2, 3, [](uint32_t, uint32_t) {
+    return std::array<float, 3>{0.25f, 0.25f, 0.25f};
+  });
   (void)Listed("test invert");
   TestPostData *after = Listed("test kernel");
   // The recorder handles no rows: its show answers 258 beside the interrupt.
@@ -196,8 +202,8 @@ TEST_F(PostprocessTest, AnInterruptAtTheDriversSecondPollEndsTheClassAndTheWalkA
 class PostprocessStartTest : public PooledKernelTest {};
 
 TEST_F(PostprocessStartTest, AStartRunningOutOfMemoryAtAnyStepFailsAndALaterStartSucceeds) {
-  for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryShader,
-                            &VoEntryScreenBuffer})
+  for (VtQueryFunction m :
+       {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryShader, &VoEntryScreenBuffer})
     ASSERT_EQ(VoInstallModule(m), 0u);
   ASSERT_EQ(VoSystemStart(), 0u);
   VtTypedValue answer{};

@@ -20,17 +20,18 @@ namespace vo::test {
 
 struct TestPostData {
   VtPostprocessHead head;
-  float fw, fh;       // the filter size the prepare leaves (0: untouched)
-  float weight[3];    // kernel: every cell's weight
-  float centre[3];    // kernel: the centre cell's weight when set
+  float fw, fh;     // the filter size the prepare leaves (0: untouched)
+  float weight[3];  // kernel: every cell's weight
+  float centre[3];  // kernel: the centre cell's weight when set
   int32_t hasCentre;
   VtStatus prepareStatus;
-  VtStatus nested;    // the nested run's status
+  VtStatus nested;  // the nested run's status
   uint32_t calls;
 };
 
 struct PostClasses {
-  static inline constexpr TestPostData kKernel{{0, VO_PP_MODE_KERNEL_SEPARATE}, 1, 1, {1, 1, 1}, {}, 0, 0, 0, 0};
+  static inline constexpr TestPostData kKernel{
+      {0, VO_PP_MODE_KERNEL_SEPARATE}, 1, 1, {1, 1, 1}, {}, 0, 0, 0, 0};
   static inline constexpr TestPostData kKernelInPlace{{0, VO_PP_KERNEL}, 1, 1, {1, 1, 1}, {}, 0, 0, 0, 0};
   static inline constexpr TestPostData kGather{{0, VO_PP_MODE_GATHER_SEPARATE}, 3, 3, {}, {}, 0, 0, 0, 0};
   static inline constexpr TestPostData kInvert{{0, VO_PP_MODE_DIRECT_IN_PLACE}, 0, 0, {}, {}, 0, 0, 0, 0};
@@ -105,9 +106,10 @@ struct PostClasses {
   static constexpr const char *kGlobals[] = {"Bi", "Bo", "Co", "Ci", "xf", "yf", "Fwidth", "Fheight"};
   static constexpr const char *kNoLabels[] = {"x"};
   template <const TestPostData &Default>
-  static shaderlib::ClassDescription Describe(shaderlib::Identifier id, const char *name, VtShaderDataProc evaluate) {
+  static shaderlib::ClassDescription Describe(shaderlib::Identifier id, const char *name,
+                                              VtShaderDataProc evaluate) {
     shaderlib::Entries e = shaderlib::DataEntries<Default>(evaluate, &Prepare, &shaderlib::ArgumentNone,
-                                                          &shaderlib::ArgumentNone);
+                                                           &shaderlib::ArgumentNone);
     return {id, name, VO_SHADER_POSTPROCESS, std::span(kNoLabels, 0), kGlobals, e};
   }
   static void Register() {
@@ -129,8 +131,9 @@ class PostprocessTest : public ScreenBufferTest {
   void SetUp() override {
     RecordingDriver::Reset();
     RowDriver::Reset();
-    StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms,
-                  &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess, &VoEntryMultiThread, &VoEntryBMPDriver, &VoEntryTGADriver});
+    StartModules({&RecordingDriver::Query, &VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryShader,
+                  &VoEntrySuperLiteShaders, &VoEntryScreenBuffer, &VoEntryPostprocess, &VoEntryMultiThread,
+                  &VoEntryBMPDriver, &VoEntryTGADriver});
     RowDriver::driver = VoDriverCreate(&RowDriver::Query);
     ASSERT_NE(RowDriver::driver, nullptr);
     ASSERT_EQ(VoDriverSet(RowDriver::driver), 0u);
@@ -189,7 +192,9 @@ inline VtShader *ListAppend(VtReference **list, const char *name) {
 class ClassTest : public PostprocessTest {
  protected:
   VtShader *Add(const char *name) { return ListAppend(&list_, name); }
-  static void Arg(VtShader *s, const char *label, VtTypedValue v) { ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label; }
+  static void Arg(VtShader *s, const char *label, VtTypedValue v) {
+    ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label;
+  }
   static VtTypedValue Word(uint32_t type, uint32_t u) {
     VtTypedValue v{};
     v.type = type;

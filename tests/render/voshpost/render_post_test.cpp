@@ -52,7 +52,7 @@ class RenderPostTest : public ::testing::Test {
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data[1]{};
     data[0].type = VtGenericPtr;
-    data[0].value.p = const_cast<float (*)[3]>(kCorners);
+    data[0].value.p = const_cast<float(*)[3]>(kCorners);
     square_ = VoPrimitiveCreatePolygon(4, 1, ids, data);
     ASSERT_NE(square_, nullptr);
     scene_ = VoPrimitiveListCreate(1, &square_);

@@ -71,7 +71,8 @@ class WholeRenderTest : public FfaaTest {
         for (int64_t j = -int64_t{reach}; j <= int64_t{reach}; ++j)
           for (int64_t i = -int64_t{reach}; i <= int64_t{reach}; ++i) {
             const int64_t u = x + i, v = y + j;
-            if (u >= 0 && v >= 0 && u < kWidth && v < kHeight && edge[v * kWidth + u]) near[y * kWidth + x] = true;
+            if (u >= 0 && v >= 0 && u < kWidth && v < kHeight && edge[v * kWidth + u])
+              near[y * kWidth + x] = true;
           }
     return near;
   }
@@ -141,7 +142,8 @@ TEST_F(WholeRenderTest, AntialiasingFlagsOnlyNearEdgesAndKeepsTheRestOfThePlainR
 // check sees everything as it was. Some failures meet services of other
 // modules that carry on without what they could not make (the shader
 // kernel's image set-up), so a run may still answer 0.
-void EveryAllocationFailsUndone(const std::function<VtStatus()> &scenario, const std::function<void()> &check) {
+void EveryAllocationFailsUndone(const std::function<VtStatus()> &scenario,
+                                const std::function<void()> &check) {
   int failed = 0;
   for (uint64_t n = 1; n < 100000; ++n) {
     AllocationFailureArm(n);
@@ -169,13 +171,13 @@ TEST_F(MinimalRenderTest, EveryAllocationFailingInTheAntialiasingRenderIsReporte
   ASSERT_EQ(VoViewSetResolution(nullptr, 12, 8, 1.0), 0u);
   VtScreenBuffer *b = Buffer(12, 8, VO_SB_COLOUR);
   EveryAllocationFailsUndone([] { return VoExecute(VO_EXECUTE_PP_ANTIALIAS); },
-                       [b] {
-                         uint32_t mask = 0;
-                         EXPECT_EQ(VoScreenBufferGetDataMask(b, &mask), 0u);
-                         EXPECT_EQ(mask, VO_SB_COLOUR);
-                         EXPECT_EQ(VoScreenBufferGet(), b);
-                         EXPECT_EQ(Word(VO_CONTROL_PP_RENDER_CODE), VO_EXECUTE_PP_NONE);
-                       });
+                             [b] {
+                               uint32_t mask = 0;
+                               EXPECT_EQ(VoScreenBufferGetDataMask(b, &mask), 0u);
+                               EXPECT_EQ(mask, VO_SB_COLOUR);
+                               EXPECT_EQ(VoScreenBufferGet(), b);
+                               EXPECT_EQ(Word(VO_CONTROL_PP_RENDER_CODE), VO_EXECUTE_PP_NONE);
+                             });
 }
 
 // ---- Two views --------------------------------------------------------------------
@@ -286,11 +288,11 @@ TEST_F(MinimalRenderTest, EveryAllocationFailingInTheTwoViewRenderIsReportedAndU
   ASSERT_EQ(SetWord(VO_CONTROL_PP_RENDER_CODE, VtEnum, VO_EXECUTE_RAY_PREVIEW), 0u);
   ASSERT_EQ(SetWord(VO_CONTROL_PP_TWO_VIEW_MODE, VtEnum, 0x440005), 0u);
   EveryAllocationFailsUndone([] { return VoExecute(VO_EXECUTE_PP_TWO_VIEW); },
-                       [out, view] {
-                         EXPECT_EQ(VoScreenBufferGet(), out);
-                         EXPECT_EQ(VoViewGet(), view);
-                         EXPECT_EQ(Word(VO_CONTROL_PP_RENDER_CODE), VO_EXECUTE_RAY_PREVIEW);
-                       });
+                             [out, view] {
+                               EXPECT_EQ(VoScreenBufferGet(), out);
+                               EXPECT_EQ(VoViewGet(), view);
+                               EXPECT_EQ(Word(VO_CONTROL_PP_RENDER_CODE), VO_EXECUTE_RAY_PREVIEW);
+                             });
 }
 
 TEST_F(TwoViewTest, ControlsAndTheListComeBackButWhatAClassReplacedInTheRecordStays) {

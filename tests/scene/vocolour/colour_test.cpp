@@ -157,11 +157,11 @@ TEST(ColourBytes, BlocksOfSixteenAndSingleComponentsGiveTheSameBytes) {
     uint8_t byte;
   };
   const Case cases[] = {
-      {-1.0f, 0},   {kNaN, 0},     {-kInf, 0},  {0.0f, 0},    // 0.5 truncates to 0
-      {0.25f, 64},  // 63.75 + 0.5 = 64.25
-      {0.5f, 128},  // 127.5 + 0.5
-      {0.1f, 26},   // 0.1f x 255 rounds to 25.5, + 0.5 = 26
-      {1.0f, 255},  {2.0f, 255},  {kInf, 255},
+      {-1.0f, 0},  {kNaN, 0},   {-kInf, 0},  {0.0f, 0},  // 0.5 truncates to 0
+      {0.25f, 64},                                       // 63.75 + 0.5 = 64.25
+      {0.5f, 128},                                       // 127.5 + 0.5
+      {0.1f, 26},                                        // 0.1f x 255 rounds to 25.5, + 0.5 = 26
+      {1.0f, 255}, {2.0f, 255}, {kInf, 255},
   };
   constexpr size_t kCount = sizeof cases / sizeof cases[0];
   float row[37];

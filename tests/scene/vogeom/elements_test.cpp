@@ -390,8 +390,8 @@ TEST_F(Elements, AnEdgeBuildThatRunsOutLeavesAllEdgesOrNone) {
   const std::vector<std::vector<float>> grid = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, 1, 0}, {1, 1, 0},
                                                 {2, 1, 0}, {0, 2, 0}, {1, 2, 0}, {2, 2, 0}};
   const std::vector<std::vector<uint32_t>> quads = {{0, 1, 4, 3}, {1, 2, 5, 4}, {3, 4, 7, 6}, {4, 5, 8, 7}};
-  MeshBuild m(MeshContents({VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES, VO_VERT_SCREEN}), 3, grid,
-              quads);
+  MeshBuild m(MeshContents({VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES, VO_VERT_SCREEN}), 3,
+              grid, quads);
   auto edges = [&] { return MeshBuild::Ring(m.primitive, VO_PRIM_EDGES, VO_EDGE_NEXT).size(); };
   EveryAllocationFails([&]() -> VtStatus {
     const VtStatus s = VoPrimitiveBuildEdges(m.primitive, nullptr);

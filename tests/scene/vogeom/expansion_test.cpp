@@ -283,8 +283,8 @@ TEST_F(RibbonTest, ExpansionsThatRunOutOfMemoryMarkTheStickyStatus) {
       const bool fired = AllocationFailureFired();
       AllocationFailureArm(0);
       const Prims got = Listed(list);
-      const bool complete =
-          got.size() == whole && std::none_of(got.begin(), got.end(), [](VtPrimitive *q) { return q == nullptr; });
+      const bool complete = got.size() == whole &&
+                            std::none_of(got.begin(), got.end(), [](VtPrimitive *q) { return q == nullptr; });
       if (!complete) {
         EXPECT_NE(*sticky & 0x4u, 0u) << "allocation " << n << " left a piece out unmarked";
       }

@@ -202,15 +202,23 @@ VtStatus ColourSpecial(VtPrimitive *p, uint32_t n, VtVertex **, const float *, V
 }
 
 TEST_F(Registry, TwoSourceBlendsGiveTheGeneralRoutinesBytes) {
-  const std::vector<uint32_t> floats = {
-      VO_VERT_WORLD,           VO_VERT_SCREEN,           VO_VERT_COLOUR,           VO_VERT_NORMAL,
-      VO_VERT_TEXCOORDS,       VO_VERT_TRANSPARENCY,     VO_VERT_PARAMETRICCOORDS, VO_VERT_PARAMETRICCHANGE,
-      VO_VERT_PARAMETRICDERIVS, VO_VERT_GAUSSIAN_CURVATURE, VO_VERT_MEAN_CURVATURE, VO_VERT_MAXIMUM_CURVATURE};
+  const std::vector<uint32_t> floats = {VO_VERT_WORLD,
+                                        VO_VERT_SCREEN,
+                                        VO_VERT_COLOUR,
+                                        VO_VERT_NORMAL,
+                                        VO_VERT_TEXCOORDS,
+                                        VO_VERT_TRANSPARENCY,
+                                        VO_VERT_PARAMETRICCOORDS,
+                                        VO_VERT_PARAMETRICCHANGE,
+                                        VO_VERT_PARAMETRICDERIVS,
+                                        VO_VERT_GAUSSIAN_CURVATURE,
+                                        VO_VERT_MEAN_CURVATURE,
+                                        VO_VERT_MAXIMUM_CURVATURE};
   VtPrimitive *p = VoPrimitiveCreate(
       Contents({VO_VERT_WORLD, VO_VERT_SCREEN, VO_VERT_COLOUR, VO_VERT_NORMAL, VO_VERT_TEXCOORDS,
-                VO_VERT_TRANSPARENCY, VO_VERT_PARAMETRICCOORDS, VO_VERT_PARAMETRICCHANGE, VO_VERT_PARAMETRICDERIVS,
-                VO_VERT_GAUSSIAN_CURVATURE, VO_VERT_MEAN_CURVATURE, VO_VERT_MAXIMUM_CURVATURE, VO_VERT_COVERT,
-                VO_VERT_FLAGS}),
+                VO_VERT_TRANSPARENCY, VO_VERT_PARAMETRICCOORDS, VO_VERT_PARAMETRICCHANGE,
+                VO_VERT_PARAMETRICDERIVS, VO_VERT_GAUSSIAN_CURVATURE, VO_VERT_MEAN_CURVATURE,
+                VO_VERT_MAXIMUM_CURVATURE, VO_VERT_COVERT, VO_VERT_FLAGS}),
       3);
   ASSERT_NE(p, nullptr);
   uint32_t count = 0;
@@ -240,7 +248,8 @@ TEST_F(Registry, TwoSourceBlendsGiveTheGeneralRoutinesBytes) {
   ASSERT_EQ(VoVertexInterpolate(p, 0, 2, v, two, pair), 0u);
   ASSERT_EQ(VoVertexInterpolate(p, 0, 3, v, three, general), 0u);
   same_floats(pair, general);
-  const float *a = PropertyAt<float>(p, v[0], VO_VERT_SCREEN), *b = PropertyAt<float>(p, v[1], VO_VERT_SCREEN);
+  const float *a = PropertyAt<float>(p, v[0], VO_VERT_SCREEN),
+              *b = PropertyAt<float>(p, v[1], VO_VERT_SCREEN);
   float expected = two[0] * a[3];
   expected += two[1] * b[3];
   EXPECT_EQ(std::memcmp(&PropertyAt<float>(p, pair, VO_VERT_SCREEN)[3], &expected, 4), 0);
@@ -256,9 +265,11 @@ TEST_F(Registry, TwoSourceBlendsGiveTheGeneralRoutinesBytes) {
   EXPECT_EQ(VoVertexInterpolate(p, 0, 2, v, two, pair), 0x40u);
   EXPECT_EQ(g_special_calls, 1u);
   EXPECT_EQ(PropertyAt<float>(p, pair, VO_VERT_COLOUR)[0], 2.0f);
-  EXPECT_EQ(std::memcmp(PropertyAt<float>(p, pair, VO_VERT_WORLD), PropertyAt<float>(p, general, VO_VERT_WORLD), 12),
+  EXPECT_EQ(std::memcmp(PropertyAt<float>(p, pair, VO_VERT_WORLD),
+                        PropertyAt<float>(p, general, VO_VERT_WORLD), 12),
             0);
-  EXPECT_EQ(VoPropertySetHandler(VO_VERT_COLOUR, VO_PROPERTY_VERTEX_INTERPOLATE, PropertyBlendSentinel()), 0u);
+  EXPECT_EQ(VoPropertySetHandler(VO_VERT_COLOUR, VO_PROPERTY_VERTEX_INTERPOLATE, PropertyBlendSentinel()),
+            0u);
 
   // The destination as the second source: each float is read before it is written.
   ASSERT_EQ(VoVertexInterpolate(p, 0, 2, v, two, v[1]), 0u);

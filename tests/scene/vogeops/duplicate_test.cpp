@@ -18,7 +18,8 @@ TEST_F(DuplicateTest, ATwoSidedTriangleGainsItsReversedCopy) {
   ASSERT_EQ(VoPrimitiveSetSidedness(p, 1), 0u);
   const auto old_vertices = Vertices(p);
   // Each vertex names the next as its twin; the copies must name copies.
-  for (int i = 0; i < 3; ++i) *PropertyAt<void *>(p, old_vertices[i], VO_VERT_COVERT) = old_vertices[(i + 1) % 3];
+  for (int i = 0; i < 3; ++i)
+    *PropertyAt<void *>(p, old_vertices[i], VO_VERT_COVERT) = old_vertices[(i + 1) % 3];
   void *old_polygon = Polygons(p)[0];
   const float old_plane[4] = {0, 0, 1, 0};  // counter-clockwise about +z through the origin
 

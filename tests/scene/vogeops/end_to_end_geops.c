@@ -56,8 +56,8 @@ static void PutPrimitive(Text *t, const char *name, VtPrimitive *p) {
     g = next && *next != *first ? *next : NULL;
   }
   Put(t, "%s: type %u flags 0x%x polygons %u (triangles %u, quads %u) vertices %u area %.4f\n", name,
-      (unsigned)(VoPrimitiveGetFlags(p) & 0xFu), (unsigned)(VoPrimitiveGetFlags(p) & ~0xFu), (unsigned)polygons,
-      (unsigned)sizes[3], (unsigned)sizes[4], nverts ? (unsigned)*nverts : 0u, area);
+      (unsigned)(VoPrimitiveGetFlags(p) & 0xFu), (unsigned)(VoPrimitiveGetFlags(p) & ~0xFu),
+      (unsigned)polygons, (unsigned)sizes[3], (unsigned)sizes[4], nverts ? (unsigned)*nverts : 0u, area);
 }
 
 /* The strips of a mesh and the triangles they draw (orientation 1 sends the
@@ -84,7 +84,8 @@ static void PutStrips(Text *t, const char *name, VtPrimitive *p) {
 
 int vo_end_to_end_geops(char *buffer, size_t size) {
   static const int32_t cube_counts[6] = {4, 4, 4, 4, 4, 4};
-  static const int32_t cube_faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
+  static const int32_t cube_faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4,
+                                         2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
   static const float square[8][3] = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0},
                                      {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}};
   static const int32_t square_contours[1] = {2}, square_counts[2] = {4, 4};

@@ -43,8 +43,9 @@ static int FacesOf(VtPrimitive *p, VtTransform *t, Face *faces) {
     int i;
     f->n = 0;
     do {
-      const float *w = node ? (const float *)Held(VoVertexGetProperty(p, (VtVertex *)node->data, VO_VERT_WORLD, &v), &v)
-                            : NULL;
+      const float *w =
+          node ? (const float *)Held(VoVertexGetProperty(p, (VtVertex *)node->data, VO_VERT_WORLD, &v), &v)
+               : NULL;
       float moved[3];
       if (w == NULL || f->n == MOST_CORNERS) break;
       if (t != NULL && VoTransformPoint(moved, w, t) == 0) w = moved;

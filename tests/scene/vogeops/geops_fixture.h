@@ -53,7 +53,8 @@ class GeopsTest : public PolygonModuleTest {
   // A polygon primitive in the plane z = 0.
   static VtPrimitive *Flat(const std::vector<pred::Point2> &ring) {
     Positions xyz;
-    for (const pred::Point2 &q : ring) xyz.push_back({static_cast<float>(q.x), static_cast<float>(q.y), 0.0f});
+    for (const pred::Point2 &q : ring)
+      xyz.push_back({static_cast<float>(q.x), static_cast<float>(q.y), 0.0f});
     return Polygon(xyz);
   }
   // The points a polygon primitive holds, in ring order.
@@ -94,7 +95,8 @@ class GeopsTest : public PolygonModuleTest {
   }
   // Sets the scene list the operators' execute codes run over.
   static void Scene(std::vector<VtPrimitive *> members) {
-    ASSERT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data())), 0u);
+    ASSERT_EQ(
+        VoPrimitiveListSet(VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data())), 0u);
   }
   // The triangle mesh of a primitive's strips, if it has one.
   static VtTriangleMesh *TriMesh(VtPrimitive *p) {

@@ -63,7 +63,7 @@ class IntersectSceneTest : public GeopsTest {
   static VtStatus Cut() { return VoExecute(VO_EXECUTE_GEOPS_INTERSECT); }
   // The primitive with its shared edges built.
   static VtPrimitive *WithEdges(VtPrimitive *p) {
-    const uint32_t codes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT, VO_EDGE_FLAGS, VO_EDGE_POLYS,
+    const uint32_t codes[] = {VO_PRIM_EDGES, VO_EDGE_NEXT,  VO_EDGE_FLAGS, VO_EDGE_POLYS,
                               VO_EDGE_VREFS, VO_EDGE_EDGES, VO_POLY_EDGES};
     EXPECT_EQ(VoPrimitiveSetContents(p, VoContentsUnion(VoPrimitiveGetContents(p), 7, codes)), 0u);
     EXPECT_EQ(VoPrimitiveResetProperty(p, VO_PRIM_EDGES), 0u);
@@ -158,7 +158,8 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
       void *const *sides = PropertyAt<void *>(r, e, VO_EDGE_POLYS);
       const auto polygons = Polygons(r);
       EXPECT_NE(sides[0], sides[1]);
-      for (int k = 0; k < 2; ++k) EXPECT_NE(std::find(polygons.begin(), polygons.end(), sides[k]), polygons.end());
+      for (int k = 0; k < 2; ++k)
+        EXPECT_NE(std::find(polygons.begin(), polygons.end(), sides[k]), polygons.end());
     }
     EXPECT_EQ(cuts, 1);
   }
@@ -167,8 +168,9 @@ TEST_F(IntersectSceneTest, CrossingSquaresAreCutAlongTheirCommonSegment) {
 TEST_F(IntersectSceneTest, BothPiecesCarryThePolygonsDataAndTheirOwnMeasures) {
   Counted::code = VoPolygonPropertyRegister("test:marked:0", VtNat32, 1);
   ASSERT_NE(Counted::code, 0u);
-  ASSERT_EQ(VoPropertySetHandler(Counted::code, VO_PROPERTY_POLYGON_COPY, reinterpret_cast<VtProc>(&Counted::Copy)),
-            0u);
+  ASSERT_EQ(
+      VoPropertySetHandler(Counted::code, VO_PROPERTY_POLYGON_COPY, reinterpret_cast<VtProc>(&Counted::Copy)),
+      0u);
   VtPrimitive *p = Square(2, 1), *q = Square(0, 1);
   // With the layout the cut works in, so that only the cut copies.
   const uint32_t stored[] = {VO_POLY_NVERTS, VO_POLY_AREA, VO_POLY_NEXT, VO_POLY_PLANE};
@@ -193,8 +195,14 @@ TEST_F(IntersectSceneTest, APrimitiveIsCutAgainstItselfWhenAsked) {
   // One mesh holding both crossing squares: nothing to cut without
   // control 0x160002 (warning 545); with it the first square is split in
   // two, the second (the later of the pair) stays whole.
-  VtPrimitive *both = Mesh({{-0.5f, -0.5f, 0}, {0.5f, -0.5f, 0}, {0.5f, 0.5f, 0}, {-0.5f, 0.5f, 0},
-                            {0, -0.5f, -0.5f}, {0, 0.5f, -0.5f}, {0, 0.5f, 0.5f}, {0, -0.5f, 0.5f}},
+  VtPrimitive *both = Mesh({{-0.5f, -0.5f, 0},
+                            {0.5f, -0.5f, 0},
+                            {0.5f, 0.5f, 0},
+                            {-0.5f, 0.5f, 0},
+                            {0, -0.5f, -0.5f},
+                            {0, 0.5f, -0.5f},
+                            {0, 0.5f, 0.5f},
+                            {0, -0.5f, 0.5f}},
                            {{0, 1, 2, 3}, {4, 5, 6, 7}});
   Scene({both});
   vo_test::Recorded().clear();
@@ -272,7 +280,8 @@ TEST_F(IntersectSceneTest, AKeyholeIsWeldedIntoAnOuterLoopBridgedToItsHole) {
   };
   const auto bridges = [](VtPrimitive *p) {
     int n = 0;
-    for (void *e : Edges(p)) n += (*PropertyAt<uint32_t>(p, e, VO_EDGE_FLAGS) & VO_EDGE_FLAG_SAME_POLYGON) != 0;
+    for (void *e : Edges(p))
+      n += (*PropertyAt<uint32_t>(p, e, VO_EDGE_FLAGS) & VO_EDGE_FLAG_SAME_POLYGON) != 0;
     return n;
   };
   SetWord(VO_CONTROL_GEOPS_SELF, 1);
@@ -349,8 +358,16 @@ TEST_F(IntersectSceneTest, APolygonWhoseLoopsOverlapAlongAnEdgeLeavesItsPrimitiv
   // The polygon is refused (warning 2191) and its primitive takes no part:
   // the square standing across it in y = 0.5 cuts nothing, and the ring
   // keeps its ten vertices.
-  VtPrimitive *p = Polygon({{0, 0, 0}, {4, 0, 0}, {2, 1, 0}, {0, 1, 0}, {0, 3, 0},
-                            {2, 3, 0}, {2, 1, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}});
+  VtPrimitive *p = Polygon({{0, 0, 0},
+                            {4, 0, 0},
+                            {2, 1, 0},
+                            {0, 1, 0},
+                            {0, 3, 0},
+                            {2, 3, 0},
+                            {2, 1, 0},
+                            {4, 0, 0},
+                            {4, 4, 0},
+                            {0, 4, 0}});
   VtPrimitive *wall = Square(1, 8, {2, 0.5, 0});
   const auto before = Faces(p);
   SetWord(VO_CONTROL_GEOPS_CUT_BOTH, 1);
@@ -360,7 +377,8 @@ TEST_F(IntersectSceneTest, APolygonWhoseLoopsOverlapAlongAnEdgeLeavesItsPrimitiv
   EXPECT_EQ(CountPosted(2191), 1);
   EXPECT_EQ(Faces(p), before);
   EXPECT_EQ(Faces(wall).size(), 1u);
-  EXPECT_EQ(p->flags & (VO_PRIMITIVE_BRIDGED | VO_PRIMITIVE_INTERSECT_MARK | VO_PRIMITIVE_INTERSECT_MARK2), 0u);
+  EXPECT_EQ(p->flags & (VO_PRIMITIVE_BRIDGED | VO_PRIMITIVE_INTERSECT_MARK | VO_PRIMITIVE_INTERSECT_MARK2),
+            0u);
 }
 
 TEST_F(IntersectSceneTest, ANewVertexTakesThePlaneOfItsPolygonAsItsNormal) {
@@ -415,7 +433,8 @@ TEST_F(IntersectSceneTest, WithEdgesOnlyASegmentBecomesALooseEdgeBetweenNewVerti
     EXPECT_EQ(sides[1], Polygons(p)[0]);
     const VtReference *ends = *PropertyAt<VtReference *>(p, e, VO_EDGE_VREFS);
     ASSERT_EQ(ends->next->next, ends);
-    const float *a = PropertyAt<float>(p, ends->data, VO_VERT_WORLD), *b = PropertyAt<float>(p, ends->next->data, VO_VERT_WORLD);
+    const float *a = PropertyAt<float>(p, ends->data, VO_VERT_WORLD),
+                *b = PropertyAt<float>(p, ends->next->data, VO_VERT_WORLD);
     EXPECT_EQ(a[0], 0.0f);
     EXPECT_EQ(b[0], 0.0f);
     EXPECT_FLOAT_EQ(std::fabs(a[1] - b[1]), 1.0f);
@@ -446,7 +465,8 @@ TEST_F(IntersectSceneTest, SquaresAreCutAlikeAtEveryScaleAndPlace) {
   }
 }
 
-TEST_F(IntersectSceneTest, TransformedPrimitivesAndListMembersAreCutWhereTheyStandAndKeepTheirOwnCoordinates) {
+TEST_F(IntersectSceneTest,
+       TransformedPrimitivesAndListMembersAreCutWhereTheyStandAndKeepTheirOwnCoordinates) {
   // The square in z = 0, rotated 30 degrees about z and moved by
   // (10, 0, 0), is crossed by the square standing in the world plane
   // x = c.x through its moved centre c. In model coordinates the cut runs
@@ -473,13 +493,15 @@ TEST_F(IntersectSceneTest, TransformedPrimitivesAndListMembersAreCutWhereTheySta
   ASSERT_EQ(after.size(), 6u);
   // The old vertices keep their bits, the primitive its transform.
   for (const auto &v : before)
-    EXPECT_TRUE(std::any_of(after.begin(), after.end(), [&](const auto &w) { return std::memcmp(&v, &w, sizeof v) == 0; }));
+    EXPECT_TRUE(std::any_of(after.begin(), after.end(),
+                            [&](const auto &w) { return std::memcmp(&v, &w, sizeof v) == 0; }));
   EXPECT_EQ(HeldPointer<VtTransform>(p, VO_PRIM_TRANSFORM), t);
   EXPECT_EQ(Faces(p).size(), 2u);
   int found = 0;
   for (const auto &w : after)
     for (double y : {-0.5, 0.5})
-      if (std::fabs(w[1] - y) < 1e-6 && std::fabs(w[0] + y * ey / ex) < 1e-6 && std::fabs(w[2]) < 1e-6) ++found;
+      if (std::fabs(w[1] - y) < 1e-6 && std::fabs(w[0] + y * ey / ex) < 1e-6 && std::fabs(w[2]) < 1e-6)
+        ++found;
   EXPECT_EQ(found, 2);
   // A member of a list moved by (5, 0, 0), in z = 0, is crossed by a square
   // standing in x = 5: without the list's transform they would be 5 apart.
@@ -547,9 +569,9 @@ TEST_F(IntersectSceneTest, RunningOutOfMemoryLeavesEveryPolygonWholeOrCut) {
         const auto corners = Positions3(fresh);
         EXPECT_EQ(VoPrimitiveDestroy(fresh), 0u);
         for (const auto &corner : corners)
-          EXPECT_TRUE(std::any_of(now.begin(), now.end(),
-                                  [&](const auto &w) { return std::memcmp(&corner, &w, sizeof w) == 0; }))
-              << n;
+          EXPECT_TRUE(std::any_of(now.begin(), now.end(), [&](const auto &w) {
+            return std::memcmp(&corner, &w, sizeof w) == 0;
+          })) << n;
         // Each piece is a sound ring; together they cover the square.
         for (VtPrimitive *r : {p, q}) {
           EXPECT_NEAR(Total(r), 1.0, 1e-12) << n;
@@ -568,7 +590,8 @@ double SideOf(const WorldFace &h, const Point3 &p) {
 }
 
 // The interval along u where f meets h's plane; false when it does not.
-bool Interval(const WorldFace &f, const WorldFace &h, const double u[3], double tolerance, double *lo, double *hi) {
+bool Interval(const WorldFace &f, const WorldFace &h, const double u[3], double tolerance, double *lo,
+              double *hi) {
   *lo = INFINITY;
   *hi = -INFINITY;
   for (size_t i = 0; i < f.p.size(); ++i) {
@@ -632,8 +655,8 @@ VtPrimitive *UvSphere(double cx, int slices, int rings) {
   const uint32_t ids[] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {};
   data[0].value.p = xyz.data();
-  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1, ids,
-                               data);
+  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
+                               1, ids, data);
 }
 
 TEST_F(IntersectSceneTest, SpheresMeetingAlongACircleAreCutSoThatNothingStraddles) {
@@ -671,7 +694,8 @@ TEST_F(IntersectSceneTest, RandomTrianglePairsAreCutSoThatNothingStraddles) {
     for (auto &c : corners)
       for (int i = 0; i < 3; ++i) c.push_back({coordinate(random), coordinate(random), coordinate(random)});
     VtPrimitive *a = Polygon(corners[0]), *b = Polygon(corners[1]);
-    const bool crossed = Straddling(WorldFaces(a), WorldFaces(b), 1e-4) + Straddling(WorldFaces(b), WorldFaces(a), 1e-4) > 0;
+    const bool crossed =
+        Straddling(WorldFaces(a), WorldFaces(b), 1e-4) + Straddling(WorldFaces(b), WorldFaces(a), 1e-4) > 0;
     crossing += crossed;
     Scene({a, b});
     ASSERT_EQ(Cut(), 0u) << pair;

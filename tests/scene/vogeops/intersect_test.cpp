@@ -51,7 +51,8 @@ class IntersectTest : public GeopsTest {
   }
   // Segments (kind, parameter) of two lists of (parameter, state).
   std::vector<std::pair<uint32_t, double>> Overlaps(std::vector<std::pair<double, uint32_t>> a,
-                                                    std::vector<std::pair<double, uint32_t>> b, double tolerance) {
+                                                    std::vector<std::pair<double, uint32_t>> b,
+                                                    double tolerance) {
     std::vector<Crossing> first(a.size()), second(b.size());
     auto link = [](std::vector<Crossing> &l, const std::vector<std::pair<double, uint32_t>> &ts, int side) {
       for (size_t i = 0; i < l.size(); ++i) {
@@ -91,14 +92,21 @@ TEST_F(IntersectTest, CrossingCodesFollowTheSidesOfTheThreeVertices) {
     int code;
     char names;
   } rows[] = {
-      {kAbove, kBelow, kOn, false, 2, 'i'},   {kBelow, kAbove, kAbove, false, 1, 'i'},
-      {kAbove, kOn, kAbove, false, 3, 0},     {kAbove, kOn, kBelow, false, 2, 0},
-      {kAbove, kOn, kOn, false, 7, 'n'},      {kBelow, kOn, kAbove, false, 1, 0},
-      {kBelow, kOn, kBelow, false, 0, 0},     {kBelow, kOn, kOn, false, 5, 'n'},
-      {kOn, kOn, kAbove, false, 8, 'p'},      {kOn, kOn, kBelow, false, 6, 'p'},
-      {kOn, kOn, kOn, false, 9, 0},           {kOn, kOn, kOn, true, 10, 0},
+      {kAbove, kBelow, kOn, false, 2, 'i'},
+      {kBelow, kAbove, kAbove, false, 1, 'i'},
+      {kAbove, kOn, kAbove, false, 3, 0},
+      {kAbove, kOn, kBelow, false, 2, 0},
+      {kAbove, kOn, kOn, false, 7, 'n'},
+      {kBelow, kOn, kAbove, false, 1, 0},
+      {kBelow, kOn, kBelow, false, 0, 0},
+      {kBelow, kOn, kOn, false, 5, 'n'},
+      {kOn, kOn, kAbove, false, 8, 'p'},
+      {kOn, kOn, kBelow, false, 6, 'p'},
+      {kOn, kOn, kOn, false, 9, 0},
+      {kOn, kOn, kOn, true, 10, 0},
       // Nothing is recorded with p on and v off the plane, nor along one side.
-      {kOn, kAbove, kBelow, false, -1, 0},    {kAbove, kAbove, kBelow, false, -1, 0},
+      {kOn, kAbove, kBelow, false, -1, 0},
+      {kAbove, kAbove, kBelow, false, -1, 0},
   };
   for (const Row &r : rows) {
     char names = 'x';
@@ -132,7 +140,8 @@ TEST_F(IntersectTest, CodesMetAtOneVertexMergeIntoOne) {
     geops::CrossingsFree(list_);
     list_ = nullptr;
     for (auto [code, edge] : codes_edges)
-      EXPECT_EQ(geops::CrossingInsert(&list_, static_cast<uint8_t>(code), Item(0), edge ? Item(edge) : nullptr, at, 0),
+      EXPECT_EQ(geops::CrossingInsert(&list_, static_cast<uint8_t>(code), Item(0),
+                                      edge ? Item(edge) : nullptr, at, 0),
                 0u);
     EXPECT_EQ(list_->next, nullptr);  // one record
     const VtStatus st = geops::CodesMerge(list_, second);
@@ -173,27 +182,57 @@ TEST_F(IntersectTest, TheInOutPassFollowsEveryRowAndRepairsWhatItCan) {
     std::vector<uint32_t> states;
   } rows[] = {
       // first polygon, from outside
-      {false, {1}, {kInside}}, {false, {5}, {kAlong}}, {false, {7}, {kAlong}}, {false, {8}, {kAlong}},
-      {false, {10}, {kAlong}}, {false, {0}, {kOutside}}, {false, {3}, {kOutside}},
+      {false, {1}, {kInside}},
+      {false, {5}, {kAlong}},
+      {false, {7}, {kAlong}},
+      {false, {8}, {kAlong}},
+      {false, {10}, {kAlong}},
+      {false, {0}, {kOutside}},
+      {false, {3}, {kOutside}},
       // first polygon, from inside (after 1)
-      {false, {1, 0}, {kInside, kInside}}, {false, {1, 1}, {kInside, kInside}}, {false, {1, 3}, {kInside, kInside}},
-      {false, {1, 4}, {kInside, kInside}}, {false, {1, 6}, {kInside, kAlong}}, {false, {1, 7}, {kInside, kAlong}},
-      {false, {1, 10}, {kInside, kAlong}}, {false, {1, 2}, {kInside, kOutside}},
+      {false, {1, 0}, {kInside, kInside}},
+      {false, {1, 1}, {kInside, kInside}},
+      {false, {1, 3}, {kInside, kInside}},
+      {false, {1, 4}, {kInside, kInside}},
+      {false, {1, 6}, {kInside, kAlong}},
+      {false, {1, 7}, {kInside, kAlong}},
+      {false, {1, 10}, {kInside, kAlong}},
+      {false, {1, 2}, {kInside, kOutside}},
       // first polygon, along (after 5)
-      {false, {5, 5}, {kAlong, kInside}}, {false, {5, 8}, {kAlong, kInside}}, {false, {5, 10}, {kAlong, kInside}},
-      {false, {5, 0}, {kAlong, kAlong}}, {false, {5, 3}, {kAlong, kAlong}}, {false, {5, 9}, {kAlong, kAlong}},
-      {false, {5, 6}, {kAlong, kOutside}}, {false, {5, 7}, {kAlong, kOutside}},
+      {false, {5, 5}, {kAlong, kInside}},
+      {false, {5, 8}, {kAlong, kInside}},
+      {false, {5, 10}, {kAlong, kInside}},
+      {false, {5, 0}, {kAlong, kAlong}},
+      {false, {5, 3}, {kAlong, kAlong}},
+      {false, {5, 9}, {kAlong, kAlong}},
+      {false, {5, 6}, {kAlong, kOutside}},
+      {false, {5, 7}, {kAlong, kOutside}},
       // second polygon, from outside
-      {true, {2}, {kInside}}, {true, {6}, {kAlong}}, {true, {7}, {kAlong}}, {true, {8}, {kAlong}},
-      {true, {10}, {kAlong}}, {true, {0}, {kOutside}}, {true, {3}, {kOutside}},
+      {true, {2}, {kInside}},
+      {true, {6}, {kAlong}},
+      {true, {7}, {kAlong}},
+      {true, {8}, {kAlong}},
+      {true, {10}, {kAlong}},
+      {true, {0}, {kOutside}},
+      {true, {3}, {kOutside}},
       // second polygon, from inside (after 2)
-      {true, {2, 0}, {kInside, kInside}}, {true, {2, 2}, {kInside, kInside}}, {true, {2, 3}, {kInside, kInside}},
-      {true, {2, 4}, {kInside, kInside}}, {true, {2, 5}, {kInside, kAlong}}, {true, {2, 8}, {kInside, kAlong}},
-      {true, {2, 10}, {kInside, kAlong}}, {true, {2, 1}, {kInside, kOutside}},
+      {true, {2, 0}, {kInside, kInside}},
+      {true, {2, 2}, {kInside, kInside}},
+      {true, {2, 3}, {kInside, kInside}},
+      {true, {2, 4}, {kInside, kInside}},
+      {true, {2, 5}, {kInside, kAlong}},
+      {true, {2, 8}, {kInside, kAlong}},
+      {true, {2, 10}, {kInside, kAlong}},
+      {true, {2, 1}, {kInside, kOutside}},
       // second polygon, along (after 6)
-      {true, {6, 6}, {kAlong, kInside}}, {true, {6, 7}, {kAlong, kInside}}, {true, {6, 10}, {kAlong, kInside}},
-      {true, {6, 0}, {kAlong, kAlong}}, {true, {6, 3}, {kAlong, kAlong}}, {true, {6, 9}, {kAlong, kAlong}},
-      {true, {6, 5}, {kAlong, kOutside}}, {true, {6, 8}, {kAlong, kOutside}},
+      {true, {6, 6}, {kAlong, kInside}},
+      {true, {6, 7}, {kAlong, kInside}},
+      {true, {6, 10}, {kAlong, kInside}},
+      {true, {6, 0}, {kAlong, kAlong}},
+      {true, {6, 3}, {kAlong, kAlong}},
+      {true, {6, 9}, {kAlong, kAlong}},
+      {true, {6, 5}, {kAlong, kOutside}},
+      {true, {6, 8}, {kAlong, kOutside}},
   };
   for (const Row &r : rows) {
     Codes(r.codes);
@@ -236,7 +275,8 @@ TEST_F(IntersectTest, OverlapsJoinDropOrAbsorbSegmentsThatMeet) {
   EXPECT_EQ(Overlaps({{0, kInside}, {0.001, kInside}, {1, kOutside}}, all, 1e-9), (K{{S, 0.001}, {E, 1}}));
   // [0, 2] against [0.5, 3]: the later start (the second's), the earlier
   // end (the first's); ends within the tolerance meet at their mid-point.
-  EXPECT_EQ(Overlaps({{0, kInside}, {2, kOutside}}, {{0.5, kInside}, {3, kOutside}}, 0.01), (K{{S, 0.5}, {E, 2}}));
+  EXPECT_EQ(Overlaps({{0, kInside}, {2, kOutside}}, {{0.5, kInside}, {3, kOutside}}, 0.01),
+            (K{{S, 0.5}, {E, 2}}));
   EXPECT_EQ(segments_->vertex[0], nullptr);
   EXPECT_EQ(segments_->vertex[1], Item(8));
   EXPECT_EQ(Overlaps({{0, kInside}, {2, kOutside}}, {{0.004, kInside}, {2.006, kOutside}}, 0.01),

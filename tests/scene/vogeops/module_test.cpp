@@ -52,7 +52,7 @@ TEST_F(GeopsModuleTest, ControlsKeepTheirRulesAndTypes) {
 TEST_F(GeopsModuleTest, ExecuteCodesAndASecondStartAreAnsweredAsRefusals) {
   EXPECT_EQ(VoExecute(0x160004), VO_STATUS_ERROR_BAD_ARGUMENT);
   EXPECT_EQ(VoExecute(VO_EXECUTE_GEOPS_TRIANGULATE), VO_STATUS_UNAVAILABLE);  // no scene list
-  EXPECT_EQ(VoExecute(VO_EXECUTE_GEOPS_INTERSECT), 16u);  // no scene list: nothing to cut
+  EXPECT_EQ(VoExecute(VO_EXECUTE_GEOPS_INTERSECT), 16u);                      // no scene list: nothing to cut
   // A second start changes nothing and says so.
   geops::GeopsContext *running = geops::Context();
   geops::GeopsPools *pools = geops::Pools();
@@ -118,8 +118,9 @@ TEST_F(GeopsModuleTest, RunningOutOfMemoryNeverCutsAPolygonInHalf) {
   // notch (2,2), (1,1), (0,2) of area 1) and a unit square (2): twice the
   // area 2 x (3 + 1) = 8 whatever happens.
   auto make = [] {
-    return Mesh({{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {1, 1, 0}, {0, 2, 0}, {3, 0, 0}, {4, 0, 0}, {4, 1, 0}, {3, 1, 0}},
-                {{0, 1, 2, 3, 4}, {5, 6, 7, 8}});
+    return Mesh(
+        {{0, 0, 0}, {2, 0, 0}, {2, 2, 0}, {1, 1, 0}, {0, 2, 0}, {3, 0, 0}, {4, 0, 0}, {4, 1, 0}, {3, 1, 0}},
+        {{0, 1, 2, 3, 4}, {5, 6, 7, 8}});
   };
   auto area = [](VtPrimitive *p) {
     mpq_class twice = 0;

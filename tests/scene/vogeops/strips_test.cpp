@@ -146,8 +146,8 @@ TEST_F(StripTest, ABuildReplacesTheLastAndCopiesAndQuadsGetNone) {
   ExpectEveryTriangleOnce(copy, "copy");
 
   // Quads are refused: no mesh, polygons drawn as they are.
-  VtPrimitive *quads = Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}},
-                            {{0, 1, 2, 3}, {1, 4, 5, 2}});
+  VtPrimitive *quads =
+      Mesh({{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {2, 0, 0}, {2, 1, 0}}, {{0, 1, 2, 3}, {1, 4, 5, 2}});
   EXPECT_EQ(VoPrimitiveBuildTriangleStrips(quads), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(2181), 1);
   EXPECT_EQ(TriMesh(quads), nullptr);

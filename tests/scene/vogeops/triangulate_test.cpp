@@ -66,17 +66,21 @@ class TriangulationTest : public GeopsTest {
     }
     auto low = [](const std::array<Point2, 3> &t) { return std::min({t[0].x, t[1].x, t[2].x}); };
     auto high = [](const std::array<Point2, 3> &t) { return std::max({t[0].x, t[1].x, t[2].x}); };
-    std::sort(triangles.begin(), triangles.end(), [&](const auto &a, const auto &b) { return low(a) < low(b); });
+    std::sort(triangles.begin(), triangles.end(),
+              [&](const auto &a, const auto &b) { return low(a) < low(b); });
     for (size_t i = 0; i < triangles.size(); ++i)
       for (size_t j = i + 1; j < triangles.size() && low(triangles[j]) < high(triangles[i]); ++j)
-        ASSERT_TRUE(Apart(triangles[i], triangles[j])) << what << ": triangles " << i << " and " << j << " overlap";
+        ASSERT_TRUE(Apart(triangles[i], triangles[j]))
+            << what << ": triangles " << i << " and " << j << " overlap";
     EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
   }
 };
 
 std::mt19937_64 g_random(20261206);
 
-double Uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(g_random); }
+double Uniform(double low, double high) {
+  return std::uniform_real_distribution<double>(low, high)(g_random);
+}
 
 // A star: sorted angles, radii in [0.5, 1], about half its corners reflex.
 Ring Star(size_t n) {
@@ -141,7 +145,8 @@ Ring NudgedSquare(size_t k) {
 Ring Notch(int ulps) { return {{0, 0}, {2, 0}, {2, 2}, {1, Ulps(1.0f, ulps)}, {0, 2}}; }
 
 Ring Placed(Ring r, double scale, double offset) {
-  for (Point2 &q : r) q = {static_cast<float>(q.x * scale + offset), static_cast<float>(q.y * scale + offset)};
+  for (Point2 &q : r)
+    q = {static_cast<float>(q.x * scale + offset), static_cast<float>(q.y * scale + offset)};
   return r;
 }
 
@@ -165,15 +170,16 @@ TEST_F(TriangulationTest, EveryCutIsExactAndNoTrianglesOverlapInBothEarModes) {
     double scale, offset;
   };
   // Far from the origin only where floats still tell the points apart.
-  const Placing placings[] = {{1, 0}, {std::ldexp(1.0, -10), 0}, {std::ldexp(1.0, 10), 0}, {std::ldexp(1.0, 10), 1e6}};
+  const Placing placings[] = {
+      {1, 0}, {std::ldexp(1.0, -10), 0}, {std::ldexp(1.0, 10), 0}, {std::ldexp(1.0, 10), 1e6}};
   for (uint32_t classic : {150u, 3u}) {
     VtTypedValue v = TypedNat32(classic);
     ASSERT_EQ(VoControlSet(VO_CONTROL_GEOPS_CLASSIC_ABOVE, &v), 0u);
     for (const Shape &s : shapes)
       for (const Placing &at : placings)
         ExpectSoundCut(Placed(s.ring, at.scale, at.offset),
-                       s.name + " scaled " + std::to_string(at.scale) + " moved " + std::to_string(at.offset) +
-                           (classic == 3 ? " classic" : " circle"),
+                       s.name + " scaled " + std::to_string(at.scale) + " moved " +
+                           std::to_string(at.offset) + (classic == 3 ? " classic" : " circle"),
                        s.collinear_runs);
   }
   EXPECT_EQ(CountPosted(2180), 0);
@@ -213,7 +219,8 @@ TEST_F(TriangulationTest, SmallPolygonsAndASquareWithAHoleAreCutAsWorkedByHand) 
   EXPECT_EQ(TwiceAreas(midpoint), 8);
 
   // 4 x 4 less 2 x 2: area 12 over 8 vertices and one bridge, 8 triangles.
-  const Positions xyz = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0}, {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}};
+  const Positions xyz = {{0, 0, 0}, {4, 0, 0}, {4, 4, 0}, {0, 4, 0},
+                         {1, 1, 0}, {1, 3, 0}, {3, 3, 0}, {3, 1, 0}};
   const std::vector<int32_t> contours = {2}, counts = {4, 4}, indices = {0, 1, 2, 3, 4, 5, 6, 7};
   VtPrimitive *holed = MeshOf(xyz, &contours, counts, indices);
   ASSERT_NE(holed, nullptr);
@@ -232,7 +239,9 @@ TEST_F(TriangulationTest, SmallPolygonsAndASquareWithAHoleAreCutAsWorkedByHand) 
 TEST_F(TriangulationTest, TrianglesCarryTheirPolygonsDataAndMeasures) {
   Counted::code = VoPolygonPropertyRegister("test:counted:0", VtNat32, 1);
   ASSERT_NE(Counted::code, 0u);
-  ASSERT_EQ(VoPropertySetHandler(Counted::code, VO_PROPERTY_POLYGON_COPY, reinterpret_cast<VtProc>(&Counted::Copy)), 0u);
+  ASSERT_EQ(
+      VoPropertySetHandler(Counted::code, VO_PROPERTY_POLYGON_COPY, reinterpret_cast<VtProc>(&Counted::Copy)),
+      0u);
   ASSERT_EQ(VoPropertySetHandler(Counted::code, VO_PROPERTY_POLYGON_DESTROY,
                                  reinterpret_cast<VtProc>(&Counted::Destroy)),
             0u);
@@ -299,7 +308,8 @@ TEST_F(TriangulationTest, ARingThatCrossesItselfIsFannedWithAWarning) {
   const auto v = MeshBuild::Boundary(p, Polygons(p)[0]);
   ASSERT_EQ(VoPrimitiveTriangulate(p), 0u);
   EXPECT_EQ(CountPosted(2180), 1);
-  EXPECT_EQ(Faces(p), (std::vector<std::vector<void *>>{{v[0], v[1], v[2]}, {v[0], v[2], v[3]}, {v[0], v[3], v[4]}}));
+  EXPECT_EQ(Faces(p),
+            (std::vector<std::vector<void *>>{{v[0], v[1], v[2]}, {v[0], v[2], v[3]}, {v[0], v[3], v[4]}}));
 }
 
 }  // namespace

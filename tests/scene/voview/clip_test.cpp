@@ -75,7 +75,8 @@ struct HandedOn {
   static inline void *last_vertex = nullptr;
   static int32_t Take(VtPrimitive *p, VtPolygon *q) {
     EXPECT_EQ(p, mesh);
-    EXPECT_EQ(SceneTest::Clipped(p, q), *PropertyAt<VtReference *>(p, q, VO_POLY_VREFS)) << "handed on before it is kept";
+    EXPECT_EQ(SceneTest::Clipped(p, q), *PropertyAt<VtReference *>(p, q, VO_POLY_VREFS))
+        << "handed on before it is kept";
     polygons.push_back(q);
     const float *s = SceneTest::Screen(p, last_vertex);
     last_screen.push_back({s[0], s[1], s[2], s[3]});
@@ -86,11 +87,22 @@ struct HandedOn {
 TEST_F(ClipTest, CullingHandsOnThePolygonsItKeepsInRingOrderOnceEveryVertexIsProjected) {
   // Facing and turned-away squares, a triangle collapsed to a line, one
   // nearly edge-on either way, and one crossing the right side of the view.
-  MeshBuild m = Mesh({{-1, -0.5f, -0.5f}, {-1, 0.5f, -0.5f}, {-1, 0.5f, 0.5f}, {-1, -0.5f, 0.5f}, {-1, 0, 0},
-                      {-1, 5, 0}, {-1, 1, 1}, {-2, 0.25f, 0.25f}},
+  MeshBuild m = Mesh({{-1, -0.5f, -0.5f},
+                      {-1, 0.5f, -0.5f},
+                      {-1, 0.5f, 0.5f},
+                      {-1, -0.5f, 0.5f},
+                      {-1, 0, 0},
+                      {-1, 5, 0},
+                      {-1, 1, 1},
+                      {-2, 0.25f, 0.25f}},
                      {{0, 1, 2, 3}, {3, 2, 1, 0}, {0, 4, 2}, {0, 1, 7}, {7, 1, 0}, {4, 5, 6}, {6, 5, 4}},
-                     {kFacing, {-1, 0, 0, -1}, {0, 0, 0, 0}, {0, 1e-7f, 1, 1e-7f}, {0, -1e-7f, -1, -1e-7f},
-                      kFacing, {-1, 0, 0, -1}});
+                     {kFacing,
+                      {-1, 0, 0, -1},
+                      {0, 0, 0, 0},
+                      {0, 1e-7f, 1, 1e-7f},
+                      {0, -1e-7f, -1, -1e-7f},
+                      kFacing,
+                      {-1, 0, 0, -1}});
   VtPrimitive *p = m.primitive;
   VtClipLayout l{};
   ASSERT_EQ(VoClipLayoutGet(VoPrimitiveGetContents(p), &l), 0u);
@@ -190,7 +202,8 @@ TEST_F(ClipTest, SubWindowClipsLeaveTheSourceBoundaryIntact) {
   const std::vector<void *> boundary = Nodes(Clipped(p, source));
   const uint32_t vertices = VerticesInUse(p);
   // The right quarter (x0 = 0.75, y = 4/3 here) twice, once with a side listed twice.
-  EXPECT_TRUE(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES) == reinterpret_cast<VtProc>(&exported::VoPolygonClipSides) &&
+  EXPECT_TRUE(VoCallBackGet(VO_CALLBACK_VIEW_CLIP_SIDES) ==
+                  reinterpret_cast<VtProc>(&exported::VoPolygonClipSides) &&
               VoCallBackGet(VO_CALLBACK_VIEW_CLIP_DISCARD) ==
                   reinterpret_cast<VtProc>(&exported::VoPolygonClipDiscard));
   const uint32_t left[2] = {VO_CLIP_SIDE_LEFT, VO_CLIP_SIDE_LEFT};

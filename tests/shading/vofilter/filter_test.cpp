@@ -126,7 +126,7 @@ TEST_F(FilterTest, HooksAnswerOncePerThreadAndNothingWhenDisabled) {
   s->first_hook = &Hook;
   s->second_hook = &Primitive;
   EXPECT_EQ(VoFilterHookCall(), reinterpret_cast<VtPolygon *>(0x1234));
-  EXPECT_EQ(g_inside, nullptr);                         // re-entered on the same thread
+  EXPECT_EQ(g_inside, nullptr);                          // re-entered on the same thread
   EXPECT_EQ(g_other, reinterpret_cast<void *>(0x1234));  // another thread gets the answer
   EXPECT_EQ(VoFilterHookForward(nullptr), reinterpret_cast<void *>(0x5678));
   const VtTypedValue off = TypedBoolean(false);

@@ -13,10 +13,14 @@ static void Query(Text *t, uint32_t query) {
   VtTypedValue a;
   memset(&a, 0, sizeof a);
   VoEntryPhotometry(query, &a);
-  if (a.type == VtString) Put(t, "query %u: \"%s\"\n", query, a.value.s);
-  else if (a.type == VtFunc) Put(t, "query %u: a procedure\n", query);
-  else if (a.type == 0) Put(t, "query %u: no answer\n", query);
-  else Put(t, "query %u: type %u, %u\n", query, a.type, a.value.u);
+  if (a.type == VtString)
+    Put(t, "query %u: \"%s\"\n", query, a.value.s);
+  else if (a.type == VtFunc)
+    Put(t, "query %u: a procedure\n", query);
+  else if (a.type == 0)
+    Put(t, "query %u: no answer\n", query);
+  else
+    Put(t, "query %u: type %u, %u\n", query, a.type, a.value.u);
 }
 
 int vo_end_to_end_photometry(char *buffer, size_t size) {

@@ -28,10 +28,14 @@ constexpr const char *kIESBody =
     "100 80 50 10 0\n"
     "100 70 40 5 0\n";
 
-inline std::string IES1995() { return std::string("IESNA:LM-63-1995\n[TEST] one\n[MANUFAC] none\n") + kIESBody; }
+inline std::string IES1995() {
+  return std::string("IESNA:LM-63-1995\n[TEST] one\n[MANUFAC] none\n") + kIESBody;
+}
 inline std::string IES1991() { return std::string("IESNA91\n[TEST] one\n") + kIESBody; }
 inline std::string IESHeaderless() { return std::string("A luminaire\nwithout a header line\n") + kIESBody; }
-inline std::string IES2002() { return std::string("IESNA:LM-63-2002\n[TEST] one\n[ISSUEDATE] 2002\n") + kIESBody; }
+inline std::string IES2002() {
+  return std::string("IESNA:LM-63-2002\n[TEST] one\n[ISSUEDATE] 2002\n") + kIESBody;
+}
 
 constexpr const char *kCIEData =
     "CONA=0 45 90 135 180\n"
@@ -56,9 +60,12 @@ struct Luminaire {
 };
 
 inline std::vector<Luminaire> EveryLayout() {
-  return {{"IESNA:LM-63-1995", IES1995(), ""}, {"IESNA91", IES1991(), ""},
-          {"header-less", IESHeaderless(), ""}, {"LM-63-2002", IES2002(), ""},
-          {"CIE included", CIEIncluded(), ""},   {"CIE second file", CIEFirst(), CIESecond()},
+  return {{"IESNA:LM-63-1995", IES1995(), ""},
+          {"IESNA91", IES1991(), ""},
+          {"header-less", IESHeaderless(), ""},
+          {"LM-63-2002", IES2002(), ""},
+          {"CIE included", CIEIncluded(), ""},
+          {"CIE second file", CIEFirst(), CIESecond()},
           {"CIBSE", CIBSE(), ""}};
 }
 
@@ -81,8 +88,8 @@ class PhotometryTest : public ::testing::Test {
     VoPhotometricRecordSetPower(record_, 0);
     return ReadKeepingPower(first, second, from, to);
   }
-  VtStatus ReadKeepingPower(const std::string &first, const std::string &second = "", const float *from = nullptr,
-                            const float *to = nullptr) {
+  VtStatus ReadKeepingPower(const std::string &first, const std::string &second = "",
+                            const float *from = nullptr, const float *to = nullptr) {
     LuminaireSource source(first.data(), first.size(), "first");
     second_ = second;
     return VoPhotometricRecordLoadSource(record_, source, &SecondText, &second_, from, to, nullptr, nullptr);

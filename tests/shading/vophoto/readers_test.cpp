@@ -13,7 +13,8 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 std::string Replaced(std::string s, const std::string &from, const std::string &to) {
-  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+  for (size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+    s.replace(at, from.size(), to);
   return s;
 }
 
@@ -36,8 +37,9 @@ TEST_F(PhotometryTest, EveryLayoutOfOneDistributionGivesTheSameGrid) {
 
 TEST_F(PhotometryTest, DetectionKnowsTheLayoutsByTheirFirstLineThatIsNotBlank) {
   const std::pair<std::string, int> cases[] = {
-      {IES1995(), kFormatIES},       {"\n  \t\n" + IES1991(), kFormatIES}, {IES2002(), kFormatUnknown},
-      {CIEIncluded(), kFormatCIE},   {CIBSE(), kFormatCIBSE},              {"", kFormatUnknown},
+      {IES1995(), kFormatIES},       {"\n  \t\n" + IES1991(), kFormatIES},
+      {IES2002(), kFormatUnknown},   {CIEIncluded(), kFormatCIE},
+      {CIBSE(), kFormatCIBSE},       {"", kFormatUnknown},
       {"IESNA91x\n", kFormatUnknown}};
   for (const auto &[text, format] : cases) {
     LuminaireSource source(text.data(), text.size(), "detect");
@@ -96,8 +98,8 @@ TEST_F(PhotometryTest, LinesReadAlikeWhateverTheirEndsAndLengths) {
   }
   // Lines of 300 characters come as 255 and 45; 255 and a line end is one
   // line; a number across the cut reads whole.
-  const std::string text = std::string(300, 'x') + "\n" + std::string(255, 'y') + "\nnext\n" +
-                           std::string(252, ' ') + "12345 6\n";
+  const std::string text =
+      std::string(300, 'x') + "\n" + std::string(255, 'y') + "\nnext\n" + std::string(252, ' ') + "12345 6\n";
   LuminaireSource source(text.data(), text.size(), "lines");
   photo::LuminaireReader r(source, nullptr, nullptr);
   ASSERT_TRUE(r.NextLine());
@@ -141,7 +143,8 @@ TEST_F(PhotometryTest, TiltDataSpanningLinesAndEqualPlanesReadAsTheirLayoutSays)
   EXPECT_EQ(Grid(), expected);
 
   // Two equal horizontal angles: one plane, and nothing after it is read.
-  ASSERT_EQ(Read("IESNA91\nTILT=NONE\n1 -1 1 3 2 1 2 0 0 0\n1 1 0\n0 90 180\n0 0\n100 100 100\nnot read\n"), 0u);
+  ASSERT_EQ(Read("IESNA91\nTILT=NONE\n1 -1 1 3 2 1 2 0 0 0\n1 1 0\n0 90 180\n0 0\n100 100 100\nnot read\n"),
+            0u);
   EXPECT_EQ(record_->horizontalCount, 1u);
   EXPECT_NEAR(record_->power, 400 * kPi, 1e-3);
 }
@@ -171,10 +174,12 @@ TEST_F(PhotometryTest, RefusedFilesAnswerTheirStatusAndKeepNoDistribution) {
       {"too many values", Replaced(ies, "5 3 1 2", "9000 9000 1 2"), "", 0x40000002},
       {"decreasing angles", Replaced(ies, "0 45 90 135 180", "0 90 45 135 180"), "", 0x40000002},
       {"angles 1e-6 apart", Replaced(ies, "0 45 90 135 180", "0 0.000001 90 135 180"), "", 0x40000002},
-      {"one vertical angle", Replaced(Replaced(ies, "5 3 1 2", "1 3 1 2"), "0 45 90 135 180\n0 90 180\n", "0\n0 90 180\n"),
-       "", 0x40000002},
-      {"all zero", Replaced(Replaced(Replaced(ies, "100 90 60 20", "0 0 0 0"), "100 80 50 10", "0 0 0 0"),
-                            "100 70 40 5", "0 0 0 0"),
+      {"one vertical angle",
+       Replaced(Replaced(ies, "5 3 1 2", "1 3 1 2"), "0 45 90 135 180\n0 90 180\n", "0\n0 90 180\n"), "",
+       0x40000002},
+      {"all zero",
+       Replaced(Replaced(Replaced(ies, "100 90 60 20", "0 0 0 0"), "100 80 50 10", "0 0 0 0"), "100 70 40 5",
+                "0 0 0 0"),
        "", 0x40000002},
   };
   for (const Case &c : cases) {
@@ -184,7 +189,8 @@ TEST_F(PhotometryTest, RefusedFilesAnswerTheirStatusAndKeepNoDistribution) {
     EXPECT_EQ(Read(c.first, c.second), c.status);
     EXPECT_EQ(record_->distribution, nullptr);
     EXPECT_EQ(record_->sampleCount, 0u);
-    const uint32_t message = c.status == 258 ? messages::kPhotometryTypeRefused : messages::kPhotometryFileRefused;
+    const uint32_t message =
+        c.status == 258 ? messages::kPhotometryTypeRefused : messages::kPhotometryFileRefused;
     ASSERT_EQ(Posted(message), 1);
     EXPECT_STREQ(vo_test::WithMessage(message)[0].strings[0].c_str(), c.second.empty() ? "first" : "second");
   }
@@ -202,10 +208,12 @@ TEST_F(PhotometryTest, FilesOnDiskAndThePhotFileBesideThem) {
   EXPECT_FLOAT_EQ(record_->colourScale, 1000.0f / 179.0f);
   // The PHOT file missing, the file missing, no name.
   std::remove(dir.File("data.cia").c_str());
-  EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("first.cie").c_str(), from, to, nullptr, nullptr), 0x40000002u);
+  EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("first.cie").c_str(), from, to, nullptr, nullptr),
+            0x40000002u);
   EXPECT_EQ(record_->distribution, nullptr);
   vo_test::Recorded().clear();
-  EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("none.ies").c_str(), from, to, nullptr, nullptr), 0x40000002u);
+  EXPECT_EQ(VoPhotometricRecordLoad(record_, dir.File("none.ies").c_str(), from, to, nullptr, nullptr),
+            0x40000002u);
   ASSERT_EQ(Posted(messages::kPhotometryFileRefused), 1);
   EXPECT_EQ(vo_test::WithMessage(messages::kPhotometryFileRefused)[0].strings[0], dir.File("none.ies"));
   EXPECT_EQ(VoPhotometricRecordLoad(record_, nullptr, from, to, nullptr, nullptr), 0x40000012u);

@@ -14,8 +14,9 @@ constexpr double kPi = std::numbers::pi;
 // A type C IES file of one or more planes with lumens per lamp and lamps.
 std::string TypeC(const char *vertical, const char *horizontal, const char *values, int lamps = 1,
                   double lumens = -1, int nv = 3, int nh = 1) {
-  return "IESNA91\nTILT=NONE\n" + std::to_string(lamps) + " " + std::to_string(lumens) + " 1 " + std::to_string(nv) +
-         " " + std::to_string(nh) + " 1 2 0 0 0\n1 1 0\n" + vertical + "\n" + horizontal + "\n" + values + "\n";
+  return "IESNA91\nTILT=NONE\n" + std::to_string(lamps) + " " + std::to_string(lumens) + " 1 " +
+         std::to_string(nv) + " " + std::to_string(nh) + " 1 2 0 0 0\n1 1 0\n" + vertical + "\n" +
+         horizontal + "\n" + values + "\n";
 }
 
 TEST_F(PhotometryTest, FluxAndPowerAgreeWithHandIntegration) {
@@ -106,8 +107,8 @@ TEST_F(PhotometryTest, AimsFallBackAndLookUpsStayInsideTheGrid) {
   EXPECT_EQ(record_->horizontalCount, 11u);  // 1 + trunc(360 / 35)
   const float from[] = {0, 0, 0};
   for (double deg = 340; deg < 360; deg += 2.5) {
-    const float p[] = {static_cast<float>(std::cos(deg * kPi / 180)), static_cast<float>(std::sin(deg * kPi / 180)),
-                       0};
+    const float p[] = {static_cast<float>(std::cos(deg * kPi / 180)),
+                       static_cast<float>(std::sin(deg * kPi / 180)), 0};
     const double i = VoPhotometricRecordIntensity(record_, from, p);
     EXPECT_GE(i, 0.0);
     EXPECT_LE(i, 1.0 + 1e-6) << deg;

@@ -80,9 +80,8 @@ int vo_end_to_end_shadow(char *buffer, size_t size) {
   lights = VoShaderReferenceCreate(spot);
   failed |= VoLightListSet(lights) != 0;
   failed |= VoShadingInitialiseImage(1) != 0;
-  Put(&t, "maps valid %d, side %d, window x %d..%d y %d..%d, %d bytes\n", d->shadowValid,
-      d->shadowMapSide, d->shadowMaps[0].x0, d->shadowMaps[0].x1, d->shadowMaps[0].y0, d->shadowMaps[0].y1,
-      d->shadowMapBytes);
+  Put(&t, "maps valid %d, side %d, window x %d..%d y %d..%d, %d bytes\n", d->shadowValid, d->shadowMapSide,
+      d->shadowMaps[0].x0, d->shadowMaps[0].x1, d->shadowMaps[0].y0, d->shadowMaps[0].y1, d->shadowMapBytes);
   for (y = 0; y < 8; ++y) {
     for (x = 0; x < 8; ++x) {
       const float p[3] = {-10 + 2.5f * (x + 0.5f), -10 + 2.5f * (y + 0.5f), 0};

@@ -138,8 +138,8 @@ static VtStatus LightSet(void *data, uint32_t index, VtTypedValue *v) {
 }
 
 /* A class: its string table (name, then labels), prototype and entries. */
-static VtStatus Register(uint32_t type, const char *identifier, uint32_t count, const char **strings, VtProc create,
-                         VtProc get, VtProc set, VtProc evaluate) {
+static VtStatus Register(uint32_t type, const char *identifier, uint32_t count, const char **strings,
+                         VtProc create, VtProc get, VtProc set, VtProc evaluate) {
   const uint32_t labels[5] = {1, 2, 3, 4, 5};
   VtStatus s = VoStringTableCreate(identifier, count + 1, strings);
   s |= VoShaderPrototypeCreate(type, identifier, 0, count, labels);
@@ -162,8 +162,8 @@ static VtStatus RegisterClasses(void) {
                 (VtProc)SurfaceGet, (VtProc)SurfaceSet, (VtProc)PlasticEvaluate);
   s |= Register(VO_SHADER_LIGHT, "vxs_test_point_light", 2, point, (VtProc)PointCreate, (VtProc)LightGet,
                 (VtProc)LightSet, NULL);
-  s |= Register(VO_SHADER_LIGHT, "vxs_test_ambient_light", 2, ambient, (VtProc)AmbientCreate, (VtProc)LightGet,
-                (VtProc)LightSet, NULL);
+  s |= Register(VO_SHADER_LIGHT, "vxs_test_ambient_light", 2, ambient, (VtProc)AmbientCreate,
+                (VtProc)LightGet, (VtProc)LightSet, NULL);
   return s;
 }
 

@@ -57,7 +57,9 @@ TEST(EndToEnd, ATriangleShadedByClassesWrittenInCMatchesItsPictureWithinOneLevel
   int worst = 0;
   for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - expected[i]));
   EXPECT_LE(worst, 1);
-  auto pixel = [&](int x, int y) { return &got[3 + 3 * (32 * (31 - y) + x)]; };  // after the size; rows top first
+  auto pixel = [&](int x, int y) {
+    return &got[3 + 3 * (32 * (31 - y) + x)];
+  };  // after the size; rows top first
   EXPECT_EQ(std::vector<int>(pixel(16, 16), pixel(16, 16) + 3), (std::vector<int>{13, 38, 115}));
   EXPECT_EQ(std::vector<int>(pixel(10, 5), pixel(10, 5) + 3), (std::vector<int>{104, 23, 12}));
 }

@@ -72,7 +72,8 @@ static void *PointLightCreate(void) {
   return d;
 }
 
-static VtStatus RegisterClass(uint32_t type, const char *table, const char *name, VtProc create, VtProc evaluate) {
+static VtStatus RegisterClass(uint32_t type, const char *table, const char *name, VtProc create,
+                              VtProc evaluate) {
   const char *strings[1];
   VtStatus s;
   strings[0] = name;
@@ -98,7 +99,8 @@ static VtPrimitive *Triangle(void) {
 static void *Pointed(VtPrimitive *p, void *element, uint32_t code, int vertex) {
   VtTypedValue v;
   memset(&v, 0, sizeof v);
-  if ((vertex ? VoVertexGetProperty(p, element, code, &v) : VoPrimitiveGetProperty(p, code, &v)) != 0) return NULL;
+  if ((vertex ? VoVertexGetProperty(p, element, code, &v) : VoPrimitiveGetProperty(p, code, &v)) != 0)
+    return NULL;
   return v.value.p != NULL ? *(void **)v.value.p : NULL;
 }
 
@@ -168,7 +170,8 @@ int vo_end_to_end_triangle(char *buffer, size_t size) {
                           (VtProc)CheckerEvaluate) != 0;
   failed |= RegisterClass(VO_SHADER_REFLECTANCE, "vxs_c_lit_reflectance", "c lit", (VtProc)FlagCreate,
                           (VtProc)LitEvaluate) != 0;
-  failed |= RegisterClass(VO_SHADER_LIGHT, "vxs_c_point_light", "c point", (VtProc)PointLightCreate, NULL) != 0;
+  failed |=
+      RegisterClass(VO_SHADER_LIGHT, "vxs_c_point_light", "c point", (VtProc)PointLightCreate, NULL) != 0;
   p = Triangle();
   m = VoMaterialCreate();
   light = VoShaderCreate(VO_SHADER_LIGHT, "c point");

@@ -28,7 +28,8 @@ TEST_F(ShaderTest, TypesClassesAndShadersAreKnownOnlyWhenTheKernelHoldsThem) {
   EXPECT_TRUE(shader::ShaderTypeRegistered(VO_SHADER_COLOUR));
   EXPECT_FALSE(shader::ShaderTypeRegistered(0x440001));  // the post-process type, which no module brought
   EXPECT_TRUE(shader::ClassInstalled(VO_SHADER_COLOUR, "plain"));
-  EXPECT_TRUE(shader::ClassInstalled(VO_SHADER_SECOND_REFLECTANCE, "matte"));  // looked for among reflectances
+  EXPECT_TRUE(
+      shader::ClassInstalled(VO_SHADER_SECOND_REFLECTANCE, "matte"));  // looked for among reflectances
   EXPECT_FALSE(shader::ClassInstalled(VO_SHADER_COLOUR, "matte"));
   EXPECT_FALSE(shader::ClassInstalled(VO_SHADER_COLOUR, nullptr));
 

@@ -20,16 +20,24 @@ using shader::ShaderType;
 using shader::ShadingContext;
 
 TEST_F(ShaderTest, TheGlobalsTableAnswersTheRecordsOwnOffsets) {
-#define OFFSET(field) {#field, offsetof(VtShaderGlobals, field)}
-  const std::pair<const char *, size_t> kAll[] = {
-      OFFSET(prim),   OFFSET(poly),   OFFSET(alpha),  OFFSET(Cb),     OFFSET(Ci),     OFFSET(Co),
-      OFFSET(dPds),   OFFSET(dPdt),   OFFSET(dPdu),   OFFSET(dPdv),   OFFSET(ds),     OFFSET(dt),
-      OFFSET(du),     OFFSET(dv),     OFFSET(E),      OFFSET(I),      OFFSET(modI),   OFFSET(N),
-      OFFSET(Ng),     OFFSET(P),      OFFSET(Pw),     OFFSET(s),      OFFSET(t),      OFFSET(Ti),
-      OFFSET(To),     OFFSET(u),      OFFSET(unitI),  OFFSET(v),      OFFSET(xi),     OFFSET(yi),
-      OFFSET(xs),     OFFSET(ys),     OFFSET(kgauss), OFFSET(kmean),  OFFSET(kabs),   OFFSET(kmin),
-      OFFSET(kmax),   OFFSET(phong_power), OFFSET(specular_power), OFFSET(xp), OFFSET(yp), OFFSET(Bi),
-      OFFSET(Bo),     OFFSET(xf),     OFFSET(yf),     OFFSET(Fwidth), OFFSET(Fheight), OFFSET(reverse)};
+#define OFFSET(field) \
+  { #field, offsetof(VtShaderGlobals, field) }
+  const std::pair<const char *, size_t> kAll[] = {OFFSET(prim),   OFFSET(poly),        OFFSET(alpha),
+                                                  OFFSET(Cb),     OFFSET(Ci),          OFFSET(Co),
+                                                  OFFSET(dPds),   OFFSET(dPdt),        OFFSET(dPdu),
+                                                  OFFSET(dPdv),   OFFSET(ds),          OFFSET(dt),
+                                                  OFFSET(du),     OFFSET(dv),          OFFSET(E),
+                                                  OFFSET(I),      OFFSET(modI),        OFFSET(N),
+                                                  OFFSET(Ng),     OFFSET(P),           OFFSET(Pw),
+                                                  OFFSET(s),      OFFSET(t),           OFFSET(Ti),
+                                                  OFFSET(To),     OFFSET(u),           OFFSET(unitI),
+                                                  OFFSET(v),      OFFSET(xi),          OFFSET(yi),
+                                                  OFFSET(xs),     OFFSET(ys),          OFFSET(kgauss),
+                                                  OFFSET(kmean),  OFFSET(kabs),        OFFSET(kmin),
+                                                  OFFSET(kmax),   OFFSET(phong_power), OFFSET(specular_power),
+                                                  OFFSET(xp),     OFFSET(yp),          OFFSET(Bi),
+                                                  OFFSET(Bo),     OFFSET(xf),          OFFSET(yf),
+                                                  OFFSET(Fwidth), OFFSET(Fheight),     OFFSET(reverse)};
 #undef OFFSET
   const ShaderShared *shared = shader::StateGet()->shared;
   ASSERT_EQ(shared->global_count, 48u);
@@ -50,7 +58,8 @@ TEST_F(ShaderTest, TheGlobalsTableAnswersTheRecordsOwnOffsets) {
 }
 
 TEST_F(ShaderTest, TheBufferGlobalsHoldWholeAddresses) {
-  static_assert(sizeof(VtShaderGlobals::Bi) == sizeof(void *) && sizeof(VtShaderGlobals::Bo) == sizeof(void *));
+  static_assert(sizeof(VtShaderGlobals::Bi) == sizeof(void *) &&
+                sizeof(VtShaderGlobals::Bo) == sizeof(void *));
   EXPECT_EQ(VoShaderFindGlobalOffset("Bo") - VoShaderFindGlobalOffset("Bi"), sizeof(void *));
   void *high = reinterpret_cast<void *>(uintptr_t{0x7f12345678a0});  // above 2^32
   void *other = reinterpret_cast<void *>(uintptr_t{0x1000000008});
@@ -289,7 +298,8 @@ TEST_F(ShaderTest, ContextCopiesAndInstancesThatRunOutOfMemoryGiveBackWhatTheyMa
 class ShaderStartTest : public PooledKernelTest {};
 
 TEST_F(ShaderStartTest, AStartThatRunsOutOfMemoryLeavesTheModuleUnstartedAndNothingHeld) {
-  for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms}) ASSERT_EQ(VoInstallModule(m), 0u);
+  for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms})
+    ASSERT_EQ(VoInstallModule(m), 0u);
   ASSERT_EQ(VoSystemStart(), 0u);
   ASSERT_EQ(VoInstallModule(&VoEntryShader), 0u);
   EveryAllocationFails([] { return VoSystemStart(); }, [] { EXPECT_EQ(shader::StateGet(), nullptr); });

@@ -174,8 +174,8 @@ struct FakeArea {
   static inline VtReference *ring = nullptr;
   static inline VtAreaLightSelection selection{};
   static inline int ends = 0;
-  static VtStatus Begin(VtAreaLightSampler *, VtPrimitive *, VtPolygon *, const float *, const float *, uint32_t,
-                        void **handle) {
+  static VtStatus Begin(VtAreaLightSampler *, VtPrimitive *, VtPolygon *, const float *, const float *,
+                        uint32_t, void **handle) {
     *handle = &selection;
     return 0;
   }
@@ -215,8 +215,8 @@ TEST_F(LightLoopTest, AreaSamplesBecomeTransientLightsAheadOfTheOthersUntilThePo
   EXPECT_FLOAT_EQ(lit[2]->colourAtPoint.red, 0.1f);
   EXPECT_EQ(lit[3], Record(eye));
   EXPECT_EQ(lit[0]->kind, VO_LIGHT_TRANSIENT);
-  EXPECT_FLOAT_EQ(lit[0]->toLight[2], 2);       // direction times distance
-  EXPECT_FLOAT_EQ(lit[0]->nDotToLight, 1);      // cosine times distance
+  EXPECT_FLOAT_EQ(lit[0]->toLight[2], 2);        // direction times distance
+  EXPECT_FLOAT_EQ(lit[0]->nDotToLight, 1);       // cosine times distance
   EXPECT_EQ(Record(area)->nextCurrent, lit[2]);  // in sample order after the area light
   EXPECT_EQ(FakeArea::ends, 1);
   // A second call at the same point does nothing more.
@@ -225,7 +225,8 @@ TEST_F(LightLoopTest, AreaSamplesBecomeTransientLightsAheadOfTheOthersUntilThePo
   ASSERT_EQ(VoShadingTerminateLights(), 0u);
   EXPECT_EQ(g->litLights, nullptr);
   int transients = 0;
-  for (VtLightData *d = g->currentLights; d != nullptr; d = d->nextCurrent) transients += d->kind == VO_LIGHT_TRANSIENT;
+  for (VtLightData *d = g->currentLights; d != nullptr; d = d->nextCurrent)
+    transients += d->kind == VO_LIGHT_TRANSIENT;
   EXPECT_EQ(transients, 0);
   // The next point reuses the records given back: nothing is allocated, so
   // even with the pool exhausted all three samples arrive.
@@ -240,7 +241,8 @@ TEST_F(LightLoopTest, AreaSamplesBecomeTransientLightsAheadOfTheOthersUntilThePo
     VtLightData *kept = s->transient_free;
     s->transient_free = nullptr;
     std::vector<void *> spare;
-    for (void *b; (b = VoPoolAllocate(s->light_pool)) != nullptr && spare.size() < 100000;) spare.push_back(b);
+    for (void *b; (b = VoPoolAllocate(s->light_pool)) != nullptr && spare.size() < 100000;)
+      spare.push_back(b);
     EXPECT_EQ(VoShadingInitialiseLights(), VO_STATUS_NO_MEMORY);
     for (void *b : spare) EXPECT_EQ(VoPoolFree(s->light_pool, b), 0u);
     s->transient_free = kept;

@@ -100,12 +100,16 @@ TEST_F(ShaderTest, TheDiffuseReflectanceComesFromTheFirstLabelTheClassHas) {
   ASSERT_EQ(TestClass({VO_SHADER_REFLECTANCE, "vxs_test_energy", "energy", {"colour", "Kdr"}, TestEntries()})
                 .Register(),
             0u);
-  ASSERT_EQ(TestClass({VO_SHADER_REFLECTANCE, "vxs_test_shiny", "test shiny", {"colour", "specular factor"},
+  ASSERT_EQ(TestClass({VO_SHADER_REFLECTANCE,
+                       "vxs_test_shiny",
+                       "test shiny",
+                       {"colour", "specular factor"},
                        TestEntries()})
                 .Register(),
             0u);
   ASSERT_EQ(Register(VO_SHADER_REFLECTANCE, "test bare", 1), 0u);
-  ASSERT_EQ(TestClass({VO_SHADER_REFLECTANCE, "vxs_test_empty", "test empty", {}, TestEntries()}).Register(), 0u);
+  ASSERT_EQ(TestClass({VO_SHADER_REFLECTANCE, "vxs_test_empty", "test empty", {}, TestEntries()}).Register(),
+            0u);
   VtMaterial *m = VoMaterialCreate();
   auto diffuse = [&](const char *cls, const char *label, float value) {
     EXPECT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, cls), 0u);
@@ -118,8 +122,8 @@ TEST_F(ShaderTest, TheDiffuseReflectanceComesFromTheFirstLabelTheClassHas) {
   EXPECT_DOUBLE_EQ(diffuse("energy", "Kdr", 0.75f), 0.75);
   EXPECT_DOUBLE_EQ(diffuse("matte", "diffuse factor", 0.5f), 0.5);
   EXPECT_DOUBLE_EQ(diffuse("test shiny", "specular factor", 0.25f), 0.75);  // 1 - 0.25
-  EXPECT_DOUBLE_EQ(diffuse("test bare", nullptr, 0), 1.0);                   // "colour" only
-  EXPECT_DOUBLE_EQ(diffuse("test empty", nullptr, 0), 0.0);                  // no parameters
+  EXPECT_DOUBLE_EQ(diffuse("test bare", nullptr, 0), 1.0);                  // "colour" only
+  EXPECT_DOUBLE_EQ(diffuse("test empty", nullptr, 0), 0.0);                 // no parameters
   EXPECT_DOUBLE_EQ(VoMaterialDiffuseReflectance(nullptr), 0.0);
   EXPECT_EQ(VoMaterialDestroy(m), 0u);
 }
@@ -228,7 +232,8 @@ TEST_F(ShaderTest, SecondaryAndGlobalFilterShadersHoldTheirOwnReferences) {
   EXPECT_EQ(filter_get(VO_SHADER_COLOUR), blur);
   EXPECT_NE(VoShaderGetData(blur), nullptr);
   EXPECT_EQ(shader::StateGet()->global_filter_set, 1u);
-  EXPECT_EQ(filter_set(VO_SHADER_REFLECTANCE, VoMaterialGetShader(m, VO_SHADER_COLOUR)), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(filter_set(VO_SHADER_REFLECTANCE, VoMaterialGetShader(m, VO_SHADER_COLOUR)),
+            VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(361), 1);
   EXPECT_EQ(filter_get(VO_SHADER_TRANSPARENCY), nullptr);
   EXPECT_EQ(filter_set(VO_SHADER_COLOUR, nullptr), 0u);

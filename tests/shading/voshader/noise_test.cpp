@@ -38,16 +38,20 @@ TEST_F(ShaderTest, NoiseMatchesItsGoldenValuesForEveryFamilyAndDimension) {
   };
   const Row rows[] = {
       {{-700.3f, 12.7f, 600.2f},
-       {0.526130617, 0.475189328, 0.488102108}, {0.472965181, 0.291914642, 0.498851866},
+       {0.526130617, 0.475189328, 0.488102108},
+       {0.472965181, 0.291914642, 0.498851866},
        {0.283185273, 0.139899939, 0.138426498}},
       {{3.25f, -0.75f, 1.5f},
-       {0.537444174, 0.283156306, 0.506456673}, {0.591250598, 0.704532385, 1.03341115},
+       {0.537444174, 0.283156306, 0.506456673},
+       {0.591250598, 0.704532385, 1.03341115},
        {0.332771957, 0.596277297, 0.324911028}},
       {{530.6f, -513.4f, -1.1f},
-       {0.535400689, 0.436115533, 0.281458765}, {0.347108871, 0.579071701, 0.648429155},
+       {0.535400689, 0.436115533, 0.281458765},
+       {0.347108871, 0.579071701, 0.648429155},
        {0.809334815, 0.418884158, 0.615769267}},
       {{0.1f, 255.8f, -256.3f},
-       {0.600414991, 0.642859519, 0.482360214}, {0.416005641, 0.612839997, 0.822367609},
+       {0.600414991, 0.642859519, 0.482360214},
+       {0.416005641, 0.612839997, 0.822367609},
        {0.523125648, 0.697997153, 0.656343222}},
   };
   for (const Row &r : rows) {
@@ -81,11 +85,12 @@ TEST_F(ShaderTest, NoiseLatticePointsWrappingAndOctaveLimitsFollowTheirRules) {
   EXPECT_EQ(VoTurbulence1Classic(0.3, 0xFFFFFFFFu), VoTurbulence1Classic(0.3, 10));  // -1 as unsigned
   // One octave is |noise| at amplitude 1; two are |n(p)| 2/3 + |n(2p)| 1/3.
   EXPECT_FLOAT_EQ(VoTurbulence2Perlin(0.3, 1.7, 1), std::fabs(VoNoise2Perlin(0.3, 1.7)));
-  EXPECT_FLOAT_EQ(VoTurbulence1SparseConv(0.3, 2),
-                  std::fabs(VoNoise1SparseConv(0.3)) * (2.0f / 3.0f) + std::fabs(VoNoise1SparseConv(0.6)) / 3.0f);
+  EXPECT_FLOAT_EQ(VoTurbulence1SparseConv(0.3, 2), std::fabs(VoNoise1SparseConv(0.3)) * (2.0f / 3.0f) +
+                                                       std::fabs(VoNoise1SparseConv(0.6)) / 3.0f);
   // Far beyond 2^31 the lattice is reduced first: finite values, no overflow.
   const float far[3] = {3e9f, -3e9f, 1e20f};
-  for (double v : {VoNoise3Perlin(far), VoNoise3Classic(far), VoNoise3SparseConv(far), double(VoTurbulence3(far, 10))})
+  for (double v :
+       {VoNoise3Perlin(far), VoNoise3Classic(far), VoNoise3SparseConv(far), double(VoTurbulence3(far, 10))})
     EXPECT_TRUE(std::isfinite(v));
   // 3e9 is a lattice point of every period (a multiple of 512).
   EXPECT_EQ(VoNoise1Perlin(3e9), 0.6f * 0.85f);

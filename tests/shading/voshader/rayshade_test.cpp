@@ -61,8 +61,8 @@ class RayShadeTest : public ShaderTest {
     Tracer::m.slots = {{0x70001, reinterpret_cast<VtProc>(&Trace::Prepare)},
                        {0x70002, reinterpret_cast<VtProc>(&Trace::Prepare)},
                        {0x70004, reinterpret_cast<VtProc>(&Trace::Shade)}};
-    for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms, &VoEntryShader,
-                              &VoEntrySuperLiteShaders, &Tracer::Query})
+    for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms,
+                              &VoEntryShader, &VoEntrySuperLiteShaders, &Tracer::Query})
       ASSERT_EQ(VoInstallModule(m), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     auto entries = TestEntries();

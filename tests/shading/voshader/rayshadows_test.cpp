@@ -23,8 +23,12 @@ class RayShadowTest : public ImagingTest {
     ASSERT_EQ(VoInstallModule(&VoEntryPolygons), 0u);
     StandInTracer::Install();
     ASSERT_EQ(VoSystemStart(), 0u);
-    ASSERT_EQ((TestClass{VO_SHADER_REFLECTANCE, "vxs_test_glass", "glass test", {"colour", "transmission factor"},
-                         TestEntries()}.Register()),
+    ASSERT_EQ((TestClass{VO_SHADER_REFLECTANCE,
+                         "vxs_test_glass",
+                         "glass test",
+                         {"colour", "transmission factor"},
+                         TestEntries()}
+                   .Register()),
               0u);
     ASSERT_EQ(Register(VO_SHADER_COLOUR, "test tint", 1), 0u);
     glass = VoShaderCreate(VO_SHADER_REFLECTANCE, "glass test");
@@ -47,7 +51,8 @@ class RayShadowTest : public ImagingTest {
     ImagingTest::TearDown();
   }
   StandInTracer::Answer HitOn(VtPrimitive *p, float blocked = 1) {
-    VtPolygon *polygon = p != nullptr ? static_cast<VtPolygon *>(PolygonModuleTest::Polygons(p).front()) : nullptr;
+    VtPolygon *polygon =
+        p != nullptr ? static_cast<VtPolygon *>(PolygonModuleTest::Polygons(p).front()) : nullptr;
     return {blocked, p, polygon, {0.2f, 0.2f, 0}};
   }
   static double Cast(bool area, bool transparent, VtLightData *light, const float *flag = nullptr) {
@@ -71,7 +76,7 @@ TEST_F(RayShadowTest, GlassHalvesAndTintsTheLightAndLeavesThePointsGlobalsAlone)
   EXPECT_FLOAT_EQ(light.colourAtPoint.blue, 0.125f);
   ASSERT_EQ(StandInTracer::rays.size(), 2u);
   EXPECT_FLOAT_EQ(StandInTracer::rays[1].origin[2], 0);  // on from the hit
-  EXPECT_DOUBLE_EQ(StandInTracer::rays[1].far, 9);        // the plane was 1 along the ray
+  EXPECT_DOUBLE_EQ(StandInTracer::rays[1].far, 9);       // the plane was 1 along the ray
   EXPECT_EQ(light.distance, 10);
   EXPECT_EQ(g->poly, poly_before);
   EXPECT_EQ(g->Pw != nullptr ? g->Pw[0] : 0, Pw_before);

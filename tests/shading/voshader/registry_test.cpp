@@ -74,7 +74,7 @@ TEST_F(ShaderTest, EntryCodesOutsideTheSlotsUseTheExtensionEntries) {
 
 TEST_F(ShaderTest, OneExtraTypeOfAnotherModuleCanBeRegistered) {
   EXPECT_EQ(VoShaderClassCreate(VO_SHADER_TRANSPARENCY), VO_STATUS_BAD_ARGUMENT);  // known
-  EXPECT_EQ(VoShaderClassCreate(0x5000b), VO_STATUS_BAD_ARGUMENT);  // of module 5, no type
+  EXPECT_EQ(VoShaderClassCreate(0x5000b), VO_STATUS_BAD_ARGUMENT);                 // of module 5, no type
   EXPECT_EQ(VoShaderClassCreate(0x440001), 0u);
   EXPECT_EQ(VoShaderClassCreate(0x440001), VO_STATUS_BAD_ARGUMENT);  // known now
   EXPECT_EQ(VoShaderClassCreate(0x450001), VO_STATUS_NO_MEMORY);     // no room
@@ -109,7 +109,8 @@ TEST_F(ShaderTest, AClassWithAnIndexBeyondItsTableOrOutOfMemoryIsNotRegistered) 
       [&] { return VoShaderPrototypeCreate(VO_SHADER_COLOUR, "vxs_test_refused_colour", 0, 1, label_one); },
       [&] {
         EXPECT_EQ(shader::StateGet()->shared->current_class, current);
-        EXPECT_EQ(Listed(VO_SHADER_COLOUR), (std::vector<std::string>{"plain", "wrapped filtered image", "wrapped image"}));
+        EXPECT_EQ(Listed(VO_SHADER_COLOUR),
+                  (std::vector<std::string>{"plain", "wrapped filtered image", "wrapped image"}));
       });
   EXPECT_GE(CountPosted(252), 1);
   EXPECT_EQ(Listed(VO_SHADER_COLOUR),

@@ -33,8 +33,10 @@ struct Tracer {
     Fake<7>::Reset(VO_MODULE_RAYTRACER, "vorenray");
     FakeModule &m = Fake<7>::m;
     m.has_callback = m.has_controls = true;
-    m.slots = {{0x70001, reinterpret_cast<VtProc>(&Prepare)}, {0x70002, reinterpret_cast<VtProc>(&End)},
-               {0x70005, reinterpret_cast<VtProc>(&Shadow)}, {0x70006, reinterpret_cast<VtProc>(&Hit)}};
+    m.slots = {{0x70001, reinterpret_cast<VtProc>(&Prepare)},
+               {0x70002, reinterpret_cast<VtProc>(&End)},
+               {0x70005, reinterpret_cast<VtProc>(&Shadow)},
+               {0x70006, reinterpret_cast<VtProc>(&Hit)}};
     m.controls = {{0x70015, TypedNat32(7)}, {0x70017, TypedFloat(4.0f)}};
     ASSERT_EQ(VoInstallModule(&Fake<7>::Query), 0u);
   }
@@ -75,7 +77,8 @@ struct Filter {
     answer = loops = 0;
     Fake<98>::Reset(VO_MODULE_FILTER, "vofilter");
     Fake<98>::m.has_callback = true;
-    Fake<98>::m.slots = {{0x620002, reinterpret_cast<VtProc>(&Loop)}, {0x620003, reinterpret_cast<VtProc>(&Polygon)}};
+    Fake<98>::m.slots = {{0x620002, reinterpret_cast<VtProc>(&Loop)},
+                         {0x620003, reinterpret_cast<VtProc>(&Polygon)}};
     ASSERT_EQ(VoInstallModule(&Fake<98>::Query), 0u);
   }
 };
@@ -121,8 +124,10 @@ class ShadingServicesTest : public ShaderTest {
         {VO_SLOT_DESTROY, reinterpret_cast<VtProc>(&TestDestroy)},
         {VO_SLOT_GET_ARG, reinterpret_cast<VtProc>(&FilterArgument)}};
     auto position = TestEntries();
-    position[5].second = position[6].second = reinterpret_cast<VtProc>(&PositionColour);  // both evaluate slots
-    ASSERT_EQ((TestClass{VO_SHADER_FILTER, "vxs_test_filter", "test filter", {"filter", "map func"}, filter}.Register()),
+    position[5].second = position[6].second =
+        reinterpret_cast<VtProc>(&PositionColour);  // both evaluate slots
+    ASSERT_EQ((TestClass{VO_SHADER_FILTER, "vxs_test_filter", "test filter", {"filter", "map func"}, filter}
+                   .Register()),
               0u);
     ASSERT_EQ(Register(VO_SHADER_COLOUR, "test position colour", 1, position), 0u);
     ASSERT_EQ(Register(VO_SHADER_COLOUR, "test own image colour", 1), 0u);
@@ -204,7 +209,7 @@ TEST_F(ShadingServicesTest, TheTracerPreparesOncePerRayShadowedLightAndOncePerRa
 }
 
 TEST_F(ShadingServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing) {
-  Fake<7>::m.slots.clear();  // the tracer answers nothing
+  Fake<7>::m.slots.clear();        // the tracer answers nothing
   (void)VoShaderCacheCallbacks();  // without a view its look-ups fail, which changes nothing here
   ShadingContext *s = shader::StateGet();
   EXPECT_EQ(s->ray_shadow(nullptr, nullptr, 0, 1, nullptr), 1e20f);
@@ -215,7 +220,8 @@ TEST_F(ShadingServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing
   EXPECT_EQ(s->ray_depth, 0u);
   EXPECT_EQ(s->ray_hit, nullptr);
   // The transforms module is there: its normal services are cached.
-  EXPECT_EQ(reinterpret_cast<void *>(s->transform_normal), reinterpret_cast<void *>(&exported::VoTransformNormal));
+  EXPECT_EQ(reinterpret_cast<void *>(s->transform_normal),
+            reinterpret_cast<void *>(&exported::VoTransformNormal));
 }
 
 TEST_F(ShadingServicesTest, AnInterruptOfTheDriverIsKeptInTheStickyStatus) {
@@ -300,12 +306,14 @@ TEST_F(ShadingServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon
   s->ray_depth = 1;
   VtPrimitive *q = Triangle();
   ASSERT_EQ(VoPrimitiveSetMaterial(q, m), 0u);
-  ASSERT_EQ(VoShadingInitialisePolygon(q, static_cast<VtPolygon *>(PolygonModuleTest::Polygons(q).front())), 0u);
+  ASSERT_EQ(VoShadingInitialisePolygon(q, static_cast<VtPolygon *>(PolygonModuleTest::Polygons(q).front())),
+            0u);
   EXPECT_EQ(Entry(g->colourCall), reinterpret_cast<void *>(&PositionColour));
   EXPECT_EQ(s->filter.ring, nullptr);
   s->ray_depth = 0;
   EXPECT_EQ(VoShadingTerminateImage(), 0u);
-  EXPECT_EQ(VoPrimitiveDestroy(p) | VoPrimitiveDestroy(q) | VoMaterialDestroy(m) | VoShaderDestroy(filter), 0u);
+  EXPECT_EQ(VoPrimitiveDestroy(p) | VoPrimitiveDestroy(q) | VoMaterialDestroy(m) | VoShaderDestroy(filter),
+            0u);
 }
 
 TEST_F(ShadingServicesTest, SamplesOfAReflectanceAreDisplacedFirstAndOfADisplacementKeepTheirNormal) {
@@ -351,9 +359,9 @@ TEST_F(ShadingServicesTest, OnlyFilterShadersWrapAndGlobalFiltersSpareClassesWit
     bool secondary;
     bool wrapped;
   } cases[] = {
-      {"test position colour", false, true},   // the global filter wraps it
+      {"test position colour", false, true},    // the global filter wraps it
       {"test own image colour", false, false},  // its own slot-3 entry is used
-      {"test position colour", true, false},   // a secondary that is no filter wraps nothing
+      {"test position colour", true, false},    // a secondary that is no filter wraps nothing
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.cls);

@@ -27,7 +27,8 @@ class SetupTest : public ShaderTest {
  protected:
   void SetUp() override {
     PooledKernelTest::SetUp();
-    for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms, &VoEntryShader})
+    for (VtQueryFunction m :
+         {&VoEntryView, &VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms, &VoEntryShader})
       ASSERT_EQ(VoInstallModule(m), 0u);
     ASSERT_EQ(VoInstallModule(&VoEntrySuperLiteShaders), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
@@ -138,7 +139,8 @@ TEST_F(SetupTest, AmbientLightsAddUpAndTheOthersBecomeTheCurrentLights) {
   VtShader *red = Light(VO_LIGHT_AMBIENT, 0.2f, 0, 0);
   VtShader *point = Light(VO_LIGHT_POINT, 1, 1, 1);
   VtShader *colour = VoShaderCreate(VO_SHADER_COLOUR, "plain");  // no light: skipped by the list
-  VtReference *ambient_only = VoShaderReferenceAppend(VoShaderReferenceCreate(grey), VoShaderReferenceCreate(red));
+  VtReference *ambient_only =
+      VoShaderReferenceAppend(VoShaderReferenceCreate(grey), VoShaderReferenceCreate(red));
   ASSERT_EQ(VoLightListSet(ambient_only), 0u);
   ASSERT_EQ(VoShadingInitialiseImage(2), 0u);
   const float *a = s->globals->ambientColour;
@@ -148,7 +150,8 @@ TEST_F(SetupTest, AmbientLightsAddUpAndTheOthersBecomeTheCurrentLights) {
   EXPECT_EQ(s->globals->currentLights, nullptr);
   EXPECT_EQ(VoShadingTerminateImage(), 0u);
 
-  VtReference *mixed = VoShaderReferenceAppend(VoShaderReferenceCreate(point), VoShaderReferenceCreate(colour));
+  VtReference *mixed =
+      VoShaderReferenceAppend(VoShaderReferenceCreate(point), VoShaderReferenceCreate(colour));
   mixed = VoShaderReferenceAppend(mixed, VoShaderReferenceCreate(grey));
   ASSERT_EQ(VoLightListSet(mixed), 0u);
   EXPECT_EQ(s->light_count, 2u);
@@ -216,7 +219,8 @@ TEST_F(SetupTest, APolygonGetsItsTextureFrameFacingAndMaterialEntries) {
   VtMaterial *m = s->default_material;
   EXPECT_EQ(g->material, m);
   EXPECT_EQ(g->colourCall.data, m->colour->data);
-  EXPECT_EQ(reinterpret_cast<void *>(g->colourCall.entry), reinterpret_cast<void *>(m->colour->cls->evaluate));
+  EXPECT_EQ(reinterpret_cast<void *>(g->colourCall.entry),
+            reinterpret_cast<void *>(m->colour->cls->evaluate));
   EXPECT_EQ(g->reflectanceCall.data, m->reflectance->data);
   // Seen from behind: reversed, the normal turned toward the eye.
   const float back[9] = {0, 0, 0, 0, 1, 0, 1, 0, 0}, back_st[6] = {0, 0, 0, 1, 1, 0};
@@ -383,7 +387,8 @@ TEST_F(SetupTest, BakingLightsEveryListedVertexAndSharesOneMaterial) {
   const float far[9] = {2, 0, 0, 3, 0, 0, 2, 1, 0};
   VtPrimitive *a = Triangle(xyz);
   VtPrimitive *b = Triangle(far);
-  VtReference *scene = VoPrimitiveReferenceAppend(VoPrimitiveReferenceCreate(a), VoPrimitiveReferenceCreate(b));
+  VtReference *scene =
+      VoPrimitiveReferenceAppend(VoPrimitiveReferenceCreate(a), VoPrimitiveReferenceCreate(b));
   ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
   ASSERT_EQ(VoPrimitiveSetMaterial(a, lit) | VoPrimitiveSetMaterial(b, lit), 0u);
   VtShader *light = Light(VO_LIGHT_POINT, 1, 0.5f, 0.25f);
@@ -393,7 +398,7 @@ TEST_F(SetupTest, BakingLightsEveryListedVertexAndSharesOneMaterial) {
   const size_t live = shader::StateGet()->shared->live.size();
   VtMaterial *m = VoApplyVertexShading(0.5);
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(shader::StateGet()->image_initialised, 0u);  // the image it made is ended
+  EXPECT_EQ(shader::StateGet()->image_initialised, 0u);          // the image it made is ended
   EXPECT_EQ(shader::StateGet()->shared->live.size(), live + 4);  // the baked material's four shaders
   for (VtPrimitive *p : {a, b}) {
     EXPECT_EQ(VoPrimitiveGetMaterial(p), m);
@@ -466,7 +471,8 @@ TEST_F(SetupTest, PointsInOffsetPolygonsMatchAnEvenOddTestAndWeighTheirCorners) 
   std::vector<std::pair<float, float>> star;
   for (int i = 0; i < 10; ++i) {
     const double angle = i * 3.14159265358979 / 5, r = i % 2 == 0 ? 3.0 : 1.2;
-    star.push_back({static_cast<float>(3 + r * std::cos(angle)), static_cast<float>(3 + r * std::sin(angle))});
+    star.push_back(
+        {static_cast<float>(3 + r * std::cos(angle)), static_cast<float>(3 + r * std::sin(angle))});
   }
   for (const std::vector<std::pair<float, float>> *shape : {&u, &star}) {
     VtShadeContextReference *ring = OffsetRing(*shape);

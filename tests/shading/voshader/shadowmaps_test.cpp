@@ -82,7 +82,8 @@ TEST_F(ShadowMapTest, AFaceThatSeesNothingOfTheSceneIsEmptyWithoutARender) {
   NestedRenderer::texel = [](size_t, uint32_t, uint32_t) { return 3.0f; };
   ASSERT_EQ(VoLightCreateShadow(light), 0u);
   ASSERT_EQ(NestedRenderer::views.size(), 5u);
-  EXPECT_FLOAT_EQ(NestedRenderer::views[4].reference[2] - NestedRenderer::views[4].eye[2], -1.0f);  // -z after -y
+  EXPECT_FLOAT_EQ(NestedRenderer::views[4].reference[2] - NestedRenderer::views[4].eye[2],
+                  -1.0f);  // -z after -y
   EXPECT_EQ(d->shadowValid, 1);
   EXPECT_EQ(d->shadowMaps[4].data, nullptr);
   EXPECT_EQ(Kept(d->shadowMaps[5]), std::vector<float>(16, 3.0f));
@@ -211,7 +212,8 @@ double GridByHand(const float *jitter, uint32_t at, double u, double v, double d
       const double x = std::trunc(X - hw + l.pcfJitterX + i * l.pcfStepX + r * l.pcfJitterX);
       const double y = std::trunc(Y - hh + l.pcfJitterY + j * l.pcfStepY + r * l.pcfJitterY);
       if (x < m.x0 || x > m.x1 || y < m.y0 || y > m.y1) continue;
-      const int64_t k = (static_cast<int64_t>(y) - m.y0) * (m.x1 - m.x0 + 1) + (static_cast<int64_t>(x) - m.x0);
+      const int64_t k =
+          (static_cast<int64_t>(y) - m.y0) * (m.x1 - m.x0 + 1) + (static_cast<int64_t>(x) - m.x0);
       count += m.data[k] < depth;
     }
   return double(count) / (double(l.pcfSamplesX) * l.pcfSamplesY);
@@ -246,7 +248,8 @@ TEST_F(ShadowMapTest, GridSamplesOnOddWindowsAnswerAsTapByTapReadsWould) {
       const uint32_t at = State()->jitter_index;
       VtShadowMap given = m;
       const double expected = GridByHand(jitter, at, u, v, depth, l, m);
-      ASSERT_EQ(VoLightSampleShadow(u, v, depth, &l, &given), expected) << "window x0 " << m.x0 << " sample " << n;
+      ASSERT_EQ(VoLightSampleShadow(u, v, depth, &l, &given), expected)
+          << "window x0 " << m.x0 << " sample " << n;
       if (expected > 0) ++shadowed;
       if (expected < 1) ++lit;
     }

@@ -73,9 +73,9 @@ TEST_F(TextureTest, PointSamplesWrapIntoTheTextureAndNeverLeaveIt) {
     float s;
     float red;
   } cases[] = {
-      {1.0f, 0},                        // 1 wraps to 0: column 0
-      {-0.25f, 192 * kByte},            // -0.25 reads as 0.75: column 3072, red 3072 / 16
-      {0.99999994f, 255 * kByte},       // the last column (4095 / 16), not one past it
+      {1.0f, 0},                          // 1 wraps to 0: column 0
+      {-0.25f, 192 * kByte},              // -0.25 reads as 0.75: column 3072, red 3072 / 16
+      {0.99999994f, 255 * kByte},         // the last column (4095 / 16), not one past it
       {0.5f + 1.0f / 8192, 128 * kByte},  // column 2048
   };
   for (const Case &c : cases) {
@@ -130,9 +130,9 @@ TEST_F(TextureTest, AreaSamplesTakeTheLevelOfTheFootprint) {
   struct Case {
     float footprint, st, red;
   } cases[] = {
-      {1, 0.3f, 120},    // at most 1: the mean
-      {2, 0.25f, 40},    // level 1 alone at s' = s - 0.5 / 2 = 0
-      {4, 0.125f, 0},    // the finest level at s' = 0
+      {1, 0.3f, 120},  // at most 1: the mean
+      {2, 0.25f, 40},  // level 1 alone at s' = s - 0.5 / 2 = 0
+      {4, 0.125f, 0},  // the finest level at s' = 0
   };
   for (const Case &c : cases) {
     g->ds = g->dt = c.footprint / pixels_per_unit;
@@ -173,7 +173,8 @@ double WrapByHand(double x) {
 // Bilinear on row-major level bytes, edges wrapping, as the sampler weighs.
 void BilinearByHand(const std::vector<uint8_t> &l, int32_t w, double s, double t, float *out) {
   const double px = w * s, py = w * t;
-  const int32_t i = std::clamp(static_cast<int32_t>(px), 0, w - 1), j = std::clamp(static_cast<int32_t>(py), 0, w - 1);
+  const int32_t i = std::clamp(static_cast<int32_t>(px), 0, w - 1),
+                j = std::clamp(static_cast<int32_t>(py), 0, w - 1);
   const int32_t i1 = (i + 1) % w, j1 = (j + 1) % w;
   const double fx = px - i, fy = py - j;
   for (int k = 0; k < 3; ++k) {
@@ -211,7 +212,8 @@ TEST_F(TextureTest, EveryLevelAndEverySampleAnswersAsTheRowsOfItsLevel) {
   uint32_t seed = 1;
   for (const auto &size : sizes) {
     Picture p{size[0], size[1], 24, {}};
-    for (int32_t k = 0; k < 3 * size[0] * size[1]; ++k) p.bytes.push_back(uint8_t((seed = seed * 1103515245u + 12345u) >> 23));
+    for (int32_t k = 0; k < 3 * size[0] * size[1]; ++k)
+      p.bytes.push_back(uint8_t((seed = seed * 1103515245u + 12345u) >> 23));
     VtImage image = p.Image();
     VtTexture *t = VoTextureCreate(&image, 3);
     ASSERT_NE(t, nullptr);
@@ -231,8 +233,10 @@ TEST_F(TextureTest, EveryLevelAndEverySampleAnswersAsTheRowsOfItsLevel) {
           for (int c = 0; c < 3; ++c) {
             const std::vector<uint8_t> &f = rows[k + 1];
             auto at2 = [&](int32_t fx, int32_t fy) { return f[(fy * 2 * n + fx) * 3 + c]; };
-            const int sum = at2(2 * x, 2 * y) + at2(2 * x + 1, 2 * y) + at2(2 * x, 2 * y + 1) + at2(2 * x + 1, 2 * y + 1);
-            ASSERT_EQ(rows[k][(y * n + x) * 3 + c], sum >> 2) << size[0] << " x " << size[1] << " level " << k;
+            const int sum =
+                at2(2 * x, 2 * y) + at2(2 * x + 1, 2 * y) + at2(2 * x, 2 * y + 1) + at2(2 * x + 1, 2 * y + 1);
+            ASSERT_EQ(rows[k][(y * n + x) * 3 + c], sum >> 2)
+                << size[0] << " x " << size[1] << " level " << k;
           }
     }
     for (int32_t y = 0; y < side; ++y)
@@ -289,13 +293,15 @@ TEST_F(TextureTest, EveryLevelAndEverySampleAnswersAsTheRowsOfItsLevel) {
           float b[3];
           BilinearByHand(rows[level + 1], 2 << level, ss, st, b);
           const double frac = std::fmod(x, 1.0);
-          for (int k = 0; k < 3; ++k) expected[k] = static_cast<float>(expected[k] + (b[k] - expected[k]) * frac);
+          for (int k = 0; k < 3; ++k)
+            expected[k] = static_cast<float>(expected[k] + (b[k] - expected[k]) * frac);
         }
       }
       float out[3];
       EXPECT_EQ(VoTextureSampleArea(out, 3, t), 0u);
       for (int k = 0; k < 3; ++k)
-        ASSERT_EQ(out[k], expected[k] * kUnit) << size[0] << " x " << size[1] << " sample " << n << " f " << f;
+        ASSERT_EQ(out[k], expected[k] * kUnit)
+            << size[0] << " x " << size[1] << " sample " << n << " f " << f;
     }
     EXPECT_EQ(VoTextureDestroy(t), 0u);
   }

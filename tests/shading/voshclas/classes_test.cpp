@@ -94,8 +94,8 @@ TEST_F(ClassicTest, EveryFloatArgumentOfEveryClassTakesHostileValuesAndShadesFin
         ASSERT_NE(s, nullptr);
         if (std::strcmp(row.name, "ray cube") == 0 || std::strcmp(row.name, "two planes") == 0) {
           const VtTypedValue held = TypedPointer(plain);
-          EXPECT_EQ(VoShaderSetArg(s, std::strcmp(row.name, "ray cube") == 0 ? "primary shader" : "front shader",
-                                   &held),
+          EXPECT_EQ(VoShaderSetArg(
+                        s, std::strcmp(row.name, "ray cube") == 0 ? "primary shader" : "front shader", &held),
                     0u);
         }
         const VtTypedValue v = TypedFloat(value);
@@ -115,7 +115,8 @@ TEST_F(ClassicTest, EveryFloatArgumentOfEveryClassTakesHostileValuesAndShadesFin
           }
         if (row.type == L) {
           const VtLightData *d = Record(s);
-          for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isfinite(d->axisU[i]) && std::isfinite(d->direction[i]));
+          for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(std::isfinite(d->axisU[i]) && std::isfinite(d->direction[i]));
         }
         EXPECT_EQ(VoShaderDestroy(s), 0u);
       }

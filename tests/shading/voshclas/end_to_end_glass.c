@@ -46,7 +46,8 @@ int vo_end_to_end_glass(char *buffer, size_t size, const char *path) {
     const uint8_t *corner = &back->data[(kHeight - 2) * back->bytes_per_row + 3 * 1];
     const int red = corner[0] == 204 && corner[1] == 51 && corner[2] == 51;
     const int blue = corner[0] == 51 && corner[1] == 51 && corner[2] == 204;
-    Put(&t, "floor pixel %d %d %d %s\n", corner[0], corner[1], corner[2], red || blue ? "as worked out" : "wrong");
+    Put(&t, "floor pixel %d %d %d %s\n", corner[0], corner[1], corner[2],
+        red || blue ? "as worked out" : "wrong");
     failed |= !(red || blue);
     Put(&t, "P3\n%d %d\n255\n", kWidth, kHeight);
     for (y = 0; y < kHeight; ++y) {

@@ -30,7 +30,8 @@ class ClassicGallery : public gallery::Gallery {
 
 TEST_F(ClassicGallery, DecalsAndFogsLookAsReviewed) {
   ASSERT_EQ(VoRandomInitialise(1), 0u);
-  VtShader *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient"), *point = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  VtShader *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient"),
+           *point = VoShaderCreate(VO_SHADER_LIGHT, "point");
   Set(point, "location", Triple(VtPoint, -1, 1, 1));
   Set(point, "scattering", TypedBoolean(true));
   Lights({ambient, point});
@@ -38,10 +39,12 @@ TEST_F(ClassicGallery, DecalsAndFogsLookAsReviewed) {
   Set(red, "colour", Colour(0.9f, 0.1f, 0.1f));
   VtShader *checker = Make(VO_SHADER_COLOUR, "wrapped checker");
   VtShader *first = Decal(red, checker, 0.6f);
-  VtShader *second = Decal(Make(VO_SHADER_COLOUR, "wrapped polka"), Make(VO_SHADER_COLOUR, "wrapped grid"), 0.8f);
+  VtShader *second =
+      Decal(Make(VO_SHADER_COLOUR, "wrapped polka"), Make(VO_SHADER_COLOUR, "wrapped grid"), 0.8f);
   VtShader *nested = Decal(Make(VO_SHADER_COLOUR, "wrapped s stripe"), first, 0.3f);
   Expect(Shade(VO_SHADER_COLOUR, {first, second, nested}, gallery::Cell::kQuad, 96, 32, 3), "classic_decals");
-  VtShader *ground = Make(VO_SHADER_FOREGROUND, "ground fog"), *light = Make(VO_SHADER_FOREGROUND, "fog light");
+  VtShader *ground = Make(VO_SHADER_FOREGROUND, "ground fog"),
+           *light = Make(VO_SHADER_FOREGROUND, "fog light");
   Set(ground, "fog distance", TypedFloat(10));
   Set(ground, "fog height", TypedFloat(2));
   Set(light, "fog density", TypedFloat(0.5f));

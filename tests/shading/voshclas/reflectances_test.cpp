@@ -20,9 +20,9 @@ namespace {
 class ReflectanceTest : public RayTest {
  protected:
   void SetUp() override {
-    StartModules({&VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryPolygons,
-                  &VoEntryTransforms, &VoEntryDriver, &VoEntryShader, &VoEntrySuperLiteShaders,
-                  &VoEntryClassicShaders, &VoEntryRayTracer});
+    StartModules({&VoEntryMultiThread, &VoEntryView, &VoEntryGeometry, &VoEntryPolygons, &VoEntryTransforms,
+                  &VoEntryDriver, &VoEntryShader, &VoEntrySuperLiteShaders, &VoEntryClassicShaders,
+                  &VoEntryRayTracer});
     material_ = VoMaterialCreate();
     plain_ = VoShaderCreate(VO_SHADER_COLOUR, "plain");
     VtTypedValue c{};
@@ -133,7 +133,8 @@ TEST_F(ReflectanceTest, GlassReflectsRefractsAndSendsTheTransmittedShareToTheRef
 TEST_F(ReflectanceTest, ADielectricLightsItsSurfaceOnlyFromBehind) {
   const float p[3] = {0.5f, 0.5f, 0};
   VtShader *dielectric = Make("dielectric");
-  for (const char *label : {"specular factor", "transmission factor", "mirror factor"}) Set(dielectric, label, 0);
+  for (const char *label : {"specular factor", "transmission factor", "mirror factor"})
+    Set(dielectric, label, 0);
   Set(dielectric, "ambient factor", 1);
   const float cs[3] = {0.5f, 0.5f, 0.5f};
   // From the front: black (no ambient, no diffuse, nothing traced).

@@ -47,7 +47,8 @@ TEST_F(LiteTest, RoughAndCastingBendNormalsWithinTheirOctaveAndFrequencyLimits) 
     EXPECT_EQ(n[3], n[4]);
   }
   // A dented threshold of 1 or more is 0.
-  const std::vector<N3> n = Bent(Make(D, "casting"), "dented threshold", {TypedFloat(0), TypedFloat(1), TypedFloat(2)});
+  const std::vector<N3> n =
+      Bent(Make(D, "casting"), "dented threshold", {TypedFloat(0), TypedFloat(1), TypedFloat(2)});
   EXPECT_EQ(n[1], n[0]);
   EXPECT_EQ(n[2], n[0]);
   // Over a scene reaching x, y = +-1e5, scale 1e-5 (k = 1e5) is limited to
@@ -145,7 +146,7 @@ TEST_F(LiteTest, SnowDrawsItsFlakesOnceFromTheSharedTableAndKeepsThemWhileShadin
 int g_counted = 0;
 VtStatus CountingEvaluate(void *) { return ++g_counted, 0; }
 constexpr const char *kCb[] = {"Cb"};
-const shaderlib::ClassDescription kCounting{"test_counting_background", "counting", B, {}, kCb,
+const shaderlib::ClassDescription kCounting{"test_counting_background",          "counting", B, {}, kCb,
                                             lite::BaseEntries(&CountingEvaluate)};
 
 TEST_F(LiteTest, MixedBackgroundsWeighTwoLiveBackgroundsAndRefuseLoopsStaleHandlesAndDepth) {

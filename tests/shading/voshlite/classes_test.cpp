@@ -13,8 +13,9 @@ namespace vo::test {
 namespace {
 
 const char kStripe[] = "size=3:1;width=3:0.2;background colour=7:1,1,1;stripe colour=7:1,0,0;fuzz=3:0.1";
-const char kPolka[] = "scale=3:1;separation=3:1;radius=3:0.4;edge softness=3:0.1;background colour=7:1,1,1;"
-                      "spot colour=7:1,0,0";
+const char kPolka[] =
+    "scale=3:1;separation=3:1;radius=3:0.4;edge softness=3:0.1;background colour=7:1,1,1;"
+    "spot colour=7:1,0,0";
 const char kRough[] = "scale=3:1;amplitude=3:0.1;detail=1:3;sharpness=1:1";
 // clang-format off
 const Row kRows[] = {
@@ -97,9 +98,9 @@ TEST_F(LiteTest, EveryLiteClassIsFoundByTypeAndNameWithItsArgumentsEntriesGlobal
 // function sanitizer stops a call through a pointer of another type): each
 // answers 0 and changes neither the value nor the instance data.
 TEST_F(LiteTest, ArgumentlessClassesOfBothLibrariesGetAndSetNothing) {
-  const std::pair<uint32_t, const char *> kArgumentless[] = {
-      {T, "none"}, {D, "none"}, {R, "constant"}, {F, "none"}, {B, "none"},  // super-lite
-      {C, "base"}, {R, "base"}, {T, "base"}};                              // lite
+  const std::pair<uint32_t, const char *> kArgumentless[] = {{T, "none"}, {D, "none"}, {R, "constant"},
+                                                             {F, "none"}, {B, "none"},  // super-lite
+                                                             {C, "base"}, {R, "base"}, {T, "base"}};  // lite
   for (auto [type, name] : kArgumentless) {
     SCOPED_TRACE(name);
     VtShader *s = Make(type, name);
@@ -129,9 +130,12 @@ TEST_F(LiteTest, ArgumentlessClassesOfBothLibrariesGetAndSetNothing) {
 // answers 0x20000006 with the old name and the change counter kept, and a
 // shader copy that cannot take the name is given back.
 TEST_F(LiteTest, FileNamesWithoutMemoryForTheirCopyAreRefusedAndTheOldNameKept) {
-  const std::pair<uint32_t, const char *> kNamed[] = {
-      {C, "wrapped image"}, {B, "image"}, {C, "wrapped filtered image"},  // super-lite
-      {T, "wrapped image"}, {D, "wrapped bump map"}, {B, "scaled image"}};   // lite
+  const std::pair<uint32_t, const char *> kNamed[] = {{C, "wrapped image"},
+                                                      {B, "image"},
+                                                      {C, "wrapped filtered image"},  // super-lite
+                                                      {T, "wrapped image"},
+                                                      {D, "wrapped bump map"},
+                                                      {B, "scaled image"}};  // lite
   auto name_of = [](VtShader *s) {
     VtTypedValue v{};
     EXPECT_EQ(VoShaderGetArg(s, "file name", &v), 0u);

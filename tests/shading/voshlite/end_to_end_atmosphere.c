@@ -70,8 +70,8 @@ int vo_end_to_end_lite_atmosphere(char *buffer, size_t size) {
     g->Co[1] = g->Cb[1] * 0.5f;
     g->Co[2] = g->Cb[2] * 0.5f;
     s |= VoShaderExecute(shaders[3]) | VoShaderExecute(shaders[4]) | VoShaderExecute(shaders[5]);
-    Put(&t, "(%5.2f, %5.2f) Cb (%.6f, %.6f, %.6f) Co (%.6f, %.6f, %.6f) N (%.6f, %.6f, %.6f)\n", *xi, *yi, g->Cb[0],
-        g->Cb[1], g->Cb[2], g->Co[0], g->Co[1], g->Co[2], g->N[0], g->N[1], g->N[2]);
+    Put(&t, "(%5.2f, %5.2f) Cb (%.6f, %.6f, %.6f) Co (%.6f, %.6f, %.6f) N (%.6f, %.6f, %.6f)\n", *xi, *yi,
+        g->Cb[0], g->Cb[1], g->Cb[2], g->Co[0], g->Co[1], g->Co[2], g->N[0], g->N[1], g->N[2]);
   }
   Put(&t, "status 0x%x\n", (unsigned)s);
   s |= VoShadingTerminateImage();

@@ -47,8 +47,8 @@ int vo_end_to_end_lite_library(char *buffer, size_t size) {
     g->unitI[1] = 0.3f;
     g->unitI[2] = -0.8f;
     s |= VoShaderExecute(shaders[0]) | VoShaderExecute(shaders[1]) | VoShaderExecute(shaders[2]);
-    Put(&t, "(%5.2f, %5.2f): s %9.6f t %9.6f brick (%.6f, %.6f, %.6f) alpha %.6f", P[0], P[1], g->s, g->t, g->Co[0],
-        g->Co[1], g->Co[2], g->alpha);
+    Put(&t, "(%5.2f, %5.2f): s %9.6f t %9.6f brick (%.6f, %.6f, %.6f) alpha %.6f", P[0], P[1], g->s, g->t,
+        g->Co[0], g->Co[1], g->Co[2], g->alpha);
     s |= VoShaderExecute(shaders[3]);
     Put(&t, " chrome (%.6f, %.6f, %.6f)\n", g->Co[0], g->Co[1], g->Co[2]);
   }

@@ -48,7 +48,8 @@ inline std::vector<uint8_t> Bmp(const Picture &p) {
   put(28, 24, 2);
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x)
-      for (int c = 0; c < 3; ++c) b[54 + (p.height - 1 - y) * row + 3 * x + c] = p.rgb[3 * (y * p.width + x) + 2 - c];
+      for (int c = 0; c < 3; ++c)
+        b[54 + (p.height - 1 - y) * row + 3 * x + c] = p.rgb[3 * (y * p.width + x) + 2 - c];
   return b;
 }
 
@@ -71,7 +72,8 @@ class Gallery : public LiteTest {
         Pixel(type, k < static_cast<int>(shaders.size()) ? shaders[k] : nullptr, cell, k, u, v,
               (x + 0.5f) / w, (y + 0.5f) / h, co);
         for (int c = 0; c < 3; ++c)
-          p.rgb[3 * (y * w + x) + c] = static_cast<uint8_t>(std::lround(std::fmin(1, std::fmax(0, co[c])) * 255));
+          p.rgb[3 * (y * w + x) + c] =
+              static_cast<uint8_t>(std::lround(std::fmin(1, std::fmax(0, co[c])) * 255));
       }
     return p;
   }
@@ -126,7 +128,8 @@ class Gallery : public LiteTest {
       return;
     }
     std::ifstream file(path, std::ios::binary);
-    const std::vector<uint8_t> known((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> known((std::istreambuf_iterator<char>(file)),
+                                     std::istreambuf_iterator<char>());
     ASSERT_EQ(known.size(), made.size()) << path;
     int largest = 0;
     double sum = 0;

@@ -31,8 +31,8 @@ TEST_F(LiteTest, ScaledImagesTurnByWholeQuarterTurnsKeepTheirAspectAndTextureAnd
   const struct {
     float rotation, xi, yi;
     int row, column;
-  } kTurns[] = {{0, 0.6f, 0.7f, 1, 1},   {90, 0.3f, 0.6f, 1, 1},   {-270, 0.3f, 0.6f, 1, 1},
-                {180, 0.7f, 0.4f, 1, 0}, {270, 0.4f, 0.3f, 0, 1},  {90.7f, 0.3f, 0.6f, 1, 1},
+  } kTurns[] = {{0, 0.6f, 0.7f, 1, 1},   {90, 0.3f, 0.6f, 1, 1},    {-270, 0.3f, 0.6f, 1, 1},
+                {180, 0.7f, 0.4f, 1, 0}, {270, 0.4f, 0.3f, 0, 1},   {90.7f, 0.3f, 0.6f, 1, 1},
                 {45, 0.3f, 0.6f, 1, 0},  {1e30f, 0.3f, 0.6f, 1, 0}, {std::nanf(""), 0.3f, 0.6f, 1, 0}};
   for (const auto &c : kTurns) {
     Set(bg, "rotation", TypedFloat(c.rotation));

@@ -17,7 +17,6 @@ class LiteTest : public LibraryTest {
   }
 
  public:
-
   // The fixture's point at P with texture coordinates (s, t), Co = To = 0
   // and alpha = 1.
   static VtShaderGlobals *At(float x, float y, float z, float s = 0, float t = 0) {

@@ -148,12 +148,13 @@ TEST_F(LiteTest, TexturedBricksIndexTheDrawsTakenAtTheFirstCreation) {
   VtTypedValue v{};
   ASSERT_EQ(VoShaderGetArg(brick, "offset", &v), 0u);
   EXPECT_EQ(v.value.f, 0.0f);
-  for (float s : {1e12f, std::nanf(""), std::numeric_limits<float>::infinity()}) (void)Shade(brick, 0, 0, 0, s, s);
+  for (float s : {1e12f, std::nanf(""), std::numeric_limits<float>::infinity()})
+    (void)Shade(brick, 0, 0, 0, s, s);
 }
 
 TEST_F(LiteTest, TransparenciesCutBySquaresNoiseGridsAndCheckers) {
   VtShader *square = Make(T, "wrapped square");
-  EXPECT_FLOAT_EQ(Shade(square, 0, 0, 0, 0, 0.5f)->alpha, 0.5f);        // the rising ramp's middle
+  EXPECT_FLOAT_EQ(Shade(square, 0, 0, 0, 0, 0.5f)->alpha, 0.5f);         // the rising ramp's middle
   EXPECT_FLOAT_EQ(Shade(square, 0, 0, 0, 0.025f, 0.5f)->alpha, 0.875f);  // u = 0.75: 1 - 2 x 0.25^2
   Set(square, "s min", Float(1));
   Set(square, "s max", Float(0));
@@ -193,9 +194,9 @@ TEST_F(LiteTest, TransparenciesCutBySquaresNoiseGridsAndCheckers) {
 struct Grid {
   const float *point[20][20];
 };
-constexpr float kPalette[10][3] = {{0.25f, 0.25f, 0.25f}, {0.9f, 0.9f, 0.9f}, {0.4f, 0.4f, 0.5f}, {0.9f, 0.9f, 1},
-                                   {0.5f, 0.6f, 0.6f},    {0.5f, 0.5f, 0.6f}, {1, 1, 1},          {1, 1, 1},
-                                   {0.5f, 0.5f, 0.7f},    {0.15f, 0.15f, 0.26f}};
+constexpr float kPalette[10][3] = {
+    {0.25f, 0.25f, 0.25f}, {0.9f, 0.9f, 0.9f}, {0.4f, 0.4f, 0.5f}, {0.9f, 0.9f, 1},    {0.5f, 0.6f, 0.6f},
+    {0.5f, 0.5f, 0.6f},    {1, 1, 1},          {1, 1, 1},          {0.5f, 0.5f, 0.7f}, {0.15f, 0.15f, 0.26f}};
 Grid Replay(int32_t seed) {
   Grid grid;
   EXPECT_EQ(VoRandomInitialise(seed), 0u);
@@ -208,7 +209,8 @@ TEST_F(LiteTest, Chrome2DAddsTheMapColourSeenAlongTheReflection) {
   ASSERT_EQ(VoRandomInitialise(7), 0u);
   VtShader *chrome = Make(R, "chrome 2D");
   const Grid grid = Replay(7);
-  for (const char *factor : {"ambient factor", "diffuse factor", "specular factor"}) Set(chrome, factor, Float(0));
+  for (const char *factor : {"ambient factor", "diffuse factor", "specular factor"})
+    Set(chrome, factor, Float(0));
   // Only the chrome term: 0.3 x the map colour along R (N = 0 makes R = unitI).
   auto along = [&](float x, float y, float z) {
     VtShaderGlobals *g = At(0, 0, 0);
@@ -218,9 +220,11 @@ TEST_F(LiteTest, Chrome2DAddsTheMapColourSeenAlongTheReflection) {
     Run(chrome);
     return g->Co;
   };
-  auto expect = [&](const float *co, const float *colour) { Expect3(co, 0.3f * colour[0], 0.3f * colour[1], 0.3f * colour[2]); };
-  expect(along(0, 0, 1), grid.point[0][0]);     // row 0, column 0
-  expect(along(0, 0, -1), grid.point[10][0]);   // acosf(-1) x 31.830988f = 100: row 100, grid row 10
+  auto expect = [&](const float *co, const float *colour) {
+    Expect3(co, 0.3f * colour[0], 0.3f * colour[1], 0.3f * colour[2]);
+  };
+  expect(along(0, 0, 1), grid.point[0][0]);        // row 0, column 0
+  expect(along(0, 0, -1), grid.point[10][0]);      // acosf(-1) x 31.830988f = 100: row 100, grid row 10
   expect(along(0.6f, 0, 0.8f), grid.point[2][0]);  // Ry = 0: column 0; acos 0.8 x 100/pi = 20.5: row 20
   // Column int((atan2(0.69282, 0.519615) + pi/2) x 200/pi) = 159, row
   // int(acos 0.5 x 100/pi) = 33: i = 9, j = 3 in the cell of grid points
@@ -315,20 +319,20 @@ TEST_F(LiteTest, FogAndDepthCueFadeWithDistanceAndCloudsFillTheBackground) {
     return g->Co[0];
   };
   // White fog over black: 1 - exp(-modI/1000).
-  EXPECT_NEAR(at(fog, 500, 0), 0.393469f, 1e-6f);   // 1 - exp(-0.5)
+  EXPECT_NEAR(at(fog, 500, 0), 0.393469f, 1e-6f);  // 1 - exp(-0.5)
   EXPECT_EQ(at(fog, 1000.5f, 0), 0.0f);            // beyond yon: the background
   Set(fog, "max density", Float(0.5f));
-  EXPECT_NEAR(at(fog, 1000, 0), 0.5f, 1e-6f);      // exp(-1) = 0.37 below the floor 0.5
+  EXPECT_NEAR(at(fog, 1000, 0), 0.5f, 1e-6f);  // exp(-1) = 0.37 below the floor 0.5
   Set(fog, "max density", Float(1));
   Set(fog, "distance", Float(0));
-  EXPECT_NEAR(at(fog, 1, 0), 0.632121f, 1e-6f);    // c = -1: 1 - exp(-1)
+  EXPECT_NEAR(at(fog, 1, 0), 0.632121f, 1e-6f);  // c = -1: 1 - exp(-1)
   Set(fog, "distance", Float(1000));
   ASSERT_EQ(VoViewSetClipping(nullptr, 1, 50), 0u);
   EXPECT_EQ(at(fog, 60, 0), 0.0f);
   VtTypedValue off{};
   off.type = VtBoolean;
   Set(fog, "ignore background", off);
-  EXPECT_NEAR(at(fog, 60, 0), 0.058235f, 1e-6f);   // 1 - exp(-0.06)
+  EXPECT_NEAR(at(fog, 60, 0), 0.058235f, 1e-6f);  // 1 - exp(-0.06)
   // Depth cue from white to black: (modI - near)/span of the way.
   VtShader *cue = Make(F, "depth cue");
   EXPECT_FLOAT_EQ(at(cue, 250, 1), 0.75f);
@@ -371,7 +375,8 @@ TEST_F(LiteTest, BumpPatternsGiveTheirHeightsAndNormalsWithoutRoundingFaults) {
   for (int code = 0; code < 16; ++code) {
     const int kind[16] = {0, 1, 2, 3, 4, 5, 6, 7, 2, 3, 0, 1, 6, 7, 4, 5};
     for (auto [across, h] : {std::pair{0.1, 0.383974}, {0.5, 0.0}}) {
-      const double along = 0.3, fx[8] = {along, across, across, along, 1 - across, 1 - along, 1 - along, 1 - across};
+      const double along = 0.3,
+                   fx[8] = {along, across, across, along, 1 - across, 1 - along, 1 - along, 1 - across};
       const double fy[8] = {across, 1 - along, along, 1 - across, along, 1 - across, across, 1 - along};
       const int k = kind[code];
       EXPECT_NEAR(tread.At(code / 4 + fx[k], code % 4 + fy[k]), h, 1e-6) << code;
@@ -419,19 +424,49 @@ struct Named {
   uint32_t type;
   const char *name;
 };
-const Named kClasses[] = {
-    {C, "base"}, {C, "blue marble"}, {C, "wrapped brick"}, {C, "wrapped checker"}, {C, "chrome"},
-    {C, "solid clouds"}, {C, "cubes"}, {C, "wrapped grid"}, {C, "marble"}, {C, "wrapped polka"},
-    {C, "wrapped s stripe"}, {C, "solid polka"}, {C, "simple wood"}, {C, "wrapped t stripe"},
-    {C, "wrapped textured brick"}, {C, "wrapped diagonal"}, {R, "base"}, {R, "chrome 2D"}, {T, "base"},
-    {T, "wrapped checker"}, {T, "eroded"}, {T, "wrapped grid"}, {T, "wrapped image"}, {T, "wrapped mask"},
-    {T, "wrapped square"}, {D, "wrapped bump map"}, {D, "casting"}, {D, "wrapped dimple"}, {D, "wrapped knurl"},
-    {D, "wrapped old bump map"}, {D, "rough"}, {D, "wrapped rough"}, {D, "wrapped tread plate"},
-    {F, "depth cue"}, {F, "fog"}, {F, "snow"}, {B, "clouds"}, {B, "mixed"}, {B, "scaled image"}};
+const Named kClasses[] = {{C, "base"},
+                          {C, "blue marble"},
+                          {C, "wrapped brick"},
+                          {C, "wrapped checker"},
+                          {C, "chrome"},
+                          {C, "solid clouds"},
+                          {C, "cubes"},
+                          {C, "wrapped grid"},
+                          {C, "marble"},
+                          {C, "wrapped polka"},
+                          {C, "wrapped s stripe"},
+                          {C, "solid polka"},
+                          {C, "simple wood"},
+                          {C, "wrapped t stripe"},
+                          {C, "wrapped textured brick"},
+                          {C, "wrapped diagonal"},
+                          {R, "base"},
+                          {R, "chrome 2D"},
+                          {T, "base"},
+                          {T, "wrapped checker"},
+                          {T, "eroded"},
+                          {T, "wrapped grid"},
+                          {T, "wrapped image"},
+                          {T, "wrapped mask"},
+                          {T, "wrapped square"},
+                          {D, "wrapped bump map"},
+                          {D, "casting"},
+                          {D, "wrapped dimple"},
+                          {D, "wrapped knurl"},
+                          {D, "wrapped old bump map"},
+                          {D, "rough"},
+                          {D, "wrapped rough"},
+                          {D, "wrapped tread plate"},
+                          {F, "depth cue"},
+                          {F, "fog"},
+                          {F, "snow"},
+                          {B, "clouds"},
+                          {B, "mixed"},
+                          {B, "scaled image"}};
 
 bool Finite(const VtShaderGlobals *g) {
-  for (float v : {g->Co[0], g->Co[1], g->Co[2], g->To[0], g->To[1], g->To[2], g->alpha, g->Cb[0], g->Cb[1], g->Cb[2],
-                  g->N[0], g->N[1], g->N[2]})
+  for (float v : {g->Co[0], g->Co[1], g->Co[2], g->To[0], g->To[1], g->To[2], g->alpha, g->Cb[0], g->Cb[1],
+                  g->Cb[2], g->N[0], g->N[1], g->N[2]})
     if (!std::isfinite(v)) return false;
   return true;
 }

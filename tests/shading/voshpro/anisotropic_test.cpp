@@ -83,7 +83,8 @@ TEST(CylinderModel, LightsItCannotPlaceAddNothingAndArgumentsAreHeld) {
   EXPECT_TRUE(std::isfinite(HeldCylinderDistance(INFINITY)));
   // Held values, a huge power and a light past the highlight: finite.
   for (double p : {0.0, 1000.0, 1e30}) {
-    const CylinderTerms t = CylinderReflection(slanted, up, kN, kX, HeldFloorHeight(1.5f), HeldCylinderDistance(-3), p);
+    const CylinderTerms t =
+        CylinderReflection(slanted, up, kN, kX, HeldFloorHeight(1.5f), HeldCylinderDistance(-3), p);
     EXPECT_TRUE(std::isfinite(t.kd) && std::isfinite(t.ks)) << p;
   }
 }

@@ -88,7 +88,8 @@ int vo_end_to_end_lights(char *buffer, size_t size, const char *directory) {
       const int a = back->data[0], b = back->data[3];
       const int near = Near(a, first) && Near(b, first * ratio);
       Put(&t, "fall off %d: pixels %d %d %d, %d %d %d; ratio %.2f %s\n", mode, back->data[0], back->data[1],
-          back->data[2], back->data[3], back->data[4], back->data[5], ratio, near ? "as worked out" : "wrong");
+          back->data[2], back->data[3], back->data[4], back->data[5], ratio,
+          near ? "as worked out" : "wrong");
       failed |= !near;
     }
     if (back != NULL) VoImageDestroy(back);

@@ -16,7 +16,12 @@
 
 #include "support/end_to_end.h"
 
-enum { kRings = 12, kSegments = 24, kPoints = 2 + (kRings - 1) * kSegments, kFaces = 2 * kSegments * (kRings - 1) };
+enum {
+  kRings = 12,
+  kSegments = 24,
+  kPoints = 2 + (kRings - 1) * kSegments,
+  kFaces = 2 * kSegments * (kRings - 1)
+};
 
 /* A sphere of radius 1 about (cx, 0, 0) with normals, texture coordinates
  * (s around, t down from the top) and a mean curvature equal to z. */
@@ -44,7 +49,7 @@ static VtPrimitive *Sphere(float cx) {
     st[i][1] = (float)(polar / pi);
     curvature[i] = normals[i][2];
   }
-#define VO_AT(ring, seg) (2 + ((ring) - 1) * kSegments + ((seg) % kSegments))
+#define VO_AT(ring, seg) (2 + ((ring)-1) * kSegments + ((seg) % kSegments))
 #define VO_TRIANGLE(a, b, c) (indices[n++] = (a), indices[n++] = (b), indices[n++] = (c), ++f)
   for (s = 0; s < kSegments; ++s) {
     VO_TRIANGLE(0, VO_AT(1, s), VO_AT(1, s + 1));
@@ -75,12 +80,13 @@ static VtStatus Reflectance(VtPrimitive *p, VtMaterial **m, VtShader *s) {
 
 static VtShader *Light(const char *name, float x, float y, float z) {
   VtShader *l = VoShaderCreate(VO_SHADER_LIGHT, name);
-  if (l != NULL && strcmp(name, "point") == 0 && SceneArgTriple(l, "location", VtPoint, x, y, z) != 0) return NULL;
+  if (l != NULL && strcmp(name, "point") == 0 && SceneArgTriple(l, "location", VtPoint, x, y, z) != 0)
+    return NULL;
   return l;
 }
 
-int vo_end_to_end_surfaces(char *buffer, size_t size, const char *picture, int threaded_scene, int32_t workers,
-                           unsigned char *pixels) {
+int vo_end_to_end_surfaces(char *buffer, size_t size, const char *picture, int threaded_scene,
+                           int32_t workers, unsigned char *pixels) {
   Text t = {buffer, size};
   const float eye[3] = {0, -10, 0}, reference[3] = {0, 0, 0}, up[3] = {0, 0, 1};
   VtPrimitive *spheres[3] = {NULL, NULL, NULL};
@@ -157,7 +163,8 @@ int vo_end_to_end_surfaces(char *buffer, size_t size, const char *picture, int t
   } else {
     for (y = 0; y < 16; ++y) {
       const unsigned char *row = back->data + (size_t)y * back->bytes_per_row;
-      for (x = 0; x < 48; ++x) Put(&t, "%s%d %d %d", x == 0 ? "" : "  ", row[3 * x], row[3 * x + 1], row[3 * x + 2]);
+      for (x = 0; x < 48; ++x)
+        Put(&t, "%s%d %d %d", x == 0 ? "" : "  ", row[3 * x], row[3 * x + 1], row[3 * x + 2]);
       Put(&t, "\n");
       if (pixels != NULL) memcpy(pixels + (size_t)y * 48 * 3, row, 48 * 3);
     }

@@ -31,7 +31,8 @@ std::pair<std::string, std::vector<int>> Parse(const std::string &text) {
 TEST(EndToEnd, ThreeProSurfaceSpheresRayTracedThroughTheCInterfaceLookAsRecorded) {
   static char text[65536];
   vo_test::TempDir dir;
-  const int failed = vo_end_to_end_surfaces(text, sizeof text, dir.File("surfaces.tga").c_str(), 0, 0, nullptr);
+  const int failed =
+      vo_end_to_end_surfaces(text, sizeof text, dir.File("surfaces.tga").c_str(), 0, 0, nullptr);
   ASSERT_EQ(failed, 0) << text;
   if (const char *out = std::getenv("VO_END_TO_END_OUT")) std::ofstream(out) << text;
   std::ifstream file(VO_TEST_DATA_DIR "/end_to_end_pro_surfaces.txt");

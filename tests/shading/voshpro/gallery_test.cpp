@@ -15,7 +15,8 @@ using namespace gallery;
 class ProGallery : public Gallery {
  protected:
   void InstallLibraries() override {
-    for (VtQueryFunction m : {&VoEntryLiteShaders, &VoEntryPolygons, &VoEntryClassicShaders, &VoEntryProShaders})
+    for (VtQueryFunction m :
+         {&VoEntryLiteShaders, &VoEntryPolygons, &VoEntryClassicShaders, &VoEntryProShaders})
       ASSERT_EQ(VoInstallModule(m), 0u);
   }
   // The colours of the curvature classes, a row each, the curvature running
@@ -35,7 +36,8 @@ class ProGallery : public Gallery {
         g->kabs = 2 * u;
         Run(shaders[std::min(y / rh, rows - 1)]);
         for (int c = 0; c < 3; ++c)
-          p.rgb[3 * (y * w + x) + c] = static_cast<uint8_t>(std::lround(std::fmin(1, std::fmax(0, g->Co[c])) * 255));
+          p.rgb[3 * (y * w + x) + c] =
+              static_cast<uint8_t>(std::lround(std::fmin(1, std::fmax(0, g->Co[c])) * 255));
       }
     return p;
   }
@@ -45,9 +47,9 @@ TEST_F(ProGallery, TheSurfaceClassesLookAsReviewed) {
   ASSERT_EQ(VoRandomInitialise(1), 0u);
   const float p[3] = {0, 0, 0};
   AmbientAndPoint(p, -1, 1, 1);
-  std::vector<VtShader *> lit = Classes(R, {"wrapped anisotropic", "wrapped circular anisotropic", "translucency",
-                                            "translucent plastic", "radiosity", "radiosity plastic",
-                                            "radiosity mirror", "radiosity stepped false"});
+  std::vector<VtShader *> lit = Classes(
+      R, {"wrapped anisotropic", "wrapped circular anisotropic", "translucency", "translucent plastic",
+          "radiosity", "radiosity plastic", "radiosity mirror", "radiosity stepped false"});
   Set(lit[0], "floor height", TypedFloat(0.4f));
   Set(lit[0], "cylinder distance", TypedFloat(2.5f));
   Set(lit[1], "width", TypedFloat(0.25f));

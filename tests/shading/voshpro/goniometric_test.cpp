@@ -36,7 +36,8 @@ TEST_F(ProTest, SlotThreeWritesTheVectorAndTheLuminairesIntensityTowardThePoint)
 }
 
 TEST_F(ProTest, PowerIsTheGivenOrTheFilesTimesTheIntensityWhateverTheOrder) {
-  const std::string quadrant = Write("quadrant.ies", Quadrant()), uniform = Write("uniform.ies", Uniform1000());
+  const std::string quadrant = Write("quadrant.ies", Quadrant()),
+                    uniform = Write("uniform.ies", Uniform1000());
   VtShader *s = Gonio(quadrant);
   ASSERT_EQ(Prepare(s), 0u);
   EXPECT_NEAR(Get(s, "power").value.f, 250 * kPi, 1e-2);
@@ -140,7 +141,8 @@ TEST_F(ProTest, ALightOnItsTargetLooksDownAndAMissingOrRefusedFileLeavesItDark) 
   };
   for (const auto &[name, text] : refused) {
     SCOPED_TRACE(name);
-    const std::string path = text.empty() && std::string(name) == "missing.ies" ? dir_.File(name) : Write(name, text);
+    const std::string path =
+        text.empty() && std::string(name) == "missing.ies" ? dir_.File(name) : Write(name, text);
     SetString(s, "file name", path.c_str());
     g_posted.clear();
     const VtStatus st = Prepare(s);

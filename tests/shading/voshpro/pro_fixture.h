@@ -20,8 +20,9 @@ using namespace vo::pro;
 // A type C IES file of one or more planes with lumens per lamp and lamps.
 inline std::string TypeC(const char *vertical, const char *horizontal, const char *values, int lamps = 1,
                          double lumens = -1, int nv = 3, int nh = 1) {
-  return "IESNA91\nTILT=NONE\n" + std::to_string(lamps) + " " + std::to_string(lumens) + " 1 " + std::to_string(nv) +
-         " " + std::to_string(nh) + " 1 2 0 0 0\n1 1 0\n" + vertical + "\n" + horizontal + "\n" + values + "\n";
+  return "IESNA91\nTILT=NONE\n" + std::to_string(lamps) + " " + std::to_string(lumens) + " 1 " +
+         std::to_string(nv) + " " + std::to_string(nh) + " 1 2 0 0 0\n1 1 0\n" + vertical + "\n" +
+         horizontal + "\n" + values + "\n";
 }
 // Planes 0 and 90 at 0, 90, 180 degrees: 100 and 100, 50 at 90; 250 pi lm.
 inline std::string Quadrant() { return TypeC("0 90 180", "0 90", "100 100 0 100 50 0", 1, -1, 3, 2); }

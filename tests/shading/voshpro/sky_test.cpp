@@ -202,7 +202,8 @@ TEST_F(SkyTest, ARefusedColourOrAFailedAllocationLeavesAnEmptyModel) {
 }
 
 TEST_F(SkyTest, HostileFloatsGiveFinitePatches) {
-  for (const char *label : {"sun altitude", "sun azimuth", "zenith luminance", "complexity", "colour temperature"})
+  for (const char *label :
+       {"sun altitude", "sun azimuth", "zenith luminance", "complexity", "colour temperature"})
     for (const float value : {0.0f, -1.0f, 1e30f, NAN}) {
       SCOPED_TRACE(std::string(label) + " = " + std::to_string(value));
       VtShader *s = VoShaderCreate(L, "sky");

@@ -18,7 +18,8 @@ namespace vo::test {
 class SurfacesTest : public ProTest {
  protected:
   void InstallLibraries() override {
-    for (VtQueryFunction m : {&VoEntryLiteShaders, &VoEntryPolygons, &VoEntryClassicShaders, &VoEntryProShaders})
+    for (VtQueryFunction m :
+         {&VoEntryLiteShaders, &VoEntryPolygons, &VoEntryClassicShaders, &VoEntryProShaders})
       ASSERT_EQ(VoInstallModule(m), 0u);
   }
 

@@ -124,8 +124,10 @@ class AllocationTest : public FootprintTest {
     if (got != nullptr) Copy3(got, g->Co);
     // (The geometric curvature's type copy, made at creation, reads "" when
     // it could not be made.)
-    const bool typeLost = std::string(c.name) == "geometric curvature" && *Get(s, "curvature type").value.s == '\0';
-    const bool told = typeLost || CountPosted(messages::kProRecordNoMemory) + CountPosted(messages::kProSteppedNoTable) > 0;
+    const bool typeLost =
+        std::string(c.name) == "geometric curvature" && *Get(s, "curvature type").value.s == '\0';
+    const bool told =
+        typeLost || CountPosted(messages::kProRecordNoMemory) + CountPosted(messages::kProSteppedNoTable) > 0;
     const bool same = want == nullptr || SameBits(want, g->Co);
     EXPECT_EQ(VoShaderDestroy(s), 0u);
     return told || !same ? VO_STATUS_NO_MEMORY : 0;

@@ -55,7 +55,8 @@ const Row kSurfaceRows[] = {
 // clang-format on
 
 TEST_F(SurfacesTest, EverySurfaceClassHasItsRowItsGlobalsInOrderAndItsPlaceInTheList) {
-  for (const Row &row : kSurfaceRows) ExpectClassRow(row, [&](uint32_t t, const char *n) { return Make(t, n); });
+  for (const Row &row : kSurfaceRows)
+    ExpectClassRow(row, [&](uint32_t t, const char *n) { return Make(t, n); });
   // The library's order, from the bottom up: curvatures first, glow last.
   const char *const order[] = {"vxs_absolute_curvature_colour",   "vxs_gaussian_curvature_colour",
                                "vxs_geometric_curvature_colour",  "vxs_mean_curvature_colour",
@@ -96,7 +97,7 @@ TEST_F(GlowTest, CoverageFallsFromTheCentreToTheEdgeAndIsGonePastTheZeroAngle) {
   SetFloat(s, "zero angle", 60);
   EXPECT_FLOAT_EQ(AlphaAt(s, 0), 0.5f);
   EXPECT_NEAR(AlphaAt(s, 30), 0.375f, 1e-5);  // half way up the smooth step
-  EXPECT_EQ(AlphaAt(s, 61), 0.0f);           // past the zero angle, whatever the edge coverage
+  EXPECT_EQ(AlphaAt(s, 61), 0.0f);            // past the zero angle, whatever the edge coverage
   // The falloff start: with edge falloff 0.5 the fade begins at 30 degrees.
   SetFloat(s, "edge falloff", 0.5f);
   EXPECT_NEAR(AlphaAt(s, 30), 0.25f, 1e-5);
@@ -110,7 +111,8 @@ TEST_F(GlowTest, ArgumentsOutsideTheirRangesAreHeldAtPrepare) {
   const auto same = [&](const char *label, float given, float held) {
     SetFloat(s, label, given);
     SetFloat(t, label, held);
-    for (double a : {0.0, 10.0, 44.0, 70.0, 89.0}) EXPECT_EQ(AlphaAt(s, a), AlphaAt(t, a)) << label << " " << a;
+    for (double a : {0.0, 10.0, 44.0, 70.0, 89.0})
+      EXPECT_EQ(AlphaAt(s, a), AlphaAt(t, a)) << label << " " << a;
   };
   same("zero angle", 120, 90);
   same("zero angle", -5, 0);
@@ -246,7 +248,8 @@ TEST_F(SurfacesTest, RadiosityPlasticAddsDirectLightToTheGatheredLight) {
   Evaluate(s);
   EXPECT_EQ(g->specular_power, 0);  // consumed by the term
   const float tint[3] = {0.5f, 0.25f, 0.25f};
-  for (int i = 0; i < 3; ++i) EXPECT_NEAR(g->Co[i], (ci[i] + D[i] * 0.75f) * co[i] + S[i] * tint[i], 1e-6) << i;
+  for (int i = 0; i < 3; ++i)
+    EXPECT_NEAR(g->Co[i], (ci[i] + D[i] * 0.75f) * co[i] + S[i] * tint[i], 1e-6) << i;
   EXPECT_GT(S[0], 0.01f);
 }
 

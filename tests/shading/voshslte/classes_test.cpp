@@ -127,7 +127,8 @@ TEST_F(TakenTableTest, AClassWhoseTableIsTakenIsNotMadeAndTheOthersAre) {
   // entries (its evaluate multiplies by its filter colour, not plain's).
   VtShader *filtered = VoShaderCreate(VO_SHADER_COLOUR, "wrapped filtered image");
   VtTypedValue entry{}, get{};
-  ASSERT_EQ(VoShaderGetEntry(filtered, VO_SLOT_EVALUATE, &entry) | VoShaderGetEntry(filtered, VO_SLOT_GET_ARG, &get),
+  ASSERT_EQ(VoShaderGetEntry(filtered, VO_SLOT_EVALUATE, &entry) |
+                VoShaderGetEntry(filtered, VO_SLOT_GET_ARG, &get),
             0u);
   EXPECT_NE(get.value.fn, P_(&exported::VoShaderColourArgumentGet));
   EXPECT_EQ(VoShaderDestroy(filtered), 0u);

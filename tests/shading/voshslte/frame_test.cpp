@@ -59,7 +59,8 @@ TEST_F(LibraryTest, FileNamesAreTheBlocksOwnCopiesAndANullNameReadsEmpty) {
   // A class without arguments takes any index and does nothing.
   VtShader *none = Make(VO_SHADER_TRANSPARENCY, "none");
   VtTypedValue get{}, set{};
-  ASSERT_EQ(VoShaderGetEntry(none, VO_SLOT_GET_ARG, &get) | VoShaderGetEntry(none, VO_SLOT_SET_ARG, &set), 0u);
+  ASSERT_EQ(VoShaderGetEntry(none, VO_SLOT_GET_ARG, &get) | VoShaderGetEntry(none, VO_SLOT_SET_ARG, &set),
+            0u);
   v = VtTypedValue{};
   v.type = 5;
   EXPECT_EQ(reinterpret_cast<VtShaderArgProc>(get.value.fn)(none->data, 7, &v), 0u);
@@ -108,9 +109,7 @@ TEST_F(LibraryTest, LightArgumentsAreStoredOnlyWhenTheyChangeSomething) {
 // classic library (module 75) answers its compatibility query.
 class ShaderColourTest : public LibraryTest {
  protected:
-  void SetUp() override {
-    LibraryTest::SetUp();
-  }
+  void SetUp() override { LibraryTest::SetUp(); }
   static VtTypedValue ShaderValue(VtShader *s) {
     VtTypedValue v{};
     v.type = VtShaderColour;

@@ -20,8 +20,8 @@ class LibraryTest : public ShaderTest {
  protected:
   void SetUp() override {
     PooledKernelTest::SetUp();
-    for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryDriver, &VoEntryShader,
-                              &VoEntrySuperLiteShaders})
+    for (VtQueryFunction m : {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryDriver,
+                              &VoEntryShader, &VoEntrySuperLiteShaders})
       ASSERT_EQ(VoInstallModule(m), 0u);
     InstallLibraries();
     ASSERT_EQ(VoSystemStart(), 0u);

@@ -126,7 +126,8 @@ TEST_F(LibraryTest, ReflectancesLightTheSurfaceColourThroughTheKernelsTerms) {
   // phong's exponent 0.5 counts as 1, 1e10 has no whole power.
   VtShader *plastic = Make(VO_SHADER_REFLECTANCE, "plastic");
   const auto *b = static_cast<const VtPlasticParams *>(plastic->data);
-  for (auto [roughness, power, whole] : {std::tuple{0.1f, 10.0f, 10}, {0.3f, 3.3333333f, 0}, {0.0f, 1000.0f, 1000}}) {
+  for (auto [roughness, power, whole] :
+       {std::tuple{0.1f, 10.0f, 10}, {0.3f, 3.3333333f, 0}, {0.0f, 1000.0f, 1000}}) {
     Set(plastic, "roughness", TypedFloat(roughness));
     ASSERT_EQ(VoShaderReset(plastic), 0u);
     EXPECT_FLOAT_EQ(b->power, power);
@@ -164,7 +165,8 @@ TEST_F(LibraryTest, APointLightsFallOffModeAndFunctionShapeTheDiffuseTerm) {
   const float p[3] = {0, 0, 0}, n[3] = {0, 0, 1}, eye[3] = {0, 0, -1}, co[3] = {1, 1, 1};
   VtShader *matte = Make(VO_SHADER_REFLECTANCE, "matte");
   Set(matte, "ambient factor", TypedFloat(0));
-  const VtTypedValue data = TypedPointer(reinterpret_cast<void *>(uintptr_t{7})), function = TypedFunc(&RecordingFallOff);
+  const VtTypedValue data = TypedPointer(reinterpret_cast<void *>(uintptr_t{7})),
+                     function = TypedFunc(&RecordingFallOff);
   struct Case {
     int32_t mode;
     bool own;
@@ -260,7 +262,8 @@ TEST_F(LibraryTest, LightsPrepareTheirConeFrameAndSamplingGridAndProjectPointsOn
 TEST_F(LibraryTest, ImageBackgroundsRepeatTheirImageAndShowBlackForImagesTheyCannotRead) {
   // 3 x 2 pixels numbered k = 0..5 with bytes (10k, 10k + 1, 10k + 2).
   std::vector<uint8_t> pixels;
-  for (uint8_t k = 0; k < 6; ++k) pixels.insert(pixels.end(), {uint8_t(10 * k), uint8_t(10 * k + 1), uint8_t(10 * k + 2)});
+  for (uint8_t k = 0; k < 6; ++k)
+    pixels.insert(pixels.end(), {uint8_t(10 * k), uint8_t(10 * k + 1), uint8_t(10 * k + 2)});
   VtImage *image = MemoryImage(3, 2, 24, pixels);
   ASSERT_NE(image, nullptr);
   VtShader *background = Make(VO_SHADER_BACKGROUND, "image");
@@ -274,9 +277,9 @@ TEST_F(LibraryTest, ImageBackgroundsRepeatTheirImageAndShowBlackForImagesTheyCan
     EXPECT_EQ(VoShaderExecute(background), 0u);
     return static_cast<int>(std::lround(g->Cb[0] * 255));
   };
-  EXPECT_EQ(pixel_at(4, 3), 40);    // (4 mod 3, 3 mod 2) = pixel (1, 1), k = 4
-  EXPECT_EQ(pixel_at(-1, 0), 20);   // floor-modulo: column 2
-  EXPECT_EQ(pixel_at(2.9f, 1), 50); // floor
+  EXPECT_EQ(pixel_at(4, 3), 40);     // (4 mod 3, 3 mod 2) = pixel (1, 1), k = 4
+  EXPECT_EQ(pixel_at(-1, 0), 20);    // floor-modulo: column 2
+  EXPECT_EQ(pixel_at(2.9f, 1), 50);  // floor
   EXPECT_EQ(pixel_at(std::numeric_limits<float>::quiet_NaN(), 0), 0);
   // An 8-bit image is grey; zero width or height, no pixels or a handle
   // the framework does not know are black and reported.
