@@ -285,6 +285,8 @@ constexpr uint32_t kPhotometryTypeRefused = 2531;    // a photometric type not h
 constexpr uint32_t kPhotometryColourRefused = 2532;  // a colour refused (procedure, reason)
 constexpr uint32_t kPhotometryRecordRefused =
     2533;  // a record procedure refuses an argument (procedure, reason)
+constexpr uint32_t kPhotometryNotFinite =
+    2534;  // a number in a luminaire file is not finite (file, line, what)
 
 // Hidden-line second pass (vorenhid), from 2470.
 constexpr uint32_t kHiddenLineEndNotFinite =

@@ -7,6 +7,7 @@
 // characters other than blanks; a token that meets a cut goes on in the
 // next piece, so a number straddling the cut reads whole.
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -56,7 +57,40 @@ std::string_view Unsigned(std::string_view t) {
   return t;
 }
 
+// Whether a number from_chars finds out of range lies past the largest
+// double rather than below the smallest: only the two far ends of the range
+// are out of it, so the sign of the leading digit's decimal place, exponent
+// included, tells them apart.
+bool TooLarge(std::string_view t) {
+  size_t i = t.empty() || t.front() != '-' ? 0 : 1;
+  int64_t place = 0;  // digits before the point, or minus the zeros after it
+  while (i < t.size() && t[i] == '0') ++i;
+  for (; i < t.size() && std::isdigit(static_cast<unsigned char>(t[i])); ++i) ++place;
+  if (place == 0 && i < t.size() && t[i] == '.')
+    for (++i; i < t.size() && t[i] == '0'; ++i) --place;
+  const size_t e = t.find_first_of("eE");
+  int64_t exponent = 0;
+  if (e != std::string_view::npos) {
+    size_t j = e + 1;
+    const bool negative = j < t.size() && t[j] == '-';
+    if (j < t.size() && (t[j] == '-' || t[j] == '+')) ++j;
+    for (; j < t.size() && std::isdigit(static_cast<unsigned char>(t[j])); ++j)
+      if (exponent < int64_t{1} << 40) exponent = exponent * 10 + (t[j] - '0');  // no wrap
+    if (negative) exponent = -exponent;
+  }
+  return place + exponent > 0;
+}
+
 }  // namespace
+
+bool Finite(std::string_view text) {
+  text = Unsigned(text);
+  double v = 0.0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (r.ec == std::errc::result_out_of_range)
+    return !TooLarge(text.substr(0, static_cast<size_t>(r.ptr - text.data())));
+  return r.ec != std::errc{} || std::isfinite(v);
+}
 
 double NumberOf(std::string_view text) {
   text = Unsigned(text);
@@ -162,15 +196,24 @@ bool LuminaireReader::TokenAcross(std::string_view *token) {
   return true;
 }
 
-bool LuminaireReader::Numbers(double *out, size_t count, const char *what) {
+bool LuminaireReader::Numbers(double *out, size_t count, const char *ends, const char *named) {
   std::string_view t;
   for (size_t i = 0; i < count; ++i) {
     if (!TokenAcross(&t)) {
-      Refuse(kRefused, what);
+      Refuse(kRefused, ends);
       return false;
     }
-    out[i] = NumberOf(t);
+    if (!Number(t, named, &out[i])) return false;
   }
+  return true;
+}
+
+bool LuminaireReader::Number(std::string_view token, const char *named, double *out) const {
+  if (!Finite(token)) {
+    RefuseNotFinite(named);
+    return false;
+  }
+  *out = NumberOf(token);
   return true;
 }
 
@@ -195,6 +238,11 @@ bool LuminaireReader::SwitchTo(std::string_view name, LuminaireSource *next) {
 VtStatus LuminaireReader::Refuse(VtStatus status, const char *reason) const {
   Post(status, messages::kPhotometryFileRefused, VO_MODULE_PHOTOMETRY, FileName(), line_, reason);
   return status;
+}
+
+VtStatus LuminaireReader::RefuseNotFinite(const char *named) const {
+  Post(kRefused, messages::kPhotometryNotFinite, VO_MODULE_PHOTOMETRY, FileName(), line_, named);
+  return kRefused;
 }
 
 VtStatus LuminaireReader::RefuseType(int32_t type) const {

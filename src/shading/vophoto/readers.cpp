@@ -3,7 +3,9 @@
 // file's counts and lists and hands them to the resampler.
 //
 // Every count and list is checked before it sizes anything; a reader stops
-// at its first refusal, and the lists it read are freed with it. Format
+// at its first refusal, and the lists it read are freed with it. A number
+// that is not finite ("nan", "inf", "1e999") is refused wherever it stands:
+// read as 0 it would make a plausible light of a broken file. Format
 // detection hands its line on: the header-less reader's "TILT=" search and
 // the CIE reader's "=" line begin with it.
 
@@ -32,16 +34,17 @@ std::string_view FirstToken(LuminaireReader &r) {
 // The three lists, each starting on a new line. For IES, two equal
 // horizontal angles are one plane, and only its values are read.
 VtStatus ListsRead(LuminaireReader &r, FileLists &lists, bool equal_planes_are_one) {
-  if (!r.NextLine() ||
-      !r.Numbers(lists.vertical, lists.vertical_count, "the file ends inside the vertical angles"))
+  if (!r.NextLine() || !r.Numbers(lists.vertical, lists.vertical_count,
+                                  "the file ends inside the vertical angles", "a vertical angle"))
     return kRefused;
-  if (!r.NextLine() ||
-      !r.Numbers(lists.horizontal, lists.horizontal_count, "the file ends inside the horizontal angles"))
+  if (!r.NextLine() || !r.Numbers(lists.horizontal, lists.horizontal_count,
+                                  "the file ends inside the horizontal angles", "a horizontal angle"))
     return kRefused;
   if (equal_planes_are_one && lists.horizontal_count == 2 && lists.horizontal[0] == lists.horizontal[1])
     lists.horizontal_count = 1;
   const size_t values = size_t{lists.vertical_count} * lists.horizontal_count;
-  if (!r.NextLine() || !r.Numbers(lists.values, values, "the file ends inside the values")) return kRefused;
+  if (!r.NextLine() || !r.Numbers(lists.values, values, "the file ends inside the values", "a value"))
+    return kRefused;
   return 0;
 }
 
@@ -56,11 +59,12 @@ VtStatus TiltRead(LuminaireReader &r, std::string_view tilt) {
   if (tilt.empty() && !r.Token(&tilt)) tilt = {};
   if (tilt != "INCLUDE") return 0;  // NONE, or a tilt file's name, which is not read
   double head[2];
-  if (!r.NextLine() || !r.Numbers(head, 2, "the file ends inside the tilt data")) return kRefused;
+  if (!r.NextLine() || !r.Numbers(head, 2, "the file ends inside the tilt data", "the tilt data"))
+    return kRefused;
   if (head[1] < 0 || head[1] > kMostCount) return r.Refuse(kRefused, "a tilt count outside 0 to 10000");
   for (int i = 0, n = 2 * static_cast<int>(head[1]); i < n; ++i) {
     double ignored;
-    if (!r.Numbers(&ignored, 1, "the file ends inside the tilt data")) return kRefused;
+    if (!r.Numbers(&ignored, 1, "the file ends inside the tilt data", "the tilt data")) return kRefused;
   }
   return 0;
 }
@@ -83,7 +87,9 @@ VtStatus IESRead(LuminaireReader &r, VtPhotometricRecord *record, bool header) {
   if (s != 0) return s;
 
   double n[13];
-  if (!r.NextLine() || !r.Numbers(n, 13, "the file ends inside the thirteen header numbers")) return kRefused;
+  if (!r.NextLine() ||
+      !r.Numbers(n, 13, "the file ends inside the thirteen header numbers", "a header number"))
+    return kRefused;
   const int64_t lamps = Whole(n[0]), vertical = Whole(n[3]), horizontal = Whole(n[4]);
   const int64_t type = Whole(n[5]);
   const double lumens = n[1];
@@ -150,6 +156,7 @@ VtStatus CIEKeywordsRead(LuminaireReader &r, CIEHeader &h, FileLists &lists, Lum
     if (!r.Token(&value)) return r.Refuse(kRefused, "a keyword line without a value");
     if (!named) continue;
     const std::string_view k(word);
+    if ((k == "TOLU" || k == "NCON" || k == "NPLA") && !Finite(value)) return r.RefuseNotFinite(word);
     if (k == "TOLU") {
       h.total_flux = NumberOf(value);
     } else if (k == "PTYP") {
@@ -174,10 +181,10 @@ VtStatus CIEKeywordsRead(LuminaireReader &r, CIEHeader &h, FileLists &lists, Lum
       VtStatus s = lists.Make(r, h.cones, h.planes);
       if (s != 0) return s;
       // The cone angles sit on this line, the first being the value.
-      lists.vertical[0] = NumberOf(value);
+      if (!r.Number(value, "a cone angle", &lists.vertical[0])) return kRefused;
       for (uint32_t i = 1; i < lists.vertical_count; ++i) {
         if (!r.Token(&value)) return r.Refuse(kRefused, "fewer cone angles than NCON on the CONA line");
-        lists.vertical[i] = NumberOf(value);
+        if (!r.Number(value, "a cone angle", &lists.vertical[i])) return kRefused;
       }
       return 0;
     }
@@ -201,11 +208,11 @@ VtStatus CIERead(LuminaireReader &r, VtPhotometricRecord *record) {
     std::string_view t;
     if (!r.NextLine() || !r.Token(&t))
       return r.Refuse(kRefused, "the file ends or a line is empty before NPLA planes");
-    lists.horizontal[p] = NumberOf(t);
+    if (!r.Number(t, "a plane angle", &lists.horizontal[p])) return kRefused;
     double *plane = lists.values + size_t{p} * lists.vertical_count;
     for (uint32_t i = 0; i < lists.vertical_count; ++i) {
       if (!r.Token(&t)) return r.Refuse(kRefused, "a plane line with fewer values than NCON");
-      plane[i] = NumberOf(t);
+      if (!r.Number(t, "a value", &plane[i])) return kRefused;
     }
   }
   return Resample(r, lists, h.code, h.total_flux > 0 ? h.total_flux : -1.0, record);
@@ -219,7 +226,8 @@ VtStatus CIBSERead(LuminaireReader &r, VtPhotometricRecord *record) {
   for (int i = 0; i < 7; ++i)
     if (!r.NextLine()) return r.Refuse(kRefused, "the file ends inside the description lines");
   double n[11];
-  if (!r.NextLine() || !r.Numbers(n, 11, "the file ends inside the eleven header numbers")) return kRefused;
+  if (!r.NextLine() || !r.Numbers(n, 11, "the file ends inside the eleven header numbers", "a header number"))
+    return kRefused;
   FileLists lists;
   VtStatus s = lists.Make(r, Whole(n[9]), Whole(n[10]));
   if (s != 0) return s;

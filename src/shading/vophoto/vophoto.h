@@ -25,6 +25,10 @@ constexpr double kMostSamples = 4194304.0;                           // 2^22 gri
 // is malformed, out of range or not finite reads 0.
 double NumberOf(std::string_view text);
 int32_t IntegerOf(std::string_view text);
+// False when the text reads as a number that is not finite: "nan", "inf"
+// or a magnitude past a double's range ("1e999"). Malformed text is finite
+// (it reads 0).
+bool Finite(std::string_view text);
 
 // Lines of at most 255 characters and the tokens on them. A line longer
 // than that comes in pieces: a piece returned without its line end goes on
@@ -48,8 +52,12 @@ class LuminaireReader {
   // The next character of the current line; -1 at its end.
   int Char();
   // Reads count numbers (going on over lines) into out; false, with the
-  // refusal posted, when the file ends first.
-  bool Numbers(double *out, size_t count, const char *what);
+  // refusal posted, when the file ends first (ends says so) or a number is
+  // not finite (named says which list).
+  bool Numbers(double *out, size_t count, const char *ends, const char *named);
+  // The number a token reads as; false, with message 2534 posted, when it
+  // is not finite.
+  bool Number(std::string_view token, const char *named, double *out) const;
   // Back to the start of the current piece.
   void Rewind() { at_ = 0; }
 
@@ -60,6 +68,8 @@ class LuminaireReader {
   // Posts message 2530 (file, line, reason) and answers status.
   VtStatus Refuse(VtStatus status, const char *reason) const;
   VtStatus RefuseType(int32_t type) const;  // 258, message 2531
+  // Posts message 2534 (file, line, what) and answers 0x40000002.
+  VtStatus RefuseNotFinite(const char *named) const;
   const char *FileName() const { return source_->Name(); }
   uint32_t LineNumber() const { return line_; }
 

@@ -196,6 +196,67 @@ TEST_F(PhotometryTest, RefusedFilesAnswerTheirStatusAndKeepNoDistribution) {
   }
 }
 
+// "nan", "inf" and numbers past a double's range are refused wherever they
+// stand, in every layout, with message 2534 naming the file and what was not
+// finite; read as 0 they would make a plausible light of a broken file. A
+// number below a double's smallest only reads as 0.
+TEST_F(PhotometryTest, NumbersThatAreNotFiniteAreRefusedWhereverTheyStand) {
+  struct Place {
+    const char *what;
+    std::string first, second;
+    const char *from, *to;  // the text X replaces, in the first file or else the second
+    const char *file;
+  };
+  const std::string ies = IES1995(), cie = CIEIncluded(), cibse = CIBSE();
+  const std::string tilted = Replaced(ies, "TILT=NONE\n", "TILT=INCLUDE\n1 2\n0 90\n1 1\n");
+  const Place places[] = {
+      {"a header number", ies, "", "1 1000 1 5", "1 X 1 5", "first"},
+      {"the tilt data", tilted, "", "\n1 1\n", "\n1 X\n", "first"},
+      {"a vertical angle", ies, "", "0 45 90 135 180", "0 45 X 135 180", "first"},
+      {"a horizontal angle", ies, "", "\n0 90 180\n", "\n0 X 180\n", "first"},
+      {"a value", ies, "", "100 80 50 10 0", "100 80 X 10 0", "first"},
+      {"TOLU", cie, "", "TOLU=1000", "TOLU=X", "first"},
+      {"NCON", cie, "", "NCON=5", "NCON=X", "first"},
+      {"NPLA", cie, "", "NPLA=3", "NPLA=X", "first"},
+      {"a cone angle", cie, "", "CONA=0 45", "CONA=X 45", "first"},
+      {"a cone angle", cie, "", "CONA=0 45", "CONA=0 X", "first"},
+      {"a plane angle", cie, "", "\n90 100 80", "\nX 100 80", "first"},
+      {"a value", cie, "", "90 100 80 50", "90 100 80 X", "first"},
+      {"a value", CIEFirst(), CIESecond(), "180 100 70", "180 X 70", "second"},
+      {"a header number", cibse, "", " 1000 0 0", " X 0 0", "first"},
+      {"a vertical angle", cibse, "", "0 45 90 135 180", "0 45 X 135 180", "first"},
+      {"a value", cibse, "", "100 70 40 5 0", "100 70 X 5 0", "first"},
+  };
+  for (const Place &p : places) {
+    for (const char *x : {"nan", "inf", "-inf", "+inf", "infinity", "1e999", "-1e999", "0.00001e400"}) {
+      SCOPED_TRACE(std::string(p.what) + " " + p.to + " with " + x);
+      const std::string with = Replaced(p.to, "X", x);
+      const std::string first = p.second.empty() ? Replaced(p.first, p.from, with) : p.first;
+      const std::string second = p.second.empty() ? p.second : Replaced(p.second, p.from, with);
+      ASSERT_NE(first + second, p.first + p.second);
+      vo_test::Recorded().clear();
+      EXPECT_EQ(Read(first, second), 0x40000002u);
+      EXPECT_EQ(record_->distribution, nullptr);
+      ASSERT_EQ(Posted(messages::kPhotometryNotFinite), 1);
+      EXPECT_EQ(Posted(messages::kPhotometryFileRefused), 0);
+      const vo_test::Diagnostic d = vo_test::WithMessage(messages::kPhotometryNotFinite)[0];
+      EXPECT_EQ(d.status, 0x40000002u);
+      ASSERT_EQ(d.strings.size(), 2u);
+      EXPECT_EQ(d.strings[0], p.file);
+      EXPECT_EQ(d.strings[1], p.what);
+    }
+  }
+  // Too small rather than too large: 1e-999 and 0.001e-330 read as 0, and
+  // the file loads as with a 0 there.
+  ASSERT_EQ(Read(Replaced(ies, "100 80 50 10 0", "100 80 50 0 0")), 0u);
+  const std::vector<float> zero = Grid();
+  for (const char *tiny : {"1e-999", "0.001e-330", "-1e-999"}) {
+    SCOPED_TRACE(tiny);
+    ASSERT_EQ(Read(Replaced(ies, "100 80 50 10 0", std::string("100 80 50 ") + tiny + " 0")), 0u);
+    EXPECT_EQ(Grid(), zero);
+  }
+}
+
 TEST_F(PhotometryTest, FilesOnDiskAndThePhotFileBesideThem) {
   vo_test::TempDir dir;
   std::ofstream(dir.File("first.cie")) << CIEFirst();
