@@ -8,7 +8,10 @@
 // "power" is kept as given, apart from the file's: the record's power is
 // (the given power when positive, else the file's) times "intensity",
 // made again whenever either is set and after each load, which starts from
-// the given power (0 lets the file's in). "colour" is the filter as set;
+// the given power (0 lets the file's in). The file's power is the one the
+// last successful load brought while no power was given; a power set to 0
+// or less forgets it, so that get answers 0 times "intensity" at once, and
+// the next load brings the file's again. "colour" is the filter as set;
 // get answers the record's colour once prepared. Each preparation rereads
 // the file; a load that fails leaves the light dark with the load's status.
 
@@ -147,6 +150,7 @@ VtStatus GoniometricPrepare(void *block) {
   VtStatus status;
   if (w->fileName == nullptr || w->fileName[0] == '\0') {
     DistributionDrop(r);
+    w->loadedPower = 0;  // no file, so no file's power
     status = VO_STATUS_ERROR_BAD_ARGUMENT;
   } else {
     // The load takes the file's power only while the record has none.
@@ -154,7 +158,8 @@ VtStatus GoniometricPrepare(void *block) {
     float colour[3] = {1, 1, 1};
     const float filter[3] = {w->common.colour.red, w->common.colour.green, w->common.colour.blue};
     status = VoPhotometricRecordLoad(r, w->fileName, d->position, d->toPoint, filter, colour);
-    w->loadedPower = r->power;  // the given power when positive, else the file's
+    // The file's power, once read; a given power or a refused file brings none.
+    w->loadedPower = status == 0 && !(w->basePower > 0) ? r->power : 0.0f;
     w->lampColour = VtColour{colour[0], colour[1], colour[2]};
   }
   PowerSet(d);
@@ -255,6 +260,7 @@ VtStatus GoniometricSet(void *block, uint32_t index, VtTypedValue *value) {
     case kIntensity:
     case kPower: {
       const VtStatus s = FieldSet(kGoniometricFields, block, index, value);
+      if (index == kPower && !(w->basePower > 0)) w->loadedPower = 0;  // until a load brings the file's
       PowerSet(d);
       return s;
     }

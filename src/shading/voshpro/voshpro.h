@@ -68,7 +68,7 @@ extern const ClassDescription *const kProClassList[18];
 struct GoniometricWords {
   VtAdvancedLightWords common;
   float basePower;          // "power" as given
-  float loadedPower;        // the record's power after the last load
+  float loadedPower;        // the file's power from the last load without a given power, else 0
   float colourTemperature;  // the last accepted "colour temperature", 0 none
   char *fileName;           // owned
   VtColour lampColour;      // the record's colour (filtered), once prepared

@@ -74,6 +74,41 @@ TEST_F(ProTest, PowerIsTheGivenOrTheFilesTimesTheIntensityWhateverTheOrder) {
   EXPECT_STREQ(Get(s, "power units").value.s, "watts");
 }
 
+// "power" reads back the record's power as soon as it changes: the value
+// set times the current intensity, or after a load without a given power the
+// file's power times the intensity, never a value left from before.
+TEST_F(ProTest, PowerReadsBackTheValueSetTimesTheIntensityAtOnce) {
+  VtShader *s = Gonio(Write("uniform.ies", Uniform1000()));
+  SetFloat(s, "intensity", 2);
+  SetFloat(s, "power", 300);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 600);  // 300 x 2, before any load
+  ASSERT_EQ(Prepare(s), 0u);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 600);  // a given power outranks the file's
+  SetFloat(s, "power", 0);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 0);  // 0 x 2, not the 600 from before
+  SetFloat(s, "intensity", 3);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 0);  // 0 x 3
+  // The load brings the file's power: 1 lamp x 1000 lumens, times 3.
+  ASSERT_EQ(Prepare(s), 0u);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 3000);
+  SetFloat(s, "intensity", 0.5f);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 500);  // 1000 x 0.5
+  SetFloat(s, "power", 0);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 0);  // 0 x 0.5 once more, though the file gave 1000
+  SetFloat(s, "power", -5);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 0);  // none given: no power until a load
+  // A load that fails, or no file at all, brings no file's power: 0 x 0.5.
+  SetString(s, "file name", Write("short.ies", "IESNA91\nTILT=NONE\n1 1000").c_str());
+  EXPECT_EQ(Prepare(s), 0x40000002u);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 0);
+  SetString(s, "file name", Write("uniform.ies", Uniform1000()).c_str());
+  ASSERT_EQ(Prepare(s), 0u);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 500);
+  SetString(s, "file name", "");
+  EXPECT_EQ(Prepare(s), VO_STATUS_ERROR_BAD_ARGUMENT);
+  EXPECT_FLOAT_EQ(Get(s, "power").value.f, 0);
+}
+
 TEST_F(ProTest, TheFilterStaysAsSetAndTheColourIsTheLampsOncePrepared) {
   VtShader *s = Gonio(Write("quadrant.ies", Quadrant()));
   const VtTypedValue filter = Triple(VtColourType, 1, 0.5f, 0.5f);
