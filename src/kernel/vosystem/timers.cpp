@@ -9,6 +9,7 @@
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/registry.h"
+#include "kernel/vosystem/threads.h"
 
 namespace vo {
 
@@ -213,11 +214,17 @@ void KernelTimerFinish(VtTimer *timer) {
   VoTimerReset(timer);
 }
 
+// The timer "VoExecute" times the application's executes. A worker of a
+// threaded pass executing a nested code (a class rendering while it is
+// evaluated) leaves it alone: its start and stop would interleave with the
+// application thread's and with other workers' on the one shared record.
 void ExecuteTimerStart() {
+  if (ThreadIdentity() != 0) return;
   KernelTimerStart(kExecuteTimer, {kClockWall, kClockProcessUser, kClockProcessKernel});
 }
 
 void ExecuteTimerStop() {
+  if (ThreadIdentity() != 0) return;
   if (VtTimer *t = VoTimerGet(kExecuteTimer, nullptr)) KernelTimerFinish(t);
 }
 
