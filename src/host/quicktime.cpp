@@ -1,6 +1,6 @@
 // The media layer of our QuickTime layer: initialisation and version, the
-// component list (one importer), importers on file names and 32-bit
-// off-screen surfaces. The importer's decoding is quicktime_png.cpp's.
+// component list (one importer) and importers on file names. The
+// importer's decoding is quicktime_png.cpp's.
 
 #include "host/quicktime.h"
 
@@ -15,14 +15,7 @@ struct QtImporter {
   QtComponent component;
   char *file_name;  // VoAllocate'd copy
   uint32_t width, height;
-  QtOffscreen *target;
-};
-
-struct QtOffscreen {
-  uint32_t width, height;
-  uint8_t *pixels;  // height rows of 4 x width bytes
-  uint8_t **rows;
-  bool locked;
+  bool fillable;  // the file's compressed image data can decode to width x height
 };
 
 namespace {
@@ -31,7 +24,6 @@ namespace {
 struct Layer {
   int open;
   uint32_t version;
-  QtOffscreen *current;
 };
 constinit Layer g_layer{};
 
@@ -90,14 +82,15 @@ QtError QtImporterOpen(const char *file_name, uint32_t reference_type, QtImporte
   *importer = nullptr;
   if (!PngSignature(file_name)) return kQtNoImporter;
   uint32_t width = 0, height = 0;
-  if (const QtError e = PngSize(file_name, &width, &height); e != kQtNoError) return e;
+  bool fillable = false;
+  if (const QtError e = PngSize(file_name, &width, &height, &fillable); e != kQtNoError) return e;
   auto *i = static_cast<QtImporter *>(VoAllocate(sizeof(QtImporter)));
   char *name = i != nullptr ? TextCopy(file_name) : nullptr;
   if (name == nullptr) {
     VoDeallocate(i);
     return kQtNoMemory;
   }
-  *i = QtImporter{&kQtPngImporter, name, width, height, nullptr};
+  *i = QtImporter{&kQtPngImporter, name, width, height, fillable};
   *importer = i;
   return kQtNoError;
 }
@@ -108,65 +101,20 @@ QtError QtImporterBounds(QtImporter *importer, QtRect *bounds) {
   return kQtNoError;
 }
 
-QtError QtImporterDraw(QtImporter *importer) {
-  QtOffscreen *s = g_layer.current;
-  if (importer == nullptr || s == nullptr || s->width != importer->width || s->height != importer->height)
-    return kQtBadArgument;
-  return PngDecode(importer->file_name, s->rows, s->width, s->height);
+QtError QtImporterValidate(QtImporter *importer) {
+  if (importer == nullptr) return kQtBadArgument;
+  return importer->fillable ? kQtNoError : kQtDamagedData;
+}
+
+QtError QtImporterDraw(QtImporter *importer, QtRowSink sink, void *context) {
+  if (importer == nullptr || sink == nullptr) return kQtBadArgument;
+  return PngDecode(importer->file_name, importer->width, importer->height, sink, context);
 }
 
 void QtImporterClose(QtImporter *importer) {
   if (importer == nullptr) return;
   VoDeallocate(importer->file_name);
   VoDeallocate(importer);
-}
-
-QtError QtOffscreenNew(const QtRect &bounds, QtOffscreen **surface) {
-  *surface = nullptr;
-  const int64_t width = int64_t{bounds.right} - bounds.left, height = int64_t{bounds.bottom} - bounds.top;
-  if (width < 1 || height < 1 || width > 65535 || height > 65535) return kQtBadArgument;
-  const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
-  const uint64_t row_table = static_cast<uint64_t>(height) * sizeof(uint8_t *);
-  if (bytes > UINT32_MAX || row_table > UINT32_MAX) return kQtNoMemory;
-  auto *s = static_cast<QtOffscreen *>(VoAllocate(sizeof(QtOffscreen)));
-  uint8_t *pixels = s != nullptr ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
-  auto **rows =
-      pixels != nullptr ? static_cast<uint8_t **>(VoAllocate(static_cast<uint32_t>(row_table))) : nullptr;
-  if (rows == nullptr) {
-    VoDeallocate(pixels);
-    VoDeallocate(s);
-    return kQtNoMemory;
-  }
-  std::memset(pixels, 0, bytes);
-  for (int64_t y = 0; y < height; ++y)
-    rows[y] = pixels + static_cast<size_t>(y) * static_cast<size_t>(width) * 4;
-  *s = QtOffscreen{static_cast<uint32_t>(width), static_cast<uint32_t>(height), pixels, rows, false};
-  *surface = s;
-  return kQtNoError;
-}
-
-QtOffscreen *QtOffscreenCurrent() { return g_layer.current; }
-
-void QtOffscreenMakeCurrent(QtOffscreen *surface) { g_layer.current = surface; }
-
-bool QtPixelsLock(QtOffscreen *surface, uint8_t **pixels, uint32_t *row_bytes) {
-  if (surface == nullptr) return false;
-  surface->locked = true;
-  *pixels = surface->pixels;
-  *row_bytes = surface->width * 4;
-  return true;
-}
-
-void QtPixelsUnlock(QtOffscreen *surface) {
-  if (surface != nullptr) surface->locked = false;
-}
-
-void QtOffscreenFree(QtOffscreen *surface) {
-  if (surface == nullptr) return;
-  if (g_layer.current == surface) g_layer.current = nullptr;
-  VoDeallocate(surface->rows);
-  VoDeallocate(surface->pixels);
-  VoDeallocate(surface);
 }
 
 }  // namespace vo::platform

@@ -1,6 +1,8 @@
 // Our own QuickTime layer: exactly the calls the QuickTime import driver
 // makes of the media layer, with one graphics importer (quicktime_png.cpp,
-// PNG through libpng).
+// PNG through libpng). An importer draws row by row through one row of its
+// own rather than into a full-size off-screen surface, so that reading an
+// image costs the image and one row.
 //
 // The environment variable VO_QUICKTIME, read when the layer is
 // initialised, stands in for the installed media layer: "absent" makes
@@ -10,9 +12,9 @@
 // Invariants a reader must know:
 // - every QtInitialise that succeeded is balanced by one QtTerminate;
 //   QtInitialiseCount tells how many are open;
-// - an importer, an off-screen surface and a data reference belong to the
-//   caller from their creation to their release; nothing else frees them;
-// - offscreen pixels are 32 bits, bytes alpha, red, green, blue in memory,
+// - an importer and a data reference belong to the caller from their
+//   creation to their release; nothing else frees them;
+// - drawn pixels are 32 bits, bytes alpha, red, green, blue in memory,
 //   colours not multiplied by alpha.
 #pragma once
 
@@ -54,8 +56,13 @@ struct QtRect {
 };
 
 struct QtImporter;
-struct QtOffscreen;
 using QtComponent = const QtComponentDescription *;
+
+// Receives the drawn image row by row: row y of ARGB pixels, of which the
+// columns first, first + step, ... (below the width) are this pass's; an
+// interlaced image comes in seven passes, another in one with step 1. The
+// row's other columns hold nothing meaningful.
+using QtRowSink = void (*)(void *context, uint32_t y, uint32_t first, uint32_t step, const uint8_t *argb);
 
 // The media layer.
 QtError QtInitialise();
@@ -75,23 +82,18 @@ const char *QtComponentResource(QtComponent c, uint32_t type, uint32_t index);
 // An importer for the data a "hndl" reference names (a file name).
 QtError QtImporterOpen(const char *file_name, uint32_t reference_type, QtImporter **importer);
 QtError QtImporterBounds(QtImporter *importer, QtRect *bounds);
-QtError QtImporterDraw(QtImporter *importer);  // into the current off-screen surface
+// kQtDamagedData when the importer's compressed data cannot decode to an
+// image of its natural bounds; the caller asks before allocating the image.
+QtError QtImporterValidate(QtImporter *importer);
+QtError QtImporterDraw(QtImporter *importer, QtRowSink sink, void *context);
 void QtImporterClose(QtImporter *importer);
 
-// 32-bit off-screen surfaces, the current one, and their locked pixels.
-QtError QtOffscreenNew(const QtRect &bounds, QtOffscreen **surface);
-QtOffscreen *QtOffscreenCurrent();
-void QtOffscreenMakeCurrent(QtOffscreen *surface);
-bool QtPixelsLock(QtOffscreen *surface, uint8_t **pixels, uint32_t *row_bytes);
-void QtPixelsUnlock(QtOffscreen *surface);
-void QtOffscreenFree(QtOffscreen *surface);
-
 // The PNG importer (quicktime_png.cpp): its description, whether a file
-// starts with the PNG signature, its natural size, and its decoding into
-// ARGB rows of width x 4 bytes (rows[y] for y in 0..height - 1).
+// starts with the PNG signature, its natural size and whether its image
+// data can fill it, and its decoding into ARGB rows of width x 4 bytes.
 extern const QtComponentDescription kQtPngImporter;
 bool PngSignature(const char *file_name);
-QtError PngSize(const char *file_name, uint32_t *width, uint32_t *height);
-QtError PngDecode(const char *file_name, uint8_t **rows, uint32_t width, uint32_t height);
+QtError PngSize(const char *file_name, uint32_t *width, uint32_t *height, bool *fillable);
+QtError PngDecode(const char *file_name, uint32_t width, uint32_t height, QtRowSink sink, void *context);
 
 }  // namespace vo::platform

@@ -101,4 +101,15 @@ uint64_t AllocationsOf(Call call) {
   return kFar - left;
 }
 
+// The largest single allocation the call makes, kept by the same hook armed
+// far beyond the call's allocations.
+template <class Call>
+uint64_t LargestAllocationOf(Call call) {
+  AllocationFailureArm(uint64_t{1} << 62);
+  call();
+  const uint64_t largest = AllocationLargest();
+  AllocationFailureArm(0);
+  return largest;
+}
+
 }  // namespace vo::test

@@ -15,16 +15,23 @@ namespace vo {
 std::atomic<uint64_t> g_allocation_countdown{0};
 namespace {
 std::atomic<bool> g_allocation_failure_fired{false};
+std::atomic<uint64_t> g_allocation_largest{0};
 }  // namespace
 
 void AllocationFailureArm(uint64_t n) {
   g_allocation_failure_fired.store(false);
+  g_allocation_largest.store(0);
   g_allocation_countdown.store(n);
 }
 
 bool AllocationFailureFired() { return g_allocation_failure_fired.load(); }
 
-bool AllocationFailureCount() {
+uint64_t AllocationLargest() { return g_allocation_largest.load(); }
+
+bool AllocationFailureCount(uint64_t size) {
+  uint64_t largest = g_allocation_largest.load();
+  while (size > largest && !g_allocation_largest.compare_exchange_weak(largest, size)) {
+  }
   uint64_t left = g_allocation_countdown.load();
   while (left != 0 && !g_allocation_countdown.compare_exchange_weak(left, left - 1)) {
   }
@@ -33,12 +40,14 @@ bool AllocationFailureCount() {
   return true;
 }
 
-void *VoAllocate(uint32_t size) { return AllocationFails() ? nullptr : std::malloc(size == 0 ? 1 : size); }
+void *VoAllocate(uint32_t size) {
+  return AllocationFails(size) ? nullptr : std::malloc(size == 0 ? 1 : size);
+}
 
 void VoDeallocate(void *block) { std::free(block); }
 
 void *VoMemoryReallocate(void *block, uint32_t size) {
-  return AllocationFails() ? nullptr : std::realloc(block, size == 0 ? 1 : size);
+  return AllocationFails(size) ? nullptr : std::realloc(block, size == 0 ? 1 : size);
 }
 
 void MemoryCallbacksDefault(VtKernelContext *k) {

@@ -250,7 +250,7 @@ MemoryLockGuard::~MemoryLockGuard() {
 // ---- Default heap procedures ---------------------------------------------------
 
 void *HeapCreateDefault(VtPool *, uint32_t) {
-  return AllocationFails() ? nullptr : platform::ChunkHeapCreate();
+  return AllocationFails(0) ? nullptr : platform::ChunkHeapCreate();
 }
 
 VtStatus HeapDestroyDefault(void *heap) {
@@ -258,7 +258,7 @@ VtStatus HeapDestroyDefault(void *heap) {
 }
 
 void *HeapAllocateDefault(uint32_t size, void *heap) {
-  if (AllocationFails()) return nullptr;
+  if (AllocationFails(size)) return nullptr;
   return platform::ChunkAllocate(static_cast<ChunkHeap *>(heap), size);
 }
 

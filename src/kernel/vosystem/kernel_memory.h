@@ -42,12 +42,17 @@ struct KernelMemory {
 void AllocationFailureArm(uint64_t n);
 bool AllocationFailureFired();
 
-// True when this allocation is the one armed to fail.
+// While armed, the hook also keeps the largest single request it counted,
+// so that a test can bound what a hostile file makes the library allocate;
+// Arm resets it.
+uint64_t AllocationLargest();
+
+// True when this allocation (of size bytes) is the one armed to fail.
 extern std::atomic<uint64_t> g_allocation_countdown;
-bool AllocationFailureCount();
-inline bool AllocationFails() {
+bool AllocationFailureCount(uint64_t size);
+inline bool AllocationFails(uint64_t size) {
   if (__builtin_expect(g_allocation_countdown.load(std::memory_order_relaxed) == 0, 1)) return false;
-  return AllocationFailureCount();
+  return AllocationFailureCount(size);
 }
 
 }  // namespace vo

@@ -5,7 +5,10 @@
 // It is created last, so it heads the driver list and is asked first when
 // the framework offers a file to every driver: a file no importer takes is
 // declined at once (2) without side effects. Files are read by name only;
-// pixels go straight into the image (8-bit images take the red byte).
+// pixels go straight into the image row by row (8-bit images take the red
+// byte). A file whose compressed data cannot fill the size it declares is
+// refused as damaged before its image is allocated, unless the size is
+// above the pixel limit: the framework's refusal of that is kept.
 // Without the layer, or with one older than 3.0, every read answers
 // 0x40000102 without a message.
 
@@ -67,7 +70,10 @@ VtStatus ImporterOpen(const VtImage *image, QtImporter **importer, QtRect *bound
     return StatusOf(e);
   const QtError e = QtImporterBounds(*importer, bounds);
   const int64_t width = int64_t{bounds->right} - bounds->left, height = int64_t{bounds->bottom} - bounds->top;
-  if (e == kQtNoError && width >= 1 && height >= 1 && width <= 65535 && height <= 65535) return 0;
+  const bool sized = e == kQtNoError && width >= 1 && height >= 1 && width <= 65535 && height <= 65535;
+  if (sized &&
+      (width * height > int64_t{driver::ImagePixelLimit()} || QtImporterValidate(*importer) == kQtNoError))
+    return 0;
   QtImporterClose(*importer);
   return kDamaged;
 }
@@ -82,31 +88,13 @@ VtStatus HeaderRead(VtImage *image) {
   return 0;
 }
 
-void RowsCopy(VtImage *image, const uint8_t *pixels, uint32_t row_bytes) {
+// Takes the columns a drawn ARGB row filled into the image row.
+void RowTake(void *context, uint32_t y, uint32_t first, uint32_t step, const uint8_t *argb) {
+  auto *image = static_cast<VtImage *>(context);
   const int bytes = image->bits == 8 ? 1 : 3;
-  for (int32_t y = 0; y < image->height; ++y) {
-    const uint8_t *from = pixels + static_cast<size_t>(y) * row_bytes;
-    uint8_t *to = image->data + static_cast<size_t>(y) * image->bytes_per_row;
-    for (int32_t x = 0; x < image->width; ++x) std::memcpy(to + bytes * x, from + 4 * x + 1, bytes);
-  }
-}
-
-// Draws the importer's image into a new surface and copies it over.
-VtStatus Draw(VtImage *image, QtImporter *importer, const QtRect &bounds) {
-  QtOffscreen *surface = nullptr;
-  if (const QtError e = QtOffscreenNew(bounds, &surface); e != kQtNoError) return StatusOf(e);
-  QtOffscreen *previous = QtOffscreenCurrent();
-  QtOffscreenMakeCurrent(surface);
-  QtError e = QtImporterDraw(importer);
-  uint8_t *pixels = nullptr;
-  uint32_t row_bytes = 0;
-  if (e == kQtNoError && QtPixelsLock(surface, &pixels, &row_bytes)) {
-    RowsCopy(image, pixels, row_bytes);
-    QtPixelsUnlock(surface);
-  }
-  QtOffscreenMakeCurrent(previous);
-  QtOffscreenFree(surface);
-  return StatusOf(e);
+  uint8_t *to = image->data + static_cast<size_t>(y) * image->bytes_per_row;
+  for (uint32_t x = first; x < static_cast<uint32_t>(image->width); x += step)
+    std::memcpy(to + bytes * x, argb + 4 * x + 1, bytes);
 }
 
 VtStatus ImageRead(VtImage *image) {
@@ -117,7 +105,7 @@ VtStatus ImageRead(VtImage *image) {
   if (bounds.right - bounds.left != image->width || bounds.bottom - bounds.top != image->height)
     st = kDamaged;
   if (st == 0 && image->data == nullptr) st = driver::ImageReaderAllocate(image);
-  if (st == 0) st = Draw(image, importer, bounds);
+  if (st == 0) st = StatusOf(QtImporterDraw(importer, &RowTake, image));
   QtImporterClose(importer);
   if (st != 0 && image->data != nullptr) (void)VoImageDeallocateData(image);
   return st;

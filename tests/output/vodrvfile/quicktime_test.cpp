@@ -1,13 +1,15 @@
 // The QuickTime import driver over our PNG importer: PNGs of every colour
 // type made with libpng read by name, the layer absent or old, the file
-// kinds listed, and damaged files.
+// kinds listed, damaged and hostile files, and reads whose allocations fail.
 
 #include <png.h>
+#include <zlib.h>
 
 #include <filesystem>
 
 #include "file_fixture.h"
 #include "host/quicktime.h"
+#include "kernel/vosystem/kernel_memory.h"
 
 namespace vo::test {
 namespace {
@@ -40,6 +42,37 @@ Bytes PngFile(const PngShape &shape, const std::vector<Bytes> &rows,
   Bytes b = Contents(f);
   std::fclose(f);
   return b;
+}
+
+// A PNG chunk: big-endian length, type, data and the CRC of type and data.
+void ChunkPut(Bytes &file, const char *type, const Bytes &data, uint32_t length) {
+  for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<uint8_t>(length >> shift));
+  const size_t from = file.size();
+  file.insert(file.end(), type, type + 4);
+  file.insert(file.end(), data.begin(), data.end());
+  const uint32_t crc =
+      static_cast<uint32_t>(crc32(0, file.data() + from, static_cast<uInt>(file.size() - from)));
+  for (int shift = 24; shift >= 0; shift -= 8) file.push_back(static_cast<uint8_t>(crc >> shift));
+}
+
+// A hand-made RGB PNG declaring width x height whose one IDAT holds the
+// deflated zero rows of a 4 x 4 image, so about 20 bytes; idat_length
+// (0: the data's own) lets the IDAT's length word claim more than is there.
+Bytes HostilePng(uint32_t width, uint32_t height, uint32_t idat_length = 0) {
+  Bytes file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes ihdr;
+  for (uint32_t side : {width, height})
+    for (int shift = 24; shift >= 0; shift -= 8) ihdr.push_back(static_cast<uint8_t>(side >> shift));
+  ihdr.insert(ihdr.end(), {8, PNG_COLOR_TYPE_RGB, 0, 0, 0});
+  ChunkPut(file, "IHDR", ihdr, 13);
+  const Bytes rows(4 * (1 + 4 * 3), 0);
+  Bytes idat(compressBound(static_cast<uLong>(rows.size())));
+  uLongf size = static_cast<uLongf>(idat.size());
+  EXPECT_EQ(compress(idat.data(), &size, rows.data(), static_cast<uLong>(rows.size())), Z_OK);
+  idat.resize(size);
+  ChunkPut(file, "IDAT", idat, idat_length != 0 ? idat_length : static_cast<uint32_t>(idat.size()));
+  if (idat_length == 0) ChunkPut(file, "IEND", {}, 0);
+  return file;
 }
 
 class QuickTime : public FileDriverTest {
@@ -82,6 +115,23 @@ class QuickTime : public FileDriverTest {
     VtImage *image = VoImageCreate();
     image->name = TextCopy(path.c_str());
     const VtStatus st = header(image);
+    EXPECT_EQ(VoImageDestroy(image), 0u);
+    return st;
+  }
+  // The driver's own header and image reads of the file by name, as the
+  // framework makes them: 0 only when the image holds expected.
+  static VtStatus DriverRead(VtDriverRecord *d, const std::string &path, const Bytes &expected) {
+    auto header = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(d, VO_DRIVER_READ_HEADER));
+    auto read = reinterpret_cast<VtDriverImageProc>(VoDriverOperationGet(d, VO_DRIVER_READ_IMAGE));
+    VtImage *image = VoImageCreate();
+    if (image == nullptr) return VO_STATUS_NO_MEMORY;
+    image->name = TextCopy(path.c_str());
+    VtStatus st = image->name != nullptr ? header(image) : VO_STATUS_NO_MEMORY;
+    if (st == 0) st = VoImageAllocateData(image);
+    if (st == 0) st = read(image);
+    if (st == 0 && (static_cast<size_t>(image->bytes_per_row) * image->height != expected.size() ||
+                    !std::equal(expected.begin(), expected.end(), image->data)))
+      st = VO_STATUS_UNAVAILABLE;
     EXPECT_EQ(VoImageDestroy(image), 0u);
     return st;
   }
@@ -196,6 +246,71 @@ TEST_F(QuickTime, NonPngsAreDeclinedAndDamagedPngsRefused) {
   for (size_t n = 8; n < valid.size(); n += 3) Read(Disk(Bytes(valid.begin(), valid.begin() + n), "cut.png"));
   uint32_t seed = 3;
   for (int flip = 0; flip < 100; ++flip) Read(Disk(Flipped(valid, seed, 8), "flip.png"));
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+TEST_F(QuickTime, EveryFailedAllocationOfAReadAnswersOutOfMemory) {
+  vo_test::EnvGuard env("VO_QUICKTIME", nullptr);
+  Start();
+  // An interlaced 9 x 7 RGBA image of distinct pixels: each of the seven
+  // passes must land its columns, alpha dropped.
+  std::vector<Bytes> rows;
+  Bytes expected;
+  for (int y = 0; y < 7; ++y) {
+    Bytes r;
+    for (int x = 0; x < 9; ++x) {
+      const Bytes pixel = {static_cast<uint8_t>(16 * y + x), static_cast<uint8_t>(x * 7),
+                           static_cast<uint8_t>(y)};
+      r.insert(r.end(), pixel.begin(), pixel.end());
+      r.push_back(static_cast<uint8_t>(200 + x));
+      expected.insert(expected.end(), pixel.begin(), pixel.end());
+    }
+    rows.push_back(r);
+  }
+  const std::string path = Disk(PngFile({9, 7, 8, PNG_COLOR_TYPE_RGBA, true}, rows), "sweep.png");
+  VtDriverRecord *d = Driver("vodrvqt");
+  EveryAllocationFails([&] {
+    const VtStatus st = DriverRead(d, path, expected);
+    // The driver answers 0x20000006; VoImageAllocateData its bare 6.
+    if (st != 0 && AllocationFailureFired()) {
+      EXPECT_EQ(st & VO_COND_NO_MEMORY, VO_COND_NO_MEMORY) << st;
+    }
+    return st;
+  });
+  EveryAllocationFails([&] { return Read(path) == expected ? 0u : VO_STATUS_NO_MEMORY; });
+}
+
+TEST_F(QuickTime, APngWhoseDataCannotFillItsSizeIsRefusedBeforeItsImageIsMade) {
+  vo_test::EnvGuard env("VO_QUICKTIME", nullptr);
+  Start();
+  // 16380 x 16380 RGB is 268,304,400 pixels, just under the 2^28 limit,
+  // 805 MB of image; 20 bytes of IDAT inflate to at most 20,640.
+  constexpr uint64_t k64Mb = uint64_t{64} << 20;
+  for (uint32_t claimed : {0u, 0x7FFFFFFFu}) {  // the IDAT as it is, then claiming 2 GB it lacks
+    SCOPED_TRACE(claimed);
+    const Bytes hostile = HostilePng(16380, 16380, claimed);
+    ASSERT_LT(hostile.size(), 100u);
+    const std::string path = Disk(hostile, "hostile.png");
+    EXPECT_EQ(HeaderStatus(path), 0x40000000u);
+    g_posted.clear();
+    bool read = true;
+    EXPECT_LT(LargestAllocationOf([&] { read = !Read(path).empty(); }), k64Mb);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(CountPosted(messages::kImageFileNotRead), 1);
+    EXPECT_EQ(CountPosted(messages::kImagePixelsRefused), 0);
+  }
+  // Above the pixel limit the framework's own refusal stays: 2850.
+  const Bytes hostile = HostilePng(16380, 16380);
+  g_posted.clear();
+  EXPECT_FALSE(ReadUnderLimit(hostile, Disk(hostile, "limit.png").c_str(), 1000));
+  EXPECT_EQ(CountPosted(messages::kImagePixelsRefused), 1);
+  // The same data declaring the 4 x 4 it holds reads as black.
+  EXPECT_EQ(Read(Disk(HostilePng(4, 4), "fits.png")), Bytes(48, 0));
 }
 
 }  // namespace
