@@ -9,7 +9,10 @@
 //
 // zlib's state, window and buffers come from the library's allocator
 // through its allocation hooks, so that memory running out inside zlib is
-// answered (and tested) like any other allocation failure: 2, nothing kept.
+// answered (and tested) like any other allocation failure, nothing kept:
+// compressing answers 2, inflating the memory status 0x20000006 (which
+// holds the failure bit 2), so that a caller that keeps a short inflate
+// still tells memory running out from bad data.
 
 #include <zlib.h>
 
@@ -82,10 +85,12 @@ VtStatus VoDataObjectDecompress(void *source, uint32_t source_length, void *dest
   z.avail_in = source_length;
   z.next_out = destination != nullptr ? static_cast<Bytef *>(destination) : &spare;
   z.avail_out = destination_length;
-  if (inflateInit(&z) != Z_OK) return kFailed;
-  const int result = inflate(&z, Z_FINISH);
+  int result = inflateInit(&z);
+  if (result != Z_OK) return result == Z_MEM_ERROR ? VO_STATUS_NO_MEMORY : kFailed;
+  result = inflate(&z, Z_FINISH);
   const bool whole = result == Z_STREAM_END && z.total_out == destination_length;
   inflateEnd(&z);
+  if (result == Z_MEM_ERROR) return VO_STATUS_NO_MEMORY;
   return whole ? 0 : kFailed;
 }
 

@@ -692,6 +692,11 @@ TEST_F(SceneObjectsTest, EveryAllocationFailingInsideZlibIsAnsweredAndLeavesNoth
   EXPECT_GE(AllocationsOf([&] { EXPECT_EQ(VoDataObjectDecompress(packed, length, back.data(), 65536), 0u); }),
             1u);
   EXPECT_EQ(back, plain);
+  // Inflating tells memory running out (its state could not be had) from
+  // bad data.
+  AllocationFailureArm(1);
+  EXPECT_EQ(VoDataObjectDecompress(packed, length, back.data(), 65536), VO_STATUS_NO_MEMORY);
+  AllocationFailureArm(0);
   VoDeallocate(packed);
   EveryAllocationFails([&] {
     void *out = nullptr;
