@@ -5,7 +5,8 @@
 // Sizes are worked out in size_t and refused before any 32-bit narrowing.
 // An 8-bit image is grey to this library (as textures and bump maps read
 // it), so its pixel v is written as (v, v, v). A pixmap's image is cleared
-// before inflating, so bytes a short stream does not reach are zero. The
+// before inflating, so bytes a short stream does not reach are zero; when
+// memory runs out inside the inflating there is no image. The
 // BMP writer checks every write and the close, and refuses a dead image
 // before the file is opened.
 #include <cerrno>
@@ -101,6 +102,12 @@ VtImage *VoD3DPixmapExpand(int32_t width, int32_t height, void *data, uint32_t l
   std::memset(image->data, 0, bytes);
   // ImageMake bounds the image below 2^31 bytes.
   const VtStatus status = VoDataObjectDecompress(data, length, image->data, static_cast<uint32_t>(bytes));
+  if (status == VO_STATUS_NO_MEMORY) {
+    // Memory ran out inside zlib: no image could be made, unlike a short
+    // stream, whose image is kept with what was inflated.
+    (void)VoImageDestroy(image);
+    return nullptr;
+  }
   if (status != 0) Post(VO_CLASS_WARNING, messages::kD3DPixmapShort, d3d::kModule, width, height, status);
   for (int32_t y = 1; y < height; ++y) d3d::RowRestore(image->data + static_cast<size_t>(y) * row, row);
   return image;

@@ -413,7 +413,10 @@ VtStatus VoObjectRead(void *stream_id, VtObjectValue *value) {
   }
   st |= passed_over;
   s->sticky |= st;
-  return st;
+  // A failure is answered alone: a record passed over on the way, or a
+  // length word running past the end of the file (what was left of the
+  // payload could not be skipped), does not make it a partial success.
+  return Failed(st) ? st & ~kNotSaved : st;
 }
 
 VtStatus VoObjectReadSpecific(void *stream_id, uint32_t type_word, void *value) {

@@ -31,6 +31,10 @@ constexpr uint32_t kNullId = 1;         // the reference id of a null object
 constexpr uint32_t kMostTypes = 999;    // in a file's type table
 constexpr uint32_t kMostVersion = 999;  // of a type
 constexpr uint64_t kNoLimit = UINT64_MAX;
+// Deflate's ceiling, bytes out per compressed byte: a compressed length
+// that cannot fill what a record declares is refused before the room for
+// it is allocated.
+constexpr uint64_t kMostInflation = 1032;
 
 inline bool Failed(VtStatus s) { return (s & kFailed) != 0; }
 

@@ -34,7 +34,6 @@ namespace {
 
 constexpr uint32_t kLeftOut[8] = {0x10c, 0x211, 0x301, 0x307, 0x13d, 0x13e, 0x309, 0x212};
 constexpr uint32_t kEdgesFlag = 0x100;
-constexpr uint64_t kMostInflation = 1032;
 constexpr uint64_t kMostInflated = 0x7FFFFFFFu;
 
 VtStatus Refused(VtStatus status, const char *reason) {

@@ -401,8 +401,9 @@ VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStre
 // Every size is checked in 64 bits against what the record can hold before
 // a block is allocated, and rows are read with the stride they were written
 // with: 8 or 24 bits, bytes per row = bytes per pixel x width, a
-// compressed length inside the record. A version-1 file holds the pixels
-// raw.
+// compressed length inside the record that can inflate to the pixels (a
+// few hostile bytes do not make a block of gigabytes). A version-1 file
+// holds the pixels raw.
 VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32_t version,
                      VtObjectStream *s) {
   auto *image = static_cast<VtImage *>(destination);
@@ -426,6 +427,8 @@ VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32
   const uint64_t stored = version >= kImageVersion ? static_cast<uint32_t>(length) : bytes;
   if (bytes > UINT32_MAX || stored > room)
     return Refused(kFailed, VO_OBJECT_IMAGE, "an image larger than its record");
+  if (version >= kImageVersion && bytes > kMostInflation * stored)
+    return Refused(kFailed, VO_OBJECT_IMAGE, "an image whose compressed pixels cannot inflate to its size");
   image->width = width;
   image->height = height;
   image->bits = bits;

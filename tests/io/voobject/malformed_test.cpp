@@ -95,5 +95,72 @@ TEST_F(ObjectMalformedTest, EveryAllocationFailingInTurnGivesAFailureAndLeaksNot
   });
 }
 
+// A value record filled with a pattern no read writes, to see that a
+// failing read leaves every byte of it alone.
+VtObjectValue Untouched() {
+  VtObjectValue v;
+  std::memset(&v, 0x5A, sizeof v);
+  return v;
+}
+
+// One VoObjectRead of the file, which must fail with exactly 2, without a
+// diagnostic and with the value as it was.
+void ExpectFailsLeavingTheValue(MemoryFile *f, size_t cut) {
+  f->at = 0;
+  ASSERT_EQ(VoObjectOpen(f, 1), 0u) << cut;
+  g_posted.clear();
+  VtObjectValue v = Untouched();
+  const VtObjectValue before = v;
+  EXPECT_EQ(VoObjectRead(f, &v), 2u) << "cut at " << cut;
+  EXPECT_EQ(std::memcmp(&v, &before, sizeof v), 0) << "cut at " << cut;
+  EXPECT_TRUE(g_posted.empty()) << "cut at " << cut;
+  EXPECT_NE(VoObjectClose(f), 0u) << cut;
+}
+
+// Object streams answer 0, 2 or 0x20000000: a record that cannot be read
+// whole is a failure, not a partial success, even when a record was passed
+// over before it or what is left of its length could not be skipped.
+TEST_F(ObjectMalformedTest, ARecordRunningPastTheEndOfTheFileAnswersTwoAndLeavesTheValueAlone) {
+  // Without permutation and with an empty type table: a string record
+  // (type 6, variable) whose length word promises 1,000 bytes, of which the
+  // file holds the 7 of the string "ab" (its length word 3 and 3 bytes).
+  MemoryFile past;
+  auto word = [&past](uint32_t w) {
+    for (int shift = 24; shift >= 0; shift -= 8) past.bytes.push_back(static_cast<uint8_t>(w >> shift));
+  };
+  past.bytes = {'V', 'o', 'O', 'b'};
+  for (uint32_t w : {3u, 1u, 0u}) word(w);
+  for (int i = 0; i < 256; ++i) word(0);
+  for (uint32_t w : {0u, uint32_t{VO_OBJECT_STRING}, 1000u, 3u}) word(w);
+  past.bytes.insert(past.bytes.end(), {'a', 'b', 0});
+  ExpectFailsLeavingTheValue(&past, past.bytes.size());
+
+  // A file as written, cut anywhere inside a string record that follows a
+  // double the reader passes over (ignored).
+  static char text[] = "a string long enough to be cut in many places";
+  MemoryFile valid;
+  size_t start = 0, end = 0;
+  ASSERT_EQ(Write(&valid,
+                  [&](MemoryFile *f) {
+                    VtObjectValue d = ObjectValue(VO_OBJECT_DOUBLE);
+                    d.value.d = 0.25;
+                    VtStatus st = WriteValue(f, d);
+                    start = f->bytes.size();
+                    VtObjectValue str = ObjectValue(VO_OBJECT_STRING);
+                    str.value.s = text;
+                    st |= WriteValue(f, str);
+                    end = f->bytes.size();
+                    return st;
+                  }),
+            0u);
+  ASSERT_GT(end - start, sizeof text);
+  ASSERT_EQ(VoDataObjectIgnore(VO_OBJECT_DOUBLE, 1), 0u);
+  for (size_t cut = start; cut < end; ++cut) {
+    MemoryFile f;
+    f.bytes.assign(valid.bytes.begin(), valid.bytes.begin() + static_cast<long>(cut));
+    ExpectFailsLeavingTheValue(&f, cut);
+  }
+}
+
 }  // namespace
 }  // namespace vo::test

@@ -644,6 +644,84 @@ void SceneFree(const std::vector<VtObjectValue> &read) {
   }
 }
 
+// An image record whose compressed length cannot inflate to the pixels it
+// declares is refused before the pixels are allocated: a 16,380 x 16,380
+// 24-bit image (804,894,800 bytes) in 20 compressed bytes would need
+// 40,244,740 bytes per byte, deflate gives at most 1,032. At the ceiling
+// itself (1,032 bytes of an 8-bit row from one byte) the length is
+// possible, and it is the inflating that fails.
+TEST_F(SceneObjectsTest, AnImageWhosePixelsCannotInflateFromItsLengthIsRefusedBeforeTheyAreMade) {
+  struct Case {
+    int32_t width, height, bits;
+    uint32_t packed;
+    const char *reason;
+  };
+  for (const Case &c : {Case{16380, 16380, 24, 20, "cannot inflate"}, Case{1033, 1, 8, 1, "cannot inflate"},
+                        Case{100, 1, 8, 0, "cannot inflate"}, Case{1032, 1, 8, 1, "do not inflate"}}) {
+    std::vector<uint8_t> payload;
+    const int32_t row = c.width * ((c.bits + 7) / 8);
+    for (int32_t w : {c.width, c.height, c.bits, 0, 0, row, 0, 0, c.width - 1, c.height - 1})
+      ValueBytes(payload, static_cast<uint32_t>(w));
+    ValueBytes(payload, c.packed);
+    payload.insert(payload.end(), c.packed, 0x78);
+    MemoryFile f;
+    f.bytes = RecordFile(VO_OBJECT_IMAGE, 2, payload, c.packed);
+    g_posted.clear();
+    std::vector<VtObjectValue> read;
+    EXPECT_EQ(ReadAll(&f, &read) & 2u, 2u) << c.width;
+    EXPECT_TRUE(read.empty());
+    ASSERT_EQ(CountPosted(2801), 1) << c.width;
+    const std::vector<std::string> &said = g_posted.back().strings;
+    ASSERT_FALSE(said.empty());
+    EXPECT_NE(said.back().find(c.reason), std::string::npos) << c.width << ": " << said.back();
+  }
+}
+
+// zlib allocates through the library's allocator: deflate's state, window,
+// hash chains and pending buffer are counted with the output block, and
+// each of them failing in turn, over a file of a compressed image written
+// and read back, is answered with a failure and leaves nothing behind.
+TEST_F(SceneObjectsTest, EveryAllocationFailingInsideZlibIsAnsweredAndLeavesNothing) {
+  std::vector<uint8_t> plain(65536);
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i * i >> 7);
+  void *packed = nullptr;
+  uint32_t length = 0;
+  EXPECT_GE(
+      AllocationsOf([&] { EXPECT_EQ(VoDataObjectCompress(plain.data(), 65536, &packed, &length), 0u); }), 5u);
+  std::vector<uint8_t> back(plain.size());
+  EXPECT_GE(AllocationsOf([&] { EXPECT_EQ(VoDataObjectDecompress(packed, length, back.data(), 65536), 0u); }),
+            1u);
+  EXPECT_EQ(back, plain);
+  // Inflating tells memory running out (its state could not be had) from
+  // bad data.
+  AllocationFailureArm(1);
+  EXPECT_EQ(VoDataObjectDecompress(packed, length, back.data(), 65536), VO_STATUS_NO_MEMORY);
+  AllocationFailureArm(0);
+  VoDeallocate(packed);
+  EveryAllocationFails([&] {
+    void *out = nullptr;
+    uint32_t n = 0;
+    VtStatus st = VoDataObjectCompress(plain.data(), 65536, &out, &n);
+    std::vector<uint8_t> again(plain.size());
+    if (st == 0) st = VoDataObjectDecompress(out, n, again.data(), 65536);
+    VoDeallocate(out);
+    return st != 0 || again == plain ? st : 2u;
+  });
+
+  VtImage *picture = Picture(24, 64, 48);
+  EveryAllocationFails([&] {
+    MemoryFile f;
+    VtStatus st = Write(&f, [&](MemoryFile *m) { return WriteValue(m, Object(VO_OBJECT_IMAGE, picture)); });
+    std::vector<VtObjectValue> read;
+    if (st == 0) st = ReadAll(&f, &read);
+    if (st == 0 && read.size() == 1) ExpectSameImage(picture, static_cast<VtImage *>(read[0].value.p));
+    const bool whole = read.size() == 1;
+    SceneFree(read);
+    return st != 0 || whole ? st : 2u;
+  });
+  EXPECT_EQ(VoImageDestroy(picture), 0u);
+}
+
 // A file of a list (two meshes, one transformed, one of its own material),
 // an image, a shader list and a view, cut at every offset and with seeded
 // byte flips: every read gives 0, 2 or 0x20000000, hands out only whole
