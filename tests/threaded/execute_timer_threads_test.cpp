@@ -13,7 +13,9 @@
 #include <vo/vo_screenbuf.h>
 #include <vo/vo_view.h>
 
+#include "support/current_screen_buffer.h"
 #include "support/demo_scene.h"
+#include "support/farm_pass.h"
 #include "support/test_support.h"
 #include "kernel/vosystem/kernel_files.h"
 
@@ -36,37 +38,16 @@ VtStatus ExecutingWorker(void *) {
   return VoMultiThreadWorkerEnd(st) | st;
 }
 
-// A work-farm pass of 16 one-row items over `workers` workers.
-VtStatus FarmPass(int32_t workers) {
-  VtTypedValue v = TypedInt32(workers);
-  EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-  v = TypedNat32(1);
-  EXPECT_EQ(VoControlSet(VO_CONTROL_MT_BAND_HEIGHT, &v), 0u);
-  EXPECT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &v), 0u);
-  const uint32_t region[4] = {0, 0, 0, 15};
-  VtMultiThreadJob *job = VoMultiThreadJobCreate(region);
-  if (job == nullptr) return VO_STATUS_NO_MEMORY;
-  VtStatus st = VoMultiThreadPassBegin(job);
-  if (st == 0) st = VoMultiThreadWorkersStart(&ExecutingWorker);
-  if (st == 0) st = VoMultiThreadDispatch(nullptr, nullptr);
-  st |= VoMultiThreadWorkersStop();
-  st |= VoMultiThreadPassEnd();
-  return st | VoMultiThreadJobDestroy(job);
-}
+// A work-farm pass of 16 one-row items, each executing, over `workers` workers.
+VtStatus FarmPass(int32_t workers) { return OneRowFarmPass(workers, &ExecutingWorker); }
 
 class TimedExecuteThreads : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(VoInitialise(), 0u);
-    buffer_ = VoScreenBufferCreate();
+    buffer_ = CurrentScreenBuffer(kWidth, kHeight, VO_SB_COLOUR);
     ASSERT_NE(buffer_, nullptr);
-    VtTypedValue v = TypedNat32(kWidth);
-    ASSERT_EQ(VoScreenBufferSetControl(buffer_, VO_SB_WIDTH, &v), 0u);
-    v = TypedNat32(kHeight);
-    ASSERT_EQ(VoScreenBufferSetControl(buffer_, VO_SB_HEIGHT, &v), 0u);
-    ASSERT_EQ(VoScreenBufferAllocateData(buffer_, VO_SB_COLOUR), 0u);
-    ASSERT_EQ(VoScreenBufferSet(buffer_), 0u);
-    v = TypedBoolean(true);
+    VtTypedValue v = TypedBoolean(true);
     ASSERT_EQ(VoControlSet(VO_CONTROL_TIMING, &v), 0u);
   }
   void TearDown() override {

@@ -18,6 +18,7 @@
 #include <vo/vo_screenbuf.h>
 #include <vo/vo_view.h>
 
+#include "support/current_screen_buffer.h"
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
 #include "support/test_support.h"
@@ -66,14 +67,8 @@ class ThreadedRayTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(VoInitialise(), 0u);
-    buffer_ = VoScreenBufferCreate();
+    buffer_ = CurrentScreenBuffer(kWidth, kHeight, VO_SB_COLOUR | VO_SB_ALPHA | VO_SB_STENCIL);
     ASSERT_NE(buffer_, nullptr);
-    VtTypedValue v = TypedNat32(kWidth);
-    ASSERT_EQ(VoScreenBufferSetControl(buffer_, VO_SB_WIDTH, &v), 0u);
-    v = TypedNat32(kHeight);
-    ASSERT_EQ(VoScreenBufferSetControl(buffer_, VO_SB_HEIGHT, &v), 0u);
-    ASSERT_EQ(VoScreenBufferAllocateData(buffer_, VO_SB_COLOUR | VO_SB_ALPHA | VO_SB_STENCIL), 0u);
-    ASSERT_EQ(VoScreenBufferSet(buffer_), 0u);
     ASSERT_EQ(SetWord(VO_CONTROL_RAY_CHANNELS, VtFlags, VO_SB_COLOUR | VO_SB_STENCIL), 0u);
   }
   void TearDown() override {

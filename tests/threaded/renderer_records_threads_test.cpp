@@ -15,6 +15,7 @@
 #include <vo/vo_multit.h>
 #include <vo/vo_view.h>
 
+#include "support/farm_pass.h"
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
 #include "scene/vogeops/geops.h"
@@ -101,22 +102,7 @@ class RendererRecordsThreads : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(VoTerminate(), 0u); }
 
   // A pass of 16 one-row items over `workers` workers.
-  static VtStatus Pass(int32_t workers) {
-    VtTypedValue v = TypedInt32(workers);
-    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-    v = TypedNat32(1);
-    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_BAND_HEIGHT, &v), 0u);
-    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &v), 0u);
-    const uint32_t region[4] = {0, 0, 0, 15};
-    VtMultiThreadJob *job = VoMultiThreadJobCreate(region);
-    if (job == nullptr) return VO_STATUS_NO_MEMORY;
-    VtStatus st = VoMultiThreadPassBegin(job);
-    if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
-    if (st == 0) st = VoMultiThreadDispatch(nullptr, nullptr);
-    st |= VoMultiThreadWorkersStop();
-    st |= VoMultiThreadPassEnd();
-    return st | VoMultiThreadJobDestroy(job);
-  }
+  static VtStatus Pass(int32_t workers) { return OneRowFarmPass(workers, &Worker); }
 };
 
 TEST_F(RendererRecordsThreads, WorkersReadTheMastersControlsFromRecordsOfTheirOwn) {
