@@ -58,10 +58,14 @@ class ObjectMalformedTest : public ObjectTest {
     ASSERT_EQ(RegisterNodes(), 0u);
   }
   // Reads the file as a reader would; every status must be one a caller
-  // can act on.
+  // can act on, and no single allocation may exceed what a small file can
+  // fill (64 MB for files of at most 64 KiB).
   static void ExpectReadableOrRefused(MemoryFile *f, const char *what, size_t at) {
+    constexpr uint64_t kMostAllocated = uint64_t{64} << 20;
+    ASSERT_LE(f->bytes.size(), size_t{64} << 10);
     std::vector<VtObjectValue> read;
-    const VtStatus st = ReadAll(f, &read);
+    VtStatus st = 0;
+    EXPECT_LT(LargestAllocationOf([&] { st = ReadAll(f, &read); }), kMostAllocated) << what << " at " << at;
     EXPECT_EQ(st & ~(2u | VO_OBJECT_NOT_SAVED), 0u) << what << " at " << at;
     ReadFree(read);
   }

@@ -760,7 +760,10 @@ TEST_F(SceneObjectsTest, ACutOrFlippedFileOfAListAndAnImageReadsOrIsRefused) {
   const MeshModule before;
   auto check = [&](MemoryFile *f, const char *what, size_t at) {
     std::vector<VtObjectValue> read;
-    const VtStatus st = ReadAll(f, &read);
+    VtStatus st = 0;
+    // No single allocation beyond what a file this small can fill.
+    EXPECT_LT(LargestAllocationOf([&] { st = ReadAll(f, &read); }), uint64_t{64} << 20)
+        << what << " at " << at;
     EXPECT_EQ(st & ~(2u | VO_OBJECT_NOT_SAVED), 0u) << what << " at " << at;
     for (const VtObjectValue &v : read)
       if (v.type == VO_OBJECT_IMAGE && v.value.p != nullptr) {
@@ -774,6 +777,7 @@ TEST_F(SceneObjectsTest, ACutOrFlippedFileOfAListAndAnImageReadsOrIsRefused) {
   ASSERT_EQ(ReadAll(&valid, &whole), 0u);
   ASSERT_EQ(whole.size(), 4u);
   SceneFree(whole);
+  ASSERT_LE(valid.bytes.size(), size_t{64} << 10);
   EveryCutAndFlip(valid, 1500, 39, false, check);
   EXPECT_EQ(VoViewDestroy(view) | VoShaderReferenceDestroy(lights, 1) | VoImageDestroy(image), 0u);
   EXPECT_EQ(VoPrimitiveReferenceDestroy(list, 1) | VoMaterialDestroy(m) | VoTransformDestroy(t), 0u);

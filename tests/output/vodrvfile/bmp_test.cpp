@@ -222,7 +222,10 @@ TEST_F(Bmp, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
       Bitmap(3, 2, 24, 0, {}, Bytes(24, 9)),
   };
   uint32_t seed = 12345;
-  for (const Bytes &file : valid) Malformed(d, file, seed, 300);
+  for (const Bytes &file : valid) {
+    ASSERT_LE(file.size(), kSmallFile);
+    EXPECT_LT(Malformed(d, file, seed, 300), kMostAllocatedForASmallFile);
+  }
 }
 
 }  // namespace

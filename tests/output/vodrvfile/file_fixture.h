@@ -21,6 +21,12 @@ namespace vo::test {
 
 using Bytes = std::vector<uint8_t>;
 
+// A file of at most 64 KiB must not make a reader ask for more than this in
+// one allocation, unless its data really decodes to that many pixels (none of
+// the malformed corpora's inputs does: their images are a few rows).
+constexpr uint64_t kMostAllocatedForASmallFile = uint64_t{64} << 20;
+constexpr size_t kSmallFile = size_t{64} << 10;
+
 inline void Put16(Bytes &b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));
   b.push_back(static_cast<uint8_t>(v >> 8));
@@ -172,12 +178,18 @@ class FileDriverTest : public ::testing::Test {
   }
   // Every truncation of the file and flips seeded bit flips in its first
   // window bytes through the driver's own reads: each answers a status or an
-  // image (the sanitizers and the leak check see anything else).
-  static void Malformed(VtDriverRecord *d, const Bytes &file, uint32_t &seed, int flips,
-                        size_t window = SIZE_MAX) {
+  // image (the sanitizers and the leak check see anything else). Answers the
+  // largest single allocation any of the reads made, image included.
+  static uint64_t Malformed(VtDriverRecord *d, const Bytes &file, uint32_t &seed, int flips,
+                            size_t window = SIZE_MAX) {
     VtStatus st = 0;
-    for (size_t n = 0; n < file.size(); ++n) DriverRead(d, Bytes(file.begin(), file.begin() + n), &st);
-    for (int i = 0; i < flips; ++i) DriverRead(d, Flipped(file, seed, 0, window), &st);
+    uint64_t largest = 0;
+    const auto read = [&](const Bytes &b) {
+      largest = std::max(largest, LargestAllocationOf([&] { DriverRead(d, b, &st); }));
+    };
+    for (size_t n = 0; n < file.size(); ++n) read(Bytes(file.begin(), file.begin() + n));
+    for (int i = 0; i < flips; ++i) read(Flipped(file, seed, 0, window));
+    return largest;
   }
 };
 

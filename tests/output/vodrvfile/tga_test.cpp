@@ -307,7 +307,10 @@ TEST_F(Targa, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
   const Bytes valid[] = {TargaFile(9, 8, 16, 0x10), TargaFile(10, 24, 0, 0), TargaFile(1, 8, 32, 0x30),
                          Render(d, 5, {Pixels({1, 2, 3}, 5), Pixels({4, 5, 6}, 5)})};
   uint32_t seed = 777;
-  for (const Bytes &file : valid) Malformed(d, file, seed, 300, 64);
+  for (const Bytes &file : valid) {
+    ASSERT_LE(file.size(), kSmallFile);
+    EXPECT_LT(Malformed(d, file, seed, 300, 64), kMostAllocatedForASmallFile);
+  }
 }
 
 }  // namespace
