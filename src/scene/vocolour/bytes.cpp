@@ -13,19 +13,6 @@
 #include "scene/vocolour/face.h"
 
 namespace vo::colour {
-namespace {
-
-// Clamping c x 255 + 0.5 to 0..255 gives the rule above, and is written so
-// that rows vectorise (not a number fails the first test).
-inline uint8_t ComponentToByte(float c) {
-  float v = c * 255.0f + 0.5f;
-  v = v > 0.0f ? v : 0.0f;
-  v = v < 255.0f ? v : 255.0f;
-  return static_cast<uint8_t>(static_cast<int>(v));
-}
-
-}  // namespace
-
 // Sixteen components at a time with SSE2 (part of every x86-64 processor).
 // maxps answers its second operand for not a number, so that becomes 0 as
 // above.
@@ -44,12 +31,6 @@ void BytesFromFloats(const float *in, uint8_t *out, size_t n) {
   }
 #endif
   for (; i < n; ++i) out[i] = ComponentToByte(in[i]);
-}
-
-void ColourToBytes(const float *colour, uint8_t *bytes) {
-  bytes[0] = ComponentToByte(colour[0]);
-  bytes[1] = ComponentToByte(colour[1]);
-  bytes[2] = ComponentToByte(colour[2]);
 }
 
 }  // namespace vo::colour

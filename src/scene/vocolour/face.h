@@ -95,7 +95,21 @@ inline uint32_t RGBEFromBytes(const uint8_t *rgb) {
 // number give 0, 1 and above 255, else c x 255 + 0.5 truncated (the float
 // rows of every driver, the screen buffers' byte channels).
 void BytesFromFloats(const float *in, uint8_t *out, size_t n);
-// One float RGB colour to three bytes, each component as above.
-void ColourToBytes(const float *colour, uint8_t *bytes);
+// One float component to a byte by the rule above: clamping c x 255 + 0.5 to 0..255 gives the rule above, and
+// is written so that rows vectorise (not a number fails the first test).
+inline uint8_t ComponentToByte(float c) {
+  float v = c * 255.0f + 0.5f;
+  v = v > 0.0f ? v : 0.0f;
+  v = v < 255.0f ? v : 255.0f;
+  return static_cast<uint8_t>(static_cast<int>(v));
+}
+
+// One float RGB colour to three bytes, each component as above; inline, for
+// the driver's per-pixel fallback loops call it.
+inline void ColourToBytes(const float *colour, uint8_t *bytes) {
+  bytes[0] = ComponentToByte(colour[0]);
+  bytes[1] = ComponentToByte(colour[1]);
+  bytes[2] = ComponentToByte(colour[2]);
+}
 
 }  // namespace vo::colour
