@@ -22,11 +22,13 @@
 // for an open array.
 //
 // Besides the declarations and the table of procedures it writes the table
-// of type names and a source listing the public headers' integer VO_ macros
-// and enumerators, whose values the compiler works out.
+// of type names, a source listing the public headers' integer VO_ macros
+// and enumerators, whose values the compiler works out, and the linker's
+// version script, which exports the declared procedures and nothing else.
 //
 // Usage: apigen <out-public-header> <out-impl-header> <out-table-cpp>
-//               [-c <out-constants-cpp> <public-header-dir>] files...
+//               [-c <out-constants-cpp> <public-header-dir>]
+//               [-v <out-version-script>] files...
 
 #include <algorithm>
 #include <cctype>
@@ -557,6 +559,18 @@ std::string TableSource() {
   return o.str();
 }
 
+// The linker's version script: every declared procedure global (in the
+// order of the description), everything else local. The shared library's
+// dynamic symbol table then holds exactly these names, and no symbol of the
+// C++ runtime's templates that would keep the library loaded after dlclose.
+std::string VersionScript() {
+  std::ostringstream o;
+  o << "/* Generated from the interface description; do not edit. */\n{\n  global:\n";
+  for (const Function &f : g_functions) o << "    " << f.name << ";\n";
+  o << "  local:\n    *;\n};\n";
+  return o.str();
+}
+
 // ---- The constant table ---------------------------------------------------------
 
 // The text without its comments.
@@ -703,11 +717,19 @@ int main(int argc, char **argv) {
   }
   AddBuiltinTypes();
   std::vector<std::string> files(argv + 4, argv + argc);
-  std::string constants_out, header_dir;
-  if (files.size() >= 3 && files[0] == "-c") {
-    constants_out = files[1];
-    header_dir = files[2];
-    files.erase(files.begin(), files.begin() + 3);
+  std::string constants_out, header_dir, version_out;
+  for (bool more = true; more;) {
+    more = false;
+    if (files.size() >= 3 && files[0] == "-c") {
+      constants_out = files[1];
+      header_dir = files[2];
+      files.erase(files.begin(), files.begin() + 3);
+      more = true;
+    } else if (files.size() >= 2 && files[0] == "-v") {
+      version_out = files[1];
+      files.erase(files.begin(), files.begin() + 2);
+      more = true;
+    }
   }
   // In the order of the module folders' names (whatever concept folder holds
   // them), which fixes the table's order and so the binary command codes.
@@ -739,6 +761,7 @@ int main(int argc, char **argv) {
   if (g_errors) return 1;
   bool ok = WriteIfChanged(argv[1], PublicHeader()) && WriteIfChanged(argv[2], ImplHeader()) &&
             WriteIfChanged(argv[3], TableSource()) &&
-            (constants_out.empty() || WriteIfChanged(constants_out, constants));
+            (constants_out.empty() || WriteIfChanged(constants_out, constants)) &&
+            (version_out.empty() || WriteIfChanged(version_out, VersionScript()));
   return ok ? 0 : 1;
 }
