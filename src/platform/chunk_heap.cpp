@@ -40,8 +40,12 @@ struct Allocator {
 };
 
 Allocator &State() {
-  // Never destroyed: pools may be disposed of by static destructors.
-  static Allocator *a = new Allocator;
+  // Never destroyed: pools may be disposed of by static destructors. It
+  // lives in the library's own storage, not on the heap, and gives back its
+  // table when the last heap goes (ChunkHeapDestroy), so that a library
+  // unloaded after VoTerminate leaves no memory behind.
+  alignas(Allocator) static unsigned char storage[sizeof(Allocator)];
+  static Allocator *a = new (storage) Allocator;
   return *a;
 }
 
@@ -92,6 +96,7 @@ bool ChunkHeapDestroy(ChunkHeap *heap) {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
   if (heap == nullptr || a.heaps.erase(heap) == 0) return false;
+  if (a.heaps.empty()) std::unordered_set<const void *>().swap(a.heaps);  // an empty set holds no memory
   for (ChunkHeader *h = heap->first; h != nullptr;) {
     ChunkHeader *next = h->next;
     std::free(h);
