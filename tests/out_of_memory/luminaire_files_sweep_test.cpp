@@ -43,9 +43,10 @@ TEST(LuminaireFilesSweep, AFailedReadAnswersTheMemoryConditionAndLeavesNoDistrib
   VtPhotometricRecord *record = VoPhotometricRecordCreate();
   ASSERT_NE(record, nullptr);
   const float from[3] = {0, 0, 2}, to[3] = {0, 0, 0};
-  for (const auto &[layout, path] : {std::pair<std::string, std::string>{"IES", Write(files, "l.ies", kIES)},
-                                     {"CIE", cie},
-                                     {"CIBSE", Write(files, "l.cib", kCIBSE)}}) {
+  for (const auto &file : {std::pair<std::string, std::string>{"IES", Write(files, "l.ies", kIES)},
+                           {"CIE", cie},
+                           {"CIBSE", Write(files, "l.cib", kCIBSE)}}) {
+    const std::string &layout = file.first, &path = file.second;
     float colour[3] = {};
     SweptCall read;
     read.name = "VoPhotometricRecordLoad (" + layout + ")";

@@ -51,7 +51,7 @@ class MeshFilesSweep : public ::testing::Test {
     ASSERT_EQ(VoInitialise(), 0u);
     meshes_[0] = PolygonModuleTest::Mesh({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {0, 3, 0.5f}},
                                          {{0, 1, 2}, {0, 2, 3}}, true);
-    meshes_[1] = Grid(40);
+    meshes_[1] = Grid(24);
     ASSERT_NE(meshes_[0], nullptr);
     ASSERT_NE(meshes_[1], nullptr);
     list_ = VoPrimitiveListCreate(2, meshes_);
