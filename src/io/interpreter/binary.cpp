@@ -83,6 +83,12 @@ struct Run {
     Report(s, kStatementError, kMsgBinaryRecord, code, reason);
     failed = true;
   }
+  // Memory ran out: as in a text script, the memory status, and reading
+  // stops (the record is not at fault).
+  void OutOfMemory() {
+    Report(s, kNoMemory, kMsgTableCannotGrow);
+    failed = true;
+  }
   // A variable number within the table (grown as needed); false when refused.
   bool Variable(uint32_t n) {
     if (n > kMostVariables) {
@@ -152,7 +158,7 @@ bool ReadValue(Run &run, Reader &r, const VtApiType *t, unsigned char *out, Aren
       if (n > r.Left()) return run.Refuse(kCount), false;
       r.Bytes(n, &b);
       void *copy = arena.Take(n);
-      if (copy == nullptr) return run.Refuse("out of memory"), false;
+      if (copy == nullptr) return run.OutOfMemory(), false;
       std::memcpy(copy, b, n);
       std::memcpy(out, &copy, sizeof copy);
       return true;
@@ -202,7 +208,7 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
   auto *argv = static_cast<void **>(arena.Take(sizeof(void *) * (pc + 1)));
   auto *outs = static_cast<uint32_t *>(arena.Take(4 * (pc + 1)));
   auto *counts = static_cast<int64_t *>(arena.Take(8 * (pc + 1)));
-  if (!cells || !argv || !outs || !counts) return run.Refuse("out of memory"), false;
+  if (!cells || !argv || !outs || !counts) return run.OutOfMemory(), false;
   for (uint32_t i = 0; i < pc; ++i) {
     const VtApiParam &p = fn->params[i];
     const VtApiType *t = TypeByName(p.type_name);
@@ -222,7 +228,7 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
       if (n > r.Left()) return run.Refuse(kCount), false;  // every element takes a byte at least
       if (static_cast<uint64_t>(n) * t->size > UINT32_MAX - 64) return run.Refuse(kCount), false;
       auto *block = static_cast<unsigned char *>(arena.Take(static_cast<uint64_t>(n) * t->size + 8));
-      if (block == nullptr) return run.Refuse("out of memory"), false;
+      if (block == nullptr) return run.OutOfMemory(), false;
       for (uint32_t e = 0; e < n; ++e)
         if (!ReadValue(run, r, t, block + static_cast<uint64_t>(e) * t->size, arena, true)) return false;
       cells[i] = reinterpret_cast<uintptr_t>(block);
@@ -231,7 +237,7 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
     }
     if (t->kind == api::kKindStruct || t->kind == api::kKindTyped) {
       auto *block = static_cast<unsigned char *>(arena.Take(t->size));
-      if (block == nullptr) return run.Refuse("out of memory"), false;
+      if (block == nullptr) return run.OutOfMemory(), false;
       if (!ReadValue(run, r, t, block, arena, false)) return false;
       cells[i] = reinterpret_cast<uintptr_t>(block);
       continue;
@@ -250,7 +256,7 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
         return run.Refuse(kCount), false;
       auto *block =
           static_cast<unsigned char *>(arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size + 8));
-      if (block == nullptr) return run.Refuse("out of memory"), false;
+      if (block == nullptr) return run.OutOfMemory(), false;
       if (p.flags & api::kParamIn) std::memcpy(block, &run.table.values[outs[i]], t->size < 8 ? t->size : 8);
       cells[i] = reinterpret_cast<uintptr_t>(block);
       counts[i] = need;

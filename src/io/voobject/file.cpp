@@ -53,12 +53,14 @@ void TablesFromSeeds(VtObjectStream *s, uint32_t seeds[kSeedCount]) {
 }
 
 // The type table in the registry's order, through the new permutation.
-VtStatus TypeTableWrite(VtObjectStream *s) {
+// The type table as the file holds it before the permutation: a block of
+// *bytes bytes from VoAllocate, or null.
+uint8_t *TypeTableMake(uint32_t *bytes) {
   ObjectState *st = State();
-  if (st->type_count > kMostTypes) return kFailed;
-  const uint32_t bytes = 4 + 12 * st->type_count;
-  auto *table = static_cast<uint8_t *>(VoAllocate(bytes));
-  if (table == nullptr) return kFailed;
+  if (st->type_count > kMostTypes) return nullptr;
+  *bytes = 4 + 12 * st->type_count;
+  auto *table = static_cast<uint8_t *>(VoAllocate(*bytes));
+  if (table == nullptr) return nullptr;
   PutWord(table, st->type_count);
   uint8_t *at = table + 4;
   uintptr_t key = 0, value = 0;
@@ -69,12 +71,16 @@ VtStatus TypeTableWrite(VtObjectStream *s) {
     PutWord(at + 4, t->version);
     PutWord(at + 8, t->fixed_size);
   }
-  const VtStatus result = BytesWrite(s, table, bytes);
-  VoDeallocate(table);
-  return result;
+  return table;
 }
 
+// The header and the type table. The table is made before the first byte
+// goes out, so that running out of memory leaves the file as it was and the
+// header pending, rather than a header without its table.
 VtStatus HeaderWrite(VtObjectStream *s) {
+  uint32_t bytes = 0;
+  uint8_t *table = TypeTableMake(&bytes);
+  if (table == nullptr) return kFailed;
   s->header_pending = 0;
   uint8_t header[kHeaderBytes];
   uint32_t seeds[kSeedCount];
@@ -84,9 +90,16 @@ VtStatus HeaderWrite(VtObjectStream *s) {
   PutWord(header + 8, s->second);
   PutWord(header + 12, s->substitution);
   for (uint32_t i = 0; i < kSeedCount; ++i) PutWord(header + 16 + 4 * i, seeds[i]);
-  if (RawWrite(s, header, sizeof header) != 0) return kFailed;
-  TablesFromSeeds(s, seeds);
-  return TypeTableWrite(s);
+  VtStatus st = RawWrite(s, header, sizeof header);
+  if (st == 0) {
+    TablesFromSeeds(s, seeds);
+    // The table is permuted in place, as the byte writer would permute a copy.
+    if (s->substitution != 0)
+      for (uint32_t i = 0; i < bytes; ++i) table[i] = s->forward[table[i]];
+    st = RawWrite(s, table, bytes);
+  }
+  VoDeallocate(table);
+  return st != 0 ? kFailed : 0;
 }
 
 VtStatus TypeTableRead(VtObjectStream *s) {

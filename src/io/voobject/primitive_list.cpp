@@ -210,8 +210,14 @@ VtStatus MeshesLoad(VtObjectStream *s, uint32_t type_id, VtReference **list) {
   auto *compressed = static_cast<uint8_t *>(VoAllocate(packed));
   auto *inflated = static_cast<uint8_t *>(VoAllocate(length));
   st = compressed != nullptr && inflated != nullptr ? BytesRead(s, compressed, packed) : kFailed;
-  if (st == 0 && VoDataObjectDecompress(compressed, packed, inflated, length) != 0)
-    st = Refused(kFailed, "compressed meshes that do not inflate to their length");
+  if (st == 0) {
+    // Out of memory while inflating fails as a stream fails, posting nothing.
+    const VtStatus inflating = VoDataObjectDecompress(compressed, packed, inflated, length);
+    if (inflating == VO_STATUS_NO_MEMORY)
+      st = kFailed;
+    else if (inflating != 0)
+      st = Refused(kFailed, "compressed meshes that do not inflate to their length");
+  }
   VoDeallocate(compressed);
   VtObjectStream *blob = st == 0 ? ChildCreate(s, inflated, length) : nullptr;
   if (blob == nullptr) {

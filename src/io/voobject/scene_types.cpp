@@ -398,6 +398,16 @@ VtStatus ImageEncode(const DataObjectType *, uint32_t, void *value, VtObjectStre
   return st;
 }
 
+// The compressed pixels inflated into the image's data. Inflating may run
+// out of memory: that fails as a stream fails, posting nothing; pixels
+// that do not inflate are the file's fault and are refused.
+VtStatus PixelsInflate(const uint8_t *compressed, uint64_t stored, uint8_t *pixels, uint64_t bytes) {
+  const VtStatus st = VoDataObjectDecompress(const_cast<uint8_t *>(compressed), static_cast<uint32_t>(stored),
+                                             pixels, static_cast<uint32_t>(bytes));
+  if (st == 0 || st == VO_STATUS_NO_MEMORY) return st == 0 ? 0 : kFailed;
+  return Refused(kFailed, VO_OBJECT_IMAGE, "an image whose pixels do not inflate to its size");
+}
+
 // Every size is checked in 64 bits against what the record can hold before
 // a block is allocated, and rows are read with the stride they were written
 // with: 8 or 24 bits, bytes per row = bytes per pixel x width, a
@@ -440,9 +450,7 @@ VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32
     auto *compressed = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(stored)));
     if (compressed == nullptr && stored != 0) return kFailed;
     st = BytesRead(s, compressed, static_cast<size_t>(stored));
-    if (st == 0 && VoDataObjectDecompress(compressed, static_cast<uint32_t>(stored), image->data,
-                                          static_cast<uint32_t>(bytes)) != 0)
-      st = Refused(kFailed, VO_OBJECT_IMAGE, "an image whose pixels do not inflate to its size");
+    if (st == 0) st = PixelsInflate(compressed, stored, image->data, bytes);
     VoDeallocate(compressed);
   }
   if (st != 0) return kFailed;

@@ -363,7 +363,7 @@ VtStatus PolygonFill(uint32_t type, uint32_t count, const VtDrawRecord *record, 
   if (s->point_capacity < count) {
     auto *grown =
         static_cast<VtRasterPoint *>(VoAllocate(static_cast<uint32_t>(count * sizeof(VtRasterPoint))));
-    if (grown == nullptr) return VO_COND_NO_MEMORY;
+    if (grown == nullptr) return VO_STATUS_NO_MEMORY;
     VoDeallocate(s->points);
     s->points = grown;
     s->point_capacity = count;

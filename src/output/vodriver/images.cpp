@@ -120,21 +120,31 @@ bool SuffixMatches(VtDriverRecord *d, const char *suffix) {
 }
 
 // The stream goes back to where the read began before each attempt.
-bool HeaderRead(DriverState *s, VtDriverRecord *d, VtImage *image, long entry) {
+VtStatus HeaderRead(DriverState *s, VtDriverRecord *d, VtImage *image, long entry) {
   if (image->file != nullptr && entry >= 0) (void)std::fseek(image->file, entry, SEEK_SET);
-  return CallPushed<0x1a0019>(s, d, kNoStack, image) == 0;
+  return CallPushed<0x1a0019>(s, d, kNoStack, image);
 }
 
+// The first driver whose header read takes the file, the drivers answering
+// the name's suffix first. A header read that runs out of memory ends the
+// search with none: the file is not unreadable, and a later driver that
+// took it would hide the shortage from the caller.
 VtDriverRecord *ReaderChoose(DriverState *s, VtImage *image, const char *name, long entry) {
+  bool short_of_memory = false;
+  auto takes = [&](VtDriverRecord *d) {
+    const VtStatus st = HeaderRead(s, d, image, entry);
+    short_of_memory = (st & kNoMemory) == kNoMemory;
+    return st == 0;
+  };
   const size_t n = std::strlen(name);
   if (n >= 4 && name[n - 4] == '.') {
     char suffix[4];
     Lower(name + n - 3, suffix, sizeof suffix);
-    for (VtDriverRecord *d = s->head; d != nullptr; d = d->next)
-      if (!SkippedInWalk(s, d) && SuffixMatches(d, suffix) && HeaderRead(s, d, image, entry)) return d;
+    for (VtDriverRecord *d = s->head; d != nullptr && !short_of_memory; d = d->next)
+      if (!SkippedInWalk(s, d) && SuffixMatches(d, suffix) && takes(d)) return d;
   }
-  for (VtDriverRecord *d = s->head; d != nullptr; d = d->next)
-    if (!SkippedInWalk(s, d) && HeaderRead(s, d, image, entry)) return d;
+  for (VtDriverRecord *d = s->head; d != nullptr && !short_of_memory; d = d->next)
+    if (!SkippedInWalk(s, d) && takes(d)) return d;
   return nullptr;
 }
 
@@ -181,7 +191,7 @@ VtStatus RowsSend(const VtImage *image, const Span &span, VtDriverRecord *d) {
   if (image->mode == VO_IMAGE_MODE_DEVICE) {
     if (count * 4 > UINT32_MAX ||
         (words = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(count * 4)))) == nullptr)
-      return VO_COND_NO_MEMORY;
+      return VO_STATUS_NO_MEMORY;
   }
   VtStatus st = 0;
   for (int64_t y = span.y0; y <= span.y1 && st == 0; ++y) {
@@ -315,7 +325,7 @@ VtStatus VoImageAllocateData(VtImage *image) {
   image->data = data;
   if (data == nullptr) {
     image->bytes_per_row = 0;
-    return VO_COND_NO_MEMORY;
+    return VO_STATUS_NO_MEMORY;
   }
   image->bytes_per_row = image->width * (image->bits / 8);
   image->x0 = 0;

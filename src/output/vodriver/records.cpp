@@ -62,7 +62,7 @@ VtStatus RowFloat(uint32_t y, void *pixels) {
   if (width < 1) return WidthRefusal;
   if (pixels == nullptr) return kNotHandled;
   const size_t n = static_cast<size_t>(width);
-  if (!Reserve(&s->row_bytes, &s->row_size, n * 3)) return VO_COND_NO_MEMORY;
+  if (!Reserve(&s->row_bytes, &s->row_size, n * 3)) return VO_STATUS_NO_MEMORY;
   const auto *in = static_cast<const float *>(pixels);
   uint8_t *out = s->row_bytes;
   if constexpr (Components == 3) {
@@ -82,7 +82,7 @@ VtStatus PolylineDraw(uint32_t type, uint32_t count, VtDrawRecord *record) {
   void *points = record == nullptr ? nullptr : raster ? record->raster : record->projected;
   if (points == nullptr) return kNotHandled;
   DriverState *s = State();
-  if (!Reserve(&s->points, &s->point_capacity, static_cast<size_t>(count) + 1)) return VO_COND_NO_MEMORY;
+  if (!Reserve(&s->points, &s->point_capacity, static_cast<size_t>(count) + 1)) return VO_STATUS_NO_MEMORY;
   for (uint32_t i = 0; i < count; ++i) {
     const void *p = static_cast<void *const *>(points)[i];
     if (p == nullptr) return kNotHandled;

@@ -57,7 +57,7 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   if (bytes > UINT32_MAX - kHeaderBytes)
     return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a file of 4 GB or more");
   s->rows = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
-  if (s->rows == nullptr) return VO_COND_NO_MEMORY;
+  if (s->rows == nullptr) return VO_STATUS_NO_MEMORY;
   std::memset(s->rows, 0, bytes);  // padding and undelivered rows go out as zeros
   s->stride = stride;
   s->x0 = x0;

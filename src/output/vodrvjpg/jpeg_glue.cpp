@@ -102,9 +102,11 @@ struct JpegReader {
   JSAMPLE *row;  // one output row of the library, output_components bytes a pixel
 };
 
-JpegWriter *JpegWriterBegin(std::FILE *out, const CompressSettings &settings) {
+JpegWriter *JpegWriterBegin(std::FILE *out, const CompressSettings &settings, VtStatus *status) {
+  *status = VO_STATUS_NO_MEMORY;
   JpegWriter *const w = SessionMake<JpegWriter>();
   if (w == nullptr) return nullptr;
+  *status = VO_CLASS_ERROR | VO_COND_UNAVAILABLE;
   ErrorsBind(&w->errors);
   w->library.err = &w->errors.library;
   if (setjmp(w->errors.jump) != 0) {
@@ -127,6 +129,7 @@ JpegWriter *JpegWriterBegin(std::FILE *out, const CompressSettings &settings) {
     jpeg_write_marker(&w->library, JPEG_COM, reinterpret_cast<const JOCTET *>(settings.comment),
                       static_cast<unsigned>(n));
   }
+  *status = 0;
   return w;
 }
 
@@ -160,7 +163,7 @@ void JpegWriterFree(JpegWriter *w) {
 
 JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height,
                            VtStatus *status) {
-  *status = VO_COND_NO_MEMORY;
+  *status = VO_STATUS_NO_MEMORY;
   JpegReader *const r = SessionMake<JpegReader>();
   if (r == nullptr) return nullptr;
   *status = VO_STATUS_UNAVAILABLE;

@@ -31,9 +31,9 @@ struct CompressSettings {
   const char *comment;  // written as a comment segment when not null or empty
 };
 
-// A started compression into out; null when memory runs out or the
-// library fails (posted).
-JpegWriter *JpegWriterBegin(std::FILE *out, const CompressSettings &settings);
+// A started compression into out; null with *status 0x20000006 when memory
+// runs out, 0x40000002 when the library fails (posted).
+JpegWriter *JpegWriterBegin(std::FILE *out, const CompressSettings &settings, VtStatus *status);
 // Compresses one row of width x 3 bytes red, green, blue.
 bool JpegWriterRow(JpegWriter *w, const uint8_t *rgb);
 // Finishes the file; false when the library fails.
@@ -43,7 +43,7 @@ void JpegWriterFree(JpegWriter *w);
 
 // Reads the header of the stream at its position; null with *status 2 when
 // the header is incomplete or damaged, or the file has four components,
-// 6 when memory runs out. Output is red, green, blue or grey. name (kept,
+// 0x20000006 when memory runs out. Output is red, green, blue or grey. name (kept,
 // not copied) names the file in messages.
 JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height,
                            VtStatus *status);

@@ -81,10 +81,11 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit) return kWriteFailed;
   const CompressSettings settings = {static_cast<uint32_t>(width), static_cast<uint32_t>(height), s->quality,
                                      s->smoothing, driver::file::FrameworkTitle()};
-  s->writer = JpegWriterBegin(s->out, settings);
+  VtStatus st = 0;
+  s->writer = JpegWriterBegin(s->out, settings, &st);
   s->height = settings.height;
   s->rows = 0;
-  return s->writer != nullptr ? 0 : kWriteFailed;
+  return st;
 }
 
 VtStatus RowCompress(uint32_t, void *pixels) {
@@ -117,7 +118,7 @@ VtStatus HeaderRead(VtImage *image) {
   uint32_t width = 0, height = 0;
   VtStatus st = 0;
   JpegReader *r = ReaderOpen(image, &width, &height, &st);
-  if (r == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (r == nullptr) return st == VO_STATUS_NO_MEMORY ? st : VO_STATUS_UNAVAILABLE;
   JpegReaderFree(r);
   if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit) return VO_STATUS_UNAVAILABLE;
   image->width = static_cast<int32_t>(width);

@@ -143,7 +143,7 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit)
     return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a frame side outside 1..65535");
   s->packets = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(4 * width)));
-  if (s->packets == nullptr) return VO_COND_NO_MEMORY;
+  if (s->packets == nullptr) return VO_STATUS_NO_MEMORY;
   s->width = static_cast<uint32_t>(width);
   s->height = static_cast<uint32_t>(height);
   s->y0 = y0;

@@ -158,8 +158,10 @@ bool CopyElements(CopyPlan &c) {
   return ok;
 }
 
-// Phase two: pointers, hand-over of kept rings, counts.
-void CopyFinish(CopyPlan &c) {
+// Phase two: pointers, hand-over of kept rings, counts. Answers the status
+// of the copy's primitive initialisers: building the copy's edges may run
+// out of memory.
+VtStatus CopyFinish(CopyPlan &c) {
   const bool keep_vertices = c.keep.vertices;
   if (c.copy_polygons) {
     ForEachElement(c.source, VO_ELEMENT_POLYGON, [&](void *e) {
@@ -231,7 +233,8 @@ void CopyFinish(CopyPlan &c) {
     RingFirstSet(c.source, kind, nullptr);
     ForEachElement(c.copy, kind, [&](void *e) { ElementHeaderOf(e)->owner = c.copy; });
   }
-  Initialisers(c.to, {VO_PRIM_EDGES, VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS}).Run(c.copy, nullptr);
+  const VtStatus s = Initialisers(c.to, {VO_PRIM_EDGES, VO_PRIM_NPOLYS, VO_PRIM_NEDGES, VO_PRIM_NVERTS})
+                         .Run(c.copy, nullptr);
   if (c.copy_polygons || c.keep.polygons) {
     // Kept polygons only change owner; copied ones are initialised afresh.
     const Initialisers polygons = c.keep.polygons
@@ -240,6 +243,7 @@ void CopyFinish(CopyPlan &c) {
                                                             VO_POLY_NVERTS, VO_POLY_PLANE});
     ForEachElement(c.copy, VO_ELEMENT_POLYGON, [&](void *q) { polygons.Run(c.copy, q); });
   }
+  return s;
 }
 
 }  // namespace
@@ -306,7 +310,15 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *to, const Co
     cx->map.Release();
     return nullptr;
   }
-  CopyFinish(c);
+  // A copy whose edges could not be built is no copy. One that took over
+  // rings of the source cannot be given back without them: it stays, as
+  // the conversion it serves keeps the source's elements.
+  const bool took_over = c.keep.polygons || c.keep.edges || c.keep.vertices;
+  if (OutOfMemory(CopyFinish(c)) && !took_over) {
+    PrimitiveDestroyInternal(c.copy);
+    cx->map.Release();
+    return nullptr;
+  }
   if (kept) *kept = c.keep;
   return c.copy;
 }

@@ -414,3 +414,32 @@ TEST_F(Elements, AnEdgeBuildThatRunsOutLeavesAllEdgesOrNone) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// A copy into contents with the edges property builds the copy's edges; when
+// that build runs out, the copy fails as a whole (null, nothing left) rather
+// than answering a copy without edges. Two triangles sharing the diagonal
+// have 3 + 3 - 1 = 5 edges.
+TEST_F(Elements, ACopyWhoseEdgesCannotBeBuiltAnswersNull) {
+  MeshBuild m(MeshContents({VO_VERT_SCREEN}), 3, kSquare, kTwoTriangles);
+  VtContents *edged =
+      MeshContents({VO_PRIM_EDGES, VO_EDGE_POLYS, VO_EDGE_EDGES, VO_POLY_EDGES, VO_VERT_SCREEN});
+  const uint32_t primitives = Geom()->primitive_pool->blocks_in_use;
+  int runs = 0;
+  EveryAllocationFails(
+      [&]() -> VtStatus {
+        ++runs;
+        VtPrimitive *copy = VoPrimitiveCopy(m.primitive, edged);
+        if (copy == nullptr) return VO_STATUS_NO_MEMORY;
+        EXPECT_EQ(OwnEdges(copy), 5u);
+        return VoPrimitiveDestroy(copy);
+      },
+      [&] { EXPECT_EQ(Geom()->primitive_pool->blocks_in_use, primitives); });
+  EXPECT_GT(runs, 1);
+  EXPECT_EQ(VoPrimitiveDestroy(m.primitive), 0u);
+}
+
+}  // namespace
+}  // namespace vo::test
