@@ -140,6 +140,45 @@ TEST_F(OpenGLProcedures, TheTargetsFramesAnswerTheirRefusalAndTheNextFrameTheSam
   EXPECT_GT(SweepAllocationFailures(frame).runs, 0u);
 }
 
+TEST_F(OpenGLProcedures, WindowTargetsAndTheirSwapAnswerTheirRefusalAndTheNextCallTheSameScreen) {
+  ASSERT_EQ(VoDesktopSetMode(64, 48, 32), 0u);
+  VtWindow *window = VoDesktopWindowCreate(4, 4, kSide, kSide);
+  ASSERT_NE(window, nullptr);
+  VtDriverRecord *d = VoDriverFindFromName("vodrvwin");
+  ASSERT_NE(d, nullptr);
+  ASSERT_EQ(VoDriverSet(d), 0u);
+  const VtTypedValue w = TypedPointer(window);
+  ASSERT_EQ(VoDriverSetControl(d, VO_CONTROL_DRIVER_WINDOW, &w), 0u);
+  SweptCall target = Swept(
+      "VoOGLDrvWindowInitialise", [&] { return VoOGLDrvWindowInitialise(window, 0); }, nullptr,
+      [&] { (void)VoOGLDrvWindowTerminate(window); });
+  target.accepts = TargetRefusalOrMemory;
+  target.exemption = "a target that cannot be made: 2 with message 1048";
+  EXPECT_GT(SweepAllocationFailures(target).runs, 0u);
+
+  // Targets kept from frame to frame; the swap shows the frame on the screen.
+  const VtTypedValue kept = TypedWord(VtEnum, 1);
+  ASSERT_EQ(VoControlSet(0x740001, &kept), 0u);
+  ASSERT_EQ(VoOGLDrvWindowInitialise(window, 0), 0u);
+  ASSERT_EQ(VoOGLDrvImageBegin(), 0u);
+  glClearColor(0.25f, 0.5f, 0.75f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  SweptCall swap = Swept(
+      "VoOGLDrvSwapBuffers", [] { return VoOGLDrvSwapBuffers(); },
+      [] {
+        VtImage *shown = VoDesktopGetImage(4, 4, kSide, kSide);
+        std::string s = ImagePixels(shown);
+        if (shown != nullptr) VoImageDestroy(shown);
+        return s;
+      });
+  swap.accepts = TargetRefusalOrMemory;
+  swap.exemption = "a swap that fails: 2 with message 1053";
+  SweepAllocationFailures(swap);
+  EXPECT_EQ(VoOGLDrvImageEnd(), 0u);
+  EXPECT_EQ(VoOGLDrvWindowTerminate(window), 0u);
+  EXPECT_EQ(VoDesktopWindowDestroy(window), 0u);
+}
+
 class D3DProcedures : public ProcedureSweep {
  protected:
   void SetUp() override {

@@ -90,11 +90,12 @@ TEST_F(StrokeProcedures, EdgesFromEveryKindOfPointAndTheirCopiesAnswerNullAndThe
   EXPECT_GT(SweepAllocationFailures(EdgeCall("VoNPREdgeCopy", [&] { return VoNPREdgeCopy(source); })).runs,
             0u);
 
-  // Lists of three edges: the nodes alone, and the nodes with their edges.
+  // Lists of three edges of two points each: the nodes alone, and the
+  // nodes with their edges.
   VtReference *list = nullptr;
   for (uint32_t user : {4u, 5u, 6u})
     list = VoNPREdgeReferenceAppend(list, VoNPREdgeReferenceCreate(VoNPREdgeCreateFromPoints(
-                                              kWorld + 3 * (user - 4), kPoints - 1, box_, user)));
+                                              kWorld + 3 * (user - 4), kPoints - 2, box_, user)));
   ASSERT_NE(list, nullptr);
   for (uint32_t edges : {0u, 1u}) {
     VtReference *copy = nullptr;
