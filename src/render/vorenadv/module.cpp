@@ -57,7 +57,10 @@ VtStatus Connect() {
   GlobalsFetch(s);
   if (s->is_copy) return 0;  // the entry is the master's
   // Materials whose transparency evaluates like "none" count as opaque.
-  s->none_image_entry = nullptr;
+  // The class's entry is found once, when its library has started: looking
+  // again at every change of callbacks would make a shader each time, and a
+  // failure to make it would lose the entry and change the picture.
+  if (s->none_image_entry != nullptr) return 0;
   if (VtShader *none = VoShaderCreate(VO_SHADER_TRANSPARENCY, "none")) {
     VtTypedValue entry{};
     if (VoShaderGetEntry(none, VO_SLOT_EVALUATE_IMAGE, &entry) == 0) s->none_image_entry = entry.value.fn;

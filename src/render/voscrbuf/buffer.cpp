@@ -202,8 +202,12 @@ VtStatus SizeSet(VtScreenBuffer *b, uint32_t code, uint32_t value) {
     Post(kRefused, width ? messages::kScreenBufferWidthZero : messages::kScreenBufferHeightZero, kModule);
     return kRefused;
   }
-  if (value == (width ? b->width : b->height)) return 0;
-  const uint32_t w = width ? value : b->width, h = width ? b->height : value;
+  return SizesSet(b, width ? value : b->width, width ? b->height : value);
+}
+
+VtStatus SizesSet(VtScreenBuffer *b, uint32_t w, uint32_t h) {
+  if (w == 0 || h == 0) return SizeSet(b, w == 0 ? VO_SB_WIDTH : VO_SB_HEIGHT, 0);
+  if (w == b->width && h == b->height) return 0;
   VtScreenBufferChannel made[kChannels];
   if (ChannelsMake(b, b->mask, w, h, made) != 0) {
     Post(kNoMemory, messages::kScreenBufferResizeNoMemory, kModule);

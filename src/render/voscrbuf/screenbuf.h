@@ -115,6 +115,9 @@ void ChannelsFree(VtScreenBuffer *b, uint32_t mask);
 void RegionWhole(VtScreenBuffer *b);
 // Sets the width (code 0x450001) or height (0x450002) as the control does.
 VtStatus SizeSet(VtScreenBuffer *b, uint32_t code, uint32_t value);
+// Both sizes at once: the channels are made for the new size before the old
+// ones go, so a failure leaves the buffer (size and pixels) as it was.
+VtStatus SizesSet(VtScreenBuffer *b, uint32_t width, uint32_t height);
 VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *region);
 // Frees every channel, unlinks and forgets the buffer (no detaching).
 void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);

@@ -79,8 +79,7 @@ VtStatus TargetFit(VtScreenBuffer *t, int32_t x0, int32_t x1, int32_t y0, int32_
   rx /= n;
   ry /= n;
   const int64_t w = std::max<int64_t>(int64_t{x1} + 1, rx), h = std::max<int64_t>(int64_t{y1} + 1, ry);
-  st |= SizeSet(t, VO_SB_WIDTH, static_cast<uint32_t>(w));
-  st |= SizeSet(t, VO_SB_HEIGHT, static_cast<uint32_t>(h));
+  st |= SizesSet(t, static_cast<uint32_t>(w), static_cast<uint32_t>(h));
   const uint32_t region[4] = {static_cast<uint32_t>(x0), static_cast<uint32_t>(x1), static_cast<uint32_t>(y0),
                               static_cast<uint32_t>(y1)};
   return st | RegionSet(t, region);
