@@ -45,7 +45,8 @@ VtStatus Refused(VtStatus status, const char *reason) {
 VtStatus BlobWrite(uint32_t count, const void *bytes) {
   ObjectState *st = State();
   if (st == nullptr || st->mesh_stream == nullptr) return kFailed;
-  return BytesWrite(st->mesh_stream, bytes, count);
+  // A memory stream's write fails only when it cannot grow.
+  return BytesWrite(st->mesh_stream, bytes, count) == 0 ? 0 : VO_STATUS_NO_MEMORY;
 }
 
 // Binary only: a text file is nothing this module writes.
@@ -66,9 +67,9 @@ class MeshProcedures {
     st->mesh_stream = stream;
     VtTypedValue binary = mode_;
     binary.value.u = VO_MESH_MODE_BINARY;
-    ok_ = VoCallBackSet(VO_CALLBACK_MESHIO_WRITE, reinterpret_cast<VtProc>(&BlobWrite)) == 0 &&
-          VoCallBackSet(VO_CALLBACK_MESHIO_READ, reinterpret_cast<VtProc>(&BlobRead)) == 0 &&
-          VoControlSet(VO_CONTROL_MESHIO_MODE, &binary) == 0;
+    failure_ = VoCallBackSet(VO_CALLBACK_MESHIO_WRITE, reinterpret_cast<VtProc>(&BlobWrite));
+    if (failure_ == 0) failure_ = VoCallBackSet(VO_CALLBACK_MESHIO_READ, reinterpret_cast<VtProc>(&BlobRead));
+    if (failure_ == 0) failure_ = VoControlSet(VO_CONTROL_MESHIO_MODE, &binary);
   }
   ~MeshProcedures() {
     if (writer_ != nullptr && reader_ != nullptr) {
@@ -80,7 +81,9 @@ class MeshProcedures {
   }
   MeshProcedures(const MeshProcedures &) = delete;
   MeshProcedures &operator=(const MeshProcedures &) = delete;
-  bool Ok() const { return ok_; }
+  bool Ok() const { return failure_ == 0; }
+  // Why the swap failed (the mesh module missing: the stream's failure).
+  VtStatus Failure() const { return failure_; }
 
  private:
   ObjectState *st_;
@@ -88,7 +91,7 @@ class MeshProcedures {
   VtProc writer_ = nullptr;
   VtProc reader_ = nullptr;
   VtTypedValue mode_{};
-  bool ok_ = false;
+  VtStatus failure_ = kFailed;
 };
 
 // The primitives a save writes: a mesh with edge records is copied without
@@ -171,14 +174,17 @@ VtStatus ListWrite(VtObjectStream *s, uint32_t type_id, VtReference *list) {
   VtStatus saving;
   {
     MeshProcedures swap(st, blob);
-    saving = swap.Ok() ? VoMeshSave(saved.list, st->property_count, st->property_codes) : kFailed;
+    saving = swap.Ok() ? VoMeshSave(saved.list, st->property_count, st->property_codes) : swap.Failure();
   }
   void *packed = nullptr;
+  // Out of memory while saving or packing (compression fails for nothing
+  // else) fails as a stream fails, posting nothing.
   if (saving == 0 && blob->used <= UINT32_MAX) {
     lengths[1] = static_cast<uint32_t>(blob->used);
-    saving = VoDataObjectCompress(blob->base, lengths[1], &packed, &lengths[0]);
+    if (VoDataObjectCompress(blob->base, lengths[1], &packed, &lengths[0]) != 0) saving = VO_STATUS_NO_MEMORY;
   }
   StreamRelease(blob);
+  if (saving == VO_STATUS_NO_MEMORY) return kFailed;
   if (saving != 0) return Refused(kFailed, "the meshes could not be written");
   status |= ItemWrite(s, type_id, VO_OBJECT_NAT32, &lengths[0]);
   if (!Failed(status)) status |= ItemWrite(s, type_id, VO_OBJECT_NAT32, &lengths[1]);

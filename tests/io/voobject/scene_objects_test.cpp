@@ -573,13 +573,19 @@ TEST_F(SceneObjectsTest, EveryAllocationFailsWhileAListIsSavedOrLoaded) {
   MemoryFile good;
   ASSERT_EQ(
       Write(&good, [&](MemoryFile *f) { return WriteValue(f, Object(VO_OBJECT_PRIMITIVE_LIST, list)); }), 0u);
+  // A save short of memory (the packing included) fails as the stream
+  // fails, refusing nothing.
   EveryAllocationFails(
       [&] {
         MemoryFile f;
+        g_posted.clear();
         return Write(&f,
                      [&](MemoryFile *g) { return WriteValue(g, Object(VO_OBJECT_PRIMITIVE_LIST, list)); });
       },
-      unchanged);
+      [&] {
+        unchanged();
+        EXPECT_EQ(CountPosted(2801), 0);
+      });
   EveryAllocationFails(
       [&] {
         std::vector<VtObjectValue> read;
