@@ -380,7 +380,7 @@ bool DisplayStart(int32_t *error) {
 
 bool DriverIsSoftware() { return !DisplayStart() || TheDisplay().software; }
 
-Context *ContextCreate(int32_t format, Context *share, bool *refused_share) {
+Context *ContextCreate(int32_t format, Context *share, bool *refused_share, bool *no_memory) {
   if (refused_share != nullptr) *refused_share = false;
   if (format < 1 || format > kFormatCount || !DisplayStart()) return nullptr;
   if (SwitchFails(Call::Create)) {
@@ -399,6 +399,7 @@ Context *ContextCreate(int32_t format, Context *share, bool *refused_share) {
   auto *c = static_cast<Context *>(VoAllocate(sizeof(Context)));
   if (c == nullptr) {
     Guarded([&] { return eglDestroyContext(d.display, egl); });
+    if (no_memory != nullptr) *no_memory = true;
     return nullptr;
   }
   *c = Context{egl, format, 0, 0, 0, 0, 0};

@@ -73,7 +73,10 @@ struct Context;  // an EGL context with its framebuffer
 // A new context of a format, sharing display lists and textures with
 // `share` when given; null when refused (*refused_share set when only the
 // sharing was refused: the caller may try again without).
-Context *ContextCreate(int32_t format, Context *share, bool *refused_share = nullptr);
+// *no_memory (when given) tells a context EGL made but the layer had no
+// memory to keep.
+Context *ContextCreate(int32_t format, Context *share, bool *refused_share = nullptr,
+                       bool *no_memory = nullptr);
 void ContextDestroy(Context *context);
 // Makes the context's framebuffer of width x height now (a detour: what was
 // current stays current); false when it cannot be made.

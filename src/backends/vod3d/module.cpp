@@ -90,6 +90,9 @@ VtStatus Terminate() {
   return 0;
 }
 
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_D3D_NOTHING, VO_EXECUTE_D3D_WINDOW_CREATE,
+                                      VO_EXECUTE_D3D_RENDER, VO_EXECUTE_D3D_WINDOW_DESTROY};
+
 VtStatus Execute(uint32_t code) {
   VtD3DContext *c = Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
@@ -217,6 +220,7 @@ VtStatus VoEntryD3D(uint32_t query, VtTypedValue *answer) {
       .control_get = &d3d::ControlGet,
       .start = &d3d::Start,
       .execute = &d3d::Execute,
+      .execute_codes = d3d::kExecuteCodes,
       .terminate = &d3d::Terminate,
       .build_kind = "sod_",
   };

@@ -76,6 +76,12 @@ void FrameRelease(VtD3DDeviceFrame &f, uint32_t mask) {
   if (f.ddraw == nullptr || f.ddraw2 == nullptr || f.d3d2 == nullptr) f.state &= ~kObjects;
 }
 
+// The set-up's failure status, with the memory status when the layer ran
+// out of memory.
+VtStatus SetUpAnswer(Result r) {
+  return r == platform::E_OUTOFMEMORY ? kSetUpFailed | VO_STATUS_NO_MEMORY : kSetUpFailed;
+}
+
 Result SetUpFailed(const char *step, Result r) {
   Post(VO_STATUS_UNAVAILABLE, messages::kD3DSetUpFailed, kModule, step, r);
   return r;
@@ -494,10 +500,16 @@ VtStatus RenderWindowCreate(VtD3DContext *c) {
       (void)platform::MessageBoxA(platform::GetActiveWindow(), "DX 5.0 or greater required\r\n", "Error",
                                   platform::MB_OK);
     Teardown(c);
-    return kSetUpFailed;
+    return SetUpAnswer(r);
   }
   Search search{c};
   platform::HDC dc = platform::GetDC(c->window);
+  if (dc == nullptr && (c->window == nullptr || platform::IsWindow(c->window))) {
+    // The screen and the window are there: only memory for the device
+    // context lacked, and a device chosen without its depth would differ.
+    Teardown(c);
+    return SetUpAnswer(platform::E_OUTOFMEMORY);
+  }
   int32_t bits = 0;
   if (dc != nullptr) {
     bits = platform::GetDeviceCaps(dc, platform::BITSPIXEL) * platform::GetDeviceCaps(dc, platform::PLANES);
@@ -517,7 +529,7 @@ VtStatus RenderWindowCreate(VtD3DContext *c) {
   if (r == platform::kOk && f.zbuffer == nullptr) r = SetUpFailed("no z-buffer", platform::E_FAIL);
   if (r != platform::kOk) {
     Teardown(c);
-    return kSetUpFailed;
+    return SetUpAnswer(r);
   }
   if (search.is_hardware) {
     c->chosen_guid = search.guid;
@@ -534,11 +546,12 @@ VtStatus RenderWindowCreate(VtD3DContext *c) {
       (r = MatricesSet(c)) != platform::kOk) {
     SetUpFailed("matrices", r);
     Teardown(c);
-    return kSetUpFailed;
+    return SetUpAnswer(r);
   }
-  if (BackgroundRemake(c) != 0) {
+  if (const VtStatus background = BackgroundRemake(c); background != 0) {
     Teardown(c);
-    return kSetUpFailed;
+    return (background & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY ? kSetUpFailed | background
+                                                                     : kSetUpFailed;
   }
   TextureRecordsRemake(c);
   if (c->global_bitmap != nullptr && platform::IsBitmap(c->global_bitmap)) {

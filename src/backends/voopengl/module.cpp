@@ -78,7 +78,11 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 }
 VtStatus ControlGet(uint32_t code, VtTypedValue *value) { return Control(false, code, value); }
 
-VtStatus Execute(uint32_t code) { return code == VO_EXECUTE_OPENGL_RENDER ? Render() : VO_DRIVER_REFUSED; }
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_OPENGL_RENDER};
+
+VtStatus Execute(uint32_t code) {
+  return ExecuteCodeListed(kExecuteCodes, code) ? Render() : VO_DRIVER_REFUSED;
+}
 
 void StartValues(VtOpenGLContext *c) {
   c->draw_style = 1;
@@ -248,6 +252,7 @@ VtStatus VoEntryOpenGL(uint32_t query, VtTypedValue *answer) {
       .control_get = &opengl::ControlGet,
       .start = &opengl::Start,
       .execute = &opengl::Execute,
+      .execute_codes = opengl::kExecuteCodes,
       .terminate = &opengl::Terminate,
   };
   return ModuleQueryAnswer(kOpenGL, query, answer);

@@ -62,8 +62,12 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   return 0;
 }
 
+// The one code is answered, always as unavailable: work is farmed out by
+// the renderers, never by an execute of its own.
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_MT};
+
 VtStatus Execute(uint32_t code) {
-  return code == VO_EXECUTE_MT ? VO_STATUS_UNAVAILABLE : VO_STATUS_BAD_ARGUMENT;
+  return ExecuteCodeListed(kExecuteCodes, code) ? VO_STATUS_UNAVAILABLE : VO_STATUS_BAD_ARGUMENT;
 }
 
 VtProc CallbackProcedure(uint32_t code) {
@@ -210,6 +214,7 @@ VtStatus VoEntryMultiThread(uint32_t query, VtTypedValue *answer) {
       .control_get = &multit::ControlGet,
       .start = &multit::Start,
       .execute = &multit::Execute,
+      .execute_codes = multit::kExecuteCodes,
       .terminate = &multit::Terminate,
       .callback = &multit::Callback,
   };

@@ -36,6 +36,7 @@ VtStatus ModuleQueryAnswer(const ModuleDescription &d, uint32_t query, VtTypedVa
     case VO_QUERY_COMPATIBILITY:
       if (d.compatible) *a = TypedNat32((d.number << 24) | kCompatibilityKey);
       break;
+    case kDescriptionQuery: *a = TypedPointer(const_cast<ModuleDescription *>(&d)); break;
     default: break;
   }
   return 0;

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include <vo/vo_types.h>
 
@@ -21,6 +23,9 @@ struct ModuleDescription {
   VtModuleProc start = nullptr;
   VtModuleProc memory_release = nullptr;
   VtExecuteProc execute = nullptr;
+  // Every code execute answers; execute refuses the others by this list
+  // where it can, so that the list and the procedure cannot part.
+  std::span<const uint32_t> execute_codes = {};
   VtModuleProc terminate = nullptr;
   VtModuleProc callbacks_changed = nullptr;
   VtCallBackProc callback = nullptr;
@@ -28,8 +33,31 @@ struct ModuleDescription {
   const char *build_kind = nullptr;  // query 14; null: the library's own kind
 };
 
+// A query outside the public numbers: the module's query function answers
+// it with a pointer to its description. Only the library and its tests ask
+// it (InstalledExecuteCodes); no public procedure passes it on.
+constexpr uint32_t kDescriptionQuery = 0x7E000001u;
+
+inline bool ExecuteCodeListed(std::span<const uint32_t> codes, uint32_t code) {
+  for (const uint32_t c : codes)
+    if (c == code) return true;
+  return false;
+}
+
 // Fills *answer for the query from the description (type 0 when the module
 // does not answer it). Always returns 0.
 VtStatus ModuleQueryAnswer(const ModuleDescription &d, uint32_t query, VtTypedValue *answer);
+
+// One installed module's execute codes, from its description.
+struct ModuleExecuteCodes {
+  uint32_t number;
+  const char *name;
+  std::span<const uint32_t> codes;
+};
+
+// Every installed module that answers execute codes, in module-number
+// order; empty before the kernel is initialised. What enumerates the codes
+// the library answers (the allocation-failure sweep over them).
+std::vector<ModuleExecuteCodes> InstalledExecuteCodes();
 
 }  // namespace vo

@@ -102,6 +102,22 @@ bool ModuleStarted(uint32_t number) {
   return m != nullptr && m->installed && m->started;
 }
 
+std::vector<ModuleExecuteCodes> InstalledExecuteCodes() {
+  std::vector<ModuleExecuteCodes> all;
+  VtModuleRegistry *r = Registry();
+  if (r == nullptr) return all;
+  for (size_t n = 0; n < r->table_size; ++n) {
+    const VtModuleRecord *m = r->table[n];
+    if (m == nullptr || !m->installed || m->query == nullptr) continue;
+    // A module not built from a description (an application's own) does
+    // not answer the query; its codes are its own business.
+    const VtTypedValue a = Ask(m->query, kDescriptionQuery);
+    const auto *d = a.type == VtGenericPtr ? static_cast<const ModuleDescription *>(a.value.p) : nullptr;
+    if (d != nullptr && d->execute != nullptr) all.push_back({m->number, d->name, d->execute_codes});
+  }
+  return all;
+}
+
 void DispatchCachesClear() {
   VtModuleRegistry *r = Registry();
   if (r == nullptr) return;

@@ -71,9 +71,11 @@ VtStatus SystemControlSet(uint32_t code, const VtTypedValue *v) {
   }
 }
 
+constexpr uint32_t kSystemExecuteCodes[] = {VO_EXECUTE_MODULES_REPORT};
+
 VtStatus SystemExecute(uint32_t code) {
-  if (code == VO_EXECUTE_MODULES_REPORT) return VoModulesReport();
-  return VO_STATUS_UNKNOWN_CODE;
+  if (!ExecuteCodeListed(kSystemExecuteCodes, code)) return VO_STATUS_UNKNOWN_CODE;
+  return VoModulesReport();
 }
 
 VtStatus SystemCallbacksChanged() {
@@ -109,6 +111,7 @@ VtStatus VoEntrySystem(uint32_t query, VtTypedValue *a) {
       .control_get = &SystemControlGet,
       .start = &SystemStart,
       .execute = &SystemExecute,
+      .execute_codes = kSystemExecuteCodes,
       .terminate = &SystemTerminate,
       .callbacks_changed = &SystemCallbacksChanged,
   };

@@ -147,7 +147,9 @@ VtStatus VoOGLDrvImageInitialise(VtImage *image, int32_t format) {
   VtOGLDrvTarget *t = image != nullptr ? ogldrv::ImageTargetFind(r->context, image) : nullptr;
   VtStatus status = 0;
   if (t == nullptr) status = ogldrv::ImageTargetMake(r, image, &t);
-  if (t == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (t == nullptr)
+    return (status & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY ? status | VO_STATUS_UNAVAILABLE
+                                                                 : VtStatus{VO_STATUS_UNAVAILABLE};
   ogldrv::FrameSet(r, t);
   return status;
 }
@@ -170,15 +172,16 @@ VtStatus VoOGLDrvImageTerminate(VtImage *image) {
 VtStatus VoOGLDrvImageBegin() {
   VtOGLDrvRecord *r = Record();
   if (r == nullptr) return VO_STATUS_UNAVAILABLE;
+  VtStatus made = 0;  // what making the frame's target answered
   if (r->target_mode == 0) {
     VtDriverRecord *driver = VoDriverGet();
     const char *name = ogldrv::DriverName(driver);
     if (std::strcmp(name, "vodrvwin") == 0) {
-      (void)VoOGLDrvWindowInitialise(r->driver_window, 0);
+      made = VoOGLDrvWindowInitialise(r->driver_window, 0);
     } else if (std::strcmp(name, "vodrvimg") == 0) {
       VtTypedValue v{};
       (void)VoDriverGetControl(driver, VO_CONTROL_DRIVER_IMAGE, &v);
-      (void)VoOGLDrvImageInitialise(v.type == VtGenericPtr ? static_cast<VtImage *>(v.value.p) : nullptr, 0);
+      made = VoOGLDrvImageInitialise(v.type == VtGenericPtr ? static_cast<VtImage *>(v.value.p) : nullptr, 0);
     } else {
       // Another driver: an image of the view's size, handed to it at the end.
       if (r->offscreen != nullptr) {
@@ -187,10 +190,14 @@ VtStatus VoOGLDrvImageBegin() {
         (void)VoImageDestroy(r->offscreen);
       }
       r->offscreen = VoImageCreate();
-      if (r->offscreen != nullptr) (void)VoOGLDrvImageInitialise(r->offscreen, 0);
+      made =
+          r->offscreen != nullptr ? VoOGLDrvImageInitialise(r->offscreen, 0) : VtStatus{VO_STATUS_NO_MEMORY};
     }
   }
-  return ogldrv::MakeCurrentNumber(r, 0);
+  // A target not made for want of memory makes the frame fail as such; the
+  // other answers of the making stay what making the target current says.
+  const VtStatus current = ogldrv::MakeCurrentNumber(r, 0);
+  return (made & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY ? current | made : current;
 }
 
 VtStatus VoOGLDrvImageEnd() {

@@ -23,6 +23,15 @@ VtStatus NotMade() {
   return VO_STATUS_UNAVAILABLE;
 }
 
+// A target that could not be made for want of memory: the module's answer
+// with the memory status, so that a frame begun without it fails as such.
+VtStatus NoRoom() { return NotMade() | VO_STATUS_NO_MEMORY; }
+
+// The answer, with the memory status when `why` carries it.
+VtStatus OrMemory(VtStatus answer, VtStatus why) {
+  return (why & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY ? answer | VO_STATUS_NO_MEMORY : answer;
+}
+
 // EGL must start before any target: 2710 with its error, then 1048.
 bool PlatformReady() {
   int32_t error = 0;
@@ -84,35 +93,38 @@ VtStatus ContextInGroup(VtOGLDrvRecord *r, VtOGLDrvTarget *t) {
   VtStatus status = 0;
   if (r->share_lists) {
     VtOGLDrvGroup *g = GroupOfFormat(c, t->pixel_format);
+    bool no_memory = false;
     if (g == nullptr) {
       g = GroupNew(c, t->pixel_format);
-      if (g == nullptr) return NotMade();
+      if (g == nullptr) return NoRoom();
       g->own = TargetNew();
-      if (g->own != nullptr) g->own->gl = gl::ContextCreate(t->pixel_format, nullptr);
+      no_memory = g->own == nullptr;
+      if (g->own != nullptr) g->own->gl = gl::ContextCreate(t->pixel_format, nullptr, nullptr, &no_memory);
       if (g->own == nullptr || g->own->gl == nullptr) {
         TargetFree(g->own);
         GroupUnlink(c, g);
         VoDeallocate(g);
-        return NotMade();
+        return no_memory ? NoRoom() : NotMade();
       }
       g->own->pixel_format = t->pixel_format;
       g->own->group = g->number;
     }
     bool refused = false;
-    t->gl = gl::ContextCreate(t->pixel_format, g->own->gl, &refused);
+    t->gl = gl::ContextCreate(t->pixel_format, g->own->gl, &refused, &no_memory);
     if (t->gl == nullptr && refused) {
       Post(VO_CLASS_WARNING, messages::kOGLNoSharing, kModule);
       status = VO_CLASS_WARNING;
-      t->gl = gl::ContextCreate(t->pixel_format, nullptr);
+      t->gl = gl::ContextCreate(t->pixel_format, nullptr, nullptr, &no_memory);
     }
-    if (t->gl == nullptr) return NotMade();
+    if (t->gl == nullptr) return no_memory ? NoRoom() : NotMade();
     t->group = g->number;
     return status;
   }
-  t->gl = gl::ContextCreate(t->pixel_format, nullptr);
-  if (t->gl == nullptr) return NotMade();
+  bool no_memory = false;
+  t->gl = gl::ContextCreate(t->pixel_format, nullptr, nullptr, &no_memory);
+  if (t->gl == nullptr) return no_memory ? NoRoom() : NotMade();
   VtOGLDrvGroup *g = GroupNew(c, t->pixel_format);
-  if (g == nullptr) return NotMade();
+  if (g == nullptr) return NoRoom();
   g->own = t;
   g->own_is_member = 1;
   t->group = g->number;
@@ -310,26 +322,28 @@ VtStatus ImageTargetMake(VtOGLDrvRecord *r, VtImage *image, VtOGLDrvTarget **mad
     image->height = static_cast<int32_t>(y);
   }
   // Pixels the application supplied (or that a frame before made) stay.
-  if (image->data == nullptr && VoImageAllocateData(image) != 0) return NotMade();
+  if (image->data == nullptr)
+    if (const VtStatus pixels = VoImageAllocateData(image); pixels != 0) return OrMemory(NotMade(), pixels);
   if (const char *why = shaderlib::ImageRefusal(image); why != nullptr) {
     Post(VO_STATUS_UNAVAILABLE, messages::kOGLImageRefused, kModule, why);
     return NotMade();
   }
   const int32_t format = gl::FormatForBitmap(image->bits, 32);
-  VtOGLDrvTarget *t = format != 0 ? TargetNew() : nullptr;
-  if (t == nullptr) return NotMade();
+  if (format == 0) return NotMade();
+  VtOGLDrvTarget *t = TargetNew();
+  if (t == nullptr) return NoRoom();
   t->image = image;
   t->width = image->width;
   t->height = image->height;
   t->pixel_format = format;
   t->bits_size = gl::RowBytes(image->width, image->bits == 8 ? 1 : 3) * static_cast<size_t>(image->height);
   t->bits = static_cast<uint8_t *>(platform::Allocate(t->bits_size));
-  const VtStatus status = t->bits != nullptr ? ContextInGroup(r, t) : NotMade();
+  const VtStatus status = t->bits != nullptr ? ContextInGroup(r, t) : NoRoom();
   if (t->gl == nullptr || (status & VO_STATUS_UNAVAILABLE) != 0 ||
       !gl::FramebufferMake(t->gl, image->width, image->height)) {
     if (t->gl != nullptr && (status & VO_STATUS_UNAVAILABLE) == 0) (void)NotMade();
     TargetAbandon(r->context, t);
-    return VO_STATUS_UNAVAILABLE;
+    return OrMemory(VO_STATUS_UNAVAILABLE, status);
   }
   Link(r->context, t);
   *made = t;

@@ -162,10 +162,13 @@ VtStatus Steps(Context *c, uint32_t code) {
   return st;
 }
 
+constexpr uint32_t kActions[] = {VO_EXECUTE_NPR_CAPTURE, VO_EXECUTE_NPR_PROCESS, VO_EXECUTE_NPR_DRAW,
+                                 VO_EXECUTE_NPR_STROKES, VO_EXECUTE_NPR_STROKES_ZBUF};
+
 VtStatus Action(uint32_t code) {
   Context *c = g_state.Get();
   if (c == nullptr) return kUnavailable;
-  if (code < VO_EXECUTE_NPR_CAPTURE || code > VO_EXECUTE_NPR_STROKES_ZBUF) return kUnknownAction;
+  if (!ExecuteCodeListed(kActions, code)) return kUnknownAction;
   if (c->running != 0) return Refuse(messages::kNprActionRunning, "an action inside another", code);
   if (VoViewPush() == nullptr) return kNoMemory;
   c->running = 1;
@@ -339,6 +342,7 @@ constexpr ModuleDescription kNpr = {.number = VO_MODULE_NPR,
                                     .control_get = &ControlGet,
                                     .start = &Start,
                                     .execute = &Action,
+                                    .execute_codes = kActions,
                                     .terminate = &Terminate,
                                     .build_kind = "sdd_"};
 

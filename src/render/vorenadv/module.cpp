@@ -11,6 +11,7 @@
 
 #include "render/vorenadv/advanced.h"
 #include "kernel/vosystem/face.h"
+#include "shading/voshader/face.h"
 
 namespace vo::renadv {
 
@@ -57,15 +58,9 @@ VtStatus Connect() {
   GlobalsFetch(s);
   if (s->is_copy) return 0;  // the entry is the master's
   // Materials whose transparency evaluates like "none" count as opaque.
-  // The class's entry is found once, when its library has started: looking
-  // again at every change of callbacks would make a shader each time, and a
-  // failure to make it would lose the entry and change the picture.
-  if (s->none_image_entry != nullptr) return 0;
-  if (VtShader *none = VoShaderCreate(VO_SHADER_TRANSPARENCY, "none")) {
-    VtTypedValue entry{};
-    if (VoShaderGetEntry(none, VO_SLOT_EVALUATE_IMAGE, &entry) == 0) s->none_image_entry = entry.value.fn;
-    (void)VoShaderDestroy(none);
-  }
+  // Read from the class: an instance made for it could fail for want of
+  // memory, and the renders after would take "none" for transparent.
+  s->none_image_entry = shader::ClassEntry(VO_SHADER_TRANSPARENCY, "none", VO_SLOT_EVALUATE_IMAGE);
   return 0;
 }
 
@@ -228,11 +223,13 @@ VtStatus Refuse(uint32_t message, uint32_t code) {
   return VO_STATUS_BAD_ARGUMENT;
 }
 
+constexpr uint32_t kExecuteCodes[] = {kExecuteZBuffer, kExecuteABuffer, kExecuteDepth};
+
 VtStatus Execute(uint32_t code) {
   VtStatus st = 0;
   VtAdvancedRendererContext *s = Ready(&st);
   if (s == nullptr) return st;
-  if (code < kExecuteZBuffer || code > kExecuteDepth) return Refuse(messages::kAdvancedCodeRefused, code);
+  if (!ExecuteCodeListed(kExecuteCodes, code)) return Refuse(messages::kAdvancedCodeRefused, code);
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_ADVANCED_RENDERER, code)) return refused;
   renstd::VtStandardRendererContext *r = renstd::State();
   if (code == kExecuteDepth && r->line_output == nullptr)
@@ -275,6 +272,7 @@ VtStatus VoEntryAdvancedRenderer(uint32_t query, VtTypedValue *answer) {
       .control_get = &renadv::ControlGet,
       .start = &renadv::Start,
       .execute = &renadv::Execute,
+      .execute_codes = renadv::kExecuteCodes,
       .terminate = &renadv::Terminate,
       .callbacks_changed = &renadv::Connect,
       .callback = &renadv::Service,

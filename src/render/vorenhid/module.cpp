@@ -178,13 +178,14 @@ VtStatus Callback(uint32_t mode, uint32_t code, VtProc *slot) {
   return 0;
 }
 
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_HIDDEN_LINE, VO_EXECUTE_HIDDEN_LINE_TWO_PASS};
+
 VtStatus Execute(uint32_t code) {
   VtHiddenLineContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
-  if (code == VO_EXECUTE_HIDDEN_LINE || code == VO_EXECUTE_HIDDEN_LINE_TWO_PASS)
-    if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
+  if (!ExecuteCodeListed(kExecuteCodes, code)) return kUnknownCode;
+  if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
   if (code == VO_EXECUTE_HIDDEN_LINE) return Render();
-  if (code != VO_EXECUTE_HIDDEN_LINE_TWO_PASS) return kUnknownCode;
   s->two_pass = 1;
   const VtStatus st = Render();
   s->two_pass = 0;
@@ -369,6 +370,7 @@ VtStatus VoEntryHiddenLine(uint32_t query, VtTypedValue *answer) {
       .control_get = &hid::ControlGet,
       .start = &hid::Start,
       .execute = &hid::Execute,
+      .execute_codes = hid::kExecuteCodes,
       .terminate = &hid::Terminate,
       .callbacks_changed = &hid::CallbacksChanged,
       .callback = &hid::Callback,

@@ -80,7 +80,9 @@ void FrameEmpty(VtHiddenLineContext *s) {
 void NodePoolRenew(VtHiddenLineContext *s, VtStatus *st) {
   (void)PoolDisposeClear(&s->pools[5]);
   s->pools[5] = VoPoolCreate(kPoolNode, sizeof(VtHiddenLineEdgeNode));
-  if (s->pools[5] == nullptr) *st |= VO_STATUS_UNAVAILABLE;
+  // Without its node pool the module cannot render again until the next
+  // render makes one; the caller learns it was memory that lacked.
+  if (s->pools[5] == nullptr) *st |= VO_STATUS_NO_MEMORY;
 }
 
 // Clean-up items 3 to 5 (items 1 and 2 are ReleaseWork).

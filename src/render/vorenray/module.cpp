@@ -252,7 +252,11 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   }
 }
 
-VtStatus Execute(uint32_t code) { return RenderEntry(code); }
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_RAY_PREVIEW, VO_EXECUTE_RAY_FULL};
+
+VtStatus Execute(uint32_t code) {
+  return ExecuteCodeListed(kExecuteCodes, code) ? RenderEntry(code) : VO_STATUS_BAD_ARGUMENT;
+}
 
 // ---- Services --------------------------------------------------------------
 
@@ -355,6 +359,7 @@ VtStatus VoEntryRayTracer(uint32_t query, VtTypedValue *answer) {
       .start = &ray::Start,
       .memory_release = &ray::MemoryRelease,
       .execute = &ray::Execute,
+      .execute_codes = ray::kExecuteCodes,
       .terminate = &ray::Terminate,
       .callbacks_changed = &ray::CallbacksFetch,
       .callback = &ray::ServiceQuery,

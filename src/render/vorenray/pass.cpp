@@ -715,7 +715,11 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   VtMultiThreadJob *job = scheme == VO_MT_SCHEME_BANDED ? VoMultiThreadJobCreate(t.region)
                           : scheme == VO_MT_SCHEME_EVEN ? VoMultiThreadJobCreateEven(t.region)
                                                         : nullptr;
-  if (job == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  // The farm refuses only a missing region or supplier, never ours: a
+  // known scheme without its job is one the farm had no memory for.
+  if (job == nullptr)
+    return scheme == VO_MT_SCHEME_BANDED || scheme == VO_MT_SCHEME_EVEN ? VO_STATUS_NO_MEMORY
+                                                                        : VO_STATUS_BAD_ARGUMENT;
   // The sticky words, once for the picture on the main thread: a band that
   // cleared them would wipe another band's interrupt or failure.
   if (c->kernel_sticky != nullptr)

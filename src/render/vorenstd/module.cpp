@@ -325,10 +325,12 @@ class ControlOff {
   bool held_ = false;
 };
 
+constexpr uint32_t kExecuteCodes[] = {kExecuteFlat, kExecuteVertexColour, kExecutePerPixel};
+
 VtStatus Execute(uint32_t code) {
   VtStandardRendererContext *s = g_state.Get();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
-  if (code < kExecuteFlat || code > kExecutePerPixel) {
+  if (!ExecuteCodeListed(kExecuteCodes, code)) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRendererCodeRefused, VO_MODULE_STANDARD_RENDERER, code);
     return VO_STATUS_BAD_ARGUMENT;
   }
@@ -367,6 +369,7 @@ VtStatus VoEntryStandardRenderer(uint32_t query, VtTypedValue *answer) {
       .control_get = &renstd::ControlGet,
       .start = &renstd::Start,
       .execute = &renstd::Execute,
+      .execute_codes = renstd::kExecuteCodes,
       .terminate = &renstd::Terminate,
       .callbacks_changed = &renstd::Connect,
       .callback = &renstd::CallbackProcedure,

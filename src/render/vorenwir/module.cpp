@@ -118,8 +118,10 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   }
 }
 
+constexpr uint32_t kExecuteCodes[] = {kExecuteRender};
+
 VtStatus Execute(uint32_t code) {
-  if (code != kExecuteRender) return VO_STATUS_BAD_ARGUMENT;
+  if (!ExecuteCodeListed(kExecuteCodes, code)) return VO_STATUS_BAD_ARGUMENT;
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_WIREFRAME, code)) return refused;
   return Render();
 }
@@ -142,6 +144,7 @@ VtStatus VoEntryWireframe(uint32_t query, VtTypedValue *answer) {
       .control_get = &wire::ControlGet,
       .start = &wire::Start,
       .execute = &wire::Execute,
+      .execute_codes = wire::kExecuteCodes,
       .terminate = &wire::Terminate,
       .callbacks_changed = &wire::CallbacksChanged,
   };

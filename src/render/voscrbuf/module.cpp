@@ -110,8 +110,10 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *value) {
   return 0;
 }
 
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_SB_RENDER_DEPTH};
+
 VtStatus Execute(uint32_t code) {
-  return code == VO_EXECUTE_SB_RENDER_DEPTH ? VoScreenBufferRenderDepth() : kRefused;
+  return ExecuteCodeListed(kExecuteCodes, code) ? VoScreenBufferRenderDepth() : kRefused;
 }
 
 VtProc CallbackProcedure(uint32_t code) {
@@ -169,6 +171,7 @@ VtStatus VoEntryScreenBuffer(uint32_t query, VtTypedValue *answer) {
       .control_get = &sb::ControlGet,
       .start = &sb::Start,
       .execute = &sb::Execute,
+      .execute_codes = sb::kExecuteCodes,
       .terminate = &sb::Terminate,
       .callbacks_changed = &exported::VoScreenBufferCallBacksChanged,
       .callback = &sb::Callback,

@@ -554,7 +554,12 @@ VtStatus WorkerRun(void *) {
   VoDeallocate(w.stack);
   if (shading) st |= VoShadingTerminateImage();
   if (scene && (w.pass->threaded || !held)) (void)VoRayTracerSceneRelease();
-  if (scene && !w.pass->threaded && held) (void)VoRayTracerScenePrepare();
+  if (scene && !w.pass->threaded && held) {
+    // The holder's scene made again; without the memory for it the holder
+    // would trace an empty scene, so the pass fails.
+    const VtStatus again = VoRayTracerScenePrepare();
+    if ((again & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY) st |= again;
+  }
   return VoMultiThreadWorkerEnd(st) | st;
 }
 
@@ -702,10 +707,15 @@ VtStatus FfaaPropagatorEvaluate(void *data) {
     const VtPostprocessContext *c = State();
     auto prepare = reinterpret_cast<VtRayPrepareProc>(VoCallBackGet(VO_RAY_SERVICE_PREPARE));
     auto release = reinterpret_cast<VtRayPrepareProc>(VoCallBackGet(VO_RAY_SERVICE_RELEASE));
-    if (prepare != nullptr) (void)prepare();
-    st = VoPostprocessFfaaPropagate(d->samplesInUse, d->earlyOutInUse, d->sensitivity, d->yRadix, d->xRadix,
-                                    d->keepSeed, c == nullptr || c->quiet != 0, d->dumpEachStage,
-                                    d->feedbackInUse);
+    // A scene the tracer had no memory to prepare would be traced as empty:
+    // the pass fails instead. Other refusals (no scene at all) keep the
+    // background the rays then meet.
+    const VtStatus prepared = prepare != nullptr ? prepare() : 0;
+    st = (prepared & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY
+             ? prepared
+             : VoPostprocessFfaaPropagate(d->samplesInUse, d->earlyOutInUse, d->sensitivity, d->yRadix,
+                                          d->xRadix, d->keepSeed, c == nullptr || c->quiet != 0,
+                                          d->dumpEachStage, d->feedbackInUse);
     if (release != nullptr) (void)release();
   }
   (void)VoPostprocessStatusSet(st);

@@ -201,6 +201,14 @@ VtStatus CallbacksChanged() {
   return 0;
 }
 
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_PP_NONE,
+                                      VO_EXECUTE_PP_RUN,
+                                      VO_EXECUTE_PP_RUN_IMAGE,
+                                      VO_EXECUTE_PP_FLARE_LIGHTS,
+                                      VO_EXECUTE_PP_RENDER_AND_POST,
+                                      VO_EXECUTE_PP_TWO_VIEW,
+                                      VO_EXECUTE_PP_ANTIALIAS};
+
 VtStatus Execute(uint32_t code) {
   switch (code) {
     case VO_EXECUTE_PP_NONE: return 0;
@@ -234,6 +242,7 @@ VtStatus VoEntryPostprocess(uint32_t query, VtTypedValue *answer) {
       .control_get = &post::ControlGet,
       .start = &post::Start,
       .execute = &post::Execute,
+      .execute_codes = post::kExecuteCodes,
       .terminate = &post::Terminate,
       .callbacks_changed = &post::CallbacksChanged,
       .callback = &post::Callback,

@@ -262,7 +262,12 @@ VtStatus TwoViewRender() {
     st |= VoControlSet(VO_CONTROL_SB_NO_FORWARD, &restore);
     t.swapped = false;
   }
-  if ((st & 2) == 0) (void)VoScreenBufferShow(output);
+  if ((st & 2) == 0) {
+    // A picture that could not be shown for want of memory is a failed
+    // render; the show's other refusals stay its own business.
+    const VtStatus shown = VoScreenBufferShow(output);
+    if ((shown & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY) st |= shown;
+  }
   return t.Finish(st);
 }
 

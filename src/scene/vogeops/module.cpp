@@ -126,6 +126,9 @@ VtStatus ControlGet(uint32_t code, VtTypedValue *v) {
   return 0;
 }
 
+constexpr uint32_t kExecuteCodes[] = {VO_EXECUTE_GEOPS_TRIANGULATE, VO_EXECUTE_GEOPS_INTERSECT,
+                                      VO_EXECUTE_GEOPS_DUPLICATE_TWO_SIDED};
+
 VtStatus Execute(uint32_t code) {
   switch (code) {
     case VO_EXECUTE_GEOPS_TRIANGULATE: return TriangulateScene();
@@ -319,6 +322,7 @@ VtStatus VoEntryGeometryOperators(uint32_t query, VtTypedValue *answer) {
       .start = &geops::Start,
       .memory_release = &geops::MemoryRelease,
       .execute = &geops::Execute,
+      .execute_codes = geops::kExecuteCodes,
       .terminate = &geops::Terminate,
       .callbacks_changed = &geops::CallbacksChanged,
   };

@@ -21,6 +21,10 @@ bool ShaderTypeRegistered(uint32_t type);
 // Whether a class of the type is installed under the display name (a second
 // reflectance is looked for among the reflectances).
 bool ClassInstalled(uint32_t type, const char *name);
+// The entry in the slot of the installed class (null when the class or the
+// entry is missing): what a renderer compares with, read without making an
+// instance, so that it cannot fail for want of memory.
+VtProc ClassEntry(uint32_t type, const char *name, uint32_t slot);
 // Whether the shader is one of the kernel's live shaders.
 bool ShaderIsLive(const VtShader *shader);
 

@@ -226,6 +226,14 @@ bool ClassInstalled(uint32_t type, const char *name) {
   return s != nullptr && name != nullptr && ClassFind(s->shared, type, name) != nullptr;
 }
 
+VtProc ClassEntry(uint32_t type, const char *name, uint32_t slot) {
+  ShadingContext *s = StateGet();
+  VtShaderPrototype *c = s != nullptr && name != nullptr ? ClassFind(s->shared, type, name) : nullptr;
+  VtProc word = nullptr;
+  if (c == nullptr || EntryAccess(c, slot, &word, false) != 0) return nullptr;
+  return word;
+}
+
 VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const char *name) {
   const int index = TypeIndex(shared, type == VO_SHADER_SECOND_REFLECTANCE ? VO_SHADER_REFLECTANCE : type);
   if (index < 0 || name == nullptr) return nullptr;
