@@ -16,6 +16,9 @@
 //   shape <Name> <procedure>     vo::<procedure> gives, from a call's arguments,
 //                                type and count of arrays and pointed-to data
 //                                that the declaration cannot size
+//   #: <text>                    a line of the public header's comment on the
+//                                procedure declared next (what an application
+//                                must know that the declaration cannot say)
 //
 // A parameter is "[in|out|inout] <Type> <name>[<count>]"; <count> is a number,
 // the name of another parameter, that name times a number ("n*3"), or empty
@@ -71,8 +74,12 @@ struct Function {
   int module_number = 0;
   int index = 0;
   std::string where;
-  std::string shape;  // internal procedure sizing its data, or empty
+  std::string shape;              // internal procedure sizing its data, or empty
+  std::vector<std::string> note;  // the public header's comment lines
 };
+
+// The "#:" lines read since the last procedure, for the next one.
+std::vector<std::string> g_note;
 
 std::map<std::string, TypeInfo> g_types;
 std::vector<std::string> g_includes;
@@ -246,6 +253,7 @@ void ParseFunction(const std::string &text, const std::string &module, int numbe
         ParamIndex(f.params, p.count) < 0)
       Fail(where, "array count '" + p.count + "' names no parameter");
   }
+  f.note.swap(g_note);
   g_functions.push_back(f);
 }
 
@@ -262,6 +270,7 @@ void ParseFile(const std::string &path) {
   int lineno = 0, start_line = 0;
   while (std::getline(in, line)) {
     ++lineno;
+    if (Trim(line).rfind("#:", 0) == 0) g_note.push_back(Trim(Trim(line).substr(2)));
     size_t hash = line.find('#');
     if (hash != std::string::npos) line = line.substr(0, hash);
     line = Trim(line);
@@ -379,6 +388,8 @@ std::string PublicHeader() {
       module = f.module;
       o << "\n/* " << module << " (module " << f.module_number << ") */\n";
     }
+    for (size_t i = 0; i < f.note.size(); ++i)
+      o << (i == 0 ? "/* " : " * ") << f.note[i] << (i + 1 == f.note.size() ? " */" : "") << "\n";
     o << "VO_EXPORT " << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n";
   }
   o << "\n#ifdef __cplusplus\n}\n#endif\n\n#endif /* VO_API_H */\n";

@@ -311,6 +311,7 @@ VtStatus VoD3DBackgroundCreate(VtShader *shader) {
 }
 
 VtStatus VoD3DBackgroundDestroy() {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtD3DContext *c = Context();
   return c != nullptr ? d3d::BackgroundDestroy(c) : 0;
 }

@@ -562,6 +562,7 @@ VtStatus VoD3DPrimListCreate(VtReference *list) {
 }
 
 VtStatus VoD3DPrimListDestroy() {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   d3d::VtD3DContext *c = d3d::Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
   return d3d::PrimListDestroy(c);

@@ -220,6 +220,7 @@ VtStatus VoD3DLightListCreate(VtReference *list) {
 }
 
 VtStatus VoD3DLightListDestroy() {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   d3d::VtD3DContext *c = d3d::Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
   d3d::RecordsFree(c, c->lights);

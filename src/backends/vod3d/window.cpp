@@ -579,6 +579,7 @@ VtStatus VoD3DRenderWindowCreate() {
 }
 
 VtStatus VoD3DRenderWindowDestroy() {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   d3d::VtD3DContext *c = d3d::Context();
   return c != nullptr ? d3d::RenderWindowDestroy(c) : VO_STATUS_UNAVAILABLE;
 }

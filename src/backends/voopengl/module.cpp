@@ -170,6 +170,7 @@ VtStatus Terminate() {
   // The application's own stop, when it did not call it.
   if (c->started != 0) (void)VoOpenGLTerminate();
   RecordsStop(c);
+  ProceduralClassesFree(c);
   CachesStop(c);
   ShaderTexturesReleaseAll(c);
   VtStatus s = 0;

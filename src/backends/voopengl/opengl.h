@@ -92,7 +92,8 @@ struct VtOpenGLHooks {
 struct VtOpenGLDeferred;
 namespace vo::opengl {
 struct Frame;
-}
+struct ProceduralBlock;
+}  // namespace vo::opengl
 
 // One slot of the index of material caches by material.
 struct VtOpenGLCacheIndex {
@@ -164,8 +165,9 @@ struct VtOpenGLContext {
   uint32_t stipple_pattern;          // the pattern sent while the stipple is on
   VtOpenGLCacheIndex *index;         // field 47's caches by material (null: the list is searched)
   uint32_t index_size, index_used;
-  uint32_t index_off;        // an index could not be had: the list alone serves
-  vo::opengl::Frame *frame;  // the open frame's own state, or null
+  uint32_t index_off;                               // an index could not be had: the list alone serves
+  vo::opengl::Frame *frame;                         // the open frame's own state, or null
+  vo::opengl::ProceduralBlock *procedural_classes;  // the newest live procedural class
 };
 static_assert(offsetof(VtOpenGLContext, draw_style) == 0 && offsetof(VtOpenGLContext, background) == 36);
 static_assert(offsetof(VtOpenGLContext, started) == 52 && offsetof(VtOpenGLContext, record_pool) % 8 == 0);
@@ -184,6 +186,8 @@ VtOpenGLPrimitiveData *RecordOf(VtPrimitive *p, VtStatus *status = nullptr);
 VtStatus PropertyStart(VtOpenGLContext *c);
 // Destroys every live record's copy and inverse (module terminate).
 void RecordsStop(VtOpenGLContext *c);
+// Every procedural class the application made and did not destroy, freed.
+void ProceduralClassesFree(VtOpenGLContext *c);
 // A new record stored as the primitive's property 322 (null: *status why).
 VtOpenGLPrimitiveData *RecordMake(VtOpenGLContext *c, VtPrimitive *p, VtStatus *status);
 

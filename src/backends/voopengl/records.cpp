@@ -6,6 +6,7 @@
 // list, so that terminate can let go of what records hold before their pool
 // goes; after terminate the handlers do nothing (the words they would read
 // point into a pool that is gone).
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -184,6 +185,46 @@ VtStatus PropertyStart(VtOpenGLContext *) {
   return s;
 }
 
+// A procedural class with the links of the module's register before it
+// (the class's layout is the application's, so the links cannot be in it).
+struct ProceduralBlock {
+  ProceduralBlock *older, *newer;
+  VtOpenGLContext *owner;  // whose register holds it, or null
+  VtOpenGLProceduralClass procedural_class;
+};
+
+namespace {
+
+ProceduralBlock *BlockOf(VtOpenGLProceduralClass *k) {
+  return reinterpret_cast<ProceduralBlock *>(reinterpret_cast<char *>(k) -
+                                             offsetof(ProceduralBlock, procedural_class));
+}
+
+void ProceduralEnlist(VtOpenGLContext *c, ProceduralBlock *b) {
+  b->owner = c;
+  b->older = c->procedural_classes;
+  if (b->older != nullptr) b->older->newer = b;
+  c->procedural_classes = b;
+}
+
+void ProceduralDelist(ProceduralBlock *b) {
+  if (b->owner == nullptr) return;
+  if (b->newer != nullptr) b->newer->older = b->older;
+  if (b->older != nullptr) b->older->newer = b->newer;
+  if (b->owner->procedural_classes == b) b->owner->procedural_classes = b->older;
+  b->owner = nullptr;
+}
+
+}  // namespace
+
+void ProceduralClassesFree(VtOpenGLContext *c) {
+  while (c->procedural_classes != nullptr) {
+    ProceduralBlock *b = c->procedural_classes;
+    ProceduralDelist(b);
+    VoDeallocate(b);
+  }
+}
+
 void RecordsStop(VtOpenGLContext *c) {
   for (VtOpenGLPrimitiveData *r = c->records; r != nullptr; r = r->next) {
     (void)GeometryDrop(r);
@@ -244,13 +285,19 @@ VtStatus VoOpenGLPrimitiveSetProceduralClass(VtPrimitive *primitive,
 }
 
 VtOpenGLProceduralClass *VoOpenGLProceduralClassCreate() {
-  auto *k = static_cast<VtOpenGLProceduralClass *>(VoAllocate(sizeof(VtOpenGLProceduralClass)));
-  if (k != nullptr) *k = VtOpenGLProceduralClass{};
-  return k;
+  auto *b = static_cast<ProceduralBlock *>(VoAllocate(sizeof(ProceduralBlock)));
+  if (b == nullptr) return nullptr;
+  *b = ProceduralBlock{};
+  if (VtOpenGLContext *c = Context()) ProceduralEnlist(c, b);
+  return &b->procedural_class;
 }
 
 VtStatus VoOpenGLProceduralClassDestroy(VtOpenGLProceduralClass *procedural_class) {
-  if (procedural_class != nullptr) VoDeallocate(procedural_class);
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
+  if (procedural_class == nullptr) return 0;
+  ProceduralBlock *b = BlockOf(procedural_class);
+  ProceduralDelist(b);
+  VoDeallocate(b);
   return 0;
 }
 

@@ -347,11 +347,26 @@ VtStatus StreamsCreate(ObjectState *st) {
   return st->streams != nullptr ? 0 : kFailed;
 }
 
+VtStatus StreamFinish(VtObjectStream *s) {
+  if (s->writer != 0) {
+    // A file that lost a record is not answered as written whole.
+    VtObjectValue end{};
+    end.type = VO_OBJECT_END;
+    return ValueRecordWrite(s, &end) | (s->sticky & kFailed);
+  }
+  if (s->sticky == kFailed) return kFailed;
+  return s->end_met == 0 ? Drain(s) : 0;
+}
+
 void StreamsDestroy(ObjectState *st) {
   uintptr_t key = 0, value = 0;
   for (uint32_t more = VoHashTableFirst(st->streams, &key, &value); more;
-       more = VoHashTableNext(st->streams, &key, &value))
+       more = VoHashTableNext(st->streams, &key, &value)) {
+    // A stream the application left open is closed as VoObjectClose closes
+    // it, so that a file being written is left whole.
+    (void)StreamFinish(reinterpret_cast<VtObjectStream *>(value));
     StreamRelease(reinterpret_cast<VtObjectStream *>(value));
+  }
   VoHashTableDestroy(st->streams);
   st->streams = nullptr;
 }
@@ -385,17 +400,7 @@ VtStatus VoObjectOpen(void *stream_id, uint32_t mode) {
 VtStatus VoObjectClose(void *stream_id) {
   VtObjectStream *s = StreamFind(stream_id);
   if (s == nullptr) return kFailed;
-  VtStatus st = 0;
-  if (s->writer != 0) {
-    // A file that lost a record is not answered as written whole.
-    VtObjectValue end{};
-    end.type = VO_OBJECT_END;
-    st = ValueRecordWrite(s, &end) | (s->sticky & kFailed);
-  } else if (s->sticky == kFailed) {
-    st = kFailed;
-  } else if (s->end_met == 0) {
-    st = Drain(s);
-  }
+  const VtStatus st = StreamFinish(s);
   (void)VoHashTableRemoveRecord(State()->streams, reinterpret_cast<uintptr_t>(stream_id), nullptr);
   StreamRelease(s);
   return st;

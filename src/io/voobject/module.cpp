@@ -69,8 +69,10 @@ VtStatus Start() {
 VtStatus Terminate() {
   ObjectState *s = g_state.Master();
   if (s == nullptr) return 0;
-  // The registry is emptied while the state still answers, then the record
-  // goes.
+  // Streams left open are closed while the types their end records need
+  // still answer; the registry is emptied while the state still answers,
+  // then the record goes.
+  StreamsDestroy(s);
   const VtStatus st = g_state.Unregister();
   StateFree(s);
   return st;

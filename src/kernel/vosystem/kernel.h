@@ -83,6 +83,11 @@ extern VtKernelContext *g_kernel;
 
 inline VtKernelContext *Kernel() { return g_kernel; }
 
+// No library running (before VoInitialise, after VoTerminate): every handle
+// is dead, so a destroy answers VO_STATUS_DEBUG_NOT_STARTED without reading
+// the record it is given.
+inline bool LibraryStopped() { return g_kernel == nullptr; }
+
 // True when the module is installed and started.
 bool ModuleStarted(uint32_t number);
 

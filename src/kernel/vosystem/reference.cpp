@@ -110,6 +110,7 @@ VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
 }
 
 VtStatus VoReferenceListDestroy(VtReference *list, VtReferenceDestructor destructor) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   return ListDestroy(VoReferencePoolGet(), list, destructor);
 }
 

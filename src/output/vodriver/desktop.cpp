@@ -69,6 +69,7 @@ VtStatus VoDesktopWindowMove(VtWindow *window, int32_t x, int32_t y, int32_t wid
 }
 
 VtStatus VoDesktopWindowDestroy(VtWindow *window) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   return WindowDestroy(window) == kOk ? 0 : Refused("VoDesktopWindowDestroy", "no live window");
 }
 

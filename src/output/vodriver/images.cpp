@@ -349,6 +349,7 @@ VtStatus VoImageDeallocateData(VtImage *image) {
 }
 
 VtStatus VoImageDestroy(VtImage *image) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (OnFarmWorker()) return FarmImageRelease(image);
   DriverState *s = LiveMaster(image, "VoImageDestroy");
   if (s == nullptr) return kNotInList;

@@ -259,6 +259,7 @@ VtNPRBackground *VoNPRBackgroundCreate(VtImage *image, int32_t width, int32_t he
 }
 
 VtStatus VoNPRBackgroundDestroy(VtNPRBackground *background) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   npr::Context *c = npr::ContextGet();
   if (!npr::Live(c, background, "VoNPRBackgroundDestroy")) return kRefused;
   {

@@ -94,6 +94,7 @@ VtStatus Terminate() {
   c->filter_override = nullptr;
   FlareClassesRelease();
   c->list = nullptr;
+  PixelListsGiveBack(c);
   OwnedFree(c);
   st |= g_state.Unregister();
   VoDeallocate(c);

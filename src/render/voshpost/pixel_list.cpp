@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "kernel/vosystem/face.h"
+#include "render/voshpost/postprocess.h"
 
 namespace vo::post {
 
@@ -30,8 +31,6 @@ struct PixelRun {
 namespace {
 
 constexpr uint32_t kRegionTag = 0x440003, kRunTag = 0x440004, kEntryTag = 0x440005;
-constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
-constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;
 
 // The end of a pixel's chain: an attached entry never has a null link, so
 // an entry added a second time (which would make its chain a loop) is
@@ -73,7 +72,39 @@ PixelRegion *Neighbour(const VtPixelList *list, int32_t x, int32_t y) {
   return nullptr;
 }
 
+// The master context whose register holds the module's lists, or null.
+VtPostprocessContext *Registrar() {
+  VtPostprocessContext *c = State();
+  return c != nullptr ? c->master : nullptr;
+}
+
+void Enlist(VtPixelList *list) {
+  VtPostprocessContext *m = Registrar();
+  if (m == nullptr) return;
+  RegisterGuard hold;
+  list->older_live = m->live_lists;
+  if (m->live_lists != nullptr) m->live_lists->newer_live = list;
+  m->live_lists = list;
+  list->enlisted = 1;
+}
+
+void Delist(VtPixelList *list) {
+  if (list->enlisted == 0) return;
+  VtPostprocessContext *m = Registrar();
+  if (m == nullptr) return;
+  RegisterGuard hold;
+  if (list->newer_live != nullptr) list->newer_live->older_live = list->older_live;
+  if (list->older_live != nullptr) list->older_live->newer_live = list->newer_live;
+  if (m->live_lists == list) m->live_lists = list->older_live;
+  list->enlisted = 0;
+}
+
 }  // namespace
+
+void PixelListsGiveBack(VtPostprocessContext *master) {
+  while (master->live_lists != nullptr) (void)VoPixelListDestroy(master->live_lists);
+}
+
 }  // namespace vo::post
 
 namespace vo {
@@ -93,11 +124,14 @@ VtPixelList *VoPixelListCreate() {
     (void)VoPixelListDestroy(list);
     return nullptr;
   }
+  post::Enlist(list);
   return list;
 }
 
 VtStatus VoPixelListDestroy(VtPixelList *list) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (list == nullptr) return 0;
+  post::Delist(list);
   for (PixelRun *r = list->newest; r != nullptr; r = r->older) VoDeallocate(r->slots);
   if (list->regions != nullptr) (void)VoPoolDispose(list->regions);
   if (list->runs != nullptr) (void)VoPoolDispose(list->runs);

@@ -40,6 +40,10 @@ struct VtPixelList {
   int64_t lastRow;             // the row of the newest run
   uint32_t unordered;          // a run was made on a row above an earlier run's
   VtPool *regions, *runs, *entries;
+  // The module's register of live lists (the terminate gives back what is
+  // left on it); a list made while the module is not started is on none.
+  VtPixelList *older_live, *newer_live;
+  uint32_t enlisted;
 };
 
 struct VtPixelListIterator {

@@ -53,9 +53,12 @@ struct VtPostprocessContext {
   VtDriverRowProc row_bytes;  // the current driver's operation 0x1a000f, cached by a pass
   void *list_head[2];         // an unset word and a link to it; nothing uses them
   VtPostprocessContext *master;
+  VtPixelList *live_lists;  // the newest pixel list still live, in the master only
 };
 
 VtPostprocessContext *State();
+// Every pixel list the application made and did not destroy, destroyed.
+void PixelListsGiveBack(VtPostprocessContext *master);
 
 // The stage's other parts: the lens-flare classes and catalogue, the
 // post-process classes, the module's own shaders, and the execute codes that

@@ -98,6 +98,7 @@ VtStatus PrimitiveDestroyInternal(VtPrimitive *p) {
 }
 
 VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;
   if (p->flags & VO_PRIMITIVE_PROTECTED) {
@@ -164,6 +165,7 @@ VtTransform *VoPrimitiveGetTransform(VtPrimitive *p) {
 // ---------------------------------------------------------------------------
 
 VtStatus VoPrimitiveReferenceDestroy(VtReference *list, uint32_t destroy_primitives) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   return VoReferenceListDestroy(list, destroy_primitives ? &DestroyListed : nullptr);
 }
 
@@ -185,6 +187,7 @@ VtReference *VoPrimitiveReferenceCopy(VtReference *list, uint32_t copy_primitive
 }
 
 VtStatus VoPrimitiveReferenceListDestroy(VtReference *list) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   while (list != nullptr) {
     VtReference *node = nullptr;
     list = VoPrimitiveReferenceRemove(list, &node);

@@ -153,6 +153,7 @@ VtView *VoViewCopy(VtView *view) {
 }
 
 VtStatus VoViewDestroy(VtView *view) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtStatus st;
   ViewState *s = StateFor(&st);
   if (s == nullptr) return st;

@@ -156,6 +156,7 @@ VtTransform *VoTransformCopy(VtTransform *t) {
 }
 
 VtStatus VoTransformDestroy(VtTransform *t) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   // Only records handed out and not yet freed are looked at, so a second
   // destroy of a freed transform never reads freed memory.
   if (t == nullptr || !TransformLive(t) || (t->flags & kFlagDestroyed)) return kErrorBadArgument;

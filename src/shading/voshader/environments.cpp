@@ -390,6 +390,7 @@ VtEnvironment *VoEnvironmentGet() {
 }
 
 VtStatus VoEnvironmentDestroy(VtEnvironment *environment) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
   if (environment == nullptr || s == nullptr) return 0;
   CacheLock hold(s->shared);

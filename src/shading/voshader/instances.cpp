@@ -193,9 +193,22 @@ bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader) {
   return false;
 }
 
-void ShaderForgetAll(ShaderShared *shared) {
-  RegisterGuard hold;
-  shared->live.clear();
+void ShadersGiveBack(ShadingContext *s) {
+  ShaderShared *shared = s->shared;
+  for (;;) {
+    VtShader *shader = nullptr;
+    {
+      RegisterGuard hold;
+      if (shared->live.empty()) return;
+      shader = const_cast<VtShader *>(*shared->live.begin());
+    }
+    // A class that destroys shaders of its own when its data goes may reach
+    // this one again: with no reference left to drop, that destroy frees
+    // nothing, and this shader is freed once, here.
+    shader->references = 0;
+    DataGone(shader);
+    ShaderFree(s, shader);
+  }
 }
 
 }  // namespace vo::shader
@@ -220,6 +233,7 @@ VtShader *VoShaderCreate(uint32_t type, const char *name) {
 }
 
 VtStatus VoShaderDestroy(VtShader *shader) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtStatus st;
   ShadingContext *s = ShaderCall(shader, kMsgDestroyNull, &st);
   if (s == nullptr) return st;
@@ -423,6 +437,7 @@ VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
 }
 
 VtStatus VoShaderReferenceDestroy(VtReference *list, uint32_t destroy_shaders) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   return VoReferenceListDestroy(list, destroy_shaders ? &DestroyListed : nullptr);
 }
 

@@ -315,6 +315,7 @@ VtMaterial *VoMaterialCopy(VtMaterial *material) {
 }
 
 VtStatus VoMaterialDestroy(VtMaterial *material) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtStatus st;
   ShadingContext *s = MaterialCall(material, kMsgDestroyNull, &st);
   if (s == nullptr) return st;

@@ -162,8 +162,8 @@ VtStatus Teardown(ShadingContext *s) {
   if (s->job != nullptr && s->job_free != nullptr) (void)s->job_free(s->job);
   s->job = nullptr;
   if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
+  ShadersGiveBack(s);
   st |= ImagingStop(s);
-  ShaderForgetAll(shared);
   st |= PoolDisposeClear(&shared->shader_pool);
   TypesStop(shared);
   NoiseStop(shared);

@@ -473,6 +473,7 @@ VtStatus VoLightCreateShadow(VtShader *light) {
 }
 
 VtStatus VoLightDestroyShadow(VtShader *light) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
   if (s == nullptr || light == nullptr || !ShaderLive(s, light) || light->type != VO_SHADER_LIGHT ||
       light->data == nullptr || !MapsKind(LightOf(light)->kind))

@@ -478,6 +478,7 @@ VtTexture *VoTextureRead(const char *name, int32_t channels) {
 }
 
 VtStatus VoTextureDestroy(VtTexture *texture) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
   if (texture == nullptr || s == nullptr) return 0;
   return TextureRelease(s->shared, texture);

@@ -371,7 +371,9 @@ bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader);
 // A light of a worker context's chain that is no live shader: its copy of a
 // prepared light, which the queries reading a light answer as the light.
 bool ContextLightCopy(const ShadingContext *s, const VtShader *shader);
-void ShaderForgetAll(ShaderShared *shared);
+// Terminate: every shader still live (the application's too) with its data
+// given back through its class, before the images its data may hold go.
+void ShadersGiveBack(ShadingContext *s);
 
 // --- globals.cpp ------------------------------------------------------------
 VtStatus GlobalsTableBuild(ShaderShared *shared);
