@@ -287,6 +287,8 @@ constexpr uint32_t kPhotometryRecordRefused =
     2533;  // a record procedure refuses an argument (procedure, reason)
 constexpr uint32_t kPhotometryNotFinite =
     2534;  // a number in a luminaire file is not finite (file, line, what)
+constexpr uint32_t kPhotometryLimitRefused =
+    2535;  // a luminaire file past a fixed limit (file, line, what, value met, limit; doubles)
 
 // Hidden-line second pass (vorenhid), from 2470.
 constexpr uint32_t kHiddenLineEndNotFinite =
