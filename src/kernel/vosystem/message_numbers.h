@@ -460,5 +460,7 @@ constexpr uint32_t kD3DViewRefused = 2764;       // a view not turned into matri
 constexpr uint32_t kD3DBackgroundFailed = 2765;  // a background not made (step, platform result)
 constexpr uint32_t kD3DOrbitPushFailed = 2766;   // the orbit could not push the view (status)
 constexpr uint32_t kD3DCopyFailed = 2767;        // a copy into a bitmap failed (step, platform result)
+constexpr uint32_t kD3DPolygonTooLarge =
+    2768;  // a polygon of more distinct vertices than an item holds: left out (vertices, limit)
 
 }  // namespace vo::messages
