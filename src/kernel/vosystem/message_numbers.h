@@ -462,5 +462,7 @@ constexpr uint32_t kD3DOrbitPushFailed = 2766;   // the orbit could not push the
 constexpr uint32_t kD3DCopyFailed = 2767;        // a copy into a bitmap failed (step, platform result)
 constexpr uint32_t kD3DPolygonTooLarge =
     2768;  // a polygon of more distinct vertices than an item holds: left out (vertices, limit)
+constexpr uint32_t kD3DBitmapTooLarge =
+    2769;  // a bitmap or BMP file past 32-bit sizes (procedure, bytes met, limit; doubles)
 
 }  // namespace vo::messages
