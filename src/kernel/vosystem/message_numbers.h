@@ -296,10 +296,13 @@ constexpr uint32_t kHiddenLineEndNotFinite =
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused =
     2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
-// Command interpreter (module 4), from 2820; 2823-2839 reserved.
-constexpr uint32_t kSourceTooDeep = 2820;          // "source" nested past 64 (file)
-constexpr uint32_t kBinaryRecordRefused = 2821;    // a binary record refused (code, reason)
-constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
+// Command interpreter (module 4), from 2820; 2824-2839 reserved.
+constexpr uint32_t kSourceTooDeep = 2820;        // inputs nested past 64 (file, depth met, limit)
+constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
+constexpr uint32_t kBinaryVariableRefused =
+    2822;  // a binary variable number or count past the limit (number, limit)
+constexpr uint32_t kBinaryRecordTooLong =
+    2823;  // a binary record's argument bytes past the limit (code, length, limit)
 // Post-process stage (voshpost, module 68): the system's own numbers (posted
 // with module 68, or 69 where marked), then 2660-2669.
 constexpr uint32_t kPostNoBuffer = 736;         // no current screen buffer to run the list over
