@@ -190,6 +190,8 @@ constexpr uint32_t kImagePixelsRefused =
     2850;  // an image file declares more pixels than the limit (name, width, height, limit)
 constexpr uint32_t kImagePixelLimitRefused = 2851;  // a pixel limit below 1 (value)
 constexpr uint32_t kJpegDataMissing = 2852;  // a JPEG file's scan data ends early (name, the library's text)
+constexpr uint32_t kJpegSideRefused =
+    2853;  // a JPEG frame with a side past the limit (driver, width, height, limit; doubles)
 
 // Ray tracer (vorenray): the system's own numbers, then from 2360.
 constexpr uint32_t kRayUnboundedMany = 528;    // more unbounded polygons than the leaf limit (count, limit)
