@@ -3,8 +3,9 @@
 // triangle indices and a material. An item takes whole polygons while its
 // distinct vertices stay within 65536; the next polygon then starts a new
 // item. A polygon that alone has more is left out with message 2768 (its
-// distinct vertices and the limit), and the list is made without it. Items are kept by decreasing diffuse
-// alpha, equal alphas in scene order. Images named by colours share one texture record each.
+// distinct vertices and the limit), and the list is made without it.
+// Items are kept by decreasing diffuse alpha, equal alphas in scene order.
+// Images named by colours share one texture record each.
 //
 // The expansion is asked (through the geometry control 0x20001) to keep the
 // properties read here; the control is restored on every path. A call that
