@@ -72,6 +72,15 @@ void BmpHeader(uint8_t *h, const VtImage *image, size_t file_bytes) {
   driver::file::Put16(h + 28, 24);
 }
 
+// A bitmap's or a BMP file's bytes past what 32-bit sizes hold: message
+// 2769 names the bytes met and the limit. False when the size fits.
+bool TooLarge(const char *procedure, size_t bytes) {
+  if (bytes <= UINT32_MAX) return false;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DBitmapTooLarge, kModule, procedure, static_cast<double>(bytes),
+       static_cast<double>(UINT32_MAX));
+  return true;
+}
+
 int32_t BmpRefused(const char *path, const char *reason) {
   Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DBmpNotWritten, kModule, path != nullptr ? path : "", reason);
   return -1;
@@ -117,7 +126,7 @@ VtBitmap *VoD3DHBITMAPFromImage(VtImage *image) {
   if (!d3d::ImageAccepted(image, "VoD3DHBITMAPFromImage") || !d3d::ImageShapeFits(image)) return nullptr;
   const size_t row_bytes = d3d::RowBytes(image->width);
   const size_t bytes = row_bytes * static_cast<size_t>(image->height);
-  if (bytes > UINT32_MAX) return nullptr;
+  if (d3d::TooLarge("VoD3DHBITMAPFromImage", bytes)) return nullptr;
   auto *pixels = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
   if (pixels == nullptr) return nullptr;
   for (int32_t y = 0; y < image->height; ++y)
@@ -159,7 +168,7 @@ int32_t VoD3DBMPFromImage(const char *path, VtImage *image) {
   if (path == nullptr) return d3d::BmpRefused(path, "no path");
   const size_t row_bytes = d3d::RowBytes(image->width);
   const size_t file_bytes = d3d::kBmpHeaderBytes + row_bytes * static_cast<size_t>(image->height);
-  if (file_bytes > UINT32_MAX) return d3d::BmpRefused(path, "an image too large for a BMP file");
+  if (d3d::TooLarge("VoD3DBMPFromImage", file_bytes)) return -1;
   auto *row = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(row_bytes)));
   if (row == nullptr) return d3d::BmpRefused(path, "out of memory");
   std::FILE *f = std::fopen(path, "wb");

@@ -2,8 +2,10 @@
 // items of shared pre-lit vertices (numbered by first appearance), 16-bit
 // triangle indices and a material. An item takes whole polygons while its
 // distinct vertices stay within 65536; the next polygon then starts a new
-// item. Items are kept by decreasing diffuse alpha, equal alphas in scene
-// order. Images named by colours share one texture record each.
+// item. A polygon that alone has more is left out with message 2768 (its
+// distinct vertices and the limit), and the list is made without it.
+// Items are kept by decreasing diffuse alpha, equal alphas in scene order.
+// Images named by colours share one texture record each.
 //
 // The expansion is asked (through the geometry control 0x20001) to keep the
 // properties read here; the control is restored on every path. A call that
@@ -324,8 +326,8 @@ struct Builder {
       misses = n;
     }
     if (misses > kMaxVertices) {
-      uint32_t distinct = 0;  // repeated corners count once
-      for (uint32_t i = 0; i < n && distinct <= kMaxVertices; ++i) {
+      uint32_t distinct = 0;  // repeated corners count once; all are counted for the refusal
+      for (uint32_t i = 0; i < n; ++i) {
         const auto key = reinterpret_cast<uintptr_t>(corners.data[i]);
         if (VoHashTableExtractRecord(shared, key) == 0) {
           if (VoHashTableStoreRecord(shared, key, 1) != 0) return Fail();
@@ -334,8 +336,7 @@ struct Builder {
       }
       if (!Restart()) return false;
       if (distinct > kMaxVertices) {
-        Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DItemRefused, kModule,
-             "a polygon of more than 65536 vertices");
+        Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DPolygonTooLarge, kModule, distinct, kMaxVertices);
         return true;
       }
     }

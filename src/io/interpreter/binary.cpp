@@ -17,8 +17,8 @@ using api::VtApiType;
 constexpr uint32_t kOrder = 0x01020304u;
 constexpr uint32_t kOtherOrder = 0x04030201u;
 constexpr uint32_t kDefaultVariables = 50;
-constexpr uint64_t kMostVariables = 1u << 20;  // variable numbers above are refused
-constexpr uint64_t kMostRecord = 1u << 28;     // argument bytes of one record
+constexpr uint32_t kMostVariables = 1u << 20;  // variable numbers above are refused
+constexpr uint32_t kMostRecord = 1u << 28;     // argument bytes of one record
 
 // Reasons of message 2821.
 constexpr const char *kTruncated = "truncated";
@@ -92,7 +92,7 @@ struct Run {
   // A variable number within the table (grown as needed); false when refused.
   bool Variable(uint32_t n) {
     if (n > kMostVariables) {
-      Report(s, kStatementError, kMsgBinaryVariable, n);
+      Report(s, kStatementError, kMsgBinaryVariable, n, kMostVariables);
       failed = true;
       return false;
     }
@@ -143,8 +143,8 @@ bool ReadValue(Run &run, Reader &r, const VtApiType *t, unsigned char *out, Aren
     case api::kKindHandle: {
       uint32_t n = 0;
       if (!r.Word(&n)) return run.Refuse(kTruncated), false;
-      if (n >= run.table.size) {  // no call has stored into it
-        Report(run.s, kStatementError, kMsgBinaryVariable, n);
+      if (n >= run.table.size) {  // no call has stored into it: the most is the table's last
+        Report(run.s, kStatementError, kMsgBinaryVariable, n, static_cast<uint32_t>(run.table.size - 1));
         run.failed = true;
         return false;
       }
@@ -314,7 +314,7 @@ VtStatus ReadBinary(State *s, const unsigned char *data, size_t size, const char
   }
   if (count == 0) count = kDefaultVariables;
   if (count > kMostVariables) {
-    Report(s, kStatementError, kMsgBinaryVariable, count);
+    Report(s, kStatementError, kMsgBinaryVariable, count, kMostVariables);
     return s->status;
   }
   if (!run.table.Reach(count, true)) {  // V + 1 entries
@@ -334,7 +334,11 @@ VtStatus ReadBinary(State *s, const unsigned char *data, size_t size, const char
       run.Refuse(kTruncated);
       break;
     }
-    if (length > r.Left() || length > kMostRecord) {
+    if (length > kMostRecord) {
+      Report(s, kStatementError, kMsgBinaryRecordTooLong, code, length, kMostRecord);
+      break;
+    }
+    if (length > r.Left()) {
       run.Refuse(kLength);
       break;
     }

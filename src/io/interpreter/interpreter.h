@@ -42,6 +42,7 @@ constexpr uint32_t kMsgTableCannotGrow = 529;
 constexpr uint32_t kMsgSourceTooDeep = messages::kSourceTooDeep;
 constexpr uint32_t kMsgBinaryRecord = messages::kBinaryRecordRefused;
 constexpr uint32_t kMsgBinaryVariable = messages::kBinaryVariableRefused;
+constexpr uint32_t kMsgBinaryRecordTooLong = messages::kBinaryRecordTooLong;
 
 constexpr VtStatus kStatementError = 2;
 constexpr VtStatus kStatusWarning = VO_CLASS_WARNING;  // 0x20000000

@@ -724,7 +724,7 @@ void Source(State *s, char *rest) {
   size_t n = std::strlen(rest);
   while (n > 0 && (rest[n - 1] == ' ' || rest[n - 1] == '\t' || rest[n - 1] == '"')) rest[--n] = 0;
   if (s->depth >= kMostNesting) {
-    Error(s, kMsgSourceTooDeep, rest);
+    Error(s, kMsgSourceTooDeep, rest, s->depth + 1, kMostNesting);
     s->stop = true;
     return;
   }
@@ -1178,7 +1178,7 @@ VtStatus ReadInput(State *s, const char *name, std::FILE *file, bool close) {
     return st;
   };
   if (s->depth >= kMostNesting) {
-    Report(s, kStatementError, kMsgSourceTooDeep, name ? name : "stdin");
+    Report(s, kStatementError, kMsgSourceTooDeep, name ? name : "stdin", s->depth + 1, kMostNesting);
     s->stop = true;
     return finish(0);
   }

@@ -36,9 +36,19 @@ constexpr uint32_t kDescriptorLimit = 4 * VO_PROPERTY_SLOTS + 1;
 constexpr uint32_t kValuelessVertexLimit = 1u << 16;  // vertices of a mesh whose vertices carry no bytes
 constexpr const char *kSaveName = "VoMeshSave";
 constexpr const char *kLoadName = "VoMeshLoad";
+constexpr const char *kNameCharacters = "property name characters";
 
 VtStatus Refuse(VtStatus status, const char *procedure, const char *reason) {
   Post(status, kMeshFileRefused, VO_MODULE_MESH_IO, procedure, reason);
+  return status;
+}
+
+// A count past one of the format's fixed limits: message 2802 says what was
+// counted, the value met and the limit.
+VtStatus RefuseLimit(VtStatus status, const char *procedure, const char *what, uint64_t value,
+                     uint32_t limit) {
+  const uint32_t met = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+  Post(status, kMeshLimitRefused, VO_MODULE_MESH_IO, procedure, what, met, limit);
   return status;
 }
 
@@ -176,9 +186,9 @@ VtStatus SaveDescriptors(uint32_t n, const uint32_t *codes, bool text, std::vect
     std::string full = name;
     if (std::count(full.begin(), full.end(), ':') == 1) full += ":" + std::to_string(codes[i]);
     const size_t length = full.size();
-    if (text && (length == 0 || length > kTokenRoom || full.find_first_of(" \n\r\t") != std::string::npos))
+    if (length > kTokenRoom) return RefuseLimit(kRefused, kSaveName, kNameCharacters, length, kTokenRoom);
+    if (text && (length == 0 || full.find_first_of(" \n\r\t") != std::string::npos))
       return Refuse(kRefused, kSaveName, "a property name a text file cannot carry");
-    if (length > kTokenRoom) return Refuse(kRefused, kSaveName, "a property name over 128 characters");
     d.file_code = d.code = codes[i];
     d.kind = kind;
     d.pointer = PointerType(d.type);
@@ -323,10 +333,13 @@ class In {
     const VtStatus st = s_->reader(&count, buffer);
     return st == 0 ? 0 : st == VO_STATUS_NO_MEMORY ? st : kFailed;
   }
-  VtStatus Token(char *room, uint32_t limit) {
+  // A token of at most limit characters; what names them in a refusal.
+  VtStatus Token(char *room, uint32_t limit, const char *what) {
     uint32_t count = 0;
-    if (VtStatus st = s_->reader(&count, room)) return st == VO_STATUS_NO_MEMORY ? st : kFailed;
-    return count == 0 || count > limit || room[count] != 0 ? kFailed : 0;
+    const VtStatus st = s_->reader(&count, room);
+    if (st == VO_STATUS_NO_MEMORY) return st;
+    if (count > limit) return RefuseLimit(kFailed, kLoadName, what, count, limit);
+    return st != 0 || count == 0 || room[count] != 0 ? kFailed : 0;
   }
   VtStatus Int(int32_t *v) {
     if (!Text()) {
@@ -337,7 +350,7 @@ class In {
       return 0;
     }
     char room[kTokenRoom + 1];
-    if (VtStatus st = Token(room, kNumberRoom)) return st;
+    if (VtStatus st = Token(room, kNumberRoom, "number characters")) return st;
     char *end = nullptr;
     errno = 0;
     const long x = std::strtol(room, &end, 10);
@@ -345,11 +358,12 @@ class In {
     *v = static_cast<int32_t>(x);
     return 0;
   }
-  // Binary strings are read to their zero.
+  // Binary strings are read to their zero; one that has none within its
+  // room is refused at the first character past it.
   VtStatus String(char *room) {
-    if (Text()) return Token(room, kTokenRoom);
+    if (Text()) return Token(room, kTokenRoom, kNameCharacters);
     for (uint32_t n = 0;; ++n) {
-      if (n > kTokenRoom) return kFailed;
+      if (n > kTokenRoom) return RefuseLimit(kFailed, kLoadName, kNameCharacters, n, kTokenRoom);
       if (VtStatus st = Raw(room + n, 1)) return st;
       if (room[n] == 0) return 0;
     }
@@ -483,8 +497,10 @@ VtStatus HeaderRead(In &in, VtMeshIOContext *s, int32_t *n, int32_t *meshes, boo
     if (VtStatus st = in.Int(&w[i])) return st;
   if (w[0] > 2 || w[0] < 0) return Refuse(kFailed, kLoadName, "a mesh file of a later version");
   if (w[1] != 4) return Refuse(kFailed, kLoadName, "a mesh file header without its fixed word");
-  if (w[3] < 0 || static_cast<uint32_t>(w[3]) > kDescriptorLimit || w[4] < 0)
-    return Refuse(kFailed, kLoadName, "a mesh file with an impossible count");
+  if (w[3] < 0 || w[4] < 0) return Refuse(kFailed, kLoadName, "a mesh file with an impossible count");
+  if (static_cast<uint32_t>(w[3]) > kDescriptorLimit)
+    return RefuseLimit(kFailed, kLoadName, "property descriptors", static_cast<uint32_t>(w[3]),
+                       kDescriptorLimit);
   *n = w[3];
   *meshes = w[4];
   return 0;
@@ -509,9 +525,12 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
   for (int32_t &c : counts)
     if (VtStatus st = l.in.Int(&c)) return st;
   const int32_t vertices = counts[1], edges = counts[2], polygons = counts[3], k = counts[4];
-  for (int i = 1; i < 4; ++i)
-    if (counts[i] < 0 || static_cast<uint32_t>(counts[i]) >= kCountLimit)
-      return Refuse(kFailed, kLoadName, "a mesh with an impossible element count");
+  static constexpr const char *kCounted[4] = {nullptr, "vertices", "edges", "polygons"};
+  for (int i = 1; i < 4; ++i) {
+    if (counts[i] < 0) return Refuse(kFailed, kLoadName, "a mesh with an impossible element count");
+    if (static_cast<uint32_t>(counts[i]) >= kCountLimit)
+      return RefuseLimit(kFailed, kLoadName, kCounted[i], static_cast<uint32_t>(counts[i]), kCountLimit - 1);
+  }
   if (k < 0 || static_cast<size_t>(k) > l.all.size())
     return Refuse(kFailed, kLoadName, "a mesh keeping unknown codes");
   std::vector<const Descriptor *> kept;
@@ -533,7 +552,8 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
     if (d->kind == VO_ELEMENT_EDGE) edge_bytes += d->file_size;
   }
   if (vertex_bytes == 0 && static_cast<uint32_t>(vertices) > kValuelessVertexLimit)
-    return Refuse(kFailed, kLoadName, "a mesh of too many vertices without values");
+    return RefuseLimit(kFailed, kLoadName, "vertices without values", static_cast<uint32_t>(vertices),
+                       kValuelessVertexLimit);
   if (l.s->base == nullptr && (l.s->base = VoContentsCreate(10, kBaseCodes)) == nullptr)
     return VO_STATUS_NO_MEMORY;
   VtContents *contents = VoContentsUnion(l.s->base, static_cast<uint32_t>(codes.size()), codes.data());

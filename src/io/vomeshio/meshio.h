@@ -45,6 +45,7 @@ constexpr uint32_t kDescriptiveFlags =
     0x20u | 0x40u | 0x80u | 0x4000u | 0x8000u | 0x10000u | 0x80000u | 0x100000u | 0x200000u;
 
 using messages::kMeshFileRefused;
+using messages::kMeshLimitRefused;
 using messages::kMeshSaveNoCodes;
 
 VtMeshIOContext *State();
@@ -63,7 +64,8 @@ VtStatus DefaultRead(uint32_t *count, void *buffer);
 // A text token from a source of characters: get() answers the next one or
 // -1 at the end. Blanks are skipped before and after; the token (at most
 // kTokenRoom characters, zero-ended) goes to out and its length to *count.
-// 2 when the source ends before a token or the token is longer.
+// 2 when the source ends before a token or the token is longer; a longer
+// token leaves kTokenRoom + 1 in *count, so that the refusal can say so.
 template <class Get, class Peek, class Skip>
 VtStatus TokenRead(Get &&get, Peek &&peek, Skip &&skip, uint32_t *count, char *out) {
   auto blank = [](int c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; };
@@ -72,7 +74,10 @@ VtStatus TokenRead(Get &&get, Peek &&peek, Skip &&skip, uint32_t *count, char *o
   if (c < 0) return kFailed;
   uint32_t n = 0;
   while ((c = peek()) >= 0 && !blank(c)) {
-    if (n == kTokenRoom) return kFailed;
+    if (n == kTokenRoom) {
+      *count = kTokenRoom + 1;
+      return kFailed;
+    }
     out[n++] = static_cast<char>(get());
   }
   out[n] = 0;

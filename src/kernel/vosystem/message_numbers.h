@@ -190,6 +190,8 @@ constexpr uint32_t kImagePixelsRefused =
     2850;  // an image file declares more pixels than the limit (name, width, height, limit)
 constexpr uint32_t kImagePixelLimitRefused = 2851;  // a pixel limit below 1 (value)
 constexpr uint32_t kJpegDataMissing = 2852;  // a JPEG file's scan data ends early (name, the library's text)
+constexpr uint32_t kJpegSideRefused =
+    2853;  // a JPEG frame with a side past the limit (driver, width, height, limit; doubles)
 
 // Ray tracer (vorenray): the system's own numbers, then from 2360.
 constexpr uint32_t kRayUnboundedMany = 528;    // more unbounded polygons than the leaf limit (count, limit)
@@ -287,6 +289,8 @@ constexpr uint32_t kPhotometryRecordRefused =
     2533;  // a record procedure refuses an argument (procedure, reason)
 constexpr uint32_t kPhotometryNotFinite =
     2534;  // a number in a luminaire file is not finite (file, line, what)
+constexpr uint32_t kPhotometryLimitRefused =
+    2535;  // a luminaire file past a fixed limit (file, line, what, value met, limit; doubles)
 
 // Hidden-line second pass (vorenhid), from 2470.
 constexpr uint32_t kHiddenLineEndNotFinite =
@@ -294,10 +298,13 @@ constexpr uint32_t kHiddenLineEndNotFinite =
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused =
     2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
-// Command interpreter (module 4), from 2820; 2823-2839 reserved.
-constexpr uint32_t kSourceTooDeep = 2820;          // "source" nested past 64 (file)
-constexpr uint32_t kBinaryRecordRefused = 2821;    // a binary record refused (code, reason)
-constexpr uint32_t kBinaryVariableRefused = 2822;  // a binary variable number refused (number)
+// Command interpreter (module 4), from 2820; 2824-2839 reserved.
+constexpr uint32_t kSourceTooDeep = 2820;        // inputs nested past 64 (file, depth met, limit)
+constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
+constexpr uint32_t kBinaryVariableRefused =
+    2822;  // a binary variable number or count past the limit (number, limit)
+constexpr uint32_t kBinaryRecordTooLong =
+    2823;  // a binary record's argument bytes past the limit (code, length, limit)
 // Post-process stage (voshpost, module 68): the system's own numbers (posted
 // with module 68, or 69 where marked), then 2660-2669.
 constexpr uint32_t kPostNoBuffer = 736;         // no current screen buffer to run the list over
@@ -401,6 +408,8 @@ constexpr uint32_t kNprPostDepthIgnored =
 // Mesh files (vomeshio, module 70): 649 and 2800-2819.
 constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property codes
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
+constexpr uint32_t kMeshLimitRefused =
+    2802;  // a mesh file or save past a fixed limit (procedure, what, value met, limit)
 // Scene objects in object files (voobject, module 112), from the same range.
 constexpr uint32_t kObjectRecordRefused = 2801;  // a scene object refused in an object file (type, reason)
 
@@ -456,5 +465,9 @@ constexpr uint32_t kD3DViewRefused = 2764;       // a view not turned into matri
 constexpr uint32_t kD3DBackgroundFailed = 2765;  // a background not made (step, platform result)
 constexpr uint32_t kD3DOrbitPushFailed = 2766;   // the orbit could not push the view (status)
 constexpr uint32_t kD3DCopyFailed = 2767;        // a copy into a bitmap failed (step, platform result)
+constexpr uint32_t kD3DPolygonTooLarge =
+    2768;  // a polygon of more distinct vertices than an item holds: left out (vertices, limit)
+constexpr uint32_t kD3DBitmapTooLarge =
+    2769;  // a bitmap or BMP file past 32-bit sizes (procedure, bytes met, limit; doubles)
 
 }  // namespace vo::messages

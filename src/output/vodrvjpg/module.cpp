@@ -3,7 +3,8 @@
 // it compresses and the files it reads, all through jpeg_glue.
 //
 // A row or end frame without a begun frame is refused; a second begin
-// frame abandons the first compression. Both reads rewind the stream first:
+// frame abandons the first compression. A frame side past 65535 (the
+// format's 16-bit field) is refused with message 2853 naming both sides. Both reads rewind the stream first:
 // a driver does not rely on where its caller left it.
 
 #include <cstring>
@@ -78,7 +79,12 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   if (s->rewind) (void)fseeko(s->out, 0, SEEK_SET);
   const int64_t width = int64_t{x1} - x0 + 1;
   const int64_t height = int64_t{y1} - y0 + 1;
-  if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit) return kWriteFailed;
+  if (width < 1 || height < 1) return kWriteFailed;
+  if (width > kSideLimit || height > kSideLimit) {
+    Post(kWriteFailed, messages::kJpegSideRefused, VO_MODULE_JPEG, kDriver.name, static_cast<double>(width),
+         static_cast<double>(height), static_cast<double>(kSideLimit));
+    return kWriteFailed;
+  }
   const CompressSettings settings = {static_cast<uint32_t>(width), static_cast<uint32_t>(height), s->quality,
                                      s->smoothing, driver::file::FrameworkTitle()};
   VtStatus st = 0;

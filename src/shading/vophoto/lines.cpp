@@ -240,6 +240,12 @@ VtStatus LuminaireReader::Refuse(VtStatus status, const char *reason) const {
   return status;
 }
 
+VtStatus LuminaireReader::RefuseLimit(const char *what, double value, double limit) const {
+  Post(kRefused, messages::kPhotometryLimitRefused, VO_MODULE_PHOTOMETRY, FileName(), line_, what, value,
+       limit);
+  return kRefused;
+}
+
 VtStatus LuminaireReader::RefuseNotFinite(const char *named) const {
   Post(kRefused, messages::kPhotometryNotFinite, VO_MODULE_PHOTOMETRY, FileName(), line_, named);
   return kRefused;

@@ -61,7 +61,8 @@ VtStatus TiltRead(LuminaireReader &r, std::string_view tilt) {
   double head[2];
   if (!r.NextLine() || !r.Numbers(head, 2, "the file ends inside the tilt data", "the tilt data"))
     return kRefused;
-  if (head[1] < 0 || head[1] > kMostCount) return r.Refuse(kRefused, "a tilt count outside 0 to 10000");
+  if (head[1] < 0) return r.Refuse(kRefused, "a negative tilt count");
+  if (head[1] > kMostCount) return r.RefuseLimit("tilt entries", head[1], kMostCount);
   for (int i = 0, n = 2 * static_cast<int>(head[1]); i < n; ++i) {
     double ignored;
     if (!r.Numbers(&ignored, 1, "the file ends inside the tilt data", "the tilt data")) return kRefused;

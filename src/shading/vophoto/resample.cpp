@@ -158,10 +158,14 @@ FileLists::~FileLists() {
 }
 
 VtStatus FileLists::Make(const LuminaireReader &r, int64_t vertical_n, int64_t horizontal_n) {
-  if (vertical_n < 1 || vertical_n > kMostCount || horizontal_n < 1 || horizontal_n > kMostCount)
-    return r.Refuse(kRefused, "an angle count outside 1 to 10000");
+  if (vertical_n < 1 || horizontal_n < 1) return r.Refuse(kRefused, "an angle count below 1");
+  if (vertical_n > kMostCount)
+    return r.RefuseLimit("vertical angles", static_cast<double>(vertical_n), kMostCount);
+  if (horizontal_n > kMostCount)
+    return r.RefuseLimit("horizontal angles", static_cast<double>(horizontal_n), kMostCount);
   const size_t n = static_cast<size_t>(vertical_n) * static_cast<size_t>(horizontal_n);
-  if (n > kMostValues) return r.Refuse(kRefused, "more than 4000000 values");
+  if (n > kMostValues)
+    return r.RefuseLimit("values", static_cast<double>(n), static_cast<double>(kMostValues));
   vertical = Doubles(static_cast<size_t>(vertical_n));
   horizontal = Doubles(static_cast<size_t>(horizontal_n));
   values = Doubles(n);
@@ -196,7 +200,7 @@ VtStatus Resample(const LuminaireReader &r, const FileLists &f, int code, double
   const double vcount = 1.0 + std::trunc(180.0 / vstep);
   const double hcount = nh > 1 ? 1.0 + std::trunc(360.0 / hstep) : 1.0;
   if (vcount < 2) return r.Refuse(kRefused, "fewer than two vertical samples");
-  if (vcount * hcount > kMostSamples) return r.Refuse(kRefused, "a grid of more than 4194304 samples");
+  if (vcount * hcount > kMostSamples) return r.RefuseLimit("grid samples", vcount * hcount, kMostSamples);
   const size_t nvs = static_cast<size_t>(vcount), nhs = static_cast<size_t>(hcount), n = nvs * nhs;
 
   double largest_file = 0.0;

@@ -68,6 +68,9 @@ class LuminaireReader {
   // Posts message 2530 (file, line, reason) and answers status.
   VtStatus Refuse(VtStatus status, const char *reason) const;
   VtStatus RefuseType(int32_t type) const;  // 258, message 2531
+  // Posts message 2535 (file, line, what, the value met, the limit) and
+  // answers 0x40000002: the file asks for more than a fixed limit allows.
+  VtStatus RefuseLimit(const char *what, double value, double limit) const;
   // Posts message 2534 (file, line, what) and answers 0x40000002.
   VtStatus RefuseNotFinite(const char *named) const;
   const char *FileName() const { return source_->Name(); }
@@ -106,7 +109,8 @@ struct FileLists {
   FileLists &operator=(const FileLists &) = delete;
   ~FileLists();
   // Checks the counts (1 to 10,000 each, at most 4,000,000 values) and
-  // allocates the three lists; refusals and memory failures are posted.
+  // allocates the three lists; refusals and memory failures are posted, a
+  // count past its limit with message 2535.
   VtStatus Make(const LuminaireReader &r, int64_t vertical_count, int64_t horizontal_count);
 };
 

@@ -2,6 +2,7 @@
 // generated corpus of damaged streams), bitmaps from images, bitmaps loaded
 // from files and the BMP writer, and each of them when memory runs out.
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -215,6 +216,40 @@ TEST_F(D3DTest, ABitmapFromAnImageReadsBackAsTheImageAndAnEightBitOneAsGrey) {
   g_posted.clear();
   EXPECT_EQ(VoD3DHBITMAPFromImage(grey), nullptr);
   EXPECT_EQ(CountPosted(messages::kD3DImageRefused), 1);
+  EXPECT_EQ(VoImageDestroy(image), 0u);
+}
+
+// An image whose rows would pass 4 GB gives no bitmap and no file: message
+// 2769 names the bytes and the limit. The sides are declared on a small
+// image, as a caller's header might; no pixel is read.
+TEST_F(D3DTest, ImagesPast32BitSizesGiveNoBitmapAndNoFileNamingTheBytes) {
+  vo_test::TempDir dir;
+  VtImage *image = Numbered(3, 2);
+  const int32_t width = image->width, height = image->height, stride = image->bytes_per_row;
+  image->width = 40000;
+  image->height = 40000;
+  image->bytes_per_row = 3 * 40000;
+  g_posted.clear();
+  EXPECT_EQ(VoD3DHBITMAPFromImage(image), nullptr);
+  const std::string path = dir.File("large.bmp");
+  EXPECT_EQ(VoD3DBMPFromImage(path.c_str(), image), -1);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  const auto d = vo_test::WithMessage(messages::kD3DBitmapTooLarge);
+  ASSERT_EQ(d.size(), 2u);
+  // Rows of 3 x 40000 = 120000 bytes (a multiple of 4), 40000 of them; the
+  // file adds its 54-byte header.
+  const double bytes[2] = {120000.0 * 40000, 120000.0 * 40000 + 54};
+  for (size_t i = 0; i < 2; ++i) {
+    ASSERT_EQ(d[i].args.size(), 3u);
+    EXPECT_EQ(d[i].status, VO_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(d[i].args[1].value.d, bytes[i]);
+    EXPECT_EQ(d[i].args[2].value.d, 4294967295.0);
+  }
+  EXPECT_EQ(d[0].strings[0], "VoD3DHBITMAPFromImage");
+  EXPECT_EQ(d[1].strings[0], "VoD3DBMPFromImage");
+  image->width = width;
+  image->height = height;
+  image->bytes_per_row = stride;
   EXPECT_EQ(VoImageDestroy(image), 0u);
 }
 

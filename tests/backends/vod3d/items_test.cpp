@@ -208,6 +208,29 @@ TEST_F(ItemsTest, SeventyThousandVerticesMakeTwoItemsOfWholePolygons) {
   EXPECT_EQ(items[0]->triangle_count + items[1]->triangle_count, static_cast<uint32_t>(kTriangles));
 }
 
+// A polygon past what 16-bit indices reach is left out, naming its
+// distinct vertices and the limit; the rest of the list makes its items.
+TEST_F(ItemsTest, APolygonOfMoreThan65536DistinctVerticesIsLeftOutNamingBoth) {
+  constexpr uint32_t kCorners = 65537;  // on a circle, each its own vertex
+  std::vector<float> xyz(3 * kCorners);
+  for (uint32_t i = 0; i < kCorners; ++i) {
+    const double a = 6.283185307179586 * i / kCorners;
+    xyz[3 * i] = static_cast<float>(1000 * std::cos(a));
+    xyz[3 * i + 1] = static_cast<float>(1000 * std::sin(a));
+  }
+  VtPrimitive *big = Polygon(xyz);
+  ASSERT_NE(big, nullptr);
+  vo_test::Recorded().clear();
+  ASSERT_EQ(VoD3DPrimListCreate(List({big, SceneBox(0, 1, 0, 1, 0, 1)})), 0u);
+  EXPECT_EQ(Items(c_).size(), 1u);  // the box's
+  const auto d = vo_test::WithMessage(messages::kD3DPolygonTooLarge);
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].status, VO_STATUS_BAD_ARGUMENT);
+  ASSERT_EQ(d[0].args.size(), 2u);
+  EXPECT_EQ(d[0].args[0].value.u, 65537u);
+  EXPECT_EQ(d[0].args[1].value.u, 65536u);
+}
+
 TEST_F(ItemsTest, TheGeometryControlIsRestoredAndAPrimitiveWithoutPositionsMakesNoItem) {
   VtTypedValue before{};
   ASSERT_EQ(VoControlGet(0x20001, &before), 0u);

@@ -149,6 +149,41 @@ TEST_F(BinaryTest, CraftedFilesFailCleanly) {
   }
 }
 
+// The fixed limits of a binary file name the value met and the limit: a
+// variable count or number past 2^20, a record of more than 2^28 argument
+// bytes (refused before its bytes are looked for).
+TEST_F(BinaryTest, CountsPastAFixedLimitNameTheValueMetAndTheLimit) {
+  struct Case {
+    const char *what;
+    std::string file;
+    uint32_t message;
+    std::vector<uint32_t> args;
+  };
+  const std::string view = Writer().Header().Record(0x90002, 1, "").bytes;
+  const Case cases[] = {
+      {"a variable count", Writer().Header((1u << 20) + 1).Word(0).bytes, 2822, {(1u << 20) + 1, 1u << 20}},
+      {"a result variable",
+       view + Writer().Record(0x90005, 0xFFFFFFF0, Args({1})).bytes,
+       2822,
+       {0xFFFFFFF0, 1u << 20}},
+      {"a record length",
+       view + Args({0x90005, 0, (1u << 28) + 1}),
+       2823,
+       {0x90005, (1u << 28) + 1, 1u << 28}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    vo_test::Recorded().clear();
+    VtStatus status = 0;
+    RunFile(Write("limits.vxb", c.file), &status);
+    EXPECT_EQ(status, 2u);
+    const auto d = vo_test::WithMessage(c.message);
+    ASSERT_EQ(d.size(), 1u);
+    ASSERT_EQ(d[0].args.size(), c.args.size());
+    for (size_t i = 0; i < c.args.size(); ++i) EXPECT_EQ(d[0].args[i].value.u, c.args[i]) << i;
+  }
+}
+
 TEST_F(BinaryTest, EveryAllocationFails) {
   const std::string text =
       Write("memory.txt",

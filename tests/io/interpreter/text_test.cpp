@@ -134,6 +134,14 @@ TEST_F(ScriptTest, ExitQuitAndSourceNesting) {
   for (uint32_t m : Messages()) deep += m == 2820;
   EXPECT_EQ(deep, 1);
   EXPECT_EQ(status, 2u);
+  // The refusal names the file, the depth it would have reached and the
+  // limit.
+  const auto d = vo_test::WithMessage(2820);
+  ASSERT_EQ(d.size(), 1u);
+  EXPECT_EQ(d[0].strings, std::vector<std::string>{self});
+  ASSERT_EQ(d[0].args.size(), 3u);
+  EXPECT_EQ(d[0].args[1].value.i, 65);
+  EXPECT_EQ(d[0].args[2].value.i, 64);
 }
 
 TEST_F(ScriptTest, ConsoleAndInterrupt) {

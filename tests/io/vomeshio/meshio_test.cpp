@@ -227,6 +227,88 @@ TEST_F(MeshIOTest, SavesWithoutMeshesOrCodesAndBadHeadersAndDescriptors) {
   EXPECT_EQ(Load(bad), nullptr);
 }
 
+// Each fixed limit of the format refuses with message 2802, which names the
+// procedure, what was counted, the value met and the limit: the save
+// answers 0x20000012, a load lists nothing.
+TEST_F(MeshIOTest, CountsPastAFixedLimitNameTheValueMetAndTheLimit) {
+  struct Met {
+    const char *procedure, *what;
+    uint32_t value, limit;
+  };
+  auto expect = [](const Met &m) {
+    const auto d = vo_test::WithMessage(messages::kMeshLimitRefused);
+    ASSERT_EQ(d.size(), 1u);
+    EXPECT_EQ(d[0].strings, (std::vector<std::string>{m.procedure, m.what}));
+    ASSERT_EQ(d[0].args.size(), 4u);
+    EXPECT_EQ(d[0].args[2].value.u, m.value);
+    EXPECT_EQ(d[0].args[3].value.u, m.limit);
+    EXPECT_EQ(CountPosted(messages::kMeshFileRefused), 0);
+  };
+  VtPrimitive *t = Triangle();
+  // A registration name of 130 characters gets ":code" appended: 130 + 1 +
+  // the code's digits.
+  const std::string long_name = "test:" + std::string(125, 'n');
+  const uint32_t long_code = VoVertexPropertyRegister(long_name.c_str(), VtFloat, 1);
+  ASSERT_NE(long_code, 0u);
+  const std::string full = long_name + ":" + std::to_string(long_code);
+  for (uint32_t mode : {VO_MESH_MODE_BINARY, VO_MESH_MODE_TEXT}) {
+    Mode(mode);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(VoMeshSave(ListOf({t}), 1, &long_code), VO_STATUS_BAD_ARGUMENT);
+    expect({"VoMeshSave", "property name characters", static_cast<uint32_t>(full.size()), 128});
+  }
+
+  Mode(VO_MESH_MODE_BINARY);
+  const uint32_t code = VO_VERT_WORLD;
+  g_out.clear();
+  ASSERT_EQ(VoMeshSave(ListOf({t}), 1, &code), 0u);
+  const std::vector<uint8_t> good = g_out;  // the layout of OneTriangleBinaryFileHasItsLayoutAndLoadsBack
+  auto with_word = [&](size_t at, uint32_t w) {
+    std::vector<uint8_t> f = good;
+    std::memcpy(f.data() + at, &w, 4);
+    return f;
+  };
+  std::vector<uint8_t> long_named(good.begin(), good.begin() + 36);
+  long_named.insert(long_named.end(), 200, 'a');
+  long_named.insert(long_named.end(), good.begin() + 53, good.end());  // from the name's zero on
+  std::vector<uint8_t> valueless = with_word(82, 0);          // no kept codes: vertices without values
+  std::memcpy(valueless.data() + 70, "\x01\x00\x01\x00", 4);  // 65537 of them
+  const std::pair<std::vector<uint8_t>, Met> cases[] = {
+      // The name is refused at its 129th character.
+      {long_named, {"VoMeshLoad", "property name characters", 129, 128}},
+      {with_word(16, 4 * VO_PROPERTY_SLOTS + 2),
+       {"VoMeshLoad", "property descriptors", 4 * VO_PROPERTY_SLOTS + 2, 4 * VO_PROPERTY_SLOTS + 1}},
+      {with_word(70, 1u << 28), {"VoMeshLoad", "vertices", 1u << 28, (1u << 28) - 1}},
+      {with_word(78, 1u << 30), {"VoMeshLoad", "polygons", 1u << 30, (1u << 28) - 1}},
+      {valueless, {"VoMeshLoad", "vertices without values", 65537, 65536}},
+  };
+  for (const auto &[file, met] : cases) {
+    SCOPED_TRACE(met.what);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(Load(file), nullptr);
+    expect(met);
+  }
+
+  // Text tokens: a name past 128 characters, a number past 11.
+  Mode(VO_MESH_MODE_TEXT);
+  g_out.clear();
+  ASSERT_EQ(VoMeshSave(ListOf({t}), 1, &code), 0u);
+  const std::string text(g_out.begin(), g_out.end());
+  std::string named = text, numbered = text;
+  named.replace(named.find("vogeom:world:1025"), 17, std::string(200, 'a'));
+  numbered.replace(numbered.find(" 2 "), 3, " 000000000002 ");  // the version in 12 characters
+  const std::pair<std::string, Met> tokens[] = {
+      {named, {"VoMeshLoad", "property name characters", 129, 128}},
+      {numbered, {"VoMeshLoad", "number characters", 12, 11}},
+  };
+  for (const auto &[file, met] : tokens) {
+    SCOPED_TRACE(met.what);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(Load(std::vector<uint8_t>(file.begin(), file.end())), nullptr);
+    expect(met);
+  }
+}
+
 // Every prefix of a file and seeded byte flips: a list or null, no finding.
 TEST_F(MeshIOTest, TruncatedAndFlippedFilesLoadSafely) {
   VtPrimitive *m = Mesh({{0, 0, 0}, {2, 0, 0}, {2, 3, 0}, {0, 3, 0.5f}}, {{0, 1, 2}, {0, 2, 3}}, true);

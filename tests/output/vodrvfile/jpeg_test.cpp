@@ -118,8 +118,17 @@ TEST_F(Jpeg, ControlsRewindAndTitlesShapeTheFile) {
   EXPECT_EQ(Get16(cut, cut_com + 2), 0xFFFFu);  // big-endian FF FF reads the same
   EXPECT_EQ(std::string(cut.begin(), cut.end()).find(std::string(65534, 'w')), std::string::npos);
   Set(VO_CONTROL_DRIVER_TITLE, TypedString(""));
-  // Frames outside 1..65535, rows and end frames without a frame.
+  // Frames outside 1..65535, rows and end frames without a frame. A side
+  // past the limit is named with it: 65536 x 1 against 65535.
+  g_posted.clear();
   EXPECT_EQ(VoDriverBeginFrame(d, 0, 65535, 0, 0), 0x40000002u);
+  const auto side = vo_test::WithMessage(messages::kJpegSideRefused);
+  ASSERT_EQ(side.size(), 1u);
+  EXPECT_EQ(side[0].strings, std::vector<std::string>{"vodrvjpg"});
+  ASSERT_EQ(side[0].args.size(), 4u);
+  EXPECT_EQ(side[0].args[1].value.d, 65536.0);
+  EXPECT_EQ(side[0].args[2].value.d, 1.0);
+  EXPECT_EQ(side[0].args[3].value.d, 65535.0);
   EXPECT_EQ(VoDriverWriteScan(d, 0, row.data()), 18u);
   EXPECT_EQ(VoDriverEndFrame(d), 0x40000002u);
   EXPECT_EQ(VoDriverAcceptOutput(d, 2), 0u);
@@ -227,6 +236,7 @@ TEST_F(Jpeg, HeadersDeclaringMorePixelsThanTheLimitAreRefusedBeforeTheirPixels) 
     ASSERT_EQ(p.args.size(), 4u);
     EXPECT_EQ(p.args[1].value.i, 9856);
     EXPECT_EQ(p.args[2].value.i, 63019);
+    EXPECT_EQ(p.args[3].value.u, 1u << 28);
   }
   // The same steps as the 8 x 8 file refused under a limit of 63: no
   // allocation grows with the declared size.

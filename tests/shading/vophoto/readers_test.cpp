@@ -154,6 +154,7 @@ TEST_F(PhotometryTest, RefusedFilesAnswerTheirStatusAndKeepNoDistribution) {
     const char *what;
     std::string first, second;
     VtStatus status;
+    uint32_t message = 0;  // when not the one the status goes with
   };
   const std::string ies = IES1995();
   const Case cases[] = {
@@ -170,10 +171,13 @@ TEST_F(PhotometryTest, RefusedFilesAnswerTheirStatusAndKeepNoDistribution) {
       {"a short plane", Replaced(CIEIncluded(), "90 100 80 50 10 0", "90 100 80"), "", 0x40000002},
       {"an empty plane line", Replaced(CIEIncluded(), "\n90 100", "\n\n90 100"), "", 0x40000002},
       {"negative count", Replaced(ies, "5 3 1 2", "-5 3 1 2"), "", 0x40000002},
-      {"a count above 10000", Replaced(ies, "5 3 1 2", "10001 3 1 2"), "", 0x40000002},
-      {"too many values", Replaced(ies, "5 3 1 2", "9000 9000 1 2"), "", 0x40000002},
+      {"a count above 10000", Replaced(ies, "5 3 1 2", "10001 3 1 2"), "", 0x40000002,
+       messages::kPhotometryLimitRefused},
+      {"too many values", Replaced(ies, "5 3 1 2", "9000 9000 1 2"), "", 0x40000002,
+       messages::kPhotometryLimitRefused},
       {"decreasing angles", Replaced(ies, "0 45 90 135 180", "0 90 45 135 180"), "", 0x40000002},
-      {"angles 1e-6 apart", Replaced(ies, "0 45 90 135 180", "0 0.000001 90 135 180"), "", 0x40000002},
+      {"angles 1e-6 apart", Replaced(ies, "0 45 90 135 180", "0 0.000001 90 135 180"), "", 0x40000002,
+       messages::kPhotometryLimitRefused},
       {"one vertical angle",
        Replaced(Replaced(ies, "5 3 1 2", "1 3 1 2"), "0 45 90 135 180\n0 90 180\n", "0\n0 90 180\n"), "",
        0x40000002},
@@ -189,10 +193,50 @@ TEST_F(PhotometryTest, RefusedFilesAnswerTheirStatusAndKeepNoDistribution) {
     EXPECT_EQ(Read(c.first, c.second), c.status);
     EXPECT_EQ(record_->distribution, nullptr);
     EXPECT_EQ(record_->sampleCount, 0u);
-    const uint32_t message =
-        c.status == 258 ? messages::kPhotometryTypeRefused : messages::kPhotometryFileRefused;
+    const uint32_t message = c.message != 0    ? c.message
+                             : c.status == 258 ? messages::kPhotometryTypeRefused
+                                               : messages::kPhotometryFileRefused;
     ASSERT_EQ(Posted(message), 1);
     EXPECT_STREQ(vo_test::WithMessage(message)[0].strings[0].c_str(), c.second.empty() ? "first" : "second");
+  }
+}
+
+// Each fixed limit of a luminaire file refuses with message 2535 naming
+// what is counted, the value met and the limit, at the line it was met.
+TEST_F(PhotometryTest, FilesPastAFixedLimitNameTheValueMetAndTheLimit) {
+  struct Case {
+    const char *what;
+    std::string file;
+    double value, limit;
+    uint32_t line;
+  };
+  const std::string ies = IES1995();  // the thirteen header numbers on lines 5 and 6
+  // Angle steps of 1/16 degree: 1 + 180 * 16 = 2881 vertical and
+  // 1 + 360 * 16 = 5761 horizontal samples, 16597441 in all.
+  const std::string fine = "IESNA91\nTILT=NONE\n1 -1 1 3 3 1 2 0 0 0\n1 1 0\n0 0.0625 180\n0 0.0625 360\n" +
+                           std::string("1 1 1\n1 1 1\n1 1 1\n");
+  const Case cases[] = {
+      {"vertical angles", Replaced(ies, "5 3 1 2", "10001 3 1 2"), 10001, 10000, 6},
+      {"horizontal angles", Replaced(ies, "5 3 1 2", "5 20000 1 2"), 20000, 10000, 6},
+      {"values", Replaced(ies, "5 3 1 2", "2001 2000 1 2"), 2001.0 * 2000, 4000000, 6},  // 4002000
+      {"tilt entries", Replaced(ies, "TILT=NONE\n", "TILT=INCLUDE\n1 10001\n"), 10001, 10000, 5},
+      {"vertical angles", "CIEF=CIE\nPTYP=C\nNCON=10001\nNPLA=1\nCONA=0\n", 10001, 10000, 5},
+      {"grid samples", fine, 2881.0 * 5761, 4194304, 9},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(Read(c.file), 0x40000002u);
+    EXPECT_EQ(record_->distribution, nullptr);
+    const std::vector<vo_test::Diagnostic> d = vo_test::WithMessage(messages::kPhotometryLimitRefused);
+    ASSERT_EQ(d.size(), 1u);
+    EXPECT_EQ(d[0].status, 0x40000002u);
+    EXPECT_EQ(d[0].strings, (std::vector<std::string>{"first", c.what}));
+    ASSERT_EQ(d[0].args.size(), 5u);
+    EXPECT_EQ(d[0].args[1].value.u, c.line);
+    EXPECT_EQ(d[0].args[3].value.d, c.value);
+    EXPECT_EQ(d[0].args[4].value.d, c.limit);
+    EXPECT_EQ(Posted(messages::kPhotometryFileRefused), 0);
   }
 }
 
