@@ -37,6 +37,7 @@ struct Allocator {
   std::mutex mutex;
   std::unordered_set<const void *> heaps;
   size_t live = 0;
+  size_t live_bytes = 0;  // the chunks' own bytes, headers left out
 };
 
 Allocator &State() {
@@ -94,6 +95,7 @@ bool ChunkHeapDestroy(ChunkHeap *heap) {
   if (heap == nullptr || a.heaps.erase(heap) == 0) return false;
   for (ChunkHeader *h = heap->first; h != nullptr;) {
     ChunkHeader *next = h->next;
+    a.live_bytes -= h->bytes;
     std::free(h);
     --a.live;
     h = next;
@@ -124,6 +126,7 @@ void *ChunkAllocate(ChunkHeap *heap, size_t bytes) {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
   ++a.live;
+  a.live_bytes += bytes;
   if (Live(a, heap)) Link(heap, h);
   return ChunkOf(h);
 }
@@ -136,6 +139,7 @@ void ChunkFree(void *chunk) {
     std::lock_guard<std::mutex> guard(a.mutex);
     Unlink(h);
     --a.live;
+    a.live_bytes -= h->bytes;
   }
   std::free(h);
 }
@@ -162,6 +166,12 @@ size_t ChunksLive() {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
   return a.live;
+}
+
+size_t ChunkBytesLive() {
+  Allocator &a = State();
+  std::lock_guard<std::mutex> guard(a.mutex);
+  return a.live_bytes;
 }
 
 }  // namespace vo::platform
