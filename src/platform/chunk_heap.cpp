@@ -37,6 +37,7 @@ struct Allocator {
   std::mutex mutex;
   std::unordered_set<const void *> heaps;
   size_t live = 0;
+  size_t live_bytes = 0;  // the chunks' own bytes, headers left out
 };
 
 Allocator &State() {
@@ -99,6 +100,7 @@ bool ChunkHeapDestroy(ChunkHeap *heap) {
   if (a.heaps.empty()) std::unordered_set<const void *>().swap(a.heaps);  // an empty set holds no memory
   for (ChunkHeader *h = heap->first; h != nullptr;) {
     ChunkHeader *next = h->next;
+    a.live_bytes -= h->bytes;
     std::free(h);
     --a.live;
     h = next;
@@ -129,6 +131,7 @@ void *ChunkAllocate(ChunkHeap *heap, size_t bytes) {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
   ++a.live;
+  a.live_bytes += bytes;
   if (Live(a, heap)) Link(heap, h);
   return ChunkOf(h);
 }
@@ -141,6 +144,7 @@ void ChunkFree(void *chunk) {
     std::lock_guard<std::mutex> guard(a.mutex);
     Unlink(h);
     --a.live;
+    a.live_bytes -= h->bytes;
   }
   std::free(h);
 }
@@ -167,6 +171,12 @@ size_t ChunksLive() {
   Allocator &a = State();
   std::lock_guard<std::mutex> guard(a.mutex);
   return a.live;
+}
+
+size_t ChunkBytesLive() {
+  Allocator &a = State();
+  std::lock_guard<std::mutex> guard(a.mutex);
+  return a.live_bytes;
 }
 
 }  // namespace vo::platform

@@ -37,5 +37,7 @@ bool ChunkAttach(ChunkHeap *heap, void *chunk);
 
 // Chunks of this allocator alive in the process (attached or not).
 size_t ChunksLive();
+// Their sizes as asked, summed.
+size_t ChunkBytesLive();
 
 }  // namespace vo::platform

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -110,6 +113,35 @@ uint64_t LargestAllocationOf(Call call) {
   const uint64_t largest = AllocationLargest();
   AllocationFailureArm(0);
   return largest;
+}
+
+// The process's resident size in bytes (/proc/self/statm), 0 when it
+// cannot be read.
+inline int64_t ResidentBytes() {
+  std::FILE *f = std::fopen("/proc/self/statm", "r");
+  if (f == nullptr) return 0;
+  long size = 0, resident = 0;
+  const bool read = std::fscanf(f, "%ld %ld", &size, &resident) == 2;
+  std::fclose(f);
+  return read ? static_cast<int64_t>(resident) * sysconf(_SC_PAGESIZE) : 0;
+}
+
+// What the library and the process hold after one call of a repeated run.
+struct Footprint {
+  LiveAllocations live;  // the kernel allocator's live blocks
+  int64_t resident;      // the process's resident bytes
+};
+
+// Makes the call `times` times and takes the footprint after each.
+template <class Call>
+std::vector<Footprint> FootprintsOf(int times, Call call) {
+  std::vector<Footprint> out;
+  out.reserve(static_cast<size_t>(times));
+  for (int i = 0; i < times; ++i) {
+    call(i);
+    out.push_back(Footprint{AllocationsLive(), ResidentBytes()});
+  }
+  return out;
 }
 
 }  // namespace vo::test

@@ -11,7 +11,8 @@
 // - glFrontFace is sent from the mirroring parity before every geometry,
 //   outside any display list (a list replays under other parities);
 // - a display list is called after it is compiled (compiling draws
-//   nothing), and after every replay or vertex-colour geometry the current
+//   nothing), and is made only in a share group that outlives the frame;
+//   after every replay or vertex-colour geometry the current
 //   record is forgotten and "lighting on" read back: both changed OpenGL's
 //   material and lighting behind the send-on-change state;
 // - a triangulated copy is made in world space (the expansion applies the
@@ -479,7 +480,7 @@ VtStatus GeometryListed(VtOpenGLContext *c, VtPrimitive *p, VtOpenGLPrimitiveDat
     StateForget(c);
     return 0;
   }
-  if (!ListWanted(c, p, record)) return GeometryDraw(c, p, record);
+  if (!CurrentFrame()->lists_kept || !ListWanted(c, p, record)) return GeometryDraw(c, p, record);
   const GLuint name = glGenLists(1);
   if (name == 0) return GeometryDraw(c, p, record);
   glNewList(name, GL_COMPILE);

@@ -37,6 +37,10 @@ struct Frame {
   ListPath path;
   uint32_t expand_depth = 0;
   bool drawing_deferred = false;  // image end draws the deferred list
+  // Display lists are made only in a share group that outlives the frame:
+  // one remade every frame and dropped with its context is work lost, and
+  // its storage coming and going each frame grows the process's heap.
+  bool lists_kept = true;
 };
 
 // The open frame, or null.

@@ -146,8 +146,10 @@ void DecalWalk(Plan &plan, VtShader *decal, VtShader *material_transparency, uin
   plan.layers[plan.count - 1].space = nullptr;
 }
 
-// The colour shader of any class but the decal.
-void ColourTranslate(VtMaterial *material, VtShader *shader, VtGLMaterialRecord *r, VtTextureSource *src) {
+// The colour shader of any class but the decal; an image file that gives
+// nothing adds the warning bit to *status.
+void ColourTranslate(VtMaterial *material, VtShader *shader, VtGLMaterialRecord *r, VtTextureSource *src,
+                     VtStatus *status) {
   VtColour average{1.0f, 1.0f, 1.0f};
   if (material != nullptr) (void)VoMaterialGetAverageColour(material, &average);
   const float avg[3] = {average.red, average.green, average.blue};
@@ -162,7 +164,7 @@ void ColourTranslate(VtMaterial *material, VtShader *shader, VtGLMaterialRecord 
   if (!HasLabel(shader, "file name")) return;
   VtImage *image = nullptr;
   if (VtImage *given = ImageArgument(shader)) (void)VoImageDup(given, &image);
-  if (image == nullptr) image = ImageFromFile(shader);
+  if (image == nullptr) image = ImageFromFile(shader, status);
   if (image != nullptr) {
     src->kind = 3;
     src->image = image;
@@ -211,7 +213,7 @@ void ReflectanceTranslate(VtShader *shader, VtGLMaterialRecord *r, VtMaterial *m
   }
 }
 
-void TransparencyTranslate(VtShader *shader, VtGLMaterialRecord *r, VtTextureSource *src) {
+void TransparencyTranslate(VtShader *shader, VtGLMaterialRecord *r, VtTextureSource *src, VtStatus *status) {
   *src = VtTextureSource{1, {0, 0, 0}, nullptr};
   if (shader == nullptr) return;
   if (Named(shader, "opengl sim")) {
@@ -231,7 +233,7 @@ void TransparencyTranslate(VtShader *shader, VtGLMaterialRecord *r, VtTextureSou
     *src = VtTextureSource{2, {colour[0], colour[1], colour[2]}, nullptr};
     r->kind |= 2;
   } else if (HasLabel(shader, "file name")) {
-    VtImage *image = ImageFromFile(shader);
+    VtImage *image = ImageFromFile(shader, status);
     if (image != nullptr) *src = VtTextureSource{Named(shader, "wrapped image") ? 3u : 4u, {0, 0, 0}, image};
     r->kind |= 2;
   }
@@ -398,9 +400,15 @@ VtImage *ImageArgument(VtShader *s) {
                               : nullptr;
 }
 
-VtImage *ImageFromFile(VtShader *s) {
+VtImage *ImageFromFile(VtShader *s, VtStatus *status) {
   const char *name = HasLabel(s, "file name") ? ArgString(s, "file name") : nullptr;
-  return name != nullptr && name[0] != 0 ? ImageChecked(VoImageRead(name), s, true) : nullptr;
+  if (name == nullptr || name[0] == 0) return nullptr;
+  VtImage *image = ImageChecked(VoImageRead(name), s, true);
+  if (image != nullptr) return image;
+  // The drawing goes on untextured; the caller's status tells the frame so.
+  Post(VO_CLASS_WARNING, messages::kOpenGLImageUnreadable, kModule, ClassName(s), name);
+  if (status != nullptr) *status |= VO_CLASS_WARNING;
+  return nullptr;
 }
 
 // ---- Caches -----------------------------------------------------------------
@@ -440,9 +448,9 @@ VtStatus CacheBuild(VtOpenGLContext *c, VtMaterial *material, VtOpenGLMaterialCa
     l.record->next = cache->record;
     cache->record = l.record;
     l.record->texture_space = l.space;
-    ColourTranslate(material, l.colour, l.record, &l.csrc);
+    ColourTranslate(material, l.colour, l.record, &l.csrc, &s);
     ReflectanceTranslate(reflectance, l.record, material);
-    TransparencyTranslate(l.transparency, l.record, &l.tsrc);
+    TransparencyTranslate(l.transparency, l.record, &l.tsrc, &s);
     if (l.clamped) l.record->diffuse[3] = 0.0f;
     if (l.layered) l.record->kind |= 4;
     s |= TextureAsk(l);

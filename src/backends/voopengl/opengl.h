@@ -247,9 +247,11 @@ float ArgFloat(VtShader *s, const char *label, float otherwise);
 bool ArgTriple(VtShader *s, const char *label, float out[3]);
 void *ArgPointer(VtShader *s, const char *label);
 // The shader's "image" argument when it is usable (else null, 2720 posted),
-// and the image read from its "file name" (the caller's to destroy).
+// and the image read from its "file name" (the caller's to destroy). A file
+// named but giving no usable image posts 2722 naming it and adds the warning
+// bit to *status when given.
 VtImage *ImageArgument(VtShader *s);
-VtImage *ImageFromFile(VtShader *s);
+VtImage *ImageFromFile(VtShader *s, VtStatus *status = nullptr);
 
 // ---- The frame (render.cpp) ------------------------------------------------
 // Draws the current scene: execute code 0x6f0001.

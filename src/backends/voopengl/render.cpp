@@ -299,6 +299,7 @@ VtStatus ImageBegin(VtOpenGLContext *c) {
   const VtStatus s = VoOGLDrvImageBegin();
   f->context = s == 0 && ogldrv::ContextIsCurrent();
   c->frame_group = f->context ? ogldrv::FrameShareGroup() : -1;
+  f->lists_kept = f->context && !ogldrv::FrameGroupEndsWithFrame();
   for (double(&m)[16] : f->model) {
     std::memset(m, 0, sizeof m);
     m[0] = m[5] = m[10] = m[15] = 1.0;

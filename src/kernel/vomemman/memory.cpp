@@ -1,10 +1,13 @@
 // The public allocator, the memory controls, the kernel's own pools and the
 // memory module (vomemman, number 17).
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "kernel/vomemman/pool.h"
+#include "platform/chunk_heap.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo {
@@ -16,7 +19,29 @@ std::atomic<uint64_t> g_allocation_countdown{0};
 namespace {
 std::atomic<bool> g_allocation_failure_fired{false};
 std::atomic<uint64_t> g_allocation_largest{0};
+
+// The live-block count, another test hook of the same kind. Sizes are the
+// allocator's own (malloc_usable_size), so a block given back subtracts
+// what it added whichever of our procedures made it.
+std::atomic<int64_t> g_live_blocks{0};
+std::atomic<int64_t> g_live_bytes{0};
+
+void LiveAdd(void *block, int64_t blocks) {
+  g_live_blocks.fetch_add(blocks, std::memory_order_relaxed);
+  g_live_bytes.fetch_add(static_cast<int64_t>(malloc_usable_size(block)), std::memory_order_relaxed);
+}
+
+void LiveRemove(void *block) {
+  g_live_blocks.fetch_sub(1, std::memory_order_relaxed);
+  g_live_bytes.fetch_sub(static_cast<int64_t>(malloc_usable_size(block)), std::memory_order_relaxed);
+}
 }  // namespace
+
+LiveAllocations AllocationsLive() {
+  return LiveAllocations{
+      g_live_blocks.load(std::memory_order_relaxed) + static_cast<int64_t>(platform::ChunksLive()),
+      g_live_bytes.load(std::memory_order_relaxed) + static_cast<int64_t>(platform::ChunkBytesLive())};
+}
 
 void AllocationFailureArm(uint64_t n) {
   g_allocation_failure_fired.store(false);
@@ -41,13 +66,28 @@ bool AllocationFailureCount(uint64_t size) {
 }
 
 void *VoAllocate(uint32_t size) {
-  return AllocationFails(size) ? nullptr : std::malloc(size == 0 ? 1 : size);
+  if (AllocationFails(size)) return nullptr;
+  void *block = std::malloc(size == 0 ? 1 : size);
+  if (block != nullptr) LiveAdd(block, 1);
+  return block;
 }
 
-void VoDeallocate(void *block) { std::free(block); }
+void VoDeallocate(void *block) {
+  if (block == nullptr) return;
+  LiveRemove(block);
+  std::free(block);
+}
 
+// The old block is counted out only once realloc has taken it: a failed
+// call leaves it live.
 void *VoMemoryReallocate(void *block, uint32_t size) {
-  return AllocationFails(size) ? nullptr : std::realloc(block, size == 0 ? 1 : size);
+  if (AllocationFails(size)) return nullptr;
+  const int64_t old_bytes = block != nullptr ? static_cast<int64_t>(malloc_usable_size(block)) : 0;
+  void *moved = std::realloc(block, size == 0 ? 1 : size);
+  if (moved == nullptr) return nullptr;
+  g_live_bytes.fetch_sub(old_bytes, std::memory_order_relaxed);
+  LiveAdd(moved, block != nullptr ? 0 : 1);
+  return moved;
 }
 
 void MemoryCallbacksDefault(VtKernelContext *k) {

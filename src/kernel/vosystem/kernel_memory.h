@@ -47,6 +47,16 @@ bool AllocationFailureFired();
 // Arm resets it.
 uint64_t AllocationLargest();
 
+// The blocks the library holds now, for tests that look for growth: those
+// of VoAllocate and VoMemoryReallocate not yet given to VoDeallocate, sized
+// as malloc made them, and the pool chunks of the chunk allocator, sized as
+// asked. Kept with relaxed atomics on every allocation; not exported.
+struct LiveAllocations {
+  int64_t blocks;
+  int64_t bytes;
+};
+LiveAllocations AllocationsLive();
+
 // True when this allocation (of size bytes) is the one armed to fail.
 extern std::atomic<uint64_t> g_allocation_countdown;
 bool AllocationFailureCount(uint64_t size);

@@ -22,6 +22,10 @@ VtStatus GroupRestore();
 bool ContextIsCurrent();
 // Whether a group of that number lives.
 bool GroupLives(int32_t group);
+// Whether the frame target's share group dies with it at image end (target
+// mode 0 with the target the group's only member): display lists made in it
+// could never be replayed.
+bool FrameGroupEndsWithFrame();
 // Destroys every target and group (target mode 2: nothing, 0).
 VtStatus TargetsReleaseAll();
 

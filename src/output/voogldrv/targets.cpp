@@ -526,4 +526,13 @@ bool GroupLives(int32_t group) {
   return r != nullptr && r->context != nullptr && group > 0 && GroupFind(r->context, group) != nullptr;
 }
 
+bool FrameGroupEndsWithFrame() {
+  const VtOGLDrvRecord *r = Record();
+  if (r == nullptr || r->context == nullptr || r->context->frame == nullptr || r->target_mode != 0)
+    return false;
+  const VtOGLDrvTarget *t = r->context->frame;
+  const VtOGLDrvGroup *g = GroupFind(r->context, t->group);
+  return g != nullptr && g->own == t;
+}
+
 }  // namespace vo::ogldrv

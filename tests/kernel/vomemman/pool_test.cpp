@@ -142,6 +142,51 @@ TEST_F(PoolTest, TheArmedAllocationFailsWhateverAsksForIt) {
   EXPECT_EQ(VoPoolDispose(p), 0u);
 }
 
+TEST_F(PoolTest, LiveBlocksAreCountedUntilGivenBackWhoeverMadeThem) {
+  const LiveAllocations before = AllocationsLive();
+  const auto grown = [&] {
+    const LiveAllocations now = AllocationsLive();
+    return LiveAllocations{now.blocks - before.blocks, now.bytes - before.bytes};
+  };
+  void *block = VoAllocate(100);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(grown().blocks, 1);
+  EXPECT_GE(grown().bytes, 100);  // what malloc made, at least the request
+  // A reallocation keeps one block and counts its new size; a failed one
+  // leaves the old block counted.
+  block = VoMemoryReallocate(block, 5000);
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(grown().blocks, 1);
+  EXPECT_GE(grown().bytes, 5000);
+  const LiveAllocations held = grown();
+  AllocationFailureArm(1);
+  EXPECT_EQ(VoMemoryReallocate(block, 9000), nullptr);
+  AllocationFailureArm(0);
+  EXPECT_EQ(grown().blocks, held.blocks);
+  EXPECT_EQ(grown().bytes, held.bytes);
+  // A reallocation from null is a new block; a null given back is nothing.
+  void *second = VoMemoryReallocate(nullptr, 10);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(grown().blocks, 2);
+  VoDeallocate(second);
+  VoDeallocate(nullptr);
+  VoDeallocate(block);
+  EXPECT_EQ(grown().blocks, 0);
+  EXPECT_EQ(grown().bytes, 0);
+  // A pool's first block brings a chunk of the pool's chunk size.
+  VtPool *p = VoPoolCreate(kTag, 8);
+  ASSERT_NE(p, nullptr);
+  const LiveAllocations empty = grown();
+  void *b = VoPoolAllocate(p);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(grown().blocks, empty.blocks + 1);
+  EXPECT_EQ(grown().bytes, empty.bytes + 1016);
+  VoPoolFree(p, b);
+  EXPECT_EQ(VoPoolDispose(p), 0u);
+  EXPECT_EQ(grown().blocks, 0);
+  EXPECT_EQ(grown().bytes, 0);
+}
+
 TEST_F(PoolTest, MergeCompactsOnlyAboveTheThreshold) {
   VtPool *parent = VoPoolCreate(kTag, 8);
   std::vector<void *> kept;
