@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "backends/voopengl/opengl.h"
+#include "output/vodriver/face.h"
 #include "shading/shaderlib/face.h"
 #include "kernel/vosystem/face.h"
 
@@ -405,9 +406,12 @@ VtImage *ImageFromFile(VtShader *s, VtStatus *status) {
   if (name == nullptr || name[0] == 0) return nullptr;
   VtImage *image = ImageChecked(VoImageRead(name), s, true);
   if (image != nullptr) return image;
-  // The drawing goes on untextured; the caller's status tells the frame so.
+  // The drawing goes on untextured; the caller's status tells the frame so,
+  // and a read that ran out of memory fails it.
   Post(VO_CLASS_WARNING, messages::kOpenGLImageUnreadable, kModule, ClassName(s), name);
-  if (status != nullptr) *status |= VO_CLASS_WARNING;
+  const VtStatus read = driver::ImageReadStatus();
+  if (status != nullptr)
+    *status |= (read & VO_STATUS_NO_MEMORY) == VO_STATUS_NO_MEMORY ? read : VO_CLASS_WARNING;
   return nullptr;
 }
 

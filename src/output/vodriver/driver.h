@@ -161,7 +161,8 @@ struct DriverState {
   uint32_t temporary_uses;
   uint32_t shutting_down;
   VtImageReadProc image_read;
-  uint32_t pixel_limit;  // VO_CONTROL_IMAGE_PIXEL_LIMIT, read from the master state
+  VtStatus image_read_status;  // the last VoImageRead's failure (ImageReadStatus)
+  uint32_t pixel_limit;        // VO_CONTROL_IMAGE_PIXEL_LIMIT, read from the master state
   void (*image_destroy_hook)(VtImage *image);
   void (*image_destroy_listeners[4])(VtImage *image);  // other modules' hooks, run after it
   uint32_t is_copy;

@@ -119,7 +119,7 @@ VtStatus FrameConversion(DriverState *s, const VtImage *im, uint32_t width) {
 VtStatus Open() {
   DriverState *s = State();
   auto *r = static_cast<ImageRecord *>(VoAllocate(sizeof(ImageRecord)));
-  if (r == nullptr) return kUnavailable;
+  if (r == nullptr) return kNoMemory;
   std::memset(static_cast<void *>(r), 0, sizeof *r);
   r->clear[0] = r->clear[1] = r->clear[2] = 255;
   r->clear_device = 0xffffff;

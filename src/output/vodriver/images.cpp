@@ -129,8 +129,9 @@ VtStatus HeaderRead(DriverState *s, VtDriverRecord *d, VtImage *image, long entr
 // the name's suffix first. A header read that runs out of memory ends the
 // search with none: the file is not unreadable, and a later driver that
 // took it would hide the shortage from the caller.
-VtDriverRecord *ReaderChoose(DriverState *s, VtImage *image, const char *name, long entry) {
-  bool short_of_memory = false;
+VtDriverRecord *ReaderChoose(DriverState *s, VtImage *image, const char *name, long entry,
+                             bool *short_of_memory_out) {
+  bool &short_of_memory = *short_of_memory_out;
   auto takes = [&](VtDriverRecord *d) {
     const VtStatus st = HeaderRead(s, d, image, entry);
     short_of_memory = (st & kNoMemory) == kNoMemory;
@@ -275,6 +276,11 @@ VtStatus ImageReaderAllocate(VtImage *image) {
 
 bool ImageIsLive(const VtImage *image) { return LiveMaster(image, nullptr) != nullptr; }
 
+VtStatus ImageReadStatus() {
+  const DriverState *s = Master();
+  return s != nullptr ? s->image_read_status : 0;
+}
+
 void ImageDestroyHookSet(ImageDestroyHook hook) {
   if (DriverState *s = Master()) s->image_destroy_hook = hook;
 }
@@ -389,6 +395,7 @@ VtImage *VoImageRead(const char *name) {
   if (OnFarmWorker()) return FarmImageRead(name);
   DriverState *s = Master();
   if (s == nullptr) return nullptr;
+  s->image_read_status = 0;
   return s->image_read(name);
 }
 
@@ -402,6 +409,7 @@ VtImage *VoImageReadFromFile(void *stream, const char *name) {
   auto *file = static_cast<std::FILE *>(stream);
   const bool opened = file == nullptr;
   if (opened && (file = static_cast<std::FILE *>(VoFileOpen(name, 1 | 16))) == nullptr) {
+    s->image_read_status = kUnknown;
     Post(VO_CLASS_WARNING, messages::kImageFileNotOpened, VO_MODULE_DRIVER, name);
     return nullptr;
   }
@@ -411,13 +419,15 @@ VtImage *VoImageReadFromFile(void *stream, const char *name) {
     image->name = TextCopy(name);
   }
   const long entry = std::ftell(file);
-  VtDriverRecord *reader =
-      image != nullptr && image->name != nullptr ? ReaderChoose(s, image, name, entry) : nullptr;
-  bool ok = reader != nullptr && ImageReaderAllocate(image) == 0;
-  if (ok) {
+  bool short_of_memory = image == nullptr || image->name == nullptr;
+  VtDriverRecord *reader = !short_of_memory ? ReaderChoose(s, image, name, entry, &short_of_memory) : nullptr;
+  VtStatus status = reader != nullptr ? ImageReaderAllocate(image) : short_of_memory ? kNoMemory : kUnknown;
+  if (status == 0) {
     if (entry >= 0) (void)std::fseek(file, entry, SEEK_SET);
-    ok = CallPushed<0x1a0018>(s, reader, kNoStack, image) == 0;
+    status = CallPushed<0x1a0018>(s, reader, kNoStack, image);
   }
+  s->image_read_status = status;
+  const bool ok = status == 0;
   if (!ok) Post(VO_CLASS_WARNING, messages::kImageFileNotRead, VO_MODULE_DRIVER, name);
   if (opened) (void)VoFileClose(file);
   if (image != nullptr) image->file = nullptr;

@@ -22,6 +22,12 @@ uint32_t ImagePixelLimit();
 // pixels are allocated.
 VtStatus ImageReaderAllocate(VtImage *image);
 
+// Why the last VoImageRead on the calling thread answered null: a status
+// with the memory bit when memory ran out, another failure status when the
+// file could not be read; 0 after an image was read, and when the reader
+// is the application's own (it reports nothing).
+VtStatus ImageReadStatus();
+
 // Called by VoImageDestroy (and at shut-down) before an image is freed;
 // the image driver registers its clean-up here. Null: nothing to do.
 using ImageDestroyHook = void (*)(VtImage *image);

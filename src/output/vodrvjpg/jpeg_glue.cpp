@@ -189,19 +189,19 @@ JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uin
   return r;
 }
 
-bool JpegReaderStart(JpegReader *r) {
-  if (!r->live) return false;
+VtStatus JpegReaderStart(JpegReader *r) {
+  if (!r->live) return VO_STATUS_UNAVAILABLE;
   if (setjmp(r->errors.jump) != 0) {
     jpeg_destroy_decompress(&r->library);
     r->live = false;
-    return false;
+    return VO_STATUS_UNAVAILABLE;
   }
   jpeg_start_decompress(&r->library);
   const uint64_t bytes =
       uint64_t{r->library.output_width} * static_cast<uint64_t>(r->library.output_components);
-  if (bytes > UINT32_MAX) return false;
+  if (bytes > UINT32_MAX) return VO_STATUS_UNAVAILABLE;
   r->row = static_cast<JSAMPLE *>(VoAllocate(static_cast<uint32_t>(bytes)));
-  return r->row != nullptr;
+  return r->row != nullptr ? 0 : VO_STATUS_NO_MEMORY;
 }
 
 bool JpegReaderRow(JpegReader *r, uint8_t *rgb) {

@@ -47,7 +47,9 @@ void JpegWriterFree(JpegWriter *w);
 // not copied) names the file in messages.
 JpegReader *JpegReaderOpen(std::FILE *in, const char *name, uint32_t *width, uint32_t *height,
                            VtStatus *status);
-bool JpegReaderStart(JpegReader *r);
+// Starts decompressing: 0, the memory status when the row cannot be made,
+// else VO_STATUS_UNAVAILABLE.
+VtStatus JpegReaderStart(JpegReader *r);
 // Decompresses the next row into rgb (width x 3 bytes; grey repeated);
 // false, with message 2852, when the scan data it needs is missing from
 // the file.

@@ -137,7 +137,7 @@ VtStatus RowsRead(VtImage *image, JpegReader *r) {
   if (!row.Make(3 * static_cast<size_t>(image->width))) return VO_STATUS_NO_MEMORY;
   driver::file::ImageDelivery out(image, false);
   VtStatus st = out.Begin();
-  if (st == 0 && !JpegReaderStart(r)) st = VO_STATUS_UNAVAILABLE;
+  if (st == 0) st = JpegReaderStart(r);
   for (int32_t y = 0; y < image->height && st == 0; ++y)
     st = JpegReaderRow(r, row.Bytes()) ? out.Row(y, row.Bytes()) : VO_STATUS_UNAVAILABLE;
   if (st == 0 && !JpegReaderFinish(r)) st = VO_STATUS_UNAVAILABLE;
@@ -149,10 +149,13 @@ VtStatus ImageRead(VtImage *image) {
   VtStatus st = 0;
   JpegReader *r = ReaderOpen(image, &width, &height, &st);
   if (r == nullptr) return st;
-  if (static_cast<int64_t>(width) != image->width || static_cast<int64_t>(height) != image->height ||
-      (image->data == nullptr && driver::ImageReaderAllocate(image) != 0)) {
+  if (static_cast<int64_t>(width) != image->width || static_cast<int64_t>(height) != image->height)
+    st = VO_STATUS_UNAVAILABLE;
+  else if (image->data == nullptr)
+    st = driver::ImageReaderAllocate(image);
+  if (st != 0) {
     JpegReaderFree(r);
-    return VO_STATUS_UNAVAILABLE;
+    return st;
   }
   st = RowsRead(image, r);
   JpegReaderFree(r);
