@@ -139,10 +139,13 @@ VtStatus VoVertexSetProperty(VtPrimitive *p, VtVertex *vertex, uint32_t code, co
   // The vertex must be the primitive's own: adding a property moves every
   // vertex of the primitive.
   if (ElementOwner(vertex, VO_ELEMENT_VERTEX) != p) {
-    const uint32_t message =
-        ElementLive(vertex, VO_ELEMENT_VERTEX) ? messages::kElementForeign : messages::kElementNotLive;
-    Post(VO_STATUS_BAD_ARGUMENT, message, VO_MODULE_POLYGONS, static_cast<const void *>(vertex),
-         static_cast<const void *>(p));
+    // The arguments are those the geometry module posts with each number.
+    if (ElementLive(vertex, VO_ELEMENT_VERTEX))
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kElementForeign, VO_MODULE_POLYGONS,
+           static_cast<const void *>(vertex), static_cast<const void *>(p));
+    else
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kElementNotLive, VO_MODULE_POLYGONS,
+           static_cast<const void *>(vertex), uint32_t{VO_ELEMENT_VERTEX});
     return VO_STATUS_BAD_ARGUMENT;
   }
   void *moved = nullptr;

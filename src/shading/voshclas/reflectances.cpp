@@ -143,7 +143,8 @@ VtStatus MirrorMapPrepare(void *block) {
   (void)exported::VoShaderTextureRelease(block);
   if (b->image != nullptr) {
     if (const char *why = ImageRefusal(b->image)) {
-      Post(VO_CLASS_WARNING, messages::kLiteImageUnusable, VO_MODULE_CLASSIC, kMirrorMapIdentifier, why);
+      Post(VO_CLASS_WARNING, messages::kLiteImageUnusable, VO_MODULE_CLASSIC, kMirrorMapIdentifier, "image",
+           why);
       return 0;
     }
     b->names.handle.texture = VoTextureCreate(b->image, 3);

@@ -211,6 +211,20 @@ TEST_F(Primitives, ContentsAreCachedAndAVertexSetAddsItsPropertyToThePrimitive) 
     EXPECT_EQ(VoVertexSetProperty(p, static_cast<VtVertex *>(foreign), VO_VERT_COLOUR, &value),
               uint32_t{VO_STATUS_BAD_ARGUMENT});
   EXPECT_EQ(CountPosted(geom_msg::kElementForeign) + CountPosted(geom_msg::kElementNotLive), 2);
+  // Each number carries what the geometry module posts with it, so that one
+  // message text fits both: the element and its kind, or the element and
+  // the primitive it was offered to.
+  const auto not_live = vo_test::WithMessage(geom_msg::kElementNotLive);
+  const auto foreign = vo_test::WithMessage(geom_msg::kElementForeign);
+  ASSERT_EQ(not_live.size(), 1u);
+  ASSERT_EQ(foreign.size(), 1u);
+  ASSERT_EQ(not_live[0].args.size(), 2u);
+  EXPECT_EQ(not_live[0].args[0].value.p, Polygons(p)[0]);
+  EXPECT_EQ(not_live[0].args[1].type, VtNat32);
+  EXPECT_EQ(not_live[0].args[1].value.u, uint32_t{VO_ELEMENT_VERTEX});
+  ASSERT_EQ(foreign[0].args.size(), 2u);
+  EXPECT_EQ(foreign[0].args[0].value.p, Vertices(other)[0]);
+  EXPECT_EQ(foreign[0].args[1].value.p, p);
   EXPECT_EQ(VoPrimitiveDestroy(p) | VoPrimitiveDestroy(other), 0u);
 }
 

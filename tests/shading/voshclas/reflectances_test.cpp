@@ -170,6 +170,11 @@ TEST_F(ReflectanceTest, AMirrorMapPrefersItsImageAndRefusesADestroyedOne) {
   ASSERT_EQ(VoShaderSetArg(map, "image", &handle), 0u);
   Expect3(Shade(map, kDown, kWhite), 0.16f, 0.32f, 0.48f);
   EXPECT_EQ(CountPosted(messages::kLiteImageUnusable), 1);
+  // The class, the argument and the reason, as the lite classes post them.
+  const auto refused = vo_test::WithMessage(messages::kLiteImageUnusable);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].strings,
+            (std::vector<std::string>{"vxs_wrapped_mirror_map_reflecta", "image", "not a live image"}));
 }
 
 TEST_F(ReflectanceTest, AGlassPlateHalvesARayTracedShadowedLightAndTintsIt) {
