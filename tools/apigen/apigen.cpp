@@ -17,8 +17,13 @@
 //                                type and count of arrays and pointed-to data
 //                                that the declaration cannot size
 //   #: <text>                    a line of the public header's comment on the
-//                                procedure declared next (what an application
-//                                must know that the declaration cannot say)
+//                                procedure declared next; the first line says
+//                                in at most 100 characters what it does, the
+//                                others what an application must know that the
+//                                declaration cannot say
+//   #= <param>: <text>           how many elements the open array <param> of
+//                                the procedure declared next holds, in words
+//                                (for the reference; every open array has one)
 //
 // A parameter is "[in|out|inout] <Type> <name>[<count>]"; <count> is a number,
 // the name of another parameter, that name times a number ("n*3"), or empty
@@ -29,9 +34,15 @@
 // and enumerators, whose values the compiler works out, and the linker's
 // version script, which exports the declared procedures and nothing else.
 //
+// With -d it also writes the API reference (Markdown): per module, each
+// procedure's declaration, comment, and its parameters' directions and array
+// sizes. Each -r names a description file whose procedures must all carry a
+// comment.
+//
 // Usage: apigen <out-public-header> <out-impl-header> <out-table-cpp>
 //               [-c <out-constants-cpp> <public-header-dir>]
-//               [-v <out-version-script>] files...
+//               [-v <out-version-script>] [-d <out-reference>]
+//               [-r <file>]... files...
 
 #include <algorithm>
 #include <cctype>
@@ -74,12 +85,18 @@ struct Function {
   int module_number = 0;
   int index = 0;
   std::string where;
-  std::string shape;              // internal procedure sizing its data, or empty
-  std::vector<std::string> note;  // the public header's comment lines
+  std::string shape;                         // internal procedure sizing its data, or empty
+  std::vector<std::string> note;             // the public header's comment lines
+  std::string file;                          // the description file that declares it
+  std::map<std::string, std::string> sizes;  // open array -> its size in words
 };
 
-// The "#:" lines read since the last procedure, for the next one.
+// The "#:" and "#=" lines read since the last procedure, for the next one.
 std::vector<std::string> g_note;
+std::vector<std::pair<std::string, std::string>> g_sizes;
+
+// The longest first comment line: the one-line summary a reader scans.
+constexpr size_t kSummaryLimit = 100;
 
 std::map<std::string, TypeInfo> g_types;
 std::vector<std::string> g_includes;
@@ -205,6 +222,33 @@ bool ParseParam(const std::string &text, Param *p, const std::string &where) {
   return true;
 }
 
+// A comment must close where apigen closes it, and its summary must fit one
+// line of the reference.
+void CheckNote(const Function &f) {
+  for (const std::string &line : f.note)
+    if (line.find("*/") != std::string::npos || line.find("/*") != std::string::npos)
+      Fail(f.where, "comment of '" + f.name + "' holds a C comment delimiter");
+  if (!f.note.empty() && f.note[0].size() > kSummaryLimit)
+    Fail(f.where, "first comment line of '" + f.name + "' is longer than " + std::to_string(kSummaryLimit) +
+                      " characters");
+}
+
+// Gives the "#=" lines read before the procedure to its open arrays; an open
+// array without one would leave the reference unable to say its size.
+void TakeSizes(Function *f) {
+  for (const auto &[name, text] : g_sizes) {
+    int at = ParamIndex(f->params, name);
+    if (at < 0 || !f->params[at].array || !f->params[at].count.empty())
+      Fail(f->where, "size line for '" + name + "', which is no open array of '" + f->name + "'");
+    else
+      f->sizes[name] = text;
+  }
+  g_sizes.clear();
+  for (const Param &p : f->params)
+    if (p.array && p.count.empty() && !f->sizes.count(p.name))
+      Fail(f->where, "open array '" + p.name + "' of '" + f->name + "' has no size line (#=)");
+}
+
 void ParseFunction(const std::string &text, const std::string &module, int number, int index,
                    const std::string &where) {
   size_t lp = text.find('('), rp = text.rfind(')');
@@ -224,6 +268,7 @@ void ParseFunction(const std::string &text, const std::string &module, int numbe
   f.module_number = number;
   f.index = index;
   f.where = where;
+  f.file = where.substr(0, where.rfind(':'));
   if (!g_types.count(f.result)) {
     Fail(where, "unknown result type '" + f.result + "'");
     return;
@@ -254,7 +299,20 @@ void ParseFunction(const std::string &text, const std::string &module, int numbe
       Fail(where, "array count '" + p.count + "' names no parameter");
   }
   f.note.swap(g_note);
+  CheckNote(f);
+  TakeSizes(&f);
   g_functions.push_back(f);
+}
+
+// "<param>: <text>", kept for the next procedure.
+void ReadSizeLine(const std::string &text, const std::string &where) {
+  size_t colon = text.find(':');
+  std::string name = colon == std::string::npos ? "" : Trim(text.substr(0, colon));
+  std::string size = colon == std::string::npos ? "" : Trim(text.substr(colon + 1));
+  if (!IsIdent(name) || size.empty())
+    Fail(where, "expected '#= <param>: <size>'");
+  else
+    g_sizes.emplace_back(name, size);
 }
 
 void ParseFile(const std::string &path) {
@@ -271,6 +329,8 @@ void ParseFile(const std::string &path) {
   while (std::getline(in, line)) {
     ++lineno;
     if (Trim(line).rfind("#:", 0) == 0) g_note.push_back(Trim(Trim(line).substr(2)));
+    if (Trim(line).rfind("#=", 0) == 0)
+      ReadSizeLine(Trim(Trim(line).substr(2)), path + ":" + std::to_string(lineno));
     size_t hash = line.find('#');
     if (hash != std::string::npos) line = line.substr(0, hash);
     line = Trim(line);
@@ -418,6 +478,59 @@ std::string ImplHeader() {
     o << "VO_EXPORT " << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n";
   o << "}\n}  // namespace vo::exported\n";
   return o.str();
+}
+
+// ---- The API reference -----------------------------------------------------------
+
+// How many elements an array parameter holds, in the reference's words.
+std::string ArraySize(const Function &f, const Param &p) {
+  if (!p.array) return "";
+  if (p.count.empty()) return f.sizes.at(p.name);
+  if (std::isdigit(static_cast<unsigned char>(p.count[0]))) return p.count;
+  if (p.scale == 1) return "`" + p.count + "`";
+  return std::to_string(p.scale) + " × `" + p.count + "`";
+}
+
+void ReferenceProcedure(std::ostringstream &o, const Function &f) {
+  o << "### " << f.name << "\n\n";
+  for (const std::string &line : f.note) o << line << "\n";
+  if (!f.note.empty()) o << "\n";
+  o << "```c\n" << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n```\n\n";
+  if (f.params.empty()) return;
+  o << "| Parameter | Direction | Type | Elements |\n| --- | --- | --- | --- |\n";
+  for (const Param &p : f.params)
+    o << "| `" << p.name << "` | " << p.dir << " | `" << p.type << "` | " << ArraySize(f, p) << " |\n";
+  o << "\n";
+}
+
+// Per module, in the table's order, every procedure with its declaration
+// and comment and each parameter's direction, type and array size.
+std::string Reference() {
+  std::ostringstream o;
+  o << "# API reference\n\n"
+    << "Generated from the interface description (`src/*/*/*.api`) by `tools/apigen`; do not edit.\n"
+    << "An application includes `<vo/vo_api.h>`, which declares every procedure below.\n"
+    << "A parameter is read (in), written (out) or both (inout); an out or inout parameter,\n"
+    << "and every array, is passed by address. Elements gives an array's length: a number,\n"
+    << "another parameter's value (times a factor), or how the call's other arguments size it.\n\n";
+  std::string module;
+  for (const Function &f : g_functions)
+    if (f.module != module) {
+      module = f.module;
+      o << "- [" << module << " (module " << f.module_number << ")](#" << module << "-module-"
+        << f.module_number << ")\n";
+    }
+  module.clear();
+  for (const Function &f : g_functions) {
+    if (f.module != module) {
+      module = f.module;
+      o << "\n## " << module << " (module " << f.module_number << ")\n\n";
+    }
+    ReferenceProcedure(o, f);
+  }
+  std::string text = o.str();
+  while (text.size() > 1 && text[text.size() - 2] == '\n') text.pop_back();
+  return text;
 }
 
 int KindNumber(Kind k) { return static_cast<int>(k); }
@@ -728,7 +841,8 @@ int main(int argc, char **argv) {
   }
   AddBuiltinTypes();
   std::vector<std::string> files(argv + 4, argv + argc);
-  std::string constants_out, header_dir, version_out;
+  std::string constants_out, header_dir, version_out, reference_out;
+  std::set<std::string> commented;  // files whose procedures must carry a comment
   for (bool more = true; more;) {
     more = false;
     if (files.size() >= 3 && files[0] == "-c") {
@@ -738,6 +852,14 @@ int main(int argc, char **argv) {
       more = true;
     } else if (files.size() >= 2 && files[0] == "-v") {
       version_out = files[1];
+      files.erase(files.begin(), files.begin() + 2);
+      more = true;
+    } else if (files.size() >= 2 && files[0] == "-d") {
+      reference_out = files[1];
+      files.erase(files.begin(), files.begin() + 2);
+      more = true;
+    } else if (files.size() >= 2 && files[0] == "-r") {
+      commented.insert(files[1]);
       files.erase(files.begin(), files.begin() + 2);
       more = true;
     }
@@ -767,12 +889,16 @@ int main(int argc, char **argv) {
     else
       it->shape = line.procedure;
   }
+  for (const Function &f : g_functions)
+    if (f.note.empty() && commented.count(f.file))
+      Fail(f.where, "procedure '" + f.name + "' has no comment (#:)");
   std::string constants;
   if (!header_dir.empty()) constants = ConstantsSource(header_dir);
   if (g_errors) return 1;
   bool ok = WriteIfChanged(argv[1], PublicHeader()) && WriteIfChanged(argv[2], ImplHeader()) &&
             WriteIfChanged(argv[3], TableSource()) &&
             (constants_out.empty() || WriteIfChanged(constants_out, constants)) &&
-            (version_out.empty() || WriteIfChanged(version_out, VersionScript()));
+            (version_out.empty() || WriteIfChanged(version_out, VersionScript())) &&
+            (reference_out.empty() || WriteIfChanged(reference_out, Reference()));
   return ok ? 0 : 1;
 }
