@@ -179,8 +179,8 @@ Kind TypeKind(std::string t) {
   }
   t = Trim(t);
   if (t.empty() || t == "auto") return Kind::Unknown;
-  if (t.find('*') != std::string::npos)
-    return t.find("char") != std::string::npos ? Kind::String : Kind::Pointer;
+  const auto stars = std::count(t.begin(), t.end(), '*');  // char ** is an array of strings
+  if (stars > 0) return stars == 1 && t.find("char") != std::string::npos ? Kind::String : Kind::Pointer;
   if (t == "double" || t == "float") return Kind::Real;
   static const std::set<std::string> kIntegers = {
       "uint32_t", "int32_t", "int",      "VtStatus", "VtNat32", "VtInt32", "uint16_t", "int16_t",  "uint8_t",
@@ -437,14 +437,19 @@ Kind ExprKind(const Tree &tree, const Arg &a) {
     callee = dot == std::string::npos ? callee : callee.substr(dot + 1);
     return ReturnKind(tree, *a.where, callee);
   }
-  while (!e.empty() && e.back() == ']') e = Trim(e.substr(0, e.rfind('[')));
+  bool element = false;  // an element of an array or of what a pointer points at
+  while (!e.empty() && e.back() == ']') {
+    e = Trim(e.substr(0, e.rfind('[')));
+    element = true;
+  }
   size_t b = e.size();
   while (b > 0 && Word(e[b - 1])) --b;
   std::string name = e.substr(b);
   if (name.empty() || std::isdigit(static_cast<unsigned char>(name[0]))) return Kind::Unknown;
   if (name == "nullptr") return Kind::Pointer;
-  if (b > 0) return MemberKind(tree, *a.where, name);
-  return DeclaredKind(tree, *a.where, a.at, name);
+  Kind k = b > 0 ? MemberKind(tree, *a.where, name) : DeclaredKind(tree, *a.where, a.at, name);
+  if (!element) return k;
+  return k == Kind::String ? Kind::Integer : Kind::Unknown;  // a char; else the pointee is not told
 }
 
 // ---- Posters ----------------------------------------------------------------
@@ -492,12 +497,14 @@ class Scan {
       if (open == std::string::npos || c[open] != '(') continue;
       size_t b = p;
       while (b > 0 && c[b - 1] == ' ') --b;
-      if (b > 0 && (c[b - 1] == '.' || c[b - 1] == '>' || c[b - 1] == '*' || c[b - 1] == '&')) continue;
+      const bool logical = b > 1 && c[b - 1] == '&' && c[b - 2] == '&';  // "x && Checked(...)"
+      if (b > 0 && !logical && (c[b - 1] == '.' || c[b - 1] == '>' || c[b - 1] == '*' || c[b - 1] == '&'))
+        continue;
       if (b > 1 && c[b - 1] == ':' && c[b - 2] == ':') {
         at.push_back(p);  // vo::Post
         continue;
       }
-      if (!kBeforeCall.count(WordBefore(c, b)) && Word(c[b - 1])) continue;  // a declaration
+      if (!logical && !kBeforeCall.count(WordBefore(c, b)) && Word(c[b - 1])) continue;  // a declaration
       at.push_back(p);
     }
     return at;
