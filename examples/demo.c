@@ -22,14 +22,17 @@
  * stopping the library.
  *
  * Usage: vo_demo [output.bmp|.tga|.jpg [message-file]]
- * The picture goes to demo.bmp in the current directory by default. With a
- * message file, diagnostics are printed with its texts; without one, the
- * printer's fallback lines are written. Any failing status ends the program
- * with exit status 1.
+ * The picture goes to demo.bmp in the current directory by default.
+ * Diagnostics are printed with the texts of the message file named, else of
+ * the one the environment variable MRVX20_MESSAGES names (set but empty:
+ * none), else of the build tree's or the installed copy when the program
+ * was built knowing where they are; without one, the printer's fallback
+ * lines are written. Any failing status ends the program with exit status 1.
  */
 #define _POSIX_C_SOURCE 199309L /* clock_gettime */
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -301,6 +304,26 @@ static VtStatus PostRender(const char *path, double *seconds) {
   return status;
 }
 
+/* The message file the environment names, else the first of the build
+ * tree's and the installed copies that opens; null when there is none. */
+static FILE *DefaultMessageFile(void) {
+  const char *named = getenv("MRVX20_MESSAGES");
+  const char *places[2] = {NULL, NULL};
+  int i;
+  if (named != NULL) return named[0] != 0 ? fopen(named, "rb") : NULL;
+#ifdef VO_MESSAGES_BUILD
+  places[0] = VO_MESSAGES_BUILD;
+#endif
+#ifdef VO_MESSAGES_INSTALLED
+  places[1] = VO_MESSAGES_INSTALLED;
+#endif
+  for (i = 0; i < 2; ++i) {
+    FILE *f = places[i] != NULL ? fopen(places[i], "rb") : NULL;
+    if (f != NULL) return f;
+  }
+  return NULL;
+}
+
 int main(int argc, char **argv) {
   const char *path = argc > 1 ? argv[1] : "demo.bmp";
   VtPrimitive *primitives[kPrimitives] = {0};
@@ -319,14 +342,11 @@ int main(int argc, char **argv) {
   status = VoInitialise();
   if (status != 0) fprintf(stderr, "VoInitialise answered 0x%08x\n", (unsigned)status);
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&VoErrorHandlerDefault);
-  if (argc > 2) {
-    messages = fopen(argv[2], "rb");
-    if (messages == NULL) {
-      fprintf(stderr, "cannot open message file %s\n", argv[2]);
-    } else {
-      VtTypedValue value = Pointer(messages);
-      VoControlSet(VO_CONTROL_MESSAGE_FILE, &value);
-    }
+  messages = argc > 2 ? fopen(argv[2], "rb") : DefaultMessageFile();
+  if (argc > 2 && messages == NULL) fprintf(stderr, "cannot open message file %s\n", argv[2]);
+  if (messages != NULL) {
+    VtTypedValue value = Pointer(messages);
+    VoControlSet(VO_CONTROL_MESSAGE_FILE, &value);
   }
   stream = Pointer(stderr);
   VoControlSet(VO_CONTROL_ERROR_STREAM, &stream);

@@ -4,25 +4,39 @@
  *   vo_run [-m messages] [-j journal] [-q] [-h] [file ...]
  *
  * Starts the library once with the default diagnostic printer on standard
- * error (errors and warnings; -q errors only), with the message file of -m
- * and a journal of the run in the file of -j, then reads each file in order
- * ("-" or no file: standard input). An input that stopped the library gets
- * it started again for the next one. Exit status: 0 when every input
- * answered 0, 1 otherwise, 2 for bad usage or a file that cannot be read.
+ * error (errors, warnings and the interpreter's statement errors; -q drops
+ * the warnings), with a message file and a journal of the run in the file of
+ * -j, then reads each file in order ("-" or no file: standard input). An
+ * input that stopped the library gets it started again for the next one.
+ * Exit status: 0 when every input answered 0, 1 otherwise, 2 for bad usage
+ * or a file that cannot be read (a directory among them).
+ *
+ * The message file is the one -m names, else the one the environment
+ * variable MRVX20_MESSAGES names (set but empty: none), else the build
+ * tree's copy, else the installed one (<prefix>/share/mrvx20/messages.txt);
+ * without one the diagnostics print as numbers.
  */
+#include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <vo/vo_api.h>
 
 static const char kUsage[] =
     "usage: vo_run [-m messages] [-j journal] [-q] [-h] [file ...]\n"
-    "  -m FILE  message file for the diagnostics\n"
+    "  -m FILE  message file for the diagnostics (default: $MRVX20_MESSAGES,\n"
+    "           else the message file beside the library)\n"
     "  -j FILE  write a journal of the run to FILE\n"
     "  -q       report errors only (no warnings)\n"
     "  -h       this help\n"
     "Files are text scripts or binary command files, run in order; - or none\n"
-    "reads standard input.\n";
+    "reads standard input. A statement that fails prints its line and file and\n"
+    "what is wrong with it. The procedures a script can call, with their\n"
+    "arguments, are listed in docs/api.md (the API reference).\n"
+    "Exit status: 0 when every input answered 0, 1 otherwise, 2 for bad usage\n"
+    "or a file that cannot be read.\n";
 
 static VtTypedValue Typed(uint32_t type) {
   VtTypedValue v;
@@ -32,19 +46,62 @@ static VtTypedValue Typed(uint32_t type) {
 }
 
 static FILE *g_messages = NULL, *g_journal = NULL;
+static VtStatus g_shown; /* the diagnostic classes printed */
+
+/* The default printer for the classes of g_shown and for diagnostics of no
+ * class: the interpreter posts a failing statement's place (279 or 296) and
+ * its fault with the bare status 2, which no class bit of the mask selects. */
+static VtStatus Printer(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
+                        VtTypedValue *args) {
+  const VtStatus classes = VO_CLASS_ERROR | VO_CLASS_WARNING | VO_CLASS_DEBUG | VO_CLASS_PROGRESS;
+  if ((status & classes) != 0 && (status & g_shown) == 0) return 0;
+  return VoErrorHandlerDefault(status, message, module, count, args);
+}
+
+/* Opens the first message file found where the usage says; null when there
+ * is none. */
+static FILE *DefaultMessageFile(void) {
+  const char *named = getenv("MRVX20_MESSAGES");
+  const char *places[2] = {NULL, NULL};
+  int i;
+  if (named != NULL) return named[0] != 0 ? fopen(named, "rb") : NULL;
+#ifdef VO_MESSAGES_BUILD
+  places[0] = VO_MESSAGES_BUILD;
+#endif
+#ifdef VO_MESSAGES_INSTALLED
+  places[1] = VO_MESSAGES_INSTALLED;
+#endif
+  for (i = 0; i < 2; ++i) {
+    FILE *f = places[i] != NULL ? fopen(places[i], "rb") : NULL;
+    if (f != NULL) return f;
+  }
+  return NULL;
+}
+
+/* Opens a script for reading; null, with the reason on standard error,
+ * when it cannot be read or is a directory. */
+static FILE *ScriptOpen(const char *name) {
+  struct stat st;
+  FILE *file;
+  if (stat(name, &st) == 0 && S_ISDIR(st.st_mode)) {
+    fprintf(stderr, "vo_run: %s is a directory, not a script\n", name);
+    return NULL;
+  }
+  file = fopen(name, "rb");
+  if (file == NULL) fprintf(stderr, "vo_run: cannot read %s: %s\n", name, strerror(errno));
+  return file;
+}
 
 /* Starts the library with the printer, messages and journal; 0 on success. */
 static VtStatus Start(int quiet) {
   VtTypedValue v;
   VtStatus status = VoInitialise();
   if (status != 0) return status;
-  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&VoErrorHandlerDefault);
+  g_shown = quiet ? VO_CLASS_ERROR : VO_CLASS_ERROR | VO_CLASS_WARNING;
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&Printer);
   v = Typed(VtGenericPtr);
   v.value.p = stderr;
   VoControlSet(VO_CONTROL_ERROR_STREAM, &v);
-  v = Typed(VtNat32);
-  v.value.u = quiet ? 0x40000000u : 0x60000000u;
-  VoControlSet(VO_CONTROL_SEVERITY_MASK, &v);
   if (g_messages != NULL) {
     rewind(g_messages);
     v = Typed(VtGenericPtr);
@@ -88,9 +145,10 @@ int main(int argc, char **argv) {
     }
   }
   if (messages != NULL && (g_messages = fopen(messages, "rb")) == NULL) {
-    fprintf(stderr, "vo_run: cannot open message file %s\n", messages);
+    fprintf(stderr, "vo_run: cannot open message file %s: %s\n", messages, strerror(errno));
     return 2;
   }
+  if (messages == NULL) g_messages = DefaultMessageFile();
   if (journal != NULL && (g_journal = fopen(journal, "wb")) == NULL) {
     fprintf(stderr, "vo_run: cannot open journal %s\n", journal);
     if (g_messages) fclose(g_messages);
@@ -108,8 +166,7 @@ int main(int argc, char **argv) {
     if (name == NULL || strcmp(name, "-") == 0) {
       file = stdin;
       name = "stdin";
-    } else if ((file = fopen(name, "rb")) == NULL) {
-      fprintf(stderr, "vo_run: cannot read %s\n", name);
+    } else if ((file = ScriptOpen(name)) == NULL) {
       failed = 2;
       break;
     }

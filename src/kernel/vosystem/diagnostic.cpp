@@ -264,23 +264,21 @@ std::string WithoutNewline(const char *t) {
   return s;
 }
 
-void FallbackLine(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
-                  const VtTypedValue *args) {
+// The fallback's class word for a status ("" without class bits).
+const char *ClassWord(VtStatus status) {
+  if (status & VO_CLASS_ERROR) return "ERROR: ";
+  if (status & VO_CLASS_WARNING) return "WARNING: ";
+  if (status & VO_CLASS_DEBUG) return "DEBUG: ";
+  return "";
+}
+
+// The fallback's argument list, " [ a b ]", handed to put piece by piece (a
+// string in pieces of at most 508 characters); nothing without arguments.
+template <class Put>
+void ArgumentList(uint32_t count, const VtTypedValue *args, Put put) {
+  if (count == 0) return;
   char buf[96];
-  if (status & VO_CLASS_ERROR)
-    WriteOut("ERROR: ");
-  else if (status & VO_CLASS_WARNING)
-    WriteOut("WARNING: ");
-  else if (status & VO_CLASS_DEBUG)
-    WriteOut("DEBUG: ");
-  std::snprintf(buf, sizeof buf, " Module %d, diagnostic code %d", static_cast<int>(module),
-                static_cast<int>(message));
-  WriteOut(buf);
-  if (count == 0) {
-    WriteOut("\n");
-    return;
-  }
-  WriteOut(" [");
+  put(" [");
   for (uint32_t i = 0; i < count; ++i) {
     const VtTypedValue &v = args[i];
     switch (v.type) {
@@ -299,15 +297,41 @@ void FallbackLine(VtStatus status, uint32_t message, uint32_t module, uint32_t c
           std::string piece = " \"";
           piece.append(s + from, n);
           piece += '"';
-          WriteOut(piece.c_str());
+          put(piece.c_str());
         }
         continue;
       }
       default: std::strcpy(buf, " ?"); break;
     }
-    WriteOut(buf);
+    put(buf);
   }
-  WriteOut(" ]\n");
+  put(" ]");
+}
+
+void FallbackLine(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
+                  const VtTypedValue *args) {
+  char buf[96];
+  if (*ClassWord(status)) WriteOut(ClassWord(status));
+  std::snprintf(buf, sizeof buf, " Module %d, diagnostic code %d", static_cast<int>(module),
+                static_cast<int>(message));
+  WriteOut(buf);
+  ArgumentList(count, args, [](const char *piece) { WriteOut(piece); });
+  WriteOut("\n");
+}
+
+// A number the usable message file lacks: the fallback's class word, the
+// file's text for message 5, the arguments as the fallback lists them and
+// the number, so that nothing posted is lost. A line too long for the output
+// buffer loses the end of its argument list, never the number.
+std::string MissingLine(const MessageState &m, VtStatus status, uint32_t message, uint32_t count,
+                        const VtTypedValue *args) {
+  std::string line = ClassWord(status);
+  if (m.kept[3]) line += WithoutNewline(m.kept[3]);
+  ArgumentList(count, args, [&line](const char *piece) { line += piece; });
+  char num[32];
+  std::snprintf(num, sizeof num, " %u\n", message);
+  if (line.size() + std::strlen(num) > kOutputLimit + 1) line.resize(kOutputLimit + 1 - std::strlen(num));
+  return line + num;
 }
 
 // Writes text to the error stream, else through the driver framework's
@@ -365,19 +389,7 @@ void HandleOne(VtKernelContext *k, VtStatus status, uint32_t message, uint32_t m
       WriteOut(out);
       return;
     }
-    // Not in the file: the kept text for the class and for "no message".
-    int cls = (status & VO_CLASS_ERROR)     ? 0
-              : (status & VO_CLASS_WARNING) ? 1
-              : (status & VO_CLASS_DEBUG)   ? 2
-                                            : -1;
-    std::string line;
-    if (cls >= 0 && m.kept[cls]) line += WithoutNewline(m.kept[cls]);
-    if (m.kept[3]) line += (line.empty() ? "" : " ") + WithoutNewline(m.kept[3]);
-    char num[32];
-    std::snprintf(num, sizeof num, " %u\n", message);
-    line += num;
-    if (line.size() > kOutputLimit) line = line.substr(line.size() - kOutputLimit);
-    WriteOut(line.c_str());
+    WriteOut(MissingLine(m, status, message, count, args).c_str());
     return;
   }
   FallbackLine(status, message, module, count, args);

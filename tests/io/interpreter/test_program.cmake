@@ -11,3 +11,41 @@ add_test(NAME VoRunFailingScript COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo
                                          -P ${VO_RUN_CHECK})
 set_tests_properties(VoRunScript VoRunHelp VoRunMissingFile VoRunFailingScript PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")
 add_dependencies(${VO_TEST_TARGET} vo_run)
+
+# Script mistakes: each exits 1 and names the line (message 279 with the
+# file) and what is wrong with the statement, with and without -q; the
+# message file beside the library gives the texts.
+set(VO_RUN_MISTAKES
+    "unknown_procedure|0283: Unknown procedure in: VoShaderCreat 1 2"
+    "swapped_arguments|0282: In \"VoViewSetResolution 160 v 120 1\", argument 1: \"160\" cannot be converted"
+    "missing_arguments|0284: Too few arguments in: VoViewSetResolution v 160"
+    "string_to_float|0280: A value of the wrong type in: f = \"text\""
+    "junk_line|0283: Unknown procedure in: %\\$ junk !!")
+foreach(mistake ${VO_RUN_MISTAKES})
+  string(REPLACE "|" ";" mistake "${mistake}")
+  list(GET mistake 0 name)
+  list(GET mistake 1 says)
+  foreach(quiet "" "-q")
+    add_test(NAME VoRunMistake.${name}${quiet}
+             COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> "-DARGS=${quiet};${VO_RUN_DATA}/mistakes/${name}.txt"
+                     -DSTATUS=1 "-DERROR_REGEX=^0279: At line 3 of [^\n]*mistakes/${name}.txt:\n${says}\n$"
+                     -P ${VO_RUN_CHECK})
+    set_tests_properties(VoRunMistake.${name}${quiet} PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")
+  endforeach()
+endforeach()
+# Without a message file the same two diagnostics print as numbers.
+add_test(NAME VoRunMistakeWithoutMessageFile
+         COMMAND ${CMAKE_COMMAND} -E env MRVX20_MESSAGES= ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run>
+                 -DARGS=${VO_RUN_DATA}/mistakes/unknown_procedure.txt -DSTATUS=1
+                 "-DERROR_REGEX=^ Module 4, diagnostic code 279 \\[ 3 \"[^\"]*unknown_procedure.txt\" \\]\n Module 4, diagnostic code 283 \\[ \"VoShaderCreat 1 2\" \\]\n$"
+                 -P ${VO_RUN_CHECK})
+# A directory, or a file that cannot be opened, is bad usage: 2, with the reason.
+add_test(NAME VoRunDirectory COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/mistakes
+                                     -DSTATUS=2 "-DERROR_REGEX=mistakes is a directory, not a script" -P ${VO_RUN_CHECK})
+add_test(NAME VoRunUnopenableFile
+         COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/run_script.txt/inside -DSTATUS=2
+                 "-DERROR_REGEX=cannot read [^\n]*run_script.txt/inside: " -P ${VO_RUN_CHECK})
+add_test(NAME VoRunHelpNamesTheApiReference COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=-h -DSTATUS=0
+                                                    -DOUTPUT_REGEX=docs/api.md -P ${VO_RUN_CHECK})
+set_tests_properties(VoRunMistakeWithoutMessageFile VoRunDirectory VoRunUnopenableFile VoRunHelpNamesTheApiReference
+                     PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")

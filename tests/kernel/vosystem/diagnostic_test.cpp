@@ -99,9 +99,21 @@ TEST_F(Diagnostics, MessageFileTextsFormatTheArgumentsByTheirRecordedTypes) {
   // Numbers of five digits print in full.
   Post(VO_CLASS_ERROR, 12345, 1, int32_t{1});
   EXPECT_EQ(Output(), "12345: big 1\n");
-  // Not in the file: the kept texts and the number.
+  // Not in the file: the fallback's class word, message 5's text, the
+  // arguments as the fallback lists them, and the number last.
   Post(VO_CLASS_WARNING, 999, 1);
-  EXPECT_EQ(Output(), "W no text for 999\n");
+  EXPECT_EQ(Output(), "WARNING: no text for 999\n");
+  Post(VO_CLASS_ERROR, 998, 5, "checker", uint32_t{327681}, int32_t{-2}, 0.5);
+  EXPECT_EQ(Output(), "ERROR: no text for [ \"checker\" 327681 -2 0.5 ] 998\n");
+  Post(2, 997, 5);
+  EXPECT_EQ(Output(), "no text for 997\n");
+  // Too long for the output buffer: the argument list is cut, the number kept.
+  const std::string long_text(1200, 'a');
+  Post(VO_CLASS_DEBUG, 996, 5, long_text.c_str());
+  std::string cut = Output();
+  EXPECT_EQ(cut.size(), 511u);
+  EXPECT_EQ(cut.substr(0, 26), "DEBUG: no text for [ \"aaaa");
+  EXPECT_EQ(cut.substr(cut.size() - 6), "a 996\n");
 }
 
 TEST_F(Diagnostics, MessageLinesMatchWholeNumbersAndWholeLines) {
