@@ -97,6 +97,20 @@ TEST_F(ImageTargets, ARefusedImageMakesNoTarget) {
   image->bytes_per_row = stride;
 }
 
+TEST_F(ImageTargets, AViewLargerThanATargetCanBeIsRefusedWithItsSizeNamed) {
+  Resolution(100000, 100000);  // past the 16384 pixels a side a framebuffer holds
+  VtImage *image = Image(0, 0);
+  UseImageDriver(image);
+  EXPECT_EQ(VoOGLDrvImageInitialise(image, 0), 2u);
+  const auto refused = vo_test::WithMessage(messages::kOGLViewSizeRefused);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].status, uint32_t{VO_STATUS_BAD_ARGUMENT});
+  EXPECT_EQ(refused[0].args[0].value.u, 100000u);
+  EXPECT_EQ(refused[0].args[2].value.u, 16384u);
+  EXPECT_TRUE(image->data == nullptr && image->width == 0);  // nothing allocated for it
+  EXPECT_EQ(Context()->targets, nullptr);
+}
+
 TEST_F(ImageTargets, AKeptTargetWhoseImageWasDestroyedOrResizedIsNotDrawnInto) {
   ASSERT_EQ(SetMode(1), 0u);
   VtImage *resized = Image(8, 8);
