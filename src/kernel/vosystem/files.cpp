@@ -1,6 +1,13 @@
 // Opening files, the kernel's part of the system module's start and
 // terminate for files, journal and timers, the time value, the marshalling
 // hook and the script data handle.
+//
+// The kernel remembers the path of every stream VoFileOpen creates for
+// writing until VoFileClose, so that an output refused before anything was
+// written leaves no empty file behind. Without memory for the record the
+// open fails as a whole: the new file is closed and removed again.
+
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
@@ -24,8 +31,68 @@ constexpr uint32_t kMessageBadMode = 365;
 
 constexpr uint32_t kFileQuiet = 16;
 constexpr uint32_t kFileUpdate = 32;
+constexpr uint32_t kAccessWrite = 2;
 
 }  // namespace
+
+struct WrittenFile {
+  std::FILE *file;
+  char *path;            // own copy
+  bool remove_if_empty;  // its output was refused
+  WrittenFile *next;
+};
+
+namespace {
+
+void WrittenFree(WrittenFile *w) {
+  VoDeallocate(w->path);
+  VoDeallocate(w);
+}
+
+// Remembers a stream created for writing (see the file's comment); false
+// without memory for the record.
+bool WrittenAdd(VtKernelContext *k, std::FILE *file, const char *path) {
+  const size_t length = std::strlen(path) + 1;
+  auto *w = length <= UINT32_MAX ? static_cast<WrittenFile *>(VoAllocate(sizeof(WrittenFile))) : nullptr;
+  char *copy = w != nullptr ? static_cast<char *>(VoAllocate(static_cast<uint32_t>(length))) : nullptr;
+  if (copy == nullptr) {
+    VoDeallocate(w);
+    return false;
+  }
+  std::memcpy(copy, path, length);
+  *w = {file, copy, false, k->files.written};
+  k->files.written = w;
+  return true;
+}
+
+// The record of a stream, unlinked from the list; null for another stream.
+WrittenFile *WrittenTake(VtKernelContext *k, std::FILE *file) {
+  for (WrittenFile **at = k != nullptr ? &k->files.written : nullptr; at != nullptr && *at != nullptr;
+       at = &(*at)->next) {
+    if ((*at)->file != file) continue;
+    WrittenFile *w = *at;
+    *at = w->next;
+    return w;
+  }
+  return nullptr;
+}
+
+// True when the stream is still empty and still the file at the path (a
+// record outlives a stream the application closed with fclose, and the
+// address may come back for another stream).
+bool EmptyAt(std::FILE *file, const char *path) {
+  struct stat opened, named;
+  return std::fflush(file) == 0 && fstat(fileno(file), &opened) == 0 && opened.st_size == 0 &&
+         stat(path, &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
+}
+
+}  // namespace
+
+void FileRemoveIfLeftEmpty(std::FILE *file) {
+  VtKernelContext *k = Kernel();
+  for (WrittenFile *w = k != nullptr ? k->files.written : nullptr; w != nullptr; w = w->next)
+    if (w->file == file) w->remove_if_empty = true;
+}
 
 VtStatus KernelFilesStart() {
   VtKernelContext *k = Kernel();
@@ -40,6 +107,10 @@ VtStatus KernelFilesStop() {
   if (k == nullptr) return 0;
   JournalStop(k);
   k->files.report_open_failures = 0;
+  while (WrittenFile *w = k->files.written) {  // streams left open stay open, forgotten
+    k->files.written = w->next;
+    WrittenFree(w);
+  }
   return 0;
 }
 
@@ -57,11 +128,23 @@ void *VoFileOpen(const char *path, uint32_t flags) {
   std::FILE *file = path != nullptr ? std::fopen(path, mode) : nullptr;
   if (file == nullptr && (flags & kFileQuiet) == 0 && report)
     Post(VO_STATUS_BAD_ARGUMENT, a.message, VO_MODULE_SYSTEM, path != nullptr ? path : "<null path>");
+  if (file != nullptr && report && access == kAccessWrite && !WrittenAdd(k, file, path)) {
+    std::fclose(file);
+    (void)std::remove(path);
+    Post(VO_STATUS_NO_MEMORY, a.message, VO_MODULE_SYSTEM, path);
+    return nullptr;
+  }
   return file;
 }
 
 VtStatus VoFileClose(void *file) {
-  if (file != nullptr) std::fclose(static_cast<std::FILE *>(file));
+  if (file == nullptr) return 0;
+  auto *stream = static_cast<std::FILE *>(file);
+  WrittenFile *w = WrittenTake(Kernel(), stream);
+  const bool remove = w != nullptr && w->remove_if_empty && EmptyAt(stream, w->path);
+  std::fclose(stream);
+  if (remove) (void)std::remove(w->path);
+  if (w != nullptr) WrittenFree(w);
   return 0;
 }
 

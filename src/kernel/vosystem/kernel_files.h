@@ -58,10 +58,12 @@ enum KernelClock : uint32_t {
 };
 
 struct JournalNames;  // addresses the journal has named (journal.cpp)
+struct WrittenFile;   // a stream VoFileOpen created for writing, with its path (files.cpp)
 
 struct KernelFiles {
   // File opening.
   uint32_t report_open_failures;  // set from system start to terminate
+  WrittenFile *written;           // streams VoFileOpen created, until VoFileClose
 
   // Journal.
   std::FILE *journal_file;   // control 0x10005
@@ -81,6 +83,11 @@ struct KernelFiles {
   uint32_t clock_kinds_made;
   VtTimer *timers;  // most recently created first
 };
+
+// Marks a stream whose output was refused before anything was written: if
+// VoFileOpen created it, VoFileClose removes its file when it is still empty
+// then. A stream the application opened itself is left as it is (empty).
+void FileRemoveIfLeftEmpty(std::FILE *file);
 
 // Fills the six clock kinds (part of the system module's start).
 void ClockKindsMake(KernelFiles &f);

@@ -185,6 +185,8 @@ constexpr uint32_t kTargaReadFailed = 828;     // a Targa file cannot be read
 constexpr uint32_t kFileHeaderRefused = 2160;  // an image file's header field refused (name, field)
 constexpr uint32_t kTargaExtensionDropped = 2161;  // a Targa file past 4 GB keeps no extension area
 constexpr uint32_t kFileFrameRefused = 2162;       // a file driver refuses a frame or row (driver, reason)
+constexpr uint32_t kFileFrameSizeRefused =
+    2163;  // a frame the file driver cannot make at its size (driver, width, height, reason; doubles)
 // Image readers' limits, from 2850.
 constexpr uint32_t kImagePixelsRefused =
     2850;  // an image file declares more pixels than the limit (name, width, height, limit)
@@ -428,6 +430,8 @@ constexpr uint32_t kOGLModeInFrame = 2711;          // the target mode changes w
 constexpr uint32_t kOGLNotAWindow = 2712;           // the window driver is given no live window
 constexpr uint32_t kOGLImageRefused = 2713;         // an image a target cannot draw into (reason)
 constexpr uint32_t kOGLModeRefused = 2714;          // a target mode other than 0, 1 and 2 (mode)
+constexpr uint32_t kOGLViewSizeRefused =
+    2715;  // a view larger than an image target can be made (width, height, largest side)
 
 // OpenGL back end (voopengl, module 111): the system's own numbers, then
 // 2720-2729.

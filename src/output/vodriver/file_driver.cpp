@@ -29,6 +29,16 @@ VtStatus FrameRefuse(const FileDriverName &driver, VtStatus status, const char *
   return status;
 }
 
+VtStatus FrameSizeRefuse(const FileDriverName &driver, std::FILE *out, VtStatus status, int64_t width,
+                         int64_t height, const char *why) {
+  const VtStatus shown =
+      (status & 0xFFFFu) == VO_COND_NO_MEMORY ? VO_STATUS_NO_MEMORY : VO_STATUS_BAD_ARGUMENT;
+  Post(shown, messages::kFileFrameSizeRefused, driver.module, driver.name, static_cast<double>(width),
+       static_cast<double>(height), why);
+  FileRemoveIfLeftEmpty(out);
+  return status;
+}
+
 VtStatus FileControlGet(const FileControls &c, std::FILE *out, uint32_t code, VtTypedValue *value) {
   if (value == nullptr) return VO_STATUS_UNKNOWN_CODE;
   switch (code) {

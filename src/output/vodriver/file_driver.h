@@ -64,6 +64,14 @@ struct FileDriverName {
 // A file driver's refusal of a frame or a row: posts message 2162 with the
 // driver's name and the reason under the driver's module, and answers status.
 VtStatus FrameRefuse(const FileDriverName &driver, VtStatus status, const char *why);
+// A file driver's refusal, at begin frame and before it writes anything, of
+// a frame it cannot make at its size: posts message 2163 with the driver's
+// name, the width, the height and the reason as a warning (whatever the
+// status answered, so that the usual severity masks show it), marks the
+// stream so that a file VoFileOpen created is removed when it is closed
+// still empty, and answers status.
+VtStatus FrameSizeRefuse(const FileDriverName &driver, std::FILE *out, VtStatus status, int64_t width,
+                         int64_t height, const char *why);
 
 // The controls every file driver answers: its name, its suffix and the
 // output stream (a pointer).

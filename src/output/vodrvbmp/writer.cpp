@@ -5,7 +5,9 @@
 // A row or end frame without a begun frame, and a row outside it, is
 // refused; a second begin frame releases the first frame's rows. Files of
 // 2^32 bytes or more are refused at begin frame: the size field has 32
-// bits, and the rows fit VoAllocate's 32-bit size.
+// bits, and the rows fit VoAllocate's 32-bit size. A frame refused for its
+// size (or for its rows' memory) is refused before anything is written, with
+// a diagnostic that names the size.
 
 #include <cstring>
 
@@ -16,6 +18,7 @@
 namespace vo::bmp {
 
 using driver::file::FrameRefuse;
+using driver::file::FrameSizeRefuse;
 using driver::file::Put16;
 using driver::file::Put32;
 
@@ -55,9 +58,10 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) / 4 * 4;
   const uint64_t bytes = stride * static_cast<uint64_t>(height);
   if (bytes > UINT32_MAX - kHeaderBytes)
-    return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a file of 4 GB or more");
+    return FrameSizeRefuse(kDriver, s->out, VO_STATUS_UNKNOWN_CODE, width, height, "a file of 4 GB or more");
   s->rows = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
-  if (s->rows == nullptr) return VO_STATUS_NO_MEMORY;
+  if (s->rows == nullptr)
+    return FrameSizeRefuse(kDriver, s->out, VO_STATUS_NO_MEMORY, width, height, "no memory for its rows");
   std::memset(s->rows, 0, bytes);  // padding and undelivered rows go out as zeros
   s->stride = stride;
   s->x0 = x0;

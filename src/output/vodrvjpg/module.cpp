@@ -83,6 +83,7 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   if (width > kSideLimit || height > kSideLimit) {
     Post(kWriteFailed, messages::kJpegSideRefused, VO_MODULE_JPEG, kDriver.name, static_cast<double>(width),
          static_cast<double>(height), static_cast<double>(kSideLimit));
+    FileRemoveIfLeftEmpty(s->out);  // nothing was written
     return kWriteFailed;
   }
   const CompressSettings settings = {static_cast<uint32_t>(width), static_cast<uint32_t>(height), s->quality,

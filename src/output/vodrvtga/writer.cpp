@@ -19,6 +19,7 @@
 namespace vo::tga {
 
 using driver::file::FrameRefuse;
+using driver::file::FrameSizeRefuse;
 using driver::file::kWriteFailed;
 using driver::file::Put16;
 using driver::file::Put32;
@@ -140,8 +141,10 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   FrameRelease(s);
   const int64_t width = int64_t{x1} - x0 + 1;
   const int64_t height = int64_t{y1} - y0 + 1;
-  if (width < 1 || height < 1 || width > kSideLimit || height > kSideLimit)
+  if (width < 1 || height < 1)
     return FrameRefuse(kDriver, VO_STATUS_UNKNOWN_CODE, "a frame side outside 1..65535");
+  if (width > kSideLimit || height > kSideLimit)
+    return FrameSizeRefuse(kDriver, s->out, VO_STATUS_UNKNOWN_CODE, width, height, "a side above 65535");
   s->packets = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(4 * width)));
   if (s->packets == nullptr) return VO_STATUS_NO_MEMORY;
   s->width = static_cast<uint32_t>(width);

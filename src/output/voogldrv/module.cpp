@@ -103,6 +103,16 @@ const char *DriverName(VtDriverRecord *driver) {
   return v.value.s;
 }
 
+// The stream of a file driver whose frame was refused before anything was
+// written to it: a file VoFileOpen created is removed when it is closed still
+// empty. Drivers without a stream answer no pointer.
+void OutputLeftEmpty(VtDriverRecord *driver) {
+  VtTypedValue v{};
+  if (VoDriverGetControl(driver, VO_CONTROL_DRIVER_FILE, &v) == 0 && v.type == VtGenericPtr &&
+      v.value.p != nullptr)
+    FileRemoveIfLeftEmpty(static_cast<std::FILE *>(v.value.p));
+}
+
 }  // namespace
 
 VtOGLDrvRecord *Record() { return g_state.Get(); }
@@ -192,6 +202,7 @@ VtStatus VoOGLDrvImageBegin() {
       r->offscreen = VoImageCreate();
       made =
           r->offscreen != nullptr ? VoOGLDrvImageInitialise(r->offscreen, 0) : VtStatus{VO_STATUS_NO_MEMORY};
+      if (made != 0) ogldrv::OutputLeftEmpty(driver);
     }
   }
   // A target not made for want of memory makes the frame fail as such; the

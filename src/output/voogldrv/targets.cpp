@@ -17,6 +17,9 @@ namespace gl = platform::gl;
 namespace {
 
 constexpr uint32_t kModule = VO_MODULE_OPENGL_DRIVERS;
+// The largest side of an image target sized by the view: the framebuffer
+// limit of the software OpenGL the targets are made with.
+constexpr uint32_t kViewSideLimit = 16384;
 
 VtStatus NotMade() {
   Post(VO_STATUS_UNAVAILABLE, messages::kOGLTargetNotMade, kModule);
@@ -316,8 +319,11 @@ VtStatus ImageTargetMake(VtOGLDrvRecord *r, VtImage *image, VtOGLDrvTarget **mad
     }
     uint32_t x = 0, y = 0;
     double aspect = 0;
-    if (VoViewGetResolution(nullptr, &x, &y, &aspect) != 0 || x == 0 || y == 0 || x > 16384 || y > 16384)
+    if (VoViewGetResolution(nullptr, &x, &y, &aspect) != 0 || x == 0 || y == 0) return NotMade();
+    if (x > kViewSideLimit || y > kViewSideLimit) {
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kOGLViewSizeRefused, kModule, x, y, kViewSideLimit);
       return NotMade();
+    }
     image->width = static_cast<int32_t>(x);
     image->height = static_cast<int32_t>(y);
   }

@@ -322,7 +322,7 @@ VtStatus DrawLine(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_
 VtStatus SegmentOut(VtHiddenLineContext *s, VtPrimitive *p, void *element, uint32_t cls, const float *attr_a,
                     const float *attr_b, const float a[4], const float b[4]);
 VtStatus WholeEdgesOutput(VtHiddenLineContext *s);
-void FrameBegin(VtHiddenLineContext *s);
+VtStatus FrameBegin(VtHiddenLineContext *s);  // the driver's answer
 void FrameEnd(VtHiddenLineContext *s);
 
 // ---- chains.cpp, arcs.cpp --------------------------------------------------------

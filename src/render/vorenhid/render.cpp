@@ -72,9 +72,11 @@ struct RenderContextScope {
   RenderContextScope &operator=(const RenderContextScope &) = delete;
 };
 
-void FrameEmpty(VtHiddenLineContext *s) {
-  FrameBegin(s);
-  FrameEnd(s);
+// The driver's answer to an empty frame: a frame it refuses is not ended.
+VtStatus FrameEmpty(VtHiddenLineContext *s) {
+  const VtStatus st = FrameBegin(s);
+  if (st == 0) FrameEnd(s);
+  return st;
 }
 
 void NodePoolRenew(VtHiddenLineContext *s, VtStatus *st) {
@@ -93,14 +95,16 @@ void CleanUpEnd(VtHiddenLineContext *s, VtStatus *st) {
   NodePoolRenew(s, st);
 }
 
-VtStatus Stop(VtHiddenLineContext *s, uint32_t stage, VtStatus st) {
+// Ends a render early; the driver is given an empty frame unless it has
+// just refused the frame (a second refusal would only repeat the first).
+VtStatus Stop(VtHiddenLineContext *s, uint32_t stage, VtStatus st, bool frame_refused = false) {
   (void)Progress(s, stage, 101, st);
   (void)Progress(s, 7, -1, st);
   ReleaseWork(s);
   SecondPassRelease(s);
   TestPointsFree(s);
   ReleasePrepared(s);
-  FrameEmpty(s);
+  if (!frame_refused) st |= FrameEmpty(s);
   NodePoolRenew(s, &st);
   (void)Progress(s, 7, 101, st);
   return st;
@@ -110,9 +114,11 @@ bool GoOn(const VtHiddenLineContext *s, VtStatus st) { return st == 0 && !Interr
 
 }  // namespace
 
-void FrameBegin(VtHiddenLineContext *s) {
+VtStatus FrameBegin(VtHiddenLineContext *s) {
   const int32_t *r = s->viewport;
-  if (s->cb.frame_begin != nullptr && r != nullptr) (void)s->cb.frame_begin(r[0], r[1], r[2], r[3]);
+  if (s->cb.frame_begin == nullptr || r == nullptr) return 0;
+  const VtStatus st = s->cb.frame_begin(r[0], r[1], r[2], r[3]);
+  return st == VO_DRIVER_NOT_HANDLED ? 0 : st;  // a drawing driver may keep no frames
 }
 void FrameEnd(VtHiddenLineContext *s) {
   if (s->cb.frame_end != nullptr) (void)s->cb.frame_end();
@@ -220,8 +226,8 @@ VtStatus Render() {
   (void)Progress(s, 3, 101, 0);
   if (s->two_pass != 0) {
     if (SecondPassBegin(s) != 0) return view | Stop(s, 3, VO_STATUS_NO_MEMORY);
-  } else {
-    FrameBegin(s);
+  } else if ((st = FrameBegin(s)) != 0) {
+    return view | Stop(s, 3, st, true);  // nothing drawn, nothing written
   }
   (void)Progress(s, 4, -1, 0);
   VtStatus out = 0;
@@ -231,17 +237,20 @@ VtStatus Render() {
   (void)Progress(s, 4, 101, out);
   ReleaseWork(s);
 
+  bool frame_open = true;
   if (s->two_pass != 0) {
     (void)Progress(s, 5, -1, out);
     out |= SecondPassAdmit(s);
     (void)Progress(s, 5, 101, out);
     (void)Progress(s, 6, -1, out);
-    FrameBegin(s);
-    out |= SecondPassDraw(s);
+    const VtStatus begun = FrameBegin(s);
+    out |= begun;
+    if (begun == 0) out |= SecondPassDraw(s);
     SecondPassRelease(s);
     (void)Progress(s, 6, 101, out);
+    frame_open = begun == 0;
   }
-  FrameEnd(s);
+  if (frame_open) FrameEnd(s);
   (void)Progress(s, 7, -1, out);
   CleanUpEnd(s, &out);
   (void)Progress(s, 7, 101, out);

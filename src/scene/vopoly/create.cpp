@@ -7,6 +7,7 @@
 // them: a negative count or an index outside 0 to 2^28 - 1 is refused with
 // a diagnostic, and totals are summed in size_t.
 
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -48,6 +49,20 @@ class PropertyFeed {
     }
     n_ = n;
     ids_ = ids;
+    return true;
+  }
+  // True when every coordinate of the first count positions is finite;
+  // read before any vertex is made, so nothing is built from one that is not.
+  bool PositionsFinite(size_t count) const {
+    for (uint32_t i = 0; i < n_; ++i) {
+      if (ids_[i] != VO_VERT_WORLD) continue;
+      const size_t floats = count * (sizes_[i] / sizeof(float));
+      for (size_t k = 0; k < floats; ++k) {
+        float x;
+        std::memcpy(&x, cursors_[i] + k * sizeof(float), sizeof x);
+        if (!std::isfinite(x)) return false;
+      }
+    }
     return true;
   }
   // The offsets in the primitive's layout, which holds every property.
@@ -304,6 +319,7 @@ VtPrimitive *VoPrimitiveCreatePolygon(uint32_t vertex_count, uint32_t n, const u
   PropertyFeed feed;
   bool no_memory = false;
   if (!feed.Prepare(n, ids, records, &no_memory)) return no_memory ? NoMemory(kName, nullptr) : nullptr;
+  if (!feed.PositionsFinite(vertex_count)) return nullptr;
   VtContents *contents = VoPolygonContentsGet(1, 0, n, ids);
   VtPrimitive *p = contents ? VoPrimitiveCreate(contents, VO_PRIMITIVE_POLYGON) : nullptr;
   if (p == nullptr) return NoMemory(kName, nullptr);
@@ -343,6 +359,7 @@ VtPrimitive *VoPrimitiveCreateMesh(uint32_t faces, const int32_t *contours, cons
   if (!feed.Prepare(n, ids, records, &no_memory)) return no_memory ? NoMemory(kMeshName, nullptr) : nullptr;
   MeshCounts m;
   if (!MeshCheck(faces, contours, counts, indices, &m) || m.indices == 0 || !m.usable) return nullptr;
+  if (!feed.PositionsFinite(m.vertices)) return nullptr;
   VtContents *contents = VoPolygonContentsGet(1, 1, n, ids);
   if (contents != nullptr && m.holes) {
     const uint32_t edges = VO_PRIM_EDGES;

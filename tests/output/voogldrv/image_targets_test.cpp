@@ -2,6 +2,7 @@
 // image's pixels kept, its size from the view, and other drivers' images.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "ogldrv_fixture.h"
 #include "support/test_support.h"
@@ -95,6 +96,33 @@ TEST_F(ImageTargets, ARefusedImageMakesNoTarget) {
   EXPECT_EQ(vo_test::WithMessage(messages::kOGLTargetNotMade).size(), 1u);
   EXPECT_EQ(Context()->targets, nullptr);
   image->bytes_per_row = stride;
+}
+
+TEST_F(ImageTargets, AViewLargerThanATargetCanBeIsRefusedWithItsSizeNamed) {
+  Resolution(100000, 100000);  // past the 16384 pixels a side a framebuffer holds
+  VtImage *image = Image(0, 0);
+  UseImageDriver(image);
+  EXPECT_EQ(VoOGLDrvImageInitialise(image, 0), 2u);
+  const auto refused = vo_test::WithMessage(messages::kOGLViewSizeRefused);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].status, uint32_t{VO_STATUS_BAD_ARGUMENT});
+  EXPECT_EQ(refused[0].args[0].value.u, 100000u);
+  EXPECT_EQ(refused[0].args[2].value.u, 16384u);
+  EXPECT_TRUE(image->data == nullptr && image->width == 0);  // nothing allocated for it
+  EXPECT_EQ(Context()->targets, nullptr);
+  // Another driver current: its file, which VoFileOpen created, is removed when it is closed still empty.
+  const std::string path = ::testing::TempDir() + "ogl_view_too_large.bmp";
+  void *file = VoFileOpen(path.c_str(), 2);
+  ASSERT_NE(file, nullptr);
+  VtDriverRecord *bmp = UseDriver("vodrvbmp");
+  VtTypedValue v = TypedPointer(file);
+  ASSERT_EQ(VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v), 0u);
+  EXPECT_NE(VoOGLDrvImageBegin(), 0u);
+  EXPECT_EQ(vo_test::WithMessage(messages::kOGLViewSizeRefused).size(), 2u);
+  v = TypedPointer(nullptr);
+  EXPECT_EQ(VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v), 0u);
+  EXPECT_EQ(VoFileClose(file), 0u);
+  EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr);
 }
 
 TEST_F(ImageTargets, AKeptTargetWhoseImageWasDestroyedOrResizedIsNotDrawnInto) {

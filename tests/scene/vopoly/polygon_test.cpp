@@ -139,6 +139,26 @@ TEST_F(Primitives, TheTriangleFlagNeedsEveryPolygonToHaveThreeReferences) {
   for (const Posted &d : g_posted) EXPECT_EQ(d.module, uint32_t{VO_MODULE_POLYGONS});
 }
 
+TEST_F(Primitives, ANonFiniteCoordinateRefusesTheWholePolygonOrMeshSilently) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const uint32_t before = Geom()->primitive_pool->blocks_in_use;
+  EXPECT_EQ(Polygon({{0, 0, 0}, {1, nan, 0}, {0, 1, 0}}), nullptr);
+  EXPECT_EQ(Polygon({{0, 0, 0}, {1, 0, 0}, {0, 1, -inf}}), nullptr);
+  // The bad vertex in one face of two: the sound face does not carry the mesh.
+  const Positions bad = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, nan}};
+  EXPECT_EQ(Mesh(bad, {{0, 1, 2}, {1, 3, 2}}), nullptr);
+  // Nor does a bad vertex that no face uses, below the largest index: it would be one of the mesh's vertices.
+  const Positions unused = {{0, 0, 0}, {inf, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  EXPECT_EQ(Mesh(unused, {{0, 2, 3}}), nullptr);
+  // Past the largest index it is never read, and the mesh is made.
+  VtPrimitive *sound = Mesh(bad, {{0, 1, 2}});
+  ASSERT_NE(sound, nullptr);
+  EXPECT_EQ(Vertices(sound).size(), 3u);
+  EXPECT_EQ(VoPrimitiveDestroy(sound), 0u);
+  EXPECT_EQ(Geom()->primitive_pool->blocks_in_use, before);
+  EXPECT_TRUE(g_posted.empty());  // creation refusals answer null without a diagnostic
+}
+
 TEST_F(Primitives, FuzzedCountsAndIndicesAreBuiltOrRefusedCleanly) {
   // Positions on a small grid, with repeats and collinear runs; counts and indices mostly sound, now and then
   // negative or out of range. The index array always holds what the sound counts name, so every refusal must
