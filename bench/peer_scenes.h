@@ -14,6 +14,8 @@
 #include <optional>
 #include <vector>
 
+#include <vo/vo_raytrace.h>
+
 #include "sphere_grid.h"
 
 namespace vo::bench {
@@ -127,6 +129,12 @@ struct PeerScene {
       made = {MeshMake(pot), MeshMake(stadium)};
       list = VoPrimitiveListCreate(2, made.data());
       triangles = pot.Triangles() + stadium.Triangles();
+      // A dense pot small against its room: the ray tracer's crowded leaves
+      // get small cells only below its start depth of 8.
+      VtTypedValue depth{};
+      depth.type = VtNat32;
+      depth.value.u = 14;
+      VoControlSet(VO_CONTROL_RAY_GRID_DEPTH, &depth);
     }
     for (VtPrimitive *p : made) VoPrimitiveSetMaterial(p, material);
     VoPrimitiveListSet(list);

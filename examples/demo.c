@@ -39,6 +39,7 @@
 #include <vo/vo_api.h>
 #include <vo/vo_opengl.h>
 #include <vo/vo_postprocess.h>
+#include <vo/vo_render.h>
 #include <vo/vo_shader.h>
 #include <vo/vo_d3d.h>
 
@@ -144,9 +145,9 @@ static VtMaterial *Material(const char *reflectance, float r, float g, float b) 
   VtMaterial *m = VoMaterialCreate();
   VtTypedValue colour = Triple(VtColourType, r, g, b);
   if (m == NULL) return NULL;
-  if (VoMaterialSetShaderByPrototype(m, 0x50001, "plain") != 0 ||
-      VoShaderSetArg(VoMaterialGetShader(m, 0x50001), "colour", &colour) != 0 ||
-      VoMaterialSetShaderByPrototype(m, 0x50002, reflectance) != 0) {
+  if (VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain") != 0 ||
+      VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", &colour) != 0 ||
+      VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, reflectance) != 0) {
     VoMaterialDestroy(m);
     return NULL;
   }
@@ -156,7 +157,8 @@ static VtMaterial *Material(const char *reflectance, float r, float g, float b) 
 /* One point light over the scene, casting shadows, and a little ambient
  * light; the point light also into *point. */
 static VtReference *Lights(VtShader **point_out) {
-  VtShader *point = VoShaderCreate(0x50008, "point"), *ambient = VoShaderCreate(0x50008, "ambient");
+  VtShader *point = VoShaderCreate(VO_SHADER_LIGHT, "point"),
+           *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
   VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity, shadows;
   VtReference *list = NULL;
   memset(&intensity, 0, sizeof intensity);
@@ -270,7 +272,7 @@ static VtStatus PostRender(const char *path, double *seconds) {
   } lens[] = {{"focal length", 150}, {"aperture", 1.4f}, {"focus plane", 10.8f}};
   size_t i;
   for (i = 0; i < 4; ++i)
-    if ((post[i] = VoShaderCreate(0x440001, names[i])) == NULL) status = 0x20000006;
+    if ((post[i] = VoShaderCreate(VO_SHADER_POSTPROCESS, names[i])) == NULL) status = 0x20000006;
   dof = post[1];
   flares = post[3];
   memset(&v, 0, sizeof v);
@@ -292,7 +294,7 @@ static VtStatus PostRender(const char *path, double *seconds) {
   }
   memset(&v, 0, sizeof v);
   v.type = VtEnum;
-  v.value.u = 0x200001; /* the advanced renderer's z-buffer */
+  v.value.u = VO_EXECUTE_ADVANCED_ZBUFFER;
   if (status == 0) status = VoControlSet(VO_CONTROL_PP_RENDER_CODE, &v);
   v.value.u = VO_EXECUTE_PP_RUN;
   if (status == 0) status = VoControlSet(VO_CONTROL_PP_POST_CODE, &v);
@@ -374,7 +376,7 @@ int main(int argc, char **argv) {
     status = scene == NULL ? 0x20000006 : VoPrimitiveListSet(scene);
   }
   if (status == 0) status = VoLightListSet(lights);
-  if (status == 0) status = Render(path, 0x200001, &seconds); /* the advanced renderer, z-buffer */
+  if (status == 0) status = Render(path, VO_EXECUTE_ADVANCED_ZBUFFER, &seconds);
   if (status == 0)
     printf("Rendered %d x %d lit scene of a sphere and a box on a floor to %s in %.3f ms\n", kWidth, kHeight,
            path, seconds * 1e3);
@@ -385,13 +387,13 @@ int main(int argc, char **argv) {
   memset(&no_map, 0, sizeof no_map);
   no_map.type = VtInt32;
   if (status == 0) status = VoShaderSetArg(point, "shadow resolution", &no_map);
-  if (status == 0) status = Render(traced, 0x70001, &traced_seconds); /* the ray tracer's preview pass */
+  if (status == 0) status = Render(traced, VO_EXECUTE_RAY_PREVIEW, &traced_seconds);
   if (status == 0)
     printf("Ray traced the same scene with its shadows to %s in %.3f ms\n", traced, traced_seconds * 1e3);
   /* The third file, "-strokes" before the suffix: the scene's visible edges
    * drawn as pen strokes (NPR capture, processing and ribbons). */
   snprintf(traced, sizeof traced, "%.*s-strokes%s", (int)(dot - path), path, dot);
-  if (status == 0) status = Render(traced, 0x600004, &stroke_seconds);
+  if (status == 0) status = Render(traced, VO_EXECUTE_NPR_STROKES, &stroke_seconds);
   if (status == 0)
     printf("Drew the same scene as pen strokes to %s in %.3f ms\n", traced, stroke_seconds * 1e3);
   /* The fourth, "-d3d.bmp": the scene drawn through the Direct3D back end. */
@@ -407,7 +409,7 @@ int main(int argc, char **argv) {
   if (status == 0) {
     VtStatus gl = VoOpenGLInitialise();
     snprintf(traced, sizeof traced, "%.*s-opengl%s", (int)(dot - path), path, dot);
-    if (gl == 0) gl = Render(traced, 0x6f0001, &gl_seconds);
+    if (gl == 0) gl = Render(traced, VO_EXECUTE_OPENGL_RENDER, &gl_seconds);
     if (gl == 0)
       printf("Drew the same scene through OpenGL to %s in %.3f ms\n", traced, gl_seconds * 1e3);
     else

@@ -103,6 +103,12 @@ struct Scene {
     } else {
       UnevenMake(made);
       list = vo::VoPrimitiveListCreate(static_cast<uint32_t>(made.size()), made.data());
+      // A dense ball small against its box: its crowded leaves get small
+      // cells only below the start depth of 8.
+      VtTypedValue depth{};
+      depth.type = VtNat32;
+      depth.value.u = 14;
+      vo::VoControlSet(VO_CONTROL_RAY_GRID_DEPTH, &depth);
     }
     for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, plastic);
     vo::VoPrimitiveListSet(list);

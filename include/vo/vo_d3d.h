@@ -74,13 +74,14 @@ typedef void (*VtD3DInfoProc)(void *user, const char *name, const char *value);
 #ifdef __cplusplus
 }
 
-static_assert(sizeof(VtD3DDeviceIdentifier) == 1064);
+static_assert(sizeof(VtD3DDeviceIdentifier) == 1064, "device identifier layout");
 static_assert(offsetof(VtD3DDeviceIdentifier, description) == 512 &&
-              offsetof(VtD3DDeviceIdentifier, driver_version_low) == 1024 &&
-              offsetof(VtD3DDeviceIdentifier, vendor_id) == 1032 &&
-              offsetof(VtD3DDeviceIdentifier, revision) == 1044 &&
-              offsetof(VtD3DDeviceIdentifier, guid_data1) == 1048 &&
-              offsetof(VtD3DDeviceIdentifier, guid_data4) == 1056);
+                  offsetof(VtD3DDeviceIdentifier, driver_version_low) == 1024 &&
+                  offsetof(VtD3DDeviceIdentifier, vendor_id) == 1032 &&
+                  offsetof(VtD3DDeviceIdentifier, revision) == 1044 &&
+                  offsetof(VtD3DDeviceIdentifier, guid_data1) == 1048 &&
+                  offsetof(VtD3DDeviceIdentifier, guid_data4) == 1056,
+              "device identifier layout");
 #endif
 
 #endif

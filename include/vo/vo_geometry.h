@@ -126,25 +126,28 @@ typedef uint32_t VtPropertyCode;
 #define VO_EDGE_FLAG_CIRCLE 0x20000u  /* offered to the hidden-line circle query */
 #define VO_EDGE_FLAG_CULLED_KEPT 0x200000u /* classified even between two culled polygons */
 
-/* Vertex properties of the geometry module. */
-#define VO_VERT_WORLD 1025u /* three floats */
-#define VO_VERT_NEXT 1026u
-#define VO_VERT_SCREEN 1027u /* four floats x, y, z, w */
-#define VO_VERT_COLOUR 1028u
-#define VO_VERT_COVERT 1029u /* coincident twin vertex */
-#define VO_VERT_NORMAL 1030u
-#define VO_VERT_PARAMETRICCOORDS 1031u
-#define VO_VERT_PARAMETRICCHANGE 1032u
-#define VO_VERT_PARAMETRICDERIVS 1033u
-#define VO_VERT_TEXCOORDS 1034u
-#define VO_VERT_TRANSPARENCY 1035u
-#define VO_VERT_FLAGS 1036u
-#define VO_VERT_PARAMETRICDERIVS2 1043u
-#define VO_VERT_GAUSSIAN_CURVATURE 1044u
-#define VO_VERT_MEAN_CURVATURE 1045u
-#define VO_VERT_ABSOLUTE_CURVATURE 1046u
-#define VO_VERT_MINIMUM_CURVATURE 1047u
-#define VO_VERT_MAXIMUM_CURVATURE 1048u
+/* Vertex properties of the geometry module, with the values each holds. The
+ * data of a property given to VoPrimitiveCreatePolygon or
+ * VoPrimitiveCreateMesh is a VtGenericPtr to that many values per vertex,
+ * vertex after vertex (texture coordinates: 2 x vertex count floats). */
+#define VO_VERT_WORLD 1025u              /* three floats x, y, z */
+#define VO_VERT_NEXT 1026u               /* one pointer: the next vertex */
+#define VO_VERT_SCREEN 1027u             /* four floats x, y, z, w */
+#define VO_VERT_COLOUR 1028u             /* three floats red, green, blue */
+#define VO_VERT_COVERT 1029u             /* one pointer: the coincident twin vertex */
+#define VO_VERT_NORMAL 1030u             /* three floats */
+#define VO_VERT_PARAMETRICCOORDS 1031u   /* two floats u, v */
+#define VO_VERT_PARAMETRICCHANGE 1032u   /* two floats du, dv */
+#define VO_VERT_PARAMETRICDERIVS 1033u   /* six floats */
+#define VO_VERT_TEXCOORDS 1034u          /* two floats s, t */
+#define VO_VERT_TRANSPARENCY 1035u       /* three floats red, green, blue */
+#define VO_VERT_FLAGS 1036u              /* one 32-bit flags word */
+#define VO_VERT_PARAMETRICDERIVS2 1043u  /* nine floats */
+#define VO_VERT_GAUSSIAN_CURVATURE 1044u /* one float */
+#define VO_VERT_MEAN_CURVATURE 1045u     /* one float */
+#define VO_VERT_ABSOLUTE_CURVATURE 1046u /* one float */
+#define VO_VERT_MINIMUM_CURVATURE 1047u  /* one float */
+#define VO_VERT_MAXIMUM_CURVATURE 1048u  /* one float */
 
 /* Fixed codes that other modules register under their own names. They are
  * listed here, in one place, so that no two modules take the same slot. */

@@ -52,13 +52,17 @@ typedef struct VtObjectValue {
   uint32_t pad2;
 } VtObjectValue;
 
-#ifdef __cplusplus
+/* The layout is checked where the language has the means: C++11 and C11.
+ * A C99 compiler has neither _Static_assert nor _Alignof, and the record is
+ * the same there. */
+#if defined(__cplusplus)
 #define VO_OBJECT_ASSERT static_assert
 #define VO_OBJECT_ALIGNOF alignof
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define VO_OBJECT_ASSERT _Static_assert
 #define VO_OBJECT_ALIGNOF _Alignof
 #endif
+#ifdef VO_OBJECT_ASSERT
 VO_OBJECT_ASSERT(sizeof(VtObjectValue) == 144, "object value size");
 VO_OBJECT_ASSERT(offsetof(VtObjectValue, type) == 0 && offsetof(VtObjectValue, pad) == 4 &&
                      offsetof(VtObjectValue, value) == 8 && VO_OBJECT_ALIGNOF(VtObjectValue) == 8,
@@ -66,6 +70,7 @@ VO_OBJECT_ASSERT(offsetof(VtObjectValue, type) == 0 && offsetof(VtObjectValue, p
 VO_OBJECT_ASSERT(offsetof(VtObjectValue, by_reference) == 136, "object value flag");
 #undef VO_OBJECT_ASSERT
 #undef VO_OBJECT_ALIGNOF
+#endif
 
 /* Built-in data-object type ids. */
 enum VtDataObjectTypeId {

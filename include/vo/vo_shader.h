@@ -486,24 +486,33 @@ typedef VtStatus (*VtFilterSampleProc)(struct VtShadeContext *context, VtShaderG
 }
 
 static_assert(sizeof(VtShader) == 40 && offsetof(VtShader, data) == 24 &&
-              offsetof(VtShader, references) == 32);
-static_assert(offsetof(VtShaderPrototype, name) == 24 && offsetof(VtShaderPrototype, labels) == 40);
-static_assert(offsetof(VtShaderPrototype, getArg) == 72 && offsetof(VtShaderPrototype, extension) == 152);
-static_assert(sizeof(VtShaderPrototype) == 152 + 46 * 8);
-static_assert(sizeof(VtShaderEntryArgs) == 64 && offsetof(VtShaderEntryArgs, value) == 32);
-static_assert(offsetof(VtShaderGlobals, prim) == 32 && offsetof(VtShaderGlobals, Ti) == 112);
-static_assert(offsetof(VtShaderGlobals, Bi) == 120 && offsetof(VtShaderGlobals, Bo) == 128);
-static_assert(offsetof(VtShaderGlobals, alpha) == 136 && offsetof(VtShaderGlobals, Co) == 152);
-static_assert(offsetof(VtShaderGlobals, reverse) == 328 && offsetof(VtShaderGlobals, twoSided) == 332);
+                  offsetof(VtShader, references) == 32,
+              "shader record layout");
+static_assert(offsetof(VtShaderPrototype, name) == 24 && offsetof(VtShaderPrototype, labels) == 40,
+              "shader record layout");
+static_assert(offsetof(VtShaderPrototype, getArg) == 72 && offsetof(VtShaderPrototype, extension) == 152,
+              "shader record layout");
+static_assert(sizeof(VtShaderPrototype) == 152 + 46 * 8, "shader record layout");
+static_assert(sizeof(VtShaderEntryArgs) == 64 && offsetof(VtShaderEntryArgs, value) == 32,
+              "shader record layout");
+static_assert(offsetof(VtShaderGlobals, prim) == 32 && offsetof(VtShaderGlobals, Ti) == 112,
+              "shader record layout");
+static_assert(offsetof(VtShaderGlobals, Bi) == 120 && offsetof(VtShaderGlobals, Bo) == 128,
+              "shader record layout");
+static_assert(offsetof(VtShaderGlobals, alpha) == 136 && offsetof(VtShaderGlobals, Co) == 152,
+              "shader record layout");
+static_assert(offsetof(VtShaderGlobals, reverse) == 328 && offsetof(VtShaderGlobals, twoSided) == 332,
+              "shader record layout");
 static_assert(sizeof(VtShaderGlobals) <= 1008, "one globals record is one pool block");
-static_assert(sizeof(VtShadowMap) == 24 && sizeof(VtAreaLightSampler) == 64);
-static_assert(offsetof(VtLightData, position) == 4 && offsetof(VtLightData, classFallOff) == 48);
-static_assert(offsetof(VtLightData, classArea) % 8 == 0);
-static_assert(sizeof(VtBasicLightWords) <= VO_LIGHT_CLASS_AREA_BYTES);
-static_assert(sizeof(VtAdvancedLightWords) <= VO_LIGHT_CLASS_AREA_BYTES);
+static_assert(sizeof(VtShadowMap) == 24 && sizeof(VtAreaLightSampler) == 64, "shader record layout");
+static_assert(offsetof(VtLightData, position) == 4 && offsetof(VtLightData, classFallOff) == 48,
+              "shader record layout");
+static_assert(offsetof(VtLightData, classArea) % 8 == 0, "shader record layout");
+static_assert(sizeof(VtBasicLightWords) <= VO_LIGHT_CLASS_AREA_BYTES, "shader record layout");
+static_assert(sizeof(VtAdvancedLightWords) <= VO_LIGHT_CLASS_AREA_BYTES, "shader record layout");
 static_assert(sizeof(VtLightData) <= 1008, "light records come from a pool of sizeof(VtLightData) blocks");
-static_assert(sizeof(VtRayRecord) == 8 + 17 * 4 + 4 && sizeof(VtHitRecord) == 30 * 4);
-static_assert(sizeof(VtRayOwnerSettings) == 12 && sizeof(VtAreaLightSample) == 36);
+static_assert(sizeof(VtRayRecord) == 8 + 17 * 4 + 4 && sizeof(VtHitRecord) == 30 * 4, "shader record layout");
+static_assert(sizeof(VtRayOwnerSettings) == 12 && sizeof(VtAreaLightSample) == 36, "shader record layout");
 #endif
 
 #endif /* VO_SHADER_H */

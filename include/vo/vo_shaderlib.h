@@ -127,24 +127,32 @@ typedef struct VtSimpleWoodParams {
 #ifdef __cplusplus
 }
 
-static_assert(sizeof(VtShaderWord) == 8);
+static_assert(sizeof(VtShaderWord) == 8, "shader library record layout");
 static_assert(offsetof(VtBlueMarbleParams, scale) == offsetof(VtShaderWordArgs, word) &&
-              offsetof(VtBlueMarbleParams, detail) == offsetof(VtShaderWordArgs, word) + 8 &&
-              offsetof(VtBlueMarbleParams, k) == 24 && sizeof(VtBlueMarbleParams) == 32);
+                  offsetof(VtBlueMarbleParams, detail) == offsetof(VtShaderWordArgs, word) + 8 &&
+                  offsetof(VtBlueMarbleParams, k) == 24 && sizeof(VtBlueMarbleParams) == 32,
+              "shader library record layout");
 static_assert(offsetof(VtSimpleWoodParams, colours) == 8 && offsetof(VtSimpleWoodParams, point) == 32 &&
-              offsetof(VtSimpleWoodParams, noise) == 56 && offsetof(VtSimpleWoodParams, shaders) == 64 &&
-              offsetof(VtSimpleWoodParams, k) == 80 && sizeof(VtSimpleWoodParams) == 96);
-static_assert(sizeof(VtPostprocessHead) == 8 && offsetof(VtPostprocessHead, mode) == 4);
+                  offsetof(VtSimpleWoodParams, noise) == 56 && offsetof(VtSimpleWoodParams, shaders) == 64 &&
+                  offsetof(VtSimpleWoodParams, k) == 80 && sizeof(VtSimpleWoodParams) == 96,
+              "shader library record layout");
+static_assert(sizeof(VtPostprocessHead) == 8 && offsetof(VtPostprocessHead, mode) == 4,
+              "shader library record layout");
 static_assert(sizeof(VtPostprocessWordArgs) == 32 && offsetof(VtPostprocessWordArgs, mode) == 4 &&
-              offsetof(VtPostprocessWordArgs, word) == 8);
-static_assert(sizeof(VtShaderWordArgs) == 32 && offsetof(VtShaderWordArgs, word) == 8);
+                  offsetof(VtPostprocessWordArgs, word) == 8,
+              "shader library record layout");
+static_assert(sizeof(VtShaderWordArgs) == 32 && offsetof(VtShaderWordArgs, word) == 8,
+              "shader library record layout");
 static_assert(sizeof(VtShaderColourArg) == 24 && offsetof(VtShaderColourArg, colour) == 4 &&
-              offsetof(VtShaderColourArg, shader) == 16);
+                  offsetof(VtShaderColourArg, shader) == 16,
+              "shader library record layout");
 static_assert(sizeof(VtShaderFileNameArgs) == 24 && offsetof(VtShaderFileNameArgs, fileName) == 8 &&
-              offsetof(VtShaderFileNameArgs, handle) == 16);
+                  offsetof(VtShaderFileNameArgs, handle) == 16,
+              "shader library record layout");
 static_assert(offsetof(VtPlasticParams, specularColour) == 20 &&
-              offsetof(VtPlasticParams, specularShader) == 32 && offsetof(VtPlasticParams, power) == 40 &&
-              offsetof(VtPlasticParams, tint) == 48 && sizeof(VtPlasticParams) == 64);
+                  offsetof(VtPlasticParams, specularShader) == 32 && offsetof(VtPlasticParams, power) == 40 &&
+                  offsetof(VtPlasticParams, tint) == 48 && sizeof(VtPlasticParams) == 64,
+              "shader library record layout");
 #endif
 
 #endif /* VO_SHADERLIB_H */

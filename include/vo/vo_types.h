@@ -223,16 +223,20 @@ enum VtModuleNumber {
 #define VO_CODE_INDEX(code) (((uint32_t)(code)) & 0xFFFFu)
 
 /* System module controls. */
-#define VO_CONTROL_MESSAGE_FILE 0x10001u
-#define VO_CONTROL_ERROR_STREAM 0x10002u
-#define VO_CONTROL_SEVERITY_MASK 0x10003u
+#define VO_CONTROL_MESSAGE_FILE 0x10001u  /* VtGenericPtr: the FILE of message texts (null) */
+#define VO_CONTROL_ERROR_STREAM 0x10002u  /* VtGenericPtr: FILE for diagnostics (null: driver channel) */
+#define VO_CONTROL_SEVERITY_MASK 0x10003u /* VtNat32: class bits printed (0xffffffff) */
 #define VO_CONTROL_DEBUG_LEVEL 0x10004u
-#define VO_CONTROL_JOURNAL_FILE 0x10005u
-#define VO_CONTROL_JOURNAL_FLAGS 0x10006u
+/* The journal: every exported call the application makes, written as a
+ * script the command interpreter replays. It is written while bit 0 of the
+ * flags is set and a file is named; the flags must be given as VtFlags,
+ * the file as VtGenericPtr, the name as VtString (else 0x20000012). */
+#define VO_CONTROL_JOURNAL_FILE 0x10005u  /* VtGenericPtr: the FILE written to, opened for writing (null) */
+#define VO_CONTROL_JOURNAL_FLAGS 0x10006u /* VtFlags: bit 0 journal on (0) */
 #define VO_CONTROL_STICKY_STATUS 0x10007u
 #define VO_CONTROL_FREE_CHUNKS 0x10008u
 #define VO_CONTROL_CHUNK_SIZE 0x10009u
-#define VO_CONTROL_JOURNAL_NAME 0x1000au
+#define VO_CONTROL_JOURNAL_NAME 0x1000au /* VtString: a name kept for the application, copied ("") */
 #define VO_CONTROL_REPEAT_COUNT 0x1000bu
 #define VO_CONTROL_TIMING 0x1000cu
 #define VO_CONTROL_TIME_VALUE 0x1000du
@@ -266,6 +270,18 @@ enum VtModuleNumber {
 
 /* System execute codes. */
 #define VO_EXECUTE_MODULES_REPORT 0x10001u
+
+/* The mode of VoFileOpen: one access in the low four bits, plus any of the
+ * two flags. A file opened so is a stdio FILE; VoFileClose closes it. A
+ * failed open answers null and posts 362, 363 or 364 (365: no such access)
+ * once the kernel is started. A journal records the open, so its replay
+ * writes the same file; a FILE the application opened itself is not
+ * replayed. */
+#define VO_FILE_READ 1u    /* an existing file, read from its start ("rb") */
+#define VO_FILE_WRITE 2u   /* made, or emptied when it exists ("wb") */
+#define VO_FILE_APPEND 3u  /* made when missing, written at its end ("ab") */
+#define VO_FILE_QUIET 16u  /* flag: a file that cannot be opened posts nothing */
+#define VO_FILE_UPDATE 32u /* flag: read and written both ("rb+", "wb+", "ab+") */
 
 #ifdef __cplusplus
 }

@@ -15,13 +15,15 @@
 //   the driver's row writers would read three to sixteen bytes per pixel.
 #pragma once
 
+#include <vo/vo_render.h>
+
 #include "render/vorenstd/face.h"
 
 namespace vo::renadv {
 
-constexpr uint32_t kExecuteZBuffer = 0x200001;
-constexpr uint32_t kExecuteABuffer = 0x200002;
-constexpr uint32_t kExecuteDepth = 0x200003;
+constexpr uint32_t kExecuteZBuffer = VO_EXECUTE_ADVANCED_ZBUFFER;
+constexpr uint32_t kExecuteABuffer = VO_EXECUTE_ADVANCED_ABUFFER;
+constexpr uint32_t kExecuteDepth = VO_EXECUTE_ADVANCED_DEPTH;
 constexpr uint32_t kClassIndexAfter = 2;
 constexpr float kNoDepth = 1e20f;
 constexpr uint32_t kFullMask = 0xffffffffu;

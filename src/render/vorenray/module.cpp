@@ -107,9 +107,6 @@ void ControlDefaults(RayContext *c) {
   c->weight = 1.0f;
   c->contrast = 0.1f;
   c->tracing = 1;
-  // 2^14 cells per axis: lazy splits reach down only where leaves are
-  // crowded, so a dense region small against the scene's bounds still gets
-  // small leaves, while sparse regions cost nothing more.
   c->grid_depth = kDefaultGridDepth;
   c->leaf_limit = 8;
   c->memory_limit = kMemoryLimitStart;

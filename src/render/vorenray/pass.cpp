@@ -37,8 +37,8 @@ namespace {
 
 constexpr uint32_t kPassPreview = 2;
 constexpr uint32_t kPassFull = 3;
-constexpr uint32_t kExecutePreview = 0x70001;
-constexpr uint32_t kExecuteFull = 0x70002;
+constexpr uint32_t kExecutePreview = VO_EXECUTE_RAY_PREVIEW;
+constexpr uint32_t kExecuteFull = VO_EXECUTE_RAY_FULL;
 constexpr uint32_t kSubdivisionDepth = 4;
 constexpr uint32_t kStencilDetail = VO_PP_STENCIL_SEED | VO_PP_STENCIL_DISAGREE;
 // Controls and callbacks of the standard renderer the passes read.

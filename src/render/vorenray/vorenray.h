@@ -43,7 +43,11 @@ constexpr uint32_t kPoolLeaves = 0x70002;
 constexpr uint32_t kPoolInner = 0x70001;
 constexpr uint32_t kMaxObjects = 1u << 29;
 constexpr uint32_t kMaxGridDepth = 15;
-constexpr uint32_t kDefaultGridDepth = 14;
+// 2^8 cells per axis to start with. The grid changes the speed of a walk,
+// never its hits; a program whose scene holds a dense region small against
+// the scene's bounds asks for a deeper grid through control 0x70001 (lazy
+// splits reach down only where leaves are crowded).
+constexpr uint32_t kDefaultGridDepth = 8;
 constexpr uint32_t kMaxRayDepth = 256;
 
 // Octree nodes: a tag word first, so that a walk tells them apart.

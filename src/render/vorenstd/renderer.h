@@ -15,6 +15,7 @@
 #include <cstdint>
 
 #include <vo/vo_driver.h>
+#include <vo/vo_render.h>
 #include <vo/vo_shader.h>
 #include <vo/vo_view.h>
 
@@ -24,9 +25,9 @@
 
 namespace vo::renstd {
 
-constexpr uint32_t kExecuteFlat = 0xc0001;
-constexpr uint32_t kExecuteVertexColour = 0xc0002;
-constexpr uint32_t kExecutePerPixel = 0xc0003;
+constexpr uint32_t kExecuteFlat = VO_EXECUTE_STANDARD_FLAT;
+constexpr uint32_t kExecuteVertexColour = VO_EXECUTE_STANDARD_VERTEX_COLOUR;
+constexpr uint32_t kExecutePerPixel = VO_EXECUTE_STANDARD_PER_PIXEL;
 
 // Method codes of a render class.
 constexpr uint32_t kMethodPolygonInitialise = 0xc0004;

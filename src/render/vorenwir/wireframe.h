@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include <vo/vo_driver.h>
+#include <vo/vo_render.h>
 
 #include "scene/vogeom/face.h"
 #include "kernel/vosystem/face.h"
@@ -17,7 +18,7 @@ namespace vo::wire {
 constexpr uint32_t kControlBoxes = 0xa0001;
 constexpr uint32_t kControlDepth = 0xa0002;
 constexpr uint32_t kControlFlagged = 0xa0003;
-constexpr uint32_t kExecuteRender = 0xa0001;
+constexpr uint32_t kExecuteRender = VO_EXECUTE_WIREFRAME_RENDER;
 constexpr uint32_t kEdgeHidden = 0x20;  // the scene model's same-polygon edge (bridges, welds)
 constexpr uint32_t kPrimitiveOpen = 0x800;
 

@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+
+#include <vo/vo_render.h>
 
 #include "kernel/vosystem/api_table.h"
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/module_entry.h"
 
 namespace vo::api {
 namespace {
@@ -66,6 +70,33 @@ TEST(Tables, MeshShapesSizeWhatTheDescriptionCannot) {
   const int32_t negative[3] = {3, -4, 3};
   per_p = negative;
   EXPECT_FALSE(mesh->shape(argv, 3, 0, &shape));
+  EXPECT_EQ(VoTerminate(), 0u);
+}
+
+// A program (and a script, through the constants) names every execute code
+// by a macro of the public headers: each code a started module answers has
+// a VO_EXECUTE_ constant of its value, and none of those names a code that
+// no module answers.
+TEST(Tables, EveryExecuteCodeTheLibraryAnswersHasItsMacro) {
+  ASSERT_EQ(VoInitialise(), 0u);
+  std::set<int64_t> answered;
+  for (const ModuleExecuteCodes &m : InstalledExecuteCodes())
+    for (const uint32_t code : m.codes) {
+      answered.insert(code);
+      bool named = false;
+      for (size_t i = 0; i < kConstantCount; ++i)
+        named = named ||
+                (std::strncmp(kConstants[i].name, "VO_EXECUTE_", 11) == 0 && kConstants[i].value == code);
+      EXPECT_TRUE(named) << m.name << " answers 0x" << std::hex << code << " without a VO_EXECUTE_ macro";
+    }
+  EXPECT_TRUE(answered.count(VO_EXECUTE_STANDARD_PER_PIXEL) == 1 &&
+              answered.count(VO_EXECUTE_ADVANCED_DEPTH) == 1 &&
+              answered.count(VO_EXECUTE_WIREFRAME_RENDER) == 1);
+  for (size_t i = 0; i < kConstantCount; ++i) {
+    if (std::strncmp(kConstants[i].name, "VO_EXECUTE_", 11) != 0) continue;
+    EXPECT_EQ(answered.count(kConstants[i].value), 1u)
+        << kConstants[i].name << " names no code the library answers";
+  }
   EXPECT_EQ(VoTerminate(), 0u);
 }
 

@@ -19,7 +19,7 @@ TEST_F(ModuleTest, EveryControlAnswersItsTypeAndStartValue) {
   auto f = [](float v) { return uint64_t{std::bit_cast<uint32_t>(v)}; };
   auto d = [](double v) { return std::bit_cast<uint64_t>(v); };
   const Row rows[] = {
-      {0x70001, VtNat32, 14},       {0x70002, VtNat32, 8},       {0x70003, VtNat32, 16},
+      {0x70001, VtNat32, 8},        {0x70002, VtNat32, 8},       {0x70003, VtNat32, 16},
       {0x70004, VtFloat, f(0.05f)}, {0x70005, VtFloat, f(0.1f)}, {0x70006, VtFloat, f(0.001f)},
       {0x70007, VtNat32, 1u << 30}, {0x70008, VtBoolean, 1},     {0x70009, VtDouble, d(1e-10)},
       {0x7000a, VtBoolean, 0},      {0x70011, VtNat32, 0},       {0x70012, VtNat32, 1},

@@ -1,0 +1,38 @@
+/*
+ * Execute codes of the scanline renderers: the wireframe renderer (module
+ * vorenwir, number 10), the standard renderer (vorenstd, 12) and the
+ * advanced renderer (vorenadv, 32). Each renders the current primitive list
+ * through the current view into the current output driver when passed to
+ * VoExecute. (The hidden-line renderer's codes are in vo_hidden_line.h, the
+ * ray tracer's in vo_raytrace.h.)
+ *
+ * A scanline render writes screen-space data into the shared scene model, so
+ * it is refused on a worker thread of the work farm (vo_multit.h).
+ *
+ * This header is plain C (C99) and C++ compatible.
+ */
+#ifndef VO_RENDER_H
+#define VO_RENDER_H
+
+#include <vo/vo_types.h>
+
+/* The wireframe renderer: polygon outlines, shared edges or bounding boxes
+ * drawn as lines through the driver's draw operation. */
+#define VO_EXECUTE_WIREFRAME_RENDER 0xa0001u
+
+/* The standard renderer's three classes; each draws into the current driver,
+ * or into the line-output callback (0xc0001) when one is set. */
+#define VO_EXECUTE_STANDARD_FLAT 0xc0001u          /* one flat colour a polygon */
+#define VO_EXECUTE_STANDARD_VERTEX_COLOUR 0xc0002u /* colours shaded at the vertices, interpolated */
+/* Shaded at every pixel: the material's average colour and its second
+ * reflectance (its point shader) only. */
+#define VO_EXECUTE_STANDARD_PER_PIXEL 0xc0003u
+
+/* The advanced renderer: the standard renderer's loop with its own classes. */
+#define VO_EXECUTE_ADVANCED_ZBUFFER 0x200001u /* visibility by span, perspective-correct shading */
+#define VO_EXECUTE_ADVANCED_ABUFFER 0x200002u /* 8 x 4 coverage masks at edges, fragments composited */
+/* Depth only: one float a pixel into the line-output callback, 1e20 where
+ * nothing was drawn; refused without the callback. */
+#define VO_EXECUTE_ADVANCED_DEPTH 0x200003u
+
+#endif /* VO_RENDER_H */
