@@ -10,10 +10,16 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The packages the library links privately, by pkg-config name; a new
-# dependency adds its name here (and to scripts/deps).
-set(VO_PC_REQUIRES_PRIVATE libjpeg libpng zlib egl gl glu)
-set(VO_PC_LIBS_PRIVATE -lm -lpthread)
+# The libraries the shared library links privately, as linker flags only: a
+# Requires.private package would make pkg-config ask for its development
+# files (libjpeg, libpng, zlib, EGL, GL, GLU) before it prints anything, and
+# an application linking the shared library needs none of them. Only a
+# static link reads these. A new dependency adds its flag here (and its
+# package to scripts/deps).
+list(TRANSFORM VO_JPEG_LIBRARIES PREPEND -l OUTPUT_VARIABLE VO_PC_JPEG)
+list(TRANSFORM VO_PNG_LIBRARIES PREPEND -l OUTPUT_VARIABLE VO_PC_PNG)
+list(TRANSFORM VO_ZLIB_LIBRARIES PREPEND -l OUTPUT_VARIABLE VO_PC_ZLIB)
+set(VO_PC_LIBS_PRIVATE ${VO_PC_JPEG} ${VO_PC_PNG} ${VO_PC_ZLIB} -lEGL -lGL -lGLU -lm -lpthread)
 
 install(TARGETS mrvx20 EXPORT mrvx20Targets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/include/vo ${VO_GEN}/include/vo DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
@@ -31,7 +37,6 @@ install(FILES ${CMAKE_BINARY_DIR}/package/mrvx20Config.cmake ${CMAKE_BINARY_DIR}
 # mrvx20.pc finds its prefix from its own place (pkg-config's pcfiledir).
 file(RELATIVE_PATH VO_PC_PREFIX /root/${CMAKE_INSTALL_LIBDIR}/pkgconfig /root)
 string(REGEX REPLACE "/$" "" VO_PC_PREFIX "${VO_PC_PREFIX}")
-list(JOIN VO_PC_REQUIRES_PRIVATE " " VO_PC_REQUIRES_PRIVATE_TEXT)
 list(JOIN VO_PC_LIBS_PRIVATE " " VO_PC_LIBS_PRIVATE_TEXT)
 configure_file(${CMAKE_SOURCE_DIR}/cmake/mrvx20.pc.in ${CMAKE_BINARY_DIR}/package/mrvx20.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/package/mrvx20.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
