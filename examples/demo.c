@@ -209,7 +209,9 @@ static VtStatus Render(const char *path, uint32_t code, double *seconds) {
   status |= VoViewSetResolution(NULL, kWidth, kHeight, 1.0);
   status |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
   status |= VoViewAutoClipping(NULL);
-  if (status != 0 || (f = fopen(path, "wb")) == NULL) return status != 0 ? status : 2;
+  /* Opened through the library, so that a journal of the demo replays its
+   * pictures. */
+  if (status != 0 || (f = VoFileOpen(path, VO_FILE_WRITE)) == NULL) return status != 0 ? status : 2;
   status |= VoDriverSet(driver);
   v = Pointer(f);
   status |= VoControlSet(VO_CONTROL_DRIVER_FILE, &v);
@@ -219,7 +221,7 @@ static VtStatus Render(const char *path, uint32_t code, double *seconds) {
   v = Pointer(NULL);
   VoControlSet(VO_CONTROL_DRIVER_FILE, &v);
   VoDriverSet(VoDriverFindFromName("vodrvnul"));
-  if (fclose(f) != 0 && status == 0) status = 0x40000002;
+  if (VoFileClose(f) != 0 && status == 0) status = 0x40000002;
   return status;
 }
 

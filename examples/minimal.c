@@ -27,11 +27,11 @@ int main(void) {
   status |= VoViewSetResolution(NULL, 320, 240, 1.0);
   status |= VoViewSetPinhole(NULL, eye, centre, up, VO_PROJECTION_PERSPECTIVE, 40.0);
   status |= VoViewAutoClipping(NULL);
-  file = VoFileOpen("cube.bmp", 2); /* 2: write; a journal can then replay the render */
+  file = VoFileOpen("cube.bmp", VO_FILE_WRITE); /* so that a journal can replay the render */
   v[0].value.p = file;
   status |= VoDriverSet(VoDriverFindFromName("vodrvbmp"));
   status |= VoControlSet(VO_CONTROL_DRIVER_FILE, v);
-  status |= VoExecute(0x200001); /* the advanced renderer's z-buffer */
+  status |= VoExecute(VO_EXECUTE_ADVANCED_ZBUFFER);
   v[0].value.p = NULL;
   VoControlSet(VO_CONTROL_DRIVER_FILE, v);
   VoFileClose(file);

@@ -208,7 +208,7 @@ VtReference *VoPrimitiveListCreate(uint32_t count, VtPrimitive **primitives) {
 
 VtStatus VoPrimitiveListSet(VtReference *list) {
   GeomState *g = Geom();
-  if (g == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (g == nullptr) return LibraryStopped() ? VO_STATUS_DEBUG_NOT_STARTED : VO_STATUS_UNAVAILABLE;
   uint32_t count = 0;
   if (list != nullptr) {
     const VtReference *node = list;
