@@ -43,6 +43,8 @@
 #include <vo/vo_shader.h>
 #include <vo/vo_d3d.h>
 
+#include "message_file.h"
+
 enum { kWidth = 800, kHeight = 600, kSlices = 48, kRings = 24, kFloorCells = 20, kPrimitives = 3 };
 
 static VtTypedValue Pointer(void *p) {
@@ -306,26 +308,6 @@ static VtStatus PostRender(const char *path, double *seconds) {
   for (i = 0; i < 4; ++i)
     if (post[i] != NULL) VoShaderDestroy(post[i]);
   return status;
-}
-
-/* The message file the environment names, else the first of the build
- * tree's and the installed copies that opens; null when there is none. */
-static FILE *DefaultMessageFile(void) {
-  const char *named = getenv("MRVX20_MESSAGES");
-  const char *places[2] = {NULL, NULL};
-  int i;
-  if (named != NULL) return named[0] != 0 ? fopen(named, "rb") : NULL;
-#ifdef VO_MESSAGES_BUILD
-  places[0] = VO_MESSAGES_BUILD;
-#endif
-#ifdef VO_MESSAGES_INSTALLED
-  places[1] = VO_MESSAGES_INSTALLED;
-#endif
-  for (i = 0; i < 2; ++i) {
-    FILE *f = places[i] != NULL ? fopen(places[i], "rb") : NULL;
-    if (f != NULL) return f;
-  }
-  return NULL;
 }
 
 int main(int argc, char **argv) {

@@ -24,6 +24,8 @@
 
 #include <vo/vo_api.h>
 
+#include "message_file.h"
+
 static const char kUsage[] =
     "usage: vo_run [-m messages] [-j journal] [-q] [-h] [file ...]\n"
     "  -m FILE  message file for the diagnostics (default: $MRVX20_MESSAGES,\n"
@@ -56,26 +58,6 @@ static VtStatus Printer(VtStatus status, uint32_t message, uint32_t module, uint
   const VtStatus classes = VO_CLASS_ERROR | VO_CLASS_WARNING | VO_CLASS_DEBUG | VO_CLASS_PROGRESS;
   if ((status & classes) != 0 && (status & g_shown) == 0) return 0;
   return VoErrorHandlerDefault(status, message, module, count, args);
-}
-
-/* Opens the first message file found where the usage says; null when there
- * is none. */
-static FILE *DefaultMessageFile(void) {
-  const char *named = getenv("MRVX20_MESSAGES");
-  const char *places[2] = {NULL, NULL};
-  int i;
-  if (named != NULL) return named[0] != 0 ? fopen(named, "rb") : NULL;
-#ifdef VO_MESSAGES_BUILD
-  places[0] = VO_MESSAGES_BUILD;
-#endif
-#ifdef VO_MESSAGES_INSTALLED
-  places[1] = VO_MESSAGES_INSTALLED;
-#endif
-  for (i = 0; i < 2; ++i) {
-    FILE *f = places[i] != NULL ? fopen(places[i], "rb") : NULL;
-    if (f != NULL) return f;
-  }
-  return NULL;
 }
 
 /* Opens a script for reading; null, with the reason on standard error,
