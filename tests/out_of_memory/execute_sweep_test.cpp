@@ -33,6 +33,7 @@
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/module_entry.h"
 #include "support/allocation_sweep.h"
+#include "support/demo_scene.h"
 
 namespace vo::test {
 namespace {
@@ -48,15 +49,6 @@ void EdgesDrop() {
 }
 
 VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
-
-VtTypedValue Triple(uint32_t type, float a, float b, float c) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.v[0] = a;
-  v.value.v[1] = b;
-  v.value.v[2] = c;
-  return v;
-}
 
 VtStatus SetWord(uint32_t code, uint32_t type, uint32_t word) {
   VtTypedValue v = TypedWord(type, word);
@@ -76,7 +68,7 @@ class Scene {
     primitives_[0] = VoPrimitiveCreatePolygon(3, 1, ids, data);
     primitives_[1] = Box();
     material_ = VoMaterialCreate();
-    const VtTypedValue colour = Triple(VtColourType, 0.8f, 0.5f, 0.3f);
+    const VtTypedValue colour = DemoTriple(VtColourType, 0.8f, 0.5f, 0.3f);
     bool ok = primitives_[0] != nullptr && primitives_[1] != nullptr && material_ != nullptr &&
               VoMaterialSetShaderByPrototype(material_, VO_SHADER_COLOUR, "plain") == 0 &&
               VoShaderSetArg(VoMaterialGetShader(material_, VO_SHADER_COLOUR), "colour", &colour) == 0 &&
@@ -129,7 +121,7 @@ class Scene {
     if (ambient != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(ambient));
     if (point != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(point));
     if (point == nullptr || ambient == nullptr) return false;
-    const VtTypedValue location = Triple(VtPoint, -3, 5, 4);
+    const VtTypedValue location = DemoTriple(VtPoint, -3, 5, 4);
     VtTypedValue intensity = TypedFloat(0.25f);
     return VoShaderSetArg(point, "location", &location) == 0 &&
            VoShaderSetArg(ambient, "intensity", &intensity) == 0;
