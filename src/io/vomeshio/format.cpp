@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cmath>
 #include <new>
 #include <string>
 #include <utility>
@@ -520,6 +521,14 @@ struct RingHolder {
 
 // Reads one mesh; *made gets the primitive as soon as it exists (the
 // caller destroys it on a failure).
+// A mesh whose vertex position is infinite or not a number is refused
+// whole, as the creation procedures refuse one: nothing can draw it.
+bool PositionFinite(VtPrimitive *p, void *vertex) {
+  if (PropertyOffset(p->contents, VO_VERT_WORLD) < 0) return true;
+  const float *xyz = PropertyField<float>(p, vertex, VO_VERT_WORLD);
+  return std::isfinite(xyz[0]) && std::isfinite(xyz[1]) && std::isfinite(xyz[2]);
+}
+
 VtStatus MeshRead(Loader &l, VtPrimitive **made) {
   int32_t counts[5];
   for (int32_t &c : counts)
@@ -583,6 +592,8 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
     vertex_ring.Add(v);
     table.push_back(v);
     if (VtStatus st = values(VO_ELEMENT_VERTEX, v)) return st;
+    if (!PositionFinite(p, v))
+      return Refuse(kFailed, kLoadName, "a vertex position that is infinite or not a number");
   }
   // The edge section is read and dropped: edges come from the polygons.
   for (int32_t i = 0; i < edges && edge_bytes > 0; ++i)

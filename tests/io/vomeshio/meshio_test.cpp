@@ -2,6 +2,7 @@
 // round trips, values that hold pointers, the flags a load takes, a writer
 // failing mid-save and malformed files.
 #include <algorithm>
+#include <limits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -449,6 +450,21 @@ TEST_F(MeshIOTest, TheFuzzSeedsAreWholeMeshFiles) {
     ASSERT_EQ(loaded.size(), 1u) << name;
     EXPECT_EQ(MeshBuild::Ring(loaded[0], VO_PRIM_POLYS, VO_POLY_NEXT).size(), 2u);
     EXPECT_EQ(Worlds(loaded[0]), (std::vector<float>{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0}));
+  }
+}
+
+// A position that is infinite or not a number refuses the whole mesh, as
+// the creation procedures refuse one, naming the reason.
+TEST_F(MeshIOTest, AVertexPositionThatIsInfiniteOrNotANumberRefusesTheMesh) {
+  const uint32_t code = VO_VERT_WORLD;
+  ASSERT_EQ(VoMeshSave(ListOf({Triangle()}), 1, &code), 0u);
+  ASSERT_EQ(g_out.size(), 142u);  // the positions are the 36 bytes from 90
+  for (const float bad : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+    std::vector<uint8_t> file = g_out;
+    std::memcpy(file.data() + 90 + 12 + 4, &bad, 4);  // the second vertex's y
+    g_posted.clear();
+    EXPECT_EQ(Load(file), nullptr);
+    EXPECT_EQ(CountPosted(messages::kMeshFileRefused), 1);
   }
 }
 
