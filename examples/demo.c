@@ -3,8 +3,9 @@
  *
  * Starts the library with VoInitialise and installs the default diagnostic
  * printer (VoInitialise leaves diagnostics silent), builds a tessellated
- * sphere and a box standing on a floor (about 2 900 triangles), lights them
- * with one point light casting shadows (and a little ambient light), sets
+ * sphere and a box standing on a floor (about 2 900 triangles; the floor
+ * with texture coordinates), lights them with one point light casting
+ * shadows from 1024 x 1024 depth maps (and a little ambient light), sets
  * an 800 x 600 perspective view, makes the file driver that the output's
  * suffix names current (.bmp, .tga, .jpg) with the open file as its stream,
  * renders with the advanced renderer's z-buffer class (execute 0x200001;
@@ -14,12 +15,13 @@
  * named with "-raytraced" before the suffix, draws its visible edges as
  * pen strokes (NPR action 0x600004) to a third file named with "-strokes",
  * then draws it through the Direct3D back end into an 800 x 600 window of
- * the library's desktop (pre-lit vertices, one frame) and writes that
- * window as a BMP file named with "-d3d" before the suffix (".bmp" whatever
- * the output's suffix), renders and post-processes it with a depth of field
- * and lens flares in one call (execute 0x440004) to a file named with
- * "-post", and prints the files' paths and render times before
- * stopping the library.
+ * the library's desktop (pre-lit vertices, one frame, the scene's black
+ * background) and writes that window as a BMP file named with "-d3d"
+ * before the suffix (".bmp" whatever the output's suffix), renders it with a
+ * small lamp added in the picture's sky and post-processes it with a depth
+ * of field focused on the sphere and the lamp's lens flare in one call
+ * (execute 0x440004) to a file named with "-post", and prints the files'
+ * paths and render times before stopping the library.
  *
  * Usage: vo_demo [output.bmp|.tga|.jpg [message-file]]
  * The picture goes to demo.bmp in the current directory by default.
@@ -45,7 +47,15 @@
 
 #include "message_file.h"
 
-enum { kWidth = 800, kHeight = 600, kSlices = 48, kRings = 24, kFloorCells = 20, kPrimitives = 3 };
+enum {
+  kWidth = 800,
+  kHeight = 600,
+  kSlices = 48,
+  kRings = 24,
+  kFloorCells = 20,
+  kPrimitives = 3,
+  kMapSide = 1024
+};
 
 static VtTypedValue Pointer(void *p) {
   VtTypedValue v;
@@ -62,6 +72,14 @@ static VtTypedValue Triple(uint32_t type, float a, float b, float c) {
   v.value.v[0] = a;
   v.value.v[1] = b;
   v.value.v[2] = c;
+  return v;
+}
+
+static VtTypedValue Whole(int32_t i) {
+  VtTypedValue v;
+  memset(&v, 0, sizeof v);
+  v.type = VtInt32;
+  v.value.i = i;
   return v;
 }
 
@@ -118,18 +136,22 @@ static VtPrimitive *Sphere(float cx, float cy, float cz, float radius) {
   return VoPrimitiveCreateMesh((uint32_t)t, NULL, counts, indices, 2, ids, data);
 }
 
-/* A square floor at y = 0 of cells facing up. */
+/* A square floor at y = 0 of cells facing up, with texture coordinates
+ * running from 0 to 1 across it (s along x, t along z), so that a texture
+ * put on it lies on it once whatever the renderer. */
 static VtPrimitive *Floor(float half) {
-  static float world[(kFloorCells + 1) * (kFloorCells + 1)][3];
+  static float world[(kFloorCells + 1) * (kFloorCells + 1)][3], st[(kFloorCells + 1) * (kFloorCells + 1)][2];
   static int32_t counts[kFloorCells * kFloorCells], indices[4 * kFloorCells * kFloorCells];
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  VtTypedValue data[1];
+  const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_TEXCOORDS};
+  VtTypedValue data[2];
   int i, j, n = 0;
   for (i = 0; i <= kFloorCells; ++i)
     for (j = 0; j <= kFloorCells; ++j, ++n) {
       world[n][0] = -half + 2 * half * (float)j / kFloorCells;
       world[n][1] = 0;
       world[n][2] = -half + 2 * half * (float)i / kFloorCells;
+      st[n][0] = (float)j / kFloorCells;
+      st[n][1] = (float)i / kFloorCells;
     }
   for (n = 0, i = 0; i < kFloorCells; ++i)
     for (j = 0; j < kFloorCells; ++j, ++n) {
@@ -139,7 +161,8 @@ static VtPrimitive *Floor(float half) {
       counts[n] = 4;
     }
   data[0] = Pointer(world);
-  return VoPrimitiveCreateMesh(kFloorCells * kFloorCells, NULL, counts, indices, 1, ids, data);
+  data[1] = Pointer(st);
+  return VoPrimitiveCreateMesh(kFloorCells * kFloorCells, NULL, counts, indices, 2, ids, data);
 }
 
 /* A material of the plain colour given under the reflectance named. */
@@ -157,11 +180,17 @@ static VtMaterial *Material(const char *reflectance, float r, float g, float b) 
 }
 
 /* One point light over the scene, casting shadows, and a little ambient
- * light; the point light also into *point. */
+ * light; the point light also into *point. Its depth maps are 1024 texels
+ * a side: at the default 256 a texel at the sphere is about as wide as the
+ * shadow offset (0.005 of the light's distance), so where the surface turns
+ * away from the light the filter's taps find the sphere's own depth nearer
+ * and leave a grain of speckles on its lit side. Quality 8 takes 8 x 8
+ * samples, for a smooth shadow edge. */
 static VtReference *Lights(VtShader **point_out) {
   VtShader *point = VoShaderCreate(VO_SHADER_LIGHT, "point"),
            *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
-  VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity, shadows;
+  VtTypedValue location = Triple(VtPoint, -4, 9, 6), intensity, shadows, side = Whole(kMapSide),
+               quality = Whole(8);
   VtReference *list = NULL;
   memset(&intensity, 0, sizeof intensity);
   intensity.type = VtFloat;
@@ -171,11 +200,32 @@ static VtReference *Lights(VtShader **point_out) {
   shadows.value.u = 1;
   if (point == NULL || ambient == NULL || VoShaderSetArg(point, "location", &location) != 0 ||
       VoShaderSetArg(point, "shadows", &shadows) != 0 ||
+      VoShaderSetArg(point, "shadow resolution", &side) != 0 ||
+      VoShaderSetArg(point, "shadow quality", &quality) != 0 ||
       VoShaderSetArg(ambient, "intensity", &intensity) != 0)
     return NULL;
   *point_out = point;
   list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(ambient));
   return VoShaderReferenceAppend(list, VoShaderReferenceCreate(point));
+}
+
+/* A small lamp without shadows standing in the picture's sky behind the
+ * scene, appended to the light list: a light the lens flares can see. */
+static VtStatus LampAppend(VtReference *lights) {
+  VtShader *lamp = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  VtTypedValue location = Triple(VtPoint, -5, 4, -6), intensity;
+  VtReference *entry = NULL;
+  memset(&intensity, 0, sizeof intensity);
+  intensity.type = VtFloat;
+  intensity.value.f = 0.12f;
+  if (lamp == NULL) return 0x20000006;
+  if (VoShaderSetArg(lamp, "location", &location) != 0 ||
+      VoShaderSetArg(lamp, "intensity", &intensity) != 0 || (entry = VoShaderReferenceCreate(lamp)) == NULL) {
+    VoShaderDestroy(lamp);
+    return 0x20000006;
+  }
+  VoShaderReferenceAppend(lights, entry); /* the list owns the lamp now */
+  return VoLightListSet(lights);
 }
 
 static double Seconds(void) {
@@ -232,7 +282,7 @@ static VtStatus Render(const char *path, uint32_t code, double *seconds) {
  * *seconds. The view is the one Render left. */
 static VtStatus D3DRender(const char *path, VtReference *scene, VtReference *lights, double *seconds) {
   VtWindow *window = VoDesktopWindowCreate(0, 0, kWidth, kHeight);
-  VtTypedValue v = Pointer(window), lift;
+  VtTypedValue v = Pointer(window), lift, black = Triple(VtColourType, 0, 0, 0);
   VtImage *shown;
   VtStatus status = window == NULL ? 2u : 0u;
   double start = Seconds();
@@ -240,6 +290,9 @@ static VtStatus D3DRender(const char *path, VtReference *scene, VtReference *lig
   lift.type = VtFloat;
   lift.value.f = 0.0f; /* the colours as they are, not lifted towards white */
   if (status == 0) status = VoControlSet(VO_CONTROL_D3D_COLOUR_LIFT, &lift);
+  /* The scene's black background, as the other pictures have it (the back
+   * end's own default is white). */
+  if (status == 0) status = VoControlSet(VO_CONTROL_D3D_BACKGROUND_COLOUR, &black);
   if (status == 0) status = VoControlSet(VO_CONTROL_D3D_WINDOW, &v);
   if (status == 0) status = VoD3DLightListCreate(lights);
   if (status == 0) status = VoD3DPrimListCreate(scene);
@@ -261,8 +314,12 @@ static VtStatus D3DRender(const char *path, VtReference *scene, VtReference *lig
 
 /* The scene rendered and post-processed in one call (execute 0x440004):
  * the advanced renderer's z-buffer picture, then the list [render depth,
- * depth of field focused on the sphere's front, render lights, lens flares
- * "lens50"] into the file; the time in *seconds. */
+ * depth of field focused on the sphere, render lights, lens flares "lens50"]
+ * into the file; the time in *seconds. The range in focus, 10.75 to 12.05
+ * units from the eye, holds the whole visible sphere (10.82 to 11.96), so
+ * no pixel of it is splatted; beyond it the blur radius grows to 2 to 3
+ * pixels on the box (13 to 14.5), 6 on the far floor (20) and 9 on the
+ * near floor (7). */
 static VtStatus PostRender(const char *path, double *seconds) {
   static const char *const names[] = {"render depth", "depth of field", "render lights", "lens flares"};
   VtShader *post[4];
@@ -273,7 +330,7 @@ static VtStatus PostRender(const char *path, double *seconds) {
   static const struct {
     const char *label;
     float value;
-  } lens[] = {{"focal length", 150}, {"aperture", 1.4f}, {"focus plane", 10.8f}};
+  } lens[] = {{"focal length", 600}, {"near focus", 10.75f}, {"far focus", 12.05f}};
   size_t i;
   for (i = 0; i < 4; ++i)
     if ((post[i] = VoShaderCreate(VO_SHADER_POSTPROCESS, names[i])) == NULL) status = 0x20000006;
@@ -289,6 +346,10 @@ static VtStatus PostRender(const char *path, double *seconds) {
     v.value.f = lens[i].value;
     status = VoShaderSetArg(dof, lens[i].label, &v);
   }
+  /* The lamp is dim (it lights the scene a little); its flare is drawn
+   * brighter than its colour alone would make it. */
+  v.value.f = 1.5f;
+  if (status == 0) status = VoShaderSetArg(flares, "intensity", &v);
   if (status == 0) {
     for (i = 0; i < 4; ++i) {
       list = VoShaderReferenceAppend(list, VoShaderReferenceCreate(post[i]));
@@ -343,7 +404,7 @@ int main(int argc, char **argv) {
 
   if (status == 0) {
     primitives[0] = Sphere(0, 1.2f, 0, 1.2f);
-    primitives[1] = Box(1.6f, 3.2f, 0, 1.6f, -2.6f, -1.0f);
+    primitives[1] = Box(2.2f, 3.8f, 0, 1.6f, -4.2f, -2.6f);
     primitives[2] = Floor(6);
     materials[0] = Material("plastic", 0.85f, 0.25f, 0.2f);
     materials[1] = Material("matte", 0.25f, 0.45f, 0.85f);
@@ -400,13 +461,17 @@ int main(int argc, char **argv) {
       fprintf(stderr, "The OpenGL render failed: 0x%08x\n", (unsigned)gl);
     VoOpenGLTerminate();
   }
-  /* The sixth file, "-post" before the suffix: rendered and post-processed
-   * with a depth of field and lens flares in one call (the light lies
-   * outside the picture, so it leaves no flare). */
+  /* The sixth file, "-post" before the suffix: rendered with the light's
+   * depth maps again and a lamp in the picture (the point light lies outside
+   * it), and post-processed with a depth of field and the lamp's lens flare
+   * in one call. */
   if (status == 0) {
     double post_seconds = 0;
+    VtTypedValue side = Whole(kMapSide);
     snprintf(traced, sizeof traced, "%.*s-post%s", (int)(dot - path), path, dot);
-    status = PostRender(traced, &post_seconds);
+    status = VoShaderSetArg(point, "shadow resolution", &side);
+    if (status == 0) status = LampAppend(lights);
+    if (status == 0) status = PostRender(traced, &post_seconds);
     if (status == 0)
       printf("Rendered and post-processed the same scene (depth of field, lens flares) to %s in %.3f ms\n",
              traced, post_seconds * 1e3);
