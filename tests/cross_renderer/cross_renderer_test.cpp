@@ -44,8 +44,8 @@ void Keep(const Picture &p, const std::string &name) {
 // pixel that two primitives or a primitive and the background share (an
 // anti-aliased edge, whose colour is a blend) is named by neither: kMixed;
 // that is the coverage the colour gives. The Direct3D back end lights even
-// an unlit colour, so its pixels are first
-// scaled to a brightest channel of 1.
+// an unlit colour, so its pixels are first scaled to a brightest channel of
+// 1 (it does not blend edges, so none of its pixels is a blend of two).
 constexpr int kMixed = -2;
 std::vector<int> Ids(const Picture &p, bool lit) {
   std::vector<int> ids(kPixels, kMixed);
@@ -61,7 +61,7 @@ std::vector<int> Ids(const Picture &p, bool lit) {
       float d = 0;
       for (int j = 0; j < 3; ++j) d += std::fabs(static_cast<float>(c[j]) / scale - CrossScene::kIds[k][j]);
       // The lit colours of the Direct3D back end carry a little white of
-      // its specular term; a blend of two ids is still 1 away from each.
+      // its specular term.
       if (d < (lit ? 0.45f : 0.15f)) ids[i] = k;
     }
   }
