@@ -100,6 +100,50 @@ TEST_F(NprTest, ACubeSeenFromACornerGivesItsNineVisibleEdgesOwnedByItAndEverythi
   EXPECT_EQ(RecordingDriver::frame_ends, 0);
 }
 
+// The unit cube with a vertex normal property, so that normal generation
+// can cut it at its creases.
+VtPrimitive *CubeWithNormals() {
+  std::vector<std::array<float, 3>> c, n(8, {0, 0, 0});
+  for (int i = 0; i < 8; ++i) c.push_back({float(i & 1), float((i >> 1) & 1), float((i >> 2) & 1)});
+  const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
+  const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
+  const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
+  VtTypedValue data[2] = {TypedPointer(c.data()), TypedPointer(n.data())};
+  return VoPrimitiveCreateMesh(6, nullptr, counts, faces, 2, ids, data);
+}
+
+TEST_F(NprTest, ACubeCutAtItsCreasesShowsItsEdgesBetweenFacesUnderTheDefaultClasses) {
+  VtPrimitive *cube = CubeWithNormals();
+  ASSERT_NE(cube, nullptr);
+  Scene({cube});
+  View({3, 2.5f, 2}, {0.5f, 0.5f, 0.5f});
+  ASSERT_EQ(VoViewSetClipping(nullptr, 0.5, 50), 0u);
+  auto total = [&] {
+    EXPECT_EQ(VoExecute(VO_EXECUTE_NPR_CAPTURE), 0u);
+    double sum = 0;
+    for (const VtNPREdge *e : Edges(c_->edges)) sum += Length(e);
+    return sum;
+  };
+  // Shared edges are no candidates by default: only the silhouette hexagon.
+  EXPECT_NEAR(total(), 6.0, 1e-3);
+  // Normals by the crease method (90 degree edges against the default
+  // crease angle of 80) split every edge into a border edge per face; a
+  // border of a face turned to the eye is a candidate of the default mask
+  // 0x206, so the three unit edges at the near corner come too, each once
+  // (the hexagon and the corner: 6 + 3, as with the shared class asked for).
+  const VtTypedValue crease = TypedWord(VtFlags, 4), average = TypedWord(VtFlags, 1);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_GEOMETRY_NORMAL_FLAGS, &crease), 0u);
+  ASSERT_EQ(VoVertexResetProperty(cube, nullptr, VO_VERT_NORMAL), 0u);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_GEOMETRY_NORMAL_FLAGS, &average), 0u);
+  EXPECT_NEAR(total(), 9.0, 1e-3);
+  // Excluding the border class (0x19001a) leaves nothing of the cut cube.
+  const VtTypedValue border = TypedWord(VtFlags, 2), none = TypedWord(VtFlags, 0);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_HL_EXCLUSION_MASK, &border), 0u);
+  EXPECT_NEAR(total(), 0.0, 1e-3);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_HL_EXCLUSION_MASK, &none), 0u);
+  EXPECT_EQ(VoPrimitiveDestroy(cube), 0u);
+}
+
 TEST_F(NprTest, TheOneLineCaptureAndACircleDrawnAsAPolylineBothBecomeEdges) {
   ASSERT_EQ(SetBool(VO_CONTROL_NPR_HIDDEN_LINE_MODE, false), 0u);
   VtPrimitive *cube = Cube();
