@@ -87,9 +87,10 @@ static VtTypedValue Whole(int32_t i) {
 static VtPrimitive *Box(float x0, float x1, float y0, float y1, float z0, float z1) {
   static const int32_t counts[6] = {4, 4, 4, 4, 4, 4};
   static const int32_t faces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
-  const uint32_t ids[1] = {VO_VERT_WORLD};
-  float corners[8][3];
-  VtTypedValue data[1];
+  const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
+  float corners[8][3], normals[8][3] = {{0}};
+  VtTypedValue data[2], flags;
+  VtPrimitive *box;
   int i;
   for (i = 0; i < 8; ++i) {
     corners[i][0] = (i & 1) ? x1 : x0;
@@ -97,7 +98,22 @@ static VtPrimitive *Box(float x0, float x1, float y0, float y1, float z0, float 
     corners[i][2] = (i & 4) ? z1 : z0;
   }
   data[0] = Pointer(corners);
-  return VoPrimitiveCreateMesh(6, NULL, counts, faces, 1, ids, data);
+  data[1] = Pointer(normals);
+  box = VoPrimitiveCreateMesh(6, NULL, counts, faces, 2, ids, data);
+  /* Crease-method normals cut the 90-degree edges into border edges, which
+   * the hidden-line renderer's default classes draw: the strokes show the
+   * box's edges. */
+  memset(&flags, 0, sizeof flags);
+  flags.type = VtFlags;
+  flags.value.u = 4;
+  if (box != NULL && (VoControlSet(VO_CONTROL_GEOMETRY_NORMAL_FLAGS, &flags) != 0 ||
+                      VoVertexResetProperty(box, NULL, VO_VERT_NORMAL) != 0)) {
+    VoPrimitiveDestroy(box);
+    box = NULL;
+  }
+  flags.value.u = 1;
+  VoControlSet(VO_CONTROL_GEOMETRY_NORMAL_FLAGS, &flags);
+  return box;
 }
 
 /* A sphere of triangles with vertex normals, each triangle turned outwards. */
@@ -119,9 +135,12 @@ static VtPrimitive *Sphere(float cx, float cy, float cz, float radius) {
     }
   for (r = 0; r < kRings; ++r)
     for (k = 0; k < kSlices; ++k) {
-      /* Around the quad below the point (r, k), anticlockwise from outside. */
-      const int32_t a = r * kSlices + k, b = r * kSlices + (k + 1) % kSlices, c = a + kSlices,
-                    d = b + kSlices;
+      /* Around the quad below the point (r, k), anticlockwise from outside.
+       * One vertex per pole: copies would make every side of the pole's fan
+       * a border edge, which the stroke picture draws as a blob. */
+      const int32_t a = r == 0 ? 0 : r * kSlices + k, b = r == 0 ? 0 : r * kSlices + (k + 1) % kSlices,
+                    c = r + 1 == kRings ? kRings * kSlices : r * kSlices + k + kSlices,
+                    d = r + 1 == kRings ? kRings * kSlices : r * kSlices + (k + 1) % kSlices + kSlices;
       if (r != 0) {
         indices[3 * t] = a, indices[3 * t + 1] = c, indices[3 * t + 2] = b;
         counts[t++] = 3;
