@@ -335,6 +335,10 @@ void SessionEnd(Session *s) {
     (void)VoPostprocessListSet(nullptr);
     (void)VoShaderReferenceDestroy(s->post, 1);
   }
+  if (s->lights != nullptr) {
+    (void)VoLightListSet(nullptr);
+    (void)VoShaderReferenceDestroy(s->lights, 1);
+  }
   if (s->image != nullptr) (void)VoImageDestroy(s->image);
   (void)VoTerminate();
 }
