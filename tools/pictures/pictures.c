@@ -1,13 +1,11 @@
 /*
- * The BMP reader, shrink and PNG writer of pictures.h. The reader trusts
+ * The BMP reader and shrink of pictures.h. The reader trusts
  * nothing in the header: sizes are checked in 64-bit arithmetic against the
  * bytes given before a row is read. The shrink is integer arithmetic, so the
- * same BMP always gives the same PNG bytes (libpng writes no time stamp
- * unless asked).
+ * same BMP always gives the same PNG bytes.
  */
 #include "pictures.h"
 
-#include <png.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -88,32 +86,4 @@ int PictureShrink(const Picture *in, uint32_t width, Picture *out) {
   for (y = 0; y < out->height; ++y)
     for (x = 0; x < out->width; ++x) BoxMean(in, out, x, y, out->rgb + ((size_t)y * out->width + x) * 3);
   return 1;
-}
-
-int PictureWritePng(const Picture *picture, const char *path) {
-  FILE *f = fopen(path, "wb");
-  png_structp png = NULL;
-  png_infop info = NULL;
-  uint32_t y;
-  volatile int ok = 0; /* set after the last call that may jump back */
-  if (f == NULL) return 0;
-  png = png_create_write_struct(PNG_LIBPNG_VER_STRING, NULL, NULL, NULL);
-  if (png != NULL) info = png_create_info_struct(png);
-  if (info != NULL && setjmp(png_jmpbuf(png)) == 0) {
-    png_init_io(png, f);
-    png_set_IHDR(png, info, picture->width, picture->height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_compression_level(png, 9);
-    png_write_info(png, info);
-    for (y = 0; y < picture->height; ++y) png_write_row(png, picture->rgb + (size_t)y * picture->width * 3);
-    png_write_end(png, NULL);
-    ok = 1;
-  }
-  png_destroy_write_struct(&png, &info);
-  return fclose(f) == 0 && ok;
-}
-
-void PictureFree(Picture *picture) {
-  free(picture->rgb);
-  picture->rgb = NULL;
 }

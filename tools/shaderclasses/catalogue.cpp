@@ -143,7 +143,7 @@ bool TypeRead(const shader::ShaderShared *shared, const shader::ShaderType &t, S
   out->code = t.code;
   out->name = TypeName(t.code);
   for (const VtShaderPrototype *c = t.first; c != nullptr; c = c->next) {
-    ShaderClass entry{c->type, Identifier(shared, c), c->name, {}};
+    ShaderClass entry{c->type, Identifier(shared, c), c->name, {}, c->raytrace != 0};
     if (!ArgumentsRead(c, &entry.arguments)) {
       std::fprintf(stderr, "the %s class \"%s\" cannot be made\n", out->name.c_str(), c->name);
       return false;

@@ -25,6 +25,7 @@ struct ShaderClass {
   std::string identifier;  // the class's string table, as the library keeps it
   std::string name;        // the display name a program asks for
   std::vector<Argument> arguments;
+  bool raytrace;  // declared to cast rays: the ray tracer's full pass shows it
 };
 
 // One shader type and its classes in the registry's order (display names

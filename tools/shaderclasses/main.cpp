@@ -1,10 +1,12 @@
 // vo_shader_classes: writes what the shader libraries register, read from
 // the library's own registry, to the outputs named on the command line.
 //
-//   vo_shader_classes --markdown docs/shader-classes.md
+//   vo_shader_classes --markdown docs/shader-classes.md --gallery docs/gallery.md
 //
 // Each output is one entry of kOutputs: an option and a writer of the
-// catalogue, so another form of the same classes is one more entry.
+// catalogue, so another form of the same classes is one more entry. A
+// writer of a stream also writes to standard output ("-"); the gallery
+// writes its pictures beside its file, so it is given the path.
 
 #include <cstdio>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "gallery.h"
 #include "markdown.h"
 
 namespace {
@@ -24,10 +27,13 @@ struct Output {
   const char *option;
   const char *what;
   bool (*write)(const std::vector<ShaderType> &types, std::ostream &out);
+  bool (*write_files)(const std::vector<ShaderType> &types, const std::string &path);
 };
 
 const Output kOutputs[] = {
-    {"--markdown", "the reference in markdown", &vo::classdoc::MarkdownWrite},
+    {"--markdown", "the reference in markdown", &vo::classdoc::MarkdownWrite, nullptr},
+    {"--gallery", "a picture of each class (PNGs in images/gallery/ beside the file)", nullptr,
+     &vo::classdoc::GalleryWrite},
 };
 
 struct Request {
@@ -48,6 +54,11 @@ const Output *OutputNamed(const char *option) {
 }
 
 bool Write(const Request &r, const std::vector<ShaderType> &types) {
+  if (r.output->write_files != nullptr) {
+    if (r.path != "-") return r.output->write_files(types, r.path);
+    std::fprintf(stderr, "vo_shader_classes: %s needs a file\n", r.output->option);
+    return false;
+  }
   if (r.path == "-") return r.output->write(types, std::cout) && std::cout.flush();
   // Binary: the same bytes on every platform, so the file compares equal.
   std::ofstream file(r.path, std::ios::binary);

@@ -59,8 +59,14 @@ uint32_t *StickyWord() {
   return VoControlGet(VO_CONTROL_STICKY_STATUS, &v) == 0 ? static_cast<uint32_t *>(v.value.p) : nullptr;
 }
 
+// The maps share one block, which the first map that kept texels starts: a
+// map the crop emptied holds none, so face 0 may not be the block's.
 void MapsFree(VtLightData *d) {
-  VoDeallocate(d->shadowMaps[0].data);
+  for (const VtShadowMap &m : d->shadowMaps)
+    if (m.data != nullptr) {
+      VoDeallocate(m.data);
+      break;
+    }
   for (VtShadowMap &m : d->shadowMaps) m = VtShadowMap{nullptr, 0, -1, 0, -1};
   d->shadowMapBytes = 0;
   d->shadowValid = 0;

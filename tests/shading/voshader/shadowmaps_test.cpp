@@ -257,5 +257,23 @@ TEST_F(ShadowMapTest, GridSamplesOnOddWindowsAnswerAsTapByTapReadsWould) {
   EXPECT_GT(lit, 300);
 }
 
+TEST_F(ShadowMapTest, MapsWhoseFirstFaceIsEmptyAreGivenBackWhole) {
+  // Face 0 (+x) sees nothing, so the block the maps share starts at face 2's
+  // window: remaking and destroying the maps must give that block back (the
+  // sanitizer build reports it otherwise) and leave every face empty.
+  Make(VO_LIGHT_POINT, 4);
+  const VtBounds around{-10, 10, -10, 10, -10, 10};
+  ASSERT_EQ(VoSceneBoundsSet(&around), 0u);
+  NestedRenderer::texel = [](size_t i, uint32_t, uint32_t) { return i == 2 ? 5.0f : 1e20f; };
+  ASSERT_EQ(VoLightCreateShadow(light), 0u);
+  ASSERT_EQ(d->shadowMaps[0].data, nullptr);
+  ASSERT_NE(d->shadowMaps[2].data, nullptr);
+  ASSERT_EQ(VoLightCreateShadow(light), 0u);  // frees the first block before making the second
+  EXPECT_EQ(Kept(d->shadowMaps[2]), std::vector<float>(16, 5.0f));
+  ASSERT_EQ(VoLightDestroyShadow(light), 0u);
+  for (const VtShadowMap &m : d->shadowMaps) EXPECT_EQ(m.data, nullptr);
+  EXPECT_EQ(d->shadowValid, 0);
+}
+
 }  // namespace
 }  // namespace vo::test

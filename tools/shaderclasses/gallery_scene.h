@@ -1,0 +1,31 @@
+// The gallery's pictures: one class of the catalogue placed where its type
+// acts (on the sphere, behind it, over it, lighting it, or over the demo's
+// picture) and rendered at 128 x 128 through the library's C interface.
+//
+// Each picture is made in a library session of its own, so that nothing
+// one class leaves behind (a background, a light list, a global) reaches
+// the next picture: the same class always gives the same pixels.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "catalogue.h"
+
+namespace vo::classdoc {
+
+constexpr uint32_t kGallerySize = 128;
+
+struct GalleryPicture {
+  uint32_t status = 0;       // 0, or the status of the call that failed
+  std::vector<uint8_t> rgb;  // kGallerySize squared pixels, rows top first
+  bool after_depth = false;  // a post-process class run after "render depth"
+};
+
+// The picture of the class: rendered by the ray tracer's full pass when the
+// class casts rays, by the advanced renderer's z-buffer otherwise. A
+// post-process class that fails alone is tried again after "render depth",
+// which gives the depth such a class reads.
+GalleryPicture GalleryPictureMake(const ShaderType &type, const ShaderClass &c);
+
+}  // namespace vo::classdoc
