@@ -23,8 +23,10 @@
  * (execute 0x440004) to a file named with "-post", and prints the files'
  * paths and render times before stopping the library.
  *
- * Usage: vo_demo [output.bmp|.tga|.jpg [message-file]]
- * The picture goes to demo.bmp in the current directory by default.
+ * Usage: vo_demo [-size WIDTH HEIGHT] [output.bmp|.tga|.jpg [message-file]]
+ * The picture goes to demo.bmp in the current directory by default, 800 x
+ * 600 pixels unless -size names another size (the tests compare pictures
+ * of 160 x 120 with their references).
  * Diagnostics are printed with the texts of the message file named, else of
  * the one the environment variable MRVX20_MESSAGES names (set but empty:
  * none), else of the build tree's or the installed copy when the program
@@ -56,6 +58,10 @@ enum {
   kPrimitives = 3,
   kMapSide = 1024
 };
+
+/* The pictures' size, set once from the command line before the first
+ * render. */
+static int picture_width = kWidth, picture_height = kHeight;
 
 static VtTypedValue Pointer(void *p) {
   VtTypedValue v;
@@ -277,7 +283,7 @@ static VtStatus Render(const char *path, uint32_t code, double *seconds) {
     fprintf(stderr, "no file driver writes %s (use .bmp, .tga or .jpg)\n", path);
     return 2;
   }
-  status |= VoViewSetResolution(NULL, kWidth, kHeight, 1.0);
+  status |= VoViewSetResolution(NULL, picture_width, picture_height, 1.0);
   status |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0);
   status |= VoViewAutoClipping(NULL);
   /* Opened through the library, so that a journal of the demo replays its
@@ -300,7 +306,7 @@ static VtStatus Render(const char *path, uint32_t code, double *seconds) {
  * window written as a BMP file; the time of the lists and the frame in
  * *seconds. The view is the one Render left. */
 static VtStatus D3DRender(const char *path, VtReference *scene, VtReference *lights, double *seconds) {
-  VtWindow *window = VoDesktopWindowCreate(0, 0, kWidth, kHeight);
+  VtWindow *window = VoDesktopWindowCreate(0, 0, picture_width, picture_height);
   VtTypedValue v = Pointer(window), lift, black = Triple(VtColourType, 0, 0, 0);
   VtImage *shown;
   VtStatus status = window == NULL ? 2u : 0u;
@@ -320,7 +326,7 @@ static VtStatus D3DRender(const char *path, VtReference *scene, VtReference *lig
   if (status == 0) status = VoExecute(VO_EXECUTE_D3D_RENDER);
   *seconds = Seconds() - start;
   if (status == 0) {
-    shown = VoDesktopGetImage(0, 0, kWidth, kHeight);
+    shown = VoDesktopGetImage(0, 0, picture_width, picture_height);
     status = shown == NULL ? 0x20000006u : (VtStatus)VoD3DBMPFromImage(path, shown);
     if (shown != NULL) VoImageDestroy(shown);
   }
@@ -390,7 +396,29 @@ static VtStatus PostRender(const char *path, double *seconds) {
   return status;
 }
 
+/* A leading "-size WIDTH HEIGHT" taken from the arguments into the
+ * picture's size, so that the path and the message file keep their places
+ * after it; 0 when the option is malformed. */
+static int SizeOption(int *argc, char ***argv) {
+  char *end_w, *end_h;
+  long w, h;
+  if (*argc < 2 || strcmp((*argv)[1], "-size") != 0) return 1;
+  if (*argc < 4) return 0;
+  w = strtol((*argv)[2], &end_w, 10);
+  h = strtol((*argv)[3], &end_h, 10);
+  /* Bounded so that a mistyped size does not ask for gigabytes of frame
+   * buffers. */
+  if (*end_w != '\0' || *end_h != '\0' || w < 8 || h < 8 || w > 8192 || h > 8192) return 0;
+  picture_width = (int)w;
+  picture_height = (int)h;
+  (*argv)[3] = (*argv)[0];
+  *argv += 3;
+  *argc -= 3;
+  return 1;
+}
+
 int main(int argc, char **argv) {
+  const int sized = SizeOption(&argc, &argv);
   const char *path = argc > 1 ? argv[1] : "demo.bmp";
   VtPrimitive *primitives[kPrimitives] = {0};
   VtMaterial *materials[kPrimitives] = {0};
@@ -405,6 +433,12 @@ int main(int argc, char **argv) {
   const char *dot = strrchr(path, '.');
   int i;
 
+  if (!sized) {
+    fprintf(stderr,
+            "usage: vo_demo [-size WIDTH HEIGHT] [output.bmp|.tga|.jpg [message-file]]"
+            " (WIDTH and HEIGHT 8 to 8192)\n");
+    return 2;
+  }
   status = VoInitialise();
   if (status != 0) fprintf(stderr, "VoInitialise answered 0x%08x\n", (unsigned)status);
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&VoErrorHandlerDefault);
@@ -442,8 +476,8 @@ int main(int argc, char **argv) {
   if (status == 0) status = VoLightListSet(lights);
   if (status == 0) status = Render(path, VO_EXECUTE_ADVANCED_ZBUFFER, &seconds);
   if (status == 0)
-    printf("Rendered %d x %d lit scene of a sphere and a box on a floor to %s in %.3f ms\n", kWidth, kHeight,
-           path, seconds * 1e3);
+    printf("Rendered %d x %d lit scene of a sphere and a box on a floor to %s in %.3f ms\n", picture_width,
+           picture_height, path, seconds * 1e3);
   /* The second file, "-raytraced" before the suffix: the light's shadows
    * traced (shadow resolution 0: no map). */
   if (dot == NULL || strlen(path) + 16 > sizeof traced) dot = path + strlen(path);
