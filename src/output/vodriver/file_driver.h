@@ -160,6 +160,32 @@ VtStatus ModuleTerminate(ModuleState<T> &state, const char *name, void (*release
   return 0;
 }
 
+// The five operations every image file driver answers with procedures of
+// its own (begin frame, write scan, end frame, read header, read image);
+// null for every other code. A driver's table answers its further codes
+// first and leaves the rest to this.
+template <auto Begin, auto Row, auto End, auto Header, auto Image, uint32_t Code>
+VtProc FileOperation() {
+  if constexpr (Code == VO_DRIVER_BEGIN_FRAME)
+    return reinterpret_cast<VtProc>(Begin);
+  else if constexpr (Code == 0x1a000f)
+    return reinterpret_cast<VtProc>(Row);
+  else if constexpr (Code == VO_DRIVER_END_FRAME)
+    return reinterpret_cast<VtProc>(End);
+  else if constexpr (Code == VO_DRIVER_READ_HEADER)
+    return reinterpret_cast<VtProc>(Header);
+  else if constexpr (Code == VO_DRIVER_READ_IMAGE)
+    return reinterpret_cast<VtProc>(Image);
+  else
+    return nullptr;
+}
+
+// An operation a file driver answers with 0 and nothing done.
+template <uint32_t Code>
+VtProc AnswersZero() {
+  return reinterpret_cast<VtProc>(&Answer<typename Op<Code>::Proc, 0>::Call);
+}
+
 // Its look-up of driver operations by code (set 0 only), answered from the
 // module's table of operations.
 template <class Table>

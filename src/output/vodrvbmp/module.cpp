@@ -27,22 +27,11 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 struct BmpTable {
   template <uint32_t Code>
   static VtProc Get() {
-    using P = typename driver::Op<Code>::Proc;
-    if constexpr (Code == VO_DRIVER_BEGIN_FRAME)
-      return reinterpret_cast<VtProc>(&FrameBegin);
-    else if constexpr (Code == 0x1a000f)
-      return reinterpret_cast<VtProc>(&RowStore);
-    else if constexpr (Code == VO_DRIVER_END_FRAME)
-      return reinterpret_cast<VtProc>(&FrameEnd);
-    else if constexpr (Code == 0x1a0019)
-      return reinterpret_cast<VtProc>(&HeaderRead);
-    else if constexpr (Code == 0x1a0018)
-      return reinterpret_cast<VtProc>(&ImageRead);
-    else if constexpr (Code == VO_DRIVER_OPEN || Code == VO_DRIVER_CLOSE || Code == VO_DRIVER_CLEAR ||
-                       Code == 0x1a000a || Code == 0x1a000b || Code == 0x1a001c || Code == 0x1a0020)
-      return reinterpret_cast<VtProc>(&driver::Answer<P, 0>::Call);
+    if constexpr (Code == VO_DRIVER_OPEN || Code == VO_DRIVER_CLOSE || Code == VO_DRIVER_CLEAR ||
+                  Code == 0x1a000a || Code == 0x1a000b || Code == 0x1a001c || Code == 0x1a0020)
+      return driver::file::AnswersZero<Code>();
     else
-      return nullptr;
+      return driver::file::FileOperation<&FrameBegin, &RowStore, &FrameEnd, &HeaderRead, &ImageRead, Code>();
   }
 };
 

@@ -168,23 +168,13 @@ VtStatus Accept(uint32_t kind) { return kind == 2 ? 0 : VO_DRIVER_NOT_HANDLED; }
 struct JpegTable {
   template <uint32_t Code>
   static VtProc Get() {
-    using P = typename driver::Op<Code>::Proc;
-    if constexpr (Code == VO_DRIVER_BEGIN_FRAME)
-      return reinterpret_cast<VtProc>(&FrameBegin);
-    else if constexpr (Code == 0x1a000f)
-      return reinterpret_cast<VtProc>(&RowCompress);
-    else if constexpr (Code == VO_DRIVER_END_FRAME)
-      return reinterpret_cast<VtProc>(&FrameEnd);
-    else if constexpr (Code == VO_DRIVER_READ_HEADER)
-      return reinterpret_cast<VtProc>(&HeaderRead);
-    else if constexpr (Code == VO_DRIVER_READ_IMAGE)
-      return reinterpret_cast<VtProc>(&ImageRead);
-    else if constexpr (Code == 0x1a0020)
+    if constexpr (Code == 0x1a0020)
       return reinterpret_cast<VtProc>(&Accept);
     else if constexpr (Code == VO_DRIVER_OPEN || Code == VO_DRIVER_CLOSE)
-      return reinterpret_cast<VtProc>(&driver::Answer<P, 0>::Call);
+      return driver::file::AnswersZero<Code>();
     else
-      return nullptr;
+      return driver::file::FileOperation<&FrameBegin, &RowCompress, &FrameEnd, &HeaderRead, &ImageRead,
+                                         Code>();
   }
 };
 

@@ -38,23 +38,12 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
 struct TgaTable {
   template <uint32_t Code>
   static VtProc Get() {
-    using P = typename driver::Op<Code>::Proc;
     if constexpr (Code == VO_DRIVER_OPEN)
       return reinterpret_cast<VtProc>(&Open);
-    else if constexpr (Code == VO_DRIVER_BEGIN_FRAME)
-      return reinterpret_cast<VtProc>(&FrameBegin);
-    else if constexpr (Code == 0x1a000f)
-      return reinterpret_cast<VtProc>(&RowWrite);
-    else if constexpr (Code == VO_DRIVER_END_FRAME)
-      return reinterpret_cast<VtProc>(&FrameEnd);
-    else if constexpr (Code == 0x1a0019)
-      return reinterpret_cast<VtProc>(&HeaderRead);
-    else if constexpr (Code == 0x1a0018)
-      return reinterpret_cast<VtProc>(&ImageRead);
     else if constexpr (Code == VO_DRIVER_CLOSE)
-      return reinterpret_cast<VtProc>(&driver::Answer<P, 0>::Call);
+      return driver::file::AnswersZero<Code>();
     else
-      return nullptr;
+      return driver::file::FileOperation<&FrameBegin, &RowWrite, &FrameEnd, &HeaderRead, &ImageRead, Code>();
   }
 };
 
