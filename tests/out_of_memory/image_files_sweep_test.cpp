@@ -96,13 +96,13 @@ class ImageFilesSweep : public ::testing::Test {
     EXPECT_GT(SweepAllocationFailures(read).runs, 0u) << what;
   }
 
-  TempFiles files_;
+  vo_test::TempDir files_;
 };
 
 TEST_F(ImageFilesSweep, EveryFailedAllocationOfAReadAnswersNullAndTheNextReadTheSamePixels) {
   ReadSwept("BMP", VO_TEST_DATA_DIR "/end_to_end_d3d.bmp");
-  const std::string tga = files_.Path("read.tga"), jpg = files_.Path("read.jpg"),
-                    png = files_.Path("read.png");
+  const std::string tga = files_.File("read.tga"), jpg = files_.File("read.jpg"),
+                    png = files_.File("read.png");
   ASSERT_EQ(FrameWrite("vodrvtga", tga), 0u);
   ASSERT_EQ(FrameWrite("vodrvjpg", jpg), 0u);
   PngWrite(png);
@@ -113,7 +113,7 @@ TEST_F(ImageFilesSweep, EveryFailedAllocationOfAReadAnswersNullAndTheNextReadThe
 
 TEST_F(ImageFilesSweep, EveryFailedAllocationOfAWriteLeavesAnEmptyFileAndTheNextWriteTheSameFile) {
   for (const char *driver : {"vodrvbmp", "vodrvtga", "vodrvjpg"}) {
-    const std::string path = files_.Path(std::string("write.") + driver);
+    const std::string path = files_.File(std::string("write.") + driver);
     SweptCall write;
     write.name = std::string("a frame through ") + driver;
     write.call = [&] { return FrameWrite(driver, path); };
@@ -135,7 +135,7 @@ TEST_F(ImageFilesSweep, EveryFailedAllocationOfAWriteLeavesAnEmptyFileAndTheNext
   ASSERT_NE(image, nullptr);
   VtDriverRecord *const previous = VoDriverGet();
   ASSERT_EQ(VoDriverSet(VoDriverFindFromName("vodrvbmp")), 0u);
-  const std::string path = files_.Path("copy.bmp");
+  const std::string path = files_.File("copy.bmp");
   SweptCall copy;
   copy.name = "VoDriverCopyImage (BMP)";
   copy.call = [&] {

@@ -27,15 +27,15 @@ constexpr const char *kCIBSE =
 
 bool PhotometryFailure(VtStatus status) { return status == 0x40000006u || CarriesMemoryBit(status); }
 
-std::string Write(TempFiles &files, const std::string &name, const char *text) {
-  const std::string path = files.Path(name);
+std::string Write(const vo_test::TempDir &files, const std::string &name, const char *text) {
+  const std::string path = files.File(name);
   std::ofstream(path) << text;
   return path;
 }
 
 TEST(LuminaireFilesSweep, AFailedReadAnswersTheMemoryConditionAndLeavesNoDistribution) {
   ASSERT_EQ(VoInitialise(), 0u);
-  TempFiles files;
+  vo_test::TempDir files;
   // The CIE file names its data file by a plain name, looked for beside it.
   const std::string cie = Write(files, "first.cie", kCIEFirst);
   const std::string data = std::filesystem::path(cie).parent_path() / "data.cia";

@@ -94,13 +94,13 @@ class MeshFilesSweep : public ::testing::Test {
   VtPrimitive *meshes_[2] = {};
   VtReference *list_ = nullptr;
   std::vector<VtReference *> kept_;
-  TempFiles files_;
+  vo_test::TempDir files_;
 };
 
 // A binary save walks the meshes and writes as it goes, allocating nothing:
 // it cannot stop part way for want of memory.
 TEST_F(MeshFilesSweep, ASaveAllocatesNothingAndSoCannotBeCutShortOfMemory) {
-  const std::string path = files_.Path("saved.vxm");
+  const std::string path = files_.File("saved.vxm");
   SweptCall save;
   save.name = "VoMeshSave";
   save.call = [&] { return Save(path); };
@@ -110,7 +110,7 @@ TEST_F(MeshFilesSweep, ASaveAllocatesNothingAndSoCannotBeCutShortOfMemory) {
 }
 
 TEST_F(MeshFilesSweep, AFailedLoadAnswersOnlyWholeMeshesAndTheNextLoadThemAll) {
-  const std::string path = files_.Path("loaded.vxm");
+  const std::string path = files_.File("loaded.vxm");
   ASSERT_EQ(Save(path), 0u);
   const std::vector<std::string> whole = Load(path);
   ASSERT_EQ(whole.size(), 2u);

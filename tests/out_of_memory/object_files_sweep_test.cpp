@@ -117,11 +117,11 @@ class ObjectFilesSweep : public ::testing::Test {
 
   VtImage *image_ = nullptr;
   std::vector<VtObjectValue> read_;
-  TempFiles files_;
+  vo_test::TempDir files_;
 };
 
 TEST_F(ObjectFilesSweep, AFailedWriteAnswersTwoAndLeavesOnlyWholeRecords) {
-  const std::string path = files_.Path("written.obj");
+  const std::string path = files_.File("written.obj");
   ASSERT_EQ(FileWrite(path), 0u);
   ASSERT_EQ(FileRead(path), 0u);
   const std::string records = ReadText();
@@ -143,7 +143,7 @@ TEST_F(ObjectFilesSweep, AFailedWriteAnswersTwoAndLeavesOnlyWholeRecords) {
 }
 
 TEST_F(ObjectFilesSweep, AFailedReadAnswersTwoAndHandsNothingOutTwice) {
-  const std::string path = files_.Path("read.obj");
+  const std::string path = files_.File("read.obj");
   ASSERT_EQ(FileWrite(path), 0u);
   SweptCall read = StreamCall("VoObjectOpen/Read/Close (reader)", [&] { return FileRead(path); });
   read.outcome = [&] { return ReadText(); };

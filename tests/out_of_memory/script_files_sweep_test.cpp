@@ -56,8 +56,8 @@ TEST(ScriptFilesSweep, AFailedReadAnswersTheMemoryStatusAndTheNextReadWritesTheS
   VtDriverRecord *console = VoDriverCreate(&Console::Query);
   ASSERT_NE(console, nullptr);
   ASSERT_EQ(VoDriverSet(console), 0u);
-  TempFiles files;
-  const std::string script = files.Path("script.txt");
+  vo_test::TempDir files;
+  const std::string script = files.File("script.txt");
   std::ofstream(script, std::ios::binary) << kScript;
   // A binary command file, in the reader's byte order: its header with room
   // for 60 variables, then a call of VoGetZRVersion (three outputs, into
@@ -66,7 +66,7 @@ TEST(ScriptFilesSweep, AFailedReadAnswersTheMemoryStatusAndTheNextReadWritesTheS
   const uint32_t version = api::FindFunction("VoGetZRVersion")->code;
   for (uint32_t w : {0x01020304u, 0u, 4u, 60u, 0xFFFFFFFFu, version, 0u, 12u, 55u, 56u, 57u, 0u})
     binary_bytes.append(reinterpret_cast<const char *>(&w), 4);
-  const std::string binary = files.Path("commands.vxb");
+  const std::string binary = files.File("commands.vxb");
   std::ofstream(binary, std::ios::binary) << binary_bytes;
   for (const std::string &path : {script, binary}) {
     SweptCall read;

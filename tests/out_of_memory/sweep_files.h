@@ -1,36 +1,14 @@
-// Files the sweeps write and read: temporary paths named for the process,
-// removed when the holder goes, and the size of a file (-1 when there is
-// none).
+// Files the sweeps write and read (in a vo_test::TempDir): the size of a
+// file (-1 when there is none) and its bytes.
 #pragma once
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <vector>
+
+#include "support/test_support.h"
 
 namespace vo::test {
-
-class TempFiles {
- public:
-  TempFiles() = default;
-  TempFiles(const TempFiles &) = delete;
-  TempFiles &operator=(const TempFiles &) = delete;
-  ~TempFiles() {
-    for (const std::string &p : paths_) std::remove(p.c_str());
-  }
-  // A path in the temporary directory ending in name, unique to the process.
-  std::string Path(const std::string &name) {
-    paths_.push_back(
-        (std::filesystem::temp_directory_path() / ("sweep" + std::to_string(getpid()) + "_" + name))
-            .string());
-    return paths_.back();
-  }
-
- private:
-  std::vector<std::string> paths_;
-};
 
 inline long FileSize(const std::string &path) {
   std::error_code error;
