@@ -292,6 +292,7 @@ VtStatus ContextClone(void *state, void **copy) {
   c->is_clone = 1;
   // Its own octree, still to build; the application's controls stay.
   c->leaf_pool = c->inner_pool = nullptr;
+  c->split_share = nullptr;
   c->kept = RayContext::Kept{};
   c->keep_index = 0;
   OctreeForget(c);

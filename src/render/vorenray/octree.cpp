@@ -6,7 +6,8 @@
 // plane of the two axes other than its normal's dominant one. Polygons with
 // non-finite planes or positions, or fewer than three vertices, are left
 // out. Memory is counted in real sizes against control 0x70007; the count
-// is this context's.
+// is the octree owner's, changed atomically (the workers of a threaded
+// frame split one octree).
 //
 // Overlap of a polygon with a cell is decided conservatively with a margin
 // of 1e-6 times the largest box extent (at least 1e-6): boxes, the plane
@@ -14,8 +15,11 @@
 // cell's projection. A polygon touching a cell is never left out of it.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <new>
 
 #include "scene/vogeom/face.h"
 #include "render/vorenray/vorenray.h"
@@ -27,6 +31,29 @@ namespace {
 
 // The shared empty leaf: never freed, never counted.
 constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
+
+}  // namespace
+
+// What the workers of a threaded frame share to split one octree. A split
+// holds the stripe of its slot, so that two workers never split one slot
+// and splits of different slots run side by side; a rebuild holds every
+// stripe.
+struct SplitShare {
+  static constexpr uint32_t kStripes = 64;
+  std::mutex stripes[kStripes];
+  std::mutex pools;
+  std::atomic<Leaf *> retired{nullptr};  // leaves splits replaced, freed at the frame's end
+  Node **trees = nullptr;                // octrees rebuilds replaced, freed at the frame's end
+  uint32_t tree_count = 0, tree_capacity = 0;
+
+  std::mutex &StripeOf(Node **slot) {
+    const uint64_t key = reinterpret_cast<uintptr_t>(slot) >> 3;
+    return stripes[(key * 0x9E3779B97F4A7C15ull) >> 58];
+  }
+};
+static_assert(SplitShare::kStripes == 64, "the stripe index takes the hash's top 6 bits");
+
+namespace {
 
 // The places of what building reads, for the last contents seen.
 struct Layout {
@@ -283,38 +310,91 @@ bool GridMake(RayContext *c, const double *box) {
   return true;
 }
 
-Leaf *LeafMake(RayContext *c, const uint32_t *words, uint32_t count) {
+// Adds bytes to the owner's memory count unless that passes the limit.
+bool MemoryTake(RayContext *owner, uint64_t bytes) {
+  std::atomic_ref<uint64_t> used(owner->memory_used);
+  uint64_t now = used.load(std::memory_order_relaxed);
+  do {
+    if (now + bytes > owner->memory_limit) return false;
+  } while (!used.compare_exchange_weak(now, now + bytes, std::memory_order_relaxed));
+  return true;
+}
+
+void MemoryGive(RayContext *owner, uint64_t bytes) {
+  std::atomic_ref<uint64_t>(owner->memory_used).fetch_sub(bytes, std::memory_order_relaxed);
+}
+
+// The owner's pools are single-threaded: while workers split its octree,
+// their calls take turns.
+void *PoolTake(RayContext *owner, VtPool *pool) {
+  if (SplitShare *s = owner->split_share) {
+    std::lock_guard<std::mutex> turn(s->pools);
+    return VoPoolAllocate(pool);
+  }
+  return VoPoolAllocate(pool);
+}
+
+void PoolGive(RayContext *owner, VtPool *pool, void *block) {
+  if (SplitShare *s = owner->split_share) {
+    std::lock_guard<std::mutex> turn(s->pools);
+    VoPoolFree(pool, block);
+    return;
+  }
+  VoPoolFree(pool, block);
+}
+
+Leaf *LeafMake(RayContext *owner, const uint32_t *words, uint32_t count) {
   const uint64_t bytes = sizeof(Leaf) + uint64_t{count} * sizeof(uint32_t);
-  if (c->memory_used + bytes > c->memory_limit) return nullptr;
-  auto *block = static_cast<LeafBlock *>(VoPoolAllocate(c->leaf_pool));
+  if (!MemoryTake(owner, bytes)) return nullptr;
+  auto *block = static_cast<LeafBlock *>(PoolTake(owner, owner->leaf_pool));
   auto *leaf = reinterpret_cast<Leaf *>(block);
   auto *array = block == nullptr       ? nullptr
                 : count <= kLeafInline ? block->words
                                        : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
   if (leaf == nullptr || array == nullptr) {
-    if (leaf != nullptr) VoPoolFree(c->leaf_pool, leaf);
+    if (leaf != nullptr) PoolGive(owner, owner->leaf_pool, leaf);
+    MemoryGive(owner, bytes);
     return nullptr;
   }
   std::memcpy(array, words, count * sizeof(uint32_t));
   *leaf = Leaf{kNodeLeaf, count, 1, 0, array};
-  c->memory_used += bytes;
   return leaf;
 }
 
-void LeafRelease(RayContext *c, Leaf *leaf) {
-  if (leaf == &g_empty || --leaf->refs != 0) return;
-  c->memory_used -= sizeof(Leaf) + uint64_t{leaf->count} * sizeof(uint32_t);
+void LeafFree(RayContext *owner, Leaf *leaf) {
   if (leaf->words != reinterpret_cast<LeafBlock *>(leaf)->words) VoDeallocate(leaf->words);
-  VoPoolFree(c->leaf_pool, leaf);
+  PoolGive(owner, owner->leaf_pool, leaf);
 }
 
-void NodeRelease(RayContext *c, Node *n) {
+// A retired leaf's reference count is spent: its refs and spare words hold
+// the link to the next retired leaf.
+static_assert(offsetof(Leaf, refs) + sizeof(Leaf *) <= offsetof(Leaf, words) &&
+              offsetof(Leaf, refs) % 8 == 0);
+
+void Retire(SplitShare &s, Leaf *leaf) {
+  Leaf *head = s.retired.load(std::memory_order_relaxed);
+  do {
+    std::memcpy(&leaf->refs, &head, sizeof head);
+  } while (
+      !s.retired.compare_exchange_weak(head, leaf, std::memory_order_release, std::memory_order_relaxed));
+}
+
+void LeafRelease(RayContext *owner, Leaf *leaf) {
+  if (leaf == &g_empty) return;
+  if (std::atomic_ref<uint32_t>(leaf->refs).fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+  MemoryGive(owner, sizeof(Leaf) + uint64_t{leaf->count} * sizeof(uint32_t));
+  // Other workers' walks may still be reading it.
+  if (SplitShare *s = owner->split_share) return Retire(*s, leaf);
+  LeafFree(owner, leaf);
+}
+
+void NodeRelease(RayContext *owner, Node *n) {
   if (n == nullptr) return;
-  if (n->tag == kNodeLeaf) return LeafRelease(c, reinterpret_cast<Leaf *>(n));
+  if (n->tag == kNodeLeaf) return LeafRelease(owner, reinterpret_cast<Leaf *>(n));
   auto *inner = reinterpret_cast<Inner *>(n);
-  for (Node *child : inner->child) NodeRelease(c, child);
-  c->memory_used -= sizeof(Inner);
-  VoPoolFree(c->inner_pool, inner);
+  for (Node *child : inner->child) NodeRelease(owner, child);
+  MemoryGive(owner, sizeof(Inner));
+  PoolGive(owner, owner->inner_pool, inner);
 }
 
 // The children of a split whose cells the object's box may touch: bit i for
@@ -371,25 +451,35 @@ void CellBox(const RayContext *c, const Cell &cell, double *box) {
   }
 }
 
-bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
-  auto *leaf = reinterpret_cast<Leaf *>(*slot);
-  const uint32_t half = cell.size / 2;
-  if (c->memory_used + sizeof(Inner) > c->memory_limit) return false;
-  // The split's scratch (the children's words, then a byte per object of
-  // the children its box touches) lives as long as the octree.
-  const size_t scratch_bytes = size_t{leaf->count} * (sizeof(uint32_t) + 1);
+// The split's scratch (the children's words, then a byte per object of the
+// children its box touches) is the walking context's and lives as long as
+// its octree.
+uint32_t *ScratchFor(RayContext *c, uint32_t count) {
+  const size_t scratch_bytes = size_t{count} * (sizeof(uint32_t) + 1);
   if (scratch_bytes > c->split_capacity) {
-    if (scratch_bytes > UINT32_MAX) return false;
+    if (scratch_bytes > UINT32_MAX) return nullptr;
     void *grown = VoMemoryReallocate(c->split_scratch, static_cast<uint32_t>(scratch_bytes));
-    if (grown == nullptr) return false;
+    if (grown == nullptr) return nullptr;
     c->split_scratch = static_cast<uint32_t *>(grown);
     c->split_capacity = scratch_bytes;
   }
-  uint32_t *scratch = c->split_scratch;
+  return c->split_scratch;
+}
+
+// Splits the leaf at *slot for its cell in the octree of `owner` (c's own or
+// the one c shares): the inner node is made whole before it replaces the
+// leaf in the slot.
+bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) {
+  auto *leaf = reinterpret_cast<Leaf *>(SlotLoad(slot));
+  const uint32_t half = cell.size / 2;
+  if (!MemoryTake(owner, sizeof(Inner))) return false;
+  uint32_t *scratch = ScratchFor(c, leaf->count);
+  auto *inner = scratch != nullptr ? static_cast<Inner *>(PoolTake(owner, owner->inner_pool)) : nullptr;
+  if (inner == nullptr) {
+    MemoryGive(owner, sizeof(Inner));
+    return false;
+  }
   auto *touched = reinterpret_cast<uint8_t *>(scratch + leaf->count);
-  auto *inner = static_cast<Inner *>(VoPoolAllocate(c->inner_pool));
-  if (inner == nullptr) return false;
-  c->memory_used += sizeof(Inner);
   inner->tag = kNodeInner;
   inner->spare = 0;
   const uint32_t lo_cell[3] = {cell.x, cell.y, cell.z};
@@ -432,22 +522,37 @@ bool LeafSplit(RayContext *c, Node **slot, const Cell &cell) {
         same = sibling;
     }
     if (same != nullptr) {
-      if (same != &g_empty) ++same->refs;
+      // (The split leaf itself may be held by other slots that other
+      // workers split meanwhile.)
+      if (same != &g_empty) std::atomic_ref<uint32_t>(same->refs).fetch_add(1, std::memory_order_relaxed);
       child = reinterpret_cast<Node *>(same);
-    } else if (Leaf *made_leaf = LeafMake(c, scratch, n)) {
+    } else if (Leaf *made_leaf = LeafMake(owner, scratch, n)) {
       child = reinterpret_cast<Node *>(made_leaf);
     } else {
       made = false;
     }
   }
   if (!made) {
-    NodeRelease(c, reinterpret_cast<Node *>(inner));
+    NodeRelease(owner, reinterpret_cast<Node *>(inner));
     return false;
   }
-  LeafRelease(c, leaf);
-  *slot = reinterpret_cast<Node *>(inner);
-  ++c->splits;
+  std::atomic_ref<Node *>(*slot).store(reinterpret_cast<Node *>(inner), std::memory_order_release);
+  LeafRelease(owner, leaf);
+  std::atomic_ref<uint64_t>(owner->splits).fetch_add(1, std::memory_order_relaxed);
   return true;
+}
+
+// A split of the shared octree: under the slot's stripe, and only when the
+// slot still holds a leaf of the octree the walk started in (another
+// worker may have split it, or a rebuild replaced the octree; the walk then
+// descends into the split, or tests the old leaf as it is).
+bool SharedSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) {
+  SplitShare &s = *owner->split_share;
+  std::lock_guard<std::mutex> hold(s.StripeOf(slot));
+  if (c->walk_generation != std::atomic_ref<uint32_t>(owner->tree_generation).load(std::memory_order_relaxed))
+    return true;
+  if (SlotLoad(slot)->tag != kNodeLeaf) return true;
+  return LeafSplit(c, owner, slot, cell);
 }
 
 // The memory count of the table and the grid alone.
@@ -482,7 +587,7 @@ bool SplitBelow(RayContext *c, Node **slot, const Cell &cell) {
   if ((*slot)->tag == kNodeLeaf) {
     const auto *leaf = reinterpret_cast<const Leaf *>(*slot);
     if (leaf->count <= c->leaf_limit || cell.size <= 1) return true;
-    if (!LeafSplit(c, slot, cell)) return false;
+    if (!LeafSplit(c, c, slot, cell)) return false;
   }
   auto *inner = reinterpret_cast<Inner *>(*slot);
   const uint32_t half = cell.size / 2;
@@ -514,6 +619,8 @@ void OctreeForget(RayContext *c) {
   c->memory_used = 0;
   c->splits = c->total_tests = 0;
   c->frozen = c->tree_shared = c->repeated = 0;
+  c->tree_owner = nullptr;
+  c->walk_generation = 0;
   WalkWordsClear(c);
 }
 
@@ -563,6 +670,7 @@ bool OctreeSplitAll(RayContext *c) {
 }
 
 void OctreeRelease(RayContext *c) {
+  SplitShareEnd(c);
   if (!c->tree_shared) NodeRelease(c, c->root);
   VoDeallocate(c->stamps);
   VoDeallocate(c->split_scratch);
@@ -615,7 +723,7 @@ VtStatus OctreeBuild(RayContext *c) {
   return st;
 }
 
-VtStatus OctreeShare(RayContext *c, const RayContext *m) {
+VtStatus OctreeShare(RayContext *c, RayContext *m) {
   OctreeRelease(c);
   if (m == nullptr || m == c) return VO_STATUS_UNAVAILABLE;
   c->table_shared = 1;
@@ -642,6 +750,10 @@ VtStatus OctreeShare(RayContext *c, const RayContext *m) {
     // A complete octree no walk splits: read by every worker.
     c->root = m->root;
     c->tree_shared = c->frozen = 1;
+  } else if (m->root != nullptr && m->split_share != nullptr) {
+    // The octree every worker of the frame splits as its rays need.
+    c->tree_owner = m;
+    c->tree_shared = 1;
   } else if (m->root != nullptr) {
     Leaf *root = LeafMake(c, c->root_words, c->root_count);
     c->root = reinterpret_cast<Node *>(root);
@@ -654,14 +766,77 @@ VtStatus OctreeShare(RayContext *c, const RayContext *m) {
   return VO_STATUS_NO_MEMORY;
 }
 
+namespace {
+
+// The shared octree's rebuild after a split ran out of memory: with every
+// stripe held, the octree goes back to its root leaf; the old one, which
+// other walks may be reading, is retired. Its nodes leave the memory count
+// now. True when the walk may start again (also when another worker
+// rebuilt first).
+bool SharedRebuild(RayContext *c, RayContext *owner) {
+  SplitShare &s = *owner->split_share;
+  for (std::mutex &m : s.stripes) m.lock();
+  std::atomic_ref<uint32_t> generation(owner->tree_generation);
+  bool rebuilt = c->walk_generation != generation.load(std::memory_order_relaxed);
+  if (!rebuilt && Reserve(s.trees, s.tree_capacity, size_t{s.tree_count} + 1)) {
+    const uint64_t nodes = owner->memory_used - GridTableBytes(owner);
+    MemoryGive(owner, nodes);
+    Leaf *root = LeafMake(owner, owner->root_words, owner->root_count);
+    if (root != nullptr) {
+      s.trees[s.tree_count++] = owner->root;
+      generation.store(generation.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+      std::atomic_ref<Node *>(owner->root).store(reinterpret_cast<Node *>(root), std::memory_order_release);
+      rebuilt = true;
+    } else {
+      std::atomic_ref<uint64_t>(owner->memory_used).fetch_add(nodes, std::memory_order_relaxed);
+    }
+  }
+  for (std::mutex &m : s.stripes) m.unlock();
+  return rebuilt;
+}
+
+}  // namespace
+
+bool SplitShareBegin(RayContext *c) {
+  if (c->split_share != nullptr) return true;
+  void *block = VoAllocate(sizeof(SplitShare));
+  if (block == nullptr) return false;
+  c->split_share = new (block) SplitShare;
+  return true;
+}
+
+void SplitShareEnd(RayContext *c) {
+  SplitShare *s = c->split_share;
+  if (s == nullptr) return;
+  // From here on a released leaf is freed at once.
+  c->split_share = nullptr;
+  for (Leaf *leaf = s->retired.load(std::memory_order_acquire); leaf != nullptr;) {
+    Leaf *next;
+    std::memcpy(&next, &leaf->refs, sizeof next);
+    LeafFree(c, leaf);
+    leaf = next;
+  }
+  // The replaced octrees left the count when they were replaced.
+  const uint64_t used = c->memory_used;
+  for (uint32_t i = 0; i < s->tree_count; ++i) NodeRelease(c, s->trees[i]);
+  c->memory_used = used;
+  VoDeallocate(s->trees);
+  s->~SplitShare();
+  VoDeallocate(s);
+}
+
 bool IndexChange(RayContext *c, Node **slot, const Cell &cell) {
+  RayContext *owner = TreeOf(c);
   if (slot != nullptr) {
-    if (LeafSplit(c, slot, cell)) return true;
+    const bool split =
+        owner->split_share != nullptr ? SharedSplit(c, owner, slot, cell) : LeafSplit(c, owner, slot, cell);
+    if (split) return true;
     c->split_failed = 1;
     return false;
   }
   Post(VO_CLASS_DEBUG, messages::kRaySplitNoMemory, VO_MODULE_RAYTRACER,
        static_cast<uint32_t>(c->memory_limit));
+  if (owner->split_share != nullptr) return SharedRebuild(c, owner);
   return (c->table_shared ? OctreeShare(c, MasterContext()) : OctreeBuild(c)) == 0;
 }
 

@@ -674,11 +674,13 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
   }
   if (st == 0) st = ScenePrepare(c);
   // When the scene is the last frame's, the workers share one complete
-  // octree, split here once (what the last frame split is kept), rather
-  // than each splitting its own as it walks; so they do for a new scene or
-  // when the memory limit stops the split here. (A tree already frozen is
-  // an enclosing pass's, which its workers may be reading.)
+  // octree, split here once (what the last frame split is kept). For a new
+  // scene, or when the memory limit stops the split here, they share the
+  // master's octree and split it as their rays visit its leaves, each leaf
+  // once. (A tree already frozen is an enclosing pass's, which its workers
+  // may be reading.)
   if (st == 0 && !c->frozen) c->frozen = c->repeated && OctreeSplitAll(c) ? 1 : 0;
+  if (st == 0 && !c->frozen && c->root != nullptr && !SplitShareBegin(c)) st = VO_STATUS_NO_MEMORY;
   if (st == 0) st = c->sticky;
   c->pass_kind = 0;
   return st;
@@ -727,6 +729,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   c->sticky = 0;
   void *outer = c->threaded;
   const uint32_t outer_holds = c->frame_holds, outer_frozen = c->frozen;
+  SplitShare *const outer_share = c->split_share;
   c->threaded = &t;
   c->frame_holds = 1;
   c->eye_rays = 0;
@@ -750,6 +753,9 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
       st |= FrameEnd(c);
     }
     st |= VoMultiThreadWorkersStop();
+    // Every worker is joined: what their splits retired goes (an enclosing
+    // frame's sharing is that frame's to end).
+    if (outer_share == nullptr) SplitShareEnd(c);
     if (shading) st |= VoShadingTerminateImage();
   }
   // The scene goes once every worker is joined; the octree stays for the

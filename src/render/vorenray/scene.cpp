@@ -203,13 +203,13 @@ VtStatus ScenePrepare(RayContext *c) {
   c->memory_used = 0;
   VtStatus st = 0;
   if (Borrows(c)) {
-    const RayContext *m = MasterContext();
+    RayContext *m = MasterContext();
     c->share = *m->shared;
     st = OctreeShare(c, m);
   } else if (OnWorker(c)) {
     // The frame gathered the scene and built the table before the workers
-    // started; the clone splits a tree of its own over them.
-    const RayContext *m = MasterContext();
+    // started; the clone walks the master's octree.
+    RayContext *m = MasterContext();
     if (m == nullptr || !m->shared->valid || !m->prepared) {
       Post(VO_STATUS_UNAVAILABLE, messages::kRayNothingGathered, VO_MODULE_RAYTRACER);
       st = VO_STATUS_UNAVAILABLE;

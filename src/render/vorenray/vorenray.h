@@ -2,12 +2,19 @@
 // gathered scene, and what its files share.
 //
 // Invariants a reader must know:
-// - Every context (the master and each worker's clone) owns its own octree
-//   (nodes, stamps, walk words). The object table, hit records, projected
-//   vertices and grid are the master's: a clone of a threaded pass shares
-//   them read-only (table_shared) and splits its own tree over them. The
-//   gathered lists (VtRaySceneShare) are the process's, shared by every
-//   context.
+// - The object table, hit records, projected vertices and grid are the
+//   master's: a clone of a threaded pass shares them read-only
+//   (table_shared). Stamps, walk words and split scratch are every
+//   context's own. The gathered lists (VtRaySceneShare) are the process's,
+//   shared by every context.
+// - The octree of a threaded frame is the master's, read by every worker
+//   (tree_owner): complete and frozen for a repeated scene, else grown by
+//   the walks themselves. A growing tree is split under a stripe lock of
+//   the slot (SplitShare), the new inner node built privately and
+//   published with a release store into the slot; walks load slots with
+//   acquire (SlotLoad). A leaf a split replaces is retired, not freed,
+//   until the frame ends, since other walks may still read it. Its memory
+//   count, kept atomically, is lowered when it is retired.
 // - In a threaded pass the frame (main thread) prepares the scene before
 //   the workers start and releases it after they are joined; a pass over a
 //   band only clears its walk words.
@@ -22,6 +29,7 @@
 //   rebuild) goes through IndexChange (octree.cpp).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -101,6 +109,8 @@ struct ObjectHit {
 static_assert(sizeof(ObjectHit) == 32);
 
 enum class Filter : uint32_t { kTrace, kShadow };
+
+struct SplitShare;
 
 // The context of module 7: one master, one clone per worker context.
 struct RayContext {
@@ -199,7 +209,21 @@ struct RayContext {
   uint32_t root_count;
   uint32_t table_shared;  // the table is the master's (a clone's, in a threaded pass)
   uint32_t frame_holds;   // the frame keeps the scene prepared across its bands
+  // A clone's: the context whose octree its walks read and split (the
+  // master's); null when the context walks its own.
+  RayContext *tree_owner;
+  // The owner's, while workers split its octree; null otherwise.
+  SplitShare *split_share;
+  uint32_t walk_generation;  // the shared octree's generation the current walk started in
+  uint32_t tree_generation;  // the owner's: raised when a rebuild replaces the shared octree
 };
+
+// The context whose octree c walks.
+inline RayContext *TreeOf(RayContext *c) { return c->tree_owner != nullptr ? c->tree_owner : c; }
+
+// An octree slot (the root or an inner node's child) as walks read it: a
+// split publishes into it while other workers walk.
+inline Node *SlotLoad(Node **slot) { return std::atomic_ref<Node *>(*slot).load(std::memory_order_acquire); }
 
 RayContext *Context();
 // The master record (the application's context).
@@ -275,9 +299,16 @@ void KeptDrop(RayContext *c);
 // complete; false when the memory limit stopped it, the octree then back
 // to its root leaf.
 bool OctreeSplitAll(RayContext *c);
-// A clone's octree over the master's table: a root leaf and stamps of its
-// own, the table, hit records, vertices and grid shared read-only.
-VtStatus OctreeShare(RayContext *c, const RayContext *master);
+// A clone's octree over the master's table: the table, hit records,
+// vertices and grid shared read-only, stamps of its own; the octree the
+// master's when it is frozen or split by all workers, else a root leaf of
+// its own.
+VtStatus OctreeShare(RayContext *c, RayContext *master);
+// Lets the workers of a threaded frame split the master's octree (false
+// when out of memory); SplitShareEnd, once they are joined, frees what the
+// splits retired and makes the octree the master's alone again.
+bool SplitShareBegin(RayContext *c);
+void SplitShareEnd(RayContext *c);
 // A grid cell range: lower corner in grid cells and its size (a power of 2).
 struct Cell {
   uint32_t x, y, z, size;

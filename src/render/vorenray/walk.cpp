@@ -17,6 +17,7 @@
 // most the tolerance times the edge's squared length is inside.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -165,12 +166,14 @@ struct Walker {
   // boundary values: each middle is the mean of its cell's ends, as the
   // boundary arrays were made, so it is worked here instead of read.
   bool Visit(Node **slot, const Cell &cell, const double *edge, double t0, double t1) {
-    Node *n = *slot;
+    Node *n = SlotLoad(slot);
     if (n->tag == kNodeLeaf) {
       auto *leaf = reinterpret_cast<Leaf *>(n);
       if (leaf->count > split_above && cell.size > 1) {
         if (!IndexChange(c, slot, cell)) return true;
-        return Visit(slot, cell, edge, t0, t1);
+        // Split, by this walk or another worker's; else a leaf of an
+        // octree a rebuild replaced, which no walk splits any more.
+        if (SlotLoad(slot) != n) return Visit(slot, cell, edge, t0, t1);
       }
       LeafTest(leaf);
       return false;
@@ -197,14 +200,14 @@ struct Walker {
         std::swap(events[j], events[j - 1]);
     // The children the ray crosses, asked for all at once.
     for (uint32_t k = 0, b = bits; k <= count; ++k) {
-      __builtin_prefetch(inner->child[b]);
+      __builtin_prefetch(SlotLoad(&inner->child[b]));
       if (k < count) b ^= 1u << events[k];
     }
     double start = t0;
     for (uint32_t k = 0; k <= count; ++k) {
       if (start > q.far_distance + window) return true;
       const double end = k < count ? crossing[events[k]] : t1;
-      Node *child = inner->child[bits];
+      Node *child = SlotLoad(&inner->child[bits]);
       const auto *leaf = child->tag == kNodeLeaf ? reinterpret_cast<const Leaf *>(child) : nullptr;
       if (leaf != nullptr && leaf->count == 0) {
         // Nothing to test in an empty cell.
@@ -251,16 +254,20 @@ struct Walker {
     return low <= high;
   }
 
+  // The walk starts in the octree's current generation: the root is read
+  // first, so a walk that sees a rebuild's root sees its generation too.
   void Root() {
     double t0, t1;
-    if (c->root == nullptr || !Clip(&t0, &t1)) return;
+    RayContext *owner = TreeOf(c);
+    if (SlotLoad(&owner->root) == nullptr || !Clip(&t0, &t1)) return;
+    c->walk_generation = std::atomic_ref<uint32_t>(owner->tree_generation).load(std::memory_order_relaxed);
     Load();
     double edge[6];
     for (int a = 0; a < 3; ++a) {
       edge[2 * a] = c->bounds[a][0];
       edge[2 * a + 1] = c->bounds[a][c->grid];
     }
-    Visit(&c->root, Cell{0, 0, 0, c->grid}, edge, t0, t1);
+    Visit(&owner->root, Cell{0, 0, 0, c->grid}, edge, t0, t1);
   }
 };
 
