@@ -153,8 +153,8 @@ VtStatus CallbacksChanged() {
 // Point, contour and ring-node pools of one context record, single-threaded.
 VtStatus PoolsInUseMake(GeopsPools *s) {
   s->node_pool = VoPoolCreate(kNodePoolTag, sizeof(EarNode));
-  if (s->points == nullptr || s->contours == nullptr || s->node_pool == nullptr)
-    return VO_STATUS_ERROR_BAD_ARGUMENT;
+  // A pool or sub-pool is missing only when there was no memory for it.
+  if (s->points == nullptr || s->contours == nullptr || s->node_pool == nullptr) return VO_STATUS_NO_MEMORY;
   VoPoolSetSingleThreaded(s->points, 1);
   VoPoolSetSingleThreaded(s->contours, 1);
   VoPoolSetSingleThreaded(s->node_pool, 1);
