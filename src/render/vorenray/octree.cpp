@@ -37,11 +37,16 @@ constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
 // What the workers of a threaded frame share to split one octree. A split
 // holds the stripe of its slot, so that two workers never split one slot
 // and splits of different slots run side by side; a rebuild holds every
-// stripe.
+// stripe. The octree's root, memory count and split count stay here while
+// the workers split (the main thread copies the master's record for each
+// worker it starts meanwhile), and go back to the master at the end.
 struct SplitShare {
   static constexpr uint32_t kStripes = 64;
   std::mutex stripes[kStripes];
   std::mutex pools;
+  Node *root = nullptr;
+  uint64_t memory_used = 0, splits = 0;  // changed atomically
+  std::atomic<uint32_t> generation{0};   // raised when a rebuild replaces the octree
   std::atomic<Leaf *> retired{nullptr};  // leaves splits replaced, freed at the frame's end
   Node **trees = nullptr;                // octrees rebuilds replaced, freed at the frame's end
   uint32_t tree_count = 0, tree_capacity = 0;
@@ -310,9 +315,15 @@ bool GridMake(RayContext *c, const double *box) {
   return true;
 }
 
+// The owner's memory count, wherever it is kept now.
+std::atomic_ref<uint64_t> MemoryCount(RayContext *owner) {
+  return std::atomic_ref<uint64_t>(owner->split_share != nullptr ? owner->split_share->memory_used
+                                                                 : owner->memory_used);
+}
+
 // Adds bytes to the owner's memory count unless that passes the limit.
 bool MemoryTake(RayContext *owner, uint64_t bytes) {
-  std::atomic_ref<uint64_t> used(owner->memory_used);
+  std::atomic_ref<uint64_t> used = MemoryCount(owner);
   uint64_t now = used.load(std::memory_order_relaxed);
   do {
     if (now + bytes > owner->memory_limit) return false;
@@ -321,7 +332,7 @@ bool MemoryTake(RayContext *owner, uint64_t bytes) {
 }
 
 void MemoryGive(RayContext *owner, uint64_t bytes) {
-  std::atomic_ref<uint64_t>(owner->memory_used).fetch_sub(bytes, std::memory_order_relaxed);
+  MemoryCount(owner).fetch_sub(bytes, std::memory_order_relaxed);
 }
 
 // The owner's pools are single-threaded: while workers split its octree,
@@ -538,7 +549,8 @@ bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) 
   }
   std::atomic_ref<Node *>(*slot).store(reinterpret_cast<Node *>(inner), std::memory_order_release);
   LeafRelease(owner, leaf);
-  std::atomic_ref<uint64_t>(owner->splits).fetch_add(1, std::memory_order_relaxed);
+  std::atomic_ref<uint64_t>(owner->split_share != nullptr ? owner->split_share->splits : owner->splits)
+      .fetch_add(1, std::memory_order_relaxed);
   return true;
 }
 
@@ -549,8 +561,7 @@ bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) 
 bool SharedSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) {
   SplitShare &s = *owner->split_share;
   std::lock_guard<std::mutex> hold(s.StripeOf(slot));
-  if (c->walk_generation != std::atomic_ref<uint32_t>(owner->tree_generation).load(std::memory_order_relaxed))
-    return true;
+  if (c->walk_generation != s.generation.load(std::memory_order_relaxed)) return true;
   if (SlotLoad(slot)->tag != kNodeLeaf) return true;
   return LeafSplit(c, owner, slot, cell);
 }
@@ -776,19 +787,18 @@ namespace {
 bool SharedRebuild(RayContext *c, RayContext *owner) {
   SplitShare &s = *owner->split_share;
   for (std::mutex &m : s.stripes) m.lock();
-  std::atomic_ref<uint32_t> generation(owner->tree_generation);
-  bool rebuilt = c->walk_generation != generation.load(std::memory_order_relaxed);
+  bool rebuilt = c->walk_generation != s.generation.load(std::memory_order_relaxed);
   if (!rebuilt && Reserve(s.trees, s.tree_capacity, size_t{s.tree_count} + 1)) {
-    const uint64_t nodes = owner->memory_used - GridTableBytes(owner);
+    const uint64_t nodes = MemoryCount(owner).load(std::memory_order_relaxed) - GridTableBytes(owner);
     MemoryGive(owner, nodes);
     Leaf *root = LeafMake(owner, owner->root_words, owner->root_count);
     if (root != nullptr) {
-      s.trees[s.tree_count++] = owner->root;
-      generation.store(generation.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-      std::atomic_ref<Node *>(owner->root).store(reinterpret_cast<Node *>(root), std::memory_order_release);
+      s.trees[s.tree_count++] = s.root;
+      s.generation.fetch_add(1, std::memory_order_relaxed);
+      std::atomic_ref<Node *>(s.root).store(reinterpret_cast<Node *>(root), std::memory_order_release);
       rebuilt = true;
     } else {
-      std::atomic_ref<uint64_t>(owner->memory_used).fetch_add(nodes, std::memory_order_relaxed);
+      MemoryCount(owner).fetch_add(nodes, std::memory_order_relaxed);
     }
   }
   for (std::mutex &m : s.stripes) m.unlock();
@@ -801,8 +811,21 @@ bool SplitShareBegin(RayContext *c) {
   if (c->split_share != nullptr) return true;
   void *block = VoAllocate(sizeof(SplitShare));
   if (block == nullptr) return false;
-  c->split_share = new (block) SplitShare;
+  auto *s = new (block) SplitShare;
+  s->root = c->root;
+  s->memory_used = c->memory_used;
+  s->splits = c->splits;
+  c->split_share = s;
   return true;
+}
+
+Node **RootSlot(RayContext *owner, uint32_t *generation) {
+  if (SplitShare *s = owner->split_share) {
+    *generation = s->generation.load(std::memory_order_relaxed);
+    return &s->root;
+  }
+  *generation = 0;
+  return &owner->root;
 }
 
 void SplitShareEnd(RayContext *c) {
@@ -810,6 +833,9 @@ void SplitShareEnd(RayContext *c) {
   if (s == nullptr) return;
   // From here on a released leaf is freed at once.
   c->split_share = nullptr;
+  c->root = s->root;
+  c->memory_used = s->memory_used;
+  c->splits = s->splits;
   for (Leaf *leaf = s->retired.load(std::memory_order_acquire); leaf != nullptr;) {
     Leaf *next;
     std::memcpy(&next, &leaf->refs, sizeof next);

@@ -215,7 +215,6 @@ struct RayContext {
   // The owner's, while workers split its octree; null otherwise.
   SplitShare *split_share;
   uint32_t walk_generation;  // the shared octree's generation the current walk started in
-  uint32_t tree_generation;  // the owner's: raised when a rebuild replaces the shared octree
 };
 
 // The context whose octree c walks.
@@ -309,6 +308,9 @@ VtStatus OctreeShare(RayContext *c, RayContext *master);
 // splits retired and makes the octree the master's alone again.
 bool SplitShareBegin(RayContext *c);
 void SplitShareEnd(RayContext *c);
+// The slot of the root of the octree c owns (held in its SplitShare while
+// workers split it) and the octree's generation.
+Node **RootSlot(RayContext *owner, uint32_t *generation);
 // A grid cell range: lower corner in grid cells and its size (a power of 2).
 struct Cell {
   uint32_t x, y, z, size;

@@ -254,20 +254,19 @@ struct Walker {
     return low <= high;
   }
 
-  // The walk starts in the octree's current generation: the root is read
-  // first, so a walk that sees a rebuild's root sees its generation too.
+  // The walk starts in the octree's current generation (a walk that meets
+  // the root of a later one only tests its leaves).
   void Root() {
     double t0, t1;
-    RayContext *owner = TreeOf(c);
-    if (SlotLoad(&owner->root) == nullptr || !Clip(&t0, &t1)) return;
-    c->walk_generation = std::atomic_ref<uint32_t>(owner->tree_generation).load(std::memory_order_relaxed);
+    Node **root = RootSlot(TreeOf(c), &c->walk_generation);
+    if (SlotLoad(root) == nullptr || !Clip(&t0, &t1)) return;
     Load();
     double edge[6];
     for (int a = 0; a < 3; ++a) {
       edge[2 * a] = c->bounds[a][0];
       edge[2 * a + 1] = c->bounds[a][c->grid];
     }
-    Visit(&owner->root, Cell{0, 0, 0, c->grid}, edge, t0, t1);
+    Visit(root, Cell{0, 0, 0, c->grid}, edge, t0, t1);
   }
 };
 
