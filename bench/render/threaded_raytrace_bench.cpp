@@ -10,12 +10,20 @@
 // part of the calling thread's frame over this one's (measured at 0
 // workers first in each family).
 //
+// FieldFirstFrame renders the 10^6-triangle field (400 spheres) at
+// 1024 x 768, grid depth 8, shadows traced, as a new scene's first frame
+// (first_ms: the octree it kept is dropped before each) and again as a
+// repeated frame (repeated_ms); maxrss_mib is the process's peak resident
+// size, so run one worker count per process to compare them
+// (--benchmark_filter=FieldFirstFrame/8$).
+//
 // With VO_POVRAY_SCENE set to a file name, the grid's frame at 0 workers
 // also writes the same triangles (one mesh2), camera, shadowing point light
 // and a diffuse-plus-highlight material in POV-Ray's scene language there;
 // bench/render/povray_compare.sh times POV-Ray on it at the same thread counts.
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -27,6 +35,7 @@
 #include <vo/vo_view.h>
 
 #include "support/demo_scene.h"
+#include "render/vorenray/vorenray.h"
 #include "povray_scene.h"
 #include "sphere_grid.h"
 
@@ -127,6 +136,49 @@ void Grid(benchmark::State &state, uint32_t code) {
   vo::VoMaterialDestroy(plastic);
 }
 
+double PeakResidentMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+void FieldFirstFrame(benchmark::State &state) {
+  Lib();
+  VtMaterial *plastic = vo::bench::PlasticMake();
+  VtReference *light = vo::VoShaderReferenceCreate(Lib());
+  vo::VoLightListSet(light);
+  const Spheres g(400);
+  std::vector<VtPrimitive *> made;
+  VtReference *scene = SceneMake(g, made);
+  for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, plastic);
+  vo::VoPrimitiveListSet(scene);
+  vo::bench::ViewFitted(1024, 768);
+  const VtTypedValue depth = vo::TypedNat32(8);
+  vo::VoControlSet(VO_CONTROL_RAY_GRID_DEPTH, &depth);
+  WorkersSet(static_cast<int32_t>(state.range(0)));
+  double first = 0, repeated = 0;
+  for (auto _ : state) {
+    vo::ray::KeptDrop(vo::ray::MasterContext());
+    const double ms = Frame(0x70001, false);
+    first += ms;
+    state.SetIterationTime(ms / 1e3);
+    repeated += Frame(0x70001, false);
+  }
+  const auto n = static_cast<double>(state.iterations());
+  state.counters["first_ms"] = first / n;
+  state.counters["repeated_ms"] = repeated / n;
+  state.counters["maxrss_mib"] = PeakResidentMiB();
+  state.counters["triangles"] = g.Triangles();
+  WorkersSet(0);
+  vo::ray::KeptDrop(vo::ray::MasterContext());
+  vo::VoPrimitiveListSet(nullptr);
+  vo::VoReferenceListDestroy(scene, nullptr);
+  for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
+  vo::VoLightListSet(nullptr);
+  vo::VoReferenceListDestroy(light, nullptr);
+  vo::VoMaterialDestroy(plastic);
+}
+
 void DemoPreview(benchmark::State &state) { Demo(state, 0x70001); }
 void DemoFull(benchmark::State &state) { Demo(state, 0x70002); }
 void GridPreview(benchmark::State &state) { Grid(state, 0x70001); }
@@ -137,6 +189,7 @@ BENCHMARK(DemoPreview) VO_WORKERS;
 BENCHMARK(DemoFull) VO_WORKERS;
 BENCHMARK(GridPreview) VO_WORKERS;
 BENCHMARK(GridFull) VO_WORKERS;
+BENCHMARK(FieldFirstFrame)->Arg(1)->Arg(8)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 #undef VO_WORKERS
 
 }  // namespace

@@ -40,15 +40,22 @@ constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
 // stripe. The octree's root, memory count and split count stay here while
 // the workers split (the main thread copies the master's record for each
 // worker it starts meanwhile), and go back to the master at the end.
+//
+// A walk splits only in the octree it started in (`current` when it read
+// it): a rebuild publishes a new tree record, and a walk still in the old
+// one tests its leaves as they are. Hence a walk never tests a leaf that a
+// split replaced (it finds the slot changed and descends), and the words of
+// a retired leaf go at once; its block, whose count walks may still read,
+// stays until the frame's end.
 struct SplitShare {
   static constexpr uint32_t kStripes = 64;
   std::mutex stripes[kStripes];
   std::mutex pools;
-  Node *root = nullptr;
+  SharedTree first;
+  std::atomic<SharedTree *> current{&first};
   uint64_t memory_used = 0, splits = 0;  // changed atomically
-  std::atomic<uint32_t> generation{0};   // raised when a rebuild replaces the octree
   std::atomic<Leaf *> retired{nullptr};  // leaves splits replaced, freed at the frame's end
-  Node **trees = nullptr;                // octrees rebuilds replaced, freed at the frame's end
+  SharedTree **trees = nullptr;          // octrees rebuilds replaced, freed at the frame's end
   uint32_t tree_count = 0, tree_capacity = 0;
 
   std::mutex &StripeOf(Node **slot) {
@@ -383,6 +390,10 @@ static_assert(offsetof(Leaf, refs) + sizeof(Leaf *) <= offsetof(Leaf, words) &&
               offsetof(Leaf, refs) % 8 == 0);
 
 void Retire(SplitShare &s, Leaf *leaf) {
+  if (leaf->words != reinterpret_cast<LeafBlock *>(leaf)->words) {
+    VoDeallocate(leaf->words);
+    leaf->words = reinterpret_cast<LeafBlock *>(leaf)->words;
+  }
   Leaf *head = s.retired.load(std::memory_order_relaxed);
   do {
     std::memcpy(&leaf->refs, &head, sizeof head);
@@ -561,7 +572,7 @@ bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) 
 bool SharedSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) {
   SplitShare &s = *owner->split_share;
   std::lock_guard<std::mutex> hold(s.StripeOf(slot));
-  if (c->walk_generation != s.generation.load(std::memory_order_relaxed)) return true;
+  if (c->walk_tree != s.current.load(std::memory_order_relaxed)) return true;
   if (SlotLoad(slot)->tag != kNodeLeaf) return true;
   return LeafSplit(c, owner, slot, cell);
 }
@@ -631,7 +642,7 @@ void OctreeForget(RayContext *c) {
   c->splits = c->total_tests = 0;
   c->frozen = c->tree_shared = c->repeated = 0;
   c->tree_owner = nullptr;
-  c->walk_generation = 0;
+  c->walk_tree = nullptr;
   WalkWordsClear(c);
 }
 
@@ -787,20 +798,23 @@ namespace {
 bool SharedRebuild(RayContext *c, RayContext *owner) {
   SplitShare &s = *owner->split_share;
   for (std::mutex &m : s.stripes) m.lock();
-  bool rebuilt = c->walk_generation != s.generation.load(std::memory_order_relaxed);
-  if (!rebuilt && Reserve(s.trees, s.tree_capacity, size_t{s.tree_count} + 1)) {
+  SharedTree *old = s.current.load(std::memory_order_relaxed);
+  bool rebuilt = c->walk_tree != old;
+  auto *tree = rebuilt ? nullptr : static_cast<SharedTree *>(VoAllocate(sizeof(SharedTree)));
+  if (tree != nullptr && Reserve(s.trees, s.tree_capacity, size_t{s.tree_count} + 1)) {
     const uint64_t nodes = MemoryCount(owner).load(std::memory_order_relaxed) - GridTableBytes(owner);
     MemoryGive(owner, nodes);
-    Leaf *root = LeafMake(owner, owner->root_words, owner->root_count);
-    if (root != nullptr) {
-      s.trees[s.tree_count++] = s.root;
-      s.generation.fetch_add(1, std::memory_order_relaxed);
-      std::atomic_ref<Node *>(s.root).store(reinterpret_cast<Node *>(root), std::memory_order_release);
+    tree->root = reinterpret_cast<Node *>(LeafMake(owner, owner->root_words, owner->root_count));
+    if (tree->root != nullptr) {
+      s.trees[s.tree_count++] = old;
+      s.current.store(tree, std::memory_order_release);
+      tree = nullptr;
       rebuilt = true;
     } else {
       MemoryCount(owner).fetch_add(nodes, std::memory_order_relaxed);
     }
   }
+  VoDeallocate(tree);
   for (std::mutex &m : s.stripes) m.unlock();
   return rebuilt;
 }
@@ -812,19 +826,19 @@ bool SplitShareBegin(RayContext *c) {
   void *block = VoAllocate(sizeof(SplitShare));
   if (block == nullptr) return false;
   auto *s = new (block) SplitShare;
-  s->root = c->root;
+  s->first.root = c->root;
   s->memory_used = c->memory_used;
   s->splits = c->splits;
   c->split_share = s;
   return true;
 }
 
-Node **RootSlot(RayContext *owner, uint32_t *generation) {
+Node **RootSlot(RayContext *owner, SharedTree **tree) {
   if (SplitShare *s = owner->split_share) {
-    *generation = s->generation.load(std::memory_order_relaxed);
-    return &s->root;
+    *tree = s->current.load(std::memory_order_acquire);
+    return &(*tree)->root;
   }
-  *generation = 0;
+  *tree = nullptr;
   return &owner->root;
 }
 
@@ -833,7 +847,8 @@ void SplitShareEnd(RayContext *c) {
   if (s == nullptr) return;
   // From here on a released leaf is freed at once.
   c->split_share = nullptr;
-  c->root = s->root;
+  SharedTree *current = s->current.load(std::memory_order_relaxed);
+  c->root = current->root;
   c->memory_used = s->memory_used;
   c->splits = s->splits;
   for (Leaf *leaf = s->retired.load(std::memory_order_acquire); leaf != nullptr;) {
@@ -844,7 +859,10 @@ void SplitShareEnd(RayContext *c) {
   }
   // The replaced octrees left the count when they were replaced.
   const uint64_t used = c->memory_used;
-  for (uint32_t i = 0; i < s->tree_count; ++i) NodeRelease(c, s->trees[i]);
+  for (uint32_t i = 0; i < s->tree_count; ++i) NodeRelease(c, s->trees[i]->root);
+  for (uint32_t i = 0; i < s->tree_count; ++i)
+    if (s->trees[i] != &s->first) VoDeallocate(s->trees[i]);
+  if (current != &s->first) VoDeallocate(current);
   c->memory_used = used;
   VoDeallocate(s->trees);
   s->~SplitShare();

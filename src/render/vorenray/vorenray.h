@@ -12,9 +12,10 @@
 //   the walks themselves. A growing tree is split under a stripe lock of
 //   the slot (SplitShare), the new inner node built privately and
 //   published with a release store into the slot; walks load slots with
-//   acquire (SlotLoad). A leaf a split replaces is retired, not freed,
-//   until the frame ends, since other walks may still read it. Its memory
-//   count, kept atomically, is lowered when it is retired.
+//   acquire (SlotLoad). The block of a leaf a split replaces is retired,
+//   not freed, until the frame ends, since other walks may still read its
+//   count; its words go at once (no walk tests a replaced leaf). The
+//   memory count, kept atomically, is lowered when it is retired.
 // - In a threaded pass the frame (main thread) prepares the scene before
 //   the workers start and releases it after they are joined; a pass over a
 //   band only clears its walk words.
@@ -111,6 +112,10 @@ static_assert(sizeof(ObjectHit) == 32);
 enum class Filter : uint32_t { kTrace, kShadow };
 
 struct SplitShare;
+// One octree of a SplitShare: its root slot.
+struct SharedTree {
+  Node *root;
+};
 
 // The context of module 7: one master, one clone per worker context.
 struct RayContext {
@@ -214,7 +219,7 @@ struct RayContext {
   RayContext *tree_owner;
   // The owner's, while workers split its octree; null otherwise.
   SplitShare *split_share;
-  uint32_t walk_generation;  // the shared octree's generation the current walk started in
+  SharedTree *walk_tree;  // the shared octree the current walk started in
 };
 
 // The context whose octree c walks.
@@ -309,8 +314,8 @@ VtStatus OctreeShare(RayContext *c, RayContext *master);
 bool SplitShareBegin(RayContext *c);
 void SplitShareEnd(RayContext *c);
 // The slot of the root of the octree c owns (held in its SplitShare while
-// workers split it) and the octree's generation.
-Node **RootSlot(RayContext *owner, uint32_t *generation);
+// workers split it) and its SharedTree then (else null).
+Node **RootSlot(RayContext *owner, SharedTree **tree);
 // A grid cell range: lower corner in grid cells and its size (a power of 2).
 struct Cell {
   uint32_t x, y, z, size;

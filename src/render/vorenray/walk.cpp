@@ -254,11 +254,10 @@ struct Walker {
     return low <= high;
   }
 
-  // The walk starts in the octree's current generation (a walk that meets
-  // the root of a later one only tests its leaves).
+  // The walk splits only in the octree it starts in.
   void Root() {
     double t0, t1;
-    Node **root = RootSlot(TreeOf(c), &c->walk_generation);
+    Node **root = RootSlot(TreeOf(c), &c->walk_tree);
     if (SlotLoad(root) == nullptr || !Clip(&t0, &t1)) return;
     Load();
     double edge[6];
