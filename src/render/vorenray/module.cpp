@@ -4,8 +4,9 @@
 //
 // Start makes everything or nothing: a failed step gives back what was made
 // and leaves the module unstarted. A clone keeps the application's controls
-// (tolerance and shadow bias included) and starts with an octree of its own
-// still to build over the shared gathering.
+// (tolerance and shadow bias included) and starts unprepared: its first
+// walk joins the master's gathering, table and octree (or builds an octree
+// of its own over them, outside the ray tracer's frames).
 
 #include <atomic>
 #include <cmath>

@@ -617,7 +617,8 @@ VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
 
 // The worker: works through the job's items, each a complete pass over its
 // band. Its argument is null on the calling thread; the pass it runs is the
-// context's. A clone's tree, built at its first item, goes at its end.
+// context's. What a clone made at its first item (its stamps and split
+// scratch) goes at its end; the octree is the master's.
 VtStatus Worker(void *) {
   RayContext *c = Context();
   VtStatus st = VoMultiThreadWorkerBegin();

@@ -181,8 +181,8 @@ namespace {
 
 // A worker's clone in another module's pass (selective antialiasing, say)
 // while the application's context holds a prepared scene: it traces that
-// scene through a tree of its own, as a band of the ray tracer's own pass
-// does, and never gathers again.
+// scene, through a tree of its own unless the master's is shared, and
+// never gathers again.
 bool Borrows(const RayContext *c) {
   const RayContext *m = MasterContext();
   return c->is_clone && !OnWorker(c) && m != nullptr && m != c && m->prepared;
