@@ -25,6 +25,7 @@
 #include "threaded/targa_bytes.h"
 #include "kernel/vosystem/kernel_memory.h"
 #include "kernel/vosystem/threads.h"
+#include "render/vorenray/vorenray.h"
 
 namespace vo::test {
 namespace {
@@ -318,6 +319,53 @@ TEST_F(ThreadedRayTest, TwentyRendersOnOneRowBandsGiveOnePicture) {
     Picture p;
     ASSERT_EQ(RenderInto(i % 2 == 0 ? 0x70001 : 0x70002, &p), 0u) << i;
     EXPECT_TRUE(p == (i % 2 == 0 ? reference : full)) << i;
+  }
+}
+
+// The octree a frame keeps, as text: a leaf by its words, an inner node by
+// its children in order; and its memory count.
+std::string KeptOctree() {
+  const ray::RayContext *c = ray::MasterContext();
+  std::string out = std::to_string(c->kept.node_bytes) + ":";
+  auto dump = [&out](auto &self, const ray::Node *n) -> void {
+    if (n == nullptr) return;
+    if (n->tag == ray::kNodeLeaf) {
+      const auto *leaf = reinterpret_cast<const ray::Leaf *>(n);
+      out += "(" + std::to_string(leaf->count) + ":";
+      for (uint32_t k = 0; k < leaf->count; ++k) out += std::to_string(leaf->words[k]) + ",";
+      out += ")";
+      return;
+    }
+    out += "[";
+    for (const ray::Node *child : reinterpret_cast<const ray::Inner *>(n)->child) self(self, child);
+    out += "]";
+  };
+  dump(dump, c->kept.root);
+  return out;
+}
+
+// A new scene's first frame on 2 and 8 workers at once on one-row bands
+// splits the one octree the calling thread's frame splits: the frame keeps
+// the same nodes and memory count, and the picture is the same.
+TEST_F(ThreadedRayTest, TheWorkersOfAFirstFrameSplitTheOctreeTheCallingThreadSplits) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ASSERT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+  ray::KeptDrop(ray::MasterContext());
+  const Picture reference = Render(0x70002, 0, VO_MT_SCHEME_BANDED);
+  const std::string serial = KeptOctree();
+  ASSERT_NE(ray::MasterContext()->kept.root, nullptr);
+  EXPECT_EQ(ray::MasterContext()->kept.root->tag, ray::kNodeInner);
+  for (int32_t workers : {2, 8}) {
+    ray::KeptDrop(ray::MasterContext());
+    VtTypedValue v = TypedInt32(workers);
+    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+    ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
+    Picture p;
+    ASSERT_EQ(RenderInto(0x70002, &p), 0u) << workers;
+    EXPECT_TRUE(p == reference) << workers << " workers: " << Differences(p, reference);
+    EXPECT_TRUE(KeptOctree() == serial) << workers << " workers";
   }
 }
 
