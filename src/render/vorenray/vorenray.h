@@ -322,8 +322,9 @@ struct Cell {
 };
 // The one procedure through which walks change an octree. With a slot: the
 // leaf held there is split for its cell (false when memory ran out: the leaf
-// stays and split_failed is set). Without one: the whole octree is released
-// and built again (false when the build fails).
+// stays and split_failed is set; true also when another worker split it
+// first). Without one: the whole octree is released and built again, or,
+// while workers share it, replaced by its root leaf (false when that fails).
 bool IndexChange(RayContext *c, Node **slot, const Cell &cell);
 
 // ---- walk.cpp --------------------------------------------------------------
