@@ -2,7 +2,8 @@
 // 10^6 triangles at 1024 x 768, one point light, one thread) drawn
 // one-sided (back faces culled) and two-sided (every face kept, as a
 // renderer without culling draws them), for the vertex-colour class
-// (0xc0002) and the z-buffer class (0x200001); and the field zoomed in on. Counters: triangles and the
+// (0xc0002) and the z-buffer class (0x200001); and the 10^6 field zoomed
+// in on, so that the frame cuts many spheres. Counters: triangles and the
 // minor page faults (getrusage) of a new scene's first frame and of each
 // frame after it: memory the render takes from the system.
 
