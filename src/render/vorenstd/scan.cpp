@@ -180,6 +180,22 @@ void PointsRelease(RenderFrame *f, ScanPolygon *q) {
   }
 }
 
+// True when the class makes no edge between the two points: they are one
+// point, or the class skips flat edges and the edge crosses no line centre.
+bool EdgeDropped(const VtRenderClass *cls, const ScratchPoint &previous, const ScratchPoint &current) {
+  const bool flat = cls->skip_flat_edges != 0 && (previous.y + 128) / 256 == (current.y + 128) / 256;
+  return flat || (previous.x == current.x && previous.y == current.y);
+}
+
+// True when the points make at least one edge: a polygon without one is
+// given back at activation, never scanned.
+bool AnyEdge(const VtRenderClass *cls, const ScratchPoint *points, int64_t n) {
+  const ScratchPoint *previous = &points[n - 1];
+  for (int64_t i = 0; i < n; previous = &points[i++])
+    if (!EdgeDropped(cls, *previous, points[i])) return true;
+  return false;
+}
+
 void Link(ScanEdge *&first, ScanEdge *&last, ScanEdge *before, ScanEdge *e) {
   e->next = before;
   e->previous = before != nullptr ? before->previous : last;
@@ -328,6 +344,14 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   const float *window = s->window;
   int64_t smallest = INT64_MAX;
   const int64_t n = PointsProject(f, q, ring, window, &smallest);
+  // A polygon whose points make no edge (most often a small one between two
+  // line centres) would be given back at activation without drawing a
+  // pixel: it goes back now, before it takes points, a bucket place and a
+  // shading start.
+  if (n > 0 && !AnyEdge(f->cls, f->scratch, n)) {
+    PolygonFree(f, q);
+    return 0;
+  }
   ScratchPoint *kept = n >= 0 ? PointsReserve(f, static_cast<uint32_t>(n), q) : nullptr;
   if (kept != nullptr && n > 0)
     std::memcpy(kept, f->scratch, static_cast<size_t>(n) * sizeof(ScratchPoint));
@@ -369,9 +393,7 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
   const ScratchPoint *previous = &points[n - 1];
   for (int64_t i = 0; i < n; ++i) {
     const ScratchPoint &current = points[i];
-    const bool flat = cls->skip_flat_edges != 0 && (previous->y + 128) / 256 == (current.y + 128) / 256;
-    const bool point = previous->x == current.x && previous->y == current.y;
-    if (!flat && !point) {
+    if (!EdgeDropped(cls, *previous, current)) {
       if (!EdgeMake(f, q, *previous, current)) {
         st = VO_STATUS_NO_MEMORY;
         EdgesFree(f, q->pending_first);

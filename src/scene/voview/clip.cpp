@@ -200,13 +200,43 @@ struct Clipper {
     return ring != nullptr;
   }
 
+  // True when every vertex of the ring lies inside each of the count sides:
+  // clipping would give back a copy of the ring, the same vertices in the
+  // same order from the same start.
+  template <class Side>
+  bool WhollyInside(const VtReference *ring, uint32_t count, Side side) const {
+    const VtReference *node = ring;
+    do {
+      const float *screen = Screen(node->data);
+      for (uint32_t i = 0; i < count; ++i)
+        if (!(side(i)(screen, s) > 0)) return false;  // 0 and not a number are outside
+      node = node->next;
+    } while (node != ring);
+    return true;
+  }
+
+  // A polygon of a primitive the view cuts that lies wholly inside keeps
+  // its own ring as its clipped boundary, as culling leaves it, rather than
+  // a copy clipping would make node by node; the others are clipped.
+  template <class Side>
+  bool PolygonOfCutPrimitive(void *q, Side side) const {
+    VtReference *&clipped = Clipped(q);
+    VtReference *const vrefs = Vrefs(q);
+    if (clipped == nullptr || vrefs == nullptr || !WhollyInside(vrefs, kClipSides, side))
+      return Polygon(q, kClipSides, side);
+    if (clipped != vrefs) RingRelease(clipped);
+    clipped = vrefs;
+    return true;
+  }
+
   // Clips the polygon, or every polygon of the ring from first, against the
   // view's six sides.
   bool Polygons(void *first, void *polygon) const {
     const auto side = [sides = s->current_copy.clip](uint32_t i) { return sides[i]; };
     if (polygon != nullptr) return Polygon(polygon, kClipSides, side);
     bool any = false;
-    for (void *q = first; q != nullptr; q = NextPolygon(q, first)) any = Polygon(q, kClipSides, side) || any;
+    for (void *q = first; q != nullptr; q = NextPolygon(q, first))
+      any = PolygonOfCutPrimitive(q, side) || any;
     return any;
   }
 

@@ -110,6 +110,45 @@ TEST_F(RendererTest, AnEdgeBetweenLineCentresIsDroppedAndThePolygonScansThroughT
   EXPECT_EQ(RenderClassDestroy(cls), 0u);
 }
 
+// Shading starts and polygon releases of a render, counted.
+int g_starts = 0, g_releases = 0;
+void StartCounted(ScanPolygon *) { ++g_starts; }
+void ReleaseCounted(ScanPolygon *) { ++g_releases; }
+
+TEST_F(RendererTest, APolygonBetweenLineCentresIsGivenBackAtSetUpWithoutAShadingStart) {
+  View(24, 10);
+  // A sliver from y = 2.6 to 2.9 px: every edge ends within line 3's
+  // rounding (665 + 128 to 742 + 128 all over 256 give 3), so with flat
+  // edges skipped it has none; a triangle below it has three.
+  Scene({Polygon({{3.5f, 2.6f}, {6.5f, 2.9f}, {10.5f, 2.7f}}, 0.5f, {{1, 0, 0}}),
+         Polygon({{10.5f, 4.5f}, {15.5f, 8.5f}, {20.5f, 4.5f}}, 0.5f, {{0, 1, 0}})});
+  VtRenderClass *cls = RenderClassCreate();
+  cls->polygon_pool = State()->polygon_pool;
+  cls->edge_pool = State()->edge_pool;
+  StandardClassConfigure(cls, kExecuteFlat);
+  cls->shading_start = &StartCounted;
+  cls->polygon_release = &ReleaseCounted;
+  State()->execute_code = kExecuteFlat;
+  const uint32_t in_use = State()->polygon_pool->blocks_in_use;
+  struct Case {
+    uint32_t skip_flat_edges;
+    int starts;
+  };
+  // Both polygons are released once; only those with edges are started.
+  // Without the skip the sliver's three edges are made (no two of its
+  // points coincide), so it is started too.
+  for (const Case c : {Case{1, 1}, Case{0, 2}}) {
+    SCOPED_TRACE(c.skip_flat_edges);
+    cls->skip_flat_edges = c.skip_flat_edges;
+    g_starts = g_releases = 0;
+    EXPECT_EQ(Render(cls), 0u);
+    EXPECT_EQ(g_starts, c.starts);
+    EXPECT_EQ(g_releases, 2);
+    EXPECT_EQ(State()->polygon_pool->blocks_in_use, in_use);
+  }
+  EXPECT_EQ(RenderClassDestroy(cls), 0u);
+}
+
 TEST_F(RendererTest, APlaneWithoutDepthSlopeGivesConstantDepthAcrossSpans) {
   // A slope from z 0.2 (left) to 0.8 (right) against a flat 0.5: red in
   // front on the left half only; with the plane zeroed (|c| < 1e-5) red

@@ -148,7 +148,7 @@ TEST_F(ClipTest, ARendererCullsAndClipsThroughTheLayoutOfThePrimitivesContents) 
   EXPECT_EQ(Clipped(p, m.polygons[0]), *PropertyAt<VtReference *>(p, m.polygons[0], VO_POLY_VREFS));
   EXPECT_EQ(Clipped(p, m.polygons[1]), nullptr);
   EXPECT_NE(VoPolygonClipWithLayout(p, first, nullptr, &l), 0u);
-  EXPECT_EQ(Nodes(Clipped(p, m.polygons[0])).size(), 4u);  // wholly inside: a fresh copy of its four
+  EXPECT_EQ(Nodes(Clipped(p, m.polygons[0])).size(), 4u);  // wholly inside: its four
   EXPECT_EQ(Clipped(p, m.polygons[1]), nullptr);
   EXPECT_EQ(CountPosted(messages::kClipRefused), 0);
 }
@@ -176,6 +176,44 @@ TEST_F(ClipTest, CrossingTrianglesAreCutAndOutsideOnesDropped) {
   EXPECT_EQ(VerticesInUse(p), vertices + 2);
   EXPECT_EQ(NodesInUse(), nodes);
   ASSERT_EQ(CullAndClip(p, false), 1u);
+  EXPECT_EQ(VerticesInUse(p), vertices);
+}
+
+TEST_F(ClipTest, APolygonWhollyInsideAMeshTheViewCutsKeepsItsOwnRing) {
+  // The crossing triangle, a square at depth 2 well inside, and a triangle
+  // with a corner exactly on the right side (y = 8/3 at x = -1: distance
+  // 0 counts as outside, so it is cut there and gains no area).
+  MeshBuild m = Mesh({{-1, 0, 0},
+                      {-1, 5, 0},
+                      {-1, 1, 1},
+                      {-1, -0.5f, -0.5f},
+                      {-1, 0.5f, -0.5f},
+                      {-1, 0.5f, 0.5f},
+                      {-1, -0.5f, 0.5f},
+                      {-1, 8.0f / 3, -1}},
+                     {{0, 1, 2}, {3, 4, 5, 6}, {4, 7, 5}}, {kFacing, kFacing, kFacing});
+  VtPrimitive *p = m.primitive;
+  const uint32_t nodes = NodesInUse(), vertices = VerticesInUse(p);
+  VtReference *const own = *PropertyAt<VtReference *>(p, m.polygons[1], VO_POLY_VREFS);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(CullAndClip(p), 1u);
+    // The square's boundary is its own ring, from the same start: no nodes made for it.
+    EXPECT_EQ(Clipped(p, m.polygons[1]), own);
+    EXPECT_EQ(Nodes(own), (std::vector<void *>{m.vertices[3], m.vertices[4], m.vertices[5], m.vertices[6]}));
+    // The crossing triangle is cut as before: four nodes of its own, two made vertices.
+    const std::vector<void *> cut = Nodes(Clipped(p, m.polygons[0]));
+    ASSERT_EQ(cut.size(), 4u);
+    EXPECT_TRUE(Made(p, cut[1]) && Made(p, cut[2]));
+    // The triangle touching the side goes through the clipper: a copy, not its ring.
+    VtReference *touching = Clipped(p, m.polygons[2]);
+    ASSERT_NE(touching, nullptr);
+    EXPECT_NE(touching, *PropertyAt<VtReference *>(p, m.polygons[2], VO_POLY_VREFS));
+    EXPECT_EQ(NodesInUse(), nodes + 4 + Nodes(touching).size());
+  }
+  // Culling alone lets the cut boundaries and their vertices go.
+  ASSERT_EQ(CullAndClip(p, false), 1u);
+  EXPECT_EQ(NodesInUse(), nodes);
   EXPECT_EQ(VerticesInUse(p), vertices);
 }
 
