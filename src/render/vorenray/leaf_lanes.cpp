@@ -44,6 +44,8 @@ struct Chunk {
   alignas(32) double corner[6][kChunk];  // a triangle's projected vertices u0 v0 u1 v1 u2 v2
   alignas(32) int64_t u_is_y[kChunk];    // masks: the projection's u axis is y, its v axis y
   alignas(32) int64_t v_is_y[kChunk];
+  alignas(32) int64_t refuse_front[kChunk];  // masks: the filter refuses a positive facing, a negative
+  alignas(32) int64_t refuse_back[kChunk];
   // Worked out by the lanes.
   alignas(32) double facing[kChunk];
   alignas(32) double distance[kChunk];
@@ -78,6 +80,9 @@ void Gather(Chunk &k, const Run &r, uint32_t word) {
   for (int a = 0; a < 4; ++a) k.plane[a][n] = h.plane[a];
   k.u_is_y[n] = (h.kind & 3) == 3 ? -1 : 0;
   k.v_is_y[n] = (h.kind & 3) == 1 ? -1 : 0;
+  const bool one_sided = (h.flags & kHitTwoSided) == 0, no_shadow = !r.trace && (h.flags & kHitNoShadow);
+  k.refuse_front[n] = (r.trace && one_sided) || no_shadow ? -1 : 0;
+  k.refuse_back[n] = (!r.trace && one_sided) || no_shadow ? -1 : 0;
   k.triangle[n] = h.count == 3;
   const float *uv = r.uv + 2 * h.first;
   for (int a = 0; a < 6; ++a) k.corner[a][n] = k.triangle[n] ? uv[a] : 0.0;
@@ -91,6 +96,8 @@ void Pad(Chunk &k, uint32_t lanes) {
     for (int a = 0; a < 6; ++a) k.corner[a][n] = k.corner[a][0];
     k.u_is_y[n] = k.u_is_y[0];
     k.v_is_y[n] = k.v_is_y[0];
+    k.refuse_front[n] = k.refuse_front[0];
+    k.refuse_back[n] = k.refuse_back[0];
   }
 }
 
@@ -125,9 +132,17 @@ template <class D, class M = decltype(D{} < D{})>
   return (Magnitude(x) < Broadcast<D>(0x1p-140)) & (x != Broadcast<D>(0.0));
 }
 
+template <class M>
+[[gnu::always_inline]] inline bool Every(M m) {
+  for (size_t l = 0; l < sizeof(M) / sizeof(m[0]); ++l)
+    if (m[l] == 0) return false;
+  return true;
+}
+
 // The lanes' work on the chunk's objects from `at`: facing, distance and
 // point as WordsTestScalar computes them, and containment as PolygonInside
 // decides it, wherever the orientation filter decides every crossing edge.
+// Point and containment are left unset for lanes Decide refuses before.
 template <class D>
 [[gnu::always_inline]] inline void LanesWork(Chunk &k, uint32_t at, const Run &r) {
   using M = decltype(D{} < D{});
@@ -145,12 +160,20 @@ template <class D>
   p2 -= n2 * s;
   std::memcpy(k.facing + at, &f, sizeof f);
   std::memcpy(k.distance + at, &t, sizeof t);
+  // Lanes that the filter, the parallel test or the window refuse before
+  // containment are refused again by Decide (far only falls): when all
+  // are, nothing more is needed of them.
+  const D zero = Broadcast<D>(0.0), e = Broadcast<D>(r.e);
+  const M refused = (Load<M>(k.refuse_front + at) & (f > zero)) | (Load<M>(k.refuse_back + at) & (f < zero)) |
+                    (Magnitude(f) <= Broadcast<D>(kParallel)) | (t - Broadcast<D>(r.near_distance) < e) |
+                    (t - Broadcast<D>(r.far_distance) > e);
+  if (Every(refused)) return;
   std::memcpy(k.point[0] + at, &p0, sizeof p0);
   std::memcpy(k.point[1] + at, &p1, sizeof p1);
   std::memcpy(k.point[2] + at, &p2, sizeof p2);
 
   const D pu = Blend(Load<M>(k.u_is_y + at), p1, p0), pv = Blend(Load<M>(k.v_is_y + at), p1, p2);
-  const D tolerance = Broadcast<D>(r.tolerance), zero = Broadcast<D>(0.0);
+  const D tolerance = Broadcast<D>(r.tolerance);
   const D error = Broadcast<D>(5 * 0x1p-53);
   M near = zero != zero, undecided = near, parity = near;
   for (int j = 0; j < 3; ++j) {
