@@ -309,7 +309,8 @@ void WordsTestScalar(Query &q, const uint32_t *words, uint32_t count);
 // The ways of testing a leaf's objects: one at a time, or triangles two
 // (SSE2) or four (AVX2) at once.
 enum class LeafPath : uint32_t { kScalar, kSse2, kAvx2 };
-// The fastest path this processor runs: AVX2 when it has it, else SSE2.
+// The fastest path this processor runs: AVX2 when it has it, else one object
+// at a time.
 LeafPath LeafPathFastest();
 // What decided the containment of the objects that reached it in a lanes
 // test: the lanes themselves, or the one-at-a-time test (for triangles the
