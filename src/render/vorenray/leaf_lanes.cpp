@@ -27,9 +27,7 @@
 
 // The helpers that take or give vectors are always inlined into the lane
 // procedures, so no vector crosses a call whose convention AVX would change.
-#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 namespace vo::ray {
 
