@@ -129,11 +129,11 @@ std::vector<LeafPath> LanePaths() {
 }
 
 // The scene: a flat field whose edges and vertices vertical rays meet
-// exactly, a bent one-sided field, its two-sided coplanar twin with the
-// winding reversed (same distance, opposite facing), duplicates of the same
-// triangles (same distance, same facing: the order decides), a fold of two
-// faces meeting along a line, and quads and a concave polygon for the
-// one-at-a-time path.
+// exactly, a bent one-sided field and a bent two-sided one, coplanar twins of
+// flat triangles (the same ring: same distance and facing, the order
+// decides; the ring reversed: same distance, opposite facing), a fold of two
+// faces meeting along a line, walls seen along other axes, and a quad and a
+// concave polygon for the one-at-a-time containment test.
 Table SceneMake(std::mt19937 &random) {
   Table t;
   HeightField(t, 6, 0.0f, 0, random);
