@@ -336,5 +336,32 @@ bool QueryFill(Query &q, RayContext *c, const float *origin, const float *direct
                double far_distance, const void *excluded, Filter filter);
 // Clears the last hit and the walk's words.
 void WalkWordsClear(RayContext *c);
+// Whether a hit point on the polygon's plane lies in the polygon (uv: its
+// first projected vertex): the robust orientation predicate's even-odd count
+// plus the tolerance rule.
+bool PolygonInside(const ObjectHit &h, const float *uv, double tolerance, const double *point);
+// Tests a run of object words in order, one object at a time, and accepts
+// the nearest hit into the query and the context's last hit.
+void WordsTestScalar(Query &q, const uint32_t *words, uint32_t count);
+
+// ---- leaf_lanes.cpp --------------------------------------------------------
+// The ways of testing a leaf's objects: one at a time, or triangles two
+// (SSE2) or four (AVX2) at once.
+enum class LeafPath : uint32_t { kScalar, kSse2, kAvx2 };
+// The fastest path this processor runs: AVX2 when it has it, else one object
+// at a time.
+LeafPath LeafPathFastest();
+// What decided the containment of the objects that reached it in a lanes
+// test: the lanes themselves, or the one-at-a-time test (for triangles the
+// lanes left undecided, and for other polygons).
+struct LaneCounts {
+  uint64_t lanes;
+  uint64_t undecided;
+  uint64_t polygons;
+};
+// WordsTestScalar with the same hits bit for bit (word, distance, point),
+// tests counted alike. counts, when given, is added to.
+void WordsTestLanes(Query &q, const uint32_t *words, uint32_t count, LeafPath path,
+                    LaneCounts *counts = nullptr);
 
 }  // namespace vo::ray

@@ -33,9 +33,9 @@ constexpr double kParallel = 1e-6;
 
 bool Finite3(const float *v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
 
-// Whether the hit point lies in the polygon; uv is the polygon's first
-// projected vertex.
-bool Inside(const ObjectHit &h, const float *uv, double tolerance, const double *point) {
+}  // namespace
+
+bool PolygonInside(const ObjectHit &h, const float *uv, double tolerance, const double *point) {
   const int u = (h.kind & 3) == 3 ? 1 : 0, v = (h.kind & 3) == 1 ? 1 : 2;
   const pred::Point2 p{point[u], point[v]};
   bool inside = false;
@@ -65,10 +65,9 @@ bool Inside(const ObjectHit &h, const float *uv, double tolerance, const double 
   return inside;
 }
 
-// Tests a run of object words in order; accepts the nearest hit. What the
-// tests read is held in locals for the run: the context's words are read
-// once and written back once.
-void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
+// What the tests read is held in locals for the run: the context's words are
+// read once and written back once.
+void WordsTestScalar(Query &q, const uint32_t *words, uint32_t count) {
   RayContext *c = q.ctx;
   const double e = c->min_distance, tolerance = c->tolerance;
   uint32_t *const stamps = c->stamps;
@@ -117,7 +116,7 @@ void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
     for (int a = 0; a < 3; ++a) p[a] = o[a] + t * d[a];
     const double s = p[0] * h.plane[0] + p[1] * h.plane[1] + p[2] * h.plane[2] + h.plane[3];
     for (int a = 0; a < 3; ++a) p[a] -= h.plane[a] * s;
-    if (!Inside(h, uv + 2 * h.first, tolerance, p)) continue;
+    if (!PolygonInside(h, uv + 2 * h.first, tolerance, p)) continue;
     far_distance = t;
     facing = f;
     hit_word = word;
@@ -131,6 +130,14 @@ void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
   c->hit_distance = far_distance;
   c->hit_word = hit_word;
   for (int a = 0; a < 3; ++a) c->hit_point[a] = static_cast<float>(hit_point[a]);
+}
+
+namespace {
+
+// The leaf test of this processor's fastest path, chosen once.
+void WordsTest(Query &q, const uint32_t *words, uint32_t count) {
+  static const LeafPath path = LeafPathFastest();
+  WordsTestLanes(q, words, count, path);
 }
 
 struct Walker {
