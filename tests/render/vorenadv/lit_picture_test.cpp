@@ -4,36 +4,15 @@
 // made faster without changing one bit of what it gives.
 
 #include <cmath>
-#include <cstring>
 
-#include "render/vorenadv/advanced.h"
-#include "render/vorenstd/renderer_fixture.h"
+#include "render/vorenadv/lit_scene.h"
 
 namespace vo::test {
 namespace {
 
-class LitPictureTest : public RendererTest {
+class LitPictureTest : public LitSceneTest {
  protected:
-  void SetUp() override {
-    RendererTest::SetUp();
-    ASSERT_EQ(VoInstallModule(&VoEntryAdvancedRenderer), 0u);
-    ASSERT_EQ(VoSystemStart(), 0u);
-    ASSERT_EQ(Set(0xc000f, 0xc0002, VtEnum), 0u);  // float rows
-    ASSERT_EQ(VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "plastic"), 0u);
-    VtShader *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
-    VtShader *point = VoShaderCreate(VO_SHADER_LIGHT, "point");
-    VtTypedValue at = ShaderTest::Colour(1.5f, 2.0f, 6.0f);
-    at.type = VtPoint;
-    ASSERT_EQ(VoShaderSetArg(point, "location", &at), 0u);
-    for (VtShader *l : {ambient, point})
-      lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(l));
-    ASSERT_EQ(VoLightListSet(lights_), 0u);
-  }
-  void TearDown() override {
-    EXPECT_EQ(VoLightListSet(nullptr), 0u);
-    EXPECT_EQ(VoShaderReferenceDestroy(lights_, 1), 0u);
-    RendererTest::TearDown();
-  }
+  void SetUp() override { LitSetUp(1.5f, 2.0f, 6.0f); }
   // A rippled 12 x 12 grid over [-2, 2]^2 with its exact normals.
   VtPrimitive *Ripples() {
     Positions xyz, normals;
@@ -47,38 +26,14 @@ class LitPictureTest : public RendererTest {
         const float l = std::sqrt(dx * dx + dy * dy + 1.0f);
         normals.push_back({-dx / l, -dy / l, 1.0f / l});
       }
-    std::vector<int32_t> counts, indices;
+    std::vector<int32_t> indices;
     for (int j = 0; j < kN; ++j)
       for (int i = 0; i < kN; ++i) {
         const int32_t a = j * (kN + 1) + i, b = a + 1, c = a + kN + 2, d = a + kN + 1;
-        counts.insert(counts.end(), {3, 3});
         indices.insert(indices.end(), {a, b, c, a, c, d});
       }
-    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
-    const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(normals.data())};
-    VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
-                                              indices.data(), 2, ids, data);
-    EXPECT_NE(mesh, nullptr);
-    if (mesh != nullptr) {
-      EXPECT_EQ(VoPrimitiveSetMaterial(mesh, material_), 0u);
-    }
-    return mesh;
+    return Mesh(xyz, normals, indices);
   }
-  // FNV-1a over every row's floats, and how many pixels are not black.
-  static std::pair<uint64_t, int> Digest() {
-    uint64_t h = 1469598103934665603ull;
-    int lit = 0;
-    for (const auto &[y, row] : Output::rows)
-      for (const Pixel &p : row) {
-        lit += p[0] + p[1] + p[2] > 0 ? 1 : 0;
-        unsigned char bytes[sizeof p];
-        std::memcpy(bytes, p.data(), sizeof p);
-        for (unsigned char b : bytes) h = (h ^ b) * 1099511628211ull;
-      }
-    return {h, lit};
-  }
-
-  VtReference *lights_ = nullptr;
 };
 
 TEST_F(LitPictureTest, ARippledMeshGivesTheSameBitsInAPerspectiveAndAParallelView) {
@@ -94,7 +49,6 @@ TEST_F(LitPictureTest, ARippledMeshGivesTheSameBitsInAPerspectiveAndAParallelVie
   View(48, 36);
   VtPrimitive *mesh = Ripples();
   ASSERT_NE(mesh, nullptr);
-  owned_.push_back(mesh);
   Scene({mesh});
   for (const Case &c : cases) {
     SCOPED_TRACE(c.projection);
