@@ -219,30 +219,7 @@ TEST_F(SharedOctreeTest, AThinSceneGivesTheHitsOfEveryObjectAndOneOctreeForAnyWo
 TEST_F(SharedOctreeTest, AnUnevenSceneGivesTheHitsOfEveryObjectAndOneOctreeForAnyWorkerCount) {
   // A sphere of radius 1 (about 3500 triangles) inside a room of half-size
   // 1000 whose 12 triangles face inward.
-  const int rings = 30, slices = 61;
-  const double pi = 3.14159265358979323846;
-  std::vector<std::vector<float>> xyz;
-  for (int r = 0; r <= rings; ++r)
-    for (int s = 0; s < slices; ++s) {
-      const double th = pi * r / rings, ph = 2 * pi * s / slices;
-      xyz.push_back({static_cast<float>(std::sin(th) * std::cos(ph)),
-                     static_cast<float>(std::sin(th) * std::sin(ph)), static_cast<float>(std::cos(th))});
-    }
-  std::vector<std::vector<uint32_t>> faces;
-  for (int r = 0; r < rings; ++r)
-    for (int s = 0; s < slices; ++s) {
-      const uint32_t a = r * slices + s, b = r * slices + (s + 1) % slices, cc = a + slices, d = b + slices;
-      if (r != 0) faces.push_back({a, cc, b});
-      if (r != rings - 1) faces.push_back({b, cc, d});
-    }
-  VtPrimitive *sphere = Mesh(xyz, faces);
-  const float h = 1000;
-  std::vector<std::vector<float>> corners;
-  for (int i = 0; i < 8; ++i) corners.push_back({i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
-  const std::vector<std::vector<uint32_t>> room = {{0, 1, 3}, {0, 3, 2}, {4, 7, 5}, {4, 6, 7},
-                                                   {0, 4, 5}, {0, 5, 1}, {2, 3, 7}, {2, 7, 6},
-                                                   {0, 2, 6}, {0, 6, 4}, {1, 5, 7}, {1, 7, 3}};
-  Scene({sphere, Mesh(corners, room)});
+  SphereInRoom(30, 61, 1000);
   ASSERT_EQ(SetNat32(VO_CONTROL_RAY_GRID_DEPTH, 12), 0u);
   RaysMake(13, 900, {0, 0, 0}, {1.2, 1.2, 1.2});
   ExpectOneOctreeForAnyWorkerCount();

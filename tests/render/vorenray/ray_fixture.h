@@ -151,6 +151,34 @@ class RayTest : public SceneTest {
   VtPrimitive *Triangle(std::vector<std::vector<float>> xyz, uint32_t flags = 0) {
     return Mesh(xyz, {{0, 1, 2}}, flags, VO_PRIMITIVE_POLYGON);
   }
+  // A sphere of radius 1 at the origin, 2 x rings x slices triangles less
+  // the poles' degenerate ones, inside a room of half-size h whose sides are
+  // each two triangles facing inward: an uneven scene. The scene list is the
+  // sphere, then the room.
+  void SphereInRoom(int rings, int slices, float h) {
+    const double pi = 3.14159265358979323846;
+    std::vector<std::vector<float>> xyz;
+    for (int r = 0; r <= rings; ++r)
+      for (int s = 0; s < slices; ++s) {
+        const double th = pi * r / rings, ph = 2 * pi * s / slices;
+        xyz.push_back({static_cast<float>(std::sin(th) * std::cos(ph)),
+                       static_cast<float>(std::sin(th) * std::sin(ph)), static_cast<float>(std::cos(th))});
+      }
+    std::vector<std::vector<uint32_t>> faces;
+    for (int r = 0; r < rings; ++r)
+      for (int s = 0; s < slices; ++s) {
+        const uint32_t a = r * slices + s, b = r * slices + (s + 1) % slices, cc = a + slices, d = b + slices;
+        if (r != 0) faces.push_back({a, cc, b});
+        if (r != rings - 1) faces.push_back({b, cc, d});
+      }
+    VtPrimitive *sphere = Mesh(xyz, faces);
+    std::vector<std::vector<float>> corners;
+    for (int i = 0; i < 8; ++i) corners.push_back({i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
+    const std::vector<std::vector<uint32_t>> room = {{0, 1, 3}, {0, 3, 2}, {4, 7, 5}, {4, 6, 7},
+                                                     {0, 4, 5}, {0, 5, 1}, {2, 3, 7}, {2, 7, 6},
+                                                     {0, 2, 6}, {0, 6, 4}, {1, 5, 7}, {1, 7, 3}};
+    Scene({sphere, Mesh(corners, room)});
+  }
   // Makes the primitives the scene list, in this order; the reference
   // follows the same order.
   void Scene(const std::vector<VtPrimitive *> &primitives) {

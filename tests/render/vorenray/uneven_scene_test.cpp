@@ -17,36 +17,9 @@ namespace {
 
 class UnevenSceneTest : public RayTest {
  protected:
-  // A sphere of radius 1 at the origin, 2 * rings * slices triangles less
-  // the poles' degenerate ones (about 10^4), inside a box of half-size 1000
-  // made of 12 triangles facing inward.
+  // About 10^4 triangles of sphere inside a room of half-size 1000.
   void Build() {
-    const int rings = 50, slices = 101;
-    const double pi = 3.14159265358979323846;
-    std::vector<std::vector<float>> xyz;
-    for (int r = 0; r <= rings; ++r)
-      for (int s = 0; s < slices; ++s) {
-        const double th = pi * r / rings, ph = 2 * pi * s / slices;
-        xyz.push_back({static_cast<float>(std::sin(th) * std::cos(ph)),
-                       static_cast<float>(std::sin(th) * std::sin(ph)), static_cast<float>(std::cos(th))});
-      }
-    std::vector<std::vector<uint32_t>> faces;
-    for (int r = 0; r < rings; ++r)
-      for (int s = 0; s < slices; ++s) {
-        const uint32_t a = r * slices + s, b = r * slices + (s + 1) % slices, cc = a + slices, d = b + slices;
-        if (r != 0) faces.push_back({a, cc, b});
-        if (r != rings - 1) faces.push_back({b, cc, d});
-      }
-    VtPrimitive *sphere = Mesh(xyz, faces);
-    const float h = 1000;
-    std::vector<std::vector<float>> corners;
-    for (int i = 0; i < 8; ++i) corners.push_back({i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
-    // Each side as two triangles turned to face the inside.
-    const std::vector<std::vector<uint32_t>> box = {{0, 1, 3}, {0, 3, 2}, {4, 7, 5}, {4, 6, 7},
-                                                    {0, 4, 5}, {0, 5, 1}, {2, 3, 7}, {2, 7, 6},
-                                                    {0, 2, 6}, {0, 6, 4}, {1, 5, 7}, {1, 7, 3}};
-    VtPrimitive *room = Mesh(corners, box);
-    Scene({sphere, room});
+    SphereInRoom(50, 101, 1000);
     ASSERT_GE(reference_.size(), 9800u);
   }
 
