@@ -160,6 +160,8 @@ uint32_t ActivationFlags(const RenderFrame *f, VtPrimitive *p, uint32_t flags) {
   return flags;
 }
 
+}  // namespace
+
 VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line) {
   const float xi = *s->g_xi, yi = *s->g_yi;
   VtReference *&bucket = f->primitive_buckets[line];
@@ -178,12 +180,19 @@ VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line
       st = Bucket(s, f, pieces, line, true);
     }
     if (s->sticky != nullptr && (*s->sticky & kStickyNoMemory) != 0) st |= VO_STATUS_NO_MEMORY;
-    if (st == 0 && (Poll() != 0 || Interrupted(s))) st = VO_COND_INTERRUPTED;
+    // The sweep of a render on the work farm counts the polls; the calling
+    // thread makes them later, in line order, as each line goes out.
+    if (st == 0 && f->sweep != nullptr)
+      ++f->sweep->polls;
+    else if (st == 0 && (Poll() != 0 || Interrupted(s)))
+      st = VO_COND_INTERRUPTED;
   }
   *s->g_xi = xi;
   *s->g_yi = yi;
   return st;
 }
+
+namespace {
 
 // Every bucket given back: scan polygons first (through the class's
 // release), then the primitive nodes, then the last-line lists (which
@@ -416,7 +425,7 @@ VtStatus Scan(VtStandardRendererContext *s, RenderFrame *f) {
   if (st == 0) st = Bucket(s, f, VoPrimitiveListGet(), 0, false);
   if (st == 0) {
     BackgroundEvaluate(s, f);
-    st = Lines(s, f);
+    st = FarmWanted(s, f) ? LinesOnFarm(s, f, &Lines) : Lines(s, f);
   }
   if (begun) st |= f->cls->end();
   BucketsRelease(f);

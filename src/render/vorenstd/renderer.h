@@ -69,6 +69,28 @@ VtStatus RenderClassSetMethod(VtRenderClass *cls, uint32_t code, VtProc procedur
 
 // Polls the driver: 0, or 0x40 (also ORed into the sticky status word).
 VtStatus Poll();
+// Activates the primitives of the line's bucket (expanded, set up as scan
+// polygons); with the frame's sweep set, counts the polls it would make.
+VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line);
+// True when the render of the frame goes to the work farm's workers (the
+// work farm started with workers, a standard class as configured, a render
+// not inside another, no light casting shadows).
+bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f);
+// The lines of a render on the work farm: activation swept on the calling
+// thread, the scan in bands on the workers, and each line's polls, output
+// and progress on the calling thread in line order, as the serial loop
+// makes them (which runs them when the farm keeps the pass on this thread).
+using LinesProc = VtStatus (*)(VtStandardRendererContext *s, RenderFrame *f);
+VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc serial);
+// Adds shadings and cache hits the bands counted to the render's cache.
+void VertexCacheCount(struct VertexCache *cache, uint64_t shaded, uint64_t hits);
+
+// What the activation sweep of a render on the work farm keeps.
+struct LineSweep {
+  int32_t line;       // the line being activated
+  uint32_t polls;     // the polls its activation would have made
+  ScanPolygon *dead;  // polygons filed into a line already activated
+};
 
 // ---- Pixel modes and writers ---------------------------------------------------
 
@@ -93,6 +115,9 @@ inline uint8_t Quantise(float c) {
 // 1, or 0 when nothing was made.
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon);
 VtStatus EdgesSetUp(ScanPolygon *polygon);
+// Whether a polygon may still be scanned on the line (relative to the
+// view's first line ymin), judged by its kept points.
+bool PolygonMayReach(const ScanPolygon *q, int32_t line, int32_t ymin);
 // Frees the render's store of projected points.
 void PointBlocksFree(RenderFrame *f);
 // The edge's deltas, slope, x and depth steps from its two ends; the whole

@@ -169,8 +169,8 @@ ScratchPoint *PointsReserve(RenderFrame *f, uint32_t n, ScanPolygon *q) {
 // filled again.
 void PointsRelease(RenderFrame *f, ScanPolygon *q) {
   PointBlock *b = q->point_block;
-  if (b == nullptr) return;
   q->point_block = nullptr;
+  if (b == nullptr || f->points_borrowed) return;
   if (--b->live != 0) return;
   if (b == f->point_fill) {
     b->used = 0;
@@ -340,6 +340,14 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   }
   int64_t index = smallest - f->ymin;
   index = index < 0 ? 0 : (index > f->height ? f->height : index);
+  // Filed into a line already activated, a polygon is never scanned; the
+  // sweep of a render on the work farm keeps such polygons apart, so that
+  // no band scans them.
+  if (f->sweep != nullptr && index < f->sweep->line) {
+    q->next = f->sweep->dead;
+    f->sweep->dead = q;
+    return 1;
+  }
   q->next = f->polygon_buckets[index];
   f->polygon_buckets[index] = q;
   return 1;
@@ -388,6 +396,18 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
   q->in_active = 0;
   if (count > 0) cls->shading_finish(q);
   return st;
+}
+
+// Whether a polygon may still be scanned on the line: an edge is scanned
+// at most on the line after its lower end's (its first line is rounded
+// down), so one whose lowest point is two lines above cannot be; one
+// without kept points may.
+bool PolygonMayReach(const ScanPolygon *q, int32_t line, int32_t ymin) {
+  if (q->point_block == nullptr) return true;
+  const ScratchPoint *p = q->point_block->points + q->point_first;
+  int32_t lowest = INT32_MIN;
+  for (uint32_t k = 0; k < q->point_count; ++k) lowest = std::max(lowest, p[k].y);
+  return int64_t{lowest} / 256 - ymin + 2 >= line;
 }
 
 void PointBlocksFree(RenderFrame *f) {
