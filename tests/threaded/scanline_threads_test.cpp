@@ -40,6 +40,7 @@ struct Seen {
 
 Seen g_seen;
 size_t g_row_bytes = kWidth * 3;
+size_t g_height = kHeight;
 int g_interrupt_from = -1;  // the poll (from 1) that reports an interrupt; -1 none
 
 VtStatus Row(uint32_t y, void *pixels) {
@@ -93,6 +94,7 @@ class ScanlineThreadsTest : public ::testing::Test {
       ASSERT_EQ(VoCallBackSet(code, reinterpret_cast<VtProc>(&Row)), 0u);
     ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
     g_row_bytes = kWidth * 3;
+    g_height = kHeight;
     g_interrupt_from = -1;
   }
   void TearDown() override {
@@ -112,7 +114,7 @@ class ScanlineThreadsTest : public ::testing::Test {
 
   // Some row differs from the first.
   static void ExpectSomethingDrawn(const Seen &seen, const char *scene) {
-    ASSERT_EQ(seen.bytes.size(), kHeight * g_row_bytes) << scene;
+    ASSERT_EQ(seen.bytes.size(), g_height * g_row_bytes) << scene;
     bool drawn = false;
     for (size_t i = g_row_bytes; i < seen.bytes.size() && !drawn; ++i)
       drawn = seen.bytes[i] != seen.bytes[i % g_row_bytes];
@@ -177,6 +179,10 @@ TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCou
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "demo");
   ExpectAlikeForAnyWorkerCount({kAdvanced[0], kAdvanced[1]}, "demo");
+  // Taller: the floor's polygons reach bands far below their first line.
+  g_height = 4 * kHeight;
+  ASSERT_EQ(DemoScene::View(kWidth, 4 * kHeight), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "tall demo");
 }
 
 TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCount) {
@@ -230,7 +236,8 @@ TEST_F(ScanlineThreadsTest, AShadowMapAndATransparentBoxAreTheSameForAnyWorkerCo
 }
 
 // A square with a square hole, and a triangle crossing it behind, both
-// large: polygons that stay active over many bands.
+// large: polygons that stay active over many bands, most of them far below
+// the line they began on.
 TEST_F(ScanlineThreadsTest, APolygonWithAHoleIsTheSameForAnyWorkerCount) {
   const float points[11][3] = {{-2, -2, 0},     {2, -2, 0},     {2, 2, 0},    {-2, 2, 0},
                                {-1, -1, 0},     {-1, 1, 0},     {1, 1, 0},    {1, -1, 0},
@@ -244,8 +251,9 @@ TEST_F(ScanlineThreadsTest, APolygonWithAHoleIsTheSameForAnyWorkerCount) {
   ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
   PlainLights lights;
   ASSERT_TRUE(lights.ok());
-  const float eye[3] = {0, 0, 8}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
-  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, kHeight, 1.0), 0u);
+  const float eye[3] = {0, 0, 3.5f}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  g_height = 4 * kHeight;
+  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
   ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
   ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},

@@ -35,6 +35,10 @@ namespace vo::renstd {
 
 namespace {
 
+// A band brings every polygon activated on the kTallLines + 2 lines above
+// it to its first line, and of those activated higher only the tall ones.
+constexpr uint32_t kTallLines = 32;
+
 // A render on the work farm: what the bands read, and the calling
 // thread's line-by-line replay of the serial loop.
 struct Farmed {
@@ -43,6 +47,10 @@ struct Farmed {
   int32_t lines;     // lines scanned: those above the line whose activation failed
   VtStatus failure;  // of that line's activation
   uint32_t *polls;   // per line: the polls its activation would have made
+  // The tall polygons (on more than kTallLines lines after the one they are
+  // activated on), in activation order; those of line i from tall_first[i].
+  ScanPolygon **tall;
+  uint32_t *tall_first;
   // Shader globals the background's evaluation left, which shading reads.
   float xi, eye[3], direction[3];
   std::atomic<uint64_t> shaded, hits;
@@ -61,20 +69,26 @@ Farmed *FarmedOf(const VtStandardRendererContext *s) { return static_cast<Farmed
 
 // ---- The calling thread -----------------------------------------------------------
 
-// The index of a class among the record's three, when its methods are the
-// ones its execute code configures; -1 otherwise (an application's class
-// or methods keep the serial loop).
+// The index of a class among the record's three, when the methods the
+// bands run are the ones its execute code configures; -1 otherwise (an
+// application's class or methods keep the serial loop). The flat class's
+// begin sets its shading finish for the pixel mode; the progress method
+// runs on the calling thread.
 int32_t StandardClassIndex(const VtStandardRendererContext *s, const VtRenderClass *cls) {
   for (uint32_t i = 0; i < 3; ++i) {
     if (s->classes[i] != cls) continue;
-    VtRenderClass probe{};
+    VtRenderClass probe;
+    RenderClassDefaults(&probe);
     StandardClassConfigure(&probe, kExecuteFlat + i);
-    const bool same =
-        cls->begin == probe.begin && cls->end == probe.end && cls->line_activate == probe.line_activate &&
-        cls->line_scan == probe.line_scan && cls->edge_insert == probe.edge_insert &&
-        cls->shading_start == probe.shading_start && cls->edge_from_current == probe.edge_from_current &&
-        cls->edge_from_previous == probe.edge_from_previous &&
-        cls->polygon_initialise == probe.polygon_initialise && cls->edge_start == &EdgeStartStandard;
+    const bool same = cls->begin == probe.begin && cls->end == probe.end &&
+                      cls->polygon_initialise == probe.polygon_initialise &&
+                      cls->polygon_release == probe.polygon_release &&
+                      cls->shading_start == probe.shading_start &&
+                      (cls->shading_finish == probe.shading_finish || i == 0) &&
+                      cls->edge_from_current == probe.edge_from_current &&
+                      cls->edge_from_previous == probe.edge_from_previous &&
+                      cls->edge_start == probe.edge_start && cls->edge_insert == probe.edge_insert &&
+                      cls->line_activate == probe.line_activate && cls->line_scan == probe.line_scan;
     return same ? static_cast<int32_t>(i) : -1;
   }
   return -1;
@@ -120,6 +134,31 @@ VtStatus Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
     q = next;
   }
   *s->g_yi = f->first_y;
+  return 0;
+}
+
+// The tall polygons of lines 0..t.lines - 1, listed once for every band.
+VtStatus TallList(RenderFrame *f, Farmed &t) {
+  const auto lines = static_cast<size_t>(t.lines);
+  t.tall_first = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((lines + 1) * sizeof(uint32_t))));
+  if (t.tall_first == nullptr) return VO_STATUS_NO_MEMORY;
+  const auto tall = [f](const ScanPolygon *q, int32_t i) {
+    return PolygonLastLine(q, f->ymin) - i > kTallLines;
+  };
+  size_t count = 0;
+  for (int32_t i = 0; i < t.lines; ++i)
+    for (const ScanPolygon *q = f->polygon_buckets[i]; q != nullptr; q = q->next) count += tall(q, i) ? 1 : 0;
+  if (count > UINT32_MAX / sizeof(ScanPolygon *)) return VO_STATUS_NO_MEMORY;
+  t.tall = static_cast<ScanPolygon **>(
+      VoAllocate(static_cast<uint32_t>(std::max<size_t>(count, 1) * sizeof(ScanPolygon *))));
+  if (t.tall == nullptr) return VO_STATUS_NO_MEMORY;
+  uint32_t n = 0;
+  for (int32_t i = 0; i < t.lines; ++i) {
+    t.tall_first[i] = n;
+    for (ScanPolygon *q = f->polygon_buckets[i]; q != nullptr; q = q->next)
+      if (tall(q, i)) t.tall[n++] = q;
+  }
+  t.tall_first[t.lines] = n;
   return 0;
 }
 
@@ -197,13 +236,14 @@ void ChainFree(RenderFrame *b, ScanPolygon *q) {
   }
 }
 
-// The band's copies of a bucket's polygons that may reach the line (every
-// one for a line below 0), in the bucket's order; false when the pool is
-// exhausted.
-bool BucketCopy(RenderFrame *b, const ScanPolygon *q, int32_t line, ScanPolygon **out) {
+// The band's copies of the polygons `next` walks from q that may be
+// scanned on the line (every one for a line below 0), in that order; false
+// when the pool is exhausted.
+template <class Next>
+bool PolygonsCopy(RenderFrame *b, const ScanPolygon *q, Next next, int32_t line, ScanPolygon **out) {
   ScanPolygon *first = nullptr, **tail = &first;
-  for (; q != nullptr; q = q->next) {
-    if (line >= 0 && !PolygonMayReach(q, line, b->ymin)) continue;
+  for (; q != nullptr; q = next(q)) {
+    if (line >= 0 && PolygonLastLine(q, b->ymin) + 1 < line) continue;
     auto *c = static_cast<ScanPolygon *>(VoPoolAllocate(b->cls->polygon_pool));
     if (c == nullptr) {
       ChainFree(b, first);
@@ -218,30 +258,46 @@ bool BucketCopy(RenderFrame *b, const ScanPolygon *q, int32_t line, ScanPolygon 
   return true;
 }
 
-// Activates the band's copies of line i's polygons, with the globals the
-// serial loop has on that line.
-VtStatus BandActivate(VtStandardRendererContext *ws, RenderFrame *b, const RenderFrame *f, int32_t i,
-                      int32_t reach, float yi) {
+// The band's copies of line i's polygons that may reach the line `reach`
+// (all for a reach below 0): of its whole bucket, or (tall_only) of those
+// the render found tall.
+bool LineCopy(const Farmed &t, RenderFrame *b, int32_t i, int32_t reach, bool tall_only, ScanPolygon **out) {
+  if (!tall_only)
+    return PolygonsCopy(
+        b, t.frame->polygon_buckets[i], [](const ScanPolygon *q) { return q->next; }, reach, out);
+  ScanPolygon *const *at = t.tall + t.tall_first[i], *const *end = t.tall + t.tall_first[i + 1];
+  return PolygonsCopy(
+      b, at != end ? *at : nullptr, [&at, end](const ScanPolygon *) { return ++at != end ? *at : nullptr; },
+      reach, out);
+}
+
+// Activates the band's copies of line i's polygons (see LineCopy), with the
+// globals the serial loop has on that line.
+VtStatus BandActivate(const Farmed &t, VtStandardRendererContext *ws, RenderFrame *b, int32_t i,
+                      int32_t reach, bool tall_only, float yi) {
   ScanPolygon *bucket = nullptr;
-  if (!BucketCopy(b, f->polygon_buckets[i], reach, &bucket)) return VO_STATUS_NO_MEMORY;
+  if (!LineCopy(t, b, i, reach, tall_only, &bucket)) return VO_STATUS_NO_MEMORY;
   if (bucket == nullptr && b->active_first == nullptr) return 0;
-  *ws->g_yp = static_cast<float>(i + f->ymin);
+  *ws->g_yp = static_cast<float>(i + t.frame->ymin);
   *ws->g_yi = yi;
   return b->cls->line_activate(i, &bucket);
 }
 
 // Lines first..last: the polygons activated above the band brought to its
-// first line, then each line scanned and its row sent.
-VtStatus BandScan(VtStandardRendererContext *ws, RenderFrame *b, const RenderFrame *f, int32_t first,
+// first line, then each line scanned and its row sent. Above the window of
+// kTallLines lines over the band, only tall polygons can reach it.
+VtStatus BandScan(const Farmed &t, VtStandardRendererContext *ws, RenderFrame *b, int32_t first,
                   int32_t last) {
+  const RenderFrame *f = t.frame;
+  const int32_t window = std::max(0, first - static_cast<int32_t>(kTallLines) - 2);
   float yi = f->first_y;
   VtStatus st = 0;
   for (int32_t i = 0; i < first && st == 0; ++i, yi += f->line_step) {
-    st = BandActivate(ws, b, f, i, first, yi);
+    st = BandActivate(t, ws, b, i, first, i < window, yi);
     if (st == 0 && b->active_first != nullptr) ActiveAdvance(b);
   }
   for (int32_t i = first; i <= last && st == 0; ++i, yi += f->line_step) {
-    st = BandActivate(ws, b, f, i, -1, yi);
+    st = BandActivate(t, ws, b, i, -1, false, yi);
     if (st != 0) break;
     const int32_t y = i + f->ymin;
     st = b->cls->line_scan(y);
@@ -282,7 +338,7 @@ VtStatus BandWork(int32_t, const VtMultiThreadItem *item, void *) {
     ws->vertex_shades = ws->vertex_cache_hits = 0;
     st = band.cls->begin();
   }
-  if (st == 0) st = BandScan(ws, &band, f, first, last);
+  if (st == 0) st = BandScan(*t, ws, &band, first, last);
   if (begun) {
     st |= band.cls->end();
     t->shaded.fetch_add(ws->vertex_shades, std::memory_order_relaxed);
@@ -371,7 +427,8 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
   if (st == 0) {
     (void)f->cls->progress(0.0);
     VtStatus farm = 0;
-    if (t.lines > 0) {
+    if (t.lines > 0) farm = TallList(f, t);
+    if (t.lines > 0 && farm == 0) {
       s->farmed = &t;
       farm = BandsRun(s, f);
       s->farmed = nullptr;
@@ -380,6 +437,8 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
     if (VertexCache *c = f->vertex_cache) VertexCacheCount(c, t.shaded.load(), t.hits.load());
   }
   VoDeallocate(t.polls);
+  VoDeallocate(t.tall);
+  VoDeallocate(t.tall_first);
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
   return st;

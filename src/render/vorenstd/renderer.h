@@ -64,6 +64,8 @@ struct ScratchPoint {
 // ---- Render classes ---------------------------------------------------------
 
 VtStatus RenderClassSetMethod(VtRenderClass *cls, uint32_t code, VtProc procedure);
+// A class's methods and properties as a class is created with.
+void RenderClassDefaults(VtRenderClass *cls);
 
 // ---- The loop ---------------------------------------------------------------
 
@@ -115,9 +117,9 @@ inline uint8_t Quantise(float c) {
 // 1, or 0 when nothing was made.
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon);
 VtStatus EdgesSetUp(ScanPolygon *polygon);
-// Whether a polygon may still be scanned on the line (relative to the
-// view's first line ymin), judged by its kept points.
-bool PolygonMayReach(const ScanPolygon *q, int32_t line, int32_t ymin);
+// The last line (relative to the view's first line ymin) a polygon may be
+// scanned on, judged by its kept points; INT64_MAX for one without.
+int64_t PolygonLastLine(const ScanPolygon *q, int32_t ymin);
 // Frees the render's store of projected points.
 void PointBlocksFree(RenderFrame *f);
 // The edge's deltas, slope, x and depth steps from its two ends; the whole

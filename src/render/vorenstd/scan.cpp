@@ -398,16 +398,15 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
   return st;
 }
 
-// Whether a polygon may still be scanned on the line: an edge is scanned
-// at most on the line after its lower end's (its first line is rounded
-// down), so one whose lowest point is two lines above cannot be; one
-// without kept points may.
-bool PolygonMayReach(const ScanPolygon *q, int32_t line, int32_t ymin) {
-  if (q->point_block == nullptr) return true;
+// An edge is scanned at most on the line after its lower end's (its first
+// line is rounded down), so a polygon is on no line below its lowest
+// point's plus one.
+int64_t PolygonLastLine(const ScanPolygon *q, int32_t ymin) {
+  if (q->point_block == nullptr) return INT64_MAX;
   const ScratchPoint *p = q->point_block->points + q->point_first;
   int32_t lowest = INT32_MIN;
   for (uint32_t k = 0; k < q->point_count; ++k) lowest = std::max(lowest, p[k].y);
-  return int64_t{lowest} / 256 - ymin + 2 >= line;
+  return int64_t{lowest} / 256 - ymin + 1;
 }
 
 void PointBlocksFree(RenderFrame *f) {
