@@ -263,6 +263,41 @@ TEST_F(ScanlineThreadsTest, APolygonWithAHoleIsTheSameForAnyWorkerCount) {
   VoPrimitiveDestroy(mesh);
 }
 
+// Two squares in one plane with one top edge (filed for one line),
+// overlapping, of two colours: where both cover a
+// pixel at one depth the polygon activated later wins, so the picture
+// shows the order the polygons were set up and activated in.
+TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
+  const float a[4][3] = {{-2, -2, 0}, {1, -2, 0}, {1, 1, 0}, {-2, 1, 0}};
+  const float b[4][3] = {{-1, -1, 0}, {2, -1, 0}, {2, 1, 0}, {-1, 1, 0}};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue da[1] = {DemoPointer(const_cast<float *>(&a[0][0]))};
+  VtTypedValue db[1] = {DemoPointer(const_cast<float *>(&b[0][0]))};
+  VtPrimitive *squares[2] = {VoPrimitiveCreatePolygon(4, 1, ids, da),
+                             VoPrimitiveCreatePolygon(4, 1, ids, db)};
+  VtMaterial *colours[2] = {VoMaterialCreate(), VoMaterialCreate()};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_NE(squares[i], nullptr);
+    ASSERT_NE(colours[i], nullptr);
+    const VtTypedValue colour = DemoTriple(VtColourType, i == 0 ? 0.9f : 0.1f, 0.2f, i == 0 ? 0.1f : 0.9f);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(colours[i], VO_SHADER_COLOUR, "plain"), 0u);
+    ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(colours[i], VO_SHADER_COLOUR), "colour", &colour), 0u);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(colours[i], VO_SHADER_REFLECTANCE, "constant"), 0u);
+    ASSERT_EQ(VoPrimitiveSetMaterial(squares[i], colours[i]), 0u);
+  }
+  VtReference *scene = VoPrimitiveListCreate(2, squares);
+  ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
+  const float eye[3] = {0, 0, 6}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};  // one depth all over
+  g_height = 4 * kHeight;
+  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
+  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
+  ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "coplanar squares");
+  VoPrimitiveListSet(nullptr);
+  VoReferenceListDestroy(scene, nullptr);
+  for (int i = 0; i < 2; ++i) VoPrimitiveDestroy(squares[i]), VoMaterialDestroy(colours[i]);
+}
+
 std::vector<uint32_t> g_lines;
 std::vector<uint8_t> g_line_bytes;
 VtStatus LineOut(uint32_t y, void *pixels) {

@@ -30,6 +30,7 @@
 #include "render/vorenstd/renderer.h"
 #include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
+#include "scene/voview/face.h"
 
 namespace vo::renstd {
 
@@ -38,6 +39,30 @@ namespace {
 // A band brings every polygon activated on the kTallLines + 2 lines above
 // it to its first line, and of those activated higher only the tall ones.
 constexpr uint32_t kTallLines = 32;
+
+// One step of the sweep's order: the polygons the calling thread set up
+// since the step before, or a plain primitive the workers set up.
+struct SetUpEntry {
+  VtPrimitive *primitive;  // null: the calling thread's polygons
+  ScanPolygon *made_first, *made_last, *dead;
+  int32_t line;
+  uint32_t poll;    // the polls its line had made before its activation
+  VtStatus status;  // of the primitive's set-up; memory until it has run
+};
+
+// Consecutive entries whose primitives one worker sets up, into a sub-pool
+// of the render's polygon pool and point blocks of its own.
+struct SetUpChunk {
+  uint32_t first, end;
+  VtPool *pool;
+  PointBlock *blocks;
+};
+
+// Entries of the set-up are cut into at most this many chunks.
+constexpr uint32_t kMostChunks = 64;
+
+// The sticky word's bit that fails an activation for memory.
+constexpr uint32_t kStickyNoMemory = 0x4;
 
 // A render on the work farm: what the bands read, and the calling
 // thread's line-by-line replay of the serial loop.
@@ -51,6 +76,11 @@ struct Farmed {
   // activated on), in activation order; those of line i from tall_first[i].
   ScanPolygon **tall;
   uint32_t *tall_first;
+  // The sweep's order, and the chunks of its set-up on the workers.
+  SetUpEntry *entries;
+  uint32_t entry_count, entry_capacity, tasks;
+  SetUpChunk chunks[kMostChunks];
+  uint32_t chunk_count;
   // Shader globals the background's evaluation left, which shading reads.
   float xi, eye[3], direction[3];
   std::atomic<uint64_t> shaded, hits;
@@ -108,10 +138,75 @@ bool ControlOn(uint32_t code) {
   return VoControlGet(code, &v) == 0 && v.value.u != 0;
 }
 
-// Every line's activation, in line order, without its polls: *polls gets
-// each line's count. The lines before the one that failed go to t.lines.
-VtStatus Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
+// ---- The sweep and the set-up --------------------------------------------------
+
+// A plain primitive whose set-up writes only its own records: its contents
+// hold what activation writes, and it lies inside the view (activation
+// clips nothing, making no vertex).
+bool Deferrable(VtPrimitive *p) {
+  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
+  if (type < VO_PRIMITIVE_POLYGON || type > VO_PRIMITIVE_MESH_SHARED) return false;
+  for (uint32_t code : {VO_VERT_SCREEN, VO_POLY_VREFSCLIP, VO_POLY_PLANE})
+    if (PropertyOffset(p->contents, code) < 0) return false;
+  VtBounds b{};
+  uint32_t rect[4];
+  return VoPrimitiveGetBounds(p, &b) == 0 && VoViewProjectBounds(&b, rect) == VO_CLIP_INSIDE;
+}
+
+bool EntriesRoom(Farmed &t, uint32_t more) {
+  if (t.entry_count + more <= t.entry_capacity) return true;
+  const uint64_t capacity = std::max<uint64_t>(256, 2 * uint64_t{t.entry_capacity});
+  if (capacity * sizeof(SetUpEntry) > UINT32_MAX) return false;
+  auto *grown = static_cast<SetUpEntry *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(SetUpEntry))));
+  if (grown == nullptr) return false;
+  if (t.entry_count != 0) std::memcpy(grown, t.entries, t.entry_count * sizeof(SetUpEntry));
+  VoDeallocate(t.entries);
+  t.entries = grown;
+  t.entry_capacity = static_cast<uint32_t>(capacity);
+  return true;
+}
+
+// The calling thread's polygons since the last entry become one (room for
+// it was made with the entry before).
+void CallingEntryClose(Farmed &t, LineSweep *sweep) {
+  if (sweep->made_first == nullptr) return;
+  t.entries[t.entry_count++] =
+      SetUpEntry{nullptr, sweep->made_first, sweep->made_last, nullptr, sweep->line, sweep->polls, 0};
+  sweep->made_first = sweep->made_last = nullptr;
+}
+
+bool Defer(LineSweep *sweep, VtPrimitive *p) {
+  Farmed &t = *static_cast<Farmed *>(sweep->owner);
+  if (!Deferrable(p)) return false;
+  // Without room for its entry the activation fails for memory (set up
+  // here, its polygons are given back).
+  if (!EntriesRoom(t, 3)) {
+    VtStandardRendererContext *s = State();
+    if (s->sticky != nullptr) *s->sticky |= kStickyNoMemory;
+    return false;
+  }
+  CallingEntryClose(t, sweep);
+  t.entries[t.entry_count++] =
+      SetUpEntry{p, nullptr, nullptr, nullptr, sweep->line, sweep->polls, VO_STATUS_NO_MEMORY};
+  ++t.tasks;
+  return true;
+}
+
+void ChainFree(RenderFrame *b, ScanPolygon *q) {
+  while (q != nullptr) {
+    ScanPolygon *next = q->next;
+    PolygonFree(b, q);
+    q = next;
+  }
+}
+
+// Every line's activation, in line order, without its polls (t.polls gets
+// each line's count), plain primitives inside the view left to the
+// workers' set-up. The lines before one that failed go to t.lines.
+void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
   LineSweep sweep{};
+  sweep.defer = &Defer;
+  sweep.owner = &t;
   f->sweep = &sweep;
   *s->g_yi = f->first_y;
   VtStatus st = 0;
@@ -128,13 +223,119 @@ VtStatus Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
   f->sweep = nullptr;
   t.lines = i;
   t.failure = st;
-  for (ScanPolygon *q = sweep.dead; q != nullptr;) {
-    ScanPolygon *next = q->next;
-    PolygonFree(f, q);
-    q = next;
+  // Polygons set up after the last entry, kept however the sweep ended.
+  if (sweep.made_first != nullptr && !EntriesRoom(t, 1)) {
+    ChainFree(f, sweep.made_first);
+    t.lines = std::min(t.lines, sweep.made_first->sweep_line);
+    t.failure = VO_STATUS_NO_MEMORY;
+    sweep.made_first = nullptr;
   }
+  CallingEntryClose(t, &sweep);
+  ChainFree(f, sweep.dead);
   *s->g_yi = f->first_y;
+}
+
+// The set-up frame of a chunk: the render's values, its own class copy
+// (polygons from the chunk's pool), scratch and point blocks.
+void SetUpFrameMake(RenderFrame *c, const RenderFrame *f, VtRenderClass *cls) {
+  std::memset(static_cast<void *>(c), 0, sizeof *c);
+  c->cls = cls;
+  c->execute_code = f->execute_code;
+  c->xres = f->xres, c->yres = f->yres, c->xmin = f->xmin, c->ymin = f->ymin;
+  c->width = f->width, c->height = f->height;
+  c->first_y = f->first_y, c->line_step = f->line_step;
+  c->perspective = f->perspective;
+  std::memcpy(c->clip, f->clip, sizeof c->clip);
+  c->contents = f->contents;
+}
+
+// Sets up the chunk's primitives, each keeping its polygons in order.
+void ChunkRun(Farmed &t, SetUpChunk &chunk) {
+  VtStandardRendererContext *s = State();
+  VtRenderClass cls = *t.frame->cls;
+  cls.polygon_pool = chunk.pool;
+  RenderFrame frame;
+  SetUpFrameMake(&frame, t.frame, &cls);
+  RenderFrame *const outer = s->frame;
+  s->frame = &frame;
+  for (uint32_t k = chunk.first; k < chunk.end; ++k) {
+    SetUpEntry &e = t.entries[k];
+    if (e.primitive == nullptr || chunk.pool == nullptr) continue;
+    LineSweep sweep{};
+    sweep.line = e.line;
+    sweep.on_worker = true;
+    frame.sweep = &sweep;
+    e.status = PlainPrimitiveActivate(e.primitive) | sweep.status;
+    e.made_first = sweep.made_first;
+    e.made_last = sweep.made_last;
+    e.dead = sweep.dead;
+  }
+  s->frame = outer;
+  chunk.blocks = frame.point_blocks;
+  VoDeallocate(frame.scratch);
+}
+
+VtStatus SetUpWork(int32_t, const VtMultiThreadItem *item, void *) {
+  Farmed &t = *FarmedOf(State());
+  // The view of this context, which culling and projection read.
+  if (const VtStatus st = VoViewEvaluate(nullptr)) return st;
+  for (uint32_t c = item->y0; c <= item->y1 && c < t.chunk_count; ++c) ChunkRun(t, t.chunks[c]);
   return 0;
+}
+
+VtStatus SetUpWorker(void *) {
+  VtStatus st = VoMultiThreadWorkerBegin();
+  if (st == 0) st = VoMultiThreadWorkerLoop(&SetUpWork, nullptr);
+  return VoMultiThreadWorkerEnd(st) | st;
+}
+
+// The entries cut into chunks of about as many primitives each, with a
+// sub-pool of the render's polygon pool each (none: its primitives fail
+// for memory).
+void ChunksMake(RenderFrame *f, Farmed &t) {
+  const uint32_t count = std::min(kMostChunks, t.tasks);
+  const uint32_t each = (t.tasks + count - 1) / count;
+  uint32_t taken = 0, k = 0;
+  t.chunk_count = 0;
+  while (k < t.entry_count) {
+    SetUpChunk &c = t.chunks[t.chunk_count++];
+    c = SetUpChunk{k, k, VoSubPoolCreate(f->cls->polygon_pool), nullptr};
+    for (uint32_t in = 0; k < t.entry_count && (in < each || t.entries[k].primitive == nullptr); ++k)
+      if (t.entries[k].primitive != nullptr) ++in, ++taken;
+    c.end = k;
+    if (taken == t.tasks) c.end = t.entry_count, k = t.entry_count;
+  }
+}
+
+// The set-up's polygons into the render's pool, points and buckets, in the
+// sweep's order; the first primitive whose set-up failed ends the lines
+// there, as its activation would have.
+void SetUpMerge(RenderFrame *f, Farmed &t) {
+  for (uint32_t c = 0; c < t.chunk_count; ++c) {
+    SetUpChunk &chunk = t.chunks[c];
+    if (chunk.pool != nullptr) {
+      (void)VoSubPoolMerge(f->cls->polygon_pool, chunk.pool);
+      (void)VoSubPoolDestroy(chunk.pool);
+    }
+    PointBlocksAdopt(f, chunk.blocks);
+    chunk = SetUpChunk{};
+  }
+  bool failed = false;
+  for (uint32_t k = 0; k < t.entry_count; ++k) {
+    SetUpEntry &e = t.entries[k];
+    for (ScanPolygon *q = e.made_first; q != nullptr;) {
+      ScanPolygon *next = q->next;
+      q->next = f->polygon_buckets[q->sweep_line];
+      f->polygon_buckets[q->sweep_line] = q;
+      q = next;
+    }
+    ChainFree(f, e.dead);
+    if (e.primitive == nullptr || e.status == 0 || failed) continue;
+    failed = true;
+    t.lines = e.line;
+    t.failure = e.status;
+    t.polls[e.line] = e.poll;
+  }
 }
 
 // The tall polygons of lines 0..t.lines - 1, listed once for every band.
@@ -142,12 +343,13 @@ VtStatus TallList(RenderFrame *f, Farmed &t) {
   const auto lines = static_cast<size_t>(t.lines);
   t.tall_first = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((lines + 1) * sizeof(uint32_t))));
   if (t.tall_first == nullptr) return VO_STATUS_NO_MEMORY;
-  const auto tall = [f](const ScanPolygon *q, int32_t i) {
-    return PolygonLastLine(q, f->ymin) - i > kTallLines;
-  };
+  const auto tall = [](const ScanPolygon *q, int32_t i) { return int64_t{q->last_line} - i > kTallLines; };
   size_t count = 0;
   for (int32_t i = 0; i < t.lines; ++i)
-    for (const ScanPolygon *q = f->polygon_buckets[i]; q != nullptr; q = q->next) count += tall(q, i) ? 1 : 0;
+    for (ScanPolygon *q = f->polygon_buckets[i]; q != nullptr; q = q->next) {
+      q->last_line = static_cast<int32_t>(std::min<int64_t>(PolygonLastLine(q, f->ymin), INT32_MAX - 1));
+      count += tall(q, i) ? 1 : 0;
+    }
   if (count > UINT32_MAX / sizeof(ScanPolygon *)) return VO_STATUS_NO_MEMORY;
   t.tall = static_cast<ScanPolygon **>(
       VoAllocate(static_cast<uint32_t>(std::max<size_t>(count, 1) * sizeof(ScanPolygon *))));
@@ -193,7 +395,12 @@ VtStatus RowTaken(uint32_t row, void *pixels) {
   const int32_t i = static_cast<int32_t>(row) - t.frame->ymin;
   if (t.status != 0 || i != t.next) return t.status != 0 ? t.status : VO_STATUS_BAD_ARGUMENT;
   t.next = i + 1;
+  // (Rows of a pass kept on the calling thread come while a band's frame is
+  // the record's.)
+  RenderFrame *const current = s->frame;
+  s->frame = t.frame;
   t.status = LineFollow(s, t, i, pixels);
+  s->frame = current;
   return t.status;
 }
 
@@ -228,14 +435,6 @@ void BandFrameMake(RenderFrame *b, const RenderFrame *f, VtRenderClass *cls) {
   b->points_borrowed = true;
 }
 
-void ChainFree(RenderFrame *b, ScanPolygon *q) {
-  while (q != nullptr) {
-    ScanPolygon *next = q->next;
-    PolygonFree(b, q);
-    q = next;
-  }
-}
-
 // The band's copies of the polygons `next` walks from q that may be
 // scanned on the line (every one for a line below 0), in that order; false
 // when the pool is exhausted.
@@ -243,7 +442,7 @@ template <class Next>
 bool PolygonsCopy(RenderFrame *b, const ScanPolygon *q, Next next, int32_t line, ScanPolygon **out) {
   ScanPolygon *first = nullptr, **tail = &first;
   for (; q != nullptr; q = next(q)) {
-    if (line >= 0 && PolygonLastLine(q, b->ymin) + 1 < line) continue;
+    if (line >= 0 && q->last_line + 1 < line) continue;
     auto *c = static_cast<ScanPolygon *>(VoPoolAllocate(b->cls->polygon_pool));
     if (c == nullptr) {
       ChainFree(b, first);
@@ -301,82 +500,175 @@ VtStatus BandScan(const Farmed &t, VtStandardRendererContext *ws, RenderFrame *b
     if (st != 0) break;
     const int32_t y = i + f->ymin;
     st = b->cls->line_scan(y);
-    st |= VoMultiThreadRowDeliver(static_cast<uint32_t>(y), *b->line_word, nullptr);
+    st |= VoMultiThreadRowDeliver(static_cast<uint32_t>(y), *b->line_word, &RowTaken);
   }
   return st;
 }
 
-VtStatus BandWork(int32_t, const VtMultiThreadItem *item, void *) {
-  VtStandardRendererContext *ws = State();
-  Farmed *t = FarmedOf(ws);
-  const RenderFrame *f = t->frame;
-  const int32_t first = static_cast<int32_t>(item->y0) - f->ymin;
-  const int32_t last = std::min(static_cast<int32_t>(item->y1) - f->ymin, t->lines - 1);
-  if (first > last || first < 0) return 0;
-  RenderFrame band{};
-  BandFrameMake(&band, f, ws->classes[t->class_index]);
-  ws->frame = &band;
+// What a worker keeps from one band to the next: its frame, begun at its
+// first band (image shading, the class's begin: depth row, vertex cache)
+// and ended when it has no more.
+struct BandState {
+  RenderFrame band;
+  RenderFrame *outer;  // the record's frame before
+  void *saved_word;    // the line-buffer word before
+  bool made, shading, begun;
+};
+
+// A worker's shading starts outside any image: its bands are an image of
+// their own, as the ray tracer's are.
+VtStatus BandBegin(VtStandardRendererContext *ws, const Farmed &t, BandState &b) {
+  const RenderFrame *f = t.frame;
+  b.made = true;
+  BandFrameMake(&b.band, f, ws->classes[t.class_index]);
+  // (A pass the farm keeps on the calling thread runs the bands in the
+  // render's own record, whose frame comes back at the end.)
+  b.outer = ws->frame;
+  ws->frame = &b.band;
   const size_t bytes = static_cast<size_t>(f->xres) * f->bytes_per_pixel;
-  band.line = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
-  VtStatus st = band.line != nullptr ? 0 : VO_STATUS_NO_MEMORY;
-  if (st == 0) std::memset(band.line, 0, bytes);
-  void *const saved_word = *band.line_word;
-  *band.line_word = band.line;
-  // A worker's shading starts outside any image: each band is an image
-  // of its own, as a band of the ray tracer is.
-  bool shading = false, begun = false;
-  if (st == 0) st = VoViewEvaluate(nullptr);
+  b.band.line = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
+  b.saved_word = *b.band.line_word;
+  *b.band.line_word = b.band.line;
+  if (b.band.line == nullptr) return VO_STATUS_NO_MEMORY;
+  std::memset(b.band.line, 0, bytes);
+  VtStatus st = VoViewEvaluate(nullptr);
   if (st == 0) {
-    st = VoShadingInitialiseImage(band.cls->kind);
-    shading = st == 0;
+    st = VoShadingInitialiseImage(b.band.cls->kind);
+    b.shading = st == 0;
   }
-  *ws->g_xi = t->xi;
-  std::memcpy(ws->g_E, t->eye, sizeof t->eye);
-  std::memcpy(ws->g_unitI, t->direction, sizeof t->direction);
-  if (st == 0) {
-    begun = true;
-    ws->vertex_shades = ws->vertex_cache_hits = 0;
-    st = band.cls->begin();
+  *ws->g_xi = t.xi;
+  std::memcpy(ws->g_E, t.eye, sizeof t.eye);
+  std::memcpy(ws->g_unitI, t.direction, sizeof t.direction);
+  if (st != 0) return st;
+  b.begun = true;
+  ws->vertex_shades = ws->vertex_cache_hits = 0;
+  return b.band.cls->begin();
+}
+
+// The polygons a band left active given back, for the next band to start
+// from none.
+void BandClear(RenderFrame *b) {
+  for (ScanPolygon *q = b->active_first; q != nullptr;) {
+    ScanPolygon *next = q->next;
+    for (ScanEdge *e = q->active_first; e != nullptr;) {
+      ScanEdge *after = e->next;
+      EdgeFree(e);
+      e = after;
+    }
+    for (ScanEdge *e = q->pending_first; e != nullptr;) {
+      ScanEdge *after = e->next;
+      EdgeFree(e);
+      e = after;
+    }
+    PolygonFree(b, q);
+    q = next;
   }
-  if (st == 0) st = BandScan(*t, ws, &band, first, last);
-  if (begun) {
-    st |= band.cls->end();
-    t->shaded.fetch_add(ws->vertex_shades, std::memory_order_relaxed);
-    t->hits.fetch_add(ws->vertex_cache_hits, std::memory_order_relaxed);
+  b->active_first = b->active_last = nullptr;
+  b->line_activated = b->pending_through = 0;
+}
+
+VtStatus BandEnd(VtStandardRendererContext *ws, Farmed &t, BandState &b) {
+  if (!b.made) return 0;
+  VtStatus st = 0;
+  if (b.begun) {
+    st |= b.band.cls->end();
+    t.shaded.fetch_add(ws->vertex_shades, std::memory_order_relaxed);
+    t.hits.fetch_add(ws->vertex_cache_hits, std::memory_order_relaxed);
   }
-  if (shading) st |= VoShadingTerminateImage();
-  VoDeallocate(band.scratch);
-  VoDeallocate(*band.line_word);
-  *band.line_word = saved_word;
-  ws->frame = nullptr;
+  if (b.shading) st |= VoShadingTerminateImage();
+  VoDeallocate(b.band.scratch);
+  VoDeallocate(*b.band.line_word);
+  *b.band.line_word = b.saved_word;
+  ws->frame = b.outer;
+  return st;
+}
+
+VtStatus BandWork(int32_t, const VtMultiThreadItem *item, void *argument) {
+  VtStandardRendererContext *ws = State();
+  Farmed &t = *FarmedOf(ws);
+  auto &b = *static_cast<BandState *>(argument);
+  const int32_t first = static_cast<int32_t>(item->y0) - t.frame->ymin;
+  const int32_t last = std::min(static_cast<int32_t>(item->y1) - t.frame->ymin, t.lines - 1);
+  if (first > last || first < 0) return 0;
+  if (!b.made)
+    if (const VtStatus st = BandBegin(ws, t, b)) return st;
+  const VtStatus st = BandScan(t, ws, &b.band, first, last);
+  BandClear(&b.band);
   return st;
 }
 
 VtStatus BandWorker(void *) {
+  BandState b{};
   VtStatus st = VoMultiThreadWorkerBegin();
-  if (st == 0) st = VoMultiThreadWorkerLoop(&BandWork, nullptr);
+  if (st == 0) st = VoMultiThreadWorkerLoop(&BandWork, &b);
+  st |= BandEnd(State(), *FarmedOf(State()), b);
   return VoMultiThreadWorkerEnd(st) | st;
 }
 
 // ---- The pass -----------------------------------------------------------------------
 
-// The workers started, the rows taken, the workers stopped. The farm puts a
+// One pass of the farm over the job: the workers started, the rows (of
+// the image given, or none) taken, the workers stopped. The farm puts a
 // progress procedure of its own in place while its workers run and reports
 // every row to the one it replaced; the render's progress stays its own, so
 // the farm is left none to report to.
-VtStatus BandsRun(VtStandardRendererContext *s, RenderFrame *f) {
+VtStatus FarmRun(VtStandardRendererContext *s, VtMultiThreadJob *job, VtMultiThreadWorkerProc worker,
+                 const uint32_t *image) {
   const VtProgressProc progress = s->progress;
   const VtProc kernel_progress = VoCallBackGet(VO_CALLBACK_PROGRESS);
   (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
-  VtStatus st = VoMultiThreadImageSet(f->bytes_per_pixel, static_cast<uint32_t>(f->xres),
-                                      static_cast<uint32_t>(f->height));
-  if (st == 0) st = VoMultiThreadWorkersStart(&BandWorker);
+  VtStatus st = VoMultiThreadPassBegin(job);
+  if (st == 0 && image != nullptr) st = VoMultiThreadImageSet(image[0], image[1], image[2]);
+  if (st == 0) st = VoMultiThreadWorkersStart(worker);
   s->progress = progress;
-  if (st == 0) st = VoMultiThreadDispatch(&RowTaken, nullptr);
+  if (st == 0) st = VoMultiThreadDispatch(image != nullptr ? &RowTaken : nullptr, nullptr);
   st |= VoMultiThreadWorkersStop();
+  st |= VoMultiThreadPassEnd();
   (void)VoCallBackSet(VO_CALLBACK_PROGRESS, kernel_progress);
   s->progress = progress;
   return st;
+}
+
+// The set-up of the primitives the sweep left, on the farm over chunks of
+// them; their polygons then filed as the sweep's order has them.
+void SetUpOnFarm(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
+  if (t.tasks != 0) {
+    ChunksMake(f, t);
+    const uint32_t chunks[4] = {0, 0, 0, t.chunk_count - 1};
+    VtMultiThreadJob *job = VoMultiThreadJobCreateEven(chunks);
+    // Without its job or its pass, the primitives not set up fail below
+    // for memory, as their activation would have.
+    if (job != nullptr) {
+      (void)FarmRun(s, job, &SetUpWorker, nullptr);
+      (void)VoMultiThreadJobDestroy(job);
+    }
+  }
+  SetUpMerge(f, t);
+}
+
+// The scan in bands on the farm.
+VtStatus BandsRun(VtStandardRendererContext *s, RenderFrame *f) {
+  const uint32_t region[4] = {static_cast<uint32_t>(f->xmin), static_cast<uint32_t>(f->xmin + f->width - 1),
+                              static_cast<uint32_t>(f->ymin), static_cast<uint32_t>(f->ymin + f->height - 1)};
+  const uint32_t image[3] = {f->bytes_per_pixel, static_cast<uint32_t>(f->xres),
+                             static_cast<uint32_t>(f->height)};
+  VtMultiThreadJob *job = VoMultiThreadJobCreate(region);
+  if (job == nullptr) return VO_STATUS_NO_MEMORY;
+  const VtStatus st = FarmRun(s, job, &BandWorker, image);
+  return st | VoMultiThreadJobDestroy(job);
+}
+
+// Whether the farm would run a pass over the render's lines on workers
+// (*active); a failure of the farm's own answers its status.
+VtStatus FarmActive(const RenderFrame *f, bool *active) {
+  const uint32_t region[4] = {static_cast<uint32_t>(f->xmin), static_cast<uint32_t>(f->xmin + f->width - 1),
+                              static_cast<uint32_t>(f->ymin), static_cast<uint32_t>(f->ymin + f->height - 1)};
+  VtMultiThreadJob *job = VoMultiThreadJobCreate(region);
+  if (job == nullptr) return VO_STATUS_NO_MEMORY;
+  VtStatus st = VoMultiThreadPassBegin(job);
+  *active = st == 0 && VoMultiThreadIsActive() != 0;
+  st |= VoMultiThreadPassEnd();
+  return st | VoMultiThreadJobDestroy(job);
 }
 
 // After the rows: the status of the line the replay stopped on, else the
@@ -399,17 +691,11 @@ bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f) {
 }
 
 VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc serial) {
-  const uint32_t region[4] = {static_cast<uint32_t>(f->xmin), static_cast<uint32_t>(f->xmin + f->width - 1),
-                              static_cast<uint32_t>(f->ymin), static_cast<uint32_t>(f->ymin + f->height - 1)};
-  VtMultiThreadJob *job = VoMultiThreadJobCreate(region);
-  if (job == nullptr) return VO_STATUS_NO_MEMORY;
-  VtStatus st = VoMultiThreadPassBegin(job);
-  // A pass the farm runs inline (not on the main thread, workers already
-  // running) leaves the render to the serial loop.
-  if (st == 0 && VoMultiThreadIsActive() == 0) {
-    st = VoMultiThreadPassEnd() | VoMultiThreadJobDestroy(job);
-    return st != 0 ? st : serial(s, f);
-  }
+  // A pass the farm would run inline (not on the main thread, workers
+  // already running, bands too low) leaves the render to the serial loop.
+  bool active = false;
+  if (const VtStatus st = FarmActive(f, &active)) return st;
+  if (!active) return serial(s, f);
   Farmed t{};
   t.frame = f;
   t.class_index = static_cast<uint32_t>(StandardClassIndex(s, f->cls));
@@ -422,25 +708,21 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
   t.polls = count <= UINT32_MAX / sizeof(uint32_t)
                 ? static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(count * sizeof(uint32_t))))
                 : nullptr;
-  if (st == 0 && t.polls == nullptr) st = VO_STATUS_NO_MEMORY;
-  if (st == 0) st = Sweep(s, f, t);
-  if (st == 0) {
-    (void)f->cls->progress(0.0);
-    VtStatus farm = 0;
-    if (t.lines > 0) farm = TallList(f, t);
-    if (t.lines > 0 && farm == 0) {
-      s->farmed = &t;
-      farm = BandsRun(s, f);
-      s->farmed = nullptr;
-    }
-    st = LinesFinish(s, f, t, farm);
-    if (VertexCache *c = f->vertex_cache) VertexCacheCount(c, t.shaded.load(), t.hits.load());
-  }
+  if (t.polls == nullptr) return VO_STATUS_NO_MEMORY;
+  s->farmed = &t;
+  Sweep(s, f, t);
+  SetUpOnFarm(s, f, t);
+  (void)f->cls->progress(0.0);
+  VtStatus farm = 0;
+  if (t.lines > 0) farm = TallList(f, t);
+  if (t.lines > 0 && farm == 0) farm = BandsRun(s, f);
+  s->farmed = nullptr;
+  VtStatus st = LinesFinish(s, f, t, farm);
+  if (VertexCache *c = f->vertex_cache) VertexCacheCount(c, t.shaded.load(), t.hits.load());
   VoDeallocate(t.polls);
   VoDeallocate(t.tall);
   VoDeallocate(t.tall_first);
-  st |= VoMultiThreadPassEnd();
-  st |= VoMultiThreadJobDestroy(job);
+  VoDeallocate(t.entries);
   return st;
 }
 

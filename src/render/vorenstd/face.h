@@ -74,6 +74,9 @@ struct ScanPolygon {
   // set up (null block: read from the ring when it is activated).
   PointBlock *point_block;
   uint32_t point_first, point_count;
+  // A render on the work farm: the line the polygon was filed for when it
+  // was set up, and the last line it may be scanned on.
+  int32_t sweep_line, last_line;
 };
 
 struct ScanEdge {

@@ -175,7 +175,8 @@ VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line
     if (p == nullptr) continue;
     VtReference *pieces = VoPrimitiveExpandToList(p, f->contents, ActivationFlags(f, p, kActivationFlags));
     if (pieces == nullptr) {
-      st = PlainActivate(p);
+      const bool deferred = f->sweep != nullptr && f->sweep->defer != nullptr && f->sweep->defer(f->sweep, p);
+      st = deferred ? 0 : PlainActivate(p);
     } else {
       st = Bucket(s, f, pieces, line, true);
     }
@@ -486,6 +487,8 @@ VtStatus Poll() {
   if (s->sticky != nullptr) *s->sticky |= VO_COND_INTERRUPTED;
   return VO_COND_INTERRUPTED;
 }
+
+VtStatus PlainPrimitiveActivate(VtPrimitive *primitive) { return PlainActivate(primitive); }
 
 VtStatus LineBufferReplace(size_t bytes) {
   RenderFrame *f = Frame();

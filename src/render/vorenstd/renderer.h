@@ -87,12 +87,28 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
 // Adds shadings and cache hits the bands counted to the render's cache.
 void VertexCacheCount(struct VertexCache *cache, uint64_t shaded, uint64_t hits);
 
-// What the activation sweep of a render on the work farm keeps.
+// What the activation sweep of a render on the work farm keeps: the
+// polygons set up, in the order they were (each with the line it is filed
+// for), and those filed for a line already activated (never scanned). A
+// worker's set-up of a primitive keeps its own, and its failure.
 struct LineSweep {
-  int32_t line;       // the line being activated
-  uint32_t polls;     // the polls its activation would have made
-  ScanPolygon *dead;  // polygons filed into a line already activated
+  int32_t line;    // the line being activated
+  uint32_t polls;  // the polls its activation would have made so far
+  ScanPolygon *made_first, *made_last;
+  ScanPolygon *dead;
+  bool on_worker;
+  VtStatus status;  // on a worker: what set-up could not make
+  // On the calling thread: takes a plain primitive for the workers' set-up
+  // (true), or leaves it to be activated here.
+  bool (*defer)(LineSweep *sweep, VtPrimitive *primitive);
+  void *owner;
 };
+// A plain primitive (polygon or mesh) culled, clipped and set up as scan
+// polygons, as its activation does.
+VtStatus PlainPrimitiveActivate(VtPrimitive *primitive);
+// Adds the point blocks a set-up frame made (its point_blocks list) to
+// another frame's, which frees them with its own.
+void PointBlocksAdopt(RenderFrame *to, PointBlock *blocks);
 
 // ---- Pixel modes and writers ---------------------------------------------------
 

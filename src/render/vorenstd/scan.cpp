@@ -293,6 +293,33 @@ void EdgeAdvance(RenderFrame *f, ScanPolygon *q, ScanEdge *e) {
 
 }  // namespace
 
+namespace {
+
+// Set-up short of memory: the sticky word's no-memory bit, which ends the
+// render at its activation; a worker's set-up keeps it to itself.
+void SetUpFailed(VtStandardRendererContext *s, RenderFrame *f) {
+  if (f->sweep != nullptr && f->sweep->on_worker)
+    f->sweep->status |= VO_STATUS_NO_MEMORY;
+  else if (s->sticky != nullptr)
+    *s->sticky |= kStickyNoMemory;
+}
+
+// A polygon set up in a sweep, kept in order. Filed into a line already
+// activated, a polygon is never scanned: kept apart, so no band scans it.
+void SweepKeep(LineSweep *sweep, ScanPolygon *q, int32_t index) {
+  if (index < sweep->line) {
+    q->next = sweep->dead;
+    sweep->dead = q;
+    return;
+  }
+  q->sweep_line = index;
+  q->next = nullptr;
+  (sweep->made_last != nullptr ? sweep->made_last->next : sweep->made_first) = q;
+  sweep->made_last = q;
+}
+
+}  // namespace
+
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   VtStandardRendererContext *s = State();
   RenderFrame *f = s->frame;
@@ -301,7 +328,7 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   if (ring == nullptr || f->cls->polygon_pool == nullptr) return 0;
   auto *q = static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
   if (q == nullptr) {
-    if (s->sticky != nullptr) *s->sticky |= kStickyNoMemory;
+    SetUpFailed(s, f);
     return 0;
   }
   std::memset(static_cast<void *>(q), 0, sizeof *q);
@@ -331,8 +358,8 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   ScratchPoint *kept = n >= 0 ? PointsReserve(f, static_cast<uint32_t>(n), q) : nullptr;
   if (kept != nullptr && n > 0)
     std::memcpy(kept, f->scratch, static_cast<size_t>(n) * sizeof(ScratchPoint));
-  else if (kept == nullptr && n <= kBlockPoints && s->sticky != nullptr)
-    *s->sticky |= kStickyNoMemory;
+  else if (kept == nullptr && n <= kBlockPoints)
+    SetUpFailed(s, f);
   // A ring the projection stopped early on is walked again for its lines.
   if (n <= 0) {
     const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
@@ -340,12 +367,8 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   }
   int64_t index = smallest - f->ymin;
   index = index < 0 ? 0 : (index > f->height ? f->height : index);
-  // Filed into a line already activated, a polygon is never scanned; the
-  // sweep of a render on the work farm keeps such polygons apart, so that
-  // no band scans them.
-  if (f->sweep != nullptr && index < f->sweep->line) {
-    q->next = f->sweep->dead;
-    f->sweep->dead = q;
+  if (f->sweep != nullptr) {
+    SweepKeep(f->sweep, q, static_cast<int32_t>(index));
     return 1;
   }
   q->next = f->polygon_buckets[index];
@@ -407,6 +430,14 @@ int64_t PolygonLastLine(const ScanPolygon *q, int32_t ymin) {
   int32_t lowest = INT32_MIN;
   for (uint32_t k = 0; k < q->point_count; ++k) lowest = std::max(lowest, p[k].y);
   return int64_t{lowest} / 256 - ymin + 1;
+}
+
+void PointBlocksAdopt(RenderFrame *to, PointBlock *blocks) {
+  if (blocks == nullptr) return;
+  PointBlock *last = blocks;
+  while (last->all_next != nullptr) last = last->all_next;
+  last->all_next = to->point_blocks;
+  to->point_blocks = blocks;
 }
 
 void PointBlocksFree(RenderFrame *f) {
