@@ -36,25 +36,64 @@ namespace vo::renstd {
 
 namespace {
 
-// A band brings every polygon activated on the kTallLines + 2 lines above
-// it to its first line, and of those activated higher only the tall ones.
-constexpr uint32_t kTallLines = 32;
+// A band brings every polygon activated on the kFarmTallLines + 2 lines
+// above it to its first line, and of those activated higher only the tall
+// ones (renderer.h).
+constexpr int32_t kTallLines = kFarmTallLines;
+
+// Scan polygons of the sweep and the set-up come from stores of large
+// blocks, taken without a lock and given back whole when the render ends.
+constexpr uint32_t kStoreBlockBytes = 1u << 20;
+constexpr uint32_t kStoreFirst = 16;  // the block's link, then its polygons
+
+struct Store {
+  LineSweep sweep;  // first: the sweep's allocate finds the store from it
+  uint8_t *block;
+  uint32_t used;
+  void *blocks;  // every block, linked through its first word
+};
+
+ScanPolygon *StoreTake(LineSweep *sweep) {
+  Store &store = *reinterpret_cast<Store *>(sweep);
+  constexpr uint32_t size = (sizeof(ScanPolygon) + 15) & ~15u;
+  if (store.block == nullptr || store.used + size > kStoreBlockBytes) {
+    auto *block = static_cast<uint8_t *>(VoAllocate(kStoreBlockBytes));
+    if (block == nullptr) return nullptr;
+    *reinterpret_cast<void **>(block) = store.blocks;
+    store.blocks = block;
+    store.block = block;
+    store.used = kStoreFirst;
+  }
+  auto *q = reinterpret_cast<ScanPolygon *>(store.block + store.used);
+  store.used += size;
+  return q;
+}
+
+void StoreFree(Store &store) {
+  while (void *block = store.blocks) {
+    store.blocks = *static_cast<void **>(block);
+    VoDeallocate(block);
+  }
+  store.block = nullptr;
+}
 
 // One step of the sweep's order: the polygons the calling thread set up
 // since the step before, or a plain primitive the workers set up.
 struct SetUpEntry {
   VtPrimitive *primitive;  // null: the calling thread's polygons
-  ScanPolygon *made_first, *made_last, *dead;
+  ScanPolygon *made_first;
   int32_t line;
   uint32_t poll;    // the polls its line had made before its activation
   VtStatus status;  // of the primitive's set-up; memory until it has run
 };
 
-// Consecutive entries whose primitives one worker sets up, into a sub-pool
-// of the render's polygon pool and point blocks of its own.
+// Consecutive entries one worker sets up and files: per line, the chunk's
+// polygons newest first as a bucket has them (heads, tails), and the tall
+// ones among them (linked through tall_next); its store and point blocks.
 struct SetUpChunk {
   uint32_t first, end;
-  VtPool *pool;
+  ScanPolygon **lines;  // heads, tails, tall heads, tall tails: height + 1 each
+  Store store;
   PointBlock *blocks;
 };
 
@@ -72,13 +111,13 @@ struct Farmed {
   int32_t lines;     // lines scanned: those above the line whose activation failed
   VtStatus failure;  // of that line's activation
   uint32_t *polls;   // per line: the polls its activation would have made
-  // The tall polygons (on more than kTallLines lines after the one they are
-  // activated on), in activation order; those of line i from tall_first[i].
+  // Per line, the tall polygons (on more than kTallLines lines after the
+  // one they are activated on) in bucket order, linked through tall_next.
   ScanPolygon **tall;
-  uint32_t *tall_first;
-  // The sweep's order, and the chunks of its set-up on the workers.
+  // The sweep's order and store, and the chunks of its set-up.
   SetUpEntry *entries;
   uint32_t entry_count, entry_capacity, tasks;
+  Store store;
   SetUpChunk chunks[kMostChunks];
   uint32_t chunk_count;
   // Shader globals the background's evaluation left, which shading reads.
@@ -170,42 +209,33 @@ bool EntriesRoom(Farmed &t, uint32_t more) {
 // it was made with the entry before).
 void CallingEntryClose(Farmed &t, LineSweep *sweep) {
   if (sweep->made_first == nullptr) return;
-  t.entries[t.entry_count++] =
-      SetUpEntry{nullptr, sweep->made_first, sweep->made_last, nullptr, sweep->line, sweep->polls, 0};
+  t.entries[t.entry_count++] = SetUpEntry{nullptr, sweep->made_first, sweep->line, sweep->polls, 0};
   sweep->made_first = sweep->made_last = nullptr;
 }
 
 bool Defer(LineSweep *sweep, VtPrimitive *p) {
   Farmed &t = *static_cast<Farmed *>(sweep->owner);
   if (!Deferrable(p)) return false;
-  // Without room for its entry the activation fails for memory (set up
-  // here, its polygons are given back).
+  // Without room for its entry the activation fails for memory.
   if (!EntriesRoom(t, 3)) {
     VtStandardRendererContext *s = State();
     if (s->sticky != nullptr) *s->sticky |= kStickyNoMemory;
     return false;
   }
   CallingEntryClose(t, sweep);
-  t.entries[t.entry_count++] =
-      SetUpEntry{p, nullptr, nullptr, nullptr, sweep->line, sweep->polls, VO_STATUS_NO_MEMORY};
+  t.entries[t.entry_count++] = SetUpEntry{p, nullptr, sweep->line, sweep->polls, VO_STATUS_NO_MEMORY};
   ++t.tasks;
   return true;
-}
-
-void ChainFree(RenderFrame *b, ScanPolygon *q) {
-  while (q != nullptr) {
-    ScanPolygon *next = q->next;
-    PolygonFree(b, q);
-    q = next;
-  }
 }
 
 // Every line's activation, in line order, without its polls (t.polls gets
 // each line's count), plain primitives inside the view left to the
 // workers' set-up. The lines before one that failed go to t.lines.
 void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
-  LineSweep sweep{};
+  LineSweep &sweep = t.store.sweep;
+  sweep = LineSweep{};
   sweep.defer = &Defer;
+  sweep.allocate = &StoreTake;
   sweep.owner = &t;
   f->sweep = &sweep;
   *s->g_yi = f->first_y;
@@ -225,21 +255,19 @@ void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
   t.failure = st;
   // Polygons set up after the last entry, kept however the sweep ended.
   if (sweep.made_first != nullptr && !EntriesRoom(t, 1)) {
-    ChainFree(f, sweep.made_first);
     t.lines = std::min(t.lines, sweep.made_first->sweep_line);
     t.failure = VO_STATUS_NO_MEMORY;
     sweep.made_first = nullptr;
   }
   CallingEntryClose(t, &sweep);
-  ChainFree(f, sweep.dead);
   *s->g_yi = f->first_y;
 }
 
-// The set-up frame of a chunk: the render's values, its own class copy
-// (polygons from the chunk's pool), scratch and point blocks.
-void SetUpFrameMake(RenderFrame *c, const RenderFrame *f, VtRenderClass *cls) {
+// The set-up frame of a chunk: the render's values, scratch and point
+// blocks of its own.
+void SetUpFrameMake(RenderFrame *c, const RenderFrame *f) {
   std::memset(static_cast<void *>(c), 0, sizeof *c);
-  c->cls = cls;
+  c->cls = f->cls;
   c->execute_code = f->execute_code;
   c->xres = f->xres, c->yres = f->yres, c->xmin = f->xmin, c->ymin = f->ymin;
   c->width = f->width, c->height = f->height;
@@ -249,26 +277,54 @@ void SetUpFrameMake(RenderFrame *c, const RenderFrame *f, VtRenderClass *cls) {
   c->contents = f->contents;
 }
 
-// Sets up the chunk's primitives, each keeping its polygons in order.
+// Files an entry's polygons into the chunk's lines, each in front of those
+// filed before it, as a bucket takes them.
+void ChunkFile(SetUpChunk &c, int32_t height, ScanPolygon *q) {
+  const size_t lines = static_cast<size_t>(height) + 1;
+  ScanPolygon **heads = c.lines, **tails = heads + lines, **tall_heads = tails + lines,
+              **tall_tails = tall_heads + lines;
+  while (q != nullptr) {
+    ScanPolygon *next = q->next;
+    const int32_t i = q->sweep_line;
+    q->next = heads[i];
+    heads[i] = q;
+    if (tails[i] == nullptr) tails[i] = q;
+    q->tall_next = nullptr;
+    if (int64_t{q->last_line} - i > kTallLines) {
+      q->tall_next = tall_heads[i];
+      tall_heads[i] = q;
+      if (tall_tails[i] == nullptr) tall_tails[i] = q;
+    }
+    q = next;
+  }
+}
+
+// Sets up the chunk's primitives and files every polygon of its entries.
 void ChunkRun(Farmed &t, SetUpChunk &chunk) {
   VtStandardRendererContext *s = State();
-  VtRenderClass cls = *t.frame->cls;
-  cls.polygon_pool = chunk.pool;
+  const RenderFrame *f = t.frame;
+  const size_t bytes = 4 * (static_cast<size_t>(f->height) + 1) * sizeof(ScanPolygon *);
+  chunk.lines =
+      bytes <= UINT32_MAX ? static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
+  if (chunk.lines == nullptr) return;  // its first entry fails for memory
+  std::memset(static_cast<void *>(chunk.lines), 0, bytes);
   RenderFrame frame;
-  SetUpFrameMake(&frame, t.frame, &cls);
+  SetUpFrameMake(&frame, f);
   RenderFrame *const outer = s->frame;
   s->frame = &frame;
+  LineSweep &sweep = chunk.store.sweep;
   for (uint32_t k = chunk.first; k < chunk.end; ++k) {
     SetUpEntry &e = t.entries[k];
-    if (e.primitive == nullptr || chunk.pool == nullptr) continue;
-    LineSweep sweep{};
-    sweep.line = e.line;
-    sweep.on_worker = true;
-    frame.sweep = &sweep;
-    e.status = PlainPrimitiveActivate(e.primitive) | sweep.status;
-    e.made_first = sweep.made_first;
-    e.made_last = sweep.made_last;
-    e.dead = sweep.dead;
+    if (e.primitive != nullptr) {
+      sweep = LineSweep{};
+      sweep.line = e.line;
+      sweep.on_worker = true;
+      sweep.allocate = &StoreTake;
+      frame.sweep = &sweep;
+      e.status = PlainPrimitiveActivate(e.primitive) | sweep.status;
+      e.made_first = sweep.made_first;
+    }
+    ChunkFile(chunk, f->height, e.made_first);
   }
   s->frame = outer;
   chunk.blocks = frame.point_blocks;
@@ -289,79 +345,67 @@ VtStatus SetUpWorker(void *) {
   return VoMultiThreadWorkerEnd(st) | st;
 }
 
-// The entries cut into chunks of about as many primitives each, with a
-// sub-pool of the render's polygon pool each (none: its primitives fail
-// for memory).
-void ChunksMake(RenderFrame *f, Farmed &t) {
-  const uint32_t count = std::min(kMostChunks, t.tasks);
-  const uint32_t each = (t.tasks + count - 1) / count;
-  uint32_t taken = 0, k = 0;
+// The entries cut into chunks of about as many primitives each (one chunk
+// of the calling thread's polygons alone when there is none).
+void ChunksMake(Farmed &t) {
+  const uint32_t count = std::max(1u, std::min(kMostChunks, t.tasks));
+  const uint32_t each = std::max(1u, (t.tasks + count - 1) / count);
+  uint32_t k = 0;
   t.chunk_count = 0;
-  while (k < t.entry_count) {
+  while (k < t.entry_count && t.chunk_count < kMostChunks) {
     SetUpChunk &c = t.chunks[t.chunk_count++];
-    c = SetUpChunk{k, k, VoSubPoolCreate(f->cls->polygon_pool), nullptr};
+    c = SetUpChunk{};
+    c.first = k;
     for (uint32_t in = 0; k < t.entry_count && (in < each || t.entries[k].primitive == nullptr); ++k)
-      if (t.entries[k].primitive != nullptr) ++in, ++taken;
+      if (t.entries[k].primitive != nullptr) ++in;
     c.end = k;
-    if (taken == t.tasks) c.end = t.entry_count, k = t.entry_count;
   }
+  if (t.chunk_count != 0) t.chunks[t.chunk_count - 1].end = t.entry_count;
 }
 
-// The set-up's polygons into the render's pool, points and buckets, in the
-// sweep's order; the first primitive whose set-up failed ends the lines
-// there, as its activation would have.
+// The chunks' lines joined into the render's buckets and tall lists, the
+// later chunk's polygons in front; the first entry whose set-up failed
+// (or whose chunk had no room to file) ends the lines there, as its
+// activation would have.
 void SetUpMerge(RenderFrame *f, Farmed &t) {
+  const size_t lines = static_cast<size_t>(f->height) + 1;
+  for (size_t i = 0; i < lines; ++i) {
+    ScanPolygon *head = nullptr, *tall = nullptr;
+    for (uint32_t c = 0; c < t.chunk_count; ++c) {
+      ScanPolygon **at = t.chunks[c].lines;
+      if (at == nullptr) continue;
+      if (at[i] != nullptr) at[lines + i]->next = head, head = at[i];
+      if (at[2 * lines + i] != nullptr) at[3 * lines + i]->tall_next = tall, tall = at[2 * lines + i];
+    }
+    f->polygon_buckets[i] = head;
+    t.tall[i] = tall;
+  }
   for (uint32_t c = 0; c < t.chunk_count; ++c) {
     SetUpChunk &chunk = t.chunks[c];
-    if (chunk.pool != nullptr) {
-      (void)VoSubPoolMerge(f->cls->polygon_pool, chunk.pool);
-      (void)VoSubPoolDestroy(chunk.pool);
-    }
     PointBlocksAdopt(f, chunk.blocks);
-    chunk = SetUpChunk{};
+    chunk.blocks = nullptr;
+    if (chunk.lines == nullptr && chunk.first < chunk.end && t.entries[chunk.first].status == 0)
+      t.entries[chunk.first].status = VO_STATUS_NO_MEMORY;
   }
-  bool failed = false;
   for (uint32_t k = 0; k < t.entry_count; ++k) {
-    SetUpEntry &e = t.entries[k];
-    for (ScanPolygon *q = e.made_first; q != nullptr;) {
-      ScanPolygon *next = q->next;
-      q->next = f->polygon_buckets[q->sweep_line];
-      f->polygon_buckets[q->sweep_line] = q;
-      q = next;
-    }
-    ChainFree(f, e.dead);
-    if (e.primitive == nullptr || e.status == 0 || failed) continue;
-    failed = true;
-    t.lines = e.line;
+    const SetUpEntry &e = t.entries[k];
+    if (e.status == 0) continue;
+    t.lines = std::min(t.lines, e.line);
     t.failure = e.status;
     t.polls[e.line] = e.poll;
+    break;
   }
 }
 
-// The tall polygons of lines 0..t.lines - 1, listed once for every band.
-VtStatus TallList(RenderFrame *f, Farmed &t) {
-  const auto lines = static_cast<size_t>(t.lines);
-  t.tall_first = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((lines + 1) * sizeof(uint32_t))));
-  if (t.tall_first == nullptr) return VO_STATUS_NO_MEMORY;
-  const auto tall = [](const ScanPolygon *q, int32_t i) { return int64_t{q->last_line} - i > kTallLines; };
-  size_t count = 0;
-  for (int32_t i = 0; i < t.lines; ++i)
-    for (ScanPolygon *q = f->polygon_buckets[i]; q != nullptr; q = q->next) {
-      q->last_line = static_cast<int32_t>(std::min<int64_t>(PolygonLastLine(q, f->ymin), INT32_MAX - 1));
-      count += tall(q, i) ? 1 : 0;
-    }
-  if (count > UINT32_MAX / sizeof(ScanPolygon *)) return VO_STATUS_NO_MEMORY;
-  t.tall = static_cast<ScanPolygon **>(
-      VoAllocate(static_cast<uint32_t>(std::max<size_t>(count, 1) * sizeof(ScanPolygon *))));
-  if (t.tall == nullptr) return VO_STATUS_NO_MEMORY;
-  uint32_t n = 0;
-  for (int32_t i = 0; i < t.lines; ++i) {
-    t.tall_first[i] = n;
-    for (ScanPolygon *q = f->polygon_buckets[i]; q != nullptr; q = q->next)
-      if (tall(q, i)) t.tall[n++] = q;
+// Gives back what the set-up made: the buckets emptied of its polygons
+// (the stores hold them all), the stores, the chunks' lines.
+void SetUpRelease(RenderFrame *f, Farmed &t) {
+  for (int32_t i = 0; i <= f->height; ++i) f->polygon_buckets[i] = nullptr;
+  StoreFree(t.store);
+  for (uint32_t c = 0; c < t.chunk_count; ++c) {
+    StoreFree(t.chunks[c].store);
+    VoDeallocate(t.chunks[c].lines);
   }
-  t.tall_first[t.lines] = n;
-  return 0;
 }
 
 // One line of the serial loop as the calling thread makes it: the poll by
@@ -435,6 +479,14 @@ void BandFrameMake(RenderFrame *b, const RenderFrame *f, VtRenderClass *cls) {
   b->points_borrowed = true;
 }
 
+void ChainFree(RenderFrame *b, ScanPolygon *q) {
+  while (q != nullptr) {
+    ScanPolygon *next = q->next;
+    PolygonFree(b, q);
+    q = next;
+  }
+}
+
 // The band's copies of the polygons `next` walks from q that may be
 // scanned on the line (every one for a line below 0), in that order; false
 // when the pool is exhausted.
@@ -464,10 +516,8 @@ bool LineCopy(const Farmed &t, RenderFrame *b, int32_t i, int32_t reach, bool ta
   if (!tall_only)
     return PolygonsCopy(
         b, t.frame->polygon_buckets[i], [](const ScanPolygon *q) { return q->next; }, reach, out);
-  ScanPolygon *const *at = t.tall + t.tall_first[i], *const *end = t.tall + t.tall_first[i + 1];
   return PolygonsCopy(
-      b, at != end ? *at : nullptr, [&at, end](const ScanPolygon *) { return ++at != end ? *at : nullptr; },
-      reach, out);
+      b, t.tall[i], [](const ScanPolygon *q) { return q->tall_next; }, reach, out);
 }
 
 // Activates the band's copies of line i's polygons (see LineCopy), with the
@@ -630,10 +680,16 @@ VtStatus FarmRun(VtStandardRendererContext *s, VtMultiThreadJob *job, VtMultiThr
 }
 
 // The set-up of the primitives the sweep left, on the farm over chunks of
-// them; their polygons then filed as the sweep's order has them.
-void SetUpOnFarm(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
-  if (t.tasks != 0) {
-    ChunksMake(f, t);
+// them (or here, with none), filing the polygons of every entry; then
+// joined as the sweep's order has them.
+VtStatus SetUpOnFarm(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
+  const size_t lines = static_cast<size_t>(f->height) + 1;
+  t.tall = static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(lines * sizeof(ScanPolygon *))));
+  if (t.tall == nullptr) return VO_STATUS_NO_MEMORY;
+  ChunksMake(t);
+  if (t.tasks == 0) {
+    for (uint32_t c = 0; c < t.chunk_count; ++c) ChunkRun(t, t.chunks[c]);
+  } else {
     const uint32_t chunks[4] = {0, 0, 0, t.chunk_count - 1};
     VtMultiThreadJob *job = VoMultiThreadJobCreateEven(chunks);
     // Without its job or its pass, the primitives not set up fail below
@@ -644,6 +700,7 @@ void SetUpOnFarm(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
     }
   }
   SetUpMerge(f, t);
+  return 0;
 }
 
 // The scan in bands on the farm.
@@ -711,17 +768,15 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
   if (t.polls == nullptr) return VO_STATUS_NO_MEMORY;
   s->farmed = &t;
   Sweep(s, f, t);
-  SetUpOnFarm(s, f, t);
+  VtStatus farm = SetUpOnFarm(s, f, t);
   (void)f->cls->progress(0.0);
-  VtStatus farm = 0;
-  if (t.lines > 0) farm = TallList(f, t);
   if (t.lines > 0 && farm == 0) farm = BandsRun(s, f);
   s->farmed = nullptr;
   VtStatus st = LinesFinish(s, f, t, farm);
   if (VertexCache *c = f->vertex_cache) VertexCacheCount(c, t.shaded.load(), t.hits.load());
+  SetUpRelease(f, t);
   VoDeallocate(t.polls);
   VoDeallocate(t.tall);
-  VoDeallocate(t.tall_first);
   VoDeallocate(t.entries);
   return st;
 }

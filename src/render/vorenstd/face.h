@@ -75,8 +75,10 @@ struct ScanPolygon {
   PointBlock *point_block;
   uint32_t point_first, point_count;
   // A render on the work farm: the line the polygon was filed for when it
-  // was set up, and the last line it may be scanned on.
+  // was set up, the last line it may be scanned on, and the next of the
+  // tall polygons of its line.
   int32_t sweep_line, last_line;
+  ScanPolygon *tall_next;
 };
 
 struct ScanEdge {

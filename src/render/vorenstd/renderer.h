@@ -102,7 +102,14 @@ struct LineSweep {
   // (true), or leaves it to be activated here.
   bool (*defer)(LineSweep *sweep, VtPrimitive *primitive);
   void *owner;
+  // Where the sweep's scan polygons come from (they are never given back
+  // one by one), or null when out of memory.
+  ScanPolygon *(*allocate)(LineSweep *sweep);
 };
+// Polygons on more than this many lines below the line they are filed for
+// are tall: a band of the work farm looks for them over all the lines above
+// it, for the others over this many (and two) only.
+constexpr int32_t kFarmTallLines = 32;
 // A plain primitive (polygon or mesh) culled, clipped and set up as scan
 // polygons, as its activation does.
 VtStatus PlainPrimitiveActivate(VtPrimitive *primitive);

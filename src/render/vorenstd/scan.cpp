@@ -304,15 +304,17 @@ void SetUpFailed(VtStandardRendererContext *s, RenderFrame *f) {
     *s->sticky |= kStickyNoMemory;
 }
 
-// A polygon set up in a sweep, kept in order. Filed into a line already
-// activated, a polygon is never scanned: kept apart, so no band scans it.
-void SweepKeep(LineSweep *sweep, ScanPolygon *q, int32_t index) {
+// A polygon set up in a sweep, kept in order with the last line it may be
+// scanned on. Filed into a line already activated, a polygon is never
+// scanned: kept apart, so no band scans it.
+void SweepKeep(const RenderFrame *f, LineSweep *sweep, ScanPolygon *q, int32_t index) {
   if (index < sweep->line) {
     q->next = sweep->dead;
     sweep->dead = q;
     return;
   }
   q->sweep_line = index;
+  q->last_line = static_cast<int32_t>(std::min<int64_t>(PolygonLastLine(q, f->ymin), INT32_MAX - 1));
   q->next = nullptr;
   (sweep->made_last != nullptr ? sweep->made_last->next : sweep->made_first) = q;
   sweep->made_last = q;
@@ -326,7 +328,8 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   const int32_t clipped = PropertyOffset(primitive->contents, VO_POLY_VREFSCLIP);
   const VtReference *ring = clipped >= 0 ? *ElementField<VtReference *>(polygon, clipped) : nullptr;
   if (ring == nullptr || f->cls->polygon_pool == nullptr) return 0;
-  auto *q = static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
+  auto *q = f->sweep != nullptr ? f->sweep->allocate(f->sweep)
+                                : static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
   if (q == nullptr) {
     SetUpFailed(s, f);
     return 0;
@@ -368,7 +371,7 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   int64_t index = smallest - f->ymin;
   index = index < 0 ? 0 : (index > f->height ? f->height : index);
   if (f->sweep != nullptr) {
-    SweepKeep(f->sweep, q, static_cast<int32_t>(index));
+    SweepKeep(f, f->sweep, q, static_cast<int32_t>(index));
     return 1;
   }
   q->next = f->polygon_buckets[index];
