@@ -1,22 +1,20 @@
-// The standard classes' render on the work farm: the calling thread sweeps
-// the activation of every line (primitives expanded, culled, clipped and set
-// up as scan polygons, each by this thread alone, so the screen-space
-// records they write in the scene model have one writer), then the workers
-// scan the image in bands, and the calling thread takes their rows in line
-// order and makes, line by line, the polls, output and progress of the
-// serial loop.
+// The standard classes' render on the work farm: whether a render goes
+// there, its lines (the sweep and the set-up of farm_setup.cpp, then the
+// scan), the workers' bands, and the calling thread's replay of the serial
+// loop: it takes the bands' rows in line order and makes, line by line,
+// the polls, output and progress the serial loop makes.
 //
 // Invariants a reader must know:
 // - the render's scan polygons are only read by the bands: a band scans
 //   copies of its own, made in its worker's pools, and reads the points
 //   each polygon took at set-up from the render's blocks, which no band
-//   gives back;
+//   gives back; the polygons themselves live in stores given back whole;
 // - a band starts from exactly the state the serial scan has at its first
-//   line: the polygons activated above it (in activation order) are set up
-//   and stepped line by line from the line each was activated on, with the
-//   same shader globals per line, but without spans; so the active list,
-//   each edge's x, accumulator and depth, and the order edges joined their
-//   polygon's active list are the serial ones;
+//   line: the polygons activated above it that can reach it (in activation
+//   order) are set up and stepped line by line from the line each was
+//   activated on, with the same shader globals per line, but without spans;
+//   so the active list, each edge's x, accumulator and depth, and the order
+//   edges joined their polygon's active list are the serial ones;
 // - every temporary primitive lives until the render ends (the serial loop
 //   destroys one after its last line), as some band may still scan it.
 
@@ -27,114 +25,17 @@
 #include <vo/vo_multit.h>
 #include <vo/vo_view.h>
 
-#include "render/vorenstd/renderer.h"
+#include "render/vorenstd/farm.h"
 #include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
-#include "scene/voview/face.h"
 
 namespace vo::renstd {
 
 namespace {
 
-// A band brings every polygon activated on the kFarmTallLines + 2 lines
-// above it to its first line, and of those activated higher only the tall
-// ones (renderer.h).
-constexpr int32_t kTallLines = kFarmTallLines;
-
-// Scan polygons of the sweep and the set-up come from stores of large
-// blocks, taken without a lock and given back whole when the render ends.
-constexpr uint32_t kStoreBlockBytes = 1u << 20;
-constexpr uint32_t kStoreFirst = 16;  // the block's link, then its polygons
-
-struct Store {
-  LineSweep sweep;  // first: the sweep's allocate finds the store from it
-  uint8_t *block;
-  uint32_t used;
-  void *blocks;  // every block, linked through its first word
-};
-
-ScanPolygon *StoreTake(LineSweep *sweep) {
-  Store &store = *reinterpret_cast<Store *>(sweep);
-  constexpr uint32_t size = (sizeof(ScanPolygon) + 15) & ~15u;
-  if (store.block == nullptr || store.used + size > kStoreBlockBytes) {
-    auto *block = static_cast<uint8_t *>(VoAllocate(kStoreBlockBytes));
-    if (block == nullptr) return nullptr;
-    *reinterpret_cast<void **>(block) = store.blocks;
-    store.blocks = block;
-    store.block = block;
-    store.used = kStoreFirst;
-  }
-  auto *q = reinterpret_cast<ScanPolygon *>(store.block + store.used);
-  store.used += size;
-  return q;
-}
-
-void StoreFree(Store &store) {
-  while (void *block = store.blocks) {
-    store.blocks = *static_cast<void **>(block);
-    VoDeallocate(block);
-  }
-  store.block = nullptr;
-}
-
-// One step of the sweep's order: the polygons the calling thread set up
-// since the step before, or a plain primitive the workers set up.
-struct SetUpEntry {
-  VtPrimitive *primitive;  // null: the calling thread's polygons
-  ScanPolygon *made_first;
-  int32_t line;
-  uint32_t poll;    // the polls its line had made before its activation
-  VtStatus status;  // of the primitive's set-up; memory until it has run
-};
-
-// Consecutive entries one worker sets up and files: per line, the chunk's
-// polygons newest first as a bucket has them (heads, tails), and the tall
-// ones among them (linked through tall_next); its store and point blocks.
-struct SetUpChunk {
-  uint32_t first, end;
-  ScanPolygon **lines;  // heads, tails, tall heads, tall tails: height + 1 each
-  Store store;
-  PointBlock *blocks;
-};
-
-// Entries of the set-up are cut into at most this many chunks.
-constexpr uint32_t kMostChunks = 64;
-
-// The sticky word's bit that fails an activation for memory.
-constexpr uint32_t kStickyNoMemory = 0x4;
-
-// A render on the work farm: what the bands read, and the calling
-// thread's line-by-line replay of the serial loop.
-struct Farmed {
-  RenderFrame *frame;  // the render's, on the calling thread
-  uint32_t class_index;
-  int32_t lines;     // lines scanned: those above the line whose activation failed
-  VtStatus failure;  // of that line's activation
-  uint32_t *polls;   // per line: the polls its activation would have made
-  // Per line, the tall polygons (on more than kTallLines lines after the
-  // one they are activated on) in bucket order, linked through tall_next.
-  ScanPolygon **tall;
-  // The sweep's order and store, and the chunks of its set-up.
-  SetUpEntry *entries;
-  uint32_t entry_count, entry_capacity, tasks;
-  Store store;
-  SetUpChunk chunks[kMostChunks];
-  uint32_t chunk_count;
-  // Shader globals the background's evaluation left, which shading reads.
-  float xi, eye[3], direction[3];
-  std::atomic<uint64_t> shaded, hits;
-  // The calling thread's replay.
-  uint32_t countdown;
-  double percentage, step;
-  int32_t next;     // the line the next row must be
-  VtStatus status;  // the status that ended the replay, or 0
-};
-
 bool Interrupted(const VtStandardRendererContext *s) {
   return s->sticky != nullptr && (*s->sticky & VO_COND_INTERRUPTED) != 0;
 }
-
-Farmed *FarmedOf(const VtStandardRendererContext *s) { return static_cast<Farmed *>(s->farmed); }
 
 // ---- The calling thread -----------------------------------------------------------
 
@@ -175,237 +76,6 @@ bool ShadowsCast() {
 bool ControlOn(uint32_t code) {
   VtTypedValue v{};
   return VoControlGet(code, &v) == 0 && v.value.u != 0;
-}
-
-// ---- The sweep and the set-up --------------------------------------------------
-
-// A plain primitive whose set-up writes only its own records: its contents
-// hold what activation writes, and it lies inside the view (activation
-// clips nothing, making no vertex).
-bool Deferrable(VtPrimitive *p) {
-  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
-  if (type < VO_PRIMITIVE_POLYGON || type > VO_PRIMITIVE_MESH_SHARED) return false;
-  for (uint32_t code : {VO_VERT_SCREEN, VO_POLY_VREFSCLIP, VO_POLY_PLANE})
-    if (PropertyOffset(p->contents, code) < 0) return false;
-  VtBounds b{};
-  uint32_t rect[4];
-  return VoPrimitiveGetBounds(p, &b) == 0 && VoViewProjectBounds(&b, rect) == VO_CLIP_INSIDE;
-}
-
-bool EntriesRoom(Farmed &t, uint32_t more) {
-  if (t.entry_count + more <= t.entry_capacity) return true;
-  const uint64_t capacity = std::max<uint64_t>(256, 2 * uint64_t{t.entry_capacity});
-  if (capacity * sizeof(SetUpEntry) > UINT32_MAX) return false;
-  auto *grown = static_cast<SetUpEntry *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(SetUpEntry))));
-  if (grown == nullptr) return false;
-  if (t.entry_count != 0) std::memcpy(grown, t.entries, t.entry_count * sizeof(SetUpEntry));
-  VoDeallocate(t.entries);
-  t.entries = grown;
-  t.entry_capacity = static_cast<uint32_t>(capacity);
-  return true;
-}
-
-// The calling thread's polygons since the last entry become one (room for
-// it was made with the entry before).
-void CallingEntryClose(Farmed &t, LineSweep *sweep) {
-  if (sweep->made_first == nullptr) return;
-  t.entries[t.entry_count++] = SetUpEntry{nullptr, sweep->made_first, sweep->line, sweep->polls, 0};
-  sweep->made_first = sweep->made_last = nullptr;
-}
-
-bool Defer(LineSweep *sweep, VtPrimitive *p) {
-  Farmed &t = *static_cast<Farmed *>(sweep->owner);
-  if (!Deferrable(p)) return false;
-  // Without room for its entry the activation fails for memory.
-  if (!EntriesRoom(t, 3)) {
-    VtStandardRendererContext *s = State();
-    if (s->sticky != nullptr) *s->sticky |= kStickyNoMemory;
-    return false;
-  }
-  CallingEntryClose(t, sweep);
-  t.entries[t.entry_count++] = SetUpEntry{p, nullptr, sweep->line, sweep->polls, VO_STATUS_NO_MEMORY};
-  ++t.tasks;
-  return true;
-}
-
-// Every line's activation, in line order, without its polls (t.polls gets
-// each line's count), plain primitives inside the view left to the
-// workers' set-up. The lines before one that failed go to t.lines.
-void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
-  LineSweep &sweep = t.store.sweep;
-  sweep = LineSweep{};
-  sweep.defer = &Defer;
-  sweep.allocate = &StoreTake;
-  sweep.owner = &t;
-  f->sweep = &sweep;
-  *s->g_yi = f->first_y;
-  VtStatus st = 0;
-  int32_t i = 0;
-  for (; i < f->height; ++i) {
-    sweep.line = i;
-    sweep.polls = 0;
-    *s->g_yp = static_cast<float>(i + f->ymin);
-    st = ActivateLine(s, f, i);
-    t.polls[i] = sweep.polls;
-    if (st != 0) break;
-    *s->g_yi += f->line_step;
-  }
-  f->sweep = nullptr;
-  t.lines = i;
-  t.failure = st;
-  // Polygons set up after the last entry, kept however the sweep ended.
-  if (sweep.made_first != nullptr && !EntriesRoom(t, 1)) {
-    t.lines = std::min(t.lines, sweep.made_first->sweep_line);
-    t.failure = VO_STATUS_NO_MEMORY;
-    sweep.made_first = nullptr;
-  }
-  CallingEntryClose(t, &sweep);
-  *s->g_yi = f->first_y;
-}
-
-// The set-up frame of a chunk: the render's values, scratch and point
-// blocks of its own.
-void SetUpFrameMake(RenderFrame *c, const RenderFrame *f) {
-  std::memset(static_cast<void *>(c), 0, sizeof *c);
-  c->cls = f->cls;
-  c->execute_code = f->execute_code;
-  c->xres = f->xres, c->yres = f->yres, c->xmin = f->xmin, c->ymin = f->ymin;
-  c->width = f->width, c->height = f->height;
-  c->first_y = f->first_y, c->line_step = f->line_step;
-  c->perspective = f->perspective;
-  std::memcpy(c->clip, f->clip, sizeof c->clip);
-  c->contents = f->contents;
-}
-
-// Files an entry's polygons into the chunk's lines, each in front of those
-// filed before it, as a bucket takes them.
-void ChunkFile(SetUpChunk &c, int32_t height, ScanPolygon *q) {
-  const size_t lines = static_cast<size_t>(height) + 1;
-  ScanPolygon **heads = c.lines, **tails = heads + lines, **tall_heads = tails + lines,
-              **tall_tails = tall_heads + lines;
-  while (q != nullptr) {
-    ScanPolygon *next = q->next;
-    const int32_t i = q->sweep_line;
-    q->next = heads[i];
-    heads[i] = q;
-    if (tails[i] == nullptr) tails[i] = q;
-    q->tall_next = nullptr;
-    if (int64_t{q->last_line} - i > kTallLines) {
-      q->tall_next = tall_heads[i];
-      tall_heads[i] = q;
-      if (tall_tails[i] == nullptr) tall_tails[i] = q;
-    }
-    q = next;
-  }
-}
-
-// Sets up the chunk's primitives and files every polygon of its entries.
-void ChunkRun(Farmed &t, SetUpChunk &chunk) {
-  VtStandardRendererContext *s = State();
-  const RenderFrame *f = t.frame;
-  const size_t bytes = 4 * (static_cast<size_t>(f->height) + 1) * sizeof(ScanPolygon *);
-  chunk.lines =
-      bytes <= UINT32_MAX ? static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
-  if (chunk.lines == nullptr) return;  // its first entry fails for memory
-  std::memset(static_cast<void *>(chunk.lines), 0, bytes);
-  RenderFrame frame;
-  SetUpFrameMake(&frame, f);
-  RenderFrame *const outer = s->frame;
-  s->frame = &frame;
-  LineSweep &sweep = chunk.store.sweep;
-  for (uint32_t k = chunk.first; k < chunk.end; ++k) {
-    SetUpEntry &e = t.entries[k];
-    if (e.primitive != nullptr) {
-      sweep = LineSweep{};
-      sweep.line = e.line;
-      sweep.on_worker = true;
-      sweep.allocate = &StoreTake;
-      frame.sweep = &sweep;
-      e.status = PlainPrimitiveActivate(e.primitive) | sweep.status;
-      e.made_first = sweep.made_first;
-    }
-    ChunkFile(chunk, f->height, e.made_first);
-  }
-  s->frame = outer;
-  chunk.blocks = frame.point_blocks;
-  VoDeallocate(frame.scratch);
-}
-
-VtStatus SetUpWork(int32_t, const VtMultiThreadItem *item, void *) {
-  Farmed &t = *FarmedOf(State());
-  // The view of this context, which culling and projection read.
-  if (const VtStatus st = VoViewEvaluate(nullptr)) return st;
-  for (uint32_t c = item->y0; c <= item->y1 && c < t.chunk_count; ++c) ChunkRun(t, t.chunks[c]);
-  return 0;
-}
-
-VtStatus SetUpWorker(void *) {
-  VtStatus st = VoMultiThreadWorkerBegin();
-  if (st == 0) st = VoMultiThreadWorkerLoop(&SetUpWork, nullptr);
-  return VoMultiThreadWorkerEnd(st) | st;
-}
-
-// The entries cut into chunks of about as many primitives each (one chunk
-// of the calling thread's polygons alone when there is none).
-void ChunksMake(Farmed &t) {
-  const uint32_t count = std::max(1u, std::min(kMostChunks, t.tasks));
-  const uint32_t each = std::max(1u, (t.tasks + count - 1) / count);
-  uint32_t k = 0;
-  t.chunk_count = 0;
-  while (k < t.entry_count && t.chunk_count < kMostChunks) {
-    SetUpChunk &c = t.chunks[t.chunk_count++];
-    c = SetUpChunk{};
-    c.first = k;
-    for (uint32_t in = 0; k < t.entry_count && (in < each || t.entries[k].primitive == nullptr); ++k)
-      if (t.entries[k].primitive != nullptr) ++in;
-    c.end = k;
-  }
-  if (t.chunk_count != 0) t.chunks[t.chunk_count - 1].end = t.entry_count;
-}
-
-// The chunks' lines joined into the render's buckets and tall lists, the
-// later chunk's polygons in front; the first entry whose set-up failed
-// (or whose chunk had no room to file) ends the lines there, as its
-// activation would have.
-void SetUpMerge(RenderFrame *f, Farmed &t) {
-  const size_t lines = static_cast<size_t>(f->height) + 1;
-  for (size_t i = 0; i < lines; ++i) {
-    ScanPolygon *head = nullptr, *tall = nullptr;
-    for (uint32_t c = 0; c < t.chunk_count; ++c) {
-      ScanPolygon **at = t.chunks[c].lines;
-      if (at == nullptr) continue;
-      if (at[i] != nullptr) at[lines + i]->next = head, head = at[i];
-      if (at[2 * lines + i] != nullptr) at[3 * lines + i]->tall_next = tall, tall = at[2 * lines + i];
-    }
-    f->polygon_buckets[i] = head;
-    t.tall[i] = tall;
-  }
-  for (uint32_t c = 0; c < t.chunk_count; ++c) {
-    SetUpChunk &chunk = t.chunks[c];
-    PointBlocksAdopt(f, chunk.blocks);
-    chunk.blocks = nullptr;
-    if (chunk.lines == nullptr && chunk.first < chunk.end && t.entries[chunk.first].status == 0)
-      t.entries[chunk.first].status = VO_STATUS_NO_MEMORY;
-  }
-  for (uint32_t k = 0; k < t.entry_count; ++k) {
-    const SetUpEntry &e = t.entries[k];
-    if (e.status == 0) continue;
-    t.lines = std::min(t.lines, e.line);
-    t.failure = e.status;
-    t.polls[e.line] = e.poll;
-    break;
-  }
-}
-
-// Gives back what the set-up made: the buckets emptied of its polygons
-// (the stores hold them all), the stores, the chunks' lines.
-void SetUpRelease(RenderFrame *f, Farmed &t) {
-  for (int32_t i = 0; i <= f->height; ++i) f->polygon_buckets[i] = nullptr;
-  StoreFree(t.store);
-  for (uint32_t c = 0; c < t.chunk_count; ++c) {
-    StoreFree(t.chunks[c].store);
-    VoDeallocate(t.chunks[c].lines);
-  }
 }
 
 // One line of the serial loop as the calling thread makes it: the poll by
@@ -657,52 +327,6 @@ VtStatus BandWorker(void *) {
 
 // ---- The pass -----------------------------------------------------------------------
 
-// One pass of the farm over the job: the workers started, the rows (of
-// the image given, or none) taken, the workers stopped. The farm puts a
-// progress procedure of its own in place while its workers run and reports
-// every row to the one it replaced; the render's progress stays its own, so
-// the farm is left none to report to.
-VtStatus FarmRun(VtStandardRendererContext *s, VtMultiThreadJob *job, VtMultiThreadWorkerProc worker,
-                 const uint32_t *image) {
-  const VtProgressProc progress = s->progress;
-  const VtProc kernel_progress = VoCallBackGet(VO_CALLBACK_PROGRESS);
-  (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
-  VtStatus st = VoMultiThreadPassBegin(job);
-  if (st == 0 && image != nullptr) st = VoMultiThreadImageSet(image[0], image[1], image[2]);
-  if (st == 0) st = VoMultiThreadWorkersStart(worker);
-  s->progress = progress;
-  if (st == 0) st = VoMultiThreadDispatch(image != nullptr ? &RowTaken : nullptr, nullptr);
-  st |= VoMultiThreadWorkersStop();
-  st |= VoMultiThreadPassEnd();
-  (void)VoCallBackSet(VO_CALLBACK_PROGRESS, kernel_progress);
-  s->progress = progress;
-  return st;
-}
-
-// The set-up of the primitives the sweep left, on the farm over chunks of
-// them (or here, with none), filing the polygons of every entry; then
-// joined as the sweep's order has them.
-VtStatus SetUpOnFarm(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
-  const size_t lines = static_cast<size_t>(f->height) + 1;
-  t.tall = static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(lines * sizeof(ScanPolygon *))));
-  if (t.tall == nullptr) return VO_STATUS_NO_MEMORY;
-  ChunksMake(t);
-  if (t.tasks == 0) {
-    for (uint32_t c = 0; c < t.chunk_count; ++c) ChunkRun(t, t.chunks[c]);
-  } else {
-    const uint32_t chunks[4] = {0, 0, 0, t.chunk_count - 1};
-    VtMultiThreadJob *job = VoMultiThreadJobCreateEven(chunks);
-    // Without its job or its pass, the primitives not set up fail below
-    // for memory, as their activation would have.
-    if (job != nullptr) {
-      (void)FarmRun(s, job, &SetUpWorker, nullptr);
-      (void)VoMultiThreadJobDestroy(job);
-    }
-  }
-  SetUpMerge(f, t);
-  return 0;
-}
-
 // The scan in bands on the farm.
 VtStatus BandsRun(VtStandardRendererContext *s, RenderFrame *f) {
   const uint32_t region[4] = {static_cast<uint32_t>(f->xmin), static_cast<uint32_t>(f->xmin + f->width - 1),
@@ -738,6 +362,28 @@ VtStatus LinesFinish(VtStandardRendererContext *s, RenderFrame *f, Farmed &t, Vt
 }
 
 }  // namespace
+
+// One pass of the farm over the job: the workers started, the rows (of
+// the image given, or none) taken, the workers stopped. The farm puts a
+// progress procedure of its own in place while its workers run and reports
+// every row to the one it replaced; the render's progress stays its own, so
+// the farm is left none to report to.
+VtStatus FarmRun(VtStandardRendererContext *s, VtMultiThreadJob *job, VtMultiThreadWorkerProc worker,
+                 const uint32_t *image) {
+  const VtProgressProc progress = s->progress;
+  const VtProc kernel_progress = VoCallBackGet(VO_CALLBACK_PROGRESS);
+  (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
+  VtStatus st = VoMultiThreadPassBegin(job);
+  if (st == 0 && image != nullptr) st = VoMultiThreadImageSet(image[0], image[1], image[2]);
+  if (st == 0) st = VoMultiThreadWorkersStart(worker);
+  s->progress = progress;
+  if (st == 0) st = VoMultiThreadDispatch(image != nullptr ? &RowTaken : nullptr, nullptr);
+  st |= VoMultiThreadWorkersStop();
+  st |= VoMultiThreadPassEnd();
+  (void)VoCallBackSet(VO_CALLBACK_PROGRESS, kernel_progress);
+  s->progress = progress;
+  return st;
+}
 
 bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f) {
   if (f->outer != nullptr || s->is_copy || !ModuleStarted(VO_MODULE_MULTITHREAD)) return false;
