@@ -109,7 +109,7 @@ struct LineSweep {
 // Polygons on more than this many lines below the line they are filed for
 // are tall: a band of the work farm looks for them over all the lines above
 // it, for the others over this many (and two) only.
-constexpr int32_t kFarmTallLines = 32;
+constexpr int32_t kFarmTallLines = 8;
 // A plain primitive (polygon or mesh) culled, clipped and set up as scan
 // polygons, as its activation does.
 VtStatus PlainPrimitiveActivate(VtPrimitive *primitive);
