@@ -3,14 +3,19 @@
 // 1024 x 768 into an image through the image driver, one point light, one
 // thread: vertex colours (execute 0xc0002) at every size; flat (0xc0001),
 // per pixel (0xc0003), RGBA floats (pixel mode 0xc0005) and oversampling
-// N = 4 at 10^5. The same triangles go through Mesa's software OpenGL
-// (surfaceless EGL, fixed-function Gouraud lighting, llvmpipe with one
-// thread) when it can be had, for the comparison.
+// N = 4 at 10^5. GouraudWorkers renders vertex colours at 10^5 and 10^6 on
+// the calling thread and on the work farm's 1 and 8 workers (control
+// 0x520001 at 0, 1 and 8), in wall time. The
+// same triangles go through Mesa's software OpenGL (surfaceless EGL,
+// fixed-function Gouraud lighting, llvmpipe with one thread) when it can be
+// had, for the comparison.
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <vector>
+
+#include <vo/vo_multit.h>
 
 #include "bench_kernel.h"
 #include "mesa_peer.h"
@@ -38,8 +43,11 @@ void Control(uint32_t code, uint32_t value, uint32_t type) {
   vo::VoControlSet(code, &v);
 }
 
-void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, uint32_t n) {
+void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, uint32_t n,
+            int32_t workers = 0) {
   Lib();
+  const VtTypedValue count = vo::TypedInt32(workers);
+  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &count);
   const Spheres g(spheres);
   std::vector<VtPrimitive *> made;
   VtReference *scene = SceneMake(g, made);
@@ -59,12 +67,25 @@ void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, 
 void Gouraud(benchmark::State &state) {
   Render(state, 0xc0002, static_cast<int>(state.range(0)), 0xc0001, 1);
 }
+void GouraudWorkers(benchmark::State &state) {
+  Render(state, 0xc0002, static_cast<int>(state.range(0)), 0xc0001, 1, static_cast<int32_t>(state.range(1)));
+  state.counters["workers"] = static_cast<double>(state.range(1));
+}
 void Flat(benchmark::State &state) { Render(state, 0xc0001, 40, 0xc0001, 1); }
 void PerPixel(benchmark::State &state) { Render(state, 0xc0003, 40, 0xc0001, 1); }
 void RgbaFloats(benchmark::State &state) { Render(state, 0xc0002, 40, 0xc0005, 1); }
 void Oversampled4(benchmark::State &state) { Render(state, 0xc0002, 40, 0xc0001, 4); }
 
 BENCHMARK(Gouraud)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
+BENCHMARK(GouraudWorkers)
+    ->Args({40, 0})
+    ->Args({40, 1})
+    ->Args({40, 8})
+    ->Args({400, 0})
+    ->Args({400, 1})
+    ->Args({400, 8})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(Flat)->Unit(benchmark::kMillisecond);
 BENCHMARK(PerPixel)->Unit(benchmark::kMillisecond);
 BENCHMARK(RgbaFloats)->Unit(benchmark::kMillisecond);

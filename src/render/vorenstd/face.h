@@ -74,6 +74,11 @@ struct ScanPolygon {
   // set up (null block: read from the ring when it is activated).
   PointBlock *point_block;
   uint32_t point_first, point_count;
+  // A render on the work farm: the line the polygon was filed for when it
+  // was set up, the last line it may be scanned on, and the next of the
+  // tall polygons of its line.
+  int32_t sweep_line, last_line;
+  ScanPolygon *tall_next;
 };
 
 struct ScanEdge {
@@ -220,6 +225,12 @@ struct RenderFrame {
   // keep scratch vertices from one polygon to the next.
   void (*scratch_release)(VtPrimitive *owner, VtVertex *vertex);
   void (*primitives_ending)(VtReference *list);
+  // A render on the work farm: the activation sweep the calling thread
+  // makes before the bands are scanned (null otherwise), and, in a band's
+  // frame, the point blocks are the render's, read by every band at once
+  // and never given back by one.
+  struct LineSweep *sweep;
+  bool points_borrowed;
 };
 
 // The module record: what outlives one render. A worker context has a copy
@@ -283,6 +294,9 @@ struct VtStandardRendererContext {
   float *g_xp, *g_yp;
   uint32_t *g_reverse;
   uint32_t is_copy;
+  // The render the work farm's workers scan in bands (null outside one); a
+  // worker's copy of the record takes it from the master's.
+  void *farmed;
 };
 
 // The record, or null while the module is not started.

@@ -160,6 +160,8 @@ uint32_t ActivationFlags(const RenderFrame *f, VtPrimitive *p, uint32_t flags) {
   return flags;
 }
 
+}  // namespace
+
 VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line) {
   const float xi = *s->g_xi, yi = *s->g_yi;
   VtReference *&bucket = f->primitive_buckets[line];
@@ -173,17 +175,25 @@ VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line
     if (p == nullptr) continue;
     VtReference *pieces = VoPrimitiveExpandToList(p, f->contents, ActivationFlags(f, p, kActivationFlags));
     if (pieces == nullptr) {
-      st = PlainActivate(p);
+      const bool deferred = f->sweep != nullptr && f->sweep->defer != nullptr && f->sweep->defer(f->sweep, p);
+      st = deferred ? 0 : PlainActivate(p);
     } else {
       st = Bucket(s, f, pieces, line, true);
     }
     if (s->sticky != nullptr && (*s->sticky & kStickyNoMemory) != 0) st |= VO_STATUS_NO_MEMORY;
-    if (st == 0 && (Poll() != 0 || Interrupted(s))) st = VO_COND_INTERRUPTED;
+    // The sweep of a render on the work farm counts the polls; the calling
+    // thread makes them later, in line order, as each line goes out.
+    if (st == 0 && f->sweep != nullptr)
+      ++f->sweep->polls;
+    else if (st == 0 && (Poll() != 0 || Interrupted(s)))
+      st = VO_COND_INTERRUPTED;
   }
   *s->g_xi = xi;
   *s->g_yi = yi;
   return st;
 }
+
+namespace {
 
 // Every bucket given back: scan polygons first (through the class's
 // release), then the primitive nodes, then the last-line lists (which
@@ -416,7 +426,7 @@ VtStatus Scan(VtStandardRendererContext *s, RenderFrame *f) {
   if (st == 0) st = Bucket(s, f, VoPrimitiveListGet(), 0, false);
   if (st == 0) {
     BackgroundEvaluate(s, f);
-    st = Lines(s, f);
+    st = FarmWanted(s, f) ? LinesOnFarm(s, f, &Lines) : Lines(s, f);
   }
   if (begun) st |= f->cls->end();
   BucketsRelease(f);
@@ -477,6 +487,8 @@ VtStatus Poll() {
   if (s->sticky != nullptr) *s->sticky |= VO_COND_INTERRUPTED;
   return VO_COND_INTERRUPTED;
 }
+
+VtStatus PlainPrimitiveActivate(VtPrimitive *primitive) { return PlainActivate(primitive); }
 
 VtStatus LineBufferReplace(size_t bytes) {
   RenderFrame *f = Frame();

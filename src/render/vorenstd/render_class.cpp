@@ -75,6 +75,11 @@ VtRenderClass *RenderClassCreate() {
   if (s == nullptr || s->class_pool == nullptr) return nullptr;
   auto *c = static_cast<VtRenderClass *>(VoPoolAllocate(s->class_pool));
   if (c == nullptr) return nullptr;
+  RenderClassDefaults(c);
+  return c;
+}
+
+void RenderClassDefaults(VtRenderClass *c) {
   *c = VtRenderClass{};
   c->begin = c->end = &BeginNothing;
   c->polygon_initialise = c->polygon_release = c->shading_start = c->shading_finish = &PolygonNothing;
@@ -88,7 +93,6 @@ VtRenderClass *RenderClassCreate() {
   c->first_poll = 1;
   c->poll_reload = 1;
   c->progress = &ProgressReport;
-  return c;
 }
 
 VtStatus RenderClassDestroy(VtRenderClass *cls) {

@@ -64,11 +64,58 @@ struct ScratchPoint {
 // ---- Render classes ---------------------------------------------------------
 
 VtStatus RenderClassSetMethod(VtRenderClass *cls, uint32_t code, VtProc procedure);
+// A class's methods and properties as a class is created with.
+void RenderClassDefaults(VtRenderClass *cls);
 
 // ---- The loop ---------------------------------------------------------------
 
 // Polls the driver: 0, or 0x40 (also ORed into the sticky status word).
 VtStatus Poll();
+// Activates the primitives of the line's bucket (expanded, set up as scan
+// polygons); with the frame's sweep set, counts the polls it would make.
+VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line);
+// True when the render of the frame goes to the work farm's workers (the
+// work farm started with workers, a standard class as configured, a render
+// not inside another, no light casting shadows).
+bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f);
+// The lines of a render on the work farm: activation swept on the calling
+// thread, the scan in bands on the workers, and each line's polls, output
+// and progress on the calling thread in line order, as the serial loop
+// makes them (which runs them when the farm keeps the pass on this thread).
+using LinesProc = VtStatus (*)(VtStandardRendererContext *s, RenderFrame *f);
+VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc serial);
+// Adds shadings and cache hits the bands counted to the render's cache.
+void VertexCacheCount(struct VertexCache *cache, uint64_t shaded, uint64_t hits);
+
+// What the activation sweep of a render on the work farm keeps: the
+// polygons set up, in the order they were (each with the line it is filed
+// for), and those filed for a line already activated (never scanned). A
+// worker's set-up of a primitive keeps its own, and its failure.
+struct LineSweep {
+  int32_t line;    // the line being activated
+  uint32_t polls;  // the polls its activation would have made so far
+  ScanPolygon *made_first, *made_last;
+  ScanPolygon *dead;
+  bool on_worker;
+  VtStatus status;  // on a worker: what set-up could not make
+  // On the calling thread: takes a plain primitive for the workers' set-up
+  // (true), or leaves it to be activated here.
+  bool (*defer)(LineSweep *sweep, VtPrimitive *primitive);
+  void *owner;
+  // Where the sweep's scan polygons come from (they are never given back
+  // one by one), or null when out of memory.
+  ScanPolygon *(*allocate)(LineSweep *sweep);
+};
+// Polygons on more than this many lines below the line they are filed for
+// are tall: a band of the work farm looks for them over all the lines above
+// it, for the others over this many (and two) only.
+constexpr int32_t kFarmTallLines = 8;
+// A plain primitive (polygon or mesh) culled, clipped and set up as scan
+// polygons, as its activation does.
+VtStatus PlainPrimitiveActivate(VtPrimitive *primitive);
+// Adds the point blocks a set-up frame made (its point_blocks list) to
+// another frame's, which frees them with its own.
+void PointBlocksAdopt(RenderFrame *to, PointBlock *blocks);
 
 // ---- Pixel modes and writers ---------------------------------------------------
 
@@ -93,6 +140,9 @@ inline uint8_t Quantise(float c) {
 // 1, or 0 when nothing was made.
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon);
 VtStatus EdgesSetUp(ScanPolygon *polygon);
+// The last line (relative to the view's first line ymin) a polygon may be
+// scanned on, judged by its kept points; INT64_MAX for one without.
+int64_t PolygonLastLine(const ScanPolygon *q, int32_t ymin);
 // Frees the render's store of projected points.
 void PointBlocksFree(RenderFrame *f);
 // The edge's deltas, slope, x and depth steps from its two ends; the whole

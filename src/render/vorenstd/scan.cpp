@@ -169,8 +169,8 @@ ScratchPoint *PointsReserve(RenderFrame *f, uint32_t n, ScanPolygon *q) {
 // filled again.
 void PointsRelease(RenderFrame *f, ScanPolygon *q) {
   PointBlock *b = q->point_block;
-  if (b == nullptr) return;
   q->point_block = nullptr;
+  if (b == nullptr || f->points_borrowed) return;
   if (--b->live != 0) return;
   if (b == f->point_fill) {
     b->used = 0;
@@ -309,15 +309,45 @@ void EdgeAdvance(RenderFrame *f, ScanPolygon *q, ScanEdge *e) {
 
 }  // namespace
 
+namespace {
+
+// Set-up short of memory: the sticky word's no-memory bit, which ends the
+// render at its activation; a worker's set-up keeps it to itself.
+void SetUpFailed(VtStandardRendererContext *s, RenderFrame *f) {
+  if (f->sweep != nullptr && f->sweep->on_worker)
+    f->sweep->status |= VO_STATUS_NO_MEMORY;
+  else if (s->sticky != nullptr)
+    *s->sticky |= kStickyNoMemory;
+}
+
+// A polygon set up in a sweep, kept in order with the last line it may be
+// scanned on. Filed into a line already activated, a polygon is never
+// scanned: kept apart, so no band scans it.
+void SweepKeep(const RenderFrame *f, LineSweep *sweep, ScanPolygon *q, int32_t index) {
+  if (index < sweep->line) {
+    q->next = sweep->dead;
+    sweep->dead = q;
+    return;
+  }
+  q->sweep_line = index;
+  q->last_line = static_cast<int32_t>(std::min<int64_t>(PolygonLastLine(q, f->ymin), INT32_MAX - 1));
+  q->next = nullptr;
+  (sweep->made_last != nullptr ? sweep->made_last->next : sweep->made_first) = q;
+  sweep->made_last = q;
+}
+
+}  // namespace
+
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   VtStandardRendererContext *s = State();
   RenderFrame *f = s->frame;
   const int32_t clipped = PropertyOffset(primitive->contents, VO_POLY_VREFSCLIP);
   const VtReference *ring = clipped >= 0 ? *ElementField<VtReference *>(polygon, clipped) : nullptr;
   if (ring == nullptr || f->cls->polygon_pool == nullptr) return 0;
-  auto *q = static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
+  auto *q = f->sweep != nullptr ? f->sweep->allocate(f->sweep)
+                                : static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
   if (q == nullptr) {
-    if (s->sticky != nullptr) *s->sticky |= kStickyNoMemory;
+    SetUpFailed(s, f);
     return 0;
   }
   std::memset(static_cast<void *>(q), 0, sizeof *q);
@@ -355,8 +385,8 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   ScratchPoint *kept = n >= 0 ? PointsReserve(f, static_cast<uint32_t>(n), q) : nullptr;
   if (kept != nullptr && n > 0)
     std::memcpy(kept, f->scratch, static_cast<size_t>(n) * sizeof(ScratchPoint));
-  else if (kept == nullptr && n <= kBlockPoints && s->sticky != nullptr)
-    *s->sticky |= kStickyNoMemory;
+  else if (kept == nullptr && n <= kBlockPoints)
+    SetUpFailed(s, f);
   // A ring the projection stopped early on is walked again for its lines.
   if (n <= 0) {
     const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
@@ -364,6 +394,10 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   }
   int64_t index = smallest - f->ymin;
   index = index < 0 ? 0 : (index > f->height ? f->height : index);
+  if (f->sweep != nullptr) {
+    SweepKeep(f, f->sweep, q, static_cast<int32_t>(index));
+    return 1;
+  }
   q->next = f->polygon_buckets[index];
   f->polygon_buckets[index] = q;
   return 1;
@@ -410,6 +444,25 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
   q->in_active = 0;
   if (count > 0) cls->shading_finish(q);
   return st;
+}
+
+// An edge is scanned at most on the line after its lower end's (its first
+// line is rounded down), so a polygon is on no line below its lowest
+// point's plus one.
+int64_t PolygonLastLine(const ScanPolygon *q, int32_t ymin) {
+  if (q->point_block == nullptr) return INT64_MAX;
+  const ScratchPoint *p = q->point_block->points + q->point_first;
+  int32_t lowest = INT32_MIN;
+  for (uint32_t k = 0; k < q->point_count; ++k) lowest = std::max(lowest, p[k].y);
+  return int64_t{lowest} / 256 - ymin + 1;
+}
+
+void PointBlocksAdopt(RenderFrame *to, PointBlock *blocks) {
+  if (blocks == nullptr) return;
+  PointBlock *last = blocks;
+  while (last->all_next != nullptr) last = last->all_next;
+  last->all_next = to->point_blocks;
+  to->point_blocks = blocks;
 }
 
 void PointBlocksFree(RenderFrame *f) {

@@ -493,6 +493,11 @@ SpanProc FlatSpanOf(uint32_t mode) {
 
 }  // namespace
 
+void VertexCacheCount(VertexCache *c, uint64_t shaded, uint64_t hits) {
+  c->shaded += shaded;
+  c->hits += hits;
+}
+
 VtStatus BeginCommon() {
   RenderFrame *f = Frame();
   switch (f->execute_code) {

@@ -200,9 +200,10 @@ VtStatus PoolsCopy(void *state, void **copy) {
   }
   std::memcpy(s->context, master, sizeof *master);
   CallbacksFetch(s->context);
-  if (VtStatus st = PoolsInUseMake(s)) {
+  // A pool of the copy not made is memory the worker could not have.
+  if (PoolsInUseMake(s) != 0) {
     (void)PoolsCopyFree(s);
-    return st;
+    return VO_STATUS_NO_MEMORY;
   }
   *copy = s;
   return 0;

@@ -1,0 +1,361 @@
+// The scanline renderers' classes on the work farm's workers, through the C
+// interface: for 0, 1, 2, 4 and 8 workers the same rows reach the driver
+// (or the line-output callback) in the same order with the same bytes, the
+// driver is polled as often and the progress callback hears the same
+// percentages; scenes with meshes, a polygon with a hole, transparency, a
+// texture, a shadow map, oversampling, the float and RGBA pixel modes and
+// the A-buffer's edge pixels; an interrupt ends the render where the
+// serial one ends.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include <vo/vo_driver.h>
+#include <vo/vo_multit.h>
+#include <vo/vo_view.h>
+
+#include "support/demo_scene.h"
+#include "support/kernel_fixture.h"
+
+namespace vo::test {
+namespace {
+
+constexpr uint32_t kWidth = 48, kHeight = 36;
+constexpr uint32_t kOversampling = 0xc000e, kPixelMode = 0xc000f, kModeFloats = 0xc0002, kModeRgba = 0xc0005;
+constexpr uint32_t kLineOutput = 0xc0001;
+constexpr uint32_t kStandard[3] = {0xc0001, 0xc0002, 0xc0003};
+constexpr uint32_t kAdvanced[2] = {0x200001, 0x200002};  // z-buffer, A-buffer
+
+// What a render showed the application, in order.
+struct Seen {
+  VtStatus status = 0;
+  std::vector<uint32_t> rows;  // row numbers as they came
+  std::vector<uint8_t> bytes;  // their pixels
+  std::vector<double> progress;
+  int polls = 0, frames = 0, frame_ends = 0;
+  bool operator==(const Seen &) const = default;
+};
+
+Seen g_seen;
+size_t g_row_bytes = kWidth * 3;
+size_t g_height = kHeight;
+int g_interrupt_from = -1;  // the poll (from 1) that reports an interrupt; -1 none
+
+VtStatus Row(uint32_t y, void *pixels) {
+  g_seen.rows.push_back(y);
+  const auto *b = static_cast<const uint8_t *>(pixels);
+  g_seen.bytes.insert(g_seen.bytes.end(), b, b + g_row_bytes);
+  return 0;
+}
+VtStatus Poll() {
+  ++g_seen.polls;
+  return g_interrupt_from > 0 && g_seen.polls >= g_interrupt_from ? VO_COND_INTERRUPTED : 0;
+}
+VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return ++g_seen.frames, 0; }
+VtStatus FrameEnd() { return ++g_seen.frame_ends, 0; }
+VtStatus Progress(uint32_t module, VtTypedValue *v) {
+  EXPECT_TRUE(module == VO_MODULE_STANDARD_RENDERER || module == VO_MODULE_ADVANCED_RENDERER) << module;
+  g_seen.progress.push_back(v->value.d);
+  return 0;
+}
+
+VtStatus SetWord(uint32_t code, uint32_t type, uint32_t value) {
+  VtTypedValue v{};
+  v.type = type;
+  v.value.u = value;
+  return VoControlSet(code, &v);
+}
+
+// The few rows where two renders differ, for a failure.
+std::string Differences(const Seen &a, const Seen &b) {
+  std::string out = " status " + std::to_string(a.status) + "/" + std::to_string(b.status) + " rows " +
+                    std::to_string(a.rows.size()) + "/" + std::to_string(b.rows.size()) + " polls " +
+                    std::to_string(a.polls) + "/" + std::to_string(b.polls) + " progress " +
+                    std::to_string(a.progress.size()) + "/" + std::to_string(b.progress.size());
+  for (size_t i = 0, shown = 0; i < std::min(a.bytes.size(), b.bytes.size()) && shown < 4; ++i)
+    if (a.bytes[i] != b.bytes[i]) {
+      out += " byte " + std::to_string(i) + " of row " + std::to_string(a.rows[i / g_row_bytes]) + ": " +
+             std::to_string(a.bytes[i]) + " vs " + std::to_string(b.bytes[i]);
+      ++shown;
+    }
+  return out;
+}
+
+class ScanlineThreadsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(VoInitialise(), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_DRIVER_POLL, reinterpret_cast<VtProc>(&Poll)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_DRIVER_BEGIN_FRAME, reinterpret_cast<VtProc>(&Frame)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&FrameEnd)), 0u);
+    for (uint32_t code : {VO_DRIVER_ROW_BYTES, VO_DRIVER_ROW_FLOAT, VO_DRIVER_ROW_FLOAT_RGBA})
+      ASSERT_EQ(VoCallBackSet(code, reinterpret_cast<VtProc>(&Row)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
+    g_row_bytes = kWidth * 3;
+    g_height = kHeight;
+    g_interrupt_from = -1;
+  }
+  void TearDown() override {
+    (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
+    EXPECT_EQ(VoTerminate(), 0u);
+  }
+
+  // A render with the worker count given, in bands of 4 rows.
+  static Seen Render(uint32_t code, int32_t workers) {
+    const VtTypedValue v = TypedInt32(workers);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+    EXPECT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
+    g_seen = Seen{};
+    g_seen.status = VoExecute(code);
+    return g_seen;
+  }
+
+  // Some row differs from the first.
+  static void ExpectSomethingDrawn(const Seen &seen, const char *scene) {
+    ASSERT_EQ(seen.bytes.size(), g_height * g_row_bytes) << scene;
+    bool drawn = false;
+    for (size_t i = g_row_bytes; i < seen.bytes.size() && !drawn; ++i)
+      drawn = seen.bytes[i] != seen.bytes[i % g_row_bytes];
+    EXPECT_TRUE(drawn) << scene;
+  }
+
+  // The library started again, with the callbacks installed.
+  void Restart() {
+    TearDown();
+    SetUp();
+  }
+
+  // Every class of the list shows, for every worker count, what it shows
+  // on the calling thread alone; the picture is not all background.
+  static void ExpectAlikeForAnyWorkerCount(std::initializer_list<uint32_t> codes, const char *scene) {
+    for (uint32_t code : codes) {
+      const Seen reference = Render(code, 0);
+      EXPECT_EQ(reference.status, 0u) << std::hex << code;
+      ExpectSomethingDrawn(reference, scene);
+      for (int32_t workers : {1, 2, 4, 8}) {
+        const Seen seen = Render(code, workers);
+        EXPECT_TRUE(seen == reference) << scene << std::hex << " class " << code << std::dec << ", "
+                                       << workers << " workers:" << Differences(seen, reference);
+      }
+    }
+  }
+};
+
+// Lights that cast no shadow: a distant light and some ambient light.
+class PlainLights {
+ public:
+  PlainLights() {
+    sun_ = VoShaderCreate(VO_SHADER_LIGHT, "distant");
+    ambient_ = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
+    const VtTypedValue from = DemoTriple(VtPoint, 3, 6, 5), to = DemoTriple(VtPoint, 0, 0, 0);
+    VtTypedValue intensity{};
+    intensity.type = VtFloat;
+    intensity.value.f = 0.25f;
+    ok_ = sun_ != nullptr && ambient_ != nullptr && VoShaderSetArg(sun_, "location", &from) == 0 &&
+          VoShaderSetArg(sun_, "to", &to) == 0 && VoShaderSetArg(ambient_, "intensity", &intensity) == 0;
+    list_ = ok_ ? VoShaderReferenceAppend(VoShaderReferenceCreate(sun_), VoShaderReferenceCreate(ambient_))
+                : nullptr;
+    ok_ = list_ != nullptr && VoLightListSet(list_) == 0;
+  }
+  ~PlainLights() {
+    VoLightListSet(nullptr);
+    if (list_ != nullptr) VoShaderReferenceDestroy(list_, 1);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  VtShader *sun_ = nullptr, *ambient_ = nullptr;
+  VtReference *list_ = nullptr;
+  bool ok_ = false;
+};
+
+TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCount) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "demo");
+  ExpectAlikeForAnyWorkerCount({kAdvanced[0], kAdvanced[1]}, "demo");
+  // Taller: the floor's polygons reach bands far below their first line.
+  g_height = 4 * kHeight;
+  ASSERT_EQ(DemoScene::View(kWidth, 4 * kHeight), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "tall demo");
+}
+
+TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCount) {
+  DemoScene scene(DemoOptions{.slices = 40, .rings = 20});
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ASSERT_EQ(SetWord(kOversampling, VtNat32, 3), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "oversampled");
+  ASSERT_EQ(SetWord(kOversampling, VtNat32, 1), 0u);
+  ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeFloats), 0u);
+  g_row_bytes = kWidth * 12;
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "floats");
+  ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeRgba), 0u);
+  g_row_bytes = kWidth * 16;
+  ExpectAlikeForAnyWorkerCount({kStandard[1], kStandard[2]}, "rgba");
+}
+
+TEST_F(ScanlineThreadsTest, ATexturedFloorIsTheSameForAnyWorkerCount) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(2), VO_SHADER_COLOUR, "wrapped checker"), 0u);
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
+                               "checkered floor");
+}
+
+// A shadow map is made by the first render of a scene and read with a
+// jitter that goes on from one render to the next, so each render here is
+// the first of a library started again.
+TEST_F(ScanlineThreadsTest, AShadowMapAndATransparentBoxAreTheSameForAnyWorkerCount) {
+  for (uint32_t code : {kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]}) {
+    Seen reference;
+    for (int32_t workers : {0, 1, 2, 4, 8}) {
+      Restart();
+      DemoScene scene(DemoOptions{.shadow_map = 64, .box_transparency = 0.5f});
+      ASSERT_TRUE(scene.ok());
+      ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+      const Seen seen = Render(code, workers);
+      if (workers == 0) {
+        reference = seen;
+        ExpectSomethingDrawn(reference, "shadow map");
+      }
+      EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", " << workers
+                                     << " workers:" << Differences(seen, reference);
+    }
+  }
+}
+
+// A square with a square hole, and a triangle crossing it behind, both
+// large: polygons that stay active over many bands, most of them far below
+// the line they began on.
+TEST_F(ScanlineThreadsTest, APolygonWithAHoleIsTheSameForAnyWorkerCount) {
+  const float points[11][3] = {{-2, -2, 0},     {2, -2, 0},     {2, 2, 0},    {-2, 2, 0},
+                               {-1, -1, 0},     {-1, 1, 0},     {1, 1, 0},    {1, -1, 0},
+                               {-3, -2.5f, -1}, {3, -1.5f, -1}, {0, 2.5f, -1}};
+  const int32_t contours[2] = {2, 1}, counts[3] = {4, 4, 3}, indices[11] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue data[1] = {DemoPointer(const_cast<float *>(&points[0][0]))};
+  VtPrimitive *mesh = VoPrimitiveCreateMesh(2, contours, counts, indices, 1, ids, data);
+  ASSERT_NE(mesh, nullptr);
+  VtReference *scene = VoPrimitiveListCreate(1, &mesh);
+  ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  const float eye[3] = {0, 0, 3.5f}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  g_height = 4 * kHeight;
+  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
+  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
+  ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
+                               "hole");
+  VoPrimitiveListSet(nullptr);
+  VoReferenceListDestroy(scene, nullptr);
+  VoPrimitiveDestroy(mesh);
+}
+
+// Two squares in one plane with one top edge (filed for one line),
+// overlapping, of two colours: where both cover a
+// pixel at one depth the polygon activated later wins, so the picture
+// shows the order the polygons were set up and activated in.
+TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
+  const float a[4][3] = {{-2, -2, 0}, {1, -2, 0}, {1, 1, 0}, {-2, 1, 0}};
+  const float b[4][3] = {{-1, -1, 0}, {2, -1, 0}, {2, 1, 0}, {-1, 1, 0}};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue da[1] = {DemoPointer(const_cast<float *>(&a[0][0]))};
+  VtTypedValue db[1] = {DemoPointer(const_cast<float *>(&b[0][0]))};
+  VtPrimitive *squares[2] = {VoPrimitiveCreatePolygon(4, 1, ids, da),
+                             VoPrimitiveCreatePolygon(4, 1, ids, db)};
+  VtMaterial *colours[2] = {VoMaterialCreate(), VoMaterialCreate()};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_NE(squares[i], nullptr);
+    ASSERT_NE(colours[i], nullptr);
+    const VtTypedValue colour = DemoTriple(VtColourType, i == 0 ? 0.9f : 0.1f, 0.2f, i == 0 ? 0.1f : 0.9f);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(colours[i], VO_SHADER_COLOUR, "plain"), 0u);
+    ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(colours[i], VO_SHADER_COLOUR), "colour", &colour), 0u);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(colours[i], VO_SHADER_REFLECTANCE, "constant"), 0u);
+    ASSERT_EQ(VoPrimitiveSetMaterial(squares[i], colours[i]), 0u);
+  }
+  VtReference *scene = VoPrimitiveListCreate(2, squares);
+  ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
+  const float eye[3] = {0, 0, 6}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};  // one depth all over
+  g_height = 4 * kHeight;
+  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
+  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
+  ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "coplanar squares");
+  VoPrimitiveListSet(nullptr);
+  VoReferenceListDestroy(scene, nullptr);
+  for (int i = 0; i < 2; ++i) VoPrimitiveDestroy(squares[i]), VoMaterialDestroy(colours[i]);
+}
+
+std::vector<uint32_t> g_lines;
+std::vector<uint8_t> g_line_bytes;
+VtStatus LineOut(uint32_t y, void *pixels) {
+  g_lines.push_back(y);
+  const auto *b = static_cast<const uint8_t *>(pixels);
+  g_line_bytes.insert(g_line_bytes.end(), b, b + kWidth * 3);
+  return 0;
+}
+
+TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
+  for (uint32_t code : kStandard) {
+    g_lines.clear(), g_line_bytes.clear();
+    const Seen reference = Render(code, 0);
+    const std::vector<uint32_t> lines = g_lines;
+    const std::vector<uint8_t> bytes = g_line_bytes;
+    ASSERT_EQ(lines.size(), kHeight);
+    EXPECT_TRUE(reference.rows.empty());  // no driver row, no frame
+    EXPECT_EQ(reference.frames, 0);
+    for (int32_t workers : {2, 8}) {
+      g_lines.clear(), g_line_bytes.clear();
+      const Seen seen = Render(code, workers);
+      EXPECT_TRUE(seen == reference) << std::hex << code << Differences(seen, reference);
+      EXPECT_EQ(g_lines, lines);
+      EXPECT_TRUE(g_line_bytes == bytes) << std::hex << code << std::dec << ", " << workers << " workers";
+    }
+  }
+  ASSERT_EQ(VoCallBackSet(kLineOutput, nullptr), 0u);
+}
+
+// Polls come before lines (countdown) and after every primitive activated;
+// an interrupt on any of them ends the render with the rows before it
+// written, as on the calling thread alone.
+TEST_F(ScanlineThreadsTest, AnInterruptEndsTheRenderWhereTheSerialRenderEnds) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const int total = Render(kStandard[1], 0).polls;
+  ASSERT_GT(total, 4);
+  for (int from : {1, 2, 3, total / 2, total}) {
+    g_interrupt_from = from;
+    const Seen reference = Render(kStandard[1], 0);
+    EXPECT_EQ(reference.status & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
+    EXPECT_LT(reference.rows.size(), kHeight);
+    for (int32_t workers : {1, 4, 8}) {
+      const Seen seen = Render(kStandard[1], workers);
+      EXPECT_TRUE(seen == reference) << "interrupt at poll " << from << ", " << workers
+                                     << " workers:" << Differences(seen, reference);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vo::test
