@@ -4,11 +4,16 @@
 // class (0x200001) and the A-buffer class (0x200002) beside the standard
 // per-pixel class (0xc0003); the A-buffer with every other sphere at
 // transparency 0.5; and 5 000 or 10 000 long thin overlapping triangles.
+// ZBufferWorkers renders the z-buffer at 10^5 and 10^6 on the calling
+// thread and on the work farm's 1 and 8 workers (control 0x520001 at 0, 1
+// and 8), in wall time.
 // Counters: triangles, and for the A-buffer the fragments per edge pixel.
 
 #include <benchmark/benchmark.h>
 
 #include <random>
+
+#include <vo/vo_multit.h>
 
 #include "sphere_grid.h"
 #include "render/vorenadv/advanced.h"
@@ -64,11 +69,29 @@ void ZBuffer(benchmark::State &state) { SpheresRender(state, 0x200001, false); }
 void ABuffer(benchmark::State &state) { SpheresRender(state, 0x200002, false); }
 void StandardPerPixel(benchmark::State &state) { SpheresRender(state, 0xc0003, false); }
 void ABufferHalfTransparent(benchmark::State &state) { SpheresRender(state, 0x200002, true); }
+void ZBufferWorkers(benchmark::State &state) {
+  Lib();
+  const VtTypedValue workers = vo::TypedInt32(static_cast<int32_t>(state.range(1)));
+  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
+  SpheresRender(state, 0x200001, false);
+  const VtTypedValue none = vo::TypedInt32(0);
+  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &none);
+  state.counters["workers"] = static_cast<double>(state.range(1));
+}
 
 BENCHMARK(StandardPerPixel)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(ZBuffer)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(ABuffer)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(ABufferHalfTransparent)->Arg(40)->Unit(benchmark::kMillisecond);
+BENCHMARK(ZBufferWorkers)
+    ->Args({40, 0})
+    ->Args({40, 1})
+    ->Args({40, 8})
+    ->Args({400, 0})
+    ->Args({400, 1})
+    ->Args({400, 8})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // Long thin triangles across a 10 x 7.5 field at random depths: each about
 // 8 long and 0.05 wide, so most pixels they touch are edge pixels.

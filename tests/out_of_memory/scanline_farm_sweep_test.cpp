@@ -1,8 +1,9 @@
 // The allocation-failure sweep over the standard renderer's three classes
-// rendering on two workers of the work farm, in bands of 4 rows: with each
-// of the render's allocations failing in turn (the calling thread's sweep
-// of the activation, the farm's threads and messages, the bands' scan
-// records, their shading and vertex cache) the render answers the memory
+// and the z-buffer class rendering on two workers of the work farm, in
+// bands of 4 rows: with each of the render's allocations failing in turn
+// (the calling thread's sweep of the activation, the farm's threads and
+// messages, the bands' scan records, their shading, vertex cache and
+// scratch vertices) the render answers the memory
 // status, and the next render sends the driver the same frame and rows.
 // The leak checker of the sanitizer build sees what a failed render left.
 #include <gtest/gtest.h>
@@ -49,7 +50,7 @@ TEST_F(ScanlineFarmSweep, EveryFailedAllocationOfATwoWorkerRenderAnswersTheMemor
   VtReference *lights = VoShaderReferenceCreate(sun);
   ASSERT_EQ(VoLightListSet(lights), 0u);
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
-  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u}) {
+  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u}) {
     RowDriver::sent.clear();
     SweptCall c;
     c.name = "execute " + std::to_string(code) + " on two workers";

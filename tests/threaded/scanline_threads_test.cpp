@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -27,6 +28,7 @@ constexpr uint32_t kOversampling = 0xc000e, kPixelMode = 0xc000f, kModeFloats = 
 constexpr uint32_t kLineOutput = 0xc0001;
 constexpr uint32_t kStandard[3] = {0xc0001, 0xc0002, 0xc0003};
 constexpr uint32_t kAdvanced[2] = {0x200001, 0x200002};  // z-buffer, A-buffer
+constexpr uint32_t kDepth = 0x200003;
 
 // What a render showed the application, in order.
 struct Seen {
@@ -182,7 +184,7 @@ TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCou
   // Taller: the floor's polygons reach bands far below their first line.
   g_height = 4 * kHeight;
   ASSERT_EQ(DemoScene::View(kWidth, 4 * kHeight), 0u);
-  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "tall demo");
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "tall demo");
 }
 
 TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCount) {
@@ -196,10 +198,10 @@ TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCo
   ASSERT_EQ(SetWord(kOversampling, VtNat32, 1), 0u);
   ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeFloats), 0u);
   g_row_bytes = kWidth * 12;
-  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "floats");
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "floats");
   ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeRgba), 0u);
   g_row_bytes = kWidth * 16;
-  ExpectAlikeForAnyWorkerCount({kStandard[1], kStandard[2]}, "rgba");
+  ExpectAlikeForAnyWorkerCount({kStandard[1], kStandard[2], kAdvanced[0]}, "rgba");
 }
 
 TEST_F(ScanlineThreadsTest, ATexturedFloorIsTheSameForAnyWorkerCount) {
@@ -292,7 +294,7 @@ TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
   ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
   ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
   ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
-  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "coplanar squares");
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "coplanar squares");
   VoPrimitiveListSet(nullptr);
   VoReferenceListDestroy(scene, nullptr);
   for (int i = 0; i < 2; ++i) VoPrimitiveDestroy(squares[i]), VoMaterialDestroy(colours[i]);
@@ -300,10 +302,11 @@ TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
 
 std::vector<uint32_t> g_lines;
 std::vector<uint8_t> g_line_bytes;
+size_t g_line_size = kWidth * 3;  // bytes of a line the callback hears
 VtStatus LineOut(uint32_t y, void *pixels) {
   g_lines.push_back(y);
   const auto *b = static_cast<const uint8_t *>(pixels);
-  g_line_bytes.insert(g_line_bytes.end(), b, b + kWidth * 3);
+  g_line_bytes.insert(g_line_bytes.end(), b, b + g_line_size);
   return 0;
 }
 
@@ -314,7 +317,8 @@ TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
   ASSERT_TRUE(lights.ok());
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
   ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
-  for (uint32_t code : kStandard) {
+  g_line_size = kWidth * 3;
+  for (uint32_t code : {kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}) {
     g_lines.clear(), g_line_bytes.clear();
     const Seen reference = Render(code, 0);
     const std::vector<uint32_t> lines = g_lines;
@@ -333,6 +337,45 @@ TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
   ASSERT_EQ(VoCallBackSet(kLineOutput, nullptr), 0u);
 }
 
+// A depth render hands the callback one float per column, 1e20 where
+// nothing was drawn; its bands write rows of that size, not of the pixel
+// mode's. Both projections: a perspective view writes squared distances
+// from the eye, a parallel one distances beyond the hither plane.
+TEST_F(ScanlineThreadsTest, ADepthRenderHearsTheSameDepthsForAnyWorkerCount) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
+  g_line_size = kWidth * sizeof(float);
+  const float eye[3] = {4, 3, 6}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  for (uint32_t projection : {VO_PROJECTION_PERSPECTIVE, VO_PROJECTION_PARALLEL}) {
+    ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 2 * kHeight, 1.0), 0u);
+    ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, projection, 50.0), 0u);
+    ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+    g_lines.clear(), g_line_bytes.clear();
+    const Seen reference = Render(kDepth, 0);
+    ASSERT_EQ(reference.status, 0u);
+    const std::vector<uint32_t> lines = g_lines;
+    const std::vector<uint8_t> bytes = g_line_bytes;
+    ASSERT_EQ(lines.size(), 2 * kHeight);
+    std::vector<float> depths(bytes.size() / sizeof(float));
+    std::memcpy(depths.data(), bytes.data(), bytes.size());
+    EXPECT_EQ(std::count(depths.begin(), depths.end(), 1e20f) != 0, true) << projection;
+    EXPECT_EQ(std::count(depths.begin(), depths.end(), 1e20f) != static_cast<long>(depths.size()), true);
+    for (int32_t workers : {1, 2, 4, 8}) {
+      g_lines.clear(), g_line_bytes.clear();
+      const Seen seen = Render(kDepth, workers);
+      EXPECT_TRUE(seen == reference) << projection << ", " << workers << " workers"
+                                     << Differences(seen, reference);
+      EXPECT_EQ(g_lines, lines);
+      EXPECT_TRUE(g_line_bytes == bytes) << projection << ", " << workers << " workers";
+    }
+  }
+  g_line_size = kWidth * 3;
+  ASSERT_EQ(VoCallBackSet(kLineOutput, nullptr), 0u);
+}
+
 // Polls come before lines (countdown) and after every primitive activated;
 // an interrupt on any of them ends the render with the rows before it
 // written, as on the calling thread alone.
@@ -342,17 +385,20 @@ TEST_F(ScanlineThreadsTest, AnInterruptEndsTheRenderWhereTheSerialRenderEnds) {
   PlainLights lights;
   ASSERT_TRUE(lights.ok());
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
-  const int total = Render(kStandard[1], 0).polls;
-  ASSERT_GT(total, 4);
-  for (int from : {1, 2, 3, total / 2, total}) {
-    g_interrupt_from = from;
-    const Seen reference = Render(kStandard[1], 0);
-    EXPECT_EQ(reference.status & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
-    EXPECT_LT(reference.rows.size(), kHeight);
-    for (int32_t workers : {1, 4, 8}) {
-      const Seen seen = Render(kStandard[1], workers);
-      EXPECT_TRUE(seen == reference) << "interrupt at poll " << from << ", " << workers
-                                     << " workers:" << Differences(seen, reference);
+  for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
+    g_interrupt_from = -1;
+    const int total = Render(code, 0).polls;
+    ASSERT_GT(total, 4);
+    for (int from : {1, 2, 3, total / 2, total}) {
+      g_interrupt_from = from;
+      const Seen reference = Render(code, 0);
+      EXPECT_EQ(reference.status & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
+      EXPECT_LT(reference.rows.size(), kHeight);
+      for (int32_t workers : {1, 4, 8}) {
+        const Seen seen = Render(code, workers);
+        EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", interrupt at poll " << from
+                                       << ", " << workers << " workers:" << Differences(seen, reference);
+      }
     }
   }
 }

@@ -10,6 +10,10 @@
 //   renderer's frame, a RenderCommon first, so a render started from inside
 //   another (a depth map made at image set-up) leaves the outer one intact
 //   and the services read the innermost running frame;
+// - a z-buffer or depth render may be scanned in bands on the work farm:
+//   each band's scratch vertices are its own blocks; the A-buffer's renders
+//   stay on the calling thread, as its pixel-piece service clips polygons
+//   into the scene's element pools while it scans;
 // - a depth render (0x200003) writes one float per viewport column, 1e20
 //   where nothing was drawn, and is refused without a line-output callback:
 //   the driver's row writers would read three to sixteen bytes per pixel.
@@ -117,6 +121,9 @@ struct RenderCommon {
   float direction[3];                 // unit view direction
   float hither;
   bool out_of_memory;  // a scratch vertex could not be made: the line fails
+  // A band's render on the work farm: its scratch vertices are its own
+  // blocks (LooseVertexCreate), as other bands scan the same primitives.
+  bool loose;
   // The spares' primitives side by side, and their vertices; spare i's bit
   // is set in the word of its primitive's bucket, so a look-up reads only
   // the spares whose primitives share that bucket.
@@ -188,7 +195,8 @@ void ScratchFree(renstd::ScanPolygon *q);
 void ScratchSparesBegin(renstd::RenderFrame *f);
 void ScratchSparesEnd(renstd::RenderFrame *f);
 
-// Sets up the classes' methods and properties.
+// Sets up the classes' methods and properties (the z-buffer class's with
+// what lets its renders go to the work farm).
 void ZBufferConfigure(renstd::VtRenderClass *cls);
 void ABufferConfigure(renstd::VtRenderClass *cls, void **line_buffer);
 // Size of the A-buffer class's scan polygon.

@@ -105,9 +105,21 @@ uint64_t &BucketOf(RenderCommon *c, const VtPrimitive *owner) {
   return c->spare_bucket[(a * 0x9E3779B97F4A7C15ull) >> 60];
 }
 
+// A scratch vertex made for the render, of the scene's or (a band's) its own.
+VtVertex *ScratchCreate(const RenderCommon *c, VtPrimitive *owner) {
+  return c->loose ? LooseVertexCreate(owner) : VoVertexCreate(owner);
+}
+
+void ScratchDestroy(const RenderCommon *c, VtPrimitive *owner, VtVertex *vertex) {
+  if (c->loose)
+    LooseVertexDestroy(owner, vertex);
+  else
+    (void)VoVertexDestroy(owner, vertex);
+}
+
 void SpareDrop(RenderCommon *c, uint32_t i) {
   VtPrimitive *owner = c->spare_owner[i];
-  (void)VoVertexDestroy(owner, SpareTake(c, i));
+  ScratchDestroy(c, owner, SpareTake(c, i));
 }
 
 void ScratchGive(VtPrimitive *owner, VtVertex *vertex) {
@@ -137,6 +149,7 @@ void SparesOfEnding(VtReference *list) {
 }  // namespace
 
 void ScratchSparesBegin(RenderFrame *f) {
+  if (RenderCommon *c = CommonOf(f)) c->loose = f->band;
   f->scratch_release = &ScratchGive;
   f->primitives_ending = &SparesOfEnding;
 }
@@ -181,7 +194,7 @@ bool ScratchReady(const RenderFrame *f, VtPrimitive *p, VtVertex **slot) {
   if (*slot != nullptr) return true;
   RenderCommon *c = CommonOf(f);
   if ((*slot = SpareFind(c, p)) != nullptr) return true;
-  *slot = VoVertexCreate(p);
+  *slot = ScratchCreate(c, p);
   if (*slot != nullptr) return true;
   CommonOf(f)->out_of_memory = true;
   return false;

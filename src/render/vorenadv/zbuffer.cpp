@@ -179,6 +179,12 @@ VtStatus ZEnd() {
   return st;
 }
 
+// The class in the running thread's context: a worker's own copy.
+VtRenderClass *ZClassOfContext() {
+  const VtAdvancedRendererContext *a = State();
+  return a != nullptr ? a->z_class : nullptr;
+}
+
 }  // namespace
 
 void ZBufferConfigure(VtRenderClass *c) {
@@ -193,6 +199,10 @@ void ZBufferConfigure(VtRenderClass *c) {
   c->skip_flat_edges = 1;
   c->advanced = 1;
   c->kind = 2;
+  // Each band's scratch vertices are its own: its renders may be scanned in
+  // bands on the work farm.
+  c->farm_configure = &ZBufferConfigure;
+  c->farm_class = &ZClassOfContext;
 }
 
 }  // namespace vo::renadv

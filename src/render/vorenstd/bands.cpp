@@ -1,4 +1,5 @@
-// The standard classes' render on the work farm: whether a render goes
+// The scanline classes' render on the work farm (the standard classes, and
+// another module's that configure themselves for it): whether a render goes
 // there, its lines (the sweep and the set-up of farm_setup.cpp, then the
 // scan), the workers' bands, and the calling thread's replay of the serial
 // loop: it takes the bands' rows in line order and makes, line by line,
@@ -39,29 +40,43 @@ bool Interrupted(const VtStandardRendererContext *s) {
 
 // ---- The calling thread -----------------------------------------------------------
 
+// The methods the bands run are the ones the probe has (a flat class's
+// shading finish aside: its begin sets it for the pixel mode).
+bool MethodsAsConfigured(const VtRenderClass *cls, const VtRenderClass &probe, bool any_finish) {
+  return cls->begin == probe.begin && cls->end == probe.end &&
+         cls->polygon_initialise == probe.polygon_initialise &&
+         cls->polygon_release == probe.polygon_release && cls->shading_start == probe.shading_start &&
+         (cls->shading_finish == probe.shading_finish || any_finish) &&
+         cls->edge_from_current == probe.edge_from_current &&
+         cls->edge_from_previous == probe.edge_from_previous && cls->edge_start == probe.edge_start &&
+         cls->edge_insert == probe.edge_insert && cls->line_activate == probe.line_activate &&
+         cls->line_scan == probe.line_scan;
+}
+
+// Farmed::class_index of a class another module configures for the farm.
+constexpr uint32_t kModuleClass = 3;
+
 // The index of a class among the record's three, when the methods the
-// bands run are the ones its execute code configures; -1 otherwise (an
-// application's class or methods keep the serial loop). The flat class's
-// begin sets its shading finish for the pixel mode; the progress method
-// runs on the calling thread.
-int32_t StandardClassIndex(const VtStandardRendererContext *s, const VtRenderClass *cls) {
+// bands run are the ones its execute code configures; kModuleClass for a
+// class of another module with the methods that module configures; -1
+// otherwise (an application's class or methods keep the serial loop). The
+// progress method runs on the calling thread.
+int32_t FarmClassIndex(const VtStandardRendererContext *s, const VtRenderClass *cls) {
+  VtRenderClass probe;
+  RenderClassDefaults(&probe);
   for (uint32_t i = 0; i < 3; ++i) {
     if (s->classes[i] != cls) continue;
-    VtRenderClass probe;
-    RenderClassDefaults(&probe);
     StandardClassConfigure(&probe, kExecuteFlat + i);
-    const bool same = cls->begin == probe.begin && cls->end == probe.end &&
-                      cls->polygon_initialise == probe.polygon_initialise &&
-                      cls->polygon_release == probe.polygon_release &&
-                      cls->shading_start == probe.shading_start &&
-                      (cls->shading_finish == probe.shading_finish || i == 0) &&
-                      cls->edge_from_current == probe.edge_from_current &&
-                      cls->edge_from_previous == probe.edge_from_previous &&
-                      cls->edge_start == probe.edge_start && cls->edge_insert == probe.edge_insert &&
-                      cls->line_activate == probe.line_activate && cls->line_scan == probe.line_scan;
-    return same ? static_cast<int32_t>(i) : -1;
+    return MethodsAsConfigured(cls, probe, i == 0) ? static_cast<int32_t>(i) : -1;
   }
-  return -1;
+  if (cls->farm_configure == nullptr || cls->farm_class == nullptr) return -1;
+  cls->farm_configure(&probe);
+  return MethodsAsConfigured(cls, probe, false) ? static_cast<int32_t>(kModuleClass) : -1;
+}
+
+// The class a band scans with: the running context's own of the render's.
+VtRenderClass *BandClass(const VtStandardRendererContext *ws, const Farmed &t) {
+  return t.class_index < kModuleClass ? ws->classes[t.class_index] : t.frame->cls->farm_class();
 }
 
 // Shadow maps are read with a jitter cursor that steps with every lookup,
@@ -147,6 +162,7 @@ void BandFrameMake(RenderFrame *b, const RenderFrame *f, VtRenderClass *cls) {
   b->primitives_ending = nullptr;
   b->sweep = nullptr;
   b->points_borrowed = true;
+  b->band = true;
 }
 
 void ChainFree(RenderFrame *b, ScanPolygon *q) {
@@ -239,14 +255,17 @@ struct BandState {
 // their own, as the ray tracer's are.
 VtStatus BandBegin(VtStandardRendererContext *ws, const Farmed &t, BandState &b) {
   const RenderFrame *f = t.frame;
+  VtRenderClass *cls = BandClass(ws, t);
+  if (cls == nullptr) return VO_STATUS_UNAVAILABLE;
   b.made = true;
-  BandFrameMake(&b.band, f, ws->classes[t.class_index]);
+  BandFrameMake(&b.band, f, cls);
   // (A pass the farm keeps on the calling thread runs the bands in the
   // render's own record, whose frame comes back at the end.)
   b.outer = ws->frame;
   ws->frame = &b.band;
   const size_t bytes = static_cast<size_t>(f->xres) * f->bytes_per_pixel;
   b.band.line = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes)));
+  b.band.line_bytes = bytes;
   b.saved_word = *b.band.line_word;
   *b.band.line_word = b.band.line;
   if (b.band.line == nullptr) return VO_STATUS_NO_MEMORY;
@@ -331,7 +350,11 @@ VtStatus BandWorker(void *) {
 VtStatus BandsRun(VtStandardRendererContext *s, RenderFrame *f) {
   const uint32_t region[4] = {static_cast<uint32_t>(f->xmin), static_cast<uint32_t>(f->xmin + f->width - 1),
                               static_cast<uint32_t>(f->ymin), static_cast<uint32_t>(f->ymin + f->height - 1)};
-  const uint32_t image[3] = {f->bytes_per_pixel, static_cast<uint32_t>(f->xres),
+  // A class's begin may have made the line another size (a depth render's
+  // floats): the rows are as long as the render's line.
+  const bool pixels = f->line_bytes == static_cast<size_t>(f->xres) * f->bytes_per_pixel;
+  const uint32_t image[3] = {pixels ? f->bytes_per_pixel : 1u,
+                             static_cast<uint32_t>(pixels ? static_cast<size_t>(f->xres) : f->line_bytes),
                              static_cast<uint32_t>(f->height)};
   VtMultiThreadJob *job = VoMultiThreadJobCreate(region);
   if (job == nullptr) return VO_STATUS_NO_MEMORY;
@@ -390,7 +413,7 @@ bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f) {
   VtTypedValue workers{};
   if (VoControlGet(VO_CONTROL_MT_WORKERS, &workers) != 0 || workers.value.i == 0) return false;
   if (!ControlOn(VO_CONTROL_MT_DELIVER_ROWS)) return false;
-  return StandardClassIndex(s, f->cls) >= 0 && !ShadowsCast();
+  return FarmClassIndex(s, f->cls) >= 0 && !ShadowsCast();
 }
 
 VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc serial) {
@@ -401,7 +424,7 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
   if (!active) return serial(s, f);
   Farmed t{};
   t.frame = f;
-  t.class_index = static_cast<uint32_t>(StandardClassIndex(s, f->cls));
+  t.class_index = static_cast<uint32_t>(FarmClassIndex(s, f->cls));
   t.xi = *s->g_xi;
   std::memcpy(t.eye, s->g_E, sizeof t.eye);
   std::memcpy(t.direction, s->g_unitI, sizeof t.direction);

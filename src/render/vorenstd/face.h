@@ -146,6 +146,12 @@ struct VtRenderClass {
   VtPool *edge_pool;
   void **line_buffer;  // the word the line buffer lives in
   ProgressProc progress;
+  // A class of another module whose renders may be scanned in bands on the
+  // work farm (null for the others): sets a class's methods as the module
+  // configures this one, and answers the same class in the running
+  // thread's context (a worker's own copy).
+  void (*farm_configure)(VtRenderClass *cls);
+  VtRenderClass *(*farm_class)();
 };
 
 // Writers of the pixel mode.
@@ -171,6 +177,7 @@ struct RenderFrame {
   void **line_word;             // the class's line-buffer word (the frame's own for a class without one)
   void *line_saved;             // what that word held before the render
   uint8_t *line;
+  size_t line_bytes;  // of the line buffer
   uint8_t background_bytes[3];
   // Oversampling.
   uint32_t factor;
@@ -231,6 +238,9 @@ struct RenderFrame {
   // and never given back by one.
   struct LineSweep *sweep;
   bool points_borrowed;
+  // A band's frame of a render on the work farm: scratch vertices it makes
+  // are its own (LooseVertexCreate), not the scene's.
+  bool band;
 };
 
 // The module record: what outlives one render. A worker context has a copy

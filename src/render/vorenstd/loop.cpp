@@ -237,7 +237,8 @@ VtStatus ScanStorageMake(RenderFrame *f) {
   f->primitive_buckets = ZeroedArray<VtReference *>(entries);
   f->last_buckets = ZeroedArray<VtReference *>(entries);
   f->polygon_buckets = ZeroedArray<ScanPolygon *>(entries);
-  f->line = ZeroedArray<uint8_t>(static_cast<size_t>(f->xres) * f->bytes_per_pixel);
+  f->line_bytes = static_cast<size_t>(f->xres) * f->bytes_per_pixel;
+  f->line = ZeroedArray<uint8_t>(f->line_bytes);
   *f->line_word = f->line;
   const bool made = f->primitive_buckets != nullptr && f->last_buckets != nullptr &&
                     f->polygon_buckets != nullptr && f->line != nullptr;
@@ -499,6 +500,7 @@ VtStatus LineBufferReplace(size_t bytes) {
   VoDeallocate(*f->line_word);
   *f->line_word = line;
   f->line = line;
+  f->line_bytes = bytes;
   return 0;
 }
 

@@ -75,7 +75,8 @@ VtStatus Poll();
 // polygons); with the frame's sweep set, counts the polls it would make.
 VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line);
 // True when the render of the frame goes to the work farm's workers (the
-// work farm started with workers, a standard class as configured, a render
+// work farm started with workers, a standard class as configured or another
+// module's class that configures itself for the farm, a render
 // not inside another, no light casting shadows).
 bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f);
 // The lines of a render on the work farm: activation swept on the calling

@@ -180,6 +180,31 @@ VtPolygon *VoPolygonCreate(VtPrimitive *p) { return static_cast<VtPolygon *>(Cre
 VtEdge *VoEdgeCreate(VtPrimitive *p) { return static_cast<VtEdge *>(Create(p, VO_ELEMENT_EDGE)); }
 VtVertex *VoVertexCreate(VtPrimitive *p) { return static_cast<VtVertex *>(Create(p, VO_ELEMENT_VERTEX)); }
 
+VtVertex *LooseVertexCreate(VtPrimitive *p) {
+  if (p == nullptr || PrimitiveCheck(p) != 0 || p->contents == nullptr) return nullptr;
+  const VtContentsKindTable *t = KindTable(p->contents, VO_ELEMENT_VERTEX);
+  if (t->block_size == 0) return nullptr;
+  auto *h = static_cast<VtElementHeader *>(VoAllocate(sizeof(VtElementHeader) + t->block_size));
+  if (h == nullptr) return nullptr;
+  h->owner = p;
+  h->kind = VO_ELEMENT_VERTEX;
+  h->keep = 0;
+  h->check = kElementLive;
+  void *block = h + 1;
+  std::memset(block, 0, t->block_size);
+  ElementInitialiseAll(p, VO_ELEMENT_VERTEX, block);
+  return static_cast<VtVertex *>(block);
+}
+
+void LooseVertexDestroy(VtPrimitive *p, VtVertex *vertex) {
+  if (vertex == nullptr) return;
+  const VtContentsKindTable *t = KindTable(p->contents, VO_ELEMENT_VERTEX);
+  ForEachLaidOut(t, [&](const VtPropertyDescriptor &d, uint32_t) { (void)PropertyDestroy(&d, p, vertex); });
+  VtElementHeader *h = ElementHeaderOf(vertex);
+  h->check = 0;
+  VoDeallocate(h);
+}
+
 VtStatus VoPolygonDestroy(VtPrimitive *p, VtPolygon *polygon) {
   return Destroy(p, VO_ELEMENT_POLYGON, polygon);
 }

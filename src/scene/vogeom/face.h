@@ -80,6 +80,13 @@ VtStatus PrimitiveConvert(VtPrimitive *p, VtContents *to, uint32_t kind, void *e
 void *ElementCreate(VtPrimitive *p, uint32_t kind);
 // Runs an element's destroy handlers and frees its block.
 VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element);
+// A vertex of the primitive in a block of its own (VoAllocate) instead of
+// the contents' pool, which one thread takes from: a scratch vertex a work
+// farm's worker makes and gives back while others scan the same primitive.
+// It leaves the scene (its bounds) as it is; only LooseVertexDestroy gives
+// it back.
+VtVertex *LooseVertexCreate(VtPrimitive *p);
+void LooseVertexDestroy(VtPrimitive *p, VtVertex *vertex);
 // Destroys every element of a ring and nulls the primitive's ring head.
 VtStatus ElementRingDestroy(VtPrimitive *p, uint32_t kind);
 // Ring access: the element property linking a kind's ring, and the first
