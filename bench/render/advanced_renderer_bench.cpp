@@ -6,7 +6,7 @@
 // transparency 0.5; and 5 000 or 10 000 long thin overlapping triangles.
 // ZBufferWorkers renders the z-buffer at 10^5 and 10^6 on the calling
 // thread and on the work farm's 1 and 8 workers (control 0x520001 at 0, 1
-// and 8), in wall time.
+// and 8), in wall time; ABufferWorkers the A-buffer at 10^6.
 // Counters: triangles, and for the A-buffer the fragments per edge pixel.
 
 #include <benchmark/benchmark.h>
@@ -69,15 +69,18 @@ void ZBuffer(benchmark::State &state) { SpheresRender(state, 0x200001, false); }
 void ABuffer(benchmark::State &state) { SpheresRender(state, 0x200002, false); }
 void StandardPerPixel(benchmark::State &state) { SpheresRender(state, 0xc0003, false); }
 void ABufferHalfTransparent(benchmark::State &state) { SpheresRender(state, 0x200002, true); }
-void ZBufferWorkers(benchmark::State &state) {
+// A class's render with the work farm's worker count of the second argument.
+void Workers(benchmark::State &state, uint32_t code) {
   Lib();
   const VtTypedValue workers = vo::TypedInt32(static_cast<int32_t>(state.range(1)));
   vo::VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
-  SpheresRender(state, 0x200001, false);
+  SpheresRender(state, code, false);
   const VtTypedValue none = vo::TypedInt32(0);
   vo::VoControlSet(VO_CONTROL_MT_WORKERS, &none);
   state.counters["workers"] = static_cast<double>(state.range(1));
 }
+void ZBufferWorkers(benchmark::State &state) { Workers(state, 0x200001); }
+void ABufferWorkers(benchmark::State &state) { Workers(state, 0x200002); }
 
 BENCHMARK(StandardPerPixel)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(ZBuffer)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
@@ -92,6 +95,7 @@ BENCHMARK(ZBufferWorkers)
     ->Args({400, 8})
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(ABufferWorkers)->Args({400, 0})->Args({400, 8})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Long thin triangles across a 10 x 7.5 field at random depths: each about
 // 8 long and 0.05 wide, so most pixels they touch are edge pixels.

@@ -1,5 +1,5 @@
 // The allocation-failure sweep over the standard renderer's three classes
-// and the z-buffer class rendering on two workers of the work farm, in
+// and the z-buffer and A-buffer classes rendering on two workers of the work farm, in
 // bands of 4 rows: with each of the render's allocations failing in turn
 // (the calling thread's sweep of the activation, the farm's threads and
 // messages, the bands' scan records, their shading, vertex cache and
@@ -50,7 +50,7 @@ TEST_F(ScanlineFarmSweep, EveryFailedAllocationOfATwoWorkerRenderAnswersTheMemor
   VtReference *lights = VoShaderReferenceCreate(sun);
   ASSERT_EQ(VoLightListSet(lights), 0u);
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
-  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u}) {
+  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u, 0x200002u}) {
     RowDriver::sent.clear();
     SweptCall c;
     c.name = "execute " + std::to_string(code) + " on two workers";

@@ -184,7 +184,8 @@ TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCou
   // Taller: the floor's polygons reach bands far below their first line.
   g_height = 4 * kHeight;
   ASSERT_EQ(DemoScene::View(kWidth, 4 * kHeight), 0u);
-  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "tall demo");
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
+                               "tall demo");
 }
 
 TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCount) {
@@ -194,7 +195,8 @@ TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCo
   ASSERT_TRUE(lights.ok());
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
   ASSERT_EQ(SetWord(kOversampling, VtNat32, 3), 0u);
-  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "oversampled");
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
+                               "oversampled");
   ASSERT_EQ(SetWord(kOversampling, VtNat32, 1), 0u);
   ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeFloats), 0u);
   g_row_bytes = kWidth * 12;
@@ -213,6 +215,32 @@ TEST_F(ScanlineThreadsTest, ATexturedFloorIsTheSameForAnyWorkerCount) {
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
                                "checkered floor");
+}
+
+// A half-transparent box in fog: fragments behind fragments at the box's
+// edge pixels, and runs composited pixel by pixel.
+TEST_F(ScanlineThreadsTest, ATransparentBoxInFogIsTheSameForAnyWorkerCount) {
+  DemoScene scene(DemoOptions{.fog = true, .box_transparency = 0.5f});
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, 2 * kHeight), 0u);
+  g_height = 2 * kHeight;
+  ExpectAlikeForAnyWorkerCount({kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]}, "transparent box");
+}
+
+// A colour the A-buffer evaluates over each pixel's piece of the polygon:
+// every shaded pixel clips its polygon into the primitive while other
+// bands clip theirs.
+TEST_F(ScanlineThreadsTest, PixelPiecesOfTheABufferAreTheSameForAnyWorkerCount) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  for (int m : {0, 2})
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(m), VO_SHADER_COLOUR, "surface evaluation"), 0u);
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  ExpectAlikeForAnyWorkerCount({kAdvanced[1]}, "pixel pieces");
 }
 
 // A shadow map is made by the first render of a scene and read with a
@@ -294,7 +322,8 @@ TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
   ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
   ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
   ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
-  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "coplanar squares");
+  ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
+                               "coplanar squares");
   VoPrimitiveListSet(nullptr);
   VoReferenceListDestroy(scene, nullptr);
   for (int i = 0; i < 2; ++i) VoPrimitiveDestroy(squares[i]), VoMaterialDestroy(colours[i]);
@@ -318,7 +347,7 @@ TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
   ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
   g_line_size = kWidth * 3;
-  for (uint32_t code : {kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}) {
+  for (uint32_t code : {kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]}) {
     g_lines.clear(), g_line_bytes.clear();
     const Seen reference = Render(code, 0);
     const std::vector<uint32_t> lines = g_lines;
@@ -385,7 +414,7 @@ TEST_F(ScanlineThreadsTest, AnInterruptEndsTheRenderWhereTheSerialRenderEnds) {
   PlainLights lights;
   ASSERT_TRUE(lights.ok());
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
-  for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
+  for (uint32_t code : {kStandard[1], kAdvanced[0], kAdvanced[1]}) {
     g_interrupt_from = -1;
     const int total = Render(code, 0).polls;
     ASSERT_GT(total, 4);

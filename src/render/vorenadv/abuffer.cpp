@@ -14,7 +14,9 @@
 //   of the pixel crossed;
 // - a pixel with no piece keeps every polygon's rows as they were, so a run
 //   between edge pixels is under a fixed set of polygons;
-// - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1;
+// - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1,
+//   from a polygon's reference point, taken on the first line it is
+//   scanned on (by a band of the work farm on the lines above it too);
 // - fragments of one plane whose masks nest sit together, the earlier in
 //   the active order in front (as the z-buffer keeps the first active); an
 //   opaque one takes the other in, which then is never shaded. A run under
@@ -28,8 +30,10 @@
 //   end of the render.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include "render/vorenadv/advanced.h"
 
@@ -140,8 +144,20 @@ ABufferRender *Running() {
 
 // ---- Pieces of the services --------------------------------------------------------
 
+// Bands on the work farm clip and discard one at a time: a clip makes and
+// destroys polygons and vertices in the primitive's element pools (which
+// one thread takes from) and marks the source's boundary vertices, which
+// another band's clip of the same polygon marks too.
+std::mutex g_band_clips;
+
+std::unique_lock<std::mutex> BandClipsLock(const ABufferRender *r) {
+  return r != nullptr && r->common.loose ? std::unique_lock<std::mutex>(g_band_clips)
+                                         : std::unique_lock<std::mutex>();
+}
+
 void PixelPieceRelease(ABufferRender *r) {
   const VtAdvancedRendererContext *adv = State();
+  const auto lock = BandClipsLock(r);
   if (r->pixel_piece != nullptr && adv->clip_discard != nullptr)
     (void)adv->clip_discard(r->pixel_piece_primitive, r->pixel_piece, r->pixel_piece_source);
   r->pixel_piece = r->pixel_piece_source = nullptr;
@@ -152,13 +168,16 @@ void RowPieceRelease(ABufferRender *r, APolygon *a) {
   if (a->row_piece == nullptr) return;
   if (r != nullptr && r->pixel_piece_source == a->row_piece) PixelPieceRelease(r);
   const VtAdvancedRendererContext *adv = State();
+  const auto lock = BandClipsLock(r);
   if (adv->clip_discard != nullptr) (void)adv->clip_discard(a->scan.primitive, a->row_piece, a->scan.polygon);
   a->row_piece = nullptr;
 }
 
-VtPolygon *Clip(VtPrimitive *p, VtPolygon *source, uint32_t low_side, float low, float high) {
+VtPolygon *Clip(const ABufferRender *r, VtPrimitive *p, VtPolygon *source, uint32_t low_side, float low,
+                float high) {
   const uint32_t sides[2] = {low_side, low_side + 1};
   const float fractions[2] = {low, high};
+  const auto lock = BandClipsLock(r);
   return State()->clip_sides(p, source, sides, fractions, 2);
 }
 
@@ -731,6 +750,20 @@ bool PiecesSort(const RenderFrame *f, ABufferRender *r) {
 
 // Every active polygon's edges cut into pieces by pixel column, sorted by
 // column and then by the polygons' order.
+// A polygon's depth reference: its first active edge's upper end on the
+// first line it is scanned on.
+void ReferenceTake(APolygon *a) {
+  if (a->has_reference || a->scan.active_first == nullptr) return;
+  const ScanEdge *e = a->scan.active_first;
+  a->has_reference = true;
+  a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
+}
+
+// A band of the work farm takes the references on the lines above it.
+void ReferencesTake(RenderFrame *f) {
+  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) ReferenceTake(AOf(q));
+}
+
 bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   const MaskTable &table = State()->masks;
   uint32_t order = 0;
@@ -753,11 +786,7 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     a->covering = false;
     a->touched = kNotTouched;
     a->pair_ready = false;
-    if (!a->has_reference && q->active_first != nullptr) {
-      const ScanEdge *e = q->active_first;
-      a->has_reference = true;
-      a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
-    }
+    ReferenceTake(a);
     PieceContext context{r, a};
     for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
@@ -835,7 +864,8 @@ VtStatus ABegin() {
   f->class_state = r;
   CommonTake(&r->common, f->execute_code, VO_SLOT_EVALUATE_IMAGE);
   ScratchSparesBegin(f);
-  r->full_samples = State()->composite_flag != 0;
+  // (A band's worker copy of the record may predate the control.)
+  r->full_samples = (r->common.loose ? MasterState() : State())->composite_flag != 0;
   r->background.mask = kFullMask;
   r->background.opaque = true;
   r->background.zmin = r->background.zmax = kDepthFar;
@@ -855,9 +885,11 @@ VtStatus AEnd() {
   const VtStatus st = ScanEnd();
   ScratchSparesEnd(f);
   if (r != nullptr) {
-    State()->edge_pixels += r->edge_pixels;
-    State()->edge_fragments += r->edge_fragments;
-    State()->merged_fragments += r->merged;
+    // A band's counts go to the master record, with the other bands'.
+    VtAdvancedRendererContext *counts = r->common.loose ? MasterState() : State();
+    std::atomic_ref(counts->edge_pixels).fetch_add(r->edge_pixels, std::memory_order_relaxed);
+    std::atomic_ref(counts->edge_fragments).fetch_add(r->edge_fragments, std::memory_order_relaxed);
+    std::atomic_ref(counts->merged_fragments).fetch_add(r->merged, std::memory_order_relaxed);
     VoDeallocate(r->pieces);
     VoDeallocate(r->sorted);
     VoDeallocate(r->columns);
@@ -868,6 +900,15 @@ VtStatus AEnd() {
   }
   f->class_state = nullptr;
   return st;
+}
+
+// The class's methods, for the farm's comparison.
+void MethodsConfigure(VtRenderClass *c) { ABufferConfigure(c, c->line_buffer); }
+
+// The class in the running thread's context: a worker's own copy.
+VtRenderClass *AClassOfContext() {
+  const VtAdvancedRendererContext *a = State();
+  return a != nullptr ? a->a_class : nullptr;
 }
 
 }  // namespace
@@ -886,6 +927,11 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->advanced = 1;
   c->kind = 3;
   c->line_buffer = line_buffer;
+  c->polygon_size = sizeof(APolygon);
+  // Its renders may be scanned in bands on the work farm.
+  c->farm_configure = &MethodsConfigure;
+  c->farm_class = &AClassOfContext;
+  c->farm_line_passed = &ReferencesTake;
 }
 
 size_t ABufferPolygonSize() { return sizeof(APolygon); }
@@ -908,11 +954,11 @@ void *PixelPiece() {
   PixelPieceRelease(r);
   if (a->row_piece == nullptr || a->row_yp != yp) {
     RowPieceRelease(r, a);
-    a->row_piece = Clip(p, a->scan.polygon, VO_CLIP_SIDE_TOP, yp / f->yres, (yp + 1) / f->yres);
+    a->row_piece = Clip(r, p, a->scan.polygon, VO_CLIP_SIDE_TOP, yp / f->yres, (yp + 1) / f->yres);
     a->row_yp = yp;
   }
   if (a->row_piece == nullptr) return nullptr;
-  VtPolygon *piece = Clip(p, a->row_piece, VO_CLIP_SIDE_LEFT, xp / f->xres, (xp + 1) / f->xres);
+  VtPolygon *piece = Clip(r, p, a->row_piece, VO_CLIP_SIDE_LEFT, xp / f->xres, (xp + 1) / f->xres);
   if (piece == nullptr) return nullptr;
   float *to = LayoutField<float>(p->contents, piece, VO_POLY_PLANE);
   const float *from = LayoutField<float>(p->contents, a->scan.polygon, VO_POLY_PLANE);

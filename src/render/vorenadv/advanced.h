@@ -11,9 +11,9 @@
 //   another (a depth map made at image set-up) leaves the outer one intact
 //   and the services read the innermost running frame;
 // - a z-buffer or depth render may be scanned in bands on the work farm:
-//   each band's scratch vertices are its own blocks; the A-buffer's renders
-//   stay on the calling thread, as its pixel-piece service clips polygons
-//   into the scene's element pools while it scans;
+//   each band's scratch vertices are its own blocks, and the A-buffer's
+//   pixel-piece service clips its polygons into the scene's element pools
+//   one band at a time;
 // - a depth render (0x200003) writes one float per viewport column, 1e20
 //   where nothing was drawn, and is refused without a line-output callback:
 //   the driver's row writers would read three to sixteen bytes per pixel.
@@ -106,6 +106,8 @@ struct VtAdvancedRendererContext {
 };
 
 VtAdvancedRendererContext *State();
+// The master record (a worker context's copy is the running one's State()).
+VtAdvancedRendererContext *MasterState();
 
 // ---- What the two classes share ---------------------------------------------
 

@@ -257,6 +257,7 @@ VtStatus Execute(uint32_t code) {
 }  // namespace
 
 VtAdvancedRendererContext *State() { return g_state.Get(); }
+VtAdvancedRendererContext *MasterState() { return g_state.Master(); }
 
 }  // namespace vo::renadv
 

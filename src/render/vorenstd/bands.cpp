@@ -186,7 +186,7 @@ bool PolygonsCopy(RenderFrame *b, const ScanPolygon *q, Next next, int32_t line,
       ChainFree(b, first);
       return false;
     }
-    std::memcpy(static_cast<void *>(c), q, sizeof *c);
+    std::memcpy(static_cast<void *>(c), q, b->cls->polygon_size);
     c->previous = c->next = nullptr;
     *tail = c;
     tail = &c->next;
@@ -229,7 +229,9 @@ VtStatus BandScan(const Farmed &t, VtStandardRendererContext *ws, RenderFrame *b
   VtStatus st = 0;
   for (int32_t i = 0; i < first && st == 0; ++i, yi += f->line_step) {
     st = BandActivate(t, ws, b, i, first, i < window, yi);
-    if (st == 0 && b->active_first != nullptr) ActiveAdvance(b);
+    if (st != 0 || b->active_first == nullptr) continue;
+    if (b->cls->farm_line_passed != nullptr) b->cls->farm_line_passed(b);
+    ActiveAdvance(b);
   }
   for (int32_t i = first; i <= last && st == 0; ++i, yi += f->line_step) {
     st = BandActivate(t, ws, b, i, -1, false, yi);

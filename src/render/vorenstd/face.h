@@ -144,7 +144,8 @@ struct VtRenderClass {
   uint32_t kind;  // 1 standard, 2 z-buffer, 3 A-buffer
   VtPool *polygon_pool;
   VtPool *edge_pool;
-  void **line_buffer;  // the word the line buffer lives in
+  uint32_t polygon_size;  // of its scan polygons: a ScanPolygon at their head
+  void **line_buffer;     // the word the line buffer lives in
   ProgressProc progress;
   // A class of another module whose renders may be scanned in bands on the
   // work farm (null for the others): sets a class's methods as the module
@@ -152,6 +153,10 @@ struct VtRenderClass {
   // thread's context (a worker's own copy).
   void (*farm_configure)(VtRenderClass *cls);
   VtRenderClass *(*farm_class)();
+  // What the class's line scan keeps of a line beyond its pixels, for a
+  // band that steps over the lines above it without scanning them (null:
+  // nothing); called with the line's active list before it is stepped.
+  void (*farm_line_passed)(struct RenderFrame *f);
 };
 
 // Writers of the pixel mode.

@@ -32,7 +32,8 @@ constexpr uint32_t kStoreBlockBytes = 1u << 20;
 constexpr uint32_t kStoreFirst = 16;  // the block's link, then its polygons
 
 struct Store {
-  LineSweep sweep;  // first: the sweep's allocate finds the store from it
+  LineSweep sweep;         // first: the sweep's allocate finds the store from it
+  uint32_t polygon_bytes;  // the class's scan polygon, rounded up to 16
   uint8_t *block;
   uint32_t used;
   void *blocks;  // every block, linked through its first word

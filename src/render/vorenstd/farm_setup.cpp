@@ -26,7 +26,7 @@ namespace {
 
 ScanPolygon *StoreTake(LineSweep *sweep) {
   Store &store = *reinterpret_cast<Store *>(sweep);
-  constexpr uint32_t size = (sizeof(ScanPolygon) + 15) & ~15u;
+  const uint32_t size = store.polygon_bytes;
   if (store.block == nullptr || store.used + size > kStoreBlockBytes) {
     auto *block = static_cast<uint8_t *>(VoAllocate(kStoreBlockBytes));
     if (block == nullptr) return nullptr;
@@ -38,6 +38,10 @@ ScanPolygon *StoreTake(LineSweep *sweep) {
   auto *q = reinterpret_cast<ScanPolygon *>(store.block + store.used);
   store.used += size;
   return q;
+}
+
+uint32_t PolygonBytes(const VtRenderClass *cls) {
+  return (std::max<uint32_t>(cls->polygon_size, sizeof(ScanPolygon)) + 15) & ~15u;
 }
 
 void StoreFree(Store &store) {
@@ -148,6 +152,7 @@ void ChunkRun(Farmed &t, SetUpChunk &chunk) {
   SetUpFrameMake(&frame, f);
   RenderFrame *const outer = s->frame;
   s->frame = &frame;
+  chunk.store.polygon_bytes = PolygonBytes(f->cls);
   LineSweep &sweep = chunk.store.sweep;
   for (uint32_t k = chunk.first; k < chunk.end; ++k) {
     SetUpEntry &e = t.entries[k];
@@ -239,6 +244,7 @@ void SetUpMerge(RenderFrame *f, Farmed &t) {
 // each line's count), plain primitives inside the view left to the
 // workers' set-up. The lines before one that failed go to t.lines.
 void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
+  t.store.polygon_bytes = PolygonBytes(f->cls);
   LineSweep &sweep = t.store.sweep;
   sweep = LineSweep{};
   sweep.defer = &Defer;

@@ -93,6 +93,7 @@ void RenderClassDefaults(VtRenderClass *c) {
   c->first_poll = 1;
   c->poll_reload = 1;
   c->progress = &ProgressReport;
+  c->polygon_size = sizeof(ScanPolygon);
 }
 
 VtStatus RenderClassDestroy(VtRenderClass *cls) {
