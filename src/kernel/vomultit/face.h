@@ -10,6 +10,10 @@ namespace vo::multit {
 
 // True on a worker thread of the active pass.
 bool OnWorker();
+// True between a pass's begin and end: a render made meanwhile (a shadow
+// map the ray tracer's pass makes before its workers start) begins no pass
+// of its own, which would take the begun pass's place.
+bool PassBegun();
 // A worker's image read and release, carried to the main thread (the
 // driver framework's VoImageRead and VoImageDestroy call them on workers;
 // callbacks 0x52000a and 0x52000e answer those).

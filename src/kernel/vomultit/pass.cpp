@@ -30,6 +30,11 @@ void LocksFreeAll(State *s) {
   }
 }
 
+bool PassBegun() {
+  const State *s = StateGet();
+  return s != nullptr && s->pass_job != nullptr;
+}
+
 }  // namespace vo::multit
 
 namespace vo {

@@ -27,6 +27,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenstd/farm.h"
+#include "kernel/vomultit/face.h"
 #include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
 
@@ -412,6 +413,7 @@ VtStatus FarmRun(VtStandardRendererContext *s, VtMultiThreadJob *job, VtMultiThr
 
 bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f) {
   if (f->outer != nullptr || s->is_copy || !ModuleStarted(VO_MODULE_MULTITHREAD)) return false;
+  if (multit::PassBegun()) return false;
   VtTypedValue workers{};
   if (VoControlGet(VO_CONTROL_MT_WORKERS, &workers) != 0 || workers.value.i == 0) return false;
   if (!ControlOn(VO_CONTROL_MT_DELIVER_ROWS)) return false;
