@@ -124,8 +124,11 @@ struct RenderCommon {
   float hither;
   bool out_of_memory;  // a scratch vertex could not be made: the line fails
   // A band's render on the work farm: its scratch vertices are its own
-  // blocks (LooseVertexCreate), as other bands scan the same primitives.
+  // blocks (LooseVertexMake), as other bands scan the same primitives; the
+  // blocks of those given back wait here (linked through their first word,
+  // their size in the second) for the next, and are freed at the end.
   bool loose;
+  void *loose_blocks;
   // The spares' primitives side by side, and their vertices; spare i's bit
   // is set in the word of its primitive's bucket, so a look-up reads only
   // the spares whose primitives share that bucket.

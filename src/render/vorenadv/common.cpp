@@ -105,16 +105,45 @@ uint64_t &BucketOf(RenderCommon *c, const VtPrimitive *owner) {
   return c->spare_bucket[(a * 0x9E3779B97F4A7C15ull) >> 60];
 }
 
-// A scratch vertex made for the render, of the scene's or (a band's) its own.
-VtVertex *ScratchCreate(const RenderCommon *c, VtPrimitive *owner) {
-  return c->loose ? LooseVertexCreate(owner) : VoVertexCreate(owner);
+// A loose block's link and size.
+struct LooseBlock {
+  void *next;
+  uint64_t bytes;
+};
+static_assert(sizeof(LooseBlock) <= 16, "a block holds at least a vertex's header");
+
+// A scratch vertex made for the render: of the scene's, or (a band's) of
+// its own, in a block it gave back before when one of the size waits.
+VtVertex *ScratchCreate(RenderCommon *c, VtPrimitive *owner) {
+  if (!c->loose) return VoVertexCreate(owner);
+  const uint32_t bytes = LooseVertexBytes(owner);
+  if (bytes == 0) return nullptr;
+  for (void **link = &c->loose_blocks; *link != nullptr; link = &static_cast<LooseBlock *>(*link)->next) {
+    auto *b = static_cast<LooseBlock *>(*link);
+    if (b->bytes != bytes) continue;
+    *link = b->next;
+    return LooseVertexMake(owner, b);
+  }
+  void *block = VoAllocate(bytes);
+  return block != nullptr ? LooseVertexMake(owner, block) : nullptr;
 }
 
-void ScratchDestroy(const RenderCommon *c, VtPrimitive *owner, VtVertex *vertex) {
-  if (c->loose)
-    LooseVertexDestroy(owner, vertex);
-  else
+void ScratchDestroy(RenderCommon *c, VtPrimitive *owner, VtVertex *vertex) {
+  if (!c->loose) {
     (void)VoVertexDestroy(owner, vertex);
+    return;
+  }
+  const uint32_t bytes = LooseVertexBytes(owner);
+  auto *b = static_cast<LooseBlock *>(LooseVertexUnmake(owner, vertex));
+  *b = LooseBlock{c->loose_blocks, bytes};
+  c->loose_blocks = b;
+}
+
+void LooseBlocksFree(RenderCommon *c) {
+  while (void *block = c->loose_blocks) {
+    c->loose_blocks = static_cast<LooseBlock *>(block)->next;
+    VoDeallocate(block);
+  }
 }
 
 void SpareDrop(RenderCommon *c, uint32_t i) {
@@ -155,8 +184,10 @@ void ScratchSparesBegin(RenderFrame *f) {
 }
 
 void ScratchSparesEnd(RenderFrame *f) {
-  if (RenderCommon *c = CommonOf(f))
+  if (RenderCommon *c = CommonOf(f)) {
     while (c->spare_count != 0) SpareDrop(c, c->spare_count - 1);
+    LooseBlocksFree(c);
+  }
   f->scratch_release = nullptr;
   f->primitives_ending = nullptr;
 }

@@ -180,12 +180,23 @@ VtPolygon *VoPolygonCreate(VtPrimitive *p) { return static_cast<VtPolygon *>(Cre
 VtEdge *VoEdgeCreate(VtPrimitive *p) { return static_cast<VtEdge *>(Create(p, VO_ELEMENT_EDGE)); }
 VtVertex *VoVertexCreate(VtPrimitive *p) { return static_cast<VtVertex *>(Create(p, VO_ELEMENT_VERTEX)); }
 
+uint32_t LooseVertexBytes(const VtPrimitive *p) {
+  if (p == nullptr || p->contents == nullptr) return 0;
+  const uint32_t block = KindTable(p->contents, VO_ELEMENT_VERTEX)->block_size;
+  return block != 0 ? static_cast<uint32_t>(sizeof(VtElementHeader)) + block : 0;
+}
+
 VtVertex *LooseVertexCreate(VtPrimitive *p) {
-  if (p == nullptr || PrimitiveCheck(p) != 0 || p->contents == nullptr) return nullptr;
+  if (p == nullptr || PrimitiveCheck(p) != 0 || LooseVertexBytes(p) == 0) return nullptr;
+  void *storage = VoAllocate(LooseVertexBytes(p));
+  return storage != nullptr ? LooseVertexMake(p, storage) : nullptr;
+}
+
+void LooseVertexDestroy(VtPrimitive *p, VtVertex *vertex) { VoDeallocate(LooseVertexUnmake(p, vertex)); }
+
+VtVertex *LooseVertexMake(VtPrimitive *p, void *storage) {
   const VtContentsKindTable *t = KindTable(p->contents, VO_ELEMENT_VERTEX);
-  if (t->block_size == 0) return nullptr;
-  auto *h = static_cast<VtElementHeader *>(VoAllocate(sizeof(VtElementHeader) + t->block_size));
-  if (h == nullptr) return nullptr;
+  auto *h = static_cast<VtElementHeader *>(storage);
   h->owner = p;
   h->kind = VO_ELEMENT_VERTEX;
   h->keep = 0;
@@ -196,13 +207,13 @@ VtVertex *LooseVertexCreate(VtPrimitive *p) {
   return static_cast<VtVertex *>(block);
 }
 
-void LooseVertexDestroy(VtPrimitive *p, VtVertex *vertex) {
-  if (vertex == nullptr) return;
+void *LooseVertexUnmake(VtPrimitive *p, VtVertex *vertex) {
+  if (vertex == nullptr) return nullptr;
   const VtContentsKindTable *t = KindTable(p->contents, VO_ELEMENT_VERTEX);
   ForEachLaidOut(t, [&](const VtPropertyDescriptor &d, uint32_t) { (void)PropertyDestroy(&d, p, vertex); });
   VtElementHeader *h = ElementHeaderOf(vertex);
   h->check = 0;
-  VoDeallocate(h);
+  return h;
 }
 
 VtStatus VoPolygonDestroy(VtPrimitive *p, VtPolygon *polygon) {

@@ -87,6 +87,12 @@ VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element);
 // it back.
 VtVertex *LooseVertexCreate(VtPrimitive *p);
 void LooseVertexDestroy(VtPrimitive *p, VtVertex *vertex);
+// The same in storage of the caller's, LooseVertexBytes long (0: the
+// primitive has no vertex), aligned as VoAllocate aligns: made there, and
+// unmade (its destroy handlers run) answering the storage to use again.
+uint32_t LooseVertexBytes(const VtPrimitive *p);
+VtVertex *LooseVertexMake(VtPrimitive *p, void *storage);
+void *LooseVertexUnmake(VtPrimitive *p, VtVertex *vertex);
 // Destroys every element of a ring and nulls the primitive's ring head.
 VtStatus ElementRingDestroy(VtPrimitive *p, uint32_t kind);
 // Ring access: the element property linking a kind's ring, and the first
