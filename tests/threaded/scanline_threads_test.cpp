@@ -104,6 +104,7 @@ class ScanlineThreadsTest : public ::testing::Test {
     EXPECT_EQ(VoTerminate(), 0u);
   }
 
+ public:
   // A render with the worker count given, in bands of 4 rows.
   static Seen Render(uint32_t code, int32_t workers) {
     const VtTypedValue v = TypedInt32(workers);
@@ -339,6 +340,20 @@ VtStatus LineOut(uint32_t y, void *pixels) {
   return 0;
 }
 
+// What the line-output callback hears of a render on workers, against what
+// it heard of the serial render.
+void ExpectSameLines(uint32_t code, int32_t workers, const Seen &reference,
+                     const std::vector<uint32_t> &lines, const std::vector<uint8_t> &bytes,
+                     const char *what) {
+  g_lines.clear(), g_line_bytes.clear();
+  const Seen seen = ScanlineThreadsTest::Render(code, workers);
+  EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", " << what << ", " << workers
+                                 << " workers" << Differences(seen, reference);
+  EXPECT_EQ(g_lines, lines);
+  EXPECT_TRUE(g_line_bytes == bytes) << std::hex << code << std::dec << ", " << what << ", " << workers
+                                     << " workers";
+}
+
 TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
   DemoScene scene;
   ASSERT_TRUE(scene.ok());
@@ -355,13 +370,7 @@ TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
     ASSERT_EQ(lines.size(), kHeight);
     EXPECT_TRUE(reference.rows.empty());  // no driver row, no frame
     EXPECT_EQ(reference.frames, 0);
-    for (int32_t workers : {2, 8}) {
-      g_lines.clear(), g_line_bytes.clear();
-      const Seen seen = Render(code, workers);
-      EXPECT_TRUE(seen == reference) << std::hex << code << Differences(seen, reference);
-      EXPECT_EQ(g_lines, lines);
-      EXPECT_TRUE(g_line_bytes == bytes) << std::hex << code << std::dec << ", " << workers << " workers";
-    }
+    for (int32_t workers : {2, 8}) ExpectSameLines(code, workers, reference, lines, bytes, "rows");
   }
   ASSERT_EQ(VoCallBackSet(kLineOutput, nullptr), 0u);
 }
@@ -392,14 +401,9 @@ TEST_F(ScanlineThreadsTest, ADepthRenderHearsTheSameDepthsForAnyWorkerCount) {
     std::memcpy(depths.data(), bytes.data(), bytes.size());
     EXPECT_EQ(std::count(depths.begin(), depths.end(), 1e20f) != 0, true) << projection;
     EXPECT_EQ(std::count(depths.begin(), depths.end(), 1e20f) != static_cast<long>(depths.size()), true);
-    for (int32_t workers : {1, 2, 4, 8}) {
-      g_lines.clear(), g_line_bytes.clear();
-      const Seen seen = Render(kDepth, workers);
-      EXPECT_TRUE(seen == reference) << projection << ", " << workers << " workers"
-                                     << Differences(seen, reference);
-      EXPECT_EQ(g_lines, lines);
-      EXPECT_TRUE(g_line_bytes == bytes) << projection << ", " << workers << " workers";
-    }
+    for (int32_t workers : {1, 2, 4, 8})
+      ExpectSameLines(kDepth, workers, reference, lines, bytes,
+                      projection == VO_PROJECTION_PERSPECTIVE ? "perspective" : "parallel");
   }
   g_line_size = kWidth * 3;
   ASSERT_EQ(VoCallBackSet(kLineOutput, nullptr), 0u);

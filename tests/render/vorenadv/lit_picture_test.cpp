@@ -26,13 +26,7 @@ class LitPictureTest : public LitSceneTest {
         const float l = std::sqrt(dx * dx + dy * dy + 1.0f);
         normals.push_back({-dx / l, -dy / l, 1.0f / l});
       }
-    std::vector<int32_t> indices;
-    for (int j = 0; j < kN; ++j)
-      for (int i = 0; i < kN; ++i) {
-        const int32_t a = j * (kN + 1) + i, b = a + 1, c = a + kN + 2, d = a + kN + 1;
-        indices.insert(indices.end(), {a, b, c, a, c, d});
-      }
-    return Mesh(xyz, normals, indices);
+    return Mesh(xyz, normals, GridTriangles(kN));
   }
 };
 

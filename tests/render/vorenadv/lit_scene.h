@@ -50,6 +50,17 @@ class LitSceneTest : public RendererTest {
     }
     return mesh;
   }
+  // The two triangles of each cell of an n x n grid of (n + 1)^2 vertices
+  // laid out row by row.
+  static std::vector<int32_t> GridTriangles(int n) {
+    std::vector<int32_t> indices;
+    for (int j = 0; j < n; ++j)
+      for (int i = 0; i < n; ++i) {
+        const int32_t a = j * (n + 1) + i, b = a + 1, c = a + n + 2, d = a + n + 1;
+        indices.insert(indices.end(), {a, b, c, a, c, d});
+      }
+    return indices;
+  }
   // FNV-1a over every row's floats, and how many pixels are not black.
   static std::pair<uint64_t, int> Digest() {
     uint64_t h = 1469598103934665603ull;

@@ -51,13 +51,7 @@ class TwoSidedPictureTest : public LitSceneTest {
         xyz.push_back({x, -0.6f + 0.3f * std::sin(2.0f * x), z - 1.5f});
         normals.push_back({0.0f, -1.0f, 0.0f});
       }
-    std::vector<int32_t> indices;
-    for (int j = 0; j < kN; ++j)
-      for (int i = 0; i < kN; ++i) {
-        const int32_t a = j * (kN + 1) + i, b = a + 1, c = a + kN + 2, d = a + kN + 1;
-        indices.insert(indices.end(), {a, b, c, a, c, d});
-      }
-    return Mesh(xyz, normals, indices);
+    return Mesh(xyz, normals, GridTriangles(kN));
   }
 };
 
