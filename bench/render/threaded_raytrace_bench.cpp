@@ -112,29 +112,42 @@ void Demo(benchmark::State &state, uint32_t code) {
   Measure(state, 0, code);
 }
 
-void Grid(benchmark::State &state, uint32_t code) {
-  Lib();
-  VtMaterial *plastic = vo::bench::PlasticMake();
-  VtReference *light = vo::VoShaderReferenceCreate(Lib());
-  vo::VoLightListSet(light);
-  const Spheres g(40);
+// A field of spheres in plastic under the benchmark light, the scene
+// list and a 1024 x 768 view fitted to it while the holder lives.
+struct Field {
+  explicit Field(int spheres) : g(spheres) {
+    Lib();
+    plastic = vo::bench::PlasticMake();
+    light = vo::VoShaderReferenceCreate(Lib());
+    vo::VoLightListSet(light);
+    scene = SceneMake(g, made);
+    for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, plastic);
+    vo::VoPrimitiveListSet(scene);
+    vo::bench::ViewFitted(1024, 768);
+  }
+  ~Field() {
+    vo::VoPrimitiveListSet(nullptr);
+    vo::VoReferenceListDestroy(scene, nullptr);
+    for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
+    vo::VoLightListSet(nullptr);
+    vo::VoReferenceListDestroy(light, nullptr);
+    vo::VoMaterialDestroy(plastic);
+  }
+  const Spheres g;
+  VtMaterial *plastic = nullptr;
+  VtReference *light = nullptr, *scene = nullptr;
   std::vector<VtPrimitive *> made;
-  VtReference *scene = SceneMake(g, made);
-  for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, plastic);
-  vo::VoPrimitiveListSet(scene);
-  vo::bench::ViewFitted(1024, 768);
+};
+
+void Grid(benchmark::State &state, uint32_t code) {
+  const Field field(40);
+  const Spheres &g = field.g;
   if (const char *pov = std::getenv("VO_POVRAY_SCENE"); pov != nullptr && state.range(0) == 0) {
     vo::VoViewEvaluate(nullptr);
     vo::bench::PovrayWrite(pov, {vo::bench::PovMeshOf(g)}, true);
   }
   Measure(state, 1, code);
   state.counters["triangles"] = g.Triangles();
-  vo::VoPrimitiveListSet(nullptr);
-  vo::VoReferenceListDestroy(scene, nullptr);
-  for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
-  vo::VoLightListSet(nullptr);
-  vo::VoReferenceListDestroy(light, nullptr);
-  vo::VoMaterialDestroy(plastic);
 }
 
 double PeakResidentMiB() {
@@ -144,16 +157,7 @@ double PeakResidentMiB() {
 }
 
 void FieldFirstFrame(benchmark::State &state) {
-  Lib();
-  VtMaterial *plastic = vo::bench::PlasticMake();
-  VtReference *light = vo::VoShaderReferenceCreate(Lib());
-  vo::VoLightListSet(light);
-  const Spheres g(400);
-  std::vector<VtPrimitive *> made;
-  VtReference *scene = SceneMake(g, made);
-  for (VtPrimitive *p : made) vo::VoPrimitiveSetMaterial(p, plastic);
-  vo::VoPrimitiveListSet(scene);
-  vo::bench::ViewFitted(1024, 768);
+  const Field field(400);
   const VtTypedValue depth = vo::TypedNat32(8);
   vo::VoControlSet(VO_CONTROL_RAY_GRID_DEPTH, &depth);
   WorkersSet(static_cast<int32_t>(state.range(0)));
@@ -173,15 +177,9 @@ void FieldFirstFrame(benchmark::State &state) {
   vo::ray::KeptDrop(vo::ray::MasterContext());
   state.counters["first_serial_ms"] = Frame(0x70001, true);
   state.counters["repeated_serial_ms"] = Frame(0x70001, true);
-  state.counters["triangles"] = g.Triangles();
+  state.counters["triangles"] = field.g.Triangles();
   WorkersSet(0);
   vo::ray::KeptDrop(vo::ray::MasterContext());
-  vo::VoPrimitiveListSet(nullptr);
-  vo::VoReferenceListDestroy(scene, nullptr);
-  for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
-  vo::VoLightListSet(nullptr);
-  vo::VoReferenceListDestroy(light, nullptr);
-  vo::VoMaterialDestroy(plastic);
 }
 
 void DemoPreview(benchmark::State &state) { Demo(state, 0x70001); }
