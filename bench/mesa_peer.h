@@ -1,7 +1,10 @@
 // Mesa's software OpenGL as the benchmarks' peer: a surfaceless EGL context
-// with desktop OpenGL (llvmpipe, one thread) drawing into a framebuffer
-// object of w x h RGBA8 colour and 24-bit depth. Shared by the standard
-// renderer's and the software Direct3D device's benchmarks.
+// with desktop OpenGL (llvmpipe, one thread unless LP_NUM_THREADS says
+// otherwise) drawing into a framebuffer object of w x h RGBA8 colour and
+// 24-bit depth. Shared by the standard renderer's, the software Direct3D
+// device's and the peer benchmarks; the last set a perspective camera,
+// the plastic material and a mesh in buffer objects with the helpers at
+// the end.
 #pragma once
 
 #include <EGL/egl.h>
@@ -97,5 +100,106 @@ void MesaLitSpheres(benchmark::State &state, const Grid &g, int width, int heigh
   }
   state.counters["triangles"] = g.Triangles();
 }
+
+// The projection and model-view matrices of a perspective camera: a
+// vertical angle of `fov` degrees over a width x height frame, the clipping
+// planes at hither and yon, looking from eye at look_at with up.
+inline void MesaCameraSet(const float eye[3], const float look_at[3], const float up[3], double fov,
+                          int width, int height, double hither, double yon) {
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  const double top = hither * std::tan(fov * M_PI / 360.0), right = top * width / height;
+  glFrustum(-right, right, -top, top, hither, yon);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  double f[3], s[3], u[3];
+  for (int a = 0; a < 3; ++a) f[a] = look_at[a] - eye[a];
+  const auto unit = [](double *v) {
+    const double l = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+    for (int a = 0; a < 3; ++a) v[a] /= l;
+  };
+  const auto cross = [](const double *a, const double *b, double *out) {
+    out[0] = a[1] * b[2] - a[2] * b[1], out[1] = a[2] * b[0] - a[0] * b[2],
+    out[2] = a[0] * b[1] - a[1] * b[0];
+  };
+  const double upward[3] = {up[0], up[1], up[2]};
+  unit(f);
+  cross(f, upward, s);
+  unit(s);
+  cross(s, f, u);
+  // The view's axes as rows (column-major storage).
+  const GLdouble look[16] = {s[0], u[0], -f[0], 0, s[1], u[1], -f[1], 0, s[2], u[2], -f[2], 0, 0, 0, 0, 1};
+  glMultMatrixd(look);
+  glTranslated(-eye[0], -eye[1], -eye[2]);
+}
+
+// Fixed-function lighting as the library's super-lite plastic does it: one
+// white point light at `light` (set in world coordinates after the camera),
+// no ambient light, diffuse 0.75 x colour and a Blinn-Phong highlight of
+// 0.5 white to the power 10 with the true direction to the eye; back faces
+// lit with their own normal when two-sided.
+inline void MesaPlasticSet(const float light[3], const float colour[3], bool two_sided) {
+  const GLfloat position[4] = {light[0], light[1], light[2], 1}, none[4] = {0, 0, 0, 1};
+  const GLfloat white[4] = {1, 1, 1, 1}, highlight[4] = {0.5f, 0.5f, 0.5f, 1};
+  const GLfloat diffuse[4] = {0.75f * colour[0], 0.75f * colour[1], 0.75f * colour[2], 1};
+  glEnable(GL_LIGHTING);
+  glEnable(GL_LIGHT0);
+  glShadeModel(GL_SMOOTH);
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, none);
+  glLightModeli(GL_LIGHT_MODEL_LOCAL_VIEWER, GL_TRUE);
+  glLightModeli(GL_LIGHT_MODEL_TWO_SIDE, two_sided ? GL_TRUE : GL_FALSE);
+  glLightfv(GL_LIGHT0, GL_POSITION, position);
+  glLightfv(GL_LIGHT0, GL_AMBIENT, none);
+  glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
+  glLightfv(GL_LIGHT0, GL_SPECULAR, white);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, none);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_EMISSION, none);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
+  glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, highlight);
+  glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 10.0f);
+}
+
+// A triangle mesh in buffer objects, drawn with the fixed-function
+// pipeline: positions and normals (3 floats each) and 32-bit indices.
+class MesaMesh {
+ public:
+  MesaMesh(const std::vector<float> &world, const std::vector<float> &normal,
+           const std::vector<int32_t> &indices)
+      : count_(static_cast<GLsizei>(indices.size())), positions_(world.size() * sizeof(float)) {
+    glGenBuffers(2, buffers_);
+    glBindBuffer(GL_ARRAY_BUFFER, buffers_[0]);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(2 * positions_), nullptr, GL_STATIC_DRAW);
+    glBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(positions_), world.data());
+    glBufferSubData(GL_ARRAY_BUFFER, static_cast<GLintptr>(positions_), static_cast<GLsizeiptr>(positions_),
+                    normal.data());
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers_[1]);
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, static_cast<GLsizeiptr>(indices.size() * sizeof(int32_t)),
+                 indices.data(), GL_STATIC_DRAW);
+  }
+  MesaMesh(const MesaMesh &) = delete;
+  MesaMesh &operator=(const MesaMesh &) = delete;
+  ~MesaMesh() {
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, 0);
+    glDeleteBuffers(2, buffers_);
+  }
+  // Clears colour and depth and draws the mesh, waiting for the picture.
+  void Draw() const {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glBindBuffer(GL_ARRAY_BUFFER, buffers_[0]);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, buffers_[1]);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glVertexPointer(3, GL_FLOAT, 0, nullptr);
+    glNormalPointer(GL_FLOAT, 0, reinterpret_cast<const void *>(positions_));
+    glDrawElements(GL_TRIANGLES, count_, GL_UNSIGNED_INT, nullptr);
+    glFinish();
+  }
+
+ private:
+  GLsizei count_;
+  size_t positions_;  // bytes of the positions; the normals follow them
+  GLuint buffers_[2] = {};
+};
 
 }  // namespace vo::bench

@@ -1,35 +1,115 @@
-// The peer benchmarks' four scenes, made deterministically, and their views:
-// - uniform fields of tessellated spheres of 10^4, 10^5 and 10^6 triangles
-//   (4, 40 and 400 spheres of 2 500 triangles, sphere_grid.h), the view
-//   fitted to the field;
-// - the uneven scene: a teapot-like body of revolution of about 10^6
-//   triangles (a bulging pot with a lid and a knob, 500 rings of 1 000
-//   slices) inside a 12-triangle stadium box 100 times its size, seen from
-//   kPotEye.
-// Shared by peer_bench.cpp and primary_rays_bench.cpp; the library is
-// started into a 1024 x 768 image with one point light (sphere_grid.h).
+// The peer benchmarks' three scenes, made deterministically, and the one
+// camera both sides of a comparison are set from:
+// - k x k x k fields of tessellated spheres filling a box, 10^5 triangles
+//   (k = 5, spheres of 800 triangles) and 10^6 (k = 10, spheres of 1 000),
+//   one mesh per sphere;
+// - the uneven scene: a pot-like body of revolution of 10^6 triangles (a
+//   bulging pot with a lid and a knob, 500 rings of 1 000 slices) standing
+//   on the floor of a 12-triangle stadium box 100 times its size.
+// Every camera is a 45-degree (vertical) perspective at 1024 x 768 with the
+// y axis up; the library's view is set from it (VoViewSetPinhole's angle
+// spans the smaller image dimension) and a peer builds its own projection
+// from the same values and the hither and yon the library's automatic
+// clipping chose. The background is plain blue, a colour the red plastic
+// never gives, so covered pixels are those not blue. Shared by
+// peer_bench.cpp and primary_rays_bench.cpp; the library is started into a
+// 1024 x 768 image with one point light (sphere_grid.h).
 #pragma once
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
 #include <vo/vo_raytrace.h>
+#include <vo/vo_shader.h>
 
 #include "sphere_grid.h"
 
 namespace vo::bench {
 
 constexpr int kPeerWidth = 1024, kPeerHeight = 768;
+constexpr double kPeerFieldOfView = 45.0;  // degrees, vertical
 constexpr float kPotEye[3] = {0.0f, 1.6f, 5.5f}, kPotLookAt[3] = {0.0f, 0.6f, 0.0f};
-constexpr float kPotFieldOfView = 40.0f;
+constexpr float kBackground[3] = {0, 0, 1};
+
+// A perspective camera: eye, the point looked at, up; the vertical angle
+// is kPeerFieldOfView.
+struct PeerCamera {
+  float eye[3], look_at[3], up[3];
+};
 
 // One mesh: positions, normals and triangle indices.
 struct Mesh {
   std::vector<float> world, normal;
   std::vector<int32_t> indices;
   int Triangles() const { return static_cast<int>(indices.size() / 3); }
+  // Appends another mesh, its indices moved past this one's vertices.
+  void Append(const Mesh &m) {
+    const auto base = static_cast<int32_t>(world.size() / 3);
+    world.insert(world.end(), m.world.begin(), m.world.end());
+    normal.insert(normal.end(), m.normal.begin(), m.normal.end());
+    for (int32_t i : m.indices) indices.push_back(base + i);
+  }
 };
+
+// k x k x k unit spheres 2.5 apart centred on the origin, each of
+// 2 x slices x (rings - 1) triangles (poles made of thin quads' halves).
+struct SphereBox {
+  Mesh sphere;  // one sphere at the origin
+  int k = 0, count = 0, vertices_each = 0;
+
+  SphereBox(int k_, int slices, int rings) : k(k_), count(k_ * k_ * k_) {
+    for (int r = 0; r <= rings; ++r)
+      for (int s = 0; s < slices; ++s) {
+        const double theta = M_PI * r / rings, phi = 2 * M_PI * s / slices;
+        const float n[3] = {static_cast<float>(std::sin(theta) * std::cos(phi)),
+                            static_cast<float>(std::cos(theta)),
+                            static_cast<float>(std::sin(theta) * std::sin(phi))};
+        sphere.normal.insert(sphere.normal.end(), n, n + 3);
+        sphere.world.insert(sphere.world.end(), n, n + 3);
+      }
+    vertices_each = (rings + 1) * slices;
+    for (int r = 0; r < rings; ++r)  // counter-clockwise seen from outside
+      for (int s = 0; s < slices; ++s) {
+        const int a = r * slices + s, b = r * slices + (s + 1) % slices, c = a + slices, d = b + slices;
+        if (r != 0) sphere.indices.insert(sphere.indices.end(), {a, b, c});
+        if (r != rings - 1) sphere.indices.insert(sphere.indices.end(), {b, d, c});
+      }
+  }
+  // The half-size of the box the spheres fill.
+  double HalfSize() const { return 1.25 * (k - 1) + 1.0; }
+  // Sphere i's copy, moved to its place.
+  Mesh Placed(int i) const {
+    const float step = 2.5f, first = -1.25f * static_cast<float>(k - 1);
+    const float at[3] = {first + step * static_cast<float>(i % k),
+                         first + step * static_cast<float>(i / k % k),
+                         first + step * static_cast<float>(i / (k * k))};
+    Mesh m = sphere;
+    for (size_t v = 0; v < m.world.size(); ++v) m.world[v] += at[v % 3];
+    return m;
+  }
+  int Triangles() const { return count * sphere.Triangles(); }
+};
+
+// The k x k x k field: 10^5 triangles for k = 5, 10^6 for k = 10.
+inline SphereBox SphereBoxOf(int k) { return k <= 5 ? SphereBox(k, 20, 21) : SphereBox(k, 25, 21); }
+
+// A camera looking at the box's centre from above, right and in front,
+// just far enough for the box's bounding sphere to touch the frame's top
+// and bottom.
+inline PeerCamera SphereBoxCamera(const SphereBox &g) {
+  const double radius = g.HalfSize() * std::sqrt(3.0);
+  const double distance = radius / std::sin(0.5 * kPeerFieldOfView * M_PI / 180.0);
+  const double towards[3] = {0.45, 0.55, 1.0};
+  const double length =
+      std::sqrt(towards[0] * towards[0] + towards[1] * towards[1] + towards[2] * towards[2]);
+  PeerCamera c{};
+  for (int a = 0; a < 3; ++a) c.eye[a] = static_cast<float>(distance * towards[a] / length);
+  c.up[1] = 1;
+  return c;
+}
 
 // The pot's profile at t in [0, 1] from the bottom to the knob's top:
 // radius and height.
@@ -109,56 +189,98 @@ inline VtPrimitive *MeshMake(const Mesh &m) {
                                2, ids, data);
 }
 
-// The current scene and view: the sphere field of n spheres, or the pot in
-// its stadium for n = 0, every primitive in the given material. The
-// geometry stays for writing the scene elsewhere (povray_scene.h).
+// The grid depth of the ray tracer's octree for the pot in its stadium:
+// VO_PEER_TORUS_DEPTH, else 14 (a dense pot small against its room gets
+// small cells only below the start depth of 8).
+inline uint32_t PotGridDepth() {
+  const char *depth = std::getenv("VO_PEER_TORUS_DEPTH");
+  const long d = depth != nullptr ? std::strtol(depth, nullptr, 10) : 14;
+  return d >= 0 && d <= 15 ? static_cast<uint32_t>(d) : 14u;
+}
+
+// The current scene, view and background: the k x k x k sphere field, or
+// the pot in its stadium for k = 0, every primitive in the given material
+// and one- or two-sided. The geometry stays for the peers (`all`: every
+// triangle in one mesh, in world coordinates).
 struct PeerScene {
-  std::optional<Spheres> field;
-  Mesh pot, stadium;
+  Mesh all;
+  PeerCamera camera{};
   std::vector<VtPrimitive *> made;
   VtReference *list = nullptr;
+  VtShader *background = nullptr;
   int triangles = 0;
+  uint32_t grid_depth = 8;
 
-  PeerScene(int n, VtMaterial *material) {
-    if (n > 0) {
-      field.emplace(n);
-      list = SceneMake(*field, made);
-      triangles = field->Triangles();
+  PeerScene(int k, VtMaterial *material, bool two_sided = false) {
+    if (k > 0) {
+      const SphereBox g = SphereBoxOf(k);
+      for (int i = 0; i < g.count; ++i) {
+        const Mesh m = g.Placed(i);
+        made.push_back(MeshMake(m));
+        all.Append(m);
+      }
+      camera = SphereBoxCamera(g);
     } else {
-      pot = Teapot(500, 1000), stadium = Stadium();
+      const Mesh pot = Teapot(500, 1000), stadium = Stadium();
       made = {MeshMake(pot), MeshMake(stadium)};
-      list = VoPrimitiveListCreate(2, made.data());
-      triangles = pot.Triangles() + stadium.Triangles();
-      // A dense pot small against its room: the ray tracer's crowded leaves
-      // get small cells only below its start depth of 8.
-      VtTypedValue depth{};
-      depth.type = VtNat32;
-      depth.value.u = 14;
-      VoControlSet(VO_CONTROL_RAY_GRID_DEPTH, &depth);
+      all.Append(pot);
+      all.Append(stadium);
+      camera = PeerCamera{
+          {kPotEye[0], kPotEye[1], kPotEye[2]}, {kPotLookAt[0], kPotLookAt[1], kPotLookAt[2]}, {0, 1, 0}};
+      grid_depth = PotGridDepth();
     }
-    for (VtPrimitive *p : made) VoPrimitiveSetMaterial(p, material);
+    triangles = all.Triangles();
+    list = VoPrimitiveListCreate(static_cast<uint32_t>(made.size()), made.data());
+    for (VtPrimitive *p : made) {
+      VoPrimitiveSetMaterial(p, material);
+      VoPrimitiveSetSidedness(p, two_sided ? 1 : 0);
+    }
     VoPrimitiveListSet(list);
+    const VtTypedValue depth = TypedWord(VtNat32, grid_depth);
+    VoControlSet(VO_CONTROL_RAY_GRID_DEPTH, &depth);
+    BackgroundSet();
     ViewSet();
   }
   PeerScene(const PeerScene &) = delete;
   PeerScene &operator=(const PeerScene &) = delete;
   ~PeerScene() {
+    VoBackgroundSet(nullptr);
+    if (background != nullptr) VoShaderDestroy(background);
     VoPrimitiveListSet(nullptr);
     VoReferenceListDestroy(list, nullptr);
     for (VtPrimitive *p : made) VoPrimitiveDestroy(p);
   }
 
-  // The scene's view at 1024 x 768.
+  // The scene's view at 1024 x 768, its clipping planes fitted to the scene.
   void ViewSet() const {
-    if (field) {
-      ViewFitted(kPeerWidth, kPeerHeight);
-    } else {
-      const float up[3] = {0, 1, 0};
-      VoViewSetResolution(nullptr, kPeerWidth, kPeerHeight, 1.0);
-      VoViewSetPinhole(nullptr, kPotEye, kPotLookAt, up, VO_PROJECTION_PERSPECTIVE, kPotFieldOfView);
-      VoViewAutoClipping(nullptr);
-    }
+    VoViewSetResolution(nullptr, kPeerWidth, kPeerHeight, 1.0);
+    VoViewSetPinhole(nullptr, camera.eye, camera.look_at, camera.up, VO_PROJECTION_PERSPECTIVE,
+                     kPeerFieldOfView);
+    VoViewAutoClipping(nullptr);
+  }
+
+ private:
+  void BackgroundSet() {
+    background = VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
+    if (background == nullptr) return;
+    VtTypedValue colour{};
+    colour.type = VtColourType;
+    colour.value.v[0] = kBackground[0], colour.value.v[1] = kBackground[1],
+    colour.value.v[2] = kBackground[2];
+    VoShaderSetArg(background, "colour", &colour);
+    VoBackgroundSet(background);
   }
 };
+
+// Pixels of an 8-bit RGB(A) picture that are not the background's blue.
+inline int64_t CoveredPixels(const uint8_t *pixels, int width, int height, int bytes_per_pixel,
+                             ptrdiff_t bytes_per_row) {
+  int64_t covered = 0;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t *p = pixels + y * bytes_per_row;
+    for (int x = 0; x < width; ++x, p += bytes_per_pixel) covered += !(p[0] <= 1 && p[1] <= 1 && p[2] >= 254);
+  }
+  return covered;
+}
 
 }  // namespace vo::bench

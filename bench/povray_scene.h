@@ -1,9 +1,13 @@
 // A benchmark scene in POV-Ray's scene language, for timing POV-Ray beside
 // the ray tracer on the same picture: the current view's camera (its eye,
 // image-plane centre and edges, one ray per pixel), the benchmark point
-// light (kLightAt) with or without shadows, and triangle meshes as mesh2
-// objects with their vertex normals, in a diffuse-plus-highlight material
-// of the benchmarks' plastic colour. The view must be evaluated.
+// light (kLightAt), shadows cast or not (without them every mesh is
+// no_shadow: a shadowless light would also lose its highlight and part of
+// its diffuse light in POV-Ray 3.7), a plain blue background, and triangle meshes as
+// mesh2 objects with their vertex normals, in the super-lite plastic's
+// terms: no ambient, diffuse 0.75 of the plastic colour and a Blinn-Phong
+// highlight of 0.5 white to the power 1 / roughness = 10. The view must be
+// evaluated.
 #pragma once
 
 #include <cstdio>
@@ -23,6 +27,10 @@ struct PovMesh {
   const std::vector<int32_t> &indices;
   int copies = 1, vertices_each = 0;
 };
+
+// The plain blue background the peer benchmark counts covered pixels
+// against (peer_scenes.h).
+constexpr float kPovBackground[3] = {0, 0, 1};
 
 inline PovMesh PovMeshOf(const Spheres &g) {
   return {g.world, g.normal, g.indices, g.count, g.vertices_each};
@@ -46,15 +54,15 @@ inline bool PovrayWrite(const char *path, std::initializer_list<PovMesh> meshes,
   if (f == nullptr) return false;
   double centre[3];
   for (int k = 0; k < 3; ++k) centre[k] = corner[k] + 0.5 * edges[k] + 0.5 * edges[3 + k] - eye[k];
-  std::fprintf(f, "global_settings { assumed_gamma 1.0 }\n");
+  std::fprintf(f, "global_settings { assumed_gamma 1.0 ambient_light 0 }\nbackground { rgb <%g,%g,%g> }\n",
+               kPovBackground[0], kPovBackground[1], kPovBackground[2]);
   std::fprintf(
       f,
       "camera { perspective location <%.9g,%.9g,%.9g> direction <%.9g,%.9g,%.9g> right <%.9g,%.9g,%.9g> "
       "up <%.9g,%.9g,%.9g> }\n",
       eye[0], eye[1], eye[2], centre[0], centre[1], centre[2], edges[0], edges[1], edges[2], -edges[3],
       -edges[4], -edges[5]);
-  std::fprintf(f, "light_source { <%g,%g,%g> color rgb 1%s }\n", kLightAt[0], kLightAt[1], kLightAt[2],
-               shadows ? "" : " shadowless");
+  std::fprintf(f, "light_source { <%g,%g,%g> color rgb 1 }\n", kLightAt[0], kLightAt[1], kLightAt[2]);
   for (const PovMesh &m : meshes) {
     std::fprintf(f, "mesh2 {\n vertex_vectors { %zu", m.world.size() / 3);
     for (size_t i = 0; i < m.world.size(); i += 3)
@@ -69,8 +77,10 @@ inline bool PovrayWrite(const char *path, std::initializer_list<PovMesh> meshes,
         std::fprintf(f, ",\n<%d,%d,%d>", base + m.indices[i], base + m.indices[i + 1],
                      base + m.indices[i + 2]);
     }
-    std::fprintf(
-        f, " }\n texture { pigment { color rgb <0.85,0.25,0.2> } finish { diffuse 0.8 specular 0.5 } }\n}\n");
+    std::fprintf(f,
+                 " }\n texture { pigment { color rgb <0.85,0.25,0.2> } "
+                 "finish { ambient 0 diffuse 0.75 specular 0.5 roughness 0.1 } }\n%s}\n",
+                 shadows ? "" : " no_shadow\n");
   }
   return std::fclose(f) == 0;
 }

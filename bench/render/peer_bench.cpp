@@ -1,42 +1,67 @@
-// The renderers beside their peers on the same scenes at 1024 x 768,
-// super-lite plastic under one point light (the four scenes of
-// peer_scenes.h):
-// - uniform fields of tessellated spheres of 10^4, 10^5 and 10^6 triangles
-//   (4, 40 and 400 spheres of 2 500 triangles, sphere_grid.h);
-// - the uneven scene: a teapot-like body of revolution of about 10^6
-//   triangles inside a 12-triangle stadium box 100 times its size.
-// Our side renders with the vertex-colour class (execute 0xc0002) and the
-// z-buffer (0x200001); Mesa's llvmpipe draws the same triangles with
-// fixed-function Gouraud lighting through the benchmarks' surfaceless EGL
-// set-up. llvmpipe's thread count is LP_NUM_THREADS: one unless the
-// environment says otherwise (run once more with LP_NUM_THREADS=<cores>
-// for its default, or 0 for no rasteriser thread). The CPU time reported
-// is the whole process's: on a loaded machine it is the figure to compare,
-// the wall time includes waiting for a core. The ZBufferRepeat case renders the 10^6 field ten
-// times in a row and reports the first and the tenth render's CPU time.
+// The renderers beside their peers on the same work, at 1024 x 768: the
+// scenes of peer_scenes.h (a 5 x 5 x 5 and a 10 x 10 x 10 field of
+// tessellated spheres, 10^5 and 10^6 triangles, and the 10^6-triangle pot
+// on the floor of a 12-triangle stadium), one 45-degree perspective camera
+// per scene set on both sides from one description, one white point light
+// and the super-lite plastic (diffuse plus a Blinn-Phong highlight) written
+// out in each peer's terms.
 //
-// The ray tracer (execute 0x70001, one eye ray per pixel) renders the same
-// scenes with the light's shadows traced and without them, on the calling
-// thread (process CPU time) and on every core through the work farm (wall
-// time); setup_ms is a frame of a 1 x 1 viewport (gathering and octree).
-// POV-Ray 3.7, when installed, renders the same mesh, camera, light and a
-// diffuse-plus-highlight material written in its scene language
-// (povray_scene.h) with +WT1 and +WT8: the benchmark's time is the trace
-// time POV-Ray reports (trace_cpu_s its CPU time), or the full run less a
-// 1 x 1 run where it reports none. Elsewhere those cases are skipped with a
-// line saying so. With VO_PEER_PICTURES set to a directory, the one-thread
-// cases leave their pictures there (ours_<scene>.ppm, povray_<scene>.png).
+// Cases (names say scene, side, clock):
+// - Scanline/<vertex_colour|zbuffer>/<scene>/<one_sided|two_sided>/<clock>:
+//   execute 0xc0002 or 0x200001 against Mesa's llvmpipe through surfaceless
+//   EGL (buffer objects, depth test on). One-sided meshes (back faces
+//   culled) meet llvmpipe with GL_CULL_FACE on back faces; two-sided meshes
+//   (VO_PRIMITIVE_TWO_SIDED) meet llvmpipe with no culling and two-sided
+//   lighting.
+// - RayTracer/<scene>/<shadows|no_shadows>/<1_worker|N_workers>: execute
+//   0x70001 (one eye ray per pixel) on the calling thread or on every core
+//   through the work farm, against POV-Ray 3.7 (+WT1 or +WT<cores>, the
+//   trace time it reports) when it is installed. The octree's grid depth
+//   (control 0x70001) is 8 for the sphere fields and 14 for the pot in its
+//   stadium (VO_PEER_TORUS_DEPTH=8 runs it at 8).
+// - PrimaryRays/<scene>: every eye ray of the 10^6 field and the stadium
+//   through the hit-finding service (VoRayTracerHitFind) and through
+//   Embree's rtcIntersect1, one ray at a time on one thread, when CMake
+//   found Embree 3; rays per second of CPU time over all rays and over the
+//   rays that hit.
+// - PeakResident: the process's peak resident size (getrusage ru_maxrss)
+//   after the 10^6 field's first traced frame with shadows, at 1 and at 8
+//   workers, each in a fresh process (`bench_peer_bench --maxrss=<workers>`
+//   prints one figure).
+//
+// Clocks: one thread is process CPU time on both sides, many threads wall
+// time on both sides. llvmpipe's thread count is read from LP_NUM_THREADS
+// when the process starts (1 when unset) and printed; the scanline cases
+// follow it: LP_NUM_THREADS=0 or 1 gives the one-thread column in CPU
+// time, LP_NUM_THREADS=8 the eight-thread column in wall time (the
+// library's scanline renderers run on the calling thread either way).
+// Counters: ours_ms, peer_ms, ratio (ours / peer), ours_pixels and
+// peer_pixels (pixels not the background's blue); the benchmark's own time
+// is ours. A case whose pixel counts differ by more than 1% (hit counts by
+// more than 0.1%) reports an error and the program exits with 1.
+//
+// Columns:
+//   LP_NUM_THREADS=1 bench_peer_bench --benchmark_filter=Scanline
+//   LP_NUM_THREADS=8 bench_peer_bench --benchmark_filter=Scanline
+//   bench_peer_bench --benchmark_filter='RayTracer|PrimaryRays|PeakResident'
+//   VO_PEER_TORUS_DEPTH=8 bench_peer_bench --benchmark_filter='RayTracer/pot'
+// VO_PEER_QUICK=1 measures each side once after a warm-up frame (the whole
+// program in a few minutes); otherwise five frames (POV-Ray three runs) and
+// their medians. VO_PEER_PICTURES=<directory> leaves every case's pictures
+// there as PPM files (ours_*, mesa_*, povray_*).
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <map>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,22 +69,98 @@
 #include <vo/vo_multit.h>
 #include <vo/vo_shader.h>
 
-#include "bench_kernel.h"
 #include "mesa_peer.h"
 #include "peer_scenes.h"
 #include "povray_scene.h"
-#include "scene/vogeom/scene.h"
+#include "render/vorenray/face.h"
+
+#if VO_BENCH_EMBREE
+#include <embree3/rtcore.h>
+#endif
 
 namespace {
 
-using vo::bench::Mesh;
 using vo::bench::PeerScene;
-using vo::bench::Spheres;
 
 constexpr int kWidth = vo::bench::kPeerWidth, kHeight = vo::bench::kPeerHeight;
-using vo::bench::kPotEye;
-using vo::bench::kPotFieldOfView;
-using vo::bench::kPotLookAt;
+constexpr float kPlasticColour[3] = {0.85f, 0.25f, 0.2f};
+
+// Set when a case's two sides did not do the same work.
+bool g_mismatch = false;
+
+void Mismatch(benchmark::State &state, const std::string &why) {
+  g_mismatch = true;
+  state.SkipWithError(why.c_str());
+}
+
+bool Quick() {
+  const char *quick = std::getenv("VO_PEER_QUICK");
+  return quick != nullptr && std::strcmp(quick, "0") != 0;
+}
+
+int Frames() { return Quick() ? 1 : 5; }
+
+int32_t Cores() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
+
+// llvmpipe's rasteriser threads, as the environment says (set to 1 when
+// unset, before the first context).
+int MesaThreads() {
+  static const int threads = [] {
+    setenv("LP_NUM_THREADS", "1", 0);
+    return static_cast<int>(std::strtol(std::getenv("LP_NUM_THREADS"), nullptr, 10));
+  }();
+  return threads;
+}
+
+// ---- Clocks and figures --------------------------------------------------------------
+
+double ProcessCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
+double ThreadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+}
+
+double WallMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Times one call in ms, process CPU time or wall time.
+double Timed(bool cpu, const std::function<void()> &work) {
+  const double start = cpu ? ProcessCpuMs() : WallMs();
+  work();
+  return (cpu ? ProcessCpuMs() : WallMs()) - start;
+}
+
+double Median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+// Both sides' figures as counters; a pixel-count difference beyond 1%
+// fails the case.
+void Compared(benchmark::State &state, double ours_ms, double peer_ms, int64_t ours_pixels,
+              int64_t peer_pixels) {
+  state.counters["ours_ms"] = ours_ms;
+  state.counters["peer_ms"] = peer_ms;
+  state.counters["ratio"] = peer_ms > 0 ? ours_ms / peer_ms : 0;
+  state.counters["ours_pixels"] = static_cast<double>(ours_pixels);
+  state.counters["peer_pixels"] = static_cast<double>(peer_pixels);
+  const auto larger = static_cast<double>(std::max<int64_t>({ours_pixels, peer_pixels, 1}));
+  if (std::abs(static_cast<double>(ours_pixels - peer_pixels)) > 0.01 * larger)
+    Mismatch(state, "covered pixels differ by more than 1%: ours " + std::to_string(ours_pixels) + ", peer " +
+                        std::to_string(peer_pixels));
+}
+
+// ---- The library's side ---------------------------------------------------------------
 
 struct Library {
   VtShader *light = nullptr;
@@ -75,60 +176,125 @@ Library &Lib() {
   return library;
 }
 
-// The sphere field of n spheres, or the pot in its stadium for n = 0.
-struct Scene : PeerScene {
-  explicit Scene(int n) : PeerScene(n, Lib().plastic) {}
-};
-
-void Ours(benchmark::State &state, uint32_t code) {
-  const Scene scene(static_cast<int>(state.range(0)));
-  for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(code));
-  state.counters["triangles"] = scene.triangles;
+std::string SceneName(int k) {
+  return k == 5 ? "spheres_1e5" : k == 10 ? "spheres_1e6" : k == 0 ? "pot_in_stadium" : std::to_string(k);
 }
 
-void VertexColour(benchmark::State &state) { Ours(state, 0xc0002); }
-void ZBuffer(benchmark::State &state) { Ours(state, 0x200001); }
-
-// The calling thread's CPU time in ms.
-double CpuMs() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return t.tv_sec * 1e3 + t.tv_nsec * 1e-6;
+const VtImage *OurImage() {
+  VtTypedValue v{};
+  if (vo::VoControlGet(VO_CONTROL_DRIVER_IMAGE, &v) != 0 || v.value.p == nullptr) return nullptr;
+  const auto *image = static_cast<const VtImage *>(v.value.p);
+  return image->bits == 24 && image->data != nullptr ? image : nullptr;
 }
 
-// Ten z-buffer renders of the 10^6 field in a row: the first and the tenth
-// render's CPU time.
-void ZBufferRepeat(benchmark::State &state) {
-  const Scene scene(400);
-  for (auto _ : state) {
-    double first = 0, tenth = 0;
-    for (int i = 0; i < 10; ++i) {
-      const double start = CpuMs();
-      benchmark::DoNotOptimize(vo::VoExecute(0x200001));
-      const double ms = CpuMs() - start;
-      if (i == 0) first = ms;
-      if (i == 9) tenth = ms;
-    }
-    state.counters["first_ms"] = first;
-    state.counters["tenth_ms"] = tenth;
+int64_t OurPixels() {
+  const VtImage *image = OurImage();
+  return image == nullptr
+             ? -1
+             : vo::bench::CoveredPixels(image->data, image->width, image->height, 3, image->bytes_per_row);
+}
+
+// Where the pictures go, or empty.
+std::string PictureDirectory() {
+  const char *dir = std::getenv("VO_PEER_PICTURES");
+  return dir != nullptr ? dir : "";
+}
+
+// Rows of 8-bit pixels (3 or 4 bytes each) as a binary PPM, top row first.
+void PpmWrite(const std::string &path, const uint8_t *pixels, int width, int height, int bytes_per_pixel,
+              ptrdiff_t bytes_per_row) {
+  std::FILE *f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return;
+  std::fprintf(f, "P6\n%d %d\n255\n", width, height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) std::fwrite(pixels + y * bytes_per_row + x * bytes_per_pixel, 1, 3, f);
+  std::fclose(f);
+}
+
+void OurPictureWrite(const std::string &name) {
+  const VtImage *image = OurImage();
+  if (const std::string dir = PictureDirectory(); !dir.empty() && image != nullptr)
+    PpmWrite(dir + "/ours_" + name + ".ppm", image->data, image->width, image->height, 3,
+             image->bytes_per_row);
+}
+
+// ---- Scanline renderers against llvmpipe ---------------------------------------------
+
+vo::bench::MesaPeer &Mesa() {
+  MesaThreads();
+  static vo::bench::MesaPeer mesa(kWidth, kHeight);
+  return mesa;
+}
+
+// A float the evaluated current view answers, or 0.
+double ViewFloat(uint32_t code) {
+  VtTypedValue v{};
+  return vo::VoViewGetValue(code, &v) == 0 ? *static_cast<const float *>(v.value.p) : 0.0;
+}
+
+// llvmpipe set for the scene: its camera with the hither and yon the
+// library uses (a hither at or behind the eye moved to yon / 1000), the
+// plastic, culling as asked.
+void MesaSceneSet(const PeerScene &scene, bool two_sided) {
+  vo::VoViewEvaluate(nullptr);
+  const double hither = ViewFloat(VO_VIEW_VALUE_HITHER), yon = ViewFloat(VO_VIEW_VALUE_YON);
+  glViewport(0, 0, kWidth, kHeight);
+  glClearColor(vo::bench::kBackground[0], vo::bench::kBackground[1], vo::bench::kBackground[2], 1);
+  glEnable(GL_DEPTH_TEST);
+  glFrontFace(GL_CCW);
+  glCullFace(GL_BACK);
+  if (two_sided)
+    glDisable(GL_CULL_FACE);
+  else
+    glEnable(GL_CULL_FACE);
+  const auto &c = scene.camera;
+  vo::bench::MesaCameraSet(c.eye, c.look_at, c.up, vo::bench::kPeerFieldOfView, kWidth, kHeight, hither, yon);
+  vo::bench::MesaPlasticSet(vo::bench::kLightAt, kPlasticColour, two_sided);
+}
+
+// llvmpipe's picture: its covered pixels, left in the picture directory
+// under `name` (bottom row last, as ours).
+int64_t MesaPixels(const std::string &name) {
+  std::vector<uint8_t> rgba(static_cast<size_t>(kWidth) * kHeight * 4);
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glReadPixels(0, 0, kWidth, kHeight, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
+  if (const std::string dir = PictureDirectory(); !dir.empty())  // OpenGL's rows run upwards
+    PpmWrite(dir + "/mesa_" + name + ".ppm", rgba.data() + static_cast<ptrdiff_t>(kHeight - 1) * kWidth * 4,
+             kWidth, kHeight, 4, -static_cast<ptrdiff_t>(kWidth) * 4);
+  return vo::bench::CoveredPixels(rgba.data(), kWidth, kHeight, 4, static_cast<ptrdiff_t>(kWidth) * 4);
+}
+
+void Scanline(benchmark::State &state, uint32_t code, int k, bool two_sided, const std::string &name) {
+  const bool cpu = MesaThreads() <= 1;
+  if (!Mesa().ready || !Mesa().Current()) {
+    state.SkipWithError("no surfaceless EGL with desktop OpenGL: llvmpipe is not measured");
+    return;
   }
+  const PeerScene scene(k, Lib().plastic, two_sided);
+  MesaSceneSet(scene, two_sided);
+  const vo::bench::MesaMesh mesh(scene.all.world, scene.all.normal, scene.all.indices);
+  // Warm-up frames: llvmpipe compiles its shaders, the library fills its pools.
+  benchmark::DoNotOptimize(vo::VoExecute(code));
+  const int64_t ours_pixels = OurPixels();
+  OurPictureWrite(name);
+  mesh.Draw();
+  const int64_t peer_pixels = MesaPixels(name);
+  std::vector<double> ours, peer;
+  for (auto _ : state) {
+    ours.push_back(Timed(cpu, [code] { benchmark::DoNotOptimize(vo::VoExecute(code)); }));
+    peer.push_back(Timed(cpu, [&mesh] { mesh.Draw(); }));
+    state.SetIterationTime(ours.back() * 1e-3);
+  }
+  state.SetLabel(std::string(cpu ? "CPU time" : "wall time") +
+                 ", LP_NUM_THREADS=" + std::to_string(MesaThreads()));
+  state.counters["triangles"] = scene.triangles;
+  Compared(state, Median(ours), Median(peer), ours_pixels, peer_pixels);
 }
 
-// 4, 40 and 400 spheres; 0 for the pot in its stadium.
-BENCHMARK(VertexColour)
-    ->Arg(4)
-    ->Arg(40)
-    ->Arg(400)
-    ->Arg(0)
-    ->MeasureProcessCPUTime()
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(ZBuffer)->Arg(4)->Arg(40)->Arg(400)->Arg(0)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(ZBufferRepeat)->Iterations(1)->Unit(benchmark::kMillisecond);
+// ---- The ray tracer against POV-Ray ------------------------------------------------------
 
-// ---- The ray tracer --------------------------------------------------------------
-
-// The light's shadows traced (no shadow map) or none, for the ray tracer's
-// cases; the light's own settings come back when the case ends.
+// The light's shadows traced (no shadow map) or none; the light's own
+// settings come back when the case ends.
 class ShadowsTraced {
  public:
   explicit ShadowsTraced(bool on) {
@@ -155,135 +321,43 @@ void WorkersSet(int32_t n) {
   vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
 }
 
-int32_t Cores() { return static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency())); }
-
-std::string SceneName(int n) { return n > 0 ? "spheres" + std::to_string(n) : "teapot"; }
-
-// Where the one-thread cases leave their pictures, or empty.
-std::string PictureDirectory() {
-  const char *dir = std::getenv("VO_PEER_PICTURES");
-  return dir != nullptr ? dir : "";
-}
-
-// The driver's image as a binary PPM.
-void ImageWrite(const std::string &path) {
-  VtTypedValue v{};
-  if (vo::VoControlGet(VO_CONTROL_DRIVER_IMAGE, &v) != 0 || v.value.p == nullptr) return;
-  const auto *image = static_cast<const VtImage *>(v.value.p);
-  if (image->bits != 24 || image->data == nullptr) return;
-  std::FILE *f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) return;
-  std::fprintf(f, "P6\n%d %d\n255\n", image->width, image->height);
-  for (int y = 0; y < image->height; ++y)
-    std::fwrite(image->data + static_cast<ptrdiff_t>(y) * image->bytes_per_row, 3,
-                static_cast<size_t>(image->width), f);
-  std::fclose(f);
-}
-
-// A frame of a 1 x 1 viewport in ms: what every frame spends before its
-// rays (gathering, the octree's set-up).
-double SetupMs() {
-  uint32_t whole[4] = {};
-  vo::VoViewGetViewport(nullptr, whole);
-  const uint32_t one[4] = {0, 0, 0, 0};
-  vo::VoViewSetViewport(nullptr, one);
-  const auto start = std::chrono::steady_clock::now();
-  benchmark::DoNotOptimize(vo::VoExecute(0x70001));
-  const double ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-  vo::VoViewSetViewport(nullptr, whole);
-  return ms;
-}
-
-// Arguments: spheres (0 for the pot), shadows traced (1) or not (0).
-void RayTrace(benchmark::State &state, int32_t workers) {
-  const int n = static_cast<int>(state.range(0));
-  const Scene scene(n);
-  const ShadowsTraced shadows(state.range(1) != 0);
-  WorkersSet(workers);
-  for (auto _ : state) benchmark::DoNotOptimize(vo::VoExecute(0x70001));
-  if (const std::string dir = PictureDirectory(); !dir.empty() && workers == 0)
-    ImageWrite(dir + "/ours_" + SceneName(n) + (state.range(1) != 0 ? "" : "_noshadow") + ".ppm");
-  state.counters["setup_ms"] = SetupMs();
-  state.counters["workers"] = workers;
-  state.counters["triangles"] = scene.triangles;
-  WorkersSet(0);
-}
-
-void RayTracer(benchmark::State &state) { RayTrace(state, 0); }
-void RayTracerAllCores(benchmark::State &state) { RayTrace(state, Cores()); }
-
-void SceneCases(benchmark::internal::Benchmark *b) {
-  for (int n : {4, 40, 400, 0})
-    for (int shadows : {1, 0}) b->Args({n, shadows});
-}
-
-// One thread: the process's CPU time; all cores: wall time.
-BENCHMARK(RayTracer)->Apply(SceneCases)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(RayTracerAllCores)->Apply(SceneCases)->UseRealTime()->Unit(benchmark::kMillisecond);
-
-// ---- POV-Ray 3.7 -----------------------------------------------------------------
-
 bool PovrayInstalled() {
   static const bool installed = std::system("command -v povray >/dev/null 2>&1") == 0;
   return installed;
 }
 
-// The scene files, written once per process into a directory removed at
-// exit.
-struct PovrayFiles {
-  std::string directory;
-  std::map<std::pair<int, bool>, std::string> written;
-  PovrayFiles() {
-    char name[] = "/tmp/vo_peer_povray_XXXXXX";
-    if (mkdtemp(name) != nullptr) directory = name;
+// A directory of this process's own, removed at exit.
+struct ScratchDirectory {
+  std::string path;
+  ScratchDirectory() {
+    char name[] = "/tmp/vo_peer_XXXXXX";
+    if (mkdtemp(name) != nullptr) path = name;
   }
-  PovrayFiles(const PovrayFiles &) = delete;
-  PovrayFiles &operator=(const PovrayFiles &) = delete;
-  ~PovrayFiles() {
+  ScratchDirectory(const ScratchDirectory &) = delete;
+  ScratchDirectory &operator=(const ScratchDirectory &) = delete;
+  ~ScratchDirectory() {
     std::error_code ignored;
-    if (!directory.empty()) std::filesystem::remove_all(directory, ignored);
-  }
-  // The scene of n spheres (0: the pot) with or without shadows; empty when
-  // it could not be written.
-  std::string File(int n, bool shadows) {
-    auto found = written.find({n, shadows});
-    if (found != written.end()) return found->second;
-    std::string path = directory + "/" + SceneName(n) + (shadows ? "" : "_noshadow") + ".pov";
-    const Scene scene(n);
-    vo::VoViewEvaluate(nullptr);
-    const bool ok =
-        scene.field
-            ? vo::bench::PovrayWrite(path.c_str(), {vo::bench::PovMeshOf(*scene.field)}, shadows)
-            : vo::bench::PovrayWrite(path.c_str(),
-                                     {{scene.pot.world, scene.pot.normal, scene.pot.indices},
-                                      {scene.stadium.world, scene.stadium.normal, scene.stadium.indices}},
-                                     shadows);
-    if (!ok || directory.empty()) path.clear();
-    return written[{n, shadows}] = path;
+    if (!path.empty()) std::filesystem::remove_all(path, ignored);
   }
 };
 
-PovrayFiles &Povray() {
-  static PovrayFiles files;
-  return files;
+ScratchDirectory &Scratch() {
+  static ScratchDirectory scratch;
+  return scratch;
 }
 
-// One POV-Ray run: its reported trace time and CPU time (negative when it
-// reports none) and the whole run's wall time, in seconds.
+// One POV-Ray run: its reported trace time and trace CPU time (negative
+// when it reports none) in seconds.
 struct PovrayRun {
-  double trace = -1, trace_cpu = -1, wall = 0;
+  double trace = -1, trace_cpu = -1;
   bool ok = false;
 };
 
-PovrayRun PovrayRender(const std::string &scene, int width, int height, int threads,
-                       const std::string &picture) {
-  const std::string command = "povray +I'" + scene + "' +W" + std::to_string(width) + " +H" +
-                              std::to_string(height) + " -A +WT" + std::to_string(threads) +
-                              " -D -V -GD -GR -GW -GF +GS File_Gamma=1.0 " +
-                              (picture.empty() ? "-F" : "+FN +O'" + picture + "'") + " 2>&1";
+PovrayRun PovrayRender(const std::string &scene, int threads, const std::string &picture) {
+  const std::string command = "povray +I'" + scene + "' +W" + std::to_string(kWidth) + " +H" +
+                              std::to_string(kHeight) + " -A +WT" + std::to_string(threads) +
+                              " -D -V -GD -GR -GW -GF +GS File_Gamma=1.0 +FP +O'" + picture + "' 2>&1";
   PovrayRun run;
-  const auto start = std::chrono::steady_clock::now();
   std::FILE *p = popen(command.c_str(), "r");
   if (p == nullptr) return run;
   // "  Trace Time:       0 hours  0 minutes  1 seconds (1.234 seconds)"
@@ -302,108 +376,362 @@ PovrayRun PovrayRender(const std::string &scene, int width, int height, int thre
       in_trace = false;
     }
   }
-  run.ok = pclose(p) == 0;
-  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.ok = pclose(p) == 0 && run.trace >= 0;
   return run;
 }
 
-// Arguments: spheres (0 for the pot), shadows (1) or not (0), threads.
-void PovRay(benchmark::State &state) {
-  if (!PovrayInstalled()) {
-    state.SkipWithError("POV-Ray is not installed: the comparison is skipped");
-    return;
+// The next number of a PPM header, past white space and # comments; -1
+// when there is none.
+int PpmNumber(std::FILE *f) {
+  int c = std::fgetc(f);
+  while (c == '#' || std::isspace(c)) {
+    if (c == '#')
+      while (c != '\n' && c != EOF) c = std::fgetc(f);
+    c = std::fgetc(f);
   }
-  const int n = static_cast<int>(state.range(0)), threads = static_cast<int>(state.range(2));
-  const bool shadows = state.range(1) != 0;
-  const std::string scene = Povray().File(n, shadows);
-  if (scene.empty()) {
-    state.SkipWithError("the POV-Ray scene could not be written");
-    return;
+  int n = -1;
+  for (; c >= '0' && c <= '9' && n < 100000; c = std::fgetc(f)) n = (n < 0 ? 0 : 10 * n) + (c - '0');
+  return n;  // the one white-space character after the number is read
+}
+
+// A binary PPM's covered pixels, or -1 when it cannot be read.
+int64_t PpmPixels(const std::string &path) {
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return -1;
+  std::vector<uint8_t> rgb;
+  int width = -1, height = -1;
+  if (std::fgetc(f) == 'P' && std::fgetc(f) == '6') {
+    width = PpmNumber(f), height = PpmNumber(f);
+    if (PpmNumber(f) == 255 && width > 0 && height > 0) {
+      rgb.resize(static_cast<size_t>(width) * height * 3);
+      if (std::fread(rgb.data(), 1, rgb.size(), f) != rgb.size()) rgb.clear();
+    }
   }
+  std::fclose(f);
+  return rgb.empty() ? -1 : vo::bench::CoveredPixels(rgb.data(), width, height, 3, ptrdiff_t{3} * width);
+}
+
+// POV-Ray on the current scene and view: the median trace time in ms (CPU
+// time on one thread, wall time on more) and its picture's covered pixels;
+// peer_ms stays 0 when it failed.
+void PovrayMeasure(const PeerScene &scene, bool shadows, int threads, const std::string &name,
+                   double *peer_ms, int64_t *peer_pixels) {
+  const std::string file = Scratch().path + "/" + name + ".pov";
+  vo::VoViewEvaluate(nullptr);
+  if (Scratch().path.empty() ||
+      !vo::bench::PovrayWrite(file.c_str(), {{scene.all.world, scene.all.normal, scene.all.indices}},
+                              shadows))
+    return;
   const std::string dir = PictureDirectory();
-  const std::string picture = !dir.empty() && threads == 1
-                                  ? dir + "/povray_" + SceneName(n) + (shadows ? "" : "_noshadow") + ".png"
-                                  : "";
-  double cpu = 0, wall = 0;
-  for (auto _ : state) {
-    const PovrayRun run = PovrayRender(scene, kWidth, kHeight, threads, picture);
-    if (!run.ok) {
-      state.SkipWithError("POV-Ray failed");
-      return;
-    }
-    double trace = run.trace;
-    if (trace < 0)  // parsing and set-up removed
-      trace = std::max(0.0, run.wall - PovrayRender(scene, 1, 1, threads, "").wall);
-    state.SetIterationTime(trace);
-    cpu += run.trace_cpu > 0 ? run.trace_cpu : trace;
-    wall += run.wall;
+  const std::string picture = (dir.empty() ? Scratch().path : dir) + "/povray_" + name + ".ppm";
+  std::vector<double> times;
+  for (int run = 0; run < (Quick() ? 1 : 3); ++run) {
+    const PovrayRun r = PovrayRender(file, threads, picture);
+    if (!r.ok) return;
+    times.push_back(1e3 * (threads == 1 && r.trace_cpu > 0 ? r.trace_cpu : r.trace));
   }
-  const auto iterations = static_cast<double>(state.iterations());
-  state.counters["trace_cpu_s"] = cpu / iterations;
-  state.counters["run_s"] = wall / iterations;
+  *peer_ms = Median(times);
+  *peer_pixels = PpmPixels(picture);
+  std::filesystem::remove(file);
 }
 
-void PovrayCases(benchmark::internal::Benchmark *b) {
-  for (int n : {4, 40, 400, 0})
-    for (int shadows : {1, 0})
-      for (int threads : {1, static_cast<int>(Cores())}) b->Args({n, shadows, threads});
-}
-
-BENCHMARK(PovRay)->Apply(PovrayCases)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
-
-// ---- Mesa's software rasteriser ------------------------------------------------
-
-const GLfloat kLight[4] = {-5, 20, 30, 1};
-
-void MesaSpheres(benchmark::State &state) {
-  vo::bench::MesaLitSpheres(state, Spheres(static_cast<int>(state.range(0))), kWidth, kHeight, kLight);
-}
-
-// The pot and the stadium through a perspective camera like ours.
-void MesaTeapot(benchmark::State &state) {
-  static vo::bench::MesaPeer mesa(kWidth, kHeight);
-  if (!mesa.ready || !mesa.Current()) {
-    state.SkipWithError("no surfaceless EGL with desktop OpenGL");
+// workers 0: the calling thread, in process CPU time; else wall time.
+void RayTracer(benchmark::State &state, int k, bool shadows, int32_t workers, const std::string &name) {
+  const bool cpu = workers == 0;
+  const PeerScene scene(k, Lib().plastic);
+  const ShadowsTraced traced(shadows);
+  WorkersSet(workers);
+  benchmark::DoNotOptimize(vo::VoExecute(0x70001));  // warm-up
+  const int64_t ours_pixels = OurPixels();
+  OurPictureWrite(name);
+  std::vector<double> ours;
+  for (auto _ : state) {
+    ours.push_back(Timed(cpu, [] { benchmark::DoNotOptimize(vo::VoExecute(0x70001)); }));
+    state.SetIterationTime(ours.back() * 1e-3);
+  }
+  WorkersSet(0);
+  state.counters["ours_ms"] = Median(ours);
+  state.counters["ours_pixels"] = static_cast<double>(ours_pixels);
+  state.counters["grid_depth"] = scene.grid_depth;
+  state.counters["triangles"] = scene.triangles;
+  state.SetLabel(cpu ? "CPU time, 1 thread" : "wall time, " + std::to_string(workers) + " threads");
+  if (!PovrayInstalled()) return;
+  double peer_ms = 0;
+  int64_t peer_pixels = -1;
+  PovrayMeasure(scene, shadows, cpu ? 1 : workers, name, &peer_ms, &peer_pixels);
+  if (peer_ms <= 0) {
+    Mismatch(state, "POV-Ray failed");
     return;
   }
-  const Mesh pot = vo::bench::Teapot(500, 1000), stadium = vo::bench::Stadium();
-  vo::bench::MesaLitStateSet(kWidth, kHeight);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  const double near_plane = 0.1, far_plane = 400.0;
-  const double top = near_plane * std::tan(kPotFieldOfView * M_PI / 360.0), right = top * kWidth / kHeight;
-  glFrustum(-right, right, -top, top, near_plane, far_plane);
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  // Looking from the eye at the pot: the view's axes as rows.
-  double f[3] = {kPotLookAt[0] - kPotEye[0], kPotLookAt[1] - kPotEye[1], kPotLookAt[2] - kPotEye[2]};
-  const double fl = std::sqrt(f[0] * f[0] + f[1] * f[1] + f[2] * f[2]);
-  for (double &c : f) c /= fl;
-  double s[3] = {-f[2], 0, f[0]};  // f x (0, 1, 0)
-  const double sl = std::sqrt(s[0] * s[0] + s[2] * s[2]);
-  s[0] /= sl, s[2] /= sl;
-  const double u[3] = {s[1] * f[2] - s[2] * f[1], s[2] * f[0] - s[0] * f[2], s[0] * f[1] - s[1] * f[0]};
-  const GLdouble look[16] = {s[0], u[0], -f[0], 0, s[1], u[1], -f[1], 0, s[2], u[2], -f[2], 0, 0, 0, 0, 1};
-  glMultMatrixd(look);
-  glTranslated(-kPotEye[0], -kPotEye[1], -kPotEye[2]);
-  glLightfv(GL_LIGHT0, GL_POSITION, kLight);
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_NORMAL_ARRAY);
-  for (auto _ : state) {
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    for (const Mesh *m : {&stadium, &pot}) {
-      glVertexPointer(3, GL_FLOAT, 0, m->world.data());
-      glNormalPointer(GL_FLOAT, 0, m->normal.data());
-      glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(m->indices.size()), GL_UNSIGNED_INT,
-                     m->indices.data());
-    }
-    glFinish();
-  }
-  state.counters["triangles"] = pot.Triangles() + stadium.Triangles();
+  Compared(state, Median(ours), peer_ms, ours_pixels, peer_pixels);
 }
 
-// Process CPU time: llvmpipe rasterises on threads of its own.
-BENCHMARK(MesaSpheres)->Arg(4)->Arg(40)->Arg(400)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(MesaTeapot)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+// ---- Primary rays against Embree ----------------------------------------------------------
+
+// The view's eye rays, one per pixel centre, row by row.
+struct EyeRays {
+  std::vector<float> origins, directions;  // 3 per ray
+  std::vector<double> near_distances, far_distances;
+  size_t Count() const { return near_distances.size(); }
+};
+
+bool EyeRaysMake(EyeRays &rays) {
+  vo::ray::EyeView e{};
+  if (!vo::ray::EyeViewOfCurrentView(&e)) return false;
+  const size_t n = static_cast<size_t>(kWidth) * kHeight;
+  rays.origins.resize(3 * n);
+  rays.directions.resize(3 * n);
+  rays.near_distances.resize(n);
+  rays.far_distances.resize(n);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const size_t i = static_cast<size_t>(y) * kWidth + x;
+      double point[3];
+      for (int a = 0; a < 3; ++a) point[a] = e.corner[a] + (x + 0.5) * e.xstep[a] + (y + 0.5) * e.ystep[a];
+      vo::ray::EyeRay(e, point, &rays.origins[3 * i], &rays.directions[3 * i], &rays.near_distances[i],
+                      &rays.far_distances[i], false);
+    }
+  return true;
+}
+
+// One cast of every ray: the hits and the calling thread's CPU time.
+struct Cast {
+  size_t hits = 0;
+  double ms = 0;
+};
+
+Cast OursCast(const EyeRays &rays) {
+  Cast c;
+  const double start = ThreadCpuMs();
+  for (size_t i = 0; i < rays.Count(); ++i)
+    if (vo::VoRayTracerHitFind(&rays.origins[3 * i], &rays.directions[3 * i], rays.near_distances[i],
+                               rays.far_distances[i], nullptr) != nullptr) {
+      ++c.hits;
+      benchmark::DoNotOptimize(vo::VoRayTraceIntersectDistance());
+    }
+  c.ms = ThreadCpuMs() - start;
+  return c;
+}
+
+#if VO_BENCH_EMBREE
+// Embree's scene of the same triangles, built once (on its own threads).
+class EmbreeScene {
+ public:
+  explicit EmbreeScene(const vo::bench::Mesh &m) : device_(rtcNewDevice(nullptr)) {
+    if (device_ == nullptr) return;
+    scene_ = rtcNewScene(device_);
+    RTCGeometry g = rtcNewGeometry(device_, RTC_GEOMETRY_TYPE_TRIANGLE);
+    const size_t vertices = m.world.size() / 3, triangles = m.indices.size() / 3;
+    auto *v = static_cast<float *>(rtcSetNewGeometryBuffer(g, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT3,
+                                                           3 * sizeof(float), vertices));
+    auto *t = static_cast<unsigned *>(rtcSetNewGeometryBuffer(g, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT3,
+                                                              3 * sizeof(unsigned), triangles));
+    if (v != nullptr && t != nullptr) {
+      std::copy(m.world.begin(), m.world.end(), v);
+      std::copy(m.indices.begin(), m.indices.end(), t);
+    }
+    rtcCommitGeometry(g);
+    rtcAttachGeometry(scene_, g);
+    rtcReleaseGeometry(g);
+    rtcCommitScene(scene_);
+  }
+  EmbreeScene(const EmbreeScene &) = delete;
+  EmbreeScene &operator=(const EmbreeScene &) = delete;
+  ~EmbreeScene() {
+    if (scene_ != nullptr) rtcReleaseScene(scene_);
+    if (device_ != nullptr) rtcReleaseDevice(device_);
+  }
+  bool ok() const { return scene_ != nullptr && rtcGetDeviceError(device_) == RTC_ERROR_NONE; }
+
+  Cast Intersect(const EyeRays &rays) const {
+    Cast c;
+    RTCIntersectContext context;
+    rtcInitIntersectContext(&context);
+    const double start = ThreadCpuMs();
+    for (size_t i = 0; i < rays.Count(); ++i) {
+      alignas(16) RTCRayHit r{};
+      r.ray.org_x = rays.origins[3 * i], r.ray.org_y = rays.origins[3 * i + 1];
+      r.ray.org_z = rays.origins[3 * i + 2];
+      r.ray.dir_x = rays.directions[3 * i], r.ray.dir_y = rays.directions[3 * i + 1];
+      r.ray.dir_z = rays.directions[3 * i + 2];
+      r.ray.tnear = static_cast<float>(rays.near_distances[i]);
+      r.ray.tfar = static_cast<float>(rays.far_distances[i]);
+      r.ray.mask = ~0u;
+      r.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+      rtcIntersect1(scene_, &context, &r);
+      if (r.hit.geomID != RTC_INVALID_GEOMETRY_ID) {
+        ++c.hits;
+        benchmark::DoNotOptimize(r.ray.tfar);
+      }
+    }
+    c.ms = ThreadCpuMs() - start;
+    return c;
+  }
+
+ private:
+  RTCDevice device_ = nullptr;
+  RTCScene scene_ = nullptr;
+};
+#endif
+
+// Rays per second over all rays and over the hitting ones, for a side.
+void RayRates(benchmark::State &state, const char *side, const EyeRays &rays, size_t hits, double ms) {
+  const std::string s = side;
+  state.counters[s + "_ms"] = ms;
+  state.counters[s + "_hits"] = static_cast<double>(hits);
+  state.counters[s + "_rays_per_s"] = ms > 0 ? static_cast<double>(rays.Count()) / ms * 1e3 : 0;
+  state.counters[s + "_hits_per_s"] = ms > 0 ? static_cast<double>(hits) / ms * 1e3 : 0;
+}
+
+void PrimaryRays(benchmark::State &state, int k) {
+  const PeerScene scene(k, Lib().plastic);
+  vo::VoViewEvaluate(nullptr);
+  EyeRays rays;
+  if (!EyeRaysMake(rays) || vo::VoRayTracerScenePrepare() != 0) {
+    state.SkipWithError("the view or the scene could not be set up");
+    vo::VoRayTracerSceneRelease();
+    return;
+  }
+  const Cast first = OursCast(rays);  // the octree's lazy splits
+  std::vector<double> ours;
+  for (auto _ : state) {
+    const Cast c = OursCast(rays);
+    ours.push_back(c.ms);
+    state.SetIterationTime(c.ms * 1e-3);
+  }
+  vo::VoRayTracerSceneRelease();
+  const double ours_ms = Median(ours);
+  RayRates(state, "ours", rays, first.hits, ours_ms);
+  state.counters["first_cast_ms"] = first.ms;
+  state.counters["triangles"] = scene.triangles;
+  state.SetLabel("CPU time, 1 thread");
+#if VO_BENCH_EMBREE
+  const EmbreeScene embree(scene.all);
+  if (!embree.ok()) {
+    Mismatch(state, "Embree could not build the scene");
+    return;
+  }
+  embree.Intersect(rays);  // warm-up
+  std::vector<double> peer;
+  size_t peer_hits = 0;
+  for (int i = 0; i < Frames(); ++i) {
+    const Cast c = embree.Intersect(rays);
+    peer.push_back(c.ms);
+    peer_hits = c.hits;
+  }
+  const double peer_ms = Median(peer);
+  RayRates(state, "peer", rays, peer_hits, peer_ms);
+  state.counters["ratio"] = peer_ms > 0 ? ours_ms / peer_ms : 0;
+  const double larger = static_cast<double>(std::max<size_t>({first.hits, peer_hits, 1}));
+  if (std::abs(static_cast<double>(first.hits) - static_cast<double>(peer_hits)) > 0.001 * larger)
+    Mismatch(state, "hits differ by more than 0.1%: ours " + std::to_string(first.hits) + ", Embree " +
+                        std::to_string(peer_hits));
+#endif
+}
+
+// ---- Peak resident size -------------------------------------------------------------------
+
+// The --maxrss=<workers> mode: the 10^6 field's first traced frame with
+// shadows on that many workers; prints the peak resident size in KiB.
+int MaxResident(int32_t workers) {
+  const PeerScene scene(10, Lib().plastic);
+  const ShadowsTraced traced(true);
+  WorkersSet(workers);
+  const VtStatus status = vo::VoExecute(0x70001);
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("%ld\n", usage.ru_maxrss);
+  WorkersSet(0);
+  return status == 0 ? 0 : 1;
+}
+
+// This program's peak resident size in KiB with `workers`, or -1.
+double MaxResidentOf(int32_t workers) {
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  std::FILE *p = popen(("'" + self + "' --maxrss=" + std::to_string(workers)).c_str(), "r");
+  if (p == nullptr) return -1;
+  long kib = -1;
+  if (std::fscanf(p, "%ld", &kib) != 1) kib = -1;
+  return pclose(p) == 0 ? static_cast<double>(kib) : -1;
+}
+
+void PeakResident(benchmark::State &state) {
+  double one = -1, eight = -1;
+  for (auto _ : state) {
+    one = MaxResidentOf(1);
+    eight = MaxResidentOf(8);
+  }
+  if (one <= 0 || eight <= 0) {
+    state.SkipWithError("the measuring process failed");
+    return;
+  }
+  state.counters["maxrss_1_worker_mib"] = one / 1024;
+  state.counters["maxrss_8_workers_mib"] = eight / 1024;
+  state.counters["ratio"] = eight / one;
+}
+
+// ---- Registration -------------------------------------------------------------------------
+
+void Register() {
+  const std::string clock = MesaThreads() <= 1 ? "cpu" : "wall";
+  for (const auto &[code, renderer] : {std::pair<uint32_t, const char *>{0xc0002, "vertex_colour"},
+                                       std::pair<uint32_t, const char *>{0x200001, "zbuffer"}})
+    for (int k : {5, 10, 0})
+      for (bool two_sided : {false, true}) {
+        const std::string name = std::string("Scanline/") + renderer + "/" + SceneName(k) + "/" +
+                                 (two_sided ? "two_sided" : "one_sided") + "/" + clock;
+        std::string picture = std::string(renderer) + "_" + SceneName(k) + (two_sided ? "_two_sided" : "");
+        benchmark::RegisterBenchmark(name.c_str(),
+                                     [=](benchmark::State &s) { Scanline(s, code, k, two_sided, picture); })
+            ->Iterations(Frames())
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+      }
+  for (int k : {5, 10, 0})
+    for (bool shadows : {true, false})
+      for (int32_t workers : {0, Cores()}) {
+        const std::string threads = workers == 0 ? "1_worker" : std::to_string(workers) + "_workers";
+        const std::string name =
+            "RayTracer/" + SceneName(k) + "/" + (shadows ? "shadows" : "no_shadows") + "/" + threads;
+        std::string picture = "raytrace_" + SceneName(k) + (shadows ? "" : "_no_shadows") + "_" + threads;
+        benchmark::RegisterBenchmark(name.c_str(),
+                                     [=](benchmark::State &s) { RayTracer(s, k, shadows, workers, picture); })
+            ->Iterations(Frames())
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+      }
+  for (int k : {10, 0})
+    benchmark::RegisterBenchmark(("PrimaryRays/" + SceneName(k)).c_str(),
+                                 [=](benchmark::State &s) { PrimaryRays(s, k); })
+        ->Iterations(Frames())
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("PeakResident", PeakResident)->Iterations(1)->Unit(benchmark::kMillisecond);
+}
+
+void Announce() {
+  std::fprintf(stderr, "llvmpipe: LP_NUM_THREADS=%d (scanline cases in %s time)\n", MesaThreads(),
+               MesaThreads() <= 1 ? "CPU" : "wall");
+  std::fprintf(stderr, "cores: %d; the pot's grid depth %u\n", Cores(), vo::bench::PotGridDepth());
+  if (!PovrayInstalled())
+    std::fprintf(stderr, "POV-Ray is not installed: the ray tracer's peer is skipped\n");
+#if !VO_BENCH_EMBREE
+  std::fprintf(stderr, "Embree was not found when building: the primary rays' peer is skipped\n");
+#endif
+}
 
 }  // namespace
+
+int main(int argc, char **argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--maxrss=", 9) == 0)
+      return MaxResident(static_cast<int32_t>(std::strtol(argv[i] + 9, nullptr, 10)));
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  Announce();
+  Register();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (g_mismatch) std::fprintf(stderr, "some cases compared unlike work: see the errors above\n");
+  return g_mismatch ? 1 : 0;
+}

@@ -7,7 +7,7 @@
 # reports in its statistics, or, where it reports none, a full-size run less
 # a 1 x 1 run (parsing and set-up). POV-Ray is used only where it is
 # installed; elsewhere the comparison is skipped with a line saying so.
-# bench_peer_bench times POV-Ray the same way on the four peer scenes.
+# bench_peer_bench times POV-Ray the same way on its three scenes.
 #
 # Usage: bench/render/povray_compare.sh [path of bench_threaded_raytrace_bench]
 set -eu
