@@ -33,8 +33,9 @@
 // time on both sides. llvmpipe's thread count is read from LP_NUM_THREADS
 // when the process starts (1 when unset) and printed; the scanline cases
 // follow it: LP_NUM_THREADS=0 or 1 gives the one-thread column in CPU
-// time, LP_NUM_THREADS=8 the eight-thread column in wall time (the
-// library's scanline renderers run on the calling thread either way).
+// time, the library's renderers on the calling thread alone (worker count
+// 0), LP_NUM_THREADS=8 the eight-thread column in wall time, the library's
+// renderers in bands on as many workers.
 // Counters: ours_ms, peer_ms, ratio (ours / peer), ours_pixels and
 // peer_pixels (pixels not the background's blue); the benchmark's own time
 // is ours. A case whose pixel counts differ by more than 1% (hit counts by
@@ -110,6 +111,12 @@ int MesaThreads() {
     return static_cast<int>(std::strtol(std::getenv("LP_NUM_THREADS"), nullptr, 10));
   }();
   return threads;
+}
+
+// The work farm's worker count (0: the calling thread alone).
+void WorkersSet(int32_t n) {
+  const VtTypedValue v = vo::TypedInt32(n);
+  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
 }
 
 // ---- Clocks and figures --------------------------------------------------------------
@@ -271,6 +278,7 @@ void Scanline(benchmark::State &state, uint32_t code, int k, bool two_sided, con
     return;
   }
   const PeerScene scene(k, Lib().plastic, two_sided);
+  WorkersSet(cpu ? 0 : MesaThreads());
   MesaSceneSet(scene, two_sided);
   const vo::bench::MesaMesh mesh(scene.all.world, scene.all.normal, scene.all.indices);
   // Warm-up frames: llvmpipe compiles its shaders, the library fills its pools.
@@ -289,6 +297,7 @@ void Scanline(benchmark::State &state, uint32_t code, int k, bool two_sided, con
                  ", LP_NUM_THREADS=" + std::to_string(MesaThreads()));
   state.counters["triangles"] = scene.triangles;
   Compared(state, Median(ours), Median(peer), ours_pixels, peer_pixels);
+  WorkersSet(0);
 }
 
 // ---- The ray tracer against POV-Ray ------------------------------------------------------
@@ -315,11 +324,6 @@ class ShadowsTraced {
  private:
   VtTypedValue shadows_{}, resolution_{};
 };
-
-void WorkersSet(int32_t n) {
-  const VtTypedValue v = vo::TypedInt32(n);
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
-}
 
 bool PovrayInstalled() {
   static const bool installed = std::system("command -v povray >/dev/null 2>&1") == 0;
