@@ -1,5 +1,5 @@
-// The allocation-failure sweep over the ray tracer's table build on four
-// threads: with each allocation failing in turn the build answers the
+// The allocation-failure sweep over the ray tracer's table build on one
+// thread and on four: with each allocation failing in turn the build answers the
 // memory status and leaves no table, octree or memory count behind; the
 // next build is the reference again, and nothing leaks.
 
@@ -47,26 +47,28 @@ class TableBuildSweep : public RayTest {
   }
 };
 
-TEST_F(TableBuildSweep, EveryFailingAllocationOfAFourThreadBuildAnswersTheMemoryStatus) {
+TEST_F(TableBuildSweep, EveryFailingAllocationOfAOneOrFourThreadBuildAnswersTheMemoryStatus) {
   Scene({Grid(12, 0, 0), Triangle({{-5, -5, 1}, {5, -5, 1}, {0, 5, 1}}),
          Grid(5, -2, VO_PRIMITIVE_NOT_IN_OCTREE), Grid(9, 3, VO_PRIMITIVE_TWO_SIDED)});
   ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
-  SweptCall call;
-  call.name = "the table build on four threads";
-  call.call = [] { return ray::OctreeBuild(Ray(), 4); };
-  call.outcome = &Table;
-  call.undo = [] { ray::OctreeRelease(Ray()); };
-  call.after_failure = [] {
-    const ray::RayContext *c = Ray();
-    EXPECT_EQ(c->objects, nullptr);
-    EXPECT_EQ(c->hits, nullptr);
-    EXPECT_EQ(c->root_words, nullptr);
-    EXPECT_EQ(c->root, nullptr);
-    EXPECT_EQ(c->object_count, 0u);
-    EXPECT_EQ(c->memory_used, 0u);
-  };
-  const SweepCounts counts = SweepAllocationFailures(call);
-  EXPECT_GT(counts.runs, 5u);
+  for (uint32_t threads : {1u, 4u}) {
+    SweptCall call;
+    call.name = threads == 1 ? "the table build on one thread" : "the table build on four threads";
+    call.call = [threads] { return ray::OctreeBuild(Ray(), threads); };
+    call.outcome = &Table;
+    call.undo = [] { ray::OctreeRelease(Ray()); };
+    call.after_failure = [] {
+      const ray::RayContext *c = Ray();
+      EXPECT_EQ(c->objects, nullptr);
+      EXPECT_EQ(c->hits, nullptr);
+      EXPECT_EQ(c->root_words, nullptr);
+      EXPECT_EQ(c->root, nullptr);
+      EXPECT_EQ(c->object_count, 0u);
+      EXPECT_EQ(c->memory_used, 0u);
+    };
+    const SweepCounts counts = SweepAllocationFailures(call);
+    EXPECT_GT(counts.runs, 5u);
+  }
 }
 
 }  // namespace

@@ -127,5 +127,29 @@ TEST_F(TableBuildThreadsTest, AnyThreadCountBuildsTheTableOneThreadBuilds) {
   }
 }
 
+TEST_F(TableBuildThreadsTest, ARingThatLoopsIsRefusedOnAnyThreadCountAfterThePolygonsBeforeIt) {
+  // A mesh of three triangles whose ring loops back from the third to the
+  // second, after a sheet, the rosettes and a triangle and before another
+  // sheet: the rosette with a vertex at infinity is reported as left out,
+  // then the ring is refused, and the build leaves no table.
+  VtPrimitive *looped = Mesh({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}}, {{0, 1, 2}, {1, 3, 2}, {0, 2, 1}});
+  void *first = pending_[pending_.size() - 3].polygon, *second = pending_[pending_.size() - 2].polygon,
+       *third = pending_.back().polygon;
+  Scene({Sheet(12, 0, 0), Rosettes(), Triangle({{-12, -12, -1}, {12, -12, -1}, {0, 12, -1}}), looped,
+         Sheet(12, 5, 0)});
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  *PropertyAt<void *>(looped, third, VO_POLY_NEXT) = second;
+  for (uint32_t threads : {1u, 4u}) {
+    g_posted.clear();
+    EXPECT_EQ(ray::OctreeBuild(Ray(), threads), VO_STATUS_BAD_ARGUMENT) << threads << " threads";
+    ASSERT_EQ(g_posted.size(), 2u) << threads << " threads";
+    EXPECT_EQ(g_posted[0].message, messages::kRayObjectLeftOut);
+    EXPECT_EQ(g_posted[1].message, messages::kRayRingRefused);
+    EXPECT_EQ(Ray()->objects, nullptr);
+    EXPECT_EQ(Ray()->object_count, 0u);
+  }
+  *PropertyAt<void *>(looped, third, VO_POLY_NEXT) = first;
+}
+
 }  // namespace
 }  // namespace vo::test

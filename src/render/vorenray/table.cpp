@@ -7,14 +7,19 @@
 //
 // The build runs in steps so that helper threads can share it and still
 // write what one thread writes, index for index:
-//   1. the calling thread walks the trace list: material and shader resets,
-//      each primitive's layout offsets and its polygons in ring order into
-//      one list;
-//   2. the threads count the list in slices: per polygon its kind and how
+//   1. the calling thread walks the trace list: material and shader resets
+//      and each primitive's layout offsets;
+//   2. the primitives' polygons in ring order into one list: the rings
+//      measured side by side, then each walked again into its place (or,
+//      for few primitives or a ring that loops, walked one after another);
+//   3. the threads count the list in slices: per polygon its kind and how
 //      many vertices it keeps (reading positions only);
-//   3. the calling thread runs over the counts in order: the limits, the
+//   4. the calling thread runs over the counts in order: the limits, the
 //      diagnostics, the sizes, and where each slice starts (prefix sums);
-//   4. the threads fill their slices from those starts.
+//   5. the threads fill their slices from those starts.
+// On one thread (a worker count of 0 or 1, or a small scene) steps 2 to 5
+// are one walk over the rings in order, each polygon counted and placed as
+// it comes.
 // The helper threads read the scene model's records and layouts in place
 // and write only their own slice of the arrays; they touch no module state
 // (nothing allocates, posts or reads a context on them), and they are
@@ -23,6 +28,7 @@
 // the serial order.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <system_error>
@@ -38,16 +44,15 @@ namespace vo::ray {
 
 namespace {
 
-// A helper thread is worth its start from this many polygons on.
-constexpr uint32_t kPolygonsPerThread = 8192;
-
 // One primitive of the trace list: where its polygons keep what the build
-// reads, and the end of its polygons in the build's list (they start at the
-// previous primitive's end).
+// reads, its ring and the ring's length, and the end of its polygons in the
+// build's list (they start at the previous primitive's end).
 struct Source {
   VtPrimitive *p;
-  int32_t vrefs, plane, world;
-  uint32_t end;
+  int32_t vrefs, plane, world, next;
+  uint32_t type;
+  void *ring;
+  uint32_t length, end;
 };
 
 // What counting found of one polygon: its kind word (low 3 bits) or the
@@ -115,45 +120,168 @@ VtStatus ShadersReset(VtPrimitive *p) {
   return st;
 }
 
-// Types 1 and 3: their polygons in ring order, a walk that ends at null or
-// at the first polygon again. A ring that loops back to another polygon
-// than the first is caught by a marker moved to the current polygon at
-// every power of two.
+// Types 1 and 3, with their layouts and rings.
 VtStatus SourceAdd(Table &t, VtPrimitive *p) {
   if (!PrimitiveLive(p) || p->data == nullptr) return 0;
   const uint32_t type = PrimitiveType(p);
   if (type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_MESH) return 0;
   if (VtStatus st = ShadersReset(p)) return Stop(t, p, st, false);
   const VtContents *contents = p->contents;
-  const int32_t polys = PropertyOffset(contents, VO_PRIM_POLYS),
-                next = PropertyOffset(contents, VO_POLY_NEXT);
+  const int32_t polys = PropertyOffset(contents, VO_PRIM_POLYS);
   if (polys < 0) return 0;
   if (!Reserve(t.sources, t.source_cap, size_t{t.source_count} + 1))
     return Stop(t, p, VO_STATUS_NO_MEMORY, false);
-  Source &s = t.sources[t.source_count++];
-  s = Source{p, PropertyOffset(contents, VO_POLY_VREFS), PropertyOffset(contents, VO_POLY_PLANE),
-             PropertyOffset(contents, VO_VERT_WORLD), t.polygon_count};
-  void *first = *ElementField<void *>(p->data, polys);
-  void *marker = first;
+  t.sources[t.source_count++] = Source{p,
+                                       PropertyOffset(contents, VO_POLY_VREFS),
+                                       PropertyOffset(contents, VO_POLY_PLANE),
+                                       PropertyOffset(contents, VO_VERT_WORLD),
+                                       PropertyOffset(contents, VO_POLY_NEXT),
+                                       type,
+                                       *ElementField<void *>(p->data, polys),
+                                       0,
+                                       0};
+  return 0;
+}
+
+// ---- Threads ---------------------------------------------------------------
+
+// A helper thread is worth its start from this many polygons, or this many
+// primitives whose rings it walks, on.
+constexpr uint32_t kPolygonsPerThread = 8192;
+constexpr uint32_t kPrimitivesPerThread = 4;
+
+// The threads for `pieces` shares of work: as many as asked (a test),
+// else the work farm's worker count (control 0x520001; a negative count
+// asks for the machine's cores) but no more than the pieces, and one on a
+// worker thread.
+uint32_t ThreadsAsked(RayContext *c, uint32_t asked, uint32_t pieces) {
+  if (asked != 0) return std::clamp<uint32_t>(asked, 1, kMostBuildThreads);
+  if (OnWorker(c)) return 1;
+  VtTypedValue v{};
+  if (VoControlGet(VO_CONTROL_MT_WORKERS, &v) != 0) return 1;
+  const uint32_t workers =
+      v.value.i < 0 ? std::thread::hardware_concurrency() : static_cast<uint32_t>(v.value.i);
+  return std::clamp<uint32_t>(std::min(workers, pieces), 1, kMostBuildThreads);
+}
+
+// The polygons of each thread's slice.
+void Slice(Table &t) {
+  for (uint32_t j = 0; j <= t.threads; ++j)
+    t.begin[j] = static_cast<uint32_t>(uint64_t{t.polygon_count} * j / t.threads);
+}
+
+// Runs slice j of t.threads on helper thread j (slice 0 on the calling
+// thread), all joined before it returns; a slice whose thread cannot start
+// runs on the calling thread.
+template <class F>
+void OnThreads(Table &t, F &&slice) {
+  std::thread helpers[kMostBuildThreads];
+  uint32_t started = 1;
+  for (; started < t.threads; ++started) {
+    try {
+      helpers[started] = std::thread([&slice, started] { slice(started); });
+    } catch (const std::system_error &) {
+      break;
+    }
+  }
+  slice(0);
+  for (uint32_t j = started; j < t.threads; ++j) slice(j);
+  for (uint32_t j = 1; j < started; ++j) helpers[j].join();
+}
+
+// ---- Step 2: the rings -----------------------------------------------------
+
+// Walks a ring in order, put(q) for each polygon until put answers false; a
+// walk ends at null or at the first polygon again. Answers whether the ring
+// loops back to another polygon than the first, caught by a marker moved to
+// the current polygon at every power of two.
+template <class F>
+bool RingWalk(const Source &s, F &&put) {
+  void *marker = s.ring;
   uint64_t steps = 0, next_move = 1;
-  for (void *q = first; q != nullptr;) {
-    if (!Reserve(t.polygons, t.polygon_cap, size_t{t.polygon_count} + 1))
-      return Stop(t, p, VO_STATUS_NO_MEMORY, false);
-    t.polygons[t.polygon_count++] = q;
-    s.end = t.polygon_count;
-    if (type == VO_PRIMITIVE_POLYGON || next < 0) break;
-    q = *ElementField<void *>(q, next);
-    if (q == first) break;
-    if (q == marker) return Stop(t, p, VO_STATUS_BAD_ARGUMENT, true);
+  for (void *q = s.ring; q != nullptr;) {
+    if (!put(q)) return false;
+    if (s.type == VO_PRIMITIVE_POLYGON || s.next < 0) return false;
+    q = *ElementField<void *>(q, s.next);
+    if (q == s.ring) return false;
+    if (q == marker) return true;
     if (++steps == next_move) {
       marker = q;
       next_move *= 2;
     }
   }
+  return false;
+}
+
+// The rings one after another into a growing list; a ring that loops ends
+// the list (and the build, once the polygons before it are counted).
+VtStatus RingsInOrder(Table &t) {
+  t.polygon_count = 0;
+  for (uint32_t k = 0; k < t.source_count; ++k) {
+    Source &s = t.sources[k];
+    bool made = true;
+    const bool loops = RingWalk(s, [&](void *q) {
+      made = Reserve(t.polygons, t.polygon_cap, size_t{t.polygon_count} + 1);
+      if (made) t.polygons[t.polygon_count++] = q;
+      return made;
+    });
+    s.end = t.polygon_count;
+    if (!made) return Stop(t, s.p, VO_STATUS_NO_MEMORY, false);
+    if (loops) {
+      t.source_count = k + 1;
+      return Stop(t, s.p, VO_STATUS_BAD_ARGUMENT, true);
+    }
+  }
   return 0;
 }
 
-// ---- Steps 2 and 4: a polygon --------------------------------------------
+// The rings' lengths, walked side by side (each thread takes the next
+// primitive not yet walked); false when a ring loops or is too long.
+bool RingsMeasured(Table &t) {
+  std::atomic<uint32_t> next{0};
+  std::atomic<bool> refused{false};
+  OnThreads(t, [&](uint32_t) {
+    for (uint32_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < t.source_count;) {
+      Source &s = t.sources[k];
+      s.length = 0;
+      if (RingWalk(s, [&s](void *) { return ++s.length < UINT32_MAX; }) || s.length == UINT32_MAX)
+        refused.store(true, std::memory_order_relaxed);
+    }
+  });
+  return !refused.load(std::memory_order_relaxed);
+}
+
+// The rings measured, then placed in the list by their lengths and walked
+// again side by side, each by one thread; kInOrder when the list is to be
+// made in order (a ring that loops, a list beyond VoAllocate's size).
+enum class Rings { kPlaced, kInOrder, kNoMemory };
+Rings RingsPlaced(Table &t) {
+  if (!RingsMeasured(t)) return Rings::kInOrder;
+  uint64_t total = 0;
+  for (uint32_t k = 0; k < t.source_count; ++k) {
+    total += t.sources[k].length;
+    t.sources[k].end = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
+  }
+  if (total >= UINT32_MAX / sizeof(void *)) return Rings::kInOrder;
+  if (!Exact(t.polygons, total)) return Rings::kNoMemory;
+  t.polygon_cap = t.polygon_count = static_cast<uint32_t>(total);
+  Slice(t);
+  OnThreads(t, [&t](uint32_t j) {
+    const uint32_t from = t.begin[j], to = j + 1 == t.threads ? UINT32_MAX : t.begin[j + 1];
+    for (uint32_t k = 0; k < t.source_count; ++k) {
+      Source &s = t.sources[k];
+      void **at = t.polygons + (s.end - s.length);
+      if (s.end - s.length < from || s.end - s.length >= to) continue;
+      RingWalk(s, [&at](void *q) {
+        *at++ = q;
+        return true;
+      });
+    }
+  });
+  return Rings::kPlaced;
+}
+
+// ---- Steps 3 and 5: a polygon --------------------------------------------
 
 // A walk over a polygon's vertex ring: the box of the positions read, the
 // projected positions into `uv` when given; it stops at a vertex without a
@@ -257,53 +385,37 @@ void SliceCount(Table &t, uint32_t slice) {
   }
 }
 
-void SliceFill(Table &t, uint32_t slice) {
+// A counted polygon into the table at `at`, which moves on past it; the
+// root's words' box takes in a bounded one.
+void Place(Table &t, const Source &s, void *polygon, const PolygonCount &k, Start &at, double *box) {
   RayContext *c = t.c;
+  ObjectFill(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
+  const uint32_t word = at.object * 8 + k.kind;
+  if (s.p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) {
+    c->unbounded[at.unbounded++] = word;
+  } else {
+    t.bounded[at.bounded++] = word;
+    const float *box6 = c->boxes + 6 * at.object;
+    for (int a = 0; a < 6; a += 2) {
+      box[a] = std::min<double>(box[a], box6[a]);
+      box[a + 1] = std::max<double>(box[a + 1], box6[a + 1]);
+    }
+  }
+  at.uv += k.vertices;
+  ++at.object;
+}
+
+void SliceFill(Table &t, uint32_t slice) {
   Start at = t.starts[slice];
-  double *box = t.boxes[slice];
   uint32_t si = SourceOf(t, t.begin[slice]);
   for (uint32_t i = t.begin[slice]; i < t.begin[slice + 1]; ++i) {
     while (t.sources[si].end <= i) ++si;
     const PolygonCount k = t.counts[i];
-    if (k.kind & kCountOut) continue;
-    const Source &s = t.sources[si];
-    ObjectFill(c, s, t.polygons[i], k.kind, k.vertices, at.object, at.uv);
-    const uint32_t word = at.object * 8 + k.kind;
-    if (s.p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) {
-      c->unbounded[at.unbounded++] = word;
-    } else {
-      t.bounded[at.bounded++] = word;
-      const float *box6 = c->boxes + 6 * at.object;
-      for (int a = 0; a < 6; a += 2) {
-        box[a] = std::min<double>(box[a], box6[a]);
-        box[a + 1] = std::max<double>(box[a + 1], box6[a + 1]);
-      }
-    }
-    at.uv += k.vertices;
-    ++at.object;
+    if ((k.kind & kCountOut) == 0) Place(t, t.sources[si], t.polygons[i], k, at, t.boxes[slice]);
   }
 }
 
-// Runs slice j of t.threads on helper thread j (slice 0 on the calling
-// thread), all joined before it returns; a slice whose thread cannot start
-// runs on the calling thread.
-template <class F>
-void OnThreads(Table &t, F &&slice) {
-  std::thread helpers[kMostBuildThreads];
-  uint32_t started = 1;
-  for (; started < t.threads; ++started) {
-    try {
-      helpers[started] = std::thread([&slice, started] { slice(started); });
-    } catch (const std::system_error &) {
-      break;
-    }
-  }
-  slice(0);
-  for (uint32_t j = started; j < t.threads; ++j) slice(j);
-  for (uint32_t j = 1; j < started; ++j) helpers[j].join();
-}
-
-// ---- Step 3: the counts in order -------------------------------------------
+// ---- Step 4: the counts in order -------------------------------------------
 
 void LeftOut(void *polygon) {
   Post(VO_CLASS_DEBUG | VO_COND_BAD_ARGUMENT, messages::kRayObjectLeftOut, VO_MODULE_RAYTRACER,
@@ -315,6 +427,27 @@ VtStatus RingRefused(VtPrimitive *p) {
   return VO_STATUS_BAD_ARGUMENT;
 }
 
+// The table's limits on a counted polygon, objects first; 0 within them.
+VtStatus Limits(const Source &s, const PolygonCount &k, const Start &at) {
+  if (at.object >= kMaxObjects - 1) return RingRefused(s.p);
+  if (k.vertices != 0 && at.uv + uint64_t{k.vertices} >= kMaxObjects) return VO_STATUS_NO_MEMORY;
+  return 0;
+}
+
+// How the walk over the trace list stopped, once the polygons before are
+// in.
+VtStatus Stopped(const Table &t) {
+  if (t.stop == 0) return 0;
+  return t.ring_refused ? RingRefused(t.stopped_at) : t.stop;
+}
+
+void Sizes(Table &t, const Start &at) {
+  t.c->object_count = at.object;
+  t.c->uv_count = at.uv;
+  t.c->unbounded_count = at.unbounded;
+  t.bounded_count = at.bounded;
+}
+
 // The table's sizes and each slice's starts, with the limits and
 // diagnostics in the order a polygon at a time meets them.
 VtStatus Totals(Table &t) {
@@ -324,9 +457,8 @@ VtStatus Totals(Table &t) {
   for (uint32_t i = 0; i < t.polygon_count; ++i) {
     while (t.sources[si].end <= i) ++si;
     while (slice < t.threads && t.begin[slice] == i) t.starts[slice++] = at;
-    if (at.object >= kMaxObjects - 1) return RingRefused(t.sources[si].p);
     const PolygonCount k = t.counts[i];
-    if (k.vertices != 0 && at.uv + uint64_t{k.vertices} >= kMaxObjects) return VO_STATUS_NO_MEMORY;
+    if (VtStatus st = Limits(t.sources[si], k, at)) return st;
     if (k.kind & kCountLeftOut) LeftOut(t.polygons[i]);
     if (k.kind & kCountOut) continue;
     ((t.sources[si].p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) != 0 ? at.unbounded : at.bounded) += 1;
@@ -334,44 +466,76 @@ VtStatus Totals(Table &t) {
     ++at.object;
   }
   while (slice < t.threads) t.starts[slice++] = at;
-  if (t.stop != 0) return t.ring_refused ? RingRefused(t.stopped_at) : t.stop;
-  c->object_count = at.object;
-  c->uv_count = at.uv;
-  c->unbounded_count = at.unbounded;
-  t.bounded_count = at.bounded;
+  if (VtStatus st = Stopped(t)) return st;
+  Sizes(t, at);
   const bool made = Exact(c->objects, at.object) && Exact(c->hits, at.object) &&
                     Exact(c->boxes, size_t{at.object} * 6) && Exact(c->uv, size_t{at.uv} * 2) &&
                     Exact(c->unbounded, at.unbounded) && Exact(t.bounded, at.bounded);
   return made ? 0 : VO_STATUS_NO_MEMORY;
 }
 
-// Helper threads for n polygons: the work farm's worker count (control
-// 0x520001; a negative count asks for the machine's cores), one per
-// kPolygonsPerThread polygons at most; none on a worker thread.
-uint32_t ThreadsFor(RayContext *c, uint32_t n) {
-  if (OnWorker(c)) return 1;
-  VtTypedValue v{};
-  if (VoControlGet(VO_CONTROL_MT_WORKERS, &v) != 0) return 1;
-  const uint32_t workers =
-      v.value.i < 0 ? std::thread::hardware_concurrency() : static_cast<uint32_t>(v.value.i);
-  return std::clamp<uint32_t>(std::min(workers, n / kPolygonsPerThread), 1, kMostBuildThreads);
+// The capacities of the arrays a build on one thread grows.
+struct Capacities {
+  uint32_t objects = 0, hits = 0, boxes = 0, uv = 0, unbounded = 0, bounded = 0;
+};
+
+// One polygon counted and placed at once, the arrays grown to hold it.
+VtStatus Take(Table &t, Capacities &cap, const Source &s, void *polygon, Start &at) {
+  RayContext *c = t.c;
+  const PolygonCount k = Count(s, polygon);
+  if (VtStatus st = Limits(s, k, at)) return st;
+  if (k.kind & kCountLeftOut) LeftOut(polygon);
+  if (k.kind & kCountOut) return 0;
+  const size_t objects = size_t{at.object} + 1;
+  const bool grown = Reserve(c->objects, cap.objects, objects) && Reserve(c->hits, cap.hits, objects) &&
+                     Reserve(c->boxes, cap.boxes, objects * 6) &&
+                     Reserve(c->uv, cap.uv, (size_t{at.uv} + k.vertices) * 2) &&
+                     ((s.p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) != 0
+                          ? Reserve(c->unbounded, cap.unbounded, size_t{at.unbounded} + 1)
+                          : Reserve(t.bounded, cap.bounded, size_t{at.bounded} + 1));
+  if (!grown) return VO_STATUS_NO_MEMORY;
+  Place(t, s, polygon, k, at, t.boxes[0]);
+  return 0;
+}
+
+// On one thread: the rings walked in order and each polygon counted and
+// placed as it comes, so that no list is made and each polygon's vertices
+// are read while they are at hand.
+VtStatus InOrder(Table &t) {
+  Capacities cap;
+  Start at{};
+  for (uint32_t k = 0; k < t.source_count; ++k) {
+    const Source &s = t.sources[k];
+    VtStatus st = 0;
+    const bool loops = RingWalk(s, [&](void *q) { return (st = Take(t, cap, s, q, at)) == 0; });
+    if (st != 0) return st;
+    if (loops) return RingRefused(s.p);
+  }
+  if (VtStatus st = Stopped(t)) return st;
+  Sizes(t, at);
+  return 0;
 }
 
 VtStatus Build(Table &t, uint32_t threads) {
-  RayContext *c = t.c;
-  (void)ForEachNodeUntil(static_cast<VtReference *>(c->share.trace), [&](VtReference *node) {
+  (void)ForEachNodeUntil(static_cast<VtReference *>(t.c->share.trace), [&](VtReference *node) {
     return SourceAdd(t, static_cast<VtPrimitive *>(node->data));
   });
   if (t.stop == VO_STATUS_NO_MEMORY) return t.stop;
-  if (!Exact(t.counts, t.polygon_count)) return VO_STATUS_NO_MEMORY;
-  t.threads =
-      threads != 0 ? std::clamp<uint32_t>(threads, 1, kMostBuildThreads) : ThreadsFor(c, t.polygon_count);
-  for (uint32_t j = 0; j <= t.threads; ++j)
-    t.begin[j] = static_cast<uint32_t>(uint64_t{t.polygon_count} * j / t.threads);
-  OnThreads(t, [&t](uint32_t j) { SliceCount(t, j); });
-  if (VtStatus st = Totals(t)) return st;
   for (double *box : t.boxes)
     for (int a = 0; a < 6; ++a) box[a] = a % 2 == 0 ? INFINITY : -INFINITY;
+  t.threads = ThreadsAsked(t.c, threads, UINT32_MAX);
+  if (t.threads == 1) return InOrder(t);
+  // The rings side by side when there are primitives enough to share.
+  t.threads = ThreadsAsked(t.c, threads, t.source_count / kPrimitivesPerThread);
+  const Rings rings = t.threads > 1 ? RingsPlaced(t) : Rings::kInOrder;
+  if (rings == Rings::kNoMemory || (rings == Rings::kInOrder && RingsInOrder(t) == VO_STATUS_NO_MEMORY))
+    return VO_STATUS_NO_MEMORY;
+  t.threads = ThreadsAsked(t.c, threads, t.polygon_count / kPolygonsPerThread);
+  if (t.threads == 1) return InOrder(t);
+  Slice(t);
+  if (!Exact(t.counts, t.polygon_count)) return VO_STATUS_NO_MEMORY;
+  OnThreads(t, [&t](uint32_t j) { SliceCount(t, j); });
+  if (VtStatus st = Totals(t)) return st;
   OnThreads(t, [&t](uint32_t j) { SliceFill(t, j); });
   return 0;
 }
