@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <vo/vo_multit.h>
+
 #include "render/vorenray/ray_fixture.h"
 
 namespace vo::test {
@@ -125,6 +127,23 @@ TEST_F(TableBuildThreadsTest, AnyThreadCountBuildsTheTableOneThreadBuilds) {
     EXPECT_EQ(many.memory, one.memory) << threads << " threads";
     EXPECT_TRUE(many.bytes == one.bytes) << threads << " threads";
   }
+}
+
+TEST_F(TableBuildThreadsTest, OneLargeMeshIsSharedByItsPolygonsAsTheWorkerCountAllows) {
+  // One primitive is too few to share its ring walk, but its 128^2 cells
+  // (5461 quadrilaterals with x + y a multiple of 3, and 2 * 10923
+  // triangles: 27307 polygons) make three slices of at least 8192 polygons
+  // for the four workers asked.
+  Scene({Sheet(128, 0, 0)});
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  const Built one = Build(1);
+  EXPECT_EQ(one.objects, 27307u);
+  const VtTypedValue workers = TypedInt32(4);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &workers), 0u);
+  const Built shared = Build(0);
+  EXPECT_EQ(shared.objects, one.objects);
+  EXPECT_EQ(shared.memory, one.memory);
+  EXPECT_TRUE(shared.bytes == one.bytes);
 }
 
 TEST_F(TableBuildThreadsTest, ARingThatLoopsIsRefusedOnAnyThreadCountAfterThePolygonsBeforeIt) {

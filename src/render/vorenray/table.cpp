@@ -143,6 +143,95 @@ VtStatus SourceAdd(Table &t, VtPrimitive *p) {
   return 0;
 }
 
+// ---- A polygon -------------------------------------------------------------
+
+// A walk over a polygon's vertex ring: the box of the positions read, the
+// projected positions into `uv` when given; it stops at a vertex without a
+// position or at the first non-finite one.
+struct Ring {
+  uint32_t n = 0;
+  bool finite = true;
+};
+Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float *uv) {
+  Ring r;
+  for (int a = 0; a < 3; ++a) box6[2 * a] = INFINITY, box6[2 * a + 1] = -INFINITY;
+  auto *ring = *ElementField<VtReference *>(polygon, s.vrefs);
+  if (ring == nullptr || s.world < 0) {
+    r.finite = false;
+    return r;
+  }
+  const int u = (kind & 3) == 3 ? 1 : 0, v = (kind & 3) == 1 ? 1 : 2;
+  ForEachNodeUntil(ring, [&](VtReference *node) -> VtStatus {
+    if (node->data == nullptr) {
+      r.finite = false;
+      return 1;
+    }
+    const float *p = ElementField<float>(node->data, s.world);
+    for (int a = 0; a < 3; ++a) {
+      r.finite = r.finite && std::isfinite(p[a]);
+      box6[2 * a] = std::min(box6[2 * a], p[a]);
+      box6[2 * a + 1] = std::max(box6[2 * a + 1], p[a]);
+    }
+    if (uv != nullptr) {
+      uv[2 * r.n] = p[u];
+      uv[2 * r.n + 1] = p[v];
+    }
+    ++r.n;
+    return r.finite ? 0 : 1;
+  });
+  return r;
+}
+
+const float *PlaneOf(const Source &s, void *polygon) { return ElementField<float>(polygon, s.plane); }
+
+PolygonCount Count(const Source &s, void *polygon) {
+  if (s.plane < 0 || s.vrefs < 0) return {0, kCountOut};
+  const float *plane = PlaneOf(s, polygon);
+  if (!(std::isfinite(plane[0]) && std::isfinite(plane[1]) && std::isfinite(plane[2]) &&
+        std::isfinite(plane[3])))
+    return {0, kCountOut | kCountLeftOut};
+  const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), cz = std::fabs(plane[2]);
+  const uint32_t kind = (a >= b && a >= cz) ? 3 : (b >= cz ? 2 : 1);
+  float box6[6];
+  const Ring r = RingRead(s, polygon, kind, box6, nullptr);
+  const uint32_t n = r.finite ? r.n : 0;
+  if (n == 0) return {r.n, kCountOut | kCountLeftOut};
+  if (n < 3) return {n, kCountOut};
+  return {n, n != 3 ? kind | 4 : kind};
+}
+
+// Convexity and turn of the projected polygon: every edge keeps all other
+// vertices on one side (polygons of up to 16 vertices; others count as
+// concave, which only makes overlap tests less sharp).
+uint32_t Shape(const float *uv, uint32_t n) {
+  if (n > 16) return 0;
+  int turn = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    const pred::Point2 a{uv[2 * i], uv[2 * i + 1]}, b{uv[2 * ((i + 1) % n)], uv[2 * ((i + 1) % n) + 1]};
+    for (uint32_t k = 0; k < n; ++k) {
+      if (k == i || k == (i + 1) % n) continue;
+      const int side = pred::Orient2DFiltered(a, b, {uv[2 * k], uv[2 * k + 1]});
+      if (side == 0 || (turn != 0 && side != turn)) return 0;
+      turn = side;
+    }
+  }
+  return kHitConvex | (turn < 0 ? kHitClockwise : 0);
+}
+
+// One table entry: its hit record, object, box and projected vertices.
+void ObjectFill(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count, uint32_t index,
+                uint32_t first) {
+  float *box6 = c->boxes + 6 * index;
+  RingRead(s, polygon, kind, box6, c->uv + 2 * first);
+  ObjectHit &h = c->hits[index];
+  std::memcpy(h.plane, PlaneOf(s, polygon), sizeof h.plane);
+  h.kind = kind;
+  h.first = first;
+  h.count = count;
+  h.flags = (s.p->flags & (kHitTwoSided | kHitNoShadow)) | Shape(c->uv + 2 * first, count);
+  c->objects[index] = VtRayObject{polygon, s.p};
+}
+
 // ---- Threads ---------------------------------------------------------------
 
 // A helper thread is worth its start from this many polygons, or this many
@@ -252,7 +341,8 @@ bool RingsMeasured(Table &t) {
 }
 
 // The rings measured, then placed in the list by their lengths and walked
-// again side by side, each by one thread; kInOrder when the list is to be
+// again side by side, each by one thread, which counts its polygons as it
+// places them (step 3 done); kInOrder when the list is to be
 // made in order (a ring that loops, a list beyond VoAllocate's size).
 enum class Rings { kPlaced, kInOrder, kNoMemory };
 Rings RingsPlaced(Table &t) {
@@ -263,7 +353,7 @@ Rings RingsPlaced(Table &t) {
     t.sources[k].end = static_cast<uint32_t>(std::min<uint64_t>(total, UINT32_MAX));
   }
   if (total >= UINT32_MAX / sizeof(void *)) return Rings::kInOrder;
-  if (!Exact(t.polygons, total)) return Rings::kNoMemory;
+  if (!Exact(t.polygons, total) || !Exact(t.counts, total)) return Rings::kNoMemory;
   t.polygon_cap = t.polygon_count = static_cast<uint32_t>(total);
   Slice(t);
   OnThreads(t, [&t](uint32_t j) {
@@ -272,8 +362,10 @@ Rings RingsPlaced(Table &t) {
       Source &s = t.sources[k];
       void **at = t.polygons + (s.end - s.length);
       if (s.end - s.length < from || s.end - s.length >= to) continue;
-      RingWalk(s, [&at](void *q) {
+      PolygonCount *count = t.counts + (s.end - s.length);
+      RingWalk(s, [&](void *q) {
         *at++ = q;
+        *count++ = Count(s, q);
         return true;
       });
     }
@@ -281,94 +373,7 @@ Rings RingsPlaced(Table &t) {
   return Rings::kPlaced;
 }
 
-// ---- Steps 3 and 5: a polygon --------------------------------------------
-
-// A walk over a polygon's vertex ring: the box of the positions read, the
-// projected positions into `uv` when given; it stops at a vertex without a
-// position or at the first non-finite one.
-struct Ring {
-  uint32_t n = 0;
-  bool finite = true;
-};
-Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float *uv) {
-  Ring r;
-  for (int a = 0; a < 3; ++a) box6[2 * a] = INFINITY, box6[2 * a + 1] = -INFINITY;
-  auto *ring = *ElementField<VtReference *>(polygon, s.vrefs);
-  if (ring == nullptr || s.world < 0) {
-    r.finite = false;
-    return r;
-  }
-  const int u = (kind & 3) == 3 ? 1 : 0, v = (kind & 3) == 1 ? 1 : 2;
-  ForEachNodeUntil(ring, [&](VtReference *node) -> VtStatus {
-    if (node->data == nullptr) {
-      r.finite = false;
-      return 1;
-    }
-    const float *p = ElementField<float>(node->data, s.world);
-    for (int a = 0; a < 3; ++a) {
-      r.finite = r.finite && std::isfinite(p[a]);
-      box6[2 * a] = std::min(box6[2 * a], p[a]);
-      box6[2 * a + 1] = std::max(box6[2 * a + 1], p[a]);
-    }
-    if (uv != nullptr) {
-      uv[2 * r.n] = p[u];
-      uv[2 * r.n + 1] = p[v];
-    }
-    ++r.n;
-    return r.finite ? 0 : 1;
-  });
-  return r;
-}
-
-const float *PlaneOf(const Source &s, void *polygon) { return ElementField<float>(polygon, s.plane); }
-
-PolygonCount Count(const Source &s, void *polygon) {
-  if (s.plane < 0 || s.vrefs < 0) return {0, kCountOut};
-  const float *plane = PlaneOf(s, polygon);
-  if (!(std::isfinite(plane[0]) && std::isfinite(plane[1]) && std::isfinite(plane[2]) &&
-        std::isfinite(plane[3])))
-    return {0, kCountOut | kCountLeftOut};
-  const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), cz = std::fabs(plane[2]);
-  const uint32_t kind = (a >= b && a >= cz) ? 3 : (b >= cz ? 2 : 1);
-  float box6[6];
-  const Ring r = RingRead(s, polygon, kind, box6, nullptr);
-  const uint32_t n = r.finite ? r.n : 0;
-  if (n == 0) return {r.n, kCountOut | kCountLeftOut};
-  if (n < 3) return {n, kCountOut};
-  return {n, n != 3 ? kind | 4 : kind};
-}
-
-// Convexity and turn of the projected polygon: every edge keeps all other
-// vertices on one side (polygons of up to 16 vertices; others count as
-// concave, which only makes overlap tests less sharp).
-uint32_t Shape(const float *uv, uint32_t n) {
-  if (n > 16) return 0;
-  int turn = 0;
-  for (uint32_t i = 0; i < n; ++i) {
-    const pred::Point2 a{uv[2 * i], uv[2 * i + 1]}, b{uv[2 * ((i + 1) % n)], uv[2 * ((i + 1) % n) + 1]};
-    for (uint32_t k = 0; k < n; ++k) {
-      if (k == i || k == (i + 1) % n) continue;
-      const int side = pred::Orient2DFiltered(a, b, {uv[2 * k], uv[2 * k + 1]});
-      if (side == 0 || (turn != 0 && side != turn)) return 0;
-      turn = side;
-    }
-  }
-  return kHitConvex | (turn < 0 ? kHitClockwise : 0);
-}
-
-// One table entry: its hit record, object, box and projected vertices.
-void ObjectFill(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count, uint32_t index,
-                uint32_t first) {
-  float *box6 = c->boxes + 6 * index;
-  RingRead(s, polygon, kind, box6, c->uv + 2 * first);
-  ObjectHit &h = c->hits[index];
-  std::memcpy(h.plane, PlaneOf(s, polygon), sizeof h.plane);
-  h.kind = kind;
-  h.first = first;
-  h.count = count;
-  h.flags = (s.p->flags & (kHitTwoSided | kHitNoShadow)) | Shape(c->uv + 2 * first, count);
-  c->objects[index] = VtRayObject{polygon, s.p};
-}
+// ---- Steps 3 and 5: slices ------------------------------------------------
 
 // The primitive whose polygons hold list index i.
 uint32_t SourceOf(const Table &t, uint32_t i) {
@@ -533,8 +538,10 @@ VtStatus Build(Table &t, uint32_t threads) {
   t.threads = ThreadsAsked(t.c, threads, t.polygon_count / kPolygonsPerThread);
   if (t.threads == 1) return InOrder(t);
   Slice(t);
-  if (!Exact(t.counts, t.polygon_count)) return VO_STATUS_NO_MEMORY;
-  OnThreads(t, [&t](uint32_t j) { SliceCount(t, j); });
+  if (rings != Rings::kPlaced) {
+    if (!Exact(t.counts, t.polygon_count)) return VO_STATUS_NO_MEMORY;
+    OnThreads(t, [&t](uint32_t j) { SliceCount(t, j); });
+  }
   if (VtStatus st = Totals(t)) return st;
   OnThreads(t, [&t](uint32_t j) { SliceFill(t, j); });
   return 0;
