@@ -342,8 +342,8 @@ bool RingsMeasured(Table &t) {
 
 // The rings measured, then placed in the list by their lengths and walked
 // again side by side, each by one thread, which counts its polygons as it
-// places them (step 3 done); kInOrder when the list is to be
-// made in order (a ring that loops, a list beyond VoAllocate's size).
+// places them (step 3 done); kInOrder when the list is to be made in order
+// (a ring that loops, a list beyond VoAllocate's size).
 enum class Rings { kPlaced, kInOrder, kNoMemory };
 Rings RingsPlaced(Table &t) {
   if (!RingsMeasured(t)) return Rings::kInOrder;
@@ -359,10 +359,11 @@ Rings RingsPlaced(Table &t) {
   OnThreads(t, [&t](uint32_t j) {
     const uint32_t from = t.begin[j], to = j + 1 == t.threads ? UINT32_MAX : t.begin[j + 1];
     for (uint32_t k = 0; k < t.source_count; ++k) {
-      Source &s = t.sources[k];
-      void **at = t.polygons + (s.end - s.length);
-      if (s.end - s.length < from || s.end - s.length >= to) continue;
-      PolygonCount *count = t.counts + (s.end - s.length);
+      const Source &s = t.sources[k];
+      const uint32_t first = s.end - s.length;
+      if (first < from || first >= to) continue;
+      void **at = t.polygons + first;
+      PolygonCount *count = t.counts + first;
       RingWalk(s, [&](void *q) {
         *at++ = q;
         *count++ = Count(s, q);
