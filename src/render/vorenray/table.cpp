@@ -146,13 +146,13 @@ VtStatus SourceAdd(Table &t, VtPrimitive *p) {
 // ---- A polygon -------------------------------------------------------------
 
 // A walk over a polygon's vertex ring: the box of the positions read, the
-// projected positions into `uv` when given; it stops at a vertex without a
-// position or at the first non-finite one.
+// projected positions of the first `room` vertices into `uv`; it stops at a
+// vertex without a position or at the first non-finite one.
 struct Ring {
   uint32_t n = 0;
   bool finite = true;
 };
-Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float *uv) {
+Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float *uv, uint32_t room) {
   Ring r;
   for (int a = 0; a < 3; ++a) box6[2 * a] = INFINITY, box6[2 * a + 1] = -INFINITY;
   auto *ring = *ElementField<VtReference *>(polygon, s.vrefs);
@@ -172,7 +172,7 @@ Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float 
       box6[2 * a] = std::min(box6[2 * a], p[a]);
       box6[2 * a + 1] = std::max(box6[2 * a + 1], p[a]);
     }
-    if (uv != nullptr) {
+    if (r.n < room) {
       uv[2 * r.n] = p[u];
       uv[2 * r.n + 1] = p[v];
     }
@@ -184,7 +184,9 @@ Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float 
 
 const float *PlaneOf(const Source &s, void *polygon) { return ElementField<float>(polygon, s.plane); }
 
-PolygonCount Count(const Source &s, void *polygon) {
+// Counts a polygon; its box and the projected positions of its first
+// `room` vertices go to box6 and uv.
+PolygonCount Count(const Source &s, void *polygon, float *box6, float *uv, uint32_t room) {
   if (s.plane < 0 || s.vrefs < 0) return {0, kCountOut};
   const float *plane = PlaneOf(s, polygon);
   if (!(std::isfinite(plane[0]) && std::isfinite(plane[1]) && std::isfinite(plane[2]) &&
@@ -192,8 +194,7 @@ PolygonCount Count(const Source &s, void *polygon) {
     return {0, kCountOut | kCountLeftOut};
   const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), cz = std::fabs(plane[2]);
   const uint32_t kind = (a >= b && a >= cz) ? 3 : (b >= cz ? 2 : 1);
-  float box6[6];
-  const Ring r = RingRead(s, polygon, kind, box6, nullptr);
+  const Ring r = RingRead(s, polygon, kind, box6, uv, room);
   const uint32_t n = r.finite ? r.n : 0;
   if (n == 0) return {r.n, kCountOut | kCountLeftOut};
   if (n < 3) return {n, kCountOut};
@@ -218,11 +219,15 @@ uint32_t Shape(const float *uv, uint32_t n) {
   return kHitConvex | (turn < 0 ? kHitClockwise : 0);
 }
 
-// One table entry: its hit record, object, box and projected vertices.
-void ObjectFill(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count, uint32_t index,
-                uint32_t first) {
-  float *box6 = c->boxes + 6 * index;
-  RingRead(s, polygon, kind, box6, c->uv + 2 * first);
+PolygonCount Count(const Source &s, void *polygon) {
+  float box6[6];
+  return Count(s, polygon, box6, nullptr, 0);
+}
+
+// One table entry whose box and projected vertices are in place: its hit
+// record and object.
+void ObjectRecord(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count,
+                  uint32_t index, uint32_t first) {
   ObjectHit &h = c->hits[index];
   std::memcpy(h.plane, PlaneOf(s, polygon), sizeof h.plane);
   h.kind = kind;
@@ -230,6 +235,13 @@ void ObjectFill(RayContext *c, const Source &s, void *polygon, uint32_t kind, ui
   h.count = count;
   h.flags = (s.p->flags & (kHitTwoSided | kHitNoShadow)) | Shape(c->uv + 2 * first, count);
   c->objects[index] = VtRayObject{polygon, s.p};
+}
+
+// One table entry: its box and projected vertices read, then the rest.
+void ObjectFill(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count, uint32_t index,
+                uint32_t first) {
+  RingRead(s, polygon, kind, c->boxes + 6 * index, c->uv + 2 * first, count);
+  ObjectRecord(c, s, polygon, kind, count, index, first);
 }
 
 // ---- Threads ---------------------------------------------------------------
@@ -392,10 +404,18 @@ void SliceCount(Table &t, uint32_t slice) {
 }
 
 // A counted polygon into the table at `at`, which moves on past it; the
-// root's words' box takes in a bounded one.
-void Place(Table &t, const Source &s, void *polygon, const PolygonCount &k, Start &at, double *box) {
+// root's words' box takes in a bounded one. `read` holds its box and
+// projected vertices when counting kept them, else null.
+void Place(Table &t, const Source &s, void *polygon, const PolygonCount &k, Start &at, double *box,
+           const float *read) {
   RayContext *c = t.c;
-  ObjectFill(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
+  if (read != nullptr) {
+    std::memcpy(c->boxes + 6 * at.object, read, 6 * sizeof(float));
+    std::memcpy(c->uv + 2 * at.uv, read + 6, 2 * k.vertices * sizeof(float));
+    ObjectRecord(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
+  } else {
+    ObjectFill(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
+  }
   const uint32_t word = at.object * 8 + k.kind;
   if (s.p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) {
     c->unbounded[at.unbounded++] = word;
@@ -417,7 +437,7 @@ void SliceFill(Table &t, uint32_t slice) {
   for (uint32_t i = t.begin[slice]; i < t.begin[slice + 1]; ++i) {
     while (t.sources[si].end <= i) ++si;
     const PolygonCount k = t.counts[i];
-    if ((k.kind & kCountOut) == 0) Place(t, t.sources[si], t.polygons[i], k, at, t.boxes[slice]);
+    if ((k.kind & kCountOut) == 0) Place(t, t.sources[si], t.polygons[i], k, at, t.boxes[slice], nullptr);
   }
 }
 
@@ -485,10 +505,13 @@ struct Capacities {
   uint32_t objects = 0, hits = 0, boxes = 0, uv = 0, unbounded = 0, bounded = 0;
 };
 
-// One polygon counted and placed at once, the arrays grown to hold it.
+// One polygon counted and placed at once, the arrays grown to hold it; a
+// polygon of up to kKeptVertices vertices is read once.
+constexpr uint32_t kKeptVertices = 16;
 VtStatus Take(Table &t, Capacities &cap, const Source &s, void *polygon, Start &at) {
   RayContext *c = t.c;
-  const PolygonCount k = Count(s, polygon);
+  float read[6 + 2 * kKeptVertices];
+  const PolygonCount k = Count(s, polygon, read, read + 6, kKeptVertices);
   if (VtStatus st = Limits(s, k, at)) return st;
   if (k.kind & kCountLeftOut) LeftOut(polygon);
   if (k.kind & kCountOut) return 0;
@@ -500,7 +523,7 @@ VtStatus Take(Table &t, Capacities &cap, const Source &s, void *polygon, Start &
                           ? Reserve(c->unbounded, cap.unbounded, size_t{at.unbounded} + 1)
                           : Reserve(t.bounded, cap.bounded, size_t{at.bounded} + 1));
   if (!grown) return VO_STATUS_NO_MEMORY;
-  Place(t, s, polygon, k, at, t.boxes[0]);
+  Place(t, s, polygon, k, at, t.boxes[0], k.vertices <= kKeptVertices ? read : nullptr);
   return 0;
 }
 
