@@ -1,11 +1,8 @@
-// The octree: object table and hit records over the trace list, the grid of
-// cell boundaries, the root leaf, lazy splits and release.
+// The octree over the object table (table.cpp): the grid of cell
+// boundaries, the root leaf, lazy splits and release.
 //
-// Building reads the scene model once per prepare: each traced polygon
-// becomes a table entry, a hit record and its vertices projected onto the
-// plane of the two axes other than its normal's dominant one. Polygons with
-// non-finite planes or positions, or fewer than three vertices, are left
-// out. Memory is counted in real sizes against control 0x70007; the count
+// Building reads the scene model once per prepare. Memory is counted in
+// real sizes against control 0x70007; the count
 // is the octree owner's, changed atomically (the workers of a threaded
 // frame split one octree).
 //
@@ -66,199 +63,6 @@ struct SplitShare {
 static_assert(SplitShare::kStripes == 64, "the stripe index takes the hash's top 6 bits");
 
 namespace {
-
-// The places of what building reads, for the last contents seen.
-struct Layout {
-  const VtContents *contents = nullptr;
-  int32_t polys, next, vrefs, plane, world;
-  void Load(const VtContents *c) {
-    if (c == contents) return;
-    contents = c;
-    polys = PropertyOffset(c, VO_PRIM_POLYS);
-    next = PropertyOffset(c, VO_POLY_NEXT);
-    vrefs = PropertyOffset(c, VO_POLY_VREFS);
-    plane = PropertyOffset(c, VO_POLY_PLANE);
-    world = PropertyOffset(c, VO_VERT_WORLD);
-  }
-};
-
-// A growable array counted in elements; sizes checked before VoAllocate's
-// 32-bit size.
-template <class T>
-bool Reserve(T *&array, uint32_t &capacity, size_t needed) {
-  if (needed <= capacity) return true;
-  size_t grown = std::max<size_t>(needed, capacity < 1024 ? 1024 : size_t{capacity} * 2);
-  if (grown > UINT32_MAX / sizeof(T)) grown = needed;
-  if (grown > UINT32_MAX / sizeof(T)) return false;
-  void *block = VoMemoryReallocate(array, static_cast<uint32_t>(grown * sizeof(T)));
-  if (block == nullptr) return false;
-  array = static_cast<T *>(block);
-  capacity = static_cast<uint32_t>(grown);
-  return true;
-}
-
-struct Builder {
-  RayContext *c;
-  Layout layout;
-  uint32_t objects_cap = 0, hits_cap = 0, boxes_cap = 0, uv_cap = 0, bounded_cap = 0, unbounded_cap = 0;
-  uint32_t *bounded = nullptr;
-  uint32_t bounded_count = 0;
-  VtStatus status = 0;
-  double box[6] = {INFINITY, -INFINITY, INFINITY, -INFINITY, INFINITY, -INFINITY};
-
-  bool Grow(size_t objects, size_t uv) {
-    return Reserve(c->objects, objects_cap, objects) && Reserve(c->hits, hits_cap, objects) &&
-           Reserve(c->boxes, boxes_cap, objects * 6) && Reserve(c->uv, uv_cap, uv * 2);
-  }
-
-  // The vertex positions of a polygon's ring into the projected array (not
-  // yet counted); 0 when a position is not finite or a vertex lacks one.
-  uint32_t Vertices(void *polygon, uint32_t kind, float *box6) {
-    auto *ring = *ElementField<VtReference *>(polygon, layout.vrefs);
-    if (ring == nullptr || layout.world < 0) return 0;
-    const int u = (kind & 3) == 3 ? 1 : 0, v = (kind & 3) == 1 ? 1 : 2;
-    uint32_t n = 0;
-    bool finite = true;
-    for (int a = 0; a < 3; ++a) box6[2 * a] = INFINITY, box6[2 * a + 1] = -INFINITY;
-    ForEachNodeUntil(ring, [&](VtReference *node) -> VtStatus {
-      if (node->data == nullptr || c->uv_count + n + 1 >= kMaxObjects ||
-          !Grow(c->object_count + 1, c->uv_count + n + 1)) {
-        finite = false;
-        if (node->data != nullptr) status = VO_STATUS_NO_MEMORY;
-        return 1;
-      }
-      const float *p = ElementField<float>(node->data, layout.world);
-      for (int a = 0; a < 3; ++a) {
-        finite = finite && std::isfinite(p[a]);
-        box6[2 * a] = std::min(box6[2 * a], p[a]);
-        box6[2 * a + 1] = std::max(box6[2 * a + 1], p[a]);
-      }
-      c->uv[2 * (c->uv_count + n)] = p[u];
-      c->uv[2 * (c->uv_count + n) + 1] = p[v];
-      ++n;
-      return finite ? 0 : 1;
-    });
-    return finite ? n : 0;
-  }
-
-  // Convexity and turn of the projected polygon: every edge keeps all other
-  // vertices on one side (polygons of up to 16 vertices; others count as
-  // concave, which only makes overlap tests less sharp).
-  uint32_t Shape(const float *uv, uint32_t n) {
-    if (n > 16) return 0;
-    int turn = 0;
-    for (uint32_t i = 0; i < n; ++i) {
-      const pred::Point2 a{uv[2 * i], uv[2 * i + 1]}, b{uv[2 * ((i + 1) % n)], uv[2 * ((i + 1) % n) + 1]};
-      for (uint32_t k = 0; k < n; ++k) {
-        if (k == i || k == (i + 1) % n) continue;
-        const int side = pred::Orient2DFiltered(a, b, {uv[2 * k], uv[2 * k + 1]});
-        if (side == 0 || (turn != 0 && side != turn)) return 0;
-        turn = side;
-      }
-    }
-    return kHitConvex | (turn < 0 ? kHitClockwise : 0);
-  }
-
-  void LeftOut(void *polygon) {
-    Post(VO_CLASS_DEBUG | VO_COND_BAD_ARGUMENT, messages::kRayObjectLeftOut, VO_MODULE_RAYTRACER,
-         static_cast<const void *>(polygon));
-  }
-
-  // One polygon: its entry, hit record, box and word; false to stop.
-  bool Polygon(VtPrimitive *p, void *polygon) {
-    if (c->object_count >= kMaxObjects - 1) {
-      Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER,
-           static_cast<const void *>(p));
-      status = VO_STATUS_BAD_ARGUMENT;
-      return false;
-    }
-    if (layout.plane < 0 || layout.vrefs < 0) return true;
-    const float *plane = ElementField<float>(polygon, layout.plane);
-    if (!(std::isfinite(plane[0]) && std::isfinite(plane[1]) && std::isfinite(plane[2]) &&
-          std::isfinite(plane[3]))) {
-      LeftOut(polygon);
-      return true;
-    }
-    const double a = std::fabs(plane[0]), b = std::fabs(plane[1]), cz = std::fabs(plane[2]);
-    uint32_t kind = (a >= b && a >= cz) ? 3 : (b >= cz ? 2 : 1);
-    float box6[6];
-    const uint32_t n = Vertices(polygon, kind, box6);
-    if (status != 0) return false;
-    if (n < 3) {
-      if (n == 0) LeftOut(polygon);
-      return true;
-    }
-    if (n != 3) kind |= 4;
-    const uint32_t index = c->object_count;
-    ObjectHit &h = c->hits[index];
-    std::memcpy(h.plane, plane, sizeof h.plane);
-    h.kind = kind;
-    h.first = c->uv_count;
-    h.count = n;
-    h.flags = (p->flags & (kHitTwoSided | kHitNoShadow)) | Shape(c->uv + 2 * h.first, n);
-    c->objects[index] = VtRayObject{polygon, p};
-    std::memcpy(c->boxes + 6 * index, box6, sizeof box6);
-    const uint32_t word = index * 8 + kind;
-    if (p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) {
-      if (!Reserve(c->unbounded, unbounded_cap, c->unbounded_count + 1)) return Fail();
-      c->unbounded[c->unbounded_count++] = word;
-    } else {
-      if (!Reserve(bounded, bounded_cap, bounded_count + 1)) return Fail();
-      bounded[bounded_count++] = word;
-      for (int k = 0; k < 6; k += 2) {
-        box[k] = std::min<double>(box[k], box6[k]);
-        box[k + 1] = std::max<double>(box[k + 1], box6[k + 1]);
-      }
-    }
-    c->uv_count += n;
-    ++c->object_count;
-    return true;
-  }
-
-  bool Fail() {
-    status = VO_STATUS_NO_MEMORY;
-    return false;
-  }
-
-  // Types 1 and 3: their polygons in ring order, counted and filled in one
-  // walk that ends at null or at the first polygon again.
-  VtStatus Primitive(VtPrimitive *p) {
-    if (!PrimitiveLive(p) || p->data == nullptr) return 0;
-    const uint32_t type = PrimitiveType(p);
-    if (type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_MESH) return 0;
-    if (VoModuleCheckStarted(VO_MODULE_SHADER, 0) == 0) {
-      // Shaders left unprepared would shade wrongly: a failed reset ends
-      // the build.
-      VtStatus st = 0;
-      if (VtMaterial *m = VoPrimitiveGetMaterial(p)) st |= VoMaterialReset(m);
-      if (VtShader *space = VoPrimitiveGetTextureSpace(p)) st |= VoShaderReset(space);
-      if (st != 0) return st;
-    }
-    layout.Load(p->contents);
-    if (layout.polys < 0) return 0;
-    void *first = *ElementField<void *>(p->data, layout.polys);
-    // A ring that loops back to another polygon than the first is caught by
-    // a marker moved to the current polygon at every power of two.
-    void *marker = first;
-    uint64_t steps = 0, next_move = 1;
-    for (void *q = first; q != nullptr;) {
-      if (!Polygon(p, q)) return status;
-      if (type == VO_PRIMITIVE_POLYGON || layout.next < 0) break;
-      q = *ElementField<void *>(q, layout.next);
-      if (q == first) break;
-      if (q == marker) {
-        Post(VO_STATUS_BAD_ARGUMENT, messages::kRayRingRefused, VO_MODULE_RAYTRACER,
-             static_cast<const void *>(p));
-        return status = VO_STATUS_BAD_ARGUMENT;
-      }
-      if (++steps == next_move) {
-        marker = q;
-        next_move *= 2;
-      }
-    }
-    return 0;
-  }
-};
 
 bool StampsMake(RayContext *c) {
   c->stamp = 0;
@@ -706,17 +510,14 @@ void OctreeRelease(RayContext *c) {
   OctreeForget(c);
 }
 
-VtStatus OctreeBuild(RayContext *c) {
+VtStatus OctreeBuild(RayContext *c, uint32_t threads) {
   OctreeRelease(c);
-  Builder b;
-  b.c = c;
-  b.status = ForEachNodeUntil(static_cast<VtReference *>(c->share.trace), [&](VtReference *node) {
-    return b.Primitive(static_cast<VtPrimitive *>(node->data));
-  });
-  if (b.status == 0 && c->unbounded_count > c->leaf_limit)
+  TableMade b;
+  const VtStatus status = TableBuild(c, threads, &b);
+  if (status == 0 && c->unbounded_count > c->leaf_limit)
     Post(VO_CLASS_PROGRESS, messages::kRayUnboundedMany, VO_MODULE_RAYTRACER, c->unbounded_count,
          c->leaf_limit);
-  bool fits = b.status == 0;
+  bool fits = status == 0;
   if (fits && b.bounded_count != 0) {
     c->memory_used = TableBytes(c) + 3 * uint64_t{(1u << c->grid_depth) + 1} * sizeof(double);
     fits = c->memory_used <= c->memory_limit && GridMake(c, b.box);
@@ -735,7 +536,7 @@ VtStatus OctreeBuild(RayContext *c) {
   c->root_count = b.bounded_count;
   fits = fits && StampsMake(c);
   if (fits) return 0;
-  VtStatus st = b.status;
+  VtStatus st = status;
   if (st == 0 || st == VO_STATUS_NO_MEMORY) {
     Post(VO_STATUS_NO_MEMORY, messages::kRayBuildNoMemory, VO_MODULE_RAYTRACER,
          static_cast<uint32_t>(c->memory_limit));

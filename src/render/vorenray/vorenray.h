@@ -30,6 +30,7 @@
 //   rebuild) goes through IndexChange (octree.cpp).
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -286,9 +287,41 @@ VtStatus SceneRelease(RayContext *c);
 // Gives back every list the share words hold and clears them.
 void SharedListsRelease(VtRaySceneShare *share);
 
+// ---- table.cpp -------------------------------------------------------------
+// A growable array counted in elements; sizes checked before VoAllocate's
+// 32-bit size.
+template <class T>
+inline bool Reserve(T *&array, uint32_t &capacity, size_t needed) {
+  if (needed <= capacity) return true;
+  size_t grown = std::max<size_t>(needed, capacity < 1024 ? 1024 : size_t{capacity} * 2);
+  if (grown > UINT32_MAX / sizeof(T)) grown = needed;
+  if (grown > UINT32_MAX / sizeof(T)) return false;
+  void *block = VoMemoryReallocate(array, static_cast<uint32_t>(grown * sizeof(T)));
+  if (block == nullptr) return false;
+  array = static_cast<T *>(block);
+  capacity = static_cast<uint32_t>(grown);
+  return true;
+}
+
+// Helper threads a table build may use at most.
+constexpr uint32_t kMostBuildThreads = 16;
+// What a table build leaves besides the context's arrays: the root's words
+// (the caller's to free, also on failure) and their objects' box.
+struct TableMade {
+  uint32_t *bounded = nullptr;
+  uint32_t bounded_count = 0;
+  double box[6];
+};
+// Builds the object table, hit records, projected vertices and unbounded
+// words over the trace list into the context, on `threads` threads (0: as
+// many as the work farm's worker count and the scene's size allow). The
+// result is the same for any count.
+VtStatus TableBuild(RayContext *c, uint32_t threads, TableMade *made);
+
 // ---- octree.cpp ------------------------------------------------------------
-// Builds the object table, hit records, grid and root over the trace list.
-VtStatus OctreeBuild(RayContext *c);
+// Builds the object table, hit records, grid and root over the trace list
+// (`threads` as for TableBuild).
+VtStatus OctreeBuild(RayContext *c, uint32_t threads = 0);
 // Frees the octree, table and arrays; the memory count goes back to 0.
 void OctreeRelease(RayContext *c);
 // Clears the octree's words without freeing (a clone's copies of the
