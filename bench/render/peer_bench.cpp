@@ -72,6 +72,7 @@
 
 #include "mesa_peer.h"
 #include "peer_scenes.h"
+#include "eye_rays.h"
 #include "povray_scene.h"
 #include "render/vorenray/face.h"
 
@@ -472,31 +473,9 @@ void RayTracer(benchmark::State &state, int k, bool shadows, int32_t workers, co
 
 // ---- Primary rays against Embree ----------------------------------------------------------
 
-// The view's eye rays, one per pixel centre, row by row.
-struct EyeRays {
-  std::vector<float> origins, directions;  // 3 per ray
-  std::vector<double> near_distances, far_distances;
-  size_t Count() const { return near_distances.size(); }
-};
+using vo::bench::EyeRays;
 
-bool EyeRaysMake(EyeRays &rays) {
-  vo::ray::EyeView e{};
-  if (!vo::ray::EyeViewOfCurrentView(&e)) return false;
-  const size_t n = static_cast<size_t>(kWidth) * kHeight;
-  rays.origins.resize(3 * n);
-  rays.directions.resize(3 * n);
-  rays.near_distances.resize(n);
-  rays.far_distances.resize(n);
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x) {
-      const size_t i = static_cast<size_t>(y) * kWidth + x;
-      double point[3];
-      for (int a = 0; a < 3; ++a) point[a] = e.corner[a] + (x + 0.5) * e.xstep[a] + (y + 0.5) * e.ystep[a];
-      vo::ray::EyeRay(e, point, &rays.origins[3 * i], &rays.directions[3 * i], &rays.near_distances[i],
-                      &rays.far_distances[i], false);
-    }
-  return true;
-}
+bool EyeRaysMake(EyeRays &rays) { return vo::bench::EyeRaysMake(rays, kWidth, kHeight); }
 
 // One cast of every ray: the hits and the calling thread's CPU time.
 struct Cast {

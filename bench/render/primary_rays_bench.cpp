@@ -15,6 +15,7 @@
 #include <chrono>
 #include <vector>
 
+#include "eye_rays.h"
 #include "bench_kernel.h"
 #include "peer_scenes.h"
 #include "render/vorenray/vorenray.h"
@@ -31,31 +32,9 @@ VtMaterial *Plastic() {
   return plastic;
 }
 
-// The view's eye rays, one per pixel centre, row by row.
-struct EyeRays {
-  std::vector<float> origins, directions;  // 3 per ray
-  std::vector<double> near_distances, far_distances;
-  size_t Count() const { return near_distances.size(); }
-};
+using vo::bench::EyeRays;
 
-bool EyeRaysMake(EyeRays &rays) {
-  vo::ray::EyeView e{};
-  if (!vo::ray::EyeViewOfCurrentView(&e)) return false;
-  const size_t n = static_cast<size_t>(kWidth) * kHeight;
-  rays.origins.resize(3 * n);
-  rays.directions.resize(3 * n);
-  rays.near_distances.resize(n);
-  rays.far_distances.resize(n);
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x) {
-      const size_t i = static_cast<size_t>(y) * kWidth + x;
-      double point[3];
-      for (int k = 0; k < 3; ++k) point[k] = e.corner[k] + (x + 0.5) * e.xstep[k] + (y + 0.5) * e.ystep[k];
-      vo::ray::EyeRay(e, point, &rays.origins[3 * i], &rays.directions[3 * i], &rays.near_distances[i],
-                      &rays.far_distances[i], false);
-    }
-  return true;
-}
+bool EyeRaysMake(EyeRays &rays) { return vo::bench::EyeRaysMake(rays, kWidth, kHeight); }
 
 struct Frame {
   size_t hits = 0;
