@@ -268,8 +268,8 @@ LeafPath LeafPathFastest() { return __builtin_cpu_supports("avx2") ? LeafPath::k
 void WordsTestLanes(Query &q, const uint32_t *words, uint32_t count, LeafPath path, LaneCounts *counts) {
   if (path == LeafPath::kScalar) return WordsTestScalar(q, words, count);
   RayContext *c = q.ctx;
-  uint32_t *const stamps = c->stamps;
-  const uint32_t stamp = c->stamp;
+  uint16_t *const stamps = c->stamps;
+  const uint16_t stamp = c->stamp;
   const VtRayObject *const objects = c->objects;
   const void *const excluded = q.excluded;
   Run r{};

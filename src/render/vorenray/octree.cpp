@@ -67,8 +67,8 @@ namespace {
 bool StampsMake(RayContext *c) {
   c->stamp = 0;
   if (c->object_count == 0) return true;
-  c->stamps = static_cast<uint32_t *>(VoAllocate(c->object_count * sizeof(uint32_t)));
-  if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint32_t));
+  c->stamps = static_cast<uint16_t *>(VoAllocate(c->object_count * sizeof(uint16_t)));
+  if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint16_t));
   return c->stamps != nullptr;
 }
 

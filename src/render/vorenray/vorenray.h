@@ -178,8 +178,11 @@ struct RayContext {
   float *boxes;  // per object: xmin, xmax, ymin, ymax, zmin, zmax of its vertices
   uint32_t object_count;
   uint32_t uv_count;
-  uint32_t *stamps;  // per object: the walk that tested it last (one test per object and walk)
-  uint32_t stamp;    // the current walk's
+  // Per object: the walk that tested it last (one test per object and
+  // walk). Two bytes, since every worker holds an array of its own: the
+  // clearing when the count wraps costs little against 65535 walks.
+  uint16_t *stamps;
+  uint16_t stamp;  // the current walk's
   uint32_t *unbounded;
   uint32_t unbounded_count;
   uint32_t split_failed;    // a split of the current walk ran out of memory
@@ -369,6 +372,8 @@ bool QueryFill(Query &q, RayContext *c, const float *origin, const float *direct
                double far_distance, const void *excluded, Filter filter);
 // Clears the last hit and the walk's words.
 void WalkWordsClear(RayContext *c);
+// A new stamp for a walk; when the count wraps every stamp is cleared.
+void StampNext(RayContext *c);
 // Whether a hit point on the polygon's plane lies in the polygon (uv: its
 // first projected vertex): the robust orientation predicate's even-odd count
 // plus the tolerance rule.

@@ -70,8 +70,8 @@ bool PolygonInside(const ObjectHit &h, const float *uv, double tolerance, const 
 void WordsTestScalar(Query &q, const uint32_t *words, uint32_t count) {
   RayContext *c = q.ctx;
   const double e = c->min_distance, tolerance = c->tolerance;
-  uint32_t *const stamps = c->stamps;
-  const uint32_t stamp = c->stamp;
+  uint16_t *const stamps = c->stamps;
+  const uint16_t stamp = c->stamp;
   const ObjectHit *const hits = c->hits;
   const VtRayObject *const objects = c->objects;
   const float *const uv = c->uv;
@@ -276,15 +276,14 @@ struct Walker {
   }
 };
 
-// A new stamp for a walk; when the count wraps every stamp is cleared.
+}  // namespace
+
 void StampNext(RayContext *c) {
   if (++c->stamp == 0) {
-    if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint32_t));
+    if (c->stamps != nullptr) std::memset(c->stamps, 0, c->object_count * sizeof(uint16_t));
     c->stamp = 1;
   }
 }
-
-}  // namespace
 
 void WalkWordsClear(RayContext *c) {
   c->hit_word = 0;

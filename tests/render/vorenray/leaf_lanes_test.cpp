@@ -103,7 +103,7 @@ class Tester {
               LaneCounts *counts) {
     Query q = ray;
     q.ctx = &context_;
-    ++context_.stamp;
+    StampNext(&context_);
     WalkWordsClear(&context_);
     for (const auto &run : runs)
       WordsTestLanes(q, run.data(), static_cast<uint32_t>(run.size()), path, counts);
@@ -118,7 +118,7 @@ class Tester {
   }
 
  private:
-  std::vector<uint32_t> stamps_;
+  std::vector<uint16_t> stamps_;
   RayContext context_{};
 };
 
@@ -257,6 +257,32 @@ TEST(LeafLanesTest, EveryPathGivesTheOneAtATimeHitsOnRandomEdgeAndVertexRays) {
     EXPECT_GT(c.lanes, 100000u) << static_cast<int>(path);
     EXPECT_GT(c.undecided, 20u) << static_cast<int>(path);
     EXPECT_GT(c.polygons, 1000u) << static_cast<int>(path);
+  }
+}
+
+// Stamps are two bytes: the walk count wraps every 65535 walks, so every
+// 65535th walk has the stamp of the first. A walk over every object there,
+// after walks that tested one object only, still tests every object once
+// (none skipped for a stale stamp), on every path.
+TEST(LeafLanesTest, WalksAfterTheStampCountWrapsTestEveryObjectOnce) {
+  std::mt19937 random(7);
+  Table table = SceneMake(random);
+  Tester tester(table, 1e-10);
+  Query down{};
+  down.origin[0] = down.origin[1] = 2.5;
+  down.origin[2] = 5;
+  down.direction[2] = -1;
+  down.far_distance = INFINITY;
+  const std::vector<std::vector<uint32_t>> every{table.words, table.words}, one{{table.words[0]}};
+  const Outcome first = tester.Run(down, every, LeafPath::kScalar, nullptr);
+  const Outcome single = tester.Run(down, one, LeafPath::kScalar, nullptr);
+  ASSERT_NE(first.word, 0u);
+  ASSERT_EQ(first.tests, table.words.size());
+  ASSERT_EQ(single.tests, 1u);
+  for (int i = 2; i < 3 * 65535 + 2; ++i) {
+    const LeafPath path = i % 2 == 0 ? LeafPath::kScalar : LeafPath::kSse2;
+    const bool all = i % 65535 == 0;
+    ASSERT_EQ(tester.Run(down, all ? every : one, path, nullptr), all ? first : single) << "walk " << i;
   }
 }
 
