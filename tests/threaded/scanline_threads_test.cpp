@@ -17,6 +17,7 @@
 #include <vo/vo_multit.h>
 #include <vo/vo_view.h>
 
+#include "kernel/vomultit/face.h"
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
 
@@ -51,8 +52,12 @@ VtStatus Row(uint32_t y, void *pixels) {
   g_seen.bytes.insert(g_seen.bytes.end(), b, b + g_row_bytes);
   return 0;
 }
+// Polls the calling thread made while a pass of the farm was begun.
+int g_polls_in_pass = 0;
+
 VtStatus Poll() {
   ++g_seen.polls;
+  g_polls_in_pass += vo::multit::PassBegun() ? 1 : 0;
   return g_interrupt_from > 0 && g_seen.polls >= g_interrupt_from ? VO_COND_INTERRUPTED : 0;
 }
 VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return ++g_seen.frames, 0; }
@@ -433,6 +438,25 @@ TEST_F(ScanlineThreadsTest, AnInterruptEndsTheRenderWhereTheSerialRenderEnds) {
                                        << ", " << workers << " workers:" << Differences(seen, reference);
       }
     }
+  }
+}
+
+// One worker scans no faster than the calling thread alone, which would
+// wait on it: a render asked for one worker (as a machine of one core asks
+// by default) keeps the calling thread's loop; two go to the farm.
+TEST_F(ScanlineThreadsTest, OneWorkerKeepsTheCallingThreadsLoop) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
+    g_polls_in_pass = 0;
+    const Seen one = Render(code, 1);
+    EXPECT_EQ(g_polls_in_pass, 0) << std::hex << code;
+    const Seen two = Render(code, 2);
+    EXPECT_GT(g_polls_in_pass, 0) << std::hex << code;
+    EXPECT_TRUE(one == two) << std::hex << code << Differences(one, two);
   }
 }
 

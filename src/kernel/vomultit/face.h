@@ -10,6 +10,9 @@ namespace vo::multit {
 
 // True on a worker thread of the active pass.
 bool OnWorker();
+// The number of workers a pass may use: control 0x520001, a negative value
+// the machine's core count, at most 64.
+uint32_t WorkerCount();
 // True between a pass's begin and end: a render made meanwhile (a shadow
 // map the ray tracer's pass makes before its workers start) begins no pass
 // of its own, which would take the begun pass's place.

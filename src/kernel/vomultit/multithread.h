@@ -135,9 +135,6 @@ State *MasterGet();
 
 // The most workers a pass starts.
 constexpr uint32_t kMostWorkers = 64;
-// The number of workers a pass may use: control 0x520001, a negative value
-// the machine's core count, at most kMostWorkers.
-uint32_t WorkerCount();
 // Puts another procedure in the place of the one that answers the worker
 // count (tests of the bands cut for n workers) and answers the one replaced;
 // null restores the library's own.

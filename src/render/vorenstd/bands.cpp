@@ -414,8 +414,9 @@ VtStatus FarmRun(VtStandardRendererContext *s, VtMultiThreadJob *job, VtMultiThr
 bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f) {
   if (f->outer != nullptr || s->is_copy || !ModuleStarted(VO_MODULE_MULTITHREAD)) return false;
   if (multit::PassBegun()) return false;
-  VtTypedValue workers{};
-  if (VoControlGet(VO_CONTROL_MT_WORKERS, &workers) != 0 || workers.value.i == 0) return false;
+  // One worker scans no faster than the calling thread alone, which would
+  // wait on it (a machine of one core asks for one by default).
+  if (multit::WorkerCount() < 2) return false;
   if (!ControlOn(VO_CONTROL_MT_DELIVER_ROWS)) return false;
   return FarmClassIndex(s, f->cls) >= 0 && !ShadowsCast();
 }
