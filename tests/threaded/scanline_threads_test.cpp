@@ -345,18 +345,30 @@ VtStatus LineOut(uint32_t y, void *pixels) {
   return 0;
 }
 
-// What the line-output callback hears of a render on workers, against what
-// it heard of the serial render.
-void ExpectSameLines(uint32_t code, int32_t workers, const Seen &reference,
-                     const std::vector<uint32_t> &lines, const std::vector<uint8_t> &bytes,
-                     const char *what) {
+// A render and what the line-output callback heard of it.
+struct Heard {
+  Seen seen;
+  std::vector<uint32_t> lines;
+  std::vector<uint8_t> bytes;
+};
+
+Heard HeardRender(uint32_t code, int32_t workers) {
   g_lines.clear(), g_line_bytes.clear();
-  const Seen seen = ScanlineThreadsTest::Render(code, workers);
-  EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", " << what << ", " << workers
-                                 << " workers" << Differences(seen, reference);
-  EXPECT_EQ(g_lines, lines);
-  EXPECT_TRUE(g_line_bytes == bytes) << std::hex << code << std::dec << ", " << what << ", " << workers
-                                     << " workers";
+  Heard h{ScanlineThreadsTest::Render(code, workers), {}, {}};
+  h.lines = g_lines;
+  h.bytes = g_line_bytes;
+  return h;
+}
+
+// What the callback hears of a render on workers, against what it heard of
+// the serial render.
+void ExpectSameLines(uint32_t code, int32_t workers, const Heard &reference, const char *what) {
+  const Heard h = HeardRender(code, workers);
+  EXPECT_TRUE(h.seen == reference.seen) << std::hex << code << std::dec << ", " << what << ", " << workers
+                                        << " workers" << Differences(h.seen, reference.seen);
+  EXPECT_EQ(h.lines, reference.lines);
+  EXPECT_TRUE(h.bytes == reference.bytes)
+      << std::hex << code << std::dec << ", " << what << ", " << workers << " workers";
 }
 
 TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
@@ -368,14 +380,11 @@ TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
   ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
   g_line_size = kWidth * 3;
   for (uint32_t code : {kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]}) {
-    g_lines.clear(), g_line_bytes.clear();
-    const Seen reference = Render(code, 0);
-    const std::vector<uint32_t> lines = g_lines;
-    const std::vector<uint8_t> bytes = g_line_bytes;
-    ASSERT_EQ(lines.size(), kHeight);
-    EXPECT_TRUE(reference.rows.empty());  // no driver row, no frame
-    EXPECT_EQ(reference.frames, 0);
-    for (int32_t workers : {2, 8}) ExpectSameLines(code, workers, reference, lines, bytes, "rows");
+    const Heard reference = HeardRender(code, 0);
+    ASSERT_EQ(reference.lines.size(), kHeight);
+    EXPECT_TRUE(reference.seen.rows.empty());  // no driver row, no frame
+    EXPECT_EQ(reference.seen.frames, 0);
+    for (int32_t workers : {2, 8}) ExpectSameLines(code, workers, reference, "rows");
   }
   ASSERT_EQ(VoCallBackSet(kLineOutput, nullptr), 0u);
 }
@@ -396,18 +405,15 @@ TEST_F(ScanlineThreadsTest, ADepthRenderHearsTheSameDepthsForAnyWorkerCount) {
     ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 2 * kHeight, 1.0), 0u);
     ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, projection, 50.0), 0u);
     ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
-    g_lines.clear(), g_line_bytes.clear();
-    const Seen reference = Render(kDepth, 0);
-    ASSERT_EQ(reference.status, 0u);
-    const std::vector<uint32_t> lines = g_lines;
-    const std::vector<uint8_t> bytes = g_line_bytes;
-    ASSERT_EQ(lines.size(), 2 * kHeight);
-    std::vector<float> depths(bytes.size() / sizeof(float));
-    std::memcpy(depths.data(), bytes.data(), bytes.size());
+    const Heard reference = HeardRender(kDepth, 0);
+    ASSERT_EQ(reference.seen.status, 0u);
+    ASSERT_EQ(reference.lines.size(), 2 * kHeight);
+    std::vector<float> depths(reference.bytes.size() / sizeof(float));
+    std::memcpy(depths.data(), reference.bytes.data(), reference.bytes.size());
     EXPECT_EQ(std::count(depths.begin(), depths.end(), 1e20f) != 0, true) << projection;
     EXPECT_EQ(std::count(depths.begin(), depths.end(), 1e20f) != static_cast<long>(depths.size()), true);
     for (int32_t workers : {1, 2, 4, 8})
-      ExpectSameLines(kDepth, workers, reference, lines, bytes,
+      ExpectSameLines(kDepth, workers, reference,
                       projection == VO_PROJECTION_PERSPECTIVE ? "perspective" : "parallel");
   }
   g_line_size = kWidth * 3;
