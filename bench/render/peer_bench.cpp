@@ -475,8 +475,6 @@ void RayTracer(benchmark::State &state, int k, bool shadows, int32_t workers, co
 
 using vo::bench::EyeRays;
 
-bool EyeRaysMake(EyeRays &rays) { return vo::bench::EyeRaysMake(rays, kWidth, kHeight); }
-
 // One cast of every ray: the hits and the calling thread's CPU time.
 struct Cast {
   size_t hits = 0;
@@ -570,7 +568,7 @@ void PrimaryRays(benchmark::State &state, int k) {
   const PeerScene scene(k, Lib().plastic);
   vo::VoViewEvaluate(nullptr);
   EyeRays rays;
-  if (!EyeRaysMake(rays) || vo::VoRayTracerScenePrepare() != 0) {
+  if (!vo::bench::EyeRaysMake(rays, kWidth, kHeight) || vo::VoRayTracerScenePrepare() != 0) {
     state.SkipWithError("the view or the scene could not be set up");
     vo::VoRayTracerSceneRelease();
     return;

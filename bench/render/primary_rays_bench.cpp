@@ -34,8 +34,6 @@ VtMaterial *Plastic() {
 
 using vo::bench::EyeRays;
 
-bool EyeRaysMake(EyeRays &rays) { return vo::bench::EyeRaysMake(rays, kWidth, kHeight); }
-
 struct Frame {
   size_t hits = 0;
   double distances = 0;
@@ -63,7 +61,7 @@ void PrimaryRays(benchmark::State &state) {
   const vo::bench::PeerScene scene(static_cast<int>(state.range(0)), Plastic());
   vo::VoViewEvaluate(nullptr);
   EyeRays rays;
-  if (!EyeRaysMake(rays) || vo::VoRayTracerScenePrepare() != 0) {
+  if (!vo::bench::EyeRaysMake(rays, kWidth, kHeight) || vo::VoRayTracerScenePrepare() != 0) {
     state.SkipWithError("the view or the scene could not be set up");
     vo::VoRayTracerSceneRelease();
     return;
