@@ -34,10 +34,9 @@
 #include <system_error>
 #include <thread>
 
-#include <vo/vo_multit.h>
-
 #include "scene/vogeom/face.h"
 #include "render/vorenray/vorenray.h"
+#include "kernel/vomultit/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::ray {
@@ -258,11 +257,7 @@ constexpr uint32_t kPrimitivesPerThread = 4;
 uint32_t ThreadsAsked(RayContext *c, uint32_t asked, uint32_t pieces) {
   if (asked != 0) return std::clamp<uint32_t>(asked, 1, kMostBuildThreads);
   if (OnWorker(c)) return 1;
-  VtTypedValue v{};
-  if (VoControlGet(VO_CONTROL_MT_WORKERS, &v) != 0) return 1;
-  const uint32_t workers =
-      v.value.i < 0 ? std::thread::hardware_concurrency() : static_cast<uint32_t>(v.value.i);
-  return std::clamp<uint32_t>(std::min(workers, pieces), 1, kMostBuildThreads);
+  return std::clamp<uint32_t>(std::min(multit::WorkerCount(), pieces), 1, kMostBuildThreads);
 }
 
 // The polygons of each thread's slice.
