@@ -1,5 +1,5 @@
 // The scanline renderers on the sphere fields (40 and 400 spheres: 10^5 and
-// 10^6 triangles at 1024 x 768, one point light, one thread) drawn
+// 10^6 triangles at 1024 x 768, one point light; one thread and 8 workers) drawn
 // one-sided (back faces culled) and two-sided (every face kept, as a
 // renderer without culling draws them), for the vertex-colour class
 // (0xc0002) and the z-buffer class (0x200001); and the 10^6 field zoomed
@@ -26,6 +26,12 @@ void Lib() {
   (void)started;
 }
 
+// The work farm's worker count (0: the calling thread alone).
+void WorkersSet(int64_t n) {
+  const VtTypedValue v = vo::TypedInt32(static_cast<int32_t>(n));
+  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
+}
+
 long MinorFaults() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -34,6 +40,7 @@ long MinorFaults() {
 
 void Sided(benchmark::State &state, uint32_t code, bool two_sided, double zoom = 1.0) {
   Lib();
+  WorkersSet(state.range(1));
   const Spheres g(static_cast<int>(state.range(0)));
   std::vector<VtPrimitive *> made;
   VtReference *scene = SceneMake(g, made);
@@ -53,6 +60,7 @@ void Sided(benchmark::State &state, uint32_t code, bool two_sided, double zoom =
   vo::VoPrimitiveListSet(nullptr);
   vo::VoReferenceListDestroy(scene, nullptr);
   for (VtPrimitive *p : made) vo::VoPrimitiveDestroy(p);
+  WorkersSet(0);
 }
 
 void GouraudOneSided(benchmark::State &state) { Sided(state, 0xc0002, false); }
@@ -64,10 +72,17 @@ void ZBufferTwoSided(benchmark::State &state) { Sided(state, 0x200001, true); }
 // the frame, many of them cut by its sides (clipped).
 void GouraudCropped(benchmark::State &state) { Sided(state, 0xc0002, false, 4.0); }
 
-BENCHMARK(GouraudOneSided)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
-BENCHMARK(GouraudTwoSided)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
-BENCHMARK(ZBufferOneSided)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
-BENCHMARK(ZBufferTwoSided)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
-BENCHMARK(GouraudCropped)->Arg(400)->Unit(benchmark::kMillisecond);
+// Arguments: spheres per side of the field, workers (0: one thread; the
+// figures then read the calling thread's time, on 8 the wall time).
+#define VO_SIDED(name)                   \
+  BENCHMARK(name)                        \
+      ->ArgsProduct({{40, 400}, {0, 8}}) \
+      ->ArgNames({"spheres", "workers"}) \
+      ->Unit(benchmark::kMillisecond)
+VO_SIDED(GouraudOneSided);
+VO_SIDED(GouraudTwoSided);
+VO_SIDED(ZBufferOneSided);
+VO_SIDED(ZBufferTwoSided);
+BENCHMARK(GouraudCropped)->Args({400, 0})->Unit(benchmark::kMillisecond);
 
 }  // namespace

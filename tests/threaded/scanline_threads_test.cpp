@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include <vo/vo_driver.h>
@@ -18,6 +19,7 @@
 #include <vo/vo_view.h>
 
 #include "kernel/vomultit/face.h"
+#include "render/vorenstd/face.h"
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
 
@@ -463,6 +465,37 @@ TEST_F(ScanlineThreadsTest, OneWorkerKeepsTheCallingThreadsLoop) {
     const Seen two = Render(code, 2);
     EXPECT_GT(g_polls_in_pass, 0) << std::hex << code;
     EXPECT_TRUE(one == two) << std::hex << code << Differences(one, two);
+  }
+}
+
+// The blocks the farm's renders keep for the next render's scan polygons
+// (linked through their first word), by address.
+std::set<void *> StoreSpares() {
+  std::set<void *> blocks;
+  for (void *b = renstd::State()->store_spares; b != nullptr; b = *static_cast<void **>(b)) blocks.insert(b);
+  return blocks;
+}
+
+// A render on the workers writes the scan-polygon blocks the render before
+// it gave back (memory the system does not fault in again), draws the same
+// rows, and the application's memory tidy gives the blocks back.
+TEST_F(ScanlineThreadsTest, RepeatedRendersOnWorkersReuseTheirScanPolygonBlocks) {
+  DemoScene scene;
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
+    const Seen first = Render(code, 2);
+    const std::set<void *> kept = StoreSpares();
+    EXPECT_FALSE(kept.empty()) << std::hex << code;
+    const Seen again = Render(code, 2);
+    EXPECT_TRUE(again == first) << std::hex << code << Differences(again, first);
+    EXPECT_TRUE(StoreSpares() == kept) << std::hex << code;
+    EXPECT_EQ(VoMemoryTidy(), 0u);
+    EXPECT_TRUE(StoreSpares().empty()) << std::hex << code;
+    const Seen tidied = Render(code, 2);
+    EXPECT_TRUE(tidied == first) << std::hex << code << Differences(tidied, first);
   }
 }
 

@@ -440,6 +440,8 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
                 ? static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(count * sizeof(uint32_t))))
                 : nullptr;
   if (t.polls == nullptr) return VO_STATUS_NO_MEMORY;
+  t.spares = s->store_spares;
+  s->store_spares = nullptr;
   s->farmed = &t;
   Sweep(s, f, t);
   VtStatus farm = SetUpOnFarm(s, f, t);
@@ -448,7 +450,7 @@ VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc ser
   s->farmed = nullptr;
   VtStatus st = LinesFinish(s, f, t, farm);
   if (VertexCache *c = f->vertex_cache) VertexCacheCount(c, t.shaded.load(), t.hits.load());
-  SetUpRelease(f, t);
+  SetUpRelease(s, f, t);
   VoDeallocate(t.polls);
   VoDeallocate(t.tall);
   VoDeallocate(t.entries);

@@ -312,6 +312,12 @@ struct VtStandardRendererContext {
   // The render the work farm's workers scan in bands (null outside one); a
   // worker's copy of the record takes it from the master's.
   void *farmed;
+  // Blocks of the farm's scan-polygon stores the last renders gave back,
+  // linked through their first word: the next render writes them again
+  // rather than new memory. Kept by a frame's own tidy (keep_spares set
+  // meanwhile), given back by the application's.
+  void *store_spares;
+  uint32_t keep_spares;
 };
 
 // The record, or null while the module is not started.

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include <vo/vo_multit.h>
 
@@ -31,8 +32,11 @@ constexpr int32_t kTallLines = kFarmTallLines;
 constexpr uint32_t kStoreBlockBytes = 1u << 20;
 constexpr uint32_t kStoreFirst = 16;  // the block's link, then its polygons
 
+struct Farmed;
+
 struct Store {
   LineSweep sweep;         // first: the sweep's allocate finds the store from it
+  Farmed *farmed;          // whose spare blocks it takes first
   uint32_t polygon_bytes;  // the class's scan polygon, rounded up to 16
   uint8_t *block;
   uint32_t used;
@@ -82,6 +86,11 @@ struct Farmed {
   Store store;
   SetUpChunk chunks[kMostChunks];
   uint32_t chunk_count;
+  // Store blocks earlier renders gave back (the master's, taken for the
+  // render and handed back with the render's own at its end); workers take
+  // them under the lock.
+  std::mutex spare_lock;
+  void *spares;
   // Shader globals the background's evaluation left, which shading reads.
   float xi, eye[3], direction[3];
   std::atomic<uint64_t> shaded, hits;
@@ -103,8 +112,11 @@ void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t);
 // The set-up of the primitives the sweep left, on the farm, and the
 // buckets filled in the serial order.
 VtStatus SetUpOnFarm(VtStandardRendererContext *s, RenderFrame *f, Farmed &t);
-// Gives back what the set-up made (the buckets emptied of its polygons).
-void SetUpRelease(RenderFrame *f, Farmed &t);
+// Gives back what the set-up made (the buckets emptied of its polygons);
+// the stores' blocks join the master's spares.
+void SetUpRelease(VtStandardRendererContext *s, RenderFrame *f, Farmed &t);
+// Gives back the spare store blocks (a tidy's, the module's end).
+void StoreSparesFree(VtStandardRendererContext *s);
 
 // ---- bands.cpp ---------------------------------------------------------------------
 

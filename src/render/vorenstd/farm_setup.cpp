@@ -11,7 +11,9 @@
 //   later in front;
 // - the scan polygons of the sweep and the set-up come from stores of
 //   large blocks, taken without a lock and given back whole when the
-//   render ends; none is given back one by one.
+//   render ends; none is given back one by one. The blocks are kept for
+//   the next render (which writes them again instead of memory the system
+//   must fault in) until an application's memory tidy.
 
 #include <algorithm>
 #include <cstring>
@@ -24,11 +26,23 @@ namespace vo::renstd {
 
 namespace {
 
+// A block of kStoreBlockBytes: a spare one, else new.
+uint8_t *StoreBlockTake(Farmed &t) {
+  {
+    std::lock_guard<std::mutex> hold(t.spare_lock);
+    if (void *block = t.spares) {
+      t.spares = *static_cast<void **>(block);
+      return static_cast<uint8_t *>(block);
+    }
+  }
+  return static_cast<uint8_t *>(VoAllocate(kStoreBlockBytes));
+}
+
 ScanPolygon *StoreTake(LineSweep *sweep) {
   Store &store = *reinterpret_cast<Store *>(sweep);
   const uint32_t size = store.polygon_bytes;
   if (store.block == nullptr || store.used + size > kStoreBlockBytes) {
-    auto *block = static_cast<uint8_t *>(VoAllocate(kStoreBlockBytes));
+    uint8_t *block = StoreBlockTake(*store.farmed);
     if (block == nullptr) return nullptr;
     *reinterpret_cast<void **>(block) = store.blocks;
     store.blocks = block;
@@ -44,10 +58,12 @@ uint32_t PolygonBytes(const VtRenderClass *cls) {
   return (std::max<uint32_t>(cls->polygon_size, sizeof(ScanPolygon)) + 15) & ~15u;
 }
 
-void StoreFree(Store &store) {
+// The store's blocks onto the spares.
+void StoreGiveBack(Store &store, void *&spares) {
   while (void *block = store.blocks) {
     store.blocks = *static_cast<void **>(block);
-    VoDeallocate(block);
+    *static_cast<void **>(block) = spares;
+    spares = block;
   }
   store.block = nullptr;
 }
@@ -153,6 +169,7 @@ void ChunkRun(Farmed &t, SetUpChunk &chunk) {
   RenderFrame *const outer = s->frame;
   s->frame = &frame;
   chunk.store.polygon_bytes = PolygonBytes(f->cls);
+  chunk.store.farmed = &t;
   LineSweep &sweep = chunk.store.sweep;
   for (uint32_t k = chunk.first; k < chunk.end; ++k) {
     SetUpEntry &e = t.entries[k];
@@ -245,6 +262,7 @@ void SetUpMerge(RenderFrame *f, Farmed &t) {
 // workers' set-up. The lines before one that failed go to t.lines.
 void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
   t.store.polygon_bytes = PolygonBytes(f->cls);
+  t.store.farmed = &t;
   LineSweep &sweep = t.store.sweep;
   sweep = LineSweep{};
   sweep.defer = &Defer;
@@ -277,13 +295,23 @@ void Sweep(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
 }
 
 // Gives back what the set-up made: the buckets emptied of its polygons
-// (the stores hold them all), the stores, the chunks' lines.
-void SetUpRelease(RenderFrame *f, Farmed &t) {
+// (the stores hold them all), the stores (their blocks, and the spares no
+// store took, to the master's spares), the chunks' lines.
+void SetUpRelease(VtStandardRendererContext *s, RenderFrame *f, Farmed &t) {
   for (int32_t i = 0; i <= f->height; ++i) f->polygon_buckets[i] = nullptr;
-  StoreFree(t.store);
+  StoreGiveBack(t.store, t.spares);
   for (uint32_t c = 0; c < t.chunk_count; ++c) {
-    StoreFree(t.chunks[c].store);
+    StoreGiveBack(t.chunks[c].store, t.spares);
     VoDeallocate(t.chunks[c].lines);
+  }
+  s->store_spares = t.spares;
+  t.spares = nullptr;
+}
+
+void StoreSparesFree(VtStandardRendererContext *s) {
+  while (void *block = s->store_spares) {
+    s->store_spares = *static_cast<void **>(block);
+    VoDeallocate(block);
   }
 }
 

@@ -442,7 +442,8 @@ VtStatus Scan(VtStandardRendererContext *s, RenderFrame *f) {
 // The memory tidy of a frame's end, but the pools the next frame will
 // carve the same records from again keep their chunks: the class's scan
 // polygons and edges, and the elements of the pieces activation makes in
-// the frame's contents. The application's own tidy gives them back.
+// the frame's contents; so do the farm's spare store blocks. The
+// application's own tidy gives them back.
 VtStatus FrameTidy(const RenderFrame *f) {
   VtPool *kept[2 + 3] = {f->cls->polygon_pool, f->cls->edge_pool};
   size_t count = 2;
@@ -451,7 +452,12 @@ VtStatus FrameTidy(const RenderFrame *f) {
       const VtContentsKindTable *t = KindTable(f->contents, kind);
       if (t != nullptr && t->pool != nullptr) kept[count++] = t->pool;
     }
-  return MemoryTidyKeeping(kept, count);
+  VtStandardRendererContext *s = State();
+  const uint32_t keeping = s->keep_spares;
+  s->keep_spares = 1;
+  const VtStatus st = MemoryTidyKeeping(kept, count);
+  s->keep_spares = keeping;
+  return st;
 }
 
 VtStatus RenderFramed(VtStandardRendererContext *s, RenderFrame *f) {

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "render/vorenstd/farm.h"
 #include "render/vorenstd/renderer.h"
 #include "kernel/vosystem/face.h"
 
@@ -168,6 +169,7 @@ VtStatus StateCopy(void *state, void **copy) {
   if (c == nullptr) return VO_STATUS_NO_MEMORY;
   std::memcpy(static_cast<void *>(c), from, sizeof *c);
   c->is_copy = 1;
+  c->store_spares = nullptr;  // the master's alone
   c->frame = nullptr;
   c->line_buffer = nullptr;
   c->polygon_pool = c->edge_pool = nullptr;
@@ -190,9 +192,18 @@ VtStatus StateCopy(void *state, void **copy) {
   return 0;
 }
 
+// A memory tidy gives back the farm's spare store blocks, unless it is a
+// frame's own (which keeps them for the next) or a worker's.
+VtStatus MemoryRelease() {
+  VtStandardRendererContext *s = g_state.Master();
+  if (s != nullptr && g_state.Get() == s && !s->keep_spares) StoreSparesFree(s);
+  return 0;
+}
+
 VtStatus Terminate() {
   VtStandardRendererContext *s = g_state.Master();
   if (s == nullptr) return 0;
+  StoreSparesFree(s);
   VtStatus st = RecordRelease(s);
   st |= PoolDisposeClear(&s->class_pool);
   st |= g_state.Unregister();
@@ -368,6 +379,7 @@ VtStatus VoEntryStandardRenderer(uint32_t query, VtTypedValue *answer) {
       .control_set = &renstd::ControlSet,
       .control_get = &renstd::ControlGet,
       .start = &renstd::Start,
+      .memory_release = &renstd::MemoryRelease,
       .execute = &renstd::Execute,
       .execute_codes = renstd::kExecuteCodes,
       .terminate = &renstd::Terminate,
