@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 namespace vo::bench {
@@ -158,6 +159,67 @@ inline void MesaPlasticSet(const float light[3], const float colour[3], bool two
   glMaterialfv(GL_FRONT_AND_BACK, GL_SPECULAR, highlight);
   glMaterialf(GL_FRONT_AND_BACK, GL_SHININESS, 10.0f);
 }
+
+// The same plastic lit per pixel, for renderers that shade every pixel
+// rather than interpolate colours shaded at the vertices: a GLSL program
+// in use while the record lives, reading the fixed-function light and
+// material MesaPlasticSet left (eye-space position and normal interpolated,
+// a two-sided mesh's back faces lit with their normal turned round).
+class MesaPerPixelPlastic {
+ public:
+  explicit MesaPerPixelPlastic(bool two_sided) {
+    static const char *const kVertex =
+        "#version 120\n"
+        "varying vec3 position, normal;\n"
+        "void main() {\n"
+        "  position = vec3(gl_ModelViewMatrix * gl_Vertex);\n"
+        "  normal = gl_NormalMatrix * gl_Normal;\n"
+        "  gl_Position = ftransform();\n"
+        "}\n";
+    static const char *const kFragment =
+        "#version 120\n"
+        "varying vec3 position, normal;\n"
+        "uniform bool two_sided;\n"
+        "void main() {\n"
+        "  vec3 n = normalize(normal);\n"
+        "  if (two_sided && !gl_FrontFacing) n = -n;\n"
+        "  vec3 l = normalize(gl_LightSource[0].position.xyz - position);\n"
+        "  vec3 h = normalize(l + normalize(-position));\n"
+        "  float d = max(dot(n, l), 0.0);\n"
+        "  vec3 c = gl_FrontMaterial.diffuse.rgb * d;\n"
+        "  if (d > 0.0) c += gl_FrontMaterial.specular.rgb * pow(max(dot(n, h), 0.0), "
+        "gl_FrontMaterial.shininess);\n"
+        "  gl_FragColor = vec4(c, 1.0);\n"
+        "}\n";
+    program_ = glCreateProgram();
+    for (auto [kind, text] :
+         {std::pair{GLenum{GL_VERTEX_SHADER}, kVertex}, {GL_FRAGMENT_SHADER, kFragment}}) {
+      const GLuint shader = glCreateShader(kind);
+      glShaderSource(shader, 1, &text, nullptr);
+      glCompileShader(shader);
+      glAttachShader(program_, shader);
+      glDeleteShader(shader);
+    }
+    glLinkProgram(program_);
+    GLint linked = GL_FALSE;
+    glGetProgramiv(program_, GL_LINK_STATUS, &linked);
+    ready_ = linked == GL_TRUE;
+    if (!ready_) return;
+    glUseProgram(program_);
+    glUniform1i(glGetUniformLocation(program_, "two_sided"), two_sided ? 1 : 0);
+  }
+  MesaPerPixelPlastic(const MesaPerPixelPlastic &) = delete;
+  MesaPerPixelPlastic &operator=(const MesaPerPixelPlastic &) = delete;
+  ~MesaPerPixelPlastic() {
+    glUseProgram(0);
+    glDeleteProgram(program_);
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  GLuint program_ = 0;
+  bool ready_ = false;
+};
 
 // A triangle mesh in buffer objects, drawn with the fixed-function
 // pipeline: positions and normals (3 floats each) and 32-bit indices.

@@ -9,7 +9,11 @@
 // Cases (names say scene, side, clock):
 // - Scanline/<vertex_colour|zbuffer>/<scene>/<one_sided|two_sided>/<clock>:
 //   execute 0xc0002 or 0x200001 against Mesa's llvmpipe through surfaceless
-//   EGL (buffer objects, depth test on). One-sided meshes (back faces
+//   EGL (buffer objects, depth test on), lit as each class shades: the
+//   vertex-colour class against fixed-function lighting (colours shaded at
+//   the vertices and interpolated), the z-buffer class, which shades every
+//   visible pixel, against the same plastic in a per-pixel GLSL program.
+//   One-sided meshes (back faces
 //   culled) meet llvmpipe with GL_CULL_FACE on back faces; two-sided meshes
 //   (VO_PRIMITIVE_TWO_SIDED) meet llvmpipe with no culling and two-sided
 //   lighting.
@@ -63,6 +67,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,6 +91,7 @@ using vo::bench::PeerScene;
 
 constexpr int kWidth = vo::bench::kPeerWidth, kHeight = vo::bench::kPeerHeight;
 constexpr float kPlasticColour[3] = {0.85f, 0.25f, 0.2f};
+constexpr uint32_t kVertexColour = 0xc0002, kZBuffer = 0x200001;
 
 // Set when a case's two sides did not do the same work.
 bool g_mismatch = false;
@@ -281,6 +287,11 @@ void Scanline(benchmark::State &state, uint32_t code, int k, bool two_sided, con
   const PeerScene scene(k, Lib().plastic, two_sided);
   WorkersSet(cpu ? 0 : MesaThreads());
   MesaSceneSet(scene, two_sided);
+  std::optional<vo::bench::MesaPerPixelPlastic> per_pixel;
+  if (code == kZBuffer && !per_pixel.emplace(two_sided).ready()) {
+    state.SkipWithError("llvmpipe could not link the per-pixel program");
+    return;
+  }
   const vo::bench::MesaMesh mesh(scene.all.world, scene.all.normal, scene.all.indices);
   // Warm-up frames: llvmpipe compiles its shaders, the library fills its pools.
   benchmark::DoNotOptimize(vo::VoExecute(code));
@@ -655,8 +666,8 @@ void PeakResident(benchmark::State &state) {
 
 void Register() {
   const std::string clock = MesaThreads() <= 1 ? "cpu" : "wall";
-  for (const auto &[code, renderer] : {std::pair<uint32_t, const char *>{0xc0002, "vertex_colour"},
-                                       std::pair<uint32_t, const char *>{0x200001, "zbuffer"}})
+  for (const auto &[code, renderer] : {std::pair<uint32_t, const char *>{kVertexColour, "vertex_colour"},
+                                       std::pair<uint32_t, const char *>{kZBuffer, "zbuffer"}})
     for (int k : {5, 10, 0})
       for (bool two_sided : {false, true}) {
         const std::string name = std::string("Scanline/") + renderer + "/" + SceneName(k) + "/" +
