@@ -468,6 +468,39 @@ TEST_F(ScanlineThreadsTest, OneWorkerKeepsTheCallingThreadsLoop) {
   }
 }
 
+// A sphere of some 80,000 triangles on the small picture, most of them
+// between two columns or two rows of pixel centres, beside the box and the
+// floor: the standard classes and the z-buffer give back at set-up every
+// polygon that covers no pixel centre, and draw what they draw when every
+// polygon is set up and scanned (as the A-buffer, which samples inside the
+// pixels, does), on the calling thread and on workers; the vertex-colour
+// class shades fewer vertices for it.
+TEST_F(ScanlineThreadsTest, PolygonsCoveringNoPixelCentreDrawNothingWhenSetUp) {
+  DemoScene scene(DemoOptions{.slices = 280, .rings = 140});
+  ASSERT_TRUE(scene.ok());
+  PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  renstd::VtStandardRendererContext *s = renstd::State();
+  // Then taller: triangles about a line high, on other centres.
+  for (uint32_t height : {kHeight, 3 * kHeight})
+    for (uint32_t code : {kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]})
+      for (int32_t workers : {0, 2}) {
+        g_height = height;
+        ASSERT_EQ(DemoScene::View(kWidth, height), 0u);
+        s->set_up_every = 1;
+        const Seen every = Render(code, workers);
+        const uint64_t shades_every = s->vertex_shades;
+        s->set_up_every = 0;
+        const Seen seen = Render(code, workers);
+        EXPECT_TRUE(seen == every) << std::hex << code << std::dec << ", " << workers
+                                   << " workers:" << Differences(seen, every);
+        ExpectSomethingDrawn(seen, "fine sphere");
+        if (code == kStandard[1]) {
+          EXPECT_LT(s->vertex_shades, shades_every / 2) << workers << " workers";
+        }
+      }
+}
+
 // The blocks the farm's renders keep for the next render's scan polygons
 // (linked through their first word), by address.
 std::set<void *> StoreSpares() {

@@ -197,6 +197,7 @@ void ZBufferConfigure(VtRenderClass *c) {
   c->end = &ZEnd;
   c->progress = &AdvancedProgress;
   c->skip_flat_edges = 1;
+  c->centre_sampled = 1;
   c->advanced = 1;
   c->kind = 2;
   // Each band's scratch vertices are its own: its renders may be scanned in

@@ -421,6 +421,12 @@ bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f) {
   return FarmClassIndex(s, f->cls) >= 0 && !ShadowsCast();
 }
 
+bool CentresOnly(const VtStandardRendererContext *s, const RenderFrame *f) {
+  if (s->set_up_every != 0) return false;
+  return f->cls->centre_sampled != 0 && f->cls->skip_flat_edges != 0 && FarmClassIndex(s, f->cls) >= 0 &&
+         !ShadowsCast();
+}
+
 VtStatus LinesOnFarm(VtStandardRendererContext *s, RenderFrame *f, LinesProc serial) {
   // A pass the farm would run inline (not on the main thread, workers
   // already running, bands too low) leaves the render to the serial loop.

@@ -157,6 +157,10 @@ struct VtRenderClass {
   // band that steps over the lines above it without scanning them (null:
   // nothing); called with the line's active list before it is stepped.
   void (*farm_line_passed)(struct RenderFrame *f);
+  // 1: the line scan draws a polygon only at the pixel centres between the
+  // edges of its spans, and nothing else of the line depends on it (so a
+  // polygon covering no centre may be given back at set-up).
+  uint32_t centre_sampled;
 };
 
 // Writers of the pixel mode.
@@ -194,6 +198,11 @@ struct RenderFrame {
   int32_t xres, yres, xmin, ymin, width, height;
   float first_y, line_step;
   bool perspective;
+  // Polygons set up draw only at pixel centres between their edges and
+  // shade nothing that outlives them (a standard class with its own
+  // methods, no shadow map's jitter): one lying wholly between two columns
+  // of centres can be given back at set-up.
+  bool centres_only;
   int32_t clip[4];  // x min, x max, y min, y max in 24.8
   VtContents *contents;
   // Scene.
@@ -318,6 +327,9 @@ struct VtStandardRendererContext {
   // meanwhile), given back by the application's.
   void *store_spares;
   uint32_t keep_spares;
+  // Set: every polygon is set up, however few pixel centres it covers
+  // (a picture to compare with).
+  uint32_t set_up_every;
 };
 
 // The record, or null while the module is not started.

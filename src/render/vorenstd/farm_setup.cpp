@@ -129,6 +129,7 @@ void SetUpFrameMake(RenderFrame *c, const RenderFrame *f) {
   c->width = f->width, c->height = f->height;
   c->first_y = f->first_y, c->line_step = f->line_step;
   c->perspective = f->perspective;
+  c->centres_only = f->centres_only;
   std::memcpy(c->clip, f->clip, sizeof c->clip);
   c->contents = f->contents;
 }

@@ -424,6 +424,7 @@ VtStatus Scan(VtStandardRendererContext *s, RenderFrame *f) {
     st = VoShadingInitialiseImage(f->cls->kind);
     shading = st == 0;
   }
+  f->centres_only = st == 0 && CentresOnly(s, f);
   if (st == 0) st = Bucket(s, f, VoPrimitiveListGet(), 0, false);
   if (st == 0) {
     BackgroundEvaluate(s, f);

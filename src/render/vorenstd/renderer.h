@@ -79,6 +79,11 @@ VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line
 // module's class that configures itself for the farm, a render
 // not inside another, no light casting shadows).
 bool FarmWanted(VtStandardRendererContext *s, const RenderFrame *f);
+// True when the frame's class draws a polygon's pixels only at the pixel
+// centres between its edges and its shading leaves no state behind (a
+// class that says so, with the methods its module configures, flat edges
+// skipped, no light casting shadows through a jittered map).
+bool CentresOnly(const VtStandardRendererContext *s, const RenderFrame *f);
 // The lines of a render on the work farm: activation swept on the calling
 // thread, the scan in bands on the workers, and each line's polls, output
 // and progress on the calling thread in line order, as the serial loop

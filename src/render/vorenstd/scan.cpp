@@ -196,6 +196,39 @@ bool AnyEdge(const VtRenderClass *cls, const ScratchPoint *points, int64_t n) {
   return false;
 }
 
+// True when the points' polygon may draw a pixel: when on some line centre
+// (y = 256 j + 128) the edges crossing it, at the x the scan steps them to
+// there (the upper end's x plus floor(dx d / dy), d below the upper end),
+// have a pixel centre (x = 256 k + 128) between their least and greatest x;
+// or when the polygon reaches left of x = 0 or above y = 0, where the scan
+// rounds otherwise. A span draws the centres between its two edges' x, and
+// a class that skips flat edges scans an edge on the line centres from
+// just below its upper end down to its lower end.
+bool AnyPixel(const ScratchPoint *points, int64_t n) {
+  int32_t top = points[0].y, bottom = points[0].y;
+  for (int64_t i = 1; i < n; ++i) {
+    top = std::min(top, points[i].y);
+    bottom = std::max(bottom, points[i].y);
+  }
+  if (top < 0) return true;
+  for (int64_t y = top / 256 * 256 + (top % 256 < 128 ? 128 : 384); y <= bottom; y += 256) {
+    int64_t least = INT64_MAX, most = INT64_MIN;
+    const ScratchPoint *previous = &points[n - 1];
+    for (int64_t i = 0; i < n; previous = &points[i++]) {
+      const ScratchPoint &a = *previous, &b = points[i];
+      const ScratchPoint &upper = a.y < b.y ? a : b, &lower = a.y < b.y ? b : a;
+      if (upper.y == lower.y || y <= upper.y || y > lower.y) continue;
+      const int64_t x = upper.x + FloorDiv(int64_t{lower.x - upper.x} * (y - upper.y), lower.y - upper.y);
+      least = std::min(least, x);
+      most = std::max(most, x);
+    }
+    if (least > most) continue;
+    if (least < 0) return true;
+    if (256 * (least / 256 + (least % 256 > 128 ? 1 : 0)) + 128 <= most) return true;
+  }
+  return false;
+}
+
 void Link(ScanEdge *&first, ScanEdge *&last, ScanEdge *before, ScanEdge *e) {
   e->next = before;
   e->previous = before != nullptr ? before->previous : last;
@@ -377,8 +410,9 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   // A polygon whose points make no edge (most often a small one between two
   // line centres) would be given back at activation without drawing a
   // pixel: it goes back now, before it takes points, a bucket place and a
-  // shading start.
-  if (n > 0 && !AnyEdge(f->cls, f->scratch, n)) {
+  // shading start; so does one that covers no pixel centre, where nothing
+  // but its own pixels could show its shading.
+  if (n > 0 && (!AnyEdge(f->cls, f->scratch, n) || (f->centres_only && !AnyPixel(f->scratch, n)))) {
     PolygonFree(f, q);
     return 0;
   }

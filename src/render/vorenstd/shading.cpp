@@ -518,6 +518,7 @@ void StandardClassConfigure(VtRenderClass *c, uint32_t code) {
   c->begin = &BeginCommon;
   c->end = &ScanEnd;
   c->line_scan = &LineScan;
+  c->centre_sampled = 1;
   if (code == kExecuteFlat) {
     c->normals = 0;
     c->shading_start = &FlatStart;
