@@ -94,9 +94,9 @@ int64_t RingFirstLine(const RenderFrame *f, const float *window, int32_t screen,
 // read: their count, 0 when one is not finite (the polygon is dropped), or
 // -1 when the scratch cannot grow. With window given, the first line the
 // points reach goes to *first_line on the way (when the count is positive).
-int64_t PointsProject(RenderFrame *f, const ScanPolygon *q, const VtReference *ring,
+int64_t PointsProject(RenderFrame *f, const VtPrimitive *primitive, const VtReference *ring,
                       const float *window = nullptr, int64_t *first_line = nullptr) {
-  const int32_t screen = PropertyOffset(q->primitive->contents, VO_VERT_SCREEN);
+  const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
   if (screen < 0 || ring == nullptr) return 0;
   size_t n = 0;
   int64_t smallest = INT64_MAX;
@@ -377,6 +377,17 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   const int32_t clipped = PropertyOffset(primitive->contents, VO_POLY_VREFSCLIP);
   const VtReference *ring = clipped >= 0 ? *ElementField<VtReference *>(polygon, clipped) : nullptr;
   if (ring == nullptr || f->cls->polygon_pool == nullptr) return 0;
+  // The points first, while the ring's vertices are at hand (a ring longer
+  // than a block is projected again at activation). A polygon whose points
+  // make no edge (most often a small one between two line centres) would be
+  // given back at activation without drawing a pixel: it is dropped now,
+  // before it takes a scan polygon, points, a bucket place and a shading
+  // start; so is one that covers no pixel centre, where nothing but its own
+  // pixels could show its shading.
+  const float *window = s->window;
+  int64_t smallest = INT64_MAX;
+  const int64_t n = PointsProject(f, primitive, ring, window, &smallest);
+  if (n > 0 && (!AnyEdge(f->cls, f->scratch, n) || (f->centres_only && !AnyPixel(f->scratch, n)))) return 0;
   auto *q = f->sweep != nullptr ? f->sweep->allocate(f->sweep)
                                 : static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
   if (q == nullptr) {
@@ -402,20 +413,6 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
     q->depth_dy = step(q->plane[1], f->yres);
   }
   f->cls->polygon_initialise(q);
-  // The points, while the ring's vertices are at hand; a ring longer than a
-  // block is projected again at activation.
-  const float *window = s->window;
-  int64_t smallest = INT64_MAX;
-  const int64_t n = PointsProject(f, q, ring, window, &smallest);
-  // A polygon whose points make no edge (most often a small one between two
-  // line centres) would be given back at activation without drawing a
-  // pixel: it goes back now, before it takes points, a bucket place and a
-  // shading start; so does one that covers no pixel centre, where nothing
-  // but its own pixels could show its shading.
-  if (n > 0 && (!AnyEdge(f->cls, f->scratch, n) || (f->centres_only && !AnyPixel(f->scratch, n)))) {
-    PolygonFree(f, q);
-    return 0;
-  }
   ScratchPoint *kept = n >= 0 ? PointsReserve(f, static_cast<uint32_t>(n), q) : nullptr;
   if (kept != nullptr && n > 0)
     std::memcpy(kept, f->scratch, static_cast<size_t>(n) * sizeof(ScratchPoint));
@@ -447,7 +444,7 @@ VtStatus EdgesSetUp(ScanPolygon *q) {
     points = q->point_block->points + q->point_first;
     n = q->point_count;
   } else {
-    n = PointsProject(f, q, ClippedRing(q));
+    n = PointsProject(f, q->primitive, ClippedRing(q));
   }
   if (n <= 0) {
     PointsRelease(f, q);
