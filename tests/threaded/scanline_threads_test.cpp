@@ -181,6 +181,14 @@ class PlainLights {
   bool ok_ = false;
 };
 
+// The demo's scene under the plain lights, seen in the small view.
+struct PlainDemo {
+  explicit PlainDemo(const DemoOptions &o = {}) : scene(o) {}
+  bool ok() const { return scene.ok() && lights.ok() && DemoScene::View(kWidth, kHeight) == 0; }
+  DemoScene scene;
+  PlainLights lights;
+};
+
 TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCount) {
   DemoScene scene;
   ASSERT_TRUE(scene.ok());
@@ -453,11 +461,8 @@ TEST_F(ScanlineThreadsTest, AnInterruptEndsTheRenderWhereTheSerialRenderEnds) {
 // wait on it: a render asked for one worker (as a machine of one core asks
 // by default) keeps the calling thread's loop; two go to the farm.
 TEST_F(ScanlineThreadsTest, OneWorkerKeepsTheCallingThreadsLoop) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
   for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
     g_polls_in_pass = 0;
     const Seen one = Render(code, 1);
@@ -476,10 +481,8 @@ TEST_F(ScanlineThreadsTest, OneWorkerKeepsTheCallingThreadsLoop) {
 // pixels, does), on the calling thread and on workers; the vertex-colour
 // class shades fewer vertices for it.
 TEST_F(ScanlineThreadsTest, PolygonsCoveringNoPixelCentreDrawNothingWhenSetUp) {
-  DemoScene scene(DemoOptions{.slices = 280, .rings = 140});
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
+  const PlainDemo demo(DemoOptions{.slices = 280, .rings = 140});
+  ASSERT_TRUE(demo.ok());
   renstd::VtStandardRendererContext *s = renstd::State();
   // Then taller: triangles about a line high, on other centres.
   for (uint32_t height : {kHeight, 3 * kHeight})
@@ -513,11 +516,8 @@ std::set<void *> StoreSpares() {
 // it gave back (memory the system does not fault in again), draws the same
 // rows, and the application's memory tidy gives the blocks back.
 TEST_F(ScanlineThreadsTest, RepeatedRendersOnWorkersReuseTheirScanPolygonBlocks) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
   for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
     const Seen first = Render(code, 2);
     const std::set<void *> kept = StoreSpares();
