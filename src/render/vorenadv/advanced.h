@@ -112,8 +112,11 @@ VtAdvancedRendererContext *MasterState();
 // ---- What the two classes share ---------------------------------------------
 
 // Scratch vertices given back are kept for the next polygon or edge of the
-// primitive that made it, at most this many.
-constexpr uint32_t kScratchSpares = 64;
+// primitive that made it, at most this many (a line of a big scene gives
+// back hundreds of edges' vertices, which the next lines' edges take
+// again), in words of 64 bits.
+constexpr uint32_t kScratchSpares = 1024;
+constexpr uint32_t kSpareWords = kScratchSpares / 64;
 
 // The first member of either class's render record.
 struct RenderCommon {
@@ -130,14 +133,14 @@ struct RenderCommon {
   bool loose;
   void *loose_blocks;
   // The spares' primitives side by side, and their vertices; spare i's bit
-  // is set in the word of its primitive's bucket, so a look-up reads only
-  // the spares whose primitives share that bucket.
+  // (bit i % 64 of word i / 64) is set in its primitive's bucket, so a
+  // look-up reads only the spares whose primitives share that bucket.
   VtPrimitive *spare_owner[kScratchSpares];
   VtVertex *spare_vertex[kScratchSpares];
   uint32_t spare_count;
-  uint64_t spare_bucket[16];
+  uint64_t spare_bucket[16][kSpareWords];
 };
-static_assert(kScratchSpares <= 64, "a spare is one bit of a bucket word");
+static_assert(kScratchSpares % 64 == 0, "a spare is one bit of a bucket's words");
 
 // The spare bookkeeping (the render record zeroed is the empty list): one
 // kept (room for it assumed), the one at i taken out (the last moves into its

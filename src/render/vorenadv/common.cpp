@@ -100,10 +100,13 @@ uint8_t *PixelAt(const RenderFrame *f, int32_t x) {
 
 namespace {
 
-uint64_t &BucketOf(RenderCommon *c, const VtPrimitive *owner) {
+uint64_t *BucketOf(RenderCommon *c, const VtPrimitive *owner) {
   const uint64_t a = reinterpret_cast<uintptr_t>(owner);
   return c->spare_bucket[(a * 0x9E3779B97F4A7C15ull) >> 60];
 }
+
+void SpareBitSet(uint64_t *bucket, uint32_t i) { bucket[i / 64] |= uint64_t{1} << (i % 64); }
+void SpareBitClear(uint64_t *bucket, uint32_t i) { bucket[i / 64] &= ~(uint64_t{1} << (i % 64)); }
 
 // A loose block's link and size.
 struct LooseBlock {
@@ -167,11 +170,8 @@ void SparesOfEnding(VtReference *list) {
   RenderCommon *c = f != nullptr ? CommonOf(f) : nullptr;
   if (c == nullptr || c->spare_count == 0) return;
   ForEachNode(list, [&](VtReference *node) {
-    for (uint32_t i = 0; i < c->spare_count;)
-      if (c->spare_owner[i] == node->data)
-        SpareDrop(c, i);
-      else
-        ++i;
+    auto *owner = static_cast<VtPrimitive *>(node->data);
+    while (VtVertex *v = SpareFind(c, owner)) ScratchDestroy(c, owner, v);
   });
 }
 
@@ -196,16 +196,17 @@ void SpareKeep(RenderCommon *c, VtPrimitive *owner, VtVertex *vertex) {
   const uint32_t i = c->spare_count++;
   c->spare_owner[i] = owner;
   c->spare_vertex[i] = vertex;
-  BucketOf(c, owner) |= uint64_t{1} << i;
+  SpareBitSet(BucketOf(c, owner), i);
 }
 
 VtVertex *SpareTake(RenderCommon *c, uint32_t i) {
   VtVertex *v = c->spare_vertex[i];
-  BucketOf(c, c->spare_owner[i]) &= ~(uint64_t{1} << i);
+  SpareBitClear(BucketOf(c, c->spare_owner[i]), i);
   const uint32_t last = --c->spare_count;
   if (i != last) {
-    uint64_t &moved = BucketOf(c, c->spare_owner[last]);
-    moved = (moved & ~(uint64_t{1} << last)) | uint64_t{1} << i;
+    uint64_t *moved = BucketOf(c, c->spare_owner[last]);
+    SpareBitClear(moved, last);
+    SpareBitSet(moved, i);
     c->spare_owner[i] = c->spare_owner[last];
     c->spare_vertex[i] = c->spare_vertex[last];
   }
@@ -213,11 +214,14 @@ VtVertex *SpareTake(RenderCommon *c, uint32_t i) {
 }
 
 VtVertex *SpareFind(RenderCommon *c, const VtPrimitive *owner) {
-  for (uint64_t m = BucketOf(c, owner); m != 0;) {
-    const auto i = static_cast<uint32_t>(63 - std::countl_zero(m));
-    if (c->spare_owner[i] == owner) return SpareTake(c, i);
-    m &= ~(uint64_t{1} << i);
-  }
+  const uint64_t *bucket = BucketOf(c, owner);
+  for (uint32_t w = kSpareWords; w-- > 0;)
+    for (uint64_t m = bucket[w]; m != 0;) {
+      const auto bit = static_cast<uint32_t>(63 - std::countl_zero(m));
+      const uint32_t i = 64 * w + bit;
+      if (c->spare_owner[i] == owner) return SpareTake(c, i);
+      m &= ~(uint64_t{1} << bit);
+    }
   return nullptr;
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <utility>
 #include <vector>
@@ -57,28 +58,32 @@ TEST(ScratchSpares, FindsTheLatestOfItsOwnPrimitiveAsALinearSearchWould) {
     ASSERT_EQ(c.spare_count, m.kept.size());
   }
   EXPECT_GT(found, 400u);  // the walk found many, not only missed
-  // Every bucket word holds exactly the kept spares' bits.
-  uint64_t all = 0;
-  for (uint64_t word : c.spare_bucket) {
-    EXPECT_EQ(all & word, 0u);
-    all |= word;
+  // The buckets' words hold exactly the kept spares' bits, each once.
+  for (uint32_t w = 0; w < renadv::kSpareWords; ++w) {
+    uint64_t all = 0;
+    for (const auto &bucket : c.spare_bucket) {
+      EXPECT_EQ(all & bucket[w], 0u);
+      all |= bucket[w];
+    }
+    const uint32_t below = std::min(64u, c.spare_count - std::min(c.spare_count, 64 * w));
+    EXPECT_EQ(all, below == 64 ? ~uint64_t{0} : (uint64_t{1} << below) - 1) << "word " << w;
   }
-  EXPECT_EQ(all, c.spare_count == 64 ? ~uint64_t{0} : (uint64_t{1} << c.spare_count) - 1);
 }
 
 TEST(ScratchSpares, EmptiedAndRefilledAtFullStillFindsNothingOfAnother) {
   alignas(64) static char owners[2][64];
-  alignas(16) static char vertices[64][16];
+  alignas(16) static char vertices[renadv::kScratchSpares][16];
   auto *a = reinterpret_cast<VtPrimitive *>(owners[0]), *b = reinterpret_cast<VtPrimitive *>(owners[1]);
   RenderCommon c{};
   for (uint32_t round = 0; round < 3; ++round) {
     for (uint32_t i = 0; i < renadv::kScratchSpares; ++i)
       renadv::SpareKeep(&c, i % 2 ? b : a, reinterpret_cast<VtVertex *>(vertices[i]));
-    for (uint32_t i = 32; i-- > 0;)
+    for (uint32_t i = renadv::kScratchSpares / 2; i-- > 0;)
       EXPECT_EQ(renadv::SpareFind(&c, a), reinterpret_cast<VtVertex *>(vertices[2 * i]));
     EXPECT_EQ(renadv::SpareFind(&c, a), nullptr);
     while (c.spare_count != 0) EXPECT_NE(renadv::SpareFind(&c, b), nullptr);
-    for (uint64_t word : c.spare_bucket) EXPECT_EQ(word, 0u);
+    for (const auto &bucket : c.spare_bucket)
+      for (uint64_t word : bucket) EXPECT_EQ(word, 0u);
   }
 }
 
