@@ -178,21 +178,27 @@ void PoolGive(RayContext *owner, VtPool *pool, void *block) {
   VoPoolFree(pool, block);
 }
 
+// A new leaf of `count` words in a pool block: the words inline when they
+// fit, else in an array of their own; null when that cannot be made.
+Leaf *LeafFill(LeafBlock *block, const uint32_t *words, uint32_t count) {
+  auto *array =
+      count <= kLeafInline ? block->words : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
+  if (array == nullptr) return nullptr;
+  std::memcpy(array, words, count * sizeof(uint32_t));
+  auto *leaf = reinterpret_cast<Leaf *>(block);
+  *leaf = Leaf{kNodeLeaf, count, 1, 0, array};
+  return leaf;
+}
+
 Leaf *LeafMake(RayContext *owner, const uint32_t *words, uint32_t count) {
   const uint64_t bytes = sizeof(Leaf) + uint64_t{count} * sizeof(uint32_t);
   if (!MemoryTake(owner, bytes)) return nullptr;
   auto *block = static_cast<LeafBlock *>(PoolTake(owner, owner->leaf_pool));
-  auto *leaf = reinterpret_cast<Leaf *>(block);
-  auto *array = block == nullptr       ? nullptr
-                : count <= kLeafInline ? block->words
-                                       : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
-  if (leaf == nullptr || array == nullptr) {
-    if (leaf != nullptr) PoolGive(owner, owner->leaf_pool, leaf);
+  Leaf *leaf = block != nullptr ? LeafFill(block, words, count) : nullptr;
+  if (leaf == nullptr) {
+    if (block != nullptr) PoolGive(owner, owner->leaf_pool, block);
     MemoryGive(owner, bytes);
-    return nullptr;
   }
-  std::memcpy(array, words, count * sizeof(uint32_t));
-  *leaf = Leaf{kNodeLeaf, count, 1, 0, array};
   return leaf;
 }
 
@@ -391,13 +397,91 @@ bool ChildrenWords(RayContext *c, RayContext *owner, SplitPlan &p, uint32_t firs
   return true;
 }
 
+// How each child of a split is made: a new leaf, or the node it shares
+// (the empty leaf, the split leaf, or the child of the first earlier
+// sibling with the same words, by its index).
+constexpr int32_t kChildNew = -1, kChildEmpty = -2, kChildSplit = -3;
+
+// The children's kinds into `like`; answers the memory count of the new
+// leaves.
+uint64_t ChildrenMatch(const SplitPlan &p, const uint32_t first[9], int32_t like[8]) {
+  uint64_t bytes = 0;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t n = first[i + 1] - first[i];
+    like[i] = n == 0 ? kChildEmpty : n == p.leaf->count ? kChildSplit : kChildNew;
+    for (uint32_t j = 0; like[i] == kChildNew && j < i; ++j)
+      if (first[j + 1] - first[j] == n &&
+          std::memcmp(p.words + first[j], p.words + first[i], n * sizeof(uint32_t)) == 0)
+        like[i] = static_cast<int32_t>(j);
+    if (like[i] == kChildNew) bytes += sizeof(Leaf) + uint64_t{n} * sizeof(uint32_t);
+  }
+  return bytes;
+}
+
+// The blocks of a split's inner node and its `fresh` new leaves, from the
+// owner's pools in one turn (one lock for the whole split while workers
+// split); false, with none kept, when a pool is out of memory.
+bool BlocksTake(RayContext *owner, Inner **inner, LeafBlock **leaves, uint32_t fresh) {
+  std::unique_lock<std::mutex> turn;
+  if (SplitShare *s = owner->split_share) turn = std::unique_lock<std::mutex>(s->pools);
+  *inner = static_cast<Inner *>(VoPoolAllocate(owner->inner_pool));
+  uint32_t taken = 0;
+  for (; *inner != nullptr && taken < fresh; ++taken)
+    if ((leaves[taken] = static_cast<LeafBlock *>(VoPoolAllocate(owner->leaf_pool))) == nullptr) break;
+  if (*inner != nullptr && taken == fresh) return true;
+  while (taken != 0) VoPoolFree(owner->leaf_pool, leaves[--taken]);
+  if (*inner != nullptr) VoPoolFree(owner->inner_pool, *inner);
+  return false;
+}
+
+void BlocksGive(RayContext *owner, Inner *inner, LeafBlock **leaves, uint32_t fresh) {
+  std::unique_lock<std::mutex> turn;
+  if (SplitShare *s = owner->split_share) turn = std::unique_lock<std::mutex>(s->pools);
+  for (uint32_t k = 0; k < fresh; ++k) VoPoolFree(owner->leaf_pool, leaves[k]);
+  VoPoolFree(owner->inner_pool, inner);
+}
+
+// The new leaves of a split into their blocks, in child order; false, with
+// every word array given back, when one cannot be made.
+bool LeavesFill(const SplitPlan &p, const uint32_t first[9], const int32_t like[8], LeafBlock **blocks,
+                Node *children[8]) {
+  uint32_t filled = 0;
+  for (uint32_t i = 0; i < 8; ++i) {
+    if (like[i] != kChildNew) continue;
+    Leaf *leaf = LeafFill(blocks[filled], p.words + first[i], first[i + 1] - first[i]);
+    if (leaf == nullptr) {
+      for (uint32_t k = 0; k < filled; ++k)
+        if (blocks[k]->leaf.words != blocks[k]->words) VoDeallocate(blocks[k]->leaf.words);
+      return false;
+    }
+    children[i] = reinterpret_cast<Node *>(leaf);
+    ++filled;
+  }
+  return true;
+}
+
+// The shared children of a split, each a reference more (but the empty
+// leaf). The split leaf itself may be held by other slots that other
+// workers split meanwhile.
+void ChildrenShare(Leaf *split, const int32_t like[8], Node *children[8]) {
+  for (uint32_t i = 0; i < 8; ++i) {
+    if (like[i] == kChildNew) continue;
+    Node *n = like[i] == kChildEmpty   ? reinterpret_cast<Node *>(&g_empty)
+              : like[i] == kChildSplit ? reinterpret_cast<Node *>(split)
+                                       : children[like[i]];
+    if (n != reinterpret_cast<Node *>(&g_empty))
+      std::atomic_ref<uint32_t>(reinterpret_cast<Leaf *>(n)->refs).fetch_add(1, std::memory_order_relaxed);
+    children[i] = n;
+  }
+}
+
 // Splits the leaf at *slot for its cell in the octree of `owner` (c's own or
 // the one c shares): the inner node is made whole before it replaces the
-// leaf in the slot.
+// leaf in the slot. Its memory is counted, and its blocks taken, once for
+// the inner node and every new leaf.
 bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) {
   auto *leaf = reinterpret_cast<Leaf *>(SlotLoad(slot));
   const uint32_t half = cell.size / 2;
-  if (!MemoryTake(owner, sizeof(Inner))) return false;
   SplitPlan p;
   p.c = c;
   p.leaf = leaf;
@@ -413,42 +497,25 @@ bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) 
         Cell{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half, half},
         p.boxes[i]);
   uint32_t first[9];
-  auto *inner =
-      ChildrenWords(c, owner, p, first) ? static_cast<Inner *>(PoolTake(owner, owner->inner_pool)) : nullptr;
-  if (inner == nullptr) {
-    MemoryGive(owner, sizeof(Inner));
+  if (!ChildrenWords(c, owner, p, first)) return false;
+  int32_t like[8];
+  const uint64_t bytes = sizeof(Inner) + ChildrenMatch(p, first, like);
+  const auto fresh = static_cast<uint32_t>(std::count(like, like + 8, kChildNew));
+  if (!MemoryTake(owner, bytes)) return false;
+  Inner *inner = nullptr;
+  LeafBlock *blocks[8];
+  if (!BlocksTake(owner, &inner, blocks, fresh)) {
+    MemoryGive(owner, bytes);
     return false;
   }
+  if (!LeavesFill(p, first, like, blocks, inner->child)) {
+    BlocksGive(owner, inner, blocks, fresh);
+    MemoryGive(owner, bytes);
+    return false;
+  }
+  ChildrenShare(leaf, like, inner->child);
   inner->tag = kNodeInner;
   inner->spare = 0;
-  bool made = true;
-  for (uint32_t i = 0; i < 8; ++i) {
-    Node *&child = inner->child[i];
-    child = nullptr;
-    if (!made) continue;
-    const uint32_t *words = p.words + first[i];
-    const uint32_t n = first[i + 1] - first[i];
-    Leaf *same = n == 0 ? &g_empty : n == leaf->count ? leaf : nullptr;
-    for (uint32_t j = 0; same == nullptr && j < i; ++j) {
-      auto *sibling = reinterpret_cast<Leaf *>(inner->child[j]);
-      if (sibling->count == n && std::memcmp(sibling->words, words, n * sizeof(uint32_t)) == 0)
-        same = sibling;
-    }
-    if (same != nullptr) {
-      // (The split leaf itself may be held by other slots that other
-      // workers split meanwhile.)
-      if (same != &g_empty) std::atomic_ref<uint32_t>(same->refs).fetch_add(1, std::memory_order_relaxed);
-      child = reinterpret_cast<Node *>(same);
-    } else if (Leaf *made_leaf = LeafMake(owner, words, n)) {
-      child = reinterpret_cast<Node *>(made_leaf);
-    } else {
-      made = false;
-    }
-  }
-  if (!made) {
-    NodeRelease(owner, reinterpret_cast<Node *>(inner));
-    return false;
-  }
   std::atomic_ref<Node *>(*slot).store(reinterpret_cast<Node *>(inner), std::memory_order_release);
   LeafRelease(owner, leaf);
   std::atomic_ref<uint64_t>(owner->split_share != nullptr ? owner->split_share->splits : owner->splits)
