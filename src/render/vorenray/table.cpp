@@ -211,6 +211,12 @@ PolygonCount Count(const Source &s, void *polygon, float *box6, float *uv, uint3
 // concave, which only makes overlap tests less sharp).
 uint32_t Shape(const float *uv, uint32_t n) {
   if (n > 16) return 0;
+  if (n == 3) {
+    // The three tests of a triangle are one determinant with its points
+    // turned round, whose sign the predicate gives exactly: one suffices.
+    const int side = pred::Orient2DFiltered({uv[0], uv[1]}, {uv[2], uv[3]}, {uv[4], uv[5]});
+    return side == 0 ? 0 : kHitConvex | (side < 0 ? kHitClockwise : 0);
+  }
   int turn = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const pred::Point2 a{uv[2 * i], uv[2 * i + 1]}, b{uv[2 * ((i + 1) % n)], uv[2 * ((i + 1) % n) + 1]};
