@@ -48,13 +48,14 @@ constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
 // Every walk reads `current` and the root it points to, while splits write
 // the counts, the retired list and the locks: each group has cache lines of
 // its own, and so has each stripe, lest the splits' writes slow every walk
-// and every other split.
+// and every other split. The stripes are many, so that a worker seldom
+// waits for a split of another slot that shares its stripe.
 constexpr size_t kCacheLine = 64;
 struct alignas(kCacheLine) Stripe {
   std::mutex m;
 };
 struct alignas(kCacheLine) SplitShare {
-  static constexpr uint32_t kStripes = 64;
+  static constexpr uint32_t kStripeBits = 9, kStripes = 1u << kStripeBits;
   Stripe stripes[kStripes];
   alignas(kCacheLine) std::mutex pools;
   // Read by every walk.
@@ -70,10 +71,9 @@ struct alignas(kCacheLine) SplitShare {
 
   std::mutex &StripeOf(Node **slot) {
     const uint64_t key = reinterpret_cast<uintptr_t>(slot) >> 3;
-    return stripes[(key * 0x9E3779B97F4A7C15ull) >> 58].m;
+    return stripes[(key * 0x9E3779B97F4A7C15ull) >> (64 - kStripeBits)].m;
   }
 };
-static_assert(SplitShare::kStripes == 64, "the stripe index takes the hash's top 6 bits");
 
 namespace {
 
