@@ -4,12 +4,16 @@
 // builds, on a scene of several primitives mixing triangles, quadrilaterals,
 // concave and many-sided polygons, polygons left out (a non-finite vertex,
 // a non-finite plane) and unbounded primitives. The slices of the larger
-// counts begin inside primitives and at left-out polygons.
+// counts begin inside primitives and at left-out polygons. A kept table of
+// the same sizes, filled in place, is the table built afresh; and a leaf
+// of many objects split on helper threads gives the octree one thread
+// splits.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -144,6 +148,77 @@ TEST_F(TableBuildThreadsTest, OneLargeMeshIsSharedByItsPolygonsAsTheWorkerCountA
   EXPECT_EQ(shared.objects, one.objects);
   EXPECT_EQ(shared.memory, one.memory);
   EXPECT_TRUE(shared.bytes == one.bytes);
+}
+
+TEST_F(TableBuildThreadsTest, AKeptTableOfTheSameSizesIsFilledInPlaceAndAnyChangeIsSeen) {
+  VtPrimitive *rosettes = Rosettes(), *sheet = Sheet(31, -3, 0);
+  Scene({Sheet(24, 0, VO_PRIMITIVE_TWO_SIDED), rosettes, Sheet(9, 4, VO_PRIMITIVE_NOT_IN_OCTREE), sheet});
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  ray::RayContext *c = Ray();
+  // Builds on four threads, keeps the octree, makes the change and builds
+  // again on four: the kept arrays hold the table, which is the one a
+  // build afresh on one thread makes. Answers whether the kept octree was
+  // taken.
+  auto again = [&](const std::function<void()> &change) {
+    EXPECT_EQ(ray::OctreeBuild(c, 4), 0u);
+    ray::OctreeKeep(c);
+    const ray::ObjectHit *kept = c->kept.hits;
+    change();
+    EXPECT_EQ(ray::OctreeBuild(c, 4), 0u);
+    EXPECT_EQ(c->hits, kept);
+    const bool taken = c->repeated != 0;
+    const std::string in_place = Snapshot(c).bytes;
+    EXPECT_TRUE(in_place == Build(1).bytes);
+    return taken;
+  };
+  EXPECT_TRUE(again([] {}));
+  // A vertex of the last sheet moved along x; one of the 20-sided rosette
+  // (more vertices than are read at once) along y, across its projection.
+  const std::vector<void *> sheet_polygons = MeshBuild::Ring(sheet, VO_PRIM_POLYS, VO_POLY_NEXT);
+  const std::vector<void *> rosette_polygons = MeshBuild::Ring(rosettes, VO_PRIM_POLYS, VO_POLY_NEXT);
+  ASSERT_EQ(rosette_polygons.size(), 16u);
+  const std::vector<void *> twenty = MeshBuild::Boundary(rosettes, rosette_polygons[15]);
+  ASSERT_EQ(twenty.size(), 20u);
+  float *in_sheet =
+      PropertyAt<float>(sheet, MeshBuild::Boundary(sheet, sheet_polygons[40])[1], VO_VERT_WORLD);
+  float *in_rosette = PropertyAt<float>(rosettes, twenty[17], VO_VERT_WORLD);
+  EXPECT_FALSE(again([&] { in_sheet[0] += 0.01f; }));
+  EXPECT_FALSE(again([&] { in_rosette[1] += 0.01f; }));
+  EXPECT_TRUE(again([] {}));
+}
+
+TEST_F(TableBuildThreadsTest, ALeafOfManyObjectsSplitOnHelperThreadsGivesTheOctreeOneThreadGives) {
+  // 200^2 cells: 13333 quadrilaterals (x + y a multiple of 3) and
+  // 2 * 26667 triangles, 66667 polygons in the root: four slices of at
+  // least 16384 objects for its split.
+  Scene({Sheet(200, 0, 0)});
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  ray::RayContext *c = Ray();
+  // The octree split whole, leaf by leaf in depth-first order, as bytes.
+  auto whole = [&](uint32_t threads) {
+    EXPECT_EQ(ray::OctreeBuild(c, threads), 0u);
+    EXPECT_EQ(c->root_count, 66667u);
+    EXPECT_TRUE(ray::OctreeSplitAll(c));
+    std::string bytes;
+    std::function<void(const ray::Node *)> visit = [&](const ray::Node *n) {
+      if (n->tag == ray::kNodeInner) {
+        bytes += 'I';
+        for (const ray::Node *child : reinterpret_cast<const ray::Inner *>(n)->child) visit(child);
+        return;
+      }
+      const auto *leaf = reinterpret_cast<const ray::Leaf *>(n);
+      bytes += 'L';
+      Append(&bytes, &leaf->count, 1);
+      Append(&bytes, leaf->words, leaf->count);
+    };
+    visit(c->root);
+    Append(&bytes, &c->memory_used, 1);
+    Append(&bytes, &c->splits, 1);
+    return bytes;
+  };
+  const std::string one = whole(1);
+  EXPECT_TRUE(whole(4) == one);
+  EXPECT_TRUE(whole(16) == one);
 }
 
 TEST_F(TableBuildThreadsTest, ARingThatLoopsIsRefusedOnAnyThreadCountAfterThePolygonsBeforeIt) {

@@ -44,23 +44,36 @@ constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
 // split replaced (it finds the slot changed and descends), and the words of
 // a retired leaf go at once; its block, whose count walks may still read,
 // stays until the frame's end.
-struct SplitShare {
-  static constexpr uint32_t kStripes = 64;
-  std::mutex stripes[kStripes];
-  std::mutex pools;
-  SharedTree first;
+//
+// Every walk reads `current` and the root it points to, while splits write
+// the counts, the retired list and the locks: each group has cache lines of
+// its own, and so has each stripe, lest the splits' writes slow every walk
+// and every other split. The stripes are many, so that a worker seldom
+// waits for a split of another slot that shares its stripe.
+constexpr size_t kCacheLine = 64;
+struct alignas(kCacheLine) Stripe {
+  std::mutex m;
+};
+struct alignas(kCacheLine) SplitShare {
+  static constexpr uint32_t kStripeBits = 9, kStripes = 1u << kStripeBits;
+  Stripe stripes[kStripes];
+  alignas(kCacheLine) std::mutex pools;
+  // Read by every walk.
+  alignas(kCacheLine) SharedTree first;
   std::atomic<SharedTree *> current{&first};
-  uint64_t memory_used = 0, splits = 0;  // changed atomically
+  // Written by splits.
+  alignas(kCacheLine) uint64_t memory_used = 0;
+  uint64_t splits = 0;                   // (both changed atomically)
   std::atomic<Leaf *> retired{nullptr};  // leaves splits replaced, freed at the frame's end
   SharedTree **trees = nullptr;          // octrees rebuilds replaced, freed at the frame's end
   uint32_t tree_count = 0, tree_capacity = 0;
+  void *block = nullptr;  // the allocation it sits in
 
   std::mutex &StripeOf(Node **slot) {
     const uint64_t key = reinterpret_cast<uintptr_t>(slot) >> 3;
-    return stripes[(key * 0x9E3779B97F4A7C15ull) >> 58];
+    return stripes[(key * 0x9E3779B97F4A7C15ull) >> (64 - kStripeBits)].m;
   }
 };
-static_assert(SplitShare::kStripes == 64, "the stripe index takes the hash's top 6 bits");
 
 namespace {
 
@@ -165,21 +178,27 @@ void PoolGive(RayContext *owner, VtPool *pool, void *block) {
   VoPoolFree(pool, block);
 }
 
+// A new leaf of `count` words in a pool block: the words inline when they
+// fit, else in an array of their own; null when that cannot be made.
+Leaf *LeafFill(LeafBlock *block, const uint32_t *words, uint32_t count) {
+  auto *array =
+      count <= kLeafInline ? block->words : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
+  if (array == nullptr) return nullptr;
+  std::memcpy(array, words, count * sizeof(uint32_t));
+  auto *leaf = reinterpret_cast<Leaf *>(block);
+  *leaf = Leaf{kNodeLeaf, count, 1, 0, array};
+  return leaf;
+}
+
 Leaf *LeafMake(RayContext *owner, const uint32_t *words, uint32_t count) {
   const uint64_t bytes = sizeof(Leaf) + uint64_t{count} * sizeof(uint32_t);
   if (!MemoryTake(owner, bytes)) return nullptr;
   auto *block = static_cast<LeafBlock *>(PoolTake(owner, owner->leaf_pool));
-  auto *leaf = reinterpret_cast<Leaf *>(block);
-  auto *array = block == nullptr       ? nullptr
-                : count <= kLeafInline ? block->words
-                                       : static_cast<uint32_t *>(VoAllocate(count * sizeof(uint32_t)));
-  if (leaf == nullptr || array == nullptr) {
-    if (leaf != nullptr) PoolGive(owner, owner->leaf_pool, leaf);
+  Leaf *leaf = block != nullptr ? LeafFill(block, words, count) : nullptr;
+  if (leaf == nullptr) {
+    if (block != nullptr) PoolGive(owner, owner->leaf_pool, block);
     MemoryGive(owner, bytes);
-    return nullptr;
   }
-  std::memcpy(array, words, count * sizeof(uint32_t));
-  *leaf = Leaf{kNodeLeaf, count, 1, 0, array};
   return leaf;
 }
 
@@ -277,91 +296,226 @@ void CellBox(const RayContext *c, const Cell &cell, double *box) {
   }
 }
 
-// The split's scratch (the children's words, then a byte per object of the
-// children its box touches) is the walking context's and lives as long as
-// its octree.
-uint32_t *ScratchFor(RayContext *c, uint32_t count) {
-  const size_t scratch_bytes = size_t{count} * (sizeof(uint32_t) + 1);
-  if (scratch_bytes > c->split_capacity) {
-    if (scratch_bytes > UINT32_MAX) return nullptr;
-    void *grown = VoMemoryReallocate(c->split_scratch, static_cast<uint32_t>(scratch_bytes));
+// The split's scratch (a byte per object of the children it goes to, then
+// the children's words one after another) is the walking context's and
+// lives as long as its octree; its old bytes survive its growth.
+uint8_t *ScratchFor(RayContext *c, size_t bytes) {
+  if (bytes > c->split_capacity) {
+    if (bytes > UINT32_MAX) return nullptr;
+    void *grown = VoMemoryReallocate(c->split_scratch, static_cast<uint32_t>(bytes));
     if (grown == nullptr) return nullptr;
     c->split_scratch = static_cast<uint32_t *>(grown);
-    c->split_capacity = scratch_bytes;
+    c->split_capacity = bytes;
   }
-  return c->split_scratch;
+  return reinterpret_cast<uint8_t *>(c->split_scratch);
+}
+
+// One split's cells and its share-out of the leaf's objects over slices
+// (each a helper thread's when the leaf is large).
+constexpr uint32_t kObjectsPerSplitThread = 16384;
+struct SplitPlan {
+  const RayContext *c;
+  const Leaf *leaf;
+  double lo[3], mid[3], hi[3];
+  double boxes[8][6];  // the children's cells
+  uint32_t slices;
+  uint32_t begin[kMostBuildThreads + 1];
+  uint32_t counts[kMostBuildThreads][8];  // per slice, the objects each child takes
+  uint8_t *member;                        // per object, the children it goes to
+  uint32_t *words;                        // the children's words, child after child
+  uint32_t at[kMostBuildThreads][8];      // where each slice writes each child's words
+};
+
+// The children object `index` goes to: those its box touches, less those
+// whose cell its polygon misses (tested only when its box touches more
+// than one: one that touches a single child touches the parent's cell
+// only there).
+uint32_t Members(const SplitPlan &p, uint32_t index) {
+  const uint32_t touched = ChildrenTouched(p.c, index, p.lo, p.mid, p.hi);
+  if ((touched & (touched - 1)) == 0) return touched;
+  uint32_t member = 0;
+  for (uint32_t i = 0; i < 8; ++i)
+    if ((touched >> i & 1) != 0 && OverlapsInBox(p.c, index, p.boxes[i])) member |= 1u << i;
+  return member;
+}
+
+// The members of slice j's objects and how many each child takes. The
+// boxes and hit records of the objects a few places ahead are asked for
+// while this one's box is read.
+void SliceMembers(SplitPlan &p, uint32_t j) {
+  constexpr uint32_t kAhead = 8;
+  const uint32_t *words = p.leaf->words;
+  const uint32_t end = p.begin[j + 1], count = p.leaf->count;
+  uint32_t counts[8] = {};
+  for (uint32_t k = p.begin[j]; k < end; ++k) {
+    if (k + kAhead < count) {
+      const uint32_t ahead = words[k + kAhead] >> 3;
+      __builtin_prefetch(p.c->boxes + 6 * ahead);
+      __builtin_prefetch(p.c->hits + ahead);
+    }
+    const uint32_t member = Members(p, words[k] >> 3);
+    p.member[k] = static_cast<uint8_t>(member);
+    for (uint32_t i = 0; i < 8; ++i) counts[i] += member >> i & 1;
+  }
+  std::memcpy(p.counts[j], counts, sizeof counts);
+}
+
+// Slice j's words into each child's list, in the leaf's order.
+void SliceWords(SplitPlan &p, uint32_t j) {
+  uint32_t at[8];
+  std::memcpy(at, p.at[j], sizeof at);
+  for (uint32_t k = p.begin[j]; k < p.begin[j + 1]; ++k)
+    for (uint32_t bits = p.member[k]; bits != 0; bits &= bits - 1)
+      p.words[at[__builtin_ctz(bits)]++] = p.leaf->words[k];
+}
+
+// The children's words of the leaf into the scratch: first each object's
+// children, then the lists, each step in slices. `first[i]` is where child
+// i's words start (first[8] their end). False when the scratch cannot grow.
+bool ChildrenWords(RayContext *c, RayContext *owner, SplitPlan &p, uint32_t first[9]) {
+  const uint32_t count = p.leaf->count;
+  const size_t member_bytes = std::max<size_t>((size_t{count} + 3) & ~size_t{3}, 4);
+  p.member = ScratchFor(c, member_bytes);
+  if (p.member == nullptr) return false;
+  p.slices = std::clamp<uint32_t>(count / kObjectsPerSplitThread, 1, std::max(owner->split_threads, 1u));
+  for (uint32_t j = 0; j <= p.slices; ++j) p.begin[j] = static_cast<uint32_t>(uint64_t{count} * j / p.slices);
+  OnHelperThreads(p.slices, [&p](uint32_t j) { SliceMembers(p, j); });
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < 8; ++i) {
+    first[i] = static_cast<uint32_t>(total);
+    for (uint32_t j = 0; j < p.slices; ++j) {
+      p.at[j][i] = static_cast<uint32_t>(total);
+      total += p.counts[j][i];
+    }
+  }
+  first[8] = static_cast<uint32_t>(total);
+  uint8_t *scratch = ScratchFor(c, member_bytes + total * sizeof(uint32_t));
+  if (scratch == nullptr) return false;
+  p.member = scratch;
+  p.words = reinterpret_cast<uint32_t *>(scratch + member_bytes);
+  OnHelperThreads(p.slices, [&p](uint32_t j) { SliceWords(p, j); });
+  return true;
+}
+
+// How each child of a split is made: a new leaf, or the node it shares
+// (the empty leaf, the split leaf, or the child of the first earlier
+// sibling with the same words, by its index).
+constexpr int32_t kChildNew = -1, kChildEmpty = -2, kChildSplit = -3;
+
+// The children's kinds into `like`; answers the memory count of the new
+// leaves.
+uint64_t ChildrenMatch(const SplitPlan &p, const uint32_t first[9], int32_t like[8]) {
+  uint64_t bytes = 0;
+  for (uint32_t i = 0; i < 8; ++i) {
+    const uint32_t n = first[i + 1] - first[i];
+    like[i] = n == 0 ? kChildEmpty : n == p.leaf->count ? kChildSplit : kChildNew;
+    for (uint32_t j = 0; like[i] == kChildNew && j < i; ++j)
+      if (first[j + 1] - first[j] == n &&
+          std::memcmp(p.words + first[j], p.words + first[i], n * sizeof(uint32_t)) == 0)
+        like[i] = static_cast<int32_t>(j);
+    if (like[i] == kChildNew) bytes += sizeof(Leaf) + uint64_t{n} * sizeof(uint32_t);
+  }
+  return bytes;
+}
+
+// The blocks of a split's inner node and its `fresh` new leaves, from the
+// owner's pools in one turn (one lock for the whole split while workers
+// split); false, with none kept, when a pool is out of memory.
+bool BlocksTake(RayContext *owner, Inner **inner, LeafBlock **leaves, uint32_t fresh) {
+  std::unique_lock<std::mutex> turn;
+  if (SplitShare *s = owner->split_share) turn = std::unique_lock<std::mutex>(s->pools);
+  *inner = static_cast<Inner *>(VoPoolAllocate(owner->inner_pool));
+  uint32_t taken = 0;
+  for (; *inner != nullptr && taken < fresh; ++taken)
+    if ((leaves[taken] = static_cast<LeafBlock *>(VoPoolAllocate(owner->leaf_pool))) == nullptr) break;
+  if (*inner != nullptr && taken == fresh) return true;
+  while (taken != 0) VoPoolFree(owner->leaf_pool, leaves[--taken]);
+  if (*inner != nullptr) VoPoolFree(owner->inner_pool, *inner);
+  return false;
+}
+
+void BlocksGive(RayContext *owner, Inner *inner, LeafBlock **leaves, uint32_t fresh) {
+  std::unique_lock<std::mutex> turn;
+  if (SplitShare *s = owner->split_share) turn = std::unique_lock<std::mutex>(s->pools);
+  for (uint32_t k = 0; k < fresh; ++k) VoPoolFree(owner->leaf_pool, leaves[k]);
+  VoPoolFree(owner->inner_pool, inner);
+}
+
+// The new leaves of a split into their blocks, in child order; false, with
+// every word array given back, when one cannot be made.
+bool LeavesFill(const SplitPlan &p, const uint32_t first[9], const int32_t like[8], LeafBlock **blocks,
+                Node *children[8]) {
+  uint32_t filled = 0;
+  for (uint32_t i = 0; i < 8; ++i) {
+    if (like[i] != kChildNew) continue;
+    Leaf *leaf = LeafFill(blocks[filled], p.words + first[i], first[i + 1] - first[i]);
+    if (leaf == nullptr) {
+      for (uint32_t k = 0; k < filled; ++k)
+        if (blocks[k]->leaf.words != blocks[k]->words) VoDeallocate(blocks[k]->leaf.words);
+      return false;
+    }
+    children[i] = reinterpret_cast<Node *>(leaf);
+    ++filled;
+  }
+  return true;
+}
+
+// The shared children of a split, each a reference more (but the empty
+// leaf). The split leaf itself may be held by other slots that other
+// workers split meanwhile.
+void ChildrenShare(Leaf *split, const int32_t like[8], Node *children[8]) {
+  for (uint32_t i = 0; i < 8; ++i) {
+    if (like[i] == kChildNew) continue;
+    Node *n = like[i] == kChildEmpty   ? reinterpret_cast<Node *>(&g_empty)
+              : like[i] == kChildSplit ? reinterpret_cast<Node *>(split)
+                                       : children[like[i]];
+    if (n != reinterpret_cast<Node *>(&g_empty))
+      std::atomic_ref<uint32_t>(reinterpret_cast<Leaf *>(n)->refs).fetch_add(1, std::memory_order_relaxed);
+    children[i] = n;
+  }
 }
 
 // Splits the leaf at *slot for its cell in the octree of `owner` (c's own or
 // the one c shares): the inner node is made whole before it replaces the
-// leaf in the slot.
+// leaf in the slot. Its memory is counted, and its blocks taken, once for
+// the inner node and every new leaf.
 bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) {
   auto *leaf = reinterpret_cast<Leaf *>(SlotLoad(slot));
   const uint32_t half = cell.size / 2;
-  if (!MemoryTake(owner, sizeof(Inner))) return false;
-  uint32_t *scratch = ScratchFor(c, leaf->count);
-  auto *inner = scratch != nullptr ? static_cast<Inner *>(PoolTake(owner, owner->inner_pool)) : nullptr;
-  if (inner == nullptr) {
-    MemoryGive(owner, sizeof(Inner));
+  SplitPlan p;
+  p.c = c;
+  p.leaf = leaf;
+  const uint32_t lo_cell[3] = {cell.x, cell.y, cell.z};
+  for (int a = 0; a < 3; ++a) {
+    p.lo[a] = c->bounds[a][lo_cell[a]];
+    p.mid[a] = c->bounds[a][lo_cell[a] + half];
+    p.hi[a] = c->bounds[a][lo_cell[a] + cell.size];
+  }
+  for (uint32_t i = 0; i < 8; ++i)
+    CellBox(
+        c,
+        Cell{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half, half},
+        p.boxes[i]);
+  uint32_t first[9];
+  if (!ChildrenWords(c, owner, p, first)) return false;
+  int32_t like[8];
+  const uint64_t bytes = sizeof(Inner) + ChildrenMatch(p, first, like);
+  const auto fresh = static_cast<uint32_t>(std::count(like, like + 8, kChildNew));
+  if (!MemoryTake(owner, bytes)) return false;
+  Inner *inner = nullptr;
+  LeafBlock *blocks[8];
+  if (!BlocksTake(owner, &inner, blocks, fresh)) {
+    MemoryGive(owner, bytes);
     return false;
   }
-  auto *touched = reinterpret_cast<uint8_t *>(scratch + leaf->count);
+  if (!LeavesFill(p, first, like, blocks, inner->child)) {
+    BlocksGive(owner, inner, blocks, fresh);
+    MemoryGive(owner, bytes);
+    return false;
+  }
+  ChildrenShare(leaf, like, inner->child);
   inner->tag = kNodeInner;
   inner->spare = 0;
-  const uint32_t lo_cell[3] = {cell.x, cell.y, cell.z};
-  double lo[3], mid[3], hi[3];
-  for (int a = 0; a < 3; ++a) {
-    lo[a] = c->bounds[a][lo_cell[a]];
-    mid[a] = c->bounds[a][lo_cell[a] + half];
-    hi[a] = c->bounds[a][lo_cell[a] + cell.size];
-  }
-  // The boxes and hit records of the objects a few places ahead are asked
-  // for while this one's box is read.
-  constexpr uint32_t kAhead = 8;
-  for (uint32_t k = 0; k < leaf->count; ++k) {
-    if (k + kAhead < leaf->count) {
-      const uint32_t ahead = leaf->words[k + kAhead] >> 3;
-      __builtin_prefetch(c->boxes + 6 * ahead);
-      __builtin_prefetch(c->hits + ahead);
-    }
-    touched[k] = static_cast<uint8_t>(ChildrenTouched(c, leaf->words[k] >> 3, lo, mid, hi));
-  }
-  bool made = true;
-  for (uint32_t i = 0; i < 8; ++i) {
-    Node *&child = inner->child[i];
-    child = nullptr;
-    if (!made) continue;
-    const Cell sub{cell.x + (i & 1) * half, cell.y + ((i >> 1) & 1) * half, cell.z + ((i >> 2) & 1) * half,
-                   half};
-    double box[6];
-    CellBox(c, sub, box);
-    uint32_t n = 0;
-    for (uint32_t k = 0; k < leaf->count; ++k)
-      // An object whose box touches this child alone touches the parent's
-      // cell only there: it goes in without the polygon's own test.
-      if ((touched[k] >> i & 1) != 0 && (touched[k] == 1u << i || OverlapsInBox(c, leaf->words[k] >> 3, box)))
-        scratch[n++] = leaf->words[k];
-    Leaf *same = n == 0 ? &g_empty : n == leaf->count ? leaf : nullptr;
-    for (uint32_t j = 0; same == nullptr && j < i; ++j) {
-      auto *sibling = reinterpret_cast<Leaf *>(inner->child[j]);
-      if (sibling->count == n && std::memcmp(sibling->words, scratch, n * sizeof(uint32_t)) == 0)
-        same = sibling;
-    }
-    if (same != nullptr) {
-      // (The split leaf itself may be held by other slots that other
-      // workers split meanwhile.)
-      if (same != &g_empty) std::atomic_ref<uint32_t>(same->refs).fetch_add(1, std::memory_order_relaxed);
-      child = reinterpret_cast<Node *>(same);
-    } else if (Leaf *made_leaf = LeafMake(owner, scratch, n)) {
-      child = reinterpret_cast<Node *>(made_leaf);
-    } else {
-      made = false;
-    }
-  }
-  if (!made) {
-    NodeRelease(owner, reinterpret_cast<Node *>(inner));
-    return false;
-  }
   std::atomic_ref<Node *>(*slot).store(reinterpret_cast<Node *>(inner), std::memory_order_release);
   LeafRelease(owner, leaf);
   std::atomic_ref<uint64_t>(owner->split_share != nullptr ? owner->split_share->splits : owner->splits)
@@ -386,21 +540,30 @@ uint64_t GridTableBytes(const RayContext *c) {
   return TableBytes(c) + (c->bounds[0] != nullptr ? 3 * uint64_t{c->grid + 1} * sizeof(double) : 0);
 }
 
+// Whether the table holds the hit records, boxes and projected vertices
+// the kept octree was built over (of the same sizes).
+bool KeptTableSame(const RayContext *c, const TableMade &made) {
+  if (made.kept_arrays) return !made.changed;
+  const RayContext::Kept &k = c->kept;
+  return k.hits != nullptr && std::memcmp(k.hits, c->hits, c->object_count * sizeof(ObjectHit)) == 0 &&
+         std::memcmp(k.boxes, c->boxes, c->object_count * 6 * sizeof(float)) == 0 &&
+         std::memcmp(k.uv, c->uv, c->uv_count * 2 * sizeof(float)) == 0;
+}
+
 // The kept octree as the root, when it was built over the same objects,
 // grid and leaf limit and fits the memory limit; null otherwise. The kept
 // arrays go either way.
-Node *KeptTake(RayContext *c, const uint32_t *words, uint32_t count) {
+Node *KeptTake(RayContext *c, const TableMade &made) {
   RayContext::Kept &k = c->kept;
   Node *root = nullptr;
+  const uint32_t count = made.bounded_count;
   if (k.root != nullptr && k.object_count == c->object_count && k.uv_count == c->uv_count &&
       k.root_count == count && k.grid_depth == c->grid_depth && k.leaf_limit == c->leaf_limit &&
       c->memory_used + k.node_bytes <= c->memory_limit &&
-      std::memcmp(k.words, words, count * sizeof(uint32_t)) == 0 &&
-      std::memcmp(k.hits, c->hits, c->object_count * sizeof(ObjectHit)) == 0 &&
-      std::memcmp(k.boxes, c->boxes, c->object_count * 6 * sizeof(float)) == 0 &&
-      std::memcmp(k.uv, c->uv, c->uv_count * 2 * sizeof(float)) == 0) {
+      std::memcmp(k.words, made.bounded, count * sizeof(uint32_t)) == 0 && KeptTableSame(c, made)) {
     root = k.root;
     c->memory_used += k.node_bytes;
+    c->complete = k.complete;
     k.root = nullptr;
   }
   KeptDrop(c);
@@ -444,7 +607,7 @@ void OctreeForget(RayContext *c) {
   c->object_count = c->uv_count = c->unbounded_count = 0;
   c->memory_used = 0;
   c->splits = c->total_tests = 0;
-  c->frozen = c->tree_shared = c->repeated = 0;
+  c->frozen = c->tree_shared = c->repeated = c->complete = 0;
   c->tree_owner = nullptr;
   c->walk_tree = nullptr;
   WalkWordsClear(c);
@@ -477,6 +640,7 @@ void OctreeKeep(RayContext *c) {
   k.root_count = c->root_count;
   k.grid_depth = static_cast<uint32_t>(__builtin_ctz(c->grid));
   k.leaf_limit = c->leaf_limit;
+  k.complete = c->complete;
   c->root = nullptr;
   c->hits = nullptr;
   c->uv = nullptr;
@@ -486,7 +650,13 @@ void OctreeKeep(RayContext *c) {
 }
 
 bool OctreeSplitAll(RayContext *c) {
-  if (c->root == nullptr || SplitBelow(c, &c->root, Cell{0, 0, 0, c->grid})) return true;
+  // A complete octree stays complete: no walk splits a leaf of it, so a
+  // repeated scene walks it once, in its first repeated frame.
+  if (c->root == nullptr || c->complete) return true;
+  if (SplitBelow(c, &c->root, Cell{0, 0, 0, c->grid})) {
+    c->complete = 1;
+    return true;
+  }
   // Out of memory: the octree as a build leaves it (the build again when
   // even that cannot be made).
   NodeRelease(c, c->root);
@@ -521,7 +691,7 @@ VtStatus OctreeBuild(RayContext *c, uint32_t threads) {
   if (fits && b.bounded_count != 0) {
     c->memory_used = TableBytes(c) + 3 * uint64_t{(1u << c->grid_depth) + 1} * sizeof(double);
     fits = c->memory_used <= c->memory_limit && GridMake(c, b.box);
-    Node *root = fits ? KeptTake(c, b.bounded, b.bounded_count) : nullptr;
+    Node *root = fits ? KeptTake(c, b) : nullptr;
     c->repeated = root != nullptr;
     if (root == nullptr && fits) root = reinterpret_cast<Node *>(LeafMake(c, b.bounded, b.bounded_count));
     c->root = root;
@@ -598,7 +768,7 @@ namespace {
 // rebuilt first).
 bool SharedRebuild(RayContext *c, RayContext *owner) {
   SplitShare &s = *owner->split_share;
-  for (std::mutex &m : s.stripes) m.lock();
+  for (Stripe &stripe : s.stripes) stripe.m.lock();
   SharedTree *old = s.current.load(std::memory_order_relaxed);
   bool rebuilt = c->walk_tree != old;
   auto *tree = rebuilt ? nullptr : static_cast<SharedTree *>(VoAllocate(sizeof(SharedTree)));
@@ -616,7 +786,7 @@ bool SharedRebuild(RayContext *c, RayContext *owner) {
     }
   }
   VoDeallocate(tree);
-  for (std::mutex &m : s.stripes) m.unlock();
+  for (Stripe &stripe : s.stripes) stripe.m.unlock();
   return rebuilt;
 }
 
@@ -624,9 +794,12 @@ bool SharedRebuild(RayContext *c, RayContext *owner) {
 
 bool SplitShareBegin(RayContext *c) {
   if (c->split_share != nullptr) return true;
-  void *block = VoAllocate(sizeof(SplitShare));
+  // VoAllocate aligns less than a cache line.
+  void *block = VoAllocate(sizeof(SplitShare) + kCacheLine);
   if (block == nullptr) return false;
-  auto *s = new (block) SplitShare;
+  const uintptr_t at = (reinterpret_cast<uintptr_t>(block) + kCacheLine - 1) & ~uintptr_t{kCacheLine - 1};
+  auto *s = new (reinterpret_cast<void *>(at)) SplitShare;
+  s->block = block;
   s->first.root = c->root;
   s->memory_used = c->memory_used;
   s->splits = c->splits;
@@ -658,7 +831,9 @@ void SplitShareEnd(RayContext *c) {
     LeafFree(c, leaf);
     leaf = next;
   }
-  // The replaced octrees left the count when they were replaced.
+  // The replaced octrees left the count when they were replaced; the one
+  // a rebuild left is a root leaf again.
+  if (s->tree_count != 0) c->complete = 0;
   const uint64_t used = c->memory_used;
   for (uint32_t i = 0; i < s->tree_count; ++i) NodeRelease(c, s->trees[i]->root);
   for (uint32_t i = 0; i < s->tree_count; ++i)
@@ -666,8 +841,9 @@ void SplitShareEnd(RayContext *c) {
   if (current != &s->first) VoDeallocate(current);
   c->memory_used = used;
   VoDeallocate(s->trees);
+  void *block = s->block;
   s->~SplitShare();
-  VoDeallocate(s);
+  VoDeallocate(block);
 }
 
 bool IndexChange(RayContext *c, Node **slot, const Cell &cell) {

@@ -17,6 +17,11 @@
 //   4. the calling thread runs over the counts in order: the limits, the
 //      diagnostics, the sizes, and where each slice starts (prefix sums);
 //   5. the threads fill their slices from those starts.
+// When the octree a pass kept was built over a table of the same sizes,
+// step 5 fills that table's hit records, boxes and projected vertices in
+// place, writing only what differs: a repeated scene then takes no fresh
+// pages and needs no comparison afterwards (each slice tells whether it
+// wrote anything).
 // On one thread (a worker count of 0 or 1, or a small scene) steps 2 to 5
 // are one walk over the rings in order, each polygon counted and placed as
 // it comes.
@@ -31,8 +36,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <system_error>
-#include <thread>
+#include <utility>
 
 #include "scene/vogeom/face.h"
 #include "render/vorenray/vorenray.h"
@@ -80,6 +84,8 @@ struct Table {
   uint32_t begin[kMostBuildThreads + 1] = {};
   Start starts[kMostBuildThreads] = {};
   double boxes[kMostBuildThreads][6];
+  bool changed[kMostBuildThreads] = {};  // a slice wrote over the kept arrays
+  bool kept_arrays = false;              // the arrays are the kept octree's
   uint32_t *bounded = nullptr;
   uint32_t bounded_count = 0;
   // How the walk over the trace list stopped early, if it did: the status,
@@ -205,6 +211,12 @@ PolygonCount Count(const Source &s, void *polygon, float *box6, float *uv, uint3
 // concave, which only makes overlap tests less sharp).
 uint32_t Shape(const float *uv, uint32_t n) {
   if (n > 16) return 0;
+  if (n == 3) {
+    // The three tests of a triangle are one determinant with its points
+    // turned round, whose sign the predicate gives exactly: one suffices.
+    const int side = pred::Orient2DFiltered({uv[0], uv[1]}, {uv[2], uv[3]}, {uv[4], uv[5]});
+    return side == 0 ? 0 : kHitConvex | (side < 0 ? kHitClockwise : 0);
+  }
   int turn = 0;
   for (uint32_t i = 0; i < n; ++i) {
     const pred::Point2 a{uv[2 * i], uv[2 * i + 1]}, b{uv[2 * ((i + 1) % n)], uv[2 * ((i + 1) % n) + 1]};
@@ -223,16 +235,23 @@ PolygonCount Count(const Source &s, void *polygon) {
   return Count(s, polygon, box6, nullptr, 0);
 }
 
-// One table entry whose box and projected vertices are in place: its hit
-// record and object.
-void ObjectRecord(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count,
-                  uint32_t index, uint32_t first) {
-  ObjectHit &h = c->hits[index];
+// The hit record of a table entry whose projected vertices are in place.
+ObjectHit HitOf(const RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count,
+                uint32_t first) {
+  ObjectHit h;
   std::memcpy(h.plane, PlaneOf(s, polygon), sizeof h.plane);
   h.kind = kind;
   h.first = first;
   h.count = count;
   h.flags = (s.p->flags & (kHitTwoSided | kHitNoShadow)) | Shape(c->uv + 2 * first, count);
+  return h;
+}
+
+// One table entry whose box and projected vertices are in place: its hit
+// record and object.
+void ObjectRecord(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count,
+                  uint32_t index, uint32_t first) {
+  c->hits[index] = HitOf(c, s, polygon, kind, count, first);
   c->objects[index] = VtRayObject{polygon, s.p};
 }
 
@@ -241,6 +260,47 @@ void ObjectFill(RayContext *c, const Source &s, void *polygon, uint32_t kind, ui
                 uint32_t first) {
   RingRead(s, polygon, kind, c->boxes + 6 * index, c->uv + 2 * first, count);
   ObjectRecord(c, s, polygon, kind, count, index, first);
+}
+
+// Writes `bytes` from `from` over `to` unless `to` holds them already, byte
+// for byte; answers whether it wrote.
+bool Update(void *to, const void *from, size_t bytes) {
+  if (std::memcmp(to, from, bytes) == 0) return false;
+  std::memcpy(to, from, bytes);
+  return true;
+}
+
+// The projected vertices of a polygon over those at uv, each pair written
+// where it differs; answers whether any was. (Counting found `count`
+// vertices, all with finite positions.)
+bool UvUpdate(const Source &s, void *polygon, uint32_t kind, float *uv, uint32_t count) {
+  const int u = (kind & 3) == 3 ? 1 : 0, v = (kind & 3) == 1 ? 1 : 2;
+  bool changed = false;
+  uint32_t n = 0;
+  ForEachNodeUntil(*ElementField<VtReference *>(polygon, s.vrefs), [&](VtReference *node) -> VtStatus {
+    const float *p = ElementField<float>(node->data, s.world);
+    const float at[2] = {p[u], p[v]};
+    changed = Update(uv + 2 * n, at, sizeof at) || changed;
+    return ++n < count ? 0 : 1;
+  });
+  return changed;
+}
+
+// ObjectFill over the kept octree's arrays: only what differs is written.
+// Answers whether anything was.
+constexpr uint32_t kKeptVertices = 16;
+bool ObjectUpdate(RayContext *c, const Source &s, void *polygon, uint32_t kind, uint32_t count,
+                  uint32_t index, uint32_t first) {
+  float box6[6], uv[2 * kKeptVertices];
+  const bool kept = count <= kKeptVertices;
+  RingRead(s, polygon, kind, box6, uv, kept ? count : 0);
+  bool changed = kept ? Update(c->uv + 2 * first, uv, 2 * count * sizeof(float))
+                      : UvUpdate(s, polygon, kind, c->uv + 2 * first, count);
+  changed = Update(c->boxes + 6 * index, box6, sizeof box6) || changed;
+  const ObjectHit h = HitOf(c, s, polygon, kind, count, first);
+  changed = Update(&c->hits[index], &h, sizeof h) || changed;
+  c->objects[index] = VtRayObject{polygon, s.p};
+  return changed;
 }
 
 // ---- Threads ---------------------------------------------------------------
@@ -264,25 +324,6 @@ uint32_t ThreadsAsked(RayContext *c, uint32_t asked, uint32_t pieces) {
 void Slice(Table &t) {
   for (uint32_t j = 0; j <= t.threads; ++j)
     t.begin[j] = static_cast<uint32_t>(uint64_t{t.polygon_count} * j / t.threads);
-}
-
-// Runs slice j of t.threads on helper thread j (slice 0 on the calling
-// thread), all joined before it returns; a slice whose thread cannot start
-// runs on the calling thread.
-template <class F>
-void OnThreads(Table &t, F &&slice) {
-  std::thread helpers[kMostBuildThreads];
-  uint32_t started = 1;
-  for (; started < t.threads; ++started) {
-    try {
-      helpers[started] = std::thread([&slice, started] { slice(started); });
-    } catch (const std::system_error &) {
-      break;
-    }
-  }
-  slice(0);
-  for (uint32_t j = started; j < t.threads; ++j) slice(j);
-  for (uint32_t j = 1; j < started; ++j) helpers[j].join();
 }
 
 // ---- Step 2: the rings -----------------------------------------------------
@@ -332,16 +373,18 @@ VtStatus RingsInOrder(Table &t) {
 }
 
 // The rings' lengths, walked side by side (each thread takes the next
-// primitive not yet walked); false when a ring loops or is too long.
+// primitive not yet walked, and counts in a local: neighbouring records
+// share cache lines); false when a ring loops or is too long.
 bool RingsMeasured(Table &t) {
   std::atomic<uint32_t> next{0};
   std::atomic<bool> refused{false};
-  OnThreads(t, [&](uint32_t) {
+  OnHelperThreads(t.threads, [&](uint32_t) {
     for (uint32_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < t.source_count;) {
       Source &s = t.sources[k];
-      s.length = 0;
-      if (RingWalk(s, [&s](void *) { return ++s.length < UINT32_MAX; }) || s.length == UINT32_MAX)
+      uint32_t length = 0;
+      if (RingWalk(s, [&length](void *) { return ++length < UINT32_MAX; }) || length == UINT32_MAX)
         refused.store(true, std::memory_order_relaxed);
+      s.length = length;
     }
   });
   return !refused.load(std::memory_order_relaxed);
@@ -363,7 +406,7 @@ Rings RingsPlaced(Table &t) {
   if (!Exact(t.polygons, total) || !Exact(t.counts, total)) return Rings::kNoMemory;
   t.polygon_cap = t.polygon_count = static_cast<uint32_t>(total);
   Slice(t);
-  OnThreads(t, [&t](uint32_t j) {
+  OnHelperThreads(t.threads, [&t](uint32_t j) {
     const uint32_t from = t.begin[j], to = j + 1 == t.threads ? UINT32_MAX : t.begin[j + 1];
     for (uint32_t k = 0; k < t.source_count; ++k) {
       const Source &s = t.sources[k];
@@ -398,19 +441,10 @@ void SliceCount(Table &t, uint32_t slice) {
   }
 }
 
-// A counted polygon into the table at `at`, which moves on past it; the
-// root's words' box takes in a bounded one. `read` holds its box and
-// projected vertices when counting kept them, else null.
-void Place(Table &t, const Source &s, void *polygon, const PolygonCount &k, Start &at, double *box,
-           const float *read) {
+// A placed polygon's word and, when bounded, its box into the root's box;
+// `at` moves on past it.
+void Index(Table &t, const Source &s, const PolygonCount &k, Start &at, double *box) {
   RayContext *c = t.c;
-  if (read != nullptr) {
-    std::memcpy(c->boxes + 6 * at.object, read, 6 * sizeof(float));
-    std::memcpy(c->uv + 2 * at.uv, read + 6, 2 * k.vertices * sizeof(float));
-    ObjectRecord(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
-  } else {
-    ObjectFill(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
-  }
   const uint32_t word = at.object * 8 + k.kind;
   if (s.p->flags & VO_PRIMITIVE_NOT_IN_OCTREE) {
     c->unbounded[at.unbounded++] = word;
@@ -426,14 +460,28 @@ void Place(Table &t, const Source &s, void *polygon, const PolygonCount &k, Star
   ++at.object;
 }
 
+// The slice's box and flag are gathered in locals: the slices' records
+// share cache lines, which a write per polygon would pass to and fro.
 void SliceFill(Table &t, uint32_t slice) {
+  RayContext *c = t.c;
   Start at = t.starts[slice];
+  double box[6];
+  std::memcpy(box, t.boxes[slice], sizeof box);
+  bool changed = false;
   uint32_t si = SourceOf(t, t.begin[slice]);
   for (uint32_t i = t.begin[slice]; i < t.begin[slice + 1]; ++i) {
     while (t.sources[si].end <= i) ++si;
     const PolygonCount k = t.counts[i];
-    if ((k.kind & kCountOut) == 0) Place(t, t.sources[si], t.polygons[i], k, at, t.boxes[slice], nullptr);
+    if (k.kind & kCountOut) continue;
+    const Source &s = t.sources[si];
+    if (t.kept_arrays)
+      changed = ObjectUpdate(c, s, t.polygons[i], k.kind, k.vertices, at.object, at.uv) || changed;
+    else
+      ObjectFill(c, s, t.polygons[i], k.kind, k.vertices, at.object, at.uv);
+    Index(t, s, k, at, box);
   }
+  std::memcpy(t.boxes[slice], box, sizeof box);
+  t.changed[slice] = changed;
 }
 
 // ---- Step 4: the counts in order -------------------------------------------
@@ -469,6 +517,23 @@ void Sizes(Table &t, const Start &at) {
   t.bounded_count = at.bounded;
 }
 
+// The hit records, boxes and projected vertices: the kept octree's when its
+// table has these sizes (they are then this table's, filled in place),
+// else new ones.
+bool ArraysTake(Table &t, const Start &at) {
+  RayContext *c = t.c;
+  RayContext::Kept &k = c->kept;
+  if (at.object != 0 && k.hits != nullptr && k.object_count == at.object && k.uv_count == at.uv) {
+    c->hits = std::exchange(k.hits, nullptr);
+    c->boxes = std::exchange(k.boxes, nullptr);
+    c->uv = std::exchange(k.uv, nullptr);
+    t.kept_arrays = true;
+    return true;
+  }
+  return Exact(c->hits, at.object) && Exact(c->boxes, size_t{at.object} * 6) &&
+         Exact(c->uv, size_t{at.uv} * 2);
+}
+
 // The table's sizes and each slice's starts, with the limits and
 // diagnostics in the order a polygon at a time meets them.
 VtStatus Totals(Table &t) {
@@ -489,9 +554,8 @@ VtStatus Totals(Table &t) {
   while (slice < t.threads) t.starts[slice++] = at;
   if (VtStatus st = Stopped(t)) return st;
   Sizes(t, at);
-  const bool made = Exact(c->objects, at.object) && Exact(c->hits, at.object) &&
-                    Exact(c->boxes, size_t{at.object} * 6) && Exact(c->uv, size_t{at.uv} * 2) &&
-                    Exact(c->unbounded, at.unbounded) && Exact(t.bounded, at.bounded);
+  const bool made = Exact(c->objects, at.object) && Exact(c->unbounded, at.unbounded) &&
+                    Exact(t.bounded, at.bounded) && ArraysTake(t, at);
   return made ? 0 : VO_STATUS_NO_MEMORY;
 }
 
@@ -502,7 +566,6 @@ struct Capacities {
 
 // One polygon counted and placed at once, the arrays grown to hold it; a
 // polygon of up to kKeptVertices vertices is read once.
-constexpr uint32_t kKeptVertices = 16;
 VtStatus Take(Table &t, Capacities &cap, const Source &s, void *polygon, Start &at) {
   RayContext *c = t.c;
   float read[6 + 2 * kKeptVertices];
@@ -518,7 +581,14 @@ VtStatus Take(Table &t, Capacities &cap, const Source &s, void *polygon, Start &
                           ? Reserve(c->unbounded, cap.unbounded, size_t{at.unbounded} + 1)
                           : Reserve(t.bounded, cap.bounded, size_t{at.bounded} + 1));
   if (!grown) return VO_STATUS_NO_MEMORY;
-  Place(t, s, polygon, k, at, t.boxes[0], k.vertices <= kKeptVertices ? read : nullptr);
+  if (k.vertices <= kKeptVertices) {
+    std::memcpy(c->boxes + 6 * at.object, read, 6 * sizeof(float));
+    std::memcpy(c->uv + 2 * at.uv, read + 6, 2 * k.vertices * sizeof(float));
+    ObjectRecord(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
+  } else {
+    ObjectFill(c, s, polygon, k.kind, k.vertices, at.object, at.uv);
+  }
+  Index(t, s, k, at, t.boxes[0]);
   return 0;
 }
 
@@ -559,10 +629,10 @@ VtStatus Build(Table &t, uint32_t threads) {
   Slice(t);
   if (rings != Rings::kPlaced) {
     if (!Exact(t.counts, t.polygon_count)) return VO_STATUS_NO_MEMORY;
-    OnThreads(t, [&t](uint32_t j) { SliceCount(t, j); });
+    OnHelperThreads(t.threads, [&t](uint32_t j) { SliceCount(t, j); });
   }
   if (VtStatus st = Totals(t)) return st;
-  OnThreads(t, [&t](uint32_t j) { SliceFill(t, j); });
+  OnHelperThreads(t.threads, [&t](uint32_t j) { SliceFill(t, j); });
   return 0;
 }
 
@@ -571,12 +641,16 @@ VtStatus Build(Table &t, uint32_t threads) {
 VtStatus TableBuild(RayContext *c, uint32_t threads, TableMade *made) {
   Table t;
   t.c = c;
+  c->split_threads = ThreadsAsked(c, threads, UINT32_MAX);
   const VtStatus st = Build(t, threads);
   VoDeallocate(t.sources);
   VoDeallocate(t.polygons);
   VoDeallocate(t.counts);
   made->bounded = t.bounded;
   made->bounded_count = t.bounded_count;
+  made->kept_arrays = st == 0 && t.kept_arrays;
+  made->changed = false;
+  for (uint32_t j = 0; j < t.threads; ++j) made->changed = made->changed || t.changed[j];
   for (int a = 0; a < 6; ++a) made->box[a] = a % 2 == 0 ? INFINITY : -INFINITY;
   for (uint32_t j = 0; st == 0 && j < t.threads; ++j)
     for (int a = 0; a < 6; a += 2) {

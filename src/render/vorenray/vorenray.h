@@ -34,6 +34,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <system_error>
+#include <thread>
 
 #include <vo/vo_driver.h>
 #include <vo/vo_raytrace.h>
@@ -190,6 +192,7 @@ struct RayContext {
   uint64_t total_tests;     // ray-polygon tests since the octree was built
   uint32_t *split_scratch;  // a split's words and children bytes, kept with the octree
   size_t split_capacity;    // its bytes
+  uint32_t split_threads;   // threads a split of many objects may use (the build's)
   // The octree a render pass left, with what it was built over: the next
   // build over the same objects, grid and leaf limit takes its splits.
   struct Kept {
@@ -200,11 +203,13 @@ struct RayContext {
     float *boxes;
     uint32_t *words;  // the root's object words
     uint32_t object_count, uv_count, root_count, grid_depth, leaf_limit;
+    uint32_t complete;  // its leaves are split wherever a walk would split them
   } kept;
   uint32_t keep_index;   // the release at a pass's end keeps the octree
   uint32_t frozen;       // no walk splits: the octree is complete and may be shared
   uint32_t tree_shared;  // the octree is the master's (a clone's, frozen)
   uint32_t repeated;     // the last build found the scene of the kept octree
+  uint32_t complete;     // OctreeSplitAll found nothing more to split
   // Sharing of the gathered scene.
   VtRaySceneShare share;    // this context's working copy
   VtRaySceneShare *shared;  // the process's block (the master's)
@@ -306,14 +311,40 @@ inline bool Reserve(T *&array, uint32_t &capacity, size_t needed) {
   return true;
 }
 
-// Helper threads a table build may use at most.
+// Helper threads a table build or a split may use at most.
 constexpr uint32_t kMostBuildThreads = 16;
+
+// Runs slice(j) for each j below `threads`, slice 0 on the calling thread
+// and the others on helper threads, all joined before it returns; a slice
+// whose thread cannot start runs on the calling thread. The helpers read
+// shared records and write their own slices only: nothing allocates, posts
+// or reads a context on them.
+template <class F>
+void OnHelperThreads(uint32_t threads, F &&slice) {
+  std::thread helpers[kMostBuildThreads];
+  threads = std::min(threads, kMostBuildThreads);
+  uint32_t started = 1;
+  for (; started < threads; ++started) {
+    try {
+      helpers[started] = std::thread([&slice, started] { slice(started); });
+    } catch (const std::system_error &) {
+      break;
+    }
+  }
+  slice(0);
+  for (uint32_t j = started; j < threads; ++j) slice(j);
+  for (uint32_t j = 1; j < started; ++j) helpers[j].join();
+}
 // What a table build leaves besides the context's arrays: the root's words
 // (the caller's to free, also on failure) and their objects' box.
 struct TableMade {
   uint32_t *bounded = nullptr;
   uint32_t bounded_count = 0;
   double box[6];
+  // The hit records, boxes and projected vertices are the kept octree's,
+  // filled in place; `changed` when the fill wrote over any of them.
+  bool kept_arrays = false;
+  bool changed = false;
 };
 // Builds the object table, hit records, projected vertices and unbounded
 // words over the trace list into the context, on `threads` threads (0: as

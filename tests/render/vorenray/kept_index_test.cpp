@@ -176,5 +176,41 @@ TEST_F(KeptIndexTest, TheCompleteOctreeIsSharedByClonesAndNeverSplitByWalks) {
   EXPECT_EQ(Disagreements(200, 8), 0);
 }
 
+TEST_F(KeptIndexTest, AKeptOctreeIsSplitWholeOnceAndStaysWholeUntilALimitChanges) {
+  Scene(Triangles(500));
+  // The walks' splits kept: the next build takes them, and the split of
+  // all completes the octree.
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  EXPECT_EQ(Disagreements(100, 9), 0);
+  PassRelease();
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  ASSERT_EQ(Ray()->repeated, 1u);
+  EXPECT_EQ(Ray()->complete, 0u);
+  ASSERT_TRUE(ray::OctreeSplitAll(Ray()));
+  EXPECT_TRUE(Complete(Ray()->root, Ray()->grid, Ray()->leaf_limit));
+  EXPECT_GT(Ray()->splits, 0u);
+  const ray::Node *root = Ray()->root;
+  const uint64_t used = Ray()->memory_used;
+  PassRelease();
+  // Taken again it is whole: the split of all splits nothing.
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  EXPECT_EQ(Ray()->root, root);
+  EXPECT_EQ(Ray()->complete, 1u);
+  ASSERT_TRUE(ray::OctreeSplitAll(Ray()));
+  EXPECT_EQ(Ray()->splits, 0u);
+  EXPECT_EQ(Ray()->memory_used, used);
+  PassRelease();
+  // A lower leaf limit builds afresh, and the split of all goes down to it.
+  ASSERT_EQ(SetNat32(0x70002, 3), 0u);
+  ASSERT_EQ(VoRayTracerScenePrepare(), 0u);
+  EXPECT_EQ(Ray()->repeated, 0u);
+  EXPECT_EQ(Ray()->complete, 0u);
+  ASSERT_TRUE(ray::OctreeSplitAll(Ray()));
+  EXPECT_TRUE(Complete(Ray()->root, Ray()->grid, 3));
+  Ray()->frozen = 1;
+  EXPECT_EQ(Disagreements(200, 10), 0);
+  Ray()->frozen = 0;
+}
+
 }  // namespace
 }  // namespace vo::test
