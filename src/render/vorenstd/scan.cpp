@@ -643,13 +643,47 @@ VtStatus LineActivate(int32_t line, ScanPolygon **bucket) {
   return st;
 }
 
+namespace {
+
+// One active polygon's edges stepped to the next line; a polygon left
+// without edges is given back, else, after a line the loop activated
+// (next_line not 0), the next line's pending edges join while it is at hand.
+void PolygonAdvance(RenderFrame *f, ScanPolygon *q, int32_t next_line) {
+  for (ScanEdge *e = q->active_first; e != nullptr;) {
+    ScanEdge *after = e->next;
+    EdgeAdvance(f, q, e);
+    e = after;
+  }
+  if (q->edge_count <= 0) {
+    PolygonUnlink(f, q);
+    EdgesFree(f, q->pending_first);
+    EdgesFree(f, q->active_first);
+    PolygonFree(f, q);
+  } else if (next_line != 0) {
+    PendingMove(q, next_line);
+  }
+}
+
+// What every polygon's advance leaves the frame with.
+void AdvanceEnd(RenderFrame *f, int32_t next_line) {
+  f->pending_through = next_line != 0 ? next_line + 1 : 0;
+  f->line_activated = 0;
+}
+
+}  // namespace
+
+// Each polygon's spans, then its edges stepped while they are at hand: a
+// polygon's spans read only its own edges and the depth row, so the line
+// is the one scanning every polygon before stepping any would give.
 VtStatus LineScan(int32_t) {
   RenderFrame *f = Frame();
   BackgroundPaint(f, f->xmin, f->xmin + f->xres - 1);
   if (f->active_first == nullptr) return 0;
   std::fill_n(f->depth, f->width, kDepthFar);
   const int32_t first = f->xmin, last = f->xmin + f->width - 1;
-  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+  const int32_t next_line = f->line_activated;  // the line just activated plus one, or 0
+  for (ScanPolygon *q = f->active_first; q != nullptr;) {
+    ScanPolygon *next = q->next;
     ActiveAhead(q);
     for (ScanEdge *l = q->active_first; l != nullptr && l->next != nullptr; l = l->next->next) {
       ScanEdge *r = l->next;
@@ -661,36 +695,22 @@ VtStatus LineScan(int32_t) {
       if (xe > last) xe = last;
       if (xe >= xs) SpanScan(f, q, l, r, xs, xe);
     }
+    PolygonAdvance(f, q, next_line);
+    q = next;
   }
-  ActiveAdvance(f);
+  AdvanceEnd(f, next_line);
   return 0;
 }
 
 void ActiveAdvance(RenderFrame *f) {
-  // After a line the loop activated, the next line's pending edges join
-  // here, while the polygon is at hand.
-  const int32_t next_line = f->line_activated;  // the line just scanned plus one
-  const bool ahead = next_line != 0;
+  const int32_t next_line = f->line_activated;  // the line just scanned plus one, or 0
   for (ScanPolygon *q = f->active_first; q != nullptr;) {
     ScanPolygon *next = q->next;
     ActiveAhead(q);
-    for (ScanEdge *e = q->active_first; e != nullptr;) {
-      ScanEdge *after = e->next;
-      EdgeAdvance(f, q, e);
-      e = after;
-    }
-    if (q->edge_count <= 0) {
-      PolygonUnlink(f, q);
-      EdgesFree(f, q->pending_first);
-      EdgesFree(f, q->active_first);
-      PolygonFree(f, q);
-    } else if (ahead) {
-      PendingMove(q, next_line);
-    }
+    PolygonAdvance(f, q, next_line);
     q = next;
   }
-  f->pending_through = ahead ? next_line + 1 : 0;
-  f->line_activated = 0;
+  AdvanceEnd(f, next_line);
 }
 
 void PolygonFree(RenderFrame *f, ScanPolygon *q) {
