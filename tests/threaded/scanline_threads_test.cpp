@@ -181,20 +181,19 @@ class PlainLights {
   bool ok_ = false;
 };
 
-// The demo's scene under the plain lights, seen in the small view.
+// The demo's scene under the plain lights, seen in the small view (as tall
+// as asked).
 struct PlainDemo {
-  explicit PlainDemo(const DemoOptions &o = {}) : scene(o) {}
-  bool ok() const { return scene.ok() && lights.ok() && DemoScene::View(kWidth, kHeight) == 0; }
+  explicit PlainDemo(const DemoOptions &o = {}, uint32_t height = kHeight) : scene(o), height(height) {}
+  bool ok() const { return scene.ok() && lights.ok() && DemoScene::View(kWidth, height) == 0; }
   DemoScene scene;
   PlainLights lights;
+  uint32_t height;
 };
 
 TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCount) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2]}, "demo");
   ExpectAlikeForAnyWorkerCount({kAdvanced[0], kAdvanced[1]}, "demo");
   // Taller: the floor's polygons reach bands far below their first line.
@@ -205,11 +204,8 @@ TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCou
 }
 
 TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCount) {
-  DemoScene scene(DemoOptions{.slices = 40, .rings = 20});
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const PlainDemo demo(DemoOptions{.slices = 40, .rings = 20});
+  ASSERT_TRUE(demo.ok());
   ASSERT_EQ(SetWord(kOversampling, VtNat32, 3), 0u);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
                                "oversampled");
@@ -223,12 +219,9 @@ TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCo
 }
 
 TEST_F(ScanlineThreadsTest, ATexturedFloorIsTheSameForAnyWorkerCount) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(2), VO_SHADER_COLOUR, "wrapped checker"), 0u);
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(demo.scene.material(2), VO_SHADER_COLOUR, "wrapped checker"), 0u);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
                                "checkered floor");
 }
@@ -236,11 +229,8 @@ TEST_F(ScanlineThreadsTest, ATexturedFloorIsTheSameForAnyWorkerCount) {
 // A half-transparent box in fog: fragments behind fragments at the box's
 // edge pixels, and runs composited pixel by pixel.
 TEST_F(ScanlineThreadsTest, ATransparentBoxInFogIsTheSameForAnyWorkerCount) {
-  DemoScene scene(DemoOptions{.fog = true, .box_transparency = 0.5f});
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(DemoScene::View(kWidth, 2 * kHeight), 0u);
+  const PlainDemo demo(DemoOptions{.fog = true, .box_transparency = 0.5f}, 2 * kHeight);
+  ASSERT_TRUE(demo.ok());
   g_height = 2 * kHeight;
   ExpectAlikeForAnyWorkerCount({kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]}, "transparent box");
 }
@@ -249,13 +239,11 @@ TEST_F(ScanlineThreadsTest, ATransparentBoxInFogIsTheSameForAnyWorkerCount) {
 // every shaded pixel clips its polygon into the primitive while other
 // bands clip theirs.
 TEST_F(ScanlineThreadsTest, PixelPiecesOfTheABufferAreTheSameForAnyWorkerCount) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
+  PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
   for (int m : {0, 2})
-    ASSERT_EQ(VoMaterialSetShaderByPrototype(scene.material(m), VO_SHADER_COLOUR, "surface evaluation"), 0u);
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(demo.scene.material(m), VO_SHADER_COLOUR, "surface evaluation"),
+              0u);
   ExpectAlikeForAnyWorkerCount({kAdvanced[1]}, "pixel pieces");
 }
 
@@ -382,11 +370,8 @@ void ExpectSameLines(uint32_t code, int32_t workers, const Heard &reference, con
 }
 
 TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
   ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
   g_line_size = kWidth * 3;
   for (uint32_t code : {kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]}) {
@@ -404,10 +389,8 @@ TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
 // mode's. Both projections: a perspective view writes squared distances
 // from the eye, a parallel one distances beyond the hither plane.
 TEST_F(ScanlineThreadsTest, ADepthRenderHearsTheSameDepthsForAnyWorkerCount) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
+  const PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
   ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
   g_line_size = kWidth * sizeof(float);
   const float eye[3] = {4, 3, 6}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
@@ -434,11 +417,8 @@ TEST_F(ScanlineThreadsTest, ADepthRenderHearsTheSameDepthsForAnyWorkerCount) {
 // an interrupt on any of them ends the render with the rows before it
 // written, as on the calling thread alone.
 TEST_F(ScanlineThreadsTest, AnInterruptEndsTheRenderWhereTheSerialRenderEnds) {
-  DemoScene scene;
-  ASSERT_TRUE(scene.ok());
-  PlainLights lights;
-  ASSERT_TRUE(lights.ok());
-  ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
+  const PlainDemo demo;
+  ASSERT_TRUE(demo.ok());
   for (uint32_t code : {kStandard[1], kAdvanced[0], kAdvanced[1]}) {
     g_interrupt_from = -1;
     const int total = Render(code, 0).polls;
