@@ -4,6 +4,9 @@
 // light, and a view fitted to the scene.
 #pragma once
 
+#include <benchmark/benchmark.h>
+#include <vo/vo_multit.h>
+
 #include <cmath>
 #include <vector>
 
@@ -84,6 +87,26 @@ inline VtShader *StartIntoImage(int w, int h) {
     VoLightListSet(VoShaderReferenceCreate(light));
   }
   return light;
+}
+
+// StartIntoImage once per program (the first caller's size holds).
+inline void StartIntoImageOnce(int w, int h) {
+  static const bool started = (StartIntoImage(w, h), true);
+  (void)started;
+}
+
+// The work farm's worker count (0: the calling thread alone).
+inline void WorkersSet(int64_t n) {
+  const VtTypedValue v = TypedInt32(static_cast<int32_t>(n));
+  VoControlSet(VO_CONTROL_MT_WORKERS, &v);
+}
+
+// The sphere fields' worker cases: 40 and 400 spheres a side on the
+// calling thread alone, one worker and eight, in wall time.
+inline void FieldWorkerCases(benchmark::internal::Benchmark *b) {
+  for (int64_t spheres : {40, 400})
+    for (int64_t workers : {0, 1, 8}) b->Args({spheres, workers});
+  b->UseRealTime()->Unit(benchmark::kMillisecond);
 }
 
 // The benchmarks' red plastic material: plain colour (0.85, 0.25, 0.2)

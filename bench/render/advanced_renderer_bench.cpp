@@ -24,11 +24,7 @@ using namespace vo::bench;
 
 constexpr int kWidth = 1024, kHeight = 768;
 
-// The library started once per program.
-void Lib() {
-  static const bool started = (StartIntoImage(kWidth, kHeight), true);
-  (void)started;
-}
+void Lib() { StartIntoImageOnce(kWidth, kHeight); }
 
 // Renders the scene with the code; the A-buffer's fragments per edge pixel
 // as a counter.
@@ -72,11 +68,9 @@ void ABufferHalfTransparent(benchmark::State &state) { SpheresRender(state, 0x20
 // A class's render with the work farm's worker count of the second argument.
 void Workers(benchmark::State &state, uint32_t code) {
   Lib();
-  const VtTypedValue workers = vo::TypedInt32(static_cast<int32_t>(state.range(1)));
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &workers);
+  WorkersSet(state.range(1));
   SpheresRender(state, code, false);
-  const VtTypedValue none = vo::TypedInt32(0);
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &none);
+  WorkersSet(0);
   state.counters["workers"] = static_cast<double>(state.range(1));
 }
 void ZBufferWorkers(benchmark::State &state) { Workers(state, 0x200001); }
@@ -86,15 +80,7 @@ BENCHMARK(StandardPerPixel)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillise
 BENCHMARK(ZBuffer)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(ABuffer)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
 BENCHMARK(ABufferHalfTransparent)->Arg(40)->Unit(benchmark::kMillisecond);
-BENCHMARK(ZBufferWorkers)
-    ->Args({40, 0})
-    ->Args({40, 1})
-    ->Args({40, 8})
-    ->Args({400, 0})
-    ->Args({400, 1})
-    ->Args({400, 8})
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ZBufferWorkers)->Apply(FieldWorkerCases);
 BENCHMARK(ABufferWorkers)->Args({400, 0})->Args({400, 8})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Long thin triangles across a 10 x 7.5 field at random depths: each about

@@ -120,11 +120,7 @@ int MesaThreads() {
   return threads;
 }
 
-// The work farm's worker count (0: the calling thread alone).
-void WorkersSet(int32_t n) {
-  const VtTypedValue v = vo::TypedInt32(n);
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
-}
+using vo::bench::WorkersSet;
 
 // ---- Clocks and figures --------------------------------------------------------------
 

@@ -47,10 +47,7 @@ void ShadowsSet(bool on) {
   vo::VoShaderSetArg(Light(), "shadows", &v);
 }
 
-void WorkersSet(int32_t n) {
-  const VtTypedValue v = vo::TypedInt32(n);
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
-}
+using vo::bench::WorkersSet;
 
 // A ball of rings x slices quads (two triangles each) of radius 1 resting
 // on the floor of a box of half-size 100, 12 triangles facing inwards.

@@ -46,8 +46,7 @@ void Control(uint32_t code, uint32_t value, uint32_t type) {
 void Render(benchmark::State &state, uint32_t code, int spheres, uint32_t mode, uint32_t n,
             int32_t workers = 0) {
   Lib();
-  const VtTypedValue count = vo::TypedInt32(workers);
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &count);
+  vo::bench::WorkersSet(workers);
   const Spheres g(spheres);
   std::vector<VtPrimitive *> made;
   VtReference *scene = SceneMake(g, made);
@@ -77,15 +76,7 @@ void RgbaFloats(benchmark::State &state) { Render(state, 0xc0002, 40, 0xc0005, 1
 void Oversampled4(benchmark::State &state) { Render(state, 0xc0002, 40, 0xc0001, 4); }
 
 BENCHMARK(Gouraud)->Arg(4)->Arg(40)->Arg(400)->Unit(benchmark::kMillisecond);
-BENCHMARK(GouraudWorkers)
-    ->Args({40, 0})
-    ->Args({40, 1})
-    ->Args({40, 8})
-    ->Args({400, 0})
-    ->Args({400, 1})
-    ->Args({400, 8})
-    ->UseRealTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(GouraudWorkers)->Apply(vo::bench::FieldWorkerCases);
 BENCHMARK(Flat)->Unit(benchmark::kMillisecond);
 BENCHMARK(PerPixel)->Unit(benchmark::kMillisecond);
 BENCHMARK(RgbaFloats)->Unit(benchmark::kMillisecond);

@@ -56,10 +56,7 @@ double Since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-void WorkersSet(int32_t n) {
-  const VtTypedValue v = vo::TypedInt32(n);
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
-}
+using vo::bench::WorkersSet;
 
 // The library started once into an image large enough for both scenes; the
 // light's shadows traced, not mapped.

@@ -21,17 +21,6 @@ using namespace vo::bench;
 
 constexpr int kWidth = 1024, kHeight = 768;
 
-void Lib() {
-  static const bool started = (StartIntoImage(kWidth, kHeight), true);
-  (void)started;
-}
-
-// The work farm's worker count (0: the calling thread alone).
-void WorkersSet(int64_t n) {
-  const VtTypedValue v = vo::TypedInt32(static_cast<int32_t>(n));
-  vo::VoControlSet(VO_CONTROL_MT_WORKERS, &v);
-}
-
 long MinorFaults() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -39,7 +28,7 @@ long MinorFaults() {
 }
 
 void Sided(benchmark::State &state, uint32_t code, bool two_sided, double zoom = 1.0) {
-  Lib();
+  StartIntoImageOnce(kWidth, kHeight);
   WorkersSet(state.range(1));
   const Spheres g(static_cast<int>(state.range(0)));
   std::vector<VtPrimitive *> made;
