@@ -131,6 +131,16 @@ class ScanlineThreadsTest : public ::testing::Test {
     EXPECT_TRUE(drawn) << scene;
   }
 
+  // A view from eye towards the origin, height rows tall (the rows the
+  // driver is told to expect follow it).
+  static void Look(const float eye[3], uint32_t height, uint32_t projection = VO_PROJECTION_PERSPECTIVE) {
+    const float at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+    g_height = height;
+    ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, height, 1.0), 0u);
+    ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, projection, 50.0), 0u);
+    ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  }
+
   // The library started again, with the callbacks installed.
   void Restart() {
     TearDown();
@@ -285,11 +295,8 @@ TEST_F(ScanlineThreadsTest, APolygonWithAHoleIsTheSameForAnyWorkerCount) {
   ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
   PlainLights lights;
   ASSERT_TRUE(lights.ok());
-  const float eye[3] = {0, 0, 3.5f}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
-  g_height = 4 * kHeight;
-  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
-  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
-  ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  const float eye[3] = {0, 0, 3.5f};
+  Look(eye, 4 * kHeight);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
                                "hole");
   VoPrimitiveListSet(nullptr);
@@ -321,11 +328,8 @@ TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
   }
   VtReference *scene = VoPrimitiveListCreate(2, squares);
   ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
-  const float eye[3] = {0, 0, 6}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};  // one depth all over
-  g_height = 4 * kHeight;
-  ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 4 * kHeight, 1.0), 0u);
-  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 50.0), 0u);
-  ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  const float eye[3] = {0, 0, 6};  // one depth all over
+  Look(eye, 4 * kHeight);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
                                "coplanar squares");
   VoPrimitiveListSet(nullptr);
@@ -393,11 +397,9 @@ TEST_F(ScanlineThreadsTest, ADepthRenderHearsTheSameDepthsForAnyWorkerCount) {
   ASSERT_TRUE(demo.ok());
   ASSERT_EQ(VoCallBackSet(kLineOutput, reinterpret_cast<VtProc>(&LineOut)), 0u);
   g_line_size = kWidth * sizeof(float);
-  const float eye[3] = {4, 3, 6}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  const float eye[3] = {4, 3, 6};
   for (uint32_t projection : {VO_PROJECTION_PERSPECTIVE, VO_PROJECTION_PARALLEL}) {
-    ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, 2 * kHeight, 1.0), 0u);
-    ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, projection, 50.0), 0u);
-    ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+    Look(eye, 2 * kHeight, projection);
     const Heard reference = HeardRender(kDepth, 0);
     ASSERT_EQ(reference.seen.status, 0u);
     ASSERT_EQ(reference.lines.size(), 2 * kHeight);
