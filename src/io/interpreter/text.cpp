@@ -340,7 +340,8 @@ Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out
         return kConverted;
       }
       if (StartsLiteral(tok[0]) || std::strcmp(tok, "NULL") == 0) {
-        if (ParseInteger(tok, &i)) return StoreInteger(t, i, out) ? kConverted : kRefused;
+        // A literal is read as its parameter's type: "-0" for a float is
+        // negative zero, which reading it as an integer would lose.
         if ((t->code == VtFloat || t->code == VtDouble) && ParseReal(tok, &d)) {
           if (t->code == VtDouble) {
             std::memcpy(out, &d, 8);
@@ -350,6 +351,7 @@ Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out
           }
           return kConverted;
         }
+        if (ParseInteger(tok, &i)) return StoreInteger(t, i, out) ? kConverted : kRefused;
         return kRefused;
       }
       if (const api::VtApiConstant *c = api::FindConstant(tok);

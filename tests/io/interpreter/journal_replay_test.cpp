@@ -27,6 +27,14 @@ void EveryForm() {
   VoDiagnosticArgDouble(std::numeric_limits<double>::infinity());
   VoDiagnosticArgDouble(-1e-300);
   VoDiagnosticArgDouble(std::nan(""));  // not written back: a comment
+  // Negative zero keeps its sign in every place a float or double is read:
+  // scalars, arrays and typed values ("-0" is no integer there).
+  VoDiagnosticArgDouble(-0.0);
+  (void)VoSqrtFast(-0.0f);
+  float rgb[3] = {-0.0f, 0.5f, -0.0f}, hsv[3];
+  VoColourRGBFloatToHSV(rgb, hsv);
+  double matrix[16] = {-0.0, 1, 0, 0, 0, -0.0, 1, 0, 0, 0, 1, 0, 0, 0, 0, -0.0};
+  (void)VoMatrixDeterminant(matrix);
   // Colours, points, bounds and each kind of typed value.
   VtShader *point = VoShaderCreate(0x50008, "point");
   VtTypedValue v = Typed(VtPoint);
@@ -57,6 +65,9 @@ void EveryForm() {
   VoGetZRVersion(&major, &minor, nullptr);
   VtTypedValue inout = Typed(VtFloat);
   VoShaderGetArg(point, "intensity", &inout);
+  v = Typed(VtFloat);
+  v.value.f = -0.0f;
+  VoShaderSetArg(point, "intensity", &v);
   VtBounds got;
   VoBoundsGet(&got);
   // Mesh data and a list of handles.
@@ -99,6 +110,7 @@ TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
   EXPECT_EQ(comments, 2) << body;
   EXPECT_NE(body.find("VoCallBackSet 0x10000 VoErrorHandlerDefault"), std::string::npos) << body;
   EXPECT_NE(body.find("1e999"), std::string::npos) << body;
+  EXPECT_NE(body.find("{VtFloat -0}"), std::string::npos) << body;
 
   ASSERT_EQ(VoInitialise(), 0u);
   std::FILE *again = std::fopen(second.c_str(), "wb");
