@@ -7,9 +7,14 @@
  * error (errors, warnings and the interpreter's statement errors; -q drops
  * the warnings), with a message file and a journal of the run in the file of
  * -j, then reads each file in order ("-" or no file: standard input). An
- * input that stopped the library gets it started again for the next one.
- * Exit status: 0 when every input answered 0, 1 otherwise, 2 for bad usage
- * or a file that cannot be read (a directory among them).
+ * input that stopped the library gets it started again for the next one,
+ * and so does a journal header that follows the stop (a journal appended
+ * by several sessions replays them all). A statement that fails because
+ * the library is stopped is printed with its line and the status
+ * 0x20000082 on standard error (the stopped library can post nothing), and
+ * the input goes on at the next header. Exit status: 0 when every input answered 0,
+ * 1 otherwise, 2 for bad usage or a file that cannot be read (a directory
+ * among them).
  *
  * The message file is the one -m names, else the one the environment
  * variable MRVX20_MESSAGES names (set but empty: none), else the build
@@ -21,6 +26,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <vo/vo_api.h>
 
@@ -48,15 +54,21 @@ static VtTypedValue Typed(uint32_t type) {
 }
 
 static FILE *g_messages = NULL, *g_journal = NULL;
-static VtStatus g_shown; /* the diagnostic classes printed */
+static VtStatus g_shown;    /* the diagnostic classes printed */
+static long g_lines_before; /* lines of the input read before the interpreter's current read */
 
 /* The default printer for the classes of g_shown and for diagnostics of no
  * class: the interpreter posts a failing statement's place (279 or 296) and
- * its fault with the bare status 2, which no class bit of the mask selects. */
+ * its fault with the bare status 2, which no class bit of the mask selects.
+ * The interpreter counts lines from its read of the input; a read that goes
+ * on after a restart counts from there, so the place gets the lines before. */
 static VtStatus Printer(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                         VtTypedValue *args) {
   const VtStatus classes = VO_CLASS_ERROR | VO_CLASS_WARNING | VO_CLASS_DEBUG | VO_CLASS_PROGRESS;
   if ((status & classes) != 0 && (status & g_shown) == 0) return 0;
+  if (module == 4 && (message == 279 || message == 478 || message == 501) && count > 0 &&
+      args[0].type == VtInt32)
+    args[0].value.i += (int32_t)g_lines_before;
   return VoErrorHandlerDefault(status, message, module, count, args);
 }
 
@@ -72,6 +84,81 @@ static FILE *ScriptOpen(const char *name) {
   file = fopen(name, "rb");
   if (file == NULL) fprintf(stderr, "vo_run: cannot read %s: %s\n", name, strerror(errno));
   return file;
+}
+
+/* Whether the line begins a journal header, where a session's journal starts. */
+static int HeaderLine(const char *line) { return strncmp(line, "# Journal file generated: ", 26) == 0; }
+
+/* A stream of the input that can be read again: the file itself, or for
+ * standard input from a pipe a copy in a temporary file (a terminal is read
+ * as it is typed, and cannot be). */
+static FILE *Rereadable(FILE *file) {
+  char chunk[65536];
+  size_t n;
+  FILE *copy;
+  if (fseek(file, 0, SEEK_CUR) == 0 || file != stdin || isatty(fileno(file))) return file;
+  if ((copy = tmpfile()) == NULL) return file;
+  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) fwrite(chunk, 1, n, copy);
+  rewind(copy);
+  return copy;
+}
+
+/* Prints the statement that ends where the stream stands, with its first
+ * line's number, as run against the stopped library. */
+static void StoppedStatement(FILE *file, const char *name) {
+  char text[512] = "", line[512], *read, *write;
+  long number = 0, first = 0;
+  const long end = ftell(file);
+  int start = 1, continued = 0;
+  if (end >= 0 && fseek(file, 0, SEEK_SET) == 0) {
+    while (ftell(file) < end && fgets(line, sizeof line, file) != NULL) {
+      size_t n = strlen(line);
+      if (start) {
+        ++number;
+        if (!continued) {
+          first = number;
+          text[0] = 0;
+        }
+      }
+      if (strlen(text) + n < sizeof text) strcat(text, line);
+      start = n > 0 && line[n - 1] == '\n';
+      while (n > 0 && (line[n - 1] == '\n' || line[n - 1] == '\r' || line[n - 1] == ' ')) --n;
+      continued = start && n > 0 && line[n - 1] == '\\';
+    }
+    fseek(file, end, SEEK_SET);
+  }
+  /* One line: a continuation's backslash and line end stand for a blank. */
+  for (read = text, write = text; *read != 0; ++read)
+    if (*read == '\\' && (read[1] == '\n' || read[1] == '\r'))
+      *write++ = ' ';
+    else if (*read != '\n' && *read != '\r')
+      *write++ = *read;
+  *write = 0;
+  fprintf(stderr, "vo_run: %s:%ld: \"%s\" failed with 0x20000082: the library is stopped\n", name, first,
+          text);
+}
+
+/* Passes over the input up to and including the next journal header line;
+ * 1 when one was found. */
+static int NextHeader(FILE *file) {
+  char line[512];
+  int start = 1;
+  while (fgets(line, sizeof line, file) != NULL) {
+    if (start && HeaderLine(line)) return 1;
+    start = strchr(line, '\n') != NULL;
+  }
+  return 0;
+}
+
+/* Lines of the input before the stream's position (0 when it cannot say). */
+static long LinesBefore(FILE *file) {
+  long lines = 0;
+  int c;
+  const long end = ftell(file);
+  if (end <= 0 || fseek(file, 0, SEEK_SET) != 0) return 0;
+  while (ftell(file) < end && (c = getc(file)) != EOF) lines += c == '\n';
+  fseek(file, end, SEEK_SET);
+  return lines;
 }
 
 /* Starts the library with the printer, messages and journal; 0 on success. */
@@ -152,9 +239,25 @@ int main(int argc, char **argv) {
       failed = 2;
       break;
     }
-    status = VoInterpreterReadInput(name, file);
+    file = Rereadable(file);
+    g_lines_before = 0;
+    for (;;) {
+      status = VoInterpreterReadInput(name, file);
+      if (status != 0 && failed == 0) failed = 1;
+      if (VoModuleCheckStarted(1, 0) == 0) break;
+      /* The library is stopped. A statement that ran against it is shown,
+       * and the input goes on where another session's journal begins. */
+      if ((status & VO_STATUS_NOT_INITIALISED) == VO_STATUS_NOT_INITIALISED) {
+        StoppedStatement(file, name);
+        if (!NextHeader(file)) break;
+      } else if (feof(file)) {
+        break;
+      }
+      g_lines_before = LinesBefore(file);
+      if (Start(quiet) != 0) break;
+    }
+    g_lines_before = 0;
     if (file != stdin) fclose(file);
-    if (status != 0 && failed == 0) failed = 1;
     /* A script that stopped the library leaves it stopped: start it again. */
     if (VoModuleCheckStarted(1, 0) != 0 && Start(quiet) != 0) {
       fprintf(stderr, "vo_run: the library did not start again\n");

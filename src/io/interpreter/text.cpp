@@ -18,6 +18,9 @@ thread_local State *t_state = nullptr;
 
 constexpr size_t kFirstLine = 1024;
 constexpr int32_t kInterrupt = 64;  // the driver's answer to a poll when the user interrupts
+// The first words of every header the journal writes. A header that follows
+// a call which stopped the library begins another session's journal.
+constexpr char kJournalHeaderStart[] = "# Journal file generated: ";
 
 using api::VtApiFunction;
 using api::VtApiParam;
@@ -661,7 +664,18 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
   for (uint32_t i = 0; i < pc; ++i)
     if (!OutputSize(s, f, i)) return;
   VtTypedValue result{};
+  const bool stopped = Kernel() == nullptr;
   CallThrough(s, fn, f.argv, &result);
+  if (stopped && Kernel() == nullptr && fn->result_type == VtStatusType && result.value.u != 0) {
+    // A call that failed because the library is stopped (whatever it
+    // answered: 0x82 with or without a class, or 2 for a module that is not
+    // there), which can post nothing: the reading ends here with
+    // 0x20000082, and the caller, who can start the library again, finds
+    // the statement where the input stands.
+    s->status |= VO_STATUS_NOT_INITIALISED;
+    s->stop = true;
+    return;
+  }
   OutputsWriteBack(s, f);
   if (target_name != nullptr && result_type != nullptr &&
       !ResultStore(s, target_name, target, result_type, result))
@@ -1166,6 +1180,13 @@ void ReadText(State *s, Input *in) {
     }
     if (!have) return;
     s->line[fill] = 0;
+    if (Kernel() == nullptr &&
+        std::strncmp(s->line, kJournalHeaderStart, sizeof kJournalHeaderStart - 1) == 0) {
+      // Another session's journal begins after a call that stopped the
+      // library: the caller starts it again and reads on from here.
+      s->stop = true;
+      return;
+    }
     Execute(s, s->line);
   }
 }

@@ -49,3 +49,19 @@ add_test(NAME VoRunHelpNamesTheApiReference COMMAND ${CMAKE_COMMAND} -DRUN=$<TAR
                                                     -DOUTPUT_REGEX=docs/api.md -P ${VO_RUN_CHECK})
 set_tests_properties(VoRunMistakeWithoutMessageFile VoRunDirectory VoRunUnopenableFile VoRunHelpNamesTheApiReference
                      PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")
+
+# A journal appended by two sessions replays both: the library starts again
+# at the header after the first session's VoTerminate. A statement run
+# against the stopped library is shown with its first line and 0x20000082
+# (the library can post nothing) and the run fails; the next session still
+# runs, and its mistakes name their lines in the whole file.
+add_test(NAME VoRunJournalOfTwoSessions
+         COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/journal_two_sessions.txt -DSTATUS=0
+                 -DEXPECTED=${VO_RUN_DATA}/journal_sessions.out -P ${VO_RUN_CHECK})
+add_test(NAME VoRunStatementAgainstTheStoppedLibrary
+         COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/journal_after_stop.txt -DSTATUS=1
+                 -DEXPECTED=${VO_RUN_DATA}/journal_sessions.out
+                 "-DERROR_REGEX=^vo_run: [^\n]*journal_after_stop.txt:7: \"VoViewSetResolution NULL 1 2 +1\" failed with 0x20000082: the library is stopped\n0279: At line 15 of [^\n]*\n0283: Unknown procedure in: VoShaderCreat 1 2\n$"
+                 -P ${VO_RUN_CHECK})
+set_tests_properties(VoRunJournalOfTwoSessions VoRunStatementAgainstTheStoppedLibrary PROPERTIES ENVIRONMENT
+                                                                                      "${VO_TEST_ENV}")
