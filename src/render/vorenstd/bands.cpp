@@ -208,14 +208,16 @@ bool LineCopy(const Farmed &t, RenderFrame *b, int32_t i, int32_t reach, bool ta
 }
 
 // Activates the band's copies of line i's polygons (see LineCopy), with the
-// globals the serial loop has on that line.
+// globals the serial loop has on that line; they are set on every line, as
+// the serial loop sets them, for a line with nothing to activate or scan
+// may still shade its background pixel by pixel.
 VtStatus BandActivate(const Farmed &t, VtStandardRendererContext *ws, RenderFrame *b, int32_t i,
                       int32_t reach, bool tall_only, float yi) {
+  *ws->g_yp = static_cast<float>(i + t.frame->ymin);
+  *ws->g_yi = yi;
   ScanPolygon *bucket = nullptr;
   if (!LineCopy(t, b, i, reach, tall_only, &bucket)) return VO_STATUS_NO_MEMORY;
   if (bucket == nullptr && b->active_first == nullptr) return 0;
-  *ws->g_yp = static_cast<float>(i + t.frame->ymin);
-  *ws->g_yi = yi;
   return b->cls->line_activate(i, &bucket);
 }
 

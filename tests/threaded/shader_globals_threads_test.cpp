@@ -1,0 +1,120 @@
+// Shader globals that a shader reads where the renderers set them per line
+// or per pixel (the screen position, the texture coordinates), through the
+// C interface: a background that reads its screen position shows the same
+// rows on the calling thread and on workers, in the scanline classes' bands
+// and the ray tracer's work items; the full pass hands shaders the
+// preview's pixel centres; and a material's average colour does not depend
+// on what the calling thread shaded before it; nor does what a standard
+// class or the preview shows on the render made before.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include <vo/vo_multit.h>
+#include <vo/vo_raytrace.h>
+#include <vo/vo_view.h>
+
+#include "support/picture_record.h"
+#include "support/shader_fixture.h"
+
+namespace vo::test {
+namespace {
+
+constexpr uint32_t kWidth = 32, kHeight = 24;
+constexpr uint32_t kZBuffer = 0x200001, kABuffer = 0x200002, kPerPixel = 0xc0003;
+
+VtStatus Word(uint32_t code, uint32_t type, uint32_t value) {
+  VtTypedValue v{};
+  v.type = type;
+  v.value.u = value;
+  return VoControlSet(code, &v);
+}
+
+class ShaderGlobalsThreadsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(VoInitialise(), 0u);
+    Start();
+  }
+  void TearDown() override { Stop(); }
+
+  // The recording callbacks, a view of 32 x 24 and bands of 4 rows; a
+  // triangle over the middle.
+  void Start() {
+    ASSERT_EQ(PictureRecord::Install(), 0u);
+    PictureRecord::row_bytes = kWidth * 3;
+    const float eye[3] = {0, 0, 5}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+    ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, kHeight, 1.0), 0u);
+    ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 40.0), 0u);
+    ASSERT_EQ(Word(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
+    const float corners[4][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data[1] = {TypedPointer(const_cast<float *>(&corners[0][0]))};
+    shape_ = VoPrimitiveCreatePolygon(square_ ? 4 : 3, 1, ids, data);
+    ASSERT_NE(shape_, nullptr);
+    list_ = VoPrimitiveListCreate(1, &shape_);
+    ASSERT_EQ(VoPrimitiveListSet(list_), 0u);
+    ASSERT_EQ(VoViewAutoClipping(nullptr), 0u);
+  }
+  void Stop() {
+    (void)VoBackgroundSet(nullptr);
+    if (background_ != nullptr) (void)VoShaderDestroy(background_);
+    background_ = nullptr;
+    (void)VoPrimitiveListSet(nullptr);
+    (void)VoReferenceListDestroy(list_, nullptr);
+    (void)VoPrimitiveDestroy(shape_);
+    EXPECT_EQ(VoTerminate(), 0u);
+  }
+  // A fresh session: the library started again, the scene made again.
+  void Restart() {
+    Stop();
+    ASSERT_EQ(VoInitialise(), 0u);
+    Start();
+  }
+
+  void Background(const char *name) {
+    (void)VoBackgroundSet(nullptr);
+    if (background_ != nullptr) (void)VoShaderDestroy(background_);
+    background_ = VoShaderCreate(VO_SHADER_BACKGROUND, name);
+    ASSERT_NE(background_, nullptr) << name;
+    ASSERT_EQ(VoBackgroundSet(background_), 0u);
+  }
+
+  // The class shows, on every worker count given, the rows, polls and
+  // progress it shows on the calling thread alone (a ray pass: its status
+  // and rows; its polls and progress on workers are the ray tracer's tests').
+  static Rendered RenderOf(uint32_t code, int32_t workers) {
+    Rendered r = PictureRecord::Render(code, workers);
+    if (code == VO_EXECUTE_RAY_FULL || code == VO_EXECUTE_RAY_PREVIEW) r.polls = 0, r.progress.clear();
+    return r;
+  }
+  static void ExpectAlike(uint32_t code, std::initializer_list<int32_t> workers, const char *scene) {
+    const Rendered reference = RenderOf(code, 0);
+    ASSERT_EQ(reference.status, 0u) << scene;
+    ASSERT_EQ(reference.rows.size(), kHeight) << scene;
+    for (int32_t w : workers) {
+      const Rendered seen = RenderOf(code, w);
+      EXPECT_TRUE(seen == reference) << scene << std::hex << " class " << code << std::dec << ", " << w
+                                     << " workers: " << PictureRecord::Difference(seen, reference);
+    }
+  }
+
+  bool square_ = false;
+  VtPrimitive *shape_ = nullptr;
+  VtReference *list_ = nullptr;
+  VtShader *background_ = nullptr;
+};
+
+// A line of a band where no polygon is active shades its background pixel
+// by pixel in the advanced classes, with that line's yi and yp.
+TEST_F(ShaderGlobalsThreadsTest, EmptyLinesOfTheAdvancedClassesShadeTheBackgroundAtTheirOwnLine) {
+  for (const char *name : {"graduated", "clouds"}) {
+    Background(name);
+    for (uint32_t code : {kZBuffer, kABuffer}) ExpectAlike(code, {2, 3, 5}, name);
+  }
+}
+
+}  // namespace
+}  // namespace vo::test
