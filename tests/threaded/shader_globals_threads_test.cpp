@@ -32,6 +32,35 @@ VtStatus Word(uint32_t code, uint32_t type, uint32_t value) {
   return VoControlSet(code, &v);
 }
 
+// What the probe background saw of the globals, ray by ray.
+struct Seen {
+  float xi, yi, xp, yp;
+};
+std::vector<Seen> g_probe;
+std::mutex g_probe_lock;
+
+// A background whose colour is its screen position: (xi, yi, yp / 32).
+VtStatus ProbeEvaluate(void *) {
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  {
+    std::lock_guard<std::mutex> hold(g_probe_lock);
+    g_probe.push_back(Seen{g->xi, g->yi, g->xp, g->yp});
+  }
+  g->Cb[0] = g->xi;
+  g->Cb[1] = g->yi;
+  g->Cb[2] = g->yp / 32.0f;
+  return 0;
+}
+
+// A test class of the type whose two evaluate entries are the one given.
+VtStatus ProbeRegister(uint32_t type, const char *name, VtStatus (*evaluate)(void *)) {
+  auto entries = TestEntries();
+  for (auto &e : entries)
+    if (e.first == VO_SLOT_EVALUATE || e.first == VO_SLOT_EVALUATE_IMAGE)
+      e.second = reinterpret_cast<VtProc>(evaluate);
+  return ShaderTest::Register(type, name, 2, entries);
+}
+
 class ShaderGlobalsThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -113,6 +142,28 @@ TEST_F(ShaderGlobalsThreadsTest, EmptyLinesOfTheAdvancedClassesShadeTheBackgroun
   for (const char *name : {"graduated", "clouds"}) {
     Background(name);
     for (uint32_t code : {kZBuffer, kABuffer}) ExpectAlike(code, {2, 3, 5}, name);
+  }
+}
+
+// Both passes give a shader the pixel centres: xi and yi of the line's first
+// pixel centre, xp and yp its pixel (the full pass traces each line's rays
+// before its pixels are formed). Working: xi = (0 + 0.5) / 32, yi = (y +
+// 0.5) / 24.
+TEST_F(ShaderGlobalsThreadsTest, TheFullPassGivesShadersThePreviewsPixelCentres) {
+  ASSERT_EQ(ProbeRegister(VO_SHADER_BACKGROUND, "globals probe", &ProbeEvaluate), 0u);
+  Background("globals probe");
+  for (uint32_t code : {VO_EXECUTE_RAY_PREVIEW, VO_EXECUTE_RAY_FULL}) {
+    g_probe.clear();
+    ASSERT_EQ(PictureRecord::Render(code, 0).status, 0u);
+    ASSERT_FALSE(g_probe.empty());
+    const float xstep = 1.0f / kWidth, ystep = 1.0f / kHeight;
+    for (const Seen &s : g_probe) {
+      const float x = code == VO_EXECUTE_RAY_FULL ? 0.0f : s.xp;
+      ASSERT_EQ(s.xp, x) << std::hex << code;
+      EXPECT_EQ(s.xi, (x + 0.5f) * xstep) << std::hex << code << std::dec << " at " << s.xp << ", " << s.yp;
+      EXPECT_EQ(s.yi, (s.yp + 0.5f) * ystep)
+          << std::hex << code << std::dec << " at " << s.xp << ", " << s.yp;
+    }
   }
 }
 

@@ -404,6 +404,18 @@ float LineThreshold(const PassFrame &f, int32_t y) {
   return f.c->contrast;
 }
 
+// The shader globals of line y before its pixels, as in the preview: xi at
+// the first pixel centre, yi at the line's centre, xp and yp at the line's
+// first pixel. (The image-plane corners the rays go through carry no half
+// pixel; the globals do.)
+void LineGlobals(PassFrame &f, int32_t y) {
+  VtShaderGlobals *g = f.g;
+  g->xi = (static_cast<float>(f.xmin) + 0.5f) * f.xi_step;
+  g->yi = (static_cast<float>(y) + 0.5f) * f.yi_step;
+  g->xp = static_cast<float>(f.xmin);
+  g->yp = static_cast<float>(y);
+}
+
 // Traces corner row `row` into `corners` and subdivides its horizontal edges.
 void CornerRow(PassFrame &f, int32_t row, Sample *corners, EdgeSum *edges) {
   VtShaderGlobals *g = f.g;
@@ -554,9 +566,7 @@ VtStatus RenderFull(RayContext *c) {
   bool first = true;
   for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
     if ((result = LineStart(c, countdown, c->polls[3])) != 0) break;
-    g->xi = static_cast<float>(f.xmin) * f.xi_step;
-    g->yi = static_cast<float>(y) * f.yi_step;
-    g->yp = static_cast<float>(y);
+    LineGlobals(f, y);
     if (first) {
       s.threshold = LineThreshold(f, y - 1);
       CornerRow(f, y, s.top, s.upper);
@@ -566,7 +576,7 @@ VtStatus RenderFull(RayContext *c) {
     CornerRow(f, y + 1, s.bottom, s.lower);
     VerticalEdges(f, y);
     if (c->sticky != 0) break;
-    g->xi = static_cast<float>(f.xmin) * f.xi_step;
+    g->xi = (static_cast<float>(f.xmin) + 0.5f) * f.xi_step;
     uint8_t *d = f.line;
     for (int32_t i = 0; i < f.width; ++i) {
       g->xp = static_cast<float>(f.xmin + i);
