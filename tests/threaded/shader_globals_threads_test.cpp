@@ -145,6 +145,19 @@ TEST_F(ShaderGlobalsThreadsTest, EmptyLinesOfTheAdvancedClassesShadeTheBackgroun
   }
 }
 
+// A work item's first corner row is traced with the globals of the line
+// above it, as one item over the whole picture traces it; so too with bands
+// lower than a threaded pass takes, which run one after another.
+TEST_F(ShaderGlobalsThreadsTest, EveryWorkItemOfTheRayTracerTracesItsFirstRowAsTheWholePictureDoes) {
+  for (const char *name : {"graduated", "clouds"}) {
+    Background(name);
+    for (uint32_t band : {4u, 1u}) {
+      ASSERT_EQ(Word(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, band), 0u);
+      for (uint32_t code : {VO_EXECUTE_RAY_FULL, VO_EXECUTE_RAY_PREVIEW}) ExpectAlike(code, {1, 2, 3}, name);
+    }
+  }
+}
+
 // Both passes give a shader the pixel centres: xi and yi of the line's first
 // pixel centre, xp and yp its pixel (the full pass traces each line's rays
 // before its pixels are formed). Working: xi = (0 + 0.5) / 32, yi = (y +
@@ -165,6 +178,8 @@ TEST_F(ShaderGlobalsThreadsTest, TheFullPassGivesShadersThePreviewsPixelCentres)
           << std::hex << code << std::dec << " at " << s.xp << ", " << s.yp;
     }
   }
+  g_probe.clear();
+  ExpectAlike(VO_EXECUTE_RAY_FULL, {2, 3}, "globals probe");
 }
 
 }  // namespace

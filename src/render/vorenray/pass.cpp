@@ -13,8 +13,9 @@
 //   lines) and steps by xstep along it, so a band of rows traces the same
 //   rays as the whole image does, and nothing is allocated per ray or pixel;
 // - the full pass's pixel (x, y) is formed from the integrals of its four
-//   edges; a work item's first corner row is subdivided with the threshold
-//   of the line above it, as the line above does.
+//   edges; a work item's first corner row is traced with the shader globals
+//   and subdivided with the threshold of the line above it, as the line
+//   above does in a pass over the whole picture.
 
 #include <algorithm>
 #include <atomic>
@@ -107,6 +108,18 @@ struct PassFrame {
   float xi_step, yi_step;
   EyeView eye;
   FullState full;
+};
+
+using PassProc = VtStatus (*)(RayContext *);
+
+// A picture on the work farm: its pass, the application's viewport, and
+// what its work items share.
+struct Threaded {
+  PassProc pass;
+  uint32_t region[4];
+  std::atomic<bool> moved;       // a work item set the viewport to its band
+  VtDriverRowProc output;        // of rows delivered by a threaded pass
+  std::atomic<VtStatus> status;  // of the items so far: once non-zero, no more are rendered
 };
 
 // Zero-filled storage of count elements, or null (also when the size
@@ -416,6 +429,13 @@ void LineGlobals(PassFrame &f, int32_t y) {
   g->yp = static_cast<float>(y);
 }
 
+// The first (enlarged) line of the whole picture, of which the pass may
+// render a band.
+int32_t PictureFirstLine(const PassFrame &f) {
+  const auto *t = static_cast<const Threaded *>(f.c->threaded);
+  return t != nullptr ? static_cast<int32_t>(t->region[2] * f.factor) : f.ymin;
+}
+
 // Traces corner row `row` into `corners` and subdivides its horizontal edges.
 void CornerRow(PassFrame &f, int32_t row, Sample *corners, EdgeSum *edges) {
   VtShaderGlobals *g = f.g;
@@ -563,15 +583,18 @@ VtStatus RenderFull(RayContext *c) {
   double percent = 0.0;
   result = Progress(c, percent);
   uint32_t countdown = c->polls[2];
+  const int32_t picture_first = PictureFirstLine(f);
   bool first = true;
   for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
     if ((result = LineStart(c, countdown, c->polls[3])) != 0) break;
-    LineGlobals(f, y);
     if (first) {
+      // The one-item pass traces corner row y on the line above it.
+      LineGlobals(f, std::max(y - 1, picture_first));
       s.threshold = LineThreshold(f, y - 1);
       CornerRow(f, y, s.top, s.upper);
       first = false;
     }
+    LineGlobals(f, y);
     s.threshold = LineThreshold(f, y);
     CornerRow(f, y + 1, s.bottom, s.lower);
     VerticalEdges(f, y);
@@ -596,16 +619,6 @@ VtStatus RenderFull(RayContext *c) {
 }
 
 // ---- The work farm ------------------------------------------------------------
-
-using PassProc = VtStatus (*)(RayContext *);
-
-struct Threaded {
-  PassProc pass;
-  uint32_t region[4];
-  std::atomic<bool> moved;       // a work item set the viewport to its band
-  VtDriverRowProc output;        // of rows delivered by a threaded pass
-  std::atomic<VtStatus> status;  // of the items so far: once non-zero, no more are rendered
-};
 
 VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
   auto *t = static_cast<Threaded *>(argument);
