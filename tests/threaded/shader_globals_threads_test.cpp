@@ -182,5 +182,38 @@ TEST_F(ShaderGlobalsThreadsTest, TheFullPassGivesShadersThePreviewsPixelCentres)
   ExpectAlike(VO_EXECUTE_RAY_FULL, {2, 3}, "globals probe");
 }
 
+// The per-pixel class paints with the material's average colour. Made after
+// another render, on the calling thread or on workers, it is the one a
+// fresh session makes: "wrapped brick" reads s and t, which the average
+// colour does not take from the last point the calling thread shaded.
+TEST_F(ShaderGlobalsThreadsTest, TheAverageColourIsTheSameAfterAnyRenderOnAnyThread) {
+  square_ = true;
+  Restart();
+  const VtTypedValue brick = ShaderTest::Colour(0.2f, 0.9f, 0.4f);
+  const auto scene = [&] {
+    VtMaterial *m = VoMaterialCreate();
+    EXPECT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "wrapped brick"), 0u);
+    EXPECT_EQ(VoPrimitiveSetMaterial(shape_, m), 0u);
+    return m;
+  };
+  VtMaterial *material = scene();
+  ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(material, VO_SHADER_COLOUR), "brick colour", &brick), 0u);
+  const Rendered fresh = PictureRecord::Render(kPerPixel, 0);
+  ASSERT_EQ(fresh.status, 0u);
+  (void)VoMaterialDestroy(material);
+  for (uint32_t first : {VO_EXECUTE_RAY_FULL, kZBuffer})
+    for (int32_t workers : {0, 3}) {
+      Restart();
+      material = scene();
+      ASSERT_EQ(PictureRecord::Render(first, workers).status, 0u);
+      ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(material, VO_SHADER_COLOUR), "brick colour", &brick), 0u);
+      const Rendered after = PictureRecord::Render(kPerPixel, 0);
+      EXPECT_TRUE(after == fresh) << std::hex << first << std::dec << " on " << workers
+                                  << " workers first: " << PictureRecord::Difference(after, fresh);
+      (void)VoPrimitiveSetMaterial(shape_, nullptr);
+      (void)VoMaterialDestroy(material);
+    }
+}
+
 }  // namespace
 }  // namespace vo::test

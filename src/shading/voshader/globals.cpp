@@ -7,6 +7,7 @@
 // its own single-threaded pool (tag 0x50006); pushed copies come from the
 // same pool, so push and pop take no lock.
 
+#include <cstddef>
 #include <cstring>
 
 #include "shading/voshader/voshader.h"
@@ -100,6 +101,23 @@ void GlobalsPointersReset(VtShaderGlobals *g) {
   g->P = g->PStorage;
   g->Pw = g->PStorage;
   g->Ci = g->CiStorage;
+}
+
+void GlobalsFresh(VtShaderGlobals *g) {
+  // The standard globals, then the kernel's fields of the polygon and the
+  // point up to the environment stack.
+  auto *standard = reinterpret_cast<char *>(&g->prim);
+  std::memset(standard, 0, offsetof(VtShaderGlobals, stackTop) - offsetof(VtShaderGlobals, prim));
+  g->transform = nullptr;
+  std::memset(g->lightVector, 0, sizeof g->lightVector);
+  std::memset(g->lightColour, 0, sizeof g->lightColour);
+  g->textureSpace = nullptr;
+  g->textureSpaceCall = VtShaderCall{};
+  g->N = g->NStorage;
+  g->P = g->PStorage;
+  g->Pw = g->PwStorage;
+  g->Ci = g->CiStorage;
+  ImageGlobals(g);
 }
 
 VtStatus GlobalsMake(ShadingContext *s, const VtShaderGlobals *from) {

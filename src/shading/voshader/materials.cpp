@@ -149,9 +149,14 @@ bool ShaderCopied(VtShader *from, VtShader **to) {
   return from == nullptr || *to != nullptr;
 }
 
+// The colour shader at a fixed point: what the calling thread shaded last
+// (its texture coordinates, its polygon, its screen position) takes no
+// part, so a material's average is the same on every thread and in every
+// session.
 VtStatus AverageColour(ShadingContext *s, VtMaterial *m) {
   if (VtStatus st = VoShaderPushEnvironment()) return st;
   VtShaderGlobals *g = s->globals;
+  GlobalsFresh(g);
   g->dPds = g->dPdu = s->default_dPds;
   g->dPdt = s->default_dPdt;
   g->dPdv = s->default_dPdv;

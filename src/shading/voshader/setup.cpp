@@ -21,6 +21,21 @@
 
 namespace vo::shader {
 
+void ImageGlobals(VtShaderGlobals *g) {
+  auto floats = [](uint32_t code) {
+    VtTypedValue v{};
+    return VoViewGetValue(code, &v) == 0 ? static_cast<const float *>(v.value.p) : nullptr;
+  };
+  const float *eye = floats(VO_VIEW_VALUE_EYE), *reference = floats(VO_VIEW_VALUE_REFERENCE);
+  const float *direction = floats(VO_VIEW_VALUE_DIRECTION);
+  if (eye != nullptr) std::memcpy(g->E, eye, sizeof g->E);
+  if (eye != nullptr && reference != nullptr)
+    for (int i = 0; i < 3; ++i) g->I[i] = reference[i] - eye[i];
+  if (direction != nullptr) std::memcpy(g->unitI, direction, sizeof g->unitI);
+  g->To[0] = g->To[1] = g->To[2] = 0;
+  g->alpha = 1;
+}
+
 namespace {
 
 constexpr uint32_t kMsgBackgroundType = 360;
@@ -63,15 +78,8 @@ void ViewValuesRead(ShadingContext *s, VtShaderGlobals *g) {
   s->view_inverse = VoViewGetValue(VO_VIEW_VALUE_PROJECTION, &matrices) == 0 && matrices.value.p != nullptr
                         ? static_cast<const double *>(matrices.value.p) + 16
                         : nullptr;
-  const float *eye = floats(VO_VIEW_VALUE_EYE), *reference = floats(VO_VIEW_VALUE_REFERENCE);
-  const float *direction = floats(VO_VIEW_VALUE_DIRECTION);
-  if (eye != nullptr) Copy3(g->E, eye);
-  if (eye != nullptr && reference != nullptr)
-    for (int i = 0; i < 3; ++i) g->I[i] = reference[i] - eye[i];
-  if (direction != nullptr) Copy3(g->unitI, direction);
   s->angle_tangent = floats(VO_VIEW_VALUE_ANGLE_TANGENT);
-  g->To[0] = g->To[1] = g->To[2] = 0;
-  g->alpha = 1;
+  ImageGlobals(g);
 }
 
 void ForegroundTake(ShadingContext *s, VtShaderGlobals *g) {

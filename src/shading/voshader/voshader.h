@@ -383,6 +383,17 @@ VtStatus GlobalsMake(ShadingContext *s, const VtShaderGlobals *from);
 VtStatus GlobalsFree(ShadingContext *s);
 // Points the pointer globals at the record's own storage.
 void GlobalsPointersReset(VtShaderGlobals *g);
+// The per-point globals and the polygon's fields at the values a freshly
+// started library holds when an image begins: zero and null, but for the
+// view's E, I and unitI, To black and alpha 1 (ImageGlobals). The pointer
+// globals point at the record's storage; lights, ambient colour, the
+// image's foreground and the environment stack are left as they are.
+void GlobalsFresh(VtShaderGlobals *g);
+
+// --- setup.cpp --------------------------------------------------------------
+// The globals an image's set-up takes from the current view (E, I, unitI),
+// with To black and alpha 1.
+void ImageGlobals(VtShaderGlobals *g);
 
 // --- lights.cpp -------------------------------------------------------------
 // Copies the source's light chain into the copy.
