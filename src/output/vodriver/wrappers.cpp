@@ -1,19 +1,34 @@
 // The operation wrappers: each names a driver (0 for the current record),
 // pushes it as the active driver, calls one slot and pops. A foreign
-// driver handle is refused before anything is called.
+// driver handle is refused before anything is called. VoDriverReadLine
+// answers -1 whenever no driver can be called (framework not started,
+// foreign driver, stack full): its callers read until a negative answer, so
+// a positive status there would be taken for a line.
 
 #include "output/vodriver/driver.h"
 
 namespace vo::driver {
 namespace {
 
-template <uint32_t Code, class R = VtStatus, class... A>
+// Failure answers of a wrapper: statuses, or one value for every failure.
+struct Statuses {
+  static constexpr VtStatus unavailable = kUnavailable;
+  static constexpr VtStatus bad_argument = kBadArgument;
+  static constexpr VtStatus no_stack = kNoStack;
+};
+struct NoLine {
+  static constexpr int32_t unavailable = -1;
+  static constexpr int32_t bad_argument = -1;
+  static constexpr int32_t no_stack = -1;
+};
+
+template <uint32_t Code, class R = VtStatus, class F = Statuses, class... A>
 R Wrap(VtDriverRecord *driver, const char *procedure, A... args) {
   DriverState *s = State();
-  if (s == nullptr) return static_cast<R>(kUnavailable);
+  if (s == nullptr) return static_cast<R>(F::unavailable);
   VtDriverRecord *d = DriverResolve(s, driver, procedure);
-  if (d == nullptr) return static_cast<R>(kBadArgument);
-  if (!Push(s, d)) return static_cast<R>(kNoStack);
+  if (d == nullptr) return static_cast<R>(F::bad_argument);
+  if (!Push(s, d)) return static_cast<R>(F::no_stack);
   const R r = Slot<Code>(d)(args...);
   Pop(s);
   return r;
@@ -51,7 +66,7 @@ VtStatus VoDriverWriteMessage(VtDriverRecord *d, const char *text) {
   return Wrap<0x1a0017>(d, "VoDriverWriteMessage", text);
 }
 int32_t VoDriverReadLine(VtDriverRecord *d, void *buffer, uint32_t size) {
-  return Wrap<0x1a0016, int32_t>(d, "VoDriverReadLine", static_cast<char *>(buffer), size);
+  return Wrap<0x1a0016, int32_t, driver::NoLine>(d, "VoDriverReadLine", static_cast<char *>(buffer), size);
 }
 VtStatus VoDriverDraw(VtDriverRecord *d, uint32_t type, uint32_t count, VtDrawRecord *record) {
   return Wrap<0x1a0022>(d, "VoDriverDraw", type, count, record);

