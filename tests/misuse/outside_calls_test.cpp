@@ -37,5 +37,38 @@ TEST(OutsideCalls, ConsoleReadingEndsWhenNoDriverCanBeCalled) {
   }
 }
 
+// A started library and a recorder of its diagnostics.
+class Started : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(VoInitialise(), 0u);
+    ASSERT_EQ(vo_test::Record(), 0u);
+  }
+  void TearDown() override { EXPECT_EQ(VoTerminate(), 0u); }
+};
+
+// A bump map tilts the normal of the point being shaded; with none (no
+// shading call under way, the shader globals' normal and derivatives are
+// null) both samples answer 0 and leave the output as it was.
+TEST_F(Started, BumpSamplesOutsideShadingLeaveTheNormal) {
+  VtImage *image = VoImageCreate();
+  ASSERT_NE(image, nullptr);
+  image->width = 4, image->height = 4;
+  ASSERT_EQ(VoImageAllocateData(image), 0u);
+  for (int32_t i = 0; i < 4 * image->bytes_per_row; ++i) image->data[i] = static_cast<uint8_t>(37 * i);
+  VtTexture *bump = VoBumpCreate(image);
+  ASSERT_NE(bump, nullptr);
+  for (double amplitude : {0.0, 1.0, -3.5}) {
+    float normal[3] = {7, 8, 9};
+    EXPECT_EQ(VoBumpSamplePoint(normal, amplitude, bump), 0u);
+    EXPECT_EQ(VoBumpSampleArea(normal, amplitude, bump), 0u);
+    EXPECT_EQ(normal[0], 7);
+    EXPECT_EQ(normal[1], 8);
+    EXPECT_EQ(normal[2], 9);
+  }
+  EXPECT_EQ(VoBumpDestroy(bump), 0u);
+  EXPECT_EQ(VoImageDestroy(image), 0u);
+}
+
 }  // namespace
 }  // namespace misuse

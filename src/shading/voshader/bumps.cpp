@@ -106,9 +106,12 @@ const CacheRead kBumpRead{1, 3, 579, 580, 530, &BumpMake};
 void BumpSample(float *normal, double amplitude, VtTexture *bump, bool area) {
   ShadingContext *s = StateGet();
   if (s == nullptr || bump == nullptr || normal == nullptr) return;
+  // Outside a shading call no point is being shaded: the normal and the
+  // texture derivatives are null, and there is nothing to tilt.
+  const VtShaderGlobals *g = s->globals;
+  if (g == nullptr || g->N == nullptr || g->dPds == nullptr || g->dPdt == nullptr) return;
   float c[3] = {0, 0, 0};
   (void)(area ? VoTextureSampleArea(c, 3, bump) : VoTextureSamplePoint(c, 3, bump));
-  const VtShaderGlobals *g = s->globals;
   const double a = -(2.0 * c[0] - 1.0) * amplitude, b = -(2.0 * c[1] - 1.0) * amplitude;
   for (int k = 0; k < 3; ++k) normal[k] = static_cast<float>(g->N[k] + a * g->dPds[k] + b * g->dPdt[k]);
   Normalise(normal);
