@@ -70,16 +70,21 @@ Scan CrossingsCount(Item first, Next next, Coords coords, double a, double b) {
 // The four vertices and weights of an inside point.
 void Weights(const Scan &scan, const void *first, double a, const void *vertices[4], float weights[4]) {
   Crossing l = scan.nearest_left, r = scan.nearest_right;
-  double sl, sr;
+  double sl = 0.5, sr = 0.5;
   if (l.found && r.found) {
     const double width = r.at - l.at;
     sl = width != 0 ? (r.at - a) / width : 0.5;
     sr = width != 0 ? (a - l.at) / width : 0.5;
-  } else if (!l.found) {
+  }
+  // A crossing beyond the far limits is counted but not kept, so both may
+  // be missing (a ring with coordinates near 1e30): each missing one is the
+  // first vertex, and with both missing the first vertex takes all weight.
+  if (!l.found) {
     l = Crossing{first, first, 0, 1, 0, true};
     sl = 0;
     sr = 1;
-  } else {
+  }
+  if (!r.found) {
     r = Crossing{first, first, 1, 0, 0, true};
     sl = 1;
     sr = 0;

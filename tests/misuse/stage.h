@@ -1,0 +1,108 @@
+// A small lit scene made current through the C interface, for the misuse
+// group's renders: one mesh (given by its corners and faces) with a matte
+// material, an ambient and a point light, a view from +z and a current
+// screen buffer of colour. Tests read the picture back as floats.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include <vo/vo_api.h>
+
+namespace misuse {
+
+struct Mesh {
+  std::vector<float> corners;  // x, y, z each
+  std::vector<int32_t> counts, indices;
+};
+
+class Stage {
+ public:
+  static constexpr uint32_t kWidth = 16, kHeight = 12;
+
+  explicit Stage(const Mesh &mesh) {
+    buffer_ = VoScreenBufferCreate();
+    VtTypedValue v{};
+    v.type = VtNat32;
+    v.value.u = kWidth;
+    ok_ = buffer_ != nullptr && VoScreenBufferSetControl(buffer_, VO_SB_WIDTH, &v) == 0;
+    v.value.u = kHeight;
+    ok_ = ok_ && VoScreenBufferSetControl(buffer_, VO_SB_HEIGHT, &v) == 0 &&
+          VoScreenBufferAllocateData(buffer_, VO_SB_COLOUR) == 0 && VoScreenBufferSet(buffer_) == 0;
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data[1]{};
+    data[0].type = VtGenericPtr;
+    data[0].value.p = const_cast<float *>(mesh.corners.data());
+    primitive_ = VoPrimitiveCreateMesh(static_cast<uint32_t>(mesh.counts.size()), nullptr, mesh.counts.data(),
+                                       mesh.indices.data(), 1, ids, data);
+    material_ = VoMaterialCreate();
+    ok_ = ok_ && primitive_ != nullptr && material_ != nullptr &&
+          VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "matte") == 0 &&
+          VoPrimitiveSetMaterial(primitive_, material_) == 0 && VoPrimitiveSetSidedness(primitive_, 1) == 0 &&
+          Lights();
+    list_ = ok_ ? VoPrimitiveListCreate(1, &primitive_) : nullptr;
+    const float eye[3] = {0.3f, 0.2f, 6}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+    ok_ = ok_ && list_ != nullptr && VoPrimitiveListSet(list_) == 0 && VoLightListSet(lights_) == 0 &&
+          VoViewSetResolution(nullptr, kWidth, kHeight, 1.0) == 0 &&
+          VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 40.0) == 0 &&
+          VoViewSetClipping(nullptr, 0.5, 100) == 0;
+  }
+  ~Stage() {
+    (void)VoScreenBufferSet(nullptr);
+    (void)VoPrimitiveListSet(nullptr);
+    (void)VoLightListSet(nullptr);
+    if (lights_ != nullptr) (void)VoShaderReferenceDestroy(lights_, 1);
+    if (list_ != nullptr) (void)VoReferenceListDestroy(list_, nullptr);
+    if (primitive_ != nullptr) (void)VoPrimitiveDestroy(primitive_);
+    if (material_ != nullptr) (void)VoMaterialDestroy(material_);
+    if (buffer_ != nullptr) (void)VoScreenBufferDestroy(buffer_);
+  }
+  Stage(const Stage &) = delete;
+  Stage &operator=(const Stage &) = delete;
+
+  bool ok() const { return ok_; }
+  VtPrimitive *primitive() const { return primitive_; }
+
+  // A render of the code on the worker count given; its status, and the
+  // picture in *picture.
+  VtStatus Render(uint32_t code, int32_t workers, std::vector<float> *picture) const {
+    VtTypedValue v{};
+    v.type = VtInt32;
+    v.value.i = workers;
+    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+    VtTypedValue black{};
+    black.type = VtColourType;
+    EXPECT_EQ(VoScreenBufferClear(buffer_, VO_SB_COLOUR, &black), 0u);
+    const VtStatus st = VoExecute(code);
+    picture->clear();
+    for (uint32_t y = 0; y < kHeight; ++y)
+      for (uint32_t x = 0; x < kWidth; ++x) {
+        VtTypedValue p{};
+        EXPECT_EQ(VoScreenBufferGetPixel(buffer_, VO_SB_COLOUR, x, y, &p), 0u);
+        picture->insert(picture->end(), p.value.v, p.value.v + 3);
+      }
+    return st;
+  }
+
+ private:
+  bool Lights() {
+    VtShader *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient"),
+             *point = VoShaderCreate(VO_SHADER_LIGHT, "point");
+    if (ambient != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(ambient));
+    if (point != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(point));
+    VtTypedValue at{};
+    at.type = VtPoint;
+    at.value.v[0] = 2, at.value.v[1] = 3, at.value.v[2] = 5;
+    return ambient != nullptr && point != nullptr && VoShaderSetArg(point, "location", &at) == 0;
+  }
+
+  VtScreenBuffer *buffer_ = nullptr;
+  VtPrimitive *primitive_ = nullptr;
+  VtMaterial *material_ = nullptr;
+  VtReference *list_ = nullptr, *lights_ = nullptr;
+  bool ok_ = false;
+};
+
+}  // namespace misuse
