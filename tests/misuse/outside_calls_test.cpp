@@ -70,5 +70,39 @@ TEST_F(Started, BumpSamplesOutsideShadingLeaveTheNormal) {
   EXPECT_EQ(VoImageDestroy(image), 0u);
 }
 
+// A cube of six grey faces: a finite direction meets a wall and gives its
+// grey; one that is not finite meets none, gives black and is refused.
+TEST_F(Started, EnvironmentSamplesAlongNoFiniteDirectionAreBlack) {
+  VtImage *faces[6] = {};
+  for (VtImage *&face : faces) {
+    face = VoImageCreate();
+    ASSERT_NE(face, nullptr);
+    face->width = face->height = 2;
+    ASSERT_EQ(VoImageAllocateData(face), 0u);
+    std::memset(face->data, 102, static_cast<size_t>(2 * face->bytes_per_row));  // 102 / 255 = 0.4
+  }
+  VtEnvironment *cube = VoEnvironmentCreateCube(faces);
+  ASSERT_NE(cube, nullptr);
+  const float point[3] = {0, 0, 0}, inf = INFINITY, nan = NAN;
+  float colour[3] = {};
+  const float along[3] = {0.3f, -1, 0.2f};
+  EXPECT_EQ(VoEnvironmentSample(colour, cube, point, along, 0), 0u);
+  EXPECT_NEAR(colour[1], 0.4f, 1e-5f);
+  const float bad[][3] = {{nan, 0, 1}, {0, nan, 0}, {inf, 0, 0}, {0, 0, -inf}, {nan, nan, nan}};
+  for (const float *direction : bad) {
+    vo_test::Recorded().clear();
+    colour[0] = colour[1] = colour[2] = 5;
+    EXPECT_EQ(VoEnvironmentSample(colour, cube, point, direction, 0.1), VO_STATUS_BAD_ARGUMENT);
+    EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
+    EXPECT_EQ(vo_test::WithMessage(2900).size(), 1u);
+  }
+  EXPECT_EQ(VoEnvironmentDestroy(cube), 0u);
+  for (VtImage *face : faces) EXPECT_EQ(VoImageDestroy(face), 0u);
+}
+
+// A pixel list asked for before start is not made (nothing is left behind
+// for the leak check to find).
+TEST(OutsideCalls, PixelListsBeforeStartAreNotMade) { EXPECT_EQ(VoPixelListCreate(), nullptr); }
+
 }  // namespace
 }  // namespace misuse

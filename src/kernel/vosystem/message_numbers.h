@@ -475,4 +475,8 @@ constexpr uint32_t kD3DPolygonTooLarge =
 constexpr uint32_t kD3DBitmapTooLarge =
     2769;  // a bitmap or BMP file past 32-bit sizes (procedure, bytes met, limit; doubles)
 
+// An application's misuse of objects and of the library's state: 2900-2919.
+constexpr uint32_t kEnvironmentDirectionRefused =
+    2900;                                  // an environment sample along no finite direction (x, y, z)
+
 }  // namespace vo::messages

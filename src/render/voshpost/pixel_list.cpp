@@ -114,6 +114,9 @@ using post::PixelRegion;
 using post::PixelRun;
 
 VtPixelList *VoPixelListCreate() {
+  // Before start there are no pools to make, and the destroy below would
+  // not free a record made then.
+  if (LibraryStopped()) return nullptr;
   auto *list = static_cast<VtPixelList *>(VoAllocate(sizeof(VtPixelList)));
   if (list == nullptr) return nullptr;
   std::memset(list, 0, sizeof *list);

@@ -64,7 +64,7 @@ static_assert(offsetof(VtPrimitive, contents) == 0 && offsetof(VtPrimitive, data
 struct VtElementHeader {
   VtPrimitive *owner;
   uint16_t kind;   // VO_ELEMENT_...
-  uint16_t keep;   // keep marks (vertices)
+  uint16_t keep;   // keep marks (vertices); made by a sub-window clip (polygons)
   uint32_t check;  // vo::kElementLive while the block is in use
 };
 static_assert(offsetof(VtElementHeader, owner) == 0 && offsetof(VtElementHeader, kind) == 8 &&

@@ -8,7 +8,8 @@
 // after culling, the polygon's vertex ring itself). Vertices made by
 // clipping are not on the primitive's vertex ring: their next link is null,
 // and they are destroyed when the node naming them is released, unless a
-// sub-window clip has put a keep mark on them.
+// sub-window clip has put a keep mark on them. A polygon a sub-window clip
+// makes carries a mark of its own (kClipMade) until it is given back.
 
 #include <algorithm>
 #include <cmath>
@@ -304,6 +305,11 @@ bool PolygonOf(const VtPrimitive *p, const void *polygon, const char *procedure)
   return false;
 }
 
+// The mark a polygon VoPolygonClipSides made carries in its header's keep
+// word (which only vertices use otherwise) until VoPolygonClipDiscard gives
+// it back: any other polygon, or one given back, is refused there.
+constexpr uint16_t kClipMade = 1;
+
 // Side indices of VoPolygonClipSides, in their own order, to the view's
 // clip-distance procedures (the viewport-scaled ones).
 constexpr VtClipSide kSideOfIndex[6] = {kClipLeft, kClipRight, kClipTop, kClipBottom, kClipNear, kClipFar};
@@ -382,6 +388,7 @@ VtPolygon *VoPolygonClipSides(VtPrimitive *primitive, VtPolygon *source, const u
   }
   VtPolygon *made = VoPolygonCreate(primitive);
   if (made == nullptr) return nullptr;
+  ElementHeaderOf(made)->keep = kClipMade;
   // The made polygon starts from the source's clipped boundary; the
   // vertices earlier clips made on it get a keep mark, so that this clip
   // never destroys them.
@@ -407,6 +414,10 @@ VtStatus VoPolygonClipDiscard(VtPrimitive *primitive, VtPolygon *made, VtPolygon
   if (Prepare(&c, primitive, nullptr, "VoPolygonClipDiscard") != 0) return kRefused;
   if (made == nullptr || !PolygonOf(primitive, made, "VoPolygonClipDiscard")) return kRefused;
   if (source != nullptr && !PolygonOf(primitive, source, "VoPolygonClipDiscard")) return kRefused;
+  if (ElementHeaderOf(made)->keep != kClipMade)
+    return Refused("VoPolygonClipDiscard",
+                   "the polygon is not one that clipping made and has not given back");
+  ElementHeaderOf(made)->keep = 0;
   // Destroying the made polygon releases its boundary, and with it the
   // vertices this clip made; those of the source keep their marks until
   // the made polygon is gone.

@@ -222,6 +222,7 @@ void Sample(const VtEnvironment *e, const float *point, const float *direction, 
   if (e == nullptr || direction == nullptr) return;
   const double d[3] = {direction[0], direction[1], direction[2]};
   if (!(d[0] != 0 || d[1] != 0 || d[2] != 0)) return;
+  if (!(std::isfinite(d[0]) && std::isfinite(d[1]) && std::isfinite(d[2]))) return;  // meets no wall
   int face;
   double u, v, angle;
   if (e->fixed != 0) {
@@ -359,6 +360,13 @@ VtStatus VoEnvironmentSample(float *colour, VtEnvironment *environment, const fl
                              const float *direction, double cone) {
   ShadingContext *s = StateGet();
   if (colour == nullptr) return 0;
+  // A direction that is not finite meets no wall: black, and refused.
+  if (direction != nullptr &&
+      !(std::isfinite(direction[0]) && std::isfinite(direction[1]) && std::isfinite(direction[2]))) {
+    colour[0] = colour[1] = colour[2] = 0;
+    return Refuse(kRefused, messages::kEnvironmentDirectionRefused, static_cast<double>(direction[0]),
+                  static_cast<double>(direction[1]), static_cast<double>(direction[2]));
+  }
   if (environment == nullptr && s != nullptr) environment = s->imaging.global_environment;
   Sample(environment, point, direction, cone, colour);
   return 0;

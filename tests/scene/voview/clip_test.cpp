@@ -257,13 +257,21 @@ TEST_F(ClipTest, SubWindowClipsLeaveTheSourceBoundaryIntact) {
   EXPECT_EQ(VerticesInUse(p), vertices + 4);
   EXPECT_EQ(VoPolygonClipDiscard(p, made, source), 0u);
   EXPECT_EQ(Nodes(Clipped(p, source)), boundary);
+  // A polygon given back already, or one clipping never made (the source
+  // itself), is refused and nothing moves: the source keeps its boundary,
+  // and its made vertices the mark of the clip still out.
+  EXPECT_EQ(VoPolygonClipDiscard(p, made, source), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoPolygonClipDiscard(p, source, nullptr), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(Nodes(Clipped(p, source)), boundary);
+  for (void *v : boundary) EXPECT_EQ(ElementHeaderOf(v)->keep, Made(p, v) ? 1u : 0u);
+  EXPECT_EQ(VerticesInUse(p), vertices + 2);
   EXPECT_EQ(VoPolygonClipDiscard(p, other, source), 0u);
   EXPECT_EQ(VerticesInUse(p), vertices);
   ASSERT_EQ(CullAndClip(p, false), 1u);
   EXPECT_EQ(VerticesInUse(p), vertices - 2);
   const uint32_t bad = 6;  // side indices run from 0 to 5
   EXPECT_EQ(VoPolygonClipSides(p, source, &bad, fractions, 1), nullptr);
-  EXPECT_EQ(CountPosted(messages::kClipRefused), 1);
+  EXPECT_EQ(CountPosted(messages::kClipRefused), 3);
 }
 
 TEST_F(ClipTest, LayoutsMustHoldWhatClippingNeeds) {
