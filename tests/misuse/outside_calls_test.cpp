@@ -104,5 +104,31 @@ TEST_F(Started, EnvironmentSamplesAlongNoFiniteDirectionAreBlack) {
 // for the leak check to find).
 TEST(OutsideCalls, PixelListsBeforeStartAreNotMade) { EXPECT_EQ(VoPixelListCreate(), nullptr); }
 
+// VoFileClose closes what VoFileOpen opened, once, whether the library runs
+// or not; a second close, or a stream of fopen's, is refused and left as it
+// is (the fopen stream is still open and writable).
+TEST(OutsideCalls, FilesCloseOnceAndOnlyWhenVoFileOpenOpenedThem) {
+  const std::string path = ::testing::TempDir() + "misuse_file_close.txt";
+  void *before = VoFileOpen(path.c_str(), VO_FILE_WRITE);  // before start, closed while running
+  ASSERT_NE(before, nullptr);
+  ASSERT_EQ(VoInitialise(), 0u);
+  ASSERT_EQ(vo_test::Record(), 0u);
+  EXPECT_EQ(VoFileClose(before), 0u);
+  EXPECT_EQ(VoFileClose(before), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(vo_test::WithMessage(2901).size(), 1u);
+  std::FILE *own = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(own, nullptr);
+  EXPECT_EQ(VoFileClose(own), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(vo_test::WithMessage(2901).size(), 2u);
+  EXPECT_GE(std::fputs("still open", own), 0);
+  EXPECT_EQ(std::fclose(own), 0);
+  void *during = VoFileOpen(path.c_str(), VO_FILE_APPEND);  // opened while running, closed after stop
+  ASSERT_NE(during, nullptr);
+  EXPECT_EQ(VoTerminate(), 0u);
+  EXPECT_EQ(VoFileClose(during), 0u);
+  EXPECT_EQ(VoFileClose(during), VO_STATUS_BAD_ARGUMENT);
+  std::remove(path.c_str());
+}
+
 }  // namespace
 }  // namespace misuse

@@ -6,14 +6,26 @@
 // writing until VoFileClose, so that an output refused before anything was
 // written leaves no empty file behind. Without memory for the record the
 // open fails as a whole: the new file is closed and removed again.
+//
+// VoFileClose closes only what VoFileOpen opened: every stream VoFileOpen
+// returns is in one process-wide set until VoFileClose takes it out. The set
+// is made at the first VoFileOpen and lives to the process's exit, so a file
+// opened before VoInitialise or closed after VoTerminate behaves as any
+// other; a stream closed twice, or one the application opened with fopen,
+// is refused and left alone. A stream the application closed with fclose
+// whose address fopen hands out again cannot be told apart.
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_set>
 
 #include "kernel/vosystem/journal.h"
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/registry.h"
 
 namespace vo {
@@ -86,6 +98,36 @@ bool EmptyAt(std::FILE *file, const char *path) {
          stat(path, &named) == 0 && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino;
 }
 
+// The streams VoFileOpen opened and VoFileClose has not closed. Worker
+// threads may open files (shaders reading data as they are prepared), so
+// the set has a lock of its own; it is taken once per open and close.
+class OpenStreams {
+ public:
+  static OpenStreams &Get() {
+    static OpenStreams *set = new OpenStreams;  // never freed: used until the process exits
+    return *set;
+  }
+  // False when the stream cannot be recorded (no memory).
+  bool Add(std::FILE *file) {
+    std::lock_guard<std::mutex> hold(lock_);
+    try {
+      streams_.insert(file);
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
+    return true;
+  }
+  // True when the stream was in the set; it is not any more.
+  bool Take(std::FILE *file) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return streams_.erase(file) != 0;
+  }
+
+ private:
+  std::mutex lock_;
+  std::unordered_set<std::FILE *> streams_;
+};
+
 }  // namespace
 
 void FileRemoveIfLeftEmpty(std::FILE *file) {
@@ -128,10 +170,13 @@ void *VoFileOpen(const char *path, uint32_t flags) {
   std::FILE *file = path != nullptr ? std::fopen(path, mode) : nullptr;
   if (file == nullptr && (flags & kFileQuiet) == 0 && report)
     Post(VO_STATUS_BAD_ARGUMENT, a.message, VO_MODULE_SYSTEM, path != nullptr ? path : "<null path>");
-  if (file != nullptr && report && access == kAccessWrite && !WrittenAdd(k, file, path)) {
+  if (file == nullptr) return nullptr;
+  const bool recorded = OpenStreams::Get().Add(file);
+  if (!recorded || (report && access == kAccessWrite && !WrittenAdd(k, file, path))) {
+    if (recorded) (void)OpenStreams::Get().Take(file);
     std::fclose(file);
-    (void)std::remove(path);
-    Post(VO_STATUS_NO_MEMORY, a.message, VO_MODULE_SYSTEM, path);
+    if (access == kAccessWrite) (void)std::remove(path);
+    if (report) Post(VO_STATUS_NO_MEMORY, a.message, VO_MODULE_SYSTEM, path);
     return nullptr;
   }
   return file;
@@ -140,6 +185,12 @@ void *VoFileOpen(const char *path, uint32_t flags) {
 VtStatus VoFileClose(void *file) {
   if (file == nullptr) return 0;
   auto *stream = static_cast<std::FILE *>(file);
+  if (!OpenStreams::Get().Take(stream)) {
+    if (Kernel() != nullptr)
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kFileNotOpened, VO_MODULE_SYSTEM,
+           static_cast<const void *>(file));
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   WrittenFile *w = WrittenTake(Kernel(), stream);
   const bool remove = w != nullptr && w->remove_if_empty && EmptyAt(stream, w->path);
   std::fclose(stream);

@@ -478,5 +478,6 @@ constexpr uint32_t kD3DBitmapTooLarge =
 // An application's misuse of objects and of the library's state: 2900-2919.
 constexpr uint32_t kEnvironmentDirectionRefused =
     2900;                                  // an environment sample along no finite direction (x, y, z)
+constexpr uint32_t kFileNotOpened = 2901;  // VoFileClose of a stream VoFileOpen did not open (stream)
 
 }  // namespace vo::messages

@@ -73,7 +73,10 @@ TEST_F(OversizedView, EachRendererIsRefusedWithTheApplicationsStreamLeftEmpty) {
     EXPECT_NE(Render(f, code, kSide), 0u) << std::hex << code;
     ExpectOneSizeRefusal(code);
     EXPECT_EQ(FileSet(VoDriverGet(), nullptr), 0u);
-    EXPECT_EQ(VoFileClose(f), 0u);  // not VoFileOpen's: kept, empty
+    EXPECT_EQ(VoFileClose(f), VO_STATUS_BAD_ARGUMENT);  // not VoFileOpen's: left open
+    EXPECT_EQ(vo_test::WithMessage(messages::kFileNotOpened).size(), 1u);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(std::fclose(f), 0);  // kept, empty
     EXPECT_EQ(FileSize(path), 0) << std::hex << code;
     std::remove(path.c_str());
   }
