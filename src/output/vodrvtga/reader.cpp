@@ -5,8 +5,9 @@
 //
 // Everything in a file is untrusted: offsets are 64-bit; a colour map whose
 // first index exceeds its length is refused; pixel values beyond the map
-// read black; uncompressed data the file is too short to hold is refused
-// before anything is allocated. The header-read flag is cleared after every
+// read black; an image the file is too short to hold (raw data, or the most
+// pixels its run-length packets can describe) is refused before anything is
+// allocated. The header-read flag is cleared after every
 // image read and failed header read.
 
 #include <cstring>
@@ -52,6 +53,23 @@ VtStatus Decodable(const VtImage *image, const TargaHeader &h) {
   return VO_DRIVER_NOT_HANDLED;
 }
 
+// Whether the file's bytes can describe the declared image. Raw data needs
+// every pixel stored after the data offset. A run-length packet holds at
+// most 128 pixels and takes a header byte and at least one pixel value, so
+// the n bytes after the header and identifier describe at most
+// 128 x n / (1 + bytes per pixel) pixels.
+bool FitsTheFile(std::FILE *f, const TargaHeader &h) {
+  const off_t size = driver::file::StreamSize(f);
+  if (size < 0) return false;
+  const uint64_t pixels = uint64_t{h.width} * h.height;
+  const uint64_t bytes_per_pixel = (h.depth + 7) / 8;
+  if (!IsRunLength(h.image_type))
+    return h.data_offset + pixels * bytes_per_pixel <= static_cast<uint64_t>(size);
+  const uint64_t start = kHeaderBytes + uint64_t{h.id_length};
+  const uint64_t n = static_cast<uint64_t>(size) > start ? static_cast<uint64_t>(size) - start : 0;
+  return pixels * (1 + bytes_per_pixel) <= 128 * n;
+}
+
 VtStatus HeaderParse(VtImage *image, TargaHeader *h) {
   std::FILE *f = image->file;
   uint8_t b[kHeaderBytes];
@@ -68,12 +86,7 @@ VtStatus HeaderParse(VtImage *image, TargaHeader *h) {
   if (const VtStatus st = Decodable(image, *h); st != 0) return st;
   if (h->width == 0 || h->height == 0) return VO_STATUS_UNAVAILABLE;
   h->data_offset = kHeaderBytes + h->id_length + uint64_t{(h->map_entry_bits + 7) / 8} * h->map_length;
-  if (!IsRunLength(h->image_type)) {
-    const off_t size = driver::file::StreamSize(f);
-    const uint64_t data = uint64_t{h->width} * h->height * ((h->depth + 7) / 8);
-    if (size < 0 || h->data_offset + data > static_cast<uint64_t>(size)) return ReadFailure();
-  }
-  return 0;
+  return FitsTheFile(f, *h) ? 0 : ReadFailure();
 }
 
 // Colour-map entries and pixels to red, green, blue.

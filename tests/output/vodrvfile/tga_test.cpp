@@ -311,6 +311,29 @@ TEST_F(Targa, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
     ASSERT_LE(file.size(), kSmallFile);
     EXPECT_LT(Malformed(d, file, seed, 300, 64), kMostAllocatedForASmallFile);
   }
+  // Run-length headers whose packets could not fill their image. A packet
+  // of n bytes holds at most 128 pixels and takes a header byte and a pixel
+  // value, so 24-bit pixels need 4 bytes per 128 of them: one run packet
+  // (4 bytes) fills a 128-pixel row; 129 pixels are refused, and so is the
+  // 18-byte header alone of 6144 x 33024 (594 MB) and the same with one
+  // 4-byte packet, with 828 before any pixel is allocated.
+  const auto run_length = [](uint32_t width, uint32_t height, size_t packets) {
+    Bytes b = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    Put16(b, width);
+    Put16(b, height);
+    b.insert(b.end(), {24, 0x20});
+    for (size_t i = 0; i < packets; ++i) b.insert(b.end(), {0xFF, 3, 2, 1});
+    return b;
+  };
+  VtStatus st = 0;
+  EXPECT_EQ(DriverRead(d, run_length(128, 1, 1), &st), Pixels({1, 2, 3}, 128));
+  EXPECT_EQ(st, 0u);
+  g_posted.clear();
+  for (const Bytes &b : {run_length(129, 1, 1), run_length(6144, 33024, 0), run_length(6144, 33024, 1)}) {
+    EXPECT_LT(LargestAllocationOf([&] { DriverRead(d, b, &st); }), kMostAllocatedForASmallFile);
+    EXPECT_EQ(st, 0x40000002u);
+  }
+  EXPECT_EQ(CountPosted(messages::kTargaReadFailed), 3);
 }
 
 }  // namespace
