@@ -4,8 +4,9 @@
 //
 // Everything in a file is untrusted. The header refuses, before anything is
 // allocated, sides outside 1..65535, info headers of 13-39 bytes, depths
-// other than 4, 8, 16 and 24 bits, and uncompressed data the file is too
-// short to hold but for its last row (a cut last row reads as 0xAA bytes).
+// other than 4, 8, 16 and 24 bits, compressions the depth cannot have, and
+// uncompressed data the file is too short to hold but for its last row (a
+// cut last row reads as 0xAA bytes).
 // Run-length rows start zeroed; decoding ends once every row is used, and
 // the rows after an early end of bitmap go out zero.
 
@@ -189,10 +190,21 @@ VtStatus PixelsDecode(VtImage *image, const BitmapHeader &h, driver::file::Image
   return RunLength(d);
 }
 
-// The header of the image's file, refused unless its data fits the file.
+// Compression 1 needs 8 bits, 2 needs 4; 16-bit files are not decoded.
+// Both refusals come before the framework allocates the image.
+VtStatus CompressionCheck(VtImage *image, const BitmapHeader &h) {
+  if (h.compression == 0) return 0;
+  if (h.bits == 16) return kReadFailed;
+  const bool run_length = (h.compression == 1 && h.bits == 8) || (h.compression == 2 && h.bits == 4);
+  return run_length ? 0 : Failure(messages::kBitmapCompression, image);
+}
+
+// The header of the image's file, refused unless its pixels can be decoded
+// and its data fits the file.
 VtStatus HeaderAccept(VtImage *image, BitmapHeader *h) {
   if (image == nullptr) return VO_STATUS_UNKNOWN_CODE;
-  const VtStatus st = HeaderParse(image, h);
+  VtStatus st = HeaderParse(image, h);
+  if (st == 0) st = CompressionCheck(image, *h);
   return st != 0 ? st : LengthCheck(image, *h);
 }
 
@@ -211,8 +223,6 @@ VtStatus ImageRead(VtImage *image) {
   VtStatus st = HeaderAccept(image, &h);
   if (st != 0) return st;
   if (h.bits == 16) return kReadFailed;
-  const bool run_length = (h.compression == 1 && h.bits == 8) || (h.compression == 2 && h.bits == 4);
-  if (h.compression != 0 && !run_length) return Failure(messages::kBitmapCompression, image);
   if (image->width != h.width || image->height != h.height || image->data == nullptr) {
     image->width = h.width;
     image->height = h.height;

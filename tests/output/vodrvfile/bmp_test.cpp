@@ -226,6 +226,29 @@ TEST_F(Bmp, EveryTruncationAndSeededByteFlipAnswersAStatusOrAnImage) {
     ASSERT_LE(file.size(), kSmallFile);
     EXPECT_LT(Malformed(d, file, seed, 300), kMostAllocatedForASmallFile);
   }
+  // 54-byte headers alone of 13312 x 13312 pixels (531 MB at 24 bits) whose
+  // compression their depth cannot have: refused before the framework
+  // allocates the image, with 507 (none for 16 bits), 0x40000000 from the
+  // driver and a null image. The 8-bit run-length header of the same size is
+  // a legitimate image (its rows may all be left to the background) and
+  // stays within the pixel limit.
+  const struct {
+    uint32_t bits, compression;
+  } refused[] = {{24, 2}, {24, 1}, {8, 2}, {4, 1}, {16, 1}, {24, 3}};
+  for (const auto &r : refused) {
+    g_posted.clear();
+    const Bytes header = Bitmap(13312, 13312, r.bits, r.compression, {}, {});
+    ASSERT_EQ(header.size(), 54u);
+    VtStatus st = 0;
+    EXPECT_LT(LargestAllocationOf([&] { DriverRead(d, header, &st); }), kMostAllocatedForASmallFile);
+    EXPECT_EQ(st, 0x40000000u);
+    bool read = true;
+    EXPECT_LT(LargestAllocationOf([&] { read = !ReadBack(header, "big.bmp").empty(); }),
+              kMostAllocatedForASmallFile);
+    EXPECT_FALSE(read);
+    EXPECT_EQ(CountPosted(messages::kBitmapCompression) > 0, r.bits != 16) << r.bits << " " << r.compression;
+    EXPECT_EQ(CountPosted(messages::kImageFileNotRead), 1);
+  }
 }
 
 }  // namespace
