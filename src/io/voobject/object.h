@@ -35,6 +35,7 @@ constexpr uint64_t kNoLimit = UINT64_MAX;
 // that cannot fill what a record declares is refused before the room for
 // it is allocated.
 constexpr uint64_t kMostInflation = 1032;
+constexpr size_t kReadPiece = size_t{1} << 20;  // the first piece of a block read as it arrives
 
 inline bool Failed(VtStatus s) { return (s & kFailed) != 0; }
 
@@ -157,6 +158,9 @@ VtObjectStream *ChildCreate(VtObjectStream *parent, uint8_t *buffer, size_t capa
 void StreamRelease(VtObjectStream *s);
 VtStatus BytesWrite(VtObjectStream *s, const void *bytes, size_t n);
 VtStatus BytesRead(VtObjectStream *s, void *bytes, size_t n);
+// n bytes read into a new block from VoAllocate (null for n = 0); a block
+// past 1 MiB grows as its bytes arrive. Nothing is kept on a failure.
+VtStatus BlockRead(VtObjectStream *s, size_t n, uint8_t **block);
 VtStatus Skip(VtObjectStream *s, uint64_t n);
 // Passes bytes already permuted to the stream's file or write hook.
 VtStatus RawWrite(VtObjectStream *s, const void *bytes, size_t n);

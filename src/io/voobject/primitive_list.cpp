@@ -16,7 +16,8 @@
 // reads back as a null list with 0x20000000.
 //
 // A reader inflates at most 1,032 bytes per compressed byte (zlib's own
-// ceiling) and less than 2 GiB.
+// ceiling) and less than 2 GiB, and makes room for the inflated bytes only
+// once the compressed ones have arrived.
 
 #include <new>
 #include <vector>
@@ -213,9 +214,11 @@ VtStatus MeshesLoad(VtObjectStream *s, uint32_t type_id, VtReference **list) {
   if (packed == 0 || packed > room || length == 0 || length > kMostInflation * packed ||
       length > kMostInflated)
     return Refused(kFailed, "compressed meshes of impossible lengths");
-  auto *compressed = static_cast<uint8_t *>(VoAllocate(packed));
-  auto *inflated = static_cast<uint8_t *>(VoAllocate(length));
-  st = compressed != nullptr && inflated != nullptr ? BytesRead(s, compressed, packed) : kFailed;
+  // The compressed bytes arrive before the room they inflate into is made.
+  uint8_t *compressed = nullptr;
+  st = BlockRead(s, packed, &compressed);
+  auto *inflated = st == 0 ? static_cast<uint8_t *>(VoAllocate(length)) : nullptr;
+  if (st == 0 && inflated == nullptr) st = kFailed;
   if (st == 0) {
     // Out of memory while inflating fails as a stream fails, posting nothing.
     const VtStatus inflating = VoDataObjectDecompress(compressed, packed, inflated, length);

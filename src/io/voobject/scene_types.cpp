@@ -412,8 +412,9 @@ VtStatus PixelsInflate(const uint8_t *compressed, uint64_t stored, uint8_t *pixe
 // a block is allocated, and rows are read with the stride they were written
 // with: 8 or 24 bits, bytes per row = bytes per pixel x width, a
 // compressed length inside the record that can inflate to the pixels (a
-// few hostile bytes do not make a block of gigabytes). A version-1 file
-// holds the pixels raw.
+// few hostile bytes do not make a block of gigabytes). The stored bytes
+// arrive before the image's pixels are allocated. A version-1 file holds
+// the pixels raw.
 VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32_t version,
                      VtObjectStream *s) {
   auto *image = static_cast<VtImage *>(destination);
@@ -439,20 +440,20 @@ VtStatus ImageDecode(const DataObjectType *, uint32_t, void *destination, uint32
     return Refused(kFailed, VO_OBJECT_IMAGE, "an image larger than its record");
   if (version >= kImageVersion && bytes > kMostInflation * stored)
     return Refused(kFailed, VO_OBJECT_IMAGE, "an image whose compressed pixels cannot inflate to its size");
+  uint8_t *read = nullptr;
+  if (BlockRead(s, static_cast<size_t>(stored), &read) != 0) return kFailed;
   image->width = width;
   image->height = height;
   image->bits = bits;
-  if (driver::ImageReaderAllocate(image) != 0) return kFailed;
-  if (static_cast<uint64_t>(image->bytes_per_row) != packed) return kFailed;
-  if (version < kImageVersion) {
-    st = BytesRead(s, image->data, static_cast<size_t>(bytes));
-  } else {
-    auto *compressed = static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(stored)));
-    if (compressed == nullptr && stored != 0) return kFailed;
-    st = BytesRead(s, compressed, static_cast<size_t>(stored));
-    if (st == 0) st = PixelsInflate(compressed, stored, image->data, bytes);
-    VoDeallocate(compressed);
+  if (driver::ImageReaderAllocate(image) != 0 || static_cast<uint64_t>(image->bytes_per_row) != packed) {
+    VoDeallocate(read);
+    return kFailed;
   }
+  if (version < kImageVersion)
+    std::memcpy(image->data, read, static_cast<size_t>(bytes));
+  else
+    st = PixelsInflate(read, stored, image->data, bytes);
+  VoDeallocate(read);
   if (st != 0) return kFailed;
   image->xoffset = n[1];
   image->yoffset = n[2];

@@ -5,7 +5,10 @@
 // A memory stream grows by the write's size plus 51,200 bytes whenever
 // fewer than 1,024 bytes would stay free; sizes are worked out in size_t and
 // a stream past 4 GiB refuses the write rather than wrap. The reader never
-// copies past the end of a memory stream or past its limit.
+// copies past the end of a memory stream or past its limit. A block whose
+// length a file gives is read from a file or hook stream in growing pieces
+// (1 MiB, then doubling), so that a crafted length costs no more memory than
+// about twice the bytes that really arrive.
 
 #include <bit>
 #include <cstring>
@@ -206,6 +209,34 @@ VtStatus BytesRead(VtObjectStream *s, void *bytes, size_t n) {
   s->used += n;
   if (s->sums_on != 0) SumAdd(s, to, n);
   if (s->substitution != 0) Map(s->inverse, to, to, n);
+  return 0;
+}
+
+VtStatus BlockRead(VtObjectStream *s, size_t n, uint8_t **block) {
+  *block = nullptr;
+  if (n == 0) return 0;
+  const bool in_memory = s->kind == 1;
+  if (s->limit != kNoLimit && (n > s->limit || s->used > s->limit - n)) return kFailed;
+  if (in_memory && n > s->capacity - static_cast<size_t>(s->cursor - s->base)) return kFailed;
+  uint8_t *p = nullptr;
+  size_t have = 0;
+  while (have < n) {
+    const size_t want = in_memory || n <= kReadPiece ? n
+                        : have == 0                  ? kReadPiece
+                        : n - have < have            ? n
+                                                     : have * 2;
+    if (want > UINT32_MAX) break;
+    auto *grown = static_cast<uint8_t *>(VoMemoryReallocate(p, static_cast<uint32_t>(want)));
+    if (grown == nullptr) break;
+    p = grown;
+    if (BytesRead(s, p + have, want - have) != 0) break;
+    have = want;
+  }
+  if (have < n) {
+    VoDeallocate(p);
+    return kFailed;
+  }
+  *block = p;
   return 0;
 }
 

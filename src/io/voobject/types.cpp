@@ -18,7 +18,6 @@ namespace vo::object {
 namespace {
 
 constexpr uint32_t kRegistryBuckets = 100;
-constexpr size_t kStringPiece = 1u << 20;  // longer strings are read in growing pieces
 
 void *DefaultAllocate(uint32_t size) {
   if (size == 0) return nullptr;
@@ -159,38 +158,22 @@ VtStatus UnitsWrite(VtObjectStream *s, const void *text, size_t units, size_t un
   return st;
 }
 
-// Reads bytes into a new block: in one piece when short, else in growing
-// pieces, so that a crafted count costs no more memory than the bytes the
-// stream really holds.
-VtStatus BlockRead(VtObjectStream *s, const DataObjectType *t, size_t bytes, void **block) {
-  if (bytes <= kStringPiece || t->allocator != &DefaultAllocate) {
-    if (bytes > UINT32_MAX) return kFailed;
-    void *p = t->allocator(static_cast<uint32_t>(bytes));
-    if (p == nullptr) return kFailed;
-    if (BytesRead(s, p, bytes) != 0) {
-      t->deallocator(p);
-      return kFailed;
-    }
-    *block = p;
+// Reads bytes into a new block of the type's allocator. The bytes arrive
+// first (in growing pieces past 1 MiB), so that a crafted count costs no
+// more memory than the bytes the stream really holds; a type with an
+// allocator of its own then gets them copied into its block.
+VtStatus TypeBlockRead(VtObjectStream *s, const DataObjectType *t, size_t bytes, void **block) {
+  uint8_t *read = nullptr;
+  if (bytes > UINT32_MAX || BlockRead(s, bytes, &read) != 0) return kFailed;
+  if (t->allocator == &DefaultAllocate) {
+    *block = read;
     return 0;
   }
-  uint8_t *p = nullptr;
-  size_t have = 0;
-  while (have < bytes) {
-    const size_t want = have == 0 ? kStringPiece : (bytes - have < have ? bytes : have * 2);
-    if (want > UINT32_MAX) break;
-    auto *grown = static_cast<uint8_t *>(VoMemoryReallocate(p, static_cast<uint32_t>(want)));
-    if (grown == nullptr) break;
-    p = grown;
-    if (BytesRead(s, p + have, want - have) != 0) break;
-    have = want;
-  }
-  if (have < bytes) {
-    VoDeallocate(p);
-    return kFailed;
-  }
+  void *p = t->allocator(static_cast<uint32_t>(bytes));
+  if (p != nullptr) std::memcpy(p, read, bytes);
+  VoDeallocate(read);
   *block = p;
-  return 0;
+  return p != nullptr ? 0 : kFailed;
 }
 
 // The unit count is bounded by what is left of the item, and the last unit
@@ -206,7 +189,7 @@ VtStatus UnitsRead(VtObjectStream *s, const DataObjectType *t, size_t unit, void
   const uint64_t bytes = static_cast<uint64_t>(units) * unit;
   if (s->limit != kNoLimit && bytes > s->limit - s->used) return kFailed;
   void *block = nullptr;
-  if (BlockRead(s, t, bytes, &block) != 0) return kFailed;
+  if (TypeBlockRead(s, t, bytes, &block) != 0) return kFailed;
   const auto *b = static_cast<const uint8_t *>(block);
   if (b[bytes - 1] != 0 || b[bytes - unit] != 0) {
     t->deallocator(block);

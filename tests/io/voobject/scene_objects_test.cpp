@@ -3,6 +3,7 @@
 // the mesh module's procedures and mode after every save and load.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <set>
 #include <string>
@@ -787,6 +788,70 @@ TEST_F(SceneObjectsTest, ACutOrFlippedFileOfAListAndAnImageReadsOrIsRefused) {
   EveryCutAndFlip(valid, 1500, 39, false, check);
   EXPECT_EQ(VoViewDestroy(view) | VoShaderReferenceDestroy(lights, 1) | VoImageDestroy(image), 0u);
   EXPECT_EQ(VoPrimitiveReferenceDestroy(list, 1) | VoMaterialDestroy(m) | VoTransformDestroy(t), 0u);
+}
+
+// A file as the reader sees it with the substitution flag 0: the header,
+// a type table of (id, version, fixed size) entries, then the words given
+// and `filler` bytes.
+MemoryFile Unpermuted(std::initializer_list<std::array<uint32_t, 3>> types,
+                      const std::vector<uint32_t> &words, size_t filler) {
+  MemoryFile f;
+  auto word = [&f](uint32_t w) {
+    for (int shift = 24; shift >= 0; shift -= 8) f.bytes.push_back(static_cast<uint8_t>(w >> shift));
+  };
+  f.bytes = {'V', 'o', 'O', 'b'};
+  for (uint32_t w : {3u, 1u, 0u}) word(w);
+  for (int i = 0; i < 256; ++i) word(0);
+  word(static_cast<uint32_t>(types.size()));
+  for (const auto &t : types)
+    for (uint32_t w : t) word(w);
+  for (uint32_t w : words) word(w);
+  f.bytes.resize(f.bytes.size() + filler, 0x5A);
+  return f;
+}
+
+// A checksummed type-2 number: its item (type word, value) and the sum of
+// its 8 bytes, byte i shifted left by i bits, from 13.
+void Number(std::vector<uint32_t> &words, uint32_t n) {
+  uint32_t sum = 13;
+  const uint32_t item[2] = {VO_OBJECT_NAT32, n};
+  for (int i = 0; i < 8; ++i) sum += ((item[i / 4] >> (24 - 8 * (i % 4))) & 0xFF) << i;
+  words.insert(words.end(), {VO_OBJECT_NAT32, n, sum});
+}
+
+// Small files that declare large payloads: a list of 654 MB of compressed
+// meshes and images of 13312 x 13312 pixels (531 MB) held raw (version 1)
+// or as 654 MB of compressed pixels (version 2), each inside a record that
+// claims 700 MB. The bytes a file gives are read as they arrive, and the
+// room they inflate into is made after them, so that every read fails with
+// 2 without a single allocation of 64 MB.
+TEST_F(SceneObjectsTest, PayloadsLongerThanTheirFilesAreRefusedWithoutAllocatingTheirLength) {
+  constexpr uint32_t kClaimed = 700000000, kPacked = 654000000, kSide = 13312;
+  constexpr uint32_t kByReference = 0x01000000;
+  std::vector<uint32_t> list = {kByReference | VO_OBJECT_PRIMITIVE_LIST,
+                                kClaimed,
+                                2,
+                                VO_OBJECT_NAT32,
+                                kPacked,
+                                VO_OBJECT_NAT32,
+                                1000000};
+  std::vector<MemoryFile> files = {
+      Unpermuted({{VO_OBJECT_NAT32, 1, 4}, {VO_OBJECT_PRIMITIVE_LIST, 1, 0}}, list, 300)};
+  for (uint32_t version : {1u, 2u}) {
+    std::vector<uint32_t> image = {kByReference | VO_OBJECT_IMAGE, kClaimed, 2};
+    for (uint32_t n : {kSide, kSide, 24u, 0u, 0u, 3 * kSide, 0u, 0u, 0u, 0u}) Number(image, n);
+    if (version == 2) Number(image, kPacked);
+    files.push_back(Unpermuted({{VO_OBJECT_NAT32, 1, 4}, {VO_OBJECT_IMAGE, version, 0}}, image, 300));
+  }
+  for (MemoryFile &f : files) {
+    ASSERT_LT(f.bytes.size(), size_t{1600});
+    std::vector<VtObjectValue> read;
+    VtStatus st = 0;
+    EXPECT_LT(LargestAllocationOf([&] { st = ReadAll(&f, &read); }), uint64_t{64} << 20);
+    EXPECT_EQ(st & 2u, 2u);
+    EXPECT_TRUE(read.empty());
+    SceneFree(read);
+  }
 }
 
 }  // namespace
