@@ -56,6 +56,10 @@ bool WriteAll(std::FILE *f, const void *bytes, size_t n);
 // Size of the stream's file (its position is kept); -1 when it cannot be told.
 off_t StreamSize(std::FILE *f);
 
+// The reason a writer that must have a stream gives at begin frame when the
+// driver's file control holds none (VoFileOpen failed, or none was set).
+constexpr const char *kNoOutputFile = "no output file (its VO_CONTROL_DRIVER_FILE is null)";
+
 // A file driver as its diagnostics name it.
 struct FileDriverName {
   uint32_t module;

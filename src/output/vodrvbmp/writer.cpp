@@ -50,7 +50,8 @@ void FrameRelease(BmpState *s) {
 
 VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   BmpState *s = State();
-  if (s == nullptr || s->out == nullptr) return driver::file::kWriteFailed;
+  if (s == nullptr) return driver::file::kWriteFailed;
+  if (s->out == nullptr) return FrameRefuse(kDriver, driver::file::kWriteFailed, driver::file::kNoOutputFile);
   FrameRelease(s);
   const int64_t width = int64_t{x1} - x0 + 1;
   const int64_t height = int64_t{y1} - y0 + 1;

@@ -137,7 +137,8 @@ size_t RowEncode(const uint8_t *rgb, uint32_t width, uint8_t *out) {
 
 VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   TgaState *s = State();
-  if (s == nullptr || s->out == nullptr) return kWriteFailed;
+  if (s == nullptr) return kWriteFailed;
+  if (s->out == nullptr) return FrameRefuse(kDriver, kWriteFailed, driver::file::kNoOutputFile);
   FrameRelease(s);
   const int64_t width = int64_t{x1} - x0 + 1;
   const int64_t height = int64_t{y1} - y0 + 1;

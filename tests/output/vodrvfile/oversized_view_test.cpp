@@ -3,12 +3,16 @@
 // names the size and the reason; the application's own stream is left
 // empty, a file VoFileOpen created is removed when it is closed still
 // empty, and a smaller render into the same stream still writes its file.
+// A render to the BMP or Targa driver with no stream at all (VoFileOpen
+// failed) is refused the same way: one diagnostic naming the driver.
 
 #include <sys/stat.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "output/vodriver/file_driver.h"
 #include "output/vodrvfile/file_fixture.h"
 #include "support/demo_scene.h"
 
@@ -125,6 +129,30 @@ TEST_F(OversizedView, TheTargaAndJpegDriversNameTheSidesTheyCannotWrite) {
   EXPECT_EQ(tga[0].strings, (std::vector<std::string>{"vodrvtga", "a side above 65535"}));
   EXPECT_EQ(tga[0].args[1].value.d, 70000.0);
   EXPECT_EQ(vo_test::WithMessage(messages::kJpegSideRefused).size(), 1u);
+}
+
+TEST_F(OversizedView, ARenderWithNoOutputFileNamesTheDriverAndTheMissingFile) {
+  // The file control null, as after a VoFileOpen that failed: each renderer
+  // answers the writer's 0x40000002 and one error or warning is posted, by
+  // the driver (the ray tracer's debug note of a pass on the calling thread
+  // is no fault).
+  const std::pair<const char *, uint32_t> drivers[] = {{"vodrvbmp", VO_MODULE_BMP},
+                                                       {"vodrvtga", VO_MODULE_TARGA}};
+  for (const auto &[name, module] : drivers) {
+    ASSERT_EQ(VoDriverSet(Driver(name)), 0u);
+    for (uint32_t code : {kZBuffer, kStandard, kRayTracer, kHiddenLine}) {
+      EXPECT_EQ(Render(nullptr, code, 8), 0x40000002u) << name << std::hex << code;
+      int shown = 0;
+      for (const vo_test::Diagnostic &d : vo_test::Recorded()) shown += (d.status & 0x60000000u) != 0;
+      EXPECT_EQ(shown, 1) << name << std::hex << code;
+      const auto refused = vo_test::WithMessage(messages::kFileFrameRefused);
+      ASSERT_EQ(refused.size(), 1u) << name << std::hex << code;
+      EXPECT_EQ(refused[0].status, 0x40000002u);
+      EXPECT_EQ(refused[0].module, module);
+      EXPECT_EQ(refused[0].strings, (std::vector<std::string>{name, driver::file::kNoOutputFile}));
+      vo_test::Recorded().clear();
+    }
+  }
 }
 
 }  // namespace
