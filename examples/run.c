@@ -57,19 +57,34 @@ static FILE *g_messages = NULL, *g_journal = NULL;
 static VtStatus g_shown;    /* the diagnostic classes printed */
 static long g_lines_before; /* lines of the input read before the interpreter's current read */
 
+/* A diagnostic of a file that could not be opened: the script of a
+ * "source" statement (292, interpreter) or VoFileOpen's path (362 to 364,
+ * system). Its text names the file; the system's reason follows it. */
+static int OpenFailure(uint32_t message, uint32_t module) {
+  return (module == 4 && message == 292) || (module == 1 && message >= 362 && message <= 364);
+}
+
 /* The default printer for the classes of g_shown and for diagnostics of no
  * class: the interpreter posts a failing statement's place (279 or 296) and
  * its fault with the bare status 2, which no class bit of the mask selects.
  * The interpreter counts lines from its read of the input; a read that goes
- * on after a restart counts from there, so the place gets the lines before. */
+ * on after a restart counts from there, so the place gets the lines before.
+ * A file that could not be opened is followed by the reason errno held when
+ * the diagnostic was posted, straight after the failed open. */
 static VtStatus Printer(VtStatus status, uint32_t message, uint32_t module, uint32_t count,
                         VtTypedValue *args) {
   const VtStatus classes = VO_CLASS_ERROR | VO_CLASS_WARNING | VO_CLASS_DEBUG | VO_CLASS_PROGRESS;
+  const int reason = errno;
+  VtStatus answer;
   if ((status & classes) != 0 && (status & g_shown) == 0) return 0;
   if (module == 4 && (message == 279 || message == 478 || message == 501) && count > 0 &&
       args[0].type == VtInt32)
     args[0].value.i += (int32_t)g_lines_before;
-  return VoErrorHandlerDefault(status, message, module, count, args);
+  answer = VoErrorHandlerDefault(status, message, module, count, args);
+  if (OpenFailure(message, module) && reason != 0)
+    fprintf(stderr, "vo_run: the system says: %s\n", strerror(reason));
+  errno = reason; /* for the diagnostic that follows the statement's place */
+  return answer;
 }
 
 /* Opens a script for reading; null, with the reason on standard error,
@@ -219,7 +234,7 @@ int main(int argc, char **argv) {
   }
   if (messages == NULL) g_messages = DefaultMessageFile();
   if (journal != NULL && (g_journal = fopen(journal, "wb")) == NULL) {
-    fprintf(stderr, "vo_run: cannot open journal %s\n", journal);
+    fprintf(stderr, "vo_run: cannot open journal %s: %s\n", journal, strerror(errno));
     if (g_messages) fclose(g_messages);
     return 2;
   }

@@ -3,13 +3,20 @@ set(VO_RUN_CHECK ${CMAKE_CURRENT_SOURCE_DIR}/io/interpreter/check_run.cmake)
 set(VO_RUN_DATA ${CMAKE_CURRENT_SOURCE_DIR}/io/interpreter/data)
 add_test(NAME VoRunScript COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/run_script.txt
                                   -DSTATUS=0 -DEXPECTED=${VO_RUN_DATA}/run_script.out -P ${VO_RUN_CHECK})
+# The example of docs/scripts.md: the page shows the file, which runs with
+# every call answering 0.
+add_test(NAME VoRunScriptsPageExample
+         COMMAND ${CMAKE_COMMAND} -DPAGE=${CMAKE_SOURCE_DIR}/docs/scripts.md -DSCRIPT=${VO_RUN_DATA}/quad.txt
+                 -P ${CMAKE_CURRENT_SOURCE_DIR}/io/interpreter/check_scripts_page.cmake)
+add_test(NAME VoRunScriptsPageExampleRuns COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run>
+                                                  -DARGS=${VO_RUN_DATA}/quad.txt -DSTATUS=0 -P ${VO_RUN_CHECK})
 add_test(NAME VoRunHelp COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=-h -DSTATUS=0 -P ${VO_RUN_CHECK})
 add_test(NAME VoRunMissingFile COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/no_such_file
                                        -DSTATUS=2 -P ${VO_RUN_CHECK})
 add_test(NAME VoRunFailingScript COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run>
                                          "-DARGS=-q;${VO_RUN_DATA}/script.txt;${VO_RUN_DATA}/failing.txt" -DSTATUS=1
                                          -P ${VO_RUN_CHECK})
-set_tests_properties(VoRunScript VoRunHelp VoRunMissingFile VoRunFailingScript PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")
+set_tests_properties(VoRunScript VoRunScriptsPageExampleRuns VoRunHelp VoRunMissingFile VoRunFailingScript PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")
 add_dependencies(${VO_TEST_TARGET} vo_run)
 
 # Script mistakes: each exits 1 and names the line (message 279 with the
@@ -45,9 +52,20 @@ add_test(NAME VoRunDirectory COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run
 add_test(NAME VoRunUnopenableFile
          COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/run_script.txt/inside -DSTATUS=2
                  "-DERROR_REGEX=cannot read [^\n]*run_script.txt/inside: " -P ${VO_RUN_CHECK})
+# A script, journal or file opened by a statement that cannot be opened:
+# the system's reason follows the name.
+add_test(NAME VoRunUnopenableJournal
+         COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> "-DARGS=-j;/nonexistent-directory/journal.txt"
+                 -DSTATUS=2 "-DERROR_REGEX=cannot open journal /nonexistent-directory/journal.txt: No such file"
+                 -P ${VO_RUN_CHECK})
+add_test(NAME VoRunUnopenableFilesInAScript
+         COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/unopenable.txt -DSTATUS=1
+                 "-DERROR_REGEX=0292: Cannot open the script /nonexistent-directory/script.txt\nvo_run: the system says: No such file or directory\n.*0363: Cannot open /nonexistent-directory/out.bmp for writing\nvo_run: the system says: No such file or directory\n"
+                 -P ${VO_RUN_CHECK})
 add_test(NAME VoRunHelpNamesTheApiReference COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=-h -DSTATUS=0
                                                     -DOUTPUT_REGEX=docs/api.md -P ${VO_RUN_CHECK})
-set_tests_properties(VoRunMistakeWithoutMessageFile VoRunDirectory VoRunUnopenableFile VoRunHelpNamesTheApiReference
+set_tests_properties(VoRunMistakeWithoutMessageFile VoRunDirectory VoRunUnopenableFile VoRunUnopenableJournal
+                     VoRunUnopenableFilesInAScript VoRunHelpNamesTheApiReference
                      PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")
 
 # A journal appended by two sessions replays both: the library starts again
