@@ -52,6 +52,15 @@ VtStatus ProbeEvaluate(void *) {
   return 0;
 }
 
+// A colour whose value is the screen position it is shaded at.
+VtStatus ScreenColourEvaluate(void *) {
+  VtShaderGlobals *g = VoShaderGetGlobals();
+  g->Co[0] = g->xi + g->yi;
+  g->Co[1] = 0.5f + (g->xp + g->yp) / 64.0f;
+  g->Co[2] = 0.5f + (g->xs + g->ys) / 64.0f;
+  return 0;
+}
+
 // A test class of the type whose two evaluate entries are the one given.
 VtStatus ProbeRegister(uint32_t type, const char *name, VtStatus (*evaluate)(void *)) {
   auto entries = TestEntries();
@@ -213,6 +222,34 @@ TEST_F(ShaderGlobalsThreadsTest, TheAverageColourIsTheSameAfterAnyRenderOnAnyThr
       (void)VoPrimitiveSetMaterial(shape_, nullptr);
       (void)VoMaterialDestroy(material);
     }
+}
+
+// The preview gives each ray its sample position, and the standard classes
+// and the full pass their render's screen position: what a shader reading
+// them shows does not depend on the render made before.
+TEST_F(ShaderGlobalsThreadsTest, ShadersSeeNoScreenPositionLeftByTheRenderBefore) {
+  for (uint32_t code : {0xc0001u, 0xc0002u, kPerPixel, VO_EXECUTE_RAY_PREVIEW}) {
+    Restart();
+    ASSERT_EQ(ProbeRegister(VO_SHADER_COLOUR, "screen position", &ScreenColourEvaluate), 0u);
+    ASSERT_EQ(ProbeRegister(VO_SHADER_FOREGROUND, "screen fog", &ScreenColourEvaluate), 0u);
+    VtShader *fog = VoShaderCreate(VO_SHADER_FOREGROUND, "screen fog");
+    ASSERT_EQ(VoForegroundSet(fog), 0u);
+    VtMaterial *m = VoMaterialCreate();
+    ASSERT_EQ(VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "screen position"), 0u);
+    ASSERT_EQ(VoPrimitiveSetMaterial(shape_, m), 0u);
+    const Rendered fresh = RenderOf(code, 0);
+    ASSERT_EQ(fresh.status, 0u);
+    for (uint32_t before : {kABuffer, VO_EXECUTE_RAY_FULL}) {
+      ASSERT_EQ(RenderOf(before, 0).status, 0u);
+      const Rendered after = RenderOf(code, 0);
+      EXPECT_TRUE(after == fresh) << std::hex << code << " after " << before << ": "
+                                  << PictureRecord::Difference(after, fresh);
+    }
+    (void)VoForegroundSet(nullptr);
+    (void)VoShaderDestroy(fog);
+    (void)VoPrimitiveSetMaterial(shape_, nullptr);
+    (void)VoMaterialDestroy(m);
+  }
 }
 
 }  // namespace

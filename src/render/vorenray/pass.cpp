@@ -348,8 +348,11 @@ VtStatus RenderPreview(RayContext *c) {
     uint8_t *d = f.line;
     for (int32_t x = f.xmin; x < f.xmin + f.width; ++x) {
       g->xp = static_cast<float>(x);
+      // The ray's sample position, as the full pass gives each of its rays.
+      g->xs = static_cast<float>(x) + 0.5f;
+      g->ys = static_cast<float>(y) + 0.5f;
       Sample s;
-      TracePoint(f, point, static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f, false, s);
+      TracePoint(f, point, g->xs, g->ys, false, s);
       if (c->sticky != 0) break;
       d = f.writer(d, s.colour);
       g->xi += f.xi_step;
