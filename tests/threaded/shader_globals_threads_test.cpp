@@ -16,6 +16,7 @@
 #include <vo/vo_raytrace.h>
 #include <vo/vo_view.h>
 
+#include "support/image_reader.h"
 #include "support/picture_record.h"
 #include "support/shader_fixture.h"
 
@@ -250,6 +251,23 @@ TEST_F(ShaderGlobalsThreadsTest, ShadersSeeNoScreenPositionLeftByTheRenderBefore
     (void)VoPrimitiveSetMaterial(shape_, nullptr);
     (void)VoMaterialDestroy(m);
   }
+}
+
+// An oversampled picture on workers begins its image in the oversampled
+// view, as a pass over the whole picture does: the scaled image background
+// reads the resolution when it is pre-rendered.
+TEST_F(ShaderGlobalsThreadsTest, AnOversampledRayTracedPictureBeginsItsImageInTheEnlargedView) {
+  std::vector<uint8_t> bytes(5 * 4 * 3);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(37 * i);
+  VtImage *image = MemoryImage(5, 4, 24, bytes);
+  ASSERT_NE(image, nullptr);
+  Background("scaled image");
+  const VtTypedValue handle = TypedPointer(image);
+  ASSERT_EQ(VoShaderSetArg(background_, "image", &handle), 0u);
+  ASSERT_EQ(Word(0xc000e, VtNat32, 2), 0u);  // oversampling
+  for (uint32_t code : {VO_EXECUTE_RAY_FULL, VO_EXECUTE_RAY_PREVIEW})
+    ExpectAlike(code, {2, 3}, "scaled image");
+  ASSERT_EQ(Word(0xc000e, VtNat32, 1), 0u);
 }
 
 }  // namespace

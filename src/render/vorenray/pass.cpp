@@ -694,10 +694,22 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
   const uint32_t kind = pass == &RenderPreview ? kPassPreview : kPassFull;
   c->pass_kind = kind;
   BackgroundsFetch(c);
-  VtStatus st = 0;
-  if (c->globals != nullptr) {
+  // The image begins in the view a pass's set-up begins it in, the
+  // oversampled copy when oversampling: its set-up reads the resolution (a
+  // background's pre-render, the texture footprints).
+  PassFrame view{};
+  view.c = c;
+  view.factor = StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
+  VtStatus st = view.factor > 1 ? ViewEnlarge(view) : 0;
+  if (st == 0) st = VoViewEvaluate(nullptr);
+  if (st == 0 && c->globals != nullptr) {
     st = VoShadingInitialiseImage(kind);
     *shading = st == 0;
+  }
+  if (view.view_copy != nullptr) {
+    (void)VoViewSet(view.saved_view);
+    (void)VoViewDestroy(view.view_copy);
+    (void)VoViewEvaluate(nullptr);
   }
   if (st == 0) st = ScenePrepare(c);
   // When the scene is the last frame's, the workers share one complete
