@@ -784,11 +784,14 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     st =
         VoMultiThreadImageSet(probe.pixel_size, t.region[1] - t.region[0] + 1, t.region[3] - t.region[2] + 1);
     bool shading = false;
-    if (st == 0 && VoMultiThreadIsActive()) st = FramePrepare(c, pass, &shading);
-    if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
     const bool threaded = VoMultiThreadIsActive() != 0;
+    // The frame is begun before the scene is prepared and ended whatever
+    // the preparation answers, as a pass on the calling thread alone does
+    // (a scene whose octree cannot be built leaves the same picture).
     if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
-      st = VoMultiThreadDispatch(threaded ? &RowOut : nullptr, nullptr);
+      if (threaded) st = FramePrepare(c, pass, &shading);
+      if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
+      if (st == 0) st = VoMultiThreadDispatch(threaded ? &RowOut : nullptr, nullptr);
       st |= FrameEnd(c);
     }
     st |= VoMultiThreadWorkersStop();

@@ -1,0 +1,225 @@
+// The ray tracer's passes on workers against the calling thread's alone,
+// as the application sees them through the C interface: the status, the
+// rows in order with their bytes, the frame, the driver's polls and the
+// progress. Over a seeded random scene of triangles: an octree memory limit
+// the first build cannot meet.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <vo/vo_driver.h>
+#include <vo/vo_geometry.h>
+#include <vo/vo_multit.h>
+#include <vo/vo_raytrace.h>
+#include <vo/vo_shader.h>
+#include <vo/vo_view.h>
+
+#include "support/demo_scene.h"
+#include "support/kernel_fixture.h"
+#include "kernel/vosystem/message_numbers.h"
+#include "render/vorenray/vorenray.h"
+
+namespace vo::test {
+namespace {
+
+constexpr uint32_t kWidth = 64, kHeight = 48;
+constexpr uint32_t kPasses[2] = {0x70001, 0x70002};
+
+// What a render showed the application, in order: 'B' and 'E' the frame's
+// begin and end, 'p' a poll, 'r' a row, '%' a progress report.
+struct Seen {
+  VtStatus status = 0;
+  std::string events;
+  std::vector<uint32_t> rows;
+  std::vector<uint8_t> bytes;
+  std::vector<double> progress;
+  bool operator==(const Seen &) const = default;
+};
+
+Seen g_seen;
+int g_polls = 0, g_interrupt_at = -1;  // the poll (from 1) that reports an interrupt; -1 none
+
+VtStatus Row(uint32_t y, void *pixels) {
+  g_seen.events += 'r';
+  g_seen.rows.push_back(y);
+  const auto *b = static_cast<const uint8_t *>(pixels);
+  g_seen.bytes.insert(g_seen.bytes.end(), b, b + 3 * kWidth);
+  return 0;
+}
+VtStatus Poll() {
+  g_seen.events += 'p';
+  return ++g_polls == g_interrupt_at ? VO_COND_INTERRUPTED : 0;
+}
+VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return g_seen.events += 'B', 0; }
+VtStatus FrameEnd() { return g_seen.events += 'E', 0; }
+VtStatus Progress(uint32_t module, VtTypedValue *v) {
+  EXPECT_EQ(module, VO_MODULE_RAYTRACER);
+  g_seen.events += '%';
+  g_seen.progress.push_back(v->value.d);
+  return 0;
+}
+
+VtStatus SetWord(uint32_t code, uint32_t type, uint32_t value) {
+  VtTypedValue v{};
+  v.type = type;
+  v.value.u = value;
+  return VoControlSet(code, &v);
+}
+
+// Triangles of random corners in a cube about the origin, one mesh under
+// one matte material, lit by an ambient light and a point light casting
+// ray-traced shadows (so shadow rays walk the octree as eye rays do).
+class RandomTriangles {
+ public:
+  RandomTriangles(uint32_t seed, uint32_t count) {
+    std::mt19937 draw(seed);
+    std::uniform_real_distribution<float> centre(-1.5f, 1.5f), offset(-0.35f, 0.35f);
+    std::vector<float> world;
+    std::vector<int32_t> counts(count, 3), indices;
+    for (uint32_t i = 0; i < count; ++i) {
+      const float c[3] = {centre(draw), centre(draw), centre(draw)};
+      for (int k = 0; k < 3; ++k) {
+        indices.push_back(static_cast<int32_t>(world.size() / 3));
+        for (int a = 0; a < 3; ++a) world.push_back(c[a] + offset(draw));
+      }
+    }
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data[1] = {DemoPointer(world.data())};
+    mesh_ = VoPrimitiveCreateMesh(count, nullptr, counts.data(), indices.data(), 1, ids, data);
+    material_ = VoMaterialCreate();
+    const VtTypedValue colour = DemoTriple(VtColourType, 0.8f, 0.6f, 0.3f);
+    ok_ = mesh_ != nullptr && material_ != nullptr &&
+          VoMaterialSetShaderByPrototype(material_, VO_SHADER_COLOUR, "plain") == 0 &&
+          VoShaderSetArg(VoMaterialGetShader(material_, VO_SHADER_COLOUR), "colour", &colour) == 0 &&
+          VoMaterialSetShaderByPrototype(material_, VO_SHADER_REFLECTANCE, "matte") == 0 &&
+          VoPrimitiveSetMaterial(mesh_, material_) == 0;
+    VtShader *point = VoShaderCreate(VO_SHADER_LIGHT, "point"),
+             *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
+    if (ambient != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(ambient));
+    if (point != nullptr) lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(point));
+    const VtTypedValue location = DemoTriple(VtPoint, -3, 4, 5);
+    const VtTypedValue shadows = TypedBoolean(true), traced = TypedInt32(0);
+    ok_ = ok_ && point != nullptr && ambient != nullptr &&
+          VoShaderSetArg(point, "location", &location) == 0 &&
+          VoShaderSetArg(point, "shadows", &shadows) == 0 &&
+          VoShaderSetArg(point, "shadow resolution", &traced) == 0;
+    VtPrimitive *all[1] = {mesh_};
+    list_ = ok_ ? VoPrimitiveListCreate(1, all) : nullptr;
+    const float eye[3] = {0.5f, 1, 6}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+    ok_ = list_ != nullptr && VoPrimitiveListSet(list_) == 0 && VoLightListSet(lights_) == 0 &&
+          VoViewSetResolution(nullptr, kWidth, kHeight, 1.0) == 0 &&
+          VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 45.0) == 0 &&
+          VoViewAutoClipping(nullptr) == 0;
+  }
+  ~RandomTriangles() {
+    VoLightListSet(nullptr);
+    if (lights_ != nullptr) VoShaderReferenceDestroy(lights_, 1);
+    VoPrimitiveListSet(nullptr);
+    if (list_ != nullptr) VoReferenceListDestroy(list_, nullptr);
+    if (mesh_ != nullptr) VoPrimitiveDestroy(mesh_);
+    if (material_ != nullptr) VoMaterialDestroy(material_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  VtPrimitive *mesh_ = nullptr;
+  VtMaterial *material_ = nullptr;
+  VtReference *list_ = nullptr;
+  VtReference *lights_ = nullptr;
+  bool ok_ = false;
+};
+
+class RaySerialOrderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(VoInitialise(), 0u);
+    ASSERT_EQ(vo_test::Record(), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_DRIVER_POLL, reinterpret_cast<VtProc>(&Poll)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_DRIVER_BEGIN_FRAME, reinterpret_cast<VtProc>(&Frame)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&FrameEnd)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&Row)), 0u);
+    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
+    g_interrupt_at = -1;
+  }
+  void TearDown() override {
+    (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
+    EXPECT_EQ(VoTerminate(), 0u);
+  }
+
+  // A render on the worker count given, in bands of `band` rows.
+  static Seen Render(uint32_t code, int32_t workers, uint32_t band = 4) {
+    const VtTypedValue v = TypedInt32(workers);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+    EXPECT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, band), 0u);
+    EXPECT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+    g_seen = Seen{};
+    g_polls = 0;
+    g_seen.status = VoExecute(code);
+    return g_seen;
+  }
+};
+
+// An image in memory as the current driver's target; the null driver back
+// at the end.
+class ImageTarget {
+ public:
+  ImageTarget() {
+    image_ = VoImageCreate();
+    if (image_ == nullptr) return;
+    image_->width = kWidth;
+    image_->height = kHeight;
+    const VtTypedValue target = TypedPointer(image_);
+    ok_ = VoImageAllocateData(image_) == 0 && VoDriverSet(VoDriverFindFromName("vodrvimg")) == 0 &&
+          VoControlSet(VO_CONTROL_DRIVER_IMAGE, &target) == 0;
+  }
+  ~ImageTarget() {
+    VtTypedValue none = TypedPointer(nullptr);
+    VoControlSet(VO_CONTROL_DRIVER_IMAGE, &none);
+    VoDriverSet(VoDriverFindFromName("vodrvnul"));
+    if (image_ != nullptr) VoImageDestroy(image_);
+  }
+  bool ok() const { return ok_; }
+  size_t Size() const { return static_cast<size_t>(image_->bytes_per_row) * kHeight; }
+  std::vector<uint8_t> Bytes() const { return {image_->data, image_->data + Size()}; }
+  void Fill(uint8_t value) { std::memset(image_->data, value, Size()); }
+
+ private:
+  VtImage *image_ = nullptr;
+  bool ok_ = false;
+};
+
+// An octree memory limit the first build cannot meet: both passes answer
+// out of memory with message 849 on any worker count and leave the image
+// as the calling thread alone leaves it, its frame begun and ended.
+TEST_F(RaySerialOrderTest, AFirstBuildOutOfMemoryLeavesTheCallingThreadsPicture) {
+  RandomTriangles scene(11, 300);
+  ASSERT_TRUE(scene.ok());
+  ImageTarget target;
+  ASSERT_TRUE(target.ok());
+  // The table of 300 triangles takes 30,000 bytes (100 a triangle: 16 of
+  // entry, 32 of hit record, 24 of box, 4 of word, 24 of projected corners).
+  ASSERT_EQ(SetWord(VO_CONTROL_RAY_MEMORY_LIMIT, VtNat32, 10000), 0u);
+  for (uint32_t code : kPasses) {
+    std::vector<uint8_t> reference;
+    for (int32_t workers : {0, 2, 4}) {
+      target.Fill(0x5a);
+      vo_test::Recorded().clear();
+      const Seen seen = Render(code, workers);
+      EXPECT_EQ(seen.status, VO_STATUS_NO_MEMORY) << std::hex << code << std::dec << ", " << workers;
+      EXPECT_EQ(vo_test::WithMessage(messages::kRayBuildNoMemory).size(), 1u) << workers << " workers";
+      if (workers == 0) {
+        reference = target.Bytes();
+        EXPECT_NE(reference[0], 0x5a);  // the frame's begin painted it
+      } else {
+        EXPECT_TRUE(target.Bytes() == reference) << std::hex << code << std::dec << ", " << workers;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vo::test
