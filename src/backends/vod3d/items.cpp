@@ -511,6 +511,7 @@ VtStatus VoD3DPrimListCreate(VtReference *list) {
   using namespace d3d;
   VtD3DContext *c = Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (!RingAccepted(list, "VoD3DPrimListCreate")) return VO_STATUS_BAD_ARGUMENT;
   static constexpr uint32_t kCodes[] = {VO_PRIM_POLYS,  VO_PRIM_MATERIAL, VO_PRIM_VERTS,  VO_POLY_VREFS,
                                         VO_POLY_NEXT,   VO_POLY_PRIM,     VO_POLY_PLANE,  VO_VERT_WORLD,
                                         VO_VERT_NORMAL, VO_VERT_NEXT,     VO_VERT_COLOUR, VO_VERT_TEXCOORDS};

@@ -10,6 +10,7 @@
 #include "backends/vod3d/d3d.h"
 #include "backends/vod3d/vec.h"
 #include "kernel/vosystem/face.h"
+#include "shading/voshader/face.h"
 
 namespace vo::d3d {
 
@@ -191,6 +192,10 @@ namespace vo {
 VtStatus VoD3DLightListCreate(VtReference *list) {
   d3d::VtD3DContext *c = d3d::Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (!RingAccepted(list, "VoD3DLightListCreate", d3d::kModule, "shader", [](void *data) {
+        return data == nullptr || shader::ShaderIsLive(static_cast<const VtShader *>(data));
+      }))
+    return VO_STATUS_BAD_ARGUMENT;
   float ambient[3] = {0, 0, 0};
   d3d::VtD3DLight *first = nullptr, **tail = &first;
   const VtStatus status = d3d::RingWalk(list, [&](void *data) -> VtStatus {

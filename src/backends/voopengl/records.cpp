@@ -250,6 +250,7 @@ VtStatus VoOpenGLPrimitiveInvalidate(VtPrimitive *primitive, uint32_t flags) {
 
 VtStatus VoOpenGLPrimitiveListInvalidate(VtReference *list, uint32_t flags) {
   if (list == nullptr) list = VoPrimitiveListGet();
+  if (!RingAccepted(list, "VoOpenGLPrimitiveListInvalidate")) return VO_STATUS_BAD_ARGUMENT;
   ListPath path;
   VtStatus s = 0;
   ForEachNode(list, [&](VtReference *node) {

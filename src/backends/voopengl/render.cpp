@@ -24,6 +24,7 @@
 #include "output/voogldrv/face.h"
 #include "backends/voopengl/frame.h"
 #include "kernel/vosystem/face.h"
+#include "shading/voshader/face.h"
 
 namespace vo::opengl {
 
@@ -610,14 +611,21 @@ VtStatus VoOpenGLLightSet(VtShader *light, int32_t index) {
 VtStatus VoOpenGLLightListSet(VtReference *list) {
   VtOpenGLContext *c = nullptr;
   if (Drawing(&c) == nullptr) return VO_STATUS_UNAVAILABLE;
-  return LightListSet(c, list != nullptr ? list : VoLightListGet());
+  if (list == nullptr) list = VoLightListGet();
+  if (!RingAccepted(list, "VoOpenGLLightListSet", kModule, "shader", [](void *data) {
+        return data == nullptr || shader::ShaderIsLive(static_cast<const VtShader *>(data));
+      }))
+    return VO_STATUS_BAD_ARGUMENT;
+  return LightListSet(c, list);
 }
 
 VtStatus VoOpenGLPrimitiveListRender(VtReference *list) {
   VtOpenGLContext *c = nullptr;
   Frame *f = Drawing(&c);
   if (f == nullptr) return VO_STATUS_UNAVAILABLE;
-  return ListRender(c, f, list != nullptr ? list : VoPrimitiveListGet());
+  if (list == nullptr) list = VoPrimitiveListGet();
+  if (!RingAccepted(list, "VoOpenGLPrimitiveListRender")) return VO_STATUS_BAD_ARGUMENT;
+  return ListRender(c, f, list);
 }
 
 VtStatus VoOpenGLPrimitiveRender(VtPrimitive *primitive) {

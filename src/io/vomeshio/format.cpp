@@ -681,6 +681,7 @@ VtStatus VoMeshSave(VtReference *list, uint32_t count, const uint32_t *codes) {
     Post(meshio::kRefused, meshio::kMeshSaveNoCodes, VO_MODULE_MESH_IO);
     return meshio::kRefused;
   }
+  if (!RingAccepted(list, "VoMeshSave")) return meshio::kRefused;
   try {
     return meshio::Save(s, list, count, codes);
   } catch (const std::bad_alloc &) {

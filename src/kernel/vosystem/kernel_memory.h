@@ -27,10 +27,11 @@ struct KernelMemory {
   uint32_t chunks_in_use;  // chunks taken from heaps and not given back
   VtMutexWord lock_word;   // the kernel mutex word: pool list and spare list
   VtLock lock;
-  VtPool *small_pool;       // tag 0x10001, 32-byte blocks
-  VtPool *node_pool;        // tag 0x10002, reference-list nodes
-  VtPool *random_pool;      // tag 0x10003, random states
-  VtPool *marshal_pool[2];  // tags 0x10004, 0x10005
+  VtPool *small_pool;        // tag 0x10001, 32-byte blocks
+  VtPool *node_pool;         // tag 0x10002, reference-list nodes
+  uint64_t reference_nodes;  // nodes made by the reference procedures and not given back (atomic)
+  VtPool *random_pool;       // tag 0x10003, random states
+  VtPool *marshal_pool[2];   // tags 0x10004, 0x10005
 };
 
 // The allocation-failure hook, for tests: Arm(n) makes the n-th allocation

@@ -12,6 +12,10 @@ constexpr uint32_t kNotATimer = 369;             // an address that is not a tim
 constexpr uint32_t kTimerClocksFull = 370;       // a sixth clock for a timer
 constexpr uint32_t kChunkSizeRefused = 1101;     // a chunk-size control value out of range
 constexpr uint32_t kBlockFreeRefused = 1102;     // a block freed into a pool it does not belong to
+// Reference rings an application hands in (any module), 2890-2899.
+constexpr uint32_t kRingRefused = 2890;         // not a ring of live nodes (procedure, address, nodes alive)
+constexpr uint32_t kRingElementRefused = 2891;  // a ring element of the wrong kind (procedure, element, kind)
+constexpr uint32_t kLightStillListed = 2892;    // a last destroy of a light in the current light list (light)
 // Work farm (vomultit), from 2000.
 constexpr uint32_t kWorkFarmControlRefused = 2000;   // a work-farm control value out of range
 constexpr uint32_t kWorkFarmCallbackRefused = 2001;  // a work-farm callback set, or a code it does not have

@@ -1,7 +1,15 @@
 // Reference lists: rings of {next, data} nodes from the kernel's list-node
 // pool, named by their last node.
+//
+// Every node is made by NodeCreate and given back by NodeGone, which keep
+// the kernel's count of live nodes: the bound of the check that a ring an
+// application hands in is one (RingLength). Each exported procedure that
+// follows an application's links checks the ring first and changes nothing
+// when it is refused.
 
 #include "kernel/vosystem/reference.h"
+
+#include <atomic>
 
 namespace vo {
 
@@ -11,13 +19,31 @@ static_assert(offsetof(VtReference, next) == 0 && offsetof(VtReference, data) ==
 
 namespace {
 
+std::atomic_ref<uint64_t> NodesLive(VtKernelContext *k) {
+  return std::atomic_ref<uint64_t>(k->memory.reference_nodes);
+}
+
 VtReference *NodeCreate(VtPool *pool, void *data) {
   if (pool == nullptr) return nullptr;
   auto *node = static_cast<VtReference *>(VoPoolAllocate(pool));
   if (node == nullptr) return nullptr;
   node->next = node;
   node->data = data;
+  NodesLive(Kernel()).fetch_add(1, std::memory_order_relaxed);
   return node;
+}
+
+// A node back to its pool. The count may run above the truth (the nodes of
+// a sub-pool destroyed whole stay counted), which only lengthens the walk
+// that refuses a broken ring; it never wraps below 0.
+void NodeGone(VtPool *pool, VtReference *node) {
+  if (VoPoolFree(pool, node) != 0) return;
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return;
+  std::atomic_ref<uint64_t> live = NodesLive(k);
+  uint64_t n = live.load(std::memory_order_relaxed);
+  while (n != 0 && !live.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
+  }
 }
 
 VtReference *Append(VtReference *a, VtReference *b) {
@@ -55,7 +81,7 @@ VtStatus ListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor dest
   do {
     VtReference *next = node->next;
     if (destructor != nullptr && node->data != nullptr) destructor(node->data);
-    VoPoolFree(pool, node);
+    NodeGone(pool, node);
     node = next;
   } while (reinterpret_cast<uintptr_t>(node) != stop);
   return 0;
@@ -65,7 +91,43 @@ VtStatus ListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor dest
 
 // A node goes back to the kernel's list-node pool.
 void ReferenceNodeFree(VtReference *node) {
-  if (node != nullptr) VoPoolFree(VoReferencePoolGet(), node);
+  if (node != nullptr) NodeGone(VoReferencePoolGet(), node);
+}
+
+VtReference *ReferenceRemoveFirst(VtReference *list, VtReference **entry) { return RemoveFirst(list, entry); }
+
+uint64_t ReferenceNodesLive() {
+  VtKernelContext *k = Kernel();
+  return k != nullptr ? NodesLive(k).load(std::memory_order_relaxed) : 0;
+}
+
+uint64_t RingLength(const VtReference *ring) {
+  if (ring == nullptr) return 0;
+  // A node is a pool block: 8-aligned and never in the first page.
+  auto plausible = [](const VtReference *node) {
+    const auto a = reinterpret_cast<uintptr_t>(node);
+    return a >= 4096 && a % alignof(VtReference) == 0;
+  };
+  const uint64_t bound = ReferenceNodesLive();
+  const VtReference *node = ring;
+  for (uint64_t steps = 1; steps <= bound; ++steps) {
+    if (!plausible(node)) return kRingBroken;
+    node = node->next;
+    if (node == ring) return steps;
+  }
+  return kRingBroken;
+}
+
+bool RingAccepted(const VtReference *ring, const char *procedure, uint64_t *length) {
+  const uint64_t n = RingLength(ring);
+  if (n != kRingBroken) {
+    if (length != nullptr) *length = n;
+    return true;
+  }
+  const uint64_t live = ReferenceNodesLive();
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kRingRefused, VO_MODULE_SYSTEM, procedure,
+       static_cast<const void *>(ring), static_cast<uint32_t>(live > UINT32_MAX ? UINT32_MAX : live));
+  return false;
 }
 
 VtReference *VoReferenceNodeCreate(void *data) { return NodeCreate(VoReferencePoolGet(), data); }
@@ -78,18 +140,32 @@ VtReference *VoShaderReferenceAppend(VtReference *a, VtReference *b) { return Ap
 VtReference *VoPrimitiveReferenceAppend(VtReference *a, VtReference *b) { return Append(a, b); }
 VtReference *VoNPREdgeReferenceAppend(VtReference *a, VtReference *b) { return Append(a, b); }
 
+namespace {
+
+// Remove first for an application's list: a list that is not a ring hands
+// out nothing and answers null, so that a loop draining it ends.
+VtReference *RemoveChecked(VtReference *list, VtReference **entry, const char *procedure) {
+  if (RingAccepted(list, procedure)) return RemoveFirst(list, entry);
+  if (entry != nullptr) *entry = nullptr;
+  return nullptr;
+}
+
+}  // namespace
+
 VtReference *VoShaderReferenceRemove(VtReference *list, VtReference **entry) {
-  return RemoveFirst(list, entry);
+  return RemoveChecked(list, entry, "VoShaderReferenceRemove");
 }
 VtReference *VoPrimitiveReferenceRemove(VtReference *list, VtReference **entry) {
-  return RemoveFirst(list, entry);
+  return RemoveChecked(list, entry, "VoPrimitiveReferenceRemove");
 }
 VtReference *VoNPREdgeReferenceRemove(VtReference *list, VtReference **entry) {
-  return RemoveFirst(list, entry);
+  return RemoveChecked(list, entry, "VoNPREdgeReferenceRemove");
 }
 
 VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
   if (list == nullptr) return nullptr;
+  // A list that is not a ring is answered as given: nothing removed.
+  if (!RingAccepted(list, "VoReferenceListRemoveData")) return list;
   VtReference *previous = list;
   VtReference *node = list->next;
   for (;;) {
@@ -109,17 +185,29 @@ VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
   }
 }
 
-VtStatus VoReferenceListDestroy(VtReference *list, VtReferenceDestructor destructor) {
-  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
-  return ListDestroy(VoReferencePoolGet(), list, destructor);
-}
-
-VtStatus VoReferencePoolListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor) {
+VtStatus ReferenceListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor,
+                              const char *procedure) {
+  if (!RingAccepted(list, procedure)) return VO_STATUS_BAD_ARGUMENT;
   return ListDestroy(pool, list, destructor);
 }
 
+VtStatus VoReferenceListDestroy(VtReference *list, VtReferenceDestructor destructor) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
+  return ReferenceListDestroy(VoReferencePoolGet(), list, destructor, "VoReferenceListDestroy");
+}
+
+VtStatus VoReferencePoolListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor) {
+  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
+  return ReferenceListDestroy(pool, list, destructor, "VoReferencePoolListDestroy");
+}
+
 VtReference *VoReferenceListCopy(VtReference *list, VtReferenceCopyProc copy) {
+  return ReferenceListCopy(list, copy, "VoReferenceListCopy");
+}
+
+VtReference *ReferenceListCopy(VtReference *list, VtReferenceCopyProc copy, const char *procedure) {
   if (list == nullptr) return nullptr;
+  if (!RingAccepted(list, procedure)) return nullptr;
   VtPool *pool = VoReferencePoolGet();
   VtReference *head = nullptr, *last = nullptr;
   VtReference *node = list;

@@ -1,12 +1,74 @@
 // Kernel-side helpers of the reference lists.
 #pragma once
 
+#include <cstdint>
+
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/message_numbers.h"
 
 namespace vo {
 
 // Returns one node to the kernel's list-node pool.
 void ReferenceNodeFree(VtReference *node);
+
+// Removes the first entry of a ring the library made itself (no check):
+// the body of VoShaderReferenceRemove and its siblings, for loops that
+// drain their own lists.
+VtReference *ReferenceRemoveFirst(VtReference *list, VtReference **entry);
+
+// VoReferencePoolListDestroy and VoReferenceListCopy for the procedures
+// built on them: the ring is checked and a refusal names the procedure.
+VtStatus ReferenceListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor,
+                              const char *procedure);
+VtReference *ReferenceListCopy(VtReference *list, VtReferenceCopyProc copy, const char *procedure);
+
+// ---- Rings an application hands in ---------------------------------------
+//
+// An application may pass anything where a ring is expected: a node already
+// destroyed, the address of a list pointer, a shader. Before a procedure
+// walks such a ring it checks that the ring is one: following the links
+// from the handle (and reading nothing else), every node is a non-null,
+// aligned address and the walk comes back to the handle within as many
+// steps as there are reference nodes alive. The count of live nodes is kept
+// by the node procedures (made less given back), with no memory per node.
+// A ring destroyed twice is caught while its nodes are still free in their
+// pool: their links then lead along the pool's free list, which ends in
+// null and never comes back. What the check cannot tell apart (nodes handed
+// out again, memory given back to the system, blocks smaller than a node)
+// is listed in docs/api.md.
+
+// Reference nodes alive now (made by the node procedures, not yet given
+// back); nodes of a sub-pool destroyed whole stay counted.
+uint64_t ReferenceNodesLive();
+
+// The number of nodes of the ring when it is one, 0 for a null ring, and
+// kRingBroken otherwise.
+constexpr uint64_t kRingBroken = UINT64_MAX;
+uint64_t RingLength(const VtReference *ring);
+
+// RingLength for a procedure's argument: a ring that is not one posts
+// message 2890 naming the procedure (module 1) and answers false; else the
+// node count goes to *length when given.
+bool RingAccepted(const VtReference *ring, const char *procedure, uint64_t *length = nullptr);
+
+// RingAccepted, then every element through ok(data); the first refused
+// posts message 2891 (procedure, element, kind) with the module given and
+// answers false. Nothing is changed either way.
+template <class F>
+bool RingAccepted(const VtReference *ring, const char *procedure, uint32_t module, const char *kind, F &&ok) {
+  if (!RingAccepted(ring, procedure)) return false;
+  if (ring == nullptr) return true;
+  const VtReference *node = ring;
+  do {
+    node = node->next;
+    if (!ok(node->data)) {
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kRingElementRefused, module, procedure,
+           static_cast<const void *>(node->data), kind);
+      return false;
+    }
+  } while (node != ring);
+  return true;
+}
 
 // Calls f(node) for every node of a reference ring, first node (the
 // handle's next) to last (the handle); nothing for a null ring.

@@ -174,6 +174,7 @@ VtStatus VoNPREdgeDestroy(VtNPREdge *edge) {
 VtReference *VoNPREdgeReferenceCopy(VtReference *list, uint32_t flag) {
   Context *c = ContextGet();
   if (c == nullptr || list == nullptr) return nullptr;
+  if (!RingAccepted(list, "VoNPREdgeReferenceCopy")) return nullptr;
   if (flag != 0 && !ListLive(c, list)) return RefuseEdge("VoNPREdgeReferenceCopy"), nullptr;
   VtReference *copy = nullptr;
   const VtStatus failed = ForEachNodeUntil(list, [&](VtReference *n) -> VtStatus {
@@ -195,6 +196,7 @@ VtReference *VoNPREdgeReferenceCopy(VtReference *list, uint32_t flag) {
 VtStatus VoNPREdgeReferenceDestroy(VtReference *list, uint32_t flag) {
   Context *c = ContextGet();
   if (c == nullptr) return kUnavailable;
+  if (!RingAccepted(list, "VoNPREdgeReferenceDestroy")) return kRefused;
   if (flag != 0 && !ListLive(c, list)) return RefuseEdge("VoNPREdgeReferenceDestroy"), kRefused;
   // The module no longer holds a list the application destroys.
   if (list == c->edges) c->edges = nullptr;

@@ -304,7 +304,7 @@ VtStatus JoinAll(Context *c) {
   }
   while (work != nullptr) {
     VtReference *first = nullptr;
-    work = VoNPREdgeReferenceRemove(work, &first);
+    work = ReferenceRemoveFirst(work, &first);
     if (index) index->Forget(first);
     VtReference *joined = nullptr;
     bool indexed = false;

@@ -106,7 +106,7 @@ VtStatus Bucket(VtStandardRendererContext *s, RenderFrame *f, VtReference *list,
   }
   while (list != nullptr) {
     VtReference *node = nullptr;
-    list = VoPrimitiveReferenceRemove(list, &node);
+    list = ReferenceRemoveFirst(list, &node);
     if (node == nullptr) break;
     auto *p = static_cast<VtPrimitive *>(node->data);
     ReferenceNodeFree(node);
@@ -168,7 +168,7 @@ VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line
   VtStatus st = 0;
   while (bucket != nullptr && st == 0) {
     VtReference *node = nullptr;
-    bucket = VoPrimitiveReferenceRemove(bucket, &node);
+    bucket = ReferenceRemoveFirst(bucket, &node);
     if (node == nullptr) break;
     auto *p = static_cast<VtPrimitive *>(node->data);
     ReferenceNodeFree(node);

@@ -254,6 +254,9 @@ VtStatus VoEntryPostprocess(uint32_t query, VtTypedValue *answer) {
 VtStatus VoPostprocessListSet(void *list) {
   VtPostprocessContext *c = post::State();
   if (c == nullptr) return post::kNotStarted;
+  // A list that is not a ring is refused and the current one stays; its
+  // entries are looked at when it runs (message 775).
+  if (!RingAccepted(static_cast<const VtReference *>(list), "VoPostprocessListSet")) return post::kRefused;
   c->list = list;
   return 0;
 }

@@ -242,6 +242,7 @@ VtStatus VoVertexCopyData(VtPrimitive *p, VtVertex *destination, VtVertex *sourc
 
 VtStatus VoVertexReferenceListDestroy(VtPrimitive *p, VtReference *ring, uint32_t destroy_vertices) {
   if (ring == nullptr) return 0;
+  if (!RingAccepted(ring, "VoVertexReferenceListDestroy")) return VO_STATUS_BAD_ARGUMENT;
   const bool vertices = destroy_vertices && p != nullptr && PrimitiveCheck(p) == 0;
   VtStatus s = 0;
   VtReference *node = ring;

@@ -193,11 +193,12 @@ VtReference *VoPrimitiveExpand(VtPrimitive *p, VtContents *contents, uint32_t op
 }
 
 VtReference *VoPrimitiveListExpand(VtReference *list, VtContents *contents, uint32_t options) {
+  if (!RingAccepted(list, "VoPrimitiveListExpand")) return nullptr;
   VtReference *output = nullptr;
   bool null_seen = false;
   while (list != nullptr) {
     VtReference *node = nullptr;
-    list = VoPrimitiveReferenceRemove(list, &node);
+    list = ReferenceRemoveFirst(list, &node);
     if (node == nullptr) break;
     auto *p = static_cast<VtPrimitive *>(node->data);
     if (p == nullptr) {

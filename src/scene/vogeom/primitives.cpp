@@ -166,12 +166,14 @@ VtTransform *VoPrimitiveGetTransform(VtPrimitive *p) {
 
 VtStatus VoPrimitiveReferenceDestroy(VtReference *list, uint32_t destroy_primitives) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
-  return VoReferenceListDestroy(list, destroy_primitives ? &DestroyListed : nullptr);
+  return ReferenceListDestroy(VoReferencePoolGet(), list, destroy_primitives ? &DestroyListed : nullptr,
+                              "VoPrimitiveReferenceDestroy");
 }
 
 VtReference *VoPrimitiveReferenceCopy(VtReference *list, uint32_t copy_primitives) {
-  if (!copy_primitives) return VoReferenceListCopy(list, nullptr);
-  VtReference *copy = VoReferenceListCopy(list, &CopyListed);
+  constexpr const char *kName = "VoPrimitiveReferenceCopy";
+  if (!copy_primitives) return ReferenceListCopy(list, nullptr, kName);
+  VtReference *copy = ReferenceListCopy(list, &CopyListed, kName);
   if (copy == nullptr) return nullptr;
   // A primitive that could not be copied fails the whole copy.
   const VtReference *node = copy, *original = list;
@@ -188,9 +190,10 @@ VtReference *VoPrimitiveReferenceCopy(VtReference *list, uint32_t copy_primitive
 
 VtStatus VoPrimitiveReferenceListDestroy(VtReference *list) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
+  if (!RingAccepted(list, "VoPrimitiveReferenceListDestroy")) return VO_STATUS_BAD_ARGUMENT;
   while (list != nullptr) {
     VtReference *node = nullptr;
-    list = VoPrimitiveReferenceRemove(list, &node);
+    list = ReferenceRemoveFirst(list, &node);
     if (node == nullptr) break;
     VoPrimitiveDestroyTemporary(static_cast<VtPrimitive *>(node->data));
     ReferenceNodeFree(node);
@@ -209,21 +212,24 @@ VtReference *VoPrimitiveListCreate(uint32_t count, VtPrimitive **primitives) {
 VtStatus VoPrimitiveListSet(VtReference *list) {
   GeomState *g = Geom();
   if (g == nullptr) return LibraryStopped() ? VO_STATUS_DEBUG_NOT_STARTED : VO_STATUS_UNAVAILABLE;
-  uint32_t count = 0;
-  if (list != nullptr) {
-    const VtReference *node = list;
-    do {
-      node = node->next;
-      if (node == nullptr || node->data == nullptr) {
-        Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kSceneListNull, VO_MODULE_GEOMETRY,
-             static_cast<const void *>(list));
-        return VO_STATUS_BAD_ARGUMENT;
-      }
-      ++count;
-    } while (node != list);
-  }
+  // A ring that is not one, or that holds anything but live primitives, is
+  // refused and the current list stays.
+  uint64_t count = 0;
+  if (!RingAccepted(list, "VoPrimitiveListSet", &count)) return VO_STATUS_BAD_ARGUMENT;
+  const VtStatus members = ForEachNodeUntil(list, [&](VtReference *node) -> VtStatus {
+    if (node->data == nullptr) {
+      Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kSceneListNull, VO_MODULE_GEOMETRY,
+           static_cast<const void *>(list));
+      return VO_STATUS_BAD_ARGUMENT;
+    }
+    if (PrimitiveLive(static_cast<VtPrimitive *>(node->data))) return 0;
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kRingElementRefused, VO_MODULE_GEOMETRY, "VoPrimitiveListSet",
+         static_cast<const void *>(node->data), "primitive");
+    return VO_STATUS_BAD_ARGUMENT;
+  });
+  if (members != 0) return members;
   g->scene_list = list;
-  g->scene_count = count;
+  g->scene_count = static_cast<uint32_t>(count);
   SceneBoundsInvalidate();
   return 0;
 }

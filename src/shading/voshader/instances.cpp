@@ -438,7 +438,8 @@ VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
 
 VtStatus VoShaderReferenceDestroy(VtReference *list, uint32_t destroy_shaders) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
-  return VoReferenceListDestroy(list, destroy_shaders ? &DestroyListed : nullptr);
+  return ReferenceListDestroy(VoReferencePoolGet(), list, destroy_shaders ? &DestroyListed : nullptr,
+                              "VoShaderReferenceDestroy");
 }
 
 VtStatus VoShaderPushEnvironment() {

@@ -68,6 +68,14 @@ VtShader *LightCopy(ShadingContext *to, VtShader *source) {
   return copy;
 }
 
+// Whether the light is on the chain being built (a light named twice in a
+// list is chained once: twice would close the chain on itself).
+bool Chained(const ShadingContext *s, const VtShader *light) {
+  for (const VtShader *l = s->light_head; l != nullptr; l = l->link)
+    if (l == light) return true;
+  return false;
+}
+
 }  // namespace
 
 VtStatus LightListSet(ShadingContext *s, VtReference *list) {
@@ -83,7 +91,7 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list) {
     node = node->next;
     // Only light shaders carry light records.
     if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr ||
-        shader->type != VO_SHADER_LIGHT)
+        shader->type != VO_SHADER_LIGHT || Chained(s, shader))
       continue;
     VtLightData *d = LightOf(shader);
     ++s->light_count;
@@ -156,7 +164,14 @@ using namespace shader;
 VtStatus VoLightListSet(VtReference *list) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
-  return s != nullptr ? LightListSet(s, list) : st;
+  if (s == nullptr) return st;
+  // The ring is checked before anything is changed: a refused one leaves
+  // the current list as it was. Null entries and live shaders of other
+  // types are passed over as ever.
+  if (!RingAccepted(list, "VoLightListSet", VO_MODULE_SHADER, "shader",
+                    [&](void *data) { return data == nullptr || ShaderLive(s, static_cast<VtShader *>(data)); }))
+    return kRefused;
+  return LightListSet(s, list);
 }
 
 VtReference *VoLightListGet() {

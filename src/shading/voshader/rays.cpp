@@ -86,7 +86,8 @@ VtReference *VoHitListNodeCreate(void *value) {
 VtStatus VoHitListDestroy(VtReference *ring, uint32_t destroy_hits) {
   ShadingContext *s = StateGet();
   if (s == nullptr || ring == nullptr) return 0;
-  return VoReferencePoolListDestroy(s->node_pool, ring, destroy_hits != 0 ? &HitDestroy : nullptr);
+  return ReferenceListDestroy(s->node_pool, ring, destroy_hits != 0 ? &HitDestroy : nullptr,
+                              "VoHitListDestroy");
 }
 
 // The four consecutive pool words of a shading state: rays, hits, transient

@@ -1,0 +1,268 @@
+// Reference rings an application hands in. Every exported procedure that
+// follows the links of a ring it is given checks first that the ring is
+// one, so a pointer that is not a list neither hangs nor crashes the
+// library: a light cast as a list, the address of a list pointer (what an
+// object-file read of a shader list hands back in its value word), a node
+// whose links lead into another ring, and a ring already destroyed. Each is
+// refused with the procedure's bad-argument status (or a null answer) and
+// diagnostic 2890 naming the procedure, and nothing is changed: the current
+// lists stay and no pool block is handed out twice. Under the sanitizers a
+// read past the 8-byte block of the list pointer would be reported.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <vo/vo_api.h>
+#include <vo/vo_d3d.h>
+
+#include "kernel/vosystem/message_numbers.h"
+#include "support/test_support.h"
+
+namespace {
+
+using vo_test::Recorded;
+using vo_test::WithMessage;
+
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
+
+void *D(uintptr_t v) { return reinterpret_cast<void *>(v); }
+
+// A library started in full, recording its diagnostics.
+class RingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(VoInitialise() & VO_CLASS_ERROR, 0u);
+    ASSERT_EQ(vo_test::Record(), 0u);
+    light_ = VoShaderCreate(VO_SHADER_LIGHT, "point");
+    ASSERT_NE(light_, nullptr);
+    lights_ = VoShaderReferenceCreate(light_);
+    const float corners[9] = {-1, -1, 0, 1, -1, 0, 0, 1, 0};
+    const int32_t counts[1] = {3}, indices[3] = {0, 1, 2};
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data{};
+    data.type = VtGenericPtr;
+    data.value.p = const_cast<float *>(corners);
+    triangle_ = VoPrimitiveCreateMesh(1, nullptr, counts, indices, 1, ids, &data);
+    ASSERT_NE(triangle_, nullptr);
+    scene_ = VoPrimitiveReferenceCreate(triangle_);
+    ASSERT_EQ(VoLightListSet(lights_), 0u);
+    ASSERT_EQ(VoPrimitiveListSet(scene_), 0u);
+  }
+  void TearDown() override {
+    VoLightListSet(nullptr);
+    VoPrimitiveListSet(nullptr);
+    VoShaderReferenceDestroy(lights_, 1);
+    VoPrimitiveReferenceDestroy(scene_, 1);
+    VoTerminate();
+  }
+
+  VtShader *light_ = nullptr;
+  VtPrimitive *triangle_ = nullptr;
+  VtReference *lights_ = nullptr, *scene_ = nullptr;
+};
+
+// One shape of a pointer that is not a list, made just before the call
+// (so that a destroyed ring's nodes are still free) and undone after it.
+struct Bad {
+  const char *what;
+  std::function<VtReference *(RingsTest *)> make;
+};
+
+// One procedure that walks a ring: calls it and tells whether it refused
+// and changed nothing it can see.
+struct Walker {
+  const char *name;
+  std::function<bool(VtReference *)> refused;
+};
+
+// A remove given what is not a list hands out nothing and answers null,
+// so that a loop draining it ends.
+bool RemoveRefused(VtReference *(*remove)(VtReference *, VtReference **), VtReference *ring) {
+  VtReference *entry = ring;
+  return remove(ring, &entry) == nullptr && entry == nullptr;
+}
+
+std::vector<Walker> Walkers() {
+  static const uint32_t codes[1] = {VO_VERT_WORLD};
+  return {
+      {"VoLightListSet",
+       [](VtReference *r) {
+         VtReference *before = VoLightListGet();
+         return VoLightListSet(r) == kRefused && VoLightListGet() == before;
+       }},
+      {"VoPrimitiveListSet",
+       [](VtReference *r) {
+         VtReference *before = VoPrimitiveListGet();
+         return VoPrimitiveListSet(r) == kRefused && VoPrimitiveListGet() == before;
+       }},
+      {"VoPostprocessListSet", [](VtReference *r) { return VoPostprocessListSet(r) == kRefused; }},
+      {"VoReferenceListDestroy",
+       [](VtReference *r) { return VoReferenceListDestroy(r, nullptr) == kRefused; }},
+      {"VoReferencePoolListDestroy",
+       [](VtReference *r) {
+         return VoReferencePoolListDestroy(VoReferencePoolGet(), r, nullptr) == kRefused;
+       }},
+      {"VoShaderReferenceDestroy", [](VtReference *r) { return VoShaderReferenceDestroy(r, 1) == kRefused; }},
+      {"VoPrimitiveReferenceDestroy",
+       [](VtReference *r) { return VoPrimitiveReferenceDestroy(r, 1) == kRefused; }},
+      {"VoPrimitiveReferenceListDestroy",
+       [](VtReference *r) { return VoPrimitiveReferenceListDestroy(r) == kRefused; }},
+      {"VoHitListDestroy", [](VtReference *r) { return VoHitListDestroy(r, 1) == kRefused; }},
+      {"VoNPREdgeReferenceDestroy",
+       [](VtReference *r) { return VoNPREdgeReferenceDestroy(r, 1) == kRefused; }},
+      {"VoVertexReferenceListDestroy",
+       [](VtReference *r) { return VoVertexReferenceListDestroy(nullptr, r, 0) == kRefused; }},
+      {"VoShaderReferenceRemove", [](VtReference *r) { return RemoveRefused(&VoShaderReferenceRemove, r); }},
+      {"VoPrimitiveReferenceRemove",
+       [](VtReference *r) { return RemoveRefused(&VoPrimitiveReferenceRemove, r); }},
+      {"VoNPREdgeReferenceRemove",
+       [](VtReference *r) { return RemoveRefused(&VoNPREdgeReferenceRemove, r); }},
+      {"VoReferenceListRemoveData", [](VtReference *r) { return VoReferenceListRemoveData(r, D(16)) == r; }},
+      {"VoReferenceListCopy", [](VtReference *r) { return VoReferenceListCopy(r, nullptr) == nullptr; }},
+      {"VoPrimitiveReferenceCopy", [](VtReference *r) { return VoPrimitiveReferenceCopy(r, 1) == nullptr; }},
+      {"VoNPREdgeReferenceCopy", [](VtReference *r) { return VoNPREdgeReferenceCopy(r, 0) == nullptr; }},
+      {"VoPrimitiveListExpand",
+       [](VtReference *r) { return VoPrimitiveListExpand(r, nullptr, 0) == nullptr; }},
+      {"VoOpenGLPrimitiveListInvalidate",
+       [](VtReference *r) { return VoOpenGLPrimitiveListInvalidate(r, 0) == kRefused; }},
+      {"VoD3DPrimListCreate", [](VtReference *r) { return VoD3DPrimListCreate(r) == kRefused; }},
+      {"VoD3DLightListCreate", [](VtReference *r) { return VoD3DLightListCreate(r) == kRefused; }},
+      {"VoMeshSave", [](VtReference *r) { return VoMeshSave(r, 1, codes) == kRefused; }},
+  };
+}
+
+// The pointers that are not lists; what they leave to undo is kept here.
+VtReference **g_box = nullptr;   // an 8-byte block holding a list pointer
+VtReference *g_stray = nullptr;  // a node whose link leads into the light list
+
+std::vector<Bad> Shapes() {
+  return {
+      {"a light", [](RingsTest *) { return reinterpret_cast<VtReference *>(VoLightListGet()->data); }},
+      {"the address of a list pointer",
+       [](RingsTest *) {
+         g_box = static_cast<VtReference **>(VoAllocate(sizeof(VtReference *)));
+         *g_box = VoLightListGet();
+         return reinterpret_cast<VtReference *>(g_box);
+       }},
+      {"a node leading into another ring",
+       [](RingsTest *) {
+         g_stray = VoReferenceNodeCreate(D(24));
+         g_stray->next = VoLightListGet();
+         return g_stray;
+       }},
+      {"a ring destroyed already",
+       [](RingsTest *) {
+         VtReference *ring = nullptr;
+         for (uintptr_t i = 1; i <= 3; ++i)
+           ring = VoPrimitiveReferenceAppend(ring, VoReferenceNodeCreate(D(i)));
+         EXPECT_EQ(VoReferenceListDestroy(ring, nullptr), 0u);
+         return ring;
+       }},
+  };
+}
+
+void Undo() {
+  if (g_box != nullptr) VoDeallocate(g_box);
+  if (g_stray != nullptr) {
+    g_stray->next = g_stray;
+    VoReferenceListDestroy(g_stray, nullptr);
+  }
+  g_box = nullptr;
+  g_stray = nullptr;
+}
+
+TEST_F(RingsTest, EveryProcedureRefusesAPointerThatIsNotAListAndChangesNothing) {
+  for (const Walker &w : Walkers())
+    for (const Bad &b : Shapes()) {
+      SCOPED_TRACE(std::string(w.name) + " given " + b.what);
+      Recorded().clear();
+      VtReference *ring = b.make(this);
+      EXPECT_TRUE(w.refused(ring));
+      const auto posted = WithMessage(vo::messages::kRingRefused);
+      ASSERT_EQ(posted.size(), 1u);
+      ASSERT_FALSE(posted[0].strings.empty());
+      EXPECT_EQ(posted[0].strings[0], w.name);
+      EXPECT_EQ(posted[0].status, kRefused);
+      Undo();
+      // The lists set before are still whole and current.
+      EXPECT_EQ(VoLightListGet(), lights_);
+      EXPECT_EQ(VoPrimitiveListGet(), scene_);
+      EXPECT_EQ(lights_->next, lights_);
+      EXPECT_EQ(lights_->data, light_);
+    }
+}
+
+TEST_F(RingsTest, ARingDestroyedTwiceLeavesThePoolHandingOutDistinctNodes) {
+  VtReference *ring = nullptr;
+  for (uintptr_t i = 1; i <= 4; ++i) ring = VoShaderReferenceAppend(ring, VoShaderReferenceCreate(D(i)));
+  ASSERT_EQ(VoReferenceListDestroy(ring, nullptr), 0u);
+  EXPECT_EQ(VoReferenceListDestroy(ring, nullptr), kRefused);
+  EXPECT_EQ(VoShaderReferenceDestroy(ring, 0), kRefused);
+  // Had the second destroy freed the four nodes again, the pool's free list
+  // would run round them and hand each out twice.
+  std::set<VtReference *> made;
+  std::vector<VtReference *> nodes;
+  for (int i = 0; i < 12; ++i) {
+    nodes.push_back(VoReferenceNodeCreate(D(1)));
+    made.insert(nodes.back());
+  }
+  EXPECT_EQ(made.size(), nodes.size());
+  for (VtReference *n : nodes) EXPECT_EQ(VoReferenceListDestroy(n, nullptr), 0u);
+}
+
+TEST_F(RingsTest, ListsThatAreListsKeepTheirStatusesAndElementsOfTheWrongKindAreRefused) {
+  // A shader list of a light, a null entry and a colour shader is a list:
+  // 0, and the colour shader and the null entry are passed over.
+  VtShader *colour = VoShaderCreate(VO_SHADER_COLOUR, "plain");
+  VtReference *mixed =
+      VoShaderReferenceAppend(VoShaderReferenceCreate(colour), VoShaderReferenceCreate(nullptr));
+  mixed = VoShaderReferenceAppend(mixed, VoShaderReferenceCreate(light_));
+  EXPECT_EQ(VoLightListSet(mixed), 0u);
+  EXPECT_EQ(VoLightListGet(), mixed);
+  // A list holding a shader destroyed before is refused: the list stays.
+  VtShader *gone = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  VtReference *stale =
+      VoShaderReferenceAppend(VoShaderReferenceCreate(light_), VoShaderReferenceCreate(gone));
+  ASSERT_EQ(VoShaderDestroy(gone), 0u);
+  Recorded().clear();
+  EXPECT_EQ(VoLightListSet(stale), kRefused);
+  EXPECT_EQ(VoLightListGet(), mixed);
+  auto posted = WithMessage(vo::messages::kRingElementRefused);
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0].strings.at(0), "VoLightListSet");
+  EXPECT_EQ(posted[0].args.at(1).value.p, static_cast<void *>(gone));
+  // The scene list: an empty node keeps its message 839, a destroyed
+  // primitive gets 2891, and neither replaces the list.
+  VtReference *hole =
+      VoPrimitiveReferenceAppend(VoPrimitiveReferenceCreate(triangle_), VoPrimitiveReferenceCreate(nullptr));
+  Recorded().clear();
+  EXPECT_EQ(VoPrimitiveListSet(hole), kRefused);
+  EXPECT_EQ(WithMessage(839).size(), 1u);
+  VtPrimitive *dead = VoPrimitiveCopy(triangle_, nullptr);
+  VtReference *with_dead =
+      VoPrimitiveReferenceAppend(VoPrimitiveReferenceCreate(triangle_), VoPrimitiveReferenceCreate(dead));
+  ASSERT_EQ(VoPrimitiveDestroy(dead), 0u);
+  Recorded().clear();
+  EXPECT_EQ(VoPrimitiveListSet(with_dead), kRefused);
+  posted = WithMessage(vo::messages::kRingElementRefused);
+  ASSERT_EQ(posted.size(), 1u);
+  EXPECT_EQ(posted[0].strings.at(0), "VoPrimitiveListSet");
+  EXPECT_EQ(VoPrimitiveListGet(), scene_);
+  // The light list set and then a list with a light named twice: one
+  // light in the chain, and a render ends.
+  VtReference *twice =
+      VoShaderReferenceAppend(VoShaderReferenceCreate(light_), VoShaderReferenceCreate(light_));
+  EXPECT_EQ(VoLightListSet(twice), 0u);
+  EXPECT_EQ(VoViewSetResolution(nullptr, 16, 12, 1.0), 0u);
+  EXPECT_EQ(VoExecute(0xc0001) & VO_CLASS_ERROR, 0u);
+  EXPECT_EQ(VoLightListSet(lights_), 0u);
+  for (VtReference *r : {mixed, stale, twice}) EXPECT_EQ(VoShaderReferenceDestroy(r, 0), 0u);
+  for (VtReference *r : {hole, with_dead}) EXPECT_EQ(VoReferenceListDestroy(r, nullptr), 0u);
+  EXPECT_EQ(VoShaderDestroy(colour), 0u);
+}
+
+}  // namespace
