@@ -193,6 +193,12 @@ bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader) {
   return false;
 }
 
+void ShaderReferenceDrop(ShadingContext *s, VtShader *shader) {
+  if (shader->references-- != 1) return;
+  DataGone(shader);
+  ShaderFree(s, shader);
+}
+
 void ShadersGiveBack(ShadingContext *s) {
   ShaderShared *shared = s->shared;
   for (;;) {
@@ -237,9 +243,12 @@ VtStatus VoShaderDestroy(VtShader *shader) {
   VtStatus st;
   ShadingContext *s = ShaderCall(shader, kMsgDestroyNull, &st);
   if (s == nullptr) return st;
-  if (shader->references-- != 1) return 0;
-  DataGone(shader);
-  ShaderFree(s, shader);
+  // The last reference of a light the current list chains is the list's
+  // own: the destroy is one too many, and freeing the light would leave
+  // the chain (and a render walking it) on freed memory.
+  if (shader->references == 1 && shader->type == VO_SHADER_LIGHT && LightHeld(s, shader))
+    return Refuse(kRefused, messages::kLightStillListed, static_cast<const void *>(shader));
+  ShaderReferenceDrop(s, shader);
   return 0;
 }
 

@@ -2,6 +2,13 @@
 // ring of light shaders into the chain the light loop walks, and a worker
 // context gets a chain of its own.
 //
+// The list set by the application (or the default one) holds a reference on
+// every light of its chain, given back when another list replaces it, so a
+// light the application destroys while listed lives on until then; a
+// destroy that would free a light still held is refused. The shadow-map
+// builder clears and restores the chain around its passes without touching
+// the references.
+//
 // A worker's copy of a prepared light is a clone the kernel owns: the light
 // record is copied byte for byte into the worker's transient-light pool,
 // with `self`, its links and its pointers into the globals re-pointed to the
@@ -68,6 +75,12 @@ VtShader *LightCopy(ShadingContext *to, VtShader *source) {
   return copy;
 }
 
+// A light the list may chain: a live light shader with its record.
+bool Chainable(ShadingContext *s, VtShader *shader) {
+  return shader != nullptr && ShaderLive(s, shader) && shader->data != nullptr &&
+         shader->type == VO_SHADER_LIGHT;
+}
+
 // Whether the light is on the chain being built (a light named twice in a
 // list is chained once: twice would close the chain on itself).
 bool Chained(const ShadingContext *s, const VtShader *light) {
@@ -111,6 +124,37 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list) {
   } while (node != list);
   if (s->light_head != nullptr) s->globals->currentLights = LightOf(s->light_head);
   return 0;
+}
+
+VtStatus LightListHold(ShadingContext *s, VtReference *list) {
+  // Every light the new list may chain takes a reference first (one per
+  // naming), so that giving back the old chain's frees none of them; the
+  // chain then takes its one and the extra ones go.
+  auto each_chainable = [&](int step) {
+    ForEachNode(list, [&](VtReference *node) {
+      auto *shader = static_cast<VtShader *>(node->data);
+      if (Chainable(s, shader)) shader->references += step;
+    });
+  };
+  each_chainable(+1);
+  VtShader *old = s->shared->held_lights;
+  s->shared->held_lights = nullptr;  // no last destroy below is refused
+  while (old != nullptr) {
+    VtShader *next = old->link;  // read before the light may go
+    ShaderReferenceDrop(s, old);
+    old = next;
+  }
+  const VtStatus st = LightListSet(s, list);
+  for (VtShader *light = s->light_head; light != nullptr; light = light->link) ++light->references;
+  s->shared->held_lights = s->light_head;
+  each_chainable(-1);
+  return st;
+}
+
+bool LightHeld(const ShadingContext *s, const VtShader *light) {
+  for (const VtShader *l = s->shared->held_lights; l != nullptr; l = l->link)
+    if (l == light) return true;
+  return false;
 }
 
 VtStatus LightChainCopy(const ShadingContext *from, ShadingContext *to) {
@@ -168,10 +212,11 @@ VtStatus VoLightListSet(VtReference *list) {
   // The ring is checked before anything is changed: a refused one leaves
   // the current list as it was. Null entries and live shaders of other
   // types are passed over as ever.
-  if (!RingAccepted(list, "VoLightListSet", VO_MODULE_SHADER, "shader",
-                    [&](void *data) { return data == nullptr || ShaderLive(s, static_cast<VtShader *>(data)); }))
+  if (!RingAccepted(list, "VoLightListSet", VO_MODULE_SHADER, "shader", [&](void *data) {
+        return data == nullptr || ShaderLive(s, static_cast<VtShader *>(data));
+      }))
     return kRefused;
-  return LightListSet(s, list);
+  return LightListHold(s, list);
 }
 
 VtReference *VoLightListGet() {

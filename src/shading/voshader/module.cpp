@@ -150,7 +150,8 @@ void SharedFree(ShaderShared *shared) {
 // Terminate's steps from whatever start made.
 VtStatus Teardown(ShadingContext *s) {
   ShaderShared *shared = s->shared;
-  VtStatus st = 0;
+  // The current list gives its lights back before the default light goes.
+  VtStatus st = s->globals != nullptr ? LightListHold(s, nullptr) : 0;
   if (s->default_light_list != nullptr)
     st |= VoShaderReferenceDestroy(s->default_light_list, 1);
   else if (s->default_light != nullptr)
@@ -234,7 +235,7 @@ VtStatus CallbacksChanged() {
   }
   s->default_light = light;
   s->default_light_list = list;
-  return LightListSet(s, list);
+  return LightListHold(s, list);
 }
 
 // --- Controls and callbacks --------------------------------------------------

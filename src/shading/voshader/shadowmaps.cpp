@@ -321,7 +321,7 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
   o->light_list = s->light_list;
   o->light_head = s->light_head;
   o->light_count = s->light_count;
-  (void)VoLightListSet(nullptr);
+  (void)LightListSet(s, nullptr);  // the chain's references stay the list's
 }
 
 void SceneLeave(ShadingContext *s, const OuterScene &o) {

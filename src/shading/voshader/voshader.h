@@ -149,6 +149,9 @@ struct ShaderShared {
   NoiseTables noise;
   std::atomic<uint64_t> changes;
   std::unordered_set<const VtShader *> live;  // under RegisterGuard
+  // The chain of the light list last set (through the shaders' links), on
+  // each of whose lights the list holds one reference.
+  VtShader *held_lights;
   VtPool *material_pool;
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
   ImagingShared imaging;
@@ -374,6 +377,8 @@ bool ContextLightCopy(const ShadingContext *s, const VtShader *shader);
 // Terminate: every shader still live (the application's too) with its data
 // given back through its class, before the images its data may hold go.
 void ShadersGiveBack(ShadingContext *s);
+// Gives back one reference of a live shader, freeing it at the last.
+void ShaderReferenceDrop(ShadingContext *s, VtShader *shader);
 
 // --- globals.cpp ------------------------------------------------------------
 VtStatus GlobalsTableBuild(ShaderShared *shared);
@@ -399,7 +404,15 @@ void ImageGlobals(VtShaderGlobals *g);
 // Copies the source's light chain into the copy.
 VtStatus LightChainCopy(const ShadingContext *from, ShadingContext *to);
 VtStatus LightChainFree(ShadingContext *s);
+// Makes the list's chain current; takes and gives no reference (what the
+// shadow-map builder uses to clear and restore the list around its passes).
 VtStatus LightListSet(ShadingContext *s, VtReference *list);
+// LightListSet for the application's list (and the default one): a
+// reference is taken on every light chained and those the replaced list
+// held are given back.
+VtStatus LightListHold(ShadingContext *s, VtReference *list);
+// Whether the light is on the chain the current list holds.
+bool LightHeld(const ShadingContext *s, const VtShader *light);
 
 // --- properties.cpp ---------------------------------------------------------
 VtStatus PropertiesStart(ShadingContext *s);
