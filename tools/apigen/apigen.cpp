@@ -16,6 +16,8 @@
 //   shape <Name> <procedure>     vo::<procedure> gives, from a call's arguments,
 //                                type and count of arrays and pointed-to data
 //                                that the declaration cannot size
+//   stopped <Name> <answer>      what the procedure answers while no kernel
+//                                exists, in place of the usual answer (below)
 //   #: <text>                    a line of the public header's comment on the
 //                                procedure declared next; the first line says
 //                                in at most 100 characters what it does, the
@@ -28,6 +30,11 @@
 // A parameter is "[in|out|inout] <Type> <name>[<count>]"; <count> is a number,
 // the name of another parameter, that name times a number ("n*3"), or empty
 // for an open array.
+//
+// A procedure with a parameter of a handle, record or pointer type (other
+// than VtGenericPtr) needs a running library: while no kernel exists (before
+// VoInitialise or VoSystemInitialise, after VoTerminate) its wrapper answers
+// VO_STATUS_NOT_INITIALISED, null or 0, or nothing, without calling it.
 //
 // Besides the declarations and the table of procedures it writes the table
 // of type names, a source listing the public headers' integer VO_ macros
@@ -86,6 +93,7 @@ struct Function {
   int index = 0;
   std::string where;
   std::string shape;                         // internal procedure sizing its data, or empty
+  std::string stopped;                       // its answer while no kernel exists, or empty
   std::vector<std::string> note;             // the public header's comment lines
   std::string file;                          // the description file that declares it
   std::map<std::string, std::string> sizes;  // open array -> its size in words
@@ -108,6 +116,7 @@ struct ShapeLine {
       : function(std::move(f)), procedure(std::move(p)), where(std::move(w)) {}
 };
 std::vector<ShapeLine> g_shapes;
+std::vector<ShapeLine> g_stopped;  // stopped lines: procedure, answer, where
 int g_errors = 0;
 
 void Fail(const std::string &where, const std::string &what) {
@@ -366,6 +375,8 @@ void ParseFile(const std::string &path) {
       g_types[w[1]] = {w[1], std::atoi(w[2].c_str()), Kind::Struct};
     } else if (w[0] == "shape" && w.size() == 3 && IsIdent(w[1]) && IsIdent(w[2])) {
       g_shapes.emplace_back(w[1], w[2], where);
+    } else if (w[0] == "stopped" && w.size() == 3 && IsIdent(w[1])) {
+      g_stopped.emplace_back(w[1], w[2], where);
     } else if (w[0] == "fn") {
       ParseFunction(pending, module, number, next_index[number]++, where);
     } else {
@@ -564,6 +575,29 @@ std::string HashTable(const std::string &name, size_t count, H hash) {
   return o.str();
 }
 
+// Whether the procedure needs a running library: it takes a handle, a
+// record or a pointer other than VtGenericPtr (whose objects, such as a
+// file VoFileOpen opened, outlive the library).
+bool NeedsKernel(const Function &f) {
+  for (const Param &p : f.params) {
+    const Kind kind = g_types[p.type].kind;
+    if (kind == Kind::Handle || (kind == Kind::Pointer && p.type != "VtGenericPtr")) return true;
+  }
+  return false;
+}
+
+// The wrapper's gate argument: what the procedure answers while no kernel
+// exists, or that it is called whatever the library's state.
+std::string StoppedAnswer(const Function &f) {
+  if (!NeedsKernel(f)) return "vo::api::Ungated{}";
+  const TypeInfo &r = g_types[f.result];
+  if (r.kind == Kind::Void) return "vo::api::StoppedNothing{}";
+  const std::string type = ResultCType(f);
+  if (!f.stopped.empty()) return "vo::api::Stopped<" + type + ">{" + f.stopped + "}";
+  if (f.result == "VtStatus") return "vo::api::Stopped<VtStatus>{VO_STATUS_NOT_INITIALISED}";
+  return "vo::api::Stopped<" + type + ">{vo::api::Zero<" + type + ">()}";
+}
+
 std::string TableSource() {
   std::ostringstream o;
   o << "// Generated from the interface description; do not edit.\n"
@@ -677,6 +711,7 @@ std::string TableSource() {
       o << ", vo::api::Zero<" << ResultCType(f) << ">()";
     else
       o << ", vo::api::NoResult{}";
+    o << ", " << StoppedAnswer(f);
     for (size_t i = 0; i < f.params.size(); ++i) o << ", a" << i;
     o << ");\n}\n";
   }
@@ -888,6 +923,16 @@ int main(int argc, char **argv) {
       Fail(line.where, "second shape of '" + line.function + "'");
     else
       it->shape = line.procedure;
+  }
+  for (const ShapeLine &line : g_stopped) {
+    auto it = std::find_if(g_functions.begin(), g_functions.end(),
+                           [&](const Function &f) { return f.name == line.function; });
+    if (it == g_functions.end())
+      Fail(line.where, "stopped answer of an undeclared procedure '" + line.function + "'");
+    else if (!NeedsKernel(*it) || g_types[it->result].kind == Kind::Void)
+      Fail(line.where, "stopped answer of '" + line.function + "', which answers nothing or needs no kernel");
+    else
+      it->stopped = line.procedure;
   }
   for (const Function &f : g_functions)
     if (f.note.empty() && commented.count(f.file))

@@ -1,5 +1,9 @@
 // The boundary of every exported procedure: no C++ exception leaves the
-// library, and calls made from outside are offered to the journal.
+// library, calls made from outside are offered to the journal, and a
+// procedure that takes a handle, record or pointer is not called while no
+// kernel exists (before the library starts, after it stops: every such
+// object is dead then, and reading one would read freed memory). Calls made
+// while the library starts or stops pass, the kernel being there.
 #pragma once
 
 #include <atomic>
@@ -8,9 +12,24 @@
 
 #include "kernel/vosystem/api_table.h"
 
+namespace vo {
+struct VtKernelContext;
+extern VtKernelContext *g_kernel;  // kernel.h
+}  // namespace vo
+
 namespace vo::api {
 
 struct NoResult {};
+
+// The gate of a procedure: called whatever the library's state (Ungated),
+// or not called while no kernel exists, answering Stopped's answer or, for
+// a procedure without a result, nothing.
+struct Ungated {};
+template <class T>
+struct Stopped {
+  T answer;
+};
+struct StoppedNothing {};
 
 template <class T>
 constexpr T Zero() {
@@ -49,8 +68,17 @@ inline void StoreResult(VtTypedValue *r, T v) {
   }
 }
 
-template <class R, class F, class Failure, class... A>
-inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, A... args) noexcept {
+template <class R, class F, class Failure, class Gate, class... A>
+inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A... args) noexcept {
+  (void)gate;
+  if constexpr (!std::is_same_v<Gate, Ungated>) {
+    if (g_kernel == nullptr) {
+      if constexpr (std::is_same_v<Gate, StoppedNothing>)
+        return;
+      else
+        return gate.answer;
+    }
+  }
   const JournalHooks *hooks = g_journal_hooks.load(std::memory_order_acquire);
   if (hooks == nullptr) {
     try {

@@ -45,9 +45,9 @@ TEST(ApiTable, EveryEntryIsExportedWithItsArity) {
 TEST(ApiBoundary, NoExceptionCrossesTheInterface) {
   const VtApiFunction *f = FindFunction("VoControlSet");
   auto thrower = []() -> VtStatus { throw std::bad_alloc(); };
-  EXPECT_EQ(Enter<VtStatus>(f, thrower, VtStatus{VO_STATUS_NO_MEMORY}), VO_STATUS_NO_MEMORY);
+  EXPECT_EQ(Enter<VtStatus>(f, thrower, VtStatus{VO_STATUS_NO_MEMORY}, Ungated{}), VO_STATUS_NO_MEMORY);
   auto null_thrower = []() -> void * { throw std::bad_alloc(); };
-  EXPECT_EQ(Enter<void *>(f, null_thrower, Zero<void *>()), nullptr);
+  EXPECT_EQ(Enter<void *>(f, null_thrower, Zero<void *>(), Ungated{}), nullptr);
 }
 
 TEST(ValueTypes, ValueTypesAreListedOnceAndThoseHoldingAddressesArePointerSized) {

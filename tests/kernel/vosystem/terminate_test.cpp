@@ -136,10 +136,10 @@ void ObjectFileExpectComplete(std::FILE *file) {
 }
 
 // Every destroy of a handle kept past the terminate answers as before
-// VoInitialise (not started, for most) and frees nothing
+// VoInitialise (not initialised: no kernel exists) and frees nothing
 // (under the sanitizers a read of a freed record would stop the program).
 void DestroysAfterTerminateExpectNotStarted(const Held &h) {
-  const VtStatus not_started = VO_STATUS_DEBUG_NOT_STARTED;
+  const VtStatus not_started = VO_STATUS_NOT_INITIALISED;
   EXPECT_EQ(VoShaderDestroy(h.colour), not_started);
   EXPECT_EQ(VoShaderDestroy(h.light), not_started);
   EXPECT_EQ(VoMaterialDestroy(h.material), not_started);
@@ -150,12 +150,12 @@ void DestroysAfterTerminateExpectNotStarted(const Held &h) {
   EXPECT_EQ(VoViewDestroy(h.view), not_started);
   EXPECT_EQ(VoTransformDestroy(h.transform), not_started);
   EXPECT_EQ(VoScreenBufferDestroy(h.screen), not_started);
-  EXPECT_EQ(VoNPREdgeDestroy(h.edge), 2u);  // the edge procedures' answer outside the NPR module's life
+  EXPECT_EQ(VoNPREdgeDestroy(h.edge), not_started);
   EXPECT_EQ(VoNPRBackgroundDestroy(h.paper), not_started);
   EXPECT_EQ(VoPixelListDestroy(h.pixels), not_started);
   EXPECT_EQ(VoDesktopWindowDestroy(h.window), not_started);
   EXPECT_EQ(VoOpenGLProceduralClassDestroy(h.procedural), not_started);
-  EXPECT_EQ(VoD3DRenderWindowDestroy(), not_started);
+  EXPECT_EQ(VoD3DRenderWindowDestroy(), VO_STATUS_DEBUG_NOT_STARTED);  // takes no object: its own answer
 }
 
 TEST(Terminate, GivesBackEverythingTheApplicationLeftAndClosesItsObjectFiles) {
