@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "misuse/stage.h"
@@ -37,6 +38,73 @@ TEST_F(Renders, APolygonNear1e30IsRayTracedOnAnyWorkerCount) {
   float sum = 0;
   for (float c : alone) sum += c;
   EXPECT_GT(sum, 0.0f);  // the square is lit where it is seen
+}
+
+// What a progress callback does to the render that reports to it, once, at
+// its first report.
+enum class During { kNothing, kTerminate, kDestroy };
+struct Probe {
+  During what = During::kNothing;
+  VtPrimitive *primitive = nullptr;  // the rendered one
+  VtPrimitive *spare = nullptr;      // one the list does not reach
+  int reports = 0;
+  VtStatus answer = 0, spare_answer = 1;
+};
+Probe g_probe;
+
+VtStatus Progress(uint32_t, VtTypedValue *) {
+  if (g_probe.reports++ != 0) return 0;
+  switch (g_probe.what) {
+    case During::kNothing: break;
+    case During::kTerminate: g_probe.answer = VoTerminate(); break;
+    case During::kDestroy:
+      g_probe.answer = VoPrimitiveDestroy(g_probe.primitive);
+      g_probe.spare_answer = VoPrimitiveDestroy(g_probe.spare);
+      break;
+  }
+  return 0;
+}
+
+// Every renderer that reports progress, at 0 and 4 workers: from its own
+// progress callback, stopping the library and destroying the primitive it
+// renders are refused (with a diagnostic naming the call), and the render
+// goes on to the status and picture it has undisturbed; a primitive the
+// list does not reach is destroyed as at any time.
+TEST_F(Renders, ProgressCallbacksCannotPullTheSceneFromUnderTheirRender) {
+  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  ASSERT_TRUE(stage.ok());
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
+  for (uint32_t code : {0xc0001u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x190001u})
+    for (int32_t workers : {0, 4}) {
+      SCOPED_TRACE(::testing::Message() << std::hex << code << std::dec << " on " << workers << " workers");
+      std::vector<float> reference, picture;
+      g_probe = Probe{};
+      const VtStatus status = stage.Render(code, workers, &reference);
+      EXPECT_GT(g_probe.reports, 0);
+      for (During what : {During::kTerminate, During::kDestroy}) {
+        SCOPED_TRACE(static_cast<int>(what));
+        const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+        const uint32_t ids[1] = {VO_VERT_WORLD};
+        VtTypedValue data[1]{};
+        data[0].type = VtGenericPtr;
+        data[0].value.p = const_cast<float *>(corners);
+        g_probe = Probe{what, stage.primitive(), VoPrimitiveCreatePolygon(3, 1, ids, data)};
+        ASSERT_NE(g_probe.spare, nullptr);
+        vo_test::Recorded().clear();
+        EXPECT_EQ(stage.Render(code, workers, &picture), status);
+        EXPECT_EQ(picture, reference);
+        EXPECT_EQ(g_probe.answer, VO_STATUS_BAD_ARGUMENT);
+        if (what == During::kDestroy)
+          EXPECT_EQ(g_probe.spare_answer, 0u);
+        else
+          EXPECT_EQ(VoPrimitiveDestroy(g_probe.spare), 0u);
+        const auto refused = vo_test::WithMessage(2902);
+        ASSERT_EQ(refused.size(), 1u);
+        EXPECT_EQ(refused[0].strings, std::vector<std::string>{
+                                          what == During::kTerminate ? "VoTerminate" : "VoPrimitiveDestroy"});
+      }
+    }
+  (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Routing of control, callback and execute codes to their modules.
 
 #include "kernel/vosystem/kernel.h"
+#include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/registry.h"
 #include "kernel/vosystem/threads.h"
 
@@ -58,6 +59,16 @@ ExecuteRecord ExecuteRecordOf(VtKernelContext *k) {
 }
 
 }  // namespace
+
+bool RenderRunning() {
+  VtKernelContext *k = Kernel();
+  return k != nullptr && (k->executing != 0 || t_worker_executing != 0);
+}
+
+VtStatus RenderRunningRefuse(const char *procedure) {
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kRenderRunning, VO_MODULE_SYSTEM, procedure);
+  return VO_STATUS_BAD_ARGUMENT;
+}
 
 VtProc *KernelCallbackSlot(uint32_t code) {
   VtKernelContext *k = Kernel();

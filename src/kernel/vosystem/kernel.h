@@ -91,6 +91,13 @@ inline bool LibraryStopped() { return g_kernel == nullptr; }
 // True when the module is installed and started.
 bool ModuleStarted(uint32_t number);
 
+// True while a VoExecute runs: the kernel's executing flag, or the calling
+// worker's own. Calls that would free what a render uses (VoTerminate, the
+// destroy of a primitive of the current list) are refused then, through
+// RenderRunningRefuse (0x20000012 and message 2902 naming the procedure).
+bool RenderRunning();
+VtStatus RenderRunningRefuse(const char *procedure);
+
 // Kernel callback slot for a system code, or null when the code has none.
 VtProc *KernelCallbackSlot(uint32_t code);
 template <class Proc>

@@ -483,5 +483,6 @@ constexpr uint32_t kD3DBitmapTooLarge =
 constexpr uint32_t kEnvironmentDirectionRefused =
     2900;                                  // an environment sample along no finite direction (x, y, z)
 constexpr uint32_t kFileNotOpened = 2901;  // VoFileClose of a stream VoFileOpen did not open (stream)
+constexpr uint32_t kRenderRunning = 2902;  // a call that would free what a running render uses (procedure)
 
 }  // namespace vo::messages

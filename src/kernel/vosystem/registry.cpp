@@ -260,6 +260,7 @@ VtStatus VoSystemStart() {
 VtStatus VoSystemTerminate() {
   VtModuleRegistry *r = Registry();
   if (r == nullptr) return VO_STATUS_NOT_INITIALISED;
+  if (RenderRunning()) return RenderRunningRefuse("VoSystemTerminate");
   VtStatus result = 0;
   for (VtModuleRecord *m = r->tail; m; m = m->previous) {
     if (!m->installed || !m->started) continue;

@@ -186,6 +186,7 @@ VtStatus VoInitialise() {
 }
 
 VtStatus VoTerminate() {
+  if (RenderRunning()) return RenderRunningRefuse("VoTerminate");
   VtStatus s = VoSystemTerminate();
   TreeFree();
   return s;

@@ -97,6 +97,28 @@ VtStatus PrimitiveDestroyInternal(VtPrimitive *p) {
   return s;
 }
 
+namespace {
+
+// Whether the primitive is on the ring or, through list primitives, below
+// it. The walk is bounded (nesting, nodes a ring) so that a ring the
+// application damaged ends it; it posts nothing.
+bool Reaches(const VtReference *ring, const VtPrimitive *p, uint32_t depth) {
+  constexpr uint32_t kDepthMax = 64, kNodesMax = 1u << 24;
+  if (ring == nullptr || depth > kDepthMax) return false;
+  const VtReference *node = ring;
+  for (uint32_t n = 0; n < kNodesMax; ++n) {
+    node = node->next;
+    if (node == nullptr) return false;
+    const auto *member = static_cast<const VtPrimitive *>(node->data);
+    if (member == p) return true;
+    if (member != nullptr && PrimitiveLive(member) && Reaches(ListMembers(member), p, depth + 1)) return true;
+    if (node == ring) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
 VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (p == nullptr) return 0;
@@ -105,6 +127,12 @@ VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
     Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kPrimitiveProtected, VO_MODULE_GEOMETRY,
          static_cast<const void *>(p));
     return VO_STATUS_BAD_ARGUMENT;
+  }
+  // A render reads the current list's primitives until it ends; what the
+  // library or the application makes and destroys during it is not there.
+  if (RenderRunning() && (p->flags & (VO_PRIMITIVE_TEMPORARY | VO_PRIMITIVE_RETAINED_PIECE)) == 0) {
+    const GeomState *g = Geom();
+    if (g != nullptr && Reaches(g->scene_list, p, 0)) return RenderRunningRefuse("VoPrimitiveDestroy");
   }
   return PrimitiveDestroyInternal(p);
 }
