@@ -272,11 +272,12 @@ struct VertexSender {
     if (l.texture >= 0) {
       glTexCoord2fv(ElementField<float>(v, l.texture));
     } else if (c->vertex_space != nullptr) {
-      if (l.parameters >= 0)
-        if (VtShaderGlobals *g = VoShaderGetGlobals()) {
-          g->u = ElementField<float>(v, l.parameters)[0];
-          g->v = ElementField<float>(v, l.parameters)[1];
-        }
+      // A vertex without surface parameters has u = v = 0, as shading
+      // set-up gives it, not the last vertex's.
+      if (VtShaderGlobals *g = VoShaderGetGlobals()) {
+        g->u = l.parameters >= 0 ? ElementField<float>(v, l.parameters)[0] : 0.0f;
+        g->v = l.parameters >= 0 ? ElementField<float>(v, l.parameters)[1] : 0.0f;
+      }
       float st[4] = {0, 0, 0, 1};
       (void)TexCoords(inverse, xyz, n, &st[0], &st[1], &st[2], &st[3]);
       glTexCoord2fv(st);

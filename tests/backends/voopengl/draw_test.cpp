@@ -384,6 +384,37 @@ TEST_F(Drawing, PerVertexTextureCoordinatesComeFromTheTextureSpace) {
   ImagesByName::Install({});
 }
 
+// A vertex without surface parameters gives the texture space u = v = 0, as
+// shading set-up does, not what the last vertex drawn left: a bare square
+// looks the same before and after one whose corners all carry (0.75, 0.25).
+TEST_F(Drawing, AVertexWithoutSurfaceParametersTakesNoneFromTheVertexBefore) {
+  ImagesByName::Install({{"four", 2, 2, 24, {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}}});
+  VtShader *picture = Shader(VO_SHADER_COLOUR, "wrapped image");
+  Text(picture, "file name", "four");
+  VtShader *space = Shader(VO_SHADER_TEXTURE_SPACE, "uv");
+  const float xyz[4][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
+  const float uv[4][2] = {{0.75f, 0.25f}, {0.75f, 0.25f}, {0.75f, 0.25f}, {0.75f, 0.25f}};
+  const uint32_t codes[2] = {VO_VERT_WORLD, VO_VERT_PARAMETRICCOORDS};
+  VtTypedValue data[2] = {PropertyRecord(xyz), PropertyRecord(uv)};
+  VtPrimitive *marked = VoPrimitiveCreatePolygon(4, 2, codes, data);
+  VtPrimitive *bare = VoPrimitiveCreatePolygon(4, 1, codes, data);
+  ASSERT_NE(marked, nullptr);
+  ASSERT_NE(bare, nullptr);
+  for (VtPrimitive *p : {marked, bare}) {
+    primitives_.push_back(p);
+    ASSERT_EQ(VoPrimitiveSetMaterial(p, Material({picture})), 0u);
+    ASSERT_EQ(VoPrimitiveSetTextureSpace(p, space), 0u);
+  }
+  Frame({bare});
+  const auto first = Pixel(kW / 2, kH / 2);
+  Frame({marked});
+  const auto marked_pixel = Pixel(kW / 2, kH / 2);
+  Frame({bare});
+  EXPECT_EQ(Pixel(kW / 2, kH / 2), first);
+  EXPECT_NE(marked_pixel, first);  // (the marked square shows another texel)
+  ImagesByName::Install({});
+}
+
 TEST_F(Drawing, WithoutAContextNothingIsDrawnOrCached) {
   // A target that cannot be made: the drivers' image begin fails.
   target_ = ImageTarget(32, 24);
