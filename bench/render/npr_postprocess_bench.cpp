@@ -58,7 +58,12 @@ void Start() {
   vo::bench::LibraryStartOnce();
   static const bool made = [] {
     vo::shaderlib::ClassCreate(
-        {"vxs_bench_npr_box", "bench npr box", VO_SHADER_POSTPROCESS, std::span(kLabels, 0), kGlobals,
+        {"vxs_bench_npr_box",
+         "bench npr box",
+         VO_SHADER_POSTPROCESS,
+         std::span(kLabels, 0),
+         {},
+         kGlobals,
          vo::shaderlib::DataEntries<kBox>(&Ones, &BoxPrepare, &vo::shaderlib::ArgumentNone,
                                           &vo::shaderlib::ArgumentNone)});
     VtScreenBuffer *b =

@@ -62,6 +62,7 @@ vo::shaderlib::ClassDescription Describe(vo::shaderlib::Identifier id, const cha
           name,
           VO_SHADER_POSTPROCESS,
           std::span(kLabels, 0),
+          {},
           kGlobals,
           vo::shaderlib::DataEntries<Default>(evaluate, &Prepare, &vo::shaderlib::ArgumentNone,
                                               &vo::shaderlib::ArgumentNone)};

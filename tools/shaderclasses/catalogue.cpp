@@ -1,6 +1,6 @@
 // Reading the shader registry: the kernel's type lists give each class in
 // display-name order; the string table whose strings hold the class's name
-// gives its identifier; a fresh instance made from the class record itself
+// gives its identifier and its arguments' meanings; a fresh instance made from the class record itself
 // (not looked up by name, which would find the first of two equal names)
 // gives each argument's type and default.
 
@@ -115,24 +115,33 @@ std::string DefaultText(const VtTypedValue &v) {
   }
 }
 
-// The identifier: the table that holds the class's name string itself.
-std::string Identifier(const shader::ShaderShared *shared, const VtShaderPrototype *c) {
+// The class's string table: the one that holds its name string itself.
+const shader::StringTable *Table(const shader::ShaderShared *shared, const VtShaderPrototype *c) {
   for (const shader::StringTable *t = shared->tables; t != nullptr; t = t->next)
     for (uint32_t i = 0; i < t->count; ++i)
-      if (t->strings[i] == c->name) return t->name;
+      if (t->strings[i] == c->name) return t;
+  return nullptr;
+}
+
+// The meaning of argument i, found by its label among the table's strings.
+std::string Meaning(const shader::StringTable *t, const char *label) {
+  if (t == nullptr || t->meanings == nullptr || label == nullptr) return "";
+  for (uint32_t i = 1; i < t->count; ++i)
+    if (t->strings[i] == label || std::strcmp(t->strings[i], label) == 0) return t->meanings[i - 1];
   return "";
 }
 
 // A class's arguments, read from instance data made from its record as the
 // kernel makes it (entries 7, then 5) and given back as it does (6, 8).
-bool ArgumentsRead(const VtShaderPrototype *c, std::vector<Argument> *arguments) {
+bool ArgumentsRead(const VtShaderPrototype *c, const shader::StringTable *t,
+                   std::vector<Argument> *arguments) {
   void *data = c->create != nullptr ? c->create() : nullptr;
   if (data == nullptr) return c->parameterCount == 0;
   if (c->initialise != nullptr) (void)c->initialise(data);
   for (uint32_t i = 0; i < c->parameterCount; ++i) {
     VtTypedValue v{};
     if (c->getArg != nullptr) (void)c->getArg(data, i, &v);
-    arguments->push_back({c->labels[i], ValueTypeName(v.type), DefaultText(v)});
+    arguments->push_back({c->labels[i], ValueTypeName(v.type), DefaultText(v), Meaning(t, c->labels[i])});
   }
   if (c->release != nullptr) (void)c->release(data);
   if (c->destroy != nullptr) (void)c->destroy(data);
@@ -143,8 +152,9 @@ bool TypeRead(const shader::ShaderShared *shared, const shader::ShaderType &t, S
   out->code = t.code;
   out->name = TypeName(t.code);
   for (const VtShaderPrototype *c = t.first; c != nullptr; c = c->next) {
-    ShaderClass entry{c->type, Identifier(shared, c), c->name, {}, c->raytrace != 0};
-    if (!ArgumentsRead(c, &entry.arguments)) {
+    const shader::StringTable *table = Table(shared, c);
+    ShaderClass entry{c->type, table != nullptr ? table->name : "", c->name, {}, c->raytrace != 0};
+    if (!ArgumentsRead(c, table, &entry.arguments)) {
       std::fprintf(stderr, "the %s class \"%s\" cannot be made\n", out->name.c_str(), c->name);
       return false;
     }

@@ -18,6 +18,7 @@ struct Argument {
   std::string label;
   std::string type;           // the value type's name: "VtFloat", "VtColour", ...
   std::string default_value;  // as text; "null" for an empty pointer
+  std::string meaning;        // one line, kept beside the class's labels; empty when missing
 };
 
 struct ShaderClass {

@@ -1,5 +1,5 @@
 // The markdown reference: a heading per shader type, one per class, and a
-// table of the class's arguments. Table cells escape '|' so that a label
+// table of the class's arguments with their meanings. Table cells escape '|' so that a label
 // or a string default never splits a row.
 
 #include "markdown.h"
@@ -35,7 +35,8 @@ void Preamble(const std::vector<ShaderType> &types, std::ostream &out) {
       << classes << " classes of " << types.size() << " types.\n\n"
       << "A program makes a class by its type and display name (`VoShaderCreate(type, name)`,\n"
       << "`VoMaterialSetShaderByPrototype`) and sets an argument by its label (`VoShaderSetArg`);\n"
-      << "a fresh instance holds the defaults below. The identifier is the name of the class's\n"
+      << "a fresh instance holds the defaults below, and each argument's meaning is the line kept\n"
+      << "beside the class's labels in its library. The identifier is the name of the class's\n"
       << "string table. Colours, points and vectors are three floats.\n\n";
   for (const ShaderType &t : types)
     out << "- [" << t.name << "](#" << Code(t.code) << ") (" << Code(t.code) << "): " << t.classes.size()
@@ -50,9 +51,10 @@ void ClassWrite(const ShaderClass &c, std::ostream &out) {
     out << "; no arguments.\n\n";
     return;
   }
-  out << ".\n\n| Argument | Type | Default |\n|---|---|---|\n";
+  out << ".\n\n| Argument | Type | Default | Meaning |\n|---|---|---|---|\n";
   for (const Argument &a : c.arguments)
-    out << "| " << Cell(a.label) << " | " << a.type << " | " << Cell(a.default_value) << " |\n";
+    out << "| " << Cell(a.label) << " | " << a.type << " | " << Cell(a.default_value) << " | "
+        << Cell(a.meaning) << " |\n";
   out << "\n";
 }
 

@@ -195,6 +195,23 @@ constexpr const char *kLabels[] = {"fog half distance",
                                    "snow noise scale",
                                    "snow flake colour",
                                    "snow amount"};
+constexpr const char *kMeanings[] = {
+    "distance over which the fog lets through 1/e of the colour, before elevation and noise change it",
+    "least that distance may become",
+    "distance beyond which points get no more fog",
+    "how much the fog thins as the view looks up (and thickens looking down)",
+    "how much 2-D noise over the picture varies the fog's thickness",
+    "size of that noise across the picture",
+    "colour of the fog; may be a colour shader",
+    "strength of the fog, 0 (none) to 1",
+    "size of the near flakes' cells as a fraction of the picture",
+    "size of the far flakes' cells as a fraction of the picture",
+    "diameter of a flake as a fraction of its cell",
+    "fraction of the cells that hold a flake",
+    "how much noise roughens a flake's outline",
+    "size of that noise as a fraction of the picture",
+    "colour of the flakes; may be a colour shader",
+    "strength of the snow, 0 (none) to 1"};
 constexpr const char *kGlobals[] = {"Co", "xi", "yi", "unitI", "modI"};
 
 }  // namespace
@@ -203,7 +220,7 @@ const uint8_t *AtmosphericFlags(const void *block) {
   return static_cast<const Atmospheric *>(block)->snow.flags;
 }
 
-const ClassDescription kAtmospheric{kIdentifier, "npr atmospheric", VO_SHADER_FOREGROUND,
-                                    kLabels,     kGlobals,          AtmosphericEntries()};
+const ClassDescription kAtmospheric{kIdentifier, "npr atmospheric", VO_SHADER_FOREGROUND, kLabels,
+                                    kMeanings,   kGlobals,          AtmosphericEntries()};
 
 }  // namespace vo::npr

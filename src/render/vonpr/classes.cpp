@@ -87,6 +87,11 @@ VtStatus ZColourEvaluate(void *block) {
 }
 
 constexpr const char *kZColourLabels[] = {"near colour", "near z", "far colour", "far z"};
+constexpr const char *kZColourMeanings[] = {
+    "colour at and nearer than the near distance; may be a colour shader",
+    "distance from the eye where the blend begins",
+    "colour at and beyond the far distance; may be a colour shader",
+    "distance from the eye where the blend ends"};
 constexpr const char *kColourGlobals[] = {"Co", "Pw"};
 
 constexpr ClassDescription kZColour{
@@ -94,6 +99,7 @@ constexpr ClassDescription kZColour{
     "z colour",
     VO_SHADER_COLOUR,
     kZColourLabels,
+    kZColourMeanings,
     kColourGlobals,
     DataEntries<kZColourDefault>(&ZColourEvaluate, &ZColourPrepare, &TableGet<kZColourFields>,
                                  &TableSet<kZColourFields>)};

@@ -87,9 +87,22 @@ VtStatus PencilSeedEvaluate(void *block) {
 constexpr VtShaderWordArgs kPencilSeedDefault{};
 
 constexpr const char *kBlueMarbleLabels[] = {"scale", "detail"};
+constexpr const char *kBlueMarbleMeanings[] = {
+    "size of the marble pattern in scene units (its frequency is 1 / scale)",
+    "octaves of turbulence in the veins"};
 constexpr const char *kWoodLabels[] = {"scale",         "light wood colour", "dark wood colour",
                                        "point on axis", "axis direction",    "noise"};
+constexpr const char *kWoodMeanings[] = {"distance between rings in scene units",
+                                         "colour inside a ring; may be a colour shader",
+                                         "colour between rings; may be a colour shader",
+                                         "a point on the trunk's axis, the centre of the rings",
+                                         "direction of the trunk's axis (the z axis when shorter than 0.001)",
+                                         "how much noise bends the rings"};
 constexpr const char *kPencilSeedLabels[] = {"vector field", "object field"};
+constexpr const char *kPencilSeedMeanings[] = {
+    "buffer of x resolution x y resolution pairs of floats that receives each pixel's screen direction of "
+    "the surface's tangent; none only shades",
+    "stored and answered; not used"};
 constexpr const char *kCoPw[] = {"Co", "Pw"};
 constexpr const char *kPencilSeedGlobals[] = {"Co", "N", "xp", "yp"};
 
@@ -165,6 +178,7 @@ const ClassDescription kNprBlueMarble{
     "npr blue marble",
     VO_SHADER_COLOUR,
     kBlueMarbleLabels,
+    kBlueMarbleMeanings,
     kCoPw,
     DataEntries<kBlueMarbleDefault>(&BlueMarbleEvaluate, &exported::VoBlueMarbleColourPrepare,
                                     &exported::VoBlueMarbleColourGetArgument,
@@ -174,6 +188,7 @@ const ClassDescription kNprSimpleWood{
     "npr simple wood",
     VO_SHADER_COLOUR,
     kWoodLabels,
+    kWoodMeanings,
     kCoPw,
     DataEntries<kWoodDefault>(&WoodEvaluate, &exported::VoSimpleWoodColourPrepare, &TableGet<kWoodFields>,
                               &TableSet<kWoodFields>)};
@@ -182,6 +197,7 @@ const ClassDescription kPencilSeed{
     "pencil seed",
     VO_SHADER_COLOUR,
     kPencilSeedLabels,
+    kPencilSeedMeanings,
     kPencilSeedGlobals,
     DataEntries<kPencilSeedDefault>(&PencilSeedEvaluate, &exported::VoProcedureNull,
                                     &exported::VoShaderTwoShaderArgumentsGet,

@@ -69,6 +69,8 @@ static_assert(offsetof(TwoShaders, shaders) == offsetof(VtShaderWordArgs, word))
 constexpr TwoShaders kTwoShadersDefault{};
 constexpr const char *kTwoShadersIdentifier = "vxs_two_shaders_foreground";
 constexpr const char *kTwoShadersLabels[] = {"shader 1", "shader 2"};
+constexpr const char *kTwoShadersMeanings[] = {"foreground shader run first",
+                                               "foreground shader run second, on the first one's result"};
 
 VtStatus TwoShadersSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr) return 0;
@@ -121,7 +123,11 @@ constexpr Entries TwoShadersEntries() {
 }
 
 constexpr const char *kNprImageLabels[] = {"background"};
+constexpr const char *kNprImageMeanings[] = {
+    "NPR background (paper or texture) sampled at each pixel; none leaves the background colour"};
 constexpr const char *kBufferedImageLabels[] = {"buffer"};
+constexpr const char *kBufferedImageMeanings[] = {
+    "screen buffer whose colour at each pixel is the background"};
 constexpr const char *kPixelGlobals[] = {"Cb", "xp", "yp"};
 
 }  // namespace
@@ -130,12 +136,18 @@ const ClassDescription kBufferedImage{"vxs_buffered_image_background",
                                       "buffered image",
                                       VO_SHADER_BACKGROUND,
                                       kBufferedImageLabels,
+                                      kBufferedImageMeanings,
                                       kPixelGlobals,
                                       ImageEntries(&BufferedImageEvaluate, false)};
-const ClassDescription kNprImage{
-    "vxs_npr_image_background",           "npr image", VO_SHADER_BACKGROUND, kNprImageLabels, kPixelGlobals,
-    ImageEntries(&NprImageEvaluate, true)};
-const ClassDescription kTwoShaders{
-    kTwoShadersIdentifier, "two shaders", VO_SHADER_FOREGROUND, kTwoShadersLabels, {}, TwoShadersEntries()};
+const ClassDescription kNprImage{"vxs_npr_image_background",
+                                 "npr image",
+                                 VO_SHADER_BACKGROUND,
+                                 kNprImageLabels,
+                                 kNprImageMeanings,
+                                 kPixelGlobals,
+                                 ImageEntries(&NprImageEvaluate, true)};
+const ClassDescription kTwoShaders{kTwoShadersIdentifier, "two shaders",       VO_SHADER_FOREGROUND,
+                                   kTwoShadersLabels,     kTwoShadersMeanings, {},
+                                   TwoShadersEntries()};
 
 }  // namespace vo::npr

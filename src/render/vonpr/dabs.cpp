@@ -111,6 +111,15 @@ constexpr shaderlib::Field kStippleFields[] = {
 #undef VO_AT
 constexpr const char *kStippleLabels[] = {"dot count", "dot colour", "dot seed",       "threshold",
                                           "curve",     "highlight",  "object colours", "background"};
+constexpr const char *kStippleMeanings[] = {
+    "number of dots dropped at random pixels",
+    "colour of the dots; may be a colour shader",
+    "seed of the random generator, so that a render repeats",
+    "brightness at and above which a pixel gets no dot",
+    "power on the darkness that sets the chance of a dot",
+    "colour of the ground where there is no NPR background; may be a colour shader",
+    "dots take the image's own colour instead of the dot colour",
+    "NPR background the dots are laid on; none uses the highlight colour"};
 
 // ---- Painting ----
 
@@ -199,6 +208,13 @@ constexpr shaderlib::Field kPaintingFields[] = {
 #undef VO_AT
 constexpr const char *kPaintingLabels[] = {"mark size",         "mark variation", "mark count", "mark seed",
                                            "mark transparency", "background",     "use z"};
+constexpr const char *kPaintingMeanings[] = {"largest radius of a dab in pixels",
+                                             "fraction by which a dab's radius may be smaller, 0 to 1",
+                                             "number of dabs laid",
+                                             "seed of the random generator, so that a render repeats",
+                                             "how much of the canvas shows through each dab, 0 to 1",
+                                             "colour of the canvas; may be a colour shader",
+                                             "nearer dabs cover farther ones, by the image's depths"};
 
 constexpr shaderlib::Entries StippleEntries() {
   shaderlib::Entries e = DirectEntries<kStippleDefault, kStippleFields>(&StippleEvaluate);
@@ -213,6 +229,7 @@ const shaderlib::ClassDescription kStippleClass{"vxs_random_stipple_postprocess"
                                                 kStipple,
                                                 VO_SHADER_POSTPROCESS,
                                                 kStippleLabels,
+                                                kStippleMeanings,
                                                 kDirectGlobals,
                                                 StippleEntries()};
 const shaderlib::ClassDescription kPaintingClass{
@@ -220,6 +237,7 @@ const shaderlib::ClassDescription kPaintingClass{
     kPainting,
     VO_SHADER_POSTPROCESS,
     kPaintingLabels,
+    kPaintingMeanings,
     kDirectGlobals,
     DirectEntries<kPaintingDefault, kPaintingFields>(&PaintingEvaluate)};
 

@@ -180,6 +180,17 @@ constexpr shaderlib::Field kFields[] = {
 constexpr const char *kLabels[] = {"size",           "random amplitude", "random scale",      "edge width",
                                    "smooth width",   "edge colour",      "edge transparency", "use alpha",
                                    "npr background", "background",       "output alpha"};
+constexpr const char *kMeanings[] = {"side of a grid cell in pixels",
+                                     "how far noise moves each grid point, in cells",
+                                     "size of that noise in cells",
+                                     "width of the borders between cells in pixels",
+                                     "width of the borders' soft edges in pixels",
+                                     "colour of the borders; may be a colour shader",
+                                     "how much of the ground shows through the borders, 0 to 1",
+                                     "cells where the image's alpha is 0 show the ground",
+                                     "NPR background shown as the ground; none uses the background colour",
+                                     "colour of the ground; may be a colour shader",
+                                     "write the cells' coverage into the output's alpha plane"};
 
 constexpr shaderlib::Entries Entries() {
   shaderlib::Entries e = DirectEntries<kDefault, kFields>(&Evaluate);
@@ -190,7 +201,12 @@ constexpr shaderlib::Entries Entries() {
 
 }  // namespace
 
-const shaderlib::ClassDescription kGridClass{
-    "vxs_random_grid_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kDirectGlobals, Entries()};
+const shaderlib::ClassDescription kGridClass{"vxs_random_grid_postprocess",
+                                             kName,
+                                             VO_SHADER_POSTPROCESS,
+                                             kLabels,
+                                             kMeanings,
+                                             kDirectGlobals,
+                                             Entries()};
 
 }  // namespace vo::npr::post

@@ -181,11 +181,20 @@ constexpr shaderlib::Field kFields[] = {{VtGenericPtr, offsetof(LicData, field)}
                                         {VtFloat, offsetof(LicData, length)},
                                         {VtInt32, offsetof(LicData, iterations)}};
 constexpr const char *kLabels[] = {"vector field", "object array", "integral length", "iterations"};
+constexpr const char *kMeanings[] = {
+    "width x height pairs of floats, one direction per pixel, that the image is smeared along; none leaves "
+    "the image",
+    "stored and answered; not used", "length in pixels of each streamline the pixel is averaged over",
+    "most steps of each streamline"};
 
 }  // namespace
 
-const shaderlib::ClassDescription kLicClass{
-    "vxs_line_integral_convolution_p",          kName, VO_SHADER_POSTPROCESS, kLabels, kDirectGlobals,
-    DirectEntries<kDefault, kFields>(&Evaluate)};
+const shaderlib::ClassDescription kLicClass{"vxs_line_integral_convolution_p",
+                                            kName,
+                                            VO_SHADER_POSTPROCESS,
+                                            kLabels,
+                                            kMeanings,
+                                            kDirectGlobals,
+                                            DirectEntries<kDefault, kFields>(&Evaluate)};
 
 }  // namespace vo::npr::post

@@ -105,6 +105,9 @@ constexpr shaderlib::Field kFields[] = {
     {VtFloat, offsetof(VtPostprocessWordArgs, word)},
     {VtInt32, offsetof(VtPostprocessWordArgs, word) + sizeof(VtShaderWord)}};
 constexpr const char *kLabels[] = {"cutoff frequency", "filter size"};
+constexpr const char *kMeanings[] = {
+    "frequency the ideal circular low-pass filter cuts at, in cycles per pixel",
+    "side in pixels of the square filter kernel"};
 constexpr const char *kGlobals[] = {"Co", "xf", "yf", "Fwidth", "Fheight"};
 
 constexpr shaderlib::Entries Entries() {
@@ -118,6 +121,6 @@ constexpr shaderlib::Entries Entries() {
 }  // namespace
 
 const shaderlib::ClassDescription kLowpassClass{
-    "vxs_lowpass_filter_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kGlobals, Entries()};
+    "vxs_lowpass_filter_postprocess", kName, VO_SHADER_POSTPROCESS, kLabels, kMeanings, kGlobals, Entries()};
 
 }  // namespace vo::npr::post

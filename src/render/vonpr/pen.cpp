@@ -360,12 +360,40 @@ constexpr const char *kLabels[] = {"stroke count",
                                    "constant intensity",
                                    "ignore alpha",
                                    "ignore z"};
+constexpr const char *kMeanings[] = {
+    "number of stroke templates made",
+    "how far a stroke bends into an S",
+    "spread of the strokes' angles in degrees",
+    "length of a stroke in pixels",
+    "fraction by which a stroke's length varies",
+    "width of the pen in pixels",
+    "angle of the strokes in degrees",
+    "supersampling factor of the templates' antialiasing",
+    "straight pieces a stroke is drawn with",
+    "how much lighter strokes are where the image is light",
+    "how much of the canvas shows through a stroke, 0 to 1",
+    "colour of the strokes unless the image's colours are used; may be a colour shader",
+    "strokes are hidden by nearer surfaces of the image",
+    "number of strokes dropped at random pixels",
+    "brightness at and above which a pixel starts no stroke",
+    "power on the darkness that sets the chance of a stroke",
+    "seed of the random generator, so that a render repeats",
+    "colour of the canvas; may be a colour shader",
+    "a stroke changes a pixel only where it is more opaque than what lies there",
+    "strokes take the image's colour at their pixel instead of the stroke colour",
+    "those colours are scaled to the constant intensity",
+    "brightness of the strokes' colours when constant colours is on",
+    "stored and answered; not read",
+    "draw strokes without the image's depths"};
 
 }  // namespace
 
-const shaderlib::ClassDescription kPenClass{
-    "vxs_pen_postprocess", kName,
-    VO_SHADER_POSTPROCESS, kLabels,
-    kDirectGlobals,        DirectEntries<kDefault, kFields>(&Evaluate)};
+const shaderlib::ClassDescription kPenClass{"vxs_pen_postprocess",
+                                            kName,
+                                            VO_SHADER_POSTPROCESS,
+                                            kLabels,
+                                            kMeanings,
+                                            kDirectGlobals,
+                                            DirectEntries<kDefault, kFields>(&Evaluate)};
 
 }  // namespace vo::npr::post

@@ -357,6 +357,17 @@ constexpr Entries TechnicalEntries() {
 constexpr const char *kPhongCartoonLabels[] = {
     "ambient factor", "light intensity", "light filter",        "shade factor",     "shade area",
     "shade smooth",   "shade filter",    "highlight intensity", "highlight colour", "exponent"};
+constexpr const char *kPhongCartoonMeanings[] = {
+    "stored and answered; not used",
+    "brightness of the lit band",
+    "colour of the lit band, times the surface colour; may be a colour shader",
+    "brightness of the shaded band",
+    "diffuse light below which the surface is shaded; 0 or less shades nothing",
+    "width of the seam between shaded and lit",
+    "colour of the shaded band, times the surface colour; may be a colour shader",
+    "strength of the Phong highlight; 0 draws none",
+    "colour of the highlight; may be a colour shader",
+    "Phong exponent of the highlight (1 at least)"};
 constexpr const char *kPhongCartoon3Labels[] = {"ambient factor",
                                                 "light intensity",
                                                 "light filter",
@@ -374,10 +385,42 @@ constexpr const char *kPhongCartoon3Labels[] = {"ambient factor",
                                                 "highlight intensity",
                                                 "highlight colour",
                                                 "exponent"};
+constexpr const char *kPhongCartoon3Meanings[] = {"stored and answered; not used",
+                                                  "brightness of the lit band",
+                                                  "colour of the lit band; may be a colour shader",
+                                                  "multiply the lit band by the surface colour",
+                                                  "brightness of the light shade band",
+                                                  "width of the light shade band in diffuse light",
+                                                  "width of the seam between light shade and lit",
+                                                  "colour of the light shade band; may be a colour shader",
+                                                  "multiply the light shade band by the surface colour",
+                                                  "brightness of the dark shade band",
+                                                  "diffuse light up to which the dark shade band reaches",
+                                                  "width of the seam between dark and light shade",
+                                                  "colour of the dark shade band; may be a colour shader",
+                                                  "multiply the dark shade band by the surface colour",
+                                                  "strength of the Phong highlight; 0 draws none",
+                                                  "colour of the highlight; may be a colour shader",
+                                                  "Phong exponent of the highlight (1 at least)"};
 constexpr const char *kThreeBandLabels[] = {"band1 colour", "band2 max",    "band2 smooth", "band2 colour",
                                             "band3 max",    "band3 smooth", "band3 colour"};
+constexpr const char *kThreeBandMeanings[] = {"colour of the brightest band; may be a colour shader",
+                                              "width of the middle band in diffuse light",
+                                              "width of the seam between the middle and the brightest band",
+                                              "colour of the middle band; may be a colour shader",
+                                              "diffuse light up to which the darkest band reaches",
+                                              "width of the seam between the darkest and the middle band",
+                                              "colour of the darkest band; may be a colour shader"};
 constexpr const char *kTechnicalLabels[] = {"cool colour",    "warm colour",     "cool factor", "warm factor",
                                             "diffuse factor", "specular factor", "exponent"};
+constexpr const char *kTechnicalMeanings[] = {
+    "tone of the surfaces facing away from the lights; may be a colour shader",
+    "tone of the surfaces facing the lights; may be a colour shader",
+    "share of the surface colour in the cool tone",
+    "share of the surface colour in the warm tone",
+    "weight of the surface colour in both tones",
+    "weight of the Phong highlight",
+    "Phong exponent of the highlight"};
 constexpr const char *kCartoonGlobals[] = {"Co", "phong_power"};
 constexpr const char *kBandGlobals[] = {"Co"};
 constexpr const char *kTechnicalGlobals[] = {"Co", "Pw", "N"};
@@ -411,6 +454,7 @@ const ClassDescription kPhongCartoon{
     "phong cartoon",
     VO_SHADER_REFLECTANCE,
     kPhongCartoonLabels,
+    kPhongCartoonMeanings,
     kCartoonGlobals,
     DataEntries<kPhongCartoonDefault>(&PhongCartoonEvaluate, &PhongCartoonPrepare,
                                       &TableGet<kPhongCartoonFields>, &TableSet<kPhongCartoonFields>)};
@@ -419,6 +463,7 @@ const ClassDescription kPhongCartoon3{
     "phong cartoon 3",
     VO_SHADER_REFLECTANCE,
     kPhongCartoon3Labels,
+    kPhongCartoon3Meanings,
     kCartoonGlobals,
     DataEntries<kPhongCartoon3Default>(&PhongCartoon3Evaluate, &PhongCartoon3Prepare,
                                        &TableGet<kPhongCartoon3Fields>, &TableSet<kPhongCartoon3Fields>)};
@@ -427,11 +472,12 @@ const ClassDescription kThreeBand{
     "3band mphong",
     VO_SHADER_REFLECTANCE,
     kThreeBandLabels,
+    kThreeBandMeanings,
     kBandGlobals,
     DataEntries<kThreeBandDefault>(&ThreeBandEvaluate, &ThreeBandPrepare, &TableGet<kThreeBandFields>,
                                    &TableSet<kThreeBandFields>)};
-const ClassDescription kTechnical{"vxs_technical_reflectance", "technical",
-                                  VO_SHADER_REFLECTANCE,       kTechnicalLabels,
-                                  kTechnicalGlobals,           TechnicalEntries()};
+const ClassDescription kTechnical{
+    "vxs_technical_reflectance", "technical",       VO_SHADER_REFLECTANCE, kTechnicalLabels,
+    kTechnicalMeanings,          kTechnicalGlobals, TechnicalEntries()};
 
 }  // namespace vo::npr

@@ -278,8 +278,23 @@ constexpr Entries EdgeEntries() {
 
 constexpr const char *kShadowReflectanceLabels[] = {
     "shadow colour", "shadow blend", "shadow clamp", "background", "light list", "normal", "use normal"};
+constexpr const char *kShadowReflectanceMeanings[] = {
+    "colour laid where the chosen lights are blocked; may be a colour shader",
+    "width of the fade of a light's contribution as the surface turns from it",
+    "visibility below which a light counts as fully blocked",
+    "NPR background shown where the surface is lit; none keeps the surface colour",
+    "ring of references to the lights whose shadows are painted (only lights with shadows on)",
+    "direction that, with use normal, leaves out lights shining along it",
+    "leave out the lights whose direction points along the normal"};
 constexpr const char *kShadowTransparencyLabels[] = {"light list", "normal", "use normal"};
+constexpr const char *kShadowTransparencyMeanings[] = {
+    "ring of references to the lights whose shadows give the coverage (only lights with shadows on)",
+    "direction that, with use normal, leaves out lights shining along it",
+    "leave out the lights whose direction points along the normal"};
 constexpr const char *kEdgeLabels[] = {"step size", "edge level", "centre level"};
+constexpr const char *kEdgeMeanings[] = {
+    "distance in t from each edge over which alpha fades to the centre level",
+    "alpha at the two edges of t (0 and 1)", "alpha away from the edges"};
 constexpr const char *kShadowReflectanceGlobals[] = {"Co", "Pw", "Ng", "N", "xp", "yp", "alpha"};
 constexpr const char *kShadowTransparencyGlobals[] = {"Pw", "Ng", "N", "alpha"};
 constexpr const char *kEdgeGlobals[] = {"t", "alpha"};
@@ -291,6 +306,7 @@ const ClassDescription kShadowReflectance{
     "shadow",
     VO_SHADER_REFLECTANCE,
     kShadowReflectanceLabels,
+    kShadowReflectanceMeanings,
     kShadowReflectanceGlobals,
     RingEntries<ShadowReflectance, kShadowReflectanceDefault, &ShadowReflectanceInitialise,
                 &ShadowReflectanceRelease, kShadowReflectanceFields>(&ShadowReflectanceEvaluate,
@@ -300,11 +316,13 @@ const ClassDescription kShadowTransparency{
     "shadow",
     VO_SHADER_TRANSPARENCY,
     kShadowTransparencyLabels,
+    kShadowTransparencyMeanings,
     kShadowTransparencyGlobals,
     RingEntries<ShadowTransparency, kShadowTransparencyDefault, &ShadowTransparencyInitialise,
                 &ShadowTransparencyRelease, kShadowTransparencyFields>(&ShadowTransparencyEvaluate,
                                                                        &ShadowTransparencyPrepare)};
 const ClassDescription kEdgeTransparency{
-    "vxs_edge_transparency", "edge", VO_SHADER_TRANSPARENCY, kEdgeLabels, kEdgeGlobals, EdgeEntries()};
+    "vxs_edge_transparency", "edge",       VO_SHADER_TRANSPARENCY, kEdgeLabels,
+    kEdgeMeanings,           kEdgeGlobals, EdgeEntries()};
 
 }  // namespace vo::npr

@@ -122,23 +122,79 @@ constexpr Entries WordEntries(VtShaderDataProc evaluate, VtShaderDataProc prepar
 }
 
 constexpr const char *kLinearScaleLabels[] = {"min intensity", "max intensity"};
+constexpr const char *kLinearScaleMeanings[] = {
+    "intensity mapped to 0; below it everything is 0 (must be below the max, else the list stops)",
+    "intensity mapped to 1; above it everything is 1"};
 constexpr const char *kRenderLightsLabels[] = {"flare constant", "lights select"};
+constexpr const char *kRenderLightsMeanings[] = {
+    "brightness constant of the lens flares drawn for the lights",
+    "\"visible\" draws flares for the lights in view, \"hidden\" for the hidden ones"};
 constexpr const char *kMatrixLabels[] = {"rows", "columns", "matrix"};
+constexpr const char *kMatrixMeanings[] = {"rows of the kernel, odd and at least 1",
+                                           "columns of the kernel, odd and at least 1",
+                                           "rows x columns floats, row by row: the kernel the image is "
+                                           "convolved with (normalised); none uses a built-in 5 x 3 kernel"};
 constexpr const char *kInterlaceLabels[] = {"buffer1", "buffer2", "half resolution"};
+constexpr const char *kInterlaceMeanings[] = {
+    "screen buffer giving the rows of one field", "screen buffer giving the rows of the other field",
+    "the two buffers are half the picture's height, each row giving two picture rows' field"};
 constexpr const char *kGlowLabels[] = {"min threshold", "max threshold", "intensity", "range"};
+constexpr const char *kGlowMeanings[] = {
+    "brightness a pixel's every channel must pass to glow",
+    "brightness at which the glow falls to 1 percent at the edge of its range", "strength of the glow",
+    "radius of the glow as a percentage of the picture's smaller side"};
 constexpr const char *kFlares3dLabels[] = {"visible flare", "hidden flare", "flare const"};
+constexpr const char *kFlares3dMeanings[] = {
+    "post-process shader run over the lens flares of the visible lights",
+    "post-process shader run over the lens flares of the hidden lights",
+    "brightness constant of the lens flares"};
 constexpr const char *kFfaaSeedLabels[] = {"threshold", "update rgb", "update stencil"};
+constexpr const char *kFfaaSeedMeanings[] = {
+    "colour variance of a pixel's neighbourhood above which the pixel is flagged for more samples",
+    "show the measured variance in the picture's colours",
+    "write the flags into the screen buffer's 8-bit plane"};
 constexpr const char *kFfaaPropagatorLabels[] = {"halton samples",  "early out",    "relative sensitivity",
                                                  "y radix",         "x radix",      "keep seed",
                                                  "dump each stage", "feedback rate"};
+constexpr const char *kFfaaPropagatorMeanings[] = {
+    "ray-traced samples per flagged pixel (1 at least)",
+    "samples after which a pixel whose samples agree stops",
+    "how strongly samples must disagree to spread the work to the neighbours",
+    "radix of the Halton sequence of the samples' y offsets (0: 3)",
+    "radix of the Halton sequence of the samples' x offsets (0: 2)",
+    "keep the colour of the flagged seed pixels and only spread from them",
+    "show the picture after every flood step",
+    "rows between showings of the picture while it works"};
 constexpr const char *kDepthOfFieldLabels[] = {"focal length", "aperture",          "focus plane",
                                                "near focus",   "far focus",         "near blur",
                                                "far blur",     "ignore background", "units"};
+constexpr const char *kDepthOfFieldMeanings[] = {
+    "focal length of the lens in millimetres",
+    "f-number of the lens (the aperture's diameter is focal length / aperture)",
+    "distance of the plane in focus, in scene units",
+    "nearer limit of a range kept in focus; 0 unset",
+    "farther limit of a range kept in focus; 0 unset",
+    "scale of the blur in front of the focus",
+    "scale of the blur behind the focus",
+    "keep the background (at the far clipping distance) sharp",
+    "scene units per metre"};
 constexpr const char *kBlurLabels[] = {"range"};
+constexpr const char *kBlurMeanings[] = {
+    "half-width in pixels of the box filter: the kernel is 2 x range + 1 pixels square"};
 constexpr const char *kAverageFramesLabels[] = {"source_buffer", "accumulated", "dither", "update rgb",
                                                 "feedback rate"};
+constexpr const char *kAverageFramesMeanings[] = {
+    "screen buffer holding the new frame blended into the running average",
+    "number of frames already in the average (0 replaces it)",
+    "blend with an ordered dither, keeping each pixel's weight in the alpha plane",
+    "show the average while it is made", "rows between showings of the average"};
 constexpr const char *kArchiveLabels[] = {"drivername", "filename"};
+constexpr const char *kArchiveMeanings[] = {"registry name of the output driver the picture is written with",
+                                            "file the picture is written to"};
 constexpr const char *kExecuteLabels[] = {"method"};
+constexpr const char *kExecuteMeanings[] = {
+    "execute code of the render made into the output buffer, after which the list goes on (default the ray "
+    "tracer's 0x70002)"};
 
 constexpr const char *kBi[] = {"Bi"};
 constexpr const char *kBiBo[] = {"Bi", "Bo"};
@@ -151,8 +207,9 @@ const VtShaderArgProc kTwoSet = &exported::VoPostprocessTwoArgumentsSet;
 const VtShaderArgProc kThreeSet = &exported::VoPostprocessThreeArgumentsSet;
 
 ClassDescription Describe(shaderlib::Identifier id, const char *name, std::span<const char *const> labels,
-                          std::span<const char *const> globals, const Entries &e) {
-  return {id, name, VO_SHADER_POSTPROCESS, labels, globals, e};
+                          std::span<const char *const> meanings, std::span<const char *const> globals,
+                          const Entries &e) {
+  return {id, name, VO_SHADER_POSTPROCESS, labels, meanings, globals, e};
 }
 
 }  // namespace
@@ -172,30 +229,34 @@ void ClassesRegister() {
       &RenderDepthEvaluate, nullptr, &shaderlib::ArgumentNone, &shaderlib::ArgumentNone);
   // The start's order.
   const ClassDescription classes[] = {
-      Describe("vxs_execute_postprocess", "execute", kExecuteLabels, kBo,
+      Describe("vxs_execute_postprocess", "execute", kExecuteLabels, kExecuteMeanings, kBo,
                TableEntries<kExecute, kExecuteFields>(&ExecuteEvaluate, nullptr)),
-      Describe("vxs_archive_postprocess", "archive", kArchiveLabels, kBiBo, archive),
-      Describe("vxs_average_frames_postprocess", "average frames", kAverageFramesLabels, kBiBo,
+      Describe("vxs_archive_postprocess", "archive", kArchiveLabels, kArchiveMeanings, kBiBo, archive),
+      Describe("vxs_average_frames_postprocess", "average frames", kAverageFramesLabels,
+               kAverageFramesMeanings, kBiBo,
                TableEntries<kAverageFrames, kAverageFramesFields>(&AverageFramesEvaluate, nullptr)),
-      Describe("vxs_blur_postprocess", "blur", kBlurLabels, kBlurGlobals,
+      Describe("vxs_blur_postprocess", "blur", kBlurLabels, kBlurMeanings, kBlurGlobals,
                TableEntries<kBlur, kBlurFields>(&BlurEvaluate, &BlurPrepare)),
-      Describe("vxs_depth_of_field_postprocess", "depth of field", kDepthOfFieldLabels, kBiBo,
+      Describe("vxs_depth_of_field_postprocess", "depth of field", kDepthOfFieldLabels, kDepthOfFieldMeanings,
+               kBiBo,
                TableEntries<kDepthOfField, kDepthOfFieldFields>(&DepthOfFieldEvaluate, &DepthOfFieldPrepare)),
-      Describe("vxs_ffaa_propagator_postprocess", "ffaa propagator", kFfaaPropagatorLabels, kBiBo,
+      Describe("vxs_ffaa_propagator_postprocess", "ffaa propagator", kFfaaPropagatorLabels,
+               kFfaaPropagatorMeanings, kBiBo,
                TableEntries<kFfaaPropagator, kFfaaPropagatorFields>(&FfaaPropagatorEvaluate, nullptr)),
-      Describe("vxs_ffaa_seed_postprocess", "ffaa seed", kFfaaSeedLabels, kBiBo,
+      Describe("vxs_ffaa_seed_postprocess", "ffaa seed", kFfaaSeedLabels, kFfaaSeedMeanings, kBiBo,
                WordEntries<kFfaaSeed, kFfaaSeedFields>(&FfaaSeedEvaluate, nullptr, kThreeSet)),
-      Describe("vxs_flares_3d_postprocess", "flares 3d", kFlares3dLabels, {}, flares),
-      Describe("vxs_glow_postprocess", "glow", kGlowLabels, kGlowGlobals,
+      Describe("vxs_flares_3d_postprocess", "flares 3d", kFlares3dLabels, kFlares3dMeanings, {}, flares),
+      Describe("vxs_glow_postprocess", "glow", kGlowLabels, kGlowMeanings, kGlowGlobals,
                TableEntries<kGlow, kGlowFields>(&GlowEvaluate, &GlowPrepare)),
-      Describe("vxs_interlace_postprocess", "interlace", kInterlaceLabels, kBiBo,
+      Describe("vxs_interlace_postprocess", "interlace", kInterlaceLabels, kInterlaceMeanings, kBiBo,
                WordEntries<kInterlace, kInterlaceFields>(&InterlaceEvaluate, &InterlacePrepare, kThreeSet)),
-      Describe("vxs_matrix_postprocess", "matrix", kMatrixLabels, kKernelGlobals,
+      Describe("vxs_matrix_postprocess", "matrix", kMatrixLabels, kMatrixMeanings, kKernelGlobals,
                WordEntries<kMatrix, kMatrixFields>(&MatrixEvaluate, &MatrixPrepare, kThreeSet)),
-      Describe("vxs_render_depth_postprocess", "render depth", {}, kBi, renderDepth),
-      Describe("vxs_render_lights_postprocess", "render lights", kRenderLightsLabels, {}, renderLights),
+      Describe("vxs_render_depth_postprocess", "render depth", {}, {}, kBi, renderDepth),
+      Describe("vxs_render_lights_postprocess", "render lights", kRenderLightsLabels, kRenderLightsMeanings,
+               {}, renderLights),
       Describe(
-          "vxs_linear_scale_postprocess", "linear scale", kLinearScaleLabels, kBi,
+          "vxs_linear_scale_postprocess", "linear scale", kLinearScaleLabels, kLinearScaleMeanings, kBi,
           WordEntries<kLinearScale, kLinearScaleFields>(&LinearScaleEvaluate, &LinearScalePrepare, kTwoSet)),
   };
   shaderlib::ClassListCreate(classes);

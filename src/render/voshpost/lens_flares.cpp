@@ -72,6 +72,42 @@ constexpr const char *kLabels[kArguments] = {"lens",
                                              "max intensity",
                                              "check depth",
                                              "clamp colour"};
+constexpr const char *kMeanings[] = {
+    "name of a lens preset (\"standard\", \"polygon\", \"lens35\", \"polygon35\", \"lens50\", \"polygon50\", "
+    "\"lens105\", \"spark\", \"star4\") whose values it takes, or \"custom\"",
+    "field of view of the lens in degrees, 1 to 179",
+    "how much larger the brightest sources' flares are than the faintest's, 1 to 100",
+    "strength of every flare",
+    "turn in degrees of the flare's shapes",
+    "radius of the glow round a source in lens units, 1 to 179",
+    "shape of the glow: \"none\", \"circle\", \"polygon\" or \"arc polygon\"",
+    "how sharply the glow is concentrated, 0 to 1",
+    "colour of the glow",
+    "strength of the glow, 0 to 10",
+    "sides of the iris polygon, 3 to 30",
+    "how far the iris sides bend into arcs for \"arc polygon\", 1 to 1e6",
+    "shape of the halo ring: \"none\", \"circle\", \"polygon\" or \"arc polygon\"",
+    "radius of the halo ring, 1 to 179",
+    "width of the halo ring, 0.1 to 179",
+    "colour of the halo",
+    "strength of the halo, 0 to 10",
+    "pattern of the rays: \"none\", \"random\", \"regular\", \"mixed\" or \"semi-regular\"",
+    "shape the rays are measured in: \"none\", \"circle\", \"polygon\" or \"arc polygon\"",
+    "number of rays, 1 to 100",
+    "strength of the rays, 0 to 10",
+    "colour of the rays",
+    "how much the rays differ in strength, 0 to 1",
+    "length of the rays, 0 to 10",
+    "turn of the rays in degrees, added to the rotation",
+    "number of ghost images along the line through the picture's centre, 0 to 100",
+    "shape of the ghosts: \"none\", \"circle\", \"polygon\" or \"arc polygon\"",
+    "strength of the ghosts, 0 to 10",
+    "smallest ghost radius, 0.1 to 179",
+    "largest ghost radius, 0.1 to 179",
+    "brightness at and above which a pixel or light is a flare source, 1 to 1e6",
+    "brightness at which a source's flare is drawn at full size, 1 to 1e6",
+    "flares do not cover pixels nearer than their source",
+    "limit the picture's colours to 1 after the flares are added"};
 
 constexpr const char *kShapes[] = {"none", "circle", "polygon", "arc polygon"};
 constexpr const char *kRaysTypes[] = {"none", "random", "regular", "mixed", "semi-regular"};
@@ -662,7 +698,7 @@ VtStatus FlareClassesRegister() {
   static constexpr const char *kGlobals[] = {"Bi", "Bo"};
   // A class already registered by an earlier start is used as it is.
   (void)shaderlib::ClassCreate(
-      {"vxs_lens_flares", "lens flares", VO_SHADER_POSTPROCESS, kLabels, kGlobals, e});
+      {"vxs_lens_flares", "lens flares", VO_SHADER_POSTPROCESS, kLabels, kMeanings, kGlobals, e});
   const VtStatus st = CatalogueBuild(k);
   if (st != 0) FlareClassesRelease();
   return st;

@@ -59,6 +59,10 @@ struct ClassDescription {
   const char *name;  // display name
   uint32_t type;
   std::span<const char *const> labels;
+  // One line per label of what the argument does, beside the labels as the
+  // interface description keeps its procedures' comments; the reference
+  // docs/shader-classes.md shows them and a test requires every one.
+  std::span<const char *const> meanings;
   std::span<const char *const> globals;
   Entries entries;
   // Lights only: register all ten slots (nulls for the empty ones), as the
@@ -66,7 +70,8 @@ struct ClassDescription {
   bool allSlots = false;
 };
 
-// Registers the class: string table, prototype, globals, then the entries
+// Registers the class: string table (with the meanings, when there is one a
+// label), prototype, globals, then the entries
 // (super-lite lights, which declare no globals and leave 2, 3, 5, 6 and 11
 // alone, set only 4, 9, 10, 7, 8; lights with allSlots set all ten). Stops at the first step that fails and
 // answers its status, so a refused table or prototype never lends its name to another class.

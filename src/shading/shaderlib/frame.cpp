@@ -120,6 +120,7 @@ VtStatus ClassCreate(const ClassDescription &d) {
     indices[i] = i + 1;
   }
   VtStatus st = VoStringTableCreate(d.identifier.text, n + 1, strings);
+  if (st == 0 && d.meanings.size() == n) shader::ArgumentMeaningsKeep(d.identifier.text, d.meanings.data());
   if (st == 0) st = VoShaderPrototypeCreate(d.type, d.identifier.text, 0, n, n > 0 ? indices : nullptr);
   for (std::size_t g = 0; st == 0 && g < d.globals.size(); ++g) st = VoShaderUseGlobal(d.globals[g]);
   return st == 0 ? EntriesSet(d) : st;

@@ -101,6 +101,14 @@ VtStatus FilterDestroy(void *block) {
 
 constexpr const char *kLabels[] = {"filter", "map func", "pulse generator", "map", "reconstruction filter",
                                    "width",  "height"};
+constexpr const char *kMeanings[] = {
+    "the filter pair (pulse generator and reconstruction) made at preparation",
+    "procedure that tells whether a sample lies in the polygon, chosen by map at preparation",
+    "kind of sample placement; stored and answered, a grid is always used",
+    "space the samples are tested in: 1 offset, 2 world, 3 texture coordinates",
+    "kind of reconstruction; stored and answered, the samples are always averaged",
+    "columns of the sample grid in a pixel",
+    "rows of the sample grid in a pixel"};
 
 }  // namespace
 
@@ -113,7 +121,7 @@ VtStatus FilterClassCreate() {
   e.release = &FilterRelease;
   e.destroy = &FilterDestroy;
   static const shaderlib::ClassDescription kClass{
-      "vxs_filter", "generic filter", VO_SHADER_FILTER, kLabels, {}, e};
+      "vxs_filter", "generic filter", VO_SHADER_FILTER, kLabels, kMeanings, {}, e};
   return shaderlib::ClassCreate(kClass);
 }
 

@@ -66,12 +66,16 @@ constexpr Entries MarloEntries() {
 }
 
 constexpr const char *kMarloLabels[] = {"file name", "image", "image region"};
+constexpr const char *kMarloMeanings[] = {
+    "image file wrapped over the surface by s and t, read when no image is given",
+    "image wrapped instead of the file; null uses the file", "stored and answered; not read"};
 constexpr const char *kMarloGlobals[] = {"Co", "s", "t"};
 
 const ClassDescription kMarlo{"vxs_marlo_wrapped_image_colour",
                               "marlo wrapped image",
                               VO_SHADER_COLOUR,
                               kMarloLabels,
+                              kMarloMeanings,
                               kMarloGlobals,
                               MarloEntries()};
 

@@ -25,6 +25,10 @@ bool ClassInstalled(uint32_t type, const char *name);
 // entry is missing): what a renderer compares with, read without making an
 // instance, so that it cannot fail for want of memory.
 VtProc ClassEntry(uint32_t type, const char *name, uint32_t slot);
+// Gives the string table of that name (a class's identifier) the meanings
+// of its arguments: count - 1 texts of static storage, one for each string
+// after the display name. False when there is no such table.
+bool ArgumentMeaningsKeep(const char *table, const char *const *meanings);
 // Whether the shader is one of the kernel's live shaders.
 bool ShaderIsLive(const VtShader *shader);
 

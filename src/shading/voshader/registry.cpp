@@ -242,6 +242,18 @@ VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const ch
   return nullptr;
 }
 
+bool ArgumentMeaningsKeep(const char *table, const char *const *meanings) {
+  VtStatus st;
+  ShaderShared *shared = Shared(&st);
+  if (shared == nullptr || table == nullptr) return false;
+  for (StringTable *t = shared->tables; t != nullptr; t = t->next) {
+    if (std::strcmp(t->name, table) != 0) continue;
+    t->meanings = meanings;
+    return true;
+  }
+  return false;
+}
+
 }  // namespace vo::shader
 
 namespace vo {
@@ -264,6 +276,7 @@ VtStatus VoStringTableCreate(const char *name, uint32_t count, const char **stri
   auto *t = static_cast<StringTable *>(VoAllocate(static_cast<uint32_t>(bytes)));
   if (t == nullptr) return Refuse(kNoMemory, kMsgTableNoMemory);
   t->count = count;
+  t->meanings = nullptr;
   t->strings = reinterpret_cast<const char **>(t + 1);
   char *chars = reinterpret_cast<char *>(t->strings + count);
   auto keep = [&chars](const char *text) {

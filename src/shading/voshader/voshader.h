@@ -92,6 +92,9 @@ struct StringTable {
   uint32_t count;
   const char *name;
   const char **strings;
+  // A class's argument meanings, one for each string after the display
+  // name; constants of the library that made the class, or null.
+  const char *const *meanings;
 };
 
 struct ShaderType {

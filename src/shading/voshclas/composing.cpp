@@ -49,6 +49,9 @@ struct RayCube {
 static_assert(offsetof(RayCube, shaders) == offsetof(VtShaderWordArgs, word));
 constexpr RayCube kRayCubeDefault{};
 constexpr const char *kRayCubeLabels[] = {"primary shader", "secondary shader"};
+constexpr const char *kRayCubeMeanings[] = {
+    "background shader the camera's own rays see",
+    "background shader for traced rays that leave the scene (reflections, refractions); none gives black"};
 
 VtStatus RayCubeSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr) return 0;
@@ -111,6 +114,12 @@ constexpr Field kTwoPlanesFields[] = {{VtGenericPtr, offsetof(TwoPlanes, shaders
                                       {VtString, offsetof(TwoPlanes, extrapolation) + sizeof(char *)}};
 constexpr const char *kTwoPlanesLabels[] = {"back shader", "front shader", "distance", "back extrapolation",
                                             "front extrapolation"};
+constexpr const char *kTwoPlanesMeanings[] = {
+    "background shader mapped onto the plane behind the camera",
+    "background shader mapped onto the plane in front of the camera",
+    "distance of the two planes from the eye (at least the view's hither distance)",
+    "how the back plane continues past its picture: \"tile\", \"smear\" or \"none\"",
+    "how the front plane continues past its picture: \"tile\", \"smear\" or \"none\""};
 
 void *TwoPlanesCreate() {
   auto *b = static_cast<TwoPlanes *>(VoAllocate(sizeof(TwoPlanes)));
@@ -276,6 +285,10 @@ constexpr Field kDecalFields[] = {{VtGenericPtr, offsetof(Decal, shaders)},
                                   {VtGenericPtr, offsetof(Decal, shaders) + 24}};
 constexpr const char *kDecalLabels[] = {"decal texture space", "decal transparency", "decal colour",
                                         "base colour"};
+constexpr const char *kDecalMeanings[] = {
+    "texture space shader that places the decal",
+    "transparency shader whose alpha cuts the decal out; none lays the decal whole",
+    "colour shader of the decal", "colour shader seen where the decal is cut away or transparent"};
 constexpr uint32_t kDecalTypes[] = {VO_SHADER_TEXTURE_SPACE, VO_SHADER_TRANSPARENCY, VO_SHADER_COLOUR,
                                     VO_SHADER_COLOUR};
 
@@ -387,6 +400,9 @@ constexpr const char *kRayCubeGlobals[] = {"Cb", "unitI"};
 constexpr const char *kTwoPlanesGlobals[] = {"Cb", "E", "xi", "yi", "xp", "yp", "unitI"};
 constexpr const char *kEnvironmentGlobals[] = {"Cb", "E", "unitI"};
 constexpr const char *kEnvironmentLabels[] = {"intensity", "angle"};
+constexpr const char *kEnvironmentMeanings[] = {
+    "brightness of the environment cube seen behind the scene, 0 to 1",
+    "width of the cone the environment is sampled over"};
 constexpr const char *kDecalGlobals[] = {"Co", "To", "s", "t", "dPds", "dPdt", "alpha", "ds", "dt"};
 
 constexpr Entries RayCubeEntries() {
@@ -417,20 +433,22 @@ constexpr Entries DecalEntries() {
 
 }  // namespace
 
-const ClassDescription kRayCube{kRayCubeIdentifier, "ray cube",      VO_SHADER_BACKGROUND,
-                                kRayCubeLabels,     kRayCubeGlobals, RayCubeEntries()};
-const ClassDescription kTwoPlanes{kTwoPlanesIdentifier, "two planes",      VO_SHADER_BACKGROUND,
-                                  kTwoPlanesLabels,     kTwoPlanesGlobals, TwoPlanesEntries()};
+const ClassDescription kRayCube{kRayCubeIdentifier, "ray cube",      VO_SHADER_BACKGROUND, kRayCubeLabels,
+                                kRayCubeMeanings,   kRayCubeGlobals, RayCubeEntries()};
+const ClassDescription kTwoPlanes{kTwoPlanesIdentifier, "two planes",       VO_SHADER_BACKGROUND,
+                                  kTwoPlanesLabels,     kTwoPlanesMeanings, kTwoPlanesGlobals,
+                                  TwoPlanesEntries()};
 const ClassDescription kEnvironmentBackground{
     "vxs_environment_background",
     "environment",
     VO_SHADER_BACKGROUND,
     kEnvironmentLabels,
+    kEnvironmentMeanings,
     kEnvironmentGlobals,
     DataEntries<kEnvironmentBackgroundDefault>(&EnvironmentBackgroundEvaluate, &EnvironmentBackgroundPrepare,
                                                &exported::VoShaderTwoFloatArgumentsGet,
                                                &exported::VoShaderTwoArgumentsSet)};
-const ClassDescription kDecal{kDecalIdentifier, "decal",       VO_SHADER_COLOUR,
-                              kDecalLabels,     kDecalGlobals, DecalEntries()};
+const ClassDescription kDecal{kDecalIdentifier, "decal",       VO_SHADER_COLOUR, kDecalLabels,
+                              kDecalMeanings,   kDecalGlobals, DecalEntries()};
 
 }  // namespace vo::classic

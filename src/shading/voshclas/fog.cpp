@@ -322,8 +322,16 @@ VtStatus FogLightEvaluate(void *block) {
 
 constexpr const char *kGroundFogLabels[] = {"fog distance", "fog height", "fog colour", "ground point",
                                             "ground normal"};
+constexpr const char *kGroundFogMeanings[] = {
+    "extinction length: a path of this length in fog of full density keeps 1/e of its colour (1 when 0 or "
+    "less)",
+    "scale height over which the fog thins by 1/e above the ground; 0 or less makes the fog uniform",
+    "colour of the fog; may be a colour shader", "a point on the ground plane",
+    "normal of the ground plane, pointing up into the fog"};
 constexpr const char *kGroundFogGlobals[] = {"Co", "Pw", "E", "unitI", "modI"};
 constexpr const char *kFogLightLabels[] = {"fog density"};
+constexpr const char *kFogLightMeanings[] = {
+    "how much light the fog scatters towards the eye from point and spot lights whose \"scattering\" is on"};
 constexpr const char *kFogLightGlobals[] = {"Co", "E", "unitI", "modI"};
 
 constexpr Entries FogLightEntries() {
@@ -342,11 +350,12 @@ const ClassDescription kGroundFog{
     "ground fog",
     VO_SHADER_FOREGROUND,
     kGroundFogLabels,
+    kGroundFogMeanings,
     kGroundFogGlobals,
     DataEntries<kGroundFogDefault>(&GroundFogEvaluate, &GroundFogPrepare, &TableGet<kGroundFogFields>,
                                    &TableSet<kGroundFogFields>)};
-const ClassDescription kFogLight{"vxs_fog_light_foreground", "fog light",
-                                 VO_SHADER_FOREGROUND,       kFogLightLabels,
-                                 kFogLightGlobals,           FogLightEntries()};
+const ClassDescription kFogLight{
+    "vxs_fog_light_foreground", "fog light",      VO_SHADER_FOREGROUND, kFogLightLabels,
+    kFogLightMeanings,          kFogLightGlobals, FogLightEntries()};
 
 }  // namespace vo::classic

@@ -62,6 +62,24 @@ constexpr const char *kProjectorLabels[] = {"intensity",      "colour",
                                             "shadow quality", "shadow softness",
                                             "file name",      "up vector",
                                             "scattering",     "inverse fall off function"};
+constexpr const char *kProjectorMeanings[] = {
+    "brightness; the light's colour is intensity x colour",
+    "colour of the light, filtering the projected image",
+    "where the projector stands",
+    "point the projector is aimed at",
+    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+    "other value not at all",
+    "procedure giving the attenuation at a distance (default VoLightFallOff)",
+    "data handed to the fall off function",
+    "full angle of the projected pyramid in degrees",
+    "whether the light casts shadows",
+    "side of the shadow depth map in texels; 0 lets the ray tracer trace this light's shadows",
+    "samples per shadow test",
+    "width of the shadow's soft edge",
+    "image file projected by the light",
+    "the projected image's up direction",
+    "whether the light takes part in light scattering",
+    "procedure giving the distance for an attenuation (default VoLightInverseFallOff)"};
 static_assert(std::size(kProjectorFields) == std::size(kProjectorLabels));
 
 double ProjectorShadow(const float *point, void *, const float *normal, VtLightData *d) {
@@ -207,7 +225,7 @@ bool ProjectorProject(const VtLightData *d, const float *point, const float *nor
   return true;
 }
 
-const ClassDescription kProjector{"vxs_projector_light", "projector", VO_SHADER_LIGHT, kProjectorLabels, {},
-                                  ProjectorEntries(),    true};
+const ClassDescription kProjector{"vxs_projector_light", "projector", VO_SHADER_LIGHT,    kProjectorLabels,
+                                  kProjectorMeanings,    {},          ProjectorEntries(), true};
 
 }  // namespace vo::classic

@@ -361,20 +361,66 @@ VtStatus EnvironmentEvaluate(void *block) {
 
 constexpr const char *kMirrorLabels[] = {"ambient factor", "diffuse factor", "specular factor",
                                          "mirror factor", "roughness"};
+constexpr const char *kMirrorMeanings[] = {
+    "weight of the ambient light on the surface colour", "weight of the diffuse light on the surface colour",
+    "weight of the highlight (not tinted by the surface)",
+    "weight of the colour seen along the reflected ray the ray tracer traces",
+    "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)"};
 constexpr const char *kMirrorMapLabels[] = {"ambient factor", "diffuse factor", "specular factor",
                                             "mirror factor",  "roughness",      "image",
                                             "file name"};
+constexpr const char *kMirrorMapMeanings[] = {
+    "weight of the ambient light on the surface colour",
+    "weight of the diffuse light on the surface colour",
+    "weight of the highlight (not tinted by the surface)",
+    "weight of the reflected ray's colour, scaled by the map's first channel where there is a map",
+    "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)",
+    "image whose first channel, wrapped by s and t, scales the mirror factor; used before the file",
+    "image file read for the map when no image is given"};
 constexpr const char *kGlassLabels[] = {"specular factor", "transmission factor", "mirror factor",
                                         "roughness", "refraction"};
+constexpr const char *kGlassMeanings[] = {
+    "weight of the highlight, as on a solid of the refractive index",
+    "weight of the refracted ray's colour, tinted by the surface colour",
+    "weight of the reflected ray's colour",
+    "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)",
+    "refractive index (1.59144 when below 1)"};
 constexpr const char *kDielectricLabels[] = {"ambient factor",      "diffuse factor", "specular factor",
                                              "transmission factor", "mirror factor",  "roughness",
                                              "refraction"};
+constexpr const char *kDielectricMeanings[] = {
+    "weight of the ambient light, seen from inside the solid only",
+    "weight of the diffuse light, seen from inside the solid only",
+    "weight of the Fresnel highlight",
+    "weight of the refracted ray's colour, scaled by 1 minus the Fresnel reflectance",
+    "weight of the reflected ray's colour, scaled by the Fresnel reflectance",
+    "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)",
+    "refractive index (1.59144 when below 1)"};
 constexpr const char *kConductorLabels[] = {"ambient factor",   "diffuse factor",  "specular factor",
                                             "mirror factor",    "roughness",       "refraction red",
                                             "refraction green", "refraction blue", "absorption red",
                                             "absorption green", "absorption blue"};
+constexpr const char *kConductorMeanings[] = {
+    "weight of the ambient light on the surface colour",
+    "weight of the diffuse light on the surface colour",
+    "weight of the Fresnel highlight of the metal",
+    "weight of the reflected ray's colour, scaled per channel by the Fresnel reflectance",
+    "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)",
+    "real part of the metal's refractive index for red",
+    "real part of the metal's refractive index for green",
+    "real part of the metal's refractive index for blue",
+    "absorption (imaginary part of the index) for red",
+    "absorption (imaginary part of the index) for green",
+    "absorption (imaginary part of the index) for blue"};
 constexpr const char *kEnvironmentLabels[] = {"ambient factor",     "diffuse factor", "specular factor",
                                               "environment factor", "roughness",      "angle scale"};
+constexpr const char *kEnvironmentMeanings[] = {
+    "weight of the ambient light on the surface colour (a negative one darkens)",
+    "weight of the diffuse light on the surface colour",
+    "weight of the highlight",
+    "weight of the environment cube's colour seen along the reflected direction",
+    "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)",
+    "widens the environment look-up's cone by the surface's curvature; 0 or less samples a single direction"};
 
 constexpr const char *kMirrorGlobals[] = {"Co", "Pw", "Ng", "N", "unitI", "raytrace"};
 constexpr const char *kMirrorMapGlobals[] = {"Co", "Pw", "Ng", "N", "s", "t", "unitI", "raytrace"};
@@ -401,14 +447,17 @@ const ClassDescription kMirror{
     "mirror",
     VO_SHADER_REFLECTANCE,
     kMirrorLabels,
+    kMirrorMeanings,
     kMirrorGlobals,
     ReflectanceEntries<kMirrorDefault, kMirrorFields>(&MirrorEvaluate, &MirrorPrepare)};
 const ClassDescription kMirrorMap{kMirrorMapIdentifier, "wrapped mirror map", VO_SHADER_REFLECTANCE,
-                                  kMirrorMapLabels,     kMirrorMapGlobals,    MirrorMapEntries()};
+                                  kMirrorMapLabels,     kMirrorMapMeanings,   kMirrorMapGlobals,
+                                  MirrorMapEntries()};
 const ClassDescription kGlass{"vxs_glass_reflectance",
                               "glass",
                               VO_SHADER_REFLECTANCE,
                               kGlassLabels,
+                              kGlassMeanings,
                               kSolidGlobals,
                               ReflectanceEntries<kGlassDefault, kGlassFields>(
                                   &SolidEvaluate<Glass, &GlassShade>, &SolidPrepare<Glass>)};
@@ -417,6 +466,7 @@ const ClassDescription kDielectric{
     "dielectric",
     VO_SHADER_REFLECTANCE,
     kDielectricLabels,
+    kDielectricMeanings,
     kSolidGlobals,
     ReflectanceEntries<kDielectricDefault, kDielectricFields>(&SolidEvaluate<Dielectric, &DielectricShade>,
                                                               &SolidPrepare<Dielectric>)};
@@ -425,6 +475,7 @@ const ClassDescription kConductor{
     "conductor",
     VO_SHADER_REFLECTANCE,
     kConductorLabels,
+    kConductorMeanings,
     kMirrorGlobals,
     ReflectanceEntries<kConductorDefault, kConductorFields>(&ConductorEvaluate, &ConductorPrepare)};
 const ClassDescription kEnvironmentReflectance{
@@ -432,6 +483,7 @@ const ClassDescription kEnvironmentReflectance{
     "environment",
     VO_SHADER_REFLECTANCE,
     kEnvironmentLabels,
+    kEnvironmentMeanings,
     kEnvironmentGlobals,
     ReflectanceEntries<kEnvironmentDefault, kEnvironmentFields>(&EnvironmentEvaluate, &EnvironmentPrepare)};
 

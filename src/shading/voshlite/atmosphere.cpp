@@ -176,9 +176,23 @@ VtStatus CloudsEvaluate(void *block) {
 }
 
 constexpr const char *kDepthCueLabels[] = {"near", "far", "background colour"};
+constexpr const char *kDepthCueMeanings[] = {"distance from the eye where the fading begins",
+                                             "distance from the eye where only the background colour is left",
+                                             "colour points fade to with distance"};
 constexpr const char *kFogLabels[] = {"distance", "fog colour", "max density", "ignore background"};
+constexpr const char *kFogMeanings[] = {
+    "distance over which the fog lets through 1/e of the colour behind it", "colour of the fog",
+    "most fog any point gets, 0 to 1",
+    "leave the background (beyond the view's far clipping plane) without fog"};
 constexpr const char *kSnowLabels[] = {"near scale",      "far scale",   "flake size",  "flake density",
                                        "noise amplitude", "noise scale", "flake colour"};
+constexpr const char *kSnowMeanings[] = {"size of the near flakes' cells as a fraction of the picture",
+                                         "size of the far flakes' cells as a fraction of the picture",
+                                         "diameter of a flake as a fraction of its cell",
+                                         "fraction of the cells that hold a flake",
+                                         "how much noise roughens a flake's outline",
+                                         "size of that noise as a fraction of the picture",
+                                         "colour of the flakes"};
 constexpr const char *kCoModI[] = {"Co", "modI"};
 constexpr const char *kCoXiYi[] = {"Co", "xi", "yi"};
 constexpr const char *kCbXiYi[] = {"Cb", "xi", "yi"};
@@ -190,18 +204,27 @@ const ClassDescription kDepthCue{
     "depth cue",
     VO_SHADER_FOREGROUND,
     kDepthCueLabels,
+    kDepthCueMeanings,
     kCoModI,
     PreparedAtRender<kDepthCueDefault, kDepthCueFields>(&DepthCueEvaluate, &DepthCuePrepare)};
-const ClassDescription kFog{
-    "vxs_fog_foreground", "fog",   VO_SHADER_FOREGROUND,
-    kFogLabels,           kCoModI, PreparedAtRender<kFogDefault, kFogFields>(&FogEvaluate, &FogPrepare)};
-const ClassDescription kSnow{"vxs_snow_foreground", "snow",  VO_SHADER_FOREGROUND,
-                             kSnowLabels,           kCoXiYi, SnowEntries()};
+const ClassDescription kFog{"vxs_fog_foreground",
+                            "fog",
+                            VO_SHADER_FOREGROUND,
+                            kFogLabels,
+                            kFogMeanings,
+                            kCoModI,
+                            PreparedAtRender<kFogDefault, kFogFields>(&FogEvaluate, &FogPrepare)};
+const ClassDescription kSnow{"vxs_snow_foreground", "snow",  VO_SHADER_FOREGROUND, kSnowLabels,
+                             kSnowMeanings,         kCoXiYi, SnowEntries()};
+constexpr const char *kCloudsBackgroundMeanings[] = {
+    "size of the clouds across the picture (the frequency is 10 / scale)", "colour of the sky between clouds",
+    "colour of the clouds", "octaves of noise, 1 to 10"};
 const ClassDescription kCloudsBackground{
     "vxs_clouds_background",
     "clouds",
     VO_SHADER_BACKGROUND,
     kCloudsLabels,
+    kCloudsBackgroundMeanings,
     kCbXiYi,
     PreparedAtRender<kCloudsDefault, kCloudsFields>(&CloudsEvaluate, &CloudsPrepare)};
 

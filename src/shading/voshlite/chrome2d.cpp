@@ -134,18 +134,19 @@ constexpr Entries Chrome2DEntries() {
 
 constexpr const char *kChrome2DLabels[] = {"ambient factor", "diffuse factor", "specular factor",
                                            "chrome factor", "roughness"};
+constexpr const char *kChrome2DMeanings[] = {
+    "weight of the ambient light", "weight of the diffuse light", "weight of the highlight",
+    "weight of the chrome colour looked up by the reflection direction",
+    "size of the highlight: its exponent is 1 / roughness"};
 constexpr const char *kChrome2DGlobals[] = {"Co", "N", "unitI"};
 constexpr const char *kCiCo[] = {"Ci", "Co"};
 
 }  // namespace
 
-const ClassDescription kBaseReflectance{"vxs_base_reflectance",    "base", VO_SHADER_REFLECTANCE, {}, kCiCo,
-                                        BaseEntries(&BaseEvaluate)};
-const ClassDescription kChrome2D{"vxs_chrome_2D_reflectance",
-                                 "chrome 2D",
-                                 VO_SHADER_REFLECTANCE,
-                                 kChrome2DLabels,
-                                 kChrome2DGlobals,
-                                 Chrome2DEntries()};
+const ClassDescription kBaseReflectance{
+    "vxs_base_reflectance", "base", VO_SHADER_REFLECTANCE, {}, {}, kCiCo, BaseEntries(&BaseEvaluate)};
+const ClassDescription kChrome2D{
+    "vxs_chrome_2D_reflectance", "chrome 2D",      VO_SHADER_REFLECTANCE, kChrome2DLabels,
+    kChrome2DMeanings,           kChrome2DGlobals, Chrome2DEntries()};
 
 }  // namespace vo::lite

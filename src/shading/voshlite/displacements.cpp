@@ -452,14 +452,41 @@ constexpr Entries OldBumpEntries() {
 }
 
 constexpr const char *kBumpLabels[] = {"file name", "amplitude"};
+constexpr const char *kBumpMeanings[] = {"bump map file wrapped over the surface by s and t",
+                                         "strength of the bumps"};
 constexpr const char *kOldBumpLabels[] = {"file name", "scale", "amplitude"};
+constexpr const char *kOldBumpMeanings[] = {
+    "image file whose red channel is the height field, wrapped by s and t",
+    "size of one repeat of the image in s and t", "height of the full red value 255"};
 constexpr const char *kRoughLabels[] = {"scale", "amplitude", "detail", "sharpness"};
+constexpr const char *kRoughMeanings[] = {
+    "size of the bumps in scene units (the noise frequency is 10 / scale)", "height of the bumps (5 x this)",
+    "octaves of noise, at most 10", "power the height is raised to; 2 and more make sharper peaks"};
+constexpr const char *kWrappedRoughDisplacementMeanings[] = {
+    "size of the bumps (the noise frequency is 10 / scale)", "height of the bumps (5 x this)",
+    "octaves of noise, at most 10", "power the height is raised to; 2 and more make sharper peaks"};
 constexpr const char *kCastingLabels[] = {"scale",        "casting amplitude", "dented amplitude",
                                           "dented scale", "dented threshold",  "detail"};
+constexpr const char *kCastingMeanings[] = {"size of the casting's roughness in scene units",
+                                            "height of the fine casting roughness",
+                                            "depth of the dents",
+                                            "size of the dents (1 below 0.001)",
+                                            "noise level above which a dent begins, below 1 (else 0)",
+                                            "octaves of noise in the roughness, at most 10"};
 constexpr const char *kPN[] = {"P", "N"};
 constexpr const char *kDimpleLabels[] = {"scale", "separation", "radius", "centre depth", "blend"};
+constexpr const char *kDimpleMeanings[] = {
+    "size of the pattern in s and t", "distance between dimple centres", "radius of a dimple",
+    "depth of a dimple at its centre, 0 to the radius", "how much of the dimple's rim is rounded off"};
 constexpr const char *kKnurlLabels[] = {"scale", "blend", "amplitude"};
+constexpr const char *kKnurlMeanings[] = {"size of one knurl diamond in s and t",
+                                          "how far the diamond's flat top is rounded off, 0 to 0.999",
+                                          "height of a diamond (halved)"};
 constexpr const char *kTreadLabels[] = {"scale", "radius", "amplitude", "blend"};
+constexpr const char *kTreadMeanings[] = {
+    "size of the tread pattern (4 / scale tiles of bars per unit of s and t)",
+    "half the width of a bar as a fraction of its tile, 0 to 1", "height of the bars",
+    "fraction of the radius rounded off into the plate, 0 to 1"};
 constexpr const char *kNST[] = {"N", "s", "t"};
 }  // namespace
 
@@ -468,12 +495,14 @@ const ClassDescription kDimple{
     "wrapped dimple",
     VO_SHADER_DISPLACEMENT,
     kDimpleLabels,
+    kDimpleMeanings,
     kNST,
     HeightEntries<Dimple, kDimpleDefault, kDimpleFields, &DimpleHeight>(&DimplePrepare)};
 const ClassDescription kKnurl{"vxs_wrapped_knurl_displacement",
                               "wrapped knurl",
                               VO_SHADER_DISPLACEMENT,
                               kKnurlLabels,
+                              kKnurlMeanings,
                               kNST,
                               HeightEntries<Knurl, kKnurlDefault, kKnurlFields, &KnurlHeight>(&KnurlPrepare)};
 const ClassDescription kTreadPlate{
@@ -481,22 +510,25 @@ const ClassDescription kTreadPlate{
     "wrapped tread plate",
     VO_SHADER_DISPLACEMENT,
     kTreadLabels,
+    kTreadMeanings,
     kNST,
     HeightEntries<TreadPlate, kTreadDefault, kTreadFields, &TreadPlateHeight>(&TreadPrepare)};
 const ClassDescription kBumpMap{"vxs_wrapped_bump_map_displaceme",
                                 "wrapped bump map",
                                 VO_SHADER_DISPLACEMENT,
                                 kBumpLabels,
+                                kBumpMeanings,
                                 kNST,
                                 BumpEntries()};
-const ClassDescription kOldBumpMap{
-    kOldBumpIdentifier, "wrapped old bump map", VO_SHADER_DISPLACEMENT, kOldBumpLabels, kNST,
-    OldBumpEntries()};
+const ClassDescription kOldBumpMap{kOldBumpIdentifier, "wrapped old bump map", VO_SHADER_DISPLACEMENT,
+                                   kOldBumpLabels,     kOldBumpMeanings,       kNST,
+                                   OldBumpEntries()};
 const ClassDescription kCasting{
     "vxs_casting_displacement",
     "casting",
     VO_SHADER_DISPLACEMENT,
     kCastingLabels,
+    kCastingMeanings,
     kPN,
     HeightEntries<Casting, kCastingDefault, kCastingFields, &CastingHeight>(&CastingPrepare)};
 const ClassDescription kRough{
@@ -504,6 +536,7 @@ const ClassDescription kRough{
     "rough",
     VO_SHADER_DISPLACEMENT,
     kRoughLabels,
+    kRoughMeanings,
     kPN,
     HeightEntries<Rough, kRoughDefault, kRoughFields, &RoughHeight>(&RoughPrepare<true>)};
 const ClassDescription kWrappedRough{
@@ -511,6 +544,7 @@ const ClassDescription kWrappedRough{
     "wrapped rough",
     VO_SHADER_DISPLACEMENT,
     kRoughLabels,
+    kWrappedRoughDisplacementMeanings,
     kNST,
     HeightEntries<Rough, kRoughDefault, kRoughFields, &WrappedRoughHeight>(&RoughPrepare<false>)};
 

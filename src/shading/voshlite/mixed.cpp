@@ -31,6 +31,9 @@ constexpr Field kMixedFields[] = {{VtGenericPtr, offsetof(Mixed, shaders)},
                                   {VtGenericPtr, offsetof(Mixed, shaders) + sizeof(VtShader *)},
                                   {VtFloat, offsetof(Mixed, ratio)}};
 constexpr const char *kMixedLabels[] = {"base shader", "mixed shader", "mixing ratio"};
+constexpr const char *kMixedMeanings[] = {
+    "first background shader mixed", "second background shader mixed",
+    "weight of the mixed shader, 0 to 1 (the base shader gets 1 minus it)"};
 
 VtStatus MixedSet(void *block, uint32_t index, VtTypedValue *value) {
   if (block == nullptr || value == nullptr) return 0;
@@ -103,7 +106,7 @@ constexpr const char *kCbUnitI[] = {"Cb", "unitI"};
 
 }  // namespace
 
-const ClassDescription kMixed{kMixedIdentifier, "mixed",  VO_SHADER_BACKGROUND,
-                              kMixedLabels,     kCbUnitI, MixedEntries()};
+const ClassDescription kMixed{kMixedIdentifier, "mixed",  VO_SHADER_BACKGROUND, kMixedLabels,
+                              kMixedMeanings,   kCbUnitI, MixedEntries()};
 
 }  // namespace vo::lite

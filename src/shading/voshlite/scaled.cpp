@@ -39,6 +39,12 @@ constexpr Field kScaledFields[] = {{VtString, offsetof(ScaledImage, names.fileNa
                                    {VtBoolean, offsetof(ScaledImage, keepAspect)},
                                    {VtBoolean, offsetof(ScaledImage, keepTexture)}};
 constexpr const char *kScaledLabels[] = {"file name", "image", "rotation", "keep aspect", "keep texture"};
+constexpr const char *kScaledMeanings[] = {
+    "image file stretched over the whole view; read when no image is given",
+    "image stretched over the view instead of the file; null uses the file",
+    "turn of the image in whole degrees: 90, 180 or 270 (others are 0)",
+    "keep the image's aspect ratio instead of stretching it to the view",
+    "keep the texture made at the first preparation instead of making it again"};
 
 int32_t WholeDegrees(float rotation) {
   if (rotation != rotation) return 0;
@@ -172,7 +178,7 @@ constexpr const char *kScaledGlobals[] = {"Cb", "s", "t", "dPds", "dPdt", "xi", 
 
 }  // namespace
 
-const ClassDescription kScaledImage{kScaledIdentifier, "scaled image", VO_SHADER_BACKGROUND,
-                                    kScaledLabels,     kScaledGlobals, ScaledEntries()};
+const ClassDescription kScaledImage{kScaledIdentifier, "scaled image", VO_SHADER_BACKGROUND, kScaledLabels,
+                                    kScaledMeanings,   kScaledGlobals, ScaledEntries()};
 
 }  // namespace vo::lite

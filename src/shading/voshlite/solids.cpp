@@ -235,11 +235,35 @@ VtStatus ChromeEvaluate(void *block) {
 
 constexpr const char *kMarbleLabels[] = {"scale",         "detail", "ground colour", "vein colour",
                                          "vein contrast", "grain",  "grain scale"};
+constexpr const char *kMarbleMeanings[] = {
+    "size of the marble pattern in scene units (its frequency is 1 / scale)",
+    "octaves of turbulence in the veins",
+    "colour between the veins",
+    "colour the veins are built from",
+    "how far the vein colours stray from the vein colour (0.8 x this)",
+    "strength of the fine grain that darkens and lightens the colour",
+    "size of the grain (its frequency is 1 / (0.03 x grain scale))"};
 constexpr const char *kBlueMarbleLabels[] = {"scale", "detail"};
+constexpr const char *kBlueMarbleMeanings[] = {
+    "size of the marble pattern in scene units (its frequency is 1 / scale)",
+    "octaves of turbulence in the veins"};
 constexpr const char *kWoodLabels[] = {"scale",         "light wood colour", "dark wood colour",
                                        "point on axis", "axis direction",    "noise"};
+constexpr const char *kWoodMeanings[] = {"distance between rings in scene units (the frequency is 1 / scale)",
+                                         "colour inside a ring",
+                                         "colour between rings",
+                                         "a point on the trunk's axis, the centre of the rings",
+                                         "direction of the trunk's axis (the z axis when shorter than 0.001)",
+                                         "how much noise bends the rings"};
 constexpr const char *kCubesLabels[] = {"size", "odd colour", "even colour"};
+constexpr const char *kCubesMeanings[] = {"side of a cube of the three-dimensional checker in scene units",
+                                          "colour of the cubes whose three signs multiply to +1",
+                                          "colour of the other cubes"};
 constexpr const char *kChromeLabels[] = {"base colour", "vector", "mix"};
+constexpr const char *kChromeMeanings[] = {
+    "colour mixed with the reflected chrome bands",
+    "direction the reflection is compared with to pick the chrome band",
+    "weight of the base colour (1 base colour only, 0 chrome only)"};
 constexpr const char *kCiCo[] = {"Ci", "Co"};
 constexpr const char *kCoP[] = {"Co", "P"};
 constexpr const char *kChromeGlobals[] = {"Co", "N", "unitI"};
@@ -254,33 +278,44 @@ constexpr Entries MarbleEntries() {
 }  // namespace
 
 const ClassDescription kBaseColour{
-    "vxs_base_colour", "base", VO_SHADER_COLOUR, {}, kCiCo, BaseEntries(&BaseColourEvaluate)};
-const ClassDescription kBlueMarble{"vxs_blue_marble_colour", "blue marble", VO_SHADER_COLOUR,
-                                   kBlueMarbleLabels,        kCoP,          BlueMarbleEntries()};
+    "vxs_base_colour", "base", VO_SHADER_COLOUR, {}, {}, kCiCo, BaseEntries(&BaseColourEvaluate)};
+const ClassDescription kBlueMarble{"vxs_blue_marble_colour", "blue marble",       VO_SHADER_COLOUR,
+                                   kBlueMarbleLabels,        kBlueMarbleMeanings, kCoP,
+                                   BlueMarbleEntries()};
 const ClassDescription kChrome{
-    "vxs_chrome_colour", "chrome",
-    VO_SHADER_COLOUR,    kChromeLabels,
-    kChromeGlobals,      PreparedAtRender<kChromeDefault, kChromeFields>(&ChromeEvaluate, &ChromePrepare)};
+    "vxs_chrome_colour",
+    "chrome",
+    VO_SHADER_COLOUR,
+    kChromeLabels,
+    kChromeMeanings,
+    kChromeGlobals,
+    PreparedAtRender<kChromeDefault, kChromeFields>(&ChromeEvaluate, &ChromePrepare)};
+constexpr const char *kSolidCloudsColourMeanings[] = {
+    "size of the clouds in scene units (the frequency is 10 / scale)", "colour of the sky between clouds",
+    "colour of the clouds", "octaves of noise, 1 to 10"};
 const ClassDescription kSolidClouds{
     "vxs_solid_clouds_colour",
     "solid clouds",
     VO_SHADER_COLOUR,
     kCloudsLabels,
+    kSolidCloudsColourMeanings,
     kCoP,
     PreparedAtRender<kCloudsDefault, kCloudsFields>(&SolidCloudsEvaluate, &CloudsPrepare)};
 const ClassDescription kCubes{"vxs_cubes_colour",
                               "cubes",
                               VO_SHADER_COLOUR,
                               kCubesLabels,
+                              kCubesMeanings,
                               kCoP,
                               PreparedAtRender<kCubesDefault, kCubesFields>(&CubesEvaluate, &CubesPrepare)};
-const ClassDescription kMarble{"vxs_marble_colour", "marble", VO_SHADER_COLOUR,
-                               kMarbleLabels,       kCoP,     MarbleEntries()};
+const ClassDescription kMarble{"vxs_marble_colour", "marble", VO_SHADER_COLOUR, kMarbleLabels,
+                               kMarbleMeanings,     kCoP,     MarbleEntries()};
 const ClassDescription kSimpleWood{
     "vxs_simple_wood_colour",
     "simple wood",
     VO_SHADER_COLOUR,
     kWoodLabels,
+    kWoodMeanings,
     kCoP,
     PreparedAtRender<kWoodDefault, kWoodFields>(&WoodEvaluate, &exported::VoSimpleWoodColourPrepare)};
 

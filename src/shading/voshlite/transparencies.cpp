@@ -179,11 +179,35 @@ constexpr Entries CheckerEntries() {
 }
 
 constexpr const char *kCheckerLabels[] = {"size", "odd coverage", "even coverage"};
+constexpr const char *kCheckerMeanings[] = {
+    "side of a checker square in s and t",
+    "coverage of the squares where both coordinates fall in the same half (1 opaque)",
+    "coverage of the other squares"};
 constexpr const char *kErodedLabels[] = {"scale", "coverage", "fuzz"};
+constexpr const char *kErodedMeanings[] = {"size of the eroded pattern in scene units",
+                                           "noise level at which the surface is cut away, 0 to 1",
+                                           "width of the soft edge round the cut"};
 constexpr const char *kGridLabels[] = {"scale", "width", "height", "grid size", "transparency"};
+constexpr const char *kGridMeanings[] = {
+    "size of the pattern: width, height and grid size are multiplied by it", "width of a cell in s",
+    "height of a cell in t", "width of the grid lines, which stay opaque while the cells are cut away",
+    "transparency of the grid lines, 0 to 1"};
 constexpr const char *kFileLabels[] = {"file name"};
+constexpr const char *kFileMeanings[] = {
+    "image file whose colour is the transparency per channel, wrapped by s and t"};
+constexpr const char *kWrappedMaskTransparencyMeanings[] = {
+    "image file whose first channel is the coverage (1 opaque, 0 cut away), wrapped by s and t"};
 constexpr const char *kSquareLabels[] = {"s min",  "s max",  "t min",           "t max",
                                          "s fuzz", "t fuzz", "inside coverage", "outside coverage"};
+constexpr const char *kSquareMeanings[] = {
+    "low edge of the square in s",
+    "high edge of the square in s",
+    "low edge of the square in t",
+    "high edge of the square in t",
+    "width of the soft edges in s as a fraction of the square's width",
+    "width of the soft edges in t as a fraction of the square's height",
+    "coverage inside the square (1 opaque, 0 cut away)",
+    "coverage outside the square"};
 constexpr const char *kTiTo[] = {"Ti", "To"};
 constexpr const char *kSTAlpha[] = {"s", "t", "alpha"};
 constexpr const char *kPAlpha[] = {"P", "alpha"};
@@ -192,12 +216,13 @@ constexpr const char *kToST[] = {"To", "s", "t"};
 
 }  // namespace
 
-const ClassDescription kBaseTransparency{"vxs_base_transparency",   "base", VO_SHADER_TRANSPARENCY, {}, kTiTo,
-                                         BaseEntries(&BaseEvaluate)};
+const ClassDescription kBaseTransparency{
+    "vxs_base_transparency", "base", VO_SHADER_TRANSPARENCY, {}, {}, kTiTo, BaseEntries(&BaseEvaluate)};
 const ClassDescription kCheckerTransparency{"vxs_wrapped_checker_transparenc",
                                             "wrapped checker",
                                             VO_SHADER_TRANSPARENCY,
                                             kCheckerLabels,
+                                            kCheckerMeanings,
                                             kSTAlpha,
                                             CheckerEntries()};
 const ClassDescription kEroded{
@@ -205,6 +230,7 @@ const ClassDescription kEroded{
     "eroded",
     VO_SHADER_TRANSPARENCY,
     kErodedLabels,
+    kErodedMeanings,
     kPAlpha,
     PreparedAtRender<kErodedDefault, kErodedFields>(&ErodedEvaluate, &ErodedPrepare)};
 const ClassDescription kGridTransparency{
@@ -212,6 +238,7 @@ const ClassDescription kGridTransparency{
     "wrapped grid",
     VO_SHADER_TRANSPARENCY,
     kGridLabels,
+    kGridMeanings,
     kToSTAlpha,
     PreparedAtRender<kGridDefault, kGridFields>(&GridEvaluate, &GridPrepare)};
 const ClassDescription kImageTransparency{
@@ -219,6 +246,7 @@ const ClassDescription kImageTransparency{
     "wrapped image",
     VO_SHADER_TRANSPARENCY,
     kFileLabels,
+    kFileMeanings,
     kToST,
     TextureEntries(&ImageEvaluate<&TextureSamplePoint>, &ImageEvaluate<&TextureSampleArea>)};
 const ClassDescription kMask{
@@ -226,6 +254,7 @@ const ClassDescription kMask{
     "wrapped mask",
     VO_SHADER_TRANSPARENCY,
     kFileLabels,
+    kWrappedMaskTransparencyMeanings,
     kSTAlpha,
     TextureEntries(&MaskEvaluate<&TextureSamplePoint>, &MaskEvaluate<&TextureSampleArea>)};
 const ClassDescription kSquare{
@@ -233,6 +262,7 @@ const ClassDescription kSquare{
     "wrapped square",
     VO_SHADER_TRANSPARENCY,
     kSquareLabels,
+    kSquareMeanings,
     kSTAlpha,
     PreparedAtRender<kSquareDefault, kSquareFields>(&SquareEvaluate, &SquarePrepare)};
 

@@ -289,15 +289,62 @@ constexpr Entries TexturedEntries() {
 
 constexpr const char *kBrickLabels[] = {"scale",       "brick width",  "brick height",
                                         "mortar size", "brick colour", "mortar colour"};
+constexpr const char *kBrickMeanings[] = {
+    "size of the pattern: brick width, height and mortar size are multiplied by it",
+    "width of a brick in s",
+    "height of a brick in t",
+    "width of the mortar between bricks",
+    "colour of the bricks",
+    "colour of the mortar"};
 constexpr const char *kTexturedLabels[] = {
     "scale",          "brick width",   "brick height", "mortar size",     "brick colour 1",
     "brick colour 2", "mortar colour", "rough scale",  "rough amplitude", "offset"};
+constexpr const char *kTexturedMeanings[] = {
+    "size of the pattern: brick width, height and mortar size are multiplied by it",
+    "width of a brick in s",
+    "height of a brick in t",
+    "width of the mortar between bricks",
+    "one end of the range of brick colours",
+    "the other end of the range of brick colours",
+    "colour of the mortar",
+    "size of the noise that bends the courses (its frequency is 10 / rough scale)",
+    "how far the noise bends the courses (0.05 x this)",
+    "shift of every second course: 0.5 of a brick for 0.25 or more, else none (prepare stores 0.5 or 0)"};
 constexpr const char *kGridLabels[] = {"scale",     "width",       "height",
                                        "grid size", "grid colour", "background colour"};
+constexpr const char *kGridMeanings[] = {
+    "size of the pattern: width, height and grid size are multiplied by it",
+    "width of a cell in s",
+    "height of a cell in t",
+    "width of the grid lines between cells",
+    "colour of the grid lines",
+    "colour of the cells"};
 constexpr const char *kCheckerLabels[] = {"size", "odd colour", "even colour"};
+constexpr const char *kCheckerMeanings[] = {
+    "side of a checker square in s and t",
+    "colour of the squares where both coordinates fall in the same half", "colour of the other squares"};
 constexpr const char *kPolkaLabels[] = {"scale",         "separation",        "radius",
                                         "edge softness", "background colour", "spot colour"};
+constexpr const char *kPolkaMeanings[] = {
+    "size of the pattern: separation, radius and edge softness are multiplied by it",
+    "distance between spot centres",
+    "radius of a spot",
+    "width of the soft edge outside the radius",
+    "colour between the spots",
+    "colour of the spots"};
 constexpr const char *kStripeLabels[] = {"size", "width", "background colour", "stripe colour", "fuzz"};
+constexpr const char *kStripeMeanings[] = {"period of the stripes in s",
+                                           "width of a stripe as a fraction of the period",
+                                           "colour between the stripes", "colour of the stripes",
+                                           "width of the soft edges as a fraction of the period"};
+constexpr const char *kWrappedDiagonalColourMeanings[] = {
+    "period of the diagonal stripes in s and t", "width of a stripe as a fraction of the period",
+    "colour between the stripes", "colour of the stripes",
+    "width of the soft edges as a fraction of the period"};
+constexpr const char *kWrappedTStripeColourMeanings[] = {
+    "period of the stripes in t", "width of a stripe as a fraction of the period",
+    "colour between the stripes", "colour of the stripes",
+    "width of the soft edges as a fraction of the period"};
 constexpr const char *kCoST[] = {"Co", "s", "t"};
 constexpr const char *kCoS[] = {"Co", "s"};
 constexpr const char *kCoT[] = {"Co", "t"};
@@ -315,18 +362,21 @@ const ClassDescription kWrappedBrick{
     "wrapped brick",
     VO_SHADER_COLOUR,
     kBrickLabels,
+    kBrickMeanings,
     kCoST,
     PreparedAtRender<kBrickDefault, kBrickFields>(&BrickEvaluate, &BrickPrepare)};
 const ClassDescription kWrappedChecker{"vxs_wrapped_checker_colour",
                                        "wrapped checker",
                                        VO_SHADER_COLOUR,
                                        kCheckerLabels,
+                                       kCheckerMeanings,
                                        kCoST,
                                        CheckerEntries()};
 const ClassDescription kWrappedGrid{"vxs_wrapped_grid_colour",
                                     "wrapped grid",
                                     VO_SHADER_COLOUR,
                                     kGridLabels,
+                                    kGridMeanings,
                                     kCoST,
                                     PreparedAtRender<kGridDefault, kGridFields>(&GridEvaluate, &GridPrepare)};
 const ClassDescription kWrappedPolka{
@@ -334,6 +384,7 @@ const ClassDescription kWrappedPolka{
     "wrapped polka",
     VO_SHADER_COLOUR,
     kPolkaLabels,
+    kPolkaMeanings,
     kCoST,
     PreparedAtRender<kPolkaDefault, kPolkaFields>(&PolkaEvaluate<false>, &PolkaPrepare)};
 const ClassDescription kSolidPolka{
@@ -341,22 +392,32 @@ const ClassDescription kSolidPolka{
     "solid polka",
     VO_SHADER_COLOUR,
     kPolkaLabels,
+    kPolkaMeanings,
     kCoP,
     PreparedAtRender<kPolkaDefault, kPolkaFields>(&PolkaEvaluate<true>, &PolkaPrepare)};
 const ClassDescription kWrappedSStripe{
-    "vxs_wrapped_s_stripe_colour", "wrapped s stripe", VO_SHADER_COLOUR, kStripeLabels, kCoS,
+    "vxs_wrapped_s_stripe_colour", "wrapped s stripe", VO_SHADER_COLOUR, kStripeLabels, kStripeMeanings, kCoS,
     StripeEntries<Across::kS>()};
-const ClassDescription kWrappedTStripe{
-    "vxs_wrapped_t_stripe_colour", "wrapped t stripe", VO_SHADER_COLOUR, kStripeLabels, kCoT,
-    StripeEntries<Across::kT>()};
+const ClassDescription kWrappedTStripe{"vxs_wrapped_t_stripe_colour",
+                                       "wrapped t stripe",
+                                       VO_SHADER_COLOUR,
+                                       kStripeLabels,
+                                       kWrappedTStripeColourMeanings,
+                                       kCoT,
+                                       StripeEntries<Across::kT>()};
 const ClassDescription kWrappedTexturedBrick{"vxs_wrapped_textured_brick_colo",
                                              "wrapped textured brick",
                                              VO_SHADER_COLOUR,
                                              kTexturedLabels,
+                                             kTexturedMeanings,
                                              kCoST,
                                              TexturedEntries()};
-const ClassDescription kWrappedDiagonal{
-    "vxs_wrapped_diagonal_colour",     "wrapped diagonal", VO_SHADER_COLOUR, kStripeLabels, kCoST,
-    StripeEntries<Across::kDiagonal>()};
+const ClassDescription kWrappedDiagonal{"vxs_wrapped_diagonal_colour",
+                                        "wrapped diagonal",
+                                        VO_SHADER_COLOUR,
+                                        kStripeLabels,
+                                        kWrappedDiagonalColourMeanings,
+                                        kCoST,
+                                        StripeEntries<Across::kDiagonal>()};
 
 }  // namespace vo::lite

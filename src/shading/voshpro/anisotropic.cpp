@@ -279,9 +279,27 @@ VtStatus AnisotropicEvaluate(void *block) {
 constexpr const char *kAnisotropicLabels[] = {"ambient factor",   "diffuse factor",  "specular factor",
                                               "roughness",        "specular colour", "floor height",
                                               "cylinder distance"};
+constexpr const char *kAnisotropicMeanings[] = {
+    "weight of the ambient light on the surface colour",
+    "weight of the diffuse light reflected by the threads",
+    "weight of the threads' highlight",
+    "size of the highlight: its power is 1 / roughness (1000 below 0.001)",
+    "colour of the highlight; may be a colour shader",
+    "height of the thread axes above the surface, in thread radii",
+    "distance between neighbouring threads' axes, in thread radii"};
 constexpr const char *kCircularLabels[] = {"ambient factor",    "diffuse factor",  "specular factor",
                                            "roughness",         "specular colour", "floor height",
                                            "cylinder distance", "width",           "height"};
+constexpr const char *kCircularMeanings[] = {
+    "weight of the ambient light on the surface colour",
+    "weight of the diffuse light reflected by the threads",
+    "weight of the threads' highlight",
+    "size of the highlight: its power is 1 / roughness (1000 below 0.001)",
+    "colour of the highlight; may be a colour shader",
+    "height of the thread axes above the surface, in thread radii",
+    "distance between neighbouring threads' axes, in thread radii",
+    "width in s of a tile whose threads run round its centre",
+    "height in t of a tile"};
 constexpr const char *kAnisotropicGlobals[] = {"Co", "dPds", "specular_power"};
 constexpr const char *kCircularGlobals[] = {"Co", "s", "t", "dPds", "dPdt", "ds", "dt", "specular_power"};
 
@@ -292,6 +310,7 @@ const ClassDescription kWrappedAnisotropic{
     "wrapped anisotropic",
     VO_SHADER_REFLECTANCE,
     kAnisotropicLabels,
+    kAnisotropicMeanings,
     kAnisotropicGlobals,
     DataEntries<kAnisotropicDefault>(&AnisotropicEvaluate<false>, &AnisotropicPrepare,
                                      &TableGet<kAnisotropicFields>, &TableSet<kAnisotropicFields>)};
@@ -301,6 +320,7 @@ const ClassDescription kWrappedCircularAnisotropic{
     "wrapped circular anisotropic",
     VO_SHADER_REFLECTANCE,
     kCircularLabels,
+    kCircularMeanings,
     kCircularGlobals,
     DataEntries<kAnisotropicDefault>(&AnisotropicEvaluate<true>, &AnisotropicPrepare,
                                      &TableGet<kCircularFields>, &TableSet<kCircularFields>)};

@@ -69,6 +69,21 @@ constexpr const char *kAreaLabels[] = {
     "primitive",          "unshot",        "shadows", "power units", "power",   "colour",
     "colour temperature", "noise factor",  "min lod", "mid lod",     "max lod", "error bound",
     "shadow resolution",  "shadow quality"};
+constexpr const char *kAreaMeanings[] = {
+    "scene primitive whose polygons emit the light",
+    "emitted colour, used directly when the power units are \"undefined\"",
+    "whether the samples are tested for visibility",
+    "\"lumens\" or \"watts\" (once set, \"undefined\" cannot be set back)",
+    "light output in the power units",
+    "filter colour of the colour temperature",
+    "colour temperature in kelvin; only values above 1000 are stored",
+    "jitter of the point each element's visibility is tested at, 0 to 1",
+    "level of detail at which elements are first split: higher values split finer",
+    "level of detail of further splits (the larger of it and min lod is used)",
+    "finest level of detail that splitting may reach",
+    "error allowed in a sample's light when choosing whether to split it",
+    "side of each shadow depth map in texels; 0 traces the samples' shadows with the ray tracer",
+    "samples per shadow test"};
 static_assert(std::size(kAreaFields) == std::size(kAreaLabels));
 
 // The emitter's own argument words (the lods, error bound, noise factor).
@@ -344,6 +359,7 @@ const ClassDescription kArea{
     "area",
     VO_SHADER_LIGHT,
     kAreaLabels,
+    kAreaMeanings,
     {},
     LightEntries(nullptr, &AreaPrepare, &AreaGet, &AreaSet, &AreaCreate, &AreaDestroy),
     true};

@@ -246,9 +246,20 @@ constexpr Entries GeometricEntries() {
 }
 
 constexpr const char *kRampLabels[] = {"min curvature", "max curvature"};
+constexpr const char *kRampMeanings[] = {
+    "curvature shown red, and everything below it; the hue runs from red to magenta up to the max",
+    "curvature shown magenta, and everything above it"};
 constexpr const char *kGeometricLabels[] = {"min cut off",        "max cut off",    "min cut off colour",
                                             "max cut off colour", "curvature type", "curvature division",
                                             "colour array"};
+constexpr const char *kGeometricMeanings[] = {
+    "curvature at and below which the min cut off colour is shown",
+    "curvature at and above which the max cut off colour is shown",
+    "colour of the lowest curvatures; may be a colour shader",
+    "colour of the highest curvatures; may be a colour shader",
+    "curvature shown: \"gaussian\", \"mean\" or \"absolute\" (others gaussian)",
+    "number of colour steps between the cut offs; 0 blends smoothly",
+    "table of division x 3 floats giving the step colours instead of blending the cut off colours"};
 constexpr const char *kMeanGlobals[] = {"Co", "kmean"};
 constexpr const char *kGaussianGlobals[] = {"Co", "kgauss"};
 constexpr const char *kAbsoluteGlobals[] = {"Co", "kabs"};
@@ -266,24 +277,28 @@ const ClassDescription kMeanCurvature{"vxs_mean_curvature_colour",
                                       "mean curvature",
                                       VO_SHADER_COLOUR,
                                       kRampLabels,
+                                      kRampMeanings,
                                       kMeanGlobals,
                                       RampEntries<kMeanDefault, Curvature::kMean>()};
 const ClassDescription kGaussianCurvature{"vxs_gaussian_curvature_colour",
                                           "gaussian curvature",
                                           VO_SHADER_COLOUR,
                                           kRampLabels,
+                                          kRampMeanings,
                                           kGaussianGlobals,
                                           RampEntries<kGaussianDefault, Curvature::kGaussian>()};
 const ClassDescription kAbsoluteCurvature{"vxs_absolute_curvature_colour",
                                           "absolute curvature",
                                           VO_SHADER_COLOUR,
                                           kRampLabels,
+                                          kRampMeanings,
                                           kAbsoluteGlobals,
                                           RampEntries<kGaussianDefault, Curvature::kAbsolute>()};
 const ClassDescription kGeometricCurvature{"vxs_geometric_curvature_colour",
                                            "geometric curvature",
                                            VO_SHADER_COLOUR,
                                            kGeometricLabels,
+                                           kGeometricMeanings,
                                            kGeometricGlobals,
                                            GeometricEntries()};
 

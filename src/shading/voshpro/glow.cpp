@@ -88,6 +88,14 @@ VtStatus GlowEvaluate(void *block) {
 
 constexpr const char *kGlowLabels[] = {"centre coverage", "edge coverage", "zero angle", "edge falloff",
                                        "noise density",   "detail",        "scale"};
+constexpr const char *kGlowMeanings[] = {
+    "coverage where the surface is seen face-on",
+    "coverage towards the falloff angle",
+    "viewing angle in degrees (0 to 90) at and past which the surface is fully transparent",
+    "fraction of the zero angle over which the coverage fades from the edge coverage to 0",
+    "how much turbulence breaks the glow up, 0 to 1",
+    "octaves of turbulence",
+    "size of the turbulence in scene units"};
 constexpr const char *kGlowGlobals[] = {"P", "N", "unitI", "alpha"};
 
 }  // namespace
@@ -97,6 +105,7 @@ const ClassDescription kGlow{
     "glow",
     VO_SHADER_TRANSPARENCY,
     kGlowLabels,
+    kGlowMeanings,
     kGlowGlobals,
     DataEntries<kGlowDefault>(&GlowEvaluate, &GlowPrepare, &TableGet<kGlowFields>, &TableSet<kGlowFields>)};
 

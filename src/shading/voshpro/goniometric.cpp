@@ -86,6 +86,28 @@ constexpr const char *kGoniometricLabels[] = {
     "equator zero",       "fall off",          "shadows",       "shadow resolution",
     "shadow quality",     "shadow softness",   "file name",     "handle",
     "scattering",         "fall off function", "fall off data", "inverse fall off function"};
+constexpr const char *kGoniometricMeanings[] = {
+    "multiplies the colour; setting it also multiplies a positive power by the new value",
+    "\"lumens\" or \"watts\": the units of the power (other text ignored)",
+    "light output in the power units; 0 uses the luminaire file's own (the light keeps power x intensity)",
+    "filter colour on the lamp's colour; after preparation it answers the lamp's colour",
+    "lamp colour temperature in kelvin; values above 1000 replace the lamp type",
+    "one of the lamp-type names, which sets the lamp's colour temperature; other text ignored",
+    "where the luminaire stands",
+    "point the luminaire is aimed at",
+    "point fixing the luminaire's zero horizontal angle round its axis",
+    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+    "other value not at all",
+    "whether the light casts shadows",
+    "side of each shadow depth map in texels; 0 lets the ray tracer trace this light's shadows",
+    "samples per shadow test",
+    "width of the shadow filter",
+    "luminaire data file (IES, CIE or CIBSE) giving the light's distribution",
+    "the photometric record read from the file (read only)",
+    "whether the light takes part in light scattering",
+    "procedure giving the attenuation at a distance (default VoLightFallOff)",
+    "data handed to the fall off function",
+    "procedure giving the distance for an attenuation (default VoLightInverseFallOff)"};
 static_assert(std::size(kGoniometricFields) == std::size(kGoniometricLabels));
 
 constexpr const char *kGlobals[] = {"Pw"};
@@ -355,6 +377,7 @@ const ClassDescription kGoniometric{"vxs_gonio_light",
                                     "goniometric",
                                     VO_SHADER_LIGHT,
                                     kGoniometricLabels,
+                                    kGoniometricMeanings,
                                     kGlobals,
                                     LightEntries(&GoniometricEvaluate, &GoniometricPrepare, &GoniometricGet,
                                                  &GoniometricSet, &GoniometricCreate, &GoniometricDestroy),

@@ -267,13 +267,42 @@ VtStatus SteppedFalseEvaluate(void *block) {
 }
 
 constexpr const char *kRadiosityLabels[] = {"ambient", "brightness"};
+constexpr const char *kRadiosityMeanings[] = {
+    "colour added to the gathered light before it is multiplied by the surface colour; may be a colour "
+    "shader",
+    "factor on the result"};
 constexpr const char *kRadiosityPlasticLabels[] = {"ambient factor", "diffuse factor", "specular factor",
                                                    "roughness", "specular colour"};
+constexpr const char *kRadiosityPlasticMeanings[] = {
+    "weight of the gathered light (Ci) on the surface colour", "weight of the direct diffuse light",
+    "weight of the highlight", "size of the highlight: its power is 1 / roughness (1000 below 0.001)",
+    "colour of the highlight; may be a colour shader"};
 constexpr const char *kRadiosityMirrorLabels[] = {"ambient factor", "diffuse factor", "specular factor",
                                                   "mirror factor", "roughness"};
+constexpr const char *kRadiosityMirrorMeanings[] = {
+    "weight of the gathered light (Ci) on the surface colour", "weight of the direct diffuse light",
+    "weight of the highlight", "weight of the colour seen along the reflected ray the ray tracer traces",
+    "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)"};
 constexpr const char *kSteppedFalseLabels[] = {
     "ambient",  "gain",     "steps",    "min",      "max",      "min colour", "max colour", "colour 1",
     "colour 2", "colour 3", "colour 4", "colour 5", "colour 6", "colour 7",   "colour 8",   "colour 9"};
+constexpr const char *kSteppedFalseMeanings[] = {
+    "colour added to the gathered light; may be a colour shader",
+    "factor on the luminance before it is placed in a step",
+    "number of false colours used, 1 to 9",
+    "luminance below which the min colour is shown",
+    "luminance at and above which the max colour is shown",
+    "colour below the range; may be a colour shader",
+    "colour above the range; may be a colour shader",
+    "false colour of the first step of the range; may be a colour shader",
+    "false colour of the second step; may be a colour shader",
+    "false colour of the third step; may be a colour shader",
+    "false colour of the fourth step; may be a colour shader",
+    "false colour of the fifth step; may be a colour shader",
+    "false colour of the sixth step; may be a colour shader",
+    "false colour of the seventh step; may be a colour shader",
+    "false colour of the eighth step; may be a colour shader",
+    "false colour of the ninth step; may be a colour shader"};
 constexpr const char *kRadiosityGlobals[] = {"Ci", "Co"};
 constexpr const char *kRadiosityPlasticGlobals[] = {"Ci", "Co", "specular_power"};
 constexpr const char *kRadiosityMirrorGlobals[] = {"Ci", "Co", "Pw", "Ng", "N", "unitI", "raytrace"};
@@ -294,6 +323,7 @@ const ClassDescription kRadiosity{
     "radiosity",
     VO_SHADER_REFLECTANCE,
     kRadiosityLabels,
+    kRadiosityMeanings,
     kRadiosityGlobals,
     DataEntries<kRadiosityDefault>(&RadiosityEvaluate, nullptr, &TableGet<kRadiosityFields>,
                                    &TableSet<kRadiosityFields>)};
@@ -303,6 +333,7 @@ const ClassDescription kRadiosityPlastic{
     "radiosity plastic",
     VO_SHADER_REFLECTANCE,
     kRadiosityPlasticLabels,
+    kRadiosityPlasticMeanings,
     kRadiosityPlasticGlobals,
     DataEntries<kRadiosityPlasticDefault>(&RadiosityPlasticEvaluate, &exported::VoPlasticReflectancePrepare,
                                           &TableGet<kRadiosityPlasticFields>,
@@ -313,6 +344,7 @@ const ClassDescription kRadiosityMirror{
     "radiosity mirror",
     VO_SHADER_REFLECTANCE,
     kRadiosityMirrorLabels,
+    kRadiosityMirrorMeanings,
     kRadiosityMirrorGlobals,
     DataEntries<kRadiosityMirrorDefault>(&RadiosityMirrorEvaluate, &RadiosityMirrorPrepare,
                                          &TableGet<kRadiosityMirrorFields>,
@@ -322,6 +354,7 @@ const ClassDescription kRadiositySteppedFalse{"vxs_radiosity_stepped_false_ref",
                                               "radiosity stepped false",
                                               VO_SHADER_REFLECTANCE,
                                               kSteppedFalseLabels,
+                                              kSteppedFalseMeanings,
                                               kRadiosityGlobals,
                                               SteppedFalseEntries()};
 

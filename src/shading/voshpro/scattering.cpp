@@ -56,6 +56,27 @@ constexpr const char *kScatterLabels[] = {
     "volume attenuation", "scattering model",  "eccentricity",       "noise octaves",
     "noise amplitude",    "noise scale",       "noise gain",         "bounds",
     "bounds volume"};
+constexpr const char *kScatterMeanings[] = {
+    "density of the medium that scatters light from spot, projector and point lights whose \"scattering\" is "
+    "on (negative is 0)",
+    "samples along each lit stretch of the eye ray, 3 to 10000",
+    "colour difference in percent between neighbouring samples above which more are taken (100 and above: 1)",
+    "how many times a stretch between two samples may be halved, 0 to 10",
+    "greatest distance along the eye ray that scatters light",
+    "light level below which a light's reach ends (from its inverse fall off function)",
+    "how much the medium dims the light on its way from the light to a sample",
+    "how much the medium dims the surface colour behind it (exp(-density x distance x this))",
+    "how much the medium dims the scattered light on its way to the eye",
+    "\"isotropic\", \"Rayleigh\", \"Mie hazy\", \"Mie murky\" or \"Henyey-Greenstein\" (any other name: "
+    "isotropic)",
+    "forward (above 0) or backward (below 0) scattering of the Henyey-Greenstein model, -0.999999 to "
+    "0.999999",
+    "octaves of the turbulence that makes the medium uneven, 1 to 25",
+    "strength of that turbulence; 0 keeps the medium even",
+    "size of the turbulence in scene units",
+    "how fast the turbulence's finer octaves fade, 0 to 1",
+    "keep the medium inside \"bounds volume\" (or the scene's bounds when that is empty)",
+    "box the medium fills when \"bounds\" is on"};
 static_assert(std::size(kScatterFields) == std::size(kScatterLabels));
 
 constexpr const char *kGlobals[] = {"Co", "E", "unitI", "modI"};
@@ -694,6 +715,7 @@ const ClassDescription kScattering{"vxs_light_scattering_foreground",
                                    "light scattering",
                                    VO_SHADER_FOREGROUND,
                                    kScatterLabels,
+                                   kScatterMeanings,
                                    kGlobals,
                                    ScatterEntries()};
 

@@ -57,6 +57,20 @@ enum Argument : uint32_t {
 constexpr const char *kSkyLabels[] = {
     "filter colour",    "shadows",    "sun altitude",       "sun azimuth",           "type",  "north", "up",
     "zenith luminance", "complexity", "colour temperature", "spectral distribution", "handle"};
+constexpr const char *kSkyMeanings[] = {
+    "colour the sky's colour is multiplied by",
+    "whether the sky's patches cast shadows",
+    "height of the sun above the horizon in degrees, 0 to 90",
+    "direction of the sun in degrees from north, 0 to below 360",
+    "sky luminance distribution: \"CIE overcast\", \"CIE intermediate\", \"CIE clear\", \"IESNA overcast\", "
+    "\"IESNA intermediate\" or \"IESNA clear\"",
+    "direction of north",
+    "direction of the zenith",
+    "luminance of the zenith; 0 or less works it out from the sun",
+    "how finely the sky dome is divided, 0 (25 patches) to 1 (10000 patches)",
+    "colour temperature in kelvin, used with the \"temperature\" spectral distribution",
+    "the sky's colour: \"D55\", \"D65\", \"D75\" or a colour temperature",
+    "the sky model built at preparation (read only)"};
 
 constexpr const char *kTypeNames[] = {"CIE overcast",   "CIE intermediate",   "CIE clear",
                                       "IESNA overcast", "IESNA intermediate", "IESNA clear"};
@@ -503,6 +517,7 @@ const ClassDescription kSky{
     "sky",
     VO_SHADER_LIGHT,
     kSkyLabels,
+    kSkyMeanings,
     {},
     LightEntries(&SkyEvaluate, &SkyPrepare, &SkyGet, &SkySet, &SkyCreate, &SkyDestroy),
     true};

@@ -268,12 +268,23 @@ constexpr Entries SurfaceEvaluationEntries() {
 
 constexpr const char *kSurfaceEvaluationLabels[] = {
     "base colour", "band colour", "centre", "axis", "radius", "bands", "coverage", "fuzz", "min angle"};
+constexpr const char *kSurfaceEvaluationMeanings[] = {
+    "colour between the bands; may be a colour shader",
+    "colour of the bands; may be a colour shader",
+    "a point on the axis of the banded cylinder round the object",
+    "axis of the cylinder: 0 x, 1 y, 2 z (others x)",
+    "radius of the cylinder (0.001 at least)",
+    "number of bands round the cylinder",
+    "fraction of a band's period the band fills",
+    "fraction of the period over which a band's edges blend",
+    "reflections closer than this (as 1 - cosine) to the axis get the base colour"};
 constexpr const char *kSurfaceEvaluationGlobals[] = {"Co", "Pw", "N", "unitI"};
 
 }  // namespace
 
 const ClassDescription kSurfaceEvaluation{
-    "vxs_surface_evaluation_colour", "surface evaluation",      VO_SHADER_COLOUR,
-    kSurfaceEvaluationLabels,        kSurfaceEvaluationGlobals, SurfaceEvaluationEntries()};
+    "vxs_surface_evaluation_colour", "surface evaluation",       VO_SHADER_COLOUR,
+    kSurfaceEvaluationLabels,        kSurfaceEvaluationMeanings, kSurfaceEvaluationGlobals,
+    SurfaceEvaluationEntries()};
 
 }  // namespace vo::pro

@@ -84,9 +84,18 @@ VtStatus TranslucentPlasticEvaluate(void *block) {
 }
 
 constexpr const char *kTranslucencyLabels[] = {"ambient factor", "translucency factor"};
+constexpr const char *kTranslucencyMeanings[] = {"weight of the ambient light on the surface colour",
+                                                 "weight of the light arriving at the back of the surface"};
 constexpr const char *kTranslucentPlasticLabels[] = {"ambient factor",  "diffuse factor",
                                                      "specular factor", "roughness",
                                                      "specular colour", "translucency factor"};
+constexpr const char *kTranslucentPlasticMeanings[] = {
+    "weight of the ambient light on the surface colour",
+    "weight of the diffuse light on the front of the surface",
+    "weight of the highlight",
+    "size of the highlight: its power is 1 / roughness (1000 below 0.001)",
+    "colour of the highlight; may be a colour shader",
+    "weight of the light arriving at the back of the surface"};
 constexpr const char *kTranslucencyGlobals[] = {"Co", "Ng", "N"};
 constexpr const char *kTranslucentPlasticGlobals[] = {"Co", "Ng", "N", "specular_power"};
 
@@ -97,6 +106,7 @@ const ClassDescription kTranslucency{
     "translucency",
     VO_SHADER_REFLECTANCE,
     kTranslucencyLabels,
+    kTranslucencyMeanings,
     kTranslucencyGlobals,
     DataEntries<kTranslucencyDefault>(&TranslucencyEvaluate, nullptr, &exported::VoShaderTwoFloatArgumentsGet,
                                       &exported::VoShaderTwoArgumentsSet)};
@@ -106,6 +116,7 @@ const ClassDescription kTranslucentPlastic{
     "translucent plastic",
     VO_SHADER_REFLECTANCE,
     kTranslucentPlasticLabels,
+    kTranslucentPlasticMeanings,
     kTranslucentPlasticGlobals,
     DataEntries<kTranslucentPlasticDefault>(
         &TranslucentPlasticEvaluate, &exported::VoPlasticReflectancePrepare,

@@ -244,10 +244,23 @@ constexpr Entries NoneBackgroundEntries() {
 }
 
 constexpr const char *kImageLabels[] = {"file name", "image"};
+constexpr const char *kImageMeanings[] = {
+    "image file laid pixel for pixel behind the scene and repeated; read when no image is given",
+    "image to lay behind the scene instead of the file; null uses the file"};
 constexpr const char *kGraduatedLabels[] = {"top colour", "bottom colour"};
+constexpr const char *kGraduatedMeanings[] = {
+    "background colour at the top row; may be a colour shader",
+    "background colour at the bottom row, blended linearly from the top; may be a colour shader"};
 constexpr const char *kColourLabel[] = {"colour"};
+constexpr const char *kColourMeaning[] = {
+    "colour of every pixel no primitive covers; may be a colour shader"};
+constexpr const char *kPlainColourMeanings[] = {"the surface colour; may be a colour shader"};
 constexpr const char *kFileNameLabel[] = {"file name"};
+constexpr const char *kFileNameMeaning[] = {"image file wrapped over the surface by s and t (none: black)"};
 constexpr const char *kFilteredLabels[] = {"file name", "filter colour"};
+constexpr const char *kFilteredMeanings[] = {
+    "image file wrapped over the surface by s and t (none: black)",
+    "colour the image's colour is multiplied by; may be a colour shader"};
 constexpr const char *kImageGlobals[] = {"Cb", "xp", "yp"};
 constexpr const char *kGraduatedGlobals[] = {"Cb", "yi"};
 constexpr const char *kCb[] = {"Cb"};
@@ -255,20 +268,22 @@ constexpr const char *kCo[] = {"Co"};
 constexpr const char *kWrappedGlobals[] = {"Co", "s", "t"};
 
 const ClassDescription kColours[] = {
-    {"vxs_image_background", "image", VO_SHADER_BACKGROUND, kImageLabels, kImageGlobals, ImageEntries()},
-    {"vxs_graduated_background", "graduated", VO_SHADER_BACKGROUND, kGraduatedLabels, kGraduatedGlobals,
+    {"vxs_image_background", "image", VO_SHADER_BACKGROUND, kImageLabels, kImageMeanings, kImageGlobals,
+     ImageEntries()},
+    {"vxs_graduated_background", "graduated", VO_SHADER_BACKGROUND, kGraduatedLabels, kGraduatedMeanings,
+     kGraduatedGlobals,
      DataEntries<kGraduatedDefault>(&GraduatedEvaluate, nullptr, &TableGet<kGraduatedFields>,
                                     &TableSet<kGraduatedFields>)},
-    {"vxs_plain_background", "plain", VO_SHADER_BACKGROUND, kColourLabel, kCb,
+    {"vxs_plain_background", "plain", VO_SHADER_BACKGROUND, kColourLabel, kColourMeaning, kCb,
      DataEntries<kPlainBackgroundDefault>(&PlainBackgroundEvaluate, &PlainBackgroundPrepare,
                                           &exported::VoShaderColourArgumentGet,
                                           &exported::VoShaderColourArgumentSet)},
-    {"vxs_none_background", "none", VO_SHADER_BACKGROUND, {}, kCb, NoneBackgroundEntries()},
-    {"vxs_wrapped_image_colour", "wrapped image", VO_SHADER_COLOUR, kFileNameLabel, kWrappedGlobals,
-     WrappedEntries()},
+    {"vxs_none_background", "none", VO_SHADER_BACKGROUND, {}, {}, kCb, NoneBackgroundEntries()},
+    {"vxs_wrapped_image_colour", "wrapped image", VO_SHADER_COLOUR, kFileNameLabel, kFileNameMeaning,
+     kWrappedGlobals, WrappedEntries()},
     {"vxs_wrapped_filtered_image_colo", "wrapped filtered image", VO_SHADER_COLOUR, kFilteredLabels,
-     kWrappedGlobals, WrappedFilteredEntries()},
-    {"vxs_plain_colour", "plain", VO_SHADER_COLOUR, kColourLabel, kCo,
+     kFilteredMeanings, kWrappedGlobals, WrappedFilteredEntries()},
+    {"vxs_plain_colour", "plain", VO_SHADER_COLOUR, kColourLabel, kPlainColourMeanings, kCo,
      DataEntries<kPlainColourDefault>(&PlainColourEvaluate, nullptr, &exported::VoShaderColourArgumentGet,
                                       &exported::VoShaderColourArgumentSet)},
 };

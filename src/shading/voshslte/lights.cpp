@@ -249,6 +249,8 @@ void *DistantCreate() {
 }
 
 constexpr const char *kColourLabels[] = {"intensity", "colour"};
+constexpr const char *kColourMeanings[] = {"brightness; the light's colour is intensity x colour",
+                                           "colour of the light"};
 constexpr const char *kSpotLabels[] = {"intensity",
                                        "colour",
                                        "location",
@@ -268,6 +270,27 @@ constexpr const char *kSpotLabels[] = {"intensity",
                                        "fall off function",
                                        "fall off data",
                                        "inverse fall off function"};
+constexpr const char *kSpotMeanings[] = {
+    "brightness; the light's colour is intensity x colour",
+    "colour of the light",
+    "where the light stands",
+    "point the cone is aimed at",
+    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+    "other value not at all",
+    "full opening of the cone in degrees (held to 0 .. 179)",
+    "width in degrees of the soft edge inside the cone, at most half the cone angle",
+    "exponent of the light's fall towards the edge of the cone",
+    "whether the light casts shadows",
+    "side of the shadow depth map in texels; 0 lets the ray tracer trace this light's shadows",
+    "samples per shadow test (at most 16); 1 or less takes one",
+    "width of the shadow's soft edge (1 at least)",
+    "light output; stored and answered, not read by the class",
+    "colour temperature in kelvin; only values above 1000 are stored; not read by the class",
+    "\"undefined\", \"candela\" or \"kilocandela\"; stored and answered, not read by the class",
+    "whether the light takes part in light scattering; stored and answered",
+    "procedure giving the attenuation at a distance (default VoLightFallOff)",
+    "data handed to the fall off function",
+    "procedure giving the distance for an attenuation (default VoLightInverseFallOff)"};
 constexpr const char *kPointLabels[] = {"intensity",
                                         "colour",
                                         "location",
@@ -284,9 +307,37 @@ constexpr const char *kPointLabels[] = {"intensity",
                                         "fall off function",
                                         "fall off data",
                                         "inverse fall off function"};
+constexpr const char *kPointMeanings[] = {
+    "brightness; the light's colour is intensity x colour",
+    "colour of the light",
+    "where the light stands",
+    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+    "other value not at all",
+    "whether the light casts shadows (six depth maps, one a cube face)",
+    "side of each shadow depth map in texels; 0 lets the ray tracer trace this light's shadows",
+    "samples per shadow test (at most 16); 1 or less takes one",
+    "width of the shadow's soft edge (1 at least)",
+    "light output per direction; the same value as power",
+    "light output; stored and answered, not read by the class",
+    "colour temperature in kelvin; only values above 1000 are stored; not read by the class",
+    "\"undefined\", \"candela\" or \"kilocandela\"; stored and answered, not read by the class",
+    "whether the light takes part in light scattering; stored and answered",
+    "procedure giving the attenuation at a distance (default VoLightFallOff)",
+    "data handed to the fall off function",
+    "procedure giving the distance for an attenuation (default VoLightInverseFallOff)"};
 constexpr const char *kDistantLabels[] = {
     "intensity",         "colour",         "location",        "to",   "shadows",
     "shadow resolution", "shadow quality", "shadow softness", "power"};
+constexpr const char *kDistantMeanings[] = {
+    "brightness; the light's colour is intensity x colour",
+    "colour of the light",
+    "together with \"to\", the direction the parallel light comes from (from to towards location)",
+    "together with \"location\", the direction the parallel light comes from",
+    "whether the light casts shadows",
+    "side of the shadow depth map in texels; 0 lets the ray tracer trace this light's shadows",
+    "samples per shadow test (at most 16); 1 or less takes one",
+    "width of the shadow's soft edge (1 at least)",
+    "light output; stored and answered, not read by the class"};
 
 template <const auto &Fields>
 constexpr Entries LightEntries(VtShaderDataProc prepare, VtShaderCreateProc create) {
@@ -304,30 +355,35 @@ const ClassDescription kLights[] = {
      "ambient",
      VO_SHADER_LIGHT,
      kColourLabels,
+     kColourMeanings,
      {},
      LightEntries<kColourFields>(&ColourPrepare, &AmbientCreate)},
     {"vxs_distant_light",
      "distant",
      VO_SHADER_LIGHT,
      kDistantLabels,
+     kDistantMeanings,
      {},
      LightEntries<kDistantFields>(&DistantPrepare, &DistantCreate)},
     {"vxs_point_light",
      "point",
      VO_SHADER_LIGHT,
      kPointLabels,
+     kPointMeanings,
      {},
      LightEntries<kPointFields>(&PointPrepare, &PointCreate)},
     {"vxs_spot_light",
      "spot",
      VO_SHADER_LIGHT,
      kSpotLabels,
+     kSpotMeanings,
      {},
      LightEntries<kSpotFields>(&SpotPrepare, &SpotCreate)},
     {"vxs_eye_light",
      "eye",
      VO_SHADER_LIGHT,
      kColourLabels,
+     kColourMeanings,
      {},
      LightEntries<kColourFields>(&ColourPrepare, &EyeCreate)},
 };

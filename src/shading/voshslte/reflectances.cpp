@@ -158,34 +158,52 @@ constexpr Entries EmptyEntries(bool prepare) {
 
 constexpr const char *kPlasticLabels[] = {"ambient factor", "diffuse factor", "specular factor", "roughness",
                                           "specular colour"};
+constexpr const char *kPlasticMeanings[] = {
+    "weight of the ambient light on the surface colour", "weight of the diffuse light on the surface colour",
+    "weight of the highlight", "size of the highlight: its power is 1 / roughness (1000 below 0.001)",
+    "colour of the highlight (not tinted by the surface); may be a colour shader"};
 constexpr const char *kPhongLabels[] = {"ambient factor", "diffuse factor", "specular factor", "exponent",
                                         "specular colour"};
+constexpr const char *kPhongMeanings[] = {
+    "weight of the ambient light on the surface colour", "weight of the diffuse light on the surface colour",
+    "weight of the Phong highlight", "Phong exponent of the highlight, larger for a sharper one; 1 at least",
+    "colour of the highlight (not tinted by the surface); may be a colour shader"};
 constexpr const char *kMetalLabels[] = {"ambient factor", "specular factor", "roughness"};
+constexpr const char *kMetalMeanings[] = {
+    "weight of the ambient light on the surface colour",
+    "weight of the highlight, tinted by the surface colour",
+    "size of the highlight: its power is 1 / roughness (1000 below 0.001)"};
 constexpr const char *kMatteLabels[] = {"ambient factor", "diffuse factor"};
+constexpr const char *kMatteMeanings[] = {"weight of the ambient light on the surface colour",
+                                          "weight of the diffuse light on the surface colour"};
 constexpr const char *kColourLabel[] = {"colour"};
+constexpr const char *kColourMeaning[] = {
+    "transparency per channel (To = 1 - colour): 1, 1, 1 is opaque, 0, 0, 0 fully transparent; may be a "
+    "colour shader"};
 constexpr const char *kSpecularGlobals[] = {"Co", "specular_power"};
 constexpr const char *kPhongGlobals[] = {"Co", "phong_power"};
 constexpr const char *kCo[] = {"Co"};
 constexpr const char *kTo[] = {"To"};
 
 const ClassDescription kSurfaces[] = {
-    {"vxs_none_displacement", "none", VO_SHADER_DISPLACEMENT, {}, {}, EmptyEntries(true)},
-    {"vxs_none_foreground", "none", VO_SHADER_FOREGROUND, {}, {}, EmptyEntries(false)},
-    {"vxs_constant_reflectance", "constant", VO_SHADER_REFLECTANCE, {}, {}, EmptyEntries(false)},
-    {"vxs_matte_reflectance", "matte", VO_SHADER_REFLECTANCE, kMatteLabels, kCo,
+    {"vxs_none_displacement", "none", VO_SHADER_DISPLACEMENT, {}, {}, {}, EmptyEntries(true)},
+    {"vxs_none_foreground", "none", VO_SHADER_FOREGROUND, {}, {}, {}, EmptyEntries(false)},
+    {"vxs_constant_reflectance", "constant", VO_SHADER_REFLECTANCE, {}, {}, {}, EmptyEntries(false)},
+    {"vxs_matte_reflectance", "matte", VO_SHADER_REFLECTANCE, kMatteLabels, kMatteMeanings, kCo,
      DataEntries<kMatteDefault>(&MatteEvaluate, nullptr, &exported::VoShaderTwoFloatArgumentsGet,
                                 &exported::VoShaderTwoArgumentsSet)},
-    {"vxs_metal_reflectance", "metal", VO_SHADER_REFLECTANCE, kMetalLabels, kSpecularGlobals,
+    {"vxs_metal_reflectance", "metal", VO_SHADER_REFLECTANCE, kMetalLabels, kMetalMeanings, kSpecularGlobals,
      DataEntries<kMetalDefault>(&MetalEvaluate, &MetalPrepare, &exported::VoShaderThreeFloatArgumentsGet,
                                 &exported::VoShaderThreeArgumentsSet)},
-    {"vxs_phong_reflectance", "phong", VO_SHADER_REFLECTANCE, kPhongLabels, kPhongGlobals,
+    {"vxs_phong_reflectance", "phong", VO_SHADER_REFLECTANCE, kPhongLabels, kPhongMeanings, kPhongGlobals,
      DataEntries<kPhongDefault>(&HighlightEvaluate<true>, &PhongPrepare, &TableGet<kPlasticFields>,
                                 &TableSet<kPlasticFields>)},
-    {"vxs_plastic_reflectance", "plastic", VO_SHADER_REFLECTANCE, kPlasticLabels, kSpecularGlobals,
+    {"vxs_plastic_reflectance", "plastic", VO_SHADER_REFLECTANCE, kPlasticLabels, kPlasticMeanings,
+     kSpecularGlobals,
      DataEntries<kPlasticDefault>(&HighlightEvaluate<false>, &exported::VoPlasticReflectancePrepare,
                                   &TableGet<kPlasticFields>, &TableSet<kPlasticFields>)},
-    {"vxs_none_transparency", "none", VO_SHADER_TRANSPARENCY, {}, {}, EmptyEntries(true)},
-    {"vxs_plain_transparency", "plain", VO_SHADER_TRANSPARENCY, kColourLabel, kTo,
+    {"vxs_none_transparency", "none", VO_SHADER_TRANSPARENCY, {}, {}, {}, EmptyEntries(true)},
+    {"vxs_plain_transparency", "plain", VO_SHADER_TRANSPARENCY, kColourLabel, kColourMeaning, kTo,
      DataEntries<kPlainTransparencyDefault>(&TransparencyEvaluate, &TransparencyPrepare,
                                             &exported::VoShaderColourArgumentGet,
                                             &exported::VoShaderColourArgumentSet)},

@@ -313,12 +313,33 @@ VtStatus ArbitraryEvaluate(void *block) {
 }
 
 constexpr const char *kScaleLabel[] = {"scale"};
+constexpr const char *kScaleMeaning[] = {
+    "length in scene units of one unit of s and t across the plane; 0 is taken as 1"};
 constexpr const char *kUvLabels[] = {"u scale", "v scale"};
+constexpr const char *kUvMeanings[] = {
+    "length of one unit of s along the surface's u parameter (s = u / scale); 0 is taken as 1",
+    "length of one unit of t along the surface's v parameter (t = (1 - v) / scale); 0 is taken as 1"};
 constexpr const char *kSphericalLabels[] = {"latitude scale", "longitude scale", "centre point", "origin",
                                             "axis direction"};
+constexpr const char *kSphericalMeanings[] = {
+    "s is the angle round the axis over 2 pi x this: 1 runs s from 0 to 1 once round; 0 is taken as 1",
+    "t is minus the angle from the pole over pi x this: 1 runs t from 0 to -1 pole to pole; 0 is taken as 1",
+    "centre of the sphere the point is projected onto", "point that fixes where s = 0 round the axis",
+    "direction of the pole axis (the z axis when shorter than 0.001)"};
 constexpr const char *kCylindricalLabels[] = {"scale around axis", "scale along axis", "centre point",
                                               "axis direction", "origin"};
+constexpr const char *kCylindricalMeanings[] = {
+    "s is the angle round the axis over 2 pi x this: 1 runs s from 0 to 1 once round; below 0.001 in size is "
+    "taken as 1",
+    "length along the axis of one unit of t; 0 is taken as 1", "a point on the cylinder's axis",
+    "direction of the cylinder's axis (the z axis when shorter than 0.001)",
+    "point that fixes where s = 0 round the axis and t = 0 along it"};
 constexpr const char *kArbitraryLabels[] = {"scale", "aspect ratio", "origin", "normal vector", "up vector"};
+constexpr const char *kArbitraryMeanings[] = {
+    "length of one unit of s in the plane; 0 is taken as 1",
+    "length of one unit of t over that of s; below 0.001 in size is taken as 1",
+    "point of the plane where s and t are 0", "normal of the plane (the z axis when shorter than 0.001)",
+    "direction in the plane towards decreasing t; s runs along up x normal"};
 constexpr const char *kPointGlobals[] = {"P", "s", "t", "dPds", "dPdt", "ds", "dt"};
 constexpr const char *kAutoGlobals[] = {"Pw", "N", "s", "t", "dPds", "dPdt", "ds", "dt"};
 constexpr const char *kUvGlobals[] = {"s",    "t",    "dPds", "dPdt", "u",  "v",
@@ -331,27 +352,28 @@ constexpr Entries PlaneEntries(VtShaderDataProc evaluate) {
 
 const ClassDescription kSpaces[] = {
     {"vxs_arbitrary_plane_texture_spa", "arbitrary plane", VO_SHADER_TEXTURE_SPACE, kArbitraryLabels,
-     kPointGlobals,
+     kArbitraryMeanings, kPointGlobals,
      DataEntries<kArbitraryDefault>(&ArbitraryEvaluate, &ArbitraryPrepare, &TableGet<kArbitraryFields>,
                                     &TableSet<kArbitraryFields>)},
-    {"vxs_auto_axis_texture_space", "auto axis", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kAutoGlobals,
-     PlaneEntries(&AutoAxisEvaluate)},
+    {"vxs_auto_axis_texture_space", "auto axis", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kScaleMeaning,
+     kAutoGlobals, PlaneEntries(&AutoAxisEvaluate)},
     {"vxs_cylindrical_texture_space", "cylindrical", VO_SHADER_TEXTURE_SPACE, kCylindricalLabels,
-     kPointGlobals,
+     kCylindricalMeanings, kPointGlobals,
      DataEntries<kCylindricalDefault>(&CylindricalEvaluate, &CylindricalPrepare,
                                       &TableGet<kCylindricalFields>, &TableSet<kCylindricalFields>)},
-    {"vxs_spherical_texture_space", "spherical", VO_SHADER_TEXTURE_SPACE, kSphericalLabels, kPointGlobals,
+    {"vxs_spherical_texture_space", "spherical", VO_SHADER_TEXTURE_SPACE, kSphericalLabels,
+     kSphericalMeanings, kPointGlobals,
      DataEntries<kSphericalDefault>(&SphericalEvaluate, &SphericalPrepare, &TableGet<kSphericalFields>,
                                     &TableSet<kSphericalFields>)},
-    {"vxs_uv_texture_space", "uv", VO_SHADER_TEXTURE_SPACE, kUvLabels, kUvGlobals,
+    {"vxs_uv_texture_space", "uv", VO_SHADER_TEXTURE_SPACE, kUvLabels, kUvMeanings, kUvGlobals,
      DataEntries<kUvDefault>(&UvEvaluate, &UvPrepare, &exported::VoShaderTwoFloatArgumentsGet,
                              &exported::VoShaderTwoArgumentsSet)},
-    {"vxs_x_plane_texture_space", "x plane", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kPointGlobals,
-     PlaneEntries(&PlaneEvaluate<kXPlane>)},
-    {"vxs_y_plane_texture_space", "y plane", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kPointGlobals,
-     PlaneEntries(&PlaneEvaluate<kYPlane>)},
-    {"vxs_z_plane_texture_space", "z plane", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kPointGlobals,
-     PlaneEntries(&PlaneEvaluate<kZPlane>)},
+    {"vxs_x_plane_texture_space", "x plane", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kScaleMeaning,
+     kPointGlobals, PlaneEntries(&PlaneEvaluate<kXPlane>)},
+    {"vxs_y_plane_texture_space", "y plane", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kScaleMeaning,
+     kPointGlobals, PlaneEntries(&PlaneEvaluate<kYPlane>)},
+    {"vxs_z_plane_texture_space", "z plane", VO_SHADER_TEXTURE_SPACE, kScaleLabel, kScaleMeaning,
+     kPointGlobals, PlaneEntries(&PlaneEvaluate<kZPlane>)},
 };
 
 }  // namespace

@@ -260,8 +260,13 @@ struct GatheredGlow {
     static constexpr shaderlib::Field kFields[] = {{VtFloat, 8}, {VtFloat, 12}, {VtFloat, 16}, {VtFloat, 20}};
     const shaderlib::Entries e = shaderlib::DataEntries<kDefault>(
         &Evaluate, &post::GlowPrepare, &shaderlib::TableGet<kFields>, &shaderlib::TableSet<kFields>);
-    ASSERT_EQ(shaderlib::ClassCreate({"vxs_test_gathered_glow", "test gathered glow", VO_SHADER_POSTPROCESS,
-                                      kLabels, kGlobals, e}),
+    ASSERT_EQ(shaderlib::ClassCreate({"vxs_test_gathered_glow",
+                                      "test gathered glow",
+                                      VO_SHADER_POSTPROCESS,
+                                      kLabels,
+                                      {},
+                                      kGlobals,
+                                      e}),
               0u);
   }
 };

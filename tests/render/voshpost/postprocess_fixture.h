@@ -110,7 +110,7 @@ struct PostClasses {
                                               VtShaderDataProc evaluate) {
     shaderlib::Entries e = shaderlib::DataEntries<Default>(evaluate, &Prepare, &shaderlib::ArgumentNone,
                                                            &shaderlib::ArgumentNone);
-    return {id, name, VO_SHADER_POSTPROCESS, std::span(kNoLabels, 0), kGlobals, e};
+    return {id, name, VO_SHADER_POSTPROCESS, std::span(kNoLabels, 0), {}, kGlobals, e};
   }
   static void Register() {
     const shaderlib::ClassDescription classes[] = {

@@ -146,7 +146,7 @@ TEST_F(LiteTest, SnowDrawsItsFlakesOnceFromTheSharedTableAndKeepsThemWhileShadin
 int g_counted = 0;
 VtStatus CountingEvaluate(void *) { return ++g_counted, 0; }
 constexpr const char *kCb[] = {"Cb"};
-const shaderlib::ClassDescription kCounting{"test_counting_background",          "counting", B, {}, kCb,
+const shaderlib::ClassDescription kCounting{"test_counting_background",          "counting", B, {}, {}, kCb,
                                             lite::BaseEntries(&CountingEvaluate)};
 
 TEST_F(LiteTest, MixedBackgroundsWeighTwoLiveBackgroundsAndRefuseLoopsStaleHandlesAndDepth) {

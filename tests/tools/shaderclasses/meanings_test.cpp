@@ -35,14 +35,24 @@ TEST(ArgumentMeanings, EveryArgumentOfEveryClassSaysWhatItDoes) {
     for (const ShaderClass &c : t.classes) arguments += c.arguments.size();
   EXPECT_GT(arguments, 700u);  // 705 when this was written; a count that drops means classes went missing
   const std::vector<std::string> faults = MeaningFaults(types);
-  EXPECT_TRUE(faults.empty()) << faults.size() << " arguments without a meaning, the first " << (faults.empty() ? "" : faults[0]);
+  EXPECT_TRUE(faults.empty()) << faults.size() << " arguments without a meaning, the first "
+                              << (faults.empty() ? "" : faults[0]);
 }
 
 TEST(ArgumentMeanings, AnArgumentWithoutItsLineIsFound) {
   const std::vector<ShaderType> types = {
-      {0x50001, "colour", {{0x50001, "id", "made up", {{"scale", "VtFloat", "1", "size"}, {"detail", "VtInt32", "3", ""}}, false}}},
-      {0x50002, "reflectance", {{0x50002, "id2", "other", {{"roughness", "VtFloat", "0.1", "roughness"}}, false}}}};
-  EXPECT_EQ(MeaningFaults(types), (std::vector<std::string>{"colour \"made up\"/detail", "reflectance \"other\"/roughness"}));
+      {0x50001,
+       "colour",
+       {{0x50001,
+         "id",
+         "made up",
+         {{"scale", "VtFloat", "1", "size"}, {"detail", "VtInt32", "3", ""}},
+         false}}},
+      {0x50002,
+       "reflectance",
+       {{0x50002, "id2", "other", {{"roughness", "VtFloat", "0.1", "roughness"}}, false}}}};
+  EXPECT_EQ(MeaningFaults(types),
+            (std::vector<std::string>{"colour \"made up\"/detail", "reflectance \"other\"/roughness"}));
 }
 
 }  // namespace
