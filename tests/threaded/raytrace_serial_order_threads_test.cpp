@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -68,6 +69,19 @@ VtStatus SetWord(uint32_t code, uint32_t type, uint32_t value) {
   v.type = type;
   v.value.u = value;
   return VoControlSet(code, &v);
+}
+
+std::string Differences(const Seen &a, const Seen &b) {
+  std::string out = " status " + std::to_string(a.status) + "/" + std::to_string(b.status) + " rows " +
+                    std::to_string(a.rows.size()) + "/" + std::to_string(b.rows.size()) + " events " +
+                    a.events + " / " + b.events;
+  for (size_t i = 0, shown = 0; i < std::min(a.bytes.size(), b.bytes.size()) && shown < 4; ++i)
+    if (a.bytes[i] != b.bytes[i]) {
+      out += " byte " + std::to_string(i) + ": " + std::to_string(a.bytes[i]) + " vs " +
+             std::to_string(b.bytes[i]);
+      ++shown;
+    }
+  return out;
 }
 
 // Triangles of random corners in a cube about the origin, one mesh under
@@ -216,6 +230,42 @@ TEST_F(RaySerialOrderTest, AFirstBuildOutOfMemoryLeavesTheCallingThreadsPicture)
         EXPECT_NE(reference[0], 0x5a);  // the frame's begin painted it
       } else {
         EXPECT_TRUE(target.Bytes() == reference) << std::hex << code << std::dec << ", " << workers;
+      }
+    }
+  }
+}
+
+// The polls, rows and progress of a pass on workers are the calling
+// thread's alone, in its order (the scene's gathering polls, then a poll
+// before every second line, each row and its progress), also oversampled;
+// an interrupt at any poll ends the picture at the same line with the same
+// status.
+TEST_F(RaySerialOrderTest, PollsRowsAndProgressFollowTheCallingThreadsOrderToAnInterrupt) {
+  RandomTriangles scene(3, 200);
+  ASSERT_TRUE(scene.ok());
+  for (uint32_t oversampling : {1u, 2u}) {
+    ASSERT_EQ(SetWord(0xc000e, VtNat32, oversampling), 0u);
+    for (uint32_t code : kPasses) {
+      g_interrupt_at = -1;
+      const Seen whole = Render(code, 0);
+      ASSERT_EQ(whole.status, 0u);
+      ASSERT_EQ(whole.rows.size(), kHeight);
+      const int polls = static_cast<int>(std::count(whole.events.begin(), whole.events.end(), 'p'));
+      // Two polls of the gathering (before and after its one mesh), then
+      // one every second line: 2 + 48 / 2, or 2 + 96 / 2 oversampled.
+      ASSERT_EQ(polls, 2 + static_cast<int>(kHeight * oversampling / 2));
+      for (int at : {-1, 1, 2, 3, polls / 2, polls}) {
+        g_interrupt_at = at;
+        const Seen reference = Render(code, 0);
+        if (at > 0) {
+          EXPECT_EQ(reference.status, VO_COND_INTERRUPTED) << at;
+        }
+        for (int32_t workers : {1, 3, 8}) {
+          const Seen seen = Render(code, workers, workers == 8 ? 1 : 4);
+          EXPECT_TRUE(seen == reference)
+              << std::hex << code << std::dec << ", oversampling " << oversampling << ", interrupt at poll "
+              << at << ", " << workers << " workers:" << Differences(seen, reference);
+        }
       }
     }
   }

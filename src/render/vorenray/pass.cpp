@@ -15,12 +15,18 @@
 // - the full pass's pixel (x, y) is formed from the integrals of its four
 //   edges; a work item's first corner row is traced with the shader globals
 //   and subdivided with the threshold of the line above it, as the line
-//   above does in a pass over the whole picture.
+//   above does in a pass over the whole picture;
+// - bands on workers neither poll nor report progress: the calling thread
+//   takes their rows in line order and makes, line by line, the polls, rows
+//   and progress of a pass over the whole picture (Replay); the first line
+//   that ends the picture (an interrupt, a band's failure) ends every band
+//   below it, and the bands above it finish.
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include <vo/vo_multit.h>
 #include <vo/vo_postprocess.h>
@@ -110,17 +116,53 @@ struct PassFrame {
   FullState full;
 };
 
-using PassProc = VtStatus (*)(RayContext *);
+// A pass over the current viewport; *finished: the line after the last
+// one it output (its caller sets the first line).
+using PassProc = VtStatus (*)(RayContext *, int64_t *finished);
+
+constexpr int64_t kNoLine = INT64_MAX;
+
+// The calling thread's replay of a picture whose bands run on workers:
+// line by line, in line order, the poll by its count, the row when the
+// line completes one, and the progress, as a pass over the whole picture
+// makes them. Lines are the pass's (oversampled) lines.
+struct Replay {
+  uint32_t factor;  // lines a row
+  int64_t next, end;
+  uint32_t countdown, reload;
+  double percent, step;
+  VtProgressProc progress;  // the application's, which the farm is given none of
+  VtStatus status;          // what ended the picture, or 0
+};
 
 // A picture on the work farm: its pass, the application's viewport, and
 // what its work items share.
 struct Threaded {
-  PassProc pass;
-  uint32_t region[4];
-  std::atomic<bool> moved;       // a work item set the viewport to its band
-  VtDriverRowProc output;        // of rows delivered by a threaded pass
-  std::atomic<VtStatus> status;  // of the items so far: once non-zero, no more are rendered
+  PassProc pass = nullptr;
+  uint32_t region[4] = {};
+  std::atomic<bool> moved{false};    // a work item set the viewport to its band
+  VtDriverRowProc output = nullptr;  // of rows delivered by a threaded pass
+  std::atomic<VtStatus> status{0};   // of the items so far: once non-zero, no more are rendered
+  // Bands on workers, their polls and progress replayed on the calling
+  // thread: no band traces a line from stop_line on (an interrupt or a
+  // band's failure ends the picture there), and the first line a band
+  // could not finish is kept with its status and sticky words.
+  bool replayed = false;
+  std::atomic<int64_t> stop_line{kNoLine};
+  std::mutex failure_lock;
+  int64_t failed_line = kNoLine;
+  VtStatus failed_status = 0;
+  uint32_t failed_kernel = 0;  // the band's kernel sticky bits
+  VtStatus failed_sticky = 0;  // and the ray tracer's
+  Replay replay{};
 };
+
+// The picture's record when c is a worker's clone tracing a band whose
+// polls the calling thread replays; null otherwise.
+Threaded *ReplayedBand(const RayContext *c) {
+  auto *t = static_cast<Threaded *>(c->threaded);
+  return t != nullptr && t->replayed && OnWorker(c) ? t : nullptr;
+}
 
 // Zero-filled storage of count elements, or null (also when the size
 // overflows).
@@ -303,10 +345,15 @@ VtStatus Progress(RayContext *c, double percent) {
   return c->progress(VO_MODULE_RAYTRACER, &v);
 }
 
-// Before a line: the sticky words, then the interrupt poll by its count.
-VtStatus LineStart(RayContext *c, uint32_t &countdown, uint32_t reload) {
+// Before line y: the sticky words, then the interrupt poll by its count.
+// A band on a worker does not poll (the calling thread polls for it in
+// line order) and stops where the picture ends; its sticky words are its
+// own.
+VtStatus LineStart(RayContext *c, int32_t y, uint32_t &countdown, uint32_t reload) {
   const VtStatus sticky = KernelSticky(c) | c->sticky;
   if (sticky != 0) return sticky;
+  if (const Threaded *t = ReplayedBand(c))
+    return y >= t->stop_line.load(std::memory_order_relaxed) ? VO_COND_INTERRUPTED : 0;
   if (countdown != 0) {
     --countdown;
     return 0;
@@ -329,7 +376,7 @@ void TracePoint(PassFrame &f, const double point[3], float x, float y, bool midp
   out.alpha = f.g->alpha;
 }
 
-VtStatus RenderPreview(RayContext *c) {
+VtStatus RenderPreview(RayContext *c, int64_t *finished) {
   PassFrame f{};
   VtStatus result = PassSetup(f, c, kPassPreview);
   if (result != 0) return result | PassEnd(f);
@@ -339,7 +386,7 @@ VtStatus RenderPreview(RayContext *c) {
   result = Progress(c, percent);
   uint32_t countdown = c->polls[0];
   for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
-    if ((result = LineStart(c, countdown, c->polls[1])) != 0) break;
+    if ((result = LineStart(c, y, countdown, c->polls[1])) != 0) break;
     double point[3];
     PlanePoint(f.eye, f.xmin + 0.5, y + 0.5, point);
     g->xi = (static_cast<float>(f.xmin) + 0.5f) * f.xi_step;
@@ -361,6 +408,7 @@ VtStatus RenderPreview(RayContext *c) {
     if (c->sticky != 0) break;
     result = Output(f, static_cast<uint32_t>(y));
     if (result == 0) result = Progress(c, percent += step);
+    if (result == 0) *finished = y + 1;
   }
   return result | c->sticky | PassEnd(f);
 }
@@ -572,7 +620,7 @@ void BufferAttach(RayContext *c, FullState &s) {
   s.buffer_height = control(s.buffer, VO_SB_HEIGHT, &v) == 0 ? v.value.u : 0;
 }
 
-VtStatus RenderFull(RayContext *c) {
+VtStatus RenderFull(RayContext *c, int64_t *finished) {
   PassFrame f{};
   VtStatus result = PassSetup(f, c, kPassFull);
   void *arrays = nullptr;
@@ -589,7 +637,7 @@ VtStatus RenderFull(RayContext *c) {
   const int32_t picture_first = PictureFirstLine(f);
   bool first = true;
   for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
-    if ((result = LineStart(c, countdown, c->polls[3])) != 0) break;
+    if ((result = LineStart(c, y, countdown, c->polls[3])) != 0) break;
     if (first) {
       // The one-item pass traces corner row y on the line above it.
       LineGlobals(f, std::max(y - 1, picture_first));
@@ -616,6 +664,7 @@ VtStatus RenderFull(RayContext *c) {
     std::swap(s.upper, s.lower);
     result = Output(f, static_cast<uint32_t>(y));
     if (result == 0) result = Progress(c, percent += step);
+    if (result == 0) *finished = y + 1;
   }
   VoDeallocate(arrays);
   return result | c->sticky | PassEnd(f);
@@ -623,20 +672,47 @@ VtStatus RenderFull(RayContext *c) {
 
 // ---- The work farm ------------------------------------------------------------
 
+uint32_t OversamplingFactor() {
+  return StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
+}
+
+// A band that ended before its last line: the first line it did not
+// finish ends the picture there, unless a band ended it above.
+void BandFailed(Threaded &t, const RayContext *c, int64_t line, VtStatus st) {
+  std::lock_guard<std::mutex> hold(t.failure_lock);
+  if (line >= t.failed_line) return;
+  t.failed_line = line;
+  t.failed_status = st;
+  t.failed_kernel = KernelSticky(c);
+  t.failed_sticky = c->sticky;
+  int64_t stop = t.stop_line.load(std::memory_order_relaxed);
+  while (line < stop && !t.stop_line.compare_exchange_weak(stop, line, std::memory_order_relaxed)) {
+  }
+}
+
 VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
   auto *t = static_cast<Threaded *>(argument);
   // An interrupted or failed band ends the picture: the next band's set-up
-  // would clear the sticky words and go on.
-  if (t->status.load(std::memory_order_relaxed) != 0) return 0;
+  // would clear the sticky words and go on. (With its polls replayed, the
+  // bands above the line that ends it are finished.)
+  const int64_t first = int64_t{item->y0} * t->replay.factor,
+                end = (int64_t{item->y1} + 1) * t->replay.factor;
+  if (t->replayed ? first >= t->stop_line.load(std::memory_order_relaxed)
+                  : t->status.load(std::memory_order_relaxed) != 0)
+    return 0;
   const uint32_t band[4] = {item->x0, item->x1, item->y0, item->y1};
   VtStatus st = 0;
   if (std::memcmp(band, t->region, sizeof band) != 0) {
     st = VoViewSetViewport(nullptr, band);
     t->moved.store(true, std::memory_order_relaxed);
   }
-  if (st != 0) return st;
   RayContext *c = Context();
-  st = t->pass(c);
+  int64_t finished = first;
+  if (st == 0) st = t->pass(c, &finished);
+  if (t->replayed && st != 0 && finished < end) {
+    BandFailed(*t, c, finished, st);
+    return 0;
+  }
   t->status.fetch_or(st, std::memory_order_relaxed);
   return st;
 }
@@ -647,6 +723,7 @@ VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
 // scratch) goes at its end; the octree is the master's.
 VtStatus Worker(void *) {
   RayContext *c = Context();
+  c->band_sticky = 0;
   VtStatus st = VoMultiThreadWorkerBegin();
   if (st == 0) st = VoMultiThreadWorkerLoop(&Work, c->threaded);
   if (c->is_clone) {
@@ -661,6 +738,56 @@ VtStatus Worker(void *) {
 VtStatus RowOut(uint32_t row, void *pixels) {
   const auto *t = static_cast<const Threaded *>(Context()->threaded);
   return VoMultiThreadRowDeliver(row, pixels, t->output);
+}
+
+// One line of the replay: its poll by the count, its row when it completes
+// one (row, pixels), its progress. Answers what ends the picture, or 0.
+VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
+  Replay &r = t.replay;
+  if (r.countdown != 0) {
+    --r.countdown;
+  } else {
+    r.countdown = r.reload;
+    if (AbortPoll(c) != 0) return VO_COND_INTERRUPTED;
+  }
+  if (pixels != nullptr && t.output != nullptr)
+    if (const VtStatus st = t.output(row, pixels)) return st;
+  r.percent += r.step;
+  if (r.progress == nullptr) return 0;
+  VtTypedValue v{};
+  v.type = VtDouble;
+  v.value.d = r.percent;
+  return r.progress(VO_MODULE_RAYTRACER, &v);
+}
+
+// The farm's row procedure on the calling thread: rows come once each and
+// in order; each is replayed with the lines it completes.
+VtStatus RowReplay(uint32_t row, void *pixels) {
+  RayContext *c = Context();
+  Threaded &t = *static_cast<Threaded *>(c->threaded);
+  Replay &r = t.replay;
+  const int64_t last = (int64_t{row} + 1) * r.factor - 1;
+  if (r.status == 0 && r.next != last + 1 - r.factor) r.status = VO_STATUS_BAD_ARGUMENT;
+  for (; r.status == 0 && r.next <= last; ++r.next) {
+    r.status = ReplayLine(c, t, row, r.next == last ? pixels : nullptr);
+    if (r.status != 0) t.stop_line.store(r.next, std::memory_order_relaxed);
+  }
+  return r.status;
+}
+
+// After the farm's pass: the lines of the picture the rows did not reach,
+// up to the line a band could not finish, replayed; that line's poll, then
+// its status and sticky words, as the pass over the whole picture ends.
+VtStatus ReplayFinish(RayContext *c, Threaded &t, VtStatus farm) {
+  Replay &r = t.replay;
+  if (r.status != 0 || r.next >= r.end) return 0;
+  if (t.failed_line == kNoLine) return farm != 0 ? 0 : VO_STATUS_UNAVAILABLE;
+  for (; r.next < t.failed_line; ++r.next)
+    if ((r.status = ReplayLine(c, t, 0, nullptr)) != 0) return r.status;
+  if (r.countdown == 0 && AbortPoll(c) != 0) return r.status = VO_COND_INTERRUPTED;
+  KernelStickyOr(c, t.failed_kernel);
+  c->sticky |= t.failed_sticky;
+  return r.status = t.failed_status;
 }
 
 // The frame of a picture the work farm renders in bands: begun and ended
@@ -727,6 +854,26 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
 
 VtStatus RunOnFarm(RayContext *c, PassProc pass);
 
+// The replay's start, before the workers: its lines and poll counts as the
+// pass's set-up has them, and the progress of 0 the pass reports first.
+VtStatus ReplayBegin(RayContext *c, Threaded &t, PassProc pass, VtProc progress) {
+  Replay &r = t.replay;
+  const bool preview = pass == &RenderPreview;
+  r.next = int64_t{t.region[2]} * r.factor;
+  r.end = (int64_t{t.region[3]} + 1) * r.factor;
+  r.countdown = c->polls[preview ? 0 : 2];
+  r.reload = c->polls[preview ? 1 : 3];
+  r.step = 100.0 / static_cast<double>(r.end - r.next);
+  r.percent = 0.0;
+  r.progress = reinterpret_cast<VtProgressProc>(progress);
+  t.replayed = true;
+  if (r.progress == nullptr) return 0;
+  VtTypedValue v{};
+  v.type = VtDouble;
+  v.value.d = 0.0;
+  return r.status = r.progress(VO_MODULE_RAYTRACER, &v);
+}
+
 VtStatus RunThreaded(RayContext *c, PassProc pass) {
   if (!ModuleStarted(VO_MODULE_MULTITHREAD)) {
     Post(VO_STATUS_UNAVAILABLE, messages::kRayNeedsWorkFarm, VO_MODULE_RAYTRACER);
@@ -743,12 +890,16 @@ void WorkerCallbacks(RayContext *c) {
   c->accept = nullptr;
   c->progress = nullptr;
   c->row_bytes = c->row_floats = c->row_rgba = &RowOut;
+  // A band's sticky bits end its own lines: the calling thread gives the
+  // picture those of the first line that failed, as a pass over it would.
+  if (ReplayedBand(c) != nullptr) c->kernel_sticky = &c->band_sticky;
 }
 
 namespace {
 
 VtStatus RunOnFarm(RayContext *c, PassProc pass) {
-  Threaded t{pass, {}, false, nullptr, 0};
+  Threaded t;
+  t.pass = pass;
   VtStatus st = VoViewEvaluate(nullptr);
   if (st == 0) st = VoViewGetViewport(nullptr, t.region);
   if (st != 0) return st;
@@ -788,13 +939,26 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     // The frame is begun before the scene is prepared and ended whatever
     // the preparation answers, as a pass on the calling thread alone does
     // (a scene whose octree cannot be built leaves the same picture).
+    t.replay.factor = OversamplingFactor();
+    VtProc application_progress = nullptr;
     if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
       if (threaded) st = FramePrepare(c, pass, &shading);
+      // On workers the farm reports no progress: the replay reports the
+      // pass's own.
+      if (st == 0 && threaded) {
+        application_progress = VoCallBackGet(VO_CALLBACK_PROGRESS);
+        (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
+        st = ReplayBegin(c, t, pass, application_progress);
+      }
       if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
-      if (st == 0) st = VoMultiThreadDispatch(threaded ? &RowOut : nullptr, nullptr);
+      if (st == 0) {
+        const VtStatus farm = VoMultiThreadDispatch(threaded ? &RowReplay : nullptr, nullptr);
+        st = farm | (threaded ? ReplayFinish(c, t, farm) : 0);
+      }
       st |= FrameEnd(c);
     }
     st |= VoMultiThreadWorkersStop();
+    if (t.replayed) (void)VoCallBackSet(VO_CALLBACK_PROGRESS, application_progress);
     // Every worker is joined: what their splits retired goes (an enclosing
     // frame's sharing is that frame's to end).
     if (outer_share == nullptr) SplitShareEnd(c);

@@ -152,6 +152,7 @@ struct RayContext {
   VtShaderGlobals *globals;
   uint32_t *kernel_sticky;
   VtStatus sticky;
+  uint32_t band_sticky;  // a worker's own sticky word while it traces bands of a replayed picture
   // Cached callbacks (refreshed when callbacks change).
   VtDriverNoArgProc poll;
   VtDriverFrameProc begin_frame;
