@@ -1,8 +1,9 @@
 // The ray tracer's passes on workers against the calling thread's alone,
 // as the application sees them through the C interface: the status, the
 // rows in order with their bytes, the frame, the driver's polls and the
-// progress. Over a seeded random scene of triangles: an octree memory limit
-// the first build cannot meet.
+// progress. Over a seeded random scene of triangles: an interrupt at any
+// poll; an octree memory limit below what the splits need, and one the
+// first build cannot meet.
 
 #include <gtest/gtest.h>
 
@@ -267,6 +268,61 @@ TEST_F(RaySerialOrderTest, PollsRowsAndProgressFollowTheCallingThreadsOrderToAnI
               << at << ", " << workers << " workers:" << Differences(seen, reference);
         }
       }
+    }
+  }
+}
+
+// The octree's memory count with only its root leaf (the table, the grid
+// and the root's words), and with every split a whole picture made.
+struct IndexBytes {
+  uint64_t root = 0, grown = 0;
+};
+IndexBytes IndexMeasured() {
+  IndexBytes b;
+  ray::RayContext *c = ray::MasterContext();
+  ray::KeptDrop(c);
+  EXPECT_EQ(VoExecute(0x70002), 0u);
+  b.grown = c->kept.node_bytes;
+  ray::KeptDrop(c);
+  EXPECT_EQ(VoRayTracerScenePrepare(), 0u);
+  b.root = c->memory_used;
+  VoRayTracerSceneRelease();
+  ray::KeptDrop(c);
+  return b;
+}
+
+// An octree memory limit below what the picture's splits need, on 2, 5
+// and 8 workers splitting one octree: at the root leaf's count and half
+// the splits the octree is built again many times (message 531) and the
+// picture is whole; at an eighth some ray's own walk does not fit (message
+// 850) and the picture ends at its line. Every frame gives the calling
+// thread's status, rows, polls and progress.
+TEST_F(RaySerialOrderTest, UnderAMemoryLimitWorkersGiveTheCallingThreadsStatusAndPicture) {
+  RandomTriangles scene(5, 300);
+  ASSERT_TRUE(scene.ok());
+  const IndexBytes b = IndexMeasured();
+  ASSERT_GT(b.grown, 0u);
+  for (uint64_t share : {2, 8}) {
+    ASSERT_EQ(SetWord(VO_CONTROL_RAY_MEMORY_LIMIT, VtNat32, static_cast<uint32_t>(b.root + b.grown / share)),
+              0u);
+    for (uint32_t code : kPasses) {
+      vo_test::Recorded().clear();
+      const Seen one = Render(code, 0);
+      EXPECT_GT(vo_test::WithMessage(messages::kRaySplitNoMemory).size(), 0u);
+      if (share == 2) {
+        EXPECT_EQ(one.status, 0u) << std::hex << code;
+        EXPECT_EQ(one.rows.size(), kHeight);
+      } else {
+        EXPECT_EQ(one.status, VO_STATUS_NO_MEMORY) << std::hex << code;
+        EXPECT_EQ(vo_test::WithMessage(messages::kRayRebuildNoMemory).size(), 1u);
+        EXPECT_LT(one.rows.size(), kHeight);
+      }
+      for (int32_t workers : {2, 5, 8})
+        for (int frame = 0; frame < 3; ++frame) {
+          const Seen seen = Render(code, workers, 1);
+          EXPECT_TRUE(seen == one) << std::hex << code << std::dec << ", limit share " << share << ", "
+                                   << workers << " workers, frame " << frame << ":" << Differences(seen, one);
+        }
     }
   }
 }

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "scene/vogeom/face.h"
 #include "render/vorenray/vorenray.h"
@@ -33,14 +34,16 @@ constinit Leaf g_empty = {kNodeLeaf, 0, 0, 0, nullptr};
 
 // What the workers of a threaded frame share to split one octree. A split
 // holds the stripe of its slot, so that two workers never split one slot
-// and splits of different slots run side by side; a rebuild holds every
-// stripe. The octree's root, memory count and split count stay here while
+// and splits of different slots run side by side; a rebuild, and the walk
+// retried after it, hold the octree alone (the gate). The octree's root,
+// memory count and split count stay here while
 // the workers split (the main thread copies the master's record for each
 // worker it starts meanwhile), and go back to the master at the end.
 //
 // A walk splits only in the octree it started in (`current` when it read
 // it): a rebuild publishes a new tree record, and a walk still in the old
-// one tests its leaves as they are. Hence a walk never tests a leaf that a
+// one tests its leaves as they are until it comes to one it would split;
+// then it walks again in the new one. Hence a walk never tests a leaf that a
 // split replaced (it finds the slot changed and descends), and the words of
 // a retired leaf go at once; its block, whose count walks may still read,
 // stays until the frame's end.
@@ -58,6 +61,11 @@ struct alignas(kCacheLine) SplitShare {
   static constexpr uint32_t kStripeBits = 9, kStripes = 1u << kStripeBits;
   Stripe stripes[kStripes];
   alignas(kCacheLine) std::mutex pools;
+  // The gate: a holder closes it and waits until the splits under way
+  // have left; a split that finds it closed leaves and waits until it is
+  // open again.
+  alignas(kCacheLine) std::atomic<uint32_t> closed{0};
+  std::atomic<uint32_t> splitting{0};
   // Read by every walk.
   alignas(kCacheLine) SharedTree first;
   std::atomic<SharedTree *> current{&first};
@@ -527,12 +535,27 @@ bool LeafSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) 
 // slot still holds a leaf of the octree the walk started in (another
 // worker may have split it, or a rebuild replaced the octree; the walk then
 // descends into the split, or tests the old leaf as it is).
+// A leaf of an octree built again since the walk began is not split: the
+// walk stops (kSplitStale) and walks again in the new one.
 bool SharedSplit(RayContext *c, RayContext *owner, Node **slot, const Cell &cell) {
   SplitShare &s = *owner->split_share;
-  std::lock_guard<std::mutex> hold(s.StripeOf(slot));
-  if (c->walk_tree != s.current.load(std::memory_order_relaxed)) return true;
-  if (SlotLoad(slot)->tag != kNodeLeaf) return true;
-  return LeafSplit(c, owner, slot, cell);
+  if (c->holds_index) return SlotLoad(slot)->tag != kNodeLeaf || LeafSplit(c, owner, slot, cell);
+  for (;;) {
+    s.splitting.fetch_add(1, std::memory_order_seq_cst);
+    if (s.closed.load(std::memory_order_seq_cst) == 0) break;
+    s.splitting.fetch_sub(1, std::memory_order_seq_cst);
+    while (s.closed.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+  }
+  bool split = true;
+  {
+    std::lock_guard<std::mutex> hold(s.StripeOf(slot));
+    if (c->walk_tree != s.current.load(std::memory_order_relaxed))
+      c->split_failed = kSplitStale, split = false;
+    else if (SlotLoad(slot)->tag == kNodeLeaf)
+      split = LeafSplit(c, owner, slot, cell);
+  }
+  s.splitting.fetch_sub(1, std::memory_order_release);
+  return split;
 }
 
 // The memory count of the table and the grid alone.
@@ -761,17 +784,17 @@ VtStatus OctreeShare(RayContext *c, RayContext *m) {
 
 namespace {
 
-// The shared octree's rebuild after a split ran out of memory: with every
-// stripe held, the octree goes back to its root leaf; the old one, which
+// The shared octree's rebuild after a split ran out of memory, by the walk
+// that holds it (IndexHold): the octree goes back to its root leaf, also
+// when another walk rebuilt it since this one started (as on one thread,
+// the walk tried again starts from the root leaf); the old one, which
 // other walks may be reading, is retired. Its nodes leave the memory count
-// now. True when the walk may start again (also when another worker
-// rebuilt first).
-bool SharedRebuild(RayContext *c, RayContext *owner) {
+// now. True when the walk may start again.
+bool SharedRebuild(RayContext *owner) {
   SplitShare &s = *owner->split_share;
-  for (Stripe &stripe : s.stripes) stripe.m.lock();
   SharedTree *old = s.current.load(std::memory_order_relaxed);
-  bool rebuilt = c->walk_tree != old;
-  auto *tree = rebuilt ? nullptr : static_cast<SharedTree *>(VoAllocate(sizeof(SharedTree)));
+  bool rebuilt = false;
+  auto *tree = static_cast<SharedTree *>(VoAllocate(sizeof(SharedTree)));
   if (tree != nullptr && Reserve(s.trees, s.tree_capacity, size_t{s.tree_count} + 1)) {
     const uint64_t nodes = MemoryCount(owner).load(std::memory_order_relaxed) - GridTableBytes(owner);
     MemoryGive(owner, nodes);
@@ -786,7 +809,6 @@ bool SharedRebuild(RayContext *c, RayContext *owner) {
     }
   }
   VoDeallocate(tree);
-  for (Stripe &stripe : s.stripes) stripe.m.unlock();
   return rebuilt;
 }
 
@@ -852,13 +874,35 @@ bool IndexChange(RayContext *c, Node **slot, const Cell &cell) {
     const bool split =
         owner->split_share != nullptr ? SharedSplit(c, owner, slot, cell) : LeafSplit(c, owner, slot, cell);
     if (split) return true;
-    c->split_failed = 1;
+    if (c->split_failed == 0) c->split_failed = kSplitNoMemory;
     return false;
   }
   Post(VO_CLASS_DEBUG, messages::kRaySplitNoMemory, VO_MODULE_RAYTRACER,
        static_cast<uint32_t>(c->memory_limit));
-  if (owner->split_share != nullptr) return SharedRebuild(c, owner);
+  if (owner->split_share != nullptr) return SharedRebuild(owner);
   return (c->table_shared ? OctreeShare(c, MasterContext()) : OctreeBuild(c)) == 0;
+}
+
+}  // namespace vo::ray
+
+namespace vo::ray {
+
+void IndexHold(RayContext *c) {
+  SplitShare *s = TreeOf(c)->split_share;
+  if (s == nullptr || c->holds_index) return;
+  uint32_t open = 0;
+  while (!s->closed.compare_exchange_weak(open, 1, std::memory_order_seq_cst)) {
+    open = 0;
+    std::this_thread::yield();
+  }
+  while (s->splitting.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+  c->holds_index = 1;
+}
+
+void IndexLet(RayContext *c) {
+  if (!c->holds_index) return;
+  c->holds_index = 0;
+  TreeOf(c)->split_share->closed.store(0, std::memory_order_release);
 }
 
 }  // namespace vo::ray

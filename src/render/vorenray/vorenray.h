@@ -64,6 +64,8 @@ constexpr uint32_t kMaxRayDepth = 256;
 
 // Octree nodes: a tag word first, so that a walk tells them apart.
 enum : uint32_t { kNodeLeaf = 1, kNodeInner = 2 };
+// Why a walk stopped at a leaf it would split (RayContext::split_failed).
+enum : uint32_t { kSplitNoMemory = 1, kSplitStale = 2 };
 struct Node {
   uint32_t tag;
 };
@@ -188,7 +190,9 @@ struct RayContext {
   uint16_t stamp;  // the current walk's
   uint32_t *unbounded;
   uint32_t unbounded_count;
-  uint32_t split_failed;    // a split of the current walk ran out of memory
+  uint32_t split_failed;    // a split of the current walk ran out of memory (kSplitNoMemory) or came to a
+                            // leaf of a shared octree built again since the walk began (kSplitStale)
+  uint32_t holds_index;     // the walk holds the shared octree alone (IndexHold)
   uint64_t splits;          // leaves split since the octree was built
   uint64_t total_tests;     // ray-polygon tests since the octree was built
   uint32_t *split_scratch;  // a split's words and children bytes, kept with the octree
@@ -394,6 +398,13 @@ struct Cell {
 // first). Without one: the whole octree is released and built again, or,
 // while workers share it, replaced by its root leaf (false when that fails).
 bool IndexChange(RayContext *c, Node **slot, const Cell &cell);
+// While workers share c's octree: IndexHold waits until no other walk
+// splits it or builds it again and keeps them waiting until IndexLet, so
+// that a walk retried after a rebuild starts from the root leaf and splits
+// alone, as on one thread (the memory limit then stops it only where it
+// stops that walk on one thread). Otherwise both do nothing.
+void IndexHold(RayContext *c);
+void IndexLet(RayContext *c);
 
 // ---- walk.cpp --------------------------------------------------------------
 // Walks one ray; answers the object word of the nearest accepted hit or 0,

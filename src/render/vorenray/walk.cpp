@@ -320,17 +320,28 @@ uint32_t Traverse(Query &q) {
   Walker w{q, c, {}, {}, {}, {}, 0, 0};
   c->split_failed = 0;
   w.Root();
+  while (c->split_failed == kSplitStale) {
+    // Another worker built the shared octree again under this walk: the
+    // ray is walked again in the new one.
+    WalkWordsClear(c);
+    q.far_distance = far_distance;
+    c->split_failed = 0;
+    StampNext(c);
+    w.Root();
+  }
   if (c->split_failed) {
     // Out of memory in a split: the octree is built again and the ray
     // walked once more; a second failure is sticky.
     WalkWordsClear(c);
     q.far_distance = far_distance;
     c->split_failed = 0;
+    IndexHold(c);
     const bool rebuilt = IndexChange(c, nullptr, Cell{});
     if (rebuilt) {
       StampNext(c);
       w.Root();
     }
+    IndexLet(c);
     if (!rebuilt || c->split_failed) {
       c->sticky |= VO_STATUS_NO_MEMORY;
       KernelStickyOr(c, VO_STATUS_NO_MEMORY);
