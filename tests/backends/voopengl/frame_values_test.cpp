@@ -147,6 +147,20 @@ TEST_F(FrameValues, LightsTakeTheirClassesValues) {
   EXPECT_EQ(CountPosted(messages::kOpenGLError), 0);
 }
 
+// A light where a list is expected and a list destroyed already: inside a
+// frame both are refused with message 2890 before anything is lit or drawn.
+TEST_F(FrameValues, PointersThatAreNoListsAreRefusedInsideAFrame) {
+  Open(8, 8);
+  VtShader *sun = Light("distant");
+  VtReference *gone = VoPrimitiveReferenceAppend(VoPrimitiveReferenceCreate(Square(1.0f)),
+                                                 VoPrimitiveReferenceCreate(Square(0.5f)));
+  ASSERT_EQ(VoReferenceListDestroy(gone, nullptr), 0u);
+  EXPECT_EQ(VoOpenGLLightListSet(reinterpret_cast<VtReference *>(sun)), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoOpenGLPrimitiveListRender(gone), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(messages::kRingRefused), 2);
+  EXPECT_EQ(VoOpenGLImageEnd(), 0u);
+}
+
 TEST_F(FrameValues, TheEntryPointsNeedAFrame) {
   EXPECT_EQ(VoOpenGLViewSet(nullptr), 2u);
   EXPECT_EQ(VoOpenGLBackgroundSet(nullptr), 2u);
