@@ -21,6 +21,13 @@ constexpr int32_t kInterrupt = 64;  // the driver's answer to a poll when the us
 // The first words of every header the journal writes. A header that follows
 // a call which stopped the library begins another session's journal.
 constexpr char kJournalHeaderStart[] = "# Journal file generated: ";
+// The comment the journal writes when it goes on in another file that it
+// named: the variable holding that file follows.
+constexpr char kJournalMoved[] = "# VoJournalControlSet 0x10005 {VtGenericPtr ";
+
+bool StartsWith(const char *text, const char *start) {
+  return std::strncmp(text, start, std::strlen(start)) == 0;
+}
 
 using api::VtApiFunction;
 using api::VtApiParam;
@@ -642,6 +649,15 @@ bool ResultStore(State *s, const char *target_name, Variable *target, const VtAp
   return true;
 }
 
+// Whether the journal being read handed the variable's file to the journal
+// control in its current session.
+bool JournalFileNamed(const Input *in, const char *name) {
+  if (in == nullptr) return false;
+  for (const JournalFile *j = in->journals; j != nullptr; j = j->next)
+    if (j->session == in->session && std::strcmp(j->name, name) == 0) return true;
+  return false;
+}
+
 // Calls fn with the argument tokens; the result goes to target (made when
 // new, named target_name) when one is given.
 void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const char *statement,
@@ -663,6 +679,9 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     if (!ArgumentBind(s, f, i)) return;
   for (uint32_t i = 0; i < pc; ++i)
     if (!OutputSize(s, f, i)) return;
+  if (target_name != nullptr && std::strcmp(fn->name, "VoFileOpen") == 0 &&
+      JournalFileNamed(s->top, target_name))
+    return;  // the file a later journal went on in: opening it would empty it
   VtTypedValue result{};
   const bool stopped = Kernel() == nullptr;
   CallThrough(s, fn, f.argv, &result);
@@ -1180,14 +1199,62 @@ void ReadText(State *s, Input *in) {
     }
     if (!have) return;
     s->line[fill] = 0;
-    if (Kernel() == nullptr &&
-        std::strncmp(s->line, kJournalHeaderStart, sizeof kJournalHeaderStart - 1) == 0) {
+    if (StartsWith(s->line, kJournalHeaderStart)) {
       // Another session's journal begins after a call that stopped the
       // library: the caller starts it again and reads on from here.
-      s->stop = true;
-      return;
+      if (Kernel() == nullptr) {
+        s->stop = true;
+        return;
+      }
+      ++in->session;
     }
     Execute(s, s->line);
+  }
+}
+
+// Reads the rest of a text input ahead for the files its journal sessions
+// handed to the journal control: the comment that says so follows the
+// VoFileOpen that made the file. The input is left where it was; one that
+// cannot be read again (a pipe) is not read ahead. False when memory ran
+// out.
+bool JournalFilesFind(Input *in) {
+  std::FILE *file = in->file;
+  const long at = file != nullptr ? std::ftell(file) : -1;
+  if (at < 0) return true;
+  Text line;
+  uint32_t session = 0;
+  bool ok = true;
+  for (int c = 0; c != EOF && ok;) {
+    line.fill = 0;
+    while ((c = std::getc(file)) != EOF && c != '\n') {
+      const char byte = static_cast<char>(c);
+      line.Add(&byte, 1);
+    }
+    line.Add("", 1);
+    if (!line.ok) break;
+    if (StartsWith(line.p, kJournalHeaderStart)) ++session;
+    if (!StartsWith(line.p, kJournalMoved)) continue;
+    const char *name = line.p + std::strlen(kJournalMoved);
+    const size_t n = std::strcspn(name, "}");
+    auto *j = static_cast<JournalFile *>(VoAllocate(static_cast<uint32_t>(sizeof(JournalFile) + n)));
+    if (j == nullptr) {
+      ok = false;
+      break;
+    }
+    std::memcpy(j->name, name, n);
+    j->name[n] = 0;
+    j->session = session;
+    j->next = in->journals;
+    in->journals = j;
+  }
+  std::clearerr(file);
+  return std::fseek(file, at, SEEK_SET) == 0 && ok && line.ok;
+}
+
+void JournalFilesFree(Input *in) {
+  while (JournalFile *j = in->journals) {
+    in->journals = j->next;
+    VoDeallocate(j);
   }
 }
 
@@ -1219,7 +1286,9 @@ VtStatus ReadInput(State *s, const char *name, std::FILE *file, bool close) {
   in->previous = s->top;
   s->top = in;
   ++s->depth;
-  if (file != nullptr) {
+  const bool found = file == nullptr || JournalFilesFind(in);
+  if (!found) OutOfMemory(s);
+  if (file != nullptr && found) {
     in->prefix_fill = std::fread(in->prefix, 1, 4, file);
     if (in->prefix_fill == 4 && in->prefix[0] == 0xFE && std::memcmp(in->prefix + 1, "VXB", 3) == 0) {
       // A binary command file: read whole, then run.
@@ -1234,9 +1303,10 @@ VtStatus ReadInput(State *s, const char *name, std::FILE *file, bool close) {
     } else {
       ReadText(s, in);
     }
-  } else {
+  } else if (file == nullptr) {
     ReadText(s, in);
   }
+  JournalFilesFree(in);
   --s->depth;
   s->top = in->previous;
   VoDeallocate(in->name);

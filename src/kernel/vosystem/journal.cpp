@@ -535,6 +535,22 @@ void WriteTokens(KernelFiles &f, const std::vector<std::string> &tokens) {
   EndLineText(f);
 }
 
+// The journal goes on in another file. When this journal named that file
+// (a VoFileOpen it wrote), a comment says which variable holds it: a replay
+// reads the comment before it runs the VoFileOpen line, and does not open
+// the file, which would empty the journal that follows this one.
+void JournalMoved(KernelFiles &f, const void *file) {
+  if (f.names == nullptr || file == nullptr) return;
+  auto it = f.names->names.find(file);
+  if (it == f.names->names.end()) return;
+  try {
+    WriteTokens(
+        f, {"#", "VoJournalControlSet", Hex(VO_CONTROL_JOURNAL_FILE), "{VtGenericPtr " + it->second + "}"});
+  } catch (...) {
+    // Out of memory for the comment: the journal moves without it.
+  }
+}
+
 void WriteCall(VtKernelContext *k, const VtApiFunction *fn, const void *const *argv, const void *result) {
   KernelFiles &f = k->files;
   Statement st(f, fn, argv, result);
@@ -716,6 +732,7 @@ VtStatus VoJournalControlSet(uint32_t code, const VtTypedValue *v) {
   if (f.line_fill > 0) EndLineText(f);
   const bool was_on = On(f);
   std::FILE *old_file = f.journal_file;
+  if (code == VO_CONTROL_JOURNAL_FILE && was_on && v->value.p != old_file) JournalMoved(f, v->value.p);
   if (code == VO_CONTROL_JOURNAL_FILE)
     f.journal_file = static_cast<std::FILE *>(v->value.p);
   else

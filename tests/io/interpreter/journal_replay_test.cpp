@@ -130,3 +130,62 @@ TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
 }
 
 }  // namespace
+
+namespace {
+
+std::FILE *Opened(const std::string &path, uint32_t mode) {
+  return static_cast<std::FILE *>(VoFileOpen(path.c_str(), mode));
+}
+
+// Replays a journal as vo_run does: the library is started again wherever
+// the reading stopped with the library stopped and the input not at its end.
+void Replay(const std::string &path) {
+  ASSERT_EQ(VoInitialise(), 0u);
+  std::FILE *script = std::fopen(path.c_str(), "rb");
+  while (VoInterpreterReadInput(path.c_str(), script), VoModuleCheckStarted(1, 0) != 0 && !std::feof(script))
+    ASSERT_EQ(VoInitialise(), 0u);
+  std::fclose(script);
+  if (VoModuleCheckStarted(1, 0) == 0) VoTerminate();
+}
+
+}  // namespace
+
+TEST(JournalReplay, AReplayDoesNotOpenTheFileItsJournalWentOnIn) {
+  // Two sessions append to one journal; the first goes on in a second
+  // journal, whose VoFileOpen it wrote, and the second opens an output whose
+  // variable has the same name. The replay empties neither journal and
+  // opens the output.
+  const std::string dir = ::testing::TempDir();
+  const std::string first = dir + "moved_first.txt", second = dir + "moved_second.txt",
+                    out = dir + "moved_out.txt";
+  std::remove(first.c_str());
+  for (int session = 0; session < 2; ++session) {
+    ASSERT_EQ(VoInitialise(), 0u);
+    std::FILE *journal = Opened(first, 3);
+    Journal(journal);
+    VtTypedValue v = Typed(0);
+    VoControlGet(VO_CONTROL_TIMING, &v);
+    std::FILE *next = Opened(session == 0 ? second : out, 2);
+    ASSERT_NE(next, nullptr);
+    if (session == 0) {
+      v = Typed(VtGenericPtr);
+      v.value.p = next;
+      VoJournalControlSet(VO_CONTROL_JOURNAL_FILE, &v);
+      VoControlGet(VO_CONTROL_TIMING, &v);
+    } else {
+      VoFileClose(next);
+    }
+    ASSERT_EQ(VoTerminate(), 0u);
+    std::fclose(journal);
+    if (session == 0) std::fclose(next);
+  }
+  const std::string moved = Load(second), journal = Load(first);
+  ASSERT_NE(moved.find("VoTerminate"), std::string::npos) << moved;
+  ASSERT_NE(journal.find("# VoJournalControlSet 0x10005 {VtGenericPtr p2}"), std::string::npos) << journal;
+  ASSERT_NE(journal.find("p2 = VoFileOpen \"" + out), std::string::npos) << journal;
+  std::remove(out.c_str());
+  Replay(first);
+  EXPECT_EQ(Load(second), moved);
+  EXPECT_EQ(Load(first), journal);
+  EXPECT_TRUE(std::ifstream(out).good()) << "the second session's output was not opened";
+}
