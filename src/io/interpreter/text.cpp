@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <vo/vo_object.h>
+
 #include "io/interpreter/interpreter.h"
 #include "kernel/vosystem/face.h"
 
@@ -273,10 +275,30 @@ Outcome Unquote(const char *tok, const char **out, Arena &arena) {
   return kConverted;
 }
 
+// A value record's object or address (its value word), for a parameter of
+// type t that its type word's case agrees with; a type without a case only
+// for a VtGenericPtr.
+Outcome FromRecord(const VtApiType *t, const Variable *v, unsigned char *out) {
+  if (!v->defined) return kRefused;
+  VtObjectValue r;
+  std::memcpy(&r, v->storage, sizeof r);
+  const api::VtApiCase *c = api::FindCase(v->type->name, r.type & VO_OBJECT_TYPE_MASK);
+  const bool agrees =
+      Generic(t)
+          ? c == nullptr || c->carried == api::kCarriedObject || c->carried == api::kCarriedAddress
+          : c != nullptr && (c->carried == api::kCarriedObject || c->carried == api::kCarriedAddress) &&
+                std::strcmp(c->type_name, t->name) == 0;
+  if (!agrees) return kOtherType;
+  std::memcpy(out, &r.value.p, sizeof r.value.p);
+  return kConverted;
+}
+
 // A variable's value for a parameter of type t (form value).
 Outcome FromVariable(const VtApiType *t, const char *tok, unsigned char *out, State *s) {
   Variable *v = FindVariable(s, tok);
   if (v == nullptr) return kRefused;
+  if (v->form == kValue && v->type->kind == api::kKindTagged && t->kind != api::kKindTagged)
+    return FromRecord(t, v, out);
   if (v->form == kArray || !Agrees(v->type, v->form, t)) return kOtherType;
   if (!v->defined) return kRefused;
   std::memcpy(out, v->storage, v->form == kPointerTo ? sizeof(void *) : t->size);
@@ -337,6 +359,50 @@ Outcome ConvertTyped(State *s, char *tok, unsigned char *out, Arena &arena) {
   }
   std::memcpy(out, &v, sizeof v);
   return kConverted;
+}
+
+// {word value}: a value record, its value in the form its type word's case
+// gives; a type without a case is held by reference, its value an object.
+Outcome ConvertTagged(State *s, const VtApiType *t, char *tok, unsigned char *out, Arena &arena) {
+  if (tok[0] != '{') return FromVariable(t, tok, out, s);
+  char *inner = Inside(tok);
+  char *word_token = inner ? NextToken(&inner) : nullptr;
+  int64_t word = 0;
+  if (word_token == nullptr || !ParseInteger(word_token, &word) || word < 0 || word > UINT32_MAX)
+    return kRefused;
+  char *value = NextToken(&inner);
+  if (value != nullptr && NextToken(&inner) != nullptr) return kRefused;
+  VtObjectValue r{};
+  r.type = static_cast<uint32_t>(word);
+  const api::VtApiCase *c = api::FindCase(t->name, r.type & VO_OBJECT_TYPE_MASK);
+  const uint32_t carried = c ? c->carried : api::kCarriedObject;
+  if (c == nullptr && (r.type & VO_OBJECT_REFERENCE) == 0) return kRefused;
+  r.by_reference = c == nullptr ? 1 : 0;
+  if ((carried == api::kCarriedNone) != (value == nullptr)) return kRefused;
+  const VtApiType *v = c ? TypeByName(c->type_name) : TypeByName("VtGenericPtr");
+  Outcome o = kConverted;
+  if (carried == api::kCarriedArea && c->count > 1) {
+    char *list = value[0] == '[' ? Inside(value) : nullptr;
+    uint32_t n = 0;
+    for (char *item; o == kConverted && list && (item = NextToken(&list)) != nullptr; ++n)
+      o = n < c->count && v->size * c->count <= sizeof r.value
+              ? ConvertValue(s, v, item, r.value.bytes + n * v->size, arena)
+              : kRefused;
+    if (list == nullptr || n != c->count) return kRefused;
+  } else if (carried == api::kCarriedArea) {
+    o = ConvertValue(s, v, value, r.value.bytes, arena);
+  } else if (carried == api::kCarriedAddress && v->kind == api::kKindTyped) {
+    void *block = nullptr;
+    if (std::strcmp(value, "NULL") != 0) {
+      block = arena.Take(sizeof(VtTypedValue));
+      o = block ? ConvertTyped(s, value, static_cast<unsigned char *>(block), arena) : kNoMemoryLeft;
+    }
+    r.value.p = block;
+  } else if (carried != api::kCarriedNone) {
+    o = ConvertValue(s, v, value, r.value.bytes, arena);
+  }
+  if (o == kConverted) std::memcpy(out, &r, sizeof r);
+  return o;
 }
 
 Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out, Arena &arena) {
@@ -411,6 +477,7 @@ Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out
     }
     case api::kKindStruct: return ConvertRecord(s, t, tok, out);
     case api::kKindTyped: return ConvertTyped(s, tok, out, arena);
+    case api::kKindTagged: return ConvertTagged(s, t, tok, out, arena);
     default: return kRefused;
   }
 }
@@ -569,7 +636,8 @@ Outcome ArgumentConvert(State *s, CallFrame &f, uint32_t i, const VtApiType *t, 
   const uint32_t flags = f.fn->params[i].flags;
   if (flags & api::kParamOut) return OutputBind(s, f, i, t, tok);
   if (flags & api::kParamArray) return ArrayBind(s, f, i, t, tok);
-  if (t->kind == api::kKindStruct || t->kind == api::kKindTyped) return RecordBind(s, f, i, t, tok);
+  if (t->kind == api::kKindStruct || t->kind == api::kKindTyped || t->kind == api::kKindTagged)
+    return RecordBind(s, f, i, t, tok);
   return ConvertValue(s, t, tok, reinterpret_cast<unsigned char *>(&f.cells[i]), f.arena);
 }
 
