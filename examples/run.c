@@ -8,8 +8,9 @@
  * the warnings), with a message file and a journal of the run in the file of
  * -j, then reads each file in order ("-" or no file: standard input). An
  * input that stopped the library gets it started again for the next one,
- * and so does a journal header that follows the stop (a journal appended
- * by several sessions replays them all). A statement that fails because
+ * and so does a journal header that follows the stop, or follows the
+ * journal's going on in another file (a journal appended by several
+ * sessions replays them all). A statement that fails because
  * the library is stopped is printed with its line and the status
  * 0x20000082 on standard error (the stopped library can post nothing), and
  * the input goes on at the next header. Exit status: 0 when every input answered 0,
@@ -150,6 +151,21 @@ static int NextHeader(FILE *file) {
   return 0;
 }
 
+/* Whether the line that ends where the stream stands is a journal header. */
+static int AfterHeader(FILE *file) {
+  char line[64];
+  long start = 0;
+  int c;
+  const long end = ftell(file);
+  if (end <= 0 || fseek(file, 0, SEEK_SET) != 0) return 0;
+  while (ftell(file) < end - 1 && (c = getc(file)) != EOF)
+    if (c == '\n') start = ftell(file);
+  fseek(file, start, SEEK_SET);
+  c = fgets(line, sizeof line, file) != NULL && HeaderLine(line);
+  fseek(file, end, SEEK_SET);
+  return c;
+}
+
 /* Lines of the input before the stream's position (0 when it cannot say). */
 static long LinesBefore(FILE *file) {
   long lines = 0;
@@ -244,7 +260,15 @@ int main(int argc, char **argv) {
     for (;;) {
       status = VoInterpreterReadInput(name, file);
       if (status != 0 && failed == 0) failed = 1;
-      if (VoModuleCheckStarted(1, 0) == 0) break;
+      if (VoModuleCheckStarted(1, 0) == 0) {
+        /* A header after the journal went on in another file begins
+         * another session: the library is stopped and started there. */
+        if (feof(file) || !AfterHeader(file)) break;
+        VoTerminate();
+        g_lines_before = LinesBefore(file);
+        if (Start(quiet) != 0) break;
+        continue;
+      }
       /* The library is stopped. A statement that ran against it is shown,
        * and the input goes on where another session's journal begins. */
       if ((status & VO_STATUS_NOT_INITIALISED) == VO_STATUS_NOT_INITIALISED) {

@@ -78,6 +78,7 @@ struct Input {
   bool close;  // opened by "source"
   uint64_t line;
   uint32_t session;         // journal headers read so far
+  bool moved_away;          // the journal went on in another file (its comment was read)
   JournalFile *journals;    // found by reading the input ahead, when it can be read again
   unsigned char prefix[4];  // bytes read to look for the binary signature
   size_t prefix_fill, prefix_at;

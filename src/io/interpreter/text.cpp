@@ -1269,13 +1269,18 @@ void ReadText(State *s, Input *in) {
     s->line[fill] = 0;
     if (StartsWith(s->line, kJournalHeaderStart)) {
       // Another session's journal begins after a call that stopped the
-      // library: the caller starts it again and reads on from here.
-      if (Kernel() == nullptr) {
+      // library, or after the journal went on in another file (where the
+      // session that wrote it ended): the caller starts the library again
+      // and reads on from here. Otherwise the journal was switched on again
+      // and its names start again: the old variables go.
+      if (Kernel() == nullptr || in->moved_away) {
         s->stop = true;
         return;
       }
+      FreeVariables(s);
       ++in->session;
     }
+    if (StartsWith(s->line, kJournalMoved)) in->moved_away = true;
     Execute(s, s->line);
   }
 }

@@ -138,13 +138,16 @@ std::FILE *Opened(const std::string &path, uint32_t mode) {
   return static_cast<std::FILE *>(VoFileOpen(path.c_str(), mode));
 }
 
-// Replays a journal as vo_run does: the library is started again wherever
-// the reading stopped with the library stopped and the input not at its end.
+// Replays a journal as vo_run does: where the reading stopped before the
+// end of the input (at a header after a stop, or after the journal went on
+// in another file), the library is started again.
 void Replay(const std::string &path) {
   ASSERT_EQ(VoInitialise(), 0u);
   std::FILE *script = std::fopen(path.c_str(), "rb");
-  while (VoInterpreterReadInput(path.c_str(), script), VoModuleCheckStarted(1, 0) != 0 && !std::feof(script))
+  while (VoInterpreterReadInput(path.c_str(), script), !std::feof(script)) {
+    if (VoModuleCheckStarted(1, 0) == 0) VoTerminate();
     ASSERT_EQ(VoInitialise(), 0u);
+  }
   std::fclose(script);
   if (VoModuleCheckStarted(1, 0) == 0) VoTerminate();
 }
