@@ -65,3 +65,13 @@ add_test(NAME VoRunStatementAgainstTheStoppedLibrary
                  -P ${VO_RUN_CHECK})
 set_tests_properties(VoRunJournalOfTwoSessions VoRunStatementAgainstTheStoppedLibrary PROPERTIES ENVIRONMENT
                                                                                       "${VO_TEST_ENV}")
+
+# The journal-replay group: its sessions are replayed by vo_run. The same
+# generator runs any number of seeds from journal_replay_run, which prints
+# the seed of every mismatch.
+target_compile_definitions(${VO_TEST_TARGET} PRIVATE VO_RUN_PROGRAM="$<TARGET_FILE:vo_run>")
+add_executable(journal_replay_run ${CMAKE_CURRENT_SOURCE_DIR}/io/interpreter/long_run/journal_replay_run.cpp)
+target_link_libraries(journal_replay_run PRIVATE mrvx20)
+target_include_directories(journal_replay_run PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(journal_replay_run PRIVATE VO_RUN_PROGRAM="$<TARGET_FILE:vo_run>")
+add_dependencies(journal_replay_run vo_run)
