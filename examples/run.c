@@ -13,7 +13,8 @@
  * sessions replays them all). A statement that fails because
  * the library is stopped is printed with its line and the status
  * 0x20000082 on standard error (the stopped library can post nothing), and
- * the input goes on at the next header. Exit status: 0 when every input answered 0,
+ * the input goes on at the next header. At the end it says how many
+ * journalled calls it passed over as comments ("# Vo..." lines). Exit status: 0 when every input answered 0,
  * 1 otherwise, 2 for bad usage or a file that cannot be read (a directory
  * among them).
  *
@@ -102,6 +103,24 @@ static FILE *Rereadable(FILE *file) {
   while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) fwrite(chunk, 1, n, copy);
   rewind(copy);
   return copy;
+}
+
+/* The journalled calls written as comments ("# Vo..." lines, the journal's
+ * own control set aside), which a replay passes over; the stream is left
+ * where it was. */
+static unsigned long CommentedCalls(FILE *file) {
+  char line[64];
+  unsigned long n = 0;
+  int start = 1;
+  const long at = ftell(file);
+  if (at < 0) return 0;
+  while (fgets(line, sizeof line, file) != NULL) {
+    if (start && strncmp(line, "# Vo", 4) == 0 && strncmp(line, "# VoJournal", 11) != 0) ++n;
+    start = strchr(line, '\n') != NULL;
+  }
+  clearerr(file);
+  fseek(file, at, SEEK_SET);
+  return n;
 }
 
 /* Prints the statement that ends where the stream stands, with its first
@@ -207,6 +226,7 @@ static VtStatus Start(int quiet) {
 int main(int argc, char **argv) {
   const char *messages = NULL, *journal = NULL;
   int quiet = 0, first = argc, i, failed = 0;
+  unsigned long commented = 0; /* journalled calls passed over as comments */
   for (i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "-h") == 0) {
       fputs(kUsage, stdout);
@@ -256,6 +276,7 @@ int main(int argc, char **argv) {
       break;
     }
     file = Rereadable(file);
+    commented += CommentedCalls(file);
     g_lines_before = 0;
     for (;;) {
       status = VoInterpreterReadInput(name, file);
@@ -290,6 +311,9 @@ int main(int argc, char **argv) {
     }
     if (i == argc) break;
   }
+  if (commented > 0)
+    fprintf(stderr, "vo_run: %lu journalled call%s passed over as comment%s\n", commented,
+            commented == 1 ? " was" : "s were", commented == 1 ? "" : "s");
   VoTerminate();
   if (g_messages) fclose(g_messages);
   if (g_journal) fclose(g_journal);

@@ -40,12 +40,11 @@ namespace vo_replay {
 
 namespace fs = std::filesystem;
 
-const uint32_t kClasses[] = {VO_EXECUTE_WIREFRAME_RENDER,     VO_EXECUTE_STANDARD_FLAT,
-                             VO_EXECUTE_STANDARD_VERTEX_COLOUR, VO_EXECUTE_STANDARD_PER_PIXEL,
-                             VO_EXECUTE_ADVANCED_ZBUFFER,       VO_EXECUTE_ADVANCED_ABUFFER,
-                             VO_EXECUTE_HIDDEN_LINE,            VO_EXECUTE_HIDDEN_LINE_TWO_PASS,
-                             VO_EXECUTE_RAY_PREVIEW,            VO_EXECUTE_RAY_FULL,
-                             VO_EXECUTE_NPR_STROKES,            VO_EXECUTE_NPR_STROKES_ZBUF};
+const uint32_t kClasses[] = {
+    VO_EXECUTE_WIREFRAME_RENDER,   VO_EXECUTE_STANDARD_FLAT,        VO_EXECUTE_STANDARD_VERTEX_COLOUR,
+    VO_EXECUTE_STANDARD_PER_PIXEL, VO_EXECUTE_ADVANCED_ZBUFFER,     VO_EXECUTE_ADVANCED_ABUFFER,
+    VO_EXECUTE_HIDDEN_LINE,        VO_EXECUTE_HIDDEN_LINE_TWO_PASS, VO_EXECUTE_RAY_PREVIEW,
+    VO_EXECUTE_RAY_FULL,           VO_EXECUTE_NPR_STROKES,          VO_EXECUTE_NPR_STROKES_ZBUF};
 
 struct Output {
   const char *driver, *suffix;
@@ -68,7 +67,8 @@ inline VtTypedValue Typed(uint32_t type) {
 
 class Session {
  public:
-  Session(uint32_t seed, int number) : rng_(seed * 2654435761u + static_cast<uint32_t>(number)), number_(number) {}
+  Session(uint32_t seed, int number)
+      : rng_(seed * 2654435761u + static_cast<uint32_t>(number)), number_(number) {}
 
   // Runs the session in the current folder; the OR of what its calls in the
   // first journal answered.
@@ -129,8 +129,9 @@ class Session {
     for (int r = 0; r <= rings; ++r)
       for (int s = 0; s < slices; ++s) {
         const double t = M_PI * r / rings, p = 2 * M_PI * s / slices;
-        xyz.insert(xyz.end(), {static_cast<float>(std::sin(t) * std::cos(p)), static_cast<float>(std::cos(t)) + 1.2f,
-                               static_cast<float>(std::sin(t) * std::sin(p))});
+        xyz.insert(xyz.end(),
+                   {static_cast<float>(std::sin(t) * std::cos(p)), static_cast<float>(std::cos(t)) + 1.2f,
+                    static_cast<float>(std::sin(t) * std::sin(p))});
       }
     for (int r = 0; r < rings; ++r)
       for (int s = 0; s < slices; ++s) {
@@ -141,8 +142,8 @@ class Session {
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data = Typed(VtGenericPtr);
     data.value.p = xyz.data();
-    return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(), 1, ids,
-                                 &data);
+    return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
+                                 1, ids, &data);
   }
 
   VtPrimitive *Floor() {
@@ -166,8 +167,8 @@ class Session {
     const char *lights[3] = {"eye", "distant", "ambient"};
     st_ |= VoLightListSet(VoShaderReferenceCreate(VoShaderCreate(VO_SHADER_LIGHT, lights[Pick(3)])));
     const float eye[3] = {3 + 2 * Unit(), 2 + 2 * Unit(), 5}, centre[3] = {0, 1, 0}, up[3] = {0, 1, 0};
-    st_ |= VoViewSetResolution(nullptr, 32 + 8 * static_cast<uint32_t>(Pick(6)), 24 + 8 * static_cast<uint32_t>(Pick(5)),
-                               1.0);
+    st_ |= VoViewSetResolution(nullptr, 32 + 8 * static_cast<uint32_t>(Pick(6)),
+                               24 + 8 * static_cast<uint32_t>(Pick(5)), 1.0);
     st_ |= VoViewSetPinhole(nullptr, eye, centre, up, VO_PROJECTION_PERSPECTIVE, 30.0 + 20 * Unit());
     st_ |= VoViewAutoClipping(nullptr);
   }

@@ -14,7 +14,9 @@ int main(int argc, char **argv) {
   const uint32_t first = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 0)) : 1;
   const uint32_t count = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)) : 100;
   const std::string folder =
-      argc > 3 ? argv[3] : (std::filesystem::temp_directory_path() / ("journal_replay_" + std::to_string(first))).string();
+      argc > 3
+          ? argv[3]
+          : (std::filesystem::temp_directory_path() / ("journal_replay_" + std::to_string(first))).string();
   uint32_t mismatches = 0;
   for (uint32_t seed = first; seed - first < count; ++seed) {
     const std::string faults = vo_replay::Check(seed, folder, VO_RUN_PROGRAM);
