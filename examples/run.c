@@ -8,11 +8,13 @@
  * the warnings), with a message file and a journal of the run in the file of
  * -j, then reads each file in order ("-" or no file: standard input). An
  * input that stopped the library gets it started again for the next one,
- * and so does a journal header that follows the stop (a journal appended
- * by several sessions replays them all). A statement that fails because
+ * and so does a journal header that follows the stop, or follows the
+ * journal's going on in another file (a journal appended by several
+ * sessions replays them all). A statement that fails because
  * the library is stopped is printed with its line and the status
  * 0x20000082 on standard error (the stopped library can post nothing), and
- * the input goes on at the next header. Exit status: 0 when every input answered 0,
+ * the input goes on at the next header. At the end it says how many
+ * journalled calls it passed over as comments ("# Vo..." lines). Exit status: 0 when every input answered 0,
  * 1 otherwise, 2 for bad usage or a file that cannot be read (a directory
  * among them).
  *
@@ -118,6 +120,24 @@ static FILE *Rereadable(FILE *file) {
   return copy;
 }
 
+/* The journalled calls written as comments ("# Vo..." lines, the journal's
+ * own control set aside), which a replay passes over; the stream is left
+ * where it was. */
+static unsigned long CommentedCalls(FILE *file) {
+  char line[64];
+  unsigned long n = 0;
+  int start = 1;
+  const long at = ftell(file);
+  if (at < 0) return 0;
+  while (fgets(line, sizeof line, file) != NULL) {
+    if (start && strncmp(line, "# Vo", 4) == 0 && strncmp(line, "# VoJournal", 11) != 0) ++n;
+    start = strchr(line, '\n') != NULL;
+  }
+  clearerr(file);
+  fseek(file, at, SEEK_SET);
+  return n;
+}
+
 /* Prints the statement that ends where the stream stands, with its first
  * line's number, as run against the stopped library. */
 static void StoppedStatement(FILE *file, const char *name) {
@@ -165,6 +185,21 @@ static int NextHeader(FILE *file) {
   return 0;
 }
 
+/* Whether the line that ends where the stream stands is a journal header. */
+static int AfterHeader(FILE *file) {
+  char line[64];
+  long start = 0;
+  int c;
+  const long end = ftell(file);
+  if (end <= 0 || fseek(file, 0, SEEK_SET) != 0) return 0;
+  while (ftell(file) < end - 1 && (c = getc(file)) != EOF)
+    if (c == '\n') start = ftell(file);
+  fseek(file, start, SEEK_SET);
+  c = fgets(line, sizeof line, file) != NULL && HeaderLine(line);
+  fseek(file, end, SEEK_SET);
+  return c;
+}
+
 /* Lines of the input before the stream's position (0 when it cannot say). */
 static long LinesBefore(FILE *file) {
   long lines = 0;
@@ -206,6 +241,7 @@ static VtStatus Start(int quiet) {
 int main(int argc, char **argv) {
   const char *messages = NULL, *journal = NULL;
   int quiet = 0, first = argc, i, failed = 0;
+  unsigned long commented = 0; /* journalled calls passed over as comments */
   for (i = 1; i < argc; ++i) {
     if (strcmp(argv[i], "-h") == 0) {
       fputs(kUsage, stdout);
@@ -255,11 +291,20 @@ int main(int argc, char **argv) {
       break;
     }
     file = Rereadable(file);
+    commented += CommentedCalls(file);
     g_lines_before = 0;
     for (;;) {
       status = VoInterpreterReadInput(name, file);
       if (status != 0 && failed == 0) failed = 1;
-      if (VoModuleCheckStarted(1, 0) == 0) break;
+      if (VoModuleCheckStarted(1, 0) == 0) {
+        /* A header after the journal went on in another file begins
+         * another session: the library is stopped and started there. */
+        if (feof(file) || !AfterHeader(file)) break;
+        VoTerminate();
+        g_lines_before = LinesBefore(file);
+        if (Start(quiet) != 0) break;
+        continue;
+      }
       /* The library is stopped. A statement that ran against it is shown,
        * and the input goes on where another session's journal begins. */
       if ((status & VO_STATUS_NOT_INITIALISED) == VO_STATUS_NOT_INITIALISED) {
@@ -281,6 +326,9 @@ int main(int argc, char **argv) {
     }
     if (i == argc) break;
   }
+  if (commented > 0)
+    fprintf(stderr, "vo_run: %lu journalled call%s passed over as comment%s\n", commented,
+            commented == 1 ? " was" : "s were", commented == 1 ? "" : "s");
   VoTerminate();
   if (g_messages) fclose(g_messages);
   if (g_journal) fclose(g_journal);

@@ -12,6 +12,17 @@
 //                                (with its typedef): no typedef is generated
 //   functype <Type>              procedure type declared in a public header
 //   struct <Type> <code>         record passed by address, value type <code>
+//   tagged <Type>                record passed by address whose value's form
+//                                its type word gives (VtObjectValue), by the
+//                                "case" lines that follow; the "#:" lines
+//                                before it say what the table cannot
+//   case <Type> <word> <carried> <ValueType>[<count>]
+//                                the form of the tagged record's value for a
+//                                type word: carried "area" (in the value
+//                                area, <count> values), "address" (the value
+//                                word holds the value's address), "object"
+//                                (the value word holds the object, a handle)
+//                                or "none"
 //   fn <Result> <Name>(<param>, ...)
 //   shape <Name> <procedure>     vo::<procedure> gives, from a call's arguments,
 //                                type and count of arrays and pointed-to data
@@ -67,7 +78,7 @@
 namespace {
 
 // In the order of the table's kind numbers (api_table.h, ApiKind).
-enum class Kind { Void, Scalar, String, Pointer, Handle, Func, Struct, Typed, Data };
+enum class Kind { Void, Scalar, String, Pointer, Handle, Func, Struct, Typed, Data, Tagged };
 
 struct TypeInfo {
   std::string ctype;  // C spelling of the value type
@@ -117,6 +128,18 @@ struct ShapeLine {
 };
 std::vector<ShapeLine> g_shapes;
 std::vector<ShapeLine> g_stopped;  // stopped lines: procedure, answer, where
+
+// One form of a tagged record's value.
+struct CaseLine {
+  std::string record;
+  uint32_t word = 0;
+  std::string carried;  // area, address, object, none
+  std::string type;     // value type name
+  int count = 1;
+};
+std::vector<CaseLine> g_cases;
+// The "#:" lines read before each tagged record.
+std::map<std::string, std::vector<std::string>> g_tagged_notes;
 int g_errors = 0;
 
 void Fail(const std::string &where, const std::string &what) {
@@ -324,6 +347,31 @@ void ReadSizeLine(const std::string &text, const std::string &where) {
     g_sizes.emplace_back(name, size);
 }
 
+// "case <Record> <word> <carried> <Type>[<count>]"
+void ReadCase(const std::vector<std::string> &w, const std::string &where) {
+  CaseLine c;
+  c.record = w[1];
+  c.word = static_cast<uint32_t>(std::strtoul(w[2].c_str(), nullptr, 0));
+  c.carried = w[3];
+  std::string type = w[4];
+  size_t lb = type.find('[');
+  if (lb != std::string::npos) {
+    c.count = std::atoi(type.c_str() + lb + 1);
+    type = type.substr(0, lb);
+  }
+  c.type = type;
+  if (!g_types.count(c.record) || g_types[c.record].kind != Kind::Tagged)
+    Fail(where, "case of '" + c.record + "', which is no tagged record");
+  else if (!g_types.count(c.type))
+    Fail(where, "unknown type '" + c.type + "'");
+  else if (c.carried != "area" && c.carried != "address" && c.carried != "object" && c.carried != "none")
+    Fail(where, "carried must be area, address, object or none");
+  else if (c.count < 1 || c.count > 16)
+    Fail(where, "bad count in '" + w[4] + "'");
+  else
+    g_cases.push_back(c);
+}
+
 void ParseFile(const std::string &path) {
   std::ifstream in(path);
   if (!in) {
@@ -373,6 +421,12 @@ void ParseFile(const std::string &path) {
       g_types[w[1]] = {w[1] + " *", 11, Kind::Pointer};
     } else if (w[0] == "struct" && w.size() == 3 && IsIdent(w[1])) {
       g_types[w[1]] = {w[1], std::atoi(w[2].c_str()), Kind::Struct};
+    } else if (w[0] == "tagged" && w.size() == 2 && IsIdent(w[1])) {
+      g_types[w[1]] = {w[1], 0, Kind::Tagged};
+      g_tagged_notes[w[1]].swap(g_note);
+      g_note.clear();
+    } else if (w[0] == "case" && w.size() == 5) {
+      ReadCase(w, where);
     } else if (w[0] == "shape" && w.size() == 3 && IsIdent(w[1]) && IsIdent(w[2])) {
       g_shapes.emplace_back(w[1], w[2], where);
     } else if (w[0] == "stopped" && w.size() == 3 && IsIdent(w[1])) {
@@ -396,6 +450,7 @@ std::string ParamCType(const Param &p) {
   bool in = p.dir == "in";
   switch (t.kind) {
     case Kind::Struct:
+    case Kind::Tagged:
     case Kind::Typed: return (in ? "const " : "") + t.ctype + " *";
     case Kind::Scalar:
     case Kind::Func:
@@ -514,6 +569,33 @@ void ReferenceProcedure(std::ostringstream &o, const Function &f) {
   o << "\n";
 }
 
+// The text form of a case's value, as the journal writes it.
+std::string CaseForm(const CaseLine &c) {
+  if (c.carried == "none") return "nothing";
+  std::string one = c.type == "VtString"       ? "a string in double quotes"
+                    : c.type == "VtTypedValue" ? "a typed value, {VtFloat -0}"
+                    : c.carried == "object"    ? "the variable holding the object"
+                                               : "a number";
+  if (c.count > 1) return "a bracket list of " + std::to_string(c.count) + " numbers";
+  return one;
+}
+
+// Each tagged record's table of forms by type word.
+void ReferenceTagged(std::ostringstream &o) {
+  for (const auto &[record, note] : g_tagged_notes) {
+    o << "\n## The record " << record << "\n\n";
+    for (const std::string &line : note) o << line << "\n";
+    if (!note.empty()) o << "\n";
+    o << "| Type word | Value | Carried | In a journal |\n| --- | --- | --- | --- |\n";
+    for (const CaseLine &c : g_cases) {
+      if (c.record != record) continue;
+      o << "| " << c.word << " | `" << c.type << (c.count > 1 ? "[" + std::to_string(c.count) + "]" : "")
+        << "` | " << c.carried << " | " << CaseForm(c) << " |\n";
+    }
+    o << "\n";
+  }
+}
+
 // Per module, in the table's order, every procedure with its declaration
 // and comment and each parameter's direction, type and array size.
 std::string Reference() {
@@ -539,6 +621,7 @@ std::string Reference() {
     }
     ReferenceProcedure(o, f);
   }
+  ReferenceTagged(o);
   std::string text = o.str();
   while (text.size() > 1 && text[text.size() - 2] == '\n') text.pop_back();
   return text;
@@ -686,6 +769,14 @@ std::string TableSource() {
   std::vector<std::string> type_names = types;
   type_names.push_back("GenericPtr");
   type_names.push_back("Matrix");
+  // Forms of tagged records.
+  o << "const VtApiCase kCases[] = {\n";
+  for (const CaseLine &c : g_cases)
+    o << "    {\"" << c.record << "\", " << c.word << "u, kCarried"
+      << static_cast<char>(std::toupper(static_cast<unsigned char>(c.carried[0]))) << c.carried.substr(1)
+      << ", \"" << c.type << "\", " << c.count << "u},\n";
+  if (g_cases.empty()) o << "    {\"\", 0u, kCarriedNone, \"\", 0u},\n";
+  o << "};\nconst size_t kCaseCount = " << g_cases.size() << ";\n\n";
   o << HashTable("kFunctionNameSlots", g_functions.size(),
                  [](size_t i) { return NameHash(g_functions[i].name); });
   o << HashTable("kFunctionCodeSlots", g_functions.size(), [](size_t i) {

@@ -245,6 +245,7 @@ void ForgetAddresses(State *s) {
   for (Variable *head : s->buckets) {
     for (Variable *v = head; v != nullptr; v = v->next) {
       bool dead = v->form == kPointerTo || HoldsAddress(v->type);
+      if (v->type->kind == api::kKindTagged) dead = true;  // a value record may hold an object
       if (v->type->kind == api::kKindTyped && v->form == kValue) {
         VtTypedValue t;
         std::memcpy(&t, v->storage, sizeof t);
@@ -328,6 +329,31 @@ void FormatTyped(Text *out, const VtTypedValue &v) {
   out->Add("}");
 }
 
+// A value record as {word value}, by its type word's case.
+void FormatTagged(Text *out, const api::VtApiType *t, const void *p) {
+  VtObjectValue r;
+  std::memcpy(&r, p, sizeof r);
+  out->Format("{%u", r.type);
+  const api::VtApiCase *c = api::FindCase(t->name, r.type & VO_OBJECT_TYPE_MASK);
+  const api::VtApiType *v = c ? TypeByName(c->type_name) : nullptr;
+  if (c != nullptr && c->carried == api::kCarriedArea && v != nullptr) {
+    out->Add(c->count > 1 ? " [" : " ");
+    for (uint32_t i = 0; i < c->count; ++i) {
+      if (i) out->Add(" ");
+      FormatValue(out, v, kValue, 1, r.value.bytes + i * v->size);
+    }
+    if (c->count > 1) out->Add("]");
+  } else if (c != nullptr && c->carried == api::kCarriedAddress && v != nullptr &&
+             v->kind == api::kKindString) {
+    out->Add(" ");
+    out->Add(r.value.s ? r.value.s : "NULL");
+  } else if (c == nullptr || c->carried != api::kCarriedNone) {
+    out->Add(" ");
+    FormatAddress(out, r.value.p);
+  }
+  out->Add("}");
+}
+
 void FormatOne(Text *out, const api::VtApiType *t, const void *p, bool in_array) {
   switch (t->kind) {
     case api::kKindScalar: FormatScalar(out, t, p, in_array); break;
@@ -338,6 +364,7 @@ void FormatOne(Text *out, const api::VtApiType *t, const void *p, bool in_array)
     }
     case api::kKindStruct: FormatRecord(out, t, p); break;
     case api::kKindTyped: FormatTyped(out, At<VtTypedValue>(p)); break;
+    case api::kKindTagged: FormatTagged(out, t, p); break;
     case api::kKindVoid: break;
     default: FormatAddress(out, At<const void *>(p)); break;
   }

@@ -63,11 +63,23 @@ struct Variable {
 
 constexpr size_t kBuckets = 1024;
 
+// A variable that a journal handed to the journal control (its
+// "# VoJournalControlSet 0x10005 {VtGenericPtr NAME}" comment), in the
+// session that begins at the session-th journal header of the input.
+struct JournalFile {
+  JournalFile *next;
+  uint32_t session;
+  char name[1];  // more behind it
+};
+
 struct Input {
   char *name;  // private copy, or null for the console
   std::FILE *file;
   bool close;  // opened by "source"
   uint64_t line;
+  uint32_t session;         // journal headers read so far
+  bool moved_away;          // the journal went on in another file (its comment was read)
+  JournalFile *journals;    // found by reading the input ahead, when it can be read again
   unsigned char prefix[4];  // bytes read to look for the binary signature
   size_t prefix_fill, prefix_at;
   Input *previous;

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <vo/vo_object.h>
+
 #include "io/interpreter/interpreter.h"
 #include "kernel/vosystem/face.h"
 
@@ -21,6 +23,13 @@ constexpr int32_t kInterrupt = 64;  // the driver's answer to a poll when the us
 // The first words of every header the journal writes. A header that follows
 // a call which stopped the library begins another session's journal.
 constexpr char kJournalHeaderStart[] = "# Journal file generated: ";
+// The comment the journal writes when it goes on in another file that it
+// named: the variable holding that file follows.
+constexpr char kJournalMoved[] = "# VoJournalControlSet 0x10005 {VtGenericPtr ";
+
+bool StartsWith(const char *text, const char *start) {
+  return std::strncmp(text, start, std::strlen(start)) == 0;
+}
 
 using api::VtApiFunction;
 using api::VtApiParam;
@@ -266,10 +275,30 @@ Outcome Unquote(const char *tok, const char **out, Arena &arena) {
   return kConverted;
 }
 
+// A value record's object or address (its value word), for a parameter of
+// type t that its type word's case agrees with; a type without a case only
+// for a VtGenericPtr.
+Outcome FromRecord(const VtApiType *t, const Variable *v, unsigned char *out) {
+  if (!v->defined) return kRefused;
+  VtObjectValue r;
+  std::memcpy(&r, v->storage, sizeof r);
+  const api::VtApiCase *c = api::FindCase(v->type->name, r.type & VO_OBJECT_TYPE_MASK);
+  const bool agrees =
+      Generic(t)
+          ? c == nullptr || c->carried == api::kCarriedObject || c->carried == api::kCarriedAddress
+          : c != nullptr && (c->carried == api::kCarriedObject || c->carried == api::kCarriedAddress) &&
+                std::strcmp(c->type_name, t->name) == 0;
+  if (!agrees) return kOtherType;
+  std::memcpy(out, &r.value.p, sizeof r.value.p);
+  return kConverted;
+}
+
 // A variable's value for a parameter of type t (form value).
 Outcome FromVariable(const VtApiType *t, const char *tok, unsigned char *out, State *s) {
   Variable *v = FindVariable(s, tok);
   if (v == nullptr) return kRefused;
+  if (v->form == kValue && v->type->kind == api::kKindTagged && t->kind != api::kKindTagged)
+    return FromRecord(t, v, out);
   if (v->form == kArray || !Agrees(v->type, v->form, t)) return kOtherType;
   if (!v->defined) return kRefused;
   std::memcpy(out, v->storage, v->form == kPointerTo ? sizeof(void *) : t->size);
@@ -330,6 +359,50 @@ Outcome ConvertTyped(State *s, char *tok, unsigned char *out, Arena &arena) {
   }
   std::memcpy(out, &v, sizeof v);
   return kConverted;
+}
+
+// {word value}: a value record, its value in the form its type word's case
+// gives; a type without a case is held by reference, its value an object.
+Outcome ConvertTagged(State *s, const VtApiType *t, char *tok, unsigned char *out, Arena &arena) {
+  if (tok[0] != '{') return FromVariable(t, tok, out, s);
+  char *inner = Inside(tok);
+  char *word_token = inner ? NextToken(&inner) : nullptr;
+  int64_t word = 0;
+  if (word_token == nullptr || !ParseInteger(word_token, &word) || word < 0 || word > UINT32_MAX)
+    return kRefused;
+  char *value = NextToken(&inner);
+  if (value != nullptr && NextToken(&inner) != nullptr) return kRefused;
+  VtObjectValue r{};
+  r.type = static_cast<uint32_t>(word);
+  const api::VtApiCase *c = api::FindCase(t->name, r.type & VO_OBJECT_TYPE_MASK);
+  const uint32_t carried = c ? c->carried : api::kCarriedObject;
+  if (c == nullptr && (r.type & VO_OBJECT_REFERENCE) == 0) return kRefused;
+  r.by_reference = c == nullptr ? 1 : 0;
+  if ((carried == api::kCarriedNone) != (value == nullptr)) return kRefused;
+  const VtApiType *v = c ? TypeByName(c->type_name) : TypeByName("VtGenericPtr");
+  Outcome o = kConverted;
+  if (carried == api::kCarriedArea && c->count > 1) {
+    char *list = value[0] == '[' ? Inside(value) : nullptr;
+    uint32_t n = 0;
+    for (char *item; o == kConverted && list && (item = NextToken(&list)) != nullptr; ++n)
+      o = n < c->count && v->size * c->count <= sizeof r.value
+              ? ConvertValue(s, v, item, r.value.bytes + n * v->size, arena)
+              : kRefused;
+    if (list == nullptr || n != c->count) return kRefused;
+  } else if (carried == api::kCarriedArea) {
+    o = ConvertValue(s, v, value, r.value.bytes, arena);
+  } else if (carried == api::kCarriedAddress && v->kind == api::kKindTyped) {
+    void *block = nullptr;
+    if (std::strcmp(value, "NULL") != 0) {
+      block = arena.Take(sizeof(VtTypedValue));
+      o = block ? ConvertTyped(s, value, static_cast<unsigned char *>(block), arena) : kNoMemoryLeft;
+    }
+    r.value.p = block;
+  } else if (carried != api::kCarriedNone) {
+    o = ConvertValue(s, v, value, r.value.bytes, arena);
+  }
+  if (o == kConverted) std::memcpy(out, &r, sizeof r);
+  return o;
 }
 
 Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out, Arena &arena) {
@@ -404,6 +477,7 @@ Outcome ConvertValue(State *s, const VtApiType *t, char *tok, unsigned char *out
     }
     case api::kKindStruct: return ConvertRecord(s, t, tok, out);
     case api::kKindTyped: return ConvertTyped(s, tok, out, arena);
+    case api::kKindTagged: return ConvertTagged(s, t, tok, out, arena);
     default: return kRefused;
   }
 }
@@ -562,7 +636,8 @@ Outcome ArgumentConvert(State *s, CallFrame &f, uint32_t i, const VtApiType *t, 
   const uint32_t flags = f.fn->params[i].flags;
   if (flags & api::kParamOut) return OutputBind(s, f, i, t, tok);
   if (flags & api::kParamArray) return ArrayBind(s, f, i, t, tok);
-  if (t->kind == api::kKindStruct || t->kind == api::kKindTyped) return RecordBind(s, f, i, t, tok);
+  if (t->kind == api::kKindStruct || t->kind == api::kKindTyped || t->kind == api::kKindTagged)
+    return RecordBind(s, f, i, t, tok);
   return ConvertValue(s, t, tok, reinterpret_cast<unsigned char *>(&f.cells[i]), f.arena);
 }
 
@@ -642,6 +717,15 @@ bool ResultStore(State *s, const char *target_name, Variable *target, const VtAp
   return true;
 }
 
+// Whether the journal being read handed the variable's file to the journal
+// control in its current session.
+bool JournalFileNamed(const Input *in, const char *name) {
+  if (in == nullptr) return false;
+  for (const JournalFile *j = in->journals; j != nullptr; j = j->next)
+    if (j->session == in->session && std::strcmp(j->name, name) == 0) return true;
+  return false;
+}
+
 // Calls fn with the argument tokens; the result goes to target (made when
 // new, named target_name) when one is given.
 void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const char *statement,
@@ -663,6 +747,9 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     if (!ArgumentBind(s, f, i)) return;
   for (uint32_t i = 0; i < pc; ++i)
     if (!OutputSize(s, f, i)) return;
+  if (target_name != nullptr && std::strcmp(fn->name, "VoFileOpen") == 0 &&
+      JournalFileNamed(s->top, target_name))
+    return;  // the file a later journal went on in: opening it would empty it
   VtTypedValue result{};
   const bool stopped = Kernel() == nullptr;
   CallThrough(s, fn, f.argv, &result);
@@ -1180,14 +1267,67 @@ void ReadText(State *s, Input *in) {
     }
     if (!have) return;
     s->line[fill] = 0;
-    if (Kernel() == nullptr &&
-        std::strncmp(s->line, kJournalHeaderStart, sizeof kJournalHeaderStart - 1) == 0) {
+    if (StartsWith(s->line, kJournalHeaderStart)) {
       // Another session's journal begins after a call that stopped the
-      // library: the caller starts it again and reads on from here.
-      s->stop = true;
-      return;
+      // library, or after the journal went on in another file (where the
+      // session that wrote it ended): the caller starts the library again
+      // and reads on from here. Otherwise the journal was switched on again
+      // and its names start again: the old variables go.
+      if (Kernel() == nullptr || in->moved_away) {
+        s->stop = true;
+        return;
+      }
+      FreeVariables(s);
+      ++in->session;
     }
+    if (StartsWith(s->line, kJournalMoved)) in->moved_away = true;
     Execute(s, s->line);
+  }
+}
+
+// Reads the rest of a text input ahead for the files its journal sessions
+// handed to the journal control: the comment that says so follows the
+// VoFileOpen that made the file. The input is left where it was; one that
+// cannot be read again (a pipe) is not read ahead. False when memory ran
+// out.
+bool JournalFilesFind(Input *in) {
+  std::FILE *file = in->file;
+  const long at = file != nullptr ? std::ftell(file) : -1;
+  if (at < 0) return true;
+  Text line;
+  uint32_t session = 0;
+  bool ok = true;
+  for (int c = 0; c != EOF && ok;) {
+    line.fill = 0;
+    while ((c = std::getc(file)) != EOF && c != '\n') {
+      const char byte = static_cast<char>(c);
+      line.Add(&byte, 1);
+    }
+    line.Add("", 1);
+    if (!line.ok) break;
+    if (StartsWith(line.p, kJournalHeaderStart)) ++session;
+    if (!StartsWith(line.p, kJournalMoved)) continue;
+    const char *name = line.p + std::strlen(kJournalMoved);
+    const size_t n = std::strcspn(name, "}");
+    auto *j = static_cast<JournalFile *>(VoAllocate(static_cast<uint32_t>(sizeof(JournalFile) + n)));
+    if (j == nullptr) {
+      ok = false;
+      break;
+    }
+    std::memcpy(j->name, name, n);
+    j->name[n] = 0;
+    j->session = session;
+    j->next = in->journals;
+    in->journals = j;
+  }
+  std::clearerr(file);
+  return std::fseek(file, at, SEEK_SET) == 0 && ok && line.ok;
+}
+
+void JournalFilesFree(Input *in) {
+  while (JournalFile *j = in->journals) {
+    in->journals = j->next;
+    VoDeallocate(j);
   }
 }
 
@@ -1219,7 +1359,9 @@ VtStatus ReadInput(State *s, const char *name, std::FILE *file, bool close) {
   in->previous = s->top;
   s->top = in;
   ++s->depth;
-  if (file != nullptr) {
+  const bool found = file == nullptr || JournalFilesFind(in);
+  if (!found) OutOfMemory(s);
+  if (file != nullptr && found) {
     in->prefix_fill = std::fread(in->prefix, 1, 4, file);
     if (in->prefix_fill == 4 && in->prefix[0] == 0xFE && std::memcmp(in->prefix + 1, "VXB", 3) == 0) {
       // A binary command file: read whole, then run.
@@ -1234,9 +1376,10 @@ VtStatus ReadInput(State *s, const char *name, std::FILE *file, bool close) {
     } else {
       ReadText(s, in);
     }
-  } else {
+  } else if (file == nullptr) {
     ReadText(s, in);
   }
+  JournalFilesFree(in);
   --s->depth;
   s->top = in->previous;
   VoDeallocate(in->name);

@@ -150,9 +150,10 @@ VtStatus RecordWrite(VtObjectStream *s, uint32_t word, void *value) {
 }
 
 // The value record's type word and the value the record writer passes.
-VtStatus ValueRecordWrite(VtObjectStream *s, VtObjectValue *v) {
+VtStatus ValueRecordWrite(VtObjectStream *s, const VtObjectValue *v) {
   const uint32_t id = v->type & VO_OBJECT_TYPE_MASK;
-  void *area = &v->value;
+  // Encoders take values by a plain address and only read them.
+  void *area = const_cast<void *>(static_cast<const void *>(&v->value));
   switch (id) {
     case VO_OBJECT_INT32:
     case VO_OBJECT_FLOAT:
@@ -406,7 +407,7 @@ VtStatus VoObjectClose(void *stream_id) {
   return st;
 }
 
-VtStatus VoObjectWrite(void *stream_id, VtObjectValue *value) {
+VtStatus VoObjectWrite(void *stream_id, const VtObjectValue *value) {
   VtObjectStream *s = StreamFind(stream_id);
   if (s == nullptr || s->writer == 0 || value == nullptr) return kFailed;
   // A type nobody registered is refused before anything is written: the

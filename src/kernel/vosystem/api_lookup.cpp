@@ -65,4 +65,12 @@ const VtApiConstant *FindConstant(const char *name) {
                [&](const VtApiConstant &c) { return std::strcmp(c.name, name) == 0; });
 }
 
+// A few dozen cases of one record: a walk is as quick as a table.
+const VtApiCase *FindCase(const char *record, uint32_t word) {
+  if (record == nullptr) return nullptr;
+  for (size_t i = 0; i < kCaseCount; ++i)
+    if (kCases[i].word == word && std::strcmp(kCases[i].record, record) == 0) return &kCases[i];
+  return nullptr;
+}
+
 }  // namespace vo::api

@@ -20,6 +20,7 @@ enum ApiKind : uint32_t {
   kKindStruct = 6,   // a record passed by address (colour, bounds, ...)
   kKindTyped = 7,    // a VtTypedValue passed by address
   kKindData = 8,     // a raw block of bytes
+  kKindTagged = 9,   // a record passed by address whose type word gives its value's form
 };
 
 // Parameter flags.
@@ -82,6 +83,23 @@ struct VtApiType {
 };
 extern const VtApiType kTypes[];
 extern const size_t kTypeCount;
+
+// How a tagged record (VtObjectValue) carries its value for one type word:
+// in its value area (count values of the type), by the address of the value
+// in its value word, as an object (a handle) in its value word, or not at all.
+enum ApiCarried : uint32_t { kCarriedArea = 0, kCarriedAddress = 1, kCarriedObject = 2, kCarriedNone = 3 };
+
+struct VtApiCase {
+  const char *record;     // the tagged record's type name
+  uint32_t word;          // the type word (its type id)
+  uint32_t carried;       // ApiCarried
+  const char *type_name;  // the value's type, as the interface description names it
+  uint32_t count;         // values in the area
+};
+extern const VtApiCase kCases[];
+extern const size_t kCaseCount;
+// The case of a record's type word; null for a type word without one.
+const VtApiCase *FindCase(const char *record, uint32_t word);
 
 // The public headers' integer VO_ macros and enumerators.
 struct VtApiConstant {

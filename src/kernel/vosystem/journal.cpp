@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <vo/vo_object.h>
+
 #include "platform/clock.h"
 #include "kernel/vosystem/api_guard.h"
 #include "kernel/vosystem/registry.h"
@@ -197,6 +199,8 @@ class Statement {
   std::string Record(uint32_t type, const void *p);
   std::string Typed(const VtTypedValue &v, uint32_t param = UINT32_MAX, uint64_t element = 0);
   std::string Data(const void *p, uint32_t param, uint64_t element);
+  std::string TaggedValue(const VtApiParam &p, const void *record);
+  void TaggedProduced(const VtApiParam &p, const void *record, const std::string &name);
   size_t ElementSize(const VtApiParam &p);
   std::string Quote(const char *s);
   std::string NameOf(const void *p);
@@ -315,6 +319,50 @@ std::string Statement::Typed(const VtTypedValue &v, uint32_t param, uint64_t ele
       break;
   }
   return "{" + std::string(t->name) + " " + value + "}";
+}
+
+// A value record (VtObjectValue) as {word value}, the value in the form its
+// type word's case gives. A type without a case is written only when held by
+// reference: then its value word is an object, named by its variable.
+std::string Statement::TaggedValue(const VtApiParam &p, const void *record) {
+  if (record == nullptr) return "NULL";
+  VtObjectValue r;
+  std::memcpy(&r, record, sizeof r);
+  uint32_t word = r.type;
+  const api::VtApiCase *c = api::FindCase(p.type_name, word & VO_OBJECT_TYPE_MASK);
+  std::string value;
+  if (c == nullptr) {
+    if (r.by_reference == 0 && (word & VO_OBJECT_REFERENCE) == 0)
+      return Refuse("{" + Hex(word) + " <value>}");
+    word |= VO_OBJECT_REFERENCE;
+    value = NameOf(r.value.p);
+  } else if (c->carried == api::kCarriedArea) {
+    const api::VtApiType *t = api::FindType(c->type_name);
+    if (t == nullptr) return Refuse("{" + Hex(word) + " ?}");
+    if (c->count > 1) value = "[";
+    for (uint32_t i = 0; i < c->count; ++i)
+      value += (i ? " " : "") + Scalar(t->code, r.value.bytes + i * t->size);
+    if (c->count > 1) value += "]";
+  } else if (c->carried == api::kCarriedAddress) {
+    if (std::strcmp(c->type_name, "VtString") == 0)
+      value = Quote(r.value.s);
+    else
+      value = r.value.p == nullptr ? "NULL" : Typed(*static_cast<const VtTypedValue *>(r.value.p));
+  } else if (c->carried == api::kCarriedObject) {
+    value = NameOf(r.value.p);
+  }
+  return "{" + Scalar(VtNat32, &word) + (value.empty() ? "" : " " + value) + "}";
+}
+
+// A value record a call wrote: an object, or a block handed out, is named
+// by the variable the record is bound to.
+void Statement::TaggedProduced(const VtApiParam &p, const void *record, const std::string &name) {
+  VtObjectValue r;
+  std::memcpy(&r, record, sizeof r);
+  const api::VtApiCase *c = api::FindCase(p.type_name, r.type & VO_OBJECT_TYPE_MASK);
+  if (r.value.p != nullptr &&
+      (c == nullptr || c->carried == api::kCarriedObject || c->carried == api::kCarriedAddress))
+    produced_.emplace_back(r.value.p, name);
 }
 
 std::string Statement::Quote(const char *s) {
@@ -459,6 +507,9 @@ std::string Statement::Argument(const VtApiParam &p, const void *arg) {
       // The output is written by now: the call has returned.
       if (const void *made = Load<const void *>(ptr)) produced_.emplace_back(made, name);
     }
+    if (!(p.flags & api::kParamArray) && p.kind == api::kKindTagged && result_ != nullptr &&
+        !(fn_->result_type == VtStatusType && (Load<uint32_t>(result_) & VO_STATUS_UNAVAILABLE) != 0))
+      TaggedProduced(p, ptr, name);  // a record the call filled
     return name;
   }
   if (p.flags & api::kParamArray) return Array(p, ptr);
@@ -468,6 +519,7 @@ std::string Statement::Argument(const VtApiParam &p, const void *arg) {
     case api::kKindPointer:
     case api::kKindHandle: return NameOf(ptr);
     case api::kKindStruct: return ptr == nullptr ? "NULL" : Record(p.type, ptr);
+    case api::kKindTagged: return TaggedValue(p, ptr);
     case api::kKindTyped:
       return ptr == nullptr
                  ? "NULL"
@@ -484,6 +536,7 @@ std::string Statement::InOutInput(uint32_t index) {
   switch (p.kind) {
     case api::kKindScalar: return Scalar(p.type, ptr);
     case api::kKindStruct: return Record(p.type, ptr);
+    case api::kKindTagged: return TaggedValue(p, ptr);
     case api::kKindTyped: return Typed(*static_cast<const VtTypedValue *>(ptr), index);
     case api::kKindString: return Quote(Load<const char *>(ptr));
     case api::kKindHandle:
@@ -533,6 +586,22 @@ std::vector<std::vector<std::string>> Statement::Build() {
 void WriteTokens(KernelFiles &f, const std::vector<std::string> &tokens) {
   for (const std::string &t : tokens) WriteWordText(f, t.c_str());
   EndLineText(f);
+}
+
+// The journal goes on in another file. When this journal named that file
+// (a VoFileOpen it wrote), a comment says which variable holds it: a replay
+// reads the comment before it runs the VoFileOpen line, and does not open
+// the file, which would empty the journal that follows this one.
+void JournalMoved(KernelFiles &f, const void *file) {
+  if (f.names == nullptr || file == nullptr) return;
+  auto it = f.names->names.find(file);
+  if (it == f.names->names.end()) return;
+  try {
+    WriteTokens(
+        f, {"#", "VoJournalControlSet", Hex(VO_CONTROL_JOURNAL_FILE), "{VtGenericPtr " + it->second + "}"});
+  } catch (...) {
+    // Out of memory for the comment: the journal moves without it.
+  }
 }
 
 void WriteCall(VtKernelContext *k, const VtApiFunction *fn, const void *const *argv, const void *result) {
@@ -716,6 +785,7 @@ VtStatus VoJournalControlSet(uint32_t code, const VtTypedValue *v) {
   if (f.line_fill > 0) EndLineText(f);
   const bool was_on = On(f);
   std::FILE *old_file = f.journal_file;
+  if (code == VO_CONTROL_JOURNAL_FILE && was_on && v->value.p != old_file) JournalMoved(f, v->value.p);
   if (code == VO_CONTROL_JOURNAL_FILE)
     f.journal_file = static_cast<std::FILE *>(v->value.p);
   else

@@ -24,6 +24,11 @@
 //   d7 = [0 0 0 ...]          call answered, sized by the procedure's shape,
 //   VoName ... {VtGenericPtr &d7}   declared and filled before the call
 //   # VoName arg ...          a call that cannot be replayed (below)
+//   # VoJournalControlSet 0x10005 {VtGenericPtr h7}
+//                             the journal goes on in the file of h7 (written
+//                             when the journal file is replaced while on and
+//                             this journal named the new one): a replay does
+//                             not open that file, so it cannot empty it
 //
 // Variables are numbered from 1 in each journal (h, p, o and d share the
 // counter); ADV holds the address VoDataCreate answers, and calls of

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <vo/vo_api.h>
@@ -130,3 +131,179 @@ TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
 }
 
 }  // namespace
+
+namespace {
+
+std::FILE *Opened(const std::string &path, uint32_t mode) {
+  return static_cast<std::FILE *>(VoFileOpen(path.c_str(), mode));
+}
+
+// Replays a journal as vo_run does: where the reading stopped before the
+// end of the input (at a header after a stop, or after the journal went on
+// in another file), the library is started again.
+void Replay(const std::string &path) {
+  ASSERT_EQ(VoInitialise(), 0u);
+  std::FILE *script = std::fopen(path.c_str(), "rb");
+  while (VoInterpreterReadInput(path.c_str(), script), !std::feof(script)) {
+    if (VoModuleCheckStarted(1, 0) == 0) VoTerminate();
+    ASSERT_EQ(VoInitialise(), 0u);
+  }
+  std::fclose(script);
+  if (VoModuleCheckStarted(1, 0) == 0) VoTerminate();
+}
+
+}  // namespace
+
+TEST(JournalReplay, AReplayDoesNotOpenTheFileItsJournalWentOnIn) {
+  // Two sessions append to one journal; the first goes on in a second
+  // journal, whose VoFileOpen it wrote, and the second opens an output whose
+  // variable has the same name. The replay empties neither journal and
+  // opens the output.
+  const std::string dir = ::testing::TempDir();
+  const std::string first = dir + "moved_first.txt", second = dir + "moved_second.txt",
+                    out = dir + "moved_out.txt";
+  std::remove(first.c_str());
+  for (int session = 0; session < 2; ++session) {
+    ASSERT_EQ(VoInitialise(), 0u);
+    std::FILE *journal = Opened(first, 3);
+    Journal(journal);
+    VtTypedValue v = Typed(0);
+    VoControlGet(VO_CONTROL_TIMING, &v);
+    std::FILE *next = Opened(session == 0 ? second : out, 2);
+    ASSERT_NE(next, nullptr);
+    if (session == 0) {
+      v = Typed(VtGenericPtr);
+      v.value.p = next;
+      VoJournalControlSet(VO_CONTROL_JOURNAL_FILE, &v);
+      VoControlGet(VO_CONTROL_TIMING, &v);
+    } else {
+      VoFileClose(next);
+    }
+    ASSERT_EQ(VoTerminate(), 0u);
+    std::fclose(journal);
+    if (session == 0) std::fclose(next);
+  }
+  const std::string moved = Load(second), journal = Load(first);
+  ASSERT_NE(moved.find("VoTerminate"), std::string::npos) << moved;
+  ASSERT_NE(journal.find("# VoJournalControlSet 0x10005 {VtGenericPtr p2}"), std::string::npos) << journal;
+  ASSERT_NE(journal.find("p2 = VoFileOpen \"" + out), std::string::npos) << journal;
+  std::remove(out.c_str());
+  Replay(first);
+  EXPECT_EQ(Load(second), moved);
+  EXPECT_EQ(Load(first), journal);
+  EXPECT_TRUE(std::ifstream(out).good()) << "the second session's output was not opened";
+}
+
+namespace {
+
+VtObjectValue Record(uint32_t type) {
+  VtObjectValue v;
+  std::memset(&v, 0, sizeof v);
+  v.type = type;
+  return v;
+}
+
+// Writes a record of every form of the value record's table to an object
+// file, reads them back and uses what the reads handed out.
+void ObjectRecords(const std::string &path) {
+  void *out = VoFileOpen(path.c_str(), 2);
+  VoObjectOpen(out, 2);
+  std::vector<VtObjectValue> written;
+  VtObjectValue v = Record(VO_OBJECT_INT32);
+  v.value.i = -5;
+  written.push_back(v);
+  v = Record(VO_OBJECT_FLOAT);
+  v.value.f = -0.0f;
+  written.push_back(v);
+  v = Record(VO_OBJECT_DOUBLE);
+  v.value.d = 1.0 / 3.0;
+  written.push_back(v);
+  v = Record(VO_OBJECT_STRING);
+  v.value.s = const_cast<char *>("a \"quoted\" name");
+  written.push_back(v);
+  v = Record(VO_OBJECT_COLOUR);
+  v.value.floats[0] = 1;
+  v.value.floats[2] = -0.0f;
+  written.push_back(v);
+  v = Record(VO_OBJECT_MATRIX);
+  for (int i = 0; i < 16; ++i) v.value.doubles[i] = i % 5 == 0 ? 1 : -0.0;
+  written.push_back(v);
+  VtTypedValue typed = Typed(VtFloat);
+  typed.value.f = -0.0f;
+  v = Record(VO_OBJECT_TYPED_VALUE);
+  v.value.p = &typed;
+  written.push_back(v);
+  VtMaterial *red = VoMaterialCreate();
+  VtShader *plain = VoShaderCreate(VO_SHADER_COLOUR, "plain");
+  VtTypedValue colour = Typed(VtColourType);
+  colour.value.v[0] = 1;
+  VoShaderSetArg(plain, "colour", &colour);
+  VoMaterialSetShader(red, plain);
+  v = Record(VO_OBJECT_MATERIAL);
+  v.value.p = red;
+  written.push_back(v);
+  written.push_back(v);  // the second time by its reference id
+  for (const VtObjectValue &w : written) VoObjectWrite(out, &w);
+  VoObjectClose(out);
+  VoFileClose(out);
+
+  void *in = VoFileOpen(path.c_str(), 1);
+  VoObjectOpen(in, 1);
+  std::vector<VtObjectValue> read(written.size() + 1);
+  for (VtObjectValue &r : read) VoObjectRead(in, &r);  // the last one meets the end record
+  VoObjectClose(in);
+  VoFileClose(in);
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  float corners[4][3] = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  VtTypedValue data = Typed(VtGenericPtr);
+  data.value.p = corners;
+  VtPrimitive *quad = VoPrimitiveCreatePolygon(4, 1, ids, &data);
+  VoPrimitiveSetMaterial(quad, static_cast<VtMaterial *>(read[7].value.p));
+  VoDeallocate(read[3].value.s);
+  VoDeallocate(read[6].value.p);
+  VoPrimitiveDestroy(quad);
+}
+
+}  // namespace
+
+TEST(JournalReplay, ObjectFileRecordsAreJournalledAndReplay) {
+  // Every record the table describes is written by value or by reference
+  // and read back; the journal writes them all as statements (no comment),
+  // a later call names what a read handed out, and a replay journals the
+  // same statements. A record of a type without a row stays a comment.
+  const std::string dir = ::testing::TempDir();
+  const std::string first = dir + "objects_journal.txt", second = dir + "objects_replay.txt";
+  ASSERT_EQ(VoInitialise(), 0u);
+  std::FILE *j = std::fopen(first.c_str(), "wb");
+  Journal(j);
+  ObjectRecords(dir + "objects.vob");
+  VtObjectValue wide = Record(VO_OBJECT_WIDE_STRING);
+  VoObjectWrite(nullptr, &wide);  // no text form: a comment
+  Journal(nullptr);
+  std::fclose(j);
+  ASSERT_EQ(VoTerminate(), 0u);
+  const std::string body = Body(Load(first));
+  std::istringstream lines(body);
+  int comments = 0;
+  for (std::string line; std::getline(lines, line);) comments += line.rfind("#", 0) == 0;
+  EXPECT_EQ(comments, 1) << body;
+  for (const char *expected :
+       {"VoObjectWrite p1 {1 -5}", "{4 -0}", "{6 \"a \\\"quoted\\\" name\"}", "{12 [1 0 -0]}",
+        "{25 {VtFloat -0}}", "VtObjectValue o", "VoPrimitiveSetMaterial h", "VoDeallocate o"})
+    EXPECT_NE(body.find(expected), std::string::npos) << expected << "\n" << body;
+
+  ASSERT_EQ(VoInitialise(), 0u);
+  std::FILE *again = std::fopen(second.c_str(), "wb");
+  Journal(again);
+  std::FILE *script = std::fopen(first.c_str(), "rb");
+  EXPECT_EQ(VoInterpreterReadInput(first.c_str(), script), 0u);
+  std::fclose(script);
+  Journal(nullptr);
+  std::fclose(again);
+  ASSERT_EQ(VoTerminate(), 0u);
+  std::string expected;
+  std::istringstream in(body);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("#", 0) != 0) expected += line + "\n";
+  EXPECT_EQ(Body(Load(second)), expected);
+}

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <set>
+#include <string>
 
 #include <vo/vo_render.h>
 
@@ -98,6 +101,71 @@ TEST(Tables, EveryExecuteCodeTheLibraryAnswersHasItsMacro) {
         << kConstants[i].name << " names no code the library answers";
   }
   EXPECT_EQ(VoTerminate(), 0u);
+}
+
+}  // namespace
+}  // namespace vo::api
+
+namespace vo::api {
+namespace {
+
+// Whether some procedure hands out a value of the type (its result or an
+// output), which a journal then names by a variable.
+bool Answered(const char *type) {
+  for (size_t i = 0; i < kFunctionCount; ++i) {
+    if (std::strcmp(kFunctions[i].result_name, type) == 0) return true;
+    for (uint32_t k = 0; k < kFunctions[i].param_count; ++k)
+      if ((kFunctions[i].params[k].flags & kParamOut) &&
+          std::strcmp(kFunctions[i].params[k].type_name, type) == 0)
+        return true;
+  }
+  return false;
+}
+
+// Procedures a journal writes as a comment whenever the argument is not
+// NULL: a raw data block, an open array that neither a count nor the
+// procedure's shape sizes, the address of a record that no procedure hands
+// out (so no journalled call named it). With procedures = true, those that
+// take a procedure: a comment unless it is an exported one.
+std::set<std::string> NeverWritten(bool procedures) {
+  std::set<std::string> names;
+  for (size_t i = 0; i < kFunctionCount; ++i) {
+    const VtApiFunction &f = kFunctions[i];
+    for (uint32_t k = 0; k < f.param_count; ++k) {
+      const VtApiParam &p = f.params[k];
+      const bool unsized = (p.flags & kParamArray) != 0 && p.count == 0 && f.shape == nullptr;
+      const bool unnamed = p.kind == kKindPointer && std::strcmp(p.type_name, "VtGenericPtr") != 0 &&
+                           (p.flags & kParamOut) == 0 && !Answered(p.type_name);
+      if (procedures ? p.kind == kKindFunc : p.kind == kKindData || unsized || unnamed) names.insert(f.name);
+    }
+  }
+  return names;
+}
+
+// The names in back quotes in the paragraph of a marker line.
+std::set<std::string> Listed(const std::string &text, const std::string &marker) {
+  std::set<std::string> listed;
+  const size_t from = text.find(marker);
+  const size_t to = from == std::string::npos ? from : text.find("\n\n", from);
+  for (size_t at = text.find('`', from); from != std::string::npos && at < to; at = text.find('`', at + 1)) {
+    const size_t end = text.find('`', at + 1);
+    listed.insert(text.substr(at + 1, end - at - 1));
+    at = end;
+  }
+  return listed;
+}
+
+TEST(Tables, TheFilesDocumentNamesEveryCallTheJournalCannotWrite) {
+  // docs/files.md lists them in the paragraphs of two marker lines.
+  std::ifstream in(std::string(VO_TEST_DATA_DIR) + "/../../docs/files.md");
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (bool procedures : {false, true}) {
+    std::string all;
+    for (const std::string &name : NeverWritten(procedures)) all += "`" + name + "`, ";
+    EXPECT_EQ(Listed(text, procedures ? "<!-- calls with a procedure -->" : "<!-- calls never written -->"),
+              NeverWritten(procedures))
+        << all;
+  }
 }
 
 }  // namespace

@@ -83,3 +83,20 @@ add_test(NAME VoRunStatementAgainstTheStoppedLibrary
                  -P ${VO_RUN_CHECK})
 set_tests_properties(VoRunJournalOfTwoSessions VoRunStatementAgainstTheStoppedLibrary PROPERTIES ENVIRONMENT
                                                                                       "${VO_TEST_ENV}")
+
+# The journal-replay group: its sessions are replayed by vo_run. The same
+# generator runs any number of seeds from journal_replay_run, which prints
+# the seed of every mismatch.
+target_compile_definitions(${VO_TEST_TARGET} PRIVATE VO_RUN_PROGRAM="$<TARGET_FILE:vo_run>")
+add_executable(journal_replay_run ${CMAKE_CURRENT_SOURCE_DIR}/io/interpreter/long_run/journal_replay_run.cpp)
+target_link_libraries(journal_replay_run PRIVATE mrvx20)
+target_include_directories(journal_replay_run PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(journal_replay_run PRIVATE VO_RUN_PROGRAM="$<TARGET_FILE:vo_run>")
+add_dependencies(journal_replay_run vo_run)
+
+# The journalled calls a replay passes over as comments are counted at the
+# end (the journal's note that it went on in another file is no such call).
+add_test(NAME VoRunCountsTheCallsPassedOverAsComments
+         COMMAND ${CMAKE_COMMAND} -DRUN=$<TARGET_FILE:vo_run> -DARGS=${VO_RUN_DATA}/journal_comments.txt -DSTATUS=0
+                 "-DERROR_REGEX=^vo_run: 2 journalled calls were passed over as comments\n$" -P ${VO_RUN_CHECK})
+set_tests_properties(VoRunCountsTheCallsPassedOverAsComments PROPERTIES ENVIRONMENT "${VO_TEST_ENV}")
