@@ -91,12 +91,15 @@ void Records(Input *in) {
 }
 
 // Reads values of the types the input names (one byte each, from a short
-// list) into blocks of their own.
+// list) into blocks of their own. A node read by reference is the same
+// node whenever its id comes again, so everything handed out is freed once,
+// after the last read.
 void Specific(Input *in, const uint8_t *types, size_t count) {
   static const uint32_t kWords[8] = {VO_OBJECT_INT32,       VO_OBJECT_DOUBLE,
                                      VO_OBJECT_STRING,      VO_OBJECT_MATRIX,
                                      VO_OBJECT_TYPED_VALUE, test::kNode | VO_OBJECT_REFERENCE,
                                      test::kPair,           VO_OBJECT_WIDE_STRING};
+  std::vector<VtObjectValue> read;
   for (size_t i = 0; i < count; ++i) {
     const uint32_t word = kWords[types[i] & 7];
     alignas(8) uint8_t value[128] = {};
@@ -105,14 +108,16 @@ void Specific(Input *in, const uint8_t *types, size_t count) {
     const VtStatus st = VoObjectReadSpecific(in, word, value);
     if ((st & 2) != 0) break;
     v.type = word & VO_OBJECT_TYPE_MASK;
+    v.by_reference = (word & VO_OBJECT_REFERENCE) != 0 ? 1 : 0;
     if (word == test::kPair) {
-      // The pair itself was read into place: free only what it holds.
+      // The pair itself was read into place: only the nodes it holds.
       auto *pair = reinterpret_cast<test::Pair *>(value);
-      VtObjectValue a = v, b = v;
-      a.type = b.type = test::kNode;
-      a.value.p = pair->a;
-      b.value.p = pair->b;
-      test::ReadFree({a, b});
+      v.type = test::kNode;
+      v.by_reference = 1;
+      for (test::Node *node : {pair->a, pair->b}) {
+        v.value.p = node;
+        read.push_back(v);
+      }
       continue;
     }
     std::memcpy(&v.value, value, sizeof v.value);
@@ -121,8 +126,9 @@ void Specific(Input *in, const uint8_t *types, size_t count) {
       if (t->type == VtString) VoDeallocate(const_cast<char *>(t->value.s));
       continue;
     }
-    test::ReadFree({v});
+    read.push_back(v);
   }
+  test::ReadFree(read);
 }
 
 }  // namespace

@@ -41,6 +41,22 @@ VtStatus FieldsEncode(VtObjectStream *s, uint32_t type_id, const DataObjectType 
   return st;
 }
 
+// The contents of the elements decoded before field `field`'s element
+// `element`, given back: objects held by reference belong to the stream's
+// made list.
+void FieldsDecodedRelease(const DataObjectType *t, uint8_t *base, uint32_t version, uint32_t field,
+                          uint32_t element) {
+  for (uint32_t f = 0; f <= field && f < t->field_count; ++f) {
+    if (t->field_versions[f] > version || (t->field_types[f] & VO_OBJECT_REFERENCE) != 0) continue;
+    const uint32_t reached = f < field ? t->field_counts[f] : element;
+    for (uint32_t e = 0; e < reached; ++e)
+      ValueContentsRelease(t->field_records[f], base + t->field_offsets[f] + e * Stride(t, f));
+  }
+}
+
+// A failure gives back what the fields decoded so far hold: only a block of
+// the default allocator is known to be clear where the decoder did not
+// reach, so whoever releases the value cannot tell what to give back.
 VtStatus FieldsDecode(VtObjectStream *s, uint32_t type_id, const DataObjectType *t, void *destination,
                       uint32_t version) {
   auto *base = static_cast<uint8_t *>(destination);
@@ -50,7 +66,10 @@ VtStatus FieldsDecode(VtObjectStream *s, uint32_t type_id, const DataObjectType 
     const size_t stride = Stride(t, f);
     for (uint32_t e = 0; e < t->field_counts[f]; ++e) {
       st |= ItemRead(s, type_id, t->field_types[f], base + t->field_offsets[f] + e * stride) & ~kNotSaved;
-      if (Failed(st)) return st;
+      if (Failed(st)) {
+        FieldsDecodedRelease(t, base, version, f, e);
+        return st;
+      }
     }
   }
   return st;
@@ -79,8 +98,14 @@ VtStatus Decode(VtObjectStream *s, uint32_t type_id, const ItemHead &head, void 
   else
     st = FieldsDecode(s, type_id, t, destination, head.version);
   const uint64_t consumed = s->used - start;
-  if (!Failed(st) && ((st & kNotSaved) != 0 || consumed < head.length))
+  if (!Failed(st) && ((st & kNotSaved) != 0 || consumed < head.length)) {
     st |= Skip(s, head.length - consumed) | kNotSaved;
+    // A payload decoded whole whose rest cannot be skipped fails: what it
+    // holds goes back now (what a decoder that makes objects made is on
+    // the made list).
+    if (Failed(st) && (t->flags & VO_OBJECT_FLAG_DECODER_CREATES) == 0)
+      DecodedContentsRelease(t, destination, head.version);
+  }
   s->limit = saved;
   return st;
 }
@@ -102,7 +127,9 @@ VtStatus ObjectDecode(VtObjectStream *s, uint32_t type_id, const ItemHead &head,
     return kFailed;
   }
   const VtStatus st = Decode(s, type_id, head, object);
-  if (!Failed(st)) *slot = object;
+  if (Failed(st)) return st;
+  MadeDecoded(s, object, head.version);
+  *slot = object;
   return st;
 }
 
@@ -223,8 +250,20 @@ void MadeRelease(VtObjectStream *s) {
       (void)VoHashTableRemoveRecord(r->shared, e.id, nullptr);
       (void)VoHashTableRemoveRecord(r->shared_types, e.id, nullptr);
     }
-    if (e.type != nullptr) ValueRelease(e.type, e.object);
+    if (e.type == nullptr) continue;
+    if (e.decoded) DecodedContentsRelease(e.type, e.object, e.version);
+    ValueRelease(e.type, e.object);
   }
+}
+
+void MadeDecoded(VtObjectStream *s, const void *object, uint32_t version) {
+  MadeObjects &m = s->root->made;
+  for (uint32_t i = m.count; i-- > 0;)
+    if (m.entries[i].object == object && m.entries[i].type != nullptr) {
+      m.entries[i].decoded = true;
+      m.entries[i].version = version;
+      return;
+    }
 }
 
 uint32_t MadeMark(const VtObjectStream *s) { return s->root->made.count; }

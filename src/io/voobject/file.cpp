@@ -252,9 +252,13 @@ VtStatus RecordRead(VtObjectStream *s, VtObjectValue *value, bool *passed) {
     destination = d.block;
   }
   VtStatus st = PayloadRead(s, id, head, destination);
+  const bool whole = !Failed(st);
   if (!Failed(st) || (st & kNotSaved) != 0) st = ChecksumJudge(s, t, st);
   if (Failed(st)) {
     MadeRelease(s);
+    // A payload decoded whole that its checksum refuses: what it holds goes
+    // back whatever made its block.
+    if (whole) DecodedContentsRelease(t, d.block, head.version);
     DecodedRelease(t, &d, copied);
     return st;
   }

@@ -99,6 +99,8 @@ struct MadeObject {
   uintptr_t id;
   void *object;
   const DataObjectType *type;
+  bool decoded;  // its payload was decoded whole, of the file's version below
+  uint32_t version;
 };
 struct MadeObjects {
   MadeObject *entries;
@@ -200,6 +202,10 @@ void *TypeAllocate(const DataObjectType *t);
 // reference are not its own.
 void ValueContentsRelease(const DataObjectType *t, void *value);
 void ValueRelease(const DataObjectType *t, void *value);
+// What a decoder of the file's version wrote into a value (strings, typed
+// values' strings), given back and cleared whatever made the value's block;
+// fields the file does not hold and objects held by reference are left.
+void DecodedContentsRelease(const DataObjectType *t, void *value, uint32_t version);
 
 // codec.cpp: nested items and fields.
 VtStatus ItemWrite(VtObjectStream *s, uint32_t type_id, uint32_t word, void *value);
@@ -232,6 +238,9 @@ bool MadeSince(const VtObjectStream *s, uint32_t mark, const void *object);
 // The object now belongs to another object read (which frees it): a
 // failing record takes it out of the table without freeing it.
 void MadeDisown(VtObjectStream *s, const void *object);
+// Marks a made object as decoded whole, of the file's version of its type:
+// a record that fails later gives back what its payload holds.
+void MadeDecoded(VtObjectStream *s, const void *object, uint32_t version);
 
 // file.cpp
 VtStatus HeaderRead(VtObjectStream *s);

@@ -325,7 +325,7 @@ VtStatus MadeAppend(VtObjectStream *s, uintptr_t id, void *object, const DataObj
     m.entries = e;
     m.capacity = grown;
   }
-  m.entries[m.count++] = MadeObject{id, object, type};
+  m.entries[m.count++] = MadeObject{id, object, type, false, 0};
   return 0;
 }
 

@@ -415,6 +415,18 @@ void ValueContentsRelease(const DataObjectType *t, void *value) {
   }
 }
 
+void DecodedContentsRelease(const DataObjectType *t, void *value, uint32_t version) {
+  if (value == nullptr || t->encoder != nullptr || t->decoder != nullptr) return;
+  if (t->field_count == 0) return ValueContentsRelease(t, value);
+  for (uint32_t f = 0; f < t->field_count; ++f) {
+    if (t->field_versions[f] > version || (t->field_types[f] & VO_OBJECT_REFERENCE) != 0) continue;
+    const DataObjectType *element = t->field_records[f];
+    for (uint32_t e = 0; e < t->field_counts[f]; ++e)
+      ValueContentsRelease(element,
+                           static_cast<uint8_t *>(value) + t->field_offsets[f] + e * element->element_size);
+  }
+}
+
 void ValueRelease(const DataObjectType *t, void *value) {
   if (value == nullptr) return;
   // Only blocks of the default allocator are known to be cleared where the

@@ -2,6 +2,9 @@
 // with seeded byte flips reads with a status of 0, 2 or 0x20000000 and loses
 // nothing; every allocation failing in turn over writing and reading gives
 // a failure status and leaks nothing.
+#include <set>
+#include <string>
+
 #include "io/voobject/object_fixture.h"
 #include "io/voobject/sample_types.h"
 
@@ -97,6 +100,131 @@ TEST_F(ObjectMalformedTest, EveryAllocationFailingInTurnGivesAFailureAndLeaksNot
     ReadFree(read);
     return st;
   });
+}
+
+// An application's type that holds a wide string between two numbers, and
+// an allocator of its own that sets defaults (it need not clear a block).
+struct Labelled {
+  int32_t count;
+  uint16_t *text;
+  int32_t check;
+};
+constexpr uint32_t kLabelled = 210;
+
+void *LabelledAllocate(uint32_t size) {
+  auto *l = static_cast<Labelled *>(VoAllocate(size));
+  if (l != nullptr) *l = Labelled{-1, nullptr, -1};
+  return l;
+}
+
+// Frees what reads handed out: wide strings, labelled blocks and their
+// texts, each object held by reference once however often it came.
+void LabelledFree(const std::vector<VtObjectValue> &read) {
+  std::set<void *> objects;
+  for (const VtObjectValue &v : read) {
+    if (v.by_reference != 0) {
+      if (v.value.p != nullptr && objects.insert(v.value.p).second) {
+        if (v.type == kLabelled) VoDeallocate(static_cast<Labelled *>(v.value.p)->text);
+        if (v.type == VO_OBJECT_WIDE_STRING) VoDeallocate(*static_cast<void **>(v.value.p));
+        VoDeallocate(v.value.p);
+      }
+    } else if (v.type == VO_OBJECT_WIDE_STRING) {
+      VoDeallocate(v.value.p);
+    } else if (v.type == kLabelled && v.value.p != nullptr) {
+      VoDeallocate(static_cast<Labelled *>(v.value.p)->text);
+      VoDeallocate(v.value.p);
+    }
+  }
+}
+
+// Seeded texts of 0 to 4 characters for three labelled values, the first
+// by value, the others by reference (the second written again, so that it
+// is a reference; then a null), and three wide strings; *words gets each
+// record's type word.
+VtStatus LabelledRecords(MemoryFile *m, std::mt19937 &random, std::vector<uint32_t> *words) {
+  static std::u16string texts[6];
+  static Labelled values[3];
+  for (std::u16string &t : texts) t.assign(random() % 5, static_cast<char16_t>(u'a' + random() % 26));
+  auto record = [&](uint32_t word, void *value) {
+    VtObjectValue v = ObjectValue(word & VO_OBJECT_TYPE_MASK);
+    v.value.p = value;
+    v.by_reference = (word & VO_OBJECT_REFERENCE) != 0 ? 1 : 0;
+    words->push_back(word);
+    return ObjectTest::WriteValue(m, v);
+  };
+  words->clear();
+  VtStatus st = 0;
+  for (int i = 0; i < 3; ++i) {
+    values[i] = Labelled{i, reinterpret_cast<uint16_t *>(texts[i].data()), static_cast<int32_t>(random())};
+    st |= record(kLabelled | (i > 0 ? VO_OBJECT_REFERENCE : 0), &values[i]);
+  }
+  st |=
+      record(kLabelled | VO_OBJECT_REFERENCE, &values[1]) | record(kLabelled | VO_OBJECT_REFERENCE, nullptr);
+  for (int i = 3; i < 6; ++i) st |= record(VO_OBJECT_WIDE_STRING, texts[i].data());
+  return st;
+}
+
+// The records read one by one with VoObjectReadSpecific, in the order the
+// file holds them; what each read handed out, as value records.
+VtStatus SpecificReadAll(MemoryFile *f, const std::vector<uint32_t> &words, std::vector<VtObjectValue> *out) {
+  f->at = 0;
+  VtStatus st = VoObjectOpen(f, 3);
+  for (uint32_t word : words) {
+    alignas(8) uint8_t value[sizeof(Labelled)] = {};
+    const VtStatus r = VoObjectReadSpecific(f, word, value);
+    st |= r;
+    if ((r & 2) != 0) break;
+    VtObjectValue v = ObjectValue(word & VO_OBJECT_TYPE_MASK);
+    v.by_reference = (word & VO_OBJECT_REFERENCE) != 0 ? 1 : 0;
+    std::memcpy(&v.value.p, value, sizeof v.value.p);
+    if (word == kLabelled) {  // read into place: only its text was handed out
+      v.type = VO_OBJECT_WIDE_STRING;
+      v.value.p = reinterpret_cast<Labelled *>(value)->text;
+    }
+    out->push_back(v);
+  }
+  return st | VoObjectClose(f);
+}
+
+// Every path a decoded wide string takes: read whole, cut short or flipped
+// after it (a later field of its record fails, or the record's checksum),
+// held by reference and met again by its id, read by value, through
+// VoObjectRead and through VoObjectReadSpecific, with the type's default
+// allocator and with one of the application's. Whatever a read hands out
+// is freed by its caller; nothing else may stay allocated.
+TEST_F(ObjectMalformedTest, EveryReadOfWideStringsGivesBackWhatItDoesNotHandOut) {
+  const uint32_t types[3] = {VO_OBJECT_INT32, VO_OBJECT_WIDE_STRING, VO_OBJECT_INT32}, counts[3] = {1, 1, 1};
+  const uint32_t offsets[3] = {offsetof(Labelled, count), offsetof(Labelled, text),
+                               offsetof(Labelled, check)};
+  const uint32_t versions[3] = {1, 1, 1};
+  ASSERT_EQ(VoDataObjectCreate(kLabelled, 1, 3, types, counts, offsets, versions, sizeof(Labelled)), 0u);
+  for (const bool own_allocator : {false, true}) {
+    ASSERT_EQ(VoDataObjectSetAllocator(kLabelled, own_allocator ? &LabelledAllocate : nullptr), 0u);
+    std::mt19937 random(78);
+    for (int round = 0; round < 300; ++round) {
+      std::vector<uint32_t> words;
+      MemoryFile f;
+      ASSERT_EQ(Write(&f, [&](MemoryFile *m) { return LabelledRecords(m, random, &words); }), 0u);
+      const size_t from = 1040, span = f.bytes.size() - from;
+      if (round % 3 == 0)
+        f.bytes.resize(from + random() % span);
+      else if (round % 3 == 1)
+        f.bytes[from + random() % span] ^= static_cast<uint8_t>(1u << (random() % 8));
+      for (const bool specific : {false, true}) {
+        const LiveAllocations before = AllocationsLive();
+        std::vector<VtObjectValue> read;
+        const VtStatus st = specific ? SpecificReadAll(&f, words, &read) : ReadAll(&f, &read);
+        if (round % 3 == 2) {
+          EXPECT_EQ(st, 0u) << round;
+        }
+        LabelledFree(read);
+        EXPECT_EQ(AllocationsLive().blocks, before.blocks)
+            << "seed 78, round " << round << (own_allocator ? ", own allocator" : "")
+            << (specific ? ", read specific" : "");
+      }
+      if (HasFailure()) return;
+    }
+  }
 }
 
 // A value record filled with a pattern no read writes, to see that a
