@@ -257,9 +257,12 @@ VtStatus MeshSave(Out &out, VtPrimitive *p, const std::vector<Descriptor> &all) 
     for (uint32_t i : kept) {
       const Descriptor &d = all[i];
       if (d.kind != kind) continue;
-      if (d.code == kFlagsCode)
-        out.Bytes(&p->flags, 4);
-      else
+      if (d.code == kFlagsCode) {
+        // The type and the bits a load keeps: a held bit such as bounds held
+        // would make a loaded list save to another file.
+        const uint32_t word = (p->flags & VO_PRIMITIVE_TYPE_MASK) | (p->flags & kDescriptiveFlags);
+        out.Bytes(&word, 4);
+      } else
         out.Value(d, PropertyField<unsigned char>(p, element, d.code));
     }
   };

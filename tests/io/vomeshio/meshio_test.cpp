@@ -161,13 +161,25 @@ TEST_F(MeshIOTest, PointerValuesGoOutAsZerosAndOnlyDescriptiveFlagsComeBack) {
   for (int d = 0; d < 4; ++d)
     at += 4 + std::strlen(reinterpret_cast<const char *>(g_out.data() + at + 4)) + 1 + 12;
   at += 4 * 9;
+  // The flags word holds the type and the bits a load keeps (0x80 of
+  // 0x200, 0x2000, 0x1000 and 0x80): the primitive's own word is untouched.
   EXPECT_EQ(Word(g_out, at), 0u);
-  EXPECT_EQ(Word(g_out, at + 4), saved);
+  EXPECT_EQ(Word(g_out, at + 4), VO_PRIMITIVE_MESH | 0x80u);
+  EXPECT_EQ(saved, flags | 0x200u | 0x2000u | 0x1000u | 0x80u);
   EXPECT_EQ(Word(g_out, at + 8), 0u);
-  const auto loaded = Listed(Load(g_out));
+  const std::vector<uint8_t> file = g_out;
+  VtReference *l = Load(file);
+  const auto loaded = Listed(l);
   ASSERT_EQ(loaded.size(), 1u);
   EXPECT_EQ(loaded[0]->flags, VO_PRIMITIVE_MESH | 0x80u);
   EXPECT_EQ(Worlds(loaded[0]), Worlds(t));
+  // A loaded list saves to the same file, its bounds held (0x20000) or not.
+  for (bool held : {false, true}) {
+    if (held) loaded[0]->flags |= 0x20000u;
+    g_out.clear();
+    ASSERT_EQ(VoMeshSave(l, 4, codes), 0u);
+    EXPECT_EQ(g_out, file) << "bounds held " << held;
+  }
 }
 
 TEST_F(MeshIOTest, AFailingWriterLeavesRingCallbacksAndModeAsTheyWere) {
