@@ -334,12 +334,24 @@ TEST_F(MeshIOTest, TruncatedAndFlippedFilesLoadSafely) {
     const std::vector<uint8_t> file = g_out;
     ASSERT_EQ(Listed(Load(file)).size(), 2u);
     ASSERT_LE(file.size(), kSmallFile);
+    vo_test::Recorded().clear();
     for (size_t n = 0; n < file.size(); ++n) {
       VtReference *l = nullptr;
       const uint64_t largest = LargestAllocationOf(
           [&] { l = Load(std::vector<uint8_t>(file.begin(), file.begin() + static_cast<long>(n))); });
       EXPECT_LE(Listed(l).size(), 1u) << n;
       EXPECT_LT(largest, kMostAllocatedForASmallFile) << "cut at " << n;
+      // A cut inside the meshes says so once: bytes read, meshes read, the
+      // header's two.
+      const auto cut = vo_test::WithMessage(messages::kMeshLoadCut);
+      EXPECT_LE(cut.size(), 1u) << n;
+      if (Listed(l).size() == 1) {
+        ASSERT_EQ(cut.size(), 1u) << n;
+        EXPECT_LE(cut[0].args[0].value.u, n);
+        EXPECT_EQ(cut[0].args[1].value.u, 1u);
+        EXPECT_EQ(cut[0].args[2].value.u, 2u);
+      }
+      vo_test::Recorded().clear();
     }
     uint32_t seed = 12345;
     for (int round = 0; round < 400; ++round) {
