@@ -257,9 +257,12 @@ VtStatus MeshSave(Out &out, VtPrimitive *p, const std::vector<Descriptor> &all) 
     for (uint32_t i : kept) {
       const Descriptor &d = all[i];
       if (d.kind != kind) continue;
-      if (d.code == kFlagsCode)
-        out.Bytes(&p->flags, 4);
-      else
+      if (d.code == kFlagsCode) {
+        // The type and the bits a load keeps: a held bit such as bounds held
+        // would make a loaded list save to another file.
+        const uint32_t word = (p->flags & VO_PRIMITIVE_TYPE_MASK) | (p->flags & kDescriptiveFlags);
+        out.Bytes(&word, 4);
+      } else
         out.Value(d, PropertyField<unsigned char>(p, element, d.code));
     }
   };
@@ -332,13 +335,17 @@ class In {
     if (n == 0) return 0;
     uint32_t count = n;
     const VtStatus st = s_->reader(&count, buffer);
+    if (st == 0) taken_ += n;
     return st == 0 ? 0 : st == VO_STATUS_NO_MEMORY ? st : kFailed;
   }
+  // Bytes the byte reader delivered (text tokens without their blanks).
+  uint64_t Taken() const { return taken_; }
   // A token of at most limit characters; what names them in a refusal.
   VtStatus Token(char *room, uint32_t limit, const char *what) {
     uint32_t count = 0;
     const VtStatus st = s_->reader(&count, room);
     if (st == VO_STATUS_NO_MEMORY) return st;
+    if (st == 0) taken_ += count;
     if (count > limit) return RefuseLimit(kFailed, kLoadName, what, count, limit);
     return st != 0 || count == 0 || room[count] != 0 ? kFailed : 0;
   }
@@ -422,6 +429,7 @@ class In {
     return 0;
   }
   VtMeshIOContext *s_;
+  uint64_t taken_ = 0;
 };
 
 // A descriptor of the file checked against the registered property of its
@@ -654,7 +662,8 @@ VtReference *Load(VtMeshIOContext *s) {
     if (DescriptorRead(in, s, &d) != 0) return nullptr;
   Loader l{s, in, all};
   VtReference *list = nullptr;
-  for (int32_t m = 0; m < meshes; ++m) {
+  int32_t loaded = 0;
+  for (; loaded < meshes; ++loaded) {
     VtPrimitive *p = MeshLoad(l);
     if (p == nullptr) break;
     VtReference *node = VoPrimitiveReferenceCreate(p);
@@ -664,6 +673,11 @@ VtReference *Load(VtMeshIOContext *s) {
     }
     list = VoPrimitiveReferenceAppend(list, node);
   }
+  // The meshes before a failure are the result; a shorter list than the
+  // header promised is said once, so a cut file never passes for a whole one.
+  if (loaded < meshes)
+    Post(VO_CLASS_WARNING, kMeshLoadCut, VO_MODULE_MESH_IO, static_cast<uint32_t>(in.Taken()),
+         static_cast<uint32_t>(loaded), static_cast<uint32_t>(meshes));
   return list;
 }
 

@@ -46,6 +46,7 @@ constexpr uint32_t kDescriptiveFlags =
 
 using messages::kMeshFileRefused;
 using messages::kMeshLimitRefused;
+using messages::kMeshLoadCut;
 using messages::kMeshSaveNoCodes;
 
 VtMeshIOContext *State();

@@ -10,6 +10,11 @@
 // defaults for them. An image's two reserved words are its x and y offsets;
 // its region goes out as x0, y0, x1, y1 and its mode is not saved.
 //
+// A goniometric light's "power" and "colour" are saved as they were set
+// (the power as given, 0 while the file's is used; the colour as the
+// filter), not as get answers them; files written before hold get's values
+// and load as they always did.
+//
 // Arguments that hold addresses travel only where the address is an object
 // the file can hold: a decal's shader and an "image" argument's image follow
 // their typed value as items of their own. Any other address is a typed
@@ -22,6 +27,7 @@
 #include "output/vodriver/face.h"
 #include "io/voobject/object.h"
 #include "shading/voshader/face.h"
+#include "shading/voshpro/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::object {
@@ -120,6 +126,9 @@ VtStatus ArgumentWrite(VtObjectStream *s, uint32_t type_id, VtShader *shader, co
                        const char *label) {
   VtTypedValue v{};
   if (VoShaderGetArg(shader, label, &v) != 0) return kFailed;
+  // A goniometric light's "power" and "colour" go out as set: get answers
+  // them times the intensity and filtered, which a load would apply again.
+  if (Named(class_name, "goniometric")) (void)pro::GoniometricSavedArgument(shader, label, &v);
   if (v.type == VtColourType) {
     // A colour driven by a shader goes out as that shader.
     VtTypedValue driven{};

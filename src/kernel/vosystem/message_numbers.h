@@ -416,6 +416,8 @@ constexpr uint32_t kMeshSaveNoCodes = 649;   // a mesh save without property cod
 constexpr uint32_t kMeshFileRefused = 2800;  // a mesh file or save refused (procedure, reason)
 constexpr uint32_t kMeshLimitRefused =
     2802;  // a mesh file or save past a fixed limit (procedure, what, value met, limit)
+constexpr uint32_t kMeshLoadCut =
+    2803;  // a mesh load ended before the header's mesh count (bytes read, meshes read, header's count)
 // Scene objects in object files (voobject, module 112), from the same range.
 constexpr uint32_t kObjectRecordRefused = 2801;  // a scene object refused in an object file (type, reason)
 

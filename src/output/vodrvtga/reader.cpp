@@ -3,11 +3,12 @@
 // descriptor's orientation and delivered row by row through the image
 // driver.
 //
-// Everything in a file is untrusted: offsets are 64-bit; a colour map whose
-// first index exceeds its length is refused; pixel values beyond the map
-// read black; an image the file is too short to hold (raw data, or the most
-// pixels its run-length packets can describe) is refused before anything is
-// allocated. The header-read flag is cleared after every
+// Everything in a file is untrusted: offsets are 64-bit; a colour map holds
+// its length entries from its start, and pixel value v stands for entry
+// v - first index, as other readers take it; a value below the first index
+// or past the map reads black; an image the file is too short to hold (raw
+// data, or the most pixels its run-length packets can describe) is refused
+// before anything is allocated. The header-read flag is cleared after every
 // image read and failed header read.
 
 #include <cstring>
@@ -81,7 +82,7 @@ VtStatus HeaderParse(VtImage *image, TargaHeader *h) {
     return VO_STATUS_UNAVAILABLE;
   }
   if (h->map_type > 1 || (h->map_type == 0 && (h->map_first | h->map_length | h->map_entry_bits) != 0) ||
-      h->image_type > 11 || (h->image_type >= 4 && h->image_type <= 8) || h->map_first > h->map_length)
+      h->image_type > 11 || (h->image_type >= 4 && h->image_type <= 8))
     return VO_STATUS_UNAVAILABLE;
   if (const VtStatus st = Decodable(image, *h); st != 0) return st;
   if (h->width == 0 || h->height == 0) return VO_STATUS_UNAVAILABLE;
@@ -130,14 +131,15 @@ struct PixelReader {
   Source &in;
   const uint8_t *map;  // entries x 3 bytes red, green, blue
   uint32_t entries;
+  uint32_t first;     // the pixel value of entry 0
   uint32_t left = 0;  // pixels left in the current packet
   bool run = false;
   uint8_t value[4] = {};
 
   void Pixel(const uint8_t *p, uint8_t *rgb) const {
     if (h.depth != 8) return Convert(p, h.depth, rgb);
-    if (p[0] < entries)
-      std::memcpy(rgb, map + 3 * p[0], 3);
+    if (p[0] >= first && p[0] - first < entries)
+      std::memcpy(rgb, map + 3 * (p[0] - first), 3);
     else
       std::memset(rgb, 0, 3);
   }
@@ -173,13 +175,12 @@ struct PixelReader {
 };
 
 VtStatus MapRead(VtImage *image, const TargaHeader &h, driver::file::Block *map, uint32_t *entries) {
-  *entries = h.map_length - h.map_first;
+  *entries = h.map_length;
   if (h.map_type != 1 || *entries == 0) return VO_STATUS_UNAVAILABLE;
   const uint32_t entry = (h.map_entry_bits + 7) / 8;
   driver::file::Block stored;
   if (!map->Make(size_t{*entries} * 3) || !stored.Make(size_t{*entries} * entry)) return VO_STATUS_NO_MEMORY;
-  if (fseeko(image->file, static_cast<off_t>(kHeaderBytes + h.id_length + uint64_t{h.map_first} * entry),
-             SEEK_SET) != 0 ||
+  if (fseeko(image->file, static_cast<off_t>(kHeaderBytes + h.id_length), SEEK_SET) != 0 ||
       !ReadAll(image->file, stored.Bytes(), size_t{*entries} * entry))
     return ReadFailure();
   for (uint32_t i = 0; i < *entries; ++i)
@@ -193,7 +194,7 @@ VtStatus PixelsRead(VtImage *image, const TargaHeader &h, const uint8_t *map, ui
   const bool whole_rows = !IsRunLength(h.image_type) && (h.descriptor & 0x10) == 0;
   Source source;
   source.f = image->file;
-  PixelReader reader{h, source, map, entries};
+  PixelReader reader{h, source, map, entries, h.map_first};
   const bool from_right = (h.descriptor & 0x10) != 0;
   const bool from_top = (h.descriptor & 0x20) != 0;
   driver::file::ImageDelivery out(image, false);

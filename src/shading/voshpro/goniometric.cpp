@@ -18,6 +18,7 @@
 #include <cmath>
 
 #include "shading/vophoto/face.h"
+#include "shading/voshpro/face.h"
 #include "shading/voshpro/voshpro.h"
 #include "kernel/vosystem/face.h"
 
@@ -371,6 +372,26 @@ double GoniometricShadow(const float *point, void *, const float *normal, VtLigh
   float p[3];
   for (int i = 0; i < 3; ++i) p[i] = point[i] - d->position[i];
   return VoLightSampleShadow(u, v, Dot(p, p), d, &d->shadowMaps[face]);
+}
+
+bool GoniometricSavedArgument(const VtShader *shader, const char *label, VtTypedValue *value) {
+  if (shader == nullptr || shader->cls == nullptr || shader->cls->getArg != &GoniometricGet ||
+      shader->data == nullptr || label == nullptr || value == nullptr)
+    return false;
+  const GoniometricWords *w = Goniometric(static_cast<VtLightData *>(shader->data));
+  if (std::strcmp(label, kGoniometricLabels[kPower]) == 0) {
+    value->type = VtFloat;
+    value->value.f = w->basePower > 0 ? w->basePower : 0.0f;
+    return true;
+  }
+  if (std::strcmp(label, kGoniometricLabels[kColour]) == 0) {
+    value->type = VtColourType;
+    value->value.v[0] = w->common.colour.red;
+    value->value.v[1] = w->common.colour.green;
+    value->value.v[2] = w->common.colour.blue;
+    return true;
+  }
+  return false;
 }
 
 const ClassDescription kGoniometric{"vxs_gonio_light",

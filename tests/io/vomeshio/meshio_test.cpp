@@ -161,13 +161,25 @@ TEST_F(MeshIOTest, PointerValuesGoOutAsZerosAndOnlyDescriptiveFlagsComeBack) {
   for (int d = 0; d < 4; ++d)
     at += 4 + std::strlen(reinterpret_cast<const char *>(g_out.data() + at + 4)) + 1 + 12;
   at += 4 * 9;
+  // The flags word holds the type and the bits a load keeps (0x80 of
+  // 0x200, 0x2000, 0x1000 and 0x80): the primitive's own word is untouched.
   EXPECT_EQ(Word(g_out, at), 0u);
-  EXPECT_EQ(Word(g_out, at + 4), saved);
+  EXPECT_EQ(Word(g_out, at + 4), VO_PRIMITIVE_MESH | 0x80u);
+  EXPECT_EQ(saved, flags | 0x200u | 0x2000u | 0x1000u | 0x80u);
   EXPECT_EQ(Word(g_out, at + 8), 0u);
-  const auto loaded = Listed(Load(g_out));
+  const std::vector<uint8_t> file = g_out;
+  VtReference *l = Load(file);
+  const auto loaded = Listed(l);
   ASSERT_EQ(loaded.size(), 1u);
   EXPECT_EQ(loaded[0]->flags, VO_PRIMITIVE_MESH | 0x80u);
   EXPECT_EQ(Worlds(loaded[0]), Worlds(t));
+  // A loaded list saves to the same file, its bounds held (0x20000) or not.
+  for (bool held : {false, true}) {
+    if (held) loaded[0]->flags |= 0x20000u;
+    g_out.clear();
+    ASSERT_EQ(VoMeshSave(l, 4, codes), 0u);
+    EXPECT_EQ(g_out, file) << "bounds held " << held;
+  }
 }
 
 TEST_F(MeshIOTest, AFailingWriterLeavesRingCallbacksAndModeAsTheyWere) {
@@ -322,12 +334,24 @@ TEST_F(MeshIOTest, TruncatedAndFlippedFilesLoadSafely) {
     const std::vector<uint8_t> file = g_out;
     ASSERT_EQ(Listed(Load(file)).size(), 2u);
     ASSERT_LE(file.size(), kSmallFile);
+    vo_test::Recorded().clear();
     for (size_t n = 0; n < file.size(); ++n) {
       VtReference *l = nullptr;
       const uint64_t largest = LargestAllocationOf(
           [&] { l = Load(std::vector<uint8_t>(file.begin(), file.begin() + static_cast<long>(n))); });
       EXPECT_LE(Listed(l).size(), 1u) << n;
       EXPECT_LT(largest, kMostAllocatedForASmallFile) << "cut at " << n;
+      // A cut inside the meshes says so once: bytes read, meshes read, the
+      // header's two.
+      const auto cut = vo_test::WithMessage(messages::kMeshLoadCut);
+      EXPECT_LE(cut.size(), 1u) << n;
+      if (Listed(l).size() == 1) {
+        ASSERT_EQ(cut.size(), 1u) << n;
+        EXPECT_LE(cut[0].args[0].value.u, n);
+        EXPECT_EQ(cut[0].args[1].value.u, 1u);
+        EXPECT_EQ(cut[0].args[2].value.u, 2u);
+      }
+      vo_test::Recorded().clear();
     }
     uint32_t seed = 12345;
     for (int round = 0; round < 400; ++round) {

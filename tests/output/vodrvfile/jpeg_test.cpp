@@ -156,9 +156,12 @@ TEST_F(Jpeg, FilesReadBackByNameWithGreyEqualAndFourComponentsRefused) {
   VtStatus st = 0;
   EXPECT_EQ(DriverRead(d, LibraryFile(1, 16, 8, 77), &st), Bytes(16 * 8 * 3, 77));
   EXPECT_EQ(st, 0u);
-  // CMYK: refused with 2.
+  // CMYK: refused with 2 by the driver, and by VoImageRead with 518.
   DriverRead(d, LibraryFile(4, 16, 8, 77), &st);
   EXPECT_EQ(st, 2u);
+  g_posted.clear();
+  EXPECT_TRUE(ReadBack(LibraryFile(4, 16, 8, 77), "cmyk.jpg").empty());
+  EXPECT_EQ(CountPosted(messages::kImageFileNotRead), 1);
   // The read rewinds whatever the stream's position.
   std::FILE *f = StreamOf(file);
   std::fseek(f, 100, SEEK_SET);

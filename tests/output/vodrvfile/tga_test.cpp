@@ -2,6 +2,8 @@
 // refused frames, interrupted renders, pixel-exact reads of every type,
 // depth, map entry size and orientation, and a malformed corpus.
 
+#include <array>
+
 #include "file_fixture.h"
 #include "platform/clock.h"
 #include "output/vodrvtga/tga.h"
@@ -234,6 +236,50 @@ TEST_F(Targa, EveryTypeDepthMapEntrySizeAndOrientationReadsPixelExact) {
   EXPECT_EQ(image, expected);
 }
 
+// A mapped file of type 1, width x 1, 24-bit entries: the map's length
+// entries, then one pixel value per column.
+Bytes MappedRow(uint32_t first, const std::vector<std::array<uint8_t, 3>> &map, const Bytes &values) {
+  Bytes b = {0, 1, 1};
+  Put16(b, first);
+  Put16(b, static_cast<uint32_t>(map.size()));
+  b.push_back(24);
+  Put32(b, 0);
+  Put16(b, static_cast<uint32_t>(values.size()));
+  Put16(b, 1);
+  b.insert(b.end(), {8, 0x20});
+  for (const auto &rgb : map) Stored(b, rgb.data(), 24);
+  b.insert(b.end(), values.begin(), values.end());
+  return b;
+}
+
+TEST_F(Targa, AMapsFirstIndexIsThePixelValueOfItsFirstStoredEntry) {
+  VtDriverRecord *d = Driver("vodrvtga");
+  VtStatus st = 0;
+  // First index 1, entries red and green, pixels 1 and 2: red, green.
+  EXPECT_EQ(DriverRead(d, MappedRow(1, {{255, 0, 0}, {0, 255, 0}}, {1, 2}), &st),
+            Pixels({255, 0, 0, 0, 255, 0}));
+  EXPECT_EQ(st, 0u);
+  // 200 entries from first index 5, entry i holding (i, 255 - i, 7): value v
+  // reads entry v - 5; values 0-4 (below the first index) and 205-255 (past
+  // the map) read black.
+  std::vector<std::array<uint8_t, 3>> map;
+  for (int i = 0; i < 200; ++i) map.push_back({uint8_t(i), uint8_t(255 - i), 7});
+  Bytes values, expected;
+  for (int v = 0; v < 256; ++v) {
+    values.push_back(static_cast<uint8_t>(v));
+    const bool in_map = v >= 5 && v < 205;
+    const Bytes rgb = in_map ? Pixels({uint8_t(v - 5), uint8_t(255 - (v - 5)), 7}) : Pixels({0, 0, 0});
+    expected.insert(expected.end(), rgb.begin(), rgb.end());
+  }
+  EXPECT_EQ(DriverRead(d, MappedRow(5, map, values), &st), expected);
+  EXPECT_EQ(st, 0u);
+  // A first index at or above the length reads: value 7 is entry 0 of a map
+  // of 2 that starts at 7; every other value reads black.
+  EXPECT_EQ(DriverRead(d, MappedRow(7, {{9, 9, 9}, {1, 2, 3}}, {7, 8, 6, 9}), &st),
+            Pixels({9, 9, 9, 1, 2, 3, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(st, 0u);
+}
+
 TEST_F(Targa, HostileHeadersAreRefusedAndTheHeaderFlagNeverOutlivesARead) {
   VtDriverRecord *d = Driver("vodrvtga");
   VtStatus st = 0;
@@ -242,8 +288,8 @@ TEST_F(Targa, HostileHeadersAreRefusedAndTheHeaderFlagNeverOutlivesARead) {
     b[at] = v;
     return b;
   };
-  // First index 7 above length 6; map type 2; image types 4 and 12: 2.
-  for (const Bytes &b : {with(3, 7), with(1, 2), with(2, 4), with(2, 12)}) {
+  // Map type 2; image types 4 and 12: 2.
+  for (const Bytes &b : {with(1, 2), with(2, 4), with(2, 12)}) {
     DriverRead(d, b, &st);
     EXPECT_EQ(st, 2u);
   }
