@@ -42,13 +42,14 @@ TEST_F(Renders, APolygonNear1e30IsRayTracedOnAnyWorkerCount) {
 
 // What a progress callback does to the render that reports to it, once, at
 // its first report.
-enum class During { kNothing, kTerminate, kDestroy };
+enum class During { kNothing, kTerminate, kDestroy, kRender };
 struct Probe {
   During what = During::kNothing;
   VtPrimitive *primitive = nullptr;  // the rendered one
   VtPrimitive *spare = nullptr;      // one the list does not reach
   int reports = 0;
   VtStatus answer = 0, spare_answer = 1;
+  uint32_t code = 0;  // of the render started from the callback
 };
 Probe g_probe;
 
@@ -61,6 +62,7 @@ VtStatus Progress(uint32_t, VtTypedValue *) {
       g_probe.answer = VoPrimitiveDestroy(g_probe.primitive);
       g_probe.spare_answer = VoPrimitiveDestroy(g_probe.spare);
       break;
+    case During::kRender: g_probe.answer = VoExecute(g_probe.code); break;
   }
   return 0;
 }
@@ -103,6 +105,33 @@ TEST_F(Renders, ProgressCallbacksCannotPullTheSceneFromUnderTheirRender) {
         EXPECT_EQ(refused[0].strings, std::vector<std::string>{
                                           what == During::kTerminate ? "VoTerminate" : "VoPrimitiveDestroy"});
       }
+    }
+  (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
+}
+
+// A render started from a scanline or hidden-line render's progress
+// callback, at 0 and 4 workers, runs in a frame of its own: it answers what
+// the render answers alone, and the outer render's status and picture are
+// those it has without it.
+TEST_F(Renders, ARenderStartedFromAProgressCallbackLeavesTheOuterOneAsItWas) {
+  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  ASSERT_TRUE(stage.ok());
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
+  for (uint32_t code : {0xc0001u, 0xc0003u, 0x200001u, 0x200002u, 0x190001u})
+    for (int32_t workers : {0, 4}) {
+      SCOPED_TRACE(::testing::Message() << std::hex << code << std::dec << " on " << workers << " workers");
+      std::vector<float> reference, picture;
+      g_probe = Probe{};
+      const VtStatus status = stage.Render(code, workers, &reference);
+      float sum = 0;
+      for (float c : reference) sum += c;
+      EXPECT_EQ(sum > 0, code != 0x190001u);  // the hidden-line renderer draws lines, not into the buffer
+      g_probe = Probe{During::kRender};
+      g_probe.code = code;
+      EXPECT_EQ(stage.Render(code, workers, &picture), status);
+      EXPECT_GT(g_probe.reports, 1);  // the inner render's reports come too
+      EXPECT_EQ(g_probe.answer, status);
+      EXPECT_EQ(picture, reference);
     }
   (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
 }
