@@ -1,9 +1,10 @@
 // The long run of the randomized differential check (support/differential.h):
-//   differential_check [first seed] [count] [ray]
+//   differential_check [first seed] [count] [ray-polls] [ray-memory]
 // runs `count` seeds from `first seed` (1 and 2000 by default) and prints
 // every mismatch with its seed, then the seeds, comparisons and mismatches;
-// "ray" also interrupts the ray passes and limits their octree memory. The
-// status is 1 when any render differed.
+// "ray-polls" also interrupts the ray passes and compares their polls and
+// progress, "ray-memory" limits their octree memory. The status is 1 when
+// any render differed.
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +17,10 @@ int main(int argc, char **argv) {
   const uint32_t first = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1;
   const uint32_t count = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 2000;
   Options o;
-  if (argc > 3 && std::strcmp(argv[3], "ray") == 0) o.ray_interrupts = o.ray_memory_limit = true;
+  for (int i = 3; i < argc; ++i) {
+    o.ray_interrupts |= std::strcmp(argv[i], "ray-polls") == 0;
+    o.ray_memory_limit |= std::strcmp(argv[i], "ray-memory") == 0;
+  }
   Report report;
   size_t shown = 0;
   for (uint32_t seed = first; seed < first + count; ++seed) {
