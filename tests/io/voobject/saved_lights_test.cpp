@@ -21,7 +21,9 @@ VtTypedValue Get(VtShader *s, const char *label) {
   return v;
 }
 
-void Set(VtShader *s, const char *label, VtTypedValue v) { ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label; }
+void Set(VtShader *s, const char *label, VtTypedValue v) {
+  ASSERT_EQ(VoShaderSetArg(s, label, &v), 0u) << label;
+}
 
 VtTypedValue Float(float f) {
   VtTypedValue v{};
@@ -65,7 +67,8 @@ VtShader *Load(const std::string &path) {
   st |= VoObjectRead(file, &v);
   st |= VoObjectClose(file);
   VoFileClose(file);
-  return (st & ~0x20000000u) == 0 && v.type == VO_OBJECT_SHADER ? static_cast<VtShader *>(v.value.p) : nullptr;
+  return (st & ~0x20000000u) == 0 && v.type == VO_OBJECT_SHADER ? static_cast<VtShader *>(v.value.p)
+                                                                : nullptr;
 }
 
 // What each generation must answer, bit for bit, once prepared.
@@ -121,8 +124,8 @@ TEST(SavedLights, AGoniometricLightsPowerAndColourComeBackAsTheyWereAfterEverySa
       EXPECT_EQ(again.power, first.power);
       EXPECT_EQ(again.intensity, first.intensity);
       EXPECT_EQ(std::memcmp(again.colour, first.colour, sizeof first.colour), 0)
-          << again.colour[0] << " " << again.colour[1] << " " << again.colour[2] << " against " << first.colour[0]
-          << " " << first.colour[1] << " " << first.colour[2];
+          << again.colour[0] << " " << again.colour[1] << " " << again.colour[2] << " against "
+          << first.colour[0] << " " << first.colour[1] << " " << first.colour[2];
     }
     EXPECT_EQ(VoShaderDestroy(light), 0u);
     ASSERT_EQ(VoTerminate(), 0u);
