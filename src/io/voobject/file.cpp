@@ -354,10 +354,13 @@ VtStatus StreamsCreate(ObjectState *st) {
 
 VtStatus StreamFinish(VtObjectStream *s) {
   if (s->writer != 0) {
-    // A file that lost a record is not answered as written whole.
+    // A file that lost a record gets no end record, so that reading it
+    // fails at close as a cut file does; a type passed over (0x20000000)
+    // loses nothing the reader expects and still ends the file.
+    if (Failed(s->sticky)) return kFailed;
     VtObjectValue end{};
     end.type = VO_OBJECT_END;
-    return ValueRecordWrite(s, &end) | (s->sticky & kFailed);
+    return ValueRecordWrite(s, &end);
   }
   if (s->sticky == kFailed) return kFailed;
   return s->end_met == 0 ? Drain(s) : 0;

@@ -91,6 +91,50 @@ TEST_F(ObjectStreamTest, StreamIdsOpenOnceCloseOnceAndAShortReadSticks) {
   EXPECT_EQ(VoObjectClose(&f), 0u);
 }
 
+// A write hook that refuses every write once `writes_left` is spent.
+int g_writes_left = 0;
+VtStatus WriteUntilSpent(void *buffer, uint32_t n, void *id) {
+  if (g_writes_left-- <= 0) return 2;
+  return MemoryWrite(buffer, n, id);
+}
+
+TEST_F(ObjectStreamTest, AWriterThatLostARecordLeavesNoEndAndItsFileFailsToReadBack) {
+  auto three = [](MemoryFile *f) {
+    VtStatus st = 0;
+    for (int i = 0; i < 3; ++i) {
+      VtObjectValue v = ObjectValue(VO_OBJECT_INT32);
+      v.value.i = 10 + i;
+      st |= VoObjectWrite(f, &v);
+    }
+    return st;
+  };
+  MemoryFile whole;
+  ASSERT_EQ(Write(&whole, three), 0u);
+  std::vector<VtObjectValue> all;
+  ASSERT_EQ(ReadAll(&whole, &all), 0u);
+  ASSERT_EQ(all.size(), 3u);
+
+  // The hook fails at each of its calls in turn (the header, a record, the
+  // end record): the writer's close answers 2 and the file, holding whole
+  // records at most, never reads back as valid.
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_OBJECT_WRITE, reinterpret_cast<VtProc>(&WriteUntilSpent)), 0u);
+  g_writes_left = 1000;
+  MemoryFile counted;
+  ASSERT_EQ(Write(&counted, three), 0u);
+  const int calls = 1000 - g_writes_left;
+  ASSERT_GT(calls, 2);
+  for (int spent = 0; spent < calls; ++spent) {
+    SCOPED_TRACE(testing::Message() << "the hook failing after " << spent << " writes");
+    MemoryFile f;
+    g_writes_left = spent;
+    EXPECT_EQ(Write(&f, three), 2u);
+    std::vector<VtObjectValue> left;
+    EXPECT_EQ(ReadAll(&f, &left) & 2u, 2u);
+    for (size_t i = 0; i < left.size(); ++i) EXPECT_EQ(left[i].value.i, all[i].value.i);
+  }
+  UseMemoryHooks();
+}
+
 TEST_F(ObjectStreamTest, ControlsAndHooksAnswerAndReplaceTheirValues) {
   VtTypedValue v{};
   ASSERT_EQ(VoControlGet(VO_CONTROL_OBJECT_PROPERTY_COUNT, &v), 0u);
