@@ -100,8 +100,8 @@ constexpr const char *kWoodMeanings[] = {"distance between rings in scene units"
                                          "how much noise bends the rings"};
 constexpr const char *kPencilSeedLabels[] = {"vector field", "object field"};
 constexpr const char *kPencilSeedMeanings[] = {
-    "buffer of x resolution x y resolution pairs of floats that receives each pixel's screen direction of "
-    "the surface's tangent; none only shades",
+    ("buffer of x resolution x y resolution pairs of floats that receives each pixel's screen direction of "
+     "the surface's tangent; none only shades"),
     "stored and answered; not used"};
 constexpr const char *kCoPw[] = {"Co", "Pw"};
 constexpr const char *kPencilSeedGlobals[] = {"Co", "N", "xp", "yp"};

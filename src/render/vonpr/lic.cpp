@@ -182,8 +182,8 @@ constexpr shaderlib::Field kFields[] = {{VtGenericPtr, offsetof(LicData, field)}
                                         {VtInt32, offsetof(LicData, iterations)}};
 constexpr const char *kLabels[] = {"vector field", "object array", "integral length", "iterations"};
 constexpr const char *kMeanings[] = {
-    "width x height pairs of floats, one direction per pixel, that the image is smeared along; none leaves "
-    "the image",
+    ("width x height pairs of floats, one direction per pixel, that the image is smeared along; none leaves "
+     "the image"),
     "stored and answered; not used", "length in pixels of each streamline the pixel is averaged over",
     "most steps of each streamline"};
 

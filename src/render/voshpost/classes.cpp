@@ -130,10 +130,10 @@ constexpr const char *kRenderLightsMeanings[] = {
     "brightness constant of the lens flares drawn for the lights",
     "\"visible\" draws flares for the lights in view, \"hidden\" for the hidden ones"};
 constexpr const char *kMatrixLabels[] = {"rows", "columns", "matrix"};
-constexpr const char *kMatrixMeanings[] = {"rows of the kernel, odd and at least 1",
-                                           "columns of the kernel, odd and at least 1",
-                                           "rows x columns floats, row by row: the kernel the image is "
-                                           "convolved with (normalised); none uses a built-in 5 x 3 kernel"};
+constexpr const char *kMatrixMeanings[] = {
+    "rows of the kernel, odd and at least 1", "columns of the kernel, odd and at least 1",
+    ("rows x columns floats, row by row: the kernel the image is "
+     "convolved with (normalised); none uses a built-in 5 x 3 kernel")};
 constexpr const char *kInterlaceLabels[] = {"buffer1", "buffer2", "half resolution"};
 constexpr const char *kInterlaceMeanings[] = {
     "screen buffer giving the rows of one field", "screen buffer giving the rows of the other field",
@@ -193,8 +193,8 @@ constexpr const char *kArchiveMeanings[] = {"registry name of the output driver 
                                             "file the picture is written to"};
 constexpr const char *kExecuteLabels[] = {"method"};
 constexpr const char *kExecuteMeanings[] = {
-    "execute code of the render made into the output buffer, after which the list goes on (default the ray "
-    "tracer's 0x70002)"};
+    ("execute code of the render made into the output buffer, after which the list goes on (default the ray "
+     "tracer's 0x70002)")};
 
 constexpr const char *kBi[] = {"Bi"};
 constexpr const char *kBiBo[] = {"Bi", "Bo"};

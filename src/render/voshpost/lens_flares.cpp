@@ -73,8 +73,9 @@ constexpr const char *kLabels[kArguments] = {"lens",
                                              "check depth",
                                              "clamp colour"};
 constexpr const char *kMeanings[] = {
-    "name of a lens preset (\"standard\", \"polygon\", \"lens35\", \"polygon35\", \"lens50\", \"polygon50\", "
-    "\"lens105\", \"spark\", \"star4\") whose values it takes, or \"custom\"",
+    ("name of a lens preset (\"standard\", \"polygon\", \"lens35\", \"polygon35\", \"lens50\", "
+     "\"polygon50\", "
+     "\"lens105\", \"spark\", \"star4\") whose values it takes, or \"custom\""),
     "field of view of the lens in degrees, 1 to 179",
     "how much larger the brightest sources' flares are than the faintest's, 1 to 100",
     "strength of every flare",

@@ -323,8 +323,8 @@ VtStatus FogLightEvaluate(void *block) {
 constexpr const char *kGroundFogLabels[] = {"fog distance", "fog height", "fog colour", "ground point",
                                             "ground normal"};
 constexpr const char *kGroundFogMeanings[] = {
-    "extinction length: a path of this length in fog of full density keeps 1/e of its colour (1 when 0 or "
-    "less)",
+    ("extinction length: a path of this length in fog of full density keeps 1/e of its colour (1 when 0 or "
+     "less)"),
     "scale height over which the fog thins by 1/e above the ground; 0 or less makes the fog uniform",
     "colour of the fog; may be a colour shader", "a point on the ground plane",
     "normal of the ground plane, pointing up into the fog"};

@@ -67,8 +67,8 @@ constexpr const char *kProjectorMeanings[] = {
     "colour of the light, filtering the projected image",
     "where the projector stands",
     "point the projector is aimed at",
-    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
-    "other value not at all",
+    ("how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+     "other value not at all"),
     "procedure giving the attenuation at a distance (default VoLightFallOff)",
     "data handed to the fall off function",
     "full angle of the projected pyramid in degrees",

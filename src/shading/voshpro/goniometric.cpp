@@ -97,8 +97,8 @@ constexpr const char *kGoniometricMeanings[] = {
     "where the luminaire stands",
     "point the luminaire is aimed at",
     "point fixing the luminaire's zero horizontal angle round its axis",
-    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
-    "other value not at all",
+    ("how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+     "other value not at all"),
     "whether the light casts shadows",
     "side of each shadow depth map in texels; 0 lets the ray tracer trace this light's shadows",
     "samples per shadow test",

@@ -268,8 +268,8 @@ VtStatus SteppedFalseEvaluate(void *block) {
 
 constexpr const char *kRadiosityLabels[] = {"ambient", "brightness"};
 constexpr const char *kRadiosityMeanings[] = {
-    "colour added to the gathered light before it is multiplied by the surface colour; may be a colour "
-    "shader",
+    ("colour added to the gathered light before it is multiplied by the surface colour; may be a colour "
+     "shader"),
     "factor on the result"};
 constexpr const char *kRadiosityPlasticLabels[] = {"ambient factor", "diffuse factor", "specular factor",
                                                    "roughness", "specular colour"};

@@ -57,8 +57,9 @@ constexpr const char *kScatterLabels[] = {
     "noise amplitude",    "noise scale",       "noise gain",         "bounds",
     "bounds volume"};
 constexpr const char *kScatterMeanings[] = {
-    "density of the medium that scatters light from spot, projector and point lights whose \"scattering\" is "
-    "on (negative is 0)",
+    ("density of the medium that scatters light from spot, projector and point lights whose \"scattering\" "
+     "is "
+     "on (negative is 0)"),
     "samples along each lit stretch of the eye ray, 3 to 10000",
     "colour difference in percent between neighbouring samples above which more are taken (100 and above: 1)",
     "how many times a stretch between two samples may be halved, 0 to 10",
@@ -67,10 +68,10 @@ constexpr const char *kScatterMeanings[] = {
     "how much the medium dims the light on its way from the light to a sample",
     "how much the medium dims the surface colour behind it (exp(-density x distance x this))",
     "how much the medium dims the scattered light on its way to the eye",
-    "\"isotropic\", \"Rayleigh\", \"Mie hazy\", \"Mie murky\" or \"Henyey-Greenstein\" (any other name: "
-    "isotropic)",
-    "forward (above 0) or backward (below 0) scattering of the Henyey-Greenstein model, -0.999999 to "
-    "0.999999",
+    ("\"isotropic\", \"Rayleigh\", \"Mie hazy\", \"Mie murky\" or \"Henyey-Greenstein\" (any other name: "
+     "isotropic)"),
+    ("forward (above 0) or backward (below 0) scattering of the Henyey-Greenstein model, -0.999999 to "
+     "0.999999"),
     "octaves of the turbulence that makes the medium uneven, 1 to 25",
     "strength of that turbulence; 0 keeps the medium even",
     "size of the turbulence in scene units",

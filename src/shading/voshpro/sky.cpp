@@ -62,8 +62,8 @@ constexpr const char *kSkyMeanings[] = {
     "whether the sky's patches cast shadows",
     "height of the sun above the horizon in degrees, 0 to 90",
     "direction of the sun in degrees from north, 0 to below 360",
-    "sky luminance distribution: \"CIE overcast\", \"CIE intermediate\", \"CIE clear\", \"IESNA overcast\", "
-    "\"IESNA intermediate\" or \"IESNA clear\"",
+    ("sky luminance distribution: \"CIE overcast\", \"CIE intermediate\", \"CIE clear\", \"IESNA overcast\", "
+     "\"IESNA intermediate\" or \"IESNA clear\""),
     "direction of north",
     "direction of the zenith",
     "luminance of the zenith; 0 or less works it out from the sun",

@@ -275,8 +275,8 @@ constexpr const char *kSpotMeanings[] = {
     "colour of the light",
     "where the light stands",
     "point the cone is aimed at",
-    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
-    "other value not at all",
+    ("how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+     "other value not at all"),
     "full opening of the cone in degrees (held to 0 .. 179)",
     "width in degrees of the soft edge inside the cone, at most half the cone angle",
     "exponent of the light's fall towards the edge of the cone",
@@ -311,8 +311,8 @@ constexpr const char *kPointMeanings[] = {
     "brightness; the light's colour is intensity x colour",
     "colour of the light",
     "where the light stands",
-    "how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
-    "other value not at all",
+    ("how the light weakens with distance d: 2 as 1/(d + 1), 3 as 1/(d^2 + 1), 4 as 1/d, 5 as 1/d^2, any "
+     "other value not at all"),
     "whether the light casts shadows (six depth maps, one a cube face)",
     "side of each shadow depth map in texels; 0 lets the ray tracer trace this light's shadows",
     "samples per shadow test (at most 16); 1 or less takes one",

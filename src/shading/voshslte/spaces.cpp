@@ -329,8 +329,9 @@ constexpr const char *kSphericalMeanings[] = {
 constexpr const char *kCylindricalLabels[] = {"scale around axis", "scale along axis", "centre point",
                                               "axis direction", "origin"};
 constexpr const char *kCylindricalMeanings[] = {
-    "s is the angle round the axis over 2 pi x this: 1 runs s from 0 to 1 once round; below 0.001 in size is "
-    "taken as 1",
+    ("s is the angle round the axis over 2 pi x this: 1 runs s from 0 to 1 once round; below 0.001 in size "
+     "is "
+     "taken as 1"),
     "length along the axis of one unit of t; 0 is taken as 1", "a point on the cylinder's axis",
     "direction of the cylinder's axis (the z axis when shorter than 0.001)",
     "point that fixes where s = 0 round the axis and t = 0 along it"};
