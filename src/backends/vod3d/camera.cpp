@@ -35,13 +35,16 @@ VtStatus ViewRefused(const char *reason) {
 // Background draw procedures
 // ---------------------------------------------------------------------------
 
+// The stretched and centred-fit backgrounds fill the viewport's area (the
+// window's client area), not the whole target, which may be larger.
 VtStatus Stretch(VtD3DContext *c, platform::Surface *image) {
-  return c->frame.render_target->Blt(nullptr, image, nullptr, 0) == platform::kOk ? 0
-                                                                                  : static_cast<VtStatus>(-1);
+  const platform::Rect area{0, 0, c->area_width, c->area_height};
+  return c->frame.render_target->Blt(&area, image, nullptr, 0) == platform::kOk ? 0
+                                                                                : static_cast<VtStatus>(-1);
 }
 
 VtStatus CentredFit(VtD3DContext *c, platform::Surface *image) {
-  const int64_t W = c->frame.render_target->Width(), H = c->frame.render_target->Height();
+  const int64_t W = c->area_width, H = c->area_height;
   const int64_t w = image->Width(), h = image->Height();
   platform::Rect to;
   if (w * H < h * W) {
@@ -361,7 +364,8 @@ VtStatus VoD3DCopyRenderToBitmap(VtBitmap *bitmap, int32_t x, int32_t y, int32_t
     if (height < 1) height = bh;
     platform::HDC dc = nullptr;
     if (target->GetDC(&dc) == platform::kOk) {
-      (void)platform::StretchBlt(memory, x, y, width, height, dc, 0, 0, target->Width(), target->Height(),
+      // The window's client area, which a target raised to 64 x 64 exceeds.
+      (void)platform::StretchBlt(memory, x, y, width, height, dc, 0, 0, c->area_width, c->area_height,
                                  platform::SRCCOPY);
       (void)target->ReleaseDC(dc);
       result = 0;

@@ -147,6 +147,9 @@ struct VtD3DContext {
   VtD3DTextureRecord *textures;  // every record, newest first
   bool image_hook;               // the image-destroy hook is registered
   platform::Guid chosen_guid;    // the device chosen at set-up
+  // The client area the viewport covers, at the target's top left: the
+  // window's size, which a target raised to 64 x 64 exceeds.
+  int32_t area_width, area_height;
 };
 
 // A texture record: the surfaces of one image, shared by every item whose

@@ -11,7 +11,12 @@
 // - a hardware attempt during the device enumeration releases only what
 //   the attempt itself made;
 // - once a frame's BeginScene succeeded its EndScene runs; the first
-//   failure is the frame's result.
+//   failure is the frame's result;
+// - the viewport covers the window's client area at the target's top left,
+//   not the whole target: a window under 64 pixels on a side gets a larger
+//   target, of which only the client area reaches the screen. Each frame
+//   sets it again, so a window resized within its target draws as a fresh
+//   window of its size; one grown past its target draws nothing.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -162,6 +167,34 @@ platform::Rect PlacementRect(VtWindow *window) {
   return {r.left, r.top, r.left + w, r.top + h};
 }
 
+// The window's client area: its width and height, a side of 0 counted as 1
+// (a viewport is at least one pixel).
+platform::Rect ClientArea(VtWindow *window) {
+  platform::Rect r{};
+  (void)platform::GetClientRect(window, &r);
+  const int32_t w = r.right > r.left ? r.right - r.left : r.left - r.right;
+  const int32_t h = r.bottom > r.top ? r.bottom - r.top : r.top - r.bottom;
+  return {0, 0, std::max(w, 1), std::max(h, 1)};
+}
+
+// The viewport over the area at the target's top left; the clip volume
+// keeps the area's shape (x from -1 to 1).
+Result ViewportSet(VtD3DContext *c, int32_t w, int32_t h) {
+  platform::ViewportData v{};
+  v.size = sizeof v;
+  v.width = static_cast<uint32_t>(w);
+  v.height = static_cast<uint32_t>(h);
+  v.clip_x = -1.0f;
+  v.clip_width = 2.0f;
+  v.clip_y = static_cast<float>(h) / static_cast<float>(w);
+  v.clip_height = 2.0f * v.clip_y;
+  v.min_z = 0.0f;
+  v.max_z = 1.0f;
+  const Result r = c->frame.viewport->SetViewport2(&v);
+  if (r == platform::kOk) c->area_width = w, c->area_height = h;
+  return r;
+}
+
 uint32_t ZBits(uint32_t depths) {
   static constexpr uint32_t kBits[][2] = {
       {platform::DDBD_1, 1},   {platform::DDBD_2, 2},   {platform::DDBD_4, 4},  {platform::DDBD_8, 8},
@@ -173,9 +206,10 @@ uint32_t ZBits(uint32_t depths) {
 
 // Surfaces, device and viewport for the window; on failure releases what
 // this call made and answers the failing result.
-Result SurfacesMake(VtD3DDeviceFrame &f, VtWindow *window, bool z, const platform::Guid &guid,
+Result SurfacesMake(VtD3DContext *c, VtWindow *window, bool z, const platform::Guid &guid,
                     const platform::DeviceDesc &hardware, const platform::DeviceDesc &software) {
   if (!platform::IsWindow(window)) return SetUpFailed("IsWindow", platform::E_INVALIDARG);
+  VtD3DDeviceFrame &f = c->frame;
   f.window = window;
   if (z) f.options |= 4;
   uint32_t made = 0;
@@ -240,17 +274,9 @@ Result SurfacesMake(VtD3DDeviceFrame &f, VtWindow *window, bool z, const platfor
   if ((r = f.d3d2->CreateViewport(&f.viewport, nullptr)) != platform::kOk) return fail("CreateViewport", r);
   made |= kMadeViewport;
   if ((r = f.device->AddViewport(f.viewport)) != platform::kOk) return fail("AddViewport", r);
-  platform::ViewportData v{};
-  v.size = sizeof v;
-  v.width = d.width;
-  v.height = d.height;
-  v.clip_x = -1.0f;
-  v.clip_width = 2.0f;
-  v.clip_y = w != 0 ? static_cast<float>(h) / static_cast<float>(w) : 1.0f;
-  v.clip_height = 2.0f * v.clip_y;
-  v.min_z = 0.0f;
-  v.max_z = 1.0f;
-  if ((r = f.viewport->SetViewport2(&v)) != platform::kOk) return fail("SetViewport2", r);
+  const platform::Rect client = ClientArea(window);
+  if ((r = ViewportSet(c, std::min(client.right, w), std::min(client.bottom, h))) != platform::kOk)
+    return fail("SetViewport2", r);
   if ((r = f.device->SetCurrentViewport(f.viewport)) != platform::kOk) return fail("SetCurrentViewport", r);
   f.state |= kTarget | kPlacementStale;
   return platform::kOk;
@@ -300,7 +326,7 @@ Result DeviceVisit(platform::Guid *guid, const char *description, const char *na
     s->is_hardware = is_hardware;
     s->found = true;
     if (is_hardware) {
-      s->attempt_failure = SurfacesMake(s->c->frame, s->c->window, true, *guid, *hardware, *software);
+      s->attempt_failure = SurfacesMake(s->c, s->c->window, true, *guid, *hardware, *software);
       attempt = s->attempt_failure == platform::kOk;
     }
   }
@@ -446,6 +472,18 @@ Result Frame(VtD3DContext *c) {
   if ((f.state & (kObjects | kPrimary | kTarget)) != (kObjects | kPrimary | kTarget))
     return FrameFailed("no render window", platform::E_FAIL);
   if (!platform::IsWindow(f.window)) return FrameFailed("the window is gone", platform::E_FAIL);
+  const platform::Rect client = ClientArea(f.window);
+  const int32_t target_w = f.render_target->Width(), target_h = f.render_target->Height();
+  if (client.right > target_w || client.bottom > target_h) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DWindowOutgrown, kModule, client.right, client.bottom, target_w,
+         target_h);
+    return platform::E_FAIL;
+  }
+  if (client.right != c->area_width || client.bottom != c->area_height) {
+    if (const Result r = ViewportSet(c, client.right, client.bottom); r != platform::kOk)
+      return FrameFailed("SetViewport2", r);
+    DirtyWhole(c);  // what earlier frames left outside their extents, as a fresh window clears it
+  }
   Result status = f.viewport->Clear(1, &c->dirty, platform::D3DCLEAR_TARGET | platform::D3DCLEAR_ZBUFFER);
   if (status != platform::kOk) return FrameFailed("Clear", status);
   if (c->background_draw != nullptr && c->background_texture.system != nullptr)
@@ -524,7 +562,7 @@ VtStatus RenderWindowCreate(VtD3DContext *c) {
   if (r == platform::kOk && !search.is_hardware) {
     c->chosen_guid = search.guid;
     f.device_guid = &c->chosen_guid;
-    r = SurfacesMake(f, c->window, true, search.guid, search.hardware, search.software);
+    r = SurfacesMake(c, c->window, true, search.guid, search.hardware, search.software);
   }
   if (r == platform::kOk && f.zbuffer == nullptr) r = SetUpFailed("no z-buffer", platform::E_FAIL);
   if (r != platform::kOk) {

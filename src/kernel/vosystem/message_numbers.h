@@ -480,6 +480,8 @@ constexpr uint32_t kD3DPolygonTooLarge =
     2768;  // a polygon of more distinct vertices than an item holds: left out (vertices, limit)
 constexpr uint32_t kD3DBitmapTooLarge =
     2769;  // a bitmap or BMP file past 32-bit sizes (procedure, bytes met, limit; doubles)
+constexpr uint32_t kD3DWindowOutgrown =
+    2770;  // a frame refused: the client area grew past the render target (width, height, target's)
 
 // An application's misuse of objects and of the library's state: 2900-2919.
 constexpr uint32_t kEnvironmentDirectionRefused =
