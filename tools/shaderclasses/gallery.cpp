@@ -61,6 +61,7 @@ const char *TypeUnshown(uint32_t code) {
 
 struct Entry {
   std::string name;
+  std::string type;      // the type's name: one class listed twice gives the same picture twice
   std::string dressing;  // the arguments set and surroundings added, in words
   std::string file;      // the picture's path relative to the markdown
   std::string drawn;     // the renderer, when there is a picture
@@ -133,6 +134,7 @@ bool AlikeChecked(const std::vector<Entry> &all) {
   for (size_t i = 0; i < all.size(); ++i)
     for (size_t j = i + 1; j < all.size(); ++j) {
       if (all[i].file.empty() || all[j].file.empty() || all[i].rgb != all[j].rgb) continue;
+      if (all[i].type == all[j].type && all[i].name == all[j].name) continue;
       if (AlikeFind(Stem(all[i].file), Stem(all[j].file)) != nullptr) continue;
       std::fprintf(stderr, "vo_shader_classes: %s and %s are the same picture\n", all[i].file.c_str(),
                    all[j].file.c_str());
@@ -196,6 +198,7 @@ std::string Renderer(const ShaderType &t, const ShaderClass &c, const GalleryPic
 bool EntryMake(const ShaderType &t, const ShaderClass &c, const std::filesystem::path &images,
                std::set<std::string> *used, Entry *e) {
   e->name = c.name;
+  e->type = t.name;
   if (const char *why = TypeUnshown(t.code)) {
     e->reason = why;
     return true;
