@@ -61,10 +61,97 @@ const char *TypeUnshown(uint32_t code) {
 
 struct Entry {
   std::string name;
-  std::string file;    // the picture's path relative to the markdown
-  std::string drawn;   // the renderer, when there is a picture
-  std::string reason;  // why not, when there is none
+  std::string type;      // the type's name: one class listed twice gives the same picture twice
+  std::string dressing;  // the arguments set and surroundings added, in words
+  std::string file;      // the picture's path relative to the markdown
+  std::string drawn;     // the renderer, when there is a picture
+  std::string reason;    // why not, when there is none
+  std::vector<uint8_t> rgb;
 };
+
+// Pictures that are alike, by file name without ".png", with the reason
+// the page gives. Every other pair of pictures differs: the program fails
+// when two pictures not in one group here are the same.
+struct Alike {
+  std::vector<const char *> pictures;
+  const char *why;
+};
+
+const std::vector<Alike> &AlikeGroups() {
+  static const std::vector<Alike> groups = {
+      {{"colour-plain", "reflectance-plastic", "transparency-none", "transparency-base", "displacement-none",
+        "foreground-none", "transparency-plain", "transparency-wrapped-image"},
+       "the gallery's sphere is already plain red plastic, and a \"none\" or \"base\" class leaves a surface "
+       "or the picture as it is; the z-buffer keeps a surface whole unless a class cuts it away, so the half "
+       "transparency of \"plain\" and \"wrapped image\" shows only where the ray tracer draws"},
+      {{"colour-blue-marble", "colour-npr-blue-marble"},
+       "the NPR library's blue marble shares the lite library's class's arguments, defaults, colour table "
+       "and "
+       "evaluation"},
+      {{"colour-simple-wood", "colour-npr-simple-wood"},
+       "the NPR library's simple wood shares the lite library's class's arguments, defaults and evaluation"},
+      {{"background-ray-cube", "background-scaled-image"},
+       "the camera's own rays see the ray cube's primary shader (here the scaled image); its secondary "
+       "shader "
+       "shows only in reflections"},
+      {{"reflectance-base", "reflectance-shadow", "transparency-shadow"},
+       "a shadow class paints only the shadows of the lights in its \"light list\", which is empty here, and "
+       "the base reflectance is the plain lighting the sphere has anyway"},
+      {{"background-none", "background-buffered-image", "background-npr-image"},
+       "a buffered image background without a \"buffer\" and an NPR image background without a "
+       "\"background\" leave the background colour, black, as \"none\" does; the gallery does not yet give "
+       "them a screen buffer or a paper"},
+      {{"colour-decal", "colour-wrapped-image"},
+       "a decal without a \"decal transparency\" lays its \"decal colour\" whole, here the same wrapped "
+       "image"},
+      {{"colour-absolute-curvature", "colour-gaussian-curvature"},
+       "every point of a sphere has the same curvatures, so both classes colour it one hue"},
+      {{"background-image", "background-two-planes"},
+       "the two planes' front plane, in front of the camera, shows its \"image\" shader as that background "
+       "lays it"},
+  };
+  return groups;
+}
+
+// The group that holds both pictures, or null.
+const Alike *AlikeFind(const std::string &a, const std::string &b) {
+  for (const Alike &g : AlikeGroups()) {
+    bool has_a = false, has_b = false;
+    for (const char *p : g.pictures) has_a |= a == p, has_b |= b == p;
+    if (has_a && has_b) return &g;
+  }
+  return nullptr;
+}
+
+std::string Stem(const std::string &file) {
+  const size_t slash = file.rfind('/'), dot = file.rfind('.');
+  return file.substr(slash + 1, dot - slash - 1);
+}
+
+// Fails, naming them, on two identical pictures that no group lists.
+bool AlikeChecked(const std::vector<Entry> &all) {
+  bool ok = true;
+  for (size_t i = 0; i < all.size(); ++i)
+    for (size_t j = i + 1; j < all.size(); ++j) {
+      if (all[i].file.empty() || all[j].file.empty() || all[i].rgb != all[j].rgb) continue;
+      if (all[i].type == all[j].type && all[i].name == all[j].name) continue;
+      if (AlikeFind(Stem(all[i].file), Stem(all[j].file)) != nullptr) continue;
+      std::fprintf(stderr, "vo_shader_classes: %s and %s are the same picture\n", all[i].file.c_str(),
+                   all[j].file.c_str());
+      ok = false;
+    }
+  return ok;
+}
+
+void AlikeWrite(std::ostream &out) {
+  out << "## Pictures alike\n\n"
+      << "Two pictures above are the same only in these groups, for the reason given:\n\n";
+  for (const Alike &g : AlikeGroups()) {
+    out << "-";
+    for (size_t i = 0; i < g.pictures.size(); ++i) out << (i == 0 ? " " : ", ") << g.pictures[i];
+    out << ": " << g.why << ".\n";
+  }
+}
 
 bool PictureWrite(const GalleryPicture &p, const std::filesystem::path &path) {
   Picture picture{kGallerySize, kGallerySize, const_cast<uint8_t *>(p.rgb.data())};
@@ -89,13 +176,15 @@ bool Flat(const std::vector<uint8_t> &rgb) {
   return true;
 }
 
-std::string Unshown(const ShaderClass &c, const GalleryPicture &p) {
+std::string Unshown(const ShaderType &t, const ShaderClass &c, const GalleryPicture &p) {
+  const std::string set = GalleryDressingText(t, c);
+  const std::string with = set.empty() ? "with its defaults" : "with " + set;
   char text[64];
   if (p.status != 0)
-    std::snprintf(text, sizeof text, "with its defaults its scene does not render (status 0x%08x)", p.status);
+    std::snprintf(text, sizeof text, " its scene does not render (status 0x%08x)", p.status);
   else
-    std::snprintf(text, sizeof text, "with its defaults its picture is one flat colour");
-  return text + EmptyArguments(c);
+    std::snprintf(text, sizeof text, " its picture is one flat colour");
+  return with + (set.empty() ? "" : ",") + text + EmptyArguments(c);
 }
 
 std::string Renderer(const ShaderType &t, const ShaderClass &c, const GalleryPicture &p) {
@@ -109,18 +198,21 @@ std::string Renderer(const ShaderType &t, const ShaderClass &c, const GalleryPic
 bool EntryMake(const ShaderType &t, const ShaderClass &c, const std::filesystem::path &images,
                std::set<std::string> *used, Entry *e) {
   e->name = c.name;
+  e->type = t.name;
   if (const char *why = TypeUnshown(t.code)) {
     e->reason = why;
     return true;
   }
   const GalleryPicture p = GalleryPictureMake(t, c);
   if (p.status != 0 || Flat(p.rgb)) {
-    e->reason = Unshown(c, p);
+    e->reason = Unshown(t, c, p);
     return true;
   }
   const std::string file = Unique(Slug(t.name, c.name), used) + ".png";
   e->file = "images/gallery/" + file;
   e->drawn = Renderer(t, c, p);
+  e->dressing = GalleryDressingText(t, c);
+  e->rgb = p.rgb;
   return PictureWrite(p, images / file);
 }
 
@@ -128,13 +220,15 @@ void Preamble(std::ostream &out) {
   out << "# Shader-class gallery\n\n"
       << "Generated by `vo_shader_classes` from the classes the shader libraries register when the\n"
       << "library starts (`vo_shader_classes --gallery docs/gallery.md`); do not edit. Each class\n"
-      << "is shown with its defaults (see [the reference](shader-classes.md)), " << kGallerySize << " x "
-      << kGallerySize << " pixels:\n"
+      << "is shown with its defaults (see [the reference](shader-classes.md)) except the arguments its\n"
+      << "line names, set so that it shows what it does, " << kGallerySize << " x " << kGallerySize
+      << " pixels:\n"
       << "a colour, reflectance, transparency or displacement class on a sphere of red plastic over a\n"
       << "checked floor; a texture-space class mapping a checker onto it; a background behind the\n"
       << "sphere alone; a foreground over it; a light lighting it alone; a post-process class over\n"
       << "the demo's scene. A class that casts rays is drawn by the ray tracer's full pass, the\n"
-      << "others by the advanced renderer's z-buffer.\n\n";
+      << "others by the advanced renderer's z-buffer. No two pictures are the same except those the\n"
+      << "last section lists, with the reason.\n\n";
 }
 
 void TypeWrite(const ShaderType &t, const std::vector<Entry> &entries, std::ostream &out) {
@@ -144,7 +238,7 @@ void TypeWrite(const ShaderType &t, const std::vector<Entry> &entries, std::ostr
       out << "- \"" << e.name << "\": not shown; " << e.reason << ".\n";
     else
       out << "- ![" << t.name << " \"" << e.name << "\"](" << e.file << ") \"" << e.name << "\" (" << e.drawn
-          << ")\n";
+          << (e.dressing.empty() ? "; defaults" : "; " + e.dressing) << ")\n";
   }
   out << "\n";
 }
@@ -162,13 +256,16 @@ bool GalleryWrite(const std::vector<ShaderType> &types, const std::string &path)
   }
   Preamble(out);
   std::set<std::string> used;
+  std::vector<Entry> all;
   for (const ShaderType &t : types) {
     std::vector<Entry> entries(t.classes.size());
     for (size_t i = 0; i < t.classes.size(); ++i)
       if (!EntryMake(t, t.classes[i], images, &used, &entries[i])) return false;
     TypeWrite(t, entries, out);
+    all.insert(all.end(), entries.begin(), entries.end());
   }
-  return static_cast<bool>(out.flush());
+  AlikeWrite(out);
+  return static_cast<bool>(out.flush()) && AlikeChecked(all);
 }
 
 }  // namespace vo::classdoc

@@ -12,6 +12,7 @@
 #include "gallery_scene.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -43,6 +44,9 @@ struct Session {
   std::vector<VtPrimitive *> primitives;
   VtReference *lights = nullptr, *post = nullptr;
   VtImage *image = nullptr;
+  VtEnvironment *environment = nullptr;
+  std::vector<VtImage *> faces;
+  std::vector<float> field;  // a vector field a class points at
 };
 
 VtTypedValue Pointer(const void *p) {
@@ -128,10 +132,13 @@ VtPrimitive *MeshAdd(Session *s, Mesh mesh) {
   return p;
 }
 
+uint32_t Dress(Session *s, VtShader *shader, uint32_t type, const std::string &name);
+
 // A material: the colour class named (the plain one takes `rgb`), the
 // reflectance named, and optionally a third class of another type.
 VtMaterial *MaterialMake(const char *colour, const float rgb[3], const char *reflectance, uint32_t extra_type,
-                         const char *extra) {
+                         const char *extra, Session *s = nullptr, uint32_t shown = 0,
+                         const char *shown_name = nullptr) {
   VtMaterial *m = VoMaterialCreate();
   if (m == nullptr) return nullptr;
   bool made = VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, colour) == 0 &&
@@ -141,6 +148,7 @@ VtMaterial *MaterialMake(const char *colour, const float rgb[3], const char *ref
     const VtTypedValue v = Triple(VtColourType, rgb[0], rgb[1], rgb[2]);
     made = VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", &v) == 0;
   }
+  if (made && s != nullptr) made = Dress(s, VoMaterialGetShader(m, shown), shown, shown_name) == 0;
   if (made) return m;
   VoMaterialDestroy(m);
   return nullptr;
@@ -159,6 +167,230 @@ VtMaterial *FloorMaterial() {
     return m;
   VoMaterialDestroy(m);
   return nullptr;
+}
+
+// What a class is given so that its picture shows what it does: arguments
+// set (a file from the tests' data, a shader of the same type dressed by
+// its own entry) and surroundings the scene adds.
+enum Surrounding : uint32_t {
+  kCube = 1,       // an environment cube of six coloured faces, made global
+  kScatter = 2,    // the point light takes part in light scattering
+  kLampInView = 4  // a bright point light the camera sees
+};
+
+struct Setting {
+  const char *label;
+  char kind;  // f float, i int32, b boolean, c colour, v vector, s string, F file, S shader, V field
+  float a, b, c;
+  const char *text;
+};
+
+struct Dressing {
+  uint32_t type;
+  const char *name;
+  std::vector<Setting> settings;
+  uint32_t surroundings;
+};
+
+constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
+                   D = VO_SHADER_DISPLACEMENT, X = VO_SHADER_TEXTURE_SPACE, F = VO_SHADER_FOREGROUND,
+                   B = VO_SHADER_BACKGROUND, P = VO_SHADER_POSTPROCESS;
+constexpr const char *kPicture = "end_to_end_d3d.bmp";
+
+const std::vector<Dressing> &Dressings() {
+  static const std::vector<Dressing> table = {
+      {C, "wrapped checker", {{"size", 'f', 0.125f, 0, 0, nullptr}}, 0},
+      {C, "wrapped brick", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
+      {C, "wrapped grid", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
+      {C, "wrapped polka", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
+      {C, "wrapped textured brick", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
+      {C, "wrapped image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
+      {C,
+       "wrapped filtered image",
+       {{"file name", 'F', 0, 0, 0, kPicture}, {"filter colour", 'c', 1, 0.6f, 0.3f, nullptr}},
+       0},
+      {C,
+       "decal",
+       {{"decal colour", 'S', 0, 0, 0, "wrapped image"}, {"base colour", 'S', 0, 0, 0, "wrapped checker"}},
+       0},
+      {C,
+       "z colour",
+       {{"near colour", 'c', 1, 0.9f, 0.2f, nullptr},
+        {"near z", 'f', 3, 0, 0, nullptr},
+        {"far colour", 'c', 0.1f, 0.2f, 0.9f, nullptr},
+        {"far z", 'f', 8, 0, 0, nullptr}},
+       0},
+      {C,
+       "absolute curvature",
+       {{"min curvature", 'f', 0, 0, 0, nullptr}, {"max curvature", 'f', 3, 0, 0, nullptr}},
+       0},
+      {C,
+       "gaussian curvature",
+       {{"min curvature", 'f', 0, 0, 0, nullptr}, {"max curvature", 'f', 3, 0, 0, nullptr}},
+       0},
+      {R, "environment", {{"environment factor", 'f', 0.8f, 0, 0, nullptr}}, kCube},
+      {R, "wrapped mirror map", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
+      {R, "radiosity", {{"ambient", 'c', 0.3f, 0.3f, 0.6f, nullptr}}, 0},
+      {R, "shadow", {{"shadow colour", 'c', 0.2f, 0.1f, 0.5f, nullptr}}, 0},
+      {T, "plain", {{"colour", 'c', 0.5f, 0.5f, 0.5f, nullptr}}, 0},
+      {T, "wrapped image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
+      {T, "wrapped mask", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
+      {D,
+       "wrapped bump map",
+       {{"file name", 'F', 0, 0, 0, kPicture}, {"amplitude", 'f', 1, 0, 0, nullptr}},
+       0},
+      {D,
+       "wrapped old bump map",
+       {{"file name", 'F', 0, 0, 0, kPicture}, {"amplitude", 'f', 1, 0, 0, nullptr}},
+       0},
+      {X,
+       "arbitrary plane",
+       {{"normal vector", 'v', 1, 1, 1, nullptr},
+        {"up vector", 'v', 0, 1, 0, nullptr},
+        {"scale", 'f', 0.5f, 0, 0, nullptr}},
+       0},
+      {F, "fog", {{"distance", 'f', 6, 0, 0, nullptr}}, 0},
+      {F,
+       "depth cue",
+       {{"near", 'f', 3, 0, 0, nullptr},
+        {"far", 'f', 9, 0, 0, nullptr},
+        {"background colour", 'c', 0.1f, 0.15f, 0.4f, nullptr}},
+       0},
+      {F, "fog light", {{"fog density", 'f', 0.3f, 0, 0, nullptr}}, kScatter},
+      {F, "light scattering", {{"fog density", 'f', 0.003f, 0, 0, nullptr}}, kScatter},
+      {F, "two shaders", {{"shader 1", 'S', 0, 0, 0, "fog"}, {"shader 2", 'S', 0, 0, 0, "depth cue"}}, 0},
+      {B, "plain", {{"colour", 'c', 0.2f, 0.35f, 0.6f, nullptr}}, 0},
+      {B, "image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
+      {B, "scaled image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
+      {B, "environment", {}, kCube},
+      {B,
+       "ray cube",
+       {{"primary shader", 'S', 0, 0, 0, "scaled image"}, {"secondary shader", 'S', 0, 0, 0, "clouds"}},
+       0},
+      {B,
+       "two planes",
+       {{"front shader", 'S', 0, 0, 0, "image"},
+        {"back shader", 'S', 0, 0, 0, "clouds"},
+        {"distance", 'f', 10, 0, 0, nullptr}},
+       0},
+      {B,
+       "mixed",
+       {{"base shader", 'S', 0, 0, 0, "scaled image"}, {"mixed shader", 'S', 0, 0, 0, "clouds"}},
+       0},
+      {P,
+       "lens flares",
+       {{"min intensity", 'f', 1, 0, 0, nullptr},
+        {"max intensity", 'f', 2, 0, 0, nullptr},
+        {"intensity", 'f', 0.02f, 0, 0, nullptr},
+        {"check depth", 'b', 1, 0, 0, nullptr}},
+       kLampInView},
+      {P,
+       "glow",
+       {{"min threshold", 'f', 0.99f, 0, 0, nullptr},
+        {"max threshold", 'f', 1.2f, 0, 0, nullptr},
+        {"range", 'f', 4, 0, 0, nullptr}},
+       kLampInView},
+      {P,
+       "depth of field",
+       {{"focus plane", 'f', 6, 0, 0, nullptr},
+        {"aperture", 'f', 1, 0, 0, nullptr},
+        {"focal length", 'f', 200, 0, 0, nullptr}},
+       0},
+      {P,
+       "line integral convolution",
+       {{"vector field", 'V', 0, 0, 0, nullptr}, {"integral length", 'f', 12, 0, 0, nullptr}},
+       0},
+      {P, "render lights", {{"flare constant", 'f', 5, 0, 0, nullptr}}, kLampInView},
+  };
+  return table;
+}
+
+const Dressing *DressingFind(uint32_t type, const std::string &name) {
+  for (const Dressing &d : Dressings())
+    if (d.type == type && name == d.name) return &d;
+  return nullptr;
+}
+
+std::string FileOf(const char *name) { return std::string(VO_GALLERY_DATA_DIR) + "/" + name; }
+
+// A swirl about the picture's centre, one direction per pixel.
+void FieldMake(std::vector<float> *field) {
+  const float half = kGallerySize / 2.0f;
+  field->clear();
+  for (uint32_t y = 0; y < kGallerySize; ++y)
+    for (uint32_t x = 0; x < kGallerySize; ++x) {
+      const float dx = static_cast<float>(x) - half, dy = static_cast<float>(y) - half;
+      const float r = std::sqrt(dx * dx + dy * dy) + 1.0f;
+      field->insert(field->end(), {-dy / r, dx / r});
+    }
+}
+
+uint32_t Dress(Session *s, VtShader *shader, uint32_t type, const std::string &name);
+
+uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting &g) {
+  VtTypedValue v{};
+  std::string file;
+  switch (g.kind) {
+    case 'f': v = Number(VtFloat, g.a); break;
+    case 'i': v = Number(VtInt32, g.a); break;
+    case 'b': v = Number(VtBoolean, g.a); break;
+    case 'c': v = Triple(VtColourType, g.a, g.b, g.c); break;
+    case 'v': v = Triple(VtVector, g.a, g.b, g.c); break;
+    case 'F':
+    case 's':
+      file = g.kind == 'F' ? FileOf(g.text) : g.text;
+      v.type = VtString;
+      v.value.s = file.c_str();
+      break;
+    case 'S': {
+      VtShader *inner = VoShaderCreate(type, g.text);
+      if (inner == nullptr) return kFailed;
+      const uint32_t st = Dress(s, inner, type, g.text);
+      if (st != 0) return st;
+      v = Pointer(inner);
+      break;
+    }
+    case 'V':
+      FieldMake(&s->field);
+      v = Pointer(s->field.data());
+      break;
+    default: return kFailed;
+  }
+  return VoShaderSetArg(shader, g.label, &v);
+}
+
+uint32_t Dress(Session *s, VtShader *shader, uint32_t type, const std::string &name) {
+  const Dressing *d = DressingFind(type, name);
+  if (d == nullptr) return 0;
+  for (const Setting &g : d->settings)
+    if (const uint32_t st = SettingApply(s, shader, type, g); st != 0) return st;
+  return 0;
+}
+
+uint32_t SurroundingsOf(uint32_t type, const std::string &name) {
+  const Dressing *d = DressingFind(type, name);
+  return d == nullptr ? 0 : d->surroundings;
+}
+
+// Six faces of 16 x 16 pixels, each its own hue darkening downwards.
+uint32_t CubeSet(Session *s) {
+  static const float kHue[6][3] = {{1, 0.3f, 0.2f},    {0.2f, 0.8f, 0.3f}, {0.4f, 0.6f, 1},
+                                   {0.5f, 0.4f, 0.2f}, {1, 0.9f, 0.3f},    {0.8f, 0.3f, 0.9f}};
+  VtImage *faces[6] = {};
+  for (int f = 0; f < 6; ++f) {
+    faces[f] = VoImageCreate();
+    if (faces[f] == nullptr) return kFailed;
+    s->faces.push_back(faces[f]);
+    faces[f]->width = faces[f]->height = 16;
+    if (VoImageAllocateData(faces[f]) != 0) return kFailed;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x)
+        for (int k = 0; k < 3; ++k)
+          faces[f]->data[y * faces[f]->bytes_per_row + 3 * x + k] = static_cast<uint8_t>(
+              255.0f * kHue[f][k] * (1.0f - y / 24.0f) * ((x / 4 + y / 4) % 2 ? 1.0f : 0.8f));
+  }
+  s->environment = VoEnvironmentCreateCube(faces);
+  return s->environment == nullptr ? kFailed : VoEnvironmentSet(s->environment);
 }
 
 uint32_t Dressed(VtPrimitive *p, VtMaterial *m) {
@@ -186,7 +418,7 @@ uint32_t LightPlace(VtShader *light, const ShaderClass &c) {
   return st;
 }
 
-uint32_t LightsSet(Session *s, VtShader *only) {
+uint32_t LightsSet(Session *s, VtShader *only, uint32_t surroundings = 0) {
   if (only != nullptr) {
     s->lights = VoShaderReferenceCreate(only);
   } else {
@@ -197,7 +429,15 @@ uint32_t LightsSet(Session *s, VtShader *only) {
                        on = Number(VtBoolean, 1);
     uint32_t st = VoShaderSetArg(ambient, "intensity", &weak) | VoShaderSetArg(point, "location", &where) |
                   VoShaderSetArg(point, "shadows", &on);
+    if (surroundings & kScatter) st |= VoShaderSetArg(point, "scattering", &on);
     s->lights = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(point));
+    if (surroundings & kLampInView) {
+      VtShader *lamp = VoShaderCreate(VO_SHADER_LIGHT, "point");
+      if (lamp == nullptr) return kFailed;
+      const VtTypedValue bright = Number(VtFloat, 3.0f), there = Triple(VtPoint, -1.5f, 3.4f, -3.0f);
+      st |= VoShaderSetArg(lamp, "intensity", &bright) | VoShaderSetArg(lamp, "location", &there);
+      s->lights = VoShaderReferenceAppend(s->lights, VoShaderReferenceCreate(lamp));
+    }
     if (st != 0) return st;
   }
   return s->lights == nullptr ? kFailed : VoLightListSet(s->lights);
@@ -218,12 +458,15 @@ uint32_t SphereScene(Session *s, const ShaderType &t, const ShaderClass &c, bool
                        : t.code == VO_SHADER_TEXTURE_SPACE ? "wrapped checker"
                                                            : "plain";
   const char *reflectance = t.code == VO_SHADER_REFLECTANCE ? c.name.c_str() : "plastic";
+  const bool material = t.code == VO_SHADER_COLOUR || t.code == VO_SHADER_REFLECTANCE || surface;
   VtPrimitive *sphere = MeshAdd(s, SphereMesh(0, 0, 0, 1));
   uint32_t st =
-      Dressed(sphere, MaterialMake(colour, kRed, reflectance, t.code, surface ? c.name.c_str() : nullptr));
+      Dressed(sphere, MaterialMake(colour, kRed, reflectance, t.code, surface ? c.name.c_str() : nullptr,
+                                   material ? s : nullptr, t.code, c.name.c_str()));
   if (st == 0 && t.code == VO_SHADER_TEXTURE_SPACE) {
     VtShader *space = VoShaderCreate(t.code, c.name.c_str());
-    st = space == nullptr ? kFailed : VoPrimitiveSetTextureSpace(sphere, space);
+    st = space == nullptr ? kFailed : Dress(s, space, t.code, c.name);
+    if (st == 0) st = VoPrimitiveSetTextureSpace(sphere, space);
   }
   if (st == 0 && !alone) st = Dressed(MeshAdd(s, FloorMesh(-1, 6, 6)), FloorMaterial());
   return st == 0 ? ListSet(s) : st;
@@ -248,6 +491,7 @@ uint32_t DemoScene(Session *s) {
 uint32_t PostSet(Session *s, const ShaderClass &c, bool depth_first) {
   VtShader *post = VoShaderCreate(VO_SHADER_POSTPROCESS, c.name.c_str());
   if (post == nullptr) return kFailed;
+  if (const uint32_t st = Dress(s, post, VO_SHADER_POSTPROCESS, c.name); st != 0) return st;
   s->post = VoShaderReferenceCreate(post);
   if (depth_first) {
     VtShader *depth = VoShaderCreate(VO_SHADER_POSTPROCESS, "render depth");
@@ -271,32 +515,31 @@ uint32_t SceneSet(Session *s, const ShaderType &t, const ShaderClass &c, bool de
                   uint32_t *code) {
   *camera = {{0, 0.9f, 4.2f}, {0, 0.05f, 0}};
   *code = c.raytrace ? VO_EXECUTE_RAY_FULL : VO_EXECUTE_ADVANCED_ZBUFFER;
+  const uint32_t around = SurroundingsOf(t.code, c.name);
+  uint32_t st = (around & kCube) ? CubeSet(s) : 0;
+  if (st != 0) return st;
+  VtShader *shown =
+      t.code == VO_SHADER_BACKGROUND || t.code == VO_SHADER_FOREGROUND || t.code == VO_SHADER_LIGHT
+          ? VoShaderCreate(t.code, c.name.c_str())
+          : nullptr;
+  if (shown != nullptr) st = Dress(s, shown, t.code, c.name);
+  if (st != 0) return st;
   switch (t.code) {
-    case VO_SHADER_BACKGROUND: {
-      VtShader *b = VoShaderCreate(t.code, c.name.c_str());
-      uint32_t st = b == nullptr ? kFailed : VoBackgroundSet(b);
-      return st != 0 ? st : (st = SphereScene(s, t, c, true)) != 0 ? st : LightsSet(s, nullptr);
-    }
-    case VO_SHADER_FOREGROUND: {
-      VtShader *f = VoShaderCreate(t.code, c.name.c_str());
-      uint32_t st = f == nullptr ? kFailed : VoForegroundSet(f);
-      return st != 0 ? st : (st = SphereScene(s, t, c, false)) != 0 ? st : LightsSet(s, nullptr);
-    }
-    case VO_SHADER_LIGHT: {
-      VtShader *l = VoShaderCreate(t.code, c.name.c_str());
-      uint32_t st = l == nullptr ? kFailed : LightPlace(l, c);
-      return st != 0 ? st : (st = SphereScene(s, t, c, false)) != 0 ? st : LightsSet(s, l);
-    }
-    case VO_SHADER_POSTPROCESS: {
+    case VO_SHADER_BACKGROUND:
+      st = shown == nullptr ? kFailed : VoBackgroundSet(shown);
+      return st != 0 ? st : (st = SphereScene(s, t, c, true)) != 0 ? st : LightsSet(s, nullptr, around);
+    case VO_SHADER_FOREGROUND:
+      st = shown == nullptr ? kFailed : VoForegroundSet(shown);
+      return st != 0 ? st : (st = SphereScene(s, t, c, false)) != 0 ? st : LightsSet(s, nullptr, around);
+    case VO_SHADER_LIGHT:
+      st = shown == nullptr ? kFailed : LightPlace(shown, c);
+      return st != 0 ? st : (st = SphereScene(s, t, c, false)) != 0 ? st : LightsSet(s, shown);
+    case VO_SHADER_POSTPROCESS:
       *camera = {{7, 5, 9}, {0, 1, 0}};
       *code = VO_EXECUTE_PP_RENDER_AND_POST;
-      uint32_t st = DemoScene(s);
-      return st != 0 ? st : (st = LightsSet(s, nullptr)) != 0 ? st : PostSet(s, c, depth_first);
-    }
-    default: {
-      uint32_t st = SphereScene(s, t, c, false);
-      return st != 0 ? st : LightsSet(s, nullptr);
-    }
+      st = DemoScene(s);
+      return st != 0 ? st : (st = LightsSet(s, nullptr, around)) != 0 ? st : PostSet(s, c, depth_first);
+    default: st = SphereScene(s, t, c, false); return st != 0 ? st : LightsSet(s, nullptr, around);
   }
 }
 
@@ -340,6 +583,8 @@ void SessionEnd(Session *s) {
     (void)VoShaderReferenceDestroy(s->lights, 1);
   }
   if (s->image != nullptr) (void)VoImageDestroy(s->image);
+  if (s->environment != nullptr) (void)VoEnvironmentDestroy(s->environment);
+  for (VtImage *face : s->faces) (void)VoImageDestroy(face);
   (void)VoTerminate();
 }
 
@@ -363,7 +608,49 @@ GalleryPicture PictureTry(const ShaderType &type, const ShaderClass &c, bool dep
   return picture;
 }
 
+std::string Shown(const Setting &g) {
+  char text[96];
+  switch (g.kind) {
+    case 'f':
+    case 'i':
+    case 'b': std::snprintf(text, sizeof text, "%g", static_cast<double>(g.a)); break;
+    case 'c':
+    case 'v':
+      std::snprintf(text, sizeof text, "%g, %g, %g", static_cast<double>(g.a), static_cast<double>(g.b),
+                    static_cast<double>(g.c));
+      break;
+    case 'F': std::snprintf(text, sizeof text, "tests/data/%s", g.text); break;
+    case 'S': std::snprintf(text, sizeof text, "a \"%s\" shader", g.text); break;
+    case 'V': std::snprintf(text, sizeof text, "a swirl about the centre"); break;
+    default: std::snprintf(text, sizeof text, "\"%s\"", g.text);
+  }
+  return text;
+}
+
+std::string SettingsText(uint32_t type, const std::string &name) {
+  const Dressing *d = DressingFind(type, name);
+  if (d == nullptr) return "";
+  std::string out;
+  for (const Setting &g : d->settings) {
+    out += (out.empty() ? "" : ", ") + std::string("\"") + g.label + "\" " + Shown(g);
+    if (g.kind == 'S' && DressingFind(type, g.text) != nullptr)
+      out += " (" + SettingsText(type, g.text) + ")";
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
+  std::string out = SettingsText(type.code, c.name);
+  const uint32_t around = SurroundingsOf(type.code, c.name);
+  const char *extra[] = {around & kCube ? "an environment cube of six coloured faces" : nullptr,
+                         around & kScatter ? "the point light's \"scattering\" on" : nullptr,
+                         around & kLampInView ? "a point light of intensity 3 in view" : nullptr};
+  for (const char *e : extra)
+    if (e != nullptr) out += (out.empty() ? "" : "; ") + std::string(e);
+  return out;
+}
 
 GalleryPicture GalleryPictureMake(const ShaderType &type, const ShaderClass &c) {
   GalleryPicture picture = PictureTry(type, c, false);

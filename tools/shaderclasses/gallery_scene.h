@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "catalogue.h"
@@ -27,5 +28,9 @@ struct GalleryPicture {
 // post-process class that fails alone is tried again after "render depth",
 // which gives the depth such a class reads.
 GalleryPicture GalleryPictureMake(const ShaderType &type, const ShaderClass &c);
+
+// The arguments the gallery sets on the class and the surroundings it adds
+// (an environment cube, a lamp in view), in words; empty for defaults.
+std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c);
 
 }  // namespace vo::classdoc

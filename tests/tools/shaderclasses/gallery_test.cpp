@@ -71,9 +71,11 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
   std::filesystem::remove_all(dir);
   ASSERT_TRUE(vo::classdoc::GalleryWrite(chosen, (dir / "gallery.md").string()));
   const std::string text = FileText(dir / "gallery.md");
-  EXPECT_NE(text.find("](images/gallery/colour-marble.png) \"marble\" (z-buffer)\n"), std::string::npos)
+  EXPECT_NE(text.find("](images/gallery/colour-marble.png) \"marble\" (z-buffer; defaults)\n"),
+            std::string::npos)
       << text;
-  EXPECT_NE(text.find("](images/gallery/colour-marble-2.png) \"marble\" (z-buffer)\n"), std::string::npos);
+  EXPECT_NE(text.find("](images/gallery/colour-marble-2.png) \"marble\" (z-buffer; defaults)\n"),
+            std::string::npos);
   EXPECT_NE(text.find("- \"area\": not shown; with its defaults its picture is one flat colour; its defaults "
                       "leave empty \"primitive\".\n"),
             std::string::npos);
@@ -82,7 +84,7 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
       text.find("- \"linear scale\": not shown; with its defaults its scene does not render (status 0x"),
       std::string::npos);
   // Depth of field reads the depth "render depth" leaves: alone it fails.
-  EXPECT_NE(text.find("\"depth of field\" (after \"render depth\", over the demo's z-buffer picture)"),
+  EXPECT_NE(text.find("\"depth of field\" (after \"render depth\", over the demo's z-buffer picture; "),
             std::string::npos);
   size_t pictures = 0;
   for (const auto &file : std::filesystem::directory_iterator(dir / "images" / "gallery")) {
