@@ -38,10 +38,10 @@ namespace vo::test::differential {
 
 // What a run compares beyond pictures and rows.
 struct Options {
-  bool interrupts = true;         // scanline renders interrupted at a drawn poll
-  bool ray_interrupts = false;    // so too the ray passes, with their polls and progress compared
-  bool ray_memory_limit = false;  // the ray passes under a drawn octree memory limit
-  bool fresh_session = true;      // a render after others against a fresh session's
+  bool interrupts = true;        // scanline renders interrupted at a drawn poll
+  bool ray_interrupts = false;   // so too the ray passes, with their polls and progress compared
+  bool ray_memory_limit = true;  // the ray passes under a drawn octree memory limit
+  bool fresh_session = true;     // a render after others against a fresh session's
 };
 
 struct Report {

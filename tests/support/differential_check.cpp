@@ -1,10 +1,10 @@
 // The long run of the randomized differential check (support/differential.h):
-//   differential_check [first seed] [count] [ray-polls] [ray-memory]
+//   differential_check [first seed] [count] [ray-polls] [no-ray-memory]
 // runs `count` seeds from `first seed` (1 and 2000 by default) and prints
 // every mismatch with its seed, then the seeds, comparisons and mismatches;
 // "ray-polls" also interrupts the ray passes and compares their polls and
-// progress, "ray-memory" limits their octree memory. The status is 1 when
-// any render differed.
+// progress, "no-ray-memory" renders them without an octree memory limit.
+// The status is 1 when any render differed.
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +19,7 @@ int main(int argc, char **argv) {
   Options o;
   for (int i = 3; i < argc; ++i) {
     o.ray_interrupts |= std::strcmp(argv[i], "ray-polls") == 0;
-    o.ray_memory_limit |= std::strcmp(argv[i], "ray-memory") == 0;
+    o.ray_memory_limit &= std::strcmp(argv[i], "no-ray-memory") != 0;
   }
   Report report;
   size_t shown = 0;
