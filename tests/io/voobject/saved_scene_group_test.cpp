@@ -1,0 +1,41 @@
+// The saved-scene group (saved_scenes.h): a bounded number of seeds here
+// (fewer under the sanitizers) and one bag of every shader class with edge
+// values in its arguments; long_run/saved_scene_run.cpp runs any number.
+#include <gtest/gtest.h>
+
+#include "io/voobject/saved_scenes.h"
+
+namespace {
+
+// Fewer seeds under the sanitizers, where a seed takes ten times as long.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr uint32_t kSeeds = 15;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr uint32_t kSeeds = 15;
+#else
+constexpr uint32_t kSeeds = 60;
+#endif
+#else
+constexpr uint32_t kSeeds = 60;
+#endif
+
+TEST(SavedSceneGroup, SeededScenesComeBackAsTheyWereSavedAfterARestart) {
+  const auto root = std::filesystem::path(::testing::TempDir()) / "saved_scene_group";
+  for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
+    const vo_saved::Result r = vo_saved::Check(seed, root);
+    EXPECT_EQ(r.faults, "") << "seed " << seed;
+  }
+  std::filesystem::remove_all(root);
+}
+
+TEST(SavedSceneGroup, EveryShaderClassKeepsItsArgumentsThroughASaveAndLoad) {
+  const auto root = std::filesystem::path(::testing::TempDir()) / "saved_scene_classes";
+  vo_saved::Options o;
+  o.every_class = true;
+  o.render = false;
+  for (uint32_t seed : {1u, 2u}) EXPECT_EQ(vo_saved::Check(seed, root, o).faults, "") << "seed " << seed;
+  std::filesystem::remove_all(root);
+}
+
+}  // namespace
