@@ -151,6 +151,7 @@ struct VtShader {
   uint32_t type; /* as created: 0x50009 for a second reflectance */
   void *data;
   uint32_t references;
+  uint32_t check; /* the library's own word (in what was padding): set while the shader is live */
 };
 
 /* The argument of VoShaderExecuteEntry for slots 9 and 10: the parameter

@@ -39,6 +39,8 @@ struct Picture {
 class ImagingTest : public ShaderTest {
  protected:
   static inline std::map<std::string, Picture> files;
+  std::vector<VtImage *> live_;
+  VtImage *faces_[6] = {};
 
   static VtImage *Read(const char *name) {
     auto found = files.find(name);
@@ -57,6 +59,33 @@ class ImagingTest : public ShaderTest {
     NestedRenderer::Install();
     ASSERT_EQ(VoCallBackSet(0x1a0035, reinterpret_cast<VtProc>(&Read)), 0u);
     g_posted.clear();
+  }
+  void TearDown() override {
+    for (VtImage *image : live_) {
+      image->data = nullptr;  // the picture's, not the framework's
+      (void)VoImageDestroy(image);
+    }
+    live_.clear();
+    ShaderTest::TearDown();
+  }
+  // A framework image showing the pixels the record points at: textures,
+  // bump maps and environments are made only from images the driver
+  // framework holds live. Given back when the test ends.
+  VtImage *Live(const VtImage &from) {
+    VtImage *image = VoImageCreate();
+    if (image == nullptr) return nullptr;
+    live_.push_back(image);
+    image->width = from.width;
+    image->height = from.height;
+    image->data = from.data;
+    image->bits = from.bits;
+    image->bytes_per_row = from.bytes_per_row;
+    image->mode = from.mode;
+    return image;
+  }
+  VtImage **LiveFaces(const VtImage (&faces)[6]) {
+    for (int f = 0; f < 6; ++f) faces_[f] = Live(faces[f]);
+    return faces_;
   }
   static shader::ShadingContext *State() { return shader::StateGet(); }
   static VtShaderGlobals *Globals() { return VoShaderGetGlobals(); }

@@ -605,7 +605,14 @@ std::string Reference() {
     << "An application includes `<vo/vo_api.h>`, which declares every procedure below.\n"
     << "A parameter is read (in), written (out) or both (inout); an out or inout parameter,\n"
     << "and every array, is passed by address. Elements gives an array's length: a number,\n"
-    << "another parameter's value (times a factor), or how the call's other arguments size it.\n\n";
+    << "another parameter's value (times a factor), or how the call's other arguments size it.\n\n"
+    << "An object handed back after it was destroyed, or an object of another kind where a\n"
+    << "procedure wants one of its own, is refused with the procedure's status for a bad\n"
+    << "argument (0x20000012 where it has none of its own), or a null or zero answer, and a\n"
+    << "diagnostic; nothing of it is written. A second destroy is refused the same way. The\n"
+    << "check is a word of the record or the module's register of live objects: a destroyed\n"
+    << "handle whose memory a newer object of the same kind has taken is that newer object and\n"
+    << "cannot be told apart from it.\n\n";
   std::string module;
   for (const Function &f : g_functions)
     if (f.module != module) {

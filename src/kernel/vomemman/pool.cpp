@@ -31,6 +31,28 @@ void **LinkOf(void *chunk, uint32_t usable) {
 
 uintptr_t Address(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 
+// ---- The free mark ----------------------------------------------------------
+// A block the default block free takes back carries, in the word after its
+// free-list link, its own address mixed with a fixed key; the default block
+// allocate clears that word again. A second free of the block, and a destroy
+// procedure asking before it reads a record it is about to free, find the
+// mark: one compare, in every build. Blocks of one word have no room for it:
+// their pools write and read no mark, so only debug builds, which keep a book
+// of the free blocks, refuse a second free there. The mark is read only at
+// an address taken for a block of the pool: debug builds look the address up
+// in their book first, so a foreign one is refused before anything at it is
+// read.
+
+constexpr uintptr_t kFreeMarkKey = 0x5bd1e9955bd1e995u;
+
+bool MarkRoom(const VtPool *pool) { return pool->element_size >= 2 * kLinkBytes; }
+
+uintptr_t *MarkWord(void *block) { return static_cast<uintptr_t *>(block) + 1; }
+
+bool Marked(const VtPool *pool, void *block) {
+  return MarkRoom(pool) && *MarkWord(block) == (Address(block) ^ kFreeMarkKey);
+}
+
 // ---- Debug bookkeeping ----------------------------------------------------
 
 PoolDebug *DebugMake() {
@@ -180,7 +202,22 @@ void PoolListUnlink(VtKernelContext *k, VtPool *pool) {
   pool->next = pool->previous = nullptr;
 }
 
+// True, with a diagnostic naming the procedure, for a pool argument that is
+// no live pool record (one destroyed, or a record of another kind).
+[[gnu::noinline]] bool PoolRefusedSlow(const VtPool *pool, const char *procedure) {
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_MEMORY, procedure,
+       static_cast<const void *>(pool), "pool");
+  return true;
+}
+
+inline bool PoolRefused(const VtPool *pool, const char *procedure) {
+  if (pool->check == kPoolLive) [[likely]]
+    return false;
+  return PoolRefusedSlow(pool, procedure);
+}
+
 void PoolRecordFree(VtPool *pool) {
+  pool->check = 0;
   delete pool->debug;
   VoDeallocate(pool);
 }
@@ -312,6 +349,7 @@ VtPool *PoolCreateDefault(uint32_t tag, uint32_t element_size) {
   auto *pool = static_cast<VtPool *>(VoAllocate(sizeof(VtPool)));
   if (pool == nullptr) return nullptr;
   std::memset(pool, 0, sizeof *pool);
+  pool->check = kPoolLive;
   pool->tag = tag;
   pool->element_size = static_cast<uint32_t>(std::max<uint64_t>(rounded, kLinkBytes));
   pool->chunk_bytes = k->memory.chunk_bytes;
@@ -342,6 +380,7 @@ VtStatus PoolDestroyDefault(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (pool == nullptr) return VO_STATUS_BAD_ARGUMENT;
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;
+  if (PoolRefused(pool, "the pool destroy")) return VO_STATUS_BAD_ARGUMENT;
   if (pool->parent != nullptr) {
     SubPoolDestroyInternal(k, pool);
     return 0;
@@ -367,7 +406,7 @@ VtStatus PoolDestroyDefault(VtPool *pool) {
 }
 
 void *BlockAllocateDefault(VtPool *pool) {
-  if (pool == nullptr) return nullptr;
+  if (pool == nullptr || PoolRefused(pool, "the block allocate")) return nullptr;
   PoolLockGuard guard(pool);
   void *block = pool->free_list;
   if (block == nullptr) [[unlikely]] {
@@ -381,24 +420,25 @@ void *BlockAllocateDefault(VtPool *pool) {
   else
     __builtin_prefetch(next, 1);  // the next allocation reads its link and its taker writes it
   ++pool->blocks_in_use;
+  if (MarkRoom(pool)) *MarkWord(block) = 0;
   if (pool->debug != nullptr) [[unlikely]]
     pool->debug->free_blocks.erase(Address(block));
   return block;
 }
 
 VtStatus BlockFreeDefault(VtPool *pool, void *block) {
-  if (pool == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  if (pool == nullptr || PoolRefused(pool, "the block free")) return VO_STATUS_BAD_ARGUMENT;
   if (block == nullptr) return 0;
   PoolLockGuard guard(pool);
-  if (pool->debug != nullptr) [[unlikely]] {
-    if (!PoolBlockCheck(pool, block)) {
-      Post(VO_STATUS_BAD_ARGUMENT, kMessageBlockFreeRefused, VO_MODULE_MEMORY,
-           static_cast<const void *>(block), static_cast<const void *>(pool));
-      return VO_STATUS_BAD_ARGUMENT;
-    }
+  const bool refused = pool->debug != nullptr ? !PoolBlockCheck(pool, block) : Marked(pool, block);
+  if (refused) [[unlikely]] {
+    Post(VO_STATUS_BAD_ARGUMENT, kMessageBlockFreeRefused, VO_MODULE_MEMORY, static_cast<const void *>(block),
+         static_cast<const void *>(pool));
+    return VO_STATUS_BAD_ARGUMENT;
   }
   if (pool->blocks_in_use == 0) return 0;
   *static_cast<void **>(block) = pool->free_list;
+  if (MarkRoom(pool)) *MarkWord(block) = Address(block) ^ kFreeMarkKey;
   pool->free_list = block;
   if (pool->free_tail == nullptr) pool->free_tail = block;
   --pool->blocks_in_use;
@@ -410,11 +450,20 @@ VtStatus BlockFreeDefault(VtPool *pool, void *block) {
 VtStatus PoolReleaseDefault(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (pool == nullptr || k == nullptr) return 0;
+  if (PoolRefused(pool, "the pool release")) return VO_STATUS_BAD_ARGUMENT;
   PoolLockGuard guard(pool);
   if (pool->blocks_in_use == 0) ReleaseAllChunks(k, pool);
   auto compact = KernelSlot<VtHeapCompactProc>(k, VO_CALLBACK_HEAP_COMPACT);
   if (compact != nullptr) compact(pool->heap);
   return 0;
+}
+
+bool PoolBlockFreed(VtPool *pool, void *block) {
+  VtKernelContext *k = Kernel();
+  if (pool == nullptr || block == nullptr || k == nullptr) return false;
+  if (KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE) != &BlockFreeDefault) return false;
+  if (pool->check != kPoolLive) return false;
+  return Marked(pool, block);
 }
 
 bool PoolBlockCheck(VtPool *pool, void *block) {
@@ -542,15 +591,16 @@ VtStatus VoPoolDispose(VtPool *pool) {
 }
 
 void VoPoolSetSingleThreaded(VtPool *pool, uint32_t flag) {
-  if (pool != nullptr) pool->locked = flag ? 0 : 1;
+  if (pool != nullptr && !PoolRefused(pool, "VoPoolSetSingleThreaded")) pool->locked = flag ? 0 : 1;
 }
 
 VtPool *VoSubPoolCreate(VtPool *pool) {
   VtKernelContext *k = Kernel();
-  if (k == nullptr || pool == nullptr) return nullptr;
+  if (k == nullptr || pool == nullptr || PoolRefused(pool, "VoSubPoolCreate")) return nullptr;
   auto *sub = static_cast<VtPool *>(VoAllocate(sizeof(VtPool)));
   if (sub == nullptr) return nullptr;
   std::memset(sub, 0, sizeof *sub);
+  sub->check = kPoolLive;
   // The sub-pool starts empty: the parent keeps its chunks, free blocks and
   // count, so blocks live in the parent stay safe from the sub-pool's use.
   sub->tag = pool->tag;
@@ -571,7 +621,9 @@ VtPool *VoSubPoolCreate(VtPool *pool) {
 VtStatus VoSubPoolMerge(VtPool *parent, VtPool *sub) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;
-  if (parent == nullptr || sub == nullptr || sub->parent != parent) return VO_STATUS_BAD_ARGUMENT;
+  if (parent == nullptr || sub == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  if (PoolRefused(parent, "VoSubPoolMerge") || PoolRefused(sub, "VoSubPoolMerge") || sub->parent != parent)
+    return VO_STATUS_BAD_ARGUMENT;
   VtStatus status = 0;
   {
     PoolLockGuard guard(parent);
@@ -609,6 +661,7 @@ VtStatus VoSubPoolDestroy(VtPool *sub) {
   VtKernelContext *k = Kernel();
   if (sub == nullptr) return 0;
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;
+  if (PoolRefused(sub, "VoSubPoolDestroy")) return VO_STATUS_BAD_ARGUMENT;
   if (sub->parent == nullptr) return VO_STATUS_BAD_ARGUMENT;  // a pool of its own: VoPoolDispose
   SubPoolDestroyInternal(k, sub);
   return 0;

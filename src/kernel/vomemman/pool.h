@@ -31,11 +31,15 @@ struct VtPool {
   void *free_tail;            // last free block
   void *chunk_tail;           // last chunk
   uint32_t usable_bytes;      // chunk bytes less the chunk link
-  uint32_t spare_word;
-  vo::PoolDebug *debug;  // block bookkeeping of debug builds (null otherwise)
+  uint32_t check;             // vo::kPoolLive from creation to destroy
+  vo::PoolDebug *debug;       // block bookkeeping of debug builds (null otherwise)
 };
 
 namespace vo {
+
+// The check word of a live pool record: the default pool procedures compare
+// it before they read anything else of the pool.
+constexpr uint32_t kPoolLive = 0x9001f00d;
 
 // Bytes of the chunk link at the end of every chunk, and of a free-block link.
 constexpr uint32_t kLinkBytes = sizeof(void *);

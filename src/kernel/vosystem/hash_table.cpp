@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "kernel/vosystem/hash_table.h"
+#include "kernel/vosystem/message_numbers.h"
 
 namespace vo {
 
@@ -59,6 +60,18 @@ bool WalkStep(VtHashTable *t, uintptr_t *key, uintptr_t *value) {
   return true;
 }
 
+constexpr uint32_t kHashTableLive = 0x4a5e7ab1;
+
+// True, with a diagnostic naming the procedure, for a table argument that is
+// not null and not a live hash table: only its check word is read.
+bool Refused(const VtHashTable *t, const char *procedure) {
+  if (t == nullptr || t->check == kHashTableLive) [[likely]]
+    return false;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, procedure,
+       static_cast<const void *>(t), "hash table");
+  return true;
+}
+
 }  // namespace
 
 VtHashTable *VoHashTableCreate(uint32_t size) {
@@ -74,13 +87,14 @@ VtHashTable *VoHashTableCreate(uint32_t size) {
   }
   std::memset(t->buckets, 0, bytes);
   t->bucket_count = static_cast<uint32_t>(count);
+  t->check = kHashTableLive;
   t->walk_bucket = 0;
   t->walk_next = nullptr;
   return t;
 }
 
 VtStatus VoHashTableStoreRecord(VtHashTable *t, uintptr_t key, uintptr_t value) {
-  if (t == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  if (t == nullptr || Refused(t, "VoHashTableStoreRecord")) return VO_STATUS_BAD_ARGUMENT;
   auto *e = static_cast<VtHashEntry *>(VoAllocate(sizeof(VtHashEntry)));
   if (e == nullptr) return VO_STATUS_NO_MEMORY;
   VtHashEntry **bucket = &t->buckets[key % t->bucket_count];
@@ -92,14 +106,14 @@ VtStatus VoHashTableStoreRecord(VtHashTable *t, uintptr_t key, uintptr_t value) 
 }
 
 uintptr_t VoHashTableExtractRecord(VtHashTable *t, uintptr_t key) {
-  if (t == nullptr) return 0;
+  if (t == nullptr || Refused(t, "VoHashTableExtractRecord")) return 0;
   for (VtHashEntry *e = t->buckets[key % t->bucket_count]; e != nullptr; e = e->next)
     if (e->key == key) return e->value;
   return 0;
 }
 
 uint32_t VoHashTableRemoveRecord(VtHashTable *t, uintptr_t key, uintptr_t *value) {
-  if (t == nullptr) return 0;
+  if (t == nullptr || Refused(t, "VoHashTableRemoveRecord")) return 0;
   for (VtHashEntry **link = &t->buckets[key % t->bucket_count]; *link != nullptr; link = &(*link)->next) {
     VtHashEntry *e = *link;
     if (e->key != key) continue;
@@ -113,18 +127,20 @@ uint32_t VoHashTableRemoveRecord(VtHashTable *t, uintptr_t key, uintptr_t *value
 }
 
 uint32_t VoHashTableFirst(VtHashTable *t, uintptr_t *key, uintptr_t *value) {
-  if (t == nullptr) return 0;
+  if (t == nullptr || Refused(t, "VoHashTableFirst")) return 0;
   WalkSeek(t, 0);
   return WalkStep(t, key, value) ? 1 : 0;
 }
 
 uint32_t VoHashTableNext(VtHashTable *t, uintptr_t *key, uintptr_t *value) {
-  if (t == nullptr) return 0;
+  if (t == nullptr || Refused(t, "VoHashTableNext")) return 0;
   return WalkStep(t, key, value) ? 1 : 0;
 }
 
 VtStatus VoHashTableDestroy(VtHashTable *t) {
   if (t == nullptr) return 0;
+  if (Refused(t, "VoHashTableDestroy")) return VO_STATUS_BAD_ARGUMENT;
+  t->check = 0;
   EntriesFree(t);
   VoDeallocate(t->buckets);
   VoDeallocate(t);
@@ -134,6 +150,7 @@ VtStatus VoHashTableDestroy(VtHashTable *t) {
 VtStatus VoHashTableReset(VtHashTable **table, uint32_t size) {
   if (table == nullptr) return VO_STATUS_BAD_ARGUMENT;
   VtHashTable *t = *table;
+  if (Refused(t, "VoHashTableReset")) return VO_STATUS_BAD_ARGUMENT;
   if (t == nullptr) {
     *table = VoHashTableCreate(size);
     return *table ? 0 : VO_STATUS_NO_MEMORY;

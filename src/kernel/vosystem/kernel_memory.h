@@ -10,6 +10,13 @@ struct VtPool;
 
 namespace vo {
 
+// True when the block carries the default block free's mark: it was given
+// back to the pool and not handed out again. A destroy procedure asks before
+// it reads the record, so that a second destroy is refused rather than
+// freeing the block twice (false while an application's pool procedures are
+// installed, whose blocks carry no mark).
+bool PoolBlockFreed(VtPool *pool, void *block);
+
 struct KernelMemory {
   uint32_t chunk_bytes;        // control 0x10009
   uint32_t usable_bytes;       // chunk bytes less the 8-byte chunk link

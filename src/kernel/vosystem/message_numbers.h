@@ -489,4 +489,8 @@ constexpr uint32_t kEnvironmentDirectionRefused =
 constexpr uint32_t kFileNotOpened = 2901;  // VoFileClose of a stream VoFileOpen did not open (stream)
 constexpr uint32_t kRenderRunning = 2902;  // a call that would free what a running render uses (procedure)
 
+// Objects the application hands back, from 2960.
+constexpr uint32_t kObjectNotLive =
+    2960;  // a handle that is no live object of the kind (procedure, handle, kind)
+
 }  // namespace vo::messages

@@ -5,13 +5,17 @@
 #include <cstring>
 
 #include "kernel/vosystem/maths.h"
+#include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/registry.h"
 
 // A private generator state handle: a block holding the pointer to its
-// state block; both come from the kernel's random-state pool.
+// state block; both come from the kernel's random-state pool. The handle's
+// second word is its check word from creation to destroy, so that a state
+// destroyed, or a record of another kind, is refused by one compare before
+// its state pointer is followed.
 struct VtRandomState {
   vo::RandomState *state;
-  uintptr_t spare;
+  uintptr_t check;
 };
 
 namespace vo {
@@ -42,6 +46,16 @@ void Seed(RandomState &s, int32_t seed) {
   s.x0 = 0x330E;
   s.x1 = bits & 0xFFFF;
   s.x2 = bits >> 16;
+}
+
+constexpr uintptr_t kRandomStateLive = 0x7a4d0e57a7e0c4ecu;
+
+bool HandleRefused(const VtRandomState *handle, const char *procedure) {
+  if (handle->check == kRandomStateLive) [[likely]]
+    return false;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, procedure,
+       static_cast<const void *>(handle), "random state");
+  return true;
 }
 
 RandomState *Shared() {
@@ -90,23 +104,23 @@ VtRandomState *VoRandomStateCreate() {
   }
   *state = RandomState{};
   handle->state = state;
-  handle->spare = 0;
+  handle->check = kRandomStateLive;
   return handle;
 }
 
 VtStatus VoRandomStateSeed(int32_t seed, VtRandomState *handle) {
-  if (handle == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  if (handle == nullptr || HandleRefused(handle, "VoRandomStateSeed")) return VO_STATUS_BAD_ARGUMENT;
   Seed(*handle->state, seed);
   return 0;
 }
 
 double VoRandomStateDouble(VtRandomState *handle) {
-  if (handle == nullptr) return 0.0;
+  if (handle == nullptr || HandleRefused(handle, "VoRandomStateDouble")) return 0.0;
   return Step(*handle->state) * kScale31;
 }
 
 VtRandomState *VoRandomStateCopy(VtRandomState *handle) {
-  if (handle == nullptr) return nullptr;
+  if (handle == nullptr || HandleRefused(handle, "VoRandomStateCopy")) return nullptr;
   VtRandomState *copy = VoRandomStateCreate();
   if (copy != nullptr) *copy->state = *handle->state;
   return copy;
@@ -115,6 +129,8 @@ VtRandomState *VoRandomStateCopy(VtRandomState *handle) {
 VtStatus VoRandomStateDestroy(VtRandomState *handle) {
   VtPool *pool = StatePool();
   if (handle == nullptr || pool == nullptr) return 0;
+  if (HandleRefused(handle, "VoRandomStateDestroy")) return VO_STATUS_BAD_ARGUMENT;
+  handle->check = 0;
   VoPoolFree(pool, handle->state);
   VoPoolFree(pool, handle);
   return 0;

@@ -11,6 +11,8 @@
 
 #include <atomic>
 
+#include "kernel/vosystem/message_numbers.h"
+
 namespace vo {
 
 static_assert(offsetof(VtReference, next) == 0 && offsetof(VtReference, data) == 8 &&
@@ -74,6 +76,13 @@ VtReference *RemoveFirst(VtReference *list, VtReference **entry) {
 
 VtStatus ListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor) {
   if (list == nullptr) return 0;
+  // A list destroyed already: its handle node carries the pool's mark of a
+  // block given back, and its next word is a free-list link, not the ring.
+  if (PoolBlockFreed(pool, list)) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, "VoReferenceListDestroy",
+         static_cast<const void *>(list), "reference list");
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   // From the handle node round the ring; each next is read before its node
   // goes back to the pool, and the end is found by address alone.
   const uintptr_t stop = reinterpret_cast<uintptr_t>(list);

@@ -113,6 +113,14 @@ void OutputLeftEmpty(VtDriverRecord *driver) {
     FileRemoveIfLeftEmpty(static_cast<std::FILE *>(v.value.p));
 }
 
+// An image handed in that the driver framework does not hold live (one
+// destroyed, or a record of another kind) is refused before it is read.
+bool ImageRefused(const VtImage *image) {
+  if (image == nullptr || driver::ImageIsLive(image)) return false;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kOGLImageRefused, kModule, "not a live image");
+  return true;
+}
+
 }  // namespace
 
 VtOGLDrvRecord *Record() { return g_state.Get(); }
@@ -154,6 +162,7 @@ VtStatus VoOGLDrvImageInitialise(VtImage *image, int32_t format) {
   (void)format;  // an image's format follows its bits
   VtOGLDrvRecord *r = Record();
   if (r == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (ogldrv::ImageRefused(image)) return VO_STATUS_BAD_ARGUMENT;
   VtOGLDrvTarget *t = image != nullptr ? ogldrv::ImageTargetFind(r->context, image) : nullptr;
   VtStatus status = 0;
   if (t == nullptr) status = ogldrv::ImageTargetMake(r, image, &t);
@@ -167,6 +176,7 @@ VtStatus VoOGLDrvImageInitialise(VtImage *image, int32_t format) {
 VtStatus VoOGLDrvImageSetCurrent(VtImage *image) {
   VtOGLDrvRecord *r = Record();
   if (r == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (ogldrv::ImageRefused(image)) return VO_STATUS_BAD_ARGUMENT;
   VtOGLDrvTarget *t = image != nullptr ? ogldrv::ImageTargetFind(r->context, image) : nullptr;
   if (t == nullptr) return VoOGLDrvImageInitialise(image, 0);
   ogldrv::FrameSet(r, t);

@@ -32,6 +32,16 @@ namespace {
 
 constexpr uint32_t kRegionTag = 0x440003, kRunTag = 0x440004, kEntryTag = 0x440005;
 
+// A list argument of the per-pixel procedures that is no live list (one
+// destroyed, or a record of another kind): its check word is all they read.
+bool ListRefused(const VtPixelList *list, const char *procedure) {
+  if (list->check == kPixelListLive) [[likely]]
+    return false;
+  Post(kRefused, messages::kObjectNotLive, VO_MODULE_POSTPROCESS, procedure, static_cast<const void *>(list),
+       "pixel list");
+  return true;
+}
+
 // The end of a pixel's chain: an attached entry never has a null link, so
 // an entry added a second time (which would make its chain a loop) is
 // refused.
@@ -99,6 +109,28 @@ void Delist(VtPixelList *list) {
   list->enlisted = 0;
 }
 
+// False for a list the module's register does not hold while it holds
+// lists: one destroyed already, or a record of another kind. Only
+// addresses are compared, so a destroyed list's freed record is never read.
+bool Registered(const VtPixelList *list) {
+  VtPostprocessContext *m = Registrar();
+  if (m == nullptr) return true;
+  RegisterGuard hold;
+  for (const VtPixelList *l = m->live_lists; l != nullptr; l = l->older_live)
+    if (l == list) return true;
+  return false;
+}
+
+// Frees the list and everything it made; the list is off the register.
+void ListFree(VtPixelList *list) {
+  for (PixelRun *r = list->newest; r != nullptr; r = r->older) VoDeallocate(r->slots);
+  if (list->regions != nullptr) (void)VoPoolDispose(list->regions);
+  if (list->runs != nullptr) (void)VoPoolDispose(list->runs);
+  if (list->entries != nullptr) (void)VoPoolDispose(list->entries);
+  list->check = 0;
+  VoDeallocate(list);
+}
+
 }  // namespace
 
 void PixelListsGiveBack(VtPostprocessContext *master) {
@@ -120,11 +152,13 @@ VtPixelList *VoPixelListCreate() {
   auto *list = static_cast<VtPixelList *>(VoAllocate(sizeof(VtPixelList)));
   if (list == nullptr) return nullptr;
   std::memset(list, 0, sizeof *list);
+  list->check = post::kPixelListLive;
   list->regions = VoPoolCreate(post::kRegionTag, sizeof(PixelRegion));
   list->runs = VoPoolCreate(post::kRunTag, sizeof(PixelRun));
   list->entries = VoPoolCreate(post::kEntryTag, sizeof(PixelListEntry));
   if (list->regions == nullptr || list->runs == nullptr || list->entries == nullptr) {
-    (void)VoPixelListDestroy(list);
+    // Not on the register yet, so the destroy would refuse it.
+    post::ListFree(list);
     return nullptr;
   }
   post::Enlist(list);
@@ -134,24 +168,25 @@ VtPixelList *VoPixelListCreate() {
 VtStatus VoPixelListDestroy(VtPixelList *list) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (list == nullptr) return 0;
+  if (!post::Registered(list)) {
+    Post(post::kRefused, messages::kObjectNotLive, VO_MODULE_POSTPROCESS, "VoPixelListDestroy",
+         static_cast<const void *>(list), "pixel list");
+    return post::kRefused;
+  }
   post::Delist(list);
-  for (PixelRun *r = list->newest; r != nullptr; r = r->older) VoDeallocate(r->slots);
-  if (list->regions != nullptr) (void)VoPoolDispose(list->regions);
-  if (list->runs != nullptr) (void)VoPoolDispose(list->runs);
-  if (list->entries != nullptr) (void)VoPoolDispose(list->entries);
-  VoDeallocate(list);
+  post::ListFree(list);
   return 0;
 }
 
 void *VoPixelListEntryNew(VtPixelList *list) {
-  if (list == nullptr) return nullptr;
+  if (list == nullptr || post::ListRefused(list, "VoPixelListEntryNew")) return nullptr;
   auto *e = static_cast<PixelListEntry *>(VoPoolAllocate(list->entries));
   if (e != nullptr) e->next = nullptr;
   return e;
 }
 
 VtStatus VoPixelListAdd(VtPixelList *list, int32_t x, int32_t y, void *entry) {
-  if (list == nullptr || entry == nullptr) return post::kRefused;
+  if (list == nullptr || entry == nullptr || post::ListRefused(list, "VoPixelListAdd")) return post::kRefused;
   auto *e = static_cast<PixelListEntry *>(entry);
   if (e->next != nullptr) return post::kRefused;  // already attached
   PixelRun *run = list->run;
@@ -193,6 +228,11 @@ VtStatus VoPixelListAdd(VtPixelList *list, int32_t x, int32_t y, void *entry) {
 }
 
 VtPixelListIterator *VoPixelListIteratorCreate(VtPixelList *list) {
+  if (list != nullptr && !post::Registered(list)) {
+    Post(post::kRefused, messages::kObjectNotLive, VO_MODULE_POSTPROCESS, "VoPixelListIteratorCreate",
+         static_cast<const void *>(list), "pixel list");
+    return nullptr;
+  }
   auto *it = static_cast<VtPixelListIterator *>(VoAllocate(sizeof(VtPixelListIterator)));
   if (it == nullptr) return nullptr;
   std::memset(it, 0, sizeof *it);

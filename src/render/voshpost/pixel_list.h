@@ -29,6 +29,9 @@ struct VtFlareSource {
 };
 static_assert(sizeof(VtFlareSource) == 40 && offsetof(VtFlareSource, depth) == 16);
 
+// The check word of a live pixel list.
+constexpr uint32_t kPixelListLive = 0x91c5e15f;
+
 }  // namespace vo::post
 
 // The list and its iterator (handles of the interface).
@@ -44,6 +47,7 @@ struct VtPixelList {
   // left on it); a list made while the module is not started is on none.
   VtPixelList *older_live, *newer_live;
   uint32_t enlisted;
+  uint32_t check;  // vo::post::kPixelListLive from creation to destroy (in what was padding)
 };
 
 struct VtPixelListIterator {

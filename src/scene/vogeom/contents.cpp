@@ -252,6 +252,7 @@ VtContents *ContentsBuild(const VtSlotSet members[4]) {
   std::memcpy(c->tables, t, sizeof t);
   c->interpolation = t[3]->interpolation;
   c->hash = hash;
+  c->check = kContentsLive;
   if (!IndexInsert(l->contents_index, c)) {
     VoPoolFree(g->contents_pool, c);
     return nullptr;
@@ -364,6 +365,7 @@ VtContents *VoContentsCreate(uint32_t n, const uint32_t *codes) {
 }
 
 VtContents *VoContentsUnion(VtContents *contents, uint32_t n, const uint32_t *codes) {
+  if (ContentsRefused(contents, "VoContentsUnion")) return nullptr;
   VtSlotSet m[4];
   VtContents *base = BaseMembers(contents, m);
   if (base == nullptr || !MembersAdd(m, n, codes)) return base;
@@ -371,6 +373,7 @@ VtContents *VoContentsUnion(VtContents *contents, uint32_t n, const uint32_t *co
 }
 
 VtContents *VoContentsSubtract(VtContents *contents, uint32_t n, const uint32_t *codes) {
+  if (ContentsRefused(contents, "VoContentsSubtract")) return nullptr;
   VtSlotSet m[4];
   VtContents *base = BaseMembers(contents, m);
   if (base == nullptr) return nullptr;
@@ -386,6 +389,7 @@ VtContents *VoContentsSubtract(VtContents *contents, uint32_t n, const uint32_t 
 }
 
 VtContents *VoContentsMerge(VtContents *a, VtContents *b, uint32_t mask) {
+  if (ContentsRefused(a, "VoContentsMerge") || ContentsRefused(b, "VoContentsMerge")) return nullptr;
   if ((mask & VO_CONTENTS_ALL) == VO_CONTENTS_ALL) {
     if (a == nullptr) return b;
     if (b == nullptr || a == b) return a;
@@ -401,7 +405,7 @@ VtContents *VoContentsMerge(VtContents *a, VtContents *b, uint32_t mask) {
 }
 
 uint32_t VoContentsGetDataSize(VtContents *contents, uint32_t mask) {
-  if (contents == nullptr) return 0;
+  if (contents == nullptr || ContentsRefused(contents, "VoContentsGetDataSize")) return 0;
   uint32_t size = 0;
   for (uint32_t k = 0; k < 4; ++k)
     if (mask & (1u << k)) size += contents->tables[k]->block_size;
@@ -409,6 +413,7 @@ uint32_t VoContentsGetDataSize(VtContents *contents, uint32_t mask) {
 }
 
 VtStatus VoContentsListProperties(VtContents *contents, uint32_t *count, VtPropertyCode **codes) {
+  if (ContentsRefused(contents, "VoContentsListProperties")) return VO_STATUS_BAD_ARGUMENT;
   VtContents *c = contents ? contents : DefaultContents();
   GeomContext *cx = GeomCurrent();
   if (c == nullptr || cx == nullptr) return VO_STATUS_UNAVAILABLE;
@@ -430,11 +435,14 @@ VtStatus VoContentsListProperties(VtContents *contents, uint32_t *count, VtPrope
   return 0;
 }
 
-VtContents *VoPrimitiveGetContents(VtPrimitive *p) { return p ? p->contents : nullptr; }
+VtContents *VoPrimitiveGetContents(VtPrimitive *p) {
+  return p != nullptr && PrimitiveCheck(p) == 0 ? p->contents : nullptr;
+}
 
 VtStatus VoPrimitiveSetContents(VtPrimitive *p, VtContents *contents) {
   if (p == nullptr || contents == nullptr) return VO_CLASS_ERROR;
   if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (ContentsRefused(contents, "VoPrimitiveSetContents")) return VO_STATUS_BAD_ARGUMENT;
   return PrimitiveConvert(p, contents, 0, nullptr, nullptr);
 }
 

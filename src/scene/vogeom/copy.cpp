@@ -325,6 +325,7 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *to, const Co
 
 VtPrimitive *VoPrimitiveCopyInto(VtPrimitive *source, VtContents *contents, uint32_t keep_polygons,
                                  uint32_t keep_edges, uint32_t *keep_vertices) {
+  if (ContentsRefused(contents, "VoPrimitiveCopyInto")) return nullptr;
   const CopyKeep ask{keep_polygons != 0, keep_edges != 0, keep_vertices != nullptr && *keep_vertices != 0};
   CopyKeep kept{};
   VtPrimitive *copy = PrimitiveCopyInternal(source, contents, ask, &kept);
@@ -333,6 +334,7 @@ VtPrimitive *VoPrimitiveCopyInto(VtPrimitive *source, VtContents *contents, uint
 }
 
 VtPrimitive *VoPrimitiveCopy(VtPrimitive *primitive, VtContents *contents) {
+  if (ContentsRefused(contents, "VoPrimitiveCopy")) return nullptr;
   VtPrimitive *copy = PrimitiveCopyInternal(primitive, contents, CopyKeep{}, nullptr);
   if (GeomContext *cx = GeomCurrent()) cx->map.Release();
   return copy;

@@ -172,6 +172,7 @@ GeomState *Expandable(const VtPrimitive *p) {
 using namespace expand;
 
 VtReference *VoPrimitiveExpand(VtPrimitive *p, VtContents *contents, uint32_t options) {
+  if (ContentsRefused(contents, "VoPrimitiveExpand")) return nullptr;
   GeomState *g = Expandable(p);
   if (g == nullptr) return nullptr;
   if (VtTransform *t = TransformOf(p)) (void)VoTransformUpdate(t);
@@ -194,6 +195,7 @@ VtReference *VoPrimitiveExpand(VtPrimitive *p, VtContents *contents, uint32_t op
 
 VtReference *VoPrimitiveListExpand(VtReference *list, VtContents *contents, uint32_t options) {
   if (!RingAccepted(list, "VoPrimitiveListExpand")) return nullptr;
+  if (ContentsRefused(contents, "VoPrimitiveListExpand")) return nullptr;
   VtReference *output = nullptr;
   bool null_seen = false;
   while (list != nullptr) {
@@ -224,6 +226,7 @@ VtReference *VoPrimitiveListExpand(VtReference *list, VtContents *contents, uint
 }
 
 VtReference *VoPrimitiveExpandToList(VtPrimitive *p, VtContents *contents, uint32_t options) {
+  if (ContentsRefused(contents, "VoPrimitiveExpandToList")) return nullptr;
   GeomState *g = Expandable(p);
   if (g == nullptr) return nullptr;
   // A request for the primitive's own contents takes the extra contents

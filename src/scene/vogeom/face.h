@@ -26,6 +26,10 @@ namespace vo {
 // with a layout; otherwise posts 2016 naming it (from the module given) and
 // answers 0x20000012.
 VtStatus PrimitiveCheck(const VtPrimitive *p, uint32_t module = VO_MODULE_GEOMETRY);
+// True, with a diagnostic naming the procedure, for a contents handle that
+// is not null and not a contents record of the module (a primitive, a view,
+// anything else): its check word is the only word read.
+bool ContentsRefused(const VtContents *c, const char *procedure, uint32_t module = VO_MODULE_GEOMETRY);
 
 // The handler that does nothing (PropertyNoOpSentinel's procedure).
 VtStatus PropertyNoOp();

@@ -101,6 +101,7 @@ VtStatus VoVertexInterpolate(VtPrimitive *p, uintptr_t, uint32_t n, VtVertex **s
 }
 
 VtInterpolationRoutine VoContentsGetInterpolator(VtContents *contents) {
+  if (ContentsRefused(contents, "VoContentsGetInterpolator")) return nullptr;
   if (contents != nullptr && contents->interpolation != nullptr) return contents->interpolation->routine;
   return &exported::VoVertexInterpolate;
 }

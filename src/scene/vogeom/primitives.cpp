@@ -18,6 +18,7 @@ namespace {
 // primitive (type 9), in member order; the first failure ends the walk.
 VtStatus FlagsApply(VtPrimitive *p, uint32_t set, uint32_t clear, ListPath &path) {
   if (p == nullptr) return VO_CLASS_ERROR;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   if (PrimitiveType(p) != VO_PRIMITIVE_LIST) {
     p->flags = (p->flags & ~clear) | set;
     return 0;
@@ -57,7 +58,7 @@ void *CopyListed(void *data) { return VoPrimitiveCopy(static_cast<VtPrimitive *>
 
 VtPrimitive *VoPrimitiveCreate(VtContents *contents, uint32_t type) {
   GeomState *g = Geom();
-  if (g == nullptr) return nullptr;
+  if (g == nullptr || ContentsRefused(contents, "VoPrimitiveCreate")) return nullptr;
   VtContents *c = contents ? contents : g->default_contents;
   if (c == nullptr) return nullptr;
   auto *p = static_cast<VtPrimitive *>(VoPoolAllocate(g->primitive_pool));
@@ -146,17 +147,20 @@ VtStatus VoPrimitiveDestroyTemporary(VtPrimitive *p) {
 // Flags
 // ---------------------------------------------------------------------------
 
-uint32_t VoPrimitiveGetFlags(VtPrimitive *p) { return p ? p->flags : 0; }
+// The flags are read and written only through a record whose check word
+// says it is a live primitive.
+uint32_t VoPrimitiveGetFlags(VtPrimitive *p) { return p != nullptr && PrimitiveCheck(p) == 0 ? p->flags : 0; }
 
 VtStatus VoPrimitiveSetFlags(VtPrimitive *p, uint32_t flags) {
   if (p == nullptr) return VO_CLASS_ERROR;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
   SceneBoundsInvalidate();
   p->flags = flags;
   return 0;
 }
 
 uint32_t VoPrimitiveGetSidedness(VtPrimitive *p) {
-  return (p && (p->flags & VO_PRIMITIVE_TWO_SIDED)) ? 1 : 0;
+  return (p && PrimitiveCheck(p) == 0 && (p->flags & VO_PRIMITIVE_TWO_SIDED)) ? 1 : 0;
 }
 
 VtStatus VoPrimitiveSetSidedness(VtPrimitive *p, uint32_t two_sided) {
@@ -164,7 +168,7 @@ VtStatus VoPrimitiveSetSidedness(VtPrimitive *p, uint32_t two_sided) {
 }
 
 uint32_t VoPrimitiveGetShadowCasting(VtPrimitive *p) {
-  return (p && (p->flags & VO_PRIMITIVE_NO_SHADOW_CAST) == 0) ? 1 : 0;
+  return (p && PrimitiveCheck(p) == 0 && (p->flags & VO_PRIMITIVE_NO_SHADOW_CAST) == 0) ? 1 : 0;
 }
 
 VtStatus VoPrimitiveSetShadowCasting(VtPrimitive *p, uint32_t casts) {

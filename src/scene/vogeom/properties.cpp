@@ -178,6 +178,13 @@ VtStatus PrimitiveCheck(const VtPrimitive *p, uint32_t module) {
   return VO_STATUS_BAD_ARGUMENT;
 }
 
+bool ContentsRefused(const VtContents *c, const char *procedure, uint32_t module) {
+  if (c == nullptr || c->check == kContentsLive) return false;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, module, procedure, static_cast<const void *>(c),
+       "contents record");
+  return true;
+}
+
 VtStatus ElementCheck(uint32_t kind, VtPrimitive *p, void *element, VtPrimitive **use, bool own) {
   VtPrimitive *owner = ElementOwner(element, kind);
   if (owner == nullptr) {
@@ -356,7 +363,10 @@ VtStatus VoPropertyGetDescription(uint32_t code, const char **name, uint32_t *va
   return d ? 0 : VO_STATUS_UNAVAILABLE;
 }
 
-int32_t VoPropertyGetOffset(VtContents *contents, uint32_t code) { return PropertyOffset(contents, code); }
+int32_t VoPropertyGetOffset(VtContents *contents, uint32_t code) {
+  if (ContentsRefused(contents, "VoPropertyGetOffset")) return -1;
+  return PropertyOffset(contents, code);
+}
 
 // ---------------------------------------------------------------------------
 // Handlers

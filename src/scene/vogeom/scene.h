@@ -167,7 +167,7 @@ struct VtContents {
   VtVertexInterpolation *interpolation;  // that of tables[3]
   VtContents *hash_next;
   uint32_t hash;
-  uint32_t spare;
+  uint32_t check;  // vo::kContentsLive: the record is one the module interned
 };
 static_assert(offsetof(VtContents, tables) == 8 && offsetof(VtContents, interpolation) == 40 &&
                   sizeof(VtContents) == 64,
@@ -187,6 +187,7 @@ struct VtVertexInterpolation {
 namespace vo {
 
 constexpr uint32_t kPrimitiveLive = 0x5052494Du;  // "PRIM"
+constexpr uint32_t kContentsLive = 0x434F4E54u;   // "CONT"
 constexpr uint32_t kElementLive = 0x454C454Du;    // "ELEM"
 constexpr uint32_t kSlotCount = VO_PROPERTY_SLOTS;
 

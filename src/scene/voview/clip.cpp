@@ -334,6 +334,7 @@ VtStatus VoClipLayoutGet(VtContents *contents, VtClipLayout *layout) {
   if (StateFor(&st) == nullptr) return st;
   if (layout == nullptr) return Refused("VoClipLayoutGet", "the layout is missing");
   if (contents == nullptr) return Refused("VoClipLayoutGet", "the contents record is missing");
+  if (ContentsRefused(contents, "VoClipLayoutGet", VO_MODULE_VIEW)) return VO_STATUS_BAD_ARGUMENT;
   if (!LayoutOf(contents, layout))
     return Refused("VoClipLayoutGet", "the contents lack screen points or clipped boundaries");
   return 0;

@@ -125,13 +125,13 @@ VtTransform *OperandDefine(const double *matrix) {
   TransformModuleState *s = State();
   if (s == nullptr) return nullptr;
   VtLinearTransformData *d = &s->operand_data;
-  s->operand.flags = 0;
+  s->operand.flags = kFlagRecord;
   d->scale = 0;
   std::memmove(d->forward, matrix, sizeof d->forward);
   uint32_t reflection = 0;
   const uint32_t result = VoTransformClassify(d->forward, d->inverse, &d->scale, &reflection);
   if (result == 0) return &s->identity;
-  s->operand.flags = result | (reflection ? kFlagReflection : 0);
+  s->operand.flags = kFlagRecord | result | (reflection ? kFlagReflection : 0);
   return &s->operand;
 }
 
@@ -141,7 +141,7 @@ VtTransform *OperandTranslation(const double *offset) {
   VtLinearTransformData *d = &s->operand_data;
   TranslationMatrices(d->forward, d->inverse, offset);
   d->scale = 1;
-  s->operand.flags = kFlagRigid;
+  s->operand.flags = kFlagRecord | kFlagRigid;
   return &s->operand;
 }
 
@@ -149,7 +149,7 @@ VtTransform *OperandRotationAxis(const double *point, const double *axis, double
   TransformModuleState *s = State();
   if (s == nullptr) return nullptr;
   VtLinearTransformData *d = &s->operand_data;
-  s->operand.flags = 0;
+  s->operand.flags = kFlagRecord;
   d->scale = 0;
   const double length = std::sqrt(axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2]);
   if (!(length >= kSmall)) return nullptr;
@@ -172,7 +172,7 @@ VtTransform *OperandRotationAxis(const double *point, const double *axis, double
     d->inverse[12 + j] = p[j] - (p[0] * r[j][0] + p[1] * r[j][1] + p[2] * r[j][2]);
   }
   d->scale = 1;
-  s->operand.flags = kFlagRigid;
+  s->operand.flags = kFlagRecord | kFlagRigid;
   return &s->operand;
 }
 
@@ -180,7 +180,7 @@ VtTransform *OperandRotationRows(const double *row0, const double *row1, const d
   TransformModuleState *s = State();
   if (s == nullptr) return nullptr;
   VtLinearTransformData *d = &s->operand_data;
-  s->operand.flags = 0;
+  s->operand.flags = kFlagRecord;
   double m[16];
   (void)VoMatrixIdentity(m);
   const double *rows[3] = {row0, row1, row2};
@@ -204,7 +204,7 @@ VtTransform *OperandRotationRows(const double *row0, const double *row1, const d
     return nullptr;
   }
   Embed(d->inverse, lc.inverse, 1.0);
-  s->operand.flags = flags;
+  s->operand.flags = kFlagRecord | flags;
   return &s->operand;
 }
 

@@ -87,10 +87,10 @@ VtStatus Start() {
   }
 
   VtStatus st = PoolMake(&s->transform_pool, kPoolTransform, sizeof(VtTransform));
-  s->identity = VtTransform{&kIdentityClass, nullptr, 0, 0};
+  s->identity = VtTransform{&kIdentityClass, nullptr, 0, kFlagRecord};
   if (!Fails(st)) st |= TransformPropertyStart(s);
   if (!Fails(st)) st |= PoolMake(&s->linear_pool, kPoolLinear, sizeof(VtLinearTransformData));
-  s->operand = VtTransform{&kLinearClass, &s->operand_data, 0, 0};
+  s->operand = VtTransform{&kLinearClass, &s->operand_data, 0, kFlagRecord};
   if (!Fails(st))
     st |= PoolMake(&s->procedural_data_pool, kPoolProceduralData, sizeof(VtProceduralTransformData));
   if (!Fails(st))
@@ -171,8 +171,14 @@ VtTransform *RecordNew() {
     VoPoolFree(s->transform_pool, t);
     return nullptr;
   }
-  *t = VtTransform{&kIdentityClass, nullptr, 1, 0};
+  *t = VtTransform{&kIdentityClass, nullptr, 1, kFlagRecord};
   return t;
+}
+
+bool RecordOrRefused(const VtTransform *t) {
+  if (t == nullptr || (t->flags & kFlagRecordMask) == kFlagRecord) return true;
+  Post(kErrorBadArgument, messages::kTransformNotLive, VO_MODULE_TRANSFORMS, static_cast<const void *>(t));
+  return false;
 }
 
 bool TransformLive(const VtTransform *t) {

@@ -161,7 +161,7 @@ constexpr MatrixOf kInverse = &VtLinearTransformData::inverse;
 template <int N, class T>
 inline VtStatus Apply(T *out, const T *in, VtTransform *t, Slot3<T> slot, MatrixOf matrix,
                       LinearOp<T> linear) {
-  if (out == nullptr || in == nullptr) [[unlikely]]
+  if (out == nullptr || in == nullptr || Refused(t)) [[unlikely]]
     return kErrorBadArgument;
   if (t == nullptr || t->cls->code == kClassIdentity) {
     std::memmove(out, in, N * sizeof(T));
@@ -175,7 +175,7 @@ inline VtStatus Apply(T *out, const T *in, VtTransform *t, Slot3<T> slot, Matrix
 template <class T>
 inline VtStatus ApplyNormal(T *out, const T *point, const T *normal, VtTransform *t, Slot4<T> slot,
                             MatrixOf matrix, double shortest) {
-  if (out == nullptr || normal == nullptr) [[unlikely]]
+  if (out == nullptr || normal == nullptr || Refused(t)) [[unlikely]]
     return kErrorBadArgument;
   if (t == nullptr || t->cls->code == kClassIdentity) {
     std::memmove(out, normal, 3 * sizeof(T));

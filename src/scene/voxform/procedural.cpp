@@ -24,7 +24,7 @@ VtStatus CachedRefresh(const VtProceduralClassRecord *record, VtProceduralTransf
   if (forward == nullptr) return kErrorBadArgument;
   VtTransform *operand = OperandDefine(forward);
   if (operand == nullptr) return kErrorBadArgument;
-  VtTransform fresh{&kIdentityClass, nullptr, 0, 0};
+  VtTransform fresh{&kIdentityClass, nullptr, 0, kFlagRecord};
   st = ConcatenateStep(&fresh, operand);
   if (st != 0) return st;
   (void)VoTransformSetIdentity(&d->cached);
@@ -37,7 +37,8 @@ VtStatus CachedRefresh(const VtProceduralClassRecord *record, VtProceduralTransf
 VtProceduralTransformData *DataNew(TransformModuleState *s, void *application_data) {
   auto *d = static_cast<VtProceduralTransformData *>(VoPoolAllocate(s->procedural_data_pool));
   if (d != nullptr)
-    *d = VtProceduralTransformData{application_data, VtTransform{&kIdentityClass, nullptr, 0, 0}, 1, 1};
+    *d = VtProceduralTransformData{application_data, VtTransform{&kIdentityClass, nullptr, 0, kFlagRecord}, 1,
+                                   1};
   return d;
 }
 

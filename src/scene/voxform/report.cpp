@@ -23,6 +23,7 @@ using namespace xform;
 VtStatus VoTransformPrint(VtTransform *t) {
   Post(VO_CLASS_DEBUG, kMessageTransform, VO_MODULE_TRANSFORMS, static_cast<const void *>(t));
   if (t == nullptr) return 0;
+  if (Refused(t)) return kErrorBadArgument;
   static constexpr char kClassLetters[] = "ILPG";
   static constexpr struct {
     uint32_t flag;

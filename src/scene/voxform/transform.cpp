@@ -99,13 +99,13 @@ VtStatus TransformMatrices(VtTransform *t, const double **forward, const double 
 
 VtStatus ConcatenateStep(VtTransform *t, VtTransform *u) {
   if (IsIdentity(u)) return 0;
-  const uint32_t destroyed = t->flags & kFlagDestroyed;
+  const uint32_t destroyed = t->flags & kFlagsKept;
   if (t->cls->code == kClassIdentity) {
     // The copy is made first, so that a failure leaves t as it was.
     void *data = u->cls->copy(u);
     if (data == nullptr) return kNoMemory;
     (void)t->cls->release(t);  // the identity class holds nothing
-    t->flags = (u->flags & ~kFlagDestroyed) | destroyed;
+    t->flags = (u->flags & ~kFlagsKept) | destroyed;
     t->cls = u->cls;
     t->data = data;
     return 0;
@@ -141,7 +141,7 @@ VtTransform *VoTransformDefine(const double *matrix) {
 }
 
 VtTransform *VoTransformCopy(VtTransform *t) {
-  if (t == nullptr) return nullptr;
+  if (t == nullptr || Refused(t)) return nullptr;
   VtTransform *c = RecordNew();
   if (c == nullptr) return nullptr;
   void *data = t->cls->copy(t);
@@ -167,7 +167,7 @@ VtStatus VoTransformDestroy(VtTransform *t) {
 VtStatus VoTransformRelease(VtTransform *t) {
   // Records that nobody counts (the module's static transforms, the cached
   // transform inside procedural data) have a count of 0 and are refused.
-  if (t == nullptr || t->references == 0) return kErrorBadArgument;
+  if (t == nullptr || Refused(t) || t->references == 0) return kErrorBadArgument;
   if (--t->references != 0) return 0;
   VtStatus s = t->cls->release(t);
   s |= RecordFree(t);
@@ -175,7 +175,7 @@ VtStatus VoTransformRelease(VtTransform *t) {
 }
 
 VtStatus VoTransformGetMatrix(VtTransform *t, double *matrix) {
-  if (matrix == nullptr) return kErrorBadArgument;
+  if (matrix == nullptr || Refused(t)) return kErrorBadArgument;
   if (IsIdentity(t)) return VoMatrixIdentity(matrix);
   const double *forward = nullptr;
   const VtStatus s = t->cls->get_matrix(t, &forward, nullptr);
@@ -186,11 +186,13 @@ VtStatus VoTransformGetMatrix(VtTransform *t, double *matrix) {
 }
 
 VtStatus VoTransformInvert(VtTransform *t) {
+  if (Refused(t)) return kErrorBadArgument;
   if (IsIdentity(t)) return 0;
   return t->cls->invert(t);
 }
 
 VtStatus VoTransformConcatenate(VtTransform *t, VtTransform *second) {
+  if (Refused(t) || Refused(second)) return kErrorBadArgument;
   if (second == nullptr) return 0;
   if (t == nullptr) return kErrorBadArgument;
   const VtStatus s = ConcatenateStep(t, second);
@@ -202,40 +204,43 @@ VtStatus VoTransformConcatenate(VtTransform *t, VtTransform *second) {
 }
 
 VtStatus VoTransformTranslate(VtTransform *t, const double *offset) {
-  if (t == nullptr || offset == nullptr) return kErrorBadArgument;
+  if (t == nullptr || offset == nullptr || Refused(t)) return kErrorBadArgument;
   return ConcatenateStep(t, OperandTranslation(offset));
 }
 
 VtStatus VoTransformRotateAxis(VtTransform *t, const double *point, const double *axis, double angle) {
-  if (t == nullptr || point == nullptr || axis == nullptr) return kErrorBadArgument;
+  if (t == nullptr || point == nullptr || axis == nullptr || Refused(t)) return kErrorBadArgument;
   VtTransform *operand = OperandRotationAxis(point, axis, angle * 0.017453292519943295);
   if (operand == nullptr) return kErrorBadArgument;
   return ConcatenateStep(t, operand);
 }
 
 VtStatus VoTransformRotateMatrix(VtTransform *t, const double *row0, const double *row1, const double *row2) {
-  if (t == nullptr || row0 == nullptr || row1 == nullptr || row2 == nullptr) return kErrorBadArgument;
+  if (t == nullptr || row0 == nullptr || row1 == nullptr || row2 == nullptr || Refused(t))
+    return kErrorBadArgument;
   VtTransform *operand = OperandRotationRows(row0, row1, row2);
   if (operand == nullptr) return kErrorBadArgument;
   return ConcatenateStep(t, operand);
 }
 
 uint32_t VoTransformGetType(VtTransform *t) {
-  if (IsIdentity(t)) return 0;
-  return (t->cls->code | t->flags) & ~kFlagDestroyed;
+  if (Refused(t) || IsIdentity(t)) return 0;
+  return (t->cls->code | t->flags) & ~kFlagsKept;
 }
 
 VtStatus VoTransformSetIdentity(VtTransform *t) {
+  if (Refused(t)) return kErrorBadArgument;
   if (IsIdentity(t)) return 0;
   const VtStatus s = t->cls->release(t);
   if (s != 0) return s;
-  t->flags &= kFlagDestroyed;
+  t->flags &= kFlagsKept;
   t->cls = &kIdentityClass;
   t->data = nullptr;
   return 0;
 }
 
 uint32_t VoTransformUpdate(VtTransform *t) {
+  if (Refused(t)) return 0;
   if (IsIdentity(t)) return 1;
   uint32_t version = 0;
   if (t->cls->update(t, &version) == 2) {

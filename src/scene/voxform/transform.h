@@ -80,6 +80,13 @@ constexpr uint32_t kFlagCarried = 0x2000;     // T: carried through concatenatio
 constexpr uint32_t kFlagDestroyed = 0x4000;   // D: the application's reference has been dropped
 constexpr uint32_t kFlagInvariant = 0x8000;   // I: the class has no update procedure
 constexpr uint32_t kAffineMask = kFlagRigid | kFlagAffine;
+// The upper half of the flags word of every transform record the module
+// made and has not freed (the freed record's flags are cleared): the check
+// the per-point operations make, one compare, before they follow the class.
+constexpr uint32_t kFlagRecord = 0x7e5a0000;
+constexpr uint32_t kFlagRecordMask = 0xffff0000;
+// What a change of class or concatenation keeps of the flags word.
+constexpr uint32_t kFlagsKept = kFlagDestroyed | kFlagRecordMask;
 
 // Statuses of this module.
 constexpr VtStatus kErrorBadArgument = VO_STATUS_ERROR_BAD_ARGUMENT;  // 0x40000012
@@ -234,6 +241,15 @@ inline VtLinearTransformData *Linear(const VtTransform *t) {
   return static_cast<VtLinearTransformData *>(t->data);
 }
 inline bool IsIdentity(const VtTransform *t) { return t == nullptr || t->cls->code == kClassIdentity; }
+
+// False (with diagnostic 2050) for a handle that is not null and carries no
+// record mark: a transform freed, or a record of another kind.
+bool RecordOrRefused(const VtTransform *t);
+inline bool Refused(const VtTransform *t) {
+  if (t == nullptr || (t->flags & kFlagRecordMask) == kFlagRecord) [[likely]]
+    return false;
+  return !RecordOrRefused(t);
+}
 
 // A new record from the transform pool (count 1, flags 0, identity), known to
 // the live registry; null when out of memory or not started.

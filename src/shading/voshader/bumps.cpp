@@ -144,11 +144,13 @@ VtTexture *VoBumpRead(const char *name) { return TextureCacheRead(name, kBumpRea
 VtStatus VoBumpDestroy(VtTexture *bump) { return VoTextureDestroy(bump); }
 
 VtStatus VoBumpSamplePoint(float *normal, double amplitude, VtTexture *bump) {
+  if (bump != nullptr && TextureRefused(bump, "VoBumpSamplePoint")) return kRefused;
   BumpSample(normal, amplitude, bump, false);
   return 0;
 }
 
 VtStatus VoBumpSampleArea(float *normal, double amplitude, VtTexture *bump) {
+  if (bump != nullptr && TextureRefused(bump, "VoBumpSampleArea")) return kRefused;
   BumpSample(normal, amplitude, bump, true);
   return 0;
 }

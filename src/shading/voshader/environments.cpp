@@ -123,8 +123,15 @@ bool EnvironmentKnown(ShaderShared *shared, const VtEnvironment *e) {
 VtEnvironment *CubeFromImages(VtImage *const images[6]) {
   ShadingContext *s = StateGet();
   if (s == nullptr || images == nullptr) return nullptr;
-  for (int f = 0; f < 6; ++f)
-    if (images[f] == nullptr || images[f]->data == nullptr) return nullptr;
+  for (int f = 0; f < 6; ++f) {
+    if (images[f] == nullptr) return nullptr;
+    if (!ImageUsable(images[f])) {
+      Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "an environment",
+           static_cast<const void *>(images[f]), "image");
+      return nullptr;
+    }
+    if (images[f]->data == nullptr) return nullptr;
+  }
   Post(kProgress, 532, VO_MODULE_SHADER);
   int32_t side = 1;
   for (int f = 0; f < 6; ++f) side = std::max(side, TextureSideFor(images[f]->width, images[f]->height));

@@ -88,6 +88,7 @@ VtShadeContext *SampleContextOf(ShadingContext *s, VtPrimitive *primitive) {
   std::memset(f.vertex, 0, size);
   VtShadeContext *c = f.context;
   *c = VtShadeContext{};
+  c->check = kShadeContextLive;
   c->Prim = primitive;
   (void)VoShadeContextSetVert(c, f.vertex);
   Copy3(c->Co, s->globals->Co);

@@ -30,6 +30,7 @@ struct VtTexture {
   int32_t side;
   int32_t channels;  // 1 or 3
   float sideF;
+  uint32_t check;   // kTextureLive from the build to the free (in what was padding)
   uint8_t *pixels;  // finest level, side x side texels
   uint8_t *levels[kTextureLevelsMost];
   int32_t levelCount;
@@ -136,6 +137,21 @@ bool ImageRows(const VtImage *image, PixelSource *source);
 void TextureLink(ShaderShared *shared, VtTexture *t);
 // A live cached or created record (under the lock).
 bool TextureKnown(ShaderShared *shared, const VtTexture *t);
+
+// The check word of a texture or bump map from its build to its free: the
+// samples, called per point, compare it and nothing else.
+constexpr uint32_t kTextureLive = 0x7e47e4ed;
+// True, with a diagnostic naming the procedure, for a texture argument that
+// is no live texture or bump map.
+bool TextureRefusedSlow(const VtTexture *t, const char *procedure);
+inline bool TextureRefused(const VtTexture *t, const char *procedure) {
+  if (t->check == kTextureLive) [[likely]]
+    return false;
+  return TextureRefusedSlow(t, procedure);
+}
+// False for an image the driver framework, while it runs, does not hold as
+// live (one destroyed, or a record of another kind).
+bool ImageUsable(const VtImage *image);
 // One reference dropped; unlinked at 1, freed at 0.
 VtStatus TextureRelease(ShaderShared *shared, VtTexture *t);
 // Reads a named record of a kind and channel count through the cache.

@@ -78,7 +78,7 @@ VtShader *ShaderMake(ShadingContext *s, VtShaderPrototype *c, uint32_t type) {
   ShaderShared *shared = s->shared;
   auto *shader = static_cast<VtShader *>(VoPoolAllocate(shared->shader_pool));
   if (shader == nullptr) return nullptr;
-  *shader = VtShader{nullptr, c, type, nullptr, 0};
+  *shader = VtShader{nullptr, c, type, nullptr, 0, kShaderLive};
   try {
     RegisterGuard hold;
     shared->live.insert(shader);
@@ -159,6 +159,10 @@ void ResultRead(const VtShaderGlobals *g, uint32_t type, float out[3]) {
 // Executes inside a pushed environment and reads the result; false when the
 // push failed (nothing is popped then).
 bool ShadeableEvaluate(float colour[3], VtShader *shader) {
+  if (shader->check != kShaderLive) {
+    Post(kRefused, messages::kShaderNotLive, VO_MODULE_SHADER, static_cast<const void *>(shader));
+    return false;
+  }
   if (VoShaderPushEnvironment() != 0) return false;
   ShadingContext *s = StateGet();
   float result[3] = {0, 0, 0};
@@ -385,9 +389,13 @@ VtStatus VoShaderExecute(VtShader *shader) {
   ShadingContext *s = StateGet();
   if (s == nullptr) [[unlikely]]
     return 0;
+  if (shader->check != kShaderLive) [[unlikely]] {
+    // A destroyed record (cleared when it went back to the pool), or a
+    // record of another kind.
+    Post(kRefused, messages::kShaderNotLive, VO_MODULE_SHADER, static_cast<const void *>(shader));
+    return kRefused;
+  }
   const VtShaderPrototype *c = shader->cls;
-  if (c == nullptr) [[unlikely]]
-    return kRefused;  // a destroyed record (cleared when it went back to the pool)
   const VtShaderDataProc entry = s->selector == 1 ? c->evaluateImage : c->evaluate;
   if (entry == nullptr) return 0;
   VtShaderGlobals *g = s->globals;

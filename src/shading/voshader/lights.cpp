@@ -51,7 +51,7 @@ VtShader *LightClone(ShadingContext *to, const VtShader *source) {
   d->nextCurrent = nullptr;
   d->nextLit = nullptr;
   GlobalsPointersTake(d, to->globals);
-  *shader = VtShader{nullptr, source->cls, source->type, d, 1};
+  *shader = VtShader{nullptr, source->cls, source->type, d, 1, kShaderLive};
   return shader;
 }
 

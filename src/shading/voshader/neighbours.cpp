@@ -1,7 +1,8 @@
 // What the shader kernel asks of other modules: the services cached when
 // callbacks change (ray tracer, transforms, driver poll, filter module, work
-// farm). Each stand-in answers "nothing yet" or what the missing module would
-// leave; replacing one is a change in this file only. Also which of the
+// farm), and whether an image is one the driver framework holds live. Each
+// stand-in answers "nothing yet" or what the missing module would leave;
+// replacing one is a change in this file only. Also which of the
 // super-lite library's classes shade a point from the point alone: only that
 // library knows its entries.
 
@@ -9,6 +10,8 @@
 
 #include "shading/voshader/voshader.h"
 #include "shading/voshslte/face.h"
+
+#include "output/vodriver/face.h"
 
 namespace vo::shader {
 
@@ -96,6 +99,12 @@ bool ShaderColourAccepted() { return VoModuleCompatibilityGet(VO_MODULE_CLASSIC)
 bool PointShadingAlone(const VtShaderGlobals *g, bool colourToo) {
   if (colourToo && !shaderlib::ColourOfPointAlone(g->colourCall.entry, g->colourCall.data)) return false;
   return shaderlib::ReflectanceOfPointAlone(g->reflectanceCall.entry, g->reflectanceCall.data);
+}
+
+// The driver framework keeps the register of live images; without it (the
+// shader kernel on its own) any image record is taken as given.
+bool ImageUsable(const VtImage *image) {
+  return VoModuleCheckStarted(VO_MODULE_DRIVER, 0) != 0 || driver::ImageIsLive(image);
 }
 
 }  // namespace vo::shader

@@ -73,9 +73,17 @@ VtHitRecord *VoHitRecordCreate() {
   return hit;
 }
 
+// A hit record's thirty words are all the caller's: a destroyed one is told
+// by the mark its pool leaves in a block given back.
 VtStatus VoHitRecordDestroy(VtHitRecord *record) {
   ShadingContext *s = StateGet();
-  return record != nullptr && s != nullptr ? VoPoolFree(s->hit_pool, record) : 0;
+  if (record == nullptr || s == nullptr) return 0;
+  if (PoolBlockFreed(s->hit_pool, record)) {
+    Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "VoHitRecordDestroy",
+         static_cast<const void *>(record), "hit record");
+    return kRefused;
+  }
+  return VoPoolFree(s->hit_pool, record);
 }
 
 VtReference *VoHitListNodeCreate(void *value) {

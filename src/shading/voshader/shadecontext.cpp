@@ -165,8 +165,27 @@ VtShadeContext *ContextMake(ShadingContext *s) {
   auto *c = static_cast<VtShadeContext *>(VoPoolAllocate(s->context_pool));
   // Cleared whole: a reused block's primitive and vertex words would
   // otherwise be interpolated into.
-  if (c != nullptr) *c = VtShadeContext{};
+  if (c != nullptr) {
+    *c = VtShadeContext{};
+    c->check = kShadeContextLive;
+  }
   return c;
+}
+
+// A context argument that is not a live context: refused with the
+// procedure's name; nothing of it is read beyond its check word.
+bool ContextRefused(const VtShadeContext *c, const char *procedure) {
+  if (c != nullptr && c->check == kShadeContextLive) [[likely]]
+    return false;
+  Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, procedure, static_cast<const void *>(c),
+       "shade context");
+  return true;
+}
+
+// The globals accessors do not read their context: null passes, anything
+// else must be a live context.
+bool ContextArgumentRefused(const VtShadeContext *c, const char *procedure) {
+  return c != nullptr && ContextRefused(c, procedure);
 }
 
 }  // namespace
@@ -202,13 +221,13 @@ struct Arg<float[3]> {
 
 #define VO_CONTEXT_ACCESSORS(F, T, GROUP)                               \
   VtStatus VoShadeContextGet##F(VtShadeContext *c, Arg<T>::Out value) { \
-    if (c == nullptr) return kRefused;                                  \
+    if (ContextRefused(c, "VoShadeContextGet" #F)) return kRefused;     \
     GROUP(c);                                                           \
     Out(value, c->F);                                                   \
     return 0;                                                           \
   }                                                                     \
   VtStatus VoShadeContextSet##F(VtShadeContext *c, Arg<T>::In value) {  \
-    if (c == nullptr) return kRefused;                                  \
+    if (ContextRefused(c, "VoShadeContextSet" #F)) return kRefused;     \
     In(c->F, value);                                                    \
     return 0;                                                           \
   }
@@ -226,44 +245,48 @@ VO_SHADE_CONTEXT_FIELDS(VO_CONTEXT_ACCESSORS)
   X(FWidth, float, Fwidth) X(FHeight, float, Fheight) X(Bo, void *, Bo) X(Bi, void *, Bi)
 // clang-format on
 
-#define VO_GLOBALS_ACCESSORS(F, T, FIELD)                              \
-  VtStatus VoShadeContextGet##F(VtShadeContext *, Arg<T>::Out value) { \
-    ShadingContext *s = StateGet();                                    \
-    if (s == nullptr) return kRefused;                                 \
-    Out(value, s->globals->FIELD);                                     \
-    return 0;                                                          \
-  }                                                                    \
-  VtStatus VoShadeContextSet##F(VtShadeContext *, Arg<T>::In value) {  \
-    ShadingContext *s = StateGet();                                    \
-    if (s == nullptr) return kRefused;                                 \
-    In(s->globals->FIELD, value);                                      \
-    return 0;                                                          \
+#define VO_GLOBALS_ACCESSORS(F, T, FIELD)                                                   \
+  VtStatus VoShadeContextGet##F(VtShadeContext *c, Arg<T>::Out value) {                     \
+    ShadingContext *s = StateGet();                                                         \
+    if (s == nullptr || ContextArgumentRefused(c, "VoShadeContextGet" #F)) return kRefused; \
+    Out(value, s->globals->FIELD);                                                          \
+    return 0;                                                                               \
+  }                                                                                         \
+  VtStatus VoShadeContextSet##F(VtShadeContext *c, Arg<T>::In value) {                      \
+    ShadingContext *s = StateGet();                                                         \
+    if (s == nullptr || ContextArgumentRefused(c, "VoShadeContextSet" #F)) return kRefused; \
+    In(s->globals->FIELD, value);                                                           \
+    return 0;                                                                               \
   }
 VO_SHADE_GLOBALS_FIELDS(VO_GLOBALS_ACCESSORS)
 #undef VO_GLOBALS_ACCESSORS
 
 // Ci and Ti are read and written where the globals' pointers point.
-VtStatus VoShadeContextGetCi(VtShadeContext *, float *value) {
+VtStatus VoShadeContextGetCi(VtShadeContext *c, float *value) {
+  if (ContextArgumentRefused(c, "VoShadeContextGetCi")) return kRefused;
   return ColourCopy(value, Pointed(&VtShaderGlobals::Ci));
 }
-VtStatus VoShadeContextSetCi(VtShadeContext *, const float *value) {
+VtStatus VoShadeContextSetCi(VtShadeContext *c, const float *value) {
+  if (ContextArgumentRefused(c, "VoShadeContextSetCi")) return kRefused;
   return ColourCopy(Pointed(&VtShaderGlobals::Ci), value);
 }
-VtStatus VoShadeContextGetTi(VtShadeContext *, float *value) {
+VtStatus VoShadeContextGetTi(VtShadeContext *c, float *value) {
+  if (ContextArgumentRefused(c, "VoShadeContextGetTi")) return kRefused;
   return ColourCopy(value, Pointed(&VtShaderGlobals::Ti));
 }
-VtStatus VoShadeContextSetTi(VtShadeContext *, const float *value) {
+VtStatus VoShadeContextSetTi(VtShadeContext *c, const float *value) {
+  if (ContextArgumentRefused(c, "VoShadeContextSetTi")) return kRefused;
   return ColourCopy(Pointed(&VtShaderGlobals::Ti), value);
 }
 
 // The accessors with side effects.
 VtStatus VoShadeContextGetVert(VtShadeContext *c, void **value) {
-  if (c == nullptr) return kRefused;
+  if (ContextRefused(c, "VoShadeContextGetVert")) return kRefused;
   Out(value, c->Vert);
   return 0;
 }
 VtStatus VoShadeContextSetVert(VtShadeContext *c, void *vertex) {
-  if (c == nullptr) return kRefused;
+  if (ContextRefused(c, "VoShadeContextSetVert")) return kRefused;
   c->Vert = vertex;
   ShadingContext *s = StateGet();
   if (s == nullptr || vertex == nullptr) return 0;
@@ -272,13 +295,13 @@ VtStatus VoShadeContextSetVert(VtShadeContext *c, void *vertex) {
   return 0;
 }
 VtStatus VoShadeContextGetPw(VtShadeContext *c, float *value) {
-  if (c == nullptr) return kRefused;
+  if (ContextRefused(c, "VoShadeContextGetPw")) return kRefused;
   PositionGroup(c);
   Out(value, c->Pw);
   return 0;
 }
 VtStatus VoShadeContextSetPw(VtShadeContext *c, const float *value) {
-  if (c == nullptr || value == nullptr) return kRefused;
+  if (ContextRefused(c, "VoShadeContextSetPw") || value == nullptr) return kRefused;
   PositionGroup(c);
   Copy3(c->Pw, value);
   Copy3(c->P, value);
@@ -286,13 +309,13 @@ VtStatus VoShadeContextSetPw(VtShadeContext *c, const float *value) {
   return 0;
 }
 VtStatus VoShadeContextGetP(VtShadeContext *c, float *value) {
-  if (c == nullptr) return kRefused;
+  if (ContextRefused(c, "VoShadeContextGetP")) return kRefused;
   PositionGroup(c);
   Out(value, c->P);
   return 0;
 }
 VtStatus VoShadeContextSetP(VtShadeContext *c, const float *value) {
-  if (c == nullptr || value == nullptr) return kRefused;
+  if (ContextRefused(c, "VoShadeContextSetP") || value == nullptr) return kRefused;
   PositionGroup(c);
   Copy3(c->P, value);
   c->texture_valid = 0;
@@ -306,8 +329,10 @@ VtShadeContext *VoShadeContextCreate() {
 
 VtStatus VoShadeContextDestroy(VtShadeContext *c) {
   ShadingContext *s = StateGet();
-  if (c != nullptr && s != nullptr) (void)VoPoolFree(s->context_pool, c);
-  return 0;
+  if (c == nullptr || s == nullptr) return 0;
+  if (ContextRefused(c, "VoShadeContextDestroy")) return kRefused;
+  c->check = 0;
+  return VoPoolFree(s->context_pool, c);
 }
 
 VtShadeContextReference *VoShadeContextReferenceCreate() {
@@ -321,12 +346,27 @@ VtShadeContextReference *VoShadeContextReferenceCreate() {
 VtStatus VoShadeContextReferenceDestroy(VtShadeContextReference *node, uint32_t with_context) {
   ShadingContext *s = StateGet();
   if (node == nullptr || s == nullptr) return 0;
-  if (with_context) (void)VoShadeContextDestroy(node->context);
-  (void)VoPoolFree(s->context_node_pool, node);
-  return 0;
+  if (PoolBlockFreed(s->context_node_pool, node)) {
+    Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "VoShadeContextReferenceDestroy",
+         static_cast<const void *>(node), "shade-context reference");
+    return kRefused;
+  }
+  // A node whose context is to go with it must hold a live context (or
+  // none): anything else is no node of a ring of contexts.
+  if (with_context && node->context != nullptr &&
+      ContextRefused(node->context, "VoShadeContextReferenceDestroy"))
+    return kRefused;
+  if (with_context && node->context != nullptr) (void)VoShadeContextDestroy(node->context);
+  return VoPoolFree(s->context_node_pool, node);
 }
 
 VtStatus VoShadeContextPolygonDestroy(VtShadeContextReference *first) {
+  ShadingContext *s = StateGet();
+  if (first != nullptr && s != nullptr && PoolBlockFreed(s->context_node_pool, first)) {
+    Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "VoShadeContextPolygonDestroy",
+         static_cast<const void *>(first), "shade-context reference");
+    return kRefused;
+  }
   for (VtShadeContextReference *node = first; node != nullptr;) {
     VtShadeContextReference *next = node->next;
     (void)VoShadeContextReferenceDestroy(node, 1);
@@ -383,7 +423,7 @@ VtShadeContextReference *VoShadeContextPolygonCreate(VtPrimitive *primitive, VtP
 }
 
 VtStatus VoShadeContextLoadGlobals(VtShadeContext *c, VtShaderGlobals *g) {
-  if (c == nullptr || g == nullptr) return kRefused;
+  if (g == nullptr || ContextRefused(c, "VoShadeContextLoadGlobals")) return kRefused;
   const float sign = g->reverse ? -1.0f : 1.0f;
   VtStatus st = 0;
   float value[3];

@@ -212,7 +212,13 @@ int32_t TextureSideFor(int32_t width, int32_t height) {
 }
 
 bool ImageRows(const VtImage *image, PixelSource *source) {
-  if (image == nullptr || image->data == nullptr || image->width < 1 || image->height < 1) return false;
+  if (image == nullptr) return false;
+  if (!ImageUsable(image)) {
+    Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "a texture, bump map or environment",
+         static_cast<const void *>(image), "image");
+    return false;
+  }
+  if (image->data == nullptr || image->width < 1 || image->height < 1) return false;
   if (image->bits != 24 && image->bits != 8) return false;
   const size_t need = static_cast<size_t>(image->width) * static_cast<size_t>(image->bits / 8);
   if (image->bytes_per_row < 0 || static_cast<size_t>(image->bytes_per_row) < need) return false;
@@ -233,6 +239,7 @@ VtTexture *TextureBuild(ShaderShared *shared, const TextureShape &shape, const P
   auto *t = static_cast<VtTexture *>(VoPoolAllocate(shared->imaging.texture_pool));
   if (t == nullptr) return nullptr;
   *t = VtTexture{};
+  t->check = kTextureLive;
   t->bordered = static_cast<int32_t>(shape.bordered);
   t->refCount = 1;
   t->channels = ch;
@@ -272,6 +279,7 @@ void TextureFree(ShaderShared *shared, VtTexture *t) {
   if (t->levelCount > 0) VoDeallocate(t->levels[0]);
   if (t->ownsPixels) VoDeallocate(t->pixels);
   VoDeallocate(t->name);
+  t->check = 0;
   VoPoolFree(shared->imaging.texture_pool, t);
 }
 
@@ -283,6 +291,12 @@ void TextureLink(ShaderShared *shared, VtTexture *t) {
   if (im.head != nullptr) im.head->prev = t;
   im.head = t;
   im.textures.insert(t);
+}
+
+bool TextureRefusedSlow(const VtTexture *t, const char *procedure) {
+  Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, procedure, static_cast<const void *>(t),
+       "texture or bump map");
+  return true;
 }
 
 bool TextureKnown(ShaderShared *shared, const VtTexture *t) {
@@ -491,6 +505,10 @@ VtStatus VoTextureSamplePoint(float *out, int32_t count, VtTexture *texture) {
     Zero(count, out);
     return 0;
   }
+  if (TextureRefused(texture, "VoTextureSamplePoint")) {
+    Zero(count, out);
+    return kRefused;
+  }
   TexturePoint(texture, s->globals->s, s->globals->t, count, out);
   return 0;
 }
@@ -503,6 +521,10 @@ VtStatus VoTextureSampleArea(float *out, int32_t count, VtTexture *texture) {
   if (texture == nullptr) {
     Zero(count, out);
     return 0;
+  }
+  if (TextureRefused(texture, "VoTextureSampleArea")) {
+    Zero(count, out);
+    return kRefused;
   }
   TextureArea(s, texture, count, out);
   return 0;

@@ -59,7 +59,9 @@ struct VtShadeContext {
   float U;
   float UnitI[3];
   float V;
-  uint32_t texture_valid, incident_valid, parameter_valid, position_valid;
+  uint16_t texture_valid, incident_valid, parameter_valid, position_valid;
+  uint32_t check;  // kShadeContextLive from creation to destroy
+  uint32_t spare;
 };
 
 namespace vo::shader {
@@ -77,6 +79,13 @@ constexpr uint32_t kPoolLights = 0x50009;
 constexpr uint32_t kPoolMaterials = 0x50002;
 constexpr uint32_t kPoolShadeContexts = 0x5000a;
 constexpr uint32_t kPoolShadeContextNodes = 0x5000b;
+
+// The check word of a live shade context; a destroy clears it, so a
+// context destroyed, or a record of another kind, is refused by one compare.
+constexpr uint32_t kShadeContextLive = 0x5c0e7e47;
+// The check word of a live shader record (a light's worker copy too): the
+// shader procedures called per sample compare it and nothing else.
+constexpr uint32_t kShaderLive = 0x5ade7e47;
 
 constexpr uint32_t kGlobalsMax = 100;
 constexpr uint32_t kGlobalNamePool = 1000;

@@ -98,6 +98,38 @@ TEST_F(PoolTest, DebugBuildsRefuseForeignAndRepeatedFrees) {
 #endif
 }
 
+// The free mark refuses a second free in every build, once a block has the
+// two words it needs (its free-list link, then the mark). A pool of one-word
+// blocks keeps no mark: there only the debug builds' book of free blocks
+// refuses, and a Release build takes the block back twice (the caller's
+// contract). The mark of a free block in a chunk that stays survives the
+// tidy, which relinks free blocks through their first word only.
+TEST_F(PoolTest, ASecondFreeIsRefusedInEveryBuildWhereTheBlockHasRoomForTheMark) {
+  VtPool *p = VoPoolCreate(kTag, 32);  // 31 blocks a chunk
+  std::vector<void *> blocks;
+  for (int i = 0; i < 62; ++i) blocks.push_back(VoPoolAllocate(p));
+  for (int i = 31; i < 62; ++i) EXPECT_EQ(VoPoolFree(p, blocks[i]), 0u);
+  EXPECT_EQ(VoPoolFree(p, blocks[0]), 0u);
+  EXPECT_EQ(VoPoolFree(p, blocks[0]), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoMemoryTidy(), 0u);
+  EXPECT_EQ(VoPoolFree(p, blocks[0]), VO_STATUS_BAD_ARGUMENT);
+  // Taken again, the block is live: its mark is gone, so one free passes.
+  void *again = nullptr;
+  while (again != blocks[0]) {
+    again = VoPoolAllocate(p);
+    ASSERT_NE(again, nullptr);
+  }
+  EXPECT_EQ(VoPoolFree(p, again), 0u);
+  EXPECT_EQ(CountPosted(kMessageBlockFreeRefused), 2);
+#ifndef NDEBUG
+  VtPool *small = VoPoolCreate(kTag, 8);
+  void *a = VoPoolAllocate(small);
+  ASSERT_NE(VoPoolAllocate(small), nullptr);
+  EXPECT_EQ(VoPoolFree(small, a), 0u);
+  EXPECT_EQ(VoPoolFree(small, a), VO_STATUS_BAD_ARGUMENT);  // the book, not a mark
+#endif
+}
+
 // A sub-pool of `chunks` chunks whose blocks are all free except `keep`.
 VtPool *SubPoolWith(VtPool *parent, uint32_t chunks, uint32_t keep, std::vector<void *> *kept) {
   VtPool *sub = VoSubPoolCreate(parent);

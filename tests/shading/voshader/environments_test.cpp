@@ -32,21 +32,19 @@ int FaceOf(const double *d) {
 struct Cube {
   Picture pictures[6];
   VtImage images[6];
-  VtImage *pointers[6];
   explicit Cube(int side, bool pattern = false) {
     for (int f = 0; f < 6; ++f) {
       pictures[f] = Picture::Solid(side, side, uint8_t(40 * f + 10), uint8_t(200 - 30 * f), uint8_t(5 * f));
       if (pattern)  // left half red 0, right half red 255
         for (int i = 0; i < side * side; ++i) pictures[f].bytes[3 * i] = (i % side) < side / 2 ? 0 : 255;
       images[f] = pictures[f].Image();
-      pointers[f] = &images[f];
     }
   }
 };
 
 TEST_F(EnvironmentTest, BordersHoldTheNeighbouringFacesAndCornersTheirAverage) {
   Cube cube(4);
-  VtEnvironment *e = VoEnvironmentCreateCube(cube.pointers);
+  VtEnvironment *e = VoEnvironmentCreateCube(LiveFaces(cube.images));
   ASSERT_NE(e, nullptr);
   float colour[3];
   const float diagonal_x[3] = {1, 1, 0}, diagonal_y[3] = {0, 1, 1};
@@ -79,7 +77,7 @@ TEST_F(EnvironmentTest, BordersHoldTheNeighbouringFacesAndCornersTheirAverage) {
 
 TEST_F(EnvironmentTest, TheConeChoosesTheLevelAndDegenerateLookUpsAreBlack) {
   Cube cube(4, true);
-  VtEnvironment *e = VoEnvironmentCreateCube(cube.pointers);
+  VtEnvironment *e = VoEnvironmentCreateCube(LiveFaces(cube.images));
   ASSERT_NE(e, nullptr);
   // (1, 0.5, 0) on +x: u = 0.5 - 0.5 / 2 = 0.25, finest x = 2 x 0.25 = 0.5: columns 0 and 1, red 0.
   // A quarter turn reads level 0, every face's mean (0 + 0 + 255 + 255) >> 2 = 127, borders alike.
@@ -94,7 +92,7 @@ TEST_F(EnvironmentTest, TheConeChoosesTheLevelAndDegenerateLookUpsAreBlack) {
   EXPECT_EQ(VoEnvironmentDestroy(e), 0u);
   // 1 x 1 faces: the finest look-up stays on its one texel.
   Cube tiny(1);
-  e = VoEnvironmentCreateCube(tiny.pointers);
+  e = VoEnvironmentCreateCube(LiveFaces(tiny.images));
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(VoEnvironmentSample(colour, e, nullptr, d, 0), 0u);
   EXPECT_FLOAT_EQ(colour[0], 10 / 255.0f);
@@ -102,7 +100,7 @@ TEST_F(EnvironmentTest, TheConeChoosesTheLevelAndDegenerateLookUpsAreBlack) {
   // A face wider than 4096 would force 8192 on the others: the cube is refused.
   tiny.pictures[3] = Picture::Solid(4097, 1, 0, 0, 0);
   tiny.images[3] = tiny.pictures[3].Image();
-  EXPECT_EQ(VoEnvironmentCreateCube(tiny.pointers), nullptr);
+  EXPECT_EQ(VoEnvironmentCreateCube(LiveFaces(tiny.images)), nullptr);
 }
 
 TEST_F(EnvironmentTest, AFixedCubeSampledFromItsCentreAgreesWithDirectionSampling) {
@@ -111,8 +109,8 @@ TEST_F(EnvironmentTest, AFixedCubeSampledFromItsCentreAgreesWithDirectionSamplin
   for (Picture &p : cube.pictures)
     for (uint8_t &b : p.bytes) b = uint8_t(random());
   const float centre[3] = {1, 2, 3};
-  VtEnvironment *fixed = VoEnvironmentCreateFixedCube(cube.pointers, centre, 4.0);
-  VtEnvironment *free = VoEnvironmentCreateCube(cube.pointers);
+  VtEnvironment *fixed = VoEnvironmentCreateFixedCube(LiveFaces(cube.images), centre, 4.0);
+  VtEnvironment *free = VoEnvironmentCreateCube(LiveFaces(cube.images));
   ASSERT_NE(fixed, nullptr);
   ASSERT_NE(free, nullptr);
   std::uniform_real_distribution<float> unit(-1, 1);

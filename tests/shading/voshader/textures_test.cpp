@@ -20,13 +20,13 @@ constexpr float kByte = 1.0f / 255;
 TEST_F(TextureTest, TexturesTakeTheSmallestPowerOfTwoSideAndRefuseWhatTheyCannotRead) {
   Picture one = Picture::Solid(1, 1, 9, 9, 9), wide = Picture::Solid(300, 200, 1, 2, 3);
   VtImage image = one.Image();
-  VtTexture *t = VoTextureCreate(&image, 3);
+  VtTexture *t = VoTextureCreate(Live(image), 3);
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->side, 1);
   EXPECT_EQ(t->levelCount, 0);
   EXPECT_EQ(VoTextureDestroy(t), 0u);
   image = wide.Image();
-  t = VoTextureCreate(&image, 3);
+  t = VoTextureCreate(Live(image), 3);
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->side, 512);
   EXPECT_FLOAT_EQ(t->lodBias, std::log2(1.5f));  // aspect 300 / 200
@@ -40,7 +40,7 @@ TEST_F(TextureTest, TexturesTakeTheSmallestPowerOfTwoSideAndRefuseWhatTheyCannot
     if (fault == 2) image.data = nullptr;
     if (fault == 3) image.bits = 32;
     if (fault == 4) image.bytes_per_row = 2;
-    EXPECT_EQ(VoTextureCreate(&image, 3), nullptr) << fault;
+    EXPECT_EQ(VoTextureCreate(Live(image), 3), nullptr) << fault;
     EXPECT_EQ(CountPosted(535) + CountPosted(536) + CountPosted(537), 3) << fault;
   }
 }
@@ -48,7 +48,7 @@ TEST_F(TextureTest, TexturesTakeTheSmallestPowerOfTwoSideAndRefuseWhatTheyCannot
 TEST_F(TextureTest, ATwoByOneImageIsStretchedToASquareWhoseBoxLevelIsTheTruncatedMean) {
   Picture p{2, 1, 24, {0, 100, 200, 255, 50, 0}};
   VtImage image = p.Image();
-  VtTexture *t = VoTextureCreate(&image, 3);
+  VtTexture *t = VoTextureCreate(Live(image), 3);
   ASSERT_NE(t, nullptr);
   // Steps: x (2 - 1) x 1024 / 1 = 1024, y 0: both rows repeat the source row.
   const std::vector<uint8_t> finest{0, 100, 200, 255, 50, 0, 0, 100, 200, 255, 50, 0};
@@ -66,7 +66,7 @@ TEST_F(TextureTest, PointSamplesWrapIntoTheTextureAndNeverLeaveIt) {
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 4096; ++x) p.bytes.insert(p.bytes.end(), {uint8_t(x / 16), 7, 9});
   VtImage image = p.Image();
-  VtTexture *t = VoTextureCreate(&image, 3);
+  VtTexture *t = VoTextureCreate(Live(image), 3);
   ASSERT_NE(t, nullptr);
   VtShaderGlobals *g = Globals();
   struct Case {
@@ -93,7 +93,7 @@ TEST_F(TextureTest, PointSamplesWrapIntoTheTextureAndNeverLeaveIt) {
   // An 8-bit image read as three channels: one byte per pixel, repeated.
   Picture grey{3, 2, 8, {10, 20, 30, 40, 50, 60}};
   image = grey.Image();
-  t = VoTextureCreate(&image, 3);
+  t = VoTextureCreate(Live(image), 3);
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(t->pixels[0], 10);
   EXPECT_EQ(t->pixels[2], 10);
@@ -106,7 +106,7 @@ TEST_F(TextureTest, AreaSamplesTakeTheLevelOfTheFootprint) {
   Picture p{4, 4, 24, {}};
   for (int i = 0; i < 16; ++i) p.bytes.insert(p.bytes.end(), {uint8_t(16 * i), 0, 0});
   VtImage image = p.Image();
-  VtTexture *t = VoTextureCreate(&image, 3);
+  VtTexture *t = VoTextureCreate(Live(image), 3);
   ASSERT_NE(t, nullptr);
   const float eye[3] = {0, 0, 10}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
   ASSERT_EQ(VoViewSetPinhole(VoViewGet(), eye, at, up, 1, 2.0), 0u);
@@ -215,7 +215,7 @@ TEST_F(TextureTest, EveryLevelAndEverySampleAnswersAsTheRowsOfItsLevel) {
     for (int32_t k = 0; k < 3 * size[0] * size[1]; ++k)
       p.bytes.push_back(uint8_t((seed = seed * 1103515245u + 12345u) >> 23));
     VtImage image = p.Image();
-    VtTexture *t = VoTextureCreate(&image, 3);
+    VtTexture *t = VoTextureCreate(Live(image), 3);
     ASSERT_NE(t, nullptr);
     const int32_t side = t->side, levels = t->levelCount;
     std::vector<std::vector<uint8_t>> rows(levels + 1);
@@ -338,7 +338,7 @@ TEST_F(TextureTest, BumpMapsHoldHalvedLuminanceGradientsAndTiltTheNormal) {
   // Red only, luminance int(0.299 r): 0, 59 / 29, 14 for rows (0, 200) and (100, 50).
   Picture p{2, 2, 24, {0, 0, 0, 200, 0, 0, 100, 0, 0, 50, 0, 0}};
   VtImage image = p.Image();
-  VtTexture *bump = VoBumpCreate(&image);
+  VtTexture *bump = VoBumpCreate(Live(image));
   ASSERT_NE(bump, nullptr);
   // Row 0: ((59 - 0) >> 1) + 128 = 157, ((29 - 0) >> 1) + 128 = 142; ((0 - 59) >> 1) + 128 = 98,
   // ((14 - 59) >> 1) + 128 = 105. Row 1 against row 0: (-15 >> 1) + 128 = 120, (-29 >> 1) + 128 = 113;
@@ -347,7 +347,7 @@ TEST_F(TextureTest, BumpMapsHoldHalvedLuminanceGradientsAndTiltTheNormal) {
   EXPECT_EQ(VoBumpDestroy(bump), 0u);
   Picture flat = Picture::Solid(4, 4, 90, 90, 90);
   image = flat.Image();
-  bump = VoBumpCreate(&image);
+  bump = VoBumpCreate(Live(image));
   ASSERT_NE(bump, nullptr);
   EXPECT_EQ(flat.bytes[0], 128);
   EXPECT_EQ(flat.bytes[1], 128);
@@ -373,10 +373,10 @@ TEST_F(TextureTest, BumpMapsHoldHalvedLuminanceGradientsAndTiltTheNormal) {
   // One row has no vertical gradient; an 8-bit image keeps its own bytes.
   Picture row = Picture::Solid(4, 1, 1, 1, 1), grey{2, 2, 8, {0, 200, 100, 50}};
   image = row.Image();
-  EXPECT_EQ(VoBumpCreate(&image), nullptr);
+  EXPECT_EQ(VoBumpCreate(Live(image)), nullptr);
   EXPECT_EQ(CountPosted(578), 1);
   image = grey.Image();
-  bump = VoBumpCreate(&image);
+  bump = VoBumpCreate(Live(image));
   ASSERT_NE(bump, nullptr);
   EXPECT_EQ(grey.bytes, (std::vector<uint8_t>{0, 200, 100, 50}));
   EXPECT_EQ(VoBumpDestroy(bump), 0u);
