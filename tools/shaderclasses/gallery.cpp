@@ -12,6 +12,8 @@
 #include <set>
 
 #include <vo/vo_postprocess.h>
+#include <vo/vo_raytrace.h>
+#include <vo/vo_render.h>
 #include <vo/vo_shader.h>
 
 #include "gallery_scene.h"
@@ -79,33 +81,20 @@ struct Alike {
 
 const std::vector<Alike> &AlikeGroups() {
   static const std::vector<Alike> groups = {
-      {{"colour-plain", "reflectance-plastic", "transparency-none", "transparency-base", "displacement-none",
-        "foreground-none", "transparency-plain", "transparency-wrapped-image"},
-       "the gallery's sphere is already plain red plastic, and a \"none\" or \"base\" class leaves a surface "
-       "or the picture as it is; the z-buffer keeps a surface whole unless a class cuts it away, so the half "
-       "transparency of \"plain\" and \"wrapped image\" shows only where the ray tracer draws"},
+      {{"colour-plain", "reflectance-plastic", "displacement-none", "foreground-none"},
+       "the gallery's sphere is already plain red plastic, and a \"none\" class leaves a surface or the "
+       "picture as it is"},
       {{"colour-blue-marble", "colour-npr-blue-marble"},
        "the NPR library's blue marble shares the lite library's class's arguments, defaults, colour table "
-       "and "
-       "evaluation"},
+       "and evaluation"},
       {{"colour-simple-wood", "colour-npr-simple-wood"},
        "the NPR library's simple wood shares the lite library's class's arguments, defaults and evaluation"},
       {{"background-ray-cube", "background-scaled-image"},
        "the camera's own rays see the ray cube's primary shader (here the scaled image); its secondary "
-       "shader "
-       "shows only in reflections"},
-      {{"reflectance-base", "reflectance-shadow", "transparency-shadow"},
-       "a shadow class paints only the shadows of the lights in its \"light list\", which is empty here, and "
-       "the base reflectance is the plain lighting the sphere has anyway"},
-      {{"background-none", "background-buffered-image", "background-npr-image"},
-       "a buffered image background without a \"buffer\" and an NPR image background without a "
-       "\"background\" leave the background colour, black, as \"none\" does; the gallery does not yet give "
-       "them a screen buffer or a paper"},
+       "shader shows only in reflections"},
       {{"colour-decal", "colour-wrapped-image"},
        "a decal without a \"decal transparency\" lays its \"decal colour\" whole, here the same wrapped "
        "image"},
-      {{"colour-absolute-curvature", "colour-gaussian-curvature"},
-       "every point of a sphere has the same curvatures, so both classes colour it one hue"},
       {{"background-image", "background-two-planes"},
        "the two planes' front plane, in front of the camera, shows its \"image\" shader as that background "
        "lays it"},
@@ -128,7 +117,17 @@ std::string Stem(const std::string &file) {
   return file.substr(slash + 1, dot - slash - 1);
 }
 
-// Fails, naming them, on two identical pictures that no group lists.
+// The pixels of the picture whose file name without ".png" is `stem`, or
+// null when no class has it.
+const std::vector<uint8_t> *PixelsOf(const std::vector<Entry> &all, const char *stem) {
+  for (const Entry &e : all)
+    if (!e.file.empty() && Stem(e.file) == stem) return &e.rgb;
+  return nullptr;
+}
+
+// Fails, naming them, on two identical pictures that no group lists, and on
+// a group whose pictures are not all there and the same: the page would
+// say they are.
 bool AlikeChecked(const std::vector<Entry> &all) {
   bool ok = true;
   for (size_t i = 0; i < all.size(); ++i)
@@ -140,6 +139,16 @@ bool AlikeChecked(const std::vector<Entry> &all) {
                    all[j].file.c_str());
       ok = false;
     }
+  for (const Alike &g : AlikeGroups()) {
+    const std::vector<uint8_t> *first = PixelsOf(all, g.pictures.front());
+    for (const char *p : g.pictures) {
+      const std::vector<uint8_t> *rgb = PixelsOf(all, p);
+      if (first != nullptr && rgb != nullptr && *rgb == *first) continue;
+      std::fprintf(stderr, "vo_shader_classes: %s is listed as the same picture as %s and is not\n", p,
+                   g.pictures.front());
+      ok = false;
+    }
+  }
   return ok;
 }
 
@@ -187,11 +196,12 @@ std::string Unshown(const ShaderType &t, const ShaderClass &c, const GalleryPict
   return with + (set.empty() ? "" : ",") + text + EmptyArguments(c);
 }
 
-std::string Renderer(const ShaderType &t, const ShaderClass &c, const GalleryPicture &p) {
+std::string Renderer(const ShaderType &t, const GalleryPicture &p) {
   if (t.code == VO_SHADER_POSTPROCESS)
     return p.after_depth ? "after \"render depth\", over the demo's z-buffer picture"
                          : "over the demo's z-buffer picture";
-  return c.raytrace ? "ray tracer, full pass" : "z-buffer";
+  if (p.code == VO_EXECUTE_RAY_FULL) return "ray tracer, full pass";
+  return p.code == VO_EXECUTE_ADVANCED_ABUFFER ? "A-buffer" : "z-buffer";
 }
 
 // The class's entry, its picture written into `images` when it has one.
@@ -210,7 +220,7 @@ bool EntryMake(const ShaderType &t, const ShaderClass &c, const std::filesystem:
   }
   const std::string file = Unique(Slug(t.name, c.name), used) + ".png";
   e->file = "images/gallery/" + file;
-  e->drawn = Renderer(t, c, p);
+  e->drawn = Renderer(t, p);
   e->dressing = GalleryDressingText(t, c);
   e->rgb = p.rgb;
   return PictureWrite(p, images / file);
@@ -226,9 +236,10 @@ void Preamble(std::ostream &out) {
       << "a colour, reflectance, transparency or displacement class on a sphere of red plastic over a\n"
       << "checked floor; a texture-space class mapping a checker onto it; a background behind the\n"
       << "sphere alone; a foreground over it; a light lighting it alone; a post-process class over\n"
-      << "the demo's scene. A class that casts rays is drawn by the ray tracer's full pass, the\n"
-      << "others by the advanced renderer's z-buffer. No two pictures are the same except those the\n"
-      << "last section lists, with the reason.\n\n";
+      << "the demo's scene. A class that casts rays is drawn by the ray tracer's full pass, a\n"
+      << "transparency class by the advanced renderer's A-buffer (which lays what lies behind a\n"
+      << "surface through it), the others by its z-buffer. No two pictures are the same except those\n"
+      << "the last section lists, with the reason.\n\n";
 }
 
 void TypeWrite(const ShaderType &t, const std::vector<Entry> &entries, std::ostream &out) {

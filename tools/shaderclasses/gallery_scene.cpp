@@ -1,10 +1,14 @@
 // The gallery's scenes. A surface class (colour, reflectance, transparency,
 // displacement) dresses a unit sphere standing over a checked floor, the
-// other parts of its material plain red plastic; a texture-space class maps
-// a checker onto that sphere; a background is behind the sphere alone, a
-// foreground over the sphere and floor; a light lights them by itself; a
-// post-process class runs over the demo's scene (sphere, box and floor as
-// the demo places them) rendered by the z-buffer.
+// other parts of its material plain red plastic; a curvature colour dresses
+// a torus in its place, the sphere having the same curvatures everywhere; a
+// texture-space class maps a checker onto the sphere; a background is
+// behind the sphere alone, a foreground over the sphere and floor; a light
+// lights them by itself; a post-process class runs over the demo's scene
+// (sphere, box and floor as the demo places them) rendered by the z-buffer.
+// A transparency class is drawn by the A-buffer, which lays what lies
+// behind a surface through it, a class that casts rays by the ray tracer,
+// the others by the z-buffer.
 //
 // The mesh arrays stay alive until the session ends: a mesh may keep
 // pointing at the arrays it was made from.
@@ -17,9 +21,12 @@
 #include <string>
 
 #include <vo/vo_api.h>
+#include <vo/vo_geometry.h>
+#include <vo/vo_npr.h>
 #include <vo/vo_postprocess.h>
 #include <vo/vo_raytrace.h>
 #include <vo/vo_render.h>
+#include <vo/vo_screenbuf.h>
 #include <vo/vo_shader.h>
 
 namespace vo::classdoc {
@@ -31,6 +38,7 @@ constexpr uint32_t kFailed = 0x20000006u;  // what a call that made nothing answ
 
 struct Mesh {
   std::vector<float> world, normal, st;  // normal and st empty: not given
+  std::vector<float> curvature[3];       // Gaussian, mean, absolute; empty: not given
   std::vector<int32_t> counts, indices;
 };
 
@@ -43,7 +51,11 @@ struct Session {
   std::vector<Mesh> meshes;
   std::vector<VtPrimitive *> primitives;
   VtReference *lights = nullptr, *post = nullptr;
-  VtImage *image = nullptr;
+  VtShader *point = nullptr;               // the scene's point light, when it has one
+  std::vector<VtReference *> light_lists;  // rings of the point light a class holds
+  VtImage *image = nullptr, *paper_image = nullptr;
+  VtNPRBackground *paper = nullptr;
+  VtScreenBuffer *buffer = nullptr;
   VtEnvironment *environment = nullptr;
   std::vector<VtImage *> faces;
   std::vector<float> field;  // a vector field a class points at
@@ -75,6 +87,20 @@ VtTypedValue Number(uint32_t type, float f) {
   return v;
 }
 
+// Two triangles for each cell of a grid of (kRings + 1) x (kSlices + 1)
+// vertices, turned to face the other way when `turned`.
+void GridTriangles(Mesh *m, bool turned) {
+  for (int i = 0; i < kRings; ++i)
+    for (int j = 0; j < kSlices; ++j) {
+      const int32_t a = i * (kSlices + 1) + j, b = a + 1, c = a + kSlices + 1, d = c + 1;
+      m->counts.insert(m->counts.end(), {3, 3});
+      if (turned)
+        m->indices.insert(m->indices.end(), {a, c, b, b, c, d});
+      else
+        m->indices.insert(m->indices.end(), {a, b, c, b, d, c});
+    }
+}
+
 // A sphere of triangles with smooth normals; s runs once round it, t from
 // pole to pole.
 Mesh SphereMesh(float cx, float cy, float cz, float r) {
@@ -89,12 +115,35 @@ Mesh SphereMesh(float cx, float cy, float cz, float r) {
       m.world.insert(m.world.end(), {cx + r * n[0], cy + r * n[1], cz + r * n[2]});
       m.st.insert(m.st.end(), {static_cast<float>(j) / kSlices, static_cast<float>(i) / kRings});
     }
-  for (int i = 0; i < kRings; ++i)
-    for (int j = 0; j < kSlices; ++j) {
-      const int32_t a = i * (kSlices + 1) + j, b = a + 1, c = a + kSlices + 1, d = c + 1;
-      m.counts.insert(m.counts.end(), {3, 3});
-      m.indices.insert(m.indices.end(), {a, b, c, b, d, c});
+  GridTriangles(&m, false);
+  return m;
+}
+
+// A torus of tube radius r about a ring of radius R round the y axis,
+// tipped by `tilt` radians towards +z and centred at height y, with its
+// curvatures: k1 = 1/r across the tube, k2 = cos(v) / (R + r cos(v)) along
+// it, v the angle round the tube from the outer equator.
+Mesh TorusMesh(float y, float ring, float r, float tilt) {
+  Mesh m;
+  const double pi = 3.14159265358979, ct = std::cos(tilt), st = std::sin(tilt);
+  for (int i = 0; i <= kRings; ++i)
+    for (int j = 0; j <= kSlices; ++j) {
+      const double v = 2 * pi * i / kRings, u = 2 * pi * j / kSlices;
+      const double n[3] = {std::cos(v) * std::cos(u), std::sin(v), std::cos(v) * std::sin(u)};
+      const double reach = ring + r * std::cos(v);
+      const double p[3] = {reach * std::cos(u), r * std::sin(v), reach * std::sin(u)};
+      for (const double *q : {p, n}) {
+        std::vector<float> &to = q == p ? m.world : m.normal;
+        to.insert(to.end(),
+                  {static_cast<float>(q[0]), static_cast<float>(q[1] * ct - q[2] * st + (q == p ? y : 0)),
+                   static_cast<float>(q[1] * st + q[2] * ct)});
+      }
+      const double k1 = 1 / r, k2 = std::cos(v) / reach;
+      m.curvature[0].push_back(static_cast<float>(k1 * k2));
+      m.curvature[1].push_back(static_cast<float>((k1 + k2) / 2));
+      m.curvature[2].push_back(static_cast<float>(std::fabs(k1) + std::fabs(k2)));
     }
+  GridTriangles(&m, true);
   return m;
 }
 
@@ -122,10 +171,15 @@ Mesh BoxMesh(float x0, float x1, float y0, float y1, float z0, float z1) {
 VtPrimitive *MeshAdd(Session *s, Mesh mesh) {
   s->meshes.push_back(std::move(mesh));
   const Mesh &m = s->meshes.back();
-  uint32_t ids[3] = {VO_VERT_WORLD, 0, 0}, count = 1;
-  VtTypedValue data[3] = {Pointer(m.world.data()), {}, {}};
+  static const uint32_t kCurvatureIds[3] = {VO_VERT_GAUSSIAN_CURVATURE, VO_VERT_MEAN_CURVATURE,
+                                            VO_VERT_ABSOLUTE_CURVATURE};
+  uint32_t ids[6] = {VO_VERT_WORLD}, count = 1;
+  VtTypedValue data[6] = {Pointer(m.world.data())};
   if (!m.normal.empty()) ids[count] = VO_VERT_NORMAL, data[count++] = Pointer(m.normal.data());
   if (!m.st.empty()) ids[count] = VO_VERT_TEXCOORDS, data[count++] = Pointer(m.st.data());
+  for (int k = 0; k < 3; ++k)
+    if (!m.curvature[k].empty())
+      ids[count] = kCurvatureIds[k], data[count++] = Pointer(m.curvature[k].data());
   VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(m.counts.size()), nullptr, m.counts.data(),
                                          m.indices.data(), count, ids, data);
   if (p != nullptr) s->primitives.push_back(p);
@@ -171,136 +225,107 @@ VtMaterial *FloorMaterial() {
 
 // What a class is given so that its picture shows what it does: arguments
 // set (a file from the tests' data, a shader of the same type dressed by
-// its own entry) and surroundings the scene adds.
+// its own entry, a thing the scene makes) and surroundings the scene adds.
 enum Surrounding : uint32_t {
-  kCube = 1,       // an environment cube of six coloured faces, made global
-  kScatter = 2,    // the point light takes part in light scattering
-  kLampInView = 4  // a bright point light the camera sees
+  kCube = 1,          // an environment cube of six coloured faces, made global
+  kScatter = 2,       // the point light takes part in light scattering
+  kBulb = 4,          // a small white bulb (constant reflectance) in view
+  kLamp = 8,          // a dim point light at the bulb
+  kFlaresAfter = 16,  // a "lens flares" shader after the class in the list
+  kTorus = 32         // a torus carrying its curvatures in place of the sphere
 };
 
 struct Setting {
   const char *label;
-  char kind;  // f float, i int32, b boolean, c colour, v vector, s string, F file, S shader, V field
+  // f float, c colour, v vector, F file, S shader, V vector
+  // field, L light list, N NPR background from a file, B screen buffer
+  char kind;
   float a, b, c;
   const char *text;
 };
+
+constexpr Setting Float(const char *label, float f) { return {label, 'f', f, 0, 0, nullptr}; }
+constexpr Setting Colour(const char *label, float r, float g, float b) {
+  return {label, 'c', r, g, b, nullptr};
+}
+constexpr Setting Vector(const char *label, float x, float y, float z) {
+  return {label, 'v', x, y, z, nullptr};
+}
+constexpr Setting File(const char *label, const char *file) { return {label, 'F', 0, 0, 0, file}; }
+constexpr Setting Inner(const char *label, const char *name) { return {label, 'S', 0, 0, 0, name}; }
+constexpr Setting Made(const char *label, char kind, const char *file = nullptr) {
+  return {label, kind, 0, 0, 0, file};
+}
 
 struct Dressing {
   uint32_t type;
   const char *name;
   std::vector<Setting> settings;
-  uint32_t surroundings;
+  uint32_t surroundings = 0;
 };
 
 constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
                    D = VO_SHADER_DISPLACEMENT, X = VO_SHADER_TEXTURE_SPACE, F = VO_SHADER_FOREGROUND,
                    B = VO_SHADER_BACKGROUND, P = VO_SHADER_POSTPROCESS;
-constexpr const char *kPicture = "end_to_end_d3d.bmp";
+constexpr const char *kPicture = "end_to_end_d3d.bmp", *kPaper = "gallery/background_clouds.bmp";
+constexpr Setting kPatternScale = Float("scale", 0.1f), kImage = File("file name", kPicture);
 
 const std::vector<Dressing> &Dressings() {
   static const std::vector<Dressing> table = {
-      {C, "wrapped checker", {{"size", 'f', 0.125f, 0, 0, nullptr}}, 0},
-      {C, "wrapped brick", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
-      {C, "wrapped grid", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
-      {C, "wrapped polka", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
-      {C, "wrapped textured brick", {{"scale", 'f', 0.1f, 0, 0, nullptr}}, 0},
-      {C, "wrapped image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
-      {C,
-       "wrapped filtered image",
-       {{"file name", 'F', 0, 0, 0, kPicture}, {"filter colour", 'c', 1, 0.6f, 0.3f, nullptr}},
-       0},
-      {C,
-       "decal",
-       {{"decal colour", 'S', 0, 0, 0, "wrapped image"}, {"base colour", 'S', 0, 0, 0, "wrapped checker"}},
-       0},
+      {C, "wrapped checker", {Float("size", 0.125f)}},
+      {C, "wrapped brick", {kPatternScale}},
+      {C, "wrapped grid", {kPatternScale}},
+      {C, "wrapped polka", {kPatternScale}},
+      {C, "wrapped textured brick", {kPatternScale}},
+      {C, "wrapped image", {kImage}},
+      {C, "wrapped filtered image", {kImage, Colour("filter colour", 1, 0.6f, 0.3f)}},
+      {C, "decal", {Inner("decal colour", "wrapped image"), Inner("base colour", "wrapped checker")}},
       {C,
        "z colour",
-       {{"near colour", 'c', 1, 0.9f, 0.2f, nullptr},
-        {"near z", 'f', 3, 0, 0, nullptr},
-        {"far colour", 'c', 0.1f, 0.2f, 0.9f, nullptr},
-        {"far z", 'f', 8, 0, 0, nullptr}},
-       0},
-      {C,
-       "absolute curvature",
-       {{"min curvature", 'f', 0, 0, 0, nullptr}, {"max curvature", 'f', 3, 0, 0, nullptr}},
-       0},
-      {C,
-       "gaussian curvature",
-       {{"min curvature", 'f', 0, 0, 0, nullptr}, {"max curvature", 'f', 3, 0, 0, nullptr}},
-       0},
-      {R, "environment", {{"environment factor", 'f', 0.8f, 0, 0, nullptr}}, kCube},
-      {R, "wrapped mirror map", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
-      {R, "radiosity", {{"ambient", 'c', 0.3f, 0.3f, 0.6f, nullptr}}, 0},
-      {R, "shadow", {{"shadow colour", 'c', 0.2f, 0.1f, 0.5f, nullptr}}, 0},
-      {T, "plain", {{"colour", 'c', 0.5f, 0.5f, 0.5f, nullptr}}, 0},
-      {T, "wrapped image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
-      {T, "wrapped mask", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
-      {D,
-       "wrapped bump map",
-       {{"file name", 'F', 0, 0, 0, kPicture}, {"amplitude", 'f', 1, 0, 0, nullptr}},
-       0},
-      {D,
-       "wrapped old bump map",
-       {{"file name", 'F', 0, 0, 0, kPicture}, {"amplitude", 'f', 1, 0, 0, nullptr}},
-       0},
+       {Colour("near colour", 1, 0.9f, 0.2f), Float("near z", 3), Colour("far colour", 0.1f, 0.2f, 0.9f),
+        Float("far z", 8)}},
+      {C, "absolute curvature", {Float("min curvature", 3.2f), Float("max curvature", 4.6f)}, kTorus},
+      {C, "gaussian curvature", {Float("min curvature", -5), Float("max curvature", 2)}, kTorus},
+      {C, "mean curvature", {}, kTorus},
+      {C, "geometric curvature", {}, kTorus},
+      {R, "environment", {Float("environment factor", 0.8f)}, kCube},
+      {R, "wrapped mirror map", {kImage}},
+      {R, "radiosity", {Colour("ambient", 0.3f, 0.3f, 0.6f)}},
+      {R, "shadow", {Colour("shadow colour", 0.2f, 0.1f, 0.5f), Made("light list", 'L')}},
+      {T, "plain", {Colour("colour", 0.5f, 0.5f, 0.5f)}},
+      {T, "wrapped image", {kImage}},
+      {T, "wrapped mask", {kImage}},
+      {T, "shadow", {Made("light list", 'L')}},
+      {D, "wrapped bump map", {kImage, Float("amplitude", 1)}},
+      {D, "wrapped old bump map", {kImage, Float("amplitude", 1)}},
       {X,
        "arbitrary plane",
-       {{"normal vector", 'v', 1, 1, 1, nullptr},
-        {"up vector", 'v', 0, 1, 0, nullptr},
-        {"scale", 'f', 0.5f, 0, 0, nullptr}},
-       0},
-      {F, "fog", {{"distance", 'f', 6, 0, 0, nullptr}}, 0},
-      {F,
-       "depth cue",
-       {{"near", 'f', 3, 0, 0, nullptr},
-        {"far", 'f', 9, 0, 0, nullptr},
-        {"background colour", 'c', 0.1f, 0.15f, 0.4f, nullptr}},
-       0},
-      {F, "fog light", {{"fog density", 'f', 0.3f, 0, 0, nullptr}}, kScatter},
-      {F, "light scattering", {{"fog density", 'f', 0.003f, 0, 0, nullptr}}, kScatter},
-      {F, "two shaders", {{"shader 1", 'S', 0, 0, 0, "fog"}, {"shader 2", 'S', 0, 0, 0, "depth cue"}}, 0},
-      {B, "plain", {{"colour", 'c', 0.2f, 0.35f, 0.6f, nullptr}}, 0},
-      {B, "image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
-      {B, "scaled image", {{"file name", 'F', 0, 0, 0, kPicture}}, 0},
+       {Vector("normal vector", 1, 1, 1), Vector("up vector", 0, 1, 0), Float("scale", 0.5f)}},
+      {F, "fog", {Float("distance", 6)}},
+      {F, "depth cue", {Float("near", 3), Float("far", 9), Colour("background colour", 0.1f, 0.15f, 0.4f)}},
+      {F, "fog light", {Float("fog density", 0.3f)}, kScatter},
+      {F, "light scattering", {Float("fog density", 0.003f)}, kScatter},
+      {F, "two shaders", {Inner("shader 1", "fog"), Inner("shader 2", "depth cue")}},
+      {B, "plain", {Colour("colour", 0.2f, 0.35f, 0.6f)}},
+      {B, "image", {kImage}},
+      {B, "scaled image", {kImage}},
       {B, "environment", {}, kCube},
-      {B,
-       "ray cube",
-       {{"primary shader", 'S', 0, 0, 0, "scaled image"}, {"secondary shader", 'S', 0, 0, 0, "clouds"}},
-       0},
+      {B, "ray cube", {Inner("primary shader", "scaled image"), Inner("secondary shader", "clouds")}},
       {B,
        "two planes",
-       {{"front shader", 'S', 0, 0, 0, "image"},
-        {"back shader", 'S', 0, 0, 0, "clouds"},
-        {"distance", 'f', 10, 0, 0, nullptr}},
-       0},
-      {B,
-       "mixed",
-       {{"base shader", 'S', 0, 0, 0, "scaled image"}, {"mixed shader", 'S', 0, 0, 0, "clouds"}},
-       0},
+       {Inner("front shader", "image"), Inner("back shader", "clouds"), Float("distance", 10)}},
+      {B, "mixed", {Inner("base shader", "scaled image"), Inner("mixed shader", "clouds")}},
+      {B, "buffered image", {Made("buffer", 'B')}},
+      {B, "npr image", {Made("background", 'N', kPaper)}},
       {P,
        "lens flares",
-       {{"min intensity", 'f', 1, 0, 0, nullptr},
-        {"max intensity", 'f', 2, 0, 0, nullptr},
-        {"intensity", 'f', 0.02f, 0, 0, nullptr},
-        {"check depth", 'b', 1, 0, 0, nullptr}},
-       kLampInView},
-      {P,
-       "glow",
-       {{"min threshold", 'f', 0.99f, 0, 0, nullptr},
-        {"max threshold", 'f', 1.2f, 0, 0, nullptr},
-        {"range", 'f', 4, 0, 0, nullptr}},
-       kLampInView},
-      {P,
-       "depth of field",
-       {{"focus plane", 'f', 6, 0, 0, nullptr},
-        {"aperture", 'f', 1, 0, 0, nullptr},
-        {"focal length", 'f', 200, 0, 0, nullptr}},
-       0},
-      {P,
-       "line integral convolution",
-       {{"vector field", 'V', 0, 0, 0, nullptr}, {"integral length", 'f', 12, 0, 0, nullptr}},
-       0},
-      {P, "render lights", {{"flare constant", 'f', 5, 0, 0, nullptr}}, kLampInView},
+       {Float("min intensity", 1), Float("max intensity", 5), Float("intensity", 0.05f),
+        Float("glow radius", 3), Float("halo radius", 4)},
+       kBulb},
+      {P, "glow", {Float("min threshold", 0.99f), Float("intensity", 0.2f)}, kBulb},
+      {P, "depth of field", {Float("focus plane", 6), Float("aperture", 1), Float("focal length", 200)}},
+      {P, "line integral convolution", {Made("vector field", 'V'), Float("integral length", 12)}},
+      {P, "render lights", {Float("flare constant", 3000)}, kBulb | kLamp | kFlaresAfter},
   };
   return table;
 }
@@ -325,6 +350,36 @@ void FieldMake(std::vector<float> *field) {
     }
 }
 
+// A screen buffer of the picture's size, red growing to the right and
+// green downwards over a blue of one half.
+uint32_t BufferMake(Session *s) {
+  VtScreenBuffer *b = s->buffer = VoScreenBufferCreate();
+  const VtTypedValue side = Number(VtNat32, kGallerySize);
+  if (b == nullptr) return kFailed;
+  uint32_t st =
+      VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side);
+  if (st == 0) st = VoScreenBufferAllocateData(b, VO_SB_COLOUR);
+  std::vector<float> row(3 * kGallerySize);
+  for (uint32_t y = 0; y < kGallerySize && st == 0; ++y) {
+    for (uint32_t x = 0; x < kGallerySize; ++x) {
+      row[3 * x] = static_cast<float>(x) / (kGallerySize - 1);
+      row[3 * x + 1] = static_cast<float>(y) / (kGallerySize - 1);
+      row[3 * x + 2] = 0.5f;
+    }
+    st = VoScreenBufferSetScanRGBFloat(b, y, row.data());
+  }
+  return st;
+}
+
+// A paper of the picture's size: the picture in the file stretched over it.
+uint32_t PaperMake(Session *s, const char *file) {
+  s->paper_image = VoImageRead(FileOf(file).c_str());
+  if (s->paper_image != nullptr)
+    s->paper = VoNPRBackgroundCreate(s->paper_image, kGallerySize, kGallerySize, VO_NPR_BACKGROUND_STRETCHED,
+                                     nullptr);
+  return s->paper == nullptr ? kFailed : 0;
+}
+
 uint32_t Dress(Session *s, VtShader *shader, uint32_t type, const std::string &name);
 
 uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting &g) {
@@ -332,13 +387,10 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
   std::string file;
   switch (g.kind) {
     case 'f': v = Number(VtFloat, g.a); break;
-    case 'i': v = Number(VtInt32, g.a); break;
-    case 'b': v = Number(VtBoolean, g.a); break;
     case 'c': v = Triple(VtColourType, g.a, g.b, g.c); break;
     case 'v': v = Triple(VtVector, g.a, g.b, g.c); break;
     case 'F':
-    case 's':
-      file = g.kind == 'F' ? FileOf(g.text) : g.text;
+      file = FileOf(g.text);
       v.type = VtString;
       v.value.s = file.c_str();
       break;
@@ -353,6 +405,20 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
     case 'V':
       FieldMake(&s->field);
       v = Pointer(s->field.data());
+      break;
+    case 'L':
+      if (s->point == nullptr) return kFailed;
+      s->light_lists.push_back(VoShaderReferenceCreate(s->point));
+      if (s->light_lists.back() == nullptr) return kFailed;
+      v = Pointer(s->light_lists.back());
+      break;
+    case 'N':
+      if (const uint32_t st = PaperMake(s, g.text); st != 0) return st;
+      v = Pointer(s->paper);
+      break;
+    case 'B':
+      if (const uint32_t st = BufferMake(s); st != 0) return st;
+      v = Pointer(s->buffer);
       break;
     default: return kFailed;
   }
@@ -418,28 +484,43 @@ uint32_t LightPlace(VtShader *light, const ShaderClass &c) {
   return st;
 }
 
+// Where the post-process scenes' bulb and lamp stand: in view above and
+// behind the sphere.
+constexpr float kBulbAt[3] = {-1.5f, 3.4f, -3.0f};
+
+VtShader *PointLight(float intensity, const float *at, bool shadows) {
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  if (light == nullptr) return nullptr;
+  const VtTypedValue i = Number(VtFloat, intensity), where = Triple(VtPoint, at[0], at[1], at[2]),
+                     on = Number(VtBoolean, shadows ? 1.0f : 0.0f);
+  if ((VoShaderSetArg(light, "intensity", &i) | VoShaderSetArg(light, "location", &where) |
+       VoShaderSetArg(light, "shadows", &on)) == 0)
+    return light;
+  (void)VoShaderDestroy(light);
+  return nullptr;
+}
+
+// The light class alone, or a weak ambient light and a point light casting
+// shadows up and to the left of the eye (with the lamp when asked).
 uint32_t LightsSet(Session *s, VtShader *only, uint32_t surroundings = 0) {
   if (only != nullptr) {
     s->lights = VoShaderReferenceCreate(only);
-  } else {
-    VtShader *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient"),
-             *point = VoShaderCreate(VO_SHADER_LIGHT, "point");
-    if (ambient == nullptr || point == nullptr) return kFailed;
-    const VtTypedValue weak = Number(VtFloat, 0.2f), where = Triple(VtPoint, -3, 5, 4),
-                       on = Number(VtBoolean, 1);
-    uint32_t st = VoShaderSetArg(ambient, "intensity", &weak) | VoShaderSetArg(point, "location", &where) |
-                  VoShaderSetArg(point, "shadows", &on);
-    if (surroundings & kScatter) st |= VoShaderSetArg(point, "scattering", &on);
-    s->lights = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(point));
-    if (surroundings & kLampInView) {
-      VtShader *lamp = VoShaderCreate(VO_SHADER_LIGHT, "point");
-      if (lamp == nullptr) return kFailed;
-      const VtTypedValue bright = Number(VtFloat, 3.0f), there = Triple(VtPoint, -1.5f, 3.4f, -3.0f);
-      st |= VoShaderSetArg(lamp, "intensity", &bright) | VoShaderSetArg(lamp, "location", &there);
-      s->lights = VoShaderReferenceAppend(s->lights, VoShaderReferenceCreate(lamp));
-    }
-    if (st != 0) return st;
+    return s->lights == nullptr ? kFailed : VoLightListSet(s->lights);
   }
+  static const float kPointAt[3] = {-3, 5, 4};
+  VtShader *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
+  s->point = PointLight(1, kPointAt, true);
+  if (ambient == nullptr || s->point == nullptr) return kFailed;
+  const VtTypedValue weak = Number(VtFloat, 0.2f), on = Number(VtBoolean, 1);
+  uint32_t st = VoShaderSetArg(ambient, "intensity", &weak);
+  if (surroundings & kScatter) st |= VoShaderSetArg(s->point, "scattering", &on);
+  s->lights = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(s->point));
+  if (surroundings & kLamp) {
+    VtShader *lamp = PointLight(0.1f, kBulbAt, false);
+    if (lamp == nullptr) return kFailed;
+    s->lights = VoShaderReferenceAppend(s->lights, VoShaderReferenceCreate(lamp));
+  }
+  if (st != 0) return st;
   return s->lights == nullptr ? kFailed : VoLightListSet(s->lights);
 }
 
@@ -449,9 +530,9 @@ uint32_t ListSet(Session *s) {
   return list == nullptr ? kFailed : VoPrimitiveListSet(list);
 }
 
-// The sphere (red plastic unless the class dresses it) and, unless alone,
-// the floor under it.
-uint32_t SphereScene(Session *s, const ShaderType &t, const ShaderClass &c, bool alone) {
+// The sphere (red plastic unless the class dresses it; a torus for a class
+// that shows curvature) and, unless alone, the floor under it.
+uint32_t SphereScene(Session *s, const ShaderType &t, const ShaderClass &c, bool alone, uint32_t around) {
   static const float kRed[3] = {0.85f, 0.25f, 0.2f};
   const bool surface = t.code == VO_SHADER_TRANSPARENCY || t.code == VO_SHADER_DISPLACEMENT;
   const char *colour = t.code == VO_SHADER_COLOUR          ? c.name.c_str()
@@ -459,7 +540,8 @@ uint32_t SphereScene(Session *s, const ShaderType &t, const ShaderClass &c, bool
                                                            : "plain";
   const char *reflectance = t.code == VO_SHADER_REFLECTANCE ? c.name.c_str() : "plastic";
   const bool material = t.code == VO_SHADER_COLOUR || t.code == VO_SHADER_REFLECTANCE || surface;
-  VtPrimitive *sphere = MeshAdd(s, SphereMesh(0, 0, 0, 1));
+  VtPrimitive *sphere =
+      MeshAdd(s, (around & kTorus) ? TorusMesh(0.05f, 0.85f, 0.38f, 0.6f) : SphereMesh(0, 0, 0, 1));
   uint32_t st =
       Dressed(sphere, MaterialMake(colour, kRed, reflectance, t.code, surface ? c.name.c_str() : nullptr,
                                    material ? s : nullptr, t.code, c.name.c_str()));
@@ -472,10 +554,12 @@ uint32_t SphereScene(Session *s, const ShaderType &t, const ShaderClass &c, bool
   return st == 0 ? ListSet(s) : st;
 }
 
-// The demo's scene and its materials.
-uint32_t DemoScene(Session *s) {
+// The demo's scene and its materials, with the bulb when asked: a small
+// sphere whose constant reflectance shows its white unlit, the brightest
+// the picture holds.
+uint32_t DemoScene(Session *s, uint32_t around) {
   static const float kSphere[3] = {0.85f, 0.25f, 0.2f}, kBox[3] = {0.25f, 0.45f, 0.85f},
-                     kFloor[3] = {0.75f, 0.75f, 0.7f};
+                     kFloor[3] = {0.75f, 0.75f, 0.7f}, kWhite[3] = {1, 1, 1};
   uint32_t st = Dressed(MeshAdd(s, SphereMesh(0, 1.2f, 0, 1.2f)),
                         MaterialMake("plain", kSphere, "plastic", 0, nullptr));
   if (st == 0)
@@ -483,21 +567,29 @@ uint32_t DemoScene(Session *s) {
                  MaterialMake("plain", kBox, "matte", 0, nullptr));
   if (st == 0)
     st = Dressed(MeshAdd(s, FloorMesh(0, 6, 0)), MaterialMake("plain", kFloor, "matte", 0, nullptr));
+  if (st == 0 && (around & kBulb))
+    st = Dressed(MeshAdd(s, SphereMesh(kBulbAt[0], kBulbAt[1], kBulbAt[2], 0.2f)),
+                 MaterialMake("plain", kWhite, "constant", 0, nullptr));
   return st == 0 ? ListSet(s) : st;
 }
 
+// A post-process shader of the class, dressed by its entry or left with
+// its defaults.
+VtReference *PostShader(Session *s, const char *name, bool dressed) {
+  VtShader *post = VoShaderCreate(VO_SHADER_POSTPROCESS, name);
+  if (post == nullptr || (dressed && Dress(s, post, VO_SHADER_POSTPROCESS, name) != 0)) return nullptr;
+  return VoShaderReferenceCreate(post);
+}
+
 // The post-process class run over the z-buffer's picture, alone or after
-// "render depth" (for a class that reads the depth it leaves).
-uint32_t PostSet(Session *s, const ShaderClass &c, bool depth_first) {
-  VtShader *post = VoShaderCreate(VO_SHADER_POSTPROCESS, c.name.c_str());
-  if (post == nullptr) return kFailed;
-  if (const uint32_t st = Dress(s, post, VO_SHADER_POSTPROCESS, c.name); st != 0) return st;
-  s->post = VoShaderReferenceCreate(post);
-  if (depth_first) {
-    VtShader *depth = VoShaderCreate(VO_SHADER_POSTPROCESS, "render depth");
-    if (depth == nullptr || s->post == nullptr) return kFailed;
-    s->post = VoShaderReferenceAppend(VoShaderReferenceCreate(depth), s->post);
-  }
+// "render depth" (for a class that reads the depth it leaves), with the
+// lens flares after it when asked.
+uint32_t PostSet(Session *s, const ShaderClass &c, bool depth_first, uint32_t around) {
+  s->post = PostShader(s, c.name.c_str(), true);
+  if (s->post != nullptr && depth_first)
+    s->post = VoShaderReferenceAppend(PostShader(s, "render depth", false), s->post);
+  if (s->post != nullptr && (around & kFlaresAfter))
+    s->post = VoShaderReferenceAppend(s->post, PostShader(s, "lens flares", false));
   if (s->post == nullptr) return kFailed;
   uint32_t st = VoPostprocessListSet(s->post);
   VtTypedValue v{};
@@ -514,7 +606,9 @@ uint32_t PostSet(Session *s, const ShaderClass &c, bool depth_first) {
 uint32_t SceneSet(Session *s, const ShaderType &t, const ShaderClass &c, bool depth_first, Camera *camera,
                   uint32_t *code) {
   *camera = {{0, 0.9f, 4.2f}, {0, 0.05f, 0}};
-  *code = c.raytrace ? VO_EXECUTE_RAY_FULL : VO_EXECUTE_ADVANCED_ZBUFFER;
+  *code = c.raytrace                         ? VO_EXECUTE_RAY_FULL
+          : t.code == VO_SHADER_TRANSPARENCY ? VO_EXECUTE_ADVANCED_ABUFFER
+                                             : VO_EXECUTE_ADVANCED_ZBUFFER;
   const uint32_t around = SurroundingsOf(t.code, c.name);
   uint32_t st = (around & kCube) ? CubeSet(s) : 0;
   if (st != 0) return st;
@@ -522,24 +616,23 @@ uint32_t SceneSet(Session *s, const ShaderType &t, const ShaderClass &c, bool de
       t.code == VO_SHADER_BACKGROUND || t.code == VO_SHADER_FOREGROUND || t.code == VO_SHADER_LIGHT
           ? VoShaderCreate(t.code, c.name.c_str())
           : nullptr;
-  if (shown != nullptr) st = Dress(s, shown, t.code, c.name);
+  if (t.code == VO_SHADER_LIGHT) st = shown == nullptr ? kFailed : LightPlace(shown, c);
+  if (st == 0) st = LightsSet(s, t.code == VO_SHADER_LIGHT ? shown : nullptr, around);
+  if (st == 0 && shown != nullptr) st = Dress(s, shown, t.code, c.name);
   if (st != 0) return st;
   switch (t.code) {
     case VO_SHADER_BACKGROUND:
       st = shown == nullptr ? kFailed : VoBackgroundSet(shown);
-      return st != 0 ? st : (st = SphereScene(s, t, c, true)) != 0 ? st : LightsSet(s, nullptr, around);
+      return st != 0 ? st : SphereScene(s, t, c, true, around);
     case VO_SHADER_FOREGROUND:
       st = shown == nullptr ? kFailed : VoForegroundSet(shown);
-      return st != 0 ? st : (st = SphereScene(s, t, c, false)) != 0 ? st : LightsSet(s, nullptr, around);
-    case VO_SHADER_LIGHT:
-      st = shown == nullptr ? kFailed : LightPlace(shown, c);
-      return st != 0 ? st : (st = SphereScene(s, t, c, false)) != 0 ? st : LightsSet(s, shown);
+      return st != 0 ? st : SphereScene(s, t, c, false, around);
     case VO_SHADER_POSTPROCESS:
       *camera = {{7, 5, 9}, {0, 1, 0}};
       *code = VO_EXECUTE_PP_RENDER_AND_POST;
-      st = DemoScene(s);
-      return st != 0 ? st : (st = LightsSet(s, nullptr, around)) != 0 ? st : PostSet(s, c, depth_first);
-    default: st = SphereScene(s, t, c, false); return st != 0 ? st : LightsSet(s, nullptr, around);
+      st = DemoScene(s, around);
+      return st != 0 ? st : PostSet(s, c, depth_first, around);
+    default: return SphereScene(s, t, c, false, around);
   }
 }
 
@@ -582,6 +675,10 @@ void SessionEnd(Session *s) {
     (void)VoLightListSet(nullptr);
     (void)VoShaderReferenceDestroy(s->lights, 1);
   }
+  for (VtReference *ring : s->light_lists) (void)VoShaderReferenceDestroy(ring, 0);
+  if (s->paper != nullptr) (void)VoNPRBackgroundDestroy(s->paper);
+  if (s->paper_image != nullptr) (void)VoImageDestroy(s->paper_image);
+  if (s->buffer != nullptr) (void)VoScreenBufferDestroy(s->buffer);
   if (s->image != nullptr) (void)VoImageDestroy(s->image);
   if (s->environment != nullptr) (void)VoEnvironmentDestroy(s->environment);
   for (VtImage *face : s->faces) (void)VoImageDestroy(face);
@@ -600,9 +697,8 @@ GalleryPicture PictureTry(const ShaderType &type, const ShaderClass &c, bool dep
   (void)VoControlSet(VO_CONTROL_SEVERITY_MASK, &quiet);
   Session s;
   Camera camera;
-  uint32_t code = 0;
-  picture.status = SceneSet(&s, type, c, depth_first, &camera, &code);
-  if (picture.status == 0) picture.status = Render(&s, camera, code);
+  picture.status = SceneSet(&s, type, c, depth_first, &camera, &picture.code);
+  if (picture.status == 0) picture.status = Render(&s, camera, picture.code);
   if (picture.status == 0) picture.rgb = Pixels(s.image);
   SessionEnd(&s);
   return picture;
@@ -611,9 +707,7 @@ GalleryPicture PictureTry(const ShaderType &type, const ShaderClass &c, bool dep
 std::string Shown(const Setting &g) {
   char text[96];
   switch (g.kind) {
-    case 'f':
-    case 'i':
-    case 'b': std::snprintf(text, sizeof text, "%g", static_cast<double>(g.a)); break;
+    case 'f': std::snprintf(text, sizeof text, "%g", static_cast<double>(g.a)); break;
     case 'c':
     case 'v':
       std::snprintf(text, sizeof text, "%g, %g, %g", static_cast<double>(g.a), static_cast<double>(g.b),
@@ -622,6 +716,13 @@ std::string Shown(const Setting &g) {
     case 'F': std::snprintf(text, sizeof text, "tests/data/%s", g.text); break;
     case 'S': std::snprintf(text, sizeof text, "a \"%s\" shader", g.text); break;
     case 'V': std::snprintf(text, sizeof text, "a swirl about the centre"); break;
+    case 'L': std::snprintf(text, sizeof text, "the scene's point light"); break;
+    case 'N':
+      std::snprintf(text, sizeof text, "a paper of tests/data/%s stretched over the picture", g.text);
+      break;
+    case 'B':
+      std::snprintf(text, sizeof text, "a screen buffer, red to the right and green downwards");
+      break;
     default: std::snprintf(text, sizeof text, "\"%s\"", g.text);
   }
   return text;
@@ -644,9 +745,15 @@ std::string SettingsText(uint32_t type, const std::string &name) {
 std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
   std::string out = SettingsText(type.code, c.name);
   const uint32_t around = SurroundingsOf(type.code, c.name);
-  const char *extra[] = {around & kCube ? "an environment cube of six coloured faces" : nullptr,
-                         around & kScatter ? "the point light's \"scattering\" on" : nullptr,
-                         around & kLampInView ? "a point light of intensity 3 in view" : nullptr};
+  const char *extra[] = {
+      around & kCube ? "an environment cube of six coloured faces" : nullptr,
+      around & kScatter ? "the point light's \"scattering\" on" : nullptr,
+      around & kTorus ? "a torus carrying its curvatures in place of the sphere" : nullptr,
+      around & kBulb ? "a small white bulb (constant reflectance) in view" : nullptr,
+      around & kLamp ? "a point light of intensity 0.1 in the bulb" : nullptr,
+      around & kFlaresAfter
+          ? "a \"lens flares\" shader with its defaults after it, drawing at the lights it gathers"
+          : nullptr};
   for (const char *e : extra)
     if (e != nullptr) out += (out.empty() ? "" : "; ") + std::string(e);
   return out;

@@ -21,10 +21,13 @@ struct GalleryPicture {
   uint32_t status = 0;       // 0, or the status of the call that failed
   std::vector<uint8_t> rgb;  // kGallerySize squared pixels, rows top first
   bool after_depth = false;  // a post-process class run after "render depth"
+  uint32_t code = 0;         // the execute code that drew it
 };
 
 // The picture of the class: rendered by the ray tracer's full pass when the
-// class casts rays, by the advanced renderer's z-buffer otherwise. A
+// class casts rays, by the advanced renderer's A-buffer for a transparency
+// class (which lays what lies behind through it), by its z-buffer
+// otherwise. A
 // post-process class that fails alone is tried again after "render depth",
 // which gives the depth such a class reads.
 GalleryPicture GalleryPictureMake(const ShaderType &type, const ShaderClass &c);
