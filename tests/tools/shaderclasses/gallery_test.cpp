@@ -65,6 +65,7 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
       Pick(types_, VO_SHADER_COLOUR, {"marble", "marble"}),  // one name twice: two files
       Pick(types_, VO_SHADER_LIGHT, {"area"}),               // no primitive: a flat black picture
       Pick(types_, VO_SHADER_FILTER, {"generic filter"}),    // no place in a scene
+      Pick(types_, VO_SHADER_TRANSPARENCY, {"plain"}),       // the A-buffer shows what lies behind
       Pick(types_, VO_SHADER_POSTPROCESS, {"linear scale", "depth of field"})};
   ASSERT_EQ(chosen[0].classes.size(), 2u);
   const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "gallery_test";
@@ -81,6 +82,9 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
             std::string::npos);
   EXPECT_NE(text.find("- \"generic filter\": not shown; a filter has"), std::string::npos);
   EXPECT_NE(
+      text.find("](images/gallery/transparency-plain.png) \"plain\" (A-buffer; \"colour\" 0.5, 0.5, 0.5)\n"),
+      std::string::npos);
+  EXPECT_NE(
       text.find("- \"linear scale\": not shown; with its defaults its scene does not render (status 0x"),
       std::string::npos);
   // Depth of field reads the depth "render depth" leaves: alone it fails.
@@ -91,7 +95,7 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
     ++pictures;
     EXPECT_EQ(PngSize(file.path()), std::make_pair(128u, 128u)) << file.path();
   }
-  EXPECT_EQ(pictures, 3u);  // the two marbles and the depth of field
+  EXPECT_EQ(pictures, 4u);  // the two marbles, the transparency and the depth of field
   std::filesystem::remove_all(dir);
 }
 
