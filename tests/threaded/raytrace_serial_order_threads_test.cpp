@@ -2,8 +2,9 @@
 // as the application sees them through the C interface: the status, the
 // rows in order with their bytes, the frame, the driver's polls and the
 // progress. Over a seeded random scene of triangles: an interrupt at any
-// poll; an octree memory limit below what the splits need, and one the
-// first build cannot meet.
+// poll, also in bands traced one after another on the calling thread; a
+// shadow map made at every picture; an octree memory limit below what the
+// splits need, and one the first build cannot meet.
 
 #include <gtest/gtest.h>
 
@@ -87,10 +88,12 @@ std::string Differences(const Seen &a, const Seen &b) {
 
 // Triangles of random corners in a cube about the origin, one mesh under
 // one matte material, lit by an ambient light and a point light casting
-// ray-traced shadows (so shadow rays walk the octree as eye rays do).
+// ray-traced shadows (so shadow rays walk the octree as eye rays do); with
+// `map_light` also a spot light turned away from them casting shadows
+// through a map, which holds nothing and so is made again at every picture.
 class RandomTriangles {
  public:
-  RandomTriangles(uint32_t seed, uint32_t count) {
+  RandomTriangles(uint32_t seed, uint32_t count, bool map_light = false) {
     std::mt19937 draw(seed);
     std::uniform_real_distribution<float> centre(-1.5f, 1.5f), offset(-0.35f, 0.35f);
     std::vector<float> world;
@@ -122,6 +125,7 @@ class RandomTriangles {
           VoShaderSetArg(point, "location", &location) == 0 &&
           VoShaderSetArg(point, "shadows", &shadows) == 0 &&
           VoShaderSetArg(point, "shadow resolution", &traced) == 0;
+    if (map_light) ok_ = ok_ && MapLightAdd();
     VtPrimitive *all[1] = {mesh_};
     list_ = ok_ ? VoPrimitiveListCreate(1, all) : nullptr;
     const float eye[3] = {0.5f, 1, 6}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
@@ -141,6 +145,17 @@ class RandomTriangles {
   bool ok() const { return ok_; }
 
  private:
+  bool MapLightAdd() {
+    VtShader *spot = VoShaderCreate(VO_SHADER_LIGHT, "spot");
+    if (spot == nullptr) return false;
+    lights_ = VoShaderReferenceAppend(lights_, VoShaderReferenceCreate(spot));
+    const VtTypedValue location = DemoTriple(VtPoint, 0, 0, 8), away = DemoTriple(VtPoint, 0, 0, 20);
+    const VtTypedValue shadows = TypedBoolean(true), side = TypedInt32(32);
+    return VoShaderSetArg(spot, "location", &location) == 0 && VoShaderSetArg(spot, "to", &away) == 0 &&
+           VoShaderSetArg(spot, "shadows", &shadows) == 0 &&
+           VoShaderSetArg(spot, "shadow resolution", &side) == 0;
+  }
+
   VtPrimitive *mesh_ = nullptr;
   VtMaterial *material_ = nullptr;
   VtReference *list_ = nullptr;
@@ -165,12 +180,13 @@ class RaySerialOrderTest : public ::testing::Test {
     EXPECT_EQ(VoTerminate(), 0u);
   }
 
-  // A render on the worker count given, in bands of `band` rows.
-  static Seen Render(uint32_t code, int32_t workers, uint32_t band = 4) {
+  // A render on the worker count given, in bands of `band` rows; bands
+  // lower than `least` are traced one after another on the calling thread.
+  static Seen Render(uint32_t code, int32_t workers, uint32_t band = 4, uint32_t least = 1) {
     const VtTypedValue v = TypedInt32(workers);
     EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
     EXPECT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, band), 0u);
-    EXPECT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+    EXPECT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, least), 0u);
     g_seen = Seen{};
     g_polls = 0;
     g_seen.status = VoExecute(code);
@@ -236,11 +252,12 @@ TEST_F(RaySerialOrderTest, AFirstBuildOutOfMemoryLeavesTheCallingThreadsPicture)
   }
 }
 
-// The polls, rows and progress of a pass on workers are the calling
-// thread's alone, in its order (the scene's gathering polls, then a poll
-// before every second line, each row and its progress), also oversampled;
-// an interrupt at any poll ends the picture at the same line with the same
-// status.
+// The polls, rows and progress of a pass on workers, or in bands lower
+// than the threaded minimum traced one after another on the calling
+// thread, are the calling thread's in one band, in its order (the scene's
+// gathering polls, then a poll before every second line, each row and its
+// progress), also oversampled; an interrupt at any poll ends the picture at
+// the same line with the same status.
 TEST_F(RaySerialOrderTest, PollsRowsAndProgressFollowTheCallingThreadsOrderToAnInterrupt) {
   RandomTriangles scene(3, 200);
   ASSERT_TRUE(scene.ok());
@@ -261,12 +278,43 @@ TEST_F(RaySerialOrderTest, PollsRowsAndProgressFollowTheCallingThreadsOrderToAnI
         if (at > 0) {
           EXPECT_EQ(reference.status, VO_COND_INTERRUPTED) << at;
         }
-        for (int32_t workers : {1, 3, 8}) {
-          const Seen seen = Render(code, workers, workers == 8 ? 1 : 4);
+        struct Bands {
+          int32_t workers;
+          uint32_t band, least;  // band height, least band of a threaded pass
+        };
+        for (const auto &[workers, band, least] :
+             {Bands{1, 4, 1}, Bands{3, 4, 1}, Bands{8, 1, 1}, Bands{8, 3, 4}}) {
+          const Seen seen = Render(code, workers, band, least);
           EXPECT_TRUE(seen == reference)
               << std::hex << code << std::dec << ", oversampling " << oversampling << ", interrupt at poll "
-              << at << ", " << workers << " workers:" << Differences(seen, reference);
+              << at << ", " << workers << " workers in bands of " << band << " (least " << least
+              << "):" << Differences(seen, reference);
         }
+      }
+    }
+  }
+}
+
+// A shadow map made at every picture is made once for the picture, with
+// the polls of its render, whether the picture is traced whole, in bands
+// on workers, or in bands one after another on the calling thread; an
+// interrupt at any of the first polls ends the picture alike.
+TEST_F(RaySerialOrderTest, AShadowMapIsMadeOnceForThePictureWhateverItsBands) {
+  RandomTriangles scene(7, 100, true);
+  ASSERT_TRUE(scene.ok());
+  for (uint32_t code : kPasses) {
+    g_interrupt_at = -1;
+    const Seen whole = Render(code, 0);
+    ASSERT_EQ(whole.status, 0u);
+    // Made again at the next picture: it held nothing.
+    EXPECT_EQ(Render(code, 0), whole);
+    for (int at : {-1, 1, 2, 3, 4, 5}) {
+      g_interrupt_at = at;
+      const Seen reference = Render(code, 0);
+      for (uint32_t least : {1u, 4u}) {
+        const Seen seen = Render(code, 8, 2, least);
+        EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", interrupt at poll " << at
+                                       << ", least band " << least << ":" << Differences(seen, reference);
       }
     }
   }

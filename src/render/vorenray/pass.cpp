@@ -20,7 +20,11 @@
 //   takes their rows in line order and makes, line by line, the polls, rows
 //   and progress of a pass over the whole picture (Replay); the first line
 //   that ends the picture (an interrupt, a band's failure) ends every band
-//   below it, and the bands above it finish.
+//   below it, and the bands above it finish;
+// - bands traced one after another on the calling thread (bands lower than
+//   the threaded minimum, a pass that cannot run threaded) keep one line
+//   count for the picture, so that they poll and report progress as a pass
+//   over the whole picture does.
 
 #include <algorithm>
 #include <atomic>
@@ -122,6 +126,15 @@ using PassProc = VtStatus (*)(RayContext *, int64_t *finished);
 
 constexpr int64_t kNoLine = INT64_MAX;
 
+// The polls and progress of a picture's lines: the countdown to the next
+// poll and its reload, the percent reported and its step a line, and
+// whether the progress of 0 was reported.
+struct LineCount {
+  uint32_t countdown, reload;
+  double percent, step;
+  bool begun;
+};
+
 // The calling thread's replay of a picture whose bands run on workers:
 // line by line, in line order, the poll by its count, the row when the
 // line completes one, and the progress, as a pass over the whole picture
@@ -129,8 +142,7 @@ constexpr int64_t kNoLine = INT64_MAX;
 struct Replay {
   uint32_t factor;  // lines a row
   int64_t next, end;
-  uint32_t countdown, reload;
-  double percent, step;
+  LineCount count;
   VtProgressProc progress;  // the application's, which the farm is given none of
   VtStatus status;          // what ended the picture, or 0
 };
@@ -143,6 +155,9 @@ struct Threaded {
   std::atomic<bool> moved{false};    // a work item set the viewport to its band
   VtDriverRowProc output = nullptr;  // of rows delivered by a threaded pass
   std::atomic<VtStatus> status{0};   // of the items so far: once non-zero, no more are rendered
+  // Bands traced one after another on this thread: their passes go on with
+  // the picture's line count (replay.count).
+  bool serial = false;
   // Bands on workers, their polls and progress replayed on the calling
   // thread: no band traces a line from stop_line on (an interrupt or a
   // band's failure ends the picture there), and the first line a band
@@ -162,6 +177,13 @@ struct Threaded {
 Threaded *ReplayedBand(const RayContext *c) {
   auto *t = static_cast<Threaded *>(c->threaded);
   return t != nullptr && t->replayed && OnWorker(c) ? t : nullptr;
+}
+
+// The line count of a pass whose own is `own`: for bands traced one after
+// another on this thread, the picture's, which goes on from band to band.
+LineCount &LinesOf(const RayContext *c, LineCount &own) {
+  auto *t = static_cast<Threaded *>(c->threaded);
+  return t != nullptr && t->serial ? t->replay.count : own;
 }
 
 // Zero-filled storage of count elements, or null (also when the size
@@ -345,20 +367,27 @@ VtStatus Progress(RayContext *c, double percent) {
   return c->progress(VO_MODULE_RAYTRACER, &v);
 }
 
+// The progress of 0 a picture reports first, once.
+VtStatus LinesBegin(RayContext *c, LineCount &lines) {
+  if (lines.begun) return 0;
+  lines.begun = true;
+  return Progress(c, 0.0);
+}
+
 // Before line y: the sticky words, then the interrupt poll by its count.
 // A band on a worker does not poll (the calling thread polls for it in
 // line order) and stops where the picture ends; its sticky words are its
 // own.
-VtStatus LineStart(RayContext *c, int32_t y, uint32_t &countdown, uint32_t reload) {
+VtStatus LineStart(RayContext *c, int32_t y, LineCount &lines) {
   const VtStatus sticky = KernelSticky(c) | c->sticky;
   if (sticky != 0) return sticky;
   if (const Threaded *t = ReplayedBand(c))
     return y >= t->stop_line.load(std::memory_order_relaxed) ? VO_COND_INTERRUPTED : 0;
-  if (countdown != 0) {
-    --countdown;
+  if (lines.countdown != 0) {
+    --lines.countdown;
     return 0;
   }
-  countdown = reload;
+  lines.countdown = lines.reload;
   return AbortPoll(c);
 }
 
@@ -381,12 +410,11 @@ VtStatus RenderPreview(RayContext *c, int64_t *finished) {
   VtStatus result = PassSetup(f, c, kPassPreview);
   if (result != 0) return result | PassEnd(f);
   VtShaderGlobals *g = f.g;
-  const double step = 100.0 / f.height;
-  double percent = 0.0;
-  result = Progress(c, percent);
-  uint32_t countdown = c->polls[0];
+  LineCount own{c->polls[0], c->polls[1], 0.0, 100.0 / f.height, false};
+  LineCount &lines = LinesOf(c, own);
+  result = LinesBegin(c, lines);
   for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
-    if ((result = LineStart(c, y, countdown, c->polls[1])) != 0) break;
+    if ((result = LineStart(c, y, lines)) != 0) break;
     double point[3];
     PlanePoint(f.eye, f.xmin + 0.5, y + 0.5, point);
     g->xi = (static_cast<float>(f.xmin) + 0.5f) * f.xi_step;
@@ -407,7 +435,7 @@ VtStatus RenderPreview(RayContext *c, int64_t *finished) {
     }
     if (c->sticky != 0) break;
     result = Output(f, static_cast<uint32_t>(y));
-    if (result == 0) result = Progress(c, percent += step);
+    if (result == 0) result = Progress(c, lines.percent += lines.step);
     if (result == 0) *finished = y + 1;
   }
   return result | c->sticky | PassEnd(f);
@@ -630,14 +658,13 @@ VtStatus RenderFull(RayContext *c, int64_t *finished) {
   VtShaderGlobals *g = f.g;
   s.field = StandardRendererStarted() ? ControlWord(kControlFieldSelection, 0) : 0;
   BufferAttach(c, s);
-  const double step = 100.0 / f.height;
-  double percent = 0.0;
-  result = Progress(c, percent);
-  uint32_t countdown = c->polls[2];
+  LineCount own{c->polls[2], c->polls[3], 0.0, 100.0 / f.height, false};
+  LineCount &lines = LinesOf(c, own);
+  result = LinesBegin(c, lines);
   const int32_t picture_first = PictureFirstLine(f);
   bool first = true;
   for (int32_t y = f.ymin; y < f.ymin + f.height && result == 0; ++y) {
-    if ((result = LineStart(c, y, countdown, c->polls[3])) != 0) break;
+    if ((result = LineStart(c, y, lines)) != 0) break;
     if (first) {
       // The one-item pass traces corner row y on the line above it.
       LineGlobals(f, std::max(y - 1, picture_first));
@@ -663,7 +690,7 @@ VtStatus RenderFull(RayContext *c, int64_t *finished) {
     std::swap(s.top, s.bottom);
     std::swap(s.upper, s.lower);
     result = Output(f, static_cast<uint32_t>(y));
-    if (result == 0) result = Progress(c, percent += step);
+    if (result == 0) result = Progress(c, lines.percent += lines.step);
     if (result == 0) *finished = y + 1;
   }
   VoDeallocate(arrays);
@@ -744,19 +771,19 @@ VtStatus RowOut(uint32_t row, void *pixels) {
 // one (row, pixels), its progress. Answers what ends the picture, or 0.
 VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
   Replay &r = t.replay;
-  if (r.countdown != 0) {
-    --r.countdown;
+  if (r.count.countdown != 0) {
+    --r.count.countdown;
   } else {
-    r.countdown = r.reload;
+    r.count.countdown = r.count.reload;
     if (AbortPoll(c) != 0) return VO_COND_INTERRUPTED;
   }
   if (pixels != nullptr && t.output != nullptr)
     if (const VtStatus st = t.output(row, pixels)) return st;
-  r.percent += r.step;
+  r.count.percent += r.count.step;
   if (r.progress == nullptr) return 0;
   VtTypedValue v{};
   v.type = VtDouble;
-  v.value.d = r.percent;
+  v.value.d = r.count.percent;
   return r.progress(VO_MODULE_RAYTRACER, &v);
 }
 
@@ -784,7 +811,7 @@ VtStatus ReplayFinish(RayContext *c, Threaded &t, VtStatus farm) {
   if (t.failed_line == kNoLine) return farm != 0 ? 0 : VO_STATUS_UNAVAILABLE;
   for (; r.next < t.failed_line; ++r.next)
     if ((r.status = ReplayLine(c, t, 0, nullptr)) != 0) return r.status;
-  if (r.countdown == 0 && AbortPoll(c) != 0) return r.status = VO_COND_INTERRUPTED;
+  if (r.count.countdown == 0 && AbortPoll(c) != 0) return r.status = VO_COND_INTERRUPTED;
   KernelStickyOr(c, t.failed_kernel);
   c->sticky |= t.failed_sticky;
   return r.status = t.failed_status;
@@ -812,13 +839,16 @@ VtStatus FrameBegin(RayContext *c, const uint32_t *region) {
 
 VtStatus FrameEnd(RayContext *c) { return c->end_frame != nullptr ? c->end_frame() : 0; }
 
-// What the workers read, made on the main thread before they start: the
-// image's shading set-up (lights prepared with their shadow maps, which the
-// workers' copies share; background and foreground reset and pre-rendered)
-// and the scene (gathering, object table, hit records, grid). *shading
-// tells whether the image was begun (ended by FrameRelease).
-VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
-  const uint32_t kind = pass == &RenderPreview ? kPassPreview : kPassFull;
+// The image's shading set-up, once for the picture whatever its bands:
+// lights prepared with their shadow maps (which the workers' copies share,
+// and whose renders poll and report progress once), background and
+// foreground reset and pre-rendered. A pass's own set-up then begins an
+// image nested in it. *shading tells whether the image was begun (ended
+// once every band is done).
+uint32_t PassKind(PassProc pass) { return pass == &RenderPreview ? kPassPreview : kPassFull; }
+
+VtStatus ImageBegin(RayContext *c, PassProc pass, bool *shading) {
+  const uint32_t kind = PassKind(pass);
   c->pass_kind = kind;
   BackgroundsFetch(c);
   // The image begins in the view a pass's set-up begins it in, the
@@ -826,7 +856,7 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
   // background's pre-render, the texture footprints).
   PassFrame view{};
   view.c = c;
-  view.factor = StandardRendererStarted() ? std::max(ControlWord(kControlOversampling, 1), 1u) : 1;
+  view.factor = OversamplingFactor();
   VtStatus st = view.factor > 1 ? ViewEnlarge(view) : 0;
   if (st == 0) st = VoViewEvaluate(nullptr);
   if (st == 0 && c->globals != nullptr) {
@@ -838,7 +868,18 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
     (void)VoViewDestroy(view.view_copy);
     (void)VoViewEvaluate(nullptr);
   }
+  c->pass_kind = 0;
+  return st;
+}
+
+// What the workers read, made on the main thread before they start: the
+// image (ImageBegin) and the scene (gathering, object table, hit records,
+// grid).
+VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
+  VtStatus st = ImageBegin(c, pass, shading);
+  c->pass_kind = PassKind(pass);  // (the scene's expansion reads it)
   if (st == 0) st = ScenePrepare(c);
+  c->pass_kind = 0;
   // When the scene is the last frame's, the workers share one complete
   // octree, split here once (what the last frame split is kept). For a new
   // scene, or when the memory limit stops the split here, they share the
@@ -847,25 +888,28 @@ VtStatus FramePrepare(RayContext *c, PassProc pass, bool *shading) {
   // may be reading.)
   if (st == 0 && !c->frozen) c->frozen = c->repeated && OctreeSplitAll(c) ? 1 : 0;
   if (st == 0 && !c->frozen && c->root != nullptr && !SplitShareBegin(c)) st = VO_STATUS_NO_MEMORY;
-  if (st == 0) st = c->sticky;
-  c->pass_kind = 0;
-  return st;
+  return st == 0 ? c->sticky : st;
 }
 
 VtStatus RunOnFarm(RayContext *c, PassProc pass);
 
-// The replay's start, before the workers: its lines and poll counts as the
-// pass's set-up has them, and the progress of 0 the pass reports first.
-VtStatus ReplayBegin(RayContext *c, Threaded &t, PassProc pass, VtProc progress) {
+// The picture's (oversampled) lines and its line count, whose poll counts
+// are the pass's, as a pass over the whole picture starts them.
+void PictureLines(const RayContext *c, Threaded &t) {
   Replay &r = t.replay;
-  const bool preview = pass == &RenderPreview;
+  const bool preview = t.pass == &RenderPreview;
   r.next = int64_t{t.region[2]} * r.factor;
   r.end = (int64_t{t.region[3]} + 1) * r.factor;
-  r.countdown = c->polls[preview ? 0 : 2];
-  r.reload = c->polls[preview ? 1 : 3];
-  r.step = 100.0 / static_cast<double>(r.end - r.next);
-  r.percent = 0.0;
+  r.count = LineCount{c->polls[preview ? 0 : 2], c->polls[preview ? 1 : 3], 0.0,
+                      100.0 / static_cast<double>(r.end - r.next), false};
+}
+
+// The replay's start, before the workers: the progress of 0 the pass
+// reports first.
+VtStatus ReplayBegin(Threaded &t, VtProc progress) {
+  Replay &r = t.replay;
   r.progress = reinterpret_cast<VtProgressProc>(progress);
+  r.count.begun = true;
   t.replayed = true;
   if (r.progress == nullptr) return 0;
   VtTypedValue v{};
@@ -940,15 +984,17 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     // the preparation answers, as a pass on the calling thread alone does
     // (a scene whose octree cannot be built leaves the same picture).
     t.replay.factor = OversamplingFactor();
+    PictureLines(c, t);
+    t.serial = !threaded;
     VtProc application_progress = nullptr;
     if (st == 0 && (st = FrameBegin(c, t.region)) == 0) {
-      if (threaded) st = FramePrepare(c, pass, &shading);
+      st = threaded ? FramePrepare(c, pass, &shading) : ImageBegin(c, pass, &shading);
       // On workers the farm reports no progress: the replay reports the
       // pass's own.
       if (st == 0 && threaded) {
         application_progress = VoCallBackGet(VO_CALLBACK_PROGRESS);
         (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
-        st = ReplayBegin(c, t, pass, application_progress);
+        st = ReplayBegin(t, application_progress);
       }
       if (st == 0) st = VoMultiThreadWorkersStart(&Worker);
       if (st == 0) {
