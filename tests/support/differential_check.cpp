@@ -1,9 +1,9 @@
 // The long run of the randomized differential check (support/differential.h):
-//   differential_check [first seed] [count] [ray-polls] [no-ray-memory]
+//   differential_check [first seed] [count] [no-ray-polls] [no-ray-memory]
 // runs `count` seeds from `first seed` (1 and 2000 by default) and prints
 // every mismatch with its seed, then the seeds, comparisons and mismatches;
-// "ray-polls" also interrupts the ray passes and compares their polls and
-// progress, "no-ray-memory" renders them without an octree memory limit.
+// "no-ray-polls" neither interrupts the ray passes nor compares their polls
+// and progress, "no-ray-memory" renders them without an octree memory limit.
 // The status is 1 when any render differed.
 
 #include <cstdio>
@@ -18,7 +18,7 @@ int main(int argc, char **argv) {
   const uint32_t count = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 10)) : 2000;
   Options o;
   for (int i = 3; i < argc; ++i) {
-    o.ray_interrupts |= std::strcmp(argv[i], "ray-polls") == 0;
+    o.ray_interrupts &= std::strcmp(argv[i], "no-ray-polls") != 0;
     o.ray_memory_limit &= std::strcmp(argv[i], "no-ray-memory") != 0;
   }
   Report report;
