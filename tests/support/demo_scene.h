@@ -36,6 +36,21 @@ inline VtTypedValue DemoTriple(uint32_t type, float a, float b, float c) {
   return v;
 }
 
+// A material of one plain colour under the reflectance named; null when a
+// step fails.
+inline VtMaterial *DemoMaterial(const char *reflectance, float r, float g, float b) {
+  VtMaterial *m = VoMaterialCreate();
+  const VtTypedValue colour = DemoTriple(VtColourType, r, g, b);
+  if (m == nullptr) return nullptr;
+  if (VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain") != 0 ||
+      VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", &colour) != 0 ||
+      VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, reflectance) != 0) {
+    VoMaterialDestroy(m);
+    return nullptr;
+  }
+  return m;
+}
+
 struct DemoOptions {
   int slices = 24, rings = 12;  // of the sphere
   int32_t shadow_map = 0;       // the point light's map resolution (0: ray-traced shadows)
@@ -51,9 +66,9 @@ class DemoScene {
     primitives_[0] = Sphere(0, 1.2f, 0, 1.2f, o.slices, o.rings);
     primitives_[1] = Box(1.6f, 3.2f, 0, 1.6f, -2.6f, -1.0f);
     primitives_[2] = Floor(6, 20);
-    materials_[0] = Material("plastic", 0.85f, 0.25f, 0.2f);
-    materials_[1] = Material("matte", 0.25f, 0.45f, 0.85f);
-    materials_[2] = Material("matte", 0.75f, 0.75f, 0.7f);
+    materials_[0] = DemoMaterial("plastic", 0.85f, 0.25f, 0.2f);
+    materials_[1] = DemoMaterial("matte", 0.25f, 0.45f, 0.85f);
+    materials_[2] = DemoMaterial("matte", 0.75f, 0.75f, 0.7f);
     bool ok = true;
     for (int i = 0; i < 3; ++i)
       ok = ok && primitives_[i] != nullptr && materials_[i] != nullptr &&
@@ -156,19 +171,6 @@ class DemoScene {
     VtTypedValue data[1] = {DemoPointer(world.data())};
     return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
                                  1, ids, data);
-  }
-
-  static VtMaterial *Material(const char *reflectance, float r, float g, float b) {
-    VtMaterial *m = VoMaterialCreate();
-    const VtTypedValue colour = DemoTriple(VtColourType, r, g, b);
-    if (m == nullptr) return nullptr;
-    if (VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain") != 0 ||
-        VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_COLOUR), "colour", &colour) != 0 ||
-        VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, reflectance) != 0) {
-      VoMaterialDestroy(m);
-      return nullptr;
-    }
-    return m;
   }
 
   bool LightsMake(int32_t shadow_map) {

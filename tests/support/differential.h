@@ -32,6 +32,7 @@
 #include <vo/vo_shader.h>
 #include <vo/vo_view.h>
 
+#include "support/demo_scene.h"
 #include "support/picture_record.h"
 
 namespace vo::test::differential {
@@ -76,15 +77,6 @@ class Draw {
  private:
   uint64_t state_;
 };
-
-inline VtTypedValue Triple(uint32_t type, float a, float b, float c) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.v[0] = a;
-  v.value.v[1] = b;
-  v.value.v[2] = c;
-  return v;
-}
 
 // A colour class and one colour argument it has (for the change between
 // frames), or none.
@@ -157,7 +149,8 @@ class Scene {
     const VtTypedValue value = TypedPointer(moved);
     if (VoVertexSetProperty(p, vertex, VO_VERT_WORLD, &value) != 0) return false;
     const size_t k = draw_.Below(static_cast<uint32_t>(materials_.size()));
-    const VtTypedValue colour = Triple(VtColourType, draw_.Float(0, 1), draw_.Float(0, 1), draw_.Float(0, 1));
+    const VtTypedValue colour =
+        DemoTriple(VtColourType, draw_.Float(0, 1), draw_.Float(0, 1), draw_.Float(0, 1));
     if (arguments_[k] != nullptr)
       return VoShaderSetArg(VoMaterialGetShader(materials_[k], VO_SHADER_COLOUR), arguments_[k], &colour) ==
              0;
@@ -279,7 +272,7 @@ class Scene {
     draws_ |= colour.draws;
     if (draw_.Chance(3)) {
       const float k = draw_.Float(0, 0.9f);
-      const VtTypedValue to = Triple(VtColourType, k, k * draw_.Float(0.5f, 1), k);
+      const VtTypedValue to = DemoTriple(VtColourType, k, k * draw_.Float(0.5f, 1), k);
       st |= VoMaterialSetShaderByPrototype(m, VO_SHADER_TRANSPARENCY, "plain");
       st |= VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_TRANSPARENCY), "colour", &to);
       description_ += "/transparent";
@@ -316,8 +309,9 @@ class Scene {
     VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, kind);
     if (ambient == nullptr || light == nullptr) return false;
     lights_ = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(light));
-    const VtTypedValue location = Triple(VtPoint, draw_.Float(-6, 6), draw_.Float(2, 8), draw_.Float(-6, 6));
-    const VtTypedValue to = Triple(VtPoint, 0, 0, 0);
+    const VtTypedValue location =
+        DemoTriple(VtPoint, draw_.Float(-6, 6), draw_.Float(2, 8), draw_.Float(-6, 6));
+    const VtTypedValue to = DemoTriple(VtPoint, 0, 0, 0);
     const VtTypedValue intensity = TypedFloat(draw_.Float(0.1f, 0.4f));
     VtStatus st = VoShaderSetArg(ambient, "intensity", &intensity);
     if (std::string(kind) != "eye") st |= VoShaderSetArg(light, "location", &location);
@@ -342,7 +336,8 @@ class Scene {
     if (background_ == nullptr) return false;
     description_ += std::string(" background ") + names[kind];
     VtStatus st = 0;
-    const VtTypedValue top = Triple(VtColourType, draw_.Float(0, 1), draw_.Float(0, 1), draw_.Float(0, 1));
+    const VtTypedValue top =
+        DemoTriple(VtColourType, draw_.Float(0, 1), draw_.Float(0, 1), draw_.Float(0, 1));
     if (kind == 1) st |= VoShaderSetArg(background_, "colour", &top);
     if (kind == 2) st |= VoShaderSetArg(background_, "top colour", &top);
     if (kind == 4 || kind == 5) {
@@ -449,7 +444,10 @@ inline void MapsMake(uint32_t code) {
   (void)PictureRecord::Render(code, 0);
 }
 
-inline bool SessionStart() { return VoInitialise() == 0 && PictureRecord::Install() == 0; }
+inline bool SessionStart() {
+  PictureRecord::Reset();
+  return VoInitialise() == 0 && PictureRecord::Install() == 0;
+}
 
 // One seed: its scene rendered by every class on every worker count, two
 // frames; then, unless it carries state on purpose, one render of its first

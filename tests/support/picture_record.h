@@ -1,11 +1,13 @@
 // What a render shows an application through the driver's callbacks, in
 // the order it hears it: the status, every row (its number and bytes), the
-// polls, the progress percentages and the frames begun and ended; and the
+// polls, the progress percentages and the frames begun and ended, and
+// where asked all of them as one string of events in order; and the
 // callbacks that record it, with an interrupt answered at a chosen poll.
 // The worker-count comparisons read renders through it.
 //
 // Polls may come from any thread; rows, frames and progress come on the
-// calling thread. The record is one per process, as the library is.
+// calling thread. The record is one per process, as the library is: a
+// test sets what it asks for (Reset gives the defaults back).
 #pragma once
 
 #include <algorithm>
@@ -29,15 +31,41 @@ struct Rendered {
   std::vector<uint8_t> bytes;  // their pixels
   std::vector<double> progress;
   uint32_t polls = 0, frames = 0, frame_ends = 0;
+  // With PictureRecord::with_events: 'B' and 'E' the frame's begin and end,
+  // 'p' a poll, 'r' a row, '%' a progress report, in the order they came.
+  std::string events;
   bool operator==(const Rendered &) const = default;
 };
+
+// Sets a control of one 32-bit word (flags, enums, naturals).
+inline VtStatus ControlWordSet(uint32_t code, uint32_t type, uint32_t value) {
+  const VtTypedValue v = TypedWord(type, value);
+  return VoControlSet(code, &v);
+}
 
 class PictureRecord {
  public:
   static inline Rendered seen;
-  static inline size_t row_bytes = 0;       // bytes of one row the driver is given
-  static inline uint32_t interrupt_at = 0;  // the poll (from 1) that answers an interrupt; 0 none
-  static inline bool with_progress = true;  // record the progress percentages
+  static inline size_t row_bytes = 0;         // bytes of one row the driver is given
+  static inline uint32_t interrupt_at = 0;    // the poll (from 1) that answers an interrupt; 0 none
+  static inline bool interrupt_once = false;  // only that poll answers it, not the ones after
+  static inline bool with_progress = true;    // record the progress percentages
+  static inline bool with_events = false;     // record the events in order
+  // Told of every poll and progress report (the module that made it).
+  static inline void (*on_poll)() = nullptr;
+  static inline void (*on_progress)(uint32_t module) = nullptr;
+
+  // What a test may have set, back to the defaults.
+  static void Reset() {
+    seen = Rendered{};
+    row_bytes = 0;
+    interrupt_at = 0;
+    interrupt_once = false;
+    with_progress = true;
+    with_events = false;
+    on_poll = nullptr;
+    on_progress = nullptr;
+  }
 
   // The driver's and the kernel's callbacks that record, installed.
   static VtStatus Install() {
@@ -68,6 +96,7 @@ class PictureRecord {
                       std::to_string(a.progress.size()) + "/" + std::to_string(b.progress.size()) +
                       " frames " + std::to_string(a.frames) + "/" + std::to_string(b.frames);
     if (a.rows != b.rows) out += " (row order differs)";
+    if (a.events != b.events) out += " events " + a.events + " / " + b.events;
     size_t differing = 0;
     std::string first;
     for (size_t i = 0; i < std::min(a.bytes.size(), b.bytes.size()); ++i) {
@@ -89,8 +118,12 @@ class PictureRecord {
  private:
   static inline std::mutex lock_;
 
+  static void Event(char e) {
+    if (with_events) seen.events += e;
+  }
   static VtStatus Row(uint32_t y, void *pixels) {
     std::lock_guard<std::mutex> hold(lock_);
+    Event('r');
     seen.rows.push_back(y);
     const auto *b = static_cast<const uint8_t *>(pixels);
     seen.bytes.insert(seen.bytes.end(), b, b + row_bytes);
@@ -98,19 +131,26 @@ class PictureRecord {
   }
   static VtStatus Poll() {
     std::lock_guard<std::mutex> hold(lock_);
+    Event('p');
     ++seen.polls;
-    return interrupt_at != 0 && seen.polls >= interrupt_at ? VO_COND_INTERRUPTED : 0;
+    if (on_poll != nullptr) on_poll();
+    const bool now = interrupt_once ? seen.polls == interrupt_at : seen.polls >= interrupt_at;
+    return interrupt_at != 0 && now ? VO_COND_INTERRUPTED : 0;
   }
   static VtStatus Frame(int32_t, int32_t, int32_t, int32_t) {
     std::lock_guard<std::mutex> hold(lock_);
+    Event('B');
     return ++seen.frames, 0;
   }
   static VtStatus FrameEnd() {
     std::lock_guard<std::mutex> hold(lock_);
+    Event('E');
     return ++seen.frame_ends, 0;
   }
-  static VtStatus Progress(uint32_t, VtTypedValue *v) {
+  static VtStatus Progress(uint32_t module, VtTypedValue *v) {
     std::lock_guard<std::mutex> hold(lock_);
+    Event('%');
+    if (on_progress != nullptr) on_progress(module);
     if (with_progress) seen.progress.push_back(v->value.d);
     return 0;
   }

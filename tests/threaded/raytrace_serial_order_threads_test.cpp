@@ -23,6 +23,7 @@
 
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
+#include "support/picture_record.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "render/vorenray/vorenray.h"
 
@@ -32,59 +33,7 @@ namespace {
 constexpr uint32_t kWidth = 64, kHeight = 48;
 constexpr uint32_t kPasses[2] = {0x70001, 0x70002};
 
-// What a render showed the application, in order: 'B' and 'E' the frame's
-// begin and end, 'p' a poll, 'r' a row, '%' a progress report.
-struct Seen {
-  VtStatus status = 0;
-  std::string events;
-  std::vector<uint32_t> rows;
-  std::vector<uint8_t> bytes;
-  std::vector<double> progress;
-  bool operator==(const Seen &) const = default;
-};
-
-Seen g_seen;
-int g_polls = 0, g_interrupt_at = -1;  // the poll (from 1) that reports an interrupt; -1 none
-
-VtStatus Row(uint32_t y, void *pixels) {
-  g_seen.events += 'r';
-  g_seen.rows.push_back(y);
-  const auto *b = static_cast<const uint8_t *>(pixels);
-  g_seen.bytes.insert(g_seen.bytes.end(), b, b + 3 * kWidth);
-  return 0;
-}
-VtStatus Poll() {
-  g_seen.events += 'p';
-  return ++g_polls == g_interrupt_at ? VO_COND_INTERRUPTED : 0;
-}
-VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return g_seen.events += 'B', 0; }
-VtStatus FrameEnd() { return g_seen.events += 'E', 0; }
-VtStatus Progress(uint32_t module, VtTypedValue *v) {
-  EXPECT_EQ(module, VO_MODULE_RAYTRACER);
-  g_seen.events += '%';
-  g_seen.progress.push_back(v->value.d);
-  return 0;
-}
-
-VtStatus SetWord(uint32_t code, uint32_t type, uint32_t value) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.u = value;
-  return VoControlSet(code, &v);
-}
-
-std::string Differences(const Seen &a, const Seen &b) {
-  std::string out = " status " + std::to_string(a.status) + "/" + std::to_string(b.status) + " rows " +
-                    std::to_string(a.rows.size()) + "/" + std::to_string(b.rows.size()) + " events " +
-                    a.events + " / " + b.events;
-  for (size_t i = 0, shown = 0; i < std::min(a.bytes.size(), b.bytes.size()) && shown < 4; ++i)
-    if (a.bytes[i] != b.bytes[i]) {
-      out += " byte " + std::to_string(i) + ": " + std::to_string(a.bytes[i]) + " vs " +
-             std::to_string(b.bytes[i]);
-      ++shown;
-    }
-  return out;
-}
+void FromTheRayTracer(uint32_t module) { EXPECT_EQ(module, VO_MODULE_RAYTRACER); }
 
 // Triangles of random corners in a cube about the origin, one mesh under
 // one matte material, lit by an ambient light and a point light casting
@@ -168,29 +117,26 @@ class RaySerialOrderTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(VoInitialise(), 0u);
     ASSERT_EQ(vo_test::Record(), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_DRIVER_POLL, reinterpret_cast<VtProc>(&Poll)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_DRIVER_BEGIN_FRAME, reinterpret_cast<VtProc>(&Frame)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&FrameEnd)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_DRIVER_ROW_BYTES, reinterpret_cast<VtProc>(&Row)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
-    g_interrupt_at = -1;
+    // Every event in order; an interrupt at one poll only.
+    PictureRecord::Reset();
+    ASSERT_EQ(PictureRecord::Install(), 0u);
+    PictureRecord::row_bytes = 3 * kWidth;
+    PictureRecord::with_events = true;
+    PictureRecord::interrupt_once = true;
+    PictureRecord::on_progress = &FromTheRayTracer;
   }
   void TearDown() override {
     (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
     EXPECT_EQ(VoTerminate(), 0u);
+    PictureRecord::Reset();
   }
 
   // A render on the worker count given, in bands of `band` rows; bands
   // lower than `least` are traced one after another on the calling thread.
-  static Seen Render(uint32_t code, int32_t workers, uint32_t band = 4, uint32_t least = 1) {
-    const VtTypedValue v = TypedInt32(workers);
-    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-    EXPECT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, band), 0u);
-    EXPECT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, least), 0u);
-    g_seen = Seen{};
-    g_polls = 0;
-    g_seen.status = VoExecute(code);
-    return g_seen;
+  static Rendered Render(uint32_t code, int32_t workers, uint32_t band = 4, uint32_t least = 1) {
+    EXPECT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, band), 0u);
+    EXPECT_EQ(ControlWordSet(VO_CONTROL_MT_THREADED_BAND, VtNat32, least), 0u);
+    return PictureRecord::Render(code, workers);
   }
 };
 
@@ -233,13 +179,13 @@ TEST_F(RaySerialOrderTest, AFirstBuildOutOfMemoryLeavesTheCallingThreadsPicture)
   ASSERT_TRUE(target.ok());
   // The table of 300 triangles takes 30,000 bytes (100 a triangle: 16 of
   // entry, 32 of hit record, 24 of box, 4 of word, 24 of projected corners).
-  ASSERT_EQ(SetWord(VO_CONTROL_RAY_MEMORY_LIMIT, VtNat32, 10000), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_RAY_MEMORY_LIMIT, VtNat32, 10000), 0u);
   for (uint32_t code : kPasses) {
     std::vector<uint8_t> reference;
     for (int32_t workers : {0, 2, 4}) {
       target.Fill(0x5a);
       vo_test::Recorded().clear();
-      const Seen seen = Render(code, workers);
+      const Rendered seen = Render(code, workers);
       EXPECT_EQ(seen.status, VO_STATUS_NO_MEMORY) << std::hex << code << std::dec << ", " << workers;
       EXPECT_EQ(vo_test::WithMessage(messages::kRayBuildNoMemory).size(), 1u) << workers << " workers";
       if (workers == 0) {
@@ -262,19 +208,19 @@ TEST_F(RaySerialOrderTest, PollsRowsAndProgressFollowTheCallingThreadsOrderToAnI
   RandomTriangles scene(3, 200);
   ASSERT_TRUE(scene.ok());
   for (uint32_t oversampling : {1u, 2u}) {
-    ASSERT_EQ(SetWord(0xc000e, VtNat32, oversampling), 0u);
+    ASSERT_EQ(ControlWordSet(0xc000e, VtNat32, oversampling), 0u);
     for (uint32_t code : kPasses) {
-      g_interrupt_at = -1;
-      const Seen whole = Render(code, 0);
+      PictureRecord::interrupt_at = 0;
+      const Rendered whole = Render(code, 0);
       ASSERT_EQ(whole.status, 0u);
       ASSERT_EQ(whole.rows.size(), kHeight);
-      const int polls = static_cast<int>(std::count(whole.events.begin(), whole.events.end(), 'p'));
+      const uint32_t polls = whole.polls;
       // Two polls of the gathering (before and after its one mesh), then
       // one every second line: 2 + 48 / 2, or 2 + 96 / 2 oversampled.
-      ASSERT_EQ(polls, 2 + static_cast<int>(kHeight * oversampling / 2));
-      for (int at : {-1, 1, 2, 3, polls / 2, polls}) {
-        g_interrupt_at = at;
-        const Seen reference = Render(code, 0);
+      ASSERT_EQ(polls, 2 + kHeight * oversampling / 2);
+      for (uint32_t at : {0u, 1u, 2u, 3u, polls / 2, polls}) {
+        PictureRecord::interrupt_at = at;
+        const Rendered reference = Render(code, 0);
         if (at > 0) {
           EXPECT_EQ(reference.status, VO_COND_INTERRUPTED) << at;
         }
@@ -284,11 +230,11 @@ TEST_F(RaySerialOrderTest, PollsRowsAndProgressFollowTheCallingThreadsOrderToAnI
         };
         for (const auto &[workers, band, least] :
              {Bands{1, 4, 1}, Bands{3, 4, 1}, Bands{8, 1, 1}, Bands{8, 3, 4}}) {
-          const Seen seen = Render(code, workers, band, least);
+          const Rendered seen = Render(code, workers, band, least);
           EXPECT_TRUE(seen == reference)
               << std::hex << code << std::dec << ", oversampling " << oversampling << ", interrupt at poll "
               << at << ", " << workers << " workers in bands of " << band << " (least " << least
-              << "):" << Differences(seen, reference);
+              << "):" << PictureRecord::Difference(seen, reference);
         }
       }
     }
@@ -303,18 +249,19 @@ TEST_F(RaySerialOrderTest, AShadowMapIsMadeOnceForThePictureWhateverItsBands) {
   RandomTriangles scene(7, 100, true);
   ASSERT_TRUE(scene.ok());
   for (uint32_t code : kPasses) {
-    g_interrupt_at = -1;
-    const Seen whole = Render(code, 0);
+    PictureRecord::interrupt_at = 0;
+    const Rendered whole = Render(code, 0);
     ASSERT_EQ(whole.status, 0u);
     // Made again at the next picture: it held nothing.
     EXPECT_EQ(Render(code, 0), whole);
-    for (int at : {-1, 1, 2, 3, 4, 5}) {
-      g_interrupt_at = at;
-      const Seen reference = Render(code, 0);
+    for (uint32_t at : {0u, 1u, 2u, 3u, 4u, 5u}) {
+      PictureRecord::interrupt_at = at;
+      const Rendered reference = Render(code, 0);
       for (uint32_t least : {1u, 4u}) {
-        const Seen seen = Render(code, 8, 2, least);
-        EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", interrupt at poll " << at
-                                       << ", least band " << least << ":" << Differences(seen, reference);
+        const Rendered seen = Render(code, 8, 2, least);
+        EXPECT_TRUE(seen == reference)
+            << std::hex << code << std::dec << ", interrupt at poll " << at << ", least band " << least << ":"
+            << PictureRecord::Difference(seen, reference);
       }
     }
   }
@@ -351,11 +298,12 @@ TEST_F(RaySerialOrderTest, UnderAMemoryLimitWorkersGiveTheCallingThreadsStatusAn
   const IndexBytes b = IndexMeasured();
   ASSERT_GT(b.grown, 0u);
   for (uint64_t share : {2, 8}) {
-    ASSERT_EQ(SetWord(VO_CONTROL_RAY_MEMORY_LIMIT, VtNat32, static_cast<uint32_t>(b.root + b.grown / share)),
-              0u);
+    ASSERT_EQ(
+        ControlWordSet(VO_CONTROL_RAY_MEMORY_LIMIT, VtNat32, static_cast<uint32_t>(b.root + b.grown / share)),
+        0u);
     for (uint32_t code : kPasses) {
       vo_test::Recorded().clear();
-      const Seen one = Render(code, 0);
+      const Rendered one = Render(code, 0);
       EXPECT_GT(vo_test::WithMessage(messages::kRaySplitNoMemory).size(), 0u);
       if (share == 2) {
         EXPECT_EQ(one.status, 0u) << std::hex << code;
@@ -367,9 +315,10 @@ TEST_F(RaySerialOrderTest, UnderAMemoryLimitWorkersGiveTheCallingThreadsStatusAn
       }
       for (int32_t workers : {2, 5, 8})
         for (int frame = 0; frame < 3; ++frame) {
-          const Seen seen = Render(code, workers, 1);
+          const Rendered seen = Render(code, workers, 1);
           EXPECT_TRUE(seen == one) << std::hex << code << std::dec << ", limit share " << share << ", "
-                                   << workers << " workers, frame " << frame << ":" << Differences(seen, one);
+                                   << workers << " workers, frame " << frame << ":"
+                                   << PictureRecord::Difference(seen, one);
         }
     }
   }

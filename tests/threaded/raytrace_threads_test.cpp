@@ -21,6 +21,7 @@
 #include "support/current_screen_buffer.h"
 #include "support/demo_scene.h"
 #include "support/kernel_fixture.h"
+#include "support/picture_record.h"
 #include "support/test_support.h"
 #include "threaded/targa_bytes.h"
 #include "kernel/vosystem/kernel_memory.h"
@@ -32,13 +33,6 @@ namespace {
 
 constexpr uint32_t kWidth = 40, kHeight = 30;
 constexpr uint32_t kOversampling = 0xc000e, kPixelMode = 0xc000f, kModeRgba = 0xc0005;
-
-VtStatus SetWord(uint32_t code, uint32_t type, uint32_t value) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.u = value;
-  return VoControlSet(code, &v);
-}
 
 // Colour and stencil of every pixel of the target.
 struct Picture {
@@ -70,7 +64,7 @@ class ThreadedRayTest : public ::testing::Test {
     ASSERT_EQ(VoInitialise(), 0u);
     buffer_ = CurrentScreenBuffer(kWidth, kHeight, VO_SB_COLOUR | VO_SB_ALPHA | VO_SB_STENCIL);
     ASSERT_NE(buffer_, nullptr);
-    ASSERT_EQ(SetWord(VO_CONTROL_RAY_CHANNELS, VtFlags, VO_SB_COLOUR | VO_SB_STENCIL), 0u);
+    ASSERT_EQ(ControlWordSet(VO_CONTROL_RAY_CHANNELS, VtFlags, VO_SB_COLOUR | VO_SB_STENCIL), 0u);
   }
   void TearDown() override {
     VoScreenBufferSet(nullptr);
@@ -83,8 +77,8 @@ class ThreadedRayTest : public ::testing::Test {
   Picture Render(uint32_t code, int32_t workers, uint32_t scheme) {
     VtTypedValue v = TypedInt32(workers);
     EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-    EXPECT_EQ(SetWord(VO_CONTROL_MT_JOB_SCHEME, VtEnum, scheme), 0u);
-    EXPECT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
+    EXPECT_EQ(ControlWordSet(VO_CONTROL_MT_JOB_SCHEME, VtEnum, scheme), 0u);
+    EXPECT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
     Picture p;
     EXPECT_EQ(RenderInto(code, &p), 0u) << workers << " workers";
     return p;
@@ -179,8 +173,8 @@ TEST_F(ThreadedRayTest, OversampledFloatRgbaOnASubViewportIsTheSameForAnyWorkerC
   DemoScene scene;
   ASSERT_TRUE(scene.ok());
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
-  ASSERT_EQ(SetWord(kOversampling, VtNat32, 2), 0u);
-  ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeRgba), 0u);
+  ASSERT_EQ(ControlWordSet(kOversampling, VtNat32, 2), 0u);
+  ASSERT_EQ(ControlWordSet(kPixelMode, VtEnum, kModeRgba), 0u);
   const uint32_t part[4] = {5, 30, 3, 24};
   ASSERT_EQ(VoViewSetViewport(nullptr, part), 0u);
   ExpectAlikeForAnyWorkerCount();
@@ -275,7 +269,7 @@ TEST_F(ThreadedRayTest, TheTargaFileIsTheSameForAnyWorkerCount) {
   VtDriverRecord *tga = VoDriverFindFromName("vodrvtga");
   ASSERT_NE(tga, nullptr);
   ASSERT_EQ(VoDriverSet(tga), 0u);
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
   vo_test::TempDir dir;
   for (uint32_t code : {0x70001u, 0x70002u}) {
     std::vector<char> reference;
@@ -311,10 +305,10 @@ TEST_F(ThreadedRayTest, TwentyRendersOnOneRowBandsGiveOnePicture) {
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
   const Picture reference = Render(0x70001, 0, VO_MT_SCHEME_BANDED);
   const Picture full = Render(0x70002, 0, VO_MT_SCHEME_BANDED);
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
   VtTypedValue v = TypedInt32(8);
   ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
   for (int i = 0; i < 20; ++i) {
     Picture p;
     ASSERT_EQ(RenderInto(i % 2 == 0 ? 0x70001 : 0x70002, &p), 0u) << i;
@@ -351,7 +345,7 @@ TEST_F(ThreadedRayTest, TheWorkersOfAFirstFrameSplitTheOctreeTheCallingThreadSpl
   DemoScene scene;
   ASSERT_TRUE(scene.ok());
   ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
   ray::KeptDrop(ray::MasterContext());
   const Picture reference = Render(0x70002, 0, VO_MT_SCHEME_BANDED);
   const std::string serial = KeptOctree();
@@ -361,7 +355,7 @@ TEST_F(ThreadedRayTest, TheWorkersOfAFirstFrameSplitTheOctreeTheCallingThreadSpl
     ray::KeptDrop(ray::MasterContext());
     VtTypedValue v = TypedInt32(workers);
     ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-    ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
+    ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
     Picture p;
     ASSERT_EQ(RenderInto(0x70002, &p), 0u) << workers;
     EXPECT_TRUE(p == reference) << workers << " workers: " << Differences(p, reference);
@@ -384,13 +378,9 @@ TEST_F(ThreadedRayTest, OfEqualHitsTheFirstListedObjectWinsForAnyWorkerCount) {
   for (int i = 0; i < 2; ++i) {
     VtTypedValue data[1] = {DemoPointer(const_cast<float(*)[3]>(i == 0 ? small : large))};
     squares[i] = VoPrimitiveCreatePolygon(4, 1, ids, data);
-    materials[i] = VoMaterialCreate();
+    materials[i] = DemoMaterial("constant", i == 0 ? 1.0f : 0.0f, 0, i == 0 ? 0.0f : 1.0f);
     ASSERT_NE(squares[i], nullptr);
     ASSERT_NE(materials[i], nullptr);
-    const VtTypedValue colour = DemoTriple(VtColourType, i == 0 ? 1.0f : 0.0f, 0, i == 0 ? 0.0f : 1.0f);
-    ASSERT_EQ(VoMaterialSetShaderByPrototype(materials[i], VO_SHADER_COLOUR, "plain"), 0u);
-    ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(materials[i], VO_SHADER_COLOUR), "colour", &colour), 0u);
-    ASSERT_EQ(VoMaterialSetShaderByPrototype(materials[i], VO_SHADER_REFLECTANCE, "constant"), 0u);
     ASSERT_EQ(VoPrimitiveSetMaterial(squares[i], materials[i]), 0u);
   }
   // A speck high above makes the grid's cells tall, so that the centre ray
@@ -402,7 +392,7 @@ TEST_F(ThreadedRayTest, OfEqualHitsTheFirstListedObjectWinsForAnyWorkerCount) {
   ASSERT_NE(all[2], nullptr);
   VtReference *list = VoPrimitiveListCreate(3, all);
   ASSERT_EQ(VoPrimitiveListSet(list), 0u);
-  ASSERT_EQ(SetWord(VO_CONTROL_RAY_LEAF_LIMIT, VtNat32, 0), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_RAY_LEAF_LIMIT, VtNat32, 0), 0u);
   const float eye[3] = {-5, -4, 3}, reference[3] = {-0.6f, -0.6f, 0}, up[3] = {0, 0, 1};
   ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, kHeight, 1.0), 0u);
   ASSERT_EQ(VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 30.0), 0u);
@@ -460,9 +450,9 @@ TEST_F(ThreadedRayTest, AnInterruptAtTheKthPollEndsTheThreadedPassWhole) {
             0u);
   ASSERT_EQ(VoDriverSetOperation(driver, VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&Interrupting::End)),
             0u);
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_POLL_INTERVAL, VtNat32, 2), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_POLL_INTERVAL, VtNat32, 2), 0u);
   VtTypedValue v = TypedInt32(4);
   ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
   VtTypedValue sticky{};
@@ -515,7 +505,7 @@ TEST_F(ThreadedRayTest, EveryAllocationFailingEndsATwoWorkerPassCleanly) {
     out->assign(image->data, image->data + bytes);
     return st;
   };
-  ASSERT_EQ(SetWord(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_THREADED_BAND, VtNat32, 1), 0u);
   VtTypedValue v = TypedInt32(0);
   ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
   std::vector<uint8_t> reference, picture;

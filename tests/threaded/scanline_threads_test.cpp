@@ -21,7 +21,7 @@
 #include "kernel/vomultit/face.h"
 #include "render/vorenstd/face.h"
 #include "support/demo_scene.h"
-#include "support/kernel_fixture.h"
+#include "support/picture_record.h"
 
 namespace vo::test {
 namespace {
@@ -33,101 +33,46 @@ constexpr uint32_t kStandard[3] = {0xc0001, 0xc0002, 0xc0003};
 constexpr uint32_t kAdvanced[2] = {0x200001, 0x200002};  // z-buffer, A-buffer
 constexpr uint32_t kDepth = 0x200003;
 
-// What a render showed the application, in order.
-struct Seen {
-  VtStatus status = 0;
-  std::vector<uint32_t> rows;  // row numbers as they came
-  std::vector<uint8_t> bytes;  // their pixels
-  std::vector<double> progress;
-  int polls = 0, frames = 0, frame_ends = 0;
-  bool operator==(const Seen &) const = default;
-};
+size_t g_height = kHeight;  // rows of the view
 
-Seen g_seen;
-size_t g_row_bytes = kWidth * 3;
-size_t g_height = kHeight;
-int g_interrupt_from = -1;  // the poll (from 1) that reports an interrupt; -1 none
-
-VtStatus Row(uint32_t y, void *pixels) {
-  g_seen.rows.push_back(y);
-  const auto *b = static_cast<const uint8_t *>(pixels);
-  g_seen.bytes.insert(g_seen.bytes.end(), b, b + g_row_bytes);
-  return 0;
-}
 // Polls the calling thread made while a pass of the farm was begun.
 int g_polls_in_pass = 0;
+void PollInPass() { g_polls_in_pass += vo::multit::PassBegun() ? 1 : 0; }
 
-VtStatus Poll() {
-  ++g_seen.polls;
-  g_polls_in_pass += vo::multit::PassBegun() ? 1 : 0;
-  return g_interrupt_from > 0 && g_seen.polls >= g_interrupt_from ? VO_COND_INTERRUPTED : 0;
-}
-VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return ++g_seen.frames, 0; }
-VtStatus FrameEnd() { return ++g_seen.frame_ends, 0; }
-VtStatus Progress(uint32_t module, VtTypedValue *v) {
+void ProgressFrom(uint32_t module) {
   EXPECT_TRUE(module == VO_MODULE_STANDARD_RENDERER || module == VO_MODULE_ADVANCED_RENDERER) << module;
-  g_seen.progress.push_back(v->value.d);
-  return 0;
-}
-
-VtStatus SetWord(uint32_t code, uint32_t type, uint32_t value) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.u = value;
-  return VoControlSet(code, &v);
-}
-
-// The few rows where two renders differ, for a failure.
-std::string Differences(const Seen &a, const Seen &b) {
-  std::string out = " status " + std::to_string(a.status) + "/" + std::to_string(b.status) + " rows " +
-                    std::to_string(a.rows.size()) + "/" + std::to_string(b.rows.size()) + " polls " +
-                    std::to_string(a.polls) + "/" + std::to_string(b.polls) + " progress " +
-                    std::to_string(a.progress.size()) + "/" + std::to_string(b.progress.size());
-  for (size_t i = 0, shown = 0; i < std::min(a.bytes.size(), b.bytes.size()) && shown < 4; ++i)
-    if (a.bytes[i] != b.bytes[i]) {
-      out += " byte " + std::to_string(i) + " of row " + std::to_string(a.rows[i / g_row_bytes]) + ": " +
-             std::to_string(a.bytes[i]) + " vs " + std::to_string(b.bytes[i]);
-      ++shown;
-    }
-  return out;
 }
 
 class ScanlineThreadsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(VoInitialise(), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_DRIVER_POLL, reinterpret_cast<VtProc>(&Poll)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_DRIVER_BEGIN_FRAME, reinterpret_cast<VtProc>(&Frame)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_DRIVER_END_FRAME, reinterpret_cast<VtProc>(&FrameEnd)), 0u);
-    for (uint32_t code : {VO_DRIVER_ROW_BYTES, VO_DRIVER_ROW_FLOAT, VO_DRIVER_ROW_FLOAT_RGBA})
-      ASSERT_EQ(VoCallBackSet(code, reinterpret_cast<VtProc>(&Row)), 0u);
-    ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
-    g_row_bytes = kWidth * 3;
+    PictureRecord::Reset();
+    ASSERT_EQ(PictureRecord::Install(), 0u);
+    PictureRecord::row_bytes = kWidth * 3;
+    PictureRecord::on_poll = &PollInPass;
+    PictureRecord::on_progress = &ProgressFrom;
     g_height = kHeight;
-    g_interrupt_from = -1;
   }
   void TearDown() override {
     (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
     EXPECT_EQ(VoTerminate(), 0u);
+    PictureRecord::Reset();
   }
 
  public:
   // A render with the worker count given, in bands of 4 rows.
-  static Seen Render(uint32_t code, int32_t workers) {
-    const VtTypedValue v = TypedInt32(workers);
-    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-    EXPECT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
-    g_seen = Seen{};
-    g_seen.status = VoExecute(code);
-    return g_seen;
+  static Rendered Render(uint32_t code, int32_t workers) {
+    EXPECT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
+    return PictureRecord::Render(code, workers);
   }
 
   // Some row differs from the first.
-  static void ExpectSomethingDrawn(const Seen &seen, const char *scene) {
-    ASSERT_EQ(seen.bytes.size(), g_height * g_row_bytes) << scene;
+  static void ExpectSomethingDrawn(const Rendered &seen, const char *scene) {
+    const size_t row = PictureRecord::row_bytes;
+    ASSERT_EQ(seen.bytes.size(), g_height * row) << scene;
     bool drawn = false;
-    for (size_t i = g_row_bytes; i < seen.bytes.size() && !drawn; ++i)
-      drawn = seen.bytes[i] != seen.bytes[i % g_row_bytes];
+    for (size_t i = row; i < seen.bytes.size() && !drawn; ++i) drawn = seen.bytes[i] != seen.bytes[i % row];
     EXPECT_TRUE(drawn) << scene;
   }
 
@@ -151,13 +96,14 @@ class ScanlineThreadsTest : public ::testing::Test {
   // on the calling thread alone; the picture is not all background.
   static void ExpectAlikeForAnyWorkerCount(std::initializer_list<uint32_t> codes, const char *scene) {
     for (uint32_t code : codes) {
-      const Seen reference = Render(code, 0);
+      const Rendered reference = Render(code, 0);
       EXPECT_EQ(reference.status, 0u) << std::hex << code;
       ExpectSomethingDrawn(reference, scene);
       for (int32_t workers : {1, 2, 4, 8}) {
-        const Seen seen = Render(code, workers);
-        EXPECT_TRUE(seen == reference) << scene << std::hex << " class " << code << std::dec << ", "
-                                       << workers << " workers:" << Differences(seen, reference);
+        const Rendered seen = Render(code, workers);
+        EXPECT_TRUE(seen == reference)
+            << scene << std::hex << " class " << code << std::dec << ", " << workers
+            << " workers:" << PictureRecord::Difference(seen, reference);
       }
     }
   }
@@ -216,15 +162,15 @@ TEST_F(ScanlineThreadsTest, MeshesShowTheSameRowsPollsAndProgressForAnyWorkerCou
 TEST_F(ScanlineThreadsTest, OversamplingAndThePixelModesAreTheSameForAnyWorkerCount) {
   const PlainDemo demo(DemoOptions{.slices = 40, .rings = 20});
   ASSERT_TRUE(demo.ok());
-  ASSERT_EQ(SetWord(kOversampling, VtNat32, 3), 0u);
+  ASSERT_EQ(ControlWordSet(kOversampling, VtNat32, 3), 0u);
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]},
                                "oversampled");
-  ASSERT_EQ(SetWord(kOversampling, VtNat32, 1), 0u);
-  ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeFloats), 0u);
-  g_row_bytes = kWidth * 12;
+  ASSERT_EQ(ControlWordSet(kOversampling, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(kPixelMode, VtEnum, kModeFloats), 0u);
+  PictureRecord::row_bytes = kWidth * 12;
   ExpectAlikeForAnyWorkerCount({kStandard[0], kStandard[1], kStandard[2], kAdvanced[0]}, "floats");
-  ASSERT_EQ(SetWord(kPixelMode, VtEnum, kModeRgba), 0u);
-  g_row_bytes = kWidth * 16;
+  ASSERT_EQ(ControlWordSet(kPixelMode, VtEnum, kModeRgba), 0u);
+  PictureRecord::row_bytes = kWidth * 16;
   ExpectAlikeForAnyWorkerCount({kStandard[1], kStandard[2], kAdvanced[0]}, "rgba");
 }
 
@@ -262,19 +208,19 @@ TEST_F(ScanlineThreadsTest, PixelPiecesOfTheABufferAreTheSameForAnyWorkerCount) 
 // the first of a library started again.
 TEST_F(ScanlineThreadsTest, AShadowMapAndATransparentBoxAreTheSameForAnyWorkerCount) {
   for (uint32_t code : {kStandard[1], kStandard[2], kAdvanced[0], kAdvanced[1]}) {
-    Seen reference;
+    Rendered reference;
     for (int32_t workers : {0, 1, 2, 4, 8}) {
       Restart();
       DemoScene scene(DemoOptions{.shadow_map = 64, .box_transparency = 0.5f});
       ASSERT_TRUE(scene.ok());
       ASSERT_EQ(DemoScene::View(kWidth, kHeight), 0u);
-      const Seen seen = Render(code, workers);
+      const Rendered seen = Render(code, workers);
       if (workers == 0) {
         reference = seen;
         ExpectSomethingDrawn(reference, "shadow map");
       }
       EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", " << workers
-                                     << " workers:" << Differences(seen, reference);
+                                     << " workers:" << PictureRecord::Difference(seen, reference);
     }
   }
 }
@@ -316,14 +262,11 @@ TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
   VtTypedValue db[1] = {DemoPointer(const_cast<float *>(&b[0][0]))};
   VtPrimitive *squares[2] = {VoPrimitiveCreatePolygon(4, 1, ids, da),
                              VoPrimitiveCreatePolygon(4, 1, ids, db)};
-  VtMaterial *colours[2] = {VoMaterialCreate(), VoMaterialCreate()};
+  VtMaterial *colours[2] = {DemoMaterial("constant", 0.9f, 0.2f, 0.1f),
+                            DemoMaterial("constant", 0.1f, 0.2f, 0.9f)};
   for (int i = 0; i < 2; ++i) {
     ASSERT_NE(squares[i], nullptr);
     ASSERT_NE(colours[i], nullptr);
-    const VtTypedValue colour = DemoTriple(VtColourType, i == 0 ? 0.9f : 0.1f, 0.2f, i == 0 ? 0.1f : 0.9f);
-    ASSERT_EQ(VoMaterialSetShaderByPrototype(colours[i], VO_SHADER_COLOUR, "plain"), 0u);
-    ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(colours[i], VO_SHADER_COLOUR), "colour", &colour), 0u);
-    ASSERT_EQ(VoMaterialSetShaderByPrototype(colours[i], VO_SHADER_REFLECTANCE, "constant"), 0u);
     ASSERT_EQ(VoPrimitiveSetMaterial(squares[i], colours[i]), 0u);
   }
   VtReference *scene = VoPrimitiveListCreate(2, squares);
@@ -349,7 +292,7 @@ VtStatus LineOut(uint32_t y, void *pixels) {
 
 // A render and what the line-output callback heard of it.
 struct Heard {
-  Seen seen;
+  Rendered seen;
   std::vector<uint32_t> lines;
   std::vector<uint8_t> bytes;
 };
@@ -367,7 +310,7 @@ Heard HeardRender(uint32_t code, int32_t workers) {
 void ExpectSameLines(uint32_t code, int32_t workers, const Heard &reference, const char *what) {
   const Heard h = HeardRender(code, workers);
   EXPECT_TRUE(h.seen == reference.seen) << std::hex << code << std::dec << ", " << what << ", " << workers
-                                        << " workers" << Differences(h.seen, reference.seen);
+                                        << " workers" << PictureRecord::Difference(h.seen, reference.seen);
   EXPECT_EQ(h.lines, reference.lines);
   EXPECT_TRUE(h.bytes == reference.bytes)
       << std::hex << code << std::dec << ", " << what << ", " << workers << " workers";
@@ -382,7 +325,7 @@ TEST_F(ScanlineThreadsTest, TheLineOutputCallbackHearsTheSameLinesInOrder) {
     const Heard reference = HeardRender(code, 0);
     ASSERT_EQ(reference.lines.size(), kHeight);
     EXPECT_TRUE(reference.seen.rows.empty());  // no driver row, no frame
-    EXPECT_EQ(reference.seen.frames, 0);
+    EXPECT_EQ(reference.seen.frames, 0u);
     for (int32_t workers : {2, 8}) ExpectSameLines(code, workers, reference, "rows");
   }
   ASSERT_EQ(VoCallBackSet(kLineOutput, nullptr), 0u);
@@ -422,18 +365,19 @@ TEST_F(ScanlineThreadsTest, AnInterruptEndsTheRenderWhereTheSerialRenderEnds) {
   const PlainDemo demo;
   ASSERT_TRUE(demo.ok());
   for (uint32_t code : {kStandard[1], kAdvanced[0], kAdvanced[1]}) {
-    g_interrupt_from = -1;
-    const int total = Render(code, 0).polls;
-    ASSERT_GT(total, 4);
-    for (int from : {1, 2, 3, total / 2, total}) {
-      g_interrupt_from = from;
-      const Seen reference = Render(code, 0);
+    PictureRecord::interrupt_at = 0;
+    const uint32_t total = Render(code, 0).polls;
+    ASSERT_GT(total, 4u);
+    for (uint32_t from : {1u, 2u, 3u, total / 2, total}) {
+      PictureRecord::interrupt_at = from;
+      const Rendered reference = Render(code, 0);
       EXPECT_EQ(reference.status & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
       EXPECT_LT(reference.rows.size(), kHeight);
       for (int32_t workers : {1, 4, 8}) {
-        const Seen seen = Render(code, workers);
-        EXPECT_TRUE(seen == reference) << std::hex << code << std::dec << ", interrupt at poll " << from
-                                       << ", " << workers << " workers:" << Differences(seen, reference);
+        const Rendered seen = Render(code, workers);
+        EXPECT_TRUE(seen == reference)
+            << std::hex << code << std::dec << ", interrupt at poll " << from << ", " << workers
+            << " workers:" << PictureRecord::Difference(seen, reference);
       }
     }
   }
@@ -447,11 +391,11 @@ TEST_F(ScanlineThreadsTest, OneWorkerKeepsTheCallingThreadsLoop) {
   ASSERT_TRUE(demo.ok());
   for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
     g_polls_in_pass = 0;
-    const Seen one = Render(code, 1);
+    const Rendered one = Render(code, 1);
     EXPECT_EQ(g_polls_in_pass, 0) << std::hex << code;
-    const Seen two = Render(code, 2);
+    const Rendered two = Render(code, 2);
     EXPECT_GT(g_polls_in_pass, 0) << std::hex << code;
-    EXPECT_TRUE(one == two) << std::hex << code << Differences(one, two);
+    EXPECT_TRUE(one == two) << std::hex << code << PictureRecord::Difference(one, two);
   }
 }
 
@@ -473,12 +417,12 @@ TEST_F(ScanlineThreadsTest, PolygonsCoveringNoPixelCentreDrawNothingWhenSetUp) {
         g_height = height;
         ASSERT_EQ(DemoScene::View(kWidth, height), 0u);
         s->set_up_every = 1;
-        const Seen every = Render(code, workers);
+        const Rendered every = Render(code, workers);
         const uint64_t shades_every = s->vertex_shades;
         s->set_up_every = 0;
-        const Seen seen = Render(code, workers);
+        const Rendered seen = Render(code, workers);
         EXPECT_TRUE(seen == every) << std::hex << code << std::dec << ", " << workers
-                                   << " workers:" << Differences(seen, every);
+                                   << " workers:" << PictureRecord::Difference(seen, every);
         ExpectSomethingDrawn(seen, "fine sphere");
         if (code == kStandard[1]) {
           EXPECT_LT(s->vertex_shades, shades_every / 2) << workers << " workers";
@@ -501,16 +445,16 @@ TEST_F(ScanlineThreadsTest, RepeatedRendersOnWorkersReuseTheirScanPolygonBlocks)
   const PlainDemo demo;
   ASSERT_TRUE(demo.ok());
   for (uint32_t code : {kStandard[1], kAdvanced[0]}) {
-    const Seen first = Render(code, 2);
+    const Rendered first = Render(code, 2);
     const std::set<void *> kept = StoreSpares();
     EXPECT_FALSE(kept.empty()) << std::hex << code;
-    const Seen again = Render(code, 2);
-    EXPECT_TRUE(again == first) << std::hex << code << Differences(again, first);
+    const Rendered again = Render(code, 2);
+    EXPECT_TRUE(again == first) << std::hex << code << PictureRecord::Difference(again, first);
     EXPECT_TRUE(StoreSpares() == kept) << std::hex << code;
     EXPECT_EQ(VoMemoryTidy(), 0u);
     EXPECT_TRUE(StoreSpares().empty()) << std::hex << code;
-    const Seen tidied = Render(code, 2);
-    EXPECT_TRUE(tidied == first) << std::hex << code << Differences(tidied, first);
+    const Rendered tidied = Render(code, 2);
+    EXPECT_TRUE(tidied == first) << std::hex << code << PictureRecord::Difference(tidied, first);
   }
 }
 

@@ -26,13 +26,6 @@ namespace {
 constexpr uint32_t kWidth = 32, kHeight = 24;
 constexpr uint32_t kZBuffer = 0x200001, kABuffer = 0x200002, kPerPixel = 0xc0003;
 
-VtStatus Word(uint32_t code, uint32_t type, uint32_t value) {
-  VtTypedValue v{};
-  v.type = type;
-  v.value.u = value;
-  return VoControlSet(code, &v);
-}
-
 // What the probe background saw of the globals, ray by ray.
 struct Seen {
   float xi, yi, xp, yp;
@@ -82,12 +75,13 @@ class ShaderGlobalsThreadsTest : public ::testing::Test {
   // The recording callbacks, a view of 32 x 24 and bands of 4 rows; a
   // triangle over the middle.
   void Start() {
+    PictureRecord::Reset();
     ASSERT_EQ(PictureRecord::Install(), 0u);
     PictureRecord::row_bytes = kWidth * 3;
     const float eye[3] = {0, 0, 5}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
     ASSERT_EQ(VoViewSetResolution(nullptr, kWidth, kHeight, 1.0), 0u);
     ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 40.0), 0u);
-    ASSERT_EQ(Word(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
+    ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, 4), 0u);
     const float corners[4][3] = {{-1, -1, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}};
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data[1] = {TypedPointer(const_cast<float *>(&corners[0][0]))};
@@ -162,7 +156,7 @@ TEST_F(ShaderGlobalsThreadsTest, EveryWorkItemOfTheRayTracerTracesItsFirstRowAsT
   for (const char *name : {"graduated", "clouds"}) {
     Background(name);
     for (uint32_t band : {4u, 1u}) {
-      ASSERT_EQ(Word(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, band), 0u);
+      ASSERT_EQ(ControlWordSet(VO_CONTROL_MT_BAND_HEIGHT, VtNat32, band), 0u);
       for (uint32_t code : {VO_EXECUTE_RAY_FULL, VO_EXECUTE_RAY_PREVIEW}) ExpectAlike(code, {1, 2, 3}, name);
     }
   }
@@ -264,10 +258,10 @@ TEST_F(ShaderGlobalsThreadsTest, AnOversampledRayTracedPictureBeginsItsImageInTh
   Background("scaled image");
   const VtTypedValue handle = TypedPointer(image);
   ASSERT_EQ(VoShaderSetArg(background_, "image", &handle), 0u);
-  ASSERT_EQ(Word(0xc000e, VtNat32, 2), 0u);  // oversampling
+  ASSERT_EQ(ControlWordSet(0xc000e, VtNat32, 2), 0u);  // oversampling
   for (uint32_t code : {VO_EXECUTE_RAY_FULL, VO_EXECUTE_RAY_PREVIEW})
     ExpectAlike(code, {2, 3}, "scaled image");
-  ASSERT_EQ(Word(0xc000e, VtNat32, 1), 0u);
+  ASSERT_EQ(ControlWordSet(0xc000e, VtNat32, 1), 0u);
 }
 
 }  // namespace
