@@ -70,11 +70,12 @@ inline VtStatus RowsQuery(uint32_t query, VtTypedValue *answer) {
   return 0;
 }
 
-// The Direct3D back end draws the scene's lists into a desktop window on
-// the scene's black background (its own default is white) with the colours
-// as they are (no lift towards white).
-inline VtStatus D3DDraw(const CrossScene &scene, Picture &out) {
-  VtWindow *window = VoDesktopWindowCreate(0, 0, kCrossWidth, kCrossHeight);
+// The Direct3D back end draws the scene's lists into a desktop window (of
+// the group's size unless given) on the scene's black background (its own
+// default is white) with the colours as they are (no lift towards white).
+inline VtStatus D3DDraw(const CrossScene &scene, Picture &out, int32_t width = kCrossWidth,
+                        int32_t height = kCrossHeight) {
+  VtWindow *window = VoDesktopWindowCreate(0, 0, width, height);
   if (window == nullptr) return 2;
   VtTypedValue v{}, lift{}, black{};
   v.type = VtGenericPtr;
@@ -90,10 +91,11 @@ inline VtStatus D3DDraw(const CrossScene &scene, Picture &out) {
   if (st == 0) st = VoD3DViewSet(nullptr);
   if (st == 0) st = VoExecute(VO_EXECUTE_D3D_RENDER);
   if (st == 0) {
-    VtImage *shown = VoDesktopGetImage(0, 0, kCrossWidth, kCrossHeight);
+    VtImage *shown = VoDesktopGetImage(0, 0, width, height);
     if (shown == nullptr) st = 0x20000006;
-    for (uint32_t y = 0; shown != nullptr && y < kCrossHeight; ++y)
-      std::memcpy(&out[y * kCrossWidth * 3], shown->data + y * shown->bytes_per_row, kCrossWidth * 3);
+    const size_t row = static_cast<size_t>(width) * 3;
+    for (int32_t y = 0; shown != nullptr && y < height; ++y)
+      std::memcpy(&out[static_cast<size_t>(y) * row], shown->data + y * shown->bytes_per_row, row);
     if (shown != nullptr) VoImageDestroy(shown);
   }
   VoExecute(VO_EXECUTE_D3D_WINDOW_DESTROY);

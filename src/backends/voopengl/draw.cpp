@@ -296,7 +296,7 @@ void RingEach(VtReference *ring, F &&f) {
   }
 }
 
-VtStatus PolygonPath(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
+VtStatus PolygonPath(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse, bool triangles) {
   if (p == nullptr) {
     Post(VO_STATUS_UNAVAILABLE, messages::kOpenGLNoPrimitive, kModule);
     return VO_STATUS_UNAVAILABLE;
@@ -306,7 +306,6 @@ VtStatus PolygonPath(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
   const Colours k = ColoursBegin(c, p, l);
   const void *first = *ElementField<void *>(p->data, l.polys);
   // Without triangles each polygon is its own GL_POLYGON: one would merge them.
-  const bool triangles = (p->flags & VO_PRIMITIVE_TRIANGLES) != 0;
   if (!triangles && first != nullptr && l.poly_next >= 0) {
     const void *second = *ElementField<void *>(first, l.poly_next);
     if (second != nullptr && second != first)
@@ -408,6 +407,40 @@ bool Drawable(const VtPrimitive *p) {
   return type >= VO_PRIMITIVE_POLYGON && type <= VO_PRIMITIVE_MESH_SHARED;
 }
 
+// Whether every polygon of the primitive has three corners (none: false).
+bool ThreeCornersEach(VtPrimitive *p) {
+  const Layout l = LayoutOf(p->contents);
+  if (l.polys < 0 || l.poly_next < 0 || l.vrefs < 0) return false;
+  const void *first = *ElementField<void *>(p->data, l.polys);
+  bool all = first != nullptr;
+  for (const void *q = first; q != nullptr && all;) {
+    uint32_t corners = 0;
+    RingEach(*ElementField<VtReference *>(q, l.vrefs), [&](void *) { ++corners; });
+    all = corners == 3;
+    q = *ElementField<void *>(q, l.poly_next);
+    if (q == first) break;
+  }
+  return all;
+}
+
+// Triangles as strips when allowed and the primitive has vertex normals,
+// else polygon by polygon (each its own GL_POLYGON when not triangles).
+VtStatus TrianglesDraw(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse, bool triangles) {
+  VtStatus s = 0;
+  const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
+  const bool strip = c->strips != 0 && type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_POLYGON_SHARED &&
+                     PropertyOffset(p->contents, VO_VERT_NORMAL) >= 0 && triangles;
+  if (!strip || !StripPath(c, p, inverse, &s)) s |= PolygonPath(c, p, inverse, triangles);
+  return s;
+}
+
+// The application's primitive is not triangulated in place: a later
+// Direct3D frame, which fans each polygon itself, would draw the library's
+// triangles instead of its own. A mesh of triangles with vertex normals
+// draws as it is (its triangulation would change nothing it draws); any
+// other primitive not yet triangulated draws through a triangulated copy
+// made for the draw (a failed triangulation leaves bit 0x80 clear, and the
+// copy's polygons draw one by one).
 VtStatus OneGeometry(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
   if (p == nullptr || !Drawable(p)) return 0;
   VtStatus s = 0;
@@ -416,13 +449,19 @@ VtStatus OneGeometry(VtOpenGLContext *c, VtPrimitive *p, VtTransform *inverse) {
     glLightModelf(GL_LIGHT_MODEL_TWO_SIDE, 1.0f);
     glDisable(GL_CULL_FACE);
   }
-  // A failed triangulation leaves bit 0x80 clear: polygons one by one.
-  if ((p->flags & VO_PRIMITIVE_TRIANGLES) == 0) s |= VoPrimitiveTriangulate(p);
   const uint32_t type = p->flags & VO_PRIMITIVE_TYPE_MASK;
-  const bool strip = c->strips != 0 && type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_POLYGON_SHARED &&
-                     PropertyOffset(p->contents, VO_VERT_NORMAL) >= 0 &&
-                     (p->flags & VO_PRIMITIVE_TRIANGLES) != 0;
-  if (!strip || !StripPath(c, p, inverse, &s)) s |= PolygonPath(c, p, inverse);
+  if ((p->flags & VO_PRIMITIVE_TRIANGLES) != 0) {
+    s |= TrianglesDraw(c, p, inverse, true);
+  } else if (type != VO_PRIMITIVE_POLYGON && type != VO_PRIMITIVE_POLYGON_SHARED &&
+             PropertyOffset(p->contents, VO_VERT_NORMAL) >= 0 && ThreeCornersEach(p)) {
+    s |= TrianglesDraw(c, p, inverse, true);
+  } else if (VtPrimitive *copy = VoPrimitiveCopy(p, p->contents)) {
+    s |= VoPrimitiveTriangulate(copy);
+    s |= TrianglesDraw(c, copy, inverse, (copy->flags & VO_PRIMITIVE_TRIANGLES) != 0);
+    (void)VoPrimitiveDestroy(copy);
+  } else {
+    s |= VO_STATUS_NO_MEMORY | PolygonPath(c, p, inverse, false);  // polygons one by one
+  }
   if (two_sided) {
     glLightModelf(GL_LIGHT_MODEL_TWO_SIDE, 0.0f);
     glEnable(GL_CULL_FACE);
@@ -442,17 +481,24 @@ VtStatus GeometryDraw(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimitiv
   return s;
 }
 
-uint32_t PolygonCount(VtPrimitive *p) {
+// The triangles of the primitive once triangulated: its polygons when it
+// is, else n - 2 for each polygon of n corners (the count of a simple
+// polygon's triangulation; the primitive itself is not triangulated).
+uint32_t TriangleCount(VtPrimitive *p) {
   const Layout l = LayoutOf(p->contents);
   if (l.polys < 0 || l.poly_next < 0) return 0;
-  uint32_t n = 0;
+  const bool triangles = (p->flags & VO_PRIMITIVE_TRIANGLES) != 0;
+  uint64_t n = 0;
   const void *first = *ElementField<void *>(p->data, l.polys);
   for (const void *q = first; q != nullptr && n < UINT32_MAX;) {
-    ++n;
+    uint32_t corners = 0;
+    if (!triangles && l.vrefs >= 0)
+      RingEach(*ElementField<VtReference *>(q, l.vrefs), [&](void *) { ++corners; });
+    n += triangles ? 1 : corners > 2 ? corners - 2 : 0;
     q = *ElementField<void *>(q, l.poly_next);
     if (q == first) break;
   }
-  return n;
+  return n < UINT32_MAX ? static_cast<uint32_t>(n) : UINT32_MAX;
 }
 
 bool ListWanted(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimitiveData *record) {
@@ -461,8 +507,7 @@ bool ListWanted(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimitiveData 
   if (type == VO_PRIMITIVE_POLYGON || type == VO_PRIMITIVE_POLYGON_SHARED) return false;
   if ((type == VO_PRIMITIVE_MESH || type == VO_PRIMITIVE_MESH_SHARED) &&
       record->procedural_class == nullptr) {
-    if ((p->flags & VO_PRIMITIVE_TRIANGLES) == 0) (void)VoPrimitiveTriangulate(p);
-    return PolygonCount(p) >= c->list_threshold;
+    return TriangleCount(p) >= c->list_threshold;
   }
   return true;
 }
