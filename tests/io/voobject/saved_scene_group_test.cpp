@@ -2,10 +2,18 @@
 // (fewer under the sanitizers) and one bag of every shader class with edge
 // values in its arguments; long_run/saved_scene_run.cpp runs any number.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
 
 #include "io/voobject/saved_scenes.h"
 
 namespace {
+
+// A folder of this process's own: programs of the suite run side by side.
+std::filesystem::path Folder(const char *name) {
+  return std::filesystem::path(::testing::TempDir()) / (name + std::to_string(getpid()));
+}
 
 // Fewer seeds under the sanitizers, where a seed takes ten times as long.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -21,7 +29,7 @@ constexpr uint32_t kSeeds = 60;
 #endif
 
 TEST(SavedSceneGroup, SeededScenesComeBackAsTheyWereSavedAfterARestart) {
-  const auto root = std::filesystem::path(::testing::TempDir()) / "saved_scene_group";
+  const auto root = Folder("saved_scene_group_");
   for (uint32_t seed = 1; seed <= kSeeds; ++seed) {
     const vo_saved::Result r = vo_saved::Check(seed, root);
     EXPECT_EQ(r.faults, "") << "seed " << seed;
@@ -30,7 +38,7 @@ TEST(SavedSceneGroup, SeededScenesComeBackAsTheyWereSavedAfterARestart) {
 }
 
 TEST(SavedSceneGroup, EveryShaderClassKeepsItsArgumentsThroughASaveAndLoad) {
-  const auto root = std::filesystem::path(::testing::TempDir()) / "saved_scene_classes";
+  const auto root = Folder("saved_scene_classes_");
   vo_saved::Options o;
   o.every_class = true;
   o.render = false;

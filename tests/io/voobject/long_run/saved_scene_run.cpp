@@ -5,6 +5,8 @@
 //
 //   saved_scene_run [first [count [every-class]]]
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +19,8 @@ int main(int argc, char **argv) {
   const uint32_t count = argc > 2 ? static_cast<uint32_t>(std::strtoul(argv[2], nullptr, 0)) : 300;
   vo_saved::Options o;
   o.every_class = argc > 3 && std::strcmp(argv[3], "every-class") == 0;
-  const auto folder = std::filesystem::temp_directory_path() / ("saved_scene_run_" + std::to_string(first));
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("saved_scene_run_" + std::to_string(getpid()));
   uint32_t faulty = 0, limited = 0;
   for (uint32_t seed = first; seed - first < count; ++seed) {
     const vo_saved::Result r = vo_saved::Check(seed, folder, o);
