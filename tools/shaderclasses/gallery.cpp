@@ -89,15 +89,6 @@ const std::vector<Alike> &AlikeGroups() {
        "and evaluation"},
       {{"colour-simple-wood", "colour-npr-simple-wood"},
        "the NPR library's simple wood shares the lite library's class's arguments, defaults and evaluation"},
-      {{"background-ray-cube", "background-scaled-image"},
-       "the camera's own rays see the ray cube's primary shader (here the scaled image); its secondary "
-       "shader shows only in reflections"},
-      {{"colour-decal", "colour-wrapped-image"},
-       "a decal without a \"decal transparency\" lays its \"decal colour\" whole, here the same wrapped "
-       "image"},
-      {{"background-image", "background-two-planes"},
-       "the two planes' front plane, in front of the camera, shows its \"image\" shader as that background "
-       "lays it"},
   };
   return groups;
 }
@@ -236,12 +227,13 @@ void Preamble(std::ostream &out) {
       << "line names, set so that it shows what it does, " << kGallerySize << " x " << kGallerySize
       << " pixels:\n"
       << "a colour, reflectance, transparency or displacement class on a sphere of red plastic over a\n"
-      << "checked floor; a texture-space class mapping a checker onto it; a background behind the\n"
-      << "sphere alone; a foreground over it; a light lighting it alone; a post-process class over\n"
-      << "the demo's scene. A class that casts rays is drawn by the ray tracer's full pass, a\n"
-      << "transparency class by the advanced renderer's A-buffer (which lays what lies behind a\n"
-      << "surface through it), the others by its z-buffer. No two pictures are the same except those\n"
-      << "the last section lists, with the reason.\n\n";
+      << "checked floor (a curvature colour on a torus, whose curvatures change from place to place);\n"
+      << "a texture-space class mapping a checker onto the sphere; a background behind the sphere\n"
+      << "alone; a foreground over it; a light lighting it alone; a post-process class over the demo's\n"
+      << "scene. A class that casts rays, or whose line makes the sphere a mirror, is drawn by the ray\n"
+      << "tracer's full pass, a transparency class by the advanced renderer's A-buffer (which lays\n"
+      << "what lies behind a surface through it), the others by its z-buffer. No two pictures are the\n"
+      << "same except those the last section lists, with the reason.\n\n";
 }
 
 void TypeWrite(const ShaderType &t, const std::vector<Entry> &entries, std::ostream &out) {

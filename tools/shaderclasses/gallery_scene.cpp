@@ -3,12 +3,13 @@
 // other parts of its material plain red plastic; a curvature colour dresses
 // a torus in its place, the sphere having the same curvatures everywhere; a
 // texture-space class maps a checker onto the sphere; a background is
-// behind the sphere alone, a foreground over the sphere and floor; a light
+// behind the sphere alone (a mirror, for one that gives reflected rays
+// another shader), a foreground over the sphere and floor; a light
 // lights them by itself; a post-process class runs over the demo's scene
 // (sphere, box and floor as the demo places them) rendered by the z-buffer.
 // A transparency class is drawn by the A-buffer, which lays what lies
-// behind a surface through it, a class that casts rays by the ray tracer,
-// the others by the z-buffer.
+// behind a surface through it, a class that casts rays or a mirror scene by
+// the ray tracer, the others by the z-buffer.
 //
 // The mesh arrays stay alive until the session ends: a mesh may keep
 // pointing at the arrays it was made from.
@@ -232,7 +233,8 @@ enum Surrounding : uint32_t {
   kBulb = 4,          // a small white bulb (constant reflectance) in view
   kLamp = 8,          // a dim point light at the bulb
   kFlaresAfter = 16,  // a "lens flares" shader after the class in the list
-  kTorus = 32         // a torus carrying its curvatures in place of the sphere
+  kTorus = 32,        // a torus carrying its curvatures in place of the sphere
+  kMirror = 64        // the sphere a mirror, drawn by the ray tracer
 };
 
 struct Setting {
@@ -242,6 +244,7 @@ struct Setting {
   char kind;
   float a, b, c;
   const char *text;
+  uint32_t of = 0;  // S: the shader's type, when not the dressed class's
 };
 
 constexpr Setting Float(const char *label, float f) { return {label, 'f', f, 0, 0, nullptr}; }
@@ -252,7 +255,9 @@ constexpr Setting Vector(const char *label, float x, float y, float z) {
   return {label, 'v', x, y, z, nullptr};
 }
 constexpr Setting File(const char *label, const char *file) { return {label, 'F', 0, 0, 0, file}; }
-constexpr Setting Inner(const char *label, const char *name) { return {label, 'S', 0, 0, 0, name}; }
+constexpr Setting Inner(const char *label, const char *name, uint32_t of = 0) {
+  return {label, 'S', 0, 0, 0, name, of};
+}
 constexpr Setting Made(const char *label, char kind, const char *file = nullptr) {
   return {label, kind, 0, 0, 0, file};
 }
@@ -279,7 +284,10 @@ const std::vector<Dressing> &Dressings() {
       {C, "wrapped textured brick", {kPatternScale}},
       {C, "wrapped image", {kImage}},
       {C, "wrapped filtered image", {kImage, Colour("filter colour", 1, 0.6f, 0.3f)}},
-      {C, "decal", {Inner("decal colour", "wrapped image"), Inner("base colour", "wrapped checker")}},
+      {C,
+       "decal",
+       {Inner("decal transparency", "wrapped square", T), Inner("decal colour", "wrapped image"),
+        Inner("base colour", "wrapped checker")}},
       {C,
        "z colour",
        {Colour("near colour", 1, 0.9f, 0.2f), Float("near z", 3), Colour("far colour", 0.1f, 0.2f, 0.9f),
@@ -296,6 +304,9 @@ const std::vector<Dressing> &Dressings() {
       {T, "wrapped image", {kImage}},
       {T, "wrapped mask", {kImage}},
       {T, "shadow", {Made("light list", 'L')}},
+      {T,
+       "wrapped square",
+       {Float("s min", 0.17f), Float("s max", 0.33f), Float("t min", 0.3f), Float("t max", 0.7f)}},
       {D, "wrapped bump map", {kImage, Float("amplitude", 1)}},
       {D, "wrapped old bump map", {kImage, Float("amplitude", 1)}},
       {X,
@@ -310,10 +321,14 @@ const std::vector<Dressing> &Dressings() {
       {B, "image", {kImage}},
       {B, "scaled image", {kImage}},
       {B, "environment", {}, kCube},
-      {B, "ray cube", {Inner("primary shader", "scaled image"), Inner("secondary shader", "clouds")}},
+      {B,
+       "ray cube",
+       {Inner("primary shader", "scaled image"), Inner("secondary shader", "clouds")},
+       kMirror},
       {B,
        "two planes",
-       {Inner("front shader", "image"), Inner("back shader", "clouds"), Float("distance", 10)}},
+       {Inner("front shader", "image"), Inner("back shader", "clouds"), Float("distance", 10)},
+       kMirror},
       {B, "mixed", {Inner("base shader", "scaled image"), Inner("mixed shader", "clouds")}},
       {B, "buffered image", {Made("buffer", 'B')}},
       {B, "npr image", {Made("background", 'N', kPaper)}},
@@ -395,9 +410,10 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
       v.value.s = file.c_str();
       break;
     case 'S': {
-      VtShader *inner = VoShaderCreate(type, g.text);
+      const uint32_t of = g.of != 0 ? g.of : type;
+      VtShader *inner = VoShaderCreate(of, g.text);
       if (inner == nullptr) return kFailed;
-      const uint32_t st = Dress(s, inner, type, g.text);
+      const uint32_t st = Dress(s, inner, of, g.text);
       if (st != 0) return st;
       v = Pointer(inner);
       break;
@@ -538,7 +554,9 @@ uint32_t SphereScene(Session *s, const ShaderType &t, const ShaderClass &c, bool
   const char *colour = t.code == VO_SHADER_COLOUR          ? c.name.c_str()
                        : t.code == VO_SHADER_TEXTURE_SPACE ? "wrapped checker"
                                                            : "plain";
-  const char *reflectance = t.code == VO_SHADER_REFLECTANCE ? c.name.c_str() : "plastic";
+  const char *reflectance = t.code == VO_SHADER_REFLECTANCE ? c.name.c_str()
+                            : (around & kMirror)            ? "mirror"
+                                                            : "plastic";
   const bool material = t.code == VO_SHADER_COLOUR || t.code == VO_SHADER_REFLECTANCE || surface;
   VtPrimitive *sphere =
       MeshAdd(s, (around & kTorus) ? TorusMesh(0.05f, 0.85f, 0.38f, 0.6f) : SphereMesh(0, 0, 0, 1));
@@ -605,11 +623,11 @@ uint32_t PostSet(Session *s, const ShaderClass &c, bool depth_first, uint32_t ar
 // in *code.
 uint32_t SceneSet(Session *s, const ShaderType &t, const ShaderClass &c, bool depth_first, Camera *camera,
                   uint32_t *code) {
+  const uint32_t around = SurroundingsOf(t.code, c.name);
   *camera = {{0, 0.9f, 4.2f}, {0, 0.05f, 0}};
-  *code = c.raytrace                         ? VO_EXECUTE_RAY_FULL
+  *code = c.raytrace || (around & kMirror)   ? VO_EXECUTE_RAY_FULL
           : t.code == VO_SHADER_TRANSPARENCY ? VO_EXECUTE_ADVANCED_ABUFFER
                                              : VO_EXECUTE_ADVANCED_ZBUFFER;
-  const uint32_t around = SurroundingsOf(t.code, c.name);
   uint32_t st = (around & kCube) ? CubeSet(s) : 0;
   if (st != 0) return st;
   VtShader *shown =
@@ -734,8 +752,8 @@ std::string SettingsText(uint32_t type, const std::string &name) {
   std::string out;
   for (const Setting &g : d->settings) {
     out += (out.empty() ? "" : ", ") + std::string("\"") + g.label + "\" " + Shown(g);
-    if (g.kind == 'S' && DressingFind(type, g.text) != nullptr)
-      out += " (" + SettingsText(type, g.text) + ")";
+    const uint32_t of = g.of != 0 ? g.of : type;
+    if (g.kind == 'S' && DressingFind(of, g.text) != nullptr) out += " (" + SettingsText(of, g.text) + ")";
   }
   return out;
 }
@@ -751,6 +769,7 @@ std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
       around & kTorus ? "a torus carrying its curvatures in place of the sphere" : nullptr,
       around & kBulb ? "a small white bulb (constant reflectance) in view" : nullptr,
       around & kLamp ? "a point light of intensity 0.1 in the bulb" : nullptr,
+      around & kMirror ? "the sphere a mirror" : nullptr,
       around & kFlaresAfter
           ? "a \"lens flares\" shader with its defaults after it, drawing at the lights it gathers"
           : nullptr};
