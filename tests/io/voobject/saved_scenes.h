@@ -409,23 +409,30 @@ class Maker {
   // A box of eight corners and six quads, or a pyramid of five corners, with
   // the properties named by the saved-property list besides the positions.
   VtPrimitive *Mesh(const std::vector<uint32_t> &codes) {
-    const bool box = Chance(0.6);
-    const uint32_t corners = box ? 8 : 5;
+    // A box of six quads, a pyramid, or a square with a square hole (one
+    // face of two contours).
+    const uint32_t shape = Below(10) < 5 ? 0 : Below(2) + 1;
+    const bool box = shape == 0, holed = shape == 2;
+    const uint32_t corners = shape == 1 ? 5 : 8;
     static const int32_t kBoxFaces[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4,
                                           2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
     static const int32_t kPyramidFaces[16] = {0, 2, 3, 1, 0, 1, 4, 1, 3, 4, 3, 2, 4, 2, 0, 4};
-    const std::vector<int32_t> counts =
-        box ? std::vector<int32_t>(6, 4) : std::vector<int32_t>{4, 3, 3, 3, 3};
+    static const int32_t kHoledFace[8] = {0, 2, 3, 1, 6, 7, 5, 4};
+    static const int32_t kTwoContours[1] = {2};
+    const std::vector<int32_t> counts = box     ? std::vector<int32_t>(6, 4)
+                                        : holed ? std::vector<int32_t>{4, 4}
+                                                : std::vector<int32_t>{4, 3, 3, 3, 3};
     const float c[3] = {Uniform(-1.5f, 1.5f), Uniform(0, 1), Uniform(-1.5f, 1.5f)};
     const float h[3] = {Uniform(0.2f, 0.9f), Uniform(0.2f, 0.9f), Uniform(0.2f, 0.9f)};
     std::vector<std::vector<float>> arrays;
     std::vector<uint32_t> ids;
     std::vector<float> world;
     for (uint32_t i = 0; i < corners; ++i) {
-      const bool apex = !box && i == 4;
-      world.push_back(apex ? c[0] : c[0] + ((i & 1) ? h[0] : -h[0]));
+      const bool apex = shape == 1 && i == 4;
+      const float inner = holed && i >= 4 ? 0.5f : 1.0f;
+      world.push_back(apex ? c[0] : c[0] + ((i & 1) ? h[0] : -h[0]) * inner);
       world.push_back(apex ? c[1] + 2 * h[1] : box && (i & 2) ? c[1] + h[1] : c[1] - h[1]);
-      world.push_back(apex ? c[2] : c[2] + (((box ? i & 4 : i & 2)) ? h[2] : -h[2]));
+      world.push_back(apex ? c[2] : c[2] + (((box ? i & 4 : i & 2)) ? h[2] : -h[2]) * inner);
     }
     arrays.push_back(world);
     ids.push_back(VO_VERT_WORLD);
@@ -448,9 +455,12 @@ class Maker {
       data[i].type = VtGenericPtr;
       data[i].value.p = arrays[i].data();
     }
-    return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
-                                 box ? kBoxFaces : kPyramidFaces, static_cast<uint32_t>(ids.size()),
-                                 ids.data(), data.data());
+    return VoPrimitiveCreateMesh(holed ? 1 : static_cast<uint32_t>(counts.size()),
+                                 holed ? kTwoContours : nullptr, counts.data(),
+                                 box     ? kBoxFaces
+                                 : holed ? kHoledFace
+                                         : kPyramidFaces,
+                                 static_cast<uint32_t>(ids.size()), ids.data(), data.data());
   }
 
   VtTransform *Transform() {
