@@ -234,12 +234,13 @@ enum Surrounding : uint32_t {
   kLamp = 8,          // a dim point light at the bulb
   kFlaresAfter = 16,  // a "lens flares" shader after the class in the list
   kTorus = 32,        // a torus carrying its curvatures in place of the sphere
-  kMirror = 64        // the sphere a mirror, drawn by the ray tracer
+  kMirror = 64,       // the sphere a mirror, drawn by the ray tracer
+  kHiddenLamp = 128   // a dim point light casting shadows, hidden from the eye
 };
 
 struct Setting {
   const char *label;
-  // f float, c colour, v vector, F file, S shader, V vector
+  // f float, c colour, v vector, F file, S shader (D with its defaults), V vector
   // field, L light list, N NPR background from a file, B screen buffer
   char kind;
   float a, b, c;
@@ -258,6 +259,8 @@ constexpr Setting File(const char *label, const char *file) { return {label, 'F'
 constexpr Setting Inner(const char *label, const char *name, uint32_t of = 0) {
   return {label, 'S', 0, 0, 0, name, of};
 }
+// A shader of the dressed class's type left with its defaults.
+constexpr Setting Plain(const char *label, const char *name) { return {label, 'D', 0, 0, 0, name}; }
 constexpr Setting Made(const char *label, char kind, const char *file = nullptr) {
   return {label, kind, 0, 0, 0, file};
 }
@@ -332,6 +335,7 @@ const std::vector<Dressing> &Dressings() {
       {B, "mixed", {Inner("base shader", "scaled image"), Inner("mixed shader", "clouds")}},
       {B, "buffered image", {Made("buffer", 'B')}},
       {B, "npr image", {Made("background", 'N', kPaper)}},
+      {VO_SHADER_LIGHT, "projector", {kImage, Float("angle", 30), Float("intensity", 1.5f)}},
       {P,
        "lens flares",
        {Float("min intensity", 1), Float("max intensity", 5), Float("intensity", 0.05f),
@@ -340,6 +344,12 @@ const std::vector<Dressing> &Dressings() {
       {P, "glow", {Float("min threshold", 0.99f), Float("intensity", 0.2f)}, kBulb},
       {P, "depth of field", {Float("focus plane", 6), Float("aperture", 1), Float("focal length", 200)}},
       {P, "line integral convolution", {Made("vector field", 'V'), Float("integral length", 12)}},
+      {P,
+       "flares 3d",
+       {Plain("visible flare", "lens flares"), Plain("hidden flare", "lens flares"),
+        Float("flare const", 3000)},
+       kBulb | kLamp | kHiddenLamp},
+      {P, "linear scale", {Float("min intensity", 0.2f), Float("max intensity", 0.8f)}},
       {P, "render lights", {Float("flare constant", 3000)}, kBulb | kLamp | kFlaresAfter},
   };
   return table;
@@ -409,11 +419,12 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
       v.type = VtString;
       v.value.s = file.c_str();
       break;
-    case 'S': {
+    case 'S':
+    case 'D': {
       const uint32_t of = g.of != 0 ? g.of : type;
       VtShader *inner = VoShaderCreate(of, g.text);
       if (inner == nullptr) return kFailed;
-      const uint32_t st = Dress(s, inner, of, g.text);
+      const uint32_t st = g.kind == 'S' ? Dress(s, inner, of, g.text) : 0;
       if (st != 0) return st;
       v = Pointer(inner);
       break;
@@ -503,6 +514,8 @@ uint32_t LightPlace(VtShader *light, const ShaderClass &c) {
 // Where the post-process scenes' bulb and lamp stand: in view above and
 // behind the sphere.
 constexpr float kBulbAt[3] = {-1.5f, 3.4f, -3.0f};
+// Behind the demo's sphere as the eye sees it.
+constexpr float kHiddenAt[3] = {-1.2f, 0.6f, -1.5f};
 
 VtShader *PointLight(float intensity, const float *at, bool shadows) {
   VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
@@ -535,6 +548,11 @@ uint32_t LightsSet(Session *s, VtShader *only, uint32_t surroundings = 0) {
     VtShader *lamp = PointLight(0.1f, kBulbAt, false);
     if (lamp == nullptr) return kFailed;
     s->lights = VoShaderReferenceAppend(s->lights, VoShaderReferenceCreate(lamp));
+  }
+  if (surroundings & kHiddenLamp) {
+    VtShader *hidden = PointLight(0.1f, kHiddenAt, true);
+    if (hidden == nullptr) return kFailed;
+    s->lights = VoShaderReferenceAppend(s->lights, VoShaderReferenceCreate(hidden));
   }
   if (st != 0) return st;
   return s->lights == nullptr ? kFailed : VoLightListSet(s->lights);
@@ -733,6 +751,7 @@ std::string Shown(const Setting &g) {
       break;
     case 'F': std::snprintf(text, sizeof text, "tests/data/%s", g.text); break;
     case 'S': std::snprintf(text, sizeof text, "a \"%s\" shader", g.text); break;
+    case 'D': std::snprintf(text, sizeof text, "a \"%s\" shader with its defaults", g.text); break;
     case 'V': std::snprintf(text, sizeof text, "a swirl about the centre"); break;
     case 'L': std::snprintf(text, sizeof text, "the scene's point light"); break;
     case 'N':
@@ -770,6 +789,7 @@ std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
       around & kBulb ? "a small white bulb (constant reflectance) in view" : nullptr,
       around & kLamp ? "a point light of intensity 0.1 in the bulb" : nullptr,
       around & kMirror ? "the sphere a mirror" : nullptr,
+      around & kHiddenLamp ? "a point light of intensity 0.1 casting shadows, behind the sphere" : nullptr,
       around & kFlaresAfter
           ? "a \"lens flares\" shader with its defaults after it, drawing at the lights it gathers"
           : nullptr};

@@ -66,7 +66,7 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
       Pick(types_, VO_SHADER_LIGHT, {"area"}),               // no primitive: a flat black picture
       Pick(types_, VO_SHADER_FILTER, {"generic filter"}),    // no place in a scene
       Pick(types_, VO_SHADER_TRANSPARENCY, {"plain"}),       // the A-buffer shows what lies behind
-      Pick(types_, VO_SHADER_POSTPROCESS, {"linear scale", "depth of field"})};
+      Pick(types_, VO_SHADER_POSTPROCESS, {"interlace", "depth of field"})};
   ASSERT_EQ(chosen[0].classes.size(), 2u);
   const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "gallery_test";
   std::filesystem::remove_all(dir);
@@ -84,9 +84,8 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
   EXPECT_NE(
       text.find("](images/gallery/transparency-plain.png) \"plain\" (A-buffer; \"colour\" 0.5, 0.5, 0.5)\n"),
       std::string::npos);
-  EXPECT_NE(
-      text.find("- \"linear scale\": not shown; with its defaults its scene does not render (status 0x"),
-      std::string::npos);
+  EXPECT_NE(text.find("- \"interlace\": not shown; with its defaults its scene does not render (status 0x"),
+            std::string::npos);
   // Depth of field reads the depth "render depth" leaves: alone it fails.
   EXPECT_NE(text.find("\"depth of field\" (after \"render depth\", over the demo's z-buffer picture; "),
             std::string::npos);
