@@ -149,8 +149,7 @@ class Scene {
     const VtTypedValue value = TypedPointer(moved);
     if (VoVertexSetProperty(p, vertex, VO_VERT_WORLD, &value) != 0) return false;
     const size_t k = draw_.Below(static_cast<uint32_t>(materials_.size()));
-    const VtTypedValue colour =
-        DemoTriple(VtColourType, draw_.Float(0, 1), draw_.Float(0, 1), draw_.Float(0, 1));
+    const VtTypedValue colour = DrawnTriple(VtColourType, {0, 0, 0}, {1, 1, 1});
     if (arguments_[k] != nullptr)
       return VoShaderSetArg(VoMaterialGetShader(materials_[k], VO_SHADER_COLOUR), arguments_[k], &colour) ==
              0;
@@ -309,8 +308,7 @@ class Scene {
     VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, kind);
     if (ambient == nullptr || light == nullptr) return false;
     lights_ = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(light));
-    const VtTypedValue location =
-        DemoTriple(VtPoint, draw_.Float(-6, 6), draw_.Float(2, 8), draw_.Float(-6, 6));
+    const VtTypedValue location = DrawnTriple(VtPoint, {-6, 2, -6}, {6, 8, 6});
     const VtTypedValue to = DemoTriple(VtPoint, 0, 0, 0);
     const VtTypedValue intensity = TypedFloat(draw_.Float(0.1f, 0.4f));
     VtStatus st = VoShaderSetArg(ambient, "intensity", &intensity);
@@ -328,6 +326,15 @@ class Scene {
     return st == 0 && VoLightListSet(lights_) == 0;
   }
 
+  // Three draws in a fixed order, the same for every compiler (the order in
+  // which a call's arguments are evaluated is not).
+  VtTypedValue DrawnTriple(uint32_t type, const float (&lo)[3], const float (&hi)[3]) {
+    const float a = draw_.Float(lo[0], hi[0]);
+    const float b = draw_.Float(lo[1], hi[1]);
+    const float c = draw_.Float(lo[2], hi[2]);
+    return DemoTriple(type, a, b, c);
+  }
+
   bool BackgroundMake() {
     const uint32_t kind = draw_.Below(7);
     const char *names[] = {nullptr, "plain", "graduated", "clouds", "image", "scaled image", "environment"};
@@ -336,12 +343,12 @@ class Scene {
     if (background_ == nullptr) return false;
     description_ += std::string(" background ") + names[kind];
     VtStatus st = 0;
-    const VtTypedValue top =
-        DemoTriple(VtColourType, draw_.Float(0, 1), draw_.Float(0, 1), draw_.Float(0, 1));
+    const VtTypedValue top = DrawnTriple(VtColourType, {0, 0, 0}, {1, 1, 1});
     if (kind == 1) st |= VoShaderSetArg(background_, "colour", &top);
     if (kind == 2) st |= VoShaderSetArg(background_, "top colour", &top);
     if (kind == 4 || kind == 5) {
-      const VtTypedValue image = TypedPointer(Image(3 + draw_.Below(6), 3 + draw_.Below(6)));
+      const uint32_t width = 3 + draw_.Below(6), height = 3 + draw_.Below(6);
+      const VtTypedValue image = TypedPointer(Image(width, height));
       st |= VoShaderSetArg(background_, "image", &image);
     }
     if (kind == 6) {
