@@ -38,6 +38,8 @@ const Kind kKinds[] = {
      [](void *p) { return VoReferenceListDestroy(static_cast<VtReference *>(p), nullptr); }},
     {"pixel list", [] { return static_cast<void *>(VoPixelListCreate()); },
      [](void *p) { return VoPixelListDestroy(static_cast<VtPixelList *>(p)); }},
+    {"lock", [] { return static_cast<void *>(VoLockCreate()); },
+     [](void *p) { return VoLockDestroy(static_cast<VtLock *>(p)); }},
 };
 
 class DestroyTwice : public ::testing::Test {

@@ -610,9 +610,10 @@ std::string Reference() {
     << "procedure wants one of its own, is refused with the procedure's status for a bad\n"
     << "argument (0x20000012 where it has none of its own), or a null or zero answer, and a\n"
     << "diagnostic; nothing of it is written. A second destroy is refused the same way. The\n"
-    << "check is a word of the record or the module's register of live objects: a destroyed\n"
-    << "handle whose memory a newer object of the same kind has taken is that newer object and\n"
-    << "cannot be told apart from it.\n\n";
+    << "check is a word of the record, the module's register of live objects (locks among\n"
+    << "them), or, for the two-word ring nodes of shade contexts, the blocks of their pool: a\n"
+    << "destroyed handle whose memory a newer object of the same kind has taken is that newer\n"
+    << "object and cannot be told apart from it.\n\n";
   std::string module;
   for (const Function &f : g_functions)
     if (f.module != module) {

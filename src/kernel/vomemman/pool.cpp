@@ -466,6 +466,21 @@ bool PoolBlockFreed(VtPool *pool, void *block) {
   return Marked(pool, block);
 }
 
+bool PoolBlockLive(VtPool *pool, void *block) {
+  VtKernelContext *k = Kernel();
+  if (pool == nullptr || block == nullptr || k == nullptr) return false;
+  if (KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE) != &BlockFreeDefault) return true;
+  if (pool->check != kPoolLive) return false;
+  const uintptr_t a = Address(block), span = uintptr_t{pool->blocks_per_chunk} * pool->element_size;
+  bool held = false;
+  {
+    PoolLockGuard guard(pool);
+    for (void *c = pool->chunk_list; c != nullptr && !held; c = *LinkOf(c, pool->usable_bytes))
+      held = a - Address(c) < span && (a - Address(c)) % pool->element_size == 0;
+  }
+  return held && !Marked(pool, block);
+}
+
 bool PoolBlockCheck(VtPool *pool, void *block) {
   if (pool == nullptr || pool->debug == nullptr) return true;
   const uintptr_t a = Address(block);

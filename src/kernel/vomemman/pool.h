@@ -97,11 +97,11 @@ class PoolLockGuard {
   explicit PoolLockGuard(VtPool *pool) : lock_(nullptr) {
     if (pool->locked && ThreadingOn(Kernel())) {
       lock_ = pool->lock;
-      if (lock_ != nullptr) VoLockEnter(lock_);
+      if (lock_ != nullptr) LockHold(lock_);
     }
   }
   ~PoolLockGuard() {
-    if (lock_ != nullptr) VoLockLeave(lock_);
+    if (lock_ != nullptr) LockLetGo(lock_);
   }
   PoolLockGuard(const PoolLockGuard &) = delete;
   PoolLockGuard &operator=(const PoolLockGuard &) = delete;

@@ -17,6 +17,15 @@ namespace vo {
 // installed, whose blocks carry no mark).
 bool PoolBlockFreed(VtPool *pool, void *block);
 
+// True when the block is one the pool handed out and has not taken back: on
+// a block boundary within one of the pool's chunks (a walk of its chunk
+// list, under its lock) and without the free mark. For the destroy
+// procedures of records with no room for a check word: the address is
+// compared before anything at it is read, so a record of another kind, or
+// one whose chunk went back to the heap, is refused unread. True while an
+// application's pool procedures are installed (their chunks are theirs).
+bool PoolBlockLive(VtPool *pool, void *block);
+
 struct KernelMemory {
   uint32_t chunk_bytes;        // control 0x10009
   uint32_t usable_bytes;       // chunk bytes less the 8-byte chunk link

@@ -37,6 +37,16 @@ inline bool ThreadingOn(VtKernelContext *k) {
 void LockTripleAcquire(VtLockTriple *triple, bool report, const void *lock);
 void LockTripleRelease(VtLockTriple *triple);
 
+// The library's own holds of a lock it made (a pool's, the texture cache's):
+// no look-up in the register of live locks, which the exported lock
+// procedures make before they read their argument.
+inline void LockHold(VtLock *lock) { LockTripleAcquire(&lock->first, false, lock); }
+inline void LockLetGo(VtLock *lock) { LockTripleRelease(&lock->first); }
+
+// Frees the register of live locks (the kernel's teardown, after the last
+// module has stopped).
+void LockRegisterFree(VtKernelContext *k);
+
 // The mutex word itself: a spinning, yielding exclusive lock.
 void MutexWordLock(VtMutexWord *word);
 void MutexWordUnlock(VtMutexWord *word);

@@ -346,7 +346,7 @@ VtShadeContextReference *VoShadeContextReferenceCreate() {
 VtStatus VoShadeContextReferenceDestroy(VtShadeContextReference *node, uint32_t with_context) {
   ShadingContext *s = StateGet();
   if (node == nullptr || s == nullptr) return 0;
-  if (PoolBlockFreed(s->context_node_pool, node)) {
+  if (!PoolBlockLive(s->context_node_pool, node)) {
     Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "VoShadeContextReferenceDestroy",
          static_cast<const void *>(node), "shade-context reference");
     return kRefused;
@@ -362,7 +362,7 @@ VtStatus VoShadeContextReferenceDestroy(VtShadeContextReference *node, uint32_t 
 
 VtStatus VoShadeContextPolygonDestroy(VtShadeContextReference *first) {
   ShadingContext *s = StateGet();
-  if (first != nullptr && s != nullptr && PoolBlockFreed(s->context_node_pool, first)) {
+  if (first != nullptr && s != nullptr && !PoolBlockLive(s->context_node_pool, first)) {
     Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "VoShadeContextPolygonDestroy",
          static_cast<const void *>(first), "shade-context reference");
     return kRefused;

@@ -200,8 +200,12 @@ void Footprint(const ShadingContext *s, const VtShaderGlobals *g, double *fs, do
 
 }  // namespace
 
-CacheLock::CacheLock(ShaderShared *shared) : lock_(shared->imaging.lock) { VoLockEnter(lock_); }
-CacheLock::~CacheLock() { VoLockLeave(lock_); }
+CacheLock::CacheLock(ShaderShared *shared) : lock_(shared->imaging.lock) {
+  if (lock_ != nullptr) LockHold(lock_);
+}
+CacheLock::~CacheLock() {
+  if (lock_ != nullptr) LockLetGo(lock_);
+}
 
 int32_t TextureSideFor(int32_t width, int32_t height) {
   const int32_t most = std::max(width, height);
