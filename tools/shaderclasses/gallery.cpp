@@ -230,10 +230,12 @@ void Preamble(std::ostream &out) {
       << "checked floor (a curvature colour on a torus, whose curvatures change from place to place);\n"
       << "a texture-space class mapping a checker onto the sphere; a background behind the sphere\n"
       << "alone; a foreground over it; a light lighting it alone; a post-process class over the demo's\n"
-      << "scene. A class that casts rays, or whose line makes the sphere a mirror, is drawn by the ray\n"
-      << "tracer's full pass, a transparency class by the advanced renderer's A-buffer (which lays\n"
-      << "what lies behind a surface through it), the others by its z-buffer. No two pictures are the\n"
-      << "same except those the last section lists, with the reason.\n\n";
+      << "scene (one that reads other frames given them rendered with the eye moved sideways, one\n"
+      << "that writes a file shown by that file read back). A class that casts rays, or whose line\n"
+      << "makes the sphere a mirror, is drawn by the ray tracer's full pass, a transparency class by\n"
+      << "the advanced renderer's A-buffer (which lays what lies behind a surface through it), the\n"
+      << "others by its z-buffer. No two pictures are the same except those the last section lists,\n"
+      << "with the reason.\n\n";
 }
 
 void TypeWrite(const ShaderType &t, const std::vector<Entry> &entries, std::ostream &out) {

@@ -9,7 +9,10 @@
 // (sphere, box and floor as the demo places them) rendered by the z-buffer.
 // A transparency class is drawn by the A-buffer, which lays what lies
 // behind a surface through it, a class that casts rays or a mirror scene by
-// the ray tracer, the others by the z-buffer.
+// the ray tracer, the others by the z-buffer. A class that reads other
+// frames is given the scene rendered first into screen buffers with the eye
+// moved sideways; a class that writes a file writes it into a temporary
+// folder, removed when the picture is made, and shows that file read back.
 //
 // The mesh arrays stay alive until the session ends: a mesh may keep
 // pointing at the arrays it was made from.
@@ -19,6 +22,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include <vo/vo_api.h>
@@ -59,7 +64,9 @@ struct Session {
   VtScreenBuffer *buffer = nullptr;
   VtEnvironment *environment = nullptr;
   std::vector<VtImage *> faces;
-  std::vector<float> field;  // a vector field a class points at
+  std::vector<float> field;              // a vector field a class points at
+  std::vector<VtScreenBuffer *> frames;  // other frames of the scene a class reads
+  std::filesystem::path folder;          // a temporary folder a class writes into, removed at the end
 };
 
 VtTypedValue Pointer(const void *p) {
@@ -240,8 +247,10 @@ enum Surrounding : uint32_t {
 
 struct Setting {
   const char *label;
-  // f float, c colour, v vector, F file, S shader (D with its defaults), V vector
-  // field, L light list, N NPR background from a file, B screen buffer
+  // f float, i integer, c colour, v vector, T text, F file, S shader (D with
+  // its defaults), V vector field, L light list, N NPR background from a
+  // file, B screen buffer, M another frame of the scene, A a file to write
+  // in a temporary folder
   char kind;
   float a, b, c;
   const char *text;
@@ -249,6 +258,7 @@ struct Setting {
 };
 
 constexpr Setting Float(const char *label, float f) { return {label, 'f', f, 0, 0, nullptr}; }
+constexpr Setting Whole(const char *label, float n) { return {label, 'i', n, 0, 0, nullptr}; }
 constexpr Setting Colour(const char *label, float r, float g, float b) {
   return {label, 'c', r, g, b, nullptr};
 }
@@ -264,6 +274,9 @@ constexpr Setting Plain(const char *label, const char *name) { return {label, 'D
 constexpr Setting Made(const char *label, char kind, const char *file = nullptr) {
   return {label, kind, 0, 0, 0, file};
 }
+constexpr Setting Text(const char *label, const char *text) { return {label, 'T', 0, 0, 0, text}; }
+// A screen buffer holding the scene seen with the eye moved `dx` sideways.
+constexpr Setting Frame(const char *label, float dx) { return {label, 'M', dx, 0, 0, nullptr}; }
 
 struct Dressing {
   uint32_t type;
@@ -351,6 +364,9 @@ const std::vector<Dressing> &Dressings() {
        kBulb | kLamp | kHiddenLamp},
       {P, "linear scale", {Float("min intensity", 0.2f), Float("max intensity", 0.8f)}},
       {P, "render lights", {Float("flare constant", 3000)}, kBulb | kLamp | kFlaresAfter},
+      {P, "archive", {Text("drivername", "vodrvjpg"), Made("filename", 'A', "archive.jpg")}},
+      {P, "average frames", {Frame("source_buffer", 2), Whole("accumulated", 1)}},
+      {P, "interlace", {Frame("buffer1", -1), Frame("buffer2", 1)}},
   };
   return table;
 }
@@ -407,11 +423,38 @@ uint32_t PaperMake(Session *s, const char *file) {
 
 uint32_t Dress(Session *s, VtShader *shader, uint32_t type, const std::string &name);
 
+// Where the post-process scenes' eye stands and looks.
+constexpr float kPostEye[3] = {7, 5, 9}, kPostAt[3] = {0, 1, 0};
+
+// The scene as it stands, seen with the eye and the point it looks at moved
+// dx along x (the scene moved -dx across the picture), rendered by
+// the z-buffer into a screen buffer of the picture's size.
+uint32_t FrameMake(Session *s, float dx) {
+  static const float kUp[3] = {0, 1, 0};
+  const float eye[3] = {kPostEye[0] + dx, kPostEye[1], kPostEye[2]},
+              at[3] = {kPostAt[0] + dx, kPostAt[1], kPostAt[2]};
+  VtScreenBuffer *b = VoScreenBufferCreate();
+  if (b == nullptr) return kFailed;
+  s->frames.push_back(b);
+  const VtTypedValue side = Number(VtNat32, kGallerySize);
+  uint32_t st =
+      VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side);
+  if (st == 0) st = VoScreenBufferAllocateData(b, VO_SB_COLOUR);
+  if (st == 0) st = VoViewSetResolution(nullptr, kGallerySize, kGallerySize, 1.0);
+  if (st == 0) st = VoViewSetPinhole(nullptr, eye, at, kUp, VO_PROJECTION_PERSPECTIVE, 40.0);
+  if (st == 0) st = VoViewAutoClipping(nullptr);
+  if (st == 0) st = VoScreenBufferSet(b);
+  if (st == 0) st = VoExecute(VO_EXECUTE_ADVANCED_ZBUFFER);
+  (void)VoScreenBufferSet(nullptr);
+  return st;
+}
+
 uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting &g) {
   VtTypedValue v{};
   std::string file;
   switch (g.kind) {
     case 'f': v = Number(VtFloat, g.a); break;
+    case 'i': v = Number(VtInt32, g.a); break;
     case 'c': v = Triple(VtColourType, g.a, g.b, g.c); break;
     case 'v': v = Triple(VtVector, g.a, g.b, g.c); break;
     case 'F':
@@ -447,6 +490,24 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
       if (const uint32_t st = BufferMake(s); st != 0) return st;
       v = Pointer(s->buffer);
       break;
+    case 'T':
+      v.type = VtString;
+      v.value.s = g.text;
+      break;
+    case 'M':
+      if (const uint32_t st = FrameMake(s, g.a); st != 0) return st;
+      v = Pointer(s->frames.back());
+      break;
+    case 'A': {
+      std::error_code error;
+      s->folder = std::filesystem::temp_directory_path(error) /
+                  ("vo_gallery_" + std::to_string(std::random_device()()));
+      if (error || !std::filesystem::create_directories(s->folder, error)) return kFailed;
+      file = (s->folder / g.text).string();
+      v.type = VtString;
+      v.value.s = file.c_str();
+      break;
+    }
     default: return kFailed;
   }
   return VoShaderSetArg(shader, g.label, &v);
@@ -664,7 +725,7 @@ uint32_t SceneSet(Session *s, const ShaderType &t, const ShaderClass &c, bool de
       st = shown == nullptr ? kFailed : VoForegroundSet(shown);
       return st != 0 ? st : SphereScene(s, t, c, false, around);
     case VO_SHADER_POSTPROCESS:
-      *camera = {{7, 5, 9}, {0, 1, 0}};
+      *camera = {{kPostEye[0], kPostEye[1], kPostEye[2]}, {kPostAt[0], kPostAt[1], kPostAt[2]}};
       *code = VO_EXECUTE_PP_RENDER_AND_POST;
       st = DemoScene(s, around);
       return st != 0 ? st : PostSet(s, c, depth_first, around);
@@ -683,9 +744,13 @@ uint32_t Render(Session *s, const Camera &camera, uint32_t code) {
   if (st == 0)
     st = VoViewSetPinhole(nullptr, camera.eye, camera.reference, kUp, VO_PROJECTION_PERSPECTIVE, 40.0);
   if (st == 0) st = VoViewAutoClipping(nullptr);
-  if (st == 0) st = VoDriverSet(VoDriverFindFromName("vodrvimg"));
+  // A class that writes a file shows the file: the picture goes to the
+  // null driver, which keeps through the class's switch to its own driver
+  // and back what the image driver would not (its image).
+  const bool writes = !s->folder.empty();
+  if (st == 0) st = VoDriverSet(VoDriverFindFromName(writes ? "vodrvnul" : "vodrvimg"));
   const VtTypedValue v = Pointer(s->image);
-  if (st == 0) st = VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+  if (st == 0 && !writes) st = VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
   return st == 0 ? VoExecute(code) : st;
 }
 
@@ -696,6 +761,22 @@ std::vector<uint8_t> Pixels(const VtImage *image) {
     rgb.insert(rgb.end(), row, row + 3 * image->width);
   }
   return rgb;
+}
+
+// The pixels of the file a class wrote into the session's folder, in
+// place of the rendered picture: what it wrote is what it shows.
+uint32_t WrittenRead(const Session &s, std::vector<uint8_t> *rgb) {
+  std::error_code error;
+  for (const auto &entry : std::filesystem::directory_iterator(s.folder, error)) {
+    VtImage *written = VoImageRead(entry.path().string().c_str());
+    if (written == nullptr) return kFailed;
+    const bool fits = written->width == static_cast<int32_t>(kGallerySize) &&
+                      written->height == static_cast<int32_t>(kGallerySize);
+    if (fits) *rgb = Pixels(written);
+    (void)VoImageDestroy(written);
+    return fits ? 0 : kFailed;
+  }
+  return kFailed;
 }
 
 // Gives back what the session made that the library does not free when it
@@ -718,7 +799,10 @@ void SessionEnd(Session *s) {
   if (s->image != nullptr) (void)VoImageDestroy(s->image);
   if (s->environment != nullptr) (void)VoEnvironmentDestroy(s->environment);
   for (VtImage *face : s->faces) (void)VoImageDestroy(face);
+  for (VtScreenBuffer *frame : s->frames) (void)VoScreenBufferDestroy(frame);
   (void)VoTerminate();
+  std::error_code error;
+  if (!s->folder.empty()) std::filesystem::remove_all(s->folder, error);
 }
 
 // One session: the library started, the scene made and rendered, the
@@ -736,6 +820,7 @@ GalleryPicture PictureTry(const ShaderType &type, const ShaderClass &c, bool dep
   picture.status = SceneSet(&s, type, c, depth_first, &camera, &picture.code);
   if (picture.status == 0) picture.status = Render(&s, camera, picture.code);
   if (picture.status == 0) picture.rgb = Pixels(s.image);
+  if (picture.status == 0 && !s.folder.empty()) picture.status = WrittenRead(s, &picture.rgb);
   SessionEnd(&s);
   return picture;
 }
@@ -743,7 +828,8 @@ GalleryPicture PictureTry(const ShaderType &type, const ShaderClass &c, bool dep
 std::string Shown(const Setting &g) {
   char text[96];
   switch (g.kind) {
-    case 'f': std::snprintf(text, sizeof text, "%g", static_cast<double>(g.a)); break;
+    case 'f':
+    case 'i': std::snprintf(text, sizeof text, "%g", static_cast<double>(g.a)); break;
     case 'c':
     case 'v':
       std::snprintf(text, sizeof text, "%g, %g, %g", static_cast<double>(g.a), static_cast<double>(g.b),
@@ -759,6 +845,15 @@ std::string Shown(const Setting &g) {
       break;
     case 'B':
       std::snprintf(text, sizeof text, "a screen buffer, red to the right and green downwards");
+      break;
+    case 'T': std::snprintf(text, sizeof text, "\"%s\"", g.text); break;
+    case 'M':
+      std::snprintf(text, sizeof text, "a screen buffer of the scene with the eye moved %g along x",
+                    static_cast<double>(g.a));
+      break;
+    case 'A':
+      std::snprintf(text, sizeof text,
+                    "%s in a temporary folder, removed afterwards (shown: the file read back)", g.text);
       break;
     default: std::snprintf(text, sizeof text, "\"%s\"", g.text);
   }

@@ -66,7 +66,7 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
       Pick(types_, VO_SHADER_LIGHT, {"area"}),               // no primitive: a flat black picture
       Pick(types_, VO_SHADER_FILTER, {"generic filter"}),    // no place in a scene
       Pick(types_, VO_SHADER_TRANSPARENCY, {"plain"}),       // the A-buffer shows what lies behind
-      Pick(types_, VO_SHADER_POSTPROCESS, {"interlace", "depth of field"})};
+      Pick(types_, VO_SHADER_POSTPROCESS, {"ffaa propagator", "depth of field", "interlace"})};
   ASSERT_EQ(chosen[0].classes.size(), 2u);
   const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) / "gallery_test";
   std::filesystem::remove_all(dir);
@@ -84,8 +84,14 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
   EXPECT_NE(
       text.find("](images/gallery/transparency-plain.png) \"plain\" (A-buffer; \"colour\" 0.5, 0.5, 0.5)\n"),
       std::string::npos);
-  EXPECT_NE(text.find("- \"interlace\": not shown; with its defaults its scene does not render (status 0x"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find("- \"ffaa propagator\": not shown; with its defaults its scene does not render (status 0x"),
+      std::string::npos);
+  // Interlace reads two frames the gallery renders before the picture.
+  EXPECT_NE(
+      text.find("\"interlace\" (over the demo's z-buffer picture; \"buffer1\" a screen buffer of the scene "
+                "with the eye moved -1 along x, \"buffer2\" a screen buffer"),
+      std::string::npos);
   // Depth of field reads the depth "render depth" leaves: alone it fails.
   EXPECT_NE(text.find("\"depth of field\" (after \"render depth\", over the demo's z-buffer picture; "),
             std::string::npos);
@@ -94,7 +100,7 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
     ++pictures;
     EXPECT_EQ(PngSize(file.path()), std::make_pair(128u, 128u)) << file.path();
   }
-  EXPECT_EQ(pictures, 4u);  // the two marbles, the transparency and the depth of field
+  EXPECT_EQ(pictures, 5u);  // the two marbles, the transparency, the depth of field and the interlace
   std::filesystem::remove_all(dir);
 }
 
