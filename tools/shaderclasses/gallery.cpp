@@ -190,6 +190,8 @@ std::string Unshown(const ShaderType &t, const ShaderClass &c, const GalleryPict
 }
 
 std::string Renderer(const ShaderType &t, const GalleryPicture &p) {
+  if (t.code == VO_SHADER_POSTPROCESS && p.preview)
+    return "over the demo's picture by the ray tracer's preview, one ray a pixel";
   if (t.code == VO_SHADER_POSTPROCESS)
     return p.after_depth ? "after \"render depth\", over the demo's z-buffer picture"
                          : "over the demo's z-buffer picture";

@@ -66,7 +66,8 @@ struct Session {
   std::vector<VtImage *> faces;
   std::vector<float> field;              // a vector field a class points at
   std::vector<VtScreenBuffer *> frames;  // other frames of the scene a class reads
-  std::filesystem::path folder;          // a temporary folder a class writes into, removed at the end
+  std::filesystem::path folder;          // a temporary folder for files, removed at the end
+  std::filesystem::path written;         // the file in it the class writes, shown in place of the render
 };
 
 VtTypedValue Pointer(const void *p) {
@@ -242,7 +243,10 @@ enum Surrounding : uint32_t {
   kFlaresAfter = 16,  // a "lens flares" shader after the class in the list
   kTorus = 32,        // a torus carrying its curvatures in place of the sphere
   kMirror = 64,       // the sphere a mirror, drawn by the ray tracer
-  kHiddenLamp = 128   // a dim point light casting shadows, hidden from the eye
+  kHiddenLamp = 128,  // a dim point light casting shadows, hidden from the eye
+  kStencil = 256,     // the picture rendered into a screen buffer with an 8-bit plane
+  kSeedBefore = 512,  // a "ffaa seed" shader before the class in the list
+  kPreview = 1024     // the post-process picture rendered by the ray tracer's preview
 };
 
 struct Setting {
@@ -259,6 +263,7 @@ struct Setting {
 
 constexpr Setting Float(const char *label, float f) { return {label, 'f', f, 0, 0, nullptr}; }
 constexpr Setting Whole(const char *label, float n) { return {label, 'i', n, 0, 0, nullptr}; }
+constexpr Setting On(const char *label) { return {label, 'b', 1, 0, 0, nullptr}; }
 constexpr Setting Colour(const char *label, float r, float g, float b) {
   return {label, 'c', r, g, b, nullptr};
 }
@@ -349,6 +354,7 @@ const std::vector<Dressing> &Dressings() {
       {B, "buffered image", {Made("buffer", 'B')}},
       {B, "npr image", {Made("background", 'N', kPaper)}},
       {VO_SHADER_LIGHT, "projector", {kImage, Float("angle", 30), Float("intensity", 1.5f)}},
+      {VO_SHADER_LIGHT, "goniometric", {Made("file name", 'G', "rings.ies"), Float("intensity", 6)}},
       {P,
        "lens flares",
        {Float("min intensity", 1), Float("max intensity", 5), Float("intensity", 0.05f),
@@ -367,6 +373,8 @@ const std::vector<Dressing> &Dressings() {
       {P, "archive", {Text("drivername", "vodrvjpg"), Made("filename", 'A', "archive.jpg")}},
       {P, "average frames", {Frame("source_buffer", 2), Whole("accumulated", 1)}},
       {P, "interlace", {Frame("buffer1", -1), Frame("buffer2", 1)}},
+      {P, "ffaa seed", {On("update rgb")}, kStencil},
+      {P, "ffaa propagator", {}, kStencil | kSeedBefore | kPreview},
   };
   return table;
 }
@@ -449,12 +457,35 @@ uint32_t FrameMake(Session *s, float dx) {
   return st;
 }
 
+// The session's temporary folder, made when first asked for.
+bool FolderMake(Session *s) {
+  if (!s->folder.empty()) return true;
+  std::error_code error;
+  s->folder =
+      std::filesystem::temp_directory_path(error) / ("vo_gallery_" + std::to_string(std::random_device()()));
+  return !error && std::filesystem::create_directories(s->folder, error);
+}
+
+// A luminaire in the IES format whose intensity rises and falls every 2
+// degrees off its aim out to 26 and is dark beyond, alike all round the
+// aim: rings of light, a few of them across the sphere.
+bool LuminaireWrite(const std::string &path) {
+  static const char kText[] =
+      "IESNA91\nTILT=NONE\n1 -1 1 15 1 1 2 0 0 0\n1 1 0\n0 2 4 6 8 10 12 14 16 18 20 22 24 26 90\n0\n"
+      "100 10 100 10 100 10 100 10 100 10 100 10 100 0 0\n";
+  std::FILE *f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  const bool written = std::fputs(kText, f) >= 0;
+  return std::fclose(f) == 0 && written;
+}
+
 uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting &g) {
   VtTypedValue v{};
   std::string file;
   switch (g.kind) {
     case 'f': v = Number(VtFloat, g.a); break;
     case 'i': v = Number(VtInt32, g.a); break;
+    case 'b': v = Number(VtBoolean, g.a); break;
     case 'c': v = Triple(VtColourType, g.a, g.b, g.c); break;
     case 'v': v = Triple(VtVector, g.a, g.b, g.c); break;
     case 'F':
@@ -498,12 +529,12 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
       if (const uint32_t st = FrameMake(s, g.a); st != 0) return st;
       v = Pointer(s->frames.back());
       break;
-    case 'A': {
-      std::error_code error;
-      s->folder = std::filesystem::temp_directory_path(error) /
-                  ("vo_gallery_" + std::to_string(std::random_device()()));
-      if (error || !std::filesystem::create_directories(s->folder, error)) return kFailed;
+    case 'A':
+    case 'G': {
+      if (!FolderMake(s)) return kFailed;
       file = (s->folder / g.text).string();
+      if (g.kind == 'A') s->written = file;
+      if (g.kind == 'G' && !LuminaireWrite(file)) return kFailed;
       v.type = VtString;
       v.value.s = file.c_str();
       break;
@@ -678,6 +709,20 @@ VtReference *PostShader(Session *s, const char *name, bool dressed) {
   return VoShaderReferenceCreate(post);
 }
 
+// A screen buffer of the picture's size with a colour and an 8-bit plane,
+// made current: the render draws into it and the post-process list runs
+// over it.
+uint32_t StencilBufferSet(Session *s) {
+  VtScreenBuffer *b = VoScreenBufferCreate();
+  if (b == nullptr) return kFailed;
+  s->frames.push_back(b);
+  const VtTypedValue side = Number(VtNat32, kGallerySize);
+  uint32_t st =
+      VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side);
+  if (st == 0) st = VoScreenBufferAllocateData(b, VO_SB_COLOUR | VO_SB_STENCIL);
+  return st == 0 ? VoScreenBufferSet(b) : st;
+}
+
 // The post-process class run over the z-buffer's picture, alone or after
 // "render depth" (for a class that reads the depth it leaves), with the
 // lens flares after it when asked.
@@ -687,11 +732,14 @@ uint32_t PostSet(Session *s, const ShaderClass &c, bool depth_first, uint32_t ar
     s->post = VoShaderReferenceAppend(PostShader(s, "render depth", false), s->post);
   if (s->post != nullptr && (around & kFlaresAfter))
     s->post = VoShaderReferenceAppend(s->post, PostShader(s, "lens flares", false));
+  if (s->post != nullptr && (around & kSeedBefore))
+    s->post = VoShaderReferenceAppend(PostShader(s, "ffaa seed", false), s->post);
   if (s->post == nullptr) return kFailed;
   uint32_t st = VoPostprocessListSet(s->post);
+  if (st == 0 && (around & kStencil)) st = StencilBufferSet(s);
   VtTypedValue v{};
   v.type = VtEnum;
-  v.value.u = VO_EXECUTE_ADVANCED_ZBUFFER;
+  v.value.u = (around & kPreview) ? VO_EXECUTE_RAY_PREVIEW : VO_EXECUTE_ADVANCED_ZBUFFER;
   if (st == 0) st = VoControlSet(VO_CONTROL_PP_RENDER_CODE, &v);
   v.value.u = VO_EXECUTE_PP_RUN;
   if (st == 0) st = VoControlSet(VO_CONTROL_PP_POST_CODE, &v);
@@ -747,7 +795,7 @@ uint32_t Render(Session *s, const Camera &camera, uint32_t code) {
   // A class that writes a file shows the file: the picture goes to the
   // null driver, which keeps through the class's switch to its own driver
   // and back what the image driver would not (its image).
-  const bool writes = !s->folder.empty();
+  const bool writes = !s->written.empty();
   if (st == 0) st = VoDriverSet(VoDriverFindFromName(writes ? "vodrvnul" : "vodrvimg"));
   const VtTypedValue v = Pointer(s->image);
   if (st == 0 && !writes) st = VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
@@ -766,17 +814,13 @@ std::vector<uint8_t> Pixels(const VtImage *image) {
 // The pixels of the file a class wrote into the session's folder, in
 // place of the rendered picture: what it wrote is what it shows.
 uint32_t WrittenRead(const Session &s, std::vector<uint8_t> *rgb) {
-  std::error_code error;
-  for (const auto &entry : std::filesystem::directory_iterator(s.folder, error)) {
-    VtImage *written = VoImageRead(entry.path().string().c_str());
-    if (written == nullptr) return kFailed;
-    const bool fits = written->width == static_cast<int32_t>(kGallerySize) &&
-                      written->height == static_cast<int32_t>(kGallerySize);
-    if (fits) *rgb = Pixels(written);
-    (void)VoImageDestroy(written);
-    return fits ? 0 : kFailed;
-  }
-  return kFailed;
+  VtImage *written = VoImageRead(s.written.string().c_str());
+  if (written == nullptr) return kFailed;
+  const bool fits = written->width == static_cast<int32_t>(kGallerySize) &&
+                    written->height == static_cast<int32_t>(kGallerySize);
+  if (fits) *rgb = Pixels(written);
+  (void)VoImageDestroy(written);
+  return fits ? 0 : kFailed;
 }
 
 // Gives back what the session made that the library does not free when it
@@ -799,6 +843,7 @@ void SessionEnd(Session *s) {
   if (s->image != nullptr) (void)VoImageDestroy(s->image);
   if (s->environment != nullptr) (void)VoEnvironmentDestroy(s->environment);
   for (VtImage *face : s->faces) (void)VoImageDestroy(face);
+  (void)VoScreenBufferSet(nullptr);
   for (VtScreenBuffer *frame : s->frames) (void)VoScreenBufferDestroy(frame);
   (void)VoTerminate();
   std::error_code error;
@@ -810,6 +855,7 @@ void SessionEnd(Session *s) {
 GalleryPicture PictureTry(const ShaderType &type, const ShaderClass &c, bool depth_first) {
   GalleryPicture picture;
   picture.after_depth = depth_first;
+  picture.preview = (SurroundingsOf(type.code, c.name) & kPreview) != 0;
   picture.status = VoInitialise();
   if (picture.status != 0) return picture;
   VtTypedValue quiet{};
@@ -820,7 +866,7 @@ GalleryPicture PictureTry(const ShaderType &type, const ShaderClass &c, bool dep
   picture.status = SceneSet(&s, type, c, depth_first, &camera, &picture.code);
   if (picture.status == 0) picture.status = Render(&s, camera, picture.code);
   if (picture.status == 0) picture.rgb = Pixels(s.image);
-  if (picture.status == 0 && !s.folder.empty()) picture.status = WrittenRead(s, &picture.rgb);
+  if (picture.status == 0 && !s.written.empty()) picture.status = WrittenRead(s, &picture.rgb);
   SessionEnd(&s);
   return picture;
 }
@@ -830,6 +876,7 @@ std::string Shown(const Setting &g) {
   switch (g.kind) {
     case 'f':
     case 'i': std::snprintf(text, sizeof text, "%g", static_cast<double>(g.a)); break;
+    case 'b': std::snprintf(text, sizeof text, "on"); break;
     case 'c':
     case 'v':
       std::snprintf(text, sizeof text, "%g, %g, %g", static_cast<double>(g.a), static_cast<double>(g.b),
@@ -850,6 +897,10 @@ std::string Shown(const Setting &g) {
     case 'M':
       std::snprintf(text, sizeof text, "a screen buffer of the scene with the eye moved %g along x",
                     static_cast<double>(g.a));
+      break;
+    case 'G':
+      std::snprintf(text, sizeof text,
+                    "%s, written in a temporary folder: an IES luminaire in rings 2 degrees apart", g.text);
       break;
     case 'A':
       std::snprintf(text, sizeof text,
@@ -887,7 +938,10 @@ std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
       around & kHiddenLamp ? "a point light of intensity 0.1 casting shadows, behind the sphere" : nullptr,
       around & kFlaresAfter
           ? "a \"lens flares\" shader with its defaults after it, drawing at the lights it gathers"
-          : nullptr};
+          : nullptr,
+      around & kSeedBefore ? "a \"ffaa seed\" shader with its defaults before it, flagging the edges"
+                           : nullptr,
+      around & kStencil ? "the picture rendered into a screen buffer with an 8-bit plane" : nullptr};
   for (const char *e : extra)
     if (e != nullptr) out += (out.empty() ? "" : "; ") + std::string(e);
   return out;

@@ -22,6 +22,7 @@ struct GalleryPicture {
   std::vector<uint8_t> rgb;  // kGallerySize squared pixels, rows top first
   bool after_depth = false;  // a post-process class run after "render depth"
   uint32_t code = 0;         // the execute code that drew it
+  bool preview = false;      // a post-process class run over the ray tracer's preview
 };
 
 // The picture of the class: rendered by the ray tracer's full pass when the
