@@ -61,6 +61,17 @@ const char *TypeUnshown(uint32_t code) {
   }
 }
 
+// Why a class whose type has a place in the scene still has no picture,
+// or null: one that by its definition gives nothing to see.
+const char *ClassUnshown(uint32_t code, const std::string &name) {
+  if (code == VO_SHADER_LIGHT && name == "sky")
+    return "a sky gives no direct light: its evaluation leaves the light's colour black, and the model of "
+           "its "
+           "dome (each patch's direction, solid angle and colour from the sun's place and the sky type) is "
+           "for an application to read through \"handle\"";
+  return nullptr;
+}
+
 struct Entry {
   std::string name;
   std::string type;      // the type's name: one class listed twice gives the same picture twice
@@ -204,7 +215,9 @@ bool EntryMake(const ShaderType &t, const ShaderClass &c, const std::filesystem:
                std::set<std::string> *used, Entry *e) {
   e->name = c.name;
   e->type = t.name;
-  if (const char *why = TypeUnshown(t.code)) {
+  const char *why = TypeUnshown(t.code);
+  if (why == nullptr) why = ClassUnshown(t.code, c.name);
+  if (why != nullptr) {
     e->reason = why;
     return true;
   }

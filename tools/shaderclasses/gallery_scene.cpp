@@ -246,7 +246,8 @@ enum Surrounding : uint32_t {
   kHiddenLamp = 128,  // a dim point light casting shadows, hidden from the eye
   kStencil = 256,     // the picture rendered into a screen buffer with an 8-bit plane
   kSeedBefore = 512,  // a "ffaa seed" shader before the class in the list
-  kPreview = 1024     // the post-process picture rendered by the ray tracer's preview
+  kPreview = 1024,    // the post-process picture rendered by the ray tracer's preview
+  kSecondPass = 2048  // the shading kernel's second light pass, which samples area lights
 };
 
 struct Setting {
@@ -354,6 +355,7 @@ const std::vector<Dressing> &Dressings() {
       {B, "buffered image", {Made("buffer", 'B')}},
       {B, "npr image", {Made("background", 'N', kPaper)}},
       {VO_SHADER_LIGHT, "projector", {kImage, Float("angle", 30), Float("intensity", 1.5f)}},
+      {VO_SHADER_LIGHT, "area", {Made("primitive", 'P'), Colour("unshot", 20, 20, 20)}, kSecondPass},
       {VO_SHADER_LIGHT, "goniometric", {Made("file name", 'G', "rings.ies"), Float("intensity", 6)}},
       {P,
        "lens flares",
@@ -457,6 +459,21 @@ uint32_t FrameMake(Session *s, float dx) {
   return st;
 }
 
+// A square panel of side 2 at height 3, up and to the left of the sphere,
+// facing down; not in the scene's list.
+VtPrimitive *PanelMake(Session *s) {
+  Mesh m;
+  m.world = {-2.5f, 3, -1, -0.5f, 3, -1, -0.5f, 3, 1, -2.5f, 3, 1};
+  m.normal = {0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1, 0};
+  m.counts = {4};
+  m.indices = {0, 1, 2, 3};
+  s->meshes.push_back(std::move(m));
+  const Mesh &kept = s->meshes.back();
+  const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_NORMAL};
+  VtTypedValue data[2] = {Pointer(kept.world.data()), Pointer(kept.normal.data())};
+  return VoPrimitiveCreateMesh(1, nullptr, kept.counts.data(), kept.indices.data(), 2, ids, data);
+}
+
 // The session's temporary folder, made when first asked for.
 bool FolderMake(Session *s) {
   if (!s->folder.empty()) return true;
@@ -525,6 +542,12 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
       v.type = VtString;
       v.value.s = g.text;
       break;
+    case 'P': {
+      VtPrimitive *panel = PanelMake(s);
+      if (panel == nullptr) return kFailed;
+      v = Pointer(panel);
+      break;
+    }
     case 'M':
       if (const uint32_t st = FrameMake(s, g.a); st != 0) return st;
       v = Pointer(s->frames.back());
@@ -756,6 +779,8 @@ uint32_t SceneSet(Session *s, const ShaderType &t, const ShaderClass &c, bool de
           : t.code == VO_SHADER_TRANSPARENCY ? VO_EXECUTE_ADVANCED_ABUFFER
                                              : VO_EXECUTE_ADVANCED_ZBUFFER;
   uint32_t st = (around & kCube) ? CubeSet(s) : 0;
+  const VtTypedValue on = Number(VtBoolean, 1);
+  if (st == 0 && (around & kSecondPass)) st = VoControlSet(VO_CONTROL_SHADER_SECOND_LIGHT_PASS, &on);
   if (st != 0) return st;
   VtShader *shown =
       t.code == VO_SHADER_BACKGROUND || t.code == VO_SHADER_FOREGROUND || t.code == VO_SHADER_LIGHT
@@ -894,6 +919,9 @@ std::string Shown(const Setting &g) {
       std::snprintf(text, sizeof text, "a screen buffer, red to the right and green downwards");
       break;
     case 'T': std::snprintf(text, sizeof text, "\"%s\"", g.text); break;
+    case 'P':
+      std::snprintf(text, sizeof text, "a square panel of side 2 over the sphere's left, facing down");
+      break;
     case 'M':
       std::snprintf(text, sizeof text, "a screen buffer of the scene with the eye moved %g along x",
                     static_cast<double>(g.a));
@@ -941,7 +969,9 @@ std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
           : nullptr,
       around & kSeedBefore ? "a \"ffaa seed\" shader with its defaults before it, flagging the edges"
                            : nullptr,
-      around & kStencil ? "the picture rendered into a screen buffer with an 8-bit plane" : nullptr};
+      around & kStencil ? "the picture rendered into a screen buffer with an 8-bit plane" : nullptr,
+      around & kSecondPass ? "the shading kernel's second light pass on, which samples area lights"
+                           : nullptr};
   for (const char *e : extra)
     if (e != nullptr) out += (out.empty() ? "" : "; ") + std::string(e);
   return out;

@@ -63,7 +63,7 @@ std::pair<uint32_t, uint32_t> PngSize(const std::filesystem::path &path) {
 TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
   std::vector<ShaderType> chosen = {
       Pick(types_, VO_SHADER_COLOUR, {"marble", "marble"}),  // one name twice: two files
-      Pick(types_, VO_SHADER_LIGHT, {"area"}),               // no primitive: a flat black picture
+      Pick(types_, VO_SHADER_LIGHT, {"sky", "area"}),        // no direct light; a panel lighting the sphere
       Pick(types_, VO_SHADER_FILTER, {"generic filter"}),    // no place in a scene
       Pick(types_, VO_SHADER_TRANSPARENCY, {"plain"}),       // the A-buffer shows what lies behind
       Pick(types_, VO_SHADER_POSTPROCESS, {"depth of field", "interlace"})};
@@ -79,9 +79,9 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
       << text;
   EXPECT_NE(text.find("](images/gallery/colour-marble-2.png) \"marble\" (z-buffer; defaults)\n"),
             std::string::npos);
-  EXPECT_NE(text.find("- \"area\": not shown; with its defaults its picture is one flat colour; its defaults "
-                      "leave empty \"primitive\".\n"),
-            std::string::npos);
+  EXPECT_NE(text.find("- \"sky\": not shown; a sky gives no direct light"), std::string::npos);
+  // The area light needs the kernel's second light pass, which samples it.
+  EXPECT_NE(text.find("\"area\" (z-buffer; \"primitive\" a square panel"), std::string::npos);
   EXPECT_NE(text.find("- \"generic filter\": not shown; a filter has"), std::string::npos);
   EXPECT_NE(
       text.find("](images/gallery/transparency-plain.png) \"plain\" (A-buffer; \"colour\" 0.5, 0.5, 0.5)\n"),
@@ -102,7 +102,7 @@ TEST_F(GalleryTest, EveryClassHasAPictureOrAReasonOnItsLine) {
     ++pictures;
     EXPECT_EQ(PngSize(file.path()), std::make_pair(128u, 128u)) << file.path();
   }
-  EXPECT_EQ(pictures, 5u);  // the two marbles, the transparency, the depth of field and the interlace
+  EXPECT_EQ(pictures, 6u);  // the marbles, the area light, the transparency, depth of field, interlace
   std::filesystem::remove_all(dir);
 }
 
