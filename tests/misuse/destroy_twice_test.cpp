@@ -78,6 +78,26 @@ TEST_F(DestroyTwice, AReferenceDestroyedWithItsContextIsRefusedOnTheSecondDestro
   EXPECT_EQ(VoShadeContextDestroy(context), kBadArgument);
 }
 
+// Locks outlive a start of the library: one made before VoInitialise, and
+// one made in an earlier start, are held and destroyed while the library
+// runs, once each (the leak check of the sanitizer build sees one kept).
+TEST(DestroyTwiceAcrossStarts, LocksMadeBeforeThisStartAreHeldAndDestroyedOnce) {
+  VtLock *before = VoLockCreate();
+  ASSERT_NE(before, nullptr);
+  ASSERT_EQ(VoInitialise(), 0u);
+  VtLock *earlier = VoLockCreate();
+  ASSERT_NE(earlier, nullptr);
+  ASSERT_EQ(VoTerminate(), 0u);
+  ASSERT_EQ(VoInitialise(), 0u);
+  for (VtLock *lock : {before, earlier}) {
+    VoLockAcquire(lock, 0);
+    VoLockRelease(lock);
+    EXPECT_EQ(VoLockDestroy(lock), 0u);
+    EXPECT_EQ(VoLockDestroy(lock), kBadArgument);
+  }
+  EXPECT_EQ(VoTerminate(), 0u);
+}
+
 // Many blocks given back and taken again: a block marked free by its
 // pool is never taken for a live one, so a live object always destroys.
 TEST_F(DestroyTwice, ReusedBlocksDestroyOnceEachAfterManyRounds) {

@@ -62,13 +62,6 @@ struct KernelThreads {
   VtLock lock;            // the kernel lock (diagnostics, thread table)
   VtHashTable *thread_table;
   VtContextVariables contexts;
-  // The register of live locks: the addresses of the locks VoLockCreate
-  // made, in ascending order (a lock record has no word to spare for a
-  // check word). Under its own mutex word; freed with the kernel.
-  uintptr_t *live_locks;
-  uint32_t live_lock_count;
-  uint32_t live_lock_capacity;
-  VtMutexWord live_lock_word;
 };
 
 }  // namespace vo

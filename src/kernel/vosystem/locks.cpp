@@ -1,11 +1,14 @@
 // Recursive locks, mutex words, thread identities and the kernel lock. The
-// exported lock procedures look their argument up in the kernel's register
-// of live locks before reading it; the library's own holds do not.
+// exported lock procedures look their argument up in a process-wide
+// register of live locks before reading it; the library's own holds do not.
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <new>
 #include <thread>
+#include <unordered_set>
 
 #include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/threads.h"
@@ -71,94 +74,59 @@ void LockTripleRelease(VtLockTriple *t) {
 
 // ---- The register of live locks ---------------------------------------------
 // Only addresses are compared, so a destroyed lock, or a record of another
-// kind, is refused before anything at it is read. With no kernel there is
-// no register: locks made then are not looked up, and destroyed unasked.
+// kind, is refused before anything at it is read. The register is
+// process-wide, made at the first VoLockCreate and kept to the process's
+// exit: a lock made before VoInitialise, or in an earlier start of the
+// library, is held in it and destroyed as any other.
 
 namespace {
 
-class LockRegisterGuard {
+class LiveLocks {
  public:
-  explicit LockRegisterGuard(KernelThreads &t) : word_(&t.live_lock_word) { MutexWordLock(word_); }
-  ~LockRegisterGuard() { MutexWordUnlock(word_); }
-  LockRegisterGuard(const LockRegisterGuard &) = delete;
-  LockRegisterGuard &operator=(const LockRegisterGuard &) = delete;
+  static LiveLocks &Get() {
+    static LiveLocks *set = new LiveLocks;  // never freed: used until the process exits
+    return *set;
+  }
+  // False when the lock cannot be recorded (no memory).
+  bool Add(const VtLock *lock) {
+    std::lock_guard<std::mutex> hold(lock_);
+    try {
+      locks_.insert(lock);
+    } catch (const std::bad_alloc &) {
+      return false;
+    }
+    return true;
+  }
+  // True when the lock was in the register; it is not any more.
+  bool Take(const VtLock *lock) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return locks_.erase(lock) != 0;
+  }
+  bool Holds(const VtLock *lock) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return locks_.count(lock) != 0;
+  }
 
  private:
-  VtMutexWord *word_;
+  std::mutex lock_;
+  std::unordered_set<const VtLock *> locks_;
 };
 
-// Where the address is, or would go, in the ascending register.
-uint32_t LockSlot(const KernelThreads &t, uintptr_t a) {
-  return static_cast<uint32_t>(std::lower_bound(t.live_locks, t.live_locks + t.live_lock_count, a) -
-                               t.live_locks);
-}
-
-bool LockHeld(const KernelThreads &t, uintptr_t a) {
-  const uint32_t i = LockSlot(t, a);
-  return i < t.live_lock_count && t.live_locks[i] == a;
-}
-
-// Adds a new lock; false when the register cannot grow.
-bool LockRegistered(const VtLock *lock) {
-  VtKernelContext *k = Kernel();
-  if (k == nullptr) return true;
-  KernelThreads &t = k->threads;
-  LockRegisterGuard guard(t);
-  if (t.live_lock_count == t.live_lock_capacity) {
-    const uint64_t grown = std::max<uint64_t>(16, uint64_t{t.live_lock_capacity} * 2);
-    if (grown * sizeof(uintptr_t) > UINT32_MAX) return false;
-    auto *more = static_cast<uintptr_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uintptr_t))));
-    if (more == nullptr) return false;
-    if (t.live_lock_count != 0) std::memcpy(more, t.live_locks, t.live_lock_count * sizeof(uintptr_t));
-    VoDeallocate(t.live_locks);
-    t.live_locks = more;
-    t.live_lock_capacity = static_cast<uint32_t>(grown);
-  }
-  const uintptr_t a = reinterpret_cast<uintptr_t>(lock);
-  const uint32_t i = LockSlot(t, a);
-  std::memmove(t.live_locks + i + 1, t.live_locks + i, (t.live_lock_count - i) * sizeof(uintptr_t));
-  t.live_locks[i] = a;
-  ++t.live_lock_count;
-  return true;
-}
-
-// Takes a lock off the register; false for one it does not hold.
-bool LockUnregistered(const VtLock *lock) {
-  VtKernelContext *k = Kernel();
-  if (k == nullptr) return true;
-  KernelThreads &t = k->threads;
-  LockRegisterGuard guard(t);
-  const uintptr_t a = reinterpret_cast<uintptr_t>(lock);
-  if (!LockHeld(t, a)) return false;
-  const uint32_t i = LockSlot(t, a);
-  std::memmove(t.live_locks + i, t.live_locks + i + 1, (t.live_lock_count - i - 1) * sizeof(uintptr_t));
-  --t.live_lock_count;
-  return true;
+void PostNotLive(const VtLock *lock, const char *procedure) {
+  if (Kernel() != nullptr)
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, procedure,
+         static_cast<const void *>(lock), "lock");
 }
 
 // True, with a diagnostic naming the procedure, for a lock argument the
 // register does not hold.
 bool LockRefused(const VtLock *lock, const char *procedure) {
-  VtKernelContext *k = Kernel();
-  if (k == nullptr) return false;
-  bool held;
-  {
-    LockRegisterGuard guard(k->threads);
-    held = LockHeld(k->threads, reinterpret_cast<uintptr_t>(lock));
-  }
-  if (held) return false;
-  Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, procedure,
-       static_cast<const void *>(lock), "lock");
+  if (LiveLocks::Get().Holds(lock)) return false;
+  PostNotLive(lock, procedure);
   return true;
 }
 
 }  // namespace
-
-void LockRegisterFree(VtKernelContext *k) {
-  VoDeallocate(k->threads.live_locks);
-  k->threads.live_locks = nullptr;
-  k->threads.live_lock_count = k->threads.live_lock_capacity = 0;
-}
 
 VtMutexWord *VoMutexCreate() {
   auto *w = static_cast<VtMutexWord *>(VoAllocate(sizeof(VtMutexWord)));
@@ -184,7 +152,7 @@ VtLock *VoLockCreate() {
   *lock = VtLock{};
   lock->first.mutex = VoMutexCreate();
   lock->second.mutex = VoMutexCreate();
-  if (lock->first.mutex == nullptr || lock->second.mutex == nullptr || !LockRegistered(lock)) {
+  if (lock->first.mutex == nullptr || lock->second.mutex == nullptr || !LiveLocks::Get().Add(lock)) {
     LockFree(lock);
     return nullptr;
   }
@@ -193,9 +161,8 @@ VtLock *VoLockCreate() {
 
 VtStatus VoLockDestroy(VtLock *lock) {
   if (lock == nullptr) return VO_STATUS_BAD_ARGUMENT;
-  if (!LockUnregistered(lock)) {
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, "VoLockDestroy",
-         static_cast<const void *>(lock), "lock");
+  if (!LiveLocks::Get().Take(lock)) {
+    PostNotLive(lock, "VoLockDestroy");
     return VO_STATUS_BAD_ARGUMENT;
   }
   LockFree(lock);

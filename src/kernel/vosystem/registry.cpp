@@ -10,7 +10,6 @@
 #include "kernel/vosystem/memory_tidy.h"
 #include "kernel/vosystem/module_entry.h"
 #include "kernel/vosystem/registry.h"
-#include "kernel/vosystem/threads.h"
 
 namespace vo {
 
@@ -280,7 +279,6 @@ VtStatus VoSystemTerminate() {
   r->head = r->tail = nullptr;
   VtKernelContext *k = Kernel();
   DiagnosticsDestroy(k);
-  LockRegisterFree(k);
   g_kernel = nullptr;
   VoDeallocate(k);
   g_registry = nullptr;

@@ -43,10 +43,6 @@ void LockTripleRelease(VtLockTriple *triple);
 inline void LockHold(VtLock *lock) { LockTripleAcquire(&lock->first, false, lock); }
 inline void LockLetGo(VtLock *lock) { LockTripleRelease(&lock->first); }
 
-// Frees the register of live locks (the kernel's teardown, after the last
-// module has stopped).
-void LockRegisterFree(VtKernelContext *k);
-
 // The mutex word itself: a spinning, yielding exclusive lock.
 void MutexWordLock(VtMutexWord *word);
 void MutexWordUnlock(VtMutexWord *word);
