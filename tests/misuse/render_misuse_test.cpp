@@ -50,6 +50,8 @@ struct Probe {
   int reports = 0;
   VtStatus answer = 0, spare_answer = 1;
   uint32_t code = 0;  // of the render started from the callback
+  const Stage *stage = nullptr;
+  std::vector<float> inner{};  // the picture that render left
 };
 Probe g_probe;
 
@@ -62,7 +64,10 @@ VtStatus Progress(uint32_t, VtTypedValue *) {
       g_probe.answer = VoPrimitiveDestroy(g_probe.primitive);
       g_probe.spare_answer = VoPrimitiveDestroy(g_probe.spare);
       break;
-    case During::kRender: g_probe.answer = VoExecute(g_probe.code); break;
+    case During::kRender:
+      g_probe.answer = VoExecute(g_probe.code);
+      g_probe.stage->Read(&g_probe.inner);
+      break;
   }
   return 0;
 }
@@ -109,30 +114,51 @@ TEST_F(Renders, ProgressCallbacksCannotPullTheSceneFromUnderTheirRender) {
   (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
 }
 
-// A render started from a scanline or hidden-line render's progress
-// callback, at 0 and 4 workers, runs in a frame of its own: it answers what
-// the render answers alone, and the outer render's status and picture are
-// those it has without it.
+// A render started from the progress callback of every renderer that
+// reports progress runs in a frame of its own: it answers what the render
+// answers alone and leaves that render's picture (read as it returns, at
+// the first report, before the outer render has output a row), and the
+// outer render's status and picture are those it has without it. On the
+// calling thread (0 workers), on 4 workers whose bands are below the
+// threaded minimum (traced one after another on the calling thread, each
+// band with its own viewport) and on 4 worker threads; oversampled too
+// (the renderers' own enlarged views are not the application's).
 TEST_F(Renders, ARenderStartedFromAProgressCallbackLeavesTheOuterOneAsItWas) {
   const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
   ASSERT_TRUE(stage.ok());
   ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
-  for (uint32_t code : {0xc0001u, 0xc0003u, 0x200001u, 0x200002u, 0x190001u})
-    for (int32_t workers : {0, 4}) {
-      SCOPED_TRACE(::testing::Message() << std::hex << code << std::dec << " on " << workers << " workers");
-      std::vector<float> reference, picture;
-      g_probe = Probe{};
-      const VtStatus status = stage.Render(code, workers, &reference);
-      float sum = 0;
-      for (float c : reference) sum += c;
-      EXPECT_EQ(sum > 0, code != 0x190001u);  // the hidden-line renderer draws lines, not into the buffer
-      g_probe = Probe{During::kRender};
-      g_probe.code = code;
-      EXPECT_EQ(stage.Render(code, workers, &picture), status);
-      EXPECT_GT(g_probe.reports, 1);  // the inner render's reports come too
-      EXPECT_EQ(g_probe.answer, status);
-      EXPECT_EQ(picture, reference);
-    }
+  constexpr uint32_t kOversampling = 0xc000e;  // the standard renderer's control, which every pass reads
+  struct Farm {
+    int32_t workers;
+    uint32_t threaded_band;  // rows a band needs to go to a worker thread (12 rows: 3 a band)
+  };
+  for (uint32_t code : {0xc0001u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x70002u, 0x190001u})
+    for (const Farm farm : {Farm{0, 4}, Farm{4, 4}, Farm{4, 1}})
+      for (uint32_t factor : {1u, 2u}) {
+        SCOPED_TRACE(::testing::Message()
+                     << std::hex << code << std::dec << " on " << farm.workers << " workers, threaded band "
+                     << farm.threaded_band << ", oversampled " << factor);
+        VtTypedValue v{};
+        v.type = VtNat32;
+        v.value.u = farm.threaded_band;
+        ASSERT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &v), 0u);
+        v.value.u = factor;
+        ASSERT_EQ(VoControlSet(kOversampling, &v), 0u);
+        std::vector<float> reference, picture;
+        g_probe = Probe{};
+        const VtStatus status = stage.Render(code, farm.workers, &reference);
+        float sum = 0;
+        for (float c : reference) sum += c;
+        EXPECT_EQ(sum > 0, code != 0x190001u);  // the hidden-line renderer draws lines, not into the buffer
+        g_probe = Probe{During::kRender};
+        g_probe.code = code;
+        g_probe.stage = &stage;
+        EXPECT_EQ(stage.Render(code, farm.workers, &picture), status);
+        EXPECT_GT(g_probe.reports, 1);  // the inner render's reports come too
+        EXPECT_EQ(g_probe.answer, status);
+        EXPECT_EQ(g_probe.inner, reference);
+        EXPECT_EQ(picture, reference);
+      }
   (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
 }
 

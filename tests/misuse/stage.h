@@ -76,6 +76,12 @@ class Stage {
     black.type = VtColourType;
     EXPECT_EQ(VoScreenBufferClear(buffer_, VO_SB_COLOUR, &black), 0u);
     const VtStatus st = VoExecute(code);
+    Read(picture);
+    return st;
+  }
+
+  // The screen buffer's picture as it is now.
+  void Read(std::vector<float> *picture) const {
     picture->clear();
     for (uint32_t y = 0; y < kHeight; ++y)
       for (uint32_t x = 0; x < kWidth; ++x) {
@@ -83,7 +89,6 @@ class Stage {
         EXPECT_EQ(VoScreenBufferGetPixel(buffer_, VO_SB_COLOUR, x, y, &p), 0u);
         picture->insert(picture->end(), p.value.v, p.value.v + 3);
       }
-    return st;
   }
 
  private:

@@ -13,6 +13,13 @@ bool OnWorker();
 // The number of workers a pass may use: control 0x520001, a negative value
 // the machine's core count, at most 64.
 uint32_t WorkerCount();
+// While a render the application starts from a callback of another render
+// runs on the main thread: the workers of the other render's pass finish
+// the items they hold and are given no more until the release, so the two
+// share nothing (their rows and polls wait). Nothing while no pass has
+// workers, or on a worker.
+void WorkersHold();
+void WorkersRelease();
 // True between a pass's begin and end: a render made meanwhile (a shadow
 // map the ray tracer's pass makes before its workers start) begins no pass
 // of its own, which would take the begun pass's place.

@@ -193,6 +193,7 @@ void JobsFreeAll(State *s) {
     JobFree(job);
   }
   s->current_job = s->pass_job = s->looping_job = nullptr;
+  s->pass_begun = 0;
 }
 
 }  // namespace vo::multit
@@ -219,8 +220,8 @@ VtStatus VoMultiThreadJobDestroy(VtMultiThreadJob *job) {
   if (s == nullptr) return CheckStarted();
   VtMultiThreadJob **at = LinkOf(&s->jobs, job);
   if (at == nullptr) return Refuse("VoMultiThreadJobDestroy", "not a job of the work farm");
-  if (job == s->looping_job)
-    return Refuse("VoMultiThreadJobDestroy", "a worker loop is working through the job");
+  if (JobInUse(s, job))
+    return Refuse("VoMultiThreadJobDestroy", "a pass or worker loop is working through the job");
   *at = job->next;
   // Only this job stops being current; a newer job stays current.
   if (s->current_job == job) s->current_job = nullptr;

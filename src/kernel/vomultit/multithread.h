@@ -43,6 +43,21 @@ struct JobOperations {
   VtMultiThreadBandTestProc band_test;
 };
 
+// The words of the pass a context is in. A pass begun while another is
+// begun on the same thread (a render started from a callback of the outer
+// render) runs on that thread; its job keeps the outer pass's words and its
+// end gives them back, so the outer pass (its workers, rows, run-once locks
+// and image layout) goes on as it was.
+struct PassWords {
+  uint32_t begun;  // between a pass's begin and end
+  VtMultiThreadJob *pass_job, *current_job, *looping_job;
+  uint32_t pass_active, pass_flag, dispatching, worker_ended, rerun;
+  VtStatus worker_status;
+  VtMultiThreadWorkerProc worker;
+  VtMultiThreadRowProc row_procedure;
+  void *row_argument;
+};
+
 }  // namespace vo::multit
 
 // A job: its operations, its copy of the caller's data (the region for the
@@ -53,6 +68,8 @@ struct VtMultiThreadJob {
   void *data;  // size bytes, in the same block after the record
   uint32_t size;
   void *iterator;
+  uint32_t inner;  // its pass is begun inside another (whose words are outer)
+  vo::multit::PassWords outer;
 };
 
 namespace vo::multit {
@@ -101,7 +118,8 @@ struct State {
   VtMultiThreadJob *current_job;
   VtMultiThreadJob *pass_job;      // the job of the pass begun last
   VtMultiThreadJob *looping_job;   // the job a worker loop is working through
-  uint32_t pass_active;            // never set: the library has no worker threads
+  uint32_t pass_begun;             // between a pass's begin and end (PassWords)
+  uint32_t pass_active;            // the pass runs on workers
   uint32_t pass_flag;              // cleared when the workers start
   uint32_t dispatching;            // a Dispatch is running its worker procedure
   uint32_t worker_ended;           // 0 between WorkerBegin and WorkerEnd
@@ -165,6 +183,15 @@ inline bool JobKnown(State *s, const VtMultiThreadJob *job) {
 inline bool LockKnown(State *s, const VtMultiThreadLock *lock) {
   return s != nullptr && LinkOf(&s->locks, lock) != nullptr;
 }
+// True when the calling context's pass is the one the farm's workers serve:
+// the main thread's outermost pass.
+inline bool DrivesFarm(const State *s) {
+  return !OnWorker() && (s->pass_job == nullptr || s->pass_job->inner == 0);
+}
+// True when a job's pass, or a pass it is begun inside, works through the
+// job (which is then not to be destroyed).
+bool JobInUse(const State *s, const VtMultiThreadJob *job);
+
 // ---- The threaded road (workers.cpp) ------------------------------------------
 // True on a worker outside any pass or dispatch of its own: its loop, answers
 // and rows go through the channels.

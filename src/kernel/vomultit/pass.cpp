@@ -3,7 +3,12 @@
 //
 // A pass is active when it has workers (workers.cpp); otherwise Dispatch
 // runs the worker procedure once on the calling thread and the worker loop
-// takes every item of the job in turn.
+// takes every item of the job in turn. A pass begun while another is begun
+// on the same thread (a render started from a callback of the outer one,
+// on the main thread or on a worker) runs on that thread in words of its
+// own: the outer pass's words wait in the inner job until the inner pass
+// ends, and the inner pass touches nothing the outer pass's workers read
+// (the image layout, the run-once locks, the farm).
 
 #include "kernel/vomultit/multithread.h"
 #include "kernel/vosystem/face.h"
@@ -32,8 +37,59 @@ void LocksFreeAll(State *s) {
 
 bool PassBegun() {
   const State *s = StateGet();
-  return s != nullptr && s->pass_job != nullptr;
+  return s != nullptr && (s->pass_begun || s->pass_job != nullptr);
 }
+
+bool JobInUse(const State *s, const VtMultiThreadJob *job) {
+  if (job == s->looping_job || (job == s->pass_job && job->inner)) return true;
+  for (const VtMultiThreadJob *j = s->pass_job; j != nullptr && j->inner; j = j->outer.pass_job)
+    if (job == j->outer.looping_job || job == j->outer.pass_job) return true;
+  return false;
+}
+
+namespace {
+
+PassWords WordsOf(const State *s) {
+  return PassWords{s->pass_begun, s->pass_job,      s->current_job,  s->looping_job, s->pass_active,
+                   s->pass_flag,  s->dispatching,   s->worker_ended, s->rerun,       s->worker_status,
+                   s->worker,     s->row_procedure, s->row_argument};
+}
+
+void WordsSet(State *s, const PassWords &w) {
+  s->pass_begun = w.begun;
+  s->pass_job = w.pass_job;
+  s->current_job = w.current_job;
+  s->looping_job = w.looping_job;
+  s->pass_active = w.pass_active;
+  s->pass_flag = w.pass_flag;
+  s->dispatching = w.dispatching;
+  s->worker_ended = w.worker_ended;
+  s->rerun = w.rerun;
+  s->worker_status = w.worker_status;
+  s->worker = w.worker;
+  s->row_procedure = w.row_procedure;
+  s->row_argument = w.row_argument;
+}
+
+// A pass begun inside another on this thread: the outer pass's words go
+// into the job, and the inner pass starts from words of its own, inline.
+VtStatus InnerBegin(State *s, VtMultiThreadJob *job, const char *why) {
+  job->outer = WordsOf(s);
+  // The job made for this pass became current; the outer pass's stays so.
+  if (job->outer.current_job == job) job->outer.current_job = job->outer.pass_job;
+  job->inner = 1;
+  PassWords own{};
+  own.begun = 1;
+  own.pass_job = own.current_job = job;
+  own.pass_flag = 1;
+  own.worker_ended = 1;
+  WordsSet(s, own);
+  if (OnWorker()) ++s->nested;
+  Post(VO_CLASS_DEBUG, messages::kWorkFarmPassInline, VO_MODULE_MULTITHREAD, why);
+  return 0;
+}
+
+}  // namespace
 
 }  // namespace vo::multit
 
@@ -46,17 +102,18 @@ VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
   if (s == nullptr) return CheckStarted();
   if (job == nullptr || !JobKnown(s, job))
     return Refuse("VoMultiThreadPassBegin", "not a job of the work farm");
-  s->pass_job = job;
-  s->current_job = job;
+  // A pass begun on a worker runs inline inside the active pass, whose
+  // flags and run-once locks stay as they are; so does one begun inside
+  // another pass on this thread, over a job of its own.
+  const bool inner = OnWorker() || PassBegun();
+  if (inner && (job == s->pass_job || JobInUse(s, job)))
+    return Refuse("VoMultiThreadPassBegin", "a pass begun before works through the job");
   // A job used by an earlier pass starts again from its first item.
   if (job->ops.reset != nullptr) (void)job->ops.reset(job->iterator);
-  // A pass begun on a worker runs inline inside the active pass, whose
-  // flags and run-once locks stay as they are.
-  if (OnWorker()) {
-    Post(VO_CLASS_DEBUG, messages::kWorkFarmPassInline, VO_MODULE_MULTITHREAD, "begun on a worker");
-    ++s->nested;
-    return 0;
-  }
+  if (inner) return InnerBegin(s, job, OnWorker() ? "begun on a worker" : "begun inside another pass");
+  s->pass_begun = 1;
+  s->pass_job = job;
+  s->current_job = job;
   LocksReset(s);
   s->pass_active = 0;
   if (WorkerCount() == 0) return 0;
@@ -81,14 +138,19 @@ VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
 VtStatus VoMultiThreadPassEnd() {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
+  if (VtMultiThreadJob *inner = s->pass_job; inner != nullptr && inner->inner) {
+    WordsSet(s, inner->outer);
+    inner->inner = 0;
+    if (OnWorker() && s->nested != 0) --s->nested;
+    return 0;
+  }
   VtStatus status = 0;
   if (!OnWorker()) {
     status |= FarmStop(s);  // workers a caller left running
     LocksReset(s);
     s->pass_active = 0;
-  } else if (s->nested != 0) {
-    --s->nested;
   }
+  s->pass_begun = 0;
   s->pass_job = nullptr;
   s->worker = nullptr;
   s->row_procedure = nullptr;
@@ -100,8 +162,9 @@ VtStatus VoMultiThreadImageSet(uint32_t pixel_size, uint32_t width, uint32_t hei
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
   // The layout of the active pass was set before its workers started; a
-  // worker's set-up of its band leaves it as it is.
-  if (OnWorker()) return 0;
+  // worker's set-up of its band, and a pass inside it (which runs inline),
+  // leave it as it is.
+  if (!DrivesFarm(s)) return 0;
   if (s->farm != nullptr) return Refuse("VoMultiThreadImageSet", "the workers are running");
   const uint64_t row_bytes = uint64_t{pixel_size} * width;
   if (row_bytes > UINT32_MAX) return Refuse("VoMultiThreadImageSet", "a row of more than 4 GiB");
@@ -122,11 +185,11 @@ VtStatus VoMultiThreadWorkersStart(VtMultiThreadWorkerProc worker) {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
   if (worker == nullptr) return Refuse("VoMultiThreadWorkersStart", "no worker procedure");
-  if (s->farm != nullptr && !OnWorker())
+  if (s->farm != nullptr && DrivesFarm(s))
     return Refuse("VoMultiThreadWorkersStart", "the workers are running");
   s->worker = worker;
   s->pass_flag = 0;
-  if (!s->pass_active || OnWorker()) return 0;
+  if (!s->pass_active || !DrivesFarm(s)) return 0;
   const VtStatus status = FarmStart(s, worker);
   // Without its workers the pass goes on inline, if the caller goes on.
   if (status != 0) s->pass_active = 0;
@@ -143,7 +206,7 @@ VtStatus VoMultiThreadDispatch(VtMultiThreadRowProc row, void *argument) {
   s->dispatching = 1;
   s->worker_status = 0;
   VtStatus status = 0;
-  if (s->farm != nullptr && !OnWorker()) {
+  if (s->farm != nullptr && DrivesFarm(s)) {
     status = FarmDispatch(s);
   } else {
     // The status the worker kept with WorkerEnd is part of the answer, so
@@ -158,7 +221,7 @@ VtStatus VoMultiThreadDispatch(VtMultiThreadRowProc row, void *argument) {
 VtStatus VoMultiThreadWorkersStop() {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
-  return OnWorker() ? 0 : FarmStop(s);
+  return DrivesFarm(s) ? FarmStop(s) : 0;
 }
 
 VtStatus VoMultiThreadWorkerBegin() {
@@ -247,7 +310,9 @@ VtStatus VoMultiThreadRunOnce(VtMultiThreadLock *lock, VtMultiThreadOnceProc pro
 VtStatus VoMultiThreadRunOncePerPass(VtMultiThreadOnceProc procedure, void *argument) {
   if (procedure == nullptr) return Refuse("VoMultiThreadRunOncePerPass", "no procedure");
   const State *m = MasterGet();
-  if (m == nullptr || m->farm == nullptr) return procedure(argument);
+  // A pass begun inside the farm's on the main thread is not the farm's.
+  const State *s = StateGet();
+  if (m == nullptr || m->farm == nullptr || (s == m && !DrivesFarm(s))) return procedure(argument);
   return FarmRunOncePerPass(procedure, argument);
 }
 

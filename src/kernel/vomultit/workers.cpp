@@ -59,6 +59,8 @@ struct WorkerSlot {
   uint32_t polls = 0;
 };
 
+class Dispatcher;
+
 // A procedure RunOncePerPass ran in this pass, and its status.
 struct OnceRun {
   VtMultiThreadOnceProc procedure;
@@ -76,6 +78,7 @@ struct Farm {
   std::atomic<uint32_t> stop{0};  // the pass is ending: the farm's poll answers an interrupt
   std::recursive_mutex once_mutex;
   OnceRun *once = nullptr;
+  Dispatcher *dispatcher = nullptr;  // the main thread's side while it runs
 };
 
 namespace {
@@ -196,11 +199,13 @@ void WorkerRun(Farm *f, WorkerSlot *w) {
 
 VtStatus NoProgress(uint32_t, VtTypedValue *) { return 0; }
 
+}  // namespace
+
 // ---- The main thread's side of Dispatch ----------------------------------------
 
 class Dispatcher {
  public:
-  Dispatcher(State *s, Farm *f) : s_(s), f_(f), job_(s->pass_job) {}
+  Dispatcher(State *s, Farm *f) : s_(s), f_(f), job_(s->pass_job) { f_->dispatcher = this; }
 
   VtStatus Run() {
     uint32_t region[4] = {};
@@ -225,7 +230,44 @@ class Dispatcher {
     return Wait();
   }
 
+  // Until every item handed out is answered, with no more handed out: the
+  // workers wait for their next item while the main thread runs a render
+  // the application started from a callback, which then shares nothing
+  // with them. Their rows and polls wait for Release; image reads are
+  // served (a worker waits for its reply).
+  void Hold() {
+    ++holds_;
+    Take(nullptr);
+    std::unique_lock<std::mutex> l(f_->main.m);
+    while (outstanding_ != 0) {
+      MessageBlock *batch = f_->main.head;
+      f_->main.head = f_->main.tail = nullptr;
+      bool ended = false;
+      for (uint32_t i = 0; i < f_->made; ++i)
+        ended = ended || (f_->workers[i].finished && !f_->workers[i].seen_finished);
+      if (batch == nullptr && !ended) {
+        f_->main.cv.wait(l);
+        continue;
+      }
+      l.unlock();
+      Take(batch);
+      l.lock();
+    }
+  }
+
+  // The pass goes on: the rows that came meanwhile, a poll, more items.
+  void Release() {
+    if (holds_ == 0 || --holds_ != 0) return;
+    RowsOut();
+    if (polls_held_) {
+      polls_held_ = false;
+      Poll();
+    }
+    HandOutRound();
+  }
+
   ~Dispatcher() {
+    f_->dispatcher = nullptr;
     if (pending_ != nullptr) {
       const uint64_t rows = uint64_t{y1_} - y0_ + 1;
       for (uint64_t i = 0; i < rows; ++i) VoDeallocate(pending_[i]);
@@ -249,7 +291,7 @@ class Dispatcher {
 
   // One more item to the worker; false when none is left.
   bool HandOut(WorkerSlot &w) {
-    if (stopping_ || w.seen_finished || JobFinished()) return false;
+    if (holds_ != 0 || stopping_ || w.seen_finished || JobFinished()) return false;
     MessageBlock *b = BlockMake(s_, kItem);
     if (b == nullptr) {
       Fail(VO_STATUS_NO_MEMORY);
@@ -330,7 +372,12 @@ class Dispatcher {
     if (pending_ == nullptr || row < next_ || row > y1_ || pending_[row - y0_] != nullptr) return;
     pending_[row - y0_] = b->data;
     b->data = nullptr;
-    while (next_ <= y1_ && pending_[next_ - y0_] != nullptr) {
+    RowsOut();
+  }
+
+  // The rows that are next in order.
+  void RowsOut() {
+    while (holds_ == 0 && pending_ != nullptr && next_ <= y1_ && pending_[next_ - y0_] != nullptr) {
       void *pixels = pending_[next_ - y0_];
       pending_[next_ - y0_] = nullptr;
       VtStatus st = stopping_ && status_ != 0 ? 0 : RowOut(static_cast<uint32_t>(next_), pixels);
@@ -340,6 +387,30 @@ class Dispatcher {
       if (st == 0) st = Progress(percent_);
       if (st != 0) Fail(st);
     }
+  }
+
+  void Poll() {
+    if (!stopping_ && (VoDriverCheckInterrupt(nullptr) & kInterrupt) != 0) {
+      StickyOr(s_, kInterrupt);
+      Fail(kInterrupt);
+    }
+  }
+
+  // A batch of the workers' messages, then the workers that ended. The
+  // batch is the dispatcher's: a Hold made while one of its messages is
+  // handled goes on with the rest (answers among them).
+  void Take(MessageBlock *batch) {
+    if (batch != nullptr) {
+      MessageBlock **end = &batch_;
+      while (*end != nullptr) end = &(*end)->next;
+      *end = batch;
+    }
+    while (MessageBlock *b = batch_) {
+      batch_ = b->next;
+      Handle(b);
+      BlockFree(s_, b);
+    }
+    for (uint32_t i = 0; i < f_->made; ++i) WorkerEnded(f_->workers[i]);
   }
 
   void ImageRequest(MessageBlock *b) {
@@ -378,10 +449,10 @@ class Dispatcher {
         break;
       case kText: (void)VoDriverWriteMessage(nullptr, static_cast<const char *>(b->data)); break;
       case kPoll:
-        if (!stopping_ && (VoDriverCheckInterrupt(nullptr) & kInterrupt) != 0) {
-          StickyOr(s_, kInterrupt);
-          Fail(kInterrupt);
-        }
+        if (holds_ != 0)
+          polls_held_ = true;
+        else
+          Poll();
         break;
       case kImageRead: ImageRequest(b); break;
       case kImageRelease: (void)VoImageDestroy(static_cast<VtImage *>(b->data)); break;
@@ -407,12 +478,7 @@ class Dispatcher {
         continue;
       }
       l.unlock();
-      while (MessageBlock *b = batch) {
-        batch = b->next;
-        Handle(b);
-        BlockFree(s_, b);
-      }
-      for (uint32_t i = 0; i < f_->made; ++i) WorkerEnded(f_->workers[i]);
+      Take(batch);
       JobEndCheck();
       l.lock();
     }
@@ -451,14 +517,27 @@ class Dispatcher {
   bool sub_region_ = false;
   bool exhausted_ = false;
   uint32_t outstanding_ = 0;
+  uint32_t holds_ = 0;
+  bool polls_held_ = false;
+  MessageBlock *batch_ = nullptr;  // taken from the main channel, not yet handled
   uint64_t x0_ = 0, width_ = 0, y0_ = 0, y1_ = 0, next_ = 0;
   void **pending_ = nullptr;
   double step_ = 0.0, percent_ = 0.0;
 };
 
-}  // namespace
-
 bool OnWorker() { return t_slot != nullptr; }
+
+void WorkersHold() {
+  const State *m = MasterGet();
+  if (m != nullptr && m->farm != nullptr && m->farm->dispatcher != nullptr && !OnWorker())
+    m->farm->dispatcher->Hold();
+}
+
+void WorkersRelease() {
+  const State *m = MasterGet();
+  if (m != nullptr && m->farm != nullptr && m->farm->dispatcher != nullptr && !OnWorker())
+    m->farm->dispatcher->Release();
+}
 
 void StickyOr(State *s, uint32_t bits) {
   if (s != nullptr && s->sticky_status != nullptr)

@@ -1,5 +1,6 @@
 // Routing of control, callback and execute codes to their modules.
 
+#include "kernel/vomultit/face.h"
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/registry.h"
@@ -145,11 +146,15 @@ VtStatus VoExecute(uint32_t code) {
     const uint32_t saved_code = *record.code, saved_flag = *record.executing;
     *record.code = code;
     *record.executing = 1;
+    // A render started from a callback of a running one (its progress, its
+    // driver's poll) runs while the workers of that render's pass wait.
+    if (saved_flag != 0) multit::WorkersHold();
     VtExecuteProc p = Dispatch(r->execute_cache, code, &VtModuleRecord::execute);
     status = p ? p(code) : VO_STATUS_UNAVAILABLE;
     // The kernel may have been stopped by the module; nothing of it is
     // touched then.
     if (Kernel() != k) return status;
+    if (saved_flag != 0) multit::WorkersRelease();
     *record.executing = saved_flag;
     *record.code = saved_code;
     if (auto post = KernelCallback<VtStatus (*)(uint32_t)>(VO_CALLBACK_POST_EXECUTE))

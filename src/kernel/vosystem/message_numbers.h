@@ -25,7 +25,7 @@ constexpr uint32_t kWorkFarmWorkerGaveUp = 2841;     // a worker gave up its pas
 constexpr uint32_t kWorkFarmPassInline = 2842;       // a pass runs on the calling thread (why; debug)
 constexpr uint32_t kWorkFarmCountCapped =
     2843;  // a worker count above the most taken as the most (asked, most)
-constexpr uint32_t kWorkerRenderRefused = 2844;  // a scanline render asked on a worker thread (module, code)
+constexpr uint32_t kWorkerRenderRefused = 2844;  // a render asked on a worker thread (module, code)
 constexpr uint32_t kViewArgumentRefused = 2090;  // a view procedure refuses an argument (procedure, reason)
 
 // View clipping, expansion and picking, from 2060.
@@ -488,6 +488,8 @@ constexpr uint32_t kEnvironmentDirectionRefused =
     2900;                                  // an environment sample along no finite direction (x, y, z)
 constexpr uint32_t kFileNotOpened = 2901;  // VoFileClose of a stream VoFileOpen did not open (stream)
 constexpr uint32_t kRenderRunning = 2902;  // a call that would free what a running render uses (procedure)
+constexpr uint32_t kRayStartedWhileGathering =
+    2912;  // a ray-traced render started from a poll while the ray tracer gathers a scene (code)
 
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =

@@ -313,12 +313,7 @@ void BackgroundSpan(RenderFrame *f, int32_t x0, int32_t x1) {
 }
 
 VtStatus AdvancedProgress(double percentage) {
-  VtStandardRendererContext *s = renstd::State();
-  if (s == nullptr || s->progress == nullptr) return 0;
-  VtTypedValue v{};
-  v.type = VtDouble;
-  v.value.d = percentage;
-  return s->progress(VO_MODULE_ADVANCED_RENDERER, &v);
+  return renstd::ProgressReportAs(VO_MODULE_ADVANCED_RENDERER, percentage);
 }
 
 void ScratchMake(ScanPolygon *q) {

@@ -152,6 +152,7 @@ struct Replay {
 struct Threaded {
   PassProc pass = nullptr;
   uint32_t region[4] = {};
+  VtView *view = nullptr;            // the application's, current when the picture began
   std::atomic<bool> moved{false};    // a work item set the viewport to its band
   VtDriverRowProc output = nullptr;  // of rows delivered by a threaded pass
   std::atomic<VtStatus> status{0};   // of the items so far: once non-zero, no more are rendered
@@ -359,12 +360,34 @@ VtStatus Output(PassFrame &f, uint32_t y) {
   return f.driver_row != nullptr ? f.driver_row(y, f.line) : 0;
 }
 
+// An application callback (progress, the driver's poll) made by a pass on
+// the calling thread, made in the application's view with its viewport: the
+// oversampled copy and a band's viewport are the pass's, and a render the
+// callback starts renders what it renders alone. The pass's view is current
+// again after, evaluated as before.
+template <class Call>
+VtStatus InCallerView(const RayContext *c, Call call) {
+  const auto *t = static_cast<const Threaded *>(c->threaded);
+  if (t == nullptr || t->view == nullptr || OnWorker(c)) return call();
+  VtView *pass_view = VoViewGet();
+  uint32_t band[4] = {};
+  const bool moved = VoViewGetViewport(t->view, band) == 0 && std::memcmp(band, t->region, sizeof band) != 0;
+  if (!moved && pass_view == t->view) return call();
+  if (pass_view != t->view) (void)VoViewSet(t->view);
+  if (moved) (void)VoViewSetViewport(t->view, t->region);
+  const VtStatus st = call();
+  if (moved) (void)VoViewSetViewport(t->view, band);
+  if (pass_view != t->view) (void)VoViewSet(pass_view);
+  (void)VoViewEvaluate(nullptr);
+  return st;
+}
+
 VtStatus Progress(RayContext *c, double percent) {
   if (c->progress == nullptr) return 0;
   VtTypedValue v{};
   v.type = VtDouble;
   v.value.d = percent;
-  return c->progress(VO_MODULE_RAYTRACER, &v);
+  return InCallerView(c, [&] { return c->progress(VO_MODULE_RAYTRACER, &v); });
 }
 
 // The progress of 0 a picture reports first, once.
@@ -388,7 +411,7 @@ VtStatus LineStart(RayContext *c, int32_t y, LineCount &lines) {
     return 0;
   }
   lines.countdown = lines.reload;
-  return AbortPoll(c);
+  return InCallerView(c, [c] { return AbortPoll(c); });
 }
 
 // Traces the eye ray through an image-plane point (pixel coordinates x, y)
@@ -944,6 +967,7 @@ namespace {
 VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t;
   t.pass = pass;
+  t.view = VoViewGet();
   VtStatus st = VoViewEvaluate(nullptr);
   if (st == 0) st = VoViewGetViewport(nullptr, t.region);
   if (st != 0) return st;
@@ -957,11 +981,15 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     return scheme == VO_MT_SCHEME_BANDED || scheme == VO_MT_SCHEME_EVEN ? VO_STATUS_NO_MEMORY
                                                                         : VO_STATUS_BAD_ARGUMENT;
   // The sticky words, once for the picture on the main thread: a band that
-  // cleared them would wipe another band's interrupt or failure.
+  // cleared them would wipe another band's interrupt or failure. A picture
+  // rendered inside another (from its callback) gives back the outer one's.
+  void *outer = c->threaded;
+  const uint32_t outer_kernel = outer != nullptr ? KernelSticky(c) : 0;
+  const VtStatus outer_sticky = c->sticky;
+  const uint64_t outer_rays = c->eye_rays;
   if (c->kernel_sticky != nullptr)
     std::atomic_ref<uint32_t>(*c->kernel_sticky).store(0, std::memory_order_relaxed);
   c->sticky = 0;
-  void *outer = c->threaded;
   const uint32_t outer_holds = c->frame_holds, outer_frozen = c->frozen;
   SplitShare *const outer_share = c->split_share;
   c->threaded = &t;
@@ -1022,6 +1050,12 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   // A band left as the viewport would narrow the application's next render.
   if (t.moved) st |= VoViewSetViewport(nullptr, t.region);
   c->threaded = outer;
+  if (outer != nullptr) {
+    st |= c->sticky;
+    c->sticky = outer_sticky;
+    c->eye_rays = outer_rays;
+    KernelStickyOr(c, outer_kernel);
+  }
   return st;
 }
 
@@ -1030,6 +1064,15 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
 VtStatus RenderEntry(uint32_t code) {
   RayContext *c = Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  // A render asked on a worker (a class rendering while it shades) would
+  // send its rows to the calling thread as the enclosing pass's.
+  if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_RAYTRACER, code)) return refused;
+  // A render started from an interrupt poll of the scene's gathering would
+  // find the scene prepared but incomplete.
+  if (c->gathering) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kRayStartedWhileGathering, VO_MODULE_RAYTRACER, code);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   switch (code) {
     case kExecutePreview: return RunThreaded(c, &RenderPreview);
     case kExecuteFull: return RunThreaded(c, &RenderFull);

@@ -218,8 +218,10 @@ VtStatus ScenePrepare(RayContext *c) {
       st = OctreeShare(c, m);
     }
   } else {
+    c->gathering = 1;
     st = VoMultiThreadRunOnce(c->once, &GatherOnce, c);
     if (st == 0) st = VoMultiThreadRunOncePerPass(&BuildOnce, c);
+    c->gathering = 0;
   }
   if (const float *d = c->view_direction_value)
     for (int a = 0; a < 3; ++a) c->view_direction[a] = d[a];

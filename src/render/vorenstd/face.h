@@ -271,10 +271,11 @@ struct VtStandardRendererContext {
   VtContents *with_normals;
   VtContents *without_normals;
   uint32_t ray_tracer_running;
-  VtDriverRowProc line_output;  // callback 0xc0001
-  uint32_t oversampling;        // control 0xc000e
-  uint32_t pixel_mode;          // control 0xc000f
-  uint32_t field_selection;     // control 0xc0012
+  struct CallerControls *caller_controls;  // what the running render switched off, or null
+  VtDriverRowProc line_output;             // callback 0xc0001
+  uint32_t oversampling;                   // control 0xc000e
+  uint32_t pixel_mode;                     // control 0xc000f
+  uint32_t field_selection;                // control 0xc0012
   // Vertices the last vertex-colour render shaded, and the shadings it took
   // from its cache instead.
   uint64_t vertex_shades, vertex_cache_hits;
@@ -336,6 +337,11 @@ struct VtStandardRendererContext {
 VtStandardRendererContext *State();
 // The innermost running frame, or null.
 inline RenderFrame *Frame() { return State()->frame; }
+// Reports the percentage to the application's progress callback as the
+// renderer `module` (this one, or a module whose classes it runs), in the
+// application's view: the oversampled copy current during the render is the
+// render's own.
+VtStatus ProgressReportAs(uint32_t module, double percentage);
 
 // ---- Render classes ---------------------------------------------------------
 

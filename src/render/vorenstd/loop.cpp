@@ -491,7 +491,7 @@ VtStatus RenderFramed(VtStandardRendererContext *s, RenderFrame *f) {
 
 VtStatus Poll() {
   VtStandardRendererContext *s = State();
-  if (s->poll == nullptr || s->poll() == 0) return 0;
+  if (s->poll == nullptr || InCallerView(s, s->poll) == 0) return 0;
   if (s->sticky != nullptr) *s->sticky |= VO_COND_INTERRUPTED;
   return VO_COND_INTERRUPTED;
 }

@@ -171,6 +171,7 @@ VtStatus StateCopy(void *state, void **copy) {
   c->is_copy = 1;
   c->store_spares = nullptr;  // the master's alone
   c->frame = nullptr;
+  c->caller_controls = nullptr;  // the application's thread's render
   c->line_buffer = nullptr;
   c->polygon_pool = c->edge_pool = nullptr;
   for (VtRenderClass *&k : c->classes) k = nullptr;
@@ -314,28 +315,6 @@ VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot) {
   }
 }
 
-// A control of another module read and then set to false; restored by the
-// destructor when it was read.
-class ControlOff {
- public:
-  explicit ControlOff(uint32_t code, bool active) : code_(code) {
-    if (!active || VoControlGet(code, &saved_) != 0) return;
-    held_ = true;
-    const VtTypedValue off = TypedBoolean(false);
-    (void)VoControlSet(code, &off);
-  }
-  ~ControlOff() {
-    if (held_) (void)VoControlSet(code_, &saved_);
-  }
-  ControlOff(const ControlOff &) = delete;
-  ControlOff &operator=(const ControlOff &) = delete;
-
- private:
-  uint32_t code_;
-  VtTypedValue saved_{};
-  bool held_ = false;
-};
-
 constexpr uint32_t kExecuteCodes[] = {kExecuteFlat, kExecuteVertexColour, kExecutePerPixel};
 
 VtStatus Execute(uint32_t code) {
@@ -352,10 +331,13 @@ VtStatus Execute(uint32_t code) {
   if (s->sticky != nullptr) *s->sticky = 0;
   const ControlOff tracing(kControlRayTracing, s->ray_tracer_running != 0);
   const ControlOff shadows(VO_CONTROL_SHADER_SHADOWS, true);
+  CallerControls held{{&tracing, &shadows}, s->caller_controls};
+  s->caller_controls = &held;
   const uint32_t outer_code = s->execute_code;
   s->execute_code = code;
   const VtStatus st = Render(s->classes[code - kExecuteFlat]);
   s->execute_code = outer_code;
+  s->caller_controls = held.outer;
   if (s->sticky != nullptr) *s->sticky |= outer_sticky;
   return st;
 }

@@ -17,12 +17,7 @@ VtStatus LineActivateNothing(int32_t, ScanPolygon **) { return 0; }
 VtStatus LineScanNothing(int32_t) { return 0; }
 
 VtStatus ProgressReport(double percentage) {
-  VtStandardRendererContext *s = State();
-  if (s == nullptr || s->progress == nullptr) return 0;
-  VtTypedValue v{};
-  v.type = VtDouble;
-  v.value.d = percentage;
-  return s->progress(VO_MODULE_STANDARD_RENDERER, &v);
+  return ProgressReportAs(VO_MODULE_STANDARD_RENDERER, percentage);
 }
 
 // The slot of a method code, or null.
@@ -69,6 +64,15 @@ PropertyPlace PropertyOf(VtRenderClass *c, uint32_t code) {
 }
 
 }  // namespace
+
+VtStatus ProgressReportAs(uint32_t module, double percentage) {
+  VtStandardRendererContext *s = State();
+  if (s == nullptr || s->progress == nullptr) return 0;
+  VtTypedValue v{};
+  v.type = VtDouble;
+  v.value.d = percentage;
+  return InCallerView(s, [&] { return s->progress(module, &v); });
+}
 
 VtRenderClass *RenderClassCreate() {
   VtStandardRendererContext *s = State();

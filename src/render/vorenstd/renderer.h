@@ -71,6 +71,62 @@ void RenderClassDefaults(VtRenderClass *cls);
 
 // Polls the driver: 0, or 0x40 (also ORed into the sticky status word).
 VtStatus Poll();
+// A control of another module read and then set to false for a render;
+// restored by the destructor when it was read, and lent back to the
+// application's callbacks meanwhile.
+class ControlOff {
+ public:
+  explicit ControlOff(uint32_t code, bool active) : code_(code) {
+    if (!active || VoControlGet(code, &saved_) != 0) return;
+    held_ = true;
+    Take();
+  }
+  ~ControlOff() { Lend(); }
+  ControlOff(const ControlOff &) = delete;
+  ControlOff &operator=(const ControlOff &) = delete;
+  void Lend() const {
+    if (held_) (void)VoControlSet(code_, &saved_);
+  }
+  void Take() const {
+    const VtTypedValue off = TypedBoolean(false);
+    if (held_) (void)VoControlSet(code_, &off);
+  }
+
+ private:
+  uint32_t code_;
+  VtTypedValue saved_{};
+  bool held_ = false;
+};
+
+// The controls a render switched off, and those of the render it runs in.
+struct CallerControls {
+  const ControlOff *off[2];
+  CallerControls *outer;
+};
+
+// An application callback (progress, the driver's poll) made during a
+// render, made in the application's view with its controls: the oversampled
+// copy current meanwhile and the controls the render switched off (ray
+// tracing, shader shadows) are the render's own, and a render the callback
+// starts renders what it renders alone. The render's are back after.
+template <class Call>
+VtStatus InCallerView(const VtStandardRendererContext *s, Call call) {
+  const RenderFrame *enlarged = nullptr;
+  for (const RenderFrame *f = s->frame; f != nullptr; f = f->outer)
+    if (f->view_copy != nullptr) enlarged = f;
+  const CallerControls *held = s->caller_controls;
+  while (held != nullptr && held->outer != nullptr) held = held->outer;
+  VtView *render_view = enlarged != nullptr ? VoViewGet() : nullptr;
+  const bool swap = render_view != nullptr && render_view != enlarged->saved_view;
+  if (swap) (void)VoViewSet(enlarged->saved_view);
+  if (held != nullptr)
+    for (const ControlOff *c : held->off) c->Lend();
+  const VtStatus st = call();
+  if (held != nullptr)
+    for (const ControlOff *c : held->off) c->Take();
+  if (swap) (void)VoViewSet(render_view);
+  return st;
+}
 // Activates the primitives of the line's bucket (expanded, set up as scan
 // polygons); with the frame's sweep set, counts the polls it would make.
 VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line);
