@@ -230,8 +230,9 @@ VtVertex *VoVertexDuplicate(VtPrimitive *p, VtVertex *vertex) {
 }
 
 VtStatus VoVertexCopyData(VtPrimitive *p, VtVertex *destination, VtVertex *source) {
-  if (p == nullptr || destination == nullptr || source == nullptr) return 0;
+  if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (destination == nullptr || source == nullptr) return 0;
   if (!ElementSound(p, VO_ELEMENT_VERTEX, destination) || !ElementSound(p, VO_ELEMENT_VERTEX, source))
     return VO_STATUS_BAD_ARGUMENT;
   SceneBoundsInvalidate();
@@ -241,9 +242,11 @@ VtStatus VoVertexCopyData(VtPrimitive *p, VtVertex *destination, VtVertex *sourc
 }
 
 VtStatus VoVertexReferenceListDestroy(VtPrimitive *p, VtReference *ring, uint32_t destroy_vertices) {
+  if (p != nullptr)
+    if (VtStatus s = PrimitiveCheck(p)) return s;  // the ring stays, as with any refusal
   if (ring == nullptr) return 0;
   if (!RingAccepted(ring, "VoVertexReferenceListDestroy")) return VO_STATUS_BAD_ARGUMENT;
-  const bool vertices = destroy_vertices && p != nullptr && PrimitiveCheck(p) == 0;
+  const bool vertices = destroy_vertices && p != nullptr;
   VtStatus s = 0;
   VtReference *node = ring;
   do {

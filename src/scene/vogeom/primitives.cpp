@@ -139,7 +139,9 @@ VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
 }
 
 VtStatus VoPrimitiveDestroyTemporary(VtPrimitive *p) {
-  if (p == nullptr || (p->flags & VO_PRIMITIVE_TEMPORARY) == 0) return 0;
+  if (p == nullptr) return 0;
+  if (VtStatus s = PrimitiveCheck(p)) return s;  // its flags are read only in a live record
+  if ((p->flags & VO_PRIMITIVE_TEMPORARY) == 0) return 0;
   return VoPrimitiveDestroy(p);
 }
 

@@ -445,20 +445,28 @@ VtStatus VoPrimitiveGetProperty(VtPrimitive *p, uint32_t code, VtTypedValue *val
   return Get(VO_ELEMENT_PRIMITIVE, p, nullptr, code, value);
 }
 
+// A primitive given with an element is checked first, with or without the
+// element: a destroyed one, or a record of another kind, is refused.
 VtStatus VoPolygonGetProperty(VtPrimitive *p, VtPolygon *polygon, uint32_t code, VtTypedValue *value) {
+  if (p != nullptr)
+    if (VtStatus s = PrimitiveCheck(p)) return s;
   if (polygon == nullptr) return 0;
   if (VtStatus s = ElementCheck(VO_ELEMENT_POLYGON, p, polygon, &p)) return s;
   return Get(VO_ELEMENT_POLYGON, p, polygon, code, value);
 }
 
 VtStatus VoEdgeGetProperty(VtPrimitive *p, VtEdge *edge, uint32_t code, VtTypedValue *value) {
-  if (p == nullptr || edge == nullptr) return 0;
+  if (p == nullptr) return 0;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (edge == nullptr) return 0;
   if (VtStatus s = ElementCheck(VO_ELEMENT_EDGE, p, edge, &p)) return s;
   return Get(VO_ELEMENT_EDGE, p, edge, code, value);
 }
 
 VtStatus VoVertexGetProperty(VtPrimitive *p, VtVertex *vertex, uint32_t code, VtTypedValue *value) {
-  if (p == nullptr || vertex == nullptr) return 0;
+  if (p == nullptr) return 0;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (vertex == nullptr) return 0;
   if (VtStatus s = ElementCheck(VO_ELEMENT_VERTEX, p, vertex, &p)) return s;
   return Get(VO_ELEMENT_VERTEX, p, vertex, code, value);
 }
@@ -470,7 +478,9 @@ VtStatus VoPrimitiveSetProperty(VtPrimitive *p, uint32_t code, const VtTypedValu
 }
 
 VtStatus VoPolygonSetProperty(VtPrimitive *p, VtPolygon *polygon, uint32_t code, const VtTypedValue *value) {
-  if (p == nullptr || polygon == nullptr) return 0;
+  if (p == nullptr) return 0;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (polygon == nullptr) return 0;
   if (VtStatus s = ElementCheck(VO_ELEMENT_POLYGON, p, polygon, &p, true)) return s;
   return ElementPropertySet(VO_ELEMENT_POLYGON, p, polygon, code, value, nullptr);
 }

@@ -450,7 +450,8 @@ namespace vo {
 VtStatus VoPrimitiveBuildTriangleStrips(VtPrimitive *p) {
   geops::GeopsContext *c = geops::Context();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
-  if (!PrimitiveLive(p) || p->contents == nullptr) return 0;
+  if (p == nullptr) return 0;
+  if (VtStatus s = PrimitiveCheck(p, VO_MODULE_GEOMETRY_OPERATORS)) return s;
   const uint32_t type = PrimitiveType(p);
   if (type != VO_PRIMITIVE_MESH && type != VO_PRIMITIVE_MESH_SHARED) return 0;
   return geops::StripsBuild(p, c);

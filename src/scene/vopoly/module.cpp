@@ -134,8 +134,9 @@ VtContents *VoPolygonContentsGet(uint32_t with_plane, uint32_t with_bounds, uint
 }
 
 VtStatus VoVertexSetProperty(VtPrimitive *p, VtVertex *vertex, uint32_t code, const VtTypedValue *value) {
-  if (p == nullptr || vertex == nullptr) return 0;
+  if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p, VO_MODULE_POLYGONS)) return s;
+  if (vertex == nullptr) return 0;
   // The vertex must be the primitive's own: adding a property moves every
   // vertex of the primitive.
   if (ElementOwner(vertex, VO_ELEMENT_VERTEX) != p) {

@@ -306,6 +306,8 @@ VtStatus VoShadingInitLightsShadingPoint(VtShader *light, const float *point, co
                                          const float *extra) {
   ShadingContext *s = StateGet();
   if (s == nullptr || point == nullptr) return 0;
+  if (light != nullptr && light->check != kShaderLive) [[unlikely]]
+    return Refuse(kRefused, messages::kShaderNotLive, static_cast<const void *>(light));
   VtShaderGlobals *g = s->globals;
   if (normal == nullptr) {
     g->prim = nullptr;

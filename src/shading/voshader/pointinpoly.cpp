@@ -216,6 +216,8 @@ uint32_t VoShadeContextPointInTexturePolygon(VtShadeContext *c, VtShadeContextRe
 VtStatus VoRayHitWeights(VtPrimitive *primitive, VtPolygon *polygon, const float *normal, const float *point,
                          float *weights, void **vertices) {
   if (weights == nullptr || vertices == nullptr) return kRefused;
+  if (primitive != nullptr && !PrimitiveLive(primitive)) [[unlikely]]
+    return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   for (int i = 0; i < 4; ++i) {
     weights[i] = 0.5f;
     vertices[i] = nullptr;

@@ -124,6 +124,8 @@ VtStatus VoShadingShadePoint(VtPrimitive *primitive, void *vertex, const float *
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
   if (eye == nullptr || vertex == nullptr) return kRefused;
+  if (primitive != nullptr && !PrimitiveLive(primitive)) [[unlikely]]
+    return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   return ShadePoint(s, primitive, vertex, eye, perspective);
 }
 
@@ -136,6 +138,8 @@ VtStatus VoShadingEvaluateMaterial(VtShaderGlobals *) {
 VtStatus VoVertexShade(VtPrimitive *primitive, void *vertex) {
   ShadingContext *s = StateGet();
   if (s == nullptr || vertex == nullptr) return kRefused;
+  if (primitive != nullptr && !PrimitiveLive(primitive)) [[unlikely]]
+    return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   float eye[3];
   std::memcpy(eye, s->globals->E, sizeof eye);
   return ShadePoint(s, primitive, vertex, eye, s->perspective);

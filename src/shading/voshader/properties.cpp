@@ -106,12 +106,13 @@ VtStatus VoPrimitiveTreeSetProperty(VtPrimitive *primitive, uint32_t code, const
   return TreeSet(primitive, code, value, path);
 }
 
+// The shader is checked even when no primitive is given.
 VtStatus VoPrimitiveSetTextureSpace(VtPrimitive *primitive, VtShader *shader) {
-  if (primitive == nullptr) return 0;
   VtStatus st;
   ShadingContext *s = StateFor(&st);
-  if (s == nullptr) return st;
+  if (s == nullptr) return primitive == nullptr ? 0 : st;
   if (!ShaderKnownOrNull(s, shader)) return kRefused;
+  if (primitive == nullptr) return 0;
   const VtTypedValue value = TypedPointer(&shader);
   return VoPrimitiveTreeSetProperty(primitive, VO_PRIM_TEXSPACE, &value);
 }

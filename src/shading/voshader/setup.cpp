@@ -526,11 +526,14 @@ VtStatus VoShadingInitialisePolygon(VtPrimitive *primitive, VtPolygon *polygon) 
   return 0;
 }
 
-VtStatus VoShadingInitialiseVertex(VtPrimitive *, void *vertex, const float *eye, uint32_t incident) {
+VtStatus VoShadingInitialiseVertex(VtPrimitive *primitive, void *vertex, const float *eye,
+                                   uint32_t incident) {
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;
   if (vertex == nullptr || eye == nullptr) return kRefused;
+  if (primitive != nullptr && !PrimitiveLive(primitive)) [[unlikely]]
+    return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   VtShaderGlobals *g = s->globals;
   const int32_t *off = &g->vertexPosition;
   auto field = [&](int i) { return off[i] >= 0 ? ElementField<float>(vertex, off[i]) : nullptr; };

@@ -455,9 +455,39 @@ bool ReceiverFull(const ShadingContext *s) {
   return s->imaging.receiver.rows_left == 0 && s->imaging.receiver.overflowed == 0;
 }
 
-VtStatus LightShadowCreate(VtShader *light) { return VoLightCreateShadow(light); }
+// The library's own calls (a light's set-up for a render, its data going)
+// pass over a light not in the register silently, as they always have; the
+// exported procedures refuse it with a diagnostic.
+namespace {
 
-void LightShadowRelease(VtShader *light) { (void)VoLightDestroyShadow(light); }
+VtStatus ShadowMake(ShadingContext *s, VtShader *light) {
+  if (light->type != VO_SHADER_LIGHT || light->data == nullptr) return 0;
+  uint32_t *sticky = StickyWord();
+  const uint32_t outer = sticky != nullptr ? *sticky : 0;
+  if (sticky != nullptr) *sticky = 0;
+  const VtStatus st = ShadowCreate(s, light);
+  if (sticky != nullptr) *sticky |= outer;
+  return st;
+}
+
+void ShadowDrop(VtShader *light) {
+  if (light->type == VO_SHADER_LIGHT && light->data != nullptr && MapsKind(LightOf(light)->kind))
+    MapsFree(LightOf(light));
+}
+
+}  // namespace
+
+VtStatus LightShadowCreate(VtShader *light) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr || light == nullptr || !ShaderLive(s, light)) return 0;
+  return ShadowMake(s, light);
+}
+
+void LightShadowRelease(VtShader *light) {
+  if (LibraryStopped()) return;
+  ShadingContext *s = StateGet();
+  if (s != nullptr && light != nullptr && ShaderLive(s, light)) ShadowDrop(light);
+}
 
 }  // namespace vo::shader
 
@@ -467,24 +497,17 @@ using namespace shader;
 
 VtStatus VoLightCreateShadow(VtShader *light) {
   ShadingContext *s = StateGet();
-  if (s == nullptr || light == nullptr || !ShaderLive(s, light) || light->type != VO_SHADER_LIGHT ||
-      light->data == nullptr)
-    return 0;
-  uint32_t *sticky = StickyWord();
-  const uint32_t outer = sticky != nullptr ? *sticky : 0;
-  if (sticky != nullptr) *sticky = 0;
-  const VtStatus st = ShadowCreate(s, light);
-  if (sticky != nullptr) *sticky |= outer;
-  return st;
+  if (s == nullptr || light == nullptr) return 0;
+  if (!ShaderKnownOrNull(s, light)) return kRefused;
+  return ShadowMake(s, light);
 }
 
 VtStatus VoLightDestroyShadow(VtShader *light) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
-  if (s == nullptr || light == nullptr || !ShaderLive(s, light) || light->type != VO_SHADER_LIGHT ||
-      light->data == nullptr || !MapsKind(LightOf(light)->kind))
-    return 0;
-  MapsFree(LightOf(light));
+  if (s == nullptr || light == nullptr) return 0;
+  if (!ShaderKnownOrNull(s, light)) return kRefused;
+  ShadowDrop(light);
   return 0;
 }
 
