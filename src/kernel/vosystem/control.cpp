@@ -41,6 +41,32 @@ Proc Dispatch(DispatchCache<Proc> &cache, uint32_t code, Proc VtModuleRecord::*m
   return p;
 }
 
+// The render classes: a render of one that runs out of memory says so once,
+// whichever of its parts ran out and on whichever thread.
+constexpr uint32_t kRenderClasses[] = {
+    0x70001,  0x70002,             // ray tracer
+    0xa0001,                       // wireframe
+    0xc0001,  0xc0002,  0xc0003,   // scanline
+    0x190001, 0x190002,            // hidden-line
+    0x200001, 0x200002, 0x200003,  // z-buffer, A-buffer, depth
+    0x600004, 0x600005,            // strokes
+};
+
+bool RenderClass(uint32_t code) {
+  for (uint32_t c : kRenderClasses)
+    if (c == code) return true;
+  return false;
+}
+
+// Posted by the outermost render only (a stroke render runs a hidden-line
+// and an A-buffer render inside it); the renderer is named by its module.
+void RenderNoMemoryReport(VtStatus status, uint32_t code) {
+  if ((status & VO_COND_NO_MEMORY) != VO_COND_NO_MEMORY || !RenderClass(code)) return;
+  const VtModuleRecord *m = ModuleRecord(VO_CODE_MODULE(code));
+  const char *name = m != nullptr && m->name != nullptr ? m->name : "?";
+  Post(VO_STATUS_NO_MEMORY, messages::kRenderNoMemory, VO_CODE_MODULE(code), code, name, status);
+}
+
 void Report204(VtStatus s, uint32_t code) {
   Post(s, 204, VO_MODULE_SYSTEM, static_cast<int32_t>(code), static_cast<int32_t>(VO_CODE_MODULE(code)),
        static_cast<int32_t>(VO_CODE_INDEX(code)));
@@ -162,6 +188,7 @@ VtStatus VoExecute(uint32_t code) {
     if (k->timing) ExecuteTimerStop();
   }
   status |= std::atomic_ref<uint32_t>(k->sticky_status).load(std::memory_order_relaxed);
+  if (*ExecuteRecordOf(k).executing == 0) RenderNoMemoryReport(status, code);
   if (status & 0x10)
     Post(status, 205, VO_MODULE_SYSTEM, static_cast<int32_t>(code),
          static_cast<int32_t>(VO_CODE_MODULE(code)), static_cast<int32_t>(VO_CODE_INDEX(code)));

@@ -483,6 +483,9 @@ constexpr uint32_t kD3DBitmapTooLarge =
 constexpr uint32_t kD3DWindowOutgrown =
     2770;  // a frame refused: the client area grew past the render target (width, height, target's)
 
+// Renders (any render class), 2880-2889.
+constexpr uint32_t kRenderNoMemory = 2880;  // a render ran out of memory (code, renderer, status)
+
 // An application's misuse of objects and of the library's state: 2900-2919.
 constexpr uint32_t kEnvironmentDirectionRefused =
     2900;                                  // an environment sample along no finite direction (x, y, z)

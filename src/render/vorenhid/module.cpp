@@ -185,10 +185,13 @@ VtStatus Execute(uint32_t code) {
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (!ExecuteCodeListed(kExecuteCodes, code)) return kUnknownCode;
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
-  if (code == VO_EXECUTE_HIDDEN_LINE) return Render();
-  s->two_pass = 1;
-  const VtStatus st = Render();
+  s->two_pass = code == VO_EXECUTE_HIDDEN_LINE_TWO_PASS ? 1 : 0;
+  VtStatus st = Render();
   s->two_pass = 0;
+  // Running out of memory is a warning whichever procedure the render
+  // called ran out (the polygon module answers it as an error).
+  if ((st & VO_STATUS_ERROR_NO_MEMORY) == VO_STATUS_ERROR_NO_MEMORY)
+    st = (st & ~VO_CLASS_ERROR) | VO_STATUS_NO_MEMORY;
   return st;
 }
 

@@ -78,8 +78,8 @@ VtStatus PreparePlain(VtHiddenLineContext *s, VtPrimitive *p) {
   const uint32_t count = sizeof kPlainAdded / sizeof kPlainAdded[0] - (Surface(type) ? 0 : 1);
   const bool had_plane = PropertyOffset(p->contents, VO_POLY_PLANE) >= 0;
   VtContents *c = VoContentsUnion(p->contents, count, kPlainAdded);
-  if (c == nullptr) return VO_STATUS_ERROR_NO_MEMORY;
-  if (c != p->contents && VoPrimitiveSetContents(p, c) != 0) return VO_STATUS_ERROR_NO_MEMORY;
+  if (c == nullptr) return VO_STATUS_NO_MEMORY;
+  if (c != p->contents && VoPrimitiveSetContents(p, c) != 0) return VO_STATUS_NO_MEMORY;
   const Layout &l = LayoutFor(s, p);
   if (Surface(type) && !had_plane)
     ForEachElement(First(p, l.polys), l.poly_next, [&](void *q) {
@@ -88,8 +88,8 @@ VtStatus PreparePlain(VtHiddenLineContext *s, VtPrimitive *p) {
   // Edges the application keeps (with its flags) are used as they are,
   // linked to their polygons first when it built them without the links.
   if ((p->flags & VO_PRIMITIVE_HAS_EDGES) == 0 || First(p, l.edges) == nullptr)
-    return VoPrimitiveResetProperty(p, VO_PRIM_EDGES) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
-  return !Surface(type) || VoPrimitiveLinkEdges(p) == 0 ? 0 : VO_STATUS_ERROR_NO_MEMORY;
+    return VoPrimitiveResetProperty(p, VO_PRIM_EDGES) == 0 ? 0 : VO_STATUS_NO_MEMORY;
+  return !Surface(type) || VoPrimitiveLinkEdges(p) == 0 ? 0 : VO_STATUS_NO_MEMORY;
 }
 
 struct Stage1 {
