@@ -169,9 +169,11 @@ VtStatus KernelMemoryTidyKeeping(VtPool *const *kept, size_t count) {
   if (release != nullptr)
     for (VtPool *p = k->memory.pools; p != nullptr; p = p->next)
       if (p->locked || !threading) {
-        if (!keeps(p))
+        if (!keeps(p)) {
+          // A pool whose live blocks are few keeps only the chunks they sit in.
+          if (p->blocks_in_use != 0) status |= PoolTidyCompact(p);
           status |= release(p);
-        else
+        } else
           PoolFreeListRewind(p);
       }
   BigSpareChunksFree(k);

@@ -494,6 +494,21 @@ bool PoolBlockCheck(VtPool *pool, void *block) {
   return pool->debug->free_blocks.count(a) == 0;
 }
 
+namespace {
+
+uint64_t FreeBlocks(const VtPool *pool) {
+  const uint64_t total = uint64_t{pool->blocks_per_chunk} * pool->chunks;
+  return total - std::min<uint64_t>(total, pool->blocks_in_use);
+}
+
+uint64_t ThresholdBlocks(const VtKernelContext *k, const VtPool *pool) {
+  return uint64_t{k->memory.compact_threshold} * pool->blocks_per_chunk;
+}
+
+VtStatus ChunksCompact(VtKernelContext *k, VtPool *pool);
+
+}  // namespace
+
 VtStatus PoolCompact(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || pool == nullptr || !k->memory.compaction || pool->chunks == 0) return 0;
@@ -501,10 +516,32 @@ VtStatus PoolCompact(VtPool *pool) {
     auto release = KernelSlot<VtPoolReleaseProc>(k, VO_CALLBACK_POOL_RELEASE);
     return release ? release(pool) : 0;
   }
-  const uint64_t total = uint64_t{pool->blocks_per_chunk} * pool->chunks;
-  const uint64_t free_blocks = total - std::min<uint64_t>(total, pool->blocks_in_use);
-  if (free_blocks <= uint64_t{k->memory.compact_threshold} * pool->blocks_per_chunk) return 0;
+  if (FreeBlocks(pool) <= ThresholdBlocks(k, pool)) return 0;
+  return ChunksCompact(k, pool);
+}
 
+VtStatus PoolTidyCompact(VtPool *pool) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || pool == nullptr || !k->memory.compaction) return 0;
+  PoolLockGuard guard(pool);
+  if (pool->chunks == 0 || pool->blocks_in_use == 0) return 0;
+  const uint64_t free_blocks = FreeBlocks(pool), threshold = ThresholdBlocks(k, pool);
+  if (free_blocks <= threshold) {
+    pool->tidy_free_mark = 0;  // fewer free blocks than at the fruitless walk: walk again once past it
+    return 0;
+  }
+  if (pool->tidy_free_mark != 0 && free_blocks < pool->tidy_free_mark + threshold) return 0;
+  const uint32_t chunks = pool->chunks;
+  const VtStatus st = ChunksCompact(k, pool);
+  pool->tidy_free_mark = st == 0 && pool->chunks == chunks ? free_blocks : 0;
+  return st;
+}
+
+namespace {
+
+// Gives back every chunk whose blocks are all free, keeping the order of
+// the other free blocks.
+VtStatus ChunksCompact(VtKernelContext *k, VtPool *pool) {
   const uint32_t n = pool->chunks;
   if (uint64_t{n} * sizeof(ChunkEntry) > UINT32_MAX) return VO_STATUS_NO_MEMORY;
   auto *table = static_cast<ChunkEntry *>(VoAllocate(static_cast<uint32_t>(n * sizeof(ChunkEntry))));
@@ -563,6 +600,8 @@ VtStatus PoolCompact(VtPool *pool) {
   VoDeallocate(table);
   return 0;
 }
+
+}  // namespace
 
 // ---- The pool interface ---------------------------------------------------------
 

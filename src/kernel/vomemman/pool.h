@@ -33,6 +33,7 @@ struct VtPool {
   uint32_t usable_bytes;      // chunk bytes less the chunk link
   uint32_t check;             // vo::kPoolLive from creation to destroy
   vo::PoolDebug *debug;       // block bookkeeping of debug builds (null otherwise)
+  uint64_t tidy_free_mark;    // free blocks when a tidy's compaction last gave nothing back (0: none)
 };
 
 namespace vo {
@@ -69,6 +70,10 @@ void HeapCallbacksInstall(VtKernelContext *k);
 // Compaction of a pool (sub-pool merge): gives back chunks whose blocks are
 // all free when enough blocks are free.
 VtStatus PoolCompact(VtPool *pool);
+// The memory tidy's compaction of a pool with blocks in use: only when more
+// blocks than the threshold are free, and, after a walk that gave nothing
+// back, only once another threshold of blocks has come free.
+VtStatus PoolTidyCompact(VtPool *pool);
 // Frees every chunk on the spare list; the second frees the big-chunk spare
 // list.
 void SpareChunksFree(VtKernelContext *k);

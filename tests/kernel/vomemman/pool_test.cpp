@@ -111,7 +111,17 @@ TEST_F(PoolTest, ASecondFreeIsRefusedInEveryBuildWhereTheBlockHasRoomForTheMark)
   for (int i = 31; i < 62; ++i) EXPECT_EQ(VoPoolFree(p, blocks[i]), 0u);
   EXPECT_EQ(VoPoolFree(p, blocks[0]), 0u);
   EXPECT_EQ(VoPoolFree(p, blocks[0]), VO_STATUS_BAD_ARGUMENT);
+  // With no threshold the tidy compacts: the second chunk, all free, goes
+  // back; the first, with 30 blocks in use, stays with blocks[0]'s mark.
+  // Compaction switched off, the tidy walks no pool.
+  const VtTypedValue threshold = TypedNat32(0);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_COMPACT_THRESHOLD, &threshold), 0u);
+  ASSERT_EQ(SetBoolean(VO_CONTROL_COMPACT_SUBPOOLS, false), 0u);
   EXPECT_EQ(VoMemoryTidy(), 0u);
+  EXPECT_EQ(p->chunks, 2u);
+  ASSERT_EQ(SetBoolean(VO_CONTROL_COMPACT_SUBPOOLS, true), 0u);
+  EXPECT_EQ(VoMemoryTidy(), 0u);
+  EXPECT_EQ(p->chunks, 1u);
   EXPECT_EQ(VoPoolFree(p, blocks[0]), VO_STATUS_BAD_ARGUMENT);
   // Taken again, the block is live: its mark is gone, so one free passes.
   void *again = nullptr;
