@@ -19,6 +19,7 @@
 #include <vo/vo_view.h>
 
 #include "scene/vogeom/face.h"
+#include "scene/voview/face.h"
 #include "render/vorenhid/hidden_line.h"
 #include "kernel/vosystem/face.h"
 
@@ -201,7 +202,10 @@ struct Stage2 {
       ProjectPlane(plane, !front && two_sided, rec);
       At<VtHiddenLinePlane *>(q, l->poly_record) = rec;
       // A two-sided primitive's back faces get their outlines back once the
-      // edges are classified (Occluders).
+      // edges are classified (Occluders). A boundary a scanline render left
+      // goes back before this one takes its place.
+      if (Clipped(q) != nullptr && Clipped(q) != Vrefs(q))
+        view::ClippedBoundaryFree(p, static_cast<VtPolygon *>(q));
       Clipped(q) = front ? static_cast<VtReference *>(Vrefs(q)) : nullptr;
     });
     return st;
@@ -276,6 +280,11 @@ struct Stage2 {
     const uint32_t old = flags;
     uint32_t now = old;
     const bool candidate = Kind(edge, &now);
+    // A pair an earlier render left on the edge goes back before this
+    // render's takes its place.
+    VtReference *&attached = At<VtReference *>(edge, l->edge_pair);
+    if (attached != nullptr && attached != At<VtReference *>(edge, l->edge_vrefs)) PairFree(p, *l, attached);
+    attached = nullptr;
     VtReference *pair = At<VtReference *>(edge, l->edge_vrefs);
     if (pair == nullptr || pair->next == nullptr) return 0;
     if (clipped) {
@@ -486,7 +495,7 @@ void BoxSet(const Layout &l, VtHiddenLineOccluder *o) {
 void RingRestore(VtPrimitive *p, const Layout &l, void *q) {
   VtReference *&ring = At<VtReference *>(q, l.clipped);
   VtReference *own = At<VtReference *>(q, l.vrefs);
-  if (ring != nullptr && ring != own) PairFree(p, l, ring);
+  if (ring != nullptr && ring != own) view::ClippedBoundaryFree(p, static_cast<VtPolygon *>(q));
   ring = own;
 }
 

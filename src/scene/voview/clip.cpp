@@ -358,6 +358,14 @@ uint32_t view::CullBackFacingEach(VtPrimitive *primitive, VtPolygon *first, cons
   return c.Cull(first, kept) ? 1 : 0;
 }
 
+void view::ClippedBoundaryFree(VtPrimitive *primitive, VtPolygon *polygon) {
+  Clipper c{};
+  if (primitive == nullptr || polygon == nullptr || primitive->contents == nullptr) return;
+  if (!LayoutOf(primitive->contents, &c.l)) return;
+  c.p = primitive;
+  c.ClippedFree(polygon);
+}
+
 uint32_t VoPolygonClipWithLayout(VtPrimitive *primitive, VtPolygon *first, VtPolygon *polygon,
                                  const VtClipLayout *layout) {
   Clipper c{};

@@ -28,6 +28,12 @@ using KeptPolygonProc = int32_t (*)(VtPrimitive *primitive, VtPolygon *polygon);
 // projected before the first is handed on.
 uint32_t CullBackFacingEach(VtPrimitive *primitive, VtPolygon *first, const VtClipLayout *layout,
                             KeptPolygonProc kept);
+// Gives back a polygon's clipped boundary when it is not the polygon's own
+// vertex ring, with the vertices clipping made on it (those a sub-window
+// clip keeps stay), and leaves the boundary null. A renderer that puts a
+// boundary of its own in place of one another renderer left calls it
+// first. Nothing for a primitive whose layout has no clipped boundaries.
+void ClippedBoundaryFree(VtPrimitive *primitive, VtPolygon *polygon);
 // True when the plane faces the eye: the homogeneous eye point (elements 8
 // to 11 of the inverse projection; the viewing direction at infinity for a
 // parallel projection) lies on its negative side.
