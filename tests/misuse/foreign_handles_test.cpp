@@ -277,16 +277,15 @@ bool StillReadsFreedRecords(const char *name) {
 
 // Procedures that still answer 0 to an object destroyed or of another kind
 // (reference rings appended, a pool's ring given back, bounds copied with
-// a transform they do not read, the back-ends' material and background,
-// edges made for an owner they only record, and a primitive list, which
-// callers, the post-processing renders among them, make of other records
-// too). Any other procedure that answers 0 to such a call fails the test.
+// a transform they do not read, edges made for an owner they only record,
+// and a primitive list, which callers, the post-processing renders among
+// them, make of other records too). Any other procedure that answers 0 to
+// such a call fails the test.
 bool StillAnswersZero(const char *name) {
   static const char *const kNames[] = {
       "VoShaderReferenceAppend",   "VoPrimitiveReferenceAppend", "VoNPREdgeReferenceAppend",
       "VoReferenceListRemoveData", "VoReferencePoolListDestroy", "VoBoundsCopy",
-      "VoOpenGLMaterialSet",       "VoD3DBackgroundCreate",      "VoNPREdgeCreateFromPoints",
-      "VoNPREdgeCreateFromVerts",  "VoPrimitiveListCreate",
+      "VoNPREdgeCreateFromPoints", "VoNPREdgeCreateFromVerts",   "VoPrimitiveListCreate",
   };
   for (const char *n : kNames)
     if (std::strcmp(n, name) == 0) return true;

@@ -13,6 +13,7 @@
 #include "backends/vod3d/d3d.h"
 #include "scene/voview/face.h"
 #include "kernel/vosystem/face.h"
+#include "shading/voshader/face.h"
 
 namespace vo::d3d {
 
@@ -310,7 +311,13 @@ VtStatus VoD3DViewSet(VtView *view) {
 
 VtStatus VoD3DBackgroundCreate(VtShader *shader) {
   VtD3DContext *c = Context();
-  return c != nullptr ? d3d::BackgroundCreate(c, shader) : static_cast<VtStatus>(-1);
+  if (c == nullptr) return static_cast<VtStatus>(-1);
+  if (shader != nullptr && !shader::ShaderIsLive(shader)) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, d3d::kModule, "VoD3DBackgroundCreate",
+         static_cast<const void *>(shader), "shader");
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  return d3d::BackgroundCreate(c, shader);
 }
 
 VtStatus VoD3DBackgroundDestroy() {

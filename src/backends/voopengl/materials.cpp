@@ -13,6 +13,7 @@
 #include "backends/voopengl/opengl.h"
 #include "output/vodriver/face.h"
 #include "shading/shaderlib/face.h"
+#include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::opengl {
@@ -580,6 +581,11 @@ using namespace opengl;
 VtStatus VoOpenGLMaterialSet(VtMaterial *material) {
   VtOpenGLContext *c = Context();
   if (material == nullptr || c == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (!shader::MaterialIsLive(material)) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, kModule, "VoOpenGLMaterialSet",
+         static_cast<const void *>(material), "material");
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   // One kept: the previous goes now.
   if (VtOpenGLMaterialCache *old = c->set_cache) {
     c->set_cache = nullptr;

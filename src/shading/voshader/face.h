@@ -31,6 +31,8 @@ VtProc ClassEntry(uint32_t type, const char *name, uint32_t slot);
 bool ArgumentMeaningsKeep(const char *table, const char *const *meanings);
 // Whether the shader is one of the kernel's live shaders.
 bool ShaderIsLive(const VtShader *shader);
+// Whether the material is one of the kernel's live materials.
+bool MaterialIsLive(const VtMaterial *material);
 
 // The kernel's default material, made on first use; null when it cannot be
 // made.

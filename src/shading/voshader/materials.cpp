@@ -224,6 +224,11 @@ VtStatus MaterialsStart(ShadingContext *s) {
   return s->shared->material_pool != nullptr ? 0 : kNoMemory;
 }
 
+bool MaterialIsLive(const VtMaterial *material) {
+  ShadingContext *s = StateGet();
+  return s != nullptr && MaterialLive(s, material);
+}
+
 VtStatus MaterialsStop(ShadingContext *s) {
   VtStatus st = 0;
   for (VtShader **held : {&s->background, &s->foreground}) {
