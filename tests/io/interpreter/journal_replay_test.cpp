@@ -2,6 +2,9 @@
 // journalled, then replayed with journaling on, writes the same body.
 
 #include <cmath>
+#include <functional>
+#include <string>
+#include <utility>
 #include <limits>
 #include <sstream>
 #include <vector>
@@ -19,6 +22,43 @@ using vo_test::Load;
 using vo_test::Typed;
 
 VtStatus ApplicationHandler(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
+
+// Runs a session with journaling on into the file at path, between a start
+// and a stop of the library, and answers the journal's body.
+std::string JournalledSession(const std::string &path, const std::function<void()> &session) {
+  EXPECT_EQ(VoInitialise(), 0u);
+  std::FILE *j = std::fopen(path.c_str(), "wb");
+  Journal(j);
+  session();
+  Journal(nullptr);
+  std::fclose(j);
+  EXPECT_EQ(VoTerminate(), 0u);
+  return Body(Load(path));
+}
+
+// Replays the journal at path with journaling on into the file at replay,
+// and answers the replay journal's body and the interpreter's status.
+std::pair<std::string, VtStatus> JournalledReplay(const std::string &path, const std::string &replay) {
+  EXPECT_EQ(VoInitialise(), 0u);
+  std::FILE *again = std::fopen(replay.c_str(), "wb");
+  Journal(again);
+  std::FILE *script = std::fopen(path.c_str(), "rb");
+  const VtStatus st = VoInterpreterReadInput(path.c_str(), script);
+  std::fclose(script);
+  Journal(nullptr);
+  std::fclose(again);
+  EXPECT_EQ(VoTerminate(), 0u);
+  return {Body(Load(replay)), st};
+}
+
+// A journal's body without its comment lines, which a replay does not write.
+std::string Statements(const std::string &body) {
+  std::string out;
+  std::istringstream in(body);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("#", 0) != 0) out += line + "\n";
+  return out;
+}
 
 void EveryForm() {
   // Strings with escapes, floats and doubles at their edges.
@@ -91,14 +131,7 @@ void EveryForm() {
 TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
   const std::string first = ::testing::TempDir() + "forms_journal.txt";
   const std::string second = ::testing::TempDir() + "forms_replay.txt";
-  ASSERT_EQ(VoInitialise(), 0u);
-  std::FILE *j = std::fopen(first.c_str(), "wb");
-  Journal(j);
-  EveryForm();
-  Journal(nullptr);
-  std::fclose(j);
-  ASSERT_EQ(VoTerminate(), 0u);
-  const std::string body = Body(Load(first));
+  const std::string body = JournalledSession(first, EveryForm);
   // Comments only for the application's procedure and the NaN.
   std::istringstream lines(body);
   int comments = 0;
@@ -113,21 +146,8 @@ TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
   EXPECT_NE(body.find("1e999"), std::string::npos) << body;
   EXPECT_NE(body.find("{VtFloat -0}"), std::string::npos) << body;
 
-  ASSERT_EQ(VoInitialise(), 0u);
-  std::FILE *again = std::fopen(second.c_str(), "wb");
-  Journal(again);
-  std::FILE *script = std::fopen(first.c_str(), "rb");
-  VoInterpreterReadInput(first.c_str(), script);
-  std::fclose(script);
-  Journal(nullptr);
-  std::fclose(again);
-  ASSERT_EQ(VoTerminate(), 0u);
   // The replay writes no comment for the lines that were comments.
-  std::string expected;
-  std::istringstream in(body);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("#", 0) != 0) expected += line + "\n";
-  EXPECT_EQ(Body(Load(second)), expected);
+  EXPECT_EQ(JournalledReplay(first, second).first, Statements(body));
 }
 
 }  // namespace
@@ -273,16 +293,11 @@ TEST(JournalReplay, ObjectFileRecordsAreJournalledAndReplay) {
   // same statements. A record of a type without a row stays a comment.
   const std::string dir = ::testing::TempDir();
   const std::string first = dir + "objects_journal.txt", second = dir + "objects_replay.txt";
-  ASSERT_EQ(VoInitialise(), 0u);
-  std::FILE *j = std::fopen(first.c_str(), "wb");
-  Journal(j);
-  ObjectRecords(dir + "objects.vob");
-  VtObjectValue wide = Record(VO_OBJECT_WIDE_STRING);
-  VoObjectWrite(nullptr, &wide);  // no text form: a comment
-  Journal(nullptr);
-  std::fclose(j);
-  ASSERT_EQ(VoTerminate(), 0u);
-  const std::string body = Body(Load(first));
+  const std::string body = JournalledSession(first, [&] {
+    ObjectRecords(dir + "objects.vob");
+    VtObjectValue wide = Record(VO_OBJECT_WIDE_STRING);
+    VoObjectWrite(nullptr, &wide);  // no text form: a comment
+  });
   std::istringstream lines(body);
   int comments = 0;
   for (std::string line; std::getline(lines, line);) comments += line.rfind("#", 0) == 0;
@@ -292,18 +307,7 @@ TEST(JournalReplay, ObjectFileRecordsAreJournalledAndReplay) {
         "{25 {VtFloat -0}}", "VtObjectValue o", "VoPrimitiveSetMaterial h", "VoDeallocate o"})
     EXPECT_NE(body.find(expected), std::string::npos) << expected << "\n" << body;
 
-  ASSERT_EQ(VoInitialise(), 0u);
-  std::FILE *again = std::fopen(second.c_str(), "wb");
-  Journal(again);
-  std::FILE *script = std::fopen(first.c_str(), "rb");
-  EXPECT_EQ(VoInterpreterReadInput(first.c_str(), script), 0u);
-  std::fclose(script);
-  Journal(nullptr);
-  std::fclose(again);
-  ASSERT_EQ(VoTerminate(), 0u);
-  std::string expected;
-  std::istringstream in(body);
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("#", 0) != 0) expected += line + "\n";
-  EXPECT_EQ(Body(Load(second)), expected);
+  const auto [replayed, status] = JournalledReplay(first, second);
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(replayed, Statements(body));
 }
