@@ -15,6 +15,7 @@
 #include <vo/vo_opengl.h>
 
 #include "cross_renderer/cross_scene.h"
+#include "support/rows_driver.h"
 
 namespace vo::test {
 
@@ -38,37 +39,14 @@ inline constexpr Renderer kRenderers[] = {{"standard 0xc0002", 0xc0002, Way::kEx
 
 using Picture = std::vector<uint8_t>;
 
-// The rows the driver is handed go here.
-inline Picture &RowsTarget() {
-  static Picture rows;
-  return rows;
-}
-
-inline VtStatus RowsRow(uint32_t y, void *pixels) {
-  if (y < kCrossHeight) std::memcpy(&RowsTarget()[y * kCrossWidth * 3], pixels, kCrossWidth * 3);
-  return 0;
-}
-inline VtStatus RowsFrame(int32_t, int32_t, int32_t, int32_t) { return 0; }
-inline VtStatus RowsFrameEnd() { return 0; }
-inline VtStatus RowsLookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set) return 0x20000012;
-  *slot = code == VO_DRIVER_ROW_BYTES     ? reinterpret_cast<VtProc>(&RowsRow)
-          : code == VO_DRIVER_BEGIN_FRAME ? reinterpret_cast<VtProc>(&RowsFrame)
-          : code == VO_DRIVER_END_FRAME   ? reinterpret_cast<VtProc>(&RowsFrameEnd)
-                                          : nullptr;
-  return 0;
-}
-inline VtStatus RowsQuery(uint32_t query, VtTypedValue *answer) {
-  std::memset(answer, 0, sizeof *answer);
-  if (query == VO_QUERY_REGISTRY_NAME) {
-    answer->type = VtString;
-    answer->value.s = "cross rows";
-  } else if (query == VO_QUERY_CALLBACK) {
-    answer->type = VtFunc;
-    answer->value.fn = reinterpret_cast<VtProc>(&RowsLookup);
-  }
-  return 0;
-}
+// The rows the driver is handed go to RowsTarget().
+inline constexpr char kCrossRowsName[] = "cross rows";
+using CrossRows = RowsDriver<kCrossWidth, kCrossHeight, kCrossRowsName>;
+inline Picture &RowsTarget() { return CrossRows::Rows(); }
+inline constexpr auto &RowsFrame = CrossRows::Frame;
+inline constexpr auto &RowsFrameEnd = CrossRows::FrameEnd;
+inline constexpr auto &RowsLookup = CrossRows::Lookup;
+inline constexpr auto &RowsQuery = CrossRows::Query;
 
 // The Direct3D back end draws the scene's lists into a desktop window (of
 // the group's size unless given) on the scene's black background (its own

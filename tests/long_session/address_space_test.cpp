@@ -22,14 +22,7 @@
 
 #include "support/allocation_sweep.h"
 #include "support/demo_scene.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VO_TEST_SANITIZED 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-#define VO_TEST_SANITIZED 1
-#endif
-#endif
+#include "support/sanitized.h"
 
 namespace vo::test {
 namespace {
@@ -154,9 +147,7 @@ int Session(const std::string &path) {
 }
 
 TEST(LongSessionAddressSpace, RendersAndAnObjectWriteThatRunOutOfAddressSpaceFailVisibly) {
-#ifdef VO_TEST_SANITIZED
-  GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
-#endif
+  if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limit leaves";
   const std::string path = ::testing::TempDir() + "address_space_" + std::to_string(getpid()) + ".vob";
   const pid_t child = fork();
   ASSERT_GE(child, 0);

@@ -6,21 +6,12 @@
 #include <gtest/gtest.h>
 
 #include "support/differential.h"
+#include "support/sanitized.h"
 
 namespace vo::test::differential {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr uint32_t kSeeds = 3;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr uint32_t kSeeds = 3;
-#else
-constexpr uint32_t kSeeds = 250;
-#endif
-#else
-constexpr uint32_t kSeeds = 250;
-#endif
+constexpr uint32_t kSeeds = kSanitized ? 3 : 250;
 
 TEST(DifferentialThreadsTest, RandomScenesShowTheSameRendersOnEveryWorkerCount) {
   Report report;

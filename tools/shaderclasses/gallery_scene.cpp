@@ -433,6 +433,19 @@ uint32_t PaperMake(Session *s, const char *file) {
 
 uint32_t Dress(Session *s, VtShader *shader, uint32_t type, const std::string &name);
 
+// A screen buffer of the picture's size with the planes asked for, kept
+// with the session's frames; null when it could not be made.
+VtScreenBuffer *FrameBufferMake(Session *s, uint32_t planes) {
+  VtScreenBuffer *b = VoScreenBufferCreate();
+  if (b == nullptr) return nullptr;
+  s->frames.push_back(b);
+  const VtTypedValue side = Number(VtNat32, kGallerySize);
+  uint32_t st =
+      VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side);
+  if (st == 0) st = VoScreenBufferAllocateData(b, planes);
+  return st == 0 ? b : nullptr;
+}
+
 // Where the post-process scenes' eye stands and looks.
 constexpr float kPostEye[3] = {7, 5, 9}, kPostAt[3] = {0, 1, 0};
 
@@ -443,14 +456,9 @@ uint32_t FrameMake(Session *s, float dx) {
   static const float kUp[3] = {0, 1, 0};
   const float eye[3] = {kPostEye[0] + dx, kPostEye[1], kPostEye[2]},
               at[3] = {kPostAt[0] + dx, kPostAt[1], kPostAt[2]};
-  VtScreenBuffer *b = VoScreenBufferCreate();
+  VtScreenBuffer *b = FrameBufferMake(s, VO_SB_COLOUR);
   if (b == nullptr) return kFailed;
-  s->frames.push_back(b);
-  const VtTypedValue side = Number(VtNat32, kGallerySize);
-  uint32_t st =
-      VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side);
-  if (st == 0) st = VoScreenBufferAllocateData(b, VO_SB_COLOUR);
-  if (st == 0) st = VoViewSetResolution(nullptr, kGallerySize, kGallerySize, 1.0);
+  uint32_t st = VoViewSetResolution(nullptr, kGallerySize, kGallerySize, 1.0);
   if (st == 0) st = VoViewSetPinhole(nullptr, eye, at, kUp, VO_PROJECTION_PERSPECTIVE, 40.0);
   if (st == 0) st = VoViewAutoClipping(nullptr);
   if (st == 0) st = VoScreenBufferSet(b);
@@ -736,14 +744,8 @@ VtReference *PostShader(Session *s, const char *name, bool dressed) {
 // made current: the render draws into it and the post-process list runs
 // over it.
 uint32_t StencilBufferSet(Session *s) {
-  VtScreenBuffer *b = VoScreenBufferCreate();
-  if (b == nullptr) return kFailed;
-  s->frames.push_back(b);
-  const VtTypedValue side = Number(VtNat32, kGallerySize);
-  uint32_t st =
-      VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side);
-  if (st == 0) st = VoScreenBufferAllocateData(b, VO_SB_COLOUR | VO_SB_STENCIL);
-  return st == 0 ? VoScreenBufferSet(b) : st;
+  VtScreenBuffer *b = FrameBufferMake(s, VO_SB_COLOUR | VO_SB_STENCIL);
+  return b != nullptr ? VoScreenBufferSet(b) : kFailed;
 }
 
 // The post-process class run over the z-buffer's picture, alone or after

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "io/voobject/saved_scenes.h"
+#include "support/sanitized.h"
 
 namespace {
 
@@ -16,17 +17,7 @@ std::filesystem::path Folder(const char *name) {
 }
 
 // Fewer seeds under the sanitizers, where a seed takes ten times as long.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr uint32_t kSeeds = 15;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr uint32_t kSeeds = 15;
-#else
-constexpr uint32_t kSeeds = 60;
-#endif
-#else
-constexpr uint32_t kSeeds = 60;
-#endif
+constexpr uint32_t kSeeds = vo::test::kSanitized ? 15 : 60;
 
 TEST(SavedSceneGroup, SeededScenesComeBackAsTheyWereSavedAfterARestart) {
   const auto root = Folder("saved_scene_group_");

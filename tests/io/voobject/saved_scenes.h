@@ -35,6 +35,7 @@
 #include <vo/vo_shader.h>
 
 #include "platform/clock.h"
+#include "support/rows_driver.h"
 
 namespace vo_saved {
 
@@ -65,35 +66,10 @@ inline VtStatus Recording(VtStatus, uint32_t message, uint32_t, uint32_t, VtType
 constexpr uint32_t kWidth = 40, kHeight = 30;
 constexpr uint32_t kRenderers[3] = {0x200001, 0xc0002, 0x70001};  // z-buffer, standard, ray preview
 
-inline std::vector<uint8_t> &Rows() {
-  static std::vector<uint8_t> rows;
-  return rows;
-}
-inline VtStatus Row(uint32_t y, void *pixels) {
-  if (y < kHeight) std::memcpy(&Rows()[y * kWidth * 3], pixels, kWidth * 3);
-  return 0;
-}
-inline VtStatus Frame(int32_t, int32_t, int32_t, int32_t) { return 0; }
-inline VtStatus FrameEnd() { return 0; }
-inline VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-  if (set) return 0x20000012;
-  *slot = code == VO_DRIVER_ROW_BYTES     ? reinterpret_cast<VtProc>(&Row)
-          : code == VO_DRIVER_BEGIN_FRAME ? reinterpret_cast<VtProc>(&Frame)
-          : code == VO_DRIVER_END_FRAME   ? reinterpret_cast<VtProc>(&FrameEnd)
-                                          : nullptr;
-  return 0;
-}
-inline VtStatus Query(uint32_t query, VtTypedValue *answer) {
-  std::memset(answer, 0, sizeof *answer);
-  if (query == VO_QUERY_REGISTRY_NAME) {
-    answer->type = VtString;
-    answer->value.s = "saved scene rows";
-  } else if (query == VO_QUERY_CALLBACK) {
-    answer->type = VtFunc;
-    answer->value.fn = reinterpret_cast<VtProc>(&Lookup);
-  }
-  return 0;
-}
+inline constexpr char kRowsName[] = "saved scene rows";
+using SceneRows = vo::test::RowsDriver<kWidth, kHeight, kRowsName>;
+inline std::vector<uint8_t> &Rows() { return SceneRows::Rows(); }
+inline constexpr auto &Query = SceneRows::Query;
 
 // Each renderer's status and picture of the current scene.
 inline std::vector<std::string> Pictures() {
