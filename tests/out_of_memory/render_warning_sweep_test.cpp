@@ -17,6 +17,7 @@
 
 #include "support/allocation_sweep.h"
 #include "support/demo_scene.h"
+#include "support/sanitized.h"
 
 namespace vo::test {
 namespace {
@@ -104,6 +105,7 @@ TEST_P(RenderWarningSweep, EveryRenderThatRunsOutOfMemoryWarnsOnceNamingItsRende
         r.code == kDepthRender ? reinterpret_cast<VtProc>(&VoScreenBufferStoreDepthRow) : nullptr;
     ASSERT_EQ(VoCallBackSet(kLineOutput, rows), 0u);
     SweptCall c;
+    if (kSanitized) c.each_one = c.more_runs = 10;  // a render takes many times as long there
     c.name = "execute 0x" + (std::ostringstream() << std::hex << r.code).str() + " on " +
              std::to_string(GetParam()) + " workers";
     VtStatus answered = 0;

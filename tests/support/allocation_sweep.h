@@ -1,7 +1,7 @@
 // The allocation-failure sweep over one call: the call is made once to get
 // its reference outcome and its allocation count N, then once with each of
-// its allocations failing in turn (the first 200 each, beyond them every
-// k-th, k chosen to keep to about 100 more runs and printed). A run that met
+// its allocations failing in turn (by default the first 200 each, beyond
+// them every k-th, k chosen to keep to about 100 more runs and printed). A run that met
 // its failure must answer a status the call's rule accepts (by default one
 // carrying the memory bit, 0x20000006); the call's `after_failure` check
 // then looks at what the failure left (a file removed, an object not made),
@@ -32,7 +32,9 @@ struct SweptCall {
   std::function<void()> undo;            // gives back what a successful call made
   std::function<void()> after_failure;   // checks what a failed call left
   std::function<bool(VtStatus)> accepts = CarriesMemoryBit;
-  std::string exemption;  // why a failure answers something else; printed
+  std::string exemption;     // why a failure answers something else; printed
+  uint64_t each_one = 200;   // allocations failed one by one
+  uint64_t more_runs = 100;  // about this many runs beyond them
 };
 
 struct SweepCounts {
@@ -42,9 +44,6 @@ struct SweepCounts {
 };
 
 namespace sweep {
-
-constexpr uint64_t kEachOne = 200;   // allocations failed one by one
-constexpr uint64_t kMoreRuns = 100;  // about this many runs beyond them
 
 inline std::string OutcomeOf(const SweptCall &c) { return c.outcome ? c.outcome() : std::string(); }
 inline void Undo(const SweptCall &c) {
@@ -73,10 +72,9 @@ inline SweepCounts SweepAllocationFailures(const SweptCall &c) {
   if (first != 0) return counts;
   counts.allocations = AllocationsOf([&] { c.call(); });
   sweep::Undo(c);
-  if (counts.allocations > sweep::kEachOne)
-    counts.step = std::max<uint64_t>(
-        1, (counts.allocations - sweep::kEachOne + sweep::kMoreRuns - 1) / sweep::kMoreRuns);
-  for (uint64_t n = 1; n <= counts.allocations; n += n < sweep::kEachOne ? 1 : counts.step) {
+  if (counts.allocations > c.each_one)
+    counts.step = std::max<uint64_t>(1, (counts.allocations - c.each_one + c.more_runs - 1) / c.more_runs);
+  for (uint64_t n = 1; n <= counts.allocations; n += n < c.each_one ? 1 : counts.step) {
     AllocationFailureArm(n);
     const VtStatus status = c.call();
     const bool fired = AllocationFailureFired();
@@ -93,8 +91,8 @@ inline SweepCounts SweepAllocationFailures(const SweptCall &c) {
   }
   std::printf("swept %s: %llu allocations, the first %llu failed one by one", c.name.c_str(),
               static_cast<unsigned long long>(counts.allocations),
-              static_cast<unsigned long long>(std::min(counts.allocations, sweep::kEachOne)));
-  if (counts.allocations > sweep::kEachOne)
+              static_cast<unsigned long long>(std::min(counts.allocations, c.each_one)));
+  if (counts.allocations > c.each_one)
     std::printf(", then every %llu-th", static_cast<unsigned long long>(counts.step));
   std::printf("; %llu runs%s%s\n", static_cast<unsigned long long>(counts.runs),
               c.exemption.empty() ? "" : "; exempt: ", c.exemption.c_str());
