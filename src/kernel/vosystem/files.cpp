@@ -104,8 +104,14 @@ bool EmptyAt(std::FILE *file, const char *path) {
 class OpenStreams {
  public:
   static OpenStreams &Get() {
-    static OpenStreams *set = new OpenStreams;  // never freed: used until the process exits
+    static OpenStreams *const set = made_ = new OpenStreams;
     return *set;
+  }
+  // Frees the set when the library is unloaded, or when the process ends
+  // after every exit handler has run (which may still close files).
+  static void Free() {
+    delete made_;
+    made_ = nullptr;
   }
   // False when the stream cannot be recorded (no memory).
   bool Add(std::FILE *file) {
@@ -124,9 +130,12 @@ class OpenStreams {
   }
 
  private:
+  static inline OpenStreams *made_ = nullptr;
   std::mutex lock_;
   std::unordered_set<std::FILE *> streams_;
 };
+
+__attribute__((destructor)) void OpenStreamsFree() { OpenStreams::Free(); }
 
 }  // namespace
 

@@ -84,8 +84,14 @@ namespace {
 class LiveLocks {
  public:
   static LiveLocks &Get() {
-    static LiveLocks *set = new LiveLocks;  // never freed: used until the process exits
+    static LiveLocks *const set = made_ = new LiveLocks;
     return *set;
+  }
+  // Frees the register when the library is unloaded, or when the process
+  // ends after every exit handler has run (which may still destroy locks).
+  static void Free() {
+    delete made_;
+    made_ = nullptr;
   }
   // False when the lock cannot be recorded (no memory).
   bool Add(const VtLock *lock) {
@@ -108,9 +114,12 @@ class LiveLocks {
   }
 
  private:
+  static inline LiveLocks *made_ = nullptr;
   std::mutex lock_;
   std::unordered_set<const VtLock *> locks_;
 };
+
+__attribute__((destructor)) void LiveLocksFree() { LiveLocks::Free(); }
 
 void PostNotLive(const VtLock *lock, const char *procedure) {
   if (Kernel() != nullptr)
