@@ -23,6 +23,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "kernel/vosystem/address_register.h"
 #include "kernel/vosystem/journal.h"
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
@@ -101,39 +102,7 @@ bool EmptyAt(std::FILE *file, const char *path) {
 // The streams VoFileOpen opened and VoFileClose has not closed. Worker
 // threads may open files (shaders reading data as they are prepared), so
 // the set has a lock of its own; it is taken once per open and close.
-class OpenStreams {
- public:
-  static OpenStreams &Get() {
-    static OpenStreams *const set = made_ = new OpenStreams;
-    return *set;
-  }
-  // Frees the set when the library is unloaded, or when the process ends
-  // after every exit handler has run (which may still close files).
-  static void Free() {
-    delete made_;
-    made_ = nullptr;
-  }
-  // False when the stream cannot be recorded (no memory).
-  bool Add(std::FILE *file) {
-    std::lock_guard<std::mutex> hold(lock_);
-    try {
-      streams_.insert(file);
-    } catch (const std::bad_alloc &) {
-      return false;
-    }
-    return true;
-  }
-  // True when the stream was in the set; it is not any more.
-  bool Take(std::FILE *file) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return streams_.erase(file) != 0;
-  }
-
- private:
-  static inline OpenStreams *made_ = nullptr;
-  std::mutex lock_;
-  std::unordered_set<std::FILE *> streams_;
-};
+using OpenStreams = AddressRegister<std::FILE>;
 
 __attribute__((destructor)) void OpenStreamsFree() { OpenStreams::Free(); }
 

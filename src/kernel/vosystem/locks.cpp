@@ -10,6 +10,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "kernel/vosystem/address_register.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/threads.h"
 
@@ -73,51 +74,12 @@ void LockTripleRelease(VtLockTriple *t) {
 }
 
 // ---- The register of live locks ---------------------------------------------
-// Only addresses are compared, so a destroyed lock, or a record of another
-// kind, is refused before anything at it is read. The register is
-// process-wide, made at the first VoLockCreate and kept to the process's
-// exit: a lock made before VoInitialise, or in an earlier start of the
-// library, is held in it and destroyed as any other.
+// Made at the first VoLockCreate: a lock made before VoInitialise, or in an
+// earlier start of the library, is held in it and destroyed as any other.
 
 namespace {
 
-class LiveLocks {
- public:
-  static LiveLocks &Get() {
-    static LiveLocks *const set = made_ = new LiveLocks;
-    return *set;
-  }
-  // Frees the register when the library is unloaded, or when the process
-  // ends after every exit handler has run (which may still destroy locks).
-  static void Free() {
-    delete made_;
-    made_ = nullptr;
-  }
-  // False when the lock cannot be recorded (no memory).
-  bool Add(const VtLock *lock) {
-    std::lock_guard<std::mutex> hold(lock_);
-    try {
-      locks_.insert(lock);
-    } catch (const std::bad_alloc &) {
-      return false;
-    }
-    return true;
-  }
-  // True when the lock was in the register; it is not any more.
-  bool Take(const VtLock *lock) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return locks_.erase(lock) != 0;
-  }
-  bool Holds(const VtLock *lock) {
-    std::lock_guard<std::mutex> hold(lock_);
-    return locks_.count(lock) != 0;
-  }
-
- private:
-  static inline LiveLocks *made_ = nullptr;
-  std::mutex lock_;
-  std::unordered_set<const VtLock *> locks_;
-};
+using LiveLocks = AddressRegister<VtLock>;
 
 __attribute__((destructor)) void LiveLocksFree() { LiveLocks::Free(); }
 
