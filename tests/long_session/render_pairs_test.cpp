@@ -12,6 +12,7 @@
 #include <vo/vo_multit.h>
 
 #include "kernel/vosystem/kernel_memory.h"
+#include "long_session/image_target.h"
 #include "support/demo_scene.h"
 #include "support/sanitized.h"
 
@@ -26,14 +27,8 @@ class RenderPairs : public ::testing::TestWithParam<int32_t> {
  protected:
   void SetUp() override {
     ASSERT_EQ(VoInitialise(), 0u);
-    picture_ = VoImageCreate();
+    picture_ = ImageTargetMake(64, 48);
     ASSERT_NE(picture_, nullptr);
-    picture_->width = 64;
-    picture_->height = 48;
-    ASSERT_EQ(VoImageAllocateData(picture_), 0u);
-    const VtTypedValue target = TypedPointer(picture_);
-    ASSERT_EQ(VoDriverSet(VoDriverFindFromName("vodrvimg")), 0u);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_IMAGE, &target), 0u);
     const VtTypedValue workers = TypedInt32(GetParam()), band = TypedNat32(8);
     ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &workers), 0u);
     ASSERT_EQ(VoControlSet(VO_CONTROL_MT_BAND_HEIGHT, &band), 0u);

@@ -7,6 +7,7 @@
 #include <vo/vo_driver.h>
 
 #include "platform/chunk_heap.h"
+#include "long_session/image_target.h"
 #include "support/demo_scene.h"
 
 namespace vo::test {
@@ -14,14 +15,8 @@ namespace {
 
 TEST(LongSessionTidy, AMadeAndDestroyedSceneGivesItsPoolChunksBackAtTheTidy) {
   ASSERT_EQ(VoInitialise(), 0u);
-  VtImage *picture = VoImageCreate();
+  VtImage *picture = ImageTargetMake(64, 48);
   ASSERT_NE(picture, nullptr);
-  picture->width = 64;
-  picture->height = 48;
-  ASSERT_EQ(VoImageAllocateData(picture), 0u);
-  const VtTypedValue target = TypedPointer(picture);
-  ASSERT_EQ(VoDriverSet(VoDriverFindFromName("vodrvimg")), 0u);
-  ASSERT_EQ(VoControlSet(VO_CONTROL_DRIVER_IMAGE, &target), 0u);
   const VtTypedValue threshold = TypedNat32(8);  // chunks of 1016 bytes
   ASSERT_EQ(VoControlSet(VO_CONTROL_COMPACT_THRESHOLD, &threshold), 0u);
   // A node that lives through the session, allocated before the scenes.
