@@ -7,6 +7,7 @@
 
 namespace vo::messages {
 
+constexpr uint32_t kOutOfMemoryIn = 104;         // out of memory in what is named (what)
 constexpr uint32_t kBadEnvironmentNumber = 368;  // an environment variable does not hold a number
 constexpr uint32_t kNotATimer = 369;             // an address that is not a timer of the kernel
 constexpr uint32_t kTimerClocksFull = 370;       // a sixth clock for a timer

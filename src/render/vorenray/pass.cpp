@@ -1073,11 +1073,12 @@ VtStatus RenderEntry(uint32_t code) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRayStartedWhileGathering, VO_MODULE_RAYTRACER, code);
     return VO_STATUS_BAD_ARGUMENT;
   }
-  switch (code) {
-    case kExecutePreview: return RunThreaded(c, &RenderPreview);
-    case kExecuteFull: return RunThreaded(c, &RenderFull);
-    default: return VO_STATUS_BAD_ARGUMENT;
-  }
+  if (code != kExecutePreview && code != kExecuteFull) return VO_STATUS_BAD_ARGUMENT;
+  renstd::ControlsLent lent;
+  renstd::CallerControlsLend(&lent);
+  const VtStatus st = RunThreaded(c, code == kExecutePreview ? &RenderPreview : &RenderFull);
+  renstd::CallerControlsGiveBack(&lent);
+  return st;
 }
 
 }  // namespace vo::ray

@@ -342,6 +342,18 @@ inline RenderFrame *Frame() { return State()->frame; }
 // application's view: the oversampled copy current during the render is the
 // render's own.
 VtStatus ProgressReportAs(uint32_t module, double percentage);
+// A render of another renderer started inside a scanline render (from a
+// shader it evaluates) renders with the application's controls, not those
+// the scanline render switched off for itself (ray tracing, shader
+// shadows): Lend sets the application's values, keeping the present ones,
+// which GiveBack sets again. Nothing outside a scanline render.
+struct ControlsLent {
+  uint32_t codes[2];
+  VtTypedValue values[2];
+  bool held[2];
+};
+void CallerControlsLend(ControlsLent *lent);
+void CallerControlsGiveBack(const ControlsLent *lent);
 
 // ---- Render classes ---------------------------------------------------------
 

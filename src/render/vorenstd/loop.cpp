@@ -515,6 +515,10 @@ VtStatus Render(VtRenderClass *cls) {
   VtStandardRendererContext *s = State();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (cls == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  // A render inside another's scan would overwrite what the outer one has
+  // projected and clipped.
+  ScreenKept kept{};
+  if (const VtStatus st = ScreenKeep(s->frame, &kept)) return st;
   RenderFrame f{};
   void *own_word = nullptr;
   f.outer = s->frame;
@@ -534,6 +538,7 @@ VtStatus Render(VtRenderClass *cls) {
     *f.line_word = f.line_saved;
   }
   s->frame = f.outer;
+  ScreenGiveBack(&kept);
   return st;
 }
 

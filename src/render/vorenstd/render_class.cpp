@@ -74,6 +74,24 @@ VtStatus ProgressReportAs(uint32_t module, double percentage) {
   return InCallerView(s, [&] { return s->progress(module, &v); });
 }
 
+void CallerControlsLend(ControlsLent *lent) {
+  *lent = ControlsLent{};
+  const VtStandardRendererContext *s = State();
+  const CallerControls *held = s != nullptr ? s->caller_controls : nullptr;
+  while (held != nullptr && held->outer != nullptr) held = held->outer;
+  if (held == nullptr) return;
+  for (int i = 0; i < 2; ++i) {
+    lent->codes[i] = held->off[i]->code();
+    lent->held[i] = VoControlGet(lent->codes[i], &lent->values[i]) == 0;
+    held->off[i]->Lend();
+  }
+}
+
+void CallerControlsGiveBack(const ControlsLent *lent) {
+  for (int i = 0; i < 2; ++i)
+    if (lent->held[i]) (void)VoControlSet(lent->codes[i], &lent->values[i]);
+}
+
 VtRenderClass *RenderClassCreate() {
   VtStandardRendererContext *s = State();
   if (s == nullptr || s->class_pool == nullptr) return nullptr;

@@ -71,6 +71,18 @@ void RenderClassDefaults(VtRenderClass *cls);
 
 // Polls the driver: 0, or 0x40 (also ORed into the sticky status word).
 VtStatus Poll();
+// The screen-space data of the primitives an outer frame is scanning, kept
+// while a render started inside it runs (nested.cpp).
+struct ScreenKept {
+  struct Entry;
+  Entry *entries;
+  size_t count;
+};
+// Keeps the outer frame's (nothing for null); 0x20000006 with a diagnostic
+// when there is no memory for it.
+VtStatus ScreenKeep(const RenderFrame *outer, ScreenKept *kept);
+// Puts back what was kept, freeing what the inner render left instead.
+void ScreenGiveBack(ScreenKept *kept);
 // A control of another module read and then set to false for a render;
 // restored by the destructor when it was read, and lent back to the
 // application's callbacks meanwhile.
@@ -91,6 +103,7 @@ class ControlOff {
     const VtTypedValue off = TypedBoolean(false);
     if (held_) (void)VoControlSet(code_, &off);
   }
+  uint32_t code() const { return code_; }
 
  private:
   uint32_t code_;

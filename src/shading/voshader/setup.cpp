@@ -93,18 +93,78 @@ void ForegroundTake(ShadingContext *s, VtShaderGlobals *g) {
   }
 }
 
+// The point the outer image was shading, kept in *saved with the copy of
+// its globals record; the inner image starts with no hit vertex.
+void PointKeep(ShadingContext *s, VtShaderGlobals *globals, ImageSaved *saved) {
+  saved->globals = globals;
+  saved->ray_depth = s->ray_depth;
+  saved->jitter_index = s->jitter_index;
+  saved->polygon_ds = s->polygon_ds;
+  saved->polygon_dt = s->polygon_dt;
+  Copy3(saved->point_dPds, s->point_dPds);
+  Copy3(saved->point_dPdt, s->point_dPdt);
+  saved->frame_primitive = s->frame_primitive;
+  saved->frame_polygon = s->frame_polygon;
+  saved->frame_serial = s->frame_serial;
+  saved->frame_status = s->frame_status;
+  saved->frame = s->frame;
+  saved->hit_vertex = s->hit_vertex;
+  saved->hit_vertex_size = s->hit_vertex_size;
+  saved->hit_primitive = s->hit_primitive;
+  saved->hit_contents = s->hit_contents;
+  s->hit_vertex = nullptr;
+  s->hit_vertex_size = 0;
+  s->hit_primitive = nullptr;
+  s->hit_contents = nullptr;
+}
+
+// The outer point back as PointKeep found it; the inner image's hit vertex
+// and the copy of the globals record are freed. The record's environment
+// link stays the context's (an inner image pops what it pushes).
+void PointGiveBack(ShadingContext *s, const ImageSaved &saved) {
+  std::memcpy(s->globals, saved.globals, s->globals_size);
+  s->globals->stackTop = s->stack_top;
+  (void)VoPoolFree(s->globals_pool, saved.globals);
+  s->ray_depth = saved.ray_depth;
+  s->jitter_index = saved.jitter_index;
+  s->polygon_ds = saved.polygon_ds;
+  s->polygon_dt = saved.polygon_dt;
+  Copy3(s->point_dPds, saved.point_dPds);
+  Copy3(s->point_dPdt, saved.point_dPdt);
+  s->frame_primitive = saved.frame_primitive;
+  s->frame_polygon = saved.frame_polygon;
+  s->frame_serial = saved.frame_serial;
+  s->frame_status = saved.frame_status;
+  s->frame = saved.frame;
+  VoDeallocate(s->hit_vertex);
+  s->hit_vertex = saved.hit_vertex;
+  s->hit_vertex_size = saved.hit_vertex_size;
+  s->hit_primitive = saved.hit_primitive;
+  s->hit_contents = saved.hit_contents;
+}
+
 // Saves the outer image (whose mode and selector were those given) and takes
 // the current view's values.
 VtStatus NestedImageBegin(ShadingContext *s, uint32_t outer_mode, uint32_t outer_selector) {
   if (s->image_depth == kImageNestingMost)
     return Refuse(kRefused, messages::kImageNestingTooDeep, s->image_depth);
   VtShaderGlobals *g = s->globals;
+  auto *kept = static_cast<VtShaderGlobals *>(VoPoolAllocate(s->globals_pool));
+  if (kept == nullptr) return Refuse(kNoMemory, messages::kOutOfMemoryIn, "an image begun inside another");
+  std::memcpy(kept, g, s->globals_size);
   ImageSaved &saved = s->image_saved[s->image_depth++];
-  saved = ImageSaved{outer_mode, outer_selector, s->perspective,    s->filter_scale, {}, {},
-                     {},         g->foreground,  g->foregroundCall, s->angle_tangent};
+  saved = ImageSaved{};
+  saved.mode = outer_mode;
+  saved.selector = outer_selector;
+  saved.perspective = s->perspective;
+  saved.filter_scale = s->filter_scale;
+  saved.foreground = g->foreground;
+  saved.foreground_call = g->foregroundCall;
+  saved.angle_tangent = s->angle_tangent;
   Copy3(saved.E, g->E);
   Copy3(saved.I, g->I);
   Copy3(saved.unitI, g->unitI);
+  PointKeep(s, kept, &saved);
   ForegroundTake(s, g);
   ViewValuesRead(s, g);
   return 0;
@@ -113,6 +173,7 @@ VtStatus NestedImageBegin(ShadingContext *s, uint32_t outer_mode, uint32_t outer
 void NestedImageEnd(ShadingContext *s) {
   VtShaderGlobals *g = s->globals;
   const ImageSaved &saved = s->image_saved[--s->image_depth];
+  PointGiveBack(s, saved);
   s->image_mode = saved.mode;
   s->selector = saved.selector;
   s->perspective = saved.perspective;

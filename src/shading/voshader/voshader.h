@@ -169,7 +169,19 @@ struct ShaderShared {
   ImagingShared imaging;
 };
 
+// The texture frame of one polygon.
+struct TextureFrame {
+  float dPds[3], dPdt[3];
+  float ds, dt;
+  uint32_t handedness;
+};
+
 // What an image initialised inside another one saves of the outer image.
+// Besides the image's own values, what the point the outer image was
+// shading left in the context (a render started from a shader returns to
+// that point): the globals record, the ray depth and jitter cursor, the
+// point's and polygon's frames, and the hit vertex the globals may point
+// into (the inner image has one of its own, freed at its end).
 struct ImageSaved {
   uint32_t mode, selector, perspective;
   float filter_scale;
@@ -177,6 +189,19 @@ struct ImageSaved {
   VtShader *foreground;
   VtShaderCall foreground_call;
   const float *angle_tangent;
+  VtShaderGlobals *globals;  // a copy from the globals pool
+  uint32_t ray_depth, jitter_index;
+  float polygon_ds, polygon_dt;
+  float point_dPds[3], point_dPdt[3];
+  const VtPrimitive *frame_primitive;
+  const VtPolygon *frame_polygon;
+  uint32_t frame_serial;
+  VtStatus frame_status;
+  TextureFrame frame;
+  unsigned char *hit_vertex;
+  uint32_t hit_vertex_size;
+  const VtPrimitive *hit_primitive;
+  const VtContents *hit_contents;
 };
 constexpr uint32_t kImageNestingMost = 8;
 
@@ -187,13 +212,6 @@ struct ContentsOffsets {
   int32_t plane;       // polygon plane
   int32_t vrefs;       // polygon vertex references
   int32_t transform;   // primitive transform
-};
-
-// The texture frame of one polygon.
-struct TextureFrame {
-  float dPds[3], dPdt[3];
-  float ds, dt;
-  uint32_t handedness;
 };
 
 using TransformTypeProc = uint32_t (*)(VtTransform *);
