@@ -466,6 +466,14 @@ bool PoolBlockFreed(VtPool *pool, void *block) {
   return Marked(pool, block);
 }
 
+bool PoolRecordRefused(const VtPool *pool, const char *procedure) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE) != &BlockFreeDefault)
+    return false;
+  if (pool != nullptr && pool->check == kPoolLive) return false;
+  return PoolRefusedSlow(pool, procedure);
+}
+
 bool PoolBlockLive(VtPool *pool, void *block) {
   VtKernelContext *k = Kernel();
   if (pool == nullptr || block == nullptr || k == nullptr) return false;

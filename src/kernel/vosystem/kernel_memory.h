@@ -26,6 +26,13 @@ bool PoolBlockFreed(VtPool *pool, void *block);
 // application's pool procedures are installed (their chunks are theirs).
 bool PoolBlockLive(VtPool *pool, void *block);
 
+// True, with a diagnostic naming the procedure, when the default pool
+// procedures are installed and the pool is null or not a live pool record
+// (destroyed, or a record of another kind): its check word is compared. False
+// while an application's pool procedures are installed (their pools are
+// theirs to judge).
+bool PoolRecordRefused(const VtPool *pool, const char *procedure);
+
 struct KernelMemory {
   uint32_t chunk_bytes;        // control 0x10009
   uint32_t usable_bytes;       // chunk bytes less the 8-byte chunk link

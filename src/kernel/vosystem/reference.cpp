@@ -5,7 +5,8 @@
 // the kernel's count of live nodes: the bound of the check that a ring an
 // application hands in is one (RingLength). Each exported procedure that
 // follows an application's links checks the ring first and changes nothing
-// when it is refused.
+// when it is refused; an append, which follows none, checks its two handle
+// nodes only (AppendAccepted).
 
 #include "kernel/vosystem/reference.h"
 
@@ -110,17 +111,60 @@ uint64_t ReferenceNodesLive() {
   return k != nullptr ? NodesLive(k).load(std::memory_order_relaxed) : 0;
 }
 
+namespace {
+
+// A node is a pool block: 8-aligned and never in the first page.
+bool Plausible(const VtReference *node) {
+  const auto a = reinterpret_cast<uintptr_t>(node);
+  return a >= 4096 && a % alignof(VtReference) == 0;
+}
+
+void RingRefused(const VtReference *ring, const char *procedure) {
+  const uint64_t live = ReferenceNodesLive();
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kRingRefused, VO_MODULE_SYSTEM, procedure,
+       static_cast<const void *>(ring), static_cast<uint32_t>(live > UINT32_MAX ? UINT32_MAX : live));
+}
+
+// The check of an append's handle nodes. Applications build long lists one
+// append at a time, so it looks at the handle node alone, in constant time,
+// never round the ring: the node and its next link are plausible node
+// addresses, and the node does not carry its pool's mark of a block given
+// back. Left undetected (the walking procedures refuse these when the list
+// reaches them): a live record of another kind whose first word is an
+// address, a ring broken past the handle's next node, a destroyed node whose
+// block was handed out again or whose chunk went back to the heap, and a
+// second list that is already part of the first (the join then splits it).
+bool AppendAccepted(VtReference *node, const char *procedure) {
+  if (node == nullptr) return true;
+  if (!Plausible(node)) {
+    RingRefused(node, procedure);
+    return false;
+  }
+  if (PoolBlockFreed(VoReferencePoolGet(), node)) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, procedure,
+         static_cast<const void *>(node), "reference list");
+    return false;
+  }
+  if (!Plausible(node->next)) {
+    RingRefused(node, procedure);
+    return false;
+  }
+  return true;
+}
+
+VtReference *AppendChecked(VtReference *a, VtReference *b, const char *procedure) {
+  if (!AppendAccepted(a, procedure) || !AppendAccepted(b, procedure)) return nullptr;
+  return Append(a, b);
+}
+
+}  // namespace
+
 uint64_t RingLength(const VtReference *ring) {
   if (ring == nullptr) return 0;
-  // A node is a pool block: 8-aligned and never in the first page.
-  auto plausible = [](const VtReference *node) {
-    const auto a = reinterpret_cast<uintptr_t>(node);
-    return a >= 4096 && a % alignof(VtReference) == 0;
-  };
   const uint64_t bound = ReferenceNodesLive();
   const VtReference *node = ring;
   for (uint64_t steps = 1; steps <= bound; ++steps) {
-    if (!plausible(node)) return kRingBroken;
+    if (!Plausible(node)) return kRingBroken;
     node = node->next;
     if (node == ring) return steps;
   }
@@ -133,9 +177,7 @@ bool RingAccepted(const VtReference *ring, const char *procedure, uint64_t *leng
     if (length != nullptr) *length = n;
     return true;
   }
-  const uint64_t live = ReferenceNodesLive();
-  Post(VO_STATUS_BAD_ARGUMENT, messages::kRingRefused, VO_MODULE_SYSTEM, procedure,
-       static_cast<const void *>(ring), static_cast<uint32_t>(live > UINT32_MAX ? UINT32_MAX : live));
+  RingRefused(ring, procedure);
   return false;
 }
 
@@ -145,9 +187,15 @@ VtReference *VoPrimitiveReferenceCreate(void *data) { return VoReferenceNodeCrea
 VtReference *VoNPREdgeReferenceCreate(void *data) { return VoReferenceNodeCreate(data); }
 VtReference *VoReferencePoolNodeCreate(VtPool *pool, void *data) { return NodeCreate(pool, data); }
 
-VtReference *VoShaderReferenceAppend(VtReference *a, VtReference *b) { return Append(a, b); }
-VtReference *VoPrimitiveReferenceAppend(VtReference *a, VtReference *b) { return Append(a, b); }
-VtReference *VoNPREdgeReferenceAppend(VtReference *a, VtReference *b) { return Append(a, b); }
+VtReference *VoShaderReferenceAppend(VtReference *a, VtReference *b) {
+  return AppendChecked(a, b, "VoShaderReferenceAppend");
+}
+VtReference *VoPrimitiveReferenceAppend(VtReference *a, VtReference *b) {
+  return AppendChecked(a, b, "VoPrimitiveReferenceAppend");
+}
+VtReference *VoNPREdgeReferenceAppend(VtReference *a, VtReference *b) {
+  return AppendChecked(a, b, "VoNPREdgeReferenceAppend");
+}
 
 namespace {
 
@@ -207,6 +255,8 @@ VtStatus VoReferenceListDestroy(VtReference *list, VtReferenceDestructor destruc
 
 VtStatus VoReferencePoolListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
+  // The pool first: its nodes would go back to a pool that is none.
+  if (PoolRecordRefused(pool, "VoReferencePoolListDestroy")) return VO_STATUS_BAD_ARGUMENT;
   return ReferenceListDestroy(pool, list, destructor, "VoReferencePoolListDestroy");
 }
 

@@ -20,6 +20,7 @@
 #include <vo/vo_d3d.h>
 
 #include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/reference.h"
 #include "support/test_support.h"
 
 namespace {
@@ -194,6 +195,72 @@ TEST_F(RingsTest, EveryProcedureRefusesAPointerThatIsNotAListAndChangesNothing) 
       EXPECT_EQ(lights_->next, lights_);
       EXPECT_EQ(lights_->data, light_);
     }
+}
+
+// An append looks at its two handle nodes alone, never round a ring: a
+// node destroyed (still free in its pool), an address no node can have and
+// a record whose first word is no link are refused with a null answer and
+// their message, on either side, and the list given with them is left as it
+// was. A pool list destroy refuses a pool that is none before reading the
+// list, which then still goes back whole to its own pool.
+TEST_F(RingsTest, AppendsAndPoolListDestroysRefuseWhatIsNoNodeOrNoPoolAndChangeNothing) {
+  using Append = VtReference *(*)(VtReference *, VtReference *);
+  const struct {
+    const char *name;
+    Append append;
+  } appends[] = {{"VoShaderReferenceAppend", &VoShaderReferenceAppend},
+                 {"VoPrimitiveReferenceAppend", &VoPrimitiveReferenceAppend},
+                 {"VoNPREdgeReferenceAppend", &VoNPREdgeReferenceAppend}};
+  VtView *view = VoViewCreate();  // its first word holds its kind and serial: no link
+  ASSERT_NE(view, nullptr);
+  struct NotANode {
+    const char *what;
+    uint32_t message;
+    std::function<VtReference *()> make;
+  } const shapes[] = {
+      {"a node destroyed", vo::messages::kObjectNotLive,
+       [] {
+         VtReference *gone = VoReferenceNodeCreate(D(5));
+         EXPECT_EQ(VoReferenceListDestroy(gone, nullptr), 0u);
+         return gone;
+       }},
+      {"an address in the first page", vo::messages::kRingRefused,
+       [] { return static_cast<VtReference *>(D(64)); }},
+      {"an address off a word", vo::messages::kRingRefused,
+       [this] { return static_cast<VtReference *>(D(reinterpret_cast<uintptr_t>(lights_) + 4)); }},
+      {"a view", vo::messages::kRingRefused, [view] { return reinterpret_cast<VtReference *>(view); }},
+  };
+  for (const auto &a : appends)
+    for (const NotANode &shape : shapes)
+      for (bool first : {true, false}) {
+        SCOPED_TRACE(std::string(a.name) + " given " + shape.what +
+                     (first ? " as the list" : " as the tail"));
+        VtReference *list = VoReferenceNodeCreate(D(7));
+        VtReference *bad = shape.make();
+        Recorded().clear();
+        EXPECT_EQ(first ? a.append(bad, list) : a.append(list, bad), nullptr);
+        const auto posted = WithMessage(shape.message);
+        ASSERT_EQ(posted.size(), 1u);
+        EXPECT_EQ(posted[0].strings.at(0), a.name);
+        EXPECT_EQ(list->next, list);  // nothing joined
+        EXPECT_EQ(VoReferenceListDestroy(list, nullptr), 0u);
+      }
+  // A list built by appends stays whole.
+  VtReference *built = nullptr;
+  for (uintptr_t i = 1; i <= 5; ++i) built = VoNPREdgeReferenceAppend(built, VoReferenceNodeCreate(D(i)));
+  EXPECT_EQ(vo::RingLength(built), 5u);
+
+  for (VtPool *pool : {static_cast<VtPool *>(nullptr), reinterpret_cast<VtPool *>(view)}) {
+    SCOPED_TRACE(pool == nullptr ? "no pool" : "a view");
+    Recorded().clear();
+    EXPECT_EQ(VoReferencePoolListDestroy(pool, built, nullptr), kRefused);
+    const auto posted = WithMessage(vo::messages::kObjectNotLive);
+    ASSERT_EQ(posted.size(), 1u);
+    EXPECT_EQ(posted[0].strings.at(0), "VoReferencePoolListDestroy");
+    EXPECT_EQ(vo::RingLength(built), 5u);
+  }
+  EXPECT_EQ(VoReferencePoolListDestroy(VoReferencePoolGet(), built, nullptr), 0u);
+  EXPECT_EQ(VoViewDestroy(view), 0u);
 }
 
 TEST_F(RingsTest, ARingDestroyedTwiceLeavesThePoolHandingOutDistinctNodes) {
