@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -23,18 +24,21 @@ void Start() {
       {&VoEntryView, &VoEntryGeometry, &VoEntryTransforms, &VoEntryDriver, &VoEntryShader});
 }
 
+// A library-made image of random bytes: the image services take only images
+// the driver module made.
 struct Image {
-  std::vector<uint8_t> bytes;
-  VtImage image{};
-  Image(int32_t w, int32_t h) : bytes(static_cast<size_t>(w) * h * 3) {
+  VtImage *image = VoImageCreate();
+  Image(int32_t w, int32_t h) {
+    image->width = w;
+    image->height = h;
+    image->bits = 24;
+    if (VoImageAllocateData(image) != 0) std::abort();
     std::mt19937 random(1);
-    for (uint8_t &b : bytes) b = static_cast<uint8_t>(random());
-    image.width = w;
-    image.height = h;
-    image.bits = 24;
-    image.bytes_per_row = 3 * w;
-    image.data = bytes.data();
+    for (int32_t y = 0; y < h; ++y)
+      for (int32_t x = 0; x < 3 * w; ++x)
+        image->data[static_cast<size_t>(y) * image->bytes_per_row + x] = static_cast<uint8_t>(random());
   }
+  ~Image() { (void)VoImageDestroy(image); }
 };
 
 // 4096 uniform values in [lo, hi) drawn from the seed.
@@ -47,8 +51,8 @@ std::vector<float> Values(uint32_t seed, float lo, float hi) {
 }
 
 VtTexture *Texture1024() {
-  static Image source(1024, 1024);
-  static VtTexture *t = VoTextureCreate(&source.image, 3);
+  static Image &source = *new Image(1024, 1024);  // kept to the process's end
+  static VtTexture *t = VoTextureCreate(source.image, 3);
   return t;
 }
 
@@ -140,9 +144,9 @@ BENCHMARK(BM_LightSampleShadow);
 
 void BM_EnvironmentSample(benchmark::State &state) {
   Start();
-  static Image faces[6] = {{256, 256}, {256, 256}, {256, 256}, {256, 256}, {256, 256}, {256, 256}};
+  static Image *faces = new Image[6]{{256, 256}, {256, 256}, {256, 256}, {256, 256}, {256, 256}, {256, 256}};
   VtImage *images[6];
-  for (int f = 0; f < 6; ++f) images[f] = &faces[f].image;
+  for (int f = 0; f < 6; ++f) images[f] = faces[f].image;
   VtEnvironment *e = VoEnvironmentCreateCube(images);
   const std::vector<float> values = Values(5, -1, 1);
   size_t i = 0;
@@ -161,7 +165,7 @@ void BM_TextureBuild1000x700(benchmark::State &state) {
   Start();
   Image source(1000, 700);
   for (auto _ : state) {
-    VtTexture *t = VoTextureCreate(&source.image, 3);
+    VtTexture *t = VoTextureCreate(source.image, 3);
     benchmark::DoNotOptimize(t);
     VoTextureDestroy(t);
   }
