@@ -1073,6 +1073,13 @@ VtStatus RenderEntry(uint32_t code) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRayStartedWhileGathering, VO_MODULE_RAYTRACER, code);
     return VO_STATUS_BAD_ARGUMENT;
   }
+  // A render started inside one that holds its scene prepared (from its
+  // shader or callback) traces that scene, gathered from the list then
+  // current: another list's render would show the outer scene.
+  if (c->prepared && c->gathered != VoPrimitiveListGet()) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kRayOtherSceneInside, VO_MODULE_RAYTRACER, code);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   if (code != kExecutePreview && code != kExecuteFull) return VO_STATUS_BAD_ARGUMENT;
   renstd::ControlsLent lent;
   renstd::CallerControlsLend(&lent);

@@ -219,6 +219,7 @@ VtStatus ScenePrepare(RayContext *c) {
     }
   } else {
     c->gathering = 1;
+    c->gathered = VoPrimitiveListGet();
     st = VoMultiThreadRunOnce(c->once, &GatherOnce, c);
     if (st == 0) st = VoMultiThreadRunOncePerPass(&BuildOnce, c);
     c->gathering = 0;

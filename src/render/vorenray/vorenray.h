@@ -229,6 +229,7 @@ struct RayContext {
   uint32_t table_shared;  // the table is the master's (a clone's, in a threaded pass)
   uint32_t frame_holds;   // the frame keeps the scene prepared across its bands
   uint32_t gathering;     // the scene is being gathered and built (its polls reach the application)
+  VtReference *gathered;  // the primitive list the prepared scene was gathered from
   // A clone's: the context whose octree its walks read and split (the
   // master's); null when the context walks its own.
   RayContext *tree_owner;
