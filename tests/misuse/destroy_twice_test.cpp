@@ -6,7 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <set>
+#include <vector>
+
 #include <vo/vo_api.h>
+
+#include "render/voshpost/pixel_list.h"
 
 namespace {
 
@@ -120,6 +127,73 @@ TEST_F(DestroyTwice, ReusedBlocksDestroyOnceEachAfterManyRounds) {
       EXPECT_EQ(VoHitRecordDestroy(h), 0u);
     }
   }
+}
+
+// Pools (sub-pools among them), hash tables and pixel lists are checked on
+// every block, entry and pixel by a word of their record alone. A destroyed
+// record is kept, never given back to the heap (the sanitizer build sees no
+// freed memory read), and refuses its handle until a creation of its kind
+// takes it; pools, sub-pools and the three pools of a pixel list share one
+// keeper (0), tables (1) and lists (2) have their own.
+struct KeptKind {
+  const char *name;
+  int keeper;
+  void *(*make)(VtPool *parent);
+  VtStatus (*destroy)(void *);
+  bool (*refused)(void *);  // by the kind's per-block, per-entry or per-pixel procedure
+};
+
+const KeptKind kKeptKinds[] = {
+    {"pool", 0, [](VtPool *) -> void * { return VoPoolCreate(0x7e57, 24); },
+     [](void *p) { return VoPoolDispose(static_cast<VtPool *>(p)); },
+     [](void *p) { return VoPoolAllocate(static_cast<VtPool *>(p)) == nullptr; }},
+    {"sub-pool", 0, [](VtPool *parent) -> void * { return VoSubPoolCreate(parent); },
+     [](void *p) { return VoSubPoolDestroy(static_cast<VtPool *>(p)); },
+     [](void *p) { return VoPoolAllocate(static_cast<VtPool *>(p)) == nullptr; }},
+    {"hash table", 1, [](VtPool *) -> void * { return VoHashTableCreate(8); },
+     [](void *p) { return VoHashTableDestroy(static_cast<VtHashTable *>(p)); },
+     [](void *p) { return VoHashTableStoreRecord(static_cast<VtHashTable *>(p), 1, 2) == kBadArgument; }},
+    {"pixel list", 2, [](VtPool *) -> void * { return VoPixelListCreate(); },
+     [](void *p) { return VoPixelListDestroy(static_cast<VtPixelList *>(p)); },
+     [](void *p) { return VoPixelListEntryNew(static_cast<VtPixelList *>(p)) == nullptr; }},
+};
+
+TEST_F(DestroyTwice, DestroyedPoolsTablesAndListsStayRefusedUntilACreationOfTheirKindTakesTheirRecord) {
+  VtPool *parent = VoPoolCreate(0x7e58, 24);
+  ASSERT_NE(parent, nullptr);
+  std::mt19937 random(80);
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(testing::Message() << "seed 80, round " << round);
+    // 1 to 5 of each kind, made, destroyed and made again in random orders;
+    // after each destroy every object destroyed so far is refused.
+    std::vector<std::pair<const KeptKind *, void *>> live, destroyed;
+    for (const KeptKind &kind : kKeptKinds)
+      for (uint32_t n = 1 + random() % 5; n > 0; --n) live.push_back({&kind, kind.make(parent)});
+    std::shuffle(live.begin(), live.end(), random);
+    for (const auto &made : live) {
+      ASSERT_EQ(made.first->destroy(made.second), 0u) << made.first->name;
+      destroyed.push_back(made);
+      for (const auto &[kind, object] : destroyed)
+        EXPECT_TRUE(kind->refused(object) && kind->destroy(object) == kBadArgument) << kind->name;
+    }
+    std::set<std::pair<int, void *>> taken;  // (keeper, record) of the objects made again
+    for (auto &[kind, object] : live) {
+      ASSERT_NE(object = kind->make(parent), nullptr) << kind->name;
+      EXPECT_FALSE(kind->refused(object)) << kind->name;
+      taken.insert({kind->keeper, object});
+      if (kind->keeper == 2)
+        for (const auto *l = static_cast<const VtPixelList *>(object);
+             VtPool * p : {l->regions, l->runs, l->entries})
+          taken.insert({0, p});
+    }
+    for (const auto &[kind, object] : destroyed) {
+      if (taken.count({kind->keeper, object}) != 0) continue;
+      for (int other = 0; other < 3; ++other) EXPECT_EQ(taken.count({other, object}), 0u) << kind->name;
+      EXPECT_TRUE(kind->refused(object)) << kind->name;
+    }
+    for (const auto &[kind, object] : live) EXPECT_EQ(kind->destroy(object), 0u) << kind->name;
+  }
+  EXPECT_EQ(VoPoolDispose(parent), 0u);
 }
 
 }  // namespace

@@ -613,7 +613,9 @@ std::string Reference() {
     << "check is a word of the record, the module's register of live objects (locks among\n"
     << "them), or, for the two-word ring nodes of shade contexts, the blocks of their pool: a\n"
     << "destroyed handle whose memory a newer object of the same kind has taken is that newer\n"
-    << "object and cannot be told apart from it.\n\n";
+    << "object and cannot be told apart from it. The records of pools, hash tables and pixel\n"
+    << "lists, whose word is read for every block, entry and pixel, never go back to the heap:\n"
+    << "a destroyed one keeps a cleared word until a later object of its kind takes it.\n\n";
   std::string module;
   for (const Function &f : g_functions)
     if (f.module != module) {

@@ -1,6 +1,9 @@
 // Block pools: the kernel's default pool and heap procedures, sub-pools with
 // merge and compaction, and the pool interface that goes through the kernel
-// callbacks.
+// callbacks. The records of the pools the default procedures and
+// VoSubPoolCreate make come from a keeper of pool records and never go back
+// to the heap: a destroyed pool's check word, read on every block allocated
+// and freed, stays readable and refuses it.
 
 #include "kernel/vomemman/pool.h"
 #include "kernel/vosystem/face.h"
@@ -216,10 +219,16 @@ inline bool PoolRefused(const VtPool *pool, const char *procedure) {
   return PoolRefusedSlow(pool, procedure);
 }
 
+using PoolRecords = RecordKeeper<VtPool>;
+
+__attribute__((destructor)) void PoolRecordsFree() { PoolRecords::Free(); }
+
+// A zeroed pool record, or null.
+VtPool *PoolRecordMake() { return PoolRecords::Get().Take(); }
+
 void PoolRecordFree(VtPool *pool) {
-  pool->check = 0;
   delete pool->debug;
-  VoDeallocate(pool);
+  PoolRecords::Get().Keep(pool);
 }
 
 void SubPoolDestroyInternal(VtKernelContext *k, VtPool *sub);
@@ -346,9 +355,8 @@ VtPool *PoolCreateDefault(uint32_t tag, uint32_t element_size) {
   if (k == nullptr || element_size == 0) return nullptr;
   const uint64_t rounded = (uint64_t{element_size} + 7) & ~uint64_t{7};
   if (rounded > k->memory.usable_bytes) return nullptr;
-  auto *pool = static_cast<VtPool *>(VoAllocate(sizeof(VtPool)));
+  VtPool *pool = PoolRecordMake();
   if (pool == nullptr) return nullptr;
-  std::memset(pool, 0, sizeof *pool);
   pool->check = kPoolLive;
   pool->tag = tag;
   pool->element_size = static_cast<uint32_t>(std::max<uint64_t>(rounded, kLinkBytes));
@@ -358,7 +366,7 @@ VtPool *PoolCreateDefault(uint32_t tag, uint32_t element_size) {
   pool->locked = 1;
   pool->lock = VoLockCreate();
   if (pool->lock == nullptr) {
-    VoDeallocate(pool);
+    PoolRecordFree(pool);
     return nullptr;
   }
   pool->owner = ThreadIdentity();
@@ -659,9 +667,8 @@ void VoPoolSetSingleThreaded(VtPool *pool, uint32_t flag) {
 VtPool *VoSubPoolCreate(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || pool == nullptr || PoolRefused(pool, "VoSubPoolCreate")) return nullptr;
-  auto *sub = static_cast<VtPool *>(VoAllocate(sizeof(VtPool)));
+  VtPool *sub = PoolRecordMake();
   if (sub == nullptr) return nullptr;
-  std::memset(sub, 0, sizeof *sub);
   sub->check = kPoolLive;
   // The sub-pool starts empty: the parent keeps its chunks, free blocks and
   // count, so blocks live in the parent stay safe from the sub-pool's use.

@@ -2,7 +2,8 @@
 // diagnostics, whether a module is started), module state reached through
 // the per-thread accessor, module entries, references to live records,
 // threads and locks, maths and small vector maths, value types, hash tables, the interface table,
-// memory tidying and the diagnostic numbers every module posts. The module
+// memory tidying, what the library keeps process-wide (registers of live
+// objects, keepers of records) and the diagnostic numbers every module posts. The module
 // registry and the system module's own start steps stay the kernel's
 // (registry.h).
 #pragma once
@@ -18,4 +19,5 @@
 #include "kernel/vosystem/hash_table.h"
 #include "kernel/vosystem/api_table.h"
 #include "kernel/vosystem/memory_tidy.h"
+#include "kernel/vosystem/process_wide.h"
 #include "kernel/vosystem/message_numbers.h"

@@ -23,7 +23,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "kernel/vosystem/address_register.h"
+#include "kernel/vosystem/process_wide.h"
 #include "kernel/vosystem/journal.h"
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"

@@ -1,9 +1,12 @@
 // Hash tables keyed by pointer-sized words, with an odd prime bucket count.
+// Table records come from a keeper of their own and never go back to the
+// heap, so a destroyed table's check word stays readable and refuses it.
 
 #include <cstring>
 
 #include "kernel/vosystem/hash_table.h"
 #include "kernel/vosystem/message_numbers.h"
+#include "kernel/vosystem/process_wide.h"
 
 namespace vo {
 
@@ -62,6 +65,10 @@ bool WalkStep(VtHashTable *t, uintptr_t *key, uintptr_t *value) {
 
 constexpr uint32_t kHashTableLive = 0x4a5e7ab1;
 
+using TableRecords = RecordKeeper<VtHashTable>;
+
+__attribute__((destructor)) void TableRecordsFree() { TableRecords::Free(); }
+
 // True, with a diagnostic naming the procedure, for a table argument that is
 // not null and not a live hash table: only its check word is read.
 bool Refused(const VtHashTable *t, const char *procedure) {
@@ -77,12 +84,12 @@ bool Refused(const VtHashTable *t, const char *procedure) {
 VtHashTable *VoHashTableCreate(uint32_t size) {
   const uint64_t count = BucketCount(size);
   if (count * sizeof(VtHashEntry *) > UINT32_MAX) return nullptr;
-  auto *t = static_cast<VtHashTable *>(VoAllocate(sizeof(VtHashTable)));
+  VtHashTable *t = TableRecords::Get().Take();
   if (t == nullptr) return nullptr;
   const auto bytes = static_cast<uint32_t>(count * sizeof(VtHashEntry *));
   t->buckets = static_cast<VtHashEntry **>(VoAllocate(bytes));
   if (t->buckets == nullptr) {
-    VoDeallocate(t);
+    TableRecords::Get().Keep(t);
     return nullptr;
   }
   std::memset(t->buckets, 0, bytes);
@@ -140,10 +147,9 @@ uint32_t VoHashTableNext(VtHashTable *t, uintptr_t *key, uintptr_t *value) {
 VtStatus VoHashTableDestroy(VtHashTable *t) {
   if (t == nullptr) return 0;
   if (Refused(t, "VoHashTableDestroy")) return VO_STATUS_BAD_ARGUMENT;
-  t->check = 0;
   EntriesFree(t);
   VoDeallocate(t->buckets);
-  VoDeallocate(t);
+  TableRecords::Get().Keep(t);
   return 0;
 }
 

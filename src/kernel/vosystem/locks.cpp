@@ -10,7 +10,7 @@
 #include <thread>
 #include <unordered_set>
 
-#include "kernel/vosystem/address_register.h"
+#include "kernel/vosystem/process_wide.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/threads.h"
 

@@ -2,6 +2,9 @@
 // lies just right of (or on) the run's last column; otherwise it opens a run
 // that joins the region of the newest run on row y - 1 overlapping columns
 // x - 1 .. x + 1 (eight-connected), or a new region. Regions never merge.
+// List records come from a keeper of their own and never go back to the
+// heap, so the per-pixel procedures read a destroyed list's check word
+// safely.
 
 #include "render/voshpost/pixel_list.h"
 
@@ -121,14 +124,17 @@ bool Registered(const VtPixelList *list) {
   return false;
 }
 
+using ListRecords = RecordKeeper<VtPixelList>;
+
+__attribute__((destructor)) void ListRecordsFree() { ListRecords::Free(); }
+
 // Frees the list and everything it made; the list is off the register.
 void ListFree(VtPixelList *list) {
   for (PixelRun *r = list->newest; r != nullptr; r = r->older) VoDeallocate(r->slots);
   if (list->regions != nullptr) (void)VoPoolDispose(list->regions);
   if (list->runs != nullptr) (void)VoPoolDispose(list->runs);
   if (list->entries != nullptr) (void)VoPoolDispose(list->entries);
-  list->check = 0;
-  VoDeallocate(list);
+  ListRecords::Get().Keep(list);
 }
 
 }  // namespace
@@ -149,9 +155,8 @@ VtPixelList *VoPixelListCreate() {
   // Before start there are no pools to make, and the destroy below would
   // not free a record made then.
   if (LibraryStopped()) return nullptr;
-  auto *list = static_cast<VtPixelList *>(VoAllocate(sizeof(VtPixelList)));
+  VtPixelList *list = post::ListRecords::Get().Take();
   if (list == nullptr) return nullptr;
-  std::memset(list, 0, sizeof *list);
   list->check = post::kPixelListLive;
   list->regions = VoPoolCreate(post::kRegionTag, sizeof(PixelRegion));
   list->runs = VoPoolCreate(post::kRunTag, sizeof(PixelRun));
