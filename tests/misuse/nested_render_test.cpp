@@ -216,49 +216,63 @@ class Elsewhere {
 // the starter as their second reflectance, the others as the colour; the
 // flat class shades none) with a render of itself and of a renderer of the
 // other kind, of the square or of the triangle, started at the middle call
-// of its source.
+// of its source; the same with four workers whose bands are below the
+// threaded minimum (scanned one after another on the calling thread), and
+// from the poll and progress callbacks of a render whose bands go to four
+// worker threads.
 TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
   const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
   ASSERT_TRUE(stage.ok());
   const Elsewhere elsewhere(stage);
   ASSERT_TRUE(elsewhere.ok());
   const uint32_t codes[] = {0xc0001, 0xc0003, 0x200001, 0x200002, 0x70001, 0x70002};
+  struct Farm {
+    int32_t workers;
+    uint32_t threaded_band;  // rows a band needs to go to a worker thread (12 rows: 3 a band)
+  };
   int nested = 0;
-  for (size_t outer = 0; outer < std::size(codes); ++outer)
-    for (size_t inner : {outer, (outer + 4) % std::size(codes)})  // itself, and a ray tracer for a scanline
-      for (bool triangle : {false, true})
-        for (From from : {From::kShader, From::kPoll, From::kProgress}) {
-          SCOPED_TRACE(::testing::Message()
-                       << std::hex << codes[inner] << " from " << codes[outer] << std::dec << " by source "
-                       << static_cast<int>(from) << ", triangle " << triangle);
-          g_inner = elsewhere.Of(from, 0, codes[inner], triangle);
-          std::vector<float> inner_alone, alone, picture;
-          VtStatus inner_status = InnerRender(&inner_alone);
-          // A ray-traced render inside another traces the scene the outer
-          // one gathered: of another list, it is refused and draws nothing.
-          const bool refused = triangle && inner == outer && outer >= 4;
-          if (refused) {
-            inner_status = VO_STATUS_BAD_ARGUMENT;
-            inner_alone.assign(inner_alone.size(), 0.0f);
+  for (const Farm farm : {Farm{0, 4}, Farm{4, 4}, Farm{4, 1}})
+    for (size_t outer = 0; outer < std::size(codes); ++outer)
+      for (size_t inner : {outer, (outer + 4) % std::size(codes)})  // itself, and a ray tracer for a scanline
+        for (bool triangle : {false, true})
+          for (From from : {From::kShader, From::kPoll, From::kProgress}) {
+            if (farm.threaded_band == 1 && from == From::kShader) continue;  // asked on a worker: below
+            SCOPED_TRACE(::testing::Message()
+                         << std::hex << codes[inner] << " from " << codes[outer] << std::dec << " by source "
+                         << static_cast<int>(from) << ", triangle " << triangle << ", " << farm.workers
+                         << " workers, threaded band " << farm.threaded_band);
+            VtTypedValue band{};
+            band.type = VtNat32;
+            band.value.u = farm.threaded_band;
+            ASSERT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &band), 0u);
+            g_inner = elsewhere.Of(from, 0, codes[inner], triangle);
+            std::vector<float> inner_alone, alone, picture;
+            VtStatus inner_status = InnerRender(&inner_alone);
+            // A ray-traced render inside another traces the scene the outer
+            // one gathered: of another list, it is refused and draws nothing.
+            const bool refused = triangle && inner == outer && outer >= 4;
+            if (refused) {
+              inner_status = VO_STATUS_BAD_ARGUMENT;
+              inner_alone.assign(inner_alone.size(), 0.0f);
+            }
+            g_inner = elsewhere.Of(from, 0, codes[inner], triangle);
+            const VtStatus status = stage.Render(codes[outer], farm.workers, &alone);
+            const int calls = g_inner.calls[static_cast<int>(from)];
+            if (calls == 0) {
+              EXPECT_EQ(codes[outer], 0xc0001u);
+              continue;
+            }
+            g_inner = elsewhere.Of(from, (calls + 1) / 2, codes[inner], triangle);
+            vo_test::Recorded().clear();
+            EXPECT_EQ(stage.Render(codes[outer], farm.workers, &picture), status);
+            EXPECT_EQ(vo_test::WithMessage(2913).size(), refused ? 1u : 0u);
+            EXPECT_EQ(picture, alone);
+            ASSERT_EQ(g_inner.started, 1);
+            EXPECT_EQ(g_inner.answer, inner_status);
+            EXPECT_EQ(g_inner.picture, inner_alone);
+            ++nested;
           }
-          g_inner = elsewhere.Of(from, 0, codes[inner], triangle);
-          const VtStatus status = stage.Render(codes[outer], 0, &alone);
-          const int calls = g_inner.calls[static_cast<int>(from)];
-          if (calls == 0) {
-            EXPECT_EQ(codes[outer], 0xc0001u);
-            continue;
-          }
-          g_inner = elsewhere.Of(from, (calls + 1) / 2, codes[inner], triangle);
-          vo_test::Recorded().clear();
-          EXPECT_EQ(stage.Render(codes[outer], 0, &picture), status);
-          EXPECT_EQ(vo_test::WithMessage(2913).size(), refused ? 1u : 0u);
-          EXPECT_EQ(picture, alone);
-          ASSERT_EQ(g_inner.started, 1);
-          EXPECT_EQ(g_inner.answer, inner_status);
-          EXPECT_EQ(g_inner.picture, inner_alone);
-          ++nested;
-        }
-  EXPECT_EQ(nested, 6 * 2 * 2 * 3 - 2 * 2);
+  EXPECT_EQ(nested, 2 * (6 * 2 * 2 * 3 - 2 * 2) + 6 * 2 * 2 * 2);
 }
 
 // On worker threads the scene's screen-space data and the rows belong to
