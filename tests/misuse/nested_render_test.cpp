@@ -90,12 +90,15 @@ struct WorkerAsks {
 WorkerAsks g_worker_asks;
 const std::thread::id g_calling_thread = std::this_thread::get_id();
 
+// Evaluations on the calling thread are counted (and may start the inner
+// render); those on workers may ask a render.
 VtStatus Evaluate(void *) {
-  if (g_worker_asks.code != 0 && std::this_thread::get_id() != g_calling_thread) {
+  if (std::this_thread::get_id() == g_calling_thread) {
+    Called(From::kShader);
+  } else if (g_worker_asks.code != 0) {
     ++g_worker_asks.asked;
     if (VoExecute(g_worker_asks.code) == VO_STATUS_UNAVAILABLE) ++g_worker_asks.refused;
   }
-  Called(From::kShader);
   VtShaderGlobals *g = VoShaderGetGlobals();
   g->Co[0] = 0.8f, g->Co[1] = 0.6f, g->Co[2] = 0.3f;
   return 0;
