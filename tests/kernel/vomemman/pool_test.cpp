@@ -314,6 +314,62 @@ TEST_F(PoolTest, SpareChunksOutliveTheirHeapAndServeAnotherPool) {
   EXPECT_EQ(platform::ChunksLive(), live - 1);
 }
 
+// An application's own pool procedures (callbacks 0x10002-0x10006) serve
+// every pool call with records of their own: the check word of the
+// library's records is read in its default procedures only, so a record
+// that would fail it (all zero here) is still the application's to use.
+// (Its records are as large as the library's: the dispose reads the word
+// that marks a sub-pool in any record.)
+struct AppPools {
+  static inline int calls[5] = {};  // create, destroy, allocate, free, release
+  static VtPool *Create(uint32_t, uint32_t) {
+    ++calls[0];
+    return static_cast<VtPool *>(calloc(1, sizeof(VtPool)));
+  }
+  static VtStatus Destroy(VtPool *p) {
+    ++calls[1];
+    free(p);
+    return 0;
+  }
+  static void *Allocate(VtPool *) {
+    ++calls[2];
+    return malloc(16);
+  }
+  static VtStatus Free(VtPool *, void *block) {
+    ++calls[3];
+    free(block);
+    return 0;
+  }
+  static VtStatus Release(VtPool *) {
+    ++calls[4];
+    return 0;
+  }
+};
+
+TEST_F(PoolTest, AnApplicationsPoolProceduresServeEveryPoolCallWithRecordsOfTheirOwn) {
+  const uint32_t codes[5] = {VO_CALLBACK_POOL_CREATE, VO_CALLBACK_POOL_DESTROY, VO_CALLBACK_BLOCK_ALLOCATE,
+                             VO_CALLBACK_BLOCK_FREE, VO_CALLBACK_POOL_RELEASE};
+  const VtProc own[5] = {
+      reinterpret_cast<VtProc>(&AppPools::Create), reinterpret_cast<VtProc>(&AppPools::Destroy),
+      reinterpret_cast<VtProc>(&AppPools::Allocate), reinterpret_cast<VtProc>(&AppPools::Free),
+      reinterpret_cast<VtProc>(&AppPools::Release)};
+  VtProc defaults[5];
+  for (int i = 0; i < 5; ++i) {
+    defaults[i] = VoCallBackGet(codes[i]);
+    ASSERT_EQ(VoCallBackSet(codes[i], own[i]), 0u);
+  }
+  VtPool *p = VoPoolCreate(kTag, 16);
+  void *block = VoPoolAllocate(p);
+  const bool made = p != nullptr && block != nullptr;
+  VtStatus st = VoPoolFree(p, block);
+  st |= VoPoolRelease(p);
+  st |= VoPoolDispose(p);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(VoCallBackSet(codes[i], defaults[i]), 0u);
+  EXPECT_TRUE(made);
+  EXPECT_EQ(st, 0u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(AppPools::calls[i], 1) << i;
+}
+
 TEST_F(PoolTest, KernelPoolsAreMadeOnceAndAllGoAtShutdown) {
   VtPool *nodes = VoReferencePoolGet();
   EXPECT_EQ(nodes->element_size, 16u);  // a node is {next, data} of 8 bytes each
