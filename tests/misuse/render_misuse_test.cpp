@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <vo/vo_driver.h>
 
 #include "misuse/stage.h"
 #include "support/test_support.h"
@@ -159,6 +164,107 @@ TEST_F(Renders, ARenderStartedFromAProgressCallbackLeavesTheOuterOneAsItWas) {
         EXPECT_EQ(g_probe.inner, reference);
         EXPECT_EQ(picture, reference);
       }
+  (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
+}
+
+// What the hidden-line renderer draws through the driver's shape request,
+// and the render its interrupt poll or progress callback starts at one poll
+// or report (counted for the outer render only).
+struct Drawn {
+  std::vector<std::array<float, 8>> lines{};  // both ends of each piece drawn
+  int polls = 0, reports = 0, at_poll = -1, at_report = -1;
+  uint32_t code = 0;
+  bool inside = false;
+  VtStatus answer = 0;
+  const Stage *stage = nullptr;
+  std::vector<float> inner{};  // the picture the inner render left
+};
+Drawn g_drawn;
+
+void StartInner() {
+  g_drawn.inside = true;
+  g_drawn.answer = VoExecute(g_drawn.code);
+  g_drawn.stage->Read(&g_drawn.inner);
+  g_drawn.inside = false;
+}
+VtStatus LinePoll() {
+  if (!g_drawn.inside && ++g_drawn.polls == g_drawn.at_poll) StartInner();
+  return 0;
+}
+VtStatus LineProgress(uint32_t, VtTypedValue *) {
+  if (!g_drawn.inside && ++g_drawn.reports == g_drawn.at_report) StartInner();
+  return 0;
+}
+VtStatus LineDraw(uint32_t type, uint32_t count, VtDrawRecord *record) {
+  if (g_drawn.inside || (type & VO_DRAW_POINTS_PROJECTED) == 0) return 0;
+  auto **p = static_cast<float **>(record->projected);
+  for (uint32_t i = 1; i < count; ++i)
+    g_drawn.lines.push_back(
+        {p[i - 1][0], p[i - 1][1], p[i - 1][2], p[i - 1][3], p[i][0], p[i][1], p[i][2], p[i][3]});
+  return 0;
+}
+
+// The hidden-line renderer keeps its work in the scene (records on polygons
+// and edges, clipped outlines, projected vertices held divided) from its
+// preparation to its clean-up. A render started meanwhile from its
+// interrupt poll or its progress callback, half-way through the outer
+// render's polls or reports, at 0 and 4 workers: a scanline, wireframe or
+// hidden-line render, which would set the scene's polygons up again, is
+// refused with message 2914 naming it and the outer render; a ray-traced
+// one answers and leaves the picture it does alone. Either way the outer
+// render answers and draws what it does alone.
+TEST_F(Renders, ARenderStartedWhileTheHiddenLineRendererKeepsItsWorkInTheSceneLeavesItAsItWas) {
+  // Two squares, the nearer hiding a corner of the farther.
+  const Stage stage(Mesh{{-1,    -1,    0, 1,    -1,    0, 1,    1,    0, -1,    1,    0,
+                          -0.5f, -0.5f, 1, 1.5f, -0.5f, 1, 1.5f, 1.5f, 1, -0.5f, 1.5f, 1},
+                         {4, 4},
+                         {0, 1, 2, 3, 4, 5, 6, 7}});
+  ASSERT_TRUE(stage.ok());
+  ASSERT_EQ(VoCallBackSet(VO_DRIVER_DRAW, reinterpret_cast<VtProc>(&LineDraw)), 0u);
+  ASSERT_EQ(VoCallBackSet(VO_DRIVER_POLL, reinterpret_cast<VtProc>(&LinePoll)), 0u);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&LineProgress)), 0u);
+  const uint32_t inners[] = {0x190001, 0x190002, 0xc0001, 0xc0003, 0x200001,
+                             0x200002, 0xa0001,  0x70001, 0x70002};
+  for (int32_t workers : {0, 4}) {
+    std::map<uint32_t, std::pair<VtStatus, std::vector<float>>> alone;
+    for (uint32_t code : inners) {
+      g_drawn = Drawn{};
+      alone[code].first = stage.Render(code, workers, &alone[code].second);
+    }
+    for (uint32_t outer : {0x190001u, 0x190002u}) {
+      g_drawn = Drawn{};
+      std::vector<float> picture;
+      const VtStatus status = stage.Render(outer, workers, &picture);
+      const Drawn undisturbed = g_drawn;
+      ASSERT_FALSE(undisturbed.lines.empty());
+      for (uint32_t inner : inners)
+        for (bool from_poll : {true, false}) {
+          SCOPED_TRACE(::testing::Message()
+                       << std::hex << inner << " from " << outer << (from_poll ? "'s poll" : "'s progress")
+                       << std::dec << " on " << workers << " workers");
+          g_drawn = Drawn{};
+          g_drawn.code = inner;
+          g_drawn.stage = &stage;
+          if (from_poll)
+            g_drawn.at_poll = undisturbed.polls / 2;
+          else
+            g_drawn.at_report = undisturbed.reports / 2;
+          vo_test::Recorded().clear();
+          EXPECT_EQ(stage.Render(outer, workers, &picture), status);
+          EXPECT_EQ(g_drawn.lines, undisturbed.lines);
+          if (VO_CODE_MODULE(inner) == VO_MODULE_RAYTRACER) {
+            EXPECT_EQ(g_drawn.answer, alone[inner].first);
+            EXPECT_EQ(g_drawn.inner, alone[inner].second);
+            continue;
+          }
+          EXPECT_EQ(g_drawn.answer, VO_STATUS_BAD_ARGUMENT);
+          const auto refused = vo_test::WithMessage(2914);
+          ASSERT_EQ(refused.size(), 1u);
+          EXPECT_EQ(refused[0].args.at(0).value.u, inner);
+          EXPECT_EQ(refused[0].args.at(1).value.u, outer);
+        }
+    }
+  }
   (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
 }
 

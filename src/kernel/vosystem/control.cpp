@@ -97,6 +97,24 @@ VtStatus RenderRunningRefuse(const char *procedure) {
   return VO_STATUS_BAD_ARGUMENT;
 }
 
+SceneHold::SceneHold(uint32_t code) : outer_(0) {
+  if (VtKernelContext *k = Kernel()) {
+    outer_ = k->scene_holder;
+    k->scene_holder = code;
+  }
+}
+
+SceneHold::~SceneHold() {
+  if (VtKernelContext *k = Kernel()) k->scene_holder = outer_;
+}
+
+VtStatus SceneHeldRefuse(uint32_t module, uint32_t code) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || k->scene_holder == 0) return 0;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kSceneHeld, module, code, k->scene_holder);
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
 VtProc *KernelCallbackSlot(uint32_t code) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || code < kCallbackFirst || code > kCallbackLast || code == 0x1000f) return nullptr;

@@ -63,6 +63,7 @@ struct VtKernelContext {
   uint32_t sticky_status;
   uint32_t executing;
   uint32_t executing_code;
+  uint32_t scene_holder;  // code of the render whose work is in the scene's elements, 0 for none
   uint32_t repeat_count;
   uint32_t timing;
   uint32_t debug_level;
@@ -97,6 +98,27 @@ bool ModuleStarted(uint32_t number);
 // RenderRunningRefuse (0x20000012 and message 2902 naming the procedure).
 bool RenderRunning();
 VtStatus RenderRunningRefuse(const char *procedure);
+
+// The hidden-line renderer keeps its work in the scene itself, from its
+// preparation to its clean-up: records on polygons and edges, clipped
+// vertex lists, projected vertices held divided. A render started from its
+// callbacks meanwhile that sets the scene's polygons up again (a scanline,
+// wireframe or hidden-line render) would pull that work from under it, so
+// SceneHold marks the scene held for its lifetime (render code given), and
+// those renderers call SceneHeldRefuse as they start: 0x20000012 and
+// message 2914 (the module's, the code and the holder's) while it is held,
+// else 0. A ray-traced render leaves the scene's elements alone and runs.
+class SceneHold {
+ public:
+  explicit SceneHold(uint32_t code);
+  ~SceneHold();
+  SceneHold(const SceneHold &) = delete;
+  SceneHold &operator=(const SceneHold &) = delete;
+
+ private:
+  uint32_t outer_;
+};
+VtStatus SceneHeldRefuse(uint32_t module, uint32_t code);
 
 // Kernel callback slot for a system code, or null when the code has none.
 VtProc *KernelCallbackSlot(uint32_t code);

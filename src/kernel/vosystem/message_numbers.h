@@ -496,6 +496,8 @@ constexpr uint32_t kRayStartedWhileGathering =
     2912;  // a ray-traced render started from a poll while the ray tracer gathers a scene (code)
 constexpr uint32_t kRayOtherSceneInside =
     2913;  // a ray-traced render of another primitive list inside one holding its scene (code)
+constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again while the hidden-line renderer
+                                       // keeps its work there (code, holder)
 
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =

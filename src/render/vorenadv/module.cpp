@@ -231,6 +231,7 @@ VtStatus Execute(uint32_t code) {
   if (s == nullptr) return st;
   if (!ExecuteCodeListed(kExecuteCodes, code)) return Refuse(messages::kAdvancedCodeRefused, code);
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_ADVANCED_RENDERER, code)) return refused;
+  if (const VtStatus refused = SceneHeldRefuse(VO_MODULE_ADVANCED_RENDERER, code)) return refused;
   renstd::VtStandardRendererContext *r = renstd::State();
   if (code == kExecuteDepth && r->line_output == nullptr)
     return Refuse(messages::kAdvancedDepthWithoutOutput, code);

@@ -170,6 +170,7 @@ struct VtHiddenLineContext {
   uint32_t detailed;
   uint32_t work_count, work_counter;
   uint32_t two_pass;
+  uint32_t rendering;  // renders running, the outer one's callbacks starting the others
   uint32_t drop_subpixel, merge_duplicates, merge_overlaps;
   int32_t rings_x, rings_y, kind2_pixels, silhouette_pixels;
   // The render's lists.
@@ -250,7 +251,8 @@ void ListFree(VtPool *pool, T *list) {
 }
 
 // ---- render.cpp --------------------------------------------------------------
-VtStatus Render();
+// The render of execute code 0x190001 or 0x190002 (two_pass set).
+VtStatus Render(uint32_t code);
 VtStatus Progress(VtHiddenLineContext *s, uint32_t stage, double percent, VtStatus status);
 // After each item of a stage: raises the work counter and reports.
 VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage);

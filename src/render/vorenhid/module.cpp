@@ -185,9 +185,16 @@ VtStatus Execute(uint32_t code) {
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (!ExecuteCodeListed(kExecuteCodes, code)) return kUnknownCode;
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
+  if (const VtStatus refused = SceneHeldRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
+  // A render started from a callback of another before that one holds the
+  // scene (at its first progress report) gives it back its mode; a render
+  // of its own leaves two-pass mode off.
+  const uint32_t outer_two_pass = s->rendering != 0 ? s->two_pass : 0;
   s->two_pass = code == VO_EXECUTE_HIDDEN_LINE_TWO_PASS ? 1 : 0;
-  VtStatus st = Render();
-  s->two_pass = 0;
+  ++s->rendering;
+  VtStatus st = Render(code);
+  --s->rendering;
+  s->two_pass = outer_two_pass;
   // Running out of memory is a warning whichever procedure the render
   // called ran out (the polygon module answers it as an error).
   if ((st & VO_STATUS_ERROR_NO_MEMORY) == VO_STATUS_ERROR_NO_MEMORY)

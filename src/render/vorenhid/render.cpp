@@ -7,7 +7,10 @@
 // - the view's own status is ORed into the result; a view that cannot be
 //   evaluated at all (2) stops the render before stage 1;
 // - the work of stages 1 to 4 is given back on every path before the
-//   render returns.
+//   render returns;
+// - from the preparation to the end of the clean-up the scene is held
+//   (SceneHold): renders started from the callbacks meanwhile that would
+//   set its polygons up again are refused.
 
 #include <vo/vo_view.h>
 
@@ -168,7 +171,7 @@ VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage) {
   return Progress(s, stage, p, 0);
 }
 
-VtStatus Render() {
+VtStatus Render(uint32_t code) {
   VtHiddenLineContext *s = State();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   s->progress.overall = 0;
@@ -197,6 +200,8 @@ VtStatus Render() {
     return view;
   }
   s->scene = list;
+  // From here to the end of the clean-up the scene carries this render's work.
+  const SceneHold hold(code);
   VtStatus st;
   {
     RenderContextScope scope;

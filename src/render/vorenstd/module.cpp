@@ -325,6 +325,7 @@ VtStatus Execute(uint32_t code) {
     return VO_STATUS_BAD_ARGUMENT;
   }
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_STANDARD_RENDERER, code)) return refused;
+  if (const VtStatus refused = SceneHeldRefuse(VO_MODULE_STANDARD_RENDERER, code)) return refused;
   // A render run from inside another (a shadow map) keeps what the outer
   // one has gathered in the sticky word.
   const uint32_t outer_sticky = s->frame != nullptr && s->sticky != nullptr ? *s->sticky : 0;

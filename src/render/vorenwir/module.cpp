@@ -123,6 +123,7 @@ constexpr uint32_t kExecuteCodes[] = {kExecuteRender};
 VtStatus Execute(uint32_t code) {
   if (!ExecuteCodeListed(kExecuteCodes, code)) return VO_STATUS_BAD_ARGUMENT;
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_WIREFRAME, code)) return refused;
+  if (const VtStatus refused = SceneHeldRefuse(VO_MODULE_WIREFRAME, code)) return refused;
   return Render();
 }
 
