@@ -250,8 +250,11 @@ TEST_F(RingsTest, AppendsAndPoolListDestroysRefuseWhatIsNoNodeOrNoPoolAndChangeN
   for (uintptr_t i = 1; i <= 5; ++i) built = VoNPREdgeReferenceAppend(built, VoReferenceNodeCreate(D(i)));
   EXPECT_EQ(vo::RingLength(built), 5u);
 
-  for (VtPool *pool : {static_cast<VtPool *>(nullptr), reinterpret_cast<VtPool *>(view)}) {
-    SCOPED_TRACE(pool == nullptr ? "no pool" : "a view");
+  VtPool *gone = VoPoolCreate(0x7e57, 16);
+  ASSERT_NE(gone, nullptr);
+  ASSERT_EQ(VoPoolDispose(gone), 0u);
+  for (VtPool *pool : {static_cast<VtPool *>(nullptr), reinterpret_cast<VtPool *>(view), gone}) {
+    SCOPED_TRACE(pool == nullptr ? "no pool" : pool == gone ? "a pool disposed" : "a view");
     Recorded().clear();
     EXPECT_EQ(VoReferencePoolListDestroy(pool, built, nullptr), kRefused);
     const auto posted = WithMessage(vo::messages::kObjectNotLive);
