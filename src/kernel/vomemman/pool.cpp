@@ -655,8 +655,13 @@ VtStatus VoPoolDispose(VtPool *pool) {
   VtKernelContext *k = Kernel();
   if (pool == nullptr) return 0;
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;
-  if (pool->parent != nullptr) return VoSubPoolDestroy(pool);
   auto destroy = KernelSlot<VtPoolDestroyProc>(k, VO_CALLBACK_POOL_DESTROY);
+  // Under the library's own pool procedures every pool is a record of the
+  // library's; under an application's, a pool is the application's record,
+  // of a size of its own, unless it is one the library made (a sub-pool of
+  // one of its own pools): no word of it is read before that is known.
+  const bool library_record = destroy == &PoolDestroyDefault || PoolRecords::Get().Made(pool);
+  if (library_record && pool->parent != nullptr) return VoSubPoolDestroy(pool);
   return destroy ? destroy(pool) : VO_STATUS_BAD_ARGUMENT;
 }
 

@@ -107,6 +107,14 @@ class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
     all_ = k;
     return &k->record;
   }
+  // True when the address is a record this keeper made (live or kept): a
+  // walk of every record made, for calls that are not per block.
+  bool Made(const void *record) {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const Kept *k = all_; k != nullptr; k = k->made_next)
+      if (static_cast<const void *>(&k->record) == record) return true;
+    return false;
+  }
   // Takes back a record Take answered; its bytes become zero.
   void Keep(T *record) {
     if (record == nullptr) return;
