@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -199,6 +200,7 @@ class Elsewhere {
   Elsewhere &operator=(const Elsewhere &) = delete;
 
   bool ok() const { return ok_; }
+  VtPrimitive *triangle() const { return triangle_; }
   // The inner render of the code from the source given, at its call
   // `trigger` (0: never), in the scene of the stage or the triangle's.
   Inner Of(From from, int trigger, uint32_t code, bool triangle) const {
@@ -232,9 +234,22 @@ TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
   struct Farm {
     int32_t workers;
     uint32_t threaded_band;  // rows a band needs to go to a worker thread (12 rows: 3 a band)
+    int32_t shadows;         // the point light's shadow map size (0: ray-traced shadows; -1: none)
+    bool mirror;             // the triangle traces reflections
   };
   int nested = 0;
-  for (const Farm farm : {Farm{0, 4}, Farm{4, 4}, Farm{4, 1}})
+  VtMaterial *mirror = VoMaterialCreate();
+  ASSERT_EQ(VoMaterialSetShaderByPrototype(mirror, VO_SHADER_REFLECTANCE, "mirror"), 0u);
+  for (const Farm farm : {Farm{0, 4, -1, false}, Farm{4, 4, -1, false}, Farm{4, 1, -1, false},
+                          Farm{0, 4, 256, false}, Farm{0, 4, 0, false}, Farm{0, 4, -1, true}}) {
+    EXPECT_EQ(farm.mirror ? VoPrimitiveSetMaterial(elsewhere.triangle(), mirror) : 0, 0u);  // the last row
+    VtTypedValue shadows{}, size{};
+    shadows.type = VtBoolean;
+    shadows.value.u = farm.shadows >= 0;
+    size.type = VtInt32;
+    size.value.i = std::max(farm.shadows, 0);
+    ASSERT_EQ(VoShaderSetArg(stage.point_light(), "shadows", &shadows), 0u);
+    ASSERT_EQ(VoShaderSetArg(stage.point_light(), "shadow resolution", &size), 0u);
     for (size_t outer = 0; outer < std::size(codes); ++outer)
       for (size_t inner : {outer, (outer + 4) % std::size(codes)})  // itself, and a ray tracer for a scanline
         for (bool triangle : {false, true})
@@ -243,7 +258,7 @@ TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
             SCOPED_TRACE(::testing::Message()
                          << std::hex << codes[inner] << " from " << codes[outer] << std::dec << " by source "
                          << static_cast<int>(from) << ", triangle " << triangle << ", " << farm.workers
-                         << " workers, threaded band " << farm.threaded_band);
+                         << " workers, threaded band " << farm.threaded_band << ", shadows " << farm.shadows);
             VtTypedValue band{};
             band.type = VtNat32;
             band.value.u = farm.threaded_band;
@@ -252,8 +267,13 @@ TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
             std::vector<float> inner_alone, alone, picture;
             VtStatus inner_status = InnerRender(&inner_alone);
             // A ray-traced render inside another traces the scene the outer
-            // one gathered: of another list, it is refused and draws nothing.
-            const bool refused = triangle && inner == outer && outer >= 4;
+            // one gathered; the advanced classes (the standard renderer
+            // casts no shadows and traces no rays) shade with the outer
+            // image's shadows and ray preparation: of another list, the
+            // inner render is refused and draws nothing.
+            const bool refused =
+                triangle && ((inner == outer && outer >= 4) ||
+                             ((farm.shadows >= 0 || farm.mirror) && (inner == 2 || inner == 3)));
             if (refused) {
               inner_status = VO_STATUS_BAD_ARGUMENT;
               inner_alone.assign(inner_alone.size(), 0.0f);
@@ -275,7 +295,9 @@ TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
             EXPECT_EQ(g_inner.picture, inner_alone);
             ++nested;
           }
-  EXPECT_EQ(nested, 2 * (6 * 2 * 2 * 3 - 2 * 2) + 6 * 2 * 2 * 2);
+  }
+  EXPECT_EQ(VoMaterialDestroy(mirror), 0u);
+  EXPECT_EQ(nested, 5 * (6 * 2 * 2 * 3 - 2 * 2) + 6 * 2 * 2 * 2);
 }
 
 // On worker threads the scene's screen-space data and the rows belong to

@@ -64,6 +64,7 @@ class Stage {
 
   bool ok() const { return ok_; }
   VtPrimitive *primitive() const { return primitive_; }
+  VtShader *point_light() const { return point_; }
 
   // A render of the code on the worker count given; its status, and the
   // picture in *picture.
@@ -100,12 +101,14 @@ class Stage {
     VtTypedValue at{};
     at.type = VtPoint;
     at.value.v[0] = 2, at.value.v[1] = 3, at.value.v[2] = 5;
+    point_ = point;
     return ambient != nullptr && point != nullptr && VoShaderSetArg(point, "location", &at) == 0;
   }
 
   VtScreenBuffer *buffer_ = nullptr;
   VtPrimitive *primitive_ = nullptr;
   VtMaterial *material_ = nullptr;
+  VtShader *point_ = nullptr;
   VtReference *list_ = nullptr, *lights_ = nullptr;
   bool ok_ = false;
 };

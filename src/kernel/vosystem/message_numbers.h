@@ -494,8 +494,8 @@ constexpr uint32_t kFileNotOpened = 2901;  // VoFileClose of a stream VoFileOpen
 constexpr uint32_t kRenderRunning = 2902;  // a call that would free what a running render uses (procedure)
 constexpr uint32_t kRayStartedWhileGathering =
     2912;  // a ray-traced render started from a poll while the ray tracer gathers a scene (code)
-constexpr uint32_t kRayOtherSceneInside =
-    2913;  // a ray-traced render of another primitive list inside one holding its scene (code)
+constexpr uint32_t kRayOtherSceneInside = 2913;  // a render of another primitive list tracing or shadowing
+                                                 // with the scene of the one it runs in (code)
 constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again while the hidden-line renderer
                                        // keeps its work there (code, holder)
 

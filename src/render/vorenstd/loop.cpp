@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "render/vorenstd/renderer.h"
+#include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
 #include "scene/voview/face.h"
 
@@ -515,6 +516,14 @@ VtStatus Render(VtRenderClass *cls) {
   VtStandardRendererContext *s = State();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (cls == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  // A render started inside an image (from its shader or callback) shares
+  // that image's shadow maps and ray-tracer preparation: of another
+  // primitive list, its shadows and reflections would be the outer scene's.
+  if (shader::ImageTracesAnotherList()) {
+    const uint32_t module = s->execute_code >> 16;
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kRayOtherSceneInside, module, s->execute_code);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   // A render inside another's scan would overwrite what the outer one has
   // projected and clipped.
   ScreenKept kept{};

@@ -42,6 +42,14 @@ VtMaterial *DefaultMaterialNow();
 // report or a memo is stale once it moves.
 uint32_t ImageSerial();
 
+// Whether a render started now, inside the image set up in this context
+// (from its shader or callback), would shade with that image's shadows (a
+// light casting them, by map or by ray, while shadows are on) or trace rays
+// (a material of the current list that traces, while tracing is on), which
+// were made for another primitive list than the current one. False outside
+// an image and while a shadow map of the casters renders.
+bool ImageTracesAnotherList();
+
 // Whether the material calls set up in the globals read nothing of the point
 // beyond its position, normal, colour globals, the view and the lights: the
 // reflectance, and the colour too when asked. A renderer shares such a

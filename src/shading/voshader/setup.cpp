@@ -43,6 +43,7 @@ constexpr uint32_t kMsgForegroundType = 361;
 constexpr uint32_t kMsgFrameDegenerate = 957;
 constexpr uint32_t kRayScaleControl = 0x70015;
 constexpr uint32_t kRayScaleRead = 0x70017;
+constexpr uint32_t kRayTracingControl = 0x70008;  // the tracer's switch (a render may turn it off)
 
 // The vertex properties whose offsets the globals keep, in field order.
 constexpr uint32_t kVertexCodes[13] = {VO_VERT_WORLD,
@@ -493,6 +494,35 @@ uint32_t ImageSerial() {
   return s != nullptr ? s->image_serial : 0;
 }
 
+bool ImageTracesAnotherList() {
+  ShadingContext *s = StateGet();
+  VtReference *list = VoPrimitiveListGet();
+  if (s == nullptr || s->image_initialised == 0 || s->casters_render != 0 || list == s->image_list)
+    return false;
+  VtTypedValue on{};
+  const bool tracing =
+      s->ray_prepare != nullptr && VoControlGet(kRayTracingControl, &on) == 0 && on.value.u != 0;
+  // Shadows come from the maps the outer image made of its casters, or
+  // from rays in the scene prepared for it.
+  if (s->shadows != 0)
+    for (const VtShader *light = s->light_head; light != nullptr; light = light->link) {
+      const VtLightData *d = LightOf(light);
+      const bool rays = s->ray_shadows != 0 && tracing;
+      if (d->kind != VO_LIGHT_AMBIENT && d->castsShadows != 0 && (d->shadowResolution != 0 || rays))
+        return true;
+    }
+  if (!tracing) return false;
+  bool reflects = false;
+  ForEachNode(list, [&](VtReference *node) {
+    auto *p = static_cast<VtPrimitive *>(node->data);
+    if (p == nullptr || !PrimitiveLive(p)) return;
+    VtMaterial *const *held = PropertyField<VtMaterial *>(p, nullptr, VO_PRIM_MATERIAL);
+    const VtMaterial *m = held != nullptr && *held != nullptr ? *held : DefaultMaterial(s);
+    if (m != nullptr && m->raytrace != 0) reflects = true;
+  });
+  return reflects;
+}
+
 }  // namespace vo::shader
 
 namespace vo {
@@ -516,6 +546,7 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   }
   s->image_initialised = 1;
   ++s->image_serial;
+  s->image_list = VoPrimitiveListGet();
   s->ray_depth = 0;  // no secondary ray is in progress at an image's start
   VtShaderGlobals *g = s->globals;
   s->length_factor = s->area_factor = 1;

@@ -299,6 +299,7 @@ struct OuterScene {
   VtReference *light_list;
   VtShader *light_head;
   uint32_t light_count;
+  uint32_t casters_render;
 };
 
 void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrupts &stop) {
@@ -321,6 +322,8 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
   o->light_list = s->light_list;
   o->light_head = s->light_head;
   o->light_count = s->light_count;
+  o->casters_render = s->casters_render;
+  s->casters_render = 1;
   (void)LightListSet(s, nullptr);  // the chain's references stay the list's
 }
 
@@ -331,6 +334,7 @@ void SceneLeave(ShadingContext *s, const OuterScene &o) {
   s->light_list = o.light_list;
   s->light_head = o.light_head;
   s->light_count = o.light_count;
+  s->casters_render = o.casters_render;
 }
 
 VtStatus ShadowCreate(ShadingContext *s, VtShader *light) {

@@ -307,7 +307,9 @@ struct ShadingContext {
   uint32_t image_initialised;
   uint32_t image_depth;  // images initialised inside the outer one
   ImageSaved image_saved[kImageNestingMost];
-  uint32_t image_serial;  // raised by every outer image
+  uint32_t image_serial;    // raised by every outer image
+  VtReference *image_list;  // the primitive list current when the outer image began
+  uint32_t casters_render;  // a shadow map of the casters is being rendered
   uint32_t ray_preparation;
   uint32_t perspective;
   float filter_scale;
