@@ -80,11 +80,18 @@ class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
   static_assert(std::is_trivially_copyable_v<T> && std::is_standard_layout_v<T>);
 
  public:
+  // Frees the records kept for a later take. A record still in use stays
+  // with its holder: a library never stopped holds its pools and tables to
+  // the process's end, with the blocks they point to.
   ~RecordKeeper() {
-    for (Kept *k = all_; k != nullptr;) {
-      Kept *next = k->made_next;
-      std::free(k);
-      k = next;
+    Kept **link = &all_;
+    while (Kept *k = *link) {
+      if (k->spare) {
+        *link = k->made_next;
+        std::free(k);
+      } else {
+        link = &k->made_next;
+      }
     }
   }
   // A zeroed record, or null when none can be made. A take counts as one
@@ -99,6 +106,7 @@ class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
       spare_first_ = k->spare_next;
       if (spare_first_ == nullptr) spare_last_ = nullptr;
       k->spare_next = nullptr;
+      k->spare = false;
       return &k->record;
     }
     k = static_cast<Kept *>(std::calloc(1, sizeof(Kept)));
@@ -121,6 +129,7 @@ class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
     std::memset(static_cast<void *>(record), 0, sizeof(T));
     Kept *k = reinterpret_cast<Kept *>(reinterpret_cast<char *>(record) - offsetof(Kept, record));
     std::lock_guard<std::mutex> hold(lock_);
+    k->spare = true;
     if (spare_last_ != nullptr)
       spare_last_->spare_next = k;
     else
@@ -132,6 +141,7 @@ class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
   struct Kept {
     Kept *made_next;   // every record made, newest first
     Kept *spare_next;  // the next record kept for a later take
+    bool spare;        // kept for a later take, not in use
     T record;
   };
   std::mutex lock_;
