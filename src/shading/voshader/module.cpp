@@ -53,11 +53,11 @@ VtStatus ContextPoolsFree(ShadingContext *s) {
   s->transform = nullptr;
   VoDeallocate(s->buffer);
   s->buffer = nullptr;
-  VoDeallocate(s->hit_vertex);
-  s->hit_vertex = nullptr;
-  s->hit_vertex_size = 0;
-  s->hit_primitive = nullptr;
-  s->hit_contents = nullptr;
+  VoDeallocate(s->point.hit_vertex);
+  s->point.hit_vertex = nullptr;
+  s->point.hit_vertex_size = 0;
+  s->point.hit_primitive = nullptr;
+  s->point.hit_contents = nullptr;
   return st;
 }
 
@@ -106,10 +106,10 @@ VtStatus ContextCopy(void *state, void **copy) {
   c->context_pool = c->context_node_pool = nullptr;
   c->transform = nullptr;
   c->buffer = nullptr;
-  c->hit_vertex = nullptr;
-  c->hit_vertex_size = 0;
-  c->hit_primitive = nullptr;
-  c->hit_contents = nullptr;
+  c->point.hit_vertex = nullptr;
+  c->point.hit_vertex_size = 0;
+  c->point.hit_primitive = nullptr;
+  c->point.hit_contents = nullptr;
   c->light_head = nullptr;
   c->light_list = nullptr;
   c->light_count = 0;

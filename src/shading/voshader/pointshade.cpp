@@ -46,11 +46,11 @@ void TextureFrameOfPoint(ShadingContext *s, VtShaderGlobals *g) {
   }
   // The polygon's frame (or the texture space's), never a point's.
   const float *dPds = space_ran ? g->dPds : g->dPdsStorage, *dPdt = space_ran ? g->dPdt : g->dPdtStorage;
-  const float ds = space_ran ? g->ds : s->polygon_ds, dt = space_ran ? g->dt : s->polygon_dt;
-  FrameVectorMap(s, g->transform, dPds, ds, s->point_dPds, &g->ds);
-  FrameVectorMap(s, g->transform, dPdt, dt, s->point_dPdt, &g->dt);
-  g->dPds = s->point_dPds;
-  g->dPdt = s->point_dPdt;
+  const float ds = space_ran ? g->ds : s->point.polygon_ds, dt = space_ran ? g->dt : s->point.polygon_dt;
+  FrameVectorMap(s, g->transform, dPds, ds, s->point.point_dPds, &g->ds);
+  FrameVectorMap(s, g->transform, dPdt, dt, s->point.point_dPdt, &g->dt);
+  g->dPds = s->point.point_dPds;
+  g->dPdt = s->point.point_dPdt;
   g->ds *= s->filter_scale;
   g->dt *= s->filter_scale;
 }

@@ -98,25 +98,11 @@ void ForegroundTake(ShadingContext *s, VtShaderGlobals *g) {
 // its globals record; the inner image starts with no hit vertex.
 void PointKeep(ShadingContext *s, VtShaderGlobals *globals, ImageSaved *saved) {
   saved->globals = globals;
-  saved->ray_depth = s->ray_depth;
-  saved->jitter_index = s->jitter_index;
-  saved->polygon_ds = s->polygon_ds;
-  saved->polygon_dt = s->polygon_dt;
-  Copy3(saved->point_dPds, s->point_dPds);
-  Copy3(saved->point_dPdt, s->point_dPdt);
-  saved->frame_primitive = s->frame_primitive;
-  saved->frame_polygon = s->frame_polygon;
-  saved->frame_serial = s->frame_serial;
-  saved->frame_status = s->frame_status;
-  saved->frame = s->frame;
-  saved->hit_vertex = s->hit_vertex;
-  saved->hit_vertex_size = s->hit_vertex_size;
-  saved->hit_primitive = s->hit_primitive;
-  saved->hit_contents = s->hit_contents;
-  s->hit_vertex = nullptr;
-  s->hit_vertex_size = 0;
-  s->hit_primitive = nullptr;
-  s->hit_contents = nullptr;
+  saved->point = s->point;
+  s->point.hit_vertex = nullptr;
+  s->point.hit_vertex_size = 0;
+  s->point.hit_primitive = nullptr;
+  s->point.hit_contents = nullptr;
 }
 
 // The outer point back as PointKeep found it; the inner image's hit vertex
@@ -126,22 +112,8 @@ void PointGiveBack(ShadingContext *s, const ImageSaved &saved) {
   std::memcpy(s->globals, saved.globals, s->globals_size);
   s->globals->stackTop = s->stack_top;
   (void)VoPoolFree(s->globals_pool, saved.globals);
-  s->ray_depth = saved.ray_depth;
-  s->jitter_index = saved.jitter_index;
-  s->polygon_ds = saved.polygon_ds;
-  s->polygon_dt = saved.polygon_dt;
-  Copy3(s->point_dPds, saved.point_dPds);
-  Copy3(s->point_dPdt, saved.point_dPdt);
-  s->frame_primitive = saved.frame_primitive;
-  s->frame_polygon = saved.frame_polygon;
-  s->frame_serial = saved.frame_serial;
-  s->frame_status = saved.frame_status;
-  s->frame = saved.frame;
-  VoDeallocate(s->hit_vertex);
-  s->hit_vertex = saved.hit_vertex;
-  s->hit_vertex_size = saved.hit_vertex_size;
-  s->hit_primitive = saved.hit_primitive;
-  s->hit_contents = saved.hit_contents;
+  VoDeallocate(s->point.hit_vertex);
+  s->point = saved.point;
 }
 
 // Saves the outer image (whose mode and selector were those given) and takes
@@ -304,24 +276,25 @@ const ContentsOffsets &OffsetsOf(ShadingContext *s, const VtPrimitive *p) {
 // polygon and image.
 VtStatus FrameOf(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, const ContentsOffsets &o,
                  const float *N) {
-  if (s->frame_primitive == p && s->frame_polygon == polygon && s->frame_serial == s->image_serial)
-    return s->frame_status;
-  s->frame_primitive = p;
-  s->frame_polygon = polygon;
-  s->frame_serial = s->image_serial;
-  s->frame_status = 0x2000000au;
+  if (s->point.frame_primitive == p && s->point.frame_polygon == polygon &&
+      s->point.frame_serial == s->image_serial)
+    return s->point.frame_status;
+  s->point.frame_primitive = p;
+  s->point.frame_polygon = polygon;
+  s->point.frame_serial = s->image_serial;
+  s->point.frame_status = 0x2000000au;
   VtReference *ring = o.vrefs >= 0 ? *ElementField<VtReference *>(polygon, o.vrefs) : nullptr;
   const int32_t position = o.vertex[0], st = o.vertex[4];
-  if (ring == nullptr || position < 0) return s->frame_status;
+  if (ring == nullptr || position < 0) return s->point.frame_status;
   float positions[3][3], coordinates[3][2];
   VtReference *node = ring;
   for (int i = 0; i < 3; ++i, node = node->next) {
-    if (i > 0 && node == ring) return s->frame_status;  // fewer than three vertices
+    if (i > 0 && node == ring) return s->point.frame_status;  // fewer than three vertices
     Copy3(positions[i], ElementField<float>(node->data, position));
     std::memcpy(coordinates[i], ElementField<float>(node->data, st), sizeof coordinates[i]);
   }
-  s->frame_status = TextureFrameSolve(positions, coordinates, N, &s->frame);
-  return s->frame_status;
+  s->point.frame_status = TextureFrameSolve(positions, coordinates, N, &s->point.frame);
+  return s->point.frame_status;
 }
 
 void FrameDefault(ShadingContext *s, VtShaderGlobals *g, float step) {
@@ -335,7 +308,7 @@ void FrameDefault(ShadingContext *s, VtShaderGlobals *g, float step) {
 void TextureDerivatives(ShadingContext *s, VtShaderGlobals *g, VtPrimitive *p, VtPolygon *polygon,
                         const ContentsOffsets &o) {
   FrameDefault(s, g, 0);
-  s->polygon_ds = s->polygon_dt = 0;
+  s->point.polygon_ds = s->point.polygon_dt = 0;
   if (o.vertex[4] < 0) return;
   const VtStatus st = FrameOf(s, p, polygon, o, g->Ng);
   if (st != 0) {
@@ -344,13 +317,13 @@ void TextureDerivatives(ShadingContext *s, VtShaderGlobals *g, VtPrimitive *p, V
            static_cast<const void *>(p));
     return;
   }
-  s->polygon_ds = s->frame.ds;
-  s->polygon_dt = s->frame.dt;
-  Copy3(g->dPdsStorage, s->frame.dPds);
-  Copy3(g->dPdtStorage, s->frame.dPdt);
-  g->ds = s->frame.ds * s->filter_scale;
-  g->dt = s->frame.dt * s->filter_scale;
-  g->textureHandedness = s->frame.handedness;
+  s->point.polygon_ds = s->point.frame.ds;
+  s->point.polygon_dt = s->point.frame.dt;
+  Copy3(g->dPdsStorage, s->point.frame.dPds);
+  Copy3(g->dPdtStorage, s->point.frame.dPdt);
+  g->ds = s->point.frame.ds * s->filter_scale;
+  g->dt = s->point.frame.dt * s->filter_scale;
+  g->textureHandedness = s->point.frame.handedness;
 }
 
 // The globals' flags and normals of a primitive's polygon.
@@ -485,7 +458,7 @@ VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *p, VtShaderGlobals *g) {
   if (v.enable_transparency) g->transparencyCall = EntryOf(v.transparency, image_slot);
   if (v.enable_displacement) g->displacementCall = EntryOf(v.displacement, image_slot);
   g->textureSpaceCall = EntryOf(g->textureSpace, image_slot);
-  if (image_slot && s->ray_depth == 0) FiltersChoose(s, g, v, reflectance);
+  if (image_slot && s->point.ray_depth == 0) FiltersChoose(s, g, v, reflectance);
   return 0;
 }
 
@@ -547,7 +520,7 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   s->image_initialised = 1;
   ++s->image_serial;
   s->image_list = VoPrimitiveListGet();
-  s->ray_depth = 0;  // no secondary ray is in progress at an image's start
+  s->point.ray_depth = 0;  // no secondary ray is in progress at an image's start
   VtShaderGlobals *g = s->globals;
   s->length_factor = s->area_factor = 1;
   (void)VoLengthToMetres(&s->length_factor);

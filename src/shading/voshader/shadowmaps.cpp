@@ -420,7 +420,7 @@ void JitterRestart(float x, float y) {
   h ^= h >> 15;
   h *= 0x2C1B3C6Du;
   h ^= h >> 12;
-  s->jitter_index = h % kJitterCount;
+  s->point.jitter_index = h % kJitterCount;
 }
 
 void NestedRenderEnter(NestedRender *n, uint32_t pixel_mode, VtProc receiver) {
@@ -547,7 +547,7 @@ double VoLightSampleShadow(double u, double v, double depth, VtLightData *light,
               step_y = light->pcfStepY;
   const double base_x = X - hw + jx, base_y = Y - hh + jy;
   const float *jitter = s->shared->jitter;
-  uint32_t at = s->jitter_index;
+  uint32_t at = s->point.jitter_index;
   int32_t count = 0;
   for (int32_t i = 0; i < nx; ++i) {
     const double column = base_x + i * step_x;
@@ -558,7 +558,7 @@ double VoLightSampleShadow(double u, double v, double depth, VtLightData *light,
       count += texel != nullptr && *texel < depth;
     }
   }
-  s->jitter_index = at;
+  s->point.jitter_index = at;
   return static_cast<double>(count) / (static_cast<double>(nx) * ny);
 }
 

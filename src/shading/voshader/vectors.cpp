@@ -22,17 +22,17 @@ namespace {
 // Room in the hit buffer for one vertex of the primitive's layout; new room
 // is zeroed, as interpolation writes only the blended properties.
 VtStatus HitBufferFor(ShadingContext *s, const VtPrimitive *p) {
-  if (p == s->hit_primitive && p->contents == s->hit_contents) return 0;
+  if (p == s->point.hit_primitive && p->contents == s->point.hit_contents) return 0;
   const uint32_t need = VoContentsGetDataSize(p->contents, VO_CONTENTS_VERTEX);
-  if (need > s->hit_vertex_size) {
-    void *grown = VoMemoryReallocate(s->hit_vertex, need);
+  if (need > s->point.hit_vertex_size) {
+    void *grown = VoMemoryReallocate(s->point.hit_vertex, need);
     if (grown == nullptr) return Refuse(kNoMemory, messages::kRayHitNoMemory, need);
-    s->hit_vertex = static_cast<unsigned char *>(grown);
-    std::memset(s->hit_vertex + s->hit_vertex_size, 0, need - s->hit_vertex_size);
-    s->hit_vertex_size = need;
+    s->point.hit_vertex = static_cast<unsigned char *>(grown);
+    std::memset(s->point.hit_vertex + s->point.hit_vertex_size, 0, need - s->point.hit_vertex_size);
+    s->point.hit_vertex_size = need;
   }
-  s->hit_primitive = p;
-  s->hit_contents = p->contents;
+  s->point.hit_primitive = p;
+  s->point.hit_contents = p->contents;
   return 0;
 }
 
@@ -47,7 +47,7 @@ VtStatus HitVertexFill(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon,
     return Refuse(kRefused, messages::kRayHitNoVertices, static_cast<const void *>(p),
                   static_cast<const void *>(polygon));
   auto **sources = reinterpret_cast<VtVertex **>(vertices);
-  return interpolate(p, 0, 4, sources, weights, reinterpret_cast<VtVertex *>(s->hit_vertex));
+  return interpolate(p, 0, 4, sources, weights, reinterpret_cast<VtVertex *>(s->point.hit_vertex));
 }
 
 // Shades the hit with the depth raised: black when its vertex cannot be made.
@@ -57,7 +57,7 @@ VtStatus HitShade(ShadingContext *s, const float *origin, const float *direction
   std::memcpy(g->unitI, direction, sizeof g->unitI);
   VtStatus st = HitBufferFor(s, p);
   if (st == 0) st = HitVertexFill(s, p, polygon, interpolate);
-  if (st == 0) return ShadePoint(s, p, s->hit_vertex, origin, 0);
+  if (st == 0) return ShadePoint(s, p, s->point.hit_vertex, origin, 0);
   std::memset(g->Co, 0, sizeof g->Co);
   return st;
 }
@@ -119,9 +119,9 @@ VtStatus VoRayTrace(float *colour, const float *origin, const float *direction, 
     if (colour != nullptr) colour[0] = colour[1] = colour[2] = 0.0f;
     return 0;
   }
-  ++s->ray_depth;
+  ++s->point.ray_depth;
   const VtStatus hit = s->ray_shade(colour, origin, direction, weight);
-  --s->ray_depth;
+  --s->point.ray_depth;
   return hit;
 }
 
@@ -140,13 +140,13 @@ VtStatus VoRayShade(const float *origin, const float *direction, VtPrimitive *pr
   const VtInterpolationRoutine interpolate = VoContentsGetInterpolator(primitive->contents);
   const float xs = g->xs, ys = g->ys;
   (void)VoShadingInitialisePolygon(primitive, polygon);
-  if (s->ray_depth == 0) {
+  if (s->point.ray_depth == 0) {
     g->xs = xs;
     g->ys = ys;
   }
-  ++s->ray_depth;
+  ++s->point.ray_depth;
   st = HitShade(s, origin, direction, primitive, polygon, interpolate);
-  --s->ray_depth;
+  --s->point.ray_depth;
   return st;
 }
 

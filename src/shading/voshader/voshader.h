@@ -176,21 +176,16 @@ struct TextureFrame {
   uint32_t handedness;
 };
 
-// What an image initialised inside another one saves of the outer image.
-// Besides the image's own values, what the point the outer image was
-// shading left in the context (a render started from a shader returns to
-// that point): the globals record, the ray depth and jitter cursor, the
-// point's and polygon's frames, and the hit vertex the globals may point
-// into (the inner image has one of its own, freed at its end).
-struct ImageSaved {
-  uint32_t mode, selector, perspective;
-  float filter_scale;
-  float E[3], I[3], unitI[3];
-  VtShader *foreground;
-  VtShaderCall foreground_call;
-  const float *angle_tangent;
-  VtShaderGlobals *globals;  // a copy from the globals pool
-  uint32_t ray_depth, jitter_index;
+// What the point being shaded leaves in the context besides its globals
+// record: the ray depth and the shadow maps' jitter cursor, the polygon
+// frame's unscaled steps and a point's own frame vectors, the texture frame
+// of the polygon last set up, and a ray hit's vertex: a buffer sized for the
+// vertex layout of the last primitive shaded for the ray tracer (grown,
+// never shrunk), and that primitive with its layout (a primitive whose
+// layout changed is sized again).
+struct PointState {
+  uint32_t ray_depth;
+  uint32_t jitter_index;
   float polygon_ds, polygon_dt;
   float point_dPds[3], point_dPdt[3];
   const VtPrimitive *frame_primitive;
@@ -202,6 +197,23 @@ struct ImageSaved {
   uint32_t hit_vertex_size;
   const VtPrimitive *hit_primitive;
   const VtContents *hit_contents;
+};
+
+// What an image initialised inside another one saves of the outer image.
+// Besides the image's own values, what the point the outer image was
+// shading left in the context (a render started from a shader returns to
+// that point): the globals record and the point's state, whose hit vertex
+// the globals may point into (the inner image has one of its own, freed at
+// its end).
+struct ImageSaved {
+  uint32_t mode, selector, perspective;
+  float filter_scale;
+  float E[3], I[3], unitI[3];
+  VtShader *foreground;
+  VtShaderCall foreground_call;
+  const float *angle_tangent;
+  VtShaderGlobals *globals;  // a copy from the globals pool
+  PointState point;
 };
 constexpr uint32_t kImageNestingMost = 8;
 
@@ -264,8 +276,7 @@ struct ShadingContext {
   VtReference *light_list;
   VtShader *light_head;
   uint32_t light_count;
-  uint32_t ray_depth;
-  uint32_t jitter_index;
+  PointState point;
   uint32_t noise_family;
   NoiseProcs noise_procs;  // the family's, copied into every context copy
   uint32_t impulses;
@@ -343,23 +354,7 @@ struct ShadingContext {
   // The light loop: metres per length unit and square metres per area unit
   // (read once per image), and the transient records given back.
   float length_factor, area_factor;
-  // The polygon frame's unscaled steps and a point's own frame vectors.
-  float polygon_ds, polygon_dt;
-  float point_dPds[3], point_dPdt[3];
   VtLightData *transient_free;  // linked through nextCurrent
-  const VtPrimitive *frame_primitive;
-  const VtPolygon *frame_polygon;
-  uint32_t frame_serial;
-  VtStatus frame_status;
-  TextureFrame frame;
-  // A ray hit's vertex: a buffer sized for the vertex layout of the last
-  // primitive shaded for the ray tracer (grown, never shrunk), and that
-  // primitive with its layout (a primitive whose layout changed is sized
-  // again).
-  unsigned char *hit_vertex;
-  uint32_t hit_vertex_size;
-  const VtPrimitive *hit_primitive;
-  const VtContents *hit_contents;
   // The view's tangent of the angle per pixel (view value 26), kept at
   // image set-up; null outside an image.
   const float *angle_tangent;
