@@ -41,16 +41,6 @@ Inner g_inner;
 
 constexpr uint32_t kInnerWidth = 8, kInnerHeight = 6;
 
-void ReadBuffer(VtScreenBuffer *buffer, uint32_t width, uint32_t height, std::vector<float> *picture) {
-  picture->clear();
-  for (uint32_t y = 0; y < height; ++y)
-    for (uint32_t x = 0; x < width; ++x) {
-      VtTypedValue p{};
-      EXPECT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_COLOUR, x, y, &p), 0u);
-      picture->insert(picture->end(), p.value.v, p.value.v + 3);
-    }
-}
-
 // Renders the inner code in the inner view, screen buffer and scene, and
 // gives back the application's.
 VtStatus InnerRender(std::vector<float> *picture) {

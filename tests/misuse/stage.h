@@ -13,6 +13,17 @@
 
 namespace misuse {
 
+// A screen buffer's colours, row by row.
+inline void ReadBuffer(VtScreenBuffer *buffer, uint32_t width, uint32_t height, std::vector<float> *picture) {
+  picture->clear();
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      VtTypedValue p{};
+      EXPECT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_COLOUR, x, y, &p), 0u);
+      picture->insert(picture->end(), p.value.v, p.value.v + 3);
+    }
+}
+
 struct Mesh {
   std::vector<float> corners;  // x, y, z each
   std::vector<int32_t> counts, indices;
@@ -82,15 +93,7 @@ class Stage {
   }
 
   // The screen buffer's picture as it is now.
-  void Read(std::vector<float> *picture) const {
-    picture->clear();
-    for (uint32_t y = 0; y < kHeight; ++y)
-      for (uint32_t x = 0; x < kWidth; ++x) {
-        VtTypedValue p{};
-        EXPECT_EQ(VoScreenBufferGetPixel(buffer_, VO_SB_COLOUR, x, y, &p), 0u);
-        picture->insert(picture->end(), p.value.v, p.value.v + 3);
-      }
-  }
+  void Read(std::vector<float> *picture) const { ReadBuffer(buffer_, kWidth, kHeight, picture); }
 
  private:
   bool Lights() {

@@ -36,7 +36,7 @@ struct Trace {
   static VtStatus Prepare() { return 0; }
   static VtStatus Shade(float *colour, const float *o, const float *d, double w) {
     origin = o, direction = d, weight = w;
-    depth = shader::StateGet()->ray_depth;
+    depth = shader::StateGet()->point.ray_depth;
     VtShaderGlobals *g = VoShaderGetGlobals();
     g->Pw = hit;
     shaded = VoRayShade(o, d, primitive, polygon);
@@ -120,7 +120,7 @@ TEST_F(RayShadeTest, ARayTracedThroughTheTracerComesBackWithTheHitsInterpolatedC
   EXPECT_EQ(Trace::weight, 0.25);
   EXPECT_EQ(Trace::depth, 1u);
   EXPECT_EQ(Trace::shaded, 0u);
-  EXPECT_EQ(shader::StateGet()->ray_depth, 0u);
+  EXPECT_EQ(shader::StateGet()->point.ray_depth, 0u);
   // Scan line x = 0.5 crosses the bottom edge at y = 0 (colour (0.25, 0,
   // 0.5)) and the top edge at y = 2 (colour (0.25, 1, 0.5)); y = 1.5 lies
   // three quarters of the way up: (0.25, 0.75, 0.5).
@@ -153,14 +153,14 @@ TEST_F(RayShadeTest, ARayTracedThroughTheTracerComesBackWithTheHitsInterpolatedC
   EXPECT_EQ(ShadeAt(square, 3, 1), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(g->Co[0], 0.0f);
   EXPECT_EQ(CountPosted(messages::kRayHitNoVertices), 1);
-  EXPECT_EQ(shader::StateGet()->ray_depth, 0u);
+  EXPECT_EQ(shader::StateGet()->point.ray_depth, 0u);
 }
 
 TEST_F(RayShadeTest, AHitBufferThatCannotGrowGivesBlackAndTheNextHitGrowsItAgain) {
   shader::ShadingContext *s = shader::StateGet();
   VtPrimitive *plain = Square(false), *square = Square(true);
   EXPECT_EQ(ShadeAt(plain, 1.5f, 0.5f), 0u);
-  EXPECT_EQ(s->hit_vertex_size, VoContentsGetDataSize(plain->contents, VO_CONTENTS_VERTEX));
+  EXPECT_EQ(s->point.hit_vertex_size, VoContentsGetDataSize(plain->contents, VO_CONTENTS_VERTEX));
   // The square's vertices carry a colour as well: the buffer must grow.
   AllocationFailureArm(1);
   EXPECT_EQ(ShadeAt(square, 0.5f, 1.5f), VO_STATUS_NO_MEMORY);
@@ -168,7 +168,7 @@ TEST_F(RayShadeTest, AHitBufferThatCannotGrowGivesBlackAndTheNextHitGrowsItAgain
   AllocationFailureArm(0);
   EXPECT_EQ(VoShaderGetGlobals()->Co[1], 0.0f);
   EXPECT_EQ(CountPosted(messages::kRayHitNoMemory), 1);
-  EXPECT_EQ(s->ray_depth, 0u);
+  EXPECT_EQ(s->point.ray_depth, 0u);
   EXPECT_EQ(ShadeAt(square, 0.5f, 1.5f), 0u);  // not remembered: grown now
   EXPECT_FLOAT_EQ(VoShaderGetGlobals()->Co[1], 0.75f);
   // The same primitive given a larger vertex layout is sized again (the
@@ -176,7 +176,7 @@ TEST_F(RayShadeTest, AHitBufferThatCannotGrowGivesBlackAndTheNextHitGrowsItAgain
   const uint32_t normal = VO_VERT_NORMAL;
   ASSERT_EQ(VoPrimitiveSetContents(square, VoContentsUnion(square->contents, 1, &normal)), 0u);
   EXPECT_EQ(ShadeAt(square, 0.5f, 1.5f), 0u);
-  EXPECT_EQ(s->hit_vertex_size, VoContentsGetDataSize(square->contents, VO_CONTENTS_VERTEX));
+  EXPECT_EQ(s->point.hit_vertex_size, VoContentsGetDataSize(square->contents, VO_CONTENTS_VERTEX));
   EXPECT_FLOAT_EQ(VoShaderGetGlobals()->Co[1], 0.75f);
 }
 

@@ -217,7 +217,7 @@ TEST_F(ShadingServicesTest, WithoutTheTracerRaysSeeBlackAndShadowRaysFindNothing
   const float origin[3] = {0, 0, 0}, direction[3] = {0, 0, 1};
   EXPECT_EQ(VoRayTrace(colour, origin, direction, 1.0), 0u);
   EXPECT_EQ(colour[0] + colour[1] + colour[2], 0.0f);
-  EXPECT_EQ(s->ray_depth, 0u);
+  EXPECT_EQ(s->point.ray_depth, 0u);
   EXPECT_EQ(s->ray_hit, nullptr);
   // The transforms module is there: its normal services are cached.
   EXPECT_EQ(reinterpret_cast<void *>(s->transform_normal),
@@ -303,14 +303,14 @@ TEST_F(ShadingServicesTest, AWrappedColourIsTheAverageOfItsSamplesOverThePolygon
   s->filter.busy = 0;
   EXPECT_EQ(Filter::loops, 3);
   // Inside a ray nothing is wrapped; another polygon lets the ring go.
-  s->ray_depth = 1;
+  s->point.ray_depth = 1;
   VtPrimitive *q = Triangle();
   ASSERT_EQ(VoPrimitiveSetMaterial(q, m), 0u);
   ASSERT_EQ(VoShadingInitialisePolygon(q, static_cast<VtPolygon *>(PolygonModuleTest::Polygons(q).front())),
             0u);
   EXPECT_EQ(Entry(g->colourCall), reinterpret_cast<void *>(&PositionColour));
   EXPECT_EQ(s->filter.ring, nullptr);
-  s->ray_depth = 0;
+  s->point.ray_depth = 0;
   EXPECT_EQ(VoShadingTerminateImage(), 0u);
   EXPECT_EQ(VoPrimitiveDestroy(p) | VoPrimitiveDestroy(q) | VoMaterialDestroy(m) | VoShaderDestroy(filter),
             0u);

@@ -175,12 +175,12 @@ TEST_F(ShadowMapTest, PercentageCloserSamplesAndTheOccluderSearchStayInsideTheWi
   l.pcfHalfWidth = l.pcfHalfHeight = 1;
   l.pcfSamplesX = l.pcfSamplesY = 2;
   l.pcfStepX = l.pcfStepY = 2;
-  const uint32_t jitter = State()->jitter_index;
+  const uint32_t jitter = State()->point.jitter_index;
   EXPECT_DOUBLE_EQ(VoLightSampleShadow(0.5, 0.5, 10, &l, &window), 0.5);
-  EXPECT_EQ(State()->jitter_index, (jitter + 4) % 512);
+  EXPECT_EQ(State()->point.jitter_index, (jitter + 4) % 512);
   EXPECT_EQ(VoLightSampleShadow(3.0, 0.5, 10, &l, &window), 0.0);  // the box lies outside
   EXPECT_EQ(VoLightSampleShadow(1e30, -1e30, 10, &l, &window), 0.0);
-  EXPECT_EQ(State()->jitter_index, (jitter + 4) % 512);
+  EXPECT_EQ(State()->point.jitter_index, (jitter + 4) % 512);
   l.pcfSamplesX = 0;
   EXPECT_EQ(VoLightSampleShadow(0.5, 0.5, 10, &l, &window), 0.0);
   // Occluders: ring 1 about (3, 1) covers columns 2..4, rows 0..2; column 4
@@ -245,7 +245,7 @@ TEST_F(ShadowMapTest, GridSamplesOnOddWindowsAnswerAsTapByTapReadsWould) {
       l.pcfJitterX = unit(random);
       l.pcfJitterY = unit(random);
       const double u = 1.4 * unit(random) - 0.2, v = 1.4 * unit(random) - 0.2, depth = 100 * unit(random);
-      const uint32_t at = State()->jitter_index;
+      const uint32_t at = State()->point.jitter_index;
       VtShadowMap given = m;
       const double expected = GridByHand(jitter, at, u, v, depth, l, m);
       ASSERT_EQ(VoLightSampleShadow(u, v, depth, &l, &given), expected)
