@@ -153,7 +153,7 @@ VtMultiThreadJob *JobMake(const char *procedure, VtMultiThreadSupplier supplier,
   }
   job->next = s->jobs;
   s->jobs = job;
-  s->current_job = job;
+  s->pass.current_job = job;
   return job;
 }
 
@@ -192,8 +192,8 @@ void JobsFreeAll(State *s) {
     s->jobs = job->next;
     JobFree(job);
   }
-  s->current_job = s->pass_job = s->looping_job = nullptr;
-  s->pass_begun = 0;
+  s->pass.current_job = s->pass.pass_job = s->pass.looping_job = nullptr;
+  s->pass.begun = 0;
 }
 
 }  // namespace vo::multit
@@ -224,8 +224,8 @@ VtStatus VoMultiThreadJobDestroy(VtMultiThreadJob *job) {
     return Refuse("VoMultiThreadJobDestroy", "a pass or worker loop is working through the job");
   *at = job->next;
   // Only this job stops being current; a newer job stays current.
-  if (s->current_job == job) s->current_job = nullptr;
-  if (s->pass_job == job) s->pass_job = nullptr;
+  if (s->pass.current_job == job) s->pass.current_job = nullptr;
+  if (s->pass.pass_job == job) s->pass.pass_job = nullptr;
   JobFree(job);
   return 0;
 }
@@ -234,7 +234,7 @@ VtStatus VoMultiThreadJobDataGet(VtMultiThreadJob *job, uint32_t *region) {
   if (region == nullptr) return Refuse("VoMultiThreadJobDataGet", "no output");
   State *s = StateGet();
   if (job == nullptr) {
-    job = s ? s->current_job : nullptr;
+    job = s ? s->pass.current_job : nullptr;
     if (job == nullptr) {
       CurrentViewport(region);
       return 0;

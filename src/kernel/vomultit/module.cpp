@@ -115,10 +115,10 @@ VtStatus StateCopy(void *state, void **copy) {
     return VO_STATUS_NO_MEMORY;
   }
   // The copy starts outside any dispatch or worker loop of its own.
-  c->dispatching = 0;
-  c->looping_job = nullptr;
-  c->worker_status = 0;
-  c->rerun = 0;
+  c->pass.dispatching = 0;
+  c->pass.looping_job = nullptr;
+  c->pass.worker_status = 0;
+  c->pass.rerun = 0;
   c->nested = 0;
   c->is_copy = 1;
   *copy = c;
@@ -156,8 +156,8 @@ VtStatus Start() {
   s->controls[kSchemeWord] = VO_MT_SCHEME_BANDED;
   s->controls[kPollHalfWord] = 16;
   s->controls[kDeliverRowsWord] = 1;
-  s->pass_flag = 1;
-  s->worker_ended = 1;
+  s->pass.pass_flag = 1;
+  s->pass.worker_ended = 1;
   VtTypedValue sticky{};
   if (VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0)
     s->sticky_status = static_cast<uint32_t *>(sticky.value.p);

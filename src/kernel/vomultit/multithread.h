@@ -49,11 +49,17 @@ struct JobOperations {
 // end gives them back, so the outer pass (its workers, rows, run-once locks
 // and image layout) goes on as it was.
 struct PassWords {
-  uint32_t begun;  // between a pass's begin and end
-  VtMultiThreadJob *pass_job, *current_job, *looping_job;
-  uint32_t pass_active, pass_flag, dispatching, worker_ended, rerun;
-  VtStatus worker_status;
-  VtMultiThreadWorkerProc worker;
+  uint32_t begun;              // between a pass's begin and end
+  VtMultiThreadJob *pass_job;  // the job of the pass begun last
+  VtMultiThreadJob *current_job;
+  VtMultiThreadJob *looping_job;   // the job a worker loop is working through
+  uint32_t pass_active;            // the pass runs on workers
+  uint32_t pass_flag;              // cleared when the workers start
+  uint32_t dispatching;            // a Dispatch is running its worker procedure
+  uint32_t worker_ended;           // 0 between WorkerBegin and WorkerEnd
+  uint32_t rerun;                  // an item of the calling-thread loop answered 1
+  VtStatus worker_status;          // the status WorkerEnd kept
+  VtMultiThreadWorkerProc worker;  // recorded by WorkersStart
   VtMultiThreadRowProc row_procedure;
   void *row_argument;
 };
@@ -115,18 +121,10 @@ struct State {
   uint32_t controls[kControlWords];
   uint32_t *sticky_status;  // the kernel's sticky word (control 0x10007)
   VtMultiThreadJob *jobs;   // every job not yet destroyed, newest first
-  VtMultiThreadJob *current_job;
-  VtMultiThreadJob *pass_job;      // the job of the pass begun last
-  VtMultiThreadJob *looping_job;   // the job a worker loop is working through
-  uint32_t pass_begun;             // between a pass's begin and end (PassWords)
-  uint32_t pass_active;            // the pass runs on workers
-  uint32_t pass_flag;              // cleared when the workers start
-  uint32_t dispatching;            // a Dispatch is running its worker procedure
-  uint32_t worker_ended;           // 0 between WorkerBegin and WorkerEnd
-  VtStatus worker_status;          // the status WorkerEnd kept
-  VtMultiThreadWorkerProc worker;  // recorded by WorkersStart
-  VtMultiThreadRowProc row_procedure;
-  void *row_argument;
+  // The pass's words: begun, its job, the current and looping jobs, whether
+  // it runs on workers, the workers' flags and status, the worker and row
+  // procedures. A pass begun inside another keeps the outer pass's in its job.
+  PassWords pass;
   uint32_t row_bytes;  // image layout of the pass (ImageSet)
   uint32_t image_height;
   uint32_t image_set;
@@ -136,7 +134,6 @@ struct State {
   VtLock *lock;      // this context's own lock
   VtPool *messages;  // message blocks of a threaded pass (tag 0x520001)
   uint32_t is_copy;
-  uint32_t rerun;         // an item of the calling-thread loop answered 1
   uint32_t nested;        // passes begun on this worker and not ended (they run inline)
   Farm *farm;             // the workers of the active pass, shared by the copies
   VtProc saved_progress;  // the progress callback an active pass replaced
@@ -186,7 +183,7 @@ inline bool LockKnown(State *s, const VtMultiThreadLock *lock) {
 // True when the calling context's pass is the one the farm's workers serve:
 // the main thread's outermost pass.
 inline bool DrivesFarm(const State *s) {
-  return !OnWorker() && (s->pass_job == nullptr || s->pass_job->inner == 0);
+  return !OnWorker() && (s->pass.pass_job == nullptr || s->pass.pass_job->inner == 0);
 }
 // True when a job's pass, or a pass it is begun inside, works through the
 // job (which is then not to be destroyed).
@@ -195,7 +192,9 @@ bool JobInUse(const State *s, const VtMultiThreadJob *job);
 // ---- The threaded road (workers.cpp) ------------------------------------------
 // True on a worker outside any pass or dispatch of its own: its loop, answers
 // and rows go through the channels.
-inline bool OnWorkerChannels(const State *s) { return OnWorker() && s->nested == 0 && s->dispatching == 0; }
+inline bool OnWorkerChannels(const State *s) {
+  return OnWorker() && s->nested == 0 && s->pass.dispatching == 0;
+}
 // Starts the workers of an active pass; on failure none is left running.
 VtStatus FarmStart(State *s, VtMultiThreadWorkerProc worker);
 // Tests: the next threaded pass is refused the thread of its worker-th

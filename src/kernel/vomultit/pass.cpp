@@ -37,44 +37,22 @@ void LocksFreeAll(State *s) {
 
 bool PassBegun() {
   const State *s = StateGet();
-  return s != nullptr && (s->pass_begun || s->pass_job != nullptr);
+  return s != nullptr && (s->pass.begun || s->pass.pass_job != nullptr);
 }
 
 bool JobInUse(const State *s, const VtMultiThreadJob *job) {
-  if (job == s->looping_job || (job == s->pass_job && job->inner)) return true;
-  for (const VtMultiThreadJob *j = s->pass_job; j != nullptr && j->inner; j = j->outer.pass_job)
+  if (job == s->pass.looping_job || (job == s->pass.pass_job && job->inner)) return true;
+  for (const VtMultiThreadJob *j = s->pass.pass_job; j != nullptr && j->inner; j = j->outer.pass_job)
     if (job == j->outer.looping_job || job == j->outer.pass_job) return true;
   return false;
 }
 
 namespace {
 
-PassWords WordsOf(const State *s) {
-  return PassWords{s->pass_begun, s->pass_job,      s->current_job,  s->looping_job, s->pass_active,
-                   s->pass_flag,  s->dispatching,   s->worker_ended, s->rerun,       s->worker_status,
-                   s->worker,     s->row_procedure, s->row_argument};
-}
-
-void WordsSet(State *s, const PassWords &w) {
-  s->pass_begun = w.begun;
-  s->pass_job = w.pass_job;
-  s->current_job = w.current_job;
-  s->looping_job = w.looping_job;
-  s->pass_active = w.pass_active;
-  s->pass_flag = w.pass_flag;
-  s->dispatching = w.dispatching;
-  s->worker_ended = w.worker_ended;
-  s->rerun = w.rerun;
-  s->worker_status = w.worker_status;
-  s->worker = w.worker;
-  s->row_procedure = w.row_procedure;
-  s->row_argument = w.row_argument;
-}
-
 // A pass begun inside another on this thread: the outer pass's words go
 // into the job, and the inner pass starts from words of its own, inline.
 VtStatus InnerBegin(State *s, VtMultiThreadJob *job, const char *why) {
-  job->outer = WordsOf(s);
+  job->outer = s->pass;
   // The job made for this pass became current; the outer pass's stays so.
   if (job->outer.current_job == job) job->outer.current_job = job->outer.pass_job;
   job->inner = 1;
@@ -83,7 +61,7 @@ VtStatus InnerBegin(State *s, VtMultiThreadJob *job, const char *why) {
   own.pass_job = own.current_job = job;
   own.pass_flag = 1;
   own.worker_ended = 1;
-  WordsSet(s, own);
+  s->pass = own;
   if (OnWorker()) ++s->nested;
   Post(VO_CLASS_DEBUG, messages::kWorkFarmPassInline, VO_MODULE_MULTITHREAD, why);
   return 0;
@@ -106,16 +84,16 @@ VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
   // flags and run-once locks stay as they are; so does one begun inside
   // another pass on this thread, over a job of its own.
   const bool inner = OnWorker() || PassBegun();
-  if (inner && (job == s->pass_job || JobInUse(s, job)))
+  if (inner && (job == s->pass.pass_job || JobInUse(s, job)))
     return Refuse("VoMultiThreadPassBegin", "a pass begun before works through the job");
   // A job used by an earlier pass starts again from its first item.
   if (job->ops.reset != nullptr) (void)job->ops.reset(job->iterator);
   if (inner) return InnerBegin(s, job, OnWorker() ? "begun on a worker" : "begun inside another pass");
-  s->pass_begun = 1;
-  s->pass_job = job;
-  s->current_job = job;
+  s->pass.begun = 1;
+  s->pass.pass_job = job;
+  s->pass.current_job = job;
   LocksReset(s);
-  s->pass_active = 0;
+  s->pass.pass_active = 0;
   if (WorkerCount() == 0) return 0;
   const char *inline_why = nullptr;
   if (s->farm != nullptr)
@@ -131,15 +109,15 @@ VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
   // Workers talk to the driver through the farm's driver; without it the
   // pass cannot run threaded.
   const VtStatus status = FarmDriverMake(s);
-  s->pass_active = status == 0;
+  s->pass.pass_active = status == 0;
   return status;
 }
 
 VtStatus VoMultiThreadPassEnd() {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
-  if (VtMultiThreadJob *inner = s->pass_job; inner != nullptr && inner->inner) {
-    WordsSet(s, inner->outer);
+  if (VtMultiThreadJob *inner = s->pass.pass_job; inner != nullptr && inner->inner) {
+    s->pass = inner->outer;
     inner->inner = 0;
     if (OnWorker() && s->nested != 0) --s->nested;
     return 0;
@@ -148,13 +126,13 @@ VtStatus VoMultiThreadPassEnd() {
   if (!OnWorker()) {
     status |= FarmStop(s);  // workers a caller left running
     LocksReset(s);
-    s->pass_active = 0;
+    s->pass.pass_active = 0;
   }
-  s->pass_begun = 0;
-  s->pass_job = nullptr;
-  s->worker = nullptr;
-  s->row_procedure = nullptr;
-  s->row_argument = nullptr;
+  s->pass.begun = 0;
+  s->pass.pass_job = nullptr;
+  s->pass.worker = nullptr;
+  s->pass.row_procedure = nullptr;
+  s->pass.row_argument = nullptr;
   return status;
 }
 
@@ -187,34 +165,34 @@ VtStatus VoMultiThreadWorkersStart(VtMultiThreadWorkerProc worker) {
   if (worker == nullptr) return Refuse("VoMultiThreadWorkersStart", "no worker procedure");
   if (s->farm != nullptr && DrivesFarm(s))
     return Refuse("VoMultiThreadWorkersStart", "the workers are running");
-  s->worker = worker;
-  s->pass_flag = 0;
-  if (!s->pass_active || !DrivesFarm(s)) return 0;
+  s->pass.worker = worker;
+  s->pass.pass_flag = 0;
+  if (!s->pass.pass_active || !DrivesFarm(s)) return 0;
   const VtStatus status = FarmStart(s, worker);
   // Without its workers the pass goes on inline, if the caller goes on.
-  if (status != 0) s->pass_active = 0;
+  if (status != 0) s->pass.pass_active = 0;
   return status;
 }
 
 VtStatus VoMultiThreadDispatch(VtMultiThreadRowProc row, void *argument) {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
-  if (s->worker == nullptr) return Refuse("VoMultiThreadDispatch", "no worker procedure was started");
-  if (s->dispatching) return Refuse("VoMultiThreadDispatch", "called from its own worker procedure");
-  s->row_procedure = row;
-  s->row_argument = argument;
-  s->dispatching = 1;
-  s->worker_status = 0;
+  if (s->pass.worker == nullptr) return Refuse("VoMultiThreadDispatch", "no worker procedure was started");
+  if (s->pass.dispatching) return Refuse("VoMultiThreadDispatch", "called from its own worker procedure");
+  s->pass.row_procedure = row;
+  s->pass.row_argument = argument;
+  s->pass.dispatching = 1;
+  s->pass.worker_status = 0;
   VtStatus status = 0;
   if (s->farm != nullptr && DrivesFarm(s)) {
     status = FarmDispatch(s);
   } else {
     // The status the worker kept with WorkerEnd is part of the answer, so
     // that a failing worker is not reported as a success.
-    status = s->worker(nullptr);
-    status |= s->worker_status;
+    status = s->pass.worker(nullptr);
+    status |= s->pass.worker_status;
   }
-  s->dispatching = 0;
+  s->pass.dispatching = 0;
   return status;
 }
 
@@ -227,7 +205,7 @@ VtStatus VoMultiThreadWorkersStop() {
 VtStatus VoMultiThreadWorkerBegin() {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
-  s->worker_ended = 0;
+  s->pass.worker_ended = 0;
   return 0;
 }
 
@@ -237,15 +215,15 @@ VtStatus VoMultiThreadWorkerLoop(VtMultiThreadWorkProc work, void *argument) {
   if (work == nullptr) return Refuse("VoMultiThreadWorkerLoop", "no work procedure");
   // A worker of the active pass takes its items from its inbox.
   if (OnWorkerChannels(s)) return FarmWorkerLoop(work, argument);
-  VtMultiThreadJob *job = s->pass_job ? s->pass_job : s->current_job;
+  VtMultiThreadJob *job = s->pass.pass_job ? s->pass.pass_job : s->pass.current_job;
   if (job == nullptr) return Refuse("VoMultiThreadWorkerLoop", "no job");
-  if (s->looping_job != nullptr) return Refuse("VoMultiThreadWorkerLoop", "a worker loop is running");
-  s->looping_job = job;
+  if (s->pass.looping_job != nullptr) return Refuse("VoMultiThreadWorkerLoop", "a worker loop is running");
+  s->pass.looping_job = job;
   VtStatus status = 0;
   // An item that answers 1 has the job run again once it is finished; the
   // job ends when no item of a run answers 1 (or one fails).
   do {
-    s->rerun = 0;
+    s->pass.rerun = 0;
     while (!job->ops.finished(job->iterator)) {
       VtMultiThreadItem item{};
       // An iterator that has no item although it is not finished ends the
@@ -253,17 +231,17 @@ VtStatus VoMultiThreadWorkerLoop(VtMultiThreadWorkProc work, void *argument) {
       if (job->ops.next(job->iterator, &item) != 0) break;
       status |= work(VO_MT_MESSAGE_WORK, &item, argument);
     }
-  } while (s->rerun && status == 0 && job->ops.reset != nullptr && job->ops.reset(job->iterator) == 0);
-  s->rerun = 0;
-  s->looping_job = nullptr;
+  } while (s->pass.rerun && status == 0 && job->ops.reset != nullptr && job->ops.reset(job->iterator) == 0);
+  s->pass.rerun = 0;
+  s->pass.looping_job = nullptr;
   return status;
 }
 
 VtStatus VoMultiThreadWorkerEnd(VtStatus status) {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
-  s->worker_status = status;
-  s->worker_ended = 1;
+  s->pass.worker_status = status;
+  s->pass.worker_ended = 1;
   return 0;
 }
 
@@ -278,7 +256,7 @@ VtStatus VoMultiThreadReplyOne() {
   State *s = StateGet();
   if (s == nullptr) return CheckStarted();
   if (OnWorkerChannels(s)) return FarmReply(1);
-  if (s->looping_job != nullptr) s->rerun = 1;
+  if (s->pass.looping_job != nullptr) s->pass.rerun = 1;
   return 0;
 }
 
@@ -293,7 +271,7 @@ VtStatus VoMultiThreadRowDeliver(uint32_t row, void *pixels, VtMultiThreadRowPro
 VtStatus VoMultiThreadRunOnce(VtMultiThreadLock *lock, VtMultiThreadOnceProc procedure, void *argument) {
   if (procedure == nullptr) return Refuse("VoMultiThreadRunOnce", "no procedure");
   State *s = StateGet();
-  if (s == nullptr || !s->pass_active) return procedure(argument);
+  if (s == nullptr || !s->pass.pass_active) return procedure(argument);
   if (!LockKnown(s, lock)) return Refuse("VoMultiThreadRunOnce", "not a lock of the work farm");
   // Inside a pass the first caller runs it; the others wait until it has
   // and get its status, so that none goes on over a failed run.
@@ -344,17 +322,17 @@ VtStatus VoMultiThreadLockDestroy(VtMultiThreadLock *lock) {
 
 uint32_t VoMultiThreadIsActive() {
   const State *s = StateGet();
-  return s != nullptr && s->pass_active != 0;
+  return s != nullptr && s->pass.pass_active != 0;
 }
 
 uint32_t VoMultiThreadPassFlagGet() {
   const State *s = StateGet();
-  return s ? s->pass_flag : 1;
+  return s ? s->pass.pass_flag : 1;
 }
 
 uint32_t VoMultiThreadWorkerEndedGet() {
   const State *s = StateGet();
-  return s ? s->worker_ended : 1;
+  return s ? s->pass.worker_ended : 1;
 }
 
 }  // namespace vo

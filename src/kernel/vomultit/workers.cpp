@@ -179,7 +179,7 @@ void WorkerRun(Farm *f, WorkerSlot *w) {
   VtStatus st = 0;
   try {
     st = f->worker(w);
-    if (const State *s = StateGet()) st |= s->worker_status;
+    if (const State *s = StateGet()) st |= s->pass.worker_status;
   } catch (const std::bad_alloc &) {
     st = VO_STATUS_NO_MEMORY;
   } catch (...) {
@@ -205,7 +205,7 @@ VtStatus NoProgress(uint32_t, VtTypedValue *) { return 0; }
 
 class Dispatcher {
  public:
-  Dispatcher(State *s, Farm *f) : s_(s), f_(f), job_(s->pass_job) { f_->dispatcher = this; }
+  Dispatcher(State *s, Farm *f) : s_(s), f_(f), job_(s->pass.pass_job) { f_->dispatcher = this; }
 
   VtStatus Run() {
     uint32_t region[4] = {};
@@ -341,7 +341,7 @@ class Dispatcher {
 
   // A row to the pass's row procedure, or to the driver without one.
   VtStatus RowOut(uint32_t row, void *pixels) {
-    if (s_->row_procedure != nullptr) return s_->row_procedure(row, pixels);
+    if (s_->pass.row_procedure != nullptr) return s_->pass.row_procedure(row, pixels);
     const uint64_t pixel_size = width_ != 0 ? s_->row_bytes / width_ : 0;
     const auto x = static_cast<int32_t>(x0_);
     switch (pixel_size) {
@@ -566,7 +566,7 @@ VtStatus FarmStart(State *s, VtMultiThreadWorkerProc worker) {
   f->worker = worker;
   f->workers = slots;
   s->farm = f;
-  s->worker_status = 0;
+  s->pass.worker_status = 0;
   // Workers of this pass write the progress callback nowhere; the main
   // thread calls the one replaced for every row.
   s->saved_progress = VoCallBackGet(VO_CALLBACK_PROGRESS);
