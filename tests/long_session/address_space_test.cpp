@@ -22,6 +22,7 @@
 
 #include "support/allocation_sweep.h"
 #include "support/demo_scene.h"
+#include "support/object_file.h"
 #include "support/sanitized.h"
 
 namespace vo::test {
@@ -93,19 +94,6 @@ VtStatus SceneWrite(std::FILE *f, VtReference *scene) {
   return st | VoObjectClose(f);
 }
 
-VtStatus SceneRead(const std::string &path) {
-  std::FILE *f = std::fopen(path.c_str(), "rb");
-  VtStatus st = VoObjectOpen(f, 1);
-  for (int guard = 0; st == 0 && guard < 16; ++guard) {
-    VtObjectValue v{};
-    st = VoObjectRead(f, &v);
-    if (st != 0 || v.type == VO_OBJECT_END) break;
-  }
-  st |= VoObjectClose(f);
-  std::fclose(f);
-  return st;
-}
-
 // The child's session; its exit status is the number of faults.
 int Session(const std::string &path) {
   if (VoInitialise() != 0 || vo_test::Record() != 0) return Fault("no start");
@@ -138,7 +126,7 @@ int Session(const std::string &path) {
   std::fclose(file);
   std::fprintf(stderr, "%d renders ran out of memory; the object write answered 0x%x\n", g_failed, written);
   if (g_failed == 0) faults += Fault("no render ran out of memory: the limit left too much room");
-  if (written != 0 && SceneRead(path) == 0) faults += Fault("a failed object write reads back as valid");
+  if (written != 0 && ObjectFileRead(path) == 0) faults += Fault("a failed object write reads back as valid");
   for (uint32_t code : kRenders)
     if (VoExecute(code) != 0) faults += Fault("render " + std::to_string(code) + " fails with room again");
   VoDriverSet(nullptr);

@@ -13,6 +13,7 @@
 
 #include "platform/clock.h"
 #include "support/allocation_sweep.h"
+#include "support/object_file.h"
 #include "sweep_files.h"
 
 namespace vo::test {
@@ -64,19 +65,7 @@ class ObjectFilesSweep : public ::testing::Test {
 
   // Every record of the file up to the end record, as text; read_ keeps
   // what the reads handed out.
-  VtStatus FileRead(const std::string &path) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    VtStatus st = VoObjectOpen(f, 1);
-    for (int guard = 0; st == 0 && guard < 16; ++guard) {
-      VtObjectValue v{};
-      st = VoObjectRead(f, &v);
-      if (st != 0 || v.type == VO_OBJECT_END) break;
-      read_.push_back(v);
-    }
-    st |= VoObjectClose(f);
-    std::fclose(f);
-    return st;
-  }
+  VtStatus FileRead(const std::string &path) { return vo::test::ObjectFileRead(path, &read_); }
   std::string ReadText() const {
     std::string text;
     for (const VtObjectValue &v : read_) {
