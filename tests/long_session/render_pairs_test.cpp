@@ -14,6 +14,7 @@
 #include "kernel/vosystem/kernel_memory.h"
 #include "long_session/image_target.h"
 #include "support/demo_scene.h"
+#include "support/farm_pass.h"
 #include "support/sanitized.h"
 
 namespace vo::test {
@@ -29,9 +30,7 @@ class RenderPairs : public ::testing::TestWithParam<int32_t> {
     ASSERT_EQ(VoInitialise(), 0u);
     picture_ = ImageTargetMake(64, 48);
     ASSERT_NE(picture_, nullptr);
-    const VtTypedValue workers = TypedInt32(GetParam()), band = TypedNat32(8);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &workers), 0u);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_BAND_HEIGHT, &band), 0u);
+    ASSERT_EQ(WorkersSet(GetParam(), 8), 0u);
   }
   void TearDown() override {
     VoDriverSet(nullptr);

@@ -17,6 +17,7 @@
 
 #include "support/allocation_sweep.h"
 #include "support/demo_scene.h"
+#include "support/farm_pass.h"
 #include "support/sanitized.h"
 
 namespace vo::test {
@@ -62,9 +63,7 @@ class RenderWarningSweep : public ::testing::TestWithParam<int32_t> {
     ASSERT_EQ(VoScreenBufferSetControl(buffer_, VO_SB_HEIGHT, &side), 0u);
     ASSERT_EQ(VoScreenBufferAllocateData(buffer_, VO_SB_COLOUR | VO_SB_DEPTH), 0u);
     ASSERT_EQ(VoScreenBufferSet(buffer_), 0u);
-    const VtTypedValue workers = TypedInt32(GetParam()), band = TypedNat32(4);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &workers), 0u);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_BAND_HEIGHT, &band), 0u);
+    ASSERT_EQ(WorkersSet(GetParam(), 4), 0u);
   }
   void TearDown() override {
     VoScreenBufferSet(nullptr);

@@ -15,6 +15,7 @@
 #include "row_driver.h"
 #include "support/allocation_sweep.h"
 #include "support/demo_scene.h"
+#include "support/farm_pass.h"
 
 namespace vo::test {
 namespace {
@@ -28,9 +29,7 @@ class ScanlineFarmSweep : public ::testing::Test {
     driver_ = VoDriverCreate(&RowDriver::Query);
     ASSERT_NE(driver_, nullptr);
     ASSERT_EQ(VoDriverSet(driver_), 0u);
-    const VtTypedValue workers = TypedInt32(2), band = TypedNat32(4);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &workers), 0u);
-    ASSERT_EQ(VoControlSet(VO_CONTROL_MT_BAND_HEIGHT, &band), 0u);
+    ASSERT_EQ(WorkersSet(2, 4), 0u);
   }
   void TearDown() override {
     VoDriverSet(nullptr);

@@ -1,7 +1,5 @@
-// A work-farm pass over 16 one-row items (rows 0 to 15), each handed to the
-// given worker procedure, on `workers` workers (0: the calling thread).
-// Answers the statuses of every step together, or out of memory when the
-// job cannot be made.
+// The work farm's worker count and band height, and a work-farm pass of
+// one-row items.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,6 +10,17 @@
 
 namespace vo::test {
 
+// Renders on `workers` workers (0: the calling thread) in bands of `band`
+// rows; the two statuses together.
+inline VtStatus WorkersSet(int32_t workers, uint32_t band) {
+  const VtTypedValue count = TypedInt32(workers), height = TypedNat32(band);
+  return VoControlSet(VO_CONTROL_MT_WORKERS, &count) | VoControlSet(VO_CONTROL_MT_BAND_HEIGHT, &height);
+}
+
+// A pass over 16 one-row items (rows 0 to 15), each handed to the given
+// worker procedure, on `workers` workers (0: the calling thread). Answers
+// the statuses of every step together, or out of memory when the job cannot
+// be made.
 inline VtStatus OneRowFarmPass(int32_t workers, VtMultiThreadWorkerProc worker) {
   VtTypedValue v = TypedInt32(workers);
   EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
