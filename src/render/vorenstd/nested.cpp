@@ -75,13 +75,9 @@ VtStatus ScreenKeep(const RenderFrame *outer, ScreenKept *kept) {
       outer, [&](VtPrimitive *, const VtClipLayout &, void *) { ++count; },
       [&](VtPrimitive *, const VtClipLayout &, VtPolygon *) { ++count; });
   if (count == 0) return 0;
-  if (count > UINT32_MAX / sizeof(ScreenKept::Entry)) {
-    Post(VO_STATUS_NO_MEMORY, messages::kOutOfMemoryIn, VO_MODULE_STANDARD_RENDERER,
-         "a render inside another");
-    return VO_STATUS_NO_MEMORY;
-  }
-  kept->entries =
-      static_cast<ScreenKept::Entry *>(VoAllocate(static_cast<uint32_t>(count * sizeof(ScreenKept::Entry))));
+  if (count <= UINT32_MAX / sizeof(ScreenKept::Entry))
+    kept->entries = static_cast<ScreenKept::Entry *>(
+        VoAllocate(static_cast<uint32_t>(count * sizeof(ScreenKept::Entry))));
   if (kept->entries == nullptr) {
     Post(VO_STATUS_NO_MEMORY, messages::kOutOfMemoryIn, VO_MODULE_STANDARD_RENDERER,
          "a render inside another");
