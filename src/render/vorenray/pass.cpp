@@ -151,7 +151,8 @@ struct Replay {
 // what its work items share.
 struct Threaded {
   PassProc pass = nullptr;
-  uint32_t region[4] = {};
+  uint32_t region[4] = {};           // the viewport evaluated: ordered, inside the image
+  uint32_t stored[4] = {};           // the application's words, put back as given
   VtView *view = nullptr;            // the application's, current when the picture began
   std::atomic<bool> moved{false};    // a work item set the viewport to its band
   VtDriverRowProc output = nullptr;  // of rows delivered by a threaded pass
@@ -217,6 +218,17 @@ void PlanePoint(const EyeView &e, double x, double y, double out[3]) {
 
 // ---- Set-up and end ---------------------------------------------------------
 
+// The current view's viewport as its evaluation reads it: ordered and inside
+// the image (the words kept are the application's, as given).
+VtStatus EvaluatedViewport(uint32_t out[4]) {
+  const VtStatus st = VoViewEvaluate(nullptr);
+  if (st != 0) return st;
+  const auto *vp = ViewValue<int32_t>(VO_VIEW_VALUE_VIEWPORT);
+  if (vp == nullptr) return VO_STATUS_UNAVAILABLE;
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<uint32_t>(vp[i]);
+  return 0;
+}
+
 // The oversampled view: a copy at N times the resolution made current; the
 // application's view stays current when it cannot be made.
 VtStatus ViewEnlarge(PassFrame &f) {
@@ -224,7 +236,7 @@ VtStatus ViewEnlarge(PassFrame &f) {
   uint32_t x = 0, y = 0, viewport[4] = {};
   double aspect = 1.0;
   VtStatus st = VoViewGetResolution(nullptr, &x, &y, &aspect);
-  st |= VoViewGetViewport(nullptr, viewport);
+  if (st == 0) st = EvaluatedViewport(viewport);
   if (st != 0) return st;
   const uint64_t n = f.factor;
   if (n * x > INT32_MAX || n * y > INT32_MAX) {
@@ -371,10 +383,10 @@ VtStatus InCallerView(const RayContext *c, Call call) {
   if (t == nullptr || t->view == nullptr || OnWorker(c)) return call();
   VtView *pass_view = VoViewGet();
   uint32_t band[4] = {};
-  const bool moved = VoViewGetViewport(t->view, band) == 0 && std::memcmp(band, t->region, sizeof band) != 0;
+  const bool moved = VoViewGetViewport(t->view, band) == 0 && std::memcmp(band, t->stored, sizeof band) != 0;
   if (!moved && pass_view == t->view) return call();
   if (pass_view != t->view) (void)VoViewSet(t->view);
-  if (moved) (void)VoViewSetViewport(t->view, t->region);
+  if (moved) (void)VoViewSetViewport(t->view, t->stored);
   const VtStatus st = call();
   if (moved) (void)VoViewSetViewport(t->view, band);
   if (pass_view != t->view) (void)VoViewSet(pass_view);
@@ -968,8 +980,11 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t;
   t.pass = pass;
   t.view = VoViewGet();
-  VtStatus st = VoViewEvaluate(nullptr);
-  if (st == 0) st = VoViewGetViewport(nullptr, t.region);
+  // The bands, the frame and the target's size follow the viewport as the
+  // view evaluates it: the words as given may be reversed or reach past the
+  // image, and a frame begun over them would resize the application's target.
+  VtStatus st = VoViewGetViewport(nullptr, t.stored);
+  if (st == 0) st = EvaluatedViewport(t.region);
   if (st != 0) return st;
   const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
   VtMultiThreadJob *job = scheme == VO_MT_SCHEME_BANDED ? VoMultiThreadJobCreate(t.region)
@@ -1048,7 +1063,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
   // A band left as the viewport would narrow the application's next render.
-  if (t.moved) st |= VoViewSetViewport(nullptr, t.region);
+  if (t.moved) st |= VoViewSetViewport(nullptr, t.stored);
   c->threaded = outer;
   if (outer != nullptr) {
     st |= c->sticky;

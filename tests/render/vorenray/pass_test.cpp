@@ -201,6 +201,54 @@ TEST_F(PassTest, BandsOfTheWorkFarmAndOversamplingGiveTheSinglePassPicture) {
       }
 }
 
+// Viewports given reversed, past the image or past any image are drawn as
+// the view evaluates them (ordered, kept inside the 16 x 12 image), over
+// the region the z-buffer draws, whatever the pass, oversampling or bands;
+// the words the application gave are kept as given.
+TEST_F(PassTest, TheRayTracerDrawsTheViewportTheZBufferDraws) {
+  struct Case {
+    std::array<uint32_t, 4> given;
+    std::array<int32_t, 4> drawn;
+  };
+  const Case cases[] = {
+      {{2, 9, 1, 7}, {2, 9, 1, 7}},                    // in order
+      {{12, 3, 9, 2}, {3, 12, 2, 9}},                  // each pair reversed
+      {{3, 1000, 2, 1000}, {3, 15, 2, 11}},            // past the image: to its last pixel
+      {{3, 1000000, 2, 4000000000u}, {3, 15, 2, 11}},  // past any image
+      {{40, 20, 30, 50}, {15, 15, 11, 11}},            // wholly outside: the last pixel
+  };
+  Grey();
+  View(16, 12);
+  Scene({Rectangle(1.5f, 1.5f, 14.5f, 10.5f, 0.5f, {1, 0.2f, 0})});
+  const auto count = multit::WorkerCountSourceSet(nullptr);
+  const multit::WorkerCountProc three = []() -> uint32_t { return 3; };
+  ASSERT_EQ(SetWord(VO_CONTROL_MT_BAND_HEIGHT, 2), 0u);
+  for (const Case &k : cases)
+    for (uint32_t factor : {1u, 2u})
+      for (uint32_t workers : {0u, 3u}) {
+        const std::string label = std::to_string(k.given[1]) + " x" + std::to_string(factor) + " workers " +
+                                  std::to_string(workers);
+        ASSERT_EQ(SetWord(0xc000e, factor), 0u);
+        (void)multit::WorkerCountSourceSet(workers != 0 ? three : count);
+        ASSERT_EQ(VoViewSetViewport(nullptr, k.given.data()), 0u);
+        for (uint32_t code : {0xc0003u, 0x70001u, 0x70002u}) {
+          Output::Reset(16);
+          EXPECT_EQ(VoExecute(code), 0u) << label << " " << std::hex << code;
+          ASSERT_EQ(Output::frames.size(), 1u) << label << " " << std::hex << code;
+          EXPECT_EQ(Output::frames[0], k.drawn) << label << " " << std::hex << code;
+          std::vector<uint32_t> ys;
+          for (const auto &row : Output::rows) ys.push_back(row.first);
+          EXPECT_EQ(ys.front(), static_cast<uint32_t>(k.drawn[2])) << label << " " << std::hex << code;
+          EXPECT_EQ(ys.size(), static_cast<size_t>(k.drawn[3] - k.drawn[2] + 1))
+              << label << " " << std::hex << code;
+          std::array<uint32_t, 4> kept{};
+          EXPECT_EQ(VoViewGetViewport(nullptr, kept.data()), 0u);
+          EXPECT_EQ(kept, k.given) << label << " " << std::hex << code;
+        }
+      }
+  multit::WorkerCountSourceSet(count);
+}
+
 TEST_F(PassTest, FieldSelectionSubdividesTheOtherLinesOnly) {
   Grey();
   // A faint vertical edge: 0.5 against 0.6 differs by 0.1 x 1.0 > 0.05.
