@@ -34,6 +34,9 @@ struct ViewFacts {
 };
 VtStatus ViewRead(ViewFacts *v) {
   VtStatus st = VoViewGetClipping(nullptr, &v->hither, &v->yon);
+  // Kept as given; the view's evaluation takes the nearer as hither, and so
+  // does the lens (the depths were drawn between them).
+  if (v->hither > v->yon) std::swap(v->hither, v->yon);
   uint32_t rx = 0, ry = 0;
   st |= VoViewGetResolution(nullptr, &rx, &ry, &v->aspect);
   VtTypedValue kind{}, angle{};

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -321,6 +322,25 @@ TEST_F(DepthOfFieldTest, ArgumentsAtNanInfinityNegativeOrHugeGiveDiagnosticsAndF
       for (float c : Picture(b, 10)) ASSERT_TRUE(std::isfinite(c)) << label << " " << value;
       ListClear();
     }
+}
+
+// The view's evaluation takes the nearer clipping distance as hither, so
+// the lens does too: clipping given far side first blurs as in order
+// (before, hither 100 past yon 1 left no depth in range and a black picture).
+TEST_F(DepthOfFieldTest, ClippingGivenFarSideFirstBlursAsGivenInOrder) {
+  Perspective(2.8);
+  std::vector<std::vector<float>> pictures;
+  for (auto [hither, yon] : {std::pair{1.0, 100.0}, std::pair{100.0, 1.0}}) {
+    ASSERT_EQ(VoViewSetClipping(nullptr, hither, yon), 0u);
+    VtScreenBuffer *b = Scene(12, &Near);
+    VtShader *s = Dof();
+    ASSERT_EQ(VoExecute(VO_EXECUTE_PP_RUN), 0u) << hither;
+    EXPECT_LT(Lens(s).nearest, Lens(s).farthest) << hither;
+    pictures.push_back(Picture(b, 12));
+    ListClear();
+  }
+  EXPECT_EQ(pictures[0], pictures[1]);
+  EXPECT_GT(*std::max_element(pictures[1].begin(), pictures[1].end()), 0.5f);
 }
 
 }  // namespace
