@@ -105,6 +105,8 @@ class DemoScene {
   bool ok() const { return ok_; }
   // The materials of the sphere (plastic), the box and the floor (matte).
   VtMaterial *material(int i) const { return materials_[i]; }
+  // The sphere, the box and the floor.
+  VtPrimitive *primitive(int i) const { return primitives_[i]; }
 
   // The demonstration's camera at the resolution given (its clipping
   // planes fitted to the scene, so after it is made).

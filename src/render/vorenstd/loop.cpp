@@ -50,13 +50,17 @@ void Append(VtReference **list, VtPrimitive *p, VtStatus *st) {
 VtStatus Bucket(VtStandardRendererContext *s, RenderFrame *f, VtReference *list, int32_t line, bool consume);
 
 // Lines (types 5 and 6) as ribbons of polygons; the pieces made for the
-// occasion are kept on the temporary list until the render ends.
+// occasion are kept on the temporary list until the render ends. Protected
+// pieces are another render's (the ray tracer's scene, lent while this
+// render runs inside it), which destroys them itself.
 VtStatus LinesBucket(VtStandardRendererContext *s, RenderFrame *f, VtPrimitive *p, int32_t line) {
   VtReference *pieces = VoPrimitiveExpandToList(p, s->without_normals, kLineExpansionFlags);
   VtStatus st = 0;
   ForEachNode(pieces, [&](VtReference *node) {
     auto *piece = static_cast<VtPrimitive *>(node->data);
-    if (piece == nullptr || (piece->flags & VO_PRIMITIVE_TEMPORARY) == 0) return;
+    if (piece == nullptr ||
+        (piece->flags & (VO_PRIMITIVE_TEMPORARY | VO_PRIMITIVE_PROTECTED)) != VO_PRIMITIVE_TEMPORARY)
+      return;
     piece->flags &= ~VO_PRIMITIVE_TEMPORARY;
     Append(&f->temporaries, piece, &st);
   });

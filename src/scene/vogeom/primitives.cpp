@@ -142,6 +142,11 @@ VtStatus VoPrimitiveDestroyTemporary(VtPrimitive *p) {
   if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;  // its flags are read only in a live record
   if ((p->flags & VO_PRIMITIVE_TEMPORARY) == 0) return 0;
+  // A protected temporary is lent: the ray tracer's scene hands its pieces to
+  // any render inside it through the retained expansion, and that render
+  // gives its expansion back as its own. The lender destroys the piece once
+  // it lifts the protection; refusing here would only warn.
+  if (p->flags & VO_PRIMITIVE_PROTECTED) return 0;
   return VoPrimitiveDestroy(p);
 }
 
