@@ -44,6 +44,7 @@ constexpr uint32_t kFailed = 0x20000006u;  // what a call that made nothing answ
 
 struct Mesh {
   std::vector<float> world, normal, st;  // normal and st empty: not given
+  std::vector<float> uv;                 // surface parameters; empty: not given
   std::vector<float> curvature[3];       // Gaussian, mean, absolute; empty: not given
   std::vector<int32_t> counts, indices;
 };
@@ -182,10 +183,11 @@ VtPrimitive *MeshAdd(Session *s, Mesh mesh) {
   const Mesh &m = s->meshes.back();
   static const uint32_t kCurvatureIds[3] = {VO_VERT_GAUSSIAN_CURVATURE, VO_VERT_MEAN_CURVATURE,
                                             VO_VERT_ABSOLUTE_CURVATURE};
-  uint32_t ids[6] = {VO_VERT_WORLD}, count = 1;
-  VtTypedValue data[6] = {Pointer(m.world.data())};
+  uint32_t ids[7] = {VO_VERT_WORLD}, count = 1;
+  VtTypedValue data[7] = {Pointer(m.world.data())};
   if (!m.normal.empty()) ids[count] = VO_VERT_NORMAL, data[count++] = Pointer(m.normal.data());
   if (!m.st.empty()) ids[count] = VO_VERT_TEXCOORDS, data[count++] = Pointer(m.st.data());
+  if (!m.uv.empty()) ids[count] = VO_VERT_PARAMETRICCOORDS, data[count++] = Pointer(m.uv.data());
   for (int k = 0; k < 3; ++k)
     if (!m.curvature[k].empty())
       ids[count] = kCurvatureIds[k], data[count++] = Pointer(m.curvature[k].data());
@@ -236,23 +238,25 @@ VtMaterial *FloorMaterial() {
 // set (a file from the tests' data, a shader of the same type dressed by
 // its own entry, a thing the scene makes) and surroundings the scene adds.
 enum Surrounding : uint32_t {
-  kCube = 1,          // an environment cube of six coloured faces, made global
-  kScatter = 2,       // the point light takes part in light scattering
-  kBulb = 4,          // a small white bulb (constant reflectance) in view
-  kLamp = 8,          // a dim point light at the bulb
-  kFlaresAfter = 16,  // a "lens flares" shader after the class in the list
-  kTorus = 32,        // a torus carrying its curvatures in place of the sphere
-  kMirror = 64,       // the sphere a mirror, drawn by the ray tracer
-  kHiddenLamp = 128,  // a dim point light casting shadows, hidden from the eye
-  kStencil = 256,     // the picture rendered into a screen buffer with an 8-bit plane
-  kSeedBefore = 512,  // a "ffaa seed" shader before the class in the list
-  kPreview = 1024,    // the post-process picture rendered by the ray tracer's preview
-  kSecondPass = 2048  // the shading kernel's second light pass, which samples area lights
+  kCube = 1,           // an environment cube of six coloured faces, made global
+  kScatter = 2,        // the point light takes part in light scattering
+  kBulb = 4,           // a small white bulb (constant reflectance) in view
+  kLamp = 8,           // a dim point light at the bulb
+  kFlaresAfter = 16,   // a "lens flares" shader after the class in the list
+  kTorus = 32,         // a torus carrying its curvatures in place of the sphere
+  kMirror = 64,        // the sphere a mirror, drawn by the ray tracer
+  kHiddenLamp = 128,   // a dim point light casting shadows, hidden from the eye
+  kStencil = 256,      // the picture rendered into a screen buffer with an 8-bit plane
+  kSeedBefore = 512,   // a "ffaa seed" shader before the class in the list
+  kPreview = 1024,     // the post-process picture rendered by the ray tracer's preview
+  kSecondPass = 2048,  // the shading kernel's second light pass, which samples area lights
+  kSurfaceUv = 4096,   // the sphere carries surface parameters u (round it) and v (pole to pole)
+  kFineMaps = 8192     // the point light's depth maps 1024 texels a side, not 256
 };
 
 struct Setting {
   const char *label;
-  // f float, i integer, c colour, v vector, T text, F file, S shader (D with
+  // f float, i integer, c colour, v vector, p point, T text, F file, S shader (D with
   // its defaults), V vector field, L light list, N NPR background from a
   // file, B screen buffer, M another frame of the scene, A a file to write
   // in a temporary folder
@@ -270,6 +274,9 @@ constexpr Setting Colour(const char *label, float r, float g, float b) {
 }
 constexpr Setting Vector(const char *label, float x, float y, float z) {
   return {label, 'v', x, y, z, nullptr};
+}
+constexpr Setting Point(const char *label, float x, float y, float z) {
+  return {label, 'p', x, y, z, nullptr};
 }
 constexpr Setting File(const char *label, const char *file) { return {label, 'F', 0, 0, 0, file}; }
 constexpr Setting Inner(const char *label, const char *name, uint32_t of = 0) {
@@ -321,7 +328,12 @@ const std::vector<Dressing> &Dressings() {
       {R, "environment", {Float("environment factor", 0.8f)}, kCube},
       {R, "wrapped mirror map", {kImage}},
       {R, "radiosity", {Colour("ambient", 0.3f, 0.3f, 0.6f)}},
-      {R, "shadow", {Colour("shadow colour", 0.2f, 0.1f, 0.5f), Made("light list", 'L')}},
+      {R, "shadow", {Colour("shadow colour", 0.2f, 0.1f, 0.5f), Made("light list", 'L')}, kFineMaps},
+      {R,
+       "3band mphong",
+       {Colour("band1 colour", 1, 0.85f, 0.55f), Float("band2 max", 0.3f),
+        Colour("band2 colour", 0.85f, 0.35f, 0.25f), Float("band3 max", 0.3f),
+        Colour("band3 colour", 0.35f, 0.1f, 0.2f)}},
       {T, "plain", {Colour("colour", 0.5f, 0.5f, 0.5f)}},
       {T, "wrapped image", {kImage}},
       {T, "wrapped mask", {kImage}},
@@ -329,12 +341,17 @@ const std::vector<Dressing> &Dressings() {
       {T,
        "wrapped square",
        {Float("s min", 0.17f), Float("s max", 0.33f), Float("t min", 0.3f), Float("t max", 0.7f)}},
+      {X, "uv", {Float("u scale", 0.25f), Float("v scale", 0.25f)}, kSurfaceUv},
       {D, "wrapped bump map", {kImage, Float("amplitude", 1)}},
       {D, "wrapped old bump map", {kImage, Float("amplitude", 1)}},
       {X,
        "arbitrary plane",
        {Vector("normal vector", 1, 1, 1), Vector("up vector", 0, 1, 0), Float("scale", 0.5f)}},
       {F, "fog", {Float("distance", 6)}},
+      {F,
+       "ground fog",
+       {Float("fog distance", 2), Float("fog height", 0.35f), Colour("fog colour", 0.85f, 0.88f, 0.95f),
+        Point("ground point", 0, -1, 0), Vector("ground normal", 0, 1, 0)}},
       {F, "depth cue", {Float("near", 3), Float("far", 9), Colour("background colour", 0.1f, 0.15f, 0.4f)}},
       {F, "fog light", {Float("fog density", 0.3f)}, kScatter},
       {F, "light scattering", {Float("fog density", 0.003f)}, kScatter},
@@ -513,6 +530,7 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
     case 'b': v = Number(VtBoolean, g.a); break;
     case 'c': v = Triple(VtColourType, g.a, g.b, g.c); break;
     case 'v': v = Triple(VtVector, g.a, g.b, g.c); break;
+    case 'p': v = Triple(VtPoint, g.a, g.b, g.c); break;
     case 'F':
       file = FileOf(g.text);
       v.type = VtString;
@@ -666,6 +684,10 @@ uint32_t LightsSet(Session *s, VtShader *only, uint32_t surroundings = 0) {
   const VtTypedValue weak = Number(VtFloat, 0.2f), on = Number(VtBoolean, 1);
   uint32_t st = VoShaderSetArg(ambient, "intensity", &weak);
   if (surroundings & kScatter) st |= VoShaderSetArg(s->point, "scattering", &on);
+  if (surroundings & kFineMaps) {
+    const VtTypedValue side = Number(VtInt32, 1024);
+    st |= VoShaderSetArg(s->point, "shadow resolution", &side);
+  }
   s->lights = VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(s->point));
   if (surroundings & kLamp) {
     VtShader *lamp = PointLight(0.1f, kBulbAt, false);
@@ -699,8 +721,9 @@ uint32_t SphereScene(Session *s, const ShaderType &t, const ShaderClass &c, bool
                             : (around & kMirror)            ? "mirror"
                                                             : "plastic";
   const bool material = t.code == VO_SHADER_COLOUR || t.code == VO_SHADER_REFLECTANCE || surface;
-  VtPrimitive *sphere =
-      MeshAdd(s, (around & kTorus) ? TorusMesh(0.05f, 0.85f, 0.38f, 0.6f) : SphereMesh(0, 0, 0, 1));
+  Mesh shape = (around & kTorus) ? TorusMesh(0.05f, 0.85f, 0.38f, 0.6f) : SphereMesh(0, 0, 0, 1);
+  if (around & kSurfaceUv) shape.uv = shape.st;
+  VtPrimitive *sphere = MeshAdd(s, std::move(shape));
   uint32_t st =
       Dressed(sphere, MaterialMake(colour, kRed, reflectance, t.code, surface ? c.name.c_str() : nullptr,
                                    material ? s : nullptr, t.code, c.name.c_str()));
@@ -906,6 +929,7 @@ std::string Shown(const Setting &g) {
     case 'b': std::snprintf(text, sizeof text, "on"); break;
     case 'c':
     case 'v':
+    case 'p':
       std::snprintf(text, sizeof text, "%g, %g, %g", static_cast<double>(g.a), static_cast<double>(g.b),
                     static_cast<double>(g.c));
       break;
@@ -972,8 +996,13 @@ std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
       around & kSeedBefore ? "a \"ffaa seed\" shader with its defaults before it, flagging the edges"
                            : nullptr,
       around & kStencil ? "the picture rendered into a screen buffer with an 8-bit plane" : nullptr,
-      around & kSecondPass ? "the shading kernel's second light pass on, which samples area lights"
-                           : nullptr};
+      around & kSecondPass ? "the shading kernel's second light pass on, which samples area lights" : nullptr,
+      around & kSurfaceUv ? "the sphere carrying surface parameters, u round it and v from pole to pole"
+                          : nullptr,
+      around & kFineMaps
+          ? "the point light's depth maps 1024 texels a side, not the default 256, at which dots "
+            "show near the terminator"
+          : nullptr};
   for (const char *e : extra)
     if (e != nullptr) out += (out.empty() ? "" : "; ") + std::string(e);
   return out;
