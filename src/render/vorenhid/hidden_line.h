@@ -169,8 +169,12 @@ struct VtHiddenLineContext {
   double progress_step;
   uint32_t detailed;
   uint32_t work_count, work_counter;
+  // The running render's mode, fixed when it starts: the application may
+  // change the control from a callback, but a render that began in one
+  // pass never reaches the second pass's stages (nor the other way).
   uint32_t two_pass;
-  uint32_t rendering;  // renders running, the outer one's callbacks starting the others
+  uint32_t two_pass_control;  // control 0x19000a as the application (or 0x190002) set it
+  uint32_t rendering;         // renders running, the outer one's callbacks starting the others
   uint32_t drop_subpixel, merge_duplicates, merge_overlaps;
   int32_t rings_x, rings_y, kind2_pixels, silhouette_pixels;
   // The render's lists.
@@ -251,7 +255,7 @@ void ListFree(VtPool *pool, T *list) {
 }
 
 // ---- render.cpp --------------------------------------------------------------
-// The render of execute code 0x190001 or 0x190002 (two_pass set).
+// The render of execute code 0x190001 or 0x190002, in the mode two_pass holds.
 VtStatus Render(uint32_t code);
 VtStatus Progress(VtHiddenLineContext *s, uint32_t stage, double percent, VtStatus status);
 // After each item of a stage: raises the work counter and reports.

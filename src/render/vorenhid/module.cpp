@@ -53,7 +53,7 @@ constexpr Control kControls[] = {
     {0x190007, VtDouble, Kind::kDouble, VO_HL_FIELD(edge_on_tolerance)},
     {0x190008, VtBoolean, Kind::kWord, VO_HL_FIELD(attributes)},
     {0x190009, VtDouble, Kind::kDouble, VO_HL_FIELD(offset)},
-    {0x19000a, VtBoolean, Kind::kWord, VO_HL_FIELD(two_pass)},
+    {0x19000a, VtBoolean, Kind::kWord, VO_HL_FIELD(two_pass_control)},
     {0x19000b, VtFloat, Kind::kFloat, VO_HL_FIELD(point_tolerance)},
     {0x19000c, VtBoolean, Kind::kWord, VO_HL_FIELD(drop_subpixel)},
     {0x19000d, VtBoolean, Kind::kWord, VO_HL_FIELD(merge_duplicates)},
@@ -186,15 +186,18 @@ VtStatus Execute(uint32_t code) {
   if (!ExecuteCodeListed(kExecuteCodes, code)) return kUnknownCode;
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
   if (const VtStatus refused = SceneHeldRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
+  // 0x190001 runs in the mode the control asks and leaves the control as
+  // it is; 0x190002 turns the control on for its render and off after it.
   // A render started from a callback of another before that one holds the
-  // scene (at its first progress report) gives it back its mode; a render
-  // of its own leaves two-pass mode off.
+  // scene (at its first progress report) gives it back its mode.
   const uint32_t outer_two_pass = s->rendering != 0 ? s->two_pass : 0;
-  s->two_pass = code == VO_EXECUTE_HIDDEN_LINE_TWO_PASS ? 1 : 0;
+  if (code == VO_EXECUTE_HIDDEN_LINE_TWO_PASS) s->two_pass_control = 1;
+  s->two_pass = s->two_pass_control != 0 ? 1 : 0;
   ++s->rendering;
   VtStatus st = Render(code);
   --s->rendering;
   s->two_pass = outer_two_pass;
+  if (code == VO_EXECUTE_HIDDEN_LINE_TWO_PASS) s->two_pass_control = 0;
   // Running out of memory is a warning whichever procedure the render
   // called ran out (the polygon module answers it as an error).
   if ((st & VO_STATUS_ERROR_NO_MEMORY) == VO_STATUS_ERROR_NO_MEMORY)

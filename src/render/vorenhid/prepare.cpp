@@ -11,7 +11,9 @@
 // - the polygon's own plane (property 518) is never written: a two-sided
 //   back face gets a negated copy in its record;
 // - the walk of lists and expansions is guarded by a ListPath, so a list
-//   holding itself or a primitive expanding to itself ends.
+//   holding itself or a primitive expanding to itself ends;
+// - a primitive the scene reaches twice is extracted once: its records
+//   from the first extraction mark it.
 
 #include <algorithm>
 #include <cmath>
@@ -136,16 +138,21 @@ struct Stage1 {
       Nothing(p);
       return 0;
     }
-    s->copies = VoPrimitiveReferenceAppend(s->copies, pieces);
-    return ForEachNodeUntil(pieces, [&](VtReference *node) -> VtStatus {
+    // The pieces are walked while they are a ring of their own: joined to
+    // the copies first, the walk from their last node would take every
+    // earlier copy again, preparing it twice and freeing the clipped
+    // outlines its first pass left edges on.
+    const VtStatus st = ForEachNodeUntil(pieces, [&](VtReference *node) -> VtStatus {
       auto *q = static_cast<VtPrimitive *>(node->data);
       if (q == p) {
         Nothing(p);
         return 0;
       }
-      if (VtStatus st = One(q, source)) return st;
+      if (VtStatus one = One(q, source)) return one;
       return InterruptPoll(s);
     });
+    s->copies = VoPrimitiveReferenceAppend(s->copies, pieces);
+    return st;
   }
 };
 
@@ -473,6 +480,22 @@ struct Stage2 {
   }
 };
 
+// A primitive the scene reaches more than once (listed twice, or through
+// two lists) is prepared in each place but extracted once: a second pass
+// would free the clipped outlines and vertex pairs the first left its
+// edges and occluders on, and would draw its lines twice. Its records
+// exist from the first pass on and are gone between renders.
+bool Extracted(const Layout &l, const VtPrimitive *p) {
+  bool any = false;
+  if (l.poly_record >= 0)
+    ForEachElement(First(p, l.polys), l.poly_next,
+                   [&](void *q) { any = any || At<VtHiddenLinePlane *>(q, l.poly_record) != nullptr; });
+  if (l.edge_record >= 0)
+    ForEachElement(First(p, l.edges), l.edge_next,
+                   [&](void *e) { any = any || At<VtHiddenLineEdgeData *>(e, l.edge_record) != nullptr; });
+  return any;
+}
+
 void LineSet(const Layout &l, void *edge) {
   EdgeEnds e{};
   VtHiddenLineEdgeData *rec = EdgeRecord(l, edge);
@@ -590,7 +613,7 @@ VtStatus ExtractEdges(VtHiddenLineContext *s) {
     auto *p = static_cast<VtPrimitive *>(node->data);
     const int32_t cls = ViewClass(p);
     VtStatus one = 0;
-    if (cls != VO_CLIP_OUTSIDE) {
+    if (cls != VO_CLIP_OUTSIDE && !Extracted(LayoutFor(s, p), p)) {
       Stage2 stage{s, p, &LayoutFor(s, p), cls == VO_CLIP_PARTLY, s->projection + 16};
       one = stage.Run();
     }

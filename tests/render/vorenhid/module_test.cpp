@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <set>
 
 #include "scene/vogeom/scene.h"
 #include "render/vorenhid/hidden_line.h"
@@ -103,6 +104,77 @@ TEST_F(HiddenLineModuleTest, TheTwoPassExecuteLeavesTwoPassModeOff) {
   // One balanced frame.
   EXPECT_EQ(RecordingDriver::frames, 1);
   EXPECT_EQ(RecordingDriver::frame_ends, 1);
+}
+
+// What the outer render's detailed progress reports, and what its first
+// report (before the render holds the scene) sees and does: sets the
+// two-pass control, or starts another hidden-line render.
+struct ModeProbe {
+  std::set<uint32_t> stages;
+  int reports = 0;
+  uint32_t seen = 2;  // the control at the first report
+  uint32_t flip = 2;  // set at the first report; 2: untouched
+  uint32_t inner = 0;
+  VtStatus inner_answer = 1;
+  bool inside = false;
+};
+ModeProbe g_mode;
+
+VtStatus ModeReport(uint32_t, VtTypedValue *v) {
+  if (g_mode.inside) return 0;
+  g_mode.stages.insert(static_cast<const VtHiddenLineProgress *>(v->value.p)->stage);
+  if (g_mode.reports++ != 0) return 0;
+  g_mode.seen = Get(VO_CONTROL_HL_TWO_PASS).value.u;
+  if (g_mode.flip != 2) HiddenLineTest::Word(VO_CONTROL_HL_TWO_PASS, g_mode.flip, VtBoolean);
+  if (g_mode.inner != 0) {
+    g_mode.inside = true;
+    g_mode.inner_answer = VoExecute(g_mode.inner);
+    g_mode.inside = false;
+  }
+  return 0;
+}
+
+// 0x190001 runs two passes (stages 5 and 6) exactly when the control asks
+// and leaves the control as it was set; 0x190002 turns it on for its render
+// and off after. A render keeps the mode it began in whatever its callbacks
+// set, and a render started from its first report gives it back.
+TEST_F(HiddenLineModuleTest, TheTwoPassControlChoosesTheModeARenderKeepsToItsEnd) {
+  Scene({Box(-1, 1, -1, 1, -1, 1)});
+  View({10, 10, 10});
+  Word(VO_CONTROL_HL_DETAILED_PROGRESS, 1, VtBoolean);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&ModeReport)), 0u);
+  struct Row {
+    uint32_t code, control, flip, inner;
+    bool two_passes;
+    uint32_t seen, after;
+  };
+  const uint32_t one = VO_EXECUTE_HIDDEN_LINE, two = VO_EXECUTE_HIDDEN_LINE_TWO_PASS;
+  // The execute code, the control before, its value set at the first
+  // report (2: none) and the render started there; whether stages 5 and 6
+  // run, and the control at the first report and after.
+  const Row rows[] = {
+      {one, 0, 2, 0, false, 0, 0},  {one, 1, 2, 0, true, 1, 1},    {two, 0, 2, 0, true, 1, 0},
+      {two, 1, 2, 0, true, 1, 0},   {one, 0, 1, 0, false, 0, 1},   {one, 1, 0, 0, true, 1, 0},
+      {two, 0, 2, one, true, 1, 0}, {one, 0, 2, two, false, 0, 0},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(::testing::Message() << std::hex << r.code << " control " << r.control << " flip " << r.flip
+                                      << " inner " << r.inner);
+    Word(VO_CONTROL_HL_TWO_PASS, r.control, VtBoolean);
+    g_mode = ModeProbe{};
+    g_mode.flip = r.flip;
+    g_mode.inner = r.inner;
+    RecordingDriver::Reset();
+    EXPECT_EQ(VoExecute(r.code), 0u);
+    EXPECT_EQ(g_mode.stages.count(5) + g_mode.stages.count(6), r.two_passes ? 2u : 0u);
+    EXPECT_EQ(g_mode.stages.count(7), 1u);
+    EXPECT_EQ(g_mode.seen, r.seen);
+    EXPECT_EQ(Get(VO_CONTROL_HL_TWO_PASS).value.u, r.after);
+    EXPECT_EQ(g_mode.inner_answer, r.inner != 0 ? 0u : 1u);
+    EXPECT_EQ(RecordingDriver::frames, r.inner != 0 ? 2 : 1);
+    EXPECT_EQ(RecordingDriver::frame_ends, RecordingDriver::frames);
+  }
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
 }
 
 TEST_F(HiddenLineModuleTest, ItsRecordPropertiesAreRegisteredUnderTheirNamesAndNotCopied) {
