@@ -332,10 +332,11 @@ TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
   EXPECT_EQ(nested, 5 * (6 * 2 * 2 * 3 - 2 * 2) + 6 * 2 * 2 * 2);
 }
 
-// Every render class writing its picture straight to a file driver (no
-// screen buffer) at 0 and 4 workers starts, at each call of its progress
-// callback (of its poll where it reports none), a render of the scene into
-// the same driver or into another file driver made current for it. While
+// Each render class that reports progress or polls, writing its picture
+// straight to a file driver (no screen buffer) at 0 and 4 workers, starts
+// at each call of its progress callback (of its poll where it reports none)
+// a render of the scene into the same driver or into another file driver
+// made current for it. While
 // the outer render holds the driver's frame open, a render into it is
 // refused (message 2915 names both renders) and the outer one answers and
 // writes the bytes it writes alone; before that frame begins or after it
@@ -349,7 +350,7 @@ TEST_F(NestedRenders, ARenderInsideAnotherCannotShareTheFileDriverWhoseFrameTheO
   const char *const drivers[] = {"vodrvbmp", "vodrvtga", "vodrvjpg"};
   int refused = 0;
   for (size_t d = 0; d < std::size(drivers); ++d)
-    for (uint32_t outer : {0xc0001u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x190001u})
+    for (uint32_t outer : {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x70002u, 0x190001u})
       for (int32_t workers : {0, 4})
         for (uint32_t inner : {0xc0003u, 0x70001u})
           for (bool same : {true, false}) {
