@@ -4,12 +4,18 @@
 // resolution, eye and screen buffer) and of the same scene or another. On
 // the calling thread the inner render answers and draws what it does alone,
 // and the outer render's status and picture are those it has without it; a
-// render asked from a shader on a worker thread is refused.
+// render asked from a shader on a worker thread is refused. A file driver
+// holds one frame: a render started inside one whose frame that driver holds
+// open is refused, and one into another driver runs.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -18,6 +24,7 @@
 
 #include "misuse/stage.h"
 #include "support/test_support.h"
+#include "threaded/targa_bytes.h"
 
 namespace misuse {
 namespace {
@@ -36,6 +43,11 @@ struct Inner {
   int started = 0;
   VtStatus answer = 0;
   std::vector<float> picture{};
+  // A render into a file driver instead: the driver made current for it
+  // (null: the outer render's, as it is), and the bytes it wrote there.
+  bool to_file = false;
+  const char *file_driver = nullptr;
+  std::vector<char> file{};
 };
 Inner g_inner;
 
@@ -61,10 +73,40 @@ VtStatus InnerRender(std::vector<float> *picture) {
   return st;
 }
 
+// A render of the code into the named file driver, made current for it on
+// a file of its own and the driver current before put back after; its
+// status, and the bytes it wrote (a Targa file's date and time cleared: two
+// renders may fall in different seconds).
+VtStatus FileRender(const char *name, uint32_t code, std::vector<char> *bytes) {
+  const vo_test::TempDir dir;
+  const std::string path = dir.File("picture");
+  VtDriverRecord *was = VoDriverGet(), *driver = VoDriverFindFromName(name);
+  std::FILE *out = std::fopen(path.c_str(), "wb");
+  VtTypedValue v{};
+  v.type = VtGenericPtr;
+  v.value.p = out;
+  EXPECT_EQ(VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &v), 0u) << name;
+  EXPECT_EQ(VoDriverSet(driver), 0u);
+  const VtStatus st = VoExecute(code);
+  EXPECT_EQ(VoDriverSet(was), 0u);
+  v.value.p = nullptr;
+  EXPECT_EQ(VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &v), 0u);
+  std::fclose(out);
+  std::ifstream in(path, std::ios::binary);
+  *bytes = std::string(name) == "vodrvtga" ? vo_test::TargaBytes(path)
+                                           : std::vector<char>{std::istreambuf_iterator<char>(in), {}};
+  return st;
+}
+
 void Called(From from) {
   const int n = ++g_inner.calls[static_cast<int>(from)];
   if (from != g_inner.from || n != g_inner.trigger || g_inner.started++ != 0) return;
-  g_inner.answer = InnerRender(&g_inner.picture);
+  if (!g_inner.to_file)
+    g_inner.answer = InnerRender(&g_inner.picture);
+  else if (g_inner.file_driver == nullptr)
+    g_inner.answer = VoExecute(g_inner.code);
+  else
+    g_inner.answer = FileRender(g_inner.file_driver, g_inner.code, &g_inner.file);
 }
 
 // Renders asked from the shader on worker threads (never on the calling
@@ -288,6 +330,85 @@ TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
   }
   EXPECT_EQ(VoMaterialDestroy(mirror), 0u);
   EXPECT_EQ(nested, 5 * (6 * 2 * 2 * 3 - 2 * 2) + 6 * 2 * 2 * 2);
+}
+
+// Each render class that reports progress or polls, writing its picture
+// straight to a file driver (no screen buffer) at 0 and 4 workers, starts
+// at each call of its progress callback (of its poll where it reports none)
+// a render of the scene into the same driver or into another file driver
+// made current for it. While
+// the outer render holds the driver's frame open, a render into it is
+// refused (message 2915 names both renders) and the outer one answers and
+// writes the bytes it writes alone; before that frame begins or after it
+// ends, and into another driver, the inner render answers and writes what
+// it does alone, before or after the outer picture. The hidden-line
+// renderer refuses a scanline render from its callbacks first (2914).
+TEST_F(NestedRenders, ARenderInsideAnotherCannotShareTheFileDriverWhoseFrameTheOuterHoldsOpen) {
+  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  ASSERT_TRUE(stage.ok());
+  ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
+  const char *const drivers[] = {"vodrvbmp", "vodrvtga", "vodrvjpg"};
+  int refused = 0;
+  for (size_t d = 0; d < std::size(drivers); ++d)
+    for (uint32_t outer : {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x70002u, 0x190001u})
+      for (int32_t workers : {0, 4})
+        for (uint32_t inner : {0xc0003u, 0x70001u})
+          for (bool same : {true, false}) {
+            const char *into = same ? drivers[d] : drivers[(d + 1) % std::size(drivers)];
+            SCOPED_TRACE(::testing::Message()
+                         << std::hex << inner << " into " << into << " inside " << outer << std::dec
+                         << " into " << drivers[d] << ", " << workers << " workers");
+            VtTypedValue v{};
+            v.type = VtInt32;
+            v.value.i = workers;
+            ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+            v.type = VtNat32;
+            v.value.u = 1;  // bands of a row and more go to the workers
+            ASSERT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &v), 0u);
+            std::vector<char> alone, inner_alone, file;
+            g_inner = Inner{};
+            const VtStatus inner_status = FileRender(into, inner, &inner_alone);
+            g_inner = Inner{};
+            const VtStatus status = FileRender(drivers[d], outer, &alone);
+            const From from =
+                g_inner.calls[static_cast<int>(From::kProgress)] > 0 ? From::kProgress : From::kPoll;
+            const int calls = g_inner.calls[static_cast<int>(from)];
+            ASSERT_GT(calls, 0);
+            const bool scene_holder = outer == 0x190001 && inner != 0x70001;
+            int held = 0;
+            // Into the same driver at every call; into another, at the middle one.
+            for (int call = same ? 1 : (calls + 1) / 2; call <= (same ? calls : (calls + 1) / 2); ++call) {
+              SCOPED_TRACE(::testing::Message() << "at call " << call << " of " << calls);
+              g_inner = Inner{from, call, inner};
+              g_inner.to_file = true;
+              g_inner.file_driver = same ? nullptr : into;
+              vo_test::Recorded().clear();
+              EXPECT_EQ(FileRender(drivers[d], outer, &file), status);
+              ASSERT_EQ(g_inner.started, 1);
+              const size_t frame_held = vo_test::WithMessage(2915).size();
+              const size_t scene_held = vo_test::WithMessage(2914).size();  // from its preparation on
+              EXPECT_LE(scene_held, scene_holder ? 1u : 0u);
+              EXPECT_LE(frame_held, same ? 1u : 0u);
+              held += static_cast<int>(frame_held);
+              if (frame_held != 0 || scene_held != 0) {
+                EXPECT_EQ(g_inner.answer, VO_STATUS_BAD_ARGUMENT);
+                EXPECT_TRUE(file == alone);
+              } else if (same) {  // before the frame or after it: both pictures go to the stream
+                EXPECT_EQ(g_inner.answer, inner_status);
+              } else {
+                EXPECT_EQ(g_inner.answer, inner_status);
+                EXPECT_TRUE(file == alone);
+                EXPECT_TRUE(g_inner.file == inner_alone);
+              }
+            }
+            // A driver that takes no vector drawing gets no frame from the hidden-line renderer.
+            if (same && !scene_holder && !alone.empty()) {
+              EXPECT_GT(held, 0);
+            }
+            refused += held;
+          }
+  g_inner = Inner{};
+  EXPECT_GT(refused, 0);
 }
 
 // On worker threads the scene's screen-space data and the rows belong to

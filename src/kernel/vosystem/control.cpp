@@ -1,5 +1,7 @@
 // Routing of control, callback and execute codes to their modules.
 
+#include <atomic>
+
 #include "kernel/vomultit/face.h"
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
@@ -85,7 +87,39 @@ ExecuteRecord ExecuteRecordOf(VtKernelContext *k) {
   return {&t_worker_executing, &t_worker_code};
 }
 
+// The calling thread's VoExecutes running one inside another, innermost
+// first: one link each, on its VoExecute's stack.
+struct ExecuteLink {
+  uint64_t serial;
+  const ExecuteLink *outer;
+};
+constinit thread_local const ExecuteLink *t_innermost = nullptr;
+constinit std::atomic<uint64_t> g_execute_serials{0};
+
+// Links a VoExecute for its lifetime, on every path out of it.
+class ExecuteLinked {
+ public:
+  ExecuteLinked() : link_{g_execute_serials.fetch_add(1, std::memory_order_relaxed) + 1, t_innermost} {
+    t_innermost = &link_;
+  }
+  ~ExecuteLinked() { t_innermost = link_.outer; }
+  ExecuteLinked(const ExecuteLinked &) = delete;
+  ExecuteLinked &operator=(const ExecuteLinked &) = delete;
+
+ private:
+  ExecuteLink link_;
+};
+
 }  // namespace
+
+uint64_t ExecuteSerial() { return t_innermost != nullptr ? t_innermost->serial : 0; }
+
+bool ExecuteEncloses(uint64_t serial) {
+  if (serial == 0 || t_innermost == nullptr) return false;
+  for (const ExecuteLink *l = t_innermost->outer; l != nullptr; l = l->outer)
+    if (l->serial == serial) return true;
+  return false;
+}
 
 bool RenderRunning() {
   VtKernelContext *k = Kernel();
@@ -187,6 +221,7 @@ VtStatus VoExecute(uint32_t code) {
     uint32_t pass_status = 0;
     if (auto pre = KernelCallback<void (*)(uint32_t *)>(VO_CALLBACK_PRE_EXECUTE)) pre(&pass_status);
     const ExecuteRecord record = ExecuteRecordOf(k);
+    const ExecuteLinked linked;
     const uint32_t saved_code = *record.code, saved_flag = *record.executing;
     *record.code = code;
     *record.executing = 1;

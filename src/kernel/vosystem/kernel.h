@@ -120,6 +120,16 @@ class SceneHold {
 };
 VtStatus SceneHeldRefuse(uint32_t module, uint32_t code);
 
+// Every VoExecute a thread runs has a serial number of its own (never 0,
+// never reused while the process runs), so that what a render leaves open
+// (a driver's frame) can name the render and tell a render started inside
+// it from one started after it ended. ExecuteSerial: the calling thread's
+// innermost VoExecute, 0 outside any. ExecuteEncloses: true when the
+// VoExecute of that serial still runs on the calling thread around the
+// innermost one (false for the innermost itself and for one that ended).
+uint64_t ExecuteSerial();
+bool ExecuteEncloses(uint64_t serial);
+
 // Kernel callback slot for a system code, or null when the code has none.
 VtProc *KernelCallbackSlot(uint32_t code);
 template <class Proc>

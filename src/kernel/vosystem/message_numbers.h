@@ -498,6 +498,8 @@ constexpr uint32_t kRayOtherSceneInside = 2913;  // a render of another primitiv
                                                  // with the scene of the one it runs in (code)
 constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again while the hidden-line renderer
                                        // keeps its work there (code, holder)
+constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver whose frame a render around it
+                                       // holds open (code, driver, holder)
 
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =

@@ -89,6 +89,8 @@ struct VtDriverRecord {
   VtProc operations[vo::driver::kSlots];  // in slot order, never null once built
   VtDriverWordProc saved_stroke_begin;
   uint32_t point_drawn;
+  VtDriverNoArgProc own_end_frame;  // the driver's (or the null driver's) end frame
+  uint32_t writes_file;             // it answers VO_CONTROL_DRIVER_FILE: its frames go to one stream
 };
 
 namespace vo::driver {
@@ -117,6 +119,17 @@ struct ImageNode {
 };
 
 struct LiveImages;
+
+// A file driver's frame that a render began and has not ended: the driver
+// (by its query function, which every copy of its record shares, and behind
+// which one stream and one frame's rows sit), the render's VoExecute serial
+// and its code. An entry whose render no longer runs is free.
+struct FrameHolder {
+  VtQueryFunction driver;
+  uint64_t render;
+  uint32_t code;
+};
+constexpr size_t kFrameHolders = 4;
 
 // What the image driver keeps in the framework's state.
 struct ImageDriverState {
@@ -166,6 +179,7 @@ struct DriverState {
   void (*image_destroy_hook)(VtImage *image);
   void (*image_destroy_listeners[4])(VtImage *image);  // other modules' hooks, run after it
   uint32_t is_copy;
+  FrameHolder frame_holders[kFrameHolders];
 };
 
 // This context's state (a worker's copy inside a threaded pass), or null
@@ -198,6 +212,15 @@ VtDriverRecord *RecordBuild(DriverState *s, VtQueryFunction query);
 VtProc DefaultProcedure(const DriverState *s, uint32_t code);
 VtStatus CallbackProcedure(uint32_t set, uint32_t code, VtProc *slot);
 void BeginFrameRecord(VtDriverRecord *r, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+// Two frames cannot share a file driver's one stream: a frame begun for a
+// render started inside the one whose frame that driver holds open is
+// refused with 0x20000012 and message 2915 naming both renders, before the
+// driver or its record is touched; 0 otherwise (frames.cpp). FrameHeld marks
+// the driver's frame held by the calling render once its own begin frame
+// succeeded; FrameLetGo frees it at its end frame.
+VtStatus FrameHeldRefuse(DriverState *s, const VtDriverRecord *driver);
+void FrameHeld(DriverState *s, const VtDriverRecord *driver);
+void FrameLetGo(DriverState *s, const VtDriverRecord *driver);
 bool IsNullProcedure(const DriverState *s, uint32_t code, VtProc p);
 
 // Framework (framework.cpp).

@@ -392,6 +392,8 @@ VtStatus StateCopy(void *state, void **copy) {
   if (c == nullptr) return kNoMemory;
   std::memcpy(static_cast<void *>(c), from, sizeof *c);
   c->is_copy = 1;
+  // The main thread's frames stay its own: a worker's copy holds none.
+  std::memset(static_cast<void *>(c->frame_holders), 0, sizeof c->frame_holders);
   c->images_head = c->images_tail = nullptr;
   c->enabled_head = c->enabled_tail = nullptr;
   c->points = nullptr;

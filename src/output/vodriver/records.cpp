@@ -159,10 +159,25 @@ VtStatus Reopen() {
   return st;
 }
 
+// A file driver's frame refused while a render this one runs inside holds
+// it open leaves the recorded region as the outer frame set it: the outer
+// render's float rows are converted at its width.
 VtStatus BeginFrame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
-  VtDriverRecord *a = Active(State());
+  DriverState *s = State();
+  VtDriverRecord *a = Active(s);
+  if (const VtStatus held = FrameHeldRefuse(s, a)) return held;
   BeginFrameRecord(a, x0, x1, y0, y1);
-  return a->own_begin_frame(x0, x1, y0, y1);
+  const VtStatus st = a->own_begin_frame(x0, x1, y0, y1);
+  if (st == 0) FrameHeld(s, a);
+  return st;
+}
+
+// A file driver's end frame: its frame is no render's any more.
+VtStatus EndFrame() {
+  DriverState *s = State();
+  VtDriverRecord *a = Active(s);
+  FrameLetGo(s, a);
+  return a->own_end_frame();
 }
 
 VtStatus SubRegionBeginSlot(const VtSubRegion *region) { return SubRegionBegin(region); }
@@ -278,9 +293,10 @@ VtDriverRecord *RecordBuild(DriverState *s, VtQueryFunction query) {
   if (r->control_set == nullptr) r->control_set = &ControlDefault;
   if (r->lookup == nullptr) r->lookup = &LookupDefault;
 
-  VtTypedValue capability{};
+  VtTypedValue capability{}, file{};
   if (Push(s, r)) {
     if (r->control_get(VO_CONTROL_DRIVER_CAPABILITY, &capability) == 0) r->capability = capability.value.u;
+    r->writes_file = r->control_get(VO_CONTROL_DRIVER_FILE, &file) == 0 && file.type == VtGenericPtr;
     Pop(s);
   }
 
@@ -299,6 +315,10 @@ VtDriverRecord *RecordBuild(DriverState *s, VtQueryFunction query) {
   SlotSet<0x1a0003>(r, &BeginFrame);
   for (size_t i = 0; i < kSlots; ++i)
     if (r->operations[i] == nullptr) r->operations[i] = DefaultProcedure(s, kSlotCodes[i]);
+  // Only a file driver's frames are held (frames.cpp); every other driver's
+  // end frame stays its own procedure.
+  r->own_end_frame = Slot<0x1a0004>(r);
+  if (r->writes_file) SlotSet<0x1a0004>(r, &EndFrame);
   if (!plot) {
     SlotSet<0x1a0011>(r, &PointPlot);
     r->saved_stroke_begin = Slot<0x1a0005>(r);
