@@ -31,6 +31,7 @@ constexpr uint32_t kViewArgumentRefused = 2090;  // a view procedure refuses an 
 
 // View clipping, expansion and picking, from 2060.
 constexpr uint32_t kClipRefused = 2060;  // a clipping procedure refuses its arguments (procedure, reason)
+constexpr uint32_t kAutoClipUnbounded = 2061;  // auto clipping from scene bounds at the float limit (view)
 
 // Geometry module (vogeom), from 2010.
 constexpr uint32_t kPropertyTooLarge = 2010;       // a property registration of more than 4096 bytes

@@ -7,6 +7,7 @@
 // clipping when the motion asks for it and control 0x90002 is on.
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -340,6 +341,14 @@ VtStatus VoViewAutoClipping(VtView *view) {
   // Without scene bounds the distances stay as they are.
   st = SceneBoundsGet(&bounds);
   if (Fails(st)) return st;
+  // Bounds that reach the float limit (a projective transform that takes a
+  // primitive across the plane at infinity, a vertex at infinity) give
+  // planes so far apart that the near one, raised to a thousandth of the
+  // far one, lies beyond everything: the application learns why its
+  // picture is empty.
+  const float extent[6] = {bounds.xmin, bounds.xmax, bounds.ymin, bounds.ymax, bounds.zmin, bounds.zmax};
+  if (std::any_of(extent, extent + 6, [](float f) { return !(std::fabs(f) < FLT_MAX); }))
+    Post(VO_CLASS_WARNING, messages::kAutoClipUnbounded, VO_MODULE_VIEW, static_cast<const void *>(view));
   return AutoClipBounds(StateGet(), d, bounds);
 }
 

@@ -473,13 +473,16 @@ int32_t VoViewProjectBounds(const VtBounds *bounds, uint32_t *rectangle) {
     const float corner[3] = {static_cast<float>(c[0]), static_cast<float>(c[1]), static_cast<float>(c[2])};
     float h[4];
     Project(e, corner, h);
-    if (!(h[3] > 0)) {
+    const double x = h[0] / static_cast<double>(h[3]), y = h[1] / static_cast<double>(h[3]),
+                 z = h[2] / static_cast<double>(h[3]);
+    // A corner behind the eye, or one whose projection is no number (bounds
+    // at the float limit, a projective transform), has no pixel: it lies
+    // beyond the near plane.
+    if (!(h[3] > 0) || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) {
       ++beyond[kNear];
       ++outside;
       continue;
     }
-    const double x = h[0] / static_cast<double>(h[3]), y = h[1] / static_cast<double>(h[3]),
-                 z = h[2] / static_cast<double>(h[3]);
     bool out = false;
     const int32_t px = pixel(x, w[0], w[1], vp[0], vp[1], e->resolution[0], kLeft, kRight, &out);
     const int32_t py = pixel(y, w[2], w[3], vp[2], vp[3], e->resolution[1], kTop, kBottom, &out);

@@ -1,7 +1,10 @@
 // Culling, clipping, point sets and boxes against the default view: eye
 // (1, 0, 0) looking along -x, hither 1, 768 x 576, side axis +y, down -z.
 
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "support/scene_fixture.h"
 #include "kernel/vosystem/message_numbers.h"
@@ -304,6 +307,24 @@ TEST_F(ClipTest, PointSetsAndBoxesAreClassifiedAgainstEverySide) {
   EXPECT_EQ(std::vector<uint32_t>(r, r + 4), (std::vector<uint32_t>{342, 425, 246, 329}));
   EXPECT_EQ(VoViewProjectBounds(&left, r), VO_CLIP_PARTLY);  // the corners' rectangle held to the viewport
   EXPECT_EQ(std::vector<uint32_t>(r, r + 4), (std::vector<uint32_t>{0, 384, 246, 329}));
+  // Corners whose projection is no number (bounds at the float limit, as a
+  // projective transform gives, or a NaN) have no pixel: beyond the near
+  // plane, as corners behind the eye are.
+  const float big = std::numeric_limits<float>::max(), nan = std::numeric_limits<float>::quiet_NaN();
+  const VtBounds unbounded{-big, big, -big, big, -big, big},
+      broken{nan, -0.75f, -0.25f, 0.25f, -0.25f, 0.25f};
+  EXPECT_EQ(VoViewProjectBounds(&unbounded, r), VO_CLIP_OUTSIDE);
+  EXPECT_EQ(VoViewProjectBounds(&broken, r), VO_CLIP_PARTLY);
+}
+
+TEST_F(ClipTest, AutoClippingWarnsOfSceneBoundsAtTheFloatLimit) {
+  const float big = std::numeric_limits<float>::max();
+  const VtBounds bounds[3] = {{-1, 1, -1, 1, -1, 1}, {-big, big, -1, 1, -1, 1}, {0, 1, 0, 1, 0, HUGE_VALF}};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(VoSceneBoundsSet(&bounds[i]), 0u);
+    EXPECT_EQ(VoViewAutoClipping(nullptr), 0u);
+    EXPECT_EQ(CountPosted(messages::kAutoClipUnbounded), i) << "bounds " << i;
+  }
 }
 
 }  // namespace
