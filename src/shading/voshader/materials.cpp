@@ -17,6 +17,7 @@
 
 #include "shading/voshader/voshader.h"
 #include "kernel/vosystem/face.h"
+#include "scene/vogeom/face.h"
 
 namespace vo::shader {
 
@@ -331,6 +332,9 @@ VtStatus VoMaterialDestroy(VtMaterial *material) {
   if (s == nullptr) return st;
   if (material == s->default_material)
     return Refuse(kRefused, messages::kMaterialDefaultKept, static_cast<const void *>(material));
+  // A running render shades the primitives its list reaches with their
+  // materials until it ends, whatever list is current meanwhile.
+  if (RenderUsesMaterial(material)) return RenderRunningRefuse("VoMaterialDestroy");
   return MaterialFree(s, material);
 }
 
