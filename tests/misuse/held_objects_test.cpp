@@ -211,6 +211,9 @@ VtStatus OnProgress(uint32_t, VtTypedValue *) {
 
 // One case in this process: the fault found, empty when none.
 std::string RunCase(const Case &c, uint32_t code, int32_t workers) {
+  // The checks the stage makes in this process, after those the parent made.
+  const ::testing::TestResult *checks = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+  const int checks_before = checks->total_part_count();
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
   Scene s;
   {
@@ -243,8 +246,10 @@ std::string RunCase(const Case &c, uint32_t code, int32_t workers) {
     if (s.spare != nullptr) (void)VoPrimitiveReferenceDestroy(s.spare, 1);
     if (s.other != nullptr) (void)VoReferenceListDestroy(s.other, nullptr);
   }
-  if (const VtStatus st = VoTerminate(); st != 0) s.fault += "VoTerminate answered " + std::to_string(st);
-  if (::testing::Test::HasFailure()) s.fault += "a check of the stage failed";
+  if (const VtStatus st = VoTerminate(); st != 0)
+    s.fault += "VoTerminate answered " + std::to_string(st) + "; ";
+  for (int i = checks_before; i < checks->total_part_count(); ++i)
+    if (checks->GetTestPartResult(i).failed()) s.fault += "a check of the stage failed; ";
   return s.fault;
 }
 
