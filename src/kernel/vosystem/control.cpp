@@ -131,6 +131,17 @@ VtStatus RenderRunningRefuse(const char *procedure) {
   return VO_STATUS_BAD_ARGUMENT;
 }
 
+void SceneRingSet(const VtReference *ring) {
+  if (VtKernelContext *k = Kernel()) k->scene_ring = ring;
+}
+
+// The frames are pushed and popped by VoExecute on the application's
+// thread only; a worker reading them reads those of the render it serves.
+const ExecuteFrame *ExecuteFrames() {
+  const VtKernelContext *k = Kernel();
+  return k != nullptr ? k->execute_frames : nullptr;
+}
+
 SceneHold::SceneHold(uint32_t code) : outer_(0) {
   if (VtKernelContext *k = Kernel()) {
     outer_ = k->scene_holder;
@@ -225,6 +236,9 @@ VtStatus VoExecute(uint32_t code) {
     const uint32_t saved_code = *record.code, saved_flag = *record.executing;
     *record.code = code;
     *record.executing = 1;
+    const bool main_thread = OnMainThread();
+    const ExecuteFrame frame{k->scene_ring, k->execute_frames};
+    if (main_thread) k->execute_frames = &frame;
     // A render started from a callback of a running one (its progress, its
     // driver's poll) runs while the workers of that render's pass wait.
     if (saved_flag != 0) multit::WorkersHold();
@@ -234,6 +248,7 @@ VtStatus VoExecute(uint32_t code) {
     // touched then.
     if (Kernel() != k) return status;
     if (saved_flag != 0) multit::WorkersRelease();
+    if (main_thread) k->execute_frames = frame.outer;
     *record.executing = saved_flag;
     *record.code = saved_code;
     if (auto post = KernelCallback<VtStatus (*)(uint32_t)>(VO_CALLBACK_POST_EXECUTE))

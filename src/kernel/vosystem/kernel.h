@@ -58,12 +58,22 @@ constexpr uint32_t kCallbackFirst = 0x10000;
 constexpr uint32_t kCallbackLast = 0x10011;
 constexpr uint32_t kCallbackSlots = kCallbackLast - kCallbackFirst + 1;
 
+// One running VoExecute of the application's thread, innermost first: the
+// primitive list that was current when it started, which it reads until it
+// ends whatever list is made current meanwhile.
+struct ExecuteFrame {
+  const VtReference *scene_ring;
+  const ExecuteFrame *outer;
+};
+
 struct VtKernelContext {
   VtProc callbacks[kCallbackSlots];
   uint32_t sticky_status;
   uint32_t executing;
   uint32_t executing_code;
-  uint32_t scene_holder;  // code of the render whose work is in the scene's elements, 0 for none
+  uint32_t scene_holder;               // code of the render whose work is in the scene's elements, 0 for none
+  const VtReference *scene_ring;       // the current primitive list (the geometry module's word)
+  const ExecuteFrame *execute_frames;  // the running VoExecutes of the application's thread
   uint32_t repeat_count;
   uint32_t timing;
   uint32_t debug_level;
@@ -98,6 +108,18 @@ bool ModuleStarted(uint32_t number);
 // RenderRunningRefuse (0x20000012 and message 2902 naming the procedure).
 bool RenderRunning();
 VtStatus RenderRunningRefuse(const char *procedure);
+
+// The primitive list a render reads is the application's ring, not a copy:
+// the geometry module tells the kernel which ring is current
+// (SceneRingSet), and each VoExecute keeps the one current as it starts in
+// its ExecuteFrame for as long as it runs. A destroy of reference rings
+// (ReferenceListDestroy and the procedures built on it) asks RingHeldRefuse
+// first: a ring that holds the handle node of a running render's list is
+// refused as RenderRunningRefuse refuses, the current list with message
+// 2904 (procedure, ring); else 0.
+void SceneRingSet(const VtReference *ring);
+const ExecuteFrame *ExecuteFrames();
+VtStatus RingHeldRefuse(const VtReference *ring, const char *procedure);
 
 // The hidden-line renderer keeps its work in the scene itself, from its
 // preparation to its clean-up: records on polygons and edges, clipped

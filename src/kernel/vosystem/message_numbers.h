@@ -493,6 +493,9 @@ constexpr uint32_t kEnvironmentDirectionRefused =
     2900;                                  // an environment sample along no finite direction (x, y, z)
 constexpr uint32_t kFileNotOpened = 2901;  // VoFileClose of a stream VoFileOpen did not open (stream)
 constexpr uint32_t kRenderRunning = 2902;  // a call that would free what a running render uses (procedure)
+constexpr uint32_t kShaderStillHeld =
+    2903;  // a destroy that would free a shader a holder still holds (procedure, shader, holder kind, holder)
+constexpr uint32_t kSceneListCurrent = 2904;  // a destroy of the current primitive list (procedure, list)
 constexpr uint32_t kRayStartedWhileGathering =
     2912;  // a ray-traced render started from a poll while the ray tracer gathers a scene (code)
 constexpr uint32_t kRayOtherSceneInside = 2913;  // a render of another primitive list tracing or shadowing

@@ -242,9 +242,30 @@ VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
   }
 }
 
+VtStatus RingHeldRefuse(const VtReference *ring, const char *procedure) {
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr || ring == nullptr || (k->scene_ring == nullptr && ExecuteFrames() == nullptr)) return 0;
+  // Any node of the ring may be the handle given: the list goes whole. One
+  // walk round it (RingAccepted passed) looks for every holder's handle.
+  bool current = false, rendered = false;
+  const VtReference *node = ring;
+  do {
+    current = current || node == k->scene_ring;
+    for (const ExecuteFrame *f = ExecuteFrames(); f != nullptr && !rendered; f = f->outer)
+      rendered = node == f->scene_ring;
+    node = node->next;
+  } while (node != ring);
+  if (rendered) return RenderRunningRefuse(procedure);
+  if (!current) return 0;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kSceneListCurrent, VO_MODULE_SYSTEM, procedure,
+       static_cast<const void *>(ring));
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
 VtStatus ReferenceListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor,
                               const char *procedure) {
   if (!RingAccepted(list, procedure)) return VO_STATUS_BAD_ARGUMENT;
+  if (VtStatus held = RingHeldRefuse(list, procedure)) return held;
   return ListDestroy(pool, list, destructor);
 }
 

@@ -55,6 +55,10 @@ bool Vector(VtShader *light, const char *label, float out[3]) {
 // use_normal, do not point along the normal), weighted by their share of
 // the total intensity.
 ShadowLight *RingMake(VtReference *list, const float normal[3], bool use_normal, const char *identifier) {
+  // The light list is the application's ring, which it may have destroyed
+  // since it set the argument: one that is no ring is left out (message
+  // 2890 naming the class), as a list of no lights.
+  if (!RingAccepted(list, identifier)) return nullptr;
   ShadowLight *ring = nullptr;
   float total = 0;
   bool refused = false;

@@ -138,6 +138,10 @@ VtStatus PrimitiveDestroyInternal(VtPrimitive *p);
 // Marks the cached scene bounds stale: the scene list is set, or anything
 // that may move a primitive changes.
 void SceneBoundsInvalidate();
+// Whether a running render reads a primitive that uses the material: one
+// reached by the current list or by the list a running render started with.
+// False while no render runs.
+bool RenderUsesMaterial(const void *material);
 
 // The transform module's point procedure, fetched by callback code with the
 // exact type of the exported procedure (a call through another type is

@@ -221,6 +221,7 @@ VtContents *ContentsMake(std::initializer_list<uint32_t> codes, VtStatus *s) {
 VtStatus Terminate() {
   GeomState *g = g_geom.Master();
   if (g == nullptr) return 0;
+  SceneRingSet(nullptr);
   VtStatus s = VoHashTableDestroy(g->procedural_holders);
   s |= VoPoolDispose(g->overflow_pool);
   s |= VoPoolDispose(g->primitive_pool);
@@ -280,6 +281,7 @@ VtStatus Start() {
   // 6-7. Primitives; an empty scene with stale bounds.
   g->primitive_pool = PoolMake(0x20001, sizeof(VtPrimitive), &s);
   g->scene_list = nullptr;
+  SceneRingSet(nullptr);
   g->scene_count = 0;
   g->scene_bounds_valid = 0;
   // 8. List primitives; edge building's overflow nodes, three bucket slots a vertex.

@@ -1,6 +1,13 @@
 // Primitives: creation and destruction, the type-and-flags word, sidedness
 // and shadow casting through lists, the shortcuts to material, texture
 // space and transform, primitive reference lists and the scene list.
+//
+// The scene list holds references to the application's ring, not a copy;
+// the kernel is told which ring is current, and keeps the one each running
+// render started with. While a render runs, what those rings reach (the
+// rings themselves, their primitives and the materials these use) is not
+// destroyed: the destroy is refused and the render reads what it began
+// with. The current list itself is never destroyed while it is current.
 
 #include <cstring>
 
@@ -100,25 +107,54 @@ VtStatus PrimitiveDestroyInternal(VtPrimitive *p) {
 
 namespace {
 
-// Whether the primitive is on the ring or, through list primitives, below
-// it. The walk is bounded (nesting, nodes a ring) so that a ring the
-// application damaged ends it; it posts nothing.
-bool Reaches(const VtReference *ring, const VtPrimitive *p, uint32_t depth) {
+// Whether found(member) holds for a primitive on the ring or, through list
+// primitives, below it. The walk is bounded (nesting, nodes a ring) so that
+// a ring the application damaged ends it; it posts nothing.
+template <class Found>
+bool AnyReached(const VtReference *ring, Found &&found, uint32_t depth) {
   constexpr uint32_t kDepthMax = 64, kNodesMax = 1u << 24;
   if (ring == nullptr || depth > kDepthMax) return false;
   const VtReference *node = ring;
   for (uint32_t n = 0; n < kNodesMax; ++n) {
     node = node->next;
     if (node == nullptr) return false;
-    const auto *member = static_cast<const VtPrimitive *>(node->data);
-    if (member == p) return true;
-    if (member != nullptr && PrimitiveLive(member) && Reaches(ListMembers(member), p, depth + 1)) return true;
+    auto *member = static_cast<VtPrimitive *>(node->data);
+    if (member != nullptr && PrimitiveLive(member) &&
+        (found(member) || AnyReached(ListMembers(member), found, depth + 1)))
+      return true;
     if (node == ring) return false;
   }
   return false;
 }
 
+// Whether found(member) holds below what the running renders read: the
+// list current now and the one each render started with.
+template <class Found>
+bool RenderReaches(Found &&found) {
+  const GeomState *g = Geom();
+  if (g == nullptr) return false;
+  if (AnyReached(g->scene_list, found, 0)) return true;
+  for (const ExecuteFrame *f = ExecuteFrames(); f != nullptr; f = f->outer)
+    if (f->scene_ring != g->scene_list && AnyReached(f->scene_ring, found, 0)) return true;
+  return false;
+}
+
+// A primitive the running renders read; what the library or the
+// application makes and destroys during a render is not among them.
+bool RenderReads(const VtPrimitive *p) {
+  if (!RenderRunning() || (p->flags & (VO_PRIMITIVE_TEMPORARY | VO_PRIMITIVE_RETAINED_PIECE)) != 0)
+    return false;
+  return RenderReaches([p](const VtPrimitive *member) { return member == p; });
+}
+
 }  // namespace
+
+bool RenderUsesMaterial(const void *material) {
+  if (!RenderRunning() || material == nullptr) return false;
+  return RenderReaches([material](VtPrimitive *member) {
+    return static_cast<const void *>(VoPrimitiveGetMaterial(member)) == material;
+  });
+}
 
 VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
@@ -129,12 +165,7 @@ VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
          static_cast<const void *>(p));
     return VO_STATUS_BAD_ARGUMENT;
   }
-  // A render reads the current list's primitives until it ends; what the
-  // library or the application makes and destroys during it is not there.
-  if (RenderRunning() && (p->flags & (VO_PRIMITIVE_TEMPORARY | VO_PRIMITIVE_RETAINED_PIECE)) == 0) {
-    const GeomState *g = Geom();
-    if (g != nullptr && Reaches(g->scene_list, p, 0)) return RenderRunningRefuse("VoPrimitiveDestroy");
-  }
+  if (RenderReads(p)) return RenderRunningRefuse("VoPrimitiveDestroy");
   return PrimitiveDestroyInternal(p);
 }
 
@@ -204,9 +235,19 @@ VtTransform *VoPrimitiveGetTransform(VtPrimitive *p) {
 // ---------------------------------------------------------------------------
 
 VtStatus VoPrimitiveReferenceDestroy(VtReference *list, uint32_t destroy_primitives) {
+  constexpr const char *kName = "VoPrimitiveReferenceDestroy";
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
+  if (!RingAccepted(list, kName)) return VO_STATUS_BAD_ARGUMENT;
+  // A primitive a running render reads refuses the whole call before any
+  // node or primitive goes, so that nothing is left half destroyed.
+  if (destroy_primitives != 0 && RenderRunning() &&
+      ForEachNodeUntil(list, [](VtReference *node) -> VtStatus {
+        const auto *p = static_cast<const VtPrimitive *>(node->data);
+        return PrimitiveLive(p) && RenderReads(p) ? VO_STATUS_BAD_ARGUMENT : 0;
+      }) != 0)
+    return RenderRunningRefuse(kName);
   return ReferenceListDestroy(VoReferencePoolGet(), list, destroy_primitives ? &DestroyListed : nullptr,
-                              "VoPrimitiveReferenceDestroy");
+                              kName);
 }
 
 VtReference *VoPrimitiveReferenceCopy(VtReference *list, uint32_t copy_primitives) {
@@ -230,6 +271,7 @@ VtReference *VoPrimitiveReferenceCopy(VtReference *list, uint32_t copy_primitive
 VtStatus VoPrimitiveReferenceListDestroy(VtReference *list) {
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (!RingAccepted(list, "VoPrimitiveReferenceListDestroy")) return VO_STATUS_BAD_ARGUMENT;
+  if (VtStatus held = RingHeldRefuse(list, "VoPrimitiveReferenceListDestroy")) return held;
   while (list != nullptr) {
     VtReference *node = nullptr;
     list = ReferenceRemoveFirst(list, &node);
@@ -269,6 +311,7 @@ VtStatus VoPrimitiveListSet(VtReference *list) {
   if (members != 0) return members;
   g->scene_list = list;
   g->scene_count = static_cast<uint32_t>(count);
+  SceneRingSet(list);
   SceneBoundsInvalidate();
   return 0;
 }

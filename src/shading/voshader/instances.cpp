@@ -4,7 +4,11 @@
 //
 // Every shader handed to an application is on the register of live shaders
 // until its last reference goes; the object interface refuses any other
-// address (message 2102) instead of reading it. VoShaderExecute is the
+// address (message 2102) instead of reading it. The application's destroy
+// never takes a reference a holder took (a material's slot, the background,
+// the foreground, the light list): those holders give theirs back through
+// ShaderHolderRelease, and a destroy that would leave fewer references than
+// they hold is refused. VoShaderExecute is the
 // per-point call: it takes no lock, allocates nothing and does not consult
 // the register (renderers pass the shaders their materials hold); it only
 // refuses a record whose class word was cleared when it was destroyed.
@@ -252,9 +256,28 @@ VtStatus VoShaderDestroy(VtShader *shader) {
   // the chain (and a render walking it) on freed memory.
   if (shader->references == 1 && shader->type == VO_SHADER_LIGHT && LightHeld(s, shader))
     return Refuse(kRefused, messages::kLightStillListed, static_cast<const void *>(shader));
+  // So with the references materials, the background and the foreground
+  // hold: when they are all that is left, the caller holds none, and the
+  // destroy would free the shader under a holder the next render reads.
+  ShaderHolder one{};
+  if (shader->references <= ShaderHolderReferences(s, shader, &one))
+    return Refuse(kRefused, messages::kShaderStillHeld, "VoShaderDestroy", static_cast<const void *>(shader),
+                  one.kind, one.holder);
   ShaderReferenceDrop(s, shader);
   return 0;
 }
+
+namespace shader {
+
+VtStatus ShaderHolderRelease(VtShader *shader) {
+  VtStatus st;
+  ShadingContext *s = ShaderCall(shader, kMsgDestroyNull, &st);
+  if (s == nullptr) return st;
+  ShaderReferenceDrop(s, shader);
+  return 0;
+}
+
+}  // namespace shader
 
 VtShader *VoShaderCopy(VtShader *shader) {
   VtStatus st;

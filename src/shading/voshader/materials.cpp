@@ -10,13 +10,16 @@
 // applications are on the register of live materials; a stale or foreign
 // handle is refused (message 2108), and the default material, which every
 // primitive without its own material reads, is never destroyed before the
-// kernel terminates (message 2109).
+// kernel terminates (message 2109). Holders give their shader references
+// back through ShaderHolderRelease; the application's VoShaderDestroy of a
+// shader only holders hold is refused (message 2903).
 
 #include <cstring>
 #include <new>
 
 #include "shading/voshader/voshader.h"
 #include "kernel/vosystem/face.h"
+#include "scene/vogeom/face.h"
 
 namespace vo::shader {
 
@@ -76,7 +79,7 @@ VtStatus MaterialFree(ShadingContext *s, VtMaterial *m) {
   VtStatus st = 0;
   for (VtShader *shader : {m->colour, m->reflectance, m->second_reflectance, m->displacement, m->transparency,
                            m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
-    if (shader != nullptr) st |= VoShaderDestroy(shader);
+    if (shader != nullptr) st |= ShaderHolderRelease(shader);
   {
     RegisterGuard hold;
     s->shared->materials.erase(m);
@@ -126,7 +129,7 @@ void SecondaryFlag(VtMaterial *m) {
 // the new one gains one.
 void SlotFill(VtShader **slot, VtShader *shader) {
   if (shader != nullptr) ++shader->references;
-  if (*slot != nullptr) (void)VoShaderDestroy(*slot);
+  if (*slot != nullptr) (void)ShaderHolderRelease(*slot);
   *slot = shader;
 }
 
@@ -229,10 +232,27 @@ bool MaterialIsLive(const VtMaterial *material) {
   return s != nullptr && MaterialLive(s, material);
 }
 
+uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, ShaderHolder *one) {
+  uint32_t held = 0;
+  auto count = [&](const VtShader *slot, const char *kind, const void *holder) {
+    if (slot != shader) return;
+    if (held++ == 0) *one = ShaderHolder{kind, holder};
+  };
+  count(s->background, "the background", shader);
+  count(s->foreground, "the foreground", shader);
+  RegisterGuard hold;
+  for (const VtMaterial *m : s->shared->materials)
+    for (const VtShader *slot :
+         {m->colour, m->reflectance, m->second_reflectance, m->displacement, m->transparency,
+          m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
+      count(slot, m == s->default_material ? "the default material" : "material", m);
+  return held;
+}
+
 VtStatus MaterialsStop(ShadingContext *s) {
   VtStatus st = 0;
   for (VtShader **held : {&s->background, &s->foreground}) {
-    if (*held != nullptr) st |= VoShaderDestroy(*held);
+    if (*held != nullptr) st |= ShaderHolderRelease(*held);
     *held = nullptr;
   }
   for (VtShader *&filter : s->global_filters) {
@@ -331,6 +351,9 @@ VtStatus VoMaterialDestroy(VtMaterial *material) {
   if (s == nullptr) return st;
   if (material == s->default_material)
     return Refuse(kRefused, messages::kMaterialDefaultKept, static_cast<const void *>(material));
+  // A running render shades the primitives its list reaches with their
+  // materials until it ends, whatever list is current meanwhile.
+  if (RenderUsesMaterial(material)) return RenderRunningRefuse("VoMaterialDestroy");
   return MaterialFree(s, material);
 }
 

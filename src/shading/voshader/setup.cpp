@@ -357,7 +357,7 @@ VtStatus SceneShaderSet(VtShader *shader, uint32_t type, uint32_t message, VtSha
     return Refuse(kRefused, message, static_cast<const void *>(shader), shader->cls->type);
   // The setting holds a reference, so a destroyed shader is never pre-rendered.
   if (shader != nullptr) ++shader->references;
-  if (s->*slot != nullptr) (void)VoShaderDestroy(s->*slot);
+  if (s->*slot != nullptr) (void)ShaderHolderRelease(s->*slot);
   s->*slot = shader;
   return 0;
 }

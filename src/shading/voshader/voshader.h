@@ -406,6 +406,20 @@ bool ContextLightCopy(const ShadingContext *s, const VtShader *shader);
 void ShadersGiveBack(ShadingContext *s);
 // Gives back one reference of a live shader, freeing it at the last.
 void ShaderReferenceDrop(ShadingContext *s, VtShader *shader);
+// A holder (a material's slot, the background, the foreground) gives back
+// the reference it took: VoShaderDestroy without the question whether a
+// holder still holds the shader, which the holder itself answers.
+VtStatus ShaderHolderRelease(VtShader *shader);
+
+// --- materials.cpp: holders of shaders ---------------------------------------
+// The references that live materials (each slot holding it) and the current
+// background and foreground hold to the shader; *kind and *holder name one
+// of them when there is any.
+struct ShaderHolder {
+  const char *kind;
+  const void *holder;
+};
+uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, ShaderHolder *one);
 
 // --- globals.cpp ------------------------------------------------------------
 VtStatus GlobalsTableBuild(ShaderShared *shared);

@@ -1,0 +1,293 @@
+// What a holder holds stays alive: a shader a material, the background or
+// the foreground still holds, the current primitive list, and, from a
+// render's own progress callback, the list the render started with, its
+// primitives and their materials. Each sequence an application may call by
+// mistake is refused with a diagnostic, and the render that follows (or the
+// one disturbed) answers and draws what it does undisturbed; a ring a shader
+// argument holds, destroyed, is left out without a crash. Every case runs in
+// a process of its own (a fork, the library started there), for the
+// scanline, z-buffer and ray-traced classes on the calling thread and on
+// four workers, so that a crash fails one case and not the group.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "misuse/stage.h"
+#include "support/test_support.h"
+
+namespace misuse {
+namespace {
+
+constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
+constexpr uint32_t kRenderRunning = 2902, kShaderStillHeld = 2903, kListCurrent = 2904;
+
+// The objects of one case, in the forked process.
+struct Scene {
+  const Stage *stage = nullptr;
+  uint32_t code = 0;
+  VtReference *list = nullptr;   // current as the render starts
+  VtReference *other = nullptr;  // another ring of the same square
+  VtReference *spare = nullptr;  // a ring of a triangle no render reads
+  VtMaterial *material = nullptr;
+  VtShader *shader = nullptr;  // what the case's preparation made
+  VtReference *ring = nullptr;
+  std::string fault;
+};
+
+// A call's answer and, for a refusal, the diagnostic it must post.
+void Expect(Scene &s, const char *call, VtStatus got, VtStatus want, uint32_t message = 0) {
+  char line[160];
+  if (got != want) {
+    std::snprintf(line, sizeof line, "%s answered 0x%x, not 0x%x; ", call, got, want);
+    s.fault += line;
+  }
+  if (message != 0 && vo_test::WithMessage(message).empty()) {
+    std::snprintf(line, sizeof line, "%s posted no message %u; ", call, message);
+    s.fault += line;
+  }
+  vo_test::Recorded().clear();
+}
+
+VtTypedValue Pointer(void *p) {
+  VtTypedValue v{};
+  v.type = VtGenericPtr;
+  v.value.p = p;
+  return v;
+}
+
+// The case under way, for the progress callback; inside while the nested
+// case's own render runs.
+struct Case;
+struct Progress {
+  Scene *scene = nullptr;
+  const Case *c = nullptr;
+  int reports = 0;
+  bool inside = false, inner_done = false;
+};
+Progress g_progress;
+
+using Act = void (*)(Scene &);
+enum class When { kBefore, kDuring };
+
+struct Case {
+  const char *name;
+  Act prepare;  // before the undisturbed render, or null
+  When when;    // the misuse: before the second render, or at its first progress report
+  Act act;
+  bool same_picture;  // the second render answers and draws as the first
+};
+
+const Case kCases[] = {
+    {"a shader the material holds alone", nullptr, When::kBefore,
+     [](Scene &s) {
+       VtShader *held = VoMaterialGetShader(s.material, VO_SHADER_REFLECTANCE);
+       Expect(s, "VoShaderDestroy(reflectance)", VoShaderDestroy(held), kRefused, kShaderStillHeld);
+     },
+     true},
+    {"a second destroy of a shader handed to the material",
+     [](Scene &s) {
+       s.shader = VoShaderCreate(VO_SHADER_COLOUR, "plain");
+       Expect(s, "VoMaterialSetShader", VoMaterialSetShader(s.material, s.shader), 0);
+       Expect(s, "VoShaderDestroy", VoShaderDestroy(s.shader), 0);
+     },
+     When::kBefore,
+     [](Scene &s) {
+       Expect(s, "VoShaderDestroy again", VoShaderDestroy(s.shader), kRefused, kShaderStillHeld);
+     },
+     true},
+    {"a second destroy of the foreground",
+     [](Scene &s) {
+       s.shader = VoShaderCreate(VO_SHADER_FOREGROUND, "none");
+       Expect(s, "VoForegroundSet", VoForegroundSet(s.shader), 0);
+       Expect(s, "VoShaderDestroy", VoShaderDestroy(s.shader), 0);
+     },
+     When::kBefore,
+     [](Scene &s) {
+       Expect(s, "VoShaderDestroy again", VoShaderDestroy(s.shader), kRefused, kShaderStillHeld);
+     },
+     true},
+    {"a second destroy of the background",
+     [](Scene &s) {
+       s.shader = VoShaderCreate(VO_SHADER_BACKGROUND, "plain");
+       Expect(s, "VoBackgroundSet", VoBackgroundSet(s.shader), 0);
+       Expect(s, "VoShaderDestroy", VoShaderDestroy(s.shader), 0);
+     },
+     When::kBefore,
+     [](Scene &s) {
+       Expect(s, "VoShaderDestroy again", VoShaderDestroy(s.shader), kRefused, kShaderStillHeld);
+     },
+     true},
+    {"the current list destroyed", nullptr, When::kBefore,
+     [](Scene &s) {
+       Expect(s, "VoPrimitiveReferenceDestroy(list, 0)", VoPrimitiveReferenceDestroy(s.list, 0), kRefused,
+              kListCurrent);
+       Expect(s, "VoPrimitiveReferenceDestroy(list, 1)", VoPrimitiveReferenceDestroy(s.list, 1), kRefused,
+              kListCurrent);
+       Expect(s, "VoReferenceListDestroy", VoReferenceListDestroy(s.list, nullptr), kRefused, kListCurrent);
+       Expect(s, "VoPrimitiveReferenceListDestroy", VoPrimitiveReferenceListDestroy(s.list), kRefused,
+              kListCurrent);
+     },
+     true},
+    {"the rendered list destroyed from its progress", nullptr, When::kDuring,
+     [](Scene &s) {
+       Expect(s, "VoPrimitiveReferenceDestroy(list, 0)", VoPrimitiveReferenceDestroy(s.list, 0), kRefused,
+              kRenderRunning);
+     },
+     true},
+    {"the rendered list replaced, then destroyed with its primitives and material", nullptr, When::kDuring,
+     [](Scene &s) {
+       Expect(s, "VoPrimitiveListSet(other)", VoPrimitiveListSet(s.other), 0);
+       Expect(s, "VoPrimitiveReferenceDestroy(list, 1)", VoPrimitiveReferenceDestroy(s.list, 1), kRefused,
+              kRenderRunning);
+       Expect(s, "VoPrimitiveDestroy", VoPrimitiveDestroy(s.stage->primitive()), kRefused, kRenderRunning);
+       Expect(s, "VoMaterialDestroy", VoMaterialDestroy(s.material), kRefused, kRenderRunning);
+       // What no render reads goes as at any time.
+       Expect(s, "VoPrimitiveReferenceDestroy(spare, 1)", VoPrimitiveReferenceDestroy(s.spare, 1), 0);
+       s.spare = nullptr;
+     },
+     true},
+    {"a render nested in the progress of another, each list protected while its render runs", nullptr,
+     When::kDuring,
+     [](Scene &s) {
+       Expect(s, "VoPrimitiveListSet(other)", VoPrimitiveListSet(s.other), 0);
+       g_progress.inside = true;
+       const VtStatus inner = VoExecute(s.code);  // its first report runs NestedInner
+       g_progress.inside = false;
+       // The ray tracer refuses a render inside its own of another list.
+       if (inner == 0 && !g_progress.inner_done) s.fault += "the nested render reported no progress; ";
+       Expect(s, "VoPrimitiveListSet(list)", VoPrimitiveListSet(s.list), 0);
+       // The inner render has ended and the outer one never read this ring.
+       Expect(s, "VoPrimitiveReferenceDestroy(other, 0) after", VoPrimitiveReferenceDestroy(s.other, 0), 0);
+       s.other = nullptr;
+     },
+     true},
+    {"a shadow reflectance's light list destroyed",
+     [](Scene &s) {
+       s.ring = VoShaderReferenceAppend(VoShaderReferenceCreate(s.stage->point_light()),
+                                        VoShaderReferenceCreate(s.stage->point_light()));
+       s.shader = VoShaderCreate(VO_SHADER_REFLECTANCE, "shadow");
+       const VtTypedValue ring = Pointer(s.ring);
+       Expect(s, "VoShaderSetArg(light list)", VoShaderSetArg(s.shader, "light list", &ring), 0);
+       Expect(s, "VoMaterialSetShader", VoMaterialSetShader(s.material, s.shader), 0);
+       Expect(s, "VoShaderDestroy", VoShaderDestroy(s.shader), 0);
+     },
+     When::kBefore,
+     [](Scene &s) {
+       Expect(s, "VoShaderReferenceDestroy", VoShaderReferenceDestroy(s.ring, 0), 0);
+       // An argument set has the next render prepare the class again,
+       // which reads its light list then.
+       VtTypedValue clamp{};
+       clamp.type = VtFloat;
+       Expect(s, "VoShaderSetArg(shadow clamp)", VoShaderSetArg(s.shader, "shadow clamp", &clamp), 0);
+     },
+     false},
+};
+
+// The inner render of the nested case: both the list it started with and
+// the one the outer render started with are protected.
+void NestedInner(Scene &s) {
+  Expect(s, "VoPrimitiveReferenceDestroy(list, 1) inside", VoPrimitiveReferenceDestroy(s.list, 1), kRefused,
+         kRenderRunning);
+  Expect(s, "VoPrimitiveReferenceDestroy(other, 0) inside", VoPrimitiveReferenceDestroy(s.other, 0), kRefused,
+         kRenderRunning);
+}
+
+VtStatus OnProgress(uint32_t, VtTypedValue *) {
+  Progress &p = g_progress;
+  if (p.inside) {
+    if (!p.inner_done) NestedInner(*p.scene);  // the first report of the render the case started
+    p.inner_done = true;
+  } else if (p.reports++ == 0) {
+    p.c->act(*p.scene);
+  }
+  return 0;
+}
+
+// One case in this process: the fault found, empty when none.
+std::string RunCase(const Case &c, uint32_t code, int32_t workers) {
+  // The checks the stage makes in this process, after those the parent made.
+  const ::testing::TestResult *checks = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+  const int checks_before = checks->total_part_count();
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  Scene s;
+  {
+    const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+    if (!stage.ok()) return "the stage was not made";
+    s.stage = &stage;
+    s.code = code;
+    s.list = VoPrimitiveListGet();
+    VtPrimitive *square = stage.primitive();
+    s.other = VoPrimitiveListCreate(1, &square);
+    const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data[1] = {Pointer(const_cast<float *>(corners))};
+    VtPrimitive *triangle = VoPrimitiveCreatePolygon(3, 1, ids, data);
+    s.spare = VoPrimitiveListCreate(1, &triangle);
+    s.material = VoPrimitiveGetMaterial(square);
+    if (c.prepare != nullptr) c.prepare(s);
+    std::vector<float> reference, picture;
+    const VtStatus undisturbed = stage.Render(code, workers, &reference);
+    vo_test::Recorded().clear();
+    g_progress = Progress{&s, &c};
+    if (c.when == When::kBefore) c.act(s);
+    (void)VoCallBackSet(VO_CALLBACK_PROGRESS,
+                        c.when == When::kDuring ? reinterpret_cast<VtProc>(&OnProgress) : nullptr);
+    const VtStatus status = stage.Render(code, workers, &picture);
+    (void)VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr);
+    if (c.when == When::kDuring && g_progress.reports == 0) s.fault += "the render reported no progress; ";
+    if (c.same_picture && status != undisturbed) s.fault += "the render answered otherwise; ";
+    if (c.same_picture && picture != reference) s.fault += "the render drew otherwise; ";
+    if (s.spare != nullptr) (void)VoPrimitiveReferenceDestroy(s.spare, 1);
+    if (s.other != nullptr) (void)VoReferenceListDestroy(s.other, nullptr);
+  }
+  if (const VtStatus st = VoTerminate(); st != 0)
+    s.fault += "VoTerminate answered " + std::to_string(st) + "; ";
+  for (int i = checks_before; i < checks->total_part_count(); ++i)
+    if (checks->GetTestPartResult(i).failed()) s.fault += "a check of the stage failed; ";
+  return s.fault;
+}
+
+// The case in a forked process: its fault, or how the process died.
+std::string RunForked(const Case &c, uint32_t code, int32_t workers) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    const std::string fault = RunCase(c, code, workers);
+    if (!fault.empty()) (void)!write(out[1], fault.data(), fault.size());
+    _exit(fault.empty() ? 0 : 1);
+  }
+  close(out[1]);
+  std::string fault;
+  char buffer[256];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    fault.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return fault + "died of signal " + std::to_string(WTERMSIG(status));
+  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && fault.empty()))
+    return fault + "ended with status " + std::to_string(WEXITSTATUS(status));
+  return fault;
+}
+
+TEST(HeldObjects, WhatAHolderOrARunningRenderHoldsIsRefusedToItsDestroyAndTheRenderGoesOn) {
+  for (const Case &c : kCases)
+    for (uint32_t code : {0xc0001u, 0x200001u, 0x70001u})
+      for (int32_t workers : {0, 4}) {
+        SCOPED_TRACE(::testing::Message() << c.name << ", render 0x" << std::hex << code << std::dec << " on "
+                                          << workers << " workers");
+        EXPECT_EQ(RunForked(c, code, workers), "");
+      }
+}
+
+}  // namespace
+}  // namespace misuse
