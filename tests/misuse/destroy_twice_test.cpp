@@ -35,6 +35,16 @@ const Kind kKinds[] = {
      [](void *p) { return VoRandomStateDestroy(static_cast<VtRandomState *>(p)); }},
     {"hit record", [] { return static_cast<void *>(VoHitRecordCreate()); },
      [](void *p) { return VoHitRecordDestroy(static_cast<VtHitRecord *>(p)); }},
+    {"ray record",
+     [] {
+       static VtRayOwnerSettings settings{};
+       static const VtRayOwnerSettings *owner = &settings;  // an owner's first word
+       const float origin[3] = {0, 0, 0}, direction[3] = {0, 0, 1};
+       VtRayRecord *ray = nullptr;
+       (void)VoRayRecordCreate(&owner, origin, direction, 0, &ray);
+       return static_cast<void *>(ray);
+     },
+     [](void *p) { return VoRayRecordDestroy(static_cast<VtRayRecord *>(p)); }},
     {"reference list",
      [] {
        static int data[3];
@@ -103,6 +113,23 @@ TEST(DestroyTwiceAcrossStarts, LocksMadeBeforeThisStartAreHeldAndDestroyedOnce) 
     EXPECT_EQ(VoLockDestroy(lock), kBadArgument);
   }
   EXPECT_EQ(VoTerminate(), 0u);
+}
+
+// Mutex words are the application's heap blocks, made and destroyed
+// whether or not the library runs: one made before the start is destroyed
+// after it, one made while it runs is destroyed after its terminate, once
+// each.
+TEST(DestroyTwiceAcrossStarts, MutexWordsAreDestroyedOnceWhetherOrNotTheLibraryRuns) {
+  VtMutexWord *before = VoMutexCreate();
+  ASSERT_NE(before, nullptr);
+  ASSERT_EQ(VoInitialise(), 0u);
+  VtMutexWord *during = VoMutexCreate();
+  ASSERT_NE(during, nullptr);
+  EXPECT_EQ(VoMutexDestroy(before), 0u);
+  EXPECT_EQ(VoMutexDestroy(before), kBadArgument);
+  ASSERT_EQ(VoTerminate(), 0u);
+  EXPECT_EQ(VoMutexDestroy(during), 0u);
+  EXPECT_EQ(VoMutexDestroy(during), VO_STATUS_NOT_INITIALISED);
 }
 
 // Many blocks given back and taken again: a block marked free by its

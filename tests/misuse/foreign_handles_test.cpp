@@ -3,7 +3,12 @@
 // calls come from the table of exported procedures built from the interface
 // description: for each parameter whose type has a maker below, one call
 // per class, each in a process of its own (a fork of the started library),
-// so that one crash does not end the sweep.
+// so that one crash does not end the sweep. The other arguments are live
+// companions, so that a procedure reaches the check of the object tried
+// rather than returning on a null beside it: a triangle, its polygon and its
+// vertices where a primitive, a polygon or vertices are wanted, and the
+// direction (0, 0, 1) repeated in every array of floats read (weights,
+// points, normals, colours).
 //
 // A call passes when it answers a refusal (a status not 0, a null pointer),
 // leaves the foreign object's bytes as they were and ends normally; an
@@ -53,6 +58,48 @@ VtImage *ImageWithPixels() {
 }
 
 int g_listed[2];
+
+// The live companions, made before the sweep forks.
+struct Companions {
+  VtPrimitive *triangle = nullptr;
+  VtPolygon *polygon = nullptr;
+  VtVertex *vertices[3] = {};
+};
+Companions g_companions;
+
+void *PointerProperty(VtPrimitive *p, VtPolygon *polygon, uint32_t code) {
+  VtTypedValue v{};
+  const VtStatus s =
+      polygon != nullptr ? VoPolygonGetProperty(p, polygon, code, &v) : VoPrimitiveGetProperty(p, code, &v);
+  return s == 0 && v.value.p != nullptr ? *static_cast<void *const *>(v.value.p) : nullptr;
+}
+
+bool CompanionsMake() {
+  Companions &c = g_companions;
+  const float corners[9] = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue data[1]{};
+  data[0].type = VtGenericPtr;
+  data[0].value.p = const_cast<float *>(corners);
+  c.triangle = VoPrimitiveCreatePolygon(3, 1, ids, data);
+  if (c.triangle == nullptr) return false;
+  c.polygon = static_cast<VtPolygon *>(PointerProperty(c.triangle, nullptr, VO_PRIM_POLYS));
+  auto *ring = static_cast<VtReference *>(PointerProperty(c.triangle, c.polygon, VO_POLY_VREFS));
+  for (VtVertex *&v : c.vertices) {
+    if (ring == nullptr) return false;
+    v = static_cast<VtVertex *>(ring->data);
+    ring = ring->next;
+  }
+  return c.polygon != nullptr;
+}
+
+VtEnvironment *EnvironmentOfSixImages() {
+  VtImage *images[6] = {};
+  for (VtImage *&image : images) image = ImageWithPixels();
+  VtEnvironment *e = VoEnvironmentCreateCube(images);
+  for (VtImage *image : images) (void)VoImageDestroy(image);
+  return e;
+}
 
 struct Maker {
   const char *type;
@@ -106,6 +153,10 @@ const Maker kMakers[] = {
      [](void *p) { (void)VoLockDestroy(As<VtLock>(p)); }},
     {"VtMultiThreadLock", [] { return static_cast<void *>(VoMultiThreadLockCreate()); },
      [](void *p) { (void)VoMultiThreadLockDestroy(As<VtMultiThreadLock>(p)); }},
+    {"VtPolygon", [] { return static_cast<void *>(VoPolygonCreate(g_companions.triangle)); },
+     [](void *p) { (void)VoPolygonDestroy(g_companions.triangle, As<VtPolygon>(p)); }},
+    {"VtEnvironment", [] { return static_cast<void *>(EnvironmentOfSixImages()); },
+     [](void *p) { (void)VoEnvironmentDestroy(As<VtEnvironment>(p)); }},
 };
 
 const Maker *MakerFor(const char *type) {
@@ -138,6 +189,28 @@ struct Arguments {
   std::vector<std::vector<uint64_t>> buffers;
 };
 
+bool TypeIs(const VtApiParam &p, const char *type) { return std::strcmp(p.type_name, type) == 0; }
+
+// What an array read by the procedure holds: the triangle's vertices, or
+// the direction (0, 0, 1) over and over.
+void CompanionArray(const VtApiParam &p, std::vector<uint64_t> &buffer) {
+  if (TypeIs(p, "VtVertex")) {
+    for (size_t k = 0; k < buffer.size(); ++k)
+      buffer[k] = reinterpret_cast<uintptr_t>(g_companions.vertices[k % 3]);
+  } else if (TypeIs(p, "VtFloat")) {
+    auto *floats = reinterpret_cast<float *>(buffer.data());
+    for (size_t k = 0; k < 2 * buffer.size(); ++k) floats[k] = k % 3 == 2 ? 1.0f : 0.0f;
+  }
+}
+
+// The live object a handle parameter is given when it is not the one tried.
+void *CompanionHandle(const VtApiParam &p) {
+  if (TypeIs(p, "VtPrimitive")) return g_companions.triangle;
+  if (TypeIs(p, "VtPolygon")) return g_companions.polygon;
+  if (TypeIs(p, "VtVertex")) return g_companions.vertices[0];
+  return nullptr;
+}
+
 void ArgumentsFill(const VtApiFunction &fn, Arguments &a) {
   a.buffers.resize(fn.param_count);
   for (uint32_t i = 0; i < fn.param_count && i < 16; ++i) {
@@ -145,7 +218,10 @@ void ArgumentsFill(const VtApiFunction &fn, Arguments &a) {
     a.argv[i] = &a.slots[i];
     if ((p.flags & (vo::api::kParamOut | vo::api::kParamArray)) != 0) {
       a.buffers[i].assign(8192, 0);
+      if ((p.flags & vo::api::kParamOut) == 0) CompanionArray(p, a.buffers[i]);
       a.slots[i] = reinterpret_cast<uintptr_t>(a.buffers[i].data());
+    } else if (p.kind == vo::api::kKindHandle) {
+      a.slots[i] = reinterpret_cast<uintptr_t>(CompanionHandle(p));
     } else if (p.kind == vo::api::kKindScalar) {
       if (std::strcmp(p.type_name, "VtFloat") == 0) {
         const float one = 1.0f;
@@ -175,8 +251,23 @@ bool IsAddress(const VtApiFunction &fn) {
 }
 
 // Procedures whose answer to a refused argument is a value of their own
-// (a list answered as given): judged by the diagnostic they post.
-bool RefusesWithItsOwnAnswer(const char *name) { return std::strcmp(name, "VoReferenceListRemoveData") == 0; }
+// (a list answered as given, "outside" for a point tested against a ring
+// of contexts): judged by the diagnostic they post when that argument is
+// the one tried.
+bool RefusesWithItsOwnAnswer(const char *name, const char *param) {
+  static const struct {
+    const char *name, *param;
+  } kCalls[] = {
+      {"VoReferenceListRemoveData", nullptr},
+      {"VoShadeContextPointInOffsetPolygon", "ring"},
+      {"VoShadeContextPointInWorldPolygon", "ring"},
+      {"VoShadeContextPointInTexturePolygon", "ring"},
+  };
+  for (const auto &c : kCalls)
+    if (std::strcmp(c.name, name) == 0 && (c.param == nullptr || std::strcmp(c.param, param) == 0))
+      return true;
+  return false;
+}
 
 bool g_refusal_posted = false;
 VtStatus NoteRefusal(VtStatus status, uint32_t, uint32_t, uint32_t, VtTypedValue *) {
@@ -213,7 +304,8 @@ VtStatus NoteRefusal(VtStatus status, uint32_t, uint32_t, uint32_t, VtTypedValue
   (void)VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&NoteRefusal));
   fn.thunk(a.argv, &result);
   if (foreign != nullptr && std::memcmp(before.data(), object, before.size()) != 0) _exit(kWroteForeign);
-  if (RefusesWithItsOwnAnswer(fn.name)) _exit(g_refusal_posted ? kRefused : kAnsweredZero);
+  if (RefusesWithItsOwnAnswer(fn.name, fn.params[param].name))
+    _exit(g_refusal_posted ? kRefused : kAnsweredZero);
   if (IsStatus(fn)) _exit(result.value.u != 0 ? kRefused : kAnsweredZero);
   if (IsAddress(fn)) _exit(result.value.p == nullptr ? kRefused : kAnsweredZero);
   _exit(kNotJudged);
@@ -278,6 +370,14 @@ bool StillAnswersZero(const char *name, const char *given) {
       {"VoShaderReferenceAppend", "VtPrimitive"},
       {"VoPrimitiveReferenceAppend", "VtPrimitive"},
       {"VoNPREdgeReferenceAppend", "VtPrimitive"},
+      // A ring of contexts is a record of the application's layout: only a
+      // node given back to its pool is told from a ring by a word.
+      {"VoShadeContextPointInOffsetPolygon", "VtView"},
+      {"VoShadeContextPointInOffsetPolygon", "VtPrimitive"},
+      {"VoShadeContextPointInWorldPolygon", "VtView"},
+      {"VoShadeContextPointInWorldPolygon", "VtPrimitive"},
+      {"VoShadeContextPointInTexturePolygon", "VtView"},
+      {"VoShadeContextPointInTexturePolygon", "VtPrimitive"},
   };
   for (const auto &c : kCalls)
     if (std::strcmp(c.name, name) == 0 && (c.given == nullptr || std::strcmp(c.given, given) == 0))
@@ -297,6 +397,7 @@ class MisuseSweep : public ::testing::Test {
 };
 
 TEST_F(MisuseSweep, DestroyedAndForeignObjectsAreRefusedWithoutACrashOrAWriteIntoThem) {
+  ASSERT_TRUE(CompanionsMake());
   VtView *view = VoViewCreate();
   VtPrimitive *primitive = VoPrimitiveCreate(nullptr, VO_PRIMITIVE_MESH);
   VtShader *shader = VoShaderCreate(VO_SHADER_COLOUR, "plain");
@@ -336,6 +437,10 @@ TEST_F(MisuseSweep, DestroyedAndForeignObjectsAreRefusedWithoutACrashOrAWriteInt
       record("destroyed", fn, i, p.type_name, RunCall(fn, i, own, nullptr));
       for (const Foreign *other : {&kView, &kPrimitive, &kShader}) {
         if (std::strcmp(other->type, p.type_name) == 0) continue;
+        // A polygon's check word is in a header in front of its block, where
+        // a record of another kind has its allocation's edge, unless it lies
+        // among a pool's blocks as a primitive does.
+        if (TypeIs(p, "VtPolygon") && other != &kPrimitive) continue;
         if (other == &kShader && std::strcmp(p.type_name, "VtView") != 0 &&
             std::strcmp(p.type_name, "VtPrimitive") != 0)
           continue;
@@ -353,6 +458,7 @@ TEST_F(MisuseSweep, DestroyedAndForeignObjectsAreRefusedWithoutACrashOrAWriteInt
 
   EXPECT_EQ(VoShaderDestroy(shader), 0u);
   EXPECT_EQ(VoPrimitiveDestroy(primitive), 0u);
+  EXPECT_EQ(VoPrimitiveDestroy(g_companions.triangle), 0u);
   EXPECT_EQ(VoViewDestroy(view), 0u);
 }
 

@@ -45,6 +45,39 @@ TEST_F(Renders, APolygonNear1e30IsRayTracedOnAnyWorkerCount) {
   EXPECT_GT(sum, 0.0f);  // the square is lit where it is seen
 }
 
+// An area light whose emitter, listed in the scene, the application
+// destroyed: every renderer refuses the render with the diagnostic of a
+// primitive not live, whatever the worker count (bands of one row go to
+// the worker threads).
+TEST_F(Renders, AnAreaLightWhoseEmitterWasDestroyedRefusesTheRenderOnAnyWorkerCount) {
+  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const float corners[12] = {-0.5f, -0.5f, 2, -0.5f, 0.5f, 2, 0.5f, 0.5f, 2, 0.5f, -0.5f, 2};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue data[1]{}, v{};
+  data[0].type = v.type = VtGenericPtr;
+  data[0].value.p = const_cast<float *>(corners);
+  VtPrimitive *members[2] = {stage.primitive(), VoPrimitiveCreatePolygon(4, 1, ids, data)};
+  v.value.p = members[1];
+  VtShader *area = VoShaderCreate(VO_SHADER_LIGHT, "area");
+  VtReference *lights = VoShaderReferenceCreate(area), *scene = VoPrimitiveListCreate(2, members);
+  ASSERT_TRUE(stage.ok() && VoShaderSetArg(area, "primitive", &v) == 0 && VoLightListSet(lights) == 0 &&
+              VoPrimitiveListSet(scene) == 0 && VoPrimitiveDestroy(members[1]) == 0);
+  v.type = VtNat32;
+  v.value.u = 1;
+  ASSERT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &v), 0u);
+  for (uint32_t code : {0xc0001u, 0x200001u, 0x70001u})
+    for (int32_t workers : {0, 4}) {
+      std::vector<float> picture;
+      vo_test::Recorded().clear();
+      EXPECT_EQ(stage.Render(code, workers, &picture), VO_STATUS_BAD_ARGUMENT)
+          << std::hex << code << " " << workers;
+      EXPECT_FALSE(vo_test::WithMessage(2016).empty());  // the emitter is no live primitive
+    }
+  EXPECT_EQ(VoLightListSet(nullptr) | VoShaderReferenceDestroy(lights, 1) | VoPrimitiveListSet(nullptr) |
+                VoReferenceListDestroy(scene, nullptr),
+            0u);
+}
+
 // What a progress callback does to the render that reports to it, once, at
 // its first report.
 enum class During { kNothing, kTerminate, kDestroy, kRender };

@@ -146,8 +146,16 @@ VtBitmap *VoD3DHBITMAPFromImage(VtImage *image) {
   return bitmap;
 }
 
+// The platform's list of live bitmaps is searched by address before the
+// bitmap is read, so a destroyed one, or an image or a view, is refused.
 VtStatus VoD3DDestroyHBitmap(VtBitmap *bitmap) {
-  if (bitmap != nullptr && platform::IsBitmap(bitmap)) (void)platform::DeleteObject(bitmap);
+  if (bitmap == nullptr) return 0;
+  if (!platform::IsBitmap(bitmap)) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, d3d::kModule, "VoD3DDestroyHBitmap",
+         static_cast<const void *>(bitmap), "bitmap");
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  (void)platform::DeleteObject(bitmap);
   return 0;
 }
 

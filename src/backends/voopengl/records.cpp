@@ -215,12 +215,29 @@ void ProceduralDelist(ProceduralBlock *b) {
   b->owner = nullptr;
 }
 
+// Every class from its creation to its destroy, process-wide: a class made
+// before VoInitialise (no module list takes it) is destroyed whether or not
+// the library runs, as VoFileClose closes, and one destroyed already, or
+// freed by the terminate of the start that made it, is refused unread.
+using LiveProceduralClasses = AddressRegister<VtOpenGLProceduralClass>;
+
+__attribute__((destructor)) void LiveProceduralClassesFree() { LiveProceduralClasses::Free(); }
+
+// Whether a primitive's record draws through the class: the record would
+// be left reading a freed class at the next render.
+bool ProceduralClassInUse(const VtOpenGLContext *c, const VtOpenGLProceduralClass *k) {
+  for (const VtOpenGLPrimitiveData *r = c->records; r != nullptr; r = r->next)
+    if (r->procedural_class == k) return true;
+  return false;
+}
+
 }  // namespace
 
 void ProceduralClassesFree(VtOpenGLContext *c) {
   while (c->procedural_classes != nullptr) {
     ProceduralBlock *b = c->procedural_classes;
     ProceduralDelist(b);
+    (void)LiveProceduralClasses::Get().Take(&b->procedural_class);
     VoDeallocate(b);
   }
 }
@@ -289,14 +306,31 @@ VtOpenGLProceduralClass *VoOpenGLProceduralClassCreate() {
   auto *b = static_cast<ProceduralBlock *>(VoAllocate(sizeof(ProceduralBlock)));
   if (b == nullptr) return nullptr;
   *b = ProceduralBlock{};
+  if (!LiveProceduralClasses::Get().Add(&b->procedural_class)) {
+    VoDeallocate(b);
+    return nullptr;
+  }
   if (VtOpenGLContext *c = Context()) ProceduralEnlist(c, b);
   return &b->procedural_class;
 }
 
-VtStatus VoOpenGLProceduralClassDestroy(VtOpenGLProceduralClass *procedural_class) {
-  if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
+VtStatus VoOpenGLProceduralClassDestroy(void *procedural_class) {
   if (procedural_class == nullptr) return 0;
-  ProceduralBlock *b = BlockOf(procedural_class);
+  auto *k = static_cast<VtOpenGLProceduralClass *>(procedural_class);
+  const VtOpenGLContext *c = Context();
+  if (c != nullptr && ProceduralClassInUse(c, k)) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kOpenGLProceduralClassInUse, kModule, procedural_class);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  if (!LiveProceduralClasses::Get().Take(k)) {
+    // Freed by a terminate, and asked after it: answered as every handle
+    // kept past the terminate is.
+    if (LibraryStopped()) return VO_STATUS_NOT_INITIALISED;
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, kModule, "VoOpenGLProceduralClassDestroy",
+         procedural_class, "procedural class");
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  ProceduralBlock *b = BlockOf(k);
   ProceduralDelist(b);
   VoDeallocate(b);
   return 0;

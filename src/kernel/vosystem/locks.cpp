@@ -99,14 +99,42 @@ bool LockRefused(const VtLock *lock, const char *procedure) {
 
 }  // namespace
 
+// ---- Mutex words ------------------------------------------------------------
+// A mutex word is a heap block of the application's, made and destroyed
+// whether or not the library runs (one made before VoInitialise is destroyed
+// after it, or never started at all): the register of live words is
+// process-wide, as the register of locks is, so that a word destroyed twice
+// is refused rather than freed twice.
+
+namespace {
+
+using LiveMutexWords = AddressRegister<VtMutexWord>;
+
+__attribute__((destructor)) void LiveMutexWordsFree() { LiveMutexWords::Free(); }
+
+}  // namespace
+
 VtMutexWord *VoMutexCreate() {
   auto *w = static_cast<VtMutexWord *>(VoAllocate(sizeof(VtMutexWord)));
-  if (w != nullptr) *w = 0;
+  if (w == nullptr) return nullptr;
+  *w = 0;
+  if (!LiveMutexWords::Get().Add(w)) {
+    VoDeallocate(w);
+    return nullptr;
+  }
   return w;
 }
 
-VtStatus VoMutexDestroy(VtMutexWord *mutex) {
-  VoDeallocate(mutex);
+VtStatus VoMutexDestroy(void *mutex) {
+  if (mutex == nullptr) return 0;
+  auto *word = static_cast<VtMutexWord *>(mutex);
+  if (!LiveMutexWords::Get().Take(word)) {
+    if (Kernel() == nullptr) return VO_STATUS_NOT_INITIALISED;
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, "VoMutexDestroy", mutex,
+         "mutex word");
+    return VO_STATUS_BAD_ARGUMENT;
+  }
+  VoDeallocate(word);
   return 0;
 }
 

@@ -508,5 +508,7 @@ constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver whose
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =
     2960;  // a handle that is no live object of the kind (procedure, handle, kind)
+constexpr uint32_t kOpenGLProceduralClassInUse = 2961;  // a procedural class a primitive's record draws
+                                                        // through, destroyed (class)
 
 }  // namespace vo::messages

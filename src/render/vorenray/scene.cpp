@@ -102,7 +102,14 @@ VtStatus PrimitivesGather(RayContext *c) {
   const bool threaded = VoMultiThreadIsActive() != 0;
   VtStatus st = ForEachNodeUntil(VoPrimitiveListGet(), [&](VtReference *node) -> VtStatus {
     auto *p = static_cast<VtPrimitive *>(node->data);
-    if (!PrimitiveLive(p)) return 0;
+    // A member the application destroyed (an area light's emitter among
+    // them) refuses the scene, as the scanline renderers refuse it, before
+    // any worker or light reads it.
+    if (!PrimitiveLive(p)) [[unlikely]] {
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kPrimitiveNotLive, VO_MODULE_RAYTRACER,
+           static_cast<const void *>(p));
+      return VO_STATUS_BAD_ARGUMENT;
+    }
     if (threaded) {
       if (VtMaterial *m = VoPrimitiveGetMaterial(p)) VoMaterialReset(m);
       if (VtShader *space = VoPrimitiveGetTextureSpace(p)) VoShaderReset(space);

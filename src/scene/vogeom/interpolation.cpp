@@ -45,14 +45,18 @@ void BlendPair(VtVertex *destination, const VtVertex *a, const VtVertex *b, floa
   }
 }
 
-bool ArgumentsSound(VtPrimitive *p, uint32_t n, VtVertex *const *sources, const float *weights,
-                    const VtVertex *destination) {
+// A primitive destroyed, or a record of another kind, is refused by its
+// check word alone before its layout is read: interpolation runs per point.
+VtStatus ArgumentsCheck(VtPrimitive *p, uint32_t n, VtVertex *const *sources, const float *weights,
+                        const VtVertex *destination) {
+  if (p != nullptr && !PrimitiveLive(p)) [[unlikely]]
+    return PrimitiveCheck(p);
   if (p == nullptr || p->contents == nullptr || sources == nullptr || weights == nullptr ||
       destination == nullptr || n == 0)
-    return false;
+    return VO_STATUS_BAD_ARGUMENT;
   for (uint32_t i = 0; i < n; ++i)
-    if (sources[i] == nullptr) return false;
-  return true;
+    if (sources[i] == nullptr) return VO_STATUS_BAD_ARGUMENT;
+  return 0;
 }
 
 // The fixed routines: world, with the normal (renormalised) and the texture
@@ -62,7 +66,7 @@ template <bool kNormal, bool kTexcoords>
 VtStatus FixedRoutine(VtPrimitive *p, uintptr_t unused, uint32_t n, VtVertex **sources, const float *weights,
                       VtVertex *destination) {
   if (n != 2 && n != 4) return VoVertexInterpolate(p, unused, n, sources, weights, destination);
-  if (!ArgumentsSound(p, n, sources, weights, destination)) return VO_STATUS_BAD_ARGUMENT;
+  if (VtStatus s = ArgumentsCheck(p, n, sources, weights, destination)) return s;
   const VtContents *c = p->contents;
   Blend(destination, sources, weights, n, LayoutOffset(c, VO_ELEMENT_VERTEX, CodeSlot(VO_VERT_WORLD)), 3);
   if constexpr (kNormal) {
@@ -86,7 +90,7 @@ bool IgnoredByFixedRoutines(uint32_t code) {
 
 VtStatus VoVertexInterpolate(VtPrimitive *p, uintptr_t, uint32_t n, VtVertex **sources, const float *weights,
                              VtVertex *destination) {
-  if (!ArgumentsSound(p, n, sources, weights, destination)) return VO_STATUS_BAD_ARGUMENT;
+  if (VtStatus s = ArgumentsCheck(p, n, sources, weights, destination)) return s;
   const VtVertexInterpolation *r = KindTable(p->contents, VO_ELEMENT_VERTEX)->interpolation;
   if (r == nullptr) return 0;
   VtStatus s = 0;

@@ -374,6 +374,13 @@ VtStatus VoEnvironmentSample(float *colour, VtEnvironment *environment, const fl
     return Refuse(kRefused, messages::kEnvironmentDirectionRefused, static_cast<double>(direction[0]),
                   static_cast<double>(direction[1]), static_cast<double>(direction[2]));
   }
+  // The global environment is known live; another is looked up, which
+  // shaders sampling along their own rays never ask for (they pass null).
+  if (environment != nullptr && (s == nullptr || (environment != s->imaging.global_environment &&
+                                                  !EnvironmentKnown(s->shared, environment)))) {
+    colour[0] = colour[1] = colour[2] = 0;
+    return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(environment));
+  }
   if (environment == nullptr && s != nullptr) environment = s->imaging.global_environment;
   Sample(environment, point, direction, cone, colour);
   return 0;

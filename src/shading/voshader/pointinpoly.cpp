@@ -157,9 +157,10 @@ void TextureCoords(VtShadeContext *c, int, double *a, double *b) {
   *b = t;
 }
 
-uint32_t ContextPointIn(VtShadeContext *c, VtShadeContextReference *ring, ContextCoords coords,
-                        bool bounded) {
-  if (c == nullptr || ring == nullptr || ring->context == nullptr) return 0;
+uint32_t ContextPointIn(VtShadeContext *c, VtShadeContextReference *ring, ContextCoords coords, bool bounded,
+                        const char *procedure) {
+  if (ring == nullptr || RingRefused(StateGet(), ring, c != nullptr, procedure)) return 0;
+  if (c == nullptr || ring->context == nullptr) return 0;
   const int k = DroppedAxis(ring->context->Ng);
   double a, b;
   coords(c, k, &a, &b);
@@ -197,6 +198,14 @@ uint32_t ContextPointIn(VtShadeContext *c, VtShadeContextReference *ring, Contex
 
 }  // namespace
 
+bool PolygonRefused(const VtPolygon *polygon) {
+  if (ElementLive(polygon, VO_ELEMENT_POLYGON)) [[likely]]
+    return false;
+  Post(kRefused, messages::kElementNotLive, VO_MODULE_SHADER, static_cast<const void *>(polygon),
+       uint32_t{VO_ELEMENT_POLYGON});
+  return true;
+}
+
 }  // namespace vo::shader
 
 namespace vo {
@@ -204,13 +213,13 @@ namespace vo {
 using namespace shader;
 
 uint32_t VoShadeContextPointInOffsetPolygon(VtShadeContext *c, VtShadeContextReference *ring) {
-  return ContextPointIn(c, ring, &OffsetCoords, false);
+  return ContextPointIn(c, ring, &OffsetCoords, false, "VoShadeContextPointInOffsetPolygon");
 }
 uint32_t VoShadeContextPointInWorldPolygon(VtShadeContext *c, VtShadeContextReference *ring) {
-  return ContextPointIn(c, ring, &WorldCoords, true);
+  return ContextPointIn(c, ring, &WorldCoords, true, "VoShadeContextPointInWorldPolygon");
 }
 uint32_t VoShadeContextPointInTexturePolygon(VtShadeContext *c, VtShadeContextReference *ring) {
-  return ContextPointIn(c, ring, &TextureCoords, true);
+  return ContextPointIn(c, ring, &TextureCoords, true, "VoShadeContextPointInTexturePolygon");
 }
 
 VtStatus VoRayHitWeights(VtPrimitive *primitive, VtPolygon *polygon, const float *normal, const float *point,
@@ -218,6 +227,8 @@ VtStatus VoRayHitWeights(VtPrimitive *primitive, VtPolygon *polygon, const float
   if (weights == nullptr || vertices == nullptr) return kRefused;
   if (primitive != nullptr && !PrimitiveLive(primitive)) [[unlikely]]
     return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
+  if (polygon != nullptr && PolygonRefused(polygon)) [[unlikely]]
+    return kRefused;
   for (int i = 0; i < 4; ++i) {
     weights[i] = 0.5f;
     vertices[i] = nullptr;

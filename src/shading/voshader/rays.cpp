@@ -56,9 +56,17 @@ VtStatus VoRayRecordCreate(void *owner, const float *origin, const float *direct
   return 0;
 }
 
+// A ray record destroyed already is told, as a hit record is, by the mark
+// its pool leaves in a block given back.
 VtStatus VoRayRecordDestroy(VtRayRecord *record) {
   ShadingContext *s = StateGet();
-  return record != nullptr && s != nullptr ? VoPoolFree(s->ray_pool, record) : 0;
+  if (record == nullptr || s == nullptr) return 0;
+  if (PoolBlockFreed(s->ray_pool, record)) {
+    Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, "VoRayRecordDestroy",
+         static_cast<const void *>(record), "ray record");
+    return kRefused;
+  }
+  return VoPoolFree(s->ray_pool, record);
 }
 
 VtHitRecord *VoHitRecordCreate() {

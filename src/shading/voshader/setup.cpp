@@ -570,6 +570,8 @@ VtStatus VoShadingInitialisePolygon(VtPrimitive *primitive, VtPolygon *polygon) 
   if (s == nullptr) return st;
   if (!PrimitiveLive(primitive))
     return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
+  if (polygon != nullptr && PolygonRefused(polygon)) [[unlikely]]
+    return kRefused;
   VtShaderGlobals *g = s->globals;
   FilterRingForget(s, primitive, polygon);
   const ContentsOffsets &o = OffsetsOf(s, primitive);

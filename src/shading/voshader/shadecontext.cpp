@@ -190,6 +190,19 @@ bool ContextArgumentRefused(const VtShadeContext *c, const char *procedure) {
 
 }  // namespace
 
+bool RingRefused(ShadingContext *s, const VtShadeContextReference *ring, bool followed,
+                 const char *procedure) {
+  // The mark is read before the context word it overwrites is followed.
+  auto *node = const_cast<VtShadeContextReference *>(ring);
+  const bool freed = s == nullptr || PoolBlockFreed(s->context_node_pool, node);
+  if (!freed && (!followed || ring->context == nullptr || ring->context->check == kShadeContextLive))
+      [[likely]]
+    return false;
+  Post(kRefused, messages::kObjectNotLive, VO_MODULE_SHADER, procedure, static_cast<const void *>(ring),
+       "ring of shade contexts");
+  return true;
+}
+
 }  // namespace vo::shader
 
 namespace vo {
@@ -377,7 +390,12 @@ VtStatus VoShadeContextPolygonDestroy(VtShadeContextReference *first) {
 
 VtShadeContextReference *VoShadeContextPolygonCreate(VtPrimitive *primitive, VtPolygon *polygon) {
   ShadingContext *s = StateGet();
-  if (s == nullptr || polygon == nullptr || !PrimitiveLive(primitive)) return nullptr;
+  if (s == nullptr || polygon == nullptr || primitive == nullptr) return nullptr;
+  if (!PrimitiveLive(primitive)) {
+    Post(kRefused, messages::kPrimitiveNotLive, VO_MODULE_SHADER, static_cast<const void *>(primitive));
+    return nullptr;
+  }
+  if (PolygonRefused(polygon)) return nullptr;
   const float *plane = PropertyField<float>(primitive, polygon, VO_POLY_PLANE);
   VtReference *const *ring = PropertyField<VtReference *>(primitive, polygon, VO_POLY_VREFS);
   if (plane == nullptr || ring == nullptr || *ring == nullptr) return nullptr;

@@ -137,6 +137,10 @@ VtStatus VoRayShade(const float *origin, const float *direction, VtPrimitive *pr
     std::memset(g->Co, 0, sizeof g->Co);
     return Refuse(kRefused, messages::kPrimitiveNotLive, static_cast<const void *>(primitive));
   }
+  if (polygon != nullptr && PolygonRefused(polygon)) [[unlikely]] {
+    std::memset(g->Co, 0, sizeof g->Co);
+    return kRefused;
+  }
   const VtInterpolationRoutine interpolate = VoContentsGetInterpolator(primitive->contents);
   const float xs = g->xs, ys = g->ys;
   (void)VoShadingInitialisePolygon(primitive, polygon);

@@ -503,6 +503,21 @@ VtStatus EvaluateMaterial(ShadingContext *s, VtShaderGlobals *g);
 // Shades one vertex of the polygon set up last, seen from the eye.
 VtStatus ShadePoint(ShadingContext *s, VtPrimitive *p, void *vertex, const float *eye, uint32_t perspective);
 
+// --- pointinpoly.cpp -------------------------------------------------------
+// True, with the diagnostic, when polygon (not null) is no live polygon: a
+// destroyed one, or a record of another kind. Only the check word of its
+// element header is read, so per-hit callers may ask.
+bool PolygonRefused(const VtPolygon *polygon);
+
+// --- shadecontext.cpp -------------------------------------------------------
+// True, with a diagnostic naming the procedure, when ring (not null) is no
+// ring of contexts: its first node carries its pool's free mark or, when
+// the caller is to follow it, holds a context that is not live. One word
+// each, for the per-point tests; the node's own layout is the
+// application's, so only a node given back to its pool is told from it.
+bool RingRefused(ShadingContext *s, const VtShadeContextReference *ring, bool followed,
+                 const char *procedure);
+
 // --- frames.cpp -------------------------------------------------------------
 // The texture frame of three positions with their (s, t) about the normal;
 // 0x2000000a for a degenerate configuration.

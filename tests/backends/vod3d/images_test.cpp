@@ -208,9 +208,15 @@ TEST_F(D3DTest, ABitmapFromAnImageReadsBackAsTheImageAndAnEightBitOneAsGrey) {
     }
   EXPECT_EQ(VoImageDestroy(back), 0u);
   EXPECT_EQ(VoD3DDestroyHBitmap(bitmap), 0u);
-  // Destroying nothing, or twice, frees nothing twice.
+  // Destroying nothing frees nothing; a second destroy, and an image or a
+  // view given as a bitmap, are refused with the diagnostic, unread.
   EXPECT_EQ(VoD3DDestroyHBitmap(nullptr), 0u);
-  EXPECT_EQ(VoD3DDestroyHBitmap(bitmap), 0u);
+  VtView *view = VoViewCreate();
+  g_posted.clear();
+  for (void *not_live : {static_cast<void *>(bitmap), static_cast<void *>(grey), static_cast<void *>(view)})
+    EXPECT_EQ(VoD3DDestroyHBitmap(static_cast<VtBitmap *>(not_live)), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(CountPosted(2960), 3);
+  EXPECT_EQ(VoViewDestroy(view), 0u);
   EXPECT_EQ(platform::LiveCountGet(platform::LiveKind::Bitmap), 0);
   EXPECT_EQ(VoImageDestroy(grey), 0u);
   g_posted.clear();

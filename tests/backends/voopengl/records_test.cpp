@@ -103,6 +103,46 @@ TEST_F(Records, ANewClassDropsTheOldDrawingAndReleasesTheOldUserData) {
   (void)VoOpenGLProceduralClassDestroy(b);
 }
 
+// A class a primitive's record draws through stays until the primitive
+// takes another; then it goes once, and a second destroy is refused.
+TEST_F(Records, AClassInUseIsNotDestroyedAndADestroyedOneIsRefused) {
+  VtOpenGLProceduralClass *k = VoOpenGLProceduralClassCreate();
+  VtPrimitive *p = Triangle();
+  ASSERT_EQ(VoOpenGLPrimitiveSetProceduralClass(p, k, 3), 0u);
+  g_posted.clear();
+  EXPECT_EQ(VoOpenGLProceduralClassDestroy(k), uint32_t{VO_STATUS_BAD_ARGUMENT});
+  EXPECT_EQ(CountPosted(2961), 1);
+  EXPECT_EQ(opengl::RecordOf(p)->procedural_class, k);
+  ASSERT_EQ(VoOpenGLPrimitiveSetProceduralClass(p, nullptr, 0), 0u);
+  EXPECT_EQ(VoOpenGLProceduralClassDestroy(k), 0u);
+  EXPECT_EQ(VoOpenGLProceduralClassDestroy(k), uint32_t{VO_STATUS_BAD_ARGUMENT});
+  EXPECT_EQ(CountPosted(2960), 1);
+}
+
+// A class made before the library starts belongs to no start: it is
+// destroyed while the library is stopped or while it runs, once (the leak
+// check of the sanitizer build sees none kept). One made while the library
+// runs goes with its terminate.
+TEST(ProceduralClassesAcrossStarts, AClassMadeBeforeTheStartIsDestroyedBeforeOrAfterIt) {
+  for (const bool started : {false, true}) {
+    SCOPED_TRACE(started ? "destroyed while running" : "destroyed before the start");
+    VtOpenGLProceduralClass *k = VoOpenGLProceduralClassCreate();
+    ASSERT_NE(k, nullptr);
+    if (started) {
+      ASSERT_EQ(VoInitialise(), 0u);
+    }
+    EXPECT_EQ(VoOpenGLProceduralClassDestroy(k), 0u);
+    EXPECT_EQ(VoOpenGLProceduralClassDestroy(k),
+              started ? uint32_t{VO_STATUS_BAD_ARGUMENT} : uint32_t{VO_STATUS_NOT_INITIALISED});
+    if (started) {
+      VtOpenGLProceduralClass *made = VoOpenGLProceduralClassCreate();
+      ASSERT_NE(made, nullptr);
+      EXPECT_EQ(VoTerminate(), 0u);
+      EXPECT_EQ(VoOpenGLProceduralClassDestroy(made), uint32_t{VO_STATUS_NOT_INITIALISED});
+    }
+  }
+}
+
 TEST_F(Records, ListTreesInvalidateEachMemberOnceAndACycleIsRefused) {
   VtOpenGLProceduralClass *k = VoOpenGLProceduralClassCreate();
   (void)VoOpenGLProceduralClassSetCallback(k, VO_OPENGL_SLOT_INVALIDATE,
