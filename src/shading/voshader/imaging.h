@@ -79,6 +79,14 @@ struct RowReceiver {
   uint32_t overflowed;  // a render delivered more rows than asked for
 };
 
+// What a light's maps were made from (mapsource.cpp): the light, its map
+// block then, and the digest of the casters and bounds.
+struct MapSource {
+  const VtShader *light;
+  const float *block;
+  uint64_t digest;
+};
+
 // What each context owns.
 struct ImagingContext {
   VtEnvironment *global_environment;
@@ -89,6 +97,8 @@ struct ImagingContext {
   uint32_t transparent_depth;       // levels of the transparent shadow ray
   void *vertex_block;               // hit vertices are interpolated here
   size_t vertex_block_size;
+  MapSource *map_sources;  // of the maps this context made
+  uint32_t map_source_count, map_source_capacity;
 };
 
 // Holds the texture-cache lock (recursive) for a scope.
@@ -173,6 +183,16 @@ VtStatus EnvironmentsStop(ShadingContext *s);
 // --- shadowmaps.cpp ------------------------------------------------------
 // The bytes of a light's map block and the side of its maps (0: no maps).
 size_t MapBlockBytes(int32_t resolution, int32_t kind, int32_t *side);
+
+// --- mapsource.cpp -------------------------------------------------------
+// The digest of what a light's maps would be made from now.
+uint64_t MapSourceDigest(const ShadingContext *s, const VtLightData *d);
+// True when the light's maps were made here from another scene than the
+// digest's; false for maps without a record (kept until invalidated).
+bool MapSourceChanged(ShadingContext *s, const VtShader *light, uint64_t digest);
+// Records the light's maps as made from the digest; forgets a record.
+void MapSourceKeep(ShadingContext *s, const VtShader *light, uint64_t digest);
+void MapSourceForget(ShadingContext *s, const VtShader *light);
 
 // --- rayshadows.cpp ------------------------------------------------------
 // One of the four ray-traced shadow procedures.

@@ -10,6 +10,8 @@
 // rows: extras are dropped and a block without exactly its rows fails. An
 // empty map has null data and an empty window and is sampled as lit.
 // Sample positions are range-tested in double before any conversion.
+// Maps are kept from image to image while the casters and bounds they were
+// made from stand (mapsource.cpp), and made again once these change.
 
 #include <algorithm>
 #include <cmath>
@@ -341,7 +343,9 @@ VtStatus ShadowCreate(ShadingContext *s, VtShader *light) {
   VtLightData *d = LightOf(light);
   Interrupts stop{StickyWord(),
                   reinterpret_cast<VtStatus (*)()>(VoCallBackGet(VO_CALLBACK_DRIVER_INTERRUPT))};
-  if (d->shadowValid != 0) return 0;
+  // Maps are kept while the casters and bounds they were made from stand.
+  const uint64_t source = MapSourceDigest(s, d);
+  if (d->shadowValid != 0 && !MapSourceChanged(s, light, source)) return 0;
   Post(kProgress, 454, VO_MODULE_SHADER, static_cast<const void *>(light));
   (void)VoShaderPushEnvironment();
   OuterScene outer{};
@@ -351,6 +355,7 @@ VtStatus ShadowCreate(ShadingContext *s, VtShader *light) {
     (void)VoViewPush();
     st = MapsMake(s, light, d);
     (void)VoViewPop();
+    if (d->shadowValid != 0) MapSourceKeep(s, light, source);
   }
   SceneLeave(s, outer);
   (void)VoShaderPopEnvironment();
@@ -474,9 +479,10 @@ VtStatus ShadowMake(ShadingContext *s, VtShader *light) {
   return st;
 }
 
-void ShadowDrop(VtShader *light) {
-  if (light->type == VO_SHADER_LIGHT && light->data != nullptr && MapsKind(LightOf(light)->kind))
-    MapsFree(LightOf(light));
+void ShadowDrop(ShadingContext *s, VtShader *light) {
+  if (light->type != VO_SHADER_LIGHT) return;
+  MapSourceForget(s, light);
+  if (light->data != nullptr && MapsKind(LightOf(light)->kind)) MapsFree(LightOf(light));
 }
 
 }  // namespace
@@ -490,7 +496,7 @@ VtStatus LightShadowCreate(VtShader *light) {
 void LightShadowRelease(VtShader *light) {
   if (LibraryStopped()) return;
   ShadingContext *s = StateGet();
-  if (s != nullptr && light != nullptr && ShaderLive(s, light)) ShadowDrop(light);
+  if (s != nullptr && light != nullptr && ShaderLive(s, light)) ShadowDrop(s, light);
 }
 
 }  // namespace vo::shader
@@ -511,7 +517,7 @@ VtStatus VoLightDestroyShadow(VtShader *light) {
   ShadingContext *s = StateGet();
   if (s == nullptr || light == nullptr) return 0;
   if (!ShaderKnownOrNull(s, light)) return kRefused;
-  ShadowDrop(light);
+  ShadowDrop(s, light);
   return 0;
 }
 

@@ -430,12 +430,17 @@ void ImagingContextCopied(ImagingContext *copy) {
   copy->vertex_block = nullptr;
   copy->vertex_block_size = 0;
   copy->transparent_depth = 0;
+  copy->map_sources = nullptr;
+  copy->map_source_count = copy->map_source_capacity = 0;
 }
 
 void ImagingContextFree(ImagingContext *c) {
   VoDeallocate(c->vertex_block);
   c->vertex_block = nullptr;
   c->vertex_block_size = 0;
+  VoDeallocate(c->map_sources);
+  c->map_sources = nullptr;
+  c->map_source_count = c->map_source_capacity = 0;
 }
 
 void ImagingImageStart(ShadingContext *s) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -273,6 +274,69 @@ TEST_F(ShadowMapTest, MapsWhoseFirstFaceIsEmptyAreGivenBackWhole) {
   ASSERT_EQ(VoLightDestroyShadow(light), 0u);
   for (const VtShadowMap &m : d->shadowMaps) EXPECT_EQ(m.data, nullptr);
   EXPECT_EQ(d->shadowValid, 0);
+}
+
+TEST_F(ShadowMapTest, MapsAreMadeAgainOnlyWhenTheCastersOrBoundsTheyShowChange) {
+  // A spot over two triangles, one casting and one not; after each step,
+  // the number of map renders the next image set-up makes.
+  ASSERT_EQ(VoInstallModule(&VoEntryPolygons), 0u);
+  ASSERT_EQ(VoSystemStart(), 0u);
+  Make(VO_LIGHT_SPOT, 4);
+  NestedRenderer::texel = [](size_t, uint32_t, uint32_t) { return 2.0f; };
+  const float corners[9] = {-1, -1, 0, 1, -1, 0, 0, 1, 0};
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  const VtTypedValue data[1] = {TypedPointer(const_cast<float *>(corners))};
+  VtPrimitive *triangles[2] = {VoPrimitiveCreatePolygon(3, 1, ids, data),
+                               VoPrimitiveCreatePolygon(3, 1, ids, data)};
+  ASSERT_NE(triangles[0], nullptr);
+  ASSERT_NE(triangles[1], nullptr);
+  ASSERT_EQ(VoPrimitiveSetShadowCasting(triangles[1], 0), 0u);
+  VtReference *scene = VoPrimitiveListCreate(2, triangles), *same = VoPrimitiveListCreate(2, triangles);
+  ASSERT_EQ(VoPrimitiveListSet(scene), 0u);
+  // The first vertex's position, written in place as an application may.
+  auto first_vertex = [](VtPrimitive *p) {
+    VtTypedValue v{};
+    EXPECT_EQ(VoPrimitiveGetProperty(p, VO_PRIM_VERTS, &v), 0u);
+    VtVertex *vertex = *static_cast<VtVertex **>(v.value.p);
+    return reinterpret_cast<float *>(reinterpret_cast<char *>(vertex) +
+                                     VoPropertyGetOffset(VoPrimitiveGetContents(p), VO_VERT_WORLD));
+  };
+  const float bounds[6] = {-2, 2, -2, 2, -1, 1};
+  struct Step {
+    const char *what;
+    std::function<void()> change;
+    size_t renders;
+  };
+  const Step steps[] = {
+      {"the first image", [] {}, 1},
+      {"nothing changed", [] {}, 0},
+      {"shadow bounds set", [&] { EXPECT_EQ(VoShadowBoundsSet(bounds), 0u); }, 1},
+      {"the same bounds set again", [&] { EXPECT_EQ(VoShadowBoundsSet(bounds), 0u); }, 0},
+      {"a vertex of the non-caster moved", [&] { first_vertex(triangles[1])[2] += 0.5f; }, 0},
+      {"a vertex of the caster moved in place", [&] { first_vertex(triangles[0])[2] += 0.5f; }, 1},
+      {"the non-caster made a caster", [&] { EXPECT_EQ(VoPrimitiveSetShadowCasting(triangles[1], 1), 0u); },
+       1},
+      {"another list of the same members", [&] { EXPECT_EQ(VoPrimitiveListSet(same), 0u); }, 0},
+      {"the shadow bounds reset", [] { EXPECT_EQ(VoShadowBoundsReset(), 0u); }, 1},
+      {"maps given up, then kept valid by the light's class without maps",
+       [&] {
+         EXPECT_EQ(VoLightDestroyShadow(light), 0u);
+         d->shadowValid = 1;
+         EXPECT_EQ(VoPrimitiveListSet(scene), 0u);
+       },
+       0},
+  };
+  for (const Step &step : steps) {
+    SCOPED_TRACE(step.what);
+    NestedRenderer::views.clear();
+    step.change();
+    ASSERT_EQ(VoLightCreateShadow(light), 0u);
+    EXPECT_EQ(NestedRenderer::views.size(), step.renders);
+    EXPECT_EQ(d->shadowValid, 1);
+  }
+  EXPECT_EQ(VoPrimitiveListSet(nullptr), 0u);
+  EXPECT_EQ(VoReferenceListDestroy(scene, nullptr) | VoReferenceListDestroy(same, nullptr), 0u);
+  EXPECT_EQ(VoPrimitiveDestroy(triangles[0]) | VoPrimitiveDestroy(triangles[1]), 0u);
 }
 
 }  // namespace
