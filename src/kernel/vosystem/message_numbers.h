@@ -499,6 +499,10 @@ constexpr uint32_t kRayOtherSceneInside = 2913;  // a render of another primitiv
 constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again while the hidden-line renderer
                                        // keeps its work there (code, holder)
 
+// What an output target was given and did not get, with what the application
+// can do: 2930-2939.
+constexpr uint32_t kArchiveNotWritten = 2931;  // an archive whose file is not whole (file, driver, status)
+
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =
     2960;  // a handle that is no live object of the kind (procedure, handle, kind)
