@@ -101,6 +101,39 @@ class OutputTargets : public FileDriverTest {
   VtReference *list_ = nullptr;
 };
 
+TEST_F(OutputTargets, LineRendersIntoDriversThatDrawNoLinesAnswer258AndSayHowToGetThePicture) {
+  // The file drivers draw no lines (258); the JPEG driver's frame of no rows
+  // is no file either (its 0x40000002). The image driver draws them.
+  struct Case {
+    const char *driver;
+    VtStatus status;
+  };
+  const Case cases[] = {{"vodrvbmp", 0x102}, {"vodrvtga", 0x102}, {"vodrvjpg", 0x40000102}, {"vodrvimg", 0}};
+  for (const Case &c : cases) {
+    for (uint32_t code : {0xa0001u, 0x190001u, 0x190002u}) {
+      std::memset(image_->data, 0x55, static_cast<size_t>(image_->bytes_per_row) * kHeight);
+      void *f = Target(c.driver);  // the image holds neither black nor white
+      EXPECT_EQ(VoExecute(code), c.status) << c.driver << std::hex << " 0x" << code;
+      const auto told = vo_test::WithMessage(messages::kLinesNotDrawn);
+      if (c.status == 0) {
+        EXPECT_TRUE(told.empty()) << c.driver << std::hex << " 0x" << code;
+        const Bytes pixels = ImagePixels();  // black lines on the white the frame was cleared to
+        EXPECT_NE(std::count(pixels.begin(), pixels.end(), 255), 0) << std::hex << "0x" << code;
+        EXPECT_NE(std::count(pixels.begin(), pixels.end(), 0), 0) << std::hex << "0x" << code;
+      } else {
+        ASSERT_EQ(told.size(), 1u) << c.driver << std::hex << " 0x" << code;
+        EXPECT_EQ(told[0].strings, std::vector<std::string>{c.driver});
+        EXPECT_EQ(told[0].args[1].value.u, code);
+      }
+      vo_test::Recorded().clear();
+      if (f != nullptr) {
+        EXPECT_EQ(FileSet(Driver(c.driver), nullptr), 0u);
+        EXPECT_EQ(VoFileClose(f), 0u);
+      }
+    }
+  }
+}
+
 TEST_F(OutputTargets, AnArchiveGivesTheApplicationsDriverBackWithItsImageOrItsFile) {
   // Render and post into the image driver, then into the BMP driver the
   // archive writes through as well: each answers 0, and the application's
