@@ -178,5 +178,32 @@ TEST_F(OutputTargets, AnArchiveGivesTheApplicationsDriverBackWithItsImageOrItsFi
   EXPECT_EQ(VoExecute(0x200001), 0u);
 }
 
+TEST_F(OutputTargets, AStrokeRenderWithNoVisibleEdgeWritesTheBackgroundAndKeepsTheViewsClipping) {
+  // The scene (inside x and z in [-6, 6], y in [0, 3.2]) lies in front of
+  // the eye at (0, 2, 40), within atan(6 / 34) = 10 degrees of -z; the axis
+  // is 45 degrees off -z, so all of it lies 35 degrees or more off the axis,
+  // outside the 40-degree field: no edge is captured. The file is a whole
+  // BMP of the background, and the clipping the application set stays.
+  const float eye[3] = {0, 2, 40}, away[3] = {40, 2, 0}, up[3] = {0, 1, 0};
+  ASSERT_EQ(VoViewSetPinhole(nullptr, eye, away, up, VO_PROJECTION_PERSPECTIVE, 40.0), 0u);
+  ASSERT_EQ(VoViewSetClipping(nullptr, 0.5, 40.0), 0u);
+  for (uint32_t code : {VO_EXECUTE_NPR_STROKES, VO_EXECUTE_NPR_STROKES_ZBUF}) {
+    void *f = Target("vodrvbmp");
+    EXPECT_EQ(VoExecute(code), 0u) << std::hex << code;
+    EXPECT_EQ(FileSet(Driver("vodrvbmp"), nullptr), 0u);
+    EXPECT_EQ(VoFileClose(f), 0u);
+    const Bytes file = FileBytes(Path("vodrvbmp"));
+    EXPECT_EQ(file.size(), kBmpSize) << std::hex << code;
+    const Bytes pixels = ReadBack(file, "vodrvbmp");
+    ASSERT_FALSE(pixels.empty());
+    for (size_t i = 3; i < pixels.size(); ++i) ASSERT_EQ(pixels[i], pixels[i % 3]) << i;
+    double hither = 0, yon = 0;
+    ASSERT_EQ(VoViewGetClipping(nullptr, &hither, &yon), 0u);
+    EXPECT_EQ(hither, 0.5);
+    EXPECT_EQ(yon, 40.0);
+    std::remove(Path("vodrvbmp").c_str());
+  }
+}
+
 }  // namespace
 }  // namespace vo::test
