@@ -505,6 +505,11 @@ constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again 
 constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver whose frame a render around it
                                        // holds open (code, driver, holder)
 
+// What an output target was given and did not get, with what the application
+// can do: 2930-2939.
+constexpr uint32_t kLinesNotDrawn = 2930;  // a line render whose driver did not draw its lines (driver, code)
+constexpr uint32_t kArchiveNotWritten = 2931;  // an archive whose file is not whole (file, driver, status)
+
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =
     2960;  // a handle that is no live object of the kind (procedure, handle, kind)

@@ -24,11 +24,13 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
   return driver::file::FileControlSet(code, value, &s->out);
 }
 
+// Rows, clears and colours are answered; lines are not (258, as from the
+// Targa and JPEG drivers): a line render into a file says it drew nothing.
 struct BmpTable {
   template <uint32_t Code>
   static VtProc Get() {
     if constexpr (Code == VO_DRIVER_OPEN || Code == VO_DRIVER_CLOSE || Code == VO_DRIVER_CLEAR ||
-                  Code == 0x1a000a || Code == 0x1a000b || Code == 0x1a001c || Code == 0x1a0020)
+                  Code == 0x1a000a || Code == 0x1a000b || Code == 0x1a0020)
       return driver::file::AnswersZero<Code>();
     else
       return driver::file::FileOperation<&FrameBegin, &RowStore, &FrameEnd, &HeaderRead, &ImageRead, Code>();

@@ -150,13 +150,13 @@ VtStatus Steps(Context *c, uint32_t code) {
   switch (code) {
     case VO_EXECUTE_NPR_CAPTURE: return CaptureEdges(c);
     case VO_EXECUTE_NPR_PROCESS: return ProcessEdges(c);
-    case VO_EXECUTE_NPR_DRAW: c->render_code = 0x200002; return DrawStrokes(c, c->edges);
+    case VO_EXECUTE_NPR_DRAW: c->render_code = 0x200002; return DrawStrokes(c, c->edges, false);
     default: break;
   }
   c->render_code = code == VO_EXECUTE_NPR_STROKES ? 0x200002 : 0x200001;
   VtStatus st = CaptureEdges(c);
   if (st == 0) st = ProcessEdges(c);
-  if (st == 0) st = DrawStrokes(c, c->edges);
+  if (st == 0) st = DrawStrokes(c, c->edges, true);
   EdgeListFree(c, c->edges, true);
   c->edges = nullptr;
   return st;

@@ -145,7 +145,9 @@ VtStatus CaptureBeginPrimitive(uintptr_t primitive, uintptr_t word);
 VtStatus CaptureSetUser(uint32_t word);
 VtStatus CaptureSegment(uint32_t type, uint32_t count, VtDrawRecord *record);
 VtStatus ProcessEdges(Context *c);
-VtStatus DrawStrokes(Context *c, VtReference *list);
+// Renders the edges as strokes; with background set a list that makes no
+// stroke still renders (an empty frame: the background).
+VtStatus DrawStrokes(Context *c, VtReference *list, bool background);
 
 // ---- Processing pieces (join.cpp, process.cpp), open for tests ----
 // Joins the current list's edges that continue each other.

@@ -249,8 +249,11 @@ VtPrimitive *StrokeMeshCreate(Context *c, const VtNPREdge *e, const Parameters &
   return mesh;
 }
 
-VtStatus DrawStrokes(Context *c, VtReference *list) {
-  if (list == nullptr) return 0;
+// With no stroke and background set (the whole stroke renders) the render
+// still runs over an empty list, so that its frame holds the background as
+// every other render's does; the view's clipping is fitted only to strokes
+// there are.
+VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
   VtStatus st = 0;
   VtReference *strokes = nullptr;
   ForEachNode(list, [&](VtReference *n) {
@@ -265,11 +268,11 @@ VtStatus DrawStrokes(Context *c, VtReference *list) {
     }
     strokes = VoPrimitiveReferenceAppend(strokes, node);
   });
-  if (st == 0 && strokes != nullptr) {
+  if (st == 0 && (strokes != nullptr || background)) {
     VtReference *scene = VoPrimitiveListGet();
     st = VoPrimitiveListSet(strokes);
     if (st == 0) {
-      (void)VoViewAutoClipping(nullptr);
+      if (strokes != nullptr) (void)VoViewAutoClipping(nullptr);
       st = VoExecute(c->render_code);
     }
     st |= VoPrimitiveListSet(scene);

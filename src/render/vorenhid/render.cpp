@@ -3,7 +3,9 @@
 //
 // Invariants a reader must know:
 // - every render begins exactly one frame and ends it, also when it stops
-//   early (an empty frame then);
+//   early (an empty frame then); the driver's answer to the end is ORed
+//   into the render's status, and a driver that answered 258 to the lines
+//   (it draws none) is named in one diagnostic;
 // - the view's own status is ORed into the result; a view that cannot be
 //   evaluated at all (2) stops the render before stage 1;
 // - the work of stages 1 to 4 is given back on every path before the
@@ -75,11 +77,29 @@ struct RenderContextScope {
   RenderContextScope &operator=(const RenderContextScope &) = delete;
 };
 
+// The driver's answer to the end of the frame: file drivers write their
+// file there, and a file they cannot write is the render's failure; a
+// drawing driver may keep no frames (258).
+VtStatus FrameEnded(VtHiddenLineContext *s) {
+  const VtStatus st = s->cb.frame_end != nullptr ? s->cb.frame_end() : 0;
+  return st == VO_DRIVER_NOT_HANDLED ? 0 : st;
+}
+
 // The driver's answer to an empty frame: a frame it refuses is not ended.
 VtStatus FrameEmpty(VtHiddenLineContext *s) {
   const VtStatus st = FrameBegin(s);
-  if (st == 0) FrameEnd(s);
-  return st;
+  return st == 0 ? FrameEnded(s) : st;
+}
+
+// A driver that answered 258 to the lines (it draws none) is named, with
+// the way to get the picture, after the frame end and its own diagnostics.
+void LinesNotDrawnReport(uint32_t code, VtStatus out) {
+  if ((out & VO_DRIVER_NOT_HANDLED) != VO_DRIVER_NOT_HANDLED) return;
+  VtTypedValue name{};
+  const bool named =
+      VoControlGet(VO_CONTROL_DRIVER_NAME, &name) == 0 && name.type == VtString && name.value.s != nullptr;
+  Post(VO_CLASS_WARNING | VO_DRIVER_NOT_HANDLED, messages::kLinesNotDrawn, VO_MODULE_HIDDEN_LINE,
+       named ? name.value.s : "(unnamed)", code);
 }
 
 void NodePoolRenew(VtHiddenLineContext *s, VtStatus *st) {
@@ -123,9 +143,7 @@ VtStatus FrameBegin(VtHiddenLineContext *s) {
   const VtStatus st = s->cb.frame_begin(r[0], r[1], r[2], r[3]);
   return st == VO_DRIVER_NOT_HANDLED ? 0 : st;  // a drawing driver may keep no frames
 }
-void FrameEnd(VtHiddenLineContext *s) {
-  if (s->cb.frame_end != nullptr) (void)s->cb.frame_end();
-}
+void FrameEnd(VtHiddenLineContext *s) { (void)FrameEnded(s); }
 
 bool Interrupted(const VtHiddenLineContext *s) {
   return s->sticky != nullptr && (*s->sticky & VO_COND_INTERRUPTED) != 0;
@@ -179,8 +197,7 @@ VtStatus Render(uint32_t code) {
   // A node pool that could not be made anew after the last render.
   if (s->pools[5] == nullptr &&
       (s->pools[5] = VoPoolCreate(kPoolNode, sizeof(VtHiddenLineEdgeNode))) == nullptr) {
-    FrameEmpty(s);
-    return VO_STATUS_NO_MEMORY;
+    return VO_STATUS_NO_MEMORY | FrameEmpty(s);
   }
   if (s->sticky != nullptr) *s->sticky = 0;
   s->render_word = 0;
@@ -195,10 +212,7 @@ VtStatus Render(uint32_t code) {
   (void)Progress(s, 1, -1, view);
 
   VtReference *list = VoPrimitiveListGet();
-  if (list == nullptr) {
-    FrameEmpty(s);
-    return view;
-  }
+  if (list == nullptr) return view | FrameEmpty(s);
   s->scene = list;
   // From here to the end of the clean-up the scene carries this render's work.
   const SceneHold hold(code);
@@ -255,7 +269,8 @@ VtStatus Render(uint32_t code) {
     (void)Progress(s, 6, 101, out);
     frame_open = begun == 0;
   }
-  if (frame_open) FrameEnd(s);
+  if (frame_open) out |= FrameEnded(s);
+  LinesNotDrawnReport(code, out);
   (void)Progress(s, 7, -1, out);
   CleanUpEnd(s, &out);
   (void)Progress(s, 7, 101, out);

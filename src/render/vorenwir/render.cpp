@@ -5,6 +5,9 @@
 // Invariants a reader must know:
 // - a begin frame that fails ends the render with its status; otherwise the
 //   frame is always ended and its status ORed in, also after an interrupt;
+// - the statuses of single segments are not the render's, except a driver's
+//   258 (it draws no lines): the render answers it with one diagnostic, so
+//   that a file written without its lines is not taken for the picture;
 // - every walk is bounded: a polygon's edge ring by its primitive's edge
 //   count (or a null link), expansions by the list depth limit, so a broken
 //   ring or a procedural primitive expanding into itself cannot hang it.
@@ -12,6 +15,7 @@
 #include <vo/vo_view.h>
 
 #include "scene/vogeom/face.h"
+#include "scene/voview/face.h"
 #include "render/vorenwir/wireframe.h"
 #include "kernel/vosystem/face.h"
 
@@ -20,6 +24,7 @@ namespace vo::wire {
 namespace {
 
 constexpr uint32_t kPolylineDraw = VO_DRAW_PROJECTED_LINE;  // 0x404
+constexpr uint32_t kWireframeCode = 0xa0001;                // the render, as its diagnostics name it
 
 template <class T>
 T Field(const void *block, int32_t offset, T fallback = T{}) {
@@ -105,7 +110,7 @@ class Stroke {
     if (have_ && s_->draw != nullptr) {
       void *pair[2] = {points_[0], points_[1]};
       VtDrawRecord record{nullptr, pair, nullptr, nullptr};
-      (void)s_->draw(kPolylineDraw, 2, &record);
+      s_->drawn |= s_->draw(kPolylineDraw, 2, &record);
       for (int c = 0; c < 4; ++c) points_[0][c] = points_[1][c];
     }
     have_ = true;
@@ -279,6 +284,18 @@ VtStatus ListDraw(WireState *s, VtReference *ring, int32_t cls, bool boxes, int3
   });
 }
 
+// 258 with diagnostic 2930 when the driver answered 258 to the lines (it
+// draws none), else 0.
+VtStatus LinesNotDrawn(VtStatus drawn) {
+  if ((drawn & VO_DRIVER_NOT_HANDLED) != VO_DRIVER_NOT_HANDLED) return 0;
+  VtTypedValue name{};
+  const bool named =
+      VoControlGet(VO_CONTROL_DRIVER_NAME, &name) == 0 && name.type == VtString && name.value.s != nullptr;
+  Post(VO_CLASS_WARNING | VO_DRIVER_NOT_HANDLED, messages::kLinesNotDrawn, VO_MODULE_WIREFRAME,
+       named ? name.value.s : "(unnamed)", kWireframeCode);
+  return VO_DRIVER_NOT_HANDLED;
+}
+
 }  // namespace
 
 VtStatus Render() {
@@ -286,6 +303,8 @@ VtStatus Render() {
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   if (s->sticky != nullptr) *s->sticky = 0;
   VtStatus st = VoViewEvaluate(nullptr);
+  s->drawn = 0;
+  (void)view::PolylineDrawnTake();  // another render's segments are not this one's
   if (s->accept != nullptr) (void)s->accept(VO_DRIVER_OUTPUT_VECTOR);
   VtReference *list = VoPrimitiveListGet();
   const int32_t *r = s->region;
@@ -303,7 +322,7 @@ VtStatus Render() {
       st |= BoxDraw(b);
   }
   if (s->end_frame != nullptr) st |= s->end_frame();
-  return st;
+  return st | LinesNotDrawn(s->drawn | view::PolylineDrawnTake());
 }
 
 }  // namespace vo::wire

@@ -38,6 +38,7 @@ struct WireState {
   VtDriverKindProc accept;
   VtDriverDrawProc draw;
   VtDriverPrimitiveProc primitive;
+  VtStatus drawn;  // the driver's answers to this render's direct segments, ORed
   // Property offsets for the last contents seen (-1 when absent).
   const VtContents *cached;
   int32_t polys, edges, vrefs, poly_next, poly_edges, edge_next, edge_flags, edge_vrefs, edge_polys,

@@ -175,6 +175,31 @@ VtStatus AverageFramesEvaluate(void *data) {
   return 0;
 }
 
+namespace {
+
+// The image the image driver renders into while it is current: making the
+// archive's driver current closes the image driver's record, and making it
+// current again opens one without an image, which the archive puts back.
+class ImageKept {
+ public:
+  explicit ImageKept(VtDriverRecord *previous) {
+    if (previous != nullptr && VoDriverGetControl(previous, VO_CONTROL_DRIVER_IMAGE, &image_) != 0)
+      image_ = TypedPointer(nullptr);
+  }
+  VtStatus Restore(VtDriverRecord *previous) const {
+    VtTypedValue now = TypedPointer(nullptr);
+    if (image_.value.p == nullptr || VoDriverGetControl(previous, VO_CONTROL_DRIVER_IMAGE, &now) != 0 ||
+        now.value.p == image_.value.p)
+      return 0;
+    return VoDriverSetControl(previous, VO_CONTROL_DRIVER_IMAGE, &image_);
+  }
+
+ private:
+  VtTypedValue image_ = TypedPointer(nullptr);
+};
+
+}  // namespace
+
 // The file is never opened when the buffers fail their checks.
 VtStatus ArchiveEvaluate(void *data) {
   const auto *d = static_cast<const ArchiveData *>(data);
@@ -252,6 +277,7 @@ VtStatus VoPostprocessAverageFrames(VtScreenBuffer *source, int32_t accumulated,
 
 VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
   VtDriverRecord *previous = VoDriverGet();
+  const post::ImageKept image(previous);
   VtScreenBuffer *buffer = VoScreenBufferGet();
   if (buffer == nullptr) {
     Post(kRefused, kPostNoCurrentBuffer, kModule);
@@ -271,7 +297,10 @@ VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
     st = kRefused;
   }
   void *file = nullptr;
+  // The driver's own file, the application's when it renders to this driver.
+  VtTypedValue kept = TypedPointer(nullptr);
   if (st == 0) {
+    if (VoDriverGetControl(driver, VO_CONTROL_DRIVER_FILE, &kept) != 0) kept = TypedPointer(nullptr);
     file = VoFileOpen(fileName != nullptr ? fileName : "", 2);
     if (file == nullptr) {
       Post(kRefused, kPostFileNotOpened, kModule, fileName != nullptr ? fileName : "");
@@ -310,15 +339,15 @@ VtStatus VoPostprocessArchive(const char *driverName, const char *fileName) {
     st |= VoDriverEndFrame(driver);
   }
   if (file != nullptr) {
-    // The driver lets go of the file before it is closed; a write the disk
-    // refused is a failure.
-    const VtTypedValue none = TypedPointer(nullptr);
-    st |= VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &none);
+    // The driver lets go of the archive's file before it is closed and
+    // takes back the one it had; a write the disk refused is a failure.
+    st |= VoDriverSetControl(driver, VO_CONTROL_DRIVER_FILE, &kept);
     auto *stream = static_cast<std::FILE *>(file);
     if (std::fflush(stream) != 0 || std::ferror(stream) != 0) st |= kRefused;
     st |= VoFileClose(file);
+    if (st != 0) Post(kRefused, kArchiveNotWritten, kModule, fileName != nullptr ? fileName : "", name, st);
   }
-  if (previous != nullptr) st |= VoDriverSet(previous);
+  if (previous != nullptr) st |= VoDriverSet(previous) | image.Restore(previous);
   return st;
 }
 

@@ -51,6 +51,11 @@ inline bool FacesEye(const float *plane, const double *inverse) {
 // when yon then lies beyond hither.
 bool PinholeClipping(bool perspective, double &hither, double &yon);
 
+// For a line renderer: the driver's answers to the segments the screen
+// polylines drew since the last call, ORed (258 when it handled none of
+// them), and cleared.
+VtStatus PolylineDrawnTake();
+
 // For the work farm: the current view's viewport in pixels (ordered, inside
 // the image); false when the view module is not started.
 bool CurrentViewportBounds(uint32_t out[4]);

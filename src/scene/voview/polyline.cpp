@@ -1,6 +1,8 @@
 // Screen polylines: points of the current view, each segment clipped against
 // the view's six clip-distance procedures and drawn through the output
-// driver as a two-point line of projection points (type 0x404).
+// driver as a two-point line of projection points (type 0x404). The
+// procedures answer 0 whatever the driver answers; the driver's answers are
+// kept ORed for the renderer that asks whether its lines were drawn.
 
 #include <cmath>
 #include <cstring>
@@ -16,6 +18,7 @@ void PenStart(PenState *pen) {
   pen->segment[0] = pen->buffers[0];
   pen->segment[1] = pen->buffers[1];
   pen->record = VtDrawRecord{nullptr, pen->segment, nullptr, nullptr};
+  pen->drawn = 0;
 }
 
 namespace {
@@ -76,7 +79,7 @@ VtStatus VoViewPolylineAddProjected(const float *point) {
   std::memcpy(end, point, sizeof p.pen);
   bool end_cut;
   if (!Clip(s, start, end, &end_cut)) return 0;
-  (void)DriverDraw(VO_DRAW_PROJECTED_LINE, 2, &p.record);
+  p.drawn |= DriverDraw(VO_DRAW_PROJECTED_LINE, 2, &p.record);
   p.segment[0] = end;
   p.segment[1] = start;
   p.end_clipped = end_cut;
@@ -92,6 +95,15 @@ VtStatus VoViewPolylineAddPoint(const float *point) {
   float projected[4];
   Project(CurrentEvaluation(s), point, projected);
   return VoViewPolylineAddProjected(projected);
+}
+
+VtStatus view::PolylineDrawnTake() {
+  VtStatus st;
+  ViewState *s = StateFor(&st);
+  if (s == nullptr) return 0;
+  st = s->pen.drawn;
+  s->pen.drawn = 0;
+  return st;
 }
 
 VtStatus VoViewPolylineEnd() {

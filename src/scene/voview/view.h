@@ -199,6 +199,7 @@ struct PenState {
   VtDrawRecord record;          // {null, segment, null, null}
   float buffers[2][4];          //
   VtDriverSegmentsEndProc end;  // driver callback 0x1a0006
+  VtStatus drawn;               // the driver's answers to the segments, ORed (PolylineDrawnTake)
 };
 
 struct LiveViews;
