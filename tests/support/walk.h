@@ -192,11 +192,17 @@ class Walk {
   }
 
   static VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
+  // A trace names each diagnostic by its number (examples/messages.txt has
+  // the texts).
+  static VtStatus Shown(VtStatus status, uint32_t message, uint32_t module, uint32_t, VtTypedValue *) {
+    std::printf(" [diagnostic %u of module %u, 0x%x]", message, module, static_cast<unsigned>(status));
+    return 0;
+  }
 
   bool Start(int32_t seed) {
     Call("VoInitialise()");
     if (!Expect(VoInitialise(), 0)) return false;
-    if (!o_.trace) VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&Quiet));
+    VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(o_.trace ? &Shown : &Quiet));
     // Small pictures keep a walk's renders quick.
     Call("VoViewSetResolution(current, 40 x 30)");
     if (!Expect(VoViewSetResolution(nullptr, 40, 30, 1.0), 0)) return false;
