@@ -14,7 +14,7 @@
 // state, seeded with the walk's seed and, after each restart, with a number
 // drawn before the stop), so a seed replays the same calls. RunForked runs a
 // walk in a child process bounded by an alarm, and reports the seed, the
-// step and the call a crash, a sanitizer or a hang stopped it at.
+// number and the text of the call a crash, a sanitizer or a hang stopped it at.
 #pragma once
 
 #include <signal.h>
@@ -45,9 +45,13 @@ namespace vo_walk {
 // out until those fixes land, and each flag is then set to false:
 // VoViewAutoClipping while no primitive list is current (a hidden-line or
 // stroke render after it read what nobody wrote), and a destroy of the
-// current primitive list (which renders then walked, freed).
+// current primitive list (which renders then walked, freed), and a
+// hidden-line or stroke render while two primitives share a transform (it
+// too read edge ends and occluder rings nobody wrote; a read list's
+// primitives may share theirs).
 constexpr bool kAvoidAutoClippingWithoutAList = true;
 constexpr bool kAvoidDestroyingTheCurrentList = true;
+constexpr bool kAvoidHiddenLinesOverASharedTransform = true;
 
 struct Options {
   uint32_t min_calls = 50, max_calls = 400;
@@ -58,8 +62,7 @@ struct Options {
 
 // What the child leaves for the parent to read, in memory they share.
 struct Progress {
-  uint32_t step;
-  uint32_t calls;
+  uint32_t calls;  // the number of the call being made
   char call[192];
   char finding[320];
 };
@@ -216,7 +219,6 @@ class Walk {
 
   // ---- the acts -------------------------------------------------------
   void Act() {
-    ++p_->step;
     using Step = void (Walk::*)();
     static constexpr struct {
       Step act;
@@ -672,8 +674,20 @@ class Walk {
 
   // A render of a class at a worker count into the current target, an
   // image, or a file of a file driver.
+  bool TransformShared() const {
+    std::vector<VtTransform *> seen;
+    for (const auto &p : primitives_) {
+      VtTransform *t = VoPrimitiveGetTransform(p.h);
+      if (t != nullptr && std::find(seen.begin(), seen.end(), t) != seen.end()) return true;
+      seen.push_back(t);
+    }
+    return std::any_of(lists_.begin(), lists_.end(), [](const List &l) { return l.read; });
+  }
+
   void Render() {
     const uint32_t code = kRenderCodes[Below(std::size(kRenderCodes))];
+    const bool hidden_lines = (code >> 16) == 0x19 || (code >> 16) == 0x60;
+    if (kAvoidHiddenLinesOverASharedTransform && hidden_lines && TransformShared()) return;
     const auto workers = static_cast<int32_t>(Below(6));
     Call("workers %d", workers);
     Expect(Workers(workers), 0);

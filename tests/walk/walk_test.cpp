@@ -13,7 +13,7 @@
 namespace {
 
 // The sanitizer builds run a few walks a group, the others more.
-constexpr uint32_t kWalksPerGroup = vo::test::kSanitized ? 6 : 50;
+constexpr uint32_t kWalksPerGroup = vo::test::kSanitized ? 12 : 50;
 
 class RandomWalk : public ::testing::TestWithParam<uint32_t> {};
 
