@@ -46,12 +46,12 @@ namespace vo_walk {
 // VoViewAutoClipping while no primitive list is current (a hidden-line or
 // stroke render after it read what nobody wrote), and a destroy of the
 // current primitive list (which renders then walked, freed), and a
-// hidden-line or stroke render while two primitives share a transform (it
-// too read edge ends and occluder rings nobody wrote; a read list's
-// primitives may share theirs).
+// hidden-line or stroke render while a primitive holds a transform (it too
+// read edge ends and occluder rings nobody wrote; a read list's primitives
+// may hold theirs).
 constexpr bool kAvoidAutoClippingWithoutAList = true;
 constexpr bool kAvoidDestroyingTheCurrentList = true;
-constexpr bool kAvoidHiddenLinesOverASharedTransform = true;
+constexpr bool kAvoidHiddenLinesOverTransforms = true;
 
 struct Options {
   uint32_t min_calls = 50, max_calls = 400;
@@ -674,20 +674,16 @@ class Walk {
 
   // A render of a class at a worker count into the current target, an
   // image, or a file of a file driver.
-  bool TransformShared() const {
-    std::vector<VtTransform *> seen;
-    for (const auto &p : primitives_) {
-      VtTransform *t = VoPrimitiveGetTransform(p.h);
-      if (t != nullptr && std::find(seen.begin(), seen.end(), t) != seen.end()) return true;
-      seen.push_back(t);
-    }
-    return std::any_of(lists_.begin(), lists_.end(), [](const List &l) { return l.read; });
+  bool Transformed() const {
+    return std::any_of(primitives_.begin(), primitives_.end(),
+                       [](const Held<VtPrimitive> &p) { return VoPrimitiveGetTransform(p.h) != nullptr; }) ||
+           std::any_of(lists_.begin(), lists_.end(), [](const List &l) { return l.read; });
   }
 
   void Render() {
     const uint32_t code = kRenderCodes[Below(std::size(kRenderCodes))];
     const bool hidden_lines = (code >> 16) == 0x19 || (code >> 16) == 0x60;
-    if (kAvoidHiddenLinesOverASharedTransform && hidden_lines && TransformShared()) return;
+    if (kAvoidHiddenLinesOverTransforms && hidden_lines && Transformed()) return;
     const auto workers = static_cast<int32_t>(Below(6));
     Call("workers %d", workers);
     Expect(Workers(workers), 0);
