@@ -1,0 +1,870 @@
+// A seeded random walk of legal calls through the public interface: meshes,
+// materials, shaders, lights, transforms, views, primitive and light lists,
+// background and foreground made, edited, attached and destroyed; renders of
+// every class at 0 to 5 workers into the null driver, an image, a screen
+// buffer or a file; the scene saved to an object file and read back; the
+// library stopped and started again. A walk never makes a call the documents
+// call the application's mistake (a destroy of what it does not hold, a
+// handle used after its destroy), so the library may refuse a call (a status
+// is no finding) but must not crash, trip a sanitizer, hang, or answer
+// against the documents where they give an answer (a refusal of a create, an
+// edit or a destroy of live objects the walk holds, of a save or a read).
+//
+// The walk draws every choice from the library's own generator (a private
+// state, seeded with the walk's seed and, after each restart, with a number
+// drawn before the stop), so a seed replays the same calls. RunForked runs a
+// walk in a child process bounded by an alarm, and reports the seed, the
+// number and the text of the call a crash, a sanitizer or a hang stopped it at.
+#pragma once
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <vo/vo_api.h>
+#include <vo/vo_driver.h>
+#include <vo/vo_multit.h>
+#include <vo/vo_object.h>
+#include <vo/vo_postprocess.h>
+#include <vo/vo_screenbuf.h>
+
+namespace vo_walk {
+
+// Sequences that reach faults being mended elsewhere; the walk leaves them
+// out until those fixes land, and each flag is then set to false:
+// VoViewAutoClipping while no primitive list is current (a hidden-line or
+// stroke render after it read what nobody wrote), and a destroy of the
+// current primitive list (which renders then walked, freed), and a
+// hidden-line or stroke render while a primitive holds a transform (it too
+// read edge ends and occluder rings nobody wrote; a read list's primitives
+// may hold theirs).
+constexpr bool kAvoidAutoClippingWithoutAList = true;
+constexpr bool kAvoidDestroyingTheCurrentList = true;
+constexpr bool kAvoidHiddenLinesOverTransforms = true;
+
+struct Options {
+  uint32_t min_calls = 50, max_calls = 400;
+  unsigned alarm_seconds = 120;  // a walk still running then is a hang
+  bool trace = false;            // print every call and its answer
+  std::filesystem::path folder;  // where files are written
+};
+
+// What the child leaves for the parent to read, in memory they share.
+struct Progress {
+  uint32_t calls;  // the number of the call being made
+  char call[192];
+  char finding[320];
+};
+
+constexpr uint32_t kRenderCodes[] = {0xc0001, 0xc0002, 0xc0003,  0x200001, 0x200002, 0x200003, 0x70001,
+                                     0x70002, 0xa0001, 0x190001, 0x190002, 0x600004, 0x600005, 0x440004};
+constexpr uint32_t kMaterialTypes[] = {VO_SHADER_COLOUR, VO_SHADER_REFLECTANCE, VO_SHADER_TRANSPARENCY,
+                                       VO_SHADER_DISPLACEMENT};
+// Labels most classes share, with the one type the walk sets them as.
+struct Label {
+  const char *name;
+  uint32_t type;
+};
+constexpr Label kLabels[] = {{"scale", VtFloat},
+                             {"ambient factor", VtFloat},
+                             {"specular factor", VtFloat},
+                             {"diffuse factor", VtFloat},
+                             {"roughness", VtFloat},
+                             {"colour", VtColourType},
+                             {"intensity", VtFloat},
+                             {"background colour", VtColourType},
+                             {"size", VtFloat},
+                             {"shadows", VtBoolean},
+                             {"width", VtFloat},
+                             {"specular colour", VtColourType},
+                             {"shadow resolution", VtInt32},
+                             {"shadow quality", VtInt32},
+                             {"mirror factor", VtFloat},
+                             {"amplitude", VtFloat},
+                             {"radius", VtFloat},
+                             {"to", VtPoint},
+                             {"location", VtPoint},
+                             {"exponent", VtFloat},
+                             {"axis direction", VtVector},
+                             {"threshold", VtFloat},
+                             {"origin", VtPoint},
+                             {"blend", VtFloat},
+                             {"fog colour", VtColourType},
+                             {"height", VtFloat},
+                             {"detail", VtInt32}};
+
+class Walk {
+ public:
+  Walk(uint32_t seed, const Options &o, Progress *progress) : seed_(seed), o_(o), p_(progress) {}
+
+  // Runs the walk; false with p_->finding set when the library answered
+  // against the documents.
+  bool Run() {
+    if (!Start(static_cast<int32_t>(seed_))) return false;
+    const uint32_t calls = o_.min_calls + static_cast<uint32_t>(Below(o_.max_calls - o_.min_calls + 1));
+    while (p_->calls < calls && p_->finding[0] == 0) Act();
+    if (p_->finding[0] == 0) {
+      Call("VoTerminate()");
+      Expect(VoTerminate(), 0);
+    }
+    return p_->finding[0] == 0;
+  }
+
+ private:
+  struct Shader {
+    VtShader *h;
+    uint32_t type;
+    int id;
+  };
+  struct Ring {  // a light list the walk made
+    VtReference *h;
+    std::vector<VtShader *> lights;
+    int id;
+  };
+  struct List {  // a primitive list; a read one's members are unknown
+    VtReference *h;
+    std::vector<VtPrimitive *> members;
+    bool read;
+    int id;
+  };
+  template <typename T>
+  struct Held {
+    T *h;
+    int id;
+  };
+
+  // ---- the generator --------------------------------------------------
+  double Uniform() { return VoRandomStateDouble(random_); }
+  size_t Below(size_t n) { return n == 0 ? 0 : std::min(n - 1, static_cast<size_t>(Uniform() * n)); }
+  float Between(double a, double b) { return static_cast<float>(a + (b - a) * Uniform()); }
+  bool Chance(double p) { return Uniform() < p; }
+  // An element of v; its index stays in last_.
+  template <typename V>
+  auto &Pick(V &v) {
+    last_ = Below(v.size());
+    return v[last_];
+  }
+
+  // ---- calls and findings ---------------------------------------------
+  void Call(const char *format, ...) __attribute__((format(printf, 2, 3))) {
+    va_list a;
+    va_start(a, format);
+    std::vsnprintf(p_->call, sizeof p_->call, format, a);
+    va_end(a);
+    ++p_->calls;
+    if (o_.trace) std::printf("%u: %s", p_->calls, p_->call), std::fflush(stdout);
+  }
+  VtStatus Answer(VtStatus st) {
+    // A crash must not take the last lines of a trace with it.
+    if (o_.trace) std::printf(" -> 0x%x\n", static_cast<unsigned>(st)), std::fflush(stdout);
+    return st;
+  }
+  void Finding(const char *what) {
+    std::snprintf(p_->finding, sizeof p_->finding, "seed %u, call %u, %s: %s", seed_, p_->calls, p_->call,
+                  what);
+  }
+  // A status the documents give for this call.
+  bool Expect(VtStatus st, VtStatus wanted) {
+    Answer(st);
+    if (st == wanted) return true;
+    char what[96];
+    std::snprintf(what, sizeof what, "answered 0x%x where 0x%x is due", static_cast<unsigned>(st),
+                  static_cast<unsigned>(wanted));
+    Finding(what);
+    return false;
+  }
+  // An object stream's answer: 0, or the warning 0x20000000 for a part of a
+  // value that is not kept (an address argument, say).
+  bool ExpectSaved(VtStatus st) { return st == 0x20000000u ? Answer(st) == st : Expect(st, 0); }
+  template <typename T>
+  T *Made(T *h) {
+    if (o_.trace) std::printf(" -> %s\n", h != nullptr ? "made" : "null");
+    if (h == nullptr) Finding("made nothing from live arguments");
+    return h;
+  }
+
+  static VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
+  // A trace names each diagnostic by its number (examples/messages.txt has
+  // the texts).
+  static VtStatus Shown(VtStatus status, uint32_t message, uint32_t module, uint32_t, VtTypedValue *) {
+    std::printf(" [diagnostic %u of module %u, 0x%x]", message, module, static_cast<unsigned>(status));
+    return 0;
+  }
+
+  bool Start(int32_t seed) {
+    Call("VoInitialise()");
+    if (!Expect(VoInitialise(), 0)) return false;
+    VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(o_.trace ? &Shown : &Quiet));
+    // Small pictures keep a walk's renders quick.
+    Call("VoViewSetResolution(current, 40 x 30)");
+    if (!Expect(VoViewSetResolution(nullptr, 40, 30, 1.0), 0)) return false;
+    random_ = VoRandomStateCreate();
+    if (random_ == nullptr || VoRandomStateSeed(seed, random_) != 0) {
+      Finding("no generator");
+      return false;
+    }
+    return true;
+  }
+
+  // ---- the acts -------------------------------------------------------
+  void Act() {
+    using Step = void (Walk::*)();
+    static constexpr struct {
+      Step act;
+      int weight;
+    } kActs[] = {{&Walk::MakeMesh, 8},      {&Walk::MakeMaterial, 4}, {&Walk::MakeShader, 6},
+                 {&Walk::MakeTransform, 3}, {&Walk::MakeList, 5},     {&Walk::MakeRing, 4},
+                 {&Walk::EditShader, 8},    {&Walk::EditMaterial, 5}, {&Walk::EditPrimitive, 6},
+                 {&Walk::EditTransform, 3}, {&Walk::EditView, 5},     {&Walk::SetCurrent, 12},
+                 {&Walk::Destroy, 9},       {&Walk::Render, 9},       {&Walk::SaveAndRead, 2},
+                 {&Walk::Restart, 1},       {&Walk::ViewStack, 2}};
+    int total = 0;
+    for (const auto &a : kActs) total += a.weight;
+    int pick = static_cast<int>(Below(static_cast<size_t>(total)));
+    for (const auto &a : kActs) {
+      if (pick < a.weight) return (this->*a.act)();
+      pick -= a.weight;
+    }
+  }
+
+  void MakeMesh() {
+    static const int32_t kBox[24] = {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6};
+    const float x = Between(-1.5, 1.5), y = Between(-1, 1), z = Between(-1.5, 1.5), s = Between(0.1, 1.2);
+    std::vector<float> at;
+    std::vector<int32_t> counts, faces;
+    const size_t shape = Below(3);
+    if (shape == 0) {  // a box
+      for (int i = 0; i < 8; ++i)
+        at.insert(at.end(), {x + ((i & 1) ? s : -s), y + ((i & 2) ? s : -s), z + ((i & 4) ? s : -s)});
+      counts.assign(6, 4);
+      faces.assign(kBox, kBox + 24);
+    } else if (shape == 1) {  // one convex face of 3 to 7 corners
+      const int n = 3 + static_cast<int>(Below(5));
+      for (int i = 0; i < n; ++i) {
+        const double a = 6.283185307 * i / n;
+        at.insert(at.end(), {x + s * static_cast<float>(std::cos(a)), y + s * static_cast<float>(std::sin(a)),
+                             z + Between(-0.1, 0.1) * s});
+        faces.push_back(i);
+      }
+      counts.push_back(n);
+    } else {  // two triangles, apart or crossing
+      for (int t = 0; t < 2; ++t) {
+        const float dx = t * Between(-0.8, 0.8), dz = t * Between(-0.8, 0.8);
+        at.insert(at.end(),
+                  {x + dx - s, y - s, z + dz, x + dx + s, y - s, z + dz, x + dx, y + s, z + dz + 0.3f * s});
+        faces.insert(faces.end(), {3 * t, 3 * t + 1, 3 * t + 2});
+        counts.push_back(3);
+      }
+    }
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data[1]{};
+    data[0].type = VtGenericPtr;
+    data[0].value.p = at.data();
+    Call("VoPrimitiveCreateMesh(shape %zu at %.3g %.3g %.3g size %.3g)", shape, x, y, z, s);
+    VtPrimitive *p = Made(VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                                faces.data(), 1, ids, data));
+    if (p != nullptr) primitives_.push_back({p, ++ids_});
+  }
+
+  void MakeMaterial() {
+    Call("VoMaterialCreate()");
+    if (VtMaterial *m = Made(VoMaterialCreate())) materials_.push_back({m, ++ids_});
+  }
+
+  // A class name of the type, from the library's own list.
+  const char *ClassOf(uint32_t type) {
+    uint32_t count = 0;
+    void *names = nullptr;
+    if (VoShaderGetPrototypes(type, &count, &names) != 0 || count == 0) return nullptr;
+    return static_cast<const char **>(names)[Below(count)];
+  }
+
+  void MakeShader() {
+    static constexpr uint32_t kTypes[] = {
+        VO_SHADER_COLOUR,       VO_SHADER_REFLECTANCE, VO_SHADER_TRANSPARENCY,
+        VO_SHADER_DISPLACEMENT, VO_SHADER_LIGHT,       VO_SHADER_LIGHT,
+        VO_SHADER_LIGHT,        VO_SHADER_BACKGROUND,  VO_SHADER_FOREGROUND};
+    const uint32_t type = kTypes[Below(std::size(kTypes))];
+    const char *name = ClassOf(type);
+    if (name == nullptr) return Finding("a shader type lists no class");
+    Call("VoShaderCreate(0x%x, \"%s\")", type, name);
+    if (VtShader *s = Made(VoShaderCreate(type, name))) shaders_.push_back({s, type, ++ids_});
+  }
+
+  void MakeTransform() {
+    Call("VoTransformCreate()");
+    if (VtTransform *t = Made(VoTransformCreate())) transforms_.push_back({t, ++ids_});
+  }
+
+  void MakeList() {
+    if (primitives_.empty()) return;
+    std::vector<VtPrimitive *> members;
+    for (size_t n = 1 + Below(std::min<size_t>(primitives_.size(), 6)); members.size() < n;) {
+      VtPrimitive *p = Pick(primitives_).h;
+      if (std::find(members.begin(), members.end(), p) == members.end()) members.push_back(p);
+    }
+    Call("VoPrimitiveListCreate(%zu primitives)", members.size());
+    if (VtReference *l = Made(VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data())))
+      lists_.push_back({l, members, false, ++ids_});
+  }
+
+  void MakeRing() {
+    std::vector<VtShader *> lights;
+    for (const Shader &s : shaders_)
+      if (s.type == VO_SHADER_LIGHT && lights.size() < 4 && Chance(0.6)) lights.push_back(s.h);
+    if (lights.empty()) return;
+    VtReference *ring = nullptr;
+    for (VtShader *l : lights) {
+      Call("VoShaderReferenceCreate(light)");
+      VtReference *node = Made(VoShaderReferenceCreate(l));
+      if (node == nullptr) return;
+      Call("VoShaderReferenceAppend");
+      ring = ring == nullptr ? node : VoShaderReferenceAppend(ring, node);
+      Answer(0);
+    }
+    rings_.push_back({ring, lights, ++ids_});
+  }
+
+  // Sets an argument the shader has, of the type the walk knows, to a value
+  // near the one it holds.
+  void SetArg(VtShader *shader, int id) {
+    const Label *label = nullptr;
+    VtTypedValue v{};
+    for (int tries = 0; tries < 8 && label == nullptr; ++tries) {
+      const Label &l = kLabels[Below(std::size(kLabels))];
+      if (VoShaderGetArg(shader, l.name, &v) == 0 && v.type == l.type) label = &l;
+    }
+    if (label == nullptr) return;
+    switch (v.type) {
+      case VtFloat: v.value.f = std::max(v.value.f, 0.05f) * Between(0.5, 1.5); break;
+      case VtBoolean: v.value.u = Chance(0.5); break;
+      case VtInt32: v.value.i = std::max(1, v.value.i + static_cast<int32_t>(Below(3)) - 1); break;
+      case VtColourType:
+        for (int i = 0; i < 3; ++i) v.value.v[i] = Between(0, 1);
+        break;
+      default:
+        for (int i = 0; i < 3; ++i) v.value.v[i] = Between(-3, 3);
+        if (v.type == VtVector && std::fabs(v.value.v[1]) < 0.1f) v.value.v[1] = 1;
+        break;
+    }
+    Call("VoShaderSetArg(s%d, \"%s\")", id, label->name);
+    Expect(VoShaderSetArg(shader, label->name, &v), 0);
+  }
+
+  void EditShader() {
+    if (!shaders_.empty()) {
+      const Shader &s = Pick(shaders_);
+      SetArg(s.h, s.id);
+    }
+  }
+
+  void EditMaterial() {
+    if (materials_.empty()) return;
+    const Held<VtMaterial> &m = Pick(materials_);
+    const uint32_t type = kMaterialTypes[Below(std::size(kMaterialTypes))];
+    switch (Below(3)) {
+      case 0: {
+        const char *name = ClassOf(type);
+        Call("VoMaterialSetShaderByPrototype(m%d, 0x%x, \"%s\")", m.id, type, name);
+        Expect(VoMaterialSetShaderByPrototype(m.h, type, name), 0);
+        break;
+      }
+      case 1: {  // a shader the walk holds, of a material's type
+        std::vector<Shader *> fit;
+        for (Shader &s : shaders_)
+          if (s.type == type) fit.push_back(&s);
+        if (fit.empty()) return;
+        const Shader &s = *Pick(fit);
+        Call("VoMaterialSetShader(m%d, s%d)", m.id, s.id);
+        Expect(VoMaterialSetShader(m.h, s.h), 0);
+        break;
+      }
+      default: {  // an argument of the shader the material holds
+        Call("VoMaterialGetShader(m%d, 0x%x)", m.id, type);
+        VtShader *s = VoMaterialGetShader(m.h, type);
+        Answer(0);
+        if (s != nullptr) SetArg(s, -m.id);
+      }
+    }
+  }
+
+  void EditPrimitive() {
+    if (primitives_.empty()) return;
+    const Held<VtPrimitive> &p = Pick(primitives_);
+    switch (Below(6)) {
+      case 0:
+        if (materials_.empty()) return;
+        Call("VoPrimitiveSetMaterial(p%d, m%d)", p.id, Pick(materials_).id);
+        Expect(VoPrimitiveSetMaterial(p.h, materials_[last_].h), 0);
+        break;
+      case 1:
+        if (transforms_.empty()) return;
+        Call("VoPrimitiveSetTransform(p%d, t%d)", p.id, Pick(transforms_).id);
+        Expect(VoPrimitiveSetTransform(p.h, transforms_[last_].h), 0);
+        break;
+      case 2:
+        Call("VoPrimitiveSetSidedness(p%d)", p.id);
+        Expect(VoPrimitiveSetSidedness(p.h, Chance(0.5)), 0);
+        break;
+      case 3:
+        Call("VoPrimitiveSetShadowCasting(p%d)", p.id);
+        Expect(VoPrimitiveSetShadowCasting(p.h, Chance(0.5)), 0);
+        break;
+      case 4:
+        Call("VoPrimitiveTriangulate(p%d)", p.id);
+        Answer(VoPrimitiveTriangulate(p.h));
+        break;
+      default: {
+        Call("VoPrimitiveCopy(p%d)", p.id);
+        if (VtPrimitive *c = Made(VoPrimitiveCopy(p.h, nullptr))) primitives_.push_back({c, ++ids_});
+      }
+    }
+  }
+
+  void EditTransform() {
+    if (transforms_.empty()) return;
+    const Held<VtTransform> &t = Pick(transforms_);
+    const double offset[3] = {Between(-1, 1), Between(-1, 1), Between(-1, 1)}, axis[3] = {0, 1, 0};
+    if (Chance(0.5)) {
+      Call("VoTransformTranslate(t%d)", t.id);
+      Expect(VoTransformTranslate(t.h, offset), 0);
+    } else {
+      Call("VoTransformRotateAxis(t%d)", t.id);
+      Expect(VoTransformRotateAxis(t.h, offset, axis, Between(-90, 90)), 0);
+    }
+  }
+
+  void EditView() {
+    // v0 names the current view.
+    VtView *view = views_.empty() || Chance(0.6) ? nullptr : Pick(views_).h;
+    const int id = view != nullptr ? views_[last_].id : 0;
+    switch (Below(4)) {
+      case 0:
+        Call("VoViewSetResolution(v%d)", id);
+        Answer(VoViewSetResolution(view, 8 + static_cast<uint32_t>(Below(57)),
+                                   8 + static_cast<uint32_t>(Below(41)), 1.0));
+        break;
+      case 1: {
+        const float eye[3] = {Between(-6, 6), Between(-3, 5), Between(3, 8)},
+                    reference[3] = {Between(-1, 1), Between(-1, 1), Between(-1, 1)}, up[3] = {0, 1, 0};
+        const int32_t projection = Chance(0.8) ? VO_PROJECTION_PERSPECTIVE : VO_PROJECTION_PARALLEL;
+        Call("VoViewSetPinhole(v%d, eye %.4g %.4g %.4g, reference %.4g %.4g %.4g, projection %d)", id, eye[0],
+             eye[1], eye[2], reference[0], reference[1], reference[2], projection);
+        Answer(VoViewSetPinhole(view, eye, reference, up, projection, Between(20, 80)));
+        break;
+      }
+      case 2:
+        Call("VoViewSetClipping(v%d)", id);
+        Answer(VoViewSetClipping(view, Between(0.05, 1), Between(15, 100)));
+        break;
+      default:
+        if (kAvoidAutoClippingWithoutAList && VoPrimitiveListGet() == nullptr) return;
+        Call("VoViewAutoClipping(v%d)", id);
+        Answer(VoViewAutoClipping(view));
+    }
+  }
+
+  void ViewStack() {
+    switch (Below(5)) {
+      case 4: {  // the current view and stacked ones may be refused
+        if (views_.empty()) return;
+        const size_t i = Below(views_.size());
+        Call("VoViewDestroy(v%d)", views_[i].id);
+        if (Answer(VoViewDestroy(views_[i].h)) == 0) views_.erase(views_.begin() + i);
+        break;
+      }
+      case 0:
+        Call("VoViewCreate()");
+        if (VtView *v = Made(VoViewCreate())) {
+          views_.push_back({v, ++ids_});
+          Call("VoViewSetResolution(v%d, 32 x 24)", ids_);
+          Expect(VoViewSetResolution(v, 32, 24, 1.0), 0);
+        }
+        break;
+      case 1:
+        if (views_.empty()) return;
+        Call("VoViewSet(v%d)", Pick(views_).id);
+        Answer(VoViewSet(views_[last_].h));
+        break;
+      case 2:
+        Call("VoViewPush()");
+        Answer(VoViewPush() != nullptr ? 0 : 2);
+        break;
+      default: Call("VoViewPop()"); Answer(VoViewPop());
+    }
+  }
+
+  void SetCurrent() {
+    switch (Below(4)) {
+      case 0:
+        if (lists_.empty() || Chance(0.1)) {
+          Call("VoPrimitiveListSet(null)");
+          Expect(VoPrimitiveListSet(nullptr), 0);
+          current_list_ = nullptr;
+        } else {
+          const List &l = Pick(lists_);
+          Call("VoPrimitiveListSet(l%d)", l.id);
+          if (Expect(VoPrimitiveListSet(l.h), 0)) current_list_ = l.h;
+        }
+        break;
+      case 1: {
+        std::vector<Ring *> settable;
+        for (Ring &r : rings_)
+          if (Settable(r)) settable.push_back(&r);
+        if (settable.empty() || Chance(0.1)) {
+          Call("VoLightListSet(null)");
+          Expect(VoLightListSet(nullptr), 0);
+          current_ring_ = nullptr;
+        } else {
+          const Ring &r = *Pick(settable);
+          Call("VoLightListSet(r%d)", r.id);
+          if (Expect(VoLightListSet(r.h), 0)) current_ring_ = r.h;
+        }
+        break;
+      }
+      case 2: {
+        const uint32_t type = Chance(0.5) ? VO_SHADER_BACKGROUND : VO_SHADER_FOREGROUND;
+        std::vector<Shader *> fit;
+        for (Shader &s : shaders_)
+          if (s.type == type) fit.push_back(&s);
+        Shader *s = fit.empty() || Chance(0.15) ? nullptr : Pick(fit);
+        Call("Vo%sSet(s%d)", type == VO_SHADER_BACKGROUND ? "Background" : "Foreground", s ? s->id : 0);
+        VtShader *h = s ? s->h : nullptr;
+        Expect(type == VO_SHADER_BACKGROUND ? VoBackgroundSet(h) : VoForegroundSet(h), 0);
+        break;
+      }
+      default: {
+        if (buffers_.empty() || Chance(0.2)) {
+          Call("VoScreenBufferCreate()");
+          VtScreenBuffer *b = Made(VoScreenBufferCreate());
+          if (b == nullptr) return;
+          buffers_.push_back({b, ++ids_});
+          VtTypedValue v{};
+          v.type = VtNat32;
+          v.value.u = 8 + static_cast<uint32_t>(Below(57));
+          Call("VoScreenBufferSetControl(b%d, width %u)", ids_, v.value.u);
+          Expect(VoScreenBufferSetControl(b, VO_SB_WIDTH, &v), 0);
+          v.value.u = 8 + static_cast<uint32_t>(Below(41));
+          Call("VoScreenBufferSetControl(b%d, height %u)", ids_, v.value.u);
+          Expect(VoScreenBufferSetControl(b, VO_SB_HEIGHT, &v), 0);
+          Call("VoScreenBufferAllocateData(b%d)", ids_);
+          Expect(VoScreenBufferAllocateData(b, VO_SB_COLOUR), 0);
+        }
+        const bool none = Chance(0.4);
+        Call("VoScreenBufferSet(%s)", none ? "null" : "a buffer");
+        current_buffer_ = none ? nullptr : Pick(buffers_).h;
+        Expect(VoScreenBufferSet(current_buffer_), 0);
+      }
+    }
+  }
+
+  // A ring may be made current while every light in it is one the walk
+  // holds (or it is current already, its list holding them).
+  bool Settable(const Ring &r) const {
+    if (r.h == current_ring_) return true;
+    for (VtShader *l : r.lights)
+      if (std::none_of(shaders_.begin(), shaders_.end(), [l](const Shader &s) { return s.h == l; }))
+        return false;
+    return true;
+  }
+
+  bool InAList(VtPrimitive *p) const {
+    return std::any_of(lists_.begin(), lists_.end(), [p](const List &l) {
+      return std::find(l.members.begin(), l.members.end(), p) != l.members.end();
+    });
+  }
+
+  bool InARing(VtShader *s) const {
+    return std::any_of(rings_.begin(), rings_.end(), [s, this](const Ring &r) {
+      return r.h != current_ring_ && std::find(r.lights.begin(), r.lights.end(), s) != r.lights.end();
+    });
+  }
+
+  void Destroy() {
+    switch (Below(6)) {
+      case 0: {  // a primitive no list holds
+        if (primitives_.empty()) return;
+        const size_t i = Below(primitives_.size());
+        if (InAList(primitives_[i].h)) return;
+        Call("VoPrimitiveDestroy(p%d)", primitives_[i].id);
+        if (Expect(VoPrimitiveDestroy(primitives_[i].h), 0)) primitives_.erase(primitives_.begin() + i);
+        break;
+      }
+      case 1: {  // a material no primitive uses
+        if (materials_.empty()) return;
+        const size_t i = Below(materials_.size());
+        for (const auto &p : primitives_)
+          if (VoPrimitiveGetMaterial(p.h) == materials_[i].h) return;
+        Call("VoMaterialDestroy(m%d)", materials_[i].id);
+        if (Expect(VoMaterialDestroy(materials_[i].h), 0)) materials_.erase(materials_.begin() + i);
+        break;
+      }
+      case 2: {  // the walk's hold on a shader, which others may keep
+        if (shaders_.empty()) return;
+        const size_t i = Below(shaders_.size());
+        if (InARing(shaders_[i].h)) return;
+        Call("VoShaderDestroy(s%d)", shaders_[i].id);
+        if (Expect(VoShaderDestroy(shaders_[i].h), 0)) shaders_.erase(shaders_.begin() + i);
+        break;
+      }
+      case 3: {
+        if (transforms_.empty()) return;
+        const size_t i = Below(transforms_.size());
+        Call("VoTransformDestroy(t%d)", transforms_[i].id);
+        if (Expect(VoTransformDestroy(transforms_[i].h), 0)) transforms_.erase(transforms_.begin() + i);
+        break;
+      }
+      case 4: {  // a list, with its members when no other list holds them
+        if (lists_.empty()) return;
+        const size_t i = Below(lists_.size());
+        List l = lists_[i];
+        if (kAvoidDestroyingTheCurrentList && l.h == current_list_) return;
+        lists_.erase(lists_.begin() + i);
+        bool with = l.read || Chance(0.5);
+        for (VtPrimitive *p : l.members) with = with && !InAList(p);
+        Call("VoPrimitiveReferenceDestroy(l%d, %d)%s", l.id, with,
+             l.h == current_list_ ? ", the current list" : "");
+        // The current list may be refused; any other is given back.
+        const VtStatus st = VoPrimitiveReferenceDestroy(l.h, with);
+        if (l.h == current_list_ ? Answer(st) != 0 : !Expect(st, 0)) return lists_.push_back(l);
+        if (with)
+          for (VtPrimitive *p : l.members)
+            primitives_.erase(std::remove_if(primitives_.begin(), primitives_.end(),
+                                             [p](const Held<VtPrimitive> &q) { return q.h == p; }),
+                              primitives_.end());
+        break;
+      }
+      default: {  // a light list not current
+        if (rings_.empty()) return;
+        const size_t i = Below(rings_.size());
+        if (rings_[i].h == current_ring_) return;
+        Call("VoShaderReferenceDestroy(r%d, 0)", rings_[i].id);
+        if (Expect(VoShaderReferenceDestroy(rings_[i].h, 0), 0))
+          rings_.erase(rings_.begin() + i);
+        else
+          rings_.erase(rings_.begin() + i);  // the walk no longer trusts it
+      }
+    }
+  }
+
+  VtStatus Workers(int32_t n) {
+    VtTypedValue v{};
+    v.type = VtInt32;
+    v.value.i = n;
+    return VoControlSet(VO_CONTROL_MT_WORKERS, &v);
+  }
+
+  VtStatus Pointer(uint32_t control, void *p) {
+    VtTypedValue v{};
+    v.type = VtGenericPtr;
+    v.value.p = p;
+    return VoControlSet(control, &v);
+  }
+
+  // A render of a class at a worker count into the current target, an
+  // image, or a file of a file driver.
+  bool Transformed() const {
+    return std::any_of(primitives_.begin(), primitives_.end(),
+                       [](const Held<VtPrimitive> &p) { return VoPrimitiveGetTransform(p.h) != nullptr; }) ||
+           std::any_of(lists_.begin(), lists_.end(), [](const List &l) { return l.read; });
+  }
+
+  void Render() {
+    const uint32_t code = kRenderCodes[Below(std::size(kRenderCodes))];
+    const bool hidden_lines = (code >> 16) == 0x19 || (code >> 16) == 0x60;
+    if (kAvoidHiddenLinesOverTransforms && hidden_lines && Transformed()) return;
+    const auto workers = static_cast<int32_t>(Below(6));
+    Call("workers %d", workers);
+    Expect(Workers(workers), 0);
+    if (code == 0x440004) {
+      VtTypedValue v{};
+      v.type = VtEnum;
+      v.value.u = kRenderCodes[Below(5)];
+      Call("VoControlSet(render code 0x%x)", v.value.u);
+      Answer(VoControlSet(VO_CONTROL_PP_RENDER_CODE, &v));
+    }
+    static const char *const kDrivers[] = {"vodrvbmp", "vodrvtga", "vodrvjpg"};
+    const size_t target = Below(5);
+    VtImage *image = nullptr;
+    void *file = nullptr;
+    if (target == 1) {
+      uint32_t x = 0, y = 0;
+      double aspect = 0;
+      VoViewGetResolution(nullptr, &x, &y, &aspect);
+      Call("VoImageCreate(%u x %u)", x, y);
+      image = Made(VoImageCreate());
+      if (image == nullptr) return;
+      image->width = static_cast<int32_t>(std::max(x, 1u));
+      image->height = static_cast<int32_t>(std::max(y, 1u));
+      Call("VoImageAllocateData, vodrvimg");
+      Expect(VoImageAllocateData(image) | VoDriverSet(VoDriverFindFromName("vodrvimg")) |
+                 Pointer(VO_CONTROL_DRIVER_IMAGE, image),
+             0);
+    } else if (target >= 2) {
+      const std::string path = (o_.folder / ("walk" + std::to_string(target))).string();
+      Call("VoFileOpen, %s", kDrivers[target - 2]);
+      file = VoFileOpen(path.c_str(), VO_FILE_WRITE);
+      if (file == nullptr) return Finding("a file could not be opened");
+      Expect(VoDriverSet(VoDriverFindFromName(kDrivers[target - 2])) | Pointer(VO_CONTROL_DRIVER_FILE, file),
+             0);
+    }
+    Call("VoExecute(0x%x)", code);
+    Answer(VoExecute(code));
+    if (image != nullptr) {
+      Call("VoDriverSet(vodrvnul), VoImageDestroy");
+      Pointer(VO_CONTROL_DRIVER_IMAGE, nullptr);
+      Expect(VoDriverSet(VoDriverFindFromName("vodrvnul")) | VoImageDestroy(image), 0);
+    }
+    if (file != nullptr) {
+      Call("VoDriverSet(vodrvnul), VoFileClose");
+      Pointer(VO_CONTROL_DRIVER_FILE, nullptr);
+      Expect(VoDriverSet(VoDriverFindFromName("vodrvnul")) | VoFileClose(file), 0);
+    }
+  }
+
+  // The current view, primitive list, light list and background written to
+  // an object file and read back, in this session or the next.
+  void SaveAndRead() {
+    const std::string path = (o_.folder / "walk.vob").string();
+    Call("VoFileOpen(write), VoObjectOpen");
+    void *file = VoFileOpen(path.c_str(), VO_FILE_WRITE);
+    if (file == nullptr) return Finding("a file could not be opened");
+    if (!Expect(VoObjectOpen(file, 2), 0)) return;
+    VtReference *lights = VoLightListGet();
+    VtObjectValue v{};
+    const struct {
+      uint32_t type;
+      void *value;
+    } kRecords[] = {{VO_OBJECT_VIEW, VoViewGet()},
+                    {VO_OBJECT_PRIMITIVE_LIST, VoPrimitiveListGet()},
+                    {VO_OBJECT_SHADER_LIST, &lights},
+                    {VO_OBJECT_SHADER, VoBackgroundGet()}};
+    for (const auto &r : kRecords) {
+      if (r.value == nullptr || (r.type == VO_OBJECT_SHADER_LIST && lights == nullptr)) continue;
+      v.type = r.type;
+      v.value.p = r.value;
+      Call("VoObjectWrite(type %u)", r.type);
+      if (!ExpectSaved(VoObjectWrite(file, &v))) return;
+    }
+    Call("VoObjectClose, VoFileClose");
+    if (!ExpectSaved(VoObjectClose(file) | VoFileClose(file))) return;
+    if (Chance(0.5)) Restart();
+    if (p_->finding[0] != 0) return;
+    Call("VoFileOpen(read), VoObjectOpen");
+    file = VoFileOpen(path.c_str(), VO_FILE_READ);
+    if (file == nullptr) return Finding("the object file could not be opened again");
+    if (!Expect(VoObjectOpen(file, 1), 0)) return;
+    for (;;) {
+      v = VtObjectValue{};
+      Call("VoObjectRead");
+      if (!ExpectSaved(VoObjectRead(file, &v)) || v.type == VO_OBJECT_END) break;
+      if (v.value.p != nullptr) Adopt(v);
+    }
+    Call("VoObjectClose, VoFileClose");
+    ExpectSaved(VoObjectClose(file) | VoFileClose(file));
+  }
+
+  // What a read made is the walk's: made current at once, or kept.
+  void Adopt(const VtObjectValue &v) {
+    switch (v.type) {
+      case VO_OBJECT_VIEW: views_.push_back({static_cast<VtView *>(v.value.p), ++ids_}); break;
+      case VO_OBJECT_PRIMITIVE_LIST:
+        lists_.push_back({static_cast<VtReference *>(v.value.p), {}, true, ++ids_});
+        break;
+      case VO_OBJECT_SHADER_LIST: {
+        VtReference *ring = nullptr;
+        std::memcpy(&ring, v.value.p, sizeof ring);
+        VoDataObjectGetDeallocator(VO_OBJECT_SHADER_LIST)(v.value.p);
+        // The lights the read made stay held until the library stops; the
+        // ring is made current at once.
+        Call("VoLightListSet(read list)");
+        if (Expect(VoLightListSet(ring), 0)) {
+          current_ring_ = ring;
+          rings_.push_back({ring, {}, ++ids_});
+        }
+        break;
+      }
+      default: shaders_.push_back({static_cast<VtShader *>(v.value.p), VO_SHADER_BACKGROUND, ++ids_});
+    }
+  }
+
+  void Restart() {
+    const auto next = static_cast<int32_t>(Uniform() * 2147483647.0);
+    Call("VoTerminate()");
+    if (!Expect(VoTerminate(), 0)) return;
+    *this = Walk(seed_, o_, p_);
+    Start(next);
+  }
+
+  uint32_t seed_;
+  Options o_;
+  Progress *p_;
+  VtRandomState *random_ = nullptr;
+  int ids_ = 0;
+  size_t last_ = 0;
+  std::vector<Held<VtPrimitive>> primitives_;
+  std::vector<Held<VtMaterial>> materials_;
+  std::vector<Shader> shaders_;
+  std::vector<Held<VtTransform>> transforms_;
+  std::vector<Held<VtView>> views_;
+  std::vector<Held<VtScreenBuffer>> buffers_;
+  std::vector<List> lists_;
+  std::vector<Ring> rings_;
+  VtReference *current_list_ = nullptr, *current_ring_ = nullptr;
+  VtScreenBuffer *current_buffer_ = nullptr;
+};
+
+struct Outcome {
+  bool ok;
+  uint32_t calls;
+  std::string report;  // the seed, call and what went wrong
+};
+
+// One walk in a child process: its finding, or the signal or exit status it
+// ended with and the call it was making.
+inline Outcome RunForked(uint32_t seed, const Options &o) {
+  auto *p = static_cast<Progress *>(
+      mmap(nullptr, sizeof(Progress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  if (p == MAP_FAILED) return {false, 0, "no shared memory"};
+  std::memset(p, 0, sizeof *p);
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    alarm(o.alarm_seconds);
+    Walk walk(seed, o, p);
+    const bool ok = walk.Run();
+    std::fflush(nullptr);
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return {false, 0, "no child process"};
+  Outcome out{WIFEXITED(status) && WEXITSTATUS(status) == 0, p->calls, ""};
+  char text[512];
+  if (p->finding[0] != 0)
+    std::snprintf(text, sizeof text, "%s", p->finding);
+  else if (WIFSIGNALED(status))
+    std::snprintf(
+        text, sizeof text, "seed %u, call %u, %s: %s", seed, p->calls, p->call,
+        WTERMSIG(status) == SIGALRM ? "still running at the alarm (a hang)" : strsignal(WTERMSIG(status)));
+  else if (!out.ok)
+    std::snprintf(text, sizeof text, "seed %u, call %u, %s: exit status %d (a sanitizer's report above)",
+                  seed, p->calls, p->call, WEXITSTATUS(status));
+  else
+    text[0] = 0;
+  out.report = text;
+  munmap(p, sizeof *p);
+  return out;
+}
+
+}  // namespace vo_walk
