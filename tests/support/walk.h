@@ -41,18 +41,6 @@
 
 namespace vo_walk {
 
-// Sequences that reach faults being mended elsewhere; the walk leaves them
-// out until those fixes land, and each flag is then set to false:
-// VoViewAutoClipping while no primitive list is current (a hidden-line or
-// stroke render after it read what nobody wrote), and a destroy of the
-// current primitive list (which renders then walked, freed), and a
-// hidden-line or stroke render while a primitive holds a transform (it too
-// read edge ends and occluder rings nobody wrote; a read list's primitives
-// may hold theirs).
-constexpr bool kAvoidAutoClippingWithoutAList = true;
-constexpr bool kAvoidDestroyingTheCurrentList = true;
-constexpr bool kAvoidHiddenLinesOverTransforms = true;
-
 struct Options {
   uint32_t min_calls = 50, max_calls = 400;
   unsigned alarm_seconds = 120;  // a walk still running then is a hang
@@ -469,7 +457,6 @@ class Walk {
         Answer(VoViewSetClipping(view, Between(0.05, 1), Between(15, 100)));
         break;
       default:
-        if (kAvoidAutoClippingWithoutAList && VoPrimitiveListGet() == nullptr) return;
         Call("VoViewAutoClipping(v%d)", id);
         Answer(VoViewAutoClipping(view));
     }
@@ -629,7 +616,6 @@ class Walk {
         if (lists_.empty()) return;
         const size_t i = Below(lists_.size());
         List l = lists_[i];
-        if (kAvoidDestroyingTheCurrentList && l.h == current_list_) return;
         lists_.erase(lists_.begin() + i);
         bool with = l.read || Chance(0.5);
         for (VtPrimitive *p : l.members) with = with && !InAList(p);
@@ -674,16 +660,8 @@ class Walk {
 
   // A render of a class at a worker count into the current target, an
   // image, or a file of a file driver.
-  bool Transformed() const {
-    return std::any_of(primitives_.begin(), primitives_.end(),
-                       [](const Held<VtPrimitive> &p) { return VoPrimitiveGetTransform(p.h) != nullptr; }) ||
-           std::any_of(lists_.begin(), lists_.end(), [](const List &l) { return l.read; });
-  }
-
   void Render() {
     const uint32_t code = kRenderCodes[Below(std::size(kRenderCodes))];
-    const bool hidden_lines = (code >> 16) == 0x19 || (code >> 16) == 0x60;
-    if (kAvoidHiddenLinesOverTransforms && hidden_lines && Transformed()) return;
     const auto workers = static_cast<int32_t>(Below(6));
     Call("workers %d", workers);
     Expect(Workers(workers), 0);
