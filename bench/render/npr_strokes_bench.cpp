@@ -175,7 +175,7 @@ void Draw(benchmark::State &state, uint32_t code) {
   vo::npr::Context *c = vo::npr::ContextGet();
   vo::npr::ViewSetUp(c);
   c->render_code = code;
-  for (auto _ : state) vo::npr::DrawStrokes(c, list);
+  for (auto _ : state) vo::npr::DrawStrokes(c, list, false);
   state.counters["edges"] = static_cast<double>(Count(list));
 }
 void BM_DrawZBuffer(benchmark::State &state) { Draw(state, 0x200001); }
