@@ -85,7 +85,7 @@ class TableBuildThreadsTest : public RayTest {
       for (uint32_t k = 0; k < sides; ++k) {
         const double angle = 2 * M_PI * k / sides, r = sides % 2 == 0 && k % 2 == 1 ? 0.4 : 1.0;
         face.push_back(static_cast<uint32_t>(xyz.size()));
-        xyz.push_back({static_cast<float>(3 * sides - 40 + r * std::cos(angle)),
+        xyz.push_back({static_cast<float>(3.0 * sides - 40 + r * std::cos(angle)),
                        static_cast<float>(r * std::sin(angle)), static_cast<float>(0.1 * sides)});
       }
       faces.push_back(face);

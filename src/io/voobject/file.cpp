@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "io/voobject/format.h"
 #include "io/voobject/object.h"
+#include "kernel/vosystem/face.h"
 
 namespace vo::object {
 
@@ -194,6 +195,19 @@ VtStatus PassOver(VtObjectStream *s, const ItemHead &head) {
   return kNotSaved;
 }
 
+// A record of a type the writer stores only by value (a number, a string,
+// the end, the vectors and matrices) that the file marks as held by
+// reference: read so, it would come back as a block holding the value
+// rather than the value, which an application freeing it as the value
+// leaks. It is refused, and skipped so that the next record reads on.
+VtStatus ByValueMarkedRefused(VtObjectStream *s, uint32_t id, const ItemHead &head) {
+  Post(kFailed, messages::kObjectRecordRefused, VO_MODULE_OBJECT_IO, id,
+       "the file marks by reference a value written by value only");
+  (void)Skip(s, head.length);
+  (void)Skip(s, 4);
+  return kFailed;
+}
+
 // Reads the checksum word after a value and judges the value by it.
 VtStatus ChecksumJudge(VtObjectStream *s, const DataObjectType *t, VtStatus st) {
   const uint32_t sum = s->sum;
@@ -240,6 +254,7 @@ VtStatus RecordRead(VtObjectStream *s, VtObjectValue *value, bool *passed) {
     *passed = true;
     return PassOver(s, head);
   }
+  if (head.slot && CopiedType(id)) return ByValueMarkedRefused(s, id, head);
   Decoded d{};
   const bool copied = !head.slot && CopiedType(id);
   const bool slot = head.slot || (t->flags & VO_OBJECT_FLAG_DECODER_CREATES) != 0;

@@ -184,7 +184,7 @@ template <class D>
     const D ux = pu - bx, uy = pv - by, cross = wx * dy - wy * dx;
     const D distance2 = Blend(along <= zero, (wx * wx + wy * wy) * length2,
                               Blend(along >= length2, (ux * ux + uy * uy) * length2, cross * cross));
-    near |= distance2 <= tolerance * length2 * length2;
+    near |= (length2 > zero) & (distance2 <= tolerance * length2 * length2);
     // The crossing count, with the orientation filter's sign.
     const M crossing = (ay > pv) ^ (by > pv);
     const D q0 = ax - pu, q1 = ay - pv, q2 = bx - pu, q3 = by - pv;

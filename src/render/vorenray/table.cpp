@@ -3,7 +3,10 @@
 // the two axes other than its normal's dominant one; its object word goes to
 // the root's words or, for an unbounded primitive, to the unbounded words.
 // Polygons with non-finite planes or positions, or fewer than three
-// vertices, are left out.
+// vertices, are left out; so, without a word, is a polygon whose vertices
+// span no plane by the geometry's own test (one collapsed after its plane
+// was set keeps that plane, and every hit on it would fall outside it), as
+// the scanline renderers draw no pixel of it.
 //
 // The build runs in steps so that helper threads can share it and still
 // write what one thread writes, index for index:
@@ -56,6 +59,7 @@ struct Source {
   uint32_t type;
   void *ring;
   uint32_t length, end;
+  double plane_tolerance;  // the geometry's, below which a ring spans no plane
 };
 
 // What counting found of one polygon: its kind word (low 3 bits) or the
@@ -77,6 +81,7 @@ struct Table {
   RayContext *c;
   Source *sources = nullptr;
   uint32_t source_count = 0, source_cap = 0;
+  double plane_tolerance = 0;
   void **polygons = nullptr;
   uint32_t polygon_count = 0, polygon_cap = 0;
   PolygonCount *counts = nullptr;
@@ -144,7 +149,8 @@ VtStatus SourceAdd(Table &t, VtPrimitive *p) {
                                        type,
                                        *ElementField<void *>(p->data, polys),
                                        0,
-                                       0};
+                                       0,
+                                       t.plane_tolerance};
   return 0;
 }
 
@@ -153,9 +159,36 @@ VtStatus SourceAdd(Table &t, VtPrimitive *p) {
 // A walk over a polygon's vertex ring: the box of the positions read, the
 // projected positions of the first `room` vertices into `uv`; it stops at a
 // vertex without a position or at the first non-finite one.
+// While it reads, the walk sums what decides whether the points span a
+// plane, as the geometry decides it when it sets a plane from them: the
+// Newell vector (twice the vector area) against the tolerance times the sum
+// of the squared distances from the centre. The sums are taken about the
+// first point: float positions of one scale less a float are exact in
+// double, so points in a line, or all at one, give an exactly zero vector.
 struct Ring {
   uint32_t n = 0;
   bool finite = true;
+  double first[3] = {0, 0, 0}, previous[3] = {0, 0, 0};
+  double newell[3] = {0, 0, 0}, sum[3] = {0, 0, 0}, squares = 0;
+
+  void Add(const float *p) {
+    double q[3];
+    for (int a = 0; a < 3; ++a) {
+      if (n == 0) first[a] = p[a];
+      q[a] = double{p[a]} - first[a];
+      sum[a] += q[a];
+      squares += q[a] * q[a];
+    }
+    newell[0] += previous[1] * q[2] - previous[2] * q[1];
+    newell[1] += previous[2] * q[0] - previous[0] * q[2];
+    newell[2] += previous[0] * q[1] - previous[1] * q[0];
+    std::memcpy(previous, q, sizeof q);
+  }
+  bool SpansPlane(double tolerance) const {
+    const double length = std::sqrt(newell[0] * newell[0] + newell[1] * newell[1] + newell[2] * newell[2]);
+    const double size = squares - (sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]) / n;
+    return length > 0 && length > tolerance * size;
+  }
 };
 Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float *uv, uint32_t room) {
   Ring r;
@@ -177,6 +210,7 @@ Ring RingRead(const Source &s, void *polygon, uint32_t kind, float *box6, float 
       box6[2 * a] = std::min(box6[2 * a], p[a]);
       box6[2 * a + 1] = std::max(box6[2 * a + 1], p[a]);
     }
+    r.Add(p);
     if (r.n < room) {
       uv[2 * r.n] = p[u];
       uv[2 * r.n + 1] = p[v];
@@ -202,7 +236,7 @@ PolygonCount Count(const Source &s, void *polygon, float *box6, float *uv, uint3
   const Ring r = RingRead(s, polygon, kind, box6, uv, room);
   const uint32_t n = r.finite ? r.n : 0;
   if (n == 0) return {r.n, kCountOut | kCountLeftOut};
-  if (n < 3) return {n, kCountOut};
+  if (n < 3 || !r.SpansPlane(s.plane_tolerance)) return {n, kCountOut};
   return {n, n != 3 ? kind | 4 : kind};
 }
 
@@ -610,7 +644,16 @@ VtStatus InOrder(Table &t) {
   return 0;
 }
 
+// The geometry's plane tolerance (its default when no geometry module
+// answers for it).
+double PlaneTolerance() {
+  VtTypedValue v{};
+  if (VoModuleCheckStarted(VO_MODULE_GEOMETRY, 0) != 0) return 1e-15;
+  return VoControlGet(VO_CONTROL_GEOMETRY_PLANE_TOLERANCE, &v) == 0 && v.type == VtDouble ? v.value.d : 1e-15;
+}
+
 VtStatus Build(Table &t, uint32_t threads) {
+  t.plane_tolerance = PlaneTolerance();
   (void)ForEachNodeUntil(static_cast<VtReference *>(t.c->share.trace), [&](VtReference *node) {
     return SourceAdd(t, static_cast<VtPrimitive *>(node->data));
   });

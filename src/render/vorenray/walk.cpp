@@ -14,7 +14,8 @@
 // count of the edges crossing the line through the point (each edge taken
 // half-open in v), a point on an edge's line between its ends inside; plus
 // the tolerance rule: a point whose squared distance to an edge segment is at
-// most the tolerance times the edge's squared length is inside.
+// most the tolerance times the edge's squared length is inside (an edge of
+// no length takes in nothing by it).
 
 #include <algorithm>
 #include <atomic>
@@ -54,7 +55,9 @@ bool PolygonInside(const ObjectHit &h, const float *uv, double tolerance, const 
       const double cross = wx * dy - wy * dx;
       distance2 = cross * cross;
     }
-    if (distance2 <= tolerance * length2 * length2) return true;
+    // An edge of no length (a repeated vertex) is a point, not a segment
+    // the tolerance widens: it would take in every point of the plane.
+    if (length2 > 0 && distance2 <= tolerance * length2 * length2) return true;
     if ((a.y > p.y) != (b.y > p.y)) {
       const int side = pred::Orient2DFiltered(a, b, p);
       if (side == 0) return true;

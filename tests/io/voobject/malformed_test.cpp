@@ -1,12 +1,16 @@
 // Bad input and scarce memory: a file of every type cut at every offset and
 // with seeded byte flips reads with a status of 0, 2 or 0x20000000 and loses
 // nothing; every allocation failing in turn over writing and reading gives
-// a failure status and leaks nothing.
+// a failure status and leaks nothing; a record of a type stored by value
+// only that the file marks as held by reference is refused.
 #include <set>
 #include <string>
 
+#include "io/voobject/isaac.h"
+#include "io/voobject/object.h"
 #include "io/voobject/object_fixture.h"
 #include "io/voobject/sample_types.h"
+#include "kernel/vosystem/message_numbers.h"
 
 namespace vo::test {
 namespace {
@@ -291,6 +295,89 @@ TEST_F(ObjectMalformedTest, ARecordRunningPastTheEndOfTheFileAnswersTwoAndLeaves
     MemoryFile f;
     f.bytes.assign(valid.bytes.begin(), valid.bytes.begin() + static_cast<long>(cut));
     ExpectFailsLeavingTheValue(&f, cut);
+  }
+}
+
+// A file's records from `starts` on, as a reader that skips the header
+// (VoObjectOpen mode 0, no permutation) reads them: the permutation undone
+// and each record's checksum taken again.
+void ChecksumRenew(std::vector<uint8_t> *record) {
+  const uint32_t sum = object::Checksum(record->data(), record->size() - 4);
+  for (int i = 0; i < 4; ++i) (*record)[record->size() - 4 + i] = static_cast<uint8_t>(sum >> (24 - 8 * i));
+}
+std::vector<std::vector<uint8_t>> Plain(const MemoryFile &f, const std::vector<size_t> &starts) {
+  uint32_t seeds[256];
+  for (size_t i = 0; i < 256; ++i) seeds[i] = BigEndianWord(f.bytes, 16 + 4 * i);
+  object::IsaacState isaac{};
+  uint8_t forward[256], inverse[256];
+  object::ByteTablesBuild(&isaac, seeds, forward, inverse);
+  std::vector<std::vector<uint8_t>> records;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    std::vector<uint8_t> &r = records.emplace_back();
+    for (size_t i = starts[k]; i < (k + 1 < starts.size() ? starts[k + 1] : f.bytes.size()); ++i)
+      r.push_back(inverse[f.bytes[i]]);
+    if (r.size() >= 4) ChecksumRenew(&r);
+  }
+  return records;
+}
+
+// Every type the writer stores only by value, one record of it marked by
+// the file as held by reference (bit 24, with the length word and reference
+// id such a record carries and a right checksum), then an int32 of 77 and
+// the end: the marked record is refused with 2 and the diagnostic, the value
+// record untouched and nothing left allocated, and the records after it read.
+TEST_F(ObjectMalformedTest, AByValueRecordMarkedByReferenceIsRefusedAndTheNextRecordsRead) {
+  static char text[] = "a string the file marks by reference";
+  static const char16_t wide[] = u"wide";
+  for (uint32_t id = VO_OBJECT_INT32; id <= VO_OBJECT_FLOAT4_B; ++id) {
+    if (id == VO_OBJECT_WORD || id == 8) continue;
+    std::vector<size_t> starts;
+    MemoryFile written;
+    ASSERT_EQ(Write(&written,
+                    [&](MemoryFile *f) {
+                      VtObjectValue v = ObjectValue(id), seventy_seven = ObjectValue(VO_OBJECT_INT32);
+                      for (uint32_t w = 0; w < 32; ++w) v.value.words[w] = id * 0x01010101u + w;
+                      if (id == VO_OBJECT_STRING) v.value.s = text;
+                      if (id == VO_OBJECT_WIDE_STRING)
+                        v.value.ws = reinterpret_cast<uint16_t *>(const_cast<char16_t *>(wide));
+                      seventy_seven.value.i = 77;
+                      VtStatus st = WriteValue(f, seventy_seven);  // the header and type table first
+                      starts.push_back(f->bytes.size());
+                      if (id != VO_OBJECT_END) st |= WriteValue(f, v);  // else a copy of the closing end
+                      starts.push_back(f->bytes.size());
+                      st |= WriteValue(f, seventy_seven);
+                      starts.push_back(f->bytes.size());
+                      return st;
+                    }),
+              0u);
+    std::vector<std::vector<uint8_t>> plain = Plain(written, starts);
+    if (id == VO_OBJECT_END) plain[0] = plain[2];
+    // The type word with bit 24, the payload's length, the id 2, the
+    // payload (after a string's own length word) and the checksum.
+    const std::vector<uint8_t> &r = plain[0];
+    const bool has_length = id == VO_OBJECT_STRING || id == VO_OBJECT_WIDE_STRING;
+    const std::vector<uint8_t> payload(r.begin() + (has_length ? 8 : 4), r.end() - 4);
+    MemoryFile marked;
+    for (uint32_t w : {BigEndianWord(r, 0) | VO_OBJECT_REFERENCE, uint32_t(payload.size()), 2u})
+      for (int shift = 24; shift >= 0; shift -= 8) marked.bytes.push_back(static_cast<uint8_t>(w >> shift));
+    marked.bytes.insert(marked.bytes.end(), payload.begin(), payload.end());
+    marked.bytes.resize(marked.bytes.size() + 4);
+    ChecksumRenew(&marked.bytes);
+    for (size_t k = 1; k < 3; ++k) marked.bytes.insert(marked.bytes.end(), plain[k].begin(), plain[k].end());
+
+    const LiveAllocations before = AllocationsLive();
+    ASSERT_EQ(VoObjectOpen(&marked, 0), 0u);
+    g_posted.clear();
+    VtObjectValue got = Untouched(), next = ObjectValue(0), end = ObjectValue(0);
+    const VtObjectValue untouched = got;
+    EXPECT_EQ(VoObjectRead(&marked, &got), 2u) << "type " << id;
+    EXPECT_EQ(std::memcmp(&got, &untouched, sizeof got), 0) << "type " << id;
+    EXPECT_EQ(vo_test::WithMessage(messages::kObjectRecordRefused).size(), 1u) << "type " << id;
+    EXPECT_EQ(VoObjectRead(&marked, &next) | VoObjectRead(&marked, &end), 0u) << "type " << id;
+    EXPECT_EQ(next.value.i, 77) << "type " << id;
+    EXPECT_EQ(end.type, uint32_t{VO_OBJECT_END}) << "type " << id;
+    (void)VoObjectClose(&marked);
+    EXPECT_EQ(AllocationsLive().blocks, before.blocks) << "type " << id;
   }
 }
 

@@ -50,15 +50,22 @@ inline void BlockFree(uint32_t type, void *block, std::set<Node *> *nodes) {
 }
 
 // Frees what reading handed out: strings, blocks, and objects held by
-// reference (once each, however often they were handed out).
+// reference (once each, however often they were handed out). The types the
+// writer stores by value only are freed as the record's documentation
+// gives them, whatever the by-reference flag says: a string is the value
+// word itself, a number or vector is in the area and holds nothing, so a
+// read that handed out anything else shows as a leak.
 inline void ReadFree(const std::vector<VtObjectValue> &read) {
   std::set<Node *> nodes;
   std::map<void *, uint32_t> objects;
   for (const VtObjectValue &v : read) {
-    if (v.by_reference != 0) {
-      objects[v.value.p] = v.type;
-    } else if (v.type == VO_OBJECT_STRING || v.type == VO_OBJECT_WIDE_STRING) {
+    const bool by_value_only = v.type >= VO_OBJECT_INT32 && v.type <= VO_OBJECT_FLOAT4_B && v.type != 8;
+    if (v.type == VO_OBJECT_STRING || v.type == VO_OBJECT_WIDE_STRING) {
       vo::VoDeallocate(v.value.p);
+    } else if (by_value_only) {
+      continue;
+    } else if (v.by_reference != 0) {
+      objects[v.value.p] = v.type;
     } else if (v.type == VO_OBJECT_TYPED_VALUE || v.type == kPair || v.type == kNode) {
       BlockFree(v.type, v.value.p, &nodes);
     }

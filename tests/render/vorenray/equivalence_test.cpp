@@ -284,6 +284,36 @@ TEST_F(EquivalenceTest, ConcaveAndHoledPolygonsAndCoplanarTwinsAtDepth10) {
   RandomRays(-0.2f, 1.2f);
 }
 
+// Polygons with a vertex repeated (an edge of no length), and triangles
+// whose vertices were moved to one point after their planes were set (the
+// planes stay): a repeated vertex takes in no point of the plane outside
+// its polygon, and a collapsed triangle is no object of the table at all.
+TEST_F(EquivalenceTest, RepeatedVerticesAndTrianglesCollapsedAfterTheirPlanesWereSet) {
+  Positions xyz;
+  Faces repeated, triangles;
+  for (int i = 0; i < 600; ++i) {
+    const float x = U(0, 1), y = U(0, 1), z = U(0, 1);
+    const auto a = uint32_t(xyz.size());
+    for (auto p : {Positions::value_type{x, y, z}, {x + 0.1f, y, z + 0.02f}, {x, y + 0.1f, z - 0.03f}})
+      xyz.push_back(p);
+    if (i % 3 == 0) repeated.push_back({a, a, a + 1, a + 2});
+    if (i % 3 == 1) repeated.push_back({a, a + 1, a + 1, a + 2, a + 2});
+    if (i % 3 == 2) triangles.push_back({a, a + 1, a + 2});
+  }
+  VtPrimitive *kept = Mesh(xyz, repeated, VO_PRIMITIVE_TWO_SIDED);
+  VtPrimitive *collapsed = Mesh(xyz, triangles, VO_PRIMITIVE_TWO_SIDED);
+  for (const RefObject &r : pending_) {
+    if (r.primitive != collapsed) continue;
+    const std::vector<void *> corners = MeshBuild::Boundary(collapsed, r.polygon);
+    const float *first = World(collapsed, corners[0]);
+    for (void *v : corners)
+      std::memmove(PropertyAt<float>(collapsed, v, VO_VERT_WORLD), first, 3 * sizeof(float));
+  }
+  Scene({kept, collapsed});
+  std::erase_if(reference_, [&](const RefObject &r) { return r.primitive == collapsed; });
+  RandomRays(-0.2f, 1.2f);
+}
+
 TEST_F(EquivalenceTest, AnUnboundedGroundAFlatSceneAndABox10000Wide) {
   ASSERT_EQ(SetNat32(0x70001, 4), 0u);
   VtPrimitive *ground = Mesh({{-50, -50, -0.1f}, {50, -50, -0.1f}, {50, 50, -0.1f}, {-50, 50, -0.1f}},
