@@ -499,6 +499,12 @@ constexpr uint32_t kRayOtherSceneInside = 2913;  // a render of another primitiv
 constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again while the hidden-line renderer
                                        // keeps its work there (code, holder)
 
+// Light arguments and view near planes, 2926-2929.
+constexpr uint32_t kLightArgumentNotFinite = 2926;  // a light argument with a value that is no finite
+                                                    // number (light, class, argument)
+constexpr uint32_t kHitherMovedOut = 2927;  // evaluation moved a view's given hither plane farther out (view,
+                                            // given, used)
+
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =
     2960;  // a handle that is no live object of the kind (procedure, handle, kind)
