@@ -1,12 +1,10 @@
 // Lights given a place, aim, direction, colour or brightness that is no
 // finite number: each light class refuses the value and keeps the one it
-// had, so the renders after it stay finite and lit; a journal holding such
-// a value reads back with the refusal and goes on with its next call.
+// had, so the renders after it stay finite and lit.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -116,33 +114,6 @@ TEST_F(LightArguments, ARenderAfterARefusedLightLocationIsFiniteLitAndUnchangedO
   float sum = 0;
   for (float c : lit) sum += c;
   EXPECT_GT(sum, 1.0f);  // more than the ambient light's tenth on the seen pixels
-}
-
-// A journal (a script) that moves a light to infinity: the call is refused
-// with the light's diagnostic and the script goes on with its next line.
-TEST_F(LightArguments, AJournalMovingALightToInfinityReadsBackWithTheRefusalAndGoesOn) {
-  vo_test::TempDir dir;
-  const std::string path = dir.File("journal.txt");
-  std::FILE *f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs(
-      "light = VoShaderCreate VO_SHADER_LIGHT \"point\"\n"
-      "VoShaderSetArg light \"location\" {VtPoint [-4 1e999 6]}\n"
-      "VoViewSetClipping NULL 2 50\n"
-      "VoShaderDestroy light\n",
-      f);
-  std::fclose(f);
-  vo_test::Recorded().clear();
-  f = std::fopen(path.c_str(), "rb");
-  // The refused call is a warning of the script (0x20000000).
-  EXPECT_EQ(VoInterpreterReadInput(path.c_str(), f), 0x20000000u);
-  std::fclose(f);
-  const std::vector<vo_test::Diagnostic> told = vo_test::WithMessage(kNotFinite);
-  ASSERT_EQ(told.size(), 1u);
-  EXPECT_EQ(told[0].strings, (std::vector<std::string>{"point", "location"}));
-  double hither = 0, yon = 0;
-  ASSERT_EQ(VoViewGetClipping(nullptr, &hither, &yon), 0u);
-  EXPECT_TRUE(hither == 2 && yon == 50) << hither << " " << yon;
 }
 
 }  // namespace
