@@ -78,6 +78,36 @@ TEST_F(Renders, AnAreaLightWhoseEmitterWasDestroyedRefusesTheRenderOnAnyWorkerCo
             0u);
 }
 
+// A hither of 1e-4 with yon at 1e6 is used as 1000 (a thousandth of yon),
+// beyond the square 6 away: nothing is drawn, and the application is told
+// once for the distances it gave, however many renders (each building the
+// point light's shadow maps in views of the library's own) follow. A hither
+// of zero, moved as well, is the ordinary path and says nothing.
+TEST_F(Renders, AGivenHitherMovedPastTheSceneIsToldOnceForAnyNumberOfRenders) {
+  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  ASSERT_TRUE(stage.ok());
+  VtTypedValue on{};
+  on.type = VtBoolean;
+  on.value.i = 1;
+  ASSERT_EQ(VoShaderSetArg(stage.point_light(), "shadows", &on), 0u);
+  constexpr uint32_t kHitherMoved = 2927;
+  struct Step {
+    double hither;
+    size_t told;  // warnings after the step's renders
+  };
+  const Step steps[] = {{1e-4, 1}, {0, 1}, {1e-4, 2}};
+  vo_test::Recorded().clear();
+  for (const Step &step : steps) {
+    ASSERT_EQ(VoViewSetClipping(nullptr, step.hither, 1e6), 0u);
+    for (int32_t workers : {0, 4, 0}) {
+      std::vector<float> picture;
+      ASSERT_EQ(stage.Render(0x200001, workers, &picture), 0u);
+      for (float c : picture) ASSERT_EQ(c, 0.0f) << step.hither;
+    }
+    EXPECT_EQ(vo_test::WithMessage(kHitherMoved).size(), step.told) << step.hither;
+  }
+}
+
 // What a progress callback does to the render that reports to it, once, at
 // its first report.
 enum class During { kNothing, kTerminate, kDestroy, kRender };

@@ -510,6 +510,12 @@ constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver whose
 constexpr uint32_t kLinesNotDrawn = 2930;  // a line render whose driver did not draw its lines (driver, code)
 constexpr uint32_t kArchiveNotWritten = 2931;  // an archive whose file is not whole (file, driver, status)
 
+// Light arguments and view near planes, 2926-2929.
+constexpr uint32_t kLightArgumentNotFinite = 2926;  // a light argument with a value that is no finite
+                                                    // number (light, class, argument)
+constexpr uint32_t kHitherMovedOut = 2927;  // evaluation moved a view's given hither plane farther out (view,
+                                            // given, used)
+
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =
     2960;  // a handle that is no live object of the kind (procedure, handle, kind)

@@ -215,6 +215,9 @@ VtStatus FitMatrix(VtView *d, const VtBounds &b) {
 }  // namespace
 
 VtStatus AutoClipBounds(ViewState *s, VtView *d, const VtBounds &b) {
+  // The distances chosen here are the library's: evaluation moves them
+  // without a word, and the given ones they replace are not worth one.
+  d->hither_unwarned = 0;
   const VtViewEvaluation *e = EvaluationNow(s, d);
   const D3 eye = FromFloats(e->eye), direction = FromFloats(e->direction);
   double low = 1e20, high = -1e20;

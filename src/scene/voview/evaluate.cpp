@@ -1,6 +1,8 @@
 // Evaluation of a view: the window and viewport, the clip-distance
 // procedures, the camera frame and window of a pinhole camera, the frame
 // recovered from a matrix view, and the projection matrix and its inverse.
+// A perspective hither below 0.001 is used as a thousandth of yon; only a
+// positive hither the application gave is warned of (once per change).
 
 #include <algorithm>
 #include <cmath>
@@ -284,6 +286,20 @@ VtStatus EvaluateMatrix(const VtView *v, VtViewEvaluation *e, double &hither, do
   return st;
 }
 
+// A hither plane the application gave, positive and below the least a
+// perspective takes, is moved out to a thousandth of yon: with a far yon
+// that can pass the whole scene and leave the picture empty, so the
+// application hears of it once for each change of its distances. Negative
+// and zero hithers (automatic clipping with the eye inside the scene) and
+// the distances automatic clipping chooses are moved without a word.
+void HitherMovedWarn(const ViewState *s, VtView *v, double given, double used) {
+  if (!v->hither_unwarned || !(given > 0) || !(used > given)) return;
+  v->hither_unwarned = 0;
+  const VtView *named = v == &s->current_copy ? s->current : v;
+  Post(VO_CLASS_WARNING, messages::kHitherMovedOut, VO_MODULE_VIEW, static_cast<const void *>(named), given,
+       used);
+}
+
 }  // namespace
 
 const VtClipDistanceProc kPlainClip[kClipSides] = {&PlainRight,  &PlainLeft, &PlainTop,
@@ -338,7 +354,12 @@ VtStatus Evaluate(ViewState *s, VtView *v) {
   VtStatus st = 0;
   switch (v->kind) {
     case VO_VIEW_KIND_UNAVAILABLE: st = kNotAvailable; break;
-    case VO_VIEW_KIND_PINHOLE: st = EvaluatePinhole(v, e, aspect, hither, yon); break;
+    case VO_VIEW_KIND_PINHOLE: {
+      const double given = hither;
+      st = EvaluatePinhole(v, e, aspect, hither, yon);
+      HitherMovedWarn(s, v, given, hither);
+      break;
+    }
     case VO_VIEW_KIND_MATRIX: st = EvaluateMatrix(v, e, hither, yon); break;
     default: break;
   }

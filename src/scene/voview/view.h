@@ -141,6 +141,11 @@ struct VtView {
   // Beyond the written layout: while this view is on the stack, the copy
   // that VoViewPush made current over it (the one view its pop destroys).
   VtView *pushed_copy;
+  // Set when the application gives the clipping distances, cleared when
+  // automatic clipping chooses them and once evaluation has warned that it
+  // moved the given hither plane out: one warning per change, none for the
+  // distances the library chooses.
+  uint32_t hither_unwarned;
 };
 static_assert(offsetof(VtView, serial) == 4);
 static_assert(offsetof(VtView, current) == 8);

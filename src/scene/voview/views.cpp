@@ -317,6 +317,7 @@ VtStatus VoViewSetClipping(VtView *view, double hither, double yon) {
     return Refuse(kRefused, "VoViewSetClipping", "a distance is not a finite number");
   d->hither = hither;
   d->yon = yon;
+  d->hither_unwarned = 1;
   d->changed = 1;
   return 0;
 }

@@ -17,8 +17,11 @@
 // its arguments only through its get and set entries; a class without them
 // is refused (message 2101) rather than called through null. Replacing a
 // class makes the new data first and switches only on success. A failed
-// environment push is never popped.
+// environment push is never popped. A light's place, aim, direction, colour
+// or brightness that is not a finite number is refused (message 2926)
+// before its class sees it, so a light keeps the last sound value.
 
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -339,6 +342,60 @@ VtStatus VoShaderPrerender(VtShader *shader) {
   return 0;
 }
 
+namespace shader {
+namespace {
+
+// The arguments of the light classes that say where a light stands, where
+// it aims, which way it points, and its colour and brightness: the light
+// loop multiplies and divides by them at every point, so one value that is
+// no number spoils every lit pixel (and a light at infinity every shadow
+// view). Other arguments (fall-off data, shadow settings) keep their own
+// rules.
+constexpr const char *kLightPlaceAndColour[] = {"location",  "from",          "to",     "equator zero",
+                                                "direction", "up vector",     "north",  "up",
+                                                "colour",    "filter colour", "unshot", "intensity"};
+
+bool AllFinite(const float *x, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!std::isfinite(x[i])) return false;
+  return true;
+}
+
+bool AllFinite(const double *x, int n) {
+  for (int i = 0; i < n; ++i)
+    if (!std::isfinite(x[i])) return false;
+  return true;
+}
+
+// Whether the numbers a value carries in itself are finite; a value of any
+// other type carries none here.
+bool ValueFinite(const VtTypedValue &v) {
+  switch (v.type) {
+    case VtFloat: return AllFinite(&v.value.f, 1);
+    case VtDouble: return AllFinite(&v.value.d, 1);
+    case VtColourType:
+    case VtVector:
+    case VtPoint: return AllFinite(v.value.v, 3);
+    case VtDoublePoint:
+    case VtDoubleVector: return AllFinite(v.value.dv, 3);
+    default: return true;
+  }
+}
+
+// A light's place, aim, direction, colour or intensity that is not finite
+// is refused before the class stores it.
+VtStatus LightValueCheck(const VtShader *shader, const char *label, const VtTypedValue &value) {
+  if (shader->type != VO_SHADER_LIGHT || ValueFinite(value)) return 0;
+  for (const char *checked : kLightPlaceAndColour)
+    if (std::strcmp(label, checked) == 0)
+      return Refuse(kRefused, messages::kLightArgumentNotFinite, static_cast<const void *>(shader),
+                    shader->cls->name, label);
+  return 0;
+}
+
+}  // namespace
+}  // namespace shader
+
 VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue *value) {
   VtStatus st;
   ShadingContext *s = ShaderCall(shader, kMsgSetArgNull, &st);
@@ -355,6 +412,7 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
       value->type == VtShaderColour && expected.type == VtColourType && ShaderColourAccepted();
   if (value->type != expected.type && !colour_shader)
     return Refuse(kRefused, kMsgSetArgType, label, c->name, value->type, expected.type);
+  if (const VtStatus finite = shader::LightValueCheck(shader, label, *value); finite != 0) return finite;
   VtTypedValue given = *value;
   // A class may refuse a value of the right type (the mixed background a
   // handle that is no live background); its status and diagnostic stand,

@@ -14,6 +14,7 @@
 #include "support/geometry_fixture.h"
 #include "support/shader_fixture.h"
 #include "io/voobject/object_fixture.h"
+#include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/module_entry.h"
 #include "kernel/vosystem/reference.h"
 
@@ -154,6 +155,35 @@ TEST_F(SceneObjectsTest, AShaderListOfThreeLightsKeepsItsOrderAndTheBackgroundIt
   EXPECT_STREQ(name, "plain");
   EXPECT_EQ(VoShaderDestroy(static_cast<VtShader *>(back[1].value.p)) | VoShaderDestroy(background), 0u);
   EXPECT_EQ(VoShaderReferenceDestroy(list, 1) | VoShaderReferenceDestroy(lights, 1), 0u);
+}
+
+// A file that holds a light at infinity (written by a library that took
+// such a place): the place is refused as it is read, the light keeping the
+// class's own, and the record after it reads as usual.
+TEST_F(SceneObjectsTest, ALightHeldAtInfinityReadsBackAtItsClasssPlaceAndTheNextRecordStillReads) {
+  VtShader *far = VoShaderCreate(VO_SHADER_LIGHT, "point"), *next = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  ASSERT_TRUE(far != nullptr && next != nullptr);
+  static_cast<VtLightData *>(VoShaderGetData(far))->position[1] = INFINITY;
+  VtTypedValue at{};
+  at.type = VtPoint;
+  at.value.v[0] = 1, at.value.v[1] = 2, at.value.v[2] = 3;
+  ASSERT_EQ(VoShaderSetArg(next, "location", &at), 0u);
+  g_posted.clear();
+  VtStatus written = 0, read = 0;
+  const auto back =
+      RoundTrip({Object(VO_OBJECT_SHADER, far), Object(VO_OBJECT_SHADER, next)}, &written, &read);
+  EXPECT_EQ(written & ~VO_OBJECT_NOT_SAVED, 0u);  // the procedure arguments are passed over
+  EXPECT_EQ(read & ~VO_OBJECT_NOT_SAVED, 0u);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(CountPosted(messages::kLightArgumentNotFinite), 1);
+  const float origin[3] = {0, 0, 0}, given[3] = {1, 2, 3};
+  for (int k = 0; k < 2; ++k) {
+    VtTypedValue v{};
+    ASSERT_EQ(VoShaderGetArg(static_cast<VtShader *>(back[k].value.p), "location", &v), 0u);
+    EXPECT_EQ(std::memcmp(v.value.v, k == 0 ? origin : given, sizeof origin), 0) << k;
+  }
+  for (const VtObjectValue &v : back) EXPECT_EQ(VoShaderDestroy(static_cast<VtShader *>(v.value.p)), 0u);
+  EXPECT_EQ(VoShaderDestroy(far) | VoShaderDestroy(next), 0u);
 }
 
 TEST_F(SceneObjectsTest, AColourDrivenByAShaderIsSavedAsThatShader) {

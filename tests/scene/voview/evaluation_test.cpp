@@ -1,7 +1,9 @@
 // Evaluation of pinhole and matrix views, values by code, pixels, and
 // screen polylines drawn through the stand-in driver.
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "scene/voview/view_fixture.h"
 
@@ -126,6 +128,69 @@ TEST_F(ViewTest, PolylinesAreCutAtTheViewAndResumeFromTheUnclippedPen) {
   EXPECT_NEAR(RecordingDriver::lines[1][1][0], 1.0f, 1e-6);
   EXPECT_NEAR(RecordingDriver::lines[2][0][0], 1.0f, 1e-6);
   EXPECT_NEAR(RecordingDriver::lines[2][0][1], 0.6f, 1e-6);
+}
+
+// A perspective view takes a hither below 0.001 as a thousandth of yon.
+// When the application gave a positive one, that can pass the whole scene,
+// so the application is told once for each change of its distances; the
+// ordinary moves (a hither of zero or less, or distances automatic clipping
+// chose) and the hithers left alone say nothing.
+TEST_F(ViewTest, AGivenHitherMovedOutIsToldOncePerChangeOfTheDistances) {
+  struct Case {
+    double hither, yon;
+    bool told;
+    float used;
+  };
+  const Case cases[] = {
+      {1e-4, 1e6, true, 1000.0f},  // 1e6 x 0.001
+      {1e-6, 1e4, true, 10.0f},    // 1e4 x 0.001
+      {1e6, 1e-4, true, 1000.0f},  // given in the other order: the nearer is the hither
+      {1e-3, 1e6, false, 1e-3f},   // not below 0.001: kept
+      {0, 1e6, false, 1000.0f},    // zero and negative hithers are moved without a word
+      {-5, 1e6, false, 1000.0f},  {5e-4, 0.1, false, 1e-4f},  // a thousandth of yon is nearer: no harm in it
+  };
+  VtView *current = VoViewGet();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.hither) + " " + std::to_string(c.yon));
+    g_posted.clear();
+    ASSERT_EQ(VoViewSetClipping(nullptr, c.hither, c.yon), 0u);
+    EXPECT_FLOAT_EQ(Evaluated()->hither, c.used);
+    // Moving the camera evaluates again with the same distances: no second word.
+    ASSERT_EQ(Pinhole(nullptr, {2, 0, 0}, {0, 0, 0}, {0, 0, 1}, 2, 60), 0u);
+    Evaluated();
+    ASSERT_EQ(CountPosted(messages::kHitherMovedOut), c.told ? 1 : 0);
+    if (!c.told) continue;
+    const Posted &p = g_posted.back();
+    EXPECT_EQ(p.status, VO_CLASS_WARNING);
+    ASSERT_EQ(p.args.size(), 3u);
+    EXPECT_EQ(p.args[0].value.p, static_cast<void *>(current));
+    EXPECT_EQ(p.args[1].value.d, std::min(c.hither, c.yon));
+    EXPECT_EQ(p.args[2].value.d, std::max(c.hither, c.yon) * 0.001);
+  }
+
+  // A view that is not current names itself; a parallel one keeps its hither.
+  VtView *other = VoViewCreate();
+  g_posted.clear();
+  ASSERT_EQ(VoViewSetClipping(other, 1e-4, 1e6), 0u);
+  ASSERT_EQ(VoViewEvaluate(other), 0u);
+  ASSERT_EQ(CountPosted(messages::kHitherMovedOut), 1);
+  EXPECT_EQ(g_posted.back().args[0].value.p, static_cast<void *>(other));
+  ASSERT_EQ(Pinhole(other, {2, 0, 0}, {0, 0, 0}, {0, 0, 1}, 1, 4), 0u);
+  ASSERT_EQ(VoViewSetClipping(other, 1e-4, 1e6), 0u);
+  ASSERT_EQ(VoViewEvaluate(other), 0u);
+  EXPECT_EQ(CountPosted(messages::kHitherMovedOut), 1);
+
+  // Automatic clipping of a box whose near face is 0.0015 ahead of the eye
+  // at (2, 0, 0): hither 0.0015 - 0.001 (the margin, a thousandth of the
+  // box's depth 1 but at least 0.001) = 0.0005, yon 1.0025; moved out to
+  // 0.0010025 without a word, though the given distances before it would
+  // have been.
+  g_posted.clear();
+  ASSERT_EQ(VoViewSetClipping(nullptr, 1e-4, 1e6), 0u);
+  const VtBounds box{0.9985f, 1.9985f, -1, 1, -1, 1};
+  ASSERT_EQ(view::AutoClipBounds(State(), &Data(), box), 0u);
+  EXPECT_NEAR(Evaluated()->hither, 0.0010025, 1e-7);
+  EXPECT_EQ(CountPosted(messages::kHitherMovedOut), 0);
 }
 
 }  // namespace

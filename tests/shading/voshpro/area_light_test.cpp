@@ -384,7 +384,9 @@ TEST_F(AreaTest, HostileArgumentsGiveFiniteSamples) {
     }
     SetFloat(s, label, 0.5f);
   }
-  Set(s, "colour", Colour(NAN, INFINITY, -1));
+  // A colour that is no number is refused, the light keeping its own.
+  const VtTypedValue bad = Colour(NAN, INFINITY, -1);
+  EXPECT_EQ(VoShaderSetArg(s, "colour", &bad), VO_STATUS_BAD_ARGUMENT);
   points("colour");
   for (const char *label : {"shadow quality", "shadow resolution"})
     for (int32_t v : ints) {

@@ -245,7 +245,10 @@ TEST_F(ProTest, HostileArgumentsGiveFiniteLightAndNoFault) {
       ASSERT_NE(s, nullptr);
       SetString(s, "file name", quadrant.c_str());
       SetPoint(s, "from", 0, 0, 2);
-      SetFloat(s, label, value);
+      // A brightness that is no number is refused, the light keeping its own.
+      const VtTypedValue v = TypedFloat(value);
+      const bool refused = std::string(label) == "intensity" && std::isnan(value);
+      EXPECT_EQ(VoShaderSetArg(s, label, &v), refused ? VO_STATUS_BAD_ARGUMENT : 0u);
       (void)Prepare(s);
       const VtShaderGlobals *g = LightAt(s, 2, 0, 0);
       for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isfinite(g->lightColour[i])) << i;
@@ -258,7 +261,8 @@ TEST_F(ProTest, HostileArgumentsGiveFiniteLightAndNoFault) {
   for (const float value : hostile) {
     VtShader *s = Make(L, "goniometric");
     SetString(s, "file name", quadrant.c_str());
-    SetPoint(s, "from", value, value, value);
+    const VtTypedValue from = Triple(VtPoint, value, value, value);
+    EXPECT_EQ(VoShaderSetArg(s, "from", &from), std::isnan(value) ? VO_STATUS_BAD_ARGUMENT : 0u);
     SetPoint(s, "to", 0, 0, 0);
     (void)Prepare(s);
     for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isfinite(Record(s)->direction[i]));
