@@ -238,3 +238,54 @@ void BM_HiddenLineDiscs(benchmark::State &state) {
 BENCHMARK(BM_HiddenLineDiscs)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// N identical triangles stacked at one place, seen from straight above:
+// every projected edge coincides with N - 1 others. Coincident edges must
+// cost a bounded amount each, so the time grows about linearly with N.
+// Arguments: N, two-pass.
+void BM_HiddenLineStackedTriangles(benchmark::State &state) {
+  EnsureKernel();
+  const int n = static_cast<int>(state.range(0));
+  const uint32_t execute = state.range(1) != 0 ? VO_EXECUTE_HIDDEN_LINE_TWO_PASS : VO_EXECUTE_HIDDEN_LINE;
+  std::vector<float> xyz;
+  std::vector<int32_t> indices;
+  for (int i = 0; i < n; ++i) {
+    xyz.insert(xyz.end(), {-1, -1, 0, 1, -1, 0, 0, 1, 0});
+    indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
+  }
+  const std::vector<int32_t> counts(n, 3);
+  const uint32_t ids[] = {VO_VERT_WORLD};
+  VtTypedValue data[1] = {vo::TypedPointer(xyz.data())};
+  VtPrimitive *mesh = vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(n), nullptr, counts.data(),
+                                                indices.data(), 1, ids, data);
+  VtReference *scene = vo::VoPrimitiveListCreate(1, &mesh);
+  vo::VoPrimitiveListSet(scene);
+  const float eye[3] = {0, 0, 10}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  vo::VoViewSetResolution(nullptr, 500, 500, 1.0);
+  vo::VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 30.0);
+  vo::VoViewAutoClipping(nullptr);
+  g_counts = Counts{};
+  for (auto _ : state) {
+    g_counts.stage = 0;
+    g_counts.stage_start = Clock::now();
+    benchmark::DoNotOptimize(vo::VoExecute(execute));
+  }
+  const double runs = static_cast<double>(state.iterations());
+  state.counters["candidates"] = g_counts.candidates;
+  state.counters["segments"] = static_cast<double>(g_counts.segments) / runs;
+  for (int stage = 1; stage <= 4; ++stage)
+    state.counters["stage" + std::to_string(stage) + "_ms"] = g_counts.stage_ms[stage] / runs;
+  vo::VoPrimitiveListSet(nullptr);
+  vo::VoReferenceListDestroy(scene, nullptr);
+  vo::VoPrimitiveDestroy(mesh);
+}
+BENCHMARK(BM_HiddenLineStackedTriangles)
+    ->Args({250, 0})
+    ->Args({500, 0})
+    ->Args({1000, 0})
+    ->Args({2000, 0})
+    ->Args({33333, 0})
+    ->Args({2000, 1})
+    ->Args({33333, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);

@@ -613,12 +613,38 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
     }
     return true;
   };
-  for (size_t i = 0; i < n; ++i)
+  // Whether some polygon hides i does not depend on which is found first.
+  // The nearest opaque whole-pixel polygon (the first in the active order
+  // among equals) and then the one that hid the polygon before are tried
+  // first: under a stack of copies or layers one of them hides all the
+  // rest, so the search stays linear there.
+  size_t front = n, last = n;
+  for (size_t k = 0; k < n; ++k) {
+    const RunEnds &b = e[k];
+    if (!b.a->opaque || b.a->state != kFullMask) continue;
+    if (front == n) {
+      front = k;
+      continue;
+    }
+    const RunEnds &f = e[front];
+    const auto near = std::max(b.zmax[0], b.zmax[1]), best = std::max(f.zmax[0], f.zmax[1]);
+    if (near < best || (near == best && b.a->order < f.a->order)) front = k;
+  }
+  const auto hidden_by = [&](size_t k, size_t i) {
+    return k < n && k != i && !e[k].a->hidden && hides(e[k], e[i]);
+  };
+  for (size_t i = 0; i < n; ++i) {
+    if (hidden_by(front, i) || hidden_by(last, i)) {
+      e[i].a->hidden = true;
+      continue;
+    }
     for (size_t k = 0; k < n; ++k)
       if (k != i && !e[k].a->hidden && hides(e[k], e[i])) {
         e[i].a->hidden = true;
+        last = k;
         break;
       }
+  }
   for (size_t i = 0; i < n; ++i)
     for (size_t k = 0; k < n && !e[i].a->hidden; ++k) {
       APolygon *a = e[i].a, *b = e[k].a;

@@ -10,10 +10,19 @@
 //   that edge, cuts it (touches, near-touches and collinear overlaps);
 // - the window is halved, alternately across x and y, down to a depth of
 //   1 to 30 levels whatever the control holds; a region's lists are its own
-//   only while its halves run.
+//   only while its halves run;
+// - edges whose projected ends and depths are the same bit for bit form a
+//   class; two classes are tested once, each member taking the other
+//   class's cuts through one crossable partner, so stacked copies cost a
+//   bounded amount each; where no edges coincide, every edge takes its cuts
+//   in the order of the plain all-pairs loop and its splits are unchanged;
+// - a leaf polls the interrupt every kPollEvery pair tests.
 
 #include <algorithm>
+#include <bit>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 
 #include "scene/vogeom/face.h"
 #include "render/vorenhid/hidden_line.h"
@@ -67,11 +76,90 @@ bool SharePolygon(const Seg &i, const Seg &j) {
   return false;
 }
 
+// Edges whose projected ends and depths are bit for bit the same.
+bool KeyLess(const Seg &a, const Seg &b) {
+  const double ka[6] = {a.a.x, a.a.y, a.b.x, a.b.y, a.za, a.zb},
+               kb[6] = {b.a.x, b.a.y, b.b.x, b.b.y, b.za, b.zb};
+  for (int c = 0; c < 6; ++c) {
+    const auto u = std::bit_cast<uint64_t>(ka[c]), v = std::bit_cast<uint64_t>(kb[c]);
+    if (u != v) return u < v;
+  }
+  return false;
+}
+bool SameKey(const Seg &a, const Seg &b) { return !KeyLess(a, b) && !KeyLess(b, a); }
+
+// A leaf's edges loaded once, grouped into classes of coincident edges.
+// segs holds the loaded edges in list order; order lists them class by
+// class, each class's members by rank then list position; first[c] is where
+// class c starts in order; rep_of[c] is the class's first edge in list
+// order, and reps lists those representatives in list order.
+struct LeafTable {
+  static constexpr uint32_t kInline = 16;
+  Seg *segs = nullptr;
+  uint32_t *order = nullptr, *cls = nullptr, *first = nullptr, *rep_of = nullptr, *reps = nullptr;
+  uint32_t count = 0, class_count = 0;
+  void *block = nullptr;
+  Seg inline_segs[kInline];
+  uint32_t inline_words[5 * kInline + 1];
+
+  bool Place(uint32_t capacity) {
+    if (capacity <= kInline) {
+      segs = inline_segs;
+      order = inline_words;
+    } else {
+      const size_t bytes = size_t{capacity} * (sizeof(Seg) + 5 * sizeof(uint32_t)) + sizeof(uint32_t);
+      if (bytes > UINT32_MAX || (block = VoAllocate(static_cast<uint32_t>(bytes))) == nullptr) return false;
+      segs = static_cast<Seg *>(block);
+      order = reinterpret_cast<uint32_t *>(segs + capacity);
+    }
+    cls = order + capacity;
+    rep_of = cls + capacity;
+    reps = rep_of + capacity;
+    first = reps + capacity;
+    return true;
+  }
+
+  template <class RankOf>
+  bool Make(VtHiddenLineContext *s, VtHiddenLineEdgeNode *list, uint32_t capacity, RankOf rank) {
+    if (!Place(capacity)) return false;
+    for (VtHiddenLineEdgeNode *n = list; n != nullptr && count < capacity; n = n->next)
+      if (Load(s, n, &segs[count])) ++count;
+    for (uint32_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order, order + count, [&](uint32_t u, uint32_t v) {
+      if (KeyLess(segs[u], segs[v])) return true;
+      if (KeyLess(segs[v], segs[u])) return false;
+      const uint32_t ru = rank(segs[u]), rv = rank(segs[v]);
+      return ru != rv ? ru < rv : u < v;
+    });
+    for (uint32_t k = 0; k < count; ++k) {
+      if (k == 0 || !SameKey(segs[order[k - 1]], segs[order[k]])) {
+        first[class_count] = k;
+        rep_of[class_count++] = order[k];
+      }
+      const uint32_t c = class_count - 1;
+      cls[order[k]] = c;
+      rep_of[c] = std::min(rep_of[c], order[k]);
+    }
+    first[class_count] = count;
+    uint32_t r = 0;
+    for (uint32_t i = 0; i < count; ++i)
+      if (rep_of[cls[i]] == i) reps[r++] = i;
+    return true;
+  }
+
+  void Release() {
+    if (block != nullptr) VoDeallocate(block);
+    block = nullptr;
+  }
+};
+
 double Cross(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
 
 struct Stage3 {
+  static constexpr uint32_t kPollEvery = 1u << 14;
   VtHiddenLineContext *s;
   VtStatus st = 0;
+  uint32_t work_since_poll = 0;
 
   // Cuts k at t unless it lies clearly in front of depth z there.
   void Cut(Seg &k, double t, double z) {
@@ -94,7 +182,8 @@ struct Stage3 {
     Cut(k, t, z);
   }
 
-  void Pair(Seg &i, Seg &j) {
+  // The cuts i and j make in each other; only those of the edges asked for.
+  void Pair(Seg &i, Seg &j, bool cut_i, bool cut_j) {
     const double bx0 = std::max(std::min(i.a.x, i.b.x), std::min(j.a.x, j.b.x)) - kBand;
     const double bx1 = std::min(std::max(i.a.x, i.b.x), std::max(j.a.x, j.b.x)) + kBand;
     const double by0 = std::max(std::min(i.a.y, i.b.y), std::min(j.a.y, j.b.y)) - kBand;
@@ -105,14 +194,18 @@ struct Stage3 {
       const double e1 = Cross(i.a, i.b, j.a), e2 = Cross(i.a, i.b, j.b);
       const double ti = d1 / (d1 - d2), tj = e1 / (e1 - e2);
       const double zi = (1 - ti) * i.za + ti * i.zb, zj = (1 - tj) * j.za + tj * j.zb;
-      Cut(i, ti, zj);
-      Cut(j, tj, zi);
+      if (cut_i) Cut(i, ti, zj);
+      if (cut_j) Cut(j, tj, zi);
       return;
     }
-    EndCut(j, i.a, i.za);
-    EndCut(j, i.b, i.zb);
-    EndCut(i, j.a, j.za);
-    EndCut(i, j.b, j.zb);
+    if (cut_j) {
+      EndCut(j, i.a, i.za);
+      EndCut(j, i.b, i.zb);
+    }
+    if (cut_i) {
+      EndCut(i, j.a, j.za);
+      EndCut(i, j.b, j.zb);
+    }
   }
 
   bool Crossable(const Seg &i, const Seg &j) const {
@@ -121,17 +214,73 @@ struct Stage3 {
     return s->identity != 0 || ((joint & VO_EDGE_FLAG_HIDDEN) == 0 && (joint & s->candidate_mask) != 0);
   }
 
-  VtStatus Leaf(VtHiddenLineEdgeNode *list) {
-    for (VtHiddenLineEdgeNode *n = list; n != nullptr && st == 0; n = n->next) {
-      Seg i{};
-      if (Load(s, n, &i)) {
-        for (VtHiddenLineEdgeNode *m = n->next; m != nullptr; m = m->next) {
-          Seg j{};
-          if (Load(s, m, &j) && Crossable(i, j)) Pair(i, j);
-        }
+  // Polls the interrupt once per kPollEvery pair tests, so that one large
+  // leaf cannot hold a render for long after the application asked to stop.
+  void Worked() {
+    if (++work_since_poll < kPollEvery) return;
+    work_since_poll = 0;
+    if (InterruptPoll(s) != 0) st |= VO_COND_INTERRUPTED;
+  }
+
+  // A partner of i among its class's members (ordered good partners first),
+  // or null: the first member i may cross. Members are ranked so that the
+  // search stops at the first one no later member can beat.
+  const Seg *Partner(const Seg &i, const Seg *segs, const uint32_t *members, uint32_t count) {
+    for (uint32_t u = 0; u < count; ++u) {
+      const Seg &j = segs[members[u]];
+      Worked();
+      if (s->identity == 0) {
+        if (Rank(j) == 2 || ((i.flags | j.flags) & s->candidate_mask) == 0) return nullptr;
       }
+      if (Crossable(i, j)) return &j;
+    }
+    return nullptr;
+  }
+
+  // 0: crosses any edge; 1: crosses only edges of the candidate mask; 2: none.
+  uint32_t Rank(const Seg &e) const {
+    if (s->identity != 0) return 0;
+    if ((e.flags & VO_EDGE_FLAG_HIDDEN) != 0) return 2;
+    return (e.flags & s->candidate_mask) != 0 ? 0 : 1;
+  }
+
+  // Every member of one class cut by the other class: members of a class
+  // have the same projected ends and depths, so one crossable partner gives
+  // each member every cut the whole other class would.
+  void ClassPair(LeafTable &t, uint32_t ci, uint32_t cj) {
+    const uint32_t *mi = t.order + t.first[ci], *mj = t.order + t.first[cj];
+    const uint32_t ni = t.first[ci + 1] - t.first[ci], nj = t.first[cj + 1] - t.first[cj];
+    for (uint32_t u = 0; u < ni && st == 0; ++u) {
+      Seg &i = t.segs[mi[u]];
+      if (Rank(i) == 2) continue;
+      if (const Seg *j = Partner(i, t.segs, mj, nj)) Pair(i, *const_cast<Seg *>(j), true, false);
+      Worked();
+    }
+    for (uint32_t u = 0; u < nj && st == 0; ++u) {
+      Seg &j = t.segs[mj[u]];
+      if (Rank(j) == 2) continue;
+      if (const Seg *i = Partner(j, t.segs, mi, ni)) Pair(*const_cast<Seg *>(i), j, false, true);
+      Worked();
+    }
+  }
+
+  // Every pair of edges of the leaf tested once per pair of classes of
+  // coincident edges, in the order of the leaf's list: where no two edges
+  // coincide each edge receives its cuts in the same order as a plain
+  // all-pairs loop, so its splits are the same.
+  VtStatus Leaf(VtHiddenLineEdgeNode *list, uint32_t count) {
+    LeafTable t{};
+    if (!t.Make(s, list, count, [this](const Seg &e) { return Rank(e); })) return st |= VO_STATUS_NO_MEMORY;
+    uint32_t later = 0;  // the first representative after the current entry
+    for (uint32_t p = 0; p < t.count && st == 0; ++p) {
+      while (later < t.class_count && t.reps[later] <= p) ++later;
+      const uint32_t cp = t.cls[p];
+      if (t.rep_of[cp] == p)
+        for (uint32_t q = later; q < t.class_count && st == 0; ++q) ClassPair(t, cp, t.cls[t.reps[q]]);
       (void)ProgressStep(s, 3);
     }
+    for (uint32_t skipped = t.count; skipped < count; ++skipped) (void)ProgressStep(s, 3);
+    t.Release();
     return st;
   }
 
@@ -147,7 +296,7 @@ struct Stage3 {
 
   VtStatus Region(VtHiddenLineEdgeNode *list, uint32_t count, const Rect &r, int32_t d) {
     if (InterruptPoll(s) != 0) return VO_COND_INTERRUPTED;
-    if (count < s->cross_leaf || d - 1 <= 0) return Leaf(list);
+    if (count < s->cross_leaf || d - 1 <= 0) return Leaf(list, count);
     const Halves split(r, d);
     const bool across_x = split.across_x;
     const double m = split.m;

@@ -63,6 +63,7 @@ struct VtHiddenLineOccluder {
   VtReference *ring;  // the clipped outline, divided projection positions
   float box[4];       // x low, x high, y low, y high of the outline
   uint32_t covering;  // the outline covers the region it is listed for
+  uint32_t twin = 0;  // occluders of one number (not 0) hide exactly the same points
 };
 
 struct VtHiddenLineEdgeNode {

@@ -10,10 +10,17 @@
 //   orientation predicate's;
 // - an occluder reaches a half of a region when a side of its outline meets
 //   the half, or, meeting none, when it covers the half's centre; it is then
-//   listed as covering the half.
+//   listed as covering the half;
+// - occluders with the same plane and the same projected outline are twins:
+//   three of a set are kept side by side (a point is never tested against
+//   its own two polygons), and a point one of them leaves visible is not
+//   tested against the others, so stacked copies cost a bounded amount.
 
 #include <algorithm>
+#include <bit>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 
 #include <vo/vo_view.h>
 
@@ -149,8 +156,16 @@ struct Stage4 {
     st |= SegmentOut(s, t.primitive, t.edge, cls, pa, pb, a, b);
   }
 
+  // Polls the interrupt every few points as well as at every region: one
+  // leaf may hold a great many points.
   void Leaf(TestNode *points, const VtHiddenLineOccluder *occluders) {
-    while (points != nullptr) {
+    constexpr uint32_t kPollEvery = 64;
+    for (uint32_t done = 1; points != nullptr; ++done) {
+      if (done % kPollEvery == 0 && InterruptPoll(s) != 0) {
+        st |= VO_COND_INTERRUPTED;
+        PointsFree(points);
+        return;
+      }
       TestNode *next = points->next;
       Point(points->point, occluders);
       (void)VoPoolFree(s->pools[1], points);
@@ -166,7 +181,9 @@ struct Stage4 {
       PointsFree(pts);
       return;
     }
-    if (d <= 0 || (pt_count < s->point_leaf && occ_count < s->occluder_leaf)) {
+    // A region without points has nothing to test, however many occluders
+    // reach it: halving it further only copies their lists.
+    if (d <= 0 || pt_count == 0 || (pt_count < s->point_leaf && occ_count < s->occluder_leaf)) {
       Leaf(pts, occ);
       return;
     }
@@ -174,10 +191,22 @@ struct Stage4 {
     const Rect *halves = split.half;
     VtHiddenLineOccluder *occs[2] = {nullptr, nullptr};
     uint32_t occ_counts[2] = {0, 0};
+    // A twin of the occluder before it reaches the halves as that one did.
+    uint32_t last_twin[2] = {0, 0}, last_covering[2] = {0, 0};
+    bool last_in[2] = {false, false};
     for (const VtHiddenLineOccluder *o = occ; o != nullptr; o = o->next)
       for (int h = 0; h < 2; ++h) {
         const Rect &q = halves[h];
         uint32_t covering = o->covering;
+        if (o->twin != 0 && o->twin == last_twin[h]) {
+          if (last_in[h]) {
+            occs[h] = Copy(o, last_covering[h], occs[h]);
+            ++occ_counts[h];
+          }
+          continue;
+        }
+        last_twin[h] = o->twin;
+        last_in[h] = false;
         if (covering == 0) {
           if (o->box[0] > q.x1 || o->box[1] < q.x0 || o->box[2] > q.y1 || o->box[3] < q.y0) continue;
           const Layout &l = LayoutFor(s, o->primitive);
@@ -186,6 +215,8 @@ struct Stage4 {
             covering = 1;
           }
         }
+        last_in[h] = true;
+        last_covering[h] = covering;
         occs[h] = Copy(o, covering, occs[h]);
         ++occ_counts[h];
       }
@@ -208,6 +239,85 @@ struct Stage4 {
     }
   }
 };
+
+// The order of twins: plane, then outline, compared bit for bit; an
+// occluder without a plane or an outline has no twin.
+int TwinCompare(VtHiddenLineContext *s, const VtHiddenLineOccluder *u, const VtHiddenLineOccluder *v) {
+  const Layout &lu = LayoutFor(s, u->primitive), &lv = LayoutFor(s, v->primitive);
+  const VtHiddenLinePlane *pu = *ElementField<VtHiddenLinePlane *>(u->polygon, lu.poly_record);
+  const VtHiddenLinePlane *pv = *ElementField<VtHiddenLinePlane *>(v->polygon, lv.poly_record);
+  const auto bits = [](float f) { return std::bit_cast<uint32_t>(f); };
+  const auto order = [](uint64_t a, uint64_t b) { return a < b ? -1 : a > b ? 1 : 0; };
+  const int ku = pu != nullptr && u->ring != nullptr, kv = pv != nullptr && v->ring != nullptr;
+  if (ku != kv) return ku < kv ? -1 : 1;
+  if (ku == 0) return order(reinterpret_cast<uintptr_t>(u), reinterpret_cast<uintptr_t>(v));
+  const float fu[4] = {pu->a, pu->b, pu->c, pu->d}, fv[4] = {pv->a, pv->b, pv->c, pv->d};
+  for (int c = 0; c < 4; ++c)
+    if (const int o = order(bits(fu[c]), bits(fv[c]))) return o;
+  const VtReference *a = u->ring, *b = v->ring;
+  do {
+    const Point2 pa = Flat(lu, a), pb = Flat(lv, b);
+    if (const int o = order(std::bit_cast<uint64_t>(pa.x), std::bit_cast<uint64_t>(pb.x))) return o;
+    if (const int o = order(std::bit_cast<uint64_t>(pa.y), std::bit_cast<uint64_t>(pb.y))) return o;
+    a = a->next;
+    b = b->next;
+  } while (a != u->ring && b != v->ring);
+  return order(a == u->ring ? 0 : 1, b == v->ring ? 0 : 1);
+}
+
+// A point is never tested against its edge's own polygons (two at most),
+// so three twins answer for any number of them.
+constexpr uint32_t kTwinsKept = 3;
+
+// The list sorted by TwinCompare, in place and without allocating (a
+// merge sort of the linked list).
+VtHiddenLineOccluder *TwinSort(VtHiddenLineContext *s, VtHiddenLineOccluder *list) {
+  if (list == nullptr || list->next == nullptr) return list;
+  VtHiddenLineOccluder *slow = list, *fast = list->next;
+  while (fast != nullptr && fast->next != nullptr) {
+    slow = slow->next;
+    fast = fast->next->next;
+  }
+  VtHiddenLineOccluder *second = slow->next;
+  slow->next = nullptr;
+  VtHiddenLineOccluder *a = TwinSort(s, list), *b = TwinSort(s, second);
+  VtHiddenLineOccluder head{}, *tail = &head;
+  while (a != nullptr && b != nullptr) {
+    VtHiddenLineOccluder *&least = TwinCompare(s, b, a) < 0 ? b : a;
+    tail = tail->next = least;
+    least = least->next;
+  }
+  tail->next = a != nullptr ? a : b;
+  return head.next;
+}
+
+// Lists twins side by side, numbers them and lets go of all but three of
+// each set. Which occluder hides a point does not matter, only whether one
+// does, so the order of the list is free.
+void TwinsMark(VtHiddenLineContext *s) {
+  s->occluders = TwinSort(s, s->occluders);
+  uint32_t number = 0;
+  bool twin_of_last = false;
+  for (VtHiddenLineOccluder *o = s->occluders; o != nullptr; o = o->next) {
+    const bool twin_of_next = o->next != nullptr && TwinCompare(s, o, o->next) == 0;
+    o->twin = twin_of_last ? number : twin_of_next ? ++number : 0;
+    twin_of_last = twin_of_next;
+  }
+  uint32_t run = 0, kept = 0, last_twin = 0;
+  VtHiddenLineOccluder **link = &s->occluders;
+  while (VtHiddenLineOccluder *o = *link) {
+    run = o->twin != 0 && o->twin == last_twin ? run + 1 : 1;
+    last_twin = o->twin;
+    if (run > kTwinsKept) {
+      *link = o->next;
+      (void)VoPoolFree(s->pools[3], o);
+      continue;
+    }
+    ++kept;
+    link = &o->next;
+  }
+  s->occluder_count = kept;
+}
 
 }  // namespace
 
@@ -244,10 +354,13 @@ int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
   void *const *polys = EdgePolygons(edge_layout, t.edge);
   const bool kind2 = (EdgeFlags(edge_layout, t.edge) & VO_EDGE_FLAG_BORDER) != 0;
   const double tol = kind2 ? s->kind2_tolerance : s->depth_tolerance;
+  uint32_t passed = 0;  // the twins already found to leave the point visible
   for (const VtHiddenLineOccluder *o = occluders; o != nullptr; o = o->next) {
+    if (o->twin != 0 && o->twin == passed) continue;
     if (polys != nullptr && (o->polygon == polys[0] || o->polygon == polys[1])) continue;
     const Layout &l = LayoutFor(s, o->primitive);
     const VtHiddenLinePlane *plane = *ElementField<VtHiddenLinePlane *>(o->polygon, l.poly_record);
+    passed = o->twin;
     if (plane == nullptr || plane->c == 0) continue;
     const double zp = -(double{plane->a} * t.x + double{plane->b} * t.y + plane->d) / plane->c;
     if (t.z <= zp + tol) continue;
@@ -269,6 +382,7 @@ VtStatus Visibility(VtHiddenLineContext *s) {
   const uint32_t count = s->point_count;
   s->points = nullptr;  // the regions own them from here and free each one
   s->point_count = 0;
+  TwinsMark(s);
   Stage4 stage{s};
   const Rect top{s->window[0], s->window[1], s->window[2], s->window[3]};
   stage.Region(s->occluders, s->occluder_count, points, count, top, DepthUsed(s));

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
+#include <string>
 
 #include "render/vorenadv/advanced.h"
 #include "render/vorenstd/renderer_fixture.h"
@@ -243,6 +245,32 @@ TEST_F(ABufferTest, RunsLeaveOutWhatAnOpaqueSpanHidesAndKeepThePicture) {
   const Counts open = Render(0x200002);
   EXPECT_EQ(open.merged, 0u);
   EXPECT_NE(Output::rows[5][10], Output::rows[5][6]);
+}
+
+TEST_F(ABufferTest, AStackOfOpaqueLayersInAnyOrderShowsTheFrontLayerAlone) {
+  // Layers of one outline at distinct depths, listed in a seeded random
+  // order: wherever the front layer covers a pixel whole it hides the rest,
+  // and where it covers part of one the others cover the same part, so the
+  // picture is the front layer's alone.
+  Background({0.1f, 0.1f, 0.1f});
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> corner(1.2f, 4.8f), colour(0.2f, 1.0f);
+    const float x0 = corner(random), y0 = corner(random), x1 = x0 + 10 + corner(random),
+                y1 = y0 + corner(random);
+    std::vector<VtPrimitive *> layers;
+    for (int k = 0; k < 7; ++k)
+      layers.push_back(Rectangle(x0, y0, x1, y1, 0.2f + 0.08f * k, {colour(random), colour(random), 0.5f}));
+    Scene({layers[0]});
+    (void)Render(0x200002);
+    const auto picture = Output::rows;
+    std::shuffle(layers.begin(), layers.end(), random);
+    Scene(layers);
+    const Counts stacked = Render(0x200002);
+    EXPECT_EQ(Output::rows, picture);
+    EXPECT_GT(stacked.merged, 0u);
+  }
 }
 
 TEST_F(ABufferTest, AFragmentThatThoseInFrontHideWhollyIsNeverShaded) {

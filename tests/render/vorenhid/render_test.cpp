@@ -9,8 +9,11 @@
 // three between back faces run from (-1, -1, -1), which the eye sees behind
 // (1, 1, 1), and are hidden whole.
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <set>
+#include <string>
 
 #include "support/fake_module.h"
 #include "render/vorenhid/hidden_line.h"
@@ -278,6 +281,45 @@ TEST_F(CubeTest, ARenderThatRunsOutOfMemoryAnswersSoAndLeavesTheSceneAsItWas) {
                          EXPECT_EQ(NodesInUse(), nodes);
                        });
   EXPECT_EQ(RecordingDriver::lines.size(), 12u);
+}
+
+// Copies of a scene stacked on one another draw each segment of the scene
+// once per copy: edges that coincide on the screen cut each other nowhere
+// new, and occluders with one plane and outline hide the same points,
+// however many of them there are (four copies: more than the renderer
+// keeps of a set of twins). Seeded random boxes, parallel and perspective,
+// visible and hidden output.
+TEST_F(HiddenLineTest, StackedCopiesOfAnySceneDrawEachSegmentOncePerCopy) {
+  constexpr int kCopies = 4;
+  Word(VO_CONTROL_HL_CANDIDATE_MASK, 0x216);
+  Word(VO_CONTROL_HL_OUTPUT_MASK, 9);
+  for (uint32_t seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> at(-2.5f, 2.5f), size(0.4f, 2.0f);
+    std::vector<std::array<float, 6>> boxes(5);
+    for (auto &b : boxes) {
+      const float x = at(random), y = at(random), z = at(random);
+      b = {x, x + size(random), y, y + size(random), z, z + size(random)};
+    }
+    auto drawn = [&](int copies) {
+      std::vector<VtPrimitive *> scene;
+      for (const auto &b : boxes)
+        for (int c = 0; c < copies; ++c) scene.push_back(Box(b[0], b[1], b[2], b[3], b[4], b[5]));
+      Scene(scene);
+      View({10, 7, 5}, seed % 2 == 0 ? VO_PROJECTION_PARALLEL : VO_PROJECTION_PERSPECTIVE);
+      RecordingDriver::Reset();
+      EXPECT_EQ(VoExecute(VO_EXECUTE_HIDDEN_LINE), 0u);
+      std::vector<std::array<float, 4>> segments = Segments();
+      std::sort(segments.begin(), segments.end());
+      return segments;
+    };
+    const std::vector<std::array<float, 4>> once = drawn(1);
+    std::vector<std::array<float, 4>> expected;
+    for (const auto &segment : once) expected.insert(expected.end(), kCopies, segment);
+    ASSERT_FALSE(once.empty());
+    EXPECT_EQ(drawn(kCopies), expected);
+  }
 }
 
 }  // namespace
