@@ -3,9 +3,7 @@
 // it compresses and the files it reads, all through jpeg_glue.
 //
 // A row or end frame without a begun frame is refused; a second begin
-// frame abandons the first compression. Rows a frame did not deliver (a
-// frame of lines only, as the wireframe renderer's) go out black at its end,
-// as the BMP and Targa drivers write them. A frame side past 65535 (the
+// frame abandons the first compression. A frame side past 65535 (the
 // format's 16-bit field) is refused with message 2853 naming both sides. Both reads rewind the stream first:
 // a driver does not rely on where its caller left it.
 
@@ -35,7 +33,6 @@ struct JpegState {
   uint32_t smoothing;
   uint32_t rewind;
   JpegWriter *writer;  // the begun frame's compression, or null
-  uint32_t width;
   uint32_t height;
   uint32_t rows;
 };
@@ -93,7 +90,6 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
                                      s->smoothing, driver::file::FrameworkTitle()};
   VtStatus st = 0;
   s->writer = JpegWriterBegin(s->out, settings, &st);
-  s->width = settings.width;
   s->height = settings.height;
   s->rows = 0;
   return st;
@@ -109,23 +105,11 @@ VtStatus RowCompress(uint32_t, void *pixels) {
   return JpegWriterRow(s->writer, static_cast<const uint8_t *>(pixels)) ? 0 : kWriteFailed;
 }
 
-// libjpeg finishes only a compression given every row it was promised.
-bool RowsPad(JpegState *s) {
-  if (s->rows >= s->height) return true;
-  auto *blank = static_cast<uint8_t *>(VoAllocate(s->width * 3));  // a side is at most 65535
-  if (blank == nullptr) return false;
-  std::memset(blank, 0, size_t{s->width} * 3);
-  bool ok = true;
-  for (; ok && s->rows < s->height; ++s->rows) ok = JpegWriterRow(s->writer, blank);
-  VoDeallocate(blank);
-  return ok;
-}
-
 VtStatus FrameEnd() {
   JpegState *s = State();
   if (s == nullptr || s->writer == nullptr)
     return FrameRefuse(kDriver, kWriteFailed, "an end frame without a begun frame");
-  const bool ok = RowsPad(s) && JpegWriterFinish(s->writer) && std::fflush(s->out) == 0;
+  const bool ok = JpegWriterFinish(s->writer) && std::fflush(s->out) == 0;
   WriterRelease(s);
   return ok ? 0 : kWriteFailed;
 }
@@ -195,8 +179,7 @@ struct JpegTable {
 };
 
 VtStatus Start() {
-  return driver::file::ModuleStart(g_state, JpegState{stdout, 85, 0, 1, nullptr, 0, 0, 0},
-                                   &VoEntryJPEGDriver);
+  return driver::file::ModuleStart(g_state, JpegState{stdout, 85, 0, 1, nullptr, 0, 0}, &VoEntryJPEGDriver);
 }
 
 VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvjpg", &WriterRelease); }

@@ -199,35 +199,6 @@ TEST_F(Jpeg, AStreamFailingInARowOrAtFinishGives793) {
   }
 }
 
-TEST_F(Jpeg, RowsAFrameDidNotDeliverGoOutBlack) {
-  // A wireframe render draws lines only: its frame delivers no rows.
-  VtDriverRecord *d = Driver("vodrvjpg");
-  Set(0x4f0001, TypedNat32(95));
-  for (size_t delivered : {size_t{0}, size_t{5}, size_t{11}}) {
-    SCOPED_TRACE(delivered);
-    std::FILE *f = std::tmpfile();
-    ASSERT_EQ(FileSet(d, f), 0u);
-    ASSERT_EQ(VoDriverBeginFrame(d, 0, 15, 0, 11), 0u);
-    Bytes white(16 * 3, 255);
-    for (size_t y = 0; y < delivered; ++y)
-      ASSERT_EQ(VoDriverWriteScan(d, static_cast<uint32_t>(y), white.data()), 0u);
-    EXPECT_EQ(VoDriverEndFrame(d), 0u);
-    const Bytes file = Contents(f);
-    ASSERT_EQ(FileSet(d, nullptr), 0u);
-    std::fclose(f);
-    int32_t width = 0, height = 0;
-    const Bytes image = ReadBack(file, "lines.jpg", &width, &height);
-    ASSERT_EQ(image.size(), 16u * 12 * 3);
-    EXPECT_EQ(width, 16);
-    EXPECT_EQ(height, 12);
-    // Rows away from the white-black edge (8 x 8 blocks blur across it).
-    for (size_t y = 0; y < 12; ++y) {
-      if (y + 2 >= delivered && y < delivered + 2) continue;
-      EXPECT_NEAR(image[y * 16 * 3 + 24], y < delivered ? 255 : 0, 8) << "row " << y;
-    }
-  }
-}
-
 // The posted diagnostics of the message (strings only).
 std::vector<std::vector<std::string>> StringsOf(uint32_t message) {
   std::vector<std::vector<std::string>> out;
