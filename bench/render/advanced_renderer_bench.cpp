@@ -84,23 +84,11 @@ BENCHMARK(ABufferHalfTransparent)->Arg(40)->Unit(benchmark::kMillisecond);
 BENCHMARK(ZBufferWorkers)->Apply(FieldWorkerCases);
 BENCHMARK(ABufferWorkers)->Args({400, 0})->Args({400, 8})->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Long thin triangles across a 10 x 7.5 field at random depths: each about
-// 8 long and 0.05 wide, so most pixels they touch are edge pixels.
-void ThinTriangles(benchmark::State &state, uint32_t code) {
-  Lib();
-  const int n = static_cast<int>(state.range(0));
-  std::mt19937 random(5000);
-  std::uniform_real_distribution<float> x(0, 10), y(0, 7.5f), z(-1, 1), turn(0, 6.2831853f);
-  std::vector<float> world;
-  std::vector<int32_t> indices, counts(static_cast<size_t>(n), 3);
-  for (int i = 0; i < n; ++i) {
-    const float cx = x(random), cy = y(random), a = turn(random), depth = z(random);
-    const float dx = 4 * std::cos(a), dy = 4 * std::sin(a), wx = -0.025f * std::sin(a),
-                wy = 0.025f * std::cos(a);
-    world.insert(world.end(), {cx - dx - wx, cy - dy - wy, depth, cx + dx, cy + dy, depth + 0.3f,
-                               cx - dx + wx, cy - dy + wy, depth});
-    indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
-  }
+// One mesh of the triangles whose corners world holds, rendered by code.
+void TrianglesRender(benchmark::State &state, uint32_t code, std::vector<float> &world) {
+  const auto n = static_cast<int32_t>(world.size() / 9);
+  std::vector<int32_t> indices(world.size() / 3), counts(static_cast<size_t>(n), 3);
+  for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<int32_t>(i);
   const uint32_t ids[] = {VO_VERT_WORLD};
   VtTypedValue data[1] = {};
   data[0].value.p = world.data();
@@ -111,6 +99,24 @@ void ThinTriangles(benchmark::State &state, uint32_t code) {
   state.counters["triangles"] = n;
   vo::VoReferenceListDestroy(scene, nullptr);
   vo::VoPrimitiveDestroy(mesh);
+}
+
+// Long thin triangles across a 10 x 7.5 field at random depths: each about
+// 8 long and 0.05 wide, so most pixels they touch are edge pixels.
+void ThinTriangles(benchmark::State &state, uint32_t code) {
+  Lib();
+  const int n = static_cast<int>(state.range(0));
+  std::mt19937 random(5000);
+  std::uniform_real_distribution<float> x(0, 10), y(0, 7.5f), z(-1, 1), turn(0, 6.2831853f);
+  std::vector<float> world;
+  for (int i = 0; i < n; ++i) {
+    const float cx = x(random), cy = y(random), a = turn(random), depth = z(random);
+    const float dx = 4 * std::cos(a), dy = 4 * std::sin(a), wx = -0.025f * std::sin(a),
+                wy = 0.025f * std::cos(a);
+    world.insert(world.end(), {cx - dx - wx, cy - dy - wy, depth, cx + dx, cy + dy, depth + 0.3f,
+                               cx - dx + wx, cy - dy + wy, depth});
+  }
+  TrianglesRender(state, code, world);
 }
 
 void ThinABuffer(benchmark::State &state) { ThinTriangles(state, 0x200002); }
@@ -126,21 +132,8 @@ void StackedABuffer(benchmark::State &state) {
   Lib();
   const int n = static_cast<int>(state.range(0));
   std::vector<float> world;
-  std::vector<int32_t> indices, counts(static_cast<size_t>(n), 3);
-  for (int i = 0; i < n; ++i) {
-    world.insert(world.end(), {1, 1, 0, 9, 1, 0, 5, 6.5f, 0});
-    indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
-  }
-  const uint32_t ids[] = {VO_VERT_WORLD};
-  VtTypedValue data[1] = {};
-  data[0].value.p = world.data();
-  VtPrimitive *mesh = vo::VoPrimitiveCreateMesh(static_cast<uint32_t>(n), nullptr, counts.data(),
-                                                indices.data(), 1, ids, data);
-  VtReference *scene = vo::VoPrimitiveListCreate(1, &mesh);
-  Frames(state, 0x200002, scene);
-  state.counters["triangles"] = n;
-  vo::VoReferenceListDestroy(scene, nullptr);
-  vo::VoPrimitiveDestroy(mesh);
+  for (int i = 0; i < n; ++i) world.insert(world.end(), {1, 1, 0, 9, 1, 0, 5, 6.5f, 0});
+  TrianglesRender(state, 0x200002, world);
 }
 BENCHMARK(StackedABuffer)->Arg(2000)->Arg(33333)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -18,14 +18,8 @@ namespace {
 
 constexpr uint32_t kNotFinite = 2926;  // the light refuses a value that is no finite number
 
-class LightArguments : public ::testing::Test {
+class LightArguments : public Started {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(VoInitialise(), 0u);
-    ASSERT_EQ(vo_test::Record(), 0u);
-  }
-  void TearDown() override { EXPECT_EQ(VoTerminate(), 0u); }
-
   static VtTypedValue Get(VtShader *light, const char *label) {
     VtTypedValue v{};
     EXPECT_EQ(VoShaderGetArg(light, label, &v), 0u) << label;

@@ -18,14 +18,7 @@
 namespace misuse {
 namespace {
 
-class Renders : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(VoInitialise(), 0u);
-    ASSERT_EQ(vo_test::Record(), 0u);
-  }
-  void TearDown() override { EXPECT_EQ(VoTerminate(), 0u); }
-};
+using Renders = Started;
 
 // A square whose corners lie near 1e30 (finite, so accepted): every
 // crossing of a pixel's scan line with its edges lies beyond the

@@ -11,7 +11,20 @@
 
 #include <vo/vo_api.h>
 
+#include "support/test_support.h"
+
 namespace misuse {
+
+// The library started for one test, its diagnostics recorded, and stopped
+// after it.
+class Started : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(VoInitialise(), 0u);
+    ASSERT_EQ(vo_test::Record(), 0u);
+  }
+  void TearDown() override { EXPECT_EQ(VoTerminate(), 0u); }
+};
 
 // A screen buffer's colours, row by row.
 inline void ReadBuffer(VtScreenBuffer *buffer, uint32_t width, uint32_t height, std::vector<float> *picture) {
