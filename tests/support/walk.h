@@ -456,9 +456,7 @@ class Walk {
         Call("VoViewSetClipping(v%d)", id);
         Answer(VoViewSetClipping(view, Between(0.05, 1), Between(15, 100)));
         break;
-      default:
-        Call("VoViewAutoClipping(v%d)", id);
-        Answer(VoViewAutoClipping(view));
+      default: Call("VoViewAutoClipping(v%d)", id); Answer(VoViewAutoClipping(view));
     }
   }
 
