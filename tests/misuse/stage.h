@@ -46,7 +46,9 @@ class Stage {
  public:
   static constexpr uint32_t kWidth = 16, kHeight = 12;
 
-  explicit Stage(const Mesh &mesh) {
+  // Colours are kept as bytes, or as floats (which keep a value that is no
+  // finite number as it was written) when asked.
+  explicit Stage(const Mesh &mesh, bool float_colours = false) {
     buffer_ = VoScreenBufferCreate();
     VtTypedValue v{};
     v.type = VtNat32;
@@ -54,6 +56,7 @@ class Stage {
     ok_ = buffer_ != nullptr && VoScreenBufferSetControl(buffer_, VO_SB_WIDTH, &v) == 0;
     v.value.u = kHeight;
     ok_ = ok_ && VoScreenBufferSetControl(buffer_, VO_SB_HEIGHT, &v) == 0 &&
+          (!float_colours || VoScreenBufferSetPrecision(buffer_, VO_SB_COLOUR, VO_SB_FLOAT) == 0) &&
           VoScreenBufferAllocateData(buffer_, VO_SB_COLOUR) == 0 && VoScreenBufferSet(buffer_) == 0;
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data[1]{};
@@ -89,6 +92,7 @@ class Stage {
   bool ok() const { return ok_; }
   VtPrimitive *primitive() const { return primitive_; }
   VtShader *point_light() const { return point_; }
+  VtReference *list() const { return list_; }
 
   // A render of the code on the worker count given; its status, and the
   // picture in *picture.

