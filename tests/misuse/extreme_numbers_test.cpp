@@ -249,11 +249,7 @@ std::string RunCase(uint32_t seed) {
           fault += std::string(at) + "wrote a colour that is no finite number; ";
           break;
         }
-      // Workers hand their float rows to the driver's own float-row
-      // operation, past the screen buffer standing in for it: such a render
-      // answers a bare 256 and leaves the buffer empty. Until that is
-      // mended, the worker counts are compared on byte rows.
-      if (!(Draw(stage, lines, kCodes[i], 3, false) == Draw(stage, lines, kCodes[i], 0, false)))
+      if (!(Draw(stage, lines, kCodes[i], 3, true) == alone))
         fault += std::string(at) + "answered or drew otherwise on three workers; ";
       if (refused && !(alone == before[i]))
         fault += std::string(at) + "drew otherwise after a refused value; ";

@@ -13,7 +13,10 @@
 //   not stored, and the begin-frame replacement neither resizes nor moves
 //   the region; each user puts back the value it found;
 // - detaching puts back only callbacks that are still ours, and never a
-//   null: under the null driver it puts back that driver's own procedures.
+//   null: under the null driver it puts back that driver's own procedures;
+// - an announcement of changed callbacks attaches again only when a slot
+//   is no longer ours or another driver is current: setting the
+//   begin-frame slot mid-frame would drop the region the frame recorded.
 
 #include <type_traits>
 
@@ -60,6 +63,15 @@ void Restore(Context *c) {
     VtProc back = c->saved[i] != nullptr ? c->saved[i] : VoDriverOperationGet(c->attached, kReplacedCodes[i]);
     if (back != nullptr) (void)VoCallBackSet(kReplacedCodes[i], back);
   }
+}
+
+// True while the target is attached to the current driver as attaching
+// left it: every replacement still in its slot.
+bool StillAttached(const Context *c) {
+  if (c->attached == nullptr || VoDriverGet() != c->attached) return false;
+  for (uint32_t i = 0; i < kReplacements; ++i)
+    if (VoCallBackGet(kReplacedCodes[i]) != Replacement(i)) return false;
+  return true;
 }
 
 uint32_t Oversampling() {
@@ -160,6 +172,11 @@ VtScreenBuffer *VoScreenBufferGet() {
 VtStatus VoScreenBufferCallBacksChanged() {
   Context *c = State();
   if (c == nullptr || c->switching || c->target == nullptr || ThreadIdentity() != VoThreadMainGet()) return 0;
+  // Every callback set is announced (a threaded pass sets the progress
+  // callback as its workers start and stop, inside the frame). Attaching
+  // again would set the begin-frame slot anew, which makes the framework
+  // forget the frame's region, and its float rows are then refused.
+  if (StillAttached(c)) return 0;
   return VoScreenBufferSet(c->target);
 }
 
