@@ -3,6 +3,7 @@
 // linear classes.
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "scene/voxform/transform.h"
@@ -135,6 +136,11 @@ VtTransform *VoTransformCreate() { return RecordNew(); }
 
 VtTransform *VoTransformDefine(const double *matrix) {
   if (matrix == nullptr) return nullptr;
+  // An entry that is no finite number has no inverse to classify, and would
+  // reach every point the transform moves and the bounds and shadow maps
+  // made from them: it is refused as a singular matrix is, with null.
+  for (int i = 0; i < 16; ++i)
+    if (!std::isfinite(matrix[i])) return nullptr;
   VtTransform *operand = OperandDefine(matrix);
   if (operand == nullptr || (operand->flags & kFlagSingular)) return nullptr;
   return VoTransformCopy(operand);

@@ -1,5 +1,7 @@
 // Classification and inversion of matrices, and VoTransformDefine.
 
+#include <limits>
+
 #include "transform_fixture.h"
 
 namespace vo::test {
@@ -44,6 +46,28 @@ TEST_F(TransformTest, ClassifiesInvertsAndDefinesMatrices) {
     EXPECT_EQ(VoTransformClassify(m.data(), nullptr, nullptr, nullptr), 0x100u);
     EXPECT_EQ(VoTransformDefine(m.data()), nullptr);
   }
+}
+
+TEST_F(TransformTest, DefineRefusesAMatrixWithAnEntryThatIsNoFiniteNumberAsItRefusesASingularOne) {
+  const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  const struct {
+    int entry;  // of the unit matrix, set to value
+    double value;
+    bool defined;
+  } cases[] = {
+      {7, nan, false}, {12, inf, false}, {10, -inf, false}, {3, -nan, false}, {15, inf, false},
+      {5, 0, false},   {0, 1e30, true},  {4, -0.0, true},   {13, 1e30, true}, {15, 1e30, true},
+  };
+  for (const auto &c : cases) {
+    std::vector<double> m = Diagonal(1, 1, 1, 1);
+    m[static_cast<size_t>(c.entry)] = c.value;
+    VtTransform *t = VoTransformDefine(m.data());
+    EXPECT_EQ(t != nullptr, c.defined) << "entry " << c.entry << " = " << c.value;
+    if (t != nullptr) {
+      EXPECT_EQ(VoTransformDestroy(t), 0u);
+    }
+  }
+  EXPECT_TRUE(g_posted.empty());  // these operations post no diagnostics
 }
 
 }  // namespace
