@@ -32,17 +32,18 @@ TEST_F(ScreenBufferThreads, EveryRenderInFloatPixelsFillsTheBufferAndTheDriverAl
   const size_t bytes = static_cast<size_t>(image->bytes_per_row) * image->height;
   // Standard (flat, smooth, textured), advanced (z-, A-buffer), full pass
   // and post-process renders.
-  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x70002u, 0x600004u,
-                        0x600005u}) {
+  for (uint32_t code :
+       {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x70002u, 0x600004u, 0x600005u}) {
     std::vector<float> colours[2];
     std::vector<uint8_t> rows[2];
     for (int run = 0; run < 2; ++run) {
       std::fill_n(image->data, bytes, uint8_t{0});
-      EXPECT_EQ(stage.Render(code, run == 0 ? 0 : 3, &colours[run]), 0u) << std::hex << code << " run " << run;
+      EXPECT_EQ(stage.Render(code, run == 0 ? 0 : 3, &colours[run]), 0u)
+          << std::hex << code << " run " << run;
       rows[run].assign(image->data, image->data + bytes);
     }
-    EXPECT_TRUE(std::any_of(colours[0].begin(), colours[0].end(), [](float c) { return c > 0; })) << std::hex
-                                                                                                  << code;
+    EXPECT_TRUE(std::any_of(colours[0].begin(), colours[0].end(), [](float c) { return c > 0; }))
+        << std::hex << code;
     EXPECT_EQ(colours[1], colours[0]) << std::hex << code;
     EXPECT_EQ(rows[1], rows[0]) << std::hex << code;
   }
