@@ -19,9 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <algorithm>
@@ -176,7 +173,7 @@ std::string RunCase(uint32_t seed) {
   std::string fault;
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
   {
-    const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}}, true);
+    const Stage stage(Square(), true);
     VtTypedValue code{};
     code.type = VtEnum;
     code.value.u = 0x200001;
@@ -264,32 +261,6 @@ std::string RunCase(uint32_t seed) {
   return fault;
 }
 
-// The case in a forked process: its fault, or how the process died.
-std::string RunForked(uint32_t seed) {
-  int out[2];
-  if (pipe(out) != 0) return "no pipe";
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
-    const std::string fault = RunCase(seed);
-    if (!fault.empty()) (void)!write(out[1], fault.data(), fault.size());
-    _exit(fault.empty() ? 0 : 1);
-  }
-  close(out[1]);
-  std::string fault;
-  char buffer[256];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-    fault.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFSIGNALED(status)) return fault + "died of signal " + std::to_string(WTERMSIG(status));
-  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && fault.empty()))
-    return fault + "ended with status " + std::to_string(WEXITSTATUS(status));
-  return fault;
-}
-
 // The sanitizer builds, many times slower, run the cells of one colour of
 // a checkerboard over places and values: every place, every value.
 TEST(ExtremeNumbers, EveryRenderAnswersAndDrawsFiniteColoursAlikeOnAnyWorkerCountWhateverNumberIsGiven) {
@@ -298,7 +269,7 @@ TEST(ExtremeNumbers, EveryRenderAnswersAndDrawsFiniteColoursAlikeOnAnyWorkerCoun
   if (asked) (void)std::sscanf(std::getenv("VO_EXTREME_SEEDS"), "%u,%u", &first, &count);
   for (uint32_t seed = first; seed < first + count; ++seed)
     if (asked || !vo::test::kSanitized || (seed % kPlaces + seed / kPlaces) % 2 == 0) {
-      EXPECT_EQ(RunForked(seed), "") << "seed " << seed;
+      EXPECT_EQ(ForkedFault([seed] { return RunCase(seed); }), "") << "seed " << seed;
     }
 }
 

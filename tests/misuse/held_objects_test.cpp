@@ -11,9 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -217,7 +214,7 @@ std::string RunCase(const Case &c, uint32_t code, int32_t workers) {
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
   Scene s;
   {
-    const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+    const Stage stage(Square());
     if (!stage.ok()) return "the stage was not made";
     s.stage = &stage;
     s.code = code;
@@ -253,39 +250,13 @@ std::string RunCase(const Case &c, uint32_t code, int32_t workers) {
   return s.fault;
 }
 
-// The case in a forked process: its fault, or how the process died.
-std::string RunForked(const Case &c, uint32_t code, int32_t workers) {
-  int out[2];
-  if (pipe(out) != 0) return "no pipe";
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
-    const std::string fault = RunCase(c, code, workers);
-    if (!fault.empty()) (void)!write(out[1], fault.data(), fault.size());
-    _exit(fault.empty() ? 0 : 1);
-  }
-  close(out[1]);
-  std::string fault;
-  char buffer[256];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-    fault.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFSIGNALED(status)) return fault + "died of signal " + std::to_string(WTERMSIG(status));
-  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && fault.empty()))
-    return fault + "ended with status " + std::to_string(WEXITSTATUS(status));
-  return fault;
-}
-
 TEST(HeldObjects, WhatAHolderOrARunningRenderHoldsIsRefusedToItsDestroyAndTheRenderGoesOn) {
   for (const Case &c : kCases)
     for (uint32_t code : {0xc0001u, 0x200001u, 0x70001u})
       for (int32_t workers : {0, 4}) {
         SCOPED_TRACE(::testing::Message() << c.name << ", render 0x" << std::hex << code << std::dec << " on "
                                           << workers << " workers");
-        EXPECT_EQ(RunForked(c, code, workers), "");
+        EXPECT_EQ(ForkedFault([&] { return RunCase(c, code, workers); }), "");
       }
 }
 

@@ -87,12 +87,9 @@ TEST_F(LightArguments, EveryLightClassRefusesAPlaceAimDirectionColourOrBrightnes
 // A point light moved to infinity (refused) still lights the mesh from
 // where it stood, with its shadows, on any worker count.
 TEST_F(LightArguments, ARenderAfterARefusedLightLocationIsFiniteLitAndUnchangedOnAnyWorkerCount) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   ASSERT_TRUE(stage.ok());
-  VtTypedValue on{};
-  on.type = VtBoolean;
-  on.value.i = 1;
-  ASSERT_EQ(VoShaderSetArg(stage.point_light(), "shadows", &on), 0u);
+  ASSERT_EQ(ShadowsOn(stage.point_light()), 0u);
   std::vector<float> lit;
   ASSERT_EQ(stage.Render(0x200001, 0, &lit), 0u);
   VtTypedValue far{};

@@ -258,7 +258,7 @@ class Elsewhere {
 // from the poll and progress callbacks of a render whose bands go to four
 // worker threads.
 TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   ASSERT_TRUE(stage.ok());
   const Elsewhere elsewhere(stage);
   ASSERT_TRUE(elsewhere.ok());
@@ -348,7 +348,7 @@ TEST_F(NestedRenders, ARenderStartedMidScanLeavesTheOuterOneAsItWas) {
 // it does alone, before or after the outer picture. The hidden-line
 // renderer refuses a scanline render from its callbacks first (2914).
 TEST_F(NestedRenders, ARenderInsideAnotherCannotShareTheFileDriverWhoseFrameTheOuterHoldsOpen) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   ASSERT_TRUE(stage.ok());
   ASSERT_EQ(VoScreenBufferSet(nullptr), 0u);
   const char *const drivers[] = {"vodrvbmp", "vodrvtga", "vodrvjpg"};
@@ -419,7 +419,7 @@ TEST_F(NestedRenders, ARenderInsideAnotherCannotShareTheFileDriverWhoseFrameTheO
 // the pass: a render a shader asks there is refused (message 2844) and the
 // outer picture is as without it.
 TEST_F(NestedRenders, ARenderAShaderAsksOnAWorkerIsRefused) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   ASSERT_TRUE(stage.ok());
   const Elsewhere elsewhere(stage);
   ASSERT_TRUE(elsewhere.ok());

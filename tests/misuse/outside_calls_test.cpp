@@ -14,6 +14,7 @@
 
 #include <vo/vo_api.h>
 
+#include "misuse/stage.h"
 #include "support/test_support.h"
 
 namespace misuse {
@@ -36,16 +37,6 @@ TEST(OutsideCalls, ConsoleReadingEndsWhenNoDriverCanBeCalled) {
     EXPECT_EQ(VoTerminate(), 0u);
   }
 }
-
-// A started library and a recorder of its diagnostics.
-class Started : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(VoInitialise(), 0u);
-    ASSERT_EQ(vo_test::Record(), 0u);
-  }
-  void TearDown() override { EXPECT_EQ(VoTerminate(), 0u); }
-};
 
 // A bump map tilts the normal of the point being shaded; with none (no
 // shading call under way, the shader globals' normal and derivatives are

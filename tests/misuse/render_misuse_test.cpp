@@ -43,7 +43,7 @@ TEST_F(Renders, APolygonNear1e30IsRayTracedOnAnyWorkerCount) {
 // primitive not live, whatever the worker count (bands of one row go to
 // the worker threads).
 TEST_F(Renders, AnAreaLightWhoseEmitterWasDestroyedRefusesTheRenderOnAnyWorkerCount) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   const float corners[12] = {-0.5f, -0.5f, 2, -0.5f, 0.5f, 2, 0.5f, 0.5f, 2, 0.5f, -0.5f, 2};
   const uint32_t ids[1] = {VO_VERT_WORLD};
   VtTypedValue data[1]{}, v{};
@@ -77,12 +77,9 @@ TEST_F(Renders, AnAreaLightWhoseEmitterWasDestroyedRefusesTheRenderOnAnyWorkerCo
 // point light's shadow maps in views of the library's own) follow. A hither
 // of zero, moved as well, is the ordinary path and says nothing.
 TEST_F(Renders, AGivenHitherMovedPastTheSceneIsToldOnceForAnyNumberOfRenders) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   ASSERT_TRUE(stage.ok());
-  VtTypedValue on{};
-  on.type = VtBoolean;
-  on.value.i = 1;
-  ASSERT_EQ(VoShaderSetArg(stage.point_light(), "shadows", &on), 0u);
+  ASSERT_EQ(ShadowsOn(stage.point_light()), 0u);
   constexpr uint32_t kHitherMoved = 2927;
   struct Step {
     double hither;
@@ -139,7 +136,7 @@ VtStatus Progress(uint32_t, VtTypedValue *) {
 // goes on to the status and picture it has undisturbed; a primitive the
 // list does not reach is destroyed as at any time.
 TEST_F(Renders, ProgressCallbacksCannotPullTheSceneFromUnderTheirRender) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   ASSERT_TRUE(stage.ok());
   ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
   for (uint32_t code : {0xc0001u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x190001u})
@@ -185,7 +182,7 @@ TEST_F(Renders, ProgressCallbacksCannotPullTheSceneFromUnderTheirRender) {
 // band with its own viewport) and on 4 worker threads; oversampled too
 // (the renderers' own enlarged views are not the application's).
 TEST_F(Renders, ARenderStartedFromAProgressCallbackLeavesTheOuterOneAsItWas) {
-  const Stage stage(Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
+  const Stage stage(Square());
   ASSERT_TRUE(stage.ok());
   ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
   constexpr uint32_t kOversampling = 0xc000e;  // the standard renderer's control, which every pass reads

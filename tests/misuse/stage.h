@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include <vo/vo_api.h>
@@ -41,6 +47,44 @@ struct Mesh {
   std::vector<float> corners;  // x, y, z each
   std::vector<int32_t> counts, indices;
 };
+
+// The unit square at z = 0, the stage most cases light.
+inline Mesh Square() { return Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}}; }
+
+// A light made to cast shadows (its "shadows" argument true).
+inline VtStatus ShadowsOn(VtShader *light) {
+  VtTypedValue on{};
+  on.type = VtBoolean;
+  on.value.i = 1;
+  return VoShaderSetArg(light, "shadows", &on);
+}
+
+// A case run in a forked process: the fault it reports, or how the
+// process died.
+inline std::string ForkedFault(const std::function<std::string()> &run) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    const std::string fault = run();
+    if (!fault.empty()) (void)!write(out[1], fault.data(), fault.size());
+    _exit(fault.empty() ? 0 : 1);
+  }
+  close(out[1]);
+  std::string fault;
+  char buffer[256];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    fault.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return fault + "died of signal " + std::to_string(WTERMSIG(status));
+  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && fault.empty()))
+    return fault + "ended with status " + std::to_string(WEXITSTATUS(status));
+  return fault;
+}
 
 class Stage {
  public:
