@@ -13,6 +13,9 @@
 // before. Each case runs in a process of its own, so that a crash fails
 // that case only.
 //
+// Named rows (a stroke too thin to draw, automatic clipping stretched by one
+// far vertex) follow the seeded table.
+//
 // A seed names its cell (seed % 10 the place, seed / 10 % 8 the value) and
 // draws the corner, component or matrix entry. The suite runs every cell
 // once (seeds 0-79); VO_EXTREME_SEEDS=<first>,<count> runs as many as asked.
@@ -29,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include <vo/vo_npr.h>
 #include <vo/vo_postprocess.h>
 
 #include "long_session/image_target.h"
@@ -271,6 +275,109 @@ TEST(ExtremeNumbers, EveryRenderAnswersAndDrawsFiniteColoursAlikeOnAnyWorkerCoun
     if (asked || !vo::test::kSanitized || (seed % kPlaces + seed / kPlaces) % 2 == 0) {
       EXPECT_EQ(ForkedFault([seed] { return RunCase(seed); }), "") << "seed " << seed;
     }
+}
+
+// Named extremes, each a row run in a process of its own against an answer
+// found another way: a stroke width far below a pixel draws what width 0
+// draws, without a word of memory (2880); automatic clipping that one far
+// vertex or far part stretches says so (2940) exactly when the z-buffer
+// then draws none of the stage's square, which the square alone draws.
+constexpr uint32_t kNoMemoryNpr = 2880, kNearBeyond = 2940;
+
+VtStatus Widths(float w) {
+  VtTypedValue v{};
+  v.type = VtFloat;
+  v.value.f = w;
+  return VoControlSet(VO_CONTROL_NPR_NEAR_WIDTH, &v) | VoControlSet(VO_CONTROL_NPR_FAR_WIDTH, &v);
+}
+
+std::string ThinStrokes() {
+  std::string fault;
+  const Stage stage(Square(), true);
+  if (!stage.ok()) return "the stage was not made";
+  for (uint32_t code : {0x600004u, 0x600005u}) {
+    std::vector<float> none, thin;
+    const VtStatus zero = Widths(0) | stage.Render(code, 0, &none);
+    vo_test::Recorded().clear();
+    const VtStatus st = Widths(1e-9f) | stage.Render(code, 0, &thin);
+    char at[48];
+    std::snprintf(at, sizeof at, "render 0x%x: ", code);
+    if (st != zero || thin != none) fault += std::string(at) + "drew otherwise than width 0; ";
+    if (!vo_test::WithMessage(kNoMemoryNpr).empty()) fault += std::string(at) + "1e-9 taken for no memory; ";
+  }
+  return fault;
+}
+
+// The stage with a quad beside its square, and with it a vertex no face
+// uses at 1e38, a corner moved to 1e30 after the quad was made, or the quad
+// scaled by 1e20 (a part far from the rest); far 0 is the stage alone.
+enum Far { kNone, kUnused, kCorner, kScaled };
+
+std::string FarAutoClipping(Far far) {
+  const Stage stage(Square(), true);
+  if (!stage.ok()) return "the stage was not made";
+  Quad q;
+  // Corners 0, 1, 2 and 4 make the face; corner 3 is used in its place
+  // unless it lies far away unused.
+  float corners[15];
+  std::copy_n(q.corners, 12, corners);
+  std::copy_n(q.corners + 9, 3, corners + 12);
+  if (far == kUnused) corners[9] = 1e38f;
+  if (far == kScaled)
+    for (float &c : corners) c *= 1e20f;
+  const uint32_t ids[1] = {VO_VERT_WORLD};
+  VtTypedValue data[1]{};
+  data[0].type = VtGenericPtr, data[0].value.p = corners;
+  const int32_t counts[1] = {4}, indices[4] = {0, 1, 2, far == kUnused ? 4 : 3};
+  VtPrimitive *quad =
+      far != kNone ? VoPrimitiveCreateMesh(1, nullptr, counts, indices, 1, ids, data) : nullptr;
+  VtPrimitive *members[2] = {stage.primitive(), quad};
+  VtReference *list = VoPrimitiveListCreate(quad != nullptr ? 2 : 1, members);
+  std::string fault;
+  if (far != kNone && quad == nullptr) fault = "no quad; ";
+  VtTypedValue first{};
+  if (far == kCorner && quad != nullptr && VoPrimitiveGetProperty(quad, VO_PRIM_VERTS, &first) == 0) {
+    const float to[3] = {1e30f, -0.5f, 0.5f};
+    VtTypedValue v{};
+    v.type = VtGenericPtr, v.value.p = const_cast<float *>(to);
+    (void)VoVertexSetProperty(quad, *static_cast<VtVertex **>(first.value.p), VO_VERT_WORLD, &v);
+  }
+  if (list == nullptr || VoPrimitiveListSet(list) != 0) fault += "no scene; ";
+  vo_test::Recorded().clear();
+  if (VoViewAutoClipping(nullptr) != 0) fault += "automatic clipping refused; ";
+  const bool warned = vo_test::WithMessage(kNearBeyond).size() == 1;
+  std::vector<float> picture;
+  (void)stage.Render(0x200001, 0, &picture);
+  const bool square_drawn = std::any_of(picture.begin(), picture.end(), [](float c) { return c != 0; });
+  if (warned == square_drawn) fault += warned ? "warned, and drew the square; " : "drew nothing, unwarned; ";
+  (void)VoPrimitiveListSet(nullptr);
+  if (list != nullptr) (void)VoReferenceListDestroy(list, nullptr);
+  if (quad != nullptr) (void)VoPrimitiveDestroy(quad);
+  return fault;
+}
+
+TEST(ExtremeNumbers, StrokesTooThinToDrawAndAutomaticClippingStretchedByOneFarVertexAnswerAsTheirOwnRowsSay) {
+  struct Row {
+    const char *what;
+    std::string (*run)();
+  };
+  const Row rows[] = {
+      {"stroke width 1e-9", &ThinStrokes},
+      {"automatic clipping of the stage", [] { return FarAutoClipping(kNone); }},
+      {"automatic clipping with an unused vertex at 1e38", [] { return FarAutoClipping(kUnused); }},
+      {"automatic clipping with a corner at 1e30", [] { return FarAutoClipping(kCorner); }},
+      {"automatic clipping with a quad scaled by 1e20", [] { return FarAutoClipping(kScaled); }},
+  };
+  for (const Row &row : rows)
+    EXPECT_EQ(ForkedFault([&row] {
+                if (VoInitialise() != 0 || vo_test::Record() != 0)
+                  return std::string("the library did not start");
+                std::string fault = row.run();
+                if (VoTerminate() != 0) fault += "the library did not stop; ";
+                return fault;
+              }),
+              "")
+        << row.what;
 }
 
 }  // namespace

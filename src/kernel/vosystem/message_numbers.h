@@ -516,6 +516,11 @@ constexpr uint32_t kLightArgumentNotFinite = 2926;  // a light argument with a v
 constexpr uint32_t kHitherMovedOut = 2927;  // evaluation moved a view's given hither plane farther out (view,
                                             // given, used)
 
+// Distances and widths chosen for the application that draw nothing,
+// 2940-2944.
+constexpr uint32_t kAutoClipNearBeyond = 2940;  // auto clipping whose perspective hither lies beyond a
+                                                // primitive (view, hither, yon, hither used, primitive)
+
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =
     2960;  // a handle that is no live object of the kind (procedure, handle, kind)

@@ -32,13 +32,17 @@ namespace {
 constexpr uint32_t kElementOperation = 0x1a0030;
 // The three operations the renderer's drawing reaches, then begin and end
 // frame: a capture is no picture, so no frame reaches the output (a file
-// driver would write an empty one).
-constexpr int kSwapped = 5;
-constexpr uint32_t kSwappedCodes[kSwapped] = {kElementOperation, VO_DRIVER_DRAW, VO_DRIVER_STYLE,
-                                              VO_DRIVER_BEGIN_FRAME, VO_DRIVER_END_FRAME};
+// driver would write an empty one); and the question whether the output
+// takes lines, which the capture does whatever the driver answers (a JPEG
+// driver refuses them, and the render would say its lines were not drawn).
+constexpr int kSwapped = 6;
+constexpr uint32_t kSwappedCodes[kSwapped] = {kElementOperation,   VO_DRIVER_DRAW,
+                                              VO_DRIVER_STYLE,     VO_DRIVER_BEGIN_FRAME,
+                                              VO_DRIVER_END_FRAME, VO_DRIVER_ACCEPT_OUTPUT};
 
 VtStatus CaptureFrame(int32_t, int32_t, int32_t, int32_t) { return 0; }
 VtStatus CaptureFrameEnd() { return 0; }
+VtStatus CaptureAccept(uint32_t) { return 0; }
 
 VtStatus Stamp(VtPrimitive *p, ListPath &path) {
   if (!PrimitiveLive(p)) return 0;
@@ -76,8 +80,8 @@ VtStatus Swap(Context *c, Saved *s) {
   c->driver = VoDriverGet();
   const VtProc ours[kSwapped] = {
       reinterpret_cast<VtProc>(&CaptureBeginPrimitive), reinterpret_cast<VtProc>(&CaptureSegment),
-      reinterpret_cast<VtProc>(&CaptureSetUser), reinterpret_cast<VtProc>(&CaptureFrame),
-      reinterpret_cast<VtProc>(&CaptureFrameEnd)};
+      reinterpret_cast<VtProc>(&CaptureSetUser),        reinterpret_cast<VtProc>(&CaptureFrame),
+      reinterpret_cast<VtProc>(&CaptureFrameEnd),       reinterpret_cast<VtProc>(&CaptureAccept)};
   for (int i = 0; i < kSwapped; ++i) c->saved[i] = VoDriverOperationGet(c->driver, kSwappedCodes[i]);
   for (int i = 0; i < kSwapped; ++i) st |= VoDriverSetOperation(c->driver, kSwappedCodes[i], ours[i]);
   s->contents_read = VoControlGet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &s->contents) == 0;

@@ -72,7 +72,7 @@ struct Registers {
 struct Context {
   // Capture state, meaningful while a capture runs.
   VtDriverRecord *driver;
-  VtProc saved[5];  // 0x1a0030, 0x1a0022, 0x1a001f, begin and end frame
+  VtProc saved[6];  // 0x1a0030, 0x1a0022, 0x1a001f, begin and end frame, 0x1a0020
   uintptr_t begin_word;
   void *primitive;
   void *owner;

@@ -4,7 +4,9 @@
 //
 // Invariants a reader must know:
 // - a segment whose projected ends coincide, or with an end at or behind
-//   the eye, is skipped; a ribbon of no drawn segment makes no mesh;
+//   the eye, is skipped; a ribbon of no drawn segment, or too thin to draw
+//   (width 1e-9 as width 0), makes no mesh, and a mesh refused otherwise
+//   is a lack of memory;
 // - the half-width tapers by (i/n)(1 - e) + e in floating point;
 // - ribbons are two-sided: the back-face cull never drops a stroke;
 // - the scene's primitive list is the application's again after drawing,
@@ -34,6 +36,10 @@ V2 Unit2(V2 a) {
   const double n = Length2(a);
   return n > 0 ? V2{a.x / n, a.y / n} : a;
 }
+
+// A half-width (in the normalised coordinates of the frame) at or below
+// this is not raised to the frame's least and draws nothing.
+constexpr double kThinnestDrawn = 1e-5;
 
 // One drawn segment: its point indices, projected ends, half-widths, unit
 // direction.
@@ -204,7 +210,7 @@ double HalfWidth(const Context *c, const VtNPREdge *e, const Parameters &p, uint
   if ((e->user & 4) != 0) w *= p.width_factor;
   if ((p.flags & VO_NPR_FLAG_TAPER) != 0)
     w *= (static_cast<double>(i) / e->count) * (1.0 - p.taper_end) + p.taper_end;
-  if (w > 1e-5) w = std::max(w, c->frame.min_half);
+  if (w > kThinnestDrawn) w = std::max(w, c->frame.min_half);
   return w;
 }
 
@@ -212,11 +218,15 @@ VtPrimitive *StrokeMeshCreate(Context *c, const VtNPREdge *e, const Parameters &
   if (e->count < 2) return nullptr;
   Ribbon r;
   std::vector<float> world, texture;
-  bool broad = false;  // some face has an area: a mesh refused then means no memory
+  // A ribbon no half-width of which reaches the thinnest drawn is no
+  // stroke, as one of width 0 is: its corners may coincide in floats, and
+  // the mesh refused as degenerate is then not taken for a lack of memory.
+  bool broad = false;
   try {
     const std::vector<Segment> segments = Segments(c, e, p);
     if (segments.empty()) return nullptr;
-    for (const Segment &g : segments) broad = broad || g.wa > 0 || g.wb > 0;
+    for (const Segment &g : segments) broad = broad || g.wa > kThinnestDrawn || g.wb > kThinnestDrawn;
+    if (!broad) return nullptr;
     RibbonBuild(segments, &r);
     world.resize(r.points.size() * 3);
     texture.resize(r.points.size() * 2);
@@ -235,7 +245,7 @@ VtPrimitive *StrokeMeshCreate(Context *c, const VtNPREdge *e, const Parameters &
   VtPrimitive *mesh = VoPrimitiveCreateMesh(static_cast<uint32_t>(r.sizes.size()), nullptr, r.sizes.data(),
                                             r.indices.data(), 2, ids, data);
   if (mesh == nullptr) {
-    if (broad) *status |= kNoMemory;
+    *status |= kNoMemory;
     return nullptr;
   }
   // A material that is no live one is refused here with its status.

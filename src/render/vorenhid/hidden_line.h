@@ -268,8 +268,11 @@ bool Interrupted(const VtHiddenLineContext *s);
 // ---- prepare.cpp (stages 1 and 2) ------------------------------------------
 VtStatus PrepareScene(VtHiddenLineContext *s, VtReference *list);
 VtStatus ExtractEdges(VtHiddenLineContext *s);
-// Offsets of the primitive's contents (cached).
-const Layout &LayoutFor(VtHiddenLineContext *s, const VtPrimitive *p);
+// Offsets of the primitive's contents, answered as a copy of the one
+// cached record: a reference to the record would change under its holder
+// at the next lookup for other contents (two occluders compared, or a
+// point's edge and its occluders, of a polygon and a mesh).
+Layout LayoutFor(VtHiddenLineContext *s, const VtPrimitive *p);
 // The supporting line a x + b y + c = 0 through two projection points,
 // (a, b) of unit length and pointing to the right of p0 -> p1.
 void LineThrough(const float *p0, const float *p1, VtHiddenLineEdgeData *rec);

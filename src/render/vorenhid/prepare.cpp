@@ -83,7 +83,7 @@ VtStatus PreparePlain(VtHiddenLineContext *s, VtPrimitive *p) {
   VtContents *c = VoContentsUnion(p->contents, count, kPlainAdded);
   if (c == nullptr) return VO_STATUS_NO_MEMORY;
   if (c != p->contents && VoPrimitiveSetContents(p, c) != 0) return VO_STATUS_NO_MEMORY;
-  const Layout &l = LayoutFor(s, p);
+  const Layout l = LayoutFor(s, p);
   if (Surface(type) && !had_plane)
     ForEachElement(First(p, l.polys), l.poly_next, [&](void *q) {
       (void)VoPolygonResetProperty(p, static_cast<VtPolygon *>(q), VO_POLY_PLANE);
@@ -543,7 +543,7 @@ void PairFree(VtPrimitive *p, const Layout &l, VtReference *ring) {
   (void)VoVertexReferenceListDestroy(p, ring, 0);
 }
 
-const Layout &LayoutFor(VtHiddenLineContext *s, const VtPrimitive *p) {
+Layout LayoutFor(VtHiddenLineContext *s, const VtPrimitive *p) {
   Layout &l = s->layout;
   const VtContents *c = p->contents;
   if (l.contents == c) return l;
@@ -613,8 +613,9 @@ VtStatus ExtractEdges(VtHiddenLineContext *s) {
     auto *p = static_cast<VtPrimitive *>(node->data);
     const int32_t cls = ViewClass(p);
     VtStatus one = 0;
-    if (cls != VO_CLIP_OUTSIDE && !Extracted(LayoutFor(s, p), p)) {
-      Stage2 stage{s, p, &LayoutFor(s, p), cls == VO_CLIP_PARTLY, s->projection + 16};
+    const Layout layout = LayoutFor(s, p);
+    if (cls != VO_CLIP_OUTSIDE && !Extracted(layout, p)) {
+      Stage2 stage{s, p, &layout, cls == VO_CLIP_PARTLY, s->projection + 16};
       one = stage.Run();
     }
     (void)ProgressStep(s, 2);
@@ -640,7 +641,7 @@ void ReleaseWork(VtHiddenLineContext *s) {
   // Stored segments of a second pass keep them as their element: they go
   // when the second pass's records are freed.
   for (VtHiddenLineEdgeNode *n = s->temporary; n != nullptr; n = n->next) {
-    const Layout &l = LayoutFor(s, n->primitive);
+    const Layout l = LayoutFor(s, n->primitive);
     VtHiddenLineEdgeData *&rec = At<VtHiddenLineEdgeData *>(n->edge, l.edge_record);
     SplitsFree(s, rec->splits);
     (void)VoPoolFree(s->pools[4], rec);
@@ -657,7 +658,7 @@ void ReleaseWork(VtHiddenLineContext *s) {
   s->temporary = nullptr;
   ForEachNode(s->prepared, [&](VtReference *node) {
     auto *p = static_cast<VtPrimitive *>(node->data);
-    const Layout &l = LayoutFor(s, p);
+    const Layout l = LayoutFor(s, p);
     if (l.edge_record < 0 || l.poly_record < 0) return;
     ForEachElement(First(p, l.edges), l.edge_next, [&](void *e) {
       VtHiddenLineEdgeData *&rec = At<VtHiddenLineEdgeData *>(e, l.edge_record);

@@ -92,14 +92,18 @@ VtStatus FrameEmpty(VtHiddenLineContext *s) {
 }
 
 // A driver that answered 258 to the lines (it draws none) is named, with
-// the way to get the picture, after the frame end and its own diagnostics.
-void LinesNotDrawnReport(uint32_t code, VtStatus out) {
-  if ((out & VO_DRIVER_NOT_HANDLED) != VO_DRIVER_NOT_HANDLED) return;
+// the way to get the picture, after the frame end and its own diagnostics;
+// one that answered 258 to the vector output asked of it first is named
+// too when the render gave it no line (nothing in view), so that the
+// render answers 258 as one with lines does.
+VtStatus LinesNotDrawnReport(uint32_t code, VtStatus out, bool vectors_refused) {
+  if ((out & VO_DRIVER_NOT_HANDLED) != VO_DRIVER_NOT_HANDLED && !vectors_refused) return 0;
   VtTypedValue name{};
   const bool named =
       VoControlGet(VO_CONTROL_DRIVER_NAME, &name) == 0 && name.type == VtString && name.value.s != nullptr;
   Post(VO_CLASS_WARNING | VO_DRIVER_NOT_HANDLED, messages::kLinesNotDrawn, VO_MODULE_HIDDEN_LINE,
        named ? name.value.s : "(unnamed)", code);
+  return VO_DRIVER_NOT_HANDLED;
 }
 
 void NodePoolRenew(VtHiddenLineContext *s, VtStatus *st) {
@@ -189,9 +193,11 @@ VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage) {
   return Progress(s, stage, p, 0);
 }
 
-VtStatus Render(uint32_t code) {
-  VtHiddenLineContext *s = State();
-  if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
+namespace {
+
+// The render; *vectors_refused is left true when the driver answered 258
+// to vector output and the render has not yet said so.
+VtStatus Rendered(VtHiddenLineContext *s, uint32_t code, bool *vectors_refused) {
   s->progress.overall = 0;
   (void)Progress(s, 0, -1, 0);
   // A node pool that could not be made anew after the last render.
@@ -204,7 +210,8 @@ VtStatus Render(uint32_t code) {
   s->pen_word = 0;
   s->nothing_posted = 0;
   const VtStatus view = VoViewEvaluate(nullptr);
-  if (s->cb.accept != nullptr) (void)s->cb.accept(VO_DRIVER_OUTPUT_VECTOR);
+  *vectors_refused =
+      s->cb.accept != nullptr && s->cb.accept(VO_DRIVER_OUTPUT_VECTOR) == VO_DRIVER_NOT_HANDLED;
   if (view == VO_STATUS_UNAVAILABLE || s->window_value == nullptr || s->projection == nullptr)
     return Stop(s, 0, view | (view == 0 ? VO_STATUS_UNAVAILABLE : 0));
   for (int i = 0; i < 4; ++i) s->window[i] = s->window_value[i];
@@ -270,11 +277,24 @@ VtStatus Render(uint32_t code) {
     frame_open = begun == 0;
   }
   if (frame_open) out |= FrameEnded(s);
-  LinesNotDrawnReport(code, out);
+  out |= LinesNotDrawnReport(code, out, *vectors_refused);
+  *vectors_refused = false;
   (void)Progress(s, 7, -1, out);
   CleanUpEnd(s, &out);
   (void)Progress(s, 7, 101, out);
   return view | out;
+}
+
+}  // namespace
+
+VtStatus Render(uint32_t code) {
+  VtHiddenLineContext *s = State();
+  if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
+  bool vectors_refused = false;
+  const VtStatus st = Rendered(s, code, &vectors_refused);
+  // Ended before its lines (nothing in view): the driver that takes none
+  // is named all the same.
+  return vectors_refused ? st | LinesNotDrawnReport(code, st, true) : st;
 }
 
 }  // namespace vo::hid

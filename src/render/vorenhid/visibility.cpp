@@ -130,7 +130,7 @@ struct Stage4 {
   }
 
   void Point(VtHiddenLineTestPoint &t, const VtHiddenLineOccluder *occluders) {
-    const Layout &l = LayoutFor(s, t.primitive);
+    const Layout l = LayoutFor(s, t.primitive);
     uint32_t cls = EdgeFlags(l, t.edge) & ~(VO_HL_CLASS_HIDDEN | VO_HL_CLASS_VISIBLE);
     if ((cls & VO_EDGE_FLAG_BORDER) != 0) Offset(t, l);
     cls |= PointVisible(s, t, occluders) != 0 ? VO_HL_CLASS_VISIBLE : VO_HL_CLASS_HIDDEN;
@@ -209,7 +209,7 @@ struct Stage4 {
         last_in[h] = false;
         if (covering == 0) {
           if (o->box[0] > q.x1 || o->box[1] < q.x0 || o->box[2] > q.y1 || o->box[3] < q.y0) continue;
-          const Layout &l = LayoutFor(s, o->primitive);
+          const Layout l = LayoutFor(s, o->primitive);
           if (!OutlineMeetsRect(l, o->ring, q)) {
             if (PointInRing(l, o->ring, (q.x0 + q.x1) / 2, (q.y0 + q.y1) / 2) != 1) continue;
             covering = 1;
@@ -243,7 +243,7 @@ struct Stage4 {
 // The order of twins: plane, then outline, compared bit for bit; an
 // occluder without a plane or an outline has no twin.
 int TwinCompare(VtHiddenLineContext *s, const VtHiddenLineOccluder *u, const VtHiddenLineOccluder *v) {
-  const Layout &lu = LayoutFor(s, u->primitive), &lv = LayoutFor(s, v->primitive);
+  const Layout lu = LayoutFor(s, u->primitive), lv = LayoutFor(s, v->primitive);
   const VtHiddenLinePlane *pu = *ElementField<VtHiddenLinePlane *>(u->polygon, lu.poly_record);
   const VtHiddenLinePlane *pv = *ElementField<VtHiddenLinePlane *>(v->polygon, lv.poly_record);
   const auto bits = [](float f) { return std::bit_cast<uint32_t>(f); };
@@ -350,7 +350,7 @@ int PointInRing(const Layout &l, const VtReference *ring, double x, double y) {
 
 int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
                  const VtHiddenLineOccluder *occluders) {
-  const Layout &edge_layout = LayoutFor(s, t.primitive);
+  const Layout edge_layout = LayoutFor(s, t.primitive);
   void *const *polys = EdgePolygons(edge_layout, t.edge);
   const bool kind2 = (EdgeFlags(edge_layout, t.edge) & VO_EDGE_FLAG_BORDER) != 0;
   const double tol = kind2 ? s->kind2_tolerance : s->depth_tolerance;
@@ -358,7 +358,7 @@ int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
   for (const VtHiddenLineOccluder *o = occluders; o != nullptr; o = o->next) {
     if (o->twin != 0 && o->twin == passed) continue;
     if (polys != nullptr && (o->polygon == polys[0] || o->polygon == polys[1])) continue;
-    const Layout &l = LayoutFor(s, o->primitive);
+    const Layout l = LayoutFor(s, o->primitive);
     const VtHiddenLinePlane *plane = *ElementField<VtHiddenLinePlane *>(o->polygon, l.poly_record);
     passed = o->twin;
     if (plane == nullptr || plane->c == 0) continue;

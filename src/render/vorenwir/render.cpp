@@ -285,7 +285,9 @@ VtStatus ListDraw(WireState *s, VtReference *ring, int32_t cls, bool boxes, int3
 }
 
 // 258 with diagnostic 2930 when the driver answered 258 to the lines (it
-// draws none), else 0.
+// draws none), or to the vector output the render asked of it first (so
+// that a render with nothing in view answers as one with lines does),
+// else 0.
 VtStatus LinesNotDrawn(VtStatus drawn) {
   if ((drawn & VO_DRIVER_NOT_HANDLED) != VO_DRIVER_NOT_HANDLED) return 0;
   VtTypedValue name{};
@@ -305,7 +307,7 @@ VtStatus Render() {
   VtStatus st = VoViewEvaluate(nullptr);
   s->drawn = 0;
   (void)view::PolylineDrawnTake();  // another render's segments are not this one's
-  if (s->accept != nullptr) (void)s->accept(VO_DRIVER_OUTPUT_VECTOR);
+  const VtStatus refused = s->accept != nullptr ? s->accept(VO_DRIVER_OUTPUT_VECTOR) : 0;
   VtReference *list = VoPrimitiveListGet();
   const int32_t *r = s->region;
   if (s->begin_frame != nullptr && r != nullptr) {
@@ -322,7 +324,8 @@ VtStatus Render() {
       st |= BoxDraw(b);
   }
   if (s->end_frame != nullptr) st |= s->end_frame();
-  return st | LinesNotDrawn(s->drawn | view::PolylineDrawnTake());
+  const VtStatus vectors = refused == VO_DRIVER_NOT_HANDLED ? refused : 0;
+  return st | LinesNotDrawn(s->drawn | view::PolylineDrawnTake() | vectors);
 }
 
 }  // namespace vo::wire

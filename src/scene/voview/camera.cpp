@@ -214,6 +214,28 @@ VtStatus FitMatrix(VtView *d, const VtBounds &b) {
 
 }  // namespace
 
+// Bounds stretched by one far vertex (at 1e38, or a primitive at 1e20 beside
+// the rest) give a yon so far that the hither a perspective takes, a
+// thousandth of it, lies beyond the rest of the scene, and the picture is
+// empty without a word from evaluation, which moves the distances chosen
+// here silently. The application hears of it from the call that chose
+// them, once, with the distances and the first primitive left out.
+void NearPlaneBeyondWarn(ViewState *s, const VtView *view, VtView *d) {
+  if (d->kind != VO_VIEW_KIND_PINHOLE || d->camera.pinhole.projection != VO_PROJECTION_PERSPECTIVE) return;
+  const double hither = std::min(d->hither, d->yon);
+  double used = hither, yon = std::max(d->hither, d->yon);
+  (void)PinholeClipping(true, used, yon);  // the hither evaluation will take
+  if (!(used > hither)) return;
+  const VtViewEvaluation *e = EvaluationNow(s, d);
+  const double eye[3] = {e->eye[0], e->eye[1], e->eye[2]};
+  const double direction[3] = {e->direction[0], e->direction[1], e->direction[2]};
+  const VtPrimitive *cut = ScenePrimitiveNearer(eye, direction, used);
+  if (cut == nullptr) return;
+  const VtView *named = view != nullptr ? view : s->current;
+  Post(VO_CLASS_WARNING, messages::kAutoClipNearBeyond, VO_MODULE_VIEW, static_cast<const void *>(named),
+       d->hither, d->yon, used, static_cast<const void *>(cut));
+}
+
 VtStatus AutoClipBounds(ViewState *s, VtView *d, const VtBounds &b) {
   // The distances chosen here are the library's: evaluation moves them
   // without a word, and the given ones they replace are not worth one.
@@ -352,7 +374,9 @@ VtStatus VoViewAutoClipping(VtView *view) {
   const float extent[6] = {bounds.xmin, bounds.xmax, bounds.ymin, bounds.ymax, bounds.zmin, bounds.zmax};
   if (std::any_of(extent, extent + 6, [](float f) { return !(std::fabs(f) < FLT_MAX); }))
     Post(VO_CLASS_WARNING, messages::kAutoClipUnbounded, VO_MODULE_VIEW, static_cast<const void *>(view));
-  return AutoClipBounds(StateGet(), d, bounds);
+  st = AutoClipBounds(StateGet(), d, bounds);
+  if (st == 0) NearPlaneBeyondWarn(StateGet(), view, d);
+  return st;
 }
 
 }  // namespace vo

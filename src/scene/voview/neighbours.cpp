@@ -1,5 +1,10 @@
 // What the view module asks of other modules: the scene bounds of the
-// geometry module and the drawing operations of the output driver.
+// geometry module (the whole scene's, and its primitives' one by one) and
+// the drawing operations of the output driver.
+
+#include <algorithm>
+#include <array>
+#include <cmath>
 
 #include "scene/voview/view.h"
 
@@ -9,6 +14,29 @@ VtStatus SceneBoundsGet(VtBounds *bounds) {
   // Without the scene model there are no scene bounds.
   if (!ModuleStarted(VO_MODULE_GEOMETRY)) return kRefused;
   return VoBoundsGet(bounds);
+}
+
+const VtPrimitive *ScenePrimitiveNearer(const double eye[3], const double direction[3], double depth) {
+  if (!ModuleStarted(VO_MODULE_GEOMETRY)) return nullptr;
+  VtReference *list = VoPrimitiveListGet();
+  const VtReference *node = list;
+  if (node == nullptr) return nullptr;
+  do {
+    auto *p = static_cast<VtPrimitive *>(node->data);
+    VtBounds b{};
+    if (p != nullptr && VoPrimitiveGetWorldBounds(p, &b) == 0) {
+      double farthest = -INFINITY;
+      for (int i = 0; i < 8; ++i) {
+        const std::array<double, 3> c = BoundsCorner(b, i);
+        double d = 0;
+        for (int k = 0; k < 3; ++k) d += (c[k] - eye[k]) * direction[k];
+        farthest = std::max(farthest, d);
+      }
+      if (farthest > 0 && farthest < depth) return p;
+    }
+    node = node->next;
+  } while (node != nullptr && node != list);
+  return nullptr;
 }
 
 // Callback 0x1a0006 of the driver framework closes a run of segments; it is

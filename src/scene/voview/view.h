@@ -327,6 +327,9 @@ VtStatus CameraDestroy();
 // Sets hither and yon of a data record from a box (VoViewAutoClipping with
 // the box given).
 VtStatus AutoClipBounds(ViewState *s, VtView *data, const VtBounds &bounds);
+// Warning 2940 when the hither a perspective takes from the distances just
+// chosen lies beyond the whole of a primitive in front of the eye.
+void NearPlaneBeyondWarn(ViewState *s, const VtView *view, VtView *data);
 // Starts the pen: buffers assigned, drawing record filled.
 void PenStart(PenState *pen);
 
@@ -338,6 +341,11 @@ void PenStart(PenState *pen);
 // The scene bounds (VoBoundsGet); 0x20000012 while the geometry module is
 // not started.
 VtStatus SceneBoundsGet(VtBounds *bounds);
+// The first primitive of the current list whose world bounds lie, along
+// the direction from the eye, wholly between the eye and the depth given
+// (some of them in front of the eye); null for none, or without the
+// geometry module.
+const VtPrimitive *ScenePrimitiveNearer(const double eye[3], const double direction[3], double depth);
 // Reads the output-driver callbacks the pen uses.
 void DriverCallbacksRead(PenState *pen);
 // Draws one shape through the current output driver (VoDriverDraw with the

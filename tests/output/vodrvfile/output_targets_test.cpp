@@ -2,7 +2,8 @@
 // driver says that the driver drew no lines and how to get the picture; the
 // post-process archive gives the application's driver back with its image
 // or its file, so that both pictures are written; a stroke render with no
-// visible edge still writes the background.
+// visible edge still writes the background; a line render with nothing in
+// view into the JPEG driver answers as one with lines does.
 
 #include <memory>
 #include <string>
@@ -132,6 +133,36 @@ TEST_F(OutputTargets, LineRendersIntoDriversThatDrawNoLinesAnswer258AndSayHowToG
       }
     }
   }
+}
+
+// With nothing in view a line render gives the driver no line to refuse:
+// the JPEG driver, which takes no vector output, still makes the render
+// answer as it does with the scene in view (258 and message 2930 after its
+// own 0x40000002 for a frame of no rows), where a driver that takes vector
+// output (BMP through the null driver's answer, or the image driver) has
+// nothing to say.
+TEST_F(OutputTargets, ALineRenderWithNothingInViewAnswersAsOneWithLinesDoes) {
+  struct Case {
+    const char *driver;
+    VtStatus status;
+  };
+  const Case cases[] = {{"vodrvjpg", 0x40000102}, {"vodrvbmp", 0}, {"vodrvimg", 0}};
+  ASSERT_EQ(VoViewPan(nullptr, 180, 0), 0u);  // the eye turned away from the scene
+  for (const Case &c : cases)
+    for (uint32_t code : {0xa0001u, 0x190001u, 0x190002u}) {
+      void *f = Target(c.driver);
+      vo_test::Recorded().clear();
+      EXPECT_EQ(VoExecute(code), c.status) << c.driver << std::hex << " 0x" << code;
+      const auto told = vo_test::WithMessage(messages::kLinesNotDrawn);
+      ASSERT_EQ(told.size(), c.status == 0 ? 0u : 1u) << c.driver << std::hex << " 0x" << code;
+      if (!told.empty()) {
+        EXPECT_EQ(told[0].args[1].value.u, code);
+      }
+      if (f != nullptr) {
+        EXPECT_EQ(FileSet(Driver(c.driver), nullptr), 0u);
+        EXPECT_EQ(VoFileClose(f), 0u);
+      }
+    }
 }
 
 TEST_F(OutputTargets, AnArchiveGivesTheApplicationsDriverBackWithItsImageOrItsFile) {
