@@ -82,10 +82,7 @@ void DepthSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
     Incident(s, f, z, x, window);
     SpanPointAtColumn(q, ends, x + 0.5);
     const float *P = ElementField<float>(q->scratch, world);
-    // Both depths are measured from the eye: in a parallel view its plane,
-    // not the image plane (one unit further along the direction), is the
-    // one the hither distance and a distant light's shadow test count from.
-    const float *from = s->eye;
+    const float *from = f->perspective ? s->eye : window;
     const float d[3] = {P[0] - from[0], P[1] - from[1], P[2] - from[2]};
     row[x - f->xmin] =
         f->perspective ? d[0] * d[0] + d[1] * d[1] + d[2] * d[2]

@@ -128,6 +128,22 @@ void WindowDistant(ShadingContext *s, float *eye, const float *dir, const float 
     eye[k] = static_cast<float>(eye[k] + (umin + *width / 2) * u[k] + (vmin + *height / 2) * v[k]);
 }
 
+// How far the current view's image plane lies from its eye along its
+// direction.
+double ImagePlaneDistance() {
+  VtTypedValue corner{}, eye{}, direction{};
+  if (VoViewGetValue(VO_VIEW_VALUE_CORNER, &corner) != 0 || VoViewGetValue(VO_VIEW_VALUE_EYE, &eye) != 0 ||
+      VoViewGetValue(VO_VIEW_VALUE_DIRECTION, &direction) != 0 || corner.value.p == nullptr ||
+      eye.value.p == nullptr || direction.value.p == nullptr)
+    return 0;
+  const auto *c = static_cast<const float *>(corner.value.p), *e = static_cast<const float *>(eye.value.p),
+             *v = static_cast<const float *>(direction.value.p);
+  const double length = std::sqrt(double{v[0]} * v[0] + double{v[1]} * v[1] + double{v[2]} * v[2]);
+  if (!(length > 0)) return 0;
+  return ((c[0] - e[0]) * double{v[0]} + (c[1] - e[1]) * double{v[1]} + (c[2] - e[2]) * double{v[2]}) /
+         length;
+}
+
 // One render of the current view into one map's rows.
 VtStatus MapRender(ShadingContext *s, uint8_t *block, int32_t n, int map) {
   const size_t map_bytes = static_cast<size_t>(n) * n * sizeof(float);
@@ -175,7 +191,11 @@ VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n
       VtStatus st = VoViewSetPinhole(view, d->position, reference, d->up, 1, size) | VoViewAutoClipping(view);
       double hither = 0, yon = 0;
       st |= VoViewGetClipping(view, &hither, &yon);
-      d->shadowHither = static_cast<float>(hither);
+      // A parallel render's depth runs from its image plane (through the
+      // window's corner, a unit along the view from the eye) beyond the
+      // hither distance; the shadow test measures from the light's eye, so
+      // its offset is both.
+      d->shadowHither = static_cast<float>(hither + ImagePlaneDistance());
       return st != 0 ? st : MapRender(s, block, n, 0);
     }
     case VO_LIGHT_POINT:
