@@ -85,6 +85,22 @@ const LightRow kLights[] = {
       {"intensity", VtFloat, {0.6f}}},
      true},
     {"area", {{"unshot", VtColourType, {16, 16, 16}}}},
+    // Cones wider than one map's view can hold well.
+    {"spot",
+     {{"location", VtPoint, {0.4f, 3, 0.3f}},
+      {"to", VtPoint, {0, 0, 0}},
+      {"cone angle", VtFloat, {150}},
+      {"intensity", VtFloat, {0.6f}}}},
+    {"spot",
+     {{"location", VtPoint, {0.4f, 3, 0.3f}},
+      {"to", VtPoint, {0, 0, 0}},
+      {"cone angle", VtFloat, {170}},
+      {"intensity", VtFloat, {0.6f}}}},
+    {"projector",
+     {{"location", VtPoint, {0.4f, 3, 0.3f}},
+      {"to", VtPoint, {0, 0, 0}},
+      {"angle", VtFloat, {150}},
+      {"intensity", VtFloat, {0.6f}}}},
 };
 
 // The messages a session was told, with the status of each.

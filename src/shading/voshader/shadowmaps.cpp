@@ -46,6 +46,10 @@ int MapCount(int32_t kind) {
   return kind == VO_LIGHT_POINT || kind == VO_LIGHT_GONIOMETRIC || kind == VO_LIGHT_AREA ? 6 : 1;
 }
 
+// The kind whose maps the light is made with: a point light's cube for a
+// spot or projector whose cone one map does not hold well.
+int32_t MapsLayout(const VtLightData *d) { return ConeMapsCube(d) ? VO_LIGHT_POINT : d->kind; }
+
 // The sticky word and the driver's interrupt poll, read once per light.
 struct Interrupts {
   uint32_t *sticky;
@@ -176,7 +180,7 @@ constexpr float kCubeViews[6][2][3] = {
 
 VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n) {
   VtView *view = VoViewGet();
-  switch (d->kind) {
+  switch (MapsLayout(d)) {
     case VO_LIGHT_DISTANT: {
       std::memcpy(d->position, d->fromPoint, sizeof d->position);
       const float dir[3] = {d->toPoint[0] - d->fromPoint[0], d->toPoint[1] - d->fromPoint[1],
@@ -285,14 +289,15 @@ namespace {
 VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   MapsFree(d);
   int32_t n = 0;
-  const size_t bytes = MapBlockBytes(d->shadowResolution, d->kind, &n);
+  const int32_t layout = MapsLayout(d);
+  const size_t bytes = MapBlockBytes(d->shadowResolution, layout, &n);
   if (bytes == 0) return 0;
   d->shadowMapSide = n;
   d->prepared = 0;
   // The light's own state and the view's resolution are best effort here: what
   // counts is whether the maps render, which MapsRender answers.
   (void)VoShaderReset(light);
-  const int maps = MapCount(d->kind);
+  const int maps = MapCount(layout);
   auto *block =
       bytes <= 0xFFFFFFFFu ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
   if (block == nullptr) {
