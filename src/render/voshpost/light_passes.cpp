@@ -68,10 +68,21 @@ double DepthOf(const float location[3], const float eye[3]) {
   return static_cast<double>(shaderlib::Dot(d, d));
 }
 
-bool ClassNamed(VtShader *light, const char *name) {
+// The argument that says where a light of each class stands; a class not
+// listed (ambient, distant, eye, sky, area) has no place to flare from.
+struct PlaceArgument {
+  const char *light_class;
+  const char *label;
+};
+constexpr PlaceArgument kPlaces[] = {
+    {"point", "location"}, {"spot", "location"}, {"projector", "location"}, {"goniometric", "from"}};
+
+const char *PlaceOf(VtShader *light) {
   const char *own = nullptr;
-  return VoShaderEnquire(light, nullptr, &own, nullptr, nullptr) == 0 && own != nullptr &&
-         std::strcmp(own, name) == 0;
+  if (VoShaderEnquire(light, nullptr, &own, nullptr, nullptr) != 0 || own == nullptr) return nullptr;
+  for (const PlaceArgument &p : kPlaces)
+    if (std::strcmp(own, p.light_class) == 0) return p.label;
+  return nullptr;
 }
 
 VtStatus LightsAdd(VtPostprocessContext *c, VtPixelList *store, VtReference *lights) {
@@ -84,7 +95,8 @@ VtStatus LightsAdd(VtPostprocessContext *c, VtPixelList *store, VtReference *lig
   do {
     node = node->next;
     auto *light = static_cast<VtShader *>(node->data);
-    if (light == nullptr || ClassNamed(light, "ambient") || ClassNamed(light, "distant")) continue;
+    const char *place = light != nullptr ? PlaceOf(light) : nullptr;
+    if (place == nullptr) continue;
     float colour[3] = {0, 0, 0};
     const uint32_t seen = Visibility(light, eye, colour);
     if ((seen & c->lights_select) == 0) continue;
@@ -93,7 +105,7 @@ VtStatus LightsAdd(VtPostprocessContext *c, VtPixelList *store, VtReference *lig
       continue;
     VtTypedValue at{};
     int32_t pixel[2];
-    if (VoShaderGetArg(light, "location", &at) != 0 || !PixelOf(at.value.v, pixel)) continue;
+    if (VoShaderGetArg(light, place, &at) != 0 || !PixelOf(at.value.v, pixel)) continue;
     auto *s = static_cast<VtFlareSource *>(VoPixelListEntryNew(store));
     if (s == nullptr) return kNoMemory;
     for (int k = 0; k < 3; ++k) s->colour[k] = colour[k] * scale;

@@ -56,4 +56,15 @@ bool ImageTracesAnotherList();
 // point's shading among the polygons of a vertex.
 bool PointShadingAlone(const VtShaderGlobals *g, bool colourToo);
 
+// Whether a spot or projector light's cone is wider than one depth map
+// holds well: its maps are then the six cube faces a point light has (made
+// about its location, looked up with CubeFaceProject), since one map's
+// filter spans a fixed share of its view, which across a wide cone grows
+// larger than the shadow offset and darkens lit surfaces.
+constexpr float kOneMapConeMost = 92.0f;
+inline bool ConeMapsCube(const VtLightData *light) {
+  return (light->kind == VO_LIGHT_SPOT || light->kind == VO_LIGHT_PROJECTOR) &&
+         light->coneAngle > kOneMapConeMost;
+}
+
 }  // namespace vo::shader

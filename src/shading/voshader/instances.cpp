@@ -17,9 +17,9 @@
 // its arguments only through its get and set entries; a class without them
 // is refused (message 2101) rather than called through null. Replacing a
 // class makes the new data first and switches only on success. A failed
-// environment push is never popped. A light's place, aim, direction, colour
-// or brightness that is not a finite number is refused (message 2926)
-// before its class sees it, so a light keeps the last sound value.
+// environment push is never popped. A light argument carrying a number that
+// is not finite is refused (message 2926) before its class sees it, so a
+// light keeps the last sound value.
 
 #include <cmath>
 #include <cstring>
@@ -345,16 +345,12 @@ VtStatus VoShaderPrerender(VtShader *shader) {
 namespace shader {
 namespace {
 
-// The arguments of the light classes that say where a light stands, where
-// it aims, which way it points, and its colour and brightness: the light
-// loop multiplies and divides by them at every point, so one value that is
-// no number spoils every lit pixel (and a light at infinity every shadow
-// view). Other arguments (fall-off data, shadow settings) keep their own
-// rules.
-constexpr const char *kLightPlaceAndColour[] = {"location",  "from",          "to",     "equator zero",
-                                                "direction", "up vector",     "north",  "up",
-                                                "colour",    "filter colour", "unshot", "intensity"};
-
+// Every number a light class's arguments carry (a float, a point, a vector
+// or a colour, as the class's own argument table types it) enters the
+// light's colour, place, cone, shadow filter or power: the light loop
+// multiplies and divides by them at every point, so one value that is no
+// number spoils every lit pixel, darkens the light, or fails a render. No
+// light class gives infinity a meaning, so none is exempt.
 bool AllFinite(const float *x, int n) {
   for (int i = 0; i < n; ++i)
     if (!std::isfinite(x[i])) return false;
@@ -382,15 +378,12 @@ bool ValueFinite(const VtTypedValue &v) {
   }
 }
 
-// A light's place, aim, direction, colour or intensity that is not finite
-// is refused before the class stores it.
+// A light argument whose numbers are not all finite is refused before the
+// class stores it (the value's type is the argument's own, checked first).
 VtStatus LightValueCheck(const VtShader *shader, const char *label, const VtTypedValue &value) {
   if (shader->type != VO_SHADER_LIGHT || ValueFinite(value)) return 0;
-  for (const char *checked : kLightPlaceAndColour)
-    if (std::strcmp(label, checked) == 0)
-      return Refuse(kRefused, messages::kLightArgumentNotFinite, static_cast<const void *>(shader),
-                    shader->cls->name, label);
-  return 0;
+  return Refuse(kRefused, messages::kLightArgumentNotFinite, static_cast<const void *>(shader),
+                shader->cls->name, label);
 }
 
 }  // namespace

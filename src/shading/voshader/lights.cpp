@@ -61,9 +61,15 @@ void LightCloneFree(ShadingContext *s, VtShader *clone) {
   (void)VoPoolFree(s->shared->shader_pool, clone);
 }
 
+// A prepared light is cloned: the clone shares its record's maps, made on
+// the main thread. An area light's clone lights from its source's samples,
+// so it is cloned once they are made, or when this image makes none (the
+// second light pass off); a copy of its own would make its maps again on
+// the worker, where no render may run.
 VtShader *LightCopy(ShadingContext *to, VtShader *source) {
   const VtLightData *d = LightOf(source);
-  if (d != nullptr && d->prepared != 0 && (d->kind != VO_LIGHT_AREA || d->areaPrepared != 0))
+  if (d != nullptr && d->prepared != 0 &&
+      (d->kind != VO_LIGHT_AREA || d->areaPrepared != 0 || to->second_pass == 0))
     return LightClone(to, source);
   VtShader *copy = VoShaderCopy(source);
   if (copy != nullptr && copy->data != nullptr) {

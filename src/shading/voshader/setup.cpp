@@ -221,6 +221,10 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
   for (bool first = true; light != nullptr; light = light->link, first = false) {
     if (!first) st |= LightReset(s, light);
     VtLightData *d = LightOf(light);
+    // An area light whose samples are built from a primitive it does not
+    // have (as a saved scene brings it back) has nothing to emit from: its
+    // preparation warned (911), and the image is lit by the other lights.
+    if (d->kind == VO_LIGHT_AREA && d->areaGeometry == nullptr && d->areaSampler.prepare != nullptr) continue;
     d->fallOff =
         d->classFallOff != nullptr ? d->classFallOff : reinterpret_cast<VtProc>(&exported::VoLightFallOff);
     st |= ShadowChoose(s, d);

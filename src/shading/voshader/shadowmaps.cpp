@@ -46,6 +46,10 @@ int MapCount(int32_t kind) {
   return kind == VO_LIGHT_POINT || kind == VO_LIGHT_GONIOMETRIC || kind == VO_LIGHT_AREA ? 6 : 1;
 }
 
+// The kind whose maps the light is made with: a point light's cube for a
+// spot or projector whose cone one map does not hold well.
+int32_t MapsLayout(const VtLightData *d) { return ConeMapsCube(d) ? VO_LIGHT_POINT : d->kind; }
+
 // The sticky word and the driver's interrupt poll, read once per light.
 struct Interrupts {
   uint32_t *sticky;
@@ -128,6 +132,22 @@ void WindowDistant(ShadingContext *s, float *eye, const float *dir, const float 
     eye[k] = static_cast<float>(eye[k] + (umin + *width / 2) * u[k] + (vmin + *height / 2) * v[k]);
 }
 
+// How far the current view's image plane lies from its eye along its
+// direction.
+double ImagePlaneDistance() {
+  VtTypedValue corner{}, eye{}, direction{};
+  if (VoViewGetValue(VO_VIEW_VALUE_CORNER, &corner) != 0 || VoViewGetValue(VO_VIEW_VALUE_EYE, &eye) != 0 ||
+      VoViewGetValue(VO_VIEW_VALUE_DIRECTION, &direction) != 0 || corner.value.p == nullptr ||
+      eye.value.p == nullptr || direction.value.p == nullptr)
+    return 0;
+  const auto *c = static_cast<const float *>(corner.value.p), *e = static_cast<const float *>(eye.value.p),
+             *v = static_cast<const float *>(direction.value.p);
+  const double length = std::sqrt(double{v[0]} * v[0] + double{v[1]} * v[1] + double{v[2]} * v[2]);
+  if (!(length > 0)) return 0;
+  return ((c[0] - e[0]) * double{v[0]} + (c[1] - e[1]) * double{v[1]} + (c[2] - e[2]) * double{v[2]}) /
+         length;
+}
+
 // One render of the current view into one map's rows.
 VtStatus MapRender(ShadingContext *s, uint8_t *block, int32_t n, int map) {
   const size_t map_bytes = static_cast<size_t>(n) * n * sizeof(float);
@@ -160,7 +180,7 @@ constexpr float kCubeViews[6][2][3] = {
 
 VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n) {
   VtView *view = VoViewGet();
-  switch (d->kind) {
+  switch (MapsLayout(d)) {
     case VO_LIGHT_DISTANT: {
       std::memcpy(d->position, d->fromPoint, sizeof d->position);
       const float dir[3] = {d->toPoint[0] - d->fromPoint[0], d->toPoint[1] - d->fromPoint[1],
@@ -175,7 +195,11 @@ VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n
       VtStatus st = VoViewSetPinhole(view, d->position, reference, d->up, 1, size) | VoViewAutoClipping(view);
       double hither = 0, yon = 0;
       st |= VoViewGetClipping(view, &hither, &yon);
-      d->shadowHither = static_cast<float>(hither);
+      // A parallel render's depth runs from its image plane (through the
+      // window's corner, a unit along the view from the eye) beyond the
+      // hither distance; the shadow test measures from the light's eye, so
+      // its offset is both.
+      d->shadowHither = static_cast<float>(hither + ImagePlaneDistance());
       return st != 0 ? st : MapRender(s, block, n, 0);
     }
     case VO_LIGHT_POINT:
@@ -265,14 +289,15 @@ namespace {
 VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   MapsFree(d);
   int32_t n = 0;
-  const size_t bytes = MapBlockBytes(d->shadowResolution, d->kind, &n);
+  const int32_t layout = MapsLayout(d);
+  const size_t bytes = MapBlockBytes(d->shadowResolution, layout, &n);
   if (bytes == 0) return 0;
   d->shadowMapSide = n;
   d->prepared = 0;
   // The light's own state and the view's resolution are best effort here: what
   // counts is whether the maps render, which MapsRender answers.
   (void)VoShaderReset(light);
-  const int maps = MapCount(d->kind);
+  const int maps = MapCount(layout);
   auto *block =
       bytes <= 0xFFFFFFFFu ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
   if (block == nullptr) {

@@ -3,7 +3,8 @@
 // its light record (kind 7); the kernel's light loop lights points from
 // position, direction, the cone cosines, the scaled axes, the projector
 // origin, the plane offset and the texture, and renders its one shadow map
-// from position, toPoint, up and coneAngle.
+// from position, toPoint, up and coneAngle (or, for a cone wider than one
+// map holds well, the six cube faces a point light has about position).
 //
 // The texture stays across preparations until "file name" changes; an image
 // that cannot be read leaves the light dark (the kernel samples black) and
@@ -13,6 +14,7 @@
 
 #include <cmath>
 
+#include "shading/voshader/face.h"
 #include "shading/voshclas/voshclas.h"
 
 namespace vo::classic {
@@ -82,11 +84,20 @@ constexpr const char *kProjectorMeanings[] = {
     "procedure giving the distance for an attenuation (default VoLightInverseFallOff)"};
 static_assert(std::size(kProjectorFields) == std::size(kProjectorLabels));
 
+// A cone wider than one map holds well has a point light's six maps.
 double ProjectorShadow(const float *point, void *, const float *normal, VtLightData *d) {
-  if (d->shadowValid == 0 || d->shadowMaps[0].data == nullptr) return 0;
+  if (d->shadowValid == 0) return 0;
   float u, v, depth;
   if (!ProjectorProject(d, point, normal, &u, &v, &depth)) return 1;
   if (!(u >= 0 && u <= 1 && v >= 0 && v <= 1)) return 1;  // outside the projected frame
+  if (shader::ConeMapsCube(d)) {
+    float q[3];
+    Biased(d, point, normal, Words(d)->common.shadowBias, q);
+    const int face = CubeFaceProject(q, &u, &v);
+    if (face < 0 || d->shadowMaps[face].data == nullptr) return 0;
+    return VoLightSampleShadow(u, v, Dot(q, q), d, &d->shadowMaps[face]);
+  }
+  if (d->shadowMaps[0].data == nullptr) return 0;
   return VoLightSampleShadow(u, v, depth, d, &d->shadowMaps[0]);
 }
 

@@ -361,17 +361,17 @@ void *GoniometricCreate() {
 }  // namespace
 
 // The cube face is chosen, signed and divided by the biased vector d' (one
-// procedure with the point light's); d' = 0 answers 0. The depth is the
-// unbiased squared distance.
+// procedure with the point light's); d' = 0 answers 0. The depth compared
+// is the biased squared distance, as the point light's: the unbiased one
+// lies behind the surface's own texels wherever the surface slants away
+// from the light, and shadowed half of every lit surface.
 double GoniometricShadow(const float *point, void *, const float *normal, VtLightData *d) {
   if (d == nullptr || point == nullptr || d->shadowValid == 0) return 0;
   float q[3], u, v;
   Biased(d, point, normal, Goniometric(d)->common.shadowBias, q);
   const int face = CubeFaceProject(q, &u, &v);
   if (face < 0 || d->shadowMaps[face].data == nullptr) return 0;
-  float p[3];
-  for (int i = 0; i < 3; ++i) p[i] = point[i] - d->position[i];
-  return VoLightSampleShadow(u, v, Dot(p, p), d, &d->shadowMaps[face]);
+  return VoLightSampleShadow(u, v, Dot(q, q), d, &d->shadowMaps[face]);
 }
 
 bool GoniometricSavedArgument(const VtShader *shader, const char *label, VtTypedValue *value) {

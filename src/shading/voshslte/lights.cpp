@@ -6,10 +6,13 @@
 // procedures project a point on the light's depth maps.
 //
 // A light whose maps are not valid answers "not shadowed"; the point light
-// picks its cube face first and answers 0 when that face holds no data.
+// picks its cube face first and answers 0 when that face holds no data. A
+// spot whose cone is wider than one map holds well has a point light's six
+// maps and is looked up as one.
 
 #include <cmath>
 
+#include "shading/voshader/face.h"
 #include "shading/voshslte/voshslte.h"
 
 namespace vo::shaderlib {
@@ -87,13 +90,6 @@ void Biased(const VtLightData *d, const float *point, const float *normal, float
 
 bool InMap(float u, float v) { return u >= 0 && u <= 1 && v >= 0 && v <= 1; }
 
-double SpotShadow(const float *point, void *, const float *normal, VtLightData *d) {
-  if (d->shadowValid == 0 || d->shadowMaps[0].data == nullptr) return 0;
-  float u, v, depth;
-  if (!SpotProject(d, point, normal, &u, &v, &depth)) return 1;
-  return LightSampleShadow(u, v, depth, d, &d->shadowMaps[0]);
-}
-
 double PointShadow(const float *point, void *, const float *normal, VtLightData *d) {
   if (d->shadowValid == 0) return 0;
   float q[3], u, v;
@@ -101,6 +97,15 @@ double PointShadow(const float *point, void *, const float *normal, VtLightData 
   const int face = CubeFaceProject(q, &u, &v);
   if (face < 0 || d->shadowMaps[face].data == nullptr) return 0;
   return LightSampleShadow(u, v, Dot(q, q), d, &d->shadowMaps[face]);
+}
+
+double SpotShadow(const float *point, void *, const float *normal, VtLightData *d) {
+  // A wide cone's maps cover every direction, as a point light's do.
+  if (shader::ConeMapsCube(d)) return PointShadow(point, nullptr, normal, d);
+  if (d->shadowValid == 0 || d->shadowMaps[0].data == nullptr) return 0;
+  float u, v, depth;
+  if (!SpotProject(d, point, normal, &u, &v, &depth)) return 1;
+  return LightSampleShadow(u, v, depth, d, &d->shadowMaps[0]);
 }
 
 double DistantShadow(const float *point, void *, const float *normal, VtLightData *d) {

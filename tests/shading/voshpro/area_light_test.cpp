@@ -379,7 +379,9 @@ TEST_F(AreaTest, HostileArgumentsGiveFiniteSamples) {
   for (const char *label :
        {"power", "colour temperature", "noise factor", "min lod", "mid lod", "max lod", "error bound"}) {
     for (float f : floats) {
-      SetFloat(s, label, f);
+      // A number that is not finite is refused, the light keeping its own.
+      const VtTypedValue v = TypedFloat(f);
+      EXPECT_EQ(VoShaderSetArg(s, label, &v), std::isfinite(f) ? 0u : VO_STATUS_BAD_ARGUMENT) << label;
       points(label);
     }
     SetFloat(s, label, 0.5f);

@@ -245,9 +245,9 @@ TEST_F(ProTest, HostileArgumentsGiveFiniteLightAndNoFault) {
       ASSERT_NE(s, nullptr);
       SetString(s, "file name", quadrant.c_str());
       SetPoint(s, "from", 0, 0, 2);
-      // A brightness that is no number is refused, the light keeping its own.
+      // A number that is not finite is refused, the light keeping its own.
       const VtTypedValue v = TypedFloat(value);
-      const bool refused = std::string(label) == "intensity" && std::isnan(value);
+      const bool refused = std::isnan(value);
       EXPECT_EQ(VoShaderSetArg(s, label, &v), refused ? VO_STATUS_BAD_ARGUMENT : 0u);
       (void)Prepare(s);
       const VtShaderGlobals *g = LightAt(s, 2, 0, 0);

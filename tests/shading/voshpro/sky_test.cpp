@@ -102,9 +102,13 @@ TEST_F(SkyTest, ArgumentsOutOfRangeAreHeldWithTheirDiagnostics) {
   posted(messages::kProSunAltitude, 95.0, 90.0);
   EXPECT_FLOAT_EQ(Get(s, "sun altitude").value.f, 90);
   EXPECT_FLOAT_EQ(Model(s)->sunAltitude, static_cast<float>(kPi / 2));
-  SetFloat(s, "sun altitude", NAN);
-  posted(messages::kProSunAltitude, NAN, 0.0);
-  EXPECT_EQ(Get(s, "sun altitude").value.f, 0.0f);
+  // A number that is not finite is refused before the class sees it.
+  const VtTypedValue nan = TypedFloat(NAN);
+  EXPECT_EQ(VoShaderSetArg(s, "sun altitude", &nan), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(vo_test::WithMessage(messages::kLightArgumentNotFinite).size(), 1u);
+  EXPECT_TRUE(vo_test::WithMessage(messages::kProSunAltitude).empty());
+  vo_test::Recorded().clear();
+  EXPECT_FLOAT_EQ(Get(s, "sun altitude").value.f, 90);
   SetFloat(s, "sun azimuth", 360);
   posted(messages::kProSunAzimuth, 360.0, 0.0);
   EXPECT_EQ(Get(s, "sun azimuth").value.f, 0.0f);
@@ -208,7 +212,8 @@ TEST_F(SkyTest, HostileFloatsGiveFinitePatches) {
       SCOPED_TRACE(std::string(label) + " = " + std::to_string(value));
       VtShader *s = VoShaderCreate(L, "sky");
       ASSERT_NE(s, nullptr);
-      SetFloat(s, label, value);
+      const VtTypedValue v = TypedFloat(value);
+      EXPECT_EQ(VoShaderSetArg(s, label, &v), std::isnan(value) ? VO_STATUS_BAD_ARGUMENT : 0u);
       (void)Prepare(s);
       const VtSkyModel *m = Model(s);
       for (uint32_t i = 0; i < m->patchCount; ++i)

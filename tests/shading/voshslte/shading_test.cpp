@@ -207,7 +207,7 @@ TEST_F(LibraryTest, LightsPrepareTheirConeFrameAndSamplingGridAndProjectPointsOn
   ASSERT_EQ(VoShaderReset(spot), 0u);
   EXPECT_EQ(d->pcfSamplesX, 4);
   EXPECT_FLOAT_EQ(d->pcfStepX, 4);
-  Set(spot, "shadow softness", TypedFloat(std::numeric_limits<float>::infinity()));
+  Set(spot, "shadow softness", TypedFloat(1e30f));      // infinity is refused
   Set(spot, "shadow quality", TypedWord(VtInt32, 40));  // minimum and maximum 16
   ASSERT_EQ(VoShaderReset(spot), 0u);
   // The radius is clamped to the side, 256; the counts to [16, 16]: step 512/16.
