@@ -140,7 +140,7 @@ constexpr const char *kInterlaceMeanings[] = {
     "the two buffers are half the picture's height, each row giving two picture rows' field"};
 constexpr const char *kGlowLabels[] = {"min threshold", "max threshold", "intensity", "range"};
 constexpr const char *kGlowMeanings[] = {
-    "brightness a pixel's every channel must pass to glow",
+    "brightness a pixel glows above: one channel past it is enough",
     "brightness at which the glow falls to 1 percent at the edge of its range", "strength of the glow",
     "radius of the glow as a percentage of the picture's smaller side"};
 constexpr const char *kFlares3dLabels[] = {"visible flare", "hidden flare", "flare const"};
