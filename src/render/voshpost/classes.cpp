@@ -169,7 +169,9 @@ constexpr const char *kDepthOfFieldLabels[] = {"focal length", "aperture",      
                                                "near focus",   "far focus",         "near blur",
                                                "far blur",     "ignore background", "units"};
 constexpr const char *kDepthOfFieldMeanings[] = {
-    "focal length of the lens in millimetres",
+    ("focal length of the lens in millimetres; the class blurs by the screen buffer's depth plane, so "
+     "\"render depth\" goes before it in the list (a run without depths is refused, 824, before its "
+     "render begins)"),
     "f-number of the lens (the aperture's diameter is focal length / aperture)",
     "distance of the plane in focus, in scene units",
     "nearer limit of a range kept in focus; 0 unset",
