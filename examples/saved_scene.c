@@ -140,15 +140,19 @@ static VtStatus Save(const char *path) {
   return st;
 }
 
-/* Reads the records back in a fresh session and makes each current. */
+/* Reads the records back in a fresh session and makes each current. A read
+ * answering the warning 0x20000000 (a record passed over, or a part of a
+ * value the file does not keep, such as a light's address argument) still
+ * delivers its value: it is used, and the reading goes on. */
 static VtStatus Load(const char *path) {
   void *file = VoFileOpen(path, VO_FILE_READ);
   VtObjectValue v;
-  VtStatus st, read = 0;
+  VtStatus st, read = 0, warned = 0;
   VtReference *lights = NULL;
   if (file == NULL) return 2;
   st = VoObjectOpen(file, 1); /* 1: a reader, the header read now */
-  while (st == 0 && (read = VoObjectRead(file, &v)) == 0 && v.type != VO_OBJECT_END) {
+  while (st == 0 && ((read = VoObjectRead(file, &v)) & ~VO_CLASS_WARNING) == 0 && v.type != VO_OBJECT_END) {
+    warned |= read;
     switch (v.type) {
       case VO_OBJECT_VIEW: st |= VoViewSet((VtView *)v.value.p); break;
       case VO_OBJECT_PRIMITIVE_LIST: st |= VoPrimitiveListSet((VtReference *)v.value.p); break;
@@ -166,7 +170,8 @@ static VtStatus Load(const char *path) {
       default: st |= 2; break;
     }
   }
-  if (st == 0 && read != 0) st = read;
+  if (st == 0 && (read & ~VO_CLASS_WARNING) != 0) st = read;
+  if (warned != 0) printf("load the scene: a record kept only part of its value (0x%x)\n", (unsigned)warned);
   st |= VoObjectClose(file);
   /* A view's clipping is not saved: clip the loaded view to the scene again. */
   st |= VoViewAutoClipping(NULL);

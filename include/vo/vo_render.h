@@ -28,6 +28,27 @@
  * reflectance (its point shader) only. */
 #define VO_EXECUTE_STANDARD_PER_PIXEL 0xc0003u
 
+/* The standard renderer's controls (VoControlSet, VoControlGet; a value of
+ * another type is refused with 0x20000012, message 444) and its line-output
+ * callback (VoCallBackSet). Each comment gives the value type and, in
+ * brackets, the default. */
+/* VtNat32: oversampling N, the picture rendered at N x N times its pixels
+ * and averaged down, 1 to 16; 0 is taken as 1 and above 16 as 16 (message
+ * 584) (1). */
+#define VO_CONTROL_STANDARD_OVERSAMPLING 0xc000eu
+/* VtEnum: the pixel format handed to the driver, one of the five below; any
+ * other value is refused with 0x20000012 (VO_STANDARD_PIXEL_BYTES). */
+#define VO_CONTROL_STANDARD_PIXEL_MODE 0xc000fu
+#define VO_STANDARD_PIXEL_BYTES 0xc0001u               /* red, green, blue bytes */
+#define VO_STANDARD_PIXEL_FLOATS 0xc0002u              /* red, green, blue floats, not clamped */
+#define VO_STANDARD_PIXEL_FLOATS_CLAMPED 0xc0003u      /* red, green, blue floats held to 0 .. 1 */
+#define VO_STANDARD_PIXEL_RGBA_FLOATS_CLAMPED 0xc0004u /* red, green, blue, alpha floats held to 0 .. 1 */
+#define VO_STANDARD_PIXEL_RGBA_FLOATS 0xc0005u         /* red, green, blue, alpha floats, not clamped */
+/* VtDriverRowProc (vo_driver.h): the line-output callback; when set, each
+ * finished line goes to it instead of the current driver, and oversampling
+ * is not applied (null). */
+#define VO_CALLBACK_STANDARD_LINE_OUTPUT 0xc0001u
+
 /* The advanced renderer: the standard renderer's loop with its own classes. */
 #define VO_EXECUTE_ADVANCED_ZBUFFER 0x200001u /* visibility by span, perspective-correct shading */
 #define VO_EXECUTE_ADVANCED_ABUFFER 0x200002u /* 8 x 4 coverage masks at edges, fragments composited */

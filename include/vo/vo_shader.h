@@ -81,6 +81,16 @@ struct VtReference;
 #define VO_CONTROL_SHADER_IMPULSES_PER_CELL 0x5000au   /* VtNat32, 1 */
 #define VO_CONTROL_SHADER_LIGHTING_MODE 0x5000du       /* VtEnum, 1 */
 #define VO_CONTROL_SHADER_CLAMP_MAXIMUM 0x5000eu       /* VtDouble, 1.0 */
+/* VO_CONTROL_SHADER_SHADOW_TRANSPARENCY governs traced shadows (a light
+ * casting shadows with "shadow resolution" 0 while ray shadows are on, and
+ * area lights' samples): 0 lets every surface a shadow ray meets block the
+ * light, so glass casts a black shadow; any other value looks through the
+ * surface met: a transparency shader with alpha below 1 or a tint passes
+ * light tinted by the surface's colour, and a glass or dielectric
+ * reflectance passes its "transmission factor" times the surface's colour.
+ * Bit 0x4 also sets up the hit's vertex state (texture coordinates) for
+ * those shaders; bit 0x10 runs the surface's displacement shader at the
+ * hit first. Shadow depth maps do not read it. */
 
 /* ------------------------------------------------------------------ */
 /* Entry procedures                                                    */

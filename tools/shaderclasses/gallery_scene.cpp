@@ -238,26 +238,27 @@ VtMaterial *FloorMaterial() {
 // set (a file from the tests' data, a shader of the same type dressed by
 // its own entry, a thing the scene makes) and surroundings the scene adds.
 enum Surrounding : uint32_t {
-  kCube = 1,           // an environment cube of six coloured faces, made global
-  kScatter = 2,        // the point light takes part in light scattering
-  kBulb = 4,           // a small white bulb (constant reflectance) in view
-  kLamp = 8,           // a dim point light at the bulb
-  kFlaresAfter = 16,   // a "lens flares" shader after the class in the list
-  kTorus = 32,         // a torus carrying its curvatures in place of the sphere
-  kMirror = 64,        // the sphere a mirror, drawn by the ray tracer
-  kHiddenLamp = 128,   // a dim point light casting shadows, hidden from the eye
-  kStencil = 256,      // the picture rendered into a screen buffer with an 8-bit plane
-  kSeedBefore = 512,   // a "ffaa seed" shader before the class in the list
-  kPreview = 1024,     // the post-process picture rendered by the ray tracer's preview
-  kSecondPass = 2048,  // the shading kernel's second light pass, which samples area lights
-  kSurfaceUv = 4096,   // the sphere carries surface parameters u (round it) and v (pole to pole)
-  kFineMaps = 8192     // the point light's depth maps 1024 texels a side, not 256
+  kCube = 1,            // an environment cube of six coloured faces, made global
+  kScatter = 2,         // the point light takes part in light scattering
+  kBulb = 4,            // a small white bulb (constant reflectance) in view
+  kLamp = 8,            // a dim point light at the bulb
+  kFlaresAfter = 16,    // a "lens flares" shader after the class in the list
+  kTorus = 32,          // a torus carrying its curvatures in place of the sphere
+  kMirror = 64,         // the sphere a mirror, drawn by the ray tracer
+  kHiddenLamp = 128,    // a dim point light casting shadows, hidden from the eye
+  kStencil = 256,       // the picture rendered into a screen buffer with an 8-bit plane
+  kSeedBefore = 512,    // a "ffaa seed" shader before the class in the list
+  kPreview = 1024,      // the post-process picture rendered by the ray tracer's preview
+  kSecondPass = 2048,   // the shading kernel's second light pass, which samples area lights
+  kSurfaceUv = 4096,    // the sphere carries surface parameters u (round it) and v (pole to pole)
+  kFineMaps = 8192,     // the point light's depth maps 1024 texels a side, not 256
+  kScatterLamp = 16384  // a point light with "scattering" on, in view behind the sphere
 };
 
 struct Setting {
   const char *label;
   // f float, i integer, c colour, v vector, p point, T text, F file, S shader (D with
-  // its defaults), V vector field, L light list, N NPR background from a
+  // its defaults, K driving a colour argument), V vector field, L light list, N NPR background from a
   // file, B screen buffer, M another frame of the scene, A a file to write
   // in a temporary folder
   char kind;
@@ -282,6 +283,10 @@ constexpr Setting File(const char *label, const char *file) { return {label, 'F'
 constexpr Setting Inner(const char *label, const char *name, uint32_t of = 0) {
   return {label, 'S', 0, 0, 0, name, of};
 }
+// A colour argument driven by a colour shader, dressed by its own entry.
+constexpr Setting ColourBy(const char *label, const char *name) {
+  return {label, 'K', 0, 0, 0, name, VO_SHADER_COLOUR};
+}
 // A shader of the dressed class's type left with its defaults.
 constexpr Setting Plain(const char *label, const char *name) { return {label, 'D', 0, 0, 0, name}; }
 constexpr Setting Made(const char *label, char kind, const char *file = nullptr) {
@@ -296,6 +301,7 @@ struct Dressing {
   const char *name;
   std::vector<Setting> settings;
   uint32_t surroundings = 0;
+  const char *note = nullptr;  // what the picture shows and why, where the settings do not say
 };
 
 constexpr uint32_t C = VO_SHADER_COLOUR, R = VO_SHADER_REFLECTANCE, T = VO_SHADER_TRANSPARENCY,
@@ -307,6 +313,21 @@ constexpr Setting kPatternScale = Float("scale", 0.1f), kImage = File("file name
 const std::vector<Dressing> &Dressings() {
   static const std::vector<Dressing> table = {
       {C, "wrapped checker", {Float("size", 0.125f)}},
+      // Rings 0.15 apart on the unit sphere; the default 1 would leave one ring.
+      {C, "simple wood", {Float("scale", 0.15f)}},
+      {C, "npr simple wood", {Float("scale", 0.15f)}},
+      {C,
+       "base",
+       {},
+       0,
+       "near black: it passes on the incoming colour Ci, the vertex colour, and the sphere has none, so "
+       "only the plastic's highlight shows"},
+      {R,
+       "base",
+       {},
+       0,
+       "the sphere black: it multiplies the surface colour by the incoming light Ci, the vertex colour, "
+       "and the sphere has none"},
       {C, "wrapped brick", {kPatternScale}},
       {C, "wrapped grid", {kPatternScale}},
       {C, "wrapped polka", {kPatternScale}},
@@ -328,6 +349,14 @@ const std::vector<Dressing> &Dressings() {
       {R, "environment", {Float("environment factor", 0.8f)}, kCube},
       {R, "wrapped mirror map", {kImage}},
       {R, "radiosity", {Colour("ambient", 0.3f, 0.3f, 0.6f)}},
+      // Without a radiosity solution the light gathered is black: the
+      // "ambient" shader's blend with distance gives the luminance its steps.
+      {R,
+       "radiosity stepped false",
+       {ColourBy("ambient", "z colour"), Float("min", 50), Float("max", 66)},
+       0,
+       "one false colour for each band of distance from the eye: with no radiosity solution the luminance "
+       "is the ambient colour's on the red surface"},
       {R, "shadow", {Colour("shadow colour", 0.2f, 0.1f, 0.5f), Made("light list", 'L')}, kFineMaps},
       {R,
        "3band mphong",
@@ -335,6 +364,13 @@ const std::vector<Dressing> &Dressings() {
         Colour("band2 colour", 0.85f, 0.35f, 0.25f), Float("band3 max", 0.3f),
         Colour("band3 colour", 0.35f, 0.1f, 0.2f)}},
       {T, "plain", {Colour("colour", 0.5f, 0.5f, 0.5f)}},
+      {T, "wrapped checker", {Float("size", 0.125f)}},
+      {T,
+       "edge",
+       {Float("step size", 0.45f)},
+       0,
+       "the sphere fading out towards its top pole, where t is 0, into the dark behind it (its bottom pole, "
+       "t = 1, faces the floor out of sight)"},
       {T, "wrapped image", {kImage}},
       {T, "wrapped mask", {kImage}},
       {T, "shadow", {Made("light list", 'L')}},
@@ -342,6 +378,16 @@ const std::vector<Dressing> &Dressings() {
        "wrapped square",
        {Float("s min", 0.17f), Float("s max", 0.33f), Float("t min", 0.3f), Float("t max", 0.7f)}},
       {X, "uv", {Float("u scale", 0.25f), Float("v scale", 0.25f)}, kSurfaceUv},
+      // The axis upright through the sphere and 16 checks round it: rows of
+      // equal height (cylindrical) or of equal angle (spherical).
+      {X,
+       "cylindrical",
+       {Vector("axis direction", 0, 1, 0), Float("scale around axis", 0.125f),
+        Float("scale along axis", 0.25f)}},
+      {X,
+       "spherical",
+       {Vector("axis direction", 0, 1, 0), Float("latitude scale", 0.125f),
+        Float("longitude scale", 0.125f)}},
       {D, "wrapped bump map", {kImage, Float("amplitude", 1)}},
       {D, "wrapped old bump map", {kImage, Float("amplitude", 1)}},
       {X,
@@ -353,8 +399,11 @@ const std::vector<Dressing> &Dressings() {
        {Float("fog distance", 2), Float("fog height", 0.35f), Colour("fog colour", 0.85f, 0.88f, 0.95f),
         Point("ground point", 0, -1, 0), Vector("ground normal", 0, 1, 0)}},
       {F, "depth cue", {Float("near", 3), Float("far", 9), Colour("background colour", 0.1f, 0.15f, 0.4f)}},
-      {F, "fog light", {Float("fog density", 0.3f)}, kScatter},
-      {F, "light scattering", {Float("fog density", 0.003f)}, kScatter},
+      {F, "fog light", {Float("fog density", 0.1f)}, kScatterLamp},
+      {F,
+       "light scattering",
+       {Float("fog density", 0.1f), Float("max depth", 12), Whole("samples", 40)},
+       kScatterLamp},
       {F, "two shaders", {Inner("shader 1", "fog"), Inner("shader 2", "depth cue")}},
       {B, "plain", {Colour("colour", 0.2f, 0.35f, 0.6f)}},
       {B, "image", {kImage}},
@@ -388,6 +437,18 @@ const std::vector<Dressing> &Dressings() {
         Float("flare const", 3000)},
        kBulb | kLamp | kHiddenLamp},
       {P, "linear scale", {Float("min intensity", 0.2f), Float("max intensity", 0.8f)}},
+      {P,
+       "render depth",
+       {},
+       0,
+       "the picture unchanged: the class gives the screen buffer a depth plane and renders the scene's "
+       "depths into it, for a class after it (\"depth of field\") to read"},
+      {P,
+       "random stipple",
+       {Whole("dot count", 6000), On("object colours")},
+       0,
+       "dots of the picture's own colours on a white ground, denser where it is darker; pixels of "
+       "brightness 0.8 and above get none"},
       {P, "render lights", {Float("flare constant", 3000)}, kBulb | kLamp | kFlaresAfter},
       {P, "archive", {Text("drivername", "vodrvjpg"), Made("filename", 'A', "archive.jpg")}},
       {P, "average frames", {Frame("source_buffer", 2), Whole("accumulated", 1)}},
@@ -537,13 +598,15 @@ uint32_t SettingApply(Session *s, VtShader *shader, uint32_t type, const Setting
       v.value.s = file.c_str();
       break;
     case 'S':
+    case 'K':
     case 'D': {
       const uint32_t of = g.of != 0 ? g.of : type;
       VtShader *inner = VoShaderCreate(of, g.text);
       if (inner == nullptr) return kFailed;
-      const uint32_t st = g.kind == 'S' ? Dress(s, inner, of, g.text) : 0;
+      const uint32_t st = g.kind != 'D' ? Dress(s, inner, of, g.text) : 0;
       if (st != 0) return st;
       v = Pointer(inner);
+      if (g.kind == 'K') v.type = VtShaderColour;
       break;
     }
     case 'V':
@@ -657,6 +720,9 @@ uint32_t LightPlace(VtShader *light, const ShaderClass &c) {
 constexpr float kBulbAt[3] = {-1.5f, 3.4f, -3.0f};
 // Behind the demo's sphere as the eye sees it.
 constexpr float kHiddenAt[3] = {-1.2f, 0.6f, -1.5f};
+// In view above and behind the gallery's sphere, for the classes that show
+// the light a medium scatters towards the eye.
+constexpr float kScatterLampAt[3] = {-1.4f, 1.6f, -2.0f};
 
 VtShader *PointLight(float intensity, const float *at, bool shadows) {
   VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
@@ -692,6 +758,15 @@ uint32_t LightsSet(Session *s, VtShader *only, uint32_t surroundings = 0) {
   if (surroundings & kLamp) {
     VtShader *lamp = PointLight(0.1f, kBulbAt, false);
     if (lamp == nullptr) return kFailed;
+    s->lights = VoShaderReferenceAppend(s->lights, VoShaderReferenceCreate(lamp));
+  }
+  if (surroundings & kScatterLamp) {
+    // Weakening as 1 / (d^2 + 1), so that the medium glows about it.
+    VtShader *lamp = PointLight(3, kScatterLampAt, false);
+    const VtTypedValue on = Number(VtBoolean, 1), fall = Number(VtEnum, 3);
+    if (lamp == nullptr ||
+        (VoShaderSetArg(lamp, "scattering", &on) | VoShaderSetArg(lamp, "fall off", &fall)) != 0)
+      return kFailed;
     s->lights = VoShaderReferenceAppend(s->lights, VoShaderReferenceCreate(lamp));
   }
   if (surroundings & kHiddenLamp) {
@@ -934,7 +1009,8 @@ std::string Shown(const Setting &g) {
                     static_cast<double>(g.c));
       break;
     case 'F': std::snprintf(text, sizeof text, "tests/data/%s", g.text); break;
-    case 'S': std::snprintf(text, sizeof text, "a \"%s\" shader", g.text); break;
+    case 'S':
+    case 'K': std::snprintf(text, sizeof text, "a \"%s\" shader", g.text); break;
     case 'D': std::snprintf(text, sizeof text, "a \"%s\" shader with its defaults", g.text); break;
     case 'V': std::snprintf(text, sizeof text, "a swirl about the centre"); break;
     case 'L': std::snprintf(text, sizeof text, "the scene's point light"); break;
@@ -972,7 +1048,8 @@ std::string SettingsText(uint32_t type, const std::string &name) {
   for (const Setting &g : d->settings) {
     out += (out.empty() ? "" : ", ") + std::string("\"") + g.label + "\" " + Shown(g);
     const uint32_t of = g.of != 0 ? g.of : type;
-    if (g.kind == 'S' && DressingFind(of, g.text) != nullptr) out += " (" + SettingsText(of, g.text) + ")";
+    if ((g.kind == 'S' || g.kind == 'K') && DressingFind(of, g.text) != nullptr)
+      out += " (" + SettingsText(of, g.text) + ")";
   }
   return out;
 }
@@ -985,6 +1062,10 @@ std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
   const char *extra[] = {
       around & kCube ? "an environment cube of six coloured faces" : nullptr,
       around & kScatter ? "the point light's \"scattering\" on" : nullptr,
+      around & kScatterLamp ? "a second point light of intensity 3 with \"scattering\" on and \"fall off\" "
+                              "3, in view above and "
+                              "behind the sphere"
+                            : nullptr,
       around & kTorus ? "a torus carrying its curvatures in place of the sphere" : nullptr,
       around & kBulb ? "a small white bulb (constant reflectance) in view" : nullptr,
       around & kLamp ? "a point light of intensity 0.1 in the bulb" : nullptr,
@@ -1005,6 +1086,8 @@ std::string GalleryDressingText(const ShaderType &type, const ShaderClass &c) {
           : nullptr};
   for (const char *e : extra)
     if (e != nullptr) out += (out.empty() ? "" : "; ") + std::string(e);
+  const Dressing *d = DressingFind(type.code, c.name);
+  if (d != nullptr && d->note != nullptr) out += (out.empty() ? "" : "; ") + std::string(d->note);
   return out;
 }
 

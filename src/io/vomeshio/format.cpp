@@ -36,7 +36,6 @@ constexpr uint32_t kBaseCodes[10] = {0x106, 0x10a, 0x10b, 0x202, 0x203, 0x204, 0
 constexpr uint32_t kDescriptorLimit = 4 * VO_PROPERTY_SLOTS + 1;
 constexpr uint32_t kValuelessVertexLimit = 1u << 16;  // vertices of a mesh whose vertices carry no bytes
 constexpr const char *kSaveName = "VoMeshSave";
-constexpr const char *kLoadName = "VoMeshLoad";
 constexpr const char *kNameCharacters = "property name characters";
 
 VtStatus Refuse(VtStatus status, const char *procedure, const char *reason) {
@@ -327,10 +326,46 @@ VtStatus Save(VtMeshIOContext *s, VtReference *list, uint32_t n, const uint32_t 
 
 // ---- Reading --------------------------------------------------------------
 
+// Where a load's refusal says the fault is: the line of a text file the
+// default reader serves; else the byte of a binary file or the token of a
+// text file through an application's reader, counted from the load's start.
+struct Place {
+  const char *unit;
+  uint32_t number;
+};
+
 class In {
  public:
-  explicit In(VtMeshIOContext *s) : s_(s) {}
+  explicit In(VtMeshIOContext *s) : s_(s) {
+    s->lines = 0;
+    s->token_line = 1;
+  }
   bool Text() const { return s_->mode == VO_MESH_MODE_TEXT; }
+  // The place of the item read last; Mark makes the next item read the
+  // place Marked answers (the start of a descriptor or of a mesh).
+  Place Last() const { return last_; }
+  void Mark() { mark_ = true; }
+  Place Marked() const { return marked_; }
+  // Whether a refusal was posted, so that a load failing without one says
+  // why once.
+  bool Said() const { return said_; }
+  // Refusals of the file, posted with the error class: a refused file shows
+  // under any mask that shows errors. The load's own status stays 2.
+  VtStatus Refuse(Place at, const char *reason) {
+    const char *unit = at.unit;
+    const uint32_t place = at.number;
+    Post(VO_CLASS_ERROR | kFailed, kMeshLoadRefused, VO_MODULE_MESH_IO, unit, place, reason);
+    said_ = true;
+    return kFailed;
+  }
+  VtStatus RefuseLimit(Place at, const char *what, uint64_t value, uint32_t limit) {
+    const char *unit = at.unit;
+    const uint32_t place = at.number;
+    const uint32_t met = value > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(value);
+    Post(VO_CLASS_ERROR | kFailed, kMeshLoadLimit, VO_MODULE_MESH_IO, unit, place, what, met, limit);
+    said_ = true;
+    return kFailed;
+  }
   VtStatus Raw(void *buffer, uint32_t n) {
     if (n == 0) return 0;
     uint32_t count = n;
@@ -344,14 +379,16 @@ class In {
   VtStatus Token(char *room, uint32_t limit, const char *what) {
     uint32_t count = 0;
     const VtStatus st = s_->reader(&count, room);
+    Started(TextPlace(s_->token_line));
     if (st == VO_STATUS_NO_MEMORY) return st;
     if (st == 0) taken_ += count;
-    if (count > limit) return RefuseLimit(kFailed, kLoadName, what, count, limit);
+    if (count > limit) return RefuseLimit(last_, what, count, limit);
     return st != 0 || count == 0 || room[count] != 0 ? kFailed : 0;
   }
   VtStatus Int(int32_t *v) {
     if (!Text()) {
       uint32_t w;
+      Started(BytePlace());
       if (VtStatus st = Raw(&w, 4)) return st;
       if (s_->swap) w = __builtin_bswap32(w);
       std::memcpy(v, &w, 4);
@@ -362,7 +399,10 @@ class In {
     char *end = nullptr;
     errno = 0;
     const long x = std::strtol(room, &end, 10);
-    if (end == room || *end != 0 || errno != 0 || x < INT32_MIN || x > INT32_MAX) return kFailed;
+    if (end == room || *end != 0 || errno != 0 || x < INT32_MIN || x > INT32_MAX) {
+      const std::string reason = "\"" + std::string(room) + "\" is not a 32-bit decimal number";
+      return Refuse(last_, reason.c_str());
+    }
     *v = static_cast<int32_t>(x);
     return 0;
   }
@@ -370,8 +410,9 @@ class In {
   // room is refused at the first character past it.
   VtStatus String(char *room) {
     if (Text()) return Token(room, kTokenRoom, kNameCharacters);
+    Started(BytePlace());
     for (uint32_t n = 0;; ++n) {
-      if (n > kTokenRoom) return RefuseLimit(kFailed, kLoadName, kNameCharacters, n, kTokenRoom);
+      if (n > kTokenRoom) return RefuseLimit(last_, kNameCharacters, n, kTokenRoom);
       if (VtStatus st = Raw(room + n, 1)) return st;
       if (room[n] == 0) return 0;
     }
@@ -381,6 +422,7 @@ class In {
   VtStatus Bytes(void *out, uint32_t n, uint32_t element_size) {
     auto *b = static_cast<unsigned char *>(out);
     if (!Text()) {
+      Started(BytePlace());
       if (b == nullptr) return Drop(n);
       if (VtStatus st = Raw(b, n)) return st;
       if (s_->swap && element_size > 1)
@@ -394,6 +436,7 @@ class In {
     do {
       if (VtStatus st = Raw(&first, 1)) return st;
     } while (first == ' ' || first == '\n' || first == '\r' || first == '\t');
+    Started(TextPlace(s_->lines + 1));
     char hex[1024];
     hex[0] = first;
     uint32_t done = 0, have = 1;
@@ -428,8 +471,23 @@ class In {
     }
     return 0;
   }
+  void Started(Place at) {
+    last_ = at;
+    if (mark_) marked_ = at;
+    mark_ = false;
+  }
+  Place BytePlace() const {
+    return {"byte", taken_ > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(taken_)};
+  }
+  Place TextPlace(uint32_t line) {
+    ++tokens_;
+    return s_->reader == &DefaultRead ? Place{"line", line} : Place{"token", tokens_};
+  }
   VtMeshIOContext *s_;
   uint64_t taken_ = 0;
+  uint32_t tokens_ = 0;
+  Place last_{"byte", 0}, marked_{"byte", 0};
+  bool mark_ = false, said_ = false;
 };
 
 // A descriptor of the file checked against the registered property of its
@@ -437,13 +495,15 @@ class In {
 VtStatus DescriptorRead(In &in, VtMeshIOContext *s, Descriptor *d) {
   int32_t code, type, count, size;
   char name[kTokenRoom + 1];
+  in.Mark();
   VtStatus st = in.Int(&code);
   if (st == 0) st = in.String(name);
   if (st == 0) st = in.Int(&type);
   if (st == 0) st = in.Int(&count);
   if (st == 0) st = in.Int(&size);
   if (st != 0) return st;
-  if (count < 0 || size < 0) return Refuse(kFailed, kLoadName, "a descriptor with a negative count or size");
+  if (count < 0 || size < 0)
+    return in.Refuse(in.Marked(), "a property descriptor with a negative count or size");
   d->file_code = static_cast<uint32_t>(code);
   d->type = static_cast<uint32_t>(type);
   d->count = static_cast<uint32_t>(count);
@@ -479,7 +539,10 @@ VtStatus DescriptorRead(In &in, VtMeshIOContext *s, Descriptor *d) {
     if (save_state) s->save_state_code = d->file_code;
     return 0;
   }
-  return Refuse(kFailed, kLoadName, "a descriptor does not match the registered property");
+  // The name as the file gives it, so that a misspelling shows.
+  const std::string reason = "property descriptor " + std::to_string(d->file_code) + " \"" + name +
+                             "\" names no registered property of that name, value type and size";
+  return in.Refuse(in.Marked(), reason.c_str());
 }
 
 VtStatus HeaderRead(In &in, VtMeshIOContext *s, int32_t *n, int32_t *meshes, bool *empty) {
@@ -487,29 +550,36 @@ VtStatus HeaderRead(In &in, VtMeshIOContext *s, int32_t *n, int32_t *meshes, boo
   if (VtStatus st = in.Raw(magic, 4)) return st;
   if (std::memcmp(magic, "VXM", 3) != 0) {
     *empty = true;
-    return 0;
+    return in.Refuse(Place{"byte", 0}, "it begins with neither VXMA (text) nor VXMB (binary): no mesh file");
   }
   if (magic[3] == 'A')
     s->mode = VO_MESH_MODE_TEXT;
   else if (magic[3] != 'B')
-    return Refuse(kFailed, kLoadName, "a mesh file of neither binary nor text");
+    return in.Refuse(Place{"byte", 3}, "its fourth byte is neither A (text) nor B (binary)");
+  // Each word is read and checked in turn, so that a refusal names its place.
   int32_t w[7];
-  if (VtStatus st = in.Int(&w[0])) return st;
-  if (!in.Text()) {
-    const auto version = static_cast<uint32_t>(w[0]);
-    if (version == 0 || version >= 10) {
-      s->swap = 1;
-      w[0] = static_cast<int32_t>(__builtin_bswap32(version));
-    }
-  }
-  for (int i = 1; i < 7; ++i)
+  Place at[7];
+  for (int i = 0; i < 7; ++i) {
     if (VtStatus st = in.Int(&w[i])) return st;
-  if (w[0] > 2 || w[0] < 0) return Refuse(kFailed, kLoadName, "a mesh file of a later version");
-  if (w[1] != 4) return Refuse(kFailed, kLoadName, "a mesh file header without its fixed word");
-  if (w[3] < 0 || w[4] < 0) return Refuse(kFailed, kLoadName, "a mesh file with an impossible count");
+    at[i] = in.Last();
+    if (i == 0 && !in.Text()) {
+      const auto version = static_cast<uint32_t>(w[0]);
+      if (version == 0 || version >= 10) {
+        s->swap = 1;
+        w[0] = static_cast<int32_t>(__builtin_bswap32(version));
+      }
+    }
+    if (i == 0 && (w[0] > 2 || w[0] < 0)) {
+      const std::string reason =
+          "its format version " + std::to_string(w[0]) + " is not one this library reads (0 to 2)";
+      return in.Refuse(at[0], reason.c_str());
+    }
+    if (i == 1 && w[1] != 4) return in.Refuse(at[1], "the header's second word is not 4");
+  }
+  if (w[3] < 0) return in.Refuse(at[3], "a negative count of property descriptors");
+  if (w[4] < 0) return in.Refuse(at[4], "a negative count of meshes");
   if (static_cast<uint32_t>(w[3]) > kDescriptorLimit)
-    return RefuseLimit(kFailed, kLoadName, "property descriptors", static_cast<uint32_t>(w[3]),
-                       kDescriptorLimit);
+    return in.RefuseLimit(at[3], "property descriptors", static_cast<uint32_t>(w[3]), kDescriptorLimit);
   *n = w[3];
   *meshes = w[4];
   return 0;
@@ -519,6 +589,7 @@ struct Loader {
   VtMeshIOContext *s;
   In &in;
   const std::vector<Descriptor> &all;
+  int32_t mesh;  // the mesh being read, from 1, for refusals
 };
 
 // Frees a boundary ring that was not hung on its polygon.
@@ -539,17 +610,24 @@ bool PositionFinite(VtPrimitive *p, void *vertex) {
 
 VtStatus MeshRead(Loader &l, VtPrimitive **made) {
   int32_t counts[5];
-  for (int32_t &c : counts)
-    if (VtStatus st = l.in.Int(&c)) return st;
+  Place at[5];
+  for (int i = 0; i < 5; ++i) {
+    if (VtStatus st = l.in.Int(&counts[i])) return st;
+    at[i] = l.in.Last();
+  }
   const int32_t vertices = counts[1], edges = counts[2], polygons = counts[3], k = counts[4];
+  const std::string mesh = "mesh " + std::to_string(l.mesh) + " ";
   static constexpr const char *kCounted[4] = {nullptr, "vertices", "edges", "polygons"};
   for (int i = 1; i < 4; ++i) {
-    if (counts[i] < 0) return Refuse(kFailed, kLoadName, "a mesh with an impossible element count");
+    if (counts[i] < 0) return l.in.Refuse(at[i], (mesh + "has a negative count of " + kCounted[i]).c_str());
     if (static_cast<uint32_t>(counts[i]) >= kCountLimit)
-      return RefuseLimit(kFailed, kLoadName, kCounted[i], static_cast<uint32_t>(counts[i]), kCountLimit - 1);
+      return l.in.RefuseLimit(at[i], kCounted[i], static_cast<uint32_t>(counts[i]), kCountLimit - 1);
   }
-  if (k < 0 || static_cast<size_t>(k) > l.all.size())
-    return Refuse(kFailed, kLoadName, "a mesh keeping unknown codes");
+  if (k < 0 || static_cast<size_t>(k) > l.all.size()) {
+    const std::string reason = mesh + "keeps " + std::to_string(k) + " property codes; the file describes " +
+                               std::to_string(l.all.size());
+    return l.in.Refuse(at[4], reason.c_str());
+  }
   std::vector<const Descriptor *> kept;
   std::vector<uint32_t> codes(kBaseCodes, kBaseCodes + 10);
   uint32_t vertex_bytes = 0, edge_bytes = 0;
@@ -562,15 +640,19 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
     if (d == nullptr)
       for (const Descriptor &x : l.all)
         if (x.file_code == static_cast<uint32_t>(code) + 50) d = &x;
-    if (d == nullptr) return Refuse(kFailed, kLoadName, "a mesh keeping a code without a descriptor");
+    if (d == nullptr) {
+      const std::string reason =
+          mesh + "keeps property code " + std::to_string(code) + ", which no descriptor describes";
+      return l.in.Refuse(l.in.Last(), reason.c_str());
+    }
     kept.push_back(d);
     if (d->code != kFlagsCode) codes.push_back(d->code);
     if (d->kind == VO_ELEMENT_VERTEX) vertex_bytes += d->file_size;
     if (d->kind == VO_ELEMENT_EDGE) edge_bytes += d->file_size;
   }
   if (vertex_bytes == 0 && static_cast<uint32_t>(vertices) > kValuelessVertexLimit)
-    return RefuseLimit(kFailed, kLoadName, "vertices without values", static_cast<uint32_t>(vertices),
-                       kValuelessVertexLimit);
+    return l.in.RefuseLimit(at[1], "vertices without values", static_cast<uint32_t>(vertices),
+                            kValuelessVertexLimit);
   if (l.s->base == nullptr && (l.s->base = VoContentsCreate(10, kBaseCodes)) == nullptr)
     return VO_STATUS_NO_MEMORY;
   VtContents *contents = VoContentsUnion(l.s->base, static_cast<uint32_t>(codes.size()), codes.data());
@@ -601,7 +683,8 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
     table.push_back(v);
     if (VtStatus st = values(VO_ELEMENT_VERTEX, v)) return st;
     if (!PositionFinite(p, v))
-      return Refuse(kFailed, kLoadName, "a vertex position that is infinite or not a number");
+      return l.in.Refuse(l.in.Last(),
+                         (mesh + "has a vertex position that is infinite or not a number").c_str());
   }
   // The edge section is read and dropped: edges come from the polygons.
   for (int32_t i = 0; i < edges && edge_bytes > 0; ++i)
@@ -617,8 +700,12 @@ VtStatus MeshRead(Loader &l, VtPrimitive **made) {
       int32_t index;
       if (VtStatus st = l.in.Int(&index)) return st;
       if (index == -1) break;
-      if (index < 0 || index >= vertices)
-        return Refuse(kFailed, kLoadName, "a polygon names a vertex outside the mesh");
+      if (index < 0 || index >= vertices) {
+        const std::string reason = mesh + "polygon " + std::to_string(j + 1) + " names vertex index " +
+                                   std::to_string(index) + "; the mesh's vertices are 0 to " +
+                                   std::to_string(vertices - 1) + " (-1 ends a polygon)";
+        return l.in.Refuse(l.in.Last(), reason.c_str());
+      }
       VtReference *node = VoPrimitiveReferenceCreate(table[static_cast<size_t>(index)]);
       if (node == nullptr) return VO_STATUS_NO_MEMORY;
       boundary.ring = VoPrimitiveReferenceAppend(boundary.ring, node);
@@ -656,14 +743,26 @@ VtReference *Load(VtMeshIOContext *s) {
   In in(s);
   int32_t n = 0, meshes = 0;
   bool empty = false;
-  if (HeaderRead(in, s, &n, &meshes, &empty) != 0 || empty) return nullptr;
-  std::vector<Descriptor> all(static_cast<size_t>(n));
-  for (Descriptor &d : all)
-    if (DescriptorRead(in, s, &d) != 0) return nullptr;
-  Loader l{s, in, all};
+  std::vector<Descriptor> all;
+  VtStatus st = HeaderRead(in, s, &n, &meshes, &empty);
+  if (st == 0 && !empty) {
+    all.resize(static_cast<size_t>(n));
+    for (size_t i = 0; i < all.size() && st == 0; ++i) st = DescriptorRead(in, s, &all[i]);
+  }
+  if (st != 0 || empty) {
+    // A short file or a failing reader is said too: a refused load is never
+    // silent.
+    if (st != VO_STATUS_NO_MEMORY && !in.Said())
+      (void)in.Refuse(in.Last(),
+                      "the file ends, or its reader fails, before the header and the property "
+                      "descriptors are whole");
+    return nullptr;
+  }
+  Loader l{s, in, all, 0};
   VtReference *list = nullptr;
   int32_t loaded = 0;
   for (; loaded < meshes; ++loaded) {
+    l.mesh = loaded + 1;
     VtPrimitive *p = MeshLoad(l);
     if (p == nullptr) break;
     VtReference *node = VoPrimitiveReferenceCreate(p);

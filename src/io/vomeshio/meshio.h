@@ -26,6 +26,10 @@ struct VtMeshIOContext {
   unsigned char *buffer;
   uint32_t buffer_size, cursor, left;
   uint32_t is_copy;
+  // Where the default reader is in a text file, for a refusal to name the
+  // line: the line ends it consumed since the load began, and the line its
+  // last token began on.
+  uint32_t lines, token_line;
 };
 
 namespace vo::meshio {
@@ -47,6 +51,8 @@ constexpr uint32_t kDescriptiveFlags =
 using messages::kMeshFileRefused;
 using messages::kMeshLimitRefused;
 using messages::kMeshLoadCut;
+using messages::kMeshLoadLimit;
+using messages::kMeshLoadRefused;
 using messages::kMeshSaveNoCodes;
 
 VtMeshIOContext *State();

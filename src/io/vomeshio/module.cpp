@@ -2,6 +2,7 @@
 // terminate, the record as context variables, the two controls, the two
 // byte procedures and their defaults over a buffered file.
 
+#include <algorithm>
 #include <cstring>
 
 #include "io/vomeshio/meshio.h"
@@ -133,6 +134,11 @@ VtStatus DefaultRead(uint32_t *count, void *buffer) {
     s->buffer_size = kReadBufferSize;
     s->cursor = s->left = 0;
   }
+  // Line ends are counted as bytes leave the buffer, for a refusal to name
+  // the line of a text file.
+  auto count_lines = [s](const unsigned char *from, uint32_t n) {
+    s->lines += static_cast<uint32_t>(std::count(from, from + n, '\n'));
+  };
   auto fill = [s]() {
     if (s->left > 0 && s->cursor > 0) std::memmove(s->buffer, s->buffer + s->cursor, s->left);
     s->cursor = 0;
@@ -145,6 +151,7 @@ VtStatus DefaultRead(uint32_t *count, void *buffer) {
       return s->left == 0 ? -1 : s->buffer[s->cursor];
     };
     auto skip = [&]() {
+      count_lines(s->buffer + s->cursor, 1);
       ++s->cursor;
       --s->left;
     };
@@ -153,6 +160,9 @@ VtStatus DefaultRead(uint32_t *count, void *buffer) {
       skip();
       return c;
     };
+    // The blanks before the token go first, so that its line is known.
+    for (int c; (c = peek()) == ' ' || c == '\n' || c == '\r' || c == '\t';) skip();
+    s->token_line = s->lines + 1;
     return TokenRead(get, peek, skip, count, static_cast<char *>(buffer));
   }
   const uint32_t n = *count;
@@ -164,11 +174,14 @@ VtStatus DefaultRead(uint32_t *count, void *buffer) {
       std::memcpy(out, s->buffer + s->cursor, s->left);
       const uint32_t rest = n - s->left;
       s->cursor = s->left = 0;
-      return std::fread(out + (n - rest), 1, rest, s->file) == rest ? 0 : kFailed;
+      const size_t got = std::fread(out + (n - rest), 1, rest, s->file);
+      count_lines(out, static_cast<uint32_t>(n - rest + got));
+      return got == rest ? 0 : kFailed;
     }
   }
   if (n > s->left) return kFailed;
   std::memcpy(out, s->buffer + s->cursor, n);
+  count_lines(out, n);
   s->cursor += n;
   s->left -= n;
   return 0;

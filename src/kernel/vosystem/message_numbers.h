@@ -420,6 +420,11 @@ constexpr uint32_t kMeshLimitRefused =
     2802;  // a mesh file or save past a fixed limit (procedure, what, value met, limit)
 constexpr uint32_t kMeshLoadCut =
     2803;  // a mesh load ended before the header's mesh count (bytes read, meshes read, header's count)
+// Mesh files VoMeshLoad refuses, said with the place of the fault (module
+// 70), 2985-2986.
+constexpr uint32_t kMeshLoadRefused = 2985;  // a mesh file VoMeshLoad refuses (unit, place, reason)
+constexpr uint32_t kMeshLoadLimit =
+    2986;  // a mesh file VoMeshLoad refuses past a fixed limit (unit, place, what, value met, limit)
 // Scene objects in object files (voobject, module 112), from the same range.
 constexpr uint32_t kObjectRecordRefused = 2801;  // a scene object refused in an object file (type, reason)
 

@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include <vo/vo_driver.h>
+#include <vo/vo_render.h>
 #include <vo/vo_shader.h>
 #include <vo/vo_view.h>
 
@@ -29,11 +30,11 @@
 namespace vo::renstd {
 
 // Pixel modes (control 0xc000f).
-constexpr uint32_t kModeBytes = 0xc0001;
-constexpr uint32_t kModeFloats = 0xc0002;
-constexpr uint32_t kModeFloatsClamped = 0xc0003;
-constexpr uint32_t kModeRgbaClamped = 0xc0004;
-constexpr uint32_t kModeRgba = 0xc0005;
+constexpr uint32_t kModeBytes = VO_STANDARD_PIXEL_BYTES;
+constexpr uint32_t kModeFloats = VO_STANDARD_PIXEL_FLOATS;
+constexpr uint32_t kModeFloatsClamped = VO_STANDARD_PIXEL_FLOATS_CLAMPED;
+constexpr uint32_t kModeRgbaClamped = VO_STANDARD_PIXEL_RGBA_FLOATS_CLAMPED;
+constexpr uint32_t kModeRgba = VO_STANDARD_PIXEL_RGBA_FLOATS;
 
 // Property codes of a render class the advanced renderer's controls set.
 constexpr uint32_t kPropertyFirstPoll = 0xc0010;

@@ -18,10 +18,10 @@ namespace {
 
 constexpr uint32_t kBuildTime = 916157630;
 constexpr uint32_t kTagPolygons = 0xc0001, kTagEdges = 0xc0002, kTagClasses = 0xc0003;
-constexpr uint32_t kControlOversampling = 0xc000e;
-constexpr uint32_t kControlPixelMode = 0xc000f;
+constexpr uint32_t kControlOversampling = VO_CONTROL_STANDARD_OVERSAMPLING;
+constexpr uint32_t kControlPixelMode = VO_CONTROL_STANDARD_PIXEL_MODE;
 constexpr uint32_t kControlFieldSelection = 0xc0012;
-constexpr uint32_t kCallbackLineOutput = 0xc0001;
+constexpr uint32_t kCallbackLineOutput = VO_CALLBACK_STANDARD_LINE_OUTPUT;
 constexpr uint32_t kCallbackPixelWriter = 0xc0002;
 constexpr uint32_t kCallbackBackgroundWriter = 0xc0003;
 constexpr uint32_t kControlRayTracing = 0x70008;

@@ -140,7 +140,7 @@ constexpr const char *kInterlaceMeanings[] = {
     "the two buffers are half the picture's height, each row giving two picture rows' field"};
 constexpr const char *kGlowLabels[] = {"min threshold", "max threshold", "intensity", "range"};
 constexpr const char *kGlowMeanings[] = {
-    "brightness a pixel's every channel must pass to glow",
+    "brightness a pixel glows above: one channel past it is enough",
     "brightness at which the glow falls to 1 percent at the edge of its range", "strength of the glow",
     "radius of the glow as a percentage of the picture's smaller side"};
 constexpr const char *kFlares3dLabels[] = {"visible flare", "hidden flare", "flare const"};
@@ -169,7 +169,9 @@ constexpr const char *kDepthOfFieldLabels[] = {"focal length", "aperture",      
                                                "near focus",   "far focus",         "near blur",
                                                "far blur",     "ignore background", "units"};
 constexpr const char *kDepthOfFieldMeanings[] = {
-    "focal length of the lens in millimetres",
+    ("focal length of the lens in millimetres; the class blurs by the screen buffer's depth plane, so "
+     "\"render depth\" goes before it in the list (a run without depths is refused, 824, before its "
+     "render begins)"),
     "f-number of the lens (the aperture's diameter is focal length / aperture)",
     "distance of the plane in focus, in scene units",
     "nearer limit of a range kept in focus; 0 unset",

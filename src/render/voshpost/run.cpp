@@ -629,9 +629,43 @@ VtStatus ListRun(uint32_t code) {
   return VoScreenBufferShow(buffer) | st;
 }
 
+namespace {
+
+// Whether the post code's list holds a depth of field that would find no
+// depth plane: the buffer has none and no "render depth" runs before it.
+// The walk ends where the list run would stop, at a shader that is no live
+// post-process shader.
+bool DepthOfFieldWithoutDepth(const VtPostprocessContext *c, const VtScreenBuffer *buffer) {
+  if (c->post_code != VO_EXECUTE_PP_RUN && c->post_code != VO_EXECUTE_PP_RUN_IMAGE) return false;
+  auto *ring = static_cast<VtReference *>(c->list);
+  bool depth = buffer != nullptr && (buffer->mask & VO_SB_DEPTH) != 0;
+  for (VtReference *node = ring != nullptr ? ring->next : nullptr; node != nullptr; node = node->next) {
+    auto *shader = static_cast<VtShader *>(node->data);
+    uint32_t type = 0, count = 0;
+    const char *name = nullptr;
+    void *labels = nullptr;
+    if (shader == nullptr || VoShaderEnquire(shader, &type, &name, &count, &labels) != 0 ||
+        type != VO_SHADER_POSTPROCESS)
+      return false;
+    const VtShaderDataProc evaluate = SlotProcedure(shader, c->post_code == VO_EXECUTE_PP_RUN ? 2 : 3);
+    if (evaluate == &RenderDepthEvaluate) depth = true;
+    if (evaluate == &DepthOfFieldEvaluate && !depth) return true;
+    if (node == ring) break;
+  }
+  return false;
+}
+
+}  // namespace
+
 VtStatus RenderAndPost() {
   VtPostprocessContext *c = State();
   if (c == nullptr) return kNotStarted;
+  // A depth of field without depths is refused before the render begins, so
+  // that the render's output is not begun and left without its picture.
+  if (DepthOfFieldWithoutDepth(c, VoScreenBufferGet())) {
+    Post(kRefused, kDofNoDepth, kModule);
+    return kRefused;
+  }
   VtScreenBuffer *buffer = VoScreenBufferGet();
   VtScreenBuffer *made = nullptr;
   if (buffer == nullptr) {

@@ -208,12 +208,19 @@ bool LuminaireReader::Numbers(double *out, size_t count, const char *ends, const
   return true;
 }
 
+// A number past a float's range is refused too: the record keeps floats,
+// where it would become infinite.
 bool LuminaireReader::Number(std::string_view token, const char *named, double *out) const {
   if (!Finite(token)) {
     RefuseNotFinite(named);
     return false;
   }
-  *out = NumberOf(token);
+  const double v = NumberOf(token);
+  if (std::fabs(v) > kFloatMost) {
+    RefuseLimit(named, v, kFloatMost);
+    return false;
+  }
+  *out = v;
   return true;
 }
 

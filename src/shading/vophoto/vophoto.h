@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "shading/vophoto/photometry.h"
@@ -20,6 +21,7 @@ constexpr VtStatus kNotHandled = 258;                                // a photom
 constexpr uint32_t kMostCount = 10000;                               // angles of one list, tilt entries
 constexpr size_t kMostValues = 4000000;                              // values of one file
 constexpr double kMostSamples = 4194304.0;                           // 2^22 grid samples
+constexpr double kFloatMost = std::numeric_limits<float>::max();     // magnitude of a number a file gives
 
 // Numbers as the C library's atof and atoi read them, by prefix; text that
 // is malformed, out of range or not finite reads 0.

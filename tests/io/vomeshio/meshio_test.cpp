@@ -220,24 +220,84 @@ TEST_F(MeshIOTest, SavesWithoutMeshesOrCodesAndBadHeadersAndDescriptors) {
   const std::vector<uint8_t> good = g_out;
   EXPECT_EQ(Listed(Load(good)).size(), 2u);
 
-  std::vector<uint8_t> bad = good;
-  bad[3] = 'C';  // neither binary nor text
-  EXPECT_EQ(Load(bad), nullptr);
-  bad = good;
-  bad[4] = 3;  // a later version
-  EXPECT_EQ(Load(bad), nullptr);
-  bad = good;
-  bad[8] = 5;  // the fixed word
-  EXPECT_EQ(Load(bad), nullptr);
-  bad = good;
-  bad[54] = 4;  // the descriptor's value type differs
-  EXPECT_EQ(Load(bad), nullptr);
-  bad = good;
-  bad[126] = 7;  // an index outside the vertices: the first mesh fails, nothing is listed
-  EXPECT_EQ(Load(bad), nullptr);
-  bad = good;
-  bad[0] = 'Q';  // not a mesh file: nothing loaded
-  EXPECT_EQ(Load(bad), nullptr);
+  // Each refused file answers null and says what is wrong and at which
+  // byte (the layout of OneTriangleBinaryFileHasItsLayoutAndLoadsBack: the
+  // descriptor from byte 32, the first polygon's indices from 126), with the
+  // error class, so that a mask showing errors shows it.
+  struct Bad {
+    size_t at;
+    uint8_t byte;
+    uint32_t place;
+    const char *says;
+  };
+  const Bad cases[] = {
+      {3, 'C', 3, "neither A (text) nor B"},
+      {4, 3, 4, "format version 3"},
+      {8, 5, 8, "second word is not 4"},
+      {54, 4, 32, "\"vogeom:world\" names no registered property"},  // the value type differs
+      {126, 7, 126, "mesh 1 polygon 1 names vertex index 7"},        // the first mesh fails
+      {0, 'Q', 0, "no mesh file"},
+  };
+  for (const Bad &c : cases) {
+    SCOPED_TRACE(c.says);
+    std::vector<uint8_t> bad = good;
+    bad[c.at] = c.byte;
+    vo_test::Recorded().clear();
+    EXPECT_EQ(Load(bad), nullptr);
+    const auto said = vo_test::WithMessage(messages::kMeshLoadRefused);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].status, VO_CLASS_ERROR | 2u);
+    EXPECT_EQ(said[0].strings[0], "byte");
+    EXPECT_EQ(said[0].args[1].value.u, c.place);
+    EXPECT_NE(said[0].strings[1].find(c.says), std::string::npos) << said[0].strings[1];
+  }
+
+  // A hand-written text file read through the default reader: the refusal
+  // names the line. Line 1 holds the header, line 2 the descriptor, line 3
+  // the mesh's counts, lines 4 to 6 the vertices, line 7 the polygon (CRLF,
+  // a tab, upper-case hexadecimal and no final line end, as people write).
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_MESHIO_READ, nullptr), 0u);
+  const std::string text =
+      "VXMA 2 4 4 1 1 34 0\r\n1025\tvogeom:world:1025 3 3 12\n 0 3 0 1 1 1025\n"
+      "000000000000000000000000\n0000803F0000000000000000\n000000000000803F00000000\n0 1 2 -1";
+  struct Written {
+    const char *was, *is;
+    uint32_t line;
+    const char *says;
+  };
+  const Written written[] = {
+      {"VXMA 2", "VXMA 3", 1, "format version 3"},
+      {"vogeom:world:", "vogeom:normals:", 2, "\"vogeom:normals\" names no registered property"},
+      {"0 1 2 -1", "0 1# 2 -1", 7, "\"1#\" is not a 32-bit decimal number"},
+      {"0 1 2 -1", "0 1 3 -1", 7, "names vertex index 3; the mesh's vertices are 0 to 2"},
+  };
+  auto load_text = [&](const std::string &bytes) -> VtReference * {
+    std::FILE *f = std::tmpfile();
+    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) return nullptr;
+    std::rewind(f);
+    VtTypedValue file = TypedPointer(f);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_MESHIO_FILE, &file), 0u);
+    VtReference *l = VoMeshLoad();
+    if (l != nullptr) loaded_.push_back(l);
+    file = TypedPointer(nullptr);
+    EXPECT_EQ(VoControlSet(VO_CONTROL_MESHIO_FILE, &file), 0u);
+    std::fclose(f);
+    return l;
+  };
+  ASSERT_EQ(Listed(load_text(text)).size(), 1u);
+  for (const Written &w : written) {
+    SCOPED_TRACE(w.is);
+    std::string bad = text;
+    bad.replace(bad.find(w.was), std::strlen(w.was), w.is);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(load_text(bad), nullptr);
+    const auto said = vo_test::WithMessage(messages::kMeshLoadRefused);
+    ASSERT_EQ(said.size(), 1u);
+    EXPECT_EQ(said[0].status, VO_CLASS_ERROR | 2u);
+    EXPECT_EQ(said[0].strings[0], "line");
+    EXPECT_EQ(said[0].args[1].value.u, w.line);
+    EXPECT_NE(said[0].strings[1].find(w.says), std::string::npos) << said[0].strings[1];
+  }
 }
 
 // Each fixed limit of the format refuses with message 2802, which names the
@@ -247,15 +307,29 @@ TEST_F(MeshIOTest, CountsPastAFixedLimitNameTheValueMetAndTheLimit) {
   struct Met {
     const char *procedure, *what;
     uint32_t value, limit;
+    const char *unit;  // a load's: the place of the count met
+    uint32_t place;
   };
   auto expect = [](const Met &m) {
+    EXPECT_EQ(CountPosted(messages::kMeshFileRefused) + CountPosted(messages::kMeshLoadRefused), 0);
+    if (std::strcmp(m.procedure, "VoMeshLoad") == 0) {
+      // A load's refusal carries the error class and the place.
+      const auto d = vo_test::WithMessage(messages::kMeshLoadLimit);
+      ASSERT_EQ(d.size(), 1u);
+      EXPECT_EQ(d[0].status, VO_CLASS_ERROR | 2u);
+      EXPECT_EQ(d[0].strings, (std::vector<std::string>{m.unit, m.what}));
+      ASSERT_EQ(d[0].args.size(), 5u);
+      EXPECT_EQ(d[0].args[1].value.u, m.place);
+      EXPECT_EQ(d[0].args[3].value.u, m.value);
+      EXPECT_EQ(d[0].args[4].value.u, m.limit);
+      return;
+    }
     const auto d = vo_test::WithMessage(messages::kMeshLimitRefused);
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(d[0].strings, (std::vector<std::string>{m.procedure, m.what}));
     ASSERT_EQ(d[0].args.size(), 4u);
     EXPECT_EQ(d[0].args[2].value.u, m.value);
     EXPECT_EQ(d[0].args[3].value.u, m.limit);
-    EXPECT_EQ(CountPosted(messages::kMeshFileRefused), 0);
   };
   VtPrimitive *t = Triangle();
   // A registration name of 130 characters gets ":code" appended: 130 + 1 +
@@ -268,7 +342,7 @@ TEST_F(MeshIOTest, CountsPastAFixedLimitNameTheValueMetAndTheLimit) {
     Mode(mode);
     vo_test::Recorded().clear();
     EXPECT_EQ(VoMeshSave(ListOf({t}), 1, &long_code), VO_STATUS_BAD_ARGUMENT);
-    expect({"VoMeshSave", "property name characters", static_cast<uint32_t>(full.size()), 128});
+    expect({"VoMeshSave", "property name characters", static_cast<uint32_t>(full.size()), 128, "", 0});
   }
 
   Mode(VO_MESH_MODE_BINARY);
@@ -288,12 +362,13 @@ TEST_F(MeshIOTest, CountsPastAFixedLimitNameTheValueMetAndTheLimit) {
   std::memcpy(valueless.data() + 70, "\x01\x00\x01\x00", 4);  // 65537 of them
   const std::pair<std::vector<uint8_t>, Met> cases[] = {
       // The name is refused at its 129th character.
-      {long_named, {"VoMeshLoad", "property name characters", 129, 128}},
+      {long_named, {"VoMeshLoad", "property name characters", 129, 128, "byte", 36}},
       {with_word(16, 4 * VO_PROPERTY_SLOTS + 2),
-       {"VoMeshLoad", "property descriptors", 4 * VO_PROPERTY_SLOTS + 2, 4 * VO_PROPERTY_SLOTS + 1}},
-      {with_word(70, 1u << 28), {"VoMeshLoad", "vertices", 1u << 28, (1u << 28) - 1}},
-      {with_word(78, 1u << 30), {"VoMeshLoad", "polygons", 1u << 30, (1u << 28) - 1}},
-      {valueless, {"VoMeshLoad", "vertices without values", 65537, 65536}},
+       {"VoMeshLoad", "property descriptors", 4 * VO_PROPERTY_SLOTS + 2, 4 * VO_PROPERTY_SLOTS + 1, "byte",
+        16}},
+      {with_word(70, 1u << 28), {"VoMeshLoad", "vertices", 1u << 28, (1u << 28) - 1, "byte", 70}},
+      {with_word(78, 1u << 30), {"VoMeshLoad", "polygons", 1u << 30, (1u << 28) - 1, "byte", 78}},
+      {valueless, {"VoMeshLoad", "vertices without values", 65537, 65536, "byte", 70}},
   };
   for (const auto &[file, met] : cases) {
     SCOPED_TRACE(met.what);
@@ -311,8 +386,10 @@ TEST_F(MeshIOTest, CountsPastAFixedLimitNameTheValueMetAndTheLimit) {
   named.replace(named.find("vogeom:world:1025"), 17, std::string(200, 'a'));
   numbered.replace(numbered.find(" 2 "), 3, " 000000000002 ");  // the version in 12 characters
   const std::pair<std::string, Met> tokens[] = {
-      {named, {"VoMeshLoad", "property name characters", 129, 128}},
-      {numbered, {"VoMeshLoad", "number characters", 12, 11}},
+      // Through an application's reader a text place is a token: the
+      // name is the ninth (seven header numbers, the code), the version the first.
+      {named, {"VoMeshLoad", "property name characters", 129, 128, "token", 9}},
+      {numbered, {"VoMeshLoad", "number characters", 12, 11, "token", 1}},
   };
   for (const auto &[file, met] : tokens) {
     SCOPED_TRACE(met.what);
@@ -488,7 +565,7 @@ TEST_F(MeshIOTest, AVertexPositionThatIsInfiniteOrNotANumberRefusesTheMesh) {
     std::memcpy(file.data() + 90 + 12 + 4, &bad, 4);  // the second vertex's y
     g_posted.clear();
     EXPECT_EQ(Load(file), nullptr);
-    EXPECT_EQ(CountPosted(messages::kMeshFileRefused), 1);
+    EXPECT_EQ(CountPosted(messages::kMeshLoadRefused), 1);  // at the second vertex's values, byte 102
   }
 }
 

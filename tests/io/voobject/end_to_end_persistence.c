@@ -85,6 +85,28 @@ static long Same(const char *a, const char *b) {
   return ca == cb ? n : -1;
 }
 
+/* Gives the point light an address argument ("fall off data"), which an
+ * object file does not keep: the light list's read answers 0x20000000 with
+ * the list delivered, and the example's reader must use it and go on to the
+ * background after it. The default fall off function does not read the
+ * data, so the pictures stay the same. */
+static VtStatus AddressArgument(void) {
+  static int data;
+  VtReference *lights = VoLightListGet(), *node = lights;
+  VtTypedValue v;
+  int set = 0;
+  if (node != NULL) do {
+      memset(&v, 0, sizeof v);
+      if (VoShaderGetArg((VtShader *)node->data, "fall off data", &v) == 0) {
+        v.value.p = &data;
+        if (VoShaderSetArg((VtShader *)node->data, "fall off data", &v) != 0) return 2;
+        set += 1;
+      }
+      node = node->next;
+    } while (node != lights);
+  return set == 1 ? 0 : 2;
+}
+
 int vo_end_to_end_persistence(char *buffer, size_t size) {
   Text t = {buffer, size};
   char first[64], second[64], scene[64];
@@ -101,12 +123,13 @@ int vo_end_to_end_persistence(char *buffer, size_t size) {
   failed = VoInitialise() != 0;
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&SceneQuiet);
   failed |= Build() != 0;
+  failed |= AddressArgument() != 0;
   st = Render(first);
   Put(&t, "first render: status 0x%x\n", st);
   failed |= st != 0;
   st = Save(scene);
   Put(&t, "saved: status 0x%x\n", st);
-  failed |= st != 0;
+  failed |= st != VO_CLASS_WARNING; /* the light's address argument is not saved */
   failed |= Release();
   failed |= VoTerminate() != 0 || VoInitialise() != 0;
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)&SceneQuiet);

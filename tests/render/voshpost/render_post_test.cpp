@@ -9,6 +9,7 @@
 #include <vo/vo_postprocess.h>
 
 #include "postprocess_fixture.h"
+#include "support/test_support.h"
 
 namespace vo::test {
 namespace {
@@ -127,6 +128,47 @@ TEST_F(RenderPostTest, RenderDepthAddsADepthPlaneOfSquaredDistancesAndRefusesABu
   ASSERT_EQ(VoScreenBufferAllocateData(other, VO_SB_COLOUR), 0u);
   ASSERT_EQ(VoScreenBufferSet(other), 0u);
   EXPECT_NE(VoExecute(VO_EXECUTE_PP_RUN), 0u);
+}
+
+// A depth of field reads depths that only a "render depth" before it, or a
+// buffer made with a depth plane, gives: a render and post-process without
+// them is refused with 824 before the render begins (the buffer is as it
+// was: black), and with them it renders.
+TEST_F(RenderPostTest, ADepthOfFieldWithoutDepthsIsRefusedBeforeTheRenderBegins) {
+  struct Row {
+    std::vector<const char *> list;
+    bool depth_plane;
+    VtStatus status;
+  };
+  const Row rows[] = {
+      {{"depth of field"}, false, VO_STATUS_BAD_ARGUMENT},
+      {{"test kernel", "depth of field", "render depth"}, false, VO_STATUS_BAD_ARGUMENT},  // too late
+      {{"render depth", "depth of field"}, false, 0},
+      {{"depth of field"}, true, 0},
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo_test::RecordingHandler)),
+            0u);
+  VtTypedValue v = Word(VtEnum, 0xc0002);
+  ASSERT_EQ(VoControlSet(VO_CONTROL_PP_RENDER_CODE, &v), 0u);
+  v.value.u = VO_EXECUTE_PP_RUN;
+  ASSERT_EQ(VoControlSet(VO_CONTROL_PP_POST_CODE, &v), 0u);
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.list.size() * 10 + r.depth_plane);
+    for (const char *name : r.list) (void)Add(name);
+    ASSERT_EQ(VoPostprocessListSet(list_), 0u);
+    VtScreenBuffer *b = Made();
+    if (r.depth_plane) {
+      ASSERT_EQ(VoScreenBufferAllocateData(b, VO_SB_DEPTH), 0u);
+    }
+    const std::vector<float> before = Picture(b);
+    vo_test::Recorded().clear();
+    EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), r.status);
+    EXPECT_EQ(vo_test::WithMessage(824).size(), r.status != 0 ? 1u : 0u);
+    EXPECT_EQ(Picture(b) == before, r.status != 0);  // the lit square is drawn only by a run
+    EXPECT_EQ(VoPostprocessListSet(nullptr), 0u);
+    EXPECT_EQ(VoShaderReferenceDestroy(list_, 1), 0u);
+    list_ = nullptr;
+  }
 }
 
 TEST_F(RenderPostTest, ExecuteRendersIntoTheOutputTheNextClassSeesItAndTheTargetComesBack) {

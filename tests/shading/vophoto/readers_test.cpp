@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <limits>
 #include <thread>
 
 #include "photo_fixture.h"
@@ -222,6 +223,11 @@ TEST_F(PhotometryTest, FilesPastAFixedLimitNameTheValueMetAndTheLimit) {
       {"tilt entries", Replaced(ies, "TILT=NONE\n", "TILT=INCLUDE\n1 10001\n"), 10001, 10000, 5},
       {"vertical angles", "CIEF=CIE\nPTYP=C\nNCON=10001\nNPLA=1\nCONA=0\n", 10001, 10000, 5},
       {"grid samples", fine, 2881.0 * 5761, 4194304, 9},
+      // A number past a float's range, which the record would hold as infinite.
+      {"a value", Replaced(ies, "100 80 50 10 0", "100 80 1e39 10 0"), 1e39,
+       std::numeric_limits<float>::max(), 10},
+      {"a vertical angle", Replaced(ies, "0 45 90 135 180", "0 45 -4e38 135 180"), -4e38,
+       std::numeric_limits<float>::max(), 7},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.what);
