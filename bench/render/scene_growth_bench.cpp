@@ -8,7 +8,9 @@
 //   the origin; N = 2 000, 8 000 and 33 333. A case still running after
 //   kCaseLimit seconds is stopped and reported as an error.
 // - ABufferStackInterrupt: the slanted stack of 16 667, SIGINT sent half a
-//   second into the render; the milliseconds until the render answers.
+//   second into the render; the milliseconds until the render answers, on
+//   the calling thread alone and with the work farm's 8 workers (whose
+//   rows the calling thread takes and polls between, line by line).
 // - HeightField: a height field of 1 and 4 million triangles seen at a
 //   slant, through the z-buffer (0x200001), the A-buffer (0x200002), the
 //   hidden-line renderer (0x190001) and the strokes through the z-buffer
@@ -85,6 +87,14 @@ Outcome InChild(Body body) {
 
 VtImage *g_image = nullptr;
 
+// The work farm's worker count (0: the calling thread alone).
+void Workers(int32_t n) {
+  VtTypedValue v{};
+  v.type = VtInt32;
+  v.value.i = n;
+  VoControlSet(VO_CONTROL_MT_WORKERS, &v);
+}
+
 // With VO_BENCH_PICTURES=<directory> in the environment, the picture of
 // the case (a binary PPM named for it) is left there, to compare the
 // pictures of two builds.
@@ -110,10 +120,7 @@ void Start() {
   image->height = kHeight;
   VoImageAllocateData(image);
   g_image = image;
-  VtTypedValue none{};  // the calling thread alone
-  none.type = VtInt32;
-  none.value.i = 0;
-  VoControlSet(VO_CONTROL_MT_WORKERS, &none);
+  Workers(0);  // the calling thread alone
   VoDriverSet(VoDriverFindFromName("vodrvimg"));
   VtTypedValue v{};
   v.type = VtGenericPtr;
@@ -225,6 +232,7 @@ void ABufferStackInterrupt(benchmark::State &state) {
   for (auto _ : state) {
     o = InChild([&] {
       Start();
+      Workers(static_cast<int32_t>(state.range(1)));
       StackMake(n, kSlant);
       std::atomic<bool> done{false};
       std::atomic<int64_t> sent{0};
@@ -249,7 +257,13 @@ void ABufferStackInterrupt(benchmark::State &state) {
   Report(state, o, n);
   if (o.latency_ms < 0) state.SkipWithError("the render ended before the signal");
 }
-BENCHMARK(ABufferStackInterrupt)->Arg(16667)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(ABufferStackInterrupt)
+    ->ArgNames({"n", "workers"})
+    ->Args({16667, 0})
+    ->Args({16667, 8})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 // A height field of about `triangles` triangles over [-1, 1]^2, seen from
 // (2.2, -2.6, 1.8) with z up; answers the triangle count.
