@@ -107,7 +107,9 @@ struct ABufferRender {
   int32_t y;
   int branches;
   uint64_t edge_pixels, edge_fragments;
-  uint64_t merged;  // fragments merged or left out of runs
+  uint64_t merged;   // fragments merged or left out of runs
+  uint32_t work;     // units of work on the line since its last poll
+  bool interrupted;  // a poll within a line answered an interrupt
   Piece *pieces;
   size_t piece_count, piece_capacity;
   // The pieces' sorting: a second array as large and a count per column of
@@ -140,6 +142,26 @@ ABufferRender *Running() {
   const VtAdvancedRendererContext *adv = State();
   if (s == nullptr || adv == nullptr || s->frame == nullptr || s->frame->cls != adv->a_class) return nullptr;
   return RenderOf(s->frame);
+}
+
+// ---- Polls within a line ------------------------------------------------------------
+
+// Counts units of work and, on the calling thread, polls the interrupt
+// once kABufferPollWork have been done on the line; false once the render is
+// interrupted. A band on the work farm does not poll: the calling thread
+// polls as the band's rows go out.
+bool WorkDone(ABufferRender *r, uint32_t units) {
+  if (r->interrupted) return false;
+  r->work += units;
+  if (r->work < kABufferPollWork || r->common.loose) return true;
+  r->work = 0;
+  // A render the poll starts may leave its own values in the globals.
+  VtStandardRendererContext *s = renstd::State();
+  const float xi = *s->g_xi, yi = *s->g_yi, xp = *s->g_xp, yp = *s->g_yp;
+  r->interrupted = renstd::Poll() != 0;
+  *s->g_xi = xi, *s->g_yi = yi, *s->g_xp = xp, *s->g_yp = yp;
+  r->incident_x = kNotTouched;
+  return !r->interrupted;
 }
 
 // ---- Pieces of the services --------------------------------------------------------
@@ -574,7 +596,9 @@ void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t
 // those the run left out); their count.
 size_t CoverFragments(ABufferRender *r, int32_t x) {
   size_t count = 0;
+  uint32_t visited = 1;
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+    ++visited;
     if (a->touched == x || a->hidden) continue;
     a->mask = a->state;
     a->shaded = false;
@@ -583,26 +607,49 @@ size_t CoverFragments(ABufferRender *r, int32_t x) {
     DepthRange(a, x, r->y);
     FragmentInsert(r, &count, a);
   }
+  (void)WorkDone(r, visited);
   return count;
 }
+
+// The two smallest of a value over polygons, with the first one's index:
+// the smallest over all polygons but any one of them.
+struct TwoLeast {
+  int64_t least = INT64_MAX, second = INT64_MAX;
+  size_t at = SIZE_MAX;
+  void Add(int64_t v, size_t i) {
+    if (v < least)
+      second = least, least = v, at = i;
+    else if (v < second)
+      second = v;
+  }
+  int64_t Without(size_t i) const { return i == at ? second : least; }
+};
 
 // Leaves out of a run under several polygons every one that an opaque
 // whole-pixel polygon lies wholly in front of at both ends of the run, and
 // those merged into an earlier opaque polygon of the same plane and depth
-// range; answers the one left, or null when several are.
+// range; answers the one left, or null when several are (or the render is
+// interrupted).
 APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
   RunEnds *e = r->ends;
   size_t n = 0;
+  // The nearest far end of the opaque whole-pixel polygons at each end of
+  // the run: a polygon whose near end lies in front of every other one's
+  // far end at one end of the run is hidden by none.
+  TwoLeast nearest[2];
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
     a->hidden = false;
-    RunEnds &t = e[n++];
+    RunEnds &t = e[n];
     t.a = a;
     for (int end = 1; end >= 0; --end) {
       DepthRange(a, end == 0 ? x0 : x1, r->y);
       t.zmin[end] = a->zmin, t.zmax[end] = a->zmax;
+      if (a->opaque && a->state == kFullMask) nearest[end].Add(t.zmax[end], n);
     }
     a->mask = a->state;  // at x0 for the plane test
+    ++n;
   }
+  if (!WorkDone(r, static_cast<uint32_t>(n))) return nullptr;
   // b lies wholly in front of a at an end, and comes first there: by
   // depth, or by the active order when the two are flat at one depth.
   const auto hides = [](const RunEnds &b, const RunEnds &a) {
@@ -613,11 +660,13 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
     }
     return true;
   };
-  // Whether some polygon hides i does not depend on which is found first.
-  // The nearest opaque whole-pixel polygon (the first in the active order
-  // among equals) and then the one that hid the polygon before are tried
-  // first: under a stack of copies or layers one of them hides all the
-  // rest, so the search stays linear there.
+  // Whether some polygon hides i does not depend on which is found first
+  // (hiding is transitive, so a hidden polygon's hider is hidden by one that
+  // is not). Polygons no other can hide are passed over; the nearest opaque
+  // whole-pixel polygon (the first in the active order among equals) and
+  // then the one that hid the polygon before are tried first: under a stack
+  // of copies or layers one of them hides all the rest, so the search stays
+  // linear there.
   size_t front = n, last = n;
   for (size_t k = 0; k < n; ++k) {
     const RunEnds &b = e[k];
@@ -634,23 +683,42 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
     return k < n && k != i && !e[k].a->hidden && hides(e[k], e[i]);
   };
   for (size_t i = 0; i < n; ++i) {
+    if (nearest[0].Without(i) > e[i].zmin[0] || nearest[1].Without(i) > e[i].zmin[1]) continue;
     if (hidden_by(front, i) || hidden_by(last, i)) {
       e[i].a->hidden = true;
       continue;
     }
     for (size_t k = 0; k < n; ++k)
-      if (k != i && !e[k].a->hidden && hides(e[k], e[i])) {
+      if (!WorkDone(r, 1))
+        return nullptr;
+      else if (k != i && !e[k].a->hidden && hides(e[k], e[i])) {
         e[i].a->hidden = true;
         last = k;
         break;
       }
   }
-  for (size_t i = 0; i < n; ++i)
-    for (size_t k = 0; k < n && !e[i].a->hidden; ++k) {
-      APolygon *a = e[i].a, *b = e[k].a;
-      if (k == i || b->hidden || b->order > a->order || !b->opaque || !Inside(a->state, b->state)) continue;
-      if (SamePlane(a, b)) a->hidden = true;
+  // A polygon of the same plane as an earlier opaque one in the active
+  // order, inside it, merges into it. The opaque ones left are tried in the
+  // active order up to the polygon's own place, so that under a stack of
+  // copies the first hides each of the rest at the first try.
+  APolygon **merging = r->touched;
+  size_t m = 0;
+  for (size_t k = 0; k < n; ++k)
+    if (!e[k].a->hidden && e[k].a->opaque) merging[m++] = e[k].a;
+  const auto earlier = [](const APolygon *a, const APolygon *b) { return a->order < b->order; };
+  const auto later = [](const APolygon *a, const APolygon *b) { return a->order > b->order; };
+  if (std::is_sorted(merging, merging + m, later))
+    std::reverse(merging, merging + m);
+  else if (!std::is_sorted(merging, merging + m, earlier))
+    std::sort(merging, merging + m, earlier);
+  for (size_t i = 0; i < n; ++i) {
+    APolygon *a = e[i].a;
+    for (size_t k = 0; k < m && !a->hidden && merging[k]->order < a->order; ++k) {
+      const APolygon *b = merging[k];
+      if (!WorkDone(r, 1)) return nullptr;
+      if (!b->hidden && Inside(a->state, b->state) && SamePlane(a, b)) a->hidden = true;
     }
+  }
   APolygon *left = nullptr;
   size_t kept = 0;
   for (size_t i = 0; i < n; ++i)
@@ -665,7 +733,7 @@ void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
   if (one != nullptr)
     RunShade(f, r, one, x0, x1);
   else
-    for (int32_t x = x0; x <= x1; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+    for (int32_t x = x0; x <= x1 && !r->interrupted; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) a->hidden = false;
 }
 
@@ -816,6 +884,7 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     PieceContext context{r, a};
     for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
+    if (!WorkDone(r, 1)) return false;
   }
   r->cover_first = nullptr;
   return !r->out_of_memory && PiecesSort(f, r) && FragmentsReserve(r, size_t{order} + 1);
@@ -835,6 +904,7 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
     }
     a->mask ^= p.mask;
     a->state ^= p.rows;
+    if (!WorkDone(r, 1)) break;
   }
   size_t count = CoverFragments(r, x);
   for (size_t t = 0; t < touched; ++t) {
@@ -858,7 +928,8 @@ VtStatus ALineScan(int32_t y) {
   ABufferRender *r = RenderOf(f);
   if (r == nullptr) return VO_STATUS_UNAVAILABLE;
   r->y = y;
-  if (!PiecesGather(f, r, y)) return VO_STATUS_NO_MEMORY;
+  r->work = 0;
+  if (!PiecesGather(f, r, y)) return r->interrupted ? VO_COND_INTERRUPTED : VO_STATUS_NO_MEMORY;
   const int32_t first = f->xmin, last = f->xmin + f->width - 1;
   size_t i = 0;
   // Pieces left of the viewport only move the rows inside.
@@ -866,7 +937,7 @@ VtStatus ALineScan(int32_t y) {
     r->pieces[i].polygon->state ^= r->pieces[i].rows;
     CoverUpdate(r, r->pieces[i].polygon);
   }
-  for (int32_t x = first; x <= last;) {
+  for (int32_t x = first; x <= last && !r->interrupted;) {
     const int32_t next = i < r->piece_count ? std::min(r->pieces[i].column, last + 1) : last + 1;
     if (next > x) {
       RunPaint(f, r, x, next - 1);
@@ -876,6 +947,8 @@ VtStatus ALineScan(int32_t y) {
     i = EdgePixel(f, r, x, i);
     ++x;
   }
+  // An interrupt within the line leaves it unwritten.
+  if (r->interrupted) return VO_COND_INTERRUPTED;
   ActiveAdvance(f);
   return r->common.out_of_memory ? VO_STATUS_NO_MEMORY : 0;
 }

@@ -209,6 +209,9 @@ void ZBufferConfigure(renstd::VtRenderClass *cls);
 void ABufferConfigure(renstd::VtRenderClass *cls, void **line_buffer);
 // Size of the A-buffer class's scan polygon.
 size_t ABufferPolygonSize();
+// Units of work (polygons visited) an A-buffer line scan does on the
+// calling thread between two polls of the interrupt.
+constexpr uint32_t kABufferPollWork = 1u << 16;
 // The services, answering for the innermost running A-buffer render.
 void *PixelPiece();
 void *CurrentPrimitive();

@@ -130,6 +130,7 @@ VtStatus RowTaken(uint32_t row, void *pixels) {
   RenderFrame *const current = s->frame;
   s->frame = t.frame;
   t.status = LineFollow(s, t, i, pixels);
+  if (t.status != 0) t.ended.store(true, std::memory_order_relaxed);
   s->frame = current;
   return t.status;
 }
@@ -230,13 +231,17 @@ VtStatus BandScan(const Farmed &t, VtStandardRendererContext *ws, RenderFrame *b
   const int32_t window = std::max(0, first - static_cast<int32_t>(kTallLines) - 2);
   float yi = f->first_y;
   VtStatus st = 0;
+  // A band whose rows no longer go out stops at its next line.
+  const auto ended = [&t] { return t.ended.load(std::memory_order_relaxed); };
   for (int32_t i = 0; i < first && st == 0; ++i, yi += f->line_step) {
+    if (ended()) return VO_COND_INTERRUPTED;
     st = BandActivate(t, ws, b, i, first, i < window, yi);
     if (st != 0 || b->active_first == nullptr) continue;
     if (b->cls->farm_line_passed != nullptr) b->cls->farm_line_passed(b);
     ActiveAdvance(b);
   }
   for (int32_t i = first; i <= last && st == 0; ++i, yi += f->line_step) {
+    if (ended()) return VO_COND_INTERRUPTED;
     st = BandActivate(t, ws, b, i, -1, false, yi);
     if (st != 0) break;
     const int32_t y = i + f->ymin;

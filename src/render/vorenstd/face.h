@@ -398,6 +398,10 @@ void BackgroundPaint(RenderFrame *f, int32_t first, int32_t last);
 void EdgeInsert(ScanPolygon *polygon, int32_t line, ScanEdge *edge);
 VtStatus LineActivate(int32_t line, ScanPolygon **bucket);
 VtStatus ScanEnd();
+// Polls the driver: 0, or 0x40 (also ORed into the sticky status word). A
+// class whose line scan polls too and is interrupted answers 0x40, and the
+// line is not written.
+VtStatus Poll();
 // Steps every active edge to the next line; edges past their lower end and
 // polygons left without edges are given back.
 void ActiveAdvance(RenderFrame *f);

@@ -99,6 +99,9 @@ struct Farmed {
   double percentage, step;
   int32_t next;     // the line the next row must be
   VtStatus status;  // the status that ended the replay, or 0
+  // Set once the replay has ended (an interrupt, a row refused): the bands
+  // stop at their next line, as no row of theirs goes out any more.
+  std::atomic<bool> ended;
 };
 
 inline Farmed *FarmedOf(const VtStandardRendererContext *s) { return static_cast<Farmed *>(s->farmed); }

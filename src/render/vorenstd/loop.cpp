@@ -362,7 +362,9 @@ VtStatus Lines(VtStandardRendererContext *s, RenderFrame *f) {
     if (st == 0) st = cls->line_activate(i, &f->polygon_buckets[i]);
     if (st == 0) {
       st = cls->line_scan(y);
-      st |= f->writer(static_cast<uint32_t>(y), *f->line_word);
+      // A class that polls within a line and is interrupted leaves the
+      // line unfinished: it is not written.
+      if ((st & VO_COND_INTERRUPTED) == 0) st |= f->writer(static_cast<uint32_t>(y), *f->line_word);
     }
     if (f->primitives_ending != nullptr && f->last_buckets[i] != nullptr)
       f->primitives_ending(f->last_buckets[i]);

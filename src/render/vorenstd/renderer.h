@@ -69,8 +69,6 @@ void RenderClassDefaults(VtRenderClass *cls);
 
 // ---- The loop ---------------------------------------------------------------
 
-// Polls the driver: 0, or 0x40 (also ORed into the sticky status word).
-VtStatus Poll();
 // The screen-space data of the primitives an outer frame is scanning, kept
 // while a render started inside it runs (nested.cpp).
 struct ScreenKept {

@@ -273,6 +273,61 @@ TEST_F(ABufferTest, AStackOfOpaqueLayersInAnyOrderShowsTheFrontLayerAlone) {
   }
 }
 
+// Copies of one slanted triangle in one mesh, copy i red (i + 1) / n: the
+// stack shows the copy the z-buffer keeps (the first active) exactly as
+// that copy alone does. Every copy is visited on every line it covers, so
+// the line scan's polls of the interrupt, one per kABufferPollWork units of
+// work, come at least that often beyond the loop's own; an interrupt at one
+// of them ends the render with the lines before it as they were.
+TEST_F(ABufferTest, ASlantedStackOfCopiesShowsTheFirstAloneAndPollsWithinBoundedWork) {
+  View(24, 64);
+  constexpr int kCopies = 12000;
+  const std::array<float, 3> corners[3] = {At(2.3f, 1.4f, 0.2f), At(6.2f, 62.3f, 0.45f),
+                                           At(21.6f, 9.1f, 0.7f)};
+  const auto mesh = [&](int first, int count) {
+    Positions xyz, rgb;
+    std::vector<int32_t> indices, counts(static_cast<size_t>(count), 3);
+    for (int i = first; i < first + count; ++i)
+      for (int k = 0; k < 3; ++k) {
+        indices.push_back(static_cast<int32_t>(xyz.size()));
+        xyz.push_back(corners[k]);
+        rgb.push_back({static_cast<float>(i + 1) / kCopies, 0.5f, 0.25f});
+      }
+    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
+    const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
+    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
+                                           indices.data(), 2, ids, data);
+    EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
+    owned_.push_back(p);
+    return p;
+  };
+  VtPrimitive *stack = mesh(0, kCopies);
+  Scene({stack});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  const int first = static_cast<int>(std::lround(Output::rows[20][8][0] * kCopies)) - 1;
+  ASSERT_GE(first, 0);
+  RecordingDriver::polls = 0;
+  (void)Render(0x200002);
+  const auto picture = Output::rows;
+  const int polls = RecordingDriver::polls;
+  Scene({mesh(first, 1)});
+  RecordingDriver::polls = 0;
+  (void)Render(0x200002);
+  EXPECT_EQ(Output::rows, picture);
+  const int loop_polls = RecordingDriver::polls;
+  int covered = 0;
+  for (const auto &[y, row] : picture)
+    covered += std::any_of(row.begin(), row.end(), [](const Pixel &p) { return p[0] > 0; });
+  EXPECT_GE(polls - loop_polls, kCopies * covered / static_cast<int>(renadv::kABufferPollWork));
+  Scene({stack});
+  RecordingDriver::interrupt_from = loop_polls + 2;
+  Output::Reset(24);
+  EXPECT_EQ(VoExecute(0x200002) & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
+  RecordingDriver::interrupt_from = -1;
+  EXPECT_LT(Output::rows.size(), picture.size());
+  for (const auto &[y, row] : Output::rows) EXPECT_EQ(row, picture.at(y)) << y;
+}
+
 TEST_F(ABufferTest, AFragmentThatThoseInFrontHideWhollyIsNeverShaded) {
   // In pixel 5 the front quad and the middle one cover the left half, the
   // back one the right half: the middle one shows nowhere (in pixel 4 the

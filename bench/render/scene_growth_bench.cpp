@@ -1,0 +1,325 @@
+// How the line and scanline renders grow with the scene, on the calling
+// thread alone (no work farm), each case in a process of its own (forked
+// before the library starts, so that its peak resident size is the case's
+// alone), at 1024 x 768 into an image in memory:
+// - ABufferStack: N identical triangles (-1, -1, 1.5), (1, -1, 1.5),
+//   (0, 1, 1.5) under a point light through the A-buffer (0x200002), seen
+//   face-on from (0, 0, 5) and at a slant from (4, 3, 5), both looking at
+//   the origin; N = 2 000, 8 000 and 33 333. A case still running after
+//   kCaseLimit seconds is stopped and reported as an error.
+// - ABufferStackInterrupt: the slanted stack of 16 667, SIGINT sent half a
+//   second into the render; the milliseconds until the render answers, on
+//   the calling thread alone and with the work farm's 8 workers (whose
+//   rows the calling thread takes and polls between, line by line).
+// - HeightField: a height field of 1 and 4 million triangles seen at a
+//   slant, through the z-buffer (0x200001), the A-buffer (0x200002), the
+//   hidden-line renderer (0x190001) and the strokes through the z-buffer
+//   (0x600005); the last two also with the region depth (control
+//   0x190065) at 18 instead of 14.
+// Counters: triangles, the render's wall and processor milliseconds (the
+// processor time is the manual time: the renders run on one thread), the
+// process's peak resident size in MiB (getrusage ru_maxrss, scene
+// included) and the scene's alone before the render.
+// VO_BENCH_PICTURES=<directory> leaves each case's picture there. Run the
+// 4 million cases one at a time on a shared machine: each holds several GB.
+
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vo/vo_api.h>
+#include <vo/vo_hidden_line.h>
+#include <vo/vo_multit.h>
+#include <vo/vo_npr.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kWidth = 1024, kHeight = 768;
+constexpr unsigned kCaseLimit = 600;  // seconds
+
+struct Outcome {
+  double ms = -1, cpu_ms = -1, peak_mib = -1, scene_mib = -1, latency_ms = -1;
+  uint32_t status = 0;
+};
+
+// Runs body in a child process (whose exit gives back all it made); what it answers, or ms < 0 when the child
+// failed or ran past the limit.
+template <class Body>
+Outcome InChild(Body body) {
+  int fd[2];
+  if (pipe(fd) != 0) return {};
+  const pid_t pid = fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    close(fd[0]);
+    alarm(kCaseLimit);
+    Outcome o = body();
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    o.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    if (write(fd[1], &o, sizeof o) != static_cast<ssize_t>(sizeof o)) _exit(1);
+    _exit(0);
+  }
+  close(fd[1]);
+  Outcome o{};
+  if (read(fd[0], &o, sizeof o) != static_cast<ssize_t>(sizeof o)) o = Outcome{};
+  close(fd[0]);
+  int wstatus = 0;
+  (void)waitpid(pid, &wstatus, 0);
+  if (!WIFEXITED(wstatus) || WEXITSTATUS(wstatus) != 0) o.ms = -1;
+  return o;
+}
+
+VtImage *g_image = nullptr;
+
+// The work farm's worker count (0: the calling thread alone).
+void Workers(int32_t n) {
+  VtTypedValue v{};
+  v.type = VtInt32;
+  v.value.i = n;
+  VoControlSet(VO_CONTROL_MT_WORKERS, &v);
+}
+
+// With VO_BENCH_PICTURES=<directory> in the environment, the picture of
+// the case (a binary PPM named for it) is left there, to compare the
+// pictures of two builds.
+void PictureLeave(const std::string &name) {
+  const char *dir = std::getenv("VO_BENCH_PICTURES");
+  if (dir == nullptr || g_image == nullptr || g_image->data == nullptr) return;
+  std::FILE *out = std::fopen((std::string(dir) + "/" + name + ".ppm").c_str(), "wb");
+  if (out == nullptr) return;
+  std::fprintf(out, "P6\n%d %d\n255\n", g_image->width, g_image->height);
+  for (int32_t y = 0; y < g_image->height; ++y)
+    (void)std::fwrite(g_image->data + static_cast<size_t>(y) * g_image->bytes_per_row, 3,
+                      static_cast<size_t>(g_image->width), out);
+  std::fclose(out);
+}
+
+void Start() {
+  VoInitialise();
+  VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoCallBackNull));
+  // An image in memory through the image driver, whose poll (the null
+  // driver's) answers SIGINT.
+  VtImage *image = VoImageCreate();
+  image->width = kWidth;
+  image->height = kHeight;
+  VoImageAllocateData(image);
+  g_image = image;
+  Workers(0);  // the calling thread alone
+  VoDriverSet(VoDriverFindFromName("vodrvimg"));
+  VtTypedValue v{};
+  v.type = VtGenericPtr;
+  v.value.p = image;
+  VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
+  if (light != nullptr) {
+    VtTypedValue at{};
+    at.type = VtPoint;
+    at.value.v[0] = 4, at.value.v[1] = 3, at.value.v[2] = 5;
+    VoShaderSetArg(light, "location", &at);
+    VoLightListSet(VoShaderReferenceCreate(light));
+  }
+}
+
+VtPrimitive *Mesh(const std::vector<float> &xyz, const std::vector<int32_t> &indices) {
+  const std::vector<int32_t> counts(indices.size() / 3, 3);
+  const uint32_t ids[] = {VO_VERT_WORLD};
+  VtTypedValue data[1] = {};
+  data[0].value.p = const_cast<float *>(xyz.data());
+  return VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(), indices.data(),
+                               1, ids, data);
+}
+
+void Look(const float eye[3], const float up[3]) {
+  const float at[3] = {0, 0, 0};
+  VoViewSetResolution(nullptr, kWidth, kHeight, 1.0);
+  VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
+  VoViewAutoClipping(nullptr);
+}
+
+// The stack of n triangles as the scene, seen from eye.
+void StackMake(int n, const float eye[3]) {
+  std::vector<float> xyz;
+  std::vector<int32_t> indices;
+  for (int i = 0; i < n; ++i) {
+    xyz.insert(xyz.end(), {-1, -1, 1.5f, 1, -1, 1.5f, 0, 1, 1.5f});
+    indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
+  }
+  VtPrimitive *mesh = Mesh(xyz, indices);
+  VoPrimitiveListSet(VoPrimitiveListCreate(1, &mesh));
+  const float up[3] = {0, 1, 0};
+  Look(eye, up);
+}
+
+constexpr float kFaceOn[3] = {0, 0, 5}, kSlant[3] = {4, 3, 5};
+
+void Report(benchmark::State &state, const Outcome &o, double triangles) {
+  if (o.ms < 0) {
+    state.SkipWithError("the case's process failed or ran past the limit");
+    return;
+  }
+  state.counters["triangles"] = triangles;
+  state.counters["wall_ms"] = o.ms;
+  state.counters["cpu_ms"] = o.cpu_ms;
+  state.counters["peak_mib"] = o.peak_mib;
+  state.counters["scene_mib"] = o.scene_mib;
+  state.counters["status"] = o.status;
+  if (o.latency_ms >= 0) state.counters["sigint_latency_ms"] = o.latency_ms;
+}
+
+double CpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// The render's wall and processor milliseconds (one thread renders: on a
+// machine shared with other work the processor time is the steadier).
+Outcome Timed(uint32_t code) {
+  Outcome o;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  o.scene_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  const double cpu0 = CpuMs();
+  const Clock::time_point t0 = Clock::now();
+  o.status = VoExecute(code);
+  o.ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+  o.cpu_ms = CpuMs() - cpu0;
+  return o;
+}
+
+void ABufferStack(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  const float *eye = state.range(1) != 0 ? kSlant : kFaceOn;
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] {
+      Start();
+      StackMake(n, eye);
+      const Outcome r = Timed(0x200002);
+      PictureLeave("stack_" + std::to_string(n) + (state.range(1) != 0 ? "_slant" : "_face_on"));
+      return r;
+    });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+}
+BENCHMARK(ABufferStack)
+    ->ArgNames({"n", "slant"})
+    ->ArgsProduct({{2000, 8000, 33333}, {0, 1}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void ABufferStackInterrupt(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] {
+      Start();
+      Workers(static_cast<int32_t>(state.range(1)));
+      StackMake(n, kSlant);
+      std::atomic<bool> done{false};
+      std::atomic<int64_t> sent{0};
+      std::thread interrupter([&] {
+        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
+        while (!done.load() && Clock::now() < until)
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (done.load()) return;
+        sent = Clock::now().time_since_epoch().count();
+        kill(getpid(), SIGINT);
+      });
+      Outcome r = Timed(0x200002);
+      const int64_t end = Clock::now().time_since_epoch().count();
+      done = true;
+      interrupter.join();
+      if (sent.load() != 0)
+        r.latency_ms = std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
+      return r;
+    });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+  if (o.latency_ms < 0) state.SkipWithError("the render ended before the signal");
+}
+BENCHMARK(ABufferStackInterrupt)
+    ->ArgNames({"n", "workers"})
+    ->Args({16667, 0})
+    ->Args({16667, 8})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// A height field of about `triangles` triangles over [-1, 1]^2, seen from
+// (2.2, -2.6, 1.8) with z up; answers the triangle count.
+double HeightFieldMake(int64_t triangles) {
+  const int k = static_cast<int>(std::sqrt(static_cast<double>(triangles) / 2));
+  std::vector<float> xyz;
+  xyz.reserve(size_t(k + 1) * (k + 1) * 3);
+  for (int j = 0; j <= k; ++j)
+    for (int i = 0; i <= k; ++i) {
+      const float x = -1 + 2.0f * i / k, y = -1 + 2.0f * j / k;
+      xyz.insert(xyz.end(), {x, y, 0.25f * std::sin(5 * x) * std::cos(4 * y) + 0.1f * std::sin(17 * x * y)});
+    }
+  std::vector<int32_t> indices;
+  indices.reserve(size_t(k) * k * 6);
+  for (int j = 0; j < k; ++j)
+    for (int i = 0; i < k; ++i) {
+      const int32_t a = j * (k + 1) + i, b = a + 1, c = a + k + 1, d = c + 1;
+      indices.insert(indices.end(), {a, b, d, a, d, c});
+    }
+  VtPrimitive *mesh = Mesh(xyz, indices);
+  VoPrimitiveListSet(VoPrimitiveListCreate(1, &mesh));
+  const float eye[3] = {2.2f, -2.6f, 1.8f}, up[3] = {0, 0, 1};
+  Look(eye, up);
+  return 2.0 * k * k;
+}
+
+void HeightField(benchmark::State &state) {
+  const int64_t triangles = state.range(0);
+  const auto code = static_cast<uint32_t>(state.range(1));
+  const auto depth = static_cast<uint32_t>(state.range(2));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] {
+      Start();
+      if (depth != 0) {
+        VtTypedValue v{};
+        v.type = VtNat32;
+        v.value.u = depth;
+        VoControlSet(VO_CONTROL_HL_DEPTH_LIMIT, &v);
+      }
+      (void)HeightFieldMake(triangles);
+      const Outcome r = Timed(code);
+      PictureLeave("field_" + std::to_string(triangles) + "_" + std::to_string(code));
+      return r;
+    });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  const int k = static_cast<int>(std::sqrt(static_cast<double>(triangles) / 2));
+  Report(state, o, 2.0 * k * k);
+}
+BENCHMARK(HeightField)
+    ->ArgNames({"triangles", "code", "depth"})
+    ->ArgsProduct({{1000000, 4000000}, {0x200001, 0x200002, 0x190001, 0x600005}, {0}})
+    ->ArgsProduct({{1000000, 4000000}, {0x190001, 0x600005}, {18}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
