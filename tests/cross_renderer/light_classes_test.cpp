@@ -592,5 +592,45 @@ TEST(LightClasses, TheLightsGatheredForFlaresStandWhereEachClassPutsThem) {
   EXPECT_TRUE(clean);
 }
 
+// A light's depth as a flare source is the depth the depth render gives a
+// surface where the light stands: in a parallel view looking down on the
+// floor, a light half a unit above it lies half a unit nearer than the
+// floor's depth at its pixel, so that "check depth" draws its flare over
+// the floor behind it.
+TEST(LightClasses, AFlareSourceInAParallelViewIsAsDeepAsTheDepthRenderHasIt) {
+  const bool clean = Forked([&] {
+    Start();
+    Scene scene(kLights[0], 0, false, false);
+    ASSERT_EQ(scene.status, 0u);
+    const float at[3] = {0.3f, 0.5f, -0.2f}, eye[3] = {0, 7, 0}, down[3] = {0, 0, 0}, up[3] = {0, 0, -1};
+    VtTypedValue place = Value(VtPoint, at);
+    ASSERT_EQ(VoShaderSetArg(scene.light, "location", &place), 0u);
+    ASSERT_EQ(
+        VoViewSetPinhole(nullptr, eye, down, up, VO_PROJECTION_PARALLEL, 10.0) | VoViewAutoClipping(nullptr),
+        0u);
+    VtScreenBuffer *buffer = VoScreenBufferCreate();
+    VtTypedValue side = Value(VtNat32);
+    side.value.u = kSide;
+    ASSERT_EQ(VoScreenBufferSetControl(buffer, VO_SB_WIDTH, &side) |
+                  VoScreenBufferSetControl(buffer, VO_SB_HEIGHT, &side) |
+                  VoScreenBufferAllocateData(buffer, VO_SB_COLOUR | VO_SB_DEPTH) | VoScreenBufferSet(buffer),
+              0u);
+    ASSERT_EQ(VoExecute(VO_EXECUTE_SB_RENDER_DEPTH), 0u);
+    ASSERT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), 0u);
+    VtPixelListIterator *it =
+        VoPixelListIteratorCreate(static_cast<VtPixelList *>(vo::post::State()->pixel_lists));
+    int32_t x = -1, y = -1;
+    void *source = nullptr;
+    ASSERT_EQ(it != nullptr ? VoPixelListNext(it, &x, &y, &source, nullptr) : 1u, 0u);
+    VoDeallocate(it);
+    std::vector<float> row(size_t{kSide} * 4);
+    ASSERT_EQ(VoScreenBufferGetScanRGBZFloat(buffer, static_cast<uint32_t>(y), row.data()), 0u);
+    const double floor = row[static_cast<size_t>(x) * 4 + 3];
+    EXPECT_NEAR(static_cast<const vo::post::VtFlareSource *>(source)->depth, floor - 0.5, 1e-3);
+    VoTerminate();
+  });
+  EXPECT_TRUE(clean);
+}
+
 }  // namespace
 }  // namespace light_classes
