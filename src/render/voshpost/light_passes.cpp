@@ -51,19 +51,29 @@ bool PixelOf(const float point[3], int32_t pixel[2]) {
   return x >= window[0] && x < window[1] && y >= window[2] && y < window[3];
 }
 
-// A light's depth as the depth plane holds it: the squared eye distance, or
-// for a parallel view the distance along the view from the hither plane.
+// A light's depth as the depth render puts it in the depth plane: the
+// squared eye distance, or for a parallel view the distance along the view
+// from the image plane (through the window's corner, a unit beyond the eye)
+// less the hither distance. Measured from the eye instead, a light lay a
+// unit deeper than a surface where it stands, and "check depth" left its
+// flare off the surfaces up to a unit behind it.
 double DepthOf(const float location[3], const float eye[3]) {
   const float d[3] = {location[0] - eye[0], location[1] - eye[1], location[2] - eye[2]};
   VtTypedValue kind{};
   if (VoViewGetValue(VO_VIEW_VALUE_PROJECTION_KIND, &kind) == 0 && kind.value.p != nullptr &&
       *static_cast<const int32_t *>(kind.value.p) != VO_PROJECTION_PERSPECTIVE) {
     const float *dir = ViewFloats(VO_VIEW_VALUE_DIRECTION);
+    const float *corner = ViewFloats(VO_VIEW_VALUE_CORNER);
     VtTypedValue hither{};
     const float h = VoViewGetValue(VO_VIEW_VALUE_HITHER, &hither) == 0 && hither.value.p != nullptr
                         ? *static_cast<const float *>(hither.value.p)
                         : 0.0f;
-    if (dir != nullptr) return static_cast<double>(shaderlib::Dot(d, dir)) - h;
+    const float length = dir != nullptr ? std::sqrt(shaderlib::Dot(dir, dir)) : 0.0f;
+    if (length > 0.0f) {
+      const float *o = corner != nullptr ? corner : eye;
+      const float from[3] = {location[0] - o[0], location[1] - o[1], location[2] - o[2]};
+      return static_cast<double>(shaderlib::Dot(from, dir) / length) - h;
+    }
   }
   return static_cast<double>(shaderlib::Dot(d, d));
 }

@@ -84,11 +84,15 @@ constexpr const char *kProjectorMeanings[] = {
     "procedure giving the distance for an attenuation (default VoLightInverseFallOff)"};
 static_assert(std::size(kProjectorFields) == std::size(kProjectorLabels));
 
-// A cone wider than one map holds well has a point light's six maps.
+// A point outside the projected frame is in shadow: the point's own frame,
+// as the light loop lights it, not its offset point's, which for a point at
+// the frame's edge may fall just outside (the taps of such an offset point
+// that leave the map count lit). A cone wider than one map holds well has a
+// point light's six maps.
 double ProjectorShadow(const float *point, void *, const float *normal, VtLightData *d) {
   if (d->shadowValid == 0) return 0;
   float u, v, depth;
-  if (!ProjectorProject(d, point, normal, &u, &v, &depth)) return 1;
+  if (!ProjectorProject(d, point, nullptr, &u, &v, &depth)) return 1;
   if (!(u >= 0 && u <= 1 && v >= 0 && v <= 1)) return 1;  // outside the projected frame
   if (shader::ConeMapsCube(d)) {
     float q[3];
@@ -98,6 +102,7 @@ double ProjectorShadow(const float *point, void *, const float *normal, VtLightD
     return VoLightSampleShadow(u, v, Dot(q, q), d, &d->shadowMaps[face]);
   }
   if (d->shadowMaps[0].data == nullptr) return 0;
+  if (!ProjectorProject(d, point, normal, &u, &v, &depth)) return 1;
   return VoLightSampleShadow(u, v, depth, d, &d->shadowMaps[0]);
 }
 

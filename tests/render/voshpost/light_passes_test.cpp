@@ -115,7 +115,9 @@ TEST_F(LightSourceTest, HiddenSelectTakesAShadowedLightAndPutsTheShadowsControlB
   EXPECT_EQ(shadows.value.u, 1u);
 }
 
-TEST_F(LightSourceTest, AParallelViewTakesTheDepthAlongTheViewFromTheHitherPlane) {
+// As the depth render measures: from the image plane, a unit beyond the
+// eye, less the hither distance.
+TEST_F(LightSourceTest, AParallelViewTakesTheDepthAlongTheViewAsTheDepthRenderDoes) {
   const float eye[3] = {0, 0, -10}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
   ASSERT_EQ(VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PARALLEL, 8.0), 0u);
   ASSERT_EQ(VoViewSetClipping(nullptr, 1.0, 100.0), 0u);
@@ -123,7 +125,7 @@ TEST_F(LightSourceTest, AParallelViewTakesTheDepthAlongTheViewFromTheHitherPlane
   ASSERT_EQ(VoExecute(VO_EXECUTE_PP_FLARE_LIGHTS), 0u);
   const auto sources = Sources();
   ASSERT_EQ(sources.size(), 1u);
-  EXPECT_NEAR(sources[0].second.depth, 12.0 - 1.0, 1e-4);
+  EXPECT_NEAR(sources[0].second.depth, 12.0 - 1.0 - 1.0, 1e-4);
 }
 
 TEST_F(LightSourceTest, MissingBufferSizeOrLightsAreRefusedAndLeaveNoSources) {
