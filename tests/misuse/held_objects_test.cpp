@@ -1,7 +1,9 @@
 // What a holder holds stays alive: a shader a material, the background or
-// the foreground still holds, the current primitive list, and, from a
-// render's own progress callback, the list the render started with, its
-// primitives and their materials. Each sequence an application may call by
+// the foreground still holds (message 2903 naming the holder), the current
+// primitive list (a removal of its handle node moves it to the handle
+// answered), an image background's image destroyed between renders (left
+// out, not read), and, from a render's own progress callback, the list the
+// render started with, its primitives and their materials. Each sequence an application may call by
 // mistake is refused with a diagnostic, and the render that follows (or the
 // one disturbed) answers and draws what it does undisturbed; a ring a shader
 // argument holds, destroyed, is left out without a crash. Every case runs in
@@ -34,6 +36,7 @@ struct Scene {
   VtMaterial *material = nullptr;
   VtShader *shader = nullptr;  // what the case's preparation made
   VtReference *ring = nullptr;
+  VtImage *image = nullptr;
   std::string fault;
 };
 
@@ -56,6 +59,26 @@ VtTypedValue Pointer(void *p) {
   v.type = VtGenericPtr;
   v.value.p = p;
   return v;
+}
+
+// The holder message 2903 names (its third argument): the holder's own
+// handle or slot, never the shader refused.
+void HolderNamed(Scene &s, const std::string &holder) {
+  const std::vector<vo_test::Diagnostic> posted = vo_test::WithMessage(kShaderStillHeld);
+  if (posted.empty() || posted[0].strings.size() < 2 || posted[0].strings[1].rfind(holder, 0) != 0)
+    s.fault += "message 2903 does not name " + holder + " as the holder; ";
+}
+
+// A 4 x 4 image of light grey, the background's.
+VtImage *GreyImage() {
+  VtImage *image = VoImageCreate();
+  if (image == nullptr) return nullptr;
+  image->width = image->height = 4;
+  image->bits = 24;
+  if (VoImageAllocateData(image) != 0) return nullptr;
+  for (int32_t y = 0; y < image->height; ++y)
+    for (int32_t x = 0; x < 3 * image->width; ++x) image->data[y * image->bytes_per_row + x] = 200;
+  return image;
 }
 
 // The case under way, for the progress callback; inside while the nested
@@ -84,7 +107,9 @@ const Case kCases[] = {
     {"a shader the material holds alone", nullptr, When::kBefore,
      [](Scene &s) {
        VtShader *held = VoMaterialGetShader(s.material, VO_SHADER_REFLECTANCE);
-       Expect(s, "VoShaderDestroy(reflectance)", VoShaderDestroy(held), kRefused, kShaderStillHeld);
+       const VtStatus st = VoShaderDestroy(held);
+       HolderNamed(s, "material 0x");
+       Expect(s, "VoShaderDestroy(reflectance)", st, kRefused, kShaderStillHeld);
      },
      true},
     {"a second destroy of a shader handed to the material",
@@ -117,7 +142,60 @@ const Case kCases[] = {
      },
      When::kBefore,
      [](Scene &s) {
-       Expect(s, "VoShaderDestroy again", VoShaderDestroy(s.shader), kRefused, kShaderStillHeld);
+       const VtStatus st = VoShaderDestroy(s.shader);
+       HolderNamed(s, "the background (VoBackgroundSet)");
+       Expect(s, "VoShaderDestroy again", st, kRefused, kShaderStillHeld);
+     },
+     true},
+    // The image is the application's; the background found it live at its
+    // first render and looks at it again as each render starts.
+    {"the image of an image background destroyed between renders",
+     [](Scene &s) {
+       s.image = GreyImage();
+       s.shader = VoShaderCreate(VO_SHADER_BACKGROUND, "image");
+       const VtTypedValue image = Pointer(s.image);
+       Expect(s, "VoShaderSetArg(image)", VoShaderSetArg(s.shader, "image", &image), 0);
+       Expect(s, "VoBackgroundSet", VoBackgroundSet(s.shader), 0);
+     },
+     When::kBefore, [](Scene &s) { Expect(s, "VoImageDestroy", VoImageDestroy(s.image), 0); }, false},
+    // The last entry's node is the list's handle: the current list goes on
+    // as the list the removal answers, null, which may be set again.
+    {"the current list's last entry removed",
+     [](Scene &s) {
+       VtPrimitive *square = s.stage->primitive();
+       s.ring = VoPrimitiveListCreate(1, &square);
+       Expect(s, "VoPrimitiveListSet(ring)", VoPrimitiveListSet(s.ring), 0);
+     },
+     When::kBefore,
+     [](Scene &s) {
+       s.ring = VoReferenceListRemoveData(s.ring, s.stage->primitive());
+       if (s.ring != nullptr || VoPrimitiveListGet() != nullptr)
+         s.fault += "the emptied list is still current; ";
+       Expect(s, "VoPrimitiveListSet(answer)", VoPrimitiveListSet(s.ring), 0);
+     },
+     false},
+    // A copy of the square draws what it draws; removing the copy, at the
+    // handle, leaves the square current under the handle answered.
+    {"the current list's handle removed with an entry before it",
+     [](Scene &s) {
+       VtPrimitive *both[2] = {s.stage->primitive(), VoPrimitiveCopy(s.stage->primitive(), nullptr)};
+       s.ring = VoPrimitiveListCreate(2, both);
+       Expect(s, "VoPrimitiveListSet(ring)", VoPrimitiveListSet(s.ring), 0);
+     },
+     When::kBefore,
+     [](Scene &s) {
+       VtPrimitive *copy = static_cast<VtPrimitive *>(s.ring->data);
+       s.ring = VoReferenceListRemoveData(s.ring, copy);
+       if (s.ring == nullptr || s.ring->data != s.stage->primitive() || VoPrimitiveListGet() != s.ring)
+         s.fault += "the current list is not the one answered; ";
+       Expect(s, "VoPrimitiveDestroy(copy)", VoPrimitiveDestroy(copy), 0);
+     },
+     true},
+    {"the rendered list's last entry removed from its progress", nullptr, When::kDuring,
+     [](Scene &s) {
+       // Refused: the list is answered as given.
+       const bool kept = VoReferenceListRemoveData(s.list, s.stage->primitive()) == s.list;
+       Expect(s, "VoReferenceListRemoveData(list, square)", kept ? kRefused : 0, kRefused, kRenderRunning);
      },
      true},
     {"the current list destroyed", nullptr, When::kBefore,

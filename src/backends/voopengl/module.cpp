@@ -223,7 +223,7 @@ VtStatus VoOpenGLTerminate() {
   // A frame left open is closed first: its record and deferred primitives go.
   if (c->frame_open != 0) s |= VoOpenGLImageEnd();
   c->current_record = nullptr;
-  s |= VoOpenGLPrimitiveListInvalidate(nullptr, VO_OPENGL_INVALID_ALL);
+  s |= opengl::SceneRecordsInvalidate(VO_OPENGL_INVALID_ALL);
   // The set cache's textures go while their group lives.
   if (c->set_cache != nullptr) {
     opengl::ChainFree(c, c->set_cache);

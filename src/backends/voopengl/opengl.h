@@ -186,6 +186,10 @@ VtOpenGLPrimitiveData *RecordOf(VtPrimitive *p, VtStatus *status = nullptr);
 VtStatus PropertyStart(VtOpenGLContext *c);
 // Destroys every live record's copy and inverse (module terminate).
 void RecordsStop(VtOpenGLContext *c);
+// The records of the current list's primitives invalidated (the back end's
+// own stop): a primitive destroyed while the list still names it is passed
+// over without a diagnostic, as its record went with it.
+VtStatus SceneRecordsInvalidate(uint32_t flags);
 // Every procedural class the application made and did not destroy, freed.
 void ProceduralClassesFree(VtOpenGLContext *c);
 // A new record stored as the primitive's property 322 (null: *status why).

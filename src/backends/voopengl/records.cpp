@@ -128,12 +128,15 @@ bool IsList(VtPrimitive *p) {
   return type == VO_PRIMITIVE_LIST || type == VO_PRIMITIVE_LIST_COPY;
 }
 
-VtStatus InvalidateTree(VtPrimitive *p, uint32_t flags, ListPath &path) {
+// live_only: primitives the application destroyed while a list still
+// named them (a legal destroy outside a render) are passed over in silence.
+VtStatus InvalidateTree(VtPrimitive *p, uint32_t flags, ListPath &path, bool live_only = false) {
+  if (live_only && !PrimitiveLive(p)) return 0;
   VtStatus s = VoOpenGLPrimitiveInvalidate(p, flags);
   if (p == nullptr || !IsList(p)) return s;
   if (VtStatus e = path.Enter(p)) return s | e;
   ForEachNode(ListMembers(p), [&](VtReference *node) {
-    s |= InvalidateTree(static_cast<VtPrimitive *>(node->data), flags, path);
+    s |= InvalidateTree(static_cast<VtPrimitive *>(node->data), flags, path, live_only);
   });
   path.Leave();
   return s;
@@ -240,6 +243,17 @@ void ProceduralClassesFree(VtOpenGLContext *c) {
     (void)LiveProceduralClasses::Get().Take(&b->procedural_class);
     VoDeallocate(b);
   }
+}
+
+VtStatus SceneRecordsInvalidate(uint32_t flags) {
+  VtReference *list = VoPrimitiveListGet();
+  if (list == nullptr || RingLength(list) == kRingBroken) return 0;
+  ListPath path;
+  VtStatus s = 0;
+  ForEachNode(list, [&](VtReference *node) {
+    s |= InvalidateTree(static_cast<VtPrimitive *>(node->data), flags, path, true);
+  });
+  return s;
 }
 
 void RecordsStop(VtOpenGLContext *c) {

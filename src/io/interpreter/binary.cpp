@@ -28,6 +28,7 @@ constexpr const char *kString = "text without its terminating zero";
 constexpr const char *kProcedure = "not a procedure code";
 constexpr const char *kLeftOver = "argument bytes left over";
 constexpr const char *kType = "a type that cannot be read";
+constexpr const char *kInLineProperty = "a property value in line where the setter takes its address";
 constexpr const char *kHeader = "not a binary command file";
 
 struct Reader {
@@ -264,6 +265,7 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
       return run.Refuse(kCount), false;
     }
   }
+  if (InLinePropertyValue(fn, argv, cells) >= 0) return run.Refuse(kInLineProperty), false;
   VtTypedValue result{};
   CallThrough(run.s, fn, argv, &result);
   for (uint32_t i = 0; i < pc; ++i) {

@@ -177,6 +177,11 @@ VtStatus ReadBinary(State *s, const unsigned char *data, size_t size, const char
 // negative count, -1 when the description does not say.
 int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, const uint64_t *cells);
 
+// The parameter of an element property setter whose typed value is written
+// in line (a type code that holds no address), or -1: the setter would read
+// the value's bytes as the address of the property's data.
+int32_t InLinePropertyValue(const api::VtApiFunction *fn, void *const *argv, const uint64_t *cells);
+
 // Calls fn through its thunk with the journal's bracket released, forgetting
 // addresses when the call stopped the kernel.
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result);

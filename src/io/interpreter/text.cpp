@@ -747,6 +747,10 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     if (!ArgumentBind(s, f, i)) return;
   for (uint32_t i = 0; i < pc; ++i)
     if (!OutputSize(s, f, i)) return;
+  if (const int32_t i = InLinePropertyValue(fn, f.argv, f.cells); i >= 0) {
+    Error(s, kMsgArgument, statement, i + 1, f.args[i]);
+    return;
+  }
   if (target_name != nullptr && std::strcmp(fn->name, "VoFileOpen") == 0 &&
       JournalFileNamed(s->top, target_name))
     return;  // the file a later journal went on in: opening it would empty it

@@ -285,6 +285,14 @@ std::string Statement::Data(const void *p, uint32_t param, uint64_t element) {
 
 std::string Statement::Typed(const VtTypedValue &v, uint32_t param, uint64_t element) {
   if (v.type == VtVoid) return "{VtVoid}";
+  // Where the procedure's shape sizes the value (an element property
+  // setter's, a mesh's records), the library reads its word as the address
+  // of the data whatever the type code: the data goes by its address, so
+  // that the replay passes an address too.
+  api::VtApiShape shape{};
+  if (v.type != VtGenericPtr && v.value.p != nullptr && param != UINT32_MAX && fn_->shape != nullptr &&
+      fn_->shape(argv_, param, element, &shape))
+    return "{VtGenericPtr " + Data(v.value.p, param, element) + "}";
   const ValueTypeInfo *t = ValueTypeFind(v.type);
   if (t == nullptr) return Refuse("{" + std::to_string(v.type) + " ?}");
   std::string value;

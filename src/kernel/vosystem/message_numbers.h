@@ -499,7 +499,7 @@ constexpr uint32_t kEnvironmentDirectionRefused =
 constexpr uint32_t kFileNotOpened = 2901;  // VoFileClose of a stream VoFileOpen did not open (stream)
 constexpr uint32_t kRenderRunning = 2902;  // a call that would free what a running render uses (procedure)
 constexpr uint32_t kShaderStillHeld =
-    2903;  // a destroy that would free a shader a holder still holds (procedure, shader, holder kind, holder)
+    2903;  // a destroy that would free a shader a holder still holds (procedure, shader, holder named)
 constexpr uint32_t kSceneListCurrent = 2904;  // a destroy of the current primitive list (procedure, list)
 constexpr uint32_t kRayStartedWhileGathering =
     2912;  // a ray-traced render started from a poll while the ray tracer gathers a scene (code)
@@ -525,6 +525,10 @@ constexpr uint32_t kHitherMovedOut = 2927;  // evaluation moved a view's given h
 // 2940-2944.
 constexpr uint32_t kAutoClipNearBeyond = 2940;  // auto clipping whose perspective hither lies beyond a
                                                 // primitive (view, hither, yon, hither used, primitive)
+
+// Counts and values an application hands in, checked before use: 2975-2984.
+constexpr uint32_t kAverageCountNegative =
+    2975;  // frame averaging given a negative count of frames already averaged (procedure, count)
 
 // Objects the application hands back, from 2960.
 constexpr uint32_t kObjectNotLive =

@@ -219,44 +219,66 @@ VtReference *VoNPREdgeReferenceRemove(VtReference *list, VtReference **entry) {
   return RemoveChecked(list, entry, "VoNPREdgeReferenceRemove");
 }
 
+namespace {
+
+// Who holds a ring: the geometry module as the current primitive list, and
+// running renders as the list they started with. Any node of the ring may
+// be the handle they keep, so one walk round it (RingAccepted passed) looks
+// for every holder's handle.
+struct RingHolders {
+  bool current = false, rendered = false;
+};
+
+RingHolders RingHoldersOf(const VtReference *ring) {
+  RingHolders h;
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr || ring == nullptr || (k->scene_ring == nullptr && ExecuteFrames() == nullptr)) return h;
+  const VtReference *node = ring;
+  do {
+    h.current = h.current || node == k->scene_ring;
+    for (const ExecuteFrame *f = ExecuteFrames(); f != nullptr && !h.rendered; f = f->outer)
+      h.rendered = node == f->scene_ring;
+    node = node->next;
+  } while (node != ring);
+  return h;
+}
+
+}  // namespace
+
+// The node freed may be the handle the library keeps as the current list:
+// a render reads that list, so while one holds the ring the removal is
+// refused, and otherwise the current list moves to the handle answered.
 VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
   if (list == nullptr) return nullptr;
   // A list that is not a ring is answered as given: nothing removed.
   if (!RingAccepted(list, "VoReferenceListRemoveData")) return list;
   VtReference *previous = list;
   VtReference *node = list->next;
-  for (;;) {
-    if (node->data == data) {
-      if (node == previous) {  // the only node
-        ReferenceNodeFree(node);
-        return nullptr;
-      }
-      previous->next = node->next;
-      VtReference *handle = (node == list) ? previous : list;
-      ReferenceNodeFree(node);
-      return handle;
-    }
+  while (node->data != data) {
     if (node == list) return list;  // every node looked at
     previous = node;
     node = node->next;
   }
+  const RingHolders held = RingHoldersOf(list);
+  if (held.rendered) {
+    (void)RenderRunningRefuse("VoReferenceListRemoveData");
+    return list;
+  }
+  VtReference *handle = nullptr;
+  if (node != previous) {  // not the only node
+    previous->next = node->next;
+    handle = (node == list) ? previous : list;
+  }
+  ReferenceNodeFree(node);
+  // The geometry module follows the kernel's word (its SceneList).
+  if (held.current) SceneRingSet(handle);
+  return handle;
 }
 
 VtStatus RingHeldRefuse(const VtReference *ring, const char *procedure) {
-  const VtKernelContext *k = Kernel();
-  if (k == nullptr || ring == nullptr || (k->scene_ring == nullptr && ExecuteFrames() == nullptr)) return 0;
-  // Any node of the ring may be the handle given: the list goes whole. One
-  // walk round it (RingAccepted passed) looks for every holder's handle.
-  bool current = false, rendered = false;
-  const VtReference *node = ring;
-  do {
-    current = current || node == k->scene_ring;
-    for (const ExecuteFrame *f = ExecuteFrames(); f != nullptr && !rendered; f = f->outer)
-      rendered = node == f->scene_ring;
-    node = node->next;
-  } while (node != ring);
-  if (rendered) return RenderRunningRefuse(procedure);
-  if (!current) return 0;
+  const RingHolders held = RingHoldersOf(ring);
+  if (held.rendered) return RenderRunningRefuse(procedure);
+  if (!held.current) return 0;
   Post(VO_STATUS_BAD_ARGUMENT, messages::kSceneListCurrent, VO_MODULE_SYSTEM, procedure,
        static_cast<const void *>(ring));
   return VO_STATUS_BAD_ARGUMENT;

@@ -187,7 +187,7 @@ constexpr const char *kAverageFramesLabels[] = {"source_buffer", "accumulated", 
                                                 "feedback rate"};
 constexpr const char *kAverageFramesMeanings[] = {
     "screen buffer holding the new frame blended into the running average",
-    "number of frames already in the average (0 replaces it)",
+    "number of frames already in the average (0 replaces it; a negative count is refused)",
     "blend with an ordered dither, keeping each pixel's weight in the alpha plane",
     "show the average while it is made", "rows between showings of the average"};
 constexpr const char *kArchiveLabels[] = {"drivername", "filename"};

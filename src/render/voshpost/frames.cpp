@@ -225,6 +225,12 @@ using namespace messages;
 
 VtStatus VoPostprocessAverageFrames(VtScreenBuffer *source, int32_t accumulated, uint32_t dither,
                                     uint32_t update, uint32_t quiet, int32_t feedback) {
+  // The new frame weighs 1 / (accumulated + 1): a negative count would
+  // divide by zero (-1) or extrapolate past the frames given (below -1).
+  if (accumulated < 0) {
+    Post(kRefused, kAverageCountNegative, kModule, "VoPostprocessAverageFrames", accumulated);
+    return kRefused;
+  }
   post::Averaging a{};
   post::DitherTable(accumulated, dither != 0, a.table);
   a.accumulated = static_cast<float>(accumulated);

@@ -142,8 +142,8 @@ VtStatus VoBoundsGet(VtBounds *box) {
   // The scene's bounds are one cache for every context: workers of a
   // threaded pass made and read it at once.
   RegisterGuard hold;
-  if (!g->scene_bounds_valid && g->scene_list != nullptr) {
-    const VtReference *node = g->scene_list;
+  if (const VtReference *current = SceneList(g); !g->scene_bounds_valid && current != nullptr) {
+    const VtReference *node = current;
     VtBounds sum{};
     for (uint32_t i = 0; i < g->scene_count; ++i, node = node->next) {
       VtBounds b{};

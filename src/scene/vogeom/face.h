@@ -132,6 +132,15 @@ void ForEachElement(const VtPrimitive *p, uint32_t kind, F &&f) {
 // Primitives and the scene
 // ---------------------------------------------------------------------------
 
+// Vertex interpolation into blocks of the library's own (a hit's or a
+// sample's scratch vertex, which carries no element header): the primitive
+// is checked, the vertices are not. InterpolatorOf answers the routine of a
+// layout for such blocks (a fixed routine, else VertexInterpolateInto);
+// VoVertexInterpolate, for the application, checks each vertex first.
+VtStatus VertexInterpolateInto(VtPrimitive *p, uintptr_t unused, uint32_t n, VtVertex **sources,
+                               const float *weights, VtVertex *destination);
+VtInterpolationRoutine InterpolatorOf(const VtContents *contents);
+
 // Destroys a primitive whether protected or not: every handler runs, the
 // record is always freed.
 VtStatus PrimitiveDestroyInternal(VtPrimitive *p);

@@ -193,6 +193,11 @@ void DefaultContentsWiden(uint32_t kind, uint32_t slot);
 // both vertex memberships (used by expansion).
 VtContents *ContentsUnionVertices(VtContents *a, VtContents *b);
 
+// primitives.cpp
+// The current primitive list, taken again from the kernel's word when a
+// removal from it (VoReferenceListRemoveData) moved its handle.
+VtReference *SceneList(GeomState *g);
+
 // interpolation.cpp
 // Builds (or builds again) the interpolation record of a vertex table.
 VtStatus InterpolationBuild(VtContentsKindTable *vertex_table);

@@ -65,7 +65,7 @@ VtStatus ArgumentsCheck(VtPrimitive *p, uint32_t n, VtVertex *const *sources, co
 template <bool kNormal, bool kTexcoords>
 VtStatus FixedRoutine(VtPrimitive *p, uintptr_t unused, uint32_t n, VtVertex **sources, const float *weights,
                       VtVertex *destination) {
-  if (n != 2 && n != 4) return VoVertexInterpolate(p, unused, n, sources, weights, destination);
+  if (n != 2 && n != 4) return VertexInterpolateInto(p, unused, n, sources, weights, destination);
   if (VtStatus s = ArgumentsCheck(p, n, sources, weights, destination)) return s;
   const VtContents *c = p->contents;
   Blend(destination, sources, weights, n, LayoutOffset(c, VO_ELEMENT_VERTEX, CodeSlot(VO_VERT_WORLD)), 3);
@@ -88,8 +88,8 @@ bool IgnoredByFixedRoutines(uint32_t code) {
 
 }  // namespace
 
-VtStatus VoVertexInterpolate(VtPrimitive *p, uintptr_t, uint32_t n, VtVertex **sources, const float *weights,
-                             VtVertex *destination) {
+VtStatus VertexInterpolateInto(VtPrimitive *p, uintptr_t, uint32_t n, VtVertex **sources,
+                               const float *weights, VtVertex *destination) {
   if (VtStatus s = ArgumentsCheck(p, n, sources, weights, destination)) return s;
   const VtVertexInterpolation *r = KindTable(p->contents, VO_ELEMENT_VERTEX)->interpolation;
   if (r == nullptr) return 0;
@@ -102,6 +102,26 @@ VtStatus VoVertexInterpolate(VtPrimitive *p, uintptr_t, uint32_t n, VtVertex **s
   for (uint32_t i = 0; i < r->run_count; ++i)
     Blend(destination, sources, weights, n, static_cast<int16_t>(r->runs[2 * i]), r->runs[2 * i + 1]);
   return s;
+}
+
+VtInterpolationRoutine InterpolatorOf(const VtContents *contents) {
+  if (contents != nullptr && contents->interpolation != nullptr &&
+      contents->interpolation->routine != &exported::VoVertexInterpolate)
+    return contents->interpolation->routine;
+  return &VertexInterpolateInto;
+}
+
+// The application's vertices: each a live vertex of the primitive's layout
+// (as VoVertexCopyData takes them), checked by its header before any block
+// is read or written; a polygon or a destroyed vertex is refused.
+VtStatus VoVertexInterpolate(VtPrimitive *p, uintptr_t unused, uint32_t n, VtVertex **sources,
+                             const float *weights, VtVertex *destination) {
+  if (VtStatus s = ArgumentsCheck(p, n, sources, weights, destination)) return s;
+  VtPrimitive *use = p;
+  if (VtStatus s = ElementCheck(VO_ELEMENT_VERTEX, p, destination, &use)) return s;
+  for (uint32_t i = 0; i < n; ++i)
+    if (VtStatus s = ElementCheck(VO_ELEMENT_VERTEX, p, sources[i], &use)) return s;
+  return VertexInterpolateInto(p, unused, n, sources, weights, destination);
 }
 
 VtInterpolationRoutine VoContentsGetInterpolator(VtContents *contents) {

@@ -131,11 +131,12 @@ bool AnyReached(const VtReference *ring, Found &&found, uint32_t depth) {
 // list current now and the one each render started with.
 template <class Found>
 bool RenderReaches(Found &&found) {
-  const GeomState *g = Geom();
+  GeomState *g = Geom();
   if (g == nullptr) return false;
-  if (AnyReached(g->scene_list, found, 0)) return true;
+  const VtReference *current = SceneList(g);
+  if (AnyReached(current, found, 0)) return true;
   for (const ExecuteFrame *f = ExecuteFrames(); f != nullptr; f = f->outer)
-    if (f->scene_ring != g->scene_list && AnyReached(f->scene_ring, found, 0)) return true;
+    if (f->scene_ring != current && AnyReached(f->scene_ring, found, 0)) return true;
   return false;
 }
 
@@ -316,9 +317,24 @@ VtStatus VoPrimitiveListSet(VtReference *list) {
   return 0;
 }
 
+// A removal from the current list that frees a node (its handle, or
+// another) moves the kernel's word of the current ring
+// (VoReferenceListRemoveData, below this module): the module takes that
+// ring as its list, and what the list covers has changed.
+VtReference *SceneList(GeomState *g) {
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr || k->scene_ring == g->scene_list) return g->scene_list;
+  auto *list = const_cast<VtReference *>(k->scene_ring);
+  const uint64_t count = RingLength(list);
+  g->scene_list = list;
+  g->scene_count = count == kRingBroken ? 0 : static_cast<uint32_t>(count);
+  SceneBoundsInvalidate();
+  return list;
+}
+
 VtReference *VoPrimitiveListGet() {
   GeomState *g = Geom();
-  return g ? g->scene_list : nullptr;
+  return g ? SceneList(g) : nullptr;
 }
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,7 @@
 // light keeps the last sound value.
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -263,9 +264,15 @@ VtStatus VoShaderDestroy(VtShader *shader) {
   // hold: when they are all that is left, the caller holds none, and the
   // destroy would free the shader under a holder the next render reads.
   ShaderHolder one{};
-  if (shader->references <= ShaderHolderReferences(s, shader, &one))
+  if (shader->references <= ShaderHolderReferences(s, shader, &one)) {
+    char holder[96];
+    if (one.holder != nullptr)
+      std::snprintf(holder, sizeof holder, "%s %p", one.kind, one.holder);
+    else
+      std::snprintf(holder, sizeof holder, "%s", one.kind);
     return Refuse(kRefused, messages::kShaderStillHeld, "VoShaderDestroy", static_cast<const void *>(shader),
-                  one.kind, one.holder);
+                  static_cast<const char *>(holder));
+  }
   ShaderReferenceDrop(s, shader);
   return 0;
 }

@@ -238,8 +238,9 @@ uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, Shade
     if (slot != shader) return;
     if (held++ == 0) *one = ShaderHolder{kind, holder};
   };
-  count(s->background, "the background", shader);
-  count(s->foreground, "the foreground", shader);
+  // The scene's slots have no handle of their own: named by their setter.
+  count(s->background, "the background (VoBackgroundSet)", nullptr);
+  count(s->foreground, "the foreground (VoForegroundSet)", nullptr);
   RegisterGuard hold;
   for (const VtMaterial *m : s->shared->materials)
     for (const VtShader *slot :

@@ -190,7 +190,7 @@ uint32_t ContextPointIn(VtShadeContext *c, VtShadeContextReference *ring, Contex
     for (int i = 0; i < 4; ++i)
       sources[i] =
           static_cast<VtVertex *>(static_cast<const VtShadeContextReference *>(nodes[i])->context->Vert);
-    (void)VoVertexInterpolate(c->Prim, 0, 4, sources, weights, static_cast<VtVertex *>(c->Vert));
+    (void)VertexInterpolateInto(c->Prim, 0, 4, sources, weights, static_cast<VtVertex *>(c->Vert));
     c->position_valid = c->texture_valid = c->parameter_valid = c->incident_valid = 0;
   }
   return 1;

@@ -67,8 +67,8 @@ void *HitVertex(ShadingContext *s, VtPrimitive *p, VtPolygon *polygon, const flo
   for (void *&v : sources)
     if (v == nullptr) v = sources[0];
   std::memset(im.vertex_block, 0, size);
-  (void)VoVertexInterpolate(p, 0, 4, reinterpret_cast<VtVertex **>(sources), weights,
-                            static_cast<VtVertex *>(im.vertex_block));
+  (void)VertexInterpolateInto(p, 0, 4, reinterpret_cast<VtVertex **>(sources), weights,
+                              static_cast<VtVertex *>(im.vertex_block));
   return im.vertex_block;
 }
 

@@ -232,17 +232,32 @@ struct Arg<float[3]> {
   using Out = float *;
 };
 
-#define VO_CONTEXT_ACCESSORS(F, T, GROUP)                               \
-  VtStatus VoShadeContextGet##F(VtShadeContext *c, Arg<T>::Out value) { \
-    if (ContextRefused(c, "VoShadeContextGet" #F)) return kRefused;     \
-    GROUP(c);                                                           \
-    Out(value, c->F);                                                   \
-    return 0;                                                           \
-  }                                                                     \
-  VtStatus VoShadeContextSet##F(VtShadeContext *c, Arg<T>::In value) {  \
-    if (ContextRefused(c, "VoShadeContextSet" #F)) return kRefused;     \
-    In(c->F, value);                                                    \
-    return 0;                                                           \
+// A value a field cannot hold: a primitive that is no live one (destroyed,
+// or a record of another kind), which the context's later evaluations would
+// read through. Null clears the field.
+namespace {
+bool ValueRefused(VtPrimitive *p) {
+  if (p == nullptr || PrimitiveLive(p)) return false;
+  Post(kRefused, messages::kPrimitiveNotLive, VO_MODULE_SHADER, static_cast<const void *>(p));
+  return true;
+}
+template <class V>
+bool ValueRefused(const V &) {
+  return false;
+}
+}  // namespace
+
+#define VO_CONTEXT_ACCESSORS(F, T, GROUP)                                                  \
+  VtStatus VoShadeContextGet##F(VtShadeContext *c, Arg<T>::Out value) {                    \
+    if (ContextRefused(c, "VoShadeContextGet" #F)) return kRefused;                        \
+    GROUP(c);                                                                              \
+    Out(value, c->F);                                                                      \
+    return 0;                                                                              \
+  }                                                                                        \
+  VtStatus VoShadeContextSet##F(VtShadeContext *c, Arg<T>::In value) {                     \
+    if (ContextRefused(c, "VoShadeContextSet" #F) || ValueRefused(value)) return kRefused; \
+    In(c->F, value);                                                                       \
+    return 0;                                                                              \
   }
 VO_SHADE_CONTEXT_FIELDS(VO_CONTEXT_ACCESSORS)
 #undef VO_CONTEXT_ACCESSORS

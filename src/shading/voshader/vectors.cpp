@@ -141,7 +141,7 @@ VtStatus VoRayShade(const float *origin, const float *direction, VtPrimitive *pr
     std::memset(g->Co, 0, sizeof g->Co);
     return kRefused;
   }
-  const VtInterpolationRoutine interpolate = VoContentsGetInterpolator(primitive->contents);
+  const VtInterpolationRoutine interpolate = InterpolatorOf(primitive->contents);
   const float xs = g->xs, ys = g->ys;
   (void)VoShadingInitialisePolygon(primitive, polygon);
   if (s->point.ray_depth == 0) {

@@ -414,7 +414,8 @@ VtStatus ShaderHolderRelease(VtShader *shader);
 // --- materials.cpp: holders of shaders ---------------------------------------
 // The references that live materials (each slot holding it) and the current
 // background and foreground hold to the shader; *kind and *holder name one
-// of them when there is any.
+// of them when there is any (the background and foreground, which have no
+// handle, by their kind alone: holder null).
 struct ShaderHolder {
   const char *kind;
   const void *holder;

@@ -4,9 +4,10 @@
 // The image background takes only images it can read safely: a live image
 // of the framework with pixels, a non-zero size, 8 or 24 bits and rows at
 // least as long as their pixels; anything else is no image (black) and is
-// reported when prepared. Pixels are addressed by the image's own bytes per
-// row; xp and yp are floored (non-finite: 0) and wrapped into the image;
-// 8-bit pixels are grey.
+// reported when prepared. An image given is looked at again as each image
+// starts (its prerender), since the application may destroy it meanwhile.
+// Pixels are addressed by the image's own bytes per row; xp and yp are
+// floored (non-finite: 0) and wrapped into the image; 8-bit pixels are grey.
 
 #include <cmath>
 
@@ -173,6 +174,15 @@ VtStatus ImagePrepare(void *block) {
   return 0;
 }
 
+// The image given is the application's: it may be destroyed between
+// renders while the prepared flag stays, so each image looks at it again
+// before any pixel is shaded (once per image, whatever holds the shader).
+VtStatus ImagePrerender(void *block) {
+  auto *b = static_cast<ImageBackground *>(block);
+  if (b->inUse != nullptr && b->inUse != b->read) b->inUse = UsableOrNull(b->inUse);
+  return 0;
+}
+
 VtStatus ImageInitialise(void *block) {
   auto *b = static_cast<ImageBackground *>(block);
   b->names.handle.image = nullptr;
@@ -208,6 +218,7 @@ constexpr Entries ImageEntries() {
                                          &exported::VoImageArgumentsSet);
   e.initialise = &ImageInitialise;
   e.release = &ImageRelease;
+  e.prerender = &ImagePrerender;
   e.destroy = &exported::VoShaderFileNameInstanceFree;
   return e;
 }

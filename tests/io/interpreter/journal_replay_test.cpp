@@ -121,6 +121,13 @@ void EveryForm() {
   VtPrimitive *mesh[2] = {VoPrimitiveCreateMesh(1, nullptr, counts, indices, 1, ids, &data), nullptr};
   mesh[1] = VoPrimitiveCopy(mesh[0], nullptr);
   VoPrimitiveListSet(VoPrimitiveListCreate(2, mesh));
+  // A property value is the address of its bytes whatever its type code: it
+  // goes as data passed by its address, as a script must pass it.
+  VtVertex *vertex = VoVertexCreate(mesh[0]);
+  float at[3] = {1, 2, 3};
+  VtTypedValue where = Typed(VtPoint);
+  where.value.p = at;
+  VoVertexSetProperty(mesh[0], vertex, VO_VERT_WORLD, &where);
   // An exported procedure by name; an application's own is a comment.
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&VoErrorHandlerDefault));
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&ApplicationHandler));
@@ -145,6 +152,8 @@ TEST(JournalReplay, EveryArgumentFormReadsBackToTheSameJournal) {
   EXPECT_NE(body.find("VoCallBackSet 0x10000 VoErrorHandlerDefault"), std::string::npos) << body;
   EXPECT_NE(body.find("1e999"), std::string::npos) << body;
   EXPECT_NE(body.find("{VtFloat -0}"), std::string::npos) << body;
+  const size_t set = body.find("VoVertexSetProperty");
+  EXPECT_NE(body.find("{VtGenericPtr &", set), std::string::npos) << body;
 
   // The replay writes no comment for the lines that were comments.
   EXPECT_EQ(JournalledReplay(first, second).first, Statements(body));
