@@ -12,12 +12,17 @@
 // that made the same calls between the same two renders. The scene has a
 // spot light casting a small square's shadow on a larger one, so that the
 // first report of a shadowing class comes from the spot's map render.
+//
+// A render-and-post run refused for want of a post-process list renders
+// nothing first: the renders after it draw as without it.
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include <vo/vo_postprocess.h>
 
 #include "misuse/stage.h"
 #include "support/test_support.h"
@@ -289,6 +294,65 @@ TEST(ReleasedDuringRender, WhatACallbackGivesBackOrChangesTakesEffectForTheNextR
                        << " workers, at the " << (last ? "last" : "first") << " report");
           EXPECT_EQ(ForkedFault([&] { return RunCase(row, code, workers, last); }), "");
         }
+}
+
+// A render-and-post run with no post-process list, then a material set:
+// the next picture is the one made without the refused run.
+std::string RefusedRunCase(bool refused_run) {
+  std::string fault;
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  {
+    const Stage stage(TwoSquares());
+    Scene s;
+    s.stage = &stage;
+    Lights(s);
+    VtShader *distant = VoShaderCreate(VO_SHADER_LIGHT, "distant");
+    const VtTypedValue from = Point(0.3f, 0.2f, 4), to = Point(0, 0, 0);
+    Expect(s, "distant from", VoShaderSetArg(distant, "location", &from));
+    Expect(s, "distant to", VoShaderSetArg(distant, "to", &to));
+    Expect(s, "distant shadows", ShadowsOn(distant));
+    VtReference *lights = VoShaderReferenceCreate(distant);
+    Expect(s, "VoLightListSet(distant)", VoLightListSet(lights));
+    VtScreenBuffer *buffer = VoScreenBufferGet();
+    Expect(s, "VoScreenBufferSet(null)", VoScreenBufferSet(nullptr));
+    std::vector<float> picture;
+    if (refused_run) {
+      VtTypedValue code{};
+      code.type = VtEnum;
+      code.value.u = 0x200001;
+      Expect(s, "render code", VoControlSet(VO_CONTROL_PP_RENDER_CODE, &code));
+      code.value.u = VO_EXECUTE_PP_RUN;
+      Expect(s, "post code", VoControlSet(VO_CONTROL_PP_POST_CODE, &code));
+      vo_test::Recorded().clear();
+      if (VoExecute(VO_EXECUTE_PP_RENDER_AND_POST) != VO_STATUS_BAD_ARGUMENT)
+        fault += "the run was not refused; ";
+      if (vo_test::WithMessage(737).empty()) fault += "the run posted no message 737; ";
+      if (!vo_test::WithMessage(454).empty()) fault += "the refused run made shadow maps; ";
+    }
+    Expect(s, "VoScreenBufferSet", VoScreenBufferSet(buffer));
+    Expect(s, "VoMaterialSetShaderByPrototype",
+           VoMaterialSetShaderByPrototype(VoPrimitiveGetMaterial(stage.primitive()), VO_SHADER_REFLECTANCE,
+                                          "plastic"));
+    (void)stage.Render(0x200002, 0, &picture);
+    char line[64];
+    for (size_t i = 0; i < picture.size(); ++i) {
+      std::snprintf(line, sizeof line, "%a,", static_cast<double>(picture[i]));
+      fault += line;
+    }
+    (void)VoLightListSet(nullptr);
+    (void)VoShaderDestroy(s.spot);
+    (void)VoShaderReferenceDestroy(lights, 1);
+    (void)VoReferenceListDestroy(s.lights, nullptr);
+    (void)VoReferenceListDestroy(s.point_only, nullptr);
+    fault += s.fault;
+  }
+  (void)VoTerminate();
+  return fault;
+}
+
+TEST(ReleasedDuringRender, ARenderAndPostRunRefusedForWantOfAListLeavesNoShadowMapsBehind) {
+  EXPECT_EQ(ForkedFault([] { return RefusedRunCase(true); }),
+            ForkedFault([] { return RefusedRunCase(false); }));
 }
 
 }  // namespace
