@@ -251,6 +251,9 @@ VtStatus VoExecute(uint32_t code) {
     if (main_thread) k->execute_frames = frame.outer;
     *record.executing = saved_flag;
     *record.code = saved_code;
+    // What the application gave back or changed during the render is
+    // freed or made now that no render of its thread reads it.
+    if (main_thread && saved_flag == 0) RenderAfterRun();
     if (auto post = KernelCallback<VtStatus (*)(uint32_t)>(VO_CALLBACK_POST_EXECUTE))
       status = post(pass_status);
     if (k->timing) ExecuteTimerStop();

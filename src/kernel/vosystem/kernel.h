@@ -66,6 +66,8 @@ struct ExecuteFrame {
   const ExecuteFrame *outer;
 };
 
+struct RenderAfterQueue;
+
 struct VtKernelContext {
   VtProc callbacks[kCallbackSlots];
   uint32_t sticky_status;
@@ -74,6 +76,7 @@ struct VtKernelContext {
   uint32_t scene_holder;               // code of the render whose work is in the scene's elements, 0 for none
   const VtReference *scene_ring;       // the current primitive list (the geometry module's word)
   const ExecuteFrame *execute_frames;  // the running VoExecutes of the application's thread
+  RenderAfterQueue *after;             // what waits for the outermost render's end, oldest first
   uint32_t repeat_count;
   uint32_t timing;
   uint32_t debug_level;
@@ -108,6 +111,36 @@ bool ModuleStarted(uint32_t number);
 // RenderRunningRefuse (0x20000012 and message 2902 naming the procedure).
 bool RenderRunning();
 VtStatus RenderRunningRefuse(const char *procedure);
+
+// While a render runs on the application's thread, what the application
+// gives back or changes never reaches what the render reads: an object whose
+// last reference goes (a shader of any type with everything its class frees
+// with it, an image, a texture, an environment, a screen buffer) leaves its
+// register of live handles at once, so later calls refuse it as a destroyed
+// object, but its memory and its class's clean-up wait; so does a change of
+// what the render prepared (the light list, the background, the foreground,
+// the global environment, a material's shaders), which the next render
+// sees. RenderAfter queues proc(object) for the end of the outermost render
+// on the application's thread and answers true; outside a render, on a work
+// farm's worker, under AtOnce or without memory for the entry it
+// queues nothing and answers false, and the caller frees or changes at once.
+// The queue is run, oldest first, as the outermost VoExecute returns and as
+// the library stops (RenderAfterRun).
+using RenderAfterProc = void (*)(void *object);
+bool RenderAfter(void *object, RenderAfterProc proc);
+bool RenderAfterWaits();  // a release or change made now would wait
+void RenderAfterRun();
+
+// The library's own temporaries (a worker context's copies of lights, the
+// default material made as a render first reads it) are freed and changed
+// at once while an AtOnce lives on the calling thread.
+class AtOnce {
+ public:
+  AtOnce();
+  ~AtOnce();
+  AtOnce(const AtOnce &) = delete;
+  AtOnce &operator=(const AtOnce &) = delete;
+};
 
 // The primitive list a render reads is the application's ring, not a copy:
 // the geometry module tells the kernel which ring is current

@@ -510,6 +510,10 @@ constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again 
 constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver whose frame a render around it
                                        // holds open (code, driver, holder)
 
+// A render-and-post run: 2905-2907.
+constexpr uint32_t kRenderAndPostNoScene =
+    2905;  // its render answered a failure with no primitive list current (render code, status)
+
 // What an output target was given and did not get, with what the application
 // can do: 2930-2939.
 constexpr uint32_t kLinesNotDrawn = 2930;  // a line render whose driver did not draw its lines (driver, code)

@@ -70,11 +70,30 @@ VtImage *ImageMake(int32_t mode, int32_t bits) {
   return &node->image;
 }
 
-void NodeFree(DriverState *s, ImageNode *node) {
+// The image's listeners told, its pixels, name and node freed.
+void NodeGone(DriverState *s, ImageNode *node) {
   VtImage *image = &node->image;
   if (s->image_destroy_hook != nullptr) s->image_destroy_hook(image);
   for (ImageDestroyHook listener : s->image_destroy_listeners)
     if (listener != nullptr) listener(image);
+  if (image->data != nullptr && image->data != node->owned)
+    Post(VO_CLASS_DEBUG, messages::kImageDataNotOwned, VO_MODULE_DRIVER);
+  VoDeallocate(node->owned);
+  VoDeallocate(image->name);
+  if (s->temporary == image) s->temporary = nullptr;
+  if (s->image_driver_state.image == image) s->image_driver_state.image = nullptr;
+  VoDeallocate(node);
+}
+
+void NodeGoneAfterRender(void *object) {
+  if (DriverState *s = Master()) NodeGone(s, static_cast<ImageNode *>(object));
+}
+
+// Off the list and the register at once; the rest now, or when the
+// outermost render running on the application's thread ends (a background
+// or texture being made may be reading the pixels).
+void NodeFree(DriverState *s, ImageNode *node) {
+  VtImage *image = &node->image;
   if (node->previous != nullptr)
     node->previous->next = node->next;
   else
@@ -87,13 +106,7 @@ void NodeFree(DriverState *s, ImageNode *node) {
     RegisterGuard hold;
     s->live_images->images.erase(image);
   }
-  if (image->data != nullptr && image->data != node->owned)
-    Post(VO_CLASS_DEBUG, messages::kImageDataNotOwned, VO_MODULE_DRIVER);
-  VoDeallocate(node->owned);
-  VoDeallocate(image->name);
-  if (s->temporary == image) s->temporary = nullptr;
-  if (s->image_driver_state.image == image) s->image_driver_state.image = nullptr;
-  VoDeallocate(node);
+  if (!RenderAfter(node, &NodeGoneAfterRender)) NodeGone(s, node);
 }
 
 // Lower-case copy of up to size - 1 characters.

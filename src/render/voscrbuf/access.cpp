@@ -225,7 +225,7 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
 
 VtStatus VoScreenBufferGetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t x, uint32_t y,
                                 VtTypedValue *value) {
-  VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetPixelBad);
+  VtScreenBuffer *b = Readable(buffer, messages::kScreenBufferGetPixelBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferGetPixel", "no output");
   const PixelMessages refusals = {messages::kScreenBufferGetPixelNoChannel, 0,

@@ -247,15 +247,43 @@ VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *r) {
   return 0;
 }
 
-void BufferRelease(BufferRegistry *r, VtScreenBuffer *b) {
+namespace {
+
+void BufferFree(BufferRegistry *r, VtScreenBuffer *b) {
   ChannelsFree(b, VO_SB_ALL);
+  b->tag = 0;
+  (void)VoPoolFree(r->pool, b);
+}
+
+void BufferFreeAfterRender(void *object) {
+  Context *c = State();
+  if (c == nullptr) return;
+  {
+    RegisterGuard hold;
+    (void)VoHashTableRemoveRecord(c->registry->live, reinterpret_cast<uintptr_t>(object), nullptr);
+  }
+  BufferFree(c->registry, static_cast<VtScreenBuffer *>(object));
+}
+
+}  // namespace
+
+// Off the list at once; the buffer and its pixels go now, or, when a render
+// runs on the application's thread, as the outermost render ends, its
+// register entry kept until then with the buffer's tag turned to
+// kReleasedTag, readable only (a "buffered image" background may be
+// reading it).
+void BufferRelease(BufferRegistry *r, VtScreenBuffer *b) {
+  const auto key = reinterpret_cast<uintptr_t>(b);
   {
     RegisterGuard hold;
     Unlink(r, b);
-    (void)VoHashTableRemoveRecord(r->live, reinterpret_cast<uintptr_t>(b), nullptr);
+    if (RenderAfter(b, &BufferFreeAfterRender)) {
+      b->tag = kReleasedTag;
+      return;
+    }
+    (void)VoHashTableRemoveRecord(r->live, key, nullptr);
   }
-  b->tag = 0;
-  (void)VoPoolFree(r->pool, b);
+  BufferFree(r, b);
 }
 
 }  // namespace vo::sb
@@ -334,7 +362,7 @@ VtStatus VoScreenBufferSetControl(VtScreenBuffer *buffer, uint32_t code, const V
 }
 
 VtStatus VoScreenBufferGetControl(VtScreenBuffer *buffer, uint32_t code, VtTypedValue *value) {
-  VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetControlBad);
+  VtScreenBuffer *b = Readable(buffer, messages::kScreenBufferGetControlBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferGetControl", "no output");
   switch (code) {
@@ -363,7 +391,7 @@ VtStatus VoScreenBufferSetRegion(VtScreenBuffer *buffer, const uint32_t *region)
 }
 
 VtStatus VoScreenBufferGetRegion(VtScreenBuffer *buffer, uint32_t *region) {
-  VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferGetRegionBad);
+  VtScreenBuffer *b = Readable(buffer, messages::kScreenBufferGetRegionBad);
   if (b == nullptr) return kRefused;
   if (region == nullptr) return Refuse("VoScreenBufferGetRegion", "no output");
   std::memcpy(region, b->region, sizeof b->region);

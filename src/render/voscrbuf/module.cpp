@@ -138,7 +138,9 @@ VtStatus Callback(uint32_t set, uint32_t code, VtProc *slot) {
 
 Context *State() { return g_state.Get(); }
 
-VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) {
+namespace {
+
+VtScreenBuffer *Registered(VtScreenBuffer *b, uint32_t message, bool readable_only) {
   const Context *c = g_state.Get();
   bool registered = false;
   if (c != nullptr && b != nullptr && b != c->private_target) {
@@ -146,11 +148,17 @@ VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) {
     registered = VoHashTableExtractRecord(c->registry->live, reinterpret_cast<uintptr_t>(b)) != 0;
   }
   const bool live = c != nullptr && b != nullptr && (b == c->private_target || registered) &&
-                    b->tag == VO_SCREEN_BUFFER_TAG;
+                    (b->tag == VO_SCREEN_BUFFER_TAG || (readable_only && b->tag == kReleasedTag));
   if (live) return b;
   Post(kRefused, message, kModule);
   return nullptr;
 }
+
+}  // namespace
+
+VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) { return Registered(b, message, false); }
+
+VtScreenBuffer *Readable(VtScreenBuffer *b, uint32_t message) { return Registered(b, message, true); }
 
 VtStatus Refuse(const char *procedure, const char *reason) {
   Post(kRefused, messages::kScreenBufferArgument, kModule, procedure, reason);

@@ -72,6 +72,11 @@ Context *State();
 // The buffer when it is live for this context, else null after posting the
 // message with 0x20000012 (the module not started counts as not live).
 VtScreenBuffer *Checked(VtScreenBuffer *buffer, uint32_t message);
+// As Checked, and also a buffer destroyed while a render runs, whose pixels
+// stay readable (its size, region and pixels) until the outermost render
+// ends: it stays registered, its tag kReleasedTag instead of 69.
+constexpr uint32_t kReleasedTag = 0x80000045u;
+VtScreenBuffer *Readable(VtScreenBuffer *buffer, uint32_t message);
 // Posts the module's argument refusal (procedure, reason); answers 0x20000012.
 VtStatus Refuse(const char *procedure, const char *reason);
 
@@ -119,7 +124,8 @@ VtStatus SizeSet(VtScreenBuffer *b, uint32_t code, uint32_t value);
 // ones go, so a failure leaves the buffer (size and pixels) as it was.
 VtStatus SizesSet(VtScreenBuffer *b, uint32_t width, uint32_t height);
 VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *region);
-// Frees every channel, unlinks and forgets the buffer (no detaching).
+// Unlinks and forgets the buffer and frees it with every channel, after the
+// outermost render when one runs on the application's thread (no detaching).
 void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
 
 // ---- Target (target.cpp) ----

@@ -15,6 +15,7 @@
 #include <vo/vo_multit.h>
 
 #include "render/voscrbuf/face.h"
+#include "scene/vogeom/face.h"
 #include "render/voshpost/classes.h"
 #include "render/voshpost/postprocess.h"
 #include "kernel/vosystem/face.h"
@@ -660,6 +661,13 @@ bool DepthOfFieldWithoutDepth(const VtPostprocessContext *c, const VtScreenBuffe
 VtStatus RenderAndPost() {
   VtPostprocessContext *c = State();
   if (c == nullptr) return kNotStarted;
+  // A post code that walks the list refuses a run without one before the
+  // render, not after it: a refused run leaves nothing behind, shadow maps
+  // its render would have made and kept for the next among them.
+  if ((c->post_code == VO_EXECUTE_PP_RUN || c->post_code == VO_EXECUTE_PP_RUN_IMAGE) && c->list == nullptr) {
+    Post(kRefused, kPostNoList, kModule);
+    return kRefused;
+  }
   // A depth of field without depths is refused before the render begins, so
   // that the render's output is not begun and left without its picture.
   if (DepthOfFieldWithoutDepth(c, VoScreenBufferGet())) {
@@ -698,6 +706,9 @@ VtStatus RenderAndPost() {
   const VtStatus swap = VoPostprocessQuietSwap(c->quiet, &quiet);
   const uint32_t post = c->post_code;
   VtStatus render = VoExecute(c->render_code);
+  // A render refused for want of a scene says nothing of it itself.
+  if (render != 0 && VoPrimitiveListGet() == nullptr)
+    Post(VO_CLASS_WARNING, messages::kRenderAndPostNoScene, kModule, c->render_code, render);
   st = swap | render;
   if (st == 0) st = VoExecute(post);
   const VtTypedValue restore = TypedBoolean(quiet != 0);

@@ -259,13 +259,24 @@ void Sample(const VtEnvironment *e, const float *point, const float *direction, 
   for (int k = 0; k < 3; ++k) out[k] = static_cast<float>(c[k] * kByte);
 }
 
-void Release(ShadingContext *s, VtEnvironment *e) {
+void Freed(ShadingContext *s, VtEnvironment *e) {
   ShaderShared *shared = s->shared;
   if (s->imaging.global_environment == e) s->imaging.global_environment = nullptr;
-  shared->imaging.environments.erase(e);
   FacesDrop(shared, e);
   VoDeallocate(e->pixelBlock);
   VoPoolFree(shared->imaging.environment_pool, e);
+}
+
+void FreeAfterRender(void *object) {
+  if (ShadingContext *s = StateGet()) Freed(s, static_cast<VtEnvironment *>(object));
+}
+
+// Off the register at once; freed now, or when the outermost render running
+// on the application's thread ends (the global environment stays the one it
+// reads until then).
+void Release(ShadingContext *s, VtEnvironment *e) {
+  s->shared->imaging.environments.erase(e);
+  if (!RenderAfter(e, &FreeAfterRender)) Freed(s, e);
 }
 
 // The directions and up vectors of the six face renders.
@@ -402,6 +413,9 @@ VtStatus VoEnvironmentSet(VtEnvironment *environment) {
   if (s == nullptr) return kRefused;
   if (environment != nullptr && !EnvironmentKnown(s->shared, environment))
     return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(environment));
+  // A running render keeps the one it reads; the setting is made when it
+  // ends.
+  if (ChangeWaits(s, WaitingChange::kEnvironment, nullptr, 0, environment)) return 0;
   s->imaging.global_environment = environment;
   return 0;
 }

@@ -13,6 +13,11 @@
 // the register (renderers pass the shaders their materials hold); it only
 // refuses a record whose class word was cleared when it was destroyed.
 //
+// A shader whose last reference goes while a render runs on the
+// application's thread leaves the register at once but keeps its record and
+// data, class word included, until the outermost render ends (the kernel's
+// RenderAfter): the render may still be reading it.
+//
 // A class is instantiated only through its create and destroy entries and
 // its arguments only through its get and set entries; a class without them
 // is refused (message 2101) rather than called through null. Replacing a
@@ -205,8 +210,28 @@ bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader) {
   return false;
 }
 
+namespace {
+
+// A shader whose last reference went during a render, freed with its data
+// (and whatever its class frees with it) once no render reads it.
+void ShaderFreeAfterRender(void *object) {
+  auto *shader = static_cast<VtShader *>(object);
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return;
+  DataGone(shader);
+  ShaderFree(s, shader);
+}
+
+}  // namespace
+
 void ShaderReferenceDrop(ShadingContext *s, VtShader *shader) {
   if (shader->references-- != 1) return;
+  // Off the register at once: the application's later calls refuse it.
+  {
+    RegisterGuard hold;
+    s->shared->live.erase(shader);
+  }
+  if (RenderAfter(shader, &ShaderFreeAfterRender)) return;
   DataGone(shader);
   ShaderFree(s, shader);
 }

@@ -222,6 +222,9 @@ VtStatus VoLightListSet(VtReference *list) {
         return data == nullptr || ShaderLive(s, static_cast<VtShader *>(data));
       }))
     return kRefused;
+  // A running render keeps the lights it prepared; the list is made when
+  // it ends.
+  if (ChangeWaits(s, WaitingChange::kLightList, nullptr, 0, list)) return 0;
   return LightListHold(s, list);
 }
 

@@ -192,6 +192,13 @@ uint32_t ControlType(uint32_t code) {
 
 }  // namespace
 
+// A shader slot change that waits for the running render's end: the
+// material is the default one or one the running renders' primitives use.
+bool SlotChangeWaits(ShadingContext *s, VtMaterial *m, WaitingChange kind, uint32_t code, VtShader *shader) {
+  if (!RenderAfterWaits() || (m != s->default_material && !RenderUsesMaterial(m))) return false;
+  return ChangeWaits(s, kind, m, code, shader);
+}
+
 bool MaterialKnown(ShadingContext *s, const VtMaterial *material) {
   if (MaterialLive(s, material)) return true;
   Post(kRefused, messages::kMaterialNotLive, VO_MODULE_SHADER, static_cast<const void *>(material));
@@ -205,6 +212,7 @@ VtMaterial *DefaultMaterial(ShadingContext *s) {
   m->stamp = ChangeCount(s);
   ChangeCountRaise(s);
   s->default_material = m;
+  const AtOnce at_once;  // made as a render first reads it: whole at once
   (void)VoMaterialSetShaderByPrototype(m, VO_SHADER_COLOUR, "plain");
   (void)VoMaterialSetShaderByPrototype(m, VO_SHADER_REFLECTANCE, "matte");
   (void)VoMaterialSetShaderByPrototype(m, VO_SHADER_TRANSPARENCY, "none");
@@ -367,6 +375,9 @@ VtStatus VoMaterialSetShader(VtMaterial *material, VtShader *shader) {
   if (slot == nullptr)
     return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader),
                   static_cast<const void *>(material));
+  // Waits also when it names the shader in place: a change waiting before
+  // it may be to take that shader out.
+  if (SlotChangeWaits(s, material, WaitingChange::kMainSlot, 0, shader)) return 0;
   if (*slot == shader) return 0;
   SlotFill(slot, shader);
   if (shader->type == VO_SHADER_REFLECTANCE) SlotFill(&material->second_reflectance, shader);
@@ -498,6 +509,7 @@ VtStatus VoMaterialSetSecondaryShader(VtMaterial *material, uint32_t code, VtSha
     return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader),
                   static_cast<const void *>(material));
   }
+  if (SlotChangeWaits(s, material, WaitingChange::kSecondarySlot, code, shader)) return 0;
   if (*slot != shader) {
     SlotFill(slot, shader);
     ChangeCountRaise(s);
@@ -521,6 +533,7 @@ VtStatus VoShadingSetGlobalFilter(uint32_t code, VtShader *shader) {
   if (shader != nullptr && shader->cls->type != VO_SHADER_FILTER)
     return Refuse(kRefused, kMsgNotFilter, static_cast<const void *>(shader), shader->cls->type);
   const int index = FilterIndex(code);
+  if (index >= 0 && ChangeWaits(s, WaitingChange::kGlobalFilter, nullptr, code, shader)) return 0;
   if (index >= 0) SlotFill(&s->global_filters[index], shader);
   bool any = false;
   for (const VtShader *filter : s->global_filters) any |= filter != nullptr;

@@ -83,6 +83,7 @@ void JitterFill(ShaderShared *shared) {
 VtStatus ContextFree(void *state) {
   auto *c = static_cast<ShadingContext *>(state);
   if (c == nullptr || !c->is_copy) return kRefused;
+  const AtOnce at_once;  // the copy's lights are the work farm's own
   VtStatus st = c->globals != nullptr ? LightChainFree(c) : 0;
   FilterScratchFree(c);
   ImagingContextFree(&c->imaging);

@@ -308,6 +308,17 @@ bool TextureKnown(ShaderShared *shared, const VtTexture *t) {
   return shared->imaging.textures.count(t) != 0;
 }
 
+namespace {
+
+void TextureFreeAfterRender(void *object) {
+  if (ShadingContext *s = StateGet()) TextureFree(s->shared, static_cast<VtTexture *>(object));
+}
+
+}  // namespace
+
+// The last release takes the texture off the register at once; its memory
+// goes now, or when the outermost render running on the application's
+// thread ends, since the render may be sampling it.
 VtStatus TextureRelease(ShaderShared *shared, VtTexture *t) {
   CacheLock hold(shared);
   ImagingShared &im = shared->imaging;
@@ -320,7 +331,7 @@ VtStatus TextureRelease(ShaderShared *shared, VtTexture *t) {
   }
   if (--t->refCount == 0) {
     im.textures.erase(t);
-    TextureFree(shared, t);
+    if (!RenderAfter(t, &TextureFreeAfterRender)) TextureFree(shared, t);
   }
   return 0;
 }

@@ -406,6 +406,26 @@ bool ContextLightCopy(const ShadingContext *s, const VtShader *shader);
 void ShadersGiveBack(ShadingContext *s);
 // Gives back one reference of a live shader, freeing it at the last.
 void ShaderReferenceDrop(ShadingContext *s, VtShader *shader);
+// --- waiting.cpp: changes made while a render runs ------------------------
+// A change of what a running render prepared, made on the application's
+// thread (the light list, the background, the foreground, the global
+// environment, a global filter, a shader slot of a material the render
+// reads), waits for the outermost render's end and is made then, as the
+// same call made after it would make it; ChangeWaits queues it and answers
+// true, or answers false (no render, a work farm's worker, no memory) and
+// the caller changes at once. The waiting change holds a reference on the
+// shader it sets and on every light of the list it sets until it is made.
+enum class WaitingChange : uint32_t {
+  kMainSlot,       // VoMaterialSetShader(material, shader)
+  kSecondarySlot,  // VoMaterialSetSecondaryShader(material, code, shader)
+  kGlobalFilter,   // VoShadingSetGlobalFilter(code, shader)
+  kBackground,
+  kForeground,
+  kEnvironment,  // object: the environment
+  kLightList,    // object: the ring
+};
+bool ChangeWaits(ShadingContext *s, WaitingChange kind, VtMaterial *material, uint32_t code, void *object);
+
 // A holder (a material's slot, the background, the foreground) gives back
 // the reference it took: VoShaderDestroy without the question whether a
 // holder still holds the shader, which the holder itself answers.
