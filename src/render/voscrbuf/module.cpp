@@ -138,16 +138,19 @@ VtStatus Callback(uint32_t set, uint32_t code, VtProc *slot) {
 
 Context *State() { return g_state.Get(); }
 
-VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) {
+bool Live(const VtScreenBuffer *b) {
   const Context *c = g_state.Get();
   bool registered = false;
   if (c != nullptr && b != nullptr && b != c->private_target) {
     RegisterGuard hold;
     registered = VoHashTableExtractRecord(c->registry->live, reinterpret_cast<uintptr_t>(b)) != 0;
   }
-  const bool live = c != nullptr && b != nullptr && (b == c->private_target || registered) &&
-                    b->tag == VO_SCREEN_BUFFER_TAG;
-  if (live) return b;
+  return c != nullptr && b != nullptr && (b == c->private_target || registered) &&
+         b->tag == VO_SCREEN_BUFFER_TAG;
+}
+
+VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) {
+  if (Live(b)) return b;
   Post(kRefused, message, kModule);
   return nullptr;
 }
