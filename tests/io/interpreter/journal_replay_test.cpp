@@ -317,11 +317,12 @@ TEST(JournalReplay, ObjectFileRecordsAreJournalledAndReplay) {
 
 TEST(JournalReplay, CallsThatReadWhatACommentWroteAreCommentsToo) {
   // A light list goes to an object file as a comment (a shader list travels
-  // by address), then a string and the light. The file's reading, and the
-  // freeing of the string it read with its type's deallocator, would read
-  // the string in place of the list in a replay and free the light: the
-  // open that reads the file is a comment, and so is every call that uses
-  // what it made. vo_run replays the rest and counts the comments.
+  // by address), then a string and the light. Reading them back and freeing
+  // each record with its type's deallocator would, in a replay, read the
+  // string in place of the list and the light in place of the string, and
+  // free the light: the open that reads the file is a comment, and so is
+  // every call that uses what it made. vo_run replays the rest and counts
+  // the comments.
   const std::string dir = ::testing::TempDir();
   const std::string first = dir + "list_journal.txt", objects = dir + "list.vob";
   const std::string body = JournalledSession(first, [&] {
@@ -345,6 +346,7 @@ TEST(JournalReplay, CallsThatReadWhatACommentWroteAreCommentsToo) {
     VtObjectValue read[3];
     for (VtObjectValue &r : read) VoObjectRead(in, &r);
     EXPECT_EQ(read[1].type & VO_OBJECT_TYPE_MASK, static_cast<uint32_t>(VO_OBJECT_STRING));
+    VoDataObjectGetDeallocator(VO_OBJECT_SHADER_LIST)(read[0].value.p);
     VoDataObjectGetDeallocator(VO_OBJECT_STRING)(read[1].value.s);
     VoObjectClose(in);
     VoFileClose(in);
@@ -361,8 +363,8 @@ TEST(JournalReplay, CallsThatReadWhatACommentWroteAreCommentsToo) {
     }
   }
   // The list's write, the open that reads, its object open, three reads,
-  // the free, the closes.
-  EXPECT_EQ(comments, 9) << body;
+  // two frees, the closes.
+  EXPECT_EQ(comments, 10) << body;
   EXPECT_NE(body.find("VoObjectWrite p3 {6 \"name\"}"), std::string::npos) << body;
 
   const std::string err = dir + "list_replay_stderr.txt";
