@@ -28,7 +28,6 @@ constexpr const char *kString = "text without its terminating zero";
 constexpr const char *kProcedure = "not a procedure code";
 constexpr const char *kLeftOver = "argument bytes left over";
 constexpr const char *kType = "a type that cannot be read";
-constexpr const char *kInLineProperty = "a property value in line where the setter takes its address";
 constexpr const char *kHeader = "not a binary command file";
 
 struct Reader {
@@ -201,6 +200,77 @@ bool ReadValue(Run &run, Reader &r, const VtApiType *t, unsigned char *out, Aren
   }
 }
 
+// Counts as the diagnostics give them: at most 2^32 - 1.
+uint32_t Shown(uint64_t n) { return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n); }
+
+// Refuses argument i of the record, as a text script's argument is refused:
+// 282 naming the procedure and the parameter, then why.
+bool ArgumentRefuse(Run &run, const VtApiFunction *fn, uint32_t i) {
+  Report(run.s, kStatementError, kMsgArgument, fn->name, static_cast<int32_t>(i + 1), fn->params[i].name);
+  run.failed = true;
+  return false;
+}
+
+bool Short(Run &run, const VtApiFunction *fn, uint32_t i, uint64_t held, const Need &need) {
+  ArgumentRefuse(run, fn, i);
+  Report(run.s, kStatementError, kMsgArgumentShort, static_cast<int32_t>(i + 1), fn->params[i].name,
+         Shown(held / need.unit_size), need.unit, Shown(need.count));
+  return false;
+}
+
+// The data behind the typed values of parameter i that the procedure's
+// shape sizes must lie in the record's own bytes (a VtData value's copy):
+// a variable holds an address a call answered, whose length nobody knows.
+bool TypedDataCheck(Run &run, const VtApiFunction *fn, uint32_t i, const uint64_t *cells,
+                    const int64_t *counts, const Arena &arena) {
+  const bool array = (fn->params[i].flags & api::kParamArray) != 0;
+  const auto *values = reinterpret_cast<const VtTypedValue *>(cells[i]);
+  const uint64_t n = array ? static_cast<uint64_t>(counts[i] < 0 ? 0 : counts[i]) : 1;
+  for (uint64_t k = 0; values != nullptr && k < n; ++k) {
+    Need need{};
+    if (!DataNeed(fn, i, k, cells, &need) || need.count == 0) continue;
+    uint64_t held = 0;
+    if (!ValueTypeHoldsPointer(values[k].type) || !Holds(nullptr, &arena, values[k].value.p, &held)) {
+      ArgumentRefuse(run, fn, i);
+      Report(run.s, kStatementError, kMsgDataNotOwned, static_cast<int32_t>(i + 1), fn->params[i].name,
+             Shown(need.count), need.unit);
+      return false;
+    }
+    if (held / need.unit_size < need.count) return Short(run, fn, i, held, need);
+  }
+  return true;
+}
+
+// Parameter i once every argument is read: an output gets a scratch block
+// of what the call writes; an array must hold what the call reads or writes
+// of it. False (the refusal posted) when reading must stop.
+bool ArgumentSize(Run &run, const VtApiFunction *fn, uint32_t i, uint64_t *cells, const uint32_t *outs,
+                  int64_t *counts, Arena &arena) {
+  const VtApiParam &p = fn->params[i];
+  const VtApiType *t = TypeByName(p.type_name);
+  const bool array = (p.flags & api::kParamArray) != 0;
+  Need need{1, t->name, t->size};
+  const bool sized = !array || ArrayNeed(fn, i, cells, &need);
+  if (p.flags & api::kParamOut) {
+    if (outs[i] == 0) return true;
+    if (!sized || need.unit_size == 0 || need.count > (UINT32_MAX - 64) / need.unit_size)
+      return run.Refuse(kCount), false;
+    const uint64_t bytes = need.count * need.unit_size;
+    auto *block = static_cast<unsigned char *>(arena.Take((bytes ? bytes : t->size) + 8));
+    if (block == nullptr) return run.OutOfMemory(), false;
+    if (p.flags & api::kParamIn) std::memcpy(block, &run.table.values[outs[i]], t->size < 8 ? t->size : 8);
+    cells[i] = reinterpret_cast<uintptr_t>(block);
+    counts[i] = static_cast<int64_t>((bytes + t->size - 1) / t->size);
+    return true;
+  }
+  if (array && cells[i] != 0 && sized) {
+    const uint64_t held = static_cast<uint64_t>(counts[i] < 0 ? 0 : counts[i]) * t->size;
+    if (held / need.unit_size < need.count) return Short(run, fn, i, held, need);
+  }
+  if (p.kind == api::kKindTyped) return TypedDataCheck(run, fn, i, cells, counts, arena);
+  return true;
+}
+
 // Runs one record's call; false when reading must stop.
 bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Reader &r) {
   Arena arena;
@@ -246,26 +316,11 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
     if (!ReadValue(run, r, t, reinterpret_cast<unsigned char *>(&cells[i]), arena, false)) return false;
   }
   if (r.Left() != 0) return run.Refuse(kLeftOver), false;
-  // Outputs get a scratch block; arrays must hold what their counts promise.
-  for (uint32_t i = 0; i < pc; ++i) {
-    const VtApiParam &p = fn->params[i];
-    const VtApiType *t = TypeByName(p.type_name);
-    const int64_t need = (p.flags & api::kParamArray) ? NeededElements(fn, p, cells) : 1;
-    if (p.flags & api::kParamOut) {
-      if (outs[i] == 0) continue;
-      if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / t->size)
-        return run.Refuse(kCount), false;
-      auto *block =
-          static_cast<unsigned char *>(arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size + 8));
-      if (block == nullptr) return run.OutOfMemory(), false;
-      if (p.flags & api::kParamIn) std::memcpy(block, &run.table.values[outs[i]], t->size < 8 ? t->size : 8);
-      cells[i] = reinterpret_cast<uintptr_t>(block);
-      counts[i] = need;
-    } else if ((p.flags & api::kParamArray) && cells[i] != 0 && need >= 0 && counts[i] < need) {
-      return run.Refuse(kCount), false;
-    }
-  }
-  if (InLinePropertyValue(fn, argv, cells) >= 0) return run.Refuse(kInLineProperty), false;
+  // Outputs get a scratch block; arrays, and the data behind typed values,
+  // must hold what the call reads or writes of them (in parameter order: a
+  // procedure's shape reads the arrays before).
+  for (uint32_t i = 0; i < pc; ++i)
+    if (!ArgumentSize(run, fn, i, cells, outs, counts, arena)) return false;
   VtTypedValue result{};
   CallThrough(run.s, fn, argv, &result);
   for (uint32_t i = 0; i < pc; ++i) {

@@ -67,14 +67,26 @@ void Arena::HandOver(void **chain) {
 }
 
 void *Arena::Take(uint64_t size) {
-  constexpr uint64_t kHead = 16;  // keeps the block aligned for doubles and pointers
-  if (size > UINT32_MAX - kHead) return nullptr;
-  auto *b = static_cast<Block *>(VoAllocate(static_cast<uint32_t>(size + kHead)));
+  if (size > UINT32_MAX - kBlockHead) return nullptr;
+  auto *b = static_cast<Block *>(VoAllocate(static_cast<uint32_t>(size + kBlockHead)));
   if (b == nullptr) return nullptr;
-  std::memset(b, 0, size + kHead);
+  std::memset(b, 0, size + kBlockHead);
   b->next = blocks_;
+  b->size = size;
   blocks_ = b;
-  return reinterpret_cast<unsigned char *>(b) + kHead;
+  return reinterpret_cast<unsigned char *>(b) + kBlockHead;
+}
+
+bool Arena::ChainHolds(const void *chain, const void *p, uint64_t *bytes) {
+  const auto at = reinterpret_cast<uintptr_t>(p);
+  for (auto *b = static_cast<const Block *>(chain); b != nullptr; b = b->next) {
+    const auto start = reinterpret_cast<uintptr_t>(b) + kBlockHead;
+    if (at >= start && at - start < b->size) {
+      *bytes = b->size - (at - start);
+      return true;
+    }
+  }
+  return false;
 }
 
 // ---- Types -----------------------------------------------------------------------
@@ -157,9 +169,10 @@ namespace {
 
 size_t Bucket(const char *name) { return api::NameHash(name) & (kBuckets - 1); }
 
-// A variable's storage is a block with the arena's head, so that a replaced
-// one can join the kept chain: a value elsewhere may still point into it.
-constexpr size_t kStorageHead = 16;
+// A variable's storage is a block with the arena's head (its chain link and
+// its size), so that a replaced one can join the kept chain: a value
+// elsewhere may still point into it.
+constexpr size_t kStorageHead = Arena::kBlockHead;
 
 void StorageFree(unsigned char *storage) {
   if (storage != nullptr) VoDeallocate(storage - kStorageHead);
@@ -183,6 +196,7 @@ unsigned char *StorageTake(uint64_t size) {
   auto *block = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(size + kStorageHead)));
   if (block == nullptr) return nullptr;
   std::memset(block, 0, size + kStorageHead);
+  std::memcpy(block + sizeof(void *), &size, sizeof size);  // the chain's size word
   return block + kStorageHead;
 }
 
@@ -405,6 +419,62 @@ int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, c
   std::memcpy(&u, &cells[k], 4);
   const int64_t n = (c.type == VtInt32 || c.type == VtEnum) ? i : c.type == VtNat8 ? (u & 0xFF) : u;
   return n < 0 ? 0 : n * static_cast<int64_t>(p.scale ? p.scale : 1);
+}
+
+namespace {
+
+// The unit of a count: a value type's name and size, null when it has none.
+bool UnitOf(uint32_t code, Need *need) {
+  const ValueTypeInfo *v = ValueTypeFind(code);
+  if (v == nullptr || v->size == 0) return false;
+  need->unit = v->name;
+  need->unit_size = v->size;
+  return true;
+}
+
+}  // namespace
+
+bool ArrayNeed(const api::VtApiFunction *fn, uint32_t i, const uint64_t *cells, Need *need) {
+  const api::VtApiParam &p = fn->params[i];
+  const api::VtApiType *t = TypeByName(p.type_name);
+  if (t == nullptr || t->size == 0) return false;
+  if (p.count != 0) {
+    const int64_t n = NeededElements(fn, p, cells);
+    if (n < 0) return false;
+    *need = {static_cast<uint64_t>(n), t->name, t->size};
+    return true;
+  }
+  api::VtApiShape shape{};
+  void *argv[64];
+  if (fn->shape == nullptr || fn->param_count > 64) return false;
+  for (uint32_t k = 0; k < fn->param_count; ++k) argv[k] = const_cast<uint64_t *>(&cells[k]);
+  if (!fn->shape(argv, i, 0, &shape) || !UnitOf(shape.type, need)) return false;
+  need->count = shape.count;
+  return true;
+}
+
+bool DataNeed(const api::VtApiFunction *fn, uint32_t i, uint64_t element, const uint64_t *cells, Need *need) {
+  const api::VtApiParam &p = fn->params[i];
+  api::VtApiShape shape{};
+  void *argv[64];
+  if (p.kind != api::kKindTyped || fn->shape == nullptr || fn->param_count > 64) return false;
+  for (uint32_t k = 0; k < fn->param_count; ++k) argv[k] = const_cast<uint64_t *>(&cells[k]);
+  if (!fn->shape(argv, i, element, &shape) || !UnitOf(shape.type, need)) return false;
+  need->count = shape.count;
+  return true;
+}
+
+bool Holds(const State *s, const Arena *call, const void *p, uint64_t *bytes) {
+  if (p == nullptr) return false;
+  if (s != nullptr) {
+    for (const Variable *head : s->buckets)
+      for (const Variable *v = head; v != nullptr; v = v->next)
+        if (v->storage == p) {
+          *bytes = v->form == kPointerTo ? sizeof(void *) : v->type->size * v->count;
+          return true;
+        }
+  }
+  return (call != nullptr && call->Holds(p, bytes)) || (s != nullptr && Arena::ChainHolds(s->kept, p, bytes));
 }
 
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result) {

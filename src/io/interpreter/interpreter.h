@@ -43,6 +43,8 @@ constexpr uint32_t kMsgSourceTooDeep = messages::kSourceTooDeep;
 constexpr uint32_t kMsgBinaryRecord = messages::kBinaryRecordRefused;
 constexpr uint32_t kMsgBinaryVariable = messages::kBinaryVariableRefused;
 constexpr uint32_t kMsgBinaryRecordTooLong = messages::kBinaryRecordTooLong;
+constexpr uint32_t kMsgArgumentShort = messages::kScriptArgumentShort;
+constexpr uint32_t kMsgDataNotOwned = messages::kScriptDataNotOwned;
 
 constexpr VtStatus kStatementError = 2;
 constexpr VtStatus kStatusWarning = VO_CLASS_WARNING;  // 0x20000000
@@ -155,10 +157,19 @@ class Arena {
   // point into them); FreeChain gives a chain back.
   void HandOver(void **chain);
   static void FreeChain(void *chain);
+  // Whether p lies in one of the blocks (of the arena, or of a chain), with
+  // the bytes from p to the block's end.
+  bool Holds(const void *p, uint64_t *bytes) const { return ChainHolds(blocks_, p, bytes); }
+  static bool ChainHolds(const void *chain, const void *p, uint64_t *bytes);
+
+  // Every block, and every variable's storage, begins with a head of this
+  // many bytes: its link in a chain and its size.
+  static constexpr size_t kBlockHead = 16;
 
  private:
   struct Block {
     Block *next;
+    uint64_t size;
   };
   Block *blocks_ = nullptr;
 };
@@ -177,10 +188,28 @@ VtStatus ReadBinary(State *s, const unsigned char *data, size_t size, const char
 // negative count, -1 when the description does not say.
 int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, const uint64_t *cells);
 
-// The parameter of an element property setter whose typed value is written
-// in line (a type code that holds no address), or -1: the setter would read
-// the value's bytes as the address of the property's data.
-int32_t InLinePropertyValue(const api::VtApiFunction *fn, void *const *argv, const uint64_t *cells);
+// What an argument must hold for the call: count values of a type (its
+// name and byte size).
+struct Need {
+  uint64_t count;
+  const char *unit;
+  uint32_t unit_size;
+};
+
+// What array parameter i must hold: its fixed count, its counting parameter
+// (times its scale), or what the procedure's shape answers; false when
+// nothing sizes it. cells are the converted arguments (argv[k] = &cells[k]);
+// a shape reads the arrays of earlier parameters, so those must have been
+// checked first.
+bool ArrayNeed(const api::VtApiFunction *fn, uint32_t i, const uint64_t *cells, Need *need);
+// What the data behind element `element` of typed-value parameter i must
+// hold, by the procedure's shape; false when the shape does not size it.
+bool DataNeed(const api::VtApiFunction *fn, uint32_t i, uint64_t element, const uint64_t *cells, Need *need);
+// Whether p points into a block of the input's own: a variable's storage,
+// a block of the call's arena, or one kept for the input (a replaced
+// variable's storage, the texts and records of earlier statements); bytes
+// answers what it holds from p on. An address a call answered is none.
+bool Holds(const State *s, const Arena *call, const void *p, uint64_t *bytes);
 
 // Calls fn through its thunk with the journal's bracket released, forgetting
 // addresses when the call stopped the kernel.

@@ -672,25 +672,70 @@ bool ArgumentBind(State *s, CallFrame &f, uint32_t i) {
   return true;
 }
 
-// Arrays must hold what their counts promise; a left-out output gets a block
-// of the size its count asks. False (the error posted) otherwise.
-bool OutputSize(State *s, CallFrame &f, uint32_t i) {
+// Counts as the diagnostics give them: at most 2^32 - 1.
+uint32_t Shown(uint64_t n) { return n > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(n); }
+
+// Refuses argument i, which holds `held` bytes where the call needs more.
+bool Short(State *s, const CallFrame &f, uint32_t i, uint64_t held, const Need &need) {
+  const auto number = static_cast<int32_t>(i + 1);
+  Error(s, kMsgArgument, f.statement, number, f.args[i]);
+  Report(s, kStatementError, kMsgArgumentShort, number, f.args[i], Shown(held / need.unit_size), need.unit,
+         Shown(need.count));
+  return false;
+}
+
+// The data behind the typed values of parameter i that the procedure's
+// shape sizes (vertex arrays behind a property record, a property's value)
+// is read by the call: each must point into a block of the script's own
+// that holds it. False (the error posted) otherwise.
+bool TypedDataCheck(State *s, const CallFrame &f, uint32_t i) {
+  const VtApiParam &p = f.fn->params[i];
+  const bool array = (p.flags & api::kParamArray) != 0;
+  const auto *values = reinterpret_cast<const VtTypedValue *>(f.cells[i]);
+  const uint64_t n = array ? static_cast<uint64_t>(f.counts[i] < 0 ? 0 : f.counts[i]) : 1;
+  for (uint64_t k = 0; values != nullptr && k < n; ++k) {
+    Need need{};
+    if (!DataNeed(f.fn, i, k, f.cells, &need) || need.count == 0) continue;
+    const VtTypedValue &v = values[k];
+    uint64_t held = 0;
+    if (!ValueTypeHoldsPointer(v.type) || !Holds(s, &f.arena, v.value.p, &held)) {
+      Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), f.args[i]);
+      Report(s, kStatementError, kMsgDataNotOwned, static_cast<int32_t>(i + 1), f.args[i], Shown(need.count),
+             need.unit);
+      return false;
+    }
+    if (held / need.unit_size < need.count) return Short(s, f, i, held, need);
+  }
+  return true;
+}
+
+// Arrays must hold what the call reads or writes of them (a fixed count, a
+// counting parameter, or the procedure's shape, asked once the arrays before
+// have passed, since it reads them); a left-out output gets a block of that
+// size. False (the error posted) otherwise.
+bool ArgumentSize(State *s, CallFrame &f, uint32_t i) {
   const VtApiParam &p = f.fn->params[i];
   const VtApiType *t = TypeByName(p.type_name);
-  const int64_t need = (p.flags & api::kParamArray) ? NeededElements(f.fn, p, f.cells) : 1;
+  const bool array = (p.flags & api::kParamArray) != 0;
+  Need need{1, t->name, t->size};
+  const bool sized = !array || ArrayNeed(f.fn, i, f.cells, &need);
   if (f.omitted[i]) {
-    if (need < 0 || static_cast<uint64_t>(need) > (UINT32_MAX - 64) / (t->size ? t->size : 1)) {
+    if (!sized || need.unit_size == 0 || need.count > (UINT32_MAX - 64) / need.unit_size) {
       Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), "");
       return false;
     }
-    void *block = f.arena.Take(static_cast<uint64_t>(need ? need : 1) * t->size);
+    const uint64_t size = t->size ? t->size : 1, bytes = need.count * need.unit_size;
+    void *block = f.arena.Take(bytes ? bytes : size);
     if (block == nullptr) return OutOfMemory(s);
     f.cells[i] = reinterpret_cast<uintptr_t>(block);
-    f.counts[i] = need;
-  } else if ((p.flags & api::kParamArray) && f.cells[i] != 0 && need >= 0 && f.counts[i] < need) {
-    Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), f.args[i]);
-    return false;
+    f.counts[i] = static_cast<int64_t>((bytes + size - 1) / size);
+    return true;
   }
+  if (array && f.cells[i] != 0 && sized) {
+    const uint64_t held = static_cast<uint64_t>(f.counts[i] < 0 ? 0 : f.counts[i]) * t->size;
+    if (held / need.unit_size < need.count) return Short(s, f, i, held, need);
+  }
+  if (p.kind == api::kKindTyped && (p.flags & api::kParamOut) == 0) return TypedDataCheck(s, f, i);
   return true;
 }
 
@@ -746,11 +791,7 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
   for (uint32_t i = 0; i < pc; ++i)
     if (!ArgumentBind(s, f, i)) return;
   for (uint32_t i = 0; i < pc; ++i)
-    if (!OutputSize(s, f, i)) return;
-  if (const int32_t i = InLinePropertyValue(fn, f.argv, f.cells); i >= 0) {
-    Error(s, kMsgArgument, statement, i + 1, f.args[i]);
-    return;
-  }
+    if (!ArgumentSize(s, f, i)) return;
   if (target_name != nullptr && std::strcmp(fn->name, "VoFileOpen") == 0 &&
       JournalFileNamed(s->top, target_name))
     return;  // the file a later journal went on in: opening it would empty it

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <vo/vo_object.h>
@@ -28,6 +29,13 @@ struct JournalNames {
   // before the call; inout_ok is false when one cannot be written.
   std::vector<std::string> inout;
   bool inout_ok = true;
+  // The files journalled VoFileOpen calls opened (by the address answered),
+  // and the paths of those a call written as a comment was given: a replay
+  // leaves out what that call wrote there, so a later open that reads such a
+  // file is written as a comment too, and with it, by the rule for
+  // addresses the journal does not know, every call that uses what it reads.
+  std::unordered_map<const void *, std::string> file_paths;
+  std::unordered_set<std::string> incomplete;
 };
 
 namespace {
@@ -147,6 +155,8 @@ void WriteHeader(VtKernelContext *k) {
   if (f.names != nullptr) {
     f.names->names.clear();
     f.names->counter = 0;
+    f.names->file_paths.clear();
+    f.names->incomplete.clear();
   }
   char when[96];
   platform::CalendarText(when, sizeof when);
@@ -211,6 +221,8 @@ class Statement {
     replayable_ = false;
     return shown;
   }
+  bool OpensIncompleteFile() const;
+  void FilesFollow(bool written);
 
   KernelFiles &f_;
   const VtApiFunction *fn_;
@@ -553,6 +565,49 @@ std::string Statement::InOutInput(uint32_t index) {
   }
 }
 
+// Accesses of VoFileOpen's flags (the low four bits): read, write, append;
+// with the update flag an append reads too.
+constexpr uint32_t kFileRead = 1, kFileWrite = 2, kFileAppend = 3, kFileUpdate = 32;
+
+bool IsFileOpen(const VtApiFunction *fn) { return std::strcmp(fn->name, "VoFileOpen") == 0; }
+
+// A VoFileOpen that reads a file a call written as a comment was given.
+bool Statement::OpensIncompleteFile() const {
+  if (f_.names == nullptr || !IsFileOpen(fn_) || f_.names->incomplete.empty()) return false;
+  const char *path = Load<const char *>(argv_[0]);
+  const uint32_t flags = Load<uint32_t>(argv_[1]);
+  const uint32_t access = flags & 0xFu;
+  const bool reads = access == kFileRead || (access == kFileAppend && (flags & kFileUpdate) != 0);
+  return path != nullptr && reads && f_.names->incomplete.count(path) != 0;
+}
+
+// Keeps the journal's files up to date with a call written as a statement,
+// or (written false) as a comment: every file the comment was given by its
+// address is incomplete in a replay.
+void Statement::FilesFollow(bool written) {
+  if (f_.names == nullptr) return;
+  auto &paths = f_.names->file_paths;
+  if (!written) {
+    for (uint32_t i = 0; i < fn_->param_count; ++i) {
+      const VtApiParam &p = fn_->params[i];
+      if ((p.kind != api::kKindPointer && p.kind != api::kKindHandle) ||
+          (p.flags & (api::kParamOut | api::kParamArray)) != 0)
+        continue;
+      auto it = paths.find(Load<const void *>(argv_[i]));
+      if (it != paths.end()) f_.names->incomplete.insert(it->second);
+    }
+    return;
+  }
+  if (IsFileOpen(fn_) && result_ != nullptr && Load<const void *>(result_) != nullptr) {
+    const char *path = Load<const char *>(argv_[0]);
+    if (path == nullptr) return;
+    paths[Load<const void *>(result_)] = path;
+    if ((Load<uint32_t>(argv_[1]) & 0xFu) == kFileWrite) f_.names->incomplete.erase(path);  // emptied
+  } else if (std::strcmp(fn_->name, "VoFileClose") == 0) {
+    paths.erase(Load<const void *>(argv_[0]));
+  }
+}
+
 std::vector<std::vector<std::string>> Statement::Build() {
   const uint32_t first_name = f_.names ? f_.names->counter : 0;
   std::vector<std::string> call;
@@ -570,10 +625,19 @@ std::vector<std::vector<std::string>> Statement::Build() {
     if ((p.flags & api::kParamOut) && !(p.flags & api::kParamIn)) output_tokens_.push_back(call.size());
     call.push_back(Argument(p, argv_[i]));
   }
+  if (OpensIncompleteFile()) replayable_ = false;
+  FilesFollow(replayable_);
   std::vector<std::vector<std::string>> lines;
   if (!replayable_) {
     // Nothing of a comment is kept: no result, no outputs, no names used.
-    if (f_.names) f_.names->counter = first_name;
+    // What it answered is unknown from now on, even where an earlier call
+    // answered the same address (a file opened again at the place of one
+    // closed): later calls that use it are comments too.
+    if (f_.names) {
+      f_.names->counter = first_name;
+      if (names_result && result_ != nullptr) f_.names->names.erase(Load<const void *>(result_));
+      for (const auto &[address, name] : produced_) f_.names->names.erase(address);
+    }
     std::vector<std::string> comment{"#"};
     size_t skip = result_name.empty() ? 0 : 2;
     for (size_t i = skip; i < call.size(); ++i) {

@@ -540,4 +540,12 @@ constexpr uint32_t kObjectNotLive =
 constexpr uint32_t kOpenGLProceduralClassInUse = 2961;  // a procedural class a primitive's record draws
                                                         // through, destroyed (class)
 
+// What scripts and binary command files hand the library, checked by the
+// command interpreter before the call: 2970-2974.
+constexpr uint32_t kScriptArgumentShort = 2970;  // an array argument, or the data behind a typed value, that
+                                                 // holds less than the call reads or writes (argument,
+                                                 // token, held, unit, needed)
+constexpr uint32_t kScriptDataNotOwned = 2971;   // data behind a typed value at an address the script does
+                                                 // not own, or held in line (argument, token, unit, needed)
+
 }  // namespace vo::messages

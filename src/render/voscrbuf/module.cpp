@@ -140,21 +140,26 @@ Context *State() { return g_state.Get(); }
 
 namespace {
 
-VtScreenBuffer *Registered(VtScreenBuffer *b, uint32_t message, bool readable_only) {
+bool Registered(const VtScreenBuffer *b, bool readable_only) {
   const Context *c = g_state.Get();
   bool registered = false;
   if (c != nullptr && b != nullptr && b != c->private_target) {
     RegisterGuard hold;
     registered = VoHashTableExtractRecord(c->registry->live, reinterpret_cast<uintptr_t>(b)) != 0;
   }
-  const bool live = c != nullptr && b != nullptr && (b == c->private_target || registered) &&
-                    (b->tag == VO_SCREEN_BUFFER_TAG || (readable_only && b->tag == kReleasedTag));
-  if (live) return b;
+  return c != nullptr && b != nullptr && (b == c->private_target || registered) &&
+         (b->tag == VO_SCREEN_BUFFER_TAG || (readable_only && b->tag == kReleasedTag));
+}
+
+VtScreenBuffer *Registered(VtScreenBuffer *b, uint32_t message, bool readable_only) {
+  if (Registered(b, readable_only)) return b;
   Post(kRefused, message, kModule);
   return nullptr;
 }
 
 }  // namespace
+
+bool Live(const VtScreenBuffer *b) { return Registered(b, false); }
 
 VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) { return Registered(b, message, false); }
 

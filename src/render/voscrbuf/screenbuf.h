@@ -69,6 +69,9 @@ struct Context {
 
 Context *State();
 
+// Whether the buffer is live for this context (false when the module is not
+// started), without a diagnostic.
+bool Live(const VtScreenBuffer *buffer);
 // The buffer when it is live for this context, else null after posting the
 // message with 0x20000012 (the module not started counts as not live).
 VtScreenBuffer *Checked(VtScreenBuffer *buffer, uint32_t message);

@@ -1,7 +1,10 @@
 // The journal and the interpreter agree: a run with every argument form,
 // journalled, then replayed with journaling on, writes the same body.
 
+#include <sys/wait.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <utility>
@@ -319,4 +322,66 @@ TEST(JournalReplay, ObjectFileRecordsAreJournalledAndReplay) {
   const auto [replayed, status] = JournalledReplay(first, second);
   EXPECT_EQ(status, 0u);
   EXPECT_EQ(replayed, Statements(body));
+}
+
+TEST(JournalReplay, CallsThatReadWhatACommentWroteAreCommentsToo) {
+  // A light list goes to an object file as a comment (a shader list travels
+  // by address), then a string and the light. Reading them back and freeing
+  // each record with its type's deallocator would, in a replay, read the
+  // string in place of the list and the light in place of the string, and
+  // free the light: the open that reads the file is a comment, and so is
+  // every call that uses what it made. vo_run replays the rest and counts
+  // the comments.
+  const std::string dir = ::testing::TempDir();
+  const std::string first = dir + "list_journal.txt", objects = dir + "list.vob";
+  const std::string body = JournalledSession(first, [&] {
+    VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "eye");
+    VtReference *lights = VoShaderReferenceCreate(light);
+    void *out = VoFileOpen(objects.c_str(), 2);
+    VoObjectOpen(out, 2);
+    VtObjectValue v = Record(VO_OBJECT_SHADER_LIST);
+    v.value.p = lights;
+    VoObjectWrite(out, &v);
+    v = Record(VO_OBJECT_STRING);
+    v.value.s = const_cast<char *>("name");
+    VoObjectWrite(out, &v);
+    v = Record(VO_OBJECT_SHADER);
+    v.value.p = light;
+    VoObjectWrite(out, &v);
+    VoObjectClose(out);
+    VoFileClose(out);
+    void *in = VoFileOpen(objects.c_str(), 1);
+    VoObjectOpen(in, 1);
+    VtObjectValue read[3];
+    for (VtObjectValue &r : read) VoObjectRead(in, &r);
+    EXPECT_EQ(read[1].type & VO_OBJECT_TYPE_MASK, static_cast<uint32_t>(VO_OBJECT_STRING));
+    VoDataObjectGetDeallocator(VO_OBJECT_SHADER_LIST)(read[0].value.p);
+    VoDataObjectGetDeallocator(VO_OBJECT_STRING)(read[1].value.s);
+    VoObjectClose(in);
+    VoFileClose(in);
+    VoReferenceListDestroy(lights, nullptr);
+  });
+  int comments = 0;
+  std::istringstream lines(body);
+  for (std::string line; std::getline(lines, line);) {
+    const bool comment = line.rfind("# Vo", 0) == 0;
+    comments += comment;
+    for (const std::string &dependent :
+         {"VoFileOpen \"" + objects + "\" 1", std::string("VoObjectRead"), std::string("VoDeallocate")}) {
+      EXPECT_TRUE(comment || line.find(dependent) == std::string::npos) << line << "\n" << body;
+    }
+  }
+  // The list's write, the open that reads, its object open, three reads,
+  // two frees, the closes.
+  EXPECT_EQ(comments, 10) << body;
+  EXPECT_NE(body.find("VoObjectWrite p3 {6 \"name\"}"), std::string::npos) << body;
+
+  const std::string err = dir + "list_replay_stderr.txt";
+  const int code = std::system(
+      ("'" + std::string(VO_RUN_PROGRAM) + "' -q '" + first + "' >/dev/null 2>'" + err + "'").c_str());
+  EXPECT_TRUE(WIFEXITED(code) && WEXITSTATUS(code) == 0) << Load(err);
+  EXPECT_NE(Load(err).find("vo_run: " + std::to_string(comments) +
+                           " journalled calls were passed over as comments"),
+            std::string::npos)
+      << Load(err);
 }
