@@ -1027,6 +1027,9 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->kind = 3;
   c->line_buffer = line_buffer;
   c->polygon_size = sizeof(APolygon);
+  // Every polygon is kept (it may cover part of a pixel): each is made a
+  // scan polygon only as the scan reaches it, not as its mesh is reached.
+  c->setup_at_first_line = 1;
   // Its renders may be scanned in bands on the work farm.
   c->farm_configure = &MethodsConfigure;
   c->farm_class = &AClassOfContext;
