@@ -445,6 +445,45 @@ TEST_F(ABufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
   EveryAllocationFails([] { return VoExecute(0x200002); });
 }
 
+// Copies of one trapezoid with flat top and bottom edges inside their
+// lines, seen face-on, copy i red (i + 1) / n: the stack shows the copy the
+// z-buffer keeps exactly as that copy alone does, and at the same edge
+// pixels (where the flat edges alone make a pixel an edge pixel, every copy
+// is touched there, without a piece per copy and column being held).
+TEST_F(ABufferTest, AFaceOnStackOfCopiesWithFlatEdgesShowsTheFirstAloneAtItsEdgePixels) {
+  View(40, 16);
+  constexpr int kCopies = 3000;
+  const std::array<float, 2> corners[4] = {{3.4f, 3.3f}, {2.2f, 12.6f}, {36.8f, 12.6f}, {30.5f, 3.3f}};
+  const auto mesh = [&](int first, int count) {
+    Positions xyz, rgb;
+    std::vector<int32_t> indices, counts(static_cast<size_t>(count), 4);
+    for (int i = first; i < first + count; ++i)
+      for (const auto &[x, y] : corners) {
+        indices.push_back(static_cast<int32_t>(xyz.size()));
+        xyz.push_back(At(x, y, 0.4f));
+        rgb.push_back({static_cast<float>(i + 1) / kCopies, 0.5f, 0.25f});
+      }
+    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
+    const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
+    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
+                                           indices.data(), 2, ids, data);
+    EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
+    owned_.push_back(p);
+    return p;
+  };
+  Scene({mesh(0, kCopies)});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  const int first = static_cast<int>(std::lround(Output::rows[8][20][0] * kCopies)) - 1;
+  ASSERT_GE(first, 0);
+  const Counts stacked = Render(0x200002);
+  const auto picture = Output::rows;
+  Scene({mesh(first, 1)});
+  const Counts alone = Render(0x200002);
+  EXPECT_EQ(Output::rows, picture);
+  EXPECT_EQ(stacked.pixels, alone.pixels);
+  EXPECT_GT(alone.pixels, 2u * 25);  // the flat edges' lines
+}
+
 // A seeded mesh of small triangles down a tall view (some across its
 // sides, some repeated, one of three transparent), under an opaque and a
 // transparent polygon: each polygon is made a scan polygon only when the
