@@ -797,7 +797,7 @@ void ZeroRunClose(PieceContext *c) {
       r->out_of_memory = true;
       return;
     }
-    std::memcpy(made, r->runs, r->run_count * sizeof(ZeroRun));
+    if (r->run_count > 0) std::memcpy(made, r->runs, r->run_count * sizeof(ZeroRun));
     VoDeallocate(r->runs);
     r->runs = made;
     r->runs_over = made + capacity;
