@@ -14,6 +14,11 @@
 //   of the pixel crossed;
 // - a pixel with no piece keeps every polygon's rows as they were, so a run
 //   between edge pixels is under a fixed set of polygons;
+// - pieces that neither cover a sample nor cross a row (a flat edge has one
+//   per column) are held as runs of columns: at each column the polygons
+//   they touch are touched with those of the other pieces, in the active
+//   order, so a line holds pieces for the columns edges cross, not for
+//   every column under a stack of flat edges;
 // - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1,
 //   from a polygon's reference point, taken on the first line it is
 //   scanned on (by a band of the work farm on the lines above it too);
@@ -89,6 +94,14 @@ struct Piece {
   uint32_t mask, rows;
 };
 
+// Columns first..last where a polygon's pieces neither cover a sample nor
+// cross a row (those of a flat edge): they only make it touched there.
+struct ZeroRun {
+  int32_t first, last;
+  uint32_t order;
+  APolygon *polygon;
+};
+
 // A covering polygon's depth ranges at the two ends of a run.
 struct RunEnds {
   APolygon *a;
@@ -117,6 +130,11 @@ struct ABufferRender {
   Piece *sorted;
   size_t sorted_capacity;
   uint32_t *columns;
+  // The line's zero runs by first column (then order), and those over the
+  // column being resolved by order (with a second array to merge into).
+  ZeroRun *runs, *runs_over, *runs_merged;
+  size_t run_count, run_capacity, runs_over_count;
+  int32_t view_first, view_last;
   APolygon **fragments, **touched;
   Link *chain;
   RunEnds *ends;
@@ -757,11 +775,54 @@ void CoverUpdate(ABufferRender *r, APolygon *a) {
 struct PieceContext {
   ABufferRender *r;
   APolygon *a;
+  ZeroRun open;  // the zero run being gathered (first > last: none)
 };
+
+// The gathered zero run kept, cut to the viewport's columns.
+void ZeroRunClose(PieceContext *c) {
+  ABufferRender *r = c->r;
+  ZeroRun run = c->open;
+  c->open.first = 1, c->open.last = 0;
+  run.first = std::max(run.first, r->view_first);
+  run.last = std::min(run.last, r->view_last);
+  if (run.first > run.last) return;
+  if (r->run_count == r->run_capacity) {
+    const size_t capacity = std::max<size_t>(64, 2 * r->run_capacity);
+    if (capacity > UINT32_MAX / (3 * sizeof(ZeroRun))) {
+      r->out_of_memory = true;
+      return;
+    }
+    auto *made = static_cast<ZeroRun *>(VoAllocate(static_cast<uint32_t>(3 * capacity * sizeof(ZeroRun))));
+    if (made == nullptr) {
+      r->out_of_memory = true;
+      return;
+    }
+    if (r->run_count > 0) std::memcpy(made, r->runs, r->run_count * sizeof(ZeroRun));
+    VoDeallocate(r->runs);
+    r->runs = made;
+    r->runs_over = made + capacity;
+    r->runs_merged = made + 2 * capacity;
+    r->run_capacity = capacity;
+  }
+  r->runs[r->run_count++] = run;
+}
 
 void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
   auto *c = static_cast<PieceContext *>(context);
   ABufferRender *r = c->r;
+  if (mask == 0 && rows == 0) {
+    // Held as a run of columns: a flat edge has one such piece per column.
+    const auto x = static_cast<int32_t>(std::clamp<int64_t>(column, INT32_MIN + 1, INT32_MAX - 1));
+    ZeroRun &o = c->open;
+    if (o.first <= o.last && x >= o.first - 1 && x <= o.last + 1) {
+      o.first = std::min(o.first, x);
+      o.last = std::max(o.last, x);
+      return;
+    }
+    if (o.first <= o.last) ZeroRunClose(c);
+    o = {x, x, c->a->order, c->a};
+    return;
+  }
   if (r->piece_count == r->piece_capacity) {
     const size_t capacity = r->piece_capacity * 2;
     auto *grown = capacity <= UINT32_MAX / sizeof(Piece)
@@ -862,6 +923,9 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   const MaskTable &table = State()->masks;
   uint32_t order = 0;
   r->piece_count = 0;
+  r->run_count = 0;
+  r->view_first = f->xmin;
+  r->view_last = f->xmin + f->width - 1;
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
     // The walk waits on memory: ask early for the polygon after next and
     // for the next one's first edge (the next one was asked for a step ago).
@@ -881,29 +945,62 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     a->touched = kNotTouched;
     a->pair_ready = false;
     ReferenceTake(a);
-    PieceContext context{r, a};
+    PieceContext context{r, a, {1, 0, 0, nullptr}};
     for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
+    if (context.open.first <= context.open.last) ZeroRunClose(&context);
     if (!WorkDone(r, 1)) return false;
   }
   r->cover_first = nullptr;
+  // Gathered in order: a stable sort by first column keeps it among equals.
+  std::stable_sort(r->runs, r->runs + r->run_count,
+                   [](const ZeroRun &a, const ZeroRun &b) { return a.first < b.first; });
+  r->runs_over_count = 0;
   return !r->out_of_memory && PiecesSort(f, r) && FragmentsReserve(r, size_t{order} + 1);
+}
+
+// The zero runs over column x, by order: those ended dropped, those
+// starting (from runs[*next] on) merged in.
+void ZeroRunsAt(ABufferRender *r, int32_t x, size_t *next) {
+  size_t n = 0;
+  for (size_t k = 0; k < r->runs_over_count; ++k)
+    if (r->runs_over[k].last >= x) r->runs_over[n++] = r->runs_over[k];
+  const size_t from = *next;
+  while (*next < r->run_count && r->runs[*next].first <= x) ++*next;
+  if (*next > from) {
+    const auto by_order = [](const ZeroRun &a, const ZeroRun &b) { return a.order < b.order; };
+    ZeroRun *end =
+        std::merge(r->runs_over, r->runs_over + n, r->runs + from, r->runs + *next, r->runs_merged, by_order);
+    n = static_cast<size_t>(end - r->runs_merged);
+    std::swap(r->runs_over, r->runs_merged);
+  }
+  r->runs_over_count = n;
 }
 
 // The pixel where pieces lie: the touched polygons' masks, then every
 // polygon that shows there composited.
 size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
   size_t touched = 0;
-  for (; i < r->piece_count && r->pieces[i].column == x; ++i) {
-    const Piece &p = r->pieces[i];
-    APolygon *a = p.polygon;
+  // The pieces and the zero runs over x, by order: touched in that order.
+  size_t k = 0;
+  for (;;) {
+    const bool piece = i < r->piece_count && r->pieces[i].column == x;
+    const bool run = k < r->runs_over_count;
+    if (!piece && !run) break;
+    const bool zero = run && (!piece || r->runs_over[k].order < r->pieces[i].order);
+    APolygon *a = zero ? r->runs_over[k].polygon : r->pieces[i].polygon;
     if (a->touched != x) {
       a->touched = x;
       a->mask = a->state;
       r->touched[touched++] = a;
     }
-    a->mask ^= p.mask;
-    a->state ^= p.rows;
+    if (zero) {
+      ++k;
+    } else {
+      a->mask ^= r->pieces[i].mask;
+      a->state ^= r->pieces[i].rows;
+      ++i;
+    }
     if (!WorkDone(r, 1)) break;
   }
   size_t count = CoverFragments(r, x);
@@ -937,8 +1034,14 @@ VtStatus ALineScan(int32_t y) {
     r->pieces[i].polygon->state ^= r->pieces[i].rows;
     CoverUpdate(r, r->pieces[i].polygon);
   }
+  size_t run = 0;
   for (int32_t x = first; x <= last && !r->interrupted;) {
-    const int32_t next = i < r->piece_count ? std::min(r->pieces[i].column, last + 1) : last + 1;
+    if (r->runs_over_count > 0 || (run < r->run_count && r->runs[run].first <= x)) ZeroRunsAt(r, x, &run);
+    int32_t next = i < r->piece_count ? std::min(r->pieces[i].column, last + 1) : last + 1;
+    if (r->runs_over_count > 0)
+      next = x;
+    else if (run < r->run_count)
+      next = std::min(next, r->runs[run].first);
     if (next > x) {
       RunPaint(f, r, x, next - 1);
       x = next;
@@ -992,6 +1095,7 @@ VtStatus AEnd() {
     VoDeallocate(r->pieces);
     VoDeallocate(r->sorted);
     VoDeallocate(r->columns);
+    VoDeallocate(r->runs);
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
     VoDeallocate(r->ends);
@@ -1027,6 +1131,9 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->kind = 3;
   c->line_buffer = line_buffer;
   c->polygon_size = sizeof(APolygon);
+  // Every polygon is kept (it may cover part of a pixel): each is made a
+  // scan polygon only as the scan reaches it, not as its mesh is reached.
+  c->setup_at_first_line = 1;
   // Its renders may be scanned in bands on the work farm.
   c->farm_configure = &MethodsConfigure;
   c->farm_class = &AClassOfContext;

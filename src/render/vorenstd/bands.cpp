@@ -149,6 +149,9 @@ void BandFrameMake(RenderFrame *b, const RenderFrame *f, VtRenderClass *cls) {
   b->saved_view = b->view_copy = nullptr;
   b->primitive_buckets = b->last_buckets = nullptr;
   b->polygon_buckets = nullptr;
+  b->later_buckets = nullptr;
+  b->later_blocks = nullptr;
+  b->later_spare = nullptr;
   b->temporaries = nullptr;
   b->active_first = b->active_last = nullptr;
   b->line_activated = b->pending_through = 0;

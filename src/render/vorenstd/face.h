@@ -162,6 +162,11 @@ struct VtRenderClass {
   // edges of its spans, and nothing else of the line depends on it (so a
   // polygon covering no centre may be given back at set-up).
   uint32_t centre_sampled;
+  // 1: on the calling thread's scan, a polygon is made into a scan polygon
+  // only when its first line is reached (a class whose scan polygons are
+  // large and which keeps every polygon, however small): until then it is
+  // held as a small node filed by that line.
+  uint32_t setup_at_first_line;
 };
 
 // Writers of the pixel mode.
@@ -210,6 +215,12 @@ struct RenderFrame {
   VtReference **primitive_buckets;  // height + 1 entries each
   VtReference **last_buckets;
   ScanPolygon **polygon_buckets;
+  // A class that sets its polygons up at their first lines: the polygons
+  // filed by line until then (height + 1 entries, null for other classes),
+  // the blocks their nodes come from and the nodes given back.
+  struct LaterSetUp **later_buckets;
+  struct LaterBlock *later_blocks;
+  struct LaterSetUp *later_spare;
   VtReference *temporaries;
   ScanPolygon *active_first;
   ScanPolygon *active_last;

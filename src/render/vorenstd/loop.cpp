@@ -193,6 +193,7 @@ VtStatus ActivateLine(VtStandardRendererContext *s, RenderFrame *f, int32_t line
     else if (st == 0 && (Poll() != 0 || Interrupted(s)))
       st = VO_COND_INTERRUPTED;
   }
+  if (st == 0) st = LaterSetUpLine(f, line);
   *s->g_xi = xi;
   *s->g_yi = yi;
   return st;
@@ -217,6 +218,7 @@ void BucketsRelease(RenderFrame *f) {
     for (int32_t i = 0; i <= f->height; ++i) (void)VoPrimitiveReferenceDestroy(f->primitive_buckets[i], 0);
   if (f->last_buckets != nullptr)
     for (int32_t i = 0; i <= f->height; ++i) (void)VoPrimitiveReferenceListDestroy(f->last_buckets[i]);
+  LaterSetUpsFree(f);
   VoDeallocate(f->polygon_buckets);
   VoDeallocate(f->primitive_buckets);
   VoDeallocate(f->last_buckets);
@@ -242,11 +244,13 @@ VtStatus ScanStorageMake(RenderFrame *f) {
   f->primitive_buckets = ZeroedArray<VtReference *>(entries);
   f->last_buckets = ZeroedArray<VtReference *>(entries);
   f->polygon_buckets = ZeroedArray<ScanPolygon *>(entries);
+  if (f->cls->setup_at_first_line != 0) f->later_buckets = ZeroedArray<LaterSetUp *>(entries);
   f->line_bytes = static_cast<size_t>(f->xres) * f->bytes_per_pixel;
   f->line = ZeroedArray<uint8_t>(f->line_bytes);
   *f->line_word = f->line;
   const bool made = f->primitive_buckets != nullptr && f->last_buckets != nullptr &&
-                    f->polygon_buckets != nullptr && f->line != nullptr;
+                    f->polygon_buckets != nullptr && f->line != nullptr &&
+                    (f->cls->setup_at_first_line == 0 || f->later_buckets != nullptr);
   return made ? 0 : VO_STATUS_NO_MEMORY;
 }
 

@@ -212,6 +212,12 @@ inline uint8_t Quantise(float c) {
 // Makes a scan polygon of a clipped polygon and files it in its bucket:
 // 1, or 0 when nothing was made.
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon);
+// The polygons filed for a set-up at the line (of a class that sets them up
+// at their first lines), set up in the order they were filed in; 0, or
+// 0x20000006 when memory ran out.
+VtStatus LaterSetUpLine(RenderFrame *f, int32_t line);
+// Frees the polygons filed for a later set-up and their buckets.
+void LaterSetUpsFree(RenderFrame *f);
 VtStatus EdgesSetUp(ScanPolygon *polygon);
 // The last line (relative to the view's first line ymin) a polygon may be
 // scanned on, judged by its kept points; INT64_MAX for one without.

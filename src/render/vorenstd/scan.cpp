@@ -371,7 +371,107 @@ void SweepKeep(const RenderFrame *f, LineSweep *sweep, ScanPolygon *q, int32_t i
 
 }  // namespace
 
+// A polygon decided at its primitive's activation and filed by its first
+// line, to be made into a scan polygon when that line is reached.
+struct LaterSetUp {
+  VtPrimitive *primitive;
+  VtPolygon *polygon;
+  LaterSetUp *next;
+};
+
+constexpr uint32_t kLaterBlockNodes = 4096;
+
+struct LaterBlock {
+  LaterBlock *next;
+  uint32_t used;
+  LaterSetUp nodes[kLaterBlockNodes];
+};
+
+namespace {
+
+// The first line a polygon's points (or, when they were not kept, its
+// ring) reach, as a bucket index.
+int32_t FirstLineIndex(const RenderFrame *f, VtPrimitive *primitive, const VtReference *ring, int64_t n,
+                       int64_t smallest, const float *window) {
+  if (n <= 0) {
+    const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
+    if (screen >= 0) smallest = RingFirstLine(f, window, screen, ring);
+  }
+  int64_t index = smallest - f->ymin;
+  index = index < 0 ? 0 : (index > f->height ? f->height : index);
+  return static_cast<int32_t>(index);
+}
+
+// The polygon filed by its first line for a later set-up; false when no
+// node can be made.
+bool LaterFile(RenderFrame *f, VtPrimitive *primitive, VtPolygon *polygon, int32_t index) {
+  LaterSetUp *node = f->later_spare;
+  if (node != nullptr) {
+    f->later_spare = node->next;
+  } else {
+    if (f->later_blocks == nullptr || f->later_blocks->used == kLaterBlockNodes) {
+      auto *block = static_cast<LaterBlock *>(VoAllocate(sizeof(LaterBlock)));
+      if (block == nullptr) return false;
+      block->next = f->later_blocks;
+      block->used = 0;
+      f->later_blocks = block;
+    }
+    node = &f->later_blocks->nodes[f->later_blocks->used++];
+  }
+  *node = {primitive, polygon, f->later_buckets[index]};
+  f->later_buckets[index] = node;
+  return true;
+}
+
+int32_t SetUp(VtPrimitive *primitive, VtPolygon *polygon, bool now);
+
+}  // namespace
+
 int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
+  return SetUp(primitive, polygon, false);
+}
+
+VtStatus LaterSetUpLine(RenderFrame *f, int32_t line) {
+  if (f->later_buckets == nullptr) return 0;
+  // Filed at the head: turned round into the order they were decided in,
+  // so the line's bucket holds them as a set-up at activation would.
+  LaterSetUp *order = nullptr;
+  for (LaterSetUp *node = f->later_buckets[line]; node != nullptr;) {
+    LaterSetUp *next = node->next;
+    node->next = order;
+    order = node;
+    node = next;
+  }
+  f->later_buckets[line] = nullptr;
+  while (order != nullptr) {
+    LaterSetUp *next = order->next;
+    (void)SetUp(order->primitive, order->polygon, true);
+    order->next = f->later_spare;
+    f->later_spare = order;
+    order = next;
+  }
+  const VtStandardRendererContext *s = State();
+  return s->sticky != nullptr && (*s->sticky & kStickyNoMemory) != 0 ? VO_STATUS_NO_MEMORY : 0;
+}
+
+void LaterSetUpsFree(RenderFrame *f) {
+  for (LaterBlock *b = f->later_blocks; b != nullptr;) {
+    LaterBlock *next = b->next;
+    VoDeallocate(b);
+    b = next;
+  }
+  VoDeallocate(f->later_buckets);
+  f->later_buckets = nullptr;
+  f->later_blocks = nullptr;
+  f->later_spare = nullptr;
+}
+
+namespace {
+
+// A polygon set up as a scan polygon filed by its first line; with now
+// false, a class that sets its polygons up at their first lines (on the
+// calling thread's scan) has it filed there for a set-up then instead.
+int32_t SetUp(VtPrimitive *primitive, VtPolygon *polygon, bool now) {
   VtStandardRendererContext *s = State();
   RenderFrame *f = s->frame;
   const int32_t clipped = PropertyOffset(primitive->contents, VO_POLY_VREFSCLIP);
@@ -388,6 +488,12 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   int64_t smallest = INT64_MAX;
   const int64_t n = PointsProject(f, primitive, ring, window, &smallest);
   if (n > 0 && (!AnyEdge(f->cls, f->scratch, n) || (f->centres_only && !AnyPixel(f->scratch, n)))) return 0;
+  if (!now && f->later_buckets != nullptr && f->sweep == nullptr) {
+    if (n >= 0 && LaterFile(f, primitive, polygon, FirstLineIndex(f, primitive, ring, n, smallest, window)))
+      return 1;
+    SetUpFailed(s, f);
+    return 0;
+  }
   auto *q = f->sweep != nullptr ? f->sweep->allocate(f->sweep)
                                 : static_cast<ScanPolygon *>(VoPoolAllocate(f->cls->polygon_pool));
   if (q == nullptr) {
@@ -419,20 +525,17 @@ int32_t ScanPolygonSetUp(VtPrimitive *primitive, VtPolygon *polygon) {
   else if (kept == nullptr && n <= kBlockPoints)
     SetUpFailed(s, f);
   // A ring the projection stopped early on is walked again for its lines.
-  if (n <= 0) {
-    const int32_t screen = PropertyOffset(primitive->contents, VO_VERT_SCREEN);
-    if (screen >= 0) smallest = RingFirstLine(f, window, screen, ring);
-  }
-  int64_t index = smallest - f->ymin;
-  index = index < 0 ? 0 : (index > f->height ? f->height : index);
+  const int32_t index = FirstLineIndex(f, primitive, ring, n, smallest, window);
   if (f->sweep != nullptr) {
-    SweepKeep(f, f->sweep, q, static_cast<int32_t>(index));
+    SweepKeep(f, f->sweep, q, index);
     return 1;
   }
   q->next = f->polygon_buckets[index];
   f->polygon_buckets[index] = q;
   return 1;
 }
+
+}  // namespace
 
 VtStatus EdgesSetUp(ScanPolygon *q) {
   RenderFrame *f = Frame();

@@ -20,11 +20,23 @@ struct Seen {
   static inline bool look = false;
   static inline int pieces = 0;
   static inline std::vector<void *> primitives;
+  // The most scan polygons live at once while shading, when counting.
+  static inline bool count = false;
+  static inline uint32_t live_most = 0;
 };
 
 VtStatus CiLooking(void *) {
   VtShaderGlobals *g = VoShaderGetGlobals();
   for (int i = 0; i < 3; ++i) g->Co[i] = g->Ci[i];
+  if (Seen::count) {
+    // Those active on the line and those filed for lines below.
+    const renstd::RenderFrame *f = renstd::State()->frame;
+    uint32_t live = 0;
+    for (const renstd::ScanPolygon *q = f->active_first; q != nullptr; q = q->next) ++live;
+    for (int32_t i = 0; i <= f->height; ++i)
+      for (const renstd::ScanPolygon *q = f->polygon_buckets[i]; q != nullptr; q = q->next) ++live;
+    Seen::live_most = std::max(Seen::live_most, live);
+  }
   if (!Seen::look) return 0;
   auto piece = reinterpret_cast<void *(*)()>(VoCallBackGet(0x200001));
   auto primitive = reinterpret_cast<void *(*)()>(VoCallBackGet(0x200002));
@@ -431,6 +443,112 @@ TEST_F(ABufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
   Scene(
       {Rectangle(2.5f, 2, 16, 8, 0.5f, {1, 0, 0}), Polygon({{4, 1.5f}, {3, 9}, {12, 9}}, 0.4f, {{0, 1, 0}})});
   EveryAllocationFails([] { return VoExecute(0x200002); });
+}
+
+// Copies of one trapezoid with flat top and bottom edges inside their
+// lines, seen face-on, copy i red (i + 1) / n: the stack shows the copy the
+// z-buffer keeps exactly as that copy alone does, and at the same edge
+// pixels (where the flat edges alone make a pixel an edge pixel, every copy
+// is touched there, without a piece per copy and column being held).
+TEST_F(ABufferTest, AFaceOnStackOfCopiesWithFlatEdgesShowsTheFirstAloneAtItsEdgePixels) {
+  View(40, 16);
+  constexpr int kCopies = 3000;
+  const std::array<float, 2> corners[4] = {{3.4f, 3.3f}, {2.2f, 12.6f}, {36.8f, 12.6f}, {30.5f, 3.3f}};
+  const auto mesh = [&](int first, int count) {
+    Positions xyz, rgb;
+    std::vector<int32_t> indices, counts(static_cast<size_t>(count), 4);
+    for (int i = first; i < first + count; ++i)
+      for (const auto &[x, y] : corners) {
+        indices.push_back(static_cast<int32_t>(xyz.size()));
+        xyz.push_back(At(x, y, 0.4f));
+        rgb.push_back({static_cast<float>(i + 1) / kCopies, 0.5f, 0.25f});
+      }
+    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
+    const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
+    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
+                                           indices.data(), 2, ids, data);
+    EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
+    owned_.push_back(p);
+    return p;
+  };
+  Scene({mesh(0, kCopies)});
+  EXPECT_EQ(VoExecute(0x200001), 0u);
+  const int first = static_cast<int>(std::lround(Output::rows[8][20][0] * kCopies)) - 1;
+  ASSERT_GE(first, 0);
+  const Counts stacked = Render(0x200002);
+  const auto picture = Output::rows;
+  Scene({mesh(first, 1)});
+  const Counts alone = Render(0x200002);
+  EXPECT_EQ(Output::rows, picture);
+  EXPECT_EQ(stacked.pixels, alone.pixels);
+  EXPECT_GT(alone.pixels, 2u * 25);  // the flat edges' lines
+}
+
+// A seeded mesh of small triangles down a tall view (some across its
+// sides, some repeated, one of three transparent), under an opaque and a
+// transparent polygon: each polygon is made a scan polygon only when the
+// scan reaches its first line, so far fewer are live at once than when the
+// whole mesh is set up at its first line, and the picture is that one's.
+TEST_F(ABufferTest, AMeshIsSetUpLineByLineWithThePictureOfASetUpAtItsFirstLine) {
+  View(32, 96);
+  Background({0.1f, 0.1f, 0.1f});
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> x(-3, 35), y(0.5f, 95), size(0.3f, 4), depth(0.2f, 0.8f),
+        unit(0, 1);
+    const auto mesh = [&](int count) {
+      Positions xyz, rgb;
+      std::vector<int32_t> indices, counts(static_cast<size_t>(count), 3);
+      for (int i = 0; i < count; ++i) {
+        const std::array<float, 3> colour{unit(random), unit(random), unit(random)};
+        if (i > 0 && unit(random) < 0.2f) {  // a copy of the one before, in its own colour
+          for (size_t k = xyz.size() - 3, end = xyz.size(); k < end; ++k) {
+            indices.push_back(static_cast<int32_t>(xyz.size()));
+            xyz.push_back(xyz[k]);
+            rgb.push_back(colour);
+          }
+          continue;
+        }
+        const float cx = x(random), cy = y(random), s = size(random), z = depth(random);
+        for (const auto &[dx, dy] : {std::pair{-s, -s}, std::pair{0.2f * s, s}, std::pair{s, -0.5f * s}}) {
+          indices.push_back(static_cast<int32_t>(xyz.size()));
+          xyz.push_back(At(cx + dx, cy + dy, z));
+          rgb.push_back(colour);
+        }
+      }
+      const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
+      const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
+      VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
+                                             indices.data(), 2, ids, data);
+      EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
+      owned_.push_back(p);
+      return p;
+    };
+    VtPrimitive *opaque = mesh(600), *glass = mesh(300);
+    Transparent(glass, 0.4f);
+    VtPrimitive *over = Polygon({{-2, 20.5f}, {30, 3.2f}, {20.4f, 70.7f}}, 0.5f, {{0.9f, 0.2f, 0.1f}});
+    VtPrimitive *veil = Rectangle(6.5f, 40.2f, 26.3f, 90.6f, 0.3f, {0.2f, 0.3f, 0.9f});
+    Transparent(veil, 0.5f);
+    Scene({opaque, over, glass, veil});
+    renstd::VtRenderClass *cls = renadv::State()->a_class;
+    uint32_t live[2] = {};
+    std::map<uint32_t, std::vector<Pixel>> pictures[2];
+    for (uint32_t later : {1u, 0u}) {
+      cls->setup_at_first_line = later;
+      Seen::count = true;
+      Seen::live_most = 0;
+      (void)Render(0x200002);
+      Seen::count = false;
+      live[later] = Seen::live_most;
+      pictures[later] = Output::rows;
+    }
+    cls->setup_at_first_line = 1;
+    EXPECT_EQ(pictures[1], pictures[0]);
+    EXPECT_EQ(pictures[1].size(), 96u);
+    EXPECT_GT(live[1], 0u);
+    EXPECT_LT(3 * live[1], live[0]);
+  }
 }
 
 }  // namespace
