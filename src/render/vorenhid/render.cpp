@@ -150,7 +150,8 @@ bool Interrupted(const VtHiddenLineContext *s) {
 }
 
 VtStatus InterruptPoll(VtHiddenLineContext *s) {
-  if (s->cb.poll != nullptr && s->cb.poll() != 0 && s->sticky != nullptr) *s->sticky |= VO_COND_INTERRUPTED;
+  if (s->cb.poll != nullptr && InCallerState(s->cb.poll) != 0 && s->sticky != nullptr)
+    *s->sticky |= VO_COND_INTERRUPTED;
   return Interrupted(s) ? VO_COND_INTERRUPTED : 0;
 }
 
@@ -179,7 +180,7 @@ VtStatus Progress(VtHiddenLineContext *s, uint32_t stage, double p, VtStatus sta
     v.type = VtDouble;
     v.value.d = overall;
   }
-  return s->cb.progress(VO_MODULE_HIDDEN_LINE, &v);
+  return InCallerState([&] { return s->cb.progress(VO_MODULE_HIDDEN_LINE, &v); });
 }
 
 VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage) {

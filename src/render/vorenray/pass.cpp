@@ -380,14 +380,24 @@ VtStatus Output(PassFrame &f, uint32_t y) {
 template <class Call>
 VtStatus InCallerView(const RayContext *c, Call call) {
   const auto *t = static_cast<const Threaded *>(c->threaded);
-  if (t == nullptr || t->view == nullptr || OnWorker(c)) return call();
+  if (OnWorker(c)) return call();
+  const CallerStateLent lent;  // what a render the library started put in place of the application's
+  if (t == nullptr || t->view == nullptr) return call();
   VtView *pass_view = VoViewGet();
   uint32_t band[4] = {};
   const bool moved = VoViewGetViewport(t->view, band) == 0 && std::memcmp(band, t->stored, sizeof band) != 0;
-  if (!moved && pass_view == t->view) return call();
+  // A viewport the callback left (its own, or the one a new resolution
+  // made) is the one put back when the picture ends.
+  uint32_t *stored = const_cast<Threaded *>(t)->stored;
+  if (!moved && pass_view == t->view) {
+    const VtStatus st = call();
+    (void)VoViewGetViewport(t->view, stored);
+    return st;
+  }
   if (pass_view != t->view) (void)VoViewSet(t->view);
   if (moved) (void)VoViewSetViewport(t->view, t->stored);
   const VtStatus st = call();
+  if (moved) (void)VoViewGetViewport(t->view, stored);
   if (moved) (void)VoViewSetViewport(t->view, band);
   if (pass_view != t->view) (void)VoViewSet(pass_view);
   (void)VoViewEvaluate(nullptr);
@@ -802,6 +812,17 @@ VtStatus RowOut(uint32_t row, void *pixels) {
   return VoMultiThreadRowDeliver(row, pixels, t->output);
 }
 
+// An application callback the replay makes on the calling thread, whose
+// view is the application's: a viewport it leaves (its own, or the one a
+// new resolution made) is the one put back when the picture ends.
+template <class Call>
+VtStatus ReplayCallback(Threaded &t, Call call) {
+  const CallerStateLent lent;
+  const VtStatus st = call();
+  if (VoViewGet() == t.view) (void)VoViewGetViewport(t.view, t.stored);
+  return st;
+}
+
 // One line of the replay: its poll by the count, its row when it completes
 // one (row, pixels), its progress. Answers what ends the picture, or 0.
 VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
@@ -810,7 +831,7 @@ VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
     --r.count.countdown;
   } else {
     r.count.countdown = r.count.reload;
-    if (AbortPoll(c) != 0) return VO_COND_INTERRUPTED;
+    if (ReplayCallback(t, [c] { return AbortPoll(c); }) != 0) return VO_COND_INTERRUPTED;
   }
   if (pixels != nullptr && t.output != nullptr)
     if (const VtStatus st = t.output(row, pixels)) return st;
@@ -819,7 +840,7 @@ VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
   VtTypedValue v{};
   v.type = VtDouble;
   v.value.d = r.count.percent;
-  return r.progress(VO_MODULE_RAYTRACER, &v);
+  return ReplayCallback(t, [&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 
 // The farm's row procedure on the calling thread: rows come once each and
@@ -950,7 +971,7 @@ VtStatus ReplayBegin(Threaded &t, VtProc progress) {
   VtTypedValue v{};
   v.type = VtDouble;
   v.value.d = 0.0;
-  return r.status = r.progress(VO_MODULE_RAYTRACER, &v);
+  return r.status = ReplayCallback(t, [&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 
 VtStatus RunThreaded(RayContext *c, PassProc pass) {

@@ -122,8 +122,11 @@ struct CallerControls {
 // copy current meanwhile and the controls the render switched off (ray
 // tracing, shader shadows) are the render's own, and a render the callback
 // starts renders what it renders alone. The render's are back after.
+// The state a render the library started for itself put in place of the
+// application's (a light's depth map) is lent back first (InCallerState).
 template <class Call>
 VtStatus InCallerView(const VtStandardRendererContext *s, Call call) {
+  const CallerStateLent lent;
   const RenderFrame *enlarged = nullptr;
   for (const RenderFrame *f = s->frame; f != nullptr; f = f->outer)
     if (f->view_copy != nullptr) enlarged = f;

@@ -310,8 +310,11 @@ VtEnvironment *CubeRender(ShadingContext *s, uint32_t resolution, const float *c
   }
   (void)VoShaderPushEnvironment();
   (void)VoViewPush();
+  PushedView pushed{};
+  PushedViewEnter(&pushed);
   double yon = 0;
   const VtStatus st = FacesRender(s, block, side, centre, &yon);
+  PushedViewLeave(&pushed);
   (void)VoShaderPopEnvironment();
   (void)VoViewPop();
   VtEnvironment *e = nullptr;
@@ -398,6 +401,7 @@ VtStatus VoSampleGlobalEnvironment(float *colour, const float *direction, double
 }
 
 VtStatus VoEnvironmentSet(VtEnvironment *environment) {
+  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoEnvironmentSet");
   ShadingContext *s = StateGet();
   if (s == nullptr) return kRefused;
   if (environment != nullptr && !EnvironmentKnown(s->shared, environment))
@@ -412,6 +416,7 @@ VtEnvironment *VoEnvironmentGet() {
 }
 
 VtStatus VoEnvironmentDestroy(VtEnvironment *environment) {
+  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoEnvironmentDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
   if (environment == nullptr || s == nullptr) return 0;
