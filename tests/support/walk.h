@@ -802,9 +802,8 @@ class Walk {
     (void)VoViewGetViewport(nullptr, viewport);
     (void)VoViewGetClipping(nullptr, &hither, &yon);
     Call(
-        "a picture to compare: VoExecute(0xc0001) into an image, no shadows (view %u x %u, viewport %u %u %u "
-        "%u, "
-        "clipping %.4g %.4g)",
+        "a picture to compare: VoExecute(0xc0001) into an image, no shadows (view %u x %u, viewport %u %u "
+        "%u %u, clipping %.4g %.4g)",
         x, y, viewport[0], viewport[1], viewport[2], viewport[3], hither, yon);
     VtImage *image = Made(VoImageCreate());
     if (image == nullptr) return;
@@ -815,15 +814,20 @@ class Walk {
     (void)VoControlGet(VO_CONTROL_SHADER_SHADOWS, &shadows);
     VtTypedValue off = shadows;
     off.value.u = 0;
-    VtStatus st = VoImageAllocateData(image) | VoDriverSet(VoDriverFindFromName("vodrvimg")) |
-                  Pointer(VO_CONTROL_DRIVER_IMAGE, image) | VoScreenBufferSet(nullptr) | Workers(0) |
-                  VoControlSet(VO_CONTROL_SHADER_SHADOWS, &off);
-    const VtStatus rendered = VoExecute(0xc0001);
+    VtStatus st = VoImageAllocateData(image);
+    // A refused render writes nothing: no byte is left as it came.
+    const size_t bytes =
+        static_cast<size_t>(std::max(image->bytes_per_row, 3 * image->width)) * image->height;
+    if (image->data != nullptr) std::memset(image->data, 0, bytes);
+    st |= VoDriverSet(VoDriverFindFromName("vodrvimg")) | Pointer(VO_CONTROL_DRIVER_IMAGE, image) |
+          VoScreenBufferSet(nullptr) | Workers(0) | VoControlSet(VO_CONTROL_SHADER_SHADOWS, &off);
+    const VtStatus rendered = Answer(VoExecute(0xc0001));
+    Call("the picture's digest and clean-up");
     uint64_t digest = 1469598103934665603ull ^ rendered;
-    const auto *bytes = static_cast<const uint8_t *>(image->data);
-    for (size_t i = 0; bytes != nullptr && i < 3u * image->width * image->height; ++i)
-      digest = (digest ^ bytes[i]) * 1099511628211ull;
+    for (size_t i = 0; image->data != nullptr && i < bytes; ++i)
+      digest = (digest ^ image->data[i]) * 1099511628211ull;
     p_->digests[p_->checks++] = digest;
+    if (o_.trace) std::printf(" [digest %016llx]", static_cast<unsigned long long>(digest));
     st |= VoControlSet(VO_CONTROL_SHADER_SHADOWS, &shadows) | Pointer(VO_CONTROL_DRIVER_IMAGE, nullptr) |
           VoDriverSet(was) | VoScreenBufferSet(current_buffer_) | VoImageDestroy(image);
     Expect(st, 0);

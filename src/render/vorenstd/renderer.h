@@ -123,10 +123,10 @@ struct CallerControls {
 // tracing, shader shadows) are the render's own, and a render the callback
 // starts renders what it renders alone. The render's are back after.
 // The state a render the library started for itself put in place of the
-// application's (a light's depth map) is lent back first (InCallerState).
+// application's (a light's depth map, a stroke render's view) is lent back
+// next, the render's own copy being the innermost (InCallerState).
 template <class Call>
 VtStatus InCallerView(const VtStandardRendererContext *s, Call call) {
-  const CallerStateLent lent;
   const RenderFrame *enlarged = nullptr;
   for (const RenderFrame *f = s->frame; f != nullptr; f = f->outer)
     if (f->view_copy != nullptr) enlarged = f;
@@ -137,7 +137,7 @@ VtStatus InCallerView(const VtStandardRendererContext *s, Call call) {
   if (swap) (void)VoViewSet(enlarged->saved_view);
   if (held != nullptr)
     for (const ControlOff *c : held->off) c->Lend();
-  const VtStatus st = call();
+  const VtStatus st = InCallerState(call);
   if (held != nullptr)
     for (const ControlOff *c : held->off) c->Take();
   if (swap) (void)VoViewSet(render_view);
