@@ -260,14 +260,16 @@ namespace {
 struct ListLent {
   CallerState state;  // first: the procedures find the record by it
   VtReference *application, *own;
+  bool lent;  // the application's list was made current again
 };
 void ListLend(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
   l->own = VoPrimitiveListGet();
-  (void)VoPrimitiveListSet(l->application);
+  l->lent = VoPrimitiveListSet(l->application) == 0;
 }
 void ListTake(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
+  if (!l->lent) return;  // the strokes' list stayed current
   l->application = VoPrimitiveListGet();
   (void)VoPrimitiveListSet(l->own);
 }
@@ -290,7 +292,7 @@ VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
     strokes = VoPrimitiveReferenceAppend(strokes, node);
   });
   if (st == 0 && (strokes != nullptr || background)) {
-    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), nullptr};
+    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), nullptr, false};
     st = VoPrimitiveListSet(strokes);
     if (st == 0) {
       if (strokes != nullptr) (void)VoViewAutoClipping(nullptr);

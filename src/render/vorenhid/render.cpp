@@ -193,6 +193,9 @@ VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage) {
 VtStatus Render(uint32_t code) {
   VtHiddenLineContext *s = State();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
+  // The list current as the render starts is the one it draws: a list set
+  // from its callbacks is the next render's.
+  VtReference *list = VoPrimitiveListGet();
   s->progress.overall = 0;
   (void)Progress(s, 0, -1, 0);
   // A node pool that could not be made anew after the last render.
@@ -212,7 +215,6 @@ VtStatus Render(uint32_t code) {
   (void)Progress(s, 0, 101, view);
   (void)Progress(s, 1, -1, view);
 
-  VtReference *list = VoPrimitiveListGet();
   if (list == nullptr) return view | FrameEmpty(s);
   s->scene = list;
   // From here to the end of the clean-up the scene carries this render's work.

@@ -315,6 +315,7 @@ struct OuterScene {
   VtReference *own_light_list;
   VtShader *own_light_head;
   uint32_t own_light_count;
+  bool list_lent;  // the application's list was made current again
 };
 
 // The application's lists, bounds and lights in place, the builder's kept.
@@ -323,7 +324,7 @@ void SceneLend(CallerState *state) {
   ShadingContext *s = o->s;
   o->own_primitives = VoPrimitiveListGet();
   if (o->bounds_replaced) (void)VoBoundsGet(&o->own_bounds);
-  (void)VoPrimitiveListSet(o->primitives);
+  o->list_lent = VoPrimitiveListSet(o->primitives) == 0;
   if (o->bounds_replaced) (void)VoSceneBoundsSet(&o->bounds);
   o->own_light_list = s->light_list;
   o->own_light_head = s->light_head;
@@ -339,9 +340,11 @@ void SceneLend(CallerState *state) {
 void SceneTake(CallerState *state) {
   auto *o = reinterpret_cast<OuterScene *>(state);
   ShadingContext *s = o->s;
-  o->primitives = VoPrimitiveListGet();
-  if (o->bounds_replaced) (void)VoBoundsGet(&o->bounds);
-  (void)VoPrimitiveListSet(o->own_primitives);
+  if (o->list_lent) {  // else the casters stayed current
+    o->primitives = VoPrimitiveListGet();
+    if (o->bounds_replaced) (void)VoBoundsGet(&o->bounds);
+    (void)VoPrimitiveListSet(o->own_primitives);
+  }
   if (o->bounds_replaced) (void)VoSceneBoundsSet(&o->own_bounds);
   o->light_list = s->light_list;
   o->light_head = s->light_head;
