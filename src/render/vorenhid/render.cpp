@@ -193,9 +193,10 @@ VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage) {
 VtStatus Render(uint32_t code) {
   VtHiddenLineContext *s = State();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
-  // The list current as the render starts is the one it draws: a list set
-  // from its callbacks is the next render's.
+  // The list and the view current as the render starts are the ones it
+  // draws: a list or view set from its callbacks is the next render's.
   VtReference *list = VoPrimitiveListGet();
+  const VtStatus view = VoViewEvaluate(nullptr);
   s->progress.overall = 0;
   (void)Progress(s, 0, -1, 0);
   // A node pool that could not be made anew after the last render.
@@ -207,7 +208,6 @@ VtStatus Render(uint32_t code) {
   s->render_word = 0;
   s->pen_word = 0;
   s->nothing_posted = 0;
-  const VtStatus view = VoViewEvaluate(nullptr);
   if (s->cb.accept != nullptr) (void)s->cb.accept(VO_DRIVER_OUTPUT_VECTOR);
   if (view == VO_STATUS_UNAVAILABLE || s->window_value == nullptr || s->projection == nullptr)
     return Stop(s, 0, view | (view == 0 ? VO_STATUS_UNAVAILABLE : 0));

@@ -381,8 +381,9 @@ template <class Call>
 VtStatus InCallerView(const RayContext *c, Call call) {
   const auto *t = static_cast<const Threaded *>(c->threaded);
   if (OnWorker(c)) return call();
-  const CallerStateLent lent;  // what a render the library started put in place of the application's
-  if (t == nullptr || t->view == nullptr) return call();
+  // What a render the library started put in place of the application's is
+  // lent back inside the pass's own view (InCallerState).
+  if (t == nullptr || t->view == nullptr) return InCallerState(call);
   VtView *pass_view = VoViewGet();
   uint32_t band[4] = {};
   const bool moved = VoViewGetViewport(t->view, band) == 0 && std::memcmp(band, t->stored, sizeof band) != 0;
@@ -390,13 +391,13 @@ VtStatus InCallerView(const RayContext *c, Call call) {
   // made) is the one put back when the picture ends.
   uint32_t *stored = const_cast<Threaded *>(t)->stored;
   if (!moved && pass_view == t->view) {
-    const VtStatus st = call();
+    const VtStatus st = InCallerState(call);
     (void)VoViewGetViewport(t->view, stored);
     return st;
   }
   if (pass_view != t->view) (void)VoViewSet(t->view);
   if (moved) (void)VoViewSetViewport(t->view, t->stored);
-  const VtStatus st = call();
+  const VtStatus st = InCallerState(call);
   if (moved) (void)VoViewGetViewport(t->view, stored);
   if (moved) (void)VoViewSetViewport(t->view, band);
   if (pass_view != t->view) (void)VoViewSet(pass_view);
@@ -997,6 +998,20 @@ void WorkerCallbacks(RayContext *c) {
 
 namespace {
 
+// The viewport the picture puts back as it ends is the one the
+// application's callbacks leave (their own, or the one a new resolution
+// made), whichever render made the callback (the picture's, a light's map):
+// taken as each callback ends, while the application's view is current.
+struct StoredViewport {
+  CallerState state;  // first: the procedures find the record by it
+  Threaded *t;
+};
+void StoredLend(CallerState *) {}
+void StoredTake(CallerState *state) {
+  Threaded *t = reinterpret_cast<StoredViewport *>(state)->t;
+  if (VoViewGet() == t->view) (void)VoViewGetViewport(t->view, t->stored);
+}
+
 VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t;
   t.pass = pass;
@@ -1016,6 +1031,8 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   if (job == nullptr)
     return scheme == VO_MT_SCHEME_BANDED || scheme == VO_MT_SCHEME_EVEN ? VO_STATUS_NO_MEMORY
                                                                         : VO_STATUS_BAD_ARGUMENT;
+  StoredViewport stored{{&StoredLend, &StoredTake, nullptr, false}, &t};
+  CallerStateEnter(&stored.state);
   // The sticky words, once for the picture on the main thread: a band that
   // cleared them would wipe another band's interrupt or failure. A picture
   // rendered inside another (from its callback) gives back the outer one's.
@@ -1084,6 +1101,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
   // A band left as the viewport would narrow the application's next render.
+  CallerStateLeave(&stored.state);
   if (t.moved) st |= VoViewSetViewport(nullptr, t.stored);
   c->threaded = outer;
   if (outer != nullptr) {
