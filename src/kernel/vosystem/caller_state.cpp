@@ -21,8 +21,12 @@ void TakeFrom(CallerState *state, const CallerState *stop) {
 
 }  // namespace
 
+// A work-farm worker makes no application callback: the states a render
+// on a worker replaces are not entered there.
 void CallerStateEnter(CallerState *state) {
   state->lent = false;
+  state->outer = nullptr;
+  if (!OnApplicationThread()) return;
   state->outer = t_innermost_state;
   t_innermost_state = state;
 }
@@ -40,6 +44,7 @@ void CallerStateLeave(CallerState *state) {
 CallerStateLent::CallerStateLent()
     : lent_(nullptr), stop_(nullptr), render_(ExecuteSerial()), outer_(t_innermost_callback) {
   t_innermost_callback = this;
+  if (!OnApplicationThread()) return;
   CallerState *s = t_innermost_state;
   for (; s != nullptr && !s->lent; s = s->outer) {
     s->lend(s);

@@ -119,6 +119,8 @@ constinit std::atomic<const char *> g_render_thread{nullptr};
 
 }  // namespace
 
+bool OnApplicationThread() { return OnMainThread(); }
+
 bool OtherThreadDuringRender() {
   if (!OnMainThread()) return false;
   const char *owner = g_render_thread.load(std::memory_order_acquire);

@@ -114,6 +114,8 @@ VtStatus RenderRunningRefuse(const char *procedure);
 // OtherThreadRefuse (0x20000012 and message 2908 naming the procedure)
 // before it touches anything. A work-farm worker is no application thread.
 bool OtherThreadDuringRender();
+// True on the application's threads, false on a work-farm worker.
+bool OnApplicationThread();
 VtStatus OtherThreadRefuse(const char *procedure);
 
 // The primitive list a render reads is the application's ring, not a copy:

@@ -316,6 +316,7 @@ struct OuterScene {
   VtShader *own_light_head;
   uint32_t own_light_count;
   bool list_lent;  // the application's list was made current again
+  bool swapped;    // the list and bounds were replaced (application's thread)
 };
 
 // The application's lists, bounds and lights in place, the builder's kept.
@@ -368,9 +369,12 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
   o->casters = nullptr;
   CastersAdd(o->primitives, &o->casters, path, stop);
   if (area != nullptr) (void)VoPrimitiveSetShadowCasting(area, area_casts ? 1 : 0);
-  o->bounds_replaced = s->imaging.shadow_bounds_set != 0;
+  // The current list and the scene bounds are the application's, on its
+  // thread: a worker (whose map render is refused) leaves them alone.
+  o->swapped = OnApplicationThread();
+  o->bounds_replaced = o->swapped && s->imaging.shadow_bounds_set != 0;
   if (o->bounds_replaced) (void)VoBoundsGet(&o->bounds);
-  (void)VoPrimitiveListSet(o->casters);
+  if (o->swapped) (void)VoPrimitiveListSet(o->casters);
   if (o->bounds_replaced) {
     VtBounds box{};
     std::memcpy(&box, s->imaging.shadow_bounds, sizeof box);
@@ -387,7 +391,7 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
 
 void SceneLeave(ShadingContext *s, OuterScene &o) {
   CallerStateLeave(&o.state);
-  (void)VoPrimitiveListSet(o.primitives);
+  if (o.swapped) (void)VoPrimitiveListSet(o.primitives);
   (void)VoPrimitiveReferenceDestroy(o.casters, 0);
   if (o.bounds_replaced) (void)VoSceneBoundsSet(&o.bounds);
   s->light_list = o.light_list;
