@@ -757,13 +757,15 @@ class Walk {
         image->width = 24, image->height = 16;
         VtDriverRecord *was = VoDriverGet();
         VtStatus st = VoImageAllocateData(image) | VoDriverSet(VoDriverFindFromName("vodrvimg")) |
-                      Pointer(VO_CONTROL_DRIVER_IMAGE, image);
+                      Pointer(VO_CONTROL_DRIVER_IMAGE, image) | VoScreenBufferSet(nullptr);
         st |= VoExecute(code);
         Pointer(VO_CONTROL_DRIVER_IMAGE, nullptr);
-        Answer(st | VoDriverSet(was) | VoImageDestroy(image));
+        Answer(st | VoDriverSet(was) | VoScreenBufferSet(current_buffer_) | VoImageDestroy(image));
         break;
       }
-      default: {  // into the outer render's target
+      default: {  // into the outer render's driver (a screen buffer's rows are the application's to keep
+                  // apart)
+        if (current_buffer_ != nullptr) return;
         const uint32_t code = Chance(0.5) ? 0xc0001 : 0x70001;
         Call("from the callback: VoExecute(0x%x)", code);
         Answer(VoExecute(code));
@@ -777,7 +779,10 @@ class Walk {
     Call("VoCallBackSet(progress: %d calls at report %d)", plan_.calls, plan_.trigger);
     Expect(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0);
     calling_ = this;
-    RenderOf(kOuter[Below(std::size(kOuter))]);
+    // On the calling thread alone: the workers of a threaded pass read the
+    // application's view as they start their bands (the forked callback
+    // table runs these renders at 4 workers).
+    RenderOf(kOuter[Below(std::size(kOuter))], true);
     calling_ = nullptr;
     Call("VoCallBackSet(progress, null)");
     Expect(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0);
@@ -848,8 +853,8 @@ class Walk {
   // A render of a class at a worker count into the current target, an
   // image, or a file of a file driver.
   void Render() { RenderOf(kRenderCodes[Below(std::size(kRenderCodes))]); }
-  void RenderOf(uint32_t code) {
-    const auto workers = static_cast<int32_t>(Below(6));
+  void RenderOf(uint32_t code, bool one_thread = false) {
+    const auto workers = static_cast<int32_t>(Below(6)) * (one_thread ? 0 : 1);
     Call("workers %d", workers);
     Expect(Workers(workers), 0);
     if (code == 0x440004) {
