@@ -6,9 +6,9 @@
 // selector, view values, foreground fields and filter scale, takes its own
 // mode and the current view's values and leaves the lights alone; its
 // terminate only restores. Only the outer terminate ends the image. While
-// the outer image prepares its lights only their maps' renders nest: one
-// an application callback of a map's render starts is refused (message
-// 2909), as it would share lights half prepared.
+// the outer image prepares its lights, an image an application callback
+// of that render (of a light's map render inside it) begins is refused
+// (message 2909), as it would share lights half prepared.
 //
 // Polygon set-up is called per span by the advanced renderer: the vertex
 // offsets are looked up once per contents layout and the texture frame is
@@ -516,7 +516,7 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
     // Only the lights' own maps render while the outer image prepares its
     // lights: a render an application callback started then would share
     // lights half prepared.
-    VtStatus refused = s->lights_preparing != 0 && s->casters_render == 0
+    VtStatus refused = InCallbackOf(s->lights_preparing) && s->casters_render == 0
                            ? Refuse(kRefused, messages::kImageWhileLightsPrepare)
                            : NestedImageBegin(s, outer_mode, outer_selector);
     if (refused != 0) {
@@ -535,7 +535,7 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   (void)VoLengthToMetres(&s->length_factor);
   (void)VoAreaToSquareMetres(&s->area_factor);
   st = RaySetup(s);
-  s->lights_preparing = 1;
+  s->lights_preparing = ExecuteSerial();
   st |= LightsPrepare(s, g);
   s->lights_preparing = 0;
   st |= ScenePrerender(s);

@@ -317,7 +317,7 @@ struct ShadingContext {
   // Image set-up.
   uint32_t image_initialised;
   uint32_t image_depth;       // images initialised inside the outer one
-  uint32_t lights_preparing;  // the outer image prepares its lights (makes their maps)
+  uint64_t lights_preparing;  // the VoExecute whose image prepares its lights (makes their maps), or 0
   ImageSaved image_saved[kImageNestingMost];
   uint32_t image_serial;    // raised by every outer image
   VtReference *image_list;  // the primitive list current when the outer image began
