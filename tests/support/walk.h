@@ -2,13 +2,16 @@
 // materials, shaders, lights, transforms, views, primitive and light lists,
 // background and foreground made, edited, attached and destroyed; renders of
 // every class at 0 to 5 workers into the null driver, an image, a screen
-// buffer or a file; the scene saved to an object file and read back; the
-// library stopped and started again. A walk never makes a call the documents
-// call the application's mistake (a destroy of what it does not hold, a
-// handle used after its destroy), so the library may refuse a call (a status
-// is no finding) but must not crash, trip a sanitizer, hang, or answer
-// against the documents where they give an answer (a refusal of a create, an
-// edit or a destroy of live objects the walk holds, of a save or a read).
+// buffer or a file, some with a progress callback that makes one to three
+// calls of its own (list, light-list and view changes, renders into the
+// image driver or the outer render's target; no call that gives an object
+// back), after which the current lists must be those last set; the scene
+// saved to an object file and read back; the library stopped and started
+// again. Among the lights is a spot casting shadows, made as a walk starts. A walk never makes a call the
+// documents call the application's mistake (a destroy of what it does not hold, a handle used after its
+// destroy), so the library may refuse a call (a status is no finding) but must not crash, trip a sanitizer,
+// hang, or answer against the documents where they give an answer (a refusal of a create, an edit or a
+// destroy of live objects the walk holds, of a save or a read).
 //
 // The walk draws every choice from the library's own generator (a private
 // state, seeded with the walk's seed and, after each restart, with a number
@@ -46,13 +49,25 @@ struct Options {
   unsigned alarm_seconds = 120;  // a walk still running then is a hang
   bool trace = false;            // print every call and its answer
   std::filesystem::path folder;  // where files are written
+  // The calls a progress callback draws are made after its render instead
+  // (the walk's twin for the comparison, RunTwins), after those renders
+  // whose callback acted in the walk's log (how many reports a render makes
+  // depends on what the library keeps, its lights' maps).
+  bool calls_after = false;
+  const std::vector<uint8_t> *acted = nullptr;
 };
 
 // What the child leaves for the parent to read, in memory they share.
+constexpr uint32_t kChecksMost = 256;
 struct Progress {
   uint32_t calls;  // the number of the call being made
   char call[192];
   char finding[320];
+  uint32_t checks;  // the pictures drawn after each render whose callback acted
+  uint64_t digests[kChecksMost];
+  uint32_t statuses[kChecksMost];  // of the renders the digests were drawn by
+  uint32_t renders;                // the renders with a callback, and whether it acted
+  uint8_t acted[kChecksMost];
 };
 
 constexpr uint32_t kRenderCodes[] = {0xc0001, 0xc0002, 0xc0003,  0x200001, 0x200002, 0x200003, 0x70001,
@@ -202,7 +217,25 @@ class Walk {
       Finding("no generator");
       return false;
     }
-    return true;
+    current_ring_ = VoLightListGet();  // the library's default list
+    Call("VoShaderCreate(light, \"spot\"), shadows on");
+    if (VtShader *spot = Made(VoShaderCreate(VO_SHADER_LIGHT, "spot"))) {
+      shaders_.push_back({spot, VO_SHADER_LIGHT, ++ids_});
+      VtTypedValue v{};
+      v.type = VtPoint;
+      v.value.v[0] = Between(-2, 2), v.value.v[1] = Between(2, 5), v.value.v[2] = Between(3, 6);
+      VtStatus st = VoShaderSetArg(spot, "location", &v);
+      v.value.v[0] = v.value.v[1] = v.value.v[2] = 0;
+      st |= VoShaderSetArg(spot, "to", &v);
+      v.type = VtBoolean;
+      v.value.u = 1;
+      st |= VoShaderSetArg(spot, "shadows", &v);
+      v.type = VtInt32;
+      v.value.i = 32;
+      st |= VoShaderSetArg(spot, "shadow resolution", &v);
+      return Expect(st, 0);
+    }
+    return false;
   }
 
   // ---- the acts -------------------------------------------------------
@@ -216,7 +249,7 @@ class Walk {
                  {&Walk::EditShader, 8},    {&Walk::EditMaterial, 5}, {&Walk::EditPrimitive, 6},
                  {&Walk::EditTransform, 3}, {&Walk::EditView, 5},     {&Walk::SetCurrent, 12},
                  {&Walk::Destroy, 9},       {&Walk::Render, 9},       {&Walk::SaveAndRead, 2},
-                 {&Walk::Restart, 1},       {&Walk::ViewStack, 2}};
+                 {&Walk::Restart, 1},       {&Walk::ViewStack, 2},    {&Walk::CallbackRender, 5}};
     int total = 0;
     for (const auto &a : kActs) total += a.weight;
     int pick = static_cast<int>(Below(static_cast<size_t>(total)));
@@ -656,11 +689,178 @@ class Walk {
     return VoControlSet(control, &v);
   }
 
+  // ---- renders whose progress callback makes calls of its own -----------
+  // The walk whose render's callback acts, its plan: at which report, how
+  // many calls; the reports counted.
+  static inline Walk *calling_ = nullptr;
+  struct Plan {
+    int trigger, calls, reports;
+  };
+  Plan plan_{};
+  uint32_t outer_code_ = 0;  // the render whose callback acts
+
+  static VtStatus OnProgress(uint32_t, VtTypedValue *) {
+    Walk *w = calling_;
+    if (w == nullptr || ++w->plan_.reports != w->plan_.trigger || w->o_.calls_after) return 0;
+    calling_ = nullptr;  // renders started here act on nothing
+    for (int i = 0; i < w->plan_.calls && w->p_->finding[0] == 0; ++i) w->FromCallback();
+    calling_ = w;
+    return 0;
+  }
+
+  // True when setting another light list gives back no light the walk does
+  // not hold (what the current one holds alone).
+  bool LightsHeld() const {
+    for (const Ring &r : rings_)
+      if (r.h == current_ring_) return r.lights.empty() ? false : Settable(Ring{nullptr, r.lights, 0});
+    return current_ring_ == nullptr;
+  }
+
+  // One call of the callback table; what it sets is the walk's current.
+  void FromCallback() {
+    switch (Below(6)) {
+      case 0: {
+        const List *l = lists_.empty() || Chance(0.1) ? nullptr : &Pick(lists_);
+        Call("from the callback: VoPrimitiveListSet(l%d)", l != nullptr ? l->id : 0);
+        if (Expect(VoPrimitiveListSet(l != nullptr ? l->h : nullptr), 0))
+          current_list_ = l != nullptr ? l->h : nullptr;
+        break;
+      }
+      case 1: {
+        if (!LightsHeld()) return;
+        std::vector<Ring *> settable;
+        for (Ring &r : rings_)
+          if (Settable(r)) settable.push_back(&r);
+        if (settable.empty()) return;
+        const Ring &r = *Pick(settable);
+        Call("from the callback: VoLightListSet(r%d)", r.id);
+        if (Expect(VoLightListSet(r.h), 0)) current_ring_ = r.h;
+        break;
+      }
+      case 2:
+        // A ray-traced picture reads the view again for each band: a view
+        // changed from its callbacks reaches the bands still to come (open).
+        if (outer_code_ == 0x70001) return;
+        Call("from the callback: VoViewSetResolution(current)");
+        Answer(VoViewSetResolution(nullptr, 8 + static_cast<uint32_t>(Below(41)),
+                                   8 + static_cast<uint32_t>(Below(31)), 1.0));
+        break;
+      case 3: {
+        if (outer_code_ == 0x70001) return;  // as above
+        const float eye[3] = {Between(-6, 6), Between(-3, 5), Between(3, 8)}, reference[3] = {0, 0, 0},
+                    up[3] = {0, 1, 0};
+        Call("from the callback: VoViewSetPinhole(current, eye %.4g %.4g %.4g)", eye[0], eye[1], eye[2]);
+        Answer(VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, Between(30, 70)));
+        break;
+      }
+      case 4: {  // into the image driver, the driver current before put back
+        static constexpr uint32_t kInner[] = {0xc0001, 0x200001, 0x70001};
+        const uint32_t code = kInner[Below(std::size(kInner))];
+        Call("from the callback: VoExecute(0x%x) into an image", code);
+        VtImage *image = Made(VoImageCreate());
+        if (image == nullptr) return;
+        image->width = 24, image->height = 16;
+        VtDriverRecord *was = VoDriverGet();
+        VtStatus st = VoImageAllocateData(image) | VoDriverSet(VoDriverFindFromName("vodrvimg")) |
+                      Pointer(VO_CONTROL_DRIVER_IMAGE, image) | VoScreenBufferSet(nullptr);
+        st |= VoExecute(code);
+        Pointer(VO_CONTROL_DRIVER_IMAGE, nullptr);
+        Answer(st | VoDriverSet(was) | VoScreenBufferSet(current_buffer_) | VoImageDestroy(image));
+        break;
+      }
+      default: {  // into the outer render's driver (a screen buffer's rows are the application's to keep
+                  // apart)
+        if (current_buffer_ != nullptr) return;
+        const uint32_t code = Chance(0.5) ? 0xc0001 : 0x70001;
+        Call("from the callback: VoExecute(0x%x)", code);
+        Answer(VoExecute(code));
+      }
+    }
+  }
+
+  void CallbackRender() {
+    static constexpr uint32_t kOuter[] = {0xc0001, 0x200001, 0x70001, 0x190001, 0x600004};
+    plan_ = Plan{1 + static_cast<int>(Chance(0.5) ? 0 : Below(12)), 1 + static_cast<int>(Below(3)), 0};
+    Call("VoCallBackSet(progress: %d calls at report %d)", plan_.calls, plan_.trigger);
+    Expect(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0);
+    calling_ = this;
+    // On the calling thread alone: the workers of a threaded pass read the
+    // application's view as they start their bands (the forked callback
+    // table runs these renders at 4 workers).
+    outer_code_ = kOuter[Below(std::size(kOuter))];
+    RenderOf(outer_code_, true);
+    calling_ = nullptr;
+    Call("VoCallBackSet(progress, null)");
+    Expect(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0);
+    const uint32_t index = p_->renders;
+    bool acted = plan_.reports >= plan_.trigger;
+    if (o_.calls_after) {
+      acted = o_.acted != nullptr && index < o_.acted->size() && (*o_.acted)[index] != 0;
+      for (int i = 0; acted && i < plan_.calls && p_->finding[0] == 0; ++i) FromCallback();
+    }
+    if (index < kChecksMost) p_->acted[p_->renders++] = acted ? 1 : 0;
+    if (p_->finding[0] != 0) return;
+    // What the callback set stays set, and nothing else sets it.
+    Call("VoPrimitiveListGet, VoLightListGet");
+    if (Answer(VoPrimitiveListGet() != current_list_ ? 1 : 0) != 0)
+      Finding("the current primitive list is not the one last set");
+    else if (Answer(VoLightListGet() != current_ring_ ? 1 : 0) != 0)
+      Finding("the current light list is not the one last set");
+    else
+      CheckPicture();
+  }
+
+  // The picture the twins compare: the flat class on the calling thread,
+  // with no shader shadows (the scanline classes step a jitter cursor
+  // through a map at every lookup), into an image of the view's size; its
+  // status and bytes as one digest.
+  void CheckPicture() {
+    if (p_->checks >= kChecksMost) return;
+    uint32_t x = 0, y = 0;
+    double aspect = 0;
+    uint32_t viewport[4] = {};
+    double hither = 0, yon = 0;
+    (void)VoViewGetResolution(nullptr, &x, &y, &aspect);
+    (void)VoViewGetViewport(nullptr, viewport);
+    (void)VoViewGetClipping(nullptr, &hither, &yon);
+    Call(
+        "a picture to compare: VoExecute(0xc0001) into an image, no shadows (view %u x %u, viewport %u %u "
+        "%u %u, clipping %.4g %.4g)",
+        x, y, viewport[0], viewport[1], viewport[2], viewport[3], hither, yon);
+    VtImage *image = Made(VoImageCreate());
+    if (image == nullptr) return;
+    image->width = static_cast<int32_t>(std::max(x, 1u));
+    image->height = static_cast<int32_t>(std::max(y, 1u));
+    VtDriverRecord *was = VoDriverGet();
+    VtTypedValue shadows{};
+    (void)VoControlGet(VO_CONTROL_SHADER_SHADOWS, &shadows);
+    VtTypedValue off = shadows;
+    off.value.u = 0;
+    VtStatus st = VoImageAllocateData(image);
+    // A refused render writes nothing: no byte is left as it came.
+    const size_t bytes =
+        static_cast<size_t>(std::max(image->bytes_per_row, 3 * image->width)) * image->height;
+    if (image->data != nullptr) std::memset(image->data, 0, bytes);
+    st |= VoDriverSet(VoDriverFindFromName("vodrvimg")) | Pointer(VO_CONTROL_DRIVER_IMAGE, image) |
+          VoScreenBufferSet(nullptr) | Workers(0) | VoControlSet(VO_CONTROL_SHADER_SHADOWS, &off);
+    const VtStatus rendered = Answer(VoExecute(0xc0001));
+    Call("the picture's digest and clean-up");
+    uint64_t digest = 1469598103934665603ull ^ rendered;
+    for (size_t i = 0; image->data != nullptr && i < bytes; ++i)
+      digest = (digest ^ image->data[i]) * 1099511628211ull;
+    p_->statuses[p_->checks] = rendered;
+    p_->digests[p_->checks++] = digest;
+    if (o_.trace) std::printf(" [digest %016llx]", static_cast<unsigned long long>(digest));
+    st |= VoControlSet(VO_CONTROL_SHADER_SHADOWS, &shadows) | Pointer(VO_CONTROL_DRIVER_IMAGE, nullptr) |
+          VoDriverSet(was) | VoScreenBufferSet(current_buffer_) | VoImageDestroy(image);
+    Expect(st, 0);
+  }
+
   // A render of a class at a worker count into the current target, an
   // image, or a file of a file driver.
-  void Render() {
-    const uint32_t code = kRenderCodes[Below(std::size(kRenderCodes))];
-    const auto workers = static_cast<int32_t>(Below(6));
+  void Render() { RenderOf(kRenderCodes[Below(std::size(kRenderCodes))]); }
+  void RenderOf(uint32_t code, bool one_thread = false) {
+    const auto workers = static_cast<int32_t>(Below(6)) * (one_thread ? 0 : 1);
     Call("workers %d", workers);
     Expect(Workers(workers), 0);
     if (code == 0x440004) {
@@ -804,7 +1004,10 @@ class Walk {
 struct Outcome {
   bool ok;
   uint32_t calls;
-  std::string report;  // the seed, call and what went wrong
+  std::string report;             // the seed, call and what went wrong
+  std::vector<uint64_t> digests;  // the pictures the twins compare
+  std::vector<uint32_t> statuses;
+  std::vector<uint8_t> acted;  // whether each render's callback acted
 };
 
 // One walk in a child process: its finding, or the signal or exit status it
@@ -812,20 +1015,21 @@ struct Outcome {
 inline Outcome RunForked(uint32_t seed, const Options &o) {
   auto *p = static_cast<Progress *>(
       mmap(nullptr, sizeof(Progress), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
-  if (p == MAP_FAILED) return {false, 0, "no shared memory"};
+  if (p == MAP_FAILED) return {false, 0, "no shared memory", {}, {}, {}};
   std::memset(p, 0, sizeof *p);
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
     alarm(o.alarm_seconds);
+    if (o.calls_after) std::filesystem::create_directories(o.folder);
     Walk walk(seed, o, p);
     const bool ok = walk.Run();
     std::fflush(nullptr);
     _exit(ok ? 0 : 1);
   }
   int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return {false, 0, "no child process"};
-  Outcome out{WIFEXITED(status) && WEXITSTATUS(status) == 0, p->calls, ""};
+  if (child < 0 || waitpid(child, &status, 0) != child) return {false, 0, "no child process", {}, {}, {}};
+  Outcome out{WIFEXITED(status) && WEXITSTATUS(status) == 0, p->calls, "", {}, {}, {}};
   char text[512];
   if (p->finding[0] != 0)
     std::snprintf(text, sizeof text, "%s", p->finding);
@@ -839,7 +1043,42 @@ inline Outcome RunForked(uint32_t seed, const Options &o) {
   else
     text[0] = 0;
   out.report = text;
+  out.digests.assign(p->digests, p->digests + std::min(p->checks, kChecksMost));
+  out.acted.assign(p->acted, p->acted + std::min(p->renders, kChecksMost));
+  out.statuses.assign(p->statuses, p->statuses + std::min(p->checks, kChecksMost));
   munmap(p, sizeof *p);
+  return out;
+}
+
+// A walk and its twin, whose progress callbacks' calls are made after
+// their renders: a session rebuilt from the walk's own seed, in which no
+// call is made from a callback. The pictures drawn after each render whose
+// callback acted must match: a change made from a callback is the change
+// made after the render.
+inline Outcome RunTwins(uint32_t seed, const Options &o) {
+  Outcome out = RunForked(seed, o);
+  if (!out.ok) return out;
+  Options twin = o;
+  twin.calls_after = true;
+  twin.acted = &out.acted;
+  twin.folder = o.folder / "twin";
+  const Outcome after = RunForked(seed, twin);
+  std::filesystem::remove_all(twin.folder);
+  if (!after.ok)
+    return {false, out.calls, after.report + " (the twin with the calls after the renders)", {}, {}, {}};
+  // A picture whose render either twin's view refused is not compared: a
+  // view whose clipping cannot be evaluated keeps the evaluation it had.
+  for (size_t i = 0; i < std::min(out.digests.size(), after.digests.size()); ++i)
+    if (out.digests[i] != after.digests[i] && out.statuses[i] == 0 && after.statuses[i] == 0) {
+      out.ok = false;
+      out.report = "seed " + std::to_string(seed) + ": the picture after render " + std::to_string(i + 1) +
+                   " whose callback acted differs from its twin's, whose calls came after the render";
+      return out;
+    }
+  if (out.digests.size() != after.digests.size()) {
+    out.ok = false;
+    out.report = "seed " + std::to_string(seed) + ": the twins drew different numbers of pictures";
+  }
   return out;
 }
 

@@ -1,5 +1,6 @@
 // Runs the random walk's seeds first .. first + count - 1, `jobs` walks at
-// a time, and prints the seed and call of every finding; with `trace` it
+// a time, each with its twin (vo_walk::RunTwins), and prints the seed and
+// call of every finding; with `trace` it
 // prints each call of each walk and its answer (replay one seed so). Exit
 // status 1 when a walk found something.
 //
@@ -37,7 +38,7 @@ int main(int argc, char **argv) {
     uint32_t found = 0;
     unsigned long long calls = 0;
     for (uint32_t seed = first + j; seed - first < count; seed += jobs) {
-      const vo_walk::Outcome out = vo_walk::RunForked(seed, o);
+      const vo_walk::Outcome out = vo_walk::RunTwins(seed, o);
       calls += out.calls;
       if (!out.ok) std::printf("%s\n", out.report.c_str());
       found += !out.ok;

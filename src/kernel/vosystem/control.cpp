@@ -110,7 +110,27 @@ class ExecuteLinked {
   ExecuteLink link_;
 };
 
+// The interface serves one application thread at a time: the thread whose
+// outermost VoExecute on the application's side runs owns the renders
+// until it ends (null: none runs). Each thread is told by the address of
+// its own marker; a work-farm worker is no application thread.
+constinit thread_local char t_thread_marker = 0;
+constinit std::atomic<const char *> g_render_thread{nullptr};
+
 }  // namespace
+
+bool OnApplicationThread() { return OnMainThread(); }
+
+bool OtherThreadDuringRender() {
+  if (!OnMainThread()) return false;
+  const char *owner = g_render_thread.load(std::memory_order_acquire);
+  return owner != nullptr && owner != &t_thread_marker;
+}
+
+VtStatus OtherThreadRefuse(const char *procedure) {
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kOtherThreadDuringRender, VO_MODULE_SYSTEM, procedure);
+  return VO_STATUS_BAD_ARGUMENT;
+}
 
 uint64_t ExecuteSerial() { return t_innermost != nullptr ? t_innermost->serial : 0; }
 
@@ -120,6 +140,21 @@ bool ExecuteEncloses(uint64_t serial) {
     if (l->serial == serial) return true;
   return false;
 }
+
+bool ExecuteWithin(uint64_t inner, uint64_t outer) {
+  const ExecuteLink *l = t_innermost;
+  while (l != nullptr && l->serial != inner) l = l->outer;
+  if (l == nullptr) return false;
+  for (l = l->outer; l != nullptr; l = l->outer)
+    if (l->serial == outer) return true;
+  return false;
+}
+
+namespace {
+constinit std::atomic<void (*)()> g_render_start_watch{nullptr};
+}  // namespace
+
+void RenderStartWatch(void (*watch)()) { g_render_start_watch.store(watch, std::memory_order_relaxed); }
 
 bool RenderRunning() {
   VtKernelContext *k = Kernel();
@@ -225,6 +260,21 @@ VtStatus VoExecute(uint32_t code) {
   VtModuleRegistry *r = Registry();
   VtKernelContext *k = Kernel();
   if (r == nullptr || !r->initialised || k == nullptr) return VO_STATUS_UNAVAILABLE;
+  // A VoExecute on another application thread while one runs is refused
+  // before anything is touched; the first one on the application's side
+  // owns the renders until it ends.
+  bool owner = false;
+  if (OnMainThread()) {
+    const char *none = nullptr;
+    owner = g_render_thread.compare_exchange_strong(none, &t_thread_marker, std::memory_order_acq_rel);
+    if (!owner && none != &t_thread_marker) return OtherThreadRefuse("VoExecute");
+  }
+  struct Owned {
+    bool owner;
+    ~Owned() {
+      if (owner) g_render_thread.store(nullptr, std::memory_order_release);
+    }
+  } const owned{owner};
   VtStatus status = 0;
   const uint32_t repeat = k->repeat_count;
   for (uint32_t i = 0; i < repeat; ++i) {
@@ -242,6 +292,8 @@ VtStatus VoExecute(uint32_t code) {
     // A render started from a callback of a running one (its progress, its
     // driver's poll) runs while the workers of that render's pass wait.
     if (saved_flag != 0) multit::WorkersHold();
+    if (auto watch = g_render_start_watch.load(std::memory_order_relaxed); watch != nullptr && main_thread)
+      if (RenderClass(code)) watch();
     VtExecuteProc p = Dispatch(r->execute_cache, code, &VtModuleRecord::execute);
     status = p ? p(code) : VO_STATUS_UNAVAILABLE;
     // The kernel may have been stopped by the module; nothing of it is

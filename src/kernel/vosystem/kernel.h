@@ -111,6 +111,15 @@ bool ModuleStarted(uint32_t number);
 // RenderRunningRefuse (0x20000012 and message 2902 naming the procedure).
 bool RenderRunning();
 VtStatus RenderRunningRefuse(const char *procedure);
+// The interface serves one application thread at a time: while a
+// VoExecute runs on one, a VoExecute (or a call that gives an object back)
+// entered on another application thread is refused through
+// OtherThreadRefuse (0x20000012 and message 2908 naming the procedure)
+// before it touches anything. A work-farm worker is no application thread.
+bool OtherThreadDuringRender();
+// True on the application's threads, false on a work-farm worker.
+bool OnApplicationThread();
+VtStatus OtherThreadRefuse(const char *procedure);
 
 // While a render runs on the application's thread, what the application
 // gives back or changes never reaches what the render reads: an object whose
@@ -175,6 +184,56 @@ class SceneHold {
 };
 VtStatus SceneHeldRefuse(uint32_t module, uint32_t code);
 
+// A render the library starts for itself (a light's depth map, a face of
+// an environment cube) puts state of its own in place of the application's
+// for its time: the primitive and light lists, the scene bounds, the view
+// and its resolution, the line-output callback, the repeat count. Each such
+// replacement is a CallerState, entered once it holds and left before it
+// is undone. The application's callbacks (a render's progress, the driver's
+// interrupt poll) are made through InCallerState: every state entered since
+// the last lent one is lent back (the innermost first: its lend puts the
+// state it replaced in place and keeps its own), the callback runs with the
+// application's state in place, and the states are taken again (the
+// outermost first: its take keeps what the callback left current as the
+// state it replaced, and puts its own back). So a render the callback
+// starts runs as alone, nothing the callback does reaches the library's
+// render, and what it sets stays set. Application's thread only.
+struct CallerState {
+  void (*lend)(CallerState *state);
+  void (*take)(CallerState *state);
+  CallerState *outer;
+  bool lent;
+};
+void CallerStateEnter(CallerState *state);
+void CallerStateLeave(CallerState *state);
+// Lends every state not lent for its lifetime.
+// Lends every state not lent for its lifetime, and marks an application
+// callback made by the calling thread's innermost VoExecute (InCallbackOf).
+class CallerStateLent {
+ public:
+  CallerStateLent();
+  ~CallerStateLent();
+  CallerStateLent(const CallerStateLent &) = delete;
+  CallerStateLent &operator=(const CallerStateLent &) = delete;
+
+ private:
+  CallerState *lent_;  // the innermost state this one lent, or null
+  CallerState *stop_;  // the first one it did not
+  uint64_t render_;    // the VoExecute making the callback
+  const CallerStateLent *outer_;
+
+ public:
+  bool Of(uint64_t serial) const;  // made by serial or inside it, this one or an outer
+};
+// True when the VoExecute of serial inner runs inside that of outer on the
+// calling thread.
+bool ExecuteWithin(uint64_t inner, uint64_t outer);
+template <class Call>
+inline auto InCallerState(Call call) {
+  const CallerStateLent lent;
+  return call();
+}
+
 // Every VoExecute a thread runs has a serial number of its own (never 0,
 // never reused while the process runs), so that what a render leaves open
 // (a driver's frame) can name the render and tell a render started inside
@@ -184,6 +243,14 @@ VtStatus SceneHeldRefuse(uint32_t module, uint32_t code);
 // innermost one (false for the innermost itself and for one that ended).
 uint64_t ExecuteSerial();
 bool ExecuteEncloses(uint64_t serial);
+// True while an application callback (one made through CallerStateLent:
+// a render's progress, its driver's poll) made by the VoExecute of that
+// serial, or by one running inside it, runs on the calling thread.
+bool InCallbackOf(uint64_t serial);
+// A procedure the kernel calls as each render of a render class starts on
+// the application's side, before its module runs it (the driver framework
+// notes the file driver whose frame the render will hold); null: none.
+void RenderStartWatch(void (*watch)());
 
 // Kernel callback slot for a system code, or null when the code has none.
 VtProc *KernelCallbackSlot(uint32_t code);

@@ -509,6 +509,11 @@ constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again 
                                        // keeps its work there (code, holder)
 constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver whose frame a render around it
                                        // holds open (code, driver, holder)
+// A render's callbacks and its application threads (2908-2911, 2916-2919).
+constexpr uint32_t kOtherThreadDuringRender =
+    2908;  // a call entered on another application thread while a render runs (procedure)
+constexpr uint32_t kImageWhileLightsPrepare =
+    2909;  // an image begun from a callback of a light's map render while the outer image prepares its lights
 
 // A render-and-post run: 2905-2907.
 constexpr uint32_t kRenderAndPostNoScene =

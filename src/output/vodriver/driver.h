@@ -128,6 +128,7 @@ struct FrameHolder {
   VtQueryFunction driver;
   uint64_t render;
   uint32_t code;
+  uint32_t promised;  // the render has not begun its frame yet
 };
 constexpr size_t kFrameHolders = 4;
 
@@ -221,6 +222,12 @@ void BeginFrameRecord(VtDriverRecord *r, int32_t x0, int32_t x1, int32_t y0, int
 VtStatus FrameHeldRefuse(DriverState *s, const VtDriverRecord *driver);
 void FrameHeld(DriverState *s, const VtDriverRecord *driver);
 void FrameLetGo(DriverState *s, const VtDriverRecord *driver);
+// A render that starts with a file driver current holds that driver's
+// frame from its start (promised): a render started from its application
+// callbacks before its frame begins (a hidden-line render's preparation, a
+// light's depth maps) is refused as inside an open frame. Renders the
+// library runs inside it and renders started from its shaders are not.
+void FramePromise();
 bool IsNullProcedure(const DriverState *s, uint32_t code, VtProc p);
 
 // Framework (framework.cpp).

@@ -48,6 +48,7 @@ VtStatus FrameHeldRefuse(DriverState *s, const VtDriverRecord *driver) {
   if (driver == nullptr || !driver->writes_file) return 0;
   const FrameHolder *h = HolderOf(s, driver->query);
   if (h == nullptr || !ExecuteEncloses(h->render)) return 0;
+  if (h->promised != 0 && !InCallbackOf(h->render)) return 0;
   uint32_t code = 0;
   (void)VoExecuteCurrentGet(&code);
   Post(VO_STATUS_BAD_ARGUMENT, messages::kFrameHeld, VO_MODULE_DRIVER, code, driver->name, h->code);
@@ -65,6 +66,19 @@ void FrameHeld(DriverState *s, const VtDriverRecord *driver) {
   h->driver = driver->query;
   h->render = render;
   h->code = 0;
+  h->promised = 0;
+  (void)VoExecuteCurrentGet(&h->code);
+}
+
+void FramePromise() {
+  DriverState *s = State();
+  if (s == nullptr || s->is_copy != 0) return;
+  const VtDriverRecord *driver = Active(s);
+  if (driver == nullptr || !driver->writes_file) return;
+  // A frame a render around this one holds, or will, stays its own.
+  if (const FrameHolder *h = HolderOf(s, driver->query); h != nullptr && ExecuteEncloses(h->render)) return;
+  FrameHolder *h = HolderFor(s, driver->query);
+  *h = FrameHolder{driver->query, ExecuteSerial(), 0, 1};
   (void)VoExecuteCurrentGet(&h->code);
 }
 

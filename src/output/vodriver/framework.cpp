@@ -362,6 +362,7 @@ VtStatus FrameworkStart() {
     return st;
   }
   st |= VoDriverSet(s->null_driver);
+  RenderStartWatch(&FramePromise);
   (void)platform::InterruptHandlerInstall();
   if ((s->image_driver = VoDriverCreate(&EntryImageDriver)) == nullptr) st |= kUnavailable;
   ImageDriverStart();
@@ -373,6 +374,7 @@ VtStatus FrameworkTerminate() {
   DriverState *s = g_state.Master();
   if (s == nullptr) return 0;
   s->shutting_down = 1;
+  RenderStartWatch(nullptr);
   VtStatus st = 0;
   if (s->null_driver != nullptr) st |= VoDriverSet(s->null_driver);
   platform::InterruptHandlerRestore();

@@ -101,6 +101,46 @@ void Restore(Context *c, const Saved &s) {
   c->driver = nullptr;
 }
 
+// The capture's swaps lent to the application's callbacks while the
+// hidden-line render runs: the driver's own operations and the controls
+// the application had are in place meanwhile, and what it sets then stays.
+struct CaptureLent {
+  CallerState state;  // first: the procedures find the record by it
+  Context *c;
+  Saved *saved;
+};
+
+void CaptureLend(CallerState *state) {
+  auto *l = reinterpret_cast<CaptureLent *>(state);
+  for (int i = 0; i < kSwapped; ++i)
+    (void)VoDriverSetOperation(l->c->driver, kSwappedCodes[i], l->c->saved[i]);
+  if (l->saved->contents_read) (void)VoControlSet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &l->saved->contents);
+  if (l->saved->clear_read) (void)VoControlSet(VO_CONTROL_DRIVER_CLEAR, &l->saved->clear);
+  if (l->saved->world_read) (void)VoControlSet(VO_CONTROL_HL_WORLD_OUTPUT, &l->saved->world_output);
+}
+
+void CaptureTake(CallerState *state) {
+  auto *l = reinterpret_cast<CaptureLent *>(state);
+  Saved *s = l->saved;
+  const VtTypedValue off = TypedBoolean(false);
+  if (s->world_read && VoControlGet(VO_CONTROL_HL_WORLD_OUTPUT, &s->world_output) == 0)
+    (void)VoControlSet(VO_CONTROL_HL_WORLD_OUTPUT, &off);
+  if (s->clear_read && VoControlGet(VO_CONTROL_DRIVER_CLEAR, &s->clear) == 0)
+    (void)VoControlSet(VO_CONTROL_DRIVER_CLEAR, &off);
+  if (s->contents_read && VoControlGet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &s->contents) == 0) {
+    const VtTypedValue with_owner = TypedPointer(l->c->capture_contents);
+    (void)VoControlSet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &with_owner);
+  }
+  const VtProc ours[kSwapped] = {
+      reinterpret_cast<VtProc>(&CaptureBeginPrimitive), reinterpret_cast<VtProc>(&CaptureSegment),
+      reinterpret_cast<VtProc>(&CaptureSetUser), reinterpret_cast<VtProc>(&CaptureFrame),
+      reinterpret_cast<VtProc>(&CaptureFrameEnd)};
+  for (int i = 0; i < kSwapped; ++i) {
+    l->c->saved[i] = VoDriverOperationGet(l->c->driver, kSwappedCodes[i]);
+    (void)VoDriverSetOperation(l->c->driver, kSwappedCodes[i], ours[i]);
+  }
+}
+
 }  // namespace
 
 VtStatus CaptureBeginPrimitive(uintptr_t primitive, uintptr_t word) {
@@ -153,7 +193,10 @@ VtStatus CaptureEdges(Context *c) {
   VtStatus st = swapped;
   if (swapped == 0) {
     (void)VoViewAutoClipping(nullptr);
+    CaptureLent lent{{&CaptureLend, &CaptureTake, nullptr, false}, c, &saved};
+    CallerStateEnter(&lent.state);
     st = VoExecute(c->hidden_line_mode != 0 ? VO_EXECUTE_HIDDEN_LINE_TWO_PASS : VO_EXECUTE_HIDDEN_LINE);
+    CallerStateLeave(&lent.state);
   }
   Restore(c, saved);
   st |= c->capture_failed;

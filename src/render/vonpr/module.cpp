@@ -8,8 +8,9 @@
 // - the current edge list is replaced without freeing what the new list
 //   holds (setting the same list, or a copy sharing its edges, is safe);
 // - an action runs between VoViewPush and VoViewPop, so the application's
-//   view (hither and yon included) is what it was afterwards; an action
-//   started while one runs is refused;
+//   view (hither and yon included) is what it was afterwards, but for what
+//   the application's callbacks set meanwhile (the view is lent to them);
+//   an action started while one runs is refused;
 // - terminate frees the current list with its edges before the pools, and
 //   destroys only the stroke material the module made.
 
@@ -20,6 +21,7 @@
 #include <new>
 
 #include "scene/vogeom/face.h"
+#include "scene/voview/face.h"
 #include "render/vonpr/npr.h"
 #include "kernel/vosystem/face.h"
 
@@ -165,6 +167,14 @@ VtStatus Steps(Context *c, uint32_t code) {
 constexpr uint32_t kActions[] = {VO_EXECUTE_NPR_CAPTURE, VO_EXECUTE_NPR_PROCESS, VO_EXECUTE_NPR_DRAW,
                                  VO_EXECUTE_NPR_STROKES, VO_EXECUTE_NPR_STROKES_ZBUF};
 
+// The view an action pushed, lent to the application's callbacks.
+struct ViewLent {
+  CallerState state;  // first: the procedures find the record by it
+  view::PushLent lent;
+};
+void ViewLend(CallerState *state) { view::ViewPushLend(&reinterpret_cast<ViewLent *>(state)->lent); }
+void ViewTake(CallerState *state) { view::ViewPushTake(&reinterpret_cast<ViewLent *>(state)->lent); }
+
 VtStatus Action(uint32_t code) {
   Context *c = g_state.Get();
   if (c == nullptr) return kUnavailable;
@@ -172,7 +182,10 @@ VtStatus Action(uint32_t code) {
   if (c->running != 0) return Refuse(messages::kNprActionRunning, "an action inside another", code);
   if (VoViewPush() == nullptr) return kNoMemory;
   c->running = 1;
+  ViewLent pushed{{&ViewLend, &ViewTake, nullptr, false}, {nullptr, nullptr}};
+  CallerStateEnter(&pushed.state);
   const VtStatus st = Steps(c, code);
+  CallerStateLeave(&pushed.state);
   c->running = 0;
   return st | VoViewPop();
 }

@@ -263,6 +263,29 @@ VtPrimitive *StrokeMeshCreate(Context *c, const VtNPREdge *e, const Parameters &
 // still runs over an empty list, so that its frame holds the background as
 // every other render's does; the view's clipping is fitted only to strokes
 // there are.
+namespace {
+
+// The application's primitive list lent to its callbacks while the
+// strokes render: what it sets then is the list put back after.
+struct ListLent {
+  CallerState state;  // first: the procedures find the record by it
+  VtReference *application, *own;
+  bool lent;  // the application's list was made current again
+};
+void ListLend(CallerState *state) {
+  auto *l = reinterpret_cast<ListLent *>(state);
+  l->own = VoPrimitiveListGet();
+  l->lent = VoPrimitiveListSet(l->application) == 0;
+}
+void ListTake(CallerState *state) {
+  auto *l = reinterpret_cast<ListLent *>(state);
+  if (!l->lent) return;  // the strokes' list stayed current
+  l->application = VoPrimitiveListGet();
+  (void)VoPrimitiveListSet(l->own);
+}
+
+}  // namespace
+
 VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
   VtStatus st = 0;
   VtReference *strokes = nullptr;
@@ -279,13 +302,15 @@ VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
     strokes = VoPrimitiveReferenceAppend(strokes, node);
   });
   if (st == 0 && (strokes != nullptr || background)) {
-    VtReference *scene = VoPrimitiveListGet();
+    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), nullptr, false};
     st = VoPrimitiveListSet(strokes);
     if (st == 0) {
       if (strokes != nullptr) (void)VoViewAutoClipping(nullptr);
+      CallerStateEnter(&lent.state);
       st = VoExecute(c->render_code);
+      CallerStateLeave(&lent.state);
     }
-    st |= VoPrimitiveListSet(scene);
+    st |= VoPrimitiveListSet(lent.application);
   }
   if (strokes != nullptr) (void)VoPrimitiveReferenceDestroy(strokes, 1);
   return st;

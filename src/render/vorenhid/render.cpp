@@ -154,7 +154,8 @@ bool Interrupted(const VtHiddenLineContext *s) {
 }
 
 VtStatus InterruptPoll(VtHiddenLineContext *s) {
-  if (s->cb.poll != nullptr && s->cb.poll() != 0 && s->sticky != nullptr) *s->sticky |= VO_COND_INTERRUPTED;
+  if (s->cb.poll != nullptr && InCallerState(s->cb.poll) != 0 && s->sticky != nullptr)
+    *s->sticky |= VO_COND_INTERRUPTED;
   return Interrupted(s) ? VO_COND_INTERRUPTED : 0;
 }
 
@@ -183,7 +184,7 @@ VtStatus Progress(VtHiddenLineContext *s, uint32_t stage, double p, VtStatus sta
     v.type = VtDouble;
     v.value.d = overall;
   }
-  return s->cb.progress(VO_MODULE_HIDDEN_LINE, &v);
+  return InCallerState([&] { return s->cb.progress(VO_MODULE_HIDDEN_LINE, &v); });
 }
 
 VtStatus ProgressStep(VtHiddenLineContext *s, uint32_t stage) {
@@ -198,6 +199,10 @@ namespace {
 // The render; *vectors_refused is left true when the driver answered 258
 // to vector output and the render has not yet said so.
 VtStatus Rendered(VtHiddenLineContext *s, uint32_t code, bool *vectors_refused) {
+  // The list and the view current as the render starts are the ones it
+  // draws: a list or view set from its callbacks is the next render's.
+  VtReference *list = VoPrimitiveListGet();
+  const VtStatus view = VoViewEvaluate(nullptr);
   s->progress.overall = 0;
   (void)Progress(s, 0, -1, 0);
   // A node pool that could not be made anew after the last render.
@@ -209,7 +214,6 @@ VtStatus Rendered(VtHiddenLineContext *s, uint32_t code, bool *vectors_refused) 
   s->render_word = 0;
   s->pen_word = 0;
   s->nothing_posted = 0;
-  const VtStatus view = VoViewEvaluate(nullptr);
   *vectors_refused =
       s->cb.accept != nullptr && s->cb.accept(VO_DRIVER_OUTPUT_VECTOR) == VO_DRIVER_NOT_HANDLED;
   if (view == VO_STATUS_UNAVAILABLE || s->window_value == nullptr || s->projection == nullptr)
@@ -218,7 +222,6 @@ VtStatus Rendered(VtHiddenLineContext *s, uint32_t code, bool *vectors_refused) 
   (void)Progress(s, 0, 101, view);
   (void)Progress(s, 1, -1, view);
 
-  VtReference *list = VoPrimitiveListGet();
   if (list == nullptr) return view | FrameEmpty(s);
   s->scene = list;
   // From here to the end of the clean-up the scene carries this render's work.

@@ -380,14 +380,25 @@ VtStatus Output(PassFrame &f, uint32_t y) {
 template <class Call>
 VtStatus InCallerView(const RayContext *c, Call call) {
   const auto *t = static_cast<const Threaded *>(c->threaded);
-  if (t == nullptr || t->view == nullptr || OnWorker(c)) return call();
+  if (OnWorker(c)) return call();
+  // What a render the library started put in place of the application's is
+  // lent back inside the pass's own view (InCallerState).
+  if (t == nullptr || t->view == nullptr) return InCallerState(call);
   VtView *pass_view = VoViewGet();
   uint32_t band[4] = {};
   const bool moved = VoViewGetViewport(t->view, band) == 0 && std::memcmp(band, t->stored, sizeof band) != 0;
-  if (!moved && pass_view == t->view) return call();
+  // A viewport the callback left (its own, or the one a new resolution
+  // made) is the one put back when the picture ends.
+  uint32_t *stored = const_cast<Threaded *>(t)->stored;
+  if (!moved && pass_view == t->view) {
+    const VtStatus st = InCallerState(call);
+    (void)VoViewGetViewport(t->view, stored);
+    return st;
+  }
   if (pass_view != t->view) (void)VoViewSet(t->view);
   if (moved) (void)VoViewSetViewport(t->view, t->stored);
-  const VtStatus st = call();
+  const VtStatus st = InCallerState(call);
+  if (moved) (void)VoViewGetViewport(t->view, stored);
   if (moved) (void)VoViewSetViewport(t->view, band);
   if (pass_view != t->view) (void)VoViewSet(pass_view);
   (void)VoViewEvaluate(nullptr);
@@ -802,6 +813,17 @@ VtStatus RowOut(uint32_t row, void *pixels) {
   return VoMultiThreadRowDeliver(row, pixels, t->output);
 }
 
+// An application callback the replay makes on the calling thread, whose
+// view is the application's: a viewport it leaves (its own, or the one a
+// new resolution made) is the one put back when the picture ends.
+template <class Call>
+VtStatus ReplayCallback(Threaded &t, Call call) {
+  const CallerStateLent lent;
+  const VtStatus st = call();
+  if (VoViewGet() == t.view) (void)VoViewGetViewport(t.view, t.stored);
+  return st;
+}
+
 // One line of the replay: its poll by the count, its row when it completes
 // one (row, pixels), its progress. Answers what ends the picture, or 0.
 VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
@@ -810,7 +832,7 @@ VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
     --r.count.countdown;
   } else {
     r.count.countdown = r.count.reload;
-    if (AbortPoll(c) != 0) return VO_COND_INTERRUPTED;
+    if (ReplayCallback(t, [c] { return AbortPoll(c); }) != 0) return VO_COND_INTERRUPTED;
   }
   if (pixels != nullptr && t.output != nullptr)
     if (const VtStatus st = t.output(row, pixels)) return st;
@@ -819,7 +841,7 @@ VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
   VtTypedValue v{};
   v.type = VtDouble;
   v.value.d = r.count.percent;
-  return r.progress(VO_MODULE_RAYTRACER, &v);
+  return ReplayCallback(t, [&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 
 // The farm's row procedure on the calling thread: rows come once each and
@@ -950,7 +972,7 @@ VtStatus ReplayBegin(Threaded &t, VtProc progress) {
   VtTypedValue v{};
   v.type = VtDouble;
   v.value.d = 0.0;
-  return r.status = r.progress(VO_MODULE_RAYTRACER, &v);
+  return r.status = ReplayCallback(t, [&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 
 VtStatus RunThreaded(RayContext *c, PassProc pass) {
@@ -976,6 +998,20 @@ void WorkerCallbacks(RayContext *c) {
 
 namespace {
 
+// The viewport the picture puts back as it ends is the one the
+// application's callbacks leave (their own, or the one a new resolution
+// made), whichever render made the callback (the picture's, a light's map):
+// taken as each callback ends, while the application's view is current.
+struct StoredViewport {
+  CallerState state;  // first: the procedures find the record by it
+  Threaded *t;
+};
+void StoredLend(CallerState *) {}
+void StoredTake(CallerState *state) {
+  Threaded *t = reinterpret_cast<StoredViewport *>(state)->t;
+  if (VoViewGet() == t->view) (void)VoViewGetViewport(t->view, t->stored);
+}
+
 VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t;
   t.pass = pass;
@@ -995,6 +1031,8 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   if (job == nullptr)
     return scheme == VO_MT_SCHEME_BANDED || scheme == VO_MT_SCHEME_EVEN ? VO_STATUS_NO_MEMORY
                                                                         : VO_STATUS_BAD_ARGUMENT;
+  StoredViewport stored{{&StoredLend, &StoredTake, nullptr, false}, &t};
+  CallerStateEnter(&stored.state);
   // The sticky words, once for the picture on the main thread: a band that
   // cleared them would wipe another band's interrupt or failure. A picture
   // rendered inside another (from its callback) gives back the outer one's.
@@ -1063,6 +1101,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
   // A band left as the viewport would narrow the application's next render.
+  CallerStateLeave(&stored.state);
   if (t.moved) st |= VoViewSetViewport(nullptr, t.stored);
   c->threaded = outer;
   if (outer != nullptr) {

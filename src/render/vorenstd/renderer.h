@@ -120,6 +120,9 @@ struct CallerControls {
 // copy current meanwhile and the controls the render switched off (ray
 // tracing, shader shadows) are the render's own, and a render the callback
 // starts renders what it renders alone. The render's are back after.
+// The state a render the library started for itself put in place of the
+// application's (a light's depth map, a stroke render's view) is lent back
+// next, the render's own copy being the innermost (InCallerState).
 template <class Call>
 VtStatus InCallerView(const VtStandardRendererContext *s, Call call) {
   const RenderFrame *enlarged = nullptr;
@@ -132,7 +135,7 @@ VtStatus InCallerView(const VtStandardRendererContext *s, Call call) {
   if (swap) (void)VoViewSet(enlarged->saved_view);
   if (held != nullptr)
     for (const ControlOff *c : held->off) c->Lend();
-  const VtStatus st = call();
+  const VtStatus st = InCallerState(call);
   if (held != nullptr)
     for (const ControlOff *c : held->off) c->Take();
   if (swap) (void)VoViewSet(render_view);

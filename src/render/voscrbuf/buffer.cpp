@@ -304,6 +304,7 @@ VtScreenBuffer *VoScreenBufferCreate() {
 }
 
 VtStatus VoScreenBufferDestroy(VtScreenBuffer *buffer) {
+  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoScreenBufferDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferDestroyBad);
   if (b == nullptr) return kRefused;

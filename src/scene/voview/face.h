@@ -60,4 +60,22 @@ VtStatus PolylineDrawnTake();
 // the image); false when the view module is not started.
 bool CurrentViewportBounds(uint32_t out[4]);
 
+// ---------------------------------------------------------------------------
+// The view a library render pushed, lent to the application's callbacks
+// ---------------------------------------------------------------------------
+
+// What ViewPushLend took off the stack, for ViewPushTake.
+struct PushLent {
+  VtView *copy;  // the view the push made current; null: nothing lent
+  VtView *link;  // the stack below the view pushed
+};
+// Takes the push on top of the view stack off for a while: the view it
+// saved is current again (with the stack below it) and the copy it made
+// current keeps its data. Nothing when the stack is empty.
+void ViewPushLend(PushLent *lent);
+// Pushes again with the copy lent: whatever view is current now is the one
+// saved on the stack (the application's choice, made while lent), and the
+// copy is current with the data it had.
+void ViewPushTake(const PushLent *lent);
+
 }  // namespace vo::view

@@ -128,6 +128,33 @@ VtStatus Pop(ViewState *s) {
   return 0;
 }
 
+void ViewPushLend(PushLent *lent) {
+  *lent = PushLent{nullptr, nullptr};
+  ViewState *s = StateGet();
+  if (s == nullptr || s->stack_top == nullptr) return;
+  VtView *top = s->stack_top;
+  VtView *copy = top->pushed_copy != nullptr ? top->pushed_copy : s->current;
+  if (copy != s->current) return;  // the push's copy is not current: nothing of it to lend
+  lent->copy = copy;
+  lent->link = top->stack_link;
+  s->stack_top = top->stack_link;
+  top->stack_link = nullptr;
+  top->pushed_copy = nullptr;
+  MakeCurrent(s, top);
+}
+
+void ViewPushTake(const PushLent *lent) {
+  ViewState *s = StateGet();
+  if (s == nullptr || lent->copy == nullptr) return;
+  // A copy the callback destroyed (it cannot know its handle) is made anew.
+  VtView *copy = ViewKnown(s, lent->copy) ? lent->copy : CopyOf(s, s->current->data);
+  if (copy == nullptr || copy == s->current) return;
+  s->current_copy.stack_link = s->stack_top;
+  s->current_copy.pushed_copy = copy;
+  s->stack_top = s->current;
+  MakeCurrent(s, copy);
+}
+
 }  // namespace vo::view
 
 namespace vo {

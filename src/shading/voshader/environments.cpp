@@ -321,8 +321,11 @@ VtEnvironment *CubeRender(ShadingContext *s, uint32_t resolution, const float *c
   }
   (void)VoShaderPushEnvironment();
   (void)VoViewPush();
+  PushedView pushed{};
+  PushedViewEnter(&pushed);
   double yon = 0;
   const VtStatus st = FacesRender(s, block, side, centre, &yon);
+  PushedViewLeave(&pushed);
   (void)VoShaderPopEnvironment();
   (void)VoViewPop();
   VtEnvironment *e = nullptr;
@@ -409,6 +412,7 @@ VtStatus VoSampleGlobalEnvironment(float *colour, const float *direction, double
 }
 
 VtStatus VoEnvironmentSet(VtEnvironment *environment) {
+  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoEnvironmentSet");
   ShadingContext *s = StateGet();
   if (s == nullptr) return kRefused;
   if (environment != nullptr && !EnvironmentKnown(s->shared, environment))
@@ -426,6 +430,7 @@ VtEnvironment *VoEnvironmentGet() {
 }
 
 VtStatus VoEnvironmentDestroy(VtEnvironment *environment) {
+  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoEnvironmentDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
   if (environment == nullptr || s == nullptr) return 0;

@@ -16,6 +16,8 @@
 #include <vo/vo_driver.h>
 #include <vo/vo_shader.h>
 
+#include "scene/voview/face.h"
+
 struct VtLock;
 struct VtPool;
 
@@ -201,7 +203,12 @@ VtLightShadowProc RayTracedShadow(bool area, bool transparent);
 // --- nested renders (shadowmaps.cpp) --------------------------------------
 // What a nested render replaces: the sticky word, scene bounds, callback
 // 0xc0001, module 12's pixel mode and control 0x1000b; restored by Leave.
+// Between the two the callback, the mode and the control are the
+// application's again while its callbacks run (CallerState).
 struct NestedRender {
+  CallerState state;  // first: the state's procedures find the record by it
+  VtProc own_line_output;
+  VtTypedValue own_pixel_mode, own_repeat;
   uint32_t sticky;
   uint32_t *sticky_word;
   VtProc line_output;
@@ -211,7 +218,16 @@ struct NestedRender {
   uint32_t repeat_held;
 };
 void NestedRenderEnter(NestedRender *n, uint32_t pixel_mode, VtProc receiver);
-void NestedRenderLeave(const NestedRender *n);
+void NestedRenderLeave(NestedRender *n);
+// The view a nested render pushed (VoViewPush), lent to the application's
+// callbacks while it stays pushed: Enter after the push, Leave before the
+// pop.
+struct PushedView {
+  CallerState state;  // first, as above
+  view::PushLent lent;
+};
+void PushedViewEnter(PushedView *v);
+void PushedViewLeave(PushedView *v);
 // The receiver's block: rows of row_bytes, exactly rows of them.
 void ReceiverStart(ShadingContext *s, uint8_t *block, size_t row_bytes, uint32_t rows);
 // True when the block got exactly its rows.

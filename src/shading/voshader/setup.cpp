@@ -5,7 +5,10 @@
 // during image set-up) is nested: it saves the outer image's mode,
 // selector, view values, foreground fields and filter scale, takes its own
 // mode and the current view's values and leaves the lights alone; its
-// terminate only restores. Only the outer terminate ends the image.
+// terminate only restores. Only the outer terminate ends the image. While
+// the outer image prepares its lights, an image an application callback
+// of that render (of a light's map render inside it) begins is refused
+// (message 2909), as it would share lights half prepared.
 //
 // Polygon set-up is called per span by the advanced renderer: the vertex
 // offsets are looked up once per contents layout and the texture frame is
@@ -519,7 +522,13 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   if (mode != 0) s->image_mode = mode;
   s->selector = mode == 3 ? 1 : 0;
   if (s->image_initialised) {
-    if (VtStatus refused = NestedImageBegin(s, outer_mode, outer_selector)) {
+    // Only the lights' own maps render while the outer image prepares its
+    // lights: a render an application callback started then would share
+    // lights half prepared.
+    VtStatus refused = InCallbackOf(s->lights_preparing) && s->casters_render == 0
+                           ? Refuse(kRefused, messages::kImageWhileLightsPrepare)
+                           : NestedImageBegin(s, outer_mode, outer_selector);
+    if (refused != 0) {
       s->image_mode = outer_mode;
       s->selector = outer_selector;
       return refused;
@@ -535,7 +544,9 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   (void)VoLengthToMetres(&s->length_factor);
   (void)VoAreaToSquareMetres(&s->area_factor);
   st = RaySetup(s);
+  s->lights_preparing = ExecuteSerial();
   st |= LightsPrepare(s, g);
+  s->lights_preparing = 0;
   st |= ScenePrerender(s);
   ForegroundTake(s, g);
   ViewValuesRead(s, g);
@@ -662,10 +673,12 @@ VtStatus VoShadingInitialiseVertex(VtPrimitive *primitive, void *vertex, const f
 }
 
 VtStatus VoBackgroundSet(VtShader *shader) {
+  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoBackgroundSet");
   return SceneShaderSet(shader, VO_SHADER_BACKGROUND, kMsgBackgroundType, &ShadingContext::background);
 }
 VtShader *VoBackgroundGet() { return SceneShaderGet(&ShadingContext::background); }
 VtStatus VoForegroundSet(VtShader *shader) {
+  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoForegroundSet");
   return SceneShaderSet(shader, VO_SHADER_FOREGROUND, kMsgForegroundType, &ShadingContext::foreground);
 }
 VtShader *VoForegroundGet() { return SceneShaderGet(&ShadingContext::foreground); }

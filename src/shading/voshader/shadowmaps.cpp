@@ -50,12 +50,13 @@ int MapCount(int32_t kind) {
 // spot or projector whose cone one map does not hold well.
 int32_t MapsLayout(const VtLightData *d) { return ConeMapsCube(d) ? VO_LIGHT_POINT : d->kind; }
 
-// The sticky word and the driver's interrupt poll, read once per light.
+// The sticky word and the driver's interrupt poll, read once per light;
+// the poll is the application's, made in its state.
 struct Interrupts {
   uint32_t *sticky;
   VtStatus (*poll)();
   bool Stopped() const {
-    if (poll != nullptr && poll() != 0 && sticky != nullptr) *sticky |= VO_COND_INTERRUPTED;
+    if (poll != nullptr && InCallerState(poll) != 0 && sticky != nullptr) *sticky |= VO_COND_INTERRUPTED;
     return sticky != nullptr && *sticky != 0;
   }
 };
@@ -248,7 +249,10 @@ size_t MapCrop(const float *map, int32_t n, float *dst, VtShadowMap *window) {
 }
 
 // Crops every map into the front of the block and shrinks it; the status.
+// Maps a render started from a callback of the maps' own render made
+// meanwhile are given back first.
 VtStatus MapsKeep(VtShader *light, VtLightData *d, float *block, int32_t n, int maps) {
+  MapsFree(d);
   size_t kept = 0, at[6] = {};
   VtShadowMap windows[6];
   for (int m = 0; m < maps; ++m) {
@@ -317,8 +321,12 @@ VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   return MapsKeep(light, d, reinterpret_cast<float *>(block), n, maps);
 }
 
-// What the map builder replaces besides the view, and gives back.
+// What the map builder replaces besides the view, and gives back; lent
+// to the application's callbacks while the maps are made (CallerState),
+// when the builder's own is kept in the fields after own_.
 struct OuterScene {
+  CallerState state;  // first: the state's procedures find the record by it
+  ShadingContext *s;
   VtReference *primitives;
   VtReference *casters;
   VtBounds bounds;
@@ -327,9 +335,57 @@ struct OuterScene {
   VtShader *light_head;
   uint32_t light_count;
   uint32_t casters_render;
+  VtReference *own_primitives;
+  VtBounds own_bounds;
+  VtReference *own_light_list;
+  VtShader *own_light_head;
+  uint32_t own_light_count;
+  bool list_lent;  // the application's list was made current again
+  bool swapped;    // the list and bounds were replaced (application's thread)
 };
 
+// The application's lists, bounds and lights in place, the builder's kept.
+void SceneLend(CallerState *state) {
+  auto *o = reinterpret_cast<OuterScene *>(state);
+  ShadingContext *s = o->s;
+  o->own_primitives = VoPrimitiveListGet();
+  if (o->bounds_replaced) (void)VoBoundsGet(&o->own_bounds);
+  o->list_lent = VoPrimitiveListSet(o->primitives) == 0;
+  if (o->bounds_replaced) (void)VoSceneBoundsSet(&o->bounds);
+  o->own_light_list = s->light_list;
+  o->own_light_head = s->light_head;
+  o->own_light_count = s->light_count;
+  s->light_list = o->light_list;
+  s->light_head = o->light_head;
+  s->light_count = o->light_count;
+  s->casters_render = o->casters_render;
+}
+
+// What the callback left current kept as the application's, the builder's
+// back in place.
+void SceneTake(CallerState *state) {
+  auto *o = reinterpret_cast<OuterScene *>(state);
+  ShadingContext *s = o->s;
+  if (o->list_lent) {  // else the casters stayed current
+    o->primitives = VoPrimitiveListGet();
+    if (o->bounds_replaced) (void)VoBoundsGet(&o->bounds);
+    (void)VoPrimitiveListSet(o->own_primitives);
+  }
+  if (o->bounds_replaced) (void)VoSceneBoundsSet(&o->own_bounds);
+  o->light_list = s->light_list;
+  o->light_head = s->light_head;
+  o->light_count = s->light_count;
+  o->casters_render = s->casters_render;
+  s->light_list = o->own_light_list;
+  s->light_head = o->own_light_head;
+  s->light_count = o->own_light_count;
+  s->casters_render = 1;
+}
+
 void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrupts &stop) {
+  o->s = s;
+  o->state.lend = &SceneLend;
+  o->state.take = &SceneTake;
   o->primitives = VoPrimitiveListGet();
   VtPrimitive *area = d->kind == VO_LIGHT_AREA ? d->areaGeometry : nullptr;
   const bool area_casts = area != nullptr && (VoPrimitiveGetFlags(area) & VO_PRIMITIVE_NO_SHADOW_CAST) == 0;
@@ -338,9 +394,12 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
   o->casters = nullptr;
   CastersAdd(o->primitives, &o->casters, path, stop);
   if (area != nullptr) (void)VoPrimitiveSetShadowCasting(area, area_casts ? 1 : 0);
-  o->bounds_replaced = s->imaging.shadow_bounds_set != 0;
+  // The current list and the scene bounds are the application's, on its
+  // thread: a worker (whose map render is refused) leaves them alone.
+  o->swapped = OnApplicationThread();
+  o->bounds_replaced = o->swapped && s->imaging.shadow_bounds_set != 0;
   if (o->bounds_replaced) (void)VoBoundsGet(&o->bounds);
-  (void)VoPrimitiveListSet(o->casters);
+  if (o->swapped) (void)VoPrimitiveListSet(o->casters);
   if (o->bounds_replaced) {
     VtBounds box{};
     std::memcpy(&box, s->imaging.shadow_bounds, sizeof box);
@@ -352,10 +411,12 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
   o->casters_render = s->casters_render;
   s->casters_render = 1;
   (void)LightListSet(s, nullptr);  // the chain's references stay the list's
+  CallerStateEnter(&o->state);
 }
 
-void SceneLeave(ShadingContext *s, const OuterScene &o) {
-  (void)VoPrimitiveListSet(o.primitives);
+void SceneLeave(ShadingContext *s, OuterScene &o) {
+  CallerStateLeave(&o.state);
+  if (o.swapped) (void)VoPrimitiveListSet(o.primitives);
   (void)VoPrimitiveReferenceDestroy(o.casters, 0);
   if (o.bounds_replaced) (void)VoSceneBoundsSet(&o.bounds);
   s->light_list = o.light_list;
@@ -378,7 +439,10 @@ VtStatus ShadowCreate(ShadingContext *s, VtShader *light) {
   VtStatus st = 0;
   if (!stop.Stopped() && MapsKind(d->kind)) {
     (void)VoViewPush();
+    PushedView pushed{};
+    PushedViewEnter(&pushed);
     st = MapsMake(s, light, d);
+    PushedViewLeave(&pushed);
     (void)VoViewPop();
     if (d->shadowValid != 0) MapSourceKeep(s, light, source);
   }
@@ -453,7 +517,48 @@ void JitterRestart(float x, float y) {
   s->point.jitter_index = h % kJitterCount;
 }
 
+namespace {
+
+// The application's line output, repeat count and pixel mode in place, the
+// nested render's kept.
+void NestedLend(CallerState *state) {
+  auto *n = reinterpret_cast<NestedRender *>(state);
+  n->own_line_output = VoCallBackGet(kLineOutput);
+  (void)VoCallBackSet(kLineOutput, n->line_output);
+  if (n->repeat_held && VoControlGet(VO_CONTROL_REPEAT_COUNT, &n->own_repeat) == 0)
+    (void)VoControlSet(VO_CONTROL_REPEAT_COUNT, &n->repeat);
+  if (n->pixel_mode_held && VoControlGet(kPixelMode, &n->own_pixel_mode) == 0)
+    (void)VoControlSet(kPixelMode, &n->pixel_mode);
+}
+
+// What the callback left kept as the application's, the nested render's
+// back in place.
+void NestedTake(CallerState *state) {
+  auto *n = reinterpret_cast<NestedRender *>(state);
+  n->line_output = VoCallBackGet(kLineOutput);
+  (void)VoCallBackSet(kLineOutput, n->own_line_output);
+  if (n->repeat_held && VoControlGet(VO_CONTROL_REPEAT_COUNT, &n->repeat) == 0)
+    (void)VoControlSet(VO_CONTROL_REPEAT_COUNT, &n->own_repeat);
+  if (n->pixel_mode_held && VoControlGet(kPixelMode, &n->pixel_mode) == 0)
+    (void)VoControlSet(kPixelMode, &n->own_pixel_mode);
+}
+
+void PushedLend(CallerState *state) { view::ViewPushLend(&reinterpret_cast<PushedView *>(state)->lent); }
+void PushedTake(CallerState *state) { view::ViewPushTake(&reinterpret_cast<PushedView *>(state)->lent); }
+
+}  // namespace
+
+void PushedViewEnter(PushedView *v) {
+  v->state.lend = &PushedLend;
+  v->state.take = &PushedTake;
+  CallerStateEnter(&v->state);
+}
+
+void PushedViewLeave(PushedView *v) { CallerStateLeave(&v->state); }
+
 void NestedRenderEnter(NestedRender *n, uint32_t pixel_mode, VtProc receiver) {
+  n->state.lend = &NestedLend;
+  n->state.take = &NestedTake;
   n->sticky_word = StickyWord();
   n->sticky = n->sticky_word != nullptr ? *n->sticky_word : 0;
   if (n->sticky_word != nullptr) *n->sticky_word = 0;
@@ -472,9 +577,11 @@ void NestedRenderEnter(NestedRender *n, uint32_t pixel_mode, VtProc receiver) {
     mode.value.u = pixel_mode;
     (void)VoControlSet(kPixelMode, &mode);
   }
+  CallerStateEnter(&n->state);
 }
 
-void NestedRenderLeave(const NestedRender *n) {
+void NestedRenderLeave(NestedRender *n) {
+  CallerStateLeave(&n->state);
   if (n->pixel_mode_held) (void)VoControlSet(kPixelMode, &n->pixel_mode);
   if (n->repeat_held) (void)VoControlSet(VO_CONTROL_REPEAT_COUNT, &n->repeat);
   (void)VoCallBackSet(kLineOutput, n->line_output);

@@ -316,7 +316,8 @@ struct ShadingContext {
   float temporary_dPdt[3];
   // Image set-up.
   uint32_t image_initialised;
-  uint32_t image_depth;  // images initialised inside the outer one
+  uint32_t image_depth;       // images initialised inside the outer one
+  uint64_t lights_preparing;  // the VoExecute whose image prepares its lights (makes their maps), or 0
   ImageSaved image_saved[kImageNestingMost];
   uint32_t image_serial;    // raised by every outer image
   VtReference *image_list;  // the primitive list current when the outer image began

@@ -1,0 +1,356 @@
+// Calls an application makes from a render's progress callback, one table
+// of them: changes of the primitive list, the light list, the view's
+// resolution and its pinhole, and renders started there into the image
+// driver or into the outer render's own file driver. Each row runs in a
+// process of its own for each render class at 0 and 4 workers, at the
+// render's first and at its last progress report, with the stage's lights
+// or with a spot light casting shadows (whose map render makes the first
+// reports of the shading classes). A change stays set, and the next render
+// equals a fresh session's that made the change without a render around
+// it; a render started there answers and draws what it does alone, or is
+// refused with a diagnostic, and the outer render's picture is its own.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vo/vo_driver.h>
+
+#include "misuse/stage.h"
+#include "support/test_support.h"
+
+namespace misuse {
+namespace {
+
+enum class Act { kList, kLights, kResolution, kPinhole, kImageRender, kFileRender };
+constexpr const char *kActNames[] = {"list",    "light list",   "resolution",
+                                     "pinhole", "image render", "file render"};
+
+VtTypedValue Point(float x, float y, float z) {
+  VtTypedValue v{};
+  v.type = VtPoint;
+  v.value.v[0] = x, v.value.v[1] = y, v.value.v[2] = z;
+  return v;
+}
+
+// The stage, another list (the square under a small caster), another light
+// list (a distant light) and, for the spot rows, the spot's list current.
+struct Scene {
+  explicit Scene(bool spot) : stage(Square()) {
+    const float corners[12] = {-0.4f, -0.4f, 0.6f, 0.4f, -0.4f, 0.6f, 0.4f, 0.4f, 0.6f, -0.4f, 0.4f, 0.6f};
+    const uint32_t ids[1] = {VO_VERT_WORLD};
+    VtTypedValue data[1]{};
+    data[0].type = VtGenericPtr;
+    data[0].value.p = const_cast<float *>(corners);
+    caster = VoPrimitiveCreatePolygon(4, 1, ids, data);
+    VtPrimitive *both[2] = {stage.primitive(), caster};
+    other_list = caster != nullptr ? VoPrimitiveListCreate(2, both) : nullptr;
+    VtShader *distant = VoShaderCreate(VO_SHADER_LIGHT, "distant");
+    other_lights = Ring({VoShaderCreate(VO_SHADER_LIGHT, "ambient"), distant});
+    ok = stage.ok() && other_list != nullptr && other_lights != nullptr;
+    if (spot) {
+      VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "spot");
+      VtTypedValue size{};
+      size.type = VtInt32;
+      size.value.i = 64;
+      const VtTypedValue at = Point(0.5f, 0.3f, 5), to = Point(0, 0, 0);
+      spot_lights = Ring({VoShaderCreate(VO_SHADER_LIGHT, "ambient"), light});
+      // One sample a shadow test: no jitter cursor that the renders' order steps.
+      VtTypedValue one = size;
+      one.value.i = 1;
+      ok = ok && VoShaderSetArg(light, "shadow quality", &one) == 0;
+      ok = ok && spot_lights != nullptr && VoShaderSetArg(light, "location", &at) == 0 &&
+           VoShaderSetArg(light, "to", &to) == 0 && ShadowsOn(light) == 0 &&
+           VoShaderSetArg(light, "shadow resolution", &size) == 0 && VoLightListSet(spot_lights) == 0;
+    }
+  }
+  static VtReference *Ring(std::initializer_list<VtShader *> lights) {
+    VtReference *ring = nullptr;
+    for (VtShader *l : lights) {
+      if (l == nullptr) return nullptr;
+      ring = VoShaderReferenceAppend(ring, VoShaderReferenceCreate(l));  // VoTerminate gives them back
+    }
+    return ring;
+  }
+  Stage stage;
+  VtPrimitive *caster = nullptr;
+  VtReference *other_list = nullptr, *other_lights = nullptr, *spot_lights = nullptr;
+  bool ok = false;
+};
+
+// A render of 0xc0001 into the image driver (no screen buffer current for
+// it): its status and the image.
+VtStatus ImageRender(std::vector<uint8_t> *bytes) {
+  VtImage *image = VoImageCreate();
+  if (image == nullptr) return VO_STATUS_NO_MEMORY;
+  image->width = 16, image->height = 12;
+  VtDriverRecord *was = VoDriverGet();
+  VtScreenBuffer *buffer = VoScreenBufferGet();
+  EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
+  VtTypedValue v{};
+  v.type = VtGenericPtr;
+  v.value.p = image;
+  VtStatus st = VoImageAllocateData(image) | VoDriverSet(VoDriverFindFromName("vodrvimg")) |
+                VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+  st |= VoExecute(0xc0001);
+  const auto *data = static_cast<const uint8_t *>(image->data);
+  bytes->assign(data, data + 3 * 16 * 12);
+  v.value.p = nullptr;
+  (void)VoControlSet(VO_CONTROL_DRIVER_IMAGE, &v);
+  (void)VoDriverSet(was);
+  EXPECT_EQ(VoScreenBufferSet(buffer), 0u);
+  (void)VoImageDestroy(image);
+  return st;
+}
+
+// What the callback does, and what it saw.
+struct Call {
+  Act act = Act::kList;
+  Scene *scene = nullptr;
+  int trigger = 0, calls = 0;
+  VtStatus answer = 0;
+  size_t diagnostics = 0;  // posted while it ran
+  std::vector<uint8_t> image;
+};
+Call g_call{};
+
+void Apply(Act act, Scene &s, Call *call) {
+  const float eye1[3] = {-2, 1, 5}, eye2[3] = {1.5f, -1, 4}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  switch (act) {
+    case Act::kList: EXPECT_EQ(VoPrimitiveListSet(s.other_list), 0u); break;
+    case Act::kLights: EXPECT_EQ(VoLightListSet(s.other_lights), 0u); break;
+    case Act::kResolution:
+      EXPECT_EQ(VoViewSetResolution(nullptr, Stage::kWidth, Stage::kHeight, 1.5), 0u);
+      break;
+    case Act::kPinhole:
+      EXPECT_EQ(VoViewSetPinhole(nullptr, eye1, reference, up, VO_PROJECTION_PERSPECTIVE, 50), 0u);
+      EXPECT_EQ(VoViewSetPinhole(nullptr, eye2, reference, up, VO_PROJECTION_PERSPECTIVE, 45), 0u);
+      break;
+    case Act::kImageRender: call->answer = ImageRender(&call->image); break;
+    case Act::kFileRender: call->answer = VoExecute(0xc0001); break;
+  }
+}
+
+VtStatus OnProgress(uint32_t, VtTypedValue *) {
+  if (++g_call.calls != g_call.trigger) return 0;
+  const size_t before = vo_test::Recorded().size();
+  Apply(g_call.act, *g_call.scene, &g_call);
+  g_call.diagnostics = vo_test::Recorded().size() - before;
+  return 0;
+}
+
+// The outer render: into the stage's screen buffer, or into a BMP file
+// (file rows); its status and picture or file bytes.
+struct Outer {
+  VtStatus status;
+  std::vector<float> picture;
+  std::vector<char> file;
+};
+Outer Render(const Scene &s, uint32_t code, int32_t workers, bool to_file) {
+  VtTypedValue band{};
+  band.type = VtNat32;
+  band.value.u = 1;  // bands of a row and more go to the workers
+  EXPECT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &band), 0u);
+  Outer o{};
+  if (!to_file) {
+    o.status = s.stage.Render(code, workers, &o.picture);
+    return o;
+  }
+  const vo_test::TempDir dir;
+  const std::string path = dir.File("outer.bmp");
+  std::FILE *out = std::fopen(path.c_str(), "wb");
+  VtDriverRecord *bmp = VoDriverFindFromName("vodrvbmp");
+  VtTypedValue v{};
+  v.type = VtGenericPtr;
+  v.value.p = out;
+  EXPECT_EQ(
+      VoScreenBufferSet(nullptr) | VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v) | VoDriverSet(bmp),
+      0u);
+  v.type = VtInt32;
+  v.value.i = workers;
+  EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+  o.status = VoExecute(code);
+  v.type = VtGenericPtr;
+  v.value.p = nullptr;
+  (void)VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v);
+  (void)VoDriverSet(VoDriverFindFromName("vodrvnul"));
+  std::fclose(out);
+  std::ifstream in(path, std::ios::binary);
+  o.file.assign(std::istreambuf_iterator<char>(in), {});
+  return o;
+}
+
+struct Row {
+  Act act;
+  uint32_t code;
+  int32_t workers;
+  bool last;  // at the last progress report, else at the first
+  bool spot;
+};
+
+// The pictures that tell a change: the next render of the class (0xc0002
+// after a hidden-line one, which draws no pixels) and of 0xc0002.
+std::vector<std::vector<float>> Next(const Scene &s, uint32_t code, int32_t workers) {
+  std::vector<std::vector<float>> pictures;
+  for (uint32_t next : {code, 0xc0002u})
+    if (next != 0x190001) pictures.push_back(Render(s, next, workers, false).picture);
+  return pictures;
+}
+
+// In a fresh session: the change made with no render around it and the
+// next pictures; the reports of an undisturbed render; a render of the
+// callback's alone; the outer render alone.
+struct Reference {
+  std::vector<std::vector<float>> next;
+  int calls = 0;
+  VtStatus inner_status = 0;
+  std::vector<uint8_t> inner_image;
+  Outer outer;
+};
+
+std::string RunRow(const Row &r) {
+  // The checks made in this process, after those the parent made.
+  const ::testing::TestResult *checks = ::testing::UnitTest::GetInstance()->current_test_info()->result();
+  const int checks_before = checks->total_part_count();
+  const bool renders = r.act == Act::kImageRender || r.act == Act::kFileRender;
+  const bool to_file = r.act == Act::kFileRender;
+  Reference ref;
+  {
+    if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+    Scene s(r.spot);
+    if (!s.ok) return "the scene was not made";
+    g_call = Call{};
+    g_call.act = r.act, g_call.scene = &s;
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0u);
+    ref.outer = Render(s, r.code, r.workers, to_file);
+    ref.calls = g_call.calls;
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+    if (r.act == Act::kImageRender) ref.inner_status = ImageRender(&ref.inner_image);
+    if (!renders) {
+      Apply(r.act, s, nullptr);
+      ref.next = Next(s, r.code, r.workers);
+    }
+  }
+  if (VoTerminate() != 0) return "VoTerminate answered otherwise";
+  if (ref.calls == 0) return "";  // a class that reports no progress here
+  std::string fault;
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start again";
+  {
+    Scene s(r.spot);
+    if (!s.ok) return "the scene was not made again";
+    g_call = Call{};
+    g_call.act = r.act, g_call.scene = &s, g_call.trigger = r.last ? ref.calls : 1;
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0u);
+    const Outer outer = Render(s, r.code, r.workers, to_file);
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+    if (g_call.calls < g_call.trigger) fault += "the callback was not reached; ";
+    if (renders) {
+      const bool refused = (g_call.answer & VO_STATUS_BAD_ARGUMENT) == VO_STATUS_BAD_ARGUMENT;
+      if (refused && g_call.diagnostics == 0) fault += "the render started there was refused unsaid; ";
+      if (!refused && r.act == Act::kImageRender &&
+          (g_call.answer != ref.inner_status || g_call.image != ref.inner_image))
+        fault += "the render started there answered or drew otherwise than alone (" +
+                 std::to_string(g_call.answer) + " for " + std::to_string(ref.inner_status) + ", " +
+                 std::to_string(std::inner_product(g_call.image.begin(), g_call.image.end(),
+                                                   ref.inner_image.begin(), 0, std::plus<>(),
+                                                   std::not_equal_to<>())) +
+                 " bytes); ";
+      if (outer.status != ref.outer.status) fault += "the outer render answered otherwise; ";
+      if (outer.picture != ref.outer.picture) fault += "the outer render drew otherwise; ";
+      // The outer picture is whole and first in its stream.
+      if (outer.file.size() < ref.outer.file.size() ||
+          !std::equal(ref.outer.file.begin(), ref.outer.file.end(), outer.file.begin()))
+        fault += "the outer render's file is not its own; ";
+    } else {
+      if (r.act == Act::kList && VoPrimitiveListGet() != s.other_list) fault += "the list set did not stay; ";
+      if (r.act == Act::kLights && VoLightListGet() != s.other_lights)
+        fault += "the lights set did not stay; ";
+      const std::vector<std::vector<float>> next = Next(s, r.code, r.workers);
+      for (size_t i = 0; i < next.size(); ++i)
+        if (next[i] != ref.next[i])
+          fault += "next render " + std::to_string(i) + " differs from a fresh session's; ";
+    }
+  }
+  if (VoTerminate() != 0) fault += "VoTerminate answered otherwise; ";
+  for (int i = checks_before; i < checks->total_part_count(); ++i)
+    if (checks->GetTestPartResult(i).failed()) {
+      fault += "a check failed; ";
+      break;
+    }
+  return fault;
+}
+
+TEST(CallbackCalls, WhatAProgressCallbackDoesActsOnTheApplicationsSceneAndRendersStartedThereRunAsAlone) {
+  for (int act = 0; act < static_cast<int>(std::size(kActNames)); ++act)
+    for (uint32_t code : {0xc0001u, 0x200001u, 0x70001u, 0x190001u, 0x600004u})
+      for (int32_t workers : {0, 4})
+        for (bool last : {false, true})
+          for (bool spot : {false, true}) {
+            const Row row{static_cast<Act>(act), code, workers, last, spot};
+            SCOPED_TRACE(::testing::Message()
+                         << kActNames[act] << " from render 0x" << std::hex << code << std::dec << " on "
+                         << workers << " workers at its " << (last ? "last" : "first") << " report"
+                         << (spot ? ", a spot casting shadows" : ""));
+            EXPECT_EQ(ForkedFault([&] { return RunRow(row); }), "");
+          }
+}
+
+// The interface serves one application thread at a time: a second thread's
+// render before the first thread's and after it runs; while the first
+// thread's render is in its progress callback, the second thread's is
+// refused (message 2908) and the first render answers and draws as alone.
+std::string RunThreads(uint32_t code, int32_t workers) {
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  std::string fault;
+  {
+    const Stage stage(Square());
+    if (!stage.ok()) return "the stage was not made";
+    auto other = [&] {
+      VtStatus answer = 0;
+      std::thread([&] { answer = VoExecute(code); }).join();
+      return answer;
+    };
+    std::vector<float> alone, picture, after;
+    const VtStatus status = stage.Render(code, workers, &alone);
+    if (other() != status) fault += "a second thread's render before answered otherwise; ";
+    static VtStatus during;
+    static std::function<VtStatus()> call;
+    during = 0;
+    call = other;
+    auto progress = [](uint32_t, VtTypedValue *) -> VtStatus {
+      if (call) during = call();
+      call = nullptr;
+      return 0;
+    };
+    vo_test::Recorded().clear();
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+progress)), 0u);
+    if (stage.Render(code, workers, &picture) != status) fault += "the render answered otherwise; ";
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+    if (picture != alone) fault += "the render drew otherwise; ";
+    if (during != VO_STATUS_BAD_ARGUMENT || vo_test::WithMessage(2908).size() != 1)
+      fault += "a second thread's render during the callback was not refused with 2908; ";
+    if (other() != status) fault += "a second thread's render after answered otherwise; ";
+    if (stage.Render(code, workers, &after) != status || after != alone) fault += "a later render differs; ";
+  }
+  if (VoTerminate() != 0) fault += "VoTerminate answered otherwise; ";
+  return fault;
+}
+
+TEST(CallbackCalls, AnotherApplicationThreadsRenderIsRefusedWhileARenderRuns) {
+  for (uint32_t code : {0xc0001u, 0x200001u, 0x70001u})
+    for (int32_t workers : {0, 4}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "render 0x" << std::hex << code << std::dec << " on " << workers << " workers");
+      EXPECT_EQ(ForkedFault([&] { return RunThreads(code, workers); }), "");
+    }
+}
+
+}  // namespace
+}  // namespace misuse
