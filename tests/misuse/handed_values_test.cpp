@@ -2,10 +2,10 @@
 // look: the vertices given to VoVertexInterpolate, a property value a script
 // writes in line where a setter takes its address, a negative count of
 // frames averaged, the primitive a shade context is given, and the current
-// list the OpenGL back end's stop walks after a legal destroy. Each row runs
-// in a process of its own (a fork, the library started there), so that a
-// crash fails one row and not the table; a refused call answers 0x20000012
-// with its diagnostic and leaves what it was given as it was.
+// list the OpenGL back end renders and its stop walks after a legal destroy.
+// Each row runs in a process of its own (a fork, the library started there),
+// so that a crash fails one row and not the table; a refused call answers
+// 0x20000012 with its diagnostic and leaves what it was given as it was.
 
 #include <gtest/gtest.h>
 
@@ -188,17 +188,62 @@ std::string ShadeContextPrimitives() {
   return fault;
 }
 
-// A primitive destroyed while the current list names it (legal outside a
-// render) took its record with it: the back end's stop has nothing to say.
-std::string OpenGLStopAfterALegalDestroy() {
+// A triangle of side 1 whose lower left corner is at (x, y, 0), facing +z.
+VtPrimitive *TriangleAt(float x, float y) {
   const uint32_t world[1] = {VO_VERT_WORLD};
-  VtPrimitive *both[2] = {Triangle(1, world), Triangle(1, world)};
-  VtReference *list = VoPrimitiveListCreate(2, both);
-  std::string fault = Check("VoPrimitiveListSet", VoPrimitiveListSet(list), 0);
+  const float corners[9] = {x, y, 0, x + 1, y, 0, x, y + 1, 0};
+  VtTypedValue data[1] = {Address(corners)};
+  return VoPrimitiveCreatePolygon(3, 1, world, data);
+}
+
+// The picture of one OpenGL render into the image driver's image.
+std::string Rendered(VtImage *image, VtStatus *status) {
+  *status = VoOpenGLRender();
+  if (image->data == nullptr) return "no picture";
+  return std::string(reinterpret_cast<const char *>(image->data),
+                     static_cast<size_t>(image->bytes_per_row) * static_cast<size_t>(image->height));
+}
+
+// A primitive destroyed while the current list names it (legal outside a
+// render) took its record with it: a render draws what is left, as a list
+// of the survivor alone draws it, and the back end's stop has nothing to
+// say.
+std::string OpenGLAfterALegalDestroy() {
+  VtPrimitive *both[2] = {TriangleAt(-1.5f, -0.5f), TriangleAt(0.5f, -0.5f)};
+  VtReference *list = VoPrimitiveListCreate(2, both), *survivor = VoPrimitiveListCreate(1, both);
+  VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "eye");
+  void *lights_array[1] = {light};
+  VtImage *image = VoImageCreate();
+  VtDriverRecord *driver = VoDriverFindFromName("vodrvimg");
+  if (list == nullptr || survivor == nullptr || light == nullptr || image == nullptr || driver == nullptr)
+    return "nothing was made; ";
+  image->width = image->height = 16;
+  const VtTypedValue target = Address(image);
+  const float eye[3] = {0, 0, 5}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+  std::string fault =
+      Check("VoLightListSet", VoLightListSet(VoReferenceListCreateFromArray(1, lights_array)), 0);
+  fault += Check("VoDriverSet", VoDriverSet(driver), 0);
+  fault += Check("VoDriverSetControl", VoDriverSetControl(driver, VO_CONTROL_DRIVER_IMAGE, &target), 0);
+  fault += Check("VoViewSetResolution", VoViewSetResolution(nullptr, 16, 16, 1.0), 0);
+  fault +=
+      Check("VoViewSetPinhole", VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 60.0), 0);
   fault += Check("VoOpenGLInitialise", VoOpenGLInitialise(), 0);
-  fault += Check("VoPrimitiveDestroy", VoPrimitiveDestroy(both[0]), 0);
-  fault += Check("VoOpenGLTerminate", VoOpenGLTerminate(), 0);
+  VtStatus st = 0;
+  fault += Check("VoPrimitiveListSet(the survivor)", VoPrimitiveListSet(survivor), 0);
+  const std::string alone = Rendered(image, &st);
+  fault += Check("VoOpenGLRender(the survivor)", st, 0);
+  fault += Check("VoPrimitiveListSet(both)", VoPrimitiveListSet(list), 0);
+  const std::string whole = Rendered(image, &st);
+  fault += Check("VoOpenGLRender(both)", st, 0);
+  fault += Check("VoPrimitiveDestroy", VoPrimitiveDestroy(both[1]), 0);
+  const std::string after = Rendered(image, &st);
+  if (!vo_test::Recorded().empty()) fault += "the render after the destroy posted a diagnostic; ";
+  fault += Check("VoOpenGLRender(after the destroy)", st, 0);
+  if (after != alone) fault += "the render after the destroy drew another scene; ";
+  if (whole == alone) fault += "the destroyed triangle was never seen; ";
+  const VtStatus stop = VoOpenGLTerminate();
   if (!vo_test::Recorded().empty()) fault += "the stop posted a diagnostic; ";
+  fault += Check("VoOpenGLTerminate", stop, 0);
   return fault;
 }
 
@@ -207,7 +252,8 @@ const Row kRows[] = {
     {"property values a script writes in line", &ScriptPropertyValues},
     {"negative counts of frames averaged", &NegativeFrameCounts},
     {"primitives given to a shade context", &ShadeContextPrimitives},
-    {"the OpenGL back end stopped after a listed primitive's destroy", &OpenGLStopAfterALegalDestroy},
+    {"the OpenGL back end rendering and stopped after a listed primitive's destroy",
+     &OpenGLAfterALegalDestroy},
 };
 
 TEST(HandedValues, WhatAnApplicationHandsInIsCheckedBeforeItIsReadOrWritten) {

@@ -612,7 +612,8 @@ VtStatus MembersDraw(VtOpenGLContext *c, Frame *f, VtPrimitive *list, VtOpenGLMa
                      VtShader *space) {
   VtStatus s = 0;
   ForEachNode(ListMembers(list), [&](VtReference *node) {
-    s |= PrimitiveDraw(c, f, static_cast<VtPrimitive *>(node->data), cache, space);
+    auto *p = static_cast<VtPrimitive *>(node->data);
+    if (MemberDrawn(p)) s |= PrimitiveDraw(c, f, p, cache, space);
   });
   return s;
 }
@@ -757,8 +758,10 @@ VtStatus DeferredDraw(VtOpenGLContext *c, Frame *f) {
     f->depth = 0;
     MatrixLoad(f);
     c->mirrored[0] = d->mirrored;
+    // A primitive destroyed since it was deferred took its record and
+    // material cache with it: nothing of it is read.
     VtStatus read = 0;
-    VtOpenGLPrimitiveData *record = RecordOf(d->primitive, &read);
+    VtOpenGLPrimitiveData *record = PrimitiveLive(d->primitive) ? RecordOf(d->primitive, &read) : nullptr;
     if (record != nullptr && d->cache != nullptr) {
       c->current_primitive = d->primitive;
       const uint32_t saved = c->transform_depth;

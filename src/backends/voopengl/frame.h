@@ -9,7 +9,9 @@
 //   coordinates are made in world space);
 // - deferred records copy the matrices and the mirroring parity they were
 //   drawn under; their material caches stay held by the primitives'
-//   records for the frame.
+//   records for the frame, unless the application destroys a primitive
+//   between its deferral and image end (it is then not drawn);
+// - a list member the application destroyed is passed over (MemberDrawn).
 #pragma once
 
 #include "scene/vogeom/face.h"
@@ -48,6 +50,12 @@ Frame *CurrentFrame();
 
 // Loads matrices[depth] as OpenGL's model-view matrix.
 void MatrixLoad(Frame *f);
+
+// Whether a member of a list walked (the scene's ring or a group's) is
+// drawn: a primitive the application destroyed while the list still names
+// it (a legal destroy outside a render) is passed over in silence, as its
+// record went with it; a null member goes on to the drawing procedure's 2.
+inline bool MemberDrawn(const VtPrimitive *p) { return p == nullptr || PrimitiveLive(p); }
 
 // The drawing procedure: a primitive with the inherited material cache and
 // texture space (lists and groups pass theirs on).

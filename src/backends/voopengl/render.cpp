@@ -486,12 +486,14 @@ VtStatus ListRender(VtOpenGLContext *c, Frame *f, VtReference *list) {
   if (list == nullptr) return VO_STATUS_UNAVAILABLE;
   VtStatus s = 0;
   ForEachNode(list, [&](VtReference *node) {
+    auto *p = static_cast<VtPrimitive *>(node->data);
+    if (!MemberDrawn(p)) return;
     c->current_cache = nullptr;
     c->vertex_space = nullptr;
     c->transform_depth = 0;
     f->depth = 0;
     MatrixLoad(f);
-    s |= PrimitiveDraw(c, f, static_cast<VtPrimitive *>(node->data), &c->default_cache, nullptr);
+    s |= PrimitiveDraw(c, f, p, &c->default_cache, nullptr);
   });
   return s;
 }
