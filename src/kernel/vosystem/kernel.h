@@ -138,6 +138,8 @@ VtStatus OtherThreadRefuse(const char *procedure);
 using RenderAfterProc = void (*)(void *object);
 bool RenderAfter(void *object, RenderAfterProc proc);
 bool RenderAfterWaits();  // a release or change made now would wait
+// True when object waits in the queue (asked on the application's thread).
+bool RenderAfterHolds(const void *object);
 void RenderAfterRun();
 
 // The library's own temporaries (a worker context's copies of lights, the

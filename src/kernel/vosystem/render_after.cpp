@@ -51,6 +51,14 @@ bool RenderAfter(void *object, RenderAfterProc proc) {
   return true;
 }
 
+bool RenderAfterHolds(const void *object) {
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr || k->after == nullptr || ThreadIdentity() != k->threads.main_identity) return false;
+  for (const RenderAfterQueue::Entry &e : k->after->entries)
+    if (e.object == object) return true;
+  return false;
+}
+
 void RenderAfterRun() {
   VtKernelContext *k = Kernel();
   if (k == nullptr || k->after == nullptr) return;

@@ -11,6 +11,7 @@
 // readers' limit (a small compressed body can declare any size).
 
 #include <cctype>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -288,6 +289,13 @@ VtStatus ImageReaderAllocate(VtImage *image) {
 }
 
 bool ImageIsLive(const VtImage *image) { return LiveMaster(image, nullptr) != nullptr; }
+
+bool ImageKept(const VtImage *image) {
+  if (image == nullptr) return false;
+  // The queue holds the node; only its address is compared, nothing read.
+  const uintptr_t node = reinterpret_cast<uintptr_t>(image) - offsetof(ImageNode, image);
+  return RenderAfterHolds(reinterpret_cast<const void *>(node));
+}
 
 VtStatus ImageReadStatus() {
   const DriverState *s = Master();

@@ -11,6 +11,9 @@ namespace vo::driver {
 // True when the image is one of the framework's live images; false for a
 // null, destroyed or foreign address, and before the framework starts.
 bool ImageIsLive(const VtImage *image);
+// True when the image was destroyed while the render running on the
+// application's thread reads it: its pixels stay until that render ends.
+bool ImageKept(const VtImage *image);
 
 // The most pixels an image reader makes (VO_CONTROL_IMAGE_PIXEL_LIMIT);
 // the default before the framework starts.

@@ -197,6 +197,9 @@ const char *ImageRefusal(const VtImage *image);
 // framework's live images; false for a null, destroyed or foreign address,
 // and before the framework starts.
 bool ImageIsLive(const VtImage *image);
+// True for an image destroyed while the running render reads it, whose
+// pixels stay readable until that render ends.
+bool ImageKept(const VtImage *image);
 
 // Textures and shadow-map sampling, from the modules that make them.
 VtTexture *TextureRead(const char *name, uint32_t channels);

@@ -31,4 +31,6 @@ double LightSampleShadow(float u, float v, float depth, VtLightData *light, VtSh
 
 bool ImageIsLive(const VtImage *image) { return driver::ImageIsLive(image); }
 
+bool ImageKept(const VtImage *image) { return driver::ImageKept(image); }
+
 }  // namespace vo::shaderlib

@@ -179,7 +179,9 @@ VtStatus ImagePrepare(void *block) {
 // before any pixel is shaded (once per image, whatever holds the shader).
 VtStatus ImagePrerender(void *block) {
   auto *b = static_cast<ImageBackground *>(block);
-  if (b->inUse != nullptr && b->inUse != b->read) b->inUse = UsableOrNull(b->inUse);
+  // An image destroyed during the running render stays readable until it
+  // ends: a render started inside it draws what the outer one draws.
+  if (b->inUse != nullptr && b->inUse != b->read && !ImageKept(b->inUse)) b->inUse = UsableOrNull(b->inUse);
   return 0;
 }
 
