@@ -1,7 +1,8 @@
 /* A ray-traced scene lit by an area light, through the C interface alone:
  * a matte floor 8 x 8 at z = 0, a 1 x 1 emitting quad at z = 2 facing down
  * (the "area" light on it emitting 4 in each channel, ray-traced
- * shadows, the second light pass on),
+ * shadows, the second light pass on, unless AreaSceneRenderWith asks for
+ * depth maps or the pass off),
  * a 0.4 x 0.4 matte square at z = 1 between them casting a soft shadow,
  * and a spot at (2, 0, 3) aimed straight down whose cone the
  * "light scattering" foreground makes visible. 32 x 24 pixels from
@@ -43,10 +44,13 @@ static inline VtStatus AreaSceneBoolean(uint32_t code, int on) {
 }
 
 /* Renders the scene into the file with the worker count (INT32_MIN keeps
- * the library's; any other count also lets bands of one row run threaded):
- * 0 when every step succeeded. The library is started and terminated
- * here. */
-static inline int AreaSceneRender(const char *path, int32_t workers) {
+ * the library's; any other count also lets bands of one row run threaded),
+ * the second light pass on or off and the area light's depth maps of the
+ * resolution (0: ray-traced shadows): 0 when every step succeeded, 5
+ * when the render alone failed, else 4. The library is started and
+ * terminated here. */
+static inline int AreaSceneRenderWith(const char *path, int32_t workers, int second_pass,
+                                      int32_t shadow_resolution) {
   const float eye[3] = {0, -6, 5}, reference[3] = {0, 0, 0.5f}, up[3] = {0, 0, 1};
   VtPrimitive *prims[3];
   VtMaterial *matte;
@@ -55,7 +59,7 @@ static inline int AreaSceneRender(const char *path, int32_t workers) {
   VtDriverRecord *tga;
   VtTypedValue v;
   VtStatus st = 0;
-  int i, failed = 0;
+  int i, failed = 0, rendered = 0;
 
   if (VoInitialise() != 0) return 1;
   VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, (VtProc)SceneQuiet);
@@ -90,7 +94,7 @@ static inline int AreaSceneRender(const char *path, int32_t workers) {
   st |= VoShaderSetArg(area, "primitive", &v);
   memset(&v, 0, sizeof v);
   v.type = VtInt32;
-  v.value.i = 0;
+  v.value.i = shadow_resolution;
   st |= VoShaderSetArg(area, "shadow resolution", &v);
   st |= SceneArgFloat(area, "noise factor", 0.25f);
   st |= SceneArgTriple(area, "unshot", VtColourType, 4, 4, 4);
@@ -110,11 +114,11 @@ static inline int AreaSceneRender(const char *path, int32_t workers) {
   st |= VoLightListSet(lights);
   scene = VoPrimitiveListCreate(3, prims);
   st |= VoPrimitiveListSet(scene);
-  st |= AreaSceneBoolean(VO_CONTROL_SHADER_SECOND_LIGHT_PASS, 1);
+  st |= AreaSceneBoolean(VO_CONTROL_SHADER_SECOND_LIGHT_PASS, second_pass);
   st |= VoViewSetResolution(NULL, 32, 24, 1.0);
   st |= VoViewSetPinhole(NULL, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 50.0);
   failed |= st != 0;
-  if (!failed) failed |= SceneRenderToFile(tga, path, 0x70001) != 0;
+  if (!failed) rendered = SceneRenderToFile(tga, path, 0x70001) == 0;
 
   VoForegroundSet(NULL);
   VoLightListSet(NULL);
@@ -125,7 +129,11 @@ static inline int AreaSceneRender(const char *path, int32_t workers) {
   for (i = 0; i < 3; ++i) failed |= VoPrimitiveDestroy(prims[i]) != 0;
   failed |= VoMaterialDestroy(matte) != 0;
   failed |= VoTerminate() != 0;
-  return failed ? 4 : 0;
+  return failed ? 4 : rendered ? 0 : 5;
+}
+
+static inline int AreaSceneRender(const char *path, int32_t workers) {
+  return AreaSceneRenderWith(path, workers, 1, 0);
 }
 
 #endif /* VO_TEST_AREA_SCENE_H */
