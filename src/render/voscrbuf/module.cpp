@@ -140,7 +140,7 @@ Context *State() { return g_state.Get(); }
 
 namespace {
 
-bool Registered(const VtScreenBuffer *b, bool readable_only) {
+bool Listed(const VtScreenBuffer *b, bool readable_only) {
   const Context *c = g_state.Get();
   bool registered = false;
   if (c != nullptr && b != nullptr && b != c->private_target) {
@@ -152,14 +152,14 @@ bool Registered(const VtScreenBuffer *b, bool readable_only) {
 }
 
 VtScreenBuffer *Registered(VtScreenBuffer *b, uint32_t message, bool readable_only) {
-  if (Registered(b, readable_only)) return b;
+  if (Listed(b, readable_only)) return b;
   Post(kRefused, message, kModule);
   return nullptr;
 }
 
 }  // namespace
 
-bool Live(const VtScreenBuffer *b) { return Registered(b, false); }
+bool Live(const VtScreenBuffer *b) { return Listed(b, false); }
 
 VtScreenBuffer *Checked(VtScreenBuffer *b, uint32_t message) { return Registered(b, message, false); }
 
