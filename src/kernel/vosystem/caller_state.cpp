@@ -1,6 +1,8 @@
 // The states the library's own renders put in place of the application's,
 // lent back to the application's callbacks (kernel.h, CallerState).
 
+#include <atomic>
+
 #include "kernel/vosystem/kernel.h"
 
 namespace vo {
@@ -8,6 +10,8 @@ namespace vo {
 namespace {
 
 constinit thread_local CallerState *t_innermost_state = nullptr;
+// A code address, the same for every start of the library.
+constinit std::atomic<VtProc> g_library_poll{nullptr};
 constinit thread_local const CallerStateLent *t_innermost_callback = nullptr;
 
 // Takes the states from stop (excluded) inward to state, the outermost
@@ -20,6 +24,12 @@ void TakeFrom(CallerState *state, const CallerState *stop) {
 }
 
 }  // namespace
+
+void LibraryPollSet(VtProc poll) { g_library_poll.store(poll, std::memory_order_relaxed); }
+
+bool LibraryPoll(VtProc proc) {
+  return proc != nullptr && proc == g_library_poll.load(std::memory_order_relaxed);
+}
 
 // A work-farm worker makes no application callback: the states a render
 // on a worker replaces are not entered there.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include <vo/vo_types.h>
 
@@ -230,8 +231,17 @@ class CallerStateLent {
 // True when the VoExecute of serial inner runs inside that of outer on the
 // calling thread.
 bool ExecuteWithin(uint64_t inner, uint64_t outer);
+// The driver framework's own interrupt poll, which every driver without a
+// poll of its own shares, runs no application code: it is called without
+// lending, since lending where a render has put its own driver operations in
+// place announces changed callbacks to every module, and the hidden-line
+// stages poll every few dozen points.
+void LibraryPollSet(VtProc poll);
+bool LibraryPoll(VtProc proc);
 template <class Call>
 inline auto InCallerState(Call call) {
+  if constexpr (std::is_pointer_v<Call>)
+    if (LibraryPoll(reinterpret_cast<VtProc>(call))) return call();
   const CallerStateLent lent;
   return call();
 }

@@ -61,6 +61,7 @@ VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
 }  // namespace
 
 VtStatus EntryNullDriver(uint32_t query, VtTypedValue *answer) {
+  LibraryPollSet(reinterpret_cast<VtProc>(&Poll));
   static constexpr BuiltInDriver kDriver = {"vodrvnul", &ControlSetRefused, &NullControlGet, &Lookup};
   return BuiltInAnswer(kDriver, query, answer);
 }
