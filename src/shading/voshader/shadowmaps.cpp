@@ -628,7 +628,9 @@ VtStatus LightShadowCreate(VtShader *light) {
 void LightShadowRelease(VtShader *light) {
   if (LibraryStopped()) return;
   ShadingContext *s = StateGet();
-  if (s != nullptr && light != nullptr && ShaderLive(s, light)) ShadowDrop(s, light);
+  // Called as the light's data goes, after the light has left the register
+  // of live shaders: its maps go with it.
+  if (s != nullptr && light != nullptr) ShadowDrop(s, light);
 }
 
 }  // namespace vo::shader
