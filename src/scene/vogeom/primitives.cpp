@@ -323,8 +323,10 @@ VtStatus VoPrimitiveListSet(VtReference *list) {
 // (VoReferenceListRemoveData, below this module): the module takes that
 // ring as its list, and what the list covers has changed.
 VtReference *SceneList(GeomState *g) {
+  // A work-farm worker reads the list its render started with: the
+  // application's thread may move the word while the workers run.
   const VtKernelContext *k = Kernel();
-  if (k == nullptr || k->scene_ring == g->scene_list) return g->scene_list;
+  if (k == nullptr || !OnApplicationThread() || k->scene_ring == g->scene_list) return g->scene_list;
   auto *list = const_cast<VtReference *>(k->scene_ring);
   const uint64_t count = RingLength(list);
   g->scene_list = list;
