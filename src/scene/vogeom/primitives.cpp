@@ -311,7 +311,8 @@ VtStatus VoPrimitiveListSet(VtReference *list) {
     return VO_STATUS_BAD_ARGUMENT;
   });
   if (members != 0) return members;
-  g->scene_list = list;
+  // A pass's workers may read the word while a callback sets it.
+  __atomic_store_n(&g->scene_list, list, __ATOMIC_RELAXED);
   g->scene_count = static_cast<uint32_t>(count);
   SceneRingSet(list);
   SceneBoundsInvalidate();
@@ -326,10 +327,11 @@ VtReference *SceneList(GeomState *g) {
   // A work-farm worker reads the list its render started with: the
   // application's thread may move the word while the workers run.
   const VtKernelContext *k = Kernel();
-  if (k == nullptr || !OnApplicationThread() || k->scene_ring == g->scene_list) return g->scene_list;
+  if (k == nullptr || !OnApplicationThread()) return __atomic_load_n(&g->scene_list, __ATOMIC_RELAXED);
+  if (k->scene_ring == g->scene_list) return g->scene_list;
   auto *list = const_cast<VtReference *>(k->scene_ring);
   const uint64_t count = RingLength(list);
-  g->scene_list = list;
+  __atomic_store_n(&g->scene_list, list, __ATOMIC_RELAXED);
   g->scene_count = count == kRingBroken ? 0 : static_cast<uint32_t>(count);
   SceneBoundsInvalidate();
   return list;
