@@ -18,7 +18,6 @@
 
 #include "scene/vogeom/face.h"
 #include "render/vonpr/npr.h"
-#include "kernel/vomultit/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::npr {
@@ -276,8 +275,7 @@ struct ListLent {
 void ListLend(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
   l->own = VoPrimitiveListGet();
-  // While a pass's workers run they read the current list: it stays.
-  l->lent = !multit::PassBegun() && VoPrimitiveListSet(l->application) == 0;
+  l->lent = VoPrimitiveListSet(l->application) == 0;
 }
 void ListTake(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
