@@ -200,6 +200,9 @@ struct VtHiddenLineContext {
   uint32_t nothing_posted;     // "draws nothing" already posted this render
   // Controls.
   uint32_t depth_limit, cross_leaf, point_leaf, occluder_leaf;
+  // A leaf region with at least this many occluders indexes them by cell
+  // (the default kIndexFrom); the answers are the same either way.
+  uint32_t index_from;
   uint32_t candidate_mask, output_mask, exclusion_mask;
   double depth_tolerance, kind2_tolerance, side_tolerance, back_face_tolerance, edge_on_tolerance, offset;
   float clip_tolerance, point_tolerance;
@@ -303,6 +306,8 @@ void SplitsFree(VtHiddenLineContext *s, VtHiddenLineSplit *list);
 
 // ---- visibility.cpp (stage 4) ----------------------------------------------
 VtStatus Visibility(VtHiddenLineContext *s);
+// The least occluder count of a leaf region that indexes its occluders.
+constexpr uint32_t kIndexFrom = 24;
 // 1 visible, 0 hidden by one of the occluders.
 int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
                  const VtHiddenLineOccluder *occluders);

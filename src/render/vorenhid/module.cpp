@@ -241,6 +241,7 @@ void Defaults(VtHiddenLineContext *s) {
   s->cross_leaf = 4;
   s->point_leaf = 4;
   s->occluder_leaf = 2;
+  s->index_from = kIndexFrom;
   s->candidate_mask = 0x206;
   s->output_mask = VO_HL_CLASS_VISIBLE;
   s->depth_tolerance = s->kind2_tolerance = s->side_tolerance = 1e-5;

@@ -14,7 +14,12 @@
 // - occluders with the same plane and the same projected outline are twins:
 //   three of a set are kept side by side (a point is never tested against
 //   its own two polygons), and a point one of them leaves visible is not
-//   tested against the others, so stacked copies cost a bounded amount.
+//   tested against the others, so stacked copies cost a bounded amount;
+// - a leaf region holding many occluders indexes them by cell of a grid
+//   over the region: a point meets, in the order of the region's list,
+//   the occluders covering the region and those whose outline box reaches
+//   its cell. A point outside an occluder's box is never strictly inside
+//   its outline, so the answers are those of the whole list.
 
 #include <algorithm>
 #include <bit>
@@ -58,9 +63,168 @@ float *Lerp(const float *a, const float *b, float t, int n, float *out) {
   return out;
 }
 
+// True when every corner of the outline has finite x and y: only then is
+// a point outside the outline's box surely outside the outline.
+bool RingFinite(const Layout &l, const VtReference *ring) {
+  if (ring == nullptr) return false;
+  const VtReference *node = ring;
+  do {
+    const Point2 a = Flat(l, node);
+    if (!std::isfinite(a.x) || !std::isfinite(a.y)) return false;
+    node = node->next;
+  } while (node != ring);
+  return true;
+}
+
+// Grows a scratch array to at least n entries (its contents not kept).
+template <class T>
+bool Reserve(T *&array, size_t &capacity, size_t n) {
+  if (n <= capacity) return true;
+  const size_t want = std::max(n, capacity * 2);
+  if (want > UINT32_MAX / sizeof(T)) return false;
+  void *block = VoAllocate(static_cast<uint32_t>(want * sizeof(T)));
+  if (block == nullptr) return false;
+  VoDeallocate(array);
+  array = static_cast<T *>(block);
+  capacity = want;
+  return true;
+}
+
+// The occluders of one leaf region by cell of a grid over the region. An
+// occluder is listed for the cells its outline box reaches; one covering
+// the region, spanning many cells or with an outline of no finite box is
+// met by every point. Places are positions in the region's list, so each
+// cell's list and the merge with the common one keep the list's order.
+// Its arrays are kept from leaf to leaf and freed with the stage.
+struct LeafIndex {
+  const VtHiddenLineOccluder **order = nullptr;  // the region's list by place
+  uint32_t *common = nullptr;                    // places every point meets
+  uint32_t *starts = nullptr;                    // cell c's places: entries[starts[c] .. starts[c + 1])
+  uint32_t *entries = nullptr;
+  uint32_t *spans = nullptr;  // per place: column lo, column hi, row lo, row hi (or none)
+  size_t capacity[5] = {0, 0, 0, 0, 0};
+  uint32_t common_count = 0, side = 0;
+  double x0 = 0, y0 = 0, x_scale = 0, y_scale = 0;
+
+  LeafIndex() = default;
+  LeafIndex(const LeafIndex &) = delete;
+  LeafIndex &operator=(const LeafIndex &) = delete;
+  ~LeafIndex() {
+    VoDeallocate(order);
+    VoDeallocate(common);
+    VoDeallocate(starts);
+    VoDeallocate(entries);
+    VoDeallocate(spans);
+  }
+
+  // The column (row) of x (y): monotone in x, so a box [lo, hi] reaches
+  // the column of every x it contains; clamped to the grid for points
+  // outside the region.
+  uint32_t Cell(double v, double origin, double scale) const {
+    const double c = std::floor((v - origin) * scale);
+    return c <= 0 ? 0 : c >= side - 1 ? side - 1 : static_cast<uint32_t>(c);
+  }
+
+  // False when it cannot hold the list: the leaf then walks the whole list.
+  bool Build(VtHiddenLineContext *s, const VtHiddenLineOccluder *list, uint32_t count, const Rect &r) {
+    side = static_cast<uint32_t>(std::clamp(std::ceil(std::sqrt(count / 4.0)), 1.0, 256.0));
+    const size_t cells = size_t{side} * side;
+    if (!Reserve(order, capacity[0], count) || !Reserve(common, capacity[1], count) ||
+        !Reserve(starts, capacity[2], cells + 1) || !Reserve(spans, capacity[4], size_t{count} * 4))
+      return false;
+    x0 = r.x0;
+    y0 = r.y0;
+    x_scale = r.x1 > r.x0 ? side / (r.x1 - r.x0) : 0;
+    y_scale = r.y1 > r.y0 ? side / (r.y1 - r.y0) : 0;
+    std::fill_n(starts, cells + 1, 0u);
+    common_count = 0;
+    uint32_t place = 0;
+    for (const VtHiddenLineOccluder *o = list; o != nullptr && place < count; o = o->next, ++place) {
+      order[place] = o;
+      uint32_t *span = spans + size_t{place} * 4;
+      const float *b = o->box;
+      const bool boxed = o->covering == 0 && b[0] <= b[1] && b[2] <= b[3] &&
+                         RingFinite(LayoutFor(s, o->primitive), o->ring);
+      if (boxed) {
+        span[0] = Cell(b[0], x0, x_scale), span[1] = Cell(b[1], x0, x_scale);
+        span[2] = Cell(b[2], y0, y_scale), span[3] = Cell(b[3], y0, y_scale);
+      }
+      const size_t reach = boxed ? size_t{span[1] - span[0] + 1} * (span[3] - span[2] + 1) : cells;
+      if (!boxed || (cells >= 16 && reach * 4 > cells)) {
+        span[0] = 1, span[1] = 0;  // none
+        common[common_count++] = place;
+        continue;
+      }
+      for (uint32_t row = span[2]; row <= span[3]; ++row)
+        for (uint32_t column = span[0]; column <= span[1]; ++column) ++starts[size_t{row} * side + column + 1];
+    }
+    for (size_t c = 0; c < cells; ++c) starts[c + 1] += starts[c];
+    if (!Reserve(entries, capacity[3], starts[cells])) return false;
+    for (uint32_t p = 0; p < place; ++p) {
+      const uint32_t *span = spans + size_t{p} * 4;
+      if (span[0] > span[1]) continue;
+      for (uint32_t row = span[2]; row <= span[3]; ++row)
+        for (uint32_t column = span[0]; column <= span[1]; ++column)
+          entries[starts[size_t{row} * side + column]++] = p;
+    }
+    // Each cell's start was moved to its end: back by one cell.
+    for (size_t c = cells; c > 0; --c) starts[c] = starts[c - 1];
+    starts[0] = 0;
+    return place == count;
+  }
+
+  // Walks, in the list's order, the occluders a point at (x, y) may meet.
+  struct Walk {
+    const LeafIndex *index;
+    const uint32_t *a, *a_end, *b, *b_end;
+    const VtHiddenLineOccluder *operator()() {
+      const bool from_a = a != a_end && (b == b_end || *a < *b);
+      if (!from_a && b == b_end) return nullptr;
+      return index->order[from_a ? *a++ : *b++];
+    }
+  };
+  Walk At(double x, double y) const {
+    const size_t cell = size_t{Cell(y, y0, y_scale)} * side + Cell(x, x0, x_scale);
+    return Walk{this, common, common + common_count, entries + starts[cell], entries + starts[cell + 1]};
+  }
+};
+
+// Walks a whole list.
+struct ListWalk {
+  const VtHiddenLineOccluder *next;
+  const VtHiddenLineOccluder *operator()() {
+    const VtHiddenLineOccluder *o = next;
+    if (o != nullptr) next = o->next;
+    return o;
+  }
+};
+
+// 1 visible, 0 hidden by one of the occluders the walk gives.
+template <class Next>
+int VisibleAmong(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t, Next next) {
+  const Layout edge_layout = LayoutFor(s, t.primitive);
+  void *const *polys = EdgePolygons(edge_layout, t.edge);
+  const bool kind2 = (EdgeFlags(edge_layout, t.edge) & VO_EDGE_FLAG_BORDER) != 0;
+  const double tol = kind2 ? s->kind2_tolerance : s->depth_tolerance;
+  uint32_t passed = 0;  // the twins already found to leave the point visible
+  for (const VtHiddenLineOccluder *o = next(); o != nullptr; o = next()) {
+    if (o->twin != 0 && o->twin == passed) continue;
+    if (polys != nullptr && (o->polygon == polys[0] || o->polygon == polys[1])) continue;
+    const Layout l = LayoutFor(s, o->primitive);
+    const VtHiddenLinePlane *plane = *ElementField<VtHiddenLinePlane *>(o->polygon, l.poly_record);
+    passed = o->twin;
+    if (plane == nullptr || plane->c == 0) continue;
+    const double zp = -(double{plane->a} * t.x + double{plane->b} * t.y + plane->d) / plane->c;
+    if (t.z <= zp + tol) continue;
+    if (o->covering != 0 || PointInRing(l, o->ring, t.x, t.y) == 1) return 0;
+  }
+  return 1;
+}
+
 struct Stage4 {
   VtHiddenLineContext *s;
   VtStatus st = 0;
+  LeafIndex index;
 
   VtHiddenLineOccluder *Copy(const VtHiddenLineOccluder *o, uint32_t covering, VtHiddenLineOccluder *next) {
     auto *c = static_cast<VtHiddenLineOccluder *>(VoPoolAllocate(s->pools[3]));
@@ -129,11 +293,16 @@ struct Stage4 {
     out[3] = 1;
   }
 
-  void Point(VtHiddenLineTestPoint &t, const VtHiddenLineOccluder *occluders) {
+  // indexed: the leaf's index holds the occluders.
+  void Point(VtHiddenLineTestPoint &t, const VtHiddenLineOccluder *occluders, bool indexed) {
     const Layout l = LayoutFor(s, t.primitive);
     uint32_t cls = EdgeFlags(l, t.edge) & ~(VO_HL_CLASS_HIDDEN | VO_HL_CLASS_VISIBLE);
     if ((cls & VO_EDGE_FLAG_BORDER) != 0) Offset(t, l);
-    cls |= PointVisible(s, t, occluders) != 0 ? VO_HL_CLASS_VISIBLE : VO_HL_CLASS_HIDDEN;
+    // A point of no finite place has no cell: it meets the whole list.
+    const bool visible = indexed && std::isfinite(t.x) && std::isfinite(t.y)
+                             ? VisibleAmong(s, t, index.At(t.x, t.y)) != 0
+                             : VisibleAmong(s, t, ListWalk{occluders}) != 0;
+    cls |= visible ? VO_HL_CLASS_VISIBLE : VO_HL_CLASS_HIDDEN;
     if ((cls & s->output_mask) == 0 && s->identity == 0) return;
     EdgeEnds e{};
     if (!Ends(l, t.edge, &e)) return;
@@ -158,8 +327,9 @@ struct Stage4 {
 
   // Polls the interrupt every few points as well as at every region: one
   // leaf may hold a great many points.
-  void Leaf(TestNode *points, const VtHiddenLineOccluder *occluders) {
+  void Leaf(TestNode *points, const VtHiddenLineOccluder *occluders, uint32_t occ_count, const Rect &r) {
     constexpr uint32_t kPollEvery = 64;
+    const bool indexed = occ_count >= s->index_from && index.Build(s, occluders, occ_count, r);
     for (uint32_t done = 1; points != nullptr; ++done) {
       if (done % kPollEvery == 0 && InterruptPoll(s) != 0) {
         st |= VO_COND_INTERRUPTED;
@@ -167,7 +337,7 @@ struct Stage4 {
         return;
       }
       TestNode *next = points->next;
-      Point(points->point, occluders);
+      Point(points->point, occluders, indexed);
       (void)VoPoolFree(s->pools[1], points);
       (void)ProgressStep(s, 4);
       points = next;
@@ -184,7 +354,7 @@ struct Stage4 {
     // A region without points has nothing to test, however many occluders
     // reach it: halving it further only copies their lists.
     if (d <= 0 || pt_count == 0 || (pt_count < s->point_leaf && occ_count < s->occluder_leaf)) {
-      Leaf(pts, occ);
+      Leaf(pts, occ, occ_count, r);
       return;
     }
     const Halves split(r, d);
@@ -350,23 +520,7 @@ int PointInRing(const Layout &l, const VtReference *ring, double x, double y) {
 
 int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
                  const VtHiddenLineOccluder *occluders) {
-  const Layout edge_layout = LayoutFor(s, t.primitive);
-  void *const *polys = EdgePolygons(edge_layout, t.edge);
-  const bool kind2 = (EdgeFlags(edge_layout, t.edge) & VO_EDGE_FLAG_BORDER) != 0;
-  const double tol = kind2 ? s->kind2_tolerance : s->depth_tolerance;
-  uint32_t passed = 0;  // the twins already found to leave the point visible
-  for (const VtHiddenLineOccluder *o = occluders; o != nullptr; o = o->next) {
-    if (o->twin != 0 && o->twin == passed) continue;
-    if (polys != nullptr && (o->polygon == polys[0] || o->polygon == polys[1])) continue;
-    const Layout l = LayoutFor(s, o->primitive);
-    const VtHiddenLinePlane *plane = *ElementField<VtHiddenLinePlane *>(o->polygon, l.poly_record);
-    passed = o->twin;
-    if (plane == nullptr || plane->c == 0) continue;
-    const double zp = -(double{plane->a} * t.x + double{plane->b} * t.y + plane->d) / plane->c;
-    if (t.z <= zp + tol) continue;
-    if (o->covering != 0 || PointInRing(l, o->ring, t.x, t.y) == 1) return 0;
-  }
-  return 1;
+  return VisibleAmong(s, t, ListWalk{occluders});
 }
 
 void TestPointsFree(VtHiddenLineContext *s) {
@@ -383,7 +537,7 @@ VtStatus Visibility(VtHiddenLineContext *s) {
   s->points = nullptr;  // the regions own them from here and free each one
   s->point_count = 0;
   TwinsMark(s);
-  Stage4 stage{s};
+  Stage4 stage{s, 0, {}};
   const Rect top{s->window[0], s->window[1], s->window[2], s->window[3]};
   stage.Region(s->occluders, s->occluder_count, points, count, top, DepthUsed(s));
   return stage.st;
