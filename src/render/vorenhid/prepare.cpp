@@ -394,7 +394,7 @@ struct Stage2 {
         st = VO_STATUS_NO_MEMORY;
         return;
       }
-      *o = VtHiddenLineOccluder{s->occluders, p, q, Clipped(q), {0, 0, 0, 0}, 0};
+      *o = VtHiddenLineOccluder{s->occluders, p, q, Clipped(q), {0, 0, 0, 0}, 0, 0};
       s->occluders = o;
       ++s->occluder_count;
     });
@@ -505,14 +505,17 @@ void LineSet(const Layout &l, void *edge) {
 
 void BoxSet(const Layout &l, VtHiddenLineOccluder *o) {
   float box[4] = {INFINITY, -INFINITY, INFINITY, -INFINITY};
+  bool finite = o->ring != nullptr;
   ForEachNode(o->ring, [&](VtReference *node) {
     const float *q = ElementField<float>(node->data, l.screen);
+    finite = finite && std::isfinite(q[0]) && std::isfinite(q[1]);
     box[0] = std::min(box[0], q[0]);
     box[1] = std::max(box[1], q[0]);
     box[2] = std::min(box[2], q[1]);
     box[3] = std::max(box[3], q[1]);
   });
   for (int i = 0; i < 4; ++i) o->box[i] = box[i];
+  o->finite = finite ? 1 : 0;
 }
 
 void RingRestore(VtPrimitive *p, const Layout &l, void *q) {

@@ -58,22 +58,16 @@ bool OutlineMeetsRect(const Layout &l, const VtReference *ring, const Rect &r) {
   return false;
 }
 
+// True when the outline's box lies in the closed rectangle and its corners
+// are finite: its first corner then lies in the rectangle, so the outline
+// meets it.
+bool BoxWithin(const VtHiddenLineOccluder *o, const Rect &r) {
+  return o->finite != 0 && o->box[0] >= r.x0 && o->box[1] <= r.x1 && o->box[2] >= r.y0 && o->box[3] <= r.y1;
+}
+
 float *Lerp(const float *a, const float *b, float t, int n, float *out) {
   for (int c = 0; c < n; ++c) out[c] = (1 - t) * a[c] + t * b[c];
   return out;
-}
-
-// True when every corner of the outline has finite x and y: only then is
-// a point outside the outline's box surely outside the outline.
-bool RingFinite(const Layout &l, const VtReference *ring) {
-  if (ring == nullptr) return false;
-  const VtReference *node = ring;
-  do {
-    const Point2 a = Flat(l, node);
-    if (!std::isfinite(a.x) || !std::isfinite(a.y)) return false;
-    node = node->next;
-  } while (node != ring);
-  return true;
 }
 
 // Grows a scratch array to at least n entries (its contents not kept).
@@ -126,7 +120,7 @@ struct LeafIndex {
   }
 
   // False when it cannot hold the list: the leaf then walks the whole list.
-  bool Build(VtHiddenLineContext *s, const VtHiddenLineOccluder *list, uint32_t count, const Rect &r) {
+  bool Build(const VtHiddenLineOccluder *list, uint32_t count, const Rect &r) {
     side = static_cast<uint32_t>(std::clamp(std::ceil(std::sqrt(count / 4.0)), 1.0, 256.0));
     const size_t cells = size_t{side} * side;
     if (!Reserve(order, capacity[0], count) || !Reserve(common, capacity[1], count) ||
@@ -143,8 +137,7 @@ struct LeafIndex {
       order[place] = o;
       uint32_t *span = spans + size_t{place} * 4;
       const float *b = o->box;
-      const bool boxed = o->covering == 0 && b[0] <= b[1] && b[2] <= b[3] &&
-                         RingFinite(LayoutFor(s, o->primitive), o->ring);
+      const bool boxed = o->covering == 0 && o->finite != 0 && b[0] <= b[1] && b[2] <= b[3];
       if (boxed) {
         span[0] = Cell(b[0], x0, x_scale), span[1] = Cell(b[1], x0, x_scale);
         span[2] = Cell(b[2], y0, y_scale), span[3] = Cell(b[3], y0, y_scale);
@@ -329,7 +322,7 @@ struct Stage4 {
   // leaf may hold a great many points.
   void Leaf(TestNode *points, const VtHiddenLineOccluder *occluders, uint32_t occ_count, const Rect &r) {
     constexpr uint32_t kPollEvery = 64;
-    const bool indexed = occ_count >= s->index_from && index.Build(s, occluders, occ_count, r);
+    const bool indexed = occ_count >= s->index_from && index.Build(occluders, occ_count, r);
     for (uint32_t done = 1; points != nullptr; ++done) {
       if (done % kPollEvery == 0 && InterruptPoll(s) != 0) {
         st |= VO_COND_INTERRUPTED;
@@ -380,7 +373,7 @@ struct Stage4 {
         if (covering == 0) {
           if (o->box[0] > q.x1 || o->box[1] < q.x0 || o->box[2] > q.y1 || o->box[3] < q.y0) continue;
           const Layout l = LayoutFor(s, o->primitive);
-          if (!OutlineMeetsRect(l, o->ring, q)) {
+          if (!BoxWithin(o, q) && !OutlineMeetsRect(l, o->ring, q)) {
             if (PointInRing(l, o->ring, (q.x0 + q.x1) / 2, (q.y0 + q.y1) / 2) != 1) continue;
             covering = 1;
           }
@@ -410,9 +403,15 @@ struct Stage4 {
   }
 };
 
-// The order of twins: plane, then outline, compared bit for bit; an
-// occluder without a plane or an outline has no twin.
+// The order of twins: outline box, plane, then outline, compared bit for
+// bit; an occluder without a plane or an outline has no twin. Twins have
+// the same box, so most pairs are told apart by their boxes alone, without
+// reading their polygons.
 int TwinCompare(VtHiddenLineContext *s, const VtHiddenLineOccluder *u, const VtHiddenLineOccluder *v) {
+  for (int c = 0; c < 4; ++c) {
+    const uint32_t a = std::bit_cast<uint32_t>(u->box[c]), b = std::bit_cast<uint32_t>(v->box[c]);
+    if (a != b) return a < b ? -1 : 1;
+  }
   const Layout lu = LayoutFor(s, u->primitive), lv = LayoutFor(s, v->primitive);
   const VtHiddenLinePlane *pu = *ElementField<VtHiddenLinePlane *>(u->polygon, lu.poly_record);
   const VtHiddenLinePlane *pv = *ElementField<VtHiddenLinePlane *>(v->polygon, lv.poly_record);
