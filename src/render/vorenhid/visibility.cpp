@@ -26,6 +26,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include <vo/vo_view.h>
 
@@ -70,14 +71,19 @@ float *Lerp(const float *a, const float *b, float t, int n, float *out) {
   return out;
 }
 
-// Grows a scratch array to at least n entries (its contents not kept).
+// A region's occluder: its place in the render's list, with kCovering
+// when its outline covers the region; kEnd ends a walk.
+constexpr uint32_t kCovering = 0x80000000u, kEnd = UINT32_MAX;
+
+// Grows a scratch array to at least n entries, keeping its first kept.
 template <class T>
-bool Reserve(T *&array, size_t &capacity, size_t n) {
+bool Reserve(T *&array, size_t &capacity, size_t n, size_t kept = 0) {
   if (n <= capacity) return true;
   const size_t want = std::max(n, capacity * 2);
   if (want > UINT32_MAX / sizeof(T)) return false;
   void *block = VoAllocate(static_cast<uint32_t>(want * sizeof(T)));
   if (block == nullptr) return false;
+  if (kept != 0) std::memcpy(block, array, kept * sizeof(T));
   VoDeallocate(array);
   array = static_cast<T *>(block);
   capacity = want;
@@ -91,12 +97,12 @@ bool Reserve(T *&array, size_t &capacity, size_t n) {
 // cell's list and the merge with the common one keep the list's order.
 // Its arrays are kept from leaf to leaf and freed with the stage.
 struct LeafIndex {
-  const VtHiddenLineOccluder **order = nullptr;  // the region's list by place
-  uint32_t *common = nullptr;                    // places every point meets
-  uint32_t *starts = nullptr;                    // cell c's places: entries[starts[c] .. starts[c + 1])
+  const uint32_t *list = nullptr;  // the region's list
+  uint32_t *common = nullptr;      // places every point meets
+  uint32_t *starts = nullptr;      // cell c's places: entries[starts[c] .. starts[c + 1])
   uint32_t *entries = nullptr;
   uint32_t *spans = nullptr;  // per place: column lo, column hi, row lo, row hi (or none)
-  size_t capacity[5] = {0, 0, 0, 0, 0};
+  size_t capacity[4] = {0, 0, 0, 0};
   uint32_t common_count = 0, side = 0;
   double x0 = 0, y0 = 0, x_scale = 0, y_scale = 0;
 
@@ -104,7 +110,6 @@ struct LeafIndex {
   LeafIndex(const LeafIndex &) = delete;
   LeafIndex &operator=(const LeafIndex &) = delete;
   ~LeafIndex() {
-    VoDeallocate(order);
     VoDeallocate(common);
     VoDeallocate(starts);
     VoDeallocate(entries);
@@ -120,11 +125,12 @@ struct LeafIndex {
   }
 
   // False when it cannot hold the list: the leaf then walks the whole list.
-  bool Build(const VtHiddenLineOccluder *list, uint32_t count, const Rect &r) {
+  bool Build(const VtHiddenLineOccluder *const *base, const uint32_t *region, uint32_t count, const Rect &r) {
+    list = region;
     side = static_cast<uint32_t>(std::clamp(std::ceil(std::sqrt(count / 4.0)), 1.0, 256.0));
     const size_t cells = size_t{side} * side;
-    if (!Reserve(order, capacity[0], count) || !Reserve(common, capacity[1], count) ||
-        !Reserve(starts, capacity[2], cells + 1) || !Reserve(spans, capacity[4], size_t{count} * 4))
+    if (!Reserve(common, capacity[0], count) || !Reserve(starts, capacity[1], cells + 1) ||
+        !Reserve(spans, capacity[3], size_t{count} * 4))
       return false;
     x0 = r.x0;
     y0 = r.y0;
@@ -132,12 +138,11 @@ struct LeafIndex {
     y_scale = r.y1 > r.y0 ? side / (r.y1 - r.y0) : 0;
     std::fill_n(starts, cells + 1, 0u);
     common_count = 0;
-    uint32_t place = 0;
-    for (const VtHiddenLineOccluder *o = list; o != nullptr && place < count; o = o->next, ++place) {
-      order[place] = o;
+    for (uint32_t place = 0; place < count; ++place) {
+      const VtHiddenLineOccluder *o = base[region[place] & ~kCovering];
       uint32_t *span = spans + size_t{place} * 4;
       const float *b = o->box;
-      const bool boxed = o->covering == 0 && o->finite != 0 && b[0] <= b[1] && b[2] <= b[3];
+      const bool boxed = (region[place] & kCovering) == 0 && o->finite != 0 && b[0] <= b[1] && b[2] <= b[3];
       if (boxed) {
         span[0] = Cell(b[0], x0, x_scale), span[1] = Cell(b[1], x0, x_scale);
         span[2] = Cell(b[2], y0, y_scale), span[3] = Cell(b[3], y0, y_scale);
@@ -152,8 +157,8 @@ struct LeafIndex {
         for (uint32_t column = span[0]; column <= span[1]; ++column) ++starts[size_t{row} * side + column + 1];
     }
     for (size_t c = 0; c < cells; ++c) starts[c + 1] += starts[c];
-    if (!Reserve(entries, capacity[3], starts[cells])) return false;
-    for (uint32_t p = 0; p < place; ++p) {
+    if (!Reserve(entries, capacity[2], starts[cells])) return false;
+    for (uint32_t p = 0; p < count; ++p) {
       const uint32_t *span = spans + size_t{p} * 4;
       if (span[0] > span[1]) continue;
       for (uint32_t row = span[2]; row <= span[3]; ++row)
@@ -163,36 +168,32 @@ struct LeafIndex {
     // Each cell's start was moved to its end: back by one cell.
     for (size_t c = cells; c > 0; --c) starts[c] = starts[c - 1];
     starts[0] = 0;
-    return place == count;
+    return true;
   }
 
   // Walks, in the list's order, the occluders a point at (x, y) may meet.
   struct Walk {
-    const LeafIndex *index;
-    const uint32_t *a, *a_end, *b, *b_end;
-    const VtHiddenLineOccluder *operator()() {
+    const uint32_t *list, *a, *a_end, *b, *b_end;
+    uint32_t operator()() {
       const bool from_a = a != a_end && (b == b_end || *a < *b);
-      if (!from_a && b == b_end) return nullptr;
-      return index->order[from_a ? *a++ : *b++];
+      if (!from_a && b == b_end) return kEnd;
+      return list[from_a ? *a++ : *b++];
     }
   };
   Walk At(double x, double y) const {
     const size_t cell = size_t{Cell(y, y0, y_scale)} * side + Cell(x, x0, x_scale);
-    return Walk{this, common, common + common_count, entries + starts[cell], entries + starts[cell + 1]};
+    return Walk{list, common, common + common_count, entries + starts[cell], entries + starts[cell + 1]};
   }
 };
 
-// Walks a whole list.
-struct ListWalk {
-  const VtHiddenLineOccluder *next;
-  const VtHiddenLineOccluder *operator()() {
-    const VtHiddenLineOccluder *o = next;
-    if (o != nullptr) next = o->next;
-    return o;
-  }
+// Walks a whole region list.
+struct RegionWalk {
+  const uint32_t *next, *end;
+  uint32_t operator()() { return next != end ? *next++ : kEnd; }
 };
 
-// 1 visible, 0 hidden by one of the occluders the walk gives.
+// 1 visible, 0 hidden by one of the occluders the walk gives: each
+// answers its occluder and whether it covers the region.
 template <class Next>
 int VisibleAmong(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t, Next next) {
   const Layout edge_layout = LayoutFor(s, t.primitive);
@@ -200,7 +201,9 @@ int VisibleAmong(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t, Next ne
   const bool kind2 = (EdgeFlags(edge_layout, t.edge) & VO_EDGE_FLAG_BORDER) != 0;
   const double tol = kind2 ? s->kind2_tolerance : s->depth_tolerance;
   uint32_t passed = 0;  // the twins already found to leave the point visible
-  for (const VtHiddenLineOccluder *o = next(); o != nullptr; o = next()) {
+  const VtHiddenLineOccluder *o;
+  bool covering;
+  while (next(&o, &covering)) {
     if (o->twin != 0 && o->twin == passed) continue;
     if (polys != nullptr && (o->polygon == polys[0] || o->polygon == polys[1])) continue;
     const Layout l = LayoutFor(s, o->primitive);
@@ -209,29 +212,42 @@ int VisibleAmong(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t, Next ne
     if (plane == nullptr || plane->c == 0) continue;
     const double zp = -(double{plane->a} * t.x + double{plane->b} * t.y + plane->d) / plane->c;
     if (t.z <= zp + tol) continue;
-    if (o->covering != 0 || PointInRing(l, o->ring, t.x, t.y) == 1) return 0;
+    if (covering || PointInRing(l, o->ring, t.x, t.y) == 1) return 0;
   }
   return 1;
+}
+
+// The occluders a walk of places gives.
+template <class Walk>
+int VisibleAmongPlaces(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
+                       const VtHiddenLineOccluder *const *base, Walk walk) {
+  return VisibleAmong(s, t, [&](const VtHiddenLineOccluder **o, bool *covering) {
+    const uint32_t entry = walk();
+    if (entry == kEnd) return false;
+    *o = base[entry & ~kCovering];
+    *covering = (entry & kCovering) != 0;
+    return true;
+  });
 }
 
 struct Stage4 {
   VtHiddenLineContext *s;
   VtStatus st = 0;
   LeafIndex index;
+  // The render's occluders by place, and the lists of the regions on the
+  // way from the window to the region at work, one after the other.
+  const VtHiddenLineOccluder **base = nullptr;
+  uint32_t *lists = nullptr;
+  size_t base_capacity = 0, lists_capacity = 0;
 
-  VtHiddenLineOccluder *Copy(const VtHiddenLineOccluder *o, uint32_t covering, VtHiddenLineOccluder *next) {
-    auto *c = static_cast<VtHiddenLineOccluder *>(VoPoolAllocate(s->pools[3]));
-    if (c == nullptr) {
-      st |= VO_STATUS_NO_MEMORY;
-      return next;
-    }
-    *c = *o;
-    c->covering = covering;
-    c->next = next;
-    return c;
+  explicit Stage4(VtHiddenLineContext *context) : s(context) {}
+  Stage4(const Stage4 &) = delete;
+  Stage4 &operator=(const Stage4 &) = delete;
+  ~Stage4() {
+    VoDeallocate(base);
+    VoDeallocate(lists);
   }
 
-  void OccludersFree(VtHiddenLineOccluder *list) { ListFree(s->pools[3], list); }
   void PointsFree(TestNode *list) { ListFree(s->pools[1], list); }
 
   // Moves a kind-2 test point off its edge, away from the edge's first
@@ -286,15 +302,15 @@ struct Stage4 {
     out[3] = 1;
   }
 
-  // indexed: the leaf's index holds the occluders.
-  void Point(VtHiddenLineTestPoint &t, const VtHiddenLineOccluder *occluders, bool indexed) {
+  // indexed: the leaf's index holds the region's list.
+  void Point(VtHiddenLineTestPoint &t, const uint32_t *list, uint32_t count, bool indexed) {
     const Layout l = LayoutFor(s, t.primitive);
     uint32_t cls = EdgeFlags(l, t.edge) & ~(VO_HL_CLASS_HIDDEN | VO_HL_CLASS_VISIBLE);
     if ((cls & VO_EDGE_FLAG_BORDER) != 0) Offset(t, l);
     // A point of no finite place has no cell: it meets the whole list.
     const bool visible = indexed && std::isfinite(t.x) && std::isfinite(t.y)
-                             ? VisibleAmong(s, t, index.At(t.x, t.y)) != 0
-                             : VisibleAmong(s, t, ListWalk{occluders}) != 0;
+                             ? VisibleAmongPlaces(s, t, base, index.At(t.x, t.y)) != 0
+                             : VisibleAmongPlaces(s, t, base, RegionWalk{list, list + count}) != 0;
     cls |= visible ? VO_HL_CLASS_VISIBLE : VO_HL_CLASS_HIDDEN;
     if ((cls & s->output_mask) == 0 && s->identity == 0) return;
     EdgeEnds e{};
@@ -320,9 +336,10 @@ struct Stage4 {
 
   // Polls the interrupt every few points as well as at every region: one
   // leaf may hold a great many points.
-  void Leaf(TestNode *points, const VtHiddenLineOccluder *occluders, uint32_t occ_count, const Rect &r) {
+  void Leaf(TestNode *points, uint32_t from, uint32_t occ_count, const Rect &r) {
     constexpr uint32_t kPollEvery = 64;
-    const bool indexed = occ_count >= s->index_from && index.Build(occluders, occ_count, r);
+    const uint32_t *list = lists + from;
+    const bool indexed = occ_count >= s->index_from && index.Build(base, list, occ_count, r);
     for (uint32_t done = 1; points != nullptr; ++done) {
       if (done % kPollEvery == 0 && InterruptPoll(s) != 0) {
         st |= VO_COND_INTERRUPTED;
@@ -330,15 +347,47 @@ struct Stage4 {
         return;
       }
       TestNode *next = points->next;
-      Point(points->point, occluders, indexed);
+      Point(points->point, list, occ_count, indexed);
       (void)VoPoolFree(s->pools[1], points);
       (void)ProgressStep(s, 4);
       points = next;
     }
   }
 
-  void Region(VtHiddenLineOccluder *occ, uint32_t occ_count, TestNode *pts, uint32_t pt_count, const Rect &r,
-              int32_t d) {
+  // The list of the half q of the region whose list is lists[from ..
+  // from + count), written from lists[to] on; its length. A twin of the
+  // occluder before it reaches the half as that one did.
+  uint32_t HalfList(uint32_t from, uint32_t count, const Rect &q, uint32_t to) {
+    uint32_t n = 0, last_twin = 0, last_covering = 0;
+    bool last_in = false;
+    for (uint32_t i = from; i < from + count; ++i) {
+      const uint32_t place = lists[i] & ~kCovering;
+      const VtHiddenLineOccluder *o = base[place];
+      uint32_t covering = lists[i] & kCovering;
+      if (o->twin != 0 && o->twin == last_twin) {
+        if (last_in) lists[to + n++] = place | last_covering;
+        continue;
+      }
+      last_twin = o->twin;
+      last_in = false;
+      if (covering == 0) {
+        if (o->box[0] > q.x1 || o->box[1] < q.x0 || o->box[2] > q.y1 || o->box[3] < q.y0) continue;
+        const Layout l = LayoutFor(s, o->primitive);
+        if (!BoxWithin(o, q) && !OutlineMeetsRect(l, o->ring, q)) {
+          if (PointInRing(l, o->ring, (q.x0 + q.x1) / 2, (q.y0 + q.y1) / 2) != 1) continue;
+          covering = kCovering;
+        }
+      }
+      last_in = true;
+      last_covering = covering;
+      lists[to + n++] = place | covering;
+    }
+    return n;
+  }
+
+  // The region's list is lists[from .. from + occ_count); its halves' lists
+  // follow it, one at a time.
+  void Region(uint32_t from, uint32_t occ_count, TestNode *pts, uint32_t pt_count, const Rect &r, int32_t d) {
     if (InterruptPoll(s) != 0) {
       st |= VO_COND_INTERRUPTED;
       PointsFree(pts);
@@ -347,42 +396,10 @@ struct Stage4 {
     // A region without points has nothing to test, however many occluders
     // reach it: halving it further only copies their lists.
     if (d <= 0 || pt_count == 0 || (pt_count < s->point_leaf && occ_count < s->occluder_leaf)) {
-      Leaf(pts, occ, occ_count, r);
+      Leaf(pts, from, occ_count, r);
       return;
     }
     const Halves split(r, d);
-    const Rect *halves = split.half;
-    VtHiddenLineOccluder *occs[2] = {nullptr, nullptr};
-    uint32_t occ_counts[2] = {0, 0};
-    // A twin of the occluder before it reaches the halves as that one did.
-    uint32_t last_twin[2] = {0, 0}, last_covering[2] = {0, 0};
-    bool last_in[2] = {false, false};
-    for (const VtHiddenLineOccluder *o = occ; o != nullptr; o = o->next)
-      for (int h = 0; h < 2; ++h) {
-        const Rect &q = halves[h];
-        uint32_t covering = o->covering;
-        if (o->twin != 0 && o->twin == last_twin[h]) {
-          if (last_in[h]) {
-            occs[h] = Copy(o, last_covering[h], occs[h]);
-            ++occ_counts[h];
-          }
-          continue;
-        }
-        last_twin[h] = o->twin;
-        last_in[h] = false;
-        if (covering == 0) {
-          if (o->box[0] > q.x1 || o->box[1] < q.x0 || o->box[2] > q.y1 || o->box[3] < q.y0) continue;
-          const Layout l = LayoutFor(s, o->primitive);
-          if (!BoxWithin(o, q) && !OutlineMeetsRect(l, o->ring, q)) {
-            if (PointInRing(l, o->ring, (q.x0 + q.x1) / 2, (q.y0 + q.y1) / 2) != 1) continue;
-            covering = 1;
-          }
-        }
-        last_in[h] = true;
-        last_covering[h] = covering;
-        occs[h] = Copy(o, covering, occs[h]);
-        ++occ_counts[h];
-      }
     TestNode *pts_half[2] = {nullptr, nullptr};
     uint32_t pt_counts[2] = {0, 0};
     while (pts != nullptr) {
@@ -393,13 +410,36 @@ struct Stage4 {
       ++pt_counts[h];
       pts = next;
     }
+    const uint32_t to = from + occ_count;
     for (int h = 0; h < 2; ++h) {
-      if (st & VO_COND_INTERRUPTED)
+      if (st & VO_COND_INTERRUPTED) {
         PointsFree(pts_half[h]);
-      else
-        Region(occs[h], occ_counts[h], pts_half[h], pt_counts[h], halves[h], d - 1);
-      OccludersFree(occs[h]);
+        continue;
+      }
+      uint32_t count = 0;
+      if (pts_half[h] != nullptr) {
+        if (!Reserve(lists, lists_capacity, size_t{to} + occ_count, to)) {
+          st |= VO_STATUS_NO_MEMORY;
+          PointsFree(pts_half[h]);
+          continue;
+        }
+        count = HalfList(from, occ_count, split.half[h], to);
+      }
+      Region(to, count, pts_half[h], pt_counts[h], split.half[h], d - 1);
     }
+  }
+
+  // The window's list: every occluder, in the order of the render's list.
+  bool Start() {
+    const uint32_t n = s->occluder_count;
+    if (n >= kCovering || !Reserve(base, base_capacity, n) || !Reserve(lists, lists_capacity, size_t{n} * 2))
+      return false;
+    uint32_t place = 0;
+    for (const VtHiddenLineOccluder *o = s->occluders; o != nullptr && place < n; o = o->next, ++place) {
+      base[place] = o;
+      lists[place] = place | (o->covering != 0 ? kCovering : 0);
+    }
+    return place == n;
   }
 };
 
@@ -519,7 +559,13 @@ int PointInRing(const Layout &l, const VtReference *ring, double x, double y) {
 
 int PointVisible(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
                  const VtHiddenLineOccluder *occluders) {
-  return VisibleAmong(s, t, ListWalk{occluders});
+  return VisibleAmong(s, t, [&](const VtHiddenLineOccluder **o, bool *covering) {
+    if (occluders == nullptr) return false;
+    *o = occluders;
+    *covering = occluders->covering != 0;
+    occluders = occluders->next;
+    return true;
+  });
 }
 
 void TestPointsFree(VtHiddenLineContext *s) {
@@ -536,9 +582,13 @@ VtStatus Visibility(VtHiddenLineContext *s) {
   s->points = nullptr;  // the regions own them from here and free each one
   s->point_count = 0;
   TwinsMark(s);
-  Stage4 stage{s, 0, {}};
+  Stage4 stage{s};
+  if (!stage.Start()) {
+    ListFree(s->pools[1], points);
+    return VO_STATUS_NO_MEMORY;
+  }
   const Rect top{s->window[0], s->window[1], s->window[2], s->window[3]};
-  stage.Region(s->occluders, s->occluder_count, points, count, top, DepthUsed(s));
+  stage.Region(0, s->occluder_count, points, count, top, DepthUsed(s));
   return stage.st;
 }
 
