@@ -238,6 +238,10 @@ VtStatus Rendered(VtHiddenLineContext *s, uint32_t code, bool *vectors_refused) 
   }
   if (!GoOn(s, st) || s->prepared == nullptr)
     return view | Stop(s, 1, st | (Interrupted(s) ? VO_COND_INTERRUPTED : 0));
+  // Preparing moved each plain mesh into the renderer's layout: the blocks
+  // of its old elements go back now, so that the records of stage 2 reuse
+  // them instead of adding to the render's peak.
+  (void)VoMemoryTidy();
 
   (void)Progress(s, 1, 101, st);
   (void)Progress(s, 2, -1, st);
