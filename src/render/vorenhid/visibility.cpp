@@ -59,11 +59,20 @@ bool OutlineMeetsRect(const Layout &l, const VtReference *ring, const Rect &r) {
   return false;
 }
 
+// An occluder of the render by place, with the fields the regions read
+// from every occluder they list side by side: reading them through the
+// occluder's own record missed the cache at nearly every one.
+struct Placed {
+  const VtHiddenLineOccluder *occluder;
+  float box[4];
+  uint32_t twin, finite;
+};
+
 // True when the outline's box lies in the closed rectangle and its corners
 // are finite: its first corner then lies in the rectangle, so the outline
 // meets it.
-bool BoxWithin(const VtHiddenLineOccluder *o, const Rect &r) {
-  return o->finite != 0 && o->box[0] >= r.x0 && o->box[1] <= r.x1 && o->box[2] >= r.y0 && o->box[3] <= r.y1;
+bool BoxWithin(const Placed &o, const Rect &r) {
+  return o.finite != 0 && o.box[0] >= r.x0 && o.box[1] <= r.x1 && o.box[2] >= r.y0 && o.box[3] <= r.y1;
 }
 
 float *Lerp(const float *a, const float *b, float t, int n, float *out) {
@@ -125,7 +134,7 @@ struct LeafIndex {
   }
 
   // False when it cannot hold the list: the leaf then walks the whole list.
-  bool Build(const VtHiddenLineOccluder *const *base, const uint32_t *region, uint32_t count, const Rect &r) {
+  bool Build(const Placed *base, const uint32_t *region, uint32_t count, const Rect &r) {
     list = region;
     side = static_cast<uint32_t>(std::clamp(std::ceil(std::sqrt(count / 4.0)), 1.0, 256.0));
     const size_t cells = size_t{side} * side;
@@ -139,10 +148,10 @@ struct LeafIndex {
     std::fill_n(starts, cells + 1, 0u);
     common_count = 0;
     for (uint32_t place = 0; place < count; ++place) {
-      const VtHiddenLineOccluder *o = base[region[place] & ~kCovering];
+      const Placed &o = base[region[place] & ~kCovering];
       uint32_t *span = spans + size_t{place} * 4;
-      const float *b = o->box;
-      const bool boxed = (region[place] & kCovering) == 0 && o->finite != 0 && b[0] <= b[1] && b[2] <= b[3];
+      const float *b = o.box;
+      const bool boxed = (region[place] & kCovering) == 0 && o.finite != 0 && b[0] <= b[1] && b[2] <= b[3];
       if (boxed) {
         span[0] = Cell(b[0], x0, x_scale), span[1] = Cell(b[1], x0, x_scale);
         span[2] = Cell(b[2], y0, y_scale), span[3] = Cell(b[3], y0, y_scale);
@@ -220,11 +229,11 @@ int VisibleAmong(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t, Next ne
 // The occluders a walk of places gives.
 template <class Walk>
 int VisibleAmongPlaces(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
-                       const VtHiddenLineOccluder *const *base, Walk walk) {
+                       const Placed *base, Walk walk) {
   return VisibleAmong(s, t, [&](const VtHiddenLineOccluder **o, bool *covering) {
     const uint32_t entry = walk();
     if (entry == kEnd) return false;
-    *o = base[entry & ~kCovering];
+    *o = base[entry & ~kCovering].occluder;
     *covering = (entry & kCovering) != 0;
     return true;
   });
@@ -236,7 +245,7 @@ struct Stage4 {
   LeafIndex index;
   // The render's occluders by place, and the lists of the regions on the
   // way from the window to the region at work, one after the other.
-  const VtHiddenLineOccluder **base = nullptr;
+  Placed *base = nullptr;
   uint32_t *lists = nullptr;
   size_t base_capacity = 0, lists_capacity = 0;
 
@@ -362,20 +371,23 @@ struct Stage4 {
     bool last_in = false;
     for (uint32_t i = from; i < from + count; ++i) {
       const uint32_t place = lists[i] & ~kCovering;
-      const VtHiddenLineOccluder *o = base[place];
+      const Placed &o = base[place];
       uint32_t covering = lists[i] & kCovering;
-      if (o->twin != 0 && o->twin == last_twin) {
+      if (o.twin != 0 && o.twin == last_twin) {
         if (last_in) lists[to + n++] = place | last_covering;
         continue;
       }
-      last_twin = o->twin;
+      last_twin = o.twin;
       last_in = false;
       if (covering == 0) {
-        if (o->box[0] > q.x1 || o->box[1] < q.x0 || o->box[2] > q.y1 || o->box[3] < q.y0) continue;
-        const Layout l = LayoutFor(s, o->primitive);
-        if (!BoxWithin(o, q) && !OutlineMeetsRect(l, o->ring, q)) {
-          if (PointInRing(l, o->ring, (q.x0 + q.x1) / 2, (q.y0 + q.y1) / 2) != 1) continue;
-          covering = kCovering;
+        if (o.box[0] > q.x1 || o.box[1] < q.x0 || o.box[2] > q.y1 || o.box[3] < q.y0) continue;
+        if (!BoxWithin(o, q)) {
+          const VtHiddenLineOccluder *r = o.occluder;
+          const Layout l = LayoutFor(s, r->primitive);
+          if (!OutlineMeetsRect(l, r->ring, q)) {
+            if (PointInRing(l, r->ring, (q.x0 + q.x1) / 2, (q.y0 + q.y1) / 2) != 1) continue;
+            covering = kCovering;
+          }
         }
       }
       last_in = true;
@@ -436,7 +448,7 @@ struct Stage4 {
       return false;
     uint32_t place = 0;
     for (const VtHiddenLineOccluder *o = s->occluders; o != nullptr && place < n; o = o->next, ++place) {
-      base[place] = o;
+      base[place] = Placed{o, {o->box[0], o->box[1], o->box[2], o->box[3]}, o->twin, o->finite};
       lists[place] = place | (o->covering != 0 ? kCovering : 0);
     }
     return place == n;
