@@ -29,9 +29,9 @@
 namespace misuse {
 namespace {
 
-enum class Act { kList, kLights, kResolution, kPinhole, kImageRender, kFileRender };
-constexpr const char *kActNames[] = {"list",    "light list",   "resolution",
-                                     "pinhole", "image render", "file render"};
+enum class Act { kList, kLights, kResolution, kPinhole, kImageRender, kFileRender, kResize };
+constexpr const char *kActNames[] = {"list",         "light list",  "resolution",      "pinhole",
+                                     "image render", "file render", "a larger picture"};
 
 VtTypedValue Point(float x, float y, float z) {
   VtTypedValue v{};
@@ -41,9 +41,14 @@ VtTypedValue Point(float x, float y, float z) {
 }
 
 // The stage, another list (the square under a small caster), another light
-// list (a distant light) and, for the spot rows, the spot's list current.
+// list (a distant light) and, for the spot rows, the spot's list current;
+// oversampled by 2 when asked.
 struct Scene {
-  explicit Scene(bool spot) : stage(Square()) {
+  Scene(bool spot, bool oversampled) : stage(Square()) {
+    VtTypedValue factor{};
+    factor.type = VtNat32;
+    factor.value.u = oversampled ? 2 : 1;
+    ok = VoControlSet(VO_CONTROL_STANDARD_OVERSAMPLING, &factor) == 0;
     const float corners[12] = {-0.4f, -0.4f, 0.6f, 0.4f, -0.4f, 0.6f, 0.4f, 0.4f, 0.6f, -0.4f, 0.4f, 0.6f};
     const uint32_t ids[1] = {VO_VERT_WORLD};
     VtTypedValue data[1]{};
@@ -54,7 +59,7 @@ struct Scene {
     other_list = caster != nullptr ? VoPrimitiveListCreate(2, both) : nullptr;
     VtShader *distant = VoShaderCreate(VO_SHADER_LIGHT, "distant");
     other_lights = Ring({VoShaderCreate(VO_SHADER_LIGHT, "ambient"), distant});
-    ok = stage.ok() && other_list != nullptr && other_lights != nullptr;
+    ok = ok && stage.ok() && other_list != nullptr && other_lights != nullptr;
     if (spot) {
       VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "spot");
       VtTypedValue size{};
@@ -133,6 +138,9 @@ void Apply(Act act, Scene &s, Call *call) {
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye1, reference, up, VO_PROJECTION_PERSPECTIVE, 50), 0u);
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye2, reference, up, VO_PROJECTION_PERSPECTIVE, 45), 0u);
       break;
+    case Act::kResize:  // rows longer than those of the picture begun
+      EXPECT_EQ(VoViewSetResolution(nullptr, Stage::kWidth + 9, Stage::kHeight + 5, 1.0), 0u);
+      break;
     case Act::kImageRender: call->answer = ImageRender(&call->image); break;
     case Act::kFileRender: call->answer = VoExecute(0xc0001); break;
   }
@@ -193,6 +201,7 @@ struct Row {
   int32_t workers;
   bool last;  // at the last progress report, else at the first
   bool spot;
+  bool oversampled = false;
 };
 
 // The pictures that tell a change: the next render of the class (0xc0002
@@ -224,7 +233,7 @@ std::string RunRow(const Row &r) {
   Reference ref;
   {
     if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
-    Scene s(r.spot);
+    Scene s(r.spot, r.oversampled);
     if (!s.ok) return "the scene was not made";
     g_call = Call{};
     g_call.act = r.act, g_call.scene = &s;
@@ -243,7 +252,7 @@ std::string RunRow(const Row &r) {
   std::string fault;
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start again";
   {
-    Scene s(r.spot);
+    Scene s(r.spot, r.oversampled);
     if (!s.ok) return "the scene was not made again";
     g_call = Call{};
     g_call.act = r.act, g_call.scene = &s, g_call.trigger = r.last ? ref.calls : 1;
@@ -300,6 +309,17 @@ TEST(CallbackCalls, WhatAProgressCallbackDoesActsOnTheApplicationsSceneAndRender
                          << (spot ? ", a spot casting shadows" : ""));
             EXPECT_EQ(ForkedFault([&] { return RunRow(row); }), "");
           }
+  // A ray-traced picture oversampled: the spot's map render reports first,
+  // inside the picture's enlarged view.
+  for (Act act : {Act::kResolution, Act::kPinhole, Act::kResize})
+    for (int32_t workers : {0, 4})
+      for (bool last : {false, true}) {
+        const Row row{act, 0x70001, workers, last, true, true};
+        SCOPED_TRACE(::testing::Message()
+                     << kActNames[static_cast<int>(act)] << " from an oversampled 0x70001 on " << workers
+                     << " workers at its " << (last ? "last" : "first") << " report, a spot casting shadows");
+        EXPECT_EQ(ForkedFault([&] { return RunRow(row); }), "");
+      }
 }
 
 // The interface serves one application thread at a time: a second thread's

@@ -697,7 +697,6 @@ class Walk {
     int trigger, calls, reports;
   };
   Plan plan_{};
-  uint32_t outer_code_ = 0;  // the render whose callback acts
 
   static VtStatus OnProgress(uint32_t, VtTypedValue *) {
     Walk *w = calling_;
@@ -738,15 +737,11 @@ class Walk {
         break;
       }
       case 2:
-        // A ray-traced picture reads the view again for each band: a view
-        // changed from its callbacks reaches the bands still to come (open).
-        if (outer_code_ == 0x70001) return;
         Call("from the callback: VoViewSetResolution(current)");
         Answer(VoViewSetResolution(nullptr, 8 + static_cast<uint32_t>(Below(41)),
                                    8 + static_cast<uint32_t>(Below(31)), 1.0));
         break;
       case 3: {
-        if (outer_code_ == 0x70001) return;  // as above
         const float eye[3] = {Between(-6, 6), Between(-3, 5), Between(3, 8)}, reference[3] = {0, 0, 0},
                     up[3] = {0, 1, 0};
         Call("from the callback: VoViewSetPinhole(current, eye %.4g %.4g %.4g)", eye[0], eye[1], eye[2]);
@@ -787,8 +782,7 @@ class Walk {
     // On the calling thread alone: the workers of a threaded pass read the
     // application's view as they start their bands (the forked callback
     // table runs these renders at 4 workers).
-    outer_code_ = kOuter[Below(std::size(kOuter))];
-    RenderOf(outer_code_, true);
+    RenderOf(kOuter[Below(std::size(kOuter))], true);
     calling_ = nullptr;
     Call("VoCallBackSet(progress, null)");
     Expect(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0);

@@ -152,9 +152,8 @@ struct Replay {
 struct Threaded {
   PassProc pass = nullptr;
   uint32_t region[4] = {};           // the viewport evaluated: ordered, inside the image
-  uint32_t stored[4] = {};           // the application's words, put back as given
-  VtView *view = nullptr;            // the application's, current when the picture began
-  std::atomic<bool> moved{false};    // a work item set the viewport to its band
+  VtView *application = nullptr;     // the view the application has current (lent to its callbacks)
+  VtView *view = nullptr;            // the picture's copy of it, taken as the picture began
   VtDriverRowProc output = nullptr;  // of rows delivered by a threaded pass
   std::atomic<VtStatus> status{0};   // of the items so far: once non-zero, no more are rendered
   // Bands traced one after another on this thread: their passes go on with
@@ -373,36 +372,15 @@ VtStatus Output(PassFrame &f, uint32_t y) {
 }
 
 // An application callback (progress, the driver's poll) made by a pass on
-// the calling thread, made in the application's view with its viewport: the
-// oversampled copy and a band's viewport are the pass's, and a render the
-// callback starts renders what it renders alone. The pass's view is current
-// again after, evaluated as before.
+// the calling thread, made in the application's view (the picture's lent
+// state puts it in place of the picture's copy, its oversampled copy and a
+// band's viewport), so a render the callback starts renders what it renders
+// alone and a change it makes is the next picture's. The pass's view is
+// current again after.
 template <class Call>
 VtStatus InCallerView(const RayContext *c, Call call) {
-  const auto *t = static_cast<const Threaded *>(c->threaded);
   if (OnWorker(c)) return call();
-  // What a render the library started put in place of the application's is
-  // lent back inside the pass's own view (InCallerState).
-  if (t == nullptr || t->view == nullptr) return InCallerState(call);
-  VtView *pass_view = VoViewGet();
-  uint32_t band[4] = {};
-  const bool moved = VoViewGetViewport(t->view, band) == 0 && std::memcmp(band, t->stored, sizeof band) != 0;
-  // A viewport the callback left (its own, or the one a new resolution
-  // made) is the one put back when the picture ends.
-  uint32_t *stored = const_cast<Threaded *>(t)->stored;
-  if (!moved && pass_view == t->view) {
-    const VtStatus st = InCallerState(call);
-    (void)VoViewGetViewport(t->view, stored);
-    return st;
-  }
-  if (pass_view != t->view) (void)VoViewSet(t->view);
-  if (moved) (void)VoViewSetViewport(t->view, t->stored);
-  const VtStatus st = InCallerState(call);
-  if (moved) (void)VoViewGetViewport(t->view, stored);
-  if (moved) (void)VoViewSetViewport(t->view, band);
-  if (pass_view != t->view) (void)VoViewSet(pass_view);
-  (void)VoViewEvaluate(nullptr);
-  return st;
+  return InCallerState(call);
 }
 
 VtStatus Progress(RayContext *c, double percent) {
@@ -777,7 +755,6 @@ VtStatus Work(int32_t, const VtMultiThreadItem *item, void *argument) {
   VtStatus st = 0;
   if (std::memcmp(band, t->region, sizeof band) != 0) {
     st = VoViewSetViewport(nullptr, band);
-    t->moved.store(true, std::memory_order_relaxed);
   }
   RayContext *c = Context();
   int64_t finished = first;
@@ -813,15 +790,12 @@ VtStatus RowOut(uint32_t row, void *pixels) {
   return VoMultiThreadRowDeliver(row, pixels, t->output);
 }
 
-// An application callback the replay makes on the calling thread, whose
-// view is the application's: a viewport it leaves (its own, or the one a
-// new resolution made) is the one put back when the picture ends.
+// An application callback the replay makes on the calling thread, in the
+// application's view.
 template <class Call>
-VtStatus ReplayCallback(Threaded &t, Call call) {
+VtStatus ReplayCallback(Threaded &, Call call) {
   const CallerStateLent lent;
-  const VtStatus st = call();
-  if (VoViewGet() == t.view) (void)VoViewGetViewport(t.view, t.stored);
-  return st;
+  return call();
 }
 
 // One line of the replay: its poll by the count, its row when it completes
@@ -998,41 +972,62 @@ void WorkerCallbacks(RayContext *c) {
 
 namespace {
 
-// The viewport the picture puts back as it ends is the one the
-// application's callbacks leave (their own, or the one a new resolution
-// made), whichever render made the callback (the picture's, a light's map):
-// taken as each callback ends, while the application's view is current.
-struct StoredViewport {
+// The picture renders a copy of the view the application has current as
+// it begins, taken once: every band, the frame and the workers read that
+// copy, so a resolution, pinhole or viewport set from a callback is the
+// next picture's and never a band's still to come. The application's
+// callbacks, whichever render makes them (the picture's, a light's map),
+// are given the application's view in place of whatever view of the
+// picture's is current (the copy, its oversampled copy); a view the
+// callback makes current is the one current when the picture ends.
+struct PictureView {
   CallerState state;  // first: the procedures find the record by it
   Threaded *t;
+  VtView *replaced;  // the picture's view current when lent
 };
-void StoredLend(CallerState *) {}
-void StoredTake(CallerState *state) {
-  Threaded *t = reinterpret_cast<StoredViewport *>(state)->t;
-  if (VoViewGet() == t->view) (void)VoViewGetViewport(t->view, t->stored);
+void PictureViewLend(CallerState *state) {
+  auto *p = reinterpret_cast<PictureView *>(state);
+  p->replaced = VoViewGet();
+  if (p->replaced != p->t->application) (void)VoViewSet(p->t->application);
+}
+void PictureViewTake(CallerState *state) {
+  auto *p = reinterpret_cast<PictureView *>(state);
+  p->t->application = VoViewGet();
+  if (p->replaced == nullptr || p->replaced == p->t->application) return;
+  (void)VoViewSet(p->replaced);
+  (void)VoViewEvaluate(nullptr);
 }
 
 VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   Threaded t;
   t.pass = pass;
-  t.view = VoViewGet();
+  t.application = VoViewGet();
+  t.view = VoViewCopy(t.application);
+  if (t.view == nullptr) return VO_STATUS_NO_MEMORY;
+  VtStatus st = VoViewSet(t.view);
   // The bands, the frame and the target's size follow the viewport as the
   // view evaluates it: the words as given may be reversed or reach past the
   // image, and a frame begun over them would resize the application's target.
-  VtStatus st = VoViewGetViewport(nullptr, t.stored);
   if (st == 0) st = EvaluatedViewport(t.region);
-  if (st != 0) return st;
+  if (st != 0) {
+    (void)VoViewSet(t.application);
+    (void)VoViewDestroy(t.view);
+    return st;
+  }
   const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
   VtMultiThreadJob *job = scheme == VO_MT_SCHEME_BANDED ? VoMultiThreadJobCreate(t.region)
                           : scheme == VO_MT_SCHEME_EVEN ? VoMultiThreadJobCreateEven(t.region)
                                                         : nullptr;
   // The farm refuses only a missing region or supplier, never ours: a
   // known scheme without its job is one the farm had no memory for.
-  if (job == nullptr)
+  if (job == nullptr) {
+    (void)VoViewSet(t.application);
+    (void)VoViewDestroy(t.view);
     return scheme == VO_MT_SCHEME_BANDED || scheme == VO_MT_SCHEME_EVEN ? VO_STATUS_NO_MEMORY
                                                                         : VO_STATUS_BAD_ARGUMENT;
-  StoredViewport stored{{&StoredLend, &StoredTake, nullptr, false}, &t};
-  CallerStateEnter(&stored.state);
+  }
+  PictureView lent_view{{&PictureViewLend, &PictureViewTake, nullptr, false}, &t, nullptr};
+  CallerStateEnter(&lent_view.state);
   // The sticky words, once for the picture on the main thread: a band that
   // cleared them would wipe another band's interrupt or failure. A picture
   // rendered inside another (from its callback) gives back the outer one's.
@@ -1100,9 +1095,11 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   c->keep_index = 0;
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
-  // A band left as the viewport would narrow the application's next render.
-  CallerStateLeave(&stored.state);
-  if (t.moved) st |= VoViewSetViewport(nullptr, t.stored);
+  // The application's view current again; the picture's copy, with the
+  // band last set as its viewport, goes.
+  CallerStateLeave(&lent_view.state);
+  (void)VoViewSet(t.application);
+  (void)VoViewDestroy(t.view);
   c->threaded = outer;
   if (outer != nullptr) {
     st |= c->sticky;
