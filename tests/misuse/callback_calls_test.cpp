@@ -29,9 +29,9 @@
 namespace misuse {
 namespace {
 
-enum class Act { kList, kLights, kResolution, kPinhole, kImageRender, kFileRender, kResize };
-constexpr const char *kActNames[] = {"list",         "light list",  "resolution",      "pinhole",
-                                     "image render", "file render", "a larger picture"};
+enum class Act { kList, kLights, kResolution, kPinhole, kImageRender, kFileRender, kResize, kPinholeRay };
+constexpr const char *kActNames[] = {"list",         "light list",  "resolution",       "pinhole",
+                                     "image render", "file render", "a larger picture", "pinhole, ray trace"};
 
 VtTypedValue Point(float x, float y, float z) {
   VtTypedValue v{};
@@ -135,8 +135,10 @@ void Apply(Act act, Scene &s, Call *call) {
       EXPECT_EQ(VoViewSetResolution(nullptr, Stage::kWidth, Stage::kHeight, 1.5), 0u);
       break;
     case Act::kPinhole:
+    case Act::kPinholeRay:
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye1, reference, up, VO_PROJECTION_PERSPECTIVE, 50), 0u);
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye2, reference, up, VO_PROJECTION_PERSPECTIVE, 45), 0u);
+      if (act == Act::kPinholeRay) (void)VoExecute(0x70001);  // into the outer render's target
       break;
     case Act::kResize:  // rows longer than those of the picture begun
       EXPECT_EQ(VoViewSetResolution(nullptr, Stage::kWidth + 9, Stage::kHeight + 5, 1.0), 0u);
@@ -278,6 +280,12 @@ std::string RunRow(const Row &r) {
           !std::equal(ref.outer.file.begin(), ref.outer.file.end(), outer.file.begin()))
         fault += "the outer render's file is not its own; ";
     } else {
+      // The running render keeps the view it began with (the ray-traced and
+      // hidden-line renders; the ray trace started there draws into the
+      // outer render's target).
+      if ((r.code == 0x70001 || r.code == 0x190001) && r.act != Act::kPinholeRay &&
+          (outer.status != ref.outer.status || outer.picture != ref.outer.picture))
+        fault += "the outer render answered or drew otherwise; ";
       if (r.act == Act::kList && VoPrimitiveListGet() != s.other_list) fault += "the list set did not stay; ";
       if (r.act == Act::kLights && VoLightListGet() != s.other_lights)
         fault += "the lights set did not stay; ";
