@@ -280,10 +280,9 @@ std::string RunRow(const Row &r) {
           !std::equal(ref.outer.file.begin(), ref.outer.file.end(), outer.file.begin()))
         fault += "the outer render's file is not its own; ";
     } else {
-      // The running render keeps the view it began with (the ray-traced and
-      // hidden-line renders; the ray trace started there draws into the
-      // outer render's target).
-      if ((r.code == 0x70001 || r.code == 0x190001) && r.act != Act::kPinholeRay &&
+      // The running render keeps the view it began with (the ray trace
+      // started there draws into the outer render's target).
+      if (r.act != Act::kPinholeRay &&
           (outer.status != ref.outer.status || outer.picture != ref.outer.picture))
         fault += "the outer render answered or drew otherwise; ";
       if (r.act == Act::kList && VoPrimitiveListGet() != s.other_list) fault += "the list set did not stay; ";

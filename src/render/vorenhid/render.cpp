@@ -17,6 +17,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenhid/hidden_line.h"
+#include "scene/voview/face.h"
 
 namespace vo::hid {
 
@@ -294,49 +295,16 @@ VtStatus Rendered(VtHiddenLineContext *s, uint32_t code, bool *vectors_refused) 
 
 }  // namespace
 
-namespace {
-
-// The render draws a copy of the view current as it starts, current while
-// it runs; its callbacks are given the application's view in its place, so
-// a pinhole or resolution they set (and what evaluating it computes) is the
-// next render's, and a view they make current is current after.
-struct ViewKept {
-  CallerState state;  // first: the procedures find the record by it
-  VtView *application, *copy, *replaced;
-};
-void ViewKeptLend(CallerState *state) {
-  auto *k = reinterpret_cast<ViewKept *>(state);
-  k->replaced = VoViewGet();
-  if (k->replaced != k->application) (void)VoViewSet(k->application);
-}
-void ViewKeptTake(CallerState *state) {
-  auto *k = reinterpret_cast<ViewKept *>(state);
-  k->application = VoViewGet();
-  if (k->replaced == nullptr || k->replaced == k->application) return;
-  (void)VoViewSet(k->replaced);
-  (void)VoViewEvaluate(nullptr);
-}
-
-}  // namespace
-
 VtStatus Render(uint32_t code) {
   VtHiddenLineContext *s = State();
   if (s == nullptr) return VO_STATUS_NOT_INITIALISED;
   bool vectors_refused = false;
-  ViewKept kept{{&ViewKeptLend, &ViewKeptTake, nullptr, false}, VoViewGet(), nullptr, nullptr};
-  kept.copy = kept.application != nullptr ? VoViewCopy(kept.application) : nullptr;
-  if (kept.copy != nullptr && VoViewSet(kept.copy) == 0) {
-    CallerStateEnter(&kept.state);
-  } else if (kept.copy != nullptr) {
-    (void)VoViewDestroy(kept.copy);
-    kept.copy = nullptr;
-  }
+  // The render draws a copy of the view current as it starts; its callbacks
+  // are given the application's view (so a pinhole they set is the next
+  // render's).
+  const view::ViewKept kept;
+  if (!kept.ok()) return VO_STATUS_NO_MEMORY;
   const VtStatus st = Rendered(s, code, &vectors_refused);
-  if (kept.copy != nullptr) {
-    CallerStateLeave(&kept.state);
-    (void)VoViewSet(kept.application);
-    (void)VoViewDestroy(kept.copy);
-  }
   // Ended before its lines (nothing in view): the driver that takes none
   // is named all the same.
   return vectors_refused ? st | LinesNotDrawnReport(code, st, true) : st;

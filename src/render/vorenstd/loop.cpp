@@ -551,7 +551,13 @@ VtStatus Render(VtRenderClass *cls) {
   f.line_saved = *f.line_word;
   *f.line_word = nullptr;
   s->frame = &f;
-  const VtStatus st = RenderFramed(s, &f);
+  VtStatus st;
+  {
+    // The render draws a copy of the view current as it starts: a view its
+    // callbacks change is the next render's.
+    const view::ViewKept kept;
+    st = kept.ok() ? RenderFramed(s, &f) : VO_STATUS_NO_MEMORY;
+  }
   if (*f.line_word != f.line_saved) {
     VoDeallocate(*f.line_word);
     *f.line_word = f.line_saved;

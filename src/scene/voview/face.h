@@ -78,4 +78,60 @@ void ViewPushLend(PushLent *lent);
 // copy is current with the data it had.
 void ViewPushTake(const PushLent *lent);
 
+// ---------------------------------------------------------------------------
+// The view a render keeps from its start
+// ---------------------------------------------------------------------------
+
+// A render's copy of the view current as it starts, current while the render
+// runs (on the application's thread): the application's callbacks are given
+// the application's view in its place (a CallerState), so a pinhole,
+// resolution or viewport they set is the next render's, and a view they make
+// current is current after.
+class ViewKept {
+ public:
+  ViewKept() {
+    application_ = vo::VoViewGet();
+    copy_ = application_ != nullptr ? vo::VoViewCopy(application_) : nullptr;
+    if (copy_ == nullptr) return;
+    if (vo::VoViewSet(copy_) != 0) {
+      (void)vo::VoViewDestroy(copy_);
+      copy_ = nullptr;
+      return;
+    }
+    CallerStateEnter(&state_.state);
+  }
+  ~ViewKept() {
+    if (copy_ == nullptr) return;
+    CallerStateLeave(&state_.state);
+    (void)vo::VoViewSet(application_);
+    (void)vo::VoViewDestroy(copy_);
+  }
+  // False when the copy could not be made (out of memory): the render
+  // answers so and renders nothing.
+  bool ok() const { return copy_ != nullptr || application_ == nullptr; }
+  ViewKept(const ViewKept &) = delete;
+  ViewKept &operator=(const ViewKept &) = delete;
+
+ private:
+  struct Lent {
+    CallerState state;  // first: the procedures find the record by it
+    ViewKept *kept;
+    VtView *replaced;  // the render's view current when lent
+  };
+  static void Lend(CallerState *state) {
+    auto *l = reinterpret_cast<Lent *>(state);
+    l->replaced = vo::VoViewGet();
+    if (l->replaced != l->kept->application_) (void)vo::VoViewSet(l->kept->application_);
+  }
+  static void Take(CallerState *state) {
+    auto *l = reinterpret_cast<Lent *>(state);
+    l->kept->application_ = vo::VoViewGet();
+    if (l->replaced == nullptr || l->replaced == l->kept->application_) return;
+    (void)vo::VoViewSet(l->replaced);
+    (void)vo::VoViewEvaluate(nullptr);
+  }
+  VtView *application_ = nullptr, *copy_ = nullptr;
+  Lent state_{{&Lend, &Take, nullptr, false}, this, nullptr};
+};
+
 }  // namespace vo::view
