@@ -38,6 +38,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenray/vorenray.h"
+#include "scene/voview/face.h"
 #include "render/vorenstd/face.h"
 #include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
@@ -1098,6 +1099,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   // The application's view current again; the picture's copy, with the
   // band last set as its viewport, goes.
   CallerStateLeave(&lent_view.state);
+  view::ViewWarningsCarry(t.view, t.application);
   (void)VoViewSet(t.application);
   (void)VoViewDestroy(t.view);
   c->threaded = outer;

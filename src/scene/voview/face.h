@@ -78,6 +78,10 @@ void ViewPushLend(PushLent *lent);
 // copy is current with the data it had.
 void ViewPushTake(const PushLent *lent);
 
+// The warning a render's copy of a view gave (a hither moved) counts as the
+// view's own when its clipping is the copy's, so it is told once.
+void ViewWarningsCarry(VtView *from, VtView *to);
+
 // ---------------------------------------------------------------------------
 // The view a render keeps from its start
 // ---------------------------------------------------------------------------
@@ -103,6 +107,7 @@ class ViewKept {
   ~ViewKept() {
     if (copy_ == nullptr) return;
     CallerStateLeave(&state_.state);
+    ViewWarningsCarry(copy_, application_);
     (void)vo::VoViewSet(application_);
     (void)vo::VoViewDestroy(copy_);
   }

@@ -155,6 +155,15 @@ void ViewPushTake(const PushLent *lent) {
   MakeCurrent(s, copy);
 }
 
+void ViewWarningsCarry(VtView *from, VtView *to) {
+  ViewState *s = StateGet();
+  if (s == nullptr || from == to || !ViewKnown(s, from) || !ViewKnown(s, to)) return;
+  const VtView *f = from->data;
+  VtView *t = to->data;
+  // Only for the same clipping: clipping set since warns anew.
+  if (!f->hither_unwarned && f->hither == t->hither && f->yon == t->yon) t->hither_unwarned = 0;
+}
+
 }  // namespace vo::view
 
 namespace vo {
