@@ -1099,7 +1099,7 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   // The application's view current again; the picture's copy, with the
   // band last set as its viewport, goes.
   CallerStateLeave(&lent_view.state);
-  view::ViewWarningsCarry(t.view, t.application);
+  view::ViewEvaluationCarry(t.view, t.application);
   (void)VoViewSet(t.application);
   (void)VoViewDestroy(t.view);
   c->threaded = outer;

@@ -78,9 +78,11 @@ void ViewPushLend(PushLent *lent);
 // copy is current with the data it had.
 void ViewPushTake(const PushLent *lent);
 
-// The warning a render's copy of a view gave (a hither moved) counts as the
-// view's own when its clipping is the copy's, so it is told once.
-void ViewWarningsCarry(VtView *from, VtView *to);
+// What a render's copy of a view gave back to the view it was made from: the
+// warning it gave (a hither moved) counts as the view's own when their
+// clipping is the same, so it is told once; and a view its callbacks left
+// as it was is evaluated as the copy was, as if the render had drawn it.
+void ViewEvaluationCarry(VtView *from, VtView *to);
 
 // ---------------------------------------------------------------------------
 // The view a render keeps from its start
@@ -107,7 +109,7 @@ class ViewKept {
   ~ViewKept() {
     if (copy_ == nullptr) return;
     CallerStateLeave(&state_.state);
-    ViewWarningsCarry(copy_, application_);
+    ViewEvaluationCarry(copy_, application_);
     (void)vo::VoViewSet(application_);
     (void)vo::VoViewDestroy(copy_);
   }

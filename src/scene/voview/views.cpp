@@ -155,13 +155,32 @@ void ViewPushTake(const PushLent *lent) {
   MakeCurrent(s, copy);
 }
 
-void ViewWarningsCarry(VtView *from, VtView *to) {
+namespace {
+
+// The fields an evaluation is made from.
+bool SameDefinition(const VtView *a, const VtView *b) {
+  return a->kind == b->kind && a->viewport_set == b->viewport_set &&
+         std::memcmp(a->resolution, b->resolution, sizeof a->resolution) == 0 &&
+         std::memcmp(a->viewport, b->viewport, sizeof a->viewport) == 0 && a->pixel_aspect == b->pixel_aspect &&
+         a->hither == b->hither && a->yon == b->yon && std::memcmp(a->clip, b->clip, sizeof a->clip) == 0 &&
+         std::memcmp(&a->camera, &b->camera, sizeof a->camera) == 0;
+}
+
+}  // namespace
+
+void ViewEvaluationCarry(VtView *from, VtView *to) {
   ViewState *s = StateGet();
   if (s == nullptr || from == to || !ViewKnown(s, from) || !ViewKnown(s, to)) return;
   const VtView *f = from->data;
   VtView *t = to->data;
   // Only for the same clipping: clipping set since warns anew.
   if (!f->hither_unwarned && f->hither == t->hither && f->yon == t->yon) t->hither_unwarned = 0;
+  // A view left as it was is evaluated as its copy was, as when the render
+  // evaluated the view itself; one changed since evaluates anew.
+  if (f->changed || !t->changed || !SameDefinition(f, t)) return;
+  if (f->evaluation != nullptr && t->evaluation != nullptr) *t->evaluation = *f->evaluation;
+  t->serial = f->serial;
+  t->changed = 0;
 }
 
 }  // namespace vo::view
