@@ -3,9 +3,10 @@
 // background and foreground made, edited, attached and destroyed; renders of
 // every class at 0 to 5 workers into the null driver, an image, a screen
 // buffer or a file, some with a progress callback that makes one to three
-// calls of its own (list, light-list and view changes, renders into the
-// image driver or the outer render's target; no call that gives an object
-// back), after which the current lists must be those last set; the scene
+// calls of its own (list, light-list, background and view changes, shader
+// and material edits, releases of what the running render reads, renders
+// into the image driver or the outer render's target), after which the
+// current lists must be those last set; the scene
 // saved to an object file and read back; the library stopped and started
 // again. Among the lights is a spot casting shadows, made as a walk starts. A walk never makes a call the
 // documents call the application's mistake (a destroy of what it does not hold, a handle used after its
@@ -163,7 +164,8 @@ class Walk {
   void Call(const char *format, ...) __attribute__((format(printf, 2, 3))) {
     va_list a;
     va_start(a, format);
-    std::vsnprintf(p_->call, sizeof p_->call, format, a);
+    const int n = std::snprintf(p_->call, sizeof p_->call, "%s", calling_from_);
+    std::vsnprintf(p_->call + n, sizeof p_->call - static_cast<size_t>(n), format, a);
     va_end(a);
     ++p_->calls;
     if (o_.trace) std::printf("%u: %s", p_->calls, p_->call), std::fflush(stdout);
@@ -551,17 +553,7 @@ class Walk {
         }
         break;
       }
-      case 2: {
-        const uint32_t type = Chance(0.5) ? VO_SHADER_BACKGROUND : VO_SHADER_FOREGROUND;
-        std::vector<Shader *> fit;
-        for (Shader &s : shaders_)
-          if (s.type == type) fit.push_back(&s);
-        Shader *s = fit.empty() || Chance(0.15) ? nullptr : Pick(fit);
-        Call("Vo%sSet(s%d)", type == VO_SHADER_BACKGROUND ? "Background" : "Foreground", s ? s->id : 0);
-        VtShader *h = s ? s->h : nullptr;
-        Expect(type == VO_SHADER_BACKGROUND ? VoBackgroundSet(h) : VoForegroundSet(h), 0);
-        break;
-      }
+      case 2: Backdrop(); break;
       default: {
         if (buffers_.empty() || Chance(0.2)) {
           Call("VoScreenBufferCreate()");
@@ -585,6 +577,29 @@ class Walk {
         Expect(VoScreenBufferSet(current_buffer_), 0);
       }
     }
+  }
+
+  // A background or foreground made current (or none): the one it replaces
+  // may be the scene's last hold on it.
+  void Backdrop() {
+    const uint32_t type = Chance(0.5) ? VO_SHADER_BACKGROUND : VO_SHADER_FOREGROUND;
+        std::vector<Shader *> fit;
+        for (Shader &s : shaders_)
+          if (s.type == type) fit.push_back(&s);
+        Shader *s = fit.empty() || Chance(0.15) ? nullptr : Pick(fit);
+        Call("Vo%sSet(s%d)", type == VO_SHADER_BACKGROUND ? "Background" : "Foreground", s ? s->id : 0);
+        VtShader *h = s ? s->h : nullptr;
+        Expect(type == VO_SHADER_BACKGROUND ? VoBackgroundSet(h) : VoForegroundSet(h), 0);
+  }
+
+  // The walk's hold on a shader no light list of its holds, which others may
+  // keep (a material, the scene's background).
+  void ShaderRelease() {
+    if (shaders_.empty()) return;
+    const size_t i = Below(shaders_.size());
+    if (InARing(shaders_[i].h)) return;
+    Call("VoShaderDestroy(s%d)", shaders_[i].id);
+    if (Expect(VoShaderDestroy(shaders_[i].h), 0)) shaders_.erase(shaders_.begin() + i);
   }
 
   // A ring may be made current while every light in it is one the walk
@@ -628,14 +643,7 @@ class Walk {
         if (Expect(VoMaterialDestroy(materials_[i].h), 0)) materials_.erase(materials_.begin() + i);
         break;
       }
-      case 2: {  // the walk's hold on a shader, which others may keep
-        if (shaders_.empty()) return;
-        const size_t i = Below(shaders_.size());
-        if (InARing(shaders_[i].h)) return;
-        Call("VoShaderDestroy(s%d)", shaders_[i].id);
-        if (Expect(VoShaderDestroy(shaders_[i].h), 0)) shaders_.erase(shaders_.begin() + i);
-        break;
-      }
+      case 2: ShaderRelease(); break;
       case 3: {
         if (transforms_.empty()) return;
         const size_t i = Below(transforms_.size());
@@ -693,6 +701,7 @@ class Walk {
   // The walk whose render's callback acts, its plan: at which report, how
   // many calls; the reports counted.
   static inline Walk *calling_ = nullptr;
+  const char *calling_from_ = "";  // what each call's text begins with
   struct Plan {
     int trigger, calls, reports;
   };
@@ -707,51 +716,52 @@ class Walk {
     return 0;
   }
 
-  // True when setting another light list gives back no light the walk does
-  // not hold (what the current one holds alone).
-  bool LightsHeld() const {
-    for (const Ring &r : rings_)
-      if (r.h == current_ring_) return r.lights.empty() ? false : Settable(Ring{nullptr, r.lights, 0});
-    return current_ring_ == nullptr;
-  }
-
   // One call of the callback table; what it sets is the walk's current.
   void FromCallback() {
-    switch (Below(6)) {
+    calling_from_ = "from the callback: ";
+    FromCallbackOne();
+    calling_from_ = "";
+  }
+  void FromCallbackOne() {
+    switch (Below(11)) {
       case 0: {
         const List *l = lists_.empty() || Chance(0.1) ? nullptr : &Pick(lists_);
-        Call("from the callback: VoPrimitiveListSet(l%d)", l != nullptr ? l->id : 0);
+        Call("VoPrimitiveListSet(l%d)", l != nullptr ? l->id : 0);
         if (Expect(VoPrimitiveListSet(l != nullptr ? l->h : nullptr), 0))
           current_list_ = l != nullptr ? l->h : nullptr;
         break;
       }
-      case 1: {
-        if (!LightsHeld()) return;
+      case 1: {  // the lists it replaces may hold a light's last reference
         std::vector<Ring *> settable;
         for (Ring &r : rings_)
           if (Settable(r)) settable.push_back(&r);
-        if (settable.empty()) return;
-        const Ring &r = *Pick(settable);
-        Call("from the callback: VoLightListSet(r%d)", r.id);
-        if (Expect(VoLightListSet(r.h), 0)) current_ring_ = r.h;
+        const Ring *r = settable.empty() || Chance(0.2) ? nullptr : Pick(settable);
+        Call("VoLightListSet(r%d)", r != nullptr ? r->id : 0);
+        if (Expect(VoLightListSet(r != nullptr ? r->h : nullptr), 0)) current_ring_ = r != nullptr ? r->h : nullptr;
         break;
       }
+      // Releases and edits of what the running render reads: it keeps what
+      // it prepared, and the next render sees the change.
+      case 6: Backdrop(); break;
+      case 7: ShaderRelease(); break;
+      case 8: EditMaterial(); break;
+      case 9: EditShader(); break;
       case 2:
-        Call("from the callback: VoViewSetResolution(current)");
+        Call("VoViewSetResolution(current)");
         Answer(VoViewSetResolution(nullptr, 8 + static_cast<uint32_t>(Below(41)),
                                    8 + static_cast<uint32_t>(Below(31)), 1.0));
         break;
       case 3: {
         const float eye[3] = {Between(-6, 6), Between(-3, 5), Between(3, 8)}, reference[3] = {0, 0, 0},
                     up[3] = {0, 1, 0};
-        Call("from the callback: VoViewSetPinhole(current, eye %.4g %.4g %.4g)", eye[0], eye[1], eye[2]);
+        Call("VoViewSetPinhole(current, eye %.4g %.4g %.4g)", eye[0], eye[1], eye[2]);
         Answer(VoViewSetPinhole(nullptr, eye, reference, up, VO_PROJECTION_PERSPECTIVE, Between(30, 70)));
         break;
       }
       case 4: {  // into the image driver, the driver current before put back
         static constexpr uint32_t kInner[] = {0xc0001, 0x200001, 0x70001};
         const uint32_t code = kInner[Below(std::size(kInner))];
-        Call("from the callback: VoExecute(0x%x) into an image", code);
+        Call("VoExecute(0x%x) into an image", code);
         VtImage *image = Made(VoImageCreate());
         if (image == nullptr) return;
         image->width = 24, image->height = 16;
@@ -767,7 +777,7 @@ class Walk {
                   // apart)
         if (current_buffer_ != nullptr) return;
         const uint32_t code = Chance(0.5) ? 0xc0001 : 0x70001;
-        Call("from the callback: VoExecute(0x%x)", code);
+        Call("VoExecute(0x%x)", code);
         Answer(VoExecute(code));
       }
     }

@@ -171,6 +171,31 @@ TEST_F(RenderPostTest, ADepthOfFieldWithoutDepthsIsRefusedBeforeTheRenderBegins)
   }
 }
 
+// With no primitive list current a render that fails (the depth render, which
+// needs a line output) says why through the run as well, since the render's
+// status alone does not tell that the scene was missing; a render that
+// draws the background answers 0 and says nothing of it.
+TEST_F(RenderPostTest, ARenderAndPostWithNoPrimitiveListCurrentSaysWhyItFails) {
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&vo_test::RecordingHandler)),
+            0u);
+  (void)Add("test kernel");
+  ASSERT_EQ(VoPostprocessListSet(list_), 0u);
+  ASSERT_EQ(VoPrimitiveListSet(nullptr), 0u);
+  for (uint32_t code : {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u, 0x200002u, 0x200003u, 0x70001u, 0x70002u,
+                        0xa0001u, 0x190001u, 0x190002u, 0x600004u, 0x600005u}) {
+    SCOPED_TRACE(code);
+    VtTypedValue v = Word(VtEnum, code);
+    ASSERT_EQ(VoControlSet(VO_CONTROL_PP_RENDER_CODE, &v), 0u);
+    v.value.u = VO_EXECUTE_PP_RUN;
+    ASSERT_EQ(VoControlSet(VO_CONTROL_PP_POST_CODE, &v), 0u);
+    vo_test::Recorded().clear();
+    const VtStatus st = VoExecute(VO_EXECUTE_PP_RENDER_AND_POST);
+    EXPECT_EQ(st != 0, code == 0x200003u);
+    EXPECT_EQ(vo_test::WithMessage(2905).size(), st != 0 ? 1u : 0u);
+  }
+  ASSERT_EQ(VoPrimitiveListSet(scene_), 0u);
+}
+
 TEST_F(RenderPostTest, ExecuteRendersIntoTheOutputTheNextClassSeesItAndTheTargetComesBack) {
   VtScreenBuffer *b = Made();
   ASSERT_EQ(VoViewSetResolution(nullptr, 16, 12, 1.0), 0u);
