@@ -64,6 +64,10 @@ struct GeomContext {
   ElementMap map;         // the copier's element map
   uint32_t *code_buffer;  // VoContentsListProperties
   uint32_t code_capacity;
+  // A worker's copy: the primitive list current as its pass began, which the
+  // worker reads whatever the application's thread makes current meanwhile.
+  VtReference *pass_list;
+  uint32_t pass_list_kept;  // Boolean
 };
 
 // ---------------------------------------------------------------------------

@@ -202,6 +202,11 @@ VtStatus ContextCopy(void *, void **copy) {
   } else {
     cx->lists = &g->main_lists;
   }
+  // Copies are made as a pass begins, on the thread that begins it.
+  if (OnApplicationThread()) {
+    cx->pass_list = SceneList(g);
+    cx->pass_list_kept = 1;
+  }
   *copy = cx;
   return 0;
 }

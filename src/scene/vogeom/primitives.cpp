@@ -324,10 +324,15 @@ VtStatus VoPrimitiveListSet(VtReference *list) {
 // (VoReferenceListRemoveData, below this module): the module takes that
 // ring as its list, and what the list covers has changed.
 VtReference *SceneList(GeomState *g) {
-  // A work-farm worker reads the list its render started with: the
-  // application's thread may move the word while the workers run.
+  // A work-farm worker reads the list current when its pass began: the
+  // application's thread may move the word while the workers run (a stroke
+  // render lends the application its list for each progress report).
   const VtKernelContext *k = Kernel();
-  if (k == nullptr || !OnApplicationThread()) return __atomic_load_n(&g->scene_list, __ATOMIC_RELAXED);
+  if (k == nullptr || !OnApplicationThread()) {
+    const GeomContext *cx = GeomCurrent();
+    if (cx != nullptr && cx->pass_list_kept) return cx->pass_list;
+    return __atomic_load_n(&g->scene_list, __ATOMIC_RELAXED);
+  }
   if (k->scene_ring == g->scene_list) return g->scene_list;
   auto *list = const_cast<VtReference *>(k->scene_ring);
   const uint64_t count = RingLength(list);
