@@ -55,7 +55,11 @@ void GlobalsFetch(VtAdvancedRendererContext *s) {
 VtStatus Connect() {
   VtAdvancedRendererContext *s = g_state.Get();
   if (s == nullptr) return 0;
-  GlobalsFetch(s);
+  // Looked up by name only when the calling context's globals block moved.
+  if (VtShaderGlobals *block = VoShaderGetGlobals(); block == nullptr || block != s->globals_fetched) {
+    GlobalsFetch(s);
+    s->globals_fetched = block;
+  }
   if (s->is_copy) return 0;  // the entry is the master's
   // Materials whose transparency evaluates like "none" count as opaque.
   // Read from the class: an instance made for it could fail for want of

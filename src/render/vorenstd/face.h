@@ -330,6 +330,7 @@ struct VtStandardRendererContext {
   float *g_E;
   float *g_xp, *g_yp;
   uint32_t *g_reverse;
+  VtShaderGlobals *globals_fetched;  // the block the g_ addresses above point into
   uint32_t is_copy;
   // The render the work farm's workers scan in bands (null outside one); a
   // worker's copy of the record takes it from the master's.

@@ -50,19 +50,8 @@ VtStatus BoundsCopy(float *out, const float *in, VtTransform *transform) {
   return VoBoundsCopy(reinterpret_cast<VtBounds *>(out), reinterpret_cast<const VtBounds *>(in), transform);
 }
 
-// The callbacks and globals of the calling context into its record.
-void ConnectRecord(VtStandardRendererContext *s) {
-  s->begin_frame = Callback<VtDriverFrameProc>(VO_DRIVER_BEGIN_FRAME);
-  s->end_frame = Callback<VtDriverNoArgProc>(VO_DRIVER_END_FRAME);
-  s->row_bytes = Callback<VtDriverRowProc>(VO_DRIVER_ROW_BYTES);
-  s->row_floats = Callback<VtDriverRowProc>(VO_DRIVER_ROW_FLOAT);
-  s->row_rgba = Callback<VtDriverRowProc>(VO_DRIVER_ROW_FLOAT_RGBA);
-  s->poll = Callback<VtDriverNoArgProc>(VO_DRIVER_POLL);
-  s->accept = Callback<VtDriverKindProc>(VO_DRIVER_ACCEPT_OUTPUT);
-  s->progress = KernelCallback<VtProgressProc>(VO_CALLBACK_PROGRESS);
-  using BoundsProc = decltype(&exported::VoTransformBounds);
-  auto transform = Callback<BoundsProc>(0xf0002);
-  s->transform_bounds = transform != nullptr ? transform : &BoundsCopy;
+// The addresses of the shader globals in the calling context's block.
+void GlobalsFetch(VtStandardRendererContext *s) {
   s->g_prim = Global<VtPrimitive *>("prim");
   s->g_poly = Global<VtPolygon *>("poly");
   s->g_xi = Global<float>("xi");
@@ -81,6 +70,29 @@ void ConnectRecord(VtStandardRendererContext *s) {
   s->g_xp = Global<float>("xp");
   s->g_yp = Global<float>("yp");
   s->g_reverse = Global<uint32_t>("reverse");
+}
+
+// The callbacks and globals of the calling context into its record.
+void ConnectRecord(VtStandardRendererContext *s) {
+  s->begin_frame = Callback<VtDriverFrameProc>(VO_DRIVER_BEGIN_FRAME);
+  s->end_frame = Callback<VtDriverNoArgProc>(VO_DRIVER_END_FRAME);
+  s->row_bytes = Callback<VtDriverRowProc>(VO_DRIVER_ROW_BYTES);
+  s->row_floats = Callback<VtDriverRowProc>(VO_DRIVER_ROW_FLOAT);
+  s->row_rgba = Callback<VtDriverRowProc>(VO_DRIVER_ROW_FLOAT_RGBA);
+  s->poll = Callback<VtDriverNoArgProc>(VO_DRIVER_POLL);
+  s->accept = Callback<VtDriverKindProc>(VO_DRIVER_ACCEPT_OUTPUT);
+  s->progress = KernelCallback<VtProgressProc>(VO_CALLBACK_PROGRESS);
+  using BoundsProc = decltype(&exported::VoTransformBounds);
+  auto transform = Callback<BoundsProc>(0xf0002);
+  s->transform_bounds = transform != nullptr ? transform : &BoundsCopy;
+  // The addresses move only with the calling context's globals block, and
+  // looking them up by name at every change of callbacks (a render lends
+  // the application its callbacks at each progress report) costs more than
+  // the reports.
+  if (VtShaderGlobals *block = VoShaderGetGlobals(); block == nullptr || block != s->globals_fetched) {
+    GlobalsFetch(s);
+    s->globals_fetched = block;
+  }
   VtTypedValue sticky{};
   s->sticky = VoControlGet(VO_CONTROL_STICKY_STATUS, &sticky) == 0 ? static_cast<uint32_t *>(sticky.value.p)
                                                                    : nullptr;
