@@ -583,13 +583,13 @@ class Walk {
   // may be the scene's last hold on it.
   void Backdrop() {
     const uint32_t type = Chance(0.5) ? VO_SHADER_BACKGROUND : VO_SHADER_FOREGROUND;
-        std::vector<Shader *> fit;
-        for (Shader &s : shaders_)
-          if (s.type == type) fit.push_back(&s);
-        Shader *s = fit.empty() || Chance(0.15) ? nullptr : Pick(fit);
-        Call("Vo%sSet(s%d)", type == VO_SHADER_BACKGROUND ? "Background" : "Foreground", s ? s->id : 0);
-        VtShader *h = s ? s->h : nullptr;
-        Expect(type == VO_SHADER_BACKGROUND ? VoBackgroundSet(h) : VoForegroundSet(h), 0);
+    std::vector<Shader *> fit;
+    for (Shader &s : shaders_)
+      if (s.type == type) fit.push_back(&s);
+    Shader *s = fit.empty() || Chance(0.15) ? nullptr : Pick(fit);
+    Call("Vo%sSet(s%d)", type == VO_SHADER_BACKGROUND ? "Background" : "Foreground", s ? s->id : 0);
+    VtShader *h = s ? s->h : nullptr;
+    Expect(type == VO_SHADER_BACKGROUND ? VoBackgroundSet(h) : VoForegroundSet(h), 0);
   }
 
   // The walk's hold on a shader no light list of its holds, which others may
@@ -737,7 +737,8 @@ class Walk {
           if (Settable(r)) settable.push_back(&r);
         const Ring *r = settable.empty() || Chance(0.2) ? nullptr : Pick(settable);
         Call("VoLightListSet(r%d)", r != nullptr ? r->id : 0);
-        if (Expect(VoLightListSet(r != nullptr ? r->h : nullptr), 0)) current_ring_ = r != nullptr ? r->h : nullptr;
+        if (Expect(VoLightListSet(r != nullptr ? r->h : nullptr), 0))
+          current_ring_ = r != nullptr ? r->h : nullptr;
         break;
       }
       // Releases and edits of what the running render reads: it keeps what

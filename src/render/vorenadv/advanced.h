@@ -97,7 +97,7 @@ struct VtAdvancedRendererContext {
   float *g_modI;
   float *g_xs, *g_ys;
   VtShaderGlobals *globals_fetched;  // the block the g_ addresses above point into
-  void *line_buffer;  // the A-buffer class's line-buffer word
+  void *line_buffer;                 // the A-buffer class's line-buffer word
   // Edge pixels and the fragments composited there, over every A-buffer
   // render (for measurements).
   uint64_t edge_pixels, edge_fragments;

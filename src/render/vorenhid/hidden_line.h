@@ -60,11 +60,11 @@ struct VtHiddenLineOccluder {
   VtHiddenLineOccluder *next;
   VtPrimitive *primitive;
   void *polygon;
-  VtReference *ring;  // the clipped outline, divided projection positions
+  VtReference *ring;      // the clipped outline, divided projection positions
   float box[4];           // x low, x high, y low, y high of the outline
   uint32_t covering : 1;  // the outline covers the region it is listed for
   uint32_t finite : 1;    // every corner of the outline has finite x and y
-  uint32_t twin = 0;  // occluders of one number (not 0) hide exactly the same points
+  uint32_t twin = 0;      // occluders of one number (not 0) hide exactly the same points
 };
 
 struct VtHiddenLineEdgeNode {

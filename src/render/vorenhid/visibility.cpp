@@ -163,7 +163,8 @@ struct LeafIndex {
         continue;
       }
       for (uint32_t row = span[2]; row <= span[3]; ++row)
-        for (uint32_t column = span[0]; column <= span[1]; ++column) ++starts[size_t{row} * side + column + 1];
+        for (uint32_t column = span[0]; column <= span[1]; ++column)
+          ++starts[size_t{row} * side + column + 1];
     }
     for (size_t c = 0; c < cells; ++c) starts[c + 1] += starts[c];
     if (!Reserve(entries, capacity[2], starts[cells])) return false;
@@ -228,8 +229,8 @@ int VisibleAmong(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t, Next ne
 
 // The occluders a walk of places gives.
 template <class Walk>
-int VisibleAmongPlaces(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t,
-                       const Placed *base, Walk walk) {
+int VisibleAmongPlaces(VtHiddenLineContext *s, const VtHiddenLineTestPoint &t, const Placed *base,
+                       Walk walk) {
   return VisibleAmong(s, t, [&](const VtHiddenLineOccluder **o, bool *covering) {
     const uint32_t entry = walk();
     if (entry == kEnd) return false;

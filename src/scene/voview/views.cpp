@@ -161,8 +161,9 @@ namespace {
 bool SameDefinition(const VtView *a, const VtView *b) {
   return a->kind == b->kind && a->viewport_set == b->viewport_set &&
          std::memcmp(a->resolution, b->resolution, sizeof a->resolution) == 0 &&
-         std::memcmp(a->viewport, b->viewport, sizeof a->viewport) == 0 && a->pixel_aspect == b->pixel_aspect &&
-         a->hither == b->hither && a->yon == b->yon && std::memcmp(a->clip, b->clip, sizeof a->clip) == 0 &&
+         std::memcmp(a->viewport, b->viewport, sizeof a->viewport) == 0 &&
+         a->pixel_aspect == b->pixel_aspect && a->hither == b->hither && a->yon == b->yon &&
+         std::memcmp(a->clip, b->clip, sizeof a->clip) == 0 &&
          std::memcmp(&a->camera, &b->camera, sizeof a->camera) == 0;
 }
 

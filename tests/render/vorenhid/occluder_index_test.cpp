@@ -95,8 +95,7 @@ class OccluderIndexTest : public HiddenLineTest {
         case 1:  // the same faces made again in the same place
           list.push_back(i % 2 == 0 ? Box(x - s, x + s, y - s, y + s, z - s, z + s) : Square(x, y, z, s));
           break;
-        default:
-          break;
+        default: break;
       }
     }
     Scene(list);
@@ -118,7 +117,8 @@ TEST_F(OccluderIndexTest, IndexedLeavesDrawWhatTheWholeListDrawsInEveryMode) {
     for (uint32_t code : {VO_EXECUTE_HIDDEN_LINE, VO_EXECUTE_HIDDEN_LINE_TWO_PASS})
       for (uint32_t depth : {14u, 4u}) {
         const Drawn whole = Render(code, depth, UINT32_MAX);
-        EXPECT_TRUE(Render(code, depth, 1) == whole) << "seed " << seed << " code " << code << " depth " << depth;
+        EXPECT_TRUE(Render(code, depth, 1) == whole)
+            << "seed " << seed << " code " << code << " depth " << depth;
         EXPECT_TRUE(Render(code, depth, hid::kIndexFrom) == whole)
             << "seed " << seed << " code " << code << " depth " << depth;
         for (const auto &c : whole.calls)
