@@ -44,6 +44,16 @@ VtStatus CaptureFrame(int32_t, int32_t, int32_t, int32_t) { return 0; }
 VtStatus CaptureFrameEnd() { return 0; }
 VtStatus CaptureAccept(uint32_t) { return 0; }
 
+// The capture's own operations, in the order of kSwappedCodes.
+void CaptureOperations(VtProc (&ours)[kSwapped]) {
+  ours[0] = reinterpret_cast<VtProc>(&CaptureBeginPrimitive);
+  ours[1] = reinterpret_cast<VtProc>(&CaptureSegment);
+  ours[2] = reinterpret_cast<VtProc>(&CaptureSetUser);
+  ours[3] = reinterpret_cast<VtProc>(&CaptureFrame);
+  ours[4] = reinterpret_cast<VtProc>(&CaptureFrameEnd);
+  ours[5] = reinterpret_cast<VtProc>(&CaptureAccept);
+}
+
 VtStatus Stamp(VtPrimitive *p, ListPath &path) {
   if (!PrimitiveLive(p)) return 0;
   VtPrimitive *self = p;
@@ -78,10 +88,8 @@ VtStatus Swap(Context *c, Saved *s) {
   const VtTypedValue on = TypedBoolean(true);
   st |= VoControlSet(VO_CONTROL_HL_ANNOUNCE_ELEMENT, &on);
   c->driver = VoDriverGet();
-  const VtProc ours[kSwapped] = {
-      reinterpret_cast<VtProc>(&CaptureBeginPrimitive), reinterpret_cast<VtProc>(&CaptureSegment),
-      reinterpret_cast<VtProc>(&CaptureSetUser),        reinterpret_cast<VtProc>(&CaptureFrame),
-      reinterpret_cast<VtProc>(&CaptureFrameEnd),       reinterpret_cast<VtProc>(&CaptureAccept)};
+  VtProc ours[kSwapped];
+  CaptureOperations(ours);
   for (int i = 0; i < kSwapped; ++i) c->saved[i] = VoDriverOperationGet(c->driver, kSwappedCodes[i]);
   for (int i = 0; i < kSwapped; ++i) st |= VoDriverSetOperation(c->driver, kSwappedCodes[i], ours[i]);
   s->contents_read = VoControlGet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &s->contents) == 0;
@@ -131,10 +139,8 @@ void CaptureTake(CallerState *state) {
     const VtTypedValue with_owner = TypedPointer(l->c->capture_contents);
     (void)VoControlSet(VO_CONTROL_GEOMETRY_EXTRA_CONTENTS, &with_owner);
   }
-  const VtProc ours[kSwapped] = {
-      reinterpret_cast<VtProc>(&CaptureBeginPrimitive), reinterpret_cast<VtProc>(&CaptureSegment),
-      reinterpret_cast<VtProc>(&CaptureSetUser), reinterpret_cast<VtProc>(&CaptureFrame),
-      reinterpret_cast<VtProc>(&CaptureFrameEnd)};
+  VtProc ours[kSwapped];
+  CaptureOperations(ours);
   for (int i = 0; i < kSwapped; ++i) {
     l->c->saved[i] = VoDriverOperationGet(l->c->driver, kSwappedCodes[i]);
     (void)VoDriverSetOperation(l->c->driver, kSwappedCodes[i], ours[i]);

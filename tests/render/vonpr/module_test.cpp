@@ -97,6 +97,35 @@ TEST_F(NprTest, UnknownActionsAnswer258AndAnActionInsideAnotherIsRefused) {
   EXPECT_NE(Get(VO_CONTROL_NPR_EDGE_LIST).value.p, nullptr);  // the outer capture went on
 }
 
+// A progress report of the capture's render lends the application the
+// driver's own operations and takes the capture's back: every one of them,
+// so the render goes on capturing and the driver has what it had after.
+VtStatus QuietProgress(uint32_t, VtTypedValue *) { return 0; }
+
+TEST_F(NprTest, ACaptureReportingProgressPutsEveryDriverOperationBackAsItWas) {
+  Scene({Cube()});
+  View({3, 2.5f, 2}, {0.5f, 0.5f, 0.5f});
+  constexpr uint32_t kCodes[] = {0x1a0030,
+                                 VO_DRIVER_DRAW,
+                                 VO_DRIVER_STYLE,
+                                 VO_DRIVER_BEGIN_FRAME,
+                                 VO_DRIVER_END_FRAME,
+                                 VO_DRIVER_ACCEPT_OUTPUT};
+  std::vector<VtProc> before;
+  for (uint32_t code : kCodes) before.push_back(VoDriverOperationGet(nullptr, code));
+  ASSERT_EQ(VoExecute(VO_EXECUTE_NPR_CAPTURE), 0u);
+  const VtTypedValue quiet_edges = Get(VO_CONTROL_NPR_EDGE_LIST);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&QuietProgress)), 0u);
+  g_posted.clear();
+  EXPECT_EQ(VoExecute(VO_EXECUTE_NPR_CAPTURE), 0u);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+  EXPECT_EQ(CountPosted(messages::kDriverArgumentRefused), 0);
+  for (size_t i = 0; i < std::size(kCodes); ++i)
+    EXPECT_EQ(VoDriverOperationGet(nullptr, kCodes[i]), before[i]) << std::hex << kCodes[i];
+  EXPECT_NE(quiet_edges.value.p, nullptr);
+  EXPECT_NE(Get(VO_CONTROL_NPR_EDGE_LIST).value.p, nullptr);
+}
+
 // ---- Parameter records --------------------------------------------------------
 
 VtNPRPrimitiveData *RecordOf(VtPrimitive *p) {
