@@ -356,6 +356,25 @@ std::string FarAutoClipping(Far far) {
   return fault;
 }
 
+// A view turned away from the whole scene (as a face of a point light's
+// cube of maps may be): automatic clipping chooses planes that leave no
+// depth and says nothing of a hither beyond the scene, and nothing is drawn.
+std::string AwayAutoClipping() {
+  const Stage stage(Square(), true);
+  if (!stage.ok()) return "the stage was not made";
+  const float eye[3] = {0.3f, 0.2f, 6}, away[3] = {0.3f, 0.2f, 12}, up[3] = {0, 1, 0};
+  std::string fault;
+  if (VoViewSetPinhole(nullptr, eye, away, up, VO_PROJECTION_PERSPECTIVE, 40.0) != 0) fault += "no view; ";
+  vo_test::Recorded().clear();
+  if (VoViewAutoClipping(nullptr) != 0) fault += "automatic clipping refused; ";
+  if (!vo_test::Recorded().empty()) fault += "automatic clipping posted a diagnostic; ";
+  std::vector<float> picture;
+  (void)stage.Render(0x200001, 0, &picture);
+  if (std::any_of(picture.begin(), picture.end(), [](float c) { return c != 0; }))
+    fault += "drew behind the eye; ";
+  return fault;
+}
+
 TEST(ExtremeNumbers, StrokesTooThinToDrawAndAutomaticClippingStretchedByOneFarVertexAnswerAsTheirOwnRowsSay) {
   struct Row {
     const char *what;
@@ -367,6 +386,7 @@ TEST(ExtremeNumbers, StrokesTooThinToDrawAndAutomaticClippingStretchedByOneFarVe
       {"automatic clipping with an unused vertex at 1e38", [] { return FarAutoClipping(kUnused); }},
       {"automatic clipping with a corner at 1e30", [] { return FarAutoClipping(kCorner); }},
       {"automatic clipping with a quad scaled by 1e20", [] { return FarAutoClipping(kScaled); }},
+      {"automatic clipping turned away from the scene", &AwayAutoClipping},
   };
   for (const Row &row : rows)
     EXPECT_EQ(ForkedFault([&row] {

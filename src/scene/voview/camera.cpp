@@ -224,7 +224,9 @@ void NearPlaneBeyondWarn(ViewState *s, const VtView *view, VtView *d) {
   if (d->kind != VO_VIEW_KIND_PINHOLE || d->camera.pinhole.projection != VO_PROJECTION_PERSPECTIVE) return;
   const double hither = std::min(d->hither, d->yon);
   double used = hither, yon = std::max(d->hither, d->yon);
-  (void)PinholeClipping(true, used, yon);  // the hither evaluation will take
+  // Planes that leave no depth (a scene wholly behind the eye) draw nothing
+  // whatever the hither; evaluation says so when a render evaluates them.
+  if (!PinholeClipping(true, used, yon)) return;  // the hither evaluation will take
   if (!(used > hither)) return;
   const VtViewEvaluation *e = EvaluationNow(s, d);
   const double eye[3] = {e->eye[0], e->eye[1], e->eye[2]};
