@@ -20,24 +20,11 @@
 
 #include <vo/vo_api.h>
 
+#include "render/vorenhid/line_capture.h"
+
 namespace {
 
-using Segment = std::array<float, 4>;  // both ends divided by w, the lower first
-
-std::vector<Segment> g_lines;
-
-VtStatus LineDraw(uint32_t type, uint32_t count, VtDrawRecord *record) {
-  if ((type & VO_DRAW_POINTS_PROJECTED) == 0 || record == nullptr) return 0;
-  auto **p = static_cast<float **>(record->projected);
-  for (uint32_t i = 1; i < count; ++i) {
-    Segment s{p[i - 1][0] / p[i - 1][3], p[i - 1][1] / p[i - 1][3], p[i][0] / p[i][3], p[i][1] / p[i][3]};
-    if (std::make_pair(s[2], s[3]) < std::make_pair(s[0], s[1])) s = {s[2], s[3], s[0], s[1]};
-    g_lines.push_back(s);
-  }
-  return 0;
-}
-
-VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
+using namespace line_capture;
 
 // A part of a scene: a triangle (x, y, z, s) with corners (x - s, y - s, z),
 // (x + s, y - s, z), (x, y + s, z + 0.3 s); a cube of half-side s centred
