@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 
@@ -58,39 +59,56 @@ constexpr int32_t kNotTouched = INT32_MIN;
 constexpr int64_t kPlaneSlack = 256;
 
 // A scan polygon of the class; the loop sees the ScanPolygon at its head.
-// The background fragment has no primitive.
-// What every line and pixel reads comes first, in one cache line.
-struct APolygon {
+// What the line's gathering reads of it every line comes first after it.
+struct AScan {
   ScanPolygon scan;
+  bool has_reference;
+  // The edges' points at row pair_sy, kept while the polygon has only the
+  // one pair of edges there (valid for every column on this line).
+  bool pair_ready;
+  bool opaque;
+  int32_t depth_dx, depth_dy;  // the scan polygon's, copied as it is made
+  int64_t ref_x, ref_y, ref_z;
+  double pair_sy;
+  ScanEdge *pair_left, *pair_right;
+  VtPolygon *row_piece;
+  float row_yp;
+};
+
+AScan *AOf(ScanPolygon *q) { return reinterpret_cast<AScan *>(q); }
+
+// An active polygon on the line being scanned: one of an array by the
+// active order, made afresh each line, so the walks of the line over its
+// polygons (the cover list at every edge pixel and run) read one compact
+// record each, contiguous, and not the scan polygons and their edges. The
+// background fragment has no scan polygon's primitive.
+// What every pixel and run reads comes first, in one cache line.
+struct APolygon {
+  APolygon *cover_previous, *cover_next;
+  // The depth at the reference point's column on this line.
+  int64_t base_z;
   uint32_t order;   // place in the line's active list
   uint32_t state;   // sample rows inside at the current pixel's left side
   uint32_t mask;    // coverage of the pixel being resolved
   int32_t touched;  // the last pixel its pieces touched
   int32_t zmin, zmax;
+  int32_t depth_dx, depth_dy;
+  int32_t ref_x;
   bool covering;  // some row inside: on the cover list
   bool opaque;
-  bool has_reference;
   bool shaded;
   bool hidden;  // left out of the current run
-  // The edges' points at row pair_sy, kept while the polygon has only the
-  // one pair of edges there (valid for every column on this line).
-  bool pair_ready;
-  APolygon *cover_previous, *cover_next;
+  AScan *q;
   SamplePoint sample;
-  double pair_sy;
-  ScanEdge *pair_left, *pair_right;
-  int64_t ref_x, ref_y, ref_z;
   float Cf[3], T[3], A, a;
-  VtPolygon *row_piece;
-  float row_yp;
+  uint32_t unused[2];  // to two cache lines
 };
-
-APolygon *AOf(ScanPolygon *q) { return reinterpret_cast<APolygon *>(q); }
+constexpr size_t kCacheLine = 64;
+static_assert(sizeof(APolygon) % kCacheLine == 0 && offsetof(APolygon, q) == kCacheLine);
 
 struct Piece {
   int32_t column;
-  uint32_t order;
-  APolygon *polygon;
+  uint32_t order;  // the polygon's
   uint32_t mask, rows;
 };
 
@@ -98,8 +116,7 @@ struct Piece {
 // cross a row (those of a flat edge): they only make it touched there.
 struct ZeroRun {
   int32_t first, last;
-  uint32_t order;
-  APolygon *polygon;
+  uint32_t order;  // the polygon's
 };
 
 // A covering polygon's depth ranges at the two ends of a run.
@@ -139,9 +156,15 @@ struct ABufferRender {
   Link *chain;
   RunEnds *ends;
   size_t fragment_capacity;
+  // The line's active polygons by order (aligned to a cache line), and the
+  // memory they sit in.
+  APolygon *active;
+  void *active_block;
+  size_t active_capacity;
   APolygon background;
+  AScan background_scan;  // no primitive
   APolygon *cover_first;
-  APolygon *current;  // of the services
+  AScan *current;  // of the services
   // The incident vector of the pixel being composited, worked out for its
   // first fragment and handed to the others.
   int32_t incident_x;
@@ -204,7 +227,7 @@ void PixelPieceRelease(ABufferRender *r) {
   r->pixel_piece_primitive = nullptr;
 }
 
-void RowPieceRelease(ABufferRender *r, APolygon *a) {
+void RowPieceRelease(ABufferRender *r, AScan *a) {
   if (a->row_piece == nullptr) return;
   if (r != nullptr && r->pixel_piece_source == a->row_piece) PixelPieceRelease(r);
   const VtAdvancedRendererContext *adv = State();
@@ -236,14 +259,15 @@ bool OpaqueOf(VtPrimitive *p) {
 
 void APolygonInitialise(ScanPolygon *q) {
   ScratchMake(q);
-  APolygon *a = AOf(q);
-  std::memset(reinterpret_cast<char *>(a) + sizeof(ScanPolygon), 0, sizeof(APolygon) - sizeof(ScanPolygon));
+  AScan *a = AOf(q);
+  std::memset(reinterpret_cast<char *>(a) + sizeof(ScanPolygon), 0, sizeof(AScan) - sizeof(ScanPolygon));
   a->opaque = OpaqueOf(q->primitive);
+  a->depth_dx = q->depth_dx, a->depth_dy = q->depth_dy;
 }
 
 void APolygonRelease(ScanPolygon *q) {
   ABufferRender *r = RenderOf(Frame());
-  APolygon *a = AOf(q);
+  AScan *a = AOf(q);
   RowPieceRelease(r, a);
   if (r != nullptr && r->current == a) r->current = nullptr;
   ScratchFree(q);
@@ -262,17 +286,17 @@ void AEdgeStart(ScanEdge *e, int32_t *first_line, int32_t, int32_t, int32_t, int
 
 // ---- Depth ranges and shading ---------------------------------------------------------
 
-void DepthRange(APolygon *a, int32_t x, int32_t y) {
-  const int64_t dx = a->scan.depth_dx, dy = a->scan.depth_dy;
-  const int64_t d =
-      a->ref_z + dx * (int64_t{256} * x - a->ref_x) / 256 + dy * (int64_t{256} * y - a->ref_y) / 256;
+// At column x of the line being scanned (whose row term base_z holds).
+void DepthRange(APolygon *a, int32_t x) {
+  const int64_t dx = a->depth_dx, dy = a->depth_dy;
+  const int64_t d = a->base_z + dx * (int64_t{256} * x - a->ref_x) / 256;
   a->zmin = DepthSaturate(d + std::min({int64_t{0}, dx, dy, dx + dy}));
   a->zmax = DepthSaturate(d + std::max({int64_t{0}, dx, dy, dx + dy}));
 }
 
 // The pair of the polygon's edges that brackets screen column sx at row sy
 // (pixels), or the pair nearest it; false when no two edges cross that row.
-bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right, bool *only) {
+bool PairAt(AScan *a, double sx, double sy, ScanEdge **left, ScanEdge **right, bool *only) {
   struct Crossing {
     double x;
     ScanEdge *edge;
@@ -299,7 +323,7 @@ bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right
 }
 
 // The bracketing pair's points at row sy in their scratch vertices.
-bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
+bool EdgesAt(const RenderFrame *f, AScan *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
   if (a->pair_ready && a->pair_sy == sy) {
     *l = a->pair_left;
     *r = a->pair_right;
@@ -318,7 +342,7 @@ bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge *
 
 // The polygon's scratch vertex at screen point (sx, sy), perspective-correct
 // between the bracketing edges; false when there are none.
-bool VertexAt(const RenderFrame *f, APolygon *a, double sx, double sy) {
+bool VertexAt(const RenderFrame *f, AScan *a, double sx, double sy) {
   ScanEdge *l = nullptr, *r = nullptr;
   return EdgesAt(f, a, sx, sy, &l, &r) && SpanPointAt(f, &a->scan, l, r, sx);
 }
@@ -363,14 +387,15 @@ void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t 
   std::memset(a->T, 0, sizeof a->T);
   a->A = a->a = 0.0f;
   std::memset(a->Cf, 0, sizeof a->Cf);
-  if (a->scan.primitive == nullptr) return BackgroundShade(s, r, a);
-  r->current = a;
-  (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
+  AScan *q = a->q;
+  if (q->scan.primitive == nullptr) return BackgroundShade(s, r, a);
+  r->current = q;
+  (void)VoShadingInitialisePolygon(q->scan.primitive, q->scan.polygon);
   const double sx = x + a->sample.x, sy = r->y + a->sample.y;
   SampleGlobals(sx, sy);
-  if (!VertexAt(f, a, sx, sy) && !VertexAt(f, a, sx, r->y + 0.5)) return;
+  if (!VertexAt(f, q, sx, sy) && !VertexAt(f, q, sx, r->y + 0.5)) return;
   *s->g_alpha = 1.0f;
-  (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
+  (void)VoVertexShade(q->scan.primitive, q->scan.scratch);
   std::memcpy(a->Cf, s->g_Co, 12);
   if (const float *To = State()->g_To) std::memcpy(a->T, To, 12);
   a->A = *s->g_alpha;
@@ -487,8 +512,8 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
 // polygon's reference point.
 bool SamePlane(const APolygon *a, const APolygon *b) {
   return std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack &&
-         std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack && a->scan.depth_dx == b->scan.depth_dx &&
-         a->scan.depth_dy == b->scan.depth_dy;
+         std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack && a->depth_dx == b->depth_dx &&
+         a->depth_dy == b->depth_dy;
 }
 
 bool Inside(uint32_t inner, uint32_t outer) { return (inner & ~outer) == 0; }
@@ -569,7 +594,7 @@ void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
 // ---- Runs -------------------------------------------------------------------------------
 
 // One polygon over pixels x0..x1, shaded at their centres.
-void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t x1) {
+void RunShade(RenderFrame *f, ABufferRender *r, AScan *a, int32_t x0, int32_t x1) {
   VtStandardRendererContext *s = renstd::State();
   const VtAdvancedRendererContext *adv = State();
   r->current = a;
@@ -622,7 +647,7 @@ size_t CoverFragments(ABufferRender *r, int32_t x) {
     a->shaded = false;
     a->sample = {0.5f, 0.5f, true};
     if (a->state != kFullMask) (void)SamplePosition(a->state, &a->sample);
-    DepthRange(a, x, r->y);
+    DepthRange(a, x);
     FragmentInsert(r, &count, a);
   }
   (void)WorkDone(r, visited);
@@ -660,7 +685,7 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
     RunEnds &t = e[n];
     t.a = a;
     for (int end = 1; end >= 0; --end) {
-      DepthRange(a, end == 0 ? x0 : x1, r->y);
+      DepthRange(a, end == 0 ? x0 : x1);
       t.zmin[end] = a->zmin, t.zmax[end] = a->zmax;
       if (a->opaque && a->state == kFullMask) nearest[end].Add(t.zmax[end], n);
     }
@@ -749,7 +774,7 @@ void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
   if (r->cover_first == nullptr) return BackgroundSpan(f, x0, x1);
   APolygon *one = RunSift(r, x0, x1);
   if (one != nullptr)
-    RunShade(f, r, one, x0, x1);
+    RunShade(f, r, one->q, x0, x1);
   else
     for (int32_t x = x0; x <= x1 && !r->interrupted; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
   for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) a->hidden = false;
@@ -774,7 +799,7 @@ void CoverUpdate(ABufferRender *r, APolygon *a) {
 
 struct PieceContext {
   ABufferRender *r;
-  APolygon *a;
+  uint32_t order;  // the polygon's
   ZeroRun open;  // the zero run being gathered (first > last: none)
 };
 
@@ -820,7 +845,7 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
       return;
     }
     if (o.first <= o.last) ZeroRunClose(c);
-    o = {x, x, c->a->order, c->a};
+    o = {x, x, c->order};
     return;
   }
   if (r->piece_count == r->piece_capacity) {
@@ -838,7 +863,7 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
     r->piece_capacity = capacity;
   }
   const int64_t clamped = std::clamp<int64_t>(column, INT32_MIN + 1, INT32_MAX);
-  r->pieces[r->piece_count++] = {static_cast<int32_t>(clamped), c->a->order, c->a, mask, rows};
+  r->pieces[r->piece_count++] = {static_cast<int32_t>(clamped), c->order, mask, rows};
 }
 
 bool FragmentsReserve(ABufferRender *r, size_t count) {
@@ -907,7 +932,7 @@ bool PiecesSort(const RenderFrame *f, ABufferRender *r) {
 // column and then by the polygons' order.
 // A polygon's depth reference: its first active edge's upper end on the
 // first line it is scanned on.
-void ReferenceTake(APolygon *a) {
+void ReferenceTake(AScan *a) {
   if (a->has_reference || a->scan.active_first == nullptr) return;
   const ScanEdge *e = a->scan.active_first;
   a->has_reference = true;
@@ -919,6 +944,30 @@ void ReferencesTake(RenderFrame *f) {
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) ReferenceTake(AOf(q));
 }
 
+// Room for twice as many active polygons, at a cache line's boundary; the
+// ones made on this line so far are kept (nothing points at them while the
+// line gathers its pieces, which name their polygons by order).
+bool ActiveGrow(ABufferRender *r) {
+  const size_t capacity = std::max<size_t>(64, 2 * r->active_capacity);
+  if (capacity > (UINT32_MAX - kCacheLine) / sizeof(APolygon)) {
+    r->out_of_memory = true;
+    return false;
+  }
+  void *block = VoAllocate(static_cast<uint32_t>(capacity * sizeof(APolygon) + kCacheLine));
+  if (block == nullptr) {
+    r->out_of_memory = true;
+    return false;
+  }
+  const auto at = (reinterpret_cast<uintptr_t>(block) + kCacheLine - 1) & ~uintptr_t{kCacheLine - 1};
+  auto *made = reinterpret_cast<APolygon *>(at);
+  if (r->active_capacity > 0) std::memcpy(static_cast<void *>(made), r->active, r->active_capacity * sizeof(APolygon));
+  VoDeallocate(r->active_block);
+  r->active_block = block;
+  r->active = made;
+  r->active_capacity = capacity;
+  return true;
+}
+
 bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   const MaskTable &table = State()->masks;
   uint32_t order = 0;
@@ -926,26 +975,55 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   r->run_count = 0;
   r->view_first = f->xmin;
   r->view_last = f->xmin + f->width - 1;
-  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
-    // The walk waits on memory: ask early for the polygon after next and
-    // for the next one's first edge (the next one was asked for a step ago).
-    if (const ScanPolygon *n = q->next) {
-      if (const ScanPolygon *after = n->next) {
-        __builtin_prefetch(after);
-        __builtin_prefetch(reinterpret_cast<const char *>(after) + 64);
-        __builtin_prefetch(reinterpret_cast<const char *>(after) + 128);
-        __builtin_prefetch(reinterpret_cast<const char *>(after) + 192);
-      }
-      if (const ScanEdge *e = n->active_first) __builtin_prefetch(e);
+  // The walk waits on memory: what it reads is asked for in stages, the
+  // record of the polygon four ahead, the first edge of the one two ahead
+  // (its record came two steps ago) and the second edge of the next one
+  // (its first edge came the step before).
+  const auto record = [](const void *p) {
+    const char *c = static_cast<const char *>(p);
+    __builtin_prefetch(c);
+    __builtin_prefetch(c + 64);
+    __builtin_prefetch(c + 128);
+    __builtin_prefetch(c + 192);
+    __builtin_prefetch(c + sizeof(AScan) - 1);
+  };
+  const auto edge = [](const ScanEdge *e) {
+    __builtin_prefetch(e);
+    __builtin_prefetch(reinterpret_cast<const char *>(e) + offsetof(ScanEdge, ly));
+  };
+  ScanPolygon *ahead[4] = {};
+  {
+    ScanPolygon *p = f->active_first;
+    for (ScanPolygon *&a : ahead) {
+      p = p != nullptr ? p->next : nullptr;
+      a = p;
+      if (p != nullptr) record(p);
     }
-    APolygon *a = AOf(q);
-    a->order = order++;
+  }
+  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+    if (const ScanPolygon *n = ahead[0])
+      if (const ScanEdge *e = n->active_first)
+        if (const ScanEdge *e2 = e->next) edge(e2);
+    if (const ScanPolygon *n = ahead[1])
+      if (const ScanEdge *e = n->active_first) edge(e);
+    ahead[0] = ahead[1], ahead[1] = ahead[2], ahead[2] = ahead[3];
+    ahead[3] = ahead[3] != nullptr ? ahead[3]->next : nullptr;
+    if (ahead[3] != nullptr) record(ahead[3]);
+    AScan *s = AOf(q);
+    s->pair_ready = false;
+    ReferenceTake(s);
+    if (order == r->active_capacity && !ActiveGrow(r)) return false;
+    APolygon *a = &r->active[order];
+    a->q = s;
+    a->order = order;
     a->state = 0;
-    a->covering = false;
+    a->covering = a->shaded = a->hidden = false;
     a->touched = kNotTouched;
-    a->pair_ready = false;
-    ReferenceTake(a);
-    PieceContext context{r, a, {1, 0, 0, nullptr}};
+    a->opaque = s->opaque;
+    a->depth_dx = s->depth_dx, a->depth_dy = s->depth_dy;
+    a->ref_x = static_cast<int32_t>(s->ref_x);
+    a->base_z = s->ref_z + int64_t{s->depth_dy} * (int64_t{256} * y - s->ref_y) / 256;
+    PieceContext context{r, order++, {1, 0, 0}};
     for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
     if (context.open.first <= context.open.last) ZeroRunClose(&context);
@@ -988,7 +1066,7 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
     const bool run = k < r->runs_over_count;
     if (!piece && !run) break;
     const bool zero = run && (!piece || r->runs_over[k].order < r->pieces[i].order);
-    APolygon *a = zero ? r->runs_over[k].polygon : r->pieces[i].polygon;
+    APolygon *a = &r->active[zero ? r->runs_over[k].order : r->pieces[i].order];
     if (a->touched != x) {
       a->touched = x;
       a->mask = a->state;
@@ -1010,7 +1088,7 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
     if (a->mask == kFullMask) a->sample = {0.5f, 0.5f, true};
     if (r->full_samples && !a->sample.central) continue;
     a->shaded = false;
-    DepthRange(a, x, r->y);
+    DepthRange(a, x);
     FragmentInsert(r, &count, a);
   }
   ++r->edge_pixels;
@@ -1031,8 +1109,9 @@ VtStatus ALineScan(int32_t y) {
   size_t i = 0;
   // Pieces left of the viewport only move the rows inside.
   for (; i < r->piece_count && r->pieces[i].column < first; ++i) {
-    r->pieces[i].polygon->state ^= r->pieces[i].rows;
-    CoverUpdate(r, r->pieces[i].polygon);
+    APolygon *a = &r->active[r->pieces[i].order];
+    a->state ^= r->pieces[i].rows;
+    CoverUpdate(r, a);
   }
   size_t run = 0;
   for (int32_t x = first; x <= last && !r->interrupted;) {
@@ -1068,6 +1147,7 @@ VtStatus ABegin() {
   ScratchSparesBegin(f);
   // (A band's worker copy of the record may predate the control.)
   r->full_samples = (r->common.loose ? MasterState() : State())->composite_flag != 0;
+  r->background.q = &r->background_scan;
   r->background.mask = kFullMask;
   r->background.opaque = true;
   r->background.zmin = r->background.zmax = kDepthFar;
@@ -1099,6 +1179,7 @@ VtStatus AEnd() {
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
     VoDeallocate(r->ends);
+    VoDeallocate(r->active_block);
     VoDeallocate(r);
   }
   f->class_state = nullptr;
@@ -1130,7 +1211,7 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->advanced = 1;
   c->kind = 3;
   c->line_buffer = line_buffer;
-  c->polygon_size = sizeof(APolygon);
+  c->polygon_size = sizeof(AScan);
   // Every polygon is kept (it may cover part of a pixel): each is made a
   // scan polygon only as the scan reaches it, not as its mesh is reached.
   c->setup_at_first_line = 1;
@@ -1140,7 +1221,7 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->farm_line_passed = &ReferencesTake;
 }
 
-size_t ABufferPolygonSize() { return sizeof(APolygon); }
+size_t ABufferPolygonSize() { return sizeof(AScan); }
 
 void *CurrentPrimitive() {
   const ABufferRender *r = Running();
@@ -1154,7 +1235,7 @@ void *PixelPiece() {
     return nullptr;
   const VtStandardRendererContext *s = renstd::State();
   const RenderFrame *f = s->frame;
-  APolygon *a = r->current;
+  AScan *a = r->current;
   VtPrimitive *p = a->scan.primitive;
   const float xp = *s->g_xp, yp = *s->g_yp;
   PixelPieceRelease(r);
