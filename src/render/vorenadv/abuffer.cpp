@@ -64,11 +64,13 @@ struct AScan {
   ScanPolygon scan;
   bool has_reference;
   // The edges' points at row pair_sy, kept while the polygon has only the
-  // one pair of edges there (valid for every column on this line).
+  // one pair of edges there (valid for every column of line pair_line, so
+  // that a new line need not write the record).
   bool pair_ready;
   bool opaque;
   int32_t depth_dx, depth_dy;  // the scan polygon's, copied as it is made
   int64_t ref_x, ref_y, ref_z;
+  int32_t pair_line;
   double pair_sy;
   ScanEdge *pair_left, *pair_right;
   VtPolygon *row_piece;
@@ -324,7 +326,8 @@ bool PairAt(AScan *a, double sx, double sy, ScanEdge **left, ScanEdge **right, b
 
 // The bracketing pair's points at row sy in their scratch vertices.
 bool EdgesAt(const RenderFrame *f, AScan *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
-  if (a->pair_ready && a->pair_sy == sy) {
+  const int32_t line = RenderOf(f)->y;
+  if (a->pair_ready && a->pair_line == line && a->pair_sy == sy) {
     *l = a->pair_left;
     *r = a->pair_right;
     return true;
@@ -334,6 +337,7 @@ bool EdgesAt(const RenderFrame *f, AScan *a, double sx, double sy, ScanEdge **l,
   // A scratch vertex that cannot be made fails the line (after it).
   if (!EdgePointAt(f, &a->scan, *l, sy) || !EdgePointAt(f, &a->scan, *r, sy)) return false;
   a->pair_ready = only;
+  a->pair_line = line;
   a->pair_sy = sy;
   a->pair_left = *l;
   a->pair_right = *r;
@@ -1010,7 +1014,6 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     ahead[3] = ahead[3] != nullptr ? ahead[3]->next : nullptr;
     if (ahead[3] != nullptr) record(ahead[3]);
     AScan *s = AOf(q);
-    s->pair_ready = false;
     ReferenceTake(s);
     if (order == r->active_capacity && !ActiveGrow(r)) return false;
     APolygon *a = &r->active[order];
