@@ -82,13 +82,14 @@ AScan *AOf(ScanPolygon *q) { return reinterpret_cast<AScan *>(q); }
 // An active polygon on the line being scanned: one of an array by the
 // active order, made afresh each line, so the walks of the line over its
 // polygons (the cover list at every edge pixel and run) read one compact
-// record each, contiguous, and not the scan polygons and their edges. The
-// background fragment has no scan polygon's primitive.
-// What every pixel and run reads comes first, in one cache line.
+// record each, contiguous, and not the scan polygons and their edges: one
+// cache line, with what a fragment's shading and compositing keep beside it
+// in an array of their own. The background fragment has no scan polygon's
+// primitive, and its order is kBackgroundOrder.
 struct APolygon {
-  APolygon *cover_previous, *cover_next;
   // The depth at the reference point's column on this line.
   int64_t base_z;
+  uint32_t cover_previous, cover_next;  // orders; kNoPolygon at the ends
   uint32_t order;   // place in the line's active list
   uint32_t state;   // sample rows inside at the current pixel's left side
   uint32_t mask;    // coverage of the pixel being resolved
@@ -101,12 +102,16 @@ struct APolygon {
   bool shaded;
   bool hidden;  // left out of the current run
   AScan *q;
-  SamplePoint sample;
-  float Cf[3], T[3], A, a;
-  uint32_t unused[2];  // to two cache lines
 };
 constexpr size_t kCacheLine = 64;
-static_assert(sizeof(APolygon) % kCacheLine == 0 && offsetof(APolygon, q) == kCacheLine);
+static_assert(sizeof(APolygon) == kCacheLine);
+constexpr uint32_t kNoPolygon = UINT32_MAX, kBackgroundOrder = UINT32_MAX - 1;
+
+// A fragment's sample point and what its shading left.
+struct AShade {
+  SamplePoint sample;
+  float Cf[3], T[3], A, a;
+};
 
 struct Piece {
   int32_t column;
@@ -163,9 +168,11 @@ struct ABufferRender {
   APolygon *active;
   void *active_block;
   size_t active_capacity;
+  AShade *shades;  // by the same order
   APolygon background;
   AScan background_scan;  // no primitive
-  APolygon *cover_first;
+  AShade background_shade;
+  uint32_t cover_first;  // order, or kNoPolygon
   AScan *current;  // of the services
   // The incident vector of the pixel being composited, worked out for its
   // first fragment and handed to the others.
@@ -178,6 +185,14 @@ struct ABufferRender {
 ABufferRender *RenderOf(const RenderFrame *f) {
   return f != nullptr ? static_cast<ABufferRender *>(f->class_state) : nullptr;
 }
+
+// The shading words of fragment a.
+AShade &ShadeOf(ABufferRender *r, const APolygon *a) {
+  return a->order == kBackgroundOrder ? r->background_shade : r->shades[a->order];
+}
+
+// The polygon of the cover list at order i, or null at its end.
+APolygon *Cover(ABufferRender *r, uint32_t i) { return i == kNoPolygon ? nullptr : &r->active[i]; }
 
 // The A-buffer render the innermost running frame belongs to, or null.
 ABufferRender *Running() {
@@ -359,12 +374,12 @@ void SampleGlobals(double sx, double sy) {
   if (adv->g_ys != nullptr) *adv->g_ys = static_cast<float>(sy);
 }
 
-void BackgroundShade(VtStandardRendererContext *s, const ABufferRender *r, APolygon *b) {
+void BackgroundShade(VtStandardRendererContext *s, ABufferRender *r, const APolygon *b) {
   *s->g_prim = nullptr;
   *s->g_poly = nullptr;
   if (float *modI = State()->g_modI) *modI = kNoDepth;
   *s->g_alpha = 0.0f;
-  std::memcpy(b->Cf, BehindEvaluate(s, &r->common), 12);
+  std::memcpy(ShadeOf(r, b).Cf, BehindEvaluate(s, &r->common), 12);
 }
 
 // Pixel x's incident vector in the globals, as Incident leaves them.
@@ -388,22 +403,23 @@ void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t 
   VtStandardRendererContext *s = renstd::State();
   a->shaded = true;
   PixelIncident(s, f, r, x);
-  std::memset(a->T, 0, sizeof a->T);
-  a->A = a->a = 0.0f;
-  std::memset(a->Cf, 0, sizeof a->Cf);
+  AShade &h = ShadeOf(r, a);
+  std::memset(h.T, 0, sizeof h.T);
+  h.A = h.a = 0.0f;
+  std::memset(h.Cf, 0, sizeof h.Cf);
   AScan *q = a->q;
   if (q->scan.primitive == nullptr) return BackgroundShade(s, r, a);
   r->current = q;
   (void)VoShadingInitialisePolygon(q->scan.primitive, q->scan.polygon);
-  const double sx = x + a->sample.x, sy = r->y + a->sample.y;
+  const double sx = x + h.sample.x, sy = r->y + h.sample.y;
   SampleGlobals(sx, sy);
   if (!VertexAt(f, q, sx, sy) && !VertexAt(f, q, sx, r->y + 0.5)) return;
   *s->g_alpha = 1.0f;
   (void)VoVertexShade(q->scan.primitive, q->scan.scratch);
-  std::memcpy(a->Cf, s->g_Co, 12);
-  if (const float *To = State()->g_To) std::memcpy(a->T, To, 12);
-  a->A = *s->g_alpha;
-  a->a = Opacity(a->T, a->A);
+  std::memcpy(h.Cf, s->g_Co, 12);
+  if (const float *To = State()->g_To) std::memcpy(h.T, To, 12);
+  h.A = *s->g_alpha;
+  h.a = Opacity(h.T, h.A);
 }
 
 // ---- Compositing ----------------------------------------------------------------------
@@ -465,11 +481,12 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
   APolygon *F = f->fragment;
   const bool full = k.r->full_samples;
   if (!F->shaded && (f->next == nullptr || full || (m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
+  const AShade &h = ShadeOf(k.r, F);
   Mix out{};
   if (f->next == nullptr) {
-    std::memcpy(out.c, F->Cf, 12);
+    std::memcpy(out.c, h.Cf, 12);
     out.K = full ? 1.0f : w;
-    out.alpha = full ? F->a : F->a * w;
+    out.alpha = full ? h.a : h.a * w;
     return out;
   }
   const Link *n = f->next;
@@ -488,14 +505,14 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
       i = Interpenetrate(k, f, in, nm, w);
     } else if (!F->opaque) {
       const Mix b = Composite(k, n, in, Coverage(in & nm), false);
-      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = F->A < 1 ? 1 - F->A : 0.0f;
-      for (int c = 0; c < 3; ++c) i.c[c] = F->Cf[c] + share * (F->T[c] + rest) * b.c[c];
+      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = h.A < 1 ? 1 - h.A : 0.0f;
+      for (int c = 0; c < 3; ++c) i.c[c] = h.Cf[c] + share * (h.T[c] + rest) * b.c[c];
       i.K = w;
-      i.alpha = (w - b.alpha) * F->a + b.alpha;
+      i.alpha = (w - b.alpha) * h.a + b.alpha;
     } else {
-      std::memcpy(i.c, F->Cf, 12);
+      std::memcpy(i.c, h.Cf, 12);
       i.K = w;
-      i.alpha = F->a * w;
+      i.alpha = h.a * w;
     }
   }
   Mix r{};
@@ -644,13 +661,14 @@ void RunShade(RenderFrame *f, ABufferRender *r, AScan *a, int32_t x0, int32_t x1
 size_t CoverFragments(ABufferRender *r, int32_t x) {
   size_t count = 0;
   uint32_t visited = 1;
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+  for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) {
     ++visited;
     if (a->touched == x || a->hidden) continue;
     a->mask = a->state;
     a->shaded = false;
-    a->sample = {0.5f, 0.5f, true};
-    if (a->state != kFullMask) (void)SamplePosition(a->state, &a->sample);
+    SamplePoint &sample = ShadeOf(r, a).sample;
+    sample = {0.5f, 0.5f, true};
+    if (a->state != kFullMask) (void)SamplePosition(a->state, &sample);
     DepthRange(a, x);
     FragmentInsert(r, &count, a);
   }
@@ -684,7 +702,7 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
   // the run: a polygon whose near end lies in front of every other one's
   // far end at one end of the run is hidden by none.
   TwoLeast nearest[2];
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+  for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) {
     a->hidden = false;
     RunEnds &t = e[n];
     t.a = a;
@@ -775,13 +793,13 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
 }
 
 void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
-  if (r->cover_first == nullptr) return BackgroundSpan(f, x0, x1);
+  if (r->cover_first == kNoPolygon) return BackgroundSpan(f, x0, x1);
   APolygon *one = RunSift(r, x0, x1);
   if (one != nullptr)
     RunShade(f, r, one->q, x0, x1);
   else
     for (int32_t x = x0; x <= x1 && !r->interrupted; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) a->hidden = false;
+  for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) a->hidden = false;
 }
 
 // ---- The scanline --------------------------------------------------------------------------
@@ -791,14 +809,14 @@ void CoverUpdate(ABufferRender *r, APolygon *a) {
   if (covering == a->covering) return;
   a->covering = covering;
   if (covering) {
-    a->cover_previous = nullptr;
+    a->cover_previous = kNoPolygon;
     a->cover_next = r->cover_first;
-    if (r->cover_first != nullptr) r->cover_first->cover_previous = a;
-    r->cover_first = a;
+    if (r->cover_first != kNoPolygon) r->active[r->cover_first].cover_previous = a->order;
+    r->cover_first = a->order;
     return;
   }
-  (a->cover_previous != nullptr ? a->cover_previous->cover_next : r->cover_first) = a->cover_next;
-  if (a->cover_next != nullptr) a->cover_next->cover_previous = a->cover_previous;
+  (a->cover_previous != kNoPolygon ? r->active[a->cover_previous].cover_next : r->cover_first) = a->cover_next;
+  if (a->cover_next != kNoPolygon) r->active[a->cover_next].cover_previous = a->cover_previous;
 }
 
 struct PieceContext {
@@ -964,8 +982,17 @@ bool ActiveGrow(ABufferRender *r) {
   }
   const auto at = (reinterpret_cast<uintptr_t>(block) + kCacheLine - 1) & ~uintptr_t{kCacheLine - 1};
   auto *made = reinterpret_cast<APolygon *>(at);
+  // The shading words are those of the pixel being resolved: none yet.
+  auto *shades = static_cast<AShade *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(AShade))));
+  if (shades == nullptr) {
+    VoDeallocate(block);
+    r->out_of_memory = true;
+    return false;
+  }
   if (r->active_capacity > 0) std::memcpy(static_cast<void *>(made), r->active, r->active_capacity * sizeof(APolygon));
   VoDeallocate(r->active_block);
+  VoDeallocate(r->shades);
+  r->shades = shades;
   r->active_block = block;
   r->active = made;
   r->active_capacity = capacity;
@@ -1032,7 +1059,7 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     if (context.open.first <= context.open.last) ZeroRunClose(&context);
     if (!WorkDone(r, 1)) return false;
   }
-  r->cover_first = nullptr;
+  r->cover_first = kNoPolygon;
   // Gathered in order: a stable sort by first column keeps it among equals.
   std::stable_sort(r->runs, r->runs + r->run_count,
                    [](const ZeroRun &a, const ZeroRun &b) { return a.first < b.first; });
@@ -1087,9 +1114,10 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
   size_t count = CoverFragments(r, x);
   for (size_t t = 0; t < touched; ++t) {
     APolygon *a = r->touched[t];
-    if (a->mask == 0 || !SamplePosition(a->mask, &a->sample)) continue;
-    if (a->mask == kFullMask) a->sample = {0.5f, 0.5f, true};
-    if (r->full_samples && !a->sample.central) continue;
+    SamplePoint &sample = ShadeOf(r, a).sample;
+    if (a->mask == 0 || !SamplePosition(a->mask, &sample)) continue;
+    if (a->mask == kFullMask) sample = {0.5f, 0.5f, true};
+    if (r->full_samples && !sample.central) continue;
     a->shaded = false;
     DepthRange(a, x);
     FragmentInsert(r, &count, a);
@@ -1151,6 +1179,8 @@ VtStatus ABegin() {
   // (A band's worker copy of the record may predate the control.)
   r->full_samples = (r->common.loose ? MasterState() : State())->composite_flag != 0;
   r->background.q = &r->background_scan;
+  r->background.order = kBackgroundOrder;
+  r->cover_first = kNoPolygon;
   r->background.mask = kFullMask;
   r->background.opaque = true;
   r->background.zmin = r->background.zmax = kDepthFar;
@@ -1183,6 +1213,7 @@ VtStatus AEnd() {
     VoDeallocate(r->chain);
     VoDeallocate(r->ends);
     VoDeallocate(r->active_block);
+    VoDeallocate(r->shades);
     VoDeallocate(r);
   }
   f->class_state = nullptr;
