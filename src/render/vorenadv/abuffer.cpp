@@ -69,6 +69,10 @@ struct AScan {
   bool pair_ready;
   bool opaque;
   int32_t depth_dx, depth_dy;  // the scan polygon's, copied as it is made
+  // The first two active edges when the last line was gathered: asked for
+  // ahead of the gathering (they may have been given back since; they are
+  // only asked for, never read through these words).
+  const ScanEdge *edges_seen[2];
   int64_t ref_x, ref_y, ref_z;
   int32_t pair_line;
   double pair_sy;
@@ -1007,9 +1011,9 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   r->view_first = f->xmin;
   r->view_last = f->xmin + f->width - 1;
   // The walk waits on memory: what it reads is asked for in stages, the
-  // record of the polygon four ahead, the first edge of the one two ahead
-  // (its record came two steps ago) and the second edge of the next one
-  // (its first edge came the step before).
+  // record of the polygon four ahead and the edges the one two ahead had
+  // on the last line (its record came two steps ago; a polygon's active
+  // edges change only at their ends' lines).
   const auto record = [](const void *p) {
     const char *c = static_cast<const char *>(p);
     __builtin_prefetch(c);
@@ -1032,11 +1036,9 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     }
   }
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
-    if (const ScanPolygon *n = ahead[0])
-      if (const ScanEdge *e = n->active_first)
-        if (const ScanEdge *e2 = e->next) edge(e2);
-    if (const ScanPolygon *n = ahead[1])
-      if (const ScanEdge *e = n->active_first) edge(e);
+    if (ScanPolygon *n = ahead[1])
+      for (const ScanEdge *e : AOf(n)->edges_seen)
+        if (e != nullptr) edge(e);
     ahead[0] = ahead[1], ahead[1] = ahead[2], ahead[2] = ahead[3];
     ahead[3] = ahead[3] != nullptr ? ahead[3]->next : nullptr;
     if (ahead[3] != nullptr) record(ahead[3]);
@@ -1054,6 +1056,9 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     a->ref_x = static_cast<int32_t>(s->ref_x);
     a->base_z = s->ref_z + int64_t{s->depth_dy} * (int64_t{256} * y - s->ref_y) / 256;
     PieceContext context{r, order++, {1, 0, 0}};
+    const ScanEdge *seen[2] = {q->active_first, q->active_first != nullptr ? q->active_first->next : nullptr};
+    if (seen[0] != s->edges_seen[0] || seen[1] != s->edges_seen[1])
+      s->edges_seen[0] = seen[0], s->edges_seen[1] = seen[1];
     for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
     if (context.open.first <= context.open.last) ZeroRunClose(&context);
