@@ -173,6 +173,10 @@ struct ABufferRender {
   void *active_block;
   size_t active_capacity;
   AShade *shades;  // by the same order
+  // The scan polygons by the same order, and how many were gathered: the
+  // stepping at the end of the line asks for them ahead.
+  ScanPolygon **listed;
+  size_t listed_count;
   APolygon background;
   AScan background_scan;  // no primitive
   AShade background_shade;
@@ -988,15 +992,23 @@ bool ActiveGrow(ABufferRender *r) {
   auto *made = reinterpret_cast<APolygon *>(at);
   // The shading words are those of the pixel being resolved: none yet.
   auto *shades = static_cast<AShade *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(AShade))));
-  if (shades == nullptr) {
+  auto *listed = static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScanPolygon *))));
+  if (shades == nullptr || listed == nullptr) {
     VoDeallocate(block);
+    VoDeallocate(shades);
+    VoDeallocate(listed);
     r->out_of_memory = true;
     return false;
   }
-  if (r->active_capacity > 0) std::memcpy(static_cast<void *>(made), r->active, r->active_capacity * sizeof(APolygon));
+  if (r->active_capacity > 0) {
+    std::memcpy(static_cast<void *>(made), r->active, r->active_capacity * sizeof(APolygon));
+    std::memcpy(listed, r->listed, r->active_capacity * sizeof(ScanPolygon *));
+  }
   VoDeallocate(r->active_block);
   VoDeallocate(r->shades);
+  VoDeallocate(r->listed);
   r->shades = shades;
+  r->listed = listed;
   r->active_block = block;
   r->active = made;
   r->active_capacity = capacity;
@@ -1046,6 +1058,7 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     ReferenceTake(s);
     if (order == r->active_capacity && !ActiveGrow(r)) return false;
     APolygon *a = &r->active[order];
+    r->listed[order] = q;
     a->q = s;
     a->order = order;
     a->state = 0;
@@ -1064,6 +1077,7 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
     if (context.open.first <= context.open.last) ZeroRunClose(&context);
     if (!WorkDone(r, 1)) return false;
   }
+  r->listed_count = order;
   r->cover_first = kNoPolygon;
   // Gathered in order: a stable sort by first column keeps it among equals.
   std::stable_sort(r->runs, r->runs + r->run_count,
@@ -1167,7 +1181,7 @@ VtStatus ALineScan(int32_t y) {
   }
   // An interrupt within the line leaves it unwritten.
   if (r->interrupted) return VO_COND_INTERRUPTED;
-  ActiveAdvance(f);
+  ActiveAdvance(f, r->listed, r->listed_count);
   return r->common.out_of_memory ? VO_STATUS_NO_MEMORY : 0;
 }
 
@@ -1219,6 +1233,7 @@ VtStatus AEnd() {
     VoDeallocate(r->ends);
     VoDeallocate(r->active_block);
     VoDeallocate(r->shades);
+    VoDeallocate(r->listed);
     VoDeallocate(r);
   }
   f->class_state = nullptr;
