@@ -19,6 +19,11 @@
 //   they touch are touched with those of the other pieces, in the active
 //   order, so a line holds pieces for the columns edges cross, not for
 //   every column under a stack of flat edges;
+// - the line's active polygons are records of one array by the active
+//   order, made afresh as each line gathers its pieces; pieces, zero runs
+//   and the cover list name them by order, and nothing keeps one past its
+//   line (what outlives a line, the depth reference and the pieces of the
+//   services, is the scan polygon's);
 // - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1,
 //   from a polygon's reference point, taken on the first line it is
 //   scanned on (by a band of the work farm on the lines above it too);
