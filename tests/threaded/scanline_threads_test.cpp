@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
+#include <string>
 #include <set>
 #include <vector>
 
@@ -278,6 +280,73 @@ TEST_F(ScanlineThreadsTest, CoplanarPolygonsOverlapInTheSerialOrder) {
   VoPrimitiveListSet(nullptr);
   VoReferenceListDestroy(scene, nullptr);
   for (int i = 0; i < 2; ++i) VoPrimitiveDestroy(squares[i]), VoMaterialDestroy(colours[i]);
+}
+
+// Seeded scenes of triangles at random depths in two meshes of their own
+// colours, each triangle listed `copies` times in a row in its mesh: the
+// A-buffer shows the first of a triangle's copies where the z-buffer keeps
+// it, so the stacked scene draws byte for byte as the scene of one copy
+// each, on the calling thread and on workers (stacks of a few to some
+// hundred copies, one of them a stack of the first triangle alone).
+TEST_F(ScanlineThreadsTest, StacksOfCoincidentCopiesDrawAsOneCopyForAnyWorkerCount) {
+  const PlainLights lights;
+  ASSERT_TRUE(lights.ok());
+  VtMaterial *colours[2] = {DemoMaterial("plastic", 0.85f, 0.25f, 0.2f),
+                            DemoMaterial("matte", 0.25f, 0.45f, 0.85f)};
+  ASSERT_NE(colours[0], nullptr);
+  ASSERT_NE(colours[1], nullptr);
+  const float eye[3] = {0.7f, 0.4f, 6};
+  Look(eye, kHeight);
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> at(-2.2f, 2.2f), size(0.3f, 1.6f), depth(-1, 1);
+    const int copies = seed == 1 ? 300 : static_cast<int>(random() % 120) + 2;
+    const int triangles = seed == 1 ? 1 : 12;
+    std::vector<float> xyz[2];
+    for (int m = 0; m < 2; ++m)
+      for (int t = 0; t < triangles; ++t) {
+        const float cx = at(random), cy = at(random), s = size(random), z = depth(random), tilt = depth(random);
+        for (const auto &[dx, dy] : {std::pair{-s, -s}, std::pair{s, -0.4f * s}, std::pair{0.3f * s, s}})
+          xyz[m].insert(xyz[m].end(), {cx + dx, cy + dy, z + tilt * dx});
+      }
+    const auto scene = [&](int n) {
+      VtPrimitive *meshes[2] = {};
+      for (int m = 0; m < 2; ++m) {
+        std::vector<int32_t> indices;
+        for (int t = 0; t < triangles; ++t)
+          for (int c = 0; c < n; ++c) indices.insert(indices.end(), {3 * t, 3 * t + 1, 3 * t + 2});
+        const std::vector<int32_t> counts(indices.size() / 3, 3);
+        const uint32_t ids[1] = {VO_VERT_WORLD};
+        VtTypedValue data[1] = {DemoPointer(xyz[m].data())};
+        meshes[m] = VoPrimitiveCreateMesh(static_cast<uint32_t>(counts.size()), nullptr, counts.data(),
+                                          indices.data(), 1, ids, data);
+        EXPECT_NE(meshes[m], nullptr);
+        if (meshes[m] != nullptr) {
+          EXPECT_EQ(VoPrimitiveSetMaterial(meshes[m], colours[m]), 0u);
+        }
+      }
+      VtReference *list = VoPrimitiveListCreate(seed == 1 ? 1 : 2, meshes);
+      EXPECT_EQ(VoPrimitiveListSet(list), 0u);
+      std::vector<Rendered> seen;
+      for (int32_t workers : {0, 4}) seen.push_back(Render(kAdvanced[1], workers));
+      VoPrimitiveListSet(nullptr);
+      VoReferenceListDestroy(list, nullptr);
+      for (VtPrimitive *p : meshes)
+        if (p != nullptr) VoPrimitiveDestroy(p);
+      return seen;
+    };
+    const std::vector<Rendered> one = scene(1), stacked = scene(copies);
+    ASSERT_EQ(one[0].status, 0u);
+    ExpectSomethingDrawn(one[0], "one copy");
+    for (size_t i = 0; i < one.size(); ++i) {
+      EXPECT_EQ(one[i].status, 0u);
+      EXPECT_EQ(stacked[i].status, 0u);
+      EXPECT_TRUE(one[i].bytes == one[0].bytes) << i;
+      EXPECT_TRUE(stacked[i].bytes == one[0].bytes) << copies << " copies, " << (i == 0 ? 0 : 4) << " workers";
+    }
+  }
+  for (VtMaterial *m : colours) VoMaterialDestroy(m);
 }
 
 std::vector<uint32_t> g_lines;

@@ -19,6 +19,11 @@
 //   they touch are touched with those of the other pieces, in the active
 //   order, so a line holds pieces for the columns edges cross, not for
 //   every column under a stack of flat edges;
+// - the line's active polygons are records of one array by the active
+//   order, made afresh as each line gathers its pieces; pieces, zero runs
+//   and the cover list name them by order, and nothing keeps one past its
+//   line (what outlives a line, the depth reference and the pieces of the
+//   services, is the scan polygon's);
 // - depth ranges are computed in 64 bits and saturated to 0..2^31 - 1,
 //   from a polygon's reference point, taken on the first line it is
 //   scanned on (by a band of the work farm on the lines above it too);
@@ -37,6 +42,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 
@@ -58,39 +64,67 @@ constexpr int32_t kNotTouched = INT32_MIN;
 constexpr int64_t kPlaneSlack = 256;
 
 // A scan polygon of the class; the loop sees the ScanPolygon at its head.
-// The background fragment has no primitive.
-// What every line and pixel reads comes first, in one cache line.
-struct APolygon {
+// What the line's gathering reads of it every line comes first after it.
+struct AScan {
   ScanPolygon scan;
+  bool has_reference;
+  // The edges' points at row pair_sy, kept while the polygon has only the
+  // one pair of edges there (valid for every column of line pair_line, so
+  // that a new line need not write the record).
+  bool pair_ready;
+  bool opaque;
+  int32_t depth_dx, depth_dy;  // the scan polygon's, copied as it is made
+  // The first two active edges when the last line was gathered: asked for
+  // ahead of the gathering (they may have been given back since; they are
+  // only asked for, never read through these words).
+  const ScanEdge *edges_seen[2];
+  int64_t ref_x, ref_y, ref_z;
+  int32_t pair_line;
+  double pair_sy;
+  ScanEdge *pair_left, *pair_right;
+  VtPolygon *row_piece;
+  float row_yp;
+};
+
+AScan *AOf(ScanPolygon *q) { return reinterpret_cast<AScan *>(q); }
+
+// An active polygon on the line being scanned: one of an array by the
+// active order, made afresh each line, so the walks of the line over its
+// polygons (the cover list at every edge pixel and run) read one compact
+// record each, contiguous, and not the scan polygons and their edges: one
+// cache line, with what a fragment's shading and compositing keep beside it
+// in an array of their own. The background fragment has no scan polygon's
+// primitive, and its order is kBackgroundOrder.
+struct APolygon {
+  // The depth at the reference point's column on this line.
+  int64_t base_z;
+  uint32_t cover_previous, cover_next;  // orders; kNoPolygon at the ends
   uint32_t order;   // place in the line's active list
   uint32_t state;   // sample rows inside at the current pixel's left side
   uint32_t mask;    // coverage of the pixel being resolved
   int32_t touched;  // the last pixel its pieces touched
   int32_t zmin, zmax;
+  int32_t depth_dx, depth_dy;
+  int32_t ref_x;
   bool covering;  // some row inside: on the cover list
   bool opaque;
-  bool has_reference;
   bool shaded;
   bool hidden;  // left out of the current run
-  // The edges' points at row pair_sy, kept while the polygon has only the
-  // one pair of edges there (valid for every column on this line).
-  bool pair_ready;
-  APolygon *cover_previous, *cover_next;
-  SamplePoint sample;
-  double pair_sy;
-  ScanEdge *pair_left, *pair_right;
-  int64_t ref_x, ref_y, ref_z;
-  float Cf[3], T[3], A, a;
-  VtPolygon *row_piece;
-  float row_yp;
+  AScan *q;
 };
+constexpr size_t kCacheLine = 64;
+static_assert(sizeof(APolygon) == kCacheLine);
+constexpr uint32_t kNoPolygon = UINT32_MAX, kBackgroundOrder = UINT32_MAX - 1;
 
-APolygon *AOf(ScanPolygon *q) { return reinterpret_cast<APolygon *>(q); }
+// A fragment's sample point and what its shading left.
+struct AShade {
+  SamplePoint sample;
+  float Cf[3], T[3], A, a;
+};
 
 struct Piece {
   int32_t column;
-  uint32_t order;
-  APolygon *polygon;
+  uint32_t order;  // the polygon's
   uint32_t mask, rows;
 };
 
@@ -98,8 +132,7 @@ struct Piece {
 // cross a row (those of a flat edge): they only make it touched there.
 struct ZeroRun {
   int32_t first, last;
-  uint32_t order;
-  APolygon *polygon;
+  uint32_t order;  // the polygon's
 };
 
 // A covering polygon's depth ranges at the two ends of a run.
@@ -139,9 +172,21 @@ struct ABufferRender {
   Link *chain;
   RunEnds *ends;
   size_t fragment_capacity;
+  // The line's active polygons by order (aligned to a cache line), and the
+  // memory they sit in.
+  APolygon *active;
+  void *active_block;
+  size_t active_capacity;
+  AShade *shades;  // by the same order
+  // The scan polygons by the same order, and how many were gathered: the
+  // stepping at the end of the line asks for them ahead.
+  ScanPolygon **listed;
+  size_t listed_count;
   APolygon background;
-  APolygon *cover_first;
-  APolygon *current;  // of the services
+  AScan background_scan;  // no primitive
+  AShade background_shade;
+  uint32_t cover_first;  // order, or kNoPolygon
+  AScan *current;  // of the services
   // The incident vector of the pixel being composited, worked out for its
   // first fragment and handed to the others.
   int32_t incident_x;
@@ -153,6 +198,14 @@ struct ABufferRender {
 ABufferRender *RenderOf(const RenderFrame *f) {
   return f != nullptr ? static_cast<ABufferRender *>(f->class_state) : nullptr;
 }
+
+// The shading words of fragment a.
+AShade &ShadeOf(ABufferRender *r, const APolygon *a) {
+  return a->order == kBackgroundOrder ? r->background_shade : r->shades[a->order];
+}
+
+// The polygon of the cover list at order i, or null at its end.
+APolygon *Cover(ABufferRender *r, uint32_t i) { return i == kNoPolygon ? nullptr : &r->active[i]; }
 
 // The A-buffer render the innermost running frame belongs to, or null.
 ABufferRender *Running() {
@@ -204,7 +257,7 @@ void PixelPieceRelease(ABufferRender *r) {
   r->pixel_piece_primitive = nullptr;
 }
 
-void RowPieceRelease(ABufferRender *r, APolygon *a) {
+void RowPieceRelease(ABufferRender *r, AScan *a) {
   if (a->row_piece == nullptr) return;
   if (r != nullptr && r->pixel_piece_source == a->row_piece) PixelPieceRelease(r);
   const VtAdvancedRendererContext *adv = State();
@@ -236,14 +289,15 @@ bool OpaqueOf(VtPrimitive *p) {
 
 void APolygonInitialise(ScanPolygon *q) {
   ScratchMake(q);
-  APolygon *a = AOf(q);
-  std::memset(reinterpret_cast<char *>(a) + sizeof(ScanPolygon), 0, sizeof(APolygon) - sizeof(ScanPolygon));
+  AScan *a = AOf(q);
+  std::memset(reinterpret_cast<char *>(a) + sizeof(ScanPolygon), 0, sizeof(AScan) - sizeof(ScanPolygon));
   a->opaque = OpaqueOf(q->primitive);
+  a->depth_dx = q->depth_dx, a->depth_dy = q->depth_dy;
 }
 
 void APolygonRelease(ScanPolygon *q) {
   ABufferRender *r = RenderOf(Frame());
-  APolygon *a = AOf(q);
+  AScan *a = AOf(q);
   RowPieceRelease(r, a);
   if (r != nullptr && r->current == a) r->current = nullptr;
   ScratchFree(q);
@@ -262,17 +316,17 @@ void AEdgeStart(ScanEdge *e, int32_t *first_line, int32_t, int32_t, int32_t, int
 
 // ---- Depth ranges and shading ---------------------------------------------------------
 
-void DepthRange(APolygon *a, int32_t x, int32_t y) {
-  const int64_t dx = a->scan.depth_dx, dy = a->scan.depth_dy;
-  const int64_t d =
-      a->ref_z + dx * (int64_t{256} * x - a->ref_x) / 256 + dy * (int64_t{256} * y - a->ref_y) / 256;
+// At column x of the line being scanned (whose row term base_z holds).
+void DepthRange(APolygon *a, int32_t x) {
+  const int64_t dx = a->depth_dx, dy = a->depth_dy;
+  const int64_t d = a->base_z + dx * (int64_t{256} * x - a->ref_x) / 256;
   a->zmin = DepthSaturate(d + std::min({int64_t{0}, dx, dy, dx + dy}));
   a->zmax = DepthSaturate(d + std::max({int64_t{0}, dx, dy, dx + dy}));
 }
 
 // The pair of the polygon's edges that brackets screen column sx at row sy
 // (pixels), or the pair nearest it; false when no two edges cross that row.
-bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right, bool *only) {
+bool PairAt(AScan *a, double sx, double sy, ScanEdge **left, ScanEdge **right, bool *only) {
   struct Crossing {
     double x;
     ScanEdge *edge;
@@ -299,8 +353,9 @@ bool PairAt(APolygon *a, double sx, double sy, ScanEdge **left, ScanEdge **right
 }
 
 // The bracketing pair's points at row sy in their scratch vertices.
-bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
-  if (a->pair_ready && a->pair_sy == sy) {
+bool EdgesAt(const RenderFrame *f, AScan *a, double sx, double sy, ScanEdge **l, ScanEdge **r) {
+  const int32_t line = RenderOf(f)->y;
+  if (a->pair_ready && a->pair_line == line && a->pair_sy == sy) {
     *l = a->pair_left;
     *r = a->pair_right;
     return true;
@@ -310,6 +365,7 @@ bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge *
   // A scratch vertex that cannot be made fails the line (after it).
   if (!EdgePointAt(f, &a->scan, *l, sy) || !EdgePointAt(f, &a->scan, *r, sy)) return false;
   a->pair_ready = only;
+  a->pair_line = line;
   a->pair_sy = sy;
   a->pair_left = *l;
   a->pair_right = *r;
@@ -318,7 +374,7 @@ bool EdgesAt(const RenderFrame *f, APolygon *a, double sx, double sy, ScanEdge *
 
 // The polygon's scratch vertex at screen point (sx, sy), perspective-correct
 // between the bracketing edges; false when there are none.
-bool VertexAt(const RenderFrame *f, APolygon *a, double sx, double sy) {
+bool VertexAt(const RenderFrame *f, AScan *a, double sx, double sy) {
   ScanEdge *l = nullptr, *r = nullptr;
   return EdgesAt(f, a, sx, sy, &l, &r) && SpanPointAt(f, &a->scan, l, r, sx);
 }
@@ -331,12 +387,12 @@ void SampleGlobals(double sx, double sy) {
   if (adv->g_ys != nullptr) *adv->g_ys = static_cast<float>(sy);
 }
 
-void BackgroundShade(VtStandardRendererContext *s, const ABufferRender *r, APolygon *b) {
+void BackgroundShade(VtStandardRendererContext *s, ABufferRender *r, const APolygon *b) {
   *s->g_prim = nullptr;
   *s->g_poly = nullptr;
   if (float *modI = State()->g_modI) *modI = kNoDepth;
   *s->g_alpha = 0.0f;
-  std::memcpy(b->Cf, BehindEvaluate(s, &r->common), 12);
+  std::memcpy(ShadeOf(r, b).Cf, BehindEvaluate(s, &r->common), 12);
 }
 
 // Pixel x's incident vector in the globals, as Incident leaves them.
@@ -360,21 +416,23 @@ void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t 
   VtStandardRendererContext *s = renstd::State();
   a->shaded = true;
   PixelIncident(s, f, r, x);
-  std::memset(a->T, 0, sizeof a->T);
-  a->A = a->a = 0.0f;
-  std::memset(a->Cf, 0, sizeof a->Cf);
-  if (a->scan.primitive == nullptr) return BackgroundShade(s, r, a);
-  r->current = a;
-  (void)VoShadingInitialisePolygon(a->scan.primitive, a->scan.polygon);
-  const double sx = x + a->sample.x, sy = r->y + a->sample.y;
+  AShade &h = ShadeOf(r, a);
+  std::memset(h.T, 0, sizeof h.T);
+  h.A = h.a = 0.0f;
+  std::memset(h.Cf, 0, sizeof h.Cf);
+  AScan *q = a->q;
+  if (q->scan.primitive == nullptr) return BackgroundShade(s, r, a);
+  r->current = q;
+  (void)VoShadingInitialisePolygon(q->scan.primitive, q->scan.polygon);
+  const double sx = x + h.sample.x, sy = r->y + h.sample.y;
   SampleGlobals(sx, sy);
-  if (!VertexAt(f, a, sx, sy) && !VertexAt(f, a, sx, r->y + 0.5)) return;
+  if (!VertexAt(f, q, sx, sy) && !VertexAt(f, q, sx, r->y + 0.5)) return;
   *s->g_alpha = 1.0f;
-  (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
-  std::memcpy(a->Cf, s->g_Co, 12);
-  if (const float *To = State()->g_To) std::memcpy(a->T, To, 12);
-  a->A = *s->g_alpha;
-  a->a = Opacity(a->T, a->A);
+  (void)VoVertexShade(q->scan.primitive, q->scan.scratch);
+  std::memcpy(h.Cf, s->g_Co, 12);
+  if (const float *To = State()->g_To) std::memcpy(h.T, To, 12);
+  h.A = *s->g_alpha;
+  h.a = Opacity(h.T, h.A);
 }
 
 // ---- Compositing ----------------------------------------------------------------------
@@ -436,11 +494,12 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
   APolygon *F = f->fragment;
   const bool full = k.r->full_samples;
   if (!F->shaded && (f->next == nullptr || full || (m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
+  const AShade &h = ShadeOf(k.r, F);
   Mix out{};
   if (f->next == nullptr) {
-    std::memcpy(out.c, F->Cf, 12);
+    std::memcpy(out.c, h.Cf, 12);
     out.K = full ? 1.0f : w;
-    out.alpha = full ? F->a : F->a * w;
+    out.alpha = full ? h.a : h.a * w;
     return out;
   }
   const Link *n = f->next;
@@ -459,14 +518,14 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
       i = Interpenetrate(k, f, in, nm, w);
     } else if (!F->opaque) {
       const Mix b = Composite(k, n, in, Coverage(in & nm), false);
-      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = F->A < 1 ? 1 - F->A : 0.0f;
-      for (int c = 0; c < 3; ++c) i.c[c] = F->Cf[c] + share * (F->T[c] + rest) * b.c[c];
+      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = h.A < 1 ? 1 - h.A : 0.0f;
+      for (int c = 0; c < 3; ++c) i.c[c] = h.Cf[c] + share * (h.T[c] + rest) * b.c[c];
       i.K = w;
-      i.alpha = (w - b.alpha) * F->a + b.alpha;
+      i.alpha = (w - b.alpha) * h.a + b.alpha;
     } else {
-      std::memcpy(i.c, F->Cf, 12);
+      std::memcpy(i.c, h.Cf, 12);
       i.K = w;
-      i.alpha = F->a * w;
+      i.alpha = h.a * w;
     }
   }
   Mix r{};
@@ -487,8 +546,8 @@ Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
 // polygon's reference point.
 bool SamePlane(const APolygon *a, const APolygon *b) {
   return std::abs(int64_t{a->zmin} - b->zmin) <= kPlaneSlack &&
-         std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack && a->scan.depth_dx == b->scan.depth_dx &&
-         a->scan.depth_dy == b->scan.depth_dy;
+         std::abs(int64_t{a->zmax} - b->zmax) <= kPlaneSlack && a->depth_dx == b->depth_dx &&
+         a->depth_dy == b->depth_dy;
 }
 
 bool Inside(uint32_t inner, uint32_t outer) { return (inner & ~outer) == 0; }
@@ -569,7 +628,7 @@ void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
 // ---- Runs -------------------------------------------------------------------------------
 
 // One polygon over pixels x0..x1, shaded at their centres.
-void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t x1) {
+void RunShade(RenderFrame *f, ABufferRender *r, AScan *a, int32_t x0, int32_t x1) {
   VtStandardRendererContext *s = renstd::State();
   const VtAdvancedRendererContext *adv = State();
   r->current = a;
@@ -615,14 +674,15 @@ void RunShade(RenderFrame *f, ABufferRender *r, APolygon *a, int32_t x0, int32_t
 size_t CoverFragments(ABufferRender *r, int32_t x) {
   size_t count = 0;
   uint32_t visited = 1;
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+  for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) {
     ++visited;
     if (a->touched == x || a->hidden) continue;
     a->mask = a->state;
     a->shaded = false;
-    a->sample = {0.5f, 0.5f, true};
-    if (a->state != kFullMask) (void)SamplePosition(a->state, &a->sample);
-    DepthRange(a, x, r->y);
+    SamplePoint &sample = ShadeOf(r, a).sample;
+    sample = {0.5f, 0.5f, true};
+    if (a->state != kFullMask) (void)SamplePosition(a->state, &sample);
+    DepthRange(a, x);
     FragmentInsert(r, &count, a);
   }
   (void)WorkDone(r, visited);
@@ -655,12 +715,12 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
   // the run: a polygon whose near end lies in front of every other one's
   // far end at one end of the run is hidden by none.
   TwoLeast nearest[2];
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) {
+  for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) {
     a->hidden = false;
     RunEnds &t = e[n];
     t.a = a;
     for (int end = 1; end >= 0; --end) {
-      DepthRange(a, end == 0 ? x0 : x1, r->y);
+      DepthRange(a, end == 0 ? x0 : x1);
       t.zmin[end] = a->zmin, t.zmax[end] = a->zmax;
       if (a->opaque && a->state == kFullMask) nearest[end].Add(t.zmax[end], n);
     }
@@ -746,13 +806,13 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
 }
 
 void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
-  if (r->cover_first == nullptr) return BackgroundSpan(f, x0, x1);
+  if (r->cover_first == kNoPolygon) return BackgroundSpan(f, x0, x1);
   APolygon *one = RunSift(r, x0, x1);
   if (one != nullptr)
-    RunShade(f, r, one, x0, x1);
+    RunShade(f, r, one->q, x0, x1);
   else
     for (int32_t x = x0; x <= x1 && !r->interrupted; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
-  for (APolygon *a = r->cover_first; a != nullptr; a = a->cover_next) a->hidden = false;
+  for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) a->hidden = false;
 }
 
 // ---- The scanline --------------------------------------------------------------------------
@@ -762,19 +822,19 @@ void CoverUpdate(ABufferRender *r, APolygon *a) {
   if (covering == a->covering) return;
   a->covering = covering;
   if (covering) {
-    a->cover_previous = nullptr;
+    a->cover_previous = kNoPolygon;
     a->cover_next = r->cover_first;
-    if (r->cover_first != nullptr) r->cover_first->cover_previous = a;
-    r->cover_first = a;
+    if (r->cover_first != kNoPolygon) r->active[r->cover_first].cover_previous = a->order;
+    r->cover_first = a->order;
     return;
   }
-  (a->cover_previous != nullptr ? a->cover_previous->cover_next : r->cover_first) = a->cover_next;
-  if (a->cover_next != nullptr) a->cover_next->cover_previous = a->cover_previous;
+  (a->cover_previous != kNoPolygon ? r->active[a->cover_previous].cover_next : r->cover_first) = a->cover_next;
+  if (a->cover_next != kNoPolygon) r->active[a->cover_next].cover_previous = a->cover_previous;
 }
 
 struct PieceContext {
   ABufferRender *r;
-  APolygon *a;
+  uint32_t order;  // the polygon's
   ZeroRun open;  // the zero run being gathered (first > last: none)
 };
 
@@ -820,7 +880,7 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
       return;
     }
     if (o.first <= o.last) ZeroRunClose(c);
-    o = {x, x, c->a->order, c->a};
+    o = {x, x, c->order};
     return;
   }
   if (r->piece_count == r->piece_capacity) {
@@ -838,7 +898,7 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
     r->piece_capacity = capacity;
   }
   const int64_t clamped = std::clamp<int64_t>(column, INT32_MIN + 1, INT32_MAX);
-  r->pieces[r->piece_count++] = {static_cast<int32_t>(clamped), c->a->order, c->a, mask, rows};
+  r->pieces[r->piece_count++] = {static_cast<int32_t>(clamped), c->order, mask, rows};
 }
 
 bool FragmentsReserve(ABufferRender *r, size_t count) {
@@ -907,7 +967,7 @@ bool PiecesSort(const RenderFrame *f, ABufferRender *r) {
 // column and then by the polygons' order.
 // A polygon's depth reference: its first active edge's upper end on the
 // first line it is scanned on.
-void ReferenceTake(APolygon *a) {
+void ReferenceTake(AScan *a) {
   if (a->has_reference || a->scan.active_first == nullptr) return;
   const ScanEdge *e = a->scan.active_first;
   a->has_reference = true;
@@ -919,6 +979,47 @@ void ReferencesTake(RenderFrame *f) {
   for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) ReferenceTake(AOf(q));
 }
 
+// Room for twice as many active polygons, at a cache line's boundary; the
+// ones made on this line so far are kept (nothing points at them while the
+// line gathers its pieces, which name their polygons by order).
+bool ActiveGrow(ABufferRender *r) {
+  const size_t capacity = std::max<size_t>(64, 2 * r->active_capacity);
+  if (capacity > (UINT32_MAX - kCacheLine) / sizeof(APolygon)) {
+    r->out_of_memory = true;
+    return false;
+  }
+  void *block = VoAllocate(static_cast<uint32_t>(capacity * sizeof(APolygon) + kCacheLine));
+  if (block == nullptr) {
+    r->out_of_memory = true;
+    return false;
+  }
+  const auto at = (reinterpret_cast<uintptr_t>(block) + kCacheLine - 1) & ~uintptr_t{kCacheLine - 1};
+  auto *made = reinterpret_cast<APolygon *>(at);
+  // The shading words are those of the pixel being resolved: none yet.
+  auto *shades = static_cast<AShade *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(AShade))));
+  auto *listed = static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScanPolygon *))));
+  if (shades == nullptr || listed == nullptr) {
+    VoDeallocate(block);
+    VoDeallocate(shades);
+    VoDeallocate(listed);
+    r->out_of_memory = true;
+    return false;
+  }
+  if (r->active_capacity > 0) {
+    std::memcpy(static_cast<void *>(made), r->active, r->active_capacity * sizeof(APolygon));
+    std::memcpy(listed, r->listed, r->active_capacity * sizeof(ScanPolygon *));
+  }
+  VoDeallocate(r->active_block);
+  VoDeallocate(r->shades);
+  VoDeallocate(r->listed);
+  r->shades = shades;
+  r->listed = listed;
+  r->active_block = block;
+  r->active = made;
+  r->active_capacity = capacity;
+  return true;
+}
+
 bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   const MaskTable &table = State()->masks;
   uint32_t order = 0;
@@ -926,32 +1027,63 @@ bool PiecesGather(RenderFrame *f, ABufferRender *r, int32_t y) {
   r->run_count = 0;
   r->view_first = f->xmin;
   r->view_last = f->xmin + f->width - 1;
-  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
-    // The walk waits on memory: ask early for the polygon after next and
-    // for the next one's first edge (the next one was asked for a step ago).
-    if (const ScanPolygon *n = q->next) {
-      if (const ScanPolygon *after = n->next) {
-        __builtin_prefetch(after);
-        __builtin_prefetch(reinterpret_cast<const char *>(after) + 64);
-        __builtin_prefetch(reinterpret_cast<const char *>(after) + 128);
-        __builtin_prefetch(reinterpret_cast<const char *>(after) + 192);
-      }
-      if (const ScanEdge *e = n->active_first) __builtin_prefetch(e);
+  // The walk waits on memory: what it reads is asked for in stages, the
+  // record of the polygon four ahead and the edges the one two ahead had
+  // on the last line (its record came two steps ago; a polygon's active
+  // edges change only at their ends' lines).
+  const auto record = [](const void *p) {
+    const char *c = static_cast<const char *>(p);
+    __builtin_prefetch(c);
+    __builtin_prefetch(c + 64);
+    __builtin_prefetch(c + 128);
+    __builtin_prefetch(c + 192);
+    __builtin_prefetch(c + sizeof(AScan) - 1);
+  };
+  const auto edge = [](const ScanEdge *e) {
+    __builtin_prefetch(e);
+    __builtin_prefetch(reinterpret_cast<const char *>(e) + offsetof(ScanEdge, ly));
+  };
+  ScanPolygon *ahead[4] = {};
+  {
+    ScanPolygon *p = f->active_first;
+    for (ScanPolygon *&a : ahead) {
+      p = p != nullptr ? p->next : nullptr;
+      a = p;
+      if (p != nullptr) record(p);
     }
-    APolygon *a = AOf(q);
-    a->order = order++;
+  }
+  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) {
+    if (ScanPolygon *n = ahead[1])
+      for (const ScanEdge *e : AOf(n)->edges_seen)
+        if (e != nullptr) edge(e);
+    ahead[0] = ahead[1], ahead[1] = ahead[2], ahead[2] = ahead[3];
+    ahead[3] = ahead[3] != nullptr ? ahead[3]->next : nullptr;
+    if (ahead[3] != nullptr) record(ahead[3]);
+    AScan *s = AOf(q);
+    ReferenceTake(s);
+    if (order == r->active_capacity && !ActiveGrow(r)) return false;
+    APolygon *a = &r->active[order];
+    r->listed[order] = q;
+    a->q = s;
+    a->order = order;
     a->state = 0;
-    a->covering = false;
+    a->covering = a->shaded = a->hidden = false;
     a->touched = kNotTouched;
-    a->pair_ready = false;
-    ReferenceTake(a);
-    PieceContext context{r, a, {1, 0, 0, nullptr}};
+    a->opaque = s->opaque;
+    a->depth_dx = s->depth_dx, a->depth_dy = s->depth_dy;
+    a->ref_x = static_cast<int32_t>(s->ref_x);
+    a->base_z = s->ref_z + int64_t{s->depth_dy} * (int64_t{256} * y - s->ref_y) / 256;
+    PieceContext context{r, order++, {1, 0, 0}};
+    const ScanEdge *seen[2] = {q->active_first, q->active_first != nullptr ? q->active_first->next : nullptr};
+    if (seen[0] != s->edges_seen[0] || seen[1] != s->edges_seen[1])
+      s->edges_seen[0] = seen[0], s->edges_seen[1] = seen[1];
     for (ScanEdge *e = q->active_first; e != nullptr; e = e->next)
       LineBandPieces(table, e->ux, e->uy, e->lx, e->ly, int64_t{y} * 256, &PieceAdd, &context);
     if (context.open.first <= context.open.last) ZeroRunClose(&context);
     if (!WorkDone(r, 1)) return false;
   }
-  r->cover_first = nullptr;
+  r->listed_count = order;
+  r->cover_first = kNoPolygon;
   // Gathered in order: a stable sort by first column keeps it among equals.
   std::stable_sort(r->runs, r->runs + r->run_count,
                    [](const ZeroRun &a, const ZeroRun &b) { return a.first < b.first; });
@@ -988,7 +1120,7 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
     const bool run = k < r->runs_over_count;
     if (!piece && !run) break;
     const bool zero = run && (!piece || r->runs_over[k].order < r->pieces[i].order);
-    APolygon *a = zero ? r->runs_over[k].polygon : r->pieces[i].polygon;
+    APolygon *a = &r->active[zero ? r->runs_over[k].order : r->pieces[i].order];
     if (a->touched != x) {
       a->touched = x;
       a->mask = a->state;
@@ -1006,11 +1138,12 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
   size_t count = CoverFragments(r, x);
   for (size_t t = 0; t < touched; ++t) {
     APolygon *a = r->touched[t];
-    if (a->mask == 0 || !SamplePosition(a->mask, &a->sample)) continue;
-    if (a->mask == kFullMask) a->sample = {0.5f, 0.5f, true};
-    if (r->full_samples && !a->sample.central) continue;
+    SamplePoint &sample = ShadeOf(r, a).sample;
+    if (a->mask == 0 || !SamplePosition(a->mask, &sample)) continue;
+    if (a->mask == kFullMask) sample = {0.5f, 0.5f, true};
+    if (r->full_samples && !sample.central) continue;
     a->shaded = false;
-    DepthRange(a, x, r->y);
+    DepthRange(a, x);
     FragmentInsert(r, &count, a);
   }
   ++r->edge_pixels;
@@ -1031,8 +1164,9 @@ VtStatus ALineScan(int32_t y) {
   size_t i = 0;
   // Pieces left of the viewport only move the rows inside.
   for (; i < r->piece_count && r->pieces[i].column < first; ++i) {
-    r->pieces[i].polygon->state ^= r->pieces[i].rows;
-    CoverUpdate(r, r->pieces[i].polygon);
+    APolygon *a = &r->active[r->pieces[i].order];
+    a->state ^= r->pieces[i].rows;
+    CoverUpdate(r, a);
   }
   size_t run = 0;
   for (int32_t x = first; x <= last && !r->interrupted;) {
@@ -1052,7 +1186,7 @@ VtStatus ALineScan(int32_t y) {
   }
   // An interrupt within the line leaves it unwritten.
   if (r->interrupted) return VO_COND_INTERRUPTED;
-  ActiveAdvance(f);
+  ActiveAdvance(f, r->listed, r->listed_count);
   return r->common.out_of_memory ? VO_STATUS_NO_MEMORY : 0;
 }
 
@@ -1068,6 +1202,9 @@ VtStatus ABegin() {
   ScratchSparesBegin(f);
   // (A band's worker copy of the record may predate the control.)
   r->full_samples = (r->common.loose ? MasterState() : State())->composite_flag != 0;
+  r->background.q = &r->background_scan;
+  r->background.order = kBackgroundOrder;
+  r->cover_first = kNoPolygon;
   r->background.mask = kFullMask;
   r->background.opaque = true;
   r->background.zmin = r->background.zmax = kDepthFar;
@@ -1099,6 +1236,9 @@ VtStatus AEnd() {
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
     VoDeallocate(r->ends);
+    VoDeallocate(r->active_block);
+    VoDeallocate(r->shades);
+    VoDeallocate(r->listed);
     VoDeallocate(r);
   }
   f->class_state = nullptr;
@@ -1130,7 +1270,7 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->advanced = 1;
   c->kind = 3;
   c->line_buffer = line_buffer;
-  c->polygon_size = sizeof(APolygon);
+  c->polygon_size = sizeof(AScan);
   // Every polygon is kept (it may cover part of a pixel): each is made a
   // scan polygon only as the scan reaches it, not as its mesh is reached.
   c->setup_at_first_line = 1;
@@ -1140,7 +1280,7 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->farm_line_passed = &ReferencesTake;
 }
 
-size_t ABufferPolygonSize() { return sizeof(APolygon); }
+size_t ABufferPolygonSize() { return sizeof(AScan); }
 
 void *CurrentPrimitive() {
   const ABufferRender *r = Running();
@@ -1154,7 +1294,7 @@ void *PixelPiece() {
     return nullptr;
   const VtStandardRendererContext *s = renstd::State();
   const RenderFrame *f = s->frame;
-  APolygon *a = r->current;
+  AScan *a = r->current;
   VtPrimitive *p = a->scan.primitive;
   const float xp = *s->g_xp, yp = *s->g_yp;
   PixelPieceRelease(r);

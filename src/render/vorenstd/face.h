@@ -415,8 +415,11 @@ VtStatus ScanEnd();
 // line is not written.
 VtStatus Poll();
 // Steps every active edge to the next line; edges past their lower end and
-// polygons left without edges are given back.
-void ActiveAdvance(RenderFrame *f);
+// polygons left without edges are given back. A class that listed the
+// active polygons in their order as it scanned the line hands the list
+// (count of them), so that what the stepping reads is asked for well ahead
+// of it, not as the active list is followed; the list is only asked for.
+void ActiveAdvance(RenderFrame *f, ScanPolygon *const *listed = nullptr, size_t count = 0);
 void EdgeListsEmpty(ScanPolygon *polygon);
 // Saturates a 64-bit depth into 0..2147483647.
 inline int32_t DepthSaturate(int64_t z) {

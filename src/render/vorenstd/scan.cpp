@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 #include "render/vorenstd/renderer.h"
@@ -805,11 +806,64 @@ VtStatus LineScan(int32_t) {
   return 0;
 }
 
-void ActiveAdvance(RenderFrame *f) {
+// The stepping reads little of each polygon and its edges, so it waits on
+// memory more than the scan does: what it reads is asked for in stages, the
+// record of the polygon kRecords ahead (its words up to the edge lists), the
+// first active and the first pending edge of the one kFirst ahead (its
+// record came some steps ago) and the second active edge of the one kSecond
+// ahead. Without a list the records come along the active list, which is
+// itself waited on.
+void ActiveAdvance(RenderFrame *f, ScanPolygon *const *listed, size_t count) {
   const int32_t next_line = f->line_activated;  // the line just scanned plus one, or 0
+  const auto record = [](const ScanPolygon *p) {
+    const char *c = reinterpret_cast<const char *>(p);
+    __builtin_prefetch(c);
+    __builtin_prefetch(c + 64);
+    __builtin_prefetch(c + 128);
+    __builtin_prefetch(c + offsetof(ScanPolygon, pending_last));
+  };
+  const auto edge = [](const ScanEdge *e) {
+    __builtin_prefetch(e);
+    __builtin_prefetch(reinterpret_cast<const char *>(e) + offsetof(ScanEdge, depth));
+  };
+  const auto first = [&edge](const ScanPolygon *n) {
+    if (const ScanEdge *e = n->active_first) edge(e);
+    if (const ScanEdge *e = n->pending_first)
+      __builtin_prefetch(reinterpret_cast<const char *>(e) + offsetof(ScanEdge, first_line));
+  };
+  const auto second = [&edge](const ScanPolygon *n) {
+    if (const ScanEdge *e = n->active_first)
+      if (const ScanEdge *e2 = e->next) edge(e2);
+  };
+  if (listed != nullptr) {
+    constexpr size_t kRecords = 8, kFirst = 4, kSecond = 2;
+    for (size_t k = 0; k < std::min(count, kRecords); ++k) record(listed[k]);
+    size_t k = 0;
+    for (ScanPolygon *q = f->active_first; q != nullptr; ++k) {
+      ScanPolygon *next = q->next;
+      if (k + kRecords < count) record(listed[k + kRecords]);
+      if (k + kFirst < count) first(listed[k + kFirst]);
+      if (k + kSecond < count) second(listed[k + kSecond]);
+      PolygonAdvance(f, q, next_line);
+      q = next;
+    }
+    AdvanceEnd(f, next_line);
+    return;
+  }
+  const ScanPolygon *ahead[4] = {};
+  const ScanPolygon *p = f->active_first;
+  for (const ScanPolygon *&a : ahead) {
+    p = p != nullptr ? p->next : nullptr;
+    a = p;
+    if (p != nullptr) record(p);
+  }
   for (ScanPolygon *q = f->active_first; q != nullptr;) {
     ScanPolygon *next = q->next;
-    ActiveAhead(q);
+    if (ahead[0] != nullptr) second(ahead[0]);
+    if (ahead[1] != nullptr) first(ahead[1]);
+    ahead[0] = ahead[1], ahead[1] = ahead[2], ahead[2] = ahead[3];
+    ahead[3] = ahead[3] != nullptr ? ahead[3]->next : nullptr;
+    if (ahead[3] != nullptr) record(ahead[3]);
     PolygonAdvance(f, q, next_line);
     q = next;
   }
