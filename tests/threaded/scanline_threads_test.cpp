@@ -306,7 +306,8 @@ TEST_F(ScanlineThreadsTest, StacksOfCoincidentCopiesDrawAsOneCopyForAnyWorkerCou
     std::vector<float> xyz[2];
     for (int m = 0; m < 2; ++m)
       for (int t = 0; t < triangles; ++t) {
-        const float cx = at(random), cy = at(random), s = size(random), z = depth(random), tilt = depth(random);
+        const float cx = at(random), cy = at(random), s = size(random), z = depth(random),
+                    tilt = depth(random);
         for (const auto &[dx, dy] : {std::pair{-s, -s}, std::pair{s, -0.4f * s}, std::pair{0.3f * s, s}})
           xyz[m].insert(xyz[m].end(), {cx + dx, cy + dy, z + tilt * dx});
       }
@@ -343,7 +344,8 @@ TEST_F(ScanlineThreadsTest, StacksOfCoincidentCopiesDrawAsOneCopyForAnyWorkerCou
       EXPECT_EQ(one[i].status, 0u);
       EXPECT_EQ(stacked[i].status, 0u);
       EXPECT_TRUE(one[i].bytes == one[0].bytes) << i;
-      EXPECT_TRUE(stacked[i].bytes == one[0].bytes) << copies << " copies, " << (i == 0 ? 0 : 4) << " workers";
+      EXPECT_TRUE(stacked[i].bytes == one[0].bytes)
+          << copies << " copies, " << (i == 0 ? 0 : 4) << " workers";
     }
   }
   for (VtMaterial *m : colours) VoMaterialDestroy(m);

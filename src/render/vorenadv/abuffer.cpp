@@ -99,10 +99,10 @@ struct APolygon {
   // The depth at the reference point's column on this line.
   int64_t base_z;
   uint32_t cover_previous, cover_next;  // orders; kNoPolygon at the ends
-  uint32_t order;   // place in the line's active list
-  uint32_t state;   // sample rows inside at the current pixel's left side
-  uint32_t mask;    // coverage of the pixel being resolved
-  int32_t touched;  // the last pixel its pieces touched
+  uint32_t order;                       // place in the line's active list
+  uint32_t state;                       // sample rows inside at the current pixel's left side
+  uint32_t mask;                        // coverage of the pixel being resolved
+  int32_t touched;                      // the last pixel its pieces touched
   int32_t zmin, zmax;
   int32_t depth_dx, depth_dy;
   int32_t ref_x;
@@ -186,7 +186,7 @@ struct ABufferRender {
   AScan background_scan;  // no primitive
   AShade background_shade;
   uint32_t cover_first;  // order, or kNoPolygon
-  AScan *current;  // of the services
+  AScan *current;        // of the services
   // The incident vector of the pixel being composited, worked out for its
   // first fragment and handed to the others.
   int32_t incident_x;
@@ -828,14 +828,15 @@ void CoverUpdate(ABufferRender *r, APolygon *a) {
     r->cover_first = a->order;
     return;
   }
-  (a->cover_previous != kNoPolygon ? r->active[a->cover_previous].cover_next : r->cover_first) = a->cover_next;
+  (a->cover_previous != kNoPolygon ? r->active[a->cover_previous].cover_next : r->cover_first) =
+      a->cover_next;
   if (a->cover_next != kNoPolygon) r->active[a->cover_next].cover_previous = a->cover_previous;
 }
 
 struct PieceContext {
   ABufferRender *r;
   uint32_t order;  // the polygon's
-  ZeroRun open;  // the zero run being gathered (first > last: none)
+  ZeroRun open;    // the zero run being gathered (first > last: none)
 };
 
 // The gathered zero run kept, cut to the viewport's columns.
@@ -997,7 +998,8 @@ bool ActiveGrow(ABufferRender *r) {
   auto *made = reinterpret_cast<APolygon *>(at);
   // The shading words are those of the pixel being resolved: none yet.
   auto *shades = static_cast<AShade *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(AShade))));
-  auto *listed = static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScanPolygon *))));
+  auto *listed =
+      static_cast<ScanPolygon **>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(ScanPolygon *))));
   if (shades == nullptr || listed == nullptr) {
     VoDeallocate(block);
     VoDeallocate(shades);
