@@ -133,7 +133,7 @@ class Walk {
   };
   struct Ring {  // a light list the walk made
     VtReference *h;
-    std::vector<VtShader *> lights;
+    std::vector<int> lights;  // the walk's numbers of its lights (a freed light's address may be reused)
     int id;
   };
   struct List {  // a primitive list; a read one's members are unknown
@@ -343,20 +343,22 @@ class Walk {
   }
 
   void MakeRing() {
-    std::vector<VtShader *> lights;
+    std::vector<const Shader *> lights;
     for (const Shader &s : shaders_)
-      if (s.type == VO_SHADER_LIGHT && lights.size() < 4 && Chance(0.6)) lights.push_back(s.h);
+      if (s.type == VO_SHADER_LIGHT && lights.size() < 4 && Chance(0.6)) lights.push_back(&s);
     if (lights.empty()) return;
     VtReference *ring = nullptr;
-    for (VtShader *l : lights) {
+    std::vector<int> ids;
+    for (const Shader *l : lights) {
+      ids.push_back(l->id);
       Call("VoShaderReferenceCreate(light)");
-      VtReference *node = Made(VoShaderReferenceCreate(l));
+      VtReference *node = Made(VoShaderReferenceCreate(l->h));
       if (node == nullptr) return;
       Call("VoShaderReferenceAppend");
       ring = ring == nullptr ? node : VoShaderReferenceAppend(ring, node);
       Answer(0);
     }
-    rings_.push_back({ring, lights, ++ids_});
+    rings_.push_back({ring, ids, ++ids_});
   }
 
   // Sets an argument the shader has, of the type the walk knows, to a value
@@ -597,7 +599,7 @@ class Walk {
   void ShaderRelease() {
     if (shaders_.empty()) return;
     const size_t i = Below(shaders_.size());
-    if (InARing(shaders_[i].h)) return;
+    if (InARing(shaders_[i])) return;
     Call("VoShaderDestroy(s%d)", shaders_[i].id);
     if (Expect(VoShaderDestroy(shaders_[i].h), 0)) shaders_.erase(shaders_.begin() + i);
   }
@@ -606,8 +608,8 @@ class Walk {
   // holds (or it is current already, its list holding them).
   bool Settable(const Ring &r) const {
     if (r.h == current_ring_) return true;
-    for (VtShader *l : r.lights)
-      if (std::none_of(shaders_.begin(), shaders_.end(), [l](const Shader &s) { return s.h == l; }))
+    for (int l : r.lights)
+      if (std::none_of(shaders_.begin(), shaders_.end(), [l](const Shader &s) { return s.id == l; }))
         return false;
     return true;
   }
@@ -618,9 +620,9 @@ class Walk {
     });
   }
 
-  bool InARing(VtShader *s) const {
-    return std::any_of(rings_.begin(), rings_.end(), [s, this](const Ring &r) {
-      return r.h != current_ring_ && std::find(r.lights.begin(), r.lights.end(), s) != r.lights.end();
+  bool InARing(const Shader &s) const {
+    return std::any_of(rings_.begin(), rings_.end(), [&s, this](const Ring &r) {
+      return r.h != current_ring_ && std::find(r.lights.begin(), r.lights.end(), s.id) != r.lights.end();
     });
   }
 
