@@ -37,15 +37,8 @@ VtTypedValue Pointer(void *p) {
   return v;
 }
 
-VtTypedValue Colour(float r, float g, float b) {
-  VtTypedValue v{};
-  v.type = VtColourType;
-  v.value.v[0] = r, v.value.v[1] = g, v.value.v[2] = b;
-  return v;
-}
-
 VtTypedValue Point(float x, float y, float z) {
-  VtTypedValue v = Colour(x, y, z);
+  VtTypedValue v = vo_test::TypedColour(x, y, z);
   v.type = VtPoint;
   return v;
 }
@@ -115,16 +108,16 @@ struct Row {
 const Row kRows[] = {
     {"the background replaced",
      [](Scene &s) {
-       const VtTypedValue red = Colour(0.8f, 0.1f, 0.1f);
+       const VtTypedValue red = vo_test::TypedColour(0.8f, 0.1f, 0.1f);
        HeldSet(s, VO_SHADER_BACKGROUND, "plain", "colour", &red);
      },
      [](Scene &s) {
-       const VtTypedValue blue = Colour(0.1f, 0.2f, 0.9f);
+       const VtTypedValue blue = vo_test::TypedColour(0.1f, 0.2f, 0.9f);
        HeldSet(s, VO_SHADER_BACKGROUND, "graduated", "top colour", &blue);
      }},
     {"the graduated background cleared",
      [](Scene &s) {
-       const VtTypedValue blue = Colour(0.1f, 0.2f, 0.9f);
+       const VtTypedValue blue = vo_test::TypedColour(0.1f, 0.2f, 0.9f);
        HeldSet(s, VO_SHADER_BACKGROUND, "graduated", "top colour", &blue);
      },
      [](Scene &s) { Expect(s, "VoBackgroundSet(null)", VoBackgroundSet(nullptr)); }},
@@ -171,7 +164,7 @@ const Row kRows[] = {
        size.value.u = Stage::kHeight;
        Expect(s, "height", VoScreenBufferSetControl(s.buffer, VO_SB_HEIGHT, &size));
        Expect(s, "VoScreenBufferAllocateData", VoScreenBufferAllocateData(s.buffer, VO_SB_COLOUR));
-       const VtTypedValue green = Colour(0.2f, 0.7f, 0.3f);
+       const VtTypedValue green = vo_test::TypedColour(0.2f, 0.7f, 0.3f);
        Expect(s, "VoScreenBufferClear", VoScreenBufferClear(s.buffer, VO_SB_COLOUR, &green));
        const VtTypedValue buffer = Pointer(s.buffer);
        HeldSet(s, VO_SHADER_BACKGROUND, "buffered image", "buffer", &buffer);

@@ -117,4 +117,12 @@ inline std::string Contents(std::FILE *f) {
   return s;
 }
 
+// A colour as a typed value, for a shader argument or a setter.
+inline VtTypedValue TypedColour(float r, float g, float b) {
+  VtTypedValue v{};
+  v.type = VtColourType;
+  v.value.v[0] = r, v.value.v[1] = g, v.value.v[2] = b;
+  return v;
+}
+
 }  // namespace vo_test

@@ -205,6 +205,16 @@ TEST_F(MeshIOTest, AFailingWriterLeavesRingCallbacksAndModeAsTheyWere) {
   }
 }
 
+// The one refusal a load posted: an error naming where (a byte or a line),
+// the place, and a reason holding says.
+void RefusalSaid(const char *where, uint32_t place, const char *says) {
+  const auto said = vo_test::WithMessage(messages::kMeshLoadRefused);
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_EQ(said[0].status, VO_CLASS_ERROR | 2u);
+  EXPECT_EQ(said[0].strings[0], where);
+  EXPECT_EQ(said[0].args[1].value.u, place);
+  EXPECT_NE(said[0].strings[1].find(says), std::string::npos) << said[0].strings[1];
+}
 TEST_F(MeshIOTest, SavesWithoutMeshesOrCodesAndBadHeadersAndDescriptors) {
   VtPrimitive *t = Triangle();
   const uint32_t code = VO_VERT_WORLD;
@@ -244,12 +254,7 @@ TEST_F(MeshIOTest, SavesWithoutMeshesOrCodesAndBadHeadersAndDescriptors) {
     bad[c.at] = c.byte;
     vo_test::Recorded().clear();
     EXPECT_EQ(Load(bad), nullptr);
-    const auto said = vo_test::WithMessage(messages::kMeshLoadRefused);
-    ASSERT_EQ(said.size(), 1u);
-    EXPECT_EQ(said[0].status, VO_CLASS_ERROR | 2u);
-    EXPECT_EQ(said[0].strings[0], "byte");
-    EXPECT_EQ(said[0].args[1].value.u, c.place);
-    EXPECT_NE(said[0].strings[1].find(c.says), std::string::npos) << said[0].strings[1];
+    RefusalSaid("byte", c.place, c.says);
   }
 
   // A hand-written text file read through the default reader: the refusal
@@ -291,12 +296,7 @@ TEST_F(MeshIOTest, SavesWithoutMeshesOrCodesAndBadHeadersAndDescriptors) {
     bad.replace(bad.find(w.was), std::strlen(w.was), w.is);
     vo_test::Recorded().clear();
     EXPECT_EQ(load_text(bad), nullptr);
-    const auto said = vo_test::WithMessage(messages::kMeshLoadRefused);
-    ASSERT_EQ(said.size(), 1u);
-    EXPECT_EQ(said[0].status, VO_CLASS_ERROR | 2u);
-    EXPECT_EQ(said[0].strings[0], "line");
-    EXPECT_EQ(said[0].args[1].value.u, w.line);
-    EXPECT_NE(said[0].strings[1].find(w.says), std::string::npos) << said[0].strings[1];
+    RefusalSaid("line", w.line, w.says);
   }
 }
 

@@ -32,13 +32,6 @@ VtTypedValue Float(float f) {
   return v;
 }
 
-VtTypedValue Colour(float r, float g, float b) {
-  VtTypedValue v{};
-  v.type = VtColourType;
-  v.value.v[0] = r, v.value.v[1] = g, v.value.v[2] = b;
-  return v;
-}
-
 VtTypedValue Text(const char *s) {
   VtTypedValue v{};
   v.type = VtString;
@@ -103,7 +96,7 @@ TEST(SavedLights, AGoniometricLightsPowerAndColourComeBackAsTheyWereAfterEverySa
     Set(light, "file name", Text(ies.c_str()));
     Set(light, "intensity", Float(2));
     Set(light, "power", Float(power));
-    Set(light, "colour", Colour(1, 0.5f, 0.25f));
+    Set(light, "colour", vo_test::TypedColour(1, 0.5f, 0.25f));
     Set(light, "lamp type", Text("high pressure sodium"));
     ASSERT_EQ(VoShaderReset(light), 0u);
     const Answers first = Read(light);

@@ -89,6 +89,25 @@ class ABufferTest : public RendererTest {
     ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_TRANSPARENCY), "colour", &c), 0u);
     ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
   }
+  // Copies first .. first + count - 1 of one face in one mesh, copy i red
+  // (i + 1) / total.
+  VtPrimitive *Copies(const Positions &corners, int first, int count, int total) {
+    Positions xyz, rgb;
+    std::vector<int32_t> indices, counts(static_cast<size_t>(count), static_cast<int32_t>(corners.size()));
+    for (int i = first; i < first + count; ++i)
+      for (const auto &corner : corners) {
+        indices.push_back(static_cast<int32_t>(xyz.size()));
+        xyz.push_back(corner);
+        rgb.push_back({static_cast<float>(i + 1) / static_cast<float>(total), 0.5f, 0.25f});
+      }
+    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
+    const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
+    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
+                                           indices.data(), 2, ids, data);
+    EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
+    owned_.push_back(p);
+    return p;
+  }
   static void ExpectColour(uint32_t x, uint32_t y, Rgb want) {
     for (int i = 0; i < 3; ++i)
       EXPECT_NEAR(Output::rows[y][x][i], want[i], 1e-5) << x << "," << y << "," << i;
@@ -294,25 +313,8 @@ TEST_F(ABufferTest, AStackOfOpaqueLayersInAnyOrderShowsTheFrontLayerAlone) {
 TEST_F(ABufferTest, ASlantedStackOfCopiesShowsTheFirstAloneAndPollsWithinBoundedWork) {
   View(24, 64);
   constexpr int kCopies = 12000;
-  const std::array<float, 3> corners[3] = {At(2.3f, 1.4f, 0.2f), At(6.2f, 62.3f, 0.45f),
-                                           At(21.6f, 9.1f, 0.7f)};
-  const auto mesh = [&](int first, int count) {
-    Positions xyz, rgb;
-    std::vector<int32_t> indices, counts(static_cast<size_t>(count), 3);
-    for (int i = first; i < first + count; ++i)
-      for (int k = 0; k < 3; ++k) {
-        indices.push_back(static_cast<int32_t>(xyz.size()));
-        xyz.push_back(corners[k]);
-        rgb.push_back({static_cast<float>(i + 1) / kCopies, 0.5f, 0.25f});
-      }
-    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
-    const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
-    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
-                                           indices.data(), 2, ids, data);
-    EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
-    owned_.push_back(p);
-    return p;
-  };
+  const Positions corners = {At(2.3f, 1.4f, 0.2f), At(6.2f, 62.3f, 0.45f), At(21.6f, 9.1f, 0.7f)};
+  const auto mesh = [&](int first, int count) { return Copies(corners, first, count, kCopies); };
   VtPrimitive *stack = mesh(0, kCopies);
   Scene({stack});
   EXPECT_EQ(VoExecute(0x200001), 0u);
@@ -453,24 +455,9 @@ TEST_F(ABufferTest, ARenderThatRunsOutOfMemoryAnywhereGivesBackEverything) {
 TEST_F(ABufferTest, AFaceOnStackOfCopiesWithFlatEdgesShowsTheFirstAloneAtItsEdgePixels) {
   View(40, 16);
   constexpr int kCopies = 3000;
-  const std::array<float, 2> corners[4] = {{3.4f, 3.3f}, {2.2f, 12.6f}, {36.8f, 12.6f}, {30.5f, 3.3f}};
-  const auto mesh = [&](int first, int count) {
-    Positions xyz, rgb;
-    std::vector<int32_t> indices, counts(static_cast<size_t>(count), 4);
-    for (int i = first; i < first + count; ++i)
-      for (const auto &[x, y] : corners) {
-        indices.push_back(static_cast<int32_t>(xyz.size()));
-        xyz.push_back(At(x, y, 0.4f));
-        rgb.push_back({static_cast<float>(i + 1) / kCopies, 0.5f, 0.25f});
-      }
-    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
-    const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
-    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
-                                           indices.data(), 2, ids, data);
-    EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
-    owned_.push_back(p);
-    return p;
-  };
+  const Positions corners = {At(3.4f, 3.3f, 0.4f), At(2.2f, 12.6f, 0.4f), At(36.8f, 12.6f, 0.4f),
+                             At(30.5f, 3.3f, 0.4f)};
+  const auto mesh = [&](int first, int count) { return Copies(corners, first, count, kCopies); };
   Scene({mesh(0, kCopies)});
   EXPECT_EQ(VoExecute(0x200001), 0u);
   const int first = static_cast<int>(std::lround(Output::rows[8][20][0] * kCopies)) - 1;
