@@ -1,7 +1,7 @@
 // The segments a hidden-line render draws, taken from the driver's draw
 // operation in projected points divided by w, each with its lower end
-// first, so that two renders' lines compare as sets; and an error handler
-// that keeps diagnostics quiet.
+// first, so that two renders' lines compare as sets; an error handler that
+// keeps diagnostics quiet; and the screen buffer the renders draw into.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include <vo/vo_api.h>
+#include <vo/vo_screenbuf.h>
 
 namespace line_capture {
 
@@ -29,5 +30,18 @@ inline VtStatus LineDraw(uint32_t type, uint32_t count, VtDrawRecord *record) {
 }
 
 inline VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
+
+// A screen buffer of colour at width x height, made current; 0 with every
+// step answered 0.
+inline VtStatus BufferMadeCurrent(uint32_t width, uint32_t height, VtScreenBuffer **made) {
+  VtScreenBuffer *buffer = *made = VoScreenBufferCreate();
+  VtTypedValue v{};
+  v.type = VtNat32;
+  v.value.u = width;
+  VtStatus st = VoScreenBufferSetControl(buffer, VO_SB_WIDTH, &v);
+  v.value.u = height;
+  st |= VoScreenBufferSetControl(buffer, VO_SB_HEIGHT, &v);
+  return st | VoScreenBufferAllocateData(buffer, VO_SB_COLOUR) | VoScreenBufferSet(buffer);
+}
 
 }  // namespace line_capture

@@ -93,13 +93,8 @@ Outcome Render(const Scene &scene, Way way, uint32_t code, int32_t workers) {
   v.type = VtFlags;
   v.value.u = scene.output_mask;
   EXPECT_EQ(VoControlSet(VO_CONTROL_HL_OUTPUT_MASK, &v), 0u);
-  VtScreenBuffer *buffer = VoScreenBufferCreate();
-  v.type = VtNat32;
-  v.value.u = kWidth;
-  EXPECT_EQ(VoScreenBufferSetControl(buffer, VO_SB_WIDTH, &v), 0u);
-  v.value.u = kHeight;
-  EXPECT_EQ(VoScreenBufferSetControl(buffer, VO_SB_HEIGHT, &v), 0u);
-  EXPECT_EQ(VoScreenBufferAllocateData(buffer, VO_SB_COLOUR) | VoScreenBufferSet(buffer), 0u);
+  VtScreenBuffer *buffer = nullptr;
+  EXPECT_EQ(BufferMadeCurrent(kWidth, kHeight, &buffer), 0u);
   std::vector<VtPrimitive *> made, listed;
   for (size_t i = 0; i < scene.parts.size(); ++i) {
     VtPrimitive *p = Make(scene.parts[i], way != Way::kMeshes);

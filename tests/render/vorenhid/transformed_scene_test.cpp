@@ -75,13 +75,8 @@ Outcome Render(const Camera &c, const std::vector<std::array<float, 4>> &triangl
   v.type = VtInt32;
   v.value.i = workers;
   EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
-  VtScreenBuffer *buffer = VoScreenBufferCreate();
-  v.type = VtNat32;
-  v.value.u = kWidth;
-  EXPECT_EQ(VoScreenBufferSetControl(buffer, VO_SB_WIDTH, &v), 0u);
-  v.value.u = kHeight;
-  EXPECT_EQ(VoScreenBufferSetControl(buffer, VO_SB_HEIGHT, &v), 0u);
-  EXPECT_EQ(VoScreenBufferAllocateData(buffer, VO_SB_COLOUR) | VoScreenBufferSet(buffer), 0u);
+  VtScreenBuffer *buffer = nullptr;
+  EXPECT_EQ(BufferMadeCurrent(kWidth, kHeight, &buffer), 0u);
   const float up[3] = {0, 1, 0};
   EXPECT_EQ(VoViewSetResolution(nullptr, kWidth, kHeight, 1.0), 0u);
   EXPECT_EQ(VoViewSetPinhole(nullptr, c.eye.data(), c.reference.data(), up, c.projection, c.angle), 0u);
