@@ -89,24 +89,30 @@ class ABufferTest : public RendererTest {
     ASSERT_EQ(VoShaderSetArg(VoMaterialGetShader(m, VO_SHADER_TRANSPARENCY), "colour", &c), 0u);
     ASSERT_EQ(VoPrimitiveSetMaterial(p, m), 0u);
   }
-  // Copies first .. first + count - 1 of one face in one mesh, copy i red
-  // (i + 1) / total.
-  VtPrimitive *Copies(const Positions &corners, int first, int count, int total) {
-    Positions xyz, rgb;
-    std::vector<int32_t> indices, counts(static_cast<size_t>(count), static_cast<int32_t>(corners.size()));
-    for (int i = first; i < first + count; ++i)
-      for (const auto &corner : corners) {
-        indices.push_back(static_cast<int32_t>(xyz.size()));
-        xyz.push_back(corner);
-        rgb.push_back({static_cast<float>(i + 1) / static_cast<float>(total), 0.5f, 0.25f});
-      }
+  // One mesh of faces of `corners` corners each, its vertices in order, with
+  // the vertex colours given.
+  VtPrimitive *Faces(const Positions &xyz, const Positions &rgb, size_t corners) {
+    const size_t faces = xyz.size() / corners;
+    std::vector<int32_t> indices(xyz.size()), counts(faces, static_cast<int32_t>(corners));
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<int32_t>(i);
     const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
     const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
-    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
+    VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(faces), nullptr, counts.data(),
                                            indices.data(), 2, ids, data);
     EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
     owned_.push_back(p);
     return p;
+  }
+  // Copies first .. first + count - 1 of one face in one mesh, copy i red
+  // (i + 1) / total.
+  VtPrimitive *Copies(const Positions &corners, int first, int count, int total) {
+    Positions xyz, rgb;
+    for (int i = first; i < first + count; ++i)
+      for (const auto &corner : corners) {
+        xyz.push_back(corner);
+        rgb.push_back({static_cast<float>(i + 1) / static_cast<float>(total), 0.5f, 0.25f});
+      }
+    return Faces(xyz, rgb, corners.size());
   }
   static void ExpectColour(uint32_t x, uint32_t y, Rgb want) {
     for (int i = 0; i < 3; ++i)
@@ -486,12 +492,10 @@ TEST_F(ABufferTest, AMeshIsSetUpLineByLineWithThePictureOfASetUpAtItsFirstLine) 
         unit(0, 1);
     const auto mesh = [&](int count) {
       Positions xyz, rgb;
-      std::vector<int32_t> indices, counts(static_cast<size_t>(count), 3);
       for (int i = 0; i < count; ++i) {
         const std::array<float, 3> colour{unit(random), unit(random), unit(random)};
         if (i > 0 && unit(random) < 0.2f) {  // a copy of the one before, in its own colour
           for (size_t k = xyz.size() - 3, end = xyz.size(); k < end; ++k) {
-            indices.push_back(static_cast<int32_t>(xyz.size()));
             xyz.push_back(xyz[k]);
             rgb.push_back(colour);
           }
@@ -499,18 +503,11 @@ TEST_F(ABufferTest, AMeshIsSetUpLineByLineWithThePictureOfASetUpAtItsFirstLine) 
         }
         const float cx = x(random), cy = y(random), s = size(random), z = depth(random);
         for (const auto &[dx, dy] : {std::pair{-s, -s}, std::pair{0.2f * s, s}, std::pair{s, -0.5f * s}}) {
-          indices.push_back(static_cast<int32_t>(xyz.size()));
           xyz.push_back(At(cx + dx, cy + dy, z));
           rgb.push_back(colour);
         }
       }
-      const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_COLOUR};
-      const VtTypedValue data[2] = {PropertyRecord(xyz.data()), PropertyRecord(rgb.data())};
-      VtPrimitive *p = VoPrimitiveCreateMesh(static_cast<uint32_t>(count), nullptr, counts.data(),
-                                             indices.data(), 2, ids, data);
-      EXPECT_EQ(VoPrimitiveSetMaterial(p, material_), 0u);
-      owned_.push_back(p);
-      return p;
+      return Faces(xyz, rgb, 3);
     };
     VtPrimitive *opaque = mesh(600), *glass = mesh(300);
     Transparent(glass, 0.4f);
