@@ -153,8 +153,6 @@ struct Replay {
 struct Threaded {
   PassProc pass = nullptr;
   uint32_t region[4] = {};           // the viewport evaluated: ordered, inside the image
-  VtView *application = nullptr;     // the view the application has current (lent to its callbacks)
-  VtView *view = nullptr;            // the picture's copy of it, taken as the picture began
   VtDriverRowProc output = nullptr;  // of rows delivered by a threaded pass
   std::atomic<VtStatus> status{0};   // of the items so far: once non-zero, no more are rendered
   // Bands traced one after another on this thread: their passes go on with
@@ -791,14 +789,6 @@ VtStatus RowOut(uint32_t row, void *pixels) {
   return VoMultiThreadRowDeliver(row, pixels, t->output);
 }
 
-// An application callback the replay makes on the calling thread, in the
-// application's view.
-template <class Call>
-VtStatus ReplayCallback(Threaded &, Call call) {
-  const CallerStateLent lent;
-  return call();
-}
-
 // One line of the replay: its poll by the count, its row when it completes
 // one (row, pixels), its progress. Answers what ends the picture, or 0.
 VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
@@ -807,7 +797,7 @@ VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
     --r.count.countdown;
   } else {
     r.count.countdown = r.count.reload;
-    if (ReplayCallback(t, [c] { return AbortPoll(c); }) != 0) return VO_COND_INTERRUPTED;
+    if (InCallerState([c] { return AbortPoll(c); }) != 0) return VO_COND_INTERRUPTED;
   }
   if (pixels != nullptr && t.output != nullptr)
     if (const VtStatus st = t.output(row, pixels)) return st;
@@ -816,7 +806,7 @@ VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
   VtTypedValue v{};
   v.type = VtDouble;
   v.value.d = r.count.percent;
-  return ReplayCallback(t, [&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
+  return InCallerState([&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 
 // The farm's row procedure on the calling thread: rows come once each and
@@ -947,7 +937,7 @@ VtStatus ReplayBegin(Threaded &t, VtProc progress) {
   VtTypedValue v{};
   v.type = VtDouble;
   v.value.d = 0.0;
-  return r.status = ReplayCallback(t, [&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
+  return r.status = InCallerState([&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 
 VtStatus RunThreaded(RayContext *c, PassProc pass) {
@@ -973,62 +963,24 @@ void WorkerCallbacks(RayContext *c) {
 
 namespace {
 
-// The picture renders a copy of the view the application has current as
-// it begins, taken once: every band, the frame and the workers read that
-// copy, so a resolution, pinhole or viewport set from a callback is the
-// next picture's and never a band's still to come. The application's
-// callbacks, whichever render makes them (the picture's, a light's map),
-// are given the application's view in place of whatever view of the
-// picture's is current (the copy, its oversampled copy); a view the
-// callback makes current is the one current when the picture ends.
-struct PictureView {
-  CallerState state;  // first: the procedures find the record by it
-  Threaded *t;
-  VtView *replaced;  // the picture's view current when lent
-};
-void PictureViewLend(CallerState *state) {
-  auto *p = reinterpret_cast<PictureView *>(state);
-  p->replaced = VoViewGet();
-  if (p->replaced != p->t->application) (void)VoViewSet(p->t->application);
-}
-void PictureViewTake(CallerState *state) {
-  auto *p = reinterpret_cast<PictureView *>(state);
-  p->t->application = VoViewGet();
-  if (p->replaced == nullptr || p->replaced == p->t->application) return;
-  (void)VoViewSet(p->replaced);
-  (void)VoViewEvaluate(nullptr);
-}
-
-VtStatus RunOnFarm(RayContext *c, PassProc pass) {
+// The picture in the copy of the view its caller made current.
+VtStatus RunOnFarmKept(RayContext *c, PassProc pass) {
   Threaded t;
   t.pass = pass;
-  t.application = VoViewGet();
-  t.view = VoViewCopy(t.application);
-  if (t.view == nullptr) return VO_STATUS_NO_MEMORY;
-  VtStatus st = VoViewSet(t.view);
   // The bands, the frame and the target's size follow the viewport as the
   // view evaluates it: the words as given may be reversed or reach past the
   // image, and a frame begun over them would resize the application's target.
-  if (st == 0) st = EvaluatedViewport(t.region);
-  if (st != 0) {
-    (void)VoViewSet(t.application);
-    (void)VoViewDestroy(t.view);
-    return st;
-  }
+  VtStatus st = EvaluatedViewport(t.region);
+  if (st != 0) return st;
   const uint32_t scheme = ControlWord(VO_CONTROL_MT_JOB_SCHEME, VO_MT_SCHEME_BANDED);
   VtMultiThreadJob *job = scheme == VO_MT_SCHEME_BANDED ? VoMultiThreadJobCreate(t.region)
                           : scheme == VO_MT_SCHEME_EVEN ? VoMultiThreadJobCreateEven(t.region)
                                                         : nullptr;
   // The farm refuses only a missing region or supplier, never ours: a
   // known scheme without its job is one the farm had no memory for.
-  if (job == nullptr) {
-    (void)VoViewSet(t.application);
-    (void)VoViewDestroy(t.view);
+  if (job == nullptr)
     return scheme == VO_MT_SCHEME_BANDED || scheme == VO_MT_SCHEME_EVEN ? VO_STATUS_NO_MEMORY
                                                                         : VO_STATUS_BAD_ARGUMENT;
-  }
-  PictureView lent_view{{&PictureViewLend, &PictureViewTake, nullptr, false}, &t, nullptr};
-  CallerStateEnter(&lent_view.state);
   // The sticky words, once for the picture on the main thread: a band that
   // cleared them would wipe another band's interrupt or failure. A picture
   // rendered inside another (from its callback) gives back the outer one's.
@@ -1096,12 +1048,6 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
   c->keep_index = 0;
   st |= VoMultiThreadPassEnd();
   st |= VoMultiThreadJobDestroy(job);
-  // The application's view current again; the picture's copy, with the
-  // band last set as its viewport, goes.
-  CallerStateLeave(&lent_view.state);
-  view::ViewEvaluationCarry(t.view, t.application);
-  (void)VoViewSet(t.application);
-  (void)VoViewDestroy(t.view);
   c->threaded = outer;
   if (outer != nullptr) {
     st |= c->sticky;
@@ -1110,6 +1056,19 @@ VtStatus RunOnFarm(RayContext *c, PassProc pass) {
     KernelStickyOr(c, outer_kernel);
   }
   return st;
+}
+
+// The picture renders a copy of the view the application has current as it
+// begins, taken once: every band, the frame and the workers read that copy,
+// so a resolution, pinhole or viewport set from a callback is the next
+// picture's and never a band's still to come. The application's callbacks,
+// whichever render makes them (the picture's, a light's map), are given the
+// application's view in place of whatever view of the picture's is current
+// (the copy, its oversampled copy, a band's viewport); the copy goes as the
+// picture ends.
+VtStatus RunOnFarm(RayContext *c, PassProc pass) {
+  const view::ViewKept kept;
+  return kept.ok() ? RunOnFarmKept(c, pass) : VO_STATUS_NO_MEMORY;
 }
 
 }  // namespace
