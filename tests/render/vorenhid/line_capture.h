@@ -1,7 +1,8 @@
 // The segments a hidden-line render draws, taken from the driver's draw
 // operation in projected points divided by w, each with its lower end
 // first, so that two renders' lines compare as sets; an error handler that
-// keeps diagnostics quiet; and the screen buffer the renders draw into.
+// keeps diagnostics quiet; the library started quiet on a worker count;
+// and the screen buffer the renders draw into.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include <vo/vo_api.h>
+#include <vo/vo_multit.h>
 #include <vo/vo_screenbuf.h>
 
 namespace line_capture {
@@ -42,6 +44,17 @@ inline VtStatus BufferMadeCurrent(uint32_t width, uint32_t height, VtScreenBuffe
   v.value.u = height;
   st |= VoScreenBufferSetControl(buffer, VO_SB_HEIGHT, &v);
   return st | VoScreenBufferAllocateData(buffer, VO_SB_COLOUR) | VoScreenBufferSet(buffer);
+}
+
+// The library started with diagnostics kept quiet and renders on
+// `workers` workers (0: the calling thread); 0 with every step answered 0.
+inline VtStatus StartedQuietOn(int32_t workers) {
+  VtStatus st = VoInitialise();
+  (void)VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&Quiet));
+  VtTypedValue v{};
+  v.type = VtInt32;
+  v.value.i = workers;
+  return st | VoControlSet(VO_CONTROL_MT_WORKERS, &v);
 }
 
 }  // namespace line_capture

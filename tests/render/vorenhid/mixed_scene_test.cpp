@@ -84,12 +84,8 @@ struct Outcome {
 // the worker count.
 Outcome Render(const Scene &scene, Way way, uint32_t code, int32_t workers) {
   Outcome o;
-  EXPECT_EQ(VoInitialise(), 0u);
-  (void)VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&Quiet));
+  EXPECT_EQ(StartedQuietOn(workers), 0u);
   VtTypedValue v{};
-  v.type = VtInt32;
-  v.value.i = workers;
-  EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
   v.type = VtFlags;
   v.value.u = scene.output_mask;
   EXPECT_EQ(VoControlSet(VO_CONTROL_HL_OUTPUT_MASK, &v), 0u);

@@ -69,12 +69,7 @@ std::vector<float> Picture(VtScreenBuffer *buffer) {
 Outcome Render(const Camera &c, const std::vector<std::array<float, 4>> &triangles, Transforms transforms,
                uint32_t code, int32_t workers) {
   Outcome o;
-  EXPECT_EQ(VoInitialise(), 0u);
-  (void)VoCallBackSet(VO_CALLBACK_ERROR_HANDLER, reinterpret_cast<VtProc>(&Quiet));
-  VtTypedValue v{};
-  v.type = VtInt32;
-  v.value.i = workers;
-  EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+  EXPECT_EQ(StartedQuietOn(workers), 0u);
   VtScreenBuffer *buffer = nullptr;
   EXPECT_EQ(BufferMadeCurrent(kWidth, kHeight, &buffer), 0u);
   const float up[3] = {0, 1, 0};
