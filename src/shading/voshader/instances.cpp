@@ -286,12 +286,14 @@ VtStatus VoShaderDestroy(VtShader *shader) {
   // the chain (and a render walking it) on freed memory.
   if (shader->references == 1 && shader->type == VO_SHADER_LIGHT && LightHeld(s, shader))
     return Refuse(kRefused, messages::kLightStillListed, static_cast<const void *>(shader));
-  // So with the references materials, the background and the foreground
-  // hold: when they are all that is left, the caller holds none, and the
-  // destroy would free the shader under a holder the next render reads.
+  // So with the references every other holder holds (materials, the
+  // background, foreground and global filters, the light list, the changes
+  // waiting for a render's end): when they are all that is left, the caller
+  // holds none, and the destroy would free the shader under a holder the
+  // running or the next render reads.
   ShaderHolder one{};
   if (shader->references <= ShaderHolderReferences(s, shader, &one)) {
-    char holder[96];
+    char holder[160];
     if (one.holder != nullptr)
       std::snprintf(holder, sizeof holder, "%s %p", one.kind, one.holder);
     else

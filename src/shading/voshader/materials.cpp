@@ -249,13 +249,20 @@ uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, Shade
   // The scene's slots have no handle of their own: named by their setter.
   count(s->background, "the background (VoBackgroundSet)", nullptr);
   count(s->foreground, "the foreground (VoForegroundSet)", nullptr);
-  RegisterGuard hold;
-  for (const VtMaterial *m : s->shared->materials)
-    for (const VtShader *slot :
-         {m->colour, m->reflectance, m->second_reflectance, m->displacement, m->transparency,
-          m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
-      count(slot, m == s->default_material ? "the default material" : "material", m);
-  return held;
+  for (const VtShader *filter : s->global_filters)
+    count(filter, "the global filter (VoShadingSetGlobalFilter)", nullptr);
+  if (shader->type == VO_SHADER_LIGHT && LightHeld(s, shader))
+    count(shader, "the current light list (VoLightListSet)", nullptr);
+  {
+    RegisterGuard hold;
+    for (const VtMaterial *m : s->shared->materials)
+      for (const VtShader *slot :
+           {m->colour, m->reflectance, m->second_reflectance, m->displacement, m->transparency,
+            m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
+        count(slot, m == s->default_material ? "the default material" : "material", m);
+  }
+  if (held == 0) *one = ShaderHolder{};
+  return held + WaitingHolds(s, shader, one);
 }
 
 VtStatus MaterialsStop(ShadingContext *s) {
@@ -265,7 +272,7 @@ VtStatus MaterialsStop(ShadingContext *s) {
     *held = nullptr;
   }
   for (VtShader *&filter : s->global_filters) {
-    if (filter != nullptr) st |= VoShaderDestroy(filter);
+    if (filter != nullptr) st |= ShaderHolderRelease(filter);
     filter = nullptr;
   }
   if (s->default_material != nullptr) st |= MaterialFree(s, s->default_material);

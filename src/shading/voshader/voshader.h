@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <unordered_set>
+#include <vector>
 
 #include <vo/vo_shader.h>
 
@@ -145,6 +146,8 @@ struct NoiseProcs {
   float (*turbulence3)(const ShadingContext *, const float *, uint32_t);
 };
 
+struct Waiting;  // waiting.cpp
+
 struct ShaderShared {
   ShaderType types[VO_SHADER_TYPES];
   uint32_t extra_types;
@@ -166,6 +169,10 @@ struct ShaderShared {
   VtShader *held_lights;
   VtPool *material_pool;
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
+  // The changes waiting for the outermost render's end (waiting.cpp), each
+  // a holder of the shader it sets and of the lights of the list it sets;
+  // under RegisterGuard.
+  std::vector<const Waiting *> waiting;
   ImagingShared imaging;
 };
 
@@ -427,16 +434,25 @@ enum class WaitingChange : uint32_t {
 };
 bool ChangeWaits(ShadingContext *s, WaitingChange kind, VtMaterial *material, uint32_t code, void *object);
 
+struct ShaderHolder;
+// Counts the references the waiting changes hold to the shader (one for
+// each change that sets it, one for each that sets a list chaining it),
+// naming the first in *one when none is named yet.
+uint32_t WaitingHolds(ShadingContext *s, const VtShader *shader, ShaderHolder *one);
+
 // A holder (a material's slot, the background, the foreground) gives back
 // the reference it took: VoShaderDestroy without the question whether a
 // holder still holds the shader, which the holder itself answers.
 VtStatus ShaderHolderRelease(VtShader *shader);
 
 // --- materials.cpp: holders of shaders ---------------------------------------
-// The references that live materials (each slot holding it) and the current
-// background and foreground hold to the shader; *kind and *holder name one
-// of them when there is any (the background and foreground, which have no
-// handle, by their kind alone: holder null).
+// The references every holder holds to the shader: the slots of live
+// materials, the current background, foreground and global filters, the
+// light list last set (for a light it chains), and the changes waiting for
+// a render's end (WaitingHolds). *kind and *holder name one of them when
+// there is any (the holders without a handle of their own by their kind
+// alone: holder null). A destroy that would leave the references at or
+// below this count frees nothing the caller holds, and is refused.
 struct ShaderHolder {
   const char *kind;
   const void *holder;

@@ -18,8 +18,6 @@
 
 namespace vo::shader {
 
-namespace {
-
 struct Waiting {
   WaitingChange kind;
   VtMaterial *material;
@@ -27,6 +25,52 @@ struct Waiting {
   void *object;
   std::vector<VtShader *> lights;  // a light list's, each holding a reference
 };
+
+namespace {
+
+// Whether the change holds a reference on object itself (an environment
+// waits with its handle alone, a light list through its lights).
+bool HoldsObject(const Waiting *w) {
+  return w->kind != WaitingChange::kEnvironment && w->kind != WaitingChange::kLightList &&
+         w->object != nullptr;
+}
+
+// The holder a refused destroy names: the setter, and the material when
+// the change is a slot's.
+ShaderHolder WaitingNamed(const Waiting *w) {
+  switch (w->kind) {
+    case WaitingChange::kMainSlot:
+      return {"the slot set while a render ran (VoMaterialSetShader) of material", w->material};
+    case WaitingChange::kSecondarySlot:
+      return {"the secondary slot set while a render ran (VoMaterialSetSecondaryShader) of material",
+              w->material};
+    case WaitingChange::kGlobalFilter:
+      return {"the global filter set while a render ran (VoShadingSetGlobalFilter)", nullptr};
+    case WaitingChange::kBackground:
+      return {"the background set while a render ran (VoBackgroundSet)", nullptr};
+    case WaitingChange::kForeground:
+      return {"the foreground set while a render ran (VoForegroundSet)", nullptr};
+    case WaitingChange::kEnvironment: break;
+    case WaitingChange::kLightList:
+      return {"the light list set while a render ran (VoLightListSet)", nullptr};
+  }
+  return {"a change waiting for the render's end", nullptr};
+}
+
+void WaitingEnrol(ShadingContext *s, const Waiting *w) {
+  RegisterGuard hold;
+  s->shared->waiting.push_back(w);
+}
+
+void WaitingLeave(ShadingContext *s, const Waiting *w) {
+  RegisterGuard hold;
+  std::vector<const Waiting *> &all = s->shared->waiting;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (all[i] == w) {
+      all.erase(all.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+}
 
 bool Chainable(ShadingContext *s, void *data) {
   auto *shader = static_cast<VtShader *>(data);
@@ -57,6 +101,9 @@ void ChangeMake(void *object) {
   ShadingContext *s = StateGet();
   auto *shader = static_cast<VtShader *>(w->object);
   if (s != nullptr) {
+    // Off the register before it is made: the setter it calls takes its
+    // own reference, and the change's goes below.
+    WaitingLeave(s, w);
     switch (w->kind) {
       case WaitingChange::kMainSlot: (void)VoMaterialSetShader(w->material, shader); break;
       case WaitingChange::kSecondarySlot:
@@ -70,8 +117,7 @@ void ChangeMake(void *object) {
         break;
       case WaitingChange::kLightList: LightListMake(s, w); break;
     }
-    if (w->kind != WaitingChange::kEnvironment && w->kind != WaitingChange::kLightList && shader != nullptr)
-      ShaderReferenceDrop(s, shader);
+    if (HoldsObject(w)) ShaderReferenceDrop(s, shader);
     for (VtShader *light : w->lights) ShaderReferenceDrop(s, light);
   }
   delete w;
@@ -88,18 +134,31 @@ bool ChangeWaits(ShadingContext *s, WaitingChange kind, VtMaterial *material, ui
       ForEachNode(static_cast<VtReference *>(object), [&](VtReference *node) {
         if (Chainable(s, node->data)) w->lights.push_back(static_cast<VtShader *>(node->data));
       });
+    WaitingEnrol(s, w);
   } catch (const std::bad_alloc &) {
     delete w;
     return false;
   }
   if (!RenderAfter(w, &ChangeMake)) {
+    WaitingLeave(s, w);
     delete w;
     return false;
   }
   for (VtShader *light : w->lights) ++light->references;
-  if (kind != WaitingChange::kEnvironment && kind != WaitingChange::kLightList && object != nullptr)
-    ++static_cast<VtShader *>(object)->references;
+  if (HoldsObject(w)) ++static_cast<VtShader *>(object)->references;
   return true;
+}
+
+uint32_t WaitingHolds(ShadingContext *s, const VtShader *shader, ShaderHolder *one) {
+  uint32_t held = 0;
+  RegisterGuard hold;
+  for (const Waiting *w : s->shared->waiting) {
+    uint32_t n = HoldsObject(w) && w->object == shader ? 1 : 0;
+    for (const VtShader *light : w->lights) n += light == shader ? 1 : 0;
+    if (n != 0 && held == 0 && one->kind == nullptr) *one = WaitingNamed(w);
+    held += n;
+  }
+  return held;
 }
 
 }  // namespace vo::shader
