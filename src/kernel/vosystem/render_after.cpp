@@ -1,11 +1,22 @@
 // What waits for the outermost render's end: releases and changes the
-// application makes on its own thread while a render runs, queued oldest
-// first beside the kernel context and run when the outermost VoExecute of that
-// thread returns or the library stops. An entry's procedure runs with no
-// render running, so what it releases goes at once and nothing it does is
-// queued again. Work-farm workers never queue: their objects are their own.
-
+// application makes on its own threads while a render runs, queued oldest
+// first beside the kernel context and run when the outermost VoExecute of the
+// rendering thread returns or the library stops. An entry's procedure runs
+// with no render running, so what it releases goes at once and nothing it
+// does is queued again. Work-farm workers never queue: their objects are
+// their own.
+//
+// Every application thread shares one thread identity, so the rendering
+// thread cannot tell a call of its own callbacks from one of another
+// application thread by it: the queue is one, made and changed under its
+// own lock whoever calls, and drained one entry at a time by taking it out
+// under the lock and running it outside. A release another application
+// thread makes while a render runs waits as the rendering thread's would;
+// one made after the drain waits for the next outermost render's end or
+// the library's stop.
+#include <atomic>
 #include <deque>
+#include <mutex>
 #include <new>
 
 #include "kernel/vosystem/kernel.h"
@@ -28,6 +39,16 @@ namespace {
 
 constinit thread_local uint32_t t_released_at_once = 0;
 
+// The queue's lock: not the kernel's, which a release may be called under
+// on another thread, and not in the queue, which is made by the first
+// entry. A process-wide word, as the registers' keepers are.
+constinit std::mutex g_after_lock;
+
+// The rendering thread's executing word, read from any application thread.
+bool Rendering(const VtKernelContext *k) {
+  return std::atomic_ref<const uint32_t>(k->executing).load(std::memory_order_acquire) != 0;
+}
+
 }  // namespace
 
 AtOnce::AtOnce() { ++t_released_at_once; }
@@ -35,13 +56,14 @@ AtOnce::~AtOnce() { --t_released_at_once; }
 
 bool RenderAfterWaits() {
   const VtKernelContext *k = Kernel();
-  return k != nullptr && k->executing != 0 && t_released_at_once == 0 &&
-         ThreadIdentity() == k->threads.main_identity;
+  return k != nullptr && t_released_at_once == 0 && ThreadIdentity() == k->threads.main_identity &&
+         Rendering(k);
 }
 
 bool RenderAfter(void *object, RenderAfterProc proc) {
   if (!RenderAfterWaits()) return false;
   VtKernelContext *k = Kernel();
+  const std::lock_guard<std::mutex> hold(g_after_lock);
   try {
     if (k->after == nullptr) k->after = new RenderAfterQueue;
     k->after->entries.push_back(RenderAfterQueue::Entry{object, proc});
@@ -53,7 +75,9 @@ bool RenderAfter(void *object, RenderAfterProc proc) {
 
 bool RenderAfterHolds(const void *object) {
   const VtKernelContext *k = Kernel();
-  if (k == nullptr || k->after == nullptr || ThreadIdentity() != k->threads.main_identity) return false;
+  if (k == nullptr || ThreadIdentity() != k->threads.main_identity) return false;
+  const std::lock_guard<std::mutex> hold(g_after_lock);
+  if (k->after == nullptr) return false;
   for (const RenderAfterQueue::Entry &e : k->after->entries)
     if (e.object == object) return true;
   return false;
@@ -61,14 +85,22 @@ bool RenderAfterHolds(const void *object) {
 
 void RenderAfterRun() {
   VtKernelContext *k = Kernel();
-  if (k == nullptr || k->after == nullptr) return;
-  while (!k->after->entries.empty()) {
-    const RenderAfterQueue::Entry e = k->after->entries.front();
-    k->after->entries.pop_front();
+  if (k == nullptr) return;
+  for (;;) {
+    RenderAfterQueue::Entry e{};
+    {
+      const std::lock_guard<std::mutex> hold(g_after_lock);
+      if (k->after == nullptr) return;
+      if (k->after->entries.empty()) {
+        delete k->after;
+        k->after = nullptr;
+        return;
+      }
+      e = k->after->entries.front();
+      k->after->entries.pop_front();
+    }
     e.proc(e.object);
   }
-  delete k->after;
-  k->after = nullptr;
 }
 
 }  // namespace vo
