@@ -7,10 +7,21 @@
 // follows an application's links checks the ring first and changes nothing
 // when it is refused; an append, which follows none, checks its two handle
 // nodes only (AppendAccepted).
+//
+// A ring of the kernel's pool given back on the application's side while a
+// render runs is parked, not freed (RingParks): its destructor runs at once,
+// but its nodes keep their records until the outermost render ends, so that
+// no list the library makes meanwhile (a depth map's casters, a cube face's
+// list) takes a record whose old handle the application still has. Each
+// parked node's next word is cleared: no walk takes it for a ring, and a
+// procedure handed it refuses it as a destroyed list, during the render and,
+// its nodes then back in the pool, after it.
 
 #include "kernel/vosystem/reference.h"
 
 #include <atomic>
+#include <new>
+#include <vector>
 
 #include "kernel/vosystem/message_numbers.h"
 
@@ -75,6 +86,58 @@ VtReference *RemoveFirst(VtReference *list, VtReference **entry) {
   return nullptr;
 }
 
+// The nodes of a ring given back while a render ran, freed as the outermost
+// render ends.
+struct ParkedRing {
+  std::vector<VtReference *> nodes;
+};
+
+void ParkedFree(void *object) {
+  auto *parked = static_cast<ParkedRing *>(object);
+  VtPool *pool = VoReferencePoolGet();
+  for (VtReference *node : parked->nodes) NodeGone(pool, node);
+  delete parked;
+}
+
+// Parks the ring (RingParks) when a render reads on the application's side
+// and the ring is of the kernel's pool, the one the library's lists share;
+// false when it is to be freed at once (no render, a worker, a pool of the
+// application's or of a module's own, no memory for the entry).
+bool RingParked(VtPool *pool, VtReference *list) {
+  if (pool != VoReferencePoolGet() || !RenderAfterWaits()) return false;
+  auto *parked = new (std::nothrow) ParkedRing;
+  if (parked == nullptr) return false;
+  try {
+    VtReference *node = list;
+    do {
+      parked->nodes.push_back(node);
+      node = node->next;
+    } while (node != list);
+  } catch (const std::bad_alloc &) {
+    delete parked;
+    return false;
+  }
+  if (!RenderAfter(parked, &ParkedFree)) {
+    delete parked;
+    return false;
+  }
+  for (VtReference *node : parked->nodes) node->next = nullptr;
+  return true;
+}
+
+// A node parked until the render's end: its next word cleared, which a
+// live node's never is, in a block the pool handed out (a record of another
+// kind whose first word is null is no node, and is left to the ring's
+// check).
+bool NodeParked(VtPool *pool, const VtReference *node) {
+  return node->next == nullptr && PoolBlockLive(pool, const_cast<VtReference *>(node));
+}
+
+// A node given back: back in its pool (its block marked free), or parked.
+bool NodeGivenBack(VtPool *pool, const VtReference *node) {
+  return PoolBlockFreed(pool, const_cast<VtReference *>(node)) || NodeParked(pool, node);
+}
+
 VtStatus ListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor) {
   if (list == nullptr) return 0;
   // A list destroyed already: its handle node carries the pool's mark of a
@@ -84,17 +147,29 @@ VtStatus ListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor dest
          static_cast<const void *>(list), "reference list");
     return VO_STATUS_BAD_ARGUMENT;
   }
+  // The data from the handle node round, as the nodes are given back.
+  for (VtReference *node = list; destructor != nullptr;) {
+    VtReference *next = node->next;
+    if (node->data != nullptr) destructor(node->data);
+    node = next;
+    if (node == list) break;
+  }
+  if (RingParked(pool, list)) return 0;
   // From the handle node round the ring; each next is read before its node
   // goes back to the pool, and the end is found by address alone.
   const uintptr_t stop = reinterpret_cast<uintptr_t>(list);
   VtReference *node = list;
   do {
     VtReference *next = node->next;
-    if (destructor != nullptr && node->data != nullptr) destructor(node->data);
     NodeGone(pool, node);
     node = next;
   } while (reinterpret_cast<uintptr_t>(node) != stop);
   return 0;
+}
+
+void ListRefusedGone(const VtReference *list, const char *procedure) {
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, procedure,
+       static_cast<const void *>(list), "reference list");
 }
 
 }  // namespace
@@ -140,9 +215,8 @@ bool AppendAccepted(VtReference *node, const char *procedure) {
     RingRefused(node, procedure);
     return false;
   }
-  if (PoolBlockFreed(VoReferencePoolGet(), node)) {
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SYSTEM, procedure,
-         static_cast<const void *>(node), "reference list");
+  if (NodeGivenBack(VoReferencePoolGet(), node)) {
+    ListRefusedGone(node, procedure);
     return false;
   }
   if (!Plausible(node->next)) {
@@ -269,7 +343,8 @@ VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
     previous->next = node->next;
     handle = (node == list) ? previous : list;
   }
-  ReferenceNodeFree(node);
+  node->next = node;  // a ring of its own, parked or freed as one
+  if (!RingParked(VoReferencePoolGet(), node)) ReferenceNodeFree(node);
   // The geometry module follows the kernel's word (its SceneList).
   if (held.current) SceneRingSet(handle);
   return handle;
@@ -286,6 +361,12 @@ VtStatus RingHeldRefuse(const VtReference *ring, const char *procedure) {
 
 VtStatus ReferenceListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor,
                               const char *procedure) {
+  // A list given back during a render is refused as destroyed; one freed
+  // since, or a pointer that is no node, by the ring's check.
+  if (list != nullptr && Plausible(list) && NodeParked(pool, list)) {
+    ListRefusedGone(list, procedure);
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   if (!RingAccepted(list, procedure)) return VO_STATUS_BAD_ARGUMENT;
   if (VtStatus held = RingHeldRefuse(list, procedure)) return held;
   return ListDestroy(pool, list, destructor);

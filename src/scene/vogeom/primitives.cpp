@@ -8,6 +8,13 @@
 // rings themselves, their primitives and the materials these use) is not
 // destroyed: the destroy is refused and the render reads what it began
 // with. The current list itself is never destroyed while it is current.
+// A primitive destroyed on the application's side while a render runs goes
+// at once, but its record waits for the outermost render's end (the
+// kernel's RenderAfter) before the pool may hand it out again: a handle
+// given back is then refused as destroyed during the render and after it,
+// never taken for a primitive the library made meanwhile. The library's
+// temporaries and retained pieces, made and given back by the thousand
+// within one render, go back at once: no application holds their handles.
 
 #include <cstring>
 
@@ -87,11 +94,21 @@ VtPrimitive *VoPrimitiveCreate(VtContents *contents, uint32_t type) {
   return p;
 }
 
+namespace {
+
+void RecordFreeAfterRender(void *record) {
+  if (GeomState *g = Geom()) VoPoolFree(g->primitive_pool, record);
+}
+
+}  // namespace
+
 void PrimitiveRecordFree(VtPrimitive *p) {
+  const bool library_own = (p->flags & (VO_PRIMITIVE_TEMPORARY | VO_PRIMITIVE_RETAINED_PIECE)) != 0;
   p->check = 0;
 #ifndef NDEBUG
   std::memset(static_cast<void *>(p), kFreedPattern, sizeof *p);
 #endif
+  if (!library_own && RenderAfter(p, &RecordFreeAfterRender)) return;
   VoPoolFree(Geom()->primitive_pool, p);
 }
 
