@@ -4,9 +4,12 @@
 // every class at 0 to 5 workers into the null driver, an image, a screen
 // buffer or a file, some with a progress callback that makes one to three
 // calls of its own (list, light-list, background and view changes, shader
-// and material edits, releases of what the running render reads, renders
-// into the image driver or the outer render's target), after which the
-// current lists must be those last set; the scene
+// and material edits, releases of what the running render reads or of
+// objects of every kind the walk holds: primitives, primitive and light
+// lists (the lights with them), screen buffers, textures, environments;
+// renders into the image driver or the outer render's target), after which
+// the current lists must be those last set, and every handle given back is
+// destroyed again during the render and after it, refused each time; the scene
 // saved to an object file and read back; the library stopped and started
 // again. Among the lights is a spot casting shadows, made as a walk starts. A walk never makes a call the
 // documents call the application's mistake (a destroy of what it does not hold, a handle used after its
@@ -117,7 +120,9 @@ class Walk {
   bool Run() {
     if (!Start(static_cast<int32_t>(seed_))) return false;
     const uint32_t calls = o_.min_calls + static_cast<uint32_t>(Below(o_.max_calls - o_.min_calls + 1));
-    while (p_->calls < calls && p_->finding[0] == 0) Act();
+    // The second destroys are not counted: the twin makes them at other
+    // points, and both twins must make the same acts.
+    while (p_->calls - again_calls_ < calls && p_->finding[0] == 0) Act();
     if (p_->finding[0] == 0) {
       Call("VoTerminate()");
       Expect(VoTerminate(), 0);
@@ -251,7 +256,8 @@ class Walk {
                  {&Walk::EditShader, 8},    {&Walk::EditMaterial, 5}, {&Walk::EditPrimitive, 6},
                  {&Walk::EditTransform, 3}, {&Walk::EditView, 5},     {&Walk::SetCurrent, 12},
                  {&Walk::Destroy, 9},       {&Walk::Render, 9},       {&Walk::SaveAndRead, 2},
-                 {&Walk::Restart, 1},       {&Walk::ViewStack, 2},    {&Walk::CallbackRender, 5}};
+                 {&Walk::Restart, 1},       {&Walk::ViewStack, 2},    {&Walk::CallbackRender, 5},
+                 {&Walk::MakeMap, 2},       {&Walk::ReleaseNow, 3}};
     int total = 0;
     for (const auto &a : kActs) total += a.weight;
     int pick = static_cast<int>(Below(static_cast<size_t>(total)));
@@ -328,6 +334,38 @@ class Walk {
   void MakeTransform() {
     Call("VoTransformCreate()");
     if (VtTransform *t = Made(VoTransformCreate())) transforms_.push_back({t, ++ids_});
+  }
+
+  // A texture or an environment cube (made global at times) from a picture
+  // of random bytes, which the library copies.
+  void MakeMap() {
+    const bool cube = Chance(0.4);
+    Call("VoImageCreate(%d x %d)", cube ? 4 : 8, cube ? 4 : 8);
+    VtImage *image = Made(VoImageCreate());
+    if (image == nullptr) return;
+    image->width = image->height = cube ? 4 : 8;
+    if (!Expect(VoImageAllocateData(image), 0)) return;
+    for (int32_t i = 0; i < image->height * image->bytes_per_row; ++i)
+      image->data[i] = static_cast<uint8_t>(Below(256));
+    VtImage *faces[6] = {image, image, image, image, image, image};
+    VtTexture *tex = nullptr;
+    VtEnvironment *e = nullptr;
+    if (!cube) {
+      Call("VoTextureCreate(8 x 8, 3)");
+      tex = Made(VoTextureCreate(image, 3));
+    } else {
+      Call("VoEnvironmentCreateCube(4 x 4)");
+      e = Made(VoEnvironmentCreateCube(faces));
+    }
+    Call("VoImageDestroy");
+    Expect(VoImageDestroy(image), 0);
+    if (tex != nullptr) textures_.push_back({tex, ++ids_});
+    if (e == nullptr) return;
+    environments_.push_back({e, ++ids_});
+    if (Chance(0.5)) {
+      Call("VoEnvironmentSet(e%d)", ids_);
+      Expect(VoEnvironmentSet(e), 0);
+    }
   }
 
   void MakeList() {
@@ -685,6 +723,144 @@ class Walk {
     }
   }
 
+  // ---- releases from a callback, and the same handles given back again --
+  enum class Kind { kShader, kPrimitive, kList, kRing, kBuffer, kTexture, kEnvironment };
+  struct GivenBack {
+    Kind kind;
+    void *h;
+    int id;
+    bool again = false;  // given back again once the render ended (or at once, with none)
+  };
+  static constexpr const char *kKindNames[] = {
+      "VoShaderDestroy",          "VoPrimitiveDestroy",    "VoPrimitiveReferenceDestroy",
+      "VoShaderReferenceDestroy", "VoScreenBufferDestroy", "VoTextureDestroy",
+      "VoEnvironmentDestroy"};
+
+  // Removes the walk's record of the handle and notes it given back.
+  template <typename V>
+  void GiveBack(V &held, size_t i, Kind kind) {
+    given_back_.push_back({kind, held[i].h, held[i].id, false});
+    held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+
+  // One object of a kind the walk holds and the running render does not
+  // start from, given back: the render keeps reading what it read, and the
+  // handle is refused from now on.
+  void Release() {
+    switch (Below(6)) {
+      case 0: {  // a primitive list not current nor the running render's, its members kept
+        std::vector<size_t> fit;
+        for (size_t i = 0; i < lists_.size(); ++i)
+          if (lists_[i].h != current_list_ && lists_[i].h != rendering_list_) fit.push_back(i);
+        if (fit.empty()) return;
+        const size_t i = fit[Below(fit.size())];
+        Call("VoPrimitiveReferenceDestroy(l%d, 0)", lists_[i].id);
+        if (Expect(VoPrimitiveReferenceDestroy(lists_[i].h, 0), 0)) GiveBack(lists_, i, Kind::kList);
+        break;
+      }
+      case 1: {  // a light list not current, with the walk's hold on each of its lights
+        std::vector<size_t> fit;
+        for (size_t i = 0; i < rings_.size(); ++i)
+          if (rings_[i].h != current_ring_ && !rings_[i].lights.empty() && Settable(rings_[i]))
+            fit.push_back(i);
+        if (fit.empty()) return;
+        const size_t i = fit[Below(fit.size())];
+        Ring r = rings_[i];
+        // A light another ring of the walk's names stays the walk's.
+        for (int l : r.lights)
+          for (size_t j = 0; j < rings_.size(); ++j)
+            if (j != i && rings_[j].h != current_ring_ &&
+                std::find(rings_[j].lights.begin(), rings_[j].lights.end(), l) != rings_[j].lights.end())
+              return;
+        Call("VoShaderReferenceDestroy(r%d, 1)", r.id);
+        if (!Expect(VoShaderReferenceDestroy(r.h, 1), 0)) return;
+        GiveBack(rings_, i, Kind::kRing);
+        for (int l : r.lights) {
+          auto s = std::find_if(shaders_.begin(), shaders_.end(), [l](const Shader &x) { return x.id == l; });
+          if (s != shaders_.end())
+            GiveBack(shaders_, static_cast<size_t>(s - shaders_.begin()), Kind::kShader);
+        }
+        break;
+      }
+      case 2: {  // a screen buffer neither current nor the running render's target
+        std::vector<size_t> fit;
+        for (size_t i = 0; i < buffers_.size(); ++i)
+          if (buffers_[i].h != current_buffer_ && buffers_[i].h != rendering_buffer_) fit.push_back(i);
+        if (fit.empty()) return;
+        const size_t i = fit[Below(fit.size())];
+        Call("VoScreenBufferDestroy(b%d)", buffers_[i].id);
+        if (Expect(VoScreenBufferDestroy(buffers_[i].h), 0)) GiveBack(buffers_, i, Kind::kBuffer);
+        break;
+      }
+      case 3: {
+        if (textures_.empty()) return;
+        const size_t i = Below(textures_.size());
+        Call("VoTextureDestroy(x%d)", textures_[i].id);
+        if (Expect(VoTextureDestroy(textures_[i].h), 0)) GiveBack(textures_, i, Kind::kTexture);
+        break;
+      }
+      case 4: {  // the global one among them
+        if (environments_.empty()) return;
+        const size_t i = Below(environments_.size());
+        Call("VoEnvironmentDestroy(e%d)", environments_[i].id);
+        if (Expect(VoEnvironmentDestroy(environments_[i].h), 0))
+          GiveBack(environments_, i, Kind::kEnvironment);
+        break;
+      }
+      default: {  // a primitive no list holds, or the walk's hold on a shader
+        if (Chance(0.5)) {
+          const std::vector<Shader> before = shaders_;
+          ShaderRelease();
+          for (const Shader &s : before)
+            if (std::none_of(shaders_.begin(), shaders_.end(),
+                             [&s](const Shader &x) { return x.id == s.id; }))
+              given_back_.push_back({Kind::kShader, s.h, s.id, false});
+          return;
+        }
+        if (primitives_.empty()) return;
+        const size_t i = Below(primitives_.size());
+        if (InAList(primitives_[i].h)) return;
+        Call("VoPrimitiveDestroy(p%d)", primitives_[i].id);
+        if (Expect(VoPrimitiveDestroy(primitives_[i].h), 0)) GiveBack(primitives_, i, Kind::kPrimitive);
+      }
+    }
+  }
+
+  // Every handle given back not yet given back again, given back again.
+  void AgainNow() {
+    for (GivenBack &g : given_back_)
+      if (!g.again) {
+        g.again = true;
+        GivenBackAgain(&g);
+      }
+  }
+
+  // Releases made with no render running, each given back again at once.
+  void ReleaseNow() {
+    Release();
+    AgainNow();
+    given_back_.clear();
+  }
+
+  // A handle given back, destroyed again: the library refuses it whether
+  // the render that saw it go still runs or has ended.
+  void GivenBackAgain(const GivenBack *g) {
+    if (g == nullptr) return;
+    ++again_calls_;
+    Call("%s(#%d) again", kKindNames[static_cast<int>(g->kind)], g->id);
+    VtStatus st = 0;
+    switch (g->kind) {
+      case Kind::kShader: st = VoShaderDestroy(static_cast<VtShader *>(g->h)); break;
+      case Kind::kPrimitive: st = VoPrimitiveDestroy(static_cast<VtPrimitive *>(g->h)); break;
+      case Kind::kList: st = VoPrimitiveReferenceDestroy(static_cast<VtReference *>(g->h), 0); break;
+      case Kind::kRing: st = VoShaderReferenceDestroy(static_cast<VtReference *>(g->h), 1); break;
+      case Kind::kBuffer: st = VoScreenBufferDestroy(static_cast<VtScreenBuffer *>(g->h)); break;
+      case Kind::kTexture: st = VoTextureDestroy(static_cast<VtTexture *>(g->h)); break;
+      case Kind::kEnvironment: st = VoEnvironmentDestroy(static_cast<VtEnvironment *>(g->h)); break;
+    }
+    if (Answer(st) == 0) Finding("a handle given back was taken again");
+  }
+
   VtStatus Workers(int32_t n) {
     VtTypedValue v{};
     v.type = VtInt32;
@@ -725,7 +901,19 @@ class Walk {
     calling_from_ = "";
   }
   void FromCallbackOne() {
-    switch (Below(11)) {
+    switch (Below(14)) {
+      case 11:
+      case 12:
+        // The twin, whose calls come after the render, gives the handle
+        // back again at once: nothing made since may have its record.
+        Release();
+        if (o_.calls_after) AgainNow();
+        break;
+      case 13: {
+        const GivenBack *g = given_back_.empty() ? nullptr : &Pick(given_back_);
+        if (!o_.calls_after) GivenBackAgain(g);
+        break;
+      }
       case 0: {
         const List *l = lists_.empty() || Chance(0.1) ? nullptr : &Pick(lists_);
         Call("VoPrimitiveListSet(l%d)", l != nullptr ? l->id : 0);
@@ -795,8 +983,12 @@ class Walk {
     // On the calling thread alone: the workers of a threaded pass read the
     // application's view as they start their bands (the forked callback
     // table runs these renders at 4 workers).
+    rendering_list_ = current_list_;
+    rendering_buffer_ = current_buffer_;
     RenderOf(kOuter[Below(std::size(kOuter))], true);
     calling_ = nullptr;
+    rendering_list_ = nullptr;
+    rendering_buffer_ = nullptr;
     Call("VoCallBackSet(progress, null)");
     Expect(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0);
     const uint32_t index = p_->renders;
@@ -806,6 +998,10 @@ class Walk {
       for (int i = 0; acted && i < plan_.calls && p_->finding[0] == 0; ++i) FromCallback();
     }
     if (index < kChecksMost) p_->acted[p_->renders++] = acted ? 1 : 0;
+    // Every handle given back is refused again now the render has ended,
+    // before anything new could take its record.
+    AgainNow();
+    given_back_.clear();
     if (p_->finding[0] != 0) return;
     // What the callback set stays set, and nothing else sets it.
     Call("VoPrimitiveListGet, VoLightListGet");
@@ -986,7 +1182,9 @@ class Walk {
     const auto next = static_cast<int32_t>(Uniform() * 2147483647.0);
     Call("VoTerminate()");
     if (!Expect(VoTerminate(), 0)) return;
+    const uint32_t again = again_calls_;
     *this = Walk(seed_, o_, p_);
+    again_calls_ = again;
     Start(next);
   }
 
@@ -1002,6 +1200,12 @@ class Walk {
   std::vector<Held<VtTransform>> transforms_;
   std::vector<Held<VtView>> views_;
   std::vector<Held<VtScreenBuffer>> buffers_;
+  std::vector<Held<VtTexture>> textures_;
+  std::vector<Held<VtEnvironment>> environments_;
+  std::vector<GivenBack> given_back_;      // since the last render with a callback began
+  uint32_t again_calls_ = 0;               // the calls that gave a handle back again
+  VtReference *rendering_list_ = nullptr;  // what the render whose callback acts started with
+  VtScreenBuffer *rendering_buffer_ = nullptr;
   std::vector<List> lists_;
   std::vector<Ring> rings_;
   VtReference *current_list_ = nullptr, *current_ring_ = nullptr;
