@@ -987,8 +987,6 @@ class Walk {
     rendering_buffer_ = current_buffer_;
     RenderOf(kOuter[Below(std::size(kOuter))], true);
     calling_ = nullptr;
-    rendering_list_ = nullptr;
-    rendering_buffer_ = nullptr;
     Call("VoCallBackSet(progress, null)");
     Expect(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0);
     const uint32_t index = p_->renders;
@@ -997,6 +995,10 @@ class Walk {
       acted = o_.acted != nullptr && index < o_.acted->size() && (*o_.acted)[index] != 0;
       for (int i = 0; acted && i < plan_.calls && p_->finding[0] == 0; ++i) FromCallback();
     }
+    // Kept until the twin's calls are made: both twins pass over the same
+    // list and buffer, and draw the same choices.
+    rendering_list_ = nullptr;
+    rendering_buffer_ = nullptr;
     if (index < kChecksMost) p_->acted[p_->renders++] = acted ? 1 : 0;
     // Every handle given back is refused again now the render has ended,
     // before anything new could take its record.
