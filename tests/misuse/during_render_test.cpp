@@ -389,12 +389,15 @@ std::string RunRow(const Row &row) {
 // Procedures whose call from a callback, given the running render's own
 // objects, still reaches that render (it answers or draws otherwise): the
 // change and release paths do not hold them yet (a light's or a material's
-// arguments, the elements of a listed primitive, the target screen
-// buffer). Their rows run and their faults are printed, not failed.
+// arguments, a light's maps given back from a map render's callback, the
+// elements of a listed primitive, the target screen buffer). Their rows run and their faults are printed, not
+// failed.
 bool StillReaching(const char *name) {
-  static const char *const kStillReaching[] = {
-      "VoShaderSetArg",  "VoMaterialSetColour",    "VoPrimitiveCopyInto",   "VoPolygonDestroy",
-      "VoVertexDestroy", "VoPrimitiveTriangulate", "VoScreenBufferDestroy", "VoScreenBufferDeallocateData"};
+  static const char *const kStillReaching[] = {"VoShaderSetArg",        "VoMaterialSetColour",
+                                               "VoPrimitiveCopyInto",   "VoPolygonDestroy",
+                                               "VoVertexDestroy",       "VoPrimitiveTriangulate",
+                                               "VoScreenBufferDestroy", "VoScreenBufferDeallocateData",
+                                               "VoLightDestroyShadow"};
   for (const char *n : kStillReaching)
     if (std::strcmp(n, name) == 0) return true;
   return false;
