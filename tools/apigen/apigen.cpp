@@ -29,6 +29,13 @@
 //                                that the declaration cannot size
 //   stopped <Name> <answer>      what the procedure answers while no kernel
 //                                exists, in place of the usual answer (below)
+//   during <class> <Name>... [: <note>]
+//                                what the named procedures do while a render
+//                                runs: read, utility (an immediate memory,
+//                                file or lock utility), immediate, change,
+//                                release, nested or refused:<message>; the
+//                                note says how the class depends on the
+//                                arguments. Every procedure has one class
 //   #: <text>                    a line of the public header's comment on the
 //                                procedure declared next; the first line says
 //                                in at most 100 characters what it does, the
@@ -52,6 +59,10 @@
 // and enumerators, whose values the compiler works out, and the linker's
 // version script, which exports the declared procedures and nothing else.
 //
+// With -s it writes the document given (docs/rendering.md) with the lines
+// between its two generated-lines markers made from the table: the
+// procedures of the change, release, nested and refused classes.
+//
 // With -d it also writes the API reference (Markdown): per module, each
 // procedure's declaration, comment, and its parameters' directions and array
 // sizes. Each -r names a description file whose procedures must all carry a
@@ -60,6 +71,7 @@
 // Usage: apigen <out-public-header> <out-impl-header> <out-table-cpp>
 //               [-c <out-constants-cpp> <public-header-dir>]
 //               [-v <out-version-script>] [-d <out-reference>]
+//               [-s <document> <out-document>]
 //               [-r <file>]... files...
 
 #include <algorithm>
@@ -108,6 +120,9 @@ struct Function {
   std::vector<std::string> note;             // the public header's comment lines
   std::string file;                          // the description file that declares it
   std::map<std::string, std::string> sizes;  // open array -> its size in words
+  int during = -1;                           // its class while a render runs (DuringClass), -1 none
+  int during_message = 0;                    // the refused class's message
+  std::string during_note;                   // how the class depends on the arguments
 };
 
 // The "#:" and "#=" lines read since the last procedure, for the next one.
@@ -372,6 +387,117 @@ void ReadCase(const std::vector<std::string> &w, const std::string &where) {
     g_cases.push_back(c);
 }
 
+// ---- Classes while a render runs ----------------------------------------------
+
+// In the order of api_table.h's ApiDuring: while a render runs the wrapper
+// refuses a call from a second application thread unless its class is read
+// or utility, and a call of the refused class on any thread.
+const char *const kDuringNames[] = {"read", "utility", "immediate", "change", "release", "nested", "refused"};
+constexpr int kDuringCount = 7;
+constexpr int kDuringChange = 3;
+constexpr int kDuringRefused = 6;
+
+struct DuringLine {
+  int cls = -1;
+  int message = 0;
+  std::vector<std::string> names;
+  std::string note, where;
+};
+std::vector<DuringLine> g_during;
+
+// "during <class> <Name>... [: <note>]"
+void ReadDuring(const std::string &text, const std::string &where) {
+  DuringLine d;
+  d.where = where;
+  std::string head = text;
+  size_t colon = text.find(" : ");
+  if (colon != std::string::npos) {
+    head = text.substr(0, colon);
+    d.note = Trim(text.substr(colon + 3));
+  }
+  std::vector<std::string> w = Words(head);
+  std::string cls = w.size() > 1 ? w[1] : "";
+  if (cls.rfind("refused:", 0) == 0) {
+    d.message = std::atoi(cls.c_str() + 8);
+    cls = "refused";
+    if (d.message <= 0) Fail(where, "refused class without its message number");
+  }
+  for (int i = 0; i < kDuringCount; ++i)
+    if (cls == kDuringNames[i]) d.cls = i;
+  if (d.cls < 0) {
+    Fail(where, "unknown class while a render runs '" + cls + "'");
+    return;
+  }
+  if (w.size() < 3) Fail(where, "class while a render runs names no procedure");
+  if (!d.note.empty() && w.size() != 3) Fail(where, "a class's note names one procedure");
+  for (size_t i = 2; i < w.size(); ++i) {
+    if (!IsIdent(w[i])) Fail(where, "bad procedure name '" + w[i] + "'");
+    d.names.push_back(w[i]);
+  }
+  g_during.push_back(std::move(d));
+}
+
+// Gives each procedure its class; a procedure named twice, an undeclared
+// one, or one without a class fails the build.
+void ApplyDuring() {
+  std::map<std::string, Function *> by_name;
+  for (Function &f : g_functions) by_name[f.name] = &f;
+  for (const DuringLine &d : g_during)
+    for (const std::string &name : d.names) {
+      auto it = by_name.find(name);
+      if (it == by_name.end()) {
+        Fail(d.where, "class while a render runs of an undeclared procedure '" + name + "'");
+      } else if (it->second->during >= 0) {
+        Fail(d.where, "second class while a render runs of '" + name + "'");
+      } else {
+        it->second->during = d.cls;
+        it->second->during_message = d.message;
+        it->second->during_note = d.note;
+      }
+    }
+  for (const Function &f : g_functions)
+    if (f.during < 0)
+      Fail(f.where, "procedure '" + f.name + "' declares no class while a render runs (during)");
+}
+
+// The class as the reference writes it.
+std::string DuringText(const Function &f) {
+  std::string text = f.during == kDuringRefused ? "refused (message " + std::to_string(f.during_message) + ")"
+                                                : std::string(kDuringNames[f.during]);
+  if (!f.during_note.empty()) text += "; " + f.during_note;
+  return text;
+}
+
+// The reference's table of classes: what each means and its procedures.
+void ReferenceDuring(std::ostringstream &o) {
+  static const char *const kMeaning[] = {
+      "changes nothing; allowed on any application thread",
+      "an immediate memory, file or lock utility; allowed on any application thread",
+      "acts at once on what no running render reads (creations, the application's own objects)",
+      "changes what a render reads: the running render does not see it, the next render does",
+      "gives an object back: it leaves the application at once and is freed when the outermost "
+      "render ends",
+      "runs a render inside the running one, under the nesting rules",
+      "refused with 0x20000012 and the message named"};
+  o << "\n## Calls while a render runs\n\n"
+    << "Each procedure's class while a render runs, from the interface description's `during`\n"
+    << "lines (see [rendering.md](rendering.md#calls-while-a-render-runs)). While a render runs on\n"
+    << "one application thread, a call of any class but read and utility entered on another is\n"
+    << "refused with 0x20000012 and message 2908 before it touches anything.\n\n"
+    << "| Class | Meaning | Procedures |\n| --- | --- | --- |\n";
+  for (int c = 0; c < kDuringCount; ++c) {
+    size_t count = 0;
+    for (const Function &f : g_functions) count += f.during == c;
+    o << "| " << kDuringNames[c] << " | " << kMeaning[c] << " | " << count << " |\n";
+  }
+  for (int c = 2; c < kDuringCount; ++c) {
+    o << "\n### Class " << kDuringNames[c] << "\n\n";
+    for (const Function &f : g_functions)
+      if (f.during == c)
+        o << "- `" << f.name << "`" << (f.during_note.empty() ? "" : ": " + DuringText(f)) << "\n";
+  }
+}
+
 void ParseFile(const std::string &path) {
   std::ifstream in(path);
   if (!in) {
@@ -431,6 +557,8 @@ void ParseFile(const std::string &path) {
       g_shapes.emplace_back(w[1], w[2], where);
     } else if (w[0] == "stopped" && w.size() == 3 && IsIdent(w[1])) {
       g_stopped.emplace_back(w[1], w[2], where);
+    } else if (w[0] == "during") {
+      ReadDuring(pending, where);
     } else if (w[0] == "fn") {
       ParseFunction(pending, module, number, next_index[number]++, where);
     } else {
@@ -562,6 +690,7 @@ void ReferenceProcedure(std::ostringstream &o, const Function &f) {
   for (const std::string &line : f.note) o << line << "\n";
   if (!f.note.empty()) o << "\n";
   o << "```c\n" << Join(ResultCType(f), f.name) << "(" << ParamList(f, true) << ");\n```\n\n";
+  o << "While a render runs: " << DuringText(f) << ".\n\n";
   if (f.params.empty()) return;
   o << "| Parameter | Direction | Type | Elements |\n| --- | --- | --- | --- |\n";
   for (const Param &p : f.params)
@@ -632,6 +761,7 @@ std::string Reference() {
     ReferenceProcedure(o, f);
   }
   ReferenceTagged(o);
+  ReferenceDuring(o);
   std::string text = o.str();
   while (text.size() > 1 && text[text.size() - 2] == '\n') text.pop_back();
   return text;
@@ -689,6 +819,59 @@ std::string StoppedAnswer(const Function &f) {
   if (!f.stopped.empty()) return "vo::api::Stopped<" + type + ">{" + f.stopped + "}";
   if (f.result == "VtStatus") return "vo::api::Stopped<VtStatus>{VO_STATUS_NOT_INITIALISED}";
   return "vo::api::Stopped<" + type + ">{vo::api::Zero<" + type + ">()}";
+}
+
+// The lines between these two in a document (docs/rendering.md) are the
+// table's: the procedures of the classes that matter while a render runs.
+const char kSectionBegin[] = "<!-- Generated from the interface description's during lines; do not edit. -->";
+const char kSectionEnd[] = "<!-- End of the generated lines. -->";
+
+// The text broken at spaces into lines of at most `width` characters (a
+// longer word stands alone), the lines after the first indented by two.
+std::string Wrapped(const std::string &text, size_t width) {
+  std::string out, line;
+  for (const std::string &word : Words(text)) {
+    if (!line.empty() && line.size() + 1 + word.size() > width) {
+      out += line + "\n";
+      line = "  ";
+    }
+    line += (line.empty() || line == "  " ? "" : " ") + word;
+  }
+  return out + line + "\n";
+}
+
+// The document with its generated lines made anew from the table; empty
+// when it has no such lines.
+std::string DuringSection(const std::string &document) {
+  size_t begin = document.find(kSectionBegin), end = document.find(kSectionEnd);
+  if (begin == std::string::npos || end == std::string::npos || end < begin) return "";
+  begin += sizeof kSectionBegin - 1;
+  std::ostringstream o;
+  o << "\n";
+  for (int c = kDuringChange; c < kDuringCount; ++c) {
+    std::string name = kDuringNames[c];
+    name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    std::string item = "- " + name + ":";
+    const char *separator = " ";
+    for (const Function &f : g_functions) {
+      if (f.during != c) continue;
+      std::string aside = f.during_note;
+      if (c == kDuringRefused)
+        aside = "message " + std::to_string(f.during_message) + (aside.empty() ? "" : "; " + aside);
+      item += separator + ("`" + f.name + "`") + (aside.empty() ? "" : " (" + aside + ")");
+      separator = ", ";
+    }
+    o << Wrapped(item + ".", 100);
+  }
+  o << "\n";
+  return document.substr(0, begin) + o.str() + document.substr(end);
+}
+
+// The class fields of the procedure's table entry (VtApiFunction's last three).
+std::string DuringFields(const Function &f) {
+  std::string note;
+  for (char c : f.during_note) note += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+  return ", " + std::to_string(f.during) + "u, " + std::to_string(f.during_message) + "u, \"" + note + "\"";
 }
 
 std::string TableSource() {
@@ -762,7 +945,7 @@ std::string TableSource() {
       << "u, \"" << f.result << "\", " << r.code << ", " << KindNumber(r.kind) << ", " << f.params.size()
       << ", " << (f.params.empty() ? "nullptr" : "kParams" + std::to_string(fi)) << ", Thunk" << fi
       << ", FnArity<decltype(&::" << f.name << ")>::value, reinterpret_cast<VtProc>(&::" << f.name << "), "
-      << (f.shape.empty() ? "nullptr" : "&vo::" + f.shape) << "},\n";
+      << (f.shape.empty() ? "nullptr" : "&vo::" + f.shape) << DuringFields(f) << "},\n";
   }
   o << "};\nconst size_t kFunctionCount = " << g_functions.size() << ";\n\n";
   // Type names.
@@ -977,7 +1160,7 @@ int main(int argc, char **argv) {
   }
   AddBuiltinTypes();
   std::vector<std::string> files(argv + 4, argv + argc);
-  std::string constants_out, header_dir, version_out, reference_out;
+  std::string constants_out, header_dir, version_out, reference_out, section_in, section_out;
   std::set<std::string> commented;  // files whose procedures must carry a comment
   for (bool more = true; more;) {
     more = false;
@@ -993,6 +1176,11 @@ int main(int argc, char **argv) {
     } else if (files.size() >= 2 && files[0] == "-d") {
       reference_out = files[1];
       files.erase(files.begin(), files.begin() + 2);
+      more = true;
+    } else if (files.size() >= 3 && files[0] == "-s") {
+      section_in = files[1];
+      section_out = files[2];
+      files.erase(files.begin(), files.begin() + 3);
       more = true;
     } else if (files.size() >= 2 && files[0] == "-r") {
       commented.insert(files[1]);
@@ -1035,16 +1223,27 @@ int main(int argc, char **argv) {
     else
       it->stopped = line.procedure;
   }
+  ApplyDuring();
   for (const Function &f : g_functions)
     if (f.note.empty() && commented.count(f.file))
       Fail(f.where, "procedure '" + f.name + "' has no comment (#:)");
   std::string constants;
   if (!header_dir.empty()) constants = ConstantsSource(header_dir);
   if (g_errors) return 1;
+  std::string section;
+  if (!section_in.empty()) {
+    std::ifstream in(section_in);
+    std::stringstream text;
+    text << in.rdbuf();
+    section = DuringSection(text.str());
+    if (section.empty()) Fail(section_in, "has no generated lines of the classes while a render runs");
+  }
+  if (g_errors) return 1;
   bool ok = WriteIfChanged(argv[1], PublicHeader()) && WriteIfChanged(argv[2], ImplHeader()) &&
             WriteIfChanged(argv[3], TableSource()) &&
             (constants_out.empty() || WriteIfChanged(constants_out, constants)) &&
             (version_out.empty() || WriteIfChanged(version_out, VersionScript())) &&
-            (reference_out.empty() || WriteIfChanged(reference_out, Reference()));
+            (reference_out.empty() || WriteIfChanged(reference_out, Reference())) &&
+            (section_out.empty() || WriteIfChanged(section_out, section));
   return ok ? 0 : 1;
 }

@@ -4,6 +4,12 @@
 // kernel exists (before the library starts, after it stops: every such
 // object is dead then, and reading one would read freed memory). Calls made
 // while the library starts or stops pass, the kernel being there.
+// While a render runs, the procedure's class (its "during" line in the
+// interface description) is enforced here, the one place: a call entered on
+// an application thread other than the render's is refused with message
+// 2908 unless it is a read or a utility, and a call of the refused class is
+// refused with its message, before the journal sees it or anything is
+// touched (a refused call changes nothing, so a replay has nothing to make).
 #pragma once
 
 #include <atomic>
@@ -15,6 +21,9 @@
 namespace vo {
 struct VtKernelContext;
 extern VtKernelContext *g_kernel;  // kernel.h
+// The marker of the application thread whose outermost VoExecute runs, or
+// null while no render runs (control.cpp).
+extern std::atomic<const char *> g_render_thread;
 }  // namespace vo
 
 namespace vo::api {
@@ -68,6 +77,21 @@ inline void StoreResult(VtTypedValue *r, T v) {
   }
 }
 
+// Whether the call is refused while a render runs: from another application
+// thread (message 2908 naming it) unless its class is read or utility, and
+// for the refused class on any thread (its message). Posts the diagnostic.
+bool DuringRenderRefused(const VtApiFunction *fn) noexcept;
+
+// What a refused call answers: 0x20000012 for a status, else zero or null.
+template <class R>
+inline R RefusedAnswer(const VtApiFunction *fn) {
+  if constexpr (std::is_integral_v<R> && sizeof(R) == sizeof(VtStatus)) {
+    if (fn->result_type == VtStatusType) return static_cast<R>(VO_STATUS_BAD_ARGUMENT);
+  }
+  (void)fn;
+  return Zero<R>();
+}
+
 template <class R, class F, class Failure, class Gate, class... A>
 inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A... args) noexcept {
   (void)gate;
@@ -78,6 +102,13 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
       else
         return gate.answer;
     }
+  }
+  if (fn->during > kDuringUtility && g_render_thread.load(std::memory_order_acquire) != nullptr &&
+      DuringRenderRefused(fn)) {
+    if constexpr (std::is_void_v<R>)
+      return;
+    else
+      return RefusedAnswer<R>(fn);
   }
   const JournalHooks *hooks = g_journal_hooks.load(std::memory_order_acquire);
   if (hooks == nullptr) {

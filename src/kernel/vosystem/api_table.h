@@ -54,6 +54,22 @@ using ApiShapeProc = bool (*)(const void *const *argv, uint32_t param, uint64_t 
 // (the value itself for inputs, the output address for outputs).
 using ApiThunk = void (*)(void *const *argv, VtTypedValue *result);
 
+// What a procedure does while a render runs, from the interface
+// description's "during" lines (docs/rendering.md, "Calls while a render
+// runs"). The exported wrapper enforces what the entry can: while a render
+// runs on one application thread, a call of a class after kDuringUtility
+// entered on another is refused (message 2908), and a call of the refused
+// class is refused on any thread with its message.
+enum ApiDuring : uint32_t {
+  kDuringRead = 0,       // changes nothing
+  kDuringUtility = 1,    // an immediate memory, file or lock utility
+  kDuringImmediate = 2,  // acts at once on what no running render reads
+  kDuringChange = 3,     // the running render does not see it, the next one does
+  kDuringRelease = 4,    // gives an object back: freed when the outermost render ends
+  kDuringNested = 5,     // runs a render inside the running one
+  kDuringRefused = 6,    // refused with during_message
+};
+
 struct VtApiFunction {
   const char *name;
   const char *module;      // registry name of the owning module
@@ -65,9 +81,12 @@ struct VtApiFunction {
   uint32_t param_count;
   const VtApiParam *params;
   ApiThunk thunk;
-  size_t arity;        // parameter count of the exported C declaration
-  VtProc entry;        // the exported entry point itself
-  ApiShapeProc shape;  // sizes what the declaration cannot, or null
+  size_t arity;             // parameter count of the exported C declaration
+  VtProc entry;             // the exported entry point itself
+  ApiShapeProc shape;       // sizes what the declaration cannot, or null
+  uint32_t during;          // ApiDuring
+  uint32_t during_message;  // the refused class's message, else 0
+  const char *during_note;  // how the class depends on the arguments, or ""
 };
 
 extern const VtApiFunction kFunctions[];

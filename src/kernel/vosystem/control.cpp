@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "kernel/vomultit/face.h"
+#include "kernel/vosystem/api_guard.h"
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/registry.h"
@@ -115,9 +116,10 @@ class ExecuteLinked {
 // until it ends (null: none runs). Each thread is told by the address of
 // its own marker; a work-farm worker is no application thread.
 constinit thread_local char t_thread_marker = 0;
-constinit std::atomic<const char *> g_render_thread{nullptr};
 
 }  // namespace
+
+constinit std::atomic<const char *> g_render_thread{nullptr};
 
 bool OnApplicationThread() { return OnMainThread(); }
 
@@ -131,6 +133,25 @@ VtStatus OtherThreadRefuse(const char *procedure) {
   Post(VO_STATUS_BAD_ARGUMENT, messages::kOtherThreadDuringRender, VO_MODULE_SYSTEM, procedure);
   return VO_STATUS_BAD_ARGUMENT;
 }
+
+namespace api {
+
+bool DuringRenderRefused(const VtApiFunction *fn) noexcept {
+  try {
+    if (OtherThreadDuringRender()) {
+      (void)OtherThreadRefuse(fn->name);
+      return true;
+    }
+    if (fn->during != kDuringRefused || !RenderRunning()) return false;
+    Post(VO_STATUS_BAD_ARGUMENT, fn->during_message, VO_MODULE_SYSTEM, fn->name);
+    return true;
+  } catch (...) {
+    // No memory for the diagnostic: the call is refused all the same.
+    return true;
+  }
+}
+
+}  // namespace api
 
 uint64_t ExecuteSerial() { return t_innermost != nullptr ? t_innermost->serial : 0; }
 

@@ -376,7 +376,6 @@ VtStatus VoImageDeallocateData(VtImage *image) {
 }
 
 VtStatus VoImageDestroy(VtImage *image) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoImageDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (OnFarmWorker()) return FarmImageRelease(image);
   DriverState *s = LiveMaster(image, "VoImageDestroy");

@@ -304,7 +304,6 @@ VtScreenBuffer *VoScreenBufferCreate() {
 }
 
 VtStatus VoScreenBufferDestroy(VtScreenBuffer *buffer) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoScreenBufferDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferDestroyBad);
   if (b == nullptr) return kRefused;

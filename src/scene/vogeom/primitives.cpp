@@ -175,7 +175,6 @@ bool RenderUsesMaterial(const void *material) {
 }
 
 VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoPrimitiveDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;

@@ -412,7 +412,6 @@ VtStatus VoSampleGlobalEnvironment(float *colour, const float *direction, double
 }
 
 VtStatus VoEnvironmentSet(VtEnvironment *environment) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoEnvironmentSet");
   ShadingContext *s = StateGet();
   if (s == nullptr) return kRefused;
   if (environment != nullptr && !EnvironmentKnown(s->shared, environment))
@@ -430,7 +429,6 @@ VtEnvironment *VoEnvironmentGet() {
 }
 
 VtStatus VoEnvironmentDestroy(VtEnvironment *environment) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoEnvironmentDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
   if (environment == nullptr || s == nullptr) return 0;

@@ -276,7 +276,6 @@ VtShader *VoShaderCreate(uint32_t type, const char *name) {
 }
 
 VtStatus VoShaderDestroy(VtShader *shader) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoShaderDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtStatus st;
   ShadingContext *s = ShaderCall(shader, kMsgDestroyNull, &st);
@@ -563,7 +562,6 @@ VtStatus VoShaderExecuteEntry(VtShader *shader, uint32_t slot, void *argument) {
 }
 
 VtStatus VoShaderReferenceDestroy(VtReference *list, uint32_t destroy_shaders) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoShaderReferenceDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   return ReferenceListDestroy(VoReferencePoolGet(), list, destroy_shaders ? &DestroyListed : nullptr,
                               "VoShaderReferenceDestroy");

@@ -212,7 +212,6 @@ namespace vo {
 using namespace shader;
 
 VtStatus VoLightListSet(VtReference *list) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoLightListSet");
   VtStatus st;
   ShadingContext *s = StateFor(&st);
   if (s == nullptr) return st;

@@ -361,7 +361,6 @@ VtMaterial *VoMaterialCopy(VtMaterial *material) {
 }
 
 VtStatus VoMaterialDestroy(VtMaterial *material) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoMaterialDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   VtStatus st;
   ShadingContext *s = MaterialCall(material, kMsgDestroyNull, &st);
@@ -375,7 +374,6 @@ VtStatus VoMaterialDestroy(VtMaterial *material) {
 }
 
 VtStatus VoMaterialSetShader(VtMaterial *material, VtShader *shader) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoMaterialSetShader");
   VtStatus st;
   ShadingContext *s = MaterialCall(material, kMsgSetNull, &st);
   if (s == nullptr) return st;
@@ -407,7 +405,6 @@ VtShader *VoMaterialGetShader(VtMaterial *material, uint32_t type) {
 }
 
 VtStatus VoMaterialSetShaderByPrototype(VtMaterial *material, uint32_t type, const char *name) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoMaterialSetShaderByPrototype");
   VtStatus st;
   if (MaterialCall(material, kMsgSetNull, &st) == nullptr) return st;
   VtShader *shader = VoShaderCreate(type, name);

@@ -673,12 +673,10 @@ VtStatus VoShadingInitialiseVertex(VtPrimitive *primitive, void *vertex, const f
 }
 
 VtStatus VoBackgroundSet(VtShader *shader) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoBackgroundSet");
   return SceneShaderSet(shader, VO_SHADER_BACKGROUND, kMsgBackgroundType, &ShadingContext::background);
 }
 VtShader *VoBackgroundGet() { return SceneShaderGet(&ShadingContext::background); }
 VtStatus VoForegroundSet(VtShader *shader) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoForegroundSet");
   return SceneShaderSet(shader, VO_SHADER_FOREGROUND, kMsgForegroundType, &ShadingContext::foreground);
 }
 VtShader *VoForegroundGet() { return SceneShaderGet(&ShadingContext::foreground); }

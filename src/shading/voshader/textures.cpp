@@ -512,7 +512,6 @@ VtTexture *VoTextureRead(const char *name, int32_t channels) {
 }
 
 VtStatus VoTextureDestroy(VtTexture *texture) {
-  if (OtherThreadDuringRender()) return OtherThreadRefuse("VoTextureDestroy");
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   ShadingContext *s = StateGet();
   if (texture == nullptr || s == nullptr) return 0;

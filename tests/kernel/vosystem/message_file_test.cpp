@@ -568,6 +568,8 @@ class Scan {
         {{"shading/voshader/textures.cpp", "how.reading"}, {"538", "579"}},   // kTextureRead, kBumpRead
         {{"shading/voshader/textures.cpp", "how.read"}, {"539", "580"}},
         {{"shading/voshader/textures.cpp", "how.unreadable"}, {"516", "530"}},
+        // The refused class's messages, from the interface description's during lines.
+        {{"kernel/vosystem/control.cpp", "fn->during_message"}, {"kRenderRunning"}},
         {{"render/voscrbuf/access.cpp", "message"},
          {"kScreenBufferSetPixelNoChannel", "kScreenBufferSetPixelType", "kScreenBufferSetPixelOutside",
           "kScreenBufferGetPixelNoChannel", "kScreenBufferGetPixelOutside"}}};

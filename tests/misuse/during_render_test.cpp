@@ -1,0 +1,448 @@
+// Every exported procedure's class while a render runs, as the interface
+// description declares it and the table of exported procedures carries it
+// (VtApiFunction::during), tried from the table itself, so that a procedure
+// added to the description is tried with its class:
+// - a second application thread calls every procedure that is neither a
+//   read nor a utility while a render runs on the first: each is refused
+//   with 0x20000012 (null, zero or nothing where it answers no status) and
+//   one diagnostic 2908 naming it, before its arguments (all zero here) are
+//   read, and the running render draws as alone;
+// - the refused class, called from the render's progress callback, is
+//   refused with its own message naming the call;
+// - every procedure of the change, release and nested-render classes is
+//   called from a render's progress callback, at its first or its last
+//   report, with arguments made per parameter kind from a seed (the stage's
+//   own primitive, material, light, lists and screen buffer, fresh images
+//   and transforms, argument names of the stage's shaders, typed values of
+//   several types): the call ends normally, the running render answers and,
+//   but for a nested render writing into the same buffer, draws as alone,
+//   and the next render draws what a twin session draws that made the same
+//   call after its render; with the point light casting depth-map shadows,
+//   a shading class's first reports are those of the light's map renders.
+//   CI runs one seeded row per procedure (render class, worker count, first
+//   or last report, shadows or none from the seed); set
+//   VO_DURING_RENDER_ALL=1 to run every render class at 0 and 4 workers at
+//   the first and the last report, and VO_DURING_RENDER_SEED to draw other
+//   arguments.
+// Each row runs in a forked process of its own, so that one fault does not
+// end the table.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <vo/vo_api.h>
+
+#include "kernel/vosystem/api_table.h"
+#include "misuse/stage.h"
+#include "support/test_support.h"
+
+namespace misuse {
+namespace {
+
+using vo::api::kFunctionCount;
+using vo::api::kFunctions;
+using vo::api::VtApiFunction;
+using vo::api::VtApiParam;
+
+constexpr const char *kClassNames[] = {"read",    "utility", "immediate", "change",
+                                       "release", "nested",  "refused"};
+
+bool IsStatus(const VtApiFunction &fn) { return fn.result_type == VtStatusType; }
+
+// Whether a call answered as a refused one does: 0x20000012 for a status,
+// else a zero or null answer.
+bool AnsweredRefusal(const VtApiFunction &fn, const VtTypedValue &result) {
+  if (fn.result_kind == vo::api::kKindVoid) return true;
+  if (IsStatus(fn)) return result.value.u == VO_STATUS_BAD_ARGUMENT;
+  return result.value.bits == 0;
+}
+
+// Argument storage, every argument zero.
+struct ZeroArguments {
+  alignas(16) uint64_t slots[16][2] = {};
+  void *argv[16];
+  ZeroArguments() {
+    for (int i = 0; i < 16; ++i) argv[i] = slots[i];
+  }
+};
+
+// Whether exactly one diagnostic was posted since `from`, with the message
+// given and naming the procedure.
+bool OneNaming(size_t from, uint32_t message, const char *name) {
+  const auto &posted = vo_test::Recorded();
+  if (posted.size() != from + 1 || posted[from].message != message) return false;
+  return !posted[from].strings.empty() && posted[from].strings[0] == name;
+}
+
+// The progress callback calls `g_act` at report `g_at`; it counts the
+// reports of every render.
+std::function<void()> g_act;
+int g_reports = 0, g_at = -1;
+VtStatus Progress(uint32_t, VtTypedValue *) {
+  if (g_reports++ == g_at && g_act) g_act();
+  return 0;
+}
+
+// Renders with the callback in place, acting at report `at` (-1: never);
+// answers the status, the picture and the count of reports.
+VtStatus RenderActing(const Stage &stage, uint32_t code, int32_t workers, int at, std::vector<float> *picture,
+                      int *reports) {
+  g_reports = 0, g_at = at;
+  EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&Progress)), 0u);
+  const VtStatus status = stage.Render(code, workers, picture);
+  EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+  *reports = g_reports;
+  return status;
+}
+
+// ---- A second application thread, and the refused class ---------------------
+
+std::string RunSecondThread(uint32_t code, int32_t workers) {
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  const Stage &stage = *new Stage(Square());  // left to the process's end: calls may have freed its parts
+  if (!stage.ok()) return "the stage was not made";
+  std::string fault;
+  std::vector<float> alone, picture;
+  int reports = 0;
+  const VtStatus status = RenderActing(stage, code, workers, -1, &alone, &reports);
+  size_t tried = 0, guarded = 0;
+  for (size_t i = 0; i < kFunctionCount; ++i) guarded += kFunctions[i].during > vo::api::kDuringUtility;
+  g_act = [&] {
+    std::thread([&] {
+      for (size_t i = 0; i < kFunctionCount; ++i) {
+        const VtApiFunction &fn = kFunctions[i];
+        if (fn.during <= vo::api::kDuringUtility) continue;
+        ++tried;
+        ZeroArguments arguments;
+        VtTypedValue result{};
+        const size_t from = vo_test::Recorded().size();
+        fn.thunk(arguments.argv, &result);
+        if (!AnsweredRefusal(fn, result) || !OneNaming(from, 2908, fn.name))
+          fault += std::string(fn.name) + " (" + kClassNames[fn.during] + ") was not refused with 2908; ";
+      }
+      // Reads and utilities stay allowed.
+      void *block = VoAllocate(64);
+      VtTypedValue value{};
+      if (block == nullptr || VoControlGet(VO_CONTROL_MT_WORKERS, &value) != 0 || value.value.i != workers ||
+          VoLightListGet() != stage.lights())
+        fault += "a read or a utility was refused on the second thread; ";
+      VoDeallocate(block);
+    }).join();
+    for (size_t i = 0; i < kFunctionCount; ++i) {
+      const VtApiFunction &fn = kFunctions[i];
+      if (fn.during != vo::api::kDuringRefused) continue;
+      ZeroArguments arguments;
+      VtTypedValue result{};
+      const size_t from = vo_test::Recorded().size();
+      fn.thunk(arguments.argv, &result);
+      if (!AnsweredRefusal(fn, result) || !OneNaming(from, fn.during_message, fn.name))
+        fault += std::string(fn.name) + " was not refused with its message from the callback; ";
+    }
+  };
+  if (RenderActing(stage, code, workers, 0, &picture, &reports) != status || picture != alone)
+    fault += "the render answered or drew otherwise; ";
+  g_act = nullptr;
+  if (tried != guarded) fault += "the callback did not try every procedure; ";
+  if (VoTerminate() != 0) fault += "VoTerminate answered otherwise after the render; ";
+  return fault;
+}
+
+TEST(DuringRender, SecondThreadCallsOfEveryClassButReadsAndUtilitiesAreRefused) {
+  std::map<std::string, int> counts;
+  for (size_t i = 0; i < kFunctionCount; ++i) {
+    ASSERT_LT(kFunctions[i].during, 7u) << kFunctions[i].name;
+    ++counts[kClassNames[kFunctions[i].during]];
+  }
+  for (const auto &[name, count] : counts) std::printf("class %s: %d procedures\n", name.c_str(), count);
+  for (uint32_t code : {0xc0001u, 0x70001u})
+    for (int32_t workers : {0, 4}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "render 0x" << std::hex << code << std::dec << " on " << workers << " workers");
+      EXPECT_EQ(ForkedFault([&] { return RunSecondThread(code, workers); }), "");
+    }
+}
+
+// ---- Calls from the progress callback ------------------------------------------
+
+// The arguments of one call, made from the seed per parameter kind.
+struct Arguments {
+  uint64_t slots[16] = {};
+  void *argv[16] = {};
+  std::vector<std::vector<uint64_t>> buffers;
+};
+
+VtImage *SmallImage() {
+  VtImage *image = VoImageCreate();
+  if (image == nullptr) return nullptr;
+  image->width = image->height = 4;
+  image->bits = 24;
+  if (VoImageAllocateData(image) != 0) return nullptr;
+  return image;
+}
+
+void *HandleFor(const VtApiParam &p, const Stage &stage, std::mt19937 &rng) {
+  const std::string type = p.type_name;
+  const bool none = rng() % 5 == 0;  // now and then a null, which most calls refuse
+  if (none) return nullptr;
+  if (type == "VtPrimitive") return stage.primitive();
+  if (type == "VtMaterial") return stage.material();
+  if (type == "VtShader") return stage.point_light();
+  if (type == "VtScreenBuffer") return stage.buffer();
+  if (type == "VtDriverRecord") return VoDriverGet();
+  if (type == "VtReference") return rng() % 2 ? stage.list() : stage.lights();
+  if (type == "VtImage") return SmallImage();
+  if (type == "VtTransform") return VoTransformCreate();
+  if (type == "VtTexture") {
+    VtImage *image = SmallImage();
+    return image != nullptr ? VoTextureCreate(image, 3) : nullptr;
+  }
+  return nullptr;
+}
+
+VtTypedValue TypedFor(std::mt19937 &rng) {
+  VtTypedValue v{};
+  switch (rng() % 4) {
+    case 0: v.type = VtFloat, v.value.f = 2.5f; break;
+    case 1: v.type = VtPoint, v.value.v[0] = 1, v.value.v[1] = -1, v.value.v[2] = 4; break;
+    case 2: v.type = VtBoolean, v.value.u = 1; break;
+    default: v.type = VtColourType, v.value.v[0] = 1, v.value.v[1] = 0.2f, v.value.v[2] = 0; break;
+  }
+  return v;
+}
+
+void ArgumentsFill(const VtApiFunction &fn, const Stage &stage, uint32_t code, uint64_t seed, Arguments &a) {
+  static const char *const kTexts[] = {"intensity", "location", "colour",  "shadows",
+                                       "matte",     "plain",    "vodrvnul"};
+  std::mt19937 rng(static_cast<uint32_t>(seed));
+  a.buffers.resize(fn.param_count);
+  for (uint32_t i = 0; i < fn.param_count && i < 16; ++i) {
+    const VtApiParam &p = fn.params[i];
+    a.argv[i] = &a.slots[i];
+    auto buffer = [&] {
+      a.buffers[i].assign(4096, 0);
+      auto *floats = reinterpret_cast<float *>(a.buffers[i].data());
+      if ((p.flags & vo::api::kParamOut) == 0)
+        for (size_t k = 0; k < 2 * a.buffers[i].size(); ++k) floats[k] = k % 3 == 2 ? 1.0f : 0.5f;
+      a.slots[i] = reinterpret_cast<uintptr_t>(a.buffers[i].data());
+    };
+    if ((p.flags & (vo::api::kParamOut | vo::api::kParamArray)) != 0) {
+      buffer();
+    } else if (p.kind == vo::api::kKindHandle) {
+      a.slots[i] = reinterpret_cast<uintptr_t>(HandleFor(p, stage, rng));
+    } else if (p.kind == vo::api::kKindScalar) {
+      const std::string type = p.type_name;
+      if (type == "VtFloat") {
+        const float f = 0.5f * static_cast<float>(rng() % 4);
+        std::memcpy(&a.slots[i], &f, sizeof f);
+      } else if (type == "VtDouble") {
+        const double d = 0.5 * static_cast<double>(rng() % 4);
+        std::memcpy(&a.slots[i], &d, sizeof d);
+      } else {
+        a.slots[i] = std::strcmp(p.name, "code") == 0 ? code : rng() % 3;
+      }
+    } else if (p.kind == vo::api::kKindString) {
+      a.slots[i] = reinterpret_cast<uintptr_t>(kTexts[rng() % std::size(kTexts)]);
+    } else if (p.kind == vo::api::kKindTyped) {
+      buffer();
+      const VtTypedValue v = TypedFor(rng);
+      std::memcpy(a.buffers[i].data(), &v, sizeof v);
+    } else if (p.kind == vo::api::kKindPointer) {
+      // A block of the library's allocator, which a procedure freeing its
+      // argument (an instance's free entry) may give back.
+      void *block = VoAllocate(4096);
+      if (block != nullptr) std::memset(block, 0, 4096);
+      a.slots[i] = reinterpret_cast<uintptr_t>(block);
+    } else if (p.kind != vo::api::kKindFunc) {
+      buffer();
+    }
+  }
+}
+
+struct Row {
+  const VtApiFunction *fn;
+  uint32_t code;
+  int32_t workers;
+  bool last;
+  bool shadows;  // the point light casts depth-map shadows: the shading classes' first reports are its maps'
+  uint64_t seed;
+};
+
+// The picture of the render after the call, made from the callback of the
+// render before it (in_callback) or after that render; "" and the picture
+// in *next, or the fault.
+std::string RunCall(const Row &row, bool in_callback, std::vector<float> *next) {
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  const Stage &stage = *new Stage(Square());  // left to the process's end: calls may have freed its parts
+  VtTypedValue size{};
+  size.type = VtInt32;
+  size.value.i = 16;
+  VtTypedValue one = size;  // one sample a shadow test: no jitter cursor that the renders' order steps
+  one.value.i = 1;
+  if (row.shadows && (ShadowsOn(stage.point_light()) != 0 ||
+                      VoShaderSetArg(stage.point_light(), "shadow resolution", &size) != 0 ||
+                      VoShaderSetArg(stage.point_light(), "shadow quality", &one) != 0))
+    return "the light's shadows were not set";
+  if (!stage.ok()) return "the stage was not made";
+  std::vector<float> alone, picture;
+  int reports = 0;
+  // A first render makes what later ones reuse (the light's maps), so that
+  // the second reports as the one with the call does.
+  (void)RenderActing(stage, row.code, row.workers, -1, &alone, &reports);
+  const VtStatus status = RenderActing(stage, row.code, row.workers, -1, &alone, &reports);
+  Arguments arguments;
+  ArgumentsFill(*row.fn, stage, row.code, row.seed, arguments);
+  VtTypedValue result{};
+  std::string fault;
+  bool called = false;
+  g_act = [&] {
+    row.fn->thunk(arguments.argv, &result);
+    called = true;
+  };
+  if (in_callback) {
+    const VtStatus during =
+        RenderActing(stage, row.code, row.workers, row.last ? reports - 1 : 0, &picture, &reports);
+    if (!called) fault += "the callback was not called; ";
+    if (!vo_test::WithMessage(2902).empty()) {
+      // Refused as the render reads what the call would free: the next
+      // render is the one without the call, and no twin is asked.
+      (void)stage.Render(row.code, row.workers, &picture);
+      if (picture != alone) fault += "a refused call changed the next render; ";
+      next->clear();
+      return fault;
+    }
+    if (during != status) fault += "the running render answered otherwise; ";
+    if (picture != alone && row.fn->during != vo::api::kDuringNested)
+      fault += "the running render drew otherwise; ";
+  } else {
+    g_act();
+  }
+  g_act = nullptr;
+  (void)stage.Render(row.code, row.workers, next);
+  return fault;
+}
+
+// A forked process's picture, sent back through a pipe.
+std::string ForkedPicture(const std::function<std::string(std::vector<float> *)> &run,
+                          std::vector<float> *picture) {
+  int out[2];
+  if (pipe(out) != 0) return "no pipe";
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(out[0]);
+    alarm(60);
+    std::vector<float> p;
+    const std::string fault = run(&p);
+    const uint64_t n = p.size(), f = fault.size();
+    (void)!write(out[1], &f, sizeof f);
+    (void)!write(out[1], fault.data(), f);
+    (void)!write(out[1], &n, sizeof n);
+    (void)!write(out[1], p.data(), n * sizeof(float));
+    _exit(0);
+  }
+  close(out[1]);
+  std::string bytes;
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+    bytes.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFSIGNALED(status)) return "died of signal " + std::to_string(WTERMSIG(status));
+  uint64_t f = 0, n = 0;
+  if (bytes.size() < sizeof f) return "wrote nothing back";
+  std::memcpy(&f, bytes.data(), sizeof f);
+  if (bytes.size() < sizeof f + f + sizeof n) return "wrote a short answer";
+  const std::string fault = bytes.substr(sizeof f, f);
+  std::memcpy(&n, bytes.data() + sizeof f + f, sizeof n);
+  if (bytes.size() != sizeof f + f + sizeof n + n * sizeof(float)) return fault + "wrote a short picture";
+  picture->resize(n);
+  std::memcpy(picture->data(), bytes.data() + sizeof f + f + sizeof n, n * sizeof(float));
+  return fault;
+}
+
+std::string RunRow(const Row &row) {
+  std::vector<float> next, twin;
+  std::string fault = ForkedPicture([&](std::vector<float> *p) { return RunCall(row, true, p); }, &next);
+  const std::string twin_fault =
+      ForkedPicture([&](std::vector<float> *p) { return RunCall(row, false, p); }, &twin);
+  // The same call after the render faulting too is a matter of its arguments, not of the render.
+  if (!twin_fault.empty()) return "";
+  if (fault.empty() && !next.empty() && next != twin)
+    fault = "the next render differs from the twin session's; ";
+  return fault;
+}
+
+// Procedures whose call from a callback, given the running render's own
+// objects, still reaches that render (it answers or draws otherwise): the
+// change and release paths do not hold them yet (a light's or a material's
+// arguments, a light's maps given back from a map render's callback, the
+// elements of a listed primitive, the target screen buffer). Their rows run and their faults are printed, not
+// failed.
+bool StillReaching(const char *name) {
+  static const char *const kStillReaching[] = {"VoShaderSetArg",        "VoMaterialSetColour",
+                                               "VoPrimitiveCopyInto",   "VoPolygonDestroy",
+                                               "VoVertexDestroy",       "VoPrimitiveTriangulate",
+                                               "VoScreenBufferDestroy", "VoScreenBufferDeallocateData",
+                                               "VoLightDestroyShadow"};
+  for (const char *n : kStillReaching)
+    if (std::strcmp(n, name) == 0) return true;
+  return false;
+}
+
+TEST(DuringRender, CallbackCallsOfChangesReleasesAndNestedRendersReachTheNextRenderOnly) {
+  const bool all = std::getenv("VO_DURING_RENDER_ALL") != nullptr;
+  const uint32_t kCodes[] = {0xc0001u, 0xc0002u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x70002u};
+  const char *seed_text = std::getenv("VO_DURING_RENDER_SEED");
+  std::mt19937_64 seeds(seed_text != nullptr ? std::strtoull(seed_text, nullptr, 0) : 0x101a);
+  std::map<std::string, int> rows;
+  for (size_t i = 0; i < kFunctionCount; ++i) {
+    const VtApiFunction &fn = kFunctions[i];
+    if (fn.during < vo::api::kDuringChange || fn.during > vo::api::kDuringNested) continue;
+    const uint64_t seed = seeds();
+    for (uint32_t c = 0; c < std::size(kCodes); ++c)
+      for (int32_t workers : {0, 4})
+        for (bool last : {false, true})
+          for (bool shadows : {false, true}) {
+            // The advanced classes' shadowed renders differ from one render to
+            // the next with no call at all, so their rows would judge nothing.
+            if (shadows && (kCodes[c] >> 16) == 0x20) continue;
+            const Row row{&fn, kCodes[c], workers, last, shadows, seed};
+            if (!all && (seed % std::size(kCodes) != c || (seed >> 8) % 2 != (workers != 0) ||
+                         (seed >> 9) % 2 != static_cast<uint64_t>(last) ||
+                         ((seed >> 10) % 2 != 0 && (kCodes[c] >> 16) != 0x20) != shadows))
+              continue;
+            ++rows[kClassNames[fn.during]];
+            SCOPED_TRACE(::testing::Message()
+                         << fn.name << " (" << kClassNames[fn.during] << ") from render 0x" << std::hex
+                         << row.code << std::dec << " on " << workers << " workers at its "
+                         << (last ? "last" : "first") << " report"
+                         << (shadows ? ", the light casting shadows" : "") << ", seed " << seed);
+            const std::string fault = RunRow(row);
+            if (StillReaching(fn.name) && !fault.empty())
+              std::printf(
+                  "still reaching the running render: %s from 0x%x on %d workers at its %s report%s: %s\n",
+                  fn.name, row.code, workers, last ? "last" : "first", shadows ? " with shadows" : "",
+                  fault.c_str());
+            else
+              EXPECT_EQ(fault, "");
+          }
+  }
+  for (const auto &[name, count] : rows) std::printf("%s: %d rows\n", name.c_str(), count);
+}
+
+}  // namespace
+}  // namespace misuse
