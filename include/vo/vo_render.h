@@ -25,7 +25,9 @@
 #define VO_EXECUTE_STANDARD_FLAT 0xc0001u          /* one flat colour a polygon */
 #define VO_EXECUTE_STANDARD_VERTEX_COLOUR 0xc0002u /* colours shaded at the vertices, interpolated */
 /* Shaded at every pixel: the material's average colour and its second
- * reflectance (its point shader) only. */
+ * reflectance (its point shader) only, at a point interpolated linearly in
+ * screen space (no perspective correction: on large polygons in perspective
+ * lights and shadows shift; the z-buffer class is perspective-correct). */
 #define VO_EXECUTE_STANDARD_PER_PIXEL 0xc0003u
 
 /* The standard renderer's controls (VoControlSet, VoControlGet; a value of
@@ -53,7 +55,11 @@
 #define VO_EXECUTE_ADVANCED_ZBUFFER 0x200001u /* visibility by span, perspective-correct shading */
 #define VO_EXECUTE_ADVANCED_ABUFFER 0x200002u /* 8 x 4 coverage masks at edges, fragments composited */
 /* Depth only: one float a pixel into the line-output callback, 1e20 where
- * nothing was drawn; refused without the callback. */
+ * nothing was drawn; refused without the callback. The float is, in a
+ * perspective view, the squared distance from the eye to the pixel's point;
+ * in a parallel view, the point's depth along the view direction from the
+ * eye less (1 + the hither distance), negative for points between the
+ * hither plane and one unit beyond it. */
 #define VO_EXECUTE_ADVANCED_DEPTH 0x200003u
 
 #endif /* VO_RENDER_H */

@@ -294,6 +294,7 @@ VtStatus ViewSet(VtD3DContext *c, VtView *view) {
     return static_cast<VtStatus>(-1);
   }
   std::memcpy(c->eye, eye, sizeof eye);
+  c->view_accepted = true;
   return 0;
 }
 

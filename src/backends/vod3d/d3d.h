@@ -150,6 +150,9 @@ struct VtD3DContext {
   // The client area the viewport covers, at the target's top left: the
   // window's size, which a target raised to 64 x 64 exceeds.
   int32_t area_width, area_height;
+  // A view's matrices were accepted since start. Until then the matrices
+  // are zero and a frame shows the background alone, which the render says.
+  bool view_accepted;
 };
 
 // A texture record: the surfaces of one image, shared by every item whose

@@ -521,7 +521,13 @@ Result Frame(VtD3DContext *c) {
   return platform::kOk;
 }
 
-VtStatus Render(VtD3DContext *c) { return Frame(c) == platform::kOk ? 0 : static_cast<VtStatus>(-1); }
+// A frame before any view was accepted (none set, or each one refused, a
+// parallel view among them) draws no primitive; the status stays that of
+// the frame, and a warning says why the picture holds only the background.
+VtStatus Render(VtD3DContext *c) {
+  if (!c->view_accepted) Post(VO_CLASS_WARNING, messages::kD3DNoView, kModule);
+  return Frame(c) == platform::kOk ? 0 : static_cast<VtStatus>(-1);
+}
 
 VtStatus RenderWindowCreate(VtD3DContext *c) {
   if (c->window_flag != 0) return 0;

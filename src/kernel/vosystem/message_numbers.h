@@ -489,6 +489,7 @@ constexpr uint32_t kD3DBitmapTooLarge =
     2769;  // a bitmap or BMP file past 32-bit sizes (procedure, bytes met, limit; doubles)
 constexpr uint32_t kD3DWindowOutgrown =
     2770;  // a frame refused: the client area grew past the render target (width, height, target's)
+constexpr uint32_t kD3DNoView = 2771;  // a frame drawn before any view was accepted: background only
 
 // Renders (any render class), 2880-2889.
 constexpr uint32_t kRenderNoMemory = 2880;  // a render ran out of memory (code, renderer, status)

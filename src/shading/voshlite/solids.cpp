@@ -256,9 +256,10 @@ constexpr const char *kWoodMeanings[] = {"distance between rings in scene units 
                                          "direction of the trunk's axis (the z axis when shorter than 0.001)",
                                          "how much noise bends the rings"};
 constexpr const char *kCubesLabels[] = {"size", "odd colour", "even colour"};
-constexpr const char *kCubesMeanings[] = {"side of a cube of the three-dimensional checker in scene units",
-                                          "colour of the cubes whose three signs multiply to +1",
-                                          "colour of the other cubes"};
+constexpr const char *kCubesMeanings[] = {
+    "twice the side of a cube of the three-dimensional checker, in scene units: the colour changes every "
+    "size / 2 (size x 1.00017 / 2) along each axis",
+    "colour of the cubes whose three signs multiply to +1", "colour of the other cubes"};
 constexpr const char *kChromeLabels[] = {"base colour", "vector", "mix"};
 constexpr const char *kChromeMeanings[] = {
     "colour mixed with the reflected chrome bands",

@@ -180,7 +180,7 @@ constexpr Entries CheckerEntries() {
 
 constexpr const char *kCheckerLabels[] = {"size", "odd coverage", "even coverage"};
 constexpr const char *kCheckerMeanings[] = {
-    "side of a checker square in s and t",
+    "twice the side of a checker square in s and t: the colour changes every size / 2",
     "coverage of the squares where both coordinates fall in the same half (1 opaque)",
     "coverage of the other squares"};
 constexpr const char *kErodedLabels[] = {"scale", "coverage", "fuzz"};

@@ -321,7 +321,7 @@ constexpr const char *kGridMeanings[] = {
     "colour of the cells"};
 constexpr const char *kCheckerLabels[] = {"size", "odd colour", "even colour"};
 constexpr const char *kCheckerMeanings[] = {
-    "side of a checker square in s and t",
+    "twice the side of a checker square in s and t: the colour changes every size / 2",
     "colour of the squares where both coordinates fall in the same half", "colour of the other squares"};
 constexpr const char *kPolkaLabels[] = {"scale",         "separation",        "radius",
                                         "edge softness", "background colour", "spot colour"};
