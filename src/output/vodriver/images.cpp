@@ -4,6 +4,11 @@
 //
 // Images belong to the master state: a worker's copy of the state holds
 // none, and image procedures called from a worker reach the master's list.
+// Each image is given a generation as it is made, one no other image of the
+// session has had: a holder that keeps the generation with the handle tells
+// the image it was given from a new one made at the same address later. The
+// register answers the generation of a live image, and of a destroyed one
+// whose node waits for the end of the running render (its pixels stay).
 // A pixel block the caller put in an image is never freed by the framework.
 // Sizes from callers and file headers are checked before any allocation:
 // depths other than 8 and 24, negative sizes and data above 2^31 - 1 bytes
@@ -14,7 +19,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "output/vodriver/driver.h"
 #include "output/vodriver/images.h"
@@ -23,7 +28,9 @@
 namespace vo::driver {
 
 struct LiveImages {
-  std::unordered_set<const VtImage *> images;
+  std::unordered_map<const VtImage *, uint64_t> images;  // live, by generation
+  std::unordered_map<const VtImage *, uint64_t> kept;    // destroyed, read until the render ends
+  uint64_t last = 0;                                     // the last generation given
 };
 
 namespace {
@@ -57,7 +64,7 @@ VtImage *ImageMake(int32_t mode, int32_t bits) {
   node->image.bits = bits;
   try {
     RegisterGuard hold;
-    s->live_images->images.insert(&node->image);
+    s->live_images->images.emplace(&node->image, ++s->live_images->last);
   } catch (const std::bad_alloc &) {
     VoDeallocate(node);
     return nullptr;
@@ -87,7 +94,13 @@ void NodeGone(DriverState *s, ImageNode *node) {
 }
 
 void NodeGoneAfterRender(void *object) {
-  if (DriverState *s = Master()) NodeGone(s, static_cast<ImageNode *>(object));
+  DriverState *s = Master();
+  if (s == nullptr) return;
+  {
+    RegisterGuard hold;
+    s->live_images->kept.erase(&static_cast<ImageNode *>(object)->image);
+  }
+  NodeGone(s, static_cast<ImageNode *>(object));
 }
 
 // Off the list and the register at once; the rest now, or when the
@@ -103,11 +116,23 @@ void NodeFree(DriverState *s, ImageNode *node) {
     node->next->previous = node->previous;
   else
     s->images_tail = node->previous;
+  uint64_t generation = 0;
   {
     RegisterGuard hold;
-    s->live_images->images.erase(image);
+    const auto live = s->live_images->images.find(image);
+    if (live != s->live_images->images.end()) {
+      generation = live->second;
+      s->live_images->images.erase(live);
+    }
   }
-  if (!RenderAfter(node, &NodeGoneAfterRender)) NodeGone(s, node);
+  if (!RenderAfter(node, &NodeGoneAfterRender)) return NodeGone(s, node);
+  // Without memory for the entry the image is only not known as kept:
+  // holders then leave it out, and nothing reads it.
+  try {
+    RegisterGuard hold;
+    s->live_images->kept.emplace(image, generation);
+  } catch (const std::bad_alloc &) {
+  }
 }
 
 // Lower-case copy of up to size - 1 characters.
@@ -290,11 +315,13 @@ VtStatus ImageReaderAllocate(VtImage *image) {
 
 bool ImageIsLive(const VtImage *image) { return LiveMaster(image, nullptr) != nullptr; }
 
-bool ImageKept(const VtImage *image) {
-  if (image == nullptr) return false;
-  // The queue holds the node; only its address is compared, nothing read.
-  const uintptr_t node = reinterpret_cast<uintptr_t>(image) - offsetof(ImageNode, image);
-  return RenderAfterHolds(reinterpret_cast<const void *>(node));
+uint64_t ImageGeneration(const VtImage *image) {
+  const DriverState *s = Master();
+  if (s == nullptr || s->live_images == nullptr || image == nullptr) return 0;
+  RegisterGuard hold;
+  for (const auto *held : {&s->live_images->images, &s->live_images->kept})
+    if (const auto found = held->find(image); found != held->end()) return found->second;
+  return 0;
 }
 
 VtStatus ImageReadStatus() {

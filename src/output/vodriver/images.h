@@ -11,9 +11,13 @@ namespace vo::driver {
 // True when the image is one of the framework's live images; false for a
 // null, destroyed or foreign address, and before the framework starts.
 bool ImageIsLive(const VtImage *image);
-// True when the image was destroyed while the render running on the
-// application's thread reads it: its pixels stay until that render ends.
-bool ImageKept(const VtImage *image);
+// The image's generation, a number no other image of the session had: of
+// a live image, or of one destroyed while the render running on the
+// application's thread may read it (its pixels stay until the outermost
+// render ends); 0 for any other address. A holder keeps it with the handle
+// and compares: a new image made at a destroyed one's address answers
+// another.
+uint64_t ImageGeneration(const VtImage *image);
 
 // The most pixels an image reader makes (VO_CONTROL_IMAGE_PIXEL_LIMIT);
 // the default before the framework starts.

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "scene/vogeom/face.h"
 #include "render/vorenadv/advanced.h"
 #include "kernel/vosystem/face.h"
 
@@ -133,7 +134,7 @@ VtVertex *ScratchCreate(RenderCommon *c, VtPrimitive *owner) {
 
 void ScratchDestroy(RenderCommon *c, VtPrimitive *owner, VtVertex *vertex) {
   if (!c->loose) {
-    (void)VoVertexDestroy(owner, vertex);
+    (void)ElementDiscard(owner, VO_ELEMENT_VERTEX, vertex);
     return;
   }
   const uint32_t bytes = LooseVertexBytes(owner);
@@ -158,7 +159,7 @@ void ScratchGive(VtPrimitive *owner, VtVertex *vertex) {
   RenderFrame *f = Frame();
   RenderCommon *c = f != nullptr ? CommonOf(f) : nullptr;
   if (c == nullptr) {
-    (void)VoVertexDestroy(owner, vertex);
+    (void)ElementDiscard(owner, VO_ELEMENT_VERTEX, vertex);
     return;
   }
   if (c->spare_count == kScratchSpares) SpareDrop(c, 0);

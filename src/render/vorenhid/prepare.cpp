@@ -355,7 +355,7 @@ struct Stage2 {
       if ((i == 0 && t0 == 0) || (i == 1 && t1 == 1)) continue;
       VtVertex *made = VoVertexCreate(p);
       if (made == nullptr) {
-        if (ends[0] != v[0]) (void)VoVertexDestroy(p, static_cast<VtVertex *>(ends[0]));
+        if (ends[0] != v[0]) (void)ElementDiscard(p, VO_ELEMENT_VERTEX, ends[0]);
         return VO_STATUS_NO_MEMORY;
       }
       VtVertex *sources[2] = {static_cast<VtVertex *>(v[0]), static_cast<VtVertex *>(v[1])};
@@ -368,7 +368,7 @@ struct Stage2 {
     if (b == nullptr) {
       if (a != nullptr) ReferenceNodeFree(a);
       for (int i = 0; i < 2; ++i)
-        if (ends[i] != v[i]) (void)VoVertexDestroy(p, static_cast<VtVertex *>(ends[i]));
+        if (ends[i] != v[i]) (void)ElementDiscard(p, VO_ELEMENT_VERTEX, ends[i]);
       return VO_STATUS_NO_MEMORY;
     }
     a->next = b;
@@ -430,7 +430,7 @@ struct Stage2 {
       auto *e = static_cast<VtEdge *>(VoEdgeCreate(p));
       auto *rec = e != nullptr ? static_cast<VtHiddenLineEdgeData *>(VoPoolAllocate(s->pools[4])) : nullptr;
       if (rec == nullptr) {
-        if (e != nullptr) (void)VoEdgeDestroy(p, e);
+        if (e != nullptr) (void)ElementDiscard(p, VO_ELEMENT_EDGE, e);
         st = VO_STATUS_NO_MEMORY;
         return;
       }
@@ -541,7 +541,7 @@ void LineThrough(const float *p0, const float *p1, VtHiddenLineEdgeData *rec) {
 void PairFree(VtPrimitive *p, const Layout &l, VtReference *ring) {
   ForEachNode(ring, [&](VtReference *node) {
     if (node->data != nullptr && At<void *>(node->data, l.vert_next) == nullptr)
-      (void)VoVertexDestroy(p, static_cast<VtVertex *>(node->data));
+      (void)ElementDiscard(p, VO_ELEMENT_VERTEX, node->data);
   });
   (void)VoVertexReferenceListDestroy(p, ring, 0);
 }
@@ -633,7 +633,7 @@ VtStatus ExtractEdges(VtHiddenLineContext *s) {
 
 void WindowEdgesDestroy(VtHiddenLineContext *s, VtHiddenLineEdgeNode *list) {
   for (VtHiddenLineEdgeNode *n = list; n != nullptr; n = n->next)
-    (void)VoEdgeDestroy(n->primitive, static_cast<VtEdge *>(n->edge));
+    (void)ElementDiscard(n->primitive, VO_ELEMENT_EDGE, n->edge);
   ListFree(s->pools[5], list);
 }
 

@@ -249,7 +249,7 @@ void EdgeFreeIn(RenderFrame *f, ScanEdge *e) {
     if (f->scratch_release != nullptr)
       f->scratch_release(e->polygon->primitive, e->scratch);
     else
-      (void)VoVertexDestroy(e->polygon->primitive, e->scratch);
+      (void)ElementDiscard(e->polygon->primitive, VO_ELEMENT_VERTEX, e->scratch);
   }
   (void)VoPoolFree(f->cls->edge_pool, e);
 }

@@ -1,8 +1,21 @@
 // Polygons, edges and vertices as elements: data blocks with their hidden
 // headers, creation and destruction, duplication, rings.
+//
+// An element the application destroys leaves its ring first (a ring's head
+// moves on to the next element), so that no walk of the primitive meets the
+// freed block; a polygon also leaves the sides of the edges that name it,
+// and the primitive's kept expansion (made from the polygons as they were)
+// goes. A vertex or an edge that a polygon or an edge still names is
+// refused: freeing it would leave the namer pointing at a freed block. The
+// library's own discards of elements it made for a while (ElementDiscard)
+// are on no ring and named only by their maker, and skip these walks.
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
+#include "scene/vogeom/geom_messages.h"
 #include "scene/vogeom/geom_state.h"
 #include "scene/vogeom/scene_hooks.h"
 #include "kernel/vosystem/face.h"
@@ -27,12 +40,202 @@ void *Duplicate(VtPrimitive *p, uint32_t kind, void *element) {
   return made;
 }
 
+const char *DestroyName(uint32_t kind) {
+  switch (kind) {
+    case VO_ELEMENT_POLYGON: return "VoPolygonDestroy";
+    case VO_ELEMENT_EDGE: return "VoEdgeDestroy";
+    default: return "VoVertexDestroy";
+  }
+}
+
+// The pointer fields of a layout through which one element names another.
+struct NamingOffsets {
+  int32_t vrefs, vrefsclip, polygon_edge;                                  // of a polygon
+  int32_t edge_vrefs, edge_vrefsclip, edge_edges, edge_polys, edge_flags;  // of an edge
+  explicit NamingOffsets(const VtContents *c)
+      : vrefs(PropertyOffset(c, VO_POLY_VREFS)),
+        vrefsclip(PropertyOffset(c, VO_POLY_VREFSCLIP)),
+        polygon_edge(PropertyOffset(c, VO_POLY_EDGES)),
+        edge_vrefs(PropertyOffset(c, VO_EDGE_VREFS)),
+        edge_vrefsclip(PropertyOffset(c, VO_EDGE_VREFSCLIP)),
+        edge_edges(PropertyOffset(c, VO_EDGE_EDGES)),
+        edge_polys(PropertyOffset(c, VO_EDGE_POLYS)),
+        edge_flags(PropertyOffset(c, VO_EDGE_FLAGS)) {}
+};
+
+// Calls named(namer, namer kind, element named) for every vertex (kind
+// VO_ELEMENT_VERTEX) or edge (any other) a polygon or an edge names, until it
+// answers true; answers whether it did. A vertex is named through the
+// reference rings of polygons (boundary and clipped) and through an edge's
+// start node, whose successor holds its end; an edge by its polygon's one
+// edge and by the next edge of each side.
+template <class Named>
+bool AnyNamed(VtPrimitive *p, uint32_t kind, Named &&named) {
+  const NamingOffsets o(p->contents);
+  bool found = false;
+  const auto ring = [&](void *namer, uint32_t namer_kind, const VtReference *first) {
+    const VtReference *node = first;
+    for (; node != nullptr && !found; node = node->next) {
+      found = named(namer, namer_kind, node->data);
+      if (node->next == first) break;
+    }
+  };
+  const auto node = [&](void *namer, const VtReference *start) {
+    if (start == nullptr || found) return;
+    found = named(namer, VO_ELEMENT_EDGE, start->data) ||
+            (start->next != nullptr && named(namer, VO_ELEMENT_EDGE, start->next->data));
+  };
+  ForEachElement(p, VO_ELEMENT_POLYGON, [&](void *polygon) {
+    if (found) return;
+    if (kind == VO_ELEMENT_VERTEX) {
+      const VtReference *vrefs = o.vrefs >= 0 ? *ElementField<VtReference *>(polygon, o.vrefs) : nullptr;
+      ring(polygon, VO_ELEMENT_POLYGON, vrefs);
+      if (o.vrefsclip >= 0 && *ElementField<VtReference *>(polygon, o.vrefsclip) != vrefs)
+        ring(polygon, VO_ELEMENT_POLYGON, *ElementField<VtReference *>(polygon, o.vrefsclip));
+    } else if (o.polygon_edge >= 0) {
+      found = named(polygon, VO_ELEMENT_POLYGON, *ElementField<void *>(polygon, o.polygon_edge));
+    }
+  });
+  ForEachElement(p, VO_ELEMENT_EDGE, [&](void *edge) {
+    if (found) return;
+    if (kind == VO_ELEMENT_VERTEX) {
+      for (const int32_t at : {o.edge_vrefs, o.edge_vrefsclip})
+        if (at >= 0) node(edge, *ElementField<VtReference *>(edge, at));
+    } else if (o.edge_edges >= 0) {
+      void *const *sides = ElementField<void *>(edge, o.edge_edges);
+      found = named(edge, VO_ELEMENT_EDGE, sides[0]) || named(edge, VO_ELEMENT_EDGE, sides[1]);
+    }
+  });
+  return found;
+}
+
+// Refuses (0x20000012, message 2018 naming the element and its first
+// namer) a vertex or an edge, or for a null element any element of the
+// ring, that a polygon or an edge names.
+VtStatus StillNamedRefuse(VtPrimitive *p, uint32_t kind, void *element) {
+  std::vector<void *> ring;
+  try {
+    if (element == nullptr) ForEachElement(p, kind, [&](void *e) { ring.push_back(e); });
+  } catch (const std::bad_alloc &) {
+    return VO_STATUS_NO_MEMORY;
+  }
+  std::sort(ring.begin(), ring.end());
+  const auto destroyed = [&](void *e) {
+    return e != nullptr &&
+           (element != nullptr ? e == element : std::binary_search(ring.begin(), ring.end(), e));
+  };
+  void *namer = nullptr, *named = nullptr;
+  uint32_t namer_kind = 0;
+  const bool found = AnyNamed(p, kind, [&](void *by, uint32_t by_kind, void *e) {
+    if (!destroyed(e)) return false;
+    namer = by, namer_kind = by_kind, named = e;
+    return true;
+  });
+  if (!found) return 0;
+  Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementStillNamed, VO_MODULE_GEOMETRY,
+       static_cast<const void *>(named), kind, static_cast<const void *>(namer), namer_kind);
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
+// Takes the element off its ring: the element before it links to the one
+// after it, and a head that was the element moves on (or empties). An
+// element on no ring is left as it is.
+void RingUnlink(VtPrimitive *p, uint32_t kind, void *element) {
+  void *first = RingFirst(p, kind);
+  if (first == nullptr) return;
+  const int32_t next = LayoutOffset(p->contents, kind, CodeSlot(RingNextCode(kind)));
+  if (next < 0) {
+    if (first == element) RingFirstSet(p, kind, nullptr);
+    return;
+  }
+  const auto link = [next](void *e) -> void *& { return *ElementField<void *>(e, next); };
+  void *before = nullptr;
+  for (void *e = first;;) {
+    void *following = link(e);
+    if (following == element) {
+      before = e;
+      break;
+    }
+    if (following == nullptr || following == first || following == e) break;
+    e = following;
+  }
+  if (before == nullptr && first != element) return;
+  void *after = link(element);
+  const bool alone = after == nullptr || after == element;
+  if (before != nullptr && before != element) link(before) = alone ? nullptr : after;
+  if (first == element) RingFirstSet(p, kind, alone ? nullptr : after);
+  link(element) = element;
+}
+
+// Whether the node is one of the ring's (compared by address only).
+bool OnRing(const VtReference *first, const void *node) {
+  for (const VtReference *n = first; n != nullptr; n = n->next) {
+    if (n == node) return true;
+    if (n->next == first) break;
+  }
+  return false;
+}
+
+// The edges that name the polygon (null: any polygon) on a side lose that
+// side, and a start node on the polygon's vertex rings (which go with it):
+// the other side's polygon, when there is one, is then the edge's only one
+// (a border).
+void EdgeSidesClear(VtPrimitive *p, void *polygon) {
+  const NamingOffsets o(p->contents);
+  if (o.edge_polys < 0) return;
+  const auto gone = [polygon](void *side) {
+    return side != nullptr && (polygon == nullptr || side == polygon);
+  };
+  const auto ring_of = [&](int32_t at) {
+    return polygon != nullptr && at >= 0 ? *ElementField<VtReference *>(polygon, at) : nullptr;
+  };
+  const VtReference *vrefs = ring_of(o.vrefs), *vrefsclip = ring_of(o.vrefsclip);
+  const auto node_gone = [&](const VtReference *node) {
+    return node != nullptr && (polygon == nullptr || OnRing(vrefs, node) || OnRing(vrefsclip, node));
+  };
+  ForEachElement(p, VO_ELEMENT_EDGE, [&](void *edge) {
+    void **polys = ElementField<void *>(edge, o.edge_polys);
+    if (!gone(polys[0]) && !gone(polys[1])) return;
+    for (int side = 0; side < 2; ++side)
+      if (gone(polys[side])) {
+        polys[side] = nullptr;
+        if (o.edge_edges >= 0) ElementField<void *>(edge, o.edge_edges)[side] = nullptr;
+      }
+    for (const int32_t at : {o.edge_vrefs, o.edge_vrefsclip})
+      if (at >= 0 && node_gone(*ElementField<VtReference *>(edge, at)))
+        *ElementField<VtReference *>(edge, at) = nullptr;
+    if (o.edge_flags >= 0 && (polys[0] != nullptr) != (polys[1] != nullptr)) {
+      uint32_t *flags = ElementField<uint32_t>(edge, o.edge_flags);
+      *flags = (*flags & ~uint32_t{VO_EDGE_FLAG_SHARED}) | VO_EDGE_FLAG_BORDER;
+    }
+  });
+}
+
+// The expansion kept on the primitive (its pieces made from the polygons
+// before the change) goes; the next render expands it again.
+void KeptExpansionDrop(VtPrimitive *p) {
+  if ((p->flags & VO_PRIMITIVE_RETAINED) == 0) return;
+  if (const VtPropertyDescriptor *d = PropertyDescriptor(VO_PRIM_RETAINED);
+      d != nullptr && PropertyOffset(p->contents, VO_PRIM_RETAINED) >= 0)
+    (void)PropertyDestroy(d, p, nullptr);
+  p->flags &= ~VO_PRIMITIVE_RETAINED;
+}
+
 VtStatus Destroy(VtPrimitive *p, uint32_t kind, void *element) {
   if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (element != nullptr && !ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
+  if (RenderReads(p)) return RenderRunningRefuse(DestroyName(kind));
+  if (kind != VO_ELEMENT_POLYGON)
+    if (const VtStatus refused = StillNamedRefuse(p, kind, element)) return refused;
   SceneBoundsInvalidate();
-  if (element == nullptr) return ElementRingDestroy(p, kind);
-  if (!ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
+  KeptExpansionDrop(p);
+  if (element == nullptr) {
+    if (kind == VO_ELEMENT_POLYGON) EdgeSidesClear(p, nullptr);
+    return ElementRingDestroy(p, kind);
+  }
+  RingUnlink(p, kind, element);
+  if (kind == VO_ELEMENT_POLYGON) EdgeSidesClear(p, element);
   return ElementDestroy(p, kind, element);
 }
 
@@ -143,6 +346,15 @@ VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element) {
   ForEachLaidOut(t, [&](const VtPropertyDescriptor &d, uint32_t) { s |= PropertyDestroy(&d, p, element); });
   DataBlockFree(t, element);
   return s;
+}
+
+VtStatus ElementDiscard(VtPrimitive *p, uint32_t kind, void *element) {
+  if (p == nullptr) return 0;
+  if (VtStatus s = PrimitiveCheck(p)) return s;
+  SceneBoundsInvalidate();
+  if (element == nullptr) return ElementRingDestroy(p, kind);
+  if (!ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
+  return ElementDestroy(p, kind, element);
 }
 
 VtStatus ElementRingDestroy(VtPrimitive *p, uint32_t kind) {

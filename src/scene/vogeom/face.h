@@ -84,6 +84,14 @@ VtStatus PrimitiveConvert(VtPrimitive *p, VtContents *to, uint32_t kind, void *e
 void *ElementCreate(VtPrimitive *p, uint32_t kind);
 // Runs an element's destroy handlers and frees its block.
 VtStatus ElementDestroy(VtPrimitive *p, uint32_t kind, void *element);
+// The library's own discards of elements it made for a while (clipping's
+// vertices and polygons, the hidden-line renderer's edges and scratch
+// vertices), which no ring holds and only the discarding caller names: the
+// primitive and the element are checked as the VoXxxDestroy procedures
+// check them (a null primitive does nothing, a null element destroys the
+// ring), but the element is neither looked for on its ring nor among what
+// names it, as those procedures do for the application.
+VtStatus ElementDiscard(VtPrimitive *p, uint32_t kind, void *element);
 // A vertex of the primitive in a block of its own (VoAllocate) instead of
 // the contents' pool, which one thread takes from: a scratch vertex a work
 // farm's worker makes and gives back while others scan the same primitive.

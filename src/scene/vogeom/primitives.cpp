@@ -157,15 +157,13 @@ bool RenderReaches(Found &&found) {
   return false;
 }
 
-// A primitive the running renders read; what the library or the
-// application makes and destroys during a render is not among them.
+}  // namespace
+
 bool RenderReads(const VtPrimitive *p) {
   if (!RenderRunning() || (p->flags & (VO_PRIMITIVE_TEMPORARY | VO_PRIMITIVE_RETAINED_PIECE)) != 0)
     return false;
   return RenderReaches([p](const VtPrimitive *member) { return member == p; });
 }
-
-}  // namespace
 
 bool RenderUsesMaterial(const void *material) {
   if (!RenderRunning() || material == nullptr) return false;

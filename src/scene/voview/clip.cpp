@@ -78,8 +78,7 @@ struct Clipper {
   }
 
   void Release(VtReference *node) const {
-    if (void *v = node->data; v != nullptr && Disposable(v))
-      (void)VoVertexDestroy(p, static_cast<VtVertex *>(v));
+    if (void *v = node->data; v != nullptr && Disposable(v)) (void)ElementDiscard(p, VO_ELEMENT_VERTEX, v);
     ReferenceNodeFree(node);
   }
   void RingRelease(VtReference *ring) const {
@@ -132,7 +131,7 @@ struct Clipper {
       VtVertex *v = VoVertexCreate(p);
       VtReference *node = v != nullptr ? VoReferenceNodeCreate(v) : nullptr;
       if (node == nullptr) {
-        if (v != nullptr) (void)VoVertexDestroy(p, v);
+        if (v != nullptr) (void)ElementDiscard(p, VO_ELEMENT_VERTEX, v);
         failed = true;
         return;
       }
@@ -431,7 +430,7 @@ VtStatus VoPolygonClipDiscard(VtPrimitive *primitive, VtPolygon *made, VtPolygon
   // vertices this clip made; those of the source keep their marks until
   // the made polygon is gone.
   c.Vrefs(made) = nullptr;
-  const VtStatus st = VoPolygonDestroy(primitive, made);
+  const VtStatus st = ElementDiscard(primitive, VO_ELEMENT_POLYGON, made);
   if (source != nullptr) c.KeepMarks(c.Clipped(source), -1);
   return st;
 }

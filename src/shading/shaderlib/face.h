@@ -192,14 +192,18 @@ VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *valu
 // live image of the framework with pixel data, a non-zero size, 8 or 24
 // bits per pixel and rows at least as long as their pixels.
 const char *ImageRefusal(const VtImage *image);
+// The same without the liveness check, for an image known to be readable
+// (its generation found): why its pixels cannot be read, or null.
+const char *ImagePixelsRefusal(const VtImage *image);
 
 // The frame's image check: true when the image is one of the driver
 // framework's live images; false for a null, destroyed or foreign address,
 // and before the framework starts.
 bool ImageIsLive(const VtImage *image);
-// True for an image destroyed while the running render reads it, whose
-// pixels stay readable until that render ends.
-bool ImageKept(const VtImage *image);
+// The image's generation: of a live image, or of one destroyed while the
+// running render may read it (readable until the outermost render ends); 0
+// otherwise. A new image at a destroyed one's address has another.
+uint64_t ImageGeneration(const VtImage *image);
 
 // Textures and shadow-map sampling, from the modules that make them.
 VtTexture *TextureRead(const char *name, uint32_t channels);

@@ -274,7 +274,10 @@ VtStatus ImageRegionArgumentsSet(void *block, uint32_t index, VtTypedValue *valu
 }
 
 const char *ImageRefusal(const VtImage *image) {
-  if (!ImageIsLive(image)) return "not a live image";
+  return ImageIsLive(image) ? ImagePixelsRefusal(image) : "not a live image";
+}
+
+const char *ImagePixelsRefusal(const VtImage *image) {
   if (image->width <= 0 || image->height <= 0) return "no pixels (zero size)";
   if (image->data == nullptr) return "no pixel data";
   if (image->bits != 8 && image->bits != 24) return "neither 8 nor 24 bits per pixel";

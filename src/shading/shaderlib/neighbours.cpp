@@ -31,6 +31,6 @@ double LightSampleShadow(float u, float v, float depth, VtLightData *light, VtSh
 
 bool ImageIsLive(const VtImage *image) { return driver::ImageIsLive(image); }
 
-bool ImageKept(const VtImage *image) { return driver::ImageKept(image); }
+uint64_t ImageGeneration(const VtImage *image) { return driver::ImageGeneration(image); }
 
 }  // namespace vo::shaderlib

@@ -67,6 +67,7 @@ struct VtFilterContext {
   VtProc shader_callbacks[4];  // 0x50002, 0x50001, 0x50004, 0x50003
   void *(*first_hook)();       // the advanced renderer's 0x200001
   void *(*second_hook)();      // its 0x200002
+  void *prepared;              // the first filter instance holding a pair
 };
 
 VtFilterContext *State();
@@ -80,5 +81,10 @@ void ReconstructorDestroy(VtReconstructor *r);
 
 // Registers the vxs_filter class.
 VtStatus FilterClassCreate();
+// Gives back the pair of every filter instance still holding one: the
+// instances outlive the module (the shader module destroys them after it,
+// global filters among them), and the pairs' blocks and their methods'
+// data are the module's.
+void FilterPairsGiveBack();
 
 }  // namespace vo::filter

@@ -45,6 +45,7 @@ VtStatus Connect() {
 VtStatus Terminate() {
   VtFilterContext *s = g_state.Master();
   if (s == nullptr) return 0;
+  FilterPairsGiveBack();
   VtStatus st = PoolDisposeClear(&s->pairs);
   st |= PoolDisposeClear(&s->reconstructors);
   st |= PoolDisposeClear(&s->generators);

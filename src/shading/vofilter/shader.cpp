@@ -4,6 +4,11 @@
 // hands the sampling loop. Prepare always makes the grid generator and the
 // averaging reconstruction; the two enumeration arguments are kept and
 // answered only.
+//
+// Every instance holding a pair is on the module's list of prepared
+// instances, so that the module, when it stops before the instances are
+// destroyed, gives every pair back: an instance released after that finds
+// none to give.
 
 #include <cstddef>
 
@@ -26,9 +31,10 @@ struct FilterData {
   void *map_func;
   VtReconstructor *reconstructor;
   int32_t width, height;
+  FilterData *previous, *next;  // the module's list of instances holding a pair
 };
 
-constexpr FilterData kDefault{0, 0, 1, 16, nullptr, nullptr, nullptr, nullptr, 2, 2};
+constexpr FilterData kDefault{0, 0, 1, 16, nullptr, nullptr, nullptr, nullptr, 2, 2, nullptr, nullptr};
 
 constexpr Field kFields[] = {
     {VtGenericPtr, offsetof(FilterData, pair)},      {VtGenericPtr, offsetof(FilterData, map_func)},
@@ -48,7 +54,28 @@ VtStatus InTexture(VtShadeContext *c, VtShadeContextReference *ring) {
   return VoShadeContextPointInTexturePolygon(c, ring) != 0 ? 0 : 2;
 }
 
+FilterData *&PreparedHead(VtFilterContext *s) { return *reinterpret_cast<FilterData **>(&s->prepared); }
+
+void PreparedLink(VtFilterContext *s, FilterData *d) {
+  RegisterGuard hold;
+  FilterData *&head = PreparedHead(s);
+  d->previous = nullptr;
+  d->next = head;
+  if (head != nullptr) head->previous = d;
+  head = d;
+}
+
+void PreparedUnlink(VtFilterContext *s, FilterData *d) {
+  RegisterGuard hold;
+  FilterData *&head = PreparedHead(s);
+  if (d->previous == nullptr && head != d) return;  // not on the list
+  (d->previous != nullptr ? d->previous->next : head) = d->next;
+  if (d->next != nullptr) d->next->previous = d->previous;
+  d->previous = d->next = nullptr;
+}
+
 void PairRelease(FilterData *d) {
+  PreparedUnlink(State(), d);
   GeneratorDestroy(d->generator);
   ReconstructorDestroy(d->reconstructor);
   if (d->pair != nullptr) (void)VoPoolFree(State()->pairs, d->pair);
@@ -84,6 +111,7 @@ VtStatus FilterPrepare(void *block) {
   }
   *pair = VtFilterPair{d->generator, d->reconstructor, nullptr};
   d->pair = pair;
+  PreparedLink(s, d);
   return 0;
 }
 
@@ -111,6 +139,12 @@ constexpr const char *kMeanings[] = {
     "rows of the sample grid in a pixel"};
 
 }  // namespace
+
+void FilterPairsGiveBack() {
+  VtFilterContext *s = State();
+  if (s == nullptr) return;
+  while (FilterData *d = PreparedHead(s)) PairRelease(d);
+}
 
 VtStatus FilterClassCreate() {
   shaderlib::Entries e;

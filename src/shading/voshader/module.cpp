@@ -161,8 +161,10 @@ VtStatus Teardown(ShadingContext *s) {
   s->default_light = nullptr;
   // The work farm may have stopped first and freed its locks; the lock is
   // looked up before it is freed, so the answer is of no consequence.
-  if (s->job != nullptr && s->job_free != nullptr) (void)s->job_free(s->job);
-  s->job = nullptr;
+  for (VtMultiThreadLock **lock : {&s->job, &s->background_job}) {
+    if (*lock != nullptr && s->job_free != nullptr) (void)s->job_free(*lock);
+    *lock = nullptr;
+  }
   if (shared->material_pool != nullptr) st |= MaterialsStop(s);  // the default material before its pool
   ShadersGiveBack(s);
   st |= ImagingStop(s);

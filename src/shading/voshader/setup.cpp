@@ -241,30 +241,33 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
   return st;
 }
 
-VtStatus ScenePrerenderJob(void *state) {
-  auto *s = static_cast<ShadingContext *>(state);
-  VtStatus st = 0;
-  for (VtShader *shader : {s->background, s->foreground}) {
-    if (shader == nullptr) continue;
-    st |= VoShaderReset(shader);
-    st |= VoShaderPrerender(shader);
-  }
-  return st;
+VtStatus PrerenderOf(VtShader *shader) {
+  return shader != nullptr ? VoShaderReset(shader) | VoShaderPrerender(shader) : 0;
+}
+VtStatus BackgroundPrerenderJob(void *state) {
+  return PrerenderOf(static_cast<ShadingContext *>(state)->background);
+}
+VtStatus ForegroundPrerenderJob(void *state) {
+  return PrerenderOf(static_cast<ShadingContext *>(state)->foreground);
 }
 
 // Background and foreground are pre-rendered once per image: through the
-// work farm's run-once lock when the farm is there, so that only one worker
-// of a threaded pass does it.
-VtStatus ScenePrerender(ShadingContext *s) {
-  if (s->job == nullptr) {
+// work farm's run-once locks when the farm is there, so that only one
+// worker of a threaded pass does it. The background goes before the lights'
+// maps, whose renders read it; the foreground after, since what it makes
+// from the lights (scattering volumes) must be made from them prepared.
+VtStatus ScenePrerender(ShadingContext *s, bool background) {
+  VtMultiThreadLock *&lock = background ? s->background_job : s->job;
+  if (lock == nullptr) {
     const auto create = reinterpret_cast<JobLockCreateProc>(VoCallBackGet(0x520001));
     if (create != nullptr) {
       s->job_free = reinterpret_cast<JobLockDestroyProc>(VoCallBackGet(0x520003));
-      s->job = create();
+      lock = create();
     }
   }
-  const auto run = s->job != nullptr ? reinterpret_cast<JobRunOnceProc>(VoCallBackGet(0x520002)) : nullptr;
-  return run != nullptr ? run(s->job, &ScenePrerenderJob, s) : ScenePrerenderJob(s);
+  const auto job = background ? &BackgroundPrerenderJob : &ForegroundPrerenderJob;
+  const auto run = lock != nullptr ? reinterpret_cast<JobRunOnceProc>(VoCallBackGet(0x520002)) : nullptr;
+  return run != nullptr ? run(lock, job, s) : job(s);
 }
 
 // The offsets of a contents layout, looked up when the layout changes.
@@ -544,10 +547,14 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   (void)VoLengthToMetres(&s->length_factor);
   (void)VoAreaToSquareMetres(&s->area_factor);
   st = RaySetup(s);
+  // The lights' maps are renders of this image too, and read the
+  // background: what it checks as the image starts (an image of its own the
+  // application may have destroyed) is checked before them.
+  st |= ScenePrerender(s, true);
   s->lights_preparing = ExecuteSerial();
   st |= LightsPrepare(s, g);
   s->lights_preparing = 0;
-  st |= ScenePrerender(s);
+  st |= ScenePrerender(s, false);
   ForegroundTake(s, g);
   ViewValuesRead(s, g);
   ImagingImageStart(s);

@@ -352,9 +352,11 @@ struct ShadingContext {
   FilterLoopProc filter_loop;                    // 0x620002 while the filter module runs
   FilterPolygonProc filter_polygon;              // 0x620003
   uint32_t (*work_farm_active)();                // 0x52000b while the work farm runs
-  // The work farm's lock that pre-renders background and foreground once
-  // per image, and the procedure that gives it back at terminate.
+  // The work farm's locks that pre-render the background (before the
+  // lights' maps) and the foreground (after them) once per image, and the
+  // procedure that gives them back at terminate.
   VtMultiThreadLock *job;
+  VtMultiThreadLock *background_job;
   JobLockDestroyProc job_free;
   FilterScratch filter;
   // Polygon set-up memos: offsets per contents, the last polygon's frame.

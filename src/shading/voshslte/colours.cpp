@@ -4,8 +4,14 @@
 // The image background takes only images it can read safely: a live image
 // of the framework with pixels, a non-zero size, 8 or 24 bits and rows at
 // least as long as their pixels; anything else is no image (black) and is
-// reported when prepared. An image given is looked at again as each image
-// starts (its prerender), since the application may destroy it meanwhile.
+// reported when prepared. An image given is the application's, which may
+// destroy it at any time: the background keeps the image's generation from
+// when it was given, and takes the image only while the framework answers
+// that generation for it (live, or destroyed during the running render and
+// readable until the outermost one ends), so that a new image made at the
+// same address is not taken for it. The prepare and each image's start
+// (its prerender, which the shader kernel runs before the lights' maps are
+// rendered, since a map render reads the background too) ask the same.
 // Pixels are addressed by the image's own bytes per row; xp and yp are
 // floored (non-finite: 0) and wrapped into the image; 8-bit pixels are grey.
 
@@ -35,7 +41,8 @@ struct Graduated {
 struct ImageBackground {
   VtShaderFileNameArgs names;  // handle.image: the image argument
   VtImage *inUse;
-  VtImage *read;  // read from the file, owned
+  VtImage *read;   // read from the file, owned
+  uint64_t given;  // the image argument's generation when it was set; 0: none
 };
 
 constexpr VtShaderColourArg kPlainColourDefault{0, {1, 1, 1}, nullptr};
@@ -151,6 +158,24 @@ VtImage *UsableOrNull(VtImage *image) {
   return nullptr;
 }
 
+// The image argument while it is the image given and readable, else null
+// with the warning.
+VtImage *GivenOrNull(const ImageBackground *b) {
+  VtImage *image = b->names.handle.image;
+  const bool given = b->given != 0 && ImageGeneration(image) == b->given;
+  const char *why = given ? ImagePixelsRefusal(image) : "not a live image";
+  if (why == nullptr) return image;
+  Post(VO_CLASS_WARNING, messages::kImageUnusable, VO_MODULE_SUPER_LITE, why);
+  return nullptr;
+}
+
+VtStatus ImageArgumentSet(void *block, uint32_t index, VtTypedValue *value) {
+  auto *b = static_cast<ImageBackground *>(block);
+  const VtStatus st = exported::VoImageArgumentsSet(block, index, value);
+  if (index == 1 && value != nullptr) b->given = ImageGeneration(b->names.handle.image);
+  return st;
+}
+
 VtStatus ImageRelease(void *block) {
   auto *b = static_cast<ImageBackground *>(block);
   if (b->read != nullptr) (void)VoImageDestroy(b->read);
@@ -162,7 +187,7 @@ VtStatus ImageRelease(void *block) {
 VtStatus ImagePrepare(void *block) {
   auto *b = static_cast<ImageBackground *>(block);
   if (b->names.handle.image != nullptr) {
-    b->inUse = UsableOrNull(b->names.handle.image);
+    b->inUse = GivenOrNull(b);
     return 0;
   }
   (void)ImageRelease(b);
@@ -174,14 +199,12 @@ VtStatus ImagePrepare(void *block) {
   return 0;
 }
 
-// The image given is the application's: it may be destroyed between
-// renders while the prepared flag stays, so each image looks at it again
-// before any pixel is shaded (once per image, whatever holds the shader).
+// The image given may be destroyed between renders while the prepared flag
+// stays, so each image looks at it again before any pixel is shaded (once
+// per image, whatever holds the shader).
 VtStatus ImagePrerender(void *block) {
   auto *b = static_cast<ImageBackground *>(block);
-  // An image destroyed during the running render stays readable until it
-  // ends: a render started inside it draws what the outer one draws.
-  if (b->inUse != nullptr && b->inUse != b->read && !ImageKept(b->inUse)) b->inUse = UsableOrNull(b->inUse);
+  if (b->inUse != nullptr && b->inUse != b->read) b->inUse = GivenOrNull(b);
   return 0;
 }
 
@@ -189,6 +212,7 @@ VtStatus ImageInitialise(void *block) {
   auto *b = static_cast<ImageBackground *>(block);
   b->names.handle.image = nullptr;
   b->inUse = b->read = nullptr;
+  b->given = 0;
   return 0;
 }
 
@@ -216,8 +240,8 @@ VtStatus ImageEvaluate(void *block) {
 }
 
 constexpr Entries ImageEntries() {
-  Entries e = DataEntries<kImageDefault>(&ImageEvaluate, &ImagePrepare, &TableGet<kImageFields>,
-                                         &exported::VoImageArgumentsSet);
+  Entries e =
+      DataEntries<kImageDefault>(&ImageEvaluate, &ImagePrepare, &TableGet<kImageFields>, &ImageArgumentSet);
   e.initialise = &ImageInitialise;
   e.release = &ImageRelease;
   e.prerender = &ImagePrerender;

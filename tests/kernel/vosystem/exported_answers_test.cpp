@@ -119,15 +119,17 @@ const ClassAnswer kClassAnswers[] = {
     {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_RELEASE, nullptr},     // 9 VoShaderTextureRelease
     {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_GET_ARG, nullptr},     // 10 VoShaderFileNameArgumentGet
     {VO_SHADER_COLOUR, "wrapped image", VO_SLOT_SET_ARG, nullptr},     // 11 VoShaderFileNameArgumentSet
-    {VO_SHADER_BACKGROUND, "image", VO_SLOT_SET_ARG, nullptr},         // 12 VoImageArgumentsSet
-    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_GET_ARG, nullptr},    // 13 VoShaderOneFloatArgumentGet
-    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_SET_ARG, nullptr},    // 14 VoShaderOneArgumentSet
-    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_GET_ARG, nullptr},         // 15 VoShaderTwoFloatArgumentsGet
-    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_SET_ARG, nullptr},         // 16 VoShaderTwoArgumentsSet
-    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_GET_ARG, nullptr},        // 17 VoShaderThreeFloatArgumentsGet
-    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_SET_ARG, nullptr},        // 18 VoShaderThreeArgumentsSet
-    {VO_SHADER_LIGHT, "point", 0, "fall off function"},                // 19 VoLightFallOff
-    {VO_SHADER_LIGHT, "spot", 0, "inverse fall off function"},         // 20 VoLightInverseFallOff
+    // The image background's set entry is its own (it keeps the image's
+    // generation with the handle); its destroy entry is the exported one.
+    {VO_SHADER_BACKGROUND, "image", VO_SLOT_DESTROY, nullptr},       // 12 VoShaderFileNameInstanceFree
+    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_GET_ARG, nullptr},  // 13 VoShaderOneFloatArgumentGet
+    {VO_SHADER_TEXTURE_SPACE, "z plane", VO_SLOT_SET_ARG, nullptr},  // 14 VoShaderOneArgumentSet
+    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_GET_ARG, nullptr},       // 15 VoShaderTwoFloatArgumentsGet
+    {VO_SHADER_TEXTURE_SPACE, "uv", VO_SLOT_SET_ARG, nullptr},       // 16 VoShaderTwoArgumentsSet
+    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_GET_ARG, nullptr},      // 17 VoShaderThreeFloatArgumentsGet
+    {VO_SHADER_REFLECTANCE, "metal", VO_SLOT_SET_ARG, nullptr},      // 18 VoShaderThreeArgumentsSet
+    {VO_SHADER_LIGHT, "point", 0, "fall off function"},              // 19 VoLightFallOff
+    {VO_SHADER_LIGHT, "spot", 0, "inverse fall off function"},       // 20 VoLightInverseFallOff
     // the classic library's
     {VO_SHADER_BACKGROUND, "ray cube", VO_SLOT_GET_ARG, nullptr},      // 21 VoShaderTwoShaderArgumentsGet
     {VO_SHADER_BACKGROUND, "environment", VO_SLOT_GET_ARG, nullptr},   // 22 VoShaderTwoFloatArgumentsGet
@@ -218,7 +220,7 @@ const AnswerRow kAnswers[] = {
     {"VoShaderFileNameInstanceFree", 0, &ClassAnswerOf<6>}, {"VoShaderTextureReadPrepare", 0, &ClassAnswerOf<7>},
     {"VoShaderTextureClear", 0, &ClassAnswerOf<8>}, {"VoShaderTextureRelease", 0, &ClassAnswerOf<9>},
     {"VoShaderFileNameArgumentGet", 0, &ClassAnswerOf<10>}, {"VoShaderFileNameArgumentSet", 0, &ClassAnswerOf<11>},
-    {"VoImageArgumentsSet", 0, &ClassAnswerOf<12>}, {"VoShaderOneFloatArgumentGet", 0, &ClassAnswerOf<13>},
+    {"VoShaderFileNameInstanceFree", 0, &ClassAnswerOf<12>}, {"VoShaderOneFloatArgumentGet", 0, &ClassAnswerOf<13>},
     {"VoShaderOneArgumentSet", 0, &ClassAnswerOf<14>}, {"VoShaderTwoFloatArgumentsGet", 0, &ClassAnswerOf<15>},
     {"VoShaderTwoArgumentsSet", 0, &ClassAnswerOf<16>}, {"VoShaderThreeFloatArgumentsGet", 0, &ClassAnswerOf<17>},
     {"VoShaderThreeArgumentsSet", 0, &ClassAnswerOf<18>}, {"VoLightFallOff", 0, &ClassAnswerOf<19>},

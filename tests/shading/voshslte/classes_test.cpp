@@ -35,7 +35,7 @@ const Row kRows[] = {
      "shadow softness=3:1;power=7:100,100,100;colour temperature=3:0;intensity units=10:undefined;"
      "scattering=6:0;fall off function=22:F;fall off data=11:0;inverse fall off function=22:I"},
     {L, "eye", "vxs_eye_light", "--o--oKoo-", "", kColourLight},
-    {B, "image", "vxs_image_background", "o=ooooFoMo", "Cb xp yp", "file name=10:;image=11:0"},
+    {B, "image", "vxs_image_background", "o=ooooFooo", "Cb xp yp", "file name=10:;image=11:0"},
     {B, "graduated", "vxs_graduated_background", "o=---oIoo-", "Cb yi",
      "top colour=7:0,0,0;bottom colour=7:1,1,1"},
     {B, "plain", "vxs_plain_background", "o=o--oIcC-", "Cb", "colour=7:0,0,0"},
