@@ -20,6 +20,7 @@ using messages::kElementForeign;
 using messages::kElementNotLive;
 using messages::kLayoutTooLarge;
 using messages::kListCycle;
+using messages::kNormalsWithoutProperty;
 using messages::kPrimitiveNotLive;
 using messages::kPropertyNoStorage;
 using messages::kPropertyNotRegistered;
