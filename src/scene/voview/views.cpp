@@ -336,7 +336,8 @@ VtStatus VoViewSetResolution(VtView *view, uint32_t x, uint32_t y, double aspect
   }
   // Evaluated resolutions and pixel numbers are 32-bit signed integers.
   if (x > 0x7FFFFFFFu || y > 0x7FFFFFFFu || !std::isfinite(aspect)) {
-    Refuse(kPostedBad, "VoViewSetResolution", "a resolution above 2147483647 or an aspect that is not finite");
+    Refuse(kPostedBad, "VoViewSetResolution",
+           "a resolution above 2147483647 or an aspect that is not finite");
     bad = true;
   }
   if (bad) return kBareBad;
