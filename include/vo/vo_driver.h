@@ -47,8 +47,12 @@ typedef struct VtImage {
   int32_t height; /* pixels */
   uint8_t *data;  /* rows top to bottom, bytes_per_row bytes each */
   int32_t bits;   /* 24 (red, green, blue bytes) or 8 */
-  int32_t x0, x1; /* valid region, inclusive; x1 0 means width - 1 */
-  int32_t y0, y1; /* y1 0 means height - 1 */
+  /* The valid region, inclusive, which VoDriverCopyImage writes: x1 0 means
+   * width - 1, y1 0 height - 1. A render into the image driver sets it to
+   * the frame's rectangle, the viewport of a viewport render; set all four
+   * to 0 to copy the whole image. */
+  int32_t x0, x1;
+  int32_t y0, y1;
   int32_t bytes_per_row;
   int32_t xoffset; /* added to pixel positions when copied to a driver */
   int32_t yoffset;

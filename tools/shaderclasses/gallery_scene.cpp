@@ -330,6 +330,9 @@ const std::vector<Dressing> &Dressings() {
        "and the sphere has none"},
       {C, "wrapped brick", {kPatternScale}},
       {C, "wrapped grid", {kPatternScale}},
+      // The defaults' period is the whole of s and t, once round the sphere:
+      // a tenth of it shows the stripes.
+      {C, "wrapped diagonal", {Float("size", 0.1f)}},
       {C, "wrapped polka", {kPatternScale}},
       {C, "wrapped textured brick", {kPatternScale}},
       {C, "wrapped image", {kImage}},
@@ -365,6 +368,7 @@ const std::vector<Dressing> &Dressings() {
         Colour("band3 colour", 0.35f, 0.1f, 0.2f)}},
       {T, "plain", {Colour("colour", 0.5f, 0.5f, 0.5f)}},
       {T, "wrapped checker", {Float("size", 0.125f)}},
+      {T, "wrapped grid", {kPatternScale}},  // the defaults' one cell covers the sphere
       {T,
        "edge",
        {Float("step size", 0.45f)},

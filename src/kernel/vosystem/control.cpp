@@ -7,6 +7,7 @@
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "kernel/vosystem/registry.h"
+#include "kernel/vosystem/value_types.h"
 #include "kernel/vosystem/threads.h"
 
 namespace vo {
@@ -240,8 +241,9 @@ VtStatus VoControlSet(uint32_t code, const VtTypedValue *value) {
   VtStatus s = VoControlGet(code, &current);
   if (s != 0) return s;
   if (current.type != value->type) {
-    Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, static_cast<int32_t>(value->type),
-         static_cast<int32_t>(code), static_cast<int32_t>(current.type));
+    Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, ValueTypeName(value->type),
+         static_cast<int32_t>(value->type), static_cast<int32_t>(code), ValueTypeName(current.type),
+         static_cast<int32_t>(current.type));
     return VO_STATUS_BAD_ARGUMENT;
   }
   VtControlSetProc p = Dispatch(r->set_cache, code, &VtModuleRecord::control_set);

@@ -13,6 +13,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include <vo/vo_driver.h>
 #include <vo/vo_object.h>
 
 #include "platform/clock.h"
@@ -36,6 +37,10 @@ struct JournalNames {
   // addresses the journal does not know, every call that uses what it reads.
   std::unordered_map<const void *, std::string> file_paths;
   std::unordered_set<std::string> incomplete;
+  // The size each image (by its variable) was last written with: an
+  // allocation of the same size writes no VoImageSetSize again, so that a
+  // journalled replay writes the journal it replays.
+  std::unordered_map<std::string, std::pair<int32_t, int32_t>> image_sizes;
 };
 
 namespace {
@@ -157,6 +162,7 @@ void WriteHeader(VtKernelContext *k) {
     f.names->counter = 0;
     f.names->file_paths.clear();
     f.names->incomplete.clear();
+    f.names->image_sizes.clear();
   }
   char when[96];
   platform::CalendarText(when, sizeof when);
@@ -676,12 +682,41 @@ void JournalMoved(KernelFiles &f, const void *file) {
   }
 }
 
+// The size of an image is what the application wrote into its record
+// before VoImageAllocateData, which no argument carries: the journal writes
+// it as a VoImageSetSize call before the allocation, so that a replay
+// allocates the same. Only an allocation that answered 0 is read, when the
+// image was a live one; an image the journal has no variable for is left as
+// the allocation's own line leaves it (a comment).
+void ImageSizeWrite(KernelFiles &f, const VtApiFunction *fn, const void *const *argv, const void *result);
+
 void WriteCall(VtKernelContext *k, const VtApiFunction *fn, const void *const *argv, const void *result) {
   KernelFiles &f = k->files;
+  ImageSizeWrite(f, fn, argv, result);
   Statement st(f, fn, argv, result);
   auto lines = st.Build();
   if (f.line_fill > 0) EndLineText(f);  // text an application left in the line
   for (const auto &line : lines) WriteTokens(f, line);
+}
+
+void ImageSizeWrite(KernelFiles &f, const VtApiFunction *fn, const void *const *argv, const void *result) {
+  static const VtApiFunction *const set_size = api::FindFunction("VoImageSetSize");
+  const bool allocates = std::strcmp(fn->name, "VoImageAllocateData") == 0;
+  if (f.names == nullptr || set_size == nullptr || (!allocates && fn != set_size)) return;
+  if (result == nullptr || Load<VtStatus>(result) != 0) return;
+  const auto *image = Load<const VtImage *>(argv[0]);
+  const auto named = f.names->names.find(image);
+  if (image == nullptr || named == f.names->names.end()) return;
+  const std::pair<int32_t, int32_t> size{image->width, image->height};
+  auto [kept, made] = f.names->image_sizes.try_emplace(named->second, size);
+  if (!made && kept->second == size) return;
+  kept->second = size;
+  if (!allocates) return;  // the call itself is the line
+  const VtStatus answered = 0;
+  const void *const args[3] = {&image, &size.first, &size.second};
+  Statement st(f, set_size, args, &answered);
+  if (f.line_fill > 0) EndLineText(f);
+  for (const auto &line : st.Build()) WriteTokens(f, line);
 }
 
 // ---- The boundary's hooks -------------------------------------------------------
@@ -841,8 +876,8 @@ VtStatus VoJournalControlSet(uint32_t code, const VtTypedValue *v) {
                                                      : 0;
   if (type == 0) return 16;
   if (v->type != type) {
-    Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, static_cast<int32_t>(v->type),
-         static_cast<int32_t>(code), static_cast<int32_t>(type));
+    Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, ValueTypeName(v->type), static_cast<int32_t>(v->type),
+         static_cast<int32_t>(code), ValueTypeName(type), static_cast<int32_t>(type));
     return VO_STATUS_BAD_ARGUMENT;
   }
   KernelFiles &f = k->files;

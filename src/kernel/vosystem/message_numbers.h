@@ -42,6 +42,10 @@ constexpr uint32_t kElementNotLive = 2014;         // an address that is no live
 constexpr uint32_t kElementForeign = 2015;         // an element of another layout than the primitive's
 constexpr uint32_t kPrimitiveNotLive = 2016;       // an address that is no live primitive
 constexpr uint32_t kPropertyNoStorage = 2017;      // a set of a property that has no storage
+constexpr uint32_t kElementStillNamed =
+    2018;  // a destroy of a vertex or edge a polygon or edge still names (element, kind, namer, its kind)
+constexpr uint32_t kNormalsWithoutProperty =
+    2019;  // vertex normals asked of a polygon or mesh without the normal property (primitive, name, code)
 
 // Polygon module (vopoly) and the geometry it builds, from 2030.
 constexpr uint32_t kMeshIndexRefused = 2030;  // a mesh vertex index below 0 or at 2^28 or above
@@ -535,6 +539,11 @@ constexpr uint32_t kHitherMovedOut = 2927;  // evaluation moved a view's given h
 // 2940-2944.
 constexpr uint32_t kAutoClipNearBeyond = 2940;  // auto clipping whose perspective hither lies beyond a
                                                 // primitive (view, hither, yon, hither used, primitive)
+
+// What a render leaves out for want of a control the application did not
+// set: 2945-2949.
+constexpr uint32_t kAreaLightNeedsSecondPass =
+    2945;  // a listed area light left out: the second light pass is off (light)
 
 // Counts and values an application hands in, checked before use: 2975-2984.
 constexpr uint32_t kAverageCountNegative =

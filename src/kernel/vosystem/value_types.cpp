@@ -69,6 +69,11 @@ const ValueTypeInfo *ValueTypeFind(uint32_t code) {
   return nullptr;
 }
 
+const char *ValueTypeName(uint32_t code) {
+  const ValueTypeInfo *t = ValueTypeFind(code);
+  return t != nullptr ? t->name : "an unnamed type";
+}
+
 const ValueTypeInfo *ValueTypeFindByName(const char *name) {
   if (name == nullptr) return nullptr;
   for (const ValueTypeInfo &t : kTable)

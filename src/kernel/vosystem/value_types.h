@@ -22,6 +22,9 @@ struct ValueTypeInfo {
 
 // The entry for a code, or null when the code has none.
 const ValueTypeInfo *ValueTypeFind(uint32_t code);
+// The printable name of a code ("VtFloat"), for diagnostics that name a
+// type; "an unnamed type" for a code without an entry.
+const char *ValueTypeName(uint32_t code);
 // The entry with this printable name, or null.
 const ValueTypeInfo *ValueTypeFindByName(const char *name);
 // Every entry, in code order.

@@ -389,6 +389,32 @@ VtStatus VoImageAllocateData(VtImage *image) {
   return 0;
 }
 
+// What an application otherwise writes into width and height before
+// VoImageAllocateData, as a call: the journal writes it before each
+// allocation, so that a replay allocates the size the application did.
+// Pixel data of another size is given back, so that nothing reads rows the
+// new size names and the data does not hold.
+VtStatus VoImageSetSize(VtImage *image, int32_t width, int32_t height) {
+  if (LiveMaster(image, "VoImageSetSize") == nullptr) return kUnknown;
+  size_t bytes = 0;
+  if (ImageSizeCheck(width, height, image->bits, &bytes) != 0) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kImageSizeRefused, VO_MODULE_DRIVER, width, height, image->bits);
+    return kUnknown;
+  }
+  if (image->data != nullptr && (width != image->width || height != image->height)) {
+    ImageNode *node = NodeOfImage(image);
+    if (image->data == node->owned) {
+      VoDeallocate(node->owned);
+      node->owned = nullptr;
+    }
+    image->data = nullptr;
+    image->bytes_per_row = 0;
+  }
+  image->width = width;
+  image->height = height;
+  return 0;
+}
+
 VtStatus VoImageDeallocateData(VtImage *image) {
   if (LiveMaster(image, "VoImageDeallocateData") == nullptr || image->data == nullptr) return kUnknown;
   ImageNode *node = NodeOfImage(image);

@@ -15,14 +15,12 @@ constexpr uint32_t kPrimitiveProtected = 483;  // destroying a protected primiti
 constexpr uint32_t kSceneListNull = 839;       // a scene list with an empty node
 constexpr uint32_t kLengthUnit = 904;          // a length unit index outside 0-7
 constexpr uint32_t kLengthFactor = 905;        // a custom length factor below 0.0001
-// A destroy of a vertex or an edge that a polygon or an edge still names
-// (element, kind, namer, its kind); in the geometry module's range, 2010 on.
-constexpr uint32_t kElementStillNamed = 2018;
-
 using messages::kElementForeign;
+using messages::kElementStillNamed;
 using messages::kElementNotLive;
 using messages::kLayoutTooLarge;
 using messages::kListCycle;
+using messages::kNormalsWithoutProperty;
 using messages::kPrimitiveNotLive;
 using messages::kPropertyNoStorage;
 using messages::kPropertyNotRegistered;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "scene/vogeom/geom_messages.h"
 #include "scene/vogeom/geom_state.h"
 #include "scene/vogeom/polygon_measures.h"
 #include "scene/vogeom/scene_hooks.h"
@@ -228,9 +229,18 @@ VtStatus VertexNormalsAverage(VtPrimitive *p) {
   return 0;
 }
 
+// Normals are made only where the layout keeps them: a polygon or mesh
+// whose vertices have no normal property (a mesh file written without the
+// normal descriptor) is refused by name, since answering 0 would leave the
+// application believing its creases drawn.
 VtStatus VertexNormalsGenerate(VtPrimitive *p) {
   GeomState *g = Geom();
   if (g == nullptr || p == nullptr || p->contents == nullptr) return 0;
+  if (Polygonal(p) && PropertyOffset(p->contents, VO_VERT_NORMAL) < 0) {
+    Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kNormalsWithoutProperty, VO_MODULE_GEOMETRY,
+         static_cast<const void *>(p), "vogeom:normal", static_cast<int32_t>(VO_VERT_NORMAL));
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   if (g->normal_flags & 4u) return VertexNormalsCrease(p);
   if (g->normal_flags & 2u) return NormalsSplit(p, std::cos(g->crease_angle * (M_PI / 180.0)));
   return VertexNormalsAverage(p);

@@ -176,7 +176,11 @@ constexpr uint32_t kPoolEvaluations = 0x90002;
 // Statuses.
 constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;  // 0x20000012
 constexpr VtStatus kBareBad = VO_COND_BAD_ARGUMENT;    // 0x12: the resolution and pinhole setters
-constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;    // 0x20000006
+// What those setters post with their bare answer: the error class, so that a
+// severity mask showing errors (the demo's 0x60000000) shows why a render
+// then drew with the previous camera.
+constexpr VtStatus kPostedBad = VO_STATUS_ERROR_BAD_ARGUMENT;  // 0x40000012
+constexpr VtStatus kNoMemory = VO_STATUS_NO_MEMORY;            // 0x20000006
 constexpr VtStatus kNotAvailable = VO_STATUS_UNAVAILABLE;
 // A status with the bit of value 2 ends a walk (start, terminate, fit).
 inline bool Fails(VtStatus s) { return (s & 0x2u) != 0; }

@@ -274,17 +274,17 @@ VtStatus VoViewSetPinhole(VtView *view, const float *eye, const float *reference
   // Every check runs and posts; then the view is left as it was.
   bool bad = false;
   if (!(angle > 1e-5)) {
-    Post(kBareBad, kMessageAngle, VO_MODULE_VIEW, angle);
+    Post(kPostedBad, kMessageAngle, VO_MODULE_VIEW, angle);
     bad = true;
   }
   const D3 up_vector = FromFloats(up);
   if (Finite(up_vector) && vec::Length(up_vector) < 1e-5) {
-    Post(kBareBad, kMessageUp, VO_MODULE_VIEW, up_vector.x, up_vector.y, up_vector.z);
+    Post(kPostedBad, kMessageUp, VO_MODULE_VIEW, up_vector.x, up_vector.y, up_vector.z);
     bad = true;
   }
   if (!Finite(FromFloats(eye)) || !Finite(FromFloats(reference)) || !Finite(up_vector) ||
       !std::isfinite(angle)) {
-    Refuse(kBareBad, "VoViewSetPinhole", "a coordinate or the angle is not a finite number");
+    Refuse(kPostedBad, "VoViewSetPinhole", "a coordinate or the angle is not a finite number");
     bad = true;
   }
   if (bad) return kBareBad;
@@ -326,17 +326,18 @@ VtStatus VoViewSetResolution(VtView *view, uint32_t x, uint32_t y, double aspect
   bool bad = false;
   for (uint32_t r : {x, y}) {
     if (r == 0) {
-      Post(kBareBad, kMessageResolution, VO_MODULE_VIEW, static_cast<int32_t>(r));
+      Post(kPostedBad, kMessageResolution, VO_MODULE_VIEW, static_cast<int32_t>(r));
       bad = true;
     }
   }
   if (!(aspect > 1e-5)) {
-    Post(kBareBad, kMessageAspect, VO_MODULE_VIEW, aspect);
+    Post(kPostedBad, kMessageAspect, VO_MODULE_VIEW, aspect);
     bad = true;
   }
   // Evaluated resolutions and pixel numbers are 32-bit signed integers.
   if (x > 0x7FFFFFFFu || y > 0x7FFFFFFFu || !std::isfinite(aspect)) {
-    Refuse(kBareBad, "VoViewSetResolution", "a resolution above 2147483647 or an aspect that is not finite");
+    Refuse(kPostedBad, "VoViewSetResolution",
+           "a resolution above 2147483647 or an aspect that is not finite");
     bad = true;
   }
   if (bad) return kBareBad;

@@ -438,7 +438,8 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   const bool colour_shader =
       value->type == VtShaderColour && expected.type == VtColourType && ShaderColourAccepted();
   if (value->type != expected.type && !colour_shader)
-    return Refuse(kRefused, kMsgSetArgType, label, c->name, value->type, expected.type);
+    return Refuse(kRefused, kMsgSetArgType, label, c->name, ValueTypeName(value->type), value->type,
+                  ValueTypeName(expected.type), expected.type);
   if (const VtStatus finite = shader::LightValueCheck(shader, label, *value); finite != 0) return finite;
   VtTypedValue given = *value;
   // A class may refuse a value of the right type (the mixed background a

@@ -197,6 +197,16 @@ VtStatus AreaPrepare(ShadingContext *s, VtLightData *d) {
   return st;
 }
 
+// An area light lights only through the second light pass, which builds its
+// samples: with the pass off it is left out of the image. The application is
+// told once per image, from the application's own context (a worker's copy
+// prepares the same lights); the image still answers 0, as the other lights
+// light it.
+void AreaLeftOutWarn(const ShadingContext *s, VtShader *light, const VtLightData *d) {
+  if (s->second_pass != 0 || d->kind != VO_LIGHT_AREA || s->is_copy) return;
+  Post(kRefused, messages::kAreaLightNeedsSecondPass, VO_MODULE_SHADER, static_cast<const void *>(light));
+}
+
 // A worker context's clone of a prepared light is no registered shader:
 // it has nothing to prepare.
 VtStatus LightReset(ShadingContext *s, VtShader *light) {
@@ -228,6 +238,7 @@ VtStatus LightsPrepare(ShadingContext *s, VtShaderGlobals *g) {
     // have (as a saved scene brings it back) has nothing to emit from: its
     // preparation warned (911), and the image is lit by the other lights.
     if (d->kind == VO_LIGHT_AREA && d->areaGeometry == nullptr && d->areaSampler.prepare != nullptr) continue;
+    AreaLeftOutWarn(s, light, d);
     d->fallOff =
         d->classFallOff != nullptr ? d->classFallOff : reinterpret_cast<VtProc>(&exported::VoLightFallOff);
     st |= ShadowChoose(s, d);

@@ -70,7 +70,9 @@ constexpr const char *kAreaLabels[] = {
     "colour temperature", "noise factor",  "min lod", "mid lod",     "max lod", "error bound",
     "shadow resolution",  "shadow quality"};
 constexpr const char *kAreaMeanings[] = {
-    "scene primitive whose polygons emit the light",
+    "scene primitive whose polygons emit the light; the light lights only with the second light pass on "
+    "(control 0x5000b, VO_CONTROL_SHADER_SECOND_LIGHT_PASS): without it a render leaves it out and warns "
+    "(2945) once",
     "emitted colour, used directly when the power units are \"undefined\"",
     "whether the samples are tested for visibility",
     "\"lumens\" or \"watts\" (once set, \"undefined\" cannot be set back)",
