@@ -146,6 +146,8 @@ struct Link {
   const Link *next;
 };
 
+struct CompositeFrame;
+
 struct ABufferRender {
   RenderCommon common;
   bool full_samples;  // control 0x200005
@@ -170,6 +172,7 @@ struct ABufferRender {
   int32_t view_first, view_last;
   APolygon **fragments, **touched;
   Link *chain;
+  CompositeFrame *frames;  // the compositing's stack, CompositeDepthMost(fragment_capacity)
   RunEnds *ends;
   size_t fragment_capacity;
   // The line's active polygons by order (aligned to a cache line), and the
@@ -458,85 +461,202 @@ float FrontShare(const APolygon *f, const APolygon *n) {
   return static_cast<float>(std::clamp((double(n->zmax) - f->zmin) / width, 0.0, 1.0));
 }
 
-Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain);
+// The compositing of one pixel runs on a stack of its own, one frame per
+// step that waits on the fragments behind it: a pixel under tens of
+// thousands of fragments (pages of an open book meeting at their spine)
+// would overflow the thread's stack if each such step were a call. The
+// frames are the render's, sized with the fragment list (see
+// CompositeDepthMost), and never move during a pixel, so that the links a
+// blend makes inside its frame can be pointed at from the frames above it.
 
-// Samples in of f that n reaches in front of: where n does not cover them,
-// f over what lies behind n; where both do, a blend of f over n and n over
-// f.
-Mix Interpenetrate(Compositing &k, const Link *f, uint32_t in, uint32_t nm, float w) {
-  const Link *n = f->next;
-  const uint32_t alone = in & ~nm, both = in & nm;
-  Mix a{}, b{};
-  if (alone != 0) {
-    const Link skip{f->fragment, n->next};
-    a = Composite(k, &skip, alone, Coverage(alone), true);
-  }
-  if (both != 0) {
-    const Link behind{f->fragment, n->next}, swapped{n->fragment, &behind};
-    const Mix over = Composite(k, f, both, Coverage(both), true);
-    const Mix under = Composite(k, &swapped, both, Coverage(both), true);
-    const float t = FrontShare(f->fragment, n->fragment);
-    for (int i = 0; i < 3; ++i) b.c[i] = t * over.c[i] + (1 - t) * under.c[i];
-    b.alpha = t * over.alpha + (1 - t) * under.alpha;
-  }
+// Composite(f, m, w, plain): fragment f and those behind it over the
+// samples m, weighing w. f is shaded when its colour counts: it is the
+// last, or it covers some of m (one that earlier fragments hide wholly is
+// passed over unshaded). Blend(f, in, nm, w): the samples in of f that n
+// reaches in front of: where n does not cover them, f over what lies behind
+// n; where both do, a blend of f over n and n over f.
+enum class Step : uint8_t {
+  kEnter,       // a Composite begins
+  kOutside,     // its part outside f's mask came back
+  kBlended,     // its blend of f with n came back
+  kBehind,      // what shows through a translucent f came back
+  kBlendEnter,  // a Blend begins
+  kBlendAlone,  // f over what lies behind n came back
+  kBlendOver,   // f over n came back
+  kBlendUnder,  // n over f came back
+};
+
+struct CompositeFrame {
+  Step step;
+  bool plain;
+  const Link *f;
+  uint32_t m, nm, in, outside;
+  float w;
+  Mix o, i;  // Blend: o the part alone, i the part over
+  Link skip, behind, swapped;
+};
+
+// A Blend's answer from its part alone (c.o) and its blend of the two (b).
+Mix BlendMix(const CompositeFrame &c, const Mix &b) {
+  const uint32_t alone = c.m & ~c.nm, both = c.m & c.nm;
   const float ca = Coverage(alone), cb = Coverage(both), cin = ca + cb;
   Mix i{};
-  for (int c = 0; c < 3; ++c) i.c[c] = (a.c[c] * ca + b.c[c] * cb) / cin;
-  i.K = w;
-  i.alpha = a.alpha + b.alpha;
+  for (int v = 0; v < 3; ++v) i.c[v] = (c.o.c[v] * ca + b.c[v] * cb) / cin;
+  i.K = c.w;
+  i.alpha = c.o.alpha + b.alpha;
   return i;
 }
 
-// Fragment f and those behind it over the samples m, weighing w. f is
-// shaded when its colour counts: it is the last, or it covers some of m
-// (one that earlier fragments hide wholly is passed over unshaded).
-Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
-  APolygon *F = f->fragment;
-  const bool full = k.r->full_samples;
-  if (!F->shaded && (f->next == nullptr || full || (m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
-  const AShade &h = ShadeOf(k.r, F);
-  Mix out{};
-  if (f->next == nullptr) {
-    std::memcpy(out.c, h.Cf, 12);
-    out.K = full ? 1.0f : w;
-    out.alpha = full ? h.a : h.a * w;
-    return out;
-  }
-  const Link *n = f->next;
-  const uint32_t fm = full ? kFullMask : F->mask, nm = full ? kFullMask : n->fragment->mask;
-  if (full) w = 1.0f;
-  const uint32_t in = m & fm, outside = m & ~fm;
-  const float cover_out = Coverage(outside), cover_in = Coverage(in);
-  Mix o{}, i{};
-  if (outside != 0) {
-    o = Composite(k, n, outside, Coverage(outside & nm), false);
-    for (float &c : o.c) c *= o.K / cover_out;
-  }
-  if (in != 0) {
-    if (!plain && ReachesInFront(F, n->fragment) && k.r->branches < kMostBranches) {
-      ++k.r->branches;
-      i = Interpenetrate(k, f, in, nm, w);
-    } else if (!F->opaque) {
-      const Mix b = Composite(k, n, in, Coverage(in & nm), false);
-      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = h.A < 1 ? 1 - h.A : 0.0f;
-      for (int c = 0; c < 3; ++c) i.c[c] = h.Cf[c] + share * (h.T[c] + rest) * b.c[c];
-      i.K = w;
-      i.alpha = (w - b.alpha) * h.a + b.alpha;
-    } else {
-      std::memcpy(i.c, h.Cf, 12);
-      i.K = w;
-      i.alpha = h.a * w;
-    }
-  }
+// A Composite's answer from its parts outside (c.o) and inside (c.i) f's
+// mask.
+Mix PartsMix(const CompositeFrame &c) {
   Mix r{};
-  r.K = i.K + o.K;
-  r.alpha = i.alpha + o.alpha;
+  r.K = c.i.K + c.o.K;
+  r.alpha = c.i.alpha + c.o.alpha;
   if (r.K < 1e-5f) return Mix{};
-  for (int c = 0; c < 3; ++c) {
-    r.c[c] = o.c[c] * cover_out + i.c[c] * w;
-    if (r.K < 1) r.c[c] /= r.K;
+  const float cover_out = Coverage(c.outside);
+  for (int v = 0; v < 3; ++v) {
+    r.c[v] = c.o.c[v] * cover_out + c.i.c[v] * c.w;
+    if (r.K < 1) r.c[v] /= r.K;
   }
   return r;
+}
+
+// Frames a pixel of count fragments (with the background) can stack: a
+// Composite waits on one nearer the end of the list, except that each of
+// the at most kMostBranches blends stacks itself and one Composite on the
+// same place.
+size_t CompositeDepthMost(size_t count) { return count + 2 * size_t{kMostBranches} + 2; }
+
+Mix CompositeRun(Compositing &k, const Link *first, uint32_t m0, float w0) {
+  CompositeFrame *stack = k.r->frames;
+  size_t top = 0;
+  Mix ret{};
+  const auto call = [&](Step step, const Link *f, uint32_t m, float w, bool plain) {
+    CompositeFrame &c = stack[top++];
+    c.step = step;
+    c.f = f;
+    c.m = m;
+    c.w = w;
+    c.plain = plain;
+  };
+  call(Step::kEnter, first, m0, w0, false);
+  const bool full = k.r->full_samples;
+  while (top > 0) {
+    CompositeFrame &c = stack[top - 1];
+    APolygon *F = c.f->fragment;
+    const AShade &h = ShadeOf(k.r, F);
+    const Link *n = c.f->next;
+    switch (c.step) {
+      case Step::kEnter: {
+        if (!F->shaded && (n == nullptr || full || (c.m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
+        if (n == nullptr) {
+          std::memcpy(ret.c, h.Cf, 12);
+          ret.K = full ? 1.0f : c.w;
+          ret.alpha = full ? h.a : h.a * c.w;
+          --top;
+          continue;
+        }
+        const uint32_t fm = full ? kFullMask : F->mask;
+        c.nm = full ? kFullMask : n->fragment->mask;
+        if (full) c.w = 1.0f;
+        c.in = c.m & fm;
+        c.outside = c.m & ~fm;
+        c.o = Mix{};
+        c.i = Mix{};
+        c.step = Step::kOutside;
+        if (c.outside != 0) {
+          call(Step::kEnter, n, c.outside, Coverage(c.outside & c.nm), false);
+          continue;
+        }
+        ret = Mix{};
+      }
+        [[fallthrough]];
+      case Step::kOutside: {
+        if (c.outside != 0) {
+          c.o = ret;
+          const float cover_out = Coverage(c.outside);
+          for (float &v : c.o.c) v *= c.o.K / cover_out;
+        }
+        if (c.in != 0) {
+          if (!c.plain && ReachesInFront(F, n->fragment) && k.r->branches < kMostBranches) {
+            ++k.r->branches;
+            c.step = Step::kBlended;
+            call(Step::kBlendEnter, c.f, c.in, c.w, false);
+            stack[top - 1].nm = c.nm;
+            continue;
+          }
+          if (!F->opaque) {
+            c.step = Step::kBehind;
+            call(Step::kEnter, n, c.in, Coverage(c.in & c.nm), false);
+            continue;
+          }
+          std::memcpy(c.i.c, h.Cf, 12);
+          c.i.K = c.w;
+          c.i.alpha = h.a * c.w;
+        }
+        break;
+      }
+      case Step::kBlended: c.i = ret; break;
+      case Step::kBehind: {
+        const Mix &b = ret;
+        const float cover_in = Coverage(c.in);
+        const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = h.A < 1 ? 1 - h.A : 0.0f;
+        for (int v = 0; v < 3; ++v) c.i.c[v] = h.Cf[v] + share * (h.T[v] + rest) * b.c[v];
+        c.i.K = c.w;
+        c.i.alpha = (c.w - b.alpha) * h.a + b.alpha;
+        break;
+      }
+      case Step::kBlendEnter: {
+        const uint32_t alone = c.m & ~c.nm;
+        c.o = Mix{};
+        c.i = Mix{};
+        c.step = Step::kBlendAlone;
+        if (alone != 0) {
+          c.skip = {F, n->next};
+          call(Step::kEnter, &c.skip, alone, Coverage(alone), true);
+          continue;
+        }
+        ret = Mix{};
+      }
+        [[fallthrough]];
+      case Step::kBlendAlone: {
+        const uint32_t alone = c.m & ~c.nm, both = c.m & c.nm;
+        if (alone != 0) c.o = ret;
+        if (both != 0) {
+          c.step = Step::kBlendOver;
+          call(Step::kEnter, c.f, both, Coverage(both), true);
+          continue;
+        }
+        ret = BlendMix(c, Mix{});
+        --top;
+        continue;
+      }
+      case Step::kBlendOver: {
+        c.i = ret;
+        const uint32_t both = c.m & c.nm;
+        c.behind = {F, n->next};
+        c.swapped = {n->fragment, &c.behind};
+        c.step = Step::kBlendUnder;
+        call(Step::kEnter, &c.swapped, both, Coverage(both), true);
+        continue;
+      }
+      case Step::kBlendUnder: {
+        const Mix &under = ret, &over = c.i;
+        const float t = FrontShare(F, n->fragment);
+        Mix b{};
+        for (int v = 0; v < 3; ++v) b.c[v] = t * over.c[v] + (1 - t) * under.c[v];
+        b.alpha = t * over.alpha + (1 - t) * under.alpha;
+        ret = BlendMix(c, b);
+        --top;
+        continue;
+      }
+    }
+    // A Composite's two parts came back: together they are its answer.
+    ret = PartsMix(c);
+    --top;
+  }
+  return ret;
 }
 
 // ---- One pixel ------------------------------------------------------------------------
@@ -618,7 +738,7 @@ void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
   r->branches = 0;
   r->incident_x = kNotTouched;
   const float w = edge ? Coverage(r->fragments[0]->mask) : 1.0f;
-  Mix mix = Composite(k, &chain[0], kFullMask, w, false);
+  Mix mix = CompositeRun(k, &chain[0], kFullMask, w);
   if (edge)
     for (float &c : mix.c) c *= mix.K;
   *s->g_alpha = mix.alpha;
@@ -905,24 +1025,30 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
 bool FragmentsReserve(ABufferRender *r, size_t count) {
   if (count <= r->fragment_capacity) return true;
   const size_t capacity = std::max(count, 2 * r->fragment_capacity);
-  if (capacity > UINT32_MAX / sizeof(RunEnds)) return false;
+  const size_t depth = CompositeDepthMost(capacity);
+  if (capacity > UINT32_MAX / sizeof(RunEnds) || depth > UINT32_MAX / sizeof(CompositeFrame)) return false;
   auto **made =
       static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
   auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
   auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
-  if (made == nullptr || chain == nullptr || ends == nullptr) {
+  auto *frames =
+      static_cast<CompositeFrame *>(VoAllocate(static_cast<uint32_t>(depth * sizeof(CompositeFrame))));
+  if (made == nullptr || chain == nullptr || ends == nullptr || frames == nullptr) {
     VoDeallocate(made);
     VoDeallocate(chain);
     VoDeallocate(ends);
+    VoDeallocate(frames);
     return false;
   }
   VoDeallocate(r->fragments);
   VoDeallocate(r->chain);
   VoDeallocate(r->ends);
+  VoDeallocate(r->frames);
   r->fragments = made;
   r->touched = made + capacity;
   r->chain = chain;
   r->ends = ends;
+  r->frames = frames;
   r->fragment_capacity = capacity;
   return true;
 }
@@ -1237,6 +1363,7 @@ VtStatus AEnd() {
     VoDeallocate(r->runs);
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
+    VoDeallocate(r->frames);
     VoDeallocate(r->ends);
     VoDeallocate(r->active_block);
     VoDeallocate(r->shades);
