@@ -147,6 +147,13 @@ struct Link {
 };
 
 struct CompositeFrame;
+struct OrderScratch {
+  uint32_t *g;       // insertion indices by G
+  uint32_t *g_at;    // G place of insertion index i
+  uint32_t *plane;   // insertion indices by (depth steps, G place)
+  uint32_t *tree;    // Fenwick counts of present G places, 1-based
+  uint8_t *present;  // by G place
+};
 
 struct ABufferRender {
   RenderCommon common;
@@ -170,7 +177,10 @@ struct ABufferRender {
   ZeroRun *runs, *runs_over, *runs_merged;
   size_t run_count, run_capacity, runs_over_count;
   int32_t view_first, view_last;
-  APolygon **fragments, **touched;
+  // The pixel's fragments; the polygons its pieces touch; a third list as
+  // long for ordering the fragments.
+  APolygon **fragments, **touched, **pending;
+  OrderScratch order;  // FragmentsOrder's, as long as the fragment list
   Link *chain;
   CompositeFrame *frames;  // the compositing's stack, CompositeDepthMost(fragment_capacity)
   RunEnds *ends;
@@ -702,6 +712,119 @@ void FragmentInsert(ABufferRender *r, size_t *count, APolygon *a) {
   ListPut(r, count, i, a);
 }
 
+// Orders the pixel's n fragments, listed in the order they were found, as
+// inserting them one by one with FragmentInsert does, and answers how many
+// are kept, in time that grows as their sorting does (FragmentInsert looks
+// through the whole list for each fragment, and a pixel at the spine of an
+// open book holds every page).
+//
+// Inserted by depth alone, the list would be the fragments sorted by
+// (smallest, largest depth), the first found first among equals: the order
+// G. While the list stays a subsequence of G, it is held as the set of G's
+// places present (a Fenwick tree counts them), and a fragment placed by
+// depth keeps it so (those of equal depths listed before it were found
+// before it). A fragment placed with one of its plane keeps it so when
+// nothing listed lies between the two in G; that one is the first of its
+// plane, depth within kPlaneSlack and nesting mask listed, found among the
+// fragments sorted by (plane, G), where those of one plane and depth window
+// are neighbours. Should a placement break the order, the list is written
+// out as it stands and the rest are inserted one by one.
+constexpr size_t kFewFragments = 16;
+
+void TreeAdd(uint32_t *tree, size_t n, size_t at, int32_t d) {
+  for (size_t k = at + 1; k <= n; k += k & (~k + 1)) tree[k] += static_cast<uint32_t>(d);
+}
+
+// Present G places below `end`.
+uint32_t TreeCount(const uint32_t *tree, size_t end) {
+  uint32_t c = 0;
+  for (size_t k = end; k > 0; k -= k & (~k + 1)) c += tree[k];
+  return c;
+}
+
+bool Nests(const APolygon *a, const APolygon *b) {
+  return SamePlane(a, b) && (Inside(a->mask, b->mask) || Inside(b->mask, a->mask));
+}
+
+// The insertion index of the first listed fragment that a is placed with,
+// or n for none.
+size_t MeetingFirst(const OrderScratch &o, APolygon *const *pend, size_t n, size_t i) {
+  const APolygon *a = pend[i];
+  const int64_t low = int64_t{a->zmin} - kPlaneSlack, high = int64_t{a->zmin} + kPlaneSlack;
+  const auto before = [&](uint32_t k, int64_t z) {
+    const APolygon *b = pend[k];
+    if (b->depth_dx != a->depth_dx) return b->depth_dx < a->depth_dx;
+    if (b->depth_dy != a->depth_dy) return b->depth_dy < a->depth_dy;
+    return b->zmin < z;
+  };
+  for (const uint32_t *p = std::lower_bound(o.plane, o.plane + n, low, before); p != o.plane + n; ++p) {
+    const APolygon *b = pend[*p];
+    if (b->depth_dx != a->depth_dx || b->depth_dy != a->depth_dy || b->zmin > high) break;
+    if (o.present[o.g_at[*p]] && Nests(a, b)) return *p;
+  }
+  return n;
+}
+
+size_t FragmentsOrder(ABufferRender *r, size_t n) {
+  APolygon **list = r->fragments, **pend = r->pending;
+  std::copy(list, list + n, pend);
+  size_t count = 0;
+  if (n <= kFewFragments) {
+    for (size_t i = 0; i < n; ++i) FragmentInsert(r, &count, pend[i]);
+    return count;
+  }
+  const OrderScratch &o = r->order;
+  for (uint32_t i = 0; i < n; ++i) o.g[i] = o.plane[i] = i;
+  std::stable_sort(o.g, o.g + n, [&](uint32_t a, uint32_t b) {
+    return pend[a]->zmin < pend[b]->zmin || (pend[a]->zmin == pend[b]->zmin && pend[a]->zmax < pend[b]->zmax);
+  });
+  for (uint32_t k = 0; k < n; ++k) o.g_at[o.g[k]] = k;
+  std::sort(o.plane, o.plane + n, [&](uint32_t a, uint32_t b) {
+    const APolygon *p = pend[a], *q = pend[b];
+    if (p->depth_dx != q->depth_dx) return p->depth_dx < q->depth_dx;
+    if (p->depth_dy != q->depth_dy) return p->depth_dy < q->depth_dy;
+    return o.g_at[a] < o.g_at[b];
+  });
+  std::memset(o.present, 0, n);
+  std::memset(o.tree, 0, (n + 1) * sizeof *o.tree);
+  const auto put = [&](size_t at, bool on) {
+    o.present[at] = on;
+    TreeAdd(o.tree, n, at, on ? 1 : -1);
+  };
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const size_t k = MeetingFirst(o, pend, n, i);
+    const size_t ga = o.g_at[i];
+    if (k == n) {
+      put(ga, true);
+      continue;
+    }
+    APolygon *a = pend[i], *b = pend[k];
+    const size_t gb = o.g_at[k];
+    const bool a_first = a->order < b->order;
+    const APolygon *front = a_first ? a : b, *back = a_first ? b : a;
+    const bool alone_between =
+        TreeCount(o.tree, std::max(ga, gb)) - TreeCount(o.tree, std::min(ga, gb) + 1) == 0;
+    if (front->opaque && Inside(back->mask, front->mask)) {
+      if (!a_first) {
+        ++r->merged;
+        continue;
+      }
+      if (!alone_between) break;
+      ++r->merged;
+      put(gb, false);
+      put(ga, true);
+      continue;
+    }
+    if (!alone_between || a_first != (ga < gb)) break;
+    put(ga, true);
+  }
+  for (size_t k = 0; k < n; ++k)
+    if (o.present[k]) list[count++] = pend[o.g[k]];
+  for (; i < n; ++i) FragmentInsert(r, &count, pend[i]);
+  return count;
+}
+
 // After the first opaque whole-pixel fragment wholly in front of the next,
 // nothing shows.
 size_t FragmentsCut(const ABufferRender *r, size_t count) {
@@ -789,8 +912,9 @@ void RunShade(RenderFrame *f, ABufferRender *r, AScan *a, int32_t x0, int32_t x1
   }
 }
 
-// The covering polygons as the fragments of pixel x (the touched ones and
-// those the run left out); their count.
+// The covering polygons as the fragments of pixel x (but the touched ones
+// and those the run left out), listed as found, for FragmentsOrder; their
+// count.
 size_t CoverFragments(ABufferRender *r, int32_t x) {
   size_t count = 0;
   uint32_t visited = 1;
@@ -803,7 +927,7 @@ size_t CoverFragments(ABufferRender *r, int32_t x) {
     sample = {0.5f, 0.5f, true};
     if (a->state != kFullMask) (void)SamplePosition(a->state, &sample);
     DepthRange(a, x);
-    FragmentInsert(r, &count, a);
+    r->fragments[count++] = a;
   }
   (void)WorkDone(r, visited);
   return count;
@@ -931,7 +1055,8 @@ void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
   if (one != nullptr)
     RunShade(f, r, one->q, x0, x1);
   else
-    for (int32_t x = x0; x <= x1 && !r->interrupted; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+    for (int32_t x = x0; x <= x1 && !r->interrupted; ++x)
+      PixelComposite(f, r, x, FragmentsOrder(r, CoverFragments(r, x)));
   for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) a->hidden = false;
 }
 
@@ -1028,24 +1153,31 @@ bool FragmentsReserve(ABufferRender *r, size_t count) {
   const size_t depth = CompositeDepthMost(capacity);
   if (capacity > UINT32_MAX / sizeof(RunEnds) || depth > UINT32_MAX / sizeof(CompositeFrame)) return false;
   auto **made =
-      static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
+      static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(3 * capacity * sizeof(APolygon *))));
   auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
   auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
   auto *frames =
       static_cast<CompositeFrame *>(VoAllocate(static_cast<uint32_t>(depth * sizeof(CompositeFrame))));
-  if (made == nullptr || chain == nullptr || ends == nullptr || frames == nullptr) {
+  // Four words a fragment and one more (the Fenwick tree's), then its byte.
+  auto *words = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((4 * capacity + 1) * 4 + capacity)));
+  if (made == nullptr || chain == nullptr || ends == nullptr || frames == nullptr || words == nullptr) {
     VoDeallocate(made);
     VoDeallocate(chain);
     VoDeallocate(ends);
     VoDeallocate(frames);
+    VoDeallocate(words);
     return false;
   }
   VoDeallocate(r->fragments);
   VoDeallocate(r->chain);
   VoDeallocate(r->ends);
   VoDeallocate(r->frames);
+  VoDeallocate(r->order.g);
+  r->order = {words, words + capacity, words + 2 * capacity, words + 3 * capacity,
+              reinterpret_cast<uint8_t *>(words + 4 * capacity + 1)};
   r->fragments = made;
   r->touched = made + capacity;
+  r->pending = made + 2 * capacity;
   r->chain = chain;
   r->ends = ends;
   r->frames = frames;
@@ -1272,8 +1404,9 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
     if (r->full_samples && !sample.central) continue;
     a->shaded = false;
     DepthRange(a, x);
-    FragmentInsert(r, &count, a);
+    r->fragments[count++] = a;
   }
+  count = FragmentsOrder(r, count);
   ++r->edge_pixels;
   r->edge_fragments += count;
   PixelComposite(f, r, x, count);
@@ -1364,6 +1497,7 @@ VtStatus AEnd() {
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
     VoDeallocate(r->frames);
+    VoDeallocate(r->order.g);
     VoDeallocate(r->ends);
     VoDeallocate(r->active_block);
     VoDeallocate(r->shades);
