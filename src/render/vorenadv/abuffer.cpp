@@ -34,7 +34,12 @@
 //   in front of at both ends, so the one left is shaded without fragments;
 // - compositing branches that blend two interpenetrating fragments both
 //   ways are bounded per pixel; past the bound the rest composite front to
-//   back, so the work stays linear in the fragments;
+//   back, so the work stays linear in the fragments; it runs on a stack of
+//   frames the render keeps as long as its fragment list, never on the
+//   thread's stack, however many fragments a pixel holds;
+// - a pixel's fragments are ordered once, by sorting, into the order their
+//   insertion one by one would give (FragmentsOrder), so the work of a pixel
+//   grows as its fragments sorted;
 // - the row and pixel pieces made for the services are given back: the row
 //   piece with its polygon, the pixel piece before the next one and at the
 //   end of the render.
@@ -147,10 +152,19 @@ struct Link {
 };
 
 struct CompositeFrame;
+// A sort key beside the index it orders, so that the sorts read one
+// compact array and not the fragments' records.
+struct Keyed {
+  uint64_t key;
+  uint32_t index, unused;
+  bool operator<(const Keyed &o) const { return key < o.key || (key == o.key && index < o.index); }
+};
+
 struct OrderScratch {
+  Keyed *keyed;      // the block's start
+  Keyed *spare;      // as long, for the sorting
   uint32_t *g;       // insertion indices by G
   uint32_t *g_at;    // G place of insertion index i
-  uint32_t *plane;   // insertion indices by (depth steps, G place)
   uint32_t *tree;    // Fenwick counts of present G places, 1-based
   uint8_t *present;  // by G place
 };
@@ -748,20 +762,48 @@ bool Nests(const APolygon *a, const APolygon *b) {
 
 // The insertion index of the first listed fragment that a is placed with,
 // or n for none.
+// Sorts the n keys by (key, index), given them listed by index: a radix
+// sort by key, a byte a pass (passes where every key has the same byte
+// are passed over), which keeps the listed order among equal keys, so that
+// a pixel's fragments are ordered in time linear in their number; spare is
+// as long.
+void KeyedSort(Keyed *keys, Keyed *spare, size_t n) {
+  if (n < 256) return std::sort(keys, keys + n);
+  Keyed *from = keys, *to = spare;
+  for (int shift = 0; shift < 64; shift += 8) {
+    size_t at[256] = {};
+    for (size_t i = 0; i < n; ++i) ++at[(from[i].key >> shift) & 0xff];
+    if (at[(from[0].key >> shift) & 0xff] == n) continue;
+    size_t sum = 0;
+    for (size_t &c : at) {
+      const size_t here = c;
+      c = sum;
+      sum += here;
+    }
+    for (size_t i = 0; i < n; ++i) to[at[(from[i].key >> shift) & 0xff]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != keys) std::copy(from, from + n, keys);
+}
+
+// The depth steps of a fragment as one key that orders as they do.
+uint64_t StepsKey(const APolygon *a) {
+  return uint64_t{static_cast<uint32_t>(a->depth_dx) ^ 0x80000000u} << 32 |
+         (static_cast<uint32_t>(a->depth_dy) ^ 0x80000000u);
+}
+
 size_t MeetingFirst(const OrderScratch &o, APolygon *const *pend, size_t n, size_t i) {
   const APolygon *a = pend[i];
-  const int64_t low = int64_t{a->zmin} - kPlaneSlack, high = int64_t{a->zmin} + kPlaneSlack;
-  const auto before = [&](uint32_t k, int64_t z) {
-    const APolygon *b = pend[k];
-    if (b->depth_dx != a->depth_dx) return b->depth_dx < a->depth_dx;
-    if (b->depth_dy != a->depth_dy) return b->depth_dy < a->depth_dy;
-    return b->zmin < z;
-  };
-  for (const uint32_t *p = std::lower_bound(o.plane, o.plane + n, low, before); p != o.plane + n; ++p) {
-    const APolygon *b = pend[*p];
-    if (b->depth_dx != a->depth_dx || b->depth_dy != a->depth_dy || b->zmin > high) break;
-    if (o.present[o.g_at[*p]] && Nests(a, b)) return *p;
-  }
+  const uint64_t steps = StepsKey(a);
+  const int64_t high = int64_t{a->zmin} + kPlaneSlack;
+  // o.keyed by plane order: (steps, smallest depth, G place).
+  const Keyed low{steps, static_cast<uint32_t>(std::max(int64_t{0}, int64_t{a->zmin} - kPlaneSlack)), 0};
+  for (const Keyed *p = std::lower_bound(o.keyed, o.keyed + n, low,
+                                         [](const Keyed &u, const Keyed &v) {
+                                           return u.key < v.key || (u.key == v.key && u.index < v.index);
+                                         });
+       p != o.keyed + n && p->key == steps && p->index <= high; ++p)
+    if (o.present[p->unused] && Nests(a, pend[o.g[p->unused]])) return o.g[p->unused];
   return n;
 }
 
@@ -774,22 +816,36 @@ size_t FragmentsOrder(ABufferRender *r, size_t n) {
     return count;
   }
   const OrderScratch &o = r->order;
-  for (uint32_t i = 0; i < n; ++i) o.g[i] = o.plane[i] = i;
-  std::stable_sort(o.g, o.g + n, [&](uint32_t a, uint32_t b) {
-    return pend[a]->zmin < pend[b]->zmin || (pend[a]->zmin == pend[b]->zmin && pend[a]->zmax < pend[b]->zmax);
-  });
-  for (uint32_t k = 0; k < n; ++k) o.g_at[o.g[k]] = k;
-  std::sort(o.plane, o.plane + n, [&](uint32_t a, uint32_t b) {
-    const APolygon *p = pend[a], *q = pend[b];
-    if (p->depth_dx != q->depth_dx) return p->depth_dx < q->depth_dx;
-    if (p->depth_dy != q->depth_dy) return p->depth_dy < q->depth_dy;
-    return o.g_at[a] < o.g_at[b];
-  });
+  // G: by (smallest, largest depth), both in 0..2^31 - 1, then insertion.
+  for (uint32_t i = 0; i < n; ++i)
+    o.keyed[i] = {uint64_t{static_cast<uint32_t>(pend[i]->zmin)} << 32 | static_cast<uint32_t>(pend[i]->zmax),
+                  i, 0};
+  KeyedSort(o.keyed, o.spare, n);
+  for (uint32_t k = 0; k < n; ++k) o.g[k] = o.keyed[k].index, o.g_at[o.keyed[k].index] = k;
+  // By depth steps (their sign bits flipped to order as unsigned), then G:
+  // listed by G, for the sort to keep.
+  for (uint32_t k = 0; k < n; ++k) o.keyed[k] = {StepsKey(pend[o.g[k]]), k, 0};
+  KeyedSort(o.keyed, o.spare, n);
+  // For MeetingFirst: by plane order, (steps, smallest depth, G place);
+  // within one plane G orders by smallest depth.
+  for (uint32_t k = 0; k < n; ++k) {
+    const uint32_t g = o.keyed[k].index;
+    o.keyed[k] = {o.keyed[k].key, static_cast<uint32_t>(pend[o.g[g]]->zmin), g};
+  }
   std::memset(o.present, 0, n);
-  std::memset(o.tree, 0, (n + 1) * sizeof *o.tree);
+  // The tree is made at the first placement by plane (most pixels have
+  // none) and kept from then on.
+  bool counting = false;
   const auto put = [&](size_t at, bool on) {
     o.present[at] = on;
-    TreeAdd(o.tree, n, at, on ? 1 : -1);
+    if (counting) TreeAdd(o.tree, n, at, on ? 1 : -1);
+  };
+  const auto count_from_here = [&] {
+    if (counting) return;
+    counting = true;
+    for (size_t k = 1; k <= n; ++k) o.tree[k] = o.present[k - 1];
+    for (size_t k = 1; k <= n; ++k)
+      if (const size_t up = k + (k & (~k + 1)); up <= n) o.tree[up] += o.tree[k];
   };
   size_t i = 0;
   for (; i < n; ++i) {
@@ -803,6 +859,7 @@ size_t FragmentsOrder(ABufferRender *r, size_t n) {
     const size_t gb = o.g_at[k];
     const bool a_first = a->order < b->order;
     const APolygon *front = a_first ? a : b, *back = a_first ? b : a;
+    count_from_here();
     const bool alone_between =
         TreeCount(o.tree, std::max(ga, gb)) - TreeCount(o.tree, std::min(ga, gb) + 1) == 0;
     if (front->opaque && Inside(back->mask, front->mask)) {
@@ -1151,7 +1208,9 @@ bool FragmentsReserve(ABufferRender *r, size_t count) {
   if (count <= r->fragment_capacity) return true;
   const size_t capacity = std::max(count, 2 * r->fragment_capacity);
   const size_t depth = CompositeDepthMost(capacity);
-  if (capacity > UINT32_MAX / sizeof(RunEnds) || depth > UINT32_MAX / sizeof(CompositeFrame)) return false;
+  if (capacity > UINT32_MAX / (sizeof(CompositeFrame) + 2 * sizeof(Keyed) + 17) ||
+      depth > UINT32_MAX / sizeof(CompositeFrame))
+    return false;
   auto **made =
       static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(3 * capacity * sizeof(APolygon *))));
   auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
@@ -1159,22 +1218,30 @@ bool FragmentsReserve(ABufferRender *r, size_t count) {
   auto *frames =
       static_cast<CompositeFrame *>(VoAllocate(static_cast<uint32_t>(depth * sizeof(CompositeFrame))));
   // Four words a fragment and one more (the Fenwick tree's), then its byte.
-  auto *words = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>((4 * capacity + 1) * 4 + capacity)));
-  if (made == nullptr || chain == nullptr || ends == nullptr || frames == nullptr || words == nullptr) {
+  // Two keys a fragment, three words a fragment and one more (the Fenwick
+  // tree's), then a byte a fragment.
+  auto *keyed = static_cast<Keyed *>(
+      VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(Keyed) + (3 * capacity + 1) * 4 + capacity)));
+  auto *words = reinterpret_cast<uint32_t *>(keyed + 2 * capacity);
+  if (made == nullptr || chain == nullptr || ends == nullptr || frames == nullptr || keyed == nullptr) {
     VoDeallocate(made);
     VoDeallocate(chain);
     VoDeallocate(ends);
     VoDeallocate(frames);
-    VoDeallocate(words);
+    VoDeallocate(keyed);
     return false;
   }
   VoDeallocate(r->fragments);
   VoDeallocate(r->chain);
   VoDeallocate(r->ends);
   VoDeallocate(r->frames);
-  VoDeallocate(r->order.g);
-  r->order = {words, words + capacity, words + 2 * capacity, words + 3 * capacity,
-              reinterpret_cast<uint8_t *>(words + 4 * capacity + 1)};
+  VoDeallocate(r->order.keyed);
+  r->order = {keyed,
+              keyed + capacity,
+              words,
+              words + capacity,
+              words + 2 * capacity,
+              reinterpret_cast<uint8_t *>(words + 3 * capacity + 1)};
   r->fragments = made;
   r->touched = made + capacity;
   r->pending = made + 2 * capacity;
@@ -1497,7 +1564,7 @@ VtStatus AEnd() {
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
     VoDeallocate(r->frames);
-    VoDeallocate(r->order.g);
+    VoDeallocate(r->order.keyed);
     VoDeallocate(r->ends);
     VoDeallocate(r->active_block);
     VoDeallocate(r->shades);
