@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include <vo/vo_object.h>
@@ -931,7 +932,11 @@ void Declare(State *s, const char *type_token, const char *name, const char *sta
     return;
   }
   if (const uint64_t most = (UINT32_MAX - 64) / (t->size ? t->size : 1); form == kArray && count > most) {
-    Error(s, kMsgArrayTooLarge, statement, static_cast<double>(count), b, static_cast<double>(most));
+    // Written out in full: a count past 32 bits is no diagnostic integer.
+    char asked[24], largest[24];
+    std::snprintf(asked, sizeof asked, "%llu", static_cast<unsigned long long>(count));
+    std::snprintf(largest, sizeof largest, "%llu", static_cast<unsigned long long>(most));
+    Error(s, kMsgArrayTooLarge, statement, asked, b, largest);
     return;
   }
   if (MakeVariable(s, name, t, form, count) == nullptr) OutOfMemory(s);
