@@ -14,6 +14,7 @@
 
 #include "cross_renderer/cross_scene.h"
 #include "cross_renderer/renderers.h"
+#include "host/desktop.h"
 #include "kernel/vosystem/message_numbers.h"
 #include "support/test_support.h"
 
@@ -207,6 +208,25 @@ TEST_F(D3DWindowSizeTest, AResizedWindowDrawsAsAFreshOneWhileItFitsItsTarget) {
     ASSERT_EQ(VoExecute(VO_EXECUTE_D3D_WINDOW_CREATE), 0u);
     ASSERT_EQ(D3DWindow::Frame({200, 150}), 0u);
     EXPECT_LE(Differ(Shown({200, 150}), ZBufferAt({200, 150})), size_t{200} * 150 / 100);
+    // Past the screen, the largest a target is made: making the window
+    // again gives the same target, and the refusal says what the limit is.
+    const Size most{vo::platform::GetSystemMetrics(vo::platform::SM_CXMAXTRACK),
+                    vo::platform::GetSystemMetrics(vo::platform::SM_CYMAXTRACK)};
+    ASSERT_GT(most.w, 0);
+    for (int again = 0; again < 2; ++again) {
+      ASSERT_EQ(VoDesktopWindowMove(window.window(), 0, 0, most.w + 8, 150), 0u);
+      if (again == 1) {
+        ASSERT_EQ(VoExecute(VO_EXECUTE_D3D_WINDOW_DESTROY), 0u);
+        ASSERT_EQ(VoExecute(VO_EXECUTE_D3D_WINDOW_CREATE), 0u);
+      }
+      vo_test::Recorded().clear();
+      EXPECT_EQ(D3DWindow::Frame({most.w + 8, 150}), static_cast<VtStatus>(-1));
+      const auto past = vo_test::WithMessage(vo::messages::kD3DWindowPastLimit);
+      ASSERT_EQ(past.size(), 1u) << again;
+      const int32_t said[4] = {most.w + 8, 150, most.w, most.h};
+      for (int k = 0; k < 4; ++k) EXPECT_EQ(past[0].args[k].value.i, said[k]);
+      EXPECT_TRUE(vo_test::WithMessage(vo::messages::kD3DWindowOutgrown).empty());
+    }
   }
 }
 

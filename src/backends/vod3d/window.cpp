@@ -475,8 +475,16 @@ Result Frame(VtD3DContext *c) {
   const platform::Rect client = ClientArea(f.window);
   const int32_t target_w = f.render_target->Width(), target_h = f.render_target->Height();
   if (client.right > target_w || client.bottom > target_h) {
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DWindowOutgrown, kModule, client.right, client.bottom, target_w,
-         target_h);
+    // A window past the largest the system tracks gets a target held to
+    // that size when made again: making it again would not help.
+    const int32_t most_w = platform::GetSystemMetrics(platform::SM_CXMAXTRACK),
+                  most_h = platform::GetSystemMetrics(platform::SM_CYMAXTRACK);
+    if (client.right > most_w || client.bottom > most_h)
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DWindowPastLimit, kModule, client.right, client.bottom,
+           most_w, most_h);
+    else
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kD3DWindowOutgrown, kModule, client.right, client.bottom,
+           target_w, target_h);
     return platform::E_FAIL;
   }
   if (client.right != c->area_width || client.bottom != c->area_height) {

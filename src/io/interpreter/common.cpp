@@ -167,7 +167,35 @@ bool RecordLayout(const api::VtApiType *type, uint32_t *element, uint32_t *count
 
 namespace {
 
-size_t Bucket(const char *name) { return api::NameHash(name) & (kBuckets - 1); }
+constexpr size_t kFirstBuckets = 64;
+
+Variable **Bucket(const VariableTable &t, const char *name) {
+  return &t.heads[api::NameHash(name) & (t.count - 1)];
+}
+
+// Makes room for one more variable: the first buckets, or twice as many
+// once there are as many variables as buckets. A table that cannot grow
+// stays as it is (its chains only lengthen); false when there is none.
+bool TableRoom(VariableTable *t) {
+  if (t->count != 0 && t->variables < t->count) return true;
+  const size_t count = t->count == 0 ? kFirstBuckets : 2 * t->count;
+  if (count > UINT32_MAX / sizeof(Variable *)) return t->count != 0;
+  auto *heads = static_cast<Variable **>(VoAllocate(static_cast<uint32_t>(count * sizeof(Variable *))));
+  if (heads == nullptr) return t->count != 0;
+  std::memset(heads, 0, count * sizeof(Variable *));
+  VariableTable grown{heads, count, t->variables};
+  for (Variable *head : *t)
+    while (head != nullptr) {
+      Variable *next = head->next;
+      Variable **link = Bucket(grown, head->name);
+      head->next = *link;
+      *link = head;
+      head = next;
+    }
+  VoDeallocate(t->heads);
+  *t = grown;
+  return true;
+}
 
 // A variable's storage is a block with the arena's head (its chain link and
 // its size), so that a replaced one can join the kept chain: a value
@@ -208,7 +236,8 @@ void StorageRetire(void **kept, unsigned char *storage) {
 }
 
 Variable *FindVariable(State *s, const char *name) {
-  for (Variable *v = s->buckets[Bucket(name)]; v != nullptr; v = v->next)
+  if (s->buckets.count == 0) return nullptr;
+  for (Variable *v = *Bucket(s->buckets, name); v != nullptr; v = v->next)
     if (std::strcmp(v->name, name) == 0) return v;
   return nullptr;
 }
@@ -223,7 +252,7 @@ Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, u
   auto *v = static_cast<Variable *>(VoAllocate(sizeof(Variable)));
   char *copy = TextCopy(name);
   unsigned char *storage = StorageTake(size);
-  if (v == nullptr || copy == nullptr || storage == nullptr) {
+  if (v == nullptr || copy == nullptr || storage == nullptr || !TableRoom(&s->buckets)) {
     VoDeallocate(v);
     VoDeallocate(copy);
     StorageFree(storage);
@@ -231,17 +260,19 @@ Variable *MakeVariable(State *s, const char *name, const api::VtApiType *type, u
   }
   *v = {copy, type, form, form == kArray ? count : 1, false, storage, nullptr};
   // A declaration replaces an earlier variable of the name.
-  Variable **link = &s->buckets[Bucket(name)];
+  Variable **link = Bucket(s->buckets, name);
   for (Variable **at = link; *at != nullptr; at = &(*at)->next) {
     if (std::strcmp((*at)->name, name) == 0) {
       Variable *old = *at;
       *at = old->next;
       FreeVariable(old, &s->kept);
+      --s->buckets.variables;
       break;
     }
   }
   v->next = *link;
   *link = v;
+  ++s->buckets.variables;
   return v;
 }
 
@@ -253,6 +284,8 @@ void FreeVariables(State *s) {
       head = next;
     }
   }
+  VoDeallocate(s->buckets.heads);
+  s->buckets = VariableTable{};
 }
 
 void ForgetAddresses(State *s) {

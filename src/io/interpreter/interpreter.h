@@ -43,6 +43,7 @@ constexpr uint32_t kMsgSourceTooDeep = messages::kSourceTooDeep;
 constexpr uint32_t kMsgBinaryRecord = messages::kBinaryRecordRefused;
 constexpr uint32_t kMsgBinaryVariable = messages::kBinaryVariableRefused;
 constexpr uint32_t kMsgBinaryRecordTooLong = messages::kBinaryRecordTooLong;
+constexpr uint32_t kMsgArrayTooLarge = messages::kScriptArrayTooLarge;
 constexpr uint32_t kMsgArgumentShort = messages::kScriptArgumentShort;
 constexpr uint32_t kMsgDataNotOwned = messages::kScriptDataNotOwned;
 
@@ -63,7 +64,17 @@ struct Variable {
   Variable *next;          // in its bucket
 };
 
-constexpr size_t kBuckets = 1024;
+// The variables by name: chains from a power of two of buckets, as many
+// buckets as variables at least (doubled as they come), so that a lookup
+// stays short however many names a script or a journal keeps. Walked as a
+// range of chain heads (none before the first variable).
+struct VariableTable {
+  Variable **heads;
+  size_t count;      // buckets
+  size_t variables;  // in the chains
+  Variable **begin() const { return heads; }
+  Variable **end() const { return heads + count; }
+};
 
 // A variable that a journal handed to the journal control (its
 // "# VoJournalControlSet 0x10005 {VtGenericPtr NAME}" comment), in the
@@ -88,7 +99,7 @@ struct Input {
 };
 
 struct State {
-  Variable *buckets[kBuckets];
+  VariableTable buckets;
   Input *top;
   int depth;
   char *line;  // the line buffer

@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include <vo/vo_object.h>
@@ -904,7 +905,10 @@ void Declare(State *s, const char *type_token, const char *name, const char *sta
     *rb = 0;
     *lb = 0;
     int64_t n = 0;
-    if (lb[1] == 0 || !ParseInteger(lb + 1, &n) || n <= 0 || lb[1] == '-' || lb[1] == '+') {
+    const bool digits = lb[1] != 0 && std::strspn(lb + 1, "0123456789") == std::strlen(lb + 1);
+    if (digits && !ParseInteger(lb + 1, &n))
+      n = INT64_MAX;  // past what a count can be: too large below
+    else if (lb[1] == 0 || !ParseInteger(lb + 1, &n) || n <= 0 || lb[1] == '-' || lb[1] == '+') {
       Error(s, kMsgArrayWithoutCount, statement);
       return;
     }
@@ -927,8 +931,12 @@ void Declare(State *s, const char *type_token, const char *name, const char *sta
     Error(s, kMsgConstantName, name);
     return;
   }
-  if (form == kArray && count > (UINT32_MAX - 64) / (t->size ? t->size : 1)) {
-    Error(s, kMsgArrayWithoutCount, statement);
+  if (const uint64_t most = (UINT32_MAX - 64) / (t->size ? t->size : 1); form == kArray && count > most) {
+    // Written out in full: a count past 32 bits is no diagnostic integer.
+    char asked[24], largest[24];
+    std::snprintf(asked, sizeof asked, "%llu", static_cast<unsigned long long>(count));
+    std::snprintf(largest, sizeof largest, "%llu", static_cast<unsigned long long>(most));
+    Error(s, kMsgArrayTooLarge, statement, asked, b, largest);
     return;
   }
   if (MakeVariable(s, name, t, form, count) == nullptr) OutOfMemory(s);

@@ -310,13 +310,15 @@ constexpr uint32_t kHiddenLineEndNotFinite =
 // Hidden-line chains and arcs (vorenhid), from 2485.
 constexpr uint32_t kHiddenLineCircleRefused =
     2485;  // a circle answer is refused, the piece is an ordinary edge (primitive)
-// Command interpreter (module 4), from 2820; 2824-2839 reserved.
+// Command interpreter (module 4), from 2820; 2825-2839 reserved.
 constexpr uint32_t kSourceTooDeep = 2820;        // inputs nested past 64 (file, depth met, limit)
 constexpr uint32_t kBinaryRecordRefused = 2821;  // a binary record refused (code, reason)
 constexpr uint32_t kBinaryVariableRefused =
     2822;  // a binary variable number or count past the limit (number, limit)
 constexpr uint32_t kBinaryRecordTooLong =
     2823;  // a binary record's argument bytes past the limit (code, length, limit)
+constexpr uint32_t kScriptArrayTooLarge =
+    2824;  // a declared array past the largest a variable holds (statement, count, type, largest count)
 // Post-process stage (voshpost, module 68): the system's own numbers (posted
 // with module 68, or 69 where marked), then 2660-2669.
 constexpr uint32_t kPostNoBuffer = 736;         // no current screen buffer to run the list over
@@ -494,6 +496,8 @@ constexpr uint32_t kD3DBitmapTooLarge =
 constexpr uint32_t kD3DWindowOutgrown =
     2770;  // a frame refused: the client area grew past the render target (width, height, target's)
 constexpr uint32_t kD3DNoView = 2771;  // a frame drawn before any view was accepted: background only
+constexpr uint32_t kD3DWindowPastLimit = 2772;  // a frame refused: the client area is past the largest render
+                                                // target the system allows (width, height, largest's)
 
 // Renders (any render class), 2880-2889.
 constexpr uint32_t kRenderNoMemory = 2880;  // a render ran out of memory (code, renderer, status)

@@ -34,7 +34,12 @@
 //   in front of at both ends, so the one left is shaded without fragments;
 // - compositing branches that blend two interpenetrating fragments both
 //   ways are bounded per pixel; past the bound the rest composite front to
-//   back, so the work stays linear in the fragments;
+//   back, so the work stays linear in the fragments; it runs on a stack of
+//   frames the render keeps as long as its fragment list, never on the
+//   thread's stack, however many fragments a pixel holds;
+// - a pixel's fragments are ordered once, by sorting, into the order their
+//   insertion one by one would give (FragmentsOrder), so the work of a pixel
+//   grows as its fragments sorted;
 // - the row and pixel pieces made for the services are given back: the row
 //   piece with its polygon, the pixel piece before the next one and at the
 //   end of the render.
@@ -146,6 +151,24 @@ struct Link {
   const Link *next;
 };
 
+struct CompositeFrame;
+// A sort key beside the index it orders, so that the sorts read one
+// compact array and not the fragments' records.
+struct Keyed {
+  uint64_t key;
+  uint32_t index, unused;
+  bool operator<(const Keyed &o) const { return key < o.key || (key == o.key && index < o.index); }
+};
+
+struct OrderScratch {
+  Keyed *keyed;      // the block's start
+  Keyed *spare;      // as long, for the sorting
+  uint32_t *g;       // insertion indices by G
+  uint32_t *g_at;    // G place of insertion index i
+  uint32_t *tree;    // Fenwick counts of present G places, 1-based
+  uint8_t *present;  // by G place
+};
+
 struct ABufferRender {
   RenderCommon common;
   bool full_samples;  // control 0x200005
@@ -168,8 +191,12 @@ struct ABufferRender {
   ZeroRun *runs, *runs_over, *runs_merged;
   size_t run_count, run_capacity, runs_over_count;
   int32_t view_first, view_last;
-  APolygon **fragments, **touched;
+  // The pixel's fragments; the polygons its pieces touch; a third list as
+  // long for ordering the fragments.
+  APolygon **fragments, **touched, **pending;
+  OrderScratch order;  // FragmentsOrder's, as long as the fragment list
   Link *chain;
+  CompositeFrame *frames;  // the compositing's stack, CompositeDepthMost(fragment_capacity)
   RunEnds *ends;
   size_t fragment_capacity;
   // The line's active polygons by order (aligned to a cache line), and the
@@ -458,85 +485,202 @@ float FrontShare(const APolygon *f, const APolygon *n) {
   return static_cast<float>(std::clamp((double(n->zmax) - f->zmin) / width, 0.0, 1.0));
 }
 
-Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain);
+// The compositing of one pixel runs on a stack of its own, one frame per
+// step that waits on the fragments behind it: a pixel under tens of
+// thousands of fragments (pages of an open book meeting at their spine)
+// would overflow the thread's stack if each such step were a call. The
+// frames are the render's, sized with the fragment list (see
+// CompositeDepthMost), and never move during a pixel, so that the links a
+// blend makes inside its frame can be pointed at from the frames above it.
 
-// Samples in of f that n reaches in front of: where n does not cover them,
-// f over what lies behind n; where both do, a blend of f over n and n over
-// f.
-Mix Interpenetrate(Compositing &k, const Link *f, uint32_t in, uint32_t nm, float w) {
-  const Link *n = f->next;
-  const uint32_t alone = in & ~nm, both = in & nm;
-  Mix a{}, b{};
-  if (alone != 0) {
-    const Link skip{f->fragment, n->next};
-    a = Composite(k, &skip, alone, Coverage(alone), true);
-  }
-  if (both != 0) {
-    const Link behind{f->fragment, n->next}, swapped{n->fragment, &behind};
-    const Mix over = Composite(k, f, both, Coverage(both), true);
-    const Mix under = Composite(k, &swapped, both, Coverage(both), true);
-    const float t = FrontShare(f->fragment, n->fragment);
-    for (int i = 0; i < 3; ++i) b.c[i] = t * over.c[i] + (1 - t) * under.c[i];
-    b.alpha = t * over.alpha + (1 - t) * under.alpha;
-  }
+// Composite(f, m, w, plain): fragment f and those behind it over the
+// samples m, weighing w. f is shaded when its colour counts: it is the
+// last, or it covers some of m (one that earlier fragments hide wholly is
+// passed over unshaded). Blend(f, in, nm, w): the samples in of f that n
+// reaches in front of: where n does not cover them, f over what lies behind
+// n; where both do, a blend of f over n and n over f.
+enum class Step : uint8_t {
+  kEnter,       // a Composite begins
+  kOutside,     // its part outside f's mask came back
+  kBlended,     // its blend of f with n came back
+  kBehind,      // what shows through a translucent f came back
+  kBlendEnter,  // a Blend begins
+  kBlendAlone,  // f over what lies behind n came back
+  kBlendOver,   // f over n came back
+  kBlendUnder,  // n over f came back
+};
+
+struct CompositeFrame {
+  Step step;
+  bool plain;
+  const Link *f;
+  uint32_t m, nm, in, outside;
+  float w;
+  Mix o, i;  // Blend: o the part alone, i the part over
+  Link skip, behind, swapped;
+};
+
+// A Blend's answer from its part alone (c.o) and its blend of the two (b).
+Mix BlendMix(const CompositeFrame &c, const Mix &b) {
+  const uint32_t alone = c.m & ~c.nm, both = c.m & c.nm;
   const float ca = Coverage(alone), cb = Coverage(both), cin = ca + cb;
   Mix i{};
-  for (int c = 0; c < 3; ++c) i.c[c] = (a.c[c] * ca + b.c[c] * cb) / cin;
-  i.K = w;
-  i.alpha = a.alpha + b.alpha;
+  for (int v = 0; v < 3; ++v) i.c[v] = (c.o.c[v] * ca + b.c[v] * cb) / cin;
+  i.K = c.w;
+  i.alpha = c.o.alpha + b.alpha;
   return i;
 }
 
-// Fragment f and those behind it over the samples m, weighing w. f is
-// shaded when its colour counts: it is the last, or it covers some of m
-// (one that earlier fragments hide wholly is passed over unshaded).
-Mix Composite(Compositing &k, const Link *f, uint32_t m, float w, bool plain) {
-  APolygon *F = f->fragment;
-  const bool full = k.r->full_samples;
-  if (!F->shaded && (f->next == nullptr || full || (m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
-  const AShade &h = ShadeOf(k.r, F);
-  Mix out{};
-  if (f->next == nullptr) {
-    std::memcpy(out.c, h.Cf, 12);
-    out.K = full ? 1.0f : w;
-    out.alpha = full ? h.a : h.a * w;
-    return out;
-  }
-  const Link *n = f->next;
-  const uint32_t fm = full ? kFullMask : F->mask, nm = full ? kFullMask : n->fragment->mask;
-  if (full) w = 1.0f;
-  const uint32_t in = m & fm, outside = m & ~fm;
-  const float cover_out = Coverage(outside), cover_in = Coverage(in);
-  Mix o{}, i{};
-  if (outside != 0) {
-    o = Composite(k, n, outside, Coverage(outside & nm), false);
-    for (float &c : o.c) c *= o.K / cover_out;
-  }
-  if (in != 0) {
-    if (!plain && ReachesInFront(F, n->fragment) && k.r->branches < kMostBranches) {
-      ++k.r->branches;
-      i = Interpenetrate(k, f, in, nm, w);
-    } else if (!F->opaque) {
-      const Mix b = Composite(k, n, in, Coverage(in & nm), false);
-      const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = h.A < 1 ? 1 - h.A : 0.0f;
-      for (int c = 0; c < 3; ++c) i.c[c] = h.Cf[c] + share * (h.T[c] + rest) * b.c[c];
-      i.K = w;
-      i.alpha = (w - b.alpha) * h.a + b.alpha;
-    } else {
-      std::memcpy(i.c, h.Cf, 12);
-      i.K = w;
-      i.alpha = h.a * w;
-    }
-  }
+// A Composite's answer from its parts outside (c.o) and inside (c.i) f's
+// mask.
+Mix PartsMix(const CompositeFrame &c) {
   Mix r{};
-  r.K = i.K + o.K;
-  r.alpha = i.alpha + o.alpha;
+  r.K = c.i.K + c.o.K;
+  r.alpha = c.i.alpha + c.o.alpha;
   if (r.K < 1e-5f) return Mix{};
-  for (int c = 0; c < 3; ++c) {
-    r.c[c] = o.c[c] * cover_out + i.c[c] * w;
-    if (r.K < 1) r.c[c] /= r.K;
+  const float cover_out = Coverage(c.outside);
+  for (int v = 0; v < 3; ++v) {
+    r.c[v] = c.o.c[v] * cover_out + c.i.c[v] * c.w;
+    if (r.K < 1) r.c[v] /= r.K;
   }
   return r;
+}
+
+// Frames a pixel of count fragments (with the background) can stack: a
+// Composite waits on one nearer the end of the list, except that each of
+// the at most kMostBranches blends stacks itself and one Composite on the
+// same place.
+size_t CompositeDepthMost(size_t count) { return count + 2 * size_t{kMostBranches} + 2; }
+
+Mix CompositeRun(Compositing &k, const Link *first, uint32_t m0, float w0) {
+  CompositeFrame *stack = k.r->frames;
+  size_t top = 0;
+  Mix ret{};
+  const auto call = [&](Step step, const Link *f, uint32_t m, float w, bool plain) {
+    CompositeFrame &c = stack[top++];
+    c.step = step;
+    c.f = f;
+    c.m = m;
+    c.w = w;
+    c.plain = plain;
+  };
+  call(Step::kEnter, first, m0, w0, false);
+  const bool full = k.r->full_samples;
+  while (top > 0) {
+    CompositeFrame &c = stack[top - 1];
+    APolygon *F = c.f->fragment;
+    const AShade &h = ShadeOf(k.r, F);
+    const Link *n = c.f->next;
+    switch (c.step) {
+      case Step::kEnter: {
+        if (!F->shaded && (n == nullptr || full || (c.m & F->mask) != 0)) FragmentShade(k.f, k.r, F, k.x);
+        if (n == nullptr) {
+          std::memcpy(ret.c, h.Cf, 12);
+          ret.K = full ? 1.0f : c.w;
+          ret.alpha = full ? h.a : h.a * c.w;
+          --top;
+          continue;
+        }
+        const uint32_t fm = full ? kFullMask : F->mask;
+        c.nm = full ? kFullMask : n->fragment->mask;
+        if (full) c.w = 1.0f;
+        c.in = c.m & fm;
+        c.outside = c.m & ~fm;
+        c.o = Mix{};
+        c.i = Mix{};
+        c.step = Step::kOutside;
+        if (c.outside != 0) {
+          call(Step::kEnter, n, c.outside, Coverage(c.outside & c.nm), false);
+          continue;
+        }
+        ret = Mix{};
+      }
+        [[fallthrough]];
+      case Step::kOutside: {
+        if (c.outside != 0) {
+          c.o = ret;
+          const float cover_out = Coverage(c.outside);
+          for (float &v : c.o.c) v *= c.o.K / cover_out;
+        }
+        if (c.in != 0) {
+          if (!c.plain && ReachesInFront(F, n->fragment) && k.r->branches < kMostBranches) {
+            ++k.r->branches;
+            c.step = Step::kBlended;
+            call(Step::kBlendEnter, c.f, c.in, c.w, false);
+            stack[top - 1].nm = c.nm;
+            continue;
+          }
+          if (!F->opaque) {
+            c.step = Step::kBehind;
+            call(Step::kEnter, n, c.in, Coverage(c.in & c.nm), false);
+            continue;
+          }
+          std::memcpy(c.i.c, h.Cf, 12);
+          c.i.K = c.w;
+          c.i.alpha = h.a * c.w;
+        }
+        break;
+      }
+      case Step::kBlended: c.i = ret; break;
+      case Step::kBehind: {
+        const Mix &b = ret;
+        const float cover_in = Coverage(c.in);
+        const float share = cover_in > 0 ? b.K / cover_in : 0.0f, rest = h.A < 1 ? 1 - h.A : 0.0f;
+        for (int v = 0; v < 3; ++v) c.i.c[v] = h.Cf[v] + share * (h.T[v] + rest) * b.c[v];
+        c.i.K = c.w;
+        c.i.alpha = (c.w - b.alpha) * h.a + b.alpha;
+        break;
+      }
+      case Step::kBlendEnter: {
+        const uint32_t alone = c.m & ~c.nm;
+        c.o = Mix{};
+        c.i = Mix{};
+        c.step = Step::kBlendAlone;
+        if (alone != 0) {
+          c.skip = {F, n->next};
+          call(Step::kEnter, &c.skip, alone, Coverage(alone), true);
+          continue;
+        }
+        ret = Mix{};
+      }
+        [[fallthrough]];
+      case Step::kBlendAlone: {
+        const uint32_t alone = c.m & ~c.nm, both = c.m & c.nm;
+        if (alone != 0) c.o = ret;
+        if (both != 0) {
+          c.step = Step::kBlendOver;
+          call(Step::kEnter, c.f, both, Coverage(both), true);
+          continue;
+        }
+        ret = BlendMix(c, Mix{});
+        --top;
+        continue;
+      }
+      case Step::kBlendOver: {
+        c.i = ret;
+        const uint32_t both = c.m & c.nm;
+        c.behind = {F, n->next};
+        c.swapped = {n->fragment, &c.behind};
+        c.step = Step::kBlendUnder;
+        call(Step::kEnter, &c.swapped, both, Coverage(both), true);
+        continue;
+      }
+      case Step::kBlendUnder: {
+        const Mix &under = ret, &over = c.i;
+        const float t = FrontShare(F, n->fragment);
+        Mix b{};
+        for (int v = 0; v < 3; ++v) b.c[v] = t * over.c[v] + (1 - t) * under.c[v];
+        b.alpha = t * over.alpha + (1 - t) * under.alpha;
+        ret = BlendMix(c, b);
+        --top;
+        continue;
+      }
+    }
+    // A Composite's two parts came back: together they are its answer.
+    ret = PartsMix(c);
+    --top;
+  }
+  return ret;
 }
 
 // ---- One pixel ------------------------------------------------------------------------
@@ -582,6 +726,162 @@ void FragmentInsert(ABufferRender *r, size_t *count, APolygon *a) {
   ListPut(r, count, i, a);
 }
 
+// Orders the pixel's n fragments, listed in the order they were found, as
+// inserting them one by one with FragmentInsert does, and answers how many
+// are kept, in time that grows as their sorting does (FragmentInsert looks
+// through the whole list for each fragment, and a pixel at the spine of an
+// open book holds every page).
+//
+// Inserted by depth alone, the list would be the fragments sorted by
+// (smallest, largest depth), the first found first among equals: the order
+// G. While the list stays a subsequence of G, it is held as the set of G's
+// places present (a Fenwick tree counts them), and a fragment placed by
+// depth keeps it so (those of equal depths listed before it were found
+// before it). A fragment placed with one of its plane keeps it so when
+// nothing listed lies between the two in G; that one is the first of its
+// plane, depth within kPlaneSlack and nesting mask listed, found among the
+// fragments sorted by (plane, G), where those of one plane and depth window
+// are neighbours. Should a placement break the order, the list is written
+// out as it stands and the rest are inserted one by one.
+constexpr size_t kFewFragments = 16;
+
+void TreeAdd(uint32_t *tree, size_t n, size_t at, int32_t d) {
+  for (size_t k = at + 1; k <= n; k += k & (~k + 1)) tree[k] += static_cast<uint32_t>(d);
+}
+
+// Present G places below `end`.
+uint32_t TreeCount(const uint32_t *tree, size_t end) {
+  uint32_t c = 0;
+  for (size_t k = end; k > 0; k -= k & (~k + 1)) c += tree[k];
+  return c;
+}
+
+bool Nests(const APolygon *a, const APolygon *b) {
+  return SamePlane(a, b) && (Inside(a->mask, b->mask) || Inside(b->mask, a->mask));
+}
+
+// The insertion index of the first listed fragment that a is placed with,
+// or n for none.
+// Sorts the n keys by (key, index), given them listed by index: a radix
+// sort by key, a byte a pass (passes where every key has the same byte
+// are passed over), which keeps the listed order among equal keys, so that
+// a pixel's fragments are ordered in time linear in their number; spare is
+// as long.
+void KeyedSort(Keyed *keys, Keyed *spare, size_t n) {
+  if (n < 256) return std::sort(keys, keys + n);
+  Keyed *from = keys, *to = spare;
+  for (int shift = 0; shift < 64; shift += 8) {
+    size_t at[256] = {};
+    for (size_t i = 0; i < n; ++i) ++at[(from[i].key >> shift) & 0xff];
+    if (at[(from[0].key >> shift) & 0xff] == n) continue;
+    size_t sum = 0;
+    for (size_t &c : at) {
+      const size_t here = c;
+      c = sum;
+      sum += here;
+    }
+    for (size_t i = 0; i < n; ++i) to[at[(from[i].key >> shift) & 0xff]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != keys) std::copy(from, from + n, keys);
+}
+
+// The depth steps of a fragment as one key that orders as they do.
+uint64_t StepsKey(const APolygon *a) {
+  return uint64_t{static_cast<uint32_t>(a->depth_dx) ^ 0x80000000u} << 32 |
+         (static_cast<uint32_t>(a->depth_dy) ^ 0x80000000u);
+}
+
+size_t MeetingFirst(const OrderScratch &o, APolygon *const *pend, size_t n, size_t i) {
+  const APolygon *a = pend[i];
+  const uint64_t steps = StepsKey(a);
+  const int64_t high = int64_t{a->zmin} + kPlaneSlack;
+  // o.keyed by plane order: (steps, smallest depth, G place).
+  const Keyed low{steps, static_cast<uint32_t>(std::max(int64_t{0}, int64_t{a->zmin} - kPlaneSlack)), 0};
+  for (const Keyed *p = std::lower_bound(o.keyed, o.keyed + n, low,
+                                         [](const Keyed &u, const Keyed &v) {
+                                           return u.key < v.key || (u.key == v.key && u.index < v.index);
+                                         });
+       p != o.keyed + n && p->key == steps && p->index <= high; ++p)
+    if (o.present[p->unused] && Nests(a, pend[o.g[p->unused]])) return o.g[p->unused];
+  return n;
+}
+
+size_t FragmentsOrder(ABufferRender *r, size_t n) {
+  APolygon **list = r->fragments, **pend = r->pending;
+  std::copy(list, list + n, pend);
+  size_t count = 0;
+  if (n <= kFewFragments) {
+    for (size_t i = 0; i < n; ++i) FragmentInsert(r, &count, pend[i]);
+    return count;
+  }
+  const OrderScratch &o = r->order;
+  // G: by (smallest, largest depth), both in 0..2^31 - 1, then insertion.
+  for (uint32_t i = 0; i < n; ++i)
+    o.keyed[i] = {uint64_t{static_cast<uint32_t>(pend[i]->zmin)} << 32 | static_cast<uint32_t>(pend[i]->zmax),
+                  i, 0};
+  KeyedSort(o.keyed, o.spare, n);
+  for (uint32_t k = 0; k < n; ++k) o.g[k] = o.keyed[k].index, o.g_at[o.keyed[k].index] = k;
+  // By depth steps (their sign bits flipped to order as unsigned), then G:
+  // listed by G, for the sort to keep.
+  for (uint32_t k = 0; k < n; ++k) o.keyed[k] = {StepsKey(pend[o.g[k]]), k, 0};
+  KeyedSort(o.keyed, o.spare, n);
+  // For MeetingFirst: by plane order, (steps, smallest depth, G place);
+  // within one plane G orders by smallest depth.
+  for (uint32_t k = 0; k < n; ++k) {
+    const uint32_t g = o.keyed[k].index;
+    o.keyed[k] = {o.keyed[k].key, static_cast<uint32_t>(pend[o.g[g]]->zmin), g};
+  }
+  std::memset(o.present, 0, n);
+  // The tree is made at the first placement by plane (most pixels have
+  // none) and kept from then on.
+  bool counting = false;
+  const auto put = [&](size_t at, bool on) {
+    o.present[at] = on;
+    if (counting) TreeAdd(o.tree, n, at, on ? 1 : -1);
+  };
+  const auto count_from_here = [&] {
+    if (counting) return;
+    counting = true;
+    for (size_t k = 1; k <= n; ++k) o.tree[k] = o.present[k - 1];
+    for (size_t k = 1; k <= n; ++k)
+      if (const size_t up = k + (k & (~k + 1)); up <= n) o.tree[up] += o.tree[k];
+  };
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const size_t k = MeetingFirst(o, pend, n, i);
+    const size_t ga = o.g_at[i];
+    if (k == n) {
+      put(ga, true);
+      continue;
+    }
+    APolygon *a = pend[i], *b = pend[k];
+    const size_t gb = o.g_at[k];
+    const bool a_first = a->order < b->order;
+    const APolygon *front = a_first ? a : b, *back = a_first ? b : a;
+    count_from_here();
+    const bool alone_between =
+        TreeCount(o.tree, std::max(ga, gb)) - TreeCount(o.tree, std::min(ga, gb) + 1) == 0;
+    if (front->opaque && Inside(back->mask, front->mask)) {
+      if (!a_first) {
+        ++r->merged;
+        continue;
+      }
+      if (!alone_between) break;
+      ++r->merged;
+      put(gb, false);
+      put(ga, true);
+      continue;
+    }
+    if (!alone_between || a_first != (ga < gb)) break;
+    put(ga, true);
+  }
+  for (size_t k = 0; k < n; ++k)
+    if (o.present[k]) list[count++] = pend[o.g[k]];
+  for (; i < n; ++i) FragmentInsert(r, &count, pend[i]);
+  return count;
+}
+
 // After the first opaque whole-pixel fragment wholly in front of the next,
 // nothing shows.
 size_t FragmentsCut(const ABufferRender *r, size_t count) {
@@ -618,7 +918,7 @@ void PixelComposite(RenderFrame *f, ABufferRender *r, int32_t x, size_t count) {
   r->branches = 0;
   r->incident_x = kNotTouched;
   const float w = edge ? Coverage(r->fragments[0]->mask) : 1.0f;
-  Mix mix = Composite(k, &chain[0], kFullMask, w, false);
+  Mix mix = CompositeRun(k, &chain[0], kFullMask, w);
   if (edge)
     for (float &c : mix.c) c *= mix.K;
   *s->g_alpha = mix.alpha;
@@ -669,8 +969,9 @@ void RunShade(RenderFrame *f, ABufferRender *r, AScan *a, int32_t x0, int32_t x1
   }
 }
 
-// The covering polygons as the fragments of pixel x (the touched ones and
-// those the run left out); their count.
+// The covering polygons as the fragments of pixel x (but the touched ones
+// and those the run left out), listed as found, for FragmentsOrder; their
+// count.
 size_t CoverFragments(ABufferRender *r, int32_t x) {
   size_t count = 0;
   uint32_t visited = 1;
@@ -683,7 +984,7 @@ size_t CoverFragments(ABufferRender *r, int32_t x) {
     sample = {0.5f, 0.5f, true};
     if (a->state != kFullMask) (void)SamplePosition(a->state, &sample);
     DepthRange(a, x);
-    FragmentInsert(r, &count, a);
+    r->fragments[count++] = a;
   }
   (void)WorkDone(r, visited);
   return count;
@@ -811,7 +1112,8 @@ void RunPaint(RenderFrame *f, ABufferRender *r, int32_t x0, int32_t x1) {
   if (one != nullptr)
     RunShade(f, r, one->q, x0, x1);
   else
-    for (int32_t x = x0; x <= x1 && !r->interrupted; ++x) PixelComposite(f, r, x, CoverFragments(r, x));
+    for (int32_t x = x0; x <= x1 && !r->interrupted; ++x)
+      PixelComposite(f, r, x, FragmentsOrder(r, CoverFragments(r, x)));
   for (APolygon *a = Cover(r, r->cover_first); a != nullptr; a = Cover(r, a->cover_next)) a->hidden = false;
 }
 
@@ -905,24 +1207,47 @@ void PieceAdd(void *context, int64_t column, uint32_t mask, uint32_t rows) {
 bool FragmentsReserve(ABufferRender *r, size_t count) {
   if (count <= r->fragment_capacity) return true;
   const size_t capacity = std::max(count, 2 * r->fragment_capacity);
-  if (capacity > UINT32_MAX / sizeof(RunEnds)) return false;
+  const size_t depth = CompositeDepthMost(capacity);
+  if (capacity > UINT32_MAX / (sizeof(CompositeFrame) + 2 * sizeof(Keyed) + 17) ||
+      depth > UINT32_MAX / sizeof(CompositeFrame))
+    return false;
   auto **made =
-      static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(APolygon *))));
+      static_cast<APolygon **>(VoAllocate(static_cast<uint32_t>(3 * capacity * sizeof(APolygon *))));
   auto *chain = static_cast<Link *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(Link))));
   auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
-  if (made == nullptr || chain == nullptr || ends == nullptr) {
+  auto *frames =
+      static_cast<CompositeFrame *>(VoAllocate(static_cast<uint32_t>(depth * sizeof(CompositeFrame))));
+  // Four words a fragment and one more (the Fenwick tree's), then its byte.
+  // Two keys a fragment, three words a fragment and one more (the Fenwick
+  // tree's), then a byte a fragment.
+  auto *keyed = static_cast<Keyed *>(
+      VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(Keyed) + (3 * capacity + 1) * 4 + capacity)));
+  auto *words = reinterpret_cast<uint32_t *>(keyed + 2 * capacity);
+  if (made == nullptr || chain == nullptr || ends == nullptr || frames == nullptr || keyed == nullptr) {
     VoDeallocate(made);
     VoDeallocate(chain);
     VoDeallocate(ends);
+    VoDeallocate(frames);
+    VoDeallocate(keyed);
     return false;
   }
   VoDeallocate(r->fragments);
   VoDeallocate(r->chain);
   VoDeallocate(r->ends);
+  VoDeallocate(r->frames);
+  VoDeallocate(r->order.keyed);
+  r->order = {keyed,
+              keyed + capacity,
+              words,
+              words + capacity,
+              words + 2 * capacity,
+              reinterpret_cast<uint8_t *>(words + 3 * capacity + 1)};
   r->fragments = made;
   r->touched = made + capacity;
+  r->pending = made + 2 * capacity;
   r->chain = chain;
   r->ends = ends;
+  r->frames = frames;
   r->fragment_capacity = capacity;
   return true;
 }
@@ -1146,8 +1471,9 @@ size_t EdgePixel(RenderFrame *f, ABufferRender *r, int32_t x, size_t i) {
     if (r->full_samples && !sample.central) continue;
     a->shaded = false;
     DepthRange(a, x);
-    FragmentInsert(r, &count, a);
+    r->fragments[count++] = a;
   }
+  count = FragmentsOrder(r, count);
   ++r->edge_pixels;
   r->edge_fragments += count;
   PixelComposite(f, r, x, count);
@@ -1237,6 +1563,8 @@ VtStatus AEnd() {
     VoDeallocate(r->runs);
     VoDeallocate(r->fragments);
     VoDeallocate(r->chain);
+    VoDeallocate(r->frames);
+    VoDeallocate(r->order.keyed);
     VoDeallocate(r->ends);
     VoDeallocate(r->active_block);
     VoDeallocate(r->shades);
