@@ -1,7 +1,9 @@
 // Calls an application makes from a render's progress callback, one table
 // of them: changes of the primitive list, the light list, the view's
-// resolution and its pinhole, and renders started there into the image
-// driver or into the outer render's own file driver. Each row runs in a
+// resolution and its pinhole, renders started there into the image driver
+// or into the outer render's own file driver, and changes of the output the
+// render writes to (the driver, its stream, the screen buffer standing in
+// for it), which the running render holds from its start. Each row runs in a
 // process of its own for each render class at 0 and 4 workers, at the
 // render's first and at its last progress report, with the stage's lights
 // or with a spot light casting shadows (whose map render makes the first
@@ -29,9 +31,40 @@
 namespace misuse {
 namespace {
 
-enum class Act { kList, kLights, kResolution, kPinhole, kImageRender, kFileRender, kResize, kPinholeRay };
-constexpr const char *kActNames[] = {"list",         "light list",  "resolution",       "pinhole",
-                                     "image render", "file render", "a larger picture", "pinhole, ray trace"};
+enum class Act {
+  kList,
+  kLights,
+  kResolution,
+  kPinhole,
+  kImageRender,
+  kFileRender,
+  kResize,
+  kPinholeRay,
+  kPinholeClipped,  // the next renders clip automatically first
+  kNoStream,
+  kOtherStream,
+  kNullDriver,
+  kOtherBuffer,
+  kBufferDestroyed,
+};
+constexpr const char *kActNames[] = {"list",
+                                     "light list",
+                                     "resolution",
+                                     "pinhole",
+                                     "image render",
+                                     "file render",
+                                     "a larger picture",
+                                     "pinhole, ray trace",
+                                     "pinhole, clipped automatically after",
+                                     "no stream",
+                                     "another stream",
+                                     "the null driver",
+                                     "another screen buffer",
+                                     "the screen buffer destroyed"};
+
+// The acts that change the output: the outer render writes a BMP file
+// through the stage's screen buffer.
+bool OutputAct(Act act) { return act >= Act::kNoStream; }
 
 VtTypedValue Point(float x, float y, float z) {
   VtTypedValue v{};
@@ -59,7 +92,8 @@ struct Scene {
     other_list = caster != nullptr ? VoPrimitiveListCreate(2, both) : nullptr;
     VtShader *distant = VoShaderCreate(VO_SHADER_LIGHT, "distant");
     other_lights = Ring({VoShaderCreate(VO_SHADER_LIGHT, "ambient"), distant});
-    ok = ok && stage.ok() && other_list != nullptr && other_lights != nullptr;
+    ok = ok && stage.ok() && other_list != nullptr && other_lights != nullptr && other_stream != nullptr &&
+         small != nullptr;
     if (spot) {
       VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "spot");
       VtTypedValue size{};
@@ -76,6 +110,20 @@ struct Scene {
            VoShaderSetArg(light, "shadow resolution", &size) == 0 && VoLightListSet(spot_lights) == 0;
     }
   }
+  ~Scene() {
+    if (other_stream != nullptr) std::fclose(other_stream);
+  }
+  static VtScreenBuffer *SmallBuffer() {
+    VtScreenBuffer *b = VoScreenBufferCreate();
+    VtTypedValue side{};
+    side.type = VtNat32;
+    side.value.u = 5;
+    if (b != nullptr &&
+        (VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side) |
+         VoScreenBufferAllocateData(b, VO_SB_COLOUR)) != 0)
+      return nullptr;
+    return b;
+  }
   static VtReference *Ring(std::initializer_list<VtShader *> lights) {
     VtReference *ring = nullptr;
     for (VtShader *l : lights) {
@@ -85,6 +133,8 @@ struct Scene {
     return ring;
   }
   Stage stage;
+  std::FILE *other_stream = std::tmpfile();
+  VtScreenBuffer *small = SmallBuffer();
   VtPrimitive *caster = nullptr;
   VtReference *other_list = nullptr, *other_lights = nullptr, *spot_lights = nullptr;
   bool ok = false;
@@ -135,6 +185,7 @@ void Apply(Act act, Scene &s, Call *call) {
       EXPECT_EQ(VoViewSetResolution(nullptr, Stage::kWidth, Stage::kHeight, 1.5), 0u);
       break;
     case Act::kPinhole:
+    case Act::kPinholeClipped:
     case Act::kPinholeRay:
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye1, reference, up, VO_PROJECTION_PERSPECTIVE, 50), 0u);
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye2, reference, up, VO_PROJECTION_PERSPECTIVE, 45), 0u);
@@ -145,6 +196,17 @@ void Apply(Act act, Scene &s, Call *call) {
       break;
     case Act::kImageRender: call->answer = ImageRender(&call->image); break;
     case Act::kFileRender: call->answer = VoExecute(0xc0001); break;
+    case Act::kNoStream:
+    case Act::kOtherStream: {
+      VtTypedValue stream{};
+      stream.type = VtGenericPtr;
+      stream.value.p = act == Act::kOtherStream ? s.other_stream : nullptr;
+      EXPECT_EQ(VoControlSet(VO_CONTROL_DRIVER_FILE, &stream), 0u);
+      break;
+    }
+    case Act::kNullDriver: EXPECT_EQ(VoDriverSet(VoDriverFindFromName("vodrvnul")), 0u); break;
+    case Act::kOtherBuffer: EXPECT_EQ(VoScreenBufferSet(s.small), 0u); break;
+    case Act::kBufferDestroyed: EXPECT_EQ(VoScreenBufferDestroy(s.stage.buffer()), 0u); break;
   }
 }
 
@@ -156,21 +218,44 @@ VtStatus OnProgress(uint32_t, VtTypedValue *) {
   return 0;
 }
 
-// The outer render: into the stage's screen buffer, or into a BMP file
-// (file rows); its status and picture or file bytes.
+// Where the outer render writes: the stage's screen buffer, a BMP file
+// (file rows), or a BMP file through the stage's buffer standing in for the
+// driver.
+enum class Output { kBuffer, kFile, kFileThroughBuffer };
+
+// The outer render's status and picture or file bytes, and the output the
+// application has as it returns: the driver, the BMP driver's stream and
+// the screen buffer set.
 struct Outer {
   VtStatus status;
   std::vector<float> picture;
   std::vector<char> file;
+  std::string output;  // the driver's name, the stream's and the buffer's roles
 };
-Outer Render(const Scene &s, uint32_t code, int32_t workers, bool to_file) {
+
+void OutputNoted(const Scene &s, Outer *o) {
+  VtTypedValue name{}, stream{};
+  VtDriverRecord *driver = VoDriverGet();
+  o->output = driver != nullptr && VoDriverGetControl(driver, VO_CONTROL_DRIVER_NAME, &name) == 0
+                  ? name.value.s
+                  : "no driver";
+  EXPECT_EQ(VoDriverGetControl(VoDriverFindFromName("vodrvbmp"), VO_CONTROL_DRIVER_FILE, &stream), 0u);
+  o->output += stream.value.p == nullptr          ? ", no stream"
+               : stream.value.p == s.other_stream ? ", the other stream"
+                                                  : ", a stream";
+  const VtScreenBuffer *b = VoScreenBufferGet();
+  o->output += b == nullptr ? ", no buffer" : b == s.small ? ", the small buffer" : ", the stage's buffer";
+}
+
+Outer Render(const Scene &s, uint32_t code, int32_t workers, Output output) {
   VtTypedValue band{};
   band.type = VtNat32;
   band.value.u = 1;  // bands of a row and more go to the workers
   EXPECT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &band), 0u);
   Outer o{};
-  if (!to_file) {
+  if (output == Output::kBuffer) {
     o.status = s.stage.Render(code, workers, &o.picture);
+    OutputNoted(s, &o);
     return o;
   }
   const vo_test::TempDir dir;
@@ -180,13 +265,14 @@ Outer Render(const Scene &s, uint32_t code, int32_t workers, bool to_file) {
   VtTypedValue v{};
   v.type = VtGenericPtr;
   v.value.p = out;
-  EXPECT_EQ(
-      VoScreenBufferSet(nullptr) | VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v) | VoDriverSet(bmp),
-      0u);
+  EXPECT_EQ(VoScreenBufferSet(output == Output::kFile ? nullptr : s.stage.buffer()) |
+                VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v) | VoDriverSet(bmp),
+            0u);
   v.type = VtInt32;
   v.value.i = workers;
   EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
   o.status = VoExecute(code);
+  OutputNoted(s, &o);
   v.type = VtGenericPtr;
   v.value.p = nullptr;
   (void)VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v);
@@ -208,10 +294,14 @@ struct Row {
 
 // The pictures that tell a change: the next render of the class (0xc0002
 // after a hidden-line one, which draws no pixels) and of 0xc0002.
-std::vector<std::vector<float>> Next(const Scene &s, uint32_t code, int32_t workers) {
+std::vector<std::vector<float>> Next(const Scene &s, Act act, uint32_t code, int32_t workers) {
   std::vector<std::vector<float>> pictures;
-  for (uint32_t next : {code, 0xc0002u})
-    if (next != 0x190001) pictures.push_back(Render(s, next, workers, false).picture);
+  for (uint32_t next : {code, 0xc0002u}) {
+    if (act == Act::kPinholeClipped) {
+      EXPECT_EQ(VoViewAutoClipping(nullptr), 0u);
+    }
+    if (next != 0x190001) pictures.push_back(Render(s, next, workers, Output::kBuffer).picture);
+  }
   return pictures;
 }
 
@@ -231,8 +321,11 @@ std::string RunRow(const Row &r) {
   const ::testing::TestResult *checks = ::testing::UnitTest::GetInstance()->current_test_info()->result();
   const int checks_before = checks->total_part_count();
   const bool renders = r.act == Act::kImageRender || r.act == Act::kFileRender;
-  const bool to_file = r.act == Act::kFileRender;
+  const Output output = r.act == Act::kFileRender ? Output::kFile
+                        : OutputAct(r.act)        ? Output::kFileThroughBuffer
+                                                  : Output::kBuffer;
   Reference ref;
+  Outer output_after;  // the output a fresh session has after it made the change
   {
     if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
     Scene s(r.spot, r.oversampled);
@@ -240,13 +333,24 @@ std::string RunRow(const Row &r) {
     g_call = Call{};
     g_call.act = r.act, g_call.scene = &s;
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0u);
-    ref.outer = Render(s, r.code, r.workers, to_file);
+    ref.outer = Render(s, r.code, r.workers, output);
     ref.calls = g_call.calls;
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
     if (r.act == Act::kImageRender) ref.inner_status = ImageRender(&ref.inner_image);
-    if (!renders) {
+    if (OutputAct(r.act)) {
+      // Made with the outer render's output current, as the callback does.
+      VtDriverRecord *bmp = VoDriverFindFromName("vodrvbmp");
+      VtTypedValue stream{};
+      stream.type = VtGenericPtr;
+      stream.value.p = stdout;
+      EXPECT_EQ(VoScreenBufferSet(s.stage.buffer()) |
+                    VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &stream) | VoDriverSet(bmp),
+                0u);
       Apply(r.act, s, nullptr);
-      ref.next = Next(s, r.code, r.workers);
+      OutputNoted(s, &output_after);
+    } else if (!renders) {
+      Apply(r.act, s, nullptr);
+      ref.next = Next(s, r.act, r.code, r.workers);
     }
   }
   if (VoTerminate() != 0) return "VoTerminate answered otherwise";
@@ -259,7 +363,7 @@ std::string RunRow(const Row &r) {
     g_call = Call{};
     g_call.act = r.act, g_call.scene = &s, g_call.trigger = r.last ? ref.calls : 1;
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0u);
-    const Outer outer = Render(s, r.code, r.workers, to_file);
+    const Outer outer = Render(s, r.code, r.workers, output);
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
     if (g_call.calls < g_call.trigger) fault += "the callback was not reached; ";
     if (renders) {
@@ -279,6 +383,14 @@ std::string RunRow(const Row &r) {
       if (outer.file.size() < ref.outer.file.size() ||
           !std::equal(ref.outer.file.begin(), ref.outer.file.end(), outer.file.begin()))
         fault += "the outer render's file is not its own; ";
+    } else if (OutputAct(r.act)) {
+      // The running render writes its whole picture where it began to; the
+      // output set stays the application's.
+      if (outer.status != ref.outer.status || outer.file != ref.outer.file)
+        fault += "the outer render answered or wrote otherwise (" + std::to_string(outer.file.size()) +
+                 " bytes for " + std::to_string(ref.outer.file.size()) + "); ";
+      if (outer.output != output_after.output)
+        fault += "the output after is " + outer.output + ", a fresh session's " + output_after.output + "; ";
     } else {
       // The running render keeps the view it began with (the ray trace
       // started there draws into the outer render's target).
@@ -288,7 +400,7 @@ std::string RunRow(const Row &r) {
       if (r.act == Act::kList && VoPrimitiveListGet() != s.other_list) fault += "the list set did not stay; ";
       if (r.act == Act::kLights && VoLightListGet() != s.other_lights)
         fault += "the lights set did not stay; ";
-      const std::vector<std::vector<float>> next = Next(s, r.code, r.workers);
+      const std::vector<std::vector<float>> next = Next(s, r.act, r.code, r.workers);
       for (size_t i = 0; i < next.size(); ++i)
         if (next[i] != ref.next[i])
           fault += "next render " + std::to_string(i) + " differs from a fresh session's; ";

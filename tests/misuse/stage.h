@@ -137,6 +137,7 @@ class Stage {
   VtPrimitive *primitive() const { return primitive_; }
   VtShader *point_light() const { return point_; }
   VtReference *list() const { return list_; }
+  VtScreenBuffer *buffer() const { return buffer_; }
 
   // A render of the code on the worker count given; its status, and the
   // picture in *picture.

@@ -131,6 +131,12 @@ VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *region);
 // outermost render when one runs on the application's thread (no detaching).
 void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
 
+// ---- What a render holds of the target (held.cpp) ----
+
+// Added at the module's start and removed at its end.
+void TargetHoldStart();
+void TargetHoldStop();
+
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);
 

@@ -1,0 +1,97 @@
+// What a render holds of the screen buffers from its start to its end (the
+// kernel's RenderHold): the target its rows are stored in and the driver
+// procedures the target forwards them to. A buffer set, detached or
+// destroyed from the render's callbacks is the application's: it is the
+// target while the callbacks run and after the render, and the running
+// render's rows go on into the target it began with (a destroyed buffer's
+// pixels stay until the outermost render ends).
+//
+// Invariants a reader must know:
+// - nothing is put in place while the application changed nothing;
+// - the driver framework holds the driver's record, whose slots hold the
+//   stand-ins, the same way: the kernel announces changed callbacks only
+//   after both sides are put in place, so the stand-ins never attach again
+//   to the other side's driver.
+
+#include <cstring>
+
+#include "render/voscrbuf/screenbuf.h"
+#include "kernel/vosystem/face.h"
+
+namespace vo::sb {
+namespace {
+
+struct Target {
+  VtDriverRecord *attached;
+  VtProc saved[kReplacements];
+  VtScreenBuffer *target;
+
+  bool operator==(const Target &o) const {
+    return attached == o.attached && target == o.target && std::memcmp(saved, o.saved, sizeof saved) == 0;
+  }
+};
+
+Target Of(const Context *c) {
+  Target t{c->attached, {}, c->target};
+  std::memcpy(t.saved, c->saved, sizeof t.saved);
+  return t;
+}
+
+void Put(Context *c, const Target &t) {
+  c->attached = t.attached;
+  std::memcpy(c->saved, t.saved, sizeof t.saved);
+  c->target = t.target;
+}
+
+struct Held {
+  Target lent;         // the render's, as it was when last lent
+  Target application;  // the application's, once it changed it
+  bool application_set;
+};
+
+void *Enter() {
+  Context *c = State();
+  if (c == nullptr) return nullptr;
+  auto *h = static_cast<Held *>(VoAllocate(sizeof(Held)));
+  if (h != nullptr) *h = Held{Of(c), Of(c), false};
+  return h;
+}
+
+bool Lend(void *held) {
+  Context *c = State();
+  auto *h = static_cast<Held *>(held);
+  if (c == nullptr) return false;
+  h->lent = Of(c);
+  if (h->application_set) Put(c, h->application);
+  return false;
+}
+
+bool Take(void *held) {
+  Context *c = State();
+  auto *h = static_cast<Held *>(held);
+  if (c == nullptr) return false;
+  const Target now = Of(c);
+  if (!(now == (h->application_set ? h->application : h->lent))) {
+    h->application = now;
+    h->application_set = true;
+  }
+  if (h->application_set) Put(c, h->lent);
+  return false;
+}
+
+bool Leave(void *held) {
+  Context *c = State();
+  auto *h = static_cast<Held *>(held);
+  if (c != nullptr && h->application_set) Put(c, h->application);
+  VoDeallocate(h);
+  return false;
+}
+
+constexpr RenderHold kHold = {&Enter, &Lend, &Take, &Leave};
+
+}  // namespace
+
+void TargetHoldStart() { RenderHoldAdd(&kHold); }
+void TargetHoldStop() { RenderHoldRemove(&kHold); }
+
+}  // namespace vo::sb
