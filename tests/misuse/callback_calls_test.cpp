@@ -26,6 +26,7 @@
 #include <vector>
 
 #include <vo/vo_driver.h>
+#include <vo/vo_postprocess.h>
 
 #include "misuse/stage.h"
 #include "support/test_support.h"
@@ -225,7 +226,8 @@ void Apply(Act act, Scene &s, Call *call) {
     case Act::kShadowMade: {
       // Refused, with its diagnostic, where a scanline render may not run
       // (a hidden-line render's callbacks): the call then changed nothing.
-      const VtStatus st = VoLightCreateShadow(s.second_spot != nullptr ? s.second_spot : s.stage.point_light());
+      const VtStatus st =
+          VoLightCreateShadow(s.second_spot != nullptr ? s.second_spot : s.stage.point_light());
       if (call != nullptr)
         call->answer = st;
       else
@@ -234,8 +236,9 @@ void Apply(Act act, Scene &s, Call *call) {
     }
     case Act::kLightMoved: {
       const VtTypedValue at = Point(0.8f, -0.5f, 3);
-      EXPECT_EQ(VoShaderSetArg(s.second_spot != nullptr ? s.second_spot : s.stage.point_light(), "location", &at),
-                0u);
+      EXPECT_EQ(
+          VoShaderSetArg(s.second_spot != nullptr ? s.second_spot : s.stage.point_light(), "location", &at),
+          0u);
       break;
     }
   }
@@ -526,6 +529,59 @@ TEST(CallbackCalls, ACubeRenderedWithLightsCastingMapShadowsIsTheCubeOfLightsWho
   EXPECT_EQ(inside, before);
   // Not a cube of nothing: the stage lit shows in some direction.
   EXPECT_GT(*std::max_element(inside.begin(), inside.end()), 0.0f);
+}
+
+// A render-and-post run (0x440004) keeps the post-process list it started
+// with: a list set from its render's progress callback (none) is the next
+// run's. The answer found another way: the same run without the call, and
+// a fresh session's run after it set no list (refused, message 737).
+std::string RenderAndPost(bool list_unset_there, VtStatus *status, VtStatus *next,
+                          std::vector<float> *picture) {
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  {
+    Scene s(false, false);
+    VtShader *blur = VoShaderCreate(VO_SHADER_POSTPROCESS, "blur");
+    if (!s.ok || blur == nullptr) return "the scene was not made";
+    VtReference *list = VoShaderReferenceCreate(blur);
+    EXPECT_EQ(VoPostprocessListSet(list), 0u);
+    VtTypedValue code{};
+    code.type = VtEnum;
+    code.value.u = 0xc0001;
+    EXPECT_EQ(VoControlSet(VO_CONTROL_PP_RENDER_CODE, &code), 0u);
+    code.value.u = VO_EXECUTE_PP_RUN;
+    EXPECT_EQ(VoControlSet(VO_CONTROL_PP_POST_CODE, &code), 0u);
+    static bool unset;
+    unset = list_unset_there;
+    auto progress = [](uint32_t, VtTypedValue *) -> VtStatus {
+      if (unset) {
+        EXPECT_EQ(VoPostprocessListSet(nullptr), 0u);
+      }
+      unset = false;
+      return 0;
+    };
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+progress)), 0u);
+    *status = VoExecute(VO_EXECUTE_PP_RENDER_AND_POST);
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+    s.stage.Read(picture);
+    if (!list_unset_there) {
+      EXPECT_EQ(VoPostprocessListSet(nullptr), 0u);
+    }
+    *next = VoExecute(VO_EXECUTE_PP_RENDER_AND_POST);
+    (void)VoShaderReferenceDestroy(list, 1);
+  }
+  return VoTerminate() == 0 ? "" : "VoTerminate answered otherwise";
+}
+
+TEST(CallbackCalls, ARenderAndPostRunKeepsItsListWhateverItsRendersCallbackSets) {
+  VtStatus alone = 0, status = 0, next_alone = 0, next = 0;
+  std::vector<float> picture_alone, picture;
+  ASSERT_EQ(RenderAndPost(false, &alone, &next_alone, &picture_alone), "");
+  ASSERT_EQ(RenderAndPost(true, &status, &next, &picture), "");
+  EXPECT_EQ(alone, 0u);
+  EXPECT_EQ(status, alone);
+  EXPECT_EQ(picture, picture_alone);
+  EXPECT_EQ(next_alone, VO_STATUS_BAD_ARGUMENT);  // no list: refused before it renders
+  EXPECT_EQ(next, next_alone);
 }
 
 // The interface serves one application thread at a time: a second thread's
