@@ -49,6 +49,7 @@ enum class Act {
   kNullDriver,
   kOtherBuffer,
   kBufferDestroyed,
+  kBufferResized,
   kShadowMade,  // a listed light's maps made
   kLightMoved,  // a listed light's location set
 };
@@ -66,12 +67,13 @@ constexpr const char *kActNames[] = {"list",
                                      "the null driver",
                                      "another screen buffer",
                                      "the screen buffer destroyed",
+                                     "the screen buffer resized",
                                      "a listed light's maps made",
                                      "a listed light moved"};
 
 // The acts that change the output: the outer render writes a BMP file
 // through the stage's screen buffer.
-bool OutputAct(Act act) { return act >= Act::kNoStream && act <= Act::kBufferDestroyed; }
+bool OutputAct(Act act) { return act >= Act::kNoStream && act <= Act::kBufferResized; }
 
 VtTypedValue Point(float x, float y, float z) {
   VtTypedValue v{};
@@ -223,6 +225,13 @@ void Apply(Act act, Scene &s, Call *call) {
     case Act::kNullDriver: EXPECT_EQ(VoDriverSet(VoDriverFindFromName("vodrvnul")), 0u); break;
     case Act::kOtherBuffer: EXPECT_EQ(VoScreenBufferSet(s.small), 0u); break;
     case Act::kBufferDestroyed: EXPECT_EQ(VoScreenBufferDestroy(s.stage.buffer()), 0u); break;
+    case Act::kBufferResized: {
+      VtTypedValue side{};
+      side.type = VtNat32;
+      side.value.u = 3;  // fewer rows than the picture's
+      EXPECT_EQ(VoScreenBufferSetControl(s.stage.buffer(), VO_SB_HEIGHT, &side), 0u);
+      break;
+    }
     case Act::kShadowMade: {
       // Refused, with its diagnostic, where a scanline render may not run
       // (a hidden-line render's callbacks): the call then changed nothing.
@@ -277,8 +286,18 @@ void OutputNoted(const Scene &s, Outer *o) {
   o->output += stream.value.p == nullptr          ? ", no stream"
                : stream.value.p == s.other_stream ? ", the other stream"
                                                   : ", a stream";
-  const VtScreenBuffer *b = VoScreenBufferGet();
+  VtScreenBuffer *b = VoScreenBufferGet();
   o->output += b == nullptr ? ", no buffer" : b == s.small ? ", the small buffer" : ", the stage's buffer";
+  if (b == nullptr) return;
+  // Its size and pixels, as the next render finds them.
+  VtTypedValue width{}, height{};
+  EXPECT_EQ(
+      VoScreenBufferGetControl(b, VO_SB_WIDTH, &width) | VoScreenBufferGetControl(b, VO_SB_HEIGHT, &height),
+      0u);
+  std::vector<float> pixels;
+  ReadBuffer(b, width.value.u, height.value.u, &pixels);
+  o->output += " of " + std::to_string(width.value.u) + " x " + std::to_string(height.value.u) +
+               " summing to " + std::to_string(std::accumulate(pixels.begin(), pixels.end(), 0.0));
 }
 
 Outer Render(const Scene &s, uint32_t code, int32_t workers, Output output) {

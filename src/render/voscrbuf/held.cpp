@@ -6,8 +6,15 @@
 // render's rows go on into the target it began with (a destroyed buffer's
 // pixels stay until the outermost render ends).
 //
+// A control set on a target a running render holds (resized, its
+// compositing changed) waits in the kernel's queue for the outermost
+// render's end, so the render stores every row as it began to; until then
+// VoScreenBufferGetControl answers what the render reads.
+//
 // Invariants a reader must know:
 // - nothing is put in place while the application changed nothing;
+// - the holds are chained in the module's record, innermost first, for as
+//   long as their renders run (application's thread only);
 // - the driver framework holds the driver's record, whose slots hold the
 //   stand-ins, the same way: the kernel announces changed callbacks only
 //   after both sides are put in place, so the stand-ins never attach again
@@ -47,14 +54,30 @@ struct Held {
   Target lent;         // the render's, as it was when last lent
   Target application;  // the application's, once it changed it
   bool application_set;
+  Held *outer;
 };
 
 void *Enter() {
   Context *c = State();
   if (c == nullptr) return nullptr;
   auto *h = static_cast<Held *>(VoAllocate(sizeof(Held)));
-  if (h != nullptr) *h = Held{Of(c), Of(c), false};
+  if (h == nullptr) return nullptr;
+  *h = Held{Of(c), Of(c), false, static_cast<Held *>(c->holds)};
+  c->holds = h;
   return h;
+}
+
+struct WaitingControl {
+  VtScreenBuffer *buffer;
+  uint32_t code;
+  VtTypedValue value;
+};
+
+void WaitingControlSet(void *object) {
+  auto *w = static_cast<WaitingControl *>(object);
+  // A buffer given back meanwhile is freed after this, and set no more.
+  if (Live(w->buffer)) (void)VoScreenBufferSetControl(w->buffer, w->code, &w->value);
+  VoDeallocate(w);
 }
 
 bool Lend(void *held) {
@@ -82,14 +105,45 @@ bool Take(void *held) {
 bool Leave(void *held) {
   Context *c = State();
   auto *h = static_cast<Held *>(held);
-  if (c != nullptr && h->application_set) Put(c, h->application);
+  if (c != nullptr) {
+    if (h->application_set) Put(c, h->application);
+    c->holds = h->outer;
+  }
   VoDeallocate(h);
   return false;
 }
 
 constexpr RenderHold kHold = {&Enter, &Lend, &Take, &Leave};
 
+// The controls that wait: those the stores read that take any value but a
+// zero side, which is refused at once as always.
+bool Waitable(uint32_t code, const VtTypedValue &value) {
+  switch (code) {
+    case VO_SB_WIDTH:
+    case VO_SB_HEIGHT: return value.value.u != 0;
+    case VO_SB_ACCUMULATE:
+    case VO_SB_WEIGHT:
+    case VO_SB_STENCIL_REF:
+    case VO_SB_STENCIL_MASK: return true;
+    default: return false;
+  }
+}
+
 }  // namespace
+
+bool ControlWaits(Context *c, VtScreenBuffer *buffer, uint32_t code, const VtTypedValue &value) {
+  if (!RenderAfterWaits() || !Waitable(code, value)) return false;
+  bool held = false;
+  for (const Held *h = static_cast<const Held *>(c->holds); h != nullptr && !held; h = h->outer)
+    held = h->lent.target == buffer;
+  if (!held) return false;
+  auto *w = static_cast<WaitingControl *>(VoAllocate(sizeof(WaitingControl)));
+  if (w == nullptr) return false;  // set at once, as before
+  *w = WaitingControl{buffer, code, value};
+  if (RenderAfter(w, &WaitingControlSet)) return true;
+  VoDeallocate(w);
+  return false;
+}
 
 void TargetHoldStart() { RenderHoldAdd(&kHold); }
 void TargetHoldStop() { RenderHoldRemove(&kHold); }

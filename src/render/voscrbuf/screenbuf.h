@@ -65,6 +65,7 @@ struct Context {
   uint32_t no_forward;
   BufferRegistry *registry;
   VtScreenBuffer *private_target;  // a worker copy's own record of the target
+  void *holds;                     // the running renders' holds, innermost first (held.cpp)
 };
 
 Context *State();
@@ -136,6 +137,10 @@ void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
 // Added at the module's start and removed at its end.
 void TargetHoldStart();
 void TargetHoldStop();
+// A control set on a buffer a running render stores its rows in (its
+// size, its compositing) waits for the outermost render's end, and is then
+// set through VoScreenBufferSetControl; true when it waits.
+bool ControlWaits(Context *c, VtScreenBuffer *buffer, uint32_t code, const VtTypedValue &value);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);
