@@ -501,7 +501,16 @@ TEST(CallbackCalls, WhatAProgressCallbackDoesActsOnTheApplicationsSceneAndRender
 // reach the face (the maps' renders have receivers of their own). The
 // answer found another way: a fresh session whose lights had their maps
 // made before the cube, so that the faces' renders make none.
-std::string CubeSamples(bool maps_before, std::vector<float> *samples) {
+enum class CubeCase { kAlone, kMapsBefore, kRenderFromItsFirstReport };
+struct CubeRender {
+  VtStatus answer = 0;
+  size_t diagnostics = 0;
+  bool made = false;
+};
+CubeRender g_cube_render;
+
+std::string CubeSamples(CubeCase c, std::vector<float> *samples) {
+  const bool maps_before = c == CubeCase::kMapsBefore;
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
   std::string fault;
   {
@@ -517,8 +526,29 @@ std::string CubeSamples(bool maps_before, std::vector<float> *samples) {
       }
     }
     vo_test::Recorded().clear();
+    g_cube_render = CubeRender{};
+    if (c == CubeCase::kRenderFromItsFirstReport) {
+      // The first report is a light's map render's, inside the first face.
+      auto progress = [](uint32_t, VtTypedValue *) -> VtStatus {
+        if (g_cube_render.made) return 0;
+        g_cube_render.made = true;
+        const size_t before = vo_test::Recorded().size();
+        std::vector<uint8_t> image;
+        g_cube_render.answer = ImageRender(&image);
+        g_cube_render.diagnostics = vo_test::Recorded().size() - before;
+        return 0;
+      };
+      EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+progress)), 0u);
+    }
     const float centre[3] = {0, 0, 2};
     VtEnvironment *cube = VoEnvironmentRenderCube(8, centre);
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+    if (c == CubeCase::kRenderFromItsFirstReport) {
+      if (!g_cube_render.made) fault += "no progress was reported; ";
+      if (g_cube_render.answer != 0 && g_cube_render.diagnostics == 0)
+        fault +=
+            "the render started there was refused unsaid (" + std::to_string(g_cube_render.answer) + "); ";
+    }
     if (cube == nullptr) {
       std::string posted;
       for (const auto &d : vo_test::Recorded()) {
@@ -542,10 +572,15 @@ std::string CubeSamples(bool maps_before, std::vector<float> *samples) {
 }
 
 TEST(CallbackCalls, ACubeRenderedWithLightsCastingMapShadowsIsTheCubeOfLightsWhoseMapsWereMadeBefore) {
-  std::vector<float> inside, before;
-  ASSERT_EQ(CubeSamples(false, &inside), "");
-  ASSERT_EQ(CubeSamples(true, &before), "");
+  std::vector<float> inside, before, rendered_there;
+  ASSERT_EQ(CubeSamples(CubeCase::kAlone, &inside), "");
+  ASSERT_EQ(CubeSamples(CubeCase::kMapsBefore, &before), "");
   EXPECT_EQ(inside, before);
+  // A render the application starts from a map render's progress report,
+  // inside a face: it answers with a diagnostic or runs, and the cube is
+  // its own.
+  ASSERT_EQ(CubeSamples(CubeCase::kRenderFromItsFirstReport, &rendered_there), "");
+  EXPECT_EQ(rendered_there, inside);
   // Not a cube of nothing: the stage lit shows in some direction.
   EXPECT_GT(*std::max_element(inside.begin(), inside.end()), 0.0f);
 }
