@@ -70,8 +70,11 @@ void StreamPut(VtDriverRecord *d, void *stream) {
 void *Enter() {
   DriverState *s = State();
   if (s == nullptr || s->is_copy != 0 || s->current_pointer == nullptr) return nullptr;
-  auto *h = static_cast<Held *>(VoAllocate(sizeof(Held)));
-  if (h == nullptr) return nullptr;  // the render then holds nothing, as before
+  // From the process heap, not the library's: holding adds no failure point
+  // to a render (it fails for want of memory where it always did); without
+  // it the render holds nothing, as before.
+  auto *h = static_cast<Held *>(std::malloc(sizeof(Held)));
+  if (h == nullptr) return nullptr;
   std::memset(static_cast<void *>(h), 0, sizeof *h);
   if (s->current != nullptr && s->current->writes_file != 0 && Live(s, s->current)) {
     h->file_driver = s->current;
@@ -125,7 +128,7 @@ bool Leave(void *held) {
     put = h->application_set && Live(s, h->application_current);
     if (put) RecordPut(s, h->application, h->application_current);
   }
-  VoDeallocate(h);
+  std::free(h);
   return put;
 }
 

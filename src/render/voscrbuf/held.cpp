@@ -20,6 +20,7 @@
 //   after both sides are put in place, so the stand-ins never attach again
 //   to the other side's driver.
 
+#include <cstdlib>
 #include <cstring>
 
 #include "render/voscrbuf/screenbuf.h"
@@ -60,7 +61,9 @@ struct Held {
 void *Enter() {
   Context *c = State();
   if (c == nullptr) return nullptr;
-  auto *h = static_cast<Held *>(VoAllocate(sizeof(Held)));
+  // From the process heap, not the library's: holding adds no failure point
+  // to a render; without it the render holds nothing, as before.
+  auto *h = static_cast<Held *>(std::malloc(sizeof(Held)));
   if (h == nullptr) return nullptr;
   *h = Held{Of(c), Of(c), false, static_cast<Held *>(c->holds)};
   c->holds = h;
@@ -109,7 +112,7 @@ bool Leave(void *held) {
     if (h->application_set) Put(c, h->application);
     c->holds = h->outer;
   }
-  VoDeallocate(h);
+  std::free(h);
   return false;
 }
 

@@ -382,10 +382,11 @@ void SceneTake(CallerState *state) {
 // The list the casters come from: the one the innermost render running on
 // the application's thread started with, whatever list its callbacks made
 // current since (a list set from one map render's progress call is the next
-// render's, not the next map's); the current one outside a render.
+// render's, not the next map's); the current one outside a render and in
+// the application's callbacks (VoLightCreateShadow called there).
 const VtReference *RenderList(const VtReference *current) {
   const ExecuteFrame *f = OnApplicationThread() ? ExecuteFrames() : nullptr;
-  return f != nullptr ? f->scene_ring : current;
+  return f != nullptr && !InCallbackOf(ExecuteSerial()) ? f->scene_ring : current;
 }
 
 void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrupts &stop) {
