@@ -1,7 +1,9 @@
 // Calls an application makes from a render's progress callback, one table
 // of them: changes of the primitive list, the light list, the view's
-// resolution and its pinhole, and renders started there into the image
-// driver or into the outer render's own file driver. Each row runs in a
+// resolution and its pinhole, renders started there into the image driver
+// or into the outer render's own file driver, and changes of the output the
+// render writes to (the driver, its stream, the screen buffer standing in
+// for it), which the running render holds from its start. Each row runs in a
 // process of its own for each render class at 0 and 4 workers, at the
 // render's first and at its last progress report, with the stage's lights
 // or with a spot light casting shadows (whose map render makes the first
@@ -16,12 +18,15 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <random>
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <vo/vo_driver.h>
+#include <vo/vo_postprocess.h>
 
 #include "misuse/stage.h"
 #include "support/test_support.h"
@@ -29,9 +34,46 @@
 namespace misuse {
 namespace {
 
-enum class Act { kList, kLights, kResolution, kPinhole, kImageRender, kFileRender, kResize, kPinholeRay };
-constexpr const char *kActNames[] = {"list",         "light list",  "resolution",       "pinhole",
-                                     "image render", "file render", "a larger picture", "pinhole, ray trace"};
+enum class Act {
+  kList,
+  kLights,
+  kResolution,
+  kPinhole,
+  kImageRender,
+  kFileRender,
+  kResize,
+  kPinholeRay,
+  kPinholeClipped,  // the next renders clip automatically first
+  kNoStream,
+  kOtherStream,
+  kNullDriver,
+  kOtherBuffer,
+  kBufferDestroyed,
+  kBufferResized,
+  kShadowMade,  // a listed light's maps made
+  kLightMoved,  // a listed light's location set
+};
+constexpr const char *kActNames[] = {"list",
+                                     "light list",
+                                     "resolution",
+                                     "pinhole",
+                                     "image render",
+                                     "file render",
+                                     "a larger picture",
+                                     "pinhole, ray trace",
+                                     "pinhole, clipped automatically after",
+                                     "no stream",
+                                     "another stream",
+                                     "the null driver",
+                                     "another screen buffer",
+                                     "the screen buffer destroyed",
+                                     "the screen buffer resized",
+                                     "a listed light's maps made",
+                                     "a listed light moved"};
+
+// The acts that change the output: the outer render writes a BMP file
+// through the stage's screen buffer.
+bool OutputAct(Act act) { return act >= Act::kNoStream && act <= Act::kBufferResized; }
 
 VtTypedValue Point(float x, float y, float z) {
   VtTypedValue v{};
@@ -59,22 +101,45 @@ struct Scene {
     other_list = caster != nullptr ? VoPrimitiveListCreate(2, both) : nullptr;
     VtShader *distant = VoShaderCreate(VO_SHADER_LIGHT, "distant");
     other_lights = Ring({VoShaderCreate(VO_SHADER_LIGHT, "ambient"), distant});
-    ok = ok && stage.ok() && other_list != nullptr && other_lights != nullptr;
+    ok = ok && stage.ok() && other_list != nullptr && other_lights != nullptr && other_stream != nullptr &&
+         small != nullptr;
     if (spot) {
       VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "spot");
       VtTypedValue size{};
       size.type = VtInt32;
       size.value.i = 64;
       const VtTypedValue at = Point(0.5f, 0.3f, 5), to = Point(0, 0, 0);
-      spot_lights = Ring({VoShaderCreate(VO_SHADER_LIGHT, "ambient"), light});
       // One sample a shadow test: no jitter cursor that the renders' order steps.
       VtTypedValue one = size;
       one.value.i = 1;
+      // A second spot, whose maps are made after the first's: what the
+      // first's map render's callbacks set is not its.
+      second_spot = VoShaderCreate(VO_SHADER_LIGHT, "spot");
+      const VtTypedValue at2 = Point(-0.6f, 0.2f, 4);
+      spot_lights = Ring({VoShaderCreate(VO_SHADER_LIGHT, "ambient"), light, second_spot});
+      ok = ok && second_spot != nullptr && VoShaderSetArg(second_spot, "location", &at2) == 0 &&
+           VoShaderSetArg(second_spot, "to", &to) == 0 && ShadowsOn(second_spot) == 0 &&
+           VoShaderSetArg(second_spot, "shadow resolution", &size) == 0 &&
+           VoShaderSetArg(second_spot, "shadow quality", &one) == 0;
       ok = ok && VoShaderSetArg(light, "shadow quality", &one) == 0;
       ok = ok && spot_lights != nullptr && VoShaderSetArg(light, "location", &at) == 0 &&
            VoShaderSetArg(light, "to", &to) == 0 && ShadowsOn(light) == 0 &&
            VoShaderSetArg(light, "shadow resolution", &size) == 0 && VoLightListSet(spot_lights) == 0;
     }
+  }
+  ~Scene() {
+    if (other_stream != nullptr) std::fclose(other_stream);
+  }
+  static VtScreenBuffer *SmallBuffer() {
+    VtScreenBuffer *b = VoScreenBufferCreate();
+    VtTypedValue side{};
+    side.type = VtNat32;
+    side.value.u = 5;
+    if (b != nullptr &&
+        (VoScreenBufferSetControl(b, VO_SB_WIDTH, &side) | VoScreenBufferSetControl(b, VO_SB_HEIGHT, &side) |
+         VoScreenBufferAllocateData(b, VO_SB_COLOUR)) != 0)
+      return nullptr;
+    return b;
   }
   static VtReference *Ring(std::initializer_list<VtShader *> lights) {
     VtReference *ring = nullptr;
@@ -85,7 +150,10 @@ struct Scene {
     return ring;
   }
   Stage stage;
+  std::FILE *other_stream = std::tmpfile();
+  VtScreenBuffer *small = SmallBuffer();
   VtPrimitive *caster = nullptr;
+  VtShader *second_spot = nullptr;
   VtReference *other_list = nullptr, *other_lights = nullptr, *spot_lights = nullptr;
   bool ok = false;
 };
@@ -135,6 +203,7 @@ void Apply(Act act, Scene &s, Call *call) {
       EXPECT_EQ(VoViewSetResolution(nullptr, Stage::kWidth, Stage::kHeight, 1.5), 0u);
       break;
     case Act::kPinhole:
+    case Act::kPinholeClipped:
     case Act::kPinholeRay:
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye1, reference, up, VO_PROJECTION_PERSPECTIVE, 50), 0u);
       EXPECT_EQ(VoViewSetPinhole(nullptr, eye2, reference, up, VO_PROJECTION_PERSPECTIVE, 45), 0u);
@@ -145,6 +214,42 @@ void Apply(Act act, Scene &s, Call *call) {
       break;
     case Act::kImageRender: call->answer = ImageRender(&call->image); break;
     case Act::kFileRender: call->answer = VoExecute(0xc0001); break;
+    case Act::kNoStream:
+    case Act::kOtherStream: {
+      VtTypedValue stream{};
+      stream.type = VtGenericPtr;
+      stream.value.p = act == Act::kOtherStream ? s.other_stream : nullptr;
+      EXPECT_EQ(VoControlSet(VO_CONTROL_DRIVER_FILE, &stream), 0u);
+      break;
+    }
+    case Act::kNullDriver: EXPECT_EQ(VoDriverSet(VoDriverFindFromName("vodrvnul")), 0u); break;
+    case Act::kOtherBuffer: EXPECT_EQ(VoScreenBufferSet(s.small), 0u); break;
+    case Act::kBufferDestroyed: EXPECT_EQ(VoScreenBufferDestroy(s.stage.buffer()), 0u); break;
+    case Act::kBufferResized: {
+      VtTypedValue side{};
+      side.type = VtNat32;
+      side.value.u = 3;  // fewer rows than the picture's
+      EXPECT_EQ(VoScreenBufferSetControl(s.stage.buffer(), VO_SB_HEIGHT, &side), 0u);
+      break;
+    }
+    case Act::kShadowMade: {
+      // Refused, with its diagnostic, where a scanline render may not run
+      // (a hidden-line render's callbacks): the call then changed nothing.
+      const VtStatus st =
+          VoLightCreateShadow(s.second_spot != nullptr ? s.second_spot : s.stage.point_light());
+      if (call != nullptr)
+        call->answer = st;
+      else
+        EXPECT_EQ(st, 0u);
+      break;
+    }
+    case Act::kLightMoved: {
+      const VtTypedValue at = Point(0.8f, -0.5f, 3);
+      EXPECT_EQ(
+          VoShaderSetArg(s.second_spot != nullptr ? s.second_spot : s.stage.point_light(), "location", &at),
+          0u);
+      break;
+    }
   }
 }
 
@@ -156,21 +261,54 @@ VtStatus OnProgress(uint32_t, VtTypedValue *) {
   return 0;
 }
 
-// The outer render: into the stage's screen buffer, or into a BMP file
-// (file rows); its status and picture or file bytes.
+// Where the outer render writes: the stage's screen buffer, a BMP file
+// (file rows), or a BMP file through the stage's buffer standing in for the
+// driver.
+enum class Output { kBuffer, kFile, kFileThroughBuffer };
+
+// The outer render's status and picture or file bytes, and the output the
+// application has as it returns: the driver, the BMP driver's stream and
+// the screen buffer set.
 struct Outer {
   VtStatus status;
   std::vector<float> picture;
   std::vector<char> file;
+  std::string output;  // the driver's name, the stream's and the buffer's roles
 };
-Outer Render(const Scene &s, uint32_t code, int32_t workers, bool to_file) {
+
+void OutputNoted(const Scene &s, Outer *o) {
+  VtTypedValue name{}, stream{};
+  VtDriverRecord *driver = VoDriverGet();
+  o->output = driver != nullptr && VoDriverGetControl(driver, VO_CONTROL_DRIVER_NAME, &name) == 0
+                  ? name.value.s
+                  : "no driver";
+  EXPECT_EQ(VoDriverGetControl(VoDriverFindFromName("vodrvbmp"), VO_CONTROL_DRIVER_FILE, &stream), 0u);
+  o->output += stream.value.p == nullptr          ? ", no stream"
+               : stream.value.p == s.other_stream ? ", the other stream"
+                                                  : ", a stream";
+  VtScreenBuffer *b = VoScreenBufferGet();
+  o->output += b == nullptr ? ", no buffer" : b == s.small ? ", the small buffer" : ", the stage's buffer";
+  if (b == nullptr) return;
+  // Its size and pixels, as the next render finds them.
+  VtTypedValue width{}, height{};
+  EXPECT_EQ(
+      VoScreenBufferGetControl(b, VO_SB_WIDTH, &width) | VoScreenBufferGetControl(b, VO_SB_HEIGHT, &height),
+      0u);
+  std::vector<float> pixels;
+  ReadBuffer(b, width.value.u, height.value.u, &pixels);
+  o->output += " of " + std::to_string(width.value.u) + " x " + std::to_string(height.value.u) +
+               " summing to " + std::to_string(std::accumulate(pixels.begin(), pixels.end(), 0.0));
+}
+
+Outer Render(const Scene &s, uint32_t code, int32_t workers, Output output) {
   VtTypedValue band{};
   band.type = VtNat32;
   band.value.u = 1;  // bands of a row and more go to the workers
   EXPECT_EQ(VoControlSet(VO_CONTROL_MT_THREADED_BAND, &band), 0u);
   Outer o{};
-  if (!to_file) {
+  if (output == Output::kBuffer) {
     o.status = s.stage.Render(code, workers, &o.picture);
+    OutputNoted(s, &o);
     return o;
   }
   const vo_test::TempDir dir;
@@ -180,13 +318,14 @@ Outer Render(const Scene &s, uint32_t code, int32_t workers, bool to_file) {
   VtTypedValue v{};
   v.type = VtGenericPtr;
   v.value.p = out;
-  EXPECT_EQ(
-      VoScreenBufferSet(nullptr) | VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v) | VoDriverSet(bmp),
-      0u);
+  EXPECT_EQ(VoScreenBufferSet(output == Output::kFile ? nullptr : s.stage.buffer()) |
+                VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v) | VoDriverSet(bmp),
+            0u);
   v.type = VtInt32;
   v.value.i = workers;
   EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
   o.status = VoExecute(code);
+  OutputNoted(s, &o);
   v.type = VtGenericPtr;
   v.value.p = nullptr;
   (void)VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &v);
@@ -208,10 +347,14 @@ struct Row {
 
 // The pictures that tell a change: the next render of the class (0xc0002
 // after a hidden-line one, which draws no pixels) and of 0xc0002.
-std::vector<std::vector<float>> Next(const Scene &s, uint32_t code, int32_t workers) {
+std::vector<std::vector<float>> Next(const Scene &s, Act act, uint32_t code, int32_t workers) {
   std::vector<std::vector<float>> pictures;
-  for (uint32_t next : {code, 0xc0002u})
-    if (next != 0x190001) pictures.push_back(Render(s, next, workers, false).picture);
+  for (uint32_t next : {code, 0xc0002u}) {
+    if (act == Act::kPinholeClipped) {
+      EXPECT_EQ(VoViewAutoClipping(nullptr), 0u);
+    }
+    if (next != 0x190001) pictures.push_back(Render(s, next, workers, Output::kBuffer).picture);
+  }
   return pictures;
 }
 
@@ -231,8 +374,11 @@ std::string RunRow(const Row &r) {
   const ::testing::TestResult *checks = ::testing::UnitTest::GetInstance()->current_test_info()->result();
   const int checks_before = checks->total_part_count();
   const bool renders = r.act == Act::kImageRender || r.act == Act::kFileRender;
-  const bool to_file = r.act == Act::kFileRender;
+  const Output output = r.act == Act::kFileRender ? Output::kFile
+                        : OutputAct(r.act)        ? Output::kFileThroughBuffer
+                                                  : Output::kBuffer;
   Reference ref;
+  Outer output_after;  // the output a fresh session has after it made the change
   {
     if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
     Scene s(r.spot, r.oversampled);
@@ -240,13 +386,24 @@ std::string RunRow(const Row &r) {
     g_call = Call{};
     g_call.act = r.act, g_call.scene = &s;
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0u);
-    ref.outer = Render(s, r.code, r.workers, to_file);
+    ref.outer = Render(s, r.code, r.workers, output);
     ref.calls = g_call.calls;
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
     if (r.act == Act::kImageRender) ref.inner_status = ImageRender(&ref.inner_image);
-    if (!renders) {
+    if (OutputAct(r.act)) {
+      // Made with the outer render's output current, as the callback does.
+      VtDriverRecord *bmp = VoDriverFindFromName("vodrvbmp");
+      VtTypedValue stream{};
+      stream.type = VtGenericPtr;
+      stream.value.p = stdout;
+      EXPECT_EQ(VoScreenBufferSet(s.stage.buffer()) |
+                    VoDriverSetControl(bmp, VO_CONTROL_DRIVER_FILE, &stream) | VoDriverSet(bmp),
+                0u);
       Apply(r.act, s, nullptr);
-      ref.next = Next(s, r.code, r.workers);
+      OutputNoted(s, &output_after);
+    } else if (!renders) {
+      Apply(r.act, s, nullptr);
+      ref.next = Next(s, r.act, r.code, r.workers);
     }
   }
   if (VoTerminate() != 0) return "VoTerminate answered otherwise";
@@ -259,7 +416,7 @@ std::string RunRow(const Row &r) {
     g_call = Call{};
     g_call.act = r.act, g_call.scene = &s, g_call.trigger = r.last ? ref.calls : 1;
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&OnProgress)), 0u);
-    const Outer outer = Render(s, r.code, r.workers, to_file);
+    const Outer outer = Render(s, r.code, r.workers, output);
     EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
     if (g_call.calls < g_call.trigger) fault += "the callback was not reached; ";
     if (renders) {
@@ -279,6 +436,14 @@ std::string RunRow(const Row &r) {
       if (outer.file.size() < ref.outer.file.size() ||
           !std::equal(ref.outer.file.begin(), ref.outer.file.end(), outer.file.begin()))
         fault += "the outer render's file is not its own; ";
+    } else if (OutputAct(r.act)) {
+      // The running render writes its whole picture where it began to; the
+      // output set stays the application's.
+      if (outer.status != ref.outer.status || outer.file != ref.outer.file)
+        fault += "the outer render answered or wrote otherwise (" + std::to_string(outer.file.size()) +
+                 " bytes for " + std::to_string(ref.outer.file.size()) + "); ";
+      if (outer.output != output_after.output)
+        fault += "the output after is " + outer.output + ", a fresh session's " + output_after.output + "; ";
     } else {
       // The running render keeps the view it began with (the ray trace
       // started there draws into the outer render's target).
@@ -288,8 +453,10 @@ std::string RunRow(const Row &r) {
       if (r.act == Act::kList && VoPrimitiveListGet() != s.other_list) fault += "the list set did not stay; ";
       if (r.act == Act::kLights && VoLightListGet() != s.other_lights)
         fault += "the lights set did not stay; ";
-      const std::vector<std::vector<float>> next = Next(s, r.code, r.workers);
-      for (size_t i = 0; i < next.size(); ++i)
+      const bool refused = r.act == Act::kShadowMade && g_call.answer != 0;
+      if (refused && g_call.diagnostics == 0) fault += "the call was refused unsaid; ";
+      const std::vector<std::vector<float>> next = Next(s, r.act, r.code, r.workers);
+      for (size_t i = 0; i < next.size() && !refused; ++i)
         if (next[i] != ref.next[i])
           fault += "next render " + std::to_string(i) + " differs from a fresh session's; ";
     }
@@ -327,6 +494,148 @@ TEST(CallbackCalls, WhatAProgressCallbackDoesActsOnTheApplicationsSceneAndRender
                      << " workers at its " << (last ? "last" : "first") << " report, a spot casting shadows");
         EXPECT_EQ(ForkedFault([&] { return RunRow(row); }), "");
       }
+}
+
+// An environment cube rendered with lights casting map shadows listed: each
+// face's render makes the lights' maps inside it, and the face's rows still
+// reach the face (the maps' renders have receivers of their own). The
+// answer found another way: a fresh session whose lights had their maps
+// made before the cube, so that the faces' renders make none.
+enum class CubeCase { kAlone, kMapsBefore, kRenderFromItsFirstReport };
+struct CubeRender {
+  VtStatus answer = 0;
+  size_t diagnostics = 0;
+  bool made = false;
+};
+CubeRender g_cube_render;
+
+std::string CubeSamples(CubeCase c, std::vector<float> *samples) {
+  const bool maps_before = c == CubeCase::kMapsBefore;
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  std::string fault;
+  {
+    Scene s(true, false);
+    if (!s.ok) return "the scene was not made";
+    if (maps_before) {
+      for (VtReference *r = s.spot_lights->next;; r = r->next) {
+        auto *light = static_cast<VtShader *>(r->data);
+        if (light != nullptr && light != static_cast<VtShader *>(s.spot_lights->data)) {
+          EXPECT_EQ(VoLightCreateShadow(light), 0u);
+        }
+        if (r == s.spot_lights) break;
+      }
+    }
+    vo_test::Recorded().clear();
+    g_cube_render = CubeRender{};
+    if (c == CubeCase::kRenderFromItsFirstReport) {
+      // The first report is a light's map render's, inside the first face.
+      auto progress = [](uint32_t, VtTypedValue *) -> VtStatus {
+        if (g_cube_render.made) return 0;
+        g_cube_render.made = true;
+        const size_t before = vo_test::Recorded().size();
+        std::vector<uint8_t> image;
+        g_cube_render.answer = ImageRender(&image);
+        g_cube_render.diagnostics = vo_test::Recorded().size() - before;
+        return 0;
+      };
+      EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+progress)), 0u);
+    }
+    const float centre[3] = {0, 0, 2};
+    VtEnvironment *cube = VoEnvironmentRenderCube(8, centre);
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+    if (c == CubeCase::kRenderFromItsFirstReport) {
+      if (!g_cube_render.made) fault += "no progress was reported; ";
+      if (g_cube_render.answer != 0 && g_cube_render.diagnostics == 0)
+        fault +=
+            "the render started there was refused unsaid (" + std::to_string(g_cube_render.answer) + "); ";
+    }
+    if (cube == nullptr) {
+      std::string posted;
+      for (const auto &d : vo_test::Recorded()) {
+        posted += std::to_string(d.message) + " ";
+        for (const auto &t : d.strings) posted += "'" + t + "' ";
+      }
+      return "no cube (posted " + posted + ")";
+    }
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    for (int i = 0; i < 200; ++i) {
+      const float d[3] = {unit(random), unit(random), unit(random)};
+      float colour[3] = {};
+      EXPECT_EQ(VoEnvironmentSample(colour, cube, centre, d, 0), 0u);
+      samples->insert(samples->end(), colour, colour + 3);
+    }
+    EXPECT_EQ(VoEnvironmentDestroy(cube), 0u);
+  }
+  if (VoTerminate() != 0) fault += "VoTerminate answered otherwise; ";
+  return fault;
+}
+
+TEST(CallbackCalls, ACubeRenderedWithLightsCastingMapShadowsIsTheCubeOfLightsWhoseMapsWereMadeBefore) {
+  std::vector<float> inside, before, rendered_there;
+  ASSERT_EQ(CubeSamples(CubeCase::kAlone, &inside), "");
+  ASSERT_EQ(CubeSamples(CubeCase::kMapsBefore, &before), "");
+  EXPECT_EQ(inside, before);
+  // A render the application starts from a map render's progress report,
+  // inside a face: it answers with a diagnostic or runs, and the cube is
+  // its own.
+  ASSERT_EQ(CubeSamples(CubeCase::kRenderFromItsFirstReport, &rendered_there), "");
+  EXPECT_EQ(rendered_there, inside);
+  // Not a cube of nothing: the stage lit shows in some direction.
+  EXPECT_GT(*std::max_element(inside.begin(), inside.end()), 0.0f);
+}
+
+// A render-and-post run (0x440004) keeps the post-process list it started
+// with: a list set from its render's progress callback (none) is the next
+// run's. The answer found another way: the same run without the call, and
+// a fresh session's run after it set no list (refused, message 737).
+std::string RenderAndPost(bool list_unset_there, VtStatus *status, VtStatus *next,
+                          std::vector<float> *picture) {
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  {
+    Scene s(false, false);
+    VtShader *blur = VoShaderCreate(VO_SHADER_POSTPROCESS, "blur");
+    if (!s.ok || blur == nullptr) return "the scene was not made";
+    VtReference *list = VoShaderReferenceCreate(blur);
+    EXPECT_EQ(VoPostprocessListSet(list), 0u);
+    VtTypedValue code{};
+    code.type = VtEnum;
+    code.value.u = 0xc0001;
+    EXPECT_EQ(VoControlSet(VO_CONTROL_PP_RENDER_CODE, &code), 0u);
+    code.value.u = VO_EXECUTE_PP_RUN;
+    EXPECT_EQ(VoControlSet(VO_CONTROL_PP_POST_CODE, &code), 0u);
+    static bool unset;
+    unset = list_unset_there;
+    auto progress = [](uint32_t, VtTypedValue *) -> VtStatus {
+      if (unset) {
+        EXPECT_EQ(VoPostprocessListSet(nullptr), 0u);
+      }
+      unset = false;
+      return 0;
+    };
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+progress)), 0u);
+    *status = VoExecute(VO_EXECUTE_PP_RENDER_AND_POST);
+    EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+    s.stage.Read(picture);
+    if (!list_unset_there) {
+      EXPECT_EQ(VoPostprocessListSet(nullptr), 0u);
+    }
+    *next = VoExecute(VO_EXECUTE_PP_RENDER_AND_POST);
+    (void)VoShaderReferenceDestroy(list, 1);
+  }
+  return VoTerminate() == 0 ? "" : "VoTerminate answered otherwise";
+}
+
+TEST(CallbackCalls, ARenderAndPostRunKeepsItsListWhateverItsRendersCallbackSets) {
+  VtStatus alone = 0, status = 0, next_alone = 0, next = 0;
+  std::vector<float> picture_alone, picture;
+  ASSERT_EQ(RenderAndPost(false, &alone, &next_alone, &picture_alone), "");
+  ASSERT_EQ(RenderAndPost(true, &status, &next, &picture), "");
+  EXPECT_EQ(alone, 0u);
+  EXPECT_EQ(status, alone);
+  EXPECT_EQ(picture, picture_alone);
+  EXPECT_EQ(next_alone, VO_STATUS_BAD_ARGUMENT);  // no list: refused before it renders
+  EXPECT_EQ(next, next_alone);
 }
 
 // The interface serves one application thread at a time: a second thread's

@@ -318,7 +318,12 @@ VtStatus VoExecute(uint32_t code) {
     if (auto watch = g_render_start_watch.load(std::memory_order_relaxed); watch != nullptr && main_thread)
       if (RenderClass(code)) watch();
     VtExecuteProc p = Dispatch(r->execute_cache, code, &VtModuleRecord::execute);
-    status = p ? p(code) : VO_STATUS_UNAVAILABLE;
+    if (main_thread && RenderClass(code)) {
+      const RenderHolds held;
+      status = p ? p(code) : VO_STATUS_UNAVAILABLE;
+    } else {
+      status = p ? p(code) : VO_STATUS_UNAVAILABLE;
+    }
     // The kernel may have been stopped by the module; nothing of it is
     // touched then.
     if (Kernel() != k) return status;

@@ -264,6 +264,52 @@ bool InCallbackOf(uint64_t serial);
 // notes the file driver whose frame the render will hold); null: none.
 void RenderStartWatch(void (*watch)());
 
+// What a render reads of the output side as it starts (the current driver's
+// record, the screen buffer it writes into) it holds until it ends: a module
+// adds a RenderHold at its start, and every render of a render class on the
+// application's thread enters each hold as it starts and leaves it as it
+// ends, before what waits for the render's end is run. The holds are one
+// CallerState: an application callback of the render runs with the
+// application's in place (lend), and after it the render's is put back and
+// what the callback set is kept as the application's (take), which the
+// leave puts in place. So a driver, stream or target set from a callback
+// (or a render the callback starts) is the next render's, never the running
+// one's. Enter makes one record per render (null: nothing held, and no
+// call after); lend, take and leave answer true when they changed
+// procedures a module may have cached, and the kernel then announces
+// changed callbacks once every hold has run, so that no module is told of
+// a change while another module's state is still the other side's.
+struct RenderHold {
+  void *(*enter)();
+  bool (*lend)(void *held);
+  bool (*take)(void *held);
+  bool (*leave)(void *held);
+};
+constexpr size_t kRenderHolds = 4;
+void RenderHoldAdd(const RenderHold *hold);
+void RenderHoldRemove(const RenderHold *hold);
+// The records of one render (VoExecute makes one around a render class).
+class RenderHolds {
+ public:
+  RenderHolds();
+  ~RenderHolds();
+  RenderHolds(const RenderHolds &) = delete;
+  RenderHolds &operator=(const RenderHolds &) = delete;
+
+ private:
+  struct Lent {
+    CallerState state;  // first: the procedures find the record by it
+    const RenderHolds *holds;
+  };
+  static void Lend(CallerState *state);
+  static void Take(CallerState *state);
+  void Each(bool (*RenderHold::*step)(void *held)) const;
+  const RenderHold *holds_[kRenderHolds] = {};
+  void *held_[kRenderHolds] = {};
+  bool entered_ = false;
+  Lent state_{{&Lend, &Take, nullptr, false}, this};
+};
+
 // Kernel callback slot for a system code, or null when the code has none.
 VtProc *KernelCallbackSlot(uint32_t code);
 template <class Proc>

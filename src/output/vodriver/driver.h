@@ -228,6 +228,11 @@ void FrameLetGo(DriverState *s, const VtDriverRecord *driver);
 // light's depth maps) is refused as inside an open frame. Renders the
 // library runs inside it and renders started from its shaders are not.
 void FramePromise();
+// Every render holds the current driver's record and a file driver's
+// stream from its start to its end (held.cpp); added at the framework's
+// start, removed at its end.
+void RenderHoldStart();
+void RenderHoldStop();
 bool IsNullProcedure(const DriverState *s, uint32_t code, VtProc p);
 
 // Framework (framework.cpp).

@@ -363,6 +363,7 @@ VtStatus FrameworkStart() {
   }
   st |= VoDriverSet(s->null_driver);
   RenderStartWatch(&FramePromise);
+  RenderHoldStart();
   (void)platform::InterruptHandlerInstall();
   if ((s->image_driver = VoDriverCreate(&EntryImageDriver)) == nullptr) st |= kUnavailable;
   ImageDriverStart();
@@ -375,6 +376,7 @@ VtStatus FrameworkTerminate() {
   if (s == nullptr) return 0;
   s->shutting_down = 1;
   RenderStartWatch(nullptr);
+  RenderHoldStop();
   VtStatus st = 0;
   if (s->null_driver != nullptr) st |= VoDriverSet(s->null_driver);
   platform::InterruptHandlerRestore();

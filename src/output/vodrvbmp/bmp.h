@@ -31,8 +31,9 @@ struct BitmapHeader {
 };
 
 struct BmpState {
-  std::FILE *out;
-  uint8_t *rows;  // the frame's rows, stride bytes each
+  std::FILE *out;        // the application's stream (VO_CONTROL_DRIVER_FILE)
+  std::FILE *frame_out;  // the stream the begun frame writes to, set at its begin
+  uint8_t *rows;         // the frame's rows, stride bytes each
   size_t stride;
   int32_t x0, x1, y0, y1;
 };

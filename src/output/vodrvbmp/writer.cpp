@@ -2,6 +2,10 @@
 // writes the 54-byte header field by field and the rows bottom-up, blue,
 // green, red, each padded to a multiple of four bytes.
 //
+// A frame writes to the stream that was set as it began: a stream set
+// while it runs (from a render's callback, null among them) is the next
+// frame's.
+//
 // A row or end frame without a begun frame, and a row outside it, is
 // refused; a second begin frame releases the first frame's rows. Files of
 // 2^32 bytes or more are refused at begin frame: the size field has 32
@@ -64,6 +68,7 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   if (s->rows == nullptr)
     return FrameSizeRefuse(kDriver, s->out, VO_STATUS_NO_MEMORY, width, height, "no memory for its rows");
   std::memset(s->rows, 0, bytes);  // padding and undelivered rows go out as zeros
+  s->frame_out = s->out;
   s->stride = stride;
   s->x0 = x0;
   s->x1 = x1;
@@ -89,14 +94,14 @@ VtStatus FrameEnd() {
     return FrameRefuse(kDriver, driver::file::kWriteFailed, "an end frame without a begun frame");
   uint8_t header[kHeaderBytes];
   HeaderFill(s, header);
-  bool ok = driver::file::WriteAll(s->out, header, sizeof header);
+  bool ok = driver::file::WriteAll(s->frame_out, header, sizeof header);
   const size_t width = static_cast<size_t>(s->x1 - s->x0 + 1);
   for (int64_t y = s->y1 - s->y0; y >= 0 && ok; --y) {
     uint8_t *row = s->rows + static_cast<size_t>(y) * s->stride;
     for (size_t x = 0; x < width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
-    ok = driver::file::WriteAll(s->out, row, s->stride);
+    ok = driver::file::WriteAll(s->frame_out, row, s->stride);
   }
-  ok = std::fflush(s->out) == 0 && ok;
+  ok = std::fflush(s->frame_out) == 0 && ok;
   FrameRelease(s);
   if (ok) return 0;
   Post(VO_CLASS_ERROR, messages::kFileWriteFailed, VO_MODULE_BMP);

@@ -5,7 +5,8 @@
 // A row or end frame without a begun frame is refused; a second begin
 // frame abandons the first compression. A frame side past 65535 (the
 // format's 16-bit field) is refused with message 2853 naming both sides. Both reads rewind the stream first:
-// a driver does not rely on where its caller left it.
+// a driver does not rely on where its caller left it. A frame writes to the
+// stream set as it began; one set while it runs is the next frame's.
 
 #include <cstring>
 
@@ -32,7 +33,8 @@ struct JpegState {
   uint32_t quality;
   uint32_t smoothing;
   uint32_t rewind;
-  JpegWriter *writer;  // the begun frame's compression, or null
+  JpegWriter *writer;    // the begun frame's compression, or null
+  std::FILE *frame_out;  // the stream it writes to, the one set as it began
   uint32_t height;
   uint32_t rows;
 };
@@ -90,6 +92,7 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
                                      s->smoothing, driver::file::FrameworkTitle()};
   VtStatus st = 0;
   s->writer = JpegWriterBegin(s->out, settings, &st);
+  s->frame_out = s->out;
   s->height = settings.height;
   s->rows = 0;
   return st;
@@ -109,7 +112,7 @@ VtStatus FrameEnd() {
   JpegState *s = State();
   if (s == nullptr || s->writer == nullptr)
     return FrameRefuse(kDriver, kWriteFailed, "an end frame without a begun frame");
-  const bool ok = JpegWriterFinish(s->writer) && std::fflush(s->out) == 0;
+  const bool ok = JpegWriterFinish(s->writer) && std::fflush(s->frame_out) == 0;
   WriterRelease(s);
   return ok ? 0 : kWriteFailed;
 }
@@ -179,7 +182,8 @@ struct JpegTable {
 };
 
 VtStatus Start() {
-  return driver::file::ModuleStart(g_state, JpegState{stdout, 85, 0, 1, nullptr, 0, 0}, &VoEntryJPEGDriver);
+  return driver::file::ModuleStart(g_state, JpegState{stdout, 85, 0, 1, nullptr, nullptr, 0, 0},
+                                   &VoEntryJPEGDriver);
 }
 
 VtStatus Terminate() { return driver::file::ModuleTerminate(g_state, "vodrvjpg", &WriterRelease); }

@@ -35,7 +35,8 @@ struct TargaHeader {
 };
 
 struct TgaState {
-  std::FILE *out;
+  std::FILE *out;        // the application's stream (VO_CONTROL_DRIVER_FILE)
+  std::FILE *frame_out;  // the stream the begun frame writes to, set at its begin
   uint32_t compression;  // VO_CONTROL_DRIVER_COMPRESSION, 1 at start
   // The frame being written.
   uint8_t *packets;  // one encoded row, 4 x width bytes

@@ -2,7 +2,9 @@
 // header and the title; every row goes to the file as it arrives (raw, or
 // run-length packets per row); end frame adds the version 2 extension area
 // and footer and patches the height when fewer rows came than the frame
-// holds.
+// holds. Rows and end frame write to the stream that was set as the frame
+// began: a stream set while it runs (from a render's callback, null among
+// them) is the next frame's.
 //
 // Frames outside 1..65535 pixels a side are refused (the header holds 16
 // bits); titles are cut to the 255 characters the one-byte ID length holds;
@@ -76,17 +78,17 @@ VtStatus HeightPatch(TgaState *s) {
   uint8_t word[2];
   if (s->rows_written == 0) {
     word[0] = 0;
-    if (fseeko(s->out, 2, SEEK_SET) != 0)
+    if (fseeko(s->frame_out, 2, SEEK_SET) != 0)
       st |= VO_STATUS_UNAVAILABLE;
-    else if (!WriteAll(s->out, word, 1))
+    else if (!WriteAll(s->frame_out, word, 1))
       st |= WriteFailure();
   }
   Put16(word, s->rows_written);
-  if (fseeko(s->out, 14, SEEK_SET) != 0)
+  if (fseeko(s->frame_out, 14, SEEK_SET) != 0)
     st |= VO_STATUS_UNAVAILABLE;
-  else if (!WriteAll(s->out, word, 2))
+  else if (!WriteAll(s->frame_out, word, 2))
     st |= WriteFailure();
-  (void)fseeko(s->out, 0, SEEK_END);
+  (void)fseeko(s->frame_out, 0, SEEK_END);
   Post(VO_CLASS_DEBUG, messages::kTargaRowsShort, VO_MODULE_TARGA, s->rows_written, s->height);
   return st;
 }
@@ -153,6 +155,7 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   s->y0 = y0;
   s->y1 = y1;
   s->rows_written = 0;
+  s->frame_out = s->out;
   const char *title = driver::file::FrameworkTitle();
   const size_t title_length = title != nullptr ? std::min(std::strlen(title), kTitleLimit) : 0;
   uint8_t h[kHeaderBytes] = {};
@@ -162,8 +165,8 @@ VtStatus FrameBegin(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   Put16(h + 14, s->height);
   h[16] = 24;
   h[17] = 0x20;
-  if (fseeko(s->out, 0, SEEK_SET) != 0 || !WriteAll(s->out, h, sizeof h) ||
-      !WriteAll(s->out, title, title_length))
+  if (fseeko(s->frame_out, 0, SEEK_SET) != 0 || !WriteAll(s->frame_out, h, sizeof h) ||
+      !WriteAll(s->frame_out, title, title_length))
     return WriteFailure();
   return 0;
 }
@@ -183,16 +186,16 @@ VtStatus RowWrite(uint32_t y, void *pixels) {
     n = 3 * size_t{s->width};
   }
   ++s->rows_written;
-  return WriteAll(s->out, s->packets, n) ? 0 : WriteFailure();
+  return WriteAll(s->frame_out, s->packets, n) ? 0 : WriteFailure();
 }
 
 VtStatus FrameEnd() {
   TgaState *s = State();
   if (s == nullptr || s->packets == nullptr)
     return FrameRefuse(kDriver, kWriteFailed, "an end frame without a begun frame");
-  VtStatus st = ExtensionWrite(s->out) ? 0 : WriteFailure();
+  VtStatus st = ExtensionWrite(s->frame_out) ? 0 : WriteFailure();
   if (s->rows_written != s->height) st |= HeightPatch(s);
-  if (std::fflush(s->out) != 0 && st == 0) st = WriteFailure();
+  if (std::fflush(s->frame_out) != 0 && st == 0) st = WriteFailure();
   FrameRelease(s);
   return st;
 }

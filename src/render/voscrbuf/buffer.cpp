@@ -341,6 +341,7 @@ VtStatus VoScreenBufferSetControl(VtScreenBuffer *buffer, uint32_t code, const V
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetControlBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferSetControl", "no value");
+  if (ControlWaits(State(), b, code, *value)) return 0;
   const uint32_t u = value->value.u;
   switch (code) {
     case VO_SB_WIDTH:

@@ -51,6 +51,7 @@ VtStatus ContextFree(void *copy) {
 VtStatus Terminate() {
   Context *c = g_state.Master();
   if (c == nullptr) return 0;
+  TargetHoldStop();
   VtStatus st = TargetDetachAtEnd(c);
   if (BufferRegistry *r = c->registry) {
     while (r->head != nullptr) BufferRelease(r, r->head);
@@ -85,6 +86,7 @@ VtStatus Start() {
     (void)Terminate();
     return kNoMemory;
   }
+  TargetHoldStart();
   return 0;
 }
 

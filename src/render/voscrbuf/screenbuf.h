@@ -65,6 +65,7 @@ struct Context {
   uint32_t no_forward;
   BufferRegistry *registry;
   VtScreenBuffer *private_target;  // a worker copy's own record of the target
+  void *holds;                     // the running renders' holds, innermost first (held.cpp)
 };
 
 Context *State();
@@ -130,6 +131,16 @@ VtStatus RegionSet(VtScreenBuffer *b, const uint32_t *region);
 // Unlinks and forgets the buffer and frees it with every channel, after the
 // outermost render when one runs on the application's thread (no detaching).
 void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
+
+// ---- What a render holds of the target (held.cpp) ----
+
+// Added at the module's start and removed at its end.
+void TargetHoldStart();
+void TargetHoldStop();
+// A control set on a buffer a running render stores its rows in (its
+// size, its compositing) waits for the outermost render's end, and is then
+// set through VoScreenBufferSetControl; true when it waits.
+bool ControlWaits(Context *c, VtScreenBuffer *buffer, uint32_t code, const VtTypedValue &value);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);

@@ -705,12 +705,22 @@ VtStatus RenderAndPost() {
   uint32_t quiet = 0;
   const VtStatus swap = VoPostprocessQuietSwap(c->quiet, &quiet);
   const uint32_t post = c->post_code;
+  // The run keeps the list it started with: one set from its render's
+  // callbacks is the next run's (its ring, given back meanwhile, stays
+  // readable until the outermost render ends).
+  void *const list = c->list;
   VtStatus render = VoExecute(c->render_code);
   // A render refused for want of a scene says nothing of it itself.
   if (render != 0 && VoPrimitiveListGet() == nullptr)
     Post(VO_CLASS_WARNING, messages::kRenderAndPostNoScene, kModule, c->render_code, render);
   st = swap | render;
-  if (st == 0) st = VoExecute(post);
+  if (st == 0) {
+    void *const application = c->list;
+    c->list = list;
+    st = VoExecute(post);
+    // What the post code's own callbacks set stays; else the render's.
+    if (c->list == list) c->list = application;
+  }
   const VtTypedValue restore = TypedBoolean(quiet != 0);
   if (swap == 0) (void)VoControlSet(VO_CONTROL_SB_NO_FORWARD, &restore);
   // A show that fails is reported: the picture never reached the driver.

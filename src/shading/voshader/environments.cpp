@@ -299,11 +299,17 @@ VtStatus FacesRender(ShadingContext *s, uint8_t *block, int32_t side, const floa
     st |= VoViewAutoClipping(view);
     double hither = 0, far = 0;
     st |= VoViewGetClipping(view, &hither, &far);
+    // A face turned away from the whole scene sees nothing but the
+    // background: automatic clipping leaves it no depth, which the face's
+    // render would refuse, so it is given one that draws nothing.
+    if (st == 0 && !(far > 0.001)) {
+      st = VoViewSetClipping(view, 1.0, 2.0);
+      far = 0;
+    }
     *yon = std::max(*yon, far);
-    ReceiverStart(s, block + f * face_bytes, static_cast<size_t>(side) * 3, static_cast<uint32_t>(side));
-    if (st == 0) st = VoExecute(0x200002);
-    if (st == 0 && !ReceiverFull(s))
-      st = Refuse(kRefused, messages::kNestedRenderRows, static_cast<const void *>(nullptr));
+    if (st == 0)
+      st = ReceivedRender(s, 0x200002, block + f * face_bytes, static_cast<size_t>(side) * 3,
+                          static_cast<uint32_t>(side));
   }
   NestedRenderLeave(&nested);
   return st;

@@ -228,9 +228,11 @@ struct PushedView {
 };
 void PushedViewEnter(PushedView *v);
 void PushedViewLeave(PushedView *v);
-// The receiver's block: rows of row_bytes, exactly rows of them.
-void ReceiverStart(ShadingContext *s, uint8_t *block, size_t row_bytes, uint32_t rows);
-// True when the block got exactly its rows.
-bool ReceiverFull(const ShadingContext *s);
+// A nested render (execute code) whose rows go to the receiver's block:
+// rows of row_bytes, exactly rows of them, else it is refused with message
+// 2122. The receiver is the nested render's own for its time: a render
+// around it (a cube face whose lights make their maps, a map whose progress
+// call makes another light's maps) finds its own as it left it.
+VtStatus ReceivedRender(ShadingContext *s, uint32_t code, uint8_t *block, size_t row_bytes, uint32_t rows);
 
 }  // namespace vo::shader

@@ -441,6 +441,8 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
     return Refuse(kRefused, kMsgSetArgType, label, c->name, ValueTypeName(value->type), value->type,
                   ValueTypeName(expected.type), expected.type);
   if (const VtStatus finite = shader::LightValueCheck(shader, label, *value); finite != 0) return finite;
+  // A light the running render lists takes the value when it ends.
+  if (shader::LightArgWaits(s, shader, label, *value)) return 0;
   VtTypedValue given = *value;
   // A class may refuse a value of the right type (the mixed background a
   // handle that is no live background); its status and diagnostic stand,

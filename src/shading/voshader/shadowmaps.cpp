@@ -152,11 +152,8 @@ double ImagePlaneDistance() {
 // One render of the current view into one map's rows.
 VtStatus MapRender(ShadingContext *s, uint8_t *block, int32_t n, int map) {
   const size_t map_bytes = static_cast<size_t>(n) * n * sizeof(float);
-  ReceiverStart(s, block + map * map_bytes, static_cast<size_t>(n) * sizeof(float), static_cast<uint32_t>(n));
-  VtStatus st = VoExecute(0x200003);
-  if (st == 0 && !ReceiverFull(s))
-    st = Refuse(kRefused, messages::kNestedRenderRows, static_cast<const void *>(nullptr));
-  return st;
+  return ReceivedRender(s, 0x200003, block + map * map_bytes, static_cast<size_t>(n) * sizeof(float),
+                        static_cast<uint32_t>(n));
 }
 
 // A perspective map whose view sees nothing of the scene (every corner of
@@ -382,6 +379,16 @@ void SceneTake(CallerState *state) {
   s->casters_render = 1;
 }
 
+// The list the casters come from: the one the innermost render running on
+// the application's thread started with, whatever list its callbacks made
+// current since (a list set from one map render's progress call is the next
+// render's, not the next map's); the current one outside a render and in
+// the application's callbacks (VoLightCreateShadow called there).
+const VtReference *RenderList(const VtReference *current) {
+  const ExecuteFrame *f = OnApplicationThread() ? ExecuteFrames() : nullptr;
+  return f != nullptr && !InCallbackOf(ExecuteSerial()) ? f->scene_ring : current;
+}
+
 void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrupts &stop) {
   o->s = s;
   o->state.lend = &SceneLend;
@@ -392,7 +399,7 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
   if (area != nullptr) (void)VoPrimitiveSetShadowCasting(area, 0);
   ListPath path;
   o->casters = nullptr;
-  CastersAdd(o->primitives, &o->casters, path, stop);
+  CastersAdd(RenderList(o->primitives), &o->casters, path, stop);
   if (area != nullptr) (void)VoPrimitiveSetShadowCasting(area, area_casts ? 1 : 0);
   // The current list and the scene bounds are the application's, on its
   // thread: a worker (whose map render is refused) leaves them alone.
@@ -588,12 +595,15 @@ void NestedRenderLeave(NestedRender *n) {
   if (n->sticky_word != nullptr) *n->sticky_word |= n->sticky;
 }
 
-void ReceiverStart(ShadingContext *s, uint8_t *block, size_t row_bytes, uint32_t rows) {
+VtStatus ReceivedRender(ShadingContext *s, uint32_t code, uint8_t *block, size_t row_bytes, uint32_t rows) {
+  const RowReceiver outer = s->imaging.receiver;
   s->imaging.receiver = RowReceiver{block, row_bytes, rows, 0};
-}
-
-bool ReceiverFull(const ShadingContext *s) {
-  return s->imaging.receiver.rows_left == 0 && s->imaging.receiver.overflowed == 0;
+  VtStatus st = VoExecute(code);
+  const RowReceiver &r = s->imaging.receiver;
+  if (st == 0 && (r.rows_left != 0 || r.overflowed != 0))
+    st = Refuse(kRefused, messages::kNestedRenderRows, static_cast<const void *>(nullptr));
+  s->imaging.receiver = outer;
+  return st;
 }
 
 // The library's own calls (a light's set-up for a render, its data going)

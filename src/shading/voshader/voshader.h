@@ -406,6 +406,9 @@ VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const ch
 
 // --- instances.cpp ----------------------------------------------------------
 bool ShaderLive(ShadingContext *s, const VtShader *shader);
+// True when a light the running render lists takes the argument's value when
+// the outermost render ends (waiting_args.cpp); false: set it now.
+bool LightArgWaits(ShadingContext *s, VtShader *light, const char *label, const VtTypedValue &value);
 // Null and live shaders pass; anything else is refused with message 2102.
 bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader);
 // A light of a worker context's chain that is no live shader: its copy of a

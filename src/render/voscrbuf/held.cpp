@@ -1,0 +1,154 @@
+// What a render holds of the screen buffers from its start to its end (the
+// kernel's RenderHold): the target its rows are stored in and the driver
+// procedures the target forwards them to. A buffer set, detached or
+// destroyed from the render's callbacks is the application's: it is the
+// target while the callbacks run and after the render, and the running
+// render's rows go on into the target it began with (a destroyed buffer's
+// pixels stay until the outermost render ends).
+//
+// A control set on a target a running render holds (resized, its
+// compositing changed) waits in the kernel's queue for the outermost
+// render's end, so the render stores every row as it began to; until then
+// VoScreenBufferGetControl answers what the render reads.
+//
+// Invariants a reader must know:
+// - nothing is put in place while the application changed nothing;
+// - the holds are chained in the module's record, innermost first, for as
+//   long as their renders run (application's thread only);
+// - the driver framework holds the driver's record, whose slots hold the
+//   stand-ins, the same way: the kernel announces changed callbacks only
+//   after both sides are put in place, so the stand-ins never attach again
+//   to the other side's driver.
+
+#include <cstdlib>
+#include <cstring>
+
+#include "render/voscrbuf/screenbuf.h"
+#include "kernel/vosystem/face.h"
+
+namespace vo::sb {
+namespace {
+
+struct Target {
+  VtDriverRecord *attached;
+  VtProc saved[kReplacements];
+  VtScreenBuffer *target;
+
+  bool operator==(const Target &o) const {
+    return attached == o.attached && target == o.target && std::memcmp(saved, o.saved, sizeof saved) == 0;
+  }
+};
+
+Target Of(const Context *c) {
+  Target t{c->attached, {}, c->target};
+  std::memcpy(t.saved, c->saved, sizeof t.saved);
+  return t;
+}
+
+void Put(Context *c, const Target &t) {
+  c->attached = t.attached;
+  std::memcpy(c->saved, t.saved, sizeof t.saved);
+  c->target = t.target;
+}
+
+struct Held {
+  Target lent;         // the render's, as it was when last lent
+  Target application;  // the application's, once it changed it
+  bool application_set;
+  Held *outer;
+};
+
+void *Enter() {
+  Context *c = State();
+  if (c == nullptr) return nullptr;
+  // From the process heap, not the library's: holding adds no failure point
+  // to a render; without it the render holds nothing, as before.
+  auto *h = static_cast<Held *>(std::malloc(sizeof(Held)));
+  if (h == nullptr) return nullptr;
+  *h = Held{Of(c), Of(c), false, static_cast<Held *>(c->holds)};
+  c->holds = h;
+  return h;
+}
+
+struct WaitingControl {
+  VtScreenBuffer *buffer;
+  uint32_t code;
+  VtTypedValue value;
+};
+
+void WaitingControlSet(void *object) {
+  auto *w = static_cast<WaitingControl *>(object);
+  // A buffer given back meanwhile is freed after this, and set no more.
+  if (Live(w->buffer)) (void)VoScreenBufferSetControl(w->buffer, w->code, &w->value);
+  VoDeallocate(w);
+}
+
+bool Lend(void *held) {
+  Context *c = State();
+  auto *h = static_cast<Held *>(held);
+  if (c == nullptr) return false;
+  h->lent = Of(c);
+  if (h->application_set) Put(c, h->application);
+  return false;
+}
+
+bool Take(void *held) {
+  Context *c = State();
+  auto *h = static_cast<Held *>(held);
+  if (c == nullptr) return false;
+  const Target now = Of(c);
+  if (!(now == (h->application_set ? h->application : h->lent))) {
+    h->application = now;
+    h->application_set = true;
+  }
+  if (h->application_set) Put(c, h->lent);
+  return false;
+}
+
+bool Leave(void *held) {
+  Context *c = State();
+  auto *h = static_cast<Held *>(held);
+  if (c != nullptr) {
+    if (h->application_set) Put(c, h->application);
+    c->holds = h->outer;
+  }
+  std::free(h);
+  return false;
+}
+
+constexpr RenderHold kHold = {&Enter, &Lend, &Take, &Leave};
+
+// The controls that wait: those the stores read that take any value but a
+// zero side, which is refused at once as always.
+bool Waitable(uint32_t code, const VtTypedValue &value) {
+  switch (code) {
+    case VO_SB_WIDTH:
+    case VO_SB_HEIGHT: return value.value.u != 0;
+    case VO_SB_ACCUMULATE:
+    case VO_SB_WEIGHT:
+    case VO_SB_STENCIL_REF:
+    case VO_SB_STENCIL_MASK: return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+bool ControlWaits(Context *c, VtScreenBuffer *buffer, uint32_t code, const VtTypedValue &value) {
+  if (!RenderAfterWaits() || !Waitable(code, value)) return false;
+  bool held = false;
+  for (const Held *h = static_cast<const Held *>(c->holds); h != nullptr && !held; h = h->outer)
+    held = h->lent.target == buffer;
+  if (!held) return false;
+  auto *w = static_cast<WaitingControl *>(VoAllocate(sizeof(WaitingControl)));
+  if (w == nullptr) return false;  // set at once, as before
+  *w = WaitingControl{buffer, code, value};
+  if (RenderAfter(w, &WaitingControlSet)) return true;
+  VoDeallocate(w);
+  return false;
+}
+
+void TargetHoldStart() { RenderHoldAdd(&kHold); }
+void TargetHoldStop() { RenderHoldRemove(&kHold); }
+
+}  // namespace vo::sb
