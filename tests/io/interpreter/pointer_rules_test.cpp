@@ -10,6 +10,7 @@
 // given.
 
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -251,6 +252,67 @@ TEST_F(PointerRuleTest, EveryPropertyValueTypeIsCheckedOneElementShort) {
       EXPECT_EQ(Last(2970) != nullptr, short_by != 0) << "type " << t.type << " holding " << held;
     }
   }
+}
+
+// Binary command files carry no addresses of variables, only values calls
+// answered and the bytes of data arguments: a handle a call answered is
+// refused where the rule takes none, data bytes short of the count are
+// refused, and enough of them are called.
+TEST_F(PointerRuleTest, BinaryFilesHoldTheSameRules) {
+  auto word = [](std::string *b, uint32_t w) { b->append(reinterpret_cast<const char *>(&w), 4); };
+  auto record = [&](std::string *b, const char *name, uint32_t result, const std::string &args) {
+    const VtApiFunction *fn = api::FindFunction(name);
+    ASSERT_NE(fn, nullptr) << name;
+    word(b, fn->code);
+    word(b, result);
+    word(b, static_cast<uint32_t>(args.size()));
+    *b += args;
+  };
+  // A refusal stops the reading: each file holds one call that matters.
+  auto file = [&](uint32_t data_bytes) {
+    std::string b = "\xFEVXB";
+    for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(&b, w);
+    record(&b, "VoViewCreate", 1, "");
+    std::string one;
+    word(&one, 1);  // the view, in variable 1
+    if (data_bytes == 0) record(&b, "VoDeallocate", 0, one);
+    // No supplier; data_bytes of data, then a size of 4.
+    std::string job;
+    word(&job, 0);
+    word(&job, data_bytes);
+    word(&job, 0);
+    job.append(data_bytes, '\x07');
+    word(&job, 4);
+    record(&b, "VoMultiThreadJobCreateSupplied", 2, job);
+    return b;
+  };
+  vo_test::Recorded().clear();
+  RunFile(Write("pointers.vxb", file(0)));
+  const vo_test::Diagnostic *refused = Last(2972);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(IntArg(*refused, 0), 1);  // VoDeallocate's block: a handle
+  for (const uint32_t bytes : {1u, 3u, 4u}) {
+    vo_test::Recorded().clear();
+    RunFile(Write("pointers.vxb", file(bytes)));
+    EXPECT_EQ(Last(2970) != nullptr, bytes < 4) << bytes << " bytes of data";
+    EXPECT_EQ(Last(2972), nullptr);
+  }
+}
+
+// The script fuzz program's dictionary names every procedure with a plain
+// pointer parameter, and the address form, so that it reaches them.
+TEST_F(PointerRuleTest, TheFuzzDictionaryNamesEveryPointerProcedure) {
+  std::ifstream in(std::string(VO_TEST_DATA_DIR) + "/../fuzz/interpreter_fuzz.dict");
+  ASSERT_TRUE(in.good());
+  std::set<std::string> words;
+  for (std::string line; std::getline(in, line);) {
+    const size_t q = line.find('"');
+    if (q != std::string::npos && line.back() == '"') words.insert(line.substr(q + 1, line.size() - q - 2));
+  }
+  EXPECT_TRUE(words.count("&"));
+  for (size_t i = 0; i < api::kPointerRuleCount; ++i)
+    EXPECT_TRUE(words.count(api::kFunctions[api::kPointerRules[i].function].name))
+        << api::kFunctions[api::kPointerRules[i].function].name;
 }
 
 }  // namespace
