@@ -389,6 +389,9 @@ void ReadCase(const std::vector<std::string> &w, const std::string &where) {
 //     opaque                       anything: the library keeps it or passes
 //                                  it on, and never reads or writes through it
 //     library                      a block the library made and answered
+//   givesback <Name> <param>       the call gives back the block in <param>:
+//                                  the script's variables holding it are
+//                                  forgotten, so that none gives it twice
 //   streamcode <Name> <value> <code> <CONSTANT>...
 //                                  the typed value <value> is a stream (as
 //                                  "stream" says) when the control code in
@@ -408,6 +411,7 @@ struct StreamCodeLine {
 };
 std::vector<PointsLine> g_points;
 std::vector<StreamCodeLine> g_stream_codes;
+std::vector<PointsLine> g_gives_back;  // rule left empty
 
 // A resolved rule, in the generated table's terms.
 struct PointerRule {
@@ -429,6 +433,10 @@ const std::set<std::string> kRuleValueTypes = {"VtHPoint", "VtPoint",     "VtVec
 bool ReadPointerDirective(const std::vector<std::string> &w, const std::string &where) {
   if (w[0] == "points" && w.size() >= 4) {
     g_points.push_back({w[1], w[2], where, std::vector<std::string>(w.begin() + 3, w.end())});
+    return true;
+  }
+  if (w[0] == "givesback" && w.size() == 3) {
+    g_gives_back.push_back({w[1], w[2], where, {}});
     return true;
   }
   if (w[0] == "streamcode" && w.size() >= 5) {
@@ -513,6 +521,13 @@ void ResolvePointerRules() {
       if (IsPointerParam(g_functions[fi].params[pi]) && !ruled.count({fi, static_cast<int>(pi)}))
         Fail(g_functions[fi].where, "pointer parameter '" + g_functions[fi].params[pi].name + "' of '" +
                                         g_functions[fi].name + "' has no rule (points)");
+  for (const PointsLine &line : g_gives_back) {
+    const int fi = FunctionAt(line.function);
+    const int pi = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.param);
+    if (pi < 0 || !IsPointerParam(g_functions[fi].params[pi]))
+      Fail(line.where,
+           "givesback of '" + line.function + " " + line.param + "', which is no input pointer parameter");
+  }
   for (const StreamCodeLine &line : g_stream_codes) {
     const int fi = FunctionAt(line.function);
     const int vi = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.value);
@@ -578,6 +593,14 @@ std::string PointerRulesSource() {
   }
   if (n == 0) o << "    {0u, 0u, 0u, 0u},\n";
   o << "};\nconst size_t kStreamCodeCount = " << n << ";\n\n}  // namespace vo::api\n";
+  o << "\n#include \"kernel/vosystem/api_given.h\"\n\nnamespace vo::api {\n\nconst VtApiGivenBack "
+       "kGivenBack[] = {\n";
+  for (const PointsLine &line : g_gives_back) {
+    const int fi = FunctionAt(line.function);
+    o << "    {" << fi << "u, " << ParamIndex(g_functions[fi].params, line.param) << "u},\n";
+  }
+  if (g_gives_back.empty()) o << "    {0u, 0u},\n";
+  o << "};\nconst size_t kGivenBackCount = " << g_gives_back.size() << ";\n\n}  // namespace vo::api\n";
   return o.str();
 }
 

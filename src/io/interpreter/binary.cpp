@@ -393,6 +393,7 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
     if (!ArgumentSize(run, fn, i, cells, outs, counts, variables, arena)) return false;
   VtTypedValue result{};
   CallThrough(run.s, fn, argv, &result);
+  ForgetGivenBack(run.s, fn, cells, run.table.values, run.table.size);
   for (uint32_t i = 0; i < pc; ++i) {
     const VtApiType *t = TypeByName(fn->params[i].type_name);
     if (outs[i] != 0 && t->size <= 8 && !(fn->params[i].flags & api::kParamArray)) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "io/interpreter/interpreter.h"
+#include "kernel/vosystem/api_given.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::interp {
@@ -579,6 +580,28 @@ bool StreamCodeRefused(const api::VtApiFunction *fn, uint32_t i, const uint64_t 
   // an open file of VoFileOpen, whatever type it claims.
   if (value.type == VtVoid || value.value.p == nullptr) return false;
   return !FileOpenedHere(value.value.p);
+}
+
+void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cells, uint64_t *table,
+                     size_t table_size) {
+  const auto at = static_cast<uint32_t>(fn - api::kFunctions);
+  for (size_t g = 0; g < api::kGivenBackCount; ++g) {
+    if (api::kGivenBack[g].function != at || api::kGivenBack[g].param >= fn->param_count) continue;
+    const uint64_t value = cells[api::kGivenBack[g].param];
+    if (value == 0) continue;
+    for (size_t k = 0; k < table_size; ++k)
+      if (table[k] == value) table[k] = 0;
+    if (s == nullptr) continue;
+    for (Variable *head : s->buckets)
+      for (Variable *v = head; v != nullptr; v = v->next) {
+        if (v->form != kPointerTo && (!HoldsAddress(v->type) || v->type->size != sizeof value)) continue;
+        for (uint64_t e = 0; e < (v->form == kArray ? v->count : 1); ++e) {
+          uint64_t held = 0;
+          std::memcpy(&held, v->storage + e * sizeof held, sizeof held);
+          if (held == value) v->defined = false;
+        }
+      }
+  }
 }
 
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result) {

@@ -243,6 +243,12 @@ bool RuledPointer(const api::VtApiFunction *fn, uint32_t i);
 // into *code.
 bool StreamCodeRefused(const api::VtApiFunction *fn, uint32_t i, const uint64_t *cells, uint32_t *code);
 
+// After a call that gave back the blocks its "givesback" parameters were
+// given: every variable holding one is forgotten (undefined, or in a binary
+// file's table, null), so that none is given back twice or read after.
+void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cells, uint64_t *table,
+                     size_t table_size);
+
 // Calls fn through its thunk with the journal's bracket released, forgetting
 // addresses when the call stopped the kernel.
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result);

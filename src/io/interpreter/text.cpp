@@ -878,6 +878,7 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     s->stop = true;
     return;
   }
+  ForgetGivenBack(s, fn, f.cells, nullptr, 0);
   OutputsWriteBack(s, f);
   if (target_name != nullptr && result_type != nullptr &&
       !ResultStore(s, target_name, target, result_type, result))

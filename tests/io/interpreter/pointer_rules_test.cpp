@@ -325,5 +325,27 @@ TEST_F(PointerRuleTest, TheFuzzDictionaryNamesEveryPointerProcedure) {
         << api::kFunctions[api::kPointerRules[i].function].name;
 }
 
+// A block a call gives back (VoDeallocate, a reallocation's old block)
+// leaves no variable holding it: giving it back again, through the same
+// variable or a copy, is refused as an undefined variable (text) or passes
+// null (binary), never freeing it twice.
+TEST_F(PointerRuleTest, ABlockGivenBackIsForgottenByEveryVariable) {
+  vo_test::Recorded().clear();
+  Run("z = VoAllocate 8\nc = z\nVoDeallocate z\nVoDeallocate c\nw = VoAllocate 4\nVoMemoryReallocate w 64\n"
+      "VoDeallocate w\nVoDeallocate z\n");
+  int refused = 0;
+  for (const vo_test::Diagnostic &d : vo_test::Recorded()) refused += d.message == 282;
+  EXPECT_EQ(refused, 3);  // c, w and z: each forgotten
+  std::string b = "\xFEVXB";
+  auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
+  for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
+  word(api::FindFunction("VoAllocate")->code), word(1), word(4), word(8);  // variable 1: a block
+  for (int twice = 0; twice < 2; ++twice)
+    word(api::FindFunction("VoDeallocate")->code), word(0), word(4), word(1);
+  vo_test::Recorded().clear();
+  RunFile(Write("twice.vxb", b));
+  EXPECT_EQ(Last(282), nullptr);
+}
+
 }  // namespace
 }  // namespace vo::test
