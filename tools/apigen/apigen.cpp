@@ -555,8 +555,11 @@ void ReferencePointers(std::ostringstream &o, const Function &f) {
   bool any = false;
   for (const PointerRule &r : g_pointer_rules) {
     if (r.function != fi) continue;
+    const bool given = std::any_of(g_gives_back.begin(), g_gives_back.end(), [&](const PointsLine &line) {
+      return line.function == f.name && line.param == f.params[r.param].name;
+    });
     o << (any ? "" : "A script may give:\n\n") << "- `" << f.params[r.param].name << "`: " << RuleWords(f, r)
-      << "\n";
+      << (given ? ", which the call gives back" : "") << "\n";
     any = true;
   }
   for (const StreamCodeLine &line : g_stream_codes)
