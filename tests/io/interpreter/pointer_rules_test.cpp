@@ -331,8 +331,9 @@ TEST_F(PointerRuleTest, TheFuzzDictionaryNamesEveryPointerProcedure) {
 // null (binary), never freeing it twice.
 TEST_F(PointerRuleTest, ABlockGivenBackIsForgottenByEveryVariable) {
   vo_test::Recorded().clear();
-  Run("z = VoAllocate 8\nc = z\nVoDeallocate z\nVoDeallocate c\nw = VoAllocate 4\nVoMemoryReallocate w 64\n"
-      "VoDeallocate w\nVoDeallocate z\n");
+  Run("z = VoAllocate 8\nc = z\nVoDeallocate z\nVoDeallocate c\nw = VoAllocate 4\nr = VoMemoryReallocate w "
+      "64\n"
+      "VoDeallocate w\nVoDeallocate z\nVoDeallocate r\n");
   int refused = 0;
   for (const vo_test::Diagnostic &d : vo_test::Recorded()) refused += d.message == 282;
   EXPECT_EQ(refused, 3);  // c, w and z: each forgotten
