@@ -41,6 +41,8 @@
 //                                in at most 100 characters what it does, the
 //                                others what an application must know that the
 //                                declaration cannot say
+//   points, streamcode           what a script may give a pointer parameter
+//                                (see "Pointer rules" below)
 //   #= <param>: <text>           how many elements the open array <param> of
 //                                the procedure declared next holds, in words
 //                                (for the reference; every open array has one)
@@ -498,6 +500,239 @@ void ReferenceDuring(std::ostringstream &o) {
   }
 }
 
+// ---- Pointer rules ------------------------------------------------------------
+//
+//   points <Name> <param> <rule>   what the input pointer parameter <param>
+//                                  (or each element of a pointer array) may
+//                                  be given by a script:
+//     count <Type> <param>[*<n>]   the address of as many values of <Type> as
+//                                  the counting parameter (times n) says
+//     fixed <Type> [<n>]           the address of n values of <Type> (1)
+//     shape                        the address of what the procedure's shape
+//                                  gives for the parameter
+//     stream                       a file VoFileOpen opened and VoFileClose
+//                                  has not closed
+//     opaque                       anything: the library keeps it or passes
+//                                  it on, and never reads or writes through it
+//     library                      a block the library made and answered
+//   givesback <Name> <param>       the call gives back the block in <param>:
+//                                  the script's variables holding it are
+//                                  forgotten, so that none gives it twice
+//   streamcode <Name> <value> <code> <CONSTANT>...
+//                                  the typed value <value> is a stream (as
+//                                  "stream" says) when the control code in
+//                                  parameter <code> is one of the constants
+//
+// Every input parameter of a pointer or data type needs a rule: one added
+// without one fails the build, so that no script reaches a pointer the
+// interpreter cannot judge.
+
+struct PointsLine {
+  std::string function, param, where;
+  std::vector<std::string> rule;
+};
+struct StreamCodeLine {
+  std::string function, value, code, where;
+  std::vector<std::string> codes;
+};
+std::vector<PointsLine> g_points;
+std::vector<StreamCodeLine> g_stream_codes;
+std::vector<PointsLine> g_gives_back;  // rule left empty
+
+// A resolved rule, in the generated table's terms.
+struct PointerRule {
+  size_t function = 0;
+  int param = 0;
+  std::string rule;  // count, fixed, shape, stream, opaque, library
+  std::string type;  // count and fixed: the element type
+  int count = 0;     // fixed: the count; count: -(k + 1) for parameter k
+  int scale = 1;
+};
+std::vector<PointerRule> g_pointer_rules;
+
+// Value types a rule may count besides the description's own: the records
+// of the value-type table that no procedure passes by value.
+const std::set<std::string> kRuleValueTypes = {"VtHPoint", "VtPoint",     "VtVector", "VtColour4",
+                                               "VtNat8",   "VtDouble",    "VtFloat",  "VtInt32",
+                                               "VtNat32",  "VtTypedValue"};
+
+bool ReadPointerDirective(const std::vector<std::string> &w, const std::string &where) {
+  if (w[0] == "points" && w.size() >= 4) {
+    g_points.push_back({w[1], w[2], where, std::vector<std::string>(w.begin() + 3, w.end())});
+    return true;
+  }
+  if (w[0] == "givesback" && w.size() == 3) {
+    g_gives_back.push_back({w[1], w[2], where, {}});
+    return true;
+  }
+  if (w[0] == "streamcode" && w.size() >= 5) {
+    g_stream_codes.push_back({w[1], w[2], w[3], where, std::vector<std::string>(w.begin() + 4, w.end())});
+    return true;
+  }
+  return false;
+}
+
+bool IsPointerParam(const Param &p) {
+  const Kind k = g_types[p.type].kind;
+  return p.dir == "in" && (k == Kind::Pointer || k == Kind::Data);
+}
+
+int FunctionAt(const std::string &name) {
+  for (size_t i = 0; i < g_functions.size(); ++i)
+    if (g_functions[i].name == name) return static_cast<int>(i);
+  return -1;
+}
+
+// "count <Type> <param>[*n]" or "fixed <Type> [n]" into r; false (reported) when unsound.
+bool ReadSizedRule(const Function &f, const PointsLine &line, PointerRule *r) {
+  const std::vector<std::string> &w = line.rule;
+  if (w.size() < 2 || (!g_types.count(w[1]) && !kRuleValueTypes.count(w[1]))) {
+    Fail(line.where, "rule '" + w[0] + "' of '" + f.name + "' needs a value type");
+    return false;
+  }
+  r->type = w[1];
+  if (w[0] == "fixed") {
+    r->count = w.size() == 3 ? std::atoi(w[2].c_str()) : 1;
+    if (w.size() > 3 || r->count <= 0) Fail(line.where, "bad count of a fixed rule of '" + f.name + "'");
+    return w.size() <= 3 && r->count > 0;
+  }
+  std::string count = w.size() == 3 ? w[2] : "";
+  const size_t star = count.find('*');
+  if (star != std::string::npos) {
+    r->scale = std::atoi(count.c_str() + star + 1);
+    count = count.substr(0, star);
+  }
+  const int k = ParamIndex(f.params, count);
+  if (w.size() != 3 || k < 0 || r->scale <= 0 || g_types[f.params[k].type].kind != Kind::Scalar ||
+      f.params[k].dir != "in" || f.params[k].array) {
+    Fail(line.where, "a count rule of '" + f.name + "' names no counting parameter");
+    return false;
+  }
+  r->count = -k - 1;
+  return true;
+}
+
+void ResolvePointerRules() {
+  std::set<std::pair<size_t, int>> ruled;
+  for (const PointsLine &line : g_points) {
+    const int fi = FunctionAt(line.function);
+    const int pi = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.param);
+    if (pi < 0 || !IsPointerParam(g_functions[fi].params[pi])) {
+      Fail(line.where,
+           "points rule for '" + line.function + " " + line.param + "', which is no input pointer parameter");
+      continue;
+    }
+    const Function &f = g_functions[fi];
+    PointerRule r;
+    r.function = static_cast<size_t>(fi);
+    r.param = pi;
+    r.rule = line.rule[0];
+    bool ok = true;
+    if (r.rule == "count" || r.rule == "fixed")
+      ok = ReadSizedRule(f, line, &r);
+    else if (r.rule != "shape" && r.rule != "stream" && r.rule != "opaque" && r.rule != "library")
+      ok = false, Fail(line.where, "unknown pointer rule '" + r.rule + "'");
+    else if (line.rule.size() != 1)
+      ok = false, Fail(line.where, "rule '" + r.rule + "' takes nothing more");
+    else if (r.rule == "shape" && f.shape.empty())
+      ok = false, Fail(line.where, "shape rule of '" + f.name + "', which has no shape procedure");
+    if (!ok) continue;
+    if (!ruled.insert({r.function, pi}).second)
+      Fail(line.where, "second rule for '" + f.name + " " + line.param + "'");
+    else
+      g_pointer_rules.push_back(r);
+  }
+  for (size_t fi = 0; fi < g_functions.size(); ++fi)
+    for (size_t pi = 0; pi < g_functions[fi].params.size(); ++pi)
+      if (IsPointerParam(g_functions[fi].params[pi]) && !ruled.count({fi, static_cast<int>(pi)}))
+        Fail(g_functions[fi].where, "pointer parameter '" + g_functions[fi].params[pi].name + "' of '" +
+                                        g_functions[fi].name + "' has no rule (points)");
+  for (const PointsLine &line : g_gives_back) {
+    const int fi = FunctionAt(line.function);
+    const int pi = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.param);
+    if (pi < 0 || !IsPointerParam(g_functions[fi].params[pi]))
+      Fail(line.where,
+           "givesback of '" + line.function + " " + line.param + "', which is no input pointer parameter");
+  }
+  for (const StreamCodeLine &line : g_stream_codes) {
+    const int fi = FunctionAt(line.function);
+    const int vi = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.value);
+    const int ci = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.code);
+    if (vi < 0 || ci < 0 || g_types[g_functions[fi].params[vi].type].kind != Kind::Typed ||
+        g_types[g_functions[fi].params[ci].type].kind != Kind::Scalar)
+      Fail(line.where, "streamcode of '" + line.function + "' names no typed value and code parameter");
+  }
+}
+
+// The reference's words for a parameter's rule.
+std::string RuleWords(const Function &f, const PointerRule &r) {
+  if (r.rule == "count")
+    return "the address of " + (r.scale > 1 ? std::to_string(r.scale) + " × " : "") + "`" +
+           f.params[-r.count - 1].name + "` values of `" + r.type + "`";
+  if (r.rule == "fixed") return "the address of " + std::to_string(r.count) + " `" + r.type + "`";
+  if (r.rule == "shape") return "the address of what the call's other arguments size";
+  if (r.rule == "stream") return "a file VoFileOpen opened";
+  if (r.rule == "opaque") return "kept or passed on, never read or written through";
+  return "a block the library made and answered";
+}
+
+void ReferencePointers(std::ostringstream &o, const Function &f) {
+  const size_t fi = static_cast<size_t>(&f - g_functions.data());
+  bool any = false;
+  for (const PointerRule &r : g_pointer_rules) {
+    if (r.function != fi) continue;
+    const bool given = std::any_of(g_gives_back.begin(), g_gives_back.end(), [&](const PointsLine &line) {
+      return line.function == f.name && line.param == f.params[r.param].name;
+    });
+    o << (any ? "" : "A script may give:\n\n") << "- `" << f.params[r.param].name << "`: " << RuleWords(f, r)
+      << (given ? ", which the call gives back" : "") << "\n";
+    any = true;
+  }
+  for (const StreamCodeLine &line : g_stream_codes)
+    if (line.function == f.name) {
+      o << (any ? "" : "A script may give:\n\n") << "- `" << line.value << "`: a file VoFileOpen opened for";
+      for (size_t i = 0; i < line.codes.size(); ++i) o << (i ? ", " : " ") << "`" << line.codes[i] << "`";
+      o << "\n";
+      any = true;
+    }
+  if (any) o << "\n";
+}
+
+// The tables of rules, for the command interpreter (api_table.h).
+std::string PointerRulesSource() {
+  std::ostringstream o;
+  o << "\nnamespace vo::api {\n\nconst VtApiPointerRule kPointerRules[] = {\n";
+  for (const PointerRule &r : g_pointer_rules) {
+    std::string kind = r.rule;
+    kind[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(kind[0])));
+    o << "    {" << r.function << "u, " << r.param << "u, kRule" << kind << ", \"" << r.type << "\", "
+      << r.count << ", " << r.scale << "u},\n";
+  }
+  if (g_pointer_rules.empty()) o << "    {0u, 0u, kRuleOpaque, \"\", 0, 1u},\n";
+  o << "};\nconst size_t kPointerRuleCount = " << g_pointer_rules.size() << ";\n\n";
+  o << "const VtApiStreamCode kStreamCodes[] = {\n";
+  size_t n = 0;
+  for (const StreamCodeLine &line : g_stream_codes) {
+    const int fi = FunctionAt(line.function);
+    for (const std::string &code : line.codes) {
+      ++n;
+      o << "    {" << fi << "u, " << ParamIndex(g_functions[fi].params, line.value) << "u, "
+        << ParamIndex(g_functions[fi].params, line.code) << "u, static_cast<uint32_t>(" << code << ")},\n";
+    }
+  }
+  if (n == 0) o << "    {0u, 0u, 0u, 0u},\n";
+  o << "};\nconst size_t kStreamCodeCount = " << n << ";\n\n}  // namespace vo::api\n";
+  o << "\n#include \"kernel/vosystem/api_given.h\"\n\nnamespace vo::api {\n\nconst VtApiGivenBack "
+       "kGivenBack[] = {\n";
+  for (const PointsLine &line : g_gives_back) {
+    const int fi = FunctionAt(line.function);
+    o << "    {" << fi << "u, " << ParamIndex(g_functions[fi].params, line.param) << "u},\n";
+  }
+  if (g_gives_back.empty()) o << "    {0u, 0u},\n";
+  o << "};\nconst size_t kGivenBackCount = " << g_gives_back.size() << ";\n\n}  // namespace vo::api\n";
+  return o.str();
+}
+
 void ParseFile(const std::string &path) {
   std::ifstream in(path);
   if (!in) {
@@ -559,6 +794,7 @@ void ParseFile(const std::string &path) {
       g_stopped.emplace_back(w[1], w[2], where);
     } else if (w[0] == "during") {
       ReadDuring(pending, where);
+    } else if (ReadPointerDirective(w, where)) {
     } else if (w[0] == "fn") {
       ParseFunction(pending, module, number, next_index[number]++, where);
     } else {
@@ -696,6 +932,7 @@ void ReferenceProcedure(std::ostringstream &o, const Function &f) {
   for (const Param &p : f.params)
     o << "| `" << p.name << "` | " << p.dir << " | `" << p.type << "` | " << ArraySize(f, p) << " |\n";
   o << "\n";
+  ReferencePointers(o, f);
 }
 
 // The text form of a case's value, as the journal writes it.
@@ -1224,6 +1461,7 @@ int main(int argc, char **argv) {
       it->stopped = line.procedure;
   }
   ApplyDuring();
+  ResolvePointerRules();
   for (const Function &f : g_functions)
     if (f.note.empty() && commented.count(f.file))
       Fail(f.where, "procedure '" + f.name + "' has no comment (#:)");
@@ -1240,7 +1478,7 @@ int main(int argc, char **argv) {
   }
   if (g_errors) return 1;
   bool ok = WriteIfChanged(argv[1], PublicHeader()) && WriteIfChanged(argv[2], ImplHeader()) &&
-            WriteIfChanged(argv[3], TableSource()) &&
+            WriteIfChanged(argv[3], TableSource() + PointerRulesSource()) &&
             (constants_out.empty() || WriteIfChanged(constants_out, constants)) &&
             (version_out.empty() || WriteIfChanged(version_out, VersionScript())) &&
             (reference_out.empty() || WriteIfChanged(reference_out, Reference())) &&

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "io/interpreter/interpreter.h"
+#include "kernel/vosystem/api_given.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::interp {
@@ -456,12 +457,24 @@ int64_t NeededElements(const api::VtApiFunction *fn, const api::VtApiParam &p, c
 
 namespace {
 
-// The unit of a count: a value type's name and size, null when it has none.
-bool UnitOf(uint32_t code, Need *need) {
-  const ValueTypeInfo *v = ValueTypeFind(code);
-  if (v == nullptr || v->size == 0) return false;
-  need->unit = v->name;
-  need->unit_size = v->size;
+// The unit of a shape's count: its value type's name and size, or, where
+// the shape gives the bytes of one value (a registered property's, which
+// the registry may size apart from the value-type table: a VtData property
+// holds 32 bytes, and codes 33 to 36 and 40 have no entry there), that
+// size; a size that names no type counts bytes. False when nothing sizes
+// the unit.
+bool UnitOf(const api::VtApiShape &shape, Need *need) {
+  const ValueTypeInfo *v = ValueTypeFind(shape.type);
+  need->count = shape.count;
+  if (v != nullptr && v->size != 0 && (shape.unit == 0 || shape.unit == v->size)) {
+    need->unit = v->name;
+    need->unit_size = v->size;
+    return true;
+  }
+  if (shape.unit == 0 || shape.count > UINT64_MAX / shape.unit) return false;
+  need->unit = "byte";
+  need->unit_size = 1;
+  need->count = shape.count * shape.unit;
   return true;
 }
 
@@ -481,9 +494,7 @@ bool ArrayNeed(const api::VtApiFunction *fn, uint32_t i, const uint64_t *cells, 
   void *argv[64];
   if (fn->shape == nullptr || fn->param_count > 64) return false;
   for (uint32_t k = 0; k < fn->param_count; ++k) argv[k] = const_cast<uint64_t *>(&cells[k]);
-  if (!fn->shape(argv, i, 0, &shape) || !UnitOf(shape.type, need)) return false;
-  need->count = shape.count;
-  return true;
+  return fn->shape(argv, i, 0, &shape) && UnitOf(shape, need);
 }
 
 bool DataNeed(const api::VtApiFunction *fn, uint32_t i, uint64_t element, const uint64_t *cells, Need *need) {
@@ -492,9 +503,7 @@ bool DataNeed(const api::VtApiFunction *fn, uint32_t i, uint64_t element, const 
   void *argv[64];
   if (p.kind != api::kKindTyped || fn->shape == nullptr || fn->param_count > 64) return false;
   for (uint32_t k = 0; k < fn->param_count; ++k) argv[k] = const_cast<uint64_t *>(&cells[k]);
-  if (!fn->shape(argv, i, element, &shape) || !UnitOf(shape.type, need)) return false;
-  need->count = shape.count;
-  return true;
+  return fn->shape(argv, i, element, &shape) && UnitOf(shape, need);
 }
 
 bool Holds(const State *s, const Arena *call, const void *p, uint64_t *bytes) {
@@ -508,6 +517,124 @@ bool Holds(const State *s, const Arena *call, const void *p, uint64_t *bytes) {
         }
   }
   return (call != nullptr && call->Holds(p, bytes)) || (s != nullptr && Arena::ChainHolds(s->kept, p, bytes));
+}
+
+// ---- Pointer arguments ---------------------------------------------------------------
+
+namespace {
+
+const char *OriginWords(uint32_t origin) {
+  switch (origin) {
+    case kFromScript: return "the address of the script's own data";
+    case kFromHandle: return "a handle";
+    default: return "an address a call answered";
+  }
+}
+
+// What a sized rule needs behind the argument; false when its other
+// arguments do not size it.
+bool SizedNeed(const api::VtApiFunction *fn, uint32_t i, const api::VtApiPointerRule &r,
+               const uint64_t *cells, Need *need) {
+  if (r.rule == api::kRuleShape) {
+    api::VtApiShape shape{};
+    void *argv[64];
+    if (fn->shape == nullptr || fn->param_count > 64) return false;
+    for (uint32_t k = 0; k < fn->param_count; ++k) argv[k] = const_cast<uint64_t *>(&cells[k]);
+    return fn->shape(argv, i, 0, &shape) && UnitOf(shape, need);
+  }
+  const api::VtApiType *t = TypeByName(r.type_name);
+  if (t == nullptr || t->size == 0) return false;
+  int64_t n = r.count;
+  if (r.rule == api::kRuleCount) {
+    const api::VtApiParam counted{"",      r.type_name, t->code, t->kind, api::kParamIn | api::kParamArray,
+                                  r.count, r.scale};
+    n = NeededElements(fn, counted, cells);
+  }
+  if (n < 0) return false;
+  *need = {static_cast<uint64_t>(n), t->name, t->size};
+  return true;
+}
+
+}  // namespace
+
+bool RuledPointer(const api::VtApiFunction *fn, uint32_t i) {
+  const api::VtApiParam &p = fn->params[i];
+  return (p.kind == api::kKindPointer || p.kind == api::kKindData) && (p.flags & api::kParamOut) == 0;
+}
+
+bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
+                    uint64_t held, const uint64_t *cells, PointerVerdict *verdict) {
+  PointerVerdict &v = *verdict;
+  v.ok = true;
+  if (value == nullptr) return true;
+  // A parameter without a rule (the description's generator refuses one)
+  // takes only what a call answered.
+  const api::VtApiPointerRule *r = api::FindPointerRule(fn, i);
+  const uint32_t rule = r != nullptr ? r->rule : api::kRuleLibrary;
+  v.is = OriginWords(origin);
+  switch (rule) {
+    case api::kRuleOpaque: return true;
+    case api::kRuleStream:
+      if (FileOpenedHere(value)) return true;
+      if (origin == kFromLibrary) v.is = "no file VoFileOpen opened";
+      v.takes.Add("a file VoFileOpen opened");
+      return v.ok = false;
+    case api::kRuleLibrary:
+      if (origin == kFromLibrary) return true;
+      v.takes.Add("only a block the library made and answered");
+      return v.ok = false;
+    default: break;
+  }
+  // Count, fixed and shape: the library's own blocks are the library's
+  // to size; the script's own data must hold what the call needs.
+  if (origin == kFromLibrary) return true;
+  const bool sized = SizedNeed(fn, i, *r, cells, &v.need);
+  if (origin == kFromHandle || !sized) {
+    if (sized)
+      v.takes.Format("the address of %" PRIu64 " %s values", v.need.count, v.need.unit);
+    else
+      v.takes.Add("the address of data its other arguments size, which they do not here");
+    return v.ok = false;
+  }
+  v.held = held;
+  if (held / v.need.unit_size >= v.need.count) return true;
+  v.short_of = true;
+  return v.ok = false;
+}
+
+bool StreamCodeRefused(const api::VtApiFunction *fn, uint32_t i, const uint64_t *cells, uint32_t *code) {
+  uint32_t k = 0;
+  if (!api::StreamCodeParam(fn, i, &k) || k >= fn->param_count || cells[i] == 0) return false;
+  std::memcpy(code, &cells[k], sizeof *code);
+  if (!api::IsStreamCode(fn, i, *code)) return false;
+  VtTypedValue value;
+  std::memcpy(&value, reinterpret_cast<const void *>(cells[i]), sizeof value);
+  // Void or null resets the control to its default; anything else must be
+  // an open file of VoFileOpen, whatever type it claims.
+  if (value.type == VtVoid || value.value.p == nullptr) return false;
+  return !FileOpenedHere(value.value.p);
+}
+
+void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cells, uint64_t *table,
+                     size_t table_size) {
+  const auto at = static_cast<uint32_t>(fn - api::kFunctions);
+  for (size_t g = 0; g < api::kGivenBackCount; ++g) {
+    if (api::kGivenBack[g].function != at || api::kGivenBack[g].param >= fn->param_count) continue;
+    const uint64_t value = cells[api::kGivenBack[g].param];
+    if (value == 0) continue;
+    for (size_t k = 0; k < table_size; ++k)
+      if (table[k] == value) table[k] = 0;
+    if (s == nullptr) continue;
+    for (Variable *head : s->buckets)
+      for (Variable *v = head; v != nullptr; v = v->next) {
+        if (v->form != kPointerTo && (!HoldsAddress(v->type) || v->type->size != sizeof value)) continue;
+        for (uint64_t e = 0; e < (v->form == kArray ? v->count : 1); ++e) {
+          uint64_t held = 0;
+          std::memcpy(&held, v->storage + e * sizeof held, sizeof held);
+          if (held == value) v->defined = false;
+        }
+      }
+  }
 }
 
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result) {

@@ -46,6 +46,8 @@ constexpr uint32_t kMsgBinaryRecordTooLong = messages::kBinaryRecordTooLong;
 constexpr uint32_t kMsgArrayTooLarge = messages::kScriptArrayTooLarge;
 constexpr uint32_t kMsgArgumentShort = messages::kScriptArgumentShort;
 constexpr uint32_t kMsgDataNotOwned = messages::kScriptDataNotOwned;
+constexpr uint32_t kMsgPointerRefused = messages::kScriptPointerRefused;
+constexpr uint32_t kMsgStreamRefused = messages::kScriptStreamRefused;
 
 constexpr VtStatus kStatementError = 2;
 constexpr VtStatus kStatusWarning = VO_CLASS_WARNING;  // 0x20000000
@@ -221,6 +223,42 @@ bool DataNeed(const api::VtApiFunction *fn, uint32_t i, uint64_t element, const 
 // variable's storage, the texts and records of earlier statements); bytes
 // answers what it holds from p on. An address a call answered is none.
 bool Holds(const State *s, const Arena *call, const void *p, uint64_t *bytes);
+
+// Where a pointer argument's value came from: the script's own data (the
+// address of a variable, or into a block of the input's), a library object
+// the script holds as a handle, or any other address a call answered.
+enum Origin : uint32_t { kFromNull = 0, kFromScript = 1, kFromHandle = 2, kFromLibrary = 3 };
+
+// The judgement of one pointer argument by its parameter's rule (the
+// interface description's "points" line): allowed, short of what the call
+// reads or writes (held against need, for message 2970), or refused for
+// what it is (the words of message 2972).
+struct PointerVerdict {
+  bool ok = true;
+  bool short_of = false;
+  uint64_t held = 0;
+  Need need{};
+  const char *is = "";
+  Text takes;
+};
+
+// Judges value, the argument of input pointer parameter i of fn or one
+// element of it, that came from origin (holding held bytes when the
+// script's own); cells are the converted arguments, for counts and shapes.
+bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
+                    uint64_t held, const uint64_t *cells, PointerVerdict *verdict);
+// Whether parameter i of fn takes pointers that the rules judge.
+bool RuledPointer(const api::VtApiFunction *fn, uint32_t i);
+// Whether the typed value of parameter i, given with the control code in
+// the cells, must be a file VoFileOpen opened, and is not one: the code
+// into *code.
+bool StreamCodeRefused(const api::VtApiFunction *fn, uint32_t i, const uint64_t *cells, uint32_t *code);
+
+// After a call that gave back the blocks its "givesback" parameters were
+// given: every variable holding one is forgotten (undefined, or in a binary
+// file's table, null), so that none is given back twice or read after.
+void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cells, uint64_t *table,
+                     size_t table_size);
 
 // Calls fn through its thunk with the journal's bracket released, forgetting
 // addresses when the call stopped the kernel.

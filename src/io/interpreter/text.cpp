@@ -710,6 +710,74 @@ bool TypedDataCheck(State *s, const CallFrame &f, uint32_t i) {
   return true;
 }
 
+// Whether the value is an object the script holds as a handle: the value of
+// a variable of a handle type (or an element of an array of them), or the
+// object a value record carries (not a block it carries the address of,
+// which a call answered). A copy into a VtGenericPtr variable is still
+// the handle.
+bool HeldAsHandle(State *s, const void *value) {
+  for (const Variable *head : s->buckets)
+    for (const Variable *v = head; v != nullptr; v = v->next) {
+      if (!v->defined || v->form == kPointerTo) continue;
+      if (v->type->kind == api::kKindHandle) {
+        for (uint64_t k = 0; k < v->count; ++k) {
+          const void *h = nullptr;
+          std::memcpy(&h, v->storage + k * v->type->size, sizeof h);
+          if (h == value) return true;
+        }
+      } else if (v->type->kind == api::kKindTagged && v->form == kValue) {
+        VtObjectValue r;
+        std::memcpy(&r, v->storage, sizeof r);
+        const api::VtApiCase *c = api::FindCase(v->type->name, r.type & VO_OBJECT_TYPE_MASK);
+        if (r.value.p == value && (c == nullptr || c->carried == api::kCarriedObject)) return true;
+      }
+    }
+  return false;
+}
+
+uint32_t OriginOf(State *s, const Arena *arena, const void *value, uint64_t *held) {
+  if (value == nullptr) return kFromNull;
+  if (Holds(s, arena, value, held)) return kFromScript;
+  return HeldAsHandle(s, value) ? kFromHandle : kFromLibrary;
+}
+
+// A pointer parameter's argument (each element of a pointer array) must be
+// what the parameter's rule allows: the address of a variable only where
+// the call reads or writes no more than the variable holds, a handle only
+// where the library never reads through it, a file only from VoFileOpen.
+// False (the error posted) otherwise.
+bool PointerCheck(State *s, const CallFrame &f, uint32_t i) {
+  if (!RuledPointer(f.fn, i)) return true;
+  const bool array = (f.fn->params[i].flags & api::kParamArray) != 0;
+  const auto *values = array ? reinterpret_cast<const unsigned char *>(f.cells[i])
+                             : reinterpret_cast<const unsigned char *>(&f.cells[i]);
+  const uint64_t n = !array ? 1 : f.counts[i] < 0 ? 0 : static_cast<uint64_t>(f.counts[i]);
+  for (uint64_t k = 0; values != nullptr && k < n; ++k) {
+    const void *value = nullptr;
+    std::memcpy(&value, values + k * sizeof value, sizeof value);
+    uint64_t held = 0;
+    const uint32_t origin = OriginOf(s, &f.arena, value, &held);
+    PointerVerdict v;
+    if (PointerAllowed(f.fn, i, value, origin, held, f.cells, &v)) continue;
+    if (v.short_of) return Short(s, f, i, v.held, v.need);
+    if (!v.takes.ok) return OutOfMemory(s);
+    Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), f.args[i]);
+    Report(s, kStatementError, kMsgPointerRefused, static_cast<int32_t>(i + 1), f.args[i], v.is,
+           v.takes.c_str());
+    return false;
+  }
+  return true;
+}
+
+// A control whose value is a file takes only one VoFileOpen opened.
+bool StreamCheck(State *s, const CallFrame &f, uint32_t i) {
+  uint32_t code = 0;
+  if (!StreamCodeRefused(f.fn, i, f.cells, &code)) return true;
+  Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), f.args[i]);
+  Report(s, kStatementError, kMsgStreamRefused, static_cast<int32_t>(i + 1), f.args[i], code);
+  return false;
+}
+
 // Arrays must hold what the call reads or writes of them (a fixed count, a
 // counting parameter, or the procedure's shape, asked once the arrays before
 // have passed, since it reads them); a left-out output gets a block of that
@@ -736,7 +804,9 @@ bool ArgumentSize(State *s, CallFrame &f, uint32_t i) {
     const uint64_t held = static_cast<uint64_t>(f.counts[i] < 0 ? 0 : f.counts[i]) * t->size;
     if (held / need.unit_size < need.count) return Short(s, f, i, held, need);
   }
-  if (p.kind == api::kKindTyped && (p.flags & api::kParamOut) == 0) return TypedDataCheck(s, f, i);
+  if (!PointerCheck(s, f, i)) return false;
+  if (p.kind == api::kKindTyped && (p.flags & api::kParamOut) == 0)
+    return StreamCheck(s, f, i) && TypedDataCheck(s, f, i);
   return true;
 }
 
@@ -809,6 +879,7 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     s->stop = true;
     return;
   }
+  ForgetGivenBack(s, fn, f.cells, nullptr, 0);
   OutputsWriteBack(s, f);
   if (target_name != nullptr && result_type != nullptr &&
       !ResultStore(s, target_name, target, result_type, result))

@@ -73,4 +73,32 @@ const VtApiCase *FindCase(const char *record, uint32_t word) {
   return nullptr;
 }
 
+// Some hundred and fifty rules and a few codes: walks, once per pointer
+// argument of a script's call.
+const VtApiPointerRule *FindPointerRule(const VtApiFunction *fn, uint32_t param) {
+  const auto at = static_cast<uint32_t>(fn - kFunctions);
+  for (size_t i = 0; i < kPointerRuleCount; ++i)
+    if (kPointerRules[i].function == at && kPointerRules[i].param == param) return &kPointerRules[i];
+  return nullptr;
+}
+
+bool StreamCodeParam(const VtApiFunction *fn, uint32_t param, uint32_t *code_param) {
+  const auto at = static_cast<uint32_t>(fn - kFunctions);
+  for (size_t i = 0; i < kStreamCodeCount; ++i)
+    if (kStreamCodes[i].function == at && kStreamCodes[i].value_param == param) {
+      *code_param = kStreamCodes[i].code_param;
+      return true;
+    }
+  return false;
+}
+
+bool IsStreamCode(const VtApiFunction *fn, uint32_t param, uint32_t code) {
+  const auto at = static_cast<uint32_t>(fn - kFunctions);
+  for (size_t i = 0; i < kStreamCodeCount; ++i)
+    if (kStreamCodes[i].function == at && kStreamCodes[i].value_param == param &&
+        kStreamCodes[i].code == code)
+      return true;
+  return false;
+}
+
 }  // namespace vo::api

@@ -47,6 +47,8 @@ struct VtApiParam {
 struct VtApiShape {
   uint32_t type;
   uint64_t count;
+  uint32_t
+      unit;  // bytes of one value where they are not the type's own size (a registered property's), else 0
 };
 using ApiShapeProc = bool (*)(const void *const *argv, uint32_t param, uint64_t element, VtApiShape *shape);
 
@@ -154,5 +156,45 @@ template <class R, class... A>
 struct FnArity<R (*)(A...) noexcept> {
   static constexpr size_t value = sizeof...(A);
 };
+
+// What a script may give an input pointer parameter (or each element of a
+// pointer array), from the interface description's "points" lines: every
+// such parameter has exactly one rule (apigen refuses a description
+// without).
+enum ApiPointerRule : uint32_t {
+  kRuleCount = 0,    // the address of count values of the type, the count in a parameter (times scale)
+  kRuleFixed = 1,    // the address of count values of the type
+  kRuleShape = 2,    // the address of what the procedure's shape gives for the parameter
+  kRuleStream = 3,   // a file VoFileOpen opened and VoFileClose has not closed
+  kRuleOpaque = 4,   // anything: never read or written through
+  kRuleLibrary = 5,  // a block the library made and answered
+};
+
+struct VtApiPointerRule {
+  uint32_t function;  // index in kFunctions
+  uint32_t param;
+  uint32_t rule;          // ApiPointerRule
+  const char *type_name;  // count and fixed: the values' type
+  int32_t count;          // fixed: the count; count: -(k + 1), the count in parameter k
+  uint32_t scale;
+};
+extern const VtApiPointerRule kPointerRules[];
+extern const size_t kPointerRuleCount;
+
+// Control codes whose typed value is a stream: for procedure function, the
+// typed value in parameter value_param given with code in parameter
+// code_param.
+struct VtApiStreamCode {
+  uint32_t function, value_param, code_param, code;
+};
+extern const VtApiStreamCode kStreamCodes[];
+extern const size_t kStreamCodeCount;
+
+// The rule of a procedure's pointer parameter; null for another parameter.
+const VtApiPointerRule *FindPointerRule(const VtApiFunction *fn, uint32_t param);
+// Whether the typed value in parameter param may be a stream, and the
+// parameter holding its code; whether it is one for this code.
+bool StreamCodeParam(const VtApiFunction *fn, uint32_t param, uint32_t *code_param);
+bool IsStreamCode(const VtApiFunction *fn, uint32_t param, uint32_t code);
 
 }  // namespace vo::api

@@ -114,6 +114,10 @@ void FileRemoveIfLeftEmpty(std::FILE *file) {
     if (w->file == file) w->remove_if_empty = true;
 }
 
+bool FileOpenedHere(const void *file) {
+  return file != nullptr && OpenStreams::Get().Holds(static_cast<const std::FILE *>(file));
+}
+
 VtStatus KernelFilesStart() {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;

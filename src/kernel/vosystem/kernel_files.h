@@ -89,6 +89,10 @@ struct KernelFiles {
 // then. A stream the application opened itself is left as it is (empty).
 void FileRemoveIfLeftEmpty(std::FILE *file);
 
+// Whether VoFileOpen answered this stream and VoFileClose has not closed it
+// (the command interpreter hands scripts' files to the library only then).
+bool FileOpenedHere(const void *file);
+
 // Fills the six clock kinds (part of the system module's start).
 void ClockKindsMake(KernelFiles &f);
 // The kernel's clock kinds; null before the system module has started.

@@ -567,4 +567,11 @@ constexpr uint32_t kScriptArgumentShort = 2970;  // an array argument, or the da
 constexpr uint32_t kScriptDataNotOwned = 2971;   // data behind a typed value at an address the script does
                                                  // not own, or held in line (argument, token, unit, needed)
 
+// A pointer argument its parameter's rule in the interface description does
+// not allow (argument, token, what it is, what the call takes), and a
+// control's typed value that is no file VoFileOpen opened (argument, token,
+// code).
+constexpr uint32_t kScriptPointerRefused = 2972;
+constexpr uint32_t kScriptStreamRefused = 2973;
+
 }  // namespace vo::messages

@@ -27,6 +27,9 @@ bool VertexData(uint32_t code, uint64_t vertices, api::VtApiShape *shape) {
   if (VoPropertyGetDescription(code, &name, &type, &count, &bytes) != 0 || count == 0) return false;
   shape->type = type;
   shape->count = vertices * count;
+  // The registry's bytes per value, which the value-type table may not
+  // give (a VtData property holds 32; types 33 to 36 and 40 are not in it).
+  shape->unit = bytes / count;
   return true;
 }
 

@@ -1,0 +1,352 @@
+// Every pointer parameter a script can reach, from the interface
+// description's rules (the "points" lines): given the address of a one-byte
+// variable, a handle, or null, each call is refused with 282 and the reason
+// (2972, or 2970 when the address holds less than the call reads or writes)
+// or made; a sized parameter given exactly what it needs is called, and a
+// stream parameter takes a file VoFileOpen opened. A control whose value is
+// a file takes only such a file, and every value type the property registry
+// takes is checked one element short.
+// Run under the sanitizers, a call made must read and write only what was
+// given.
+
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "io/interpreter/script_fixture.h"
+#include "kernel/vosystem/api_table.h"
+
+namespace vo::test {
+namespace {
+
+using api::VtApiFunction;
+using api::VtApiParam;
+using api::VtApiPointerRule;
+
+// What one argument of the table is, and what the rule makes of it.
+enum class Given { Address, Handle, Null, Enough, File };
+enum class Answer { Called, Refused, Short, Other };
+
+const char *Name(Given g) {
+  switch (g) {
+    case Given::Address: return "the address of a one-byte variable";
+    case Given::Handle: return "a handle";
+    case Given::Null: return "null";
+    case Given::Enough: return "the address of what it needs";
+    case Given::File: return "a file VoFileOpen opened";
+  }
+  return "";
+}
+
+// The rule's answer, worked out from its kind: only an opaque parameter
+// takes the script's data or a handle as it stands; a sized one takes an
+// address that holds enough (one byte never does: every count below is 4 and
+// every fixed size larger than a byte).
+Answer Expected(const VtApiPointerRule &r, Given g) {
+  if (g == Given::Null || g == Given::Enough || g == Given::File) return Answer::Called;
+  if (r.rule == api::kRuleOpaque) return Answer::Called;
+  const bool sized = r.rule == api::kRuleCount || r.rule == api::kRuleFixed || r.rule == api::kRuleShape;
+  return sized && g == Given::Address ? Answer::Short : Answer::Refused;
+}
+
+// The counting parameter of an array parameter, or -1.
+int CountingParam(const VtApiParam &p) {
+  return (p.flags & api::kParamArray) && p.count < 0 ? -p.count - 1 : -1;
+}
+
+// Bytes a sized rule needs with every counting parameter at 4.
+uint32_t NeededBytes(const VtApiPointerRule &r) {
+  const api::VtApiType *t = api::FindType(r.type_name);
+  const uint32_t unit = std::strcmp(r.type_name, "VtHPoint") == 0 ? 16 : t != nullptr ? t->size : 1;
+  return unit * (r.rule == api::kRuleFixed ? static_cast<uint32_t>(r.count) : 4u * r.scale);
+}
+
+// The statement calling fn with `arg` for parameter at (each element of an
+// array), with 4 in the rule's counting parameter; the other arguments are
+// null, zero, one element, or variables declared into decl for outputs.
+std::string CallText(const VtApiFunction &fn, const VtApiPointerRule &r, const std::string &arg,
+                     std::string *decl) {
+  std::set<int> ones;  // counting parameters of arrays: one element each
+  for (uint32_t j = 0; j < fn.param_count; ++j)
+    if (CountingParam(fn.params[j]) >= 0) ones.insert(CountingParam(fn.params[j]));
+  std::string call = fn.name;
+  for (uint32_t j = 0; j < fn.param_count; ++j) {
+    const VtApiParam &p = fn.params[j];
+    const bool array = (p.flags & api::kParamArray) != 0, out = (p.flags & api::kParamOut) != 0;
+    const std::string var = "o" + std::to_string(j);
+    const uint32_t n = p.count > 0 ? static_cast<uint32_t>(p.count) : 1;
+    std::string zeros = "[";
+    for (uint32_t k = 0; k < n; ++k) zeros += k ? " 0" : "0";
+    zeros += "]";
+    std::string a;
+    if (j == r.param) {
+      a = array ? "[" + arg + "]" : arg;
+    } else if (out && p.kind == api::kKindTyped) {
+      a = "tv";
+    } else if (out) {
+      *decl += std::string(p.type_name) +
+               (array ? "[" + std::to_string(p.count > 0 ? p.count : 64) + "]" : "") + " " + var + "\n";
+      if (p.flags & api::kParamIn) *decl += var + " = " + zeros + "\n";
+      a = var;
+    } else if (array) {
+      a = p.kind == api::kKindScalar ? zeros : p.count > 0 ? "NULL" : "[NULL]";
+    } else if (p.kind == api::kKindScalar) {
+      a = r.count < 0 && static_cast<int>(j) == -r.count - 1 ? "4"
+          : ones.count(static_cast<int>(j))                  ? "1"
+                                                             : "0";
+    } else if (p.kind == api::kKindString) {
+      a = "\"x\"";
+    } else {
+      a = "NULL";
+    }
+    call += " " + a;
+  }
+  return call + "\n";
+}
+
+// The blocks a call made gives back: the answer of a reallocation, the
+// buffer a compression answers.
+std::string GiveBack(const VtApiFunction &fn) {
+  if (std::strcmp(fn.name, "VoMemoryReallocate") == 0) return "VoDeallocate answer\n";
+  if (std::strcmp(fn.name, "VoDataObjectCompress") == 0) return "VoDeallocate o2\n";
+  return "";
+}
+
+class PointerRuleTest : public ScriptTest {
+ protected:
+  // Runs the call with the argument; what became of it, by the messages.
+  static Answer Outcome(const std::string &script, uint32_t argument, std::string *why) {
+    vo_test::Recorded().clear();
+    Run(script);
+    const vo_test::Diagnostic *refused = Last(282);
+    *why = "";
+    for (const vo_test::Diagnostic &d : vo_test::Recorded())
+      if (d.module == 4) *why += std::to_string(d.message) + " ";
+    if (refused == nullptr && Last(281) == nullptr) return Answer::Called;
+    if (refused == nullptr || IntArg(*refused, 1) != static_cast<int32_t>(argument)) return Answer::Other;
+    if (Last(2970) != nullptr) return Answer::Short;
+    return Last(2972) != nullptr ? Answer::Refused : Answer::Other;
+  }
+};
+
+// A one-byte variable v with pv its address, a view h and g holding it as a
+// plain pointer, a file f for reading, a typed value tv, and big, a block of
+// `bytes` with pb its address.
+std::string Prelude(const std::string &file, uint32_t bytes) {
+  return "VtNat8 v\npv = &v\nh = VoViewCreate\nVtGenericPtr g\ng = h\nVtTypedValue tv\ntv = {VtFloat 0}\n"
+         "f = VoFileOpen \"" +
+         file + "\" 1\nVtNat8[" + std::to_string(bytes ? bytes : 1) + "] big\npb = &big\n";
+}
+
+TEST_F(PointerRuleTest, EveryPointerParameterTakesOnlyWhatItsRuleAllows) {
+  const std::string file = Write("empty", "");
+  int counted[6] = {}, checked = 0;
+  for (size_t i = 0; i < api::kPointerRuleCount; ++i) {
+    const VtApiPointerRule &r = api::kPointerRules[i];
+    const VtApiFunction &fn = api::kFunctions[r.function];
+    ++counted[r.rule];
+    std::vector<std::pair<Given, std::string>> cases = {
+        {Given::Address, "pv"}, {Given::Handle, "g"}, {Given::Null, "NULL"}};
+    if (r.rule == api::kRuleCount || r.rule == api::kRuleFixed) cases.push_back({Given::Enough, "pb"});
+    if (r.rule == api::kRuleStream) cases.push_back({Given::File, "f"});
+    for (const auto &[given, token] : cases) {
+      std::string decl;
+      std::string call = CallText(fn, r, token, &decl);
+      if (!GiveBack(fn).empty())
+        call = (fn.result_kind == api::kKindPointer ? "answer = " : "") + call + GiveBack(fn);
+      std::string why;
+      const Answer got = Outcome(Prelude(file, NeededBytes(r)) + decl + call, r.param + 1, &why);
+      EXPECT_EQ(static_cast<int>(got), static_cast<int>(Expected(r, given)))
+          << fn.name << " " << fn.params[r.param].name << " given " << Name(given) << ": " << call
+          << "messages " << why;
+      ++checked;
+    }
+  }
+  // Every rule kind but "shape" has parameters (shapes size arrays today).
+  EXPECT_GT(counted[api::kRuleCount], 0);
+  EXPECT_GT(counted[api::kRuleFixed], 0);
+  EXPECT_GT(counted[api::kRuleStream], 0);
+  EXPECT_GT(counted[api::kRuleOpaque], 0);
+  EXPECT_GT(counted[api::kRuleLibrary], 0);
+  EXPECT_GE(checked, static_cast<int>(3 * api::kPointerRuleCount));
+}
+
+// Every input pointer parameter of the table has exactly one rule, and no
+// rule names another kind of parameter: the generator refuses both, and
+// this holds the generated table to it.
+TEST_F(PointerRuleTest, TheTableRulesEveryInputPointerParameterOnce) {
+  std::set<std::pair<uint32_t, uint32_t>> ruled;
+  for (size_t i = 0; i < api::kPointerRuleCount; ++i) {
+    const VtApiPointerRule &r = api::kPointerRules[i];
+    ASSERT_LT(r.function, api::kFunctionCount);
+    ASSERT_LT(r.param, api::kFunctions[r.function].param_count);
+    EXPECT_TRUE(ruled.insert({r.function, r.param}).second) << api::kFunctions[r.function].name;
+  }
+  for (size_t f = 0; f < api::kFunctionCount; ++f)
+    for (uint32_t j = 0; j < api::kFunctions[f].param_count; ++j) {
+      const VtApiParam &p = api::kFunctions[f].params[j];
+      const bool pointer =
+          (p.kind == api::kKindPointer || p.kind == api::kKindData) && !(p.flags & api::kParamOut);
+      EXPECT_EQ(pointer, ruled.count({static_cast<uint32_t>(f), j}) == 1)
+          << api::kFunctions[f].name << " " << p.name;
+    }
+}
+
+// The controls whose value is a file: a variable's address, a handle, a
+// number or an application's own stream is refused with 2973, a file
+// VoFileOpen opened is taken, and so is null (back to the default).
+TEST_F(PointerRuleTest, AFileControlTakesOnlyAFileVoFileOpenOpened) {
+  const std::string journal = Path("journal.txt");
+  const struct {
+    const char *set;
+    bool taken;
+  } rows[] = {
+      {"VoJournalControlSet VO_CONTROL_JOURNAL_FILE {VtGenericPtr &v}", false},
+      {"VoJournalControlSet VO_CONTROL_JOURNAL_FILE {VtGenericPtr g}", false},
+      {"VoControlSet VO_CONTROL_JOURNAL_FILE {VtGenericPtr pv}", false},
+      {"VoControlSet VO_CONTROL_MESHIO_FILE {VtGenericPtr &v}", false},
+      {"VoControlSet VO_CONTROL_ERROR_STREAM {VtGenericPtr h}", false},
+      {"VoControlSet VO_CONTROL_MESSAGE_FILE {VtNat32 64}", false},
+      {"VoDriverSetControl NULL VO_CONTROL_DRIVER_FILE {VtGenericPtr &v}", false},
+      {"VoControlSet VO_CONTROL_MESHIO_FILE {VtGenericPtr f}", true},
+      {"VoControlSet VO_CONTROL_MESHIO_FILE {VtGenericPtr NULL}", true},
+      {"VoJournalControlSet VO_CONTROL_JOURNAL_FILE {VtGenericPtr f}\n"
+       "VoJournalControlSet VO_CONTROL_JOURNAL_FILE {VtGenericPtr NULL}",
+       true},
+  };
+  for (const auto &row : rows) {
+    vo_test::Recorded().clear();
+    Run("VtNat8 v\npv = &v\nh = VoViewCreate\nVtGenericPtr g\ng = h\nf = VoFileOpen \"" + journal + "\" 2\n" +
+        row.set + "\nVoControlSet VO_CONTROL_MESHIO_FILE {VtGenericPtr NULL}\nVoFileClose f\n");
+    EXPECT_EQ(Last(2973) == nullptr, row.taken) << row.set;
+    if (!row.taken) {
+      EXPECT_NE(Last(282), nullptr) << row.set;
+    }
+  }
+  // An application's own stream, which VoFileOpen did not open.
+  std::FILE *own = std::fopen(journal.c_str(), "wb");
+  ASSERT_NE(own, nullptr);
+  char set[128];
+  std::snprintf(set, sizeof set, "VoControlSet VO_CONTROL_MESHIO_FILE {VtGenericPtr %p}\n",
+                static_cast<void *>(own));
+  vo_test::Recorded().clear();
+  Run(set);
+  EXPECT_NE(Last(282), nullptr);
+  std::fclose(own);
+}
+
+// Each value type a vertex property may be registered with, two values per
+// vertex, given one element short (a byte short of the registry's size) and
+// exactly: the short one is refused before the call, in text and binary.
+// The registry's sizes are the property module's: VtData properties hold 32
+// bytes, and 33 and 34 two, which the value-type table does not give.
+TEST_F(PointerRuleTest, EveryPropertyValueTypeIsCheckedOneElementShort) {
+  const struct {
+    uint32_t type, bytes;  // one value's size in the registry
+  } types[] = {{1, 4},   {2, 4},  {3, 4},  {4, 8},  {5, 4},  {6, 4},  {7, 12}, {8, 12},
+               {28, 32}, {33, 2}, {34, 2}, {39, 4}, {10, 8}, {11, 8}, {12, 8}, {13, 8},
+               {14, 8},  {15, 8}, {16, 8}, {17, 8}, {35, 8}, {36, 8}, {40, 8}};
+  for (const auto &t : types) {
+    for (const uint32_t short_by : {1u, 0u}) {
+      const uint32_t held = 2 * t.bytes - (short_by ? t.bytes : 0);
+      const std::string script =
+          "VtFloat[9] tri\ntri = [0 0 0 1 0 0 0 1 0]\n"
+          "p = VoPrimitiveCreatePolygon 3 1 [VO_VERT_WORLD] [{VtGenericPtr &tri}]\nw = VoVertexCreate p\n"
+          "c = VoVertexPropertyRegister \"p" +
+          std::to_string(t.type) + "\" " + std::to_string(t.type) + " 2\nVtNat8[" + std::to_string(held) +
+          "] a\nVoVertexSetProperty p w c {VtGenericPtr &a}\n";
+      vo_test::Recorded().clear();
+      Run(script);
+      EXPECT_EQ(Last(2970) != nullptr, short_by != 0) << "type " << t.type << " holding " << held;
+    }
+  }
+}
+
+// Binary command files carry no addresses of variables, only values calls
+// answered and the bytes of data arguments: a handle a call answered is
+// refused where the rule takes none, data bytes short of the count are
+// refused, and enough of them are called.
+TEST_F(PointerRuleTest, BinaryFilesHoldTheSameRules) {
+  auto word = [](std::string *b, uint32_t w) { b->append(reinterpret_cast<const char *>(&w), 4); };
+  auto record = [&](std::string *b, const char *name, uint32_t result, const std::string &args) {
+    const VtApiFunction *fn = api::FindFunction(name);
+    ASSERT_NE(fn, nullptr) << name;
+    word(b, fn->code);
+    word(b, result);
+    word(b, static_cast<uint32_t>(args.size()));
+    *b += args;
+  };
+  // A refusal stops the reading: each file holds one call that matters.
+  auto file = [&](uint32_t data_bytes) {
+    std::string b = "\xFEVXB";
+    for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(&b, w);
+    record(&b, "VoViewCreate", 1, "");
+    std::string one;
+    word(&one, 1);  // the view, in variable 1
+    if (data_bytes == 0) record(&b, "VoDeallocate", 0, one);
+    // No supplier; data_bytes of data, then a size of 4.
+    std::string job;
+    word(&job, 0);
+    word(&job, data_bytes);
+    word(&job, 0);
+    job.append(data_bytes, '\x07');
+    word(&job, 4);
+    record(&b, "VoMultiThreadJobCreateSupplied", 2, job);
+    return b;
+  };
+  vo_test::Recorded().clear();
+  RunFile(Write("pointers.vxb", file(0)));
+  const vo_test::Diagnostic *refused = Last(2972);
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(IntArg(*refused, 0), 1);  // VoDeallocate's block: a handle
+  for (const uint32_t bytes : {1u, 3u, 4u}) {
+    vo_test::Recorded().clear();
+    RunFile(Write("pointers.vxb", file(bytes)));
+    EXPECT_EQ(Last(2970) != nullptr, bytes < 4) << bytes << " bytes of data";
+    EXPECT_EQ(Last(2972), nullptr);
+  }
+}
+
+// The script fuzz program's dictionary names every procedure with a plain
+// pointer parameter, and the address form, so that it reaches them.
+TEST_F(PointerRuleTest, TheFuzzDictionaryNamesEveryPointerProcedure) {
+  std::ifstream in(std::string(VO_TEST_DATA_DIR) + "/../fuzz/interpreter_fuzz.dict");
+  ASSERT_TRUE(in.good());
+  std::set<std::string> words;
+  for (std::string line; std::getline(in, line);) {
+    const size_t q = line.find('"');
+    if (q != std::string::npos && line.back() == '"') words.insert(line.substr(q + 1, line.size() - q - 2));
+  }
+  EXPECT_TRUE(words.count("&"));
+  for (size_t i = 0; i < api::kPointerRuleCount; ++i)
+    EXPECT_TRUE(words.count(api::kFunctions[api::kPointerRules[i].function].name))
+        << api::kFunctions[api::kPointerRules[i].function].name;
+}
+
+// A block a call gives back (VoDeallocate, a reallocation's old block)
+// leaves no variable holding it: giving it back again, through the same
+// variable or a copy, is refused as an undefined variable (text) or passes
+// null (binary), never freeing it twice.
+TEST_F(PointerRuleTest, ABlockGivenBackIsForgottenByEveryVariable) {
+  vo_test::Recorded().clear();
+  Run("z = VoAllocate 8\nc = z\nVoDeallocate z\nVoDeallocate c\nw = VoAllocate 4\nr = VoMemoryReallocate w "
+      "64\n"
+      "VoDeallocate w\nVoDeallocate z\nVoDeallocate r\n");
+  int refused = 0;
+  for (const vo_test::Diagnostic &d : vo_test::Recorded()) refused += d.message == 282;
+  EXPECT_EQ(refused, 3);  // c, w and z: each forgotten
+  std::string b = "\xFEVXB";
+  auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
+  for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
+  word(api::FindFunction("VoAllocate")->code), word(1), word(4), word(8);  // variable 1: a block
+  for (int twice = 0; twice < 2; ++twice)
+    word(api::FindFunction("VoDeallocate")->code), word(0), word(4), word(1);
+  vo_test::Recorded().clear();
+  RunFile(Write("twice.vxb", b));
+  EXPECT_EQ(Last(282), nullptr);
+}
+
+}  // namespace
+}  // namespace vo::test
