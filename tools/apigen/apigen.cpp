@@ -515,6 +515,8 @@ void ReferenceDuring(std::ostringstream &o) {
 //     opaque                       anything: the library keeps it or passes
 //                                  it on, and never reads or writes through it
 //     library                      a block the library made and answered
+//     object                       an object a call answered (a handle or a
+//                                  block), which the procedure checks itself
 //   givesback <Name> <param>       the call gives back the block in <param>:
 //                                  the script's variables holding it are
 //                                  forgotten, so that none gives it twice
@@ -630,7 +632,8 @@ void ResolvePointerRules() {
     bool ok = true;
     if (r.rule == "count" || r.rule == "fixed")
       ok = ReadSizedRule(f, line, &r);
-    else if (r.rule != "shape" && r.rule != "stream" && r.rule != "opaque" && r.rule != "library")
+    else if (r.rule != "shape" && r.rule != "stream" && r.rule != "opaque" && r.rule != "library" &&
+             r.rule != "object")
       ok = false, Fail(line.where, "unknown pointer rule '" + r.rule + "'");
     else if (line.rule.size() != 1)
       ok = false, Fail(line.where, "rule '" + r.rule + "' takes nothing more");
@@ -673,6 +676,7 @@ std::string RuleWords(const Function &f, const PointerRule &r) {
   if (r.rule == "shape") return "the address of what the call's other arguments size";
   if (r.rule == "stream") return "a file VoFileOpen opened";
   if (r.rule == "opaque") return "kept or passed on, never read or written through";
+  if (r.rule == "object") return "an object a call answered, which the call checks";
   return "a block the library made and answered";
 }
 
@@ -722,8 +726,7 @@ std::string PointerRulesSource() {
   }
   if (n == 0) o << "    {0u, 0u, 0u, 0u},\n";
   o << "};\nconst size_t kStreamCodeCount = " << n << ";\n\n}  // namespace vo::api\n";
-  o << "\n#include \"kernel/vosystem/api_given.h\"\n\nnamespace vo::api {\n\nconst VtApiGivenBack "
-       "kGivenBack[] = {\n";
+  o << "\nnamespace vo::api {\n\nconst VtApiGivenBack kGivenBack[] = {\n";
   for (const PointsLine &line : g_gives_back) {
     const int fi = FunctionAt(line.function);
     o << "    {" << fi << "u, " << ParamIndex(g_functions[fi].params, line.param) << "u},\n";

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "io/interpreter/interpreter.h"
-#include "kernel/vosystem/api_given.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::interp {
@@ -582,6 +581,10 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
     case api::kRuleLibrary:
       if (origin == kFromLibrary) return true;
       v.takes.Add("only a block the library made and answered");
+      return v.ok = false;
+    case api::kRuleObject:
+      if (origin == kFromLibrary || origin == kFromHandle) return true;
+      v.takes.Add("only an object a call answered");
       return v.ok = false;
     default: break;
   }

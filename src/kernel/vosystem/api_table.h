@@ -168,6 +168,7 @@ enum ApiPointerRule : uint32_t {
   kRuleStream = 3,   // a file VoFileOpen opened and VoFileClose has not closed
   kRuleOpaque = 4,   // anything: never read or written through
   kRuleLibrary = 5,  // a block the library made and answered
+  kRuleObject = 6,   // an object a call answered (a handle), which the procedure checks itself
 };
 
 struct VtApiPointerRule {
@@ -189,6 +190,17 @@ struct VtApiStreamCode {
 };
 extern const VtApiStreamCode kStreamCodes[];
 extern const size_t kStreamCodeCount;
+
+// The pointer parameters whose call gives back the block it is given (the
+// "givesback" lines): after such a call the command interpreter forgets
+// every variable that holds the block, so that no script gives it back
+// twice or reads it after.
+struct VtApiGivenBack {
+  uint32_t function;  // index in kFunctions
+  uint32_t param;
+};
+extern const VtApiGivenBack kGivenBack[];
+extern const size_t kGivenBackCount;
 
 // The rule of a procedure's pointer parameter; null for another parameter.
 const VtApiPointerRule *FindPointerRule(const VtApiFunction *fn, uint32_t param);

@@ -209,7 +209,6 @@ struct CallerState {
 };
 void CallerStateEnter(CallerState *state);
 void CallerStateLeave(CallerState *state);
-// Lends every state not lent for its lifetime.
 // Lends every state not lent for its lifetime, and marks an application
 // callback made by the calling thread's innermost VoExecute (InCallbackOf).
 class CallerStateLent {

@@ -495,7 +495,7 @@ constexpr uint32_t kD3DBitmapTooLarge =
     2769;  // a bitmap or BMP file past 32-bit sizes (procedure, bytes met, limit; doubles)
 constexpr uint32_t kD3DWindowOutgrown =
     2770;  // a frame refused: the client area grew past the render target (width, height, target's)
-constexpr uint32_t kD3DNoView = 2771;  // a frame drawn before any view was accepted: background only
+constexpr uint32_t kD3DNoView = 2771;           // a frame drawn before any view was accepted: background only
 constexpr uint32_t kD3DWindowPastLimit = 2772;  // a frame refused: the client area is past the largest render
                                                 // target the system allows (width, height, largest's)
 

@@ -16,8 +16,8 @@ constexpr uint32_t kSceneListNull = 839;       // a scene list with an empty nod
 constexpr uint32_t kLengthUnit = 904;          // a length unit index outside 0-7
 constexpr uint32_t kLengthFactor = 905;        // a custom length factor below 0.0001
 using messages::kElementForeign;
-using messages::kElementStillNamed;
 using messages::kElementNotLive;
+using messages::kElementStillNamed;
 using messages::kLayoutTooLarge;
 using messages::kListCycle;
 using messages::kNormalsWithoutProperty;
