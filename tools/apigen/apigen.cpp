@@ -477,8 +477,8 @@ void ReferenceDuring(std::ostringstream &o) {
       "an immediate memory, file or lock utility; allowed on any application thread",
       "acts at once on what no running render reads (creations, the application's own objects)",
       "changes what a render reads: the running render does not see it, the next render does",
-      "gives an object back: it leaves the application at once and is freed when the outermost "
-      "render ends",
+      ("gives an object back: it leaves the application at once and is freed when the outermost "
+       "render ends"),
       "runs a render inside the running one, under the nesting rules",
       "refused with 0x20000012 and the message named"};
   o << "\n## Calls while a render runs\n\n"
