@@ -257,8 +257,8 @@ constexpr const char *kWoodMeanings[] = {"distance between rings in scene units 
                                          "how much noise bends the rings"};
 constexpr const char *kCubesLabels[] = {"size", "odd colour", "even colour"};
 constexpr const char *kCubesMeanings[] = {
-    "twice the side of a cube of the three-dimensional checker, in scene units: the colour changes every "
-    "size / 2 (size x 1.00017 / 2) along each axis",
+    ("twice the side of a cube of the three-dimensional checker, in scene units: the colour changes every "
+     "size / 2 (size x 1.00017 / 2) along each axis"),
     "colour of the cubes whose three signs multiply to +1", "colour of the other cubes"};
 constexpr const char *kChromeLabels[] = {"base colour", "vector", "mix"};
 constexpr const char *kChromeMeanings[] = {
