@@ -370,7 +370,7 @@ std::string ForkedPicture(const std::function<std::string(std::vector<float> *)>
   std::memcpy(&n, bytes.data() + sizeof f + f, sizeof n);
   if (bytes.size() != sizeof f + f + sizeof n + n * sizeof(float)) return fault + "wrote a short picture";
   picture->resize(n);
-  std::memcpy(picture->data(), bytes.data() + sizeof f + f + sizeof n, n * sizeof(float));
+  if (n != 0) std::memcpy(picture->data(), bytes.data() + sizeof f + f + sizeof n, n * sizeof(float));
   return fault;
 }
 

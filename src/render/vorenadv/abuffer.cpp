@@ -1217,12 +1217,10 @@ bool FragmentsReserve(ABufferRender *r, size_t count) {
   auto *ends = static_cast<RunEnds *>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(RunEnds))));
   auto *frames =
       static_cast<CompositeFrame *>(VoAllocate(static_cast<uint32_t>(depth * sizeof(CompositeFrame))));
-  // Four words a fragment and one more (the Fenwick tree's), then its byte.
   // Two keys a fragment, three words a fragment and one more (the Fenwick
   // tree's), then a byte a fragment.
   auto *keyed = static_cast<Keyed *>(
       VoAllocate(static_cast<uint32_t>(2 * capacity * sizeof(Keyed) + (3 * capacity + 1) * 4 + capacity)));
-  auto *words = reinterpret_cast<uint32_t *>(keyed + 2 * capacity);
   if (made == nullptr || chain == nullptr || ends == nullptr || frames == nullptr || keyed == nullptr) {
     VoDeallocate(made);
     VoDeallocate(chain);
@@ -1236,6 +1234,7 @@ bool FragmentsReserve(ABufferRender *r, size_t count) {
   VoDeallocate(r->ends);
   VoDeallocate(r->frames);
   VoDeallocate(r->order.keyed);
+  auto *words = reinterpret_cast<uint32_t *>(keyed + 2 * capacity);
   r->order = {keyed,
               keyed + capacity,
               words,
