@@ -123,7 +123,7 @@ struct Function {
   std::string file;                          // the description file that declares it
   std::map<std::string, std::string> sizes;  // open array -> its size in words
   int during = -1;                           // its class while a render runs (DuringClass), -1 none
-  int during_message = 0;                    // the refused class's message
+  int during_message = 0;                    // the refused class's message, or the note's refusal's
   std::string during_note;                   // how the class depends on the arguments
 };
 
@@ -429,6 +429,13 @@ void ReadDuring(const std::string &text, const std::string &where) {
   if (d.cls < 0) {
     Fail(where, "unknown class while a render runs '" + cls + "'");
     return;
+  }
+  // A note that declares a refusal for some arguments gives its message to
+  // the table too, so that a test tells a declared refusal from a fault.
+  static const std::string kNoteRefusal = "refused with message ";
+  if (d.cls != kDuringRefused && d.note.rfind(kNoteRefusal, 0) == 0) {
+    d.message = std::atoi(d.note.c_str() + kNoteRefusal.size());
+    if (d.message <= 0) Fail(where, "a note's refusal without its message number");
   }
   if (w.size() < 3) Fail(where, "class while a render runs names no procedure");
   if (!d.note.empty() && w.size() != 3) Fail(where, "a class's note names one procedure");

@@ -87,7 +87,8 @@ struct VtApiFunction {
   VtProc entry;             // the exported entry point itself
   ApiShapeProc shape;       // sizes what the declaration cannot, or null
   uint32_t during;          // ApiDuring
-  uint32_t during_message;  // the refused class's message, else 0
+  uint32_t during_message;  // the refused class's message, or that of a refusal the note declares
+                            // for some arguments ("refused with message N ..."), else 0
   const char *during_note;  // how the class depends on the arguments, or ""
 };
 

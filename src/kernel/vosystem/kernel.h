@@ -143,6 +143,27 @@ bool RenderAfterWaits();  // a release or change made now would wait
 bool RenderAfterHolds(const void *object);
 void RenderAfterRun();
 
+// A change the application makes on its thread while a render runs to an
+// object that render holds waits for the outermost render's end through
+// this one path: the exported procedure is called again then with the same
+// arguments, kept by the kinds the table of exported procedures gives them
+// (numbers, handles, texts, records, typed values and the text one
+// carries), so the change is made as the same call made after the render
+// would make it. The procedure checks its arguments first (a refusal is
+// answered at the call) and decides whether the object is held; it answers
+// 0 when this answers true. Answers false where RenderAfter would, and for
+// a procedure whose class while a render runs is not change or release or
+// that has an argument no copy keeps (an output, an open array): the caller
+// changes at once. A waited call that answers a failure when it is made
+// posts warning 3000 naming it, as well as its own refusal: a change that
+// answered 0 is never dropped silently.
+bool CallAfterRender(const char *procedure, const void *const *argv, size_t count);
+template <class... A>
+bool CallAfterRender(const char *procedure, const A &...args) {
+  const void *const argv[] = {static_cast<const void *>(&args)...};
+  return CallAfterRender(procedure, argv, sizeof...(A));
+}
+
 // The library's own temporaries (a worker context's copies of lights, the
 // default material made as a render first reads it) are freed and changed
 // at once while an AtOnce lives on the calling thread.

@@ -524,6 +524,10 @@ constexpr uint32_t kOtherThreadDuringRender =
 constexpr uint32_t kImageWhileLightsPrepare =
     2909;  // an image begun from a callback of a light's map render while the outer image prepares its lights
 
+// A change that waited for the outermost render's end: 3000-3009.
+constexpr uint32_t kWaitedCallFailed =
+    3000;  // a call made when the render it waited for ended answered a failure (procedure, status)
+
 // A render-and-post run: 2905-2907.
 constexpr uint32_t kRenderAndPostNoScene =
     2905;  // its render answered a failure with no primitive list current (render code, status)

@@ -6,10 +6,10 @@
 // render's rows go on into the target it began with (a destroyed buffer's
 // pixels stay until the outermost render ends).
 //
-// A control set on a target a running render holds (resized, its
-// compositing changed) waits in the kernel's queue for the outermost
-// render's end, so the render stores every row as it began to; until then
-// VoScreenBufferGetControl answers what the render reads.
+// A change of a target a running render holds (a control, its region,
+// precision or channels, a clear) waits for the outermost render's end
+// (the kernel's CallAfterRender), so the render stores every row as it
+// began to; until then the buffer's reads answer what the render reads.
 //
 // Invariants a reader must know:
 // - nothing is put in place while the application changed nothing;
@@ -70,19 +70,6 @@ void *Enter() {
   return h;
 }
 
-struct WaitingControl {
-  VtScreenBuffer *buffer;
-  uint32_t code;
-  VtTypedValue value;
-};
-
-void WaitingControlSet(void *object) {
-  auto *w = static_cast<WaitingControl *>(object);
-  // A buffer given back meanwhile is freed after this, and set no more.
-  if (Live(w->buffer)) (void)VoScreenBufferSetControl(w->buffer, w->code, &w->value);
-  VoDeallocate(w);
-}
-
 bool Lend(void *held) {
   Context *c = State();
   auto *h = static_cast<Held *>(held);
@@ -118,33 +105,12 @@ bool Leave(void *held) {
 
 constexpr RenderHold kHold = {&Enter, &Lend, &Take, &Leave};
 
-// The controls that wait: those the stores read that take any value but a
-// zero side, which is refused at once as always.
-bool Waitable(uint32_t code, const VtTypedValue &value) {
-  switch (code) {
-    case VO_SB_WIDTH:
-    case VO_SB_HEIGHT: return value.value.u != 0;
-    case VO_SB_ACCUMULATE:
-    case VO_SB_WEIGHT:
-    case VO_SB_STENCIL_REF:
-    case VO_SB_STENCIL_MASK: return true;
-    default: return false;
-  }
-}
-
 }  // namespace
 
-bool ControlWaits(Context *c, VtScreenBuffer *buffer, uint32_t code, const VtTypedValue &value) {
-  if (!RenderAfterWaits() || !Waitable(code, value)) return false;
-  bool held = false;
-  for (const Held *h = static_cast<const Held *>(c->holds); h != nullptr && !held; h = h->outer)
-    held = h->lent.target == buffer;
-  if (!held) return false;
-  auto *w = static_cast<WaitingControl *>(VoAllocate(sizeof(WaitingControl)));
-  if (w == nullptr) return false;  // set at once, as before
-  *w = WaitingControl{buffer, code, value};
-  if (RenderAfter(w, &WaitingControlSet)) return true;
-  VoDeallocate(w);
+bool TargetHeld(const Context *c, const VtScreenBuffer *buffer) {
+  if (c == nullptr || !RenderAfterWaits()) return false;
+  for (const Held *h = static_cast<const Held *>(c->holds); h != nullptr; h = h->outer)
+    if (h->lent.target == buffer) return true;
   return false;
 }
 

@@ -137,10 +137,11 @@ void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
 // Added at the module's start and removed at its end.
 void TargetHoldStart();
 void TargetHoldStop();
-// A control set on a buffer a running render stores its rows in (its
-// size, its compositing) waits for the outermost render's end, and is then
-// set through VoScreenBufferSetControl; true when it waits.
-bool ControlWaits(Context *c, VtScreenBuffer *buffer, uint32_t code, const VtTypedValue &value);
+// Whether a render running on the application's thread stores its rows in
+// the buffer: a change of it (a control, its region, precision, channels
+// allocated or freed, a clear) waits for the outermost render's end
+// (CallAfterRender), so the render stores every row as it began to.
+bool TargetHeld(const Context *c, const VtScreenBuffer *buffer);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);

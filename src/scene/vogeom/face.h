@@ -159,6 +159,11 @@ void SceneBoundsInvalidate();
 // reached by the current list or by the list a running render started with.
 // False while no render runs.
 bool RenderUsesMaterial(const void *material);
+// A primitive the running renders read (primitives.cpp); what the library
+// or the application makes and destroys during a render is not among them.
+// A change of its elements waits for the outermost render's end or is
+// refused with message 2902, as its procedure's class says.
+bool RenderReads(const VtPrimitive *p);
 
 // The transform module's point procedure, fetched by callback code with the
 // exact type of the exported procedure (a call through another type is

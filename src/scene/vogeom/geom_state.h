@@ -156,9 +156,6 @@ GeomContext *GeomCurrent();
 // with (the element's owner when p is null). Posts 2014 or 2015 and answers
 // 0x20000012 otherwise.
 VtStatus ElementCheck(uint32_t kind, VtPrimitive *p, void *element, VtPrimitive **use, bool own = false);
-// A primitive the running renders read (primitives.cpp); what the library
-// or the application makes and destroys during a render is not among them.
-bool RenderReads(const VtPrimitive *p);
 
 // property_handlers.cpp
 VtStatus FixedPropertiesRegister();

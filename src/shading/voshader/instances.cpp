@@ -441,8 +441,12 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
     return Refuse(kRefused, kMsgSetArgType, label, c->name, ValueTypeName(value->type), value->type,
                   ValueTypeName(expected.type), expected.type);
   if (const VtStatus finite = shader::LightValueCheck(shader, label, *value); finite != 0) return finite;
-  // A light the running render lists takes the value when it ends.
-  if (shader::LightArgWaits(s, shader, label, *value)) return 0;
+  // A shader the running render reads as it prepared it (a light of its
+  // chain whose place, cone and maps it made, a material's shader) takes the
+  // value when the outermost render ends; until then VoShaderGetArg answers
+  // what the render reads.
+  if (shader::ShaderRenderHeld(s, shader) && CallAfterRender("VoShaderSetArg", shader, label, value))
+    return 0;
   VtTypedValue given = *value;
   // A class may refuse a value of the right type (the mixed background a
   // handle that is no live background); its status and diagnostic stand,

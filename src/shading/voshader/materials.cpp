@@ -16,6 +16,7 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "shading/voshader/voshader.h"
 #include "kernel/vosystem/face.h"
@@ -263,6 +264,32 @@ uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, Shade
   }
   if (held == 0) *one = ShaderHolder{};
   return held + WaitingHolds(s, shader, one);
+}
+
+bool ShaderRenderHeld(ShadingContext *s, const VtShader *shader) {
+  if (shader == nullptr || !RenderAfterWaits()) return false;
+  if (shader == s->background || shader == s->foreground) return true;
+  for (const VtShader *filter : s->global_filters)
+    if (filter == shader) return true;
+  for (const VtShader *l = s->light_head; l != nullptr; l = l->link)
+    if (l == shader) return true;
+  // The materials whose slots hold it, asked outside the register's lock:
+  // whether a render uses one walks the running lists.
+  std::vector<const VtMaterial *> holding;
+  {
+    RegisterGuard hold;
+    for (const VtMaterial *m : s->shared->materials)
+      for (const VtShader *slot :
+           {m->colour, m->reflectance, m->second_reflectance, m->displacement, m->transparency,
+            m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
+        if (slot == shader) {
+          holding.push_back(m);
+          break;
+        }
+  }
+  for (const VtMaterial *m : holding)
+    if (m == s->default_material || RenderUsesMaterial(m)) return true;
+  return false;
 }
 
 VtStatus MaterialsStop(ShadingContext *s) {

@@ -406,9 +406,6 @@ VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const ch
 
 // --- instances.cpp ----------------------------------------------------------
 bool ShaderLive(ShadingContext *s, const VtShader *shader);
-// True when a light the running render lists takes the argument's value when
-// the outermost render ends (waiting_args.cpp); false: set it now.
-bool LightArgWaits(ShadingContext *s, VtShader *light, const char *label, const VtTypedValue &value);
 // Null and live shaders pass; anything else is refused with message 2102.
 bool ShaderKnownOrNull(ShadingContext *s, const VtShader *shader);
 // A light of a worker context's chain that is no live shader: its copy of a
@@ -463,6 +460,12 @@ struct ShaderHolder {
   const void *holder;
 };
 uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, ShaderHolder *one);
+// Whether a render running on the application's thread reads the shader as
+// it prepared it: a light of its chain, the background, the foreground, a
+// global filter, or a slot of the default material or of a material its
+// primitives use. A change of such a shader (an argument, its maps) waits
+// for the outermost render's end (CallAfterRender).
+bool ShaderRenderHeld(ShadingContext *s, const VtShader *shader);
 
 // --- globals.cpp ------------------------------------------------------------
 VtStatus GlobalsTableBuild(ShaderShared *shared);
