@@ -92,6 +92,32 @@ inline R RefusedAnswer(const VtApiFunction *fn) {
   return Zero<R>();
 }
 
+// The exported call the application entered last on this thread, with its
+// arguments (argv as the table's thunk reads them), for as long as it runs:
+// a change of what a running render holds queues this call for the
+// outermost render's end (CallAfterRender, kernel.h), so the call the
+// application made is the one made again, and a procedure the library
+// calls for itself, inside a render or another procedure, is never what
+// waits. queued: the call waits already.
+struct EnteredCall {
+  const VtApiFunction *fn;
+  const void *const *argv;
+  bool queued;
+};
+extern constinit thread_local EnteredCall *t_entered;  // control.cpp
+
+// Makes the call the innermost entered one while it runs.
+class Entering {
+ public:
+  explicit Entering(EnteredCall *call) noexcept : outer_(t_entered) { t_entered = call; }
+  ~Entering() { t_entered = outer_; }
+  Entering(const Entering &) = delete;
+  Entering &operator=(const Entering &) = delete;
+
+ private:
+  EnteredCall *outer_;
+};
+
 template <class R, class F, class Failure, class Gate, class... A>
 inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A... args) noexcept {
   (void)gate;
@@ -110,6 +136,9 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
     else
       return RefusedAnswer<R>(fn);
   }
+  const void *argv[sizeof...(A) + 1] = {static_cast<const void *>(&args)..., nullptr};
+  EnteredCall entered{fn, argv, false};
+  const Entering entering(&entered);
   const JournalHooks *hooks = g_journal_hooks.load(std::memory_order_acquire);
   if (hooks == nullptr) {
     try {
@@ -122,7 +151,6 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
     }
     if constexpr (!std::is_void_v<R>) return failure;
   }
-  const void *argv[sizeof...(A) + 1] = {static_cast<const void *>(&args)..., nullptr};
   bool journalled = false;
   try {
     journalled = hooks->begin(fn, argv);

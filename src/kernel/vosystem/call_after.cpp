@@ -1,14 +1,15 @@
 // The one path by which a change the application makes while a render runs
 // to an object that render holds waits for the outermost render's end
-// (CallAfterRender, kernel.h): the exported procedure's call, kept with
-// copies of its arguments, queued through RenderAfter and made again then
-// through the table's thunk, so the procedure's own checks and effects are
-// those of the same call made after the render.
+// (CallAfterRender, kernel.h): the exported call the application entered,
+// kept with copies of its arguments, queued through RenderAfter and made
+// again then through the table's thunk, so the procedure's own checks and
+// effects are those of the same call made after the render.
 //
 // Invariants a reader must know:
-// - only a procedure whose class while a render runs is change or release
-//   waits here (the interface description's "during" lines decide, not a
-//   list in the callers);
+// - only an entered call whose class while a render runs is change or
+//   release waits here (the interface description's "during" lines decide,
+//   not a list in the callers); what the library calls for itself inside a
+//   render, or inside a nested render the application entered, acts at once;
 // - every argument is kept by value: a number, handle, address or procedure
 //   in its slot; a text, a record and a typed value (with the text it
 //   carries) in copies the entry owns, so the caller's storage may go at
@@ -25,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "kernel/vosystem/api_guard.h"
 #include "kernel/vosystem/api_table.h"
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/message_numbers.h"
@@ -115,19 +117,21 @@ void WaitedCallMake(void *object) {
 
 }  // namespace
 
-bool CallAfterRender(const char *procedure, const void *const *argv, size_t count) {
-  if (!RenderAfterWaits()) return false;
-  const api::VtApiFunction *fn = api::FindFunction(procedure);
-  if (fn == nullptr || (fn->during != api::kDuringChange && fn->during != api::kDuringRelease) ||
-      fn->param_count != count || count > kMostArguments)
+bool CallAfterRender() {
+  api::EnteredCall *entered = api::t_entered;
+  if (entered == nullptr || !RenderAfterWaits()) return false;
+  if (entered->queued) return true;  // one procedure of the call asked already
+  const api::VtApiFunction *fn = entered->fn;
+  if ((fn->during != api::kDuringChange && fn->during != api::kDuringRelease) ||
+      fn->param_count > kMostArguments)
     return false;
   WaitedCall *w = nullptr;
   try {
     w = new WaitedCall;
     w->fn = fn;
-    for (size_t i = 0; i < count; ++i) {
+    for (size_t i = 0; i < fn->param_count; ++i) {
       w->argv[i] = w->slots[i];
-      if (!ArgumentKept(w, fn->params[i], argv[i], w->slots[i])) {
+      if (!ArgumentKept(w, fn->params[i], entered->argv[i], w->slots[i])) {
         delete w;
         return false;
       }
@@ -136,9 +140,12 @@ bool CallAfterRender(const char *procedure, const void *const *argv, size_t coun
     delete w;
     return false;
   }
-  if (RenderAfter(w, &WaitedCallMake)) return true;
-  delete w;
-  return false;
+  if (!RenderAfter(w, &WaitedCallMake)) {
+    delete w;
+    return false;
+  }
+  entered->queued = true;
+  return true;
 }
 
 }  // namespace vo

@@ -137,6 +137,8 @@ VtStatus OtherThreadRefuse(const char *procedure) {
 
 namespace api {
 
+constinit thread_local EnteredCall *t_entered = nullptr;
+
 bool DuringRenderRefused(const VtApiFunction *fn) noexcept {
   try {
     if (OtherThreadDuringRender()) {

@@ -145,24 +145,22 @@ void RenderAfterRun();
 
 // A change the application makes on its thread while a render runs to an
 // object that render holds waits for the outermost render's end through
-// this one path: the exported procedure is called again then with the same
-// arguments, kept by the kinds the table of exported procedures gives them
-// (numbers, handles, texts, records, typed values and the text one
-// carries), so the change is made as the same call made after the render
-// would make it. The procedure checks its arguments first (a refusal is
-// answered at the call) and decides whether the object is held; it answers
-// 0 when this answers true. Answers false where RenderAfter would, and for
-// a procedure whose class while a render runs is not change or release or
-// that has an argument no copy keeps (an output, an open array): the caller
-// changes at once. A waited call that answers a failure when it is made
-// posts warning 3000 naming it, as well as its own refusal: a change that
-// answered 0 is never dropped silently.
-bool CallAfterRender(const char *procedure, const void *const *argv, size_t count);
-template <class... A>
-bool CallAfterRender(const char *procedure, const A &...args) {
-  const void *const argv[] = {static_cast<const void *>(&args)...};
-  return CallAfterRender(procedure, argv, sizeof...(A));
-}
+// this one path: the procedure that finds the object held asks, and the
+// exported call the application entered (the innermost on this thread,
+// api_guard.h) is queued with its arguments, kept by the kinds the table of
+// exported procedures gives them (numbers, handles, texts, records, fixed
+// arrays, typed values and the text one carries), and made again then, as
+// the same call made after the render would make it; the procedure answers
+// 0 when this answers true and changes nothing. It answers false, and the
+// caller changes at once, where RenderAfter would (no render, a worker,
+// AtOnce, no memory), when the entered call's class while a render runs is
+// not change or release (the library's own calls inside a render or a
+// nested one act at once), and when an argument cannot be kept (an
+// output). The procedure checks its arguments first, so a refusal is
+// answered at the call; a queued call that answers a failure when it is
+// made posts warning 3000 naming it as well as its own refusal, so a change
+// that answered 0 is never dropped silently.
+bool CallAfterRender();
 
 // The library's own temporaries (a worker context's copies of lights, the
 // default material made as a render first reads it) are freed and changed

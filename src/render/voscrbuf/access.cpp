@@ -244,7 +244,7 @@ VtStatus VoScreenBufferClear(VtScreenBuffer *buffer, uint32_t mask, const VtType
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferClearBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferClear", "no value");
-  if (TargetHeld(State(), b) && CallAfterRender("VoScreenBufferClear", buffer, mask, value)) return 0;
+  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   for (uint32_t i = 0; i < kChannels; ++i) {
     if ((mask & kBits[i]) == 0) continue;
     if ((b->mask & kBits[i]) == 0) {
@@ -266,8 +266,7 @@ VtStatus VoScreenBufferSetPrecision(VtScreenBuffer *buffer, uint32_t mask, uint3
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferPrecisionBad);
   if (b == nullptr) return kRefused;
   if (!KnownPrecision(precision)) return Refuse("VoScreenBufferSetPrecision", "not a precision code");
-  if (TargetHeld(State(), b) && CallAfterRender("VoScreenBufferSetPrecision", buffer, mask, precision))
-    return 0;
+  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   VtStatus st = 0, memory = 0;
   if (mask & VO_SB_COLOUR) memory |= Convert(b, 0, precision);
   if (mask & VO_SB_ALPHA) {

@@ -317,7 +317,7 @@ VtStatus VoScreenBufferDestroy(VtScreenBuffer *buffer) {
 VtStatus VoScreenBufferAllocateData(VtScreenBuffer *buffer, uint32_t mask) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferAllocateBad);
   if (b == nullptr) return kRefused;
-  if (TargetHeld(State(), b) && CallAfterRender("VoScreenBufferAllocateData", buffer, mask)) return 0;
+  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   if (Allocate(b, mask) == 0) return 0;
   Post(kNoMemory, messages::kScreenBufferAllocateNoMemory, kModule);
   return kNoMemory;
@@ -326,7 +326,7 @@ VtStatus VoScreenBufferAllocateData(VtScreenBuffer *buffer, uint32_t mask) {
 VtStatus VoScreenBufferDeallocateData(VtScreenBuffer *buffer, uint32_t mask) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferMaskBad);
   if (b == nullptr) return kRefused;
-  if (TargetHeld(State(), b) && CallAfterRender("VoScreenBufferDeallocateData", buffer, mask)) return 0;
+  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   ChannelsFree(b, mask & VO_SB_ALL);
   return 0;
 }
@@ -346,9 +346,7 @@ VtStatus VoScreenBufferSetControl(VtScreenBuffer *buffer, uint32_t code, const V
   // A zero side is refused at once, as always; every other control of a
   // held target waits.
   const bool zero_side = (code == VO_SB_WIDTH || code == VO_SB_HEIGHT) && value->value.u == 0;
-  if (!zero_side && TargetHeld(State(), b) &&
-      CallAfterRender("VoScreenBufferSetControl", buffer, code, value))
-    return 0;
+  if (!zero_side && TargetHeld(State(), b) && CallAfterRender()) return 0;
   const uint32_t u = value->value.u;
   switch (code) {
     case VO_SB_WIDTH:
@@ -395,7 +393,7 @@ VtStatus VoScreenBufferSetRegion(VtScreenBuffer *buffer, const uint32_t *region)
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetRegionBad);
   if (b == nullptr) return kRefused;
   if (region == nullptr) return Refuse("VoScreenBufferSetRegion", "no region");
-  if (TargetHeld(State(), b) && CallAfterRender("VoScreenBufferSetRegion", buffer, region)) return 0;
+  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   return RegionSet(b, region);
 }
 

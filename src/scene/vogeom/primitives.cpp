@@ -33,6 +33,8 @@ namespace {
 VtStatus FlagsApply(VtPrimitive *p, uint32_t set, uint32_t clear, ListPath &path) {
   if (p == nullptr) return VO_CLASS_ERROR;
   if (VtStatus s = PrimitiveCheck(p)) return s;
+  // A primitive a running render reads keeps its flags until it ends.
+  if (RenderReads(p) && CallAfterRender()) return 0;
   if (PrimitiveType(p) != VO_PRIMITIVE_LIST) {
     p->flags = (p->flags & ~clear) | set;
     return 0;
@@ -208,6 +210,7 @@ uint32_t VoPrimitiveGetFlags(VtPrimitive *p) { return p != nullptr && PrimitiveC
 VtStatus VoPrimitiveSetFlags(VtPrimitive *p, uint32_t flags) {
   if (p == nullptr) return VO_CLASS_ERROR;
   if (VtStatus s = PrimitiveCheck(p)) return s;
+  if (RenderReads(p) && CallAfterRender()) return 0;
   SceneBoundsInvalidate();
   p->flags = flags;
   return 0;
