@@ -122,14 +122,14 @@ inline VtShader *ShadowLight(const LightRow &row, int32_t side) {
   return status == 0 ? light : nullptr;
 }
 
-// The stage's lights replaced by an ambient light and the row's light;
-// the row's light, or null.
-inline VtShader *ShadowLightListed(const LightRow &row, int32_t side) {
-  VtShader *light = ShadowLight(row, side), *ambient = VoShaderCreate(VO_SHADER_LIGHT, "ambient");
-  if (light == nullptr || ambient == nullptr) return nullptr;
-  VtReference *list =
-      VoShaderReferenceAppend(VoShaderReferenceCreate(ambient), VoShaderReferenceCreate(light));
-  return list != nullptr && VoLightListSet(list) == 0 ? light : nullptr;
+// The row's light appended to the stage's light list (its ambient light
+// and its point light, which casts no shadows), set current again; the
+// row's light, or null.
+inline VtShader *ShadowLightListed(const Stage &stage, const LightRow &row, int32_t side) {
+  VtShader *light = ShadowLight(row, side);
+  if (light == nullptr) return nullptr;
+  VtReference *list = VoShaderReferenceAppend(stage.lights(), VoShaderReferenceCreate(light));
+  return list != nullptr && VoLightListSet(stage.lights()) == 0 ? light : nullptr;
 }
 
 }  // namespace misuse

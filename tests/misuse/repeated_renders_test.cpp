@@ -25,7 +25,7 @@ std::string Session(const LightRow &row, uint32_t code, int32_t workers, int cou
   std::string fault;
   {
     const Stage stage(FloorAndCaster());
-    VtShader *light = ShadowLightListed(row, 32);
+    VtShader *light = ShadowLightListed(stage, row, 32);
     VtTypedValue quality{};
     quality.type = VtInt32;
     quality.value.i = 4;  // 4 x 4 jittered samples a lookup
