@@ -525,6 +525,8 @@ VtStatus InnerActing(const Stage &stage, const InnerRow &row, VtShader *light, i
   return status;
 }
 
+constexpr const char *kNoInnerReport = "the inner render reported nothing";
+
 // As RunCall, the call made from the inner render's report or after the
 // outer call; the next picture is the stage's render 0xc0001 after it.
 std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<float> *next) {
@@ -537,7 +539,7 @@ std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<floa
   std::vector<float> alone, output;
   int reports = 0;
   const VtStatus status = InnerActing(stage, row, light, -1, &alone, &reports);
-  if (reports == 0) return "the inner render reported nothing";
+  if (reports == 0) return kNoInnerReport;
   Arguments arguments;
   ArgumentsFill(*row.fn, stage, row.code, row.seed, arguments, light);
   VtTypedValue result{};
@@ -574,6 +576,7 @@ std::string RunInnerRow(const InnerRow &row) {
   std::string fault = ForkedPicture([&](std::vector<float> *p) { return RunInnerCall(row, true, p); }, &next);
   const std::string twin_fault =
       ForkedPicture([&](std::vector<float> *p) { return RunInnerCall(row, false, p); }, &twin);
+  if (twin_fault == kNoInnerReport) return twin_fault;  // the row would judge nothing
   if (!twin_fault.empty()) return "";  // the call faults after the render too: a matter of its arguments
   if (fault.empty() && !next.empty() && next != twin)
     fault = "the next render differs from the twin session's; ";
