@@ -17,13 +17,22 @@
 //   several types): the call ends normally, the running render answers and,
 //   but for a nested render writing into the same buffer, draws as alone,
 //   and the next render draws what a twin session draws that made the same
-//   call after its render; with the point light casting depth-map shadows,
-//   a shading class's first reports are those of the light's map renders.
+//   call after its render; the point light casts depth-map shadows in
+//   some rows (its maps made by a render before, and read by the row's);
 //   CI runs one seeded row per procedure (render class, worker count, first
 //   or last report, shadows or none from the seed); set
 //   VO_DURING_RENDER_ALL=1 to run every render class at 0 and 4 workers at
 //   the first and the last report, and VO_DURING_RENDER_SEED to draw other
 //   arguments.
+// - the same procedures are called from the progress callbacks of the
+//   library's own renders (a depth map of every light class casting
+//   map shadows, made again in the render; a cube face; the stroke
+//   capture), told by the code the current render runs under, at their
+//   first or last report: the outer render (or cube) answers and draws as
+//   without the call, and the next render draws what a twin session draws
+//   that made the call after it. CI runs one seeded row a procedure;
+//   VO_DURING_RENDER_ALL=1 runs every inner render at 0 and 4 workers at
+//   its first and last report.
 // Each row runs in a forked process of its own, so that one fault does not
 // end the table.
 
@@ -46,6 +55,7 @@
 #include <vo/vo_api.h>
 
 #include "kernel/vosystem/api_table.h"
+#include "misuse/light_rows.h"
 #include "misuse/stage.h"
 #include "support/test_support.h"
 
@@ -193,13 +203,13 @@ VtImage *SmallImage() {
   return image;
 }
 
-void *HandleFor(const VtApiParam &p, const Stage &stage, std::mt19937 &rng) {
+void *HandleFor(const VtApiParam &p, const Stage &stage, VtShader *light, std::mt19937 &rng) {
   const std::string type = p.type_name;
   const bool none = rng() % 5 == 0;  // now and then a null, which most calls refuse
   if (none) return nullptr;
   if (type == "VtPrimitive") return stage.primitive();
   if (type == "VtMaterial") return stage.material();
-  if (type == "VtShader") return stage.point_light();
+  if (type == "VtShader") return light;
   if (type == "VtScreenBuffer") return stage.buffer();
   if (type == "VtDriverRecord") return VoDriverGet();
   if (type == "VtReference") return rng() % 2 ? stage.list() : stage.lights();
@@ -223,7 +233,10 @@ VtTypedValue TypedFor(std::mt19937 &rng) {
   return v;
 }
 
-void ArgumentsFill(const VtApiFunction &fn, const Stage &stage, uint32_t code, uint64_t seed, Arguments &a) {
+// The light a shader argument is: the stage's point light, or the light
+// whose map render the call is made from.
+void ArgumentsFill(const VtApiFunction &fn, const Stage &stage, uint32_t code, uint64_t seed, Arguments &a,
+                   VtShader *light = nullptr) {
   static const char *const kTexts[] = {"intensity", "location", "colour",  "shadows",
                                        "matte",     "plain",    "vodrvnul"};
   std::mt19937 rng(static_cast<uint32_t>(seed));
@@ -241,7 +254,8 @@ void ArgumentsFill(const VtApiFunction &fn, const Stage &stage, uint32_t code, u
     if ((p.flags & (vo::api::kParamOut | vo::api::kParamArray)) != 0) {
       buffer();
     } else if (p.kind == vo::api::kKindHandle) {
-      a.slots[i] = reinterpret_cast<uintptr_t>(HandleFor(p, stage, rng));
+      a.slots[i] = reinterpret_cast<uintptr_t>(
+          HandleFor(p, stage, light != nullptr ? light : stage.point_light(), rng));
     } else if (p.kind == vo::api::kKindScalar) {
       const std::string type = p.type_name;
       if (type == "VtFloat") {
@@ -417,13 +431,10 @@ TEST(DuringRender, CallbackCallsOfChangesReleasesAndNestedRendersReachTheNextRen
       for (int32_t workers : {0, 4})
         for (bool last : {false, true})
           for (bool shadows : {false, true}) {
-            // The advanced classes' shadowed renders differ from one render to
-            // the next with no call at all, so their rows would judge nothing.
-            if (shadows && (kCodes[c] >> 16) == 0x20) continue;
             const Row row{&fn, kCodes[c], workers, last, shadows, seed};
-            if (!all && (seed % std::size(kCodes) != c || (seed >> 8) % 2 != (workers != 0) ||
-                         (seed >> 9) % 2 != static_cast<uint64_t>(last) ||
-                         ((seed >> 10) % 2 != 0 && (kCodes[c] >> 16) != 0x20) != shadows))
+            if (!all &&
+                (seed % std::size(kCodes) != c || (seed >> 8) % 2 != (workers != 0) ||
+                 (seed >> 9) % 2 != static_cast<uint64_t>(last) || ((seed >> 10) % 2 != 0) != shadows))
               continue;
             ++rows[kClassNames[fn.during]];
             SCOPED_TRACE(::testing::Message()
@@ -444,5 +455,190 @@ TEST(DuringRender, CallbackCallsOfChangesReleasesAndNestedRendersReachTheNextRen
   for (const auto &[name, count] : rows) std::printf("%s: %d rows\n", name.c_str(), count);
 }
 
+// ---- Calls from the progress callbacks of the library's own renders ---------------
+
+// The library's renders inside an application's call: a light's depth map
+// (a row of light_rows.h, made again in each render of a map-reading
+// class: the maps are given back before it), an environment cube's faces,
+// the stroke capture of a strokes render. Each reports progress through
+// the application's callback, under a render code of its own.
+enum class Inner { kMap, kCubeFace, kStrokeCapture };
+
+struct InnerRow {
+  const VtApiFunction *fn;
+  Inner inner;
+  size_t light;   // kMap: the row of ShadowLightRows()
+  uint32_t code;  // the outer render's (none for a cube)
+  int32_t workers;
+  bool last;  // the inner render's last report, else its first
+  uint64_t seed;
+};
+
+// The code the inner render reports under: a map's depth render, a cube
+// face's A-buffer render, the capture's hidden-line render.
+uint32_t InnerCode(Inner inner) {
+  return inner == Inner::kMap ? 0x200003u : inner == Inner::kCubeFace ? 0x200002u : 0x190002u;
+}
+
+// Acts at the inner render's report `g_inner_at`, counting its reports.
+uint32_t g_inner_code = 0;
+int g_inner_reports = 0, g_inner_at = -1;
+VtStatus InnerProgress(uint32_t, VtTypedValue *) {
+  uint32_t code = 0;
+  if (VoExecuteCurrentGet(&code) != 0 || code != g_inner_code) return 0;
+  if (g_inner_reports++ == g_inner_at && g_act) g_act();
+  return 0;
+}
+
+// The outer call with the callback in place, acting at the inner render's
+// report `at` (-1: never): its status (0 or 2 for a cube made or not) and
+// its output (the picture, or the cube's colour in fixed directions).
+VtStatus InnerActing(const Stage &stage, const InnerRow &row, VtShader *light, int at,
+                     std::vector<float> *out, int *reports) {
+  g_inner_code = InnerCode(row.inner), g_inner_reports = 0, g_inner_at = at;
+  if (light != nullptr) (void)VoLightDestroyShadow(light);  // made again by the render
+  EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&InnerProgress)), 0u);
+  VtStatus status = 0;
+  if (row.inner != Inner::kCubeFace) {
+    status = stage.Render(row.code, row.workers, out);
+  } else {
+    VtTypedValue v{};
+    v.type = VtInt32;
+    v.value.i = row.workers;
+    EXPECT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &v), 0u);
+    const float centre[3] = {0, 0, 2};
+    VtEnvironment *cube = VoEnvironmentRenderCube(8, centre);
+    status = cube != nullptr ? 0 : 2;
+    out->clear();
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> unit(-1, 1);
+    for (int i = 0; cube != nullptr && i < 64; ++i) {
+      const float d[3] = {unit(random), unit(random), unit(random)};
+      float colour[3] = {};
+      (void)VoEnvironmentSample(colour, cube, centre, d, 0);
+      out->insert(out->end(), colour, colour + 3);
+    }
+    if (cube != nullptr) (void)VoEnvironmentDestroy(cube);
+  }
+  EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+  *reports = g_inner_reports;
+  return status;
+}
+
+constexpr const char *kNoInnerReport = "the inner render reported nothing";
+
+// As RunCall, the call made from the inner render's report or after the
+// outer call; the next picture is the stage's render 0xc0001 after it.
+std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<float> *next) {
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  const Stage &stage =
+      *new Stage(FloorAndCaster());  // left to the process's end: calls may have freed its parts
+  VtShader *light =
+      row.inner == Inner::kMap ? ShadowLightListed(stage, ShadowLightRows()[row.light], 16) : nullptr;
+  if (!stage.ok() || (row.inner == Inner::kMap && light == nullptr)) return "the stage was not made";
+  std::vector<float> alone, output;
+  int reports = 0;
+  const VtStatus status = InnerActing(stage, row, light, -1, &alone, &reports);
+  if (reports == 0) return kNoInnerReport;
+  Arguments arguments;
+  ArgumentsFill(*row.fn, stage, row.code, row.seed, arguments, light);
+  VtTypedValue result{};
+  std::string fault;
+  bool called = false;
+  g_act = [&] {
+    row.fn->thunk(arguments.argv, &result);
+    called = true;
+  };
+  if (in_callback) {
+    const VtStatus during = InnerActing(stage, row, light, row.last ? reports - 1 : 0, &output, &reports);
+    if (!called) fault += "the callback was not called; ";
+    if (!vo_test::WithMessage(2902).empty()) {
+      // Refused as the render reads what the call would free: the next
+      // render is the one without the call, and no twin is asked.
+      next->clear();
+      return fault;
+    }
+    if (during != status) fault += "the running render answered otherwise; ";
+    if (output != alone && row.fn->during != vo::api::kDuringNested)
+      fault += "the running render drew otherwise; ";
+  } else {
+    (void)InnerActing(stage, row, light, -1, &output, &reports);
+    g_act();
+  }
+  g_act = nullptr;
+  if (light != nullptr) (void)VoLightDestroyShadow(light);
+  (void)stage.Render(0xc0001, row.workers, next);
+  return fault;
+}
+
+std::string RunInnerRow(const InnerRow &row) {
+  std::vector<float> next, twin;
+  std::string fault = ForkedPicture([&](std::vector<float> *p) { return RunInnerCall(row, true, p); }, &next);
+  const std::string twin_fault =
+      ForkedPicture([&](std::vector<float> *p) { return RunInnerCall(row, false, p); }, &twin);
+  if (twin_fault == kNoInnerReport) return twin_fault;  // the row would judge nothing
+  if (!twin_fault.empty()) return "";  // the call faults after the render too: a matter of its arguments
+  if (fault.empty() && !next.empty() && next != twin)
+    fault = "the next render differs from the twin session's; ";
+  return fault;
+}
+
+// Every inner render a row may be made from: a map of each light class
+// under each class reading maps with progress reported (the standard
+// renderer makes its maps unreported), a cube's faces, a stroke capture.
+std::vector<InnerRow> InnerRowsOf(const VtApiFunction &fn, uint64_t seed) {
+  std::vector<InnerRow> rows;
+  for (int32_t workers : {0, 4})
+    for (bool last : {false, true}) {
+      for (size_t l = 0; l < ShadowLightRows().size(); ++l)
+        for (uint32_t code : {0x200001u, 0x200002u, 0x70001u})
+          rows.push_back({&fn, Inner::kMap, l, code, workers, last, seed});
+      rows.push_back({&fn, Inner::kCubeFace, 0, 0, workers, last, seed});
+      rows.push_back({&fn, Inner::kStrokeCapture, 0, 0x600004u, workers, last, seed});
+    }
+  return rows;
+}
+
+std::string InnerTitle(const InnerRow &row) {
+  char text[160];
+  if (row.inner == Inner::kMap)
+    std::snprintf(text, sizeof text, "the %s light's map render in render 0x%x",
+                  ShadowLightRows()[row.light].title, row.code);
+  else
+    std::snprintf(text, sizeof text, "%s",
+                  row.inner == Inner::kCubeFace ? "a cube face" : "the stroke capture");
+  return std::string(text) + " on " + std::to_string(row.workers) + " workers at its " +
+         (row.last ? "last" : "first") + " report";
+}
+
+TEST(DuringRender, CallbackCallsFromTheLibrarysOwnRendersReachTheNextRenderOnly) {
+  const bool all = std::getenv("VO_DURING_RENDER_ALL") != nullptr;
+  const char *seed_text = std::getenv("VO_DURING_RENDER_SEED");
+  std::mt19937_64 seeds(seed_text != nullptr ? std::strtoull(seed_text, nullptr, 0) : 0x1019);
+  std::map<std::string, int> counts;
+  int reaching = 0;
+  for (size_t i = 0; i < kFunctionCount; ++i) {
+    const VtApiFunction &fn = kFunctions[i];
+    if (fn.during < vo::api::kDuringChange || fn.during > vo::api::kDuringNested) continue;
+    const uint64_t seed = seeds();
+    std::vector<InnerRow> rows = InnerRowsOf(fn, seed);
+    if (!all) rows = {rows[seed % rows.size()]};
+    for (const InnerRow &row : rows) {
+      ++counts[kClassNames[fn.during]];
+      SCOPED_TRACE(::testing::Message() << fn.name << " (" << kClassNames[fn.during] << ") from "
+                                        << InnerTitle(row) << ", seed " << seed);
+      const std::string fault = RunInnerRow(row);
+      if (StillReaching(fn.name) && !fault.empty()) {
+        ++reaching;
+        std::printf("still reaching the running render: %s from %s: %s\n", fn.name, InnerTitle(row).c_str(),
+                    fault.c_str());
+      } else {
+        EXPECT_EQ(fault, "");
+      }
+    }
+  }
+  for (const auto &[name, count] : counts) std::printf("%s: %d rows\n", name.c_str(), count);
+  std::printf("%d rows still reaching the running render\n", reaching);
+}
 }  // namespace
 }  // namespace misuse
