@@ -67,8 +67,9 @@ Mesh SceneMake(Kind kind, int n, uint32_t seed) {
       }
       break;
     case Kind::kRandom:
-      for (int i = 0; i < n; ++i) tri(point(u(random), u(random), u(random)), point(u(random), u(random), u(random)),
-                                      point(u(random), u(random), u(random)));
+      for (int i = 0; i < n; ++i)
+        tri(point(u(random), u(random), u(random)), point(u(random), u(random), u(random)),
+            point(u(random), u(random), u(random)));
       break;
     case Kind::kFan:
     case Kind::kThinFan: {
@@ -85,7 +86,8 @@ Mesh SceneMake(Kind kind, int n, uint32_t seed) {
       for (int c = 0; c < n; ++c) {
         const float x = u(random), y = u(random), z = u(random), s = 0.15f + 0.25f * std::fabs(u(random));
         const int32_t base = static_cast<int32_t>(m.xyz.size() / 3);
-        for (int i = 0; i < 8; ++i) point((i & 1) ? x + s : x - s, (i & 2) ? y + s : y - s, (i & 4) ? z + s : z - s);
+        for (int i = 0; i < 8; ++i)
+          point((i & 1) ? x + s : x - s, (i & 2) ? y + s : y - s, (i & 4) ? z + s : z - s);
         for (int32_t k : {0, 4, 6, 2, 1, 3, 7, 5, 0, 1, 5, 4, 2, 6, 7, 3, 0, 2, 3, 1, 4, 5, 7, 6})
           m.indices.push_back(base + k);
       }
@@ -95,7 +97,8 @@ Mesh SceneMake(Kind kind, int n, uint32_t seed) {
       for (int r = 0; r <= rings; ++r)
         for (int s = 0; s < n; ++s) {
           const double v = M_PI * r / rings, a = 2 * M_PI * s / n;
-          point(0.6 * std::sin(v) * std::cos(a) - 0.4, 0.6 * std::cos(v) + 0.2, 0.6 * std::sin(v) * std::sin(a));
+          point(0.6 * std::sin(v) * std::cos(a) - 0.4, 0.6 * std::cos(v) + 0.2,
+                0.6 * std::sin(v) * std::sin(a));
         }
       for (int r = 0; r < rings; ++r)
         for (int s = 0; s < n; ++s) {
@@ -106,7 +109,8 @@ Mesh SceneMake(Kind kind, int n, uint32_t seed) {
       point(1.5, -0.4, -1.5), point(1.5, -0.4, 1.5), point(-1.5, -0.4, 1.5);
       tri(f, f + 2, f + 1), tri(f, f + 3, f + 2);
       const int32_t b = point(0.5, -0.4, 0.1);
-      point(1.1, -0.4, 0.1), point(1.1, 0.3, 0.1), point(0.5, 0.3, 0.1), point(0.8, 0.3, -0.4), point(0.8, -0.4, -0.4);
+      point(1.1, -0.4, 0.1), point(1.1, 0.3, 0.1), point(0.5, 0.3, 0.1), point(0.8, 0.3, -0.4),
+          point(0.8, -0.4, -0.4);
       tri(b, b + 1, b + 2), tri(b, b + 2, b + 3), tri(b + 3, b + 2, b + 4), tri(b + 1, b + 5, b + 4),
           tri(b + 1, b + 4, b + 2);
       break;
@@ -156,9 +160,8 @@ uint64_t Fingerprint(const Mesh &mesh, uint32_t code, uint32_t output_mask, int3
   g_lines.clear();
   const VtStatus status = VoExecute(code);
   std::vector<Segment> lines = g_lines;
-  std::sort(lines.begin(), lines.end(), [](const Segment &a, const Segment &b) {
-    return std::memcmp(a.data(), b.data(), sizeof a) < 0;
-  });
+  std::sort(lines.begin(), lines.end(),
+            [](const Segment &a, const Segment &b) { return std::memcmp(a.data(), b.data(), sizeof a) < 0; });
   uint64_t h = Mix(14695981039346656037ull, &status, sizeof status);
   if (!lines.empty()) h = Mix(h, lines.data(), lines.size() * sizeof(Segment));
   for (uint32_t y = 0; y < kHeight; ++y)
@@ -198,6 +201,9 @@ constexpr Row kRows[] = {
     {"cubes", Kind::kCubes, 6, 4, 9, 0xe993b0fafa834905, 0x9de9afd7d6bbdf87, 0xc196866b6e3c769, 0xd2694b66af3710f5},
     {"cubes", Kind::kCubes, 12, 5, 8, 0xb484dcd5095de1ed, 0xcb27e0dc530dd74c, 0xa17bcc9281b5c9b2, 0xe4290e518fb550c5},
     {"a sphere on a box and a floor", Kind::kSphere, 24, 0, 9, 0x78a2e83a5b185310, 0x103633cf392dd9df, 0xcf4447a0192b8d83, 0x890bee7b397b44e8},
+    {"a thin fan of 300", Kind::kThinFan, 300, 0, 9, 0xaf0e2b3ccb8f1c92, 0xfd6bd3849d22316d, 0x448d15df83d7ac00, 0x59a5a92126c1adb8},
+    {"random triangles", Kind::kRandom, 300, 6, 9, 0x8d252c88aeb6279d, 0x72db81a193ccd662, 0x6ea6f5e2b65af488, 0xf9c72c319ba409a5},
+    {"a fan of 700", Kind::kFan, 700, 0, 9, 0xb1ab5e11940e27ca, 0x9a2857f779082602, 0x6a77d9e550aab2c, 0x87780a19d4917ce5},
     {"20 exact copies on a square", Kind::kStack, 20, 0, 9, 0xd9d2b4403576ea35, 0x7854d7dee75b4ac9, 0x35f1e81ff964fef, 0x7c914413fe94a585},
 };
 // clang-format on
@@ -205,8 +211,8 @@ constexpr Row kRows[] = {
 TEST(CrossingTable, EveryRowDrawsWhatTheAllPairsSearchDrewOnAnyWorkerCount) {
   for (const Row &row : kRows) {
     const Mesh mesh = SceneMake(row.kind, row.n, row.seed);
-    const uint32_t codes[4] = {VO_EXECUTE_HIDDEN_LINE, VO_EXECUTE_HIDDEN_LINE_TWO_PASS, VO_EXECUTE_NPR_STROKES,
-                               VO_EXECUTE_NPR_STROKES_ZBUF};
+    const uint32_t codes[4] = {VO_EXECUTE_HIDDEN_LINE, VO_EXECUTE_HIDDEN_LINE_TWO_PASS,
+                               VO_EXECUTE_NPR_STROKES, VO_EXECUTE_NPR_STROKES_ZBUF};
     const uint64_t expected[4] = {row.one_pass, row.two_pass, row.strokes, row.strokes_zbuffer};
     for (int c = 0; c < 4; ++c) {
       const uint64_t alone = Fingerprint(mesh, codes[c], row.output_mask, 0);
