@@ -18,9 +18,10 @@
 //   other (the pair tests decide what it does);
 // - pairs come out sorted by (lower index, higher index), each once; the
 //   block is the caller's, from VoAllocate;
-// - a search that finds more pairs than the caller allows gives up and
-//   answers no block: where most pairs are near one another, testing every
-//   pair costs less than finding and sorting them.
+// - a search that finds more pairs than the caller allows, or places
+//   segments in cells more often than kWorkPerSegment a segment beyond
+//   that, gives up and answers no block: where most pairs are near one
+//   another, testing every pair costs less than finding and sorting them.
 
 #include <algorithm>
 #include <cmath>
@@ -67,6 +68,10 @@ constexpr double kLarge = 1e6;
 constexpr uint32_t kSmallCell = 8;
 constexpr int kDepth = 40;
 constexpr uint32_t kPollCells = 1024;
+// Segments placed in cells, a segment, before the search gives up (beyond
+// the pairs it may find): a search never costs much more than testing
+// every pair would.
+constexpr uint64_t kWorkPerSegment = 256;
 
 bool Finite(Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 bool Same(Point2 p, Point2 q) { return p.x == q.x && p.y == q.y; }
@@ -118,7 +123,9 @@ struct Finder {
   VtHiddenLineContext *s;
   Growing<uint32_t> arena;  // the cells' segment lists, a stack
   Growing<uint64_t> found;
-  uint32_t most;  // more pairs than this: the search gives up
+  uint32_t most;       // more pairs than this: the search gives up
+  uint64_t most_work;  // more segments placed in cells than this: likewise
+  uint64_t work = 0;
   uint32_t cells = 0;
   VtStatus st = 0;
   bool dense = false;
@@ -190,8 +197,8 @@ struct Finder {
         if (into > most) most = into, best = corner;
       }
     if (most < 2) return 0;
-    return static_cast<uint32_t>(
-        std::stable_partition(list, list + n, [&](uint32_t i) { return passes(i, best); }) - list);
+    return static_cast<uint32_t>(std::partition(list, list + n, [&](uint32_t i) { return passes(i, best); }) -
+                                 list);
   }
 
   bool MayCut(uint32_t i, uint32_t j, const Rect &near) const {
@@ -230,21 +237,6 @@ struct Finder {
     return false;
   }
 
-  // True when a corner of one of the cell's first three segments is an end
-  // of more than half its segments.
-  bool MostlyFan(uint32_t begin, uint32_t n) const {
-    for (uint32_t f = 0; f < 3 && f < n; ++f)
-      for (const Point2 &corner : ends[arena.data[begin + f]]) {
-        uint32_t into = 0;
-        for (uint32_t u = 0; u < n; ++u) {
-          const Point2 *p = ends[arena.data[begin + u]];
-          into += Same(p[0], corner) || Same(p[1], corner);
-        }
-        if (2 * into > n) return true;
-      }
-    return false;
-  }
-
   void Cell(const Rect &r, uint32_t begin, uint32_t n, int depth) {
     if (n < 2 || st != 0 || dense) return;
     if (++cells % kPollCells == 0 && s != nullptr && InterruptPoll(s) != 0) {
@@ -257,8 +249,8 @@ struct Finder {
     // A split that leaves every segment in both halves separates nothing:
     // the other axis is tried, and where that separates nothing either the
     // cell is tested as it is (a bundle of segments along one another, or
-    // through one point), unless most of its segments run into one corner:
-    // halving goes on until the fan's far ends leave the cell.
+    // through one point; a fan's members that only pass through are not
+    // paired with one another).
     const uint32_t lists = arena.size;
     uint32_t counts[2] = {0, 0};
     Rect halves[2];
@@ -275,13 +267,14 @@ struct Finder {
           const uint32_t i = arena.data[begin + u];
           if (Meets(i, near)) {
             if (!arena.Push(i)) st |= VO_STATUS_NO_MEMORY;
+            if (++work > most_work) dense = true;
             ++counts[half];
           }
         }
       }
       if (counts[0] < n || counts[1] < n) break;
     }
-    if (st == 0 && counts[0] == n && counts[1] == n && !MostlyFan(begin, n)) {
+    if (st == 0 && counts[0] == n && counts[1] == n) {
       arena.size = lists;
       return Emit(r, begin, n);
     }
@@ -295,7 +288,7 @@ struct Finder {
 
 VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], uint32_t count, double band,
                        uint32_t most, uint64_t **pairs, uint32_t *pair_count) {
-  Finder f{ends, band, 4 * band, s, {}, {}, most};
+  Finder f{ends, band, 4 * band, s, {}, {}, most, kWorkPerSegment * count + most};
   Rect top{INFINITY, -INFINITY, INFINITY, -INFINITY};
   Growing<uint32_t> wild;
   for (uint32_t i = 0; i < count && f.st == 0; ++i) {
