@@ -16,6 +16,11 @@
 //   class's cuts through one crossable partner, so stacked copies cost a
 //   bounded amount each; where no edges coincide, every edge takes its cuts
 //   in the order of the plain all-pairs loop and its splits are unchanged;
+// - a leaf of more than kAllPairs classes tests only the pairs of classes
+//   the search of near_pairs.cpp finds (a superset of those that can make a
+//   cut the split list keeps), in the all-pairs loop's order, so the cuts
+//   and splits are those of the loop while the work grows with the pairs
+//   found: edges that meet only at a shared corner are never paired;
 // - a leaf polls the interrupt every kPollEvery pair tests.
 
 #include <algorithm>
