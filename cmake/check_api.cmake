@@ -20,17 +20,16 @@ execute_process(COMMAND ${APIGEN} ${OUT}/vo_api.h ${OUT}/vo_impl.h ${OUT}/vo_api
 if(failed)
   message(FATAL_ERROR "check_api: apigen failed")
 endif()
-if(REFERENCE)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT}/api.md ${REFERENCE} RESULT_VARIABLE differs)
-  if(differs)
-    message(FATAL_ERROR "check_api: ${REFERENCE} is not the reference the interface description gives; "
-                        "bring it up to date with: cmake --build <build folder> --target api_reference")
+# Each checked-in document against what apigen made of it: its name, the
+# generated file, and what it holds.
+function(check_generated checked generated what)
+  if(checked)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${generated} ${checked} RESULT_VARIABLE differs)
+    if(differs)
+      message(FATAL_ERROR "check_api: ${what} not what the interface description gives; "
+                          "bring it up to date with: cmake --build <build folder> --target api_reference")
+    endif()
   endif()
-endif()
-if(SECTION)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUT}/section.md ${SECTION} RESULT_VARIABLE differs)
-  if(differs)
-    message(FATAL_ERROR "check_api: the classes ${SECTION} lists are not those the interface description gives; "
-                        "bring them up to date with: cmake --build <build folder> --target api_reference")
-  endif()
-endif()
+endfunction()
+check_generated("${REFERENCE}" ${OUT}/api.md "${REFERENCE} is the API reference,")
+check_generated("${SECTION}" ${OUT}/section.md "the classes ${SECTION} lists are")

@@ -18,6 +18,13 @@
 //   3 workers; n = 2 500, 10 000, 40 000 and 100 000.
 // - ABufferNearStack: n copies of the stack's triangle, each 1e-4 behind the
 //   last, at 64 x 48 from (4, 3, 5); n = 2 000, 8 000 and 30 000.
+// - LinesBook: the open book of 250, 1 000 and 4 000 pages at 64 x 48 from
+//   (4, 3, 5) through the hidden-line renderer (0x190001) and as strokes
+//   through the z-buffer (0x600005); its page edges cross about n^2 / 8
+//   times in the picture, so the lines grow with what they draw.
+// - LinesNearStack: n copies of the stack's triangle each 1e-4 behind the
+//   last through the hidden-line renderer at 64 x 48 from (4, 3, 5); n =
+//   250, 500 and 1 000.
 // - HeightField: a height field of 0.25, 1 and 4 million triangles seen at a
 //   slant, through the z-buffer (0x200001), the A-buffer (0x200002), the
 //   hidden-line renderer (0x190001) and the strokes through the z-buffer
@@ -51,6 +58,8 @@
 #include <vo/vo_hidden_line.h>
 #include <vo/vo_multit.h>
 #include <vo/vo_npr.h>
+
+#include "support/growth.h"
 
 namespace {
 
@@ -276,25 +285,12 @@ BENCHMARK(ABufferStackInterrupt)
     ->Unit(benchmark::kMillisecond);
 
 // The open book of n pages or the stack of n copies each 1e-4 behind the
-// last, at 64 x 48 under the default light, seen from the slant.
+// last (tests/support/growth.h), at 64 x 48 under the default light, seen
+// from the slant.
 void SmallSceneMake(bool book, int n) {
-  std::vector<float> xyz;
-  std::vector<int32_t> indices;
-  if (book) {
-    xyz = {0, -1, 0, 0, 1, 0};
-    for (int i = 0; i < n; ++i) {
-      const double t = M_PI * (i + 0.5) / n;
-      xyz.insert(xyz.end(), {static_cast<float>(std::cos(t)), 0.0f, static_cast<float>(std::sin(t))});
-      indices.insert(indices.end(), {0, 1, 2 + i});
-    }
-  } else {
-    for (int i = 0; i < n; ++i) {
-      const float z = 1.5f - 1e-4f * static_cast<float>(i);
-      xyz.insert(xyz.end(), {-1, -1, z, 1, -1, z, 0, 1, z});
-      indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
-    }
-  }
-  VtPrimitive *mesh = Mesh(xyz, indices);
+  const vo::test::GrowthMesh m =
+      vo::test::GrowthMeshMake(book ? vo::test::GrowthScene::kBook : vo::test::GrowthScene::kNearCopies, n);
+  VtPrimitive *mesh = Mesh(m.xyz, m.indices);
   VoPrimitiveListSet(VoPrimitiveListCreate(1, &mesh));
   const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0};
   VoViewSetResolution(nullptr, 64, 48, 1.0);
@@ -302,12 +298,13 @@ void SmallSceneMake(bool book, int n) {
   VoViewAutoClipping(nullptr);
 }
 
-// Renders the small scene into a 64 x 48 image under the default eye light.
-Outcome SmallSceneRender(bool book, int n, int32_t workers) {
+// Renders the small scene by the code into a 64 x 48 image under the
+// default eye light.
+Outcome SmallSceneRender(bool book, int n, int32_t workers, uint32_t code = 0x200002) {
   Start(64, 48, false);
   Workers(workers);
   SmallSceneMake(book, n);
-  return Timed(0x200002);
+  return Timed(code);
 }
 
 void ABufferBook(benchmark::State &state) {
@@ -340,6 +337,40 @@ BENCHMARK(ABufferNearStack)
     ->Args({2000})
     ->Args({8000})
     ->Args({30000})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void LinesBook(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] { return SmallSceneRender(true, n, 0, static_cast<uint32_t>(state.range(1))); });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+}
+BENCHMARK(LinesBook)
+    ->ArgNames({"pages", "code"})
+    ->ArgsProduct({{250, 1000, 4000}, {0x190001, 0x600005}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void LinesNearStack(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] { return SmallSceneRender(false, n, 0, 0x190001); });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+}
+BENCHMARK(LinesNearStack)
+    ->ArgNames({"n"})
+    ->Args({250})
+    ->Args({500})
+    ->Args({1000})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -50,6 +50,9 @@
 #include <vo/vo_shader.h>
 #include <vo/vo_view.h>
 
+#include "cross_renderer/light_files.h"
+#include "cross_renderer/renderers.h"
+#include "support/rows_driver.h"
 #include "support/test_support.h"
 
 namespace analytic_oracle {
@@ -275,60 +278,12 @@ size_t CountTold(uint32_t message) {
       std::count_if(g_told.begin(), g_told.end(), [&](const auto &t) { return t.first == message; }));
 }
 
-// The rows a render hands the driver, placed at the frame's left edge (a
-// render under a viewport sends its rows and columns only).
-struct Rows {
-  static Picture &Pixels() {
-    static Picture p;
-    return p;
-  }
-  static int32_t &Left() {
-    static int32_t x = 0;
-    return x;
-  }
-  static int32_t &Width() {
-    static int32_t w = kW;
-    return w;
-  }
-  static VtStatus Row(uint32_t y, void *pixels) {
-    const int32_t x0 = std::clamp<int32_t>(Left(), 0, kW), w = std::clamp<int32_t>(Width(), 0, kW - x0);
-    if (y < kH) std::memcpy(&Pixels()[(size_t{y} * kW + x0) * 3], pixels, size_t(w) * 3);
-    return 0;
-  }
-  static VtStatus Frame(int32_t x0, int32_t x1, int32_t, int32_t) {
-    Left() = x0;
-    Width() = x1 - x0 + 1;
-    return 0;
-  }
-  static VtStatus FrameEnd() { return 0; }
-  static VtStatus Lookup(uint32_t set, uint32_t code, VtProc *slot) {
-    if (set) return 0x20000012;
-    *slot = code == VO_DRIVER_ROW_BYTES     ? reinterpret_cast<VtProc>(&Row)
-            : code == VO_DRIVER_BEGIN_FRAME ? reinterpret_cast<VtProc>(&Frame)
-            : code == VO_DRIVER_END_FRAME   ? reinterpret_cast<VtProc>(&FrameEnd)
-                                            : nullptr;
-    return 0;
-  }
-  static VtStatus Query(uint32_t query, VtTypedValue *answer) {
-    std::memset(answer, 0, sizeof *answer);
-    if (query == VO_QUERY_REGISTRY_NAME) {
-      answer->type = VtString;
-      answer->value.s = "oracle rows";
-    } else if (query == VO_QUERY_CALLBACK) {
-      answer->type = VtFunc;
-      answer->value.fn = reinterpret_cast<VtProc>(&Lookup);
-    }
-    return 0;
-  }
-};
+constexpr char kOracleRowsName[] = "oracle rows";
+using Rows = vo::test::RowsDriver<kW, kH, kOracleRowsName>;
 
-enum class Way { kExecute, kOpenGL, kD3D };
-struct Renderer {
-  const char *name;
-  uint32_t code;
-  Way way;
-  bool antialiased;
-};
+using vo::test::D3DAnswer;
+using vo::test::Renderer;
+using vo::test::Way;
 constexpr Renderer kFlat{"flat 0xc0001", 0xc0001, Way::kExecute, false},
     kVertex{"vertex colour 0xc0002", 0xc0002, Way::kExecute, false},
     kPerPixel{"per-pixel 0xc0003", 0xc0003, Way::kExecute, false},
@@ -370,59 +325,16 @@ VtStatus Arg(VtShader *s, const char *label, uint32_t type, int32_t i) {
   return VoShaderSetArg(s, label, &t);
 }
 
-// The Direct3D back end's frame of the current scene in a desktop window
-// of the picture's size, on a black background, its colours unlifted; the
-// view's status and the render's are kept apart.
-struct D3DAnswer {
-  VtStatus view = 0, render = 0;
-};
 D3DAnswer D3DDraw(Picture &out) {
-  D3DAnswer a;
-  VtWindow *window = VoDesktopWindowCreate(0, 0, kW, kH);
-  if (window == nullptr) return {2, 2};
-  VtTypedValue w = Typed(VtGenericPtr), lift = Typed(VtFloat), black = Typed(VtColourType);
-  w.value.p = window;
-  VtStatus st = VoControlSet(VO_CONTROL_D3D_COLOUR_LIFT, &lift) |
-                VoControlSet(VO_CONTROL_D3D_BACKGROUND_COLOUR, &black) |
-                VoControlSet(VO_CONTROL_D3D_WINDOW, &w);
-  if (st == 0) st = VoD3DLightListCreate(VoLightListGet());
-  if (st == 0) st = VoD3DPrimListCreate(VoPrimitiveListGet());
-  if (st == 0) st = VoExecute(VO_EXECUTE_D3D_WINDOW_CREATE);
-  a.view = VoD3DViewSet(nullptr);
-  a.render = st == 0 ? VoExecute(VO_EXECUTE_D3D_RENDER) : st;
-  if (a.render == 0) {
-    VtImage *shown = VoDesktopGetImage(0, 0, kW, kH);
-    for (uint32_t y = 0; shown != nullptr && y < kH; ++y)
-      std::memcpy(&out[size_t{y} * kW * 3], shown->data + y * shown->bytes_per_row, size_t{kW} * 3);
-    if (shown != nullptr) VoImageDestroy(shown);
-  }
-  VoExecute(VO_EXECUTE_D3D_WINDOW_DESTROY);
-  VoD3DPrimListDestroy();
-  VoD3DLightListDestroy();
-  VoDesktopWindowDestroy(window);
-  return a;
+  return vo::test::D3DDrawLists(VoLightListGet(), VoPrimitiveListGet(), kW, kH, out);
 }
 
 // Draws the current scene through the renderer; the render's status.
 VtStatus Draw(const Renderer &r, int32_t workers, Picture &out) {
   out.assign(size_t{kW} * kH * 3, 0);
   if (r.way == Way::kD3D) return D3DDraw(out).render;
-  VtDriverRecord *driver = VoDriverCreate(&Rows::Query);
-  if (driver == nullptr) return 0x20000006;
-  Rows::Pixels().assign(out.size(), 0);
-  Rows::Left() = 0, Rows::Width() = kW;
-  VtStatus st = VoDriverSet(driver) | SetInt(VO_CONTROL_MT_WORKERS, workers);
-  if (r.way == Way::kOpenGL) {
-    if (st == 0) st = VoOpenGLInitialise();
-    if (st == 0) st = VoExecute(VO_EXECUTE_OPENGL_RENDER);
-    VoOpenGLTerminate();
-  } else if (st == 0) {
-    st = VoExecute(r.code);
-  }
-  VoDriverSet(VoDriverFindFromName("vodrvnul"));
-  VoDriverDestroy(driver);
-  out = Rows::Pixels();
-  return st;
+  const VtStatus st = SetInt(VO_CONTROL_MT_WORKERS, workers);
+  return st != 0 ? st : vo::test::DrawRows<Rows>(r, out);
 }
 
 // A session's scene: its faces, each a primitive of its own material, the
@@ -712,24 +624,12 @@ const LightSpec kLights[] = {
 
 // The goniometric light's luminaire file (100 candela in every direction
 // below it) and the projector's white slide, written once for every session.
-std::string Written(const char *name, const std::string &text) {
-  static vo_test::TempDir dir;
-  const std::string path = dir.File(name);
-  if (std::FILE *f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  return path;
-}
 const std::string &IesFile() {
-  static const std::string path = Written(
-      "downlight.ies", "IESNA91\nTILT=NONE\n1 1000 1 3 1 1 2 0 0 0\n1 1 0\n0 45 90\n0\n100 100 100\n");
+  static const std::string path = vo::test::DownlightFile("downlight-45.ies", "0 45 90");
   return path;
 }
 const std::string &SlideFile() {
-  static const char header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0};  // 2 x 2 RGB Targa
-  static const std::string path =
-      Written("slide.tga", std::string(header, sizeof header) + std::string(12, '\xff'));
+  static const std::string path = vo::test::WhiteSlideFile();
   return path;
 }
 

@@ -32,6 +32,7 @@
 
 #include "render/voshpost/classes.h"
 #include "render/voshpost/pixel_list.h"
+#include "cross_renderer/light_files.h"
 #include "support/rows_driver.h"
 #include "support/test_support.h"
 
@@ -143,26 +144,9 @@ VtPrimitive *Quad(float half, float y, bool down) {
   return VoPrimitiveCreatePolygon(4, 1, ids, data);
 }
 
-// The goniometric light's luminaire file and the projector's white slide,
-// written by the test's own process (each test names them before its
-// sessions fork), so every session reads the same ones.
-std::string Written(const char *name, const std::string &text) {
-  static vo_test::TempDir dir;
-  const std::string path = dir.File(name);
-  if (std::FILE *f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  return path;
-}
-std::string IesFile() {
-  return Written("downlight.ies",
-                 "IESNA91\nTILT=NONE\n1 1000 1 3 1 1 2 0 0 0\n1 1 0\n0 90 180\n0\n100 100 100\n");
-}
-std::string SlideFile() {
-  const char header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0};  // 2 x 2 RGB Targa
-  return Written("slide.tga", std::string(header, sizeof header) + std::string(12, '\xff'));
-}
+// The goniometric light's luminaire file and the projector's white slide.
+std::string IesFile() { return DownlightFile("downlight.ies", "0 90 180"); }
+std::string SlideFile() { return WhiteSlideFile(); }
 
 // One session's scene: the floor (and the caster), the light of the row
 // with the map side given (0: traced shadows), and a dim ambient light.
@@ -225,7 +209,7 @@ VtStatus Render(uint32_t code, int32_t workers, Picture *out) {
   VtStatus st = VoControlSet(VO_CONTROL_MT_WORKERS, &count);
   VtDriverRecord *driver = VoDriverCreate(&Rows::Query);
   if (driver == nullptr) return 0x20000006;
-  Rows::Rows().assign(kBytes, 0);
+  Rows::Clear();
   st |= VoDriverSet(driver);
   if (st == 0) st = VoExecute(code);
   VoDriverSet(VoDriverFindFromName("vodrvnul"));

@@ -11,6 +11,7 @@
 
 #include <vo/vo_api.h>
 #include <vo/vo_d3d.h>
+#include <vo/vo_desktop.h>
 #include <vo/vo_driver.h>
 #include <vo/vo_opengl.h>
 
@@ -25,6 +26,7 @@ struct Renderer {
   const char *name;
   uint32_t code;  // the execute code (the software renderers)
   Way way;
+  bool antialiased = false;  // its edges cover pixels in part
 };
 
 inline constexpr Renderer kZBuffer{"z-buffer 0x200001", 0x200001, Way::kExecute};
@@ -48,13 +50,18 @@ inline constexpr auto &RowsFrameEnd = CrossRows::FrameEnd;
 inline constexpr auto &RowsLookup = CrossRows::Lookup;
 inline constexpr auto &RowsQuery = CrossRows::Query;
 
-// The Direct3D back end draws the scene's lists into a desktop window (of
-// the group's size unless given) on the scene's black background (its own
-// default is white) with the colours as they are (no lift towards white).
-inline VtStatus D3DDraw(const CrossScene &scene, Picture &out, int32_t width = kCrossWidth,
-                        int32_t height = kCrossHeight) {
+// The Direct3D back end's frame of the given lists in a desktop window of
+// width x height, on a black background (its own default is white) with the
+// colours as they are (no lift towards white); the view's status and the
+// render's are kept apart, and a render follows a refused view.
+struct D3DAnswer {
+  VtStatus view = 0, render = 0;
+};
+inline D3DAnswer D3DDrawLists(VtReference *lights, VtReference *prims, int32_t width, int32_t height,
+                              Picture &out) {
+  D3DAnswer a;
   VtWindow *window = VoDesktopWindowCreate(0, 0, width, height);
-  if (window == nullptr) return 2;
+  if (window == nullptr) return {2, 2};
   VtTypedValue v{}, lift{}, black{};
   v.type = VtGenericPtr;
   v.value.p = window;
@@ -63,14 +70,14 @@ inline VtStatus D3DDraw(const CrossScene &scene, Picture &out, int32_t width = k
   VtStatus st = VoControlSet(VO_CONTROL_D3D_COLOUR_LIFT, &lift);
   st |= VoControlSet(VO_CONTROL_D3D_BACKGROUND_COLOUR, &black);
   st |= VoControlSet(VO_CONTROL_D3D_WINDOW, &v);
-  if (st == 0) st = VoD3DLightListCreate(scene.lights());
-  if (st == 0) st = VoD3DPrimListCreate(scene.scene());
+  if (st == 0) st = VoD3DLightListCreate(lights);
+  if (st == 0) st = VoD3DPrimListCreate(prims);
   if (st == 0) st = VoExecute(VO_EXECUTE_D3D_WINDOW_CREATE);
-  if (st == 0) st = VoD3DViewSet(nullptr);
-  if (st == 0) st = VoExecute(VO_EXECUTE_D3D_RENDER);
-  if (st == 0) {
+  a.view = VoD3DViewSet(nullptr);
+  a.render = st == 0 ? VoExecute(VO_EXECUTE_D3D_RENDER) : st;
+  if (a.render == 0) {
     VtImage *shown = VoDesktopGetImage(0, 0, width, height);
-    if (shown == nullptr) st = 0x20000006;
+    if (shown == nullptr) a.render = 0x20000006;
     const size_t row = static_cast<size_t>(width) * 3;
     for (int32_t y = 0; shown != nullptr && y < height; ++y)
       std::memcpy(&out[static_cast<size_t>(y) * row], shown->data + y * shown->bytes_per_row, row);
@@ -80,17 +87,24 @@ inline VtStatus D3DDraw(const CrossScene &scene, Picture &out, int32_t width = k
   VoD3DPrimListDestroy();
   VoD3DLightListDestroy();
   VoDesktopWindowDestroy(window);
-  return st;
+  return a;
+}
+// The scene's lists in a window of the group's size unless given; the
+// first refusal of the view or the render.
+inline VtStatus D3DDraw(const CrossScene &scene, Picture &out, int32_t width = kCrossWidth,
+                        int32_t height = kCrossHeight) {
+  const D3DAnswer a = D3DDrawLists(scene.lights(), scene.scene(), width, height, out);
+  return a.view != 0 ? a.view : a.render;
 }
 
-// Draws the current scene through the renderer into `out`; the status of
-// the render.
-inline VtStatus Draw(const Renderer &r, const CrossScene &scene, Picture &out) {
-  out.assign(kCrossWidth * kCrossHeight * 3, 0);
-  if (r.way == Way::kD3D) return D3DDraw(scene, out);
-  VtDriverRecord *driver = VoDriverCreate(&RowsQuery);
+// Draws the current scene through a software renderer or the OpenGL back
+// end into `out`, through the rows driver Rows; the status of the render.
+template <class Rows>
+inline VtStatus DrawRows(const Renderer &r, Picture &out) {
+  Rows::Clear();
+  out = Rows::Rows();
+  VtDriverRecord *driver = VoDriverCreate(&Rows::Query);
   if (driver == nullptr) return 0x20000006;
-  RowsTarget().assign(out.size(), 0);
   VtStatus st = VoDriverSet(driver);
   if (r.way == Way::kOpenGL) {
     if (st == 0) st = VoOpenGLInitialise();
@@ -101,8 +115,16 @@ inline VtStatus Draw(const Renderer &r, const CrossScene &scene, Picture &out) {
   }
   VoDriverSet(VoDriverFindFromName("vodrvnul"));
   VoDriverDestroy(driver);
-  out = RowsTarget();
+  out = Rows::Rows();
   return st;
+}
+
+// Draws the current scene through the renderer into `out`; the status of
+// the render.
+inline VtStatus Draw(const Renderer &r, const CrossScene &scene, Picture &out) {
+  out.assign(kCrossWidth * kCrossHeight * 3, 0);
+  if (r.way == Way::kD3D) return D3DDraw(scene, out);
+  return DrawRows<CrossRows>(r, out);
 }
 
 }  // namespace vo::test

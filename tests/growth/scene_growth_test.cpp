@@ -1,14 +1,9 @@
 // How the renders grow with scenes at their extremes: each row builds one
 // scene at two sizes, renders both and compares the processor times, never
-// seconds on the clock (the machine is shared). The scenes:
-// - the open book: n triangles of one mesh sharing the edge (0, -1, 0) to
-//   (0, 1, 0), their third corners on the half circle of radius 1 in the
-//   plane y = 0; every page meets every other in the pixels of the spine
-//   and of its two ends;
-// - near copies: n copies of the triangle (-1, -1, 1.5), (1, -1, 1.5),
-//   (0, 1, 1.5), each 1e-4 behind the last;
-// both under the default eye light at 64 x 48, seen from (4, 3, 5) looking
-// at the origin. Besides its time, a render must answer 0 and cover the
+// seconds on the clock (the machine is shared). The scenes (the open book
+// and near copies, tests/support/growth.h) are seen under the default eye
+// light at 64 x 48 from (4, 3, 5) looking at the origin. Besides its time,
+// a render must answer 0, and one through the A-buffer must cover the
 // pixels the z-buffer covers of the same scene (and past them only pixels
 // beside them: the A-buffer also shows what covers part of a pixel).
 // Under a sanitizer the sizes are divided alike, so the ratios still hold.
@@ -37,10 +32,9 @@ namespace {
 using vo::test::kSanitized;
 using vo::test::QuickerRun;
 using vo::test::Scaled;
+using Scene = vo::test::GrowthScene;
 
 constexpr int32_t kWidth = 64, kHeight = 48;
-
-enum class Scene { kBook, kNearCopies };
 
 struct Row {
   const char *name;
@@ -50,6 +44,7 @@ struct Row {
   int32_t workers;
   double most_ratio;      // of the processor times, large over small
   int sanitized_divisor;  // of both sizes under a sanitizer
+  bool covers;            // covers what the z-buffer covers (a picture of areas, not lines)
 };
 
 // The rows the renders must keep to. Linear growth gives the size ratio
@@ -58,11 +53,19 @@ struct Row {
 // which the large book outgrows, and are far below the squares the renders
 // grew as (256 and 16).
 constexpr Row kRows[] = {
-    {"book through the A-buffer", Scene::kBook, 2500, 40000, 0x200002, 0, 32, 8},
-    {"book through the A-buffer on 3 workers", Scene::kBook, 2500, 40000, 0x200002, 3, 32, 8},
+    {"book through the A-buffer", Scene::kBook, 2500, 40000, 0x200002, 0, 32, 8, true},
+    {"book through the A-buffer on 3 workers", Scene::kBook, 2500, 40000, 0x200002, 3, 32, 8, true},
     // Below 500 copies the runs between edge pixels still sift the copies
     // in time that grows faster (250 to 1,000 copies take 8 times as long).
-    {"near copies through the A-buffer", Scene::kNearCopies, 2000, 8000, 0x200002, 0, 8, 4},
+    {"near copies through the A-buffer", Scene::kNearCopies, 2000, 8000, 0x200002, 0, 8, 4, true},
+    // The book's page edges cross about n^2 / 8 times in the picture, and
+    // each crossing cuts an edge into one more span to test: 250 to 1,000
+    // pages make 15.3 times the spans (8,961 to 137,325), so the lines grow
+    // with what they draw, about 16 times; the bound, half as much again,
+    // is far below the 37 to 54 times the crossing search took when it tested
+    // every pair of edges running into the spine's ends.
+    {"book through the hidden-line renderer", Scene::kBook, 250, 1000, 0x190001, 0, 24, 2, false},
+    {"book as strokes through the z-buffer", Scene::kBook, 250, 1000, 0x600005, 0, 24, 2, false},
 };
 
 struct Rendered {
@@ -85,22 +88,9 @@ class SceneGrowthTest : public ::testing::Test {
   void TearDown() override { VoTerminate(); }
 
   static void SceneMake(Scene scene, int n, int32_t width = kWidth, int32_t height = kHeight) {
-    std::vector<float> xyz;
-    std::vector<int32_t> indices;
-    if (scene == Scene::kBook) {
-      xyz = {0, -1, 0, 0, 1, 0};
-      for (int i = 0; i < n; ++i) {
-        const double t = M_PI * (i + 0.5) / n;
-        xyz.insert(xyz.end(), {static_cast<float>(std::cos(t)), 0.0f, static_cast<float>(std::sin(t))});
-        indices.insert(indices.end(), {0, 1, 2 + i});
-      }
-    } else {
-      for (int i = 0; i < n; ++i) {
-        const float z = 1.5f - 1e-4f * static_cast<float>(i);
-        xyz.insert(xyz.end(), {-1, -1, z, 1, -1, z, 0, 1, z});
-        indices.insert(indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
-      }
-    }
+    vo::test::GrowthMesh m = vo::test::GrowthMeshMake(scene, n);
+    std::vector<float> &xyz = m.xyz;
+    std::vector<int32_t> &indices = m.indices;
     const std::vector<int32_t> counts(indices.size() / 3, 3);
     const uint32_t ids[] = {VO_VERT_WORLD};
     VtTypedValue data[1] = {};
@@ -188,8 +178,12 @@ TEST_F(SceneGrowthTest, EachRowGrowsNoFasterThanItsBoundAndCoversWhatTheZBufferC
     EXPECT_EQ(g.large_status, 0u) << row.name;
     const CoverDifference d = CoverCompare(g.large.pixels, g.large_zbuffer.pixels);
     EXPECT_GT(d.covered_zbuffer, 0u) << row.name;
-    EXPECT_EQ(d.missed, 0u) << row.name << ": " << d.covered << " pixels, the z-buffer " << d.covered_zbuffer;
-    EXPECT_EQ(d.astray, 0u) << row.name;
+    EXPECT_GT(d.covered, 0u) << row.name;
+    if (row.covers) {
+      EXPECT_EQ(d.missed, 0u) << row.name << ": " << d.covered << " pixels, the z-buffer "
+                              << d.covered_zbuffer;
+      EXPECT_EQ(d.astray, 0u) << row.name;
+    }
     EXPECT_LE(g.large_seconds / g.small_seconds, row.most_ratio)
         << row.name << ": " << Scaled(row.small, row.sanitized_divisor) << " in " << g.small_seconds << " s, "
         << Scaled(row.large, row.sanitized_divisor) << " in " << g.large_seconds << " s";

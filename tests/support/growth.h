@@ -3,11 +3,15 @@
 // wall: the machine running the suite is shared. Each size runs three times
 // and keeps its quickest run, so that a pause of the process's own (a page
 // fault storm, the allocator growing its heap) or a neighbour's load on the
-// caches is not taken for growth.
+// caches is not taken for growth. Also the scenes whose growth the tests
+// and the benchmarks measure, built in one place.
 #pragma once
 
+#include <cmath>
+#include <cstdint>
 #include <ctime>
 #include <utility>
+#include <vector>
 
 #include "support/sanitized.h"
 
@@ -40,5 +44,36 @@ auto QuickerRun(Work &&work, double *seconds) {
 // (by at most the same factor at both sizes of a row, so that the ratio
 // still measures growth).
 inline int Scaled(int size, int divisor) { return kSanitized ? size / divisor : size; }
+
+// The corners and triangles of a scene of n parts:
+// - the open book: n triangles sharing the edge (0, -1, 0) to (0, 1, 0),
+//   their third corners on the half circle of radius 1 in the plane y = 0
+//   (every page meets every other along the spine; seen from (4, 3, 5) the
+//   pages' edges cross about n^2 / 8 times in the picture);
+// - near copies: n copies of the triangle (-1, -1, 1.5), (1, -1, 1.5),
+//   (0, 1, 1.5), each 1e-4 behind the last.
+enum class GrowthScene { kBook, kNearCopies };
+struct GrowthMesh {
+  std::vector<float> xyz;
+  std::vector<int32_t> indices;
+};
+inline GrowthMesh GrowthMeshMake(GrowthScene scene, int n) {
+  GrowthMesh m;
+  if (scene == GrowthScene::kBook) {
+    m.xyz = {0, -1, 0, 0, 1, 0};
+    for (int i = 0; i < n; ++i) {
+      const double t = M_PI * (i + 0.5) / n;
+      m.xyz.insert(m.xyz.end(), {static_cast<float>(std::cos(t)), 0.0f, static_cast<float>(std::sin(t))});
+      m.indices.insert(m.indices.end(), {0, 1, 2 + i});
+    }
+  } else {
+    for (int i = 0; i < n; ++i) {
+      const float z = 1.5f - 1e-4f * static_cast<float>(i);
+      m.xyz.insert(m.xyz.end(), {-1, -1, z, 1, -1, z, 0, 1, z});
+      m.indices.insert(m.indices.end(), {3 * i, 3 * i + 1, 3 * i + 2});
+    }
+  }
+  return m;
+}
 
 }  // namespace vo::test

@@ -12,6 +12,7 @@
 
 #include "kernel/vosystem/kernel.h"
 #include "kernel/vosystem/registry.h"
+#include "support/temp_dir.h"
 
 namespace vo_test {
 
@@ -84,24 +85,6 @@ class Kernel {
   ~Kernel() {
     if (vo::Registry() != nullptr) vo::VoSystemTerminate();
   }
-};
-
-// A fresh temporary directory, removed with its files at the end.
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/vo_test_XXXXXX";
-    const char *d = mkdtemp(templ);
-    path_ = d ? d : "/tmp";
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (path_ != "/tmp") std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string &name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
 };
 
 // Everything written to a stream so far.

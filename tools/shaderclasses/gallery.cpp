@@ -98,6 +98,9 @@ const std::vector<Alike> &AlikeGroups() {
       {{"colour-blue-marble", "colour-npr-blue-marble"},
        "the NPR library's blue marble shares the lite library's class's arguments, defaults, colour table "
        "and evaluation"},
+      {{"transparency-none", "transparency-base"},
+       "a \"base\" transparency passes on the transparency the surface is given, and the gallery's sphere "
+       "is given none"},
       {{"colour-simple-wood", "colour-npr-simple-wood"},
        "the NPR library's simple wood shares the lite library's class's arguments, defaults and evaluation"},
   };

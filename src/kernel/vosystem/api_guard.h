@@ -10,6 +10,11 @@
 // 2908 unless it is a read or a utility, and a call of the refused class is
 // refused with its message, before the journal sees it or anything is
 // touched (a refused call changes nothing, so a replay has nothing to make).
+// A call of those classes on an application thread is in flight from
+// before that check until it returns, and the outermost VoExecute waits,
+// once it owns the renders, until no other thread's call is in flight: a
+// call that passed the check just before a render began ends before the
+// render reads anything, so no second thread's change reaches it.
 #pragma once
 
 #include <atomic>
@@ -82,6 +87,28 @@ inline void StoreResult(VtTypedValue *r, T v) {
 // for the refused class on any thread (its message). Posts the diagnostic.
 bool DuringRenderRefused(const VtApiFunction *fn) noexcept;
 
+// The calling thread's guarded calls (read and utility classes aside): the
+// outermost one on an application thread counts as in flight until it
+// returns (control.cpp). The count is taken before the render-owner check
+// and the owner's VoExecute reads it after taking ownership, both
+// sequentially consistent, so one of the two sees the other.
+void CallsEnter() noexcept;
+void CallsLeave() noexcept;
+class CallInFlight {
+ public:
+  explicit CallInFlight(bool guarded) noexcept : guarded_(guarded) {
+    if (guarded_) CallsEnter();
+  }
+  ~CallInFlight() {
+    if (guarded_) CallsLeave();
+  }
+  CallInFlight(const CallInFlight &) = delete;
+  CallInFlight &operator=(const CallInFlight &) = delete;
+
+ private:
+  const bool guarded_;
+};
+
 // What a refused call answers: 0x20000012 for a status, else zero or null.
 template <class R>
 inline R RefusedAnswer(const VtApiFunction *fn) {
@@ -129,7 +156,8 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
         return gate.answer;
     }
   }
-  if (fn->during > kDuringUtility && g_render_thread.load(std::memory_order_acquire) != nullptr &&
+  const CallInFlight flight(fn->during > kDuringUtility);
+  if (fn->during > kDuringUtility && g_render_thread.load(std::memory_order_seq_cst) != nullptr &&
       DuringRenderRefused(fn)) {
     if constexpr (std::is_void_v<R>)
       return;

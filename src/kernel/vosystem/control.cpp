@@ -1,6 +1,8 @@
 // Routing of control, callback and execute codes to their modules.
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "kernel/vomultit/face.h"
 #include "kernel/vosystem/api_guard.h"
@@ -121,6 +123,46 @@ constinit thread_local char t_thread_marker = 0;
 }  // namespace
 
 constinit std::atomic<const char *> g_render_thread{nullptr};
+
+namespace {
+
+// Guarded calls in flight on application threads (one a thread, however
+// deeply its calls nest), and the calling thread's depth and whether it
+// counted itself.
+constinit std::atomic<uint32_t> g_calls_in_flight{0};
+constinit thread_local uint32_t t_calls = 0;
+constinit thread_local bool t_call_counted = false;
+
+// Once the calling thread owns the renders: until every other application
+// thread's guarded call that passed the owner check before it took
+// ownership has returned (each later one is refused with 2908).
+void CallsInFlightWait() {
+  const uint32_t mine = t_call_counted ? 1 : 0;
+  for (uint32_t spins = 0; g_calls_in_flight.load(std::memory_order_seq_cst) > mine; ++spins) {
+    if (spins < 64)
+      std::this_thread::yield();
+    else
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+}
+
+}  // namespace
+
+namespace api {
+
+void CallsEnter() noexcept {
+  if (t_calls++ != 0 || !OnMainThread()) return;  // a worker's call never waits for a render's start
+  t_call_counted = true;
+  g_calls_in_flight.fetch_add(1, std::memory_order_seq_cst);
+}
+
+void CallsLeave() noexcept {
+  if (--t_calls != 0 || !t_call_counted) return;
+  t_call_counted = false;
+  g_calls_in_flight.fetch_sub(1, std::memory_order_seq_cst);
+}
+
+}  // namespace api
 
 bool OnApplicationThread() { return OnMainThread(); }
 
@@ -291,8 +333,9 @@ VtStatus VoExecute(uint32_t code) {
   bool owner = false;
   if (OnMainThread()) {
     const char *none = nullptr;
-    owner = g_render_thread.compare_exchange_strong(none, &t_thread_marker, std::memory_order_acq_rel);
+    owner = g_render_thread.compare_exchange_strong(none, &t_thread_marker, std::memory_order_seq_cst);
     if (!owner && none != &t_thread_marker) return OtherThreadRefuse("VoExecute");
+    if (owner) CallsInFlightWait();
   }
   struct Owned {
     bool owner;

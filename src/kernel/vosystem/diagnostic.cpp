@@ -1,11 +1,19 @@
 // Diagnostics: the pending record, posting, the default error handler with
 // its message-file and fallback formats, and the choice of output channel.
+//
+// One post at a time fills the pending record, from Begin to End, whatever
+// thread posts: a second application thread's refusal (2908) is posted
+// while the render thread posts its own, and the kernel's lock, which
+// knows threads by an identity all application threads share, would let
+// both in. A process-wide recursive mutex is held from Begin to End (a
+// handler's own posts take it again on its thread).
 
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "kernel/vosystem/kernel.h"
@@ -16,7 +24,14 @@ namespace vo {
 namespace {
 
 constexpr size_t kOutputLimit = kMessageLine - 2;  // characters before the line's newline
-constexpr size_t kStringPiece = 508;               // fallback line: longest quoted piece
+
+std::recursive_mutex &PostMutex() {
+  static std::recursive_mutex m;
+  return m;
+}
+// How often the calling thread holds PostMutex for a post not yet ended.
+constinit thread_local uint32_t t_post_held = 0;
+constexpr size_t kStringPiece = 508;  // fallback line: longest quoted piece
 
 char *LineBuffer(VtKernelContext *k) { return k->messages.text; }
 char *OutputBuffer(VtKernelContext *k) { return k->messages.text + kMessageLine; }
@@ -433,6 +448,14 @@ VtStatus DriverMessageWrite(const char *text) {
 void VoDiagnosticBegin(VtStatus status, uint32_t message, uint32_t module) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return;
+  PostMutex().lock();
+  ++t_post_held;
+  if (k->pending_open && t_post_held > 1) {
+    // A Begin without End on this thread (another's would wait above): the
+    // earlier Begin's hold is given up.
+    --t_post_held;
+    PostMutex().unlock();
+  }
   bool lock = KernelThreading();
   if (lock) KernelLockEnter();
   if (k->pending_open && k->pending_locked) {
@@ -484,6 +507,13 @@ void VoDiagnosticArgString(const char *value) {
 }
 
 VtStatus VoDiagnosticEnd() {
+  struct Ended {
+    ~Ended() {
+      if (t_post_held == 0) return;  // an End without Begin
+      --t_post_held;
+      PostMutex().unlock();
+    }
+  } const ended;
   VtKernelContext *k = Kernel();
   if (k == nullptr) return 0;
   // The handler may post diagnostics of its own: it is given a copy, so those

@@ -226,8 +226,19 @@ bool AppendAccepted(VtReference *node, const char *procedure) {
   return true;
 }
 
+// Whether the ring is the list a render running on this thread started
+// with, asked from that render's callback: the render reads it, so an
+// append or removal there would reach it (a callback's join of the light
+// list to it put shaders among the primitives a ray tracer gathers after
+// the maps). Only callbacks ask, so the library's own appends while it
+// renders (a light's casters) stay constant-time.
+bool RenderedFromCallback(const VtReference *ring, const char *procedure);
+
 VtReference *AppendChecked(VtReference *a, VtReference *b, const char *procedure) {
   if (!AppendAccepted(a, procedure) || !AppendAccepted(b, procedure)) return nullptr;
+  if (a != nullptr && b != nullptr &&
+      (RenderedFromCallback(a, procedure) || RenderedFromCallback(b, procedure)))
+    return nullptr;
   return Append(a, b);
 }
 
@@ -276,7 +287,11 @@ namespace {
 // Remove first for an application's list: a list that is not a ring hands
 // out nothing and answers null, so that a loop draining it ends.
 VtReference *RemoveChecked(VtReference *list, VtReference **entry, const char *procedure) {
-  if (RingAccepted(list, procedure)) return RemoveFirst(list, entry);
+  if (RingAccepted(list, procedure)) {
+    if (entry == nullptr || !RenderedFromCallback(list, procedure)) return RemoveFirst(list, entry);
+    *entry = nullptr;
+    return list;
+  }
   if (entry != nullptr) *entry = nullptr;
   return nullptr;
 }
@@ -315,6 +330,13 @@ RingHolders RingHoldersOf(const VtReference *ring) {
     node = node->next;
   } while (node != ring);
   return h;
+}
+
+bool RenderedFromCallback(const VtReference *ring, const char *procedure) {
+  if (ring == nullptr || !InCallbackOf(ExecuteSerial()) || RingLength(ring) == kRingBroken) return false;
+  if (!RingHoldersOf(ring).rendered) return false;
+  (void)RenderRunningRefuse(procedure);
+  return true;
 }
 
 }  // namespace

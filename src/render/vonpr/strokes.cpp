@@ -270,16 +270,14 @@ namespace {
 struct ListLent {
   CallerState state;  // first: the procedures find the record by it
   VtReference *application, *own;
-  bool lent;  // the application's list was made current again
 };
 void ListLend(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
   l->own = VoPrimitiveListGet();
-  l->lent = VoPrimitiveListSet(l->application) == 0;
+  SceneListRestore(l->application);
 }
 void ListTake(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
-  if (!l->lent) return;  // the strokes' list stayed current
   l->application = VoPrimitiveListGet();
   (void)VoPrimitiveListSet(l->own);
 }
@@ -302,7 +300,7 @@ VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
     strokes = VoPrimitiveReferenceAppend(strokes, node);
   });
   if (st == 0 && (strokes != nullptr || background)) {
-    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), nullptr, false};
+    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), nullptr};
     st = VoPrimitiveListSet(strokes);
     if (st == 0) {
       if (strokes != nullptr) (void)VoViewAutoClipping(nullptr);
@@ -310,7 +308,7 @@ VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
       st = VoExecute(c->render_code);
       CallerStateLeave(&lent.state);
     }
-    st |= VoPrimitiveListSet(lent.application);
+    SceneListRestore(lent.application);
   }
   if (strokes != nullptr) (void)VoPrimitiveReferenceDestroy(strokes, 1);
   return st;

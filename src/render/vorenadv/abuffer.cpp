@@ -455,7 +455,7 @@ void FragmentShade(const RenderFrame *f, ABufferRender *r, APolygon *a, int32_t 
   SampleGlobals(sx, sy);
   if (!VertexAt(f, q, sx, sy) && !VertexAt(f, q, sx, r->y + 0.5)) return;
   *s->g_alpha = 1.0f;
-  (void)VoVertexShade(q->scan.primitive, q->scan.scratch);
+  PointShade(q->scan.primitive, q->scan.scratch, sx, sy);
   std::memcpy(h.Cf, s->g_Co, 12);
   if (const float *To = State()->g_To) std::memcpy(h.T, To, 12);
   h.A = *s->g_alpha;
@@ -943,7 +943,7 @@ void RunShade(RenderFrame *f, ABufferRender *r, AScan *a, int32_t x0, int32_t x1
     SampleGlobals(x + 0.5, sy);
     if (!SpanPointAt(f, &a->scan, l, right, x + 0.5)) return;
     *s->g_alpha = 1.0f;
-    (void)VoVertexShade(a->scan.primitive, a->scan.scratch);
+    PointShade(a->scan.primitive, a->scan.scratch, x + 0.5, sy);
     const float *To = adv->g_To != nullptr ? adv->g_To : zero;
     if (!a->opaque) {
       float colour[3], T[3];

@@ -167,6 +167,11 @@ void Incident(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f
 // incident vector from the eye to the point (a perspective view).
 void PixelPosition(renstd::VtStandardRendererContext *s, const renstd::RenderFrame *f, int32_t x);
 uint8_t *PixelAt(const renstd::RenderFrame *f, int32_t x);
+// Shades the primitive's scratch vertex, the point seen at image position
+// (x, y); the shadow maps' jitter starts again from that position, so a
+// pixel's shadow is the same whatever was shaded before it (in this render
+// or an earlier one).
+void PointShade(VtPrimitive *primitive, void *scratch, double x, double y);
 // The edge's point at screen row y (pixels) into its scratch vertex, and
 // the point at screen column x between two such points into the polygon's
 // scratch, both perspective-correct.

@@ -13,6 +13,7 @@
 #include "scene/vogeom/face.h"
 #include "render/vorenadv/advanced.h"
 #include "kernel/vosystem/face.h"
+#include "shading/voshader/face.h"
 
 namespace vo::renadv {
 
@@ -93,6 +94,11 @@ void Incident(VtStandardRendererContext *s, const RenderFrame *f, const RenderCo
 void PixelPosition(VtStandardRendererContext *s, const RenderFrame *f, int32_t x) {
   *s->g_xi = (static_cast<float>(x) + 0.5f) / static_cast<float>(f->xres);
   *s->g_xp = static_cast<float>(x);
+}
+
+void PointShade(VtPrimitive *primitive, void *scratch, double x, double y) {
+  shader::JitterRestart(static_cast<float>(x), static_cast<float>(y));
+  (void)VoVertexShade(primitive, scratch);
 }
 
 uint8_t *PixelAt(const RenderFrame *f, int32_t x) {

@@ -63,7 +63,7 @@ void ColourSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe
     else
       Incident(s, f, c, x, window);
     SpanPointAtColumn(q, ends, x + 0.5);
-    (void)VoVertexShade(q->primitive, q->scratch);
+    PointShade(q->primitive, q->scratch, x + 0.5, l->y / 256.0);
     if (To != nullptr) *s->g_alpha *= 1.0f - std::fmax(To[0], std::fmax(To[1], To[2]));
     d = f->pixel(d, s->g_Co);
   }

@@ -16,6 +16,11 @@
 //   class's cuts through one crossable partner, so stacked copies cost a
 //   bounded amount each; where no edges coincide, every edge takes its cuts
 //   in the order of the plain all-pairs loop and its splits are unchanged;
+// - a leaf of more than kAllPairs classes tests only the pairs of classes
+//   the search of near_pairs.cpp finds (a superset of those that can make a
+//   cut the split list keeps), in the all-pairs loop's order, so the cuts
+//   and splits are those of the loop while the work grows with the pairs
+//   found: edges that meet only at a shared corner are never paired;
 // - a leaf polls the interrupt every kPollEvery pair tests.
 
 #include <algorithm>
@@ -35,7 +40,7 @@ constexpr double kBand = 1e-4;
 
 using pred::Point2;
 
-double Tol(double u, double v) { return (std::fabs(u) + std::fabs(v) + 1) * 1e-4; }
+double Tol(double u, double v) { return (std::fabs(u) + std::fabs(v) + 1) * kSplitTolerance; }
 
 // True when the closed segment a-b meets the closed rectangle.
 bool SegmentMeetsRect(Point2 a, Point2 b, const Rect &r) {
@@ -157,6 +162,8 @@ double Cross(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - 
 
 struct Stage3 {
   static constexpr uint32_t kPollEvery = 1u << 14;
+  // Up to this many classes a leaf tests every pair: the search would cost more.
+  static constexpr uint32_t kAllPairs = 24;
   VtHiddenLineContext *s;
   VtStatus st = 0;
   uint32_t work_since_poll = 0;
@@ -172,6 +179,8 @@ struct Stage3 {
   // An end p (depth z) of another edge within the band of k's supporting
   // line, over k, cuts k at its foot.
   void EndCut(Seg &k, Point2 p, double z) {
+    // An end of k itself cuts it at 0 or 1 exactly, where it is cut already.
+    if ((p.x == k.a.x && p.y == k.a.y) || (p.x == k.b.x && p.y == k.b.y)) return;
     const double dx = k.b.x - k.a.x, dy = k.b.y - k.a.y, len2 = dx * dx + dy * dy;
     if (len2 == 0) return;
     const double len = std::sqrt(len2);
@@ -267,21 +276,52 @@ struct Stage3 {
   // Every pair of edges of the leaf tested once per pair of classes of
   // coincident edges, in the order of the leaf's list: where no two edges
   // coincide each edge receives its cuts in the same order as a plain
-  // all-pairs loop, so its splits are the same.
+  // all-pairs loop, so its splits are the same. A leaf of many classes
+  // tests only the pairs of classes the search finds near each other, in
+  // that same order: a pair it leaves out would cut nothing.
   VtStatus Leaf(VtHiddenLineEdgeNode *list, uint32_t count) {
     LeafTable t{};
     if (!t.Make(s, list, count, [this](const Seg &e) { return Rank(e); })) return st |= VO_STATUS_NO_MEMORY;
+    uint64_t *near = nullptr;
+    uint32_t near_count = 0;
+    if (t.class_count > kAllPairs) st |= NearPairsOf(t, &near, &near_count);
+    const bool searched = near != nullptr;
     uint32_t later = 0;  // the first representative after the current entry
+    uint32_t next = 0;   // the first near pair not yet tested
     for (uint32_t p = 0; p < t.count && st == 0; ++p) {
       while (later < t.class_count && t.reps[later] <= p) ++later;
       const uint32_t cp = t.cls[p];
-      if (t.rep_of[cp] == p)
+      if (t.rep_of[cp] == p && !searched)
         for (uint32_t q = later; q < t.class_count && st == 0; ++q) ClassPair(t, cp, t.cls[t.reps[q]]);
+      if (t.rep_of[cp] == p && searched)
+        for (; next < near_count && (near[next] >> 32) == later - 1 && st == 0; ++next)
+          ClassPair(t, cp, t.cls[t.reps[static_cast<uint32_t>(near[next])]]);
       (void)ProgressStep(s, 3);
     }
     for (uint32_t skipped = t.count; skipped < count; ++skipped) (void)ProgressStep(s, 3);
+    if (near != nullptr) VoDeallocate(near);
     t.Release();
     return st;
+  }
+
+  // The near pairs of the leaf's classes, by their representatives' ranks.
+  VtStatus NearPairsOf(const LeafTable &t, uint64_t **near, uint32_t *near_count) {
+    const size_t bytes = size_t{t.class_count} * sizeof(Point2[2]);
+    if (bytes > UINT32_MAX) return VO_STATUS_NO_MEMORY;
+    auto *ends = static_cast<Point2(*)[2]>(VoAllocate(static_cast<uint32_t>(bytes)));
+    if (ends == nullptr) return VO_STATUS_NO_MEMORY;
+    for (uint32_t r = 0; r < t.class_count; ++r) {
+      ends[r][0] = t.segs[t.reps[r]].a;
+      ends[r][1] = t.segs[t.reps[r]].b;
+    }
+    // A search that finds, repeats counted, more pairs than the leaf has
+    // gives up: testing every pair then costs less, and its block stays
+    // within the leaf's pairs.
+    const uint64_t all = uint64_t{t.class_count} * (t.class_count - 1) / 2;
+    const auto most = static_cast<uint32_t>(std::min<uint64_t>(all, UINT32_MAX / 2));
+    const VtStatus found = NearPairsFind(s, ends, t.class_count, kBand, most, near, near_count);
+    VoDeallocate(ends);
+    return found;
   }
 
   VtHiddenLineEdgeNode *Copy(VtHiddenLineEdgeNode *n, VtHiddenLineEdgeNode *next) {
@@ -351,6 +391,9 @@ VtStatus SplitInsert(VtHiddenLineContext *s, VtHiddenLineSplit **list, float t) 
   for (VtHiddenLineSplit *e = *list; e != nullptr; e = e->next) {
     if (std::fabs(e->t - t) <= Tol(e->t, t)) return 0;
     if (e->t < t) at = &e->next;
+    // Cuts are sorted and within 0..1: one above t and not near it has no
+    // later entry nearer, nor one below t.
+    if (e->t > t) break;
   }
   auto *n = static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0]));
   if (n == nullptr) return VO_STATUS_NO_MEMORY;

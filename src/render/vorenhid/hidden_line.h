@@ -294,6 +294,9 @@ void PairFree(VtPrimitive *p, const Layout &l, VtReference *ring);
 void ReleasePrepared(VtHiddenLineContext *s);
 
 // ---- crossings.cpp (stage 3) -----------------------------------------------
+// A cut within (|s| + |t| + 1) x this of a cut s already listed (0 and 1
+// included) is dropped.
+constexpr double kSplitTolerance = 1e-4;
 VtStatus Crossings(VtHiddenLineContext *s);
 // The subdivision depth of stages 3 and 4: the control read signed,
 // clamped to 1..30.
@@ -304,6 +307,17 @@ VtStatus SplitInsert(VtHiddenLineContext *s, VtHiddenLineSplit **list, float t);
 // The split list 0.0 -> 1.0 of a new candidate.
 VtStatus SplitsStart(VtHiddenLineContext *s, VtHiddenLineSplit **list);
 void SplitsFree(VtHiddenLineContext *s, VtHiddenLineSplit *list);
+
+// ---- near_pairs.cpp (stage 3's search) ---------------------------------------
+// Every pair (u, v), u < v, of the segments ends[0..count) that crosses,
+// touches or passes within band of the other, and some more: a superset,
+// sorted, each once, as (u << 32) | v in a block from VoAllocate that the
+// caller frees. Pairs that share an end exactly come out only where a far
+// end runs near the other segment. More pairs than `most`: 0 with no
+// block (test every pair). Polls s's interrupt (s may be null); 0, 0x40 or
+// 0x20000006, with no block on failure.
+VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], uint32_t count, double band,
+                       uint32_t most, uint64_t **pairs, uint32_t *pair_count);
 
 // ---- visibility.cpp (stage 4) ----------------------------------------------
 VtStatus Visibility(VtHiddenLineContext *s);

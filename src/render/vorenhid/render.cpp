@@ -17,6 +17,7 @@
 #include <vo/vo_view.h>
 
 #include "render/vorenhid/hidden_line.h"
+#include "scene/vogeom/face.h"
 #include "scene/voview/face.h"
 
 namespace vo::hid {
@@ -235,7 +236,7 @@ VtStatus Rendered(VtHiddenLineContext *s, uint32_t code, bool *vectors_refused) 
   if (s->intersect != 0 && s->prepared != nullptr) {
     (void)VoPrimitiveListSet(s->prepared);
     (void)VoExecute(kIntersectAll);
-    (void)VoPrimitiveListSet(list);
+    SceneListRestore(list);  // unchecked: what a callback joined to it meanwhile is the next render's
   }
   if (!GoOn(s, st) || s->prepared == nullptr)
     return view | Stop(s, 1, st | (Interrupted(s) ? VO_COND_INTERRUPTED : 0));

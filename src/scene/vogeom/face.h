@@ -155,6 +155,12 @@ VtStatus PrimitiveDestroyInternal(VtPrimitive *p);
 // Marks the cached scene bounds stale: the scene list is set, or anything
 // that may move a primitive changes.
 void SceneBoundsInvalidate();
+// Makes current again a list that was current before a library render
+// put its own in place (a light's casters), unchecked: its members are
+// what the application made them meanwhile (a callback may have joined
+// another ring to it), read by the next render as a change made after
+// the list was set is, never refused back into the library's list.
+void SceneListRestore(VtReference *list);
 // Whether a running render reads a primitive that uses the material: one
 // reached by the current list or by the list a running render started with.
 // False while no render runs.

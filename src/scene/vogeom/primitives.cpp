@@ -336,6 +336,16 @@ VtStatus VoPrimitiveListSet(VtReference *list) {
   return 0;
 }
 
+void SceneListRestore(VtReference *list) {
+  GeomState *g = Geom();
+  if (g == nullptr) return;
+  const uint64_t count = RingLength(list);
+  __atomic_store_n(&g->scene_list, list, __ATOMIC_RELAXED);
+  g->scene_count = count == kRingBroken ? 0 : static_cast<uint32_t>(count);
+  SceneRingSet(list);
+  SceneBoundsInvalidate();
+}
+
 // A removal from the current list that frees a node (its handle, or
 // another) moves the kernel's word of the current ring
 // (VoReferenceListRemoveData, below this module): the module takes that

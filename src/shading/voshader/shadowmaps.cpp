@@ -337,8 +337,7 @@ struct OuterScene {
   VtReference *own_light_list;
   VtShader *own_light_head;
   uint32_t own_light_count;
-  bool list_lent;  // the application's list was made current again
-  bool swapped;    // the list and bounds were replaced (application's thread)
+  bool swapped;  // the list and bounds were replaced (application's thread)
 };
 
 // The application's lists, bounds and lights in place, the builder's kept.
@@ -347,7 +346,7 @@ void SceneLend(CallerState *state) {
   ShadingContext *s = o->s;
   o->own_primitives = VoPrimitiveListGet();
   if (o->bounds_replaced) (void)VoBoundsGet(&o->own_bounds);
-  o->list_lent = VoPrimitiveListSet(o->primitives) == 0;
+  SceneListRestore(o->primitives);
   if (o->bounds_replaced) (void)VoSceneBoundsSet(&o->bounds);
   o->own_light_list = s->light_list;
   o->own_light_head = s->light_head;
@@ -363,11 +362,9 @@ void SceneLend(CallerState *state) {
 void SceneTake(CallerState *state) {
   auto *o = reinterpret_cast<OuterScene *>(state);
   ShadingContext *s = o->s;
-  if (o->list_lent) {  // else the casters stayed current
-    o->primitives = VoPrimitiveListGet();
-    if (o->bounds_replaced) (void)VoBoundsGet(&o->bounds);
-    (void)VoPrimitiveListSet(o->own_primitives);
-  }
+  o->primitives = VoPrimitiveListGet();
+  if (o->bounds_replaced) (void)VoBoundsGet(&o->bounds);
+  (void)VoPrimitiveListSet(o->own_primitives);
   if (o->bounds_replaced) (void)VoSceneBoundsSet(&o->own_bounds);
   o->light_list = s->light_list;
   o->light_head = s->light_head;
@@ -423,7 +420,11 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
 
 void SceneLeave(ShadingContext *s, OuterScene &o) {
   CallerStateLeave(&o.state);
-  if (o.swapped) (void)VoPrimitiveListSet(o.primitives);
+  // The application's list as it was, whatever a callback joined to it
+  // meanwhile: set through the checked setter, a ring no longer of
+  // primitives alone was refused and the casters, given back below, stayed
+  // current.
+  if (o.swapped) SceneListRestore(o.primitives);
   (void)VoPrimitiveReferenceDestroy(o.casters, 0);
   if (o.bounds_replaced) (void)VoSceneBoundsSet(&o.bounds);
   s->light_list = o.light_list;

@@ -1,0 +1,321 @@
+// The pairs of segments that may cut one another in stage 3: every pair
+// that crosses, touches or passes within the crossing band, found by
+// halving the plane around the segments, so that the work grows with the
+// segments and the pairs found rather than with every pair of a region.
+//
+// Invariants a reader must know:
+// - the answer is a superset: a pair is left out only when no point lies
+//   within `margin` of both segments (margin is several times the band,
+//   far above the rounding of the tests that decide it), or when the two
+//   share an end exactly and neither far end comes within `margin` of the
+//   cell they meet in. Two segments that share an end meet there and
+//   nowhere else but where the far end of one runs along the other, and
+//   such a far end lies in a cell that keeps both of them;
+// - a cell all of whose segments run into one shared corner, with none of
+//   their far ends inside it, holds no pair to test: a fan of edges into
+//   one vertex stops splitting at once however many edges it has;
+// - a segment with a coordinate that is not finite is paired with every
+//   other (the pair tests decide what it does);
+// - pairs come out sorted by (lower index, higher index), each once; the
+//   block is the caller's, from VoAllocate;
+// - a search that finds more pairs than the caller allows, or places
+//   segments in cells more often than kWorkPerSegment a segment beyond
+//   that, gives up and answers no block: where most pairs are near one
+//   another, testing every pair costs less than finding and sorting them.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "render/vorenhid/hidden_line.h"
+
+namespace vo::hid {
+
+namespace {
+
+using pred::Point2;
+
+// A block of T from VoAllocate that doubles as it fills.
+template <class T>
+struct Growing {
+  T *data = nullptr;
+  uint32_t size = 0, capacity = 0;
+
+  bool Push(T v) {
+    if (size == capacity) {
+      const size_t more = capacity == 0 ? 64 : size_t{capacity} * 2;
+      if (more * sizeof(T) > UINT32_MAX) return false;
+      auto *grown = static_cast<T *>(VoAllocate(static_cast<uint32_t>(more * sizeof(T))));
+      if (grown == nullptr) return false;
+      if (size != 0) std::memcpy(grown, data, size * sizeof(T));
+      if (data != nullptr) VoDeallocate(data);
+      data = grown;
+      capacity = static_cast<uint32_t>(more);
+    }
+    data[size++] = v;
+    return true;
+  }
+  void Release() {
+    if (data != nullptr) VoDeallocate(data);
+    *this = Growing{};
+  }
+};
+
+// Beyond this coordinates are so large that the rounding of a line test
+// could pass the margin: such segments meet every cell their box meets.
+constexpr double kLarge = 1e6;
+constexpr uint32_t kSmallCell = 8;
+constexpr int kDepth = 40;
+constexpr uint32_t kPollCells = 1024;
+// Segments placed in cells, a segment, before the search gives up (beyond
+// the pairs it may find): a search never costs much more than testing
+// every pair would.
+constexpr uint64_t kWorkPerSegment = 256;
+
+bool Finite(Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+bool Same(Point2 p, Point2 q) { return p.x == q.x && p.y == q.y; }
+bool Inside(Point2 p, const Rect &r) { return p.x >= r.x0 && p.x <= r.x1 && p.y >= r.y0 && p.y <= r.y1; }
+Rect Grown(const Rect &r, double d) { return {r.x0 - d, r.x1 + d, r.y0 - d, r.y1 + d}; }
+
+bool Large(const Point2 *s) {
+  return std::fabs(s[0].x) > kLarge || std::fabs(s[0].y) > kLarge || std::fabs(s[1].x) > kLarge ||
+         std::fabs(s[1].y) > kLarge;
+}
+
+// The split list drops a cut within (|t| + 1) x kSplitTolerance of 0 or
+// within (|t| + 2) x kSplitTolerance of 1: no kept cut lies outside these
+// parameters (a tenth of the tolerance spare).
+constexpr double kKeptFrom = 0.9 * kSplitTolerance, kKeptTo = 1 - 1.9 * kSplitTolerance;
+
+Point2 Along(const Point2 *s, double t) {
+  return {s[0].x + t * (s[1].x - s[0].x), s[0].y + t * (s[1].y - s[0].y)};
+}
+
+double Cross(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
+
+// The square of the distance from p to the segment s (a point when its
+// ends coincide).
+double Distance2(Point2 p, const Point2 *s) {
+  const double dx = s[1].x - s[0].x, dy = s[1].y - s[0].y, len2 = dx * dx + dy * dy;
+  const double t = len2 > 0 ? std::clamp(((p.x - s[0].x) * dx + (p.y - s[0].y) * dy) / len2, 0.0, 1.0) : 0.0;
+  const double ex = p.x - (s[0].x + t * dx), ey = p.y - (s[0].y + t * dy);
+  return ex * ex + ey * ey;
+}
+
+// True when the segments may come within reach of one another: they
+// straddle each other's lines (a sign the rounding gets wrong only for an
+// end nearly on the other line, which the distances then catch), or an end
+// of one lies within reach of the other.
+bool Within(const Point2 *p, const Point2 *q, double reach) {
+  const double o1 = Cross(q[0], q[1], p[0]), o2 = Cross(q[0], q[1], p[1]);
+  const double o3 = Cross(p[0], p[1], q[0]), o4 = Cross(p[0], p[1], q[1]);
+  if (((o1 <= 0 && o2 >= 0) || (o1 >= 0 && o2 <= 0)) && ((o3 <= 0 && o4 >= 0) || (o3 >= 0 && o4 <= 0)))
+    return true;
+  const double r2 = reach * reach;
+  return Distance2(p[0], q) <= r2 || Distance2(p[1], q) <= r2 || Distance2(q[0], p) <= r2 ||
+         Distance2(q[1], p) <= r2;
+}
+
+struct Finder {
+  const Point2 (*ends)[2];
+  double band, margin;
+  VtHiddenLineContext *s;
+  Growing<uint32_t> arena;  // the cells' segment lists, a stack
+  Growing<uint64_t> found;
+  uint32_t most;       // more pairs than this: the search gives up
+  uint64_t most_work;  // more segments placed in cells than this: likewise
+  uint64_t work = 0;
+  uint32_t cells = 0;
+  VtStatus st = 0;
+  bool dense = false;
+
+  // True when segment i may pass through the rectangle (already grown).
+  bool Meets(uint32_t i, const Rect &r) const {
+    const Point2 a = ends[i][0], b = ends[i][1];
+    if (std::max(a.x, b.x) < r.x0 || std::min(a.x, b.x) > r.x1 || std::max(a.y, b.y) < r.y0 ||
+        std::min(a.y, b.y) > r.y1)
+      return false;
+    if (Inside(a, r) || Inside(b, r)) return true;
+    if (std::fabs(a.x) > kLarge || std::fabs(a.y) > kLarge || std::fabs(b.x) > kLarge ||
+        std::fabs(b.y) > kLarge)
+      return true;
+    const double dx = b.x - a.x, dy = b.y - a.y;
+    auto side = [&](double x, double y) { return dx * (y - a.y) - dy * (x - a.x); };
+    const double c[4] = {side(r.x0, r.y0), side(r.x1, r.y0), side(r.x0, r.y1), side(r.x1, r.y1)};
+    const bool above = c[0] > 0 && c[1] > 0 && c[2] > 0 && c[3] > 0;
+    const bool below = c[0] < 0 && c[1] < 0 && c[2] < 0 && c[3] < 0;
+    return !above && !below;
+  }
+
+  void Take(uint32_t u, uint32_t v) {
+    if (u > v) std::swap(u, v);
+    if (found.size >= most)
+      dense = true;
+    else if (!found.Push((uint64_t{u} << 32) | v))
+      st |= VO_STATUS_NO_MEMORY;
+  }
+
+  // The boxes of the two segments, each grown by the band, overlap: the
+  // pair test answers nothing for a pair whose boxes do not.
+  bool BoxesMeet(uint32_t i, uint32_t j) const {
+    const Point2 *p = ends[i], *q = ends[j];
+    const double x0 = std::max(std::min(p[0].x, p[1].x), std::min(q[0].x, q[1].x)) - band;
+    const double x1 = std::min(std::max(p[0].x, p[1].x), std::max(q[0].x, q[1].x)) + band;
+    const double y0 = std::max(std::min(p[0].y, p[1].y), std::min(q[0].y, q[1].y)) - band;
+    const double y1 = std::min(std::max(p[0].y, p[1].y), std::max(q[0].y, q[1].y)) + band;
+    return !(x0 > x1 || y0 > y1);
+  }
+
+  // Every pair of a last cell that may cut one of the two where the cut
+  // is kept: one sharing an end only when a far end lies in the cell grown
+  // by the margin and near the other segment. The segments that only pass
+  // through the cell into its most common corner go first and are not
+  // paired with one another, so a fan through the cell costs its size.
+  void Emit(const Rect &r, uint32_t begin, uint32_t n) {
+    const Rect near = Grown(r, margin);
+    uint32_t *list = arena.data + begin;
+    const uint32_t passing = PassingFirst(near, list, n);
+    for (uint32_t v = passing; v < n && st == 0 && !dense; ++v)
+      for (uint32_t u = 0; u < v && st == 0 && !dense; ++u)
+        if (MayCut(list[u], list[v], near)) Take(list[u], list[v]);
+  }
+
+  // Moves the segments with no end in the cell that run into the corner
+  // most of them share to the front of the list; answers their count.
+  uint32_t PassingFirst(const Rect &near, uint32_t *list, uint32_t n) const {
+    auto passes = [&](uint32_t i, Point2 corner) {
+      const Point2 *p = ends[i];
+      return !Inside(p[0], near) && !Inside(p[1], near) && (Same(p[0], corner) || Same(p[1], corner));
+    };
+    Point2 best{};
+    uint32_t most = 0;
+    for (uint32_t f = 0; f < 3 && f < n; ++f)
+      for (const Point2 &corner : ends[list[f]]) {
+        uint32_t into = 0;
+        for (uint32_t u = 0; u < n; ++u) into += passes(list[u], corner);
+        if (into > most) most = into, best = corner;
+      }
+    if (most < 2) return 0;
+    return static_cast<uint32_t>(std::partition(list, list + n, [&](uint32_t i) { return passes(i, best); }) -
+                                 list);
+  }
+
+  bool MayCut(uint32_t i, uint32_t j, const Rect &near) const {
+    const double reach = 2 * band;
+    if (!BoxesMeet(i, j)) return false;
+    const Point2 *p = ends[i], *q = ends[j];
+    int shared = -1;  // which end of i is shared, and which of j
+    for (int a = 0; a < 2 && shared < 0; ++a)
+      for (int b = 0; b < 2 && shared < 0; ++b)
+        if (Same(p[a], q[b])) shared = 2 * a + b;
+    if (Large(p) || Large(q))
+      return shared < 0 || Inside(p[1 - shared / 2], near) || Inside(q[1 - shared % 2], near);
+    const Point2 pi[2] = {Along(p, kKeptFrom), Along(p, kKeptTo)},
+                 qi[2] = {Along(q, kKeptFrom), Along(q, kKeptTo)};
+    if (shared < 0) return Within(pi, q, reach) || Within(p, qi, reach);
+    const Point2 far_p = p[1 - shared / 2], far_q = q[1 - shared % 2];
+    return (Inside(far_q, near) && Distance2(far_q, pi) <= reach * reach) ||
+           (Inside(far_p, near) && Distance2(far_p, qi) <= reach * reach);
+  }
+
+  // True when every segment of the cell runs into one corner and no far
+  // end lies in the cell grown by the margin.
+  bool Fan(const Rect &r, uint32_t begin, uint32_t n) const {
+    const Rect near = Grown(r, margin);
+    const Point2 *first = ends[arena.data[begin]];
+    for (int c = 0; c < 2; ++c) {
+      const Point2 corner = first[c];
+      bool fan = true;
+      for (uint32_t u = 0; u < n && fan; ++u) {
+        const Point2 *p = ends[arena.data[begin + u]];
+        const bool a = Same(p[0], corner), b = Same(p[1], corner);
+        fan = a != b && !Inside(a ? p[1] : p[0], near);
+      }
+      if (fan) return true;
+    }
+    return false;
+  }
+
+  void Cell(const Rect &r, uint32_t begin, uint32_t n, int depth) {
+    if (n < 2 || st != 0 || dense) return;
+    if (++cells % kPollCells == 0 && s != nullptr && InterruptPoll(s) != 0) {
+      st |= VO_COND_INTERRUPTED;
+      return;
+    }
+    const double w = r.x1 - r.x0, h = r.y1 - r.y0;
+    if (n <= kSmallCell || depth == 0 || std::max(w, h) < 2 * margin) return Emit(r, begin, n);
+    if (Fan(r, begin, n)) return;
+    // A split that leaves every segment in both halves separates nothing:
+    // the other axis is tried, and where that separates nothing either the
+    // cell is tested as it is (a bundle of segments along one another, or
+    // through one point; a fan's members that only pass through are not
+    // paired with one another).
+    const uint32_t lists = arena.size;
+    uint32_t counts[2] = {0, 0};
+    Rect halves[2];
+    for (int attempt = 0; attempt < 2 && st == 0; ++attempt) {
+      const bool across_x = (w >= h) == (attempt == 0);
+      const double m = across_x ? (r.x0 + r.x1) / 2 : (r.y0 + r.y1) / 2;
+      halves[0] = across_x ? Rect{r.x0, m, r.y0, r.y1} : Rect{r.x0, r.x1, r.y0, m};
+      halves[1] = across_x ? Rect{m, r.x1, r.y0, r.y1} : Rect{r.x0, r.x1, m, r.y1};
+      arena.size = lists;
+      counts[0] = counts[1] = 0;
+      for (int half = 0; half < 2; ++half) {
+        const Rect near = Grown(halves[half], margin);
+        for (uint32_t u = 0; u < n && st == 0; ++u) {
+          const uint32_t i = arena.data[begin + u];
+          if (Meets(i, near)) {
+            if (!arena.Push(i)) st |= VO_STATUS_NO_MEMORY;
+            if (++work > most_work) dense = true;
+            ++counts[half];
+          }
+        }
+      }
+      if (counts[0] < n || counts[1] < n) break;
+    }
+    if (st == 0 && counts[0] == n && counts[1] == n) {
+      arena.size = lists;
+      return Emit(r, begin, n);
+    }
+    Cell(halves[0], lists, counts[0], depth - 1);
+    Cell(halves[1], lists + counts[0], counts[1], depth - 1);
+    arena.size = lists;
+  }
+};
+
+}  // namespace
+
+VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], uint32_t count, double band,
+                       uint32_t most, uint64_t **pairs, uint32_t *pair_count) {
+  Finder f{ends, band, 4 * band, s, {}, {}, most, kWorkPerSegment * count + most};
+  Rect top{INFINITY, -INFINITY, INFINITY, -INFINITY};
+  Growing<uint32_t> wild;
+  for (uint32_t i = 0; i < count && f.st == 0; ++i) {
+    if (!Finite(ends[i][0]) || !Finite(ends[i][1])) {
+      if (!wild.Push(i)) f.st |= VO_STATUS_NO_MEMORY;
+      continue;
+    }
+    for (const Point2 &p : ends[i])
+      top = {std::min(top.x0, p.x), std::max(top.x1, p.x), std::min(top.y0, p.y), std::max(top.y1, p.y)};
+    if (!f.arena.Push(i)) f.st |= VO_STATUS_NO_MEMORY;
+  }
+  if (f.st == 0) f.Cell(top, 0, f.arena.size, kDepth);
+  for (uint32_t w = 0; w < wild.size && f.st == 0 && !f.dense; ++w)
+    for (uint32_t j = 0; j < count && f.st == 0 && !f.dense; ++j)
+      if (j != wild.data[w]) f.Take(wild.data[w], j);
+  f.arena.Release();
+  wild.Release();
+  if (f.st != 0 || f.dense) {
+    f.found.Release();
+    *pairs = nullptr;
+    *pair_count = 0;
+    return f.st;  // 0 when dense: the caller tests every pair
+  }
+  std::sort(f.found.data, f.found.data + f.found.size);
+  *pair_count = static_cast<uint32_t>(std::unique(f.found.data, f.found.data + f.found.size) - f.found.data);
+  *pairs = f.found.data;
+  return 0;
+}
+
+}  // namespace vo::hid
