@@ -352,3 +352,118 @@ TEST_F(PointerRuleTest, ABlockGivenBackIsForgottenByEveryVariable) {
 
 }  // namespace
 }  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// What a value is comes from the call that answered it, whichever
+// variables hold it now: a view kept only in VtGenericPtr copies, its own
+// variable overwritten, is still a handle to a block rule (the script fuzz
+// program's finding: VoDeallocate gave a view's pool block to free()); a
+// block a call gave back stays gone even when a procedure that changes
+// nothing answers it again; blocks a call answered, as a result or through
+// an output, are taken.
+TEST_F(PointerRuleTest, AValueIsWhatTheCallThatAnsweredItMadeIt) {
+  const char *view_in_copies =
+      "h = VoViewCreate\nVtGenericPtr a\nVtGenericPtr b\nVtGenericPtr c\na = h\nb = a\n"
+      "c = b\nh = VoViewCreate\na = h\nb = h\n";
+  const struct {
+    std::string script;
+    bool refused;  // with 282 and 2972 for argument `argument`
+    int argument;
+  } rows[] = {
+      {std::string(view_in_copies) + "VoDeallocate c\n", true, 1},
+      {std::string(view_in_copies) + "r = VoMemoryReallocate c 64\n", true, 1},
+      {std::string(view_in_copies) + "VoPoolFree NULL c\n", true, 2},
+      {std::string(view_in_copies) + "VtNat32 n\nVoDataObjectCompress c 4 c n\n", true, 1},
+      {std::string(view_in_copies) + "VoPostprocessListSet c\n", false, 0},
+      {"m = VoMaterialCreate\nz = VoAllocate 8\nVoMaterialSetGenericPtr m z\nVoDeallocate z\n"
+       "y = VoMaterialGetGenericPtr m\nVoDeallocate y\n",
+       true, 1},
+      {"m = VoMaterialCreate\nh = VoViewCreate\nVoMaterialSetGenericPtr m h\nh = VoViewCreate\n"
+       "y = VoMaterialGetGenericPtr m\nVoDeallocate y\n",
+       true, 1},
+      {"z = VoAllocate 8\nVtGenericPtr c\nc = z\nz = VoAllocate 8\nVoDeallocate c\nVoDeallocate z\n", false,
+       0},
+      {"w = VoAllocate 4\nr = VoMemoryReallocate w 64\nr = VoMemoryReallocate r 8\nVoDeallocate r\n", false,
+       0},
+      {"VtNat8[8] b\nVtGenericPtr z\nVtNat32 zn\nVoDataObjectCompress &b 8 z zn\nVtGenericPtr k\nk = z\n"
+       "VoDataObjectCompress &b 8 z zn\nVoDeallocate k\nVoDeallocate z\n",
+       false, 0},
+      {"m = VoMaterialCreate\nz = VoAllocate 8\nVoMaterialSetGenericPtr m z\ny = VoMaterialGetGenericPtr m\n"
+       "VoDeallocate y\n",
+       false, 0},
+  };
+  for (const auto &row : rows) {
+    vo_test::Recorded().clear();
+    Run(row.script);
+    const vo_test::Diagnostic *refused = Last(282);
+    EXPECT_EQ(refused != nullptr && Last(2972) != nullptr, row.refused) << row.script;
+    if (row.refused && refused != nullptr) {
+      EXPECT_EQ(IntArg(*refused, 1), row.argument) << row.script;
+    }
+    if (!row.refused) {
+      EXPECT_EQ(refused, nullptr) << row.script;
+    }
+  }
+}
+
+// The same in a binary command file, where a value passes between numbered
+// variables only through calls: a view stored in a material and answered
+// back as a plain pointer is still a handle, and a block stored there and
+// given back stays gone.
+TEST_F(PointerRuleTest, ABinaryFileJudgesAValueByItsAnswerToo) {
+  struct Call {
+    const char *name;
+    uint32_t result;
+    std::vector<uint32_t> words;
+  };
+  auto file = [](const std::vector<Call> &calls) {
+    std::string b = "\xFEVXB";
+    auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
+    for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
+    for (const Call &c : calls) {
+      const api::VtApiFunction *fn = api::FindFunction(c.name);
+      EXPECT_NE(fn, nullptr) << c.name;
+      if (fn == nullptr) continue;
+      word(fn->code), word(c.result), word(static_cast<uint32_t>(4 * c.words.size()));
+      for (uint32_t w : c.words) word(w);
+    }
+    return b;
+  };
+  const struct {
+    std::vector<Call> calls;
+    bool refused;
+  } rows[] = {
+      // Variable 1 the material, 2 what it stores, 3 what it answers.
+      {{{"VoMaterialCreate", 1, {}},
+        {"VoViewCreate", 2, {}},
+        {"VoMaterialSetGenericPtr", 0, {1, 2}},
+        {"VoViewCreate", 2, {}},
+        {"VoMaterialGetGenericPtr", 3, {1}},
+        {"VoDeallocate", 0, {3}}},
+       true},
+      {{{"VoMaterialCreate", 1, {}},
+        {"VoAllocate", 2, {8}},
+        {"VoMaterialSetGenericPtr", 0, {1, 2}},
+        {"VoDeallocate", 0, {2}},
+        {"VoMaterialGetGenericPtr", 3, {1}},
+        {"VoDeallocate", 0, {3}}},
+       true},
+      {{{"VoMaterialCreate", 1, {}},
+        {"VoAllocate", 2, {8}},
+        {"VoMaterialSetGenericPtr", 0, {1, 2}},
+        {"VoMaterialGetGenericPtr", 3, {1}},
+        {"VoDeallocate", 0, {3}}},
+       false},
+  };
+  for (const auto &row : rows) {
+    vo_test::Recorded().clear();
+    RunFile(Write("answers.vxb", file(row.calls)));
+    EXPECT_EQ(Last(2972) != nullptr, row.refused) << row.calls.size() << " calls";
+    EXPECT_EQ(Last(282) != nullptr, row.refused) << row.calls.size() << " calls";
+  }
+}
+
+}  // namespace
+}  // namespace vo::test
