@@ -536,6 +536,27 @@ const char *OriginWords(uint32_t origin) {
   }
 }
 
+// What a library rule takes: a block of its kind and the calls answering
+// one, or, for the inner kind, nothing a script holds.
+void TakesKind(const char *kind, Text *takes) {
+  if (std::strcmp(kind, api::kBlockKindInner) == 0) {
+    takes->Add("only the library's own record, which no call answers");
+    return;
+  }
+  takes->Format("only a block of kind %s, as", kind);
+  const char *sep = " ";
+  for (size_t m = 0; m < api::kBlockMakerCount; ++m) {
+    // A maker answering the kind through two outputs is named once.
+    if (std::strcmp(api::kBlockMakers[m].kind, kind) != 0 ||
+        (m > 0 && api::kBlockMakers[m - 1].function == api::kBlockMakers[m].function &&
+         std::strcmp(api::kBlockMakers[m - 1].kind, kind) == 0))
+      continue;
+    takes->Format("%s%s", sep, api::kFunctions[api::kBlockMakers[m].function].name);
+    sep = ", ";
+  }
+  takes->Add(" answer");
+}
+
 // What a sized rule needs behind the argument; false when its other
 // arguments do not size it.
 bool SizedNeed(const api::VtApiFunction *fn, uint32_t i, const api::VtApiPointerRule &r,
@@ -568,7 +589,7 @@ bool RuledPointer(const api::VtApiFunction *fn, uint32_t i) {
 }
 
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
-                    uint64_t held, const uint64_t *cells, PointerVerdict *verdict) {
+                    uint64_t held, const char *made, const uint64_t *cells, PointerVerdict *verdict) {
   PointerVerdict &v = *verdict;
   v.ok = true;
   if (value == nullptr) return true;
@@ -585,8 +606,12 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
       v.takes.Add("a file VoFileOpen opened");
       return v.ok = false;
     case api::kRuleLibrary:
-      if (origin == kFromLibrary) return true;
-      v.takes.Add("only a block the library made and answered");
+      // Only a block of the parameter's kind: another kind's block may be
+      // smaller, laid out otherwise, or given back to another allocator.
+      if (origin == kFromLibrary && made != nullptr && r != nullptr && std::strcmp(made, r->type_name) == 0)
+        return true;
+      if (origin == kFromLibrary) v.is = made != nullptr ? "a block of another kind" : "a block of no kind";
+      TakesKind(r != nullptr ? r->type_name : api::kBlockKindInner, &v.takes);
       return v.ok = false;
     case api::kRuleObject:
       if (origin == kFromLibrary || origin == kFromHandle) return true;
@@ -661,20 +686,23 @@ bool AnswersGrow(Answers *a) {
   if (grown > (UINT32_MAX / sizeof(uint64_t))) return false;
   auto *values = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
   auto *kinds = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(grown)));
-  if (values == nullptr || kinds == nullptr) {
+  auto *made = static_cast<const char **>(VoAllocate(static_cast<uint32_t>(grown * sizeof(const char *))));
+  if (values == nullptr || kinds == nullptr || made == nullptr) {
     VoDeallocate(values);
     VoDeallocate(kinds);
+    VoDeallocate(made);
     return false;
   }
   std::memset(kinds, kAnswerNone, grown);
   Answers old = *a;
-  *a = {values, kinds, grown, 0};
+  *a = {values, kinds, made, grown, 0};
   for (size_t k = 0; k < old.capacity; ++k) {
     if (old.kinds[k] == kAnswerNone) continue;
     size_t at = AnswerSlot(*a, old.values[k]);
     while (a->kinds[at] != kAnswerNone) at = (at + 1) & (grown - 1);
     a->values[at] = old.values[k];
     a->kinds[at] = old.kinds[k];
+    a->made[at] = old.made[k];
     ++a->count;
   }
   AnswersFree(&old);
@@ -682,8 +710,8 @@ bool AnswersGrow(Answers *a) {
 }
 
 // One output element or result of type t at p: its address, when it holds
-// one, and what it is.
-void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool revives) {
+// one, and what it is (a block of kind made, when one).
+void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool revives, const char *made) {
   uint64_t value = 0;
   AnswerKind kind = kAnswerBlock;
   if (t->kind == api::kKindPointer || t->kind == api::kKindHandle || t->kind == api::kKindData) {
@@ -706,19 +734,22 @@ void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool rev
   } else {
     return;
   }
-  if (value != 0) AnswerNote(s, value, kind, revives);
+  if (value != 0) AnswerNote(s, value, kind, revives, kind == kAnswerBlock ? made : nullptr);
 }
 
 }  // namespace
 
-AnswerKind AnswerOf(const Answers &a, uint64_t value) {
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made) {
   if (a.capacity == 0 || value == 0) return kAnswerNone;
   for (size_t at = AnswerSlot(a, value); a.kinds[at] != kAnswerNone; at = (at + 1) & (a.capacity - 1))
-    if (a.values[at] == value) return static_cast<AnswerKind>(a.kinds[at]);
+    if (a.values[at] == value) {
+      if (made != nullptr) *made = a.made[at];
+      return static_cast<AnswerKind>(a.kinds[at]);
+    }
   return kAnswerNone;
 }
 
-bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives) {
+bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made) {
   Answers &a = s->answers;
   if (value == 0 || kind == kAnswerNone) return true;
   if (4 * (a.count + 1) > 3 * a.capacity && !AnswersGrow(&a)) {
@@ -730,11 +761,20 @@ bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives) {
   for (; a.kinds[at] != kAnswerNone; at = (at + 1) & (a.capacity - 1))
     if (a.values[at] == value) {
       unsigned char &was = a.kinds[at];
-      if (kind == kAnswerGone || (was == kAnswerGone && revives) || was == kAnswerBlock) was = kind;
+      // A live block answered again (a material answering the block the
+      // script stored in it) is still what its maker made, unless the new
+      // answer declares its own kind; one revived from gone is what its
+      // new answer makes it.
+      if (kind == kAnswerGone || (was == kAnswerGone && revives) || was == kAnswerBlock) {
+        const bool live = was == kAnswerBlock && kind == kAnswerBlock;
+        a.made[at] = kind != kAnswerBlock ? nullptr : made != nullptr || !live ? made : a.made[at];
+        was = kind;
+      }
       return true;
     }
   a.values[at] = value;
   a.kinds[at] = kind;
+  a.made[at] = kind == kAnswerBlock ? made : nullptr;
   ++a.count;
   return true;
 }
@@ -749,14 +789,15 @@ void AnswersClear(Answers *a) {
 void AnswersFree(Answers *a) {
   VoDeallocate(a->values);
   VoDeallocate(a->kinds);
+  VoDeallocate(a->made);
   *a = Answers{};
 }
 
-uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held) {
+uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made) {
   if (value == nullptr) return kFromNull;
   if (Holds(s, call, value, held)) return kFromScript;
   if (FileOpenedHere(value)) return kFromFile;
-  switch (s != nullptr ? AnswerOf(s->answers, reinterpret_cast<uintptr_t>(value)) : kAnswerNone) {
+  switch (s != nullptr ? AnswerOf(s->answers, reinterpret_cast<uintptr_t>(value), made) : kAnswerNone) {
     case kAnswerHandle: return kFromHandle;
     case kAnswerBlock: return kFromLibrary;
     case kAnswerGone: return kFromGone;
@@ -775,7 +816,7 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
   if (fn->result_kind == api::kKindHandle || fn->result_kind == api::kKindPointer ||
       fn->result_kind == api::kKindData)
     AnswerNote(s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock,
-               revives);
+               revives, api::BlockKindMade(fn, api::kBlockResult));
   for (uint32_t i = 0; i < fn->param_count; ++i) {
     const api::VtApiParam &p = fn->params[i];
     const api::VtApiType *t = TypeByName(p.type_name);
@@ -784,7 +825,8 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
     const uint64_t n = (p.flags & api::kParamArray) == 0 ? 1
                        : counts[i] < 0                   ? 0
                                                          : static_cast<uint64_t>(counts[i]);
-    for (uint64_t e = 0; e < n; ++e) NoteOne(s, t, at + e * t->size, revives);
+    const char *made = api::BlockKindMade(fn, i);
+    for (uint64_t e = 0; e < n; ++e) NoteOne(s, t, at + e * t->size, revives, made);
   }
 }
 

@@ -114,10 +114,15 @@ struct Input {
 // the script stored it, and only a call that can make a block (any other
 // class) makes it one again. Open addressing with linear probing; entries
 // are never removed, and the table is cleared when the kernel stops.
+// A block keeps the kind its answering call makes (the interface
+// description's "blocks" lines; null when the call declares none), so that
+// a parameter taking one kind of block never gets a block of another kind
+// or size.
 enum AnswerKind : unsigned char { kAnswerNone = 0, kAnswerBlock = 1, kAnswerHandle = 2, kAnswerGone = 3 };
 struct Answers {
   uint64_t *values;
   unsigned char *kinds;  // per slot: an AnswerKind, kAnswerNone for a free slot
+  const char **made;     // per slot: a block's kind, or null
   size_t capacity;       // slots: a power of two, or 0
   size_t count;
 };
@@ -265,17 +270,19 @@ enum Origin : uint32_t {
 
 // The origin of a pointer argument: null, the script's own data (holding
 // held bytes from value on), a file, or what the record of answers says.
-uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held);
+// A block's kind into *made (null when of no kind or not a block).
+uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made);
 
 // The record of answers: what it holds for a value, and the record kept by
 // a call's answers (its result, and the pointer values it wrote through its
 // output parameters: handles, blocks, typed values holding an address,
 // value records carrying an object). False when memory ran out (the
 // diagnostic posted, reading stops; an unrecorded value is only refused).
-AnswerKind AnswerOf(const Answers &a, uint64_t value);
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made = nullptr);
 // revives: whether the answering call can make a block (a gone value
 // answered by one that cannot stays gone).
-bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives);
+// made: a block's kind (null: of no kind).
+bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made = nullptr);
 void AnswerForget(State *s, uint64_t value);  // given back: gone
 void AnswersClear(Answers *a);                // the kernel stopped: every value is dead
 void AnswersFree(Answers *a);
@@ -295,9 +302,10 @@ struct PointerVerdict {
 
 // Judges value, the argument of input pointer parameter i of fn or one
 // element of it, that came from origin (holding held bytes when the
-// script's own); cells are the converted arguments, for counts and shapes.
+// script's own; made: a block's kind); cells are the converted arguments,
+// for counts and shapes.
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
-                    uint64_t held, const uint64_t *cells, PointerVerdict *verdict);
+                    uint64_t held, const char *made, const uint64_t *cells, PointerVerdict *verdict);
 // Whether parameter i of fn takes pointers that the rules judge.
 bool RuledPointer(const api::VtApiFunction *fn, uint32_t i);
 // Whether the typed value of parameter i, given with the control code in
