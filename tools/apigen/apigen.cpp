@@ -521,9 +521,16 @@ void ReferenceDuring(std::ostringstream &o) {
 //                                  has not closed
 //     opaque                       anything: the library keeps it or passes
 //                                  it on, and never reads or writes through it
-//     library                      a block the library made and answered
+//     library <kind>               a block of <kind> that a call answered
+//                                  (kind "inner": records the library hands
+//                                  only to its own code and the shaders it
+//                                  calls, which no procedure answers)
 //     object                       an object a call answered (a handle or a
 //                                  block), which the procedure checks itself
+//   blocks <kind> <Name>[.<param>]...
+//                                  the procedures that answer blocks of
+//                                  <kind>: as their result, or written
+//                                  through the output parameter <param>
 //   givesback <Name> <param>       the call gives back the block in <param>:
 //                                  the script's variables holding it are
 //                                  forgotten, so that none gives it twice
@@ -534,7 +541,9 @@ void ReferenceDuring(std::ostringstream &o) {
 //
 // Every input parameter of a pointer or data type needs a rule: one added
 // without one fails the build, so that no script reaches a pointer the
-// interpreter cannot judge.
+// interpreter cannot judge. A library rule without a kind, or with a kind no
+// "blocks" line makes, fails too: a block of another kind or size never
+// reaches the parameter.
 
 struct PointsLine {
   std::string function, param, where;
@@ -547,13 +556,23 @@ struct StreamCodeLine {
 std::vector<PointsLine> g_points;
 std::vector<StreamCodeLine> g_stream_codes;
 std::vector<PointsLine> g_gives_back;  // rule left empty
+std::vector<PointsLine> g_blocks;      // function: the kind; rule: the makers
+
+// A resolved maker of a kind of block: its result (param -1) or an output parameter.
+struct BlockMaker {
+  size_t function = 0;
+  int param = -1;
+  std::string kind;
+};
+std::vector<BlockMaker> g_block_makers;
+const char *const kInnerKind = "inner";
 
 // A resolved rule, in the generated table's terms.
 struct PointerRule {
   size_t function = 0;
   int param = 0;
   std::string rule;  // count, fixed, shape, stream, opaque, library
-  std::string type;  // count and fixed: the element type
+  std::string type;  // count and fixed: the element type; library: the kind
   int count = 0;     // fixed: the count; count: -(k + 1) for parameter k
   int scale = 1;
 };
@@ -568,6 +587,10 @@ const std::set<std::string> kRuleValueTypes = {"VtHPoint", "VtPoint",     "VtVec
 bool ReadPointerDirective(const std::vector<std::string> &w, const std::string &where) {
   if (w[0] == "points" && w.size() >= 4) {
     g_points.push_back({w[1], w[2], where, std::vector<std::string>(w.begin() + 3, w.end())});
+    return true;
+  }
+  if (w[0] == "blocks" && w.size() >= 3) {
+    g_blocks.push_back({w[1], "", where, std::vector<std::string>(w.begin() + 2, w.end())});
     return true;
   }
   if (w[0] == "givesback" && w.size() == 3) {
@@ -621,7 +644,54 @@ bool ReadSizedRule(const Function &f, const PointsLine &line, PointerRule *r) {
   return true;
 }
 
+bool IsPointerKind(const std::string &type) {
+  const auto t = g_types.find(type);
+  return t != g_types.end() && (t->second.kind == Kind::Pointer || t->second.kind == Kind::Data);
+}
+
+// The "blocks" lines: each maker a procedure's pointer result or output
+// pointer parameter, named once.
+void ResolveBlockMakers() {
+  std::set<std::pair<size_t, int>> made;
+  for (const PointsLine &line : g_blocks) {
+    if (line.function == kInnerKind) {
+      Fail(line.where, std::string("no procedure answers a block of kind '") + kInnerKind + "'");
+      continue;
+    }
+    for (const std::string &maker : line.rule) {
+      const size_t dot = maker.find('.');
+      const int fi = FunctionAt(maker.substr(0, dot));
+      const Function *f = fi < 0 ? nullptr : &g_functions[fi];
+      int pi = -1;
+      bool ok = f != nullptr;
+      if (ok && dot == std::string::npos) {
+        ok = IsPointerKind(f->result);
+      } else if (ok) {
+        pi = ParamIndex(f->params, maker.substr(dot + 1));
+        ok = pi >= 0 && f->params[pi].dir == "out" &&
+             (IsPointerKind(f->params[pi].type) || g_types[f->params[pi].type].kind == Kind::Tagged);
+      }
+      if (!ok) {
+        Fail(line.where, "blocks of '" + line.function + "' by '" + maker +
+                             "', which answers no pointer result or output pointer parameter");
+        continue;
+      }
+      if (!made.insert({static_cast<size_t>(fi), pi}).second)
+        Fail(line.where, "'" + maker + "' makes blocks of two kinds");
+      else
+        g_block_makers.push_back({static_cast<size_t>(fi), pi, line.function});
+    }
+  }
+}
+
+// Whether kind is one a library rule may name: made by some procedure, or the inner kind.
+bool KindMade(const std::string &kind) {
+  return kind == kInnerKind || std::any_of(g_block_makers.begin(), g_block_makers.end(),
+                                           [&](const BlockMaker &m) { return m.kind == kind; });
+}
+
 void ResolvePointerRules() {
+  ResolveBlockMakers();
   std::set<std::pair<size_t, int>> ruled;
   for (const PointsLine &line : g_points) {
     const int fi = FunctionAt(line.function);
@@ -642,11 +712,18 @@ void ResolvePointerRules() {
     else if (r.rule != "shape" && r.rule != "stream" && r.rule != "opaque" && r.rule != "library" &&
              r.rule != "object")
       ok = false, Fail(line.where, "unknown pointer rule '" + r.rule + "'");
-    else if (line.rule.size() != 1)
+    else if (r.rule == "library" && line.rule.size() != 2)
+      ok = false,
+      Fail(line.where, "library rule of '" + f.name + " " + line.param + "' names no kind of block");
+    else if (r.rule == "library" && !KindMade(line.rule[1]))
+      ok = false, Fail(line.where, "library rule of '" + f.name + " " + line.param + "' names kind '" +
+                                       line.rule[1] + "', which no procedure makes (blocks)");
+    else if (r.rule != "library" && line.rule.size() != 1)
       ok = false, Fail(line.where, "rule '" + r.rule + "' takes nothing more");
     else if (r.rule == "shape" && f.shape.empty())
       ok = false, Fail(line.where, "shape rule of '" + f.name + "', which has no shape procedure");
     if (!ok) continue;
+    if (r.rule == "library") r.type = line.rule[1];
     if (!ruled.insert({r.function, pi}).second)
       Fail(line.where, "second rule for '" + f.name + " " + line.param + "'");
     else
@@ -674,6 +751,18 @@ void ResolvePointerRules() {
   }
 }
 
+// The procedures answering blocks of kind, for the reference.
+std::string MakersWords(const std::string &kind) {
+  std::string words;
+  for (const BlockMaker &m : g_block_makers) {
+    if (m.kind != kind) continue;
+    const Function &f = g_functions[m.function];
+    words += (words.empty() ? "answered by `" : ", `") + f.name +
+             (m.param < 0 ? "`" : "` in `" + f.params[m.param].name + "`");
+  }
+  return words;
+}
+
 // The reference's words for a parameter's rule.
 std::string RuleWords(const Function &f, const PointerRule &r) {
   if (r.rule == "count")
@@ -684,7 +773,8 @@ std::string RuleWords(const Function &f, const PointerRule &r) {
   if (r.rule == "stream") return "a file VoFileOpen opened";
   if (r.rule == "opaque") return "kept or passed on, never read or written through";
   if (r.rule == "object") return "an object a call answered, which the call checks";
-  return "a block the library made and answered";
+  if (r.type == kInnerKind) return "nothing: the library's own record, which no call answers";
+  return "a block of kind `" + r.type + "` (" + MakersWords(r.type) + ")";
 }
 
 void ReferencePointers(std::ostringstream &o, const Function &f) {
@@ -739,7 +829,14 @@ std::string PointerRulesSource() {
     o << "    {" << fi << "u, " << ParamIndex(g_functions[fi].params, line.param) << "u},\n";
   }
   if (g_gives_back.empty()) o << "    {0u, 0u},\n";
-  o << "};\nconst size_t kGivenBackCount = " << g_gives_back.size() << ";\n\n}  // namespace vo::api\n";
+  o << "};\nconst size_t kGivenBackCount = " << g_gives_back.size() << ";\n\n";
+  o << "const VtApiBlockMaker kBlockMakers[] = {\n";
+  for (const BlockMaker &m : g_block_makers)
+    o << "    {" << m.function << "u, "
+      << (m.param < 0 ? std::string("kBlockResult") : std::to_string(m.param) + "u") << ", \"" << m.kind
+      << "\"},\n";
+  if (g_block_makers.empty()) o << "    {0u, 0u, \"\"},\n";
+  o << "};\nconst size_t kBlockMakerCount = " << g_block_makers.size() << ";\n\n}  // namespace vo::api\n";
   return o.str();
 }
 

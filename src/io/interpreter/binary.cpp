@@ -55,31 +55,18 @@ struct Reader {
 
 struct Table {
   uint64_t *values = nullptr;
-  unsigned char *handles = nullptr;  // per variable: whether its value is a library object (a handle)
   size_t size = 0;
-  ~Table() {
-    VoDeallocate(values);
-    VoDeallocate(handles);
-  }
+  ~Table() { VoDeallocate(values); }
   // Makes room for variable number n (when n is past the end: to n + 20).
   bool Reach(uint64_t n, bool exact = false) {
     if (n < size) return true;
     const size_t grown = static_cast<size_t>(n) + (exact ? 1 : 20);
     auto *v = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
-    auto *h = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(grown)));
-    if (v == nullptr || h == nullptr) {
-      VoDeallocate(v);
-      VoDeallocate(h);
-      return false;
-    }
+    if (v == nullptr) return false;
     std::memset(v, 0, grown * sizeof(uint64_t));
-    std::memset(h, 0, grown);
     if (size) std::memcpy(v, values, size * sizeof(uint64_t));
-    if (size) std::memcpy(h, handles, size);
     VoDeallocate(values);
-    VoDeallocate(handles);
     values = v;
-    handles = h;
     size = grown;
     return true;
   }
@@ -90,8 +77,7 @@ struct Run {
   const char *name = nullptr;
   Table table;
   uint32_t code = 0;
-  uint32_t last_variable = 0;  // the variable the last pointer or handle argument read named
-  bool failed = false;         // reading stops
+  bool failed = false;  // reading stops
 
   void Refuse(const char *reason) {
     Report(s, kStatementError, kMsgBinaryRecord, code, reason);
@@ -163,7 +149,6 @@ bool ReadValue(Run &run, Reader &r, const VtApiType *t, unsigned char *out, Aren
         return false;
       }
       std::memcpy(out, &run.table.values[n], sizeof(void *));
-      run.last_variable = n;
       return true;
     }
     case api::kKindData: {
@@ -257,11 +242,11 @@ bool TypedDataCheck(Run &run, const VtApiFunction *fn, uint32_t i, const uint64_
 }
 
 // A pointer parameter's argument (each element of a pointer array) must be
-// what the parameter's rule allows; a variable's value is a handle when a
-// call answered it as one. The bytes of a VtData argument are the record's
-// own. False (the refusal posted) otherwise.
+// what the parameter's rule allows; what a value is comes from the record
+// of answers, whichever variable holds it. The bytes of a VtData argument
+// are the record's own. False (the refusal posted) otherwise.
 bool PointerCheck(Run &run, const VtApiFunction *fn, uint32_t i, const uint64_t *cells, const int64_t *counts,
-                  const uint32_t *const *variables, const Arena &arena) {
+                  const Arena &arena) {
   if (!RuledPointer(fn, i)) return true;
   const bool array = (fn->params[i].flags & api::kParamArray) != 0;
   const auto *values = array ? reinterpret_cast<const unsigned char *>(cells[i])
@@ -271,16 +256,10 @@ bool PointerCheck(Run &run, const VtApiFunction *fn, uint32_t i, const uint64_t 
     const void *value = nullptr;
     std::memcpy(&value, values + k * sizeof value, sizeof value);
     uint64_t held = 0;
-    const uint32_t variable = variables[i] != nullptr ? variables[i][k] : 0;
-    uint32_t origin = kFromLibrary;
-    if (value == nullptr)
-      origin = kFromNull;
-    else if (Holds(nullptr, &arena, value, &held))
-      origin = kFromScript;
-    else if (variable != 0 && variable < run.table.size && run.table.handles[variable] != 0)
-      origin = kFromHandle;
+    const char *made = nullptr;
+    const uint32_t origin = OriginOf(run.s, &arena, value, &held, &made);
     PointerVerdict v;
-    if (PointerAllowed(fn, i, value, origin, held, cells, &v)) continue;
+    if (PointerAllowed(fn, i, value, origin, held, made, cells, &v)) continue;
     if (v.short_of) return Short(run, fn, i, v.held, v.need);
     if (!v.takes.ok) return run.OutOfMemory(), false;
     ArgumentRefuse(run, fn, i);
@@ -295,7 +274,7 @@ bool PointerCheck(Run &run, const VtApiFunction *fn, uint32_t i, const uint64_t 
 // of what the call writes; an array must hold what the call reads or writes
 // of it. False (the refusal posted) when reading must stop.
 bool ArgumentSize(Run &run, const VtApiFunction *fn, uint32_t i, uint64_t *cells, const uint32_t *outs,
-                  int64_t *counts, const uint32_t *const *variables, Arena &arena) {
+                  int64_t *counts, Arena &arena) {
   const VtApiParam &p = fn->params[i];
   const VtApiType *t = TypeByName(p.type_name);
   const bool array = (p.flags & api::kParamArray) != 0;
@@ -317,7 +296,7 @@ bool ArgumentSize(Run &run, const VtApiFunction *fn, uint32_t i, uint64_t *cells
     const uint64_t held = static_cast<uint64_t>(counts[i] < 0 ? 0 : counts[i]) * t->size;
     if (held / need.unit_size < need.count) return Short(run, fn, i, held, need);
   }
-  if (!PointerCheck(run, fn, i, cells, counts, variables, arena)) return false;
+  if (!PointerCheck(run, fn, i, cells, counts, arena)) return false;
   uint32_t code = 0;
   if (p.kind == api::kKindTyped && StreamCodeRefused(fn, i, cells, &code)) {
     ArgumentRefuse(run, fn, i);
@@ -336,9 +315,7 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
   auto *argv = static_cast<void **>(arena.Take(sizeof(void *) * (pc + 1)));
   auto *outs = static_cast<uint32_t *>(arena.Take(4 * (pc + 1)));
   auto *counts = static_cast<int64_t *>(arena.Take(8 * (pc + 1)));
-  // Per pointer parameter, the variables its value or elements came from.
-  auto *variables = static_cast<uint32_t **>(arena.Take(sizeof(uint32_t *) * (pc + 1)));
-  if (!cells || !argv || !outs || !counts || !variables) return run.OutOfMemory(), false;
+  if (!cells || !argv || !outs || !counts) return run.OutOfMemory(), false;
   for (uint32_t i = 0; i < pc; ++i) {
     const VtApiParam &p = fn->params[i];
     const VtApiType *t = TypeByName(p.type_name);
@@ -359,14 +336,8 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
       if (static_cast<uint64_t>(n) * t->size > UINT32_MAX - 64) return run.Refuse(kCount), false;
       auto *block = static_cast<unsigned char *>(arena.Take(static_cast<uint64_t>(n) * t->size + 8));
       if (block == nullptr) return run.OutOfMemory(), false;
-      if (RuledPointer(fn, i) &&
-          (variables[i] = static_cast<uint32_t *>(arena.Take(4ull * n + 4))) == nullptr)
-        return run.OutOfMemory(), false;
-      for (uint32_t e = 0; e < n; ++e) {
-        run.last_variable = 0;
+      for (uint32_t e = 0; e < n; ++e)
         if (!ReadValue(run, r, t, block + static_cast<uint64_t>(e) * t->size, arena, true)) return false;
-        if (variables[i] != nullptr) variables[i][e] = run.last_variable;
-      }
       cells[i] = reinterpret_cast<uintptr_t>(block);
       counts[i] = n;
       continue;
@@ -378,35 +349,26 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
       cells[i] = reinterpret_cast<uintptr_t>(block);
       continue;
     }
-    run.last_variable = 0;
     if (!ReadValue(run, r, t, reinterpret_cast<unsigned char *>(&cells[i]), arena, false)) return false;
-    if (RuledPointer(fn, i)) {
-      if ((variables[i] = static_cast<uint32_t *>(arena.Take(4))) == nullptr) return run.OutOfMemory(), false;
-      variables[i][0] = run.last_variable;
-    }
   }
   if (r.Left() != 0) return run.Refuse(kLeftOver), false;
   // Outputs get a scratch block; arrays, and the data behind typed values,
   // must hold what the call reads or writes of them (in parameter order: a
   // procedure's shape reads the arrays before).
   for (uint32_t i = 0; i < pc; ++i)
-    if (!ArgumentSize(run, fn, i, cells, outs, counts, variables, arena)) return false;
+    if (!ArgumentSize(run, fn, i, cells, outs, counts, arena)) return false;
   VtTypedValue result{};
   CallThrough(run.s, fn, argv, &result);
-  ForgetGivenBack(run.s, fn, cells, run.table.values, run.table.size);
+  AfterCall(run.s, fn, cells, counts, result, run.table.values, run.table.size);
   for (uint32_t i = 0; i < pc; ++i) {
     const VtApiType *t = TypeByName(fn->params[i].type_name);
     if (outs[i] != 0 && t->size <= 8 && !(fn->params[i].flags & api::kParamArray)) {
       uint64_t v = 0;
       std::memcpy(&v, reinterpret_cast<void *>(cells[i]), t->size);
       run.table.values[outs[i]] = v;
-      run.table.handles[outs[i]] = t->kind == api::kKindHandle ? 1 : 0;
     }
   }
-  if (result_variable != 0) {
-    run.table.values[result_variable] = result.value.bits;
-    run.table.handles[result_variable] = fn->result_kind == api::kKindHandle ? 1 : 0;
-  }
+  if (result_variable != 0) run.table.values[result_variable] = result.value.bits;
   return true;
 }
 

@@ -5,6 +5,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include <vo/vo_object.h>
+
 #include "io/interpreter/interpreter.h"
 #include "kernel/vosystem/face.h"
 
@@ -289,6 +291,7 @@ void FreeVariables(State *s) {
 }
 
 void ForgetAddresses(State *s) {
+  AnswersClear(&s->answers);
   for (Variable *head : s->buckets) {
     for (Variable *v = head; v != nullptr; v = v->next) {
       bool dead = v->form == kPointerTo || HoldsAddress(v->type);
@@ -526,8 +529,32 @@ const char *OriginWords(uint32_t origin) {
   switch (origin) {
     case kFromScript: return "the address of the script's own data";
     case kFromHandle: return "a handle";
+    case kFromNowhere: return "an address no call answered";
+    case kFromGone: return "a block a call gave back";
+    case kFromFile: return "a file VoFileOpen opened";
     default: return "an address a call answered";
   }
+}
+
+// What a library rule takes: a block of its kind and the calls answering
+// one, or, for the inner kind, nothing a script holds.
+void TakesKind(const char *kind, Text *takes) {
+  if (std::strcmp(kind, api::kBlockKindInner) == 0) {
+    takes->Add("only the library's own record, which no call answers");
+    return;
+  }
+  takes->Format("only a block of kind %s, as", kind);
+  const char *sep = " ";
+  for (size_t m = 0; m < api::kBlockMakerCount; ++m) {
+    // A maker answering the kind through two outputs is named once.
+    if (std::strcmp(api::kBlockMakers[m].kind, kind) != 0 ||
+        (m > 0 && api::kBlockMakers[m - 1].function == api::kBlockMakers[m].function &&
+         std::strcmp(api::kBlockMakers[m - 1].kind, kind) == 0))
+      continue;
+    takes->Format("%s%s", sep, api::kFunctions[api::kBlockMakers[m].function].name);
+    sep = ", ";
+  }
+  takes->Add(" answer");
 }
 
 // What a sized rule needs behind the argument; false when its other
@@ -562,7 +589,7 @@ bool RuledPointer(const api::VtApiFunction *fn, uint32_t i) {
 }
 
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
-                    uint64_t held, const uint64_t *cells, PointerVerdict *verdict) {
+                    uint64_t held, const char *made, const uint64_t *cells, PointerVerdict *verdict) {
   PointerVerdict &v = *verdict;
   v.ok = true;
   if (value == nullptr) return true;
@@ -574,13 +601,17 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
   switch (rule) {
     case api::kRuleOpaque: return true;
     case api::kRuleStream:
-      if (FileOpenedHere(value)) return true;
-      if (origin == kFromLibrary) v.is = "no file VoFileOpen opened";
+      if (origin == kFromFile) return true;
+      if (origin != kFromScript && origin != kFromHandle) v.is = "no file VoFileOpen opened";
       v.takes.Add("a file VoFileOpen opened");
       return v.ok = false;
     case api::kRuleLibrary:
-      if (origin == kFromLibrary) return true;
-      v.takes.Add("only a block the library made and answered");
+      // Only a block of the parameter's kind: another kind's block may be
+      // smaller, laid out otherwise, or given back to another allocator.
+      if (origin == kFromLibrary && made != nullptr && r != nullptr && std::strcmp(made, r->type_name) == 0)
+        return true;
+      if (origin == kFromLibrary) v.is = made != nullptr ? "a block of another kind" : "a block of no kind";
+      TakesKind(r != nullptr ? r->type_name : api::kBlockKindInner, &v.takes);
       return v.ok = false;
     case api::kRuleObject:
       if (origin == kFromLibrary || origin == kFromHandle) return true;
@@ -592,7 +623,7 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
   // to size; the script's own data must hold what the call needs.
   if (origin == kFromLibrary) return true;
   const bool sized = SizedNeed(fn, i, *r, cells, &v.need);
-  if (origin == kFromHandle || !sized) {
+  if (origin != kFromScript || !sized) {
     if (sized)
       v.takes.Format("the address of %" PRIu64 " %s values", v.need.count, v.need.unit);
     else
@@ -625,6 +656,7 @@ void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cel
     if (api::kGivenBack[g].function != at || api::kGivenBack[g].param >= fn->param_count) continue;
     const uint64_t value = cells[api::kGivenBack[g].param];
     if (value == 0) continue;
+    if (s != nullptr) AnswerForget(s, value);
     for (size_t k = 0; k < table_size; ++k)
       if (table[k] == value) table[k] = 0;
     if (s == nullptr) continue;
@@ -637,6 +669,164 @@ void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cel
           if (held == value) v->defined = false;
         }
       }
+  }
+}
+
+// ---- The record of answers ----------------------------------------------------------
+
+namespace {
+
+size_t AnswerSlot(const Answers &a, uint64_t value) {
+  // Blocks are aligned: the low bits say little.
+  return static_cast<size_t>(((value >> 4) * 0x9E3779B97F4A7C15ull) >> 20) & (a.capacity - 1);
+}
+
+bool AnswersGrow(Answers *a) {
+  const size_t grown = a->capacity ? 2 * a->capacity : 64;
+  if (grown > (UINT32_MAX / sizeof(uint64_t))) return false;
+  auto *values = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
+  auto *kinds = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(grown)));
+  auto *made = static_cast<const char **>(VoAllocate(static_cast<uint32_t>(grown * sizeof(const char *))));
+  if (values == nullptr || kinds == nullptr || made == nullptr) {
+    VoDeallocate(values);
+    VoDeallocate(kinds);
+    VoDeallocate(made);
+    return false;
+  }
+  std::memset(kinds, kAnswerNone, grown);
+  Answers old = *a;
+  *a = {values, kinds, made, grown, 0};
+  for (size_t k = 0; k < old.capacity; ++k) {
+    if (old.kinds[k] == kAnswerNone) continue;
+    size_t at = AnswerSlot(*a, old.values[k]);
+    while (a->kinds[at] != kAnswerNone) at = (at + 1) & (grown - 1);
+    a->values[at] = old.values[k];
+    a->kinds[at] = old.kinds[k];
+    a->made[at] = old.made[k];
+    ++a->count;
+  }
+  AnswersFree(&old);
+  return true;
+}
+
+// One output element or result of type t at p: its address, when it holds
+// one, and what it is (a block of kind made, when one).
+void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool revives, const char *made) {
+  uint64_t value = 0;
+  AnswerKind kind = kAnswerBlock;
+  if (t->kind == api::kKindPointer || t->kind == api::kKindHandle || t->kind == api::kKindData) {
+    std::memcpy(&value, p, sizeof value);
+    if (t->kind == api::kKindHandle) kind = kAnswerHandle;
+  } else if (t->kind == api::kKindTyped) {
+    VtTypedValue v;
+    std::memcpy(&v, p, sizeof v);
+    if (!ValueTypeHoldsPointer(v.type) || v.type == VtString || v.type == VtFunc) return;
+    value = v.value.bits;
+    const api::VtApiType *vt = TypeByCode(v.type);
+    if (vt != nullptr && vt->kind == api::kKindHandle) kind = kAnswerHandle;
+  } else if (t->kind == api::kKindTagged) {
+    VtObjectValue r;
+    std::memcpy(&r, p, sizeof r);
+    const api::VtApiCase *c = api::FindCase(t->name, r.type & VO_OBJECT_TYPE_MASK);
+    if (c == nullptr || (c->carried != api::kCarriedObject && c->carried != api::kCarriedAddress)) return;
+    std::memcpy(&value, &r.value.p, sizeof r.value.p);
+    if (c->carried == api::kCarriedObject) kind = kAnswerHandle;
+  } else {
+    return;
+  }
+  if (value != 0) AnswerNote(s, value, kind, revives, kind == kAnswerBlock ? made : nullptr);
+}
+
+}  // namespace
+
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made) {
+  if (a.capacity == 0 || value == 0) return kAnswerNone;
+  for (size_t at = AnswerSlot(a, value); a.kinds[at] != kAnswerNone; at = (at + 1) & (a.capacity - 1))
+    if (a.values[at] == value) {
+      if (made != nullptr) *made = a.made[at];
+      return static_cast<AnswerKind>(a.kinds[at]);
+    }
+  return kAnswerNone;
+}
+
+bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made) {
+  Answers &a = s->answers;
+  if (value == 0 || kind == kAnswerNone) return true;
+  if (4 * (a.count + 1) > 3 * a.capacity && !AnswersGrow(&a)) {
+    Report(s, kNoMemory, kMsgTableCannotGrow);
+    s->stop = true;
+    return false;
+  }
+  size_t at = AnswerSlot(a, value);
+  for (; a.kinds[at] != kAnswerNone; at = (at + 1) & (a.capacity - 1))
+    if (a.values[at] == value) {
+      unsigned char &was = a.kinds[at];
+      // A live block answered again (a material answering the block the
+      // script stored in it) is still what its maker made, unless the new
+      // answer declares its own kind; one revived from gone is what its
+      // new answer makes it.
+      if (kind == kAnswerGone || (was == kAnswerGone && revives) || was == kAnswerBlock) {
+        const bool live = was == kAnswerBlock && kind == kAnswerBlock;
+        a.made[at] = kind != kAnswerBlock ? nullptr : made != nullptr || !live ? made : a.made[at];
+        was = kind;
+      }
+      return true;
+    }
+  a.values[at] = value;
+  a.kinds[at] = kind;
+  a.made[at] = kind == kAnswerBlock ? made : nullptr;
+  ++a.count;
+  return true;
+}
+
+void AnswerForget(State *s, uint64_t value) { AnswerNote(s, value, kAnswerGone, true); }
+
+void AnswersClear(Answers *a) {
+  if (a->capacity != 0) std::memset(a->kinds, kAnswerNone, a->capacity);
+  a->count = 0;
+}
+
+void AnswersFree(Answers *a) {
+  VoDeallocate(a->values);
+  VoDeallocate(a->kinds);
+  VoDeallocate(a->made);
+  *a = Answers{};
+}
+
+uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made) {
+  if (value == nullptr) return kFromNull;
+  if (Holds(s, call, value, held)) return kFromScript;
+  if (FileOpenedHere(value)) return kFromFile;
+  switch (s != nullptr ? AnswerOf(s->answers, reinterpret_cast<uintptr_t>(value), made) : kAnswerNone) {
+    case kAnswerHandle: return kFromHandle;
+    case kAnswerBlock: return kFromLibrary;
+    case kAnswerGone: return kFromGone;
+    default: return kFromNowhere;
+  }
+}
+
+void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
+               const VtTypedValue &result, uint64_t *table, size_t table_size) {
+  ForgetGivenBack(s, fn, cells, table, table_size);
+  if (s == nullptr) return;
+  // A procedure that changes nothing makes no block: what it answers that
+  // was given back is a kept copy of a dead address (an application
+  // pointer stored in a material), not a new block at the same one.
+  const bool revives = fn->during != api::kDuringRead;
+  if (fn->result_kind == api::kKindHandle || fn->result_kind == api::kKindPointer ||
+      fn->result_kind == api::kKindData)
+    AnswerNote(s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock,
+               revives, api::BlockKindMade(fn, api::kBlockResult));
+  for (uint32_t i = 0; i < fn->param_count; ++i) {
+    const api::VtApiParam &p = fn->params[i];
+    const api::VtApiType *t = TypeByName(p.type_name);
+    const auto *at = reinterpret_cast<const unsigned char *>(cells[i]);
+    if ((p.flags & api::kParamOut) == 0 || t == nullptr || t->size == 0 || at == nullptr) continue;
+    const uint64_t n = (p.flags & api::kParamArray) == 0 ? 1
+                       : counts[i] < 0                   ? 0
+                                                         : static_cast<uint64_t>(counts[i]);
+    const char *made = api::BlockKindMade(fn, i);
+    for (uint64_t e = 0; e < n; ++e) NoteOne(s, t, at + e * t->size, revives, made);
   }
 }
 

@@ -100,8 +100,36 @@ struct Input {
   Input *previous;
 };
 
+// The pointer values calls have answered while the input runs, each as a
+// library object (a handle: the answer's declared type is an object's) or a
+// block. A pointer argument's origin is read from here, not from the
+// variables that happen to hold the value: a script copies values freely
+// (through VtGenericPtr variables, over a handle variable it then
+// overwrites), and a value must be judged by what the library made it.
+// A value once answered as a handle stays one: a procedure may answer an
+// object again as a plain pointer (a reference's data), and a pool object
+// given to free() is what the record exists to prevent. A value a call gave
+// back stays recorded as gone: a procedure that changes nothing (the
+// interface description's "read" class) may answer it again from where
+// the script stored it, and only a call that can make a block (any other
+// class) makes it one again. Open addressing with linear probing; entries
+// are never removed, and the table is cleared when the kernel stops.
+// A block keeps the kind its answering call makes (the interface
+// description's "blocks" lines; null when the call declares none), so that
+// a parameter taking one kind of block never gets a block of another kind
+// or size.
+enum AnswerKind : unsigned char { kAnswerNone = 0, kAnswerBlock = 1, kAnswerHandle = 2, kAnswerGone = 3 };
+struct Answers {
+  uint64_t *values;
+  unsigned char *kinds;  // per slot: an AnswerKind, kAnswerNone for a free slot
+  const char **made;     // per slot: a block's kind, or null
+  size_t capacity;       // slots: a power of two, or 0
+  size_t count;
+};
+
 struct State {
   VariableTable buckets;
+  Answers answers;  // what calls answered, until the kernel stops
   Input *top;
   int depth;
   char *line;  // the line buffer
@@ -227,7 +255,37 @@ bool Holds(const State *s, const Arena *call, const void *p, uint64_t *bytes);
 // Where a pointer argument's value came from: the script's own data (the
 // address of a variable, or into a block of the input's), a library object
 // the script holds as a handle, or any other address a call answered.
-enum Origin : uint32_t { kFromNull = 0, kFromScript = 1, kFromHandle = 2, kFromLibrary = 3 };
+// A value no call answered is none of these (kFromNowhere), nor is one a
+// call gave back (kFromGone); a file VoFileOpen opened is judged by the
+// stream rule alone (kFromFile).
+enum Origin : uint32_t {
+  kFromNull = 0,
+  kFromScript = 1,
+  kFromHandle = 2,
+  kFromLibrary = 3,
+  kFromNowhere = 4,
+  kFromFile = 5,
+  kFromGone = 6,  // a block a call gave back
+};
+
+// The origin of a pointer argument: null, the script's own data (holding
+// held bytes from value on), a file, or what the record of answers says.
+// A block's kind into *made (null when of no kind or not a block).
+uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made);
+
+// The record of answers: what it holds for a value, and the record kept by
+// a call's answers (its result, and the pointer values it wrote through its
+// output parameters: handles, blocks, typed values holding an address,
+// value records carrying an object). False when memory ran out (the
+// diagnostic posted, reading stops; an unrecorded value is only refused).
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made = nullptr);
+// revives: whether the answering call can make a block (a gone value
+// answered by one that cannot stays gone).
+// made: a block's kind (null: of no kind).
+bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made = nullptr);
+void AnswerForget(State *s, uint64_t value);  // given back: gone
+void AnswersClear(Answers *a);                // the kernel stopped: every value is dead
+void AnswersFree(Answers *a);
 
 // The judgement of one pointer argument by its parameter's rule (the
 // interface description's "points" line): allowed, short of what the call
@@ -244,9 +302,10 @@ struct PointerVerdict {
 
 // Judges value, the argument of input pointer parameter i of fn or one
 // element of it, that came from origin (holding held bytes when the
-// script's own); cells are the converted arguments, for counts and shapes.
+// script's own; made: a block's kind); cells are the converted arguments,
+// for counts and shapes.
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
-                    uint64_t held, const uint64_t *cells, PointerVerdict *verdict);
+                    uint64_t held, const char *made, const uint64_t *cells, PointerVerdict *verdict);
 // Whether parameter i of fn takes pointers that the rules judge.
 bool RuledPointer(const api::VtApiFunction *fn, uint32_t i);
 // Whether the typed value of parameter i, given with the control code in
@@ -256,9 +315,17 @@ bool StreamCodeRefused(const api::VtApiFunction *fn, uint32_t i, const uint64_t 
 
 // After a call that gave back the blocks its "givesback" parameters were
 // given: every variable holding one is forgotten (undefined, or in a binary
-// file's table, null), so that none is given back twice or read after.
+// file's table, null), and so is the record's answer, so that none is given
+// back twice or read after.
 void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cells, uint64_t *table,
                      size_t table_size);
+
+// Everything after a call, for text and binary inputs alike: what it gave
+// back is forgotten, then what it answered is recorded (in that order: a
+// reallocation may answer the block it was given). counts are the
+// elements of array arguments; result is the call's answer.
+void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
+               const VtTypedValue &result, uint64_t *table, size_t table_size);
 
 // Calls fn through its thunk with the journal's bracket released, forgetting
 // addresses when the call stopped the kernel.

@@ -710,37 +710,6 @@ bool TypedDataCheck(State *s, const CallFrame &f, uint32_t i) {
   return true;
 }
 
-// Whether the value is an object the script holds as a handle: the value of
-// a variable of a handle type (or an element of an array of them), or the
-// object a value record carries (not a block it carries the address of,
-// which a call answered). A copy into a VtGenericPtr variable is still
-// the handle.
-bool HeldAsHandle(State *s, const void *value) {
-  for (const Variable *head : s->buckets)
-    for (const Variable *v = head; v != nullptr; v = v->next) {
-      if (!v->defined || v->form == kPointerTo) continue;
-      if (v->type->kind == api::kKindHandle) {
-        for (uint64_t k = 0; k < v->count; ++k) {
-          const void *h = nullptr;
-          std::memcpy(&h, v->storage + k * v->type->size, sizeof h);
-          if (h == value) return true;
-        }
-      } else if (v->type->kind == api::kKindTagged && v->form == kValue) {
-        VtObjectValue r;
-        std::memcpy(&r, v->storage, sizeof r);
-        const api::VtApiCase *c = api::FindCase(v->type->name, r.type & VO_OBJECT_TYPE_MASK);
-        if (r.value.p == value && (c == nullptr || c->carried == api::kCarriedObject)) return true;
-      }
-    }
-  return false;
-}
-
-uint32_t OriginOf(State *s, const Arena *arena, const void *value, uint64_t *held) {
-  if (value == nullptr) return kFromNull;
-  if (Holds(s, arena, value, held)) return kFromScript;
-  return HeldAsHandle(s, value) ? kFromHandle : kFromLibrary;
-}
-
 // A pointer parameter's argument (each element of a pointer array) must be
 // what the parameter's rule allows: the address of a variable only where
 // the call reads or writes no more than the variable holds, a handle only
@@ -756,9 +725,10 @@ bool PointerCheck(State *s, const CallFrame &f, uint32_t i) {
     const void *value = nullptr;
     std::memcpy(&value, values + k * sizeof value, sizeof value);
     uint64_t held = 0;
-    const uint32_t origin = OriginOf(s, &f.arena, value, &held);
+    const char *made = nullptr;
+    const uint32_t origin = OriginOf(s, &f.arena, value, &held, &made);
     PointerVerdict v;
-    if (PointerAllowed(f.fn, i, value, origin, held, f.cells, &v)) continue;
+    if (PointerAllowed(f.fn, i, value, origin, held, made, f.cells, &v)) continue;
     if (v.short_of) return Short(s, f, i, v.held, v.need);
     if (!v.takes.ok) return OutOfMemory(s);
     Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), f.args[i]);
@@ -879,7 +849,7 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     s->stop = true;
     return;
   }
-  ForgetGivenBack(s, fn, f.cells, nullptr, 0);
+  AfterCall(s, fn, f.cells, f.counts, result, nullptr, 0);
   OutputsWriteBack(s, f);
   if (target_name != nullptr && result_type != nullptr &&
       !ResultStore(s, target_name, target, result_type, result))
@@ -1541,6 +1511,7 @@ VtStatus ReadInputOuter(const char *name, void *file) {
   const VtStatus status = ReadInput(s, name, static_cast<std::FILE *>(file), false);
   if (outer) {
     FreeVariables(s);
+    AnswersFree(&s->answers);
     Arena::FreeChain(s->kept);
     VoDeallocate(s->line);
     VoDeallocate(s);

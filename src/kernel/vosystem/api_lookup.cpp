@@ -82,6 +82,13 @@ const VtApiPointerRule *FindPointerRule(const VtApiFunction *fn, uint32_t param)
   return nullptr;
 }
 
+const char *BlockKindMade(const VtApiFunction *fn, uint32_t param) {
+  const auto at = static_cast<uint32_t>(fn - kFunctions);
+  for (size_t i = 0; i < kBlockMakerCount; ++i)
+    if (kBlockMakers[i].function == at && kBlockMakers[i].param == param) return kBlockMakers[i].kind;
+  return nullptr;
+}
+
 bool StreamCodeParam(const VtApiFunction *fn, uint32_t param, uint32_t *code_param) {
   const auto at = static_cast<uint32_t>(fn - kFunctions);
   for (size_t i = 0; i < kStreamCodeCount; ++i)

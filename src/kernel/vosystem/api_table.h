@@ -168,7 +168,7 @@ enum ApiPointerRule : uint32_t {
   kRuleShape = 2,    // the address of what the procedure's shape gives for the parameter
   kRuleStream = 3,   // a file VoFileOpen opened and VoFileClose has not closed
   kRuleOpaque = 4,   // anything: never read or written through
-  kRuleLibrary = 5,  // a block the library made and answered
+  kRuleLibrary = 5,  // a block of the parameter's kind that a call answered
   kRuleObject = 6,   // an object a call answered (a handle), which the procedure checks itself
 };
 
@@ -176,7 +176,7 @@ struct VtApiPointerRule {
   uint32_t function;  // index in kFunctions
   uint32_t param;
   uint32_t rule;          // ApiPointerRule
-  const char *type_name;  // count and fixed: the values' type
+  const char *type_name;  // count and fixed: the values' type; library: the block's kind
   int32_t count;          // fixed: the count; count: -(k + 1), the count in parameter k
   uint32_t scale;
 };
@@ -203,8 +203,27 @@ struct VtApiGivenBack {
 extern const VtApiGivenBack kGivenBack[];
 extern const size_t kGivenBackCount;
 
+// The kinds of block a procedure answers its caller (the "blocks" lines):
+// its result (param kBlockResult) or what it writes through an output
+// parameter is a block of kind. A "library" rule takes only a block of its
+// kind; a block answered by a procedure that declares none is of no kind.
+// The kind kBlockKindInner is made by no procedure: records the library
+// hands only to its own code and the shaders it calls.
+inline constexpr uint32_t kBlockResult = UINT32_MAX;
+inline constexpr const char *kBlockKindInner = "inner";
+struct VtApiBlockMaker {
+  uint32_t function;  // index in kFunctions
+  uint32_t param;     // kBlockResult, or an output parameter
+  const char *kind;
+};
+extern const VtApiBlockMaker kBlockMakers[];
+extern const size_t kBlockMakerCount;
+
 // The rule of a procedure's pointer parameter; null for another parameter.
 const VtApiPointerRule *FindPointerRule(const VtApiFunction *fn, uint32_t param);
+// The kind of block fn answers in param (kBlockResult for its result); null
+// when it declares none.
+const char *BlockKindMade(const VtApiFunction *fn, uint32_t param);
 // Whether the typed value in parameter param may be a stream, and the
 // parameter holding its code; whether it is one for this code.
 bool StreamCodeParam(const VtApiFunction *fn, uint32_t param, uint32_t *code_param);

@@ -11,10 +11,12 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "io/interpreter/interpreter.h"
 #include "io/interpreter/script_fixture.h"
 #include "kernel/vosystem/api_table.h"
 
@@ -312,7 +314,8 @@ TEST_F(PointerRuleTest, BinaryFilesHoldTheSameRules) {
 }
 
 // The script fuzz program's dictionary names every procedure with a plain
-// pointer parameter, and the address form, so that it reaches them.
+// pointer parameter and every one answering a kind of block, and the
+// address form, so that it reaches them.
 TEST_F(PointerRuleTest, TheFuzzDictionaryNamesEveryPointerProcedure) {
   std::ifstream in(std::string(VO_TEST_DATA_DIR) + "/../fuzz/interpreter_fuzz.dict");
   ASSERT_TRUE(in.good());
@@ -325,6 +328,9 @@ TEST_F(PointerRuleTest, TheFuzzDictionaryNamesEveryPointerProcedure) {
   for (size_t i = 0; i < api::kPointerRuleCount; ++i)
     EXPECT_TRUE(words.count(api::kFunctions[api::kPointerRules[i].function].name))
         << api::kFunctions[api::kPointerRules[i].function].name;
+  for (size_t m = 0; m < api::kBlockMakerCount; ++m)
+    EXPECT_TRUE(words.count(api::kFunctions[api::kBlockMakers[m].function].name))
+        << api::kFunctions[api::kBlockMakers[m].function].name;
 }
 
 // A block a call gives back (VoDeallocate, a reallocation's old block)
@@ -348,6 +354,286 @@ TEST_F(PointerRuleTest, ABlockGivenBackIsForgottenByEveryVariable) {
   vo_test::Recorded().clear();
   RunFile(Write("twice.vxb", b));
   EXPECT_EQ(Last(282), nullptr);
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// What a value is comes from the call that answered it, whichever
+// variables hold it now: a view kept only in VtGenericPtr copies, its own
+// variable overwritten, is still a handle to a block rule (the script fuzz
+// program's finding: VoDeallocate gave a view's pool block to free()); a
+// block a call gave back stays gone even when a procedure that changes
+// nothing answers it again; blocks a call answered, as a result or through
+// an output, are taken.
+TEST_F(PointerRuleTest, AValueIsWhatTheCallThatAnsweredItMadeIt) {
+  const char *view_in_copies =
+      "h = VoViewCreate\nVtGenericPtr a\nVtGenericPtr b\nVtGenericPtr c\na = h\nb = a\n"
+      "c = b\nh = VoViewCreate\na = h\nb = h\n";
+  const struct {
+    std::string script;
+    bool refused;  // with 282 and 2972 for argument `argument`
+    int argument;
+  } rows[] = {
+      {std::string(view_in_copies) + "VoDeallocate c\n", true, 1},
+      {std::string(view_in_copies) + "r = VoMemoryReallocate c 64\n", true, 1},
+      {std::string(view_in_copies) + "VoPoolFree NULL c\n", true, 2},
+      {std::string(view_in_copies) + "VtNat32 n\nVoDataObjectCompress c 4 c n\n", true, 1},
+      {std::string(view_in_copies) + "VoPostprocessListSet c\n", false, 0},
+      {"m = VoMaterialCreate\nz = VoAllocate 8\nVoMaterialSetGenericPtr m z\nVoDeallocate z\n"
+       "y = VoMaterialGetGenericPtr m\nVoDeallocate y\n",
+       true, 1},
+      {"m = VoMaterialCreate\nh = VoViewCreate\nVoMaterialSetGenericPtr m h\nh = VoViewCreate\n"
+       "y = VoMaterialGetGenericPtr m\nVoDeallocate y\n",
+       true, 1},
+      {"z = VoAllocate 8\nVtGenericPtr c\nc = z\nz = VoAllocate 8\nVoDeallocate c\nVoDeallocate z\n", false,
+       0},
+      {"w = VoAllocate 4\nr = VoMemoryReallocate w 64\nr = VoMemoryReallocate r 8\nVoDeallocate r\n", false,
+       0},
+      {"VtNat8[8] b\nVtGenericPtr z\nVtNat32 zn\nVoDataObjectCompress &b 8 z zn\nVtGenericPtr k\nk = z\n"
+       "VoDataObjectCompress &b 8 z zn\nVoDeallocate k\nVoDeallocate z\n",
+       false, 0},
+      {"m = VoMaterialCreate\nz = VoAllocate 8\nVoMaterialSetGenericPtr m z\ny = VoMaterialGetGenericPtr m\n"
+       "VoDeallocate y\n",
+       false, 0},
+  };
+  for (const auto &row : rows) {
+    vo_test::Recorded().clear();
+    Run(row.script);
+    const vo_test::Diagnostic *refused = Last(282);
+    EXPECT_EQ(refused != nullptr && Last(2972) != nullptr, row.refused) << row.script;
+    if (row.refused && refused != nullptr) {
+      EXPECT_EQ(IntArg(*refused, 1), row.argument) << row.script;
+    }
+    if (!row.refused) {
+      EXPECT_EQ(refused, nullptr) << row.script;
+    }
+  }
+}
+
+// The same in a binary command file, where a value passes between numbered
+// variables only through calls: a view stored in a material and answered
+// back as a plain pointer is still a handle, and a block stored there and
+// given back stays gone.
+TEST_F(PointerRuleTest, ABinaryFileJudgesAValueByItsAnswerToo) {
+  struct Call {
+    const char *name;
+    uint32_t result;
+    std::vector<uint32_t> words;
+  };
+  auto file = [](const std::vector<Call> &calls) {
+    std::string b = "\xFEVXB";
+    auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
+    for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
+    for (const Call &c : calls) {
+      const api::VtApiFunction *fn = api::FindFunction(c.name);
+      EXPECT_NE(fn, nullptr) << c.name;
+      if (fn == nullptr) continue;
+      word(fn->code), word(c.result), word(static_cast<uint32_t>(4 * c.words.size()));
+      for (uint32_t w : c.words) word(w);
+    }
+    return b;
+  };
+  const struct {
+    std::vector<Call> calls;
+    bool refused;
+  } rows[] = {
+      // Variable 1 the material, 2 what it stores, 3 what it answers.
+      {{{"VoMaterialCreate", 1, {}},
+        {"VoViewCreate", 2, {}},
+        {"VoMaterialSetGenericPtr", 0, {1, 2}},
+        {"VoViewCreate", 2, {}},
+        {"VoMaterialGetGenericPtr", 3, {1}},
+        {"VoDeallocate", 0, {3}}},
+       true},
+      {{{"VoMaterialCreate", 1, {}},
+        {"VoAllocate", 2, {8}},
+        {"VoMaterialSetGenericPtr", 0, {1, 2}},
+        {"VoDeallocate", 0, {2}},
+        {"VoMaterialGetGenericPtr", 3, {1}},
+        {"VoDeallocate", 0, {3}}},
+       true},
+      {{{"VoMaterialCreate", 1, {}},
+        {"VoAllocate", 2, {8}},
+        {"VoMaterialSetGenericPtr", 0, {1, 2}},
+        {"VoMaterialGetGenericPtr", 3, {1}},
+        {"VoDeallocate", 0, {3}}},
+       false},
+      // A small block answered before the library stopped (its pool went
+      // with it): no call of this session answered it.
+      {{{"VoSmallBlockCreate", 1, {}},
+        {"VoTerminate", 0, {}},
+        {"VoInitialise", 0, {}},
+        {"VoDeallocate", 0, {1}}},
+       true},
+  };
+  for (const auto &row : rows) {
+    vo_test::Recorded().clear();
+    VtStatus status = 0;
+    RunFile(Write("answers.vxb", file(row.calls)), &status);
+    // The refusal's status either way; its messages while the kernel that
+    // records them runs.
+    EXPECT_EQ((status & 2) != 0, row.refused) << row.calls.size() << " calls";
+    if (row.calls[1].name != std::string("VoTerminate")) {
+      EXPECT_EQ(Last(2972) != nullptr, row.refused) << row.calls.size() << " calls";
+      EXPECT_EQ(Last(282) != nullptr, row.refused) << row.calls.size() << " calls";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// The kind of block a library rule takes (the rule's type_name).
+const char *KindOf(const VtApiPointerRule &r) { return r.type_name; }
+
+// Blocks a script makes without a render: their kind and the statements
+// leaving one in b.
+const struct ScriptBlock {
+  const char *kind;  // null: of no kind
+  const char *make;
+} kScriptBlocks[] = {
+    {"heap", "b = VoAllocate 4\n"},
+    {"pool-element", "pl = VoPoolCreate 1 16\nb = VoPoolAllocate pl\n"},
+    {nullptr, "b = VoSmallBlockCreate\n"},
+};
+
+bool SameKind(const char *a, const char *b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
+
+// Every parameter taking a library block, given each block a script can
+// make: a block of its kind is taken, any other (a 4-byte heap block, a
+// pool element, a small block, which declares no kind) is refused with 282
+// and 2972 naming the argument, before the library reads or frees it.
+TEST_F(PointerRuleTest, ABlockParameterTakesOnlyABlockOfItsKind) {
+  std::map<std::string, int> per_kind;
+  int taken = 0, refused = 0;
+  for (size_t i = 0; i < api::kPointerRuleCount; ++i) {
+    const VtApiPointerRule &r = api::kPointerRules[i];
+    if (r.rule != api::kRuleLibrary) continue;
+    ASSERT_NE(KindOf(r), nullptr);
+    ++per_kind[KindOf(r)];
+    const VtApiFunction &fn = api::kFunctions[r.function];
+    for (const ScriptBlock &block : kScriptBlocks) {
+      std::string decl;
+      std::string call = CallText(fn, r, "b", &decl);
+      if (!GiveBack(fn).empty())
+        call = (fn.result_kind == api::kKindPointer ? "answer = " : "") + call + GiveBack(fn);
+      std::string why;
+      const Answer got = Outcome(
+          "VtTypedValue tv\ntv = {VtFloat 0}\n" + std::string(block.make) + decl + call, r.param + 1, &why);
+      const bool same = SameKind(block.kind, KindOf(r));
+      EXPECT_EQ(static_cast<int>(got), static_cast<int>(same ? Answer::Called : Answer::Refused))
+          << fn.name << " " << fn.params[r.param].name << " (" << KindOf(r) << ") given " << block.make
+          << "messages " << why;
+      if (got == Answer::Refused) {
+        const vo_test::Diagnostic *words = Last(2972);
+        ASSERT_NE(words, nullptr);
+        EXPECT_EQ(IntArg(*words, 0), static_cast<int32_t>(r.param + 1)) << fn.name;
+      }
+      (same ? taken : refused) += 1;
+    }
+  }
+  // Kinds a script makes are taken where declared; records only the library
+  // hands to shaders are of the inner kind, which nothing a script holds is.
+  EXPECT_GT(per_kind["heap"], 0);
+  EXPECT_GT(per_kind["pool-element"], 0);
+  EXPECT_GT(per_kind[api::kBlockKindInner], 0);
+  EXPECT_GE(taken, per_kind["heap"] + per_kind["pool-element"]);
+  EXPECT_GT(refused, 2 * static_cast<int>(per_kind.size()));
+}
+
+// Every declared pairing, from the table: what each maker answers (its
+// result, or what it writes through its output) is recorded as a block of
+// its kind, and every library parameter takes it exactly when the kinds
+// agree. A live block answered again by a call declaring no kind keeps its
+// kind; one given back and answered again by such a call has none.
+TEST_F(PointerRuleTest, EveryMakersBlockIsTakenWhereItsKindIs) {
+  ASSERT_GT(api::kBlockMakerCount, 0u);
+  for (size_t m = 0; m < api::kBlockMakerCount; ++m) {
+    const api::VtApiBlockMaker &maker = api::kBlockMakers[m];
+    const VtApiFunction &fn = api::kFunctions[maker.function];
+    interp::State s{};
+    alignas(16) static unsigned char block[64];  // the answered address: not the script's own
+    uint64_t cells[16] = {};
+    int64_t counts[16] = {};
+    VtObjectValue record{};
+    void *out = block;
+    VtTypedValue result{};
+    ASSERT_LE(fn.param_count, 16u);
+    if (maker.param == api::kBlockResult) {
+      result.value.p = block;
+    } else if (fn.params[maker.param].kind == api::kKindTagged) {
+      record.type = VO_OBJECT_STRING;
+      record.value.s = reinterpret_cast<char *>(block);
+      cells[maker.param] = reinterpret_cast<uintptr_t>(&record);
+    } else {
+      cells[maker.param] = reinterpret_cast<uintptr_t>(&out);
+      counts[maker.param] = 1;
+    }
+    interp::AfterCall(&s, &fn, cells, counts, result, nullptr, 0);
+    uint64_t held = 0;
+    const char *made = nullptr;
+    ASSERT_EQ(interp::OriginOf(&s, nullptr, block, &held, &made), static_cast<uint32_t>(interp::kFromLibrary))
+        << fn.name;
+    ASSERT_TRUE(SameKind(made, maker.kind)) << fn.name << " made " << (made ? made : "no kind");
+    for (size_t i = 0; i < api::kPointerRuleCount; ++i) {
+      const VtApiPointerRule &r = api::kPointerRules[i];
+      if (r.rule != api::kRuleLibrary) continue;
+      interp::PointerVerdict v;
+      const uint64_t none[16] = {};
+      EXPECT_EQ(interp::PointerAllowed(&api::kFunctions[r.function], r.param, block, interp::kFromLibrary, 0,
+                                       made, none, &v),
+                SameKind(maker.kind, KindOf(r)))
+          << fn.name << "'s " << maker.kind << " block given to " << api::kFunctions[r.function].name;
+    }
+    // Answered again, live, by a call that declares no kind; then given back
+    // and answered again by one.
+    interp::AnswerNote(&s, reinterpret_cast<uintptr_t>(block), interp::kAnswerBlock, true, nullptr);
+    interp::OriginOf(&s, nullptr, block, &held, &made);
+    EXPECT_TRUE(SameKind(made, maker.kind)) << fn.name;
+    interp::AnswerForget(&s, reinterpret_cast<uintptr_t>(block));
+    interp::AnswerNote(&s, reinterpret_cast<uintptr_t>(block), interp::kAnswerBlock, true, nullptr);
+    interp::OriginOf(&s, nullptr, block, &held, &made);
+    EXPECT_EQ(made, nullptr) << fn.name;
+    interp::AnswersFree(&s.answers);
+  }
+}
+
+// The script fuzz program's finding: a small block given to VoDeallocate
+// was given to free() (free(): invalid size), and so was a pool element;
+// both are refused, in text and in a binary file, and a heap block is
+// taken.
+TEST_F(PointerRuleTest, ASmallBlockOrPoolElementIsNeverGivenToTheHeap) {
+  const struct {
+    const char *script;
+    bool refused;
+  } rows[] = {
+      {"b = VoSmallBlockCreate\nVoDeallocate b\n", true},
+      {"pl = VoPoolCreate 1 16\nb = VoPoolAllocate pl\nVoDeallocate b\n", true},
+      {"pl = VoPoolCreate 1 16\nb = VoPoolAllocate pl\nr = VoMemoryReallocate b 64\n", true},
+      {"b = VoAllocate 4\nVoPoolFree NULL b\n", true},
+      {"pl = VoPoolCreate 1 16\nb = VoPoolAllocate pl\nVoPoolFree pl b\n", false},
+      {"b = VoAllocate 4\nr = VoMemoryReallocate b 64\nVoDeallocate r\n", false},
+  };
+  for (const auto &row : rows) {
+    vo_test::Recorded().clear();
+    Run(row.script);
+    EXPECT_EQ(Last(2972) != nullptr, row.refused) << row.script;
+  }
+  std::string b = "\xFEVXB";
+  auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
+  for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
+  word(api::FindFunction("VoSmallBlockCreate")->code), word(1), word(0);
+  word(api::FindFunction("VoDeallocate")->code), word(0), word(4), word(1);
+  vo_test::Recorded().clear();
+  RunFile(Write("small.vxb", b));
+  EXPECT_NE(Last(2972), nullptr);
 }
 
 }  // namespace
