@@ -247,8 +247,9 @@ bool AppendKindAccepted(const VtReference *node, RingKind kind, const char *proc
     for (uint32_t k = 0; k < static_cast<uint32_t>(RingKind::kCount); ++k) {
       const RingMemberTest member = g_ring_member[k].load(std::memory_order_acquire);
       if (k == static_cast<uint32_t>(kind) || member == nullptr || data == nullptr || !member(data)) continue;
-      Post(VO_STATUS_BAD_ARGUMENT, messages::kRingElementRefused, VO_MODULE_SYSTEM, procedure, data,
-           kRingKindNames[static_cast<uint32_t>(kind)]);
+      const char *const due = kRingKindNames[static_cast<uint32_t>(kind)];
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kRingElementRefused, VO_MODULE_SYSTEM, procedure,
+           static_cast<const void *>(data), due);
       return false;
     }
   return true;
