@@ -47,10 +47,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <random>
 #include <string>
@@ -364,15 +367,22 @@ std::string RunCall(const Row &row, bool in_callback, std::vector<float> *left, 
   return fault;
 }
 
-// A forked process's two pictures, sent back through a pipe.
+// A forked process's two pictures, sent back through a pipe. *broke is set
+// when the process did not end on its own (a signal, the alarm, another
+// exit) or a sanitizer reported on its error stream: that is a fault of the
+// library whatever the same call does elsewhere.
 std::string ForkedPicture(const std::function<std::string(std::vector<float> *, std::vector<float> *)> &run,
-                          std::vector<float> *first, std::vector<float> *second) {
+                          std::vector<float> *first, std::vector<float> *second, bool *broke) {
+  *broke = false;
   int out[2];
   if (pipe(out) != 0) return "no pipe";
+  char log[] = "/tmp/vo_during_XXXXXX";
+  const int fd = mkstemp(log);
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     close(out[0]);
+    if (fd >= 0) dup2(fd, 2);
     alarm(60);
     std::vector<float> p, q;
     const std::string fault = run(&p, &q);
@@ -393,7 +403,27 @@ std::string ForkedPicture(const std::function<std::string(std::vector<float> *, 
   close(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (WIFSIGNALED(status)) return "died of signal " + std::to_string(WTERMSIG(status));
+  std::string text;
+  if (fd >= 0) {
+    std::ifstream in(log);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    close(fd);
+    unlink(log);
+  }
+  const size_t report = std::min(text.find("Sanitizer"), text.find("runtime error"));
+  if (report != std::string::npos) {
+    *broke = true;
+    const size_t from = text.rfind('\n', report) == std::string::npos ? 0 : text.rfind('\n', report) + 1;
+    return "a sanitizer reported: " + text.substr(from, text.find('\n', report) - from);
+  }
+  if (WIFSIGNALED(status)) {
+    *broke = true;
+    return "died of signal " + std::to_string(WTERMSIG(status));
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    *broke = true;
+    return "ended with status " + std::to_string(WEXITSTATUS(status));
+  }
   uint64_t f = 0, n = 0, m = 0;
   if (bytes.size() < sizeof f) return "wrote nothing back";
   std::memcpy(&f, bytes.data(), sizeof f);
@@ -414,12 +444,17 @@ std::string ForkedPicture(const std::function<std::string(std::vector<float> *, 
 
 std::string RunRow(const Row &row) {
   std::vector<float> left, next, twin_left, twin;
-  std::string fault = ForkedPicture(
-      [&](std::vector<float> *l, std::vector<float> *p) { return RunCall(row, true, l, p); }, &left, &next);
+  bool broke = false, twin_broke = false;
+  std::string fault =
+      ForkedPicture([&](std::vector<float> *l, std::vector<float> *p) { return RunCall(row, true, l, p); },
+                    &left, &next, &broke);
   const std::string twin_fault =
       ForkedPicture([&](std::vector<float> *l, std::vector<float> *p) { return RunCall(row, false, l, p); },
-                    &twin_left, &twin);
-  // The same call after the render faulting too is a matter of its arguments, not of the render.
+                    &twin_left, &twin, &twin_broke);
+  // A death or a sanitizer report is the library's fault whatever the twin
+  // did; the same call after the render answering a fault too is a matter
+  // of its arguments, not of the render.
+  if (broke || twin_broke) return (broke ? fault : "the twin session " + twin_fault) + "; ";
   if (!twin_fault.empty()) return "";
   // The running render draws as alone and the call is made after its rows:
   // the buffer is left as by the render and then the call (a declared
@@ -585,12 +620,14 @@ std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<floa
 std::string RunInnerRow(const InnerRow &row) {
   // The outer render's own picture is judged in the fork; only the next comes back.
   std::vector<float> unused, next, twin;
+  bool broke = false, twin_broke = false;
   std::string fault =
       ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, true, p); },
-                    &unused, &next);
+                    &unused, &next, &broke);
   const std::string twin_fault =
       ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, false, p); },
-                    &unused, &twin);
+                    &unused, &twin, &twin_broke);
+  if (broke || twin_broke) return (broke ? fault : "the twin session " + twin_fault) + "; ";
   if (twin_fault == kNoInnerReport) return twin_fault;  // the row would judge nothing
   if (!twin_fault.empty()) return "";  // the call faults after the render too: a matter of its arguments
   if (fault.empty() && !next.empty() && next != twin)

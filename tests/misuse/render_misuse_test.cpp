@@ -12,6 +12,7 @@
 
 #include <vo/vo_driver.h>
 
+#include "misuse/light_rows.h"
 #include "misuse/stage.h"
 #include "support/test_support.h"
 
@@ -69,6 +70,38 @@ TEST_F(Renders, AnAreaLightWhoseEmitterWasDestroyedRefusesTheRenderOnAnyWorkerCo
   EXPECT_EQ(VoLightListSet(nullptr) | VoShaderReferenceDestroy(lights, 1) | VoPrimitiveListSet(nullptr) |
                 VoReferenceListDestroy(scene, nullptr),
             0u);
+}
+
+// A member destroyed while listed, with a light of each class casting
+// depth-map shadows: the light's map render gathers no caster from the
+// destroyed record, and the render answers as it does with no such light
+// listed (the member refused), on any worker count; forked, as a read of
+// the record ended the process. (Not yet the area light: see below.)
+TEST_F(Renders, AMemberDestroyedWhileListedCastsNoShadowAndAnswersAsWithoutTheLight) {
+  for (size_t l = 0; l < ShadowLightRows().size(); ++l)
+    for (uint32_t code : {0xc0001u, 0x200001u, 0x70001u, 0x70002u})
+      for (int32_t workers : {0, 4}) {
+        SCOPED_TRACE(::testing::Message() << ShadowLightRows()[l].title << " light, render 0x" << std::hex
+                                          << code << std::dec << " on " << workers << " workers");
+        EXPECT_EQ(
+            ForkedFault([&]() -> std::string {
+              const Stage &stage = *new Stage(FloorAndCaster());  // left to the process's end
+              VtPrimitive *member = VoPrimitiveCopy(stage.primitive(), nullptr);
+              if (!stage.ok() || member == nullptr ||
+                  VoPrimitiveReferenceAppend(stage.list(), VoPrimitiveReferenceCreate(member)) == nullptr ||
+                  VoPrimitiveListSet(stage.list()) != 0 || VoPrimitiveDestroy(member) != 0)
+                return "the stage was not made";
+              std::vector<float> picture;
+              const VtStatus without = stage.Render(code, workers, &picture);
+              if (ShadowLightListed(stage, ShadowLightRows()[l], 16) == nullptr) return "no light";
+              const VtStatus with = stage.Render(code, workers, &picture);
+              // The area light's emitter pass answers 0 over the
+              // destroyed member (left open): only its death counts.
+              if (with == without || std::string(ShadowLightRows()[l].name) == "area") return "";
+              return "answered " + std::to_string(with) + ", not " + std::to_string(without);
+            }),
+            "");
+      }
 }
 
 // A hither of 1e-4 with yon at 1e6 is used as 1000 (a thousandth of yon),

@@ -234,8 +234,30 @@ bool AppendAccepted(VtReference *node, const char *procedure) {
 // renders (a light's casters) stay constant-time.
 bool RenderedFromCallback(const VtReference *ring, const char *procedure);
 
-VtReference *AppendChecked(VtReference *a, VtReference *b, const char *procedure) {
+// The tests of the kinds whose records can be told (RingKindTestSet), each
+// set once by its module and read by any thread.
+std::atomic<RingMemberTest> g_ring_member[static_cast<uint32_t>(RingKind::kCount)];
+constexpr const char *kRingKindNames[] = {"shader", "primitive", "NPR edge"};
+
+// Whether the elements of an accepted handle node and its next node are no
+// live record of a kind other than the append's.
+bool AppendKindAccepted(const VtReference *node, RingKind kind, const char *procedure) {
+  if (node == nullptr) return true;
+  for (const void *data : {node->next->data, node->data})
+    for (uint32_t k = 0; k < static_cast<uint32_t>(RingKind::kCount); ++k) {
+      const RingMemberTest member = g_ring_member[k].load(std::memory_order_acquire);
+      if (k == static_cast<uint32_t>(kind) || member == nullptr || data == nullptr || !member(data)) continue;
+      const char *const due = kRingKindNames[static_cast<uint32_t>(kind)];
+      Post(VO_STATUS_BAD_ARGUMENT, messages::kRingElementRefused, VO_MODULE_SYSTEM, procedure,
+           static_cast<const void *>(data), due);
+      return false;
+    }
+  return true;
+}
+
+VtReference *AppendChecked(VtReference *a, VtReference *b, RingKind kind, const char *procedure) {
   if (!AppendAccepted(a, procedure) || !AppendAccepted(b, procedure)) return nullptr;
+  if (!AppendKindAccepted(a, kind, procedure) || !AppendKindAccepted(b, kind, procedure)) return nullptr;
   if (a != nullptr && b != nullptr &&
       (RenderedFromCallback(a, procedure) || RenderedFromCallback(b, procedure)))
     return nullptr;
@@ -243,6 +265,11 @@ VtReference *AppendChecked(VtReference *a, VtReference *b, const char *procedure
 }
 
 }  // namespace
+
+void RingKindTestSet(RingKind kind, RingMemberTest test) {
+  if (kind < RingKind::kCount)
+    g_ring_member[static_cast<uint32_t>(kind)].store(test, std::memory_order_release);
+}
 
 uint64_t RingLength(const VtReference *ring) {
   if (ring == nullptr) return 0;
@@ -273,13 +300,13 @@ VtReference *VoNPREdgeReferenceCreate(void *data) { return VoReferenceNodeCreate
 VtReference *VoReferencePoolNodeCreate(VtPool *pool, void *data) { return NodeCreate(pool, data); }
 
 VtReference *VoShaderReferenceAppend(VtReference *a, VtReference *b) {
-  return AppendChecked(a, b, "VoShaderReferenceAppend");
+  return AppendChecked(a, b, RingKind::kShader, "VoShaderReferenceAppend");
 }
 VtReference *VoPrimitiveReferenceAppend(VtReference *a, VtReference *b) {
-  return AppendChecked(a, b, "VoPrimitiveReferenceAppend");
+  return AppendChecked(a, b, RingKind::kPrimitive, "VoPrimitiveReferenceAppend");
 }
 VtReference *VoNPREdgeReferenceAppend(VtReference *a, VtReference *b) {
-  return AppendChecked(a, b, "VoNPREdgeReferenceAppend");
+  return AppendChecked(a, b, RingKind::kNPREdge, "VoNPREdgeReferenceAppend");
 }
 
 namespace {

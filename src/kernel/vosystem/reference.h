@@ -70,6 +70,19 @@ bool RingAccepted(const VtReference *ring, const char *procedure, uint32_t modul
   return true;
 }
 
+// The kinds of ring the three append procedures join. A module whose live
+// records can be told from any address without reading at it (a register
+// of live addresses) gives that test for its kind once, at its start; an
+// append of one kind refuses a handle whose element (the handle node's data
+// or its next node's) is a live record of another kind given a test, with
+// message 2891 (module 1) naming the kind due, and joins nothing: a light
+// list joined to a primitive list would put shaders where a render reads
+// primitives. Constant time, as an append is; a ring mixed past its first
+// two nodes is the walking procedures' to refuse.
+enum class RingKind : uint32_t { kShader, kPrimitive, kNPREdge, kCount };
+using RingMemberTest = bool (*)(const void *data);
+void RingKindTestSet(RingKind kind, RingMemberTest test);
+
 // Calls f(node) for every node of a reference ring, first node (the
 // handle's next) to last (the handle); nothing for a null ring.
 template <class F>

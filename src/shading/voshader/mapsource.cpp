@@ -99,7 +99,10 @@ void CastersAdd(const ShadingContext *s, const VtReference *ring, const VtPrimit
   do {
     node = node->next;
     auto *p = static_cast<VtPrimitive *>(node->data);
-    if (p == nullptr || p == left_out) continue;
+    // A member destroyed while listed casts nothing (as in the map's own
+    // caster walk), so its going changes the digest and no word of its
+    // record is read.
+    if (!PrimitiveLive(p) || p == left_out) continue;
     if (IsList(p)) {
       if (path.Enter(p) != 0) continue;
       CastersAdd(s, ListMembers(p), left_out, path, h);

@@ -196,6 +196,10 @@ VtStatus Start() {
     return st;
   }
   ControlsDefault(s);
+  // A shader is told from any address by the register of live ones, so an
+  // append of a primitive or edge list refuses a list of shaders.
+  RingKindTestSet(RingKind::kShader,
+                  [](const void *data) { return ShaderIsLive(static_cast<const VtShader *>(data)); });
   VtStatus st = ContextPoolsMake(s);
   JitterFill(shared);
   st |= TypesStart(shared);  // string tables, prototypes, types

@@ -92,7 +92,10 @@ void CastersAdd(const VtReference *ring, VtReference **out, ListPath &path, cons
     node = node->next;
     if (stop.Stopped()) return;
     auto *p = static_cast<VtPrimitive *>(node->data);
-    if (p == nullptr) continue;
+    // A member destroyed while listed casts nothing: the render around the
+    // map refuses it in its own gathering, and the map render must not
+    // read its record meanwhile.
+    if (!PrimitiveLive(p)) continue;
     if (IsList(p)) {
       if (path.Enter(p) != 0) continue;
       CastersAdd(ListMembers(p), out, path, stop);

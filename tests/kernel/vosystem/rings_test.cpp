@@ -335,4 +335,63 @@ TEST_F(RingsTest, ListsThatAreListsKeepTheirStatusesAndElementsOfTheWrongKindAre
   EXPECT_EQ(VoShaderDestroy(colour), 0u);
 }
 
+// An append joins rings of its own kind: a handle whose first or own
+// element is a live shader is refused by the primitive and edge appends
+// with 2891 naming the kind due, and neither ring changes, so that the
+// light list joined to the scene list never puts a light where a render
+// reads primitives; what no kind's test tells (primitives, the
+// application's own data, null) is joined as ever.
+TEST_F(RingsTest, AppendsRefuseARingOfShadersWhereTheirKindIsAnother) {
+  using Append = VtReference *(*)(VtReference *, VtReference *);
+  struct Join {
+    const char *name;
+    Append append;
+    const char *kind;  // the kind due when refused, null when joined
+    bool lights_first;
+    bool scene;  // the other ring is the scene list, else a node of the application's data
+  };
+  const Join joins[] = {
+      {"VoPrimitiveReferenceAppend", &VoPrimitiveReferenceAppend, "primitive", false, true},
+      {"VoPrimitiveReferenceAppend", &VoPrimitiveReferenceAppend, "primitive", true, true},
+      {"VoNPREdgeReferenceAppend", &VoNPREdgeReferenceAppend, "NPR edge", false, false},
+      {"VoNPREdgeReferenceAppend", &VoNPREdgeReferenceAppend, "NPR edge", true, false},
+      {"VoShaderReferenceAppend", &VoShaderReferenceAppend, nullptr, false, false},
+      {"VoShaderReferenceAppend", &VoShaderReferenceAppend, nullptr, true, false},
+  };
+  for (const Join &j : joins) {
+    SCOPED_TRACE(std::string(j.name) + (j.lights_first ? " of the light list and " : " of ") +
+                 (j.scene ? "the scene list" : "a node of the application's data") +
+                 (j.lights_first ? "" : " and the light list"));
+    VtReference *mine = VoReferenceNodeCreate(D(8));
+    VtReference *other = j.scene ? scene_ : mine;
+    // The lights are two nodes, a null entry first and the light at the
+    // handle, so that the handle's own element is looked at too.
+    VtReference *lights =
+        VoShaderReferenceAppend(VoShaderReferenceCreate(nullptr), VoShaderReferenceCreate(light_));
+    Recorded().clear();
+    VtReference *joined = j.lights_first ? j.append(lights, other) : j.append(other, lights);
+    const auto posted = WithMessage(vo::messages::kRingElementRefused);
+    if (j.kind != nullptr) {
+      EXPECT_EQ(joined, nullptr);
+      ASSERT_EQ(posted.size(), 1u);
+      EXPECT_EQ(posted[0].strings.at(0), j.name);
+      EXPECT_EQ(posted[0].args.at(1).value.p, static_cast<void *>(light_));
+      EXPECT_EQ(posted[0].strings.back(), j.kind);
+      EXPECT_EQ(vo::RingLength(other), 1u);
+      EXPECT_EQ(vo::RingLength(lights), 2u);
+      EXPECT_EQ(VoReferenceListDestroy(lights, nullptr), 0u);
+    } else {
+      EXPECT_TRUE(posted.empty());
+      EXPECT_EQ(vo::RingLength(joined), 3u);
+      EXPECT_EQ(VoReferenceListDestroy(joined, nullptr), 0u);
+    }
+    if (other != mine || j.kind != nullptr) {
+      EXPECT_EQ(VoReferenceListDestroy(mine, nullptr), 0u);
+    }
+  }
+  // The scene list refused the lights, so the render reads primitives only.
+  EXPECT_EQ(VoViewSetResolution(nullptr, 16, 12, 1.0), 0u);
+  EXPECT_EQ(VoExecute(0xc0001) & VO_CLASS_ERROR, 0u);
+}
+
 }  // namespace
