@@ -57,8 +57,8 @@ bool Started() {
 extern "C" const char *__lsan_default_suppressions() {
   static const std::string list = [] {
     std::string made;
-    for (size_t m = 0; m < api::kBlockMakerCount; ++m)
-      made += std::string("leak:") + api::kFunctions[api::kBlockMakers[m].function].name + "::\n";
+    for (size_t m = 0; m < vo::api::kBlockMakerCount; ++m)
+      made += std::string("leak:") + vo::api::kFunctions[vo::api::kBlockMakers[m].function].name + "::\n";
     return made;
   }();
   return list.c_str();
