@@ -31,7 +31,7 @@ uint64_t Mix(uint64_t h, const void *data, size_t bytes) {
   return h;
 }
 
-VtStatus Quiet(VtStatus, const char *, ...) { return 0; }
+VtStatus Quiet(VtStatus, uint32_t, uint32_t, uint32_t, VtTypedValue *) { return 0; }
 
 // The render's status and picture folded by FNV-1a: the mesh seen from
 // (4, 3, 5) under the default eye light at 64 x 48, through the A-buffer on
