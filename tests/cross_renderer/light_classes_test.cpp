@@ -33,6 +33,7 @@
 #include "render/voshpost/classes.h"
 #include "render/voshpost/pixel_list.h"
 #include "cross_renderer/light_files.h"
+#include "cross_renderer/light_rows.h"
 #include "support/rows_driver.h"
 #include "support/test_support.h"
 
@@ -51,54 +52,8 @@ constexpr uint32_t kMapRenderers[] = {0x200001, 0x200002, 0x70001, 0x70002};
 constexpr uint32_t kEveryRenderer[] = {0xc0001, 0xc0002, 0xc0003, 0x200001, 0x200002, 0x70001, 0x70002};
 constexpr uint32_t kNotFinite = 2926, kNoPrimitive = 911, kExecuteFailed = 205, kNoArgument = 257;
 
-struct Arg {
-  const char *label;
-  uint32_t type;
-  float v[3];
-};
-
-// Each light above the floor (y = 0) aimed down at it; "" arguments are the
-// class's own (the goniometric file and the area primitive are given apart).
-struct LightRow {
-  const char *name;
-  std::vector<Arg> args;
-};
-const LightRow kLights[] = {
-    {"point", {{"location", VtPoint, {0.4f, 3, 0.3f}}, {"intensity", VtFloat, {0.6f}}}},
-    {"spot",
-     {{"location", VtPoint, {0.4f, 3, 0.3f}},
-      {"to", VtPoint, {0, 0, 0}},
-      {"cone angle", VtFloat, {90}},
-      {"intensity", VtFloat, {0.6f}}}},
-    {"distant",
-     {{"location", VtPoint, {-2, 5, -3}}, {"to", VtPoint, {0, 0, 0}}, {"intensity", VtFloat, {0.6f}}}},
-    {"goniometric",
-     {{"from", VtPoint, {0.3f, 2.9f, -0.5f}},
-      {"to", VtPoint, {0.3f, 0, -0.5f}},
-      {"intensity", VtFloat, {0.06f}}}},
-    {"projector",
-     {{"location", VtPoint, {0.4f, 3, 0.3f}},
-      {"to", VtPoint, {0, 0, 0}},
-      {"angle", VtFloat, {90}},
-      {"intensity", VtFloat, {0.6f}}}},
-    {"area", {{"unshot", VtColourType, {16, 16, 16}}}},
-    // Cones wider than one map's view can hold well.
-    {"spot",
-     {{"location", VtPoint, {0.4f, 3, 0.3f}},
-      {"to", VtPoint, {0, 0, 0}},
-      {"cone angle", VtFloat, {150}},
-      {"intensity", VtFloat, {0.6f}}}},
-    {"spot",
-     {{"location", VtPoint, {0.4f, 3, 0.3f}},
-      {"to", VtPoint, {0, 0, 0}},
-      {"cone angle", VtFloat, {170}},
-      {"intensity", VtFloat, {0.6f}}}},
-    {"projector",
-     {{"location", VtPoint, {0.4f, 3, 0.3f}},
-      {"to", VtPoint, {0, 0, 0}},
-      {"angle", VtFloat, {150}},
-      {"intensity", VtFloat, {0.6f}}}},
-};
+using LightRow = LightClassRow;
+const std::vector<LightRow> &kLights = LightClassRows();
 
 // The messages a session was told, with the status of each.
 std::vector<std::pair<uint32_t, VtStatus>> g_told;
@@ -171,10 +126,7 @@ struct Scene {
       status |= 2;
       return;
     }
-    for (const Arg &a : row.args) {
-      const VtTypedValue v = Value(a.type, a.v);
-      status |= VoShaderSetArg(light, a.label, &v);
-    }
+    status |= ShadowLightArgs(light, row, YUp);
     const bool goniometric = std::strcmp(row.name, "goniometric") == 0;
     if (goniometric || std::strcmp(row.name, "projector") == 0) {
       VtTypedValue file = Value(VtString);
@@ -292,7 +244,7 @@ TEST(LightClasses, ALoneFloorIsNoDarkerWithShadowsOnAndRendersAlikeOnAnyWorkerCo
   (void)IesFile(), (void)SlideFile();
   for (const LightRow &row : kLights)
     for (int32_t side : {256, 1024}) {
-      SCOPED_TRACE(::testing::Message() << row.name << " at " << side);
+      SCOPED_TRACE(::testing::Message() << row.title << " at " << side);
       const bool clean = Forked([&] {
         Start();
         Scene scene(row, side, false, false);
@@ -308,8 +260,8 @@ TEST(LightClasses, ALoneFloorIsNoDarkerWithShadowsOnAndRendersAlikeOnAnyWorkerCo
           EXPECT_EQ(alone, 0u);
           EXPECT_EQ(farmed, alone);
           const Darker d = Compare(off, on);
-          std::printf("lone floor, %s, map %d, renderer 0x%x: %zu of %zu lit pixels darker\n", row.name, side,
-                      code, d.darker, d.lit);
+          std::printf("lone floor, %s, map %d, renderer 0x%x: %zu of %zu lit pixels darker\n", row.title,
+                      side, code, d.darker, d.lit);
           EXPECT_GT(d.lit, kBytes / 3 / 3);
           EXPECT_EQ(d.darker, 0u);
           EXPECT_EQ(Compare(off, threaded).darker, d.darker);
@@ -332,7 +284,7 @@ TEST(LightClasses, ALoneFloorIsNoDarkerWithShadowsOnAndRendersAlikeOnAnyWorkerCo
 TEST(LightClasses, TheShadowOfADepthMapLiesWhereTheTracedShadowDoes) {
   (void)IesFile(), (void)SlideFile();
   for (const LightRow &row : kLights) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.title);
     const bool clean = Forked([&] {
       Start();
       // The ray tracer's two passes (the full one samples more finely) with
@@ -358,7 +310,7 @@ TEST(LightClasses, TheShadowOfADepthMapLiesWhereTheTracedShadowDoes) {
         ASSERT_EQ(Render(code, 0, &mapped), 0u);
         const size_t apart = ShadowsApart(unshadowed[k], mapped, traced[k]);
         std::printf("caster, %s, renderer 0x%x: %zu of %zu lit pixels apart from the traced shadow\n",
-                    row.name, code, apart, lit);
+                    row.title, code, apart, lit);
         EXPECT_LE(apart * 100, lit) << "renderer 0x" << std::hex << code;
       }
       VoTerminate();
@@ -378,7 +330,7 @@ TEST(LightClasses, MapsMadeAgainAfterACasterMovesShadowAsAFreshSessionDoes) {
   ASSERT_NE(shared, MAP_FAILED);
   for (const LightRow &row : kLights)
     for (uint32_t code : {0x200001u, 0x70001u}) {
-      SCOPED_TRACE(::testing::Message() << row.name << ", renderer 0x" << std::hex << code);
+      SCOPED_TRACE(::testing::Message() << row.title << ", renderer 0x" << std::hex << code);
       for (int fresh = 0; fresh < 2; ++fresh) {
         const bool clean = Forked([&] {
           Start();
@@ -405,7 +357,7 @@ TEST(LightClasses, MapsMadeAgainAfterACasterMovesShadowAsAFreshSessionDoes) {
       std::printf(
           "moved caster, %s, renderer 0x%x: %zu pixels apart from a fresh session's, %zu of them "
           "shadowed differently\n",
-          row.name, code, apart, ShadowsApart(unshadowed, again, fresh));
+          row.title, code, apart, ShadowsApart(unshadowed, again, fresh));
       EXPECT_LE(ShadowsApart(unshadowed, again, fresh) * 100, lit);
     }
   munmap(shared, 3 * kBytes);
@@ -421,7 +373,7 @@ TEST(LightClasses, ASavedLightListReadBackInAnotherProcessRendersThroughEveryRen
   ASSERT_NE(shared, MAP_FAILED);
   const size_t renderers = std::size(kEveryRenderer);
   for (const LightRow &row : kLights) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.title);
     const std::string path = dir.File(std::string(row.name) + ".vo");
     const bool area = std::strcmp(row.name, "area") == 0;
     const bool clean = Forked([&] {
@@ -543,7 +495,8 @@ TEST(LightClasses, TheLightsGatheredForFlaresStandWhereEachClassPutsThem) {
   (void)IesFile(), (void)SlideFile();
   const bool clean = Forked([&] {
     Start();
-    Scene scene(kLights[3], 256, false, false);
+    const LightRow &goniometric = LightClassRowTitled("goniometric");
+    Scene scene(goniometric, 256, false, false);
     ASSERT_EQ(scene.status, 0u);
     for (const char *other : {"distant", "eye", "sky", "area"})
       scene.lights = VoShaderReferenceAppend(scene.lights,
@@ -561,7 +514,7 @@ TEST(LightClasses, TheLightsGatheredForFlaresStandWhereEachClassPutsThem) {
     EXPECT_EQ(CountTold(kNoArgument), 0u);
     float at[4];
     int32_t pixel[2] = {-1, -1}, found[2] = {-2, -2};
-    ASSERT_EQ(VoViewProjectPoint(kLights[3].args[0].v, at) | VoViewProjectedToPixel(at, pixel), 0u);
+    ASSERT_EQ(VoViewProjectPoint(goniometric.args[0].v, at) | VoViewProjectedToPixel(at, pixel), 0u);
     VtPixelListIterator *it =
         VoPixelListIteratorCreate(static_cast<VtPixelList *>(vo::post::State()->pixel_lists));
     void *source = nullptr;
@@ -584,7 +537,7 @@ TEST(LightClasses, TheLightsGatheredForFlaresStandWhereEachClassPutsThem) {
 TEST(LightClasses, AFlareSourceInAParallelViewIsAsDeepAsTheDepthRenderHasIt) {
   const bool clean = Forked([&] {
     Start();
-    Scene scene(kLights[0], 0, false, false);
+    Scene scene(LightClassRowTitled("point"), 0, false, false);
     ASSERT_EQ(scene.status, 0u);
     const float at[3] = {0.3f, 0.5f, -0.2f}, eye[3] = {0, 7, 0}, down[3] = {0, 0, 0}, up[3] = {0, 0, -1};
     VtTypedValue place = Value(VtPoint, at);

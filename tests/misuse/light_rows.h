@@ -1,11 +1,12 @@
-// The light classes that cast depth-map shadows, one row each, placed to
-// shine on the stage's mesh (stage.h: the square at z = 0 seen from +z),
-// and the stage's mesh with a smaller square floating above it, whose
-// shadow falls on the floor: the rows the misuse group renders maps of.
-// A row's light is made with its shadows on, one map of `side` texels a
-// side; the goniometric light's luminaire file and the projector's slide
-// are written once per process, an area light takes a quad facing the
-// floor as its primitive (made per session, left to the session's end).
+// The light classes that cast depth-map shadows, one row each (the light
+// classes' one table, cross_renderer/light_rows.h, placed over the stage's
+// mesh, stage.h: the square at z = 0 seen from +z), and the stage's mesh
+// with a smaller square floating above it, whose shadow falls on the
+// floor: the rows the misuse group renders maps of. A row's light is made
+// with its shadows on, one map of `side` texels a side; the goniometric
+// light's luminaire file and the projector's slide are written once per
+// process, an area light takes a quad facing the floor as its primitive
+// (made per session, left to the session's end).
 #pragma once
 
 #include <cstdio>
@@ -15,48 +16,17 @@
 
 #include <vo/vo_api.h>
 
+#include "cross_renderer/light_files.h"
+#include "cross_renderer/light_rows.h"
 #include "misuse/stage.h"
 #include "support/test_support.h"
 
 namespace misuse {
 
-struct LightArg {
-  const char *label;
-  uint32_t type;
-  float v[3];
-};
-
-struct LightRow {
-  const char *title;  // the row's name: the class, "wide" for a cone wider than one map's view holds well
-  const char *name;   // the class
-  std::vector<LightArg> args;
-};
-
-inline const std::vector<LightRow> &ShadowLightRows() {
-  static const std::vector<LightRow> rows = {
-      {"point", "point", {{"location", VtPoint, {0.5f, 0.8f, 4}}}},
-      {"spot",
-       "spot",
-       {{"location", VtPoint, {0.5f, 0.8f, 4}}, {"to", VtPoint, {0, 0, 0}}, {"cone angle", VtFloat, {60}}}},
-      {"wide spot",
-       "spot",
-       {{"location", VtPoint, {0.5f, 0.8f, 4}}, {"to", VtPoint, {0, 0, 0}}, {"cone angle", VtFloat, {150}}}},
-      {"distant", "distant", {{"location", VtPoint, {-1, 2, 5}}, {"to", VtPoint, {0, 0, 0}}}},
-      {"goniometric",
-       "goniometric",
-       {{"from", VtPoint, {0.3f, 0.4f, 3}},
-        {"to", VtPoint, {0.3f, 0.4f, 0}},
-        {"intensity", VtFloat, {0.1f}}}},
-      {"projector",
-       "projector",
-       {{"location", VtPoint, {0.5f, 0.8f, 4}}, {"to", VtPoint, {0, 0, 0}}, {"angle", VtFloat, {60}}}},
-      {"wide projector",
-       "projector",
-       {{"location", VtPoint, {0.5f, 0.8f, 4}}, {"to", VtPoint, {0, 0, 0}}, {"angle", VtFloat, {150}}}},
-      {"area", "area", {{"unshot", VtColourType, {16, 16, 16}}}},
-  };
-  return rows;
-}
+// The light classes' one table (cross_renderer/light_rows.h), its places
+// turned to the stage's frame (z up).
+using LightRow = vo::test::LightClassRow;
+inline const std::vector<LightRow> &ShadowLightRows() { return vo::test::LightClassRows(); }
 
 // The floor square with a square of half its side floating above it.
 inline Mesh FloorAndCaster() {
@@ -67,38 +37,13 @@ inline Mesh FloorAndCaster() {
   return m;
 }
 
-// A file the lights read, written by the test's process before its
-// sessions fork.
-inline std::string LightFile(const char *name, const std::string &text) {
-  static vo_test::TempDir dir;
-  const std::string path = dir.File(name);
-  if (std::FILE *f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(text.data(), 1, text.size(), f);
-    std::fclose(f);
-  }
-  return path;
-}
-
 // The row's light with its shadows on, maps of `side` texels, or null.
 inline VtShader *ShadowLight(const LightRow &row, int32_t side) {
-  static const std::string ies = LightFile(
-      "downlight.ies", "IESNA91\nTILT=NONE\n1 1000 1 3 1 1 2 0 0 0\n1 1 0\n0 90 180\n0\n100 100 100\n");
-  static const std::string slide = [] {
-    const char header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 2, 0, 24, 0};  // 2 x 2 RGB Targa
-    return LightFile("slide.tga", std::string(header, sizeof header) + std::string(12, '\xff'));
-  }();
+  static const std::string ies = vo::test::DownlightFile("downlight.ies", "0 90 180");
+  static const std::string slide = vo::test::WhiteSlideFile();
   VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, row.name);
   if (light == nullptr) return nullptr;
-  VtStatus status = 0;
-  for (const LightArg &a : row.args) {
-    VtTypedValue v{};
-    v.type = a.type;
-    if (a.type == VtFloat)
-      v.value.f = a.v[0];
-    else
-      std::memcpy(v.value.v, a.v, sizeof a.v);
-    status |= VoShaderSetArg(light, a.label, &v);
-  }
+  VtStatus status = vo::test::ShadowLightArgs(light, row, vo::test::ZUp);
   VtTypedValue file{};
   file.type = VtString;
   if (std::strcmp(row.name, "goniometric") == 0) file.value.s = ies.c_str();

@@ -61,6 +61,9 @@ using namespace renstd;
 
 constexpr int kMostCrossings = 16;
 constexpr int kMostBranches = 4;
+// Opaque polygons a run's polygon is tried against in the active order
+// before those of its plane are looked up by depth (RunSift).
+constexpr size_t kMergeTries = 8;
 constexpr size_t kFirstPieces = 256;
 constexpr size_t kFirstFragments = 32;
 constexpr int32_t kNotTouched = INT32_MIN;
@@ -220,6 +223,11 @@ struct ABufferRender {
   float incident_xi, incident_unitI[3], incident_E[3];
   VtPolygon *pixel_piece, *pixel_piece_source;
   VtPrimitive *pixel_piece_primitive;
+  // A band's active polygons that had no active edge when activated, so
+  // no depth reference yet: the lines it steps over take theirs, and no
+  // other's (ReferencesTake).
+  AScan **waiting;
+  size_t waiting_count, waiting_capacity;
 };
 
 ABufferRender *RenderOf(const RenderFrame *f) {
@@ -325,6 +333,12 @@ void APolygonInitialise(ScanPolygon *q) {
 void APolygonRelease(ScanPolygon *q) {
   ABufferRender *r = RenderOf(Frame());
   AScan *a = AOf(q);
+  if (r != nullptr && !a->has_reference)
+    for (size_t i = 0; i < r->waiting_count; ++i)
+      if (r->waiting[i] == a) {
+        r->waiting[i] = r->waiting[--r->waiting_count];
+        break;
+      }
   RowPieceRelease(r, a);
   if (r != nullptr && r->current == a) r->current = nullptr;
   ScratchFree(q);
@@ -1077,10 +1091,17 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
       }
   }
   // A polygon of the same plane as an earlier opaque one in the active
-  // order, inside it, merges into it. The opaque ones left are tried in the
-  // active order up to the polygon's own place, so that under a stack of
-  // copies the first hides each of the rest at the first try.
-  APolygon **merging = r->touched;
+  // order, inside it, merges into it (into one not merged itself by the
+  // time the polygon is reached: the polygons are taken in the cover
+  // list's order). The opaque ones left are tried in the active order up to
+  // the polygon's own place, the first kMergeTries of them, so that under a
+  // stack of copies the first hides each of the rest at the first try; past
+  // them only those of its depth steps and of a smallest depth within
+  // kPlaneSlack of its own can be of its plane, and they are neighbours in
+  // the opaque ones ordered by (steps, smallest depth): under copies a
+  // little apart, each of another plane, a polygon is not tried against
+  // every one in front of it.
+  APolygon **merging = r->touched, **by_plane = r->pending;
   size_t m = 0;
   for (size_t k = 0; k < n; ++k)
     if (!e[k].a->hidden && e[k].a->opaque) merging[m++] = e[k].a;
@@ -1090,12 +1111,38 @@ APolygon *RunSift(ABufferRender *r, int32_t x0, int32_t x1) {
     std::reverse(merging, merging + m);
   else if (!std::is_sorted(merging, merging + m, earlier))
     std::sort(merging, merging + m, earlier);
+  const auto plane_less = [](const APolygon *a, const APolygon *b) {
+    const uint64_t sa = StepsKey(a), sb = StepsKey(b);
+    return sa < sb || (sa == sb && (a->zmin < b->zmin || (a->zmin == b->zmin && a->order < b->order)));
+  };
+  bool planes_made = false;
   for (size_t i = 0; i < n; ++i) {
     APolygon *a = e[i].a;
-    for (size_t k = 0; k < m && !a->hidden && merging[k]->order < a->order; ++k) {
+    size_t k = 0;
+    for (; k < m && k < kMergeTries && !a->hidden && merging[k]->order < a->order; ++k) {
       const APolygon *b = merging[k];
       if (!WorkDone(r, 1)) return nullptr;
       if (!b->hidden && Inside(a->state, b->state) && SamePlane(a, b)) a->hidden = true;
+    }
+    if (a->hidden || k == m || merging[k]->order >= a->order) continue;
+    if (!planes_made) {
+      std::copy(merging, merging + m, by_plane);
+      std::sort(by_plane, by_plane + m, plane_less);
+      planes_made = true;
+    }
+    const uint64_t steps = StepsKey(a);
+    const int64_t high = int64_t{a->zmin} + kPlaneSlack;
+    APolygon **p = std::partition_point(by_plane, by_plane + m, [&](const APolygon *b) {
+      const uint64_t sb = StepsKey(b);
+      return sb < steps || (sb == steps && int64_t{b->zmin} < int64_t{a->zmin} - kPlaneSlack);
+    });
+    for (; p != by_plane + m && StepsKey(*p) == steps && (*p)->zmin <= high; ++p) {
+      const APolygon *b = *p;
+      if (!WorkDone(r, 1)) return nullptr;
+      if (b->order < a->order && !b->hidden && Inside(a->state, b->state) && SamePlane(a, b)) {
+        a->hidden = true;
+        break;
+      }
     }
   }
   APolygon *left = nullptr;
@@ -1299,9 +1346,57 @@ void ReferenceTake(AScan *a) {
   a->ref_x = e->ux, a->ref_y = e->uy, a->ref_z = e->uz;
 }
 
-// A band of the work farm takes the references on the lines above it.
+// A band of the work farm takes the references on the lines above it: as
+// each line activates its polygons (ALineActivate), and on the lines it
+// steps over for those that were still waiting for an active edge. The
+// line's activation and its step change no active edge between them, so
+// the reference is the one a scan of the line would take, and the lines
+// stepped over need not walk every active polygon (under an open book
+// tens of thousands, on every line above the band).
 void ReferencesTake(RenderFrame *f) {
-  for (ScanPolygon *q = f->active_first; q != nullptr; q = q->next) ReferenceTake(AOf(q));
+  ABufferRender *r = RenderOf(f);
+  if (r == nullptr) return;
+  size_t kept = 0;
+  for (size_t i = 0; i < r->waiting_count; ++i) {
+    AScan *a = r->waiting[i];
+    ReferenceTake(a);
+    if (!a->has_reference) r->waiting[kept++] = a;
+  }
+  r->waiting_count = kept;
+}
+
+// The line's polygons activated; in a band, each takes its reference, or
+// waits for an active edge (false when the waiting list cannot grow).
+bool ReferencesOfActivated(ABufferRender *r, ScanPolygon *first) {
+  for (ScanPolygon *q = first; q != nullptr; q = q->next) {
+    AScan *a = AOf(q);
+    ReferenceTake(a);
+    if (a->has_reference) continue;
+    if (r->waiting_count == r->waiting_capacity) {
+      const size_t capacity = std::max<size_t>(16, 2 * r->waiting_capacity);
+      if (capacity > UINT32_MAX / sizeof(AScan *)) return false;
+      auto **made = static_cast<AScan **>(VoAllocate(static_cast<uint32_t>(capacity * sizeof(AScan *))));
+      if (made == nullptr) return false;
+      if (r->waiting_count > 0) std::memcpy(made, r->waiting, r->waiting_count * sizeof(AScan *));
+      VoDeallocate(r->waiting);
+      r->waiting = made;
+      r->waiting_capacity = capacity;
+    }
+    r->waiting[r->waiting_count++] = a;
+  }
+  return true;
+}
+
+// Polygons are appended to the active list as they are activated.
+VtStatus ALineActivate(int32_t line, ScanPolygon **bucket) {
+  RenderFrame *f = Frame();
+  ABufferRender *r = RenderOf(f);
+  ScanPolygon *const last = f->active_last;
+  const VtStatus st = LineActivate(line, bucket);
+  if (r == nullptr || !r->common.loose) return st;
+  if (!ReferencesOfActivated(r, last != nullptr ? last->next : f->active_first))
+    return st | VO_STATUS_NO_MEMORY;
+  return st;
 }
 
 // Room for twice as many active polygons, at a cache line's boundary; the
@@ -1568,6 +1663,7 @@ VtStatus AEnd() {
     VoDeallocate(r->active_block);
     VoDeallocate(r->shades);
     VoDeallocate(r->listed);
+    VoDeallocate(r->waiting);
     VoDeallocate(r);
   }
   f->class_state = nullptr;
@@ -1590,7 +1686,7 @@ void ABufferConfigure(VtRenderClass *c, void **line_buffer) {
   c->polygon_release = &APolygonRelease;
   c->edge_start = &AEdgeStart;
   c->edge_insert = &EdgeInsert;
-  c->line_activate = &LineActivate;
+  c->line_activate = &ALineActivate;
   c->line_scan = &ALineScan;
   c->begin = &ABegin;
   c->end = &AEnd;
