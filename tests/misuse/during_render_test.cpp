@@ -444,7 +444,7 @@ std::string ForkedPicture(const std::function<std::string(std::vector<float> *, 
 
 std::string RunRow(const Row &row) {
   std::vector<float> left, next, twin_left, twin;
-  bool broke = false, twin_broke = false;  // the twin is not judged here
+  bool broke = false, twin_broke = false;
   std::string fault =
       ForkedPicture([&](std::vector<float> *l, std::vector<float> *p) { return RunCall(row, true, l, p); },
                     &left, &next, &broke);
@@ -452,14 +452,11 @@ std::string RunRow(const Row &row) {
       ForkedPicture([&](std::vector<float> *l, std::vector<float> *p) { return RunCall(row, false, l, p); },
                     &twin_left, &twin, &twin_broke);
   // A death or a sanitizer report is the library's fault whatever the twin
-  // did; the same call after the render answering a fault too is a matter
-  // of its arguments, not of the render.
-  // A session whose call from the callback broke is the library's fault
-  // whatever the twin did. A twin that broke after the same call made once
-  // the render ended is a fault of that call outside renders, which this
-  // table does not judge (a listed primitive destroyed between renders is
-  // one still open).
-  if (broke) return fault + "; ";
+  // did: in the twin, after the same call made once the render ended (a
+  // listed primitive destroyed between renders, then a render with map
+  // shadows, was one). The same call after the render answering a fault
+  // too is a matter of its arguments, not of the render.
+  if (broke || twin_broke) return (broke ? fault : "the twin session " + twin_fault) + "; ";
   if (!twin_fault.empty()) return "";
   // The running render draws as alone and the call is made after its rows:
   // the buffer is left as by the render and then the call (a declared
@@ -625,14 +622,14 @@ std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<floa
 std::string RunInnerRow(const InnerRow &row) {
   // The outer render's own picture is judged in the fork; only the next comes back.
   std::vector<float> unused, next, twin;
-  bool broke = false, twin_broke = false;  // the twin is not judged here
+  bool broke = false, twin_broke = false;
   std::string fault =
       ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, true, p); },
                     &unused, &next, &broke);
   const std::string twin_fault =
       ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, false, p); },
                     &unused, &twin, &twin_broke);
-  if (broke) return fault + "; ";
+  if (broke || twin_broke) return (broke ? fault : "the twin session " + twin_fault) + "; ";
   if (twin_fault == kNoInnerReport) return twin_fault;  // the row would judge nothing
   if (!twin_fault.empty()) return "";  // the call faults after the render too: a matter of its arguments
   if (fault.empty() && !next.empty() && next != twin)

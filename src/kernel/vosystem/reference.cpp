@@ -37,6 +37,9 @@ std::atomic_ref<uint64_t> NodesLive(VtKernelContext *k) {
   return std::atomic_ref<uint64_t>(k->memory.reference_nodes);
 }
 
+// The counting procedures of RingNameCountSet, read by any thread.
+std::atomic<void (*)(const void *)> g_named{nullptr}, g_unnamed{nullptr};
+
 VtReference *NodeCreate(VtPool *pool, void *data) {
   if (pool == nullptr) return nullptr;
   auto *node = static_cast<VtReference *>(VoPoolAllocate(pool));
@@ -44,6 +47,8 @@ VtReference *NodeCreate(VtPool *pool, void *data) {
   node->next = node;
   node->data = data;
   NodesLive(Kernel()).fetch_add(1, std::memory_order_relaxed);
+  if (data != nullptr)
+    if (auto named = g_named.load(std::memory_order_acquire)) named(data);
   return node;
 }
 
@@ -51,7 +56,10 @@ VtReference *NodeCreate(VtPool *pool, void *data) {
 // a sub-pool destroyed whole stay counted), which only lengthens the walk
 // that refuses a broken ring; it never wraps below 0.
 void NodeGone(VtPool *pool, VtReference *node) {
+  const void *data = node->data;  // read before the pool may mark the block
   if (VoPoolFree(pool, node) != 0) return;
+  if (data != nullptr)
+    if (auto unnamed = g_unnamed.load(std::memory_order_acquire)) unnamed(data);
   VtKernelContext *k = Kernel();
   if (k == nullptr) return;
   std::atomic_ref<uint64_t> live = NodesLive(k);
@@ -265,6 +273,11 @@ VtReference *AppendChecked(VtReference *a, VtReference *b, RingKind kind, const 
 }
 
 }  // namespace
+
+void RingNameCountSet(RingNameCount count) {
+  g_unnamed.store(count.unnamed, std::memory_order_release);
+  g_named.store(count.named, std::memory_order_release);
+}
 
 void RingKindTestSet(RingKind kind, RingMemberTest test) {
   if (kind < RingKind::kCount)

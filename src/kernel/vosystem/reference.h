@@ -83,6 +83,20 @@ enum class RingKind : uint32_t { kShader, kPrimitive, kNPREdge, kCount };
 using RingMemberTest = bool (*)(const void *data);
 void RingKindTestSet(RingKind kind, RingMemberTest test);
 
+// The nodes naming each record of a module that counts them: the kernel
+// calls named(data) for every node made with a non-null datum and
+// unnamed(data) for every node given back to its pool (a parked ring's at
+// the outermost render's end), whatever the pool, so that the module keeps
+// a record a list still names from being handed to another object (the
+// geometry module parks a destroyed primitive's record until its last node
+// goes). Both are asked of every node and must be cheap for data the module
+// does not know. Null procedures (the module stopped) count nothing.
+struct RingNameCount {
+  void (*named)(const void *data);
+  void (*unnamed)(const void *data);
+};
+void RingNameCountSet(RingNameCount count);
+
 // Calls f(node) for every node of a reference ring, first node (the
 // handle's next) to last (the handle); nothing for a null ring.
 template <class F>

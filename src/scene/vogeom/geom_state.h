@@ -87,8 +87,11 @@ using PrimitiveTransformSetProc = decltype(&exported::VoPrimitiveSetTransform);
 // An outside expander: (primitive, contents, options) -> reference list.
 using OutsideExpanderProc = VtReference *(*)(VtPrimitive *primitive, VtContents *contents, uint32_t options);
 
+struct PrimitiveRegister;
+
 struct GeomState {
   VtPropertyRegistry *registry;
+  PrimitiveRegister *live;  // the live primitive records (live_register.cpp)
   // Pools.
   VtPool *primitive_pool;      // 0x20001
   VtPool *contents_pool;       // 0x20002
@@ -253,9 +256,26 @@ struct CopyKeep {
 VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *contents, const CopyKeep &ask,
                                    CopyKeep *kept);
 
+// live_register.cpp: the register PrimitiveLive asks. Add answers false
+// when memory runs out. Retire takes a destroyed record out of the answer
+// and answers whether its pool may have it now (false: nodes still name it,
+// and it is parked). Named and Unnamed count a node made or given back
+// naming data; Unnamed answers true when that was the last name of a parked
+// record, which its pool may then have.
+PrimitiveRegister *PrimitiveRegisterMake();
+void PrimitiveRegisterFree(PrimitiveRegister *r);
+bool PrimitiveRegisterAdd(PrimitiveRegister *r, const VtPrimitive *p);
+bool PrimitiveRegisterRetire(PrimitiveRegister *r, const VtPrimitive *p);
+void PrimitiveRegisterNamed(PrimitiveRegister *r, const void *data);
+bool PrimitiveRegisterUnnamed(PrimitiveRegister *r, const void *data);
+
 // primitives.cpp
-// Frees a primitive record (not its data) back to the pool.
+// Frees a primitive record (not its data) back to the pool, or parks it
+// while reference nodes still name it.
 void PrimitiveRecordFree(VtPrimitive *p);
+// The kernel's node counting procedures (RingNameCountSet).
+void PrimitiveNamed(const void *data);
+void PrimitiveUnnamed(const void *data);
 // Procedural data held by several primitives (copies).
 bool ProceduralDataHold(void *data);     // false when out of memory
 bool ProceduralDataRelease(void *data);  // true when the caller held the last reference

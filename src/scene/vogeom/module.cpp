@@ -229,7 +229,10 @@ VtStatus Terminate() {
   SceneRingSet(nullptr);
   VtStatus s = VoHashTableDestroy(g->procedural_holders);
   s |= VoPoolDispose(g->overflow_pool);
+  RingNameCountSet(RingNameCount{nullptr, nullptr});
   s |= VoPoolDispose(g->primitive_pool);
+  PrimitiveRegisterFree(g->live);
+  g->live = nullptr;
   ContentsListsRelease(&g->main_lists);
   s |= VoPoolDispose(g->contents_pool);
   s |= VoPoolDispose(g->table_pool);
@@ -285,6 +288,9 @@ VtStatus Start() {
   if (s == 0) s = ContentsStart(g);
   // 6-7. Primitives; an empty scene with stale bounds.
   g->primitive_pool = PoolMake(0x20001, sizeof(VtPrimitive), &s);
+  g->live = PrimitiveRegisterMake();
+  if (s == 0 && g->live == nullptr) s = VO_STATUS_NO_MEMORY;
+  if (g->live != nullptr) RingNameCountSet(RingNameCount{&PrimitiveNamed, &PrimitiveUnnamed});
   g->scene_list = nullptr;
   SceneRingSet(nullptr);
   g->scene_count = 0;

@@ -79,6 +79,10 @@ VtPrimitive *VoPrimitiveCreate(VtContents *contents, uint32_t type) {
   if (c == nullptr) return nullptr;
   auto *p = static_cast<VtPrimitive *>(VoPoolAllocate(g->primitive_pool));
   if (p == nullptr) return nullptr;
+  if (!PrimitiveRegisterAdd(g->live, p)) {
+    VoPoolFree(g->primitive_pool, p);
+    return nullptr;
+  }
   p->contents = c;
   p->data = nullptr;
   p->flags = type;
@@ -106,12 +110,29 @@ void RecordFreeAfterRender(void *record) {
 
 void PrimitiveRecordFree(VtPrimitive *p) {
   const bool library_own = (p->flags & (VO_PRIMITIVE_TEMPORARY | VO_PRIMITIVE_RETAINED_PIECE)) != 0;
+  const bool unnamed = PrimitiveRegisterRetire(Geom()->live, p);
   p->check = 0;
 #ifndef NDEBUG
   std::memset(static_cast<void *>(p), kFreedPattern, sizeof *p);
 #endif
+  // A list still names it: the address waits, parked, for the last node
+  // naming it (PrimitiveUnnamed), so no primitive made meanwhile is taken
+  // for the list's destroyed member.
+  if (!unnamed) return;
   if (!library_own && RenderAfter(p, &RecordFreeAfterRender)) return;
   VoPoolFree(Geom()->primitive_pool, p);
+}
+
+void PrimitiveNamed(const void *data) {
+  GeomState *g = Geom();
+  if (g != nullptr && g->live != nullptr) PrimitiveRegisterNamed(g->live, data);
+}
+
+void PrimitiveUnnamed(const void *data) {
+  GeomState *g = Geom();
+  if (g == nullptr || g->live == nullptr || !PrimitiveRegisterUnnamed(g->live, data)) return;
+  void *record = const_cast<void *>(data);
+  if (!RenderAfter(record, &RecordFreeAfterRender)) VoPoolFree(g->primitive_pool, record);
 }
 
 VtStatus PrimitiveDestroyInternal(VtPrimitive *p) {

@@ -47,7 +47,7 @@ struct VtPrimitive {
   VtContents *contents;  // interned layout
   void *data;            // primitive-level data block (null when the primitive table is empty)
   uint32_t flags;        // type in the low 4 bits, flags above (VO_PRIMITIVE_...)
-  uint32_t check;        // vo::kPrimitiveLive while the record is in use
+  uint32_t check;        // vo::kPrimitiveLive while the record is in use (liveness is asked of the register)
 };
 static_assert(offsetof(VtPrimitive, contents) == 0 && offsetof(VtPrimitive, data) == 8 &&
                   offsetof(VtPrimitive, flags) == 16 && sizeof(VtPrimitive) == 24,
@@ -266,7 +266,11 @@ inline VtPrimitive *ElementOwner(const void *block, uint32_t kind) {
   return ElementLive(block, kind) ? ElementHeaderOf(block)->owner : nullptr;
 }
 
-inline bool PrimitiveLive(const VtPrimitive *p) { return p != nullptr && p->check == kPrimitiveLive; }
+// Whether p is a live primitive record, asked of the geometry module's
+// register of live records by the address alone: nothing at p is read, so a
+// handle the application destroyed, or a list's member whose record (or its
+// pool chunk) is gone, is answered false safely. Lock-free, any thread.
+bool PrimitiveLive(const VtPrimitive *p);
 // The type in the low bits of the type-and-flags word (VO_PRIMITIVE_...).
 inline uint32_t PrimitiveType(const VtPrimitive *p) { return p->flags & VO_PRIMITIVE_TYPE_MASK; }
 

@@ -1,6 +1,8 @@
 // Primitives and their elements, reference and scene lists; the copier and the conversions it serves.
 
 #include <algorithm>
+#include <map>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -439,6 +441,57 @@ TEST_F(Elements, ACopyWhoseEdgesCannotBeBuiltAnswersNull) {
       [&] { EXPECT_EQ(Geom()->primitive_pool->blocks_in_use, primitives); });
   EXPECT_GT(runs, 1);
   EXPECT_EQ(VoPrimitiveDestroy(m.primitive), 0u);
+}
+
+// A seeded walk of primitives made and destroyed and of list nodes made
+// (alone, or as a copy of another) and given back, against a model: a
+// primitive answers live exactly from its creation to its destroy, and an
+// address a node still names after its primitive was destroyed is never
+// handed to a primitive made later (the list would take it for its member).
+TEST_F(Elements, AnAddressAListStillNamesIsNeverGivenToANewPrimitive) {
+  for (uint32_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE(::testing::Message() << "seed " << seed);
+    std::mt19937 random(seed);
+    std::map<VtPrimitive *, bool> records;  // address -> live; absent once free for reuse
+    std::vector<VtReference *> nodes;
+    auto named = [&](VtPrimitive *p) {
+      return std::count_if(nodes.begin(), nodes.end(), [&](VtReference *n) { return n->data == p; });
+    };
+    auto pick = [&](auto &&from) { return std::next(from.begin(), random() % from.size()); };
+    for (int step = 0; step < 1500; ++step) {
+      const uint32_t what = random() % 5;
+      if (what == 0 || records.empty()) {
+        VtPrimitive *p = VoPrimitiveCreate(nullptr, 1);
+        ASSERT_NE(p, nullptr);
+        const auto old = records.find(p);
+        ASSERT_TRUE(old == records.end()) << "step " << step << ": a named or live address came back";
+        records[p] = true;
+      } else if (what == 1) {
+        const auto r = pick(records);
+        if (!r->second) continue;
+        ASSERT_EQ(VoPrimitiveDestroy(r->first), 0u);
+        r->second = false;
+        if (named(r->first) == 0) records.erase(r);  // its pool may hand it out again
+      } else if (what == 2) {
+        nodes.push_back(VoPrimitiveReferenceCreate(pick(records)->first));
+      } else if (what == 3 && !nodes.empty()) {
+        nodes.push_back(VoReferenceListCopy(*pick(nodes), nullptr));
+      } else if (!nodes.empty()) {
+        const auto n = pick(nodes);
+        auto *p = static_cast<VtPrimitive *>((*n)->data);
+        ASSERT_EQ(VoReferenceListDestroy(*n, nullptr), 0u);
+        nodes.erase(n);
+        if (!records.at(p) && named(p) == 0) records.erase(p);
+      }
+      for (const auto &[p, live] : records) ASSERT_EQ(PrimitiveLive(p), live) << "step " << step;
+    }
+    for (VtReference *n : nodes) EXPECT_EQ(VoReferenceListDestroy(n, nullptr), 0u);
+    for (const auto &[p, live] : records) {
+      if (live) {
+        EXPECT_EQ(VoPrimitiveDestroy(p), 0u);
+      }
+    }
+  }
 }
 
 }  // namespace
