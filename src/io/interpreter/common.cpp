@@ -810,15 +810,28 @@ bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const c
 namespace {
 
 // What owner owns goes with it, and what that owns (a pool's sub-pool's
-// elements): a walk of the table for each owner gone, each value gone once,
-// so that a cycle of owners ends. Slots change in place: the table neither
-// grows nor moves meanwhile.
+// elements). Only handles own (an owner is always a handle argument): a
+// handle found owned is marked dying in place, then taken in its turn, so
+// that neither the stack nor the table grows however deep the chain of
+// sub-pools, and each value goes once, so a cycle of owners ends.
+constexpr unsigned char kAnswerDying = 4;  // within ForgetOwned only
+
 void ForgetOwned(Answers &a, uint64_t owner) {
-  for (size_t k = 0; k < a.capacity; ++k) {
-    if (a.kinds[k] == kAnswerNone || a.kinds[k] == kAnswerGone || a.owners[k] != owner) continue;
-    a.kinds[k] = kAnswerGone;
-    a.made[k] = nullptr;
-    ForgetOwned(a, a.values[k]);
+  for (bool more = true; more;) {
+    for (size_t k = 0; k < a.capacity; ++k) {
+      const unsigned char was = a.kinds[k];
+      if (was != kAnswerBlock && was != kAnswerHandle) continue;
+      if (a.owners[k] != owner) continue;
+      a.kinds[k] = was == kAnswerHandle ? kAnswerDying : static_cast<unsigned char>(kAnswerGone);
+      a.made[k] = nullptr;
+    }
+    more = false;
+    for (size_t k = 0; k < a.capacity && !more; ++k)
+      if (a.kinds[k] == kAnswerDying) {
+        a.kinds[k] = kAnswerGone;
+        owner = a.values[k];
+        more = true;
+      }
   }
 }
 

@@ -106,8 +106,9 @@ struct Input {
 // variables that happen to hold the value: a script copies values freely
 // (through VtGenericPtr variables, over a handle variable it then
 // overwrites), and a value must be judged by what the library made it.
-// A value once answered as a handle stays one: a procedure may answer an
-// object again as a plain pointer (a reference's data), and a pool object
+// A value once answered as a handle stays one until a call gives it back
+// (the description's "givesback", a pool's dispose): a procedure may answer
+// an object again as a plain pointer (a reference's data), and a pool object
 // given to free() is what the record exists to prevent. A value a call gave
 // back stays recorded as gone: a procedure that changes nothing (the
 // interface description's "read" class) may answer it again from where
