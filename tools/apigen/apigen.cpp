@@ -521,19 +521,32 @@ void ReferenceDuring(std::ostringstream &o) {
 //                                  has not closed
 //     opaque                       anything: the library keeps it or passes
 //                                  it on, and never reads or writes through it
-//     library <kind>               a block of <kind> that a call answered
+//     library <kind> [of <owner>]  a block of <kind> that a call answered
 //                                  (kind "inner": records the library hands
 //                                  only to its own code and the shaders it
-//                                  calls, which no procedure answers)
+//                                  calls, which no procedure answers); with
+//                                  "of", only one that belongs to the value
+//                                  of this call's handle parameter <owner>
 //     object                       an object a call answered (a handle or a
 //                                  block), which the procedure checks itself
-//   blocks <kind> <Name>[.<param>]...
+//   blocks <kind> <Name>[.<param>]... [of <owner>]
 //                                  the procedures that answer blocks of
 //                                  <kind>: as their result, or written
-//                                  through the output parameter <param>
-//   givesback <Name> <param>       the call gives back the block in <param>:
-//                                  the script's variables holding it are
-//                                  forgotten, so that none gives it twice
+//                                  through the output parameter <param>;
+//                                  with "of", each block belongs to the
+//                                  value of the maker's handle parameter
+//                                  <owner> (a pool's element to the pool)
+//   owned <Name> of <owner>        the handle the procedure answers belongs
+//                                  to the value of its handle parameter
+//                                  <owner> (a sub-pool to its pool)
+//   givesback <Name> <param>       the call gives back the block or handle
+//                                  in <param>: the script's variables
+//                                  holding it are forgotten, so that none
+//                                  gives it twice, and so is everything it
+//                                  owns
+//   moves <Name> <from> <to>       the blocks the value of handle parameter
+//                                  <from> owns belong to that of <to> after
+//                                  the call (a sub-pool merged into its pool)
 //   streamcode <Name> <value> <code> <CONSTANT>...
 //                                  the typed value <value> is a stream (as
 //                                  "stream" says) when the control code in
@@ -543,11 +556,14 @@ void ReferenceDuring(std::ostringstream &o) {
 // without one fails the build, so that no script reaches a pointer the
 // interpreter cannot judge. A library rule without a kind, or with a kind no
 // "blocks" line makes, fails too: a block of another kind or size never
-// reaches the parameter.
+// reaches the parameter. An owner ("of") must be an input handle
+// parameter, and a kind's makers and library rules name one on both sides or
+// on neither: a rule cannot judge an owner its makers do not record.
 
 struct PointsLine {
   std::string function, param, where;
   std::vector<std::string> rule;
+  std::string of;  // the owner parameter an "of" names
 };
 struct StreamCodeLine {
   std::string function, value, code, where;
@@ -557,13 +573,17 @@ std::vector<PointsLine> g_points;
 std::vector<StreamCodeLine> g_stream_codes;
 std::vector<PointsLine> g_gives_back;  // rule left empty
 std::vector<PointsLine> g_blocks;      // function: the kind; rule: the makers
+std::vector<PointsLine> g_owned;       // function: the maker; of: its owner
+std::vector<PointsLine> g_moves;       // param: from; rule: {to}
 
 // A resolved maker of a kind of block: its result (param -1) or an output parameter.
 struct BlockMaker {
   size_t function = 0;
   int param = -1;
   std::string kind;
+  int owner = -1;  // the owning handle parameter, or -1
 };
+std::vector<BlockMaker> g_owned_handles;  // kind left empty
 std::vector<BlockMaker> g_block_makers;
 const char *const kInnerKind = "inner";
 
@@ -575,6 +595,7 @@ struct PointerRule {
   std::string type;  // count and fixed: the element type; library: the kind
   int count = 0;     // fixed: the count; count: -(k + 1) for parameter k
   int scale = 1;
+  int owner = -1;  // library: the parameter owning the block, or -1
 };
 std::vector<PointerRule> g_pointer_rules;
 
@@ -584,17 +605,39 @@ const std::set<std::string> kRuleValueTypes = {"VtHPoint", "VtPoint",     "VtVec
                                                "VtNat8",   "VtDouble",    "VtFloat",  "VtInt32",
                                                "VtNat32",  "VtTypedValue"};
 
+// The words from first on, an "of <owner>" at their end taken off into *of.
+std::vector<std::string> WordsOwned(const std::vector<std::string> &w, size_t first, std::string *of) {
+  std::vector<std::string> words(w.begin() + static_cast<long>(first), w.end());
+  if (words.size() >= 2 && words[words.size() - 2] == "of") {
+    *of = words.back();
+    words.resize(words.size() - 2);
+  }
+  return words;
+}
+
 bool ReadPointerDirective(const std::vector<std::string> &w, const std::string &where) {
   if (w[0] == "points" && w.size() >= 4) {
-    g_points.push_back({w[1], w[2], where, std::vector<std::string>(w.begin() + 3, w.end())});
+    PointsLine line{w[1], w[2], where, {}, ""};
+    line.rule = WordsOwned(w, 3, &line.of);
+    g_points.push_back(line);
     return true;
   }
   if (w[0] == "blocks" && w.size() >= 3) {
-    g_blocks.push_back({w[1], "", where, std::vector<std::string>(w.begin() + 2, w.end())});
+    PointsLine line{w[1], "", where, {}, ""};
+    line.rule = WordsOwned(w, 2, &line.of);
+    g_blocks.push_back(line);
+    return true;
+  }
+  if (w[0] == "owned" && w.size() == 4 && w[2] == "of") {
+    g_owned.push_back({w[1], "", where, {}, w[3]});
     return true;
   }
   if (w[0] == "givesback" && w.size() == 3) {
-    g_gives_back.push_back({w[1], w[2], where, {}});
+    g_gives_back.push_back({w[1], w[2], where, {}, ""});
+    return true;
+  }
+  if (w[0] == "moves" && w.size() == 4) {
+    g_moves.push_back({w[1], w[2], where, {w[3]}, ""});
     return true;
   }
   if (w[0] == "streamcode" && w.size() >= 5) {
@@ -607,6 +650,20 @@ bool ReadPointerDirective(const std::vector<std::string> &w, const std::string &
 bool IsPointerParam(const Param &p) {
   const Kind k = g_types[p.type].kind;
   return p.dir == "in" && (k == Kind::Pointer || k == Kind::Data);
+}
+
+bool IsHandleParam(const Param &p) {
+  return p.dir == "in" && !p.array && g_types[p.type].kind == Kind::Handle;
+}
+
+// The handle parameter of f an "of" names: its index, 0 or more; -1 when
+// the line names none; -2 (reported) when it names no input handle.
+int OwnerParam(const Function &f, const PointsLine &line) {
+  if (line.of.empty()) return -1;
+  const int k = ParamIndex(f.params, line.of);
+  if (k >= 0 && IsHandleParam(f.params[k])) return k;
+  Fail(line.where, "owner '" + line.of + "' of '" + f.name + "', which is no input handle parameter");
+  return -2;
 }
 
 int FunctionAt(const std::string &name) {
@@ -676,12 +733,33 @@ void ResolveBlockMakers() {
                              "', which answers no pointer result or output pointer parameter");
         continue;
       }
+      const int owner = OwnerParam(*f, line);
+      if (owner == -2) continue;
       if (!made.insert({static_cast<size_t>(fi), pi}).second)
         Fail(line.where, "'" + maker + "' makes blocks of two kinds");
       else
-        g_block_makers.push_back({static_cast<size_t>(fi), pi, line.function});
+        g_block_makers.push_back({static_cast<size_t>(fi), pi, line.function, owner});
     }
   }
+  for (const PointsLine &line : g_owned) {
+    const int fi = FunctionAt(line.function);
+    if (fi < 0 || g_types[g_functions[fi].result].kind != Kind::Handle) {
+      Fail(line.where, "owned handle of '" + line.function + "', which answers no handle");
+      continue;
+    }
+    const int owner = OwnerParam(g_functions[fi], line);
+    if (owner >= 0) g_owned_handles.push_back({static_cast<size_t>(fi), -1, "", owner});
+  }
+}
+
+// Whether the makers of kind record an owner (all do or none: a kind with
+// both fails).
+bool KindOwned(const std::string &kind, const std::string &where) {
+  int owned = 0, unowned = 0;
+  for (const BlockMaker &m : g_block_makers)
+    if (m.kind == kind) (m.owner >= 0 ? owned : unowned) += 1;
+  if (owned > 0 && unowned > 0) Fail(where, "makers of kind '" + kind + "' name an owner (of) and do not");
+  return owned > 0;
 }
 
 // Whether kind is one a library rule may name: made by some procedure, or the inner kind.
@@ -722,6 +800,17 @@ void ResolvePointerRules() {
       ok = false, Fail(line.where, "rule '" + r.rule + "' takes nothing more");
     else if (r.rule == "shape" && f.shape.empty())
       ok = false, Fail(line.where, "shape rule of '" + f.name + "', which has no shape procedure");
+    if (ok && !line.of.empty() && r.rule != "library")
+      ok = false, Fail(line.where, "rule '" + r.rule + "' of '" + f.name + "' takes no owner (of)");
+    if (ok && r.rule == "library") {
+      r.owner = OwnerParam(f, line);
+      ok = r.owner != -2;
+      if (ok && (r.owner >= 0) != KindOwned(line.rule[1], line.where)) {
+        ok = false;
+        Fail(line.where, "library rule of '" + f.name + " " + line.param + "' and the makers of kind '" +
+                             line.rule[1] + "': an owner (of) on one side only");
+      }
+    }
     if (!ok) continue;
     if (r.rule == "library") r.type = line.rule[1];
     if (!ruled.insert({r.function, pi}).second)
@@ -737,9 +826,17 @@ void ResolvePointerRules() {
   for (const PointsLine &line : g_gives_back) {
     const int fi = FunctionAt(line.function);
     const int pi = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.param);
-    if (pi < 0 || !IsPointerParam(g_functions[fi].params[pi]))
-      Fail(line.where,
-           "givesback of '" + line.function + " " + line.param + "', which is no input pointer parameter");
+    if (pi < 0 || (!IsPointerParam(g_functions[fi].params[pi]) && !IsHandleParam(g_functions[fi].params[pi])))
+      Fail(line.where, "givesback of '" + line.function + " " + line.param +
+                           "', which is no input pointer or handle parameter");
+  }
+  for (const PointsLine &line : g_moves) {
+    const int fi = FunctionAt(line.function);
+    const int from = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.param);
+    const int to = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.rule[0]);
+    if (from < 0 || to < 0 || from == to || !IsHandleParam(g_functions[fi].params[from]) ||
+        !IsHandleParam(g_functions[fi].params[to]))
+      Fail(line.where, "moves of '" + line.function + "' names no two input handle parameters");
   }
   for (const StreamCodeLine &line : g_stream_codes) {
     const int fi = FunctionAt(line.function);
@@ -774,7 +871,8 @@ std::string RuleWords(const Function &f, const PointerRule &r) {
   if (r.rule == "opaque") return "kept or passed on, never read or written through";
   if (r.rule == "object") return "an object a call answered, which the call checks";
   if (r.type == kInnerKind) return "nothing: the library's own record, which no call answers";
-  return "a block of kind `" + r.type + "` (" + MakersWords(r.type) + ")";
+  return "a block of kind `" + r.type + "` (" + MakersWords(r.type) + ")" +
+         (r.owner < 0 ? "" : " that belongs to the `" + f.params[r.owner].name + "` given");
 }
 
 void ReferencePointers(std::ostringstream &o, const Function &f) {
@@ -789,6 +887,27 @@ void ReferencePointers(std::ostringstream &o, const Function &f) {
       << (given ? ", which the call gives back" : "") << "\n";
     any = true;
   }
+  // Handles the call gives back, or whose blocks it hands over, and what its
+  // answer belongs to.
+  for (const PointsLine &line : g_gives_back) {
+    const int pi = ParamIndex(f.params, line.param);
+    if (line.function != f.name || pi < 0 || !IsHandleParam(f.params[pi])) continue;
+    o << (any ? "" : "A script may give:\n\n") << "- `" << line.param
+      << "`: a handle, which the call gives back with everything it owns\n";
+    any = true;
+  }
+  for (const PointsLine &line : g_moves)
+    if (line.function == f.name) {
+      o << (any ? "" : "A script may give:\n\n") << "- `" << line.param
+        << "`: a handle, whose blocks pass to `" << line.rule[0] << "`\n";
+      any = true;
+    }
+  for (const BlockMaker &m : g_owned_handles)
+    if (m.function == fi) {
+      o << (any ? "" : "A script may give:\n\n") << "- `" << f.params[m.owner].name
+        << "`: a handle, which owns the answer and takes it with it when given back\n";
+      any = true;
+    }
   for (const StreamCodeLine &line : g_stream_codes)
     if (line.function == f.name) {
       o << (any ? "" : "A script may give:\n\n") << "- `" << line.value << "`: a file VoFileOpen opened for";
@@ -799,6 +918,8 @@ void ReferencePointers(std::ostringstream &o, const Function &f) {
   if (any) o << "\n";
 }
 
+std::string OwnerWord(int owner) { return owner < 0 ? "kNoOwner" : std::to_string(owner) + "u"; }
+
 // The tables of rules, for the command interpreter (api_table.h).
 std::string PointerRulesSource() {
   std::ostringstream o;
@@ -807,9 +928,9 @@ std::string PointerRulesSource() {
     std::string kind = r.rule;
     kind[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(kind[0])));
     o << "    {" << r.function << "u, " << r.param << "u, kRule" << kind << ", \"" << r.type << "\", "
-      << r.count << ", " << r.scale << "u},\n";
+      << r.count << ", " << r.scale << "u, " << OwnerWord(r.owner) << "},\n";
   }
-  if (g_pointer_rules.empty()) o << "    {0u, 0u, kRuleOpaque, \"\", 0, 1u},\n";
+  if (g_pointer_rules.empty()) o << "    {0u, 0u, kRuleOpaque, \"\", 0, 1u, kNoOwner},\n";
   o << "};\nconst size_t kPointerRuleCount = " << g_pointer_rules.size() << ";\n\n";
   o << "const VtApiStreamCode kStreamCodes[] = {\n";
   size_t n = 0;
@@ -836,7 +957,27 @@ std::string PointerRulesSource() {
       << (m.param < 0 ? std::string("kBlockResult") : std::to_string(m.param) + "u") << ", \"" << m.kind
       << "\"},\n";
   if (g_block_makers.empty()) o << "    {0u, 0u, \"\"},\n";
-  o << "};\nconst size_t kBlockMakerCount = " << g_block_makers.size() << ";\n\n}  // namespace vo::api\n";
+  o << "};\nconst size_t kBlockMakerCount = " << g_block_makers.size() << ";\n\n";
+  o << "const VtApiOwned kOwned[] = {\n";
+  size_t owned = 0;
+  for (const std::vector<BlockMaker> *list : {&g_block_makers, &g_owned_handles})
+    for (const BlockMaker &m : *list) {
+      if (m.owner < 0) continue;
+      ++owned;
+      o << "    {" << m.function << "u, "
+        << (m.param < 0 ? std::string("kBlockResult") : std::to_string(m.param) + "u") << ", " << m.owner
+        << "u},\n";
+    }
+  if (owned == 0) o << "    {0u, 0u, 0u},\n";
+  o << "};\nconst size_t kOwnedCount = " << owned << ";\n\n";
+  o << "const VtApiMove kMoves[] = {\n";
+  for (const PointsLine &line : g_moves) {
+    const int fi = FunctionAt(line.function);
+    o << "    {" << fi << "u, " << ParamIndex(g_functions[fi].params, line.param) << "u, "
+      << ParamIndex(g_functions[fi].params, line.rule[0]) << "u},\n";
+  }
+  if (g_moves.empty()) o << "    {0u, 0u, 0u},\n";
+  o << "};\nconst size_t kMoveCount = " << g_moves.size() << ";\n\n}  // namespace vo::api\n";
   return o.str();
 }
 

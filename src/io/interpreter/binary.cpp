@@ -257,9 +257,10 @@ bool PointerCheck(Run &run, const VtApiFunction *fn, uint32_t i, const uint64_t 
     std::memcpy(&value, values + k * sizeof value, sizeof value);
     uint64_t held = 0;
     const char *made = nullptr;
-    const uint32_t origin = OriginOf(run.s, &arena, value, &held, &made);
+    uint64_t owner = 0;
+    const uint32_t origin = OriginOf(run.s, &arena, value, &held, &made, &owner);
     PointerVerdict v;
-    if (PointerAllowed(fn, i, value, origin, held, made, cells, &v)) continue;
+    if (PointerAllowed(fn, i, value, origin, held, made, owner, cells, &v)) continue;
     if (v.short_of) return Short(run, fn, i, v.held, v.need);
     if (!v.takes.ok) return run.OutOfMemory(), false;
     ArgumentRefuse(run, fn, i);

@@ -589,7 +589,8 @@ bool RuledPointer(const api::VtApiFunction *fn, uint32_t i) {
 }
 
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
-                    uint64_t held, const char *made, const uint64_t *cells, PointerVerdict *verdict) {
+                    uint64_t held, const char *made, uint64_t owner, const uint64_t *cells,
+                    PointerVerdict *verdict) {
   PointerVerdict &v = *verdict;
   v.ok = true;
   if (value == nullptr) return true;
@@ -605,14 +606,26 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
       if (origin != kFromScript && origin != kFromHandle) v.is = "no file VoFileOpen opened";
       v.takes.Add("a file VoFileOpen opened");
       return v.ok = false;
-    case api::kRuleLibrary:
+    case api::kRuleLibrary: {
       // Only a block of the parameter's kind: another kind's block may be
       // smaller, laid out otherwise, or given back to another allocator.
-      if (origin == kFromLibrary && made != nullptr && r != nullptr && std::strcmp(made, r->type_name) == 0)
-        return true;
-      if (origin == kFromLibrary) v.is = made != nullptr ? "a block of another kind" : "a block of no kind";
+      // Where the kind has owners, only one of the owner this call names:
+      // another pool's element would join this pool's free list, and be
+      // freed again with its own pool.
+      const bool kind =
+          origin == kFromLibrary && made != nullptr && r != nullptr && std::strcmp(made, r->type_name) == 0;
+      const bool owned = kind && (r->owner == api::kNoOwner ||
+                                  (r->owner < fn->param_count && owner != 0 && owner == cells[r->owner]));
+      if (owned) return true;
+      if (origin == kFromLibrary)
+        v.is = kind              ? "a block of its kind that belongs to another owner"
+               : made != nullptr ? "a block of another kind"
+                                 : "a block of no kind";
       TakesKind(r != nullptr ? r->type_name : api::kBlockKindInner, &v.takes);
+      if (r != nullptr && r->owner < fn->param_count)
+        v.takes.Format(" for argument %u (\"%s\")", r->owner + 1, fn->params[r->owner].name);
       return v.ok = false;
+    }
     case api::kRuleObject:
       if (origin == kFromLibrary || origin == kFromHandle) return true;
       v.takes.Add("only an object a call answered");
@@ -687,15 +700,17 @@ bool AnswersGrow(Answers *a) {
   auto *values = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
   auto *kinds = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(grown)));
   auto *made = static_cast<const char **>(VoAllocate(static_cast<uint32_t>(grown * sizeof(const char *))));
-  if (values == nullptr || kinds == nullptr || made == nullptr) {
+  auto *owners = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
+  if (values == nullptr || kinds == nullptr || made == nullptr || owners == nullptr) {
     VoDeallocate(values);
     VoDeallocate(kinds);
     VoDeallocate(made);
+    VoDeallocate(owners);
     return false;
   }
   std::memset(kinds, kAnswerNone, grown);
   Answers old = *a;
-  *a = {values, kinds, made, grown, 0};
+  *a = {values, kinds, made, owners, grown, 0};
   for (size_t k = 0; k < old.capacity; ++k) {
     if (old.kinds[k] == kAnswerNone) continue;
     size_t at = AnswerSlot(*a, old.values[k]);
@@ -703,6 +718,7 @@ bool AnswersGrow(Answers *a) {
     a->values[at] = old.values[k];
     a->kinds[at] = old.kinds[k];
     a->made[at] = old.made[k];
+    a->owners[at] = old.owners[k];
     ++a->count;
   }
   AnswersFree(&old);
@@ -711,7 +727,8 @@ bool AnswersGrow(Answers *a) {
 
 // One output element or result of type t at p: its address, when it holds
 // one, and what it is (a block of kind made, when one).
-void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool revives, const char *made) {
+void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool revives, const char *made,
+             uint64_t owner) {
   uint64_t value = 0;
   AnswerKind kind = kAnswerBlock;
   if (t->kind == api::kKindPointer || t->kind == api::kKindHandle || t->kind == api::kKindData) {
@@ -734,22 +751,29 @@ void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool rev
   } else {
     return;
   }
-  if (value != 0) AnswerNote(s, value, kind, revives, kind == kAnswerBlock ? made : nullptr);
+  if (value != 0) AnswerNote(s, value, kind, revives, kind == kAnswerBlock ? made : nullptr, owner);
+}
+
+// The value of the owner parameter of what fn answers in param (0: none).
+uint64_t OwnerOf(const api::VtApiFunction *fn, uint32_t param, const uint64_t *cells) {
+  const uint32_t k = api::AnswerOwner(fn, param);
+  return k < fn->param_count ? cells[k] : 0;
 }
 
 }  // namespace
 
-AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made) {
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made, uint64_t *owner) {
   if (a.capacity == 0 || value == 0) return kAnswerNone;
   for (size_t at = AnswerSlot(a, value); a.kinds[at] != kAnswerNone; at = (at + 1) & (a.capacity - 1))
     if (a.values[at] == value) {
       if (made != nullptr) *made = a.made[at];
+      if (owner != nullptr) *owner = a.owners[at];
       return static_cast<AnswerKind>(a.kinds[at]);
     }
   return kAnswerNone;
 }
 
-bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made) {
+bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made, uint64_t owner) {
   Answers &a = s->answers;
   if (value == 0 || kind == kAnswerNone) return true;
   if (4 * (a.count + 1) > 3 * a.capacity && !AnswersGrow(&a)) {
@@ -762,12 +786,15 @@ bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const c
     if (a.values[at] == value) {
       unsigned char &was = a.kinds[at];
       // A live block answered again (a material answering the block the
-      // script stored in it) is still what its maker made, unless the new
-      // answer declares its own kind; one revived from gone is what its
-      // new answer makes it.
+      // script stored in it) is still what its maker made, and belongs
+      // where it did, unless the new answer declares its own kind; one
+      // revived from gone is what its new answer makes it. A gone value
+      // keeps its owner: nothing judges it by one again.
       if (kind == kAnswerGone || (was == kAnswerGone && revives) || was == kAnswerBlock) {
         const bool live = was == kAnswerBlock && kind == kAnswerBlock;
-        a.made[at] = kind != kAnswerBlock ? nullptr : made != nullptr || !live ? made : a.made[at];
+        const bool keep = live && made == nullptr;
+        a.made[at] = kind != kAnswerBlock ? nullptr : keep ? a.made[at] : made;
+        if (kind != kAnswerGone && !keep) a.owners[at] = owner;
         was = kind;
       }
       return true;
@@ -775,11 +802,53 @@ bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const c
   a.values[at] = value;
   a.kinds[at] = kind;
   a.made[at] = kind == kAnswerBlock ? made : nullptr;
+  a.owners[at] = owner;
   ++a.count;
   return true;
 }
 
-void AnswerForget(State *s, uint64_t value) { AnswerNote(s, value, kAnswerGone, true); }
+namespace {
+
+// What owner owns goes with it, and what that owns (a pool's sub-pool's
+// elements). Only handles own (an owner is always a handle argument): a
+// handle found owned is marked dying in place, then taken in its turn, so
+// that neither the stack nor the table grows however deep the chain of
+// sub-pools, and each value goes once, so a cycle of owners ends.
+constexpr unsigned char kAnswerDying = 4;  // within ForgetOwned only
+
+void ForgetOwned(Answers &a, uint64_t owner) {
+  for (bool more = true; more;) {
+    for (size_t k = 0; k < a.capacity; ++k) {
+      const unsigned char was = a.kinds[k];
+      if (was != kAnswerBlock && was != kAnswerHandle) continue;
+      if (a.owners[k] != owner) continue;
+      a.kinds[k] = was == kAnswerHandle ? kAnswerDying : static_cast<unsigned char>(kAnswerGone);
+      a.made[k] = nullptr;
+    }
+    more = false;
+    for (size_t k = 0; k < a.capacity && !more; ++k)
+      if (a.kinds[k] == kAnswerDying) {
+        a.kinds[k] = kAnswerGone;
+        owner = a.values[k];
+        more = true;
+      }
+  }
+}
+
+}  // namespace
+
+void AnswerForget(State *s, uint64_t value) {
+  if (value == 0) return;
+  AnswerNote(s, value, kAnswerGone, true);
+  ForgetOwned(s->answers, value);
+}
+
+void AnswersMove(State *s, uint64_t from, uint64_t to) {
+  Answers &a = s->answers;
+  if (from == 0 || to == 0 || from == to) return;
+  for (size_t k = 0; k < a.capacity; ++k)
+    if (a.kinds[k] == kAnswerBlock && a.owners[k] == from) a.owners[k] = to;
+}
 
 void AnswersClear(Answers *a) {
   if (a->capacity != 0) std::memset(a->kinds, kAnswerNone, a->capacity);
@@ -790,14 +859,17 @@ void AnswersFree(Answers *a) {
   VoDeallocate(a->values);
   VoDeallocate(a->kinds);
   VoDeallocate(a->made);
+  VoDeallocate(a->owners);
   *a = Answers{};
 }
 
-uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made) {
+uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made,
+                  uint64_t *owner) {
   if (value == nullptr) return kFromNull;
   if (Holds(s, call, value, held)) return kFromScript;
   if (FileOpenedHere(value)) return kFromFile;
-  switch (s != nullptr ? AnswerOf(s->answers, reinterpret_cast<uintptr_t>(value), made) : kAnswerNone) {
+  switch (s != nullptr ? AnswerOf(s->answers, reinterpret_cast<uintptr_t>(value), made, owner)
+                       : kAnswerNone) {
     case kAnswerHandle: return kFromHandle;
     case kAnswerBlock: return kFromLibrary;
     case kAnswerGone: return kFromGone;
@@ -807,6 +879,11 @@ uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t
 
 void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
                const VtTypedValue &result, uint64_t *table, size_t table_size) {
+  const auto at = static_cast<uint32_t>(fn - api::kFunctions);
+  for (size_t m = 0; s != nullptr && m < api::kMoveCount; ++m)
+    if (api::kMoves[m].function == at && api::kMoves[m].from < fn->param_count &&
+        api::kMoves[m].to < fn->param_count)
+      AnswersMove(s, cells[api::kMoves[m].from], cells[api::kMoves[m].to]);
   ForgetGivenBack(s, fn, cells, table, table_size);
   if (s == nullptr) return;
   // A procedure that changes nothing makes no block: what it answers that
@@ -816,7 +893,7 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
   if (fn->result_kind == api::kKindHandle || fn->result_kind == api::kKindPointer ||
       fn->result_kind == api::kKindData)
     AnswerNote(s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock,
-               revives, api::BlockKindMade(fn, api::kBlockResult));
+               revives, api::BlockKindMade(fn, api::kBlockResult), OwnerOf(fn, api::kBlockResult, cells));
   for (uint32_t i = 0; i < fn->param_count; ++i) {
     const api::VtApiParam &p = fn->params[i];
     const api::VtApiType *t = TypeByName(p.type_name);
@@ -826,7 +903,7 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
                        : counts[i] < 0                   ? 0
                                                          : static_cast<uint64_t>(counts[i]);
     const char *made = api::BlockKindMade(fn, i);
-    for (uint64_t e = 0; e < n; ++e) NoteOne(s, t, at + e * t->size, revives, made);
+    for (uint64_t e = 0; e < n; ++e) NoteOne(s, t, at + e * t->size, revives, made, OwnerOf(fn, i, cells));
   }
 }
 

@@ -106,8 +106,9 @@ struct Input {
 // variables that happen to hold the value: a script copies values freely
 // (through VtGenericPtr variables, over a handle variable it then
 // overwrites), and a value must be judged by what the library made it.
-// A value once answered as a handle stays one: a procedure may answer an
-// object again as a plain pointer (a reference's data), and a pool object
+// A value once answered as a handle stays one until a call gives it back
+// (the description's "givesback", a pool's dispose): a procedure may answer
+// an object again as a plain pointer (a reference's data), and a pool object
 // given to free() is what the record exists to prevent. A value a call gave
 // back stays recorded as gone: a procedure that changes nothing (the
 // interface description's "read" class) may answer it again from where
@@ -117,12 +118,16 @@ struct Input {
 // A block keeps the kind its answering call makes (the interface
 // description's "blocks" lines; null when the call declares none), so that
 // a parameter taking one kind of block never gets a block of another kind
-// or size.
+// or size, and the value owning it where its maker says (a pool its
+// elements and sub-pools, the description's "of"), so that a parameter
+// taking a block of one owner never gets another's, and an owner given
+// back takes what it owns with it.
 enum AnswerKind : unsigned char { kAnswerNone = 0, kAnswerBlock = 1, kAnswerHandle = 2, kAnswerGone = 3 };
 struct Answers {
   uint64_t *values;
   unsigned char *kinds;  // per slot: an AnswerKind, kAnswerNone for a free slot
   const char **made;     // per slot: a block's kind, or null
+  uint64_t *owners;      // per slot: the value owning it, or 0
   size_t capacity;       // slots: a power of two, or 0
   size_t count;
 };
@@ -271,20 +276,27 @@ enum Origin : uint32_t {
 // The origin of a pointer argument: null, the script's own data (holding
 // held bytes from value on), a file, or what the record of answers says.
 // A block's kind into *made (null when of no kind or not a block).
-uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made);
+// Its owner into *owner (0 when none).
+uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made,
+                  uint64_t *owner);
 
 // The record of answers: what it holds for a value, and the record kept by
 // a call's answers (its result, and the pointer values it wrote through its
 // output parameters: handles, blocks, typed values holding an address,
 // value records carrying an object). False when memory ran out (the
 // diagnostic posted, reading stops; an unrecorded value is only refused).
-AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made = nullptr);
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made = nullptr, uint64_t *owner = nullptr);
 // revives: whether the answering call can make a block (a gone value
 // answered by one that cannot stays gone).
-// made: a block's kind (null: of no kind).
-bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made = nullptr);
-void AnswerForget(State *s, uint64_t value);  // given back: gone
-void AnswersClear(Answers *a);                // the kernel stopped: every value is dead
+// made: a block's kind (null: of no kind); owner: the value owning it (0:
+// none).
+bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made = nullptr,
+                uint64_t owner = 0);
+// Given back: gone, and so is everything it owns, and what that owns.
+void AnswerForget(State *s, uint64_t value);
+// The live blocks from owns pass to to.
+void AnswersMove(State *s, uint64_t from, uint64_t to);
+void AnswersClear(Answers *a);  // the kernel stopped: every value is dead
 void AnswersFree(Answers *a);
 
 // The judgement of one pointer argument by its parameter's rule (the
@@ -302,10 +314,11 @@ struct PointerVerdict {
 
 // Judges value, the argument of input pointer parameter i of fn or one
 // element of it, that came from origin (holding held bytes when the
-// script's own; made: a block's kind); cells are the converted arguments,
-// for counts and shapes.
+// script's own; made: a block's kind; owner: the value owning it); cells
+// are the converted arguments, for counts, shapes and owners.
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
-                    uint64_t held, const char *made, const uint64_t *cells, PointerVerdict *verdict);
+                    uint64_t held, const char *made, uint64_t owner, const uint64_t *cells,
+                    PointerVerdict *verdict);
 // Whether parameter i of fn takes pointers that the rules judge.
 bool RuledPointer(const api::VtApiFunction *fn, uint32_t i);
 // Whether the typed value of parameter i, given with the control code in
@@ -313,16 +326,18 @@ bool RuledPointer(const api::VtApiFunction *fn, uint32_t i);
 // into *code.
 bool StreamCodeRefused(const api::VtApiFunction *fn, uint32_t i, const uint64_t *cells, uint32_t *code);
 
-// After a call that gave back the blocks its "givesback" parameters were
-// given: every variable holding one is forgotten (undefined, or in a binary
-// file's table, null), and so is the record's answer, so that none is given
-// back twice or read after.
+// After a call that gave back the blocks or handles its "givesback"
+// parameters were given: every variable holding one is forgotten
+// (undefined, or in a binary file's table, null), and so is the record's
+// answer with everything it owns, so that none is given back twice or read
+// after.
 void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cells, uint64_t *table,
                      size_t table_size);
 
-// Everything after a call, for text and binary inputs alike: what it gave
-// back is forgotten, then what it answered is recorded (in that order: a
-// reallocation may answer the block it was given). counts are the
+// Everything after a call, for text and binary inputs alike: the blocks it
+// moved pass to their new owner, what it gave back is forgotten, then what
+// it answered is recorded with its owner (in that order: a reallocation may
+// answer the block it was given). counts are the
 // elements of array arguments; result is the call's answer.
 void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
                const VtTypedValue &result, uint64_t *table, size_t table_size);

@@ -726,9 +726,10 @@ bool PointerCheck(State *s, const CallFrame &f, uint32_t i) {
     std::memcpy(&value, values + k * sizeof value, sizeof value);
     uint64_t held = 0;
     const char *made = nullptr;
-    const uint32_t origin = OriginOf(s, &f.arena, value, &held, &made);
+    uint64_t owner = 0;
+    const uint32_t origin = OriginOf(s, &f.arena, value, &held, &made, &owner);
     PointerVerdict v;
-    if (PointerAllowed(f.fn, i, value, origin, held, made, f.cells, &v)) continue;
+    if (PointerAllowed(f.fn, i, value, origin, held, made, owner, f.cells, &v)) continue;
     if (v.short_of) return Short(s, f, i, v.held, v.need);
     if (!v.takes.ok) return OutOfMemory(s);
     Error(s, kMsgArgument, f.statement, static_cast<int32_t>(i + 1), f.args[i]);

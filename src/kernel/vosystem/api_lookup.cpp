@@ -89,6 +89,13 @@ const char *BlockKindMade(const VtApiFunction *fn, uint32_t param) {
   return nullptr;
 }
 
+uint32_t AnswerOwner(const VtApiFunction *fn, uint32_t param) {
+  const auto at = static_cast<uint32_t>(fn - kFunctions);
+  for (size_t i = 0; i < kOwnedCount; ++i)
+    if (kOwned[i].function == at && kOwned[i].param == param) return kOwned[i].owner;
+  return kNoOwner;
+}
+
 bool StreamCodeParam(const VtApiFunction *fn, uint32_t param, uint32_t *code_param) {
   const auto at = static_cast<uint32_t>(fn - kFunctions);
   for (size_t i = 0; i < kStreamCodeCount; ++i)

@@ -179,6 +179,7 @@ struct VtApiPointerRule {
   const char *type_name;  // count and fixed: the values' type; library: the block's kind
   int32_t count;          // fixed: the count; count: -(k + 1), the count in parameter k
   uint32_t scale;
+  uint32_t owner;  // library: the parameter whose value the block must belong to, or kNoOwner
 };
 extern const VtApiPointerRule kPointerRules[];
 extern const size_t kPointerRuleCount;
@@ -192,10 +193,11 @@ struct VtApiStreamCode {
 extern const VtApiStreamCode kStreamCodes[];
 extern const size_t kStreamCodeCount;
 
-// The pointer parameters whose call gives back the block it is given (the
-// "givesback" lines): after such a call the command interpreter forgets
-// every variable that holds the block, so that no script gives it back
-// twice or reads it after.
+// The pointer and handle parameters whose call gives back what it is given
+// (the "givesback" lines): after such a call the command interpreter
+// forgets every variable that holds it, so that no script gives it back
+// twice or reads it after; a handle takes with it everything it owns (see
+// kOwned), a pool its elements and sub-pools.
 struct VtApiGivenBack {
   uint32_t function;  // index in kFunctions
   uint32_t param;
@@ -219,11 +221,36 @@ struct VtApiBlockMaker {
 extern const VtApiBlockMaker kBlockMakers[];
 extern const size_t kBlockMakerCount;
 
+// What a call answers may belong to the value of one of its handle
+// arguments (the "of" of a "blocks" line, and the "owned" lines for
+// handles): a pool's elements and sub-pools belong to the pool. A library
+// rule with an owner takes only a block that belongs to the value of its
+// own owner argument, and an owner given back takes what it owns with it.
+// A call moving what one handle owns to another (the "moves" lines: a
+// sub-pool merged into its parent) hands the blocks over.
+inline constexpr uint32_t kNoOwner = UINT32_MAX;
+struct VtApiOwned {
+  uint32_t function;  // index in kFunctions
+  uint32_t param;     // kBlockResult, or an output parameter
+  uint32_t owner;     // the handle parameter whose value owns the answer
+};
+extern const VtApiOwned kOwned[];
+extern const size_t kOwnedCount;
+struct VtApiMove {
+  uint32_t function;  // index in kFunctions
+  uint32_t from, to;  // handle parameters
+};
+extern const VtApiMove kMoves[];
+extern const size_t kMoveCount;
+
 // The rule of a procedure's pointer parameter; null for another parameter.
 const VtApiPointerRule *FindPointerRule(const VtApiFunction *fn, uint32_t param);
 // The kind of block fn answers in param (kBlockResult for its result); null
 // when it declares none.
 const char *BlockKindMade(const VtApiFunction *fn, uint32_t param);
+// The parameter whose value owns what fn answers in param (kBlockResult for
+// its result); kNoOwner when none does.
+uint32_t AnswerOwner(const VtApiFunction *fn, uint32_t param);
 // Whether the typed value in parameter param may be a stream, and the
 // parameter holding its code; whether it is one for this code.
 bool StreamCodeParam(const VtApiFunction *fn, uint32_t param, uint32_t *code_param);

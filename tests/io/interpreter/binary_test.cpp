@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 
+#include "io/interpreter/binary_writer.h"
 #include "io/interpreter/script_fixture.h"
 #include "support/kernel_fixture.h"
 #include "kernel/vosystem/api_table.h"
@@ -16,29 +17,6 @@ namespace vo::test {
 namespace {
 
 using vo_test::Load;
-
-// Words of a binary file in the reader's byte order.
-struct Writer {
-  std::string bytes;
-  Writer &Word(uint32_t w) {
-    bytes.append(reinterpret_cast<const char *>(&w), 4);
-    return *this;
-  }
-  Writer &Text(const char *t) {
-    Word(static_cast<uint32_t>(std::strlen(t) + 1));
-    bytes.append(t, std::strlen(t) + 1);
-    return *this;
-  }
-  Writer &Header(uint32_t variables = 0) {
-    bytes = "\xFEVXB";
-    return Word(0x01020304).Word(0).Word(4).Word(variables).Word(0xFFFFFFFF);
-  }
-  Writer &Record(uint32_t code, uint32_t result, const std::string &args) {
-    Word(code).Word(result).Word(static_cast<uint32_t>(args.size()));
-    bytes += args;
-    return *this;
-  }
-};
 
 std::string Args(std::initializer_list<uint32_t> words) {
   Writer w;

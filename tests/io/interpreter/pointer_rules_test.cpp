@@ -27,6 +27,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include "io/interpreter/binary_writer.h"
 #include "io/interpreter/interpreter.h"
 #include "io/interpreter/script_fixture.h"
 #include "kernel/vosystem/api_table.h"
@@ -78,10 +79,11 @@ uint32_t NeededBytes(const VtApiPointerRule &r) {
 }
 
 // The statement calling fn with `arg` for parameter at (each element of an
-// array), with 4 in the rule's counting parameter; the other arguments are
-// null, zero, one element, or variables declared into decl for outputs.
+// array), with 4 in the rule's counting parameter and `owner` (when given)
+// in the rule's owner parameter; the other arguments are null, zero, one
+// element, or variables declared into decl for outputs.
 std::string CallText(const VtApiFunction &fn, const VtApiPointerRule &r, const std::string &arg,
-                     std::string *decl) {
+                     std::string *decl, const std::string &owner = "") {
   std::set<int> ones;  // counting parameters of arrays: one element each
   for (uint32_t j = 0; j < fn.param_count; ++j)
     if (CountingParam(fn.params[j]) >= 0) ones.insert(CountingParam(fn.params[j]));
@@ -97,6 +99,8 @@ std::string CallText(const VtApiFunction &fn, const VtApiPointerRule &r, const s
     std::string a;
     if (j == r.param) {
       a = array ? "[" + arg + "]" : arg;
+    } else if (j == r.owner && !owner.empty()) {
+      a = owner;
     } else if (out && p.kind == api::kKindTyped) {
       a = "tv";
     } else if (out) {
@@ -284,32 +288,16 @@ TEST_F(PointerRuleTest, EveryPropertyValueTypeIsCheckedOneElementShort) {
 // refused where the rule takes none, data bytes short of the count are
 // refused, and enough of them are called.
 TEST_F(PointerRuleTest, BinaryFilesHoldTheSameRules) {
-  auto word = [](std::string *b, uint32_t w) { b->append(reinterpret_cast<const char *>(&w), 4); };
-  auto record = [&](std::string *b, const char *name, uint32_t result, const std::string &args) {
-    const VtApiFunction *fn = api::FindFunction(name);
-    ASSERT_NE(fn, nullptr) << name;
-    word(b, fn->code);
-    word(b, result);
-    word(b, static_cast<uint32_t>(args.size()));
-    *b += args;
-  };
   // A refusal stops the reading: each file holds one call that matters.
   auto file = [&](uint32_t data_bytes) {
-    std::string b = "\xFEVXB";
-    for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(&b, w);
-    record(&b, "VoViewCreate", 1, "");
-    std::string one;
-    word(&one, 1);  // the view, in variable 1
-    if (data_bytes == 0) record(&b, "VoDeallocate", 0, one);
+    Writer b;
+    b.Header().Call("VoViewCreate", 1);
+    if (data_bytes == 0) b.Call("VoDeallocate", 0, {1});  // the view, in variable 1
     // No supplier; data_bytes of data, then a size of 4.
-    std::string job;
-    word(&job, 0);
-    word(&job, data_bytes);
-    word(&job, 0);
-    job.append(data_bytes, '\x07');
-    word(&job, 4);
-    record(&b, "VoMultiThreadJobCreateSupplied", 2, job);
-    return b;
+    Writer job;
+    job.Words({0, data_bytes, 0}).bytes.append(data_bytes, '\x07');
+    job.Word(4);
+    return b.Call("VoMultiThreadJobCreateSupplied", 2, job.bytes).bytes;
   };
   vo_test::Recorded().clear();
   RunFile(Write("pointers.vxb", file(0)));
@@ -342,6 +330,20 @@ TEST_F(PointerRuleTest, TheFuzzDictionaryNamesEveryPointerProcedure) {
   for (size_t m = 0; m < api::kBlockMakerCount; ++m)
     EXPECT_TRUE(words.count(api::kFunctions[api::kBlockMakers[m].function].name))
         << api::kFunctions[api::kBlockMakers[m].function].name;
+  // And every procedure whose answer has an owner, that hands an owner's
+  // blocks over, or that gives a handle back with what it owns.
+  for (size_t m = 0; m < api::kOwnedCount; ++m)
+    EXPECT_TRUE(words.count(api::kFunctions[api::kOwned[m].function].name))
+        << api::kFunctions[api::kOwned[m].function].name;
+  for (size_t m = 0; m < api::kMoveCount; ++m)
+    EXPECT_TRUE(words.count(api::kFunctions[api::kMoves[m].function].name))
+        << api::kFunctions[api::kMoves[m].function].name;
+  for (size_t g = 0; g < api::kGivenBackCount; ++g) {
+    const VtApiFunction &fn = api::kFunctions[api::kGivenBack[g].function];
+    if (fn.params[api::kGivenBack[g].param].kind == api::kKindHandle) {
+      EXPECT_TRUE(words.count(fn.name)) << fn.name;
+    }
+  }
 }
 
 // A block a call gives back (VoDeallocate, a reallocation's old block)
@@ -356,14 +358,11 @@ TEST_F(PointerRuleTest, ABlockGivenBackIsForgottenByEveryVariable) {
   int refused = 0;
   for (const vo_test::Diagnostic &d : vo_test::Recorded()) refused += d.message == 282;
   EXPECT_EQ(refused, 3);  // c, w and z: each forgotten
-  std::string b = "\xFEVXB";
-  auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
-  for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
-  word(api::FindFunction("VoAllocate")->code), word(1), word(4), word(8);  // variable 1: a block
-  for (int twice = 0; twice < 2; ++twice)
-    word(api::FindFunction("VoDeallocate")->code), word(0), word(4), word(1);
+  Writer b;
+  b.Header().Call("VoAllocate", 1, {8});  // variable 1: a block
+  for (int twice = 0; twice < 2; ++twice) b.Call("VoDeallocate", 0, {1});
   vo_test::Recorded().clear();
-  RunFile(Write("twice.vxb", b));
+  RunFile(Write("twice.vxb", b.bytes));
   EXPECT_EQ(Last(282), nullptr);
 }
 
@@ -436,17 +435,10 @@ TEST_F(PointerRuleTest, ABinaryFileJudgesAValueByItsAnswerToo) {
     std::vector<uint32_t> words;
   };
   auto file = [](const std::vector<Call> &calls) {
-    std::string b = "\xFEVXB";
-    auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
-    for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
-    for (const Call &c : calls) {
-      const api::VtApiFunction *fn = api::FindFunction(c.name);
-      EXPECT_NE(fn, nullptr) << c.name;
-      if (fn == nullptr) continue;
-      word(fn->code), word(c.result), word(static_cast<uint32_t>(4 * c.words.size()));
-      for (uint32_t w : c.words) word(w);
-    }
-    return b;
+    Writer b;
+    b.Header();
+    for (const Call &c : calls) b.Call(c.name, c.result, c.words);
+    return b.bytes;
   };
   const struct {
     std::vector<Call> calls;
@@ -509,10 +501,11 @@ const char *KindOf(const VtApiPointerRule &r) { return r.type_name; }
 const struct ScriptBlock {
   const char *kind;  // null: of no kind
   const char *make;
+  const char *owner;  // the variable owning b, or ""
 } kScriptBlocks[] = {
-    {"heap", "b = VoAllocate 4\n"},
-    {"pool-element", "pl = VoPoolCreate 1 16\nb = VoPoolAllocate pl\n"},
-    {nullptr, "b = VoSmallBlockCreate\n"},
+    {"heap", "b = VoAllocate 4\n", ""},
+    {"pool-element", "pl = VoPoolCreate 1 16\nb = VoPoolAllocate pl\n", "pl"},
+    {nullptr, "b = VoSmallBlockCreate\n", ""},
 };
 
 bool SameKind(const char *a, const char *b) { return a != nullptr && b != nullptr && std::strcmp(a, b) == 0; }
@@ -543,7 +536,7 @@ TEST_F(PointerRuleTest, ABlockParameterTakesOnlyABlockOfItsKind) {
     const VtApiFunction &fn = api::kFunctions[r.function];
     for (const ScriptBlock &block : kScriptBlocks) {
       std::string decl;
-      std::string call = CallText(fn, r, "b", &decl);
+      std::string call = CallText(fn, r, "b", &decl, block.owner);
       if (!GiveBack(fn).empty())
         call = (fn.result_kind == api::kKindPointer ? "answer = " : "") + call + GiveBack(fn);
       std::string why;
@@ -588,6 +581,11 @@ TEST_F(PointerRuleTest, EveryMakersBlockIsTakenWhereItsKindIs) {
     void *out = block;
     VtTypedValue result{};
     ASSERT_LE(fn.param_count, 16u);
+    // A maker whose blocks belong to an argument (a pool's elements): that
+    // argument holds a stand-in owner.
+    const uint64_t owner = 0x5000;
+    const uint32_t owner_param = api::AnswerOwner(&fn, maker.param);
+    if (owner_param < fn.param_count) cells[owner_param] = owner;
     if (maker.param == api::kBlockResult) {
       result.value.p = block;
     } else if (fn.params[maker.param].kind == api::kKindTagged) {
@@ -601,27 +599,36 @@ TEST_F(PointerRuleTest, EveryMakersBlockIsTakenWhereItsKindIs) {
     interp::AfterCall(&s, &fn, cells, counts, result, nullptr, 0);
     uint64_t held = 0;
     const char *made = nullptr;
-    ASSERT_EQ(interp::OriginOf(&s, nullptr, block, &held, &made), static_cast<uint32_t>(interp::kFromLibrary))
+    ASSERT_EQ(interp::OriginOf(&s, nullptr, block, &held, &made, nullptr),
+              static_cast<uint32_t>(interp::kFromLibrary))
         << fn.name;
     ASSERT_TRUE(SameKind(made, maker.kind)) << fn.name << " made " << (made ? made : "no kind");
+    uint64_t recorded_owner = 0;
+    interp::AnswerOf(s.answers, reinterpret_cast<uintptr_t>(block), nullptr, &recorded_owner);
+    ASSERT_EQ(recorded_owner, owner_param < fn.param_count ? owner : 0u) << fn.name;
     for (size_t i = 0; i < api::kPointerRuleCount; ++i) {
       const VtApiPointerRule &r = api::kPointerRules[i];
       if (r.rule != api::kRuleLibrary) continue;
-      interp::PointerVerdict v;
-      const uint64_t none[16] = {};
-      EXPECT_EQ(interp::PointerAllowed(&api::kFunctions[r.function], r.param, block, interp::kFromLibrary, 0,
-                                       made, none, &v),
-                SameKind(maker.kind, KindOf(r)))
-          << fn.name << "'s " << maker.kind << " block given to " << api::kFunctions[r.function].name;
+      // A rule with an owner is given the block's owner, then another.
+      for (const uint64_t given : {owner, owner + 16}) {
+        if (given != owner && r.owner == api::kNoOwner) continue;
+        interp::PointerVerdict v;
+        uint64_t args[16] = {};
+        if (r.owner < api::kFunctions[r.function].param_count) args[r.owner] = given;
+        EXPECT_EQ(interp::PointerAllowed(&api::kFunctions[r.function], r.param, block, interp::kFromLibrary,
+                                         0, made, recorded_owner, args, &v),
+                  SameKind(maker.kind, KindOf(r)) && given == owner)
+            << fn.name << "'s " << maker.kind << " block given to " << api::kFunctions[r.function].name;
+      }
     }
     // Answered again, live, by a call that declares no kind; then given back
     // and answered again by one.
     interp::AnswerNote(&s, reinterpret_cast<uintptr_t>(block), interp::kAnswerBlock, true, nullptr);
-    interp::OriginOf(&s, nullptr, block, &held, &made);
+    interp::OriginOf(&s, nullptr, block, &held, &made, nullptr);
     EXPECT_TRUE(SameKind(made, maker.kind)) << fn.name;
     interp::AnswerForget(&s, reinterpret_cast<uintptr_t>(block));
     interp::AnswerNote(&s, reinterpret_cast<uintptr_t>(block), interp::kAnswerBlock, true, nullptr);
-    interp::OriginOf(&s, nullptr, block, &held, &made);
+    interp::OriginOf(&s, nullptr, block, &held, &made, nullptr);
     EXPECT_EQ(made, nullptr) << fn.name;
     interp::AnswersFree(&s.answers);
   }
@@ -649,14 +656,179 @@ TEST_F(PointerRuleTest, ASmallBlockOrPoolElementIsNeverGivenToTheHeap) {
     Run(row.script);
     EXPECT_EQ(Last(2972) != nullptr, row.refused) << row.script;
   }
-  std::string b = "\xFEVXB";
-  auto word = [&](uint32_t w) { b.append(reinterpret_cast<const char *>(&w), 4); };
-  for (uint32_t w : {0x01020304u, 0u, 4u, 0u, 0xFFFFFFFFu}) word(w);
-  word(api::FindFunction("VoSmallBlockCreate")->code), word(1), word(0);
-  word(api::FindFunction("VoDeallocate")->code), word(0), word(4), word(1);
   vo_test::Recorded().clear();
-  RunFile(Write("small.vxb", b));
+  RunFile(
+      Write("small.vxb", Writer().Header().Call("VoSmallBlockCreate", 1).Call("VoDeallocate", 0, {1}).bytes));
   EXPECT_NE(Last(2972), nullptr);
+}
+
+}  // namespace
+}  // namespace vo::test
+
+namespace vo::test {
+namespace {
+
+// A call of a script written once for text and binary files: the variable
+// its answer goes to (0: none) and its argument words, a variable's number
+// for a handle or pointer parameter (0: null) and the value for a number.
+struct OwnerCall {
+  const char *name;
+  uint32_t result;
+  std::vector<uint32_t> words;
+};
+
+std::string TextOf(const std::vector<OwnerCall> &calls) {
+  std::string text;
+  for (const OwnerCall &c : calls) {
+    const VtApiFunction *fn = api::FindFunction(c.name);
+    EXPECT_NE(fn, nullptr) << c.name;
+    if (fn == nullptr) continue;
+    text += (c.result ? "v" + std::to_string(c.result) + " = " : "") + c.name;
+    for (uint32_t j = 0; j < c.words.size() && j < fn->param_count; ++j) {
+      const bool named = fn->params[j].kind == api::kKindHandle || fn->params[j].kind == api::kKindPointer;
+      text += " " + (!named       ? std::to_string(c.words[j])
+                     : c.words[j] ? "v" + std::to_string(c.words[j])
+                                  : "NULL");
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+// What a kind with owners is made of and given with: the calls leaving the
+// block in variable 3, the variable given as its owner, and whether the
+// library may take it. The pool element's owner is its pool: variables 1
+// and 2 pools, 4 a sub-pool.
+const struct OwnerRow {
+  const char *kind;
+  const char *what;
+  std::vector<OwnerCall> make;
+  uint32_t owner;
+  bool taken;
+} kOwnerRows[] = {
+    {"pool-element", "of its own pool", {{"VoPoolCreate", 1, {1, 16}}, {"VoPoolAllocate", 3, {1}}}, 1, true},
+    {"pool-element",
+     "of another pool",
+     {{"VoPoolCreate", 1, {1, 16}}, {"VoPoolCreate", 2, {1, 16}}, {"VoPoolAllocate", 3, {1}}},
+     2,
+     false},
+    {"pool-element",
+     "of a pool disposed, given with one made after",
+     {{"VoPoolCreate", 1, {1, 16}},
+      {"VoPoolAllocate", 3, {1}},
+      {"VoPoolDispose", 0, {1}},
+      {"VoPoolCreate", 2, {1, 16}}},
+     2,
+     false},
+    {"pool-element",
+     "of a sub-pool, to the sub-pool",
+     {{"VoPoolCreate", 1, {1, 16}}, {"VoSubPoolCreate", 4, {1}}, {"VoPoolAllocate", 3, {4}}},
+     4,
+     true},
+    {"pool-element",
+     "of a sub-pool, to its parent",
+     {{"VoPoolCreate", 1, {1, 16}}, {"VoSubPoolCreate", 4, {1}}, {"VoPoolAllocate", 3, {4}}},
+     1,
+     false},
+    {"pool-element",
+     "of a sub-pool merged into its parent, to the parent",
+     {{"VoPoolCreate", 1, {1, 16}},
+      {"VoSubPoolCreate", 4, {1}},
+      {"VoPoolAllocate", 3, {4}},
+      {"VoSubPoolMerge", 0, {1, 4}}},
+     1,
+     true},
+    {"pool-element",
+     "of a sub-pool merged into its parent, to the sub-pool",
+     {{"VoPoolCreate", 1, {1, 16}},
+      {"VoSubPoolCreate", 4, {1}},
+      {"VoPoolAllocate", 3, {4}},
+      {"VoSubPoolMerge", 0, {1, 4}}},
+     4,
+     false},
+    {"pool-element",
+     "of a sub-pool destroyed, to its parent",
+     {{"VoPoolCreate", 1, {1, 16}},
+      {"VoSubPoolCreate", 4, {1}},
+      {"VoPoolAllocate", 3, {4}},
+      {"VoSubPoolDestroy", 0, {4}}},
+     1,
+     false},
+    // The parent's dispose destroys the sub-pool with it: the element must
+    // not reach the dead sub-pool's record.
+    {"pool-element",
+     "of a sub-pool whose parent was disposed, to the sub-pool",
+     {{"VoPoolCreate", 1, {1, 16}},
+      {"VoSubPoolCreate", 4, {1}},
+      {"VoPoolAllocate", 3, {4}},
+      {"VoPoolDispose", 0, {1}}},
+     4,
+     false},
+    {"pool-element",
+     "of a sub-pool's sub-pool whose root was disposed, to the inner sub-pool",
+     {{"VoPoolCreate", 1, {1, 16}},
+      {"VoSubPoolCreate", 4, {1}},
+      {"VoSubPoolCreate", 2, {4}},
+      {"VoPoolAllocate", 3, {2}},
+      {"VoPoolDispose", 0, {1}}},
+     2,
+     false},
+    {"pool-element",
+     "of a reference sub-pool released, to the reference pool",
+     {{"VoReferencePoolGet", 1, {}},
+      {"VoReferenceSubPoolCreate", 4, {}},
+      {"VoPoolAllocate", 3, {4}},
+      {"VoReferenceSubPoolRelease", 0, {4}}},
+     1,
+     false},
+};
+
+// Every library parameter whose block has an owner, given a block of its
+// kind in each row of its kind, in a text script and a binary file alike:
+// taken only with the owner that made it (after a merge, the parent), and
+// refused with 282 and 2972 naming the block's argument otherwise, before
+// the library reads the pool or its element. Every kind with owners has
+// rows.
+TEST_F(PointerRuleTest, AnOwnedBlockIsTakenOnlyWithItsOwner) {
+  [[maybe_unused]] const ScriptLeaksIgnored ignored;
+  int owned_rules = 0;
+  for (size_t i = 0; i < api::kPointerRuleCount; ++i) {
+    const VtApiPointerRule &r = api::kPointerRules[i];
+    if (r.rule != api::kRuleLibrary || r.owner == api::kNoOwner) continue;
+    ++owned_rules;
+    const VtApiFunction &fn = api::kFunctions[r.function];
+    int rows = 0;
+    for (const OwnerRow &row : kOwnerRows) {
+      if (std::strcmp(row.kind, r.type_name) != 0) continue;
+      ++rows;
+      std::vector<uint32_t> words(fn.param_count, 0);
+      words[r.param] = 3;
+      words[r.owner] = row.owner;
+      std::vector<OwnerCall> calls = row.make;
+      calls.push_back({fn.name, 0, words});
+      for (const bool binary : {false, true}) {
+        vo_test::Recorded().clear();
+        VtStatus status = 0;
+        if (binary) {
+          Writer b;
+          b.Header();
+          for (const OwnerCall &c : calls) b.Call(c.name, c.result, c.words);
+          RunFile(Write("owned.vxb", b.bytes), &status);
+        } else {
+          Run(TextOf(calls), &status);
+        }
+        const vo_test::Diagnostic *words_of = Last(2972);
+        EXPECT_EQ(words_of == nullptr, row.taken)
+            << fn.name << " given a block " << row.what << (binary ? " (binary)" : " (text)");
+        EXPECT_EQ((status & 2) == 0, row.taken) << fn.name << " " << row.what;
+        if (words_of != nullptr) {
+          EXPECT_EQ(IntArg(*words_of, 0), static_cast<int32_t>(r.param + 1)) << row.what;
+        }
+      }
+    }
+    EXPECT_GT(rows, 0) << "no rows for the owned kind " << r.type_name;
+  }
+  EXPECT_GT(owned_rules, 0);
 }
 
 }  // namespace
