@@ -5,7 +5,9 @@
 // crossing search that the renderer used before it learnt to pass over
 // edges that only meet at a shared corner; the faster search must cut every
 // edge where the old one did, in the same order, so every row draws
-// exactly what it drew, on the calling thread and on three workers alike.
+// exactly what it drew, on the calling thread and on three workers alike;
+// and so must the split lists sorted once keep the cuts that inserting them
+// one by one kept.
 // A failing row prints its fingerprint and the seed of its scene.
 
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@
 #include <vo/vo_npr.h>
 
 #include "render/vorenhid/line_capture.h"
+#include "support/growth.h"
 
 namespace {
 
@@ -28,7 +31,7 @@ using namespace line_capture;
 
 constexpr uint32_t kWidth = 64, kHeight = 48;
 
-enum class Kind { kBook, kNearCopies, kRandom, kFan, kThinFan, kCubes, kSphere, kStack };
+enum class Kind { kBook, kNearCopies, kRandom, kFan, kThinFan, kCubes, kSphere, kStack, kPleatedCone };
 
 struct Mesh {
   std::vector<float> xyz;
@@ -42,7 +45,8 @@ struct Mesh {
 // triangles; a fan of n triangles around one centre; a fan of n triangles
 // whose outer corners lie 1e-6 radians apart (their edges nearly on one
 // another); n seeded cubes; a sphere of n slices on a box and a floor (the
-// demonstration's scene); n exact copies of a triangle on a square.
+// demonstration's scene); n exact copies of a triangle on a square; the
+// pleated cone of n faces of the growth table (tests/support/growth.h).
 Mesh SceneMake(Kind kind, int n, uint32_t seed) {
   Mesh m;
   std::mt19937 random(seed);
@@ -113,6 +117,12 @@ Mesh SceneMake(Kind kind, int n, uint32_t seed) {
           point(0.8, -0.4, -0.4);
       tri(b, b + 1, b + 2), tri(b, b + 2, b + 3), tri(b + 3, b + 2, b + 4), tri(b + 1, b + 5, b + 4),
           tri(b + 1, b + 4, b + 2);
+      break;
+    }
+    case Kind::kPleatedCone: {
+      const vo::test::GrowthMesh cone = vo::test::GrowthMeshMake(vo::test::GrowthScene::kPleatedCone, n);
+      m.xyz = cone.xyz;
+      m.indices = cone.indices;
       break;
     }
     case Kind::kStack: {
@@ -205,6 +215,8 @@ constexpr Row kRows[] = {
     {"random triangles", Kind::kRandom, 300, 6, 9, 0x8d252c88aeb6279d, 0x72db81a193ccd662, 0x6ea6f5e2b65af488, 0xf9c72c319ba409a5},
     {"a fan of 700", Kind::kFan, 700, 0, 9, 0xb1ab5e11940e27ca, 0x9a2857f779082602, 0x6a77d9e550aab2c, 0x87780a19d4917ce5},
     {"20 exact copies on a square", Kind::kStack, 20, 0, 9, 0xd9d2b4403576ea35, 0x7854d7dee75b4ac9, 0x35f1e81ff964fef, 0x7c914413fe94a585},
+    // Taken from the renderer that put each cut on its edge's list as it came.
+    {"a pleated cone of 64", Kind::kPleatedCone, 64, 0, 9, 0x530fef873483f6d1, 0xe6f1791c56449586, 0xbbd5dbd4412afcc1, 0xbccb7e21725a9ec5},
 };
 // clang-format on
 
