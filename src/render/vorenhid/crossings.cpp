@@ -43,7 +43,6 @@ constexpr double kBand = 1e-4;
 
 using pred::Point2;
 
-
 // True when the closed segment a-b meets the closed rectangle.
 bool SegmentMeetsRect(Point2 a, Point2 b, const Rect &r) {
   auto inside = [&](Point2 p) { return p.x >= r.x0 && p.x <= r.x1 && p.y >= r.y0 && p.y <= r.y1; };
