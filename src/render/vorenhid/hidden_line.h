@@ -320,8 +320,8 @@ struct CutLog {
   Entry *entries = nullptr;
   uint32_t size = 0, capacity = 0;
 };
-// Logs a cut of the edge whose record is rec; 0x20000006 when the log
-// cannot grow.
+// Logs a cut at t (within 0..1, or not a number) of the edge whose record
+// is rec; 0x20000006 when the log cannot grow.
 VtStatus CutLogAdd(VtHiddenLineContext *s, CutLog *log, VtHiddenLineEdgeData *rec, float t);
 // Puts the logged cuts on their edges' split lists, each list keeping
 // exactly what SplitInsert of its cuts in their order would keep, in

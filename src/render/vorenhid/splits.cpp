@@ -11,6 +11,8 @@
 //   nearer t than any listed below s, within a tolerance at least as
 //   large, so t near some cut below means t near the greatest one below;
 //   insertion one by one checks every cut below t and the first above;
+// - a list holds its 0.0 and 1.0 from start to end, so a cut near either
+//   is dropped as it is logged, whatever came before it;
 // - a cut that is not a number goes to the head of its list at once, in
 //   front of the 0.0 entry (where inserting it one by one puts it), and
 //   decides nothing about other cuts;
@@ -207,7 +209,8 @@ VtStatus SplitInsert(VtHiddenLineContext *s, VtHiddenLineSplit **list, float t) 
 void SplitsFree(VtHiddenLineContext *s, VtHiddenLineSplit *list) { ListFree(s->pools[0], list); }
 
 VtStatus CutLogAdd(VtHiddenLineContext *s, CutLog *log, VtHiddenLineEdgeData *rec, float t) {
-  if (std::fabs(t) < Tol(t, 0)) return 0;
+  // The list's 0.0 and 1.0 stay: a cut near either is dropped whenever it comes.
+  if (std::fabs(t) < Tol(t, 0) || Near(0.0f, t) || Near(1.0f, t)) return 0;
   if (std::isnan(t)) return SplitInsert(s, &rec->splits, t);
   if (log->size == log->capacity) {
     const size_t more = log->capacity == 0 ? 256 : size_t{log->capacity} * 2;
