@@ -27,6 +27,10 @@
 // - LinesNearStack: n copies of the stack's triangle each 1e-4 behind the
 //   last through the hidden-line renderer at 64 x 48 from (4, 3, 5); n =
 //   250, 500 and 1 000.
+// - LinesCone: the pleated cone of 250, 1 000 and 4 000 faces (their
+//   long edges running into the apex, neighbouring faces folding in and
+//   out) through the hidden-line renderer (0x190001) and as strokes
+//   through the z-buffer (0x600005).
 // - HeightField: a height field of 0.25, 1 and 4 million triangles seen at a
 //   slant, through the z-buffer (0x200001), the A-buffer (0x200002), the
 //   hidden-line renderer (0x190001) and the strokes through the z-buffer
@@ -286,12 +290,12 @@ BENCHMARK(ABufferStackInterrupt)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
-// The open book of n pages or the stack of n copies each 1e-4 behind the
-// last (tests/support/growth.h), at 64 x 48 under the default light, seen
-// from the slant.
-void SmallSceneMake(bool book, int n) {
-  const vo::test::GrowthMesh m =
-      vo::test::GrowthMeshMake(book ? vo::test::GrowthScene::kBook : vo::test::GrowthScene::kNearCopies, n);
+// A scene of tests/support/growth.h (the open book of n pages, the stack of
+// n copies each 1e-4 behind the last, the pleated cone of n faces), at
+// 64 x 48 under the default light, seen from the slant.
+using Scene = vo::test::GrowthScene;
+void SmallSceneMake(Scene scene, int n) {
+  const vo::test::GrowthMesh m = vo::test::GrowthMeshMake(scene, n);
   VtPrimitive *mesh = Mesh(m.xyz, m.indices);
   VoPrimitiveListSet(VoPrimitiveListCreate(1, &mesh));
   const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0};
@@ -302,10 +306,10 @@ void SmallSceneMake(bool book, int n) {
 
 // Renders the small scene by the code into a 64 x 48 image under the
 // default eye light.
-Outcome SmallSceneRender(bool book, int n, int32_t workers, uint32_t code = 0x200002) {
+Outcome SmallSceneRender(Scene scene, int n, int32_t workers, uint32_t code = 0x200002) {
   Start(64, 48, false);
   Workers(workers);
-  SmallSceneMake(book, n);
+  SmallSceneMake(scene, n);
   return Timed(code);
 }
 
@@ -313,7 +317,7 @@ void ABufferBook(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
   Outcome o;
   for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(true, n, static_cast<int32_t>(state.range(1))); });
+    o = InChild([&] { return SmallSceneRender(Scene::kBook, n, static_cast<int32_t>(state.range(1))); });
     state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
   }
   Report(state, o, n);
@@ -329,7 +333,7 @@ void ABufferNearStack(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
   Outcome o;
   for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(false, n, 0); });
+    o = InChild([&] { return SmallSceneRender(Scene::kNearCopies, n, 0); });
     state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
   }
   Report(state, o, n);
@@ -349,7 +353,7 @@ void LinesBook(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
   Outcome o;
   for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(true, n, 0, static_cast<uint32_t>(state.range(1))); });
+    o = InChild([&] { return SmallSceneRender(Scene::kBook, n, 0, static_cast<uint32_t>(state.range(1))); });
     state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
   }
   Report(state, o, n);
@@ -365,7 +369,7 @@ void LinesNearStack(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
   Outcome o;
   for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(false, n, 0, 0x190001); });
+    o = InChild([&] { return SmallSceneRender(Scene::kNearCopies, n, 0, 0x190001); });
     state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
   }
   Report(state, o, n);
@@ -375,6 +379,23 @@ BENCHMARK(LinesNearStack)
     ->Args({250})
     ->Args({500})
     ->Args({1000})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void LinesCone(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild(
+        [&] { return SmallSceneRender(Scene::kPleatedCone, n, 0, static_cast<uint32_t>(state.range(1))); });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+}
+BENCHMARK(LinesCone)
+    ->ArgNames({"faces", "code"})
+    ->ArgsProduct({{250, 1000, 4000}, {0x190001, 0x600005}})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -51,8 +51,12 @@ inline int Scaled(int size, int divisor) { return kSanitized ? size / divisor : 
 //   (every page meets every other along the spine; seen from (4, 3, 5) the
 //   pages' edges cross about n^2 / 8 times in the picture);
 // - near copies: n copies of the triangle (-1, -1, 1.5), (1, -1, 1.5),
-//   (0, 1, 1.5), each 1e-4 behind the last.
-enum class GrowthScene { kBook, kNearCopies };
+//   (0, 1, 1.5), each 1e-4 behind the last;
+// - the pleated cone: n triangles (n even) from the apex (0, 1, 0) to a
+//   rim in the plane y = -1 whose corners, at n equal steps of angle, lie
+//   alternately 1 and 0.6 from the axis, so that neighbouring faces fold
+//   in and out and every face's long edges run into the apex.
+enum class GrowthScene { kBook, kNearCopies, kPleatedCone };
 struct GrowthMesh {
   std::vector<float> xyz;
   std::vector<int32_t> indices;
@@ -65,6 +69,14 @@ inline GrowthMesh GrowthMeshMake(GrowthScene scene, int n) {
       const double t = M_PI * (i + 0.5) / n;
       m.xyz.insert(m.xyz.end(), {static_cast<float>(std::cos(t)), 0.0f, static_cast<float>(std::sin(t))});
       m.indices.insert(m.indices.end(), {0, 1, 2 + i});
+    }
+  } else if (scene == GrowthScene::kPleatedCone) {
+    m.xyz = {0, 1, 0};
+    for (int i = 0; i < n; ++i) {
+      const double t = 2 * M_PI * i / n, r = i % 2 == 0 ? 1.0 : 0.6;
+      m.xyz.insert(m.xyz.end(),
+                   {static_cast<float>(r * std::cos(t)), -1.0f, static_cast<float>(r * std::sin(t))});
+      m.indices.insert(m.indices.end(), {0, 1 + i, 1 + (i + 1) % n});
     }
   } else {
     for (int i = 0; i < n; ++i) {

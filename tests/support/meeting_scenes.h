@@ -10,9 +10,11 @@
 #include <random>
 #include <vector>
 
+#include "support/growth.h"
+
 namespace meeting_scenes {
 
-enum class Kind { kBook, kNearCopies, kRandom, kFan, kThinFan, kCubes, kSphere, kStack };
+enum class Kind { kBook, kNearCopies, kRandom, kFan, kThinFan, kCubes, kSphere, kStack, kPleatedCone };
 
 struct Mesh {
   std::vector<float> xyz;
@@ -26,7 +28,8 @@ struct Mesh {
 // triangles; a fan of n triangles around one centre; a fan of n triangles
 // whose outer corners lie 1e-6 radians apart (their edges nearly on one
 // another); n seeded cubes; a sphere of n slices on a box and a floor (the
-// demonstration's scene); n exact copies of a triangle on a square.
+// demonstration's scene); n exact copies of a triangle on a square; the
+// pleated cone of n faces of the growth table (support/growth.h).
 inline Mesh SceneMake(Kind kind, int n, uint32_t seed) {
   Mesh m;
   std::mt19937 random(seed);
@@ -104,6 +107,12 @@ inline Mesh SceneMake(Kind kind, int n, uint32_t seed) {
       point(1.4, -1.4, -0.2), point(1.4, 1.4, -0.2), point(-1.4, 1.4, -0.2);
       tri(s, s + 1, s + 2), tri(s, s + 2, s + 3);
       for (int i = 0; i < n; ++i) tri(point(-1, -0.8, 0.5), point(1, -0.6, 0.1), point(0.2, 1, 0.3));
+      break;
+    }
+    case Kind::kPleatedCone: {
+      const vo::test::GrowthMesh cone = vo::test::GrowthMeshMake(vo::test::GrowthScene::kPleatedCone, n);
+      m.xyz = cone.xyz;
+      m.indices = cone.indices;
       break;
     }
   }

@@ -21,7 +21,10 @@
 //   cut the split list keeps), in the all-pairs loop's order, so the cuts
 //   and splits are those of the loop while the work grows with the pairs
 //   found: edges that meet only at a shared corner are never paired;
-// - a leaf polls the interrupt every kPollEvery pair tests.
+// - a leaf polls the interrupt every kPollEvery pair tests;
+// - cuts are logged in the order they are made and put on the split lists
+//   when every region is done (splits.cpp), keeping what inserting them
+//   one by one would keep.
 
 #include <algorithm>
 #include <bit>
@@ -39,8 +42,6 @@ namespace {
 constexpr double kBand = 1e-4;
 
 using pred::Point2;
-
-double Tol(double u, double v) { return (std::fabs(u) + std::fabs(v) + 1) * kSplitTolerance; }
 
 // True when the closed segment a-b meets the closed rectangle.
 bool SegmentMeetsRect(Point2 a, Point2 b, const Rect &r) {
@@ -167,13 +168,14 @@ struct Stage3 {
   VtHiddenLineContext *s;
   VtStatus st = 0;
   uint32_t work_since_poll = 0;
+  CutLog cuts{};
 
   // Cuts k at t unless it lies clearly in front of depth z there.
   void Cut(Seg &k, double t, double z) {
     t = std::clamp(t, 0.0, 1.0);
     const double zk = (1 - t) * k.za + t * k.zb;
     if (s->identity != 0 || zk + s->depth_tolerance >= z)
-      st |= SplitInsert(s, &k.rec->splits, static_cast<float>(t));
+      st |= CutLogAdd(s, &cuts, k.rec, static_cast<float>(t));
   }
 
   // An end p (depth z) of another edge within the band of k's supporting
@@ -372,44 +374,18 @@ int32_t DepthUsed(const VtHiddenLineContext *s) {
   return std::clamp(d, 1, 30);
 }
 
-VtStatus SplitsStart(VtHiddenLineContext *s, VtHiddenLineSplit **list) {
-  auto *first = static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0]));
-  auto *last = first != nullptr ? static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0])) : nullptr;
-  if (last == nullptr) {
-    if (first != nullptr) (void)VoPoolFree(s->pools[0], first);
-    return VO_STATUS_NO_MEMORY;
-  }
-  *last = VtHiddenLineSplit{1.0f, nullptr};
-  *first = VtHiddenLineSplit{0.0f, last};
-  *list = first;
-  return 0;
-}
-
-VtStatus SplitInsert(VtHiddenLineContext *s, VtHiddenLineSplit **list, float t) {
-  if (std::fabs(t) < Tol(t, 0)) return 0;
-  VtHiddenLineSplit **at = list;
-  for (VtHiddenLineSplit *e = *list; e != nullptr; e = e->next) {
-    if (std::fabs(e->t - t) <= Tol(e->t, t)) return 0;
-    if (e->t < t) at = &e->next;
-    // Cuts are sorted and within 0..1: one above t and not near it has no
-    // later entry nearer, nor one below t.
-    if (e->t > t) break;
-  }
-  auto *n = static_cast<VtHiddenLineSplit *>(VoPoolAllocate(s->pools[0]));
-  if (n == nullptr) return VO_STATUS_NO_MEMORY;
-  *n = VtHiddenLineSplit{t, *at};
-  *at = n;
-  return 0;
-}
-
-void SplitsFree(VtHiddenLineContext *s, VtHiddenLineSplit *list) { ListFree(s->pools[0], list); }
-
 VtStatus Crossings(VtHiddenLineContext *s) {
   s->work_count = s->candidate_count;
   s->work_counter = 0;
   Stage3 stage{s};
   const Rect top{s->window[0], s->window[1], s->window[2], s->window[3]};
-  return stage.Region(s->candidates, s->candidate_count, top, DepthUsed(s));
+  const VtStatus st = stage.Region(s->candidates, s->candidate_count, top, DepthUsed(s));
+  // A stage that failed makes no test points: its cuts are not wanted.
+  if (st != 0) {
+    CutLogRelease(&stage.cuts);
+    return st;
+  }
+  return CutLogApply(s, &stage.cuts);
 }
 
 VtStatus TestPointsMake(VtHiddenLineContext *s) {

@@ -302,11 +302,32 @@ VtStatus Crossings(VtHiddenLineContext *s);
 // clamped to 1..30.
 int32_t DepthUsed(const VtHiddenLineContext *s);
 VtStatus TestPointsMake(VtHiddenLineContext *s);
+
+// ---- splits.cpp (the split lists) --------------------------------------------
 // Inserts a cut at t into a sorted split list; 0x20000006 when out of pool.
 VtStatus SplitInsert(VtHiddenLineContext *s, VtHiddenLineSplit **list, float t);
 // The split list 0.0 -> 1.0 of a new candidate.
 VtStatus SplitsStart(VtHiddenLineContext *s, VtHiddenLineSplit **list);
 void SplitsFree(VtHiddenLineContext *s, VtHiddenLineSplit *list);
+// The cuts of stage 3 in the order they come, each with its edge's record
+// (order: its place in the log); a block from VoAllocate.
+struct CutLog {
+  struct Entry {
+    VtHiddenLineEdgeData *rec;
+    float t;
+    uint32_t order;
+  };
+  Entry *entries = nullptr;
+  uint32_t size = 0, capacity = 0;
+};
+// Logs a cut at t (within 0..1, or not a number) of the edge whose record
+// is rec; 0x20000006 when the log cannot grow.
+VtStatus CutLogAdd(VtHiddenLineContext *s, CutLog *log, VtHiddenLineEdgeData *rec, float t);
+// Puts the logged cuts on their edges' split lists, each list keeping
+// exactly what SplitInsert of its cuts in their order would keep, in
+// O(k log k) for k cuts; releases the log.
+VtStatus CutLogApply(VtHiddenLineContext *s, CutLog *log);
+void CutLogRelease(CutLog *log);
 
 // ---- near_pairs.cpp (stage 3's search) ---------------------------------------
 // Every pair (u, v), u < v, of the segments ends[0..count) that crosses,

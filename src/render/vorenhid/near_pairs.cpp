@@ -18,6 +18,10 @@
 //   other (the pair tests decide what it does);
 // - pairs come out sorted by (lower index, higher index), each once; the
 //   block is the caller's, from VoAllocate;
+// - a last cell of many segments tests only the pairs whose extents across
+//   its longest segment come within the margin of each other (a bundle of
+//   segments along one another pairs each with its neighbours), the same
+//   pairs the test of every pair would keep;
 // - a search that finds more pairs than the caller allows, or places
 //   segments in cells more often than kWorkPerSegment a segment beyond
 //   that, gives up and answers no block: where most pairs are near one
@@ -72,6 +76,9 @@ constexpr uint32_t kPollCells = 1024;
 // the pairs it may find): a search never costs much more than testing
 // every pair would.
 constexpr uint64_t kWorkPerSegment = 256;
+// From this many segments that may pair, a last cell sorts them across one
+// direction rather than testing every pair.
+constexpr uint32_t kSweepFrom = 16;
 
 bool Finite(Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 bool Same(Point2 p, Point2 q) { return p.x == q.x && p.y == q.y; }
@@ -129,6 +136,12 @@ struct Finder {
   uint32_t cells = 0;
   VtStatus st = 0;
   bool dense = false;
+  // A segment's extent across the sweep's direction, and its place in the cell.
+  struct Extent {
+    double lo, hi;
+    uint32_t at;
+  };
+  Growing<Extent> across{};  // the sweep's extents, one cell's at a time
 
   // True when segment i may pass through the rectangle (already grown).
   bool Meets(uint32_t i, const Rect &r) const {
@@ -176,9 +189,46 @@ struct Finder {
     const Rect near = Grown(r, margin);
     uint32_t *list = arena.data + begin;
     const uint32_t passing = PassingFirst(near, list, n);
+    if (n - passing >= kSweepFrom && Sweep(near, list, n, passing)) return;
     for (uint32_t v = passing; v < n && st == 0 && !dense; ++v)
       for (uint32_t u = 0; u < v && st == 0 && !dense; ++u)
         if (MayCut(list[u], list[v], near)) Take(list[u], list[v]);
+  }
+
+  // The pairs of Emit, testing only those whose extents across one
+  // direction (across the cell's longest segment) come within the margin:
+  // two segments that come within reach of each other anywhere do so
+  // across any direction, so a bundle of segments along one another tests
+  // each only against its neighbours. False (nothing done) for a cell
+  // with a segment too large for the extents to be trusted.
+  bool Sweep(const Rect &near, const uint32_t *list, uint32_t n, uint32_t passing) {
+    uint32_t longest = list[0];
+    double most = -1;
+    for (uint32_t u = 0; u < n; ++u) {
+      const Point2 *p = ends[list[u]];
+      if (Large(p)) return false;
+      const double dx = p[1].x - p[0].x, dy = p[1].y - p[0].y;
+      if (dx * dx + dy * dy > most) most = dx * dx + dy * dy, longest = list[u];
+    }
+    if (!(most > 0)) return false;
+    const Point2 *l = ends[longest];
+    const double length = std::sqrt(most), ax = -(l[1].y - l[0].y) / length, ay = (l[1].x - l[0].x) / length;
+    across.size = 0;
+    for (uint32_t u = 0; u < n && st == 0; ++u) {
+      const Point2 *p = ends[list[u]];
+      const double a = ax * p[0].x + ay * p[0].y, b = ax * p[1].x + ay * p[1].y;
+      if (!across.Push(Extent{std::min(a, b), std::max(a, b), u})) st |= VO_STATUS_NO_MEMORY;
+    }
+    if (st != 0) return true;
+    Extent *e = across.data;
+    std::sort(e, e + n,
+              [](const Extent &x, const Extent &y) { return x.lo != y.lo ? x.lo < y.lo : x.at < y.at; });
+    for (uint32_t k = 0; k < n && st == 0 && !dense; ++k)
+      for (uint32_t m = k + 1; m < n && e[m].lo <= e[k].hi + margin && st == 0 && !dense; ++m) {
+        const uint32_t u = std::min(e[k].at, e[m].at), v = std::max(e[k].at, e[m].at);
+        if (v >= passing && MayCut(list[u], list[v], near)) Take(list[u], list[v]);
+      }
+    return true;
   }
 
   // Moves the segments with no end in the cell that run into the corner
@@ -305,6 +355,7 @@ VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], ui
     for (uint32_t j = 0; j < count && f.st == 0 && !f.dense; ++j)
       if (j != wild.data[w]) f.Take(wild.data[w], j);
   f.arena.Release();
+  f.across.Release();
   wild.Release();
   if (f.st != 0 || f.dense) {
     f.found.Release();

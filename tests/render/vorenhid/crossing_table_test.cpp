@@ -5,7 +5,9 @@
 // crossing search that the renderer used before it learnt to pass over
 // edges that only meet at a shared corner; the faster search must cut every
 // edge where the old one did, in the same order, so every row draws
-// exactly what it drew, on the calling thread and on three workers alike.
+// exactly what it drew, on the calling thread and on three workers alike;
+// and so must the split lists sorted once keep the cuts that inserting them
+// one by one kept.
 // A failing row prints its fingerprint and the seed of its scene.
 
 #include <gtest/gtest.h>
@@ -109,6 +111,8 @@ constexpr Row kRows[] = {
     {"random triangles", Kind::kRandom, 300, 6, 9, 0x8d252c88aeb6279d, 0x72db81a193ccd662, 0x6ea6f5e2b65af488, 0xf9c72c319ba409a5},
     {"a fan of 700", Kind::kFan, 700, 0, 9, 0xb1ab5e11940e27ca, 0x9a2857f779082602, 0x6a77d9e550aab2c, 0x87780a19d4917ce5},
     {"20 exact copies on a square", Kind::kStack, 20, 0, 9, 0xd9d2b4403576ea35, 0x7854d7dee75b4ac9, 0x35f1e81ff964fef, 0x7c914413fe94a585},
+    // Taken from the renderer that put each cut on its edge's list as it came.
+    {"a pleated cone of 64", Kind::kPleatedCone, 64, 0, 9, 0x530fef873483f6d1, 0xe6f1791c56449586, 0xbbd5dbd4412afcc1, 0xbccb7e21725a9ec5},
 };
 // clang-format on
 

@@ -3,7 +3,8 @@
 // corners with members nearly on one another, bundles 1e-5 apart, random
 // crossings, chains): every pair that comes within the band of the other
 // where a cut would be kept is found, sorted and once; and a fan of 2,000
-// edges into one corner, whose pairs meet only there, gives no pair at all.
+// edges into one corner, whose pairs meet only there, gives no pair at all;
+// a bundle of 160 along one another pairs each only with its neighbours.
 
 #include <gtest/gtest.h>
 
@@ -153,6 +154,33 @@ TEST_F(NearPairsTest, AFanIntoOneCornerGivesNoPairAndTheSameFanBesideACrossingEd
   EXPECT_GT(crossing, 500u);
   EXPECT_GE(found.size(), crossing);
   EXPECT_LE(found.size(), crossing + 20);
+}
+
+TEST_F(NearPairsTest, ABundleOfSegmentsAlongOneAnotherPairsEachWithItsNeighboursAndWhatCrossesIt) {
+  // 160 segments 3e-5 apart, their slopes jittered, and 12 across them: the
+  // bundle cannot be split into cells, so its last cells hold hundreds.
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> u(0, 1);
+  std::vector<Segment> segments;
+  for (int i = 0; i < 160; ++i) {
+    const double y = 0.1 + 3e-5 * i;
+    segments.push_back({Point2{0.1 + 0.01 * u(random), y}, Point2{0.9, y + 0.2 + 1e-5 * u(random)}});
+  }
+  for (int i = 0; i < 12; ++i)
+    segments.push_back({Point2{0.2 + 0.05 * i, 0.05}, Point2{0.25 + 0.05 * i, 0.5 * u(random) + 0.2}});
+  std::shuffle(segments.begin(), segments.end(), random);
+  const std::vector<uint64_t> found = Found(segments);
+  size_t must = 0;
+  for (uint32_t i = 0; i < segments.size(); ++i)
+    for (uint32_t j = i + 1; j < segments.size(); ++j)
+      if (MustFind(segments[i], segments[j])) {
+        ++must;
+        EXPECT_TRUE(std::binary_search(found.begin(), found.end(), (uint64_t{i} << 32) | j)) << i << " " << j;
+      }
+  // Within the band: about 2 x 1e-4 / 3e-5 neighbours each, and the
+  // crossings; far fewer than the 12,700 pairs of the bundle.
+  EXPECT_GT(must, 160u * 4);
+  EXPECT_LT(found.size(), 160u * 40);
 }
 
 TEST_F(NearPairsTest, ASegmentThatIsNotFiniteIsPairedWithEveryOtherAndASearchThatFindsTooManyGivesUp) {
