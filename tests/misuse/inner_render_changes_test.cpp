@@ -1,12 +1,18 @@
-// An environment cube is one render for what the application changes from
-// its callbacks: a change made from a face's progress report (the light
-// list, a light's colour or place, a material's colour, the background)
-// reaches none of the cube's later faces, and is in effect for the next
-// cube. Each row renders the cube in one session with the change made from
-// the first report of one face, and in a twin session that makes the same
-// change after the cube; every texel of every face of both cubes, and of the
-// cube rendered next in each session, must be the same, and the change must
-// show in the next cube (else the row would judge nothing).
+// What the application changes or gives back from the callbacks of the
+// library's own renders reaches the next render only:
+// - an environment cube is one render: a change made from a face's
+//   progress report (the light list, a light's colour or place, a
+//   material's colour, the background) reaches none of the cube's later
+//   faces, and is in effect for the next cube. Each row renders the cube in
+//   one session with the change made from the first report of one face, and
+//   in a twin session that makes the same change after the cube; every texel
+//   of every face of both cubes, and of the cube rendered next in each
+//   session, must be the same, and the change must show in the next cube
+//   (else the row would judge nothing);
+// - the target given back (VoScreenBufferDestroy) from the stroke capture's
+//   report stays the strokes render's: the render answers as without the
+//   destroy, with no refusal of the buffer posted meanwhile, and the buffer
+//   is refused afterwards.
 
 #include <gtest/gtest.h>
 
@@ -176,6 +182,59 @@ TEST(CubeFaceChanges, AChangeFromAFacesReportReachesTheNextCubeOnly) {
           EXPECT_EQ(during.next[f], twin.next[f]) << "face " << f << " of the next cube";
         EXPECT_NE(twin.next, twin.cube) << "the change shows in no face";
       }
+}
+
+// The numbers of the messages posted since the record was cleared, but
+// the refusal (697) of the stage's own look whether its buffer is live.
+std::vector<uint32_t> Messages() {
+  std::vector<uint32_t> numbers;
+  for (const vo_test::Diagnostic &d : vo_test::Recorded())
+    if (d.message != 697) numbers.push_back(d.message);
+  return numbers;
+}
+
+// The stroke capture's render (0x190002) inside a strokes render: the
+// target destroyed at its first or its last report.
+int g_capture_reports = 0, g_capture_at = -1;
+VtScreenBuffer *g_target = nullptr;
+VtStatus g_destroyed = 1;
+VtStatus CaptureReport(uint32_t, VtTypedValue *) {
+  uint32_t code = 0;
+  if (VoExecuteCurrentGet(&code) != 0 || code != 0x190002u) return 0;
+  if (g_capture_reports++ == g_capture_at) g_destroyed = VoScreenBufferDestroy(g_target);
+  return 0;
+}
+
+TEST(CaptureTarget, TheTargetGivenBackFromTheCapturesReportStaysTheStrokesRenders) {
+  for (int32_t workers : {0, 4})
+    for (bool last : {false, true}) {
+      SCOPED_TRACE(::testing::Message()
+                   << workers << " workers, the capture's " << (last ? "last" : "first") << " report");
+      ASSERT_EQ(VoInitialise(), 0u);
+      ASSERT_EQ(vo_test::Record(), 0u);
+      {
+        const Stage stage(FloorAndCaster());
+        ASSERT_TRUE(stage.ok());
+        g_target = stage.buffer(), g_capture_reports = 0, g_capture_at = -1, g_destroyed = 1;
+        ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(&CaptureReport)), 0u);
+        std::vector<float> alone, picture;
+        vo_test::Recorded().clear();
+        const VtStatus status = stage.Render(0x600004u, workers, &alone);
+        const std::vector<uint32_t> posted = Messages();
+        ASSERT_GT(g_capture_reports, 0);
+        g_capture_at = last ? g_capture_reports - 1 : 0, g_capture_reports = 0;
+        vo_test::Recorded().clear();
+        EXPECT_EQ(stage.Render(0x600004u, workers, &picture), status);
+        EXPECT_EQ(g_destroyed, 0u);
+        EXPECT_EQ(Messages(), posted);  // no refusal of the buffer (691), no other message
+        EXPECT_TRUE(picture.empty());   // given back: nothing to read
+        uint32_t mask = 0;
+        EXPECT_NE(VoScreenBufferGetDataMask(g_target, &mask), 0u);
+        EXPECT_EQ(VoScreenBufferGet(), nullptr);
+        EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
+      }
+      EXPECT_EQ(VoTerminate(), 0u);
+    }
 }
 
 }  // namespace
