@@ -33,11 +33,13 @@
 //   library's own renders (a depth map of every light class casting
 //   map shadows, made again in the render; a cube face; the stroke
 //   capture), told by the code the current render runs under, at their
-//   first or last report: the outer render (or cube) answers and draws as
-//   without the call, and the next render draws what a twin session draws
-//   that made the call after it. CI runs one seeded row a procedure;
+//   first or last report: the outer render (or cube) answers as without
+//   the call and leaves what a twin session's outer call leaves that made
+//   the call after it (a change of the target waits for the rows), and the
+//   next render draws what the twin's draws. CI runs one seeded row a procedure;
 //   VO_DURING_RENDER_ALL=1 runs every inner render at 0 and 4 workers at
-//   its first and last report.
+//   its first and last report; VO_DURING_RENDER_ONLY=<procedure> and
+//   VO_DURING_RENDER_INNER=map, cube or capture narrow them.
 // Each row runs in a forked process of its own, so that one fault does not
 // end the table.
 
@@ -510,6 +512,7 @@ TEST(DuringRender, CallbackCallsOfChangesReleasesAndNestedRendersReachTheNextRen
 // the stroke capture of a strokes render. Each reports progress through
 // the application's callback, under a render code of its own.
 enum class Inner { kMap, kCubeFace, kStrokeCapture };
+constexpr const char *kInnerNames[] = {"map", "cube", "capture"};
 
 struct InnerRow {
   const VtApiFunction *fn;
@@ -575,8 +578,12 @@ VtStatus InnerActing(const Stage &stage, const InnerRow &row, VtShader *light, i
 constexpr const char *kNoInnerReport = "the inner render reported nothing";
 
 // As RunCall, the call made from the inner render's report or after the
-// outer call; the next picture is the stage's render 0xc0001 after it.
-std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<float> *next) {
+// outer call; in *left what the outer call leaves (the cube's colours, or
+// the buffer as the outer render and the call leave it: a change of the
+// target the render holds is made after its rows), in *next the stage's
+// render 0xc0001 after it.
+std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<float> *left,
+                         std::vector<float> *next) {
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
   const Stage &stage =
       *new Stage(FloorAndCaster());  // left to the process's end: calls may have freed its parts
@@ -602,16 +609,19 @@ std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<floa
     if (!vo_test::WithMessage(2902).empty()) {
       // Refused as the render reads what the call would free: the next
       // render is the one without the call, and no twin is asked.
-      next->clear();
+      left->clear(), next->clear();
       return fault;
     }
     if (during != status) fault += "the running render answered otherwise; ";
-    // Nothing to read once the call gave the target back (after the render).
-    if (!output.empty() && output != alone && row.fn->during != vo::api::kDuringNested)
-      fault += "the running render drew otherwise; ";
+    *left = output;  // empty once the call gave the target back (after the render)
   } else {
     (void)InnerActing(stage, row, light, -1, &output, &reports);
     g_act();
+    *left = output;
+    if (row.inner != Inner::kCubeFace) {
+      left->clear();
+      if (stage.Live()) stage.Read(left);
+    }
   }
   g_act = nullptr;
   if (light != nullptr) (void)VoLightDestroyShadow(light);
@@ -620,18 +630,21 @@ std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<floa
 }
 
 std::string RunInnerRow(const InnerRow &row) {
-  // The outer render's own picture is judged in the fork; only the next comes back.
-  std::vector<float> unused, next, twin;
+  std::vector<float> left, twin_left, next, twin;
   bool broke = false, twin_broke = false;
-  std::string fault =
-      ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, true, p); },
-                    &unused, &next, &broke);
-  const std::string twin_fault =
-      ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, false, p); },
-                    &unused, &twin, &twin_broke);
+  std::string fault = ForkedPicture(
+      [&](std::vector<float> *l, std::vector<float> *p) { return RunInnerCall(row, true, l, p); }, &left,
+      &next, &broke);
+  const std::string twin_fault = ForkedPicture(
+      [&](std::vector<float> *l, std::vector<float> *p) { return RunInnerCall(row, false, l, p); },
+      &twin_left, &twin, &twin_broke);
   if (broke || twin_broke) return (broke ? fault : "the twin session " + twin_fault) + "; ";
   if (twin_fault == kNoInnerReport) return twin_fault;  // the row would judge nothing
   if (!twin_fault.empty()) return "";  // the call faults after the render too: a matter of its arguments
+  // A nested render may write into the same buffer; nothing to read once
+  // the call gave the target back.
+  if (!left.empty() && !twin_left.empty() && left != twin_left && row.fn->during != vo::api::kDuringNested)
+    fault += "the running render drew otherwise than the twin session's render and call; ";
   if (fault.empty() && !next.empty() && next != twin)
     fault = "the next render differs from the twin session's; ";
   return fault;
@@ -668,15 +681,19 @@ std::string InnerTitle(const InnerRow &row) {
 TEST(DuringRender, CallbackCallsFromTheLibrarysOwnRendersReachTheNextRenderOnly) {
   const bool all = std::getenv("VO_DURING_RENDER_ALL") != nullptr;
   const char *seed_text = std::getenv("VO_DURING_RENDER_SEED");
+  const char *only = std::getenv("VO_DURING_RENDER_ONLY");    // one procedure's rows
+  const char *inner = std::getenv("VO_DURING_RENDER_INNER");  // "map", "cube" or "capture" alone
   std::mt19937_64 seeds(seed_text != nullptr ? std::strtoull(seed_text, nullptr, 0) : 0x1019);
   std::map<std::string, int> counts;
   for (size_t i = 0; i < kFunctionCount; ++i) {
     const VtApiFunction &fn = kFunctions[i];
     if (fn.during < vo::api::kDuringChange || fn.during > vo::api::kDuringNested) continue;
     const uint64_t seed = seeds();
+    if (only != nullptr && std::strcmp(only, fn.name) != 0) continue;
     std::vector<InnerRow> rows = InnerRowsOf(fn, seed);
     if (!all) rows = {rows[seed % rows.size()]};
     for (const InnerRow &row : rows) {
+      if (inner != nullptr && std::strcmp(inner, kInnerNames[static_cast<int>(row.inner)]) != 0) continue;
       ++counts[kClassNames[fn.during]];
       SCOPED_TRACE(::testing::Message() << fn.name << " (" << kClassNames[fn.during] << ") from "
                                         << InnerTitle(row) << ", seed " << seed);

@@ -207,11 +207,15 @@ const Case kCases[] = {
        Expect(s, "VoReferenceListDestroy", VoReferenceListDestroy(s.list, nullptr), kRefused, kListCurrent);
        Expect(s, "VoPrimitiveReferenceListDestroy", VoPrimitiveReferenceListDestroy(s.list), kRefused,
               kListCurrent);
+       Expect(s, "VoVertexReferenceListDestroy", VoVertexReferenceListDestroy(nullptr, s.list, 0), kRefused,
+              kListCurrent);
      },
      true},
     {"the rendered list destroyed from its progress", nullptr, When::kDuring,
      [](Scene &s) {
        Expect(s, "VoPrimitiveReferenceDestroy(list, 0)", VoPrimitiveReferenceDestroy(s.list, 0), kRefused,
+              kRenderRunning);
+       Expect(s, "VoVertexReferenceListDestroy", VoVertexReferenceListDestroy(nullptr, s.list, 0), kRefused,
               kRenderRunning);
      },
      true},

@@ -145,6 +145,32 @@ class Entering {
   EnteredCall *outer_;
 };
 
+// A nested render the application entered, other than VoExecute itself
+// (an environment cube's six faces, a light's maps, a post-process run's
+// frames), is one render for what waits for the render's end: while it
+// runs, the queue (RenderAfter, kernel.h) is not run as each of its
+// VoExecutes returns, but as the outermost such call returns with no render
+// running around it, inside the call (before the journal sees it end), once
+// the call has put back what it replaced (control.cpp). So a change made
+// from the first face's callback reaches neither the later faces nor the
+// cube's own clean-up, and is made as after the cube.
+void NestedCallEnter(const VtApiFunction *fn) noexcept;
+void NestedCallLeave() noexcept;
+class NestedCall {
+ public:
+  explicit NestedCall(const VtApiFunction *fn) noexcept : nested_(fn->during == kDuringNested) {
+    if (nested_) NestedCallEnter(fn);
+  }
+  ~NestedCall() {
+    if (nested_) NestedCallLeave();
+  }
+  NestedCall(const NestedCall &) = delete;
+  NestedCall &operator=(const NestedCall &) = delete;
+
+ private:
+  const bool nested_;
+};
+
 template <class R, class F, class Failure, class Gate, class... A>
 inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A... args) noexcept {
   (void)gate;
@@ -167,10 +193,14 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
   const void *argv[sizeof...(A) + 1] = {static_cast<const void *>(&args)..., nullptr};
   EnteredCall entered{fn, argv, false};
   const Entering entering(&entered);
+  const auto made = [&]() -> R {
+    const NestedCall nested(fn);
+    return call();
+  };
   const JournalHooks *hooks = g_journal_hooks.load(std::memory_order_acquire);
   if (hooks == nullptr) {
     try {
-      return call();
+      return made();
     } catch (...) {
       // Out of memory (std::bad_alloc) is the only exception the library's
       // code raises; anything else is answered the same way rather than
@@ -183,11 +213,11 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
   try {
     journalled = hooks->begin(fn, argv);
     if constexpr (std::is_void_v<R>) {
-      call();
+      made();
       if (journalled) hooks->end(fn, argv, nullptr);
       return;
     } else {
-      R result = call();
+      R result = made();
       if (journalled) hooks->end(fn, argv, &result);
       return result;
     }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "kernel/vomultit/face.h"
@@ -160,6 +161,21 @@ void CallsLeave() noexcept {
   if (--t_calls != 0 || !t_call_counted) return;
   t_call_counted = false;
   g_calls_in_flight.fetch_sub(1, std::memory_order_seq_cst);
+}
+
+namespace {
+// The calling thread's nested-render calls entered, VoExecute aside (api_guard.h).
+constinit thread_local uint32_t t_nested_calls = 0;
+}  // namespace
+
+void NestedCallEnter(const VtApiFunction *fn) noexcept {
+  if (std::strcmp(fn->name, "VoExecute") != 0) ++t_nested_calls;
+}
+
+void NestedCallLeave() noexcept {
+  if (t_nested_calls == 0 || --t_nested_calls != 0 || !OnMainThread()) return;
+  const VtKernelContext *k = Kernel();
+  if (k != nullptr && k->executing == 0) RenderAfterRun();
 }
 
 }  // namespace api
@@ -378,7 +394,9 @@ VtStatus VoExecute(uint32_t code) {
     *record.code = saved_code;
     // What the application gave back or changed during the render is
     // freed or made now that no render of its thread reads it.
-    if (main_thread && saved_flag == 0) RenderAfterRun();
+    // A nested render the application entered (a cube's faces) is one
+    // render: its own end runs the queue (api::NestedCallLeave).
+    if (main_thread && saved_flag == 0 && api::t_nested_calls == 0) RenderAfterRun();
     if (auto post = KernelCallback<VtStatus (*)(uint32_t)>(VO_CALLBACK_POST_EXECUTE))
       status = post(pass_status);
     if (k->timing) ExecuteTimerStop();

@@ -135,7 +135,10 @@ VtStatus OtherThreadRefuse(const char *procedure);
 // farm's worker, under AtOnce or without memory for the entry it
 // queues nothing and answers false, and the caller frees or changes at once.
 // The queue is run, oldest first, as the outermost VoExecute returns and as
-// the library stops (RenderAfterRun).
+// the library stops (RenderAfterRun); a nested render the application
+// entered (an environment cube's faces, a light's maps: api_guard.h,
+// NestedCall) counts as one render, its VoExecutes leaving the queue to its
+// own end.
 using RenderAfterProc = void (*)(void *object);
 bool RenderAfter(void *object, RenderAfterProc proc);
 bool RenderAfterWaits();  // a release or change made now would wait

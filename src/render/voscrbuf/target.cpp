@@ -122,6 +122,25 @@ VtStatus ScanLine(uint32_t slot, uint32_t y, void *pixels,
   return st;
 }
 
+// Stands the replacements in for the current driver's callbacks with
+// buffer (null: none) as the target; the caller has checked it.
+void Attach(Context *c, VtScreenBuffer *buffer) {
+  c->switching = 1;
+  Restore(c);
+  for (VtProc &p : c->saved) p = nullptr;
+  c->attached = nullptr;
+  if (buffer != nullptr) {
+    VtDriverRecord *current = VoDriverGet();
+    c->attached = current;
+    // The null driver has no output to keep: nothing is saved, nothing forwarded.
+    if (current != VoDriverFindFromName("vodrvnul"))
+      for (uint32_t i = 0; i < kReplacements; ++i) c->saved[i] = VoCallBackGet(kReplacedCodes[i]);
+    for (uint32_t i = 0; i < kReplacements; ++i) (void)VoCallBackSet(kReplacedCodes[i], Replacement(i));
+  }
+  c->target = buffer;
+  c->switching = 0;
+}
+
 }  // namespace
 
 VtStatus TargetDetachAtEnd(Context *c) {
@@ -143,20 +162,7 @@ VtStatus VoScreenBufferSet(VtScreenBuffer *buffer) {
     Post(kRefused, messages::kScreenBufferTargetNoColour, kModule);
     return kRefused;
   }
-  c->switching = 1;
-  Restore(c);
-  for (VtProc &p : c->saved) p = nullptr;
-  c->attached = nullptr;
-  if (buffer != nullptr) {
-    VtDriverRecord *current = VoDriverGet();
-    c->attached = current;
-    // The null driver has no output to keep: nothing is saved, nothing forwarded.
-    if (current != VoDriverFindFromName("vodrvnul"))
-      for (uint32_t i = 0; i < kReplacements; ++i) c->saved[i] = VoCallBackGet(kReplacedCodes[i]);
-    for (uint32_t i = 0; i < kReplacements; ++i) (void)VoCallBackSet(kReplacedCodes[i], Replacement(i));
-  }
-  c->target = buffer;
-  c->switching = 0;
+  Attach(c, buffer);
   return 0;
 }
 
@@ -177,6 +183,15 @@ VtStatus VoScreenBufferCallBacksChanged() {
   // again would set the begin-frame slot anew, which makes the framework
   // forget the frame's region, and its float rows are then refused.
   if (StillAttached(c)) return 0;
+  // The running render's target given back from its callbacks (a library's
+  // inner render around them changes callbacks as it takes its state back)
+  // is still the render's, its pixels kept until the outermost render ends
+  // (BufferRelease): attached again as it stands, not refused as a
+  // destroyed buffer the application names.
+  if (c->target->tag == kReleasedTag) {
+    Attach(c, c->target);
+    return 0;
+  }
   return VoScreenBufferSet(c->target);
 }
 

@@ -458,6 +458,10 @@ VtStatus VoVertexReferenceListDestroy(VtPrimitive *p, VtReference *ring, uint32_
     if (VtStatus s = PrimitiveCheck(p)) return s;  // the ring stays, as with any refusal
   if (ring == nullptr) return 0;
   if (!RingAccepted(ring, "VoVertexReferenceListDestroy")) return VO_STATUS_BAD_ARGUMENT;
+  // A list a running render reads, or the current primitive list, is
+  // refused before any vertex or node goes, as every list destroy refuses it:
+  // its nodes freed here would be walked by the render or the next.
+  if (VtStatus held = RingHeldRefuse(ring, "VoVertexReferenceListDestroy")) return held;
   const bool vertices = destroy_vertices && p != nullptr;
   VtStatus s = 0;
   VtReference *node = ring;
