@@ -210,7 +210,7 @@ TEST(DuringRender, SecondThreadCallsOfEveryClassButReadsAndUtilitiesAreRefused) 
 // hold for it (bit k: ApiCondition k), as the stage makes them.
 struct Way {
   uint32_t holds;
-  std::function<uint64_t(const Stage &, std::vector<uint32_t> &)> make;
+  std::function<uint64_t(const Stage &, std::vector<uint64_t> &)> make;
 };
 
 constexpr uint32_t Bit(uint32_t kind) { return 1u << kind; }
@@ -220,20 +220,20 @@ VtPrimitive *Fresh(const Stage &stage) { return VoPrimitiveCopy(stage.primitive(
 std::vector<Way> WaysOf(const VtApiParam &p) {
   using namespace vo::api;
   const std::string type = p.type_name;
-  const auto value = [](uint64_t v) { return [v](const Stage &, std::vector<uint32_t> &) { return v; }; };
+  const auto value = [](uint64_t v) { return [v](const Stage &, std::vector<uint64_t> &) { return v; }; };
   if ((p.flags & kParamOut) != 0 && (p.flags & kParamIn) != 0)  // an in-out value, by its address
     return {
         {Bit(kConditionGiven),
-         [](const Stage &, std::vector<uint32_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(0)); }},
+         [](const Stage &, std::vector<uint64_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(0)); }},
         {0,
-         [](const Stage &, std::vector<uint32_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(1)); }}};
+         [](const Stage &, std::vector<uint64_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(1)); }}};
   if ((p.flags & kParamOut) != 0)  // an output handle: an address or none
     return {
         {Bit(kConditionGiven),
-         [](const Stage &, std::vector<uint32_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(2)); }},
+         [](const Stage &, std::vector<uint64_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(2)); }},
         {0, value(0)}};
   const auto handle = [](auto make) {
-    return [make](const Stage &stage, std::vector<uint32_t> &) {
+    return [make](const Stage &stage, std::vector<uint64_t> &) {
       return reinterpret_cast<uintptr_t>(make(stage));
     };
   };
@@ -288,7 +288,7 @@ std::string RunConditionRow(const VtApiFunction &fn, const std::vector<std::vect
   int reports = 0;
   const VtStatus status = RenderActing(stage, 0xc0001, workers, -1, &alone, &reports);
   ZeroArguments arguments;
-  std::vector<uint32_t> box = {1, 0, 0};
+  std::vector<uint64_t> box = {1, 0, 0};  // an in-out value (read as its low word), a zero one, a handle
   std::vector<std::vector<uint64_t>> buffers(fn.param_count);
   for (uint32_t i = 0; i < fn.param_count; ++i) {
     if (way[i] >= 0) {
