@@ -40,6 +40,14 @@
 //   VO_DURING_RENDER_ALL=1 runs every inner render at 0 and 4 workers at
 //   its first and last report; VO_DURING_RENDER_ONLY=<procedure> and
 //   VO_DURING_RENDER_INNER=map, cube or capture narrow them.
+// - a procedure whose class declares a refusal for some arguments (its
+//   condition, VtApiFunction::conditions) is called from a render's
+//   progress callback with every combination of the arguments its condition
+//   looks at, each made both ways (the render's own list, primitive and
+//   material, or fresh ones the render never sees; a value given or not):
+//   where the declared condition holds for the arguments, by what the row
+//   knows of them, the call is refused with the note's message naming it,
+//   answers as declared and changes neither picture; elsewhere it is not.
 // Each row runs in a forked process of its own, so that one fault does not
 // end the table.
 
@@ -193,6 +201,172 @@ TEST(DuringRender, SecondThreadCallsOfEveryClassButReadsAndUtilitiesAreRefused) 
                    << "render 0x" << std::hex << code << std::dec << " on " << workers << " workers");
       EXPECT_EQ(ForkedFault([&] { return RunSecondThread(code, workers); }), "");
     }
+}
+
+// ---- The declared conditions, both ways ------------------------------------------
+
+// An argument a condition looks at, made one of two or three ways: what the
+// running render holds (its list, its primitive, its material, a value
+// given), what it never sees (a fresh list, primitive or material, a zero
+// value), or for a list nothing at all. Each way says which condition kinds
+// hold for it (bit k: ApiCondition k), as the stage makes them.
+struct Way {
+  uint32_t holds;
+  std::function<uint64_t(const Stage &, std::vector<uint64_t> &)> make;
+};
+
+constexpr uint32_t Bit(uint32_t kind) { return 1u << kind; }
+
+VtPrimitive *Fresh(const Stage &stage) { return VoPrimitiveCopy(stage.primitive(), nullptr); }
+
+std::vector<Way> WaysOf(const VtApiParam &p) {
+  using namespace vo::api;
+  const std::string type = p.type_name;
+  const auto value = [](uint64_t v) { return [v](const Stage &, std::vector<uint64_t> &) { return v; }; };
+  if ((p.flags & kParamOut) != 0 && (p.flags & kParamIn) != 0)  // an in-out value, by its address
+    return {
+        {Bit(kConditionGiven),
+         [](const Stage &, std::vector<uint64_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(0)); }},
+        {0,
+         [](const Stage &, std::vector<uint64_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(1)); }}};
+  if ((p.flags & kParamOut) != 0)  // an output handle: an address or none
+    return {
+        {Bit(kConditionGiven),
+         [](const Stage &, std::vector<uint64_t> &box) { return reinterpret_cast<uintptr_t>(&box.at(2)); }},
+        {0, value(0)}};
+  const auto handle = [](auto make) {
+    return [make](const Stage &stage, std::vector<uint64_t> &) {
+      return reinterpret_cast<uintptr_t>(make(stage));
+    };
+  };
+  if (type == "VtReference") {
+    const uint32_t rendered =
+        Bit(kConditionGiven) | Bit(kConditionHeld) | Bit(kConditionHeldByCaller) | Bit(kConditionMembersRead);
+    return {{rendered, handle([](const Stage &stage) { return stage.list(); })},
+            {Bit(kConditionGiven), handle([](const Stage &stage) {
+               VtPrimitive *fresh = Fresh(stage);
+               return VoPrimitiveListCreate(1, &fresh);
+             })},
+            {0, value(0)}};
+  }
+  if (type == "VtPrimitive")
+    return {{Bit(kConditionGiven) | Bit(kConditionRead),
+             handle([](const Stage &stage) { return stage.primitive(); })},
+            {Bit(kConditionGiven), handle(Fresh)}};
+  if (type == "VtMaterial")
+    return {{Bit(kConditionGiven) | Bit(kConditionUsed),
+             handle([](const Stage &stage) { return stage.material(); })},
+            {Bit(kConditionGiven), handle([](const Stage &) { return VoMaterialCreate(); })}};
+  return {{Bit(kConditionGiven), value(1)}, {0, value(0)}};
+}
+
+// Whether the procedure's declared condition holds for arguments made the
+// ways given (the parameter's index into its ways, -1 for one not looked at).
+bool DeclaredHolds(const VtApiFunction &fn, const std::vector<std::vector<Way>> &ways,
+                   const std::vector<int> &way) {
+  const uint32_t clauses = fn.conditions[fn.condition_count - 1].clause + 1;
+  for (uint32_t c = 0; c < clauses; ++c) {
+    bool all = true;
+    for (uint32_t a = 0; a < fn.condition_count; ++a) {
+      const vo::api::VtApiCondition &atom = fn.conditions[a];
+      if (atom.clause != c) continue;
+      bool any = false;
+      for (uint32_t i = 0; i < fn.param_count; ++i)
+        any = any || ((atom.params >> i & 1u) != 0 && (ways[i][way[i]].holds & Bit(atom.kind)) != 0);
+      all = all && any;
+    }
+    if (all) return true;
+  }
+  return false;
+}
+
+// One combination: the call made from the first report of render 0xc0001.
+std::string RunConditionRow(const VtApiFunction &fn, const std::vector<std::vector<Way>> &ways,
+                            const std::vector<int> &way, int32_t workers) {
+  if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+  const Stage &stage = *new Stage(Square());  // left to the process's end: calls may have freed its parts
+  if (!stage.ok()) return "the stage was not made";
+  std::vector<float> alone, picture;
+  int reports = 0;
+  const VtStatus status = RenderActing(stage, 0xc0001, workers, -1, &alone, &reports);
+  ZeroArguments arguments;
+  std::vector<uint64_t> box = {1, 0, 0};  // an in-out value (read as its low word), a zero one, a handle
+  std::vector<std::vector<uint64_t>> buffers(fn.param_count);
+  for (uint32_t i = 0; i < fn.param_count; ++i) {
+    if (way[i] >= 0) {
+      arguments.slots[i][0] = ways[i][way[i]].make(stage, box);
+    } else if ((fn.params[i].flags & (vo::api::kParamOut | vo::api::kParamArray)) != 0) {
+      buffers[i].assign(64, 0);
+      arguments.slots[i][0] = reinterpret_cast<uintptr_t>(buffers[i].data());
+    }
+  }
+  std::vector<uint64_t> given(fn.param_count);
+  for (uint32_t i = 0; i < fn.param_count; ++i) given[i] = arguments.slots[i][0];
+  VtTypedValue result{};
+  size_t from = 0;
+  g_act = [&] {
+    from = vo_test::Recorded().size();
+    fn.thunk(arguments.argv, &result);
+  };
+  std::string fault;
+  if (RenderActing(stage, 0xc0001, workers, 0, &picture, &reports) != status)
+    fault += "the render answered otherwise; ";
+  g_act = nullptr;
+  bool named = false;
+  for (size_t d = from; d < vo_test::Recorded().size(); ++d) {
+    const auto &posted = vo_test::Recorded()[d];
+    named = named ||
+            (posted.message == fn.during_message && !posted.strings.empty() && posted.strings[0] == fn.name);
+  }
+  if (!DeclaredHolds(fn, ways, way)) {
+    if (named) fault += "refused with its message where its condition does not hold; ";
+    return fault;
+  }
+  if (!named || vo_test::Recorded().size() != from + 1) fault += "not refused with its message alone; ";
+  const bool answered =
+      fn.refused_answer >= 0 ? result.value.bits == given[fn.refused_answer] : AnsweredRefusal(fn, result);
+  if (!answered) fault += "the refusal answered otherwise; ";
+  for (uint32_t i = 0; i < fn.param_count; ++i)
+    if (fn.params[i].flags == vo::api::kParamOut && fn.params[i].kind == vo::api::kKindHandle &&
+        arguments.slots[i][0] != 0 && *reinterpret_cast<void **>(arguments.slots[i][0]) != nullptr)
+      fault += "the refusal handed something out; ";
+  if (picture != alone) fault += "the running render drew otherwise; ";
+  if (stage.Render(0xc0001, workers, &picture) != status || picture != alone)
+    fault += "the refused call changed the next render; ";
+  return fault;
+}
+
+TEST(DuringRender, DeclaredConditionsRefuseWhereTheyHoldAndNowhereElse) {
+  size_t procedures = 0, refused = 0, acted = 0;
+  for (size_t f = 0; f < kFunctionCount; ++f) {
+    const VtApiFunction &fn = kFunctions[f];
+    if (fn.condition_count == 0) continue;
+    ++procedures;
+    ASSERT_NE(fn.during_message, 0u) << fn.name;
+    std::vector<std::vector<Way>> ways(fn.param_count);
+    std::vector<int> way(fn.param_count, -1);
+    for (uint32_t a = 0; a < fn.condition_count; ++a)
+      for (uint32_t i = 0; i < fn.param_count; ++i)
+        if ((fn.conditions[a].params >> i & 1u) != 0 && ways[i].empty())
+          ways[i] = WaysOf(fn.params[i]), way[i] = 0;
+    // Every combination of the ways, as an odometer over the parameters looked at.
+    for (int n = 0;; ++n) {
+      const bool holds = DeclaredHolds(fn, ways, way);
+      (holds ? refused : acted) += 1;
+      SCOPED_TRACE(::testing::Message() << fn.name << ", combination " << n << (holds ? " (refused)" : ""));
+      EXPECT_EQ(ForkedFault([&] { return RunConditionRow(fn, ways, way, n % 2 ? 4 : 0); }), "");
+      uint32_t i = 0;
+      for (; i < fn.param_count; ++i) {
+        if (way[i] < 0) continue;
+        if (++way[i] < static_cast<int>(ways[i].size())) break;
+        way[i] = 0;
+      }
+      if (i == fn.param_count) break;
+    }
+  }
+  std::printf("%zu procedures with conditions: %zu combinations refused, %zu not\n", procedures, refused,
+              acted);
+  EXPECT_GE(procedures, 19u);
 }
 
 // ---- Calls from the progress callback ------------------------------------------

@@ -36,6 +36,19 @@
 //                                release, nested or refused:<message>; the
 //                                note says how the class depends on the
 //                                arguments. Every procedure has one class
+//   during <class> <Name> if <condition> [answer <param>] : refused with message <n> ...
+//                                a class with a refusal for some arguments:
+//                                the condition is clauses joined by "or",
+//                                each atoms joined by "and", an atom a kind
+//                                with the parameters it looks at,
+//                                "held(list)" (ApiCondition, api_table.h:
+//                                given, held, held-by-caller, read,
+//                                members-read, used; it holds for any of
+//                                them). The wrapper refuses the call with
+//                                the note's message when it holds while a
+//                                render runs, answering the parameter named
+//                                by "answer" (else a refusal's answer); a
+//                                note declaring a refusal needs a condition
 //   #: <text>                    a line of the public header's comment on the
 //                                procedure declared next; the first line says
 //                                in at most 100 characters what it does, the
@@ -77,6 +90,7 @@
 //               [-r <file>]... files...
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -117,14 +131,18 @@ struct Function {
   int module_number = 0;
   int index = 0;
   std::string where;
-  std::string shape;                         // internal procedure sizing its data, or empty
-  std::string stopped;                       // its answer while no kernel exists, or empty
-  std::vector<std::string> note;             // the public header's comment lines
-  std::string file;                          // the description file that declares it
-  std::map<std::string, std::string> sizes;  // open array -> its size in words
-  int during = -1;                           // its class while a render runs (DuringClass), -1 none
-  int during_message = 0;                    // the refused class's message, or the note's refusal's
-  std::string during_note;                   // how the class depends on the arguments
+  std::string shape;                           // internal procedure sizing its data, or empty
+  std::string stopped;                         // its answer while no kernel exists, or empty
+  std::vector<std::string> note;               // the public header's comment lines
+  std::string file;                            // the description file that declares it
+  std::map<std::string, std::string> sizes;    // open array -> its size in words
+  int during = -1;                             // its class while a render runs (DuringClass), -1 none
+  int during_message = 0;                      // the refused class's message, or the note's refusal's
+  std::string during_note;                     // how the class depends on the arguments
+  std::string during_if;                       // the refusal's condition as written, or empty
+  std::string during_answer;                   // the parameter a refusal by it answers, or empty
+  std::vector<std::array<int, 3>> conditions;  // its atoms: kind, clause, parameter bits
+  int refused_answer = -1;
 };
 
 // The "#:" and "#=" lines read since the last procedure, for the next one.
@@ -404,7 +422,12 @@ struct DuringLine {
   int message = 0;
   std::vector<std::string> names;
   std::string note, where;
+  std::string condition, answer;  // after "if" and "answer", or empty
 };
+
+// In the order of api_table.h's ApiCondition.
+const char *const kConditionNames[] = {"given", "held", "held-by-caller", "read", "members-read", "used"};
+constexpr int kConditionCount = 6;
 std::vector<DuringLine> g_during;
 
 // "during <class> <Name>... [: <note>]"
@@ -418,6 +441,20 @@ void ReadDuring(const std::string &text, const std::string &where) {
     d.note = Trim(text.substr(colon + 3));
   }
   std::vector<std::string> w = Words(head);
+  // "if <condition> [answer <param>]" after the one procedure named.
+  const auto at_if = std::find(w.begin(), w.end(), "if");
+  if (at_if != w.end()) {
+    auto at_answer = std::find(at_if, w.end(), "answer");
+    if (at_answer != w.end()) {
+      if (at_answer + 2 != w.end() || !IsIdent(at_answer[1]))
+        Fail(where, "'answer' names no one parameter");
+      else
+        d.answer = at_answer[1];
+    }
+    for (auto it = at_if + 1; it != at_answer; ++it) d.condition += (it == at_if + 1 ? "" : " ") + *it;
+    if (d.condition.empty()) Fail(where, "'if' declares no condition");
+    w.erase(at_if, w.end());
+  }
   std::string cls = w.size() > 1 ? w[1] : "";
   if (cls.rfind("refused:", 0) == 0) {
     d.message = std::atoi(cls.c_str() + 8);
@@ -439,11 +476,91 @@ void ReadDuring(const std::string &text, const std::string &where) {
   }
   if (w.size() < 3) Fail(where, "class while a render runs names no procedure");
   if (!d.note.empty() && w.size() != 3) Fail(where, "a class's note names one procedure");
+  if (d.cls != kDuringRefused && d.message > 0 && d.condition.empty())
+    Fail(where, "a note's refusal without the condition the wrapper judges (if)");
+  if (!d.condition.empty() && (d.cls == kDuringRefused || d.message <= 0))
+    Fail(where, "a condition (if) without a note's refusal to make");
   for (size_t i = 2; i < w.size(); ++i) {
     if (!IsIdent(w[i])) Fail(where, "bad procedure name '" + w[i] + "'");
     d.names.push_back(w[i]);
   }
   g_during.push_back(std::move(d));
+}
+
+// Whether parameter p may be looked at by an atom of kind k (ApiCondition).
+bool ConditionFits(int kind, const Param &p) {
+  const Kind k = g_types[p.type].kind;
+  if (kind == 0) {  // given: a four-byte value by value or in-out, a handle, an output address
+    const bool word = k == Kind::Scalar && p.type != "VtDouble" && p.type != "VtWord" && p.type != "VtNat8";
+    if (p.array) return false;
+    if (p.dir == "in") return word || k == Kind::Handle;
+    if (p.dir == "inout") return word;
+    return k == Kind::Handle;
+  }
+  if (p.dir != "in" || p.array || k != Kind::Handle) return false;
+  if (kind == 3) return p.type == "VtPrimitive";
+  if (kind == 5) return p.type == "VtMaterial";
+  return p.type == "VtReference";
+}
+
+// The procedure's condition as atoms, each "<kind>(<param>,...)".
+void ConditionRead(Function *f, const std::string &where) {
+  if (f->during_if.empty()) return;
+  std::string text = f->during_if;
+  int clause = 0;
+  std::string atom;
+  auto take = [&](const std::string &word) {
+    const size_t open = word.find('(');
+    if (open == std::string::npos || word.back() != ')') {
+      Fail(where, "a condition's atom '" + word + "' of '" + f->name + "' is no <kind>(<param>,...)");
+      return;
+    }
+    const std::string kind = word.substr(0, open);
+    const int k = static_cast<int>(std::find(kConditionNames, kConditionNames + kConditionCount, kind) -
+                                   kConditionNames);
+    if (k == kConditionCount) {
+      Fail(where, "unknown condition '" + kind + "' of '" + f->name + "'");
+      return;
+    }
+    int bits = 0;
+    std::string names = word.substr(open + 1, word.size() - open - 2);
+    std::replace(names.begin(), names.end(), ',', ' ');
+    if (Words(names).empty())
+      Fail(where, "condition '" + kind + "' of '" + f->name + "' looks at no parameter");
+    for (const std::string &name : Words(names)) {
+      const int at = ParamIndex(f->params, name);
+      if (at < 0 || !ConditionFits(k, f->params[at]))
+        Fail(where, "condition '" + kind + "' of '" + f->name + "' looks at '" + name +
+                        "', which is no parameter it can judge");
+      else
+        bits |= 1 << at;
+    }
+    f->conditions.push_back({k, clause, bits});
+  };
+  // Atoms are the words but "and" and "or"; spaces inside parentheses join.
+  std::string word;
+  int depth = 0;
+  for (char c : text + " ") {
+    depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+    if (c != ' ' || depth > 0) {
+      word += c;
+      continue;
+    }
+    if (word.empty()) continue;
+    if (word == "or") {
+      ++clause;
+    } else if (word != "and") {
+      take(word);
+    }
+    word.clear();
+  }
+  if (!f->during_answer.empty()) {
+    const int at = ParamIndex(f->params, f->during_answer);
+    if (at < 0 || f->params[at].dir != "in" || f->params[at].type != f->result)
+      Fail(where, "'answer' of '" + f->name + "' names no input parameter of its result's type");
+    else
+      f->refused_answer = at;
+  }
 }
 
 // Gives each procedure its class; a procedure named twice, an undeclared
@@ -462,6 +579,9 @@ void ApplyDuring() {
         it->second->during = d.cls;
         it->second->during_message = d.message;
         it->second->during_note = d.note;
+        it->second->during_if = d.condition;
+        it->second->during_answer = d.answer;
+        ConditionRead(it->second, d.where);
       }
     }
   for (const Function &f : g_functions)
@@ -1356,7 +1476,10 @@ std::string DuringSection(const std::string &document) {
 std::string DuringFields(const Function &f) {
   std::string note;
   for (char c : f.during_note) note += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
-  return ", " + std::to_string(f.during) + "u, " + std::to_string(f.during_message) + "u, \"" + note + "\"";
+  const size_t fi = static_cast<size_t>(&f - g_functions.data());
+  return ", " + std::to_string(f.during) + "u, " + std::to_string(f.during_message) + "u, \"" + note +
+         "\", " + (f.conditions.empty() ? std::string("nullptr") : "kConditions" + std::to_string(fi)) +
+         ", " + std::to_string(f.conditions.size()) + "u, " + std::to_string(f.refused_answer);
 }
 
 std::string TableSource() {
@@ -1386,6 +1509,15 @@ std::string TableSource() {
       o << "    {\"" << p.name << "\", \"" << p.type << "\", " << t.code << ", " << KindNumber(t.kind) << ", "
         << flags << ", " << count << ", " << p.scale << "},\n";
     }
+    o << "};\n";
+  }
+  // Conditions of refusals while a render runs.
+  for (size_t fi = 0; fi < g_functions.size(); ++fi) {
+    const Function &f = g_functions[fi];
+    if (f.conditions.empty()) continue;
+    o << "const VtApiCondition kConditions" << fi << "[] = {\n";
+    for (const auto &[kind, clause, bits] : f.conditions)
+      o << "    {" << kind << "u, " << clause << "u, 0x" << std::hex << bits << std::dec << "u},\n";
     o << "};\n";
   }
   // Call thunks for the interpreter: argv[i] points at argument i's storage.

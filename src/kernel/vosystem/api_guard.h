@@ -10,6 +10,10 @@
 // 2908 unless it is a read or a utility, and a call of the refused class is
 // refused with its message, before the journal sees it or anything is
 // touched (a refused call changes nothing, so a replay has nothing to make).
+// A class that depends on the arguments declares, with its note's refusal,
+// the condition under which the call is refused (VtApiFunction::conditions):
+// judged here too, after the class and before the call, so that no
+// procedure judges it again and none declared escapes it.
 // A call of those classes on an application thread is in flight from
 // before that check until it returns, and the outermost VoExecute waits,
 // once it owns the renders, until no other thread's call is in flight: a
@@ -109,6 +113,11 @@ class CallInFlight {
   const bool guarded_;
 };
 
+// Whether the call's declared condition holds while a render runs: then
+// its message is posted naming the call, its output handles are left null,
+// and it is refused (during_conditions.cpp).
+bool ConditionRefused(const VtApiFunction *fn, const void *const *argv) noexcept;
+
 // What a refused call answers: 0x20000012 for a status, else zero or null.
 template <class R>
 inline R RefusedAnswer(const VtApiFunction *fn) {
@@ -191,6 +200,16 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
       return RefusedAnswer<R>(fn);
   }
   const void *argv[sizeof...(A) + 1] = {static_cast<const void *>(&args)..., nullptr};
+  if (fn->condition_count != 0 && g_render_thread.load(std::memory_order_seq_cst) != nullptr &&
+      ConditionRefused(fn, argv)) {
+    if constexpr (std::is_void_v<R>) {
+      return;
+    } else {
+      if constexpr (sizeof...(A) != 0)
+        if (fn->refused_answer >= 0) return *static_cast<const R *>(argv[fn->refused_answer]);
+      return RefusedAnswer<R>(fn);
+    }
+  }
   EnteredCall entered{fn, argv, false};
   const Entering entering(&entered);
   const auto made = [&]() -> R {

@@ -72,6 +72,36 @@ enum ApiDuring : uint32_t {
   kDuringRefused = 6,    // refused with during_message
 };
 
+// When a procedure's class depends on its arguments, its "during" line
+// declares the condition (after "if") under which a running render refuses
+// it with during_message: clauses joined by "or", each atoms joined by
+// "and"; an atom holds when its kind holds for any parameter it names. The
+// exported wrapper judges it before the procedure runs, so no procedure
+// checks it again (docs/rendering.md, "Calls while a render runs").
+enum ApiCondition : uint32_t {
+  kConditionGiven = 0,         // "given": a non-zero value, a non-null handle or output address
+                               // (an in-out value: a non-null address holding a non-zero value)
+  kConditionHeld = 1,          // "held": a reference ring a running render started with
+  kConditionHeldByCaller = 2,  // "held-by-caller": the ring the render making the callback started with
+  kConditionRead = 3,          // "read": a live primitive a running render reads
+  kConditionMembersRead = 4,   // "members-read": a ring with a member a running render reads
+  kConditionUsed = 5,          // "used": a material a running render's primitives use (not the default)
+  kConditionCount = 6,
+};
+
+struct VtApiCondition {
+  uint32_t kind;    // ApiCondition
+  uint32_t clause;  // atoms of one clause all hold for it to hold; any clause refuses
+  uint32_t params;  // bit i: parameter i
+};
+
+// The kinds the kernel cannot judge (read, members-read, used) are judged
+// by the module owning the objects, which gives its test at its start; a
+// kind without a test never holds. The test reads the argument's value (a
+// handle), which may be anything the application passed.
+using ApiConditionTest = bool (*)(const void *object);
+void ConditionTestSet(ApiCondition kind, ApiConditionTest test);
+
 struct VtApiFunction {
   const char *name;
   const char *module;      // registry name of the owning module
@@ -83,13 +113,16 @@ struct VtApiFunction {
   uint32_t param_count;
   const VtApiParam *params;
   ApiThunk thunk;
-  size_t arity;             // parameter count of the exported C declaration
-  VtProc entry;             // the exported entry point itself
-  ApiShapeProc shape;       // sizes what the declaration cannot, or null
-  uint32_t during;          // ApiDuring
-  uint32_t during_message;  // the refused class's message, or that of a refusal the note declares
-                            // for some arguments ("refused with message N ..."), else 0
-  const char *during_note;  // how the class depends on the arguments, or ""
+  size_t arity;                      // parameter count of the exported C declaration
+  VtProc entry;                      // the exported entry point itself
+  ApiShapeProc shape;                // sizes what the declaration cannot, or null
+  uint32_t during;                   // ApiDuring
+  uint32_t during_message;           // the refused class's message, or that of a refusal the note declares
+                                     // for some arguments ("refused with message N ..."), else 0
+  const char *during_note;           // how the class depends on the arguments, or ""
+  const VtApiCondition *conditions;  // the refusal's condition ("if"), or null
+  uint32_t condition_count;
+  int32_t refused_answer;  // the parameter whose value a refusal by the condition answers, or -1
 };
 
 extern const VtApiFunction kFunctions[];

@@ -107,9 +107,11 @@ inline bool LibraryStopped() { return g_kernel == nullptr; }
 bool ModuleStarted(uint32_t number);
 
 // True while a VoExecute runs: the kernel's executing flag, or the calling
-// worker's own. Calls that would free what a render uses (VoTerminate, the
-// destroy of a primitive of the current list) are refused then, through
-// RenderRunningRefuse (0x20000012 and message 2902 naming the procedure).
+// worker's own. Calls that would free what a render uses (VoTerminate, and
+// the destroys whose interface description declares the condition: a
+// primitive of the current list) are refused then with 0x20000012 and
+// message 2902 naming the procedure (RenderRunningRefuse; the exported
+// wrapper posts the same for a declared condition).
 bool RenderRunning();
 VtStatus RenderRunningRefuse(const char *procedure);
 // The interface serves one application thread at a time: while a
@@ -181,12 +183,17 @@ class AtOnce {
 // (SceneRingSet), and each VoExecute keeps the one current as it starts in
 // its ExecuteFrame for as long as it runs. A destroy of reference rings
 // (ReferenceListDestroy and the procedures built on it) asks RingHeldRefuse
-// first: a ring that holds the handle node of a running render's list is
-// refused as RenderRunningRefuse refuses, the current list with message
-// 2904 (procedure, ring); else 0.
+// first: the current list is refused with message 2904 (procedure, ring);
+// else 0. A ring that holds the handle node of a running render's list
+// (RingRendered; RingRenderedByCaller when that render makes the callback
+// the call comes from) is what the conditions "held" and "held-by-caller"
+// of the interface description judge: the exported wrapper refuses such a
+// call with message 2902 before the procedure runs.
 void SceneRingSet(const VtReference *ring);
 const ExecuteFrame *ExecuteFrames();
 VtStatus RingHeldRefuse(const VtReference *ring, const char *procedure);
+bool RingRendered(const VtReference *ring);
+bool RingRenderedByCaller(const VtReference *ring);
 
 // The hidden-line renderer keeps its work in the scene itself, from its
 // preparation to its clean-up: records on polygons and edges, clipped

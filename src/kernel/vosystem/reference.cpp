@@ -234,14 +234,6 @@ bool AppendAccepted(VtReference *node, const char *procedure) {
   return true;
 }
 
-// Whether the ring is the list a render running on this thread started
-// with, asked from that render's callback: the render reads it, so an
-// append or removal there would reach it (a callback's join of the light
-// list to it put shaders among the primitives a ray tracer gathers after
-// the maps). Only callbacks ask, so the library's own appends while it
-// renders (a light's casters) stay constant-time.
-bool RenderedFromCallback(const VtReference *ring, const char *procedure);
-
 // The tests of the kinds whose records can be told (RingKindTestSet), each
 // set once by its module and read by any thread.
 std::atomic<RingMemberTest> g_ring_member[static_cast<uint32_t>(RingKind::kCount)];
@@ -266,9 +258,6 @@ bool AppendKindAccepted(const VtReference *node, RingKind kind, const char *proc
 VtReference *AppendChecked(VtReference *a, VtReference *b, RingKind kind, const char *procedure) {
   if (!AppendAccepted(a, procedure) || !AppendAccepted(b, procedure)) return nullptr;
   if (!AppendKindAccepted(a, kind, procedure) || !AppendKindAccepted(b, kind, procedure)) return nullptr;
-  if (a != nullptr && b != nullptr &&
-      (RenderedFromCallback(a, procedure) || RenderedFromCallback(b, procedure)))
-    return nullptr;
   return Append(a, b);
 }
 
@@ -327,11 +316,7 @@ namespace {
 // Remove first for an application's list: a list that is not a ring hands
 // out nothing and answers null, so that a loop draining it ends.
 VtReference *RemoveChecked(VtReference *list, VtReference **entry, const char *procedure) {
-  if (RingAccepted(list, procedure)) {
-    if (entry == nullptr || !RenderedFromCallback(list, procedure)) return RemoveFirst(list, entry);
-    *entry = nullptr;
-    return list;
-  }
+  if (RingAccepted(list, procedure)) return RemoveFirst(list, entry);
   if (entry != nullptr) *entry = nullptr;
   return nullptr;
 }
@@ -372,18 +357,24 @@ RingHolders RingHoldersOf(const VtReference *ring) {
   return h;
 }
 
-bool RenderedFromCallback(const VtReference *ring, const char *procedure) {
-  if (ring == nullptr || !InCallbackOf(ExecuteSerial()) || RingLength(ring) == kRingBroken) return false;
-  if (!RingHoldersOf(ring).rendered) return false;
-  (void)RenderRunningRefuse(procedure);
-  return true;
-}
-
 }  // namespace
 
-// The node freed may be the handle the library keeps as the current list:
-// a render reads that list, so while one holds the ring the removal is
-// refused, and otherwise the current list moves to the handle answered.
+// A render's callback appending to or removing from the list the render
+// started with would reach it (a callback's join of the light list to it
+// put shaders among the primitives a ray tracer gathers after the maps).
+// Only the entry asks, for a call from a callback, so the library's own
+// appends while it renders (a light's casters) stay constant-time.
+bool RingRendered(const VtReference *ring) {
+  return ring != nullptr && RingLength(ring) != kRingBroken && RingHoldersOf(ring).rendered;
+}
+
+bool RingRenderedByCaller(const VtReference *ring) {
+  return ring != nullptr && InCallbackOf(ExecuteSerial()) && RingRendered(ring);
+}
+
+// The node freed may be the handle the library keeps as the current list,
+// which then moves to the handle answered (the entry refuses the list a
+// running render started with).
 VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
   if (list == nullptr) return nullptr;
   // A list that is not a ring is answered as given: nothing removed.
@@ -396,10 +387,6 @@ VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
     node = node->next;
   }
   const RingHolders held = RingHoldersOf(list);
-  if (held.rendered) {
-    (void)RenderRunningRefuse("VoReferenceListRemoveData");
-    return list;
-  }
   VtReference *handle = nullptr;
   if (node != previous) {  // not the only node
     previous->next = node->next;
@@ -413,9 +400,7 @@ VtReference *VoReferenceListRemoveData(VtReference *list, void *data) {
 }
 
 VtStatus RingHeldRefuse(const VtReference *ring, const char *procedure) {
-  const RingHolders held = RingHoldersOf(ring);
-  if (held.rendered) return RenderRunningRefuse(procedure);
-  if (!held.current) return 0;
+  if (!RingHoldersOf(ring).current) return 0;
   Post(VO_STATUS_BAD_ARGUMENT, messages::kSceneListCurrent, VO_MODULE_SYSTEM, procedure,
        static_cast<const void *>(ring));
   return VO_STATUS_BAD_ARGUMENT;

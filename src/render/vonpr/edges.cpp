@@ -197,8 +197,8 @@ VtStatus VoNPREdgeReferenceDestroy(VtReference *list, uint32_t flag) {
   Context *c = ContextGet();
   if (c == nullptr) return kUnavailable;
   if (!RingAccepted(list, "VoNPREdgeReferenceDestroy")) return kRefused;
-  // The list a running render started with (or the current one) is refused
-  // before any of its edges is freed.
+  // The current list is refused before any of its edges is freed (the
+  // entry refuses the list a running render started with).
   if (const VtStatus held = RingHeldRefuse(list, "VoNPREdgeReferenceDestroy"); held != 0) return held;
   if (flag != 0 && !ListLive(c, list)) return RefuseEdge("VoNPREdgeReferenceDestroy"), kRefused;
   // The module no longer holds a list the application destroys.

@@ -326,13 +326,9 @@ VtPrimitive *PrimitiveCopyInternal(VtPrimitive *source, VtContents *to, const Co
 VtPrimitive *VoPrimitiveCopyInto(VtPrimitive *source, VtContents *contents, uint32_t keep_polygons,
                                  uint32_t keep_edges, uint32_t *keep_vertices) {
   if (ContentsRefused(contents, "VoPrimitiveCopyInto")) return nullptr;
-  const CopyKeep ask{keep_polygons != 0, keep_edges != 0, keep_vertices != nullptr && *keep_vertices != 0};
   // A copy that would take the elements of a primitive a running render
-  // reads answers a copy now, so it cannot wait: it is refused.
-  if ((ask.polygons || ask.edges || ask.vertices) && PrimitiveLive(source) && RenderReads(source)) {
-    (void)RenderRunningRefuse("VoPrimitiveCopyInto");
-    return nullptr;
-  }
+  // reads answers a copy now, so it cannot wait: the entry refuses it.
+  const CopyKeep ask{keep_polygons != 0, keep_edges != 0, keep_vertices != nullptr && *keep_vertices != 0};
   CopyKeep kept{};
   VtPrimitive *copy = PrimitiveCopyInternal(source, contents, ask, &kept);
   if (keep_vertices != nullptr) *keep_vertices = kept.vertices ? 1 : 0;

@@ -40,14 +40,6 @@ void *Duplicate(VtPrimitive *p, uint32_t kind, void *element) {
   return made;
 }
 
-const char *DestroyName(uint32_t kind) {
-  switch (kind) {
-    case VO_ELEMENT_POLYGON: return "VoPolygonDestroy";
-    case VO_ELEMENT_EDGE: return "VoEdgeDestroy";
-    default: return "VoVertexDestroy";
-  }
-}
-
 // The pointer fields of a layout through which one element names another.
 struct NamingOffsets {
   int32_t vrefs, vrefsclip, polygon_edge;                                  // of a polygon
@@ -225,7 +217,6 @@ VtStatus Destroy(VtPrimitive *p, uint32_t kind, void *element) {
   if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;
   if (element != nullptr && !ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
-  if (RenderReads(p)) return RenderRunningRefuse(DestroyName(kind));
   if (kind != VO_ELEMENT_POLYGON)
     if (const VtStatus refused = StillNamedRefuse(p, kind, element)) return refused;
   SceneBoundsInvalidate();

@@ -278,6 +278,7 @@ VtStatus Start() {
     return s;
   }
   CallbacksChanged();
+  RenderConditionsGive();
   // 2. The property registry and the interpolation records' pool.
   s = RegistryCreate(g);
   g->interpolation_pool = PoolMake(0x20007, sizeof(VtVertexInterpolation), &s);

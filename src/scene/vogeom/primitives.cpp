@@ -188,6 +188,25 @@ bool RenderReads(const VtPrimitive *p) {
   return RenderReaches([p](const VtPrimitive *member) { return member == p; });
 }
 
+// A primitive a running render reads refuses the calls whose condition
+// names it ("read") before any node or primitive goes, so that nothing is
+// left half destroyed; a list refuses them when any member is one
+// ("members-read"). Each reads only a record found live.
+void RenderConditionsGive() {
+  vo::api::ConditionTestSet(vo::api::kConditionRead, [](const void *object) {
+    const auto *p = static_cast<const VtPrimitive *>(object);
+    return PrimitiveLive(p) && p->contents != nullptr && RenderReads(p);
+  });
+  vo::api::ConditionTestSet(vo::api::kConditionMembersRead, [](const void *object) {
+    auto *list = static_cast<VtReference *>(const_cast<void *>(object));
+    if (list == nullptr || RingLength(list) == kRingBroken) return false;
+    return ForEachNodeUntil(list, [](VtReference *node) -> VtStatus {
+             const auto *p = static_cast<const VtPrimitive *>(node->data);
+             return PrimitiveLive(p) && RenderReads(p) ? VO_STATUS_BAD_ARGUMENT : 0;
+           }) != 0;
+  });
+}
+
 bool RenderUsesMaterial(const void *material) {
   if (!RenderRunning() || material == nullptr) return false;
   return RenderReaches([material](VtPrimitive *member) {
@@ -204,7 +223,6 @@ VtStatus VoPrimitiveDestroy(VtPrimitive *p) {
          static_cast<const void *>(p));
     return VO_STATUS_BAD_ARGUMENT;
   }
-  if (RenderReads(p)) return RenderRunningRefuse("VoPrimitiveDestroy");
   return PrimitiveDestroyInternal(p);
 }
 
@@ -278,14 +296,6 @@ VtStatus VoPrimitiveReferenceDestroy(VtReference *list, uint32_t destroy_primiti
   constexpr const char *kName = "VoPrimitiveReferenceDestroy";
   if (LibraryStopped()) return VO_STATUS_DEBUG_NOT_STARTED;
   if (!RingAccepted(list, kName)) return VO_STATUS_BAD_ARGUMENT;
-  // A primitive a running render reads refuses the whole call before any
-  // node or primitive goes, so that nothing is left half destroyed.
-  if (destroy_primitives != 0 && RenderRunning() &&
-      ForEachNodeUntil(list, [](VtReference *node) -> VtStatus {
-        const auto *p = static_cast<const VtPrimitive *>(node->data);
-        return PrimitiveLive(p) && RenderReads(p) ? VO_STATUS_BAD_ARGUMENT : 0;
-      }) != 0)
-    return RenderRunningRefuse(kName);
   return ReferenceListDestroy(VoReferencePoolGet(), list, destroy_primitives ? &DestroyListed : nullptr,
                               kName);
 }

@@ -271,6 +271,10 @@ inline VtPrimitive *ElementOwner(const void *block, uint32_t kind) {
 // handle the application destroyed, or a list's member whose record (or its
 // pool chunk) is gone, is answered false safely. Lock-free, any thread.
 bool PrimitiveLive(const VtPrimitive *p);
+
+// Gives the kernel the tests of the conditions "read" and "members-read"
+// that the exported wrapper judges (primitives.cpp); once, at the start.
+void RenderConditionsGive();
 // The type in the low bits of the type-and-flags word (VO_PRIMITIVE_...).
 inline uint32_t PrimitiveType(const VtPrimitive *p) { return p->flags & VO_PRIMITIVE_TYPE_MASK; }
 

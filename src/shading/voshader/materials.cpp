@@ -227,6 +227,15 @@ VtMaterial *DefaultMaterialNow() {
 }
 
 VtStatus MaterialsStart(ShadingContext *s) {
+  // A running render shades the primitives its list reaches with their
+  // materials until it ends, whatever list is current meanwhile: the entry
+  // refuses a destroy of such a material ("used"); the default material
+  // is kept by its own refusal.
+  vo::api::ConditionTestSet(vo::api::kConditionUsed, [](const void *material) -> bool {
+    const ShadingContext *c = StateGet();
+    return material != nullptr && (c == nullptr || material != c->default_material) &&
+           RenderUsesMaterial(material);
+  });
   static constexpr float kX[3] = {1, 0, 0}, kY[3] = {0, 1, 0}, kMinusY[3] = {0, -1, 0};
   std::memcpy(s->default_dPds, kX, sizeof kX);
   std::memcpy(s->default_dPdu, kX, sizeof kX);
@@ -394,9 +403,6 @@ VtStatus VoMaterialDestroy(VtMaterial *material) {
   if (s == nullptr) return st;
   if (material == s->default_material)
     return Refuse(kRefused, messages::kMaterialDefaultKept, static_cast<const void *>(material));
-  // A running render shades the primitives its list reaches with their
-  // materials until it ends, whatever list is current meanwhile.
-  if (RenderUsesMaterial(material)) return RenderRunningRefuse("VoMaterialDestroy");
   return MaterialFree(s, material);
 }
 

@@ -570,6 +570,8 @@ class Scan {
         {{"shading/voshader/textures.cpp", "how.unreadable"}, {"516", "530"}},
         // The refused class's messages, from the interface description's during lines.
         {{"kernel/vosystem/control.cpp", "fn->during_message"}, {"kRenderRunning"}},
+        // The notes' refusals, which the conditions of the during lines make.
+        {{"kernel/vosystem/during_conditions.cpp", "fn->during_message"}, {"kRenderRunning"}},
         {{"render/voscrbuf/access.cpp", "message"},
          {"kScreenBufferSetPixelNoChannel", "kScreenBufferSetPixelType", "kScreenBufferSetPixelOutside",
           "kScreenBufferGetPixelNoChannel", "kScreenBufferGetPixelOutside"}}};
