@@ -37,7 +37,8 @@
 //   without the call, and the next render draws what a twin session draws
 //   that made the call after it. CI runs one seeded row a procedure;
 //   VO_DURING_RENDER_ALL=1 runs every inner render at 0 and 4 workers at
-//   its first and last report.
+//   its first and last report, VO_DURING_RENDER_ONLY=<procedure> one
+//   procedure's rows.
 // Each row runs in a forked process of its own, so that one fault does not
 // end the table.
 
@@ -578,8 +579,11 @@ VtStatus InnerActing(const Stage &stage, const InnerRow &row, VtShader *light, i
 constexpr const char *kNoInnerReport = "the inner render reported nothing";
 
 // As RunCall, the call made from the inner render's report or after the
-// outer call; the next picture is the stage's render 0xc0001 after it.
-std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<float> *next) {
+// outer call: in *left the outer call's output as it and the call leave it
+// (a change of the target the render holds is made after its rows), in
+// *next the stage's render 0xc0001 after it.
+std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<float> *left,
+                         std::vector<float> *next) {
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
   const Stage &stage =
       *new Stage(FloorAndCaster());  // left to the process's end: calls may have freed its parts
@@ -609,12 +613,17 @@ std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<floa
       return fault;
     }
     if (during != status) fault += "the running render answered otherwise; ";
-    // Nothing to read once the call gave the target back (after the render).
-    if (!output.empty() && output != alone && row.fn->during != vo::api::kDuringNested)
-      fault += "the running render drew otherwise; ";
+    *left = output;
   } else {
     (void)InnerActing(stage, row, light, -1, &output, &reports);
     g_act();
+    // The picture as the call leaves it; nothing to read once it gave the
+    // target back.
+    if (row.inner != Inner::kCubeFace) {
+      output.clear();
+      if (stage.Live()) stage.Read(&output);
+    }
+    *left = output;
   }
   g_act = nullptr;
   if (light != nullptr) (void)VoLightDestroyShadow(light);
@@ -623,18 +632,23 @@ std::string RunInnerCall(const InnerRow &row, bool in_callback, std::vector<floa
 }
 
 std::string RunInnerRow(const InnerRow &row) {
-  // The outer render's own picture is judged in the fork; only the next comes back.
-  std::vector<float> unused, next, twin;
+  std::vector<float> left, next, twin_left, twin;
   bool broke = false, twin_broke = false;  // the twin is not judged here
-  std::string fault =
-      ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, true, p); },
-                    &unused, &next, &broke);
-  const std::string twin_fault =
-      ForkedPicture([&](std::vector<float> *, std::vector<float> *p) { return RunInnerCall(row, false, p); },
-                    &unused, &twin, &twin_broke);
+  std::string fault = ForkedPicture(
+      [&](std::vector<float> *l, std::vector<float> *p) { return RunInnerCall(row, true, l, p); }, &left,
+      &next, &broke);
+  const std::string twin_fault = ForkedPicture(
+      [&](std::vector<float> *l, std::vector<float> *p) { return RunInnerCall(row, false, l, p); },
+      &twin_left, &twin, &twin_broke);
   if (broke) return fault + "; ";
   if (twin_fault == kNoInnerReport) return twin_fault;  // the row would judge nothing
   if (!twin_fault.empty()) return "";  // the call faults after the render too: a matter of its arguments
+  // The outer call draws as alone and the call is made after its rows, as
+  // the twin made it; compared only while the target can still be read (a
+  // nested render may draw into it).
+  if (fault.empty() && !left.empty() && !twin_left.empty() && left != twin_left &&
+      row.fn->during != vo::api::kDuringNested)
+    fault = "the running render drew otherwise; ";
   if (fault.empty() && !next.empty() && next != twin)
     fault = "the next render differs from the twin session's; ";
   return fault;
@@ -671,12 +685,14 @@ std::string InnerTitle(const InnerRow &row) {
 TEST(DuringRender, CallbackCallsFromTheLibrarysOwnRendersReachTheNextRenderOnly) {
   const bool all = std::getenv("VO_DURING_RENDER_ALL") != nullptr;
   const char *seed_text = std::getenv("VO_DURING_RENDER_SEED");
+  const char *only = std::getenv("VO_DURING_RENDER_ONLY");  // one procedure's rows
   std::mt19937_64 seeds(seed_text != nullptr ? std::strtoull(seed_text, nullptr, 0) : 0x1019);
   std::map<std::string, int> counts;
   for (size_t i = 0; i < kFunctionCount; ++i) {
     const VtApiFunction &fn = kFunctions[i];
     if (fn.during < vo::api::kDuringChange || fn.during > vo::api::kDuringNested) continue;
     const uint64_t seed = seeds();
+    if (only != nullptr && std::strcmp(only, fn.name) != 0) continue;
     std::vector<InnerRow> rows = InnerRowsOf(fn, seed);
     if (!all) rows = {rows[seed % rows.size()]};
     for (const InnerRow &row : rows) {
