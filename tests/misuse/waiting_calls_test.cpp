@@ -5,10 +5,8 @@
 // the twin's holder refuses it), the buffer the render leaves and the next
 // render's picture are the twin's, and what the scene's setters answer
 // after (background, global filter, environment, the material's colour) is
-// the twin's. A row that only the waiting can meet (a row of the target
-// written, then outgrown by a width set before it) answers warning 3000
-// naming the call, and nothing reads past the row it kept. Rows are one
-// table; each session runs in a process of its own.
+// the twin's. Rows are one table; each session runs in a process of its
+// own.
 
 #include <gtest/gtest.h>
 
@@ -20,8 +18,6 @@
 
 namespace misuse {
 namespace {
-
-constexpr uint32_t kWaitedCallFailed = 3000;
 
 // What the sequences work on, made before the render; named so that the
 // two sessions' answers compare by name, not address.
@@ -54,10 +50,7 @@ std::string Answers(const std::vector<VtStatus> &answers) {
 struct Sequence {
   const char *name;
   std::vector<VtStatus> (*calls)(Objects &);
-  bool outgrown = false;  // judged by warning 3000, not by a twin
 };
-
-const float kRow[Stage::kWidth * 3] = {0.25f, 0.5f, 0.75f, 0.25f, 0.5f, 0.75f};
 
 const Sequence kSequences[] = {
     {"two backgrounds set: the last one stands",
@@ -99,24 +92,6 @@ const Sequence kSequences[] = {
      [](Objects &o) {
        return std::vector<VtStatus>{VoEnvironmentSet(o.environment), VoEnvironmentDestroy(o.environment)};
      }},
-    {"a pixel and a row of the target written",
-     [](Objects &o) {
-       VtTypedValue red{};
-       red.type = VtColourType;
-       red.value.v[0] = 1;
-       return std::vector<VtStatus>{VoScreenBufferSetPixel(o.stage->buffer(), VO_SB_COLOUR, 3, 4, &red),
-                                    VoScreenBufferSetScanRGBFloat(o.stage->buffer(), 2, kRow)};
-     }},
-    {"a row of the target written after it was set wider",
-     [](Objects &o) {
-       VtTypedValue wide{};
-       wide.type = VtNat32;
-       wide.value.u = 2 * Stage::kWidth;
-       return std::vector<VtStatus>{VoScreenBufferSetControl(o.stage->buffer(), VO_SB_WIDTH, &wide),
-                                    VoScreenBufferAllocateData(o.stage->buffer(), VO_SB_COLOUR),
-                                    VoScreenBufferSetScanRGBFloat(o.stage->buffer(), 0, kRow)};
-     },
-     true},
 };
 
 Objects Make(const Stage &stage) {
@@ -179,13 +154,6 @@ std::string Session(const Sequence &sequence, uint32_t code, int32_t workers, bo
     stage.Read(&left);
   }
   std::string text = "rendered " + std::to_string(rendered) + "; answers " + Answers(g_answers) + ";";
-  if (sequence.outgrown) {
-    const auto warned = vo_test::WithMessage(kWaitedCallFailed);
-    if (warned.empty() || warned[0].strings.empty() ||
-        warned[0].strings[0] != "VoScreenBufferSetScanRGBFloat")
-      return "no warning 3000 named the outgrown row";
-    return "";
-  }
   const VtStatus again = stage.Render(code, workers, &next);
   VtMaterial *m = stage.material();
   text += " next " + std::to_string(again) + "; background " + NameOf(o, VoBackgroundGet()) + "; filter " +
@@ -205,14 +173,7 @@ TEST(WaitingCalls, SequencesFromACallbackAnswerAndDrawAsTheSameCallsAfterTheRend
       for (int32_t workers : {0, 4}) {
         SCOPED_TRACE(::testing::Message() << sequence.name << ", render 0x" << std::hex << code << std::dec
                                           << " on " << workers << " workers");
-        const std::string waited = ForkedFault([&] {
-          const std::string text = Session(sequence, code, workers, true);
-          return text.empty() ? std::string("-") : text;
-        });
-        if (sequence.outgrown) {
-          EXPECT_EQ(waited, "-");
-          continue;
-        }
+        const std::string waited = ForkedFault([&] { return Session(sequence, code, workers, true); });
         const std::string twin = ForkedFault([&] { return Session(sequence, code, workers, false); });
         EXPECT_EQ(waited, twin);
       }

@@ -42,11 +42,7 @@ VtStatus Reader(VtScreenBuffer *buffer, uint32_t r, float *pixels, const char *n
 VtStatus Writer(VtScreenBuffer *buffer, uint32_t r, const float *pixels, const char *name, uint32_t bad,
                 VtStatus (*write)(Context *, VtScreenBuffer *, uint32_t, const float *)) {
   return Guarded(buffer, r, pixels, name, bad, messages::kScreenBufferWriteFailed,
-                 [&](Context *c, VtScreenBuffer *b, uint32_t y) {
-                   // The target a running render draws into takes the row after its own.
-                   if (TargetHeld(c, b) && CallAfterRender()) return VtStatus{0};
-                   return write(c, b, y, pixels);
-                 });
+                 [&](Context *c, VtScreenBuffer *b, uint32_t y) { return write(c, b, y, pixels); });
 }
 
 struct PixelMessages {
@@ -210,12 +206,6 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
   const PixelMessages refusals = {messages::kScreenBufferSetPixelNoChannel,
                                   messages::kScreenBufferSetPixelType,
                                   messages::kScreenBufferSetPixelOutside};
-  // The target a running render draws into takes the pixel after its rows,
-  // the pixel's refusals answered at the call.
-  if (TargetHeld(State(), b)) {
-    const VtStatus st = EachPixelChannel(b, mask, x, y, value, refusals, [](uint32_t, size_t) {});
-    if (st != 0 || CallAfterRender()) return st;
-  }
   return EachPixelChannel(b, mask, x, y, value, refusals, [&](uint32_t i, size_t p) {
     VtScreenBufferChannel &c = b->channels[i];
     if (i == 3) {

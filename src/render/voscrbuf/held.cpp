@@ -7,10 +7,9 @@
 // pixels stay until the outermost render ends).
 //
 // A change of a target a running render holds (a control, its region,
-// precision or channels, a clear, a row or pixel written) waits for the
-// outermost render's end (the kernel's CallAfterRender), so the render
-// stores every row as it began to; until then the buffer's reads answer
-// what the render reads.
+// precision or channels, a clear) waits for the outermost render's end
+// (the kernel's CallAfterRender), so the render stores every row as it
+// began to; until then the buffer's reads answer what the render reads.
 //
 // Invariants a reader must know:
 // - nothing is put in place while the application changed nothing;
