@@ -49,6 +49,10 @@
 //                                render runs, answering the parameter named
 //                                by "answer" (else a refusal's answer); a
 //                                note declaring a refusal needs a condition
+//   sets <Name> <param>          the handle parameter names what the call
+//                                sets into a holder (a slot, a scene
+//                                setting, the light list): a call waiting
+//                                for a render's end holds it until made
 //   #: <text>                    a line of the public header's comment on the
 //                                procedure declared next; the first line says
 //                                in at most 100 characters what it does, the
@@ -119,6 +123,7 @@ struct Param {
   std::string type;
   std::string name;
   bool array = false;
+  bool sets = false;  // a "sets" line names it: the call sets its object into a holder
   std::string count;  // fixed number, parameter name or empty
   int scale = 1;      // elements per unit of the counting parameter
 };
@@ -163,6 +168,7 @@ struct ShapeLine {
 };
 std::vector<ShapeLine> g_shapes;
 std::vector<ShapeLine> g_stopped;  // stopped lines: procedure, answer, where
+std::vector<ShapeLine> g_sets;     // sets lines: procedure, parameter, where
 
 // One form of a tagged record's value.
 struct CaseLine {
@@ -1160,6 +1166,8 @@ void ParseFile(const std::string &path) {
       g_shapes.emplace_back(w[1], w[2], where);
     } else if (w[0] == "stopped" && w.size() == 3 && IsIdent(w[1])) {
       g_stopped.emplace_back(w[1], w[2], where);
+    } else if (w[0] == "sets" && w.size() == 3 && IsIdent(w[1]) && IsIdent(w[2])) {
+      g_sets.emplace_back(w[1], w[2], where);
     } else if (w[0] == "during") {
       ReadDuring(pending, where);
     } else if (ReadPointerDirective(w, where)) {
@@ -1499,6 +1507,7 @@ std::string TableSource() {
       if (p.dir == "in" || p.dir == "inout") flags |= 1;
       if (p.dir == "out" || p.dir == "inout") flags |= 2;
       if (p.array) flags |= 4;
+      if (p.sets) flags |= 8;
       int count = 0;
       if (p.array && !p.count.empty()) {
         if (std::isdigit(static_cast<unsigned char>(p.count[0])))
@@ -1839,6 +1848,19 @@ int main(int argc, char **argv) {
       Fail(line.where, "stopped answer of '" + line.function + "', which answers nothing or needs no kernel");
     else
       it->stopped = line.procedure;
+  }
+  for (const ShapeLine &line : g_sets) {
+    auto it = std::find_if(g_functions.begin(), g_functions.end(),
+                           [&](const Function &f) { return f.name == line.function; });
+    Param *param = nullptr;
+    if (it != g_functions.end())
+      for (Param &p : it->params)
+        if (p.name == line.procedure && g_types[p.type].kind == Kind::Handle && !p.array) param = &p;
+    if (param == nullptr)
+      Fail(line.where,
+           "sets line of '" + line.function + "' names no handle parameter '" + line.procedure + "'");
+    else
+      param->sets = true;
   }
   ApplyDuring();
   ResolvePointerRules();

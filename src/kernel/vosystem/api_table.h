@@ -28,6 +28,7 @@ enum ApiFlag : uint32_t {
   kParamIn = 1,
   kParamOut = 2,
   kParamArray = 4,
+  kParamSets = 8,  // a handle the call sets into a holder (the "sets" lines): a waiting call holds it
 };
 
 struct VtApiParam {

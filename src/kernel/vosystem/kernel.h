@@ -167,6 +167,35 @@ void RenderAfterRun();
 // that answered 0 is never dropped silently.
 bool CallAfterRender();
 
+// What a waiting call holds of the objects it sets, so that a destroy made
+// meanwhile frees nothing the call is to set, and what a destroy asks of the
+// waiting calls. A module registers one keeper for a handle type of the
+// table (its type name) as it starts; a handle argument of that type which
+// the call sets into a holder (the table's kParamSets, from the interface
+// description's "sets" lines) is then held by hold(object), which answers
+// what it took (or null), as the call is queued, and given back by
+// drop(object, held) once the call was made. When it is made, the call is
+// given stand_in(object, held) instead of the object when the keeper has
+// one (a list given back meanwhile is made again of what it held).
+// names(object, held, target) counts how often the held argument names
+// target (the object itself, or a member of a list it sets).
+struct WaitedKeeper {
+  const char *type_name;
+  void *(*hold)(void *object);
+  void (*drop)(void *object, void *held);
+  void *(*stand_in)(void *object, void *held);  // or null
+  uint32_t (*names)(const void *object, const void *held, const void *target);
+};
+void CallAfterRenderKeeper(const WaitedKeeper *keeper);
+// How many times the calls waiting for the outermost render's end name
+// target in the handle arguments they set; *procedure the first such call's name
+// when there is one (else left as it is). One query for every destroy that
+// must not free what a waiting call is to set.
+uint32_t CallAfterRenderNames(const void *target, const char **procedure);
+// Visits the object of every entry of the queue made by proc, oldest first,
+// under the queue's lock (the visit must not queue).
+void RenderAfterVisit(RenderAfterProc proc, void (*visit)(void *object, void *context), void *context);
+
 // The library's own temporaries (a worker context's copies of lights, the
 // default material made as a render first reads it) are freed and changed
 // at once while an AtOnce lives on the calling thread.

@@ -83,6 +83,15 @@ bool RenderAfterHolds(const void *object) {
   return false;
 }
 
+void RenderAfterVisit(RenderAfterProc proc, void (*visit)(void *object, void *context), void *context) {
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr) return;
+  const std::lock_guard<std::mutex> hold(g_after_lock);
+  if (k->after == nullptr) return;
+  for (const RenderAfterQueue::Entry &e : k->after->entries)
+    if (e.proc == proc) visit(e.object, context);
+}
+
 void RenderAfterRun() {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return;

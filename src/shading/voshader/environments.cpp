@@ -420,11 +420,16 @@ VtStatus VoSampleGlobalEnvironment(float *colour, const float *direction, double
 VtStatus VoEnvironmentSet(VtEnvironment *environment) {
   ShadingContext *s = StateGet();
   if (s == nullptr) return kRefused;
-  if (environment != nullptr && !EnvironmentKnown(s->shared, environment))
+  // A set that waited for the render's end finds the environment given
+  // back after it was called, its free queued behind: it is made as when
+  // called in that order (the free, which clears the global environment
+  // it is, follows).
+  const bool freed_next = environment != nullptr && !RenderAfterWaits() && RenderAfterHolds(environment);
+  if (environment != nullptr && !EnvironmentKnown(s->shared, environment) && !freed_next)
     return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(environment));
   // A running render keeps the one it reads; the setting is made when it
   // ends.
-  if (ChangeWaits(s, WaitingChange::kEnvironment, nullptr, 0, environment)) return 0;
+  if (CallAfterRender()) return 0;
   s->imaging.global_environment = environment;
   return 0;
 }

@@ -286,14 +286,16 @@ VtStatus VoShaderDestroy(VtShader *shader) {
   if (shader->references == 1 && shader->type == VO_SHADER_LIGHT && LightHeld(s, shader))
     return Refuse(kRefused, messages::kLightStillListed, static_cast<const void *>(shader));
   // So with the references every other holder holds (materials, the
-  // background, foreground and global filters, the light list, the changes
+  // background, foreground and global filters, the light list, the calls
   // waiting for a render's end): when they are all that is left, the caller
   // holds none, and the destroy would free the shader under a holder the
   // running or the next render reads.
   ShaderHolder one{};
   if (shader->references <= ShaderHolderReferences(s, shader, &one)) {
     char holder[160];
-    if (one.holder != nullptr)
+    if (one.procedure != nullptr)
+      std::snprintf(holder, sizeof holder, "%s (%s)", one.kind, one.procedure);
+    else if (one.holder != nullptr)
       std::snprintf(holder, sizeof holder, "%s %p", one.kind, one.holder);
     else
       std::snprintf(holder, sizeof holder, "%s", one.kind);

@@ -224,7 +224,7 @@ VtStatus VoLightListSet(VtReference *list) {
     return kRefused;
   // A running render keeps the lights it prepared; the list is made when
   // it ends.
-  if (ChangeWaits(s, WaitingChange::kLightList, nullptr, 0, list)) return 0;
+  if (CallAfterRender()) return 0;
   return LightListHold(s, list);
 }
 

@@ -195,9 +195,9 @@ uint32_t ControlType(uint32_t code) {
 
 // A shader slot change that waits for the running render's end: the
 // material is the default one or one the running renders' primitives use.
-bool SlotChangeWaits(ShadingContext *s, VtMaterial *m, WaitingChange kind, uint32_t code, VtShader *shader) {
+bool SlotChangeWaits(ShadingContext *s, VtMaterial *m) {
   if (!RenderAfterWaits() || (m != s->default_material && !RenderUsesMaterial(m))) return false;
-  return ChangeWaits(s, kind, m, code, shader);
+  return CallAfterRender();
 }
 
 bool MaterialKnown(ShadingContext *s, const VtMaterial *material) {
@@ -254,7 +254,7 @@ uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, Shade
   uint32_t held = 0;
   auto count = [&](const VtShader *slot, const char *kind, const void *holder) {
     if (slot != shader) return;
-    if (held++ == 0) *one = ShaderHolder{kind, holder};
+    if (held++ == 0) *one = ShaderHolder{kind, holder, nullptr};
   };
   // The scene's slots have no handle of their own: named by their setter.
   count(s->background, "the background (VoBackgroundSet)", nullptr);
@@ -271,8 +271,11 @@ uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, Shade
             m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
         count(slot, m == s->default_material ? "the default material" : "material", m);
   }
-  if (held == 0) *one = ShaderHolder{};
-  return held + WaitingHolds(s, shader, one);
+  const char *procedure = nullptr;
+  const uint32_t waiting = CallAfterRenderNames(shader, &procedure);
+  if (held == 0)
+    *one = ShaderHolder{waiting != 0 ? "the call waiting for the render's end" : nullptr, nullptr, procedure};
+  return held + waiting;
 }
 
 bool ShaderRenderHeld(ShadingContext *s, const VtShader *shader) {
@@ -417,7 +420,7 @@ VtStatus VoMaterialSetShader(VtMaterial *material, VtShader *shader) {
                   static_cast<const void *>(material));
   // Waits also when it names the shader in place: a change waiting before
   // it may be to take that shader out.
-  if (SlotChangeWaits(s, material, WaitingChange::kMainSlot, 0, shader)) return 0;
+  if (SlotChangeWaits(s, material)) return 0;
   if (*slot == shader) return 0;
   SlotFill(slot, shader);
   if (shader->type == VO_SHADER_REFLECTANCE) SlotFill(&material->second_reflectance, shader);
@@ -549,7 +552,7 @@ VtStatus VoMaterialSetSecondaryShader(VtMaterial *material, uint32_t code, VtSha
     return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader),
                   static_cast<const void *>(material));
   }
-  if (SlotChangeWaits(s, material, WaitingChange::kSecondarySlot, code, shader)) return 0;
+  if (SlotChangeWaits(s, material)) return 0;
   if (*slot != shader) {
     SlotFill(slot, shader);
     ChangeCountRaise(s);
@@ -573,7 +576,7 @@ VtStatus VoShadingSetGlobalFilter(uint32_t code, VtShader *shader) {
   if (shader != nullptr && shader->cls->type != VO_SHADER_FILTER)
     return Refuse(kRefused, kMsgNotFilter, static_cast<const void *>(shader), shader->cls->type);
   const int index = FilterIndex(code);
-  if (index >= 0 && ChangeWaits(s, WaitingChange::kGlobalFilter, nullptr, code, shader)) return 0;
+  if (index >= 0 && CallAfterRender()) return 0;
   if (index >= 0) SlotFill(&s->global_filters[index], shader);
   bool any = false;
   for (const VtShader *filter : s->global_filters) any |= filter != nullptr;

@@ -200,6 +200,8 @@ VtStatus Start() {
   // append of a primitive or edge list refuses a list of shaders.
   RingKindTestSet(RingKind::kShader,
                   [](const void *data) { return ShaderIsLive(static_cast<const VtShader *>(data)); });
+  // A call waiting for a render's end holds the shaders and lights it names.
+  WaitingKeepersRegister();
   VtStatus st = ContextPoolsMake(s);
   JitterFill(shared);
   st |= TypesStart(shared);  // string tables, prototypes, types

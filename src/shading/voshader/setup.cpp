@@ -378,9 +378,7 @@ VtStatus SceneShaderSet(VtShader *shader, uint32_t type, uint32_t message, VtSha
     return Refuse(kRefused, message, static_cast<const void *>(shader), shader->cls->type);
   // A running render keeps the one it prepared; the setting is made when it
   // ends.
-  const WaitingChange kind =
-      slot == &ShadingContext::background ? WaitingChange::kBackground : WaitingChange::kForeground;
-  if (ChangeWaits(s, kind, nullptr, 0, shader)) return 0;
+  if (CallAfterRender()) return 0;
   // The setting holds a reference, so a destroyed shader is never pre-rendered.
   if (shader != nullptr) ++shader->references;
   if (s->*slot != nullptr) (void)ShaderHolderRelease(s->*slot);

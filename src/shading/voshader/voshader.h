@@ -146,8 +146,6 @@ struct NoiseProcs {
   float (*turbulence3)(const ShadingContext *, const float *, uint32_t);
 };
 
-struct Waiting;  // waiting.cpp
-
 struct ShaderShared {
   ShaderType types[VO_SHADER_TYPES];
   uint32_t extra_types;
@@ -169,10 +167,6 @@ struct ShaderShared {
   VtShader *held_lights;
   VtPool *material_pool;
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
-  // The changes waiting for the outermost render's end (waiting.cpp), each
-  // a holder of the shader it sets and of the lights of the list it sets;
-  // under RegisterGuard.
-  std::vector<const Waiting *> waiting;
   ImagingShared imaging;
 };
 
@@ -416,31 +410,13 @@ bool ContextLightCopy(const ShadingContext *s, const VtShader *shader);
 void ShadersGiveBack(ShadingContext *s);
 // Gives back one reference of a live shader, freeing it at the last.
 void ShaderReferenceDrop(ShadingContext *s, VtShader *shader);
-// --- waiting.cpp: changes made while a render runs ------------------------
-// A change of what a running render prepared, made on the application's
-// thread (the light list, the background, the foreground, the global
-// environment, a global filter, a shader slot of a material the render
-// reads), waits for the outermost render's end and is made then, as the
-// same call made after it would make it; ChangeWaits queues it and answers
-// true, or answers false (no render, a work farm's worker, no memory) and
-// the caller changes at once. The waiting change holds a reference on the
-// shader it sets and on every light of the list it sets until it is made.
-enum class WaitingChange : uint32_t {
-  kMainSlot,       // VoMaterialSetShader(material, shader)
-  kSecondarySlot,  // VoMaterialSetSecondaryShader(material, code, shader)
-  kGlobalFilter,   // VoShadingSetGlobalFilter(code, shader)
-  kBackground,
-  kForeground,
-  kEnvironment,  // object: the environment
-  kLightList,    // object: the ring
-};
-bool ChangeWaits(ShadingContext *s, WaitingChange kind, VtMaterial *material, uint32_t code, void *object);
-
-struct ShaderHolder;
-// Counts the references the waiting changes hold to the shader (one for
-// each change that sets it, one for each that sets a list chaining it),
-// naming the first in *one when none is named yet.
-uint32_t WaitingHolds(ShadingContext *s, const VtShader *shader, ShaderHolder *one);
+// --- waiting.cpp: what a call waiting for a render's end holds ----------------
+// A change of what a running render holds waits through the kernel's one
+// path (CallAfterRender); the shader module registers as it starts the
+// keepers by which such a call holds a reference on the shader it sets and
+// on every light of the list it sets until it is made, so that the destroys
+// made meanwhile count it among the holders (CallAfterRenderNames).
+void WaitingKeepersRegister();
 
 // A holder (a material's slot, the background, the foreground) gives back
 // the reference it took: VoShaderDestroy without the question whether a
@@ -450,14 +426,16 @@ VtStatus ShaderHolderRelease(VtShader *shader);
 // --- materials.cpp: holders of shaders ---------------------------------------
 // The references every holder holds to the shader: the slots of live
 // materials, the current background, foreground and global filters, the
-// light list last set (for a light it chains), and the changes waiting for
-// a render's end (WaitingHolds). *kind and *holder name one of them when
-// there is any (the holders without a handle of their own by their kind
-// alone: holder null). A destroy that would leave the references at or
-// below this count frees nothing the caller holds, and is refused.
+// light list last set (for a light it chains), and the calls waiting for a
+// render's end that name it (the kernel's CallAfterRenderNames). *kind and
+// *holder name one of them when there is any (the holders without a handle
+// of their own by their kind alone: holder null; a waiting call by its
+// procedure). A destroy that would leave the references at or below this
+// count frees nothing the caller holds, and is refused.
 struct ShaderHolder {
   const char *kind;
   const void *holder;
+  const char *procedure;  // a waiting call's, else null
 };
 uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, ShaderHolder *one);
 // Whether a render running on the application's thread reads the shader as

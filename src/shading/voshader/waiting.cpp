@@ -1,14 +1,25 @@
-// Changes of what a running render prepared, made on the application's
-// thread while it runs: each waits in the kernel's queue (RenderAfter) and
-// is made when the outermost render ends, through the same setter the
-// application called, so a render never meets a shader it did not prepare
-// nor loses one it reads, and the next render sees the change. A waiting
-// change holds one reference on the shader it sets, and one on every light
-// of the list it sets, so that a destroy made meanwhile frees nothing the
-// change is to set; the references go once the change is made. An
-// environment set waits with its handle: destroyed meanwhile, it leaves the
-// register at once and is freed after the change (its free clears the
-// global environment then).
+// What a call waiting for the outermost render's end holds of shaders. A
+// change of what a running render holds waits through the kernel's one path
+// (CallAfterRender); the keepers registered here make a call that sets a
+// shader or a light list into a holder (a material's slots, a global filter,
+// the background, the foreground, the light list: the interface
+// description's "sets" lines) hold, from its queueing until it was made, one
+// reference on the shader it sets and one on every light of the list it
+// sets, so that a destroy made meanwhile frees nothing the call is to set,
+// and counts the call among the holders (CallAfterRenderNames in
+// ShaderHolderReferences: a destroy that would leave the references at or
+// below the holders is refused with message 2903 naming the call). A call
+// that only changes a shader (an argument) holds nothing, as the same call
+// made after the render would find it.
+//
+// Invariants a reader must know:
+// - what a keeper took goes back after the call was made, so a shader the
+//   call set is held by its new holder alone, and one the call failed to set
+//   goes if nothing else holds it;
+// - a list given back meanwhile (its nodes parked, its ring broken) is made
+//   again of the lights it held when the call was queued; the list made for
+//   the call is given back after it, leaving the light chain in place and no
+//   current list handle, as the application's list given back after the set.
 
 #include <new>
 #include <vector>
@@ -17,60 +28,30 @@
 #include "kernel/vosystem/face.h"
 
 namespace vo::shader {
-
-struct Waiting {
-  WaitingChange kind;
-  VtMaterial *material;
-  uint32_t code;
-  void *object;
-  std::vector<VtShader *> lights;  // a light list's, each holding a reference
-};
-
 namespace {
 
-// Whether the change holds a reference on object itself (an environment
-// waits with its handle alone, a light list through its lights).
-bool HoldsObject(const Waiting *w) {
-  return w->kind != WaitingChange::kEnvironment && w->kind != WaitingChange::kLightList &&
-         w->object != nullptr;
+// A shader argument holds the shader when it is live (it always is: the
+// procedures check their arguments before they wait); answered as itself.
+void *ShaderHold(void *object) {
+  ShadingContext *s = StateGet();
+  auto *shader = static_cast<VtShader *>(object);
+  if (s == nullptr || !ShaderLive(s, shader)) return nullptr;
+  ++shader->references;
+  return shader;
 }
 
-// The holder a refused destroy names: the setter, and the material when
-// the change is a slot's.
-ShaderHolder WaitingNamed(const Waiting *w) {
-  switch (w->kind) {
-    case WaitingChange::kMainSlot:
-      return {"the slot set while a render ran (VoMaterialSetShader) of material", w->material};
-    case WaitingChange::kSecondarySlot:
-      return {"the secondary slot set while a render ran (VoMaterialSetSecondaryShader) of material",
-              w->material};
-    case WaitingChange::kGlobalFilter:
-      return {"the global filter set while a render ran (VoShadingSetGlobalFilter)", nullptr};
-    case WaitingChange::kBackground:
-      return {"the background set while a render ran (VoBackgroundSet)", nullptr};
-    case WaitingChange::kForeground:
-      return {"the foreground set while a render ran (VoForegroundSet)", nullptr};
-    case WaitingChange::kEnvironment: break;
-    case WaitingChange::kLightList:
-      return {"the light list set while a render ran (VoLightListSet)", nullptr};
-  }
-  return {"a change waiting for the render's end", nullptr};
+void ShaderDrop(void *, void *held) {
+  ShadingContext *s = StateGet();
+  if (s != nullptr && held != nullptr) ShaderReferenceDrop(s, static_cast<VtShader *>(held));
 }
 
-void WaitingEnrol(ShadingContext *s, const Waiting *w) {
-  RegisterGuard hold;
-  s->shared->waiting.push_back(w);
-}
+uint32_t ShaderNames(const void *, const void *held, const void *target) { return held == target ? 1 : 0; }
 
-void WaitingLeave(ShadingContext *s, const Waiting *w) {
-  RegisterGuard hold;
-  std::vector<const Waiting *> &all = s->shared->waiting;
-  for (size_t i = 0; i < all.size(); ++i)
-    if (all[i] == w) {
-      all.erase(all.begin() + static_cast<std::ptrdiff_t>(i));
-      return;
-    }
-}
+// A list argument holds the lights its ring chains when queued.
+struct ListHeld {
+  std::vector<VtShader *> lights;
+  VtReference *stand_in = nullptr;  // the list made again, once given back
+};
 
 bool Chainable(ShadingContext *s, void *data) {
   auto *shader = static_cast<VtShader *>(data);
@@ -78,87 +59,70 @@ bool Chainable(ShadingContext *s, void *data) {
          shader->type == VO_SHADER_LIGHT;
 }
 
-// The list set: the ring itself while it is whole, else (its nodes given
-// back meanwhile) a ring of the lights it held, which the chain takes and
-// which then goes.
-void LightListMake(ShadingContext *s, const Waiting *w) {
-  auto *ring = static_cast<VtReference *>(w->object);
-  if (ring == nullptr || RingLength(ring) != kRingBroken) {
-    (void)LightListHold(s, ring);
-    return;
+void *ListHold(void *object) {
+  ShadingContext *s = StateGet();
+  auto *ring = static_cast<VtReference *>(object);
+  if (s == nullptr || RingLength(ring) == kRingBroken) return nullptr;
+  auto *held = new (std::nothrow) ListHeld;
+  if (held == nullptr) return nullptr;
+  try {
+    ForEachNode(ring, [&](VtReference *node) {
+      if (Chainable(s, node->data)) held->lights.push_back(static_cast<VtShader *>(node->data));
+    });
+  } catch (const std::bad_alloc &) {
+    delete held;
+    return nullptr;
   }
-  VtReference *copy = nullptr;
-  for (VtShader *light : w->lights)
-    if (VtReference *node = VoShaderReferenceCreate(light))
-      copy = copy != nullptr ? VoShaderReferenceAppend(copy, node) : node;
-  (void)LightListHold(s, copy);
-  s->light_list = nullptr;
-  (void)VoReferenceListDestroy(copy, nullptr);
+  if (held->lights.empty()) {  // no list of lights: nothing to keep
+    delete held;
+    return nullptr;
+  }
+  for (VtShader *light : held->lights) ++light->references;
+  return held;
 }
 
-void ChangeMake(void *object) {
-  auto *w = static_cast<Waiting *>(object);
-  ShadingContext *s = StateGet();
-  auto *shader = static_cast<VtShader *>(w->object);
-  if (s != nullptr) {
-    // Off the register before it is made: the setter it calls takes its
-    // own reference, and the change's goes below.
-    WaitingLeave(s, w);
-    switch (w->kind) {
-      case WaitingChange::kMainSlot: (void)VoMaterialSetShader(w->material, shader); break;
-      case WaitingChange::kSecondarySlot:
-        (void)VoMaterialSetSecondaryShader(w->material, w->code, shader);
-        break;
-      case WaitingChange::kGlobalFilter: (void)VoShadingSetGlobalFilter(w->code, shader); break;
-      case WaitingChange::kBackground: (void)VoBackgroundSet(shader); break;
-      case WaitingChange::kForeground: (void)VoForegroundSet(shader); break;
-      case WaitingChange::kEnvironment:
-        s->imaging.global_environment = static_cast<VtEnvironment *>(w->object);
-        break;
-      case WaitingChange::kLightList: LightListMake(s, w); break;
-    }
-    if (HoldsObject(w)) ShaderReferenceDrop(s, shader);
-    for (VtShader *light : w->lights) ShaderReferenceDrop(s, light);
-  }
-  delete w;
+void *ListStandIn(void *object, void *held_data) {
+  auto *held = static_cast<ListHeld *>(held_data);
+  auto *ring = static_cast<VtReference *>(object);
+  if (held == nullptr || RingLength(ring) != kRingBroken) return object;
+  VtReference *copy = nullptr;
+  for (VtShader *light : held->lights)
+    if (VtReference *node = VoShaderReferenceCreate(light))
+      copy = copy != nullptr ? VoShaderReferenceAppend(copy, node) : node;
+  held->stand_in = copy;
+  return copy;
 }
+
+void ListDrop(void *, void *held_data) {
+  auto *held = static_cast<ListHeld *>(held_data);
+  ShadingContext *s = StateGet();
+  if (held == nullptr) return;
+  if (s != nullptr) {
+    if (held->stand_in != nullptr) {
+      if (s->light_list == held->stand_in) s->light_list = nullptr;
+      (void)VoReferenceListDestroy(held->stand_in, nullptr);
+    }
+    for (VtShader *light : held->lights) ShaderReferenceDrop(s, light);
+  }
+  delete held;
+}
+
+uint32_t ListNames(const void *, const void *held_data, const void *target) {
+  const auto *held = static_cast<const ListHeld *>(held_data);
+  uint32_t n = 0;
+  if (held != nullptr)
+    for (const VtShader *light : held->lights) n += light == target ? 1 : 0;
+  return n;
+}
+
+constexpr WaitedKeeper kShaderKeeper{"VtShader", &ShaderHold, &ShaderDrop, nullptr, &ShaderNames};
+constexpr WaitedKeeper kListKeeper{"VtReference", &ListHold, &ListDrop, &ListStandIn, &ListNames};
 
 }  // namespace
 
-bool ChangeWaits(ShadingContext *s, WaitingChange kind, VtMaterial *material, uint32_t code, void *object) {
-  if (!RenderAfterWaits()) return false;
-  Waiting *w = nullptr;
-  try {
-    w = new Waiting{kind, material, code, object, {}};
-    if (kind == WaitingChange::kLightList)
-      ForEachNode(static_cast<VtReference *>(object), [&](VtReference *node) {
-        if (Chainable(s, node->data)) w->lights.push_back(static_cast<VtShader *>(node->data));
-      });
-    WaitingEnrol(s, w);
-  } catch (const std::bad_alloc &) {
-    delete w;
-    return false;
-  }
-  if (!RenderAfter(w, &ChangeMake)) {
-    WaitingLeave(s, w);
-    delete w;
-    return false;
-  }
-  for (VtShader *light : w->lights) ++light->references;
-  if (HoldsObject(w)) ++static_cast<VtShader *>(object)->references;
-  return true;
-}
-
-uint32_t WaitingHolds(ShadingContext *s, const VtShader *shader, ShaderHolder *one) {
-  uint32_t held = 0;
-  RegisterGuard hold;
-  for (const Waiting *w : s->shared->waiting) {
-    uint32_t n = HoldsObject(w) && w->object == shader ? 1 : 0;
-    for (const VtShader *light : w->lights) n += light == shader ? 1 : 0;
-    if (n != 0 && held == 0 && one->kind == nullptr) *one = WaitingNamed(w);
-    held += n;
-  }
-  return held;
+void WaitingKeepersRegister() {
+  CallAfterRenderKeeper(&kShaderKeeper);
+  CallAfterRenderKeeper(&kListKeeper);
 }
 
 }  // namespace vo::shader
