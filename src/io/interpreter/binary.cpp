@@ -359,8 +359,9 @@ bool RunRecord(Run &run, const VtApiFunction *fn, uint32_t result_variable, Read
   for (uint32_t i = 0; i < pc; ++i)
     if (!ArgumentSize(run, fn, i, cells, outs, counts, arena)) return false;
   VtTypedValue result{};
+  uint64_t *kept = OutputsMark(fn, cells, counts);
   CallThrough(run.s, fn, argv, &result);
-  AfterCall(run.s, fn, cells, counts, result, run.table.values, run.table.size);
+  AfterCall(run.s, fn, cells, counts, result, run.table.values, run.table.size, kept);
   for (uint32_t i = 0; i < pc; ++i) {
     const VtApiType *t = TypeByName(fn->params[i].type_name);
     if (outs[i] != 0 && t->size <= 8 && !(fn->params[i].flags & api::kParamArray)) {

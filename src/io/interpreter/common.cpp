@@ -2,6 +2,7 @@
 // values and calls through the table of exported procedures.
 
 #include <cinttypes>
+#include <cstddef>
 #include <cstdarg>
 #include <cstring>
 
@@ -877,15 +878,80 @@ uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t
   }
 }
 
+namespace {
+
+// An address no call answers (odd: every block and record is aligned).
+constexpr uint64_t kUnwritten = 0xa5a5a5a5a5a5a5a5u;
+
+// Where an element of type t at p keeps the address it may carry; null for
+// a type that carries none.
+unsigned char *AddressWord(const api::VtApiType *t, unsigned char *p) {
+  if (t->kind == api::kKindPointer || t->kind == api::kKindHandle || t->kind == api::kKindData) return p;
+  if (t->kind == api::kKindTyped) return p + offsetof(VtTypedValue, value);
+  if (t->kind == api::kKindTagged) return p + offsetof(VtObjectValue, value);
+  return nullptr;
+}
+
+// Calls f(word, element, type) for each element of fn's outputs that may
+// carry an address, in parameter and element order; inout tells an output
+// the call also reads.
+template <typename F>
+void OutputWords(const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts, F f) {
+  for (uint32_t i = 0; i < fn->param_count; ++i) {
+    const api::VtApiParam &p = fn->params[i];
+    const api::VtApiType *t = TypeByName(p.type_name);
+    auto *at = reinterpret_cast<unsigned char *>(cells[i]);
+    if ((p.flags & api::kParamOut) == 0 || t == nullptr || t->size == 0 || at == nullptr) continue;
+    const uint64_t n = (p.flags & api::kParamArray) == 0 ? 1
+                       : counts[i] < 0                   ? 0
+                                                         : static_cast<uint64_t>(counts[i]);
+    for (uint64_t e = 0; e < n; ++e)
+      if (unsigned char *word = AddressWord(t, at + e * t->size); word != nullptr)
+        f(word, i, at + e * t->size, t, (p.flags & api::kParamIn) != 0);
+  }
+}
+
+}  // namespace
+
+uint64_t *OutputsMark(const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts) {
+  uint64_t n = 0;
+  OutputWords(fn, cells, counts,
+              [&](unsigned char *, uint32_t, unsigned char *, const api::VtApiType *, bool) { ++n; });
+  if (n == 0 || n > UINT32_MAX / sizeof(uint64_t)) return nullptr;
+  auto *kept = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(n * sizeof(uint64_t))));
+  if (kept == nullptr) return nullptr;
+  uint64_t k = 0;
+  OutputWords(fn, cells, counts,
+              [&](unsigned char *word, uint32_t, unsigned char *, const api::VtApiType *, bool inout) {
+                std::memcpy(&kept[k++], word, sizeof(uint64_t));
+                if (!inout) std::memcpy(word, &kUnwritten, sizeof kUnwritten);
+              });
+  return kept;
+}
+
+void OutputsUnmark(const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
+                   uint64_t *kept) {
+  if (kept == nullptr) return;
+  uint64_t k = 0;
+  OutputWords(fn, cells, counts,
+              [&](unsigned char *word, uint32_t, unsigned char *, const api::VtApiType *, bool) {
+                uint64_t now = 0;
+                std::memcpy(&now, word, sizeof now);
+                if (now == kUnwritten) std::memcpy(word, &kept[k], sizeof kept[k]);
+                ++k;
+              });
+  VoDeallocate(kept);
+}
+
 void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
-               const VtTypedValue &result, uint64_t *table, size_t table_size) {
+               const VtTypedValue &result, uint64_t *table, size_t table_size, uint64_t *kept) {
   const auto at = static_cast<uint32_t>(fn - api::kFunctions);
   for (size_t m = 0; s != nullptr && m < api::kMoveCount; ++m)
     if (api::kMoves[m].function == at && api::kMoves[m].from < fn->param_count &&
         api::kMoves[m].to < fn->param_count)
       AnswersMove(s, cells[api::kMoves[m].from], cells[api::kMoves[m].to]);
   ForgetGivenBack(s, fn, cells, table, table_size);
-  if (s == nullptr) return;
+  if (s == nullptr) return OutputsUnmark(fn, cells, counts, kept);
   // A procedure that changes nothing makes no block: what it answers that
   // was given back is a kept copy of a dead address (an application
   // pointer stored in a material), not a new block at the same one.
@@ -894,17 +960,24 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
       fn->result_kind == api::kKindData)
     AnswerNote(s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock,
                revives, api::BlockKindMade(fn, api::kBlockResult), OwnerOf(fn, api::kBlockResult, cells));
-  for (uint32_t i = 0; i < fn->param_count; ++i) {
-    const api::VtApiParam &p = fn->params[i];
-    const api::VtApiType *t = TypeByName(p.type_name);
-    const auto *at = reinterpret_cast<const unsigned char *>(cells[i]);
-    if ((p.flags & api::kParamOut) == 0 || t == nullptr || t->size == 0 || at == nullptr) continue;
-    const uint64_t n = (p.flags & api::kParamArray) == 0 ? 1
-                       : counts[i] < 0                   ? 0
-                                                         : static_cast<uint64_t>(counts[i]);
-    const char *made = api::BlockKindMade(fn, i);
-    for (uint64_t e = 0; e < n; ++e) NoteOne(s, t, at + e * t->size, revives, made, OwnerOf(fn, i, cells));
-  }
+  // An output the call left as it was holds the script's own value, no
+  // answer of the call's: one left marked gets its value back, one the call
+  // also reads counts only when changed, and, unmarked (no memory for the
+  // marks), none revives a value given back.
+  uint64_t k = 0;
+  OutputWords(
+      fn, cells, counts,
+      [&](unsigned char *word, uint32_t i, unsigned char *element, const api::VtApiType *t, bool inout) {
+        uint64_t now = 0;
+        std::memcpy(&now, word, sizeof now);
+        const uint64_t was = kept != nullptr ? kept[k++] : now;
+        if (kept != nullptr && ((!inout && now == kUnwritten) || (inout && now == was))) {
+          std::memcpy(word, &was, sizeof was);
+          return;
+        }
+        NoteOne(s, t, element, revives && kept != nullptr, api::BlockKindMade(fn, i), OwnerOf(fn, i, cells));
+      });
+  VoDeallocate(kept);
 }
 
 void CallThrough(State *s, const api::VtApiFunction *fn, void *const *argv, VtTypedValue *result) {

@@ -338,9 +338,21 @@ void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cel
 // moved pass to their new owner, what it gave back is forgotten, then what
 // it answered is recorded with its owner (in that order: a reallocation may
 // answer the block it was given). counts are the
-// elements of array arguments; result is the call's answer.
+// elements of array arguments; result is the call's answer; kept is what
+// OutputsMark answered before the call (given back here).
 void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
-               const VtTypedValue &result, uint64_t *table, size_t table_size);
+               const VtTypedValue &result, uint64_t *table, size_t table_size, uint64_t *kept);
+
+// Before a call: keeps what every output element that may carry an address
+// holds, and marks each one the call does not read as unwritten, so that
+// AfterCall records only what the call wrote (a variable that held a block
+// given back, left unwritten by a failing call, is no new block). Null when
+// no output carries an address, or without memory.
+uint64_t *OutputsMark(const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts);
+// For a call whose outputs are not looked at (the library was stopped):
+// gives each element left marked its value back, and kept back.
+void OutputsUnmark(const api::VtApiFunction *fn, const uint64_t *cells, const int64_t *counts,
+                   uint64_t *kept);
 
 // Calls fn through its thunk with the journal's bracket released, forgetting
 // addresses when the call stopped the kernel.

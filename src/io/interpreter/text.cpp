@@ -839,6 +839,7 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     return;  // the file a later journal went on in: opening it would empty it
   VtTypedValue result{};
   const bool stopped = Kernel() == nullptr;
+  uint64_t *kept = OutputsMark(fn, f.cells, f.counts);
   CallThrough(s, fn, f.argv, &result);
   if (stopped && Kernel() == nullptr && fn->result_type == VtStatusType && result.value.u != 0) {
     // A call that failed because the library is stopped (whatever it
@@ -846,11 +847,12 @@ void Call(State *s, const VtApiFunction *fn, char **args, size_t argc, const cha
     // there), which can post nothing: the reading ends here with
     // 0x20000082, and the caller, who can start the library again, finds
     // the statement where the input stands.
+    OutputsUnmark(fn, f.cells, f.counts, kept);
     s->status |= VO_STATUS_NOT_INITIALISED;
     s->stop = true;
     return;
   }
-  AfterCall(s, fn, f.cells, f.counts, result, nullptr, 0);
+  AfterCall(s, fn, f.cells, f.counts, result, nullptr, 0, kept);
   OutputsWriteBack(s, f);
   if (target_name != nullptr && result_type != nullptr &&
       !ResultStore(s, target_name, target, result_type, result))

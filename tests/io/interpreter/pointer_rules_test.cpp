@@ -366,6 +366,21 @@ TEST_F(PointerRuleTest, ABlockGivenBackIsForgottenByEveryVariable) {
   EXPECT_EQ(Last(282), nullptr);
 }
 
+// The script fuzz program's finding: a call that failed left its output
+// unwritten, and the block given back that the variable still held was
+// recorded as the call's new answer, then freed again. An output is the
+// call's answer only where the call wrote it: the failed compression's
+// variable keeps its value and stays given back, while a compression that
+// answers a block (at the same address, as the heap may give it) is taken.
+TEST_F(PointerRuleTest, AnOutputACallLeftUnwrittenIsNoAnswer) {
+  vo_test::Recorded().clear();
+  Run("VtNat8[8] b\nVtGenericPtr z\nVtNat32 zn\nVoDataObjectCompress &b 8 z zn\nVoDeallocate z\n"
+      "VoDataObjectCompress 0 3 z zn\nVoDeallocate z\nVoDataObjectCompress &b 8 z zn\nVoDeallocate z\n");
+  int refused = 0;
+  for (const vo_test::Diagnostic &d : vo_test::Recorded()) refused += d.message == 282;
+  EXPECT_EQ(refused, 1);  // the second VoDeallocate alone
+}
+
 }  // namespace
 }  // namespace vo::test
 
@@ -596,7 +611,7 @@ TEST_F(PointerRuleTest, EveryMakersBlockIsTakenWhereItsKindIs) {
       cells[maker.param] = reinterpret_cast<uintptr_t>(&out);
       counts[maker.param] = 1;
     }
-    interp::AfterCall(&s, &fn, cells, counts, result, nullptr, 0);
+    interp::AfterCall(&s, &fn, cells, counts, result, nullptr, 0, nullptr);
     uint64_t held = 0;
     const char *made = nullptr;
     ASSERT_EQ(interp::OriginOf(&s, nullptr, block, &held, &made, nullptr),
