@@ -211,10 +211,11 @@ bool PrimitiveRegisterRetire(PrimitiveRegister *r, const VtPrimitive *p) {
 
 namespace {
 
-// Whether the address has an entry, live or parked, asked without the lock:
-// the count hooks run for every node, most of them naming no primitive.
-bool Known(const PrimitiveRegister *r, uintptr_t address) {
-  const Shard &s = r->shards[Hash(address) >> (64 - kShardBits)];
+// Whether the shard's table holds an entry for address that matches,
+// asked without the lock: a reader that saw a purge begin or end while it
+// looked looks again.
+template <typename Matches>
+bool Seen(const Shard &s, uintptr_t address, Matches matches) {
   for (;;) {
     const uint32_t before = s.sequence.load(std::memory_order_acquire);
     if ((before & 1u) != 0) continue;  // a purge is rewriting the table
@@ -224,7 +225,7 @@ bool Known(const PrimitiveRegister *r, uintptr_t address) {
       for (uint64_t i = Hash(address) >> kShardBits, n = 0; n <= t->mask; ++i, ++n) {
         const uintptr_t k = t->slots[i & t->mask].key.load(std::memory_order_acquire);
         if (k == kFree) break;
-        if (k != kGone && (k & kAddressBits) == address) {
+        if (matches(k)) {
           found = true;
           break;
         }
@@ -232,6 +233,13 @@ bool Known(const PrimitiveRegister *r, uintptr_t address) {
     std::atomic_thread_fence(std::memory_order_acquire);
     if (s.sequence.load(std::memory_order_relaxed) == before) return found;
   }
+}
+
+// Whether the address has an entry, live or parked, asked without the lock:
+// the count hooks run for every node, most of them naming no primitive.
+bool Known(PrimitiveRegister *r, uintptr_t address) {
+  return Seen(ShardOf(r, address), address,
+              [address](uintptr_t k) { return k != kGone && (k & kAddressBits) == address; });
 }
 
 }  // namespace
@@ -265,21 +273,7 @@ bool PrimitiveLive(const VtPrimitive *p) {
   if (p == nullptr || g == nullptr || g->live == nullptr) return false;
   const auto key = reinterpret_cast<uintptr_t>(p);
   if ((key & ~kAddressBits) != 0) return false;  // no record lies there
-  const Shard &s = ShardOf(g->live, key);
-  for (;;) {
-    const uint32_t before = s.sequence.load(std::memory_order_acquire);
-    if ((before & 1u) != 0) continue;  // a purge is rewriting the table
-    const Table *t = s.table.load(std::memory_order_acquire);
-    bool found = false;
-    if (t != nullptr)
-      for (uint64_t i = Hash(key) >> kShardBits, n = 0; n <= t->mask; ++i, ++n) {
-        const uintptr_t k = t->slots[i & t->mask].key.load(std::memory_order_acquire);
-        if (k == key) found = true;
-        if (k == key || k == kFree) break;
-      }
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (s.sequence.load(std::memory_order_relaxed) == before) return found;
-  }
+  return Seen(ShardOf(g->live, key), key, [key](uintptr_t k) { return k == key; });
 }
 
 }  // namespace vo
