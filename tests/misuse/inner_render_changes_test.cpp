@@ -16,7 +16,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -182,6 +185,59 @@ TEST(CubeFaceChanges, AChangeFromAFacesReportReachesTheNextCubeOnly) {
           EXPECT_EQ(during.next[f], twin.next[f]) << "face " << f << " of the next cube";
         EXPECT_NE(twin.next, twin.cube) << "the change shows in no face";
       }
+}
+
+// A second application thread changes the point light's colour, over and
+// over, while the first renders cubes: each call it makes wholly after a
+// cube's first face began and before the cube returned is refused (2908),
+// also between two faces, where no VoExecute runs and a change made would
+// reach the later faces. Its calls between cubes are made.
+std::atomic<bool> g_cube_owned{false};
+void CubeBegins(uint32_t *) { g_cube_owned = true; }
+
+TEST(CubeFaceChanges, ASecondThreadsChangeIsRefusedForTheWholeCube) {
+  for (int32_t workers : {0, 4}) {
+    SCOPED_TRACE(::testing::Message() << workers << " workers");
+    ASSERT_EQ(VoInitialise(), 0u);
+    ASSERT_EQ(vo_test::Record(), 0u);
+    {
+      const Stage stage(FloorAndCaster());
+      ASSERT_TRUE(stage.ok());
+      VtTypedValue count{};
+      count.type = VtInt32;
+      count.value.i = workers;
+      ASSERT_EQ(VoControlSet(VO_CONTROL_MT_WORKERS, &count), 0u);
+      std::atomic<bool> stop{false};
+      std::atomic<uint32_t> inside{0}, made_inside{0}, made_outside{0};
+      std::thread second([&] {
+        for (uint32_t n = 0; !stop.load(); ++n) {
+          const bool before = g_cube_owned.load();
+          const VtStatus answer = ColourSet(stage.point_light(), 1, n % 2 ? 0.2f : 0.3f, 0);
+          if (before && g_cube_owned.load()) {
+            ++inside;
+            if (answer == 0) ++made_inside;
+          } else if (answer == 0) {
+            ++made_outside;
+          }
+        }
+      });
+      ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PRE_EXECUTE, reinterpret_cast<VtProc>(&CubeBegins)), 0u);
+      for (int cube = 0; cube < 4; ++cube) {
+        VtEnvironment *made = VoEnvironmentRenderCube(kSide, kCentre);
+        g_cube_owned = false;
+        EXPECT_NE(made, nullptr);
+        EXPECT_EQ(VoEnvironmentDestroy(made), 0u);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      stop = true;
+      second.join();
+      EXPECT_EQ(VoCallBackSet(VO_CALLBACK_PRE_EXECUTE, nullptr), 0u);
+      EXPECT_GT(inside.load(), 0u) << "no call was made during a cube";
+      EXPECT_EQ(made_inside.load(), 0u) << "calls made during a cube";
+      EXPECT_GT(made_outside.load(), 0u);
+    }
+    EXPECT_EQ(VoTerminate(), 0u);
+  }
 }
 
 // The numbers of the messages posted since the record was cleared, but

@@ -2,7 +2,8 @@
 // change waits for the render's end through the one queue, against a twin
 // session that makes the same calls after its render: the calls answer
 // alike (a second destroy of a shader a waiting call names is refused, as
-// the twin's holder refuses it), the buffer the render leaves and the next
+// the twin's holder refuses it), the buffer the render leaves (rows and
+// pixels written into it, a copy's contents given it) and the next
 // render's picture are the twin's, and what the scene's setters answer
 // after (background, global filter, environment, the material's colour) is
 // the twin's. Rows are one table; each session runs in a process of its
@@ -27,6 +28,7 @@ struct Objects {
   VtShader *filter = nullptr, *colour = nullptr, *spot = nullptr;
   VtReference *spot_list = nullptr;
   VtEnvironment *environment = nullptr;
+  VtScreenBuffer *copy = nullptr;  // of the target, with a pixel of its own
 };
 
 std::string NameOf(const Objects &o, const void *p) {
@@ -92,6 +94,19 @@ const Sequence kSequences[] = {
      [](Objects &o) {
        return std::vector<VtStatus>{VoEnvironmentSet(o.environment), VoEnvironmentDestroy(o.environment)};
      }},
+    {"a pixel and rows written into the target",
+     [](Objects &o) {
+       VtScreenBuffer *b = o.stage->buffer();
+       const std::vector<float> row(3 * Stage::kWidth, 0.25f);
+       VtTypedValue red{};
+       red.type = VtColourType;
+       red.value.v[0] = 1;
+       return std::vector<VtStatus>{VoScreenBufferSetPixel(b, VO_SB_COLOUR, 3, 2, &red),
+                                    VoScreenBufferSetScanRGBFloat(b, 1, row.data()),
+                                    VoScreenBufferSetScanRGBFloat(b, Stage::kHeight - 1, row.data())};
+     }},
+    {"the target given a copy's contents",
+     [](Objects &o) { return std::vector<VtStatus>{VoScreenBufferCopyContents(o.stage->buffer(), o.copy)}; }},
 };
 
 Objects Make(const Stage &stage) {
@@ -112,6 +127,11 @@ Objects Make(const Stage &stage) {
   at.value.v[2] = 5;
   (void)VoShaderSetArg(o.spot, "location", &at);
   o.spot_list = VoShaderReferenceCreate(o.spot);
+  o.copy = VoScreenBufferCopy(stage.buffer());
+  VtTypedValue green{};
+  green.type = VtColourType;
+  green.value.v[1] = 1;
+  if (o.copy != nullptr) (void)VoScreenBufferSetPixel(o.copy, VO_SB_COLOUR, 5, 5, &green);
   VtImage *image = VoImageCreate();
   if (image != nullptr) {
     image->width = image->height = 4;
@@ -141,7 +161,8 @@ std::string Session(const Sequence &sequence, uint32_t code, int32_t workers, bo
   if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
   const Stage &stage = *new Stage(Square());  // left to the process's end: calls give its parts back
   Objects o = Make(stage);
-  if (!stage.ok() || o.environment == nullptr || o.spot_list == nullptr) return "the stage was not made";
+  if (!stage.ok() || o.environment == nullptr || o.spot_list == nullptr || o.copy == nullptr)
+    return "the stage was not made";
   std::vector<float> left, next;
   g_objects = &o;
   g_sequence = in_callback ? &sequence : nullptr;

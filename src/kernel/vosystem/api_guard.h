@@ -128,19 +128,29 @@ inline R RefusedAnswer(const VtApiFunction *fn) {
   return Zero<R>();
 }
 
-// The exported call the application entered last on this thread, with its
-// arguments (argv as the table's thunk reads them), for as long as it runs:
-// a change of what a running render holds queues this call for the
-// outermost render's end (CallAfterRender, kernel.h), so the call the
-// application made is the one made again, and a procedure the library
-// calls for itself, inside a render or another procedure, is never what
-// waits. queued: the call waits already.
+// The exported call entered last on this thread, with its arguments (argv
+// as the table's thunk reads them), for as long as it runs: a change of
+// what a running render holds queues this call for the outermost render's
+// end (CallAfterRender, kernel.h), so the call the application made is the
+// one made again. application: the call was entered from the application's
+// code, as the thread's outermost exported call outside any render or from
+// one of a render's callbacks (CallerStateLent puts the entered call aside
+// while the callback runs: ApplicationCodeRuns); a procedure the library
+// enters for itself, inside a render or another procedure (the ray
+// tracer's pixels through the screen buffer's set-pixel callback, whose
+// default is the exported procedure), is never what waits. queued: the
+// call waits already.
 struct EnteredCall {
   const VtApiFunction *fn;
   const void *const *argv;
   bool queued;
+  bool application;
 };
 extern constinit thread_local EnteredCall *t_entered;  // control.cpp
+// With no entered call on the thread: whether the code running is the
+// application's, no VoExecute running on the thread or the innermost one
+// making the innermost application callback (caller_state.cpp).
+bool ApplicationCodeRuns() noexcept;
 
 // Makes the call the innermost entered one while it runs.
 class Entering {
@@ -162,14 +172,18 @@ class Entering {
 // running around it, inside the call (before the journal sees it end), once
 // the call has put back what it replaced (control.cpp). So a change made
 // from the first face's callback reaches neither the later faces nor the
-// cube's own clean-up, and is made as after the cube.
-void NestedCallEnter(const VtApiFunction *fn) noexcept;
+// cube's own clean-up, and is made as after the cube. The outermost such
+// call on an application thread owns the renders for its whole time, as an
+// outermost VoExecute does: another application thread's call is refused
+// with 2908 between two faces too.
+// NestedCallEnter answers whether the call counts (VoExecute does not); a
+// call that counted is left through NestedCallLeave.
+bool NestedCallEnter(const VtApiFunction *fn) noexcept;
 void NestedCallLeave() noexcept;
 class NestedCall {
  public:
-  explicit NestedCall(const VtApiFunction *fn) noexcept : nested_(fn->during == kDuringNested) {
-    if (nested_) NestedCallEnter(fn);
-  }
+  explicit NestedCall(const VtApiFunction *fn) noexcept
+      : nested_(fn->during == kDuringNested && NestedCallEnter(fn)) {}
   ~NestedCall() {
     if (nested_) NestedCallLeave();
   }
@@ -210,7 +224,7 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
       return RefusedAnswer<R>(fn);
     }
   }
-  EnteredCall entered{fn, argv, false};
+  EnteredCall entered{fn, argv, false, t_entered == nullptr && ApplicationCodeRuns()};
   const Entering entering(&entered);
   const auto made = [&]() -> R {
     const NestedCall nested(fn);

@@ -6,10 +6,12 @@
 // effects are those of the same call made after the render.
 //
 // Invariants a reader must know:
-// - only an entered call whose class while a render runs is change or
-//   release waits here (the interface description's "during" lines decide,
-//   not a list in the callers); what the library calls for itself inside a
-//   render, or inside a nested render the application entered, acts at once;
+// - only a call the application entered (api::EnteredCall::application)
+//   whose class while a render runs is change or release waits here (the
+//   interface description's "during" lines decide, not a list in the
+//   callers); what the library calls for itself inside a render, or inside
+//   a nested render the application entered, acts at once, through the
+//   exported procedures too;
 // - every argument is kept by value: a number, handle, address or procedure
 //   in its slot; a text, a record and a typed value (with the text it
 //   carries) in copies the entry owns, so the caller's storage may go at
@@ -206,7 +208,7 @@ void NamesCount(void *object, void *context) {
 
 bool CallAfterRender() {
   api::EnteredCall *entered = api::t_entered;
-  if (entered == nullptr || !RenderAfterWaits()) return false;
+  if (entered == nullptr || !entered->application || !RenderAfterWaits()) return false;
   if (entered->queued) return true;  // one procedure of the call asked already
   const api::VtApiFunction *fn = entered->fn;
   if ((fn->during != api::kDuringChange && fn->during != api::kDuringRelease) ||

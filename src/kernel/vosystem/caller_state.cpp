@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "kernel/vosystem/api_guard.h"
 #include "kernel/vosystem/kernel.h"
 
 namespace vo {
@@ -52,8 +53,13 @@ void CallerStateLeave(CallerState *state) {
 }
 
 CallerStateLent::CallerStateLent()
-    : lent_(nullptr), stop_(nullptr), render_(ExecuteSerial()), outer_(t_innermost_callback) {
+    : lent_(nullptr),
+      stop_(nullptr),
+      render_(ExecuteSerial()),
+      outer_(t_innermost_callback),
+      entered_(api::t_entered) {
   t_innermost_callback = this;
+  api::t_entered = nullptr;
   if (!OnApplicationThread()) return;
   CallerState *s = t_innermost_state;
   for (; s != nullptr && !s->lent; s = s->outer) {
@@ -67,12 +73,18 @@ CallerStateLent::CallerStateLent()
 CallerStateLent::~CallerStateLent() {
   TakeFrom(lent_, stop_);
   t_innermost_callback = outer_;
+  api::t_entered = entered_;
 }
 
 bool CallerStateLent::Of(uint64_t serial) const {
   for (const CallerStateLent *c = this; c != nullptr; c = c->outer_)
     if (c->render_ == serial || ExecuteWithin(c->render_, serial)) return true;
   return false;
+}
+
+bool api::ApplicationCodeRuns() noexcept {
+  const uint64_t serial = ExecuteSerial();
+  return serial == 0 || (t_innermost_callback != nullptr && t_innermost_callback->Render() == serial);
 }
 
 bool InCallbackOf(uint64_t serial) {

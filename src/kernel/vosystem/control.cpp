@@ -164,18 +164,35 @@ void CallsLeave() noexcept {
 }
 
 namespace {
-// The calling thread's nested-render calls entered, VoExecute aside (api_guard.h).
+// The calling thread's nested-render calls entered, VoExecute aside
+// (api_guard.h), and whether the outermost one took the renders.
 constinit thread_local uint32_t t_nested_calls = 0;
+constinit thread_local bool t_nested_owner = false;
 }  // namespace
 
-void NestedCallEnter(const VtApiFunction *fn) noexcept {
-  if (std::strcmp(fn->name, "VoExecute") != 0) ++t_nested_calls;
+// The outermost such call on an application thread owns the renders for
+// its whole time, as an outermost VoExecute does for its own: between two
+// faces of a cube no VoExecute runs, and another application thread's
+// change made there would reach the later faces. It is refused with 2908
+// instead, from the call's start to its end; a call already in flight
+// when the ownership was taken ends first.
+bool NestedCallEnter(const VtApiFunction *fn) noexcept {
+  if (std::strcmp(fn->name, "VoExecute") == 0) return false;
+  if (t_nested_calls++ != 0 || !OnMainThread()) return true;
+  const char *none = nullptr;
+  t_nested_owner = g_render_thread.compare_exchange_strong(none, &t_thread_marker, std::memory_order_seq_cst);
+  if (t_nested_owner) CallsInFlightWait();
+  return true;
 }
 
 void NestedCallLeave() noexcept {
   if (t_nested_calls == 0 || --t_nested_calls != 0 || !OnMainThread()) return;
   const VtKernelContext *k = Kernel();
   if (k != nullptr && k->executing == 0) RenderAfterRun();
+  if (t_nested_owner) {
+    t_nested_owner = false;
+    g_render_thread.store(nullptr, std::memory_order_release);
+  }
 }
 
 }  // namespace api
@@ -241,11 +258,6 @@ void RenderStartWatch(void (*watch)()) { g_render_start_watch.store(watch, std::
 bool RenderRunning() {
   VtKernelContext *k = Kernel();
   return k != nullptr && (k->executing != 0 || t_worker_executing != 0);
-}
-
-VtStatus RenderRunningRefuse(const char *procedure) {
-  Post(VO_STATUS_BAD_ARGUMENT, messages::kRenderRunning, VO_MODULE_SYSTEM, procedure);
-  return VO_STATUS_BAD_ARGUMENT;
 }
 
 void SceneRingSet(const VtReference *ring) {

@@ -109,11 +109,9 @@ bool ModuleStarted(uint32_t number);
 // True while a VoExecute runs: the kernel's executing flag, or the calling
 // worker's own. Calls that would free what a render uses (VoTerminate, and
 // the destroys whose interface description declares the condition: a
-// primitive of the current list) are refused then with 0x20000012 and
-// message 2902 naming the procedure (RenderRunningRefuse; the exported
-// wrapper posts the same for a declared condition).
+// primitive of the current list) are refused then by the exported wrapper,
+// with 0x20000012 and message 2902 naming the procedure.
 bool RenderRunning();
-VtStatus RenderRunningRefuse(const char *procedure);
 // The interface serves one application thread at a time: while a
 // VoExecute runs on one, a VoExecute (or a call that gives an object back)
 // entered on another application thread is refused through
@@ -267,8 +265,13 @@ struct CallerState {
 };
 void CallerStateEnter(CallerState *state);
 void CallerStateLeave(CallerState *state);
+namespace api {
+struct EnteredCall;  // api_guard.h
+}
 // Lends every state not lent for its lifetime, and marks an application
 // callback made by the calling thread's innermost VoExecute (InCallbackOf).
+// The exported call the thread entered is put aside meanwhile, so that a
+// call the callback makes is the application's own (api::EnteredCall).
 class CallerStateLent {
  public:
   CallerStateLent();
@@ -281,9 +284,11 @@ class CallerStateLent {
   CallerState *stop_;  // the first one it did not
   uint64_t render_;    // the VoExecute making the callback
   const CallerStateLent *outer_;
+  api::EnteredCall *entered_;  // the thread's entered call, put back after
 
  public:
   bool Of(uint64_t serial) const;  // made by serial or inside it, this one or an outer
+  uint64_t Render() const { return render_; }
 };
 // True when the VoExecute of serial inner runs inside that of outer on the
 // calling thread.

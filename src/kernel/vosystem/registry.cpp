@@ -260,7 +260,6 @@ VtStatus VoSystemStart() {
 VtStatus VoSystemTerminate() {
   VtModuleRegistry *r = Registry();
   if (r == nullptr) return VO_STATUS_NOT_INITIALISED;
-  if (RenderRunning()) return RenderRunningRefuse("VoSystemTerminate");
   RenderAfterRun();  // before any module stops: each entry's module frees its own
   VtStatus result = 0;
   for (VtModuleRecord *m = r->tail; m; m = m->previous) {

@@ -186,7 +186,6 @@ VtStatus VoInitialise() {
 }
 
 VtStatus VoTerminate() {
-  if (RenderRunning()) return RenderRunningRefuse("VoTerminate");
   VtStatus s = VoSystemTerminate();
   TreeFree();
   return s;

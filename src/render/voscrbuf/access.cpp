@@ -39,10 +39,17 @@ VtStatus Reader(VtScreenBuffer *buffer, uint32_t r, float *pixels, const char *n
                  [&](Context *, VtScreenBuffer *b, uint32_t y) { return ReadRow(b, y, pixels, format); });
 }
 
+// A row the application writes into the target a running render holds
+// waits for the outermost render's end, once its arguments have passed
+// their checks (CallAfterRender); the library's own rows (a post-process
+// pass) are written at once.
 VtStatus Writer(VtScreenBuffer *buffer, uint32_t r, const float *pixels, const char *name, uint32_t bad,
                 VtStatus (*write)(Context *, VtScreenBuffer *, uint32_t, const float *)) {
   return Guarded(buffer, r, pixels, name, bad, messages::kScreenBufferWriteFailed,
-                 [&](Context *c, VtScreenBuffer *b, uint32_t y) { return write(c, b, y, pixels); });
+                 [&](Context *c, VtScreenBuffer *b, uint32_t y) {
+                   if (TargetHeld(c, b) && CallAfterRender()) return VtStatus{0};
+                   return write(c, b, y, pixels);
+                 });
 }
 
 struct PixelMessages {
@@ -206,6 +213,13 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
   const PixelMessages refusals = {messages::kScreenBufferSetPixelNoChannel,
                                   messages::kScreenBufferSetPixelType,
                                   messages::kScreenBufferSetPixelOutside};
+  // Into the target a running render holds: checked, then made at the
+  // outermost render's end (as Writer).
+  if (TargetHeld(State(), b)) {
+    if (VtStatus refused = EachPixelChannel(b, mask, x, y, value, refusals, [](uint32_t, size_t) {}))
+      return refused;
+    if (CallAfterRender()) return 0;
+  }
   return EachPixelChannel(b, mask, x, y, value, refusals, [&](uint32_t i, size_t p) {
     VtScreenBufferChannel &c = b->channels[i];
     if (i == 3) {

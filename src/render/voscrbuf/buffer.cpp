@@ -410,6 +410,9 @@ VtStatus VoScreenBufferCopyContents(VtScreenBuffer *destination, VtScreenBuffer 
   VtScreenBuffer *s = d != nullptr ? Checked(source, messages::kScreenBufferCopyContentsBad) : nullptr;
   if (s == nullptr) return kRefused;
   if (d == s) return 0;  // a buffer is already a copy of itself
+  // The copy takes the source's size and region too: into the target a
+  // running render holds, it waits for the outermost render's end.
+  if (TargetHeld(State(), d) && CallAfterRender()) return 0;
   return Copy(d, s);
 }
 
