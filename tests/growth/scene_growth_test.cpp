@@ -169,6 +169,35 @@ class SceneGrowthTest : public ::testing::Test {
     g.large_zbuffer = Render(0x200001, 0);
     return g;
   }
+
+  struct Interrupted {
+    VtStatus status = 0;
+    bool sent = false;  // else the render ended before the signal
+    double ms = 0;      // from the signal to the render's end
+  };
+
+  // A render of the book interrupted half a second in, and how long it took to answer.
+  static Interrupted InterruptHalfASecondIntoTheBook() {
+    SceneMake(Scene::kBook, 20000, 256, 192);
+    using Clock = std::chrono::steady_clock;
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> sent{0};
+    std::thread interrupter([&] {
+      const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
+      while (!done.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (done.load()) return;
+      sent = Clock::now().time_since_epoch().count();
+      kill(getpid(), SIGINT);
+    });
+    Interrupted i;
+    i.status = Render(0x200002, 0, 256, 192).status;
+    const int64_t end = Clock::now().time_since_epoch().count();
+    done = true;
+    interrupter.join();
+    i.sent = sent.load() != 0;
+    if (i.sent) i.ms = std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
+    return i;
+  }
 };
 
 // Pixels of a the z-buffer's picture z does not cover, and pixels a covers
@@ -197,13 +226,10 @@ CoverDifference CoverCompare(const std::vector<uint8_t> &a, const std::vector<ui
 TEST_F(SceneGrowthTest, EachRowGrowsNoFasterThanItsBoundAndCoversWhatTheZBufferCovers) {
   for (const Row &row : kRows) {
     // A row over its bound is measured again, twice at most, and its
-    // lowest ratio kept: a burst of the machine's load that falls on one
-    // size passes on a later try; a render that grows faster fails them all.
-    Grown g = Grow(row);
-    for (int again = 0; again < 2 && g.large_seconds / g.small_seconds > row.most_ratio; ++again) {
-      Grown h = Grow(row);
-      if (h.large_seconds / h.small_seconds < g.large_seconds / g.small_seconds) g = std::move(h);
-    }
+    // lowest ratio kept.
+    const Grown g = vo::test::LowestOfTries(
+        row.most_ratio, [&] { return Grow(row); },
+        [](const Grown &h) { return h.large_seconds / h.small_seconds; });
     EXPECT_EQ(g.small_status, 0u) << row.name;
     EXPECT_EQ(g.large_status, 0u) << row.name;
     const CoverDifference d = CoverCompare(g.large.pixels, g.large_zbuffer.pixels);
@@ -228,27 +254,15 @@ TEST_F(SceneGrowthTest, EachRowGrowsNoFasterThanItsBoundAndCoversWhatTheZBufferC
 // SIGINT half a second into a render of the book through the A-buffer (at
 // 256 x 192, where it takes seconds): the render answers the interrupt
 // within 100 ms, with its status's interrupt bit. The library's handler
-// takes the signal while it runs.
+// takes the signal while it runs. A latency over the bound is measured
+// again, twice at most, as the growth rows' ratios are, and the lowest kept.
 TEST_F(SceneGrowthTest, AnInterruptHalfASecondIntoTheBookIsAnsweredWithinATenthOfASecond) {
-  SceneMake(Scene::kBook, 20000, 256, 192);
-  using Clock = std::chrono::steady_clock;
-  std::atomic<bool> done{false};
-  std::atomic<int64_t> sent{0};
-  std::thread interrupter([&] {
-    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
-    while (!done.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (done.load()) return;
-    sent = Clock::now().time_since_epoch().count();
-    kill(getpid(), SIGINT);
-  });
-  const Rendered r = Render(0x200002, 0, 256, 192);
-  const int64_t end = Clock::now().time_since_epoch().count();
-  done = true;
-  interrupter.join();
-  ASSERT_NE(sent.load(), 0) << "the render ended before the signal";
-  EXPECT_EQ(r.status & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
-  const double ms = std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
-  EXPECT_LE(ms, kSanitized ? 400.0 : 100.0);
+  const double most_ms = kSanitized ? 400.0 : 100.0;
+  const Interrupted i = vo::test::LowestOfTries(most_ms, InterruptHalfASecondIntoTheBook,
+                                                [](const Interrupted &j) { return j.ms; });
+  ASSERT_TRUE(i.sent) << "the render ended before the signal";
+  EXPECT_EQ(i.status & VO_COND_INTERRUPTED, VO_COND_INTERRUPTED);
+  EXPECT_LE(i.ms, most_ms);
 }
 
 }  // namespace

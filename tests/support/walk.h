@@ -46,6 +46,8 @@
 #include <vo/vo_postprocess.h>
 #include <vo/vo_screenbuf.h>
 
+#include "support/fingerprint.h"
+
 namespace vo_walk {
 
 struct Options {
@@ -1051,8 +1053,7 @@ class Walk {
     const VtStatus rendered = Answer(VoExecute(0xc0001));
     Call("the picture's digest and clean-up");
     uint64_t digest = 1469598103934665603ull ^ rendered;
-    for (size_t i = 0; image->data != nullptr && i < bytes; ++i)
-      digest = (digest ^ image->data[i]) * 1099511628211ull;
+    if (image->data != nullptr) digest = vo::test::FnvMix(digest, image->data, bytes);
     p_->statuses[p_->checks] = rendered;
     p_->digests[p_->checks++] = digest;
     if (o_.trace) std::printf(" [digest %016llx]", static_cast<unsigned long long>(digest));
