@@ -17,6 +17,7 @@
 
 #include <vo/vo_api.h>
 
+#include "support/forked.h"
 #include "support/test_support.h"
 
 namespace misuse {
@@ -59,32 +60,7 @@ inline VtStatus ShadowsOn(VtShader *light) {
   return VoShaderSetArg(light, "shadows", &on);
 }
 
-// A case run in a forked process: the fault it reports, or how the
-// process died.
-inline std::string ForkedFault(const std::function<std::string()> &run) {
-  int out[2];
-  if (pipe(out) != 0) return "no pipe";
-  std::fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(out[0]);
-    const std::string fault = run();
-    if (!fault.empty()) (void)!write(out[1], fault.data(), fault.size());
-    _exit(fault.empty() ? 0 : 1);
-  }
-  close(out[1]);
-  std::string fault;
-  char buffer[256];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-    fault.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFSIGNALED(status)) return fault + "died of signal " + std::to_string(WTERMSIG(status));
-  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0 && fault.empty()))
-    return fault + "ended with status " + std::to_string(WEXITSTATUS(status));
-  return fault;
-}
+using vo_test::ForkedFault;
 
 class Stage {
  public:

@@ -497,6 +497,37 @@ bool PoolBlockLive(VtPool *pool, void *block) {
   return held && !Marked(pool, block);
 }
 
+bool PoolBlocksLive(VtPool *pool, void *const *blocks, size_t n, bool *live) {
+  std::fill(live, live + n, false);
+  VtKernelContext *k = Kernel();
+  if (pool == nullptr || k == nullptr || n == 0) return true;
+  if (KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE) != &BlockFreeDefault) {
+    std::fill(live, live + n, true);
+    return true;
+  }
+  if (pool->check != kPoolLive) return true;
+  const uintptr_t span = uintptr_t{pool->blocks_per_chunk} * pool->element_size;
+  PoolLockGuard guard(pool);
+  const uint32_t chunks = pool->chunks;
+  if (chunks == 0) return true;
+  if (uint64_t{chunks} * sizeof(uintptr_t) > UINT32_MAX) return false;
+  auto *starts = static_cast<uintptr_t *>(VoAllocate(static_cast<uint32_t>(chunks * sizeof(uintptr_t))));
+  if (starts == nullptr) return false;
+  uint32_t count = 0;
+  for (void *c = pool->chunk_list; c != nullptr && count < chunks; c = *LinkOf(c, pool->usable_bytes))
+    starts[count++] = Address(c);
+  std::sort(starts, starts + count);
+  for (size_t i = 0; i < n; ++i) {
+    const uintptr_t a = Address(blocks[i]);
+    const uintptr_t *after = std::upper_bound(starts, starts + count, a);
+    if (blocks[i] == nullptr || after == starts) continue;
+    const uintptr_t offset = a - after[-1];
+    live[i] = offset < span && offset % pool->element_size == 0 && !Marked(pool, blocks[i]);
+  }
+  VoDeallocate(starts);
+  return true;
+}
+
 bool PoolBlockCheck(VtPool *pool, void *block) {
   if (pool == nullptr || pool->debug == nullptr) return true;
   const uintptr_t a = Address(block);

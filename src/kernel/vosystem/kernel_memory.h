@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "kernel/vosystem/kernel_threads.h"
@@ -25,6 +26,13 @@ bool PoolBlockFreed(VtPool *pool, void *block);
 // one whose chunk went back to the heap, is refused unread. True while an
 // application's pool procedures are installed (their chunks are theirs).
 bool PoolBlockLive(VtPool *pool, void *block);
+
+// PoolBlockLive for many blocks at once, live[i] answering for blocks[i]:
+// one table of the pool's chunks sorted by address, and each block looked
+// up in it, O((n + chunks) log chunks) rather than a chunk walk per block.
+// Nothing at a block is read before its chunk is known to be the pool's.
+// False, with every answer false, when memory for the table runs out.
+bool PoolBlocksLive(VtPool *pool, void *const *blocks, size_t n, bool *live);
 
 // True, with a diagnostic naming the procedure, when the default pool
 // procedures are installed and the pool is null or not a live pool record

@@ -9,9 +9,17 @@
 // refused: freeing it would leave the namer pointing at a freed block. The
 // library's own discards of elements it made for a while (ElementDiscard)
 // are on no ring and named only by their maker, and skip these walks.
+//
+// Elements an application names by address in a list of its own are judged
+// in one place (NamedElementsOwned) without reading at an address whose
+// memory may be gone: a destroyed element's block goes back to its pool, and
+// a memory tidy gives a chunk whose blocks are all free back to the heap.
+// Such a list pins nothing: a block destroyed while a list names it may be
+// handed to a new element, which the list then names (see the procedure).
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -102,19 +110,11 @@ bool AnyNamed(VtPrimitive *p, uint32_t kind, Named &&named) {
 }
 
 // Refuses (0x20000012, message 2018 naming the element and its first
-// namer) a vertex or an edge, or for a null element any element of the
-// ring, that a polygon or an edge names.
-VtStatus StillNamedRefuse(VtPrimitive *p, uint32_t kind, void *element) {
-  std::vector<void *> ring;
-  try {
-    if (element == nullptr) ForEachElement(p, kind, [&](void *e) { ring.push_back(e); });
-  } catch (const std::bad_alloc &) {
-    return VO_STATUS_NO_MEMORY;
-  }
-  std::sort(ring.begin(), ring.end());
+// namer) a vertex or an edge to be destroyed (the sorted set given) that a
+// polygon or an edge names. One walk of the namers, whatever the set's size.
+VtStatus StillNamedRefuse(VtPrimitive *p, uint32_t kind, const std::vector<void *> &sorted) {
   const auto destroyed = [&](void *e) {
-    return e != nullptr &&
-           (element != nullptr ? e == element : std::binary_search(ring.begin(), ring.end(), e));
+    return e != nullptr && std::binary_search(sorted.begin(), sorted.end(), e);
   };
   void *namer = nullptr, *named = nullptr;
   uint32_t namer_kind = 0;
@@ -157,6 +157,36 @@ void RingUnlink(VtPrimitive *p, uint32_t kind, void *element) {
   if (before != nullptr && before != element) link(before) = alone ? nullptr : after;
   if (first == element) RingFirstSet(p, kind, alone ? nullptr : after);
   link(element) = element;
+}
+
+// Takes every element of the sorted set off the primitive's ring of the
+// kind in one walk: the others keep their order, the head moves to the first
+// one kept, and each taken element links to itself (as RingUnlink leaves it).
+void RingUnlinkAll(VtPrimitive *p, uint32_t kind, const std::vector<void *> &sorted) {
+  void *first = RingFirst(p, kind);
+  if (first == nullptr || sorted.empty()) return;
+  const auto taken = [&](void *e) { return std::binary_search(sorted.begin(), sorted.end(), e); };
+  const int32_t next = LayoutOffset(p->contents, kind, CodeSlot(RingNextCode(kind)));
+  if (next < 0) {
+    if (taken(first)) RingFirstSet(p, kind, nullptr);
+    return;
+  }
+  const auto link = [next](void *e) -> void *& { return *ElementField<void *>(e, next); };
+  void *head = nullptr, *tail = nullptr;
+  for (void *e = first; e != nullptr;) {
+    void *following = link(e);
+    if (following == first || following == e) following = nullptr;
+    if (taken(e)) {
+      link(e) = e;
+    } else {
+      if (tail != nullptr) link(tail) = e;
+      if (head == nullptr) head = e;
+      tail = e;
+    }
+    e = following;
+  }
+  if (tail != nullptr) link(tail) = head;  // circular; a ring of one links to itself
+  RingFirstSet(p, kind, head);
 }
 
 // Whether the node is one of the ring's (compared by address only).
@@ -217,8 +247,19 @@ VtStatus Destroy(VtPrimitive *p, uint32_t kind, void *element) {
   if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;
   if (element != nullptr && !ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
-  if (kind != VO_ELEMENT_POLYGON)
-    if (const VtStatus refused = StillNamedRefuse(p, kind, element)) return refused;
+  if (kind != VO_ELEMENT_POLYGON) {
+    std::vector<void *> destroyed;
+    try {
+      if (element != nullptr)
+        destroyed.push_back(element);
+      else
+        ForEachElement(p, kind, [&](void *e) { destroyed.push_back(e); });
+    } catch (const std::bad_alloc &) {
+      return VO_STATUS_NO_MEMORY;
+    }
+    std::sort(destroyed.begin(), destroyed.end());
+    if (const VtStatus refused = StillNamedRefuse(p, kind, destroyed)) return refused;
+  }
   SceneBoundsInvalidate();
   KeptExpansionDrop(p);
   if (element == nullptr) {
@@ -444,6 +485,45 @@ VtStatus VoVertexCopyData(VtPrimitive *p, VtVertex *destination, VtVertex *sourc
   return 0;
 }
 
+VtStatus NamedElementsOwned(VtPrimitive *p, uint32_t kind, std::vector<void *> &named) {
+  VtStatus s = 0;
+  try {
+    std::sort(named.begin(), named.end());
+    named.erase(std::unique(named.begin(), named.end()), named.end());
+    if (!named.empty() && named.front() == nullptr) named.erase(named.begin());
+    VtPool *pool = p->contents != nullptr ? KindTable(p->contents, kind)->pool : nullptr;
+    if (pool == nullptr) {  // a layout without blocks of the kind: no such element is live
+      named.clear();
+      return 0;
+    }
+    std::vector<void *> headers(named.size());
+    for (size_t i = 0; i < named.size(); ++i) headers[i] = ElementHeaderOf(named[i]);
+    std::unique_ptr<bool[]> held(new bool[named.size()]);
+    if (!PoolBlocksLive(pool, headers.data(), headers.size(), held.get())) {
+      named.clear();
+      return VO_STATUS_NO_MEMORY;
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < named.size(); ++i) {
+      if (!held[i]) continue;
+      const VtElementHeader *h = ElementHeaderOf(named[i]);  // a block of the pool: readable
+      if (h->check != kElementLive || h->kind != kind) continue;
+      if (h->owner != p) {
+        Post(VO_STATUS_BAD_ARGUMENT, geom_msg::kElementForeign, VO_MODULE_GEOMETRY,
+             static_cast<const void *>(named[i]), static_cast<const void *>(p));
+        s |= VO_STATUS_BAD_ARGUMENT;
+        continue;
+      }
+      named[kept++] = named[i];
+    }
+    named.resize(kept);
+  } catch (const std::bad_alloc &) {
+    named.clear();
+    return VO_STATUS_NO_MEMORY;
+  }
+  return s;
+}
+
 VtStatus VoVertexReferenceListDestroy(VtPrimitive *p, VtReference *ring, uint32_t destroy_vertices) {
   if (p != nullptr)
     if (VtStatus s = PrimitiveCheck(p)) return s;  // the ring stays, as with any refusal
@@ -453,18 +533,31 @@ VtStatus VoVertexReferenceListDestroy(VtPrimitive *p, VtReference *ring, uint32_
   // refused before any vertex or node goes, as every list destroy refuses it:
   // its nodes freed here would be walked by the render or the next.
   if (VtStatus held = RingHeldRefuse(ring, "VoVertexReferenceListDestroy")) return held;
-  const bool vertices = destroy_vertices && p != nullptr;
   VtStatus s = 0;
+  if (destroy_vertices && p != nullptr) {
+    // The members are judged by address first (a vertex destroyed before,
+    // or gone with its chunk, is passed over unread; one named twice is
+    // destroyed once); those a polygon or an edge still names refuse the
+    // whole call, as VoVertexDestroy refuses them, and the ring stays. The
+    // rest leave the primitive's vertex ring, then go.
+    std::vector<void *> members;
+    try {
+      ForEachNode(ring, [&](VtReference *node) { members.push_back(node->data); });
+    } catch (const std::bad_alloc &) {
+      return VO_STATUS_NO_MEMORY;
+    }
+    s = NamedElementsOwned(p, VO_ELEMENT_VERTEX, members);
+    if (s & VO_STATUS_NO_MEMORY) return s;
+    if (const VtStatus refused = StillNamedRefuse(p, VO_ELEMENT_VERTEX, members)) return s | refused;
+    if (!members.empty()) {
+      SceneBoundsInvalidate();
+      RingUnlinkAll(p, VO_ELEMENT_VERTEX, members);
+    }
+    for (void *vertex : members) s |= ElementDestroy(p, VO_ELEMENT_VERTEX, vertex);
+  }
   VtReference *node = ring;
   do {
     VtReference *next = node->next;
-    // A vertex named twice on the ring is destroyed once.
-    if (vertices && ElementLive(node->data, VO_ELEMENT_VERTEX)) {
-      if (ElementSound(p, VO_ELEMENT_VERTEX, node->data))
-        s |= ElementDestroy(p, VO_ELEMENT_VERTEX, node->data);
-      else
-        s |= VO_STATUS_BAD_ARGUMENT;
-    }
     ReferenceNodeFree(node);
     node = next;
   } while (node != ring);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "scene/vogeom/element_map.h"
 #include "scene/vogeom/face.h"
@@ -157,8 +158,24 @@ GeomContext *GeomCurrent();
 // kind whose layout is that of the primitive (owned by it when own is set:
 // a set may move the primitive's elements). *use gets the primitive to work
 // with (the element's owner when p is null). Posts 2014 or 2015 and answers
-// 0x20000012 otherwise.
+// 0x20000012 otherwise. The header in front of the element is read: a handle
+// is taken to be one the caller did not destroy before a tidy could give its
+// chunk back (the pools cannot be asked instead: a renderer's scratch
+// vertices lie outside them, and a null primitive names no pool). Members of
+// an application's list go through NamedElementsOwned.
 VtStatus ElementCheck(uint32_t kind, VtPrimitive *p, void *element, VtPrimitive **use, bool own = false);
+
+// The elements of a kind an application names by address in a list of its
+// own, judged without reading at an address whose memory may be gone: each
+// is looked up among the blocks of the primitive's pool of the kind (one
+// sorted pass over its chunks for the whole set) before its header is read.
+// named is left sorted, each once, holding only live elements owned by p;
+// null entries and dead addresses go silently. A live element of another
+// primitive posts 2015 and adds 0x20000012 to the answer, as a handle of
+// another primitive does; 0x4 when memory runs out (named then emptied).
+// While an application's pool procedures are installed, its pools' blocks
+// are taken as held and their headers read.
+VtStatus NamedElementsOwned(VtPrimitive *p, uint32_t kind, std::vector<void *> &named);
 
 // property_handlers.cpp
 VtStatus FixedPropertiesRegister();

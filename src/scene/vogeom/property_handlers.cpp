@@ -208,6 +208,9 @@ bool OnVertexRing(VtPrimitive *p, void *vertex) {
   return vertex == RingFirst(p, VO_ELEMENT_VERTEX);
 }
 
+// The clipped boundary names the polygon's own ring vertices, which no
+// destroy takes while a boundary names them (message 2018), and vertices
+// clipping made for this boundary alone: every vertex read here is live.
 VtStatus VrefsclipDestroy(VtPrimitive *p, void *polygon) {
   VtReference **f = PropertyField<VtReference *>(p, polygon, VO_POLY_VREFSCLIP);
   if (f == nullptr || *f == nullptr) return 0;
