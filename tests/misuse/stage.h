@@ -33,15 +33,24 @@ class Started : public ::testing::Test {
   void TearDown() override { EXPECT_EQ(VoTerminate(), 0u); }
 };
 
-// A screen buffer's colours, row by row.
+// A screen buffer's colours, row by row, at the size it has: a call may
+// have resized it (a view's resolution the buffer follows), and then its
+// size ends the picture, so that it compares unlike one of the size given.
 inline void ReadBuffer(VtScreenBuffer *buffer, uint32_t width, uint32_t height, std::vector<float> *picture) {
   picture->clear();
-  for (uint32_t y = 0; y < height; ++y)
-    for (uint32_t x = 0; x < width; ++x) {
+  uint32_t size[2] = {width, height};
+  for (uint32_t i = 0; i < 2; ++i) {
+    VtTypedValue v{};
+    if (VoScreenBufferGetControl(buffer, i == 0 ? VO_SB_WIDTH : VO_SB_HEIGHT, &v) == 0) size[i] = v.value.u;
+  }
+  for (uint32_t y = 0; y < size[1]; ++y)
+    for (uint32_t x = 0; x < size[0]; ++x) {
       VtTypedValue p{};
       EXPECT_EQ(VoScreenBufferGetPixel(buffer, VO_SB_COLOUR, x, y, &p), 0u);
       picture->insert(picture->end(), p.value.v, p.value.v + 3);
     }
+  if (size[0] != width || size[1] != height)
+    picture->insert(picture->end(), {static_cast<float>(size[0]), static_cast<float>(size[1])});
 }
 
 struct Mesh {
