@@ -586,7 +586,8 @@ bool SizedNeed(const api::VtApiFunction *fn, uint32_t i, const api::VtApiPointer
 
 bool RuledPointer(const api::VtApiFunction *fn, uint32_t i) {
   const api::VtApiParam &p = fn->params[i];
-  return (p.kind == api::kKindPointer || p.kind == api::kKindData) && (p.flags & api::kParamOut) == 0;
+  return (p.kind == api::kKindPointer || p.kind == api::kKindData || p.kind == api::kKindHandle) &&
+         (p.flags & api::kParamOut) == 0;
 }
 
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
@@ -595,6 +596,17 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
   PointerVerdict &v = *verdict;
   v.ok = true;
   if (value == nullptr) return true;
+  // A handle parameter: the library judges a handle by the record at its
+  // address, so it takes no address the record knows to be anything else
+  // (the script's own data, a file, a block a call answered or gave back:
+  // a block smaller than the record would be read past its end). A handle
+  // a call answered, or one given back, is the library's to judge.
+  if (fn->params[i].kind == api::kKindHandle) {
+    if (origin == kFromHandle || origin == kFromNowhere) return true;
+    v.is = OriginWords(origin);
+    v.takes.Add("only a handle a call answered");
+    return v.ok = false;
+  }
   // A parameter without a rule (the description's generator refuses one)
   // takes only what a call answered.
   const api::VtApiPointerRule *r = api::FindPointerRule(fn, i);

@@ -319,7 +319,7 @@ struct PointerVerdict {
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
                     uint64_t held, const char *made, uint64_t owner, const uint64_t *cells,
                     PointerVerdict *verdict);
-// Whether parameter i of fn takes pointers that the rules judge.
+// Whether parameter i of fn takes pointers (or handles) that the rules judge.
 bool RuledPointer(const api::VtApiFunction *fn, uint32_t i);
 // Whether the typed value of parameter i, given with the control code in
 // the cells, must be a file VoFileOpen opened, and is not one: the code
