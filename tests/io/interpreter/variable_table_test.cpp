@@ -3,6 +3,7 @@
 // refused with its size named.
 
 #include <string>
+#include <utility>
 
 #include "io/interpreter/script_fixture.h"
 #include "support/growth.h"
@@ -35,8 +36,15 @@ class VariableTableTest : public ScriptTest {
 TEST_F(VariableTableTest, DeclaringFourTimesTheHandlesTakesAboutFourTimesAsLong) {
   const int small = Scaled(50000, 4), large = 4 * small;
   std::string out_small, out_large;
-  const double t_small = HandleDeclarations(small, &out_small),
-               t_large = HandleDeclarations(large, &out_large);
+  // Both sizes measured again when their ratio is over the bound (the
+  // other tests' load may fall on one run).
+  const auto [t_small, t_large] = LowestOfTries(
+      6.0,
+      [&] {
+        const double a = HandleDeclarations(small, &out_small);
+        return std::pair<double, double>{a, HandleDeclarations(large, &out_large)};
+      },
+      [](const std::pair<double, double> &t) { return t.second / t.first; });
   // Each run prints its count and a handle (0x and sixteen digits).
   EXPECT_EQ(out_small.substr(0, out_small.find('\n')), std::to_string(small));
   EXPECT_EQ(out_large.substr(0, out_large.find('\n')), std::to_string(large));
