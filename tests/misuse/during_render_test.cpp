@@ -75,6 +75,7 @@
 #include "kernel/vosystem/api_table.h"
 #include "misuse/light_rows.h"
 #include "misuse/stage.h"
+#include "support/forked.h"
 #include "support/test_support.h"
 
 namespace misuse {
@@ -572,11 +573,7 @@ std::string ForkedPicture(const std::function<std::string(std::vector<float> *, 
     _exit(0);
   }
   close(out[1]);
-  std::string bytes;
-  char buffer[4096];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-    bytes.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
+  const std::string bytes = vo_test::ReadAll(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
   std::string text;

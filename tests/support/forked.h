@@ -13,6 +13,16 @@
 
 namespace vo_test {
 
+// Everything a child writes into the pipe's reading end until it closes it;
+// the end is closed after.
+inline std::string ReadAll(int fd) {
+  std::string bytes;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return bytes;
+}
+
 // Runs the case in a child: the fault it reports (empty when none), or how
 // the process died.
 inline std::string ForkedFault(const std::function<std::string()> &run) {
@@ -27,11 +37,7 @@ inline std::string ForkedFault(const std::function<std::string()> &run) {
     _exit(fault.empty() ? 0 : 1);
   }
   close(out[1]);
-  std::string fault;
-  char buffer[256];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-    fault.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
+  std::string fault = ReadAll(out[0]);
   int status = 0;
   waitpid(pid, &status, 0);
   if (WIFSIGNALED(status)) return fault + "died of signal " + std::to_string(WTERMSIG(status));
