@@ -118,6 +118,12 @@ bool FileOpenedHere(const void *file) {
   return file != nullptr && OpenStreams::Get().Holds(static_cast<const std::FILE *>(file));
 }
 
+std::vector<std::FILE *> FilesLeftOpen() {
+  std::vector<std::FILE *> open;
+  for (const std::FILE *file : OpenStreams::Get().Held()) open.push_back(const_cast<std::FILE *>(file));
+  return open;
+}
+
 VtStatus KernelFilesStart() {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return VO_STATUS_NOT_INITIALISED;

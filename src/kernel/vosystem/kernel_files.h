@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <initializer_list>
+#include <vector>
 
 #include <vo/vo_types.h>
 
@@ -92,6 +93,12 @@ void FileRemoveIfLeftEmpty(std::FILE *file);
 // Whether VoFileOpen answered this stream and VoFileClose has not closed it
 // (the command interpreter hands scripts' files to the library only then).
 bool FileOpenedHere(const void *file);
+
+// The streams VoFileOpen answered that VoFileClose has not closed, in no
+// order. A terminate closes none of them (KernelFilesStop), so the script
+// fuzz program closes what each input left open before it counts the
+// descriptors the library keeps.
+std::vector<std::FILE *> FilesLeftOpen();
 
 // Fills the six clock kinds (part of the system module's start).
 void ClockKindsMake(KernelFiles &f);

@@ -15,6 +15,7 @@
 #include <new>
 #include <type_traits>
 #include <unordered_set>
+#include <vector>
 
 #include "kernel/vosystem/kernel_memory.h"
 
@@ -61,6 +62,11 @@ class AddressRegister : public ProcessWide<AddressRegister<T>> {
   bool Holds(const T *object) {
     std::lock_guard<std::mutex> hold(lock_);
     return objects_.count(object) != 0;
+  }
+  // The addresses held now, in no order.
+  std::vector<const T *> Held() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return std::vector<const T *>(objects_.begin(), objects_.end());
   }
 
  private:
