@@ -224,9 +224,8 @@ void FreeVariable(Variable *v, void **kept = nullptr) {
 unsigned char *StorageTake(uint64_t size) {
   if (size < 8) size = 8;
   if (size > UINT32_MAX - kStorageHead) return nullptr;
-  auto *block = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(size + kStorageHead)));
+  auto *block = static_cast<unsigned char *>(AllocateZeroed(size + kStorageHead));
   if (block == nullptr) return nullptr;
-  std::memset(block, 0, size + kStorageHead);
   std::memcpy(block + sizeof(void *), &size, sizeof size);  // the chain's size word
   return block + kStorageHead;
 }

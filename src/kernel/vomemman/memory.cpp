@@ -72,6 +72,13 @@ void *VoAllocate(uint32_t size) {
   return block;
 }
 
+void *AllocateZeroed(uint64_t size) {
+  if (size > UINT32_MAX || AllocationFails(size)) return nullptr;
+  void *block = std::calloc(1, size == 0 ? 1 : size);
+  if (block != nullptr) LiveAdd(block, 1);
+  return block;
+}
+
 void VoDeallocate(void *block) {
   if (block == nullptr) return;
   LiveRemove(block);

@@ -89,6 +89,13 @@ struct LiveAllocations {
 };
 LiveAllocations AllocationsLive();
 
+// A block of VoAllocate's kind (VoDeallocate gives it back) whose bytes are
+// all zero, or null above 4 GiB or without memory. The system's allocator
+// takes a large block straight from the system, whose zero pages cost no
+// memory until they are written: a script's declared array holds only
+// what the script and its calls write into it.
+void *AllocateZeroed(uint64_t size);
+
 // True when this allocation (of size bytes) is the one armed to fail.
 extern std::atomic<uint64_t> g_allocation_countdown;
 bool AllocationFailureCount(uint64_t size);
