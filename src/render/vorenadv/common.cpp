@@ -96,7 +96,12 @@ void PixelPosition(VtStandardRendererContext *s, const RenderFrame *f, int32_t x
   *s->g_xp = static_cast<float>(x);
 }
 
+// The scratch vertex's normal, interpolated between vertex normals that
+// differ, is shorter than they are: shading wants it unit length, or a
+// smooth surface darkens between its vertices.
 void PointShade(VtPrimitive *primitive, void *scratch, double x, double y) {
+  const int32_t normal = PropertyOffset(primitive->contents, VO_VERT_NORMAL);
+  if (normal >= 0) vec::Normalise(ElementField<float>(scratch, normal));
   shader::JitterRestart(static_cast<float>(x), static_cast<float>(y));
   (void)VoVertexShade(primitive, scratch);
 }
