@@ -26,6 +26,7 @@
 
 #include "backends/voopengl/frame.h"
 #include "kernel/vosystem/face.h"
+#include "shading/voshader/face.h"
 
 namespace vo::opengl {
 
@@ -54,9 +55,10 @@ VtMaterial *CacheMaterial(const VtOpenGLContext *c) {
   return c->current_cache != nullptr ? c->current_cache->material : nullptr;
 }
 
-bool BaseColour(const VtOpenGLContext *c) {
-  VtMaterial *m = CacheMaterial(c);
-  return m != nullptr && Named(VoMaterialGetShader(m, VO_SHADER_COLOUR), "base");
+// The material's colour passes the vertex colour on ("base"): vertex
+// colours are drawn as they are, not times its average (black).
+bool PassesVertexColour(VtMaterial *m) {
+  return m != nullptr && shader::ColourPassesVertexColour(VoMaterialGetShader(m, VO_SHADER_COLOUR));
 }
 
 void LightingFollowMode(VtOpenGLContext *c) {
@@ -192,10 +194,11 @@ Layout LayoutOf(const VtContents *ct) {
 
 // What the vertex-colour rules decided for one geometry.
 struct Colours {
-  bool flag = false;  // vertices send average x vertex colour
+  bool flag = false;  // vertices send factor x vertex colour
   float average[3] = {1, 1, 1};
-  bool material_on = false;  // GL_COLOR_MATERIAL enabled here
-  bool behind = false;       // material or lighting changed behind the record
+  float factor[3] = {1, 1, 1};  // the average, or 1 where the colour passes the vertex colour on
+  bool material_on = false;     // GL_COLOR_MATERIAL enabled here
+  bool behind = false;          // material or lighting changed behind the record
 };
 
 Colours ColoursBegin(VtOpenGLContext *c, VtPrimitive *p, const Layout &l) {
@@ -205,12 +208,15 @@ Colours ColoursBegin(VtOpenGLContext *c, VtPrimitive *p, const Layout &l) {
     k.flag = true;
     VtColour a{};
     if (m != nullptr && VoMaterialGetAverageColour(m, &a) == 0) std::memcpy(k.average, &a, sizeof k.average);
+    if (!PassesVertexColour(m)) std::memcpy(k.factor, k.average, sizeof k.factor);
   };
   if ((p->flags & VO_PRIMITIVE_PRELIT) == 0) {
     LightingFollowMode(c);
-    if (BaseColour(c)) {
+    if (PassesVertexColour(m)) {
       average();
-      glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
+      // A constant reflectance shows its colour as the record's emission.
+      const bool constant = Named(VoMaterialGetShader(m, VO_SHADER_REFLECTANCE), "constant");
+      glColorMaterial(GL_FRONT_AND_BACK, constant ? GL_EMISSION : GL_AMBIENT_AND_DIFFUSE);
       glEnable(GL_COLOR_MATERIAL);
       k.material_on = k.behind = true;
       glColor3fv(k.average);  // vertices without colours take the average
@@ -267,7 +273,7 @@ struct VertexSender {
     const float *n = l.normal >= 0 ? ElementField<float>(v, l.normal) : plane;
     if (k.flag && l.colour >= 0) {
       const float *rgb = ElementField<float>(v, l.colour);
-      glColor3f(k.average[0] * rgb[0], k.average[1] * rgb[1], k.average[2] * rgb[2]);
+      glColor3f(k.factor[0] * rgb[0], k.factor[1] * rgb[1], k.factor[2] * rgb[2]);
     }
     if (l.texture >= 0) {
       glTexCoord2fv(ElementField<float>(v, l.texture));
@@ -368,7 +374,7 @@ VtStatus ProceduralDraw(VtOpenGLContext *c, VtPrimitive *p, const VtOpenGLPrimit
   LightingFollowMode(c);
   uint32_t flags = 0;
   bool colour_material = false;
-  if ((asked & VO_OPENGL_DRAW_COLOUR_MATERIAL) != 0 && BaseColour(c)) {
+  if ((asked & VO_OPENGL_DRAW_COLOUR_MATERIAL) != 0 && PassesVertexColour(CacheMaterial(c))) {
     glColorMaterial(GL_FRONT_AND_BACK, GL_AMBIENT_AND_DIFFUSE);
     glEnable(GL_COLOR_MATERIAL);
     colour_material = true;

@@ -56,24 +56,26 @@ struct Across {
 
 // ---- Flat ---------------------------------------------------------------------
 
+// The mean of the polygon's points, each shaded once. The points, not the
+// edges: an edge that crosses no line centre (one horizontal on screen) is
+// never made, yet its ends are as much the polygon's as any.
 void FlatStart(ScanPolygon *q) {
   (void)VoShadingInitialisePolygon(q->primitive, q->polygon);
-  q->flat[0] = q->flat[1] = q->flat[2] = 0.0f;
+  const RenderFrame *f = Frame();
+  float sum[3] = {0.0f, 0.0f, 0.0f};
+  for (size_t i = 0; i < f->edge_point_count; ++i) {
+    (void)VoVertexShade(q->primitive, f->edge_points[i].vertex);
+    Add(sum, State()->g_Co);
+  }
+  const float scale = f->edge_point_count != 0 ? 1.0f / static_cast<float>(f->edge_point_count) : 0.0f;
+  for (int i = 0; i < 3; ++i) q->flat[i] = sum[i] * scale;
 }
 
-void FlatEdge(ScanEdge *e, VtVertex *previous, VtVertex *) {
-  ScanPolygon *q = e->polygon;
-  (void)VoVertexShade(q->primitive, previous);
-  Add(q->flat, State()->g_Co);
-}
+void FlatEdge(ScanEdge *, VtVertex *, VtVertex *) {}  // the start shaded every point
 
-void FlatAverage(ScanPolygon *q) {
-  const float scale = 1.0f / static_cast<float>(q->edge_count);
-  for (float &c : q->flat) c *= scale;
-}
+void FlatAsShaded(ScanPolygon *) {}
 
-void FlatAverageBytes(ScanPolygon *q) {
-  FlatAverage(q);
+void FlatQuantise(ScanPolygon *q) {
   const uint8_t bytes[3] = {Quantise(q->flat[0]), Quantise(q->flat[1]), Quantise(q->flat[2])};
   std::memcpy(q->flat, bytes, 3);
 }
@@ -444,6 +446,9 @@ void PixelSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
   (void)VoMaterialGetAverageColour(material, &average);
   VtShader *shader = VoMaterialGetShader(material, VO_SHADER_SECOND_REFLECTANCE);
   (void)VoShadingInitialisePolygon(p, q->polygon);
+  // The image mode's colour: the average, or the pixel's vertex colour
+  // where the colour passes it on.
+  const VtShaderCall colour_call = VoShaderGetGlobals()->colourCall;
   const bool reverse = *s->g_reverse != 0;
   const EdgeValues a = EdgeAt(l, world, normal, colour, s->g_Ng, reverse);
   const EdgeValues b = EdgeAt(r, world, normal, colour, s->g_Ng, reverse);
@@ -458,7 +463,10 @@ void PixelSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
   for (int32_t x = xs; x <= xe; ++x) {
     std::memcpy(f->span_P, position.value, 12);
     if (colour >= 0) std::memcpy(f->span_Ci, colours.value, 12);
-    s->g_Co[0] = average.red, s->g_Co[1] = average.green, s->g_Co[2] = average.blue;
+    if (colour_call.entry != nullptr)
+      (void)colour_call.entry(colour_call.data);
+    else
+      s->g_Co[0] = average.red, s->g_Co[1] = average.green, s->g_Co[2] = average.blue;
     if (normal >= 0) {
       std::memcpy(f->span_N, normals.value, 12);
       vec::Normalise(f->span_N);
@@ -478,7 +486,7 @@ void PixelSpan(ScanPolygon *q, ScanEdge *l, ScanEdge *r, int32_t xs, int32_t xe)
 
 VtStatus FlatBegin() {
   RenderFrame *f = Frame();
-  f->cls->shading_finish = f->pixel_mode == kModeBytes ? &FlatAverageBytes : &FlatAverage;
+  f->cls->shading_finish = f->pixel_mode == kModeBytes ? &FlatQuantise : &FlatAsShaded;
   return BeginCommon();
 }
 
@@ -522,7 +530,7 @@ void StandardClassConfigure(VtRenderClass *c, uint32_t code) {
   if (code == kExecuteFlat) {
     c->normals = 0;
     c->shading_start = &FlatStart;
-    c->shading_finish = &FlatAverage;
+    c->shading_finish = &FlatAsShaded;
     c->edge_from_current = c->edge_from_previous = &FlatEdge;
     c->begin = &FlatBegin;
   } else if (code == kExecuteVertexColour) {

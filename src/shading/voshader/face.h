@@ -38,6 +38,11 @@ bool MaterialIsLive(const VtMaterial *material);
 // made.
 VtMaterial *DefaultMaterialNow();
 
+// Whether the colour shader's class reads the vertex colour (declares the
+// global Ci): such a colour passes the vertex colour on, so a renderer that
+// would draw the material's average colour draws the vertex colour instead.
+bool ColourPassesVertexColour(const VtShader *colour);
+
 // The count of outer images set up in this context: a value kept with a
 // report or a memo is stale once it moves.
 uint32_t ImageSerial();

@@ -86,6 +86,7 @@ VtStatus GlobalsTableBuild(ShaderShared *shared) {
       if (std::strcmp(shared->globals[i].name, name) == 0) shared->globals[i].special = 1;
   shared->use_s = GlobalFind(shared, "s")->use;
   shared->use_t = GlobalFind(shared, "t")->use;
+  shared->use_Ci = GlobalFind(shared, "Ci")->use;
   return st;
 }
 

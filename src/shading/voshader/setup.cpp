@@ -402,6 +402,12 @@ VtStatus AverageColourEvaluate(void *data) {
   return 0;
 }
 
+// Whether the colour's class declares that it reads the vertex colour Ci.
+bool ReadsVertexColour(const ShaderShared *shared, const VtShader *colour) {
+  const VtShaderPrototype *c = colour != nullptr ? colour->cls : nullptr;
+  return c != nullptr && shared->use_Ci < c->globalsKnown && c->globalUse[shared->use_Ci] != 0;
+}
+
 VtShaderCall EntryOf(const VtShader *shader, bool image_slot) {
   if (shader == nullptr) return VtShaderCall{};
   return {image_slot ? shader->cls->evaluateImage : shader->cls->evaluate, shader->data};
@@ -472,7 +478,12 @@ VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *p, VtShaderGlobals *g) {
   }
   const uint32_t mode = s->image_mode;
   if (mode == 1) {
-    g->colourCall = {&AverageColourEvaluate, &m->average};
+    // A colour made from the vertex colour has no average worth the name
+    // (it is black at the fixed point the average is taken at): it shades
+    // itself at each vertex.
+    g->colourCall = ReadsVertexColour(s->shared, v.colour)
+                        ? EntryOf(v.colour, false)
+                        : VtShaderCall{&AverageColourEvaluate, &m->average};
     g->reflectanceCall = EntryOf(reflectance, false);
     return 0;
   }
@@ -484,6 +495,11 @@ VtStatus MaterialSetup(ShadingContext *s, VtPrimitive *p, VtShaderGlobals *g) {
   g->textureSpaceCall = EntryOf(g->textureSpace, image_slot);
   if (image_slot && s->point.ray_depth == 0) FiltersChoose(s, g, v, reflectance);
   return 0;
+}
+
+bool ColourPassesVertexColour(const VtShader *colour) {
+  const ShadingContext *s = StateGet();
+  return s != nullptr && ReadsVertexColour(s->shared, colour);
 }
 
 uint32_t ImageSerial() {

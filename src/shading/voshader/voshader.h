@@ -157,7 +157,7 @@ struct ShaderShared {
   uint32_t global_count;
   char name_pool[kGlobalNamePool];
   uint32_t name_cursor;
-  uint32_t use_s, use_t;
+  uint32_t use_s, use_t, use_Ci;
   float jitter[kJitterCount];
   NoiseTables noise;
   std::atomic<uint64_t> changes;
