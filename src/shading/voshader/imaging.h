@@ -175,9 +175,11 @@ struct CacheRead {
   TextureMaker make;
 };
 VtTexture *TextureCacheRead(const char *name, const CacheRead &how);
-// Colour samples, 0..1 per channel.
-void TexturePoint(const VtTexture *t, double s, double tt, int count, float *out);
-void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *out);
+// Colour samples, 0..1 per channel; a coordinate beyond the texture's
+// border wraps round (a tile) or stays on the border (a projector's slide).
+enum class TextureEdges { kWrap, kBound };
+void TexturePoint(const VtTexture *t, double s, double tt, int count, float *out, TextureEdges edges);
+void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *out, TextureEdges edges);
 
 // --- environments.cpp -----------------------------------------------------
 VtStatus EnvironmentsStop(ShadingContext *s);

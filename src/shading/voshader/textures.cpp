@@ -6,7 +6,8 @@
 // bytes-per-row apart); its read cursor is a local, so building is correct
 // under any lock. A record is keyed in the cache by name, kind and channel
 // count: a bump map and a texture of one file are two records. Sampling
-// clamps every texel index into its level and writes nothing.
+// clamps every texel index into its level and writes nothing; a texture
+// wraps round at its border, a projector's slide stops there.
 
 #include <algorithm>
 #include <cmath>
@@ -36,12 +37,18 @@ double Wrap(double x) {
   return w >= 1.0 || !(w >= 0) ? 0.0 : w;
 }
 
+// Into [0, 1], anything not finite to 0.
+double Bounded(double x) { return !(x > 0) ? 0.0 : (x < 1 ? x : 1.0); }
+
+double OnTexture(double x, TextureEdges edges) { return edges == TextureEdges::kWrap ? Wrap(x) : Bounded(x); }
+
 int32_t Clamp(int32_t i, int32_t n) { return i < 0 ? 0 : (i >= n ? n - 1 : i); }
 
-// The texel of a coordinate on an axis of `side` texels: Wrap(x) x side
-// truncated and clamped; a coordinate already in [0, 1) is its own wrap.
-int32_t TexelIndex(double x, double side_f, int32_t side) {
-  const double w = x >= 0 && x < 1 ? x : Wrap(x);
+// The texel of a coordinate on an axis of `side` texels: the coordinate
+// wrapped (or bounded) times side, truncated and clamped; a coordinate
+// already in [0, 1) is its own wrap.
+int32_t TexelIndex(double x, double side_f, int32_t side, TextureEdges edges) {
+  const double w = x >= 0 && x < 1 ? x : OnTexture(x, edges);
   return Clamp(static_cast<int32_t>(w * side_f), side);
 }
 
@@ -144,12 +151,16 @@ bool Resample(VtTexture *t) {
   return true;
 }
 
-// Bilinear look-up on a w x w level at (s, t), edges wrapping; `count`
-// channels read from texels `stride` bytes apart.
-void Bilinear(const uint8_t *level, int32_t w, int32_t stride, int count, double s, double t, float *out) {
+// Bilinear look-up on a w x w level at (s, t), the right and bottom
+// neighbours wrapping round or staying on the last texel; `count` channels
+// read from texels `stride` bytes apart.
+void Bilinear(const uint8_t *level, int32_t w, int32_t stride, int count, double s, double t, float *out,
+              TextureEdges edges) {
   const double px = w * s, py = w * t;
   const int32_t i = Clamp(static_cast<int32_t>(px), w), j = Clamp(static_cast<int32_t>(py), w);
-  const int32_t i1 = (i + 1) & (w - 1), j1 = (j + 1) & (w - 1);  // w is a power of two
+  const bool wrap = edges == TextureEdges::kWrap;
+  const int32_t i1 = wrap ? (i + 1) & (w - 1) : std::min(i + 1, w - 1);  // w is a power of two
+  const int32_t j1 = wrap ? (j + 1) & (w - 1) : std::min(j + 1, w - 1);
   const double fx = px - i, fy = py - j;
   const uint8_t *a = level + (static_cast<size_t>(j) * w + i) * stride,
                 *b = level + (static_cast<size_t>(j) * w + i1) * stride;
@@ -367,10 +378,10 @@ VtTexture *TextureCacheRead(const char *name, const CacheRead &how) {
   return t;
 }
 
-void TexturePoint(const VtTexture *t, double s, double tt, int count, float *out) {
+void TexturePoint(const VtTexture *t, double s, double tt, int count, float *out, TextureEdges edges) {
   const int32_t side = t->side;
   const double side_f = t->sideF;
-  const int32_t i = TexelIndex(s, side_f, side), j = TexelIndex(tt, side_f, side);
+  const int32_t i = TexelIndex(s, side_f, side, edges), j = TexelIndex(tt, side_f, side, edges);
   const uint8_t *p = t->pixels + (static_cast<size_t>(j) * side + i) * t->channels;
   if (t->channels == 3) {
     const float r = p[0], g = p[1], b = p[2];
@@ -383,7 +394,7 @@ void TexturePoint(const VtTexture *t, double s, double tt, int count, float *out
   for (int k = 0; k < std::min(count, 3); ++k) out[k] = v;
 }
 
-void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *out) {
+void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *out, TextureEdges edges) {
   const VtShaderGlobals *g = s->globals;
   double fs = 1, ft = 1;
   Footprint(s, g, &fs, &ft);
@@ -396,11 +407,11 @@ void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *
   } else {
     const double x = std::log2(f) + t->lodBias;
     const int32_t level = x >= t->levelCount ? t->levelCount : static_cast<int32_t>(x);
-    const double ss = Wrap(g->s - 0.5 / f), st = Wrap(g->t - 0.5 / f);
-    Bilinear(t->levels[level], 1 << level, ch, n, ss, st, v);
+    const double ss = OnTexture(g->s - 0.5 / f, edges), st = OnTexture(g->t - 0.5 / f, edges);
+    Bilinear(t->levels[level], 1 << level, ch, n, ss, st, v, edges);
     if (level < t->levelCount) {
       float b[3] = {0, 0, 0};
-      Bilinear(t->levels[level + 1], 2 << level, ch, n, ss, st, b);
+      Bilinear(t->levels[level + 1], 2 << level, ch, n, ss, st, b, edges);
       const double frac = x - std::trunc(x);  // fmod(x, 1) for the positive x here
       for (int k = 0; k < n; ++k) v[k] = static_cast<float>(v[k] + (b[k] - v[k]) * frac);
     }
@@ -409,7 +420,20 @@ void TextureArea(const ShadingContext *s, const VtTexture *t, int count, float *
   TexelOut(v, 3, count, out);
 }
 
-void ProjectorSample(VtTexture *texture, float colour[3]) { (void)VoTextureSampleArea(colour, 3, texture); }
+// A slide is not a tile: its look-ups stop at its border, where wrapping
+// round would bring in the colours of its opposite edge.
+void ProjectorSample(VtTexture *texture, float colour[3]) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return;
+  const VtShaderGlobals *g = s->globals;
+  if (texture == nullptr || TextureRefused(texture, "VoTextureSampleArea")) {
+    Zero(3, colour);
+  } else if (g->xs < 0 || !(g->ds > 0)) {
+    TexturePoint(texture, g->s, g->t, 3, colour, TextureEdges::kBound);
+  } else {
+    TextureArea(s, texture, 3, colour, TextureEdges::kBound);
+  }
+}
 
 VtStatus ImagingStart(ShadingContext *s) {
   ImagingShared &im = s->shared->imaging;
@@ -529,7 +553,7 @@ VtStatus VoTextureSamplePoint(float *out, int32_t count, VtTexture *texture) {
     Zero(count, out);
     return kRefused;
   }
-  TexturePoint(texture, s->globals->s, s->globals->t, count, out);
+  TexturePoint(texture, s->globals->s, s->globals->t, count, out, TextureEdges::kWrap);
   return 0;
 }
 
@@ -546,7 +570,7 @@ VtStatus VoTextureSampleArea(float *out, int32_t count, VtTexture *texture) {
     Zero(count, out);
     return kRefused;
   }
-  TextureArea(s, texture, count, out);
+  TextureArea(s, texture, count, out, TextureEdges::kWrap);
   return 0;
 }
 
