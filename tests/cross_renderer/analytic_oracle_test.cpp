@@ -16,7 +16,10 @@
 //  (c) a square's shadow on the floor from each light class, depth maps of
 //      1024 and traced shadows, against the square's projection;
 //  (e) the wrapped checker on a receding quad and the cubes on a floor, by
-//      the parity of each pixel's cell.
+//      the parity of each pixel's cell;
+//  (f) vertex colours under "base": shading baked into them, through every
+//      renderer, and the flat class's mean at any turn; (g) a smooth
+//      sphere's unit normals; (h) a projector's slide along its border.
 // The ray tracer's full pass forms a pixel from its corners and edges, so
 // its expected level is the corners' mean, within how far that lies from
 // the mean along the edges.
@@ -140,8 +143,17 @@ struct Camera {
 // side it faces.
 struct Face {
   std::vector<V> corners;
-  int id;  // what the pixel shows: 1 red, 2 green, 3 blue, 4 the floor, 5 the caster
+  int id;  // what the pixel shows: 1 red, 2 green, 3 blue, 4 the floor, 5 the caster, 6 on a sphere's
+  std::vector<V> normals = {}, colours = {};  // per corner, or none
   V Normal() const { return Unit(Cross(corners[1] - corners[0], corners[2] - corners[0])); }
+  // The normal at p: the corner normals weighted by p's barycentric weights
+  // (a triangle's) and made unit length; the plane's without them.
+  V At(V p) const {
+    V n = Cross(corners[1] - corners[0], corners[2] - corners[0]), sum;
+    for (size_t i = 0; i < normals.size(); ++i)
+      sum = sum + Dot(Cross(corners[(i + 1) % 3] - p, corners[(i + 2) % 3] - p), n) / Dot(n, n) * normals[i];
+    return Unit(normals.empty() ? n : sum);
+  }
   // The ray's parameter where it meets the face, or -1.
   double Meet(const Ray &r) const {
     const V n = Normal();
@@ -151,7 +163,7 @@ struct Face {
     const V p = r.origin + t * r.direction;
     for (size_t i = 0; i < corners.size(); ++i) {
       const V a = corners[i], b = corners[(i + 1) % corners.size()];
-      if (Dot(Cross(b - a, p - a), n) < 0) return -1;
+      if (Dot(Cross(b - a, p - a), n) < -1e-12) return -1;  // a ray along an edge meets both sides
     }
     return t;
   }
@@ -161,6 +173,7 @@ struct Hit {
   int id = 0;  // 0: nothing
   V point;
   V normal;
+  const Face *face = nullptr;
 };
 
 // The nearest face the ray meets between the hither and yon planes.
@@ -171,7 +184,7 @@ Hit Cast(const Camera &c, const std::vector<Face> &faces, const Ray &r) {
     const double t = f.Meet(r);
     if (t >= c.hither && t <= c.yon && t < nearest) {
       nearest = t;
-      best = {f.id, r.origin + t * r.direction, f.Normal()};
+      best = {f.id, r.origin + t * r.direction, f.At(r.origin + t * r.direction), &f};
     }
   }
   return best;
@@ -225,13 +238,14 @@ double FallOff(int mode, double d) {
 // The projector's frame: the point's offsets across the beam over its depth
 // along it, each within tan(half angle); the axes are those its prepare
 // makes from the up vector (0, 1, 0).
-bool InFrame(const LightSpec &l, V p, double *margin = nullptr) {
+bool InFrame(const LightSpec &l, V p, double *margin = nullptr, double *s = nullptr) {
   const V beam = Unit(l.location - l.to);
   const V r = Unit(Cross(V{0, 1, 0}, beam)), u = Unit(Cross(r, beam));
   const V q = p - l.location;
   const double depth = -Dot(q, beam), t = std::tan(l.angle * M_PI / 360);
   const double a = std::fabs(Dot(q, r)) / depth, b = std::fabs(Dot(q, u)) / depth;
   if (margin != nullptr) *margin = t - std::max(a, b);
+  if (s != nullptr) *s = 0.5 + Dot(q, r) / depth / (2 * t);  // across the slide, 0 to 1 in the frame
   return depth > 0 && a <= t && b <= t;
 }
 
@@ -362,15 +376,20 @@ class Session {
   // in both reflectances (lit); `st` per corner gives texture coordinates.
   VtPrimitive *Add(const Face &f, bool lit, const char *colour_class = "plain",
                    const std::vector<std::array<float, 2>> &st = {}) {
-    std::vector<float> xyz;
-    for (const V &c : f.corners)
-      xyz.insert(xyz.end(), {static_cast<float>(c.x), static_cast<float>(c.y), static_cast<float>(c.z)});
-    const uint32_t ids[2] = {VO_VERT_WORLD, VO_VERT_TEXCOORDS};
-    VtTypedValue data[2] = {Typed(VtGenericPtr), Typed(VtGenericPtr)};
-    data[0].value.p = xyz.data();
-    data[1].value.p = const_cast<std::array<float, 2> *>(st.data());
-    VtPrimitive *p =
-        VoPrimitiveCreatePolygon(static_cast<uint32_t>(f.corners.size()), st.empty() ? 1 : 2, ids, data);
+    std::vector<float> xyz, more[2];  // positions; normals and colours
+    for (size_t i = 0; i < f.corners.size(); ++i)
+      for (const auto &[to, from] :
+           {std::pair{&xyz, &f.corners}, {&more[0], &f.normals}, {&more[1], &f.colours}})
+        if (!from->empty())
+          to->insert(to->end(), {float((*from)[i].x), float((*from)[i].y), float((*from)[i].z)});
+    std::vector<uint32_t> ids{VO_VERT_WORLD, VO_VERT_TEXCOORDS, VO_VERT_NORMAL, VO_VERT_COLOUR};
+    std::vector<VtTypedValue> data(4, Typed(VtGenericPtr));
+    data[0].value.p = xyz.data(), data[1].value.p = const_cast<std::array<float, 2> *>(st.data());
+    data[2].value.p = more[0].data(), data[3].value.p = more[1].data();
+    for (size_t k = 4; k-- > 1;)
+      if (k == 1 ? st.empty() : more[k - 2].empty()) ids.erase(ids.begin() + k), data.erase(data.begin() + k);
+    VtPrimitive *p = VoPrimitiveCreatePolygon(static_cast<uint32_t>(f.corners.size()),
+                                              static_cast<uint32_t>(ids.size()), ids.data(), data.data());
     VtMaterial *m = VoMaterialCreate();
     status |= p == nullptr || m == nullptr ? 2u : 0u;
     if (p == nullptr || m == nullptr) return p;
@@ -528,6 +547,8 @@ struct Row {
   std::function<void(Session &)> lights;
   // Controls before one renderer's render (shadows traced or from maps).
   std::function<void(const Renderer &)> before;
+  // What the session does once its view is set (shading baked into it).
+  std::function<void()> made = {};
   // Texture coordinates of the first face, and its colour class.
   std::vector<std::array<float, 2>> st;
   const char *colour_class = "plain";
@@ -635,10 +656,10 @@ const std::string &SlideFile() {
 
 // The light of the row; `side` the shadow maps' side (0: traced; -1: no
 // shadows).
-void AddLight(Session &s, const LightSpec &l, int32_t side) {
+VtShader *AddLight(Session &s, const LightSpec &l, int32_t side) {
   static const char *const kClass[] = {"point", "spot", "distant", "goniometric", "projector"};
   VtShader *light = s.Light(kClass[static_cast<int>(l.kind)]);
-  if (light == nullptr) return;
+  if (light == nullptr) return light;
   const bool gonio = l.kind == LightKind::kGoniometric;
   s.status |=
       Arg(light, gonio ? "from" : "location", VtPoint, l.location) | Arg(light, "intensity", l.intensity);
@@ -655,6 +676,7 @@ void AddLight(Session &s, const LightSpec &l, int32_t side) {
   }
   if (side >= 0)
     s.status |= Arg(light, "shadows", VtBoolean, int32_t{1}) | Arg(light, "shadow resolution", VtInt32, side);
+  return light;
 }
 
 // What a pixel of the floor (and caster) scene shows: the face's id, and
@@ -677,9 +699,9 @@ double LevelAt(const Camera &c, const Row &row, const Renderer &r, const LightSp
   const Hit hit = Cast(c, row.faces, c.Through(sx, sy));
   if (hit.id == 0) return 0;
   V p = hit.point;
-  if (r.code == kPerPixel.code && !ScreenLinear(c, row.faces[0], sx, sy, &p)) return -1;
+  if (r.code == kPerPixel.code && !ScreenLinear(c, *hit.face, sx, sy, &p)) return -1;
   const bool shadowed = hit.id == 4 && row.faces.size() > 1 && Shadowed(l, p, row.faces[1]);
-  return shadowed ? 0 : Level(Lit(l, p, hit.normal));
+  return shadowed ? 0 : Level(Lit(l, p, hit.face->At(p)));
 }
 
 // The pixel centre's level; for the ray tracer's full pass, which forms a
@@ -718,7 +740,7 @@ std::vector<Want> LightExpected(const Row &row, const Renderer &r, const LightSp
 // (e) Patterns of the shading point, white (odd) or black (even): each
 // pixel away from the pattern's cell edges has the parity of its cell.
 using Pattern = std::function<int(V)>;
-std::vector<Want> PatternExpected(const Row &row, const Pattern &pattern) {
+std::vector<Want> PatternExpected(const Row &row, const Pattern &pattern, double odd = 255) {
   const Camera c(row.view);
   auto cell = [&](double sx, double sy) {
     const Hit hit = Cast(c, row.faces, c.Through(sx, sy));
@@ -732,7 +754,7 @@ std::vector<Want> PatternExpected(const Row &row, const Pattern &pattern) {
       if (!Clear(sx, sy, 1.0, cell)) continue;
       w.skip = false;
       w.tolerance = 2;
-      for (double &channel : w.level) channel = cell(sx, sy) == 1 ? 255 : 0;
+      for (double &channel : w.level) channel = cell(sx, sy) == 1 ? odd : 0;
     }
   return want;
 }
@@ -821,6 +843,79 @@ std::vector<Row> Table() {
       rows.push_back(row);
     }
   }
+  // (f) Vertex colours under a "base" colour. Baked: the floor's matte
+  // under the distant light, 0.8 x N.L = 0.8 x 5 / sqrt(38) (165.5 levels)
+  // at every vertex, is what every renderer then draws. Flat: a triangle of
+  // red, green and blue vertices is their mean, 255 / 3 (85) a channel, at
+  // any turn, an edge horizontal or vertical on the screen or neither.
+  const LightSpec distant = kLights[3], projector = kLights[5];
+  Row baked;
+  baked.name = "(f) shading baked into vertex colours", baked.faces = {kFloor}, baked.view = FloorView();
+  baked.renderers = {kFlat, kVertex, kPerPixel, kZBuffer, kABuffer, kPreview, kFull, kOpenGL};
+  baked.expect = [=](const Row &self, const Renderer &r) { return LightExpected(self, r, distant, 1); };
+  baked.lights = [=](Session &s) { AddLight(s, distant, -1); };
+  baked.made = [] { EXPECT_NE(VoApplyVertexShading(1.0), nullptr); }, baked.lit = true;
+  rows.push_back(baked);
+  for (const double turn : {0.0, 13.0, 60.0, 90.0}) {
+    Row flat;
+    flat.name = "(f) flat class, turned " + std::to_string(int(turn)) + " degrees", flat.view.eye = {0, 0, 5};
+    flat.faces = {{{}, 1, {}, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}}, flat.renderers = {kFlat},
+    flat.colour_class = "base";
+    for (double a = (turn + 90) * M_PI / 180; flat.faces[0].corners.size() < 3; a += 2 * M_PI / 3)
+      flat.faces[0].corners.push_back({1.5 * std::cos(a), 1.5 * std::sin(a), 0});
+    flat.expect = [](const Row &self, const Renderer &) {
+      return PatternExpected(
+          self, [](V) { return 1; }, 85);
+    };
+    rows.push_back(flat);
+  }
+  // (g) A sphere of 12 x 8 triangles with unit normals at its vertices, lit
+  // by a distant light: N.L with N the normals blended at the point and
+  // made unit length, in every renderer that shades each pixel.
+  const LightSpec slanted{"distant", LightKind::kDistant, {1, 2, 3}, {0, 0, 0}, 1.0f};
+  Row sphere;
+  sphere.name = "(g) smooth sphere", sphere.view.eye = {0, 0, 3}, sphere.view.hither = 0.5, sphere.lit = true;
+  sphere.renderers = {kZBuffer, kABuffer, kPreview, kFull, kPerPixel};
+  sphere.expect = [=](const Row &self, const Renderer &r) { return LightExpected(self, r, slanted, 1); };
+  sphere.lights = [=](Session &s) { AddLight(s, slanted, -1); };
+  auto on = [](double i, double j) {
+    return V{std::sin(j) * std::cos(i), std::cos(j), -std::sin(j) * std::sin(i)};
+  };
+  for (double i = 0, d = M_PI / 6, e = M_PI / 8; i < 2 * M_PI - 1e-9; i += d)
+    for (double j = 0; j < M_PI - 1e-9; j += e)
+      for (const std::vector<V> &t : {std::vector<V>{on(i, j), on(i, j + e), on(i + d, j + e)},
+                                      std::vector<V>{on(i, j), on(i + d, j + e), on(i + d, j)}})
+        if (Length(Cross(t[1] - t[0], t[2] - t[0])) > 1e-9)
+          sphere.faces.push_back({t, 6 + int(sphere.faces.size()), t});
+  rows.push_back(sphere);
+  // (h) A slide of a red and a green half (its left four columns of eight
+  // red): each pixel of the frame more than a texel and a half from the line
+  // between them has its half's colour at the white slide's level, along
+  // the frame's border too (a slide does not wrap round).
+  Row slide;
+  slide.name = "(h) projector's slide of two halves", slide.faces = {kFloor}, slide.lit = true;
+  slide.view.eye = {0, 5, 0}, slide.view.up = {-0.8, 0, -0.6}, slide.view.angle = 40;
+  slide.renderers = {kZBuffer, kABuffer, kPreview, kFull};
+  slide.expect = [=](const Row &self, const Renderer &r) {
+    std::vector<Want> want = LightExpected(self, r, projector, 1);
+    const Camera c(self.view);
+    for (size_t i = 0; i < want.size(); ++i) {
+      double s = 0.5;
+      (void)InFrame(projector, Cast(c, self.faces, c.Through(i % kW + 0.5, i / kW + 0.5)).point, nullptr, &s);
+      want[i].skip = want[i].skip || std::fabs(s - 0.5) < 1.5 / 8;
+      want[i].level[s < 0.5 ? 1 : 0] = want[i].level[2] = 0;
+    }
+    return want;
+  };
+  slide.lights = [=](Session &s) {
+    std::string tga{"\0\0\2\0\0\0\0\0\0\0\0\0\10\0\10\0\30\0", 18};  // 8 x 8, 24-bit BGR
+    for (int i = 0; i < 64; ++i) tga += std::string(i % 8 < 4 ? "\0\0\xff" : "\0\xff\0", 3);
+    VtTypedValue file = Typed(VtString);
+    const std::string path = vo::test::LightFileWritten("halves.tga", tga);
+    file.value.s = path.c_str();
+    if (VtShader *light = AddLight(s, projector, -1)) s.status |= VoShaderSetArg(light, "file name", &file);
+  };
+  rows.push_back(slide);
   // (e) Shaded per pixel, not per vertex.
   for (const bool cubes : {false, true}) {
     Row row;
@@ -851,8 +946,9 @@ TEST(AnalyticOracle, EveryRendererDrawsWhatTheFormulasGive) {
     for (size_t i = 0; i < row.faces.size(); ++i)
       (void)s.Add(row.faces[i], row.lit, i == 0 ? row.colour_class : "plain",
                   i == 0 ? row.st : std::vector<std::array<float, 2>>{});
-    row.lights(s);
+    if (row.lights) row.lights(s);
     s.Finish(row.view);
+    if (row.made) row.made();
     ASSERT_EQ(s.status, 0u);
     for (const Renderer &r : row.renderers) {
       SCOPED_TRACE(r.name);
