@@ -16,7 +16,9 @@
 //  (c) a square's shadow on the floor from each light class, depth maps of
 //      1024 and traced shadows, against the square's projection;
 //  (e) the wrapped checker on a receding quad and the cubes on a floor, by
-//      the parity of each pixel's cell.
+//      the parity of each pixel's cell;
+//  (f) the full pass's pixels along a triangle's edges, by their covered
+//      share.
 // The ray tracer's full pass forms a pixel from its corners and edges, so
 // its expected level is the corners' mean, within how far that lies from
 // the mean along the edges.
@@ -757,6 +759,62 @@ int Cubes(V p) {
   return signs > 0 ? 1 : 0;
 }
 
+// (f) A red triangle over black, square on: a pixel one of its edges
+// crosses reads its covered share, the area of the pixel inside the
+// triangle's projection (the square clipped by each edge in turn). The full
+// pass finds where the edge crosses a pixel's side to 1/32 of the side (the
+// middle of its last segment of 1/16), and moving one end of a line across
+// the pixel by d along a side moves the share by at most d / 2: within
+// 255 / 32 + 1 (rounding) = 9 levels. Pixels within 1.5 of a corner, where
+// two edges cross one pixel, are not compared.
+const Face kTriangle{{{-2.2, -1.1, 0}, {2.3, -0.6, 0}, {-0.3, 1.4, 0}}, 1};
+using Polygon = std::vector<std::array<double, 2>>;
+Polygon ClipInside(const Polygon &in, const std::array<double, 2> &a, const std::array<double, 2> &b, double sign) {
+  Polygon out;
+  auto side = [&](const std::array<double, 2> &p) {
+    return sign * ((b[0] - a[0]) * (p[1] - a[1]) - (b[1] - a[1]) * (p[0] - a[0]));
+  };
+  for (size_t i = 0; i < in.size(); ++i) {
+    const auto &p = in[i], &q = in[(i + 1) % in.size()];
+    const double sp = side(p), sq = side(q);
+    if (sp >= 0) out.push_back(p);
+    if ((sp >= 0) != (sq >= 0)) {
+      const double t = sp / (sp - sq);
+      out.push_back({p[0] + t * (q[0] - p[0]), p[1] + t * (q[1] - p[1])});
+    }
+  }
+  return out;
+}
+std::vector<Want> ShareExpected(const Row &row, const Renderer &) {
+  const Camera c(row.view);
+  Polygon t(3);
+  for (int k = 0; k < 3; ++k) EXPECT_TRUE(c.Project(row.faces[0].corners[k], &t[k][0], &t[k][1]));
+  const double turn = (t[1][0] - t[0][0]) * (t[2][1] - t[0][1]) - (t[1][1] - t[0][1]) * (t[2][0] - t[0][0]);
+  std::vector<Want> want(size_t{kW} * kH);
+  size_t edge = 0;
+  for (uint32_t y = 0; y < kH; ++y)
+    for (uint32_t x = 0; x < kW; ++x) {
+      bool near = false;
+      for (const auto &p : t) near = near || std::hypot(p[0] - x - 0.5, p[1] - y - 0.5) < 1.5 + M_SQRT1_2;
+      if (near) continue;
+      Polygon square{{double(x), double(y)}, {x + 1.0, double(y)}, {x + 1.0, y + 1.0}, {double(x), y + 1.0}};
+      for (int k = 0; k < 3 && !square.empty(); ++k) square = ClipInside(square, t[k], t[(k + 1) % 3], turn);
+      double twice = 0;
+      for (size_t i = 0; i < square.size(); ++i) {
+        const auto &p = square[i], &q = square[(i + 1) % square.size()];
+        twice += p[0] * q[1] - q[0] * p[1];
+      }
+      const double share = std::fabs(twice) / 2;
+      Want &w = want[size_t{y} * kW + x];
+      w.skip = false;
+      w.level[0] = 255 * share;
+      w.tolerance = share > 1e-9 && share < 1 - 1e-9 ? 9 : 1;
+      edge += w.tolerance > 1;
+    }
+  std::printf("(f) %zu pixels crossed by an edge\n", edge);
+  return want;
+}
+
 std::vector<Row> Table() {
   std::vector<Row> rows;
   // (a)
@@ -840,6 +898,16 @@ std::vector<Row> Table() {
     row.lights = [](Session &s) { (void)s.Light("ambient"); };
     rows.push_back(row);
   }
+  // (f)
+  Row share;
+  share.name = "(f) edge pixels of a triangle, their covered share";
+  share.faces = {kTriangle};
+  share.view.eye = {0, 0, 5}, share.view.reference = {0, 0, 0};
+  share.renderers = {kFull};
+  share.both_worker_counts = true;
+  share.expect = ShareExpected;
+  share.lights = [](Session &) {};
+  rows.push_back(share);
   return rows;
 }
 
