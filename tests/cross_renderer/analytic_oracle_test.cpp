@@ -34,6 +34,7 @@
 #include <array>
 #include <cmath>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -1102,6 +1103,34 @@ TEST(AnalyticOracle, AGlassSlabOffsetsALineBehindItBySnellsLaw) {
     EXPECT_EQ(bent.wrong, 0u);
     EXPECT_GT(straight.wrong, size_t{kW} * 3);  // the offset is there to see
   }
+}
+
+// Ctrl-C between OpenGL frames: the next frame answers 0x40 and draws
+// nothing (the rows of its picture stay as cleared), the frame after it
+// draws the picture again, and the interrupt reaches no later render.
+TEST(AnalyticOracle, AnInterruptBetweenOpenGLFramesEndsTheNextFrameAlone) {
+  Session s;
+  (void)s.Add(kTriangle, false);
+  if (VtShader *ambient = s.Light("ambient")) s.status |= Arg(ambient, "intensity", 1.0f);
+  ViewSpec v;
+  v.eye = {0, 0, 5}, v.reference = {0, 0, 0};
+  s.Finish(v);
+  ASSERT_EQ(s.status, 0u);
+  Picture first, interrupted, after, zbuffer;
+  EXPECT_EQ(Draw(kOpenGL, 0, first), 0u);
+  ASSERT_EQ(raise(SIGINT), 0);
+  EXPECT_EQ(Draw(kOpenGL, 0, interrupted), VO_COND_INTERRUPTED);
+  EXPECT_EQ(Draw(kOpenGL, 0, after), 0u);
+  EXPECT_EQ(Draw(kZBuffer, 0, zbuffer), 0u);
+  size_t red = 0, wrong = 0;
+  for (size_t i = 0; i < first.size(); i += 3) {
+    red += first[i] > 128;
+    wrong += interrupted[i] != 0 || after[i] != first[i];
+  }
+  std::printf("OpenGL frames about an interrupt: %zu pixels compared (%zu red), %zu wrong\n", first.size() / 3,
+              red, wrong);
+  EXPECT_GT(red, size_t{kW} * kH / 8);
+  EXPECT_EQ(wrong, 0u);
 }
 
 }  // namespace
