@@ -1107,7 +1107,8 @@ TEST(AnalyticOracle, AGlassSlabOffsetsALineBehindItBySnellsLaw) {
 
 // Ctrl-C between OpenGL frames: the next frame answers 0x40 and draws
 // nothing (the rows of its picture stay as cleared), the frame after it
-// draws the picture again, and the interrupt reaches no later render.
+// draws the picture again, and the interrupt reaches no later render; a
+// Direct3D frame after one answers it too.
 TEST(AnalyticOracle, AnInterruptBetweenOpenGLFramesEndsTheNextFrameAlone) {
   Session s;
   (void)s.Add(kTriangle, false);
@@ -1121,6 +1122,11 @@ TEST(AnalyticOracle, AnInterruptBetweenOpenGLFramesEndsTheNextFrameAlone) {
   ASSERT_EQ(raise(SIGINT), 0);
   EXPECT_EQ(Draw(kOpenGL, 0, interrupted), VO_COND_INTERRUPTED);
   EXPECT_EQ(Draw(kOpenGL, 0, after), 0u);
+  EXPECT_EQ(Draw(kZBuffer, 0, zbuffer), 0u);
+  // Direct3D alike: the frame after the interrupt answers it, and takes it.
+  Picture d3d(first.size());
+  ASSERT_EQ(raise(SIGINT), 0);
+  EXPECT_EQ(D3DDraw(d3d).render, VO_COND_INTERRUPTED);
   EXPECT_EQ(Draw(kZBuffer, 0, zbuffer), 0u);
   size_t red = 0, wrong = 0;
   for (size_t i = 0; i < first.size(); i += 3) {
