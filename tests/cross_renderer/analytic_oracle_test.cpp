@@ -19,7 +19,9 @@
 //      the parity of each pixel's cell;
 //  (f) vertex colours under "base": shading baked into them, through every
 //      renderer, and the flat class's mean at any turn; (g) a smooth
-//      sphere's unit normals; (h) a projector's slide along its border.
+//      sphere's unit normals; (h) a projector's slide along its border;
+//  (i) the full pass's pixels along a triangle's edges, by their covered
+//      share.
 // The ray tracer's full pass forms a pixel from its corners and edges, so
 // its expected level is the corners' mean, within how far that lies from
 // the mean along the edges.
@@ -35,6 +37,7 @@
 #include <array>
 #include <cmath>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -779,6 +782,46 @@ int Cubes(V p) {
   return signs > 0 ? 1 : 0;
 }
 
+// (i) A red triangle over black, square on: a pixel one of its edges
+// crosses reads its covered share, the area of the pixel's square clipped
+// by each edge of the triangle's projection. The full pass finds where the
+// edge crosses a pixel's side to 1/32 of the side (the middle of its last
+// segment of 1/16); moving one end of a line across the pixel by d along a
+// side moves the share by at most d / 2: within 255 / 32 + 1 (rounding) = 9
+// levels. Pixels within 1.5 of a corner, where two edges cross, are skipped.
+const Face kTriangle{{{-2.2, -1.1, 0}, {2.3, -0.6, 0}, {-0.3, 1.4, 0}}, 1};
+std::vector<Want> ShareExpected(const Row &row, const Renderer &) {
+  using P = std::array<double, 2>;
+  const Camera c(row.view);
+  P t[3];
+  for (int k = 0; k < 3; ++k) EXPECT_TRUE(c.Project(row.faces[0].corners[k], &t[k][0], &t[k][1]));
+  auto side = [](const P &a, const P &b, const P &p) {
+    return (b[0] - a[0]) * (p[1] - a[1]) - (b[1] - a[1]) * (p[0] - a[0]);
+  };
+  const double turn = side(t[0], t[1], t[2]) > 0 ? 1 : -1;
+  std::vector<Want> want(size_t{kW} * kH);
+  for (uint32_t y = 0; y < kH; ++y)
+    for (uint32_t x = 0; x < kW; ++x) {
+      bool near = false;
+      for (const P &p : t) near = near || std::hypot(p[0] - x - 0.5, p[1] - y - 0.5) < 1.5 + M_SQRT1_2;
+      std::vector<P> in{{x + 0.0, y + 0.0}, {x + 1.0, y + 0.0}, {x + 1.0, y + 1.0}, {x + 0.0, y + 1.0}}, out;
+      for (int k = 0; k < 3 && !near; ++k, in.swap(out), out.clear())
+        for (size_t i = 0; i < in.size(); ++i) {
+          const P &p = in[i], &q = in[(i + 1) % in.size()];
+          const double sp = turn * side(t[k], t[(k + 1) % 3], p), sq = turn * side(t[k], t[(k + 1) % 3], q);
+          if (sp >= 0) out.push_back(p);
+          if ((sp >= 0) != (sq >= 0))
+            out.push_back({p[0] + sp / (sp - sq) * (q[0] - p[0]), p[1] + sp / (sp - sq) * (q[1] - p[1])});
+        }
+      double share = 0;  // the shoelace formula
+      for (size_t i = 0; i < in.size() && !near; ++i)
+        share += side({0, 0}, in[i], in[(i + 1) % in.size()]) / 2;
+      Want &w = want[size_t{y} * kW + x];
+      w.skip = near, w.level[0] = 255 * share, w.tolerance = share > 1e-9 && share < 1 - 1e-9 ? 9 : 1;
+    }
+  return want;
+}
+
 std::vector<Row> Table() {
   std::vector<Row> rows;
   // (a)
@@ -935,6 +978,16 @@ std::vector<Row> Table() {
     row.lights = [](Session &s) { (void)s.Light("ambient"); };
     rows.push_back(row);
   }
+  // (i)
+  Row share;
+  share.name = "(i) edge pixels of a triangle, their covered share";
+  share.faces = {kTriangle};
+  share.view.eye = {0, 0, 5}, share.view.reference = {0, 0, 0};
+  share.renderers = {kFull};
+  share.both_worker_counts = true;
+  share.expect = ShareExpected;
+  share.lights = [](Session &) {};
+  rows.push_back(share);
   return rows;
 }
 
@@ -1130,6 +1183,35 @@ TEST(AnalyticOracle, AGlassSlabOffsetsALineBehindItBySnellsLaw) {
     EXPECT_EQ(bent.wrong, 0u);
     EXPECT_GT(straight.wrong, size_t{kW} * 3);  // the offset is there to see
   }
+}
+
+// Ctrl-C between OpenGL frames: the next frame answers 0x40 and draws
+// nothing (its rows stay as cleared), the one after draws again, and no
+// later render sees the interrupt; a Direct3D frame answers one alike.
+TEST(AnalyticOracle, AnInterruptBetweenOpenGLFramesEndsTheNextFrameAlone) {
+  Session s;
+  (void)s.Add(kTriangle, false);
+  if (VtShader *ambient = s.Light("ambient")) s.status |= Arg(ambient, "intensity", 1.0f);
+  s.Finish(ViewSpec{{0, 0, 5}, {0, 0, 0}});
+  ASSERT_EQ(s.status, 0u);
+  Picture frames[3], zbuffer, d3d(size_t{kW} * kH * 3);
+  for (int k = 0; k < 3; ++k) {
+    if (k == 1) {
+      ASSERT_EQ(raise(SIGINT), 0);
+    }
+    EXPECT_EQ(Draw(kOpenGL, 0, frames[k]), k == 1 ? VO_COND_INTERRUPTED : 0u) << k;
+  }
+  EXPECT_EQ(Draw(kZBuffer, 0, zbuffer), 0u);
+  ASSERT_EQ(raise(SIGINT), 0);
+  EXPECT_EQ(D3DDraw(d3d).render, VO_COND_INTERRUPTED);
+  EXPECT_EQ(Draw(kZBuffer, 0, zbuffer), 0u);
+  size_t red = 0, wrong = 0;
+  for (size_t i = 0; i < zbuffer.size(); i += 3)
+    red += frames[0][i] > 128, wrong += frames[1][i] != 0 || frames[2][i] != frames[0][i];
+  std::printf("OpenGL frames about an interrupt: %zu pixels compared (%zu red), %zu wrong\n",
+              zbuffer.size() / 3, red, wrong);
+  EXPECT_GT(red, size_t{kW} * kH / 8);
+  EXPECT_EQ(wrong, 0u);
 }
 
 }  // namespace

@@ -214,6 +214,10 @@ TEST_F(RaySerialOrderTest, PollsRowsAndProgressFollowTheCallingThreadsOrderToAnI
       const Rendered whole = Render(code, 0);
       ASSERT_EQ(whole.status, 0u);
       ASSERT_EQ(whole.rows.size(), kHeight);
+      // 100 / 48 or 100 / 96 a line, summed (rounded past 100 oversampled): none past 100.
+      const double most = *std::max_element(whole.progress.begin(), whole.progress.end());
+      EXPECT_LE(most, 100.0);
+      EXPECT_NEAR(most, 100.0, 1e-9);
       const uint32_t polls = whole.polls;
       // Two polls of the gathering (before and after its one mesh), then
       // one every second line: 2 + 48 / 2, or 2 + 96 / 2 oversampled.

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "backends/vod3d/d3d.h"
+#include "output/vodriver/face.h"
 #include "scene/voview/face.h"
 #include "kernel/vosystem/face.h"
 #include "shading/voshader/face.h"
@@ -340,16 +341,20 @@ VtStatus VoD3DOrbitPinhole(int32_t steps, const float *orbit, const float *centr
   const double length = vec::Length(n);
   const bool turns = length > 0 && std::isfinite(length);
   if (turns) n = vec::Scale(n, 1 / length);
-  for (int32_t k = 0; k <= steps; ++k) {
+  // Each frame of the orbit polls for an interrupt, which ends the orbit.
+  driver::RenderStickyClear();
+  VtStatus interrupted = 0;
+  for (int32_t k = 0; k <= steps && interrupted == 0; ++k) {
+    if ((interrupted = driver::RenderInterruptPoll()) != 0) break;
     const double turn = k * 2 * d3d::kPi / (static_cast<double>(steps) + 1);
     const d3d::D3 at = turns ? d3d::Rotate(from, p, n, turn) : from;
     const float eye[3] = {static_cast<float>(at.x), static_cast<float>(at.y), static_cast<float>(at.z)};
     (void)VoViewSetPinhole(nullptr, eye, centre, axis, projection, angle);
     (void)VoViewAutoClipping(nullptr);
     (void)d3d::ViewSet(c, nullptr);
-    (void)d3d::Frame(c);
+    (void)d3d::Frame(c, &interrupted);
   }
-  return VoViewPop();
+  return VoViewPop() | interrupted;
 }
 
 VtStatus VoD3DCopyRenderToBitmap(VtBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height) {

@@ -250,8 +250,10 @@ VtStatus GlobalTextureSet(VtD3DContext *c, VtBitmap *bitmap);
 VtStatus RenderWindowCreate(VtD3DContext *c);
 VtStatus Render(VtD3DContext *c);
 VtStatus RenderWindowDestroy(VtD3DContext *c);
-// Draws one frame; answers 0 or a negative platform result.
-platform::Result Frame(VtD3DContext *c);
+// Draws one frame; answers 0 or a negative platform result. The driver is
+// polled for an interrupt before each item: an interrupt leaves the rest
+// undrawn, the frame shows what was drawn, and *interrupted gets 0x40.
+platform::Result Frame(VtD3DContext *c, VtStatus *interrupted);
 // The whole render target as a dirty rectangle.
 void DirtyWhole(VtD3DContext *c);
 

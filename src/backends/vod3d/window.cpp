@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "backends/vod3d/d3d.h"
+#include "output/vodriver/face.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::d3d {
@@ -419,8 +420,9 @@ void Placement(VtD3DDeviceFrame &f) {
   f.state &= ~kPlacementStale;
 }
 
-// Draws a run of items [from, to); the first failing result.
-Result RunDraw(VtD3DContext *c, VtD3DItem *from, VtD3DItem *to) {
+// Draws a run of items [from, to); the first failing result. An interrupt
+// ends the run (*interrupted).
+Result RunDraw(VtD3DContext *c, VtD3DItem *from, VtD3DItem *to, VtStatus *interrupted) {
   platform::Device *d = c->frame.device;
   Result r = d->SetRenderState(platform::D3DRENDERSTATE_FILLMODE, c->fill_mode);
   if (r == platform::kOk) r = d->SetRenderState(platform::D3DRENDERSTATE_SHADEMODE, c->shade_mode);
@@ -435,6 +437,7 @@ Result RunDraw(VtD3DContext *c, VtD3DItem *from, VtD3DItem *to) {
   bool two_sided = c->cull_mode == 1;
   uint32_t handle = global;
   for (VtD3DItem *item = from; item != to && item != nullptr; item = item->next) {
+    if ((*interrupted = driver::RenderInterruptPoll()) != 0) break;
     VtD3DVertexProc colour = item->texture != nullptr ? item->textured : item->untextured;
     if (colour != nullptr) (void)colour(item->vertex_count, item->vertices, item->normals, item);
     if ((item->two_sided != 0) != two_sided) {
@@ -467,7 +470,7 @@ void DirtyWhole(VtD3DContext *c) {
   c->dirty = t != nullptr ? platform::D3DRect{0, 0, t->Width(), t->Height()} : platform::D3DRect{};
 }
 
-Result Frame(VtD3DContext *c) {
+Result Frame(VtD3DContext *c, VtStatus *interrupted) {
   VtD3DDeviceFrame &f = c->frame;
   if ((f.state & (kObjects | kPrimary | kTarget)) != (kObjects | kPrimary | kTarget))
     return FrameFailed("no render window", platform::E_FAIL);
@@ -508,11 +511,11 @@ Result Frame(VtD3DContext *c) {
   Result r = f.device->SetClipStatus(&clip);
   if (r == platform::kOk && c->items != c->first_transparent) {
     r = f.device->SetRenderState(platform::D3DRENDERSTATE_ALPHABLENDENABLE, 0);
-    if (r == platform::kOk) r = RunDraw(c, c->items, c->first_transparent);
+    if (r == platform::kOk) r = RunDraw(c, c->items, c->first_transparent, interrupted);
   }
-  if (r == platform::kOk && c->first_transparent != nullptr) {
+  if (r == platform::kOk && c->first_transparent != nullptr && *interrupted == 0) {
     r = f.device->SetRenderState(platform::D3DRENDERSTATE_ALPHABLENDENABLE, 1);
-    if (r == platform::kOk) r = RunDraw(c, c->first_transparent, nullptr);
+    if (r == platform::kOk) r = RunDraw(c, c->first_transparent, nullptr, interrupted);
   }
   if (r == platform::kOk && (f.state & kVisible) != 0)
     r = f.primary->Blt(&f.destination_rect, f.render_target, &f.source_rect, platform::DDBLT_WAIT);
@@ -532,9 +535,14 @@ Result Frame(VtD3DContext *c) {
 // A frame before any view was accepted (none set, or each one refused, a
 // parallel view among them) draws no primitive; the status stays that of
 // the frame, and a warning says why the picture holds only the background.
+// A render clears the sticky word of an earlier one's interrupt and answers
+// one that came since before the frame begins.
 VtStatus Render(VtD3DContext *c) {
+  driver::RenderStickyClear();
+  VtStatus interrupted = driver::RenderInterruptPoll();
+  if (interrupted != 0) return interrupted;
   if (!c->view_accepted) Post(VO_CLASS_WARNING, messages::kD3DNoView, kModule);
-  return Frame(c) == platform::kOk ? 0 : static_cast<VtStatus>(-1);
+  return (Frame(c, &interrupted) == platform::kOk ? 0 : static_cast<VtStatus>(-1)) | interrupted;
 }
 
 VtStatus RenderWindowCreate(VtD3DContext *c) {

@@ -168,6 +168,10 @@ struct VtOpenGLContext {
   uint32_t index_off;                               // an index could not be had: the list alone serves
   vo::opengl::Frame *frame;                         // the open frame's own state, or null
   vo::opengl::ProceduralBlock *procedural_classes;  // the newest live procedural class
+  // The light list whose lights past GL_MAX_LIGHTS were last warned of, and
+  // how many it held: a list is warned of once, not in every frame.
+  const VtReference *lights_warned;
+  int32_t lights_warned_count;
 };
 static_assert(offsetof(VtOpenGLContext, draw_style) == 0 && offsetof(VtOpenGLContext, background) == 36);
 static_assert(offsetof(VtOpenGLContext, started) == 52 && offsetof(VtOpenGLContext, record_pool) % 8 == 0);

@@ -10,7 +10,10 @@
 //   level past kTransformStackDepth is refused and its subtree not drawn;
 // - glFrontFace is sent from the mirroring parity before every geometry;
 // - lists and groups are walked with ListPath, so a list containing itself
-//   is refused instead of recursing for ever.
+//   is refused instead of recursing for ever;
+// - the output driver is polled for an interrupt as the render begins and
+//   before each primitive of the list, so that none is left for a later
+//   render; an interrupted frame still ends (0x40).
 #include <GL/gl.h>
 #include <GL/glu.h>
 
@@ -21,6 +24,7 @@
 #include <vo/vo_view.h>
 
 #include "scene/vogeom/face.h"
+#include "output/vodriver/face.h"
 #include "output/voogldrv/face.h"
 #include "backends/voopengl/frame.h"
 #include "kernel/vosystem/face.h"
@@ -475,27 +479,34 @@ VtStatus LightListSet(VtOpenGLContext *c, VtReference *list) {
     }
     s |= LightSet(c, light, index++);
   });
-  if (refused != 0) Post(VO_CLASS_WARNING, messages::kOpenGLTooManyLights, kModule, index + refused);
+  if (refused != 0 && (c->lights_warned != list || c->lights_warned_count != index + refused))
+    Post(VO_CLASS_WARNING, messages::kOpenGLTooManyLights, kModule, index + refused);
+  c->lights_warned = refused != 0 ? list : nullptr;
+  c->lights_warned_count = index + refused;
   glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
   glEnable(GL_LIGHTING);
   c->lighting_on = 1;
   return s;
 }
 
+// The driver is polled for an interrupt before each primitive: an
+// interrupt leaves the rest undrawn, and the frame ends with what was drawn.
 VtStatus ListRender(VtOpenGLContext *c, Frame *f, VtReference *list) {
   if (list == nullptr) return VO_STATUS_UNAVAILABLE;
   VtStatus s = 0;
-  ForEachNode(list, [&](VtReference *node) {
+  const VtStatus stop = ForEachNodeUntil(list, [&](VtReference *node) {
+    if (const VtStatus interrupted = driver::RenderInterruptPoll()) return interrupted;
     auto *p = static_cast<VtPrimitive *>(node->data);
-    if (!MemberDrawn(p)) return;
+    if (!MemberDrawn(p)) return VtStatus{0};
     c->current_cache = nullptr;
     c->vertex_space = nullptr;
     c->transform_depth = 0;
     f->depth = 0;
     MatrixLoad(f);
     s |= PrimitiveDraw(c, f, p, &c->default_cache, nullptr);
+    return VtStatus{0};
   });
-  return s;
+  return s | stop;
 }
 
 VtStatus ImageEnd(VtOpenGLContext *c) {
@@ -563,6 +574,10 @@ VtStatus VoOpenGLRender() {
   VtOpenGLContext *c = Context();
   if (c == nullptr || c->started == 0) return VO_STATUS_UNAVAILABLE;
   if (c->frame_open != 0 || c->frame != nullptr) return VO_STATUS_UNAVAILABLE;
+  // A render: an interrupt of an earlier one is not answered again, and
+  // one that came since is answered before the frame begins.
+  driver::RenderStickyClear();
+  if (const VtStatus interrupted = driver::RenderInterruptPoll()) return interrupted;
   VtStatus s = VoOpenGLImageBegin();
   if (c->frame == nullptr) return s;
   // Without a context (the drivers' image begin failed) straight to the end.

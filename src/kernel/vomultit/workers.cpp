@@ -335,7 +335,7 @@ class Dispatcher {
     if (!s_->progress_saved || progress == nullptr) return 0;
     VtTypedValue v{};
     v.type = VtDouble;
-    v.value.d = percent;
+    v.value.d = percent < 100.0 ? percent : 100.0;  // summed row steps may round past it
     return progress(VO_MODULE_MULTITHREAD, &v);
   }
 

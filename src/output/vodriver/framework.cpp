@@ -6,6 +6,7 @@
 // drivers made from one query function share a name. Destroying a driver
 // clears every pointer of the state that names it.
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -429,6 +430,19 @@ VtStatus CurrentSetQuietly(VtDriverRecord *driver) {
   if (s == nullptr || driver == nullptr || ListFind(Master(), driver) == nullptr) return kUnavailable;
   CurrentCopy(s, driver);
   return 0;
+}
+
+VtStatus RenderInterruptPoll() {
+  auto poll = reinterpret_cast<VtDriverNoArgProc>(VoCallBackGet(VO_DRIVER_POLL));
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || poll == nullptr || poll() == 0) return 0;
+  std::atomic_ref<uint32_t>(k->sticky_status).fetch_or(VO_COND_INTERRUPTED, std::memory_order_relaxed);
+  return VO_COND_INTERRUPTED;
+}
+
+void RenderStickyClear() {
+  if (VtKernelContext *k = Kernel())
+    std::atomic_ref<uint32_t>(k->sticky_status).store(0, std::memory_order_relaxed);
 }
 
 VtStatus StateCopyFree(void *copy) {

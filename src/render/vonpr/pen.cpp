@@ -366,7 +366,7 @@ constexpr const char *kMeanings[] = {
     "spread of the strokes' angles in degrees",
     "length of a stroke in pixels",
     "fraction by which a stroke's length varies",
-    "width of the pen in pixels",
+    "width of the pen in pixels; a stroke is drawn 1 / \"stroke quality\" pixel wider",
     "angle of the strokes in degrees",
     "supersampling factor of the templates' antialiasing",
     "straight pieces a stroke is drawn with",

@@ -382,11 +382,18 @@ VtStatus InCallerView(const RayContext *c, Call call) {
   return InCallerState(call);
 }
 
-VtStatus Progress(RayContext *c, double percent) {
-  if (c->progress == nullptr) return 0;
+// The value a progress report gives: the lines' steps summed may round
+// past 100, which no report exceeds.
+VtTypedValue Percent(double percent) {
   VtTypedValue v{};
   v.type = VtDouble;
-  v.value.d = percent;
+  v.value.d = percent < 100.0 ? percent : 100.0;
+  return v;
+}
+
+VtStatus Progress(RayContext *c, double percent) {
+  if (c->progress == nullptr) return 0;
+  VtTypedValue v = Percent(percent);
   return InCallerView(c, [&] { return c->progress(VO_MODULE_RAYTRACER, &v); });
 }
 
@@ -597,14 +604,94 @@ void BufferWrite(FullState &s, uint32_t x, uint32_t y, const float *colour, bool
   }
 }
 
+// A pixel's four edges: left, right, top, bottom. A point of the pixel is
+// (x, y), 0 to 1 from its top left corner; the left and right edges run
+// down, the top and bottom edges to the right.
+constexpr float kSideStart[4][2] = {{0, 0}, {1, 0}, {0, 0}, {0, 1}};
+constexpr float kSideAlong[4][2] = {{0, 1}, {0, 1}, {1, 0}, {1, 0}};
+
+// Which side of the line through a and b the point p lies on (> 0 left).
+float Side(const float a[2], const float b[2], const float p[2]) {
+  return (b[0] - a[0]) * (p[1] - a[1]) - (b[1] - a[1]) * (p[0] - a[0]);
+}
+
+// The share of the pixel on the positive side of the line through a and
+// b: the square clipped by the line, its area by the shoelace formula.
+float ShareOnSide(const float a[2], const float b[2]) {
+  static const float kCorner[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  float kept[8][2];
+  int n = 0;
+  for (int i = 0; i < 4; ++i) {
+    const float *p = kCorner[i], *q = kCorner[(i + 1) % 4];
+    const float sp = Side(a, b, p), sq = Side(a, b, q);
+    if (sp > 0) kept[n][0] = p[0], kept[n][1] = p[1], ++n;
+    if ((sp > 0) != (sq > 0)) {
+      const float t = sp / (sp - sq);
+      kept[n][0] = p[0] + t * (q[0] - p[0]), kept[n][1] = p[1] + t * (q[1] - p[1]), ++n;
+    }
+  }
+  float twice = 0;
+  for (int i = 0; i < n; ++i) twice += kept[i][0] * kept[(i + 1) % n][1] - kept[(i + 1) % n][0] * kept[i][1];
+  return 0.5f * std::fabs(twice);
+}
+
+// The share of side k on the positive side of the line through a and b.
+float SideShare(const float a[2], const float b[2], int k) {
+  const float p[2] = {kSideStart[k][0], kSideStart[k][1]};
+  const float q[2] = {p[0] + kSideAlong[k][0], p[1] + kSideAlong[k][1]};
+  const float sp = Side(a, b, p), sq = Side(a, b, q);
+  if ((sp > 0) == (sq > 0)) return sp > 0 ? 1.0f : 0.0f;
+  const float t = sp / (sp - sq);
+  return sp > 0 ? t : 1 - t;
+}
+
+// Where between two opposite sides the pixel's share s lies, given each
+// side's share; the middle where the two sides agree.
+float Between(float near, float far, float s) {
+  return std::fabs(far - near) > 1e-6f ? std::clamp((s - near) / (far - near), 0.0f, 1.0f) : 0.5f;
+}
+
+// The detail centre of a pixel that one straight boundary of what it shows
+// crosses: its four edges each crossed at most once and two of them once.
+// The pixel's colour mixes the mean along the left and right edges at cx
+// with the mean along the top and bottom edges at cy; with each mix at the
+// share of the pixel on one side of the line through the two crossings,
+// the colour is the mean over the pixel's area of a two-coloured pixel
+// (the crossing of a depth-limited segment is its midpoint, where its
+// integral puts it). The mean crossing would weigh an edge pixel the other
+// way round: a pixel nearly covered along a shallow edge would read half.
+bool CrossedCentre(const EdgeSum *const side[4], float &cx, float &cy) {
+  float crossing[2][2];
+  int n = 0;
+  for (int k = 0; k < 4; ++k) {
+    if (side[k]->limited == 0) continue;
+    if (side[k]->limited > 1 || n == 2) return false;
+    const float t = side[k]->position;
+    crossing[n][0] = kSideStart[k][0] + t * kSideAlong[k][0];
+    crossing[n][1] = kSideStart[k][1] + t * kSideAlong[k][1];
+    ++n;
+  }
+  if (n != 2) return false;
+  const float share = ShareOnSide(crossing[0], crossing[1]);
+  float along[4];
+  for (int k = 0; k < 4; ++k) along[k] = SideShare(crossing[0], crossing[1], k);
+  cx = Between(along[0], along[1], share);
+  cy = Between(along[2], along[3], share);
+  return true;
+}
+
 // The pixel (x, y) of line y from its four edges; its colour into the
 // screen buffer's block sums.
 void PixelForm(PassFrame &f, int32_t i, uint32_t y, Sample &out) {
   FullState &s = f.full;
   const EdgeSum &l = s.vertical[i], &r = s.vertical[i + 1], &t = s.upper[i], &b = s.lower[i];
   const uint32_t horizontal = t.limited + b.limited, vertical = l.limited + r.limited;
-  const float cx = horizontal ? (t.position + b.position) / static_cast<float>(horizontal) : 0.5f;
-  const float cy = vertical ? (l.position + r.position) / static_cast<float>(vertical) : 0.5f;
+  const EdgeSum *const side[4] = {&l, &r, &t, &b};
+  float cx = 0.5f, cy = 0.5f;
+  if (horizontal + vertical != 0 && !CrossedCentre(side, cx, cy)) {
+    if (horizontal != 0) cx = (t.position + b.position) / static_cast<float>(horizontal);
+    if (vertical != 0) cy = (l.position + r.position) / static_cast<float>(vertical);
+  }
   for (int k = 0; k < 3; ++k)
     out.colour[k] =
         0.25f * ((1 - cx) * l.colour[k] + cx * r.colour[k] + (1 - cy) * t.colour[k] + cy * b.colour[k]);
@@ -803,9 +890,7 @@ VtStatus ReplayLine(RayContext *c, Threaded &t, uint32_t row, void *pixels) {
     if (const VtStatus st = t.output(row, pixels)) return st;
   r.count.percent += r.count.step;
   if (r.progress == nullptr) return 0;
-  VtTypedValue v{};
-  v.type = VtDouble;
-  v.value.d = r.count.percent;
+  VtTypedValue v = Percent(r.count.percent);
   return InCallerState([&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 
@@ -934,9 +1019,7 @@ VtStatus ReplayBegin(Threaded &t, VtProc progress) {
   r.count.begun = true;
   t.replayed = true;
   if (r.progress == nullptr) return 0;
-  VtTypedValue v{};
-  v.type = VtDouble;
-  v.value.d = 0.0;
+  VtTypedValue v = Percent(0.0);
   return r.status = InCallerState([&] { return r.progress(VO_MODULE_RAYTRACER, &v); });
 }
 

@@ -70,7 +70,7 @@ VtStatus ProgressReportAs(uint32_t module, double percentage) {
   if (s == nullptr || s->progress == nullptr) return 0;
   VtTypedValue v{};
   v.type = VtDouble;
-  v.value.d = percentage;
+  v.value.d = percentage < 100.0 ? percentage : 100.0;  // summed line steps may round past it
   return InCallerView(s, [&] { return s->progress(module, &v); });
 }
 

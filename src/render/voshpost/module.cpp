@@ -279,7 +279,7 @@ VtStatus VoPostprocessReportProgress(double percentage) {
   if (progress == nullptr) return 0;
   VtTypedValue v{};
   v.type = VtDouble;
-  v.value.d = percentage;
+  v.value.d = percentage < 100.0 ? percentage : 100.0;  // summed row steps may round past it
   return progress(VO_MODULE_POSTPROCESS, &v);
 }
 

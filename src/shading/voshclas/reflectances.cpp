@@ -384,7 +384,9 @@ constexpr const char *kGlassMeanings[] = {
     "weight of the refracted ray's colour, tinted by the surface colour",
     "weight of the reflected ray's colour",
     "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)",
-    "refractive index (1.59144 when below 1)"};
+    "refractive index (1.59144 when below 1); a closed glass solid must be two-sided "
+    "(VO_PRIMITIVE_TWO_SIDED): traced rays meet no back face of a one-sided one, so a ray inside never "
+    "leaves by its far faces"};
 constexpr const char *kDielectricLabels[] = {"ambient factor",      "diffuse factor", "specular factor",
                                              "transmission factor", "mirror factor",  "roughness",
                                              "refraction"};
@@ -395,7 +397,9 @@ constexpr const char *kDielectricMeanings[] = {
     "weight of the refracted ray's colour, scaled by 1 minus the Fresnel reflectance",
     "weight of the reflected ray's colour, scaled by the Fresnel reflectance",
     "size of the highlight: its exponent is 1 / roughness (10000 below 0.0001)",
-    "refractive index (1.59144 when below 1)"};
+    "refractive index (1.59144 when below 1); a closed glass solid must be two-sided "
+    "(VO_PRIMITIVE_TWO_SIDED): traced rays meet no back face of a one-sided one, so a ray inside never "
+    "leaves by its far faces"};
 constexpr const char *kConductorLabels[] = {"ambient factor",   "diffuse factor",  "specular factor",
                                             "mirror factor",    "roughness",       "refraction red",
                                             "refraction green", "refraction blue", "absorption red",

@@ -70,7 +70,8 @@ constexpr const char *kSkyMeanings[] = {
     "how finely the sky dome is divided, 0 (25 patches) to 1 (10000 patches)",
     "colour temperature in kelvin, used with the \"temperature\" spectral distribution",
     "the sky's colour: \"D55\", \"D65\", \"D75\" or a colour temperature",
-    "the sky model built at preparation (read only)"};
+    "the sky model built at preparation (read only); the sky gives no direct light (its evaluation leaves "
+    "the light's colour black): an application lights from the model it reads here"};
 
 constexpr const char *kTypeNames[] = {"CIE overcast",   "CIE intermediate",   "CIE clear",
                                       "IESNA overcast", "IESNA intermediate", "IESNA clear"};

@@ -178,8 +178,11 @@ constexpr const char *kMatteMeanings[] = {"weight of the ambient light on the su
                                           "weight of the diffuse light on the surface colour"};
 constexpr const char *kColourLabel[] = {"colour"};
 constexpr const char *kColourMeaning[] = {
-    "transparency per channel (To = 1 - colour): 1, 1, 1 is opaque, 0, 0, 0 fully transparent; may be a "
-    "colour shader"};
+    "transparency per channel (To = 1 - colour), alpha staying 1: 1, 1, 1 is opaque; below it the surface's "
+    "full colour is added over what lies behind, so 0, 0, 0 is brighter than opaque, not invisible (a "
+    "coverage class, \"wrapped checker\", \"edge\" ..., gives a see-through surface); the ray tracer and "
+    "the A-buffer layer it so, the z-buffer and the standard classes draw it opaque, OpenGL screen-doors it; "
+    "may be a colour shader"};
 constexpr const char *kSpecularGlobals[] = {"Co", "specular_power"};
 constexpr const char *kPhongGlobals[] = {"Co", "phong_power"};
 constexpr const char *kCo[] = {"Co"};

@@ -3,7 +3,9 @@
  * (0.25, 0.5, 0.75) under the constant reflectance, a plain black
  * background; execute 0x70001 and 0x70002 into a Targa file, read back.
  * Inside: 0.25 x 255 + 0.5 = 64.25 -> 64, 128, 191.75 -> 191; outside 0.
- * The full pass gives the same interior, its border pixels between.
+ * The full pass gives the same interior; the pixels beside it, whose sides
+ * the square's edge runs along, cover none of it but for the 1/32 of a side
+ * to which the pass places an edge: 64 / 32 = 2.
  * The answer is 0 when every step succeeded. */
 #include <stdio.h>
 #include <string.h>
