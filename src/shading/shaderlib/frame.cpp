@@ -608,6 +608,10 @@ VtStatus VoShaderFileNameArgumentSet(void *data, uint32_t index, VtTypedValue *v
 
 VtStatus VoImageArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
   if (EntryRefused<&exported::VoImageArgumentsSet>(data)) return VO_STATUS_BAD_ARGUMENT;
+  return ImageArgumentsStore(data, index, value);
+}
+
+VtStatus shaderlib::ImageArgumentsStore(void *data, uint32_t index, const VtTypedValue *value) {
   if (data == nullptr) return 0;
   auto *b = static_cast<VtShaderFileNameArgs *>(data);
   b->prepared = 0;
