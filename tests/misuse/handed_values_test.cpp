@@ -275,6 +275,12 @@ std::string ClassEntryData() {
   static uint64_t stray[4];
   fault += Check("a post-process entry (no shader's data)", VoPostprocessThreeArgumentsSet(stray, 2, &red),
                  kRefused, 2114);
+  // A block of no shader standing in for a colour is refused as it is set.
+  VtTypedValue stand_in{};
+  stand_in.type = VtShaderColour;
+  stand_in.value.p = stray;
+  fault +=
+      Check("a block of no shader for a colour", VoShaderSetArg(plain, "colour", &stand_in), kRefused, 2102);
   const float point[3] = {0, 0, 0};
   fault += Check("VoShadingInitLightsShadingPoint (a colour shader)",
                  VoShadingInitLightsShadingPoint(plain, point, nullptr, nullptr), kRefused, 2113);

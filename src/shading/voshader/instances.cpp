@@ -495,6 +495,11 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   if (value->type != expected.type && !colour_shader)
     return Refuse(kRefused, kMsgSetArgType, label, c->name, ValueTypeName(value->type), value->type,
                   ValueTypeName(expected.type), expected.type);
+  // A shader standing in for a colour is evaluated by its check word at every
+  // point: anything but a live shader is refused here, before it is kept.
+  if (colour_shader && value->value.p != nullptr &&
+      !shader::ShaderLive(s, static_cast<const VtShader *>(value->value.p)))
+    return Refuse(kRefused, messages::kShaderNotLive, static_cast<const void *>(value->value.p));
   if (const VtStatus finite = shader::LightValueCheck(shader, label, *value); finite != 0) return finite;
   // A shader the running render reads as it prepared it (a light of its
   // chain whose place, cone and maps it made, a material's shader) takes the
