@@ -24,6 +24,7 @@ struct Desktop {
   bool made;
   int holds;  // live DirectDraw objects
   VtWindow *windows;
+  uint64_t serials;  // the last serial given to a window
   VtWindow desktop_window;
   LayerSettings settings;
   uint32_t calls[static_cast<size_t>(CallKind::Count)];
@@ -179,11 +180,18 @@ bool IsWindow(const VtWindow *window) {
   return window == &State().desktop_window;
 }
 
+uint64_t WindowSerial(const VtWindow *window) { return IsWindow(window) ? window->serial : 0; }
+
+bool WindowIsNamed(const VtWindow *window, uint64_t serial) {
+  return IsWindow(window) && window->serial == serial;
+}
+
 VtWindow *WindowCreate(int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!SideOk(width) || !SideOk(height) || ScreenGet() == nullptr) return nullptr;
   auto *w = Make<VtWindow>();
   if (w == nullptr) return nullptr;
   *w = VtWindow{kWindowTag, x, y, width, height, State().windows};
+  w->serial = ++State().serials;
   State().windows = w;
   LiveCount(LiveKind::Window, 1);
   return w;

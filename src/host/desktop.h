@@ -130,6 +130,13 @@ void DesktopRelease();
 void GdiRelease();
 
 bool IsWindow(const VtWindow *window);
+// A window's serial: given once, as it is made, and never to another
+// window, so that a window held past its end is known as gone even when a
+// new window takes its address. 0 for an address that is no live window
+// (and for the desktop's own window, which stays live).
+uint64_t WindowSerial(const VtWindow *window);
+// The window is live and is the one that had the serial.
+bool WindowIsNamed(const VtWindow *window, uint64_t serial);
 VtWindow *WindowCreate(int32_t x, int32_t y, int32_t width, int32_t height);
 Result WindowMove(VtWindow *window, int32_t x, int32_t y, int32_t width, int32_t height);
 Result WindowDestroy(VtWindow *window);
@@ -317,6 +324,7 @@ struct VtWindow {
   uint32_t style = vo::platform::kStyleOpenGL;  // set through this header only
   uint32_t class_parent_dc = 0;                 // its class draws through the parent's device context
   int32_t pixel_format = 0;                     // an OpenGL pixel format, set once
+  uint64_t serial = 0;                          // WindowSerial
 };
 
 // A GDI-like bitmap: top-down rows, 24 bits (blue, green, red bytes, as a

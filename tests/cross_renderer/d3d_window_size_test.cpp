@@ -230,5 +230,25 @@ TEST_F(D3DWindowSizeTest, AResizedWindowDrawsAsAFreshOneWhileItFitsItsTarget) {
   }
 }
 
+// The desktop window given back under a render window: its frame is
+// refused naming it, and so is the render window made again, though a new
+// window may have taken its address.
+TEST_F(D3DWindowSizeTest, AWindowGivenBackIsRefusedByNameThoughANewOneTakesItsAddress) {
+  CrossScene scene({.texture_coordinates = true, .flat = true});
+  ASSERT_TRUE(scene.ok());
+  D3DWindow window(scene, {61, 71});
+  ASSERT_TRUE(window.ok());
+  ASSERT_EQ(vo_test::Record(), 0u);
+  ASSERT_EQ(VoDesktopWindowDestroy(window.window()), 0u);
+  VtWindow *next = nullptr;
+  for (int i = 0; i < 64 && next != window.window(); ++i) next = VoDesktopWindowCreate(0, 0, 61, 71);
+  EXPECT_NE(D3DWindow::Frame({61, 71}), 0u);
+  ASSERT_EQ(VoExecute(VO_EXECUTE_D3D_WINDOW_DESTROY), 0u);
+  EXPECT_NE(VoExecute(VO_EXECUTE_D3D_WINDOW_CREATE), 0u);
+  const auto gone = vo_test::WithMessage(vo::messages::kD3DWindowGone);
+  ASSERT_EQ(gone.size(), 2u);
+  EXPECT_EQ(gone[1].args[0].value.p, static_cast<void *>(window.window()));
+}
+
 }  // namespace
 }  // namespace d3d_window_size

@@ -4,7 +4,8 @@
 // z-buffer, ray-traced and hidden-line, on the calling thread and on four
 // workers) draws what is left and reads no freed block; a vertex or an edge
 // that a polygon or an edge still names is refused with message 2018 and
-// left as it was; from a render's progress callback, a polygon of the
+// left as it was, and an element given with another primitive than its own
+// with message 2015; from a render's progress callback, a polygon of the
 // rendered cube is refused with message 2902. Every case runs in a process
 // of its own.
 
@@ -21,7 +22,7 @@ namespace misuse {
 namespace {
 
 constexpr VtStatus kRefused = VO_STATUS_BAD_ARGUMENT;
-constexpr uint32_t kStillNamed = 2018, kRenderRunning = 2902;
+constexpr uint32_t kStillNamed = 2018, kRenderRunning = 2902, kForeign = 2015;
 constexpr uint32_t kHiddenLine = 0x190001u, kHiddenLineTwoPass = 0x190002u;
 
 // A cube of side 2 about the origin, its faces counter-clockwise seen from
@@ -160,6 +161,15 @@ const Refusal kRefusals[] = {
      kStillNamed, VO_PRIM_EDGES, VO_EDGE_NEXT},
     {"the edge ring while polygons name it", [](VtPrimitive *c) { return VoEdgeDestroy(c, nullptr); },
      kStillNamed, VO_PRIM_EDGES, VO_EDGE_NEXT},
+    {"a polygon of the cube given with another primitive of its layout",
+     [](VtPrimitive *c) {
+       VtPrimitive *other = VoPrimitiveCopy(c, VoPrimitiveGetContents(c));
+       const VtStatus st =
+           VoPolygonDestroy(other, static_cast<VtPolygon *>(Pointed(c, nullptr, VO_PRIM_POLYS)));
+       (void)VoPrimitiveDestroy(other);
+       return st;
+     },
+     kForeign, VO_PRIM_POLYS, VO_POLY_NEXT},
 };
 
 TEST(ElementDestroy, AVertexOrEdgeStillNamedIsRefusedAndTheCubeDrawsAsBefore) {

@@ -1,8 +1,10 @@
 // Values an application hands in that the library used to read without a
 // look: the vertices given to VoVertexInterpolate, a property value a script
 // writes in line where a setter takes its address, a negative count of
-// frames averaged, the primitive a shade context is given, and the current
-// list the OpenGL back end renders and its stop walks after a legal destroy.
+// frames averaged, the primitive a shade context is given, the current
+// list the OpenGL back end renders and its stop walks after a legal destroy,
+// the instance data a class entry is given and the shader a light procedure
+// is given.
 // Each row runs in a process of its own (a fork, the library started there),
 // so that a crash fails one row and not the table; a refused call answers
 // 0x20000012 with its diagnostic and leaves what it was given as it was.
@@ -11,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "misuse/stage.h"
@@ -247,6 +250,43 @@ std::string OpenGLAfterALegalDestroy() {
   return fault;
 }
 
+// A class's argument entry given its own shader's data, the data of a
+// class without the entry and a block of no shader: only the first is
+// taken, the others refused (2114) with the data as it was. A light
+// procedure given a colour shader is refused (2113).
+std::string ClassEntryData() {
+  std::string fault;
+  VtShader *plain = VoShaderCreate(VO_SHADER_COLOUR, "plain"),
+           *light = VoShaderCreate(VO_SHADER_LIGHT, "spot");
+  if (plain == nullptr || light == nullptr) return "the shaders were not made; ";
+  VtTypedValue red{};
+  red.type = VtColourType;
+  red.value.v[0] = 1;
+  fault += Check("the colour entry (its class's data)",
+                 VoShaderColourArgumentSet(VoShaderGetData(plain), 0, &red), 0);
+  auto *data = static_cast<unsigned char *>(VoShaderGetData(light));
+  unsigned char was[16];
+  std::memcpy(was, data, sizeof was);
+  fault +=
+      Check("the colour entry (a light's data)", VoShaderColourArgumentSet(data, 0, &red), kRefused, 2114);
+  fault += Check("the three-argument entry (a light's data)", VoShaderThreeArgumentsSet(data, 2, &red),
+                 kRefused, 2114);
+  if (std::memcmp(was, data, sizeof was) != 0) fault += "the light's data changed; ";
+  static uint64_t stray[4];
+  fault += Check("a post-process entry (no shader's data)", VoPostprocessThreeArgumentsSet(stray, 2, &red),
+                 kRefused, 2114);
+  // A block of no shader standing in for a colour is refused as it is set.
+  VtTypedValue stand_in{};
+  stand_in.type = VtShaderColour;
+  stand_in.value.p = stray;
+  fault +=
+      Check("a block of no shader for a colour", VoShaderSetArg(plain, "colour", &stand_in), kRefused, 2102);
+  const float point[3] = {0, 0, 0};
+  fault += Check("VoShadingInitLightsShadingPoint (a colour shader)",
+                 VoShadingInitLightsShadingPoint(plain, point, nullptr, nullptr), kRefused, 2113);
+  return fault;
+}
+
 const Row kRows[] = {
     {"vertices given to VoVertexInterpolate", &InterpolatedVertices},
     {"property values a script writes in line", &ScriptPropertyValues},
@@ -254,6 +294,7 @@ const Row kRows[] = {
     {"primitives given to a shade context", &ShadeContextPrimitives},
     {"the OpenGL back end rendering and stopped after a listed primitive's destroy",
      &OpenGLAfterALegalDestroy},
+    {"shader data given to class entries and a colour shader to a light procedure", &ClassEntryData},
 };
 
 TEST(HandedValues, WhatAnApplicationHandsInIsCheckedBeforeItIsReadOrWritten) {

@@ -118,6 +118,8 @@ struct VtD3DContext {
   platform::Material *background_material;
   platform::D3DRect dirty;
   VtWindow *window;
+  uint64_t window_serial;        // the window's serial when the application set it
+  uint64_t frame_window_serial;  // that of the frame's window when the render window was made
   void *instance;
   uint32_t quiet;
   uint32_t hardware_only;

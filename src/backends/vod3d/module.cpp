@@ -192,7 +192,10 @@ VtStatus ControlSet(uint32_t code, const VtTypedValue *value) {
     switch (code) {
       case VO_CONTROL_D3D_RESERVED: break;
       case VO_CONTROL_D3D_QUIET: c->quiet = value->value.u != 0; break;
-      case VO_CONTROL_D3D_WINDOW: c->window = static_cast<VtWindow *>(value->value.p); break;
+      case VO_CONTROL_D3D_WINDOW:
+        c->window = static_cast<VtWindow *>(value->value.p);
+        c->window_serial = platform::WindowSerial(c->window);
+        break;
       case VO_CONTROL_D3D_HARDWARE_ONLY: c->hardware_only = value->value.u != 0; break;
       case VO_CONTROL_D3D_INSTANCE: c->instance = value->value.p; break;
       case VO_CONTROL_D3D_TEXTURE: return TextureControlSet(c, static_cast<VtBitmap *>(value->value.p));

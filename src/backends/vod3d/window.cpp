@@ -212,6 +212,7 @@ Result SurfacesMake(VtD3DContext *c, VtWindow *window, bool z, const platform::G
   if (!platform::IsWindow(window)) return SetUpFailed("IsWindow", platform::E_INVALIDARG);
   VtD3DDeviceFrame &f = c->frame;
   f.window = window;
+  c->frame_window_serial = platform::WindowSerial(window);
   if (z) f.options |= 4;
   uint32_t made = 0;
   Result r = ObjectsMake(f, &made);
@@ -474,7 +475,12 @@ Result Frame(VtD3DContext *c, VtStatus *interrupted) {
   VtD3DDeviceFrame &f = c->frame;
   if ((f.state & (kObjects | kPrimary | kTarget)) != (kObjects | kPrimary | kTarget))
     return FrameFailed("no render window", platform::E_FAIL);
-  if (!platform::IsWindow(f.window)) return FrameFailed("the window is gone", platform::E_FAIL);
+  if (!platform::WindowIsNamed(f.window, c->frame_window_serial)) {
+    // Given back, or another window made at its address since.
+    Post(VO_STATUS_UNAVAILABLE, messages::kD3DWindowGone, kModule, static_cast<const void *>(f.window),
+         VO_CONTROL_D3D_WINDOW);
+    return platform::E_FAIL;
+  }
   const platform::Rect client = ClientArea(f.window);
   const int32_t target_w = f.render_target->Width(), target_h = f.render_target->Height();
   if (client.right > target_w || client.bottom > target_h) {
@@ -547,6 +553,11 @@ VtStatus Render(VtD3DContext *c) {
 
 VtStatus RenderWindowCreate(VtD3DContext *c) {
   if (c->window_flag != 0) return 0;
+  if (c->window != nullptr && !platform::WindowIsNamed(c->window, c->window_serial)) {
+    Post(VO_STATUS_UNAVAILABLE, messages::kD3DWindowGone, kModule, static_cast<const void *>(c->window),
+         VO_CONTROL_D3D_WINDOW);
+    return kSetUpFailed;
+  }
   c->instance = platform::GetModuleHandleA(nullptr);
   VtD3DDeviceFrame &f = c->frame;
   FrameRelease(f, kMadeAll);

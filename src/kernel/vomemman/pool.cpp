@@ -3,13 +3,20 @@
 // callbacks. The records of the pools the default procedures and
 // VoSubPoolCreate make come from a keeper of pool records and never go back
 // to the heap: a destroyed pool's check word, read on every block allocated
-// and freed, stays readable and refuses it.
+// and freed, stays readable and refuses it, and an address that is no record
+// of the keeper's is refused before any word at it is read. Every pool keeps
+// a book of its chunks in every build, so that a block freed into a pool it
+// does not belong to is refused before anything at it is read or written.
+// The pools the library makes for itself are its own: an application's
+// VoPoolDispose of one is refused.
 
 #include "kernel/vomemman/pool.h"
 #include "kernel/vosystem/face.h"
+#include "kernel/vosystem/api_guard.h"
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <set>
 #include <unordered_set>
@@ -18,10 +25,12 @@
 
 namespace vo {
 
-// What debug builds keep of a pool to check the blocks given back to it.
-struct PoolDebug {
+// What a pool keeps to check the blocks given back to it: its chunks in
+// every build, its free blocks in debug builds (release builds read the
+// free mark instead, once the block is known to be the pool's).
+struct PoolBook {
   std::set<uintptr_t> chunks;                 // chunk starts
-  std::unordered_set<uintptr_t> free_blocks;  // blocks on the free list
+  std::unordered_set<uintptr_t> free_blocks;  // blocks on the free list (debug builds)
 };
 
 namespace {
@@ -42,9 +51,9 @@ uintptr_t Address(const void *p) { return reinterpret_cast<uintptr_t>(p); }
 // mark: one compare, in every build. Blocks of one word have no room for it:
 // their pools write and read no mark, so only debug builds, which keep a book
 // of the free blocks, refuse a second free there. The mark is read only at
-// an address taken for a block of the pool: debug builds look the address up
-// in their book first, so a foreign one is refused before anything at it is
-// read.
+// an address taken for a block of the pool: the address is looked up in the
+// pool's book of chunks first, so a foreign one is refused before anything
+// at it is read.
 
 constexpr uintptr_t kFreeMarkKey = 0x5bd1e9955bd1e995u;
 
@@ -56,41 +65,62 @@ bool Marked(const VtPool *pool, void *block) {
   return MarkRoom(pool) && *MarkWord(block) == (Address(block) ^ kFreeMarkKey);
 }
 
-// ---- Debug bookkeeping ----------------------------------------------------
+// ---- The book of chunks -----------------------------------------------------
 
-PoolDebug *DebugMake() {
 #ifdef NDEBUG
-  return nullptr;
+constexpr bool kBookFreeBlocks = false;
 #else
-  return new (std::nothrow) PoolDebug;
+constexpr bool kBookFreeBlocks = true;
 #endif
+
+PoolBook *BookMake() { return new (std::nothrow) PoolBook; }
+
+// Enters a chunk just carved (all its blocks free); false when memory runs
+// out, the book unchanged.
+bool BookCarved(VtPool *p, void *chunk) {
+  try {
+    p->book->chunks.insert(Address(chunk));
+    if (kBookFreeBlocks)
+      for (uint32_t i = 0; i < p->blocks_per_chunk; ++i)
+        p->book->free_blocks.insert(Address(chunk) + uintptr_t{i} * p->element_size);
+  } catch (const std::bad_alloc &) {
+    p->book->chunks.erase(Address(chunk));
+    for (uint32_t i = 0; i < p->blocks_per_chunk; ++i)
+      p->book->free_blocks.erase(Address(chunk) + uintptr_t{i} * p->element_size);
+    return false;
+  }
+  return true;
 }
 
-void DebugCarved(VtPool *p, void *chunk) {
-  if (p->debug == nullptr) return;
-  p->debug->chunks.insert(Address(chunk));
-  for (uint32_t i = 0; i < p->blocks_per_chunk; ++i)
-    p->debug->free_blocks.insert(Address(chunk) + uintptr_t{i} * p->element_size);
+void BookChunkGone(VtPool *p, void *chunk) {
+  p->book->chunks.erase(Address(chunk));
+  if (kBookFreeBlocks)
+    for (uint32_t i = 0; i < p->blocks_per_chunk; ++i)
+      p->book->free_blocks.erase(Address(chunk) + uintptr_t{i} * p->element_size);
 }
 
-void DebugChunkGone(VtPool *p, void *chunk) {
-  if (p->debug == nullptr) return;
-  p->debug->chunks.erase(Address(chunk));
-  for (uint32_t i = 0; i < p->blocks_per_chunk; ++i)
-    p->debug->free_blocks.erase(Address(chunk) + uintptr_t{i} * p->element_size);
+void BookClear(VtPool *p) {
+  p->book->chunks.clear();
+  p->book->free_blocks.clear();
 }
 
-void DebugClear(VtPool *p) {
-  if (p->debug == nullptr) return;
-  p->debug->chunks.clear();
-  p->debug->free_blocks.clear();
+// Hands the sub-pool's entries to the parent (moving nodes: nothing is
+// allocated).
+void BookMerge(VtPool *parent, VtPool *sub) {
+  parent->book->chunks.merge(sub->book->chunks);
+  parent->book->free_blocks.merge(sub->book->free_blocks);
+  BookClear(sub);
 }
 
-void DebugMerge(VtPool *parent, VtPool *sub) {
-  if (parent->debug == nullptr || sub->debug == nullptr) return;
-  parent->debug->chunks.insert(sub->debug->chunks.begin(), sub->debug->chunks.end());
-  parent->debug->free_blocks.insert(sub->debug->free_blocks.begin(), sub->debug->free_blocks.end());
-  DebugClear(sub);
+// The block lies on a block boundary inside one of the pool's chunks.
+bool BookHolds(const VtPool *pool, const void *block) {
+  const uintptr_t a = Address(block);
+  const std::set<uintptr_t> &chunks = pool->book->chunks;
+  auto it = chunks.upper_bound(a);
+  if (it == chunks.begin()) return false;
+  --it;
+  const uintptr_t offset = a - *it;
+  return offset < uintptr_t{pool->blocks_per_chunk} * pool->element_size && offset % pool->element_size == 0;
 }
 
 // ---- Chunks ----------------------------------------------------------------
@@ -156,6 +186,10 @@ void ChunkRelease(VtKernelContext *k, VtPool *pool, void *chunk) {
   if (k == nullptr) return false;
   void *chunk = ChunkTake(k, pool);
   if (chunk == nullptr) return false;
+  if (!BookCarved(pool, chunk)) {
+    ChunkRelease(k, pool, chunk);
+    return false;
+  }
   *LinkOf(chunk, pool->usable_bytes) = pool->chunk_list;
   pool->chunk_list = chunk;
   if (pool->chunk_tail == nullptr) pool->chunk_tail = chunk;
@@ -168,7 +202,6 @@ void ChunkRelease(VtKernelContext *k, VtPool *pool, void *chunk) {
   *reinterpret_cast<void **>(last) = pool->free_list;
   if (pool->free_list == nullptr) pool->free_tail = last;
   pool->free_list = base;
-  DebugCarved(pool, chunk);
   return true;
 }
 
@@ -182,7 +215,7 @@ void ReleaseAllChunks(VtKernelContext *k, VtPool *pool) {
   pool->chunks = 0;
   pool->chunk_list = pool->chunk_tail = nullptr;
   pool->free_list = pool->free_tail = nullptr;
-  DebugClear(pool);
+  BookClear(pool);
 }
 
 // ---- The kernel's pool list -----------------------------------------------
@@ -213,13 +246,47 @@ void PoolListUnlink(VtKernelContext *k, VtPool *pool) {
   return true;
 }
 
+using PoolRecords = RecordKeeper<VtPool>;
+
+// A record the keeper made whose check word says live: no word of any other
+// address is read.
+inline bool PoolRecordLive(const VtPool *pool) {
+  return PoolRecords::Get().Made(pool) && pool->check == kPoolLive;
+}
+
 inline bool PoolRefused(const VtPool *pool, const char *procedure) {
-  if (pool->check == kPoolLive) [[likely]]
+  if (PoolRecordLive(pool)) [[likely]]
     return false;
   return PoolRefusedSlow(pool, procedure);
 }
 
-using PoolRecords = RecordKeeper<VtPool>;
+// Whether the exported procedure running innermost on this thread is one of
+// the names: the call was made through the interface (by the application or
+// a script it runs), not by the library's own code, which calls the
+// procedures directly inside some other call.
+bool ThroughInterface(std::initializer_list<const char *> names) {
+  const api::EnteredCall *call = api::t_entered;
+  if (call == nullptr) return false;
+  for (const char *name : names)
+    if (std::strcmp(call->fn->name, name) == 0) return true;
+  return false;
+}
+
+// A pool made by the library for itself: not through VoPoolCreate,
+// VoSubPoolCreate or VoReferenceSubPoolCreate called through the interface.
+uint32_t MadeForLibrary() {
+  return ThroughInterface({"VoPoolCreate", "VoSubPoolCreate", "VoReferenceSubPoolCreate"}) ? 0 : 1;
+}
+
+// VoPoolDispose called through the interface with a pool the library made
+// for itself (its list nodes, its small blocks, a module's records): refused
+// with a diagnostic, the pool left as it was.
+bool LibraryPoolRefused(const VtPool *pool) {
+  if (!pool->library || !ThroughInterface({"VoPoolDispose"})) return false;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kLibraryPoolRefused, VO_MODULE_MEMORY,
+       static_cast<const void *>(pool), pool->tag);
+  return true;
+}
 
 __attribute__((destructor)) void PoolRecordsFree() { PoolRecords::Free(); }
 
@@ -227,7 +294,7 @@ __attribute__((destructor)) void PoolRecordsFree() { PoolRecords::Free(); }
 VtPool *PoolRecordMake() { return PoolRecords::Get().Take(); }
 
 void PoolRecordFree(VtPool *pool) {
-  delete pool->debug;
+  delete pool->book;
   PoolRecords::Get().Keep(pool);
 }
 
@@ -370,7 +437,13 @@ VtPool *PoolCreateDefault(uint32_t tag, uint32_t element_size) {
     return nullptr;
   }
   pool->owner = ThreadIdentity();
-  pool->debug = DebugMake();
+  pool->library = MadeForLibrary();
+  pool->book = BookMake();
+  if (pool->book == nullptr) {
+    VoLockDestroy(pool->lock);
+    PoolRecordFree(pool);
+    return nullptr;
+  }
   auto heap_create = KernelSlot<VtHeapCreateProc>(k, VO_CALLBACK_HEAP_CREATE);
   pool->heap = heap_create ? heap_create(pool, pool->chunk_bytes) : nullptr;
   if (pool->heap == nullptr && heap_create == &HeapCreateDefault) {
@@ -429,8 +502,7 @@ void *BlockAllocateDefault(VtPool *pool) {
     __builtin_prefetch(next, 1);  // the next allocation reads its link and its taker writes it
   ++pool->blocks_in_use;
   if (MarkRoom(pool)) *MarkWord(block) = 0;
-  if (pool->debug != nullptr) [[unlikely]]
-    pool->debug->free_blocks.erase(Address(block));
+  if (kBookFreeBlocks) pool->book->free_blocks.erase(Address(block));
   return block;
 }
 
@@ -438,8 +510,7 @@ VtStatus BlockFreeDefault(VtPool *pool, void *block) {
   if (pool == nullptr || PoolRefused(pool, "the block free")) return VO_STATUS_BAD_ARGUMENT;
   if (block == nullptr) return 0;
   PoolLockGuard guard(pool);
-  const bool refused = pool->debug != nullptr ? !PoolBlockCheck(pool, block) : Marked(pool, block);
-  if (refused) [[unlikely]] {
+  if (!PoolBlockCheck(pool, block)) [[unlikely]] {
     Post(VO_STATUS_BAD_ARGUMENT, kMessageBlockFreeRefused, VO_MODULE_MEMORY, static_cast<const void *>(block),
          static_cast<const void *>(pool));
     return VO_STATUS_BAD_ARGUMENT;
@@ -450,8 +521,13 @@ VtStatus BlockFreeDefault(VtPool *pool, void *block) {
   pool->free_list = block;
   if (pool->free_tail == nullptr) pool->free_tail = block;
   --pool->blocks_in_use;
-  if (pool->debug != nullptr) [[unlikely]]
-    pool->debug->free_blocks.insert(Address(block));
+  if (kBookFreeBlocks) {
+    try {
+      pool->book->free_blocks.insert(Address(block));
+    } catch (const std::bad_alloc &) {
+      // The block is free all the same: only a second free of it goes unseen.
+    }
+  }
   return 0;
 }
 
@@ -470,31 +546,22 @@ bool PoolBlockFreed(VtPool *pool, void *block) {
   VtKernelContext *k = Kernel();
   if (pool == nullptr || block == nullptr || k == nullptr) return false;
   if (KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE) != &BlockFreeDefault) return false;
-  if (pool->check != kPoolLive) return false;
-  return Marked(pool, block);
+  if (!PoolRecordLive(pool)) return false;
+  PoolLockGuard guard(pool);
+  return BookHolds(pool, block) && Marked(pool, block);
 }
 
 bool PoolRecordRefused(const VtPool *pool, const char *procedure) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE) != &BlockFreeDefault)
     return false;
-  if (pool != nullptr && pool->check == kPoolLive) return false;
+  if (pool != nullptr && PoolRecordLive(pool)) return false;
   return PoolRefusedSlow(pool, procedure);
 }
 
 bool PoolBlockLive(VtPool *pool, void *block) {
-  VtKernelContext *k = Kernel();
-  if (pool == nullptr || block == nullptr || k == nullptr) return false;
-  if (KernelSlot<VtBlockFreeProc>(k, VO_CALLBACK_BLOCK_FREE) != &BlockFreeDefault) return true;
-  if (pool->check != kPoolLive) return false;
-  const uintptr_t a = Address(block), span = uintptr_t{pool->blocks_per_chunk} * pool->element_size;
-  bool held = false;
-  {
-    PoolLockGuard guard(pool);
-    for (void *c = pool->chunk_list; c != nullptr && !held; c = *LinkOf(c, pool->usable_bytes))
-      held = a - Address(c) < span && (a - Address(c)) % pool->element_size == 0;
-  }
-  return held && !Marked(pool, block);
+  bool live = false;
+  return PoolBlocksLive(pool, &block, 1, &live) && live;
 }
 
 bool PoolBlocksLive(VtPool *pool, void *const *blocks, size_t n, bool *live) {
@@ -505,40 +572,16 @@ bool PoolBlocksLive(VtPool *pool, void *const *blocks, size_t n, bool *live) {
     std::fill(live, live + n, true);
     return true;
   }
-  if (pool->check != kPoolLive) return true;
-  const uintptr_t span = uintptr_t{pool->blocks_per_chunk} * pool->element_size;
+  if (!PoolRecordLive(pool)) return true;
   PoolLockGuard guard(pool);
-  const uint32_t chunks = pool->chunks;
-  if (chunks == 0) return true;
-  if (uint64_t{chunks} * sizeof(uintptr_t) > UINT32_MAX) return false;
-  auto *starts = static_cast<uintptr_t *>(VoAllocate(static_cast<uint32_t>(chunks * sizeof(uintptr_t))));
-  if (starts == nullptr) return false;
-  uint32_t count = 0;
-  for (void *c = pool->chunk_list; c != nullptr && count < chunks; c = *LinkOf(c, pool->usable_bytes))
-    starts[count++] = Address(c);
-  std::sort(starts, starts + count);
-  for (size_t i = 0; i < n; ++i) {
-    const uintptr_t a = Address(blocks[i]);
-    const uintptr_t *after = std::upper_bound(starts, starts + count, a);
-    if (blocks[i] == nullptr || after == starts) continue;
-    const uintptr_t offset = a - after[-1];
-    live[i] = offset < span && offset % pool->element_size == 0 && !Marked(pool, blocks[i]);
-  }
-  VoDeallocate(starts);
+  for (size_t i = 0; i < n; ++i) live[i] = blocks[i] != nullptr && PoolBlockCheck(pool, blocks[i]);
   return true;
 }
 
 bool PoolBlockCheck(VtPool *pool, void *block) {
-  if (pool == nullptr || pool->debug == nullptr) return true;
-  const uintptr_t a = Address(block);
-  const std::set<uintptr_t> &chunks = pool->debug->chunks;
-  auto it = chunks.upper_bound(a);
-  if (it == chunks.begin()) return false;
-  --it;
-  const uintptr_t offset = a - *it;
-  if (offset >= uintptr_t{pool->blocks_per_chunk} * pool->element_size) return false;
-  if (offset % pool->element_size != 0) return false;
-  return pool->debug->free_blocks.count(a) == 0;
+  if (pool == nullptr || pool->book == nullptr || !BookHolds(pool, block)) return false;
+  if (kBookFreeBlocks) return pool->book->free_blocks.count(Address(block)) == 0;
+  return !Marked(pool, block);
 }
 
 namespace {
@@ -634,7 +677,7 @@ VtStatus ChunksCompact(VtKernelContext *k, VtPool *pool) {
           *LinkOf(previous, pool->usable_bytes) = next;
         else
           pool->chunk_list = next;
-        DebugChunkGone(pool, c);
+        BookChunkGone(pool, c);
         HeapFreeChunk(k, pool, c);
         --pool->chunks;
       } else {
@@ -692,7 +735,10 @@ VtStatus VoPoolDispose(VtPool *pool) {
   // of a size of its own, unless it is one the library made (a sub-pool of
   // one of its own pools): no word of it is read before that is known.
   const bool library_record = destroy == &PoolDestroyDefault || PoolRecords::Get().Made(pool);
-  if (library_record && pool->parent != nullptr) return VoSubPoolDestroy(pool);
+  if (library_record) {
+    if (PoolRefused(pool, "VoPoolDispose") || LibraryPoolRefused(pool)) return VO_STATUS_BAD_ARGUMENT;
+    if (pool->parent != nullptr) return VoSubPoolDestroy(pool);
+  }
   return destroy ? destroy(pool) : VO_STATUS_BAD_ARGUMENT;
 }
 
@@ -718,7 +764,12 @@ VtPool *VoSubPoolCreate(VtPool *pool) {
   sub->lock = pool->lock;
   sub->owner = ThreadIdentity();
   sub->parent = pool;
-  if (pool->debug != nullptr) sub->debug = DebugMake();
+  sub->library = MadeForLibrary();
+  sub->book = BookMake();
+  if (sub->book == nullptr) {
+    PoolRecordFree(sub);
+    return nullptr;
+  }
   PoolListLink(k, sub);
   return sub;
 }
@@ -750,7 +801,7 @@ VtStatus VoSubPoolMerge(VtPool *parent, VtPool *sub) {
         parent->free_tail = sub->free_tail;
       }
       parent->blocks_in_use += sub->blocks_in_use;
-      DebugMerge(parent, sub);
+      BookMerge(parent, sub);
       sub->chunk_list = sub->chunk_tail = nullptr;
       sub->free_list = sub->free_tail = nullptr;
       sub->chunks = 0;

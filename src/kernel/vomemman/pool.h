@@ -6,7 +6,7 @@
 #include "kernel/vosystem/face.h"
 
 namespace vo {
-struct PoolDebug;
+struct PoolBook;
 }
 
 // A fixed-size block pool. Blocks are carved from chunks; a free block's
@@ -32,8 +32,9 @@ struct VtPool {
   void *chunk_tail;           // last chunk
   uint32_t usable_bytes;      // chunk bytes less the chunk link
   uint32_t check;             // vo::kPoolLive from creation to destroy
-  vo::PoolDebug *debug;       // block bookkeeping of debug builds (null otherwise)
+  vo::PoolBook *book;         // the pool's chunks (and, in debug builds, its free blocks)
   uint64_t tidy_free_mark;    // free blocks when a tidy's compaction last gave nothing back (0: none)
+  uint32_t library;           // 1: made by the library for itself; the application may not dispose it
 };
 
 namespace vo {
@@ -79,8 +80,8 @@ VtStatus PoolTidyCompact(VtPool *pool);
 void SpareChunksFree(VtKernelContext *k);
 void BigSpareChunksFree(VtKernelContext *k);
 // True when the block lies on a block boundary inside one of the pool's
-// chunks and is not on its free list (debug builds keep what this needs;
-// release builds answer true).
+// chunks and is not free (debug builds look it up among the free blocks,
+// release builds read its free mark once it is known to be the pool's).
 bool PoolBlockCheck(VtPool *pool, void *block);
 
 // The kernel memory lock: pool list, spare list and chunk counts. Taken

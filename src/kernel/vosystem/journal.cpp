@@ -229,6 +229,7 @@ class Statement {
   }
   bool OpensIncompleteFile() const;
   void FilesFollow(bool written);
+  void GivenBackForget();
 
   KernelFiles &f_;
   const VtApiFunction *fn_;
@@ -614,6 +615,24 @@ void Statement::FilesFollow(bool written) {
   }
 }
 
+// What the call gives back (its "givesback" parameters in the interface
+// description) is no longer named by the variable that held it: data or an
+// object that later takes the address is written as what it is. A call
+// refused (0x20000012) gave nothing back.
+void Statement::GivenBackForget() {
+  if (f_.names == nullptr) return;
+  if (fn_->result_type == VtStatusType && result_ != nullptr &&
+      Load<VtStatus>(result_) == VO_STATUS_BAD_ARGUMENT)
+    return;
+  const auto at = static_cast<uint32_t>(fn_ - api::kFunctions);
+  for (size_t g = 0; g < api::kGivenBackCount; ++g) {
+    const api::VtApiGivenBack &given = api::kGivenBack[g];
+    if (given.function != at || given.param >= fn_->param_count) continue;
+    const void *address = Load<const void *>(argv_[given.param]);
+    if (address != nullptr) f_.names->names.erase(address);
+  }
+}
+
 std::vector<std::vector<std::string>> Statement::Build() {
   const uint32_t first_name = f_.names ? f_.names->counter : 0;
   std::vector<std::string> call;
@@ -633,6 +652,7 @@ std::vector<std::vector<std::string>> Statement::Build() {
   }
   if (OpensIncompleteFile()) replayable_ = false;
   FilesFollow(replayable_);
+  GivenBackForget();
   std::vector<std::vector<std::string>> lines;
   if (!replayable_) {
     // Nothing of a comment is kept: no result, no outputs, no names used.

@@ -13,6 +13,8 @@ constexpr uint32_t kNotATimer = 369;             // an address that is not a tim
 constexpr uint32_t kTimerClocksFull = 370;       // a sixth clock for a timer
 constexpr uint32_t kChunkSizeRefused = 1101;     // a chunk-size control value out of range
 constexpr uint32_t kBlockFreeRefused = 1102;     // a block freed into a pool it does not belong to
+constexpr uint32_t kLibraryPoolRefused =
+    1103;  // an application's dispose of a pool the library made (pool, tag)
 // Reference rings an application hands in (any module), 2890-2899.
 constexpr uint32_t kRingRefused = 2890;         // not a ring of live nodes (procedure, address, nodes alive)
 constexpr uint32_t kRingElementRefused = 2891;  // a ring element of the wrong kind (procedure, element, kind)
@@ -72,6 +74,10 @@ constexpr uint32_t kMaterialClassUnknown =
     2110;                                     // a default-material control names no class of its type (name)
 constexpr uint32_t kMaterialNoMemory = 2111;  // a material or its copied shaders could not be made
 constexpr uint32_t kImageNestingTooDeep = 2112;  // an image initialised inside too many others (depth)
+constexpr uint32_t kShaderNotLight =
+    2113;  // a light procedure given a shader of another type (procedure, shader, type)
+constexpr uint32_t kEntryDataForeign =
+    2114;  // a class entry given data of no instance whose class has the entry (entry, data)
 // Shader kernel image services (textures, environments, shadows), 2120-2129.
 constexpr uint32_t kImageHandleNotLive = 2120;  // an address that is no live texture, bump map or environment
 constexpr uint32_t kTexturePropertyRefused = 2121;  // a texture property index other than 0 or 1 (index)
@@ -447,6 +453,8 @@ constexpr uint32_t kOGLNoSharing = 1058;  // display lists cannot be shared
 constexpr uint32_t kOGLPlatformUnavailable = 2710;  // EGL cannot start (EGL error)
 constexpr uint32_t kOGLModeInFrame = 2711;          // the target mode changes while a target is current
 constexpr uint32_t kOGLNotAWindow = 2712;           // the window driver is given no live window
+constexpr uint32_t kOGLWindowGone = 2716;           // the window driver's window given back since it was set
+                                                    // (window, control)
 constexpr uint32_t kOGLImageRefused = 2713;         // an image a target cannot draw into (reason)
 constexpr uint32_t kOGLModeRefused = 2714;          // a target mode other than 0, 1 and 2 (mode)
 constexpr uint32_t kOGLViewSizeRefused =
@@ -498,6 +506,8 @@ constexpr uint32_t kD3DWindowOutgrown =
 constexpr uint32_t kD3DNoView = 2771;           // a frame drawn before any view was accepted: background only
 constexpr uint32_t kD3DWindowPastLimit = 2772;  // a frame refused: the client area is past the largest render
                                                 // target the system allows (width, height, largest's)
+constexpr uint32_t kD3DWindowGone = 2773;       // the render window's window given back since it was set
+                                                // (window, control)
 
 // Renders (any render class), 2880-2889.
 constexpr uint32_t kRenderNoMemory = 2880;  // a render ran out of memory (code, renderer, status)

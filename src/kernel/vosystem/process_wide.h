@@ -8,7 +8,9 @@
 // takes the object's own lock once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -81,23 +83,27 @@ class AddressRegister : public ProcessWide<AddressRegister<T>> {
 // later Take of the same kind, the longest kept first, so that a destroyed
 // handle stays refused for as long as the records of its kind allow. A
 // destroyed handle whose record a newer object has taken is that object.
+// Records are carved from slabs that are never given back while the
+// library is loaded, so that Made answers, without a lock, whether an
+// address is one of them before a word at it is read: a handle of another
+// kind, or any number, is refused without reading it.
 template <class T>
 class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
   static_assert(std::is_trivially_copyable_v<T> && std::is_standard_layout_v<T>);
 
  public:
-  // Frees the records kept for a later take. A record still in use stays
-  // with its holder: a library never stopped holds its pools and tables to
-  // the process's end, with the blocks they point to.
+  // Frees the slabs whose records are all kept for a later take. A slab
+  // with a record still in use stays with its holder: a library never
+  // stopped holds its pools and tables to the process's end, with the
+  // blocks they point to.
   ~RecordKeeper() {
-    Kept **link = &all_;
-    while (Kept *k = *link) {
-      if (k->spare) {
-        *link = k->made_next;
-        std::free(k);
-      } else {
-        link = &k->made_next;
-      }
+    for (Slab *s = slabs_.load(std::memory_order_relaxed); s != nullptr;) {
+      Slab *next = s->next;
+      bool spare = true;
+      const uint32_t used = s->used.load(std::memory_order_relaxed);
+      for (uint32_t i = 0; i < used && spare; ++i) spare = s->kept[i].spare;
+      if (spare) std::free(s);
+      s = next;
     }
   }
   // A zeroed record, or null when none can be made. A take counts as one
@@ -115,18 +121,28 @@ class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
       k->spare = false;
       return &k->record;
     }
-    k = static_cast<Kept *>(std::calloc(1, sizeof(Kept)));
-    if (k == nullptr) return nullptr;
-    k->made_next = all_;
-    all_ = k;
-    return &k->record;
+    Slab *s = slabs_.load(std::memory_order_relaxed);
+    if (s == nullptr || s->used.load(std::memory_order_relaxed) == kSlabRecords) {
+      auto *made = static_cast<Slab *>(std::calloc(1, sizeof(Slab)));
+      if (made == nullptr) return nullptr;
+      made->next = s;
+      slabs_.store(made, std::memory_order_release);
+      s = made;
+    }
+    const uint32_t i = s->used.load(std::memory_order_relaxed);
+    s->used.store(i + 1, std::memory_order_release);
+    return &s->kept[i].record;
   }
   // True when the address is a record this keeper made (live or kept): a
-  // walk of every record made, for calls that are not per block.
-  bool Made(const void *record) {
-    std::lock_guard<std::mutex> hold(lock_);
-    for (const Kept *k = all_; k != nullptr; k = k->made_next)
-      if (static_cast<const void *>(&k->record) == record) return true;
+  // compare with each slab's bounds, taking no lock.
+  bool Made(const void *record) const {
+    const auto a = reinterpret_cast<uintptr_t>(record);
+    for (const Slab *s = slabs_.load(std::memory_order_acquire); s != nullptr; s = s->next) {
+      const auto first = reinterpret_cast<uintptr_t>(&s->kept[0].record);
+      const uintptr_t offset = a - first;
+      if (a < first || offset >= sizeof s->kept) continue;
+      return offset % sizeof(Kept) == 0 && offset / sizeof(Kept) < s->used.load(std::memory_order_acquire);
+    }
     return false;
   }
   // Takes back a record Take answered; its bytes become zero.
@@ -144,14 +160,19 @@ class RecordKeeper : public ProcessWide<RecordKeeper<T>> {
   }
 
  private:
+  static constexpr uint32_t kSlabRecords = 64;
   struct Kept {
-    Kept *made_next;   // every record made, newest first
     Kept *spare_next;  // the next record kept for a later take
     bool spare;        // kept for a later take, not in use
     T record;
   };
+  struct Slab {
+    Slab *next;                  // the slab made before, whose records are all taken
+    std::atomic<uint32_t> used;  // records taken from the front of kept
+    Kept kept[kSlabRecords];
+  };
   std::mutex lock_;
-  Kept *all_ = nullptr;
+  std::atomic<Slab *> slabs_{nullptr};  // newest first
   Kept *spare_first_ = nullptr, *spare_last_ = nullptr;
 };
 

@@ -67,7 +67,7 @@ VtStatus Start() {
   c->instance = platform::GetModuleHandleA(nullptr);
   c->image_class = "voopengl_image";
   c->child_image_class = "voopengl_child_image";
-  *r = VtOGLDrvRecord{c, 0, 1, 0, 1, nullptr, nullptr, 0, 0};
+  *r = VtOGLDrvRecord{c, 0, 1, 0, 1, nullptr, nullptr, 0, 0, 0};
   // Worker contexts share the record: only the calling thread makes
   // contexts current.
   g_state.SetMaster(r);
@@ -197,7 +197,7 @@ VtStatus VoOGLDrvImageBegin() {
     VtDriverRecord *driver = VoDriverGet();
     const char *name = ogldrv::DriverName(driver);
     if (std::strcmp(name, "vodrvwin") == 0) {
-      made = VoOGLDrvWindowInitialise(r->driver_window, 0);
+      made = VoOGLDrvWindowInitialise(ogldrv::DriverWindowLive(r), 0);
     } else if (std::strcmp(name, "vodrvimg") == 0) {
       VtTypedValue v{};
       (void)VoDriverGetControl(driver, VO_CONTROL_DRIVER_IMAGE, &v);

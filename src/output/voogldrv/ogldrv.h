@@ -35,6 +35,7 @@ struct VtOGLDrvTarget {
   uint32_t double_buffered;
   std::fenv_t saved_env;  // the caller's environment while current
   VtOGLDrvTarget *next;
+  uint64_t window_serial;  // window targets: the window's serial when the target was made
 };
 
 struct VtOGLDrvGroup {
@@ -61,13 +62,14 @@ struct VtOGLDrvContext {
 
 struct VtOGLDrvRecord {
   VtOGLDrvContext *context;
-  uint32_t target_mode;          // 0x740001
-  uint32_t double_buffering;     // 0x740002
-  uint32_t generic_only;         // 0x740003
-  uint32_t share_lists;          // 0x740004
-  VtImage *offscreen;            // other drivers' image of the frame
-  VtWindow *driver_window;       // the window driver's window
-  int32_t driver_x0, driver_y0;  // the window driver's frame origin
+  uint32_t target_mode;           // 0x740001
+  uint32_t double_buffering;      // 0x740002
+  uint32_t generic_only;          // 0x740003
+  uint32_t share_lists;           // 0x740004
+  VtImage *offscreen;             // other drivers' image of the frame
+  VtWindow *driver_window;        // the window driver's window
+  int32_t driver_x0, driver_y0;   // the window driver's frame origin
+  uint64_t driver_window_serial;  // the serial of the window driver's window when it was set
 };
 static_assert(offsetof(VtOGLDrvRecord, context) == 0);
 static_assert(offsetof(VtOGLDrvContext, targets) > offsetof(VtOGLDrvContext, frame_current));
@@ -78,6 +80,10 @@ constexpr uint32_t kControlMode = 0x740001, kControlDouble = 0x740002, kControlG
                    kControlShare = 0x740004;
 
 VtOGLDrvRecord *Record();
+// The window driver's window while it is the one the application set; for
+// one given back since (even where a new window took its address) posts a
+// diagnostic naming it and answers null.
+VtWindow *DriverWindowLive(VtOGLDrvRecord *r);
 
 // Targets (targets.cpp).
 VtOGLDrvTarget *WindowTargetFind(VtOGLDrvContext *c, const VtWindow *window);

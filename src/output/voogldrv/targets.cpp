@@ -253,7 +253,7 @@ bool Unlink(VtOGLDrvContext *c, VtOGLDrvTarget *t) {
 
 VtOGLDrvTarget *WindowTargetFind(VtOGLDrvContext *c, const VtWindow *window) {
   for (VtOGLDrvTarget *t = c->targets; t != nullptr; t = t->next)
-    if (t->window == window) return t;
+    if (t->window == window && platform::WindowIsNamed(window, t->window_serial)) return t;
   return nullptr;
 }
 
@@ -290,6 +290,7 @@ VtStatus WindowTargetMake(VtOGLDrvRecord *r, VtWindow *window, int32_t format, V
   VtOGLDrvTarget *t = TargetNew();
   if (t == nullptr) return NotMade();
   t->window = window;
+  t->window_serial = platform::WindowSerial(window);
   t->pixel_format = chosen;
   t->double_buffered = r->double_buffering ? 1 : 0;
   const VtStatus status = ContextInGroup(r, t);

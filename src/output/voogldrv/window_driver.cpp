@@ -10,10 +10,10 @@ namespace vo::ogldrv {
 
 namespace {
 
-// The driver's window while it lives, else null.
+// The driver's window while it is the one set, else null.
 VtWindow *Window() {
   VtOGLDrvRecord *r = Record();
-  if (r == nullptr || !platform::IsWindow(r->driver_window)) return nullptr;
+  if (r == nullptr || !platform::WindowIsNamed(r->driver_window, r->driver_window_serial)) return nullptr;
   return r->driver_window;
 }
 
@@ -27,6 +27,7 @@ VtStatus WindowControlSet(uint32_t code, const VtTypedValue *value) {
     return VO_STATUS_BAD_ARGUMENT;
   }
   r->driver_window = window;
+  r->driver_window_serial = platform::WindowSerial(window);
   return 0;
 }
 
@@ -48,7 +49,7 @@ VtStatus WindowControlGet(uint32_t code, VtTypedValue *value) {
 
 VtStatus FrameBegin(int32_t x0, int32_t, int32_t y0, int32_t) {
   VtOGLDrvRecord *r = Record();
-  if (r == nullptr || Window() == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (r == nullptr || DriverWindowLive(r) == nullptr) return VO_STATUS_UNAVAILABLE;
   r->driver_x0 = x0;
   r->driver_y0 = y0;
   return 0;
@@ -93,6 +94,14 @@ struct WindowTable {
 };
 
 }  // namespace
+
+VtWindow *DriverWindowLive(VtOGLDrvRecord *r) {
+  if (platform::WindowIsNamed(r->driver_window, r->driver_window_serial)) return r->driver_window;
+  if (r->driver_window != nullptr)
+    Post(VO_STATUS_UNAVAILABLE, messages::kOGLWindowGone, VO_MODULE_OPENGL_DRIVERS,
+         static_cast<const void *>(r->driver_window), VO_CONTROL_DRIVER_WINDOW);
+  return nullptr;
+}
 
 VtStatus WindowDriverEntry(uint32_t query, VtTypedValue *answer) {
   static constexpr driver::BuiltInDriver kDriver = {"vodrvwin", &WindowControlSet, &WindowControlGet,

@@ -35,10 +35,13 @@ namespace {
 
 constexpr uint32_t kRegionTag = 0x440003, kRunTag = 0x440004, kEntryTag = 0x440005;
 
+using ListRecords = RecordKeeper<VtPixelList>;
+
 // A list argument of the per-pixel procedures that is no live list (one
-// destroyed, or a record of another kind): its check word is all they read.
+// destroyed, or a record of another kind): its check word is all they read,
+// and only once the address is known to be a list record.
 bool ListRefused(const VtPixelList *list, const char *procedure) {
-  if (list->check == kPixelListLive) [[likely]]
+  if (ListRecords::Get().Made(list) && list->check == kPixelListLive) [[likely]]
     return false;
   Post(kRefused, messages::kObjectNotLive, VO_MODULE_POSTPROCESS, procedure, static_cast<const void *>(list),
        "pixel list");
@@ -123,8 +126,6 @@ bool Registered(const VtPixelList *list) {
     if (l == list) return true;
   return false;
 }
-
-using ListRecords = RecordKeeper<VtPixelList>;
 
 __attribute__((destructor)) void ListRecordsFree() { ListRecords::Free(); }
 

@@ -243,10 +243,15 @@ void KeptExpansionDrop(VtPrimitive *p) {
   p->flags &= ~VO_PRIMITIVE_RETAINED;
 }
 
+// An element is destroyed only through the primitive whose ring holds it:
+// one of another primitive, even of the same layout, is refused (2015) and
+// nothing is freed.
 VtStatus Destroy(VtPrimitive *p, uint32_t kind, void *element) {
   if (p == nullptr) return 0;
   if (VtStatus s = PrimitiveCheck(p)) return s;
-  if (element != nullptr && !ElementSound(p, kind, element)) return VO_STATUS_BAD_ARGUMENT;
+  VtPrimitive *use = p;
+  if (element != nullptr && ElementCheck(kind, p, element, &use, /*own=*/true) != 0)
+    return VO_STATUS_BAD_ARGUMENT;
   if (kind != VO_ELEMENT_POLYGON) {
     std::vector<void *> destroyed;
     try {

@@ -327,4 +327,8 @@ inline void ShadedKeep(float *instance, const float *shaded, const VtShader *sha
 bool ScatteringLightsVisit(std::initializer_list<const char *> names,
                            const std::function<bool(VtShader *light, const char *name)> &visit);
 
+// What VoImageArgumentsSet stores, for a class whose own set entry stores
+// more (its data is then judged by that entry's slot, not this one's).
+VtStatus ImageArgumentsStore(void *data, uint32_t index, const VtTypedValue *value);
+
 }  // namespace vo::shaderlib

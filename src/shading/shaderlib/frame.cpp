@@ -492,15 +492,30 @@ VtStatus VoBlockRelease(void *data) {
   return 0;
 }
 
-VtStatus VoShaderTwoShaderArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
-  if (data == nullptr || value == nullptr || index >= 2) return 0;
+// The argument entries below are slots of many classes, each given the
+// instance data of its shader by the shader kernel. Given anything else
+// (the data of a class that lacks the entry, which is laid out otherwise, or
+// no instance data at all) an entry refuses before it reads or writes it.
+template <auto Entry>
+bool EntryRefused(const void *data) {
+  return shader::ClassEntryDataRefused(data, reinterpret_cast<VtProc>(Entry));
+}
+
+static VtStatus ShaderWordGet(void *data, uint32_t index, uint32_t count, VtTypedValue *value) {
+  if (data == nullptr || value == nullptr || index >= count) return 0;
   value->type = VtGenericPtr;
   value->value.p = Words(data)->word[index].p;
   return 0;
 }
 
+VtStatus VoShaderTwoShaderArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderTwoShaderArgumentsGet>(data)) return VO_STATUS_BAD_ARGUMENT;
+  return ShaderWordGet(data, index, 2, value);
+}
+
 VtStatus VoShaderOneShaderArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
-  return index < 1 ? VoShaderTwoShaderArgumentsGet(data, index, value) : 0;
+  if (EntryRefused<&exported::VoShaderOneShaderArgumentGet>(data)) return VO_STATUS_BAD_ARGUMENT;
+  return ShaderWordGet(data, index, 1, value);
 }
 
 // Post-process classes keep their mode word beside the flag: the arguments
@@ -513,32 +528,41 @@ static VtStatus PostprocessWordSet(void *data, uint32_t index, uint32_t count, c
   return 0;
 }
 VtStatus VoPostprocessTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoPostprocessTwoArgumentsSet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return PostprocessWordSet(data, index, 2, value);
 }
 VtStatus VoPostprocessThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoPostprocessThreeArgumentsSet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return PostprocessWordSet(data, index, 3, value);
 }
 
 VtStatus VoShaderOneFloatArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderOneFloatArgumentGet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return FloatWordGet(data, index, 1, value);
 }
 VtStatus VoShaderTwoFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderTwoFloatArgumentsGet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return FloatWordGet(data, index, 2, value);
 }
 VtStatus VoShaderThreeFloatArgumentsGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderThreeFloatArgumentsGet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return FloatWordGet(data, index, 3, value);
 }
 VtStatus VoShaderOneArgumentSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderOneArgumentSet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return WordSet(data, index, 1, value);
 }
 VtStatus VoShaderTwoArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderTwoArgumentsSet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return WordSet(data, index, 2, value);
 }
 VtStatus VoShaderThreeArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderThreeArgumentsSet>(data)) return VO_STATUS_BAD_ARGUMENT;
   return WordSet(data, index, 3, value);
 }
 
 VtStatus VoShaderColourArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderColourArgumentGet>(data)) return VO_STATUS_BAD_ARGUMENT;
   if (data == nullptr || value == nullptr || index != 0) return 0;
   const auto *b = static_cast<const VtShaderColourArg *>(data);
   if (value->type == VtShaderColour) {
@@ -551,6 +575,7 @@ VtStatus VoShaderColourArgumentGet(void *data, uint32_t index, VtTypedValue *val
 }
 
 VtStatus VoShaderColourArgumentSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderColourArgumentSet>(data)) return VO_STATUS_BAD_ARGUMENT;
   if (data == nullptr) return 0;
   auto *b = static_cast<VtShaderColourArg *>(data);
   b->prepared = 0;
@@ -563,6 +588,7 @@ VtStatus VoShaderColourArgumentSet(void *data, uint32_t index, VtTypedValue *val
 }
 
 VtStatus VoShaderFileNameArgumentGet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderFileNameArgumentGet>(data)) return VO_STATUS_BAD_ARGUMENT;
   if (data == nullptr || value == nullptr || index != 0) return 0;
   const char *name = static_cast<const VtShaderFileNameArgs *>(data)->fileName;
   value->type = VtString;
@@ -571,6 +597,7 @@ VtStatus VoShaderFileNameArgumentGet(void *data, uint32_t index, VtTypedValue *v
 }
 
 VtStatus VoShaderFileNameArgumentSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoShaderFileNameArgumentSet>(data)) return VO_STATUS_BAD_ARGUMENT;
   if (data == nullptr) return 0;
   auto *b = static_cast<VtShaderFileNameArgs *>(data);
   b->prepared = 0;
@@ -580,6 +607,11 @@ VtStatus VoShaderFileNameArgumentSet(void *data, uint32_t index, VtTypedValue *v
 }
 
 VtStatus VoImageArgumentsSet(void *data, uint32_t index, VtTypedValue *value) {
+  if (EntryRefused<&exported::VoImageArgumentsSet>(data)) return VO_STATUS_BAD_ARGUMENT;
+  return ImageArgumentsStore(data, index, value);
+}
+
+VtStatus shaderlib::ImageArgumentsStore(void *data, uint32_t index, const VtTypedValue *value) {
   if (data == nullptr) return 0;
   auto *b = static_cast<VtShaderFileNameArgs *>(data);
   b->prepared = 0;

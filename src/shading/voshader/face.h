@@ -31,6 +31,11 @@ VtProc ClassEntry(uint32_t type, const char *name, uint32_t slot);
 bool ArgumentMeaningsKeep(const char *table, const char *const *meanings);
 // Whether the shader is one of the kernel's live shaders.
 bool ShaderIsLive(const VtShader *shader);
+// Whether data is refused by a class entry (entry, an exported procedure):
+// it is not the instance data of a live shader whose class has the entry in
+// one of its slots. A refusal posts a diagnostic naming the procedure; while
+// the kernel is not started nothing is refused.
+bool ClassEntryDataRefused(const void *data, VtProc entry);
 // Whether the material is one of the kernel's live materials.
 bool MaterialIsLive(const VtMaterial *material);
 

@@ -76,9 +76,26 @@ void *DataMake(const VtShaderPrototype *c) {
   return data;
 }
 
+// Enters the shader's instance data in the register the class entries ask;
+// false when memory runs out.
+bool DataRegister(ShaderShared *shared, const VtShader *shader) {
+  try {
+    RegisterGuard hold;
+    shared->instance_data[shader->data] = shader;
+  } catch (const std::bad_alloc &) {
+    return false;
+  }
+  return true;
+}
+
 void DataGone(VtShader *shader) {
   const VtShaderPrototype *c = shader->cls;
   if (shader->data == nullptr) return;
+  if (ShadingContext *s = StateGet()) {
+    RegisterGuard hold;
+    auto it = s->shared->instance_data.find(shader->data);
+    if (it != s->shared->instance_data.end() && it->second == shader) s->shared->instance_data.erase(it);
+  }
   if (c->release != nullptr) (void)c->release(shader->data);
   if (shader->type == VO_SHADER_LIGHT) LightShadowRelease(shader);
   (void)c->destroy(shader->data);
@@ -100,6 +117,10 @@ VtShader *ShaderMake(ShadingContext *s, VtShaderPrototype *c, uint32_t type) {
     return nullptr;
   }
   shader->data = DataMake(c);
+  if (shader->data != nullptr && !DataRegister(shared, shader)) {
+    (void)c->destroy(shader->data);
+    shader->data = nullptr;
+  }
   if (shader->data == nullptr) {
     {
       RegisterGuard hold;
@@ -190,6 +211,29 @@ bool ShadeableEvaluate(float colour[3], VtShader *shader) {
 bool ShaderLive(ShadingContext *s, const VtShader *shader) {
   RegisterGuard hold;
   return s->shared->live.count(shader) != 0;
+}
+
+bool ClassEntryDataRefused(const void *data, VtProc entry) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr || data == nullptr) return false;
+  const VtShaderPrototype *c = nullptr;
+  {
+    RegisterGuard hold;
+    auto it = s->shared->instance_data.find(data);
+    if (it != s->shared->instance_data.end()) c = it->second->cls;
+  }
+  if (c != nullptr) {
+    const auto is = [entry](auto slot) { return reinterpret_cast<VtProc>(slot) == entry; };
+    if (is(c->getArg) || is(c->setArg) || is(c->initialise) || is(c->prerender) || is(c->evaluate) ||
+        is(c->evaluateImage) || is(c->destroy) || is(c->prepare) || is(c->release))
+      return false;
+    for (VtProc e : c->extension)
+      if (e == entry) return false;
+  }
+  const api::VtApiFunction *named = api::FindFunctionByEntry(reinterpret_cast<const void *>(entry));
+  Post(kRefused, messages::kEntryDataForeign, VO_MODULE_SHADER,
+       named != nullptr ? named->name : "a class entry", data);
+  return true;
 }
 
 bool ShaderIsLive(const VtShader *shader) {
@@ -353,9 +397,18 @@ VtStatus VoShaderReplace(VtShader *shader, const char *name) {
   if (VtStatus refused = Instantiable(c)) return refused;
   void *data = DataMake(c);
   if (data == nullptr) return Refuse(kNoMemory, kMsgCreateNoMemory);
+  const VtShader made{nullptr, c, shader->type, data, 0, 0};
+  if (!DataRegister(s->shared, &made)) {
+    (void)c->destroy(data);
+    return Refuse(kNoMemory, kMsgCreateNoMemory);
+  }
   DataGone(shader);
   shader->cls = c;
   shader->data = data;
+  {
+    RegisterGuard hold;
+    s->shared->instance_data[data] = shader;  // the entry made above: no allocation
+  }
   ChangeCountRaise(s);
   return 0;
 }
@@ -442,6 +495,11 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   if (value->type != expected.type && !colour_shader)
     return Refuse(kRefused, kMsgSetArgType, label, c->name, ValueTypeName(value->type), value->type,
                   ValueTypeName(expected.type), expected.type);
+  // A shader standing in for a colour is evaluated by its check word at every
+  // point: anything but a live shader is refused here, before it is kept.
+  if (colour_shader && value->value.p != nullptr &&
+      !shader::ShaderLive(s, static_cast<const VtShader *>(value->value.p)))
+    return Refuse(kRefused, messages::kShaderNotLive, static_cast<const void *>(value->value.p));
   if (const VtStatus finite = shader::LightValueCheck(shader, label, *value); finite != 0) return finite;
   // A shader the running render reads as it prepared it (a light of its
   // chain whose place, cone and maps it made, a material's shader) takes the

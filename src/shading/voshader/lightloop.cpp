@@ -308,6 +308,9 @@ VtStatus VoShadingInitLightsShadingPoint(VtShader *light, const float *point, co
   if (s == nullptr || point == nullptr) return 0;
   if (light != nullptr && light->check != kShaderLive) [[unlikely]]
     return Refuse(kRefused, messages::kShaderNotLive, static_cast<const void *>(light));
+  if (light != nullptr && light->type != VO_SHADER_LIGHT) [[unlikely]]
+    return Refuse(kRefused, messages::kShaderNotLight, "VoShadingInitLightsShadingPoint",
+                  static_cast<const void *>(light), light->type);
   VtShaderGlobals *g = s->globals;
   if (normal == nullptr) {
     g->prim = nullptr;

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -162,6 +163,9 @@ struct ShaderShared {
   NoiseTables noise;
   std::atomic<uint64_t> changes;
   std::unordered_set<const VtShader *> live;  // under RegisterGuard
+  // Each live shader's instance data with its shader, under RegisterGuard:
+  // a class entry given data asks whose it is.
+  std::unordered_map<const void *, const VtShader *> instance_data;
   // The chain of the light list last set (through the shaders' links), on
   // each of whose lights the list holds one reference.
   VtShader *held_lights;

@@ -171,7 +171,7 @@ VtImage *GivenOrNull(const ImageBackground *b) {
 
 VtStatus ImageArgumentSet(void *block, uint32_t index, VtTypedValue *value) {
   auto *b = static_cast<ImageBackground *>(block);
-  const VtStatus st = exported::VoImageArgumentsSet(block, index, value);
+  const VtStatus st = ImageArgumentsStore(block, index, value);
   if (index == 1 && value != nullptr) b->given = ImageGeneration(b->names.handle.image);
   return st;
 }

@@ -83,19 +83,27 @@ TEST_F(PoolTest, AKeptPoolKeepsItsChunksAtTheTidyAndHandsBlocksOutInAddressOrder
   ASSERT_NE(VoPoolAllocate(p), nullptr);
 }
 
-TEST_F(PoolTest, DebugBuildsRefuseForeignAndRepeatedFrees) {
-#ifdef NDEBUG
-  GTEST_SKIP() << "block checks are made by debug builds";
-#else
-  VtPool *p = VoPoolCreate(kTag, 16);
+// Every build keeps each pool's chunks: a block of no chunk of the pool,
+// a live block of another pool among them, is refused before a word of it
+// is read, and the other pool never hands it out.
+TEST_F(PoolTest, ForeignAndRepeatedFreesAreRefusedInEveryBuild) {
+  VtPool *p = VoPoolCreate(kTag, 16), *other = exported::VoPoolCreate(kTag, 16);
   char *a = static_cast<char *>(VoPoolAllocate(p));
+  void *kept = VoPoolAllocate(other), *live = VoPoolAllocate(p);
   long local = 0;
   EXPECT_EQ(VoPoolFree(p, a), 0u);
-  EXPECT_EQ(VoPoolFree(p, a), VO_STATUS_BAD_ARGUMENT);       // already free
-  EXPECT_EQ(VoPoolFree(p, a + 8), VO_STATUS_BAD_ARGUMENT);   // not a block boundary
-  EXPECT_EQ(VoPoolFree(p, &local), VO_STATUS_BAD_ARGUMENT);  // in no chunk of the pool
-  EXPECT_EQ(CountPosted(kMessageBlockFreeRefused), 3);
-#endif
+  EXPECT_EQ(VoPoolFree(p, a), VO_STATUS_BAD_ARGUMENT);         // already free
+  EXPECT_EQ(VoPoolFree(p, a + 8), VO_STATUS_BAD_ARGUMENT);     // not a block boundary
+  EXPECT_EQ(VoPoolFree(p, &local), VO_STATUS_BAD_ARGUMENT);    // in no chunk of the pool
+  EXPECT_EQ(VoPoolFree(other, live), VO_STATUS_BAD_ARGUMENT);  // p's live block
+  EXPECT_EQ(CountPosted(kMessageBlockFreeRefused), 4);
+  EXPECT_NE(VoPoolAllocate(other), live);
+  EXPECT_NE(kept, nullptr);
+  // The library's own pools are given back by the library only: the
+  // application's VoPoolDispose (through the interface) is refused.
+  EXPECT_EQ(exported::VoPoolDispose(VoReferencePoolGet()), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoReferencePoolGet()->check, kPoolLive);
+  EXPECT_EQ(exported::VoPoolDispose(other), 0u);
 }
 
 // The free mark refuses a second free in every build, once a block has the

@@ -207,4 +207,33 @@ TEST(Journal, ValuesAreWrittenInReadableFormsAndUnreplayableCallsNameNothing) {
             (Texts{"VtReference o2", "h1 = VoShaderReferenceRemove NULL o2"}));
 }
 
+// For every call the interface description says gives back what a
+// parameter holds: the variable that named the address is forgotten with
+// the call, so that what later takes the address (the application's data,
+// a new object) is not written as the object given back.
+TEST(Journal, AnAddressGivenBackIsNamedByNoVariableAfter) {
+  vo_test::Kernel kernel;
+  for (size_t g = 0; g < vo::api::kGivenBackCount; ++g) {
+    const vo::api::VtApiFunction &fn = vo::api::kFunctions[vo::api::kGivenBack[g].function];
+    const uint32_t param = vo::api::kGivenBack[g].param;
+    SCOPED_TRACE(std::string(fn.name) + " " + fn.params[param].name);
+    static char object[64];
+    uint32_t size = 8;
+    void *made = object, *answered = nullptr;
+    const std::string made_line = CallLines("VoAllocate", {&size}, &made).at(0);  // "p1 = VoAllocate 8"
+    const std::string name = made_line.substr(0, made_line.find(' '));
+    const auto names = [&](const std::string &line) {
+      return (line + " ").find(" " + name + " ") != line.npos;
+    };
+    std::vector<uint64_t> slots(fn.param_count, 0);
+    std::vector<const void *> argv;
+    for (uint64_t &slot : slots) argv.push_back(&slot);
+    slots[param] = reinterpret_cast<uintptr_t>(object);
+    const Texts given = CallLines(fn.name, argv, &answered);
+    EXPECT_TRUE(names(given.back())) << given.back();
+    const Texts after = CallLines(fn.name, argv, &answered);
+    EXPECT_FALSE(names(after.back())) << after.back();
+  }
+}
+
 }  // namespace

@@ -144,6 +144,15 @@ TEST_F(WindowTargets, TheWindowDriverTakesOnlyLiveWindowsAndWritesRowsIntoTheCli
         << "row " << y;
   (void)VoImageDestroy(back);
   EXPECT_EQ(Screen(2, 2).r + Screen(19, 2).r, 0);
+  // Given back, the window is gone for the driver even where a new window
+  // takes its address: the frame is refused naming it, and nothing drawn.
+  ASSERT_EQ(VoDesktopWindowDestroy(w), 0u);
+  VtWindow *next = nullptr;
+  for (int i = 0; i < 64 && next != w; ++i) next = Window(40, 20, 16, 8);
+  ScreenClear();
+  EXPECT_NE(VoDriverCopyImage(nullptr, picture), 0u);
+  EXPECT_EQ(vo_test::WithMessage(messages::kOGLWindowGone).size(), 1u);
+  EXPECT_EQ(Screen(3, 2).r + Screen(40, 20).r + Screen(41, 21).g, 0);
 }
 
 }  // namespace
