@@ -23,8 +23,9 @@
 // the library makes for itself (a cube face's, a depth map's casters) ever
 // takes it. Only a list the application's own call makes and hands it (a
 // call whose answer is a list) takes a retired node again, as its own
-// handle may name an address it gave back: the retired nodes stay as many
-// as the lists given back and not yet made again.
+// handle may name an address it gave back, and a node given back within
+// such a call is retired too: the retired nodes stay as many as the lists
+// given back and not yet made again.
 
 #include "kernel/vosystem/reference.h"
 
@@ -91,22 +92,6 @@ VtReference *NodeCreate(VtPool *pool, void *data) {
   return node;
 }
 
-// A node back to its pool. The count may run above the truth (the nodes of
-// a sub-pool destroyed whole stay counted), which only lengthens the walk
-// that refuses a broken ring; it never wraps below 0.
-void NodeGone(VtPool *pool, VtReference *node) {
-  const void *data = node->data;  // read before the pool may mark the block
-  if (VoPoolFree(pool, node) != 0) return;
-  if (data != nullptr)
-    if (auto unnamed = g_unnamed.load(std::memory_order_acquire)) unnamed(data);
-  VtKernelContext *k = Kernel();
-  if (k == nullptr) return;
-  std::atomic_ref<uint64_t> live = NodesLive(k);
-  uint64_t n = live.load(std::memory_order_relaxed);
-  while (n != 0 && !live.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
-  }
-}
-
 // The application's handle node retired (its block kept, its next word
 // cleared), counted as given back.
 void NodeRetire(VtReference *node) {
@@ -121,6 +106,25 @@ void NodeRetire(VtReference *node) {
   }
   if (data != nullptr)
     if (auto unnamed = g_unnamed.load(std::memory_order_acquire)) unnamed(data);
+  std::atomic_ref<uint64_t> live = NodesLive(k);
+  uint64_t n = live.load(std::memory_order_relaxed);
+  while (n != 0 && !live.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
+  }
+}
+
+// A node back to its pool. The count may run above the truth (the nodes of
+// a sub-pool destroyed whole stay counted), which only lengthens the walk
+// that refuses a broken ring; it never wraps below 0.
+void NodeGone(VtPool *pool, VtReference *node) {
+  // A node given back within the application's own list-making call may
+  // be one it took retired: it stays among them, never the library's.
+  if (ApplicationListMade() && pool == VoReferencePoolGet()) return NodeRetire(node);
+  const void *data = node->data;  // read before the pool may mark the block
+  if (VoPoolFree(pool, node) != 0) return;
+  if (data != nullptr)
+    if (auto unnamed = g_unnamed.load(std::memory_order_acquire)) unnamed(data);
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return;
   std::atomic_ref<uint64_t> live = NodesLive(k);
   uint64_t n = live.load(std::memory_order_relaxed);
   while (n != 0 && !live.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
