@@ -375,6 +375,37 @@ std::string AwayAutoClipping() {
   return fault;
 }
 
+// The stage's square inside `depth` nested lists, beside a list without
+// members: every entry draws and answers as for the square alone, or, past
+// the 256 lists deep lists may nest, answers 0x20000012 with message 2020.
+std::string NestedLists(uint32_t depth) {
+  const Stage stage(Square());
+  std::string fault;
+  std::vector<float> alone[std::size(kCodes)], picture;
+  VtStatus answered[std::size(kCodes)];
+  for (size_t i = 0; i < std::size(kCodes); ++i) answered[i] = stage.Render(kCodes[i], 0, &alone[i]);
+  const uint32_t members = VO_PRIM_PREFS;
+  VtPrimitive *p[2] = {VoPrimitiveCreate(VoContentsCreate(1, &members), VO_PRIMITIVE_LIST),
+                       stage.primitive()};
+  for (uint32_t k = 0; k < depth; ++k) {
+    VtReference *ring = VoPrimitiveListCreate(1, &p[1]);
+    VtTypedValue held{VtGenericPtr, 0, {}};
+    held.value.p = &ring;
+    p[1] = VoPrimitiveCreate(VoContentsCreate(1, &members), VO_PRIMITIVE_LIST);
+    if (VoPrimitiveSetProperty(p[1], VO_PRIM_PREFS, &held) != 0) return "a list was not made";
+  }
+  if (VoPrimitiveListSet(VoPrimitiveListCreate(2, p)) != 0) return "the scene was not made";
+  for (size_t i = 0; i < std::size(kCodes); ++i) {
+    const VtStatus st = stage.Render(kCodes[i], 0, &picture);
+    if (depth <= 256 ? st != answered[i] || picture != alone[i] : st != 0x20000012u)
+      fault += "render " + std::to_string(kCodes[i]) + " answered " + std::to_string(st) + "; ";
+  }
+  const bool told =
+      std::any_of(vo_test::Recorded().begin(), vo_test::Recorded().end(),
+                  [](const vo_test::Diagnostic &d) { return d.message == 2020 && d.args[1].value.u == 257; });
+  return depth > 256 && !told ? fault + "the depth was not told" : fault;
+}
+
 TEST(ExtremeNumbers, StrokesTooThinToDrawAndAutomaticClippingStretchedByOneFarVertexAnswerAsTheirOwnRowsSay) {
   struct Row {
     const char *what;
@@ -387,6 +418,8 @@ TEST(ExtremeNumbers, StrokesTooThinToDrawAndAutomaticClippingStretchedByOneFarVe
       {"automatic clipping with a corner at 1e30", [] { return FarAutoClipping(kCorner); }},
       {"automatic clipping with a quad scaled by 1e20", [] { return FarAutoClipping(kScaled); }},
       {"automatic clipping turned away from the scene", &AwayAutoClipping},
+      {"the square in 256 nested lists beside a list without members", [] { return NestedLists(256); }},
+      {"the square in 257 nested lists beside a list without members", [] { return NestedLists(257); }},
   };
   for (const Row &row : rows)
     EXPECT_EQ(ForkedFault([&row] {

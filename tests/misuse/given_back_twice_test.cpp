@@ -296,5 +296,31 @@ TEST(GivenBackTwice, AnObjectGivenBackFromACallbackIsRefusedAgainAndKeepsItsReco
         }
 }
 
+// A list given back between renders, a cube rendered, the list given back
+// again: refused with 2890 (no list of the cube's took its record), and the
+// render after draws as before. Blocks are taken in allocation order: the
+// seeds vary the list's size and the lists made first.
+TEST(GivenBackTwice, AListGivenBackBetweenRendersIsRefusedAgainAfterACubeWhoseListsTookNoneOfIt) {
+  for (uint32_t seed = 0; seed < 15; ++seed)
+    EXPECT_EQ(
+        ForkedFault([seed]() -> std::string {
+          if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
+          const Stage stage(Square());
+          std::vector<VtPrimitive *> members(1 + seed % 5, stage.primitive());
+          for (uint32_t k = 0; k < seed / 5; ++k) (void)VoPrimitiveListCreate(2, members.data());
+          VtReference *list = VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data());
+          std::vector<float> before, after;
+          const VtStatus rendered = stage.Render(0x200001, 0, &before);
+          const float centre[3] = {0, 0, 1};
+          if (VoPrimitiveReferenceDestroy(list, 0) != 0 || VoEnvironmentRenderCube(8, centre) == nullptr ||
+              VoPrimitiveReferenceDestroy(list, 0) != kRefused || vo_test::Recorded().back().message != 2890)
+            return "the second destroy was not refused with 2890";
+          return stage.Render(0x200001, 0, &after) != rendered || after != before ? "the render after differs"
+                                                                                  : "";
+        }),
+        "")
+        << "seed " << seed;
+}
+
 }  // namespace
 }  // namespace misuse

@@ -61,6 +61,7 @@ struct KernelMemory {
   VtPool *small_pool;        // tag 0x10001, 32-byte blocks
   VtPool *node_pool;         // tag 0x10002, reference-list nodes
   uint64_t reference_nodes;  // nodes made by the reference procedures and not given back (atomic)
+  VtReference *retired;      // handle nodes of lists the application gave back, linked through data
   VtPool *random_pool;       // tag 0x10003, random states
   VtPool *marshal_pool[2];   // tags 0x10004, 0x10005
 };

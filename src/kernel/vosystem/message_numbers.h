@@ -48,6 +48,8 @@ constexpr uint32_t kElementStillNamed =
     2018;  // a destroy of a vertex or edge a polygon or edge still names (element, kind, namer, its kind)
 constexpr uint32_t kNormalsWithoutProperty =
     2019;  // vertex normals asked of a polygon or mesh without the normal property (primitive, name, code)
+constexpr uint32_t kListTooDeep =
+    2020;  // a list primitive nested deeper than a walk enters (list, depth, most)
 
 // Polygon module (vopoly) and the geometry it builds, from 2030.
 constexpr uint32_t kMeshIndexRefused = 2030;  // a mesh vertex index below 0 or at 2^28 or above
@@ -541,6 +543,7 @@ constexpr uint32_t kWaitedCallFailed =
 // A render-and-post run: 2905-2907.
 constexpr uint32_t kRenderAndPostNoScene =
     2905;  // its render answered a failure with no primitive list current (render code, status)
+constexpr uint32_t kRenderAndPostTooDeep = 2906;  // a run nested deeper than 8, refused (depth)
 
 // What an output target was given and did not get, with what the application
 // can do: 2930-2939.

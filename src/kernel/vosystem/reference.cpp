@@ -16,13 +16,25 @@
 // parked node's next word is cleared: no walk takes it for a ring, and a
 // procedure handed it refuses it as a destroyed list, during the render and,
 // its nodes then back in the pool, after it.
+//
+// The handle node of a list the application gives back (the node its call
+// named) is retired, not freed, render or none: it keeps its cleared next
+// word, so that the handle stays refused as a destroyed list, and no list
+// the library makes for itself (a cube face's, a depth map's casters) ever
+// takes it. Only a list the application's own call makes and hands it (a
+// call whose answer is a list) takes a retired node again, as its own
+// handle may name an address it gave back, and a node given back within
+// such a call is retired too: the retired nodes stay as many as the lists
+// given back and not yet made again.
 
 #include "kernel/vosystem/reference.h"
 
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <vector>
 
+#include "kernel/vosystem/api_guard.h"
 #include "kernel/vosystem/message_numbers.h"
 
 namespace vo {
@@ -40,9 +52,37 @@ std::atomic_ref<uint64_t> NodesLive(VtKernelContext *k) {
 // The counting procedures of RingNameCountSet, read by any thread.
 std::atomic<void (*)(const void *)> g_named{nullptr}, g_unnamed{nullptr};
 
+// Whether the call running is the application's own and hands it a list.
+bool ApplicationListMade() {
+  const api::EnteredCall *e = api::t_entered;
+  return e != nullptr && e->application && e->fn->result_name != nullptr &&
+         std::strcmp(e->fn->result_name, "VtReference") == 0;
+}
+
+// Whether `list` is the list the application's own call names first: the
+// handle the application holds.
+bool ApplicationHandle(const VtReference *list) {
+  const api::EnteredCall *e = api::t_entered;
+  return e != nullptr && e->application && e->fn->param_count != 0 && e->argv[0] != nullptr &&
+         std::strcmp(e->fn->params[0].type_name, "VtReference") == 0 &&
+         *static_cast<VtReference *const *>(e->argv[0]) == list;
+}
+
+// A retired handle node for a list the application's call makes, or null.
+VtReference *RetiredTake(VtPool *pool) {
+  if (!ApplicationListMade()) return nullptr;
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || pool != k->memory.node_pool) return nullptr;
+  RegisterGuard hold;
+  VtReference *node = k->memory.retired;
+  if (node != nullptr) k->memory.retired = static_cast<VtReference *>(node->data);
+  return node;
+}
+
 VtReference *NodeCreate(VtPool *pool, void *data) {
   if (pool == nullptr) return nullptr;
-  auto *node = static_cast<VtReference *>(VoPoolAllocate(pool));
+  auto *node = RetiredTake(pool);
+  if (node == nullptr) node = static_cast<VtReference *>(VoPoolAllocate(pool));
   if (node == nullptr) return nullptr;
   node->next = node;
   node->data = data;
@@ -52,10 +92,33 @@ VtReference *NodeCreate(VtPool *pool, void *data) {
   return node;
 }
 
+// The application's handle node retired (its block kept, its next word
+// cleared), counted as given back.
+void NodeRetire(VtReference *node) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return;
+  const void *data = node->data;
+  node->next = nullptr;
+  {
+    RegisterGuard hold;
+    node->data = k->memory.retired;
+    k->memory.retired = node;
+  }
+  if (data != nullptr)
+    if (auto unnamed = g_unnamed.load(std::memory_order_acquire)) unnamed(data);
+  std::atomic_ref<uint64_t> live = NodesLive(k);
+  uint64_t n = live.load(std::memory_order_relaxed);
+  while (n != 0 && !live.compare_exchange_weak(n, n - 1, std::memory_order_relaxed)) {
+  }
+}
+
 // A node back to its pool. The count may run above the truth (the nodes of
 // a sub-pool destroyed whole stay counted), which only lengthens the walk
 // that refuses a broken ring; it never wraps below 0.
 void NodeGone(VtPool *pool, VtReference *node) {
+  // A node given back within the application's own list-making call may
+  // be one it took retired: it stays among them, never the library's.
+  if (ApplicationListMade() && pool == VoReferencePoolGet()) return NodeRetire(node);
   const void *data = node->data;  // read before the pool may mark the block
   if (VoPoolFree(pool, node) != 0) return;
   if (data != nullptr)
@@ -97,13 +160,18 @@ VtReference *RemoveFirst(VtReference *list, VtReference **entry) {
 // The nodes of a ring given back while a render ran, freed as the outermost
 // render ends.
 struct ParkedRing {
-  std::vector<VtReference *> nodes;
+  std::vector<VtReference *> nodes;  // the handle first
+  bool handle_retires;               // the handle is the application's
 };
 
 void ParkedFree(void *object) {
   auto *parked = static_cast<ParkedRing *>(object);
   VtPool *pool = VoReferencePoolGet();
-  for (VtReference *node : parked->nodes) NodeGone(pool, node);
+  for (size_t i = 0; i < parked->nodes.size(); ++i)
+    if (i == 0 && parked->handle_retires)
+      NodeRetire(parked->nodes[0]);
+    else
+      NodeGone(pool, parked->nodes[i]);
   delete parked;
 }
 
@@ -115,6 +183,7 @@ bool RingParked(VtPool *pool, VtReference *list) {
   if (pool != VoReferencePoolGet() || !RenderAfterWaits()) return false;
   auto *parked = new (std::nothrow) ParkedRing;
   if (parked == nullptr) return false;
+  parked->handle_retires = ApplicationHandle(list);
   try {
     VtReference *node = list;
     do {
@@ -163,13 +232,17 @@ VtStatus ListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor dest
     if (node == list) break;
   }
   if (RingParked(pool, list)) return 0;
+  const bool retires = pool == VoReferencePoolGet() && ApplicationHandle(list);
   // From the handle node round the ring; each next is read before its node
   // goes back to the pool, and the end is found by address alone.
   const uintptr_t stop = reinterpret_cast<uintptr_t>(list);
   VtReference *node = list;
   do {
     VtReference *next = node->next;
-    NodeGone(pool, node);
+    if (node == list && retires)
+      NodeRetire(node);
+    else
+      NodeGone(pool, node);
     node = next;
   } while (reinterpret_cast<uintptr_t>(node) != stop);
   return 0;
@@ -409,8 +482,8 @@ VtStatus RingHeldRefuse(const VtReference *ring, const char *procedure) {
 VtStatus ReferenceListDestroy(VtPool *pool, VtReference *list, VtReferenceDestructor destructor,
                               const char *procedure) {
   // A list given back during a render is refused as destroyed; one freed
-  // since, or a pointer that is no node, by the ring's check.
-  if (list != nullptr && Plausible(list) && NodeParked(pool, list)) {
+  // or retired since, or a pointer that is no node, by the ring's check.
+  if (list != nullptr && Plausible(list) && RenderAfterWaits() && NodeParked(pool, list)) {
     ListRefusedGone(list, procedure);
     return VO_STATUS_BAD_ARGUMENT;
   }

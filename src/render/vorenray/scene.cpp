@@ -25,6 +25,7 @@ constexpr uint32_t kExpandOptions =
 constexpr uint32_t kExpandPreviewUV = 0x80;
 constexpr uint32_t kExpandFullUV = 0x180;
 constexpr uint32_t kPassPreview = 2;
+constexpr uint32_t kStickyNoMemory = 0x4;  // an expansion that ran out of memory
 
 // A shader whose class has no evaluate entry is taken as none.
 VtShader *Evaluable(VtShader *shader) {
@@ -63,7 +64,10 @@ VtStatus PrimitiveExpand(RayContext *c, VtPrimitive *p) {
   if (pieces == nullptr) return ListAppend(s.trace, p) ? 0 : VO_STATUS_NO_MEMORY;
   VtStatus st = ForEachNodeUntil(pieces, [&](VtReference *node) -> VtStatus {
     auto *piece = static_cast<VtPrimitive *>(node->data);
-    if (piece == nullptr) return VO_STATUS_NO_MEMORY;
+    // No piece is nothing to draw (a list without members, one the list
+    // walk refused) unless the expansion told the sticky word it ran out
+    // of memory.
+    if (piece == nullptr) return (KernelSticky(c) & kStickyNoMemory) != 0 ? VO_STATUS_NO_MEMORY : 0;
     if ((piece->flags & VO_PRIMITIVE_TEMPORARY) == 0) return 0;
     piece->flags |= VO_PRIMITIVE_PROTECTED;
     return ListAppend(s.temporary, piece) ? 0 : VO_STATUS_NO_MEMORY;

@@ -219,7 +219,7 @@ void EdgeListDraw(WireState *s, VtPrimitive *p, int32_t cls, bool all) {
   }
 }
 
-VtStatus ListDraw(WireState *s, VtReference *ring, int32_t cls, bool boxes, int32_t depth, uint32_t level);
+VtStatus ListDraw(WireState *s, VtReference *ring, int32_t cls, bool boxes, int32_t depth, ListPath &path);
 
 void PrimitiveDraw(WireState *s, VtPrimitive *p, int32_t cls) {
   Offsets(s, p->contents);
@@ -245,7 +245,7 @@ void PrimitiveDraw(WireState *s, VtPrimitive *p, int32_t cls) {
   if (has_edges) EdgeListDraw(s, p, cls, s->poly_edges < 0);
 }
 
-VtStatus MemberDraw(WireState *s, VtPrimitive *p, int32_t cls, bool boxes, int32_t depth, uint32_t level) {
+VtStatus MemberDraw(WireState *s, VtPrimitive *p, int32_t cls, bool boxes, int32_t depth, ListPath &path) {
   VtBounds b{};
   (void)VoPrimitiveGetWorldBounds(p, &b);
   if (boxes && depth <= 0) return BoxDraw(b);
@@ -259,24 +259,23 @@ VtStatus MemberDraw(WireState *s, VtPrimitive *p, int32_t cls, bool boxes, int32
     return 0;
   }
   if (depth == 0) return 0;
-  if (level + 1 >= kListDepthMax) {
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kWireListTooDeep, VO_MODULE_WIREFRAME,
-         static_cast<const void *>(p));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
+  // Each expansion is a step of the list walk: nested as deep as lists may
+  // nest, and no deeper, as in every renderer.
+  if (VtStatus st = path.Enter(p)) return st;
   VtReference *pieces = VoPrimitiveExpandToList(p, nullptr, 1);
-  const VtStatus st = ListDraw(s, pieces, cls, boxes, depth - 1, level + 1);
+  const VtStatus st = ListDraw(s, pieces, cls, boxes, depth - 1, path);
   (void)VoPrimitiveReferenceListDestroy(pieces);
+  path.Leave();
   return st;
 }
 
-VtStatus ListDraw(WireState *s, VtReference *ring, int32_t cls, bool boxes, int32_t depth, uint32_t level) {
+VtStatus ListDraw(WireState *s, VtReference *ring, int32_t cls, bool boxes, int32_t depth, ListPath &path) {
   if (Polled(s)) return VO_COND_INTERRUPTED;
   if (cls == 0 || ring == nullptr) return 0;
   return ForEachNodeUntil(ring, [&](VtReference *node) -> VtStatus {
     auto *p = static_cast<VtPrimitive *>(node->data);
     if (p != nullptr) {
-      const VtStatus st = MemberDraw(s, p, cls, boxes, depth, level);
+      const VtStatus st = MemberDraw(s, p, cls, boxes, depth, path);
       if (Polled(s)) return VO_COND_INTERRUPTED;
       if (st != 0) return st;
     }
@@ -318,8 +317,9 @@ VtStatus Render() {
     VtBounds b{};
     (void)VoBoundsGet(&b);
     const int32_t cls = Classify(b);
+    ListPath path;
     if (s->depth != 0)
-      st |= ListDraw(s, list, cls, s->boxes != 0, s->depth - 1, 0);
+      st |= ListDraw(s, list, cls, s->boxes != 0, s->depth - 1, path);
     else if (s->boxes != 0)
       st |= BoxDraw(b);
   }

@@ -38,6 +38,7 @@ VtStatus ContextCopy(void *state, void **copy) {
   std::memcpy(static_cast<void *>(c), m, sizeof *c);
   c->copy = 1;
   c->depth = 0;
+  c->runs = 0;
   c->list_head[1] = &c->list_head[0];  // the copy's link points into the copy
   if (c->current != nullptr) {
     c->g_Bi = static_cast<VtScreenBuffer **>(VoShaderFindGlobalAddress("Bi"));

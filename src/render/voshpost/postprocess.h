@@ -49,6 +49,7 @@ struct VtPostprocessContext {
   VtMutexWord *stencil_lock, *global_lock;
   uint32_t copy;              // 1 in a worker's copy
   int32_t depth;              // nested list runs on this thread
+  int32_t runs;               // nested render-and-post runs on this thread
   void *pass;                 // the threaded gather pass running, or null
   VtDriverRowProc row_bytes;  // the current driver's operation 0x1a000f, cached by a pass
   void *list_head[2];         // an unset word and a link to it; nothing uses them

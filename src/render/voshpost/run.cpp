@@ -24,7 +24,7 @@ namespace vo::post {
 namespace {
 
 constexpr VtStatus kAnnounce = 0x08000000;  // status class of the walk's notes
-constexpr int32_t kDeepest = 8;             // nested list runs
+constexpr int32_t kDeepest = 8;             // nested list runs, and nested render-and-post runs
 constexpr float kBlack = 1e-6f;
 
 using namespace messages;
@@ -658,9 +658,31 @@ bool DepthOfFieldWithoutDepth(const VtPostprocessContext *c, const VtScreenBuffe
 
 }  // namespace
 
+namespace {
+
+VtStatus RenderAndPostRun(VtPostprocessContext *c);
+
+}  // namespace
+
+// A run whose render or post code leads back to the run itself nests: it
+// is refused beyond the depth the list runs keep to, not left to recurse
+// until the stack runs out.
 VtStatus RenderAndPost() {
   VtPostprocessContext *c = State();
   if (c == nullptr) return kNotStarted;
+  if (c->runs >= kDeepest) {
+    Post(kRefused, kRenderAndPostTooDeep, kModule, c->runs + 1);
+    return kRefused;
+  }
+  ++c->runs;
+  const VtStatus st = RenderAndPostRun(c);
+  --c->runs;
+  return st;
+}
+
+namespace {
+
+VtStatus RenderAndPostRun(VtPostprocessContext *c) {
   // A post code that walks the list refuses a run without one before the
   // render, not after it: a refused run leaves nothing behind, shadow maps
   // its render would have made and kept for the next among them.
@@ -731,5 +753,7 @@ VtStatus RenderAndPost() {
   }
   return st;
 }
+
+}  // namespace
 
 }  // namespace vo::post

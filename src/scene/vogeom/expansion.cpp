@@ -10,6 +10,14 @@
 
 namespace vo {
 
+VtStatus ListTooDeep(const VtPrimitive *list, uint32_t depth) {
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kListTooDeep, VO_MODULE_GEOMETRY, static_cast<const void *>(list),
+       depth, kListDepthMax);
+  if (const GeomState *g = Geom(); g != nullptr && g->sticky_status != nullptr)
+    std::atomic_ref<uint32_t>(*g->sticky_status).fetch_or(VO_STATUS_BAD_ARGUMENT, std::memory_order_relaxed);
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
 namespace expand {
 
 VtReference *NullList() { return VoReferenceNodeCreate(nullptr); }

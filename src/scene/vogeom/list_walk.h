@@ -1,7 +1,10 @@
 // Walking list primitives without running round a cycle: a list primitive
 // (type 9) whose members lead back to itself is refused, and so is nesting
-// deeper than kListDepthMax. Sidedness and shadow casting walk lists with
-// it; bounds, transforms and expansion of list trees are to do the same.
+// deeper than kListDepthMax. Every walk of list trees (bounds, expansion,
+// transforms, sidedness, shadow casting, the renderers' own) enters lists
+// through it, so that every renderer refuses the same scenes alike: a list
+// nested too deep also marks the sticky status word, which the render
+// running answers.
 //
 //   ListPath path;
 //   VtStatus Walk(VtPrimitive *list, ListPath &path) {
@@ -18,13 +21,19 @@ namespace vo {
 
 constexpr uint32_t kListDepthMax = 256;
 
+// The refusal of a list met `depth` lists deep, past kListDepthMax: message
+// 2020 naming the list and both depths, and 0x20000012 into the sticky
+// status word, so that a render answers the refusal whichever walk met it.
+VtStatus ListTooDeep(const VtPrimitive *list, uint32_t depth);
+
 class ListPath {
  public:
-  // Steps into a list primitive. Refuses (warning 0x20000012, message 2012
-  // naming the list) when the list is already on the path or the path is
-  // full; nothing is entered then.
+  // Steps into a list primitive. Refuses (warning 0x20000012) when the list
+  // is already on the path (message 2012 naming the list) or the path is
+  // full (ListTooDeep); nothing is entered then.
   VtStatus Enter(const VtPrimitive *list) {
-    bool cycle = depth_ == kListDepthMax;
+    if (depth_ == kListDepthMax) return ListTooDeep(list, depth_ + 1);
+    bool cycle = false;
     for (uint32_t i = 0; i < depth_ && !cycle; ++i) cycle = path_[i] == list;
     if (cycle) {
       Post(VO_STATUS_BAD_ARGUMENT, messages::kListCycle, VO_MODULE_GEOMETRY, static_cast<const void *>(list));

@@ -179,9 +179,9 @@ constexpr float kCubeViews[6][2][3] = {
     {{0, -1, 0}, {0, 0, 1}}, {{0, 0, 1}, {1, 0, 0}},  {{0, 0, -1}, {1, 0, 0}},
 };
 
-VtStatus MapsRender(ShadingContext *s, VtLightData *d, uint8_t *block, int32_t n) {
+VtStatus MapsRender(ShadingContext *s, VtLightData *d, int32_t layout, uint8_t *block, int32_t n) {
   VtView *view = VoViewGet();
-  switch (MapsLayout(d)) {
+  switch (layout) {
     case VO_LIGHT_DISTANT: {
       std::memcpy(d->position, d->fromPoint, sizeof d->position);
       const float dir[3] = {d->toPoint[0] - d->fromPoint[0], d->toPoint[1] - d->fromPoint[1],
@@ -293,14 +293,16 @@ namespace {
 VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   MapsFree(d);
   int32_t n = 0;
-  const int32_t layout = MapsLayout(d);
-  const size_t bytes = MapBlockBytes(d->shadowResolution, layout, &n);
-  if (bytes == 0) return 0;
+  if (MapBlockBytes(d->shadowResolution, d->kind, &n) == 0) return 0;
   d->shadowMapSide = n;
   d->prepared = 0;
   // The light's own state and the view's resolution are best effort here: what
   // counts is whether the maps render, which MapsRender answers.
   (void)VoShaderReset(light);
+  // Preparing sets the cone, and with it whether the maps are one or a
+  // cube's six: the block is sized for the maps the render then writes.
+  const int32_t layout = MapsLayout(d);
+  const size_t bytes = MapBlockBytes(d->shadowResolution, layout, &n);
   const int maps = MapCount(layout);
   auto *block =
       bytes <= 0xFFFFFFFFu ? static_cast<uint8_t *>(VoAllocate(static_cast<uint32_t>(bytes))) : nullptr;
@@ -312,7 +314,7 @@ VtStatus MapsMake(ShadingContext *s, VtShader *light, VtLightData *d) {
   (void)VoViewSetResolution(VoViewGet(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), 1.0);
   NestedRender nested{};
   NestedRenderEnter(&nested, 0, reinterpret_cast<VtProc>(&exported::VoShadowMapScanline));
-  const VtStatus rendered = MapsRender(s, d, block, n);
+  const VtStatus rendered = MapsRender(s, d, layout, block, n);
   NestedRenderLeave(&nested);
   if (rendered != 0) {
     VoDeallocate(block);

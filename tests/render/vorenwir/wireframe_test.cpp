@@ -215,7 +215,7 @@ TEST_F(WireframeTest, ExpansionsNestedWithoutEndStopAtTheListDepthLimit) {
   Scene({p});
   // Depth -1 never reaches 0: without a limit the walk would recurse for ever.
   EXPECT_EQ(VoExecute(0xa0001), uint32_t{VO_STATUS_BAD_ARGUMENT});
-  EXPECT_EQ(CountPosted(messages::kWireListTooDeep), 1);
+  EXPECT_EQ(CountPosted(messages::kListTooDeep), 1);
   EXPECT_EQ(RecordingDriver::frame_ends, 1);
 }
 

@@ -150,6 +150,20 @@ TEST_F(PostprocessTest,
   EXPECT_EQ(quiet.value.u, 0u);
 }
 
+// A run whose render code, then post code, is the run itself: the ninth
+// nested run is refused once, and every run around it answers the refusal.
+TEST_F(PostprocessTest, ARenderAndPostRunThatRunsItselfIsRefusedAtTheNinthRun) {
+  View(8, 6);
+  for (uint32_t control : {VO_CONTROL_PP_RENDER_CODE, VO_CONTROL_PP_POST_CODE}) {
+    VtTypedValue was{}, self = TypedWord(VtEnum, VO_EXECUTE_PP_RENDER_AND_POST);
+    ASSERT_EQ(VoControlGet(control, &was) | VoControlSet(control, &self), 0u);
+    g_posted.clear();
+    EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST) & 0x20000012u, 0x20000012u);
+    EXPECT_EQ(CountPosted(2906), 1);
+    EXPECT_EQ(VoControlSet(control, &was), 0u);
+  }
+}
+
 TEST_F(PostprocessTest, EveryAllocationFailingInASeparateOutputKernelRunOrARenderAndPostIsReported) {
   (void)Current(4, 4, [](uint32_t x, uint32_t y) { return Grey(static_cast<float>(x + 4 * y)); });
   TestPostData *box = Listed("test kernel");
