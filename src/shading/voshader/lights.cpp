@@ -21,7 +21,10 @@
 // emitter and its build) with the area flags carried over: its class's
 // build and release leave the build to the record that made it.
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "shading/voshader/voshader.h"
 #include "kernel/vosystem/face.h"
@@ -87,12 +90,34 @@ bool Chainable(ShadingContext *s, VtShader *shader) {
          shader->type == VO_SHADER_LIGHT;
 }
 
-// Whether the light is on the chain being built (a light named twice in a
-// list is chained once: twice would close the chain on itself).
-bool Chained(const ShadingContext *s, const VtShader *light) {
-  for (const VtShader *l = s->light_head; l != nullptr; l = l->link)
-    if (l == light) return true;
-  return false;
+// A light named twice in a list is chained once (twice would close the
+// chain on itself). Before the chain is built every light the list may
+// chain has its link set to this mark, which no chained light's link holds:
+// a light is on the chain being built when its link is no longer the mark.
+const VtShader kUnchainedMark{};
+VtShader *const kUnchained = const_cast<VtShader *>(&kUnchainedMark);
+
+void UnchainedMark(ShadingContext *s, VtReference *list) {
+  ForEachNode(list, [&](VtReference *node) {
+    auto *shader = static_cast<VtShader *>(node->data);
+    if (Chainable(s, shader)) shader->link = kUnchained;
+  });
+}
+
+// The held chain's lights sorted, so that asking whether a light is held
+// (at each destroy of a light) does not walk the chain; left empty when
+// memory runs out, and the chain is walked.
+void HeldSort(ShadingContext *s) {
+  std::vector<const VtShader *> &held = s->shared->held_sorted;
+  held.clear();
+  try {
+    held.reserve(s->light_count);
+    for (const VtShader *light = s->shared->held_lights; light != nullptr; light = light->link)
+      held.push_back(light);
+    std::sort(held.begin(), held.end());
+  } catch (const std::bad_alloc &) {
+    held.clear();
+  }
 }
 
 }  // namespace
@@ -103,6 +128,7 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list) {
   s->light_count = 0;
   s->globals->currentLights = nullptr;
   if (list == nullptr) return 0;
+  UnchainedMark(s, list);
   VtShader *tail = nullptr;
   VtReference *node = list;
   do {
@@ -110,7 +136,7 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list) {
     node = node->next;
     // Only light shaders carry light records.
     if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr ||
-        shader->type != VO_SHADER_LIGHT || Chained(s, shader))
+        shader->type != VO_SHADER_LIGHT || shader->link != kUnchained)
       continue;
     VtLightData *d = LightOf(shader);
     ++s->light_count;
@@ -153,11 +179,15 @@ VtStatus LightListHold(ShadingContext *s, VtReference *list) {
   const VtStatus st = LightListSet(s, list);
   for (VtShader *light = s->light_head; light != nullptr; light = light->link) ++light->references;
   s->shared->held_lights = s->light_head;
+  HeldSort(s);
   each_chainable(-1);
   return st;
 }
 
 bool LightHeld(const ShadingContext *s, const VtShader *light) {
+  const std::vector<const VtShader *> &held = s->shared->held_sorted;
+  if (s->shared->held_lights == nullptr) return false;
+  if (!held.empty()) return std::binary_search(held.begin(), held.end(), light);
   for (const VtShader *l = s->shared->held_lights; l != nullptr; l = l->link)
     if (l == light) return true;
   return false;
