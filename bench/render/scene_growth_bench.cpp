@@ -42,8 +42,8 @@
 //   meshes (the grid's triangles) with a material each through the OpenGL
 //   back end (Mesa's software rasteriser), n = 10 000, 20 000 and 40 000.
 // - StrokesOfEdges: n two-point edges made by the application (the grid's
-//   edges) drawn as strokes by 0x600003 at 64 x 48 from (4, 3, 5), n =
-//   5 000, 10 000, 20 000 and 40 000.
+//   edges) drawn as strokes by 0x600003 at 64 x 48 and 1024 x 768 from
+//   (4, 3, 5), n = 5 000, 10 000, 20 000 and 40 000.
 // Counters: triangles (there: the lights, meshes or edges), the render's wall and processor milliseconds (the
 // processor time is the manual time: the renders run on one thread), the
 // process's peak resident size in MiB (getrusage ru_maxrss, scene
@@ -307,9 +307,9 @@ BENCHMARK(ABufferStackInterrupt)
 // n copies each 1e-4 behind the last, the pleated cone of n faces), at
 // 64 x 48 under the default light, seen from the slant.
 using Scene = vo::test::GrowthScene;
-void SmallViewSet() {
+void SmallViewSet(int32_t width = 64, int32_t height = 48) {
   const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0};
-  VoViewSetResolution(nullptr, 64, 48, 1.0);
+  VoViewSetResolution(nullptr, width, height, 1.0);
   VoViewSetPinhole(nullptr, kSlant, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
   VoViewAutoClipping(nullptr);
 }
@@ -476,12 +476,12 @@ BENCHMARK(HeightField)
 // One of the grid scenes of tests/support/growth.h made by the case's body
 // at n, then the work it times.
 template <class Make, class Work>
-void GridCase(benchmark::State &state, Make make, Work work) {
+void GridCase(benchmark::State &state, Make make, Work work, int32_t width = 64, int32_t height = 48) {
   const int n = static_cast<int>(state.range(0));
   Outcome o;
   for (auto _ : state) {
     o = InChild([&] {
-      Start(64, 48, false);
+      Start(width, height, false);
       make(n);
       return TimedWork(work);
     });
@@ -547,9 +547,10 @@ BENCHMARK(OpenGLTerminate)
     ->Unit(benchmark::kMillisecond);
 
 void StrokesOfEdges(benchmark::State &state) {
+  const auto height = static_cast<int32_t>(state.range(1)), width = height * 4 / 3;
   GridCase(
       state,
-      [](int n) {
+      [&](int n) {
         const vo::test::GrowthMesh m = vo::test::GrowthMeshMake(Scene::kGridEdges, n);
         VtReference *list = nullptr;
         for (size_t i = 0; i < m.xyz.size(); i += 6)
@@ -559,16 +560,13 @@ void StrokesOfEdges(benchmark::State &state) {
         v.type = VtGenericPtr;
         v.value.p = list;
         VoControlSet(VO_CONTROL_NPR_EDGE_LIST, &v);
-        SmallViewSet();
+        SmallViewSet(width, height);
       },
-      [] { return VoExecute(VO_EXECUTE_NPR_DRAW); });
+      [] { return VoExecute(VO_EXECUTE_NPR_DRAW); }, width, height);
 }
 BENCHMARK(StrokesOfEdges)
-    ->ArgNames({"edges"})
-    ->Arg(5000)
-    ->Arg(10000)
-    ->Arg(20000)
-    ->Arg(40000)
+    ->ArgNames({"edges", "height"})
+    ->ArgsProduct({{5000, 10000, 20000, 40000}, {48, 768}})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
