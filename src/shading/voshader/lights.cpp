@@ -186,6 +186,7 @@ VtStatus LightListHold(ShadingContext *s, VtReference *list) {
 bool LightHeld(const ShadingContext *s, const VtShader *light) {
   const std::vector<const VtShader *> &held = s->shared->held_sorted;
   if (s->shared->held_lights == nullptr) return false;
+  RegisterGuard hold;  // destroys on two threads would sort at once
   if (held.empty()) HeldSort(s->shared);
   if (!held.empty()) return std::binary_search(held.begin(), held.end(), light);
   for (const VtShader *l = s->shared->held_lights; l != nullptr; l = l->link)
