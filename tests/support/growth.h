@@ -72,11 +72,11 @@ inline int Scaled(int size, int divisor) { return kSanitized ? size / divisor : 
 //   alternately 1 and 0.6 from the axis, so that neighbouring faces fold
 //   in and out and every face's long edges run into the apex;
 // - a grid: on a k x k grid over [-1, 1]^2 in the plane y = 0 (k the least
-//   with k^2 >= n), n parts of the first n cells, row by row: as edges,
-//   a segment from each cell's corner half across it in x (two points a
-//   part, indices pairs); as triangles, the cell's half at its corner (a
-//   quarter of the cell's area, no two touching); as lights, the corners
-//   lifted to y = 2 (no indices).
+//   with k^2 >= n), one part at each of the first n cells' corners, row by
+//   row: as edges, a segment half across the cell in x (two points a part,
+//   indices pairs); as triangles, the right triangle of legs half the cell
+//   in x and z (no two touching); as lights, the corner lifted to y = 2 (no
+//   indices).
 enum class GrowthScene { kBook, kNearCopies, kPleatedCone, kGridEdges, kGridTriangles, kGridLights };
 struct GrowthMesh {
   std::vector<float> xyz;
