@@ -36,7 +36,15 @@
 //   hidden-line renderer (0x190001) and the strokes through the z-buffer
 //   (0x600005); the last two also with the region depth (control
 //   0x190065) at 18 instead of 14.
-// Counters: triangles, the render's wall and processor milliseconds (the
+// - LightListSet: VoLightListSet of n point lights (tests/support/growth.h's
+//   grid lights), n = 10 000, 20 000 and 40 000.
+// - OpenGLTerminate: VoOpenGLTerminate after a frame of n one-triangle
+//   meshes (the grid's triangles) with a material each through the OpenGL
+//   back end (Mesa's software rasteriser), n = 10 000, 20 000 and 40 000.
+// - StrokesOfEdges: n two-point edges made by the application (the grid's
+//   edges) drawn as strokes by 0x600003 at 64 x 48 and 1024 x 768 from
+//   (4, 3, 5), n = 5 000, 10 000, 20 000 and 40 000.
+// Counters: triangles (there: the lights, meshes or edges), the render's wall and processor milliseconds (the
 // processor time is the manual time: the renders run on one thread), the
 // process's peak resident size in MiB (getrusage ru_maxrss, scene
 // included) and the scene's alone before the render.
@@ -65,6 +73,7 @@
 #include <vo/vo_multit.h>
 #include <vo/vo_npr.h>
 
+#include "software_gl.h"
 #include "support/growth.h"
 
 namespace {
@@ -215,17 +224,21 @@ double CpuMs() {
 
 // The render's wall and processor milliseconds (one thread renders: on a
 // machine shared with other work the processor time is the steadier).
-Outcome Timed(uint32_t code) {
+template <class Work>
+Outcome TimedWork(Work work) {
   Outcome o;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   o.scene_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;
   const double cpu0 = CpuMs();
   const Clock::time_point t0 = Clock::now();
-  o.status = VoExecute(code);
+  o.status = work();
   o.ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
   o.cpu_ms = CpuMs() - cpu0;
   return o;
+}
+Outcome Timed(uint32_t code) {
+  return TimedWork([&] { return VoExecute(code); });
 }
 
 void ABufferStack(benchmark::State &state) {
@@ -294,14 +307,17 @@ BENCHMARK(ABufferStackInterrupt)
 // n copies each 1e-4 behind the last, the pleated cone of n faces), at
 // 64 x 48 under the default light, seen from the slant.
 using Scene = vo::test::GrowthScene;
+void SmallViewSet(int32_t width = 64, int32_t height = 48) {
+  const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0};
+  VoViewSetResolution(nullptr, width, height, 1.0);
+  VoViewSetPinhole(nullptr, kSlant, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
+  VoViewAutoClipping(nullptr);
+}
 void SmallSceneMake(Scene scene, int n) {
   const vo::test::GrowthMesh m = vo::test::GrowthMeshMake(scene, n);
   VtPrimitive *mesh = Mesh(m.xyz, m.indices);
   VoPrimitiveListSet(VoPrimitiveListCreate(1, &mesh));
-  const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0};
-  VoViewSetResolution(nullptr, 64, 48, 1.0);
-  VoViewSetPinhole(nullptr, kSlant, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
-  VoViewAutoClipping(nullptr);
+  SmallViewSet();
 }
 
 // Renders the small scene by the code into a 64 x 48 image under the
@@ -453,6 +469,104 @@ BENCHMARK(HeightField)
     ->ArgNames({"triangles", "code", "depth"})
     ->ArgsProduct({{250000, 1000000, 4000000}, {0x200001, 0x200002, 0x190001, 0x600005}, {0}})
     ->ArgsProduct({{1000000, 4000000}, {0x190001, 0x600005}, {18}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// One of the grid scenes of tests/support/growth.h made by the case's body
+// at n, then the work it times.
+template <class Make, class Work>
+void GridCase(benchmark::State &state, Make make, Work work, int32_t width = 64, int32_t height = 48) {
+  const int n = static_cast<int>(state.range(0));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] {
+      Start(width, height, false);
+      make(n);
+      return TimedWork(work);
+    });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+}
+
+VtReference *g_lights = nullptr;
+
+void LightListSet(benchmark::State &state) {
+  GridCase(
+      state,
+      [](int n) {
+        const vo::test::GrowthMesh m = vo::test::GrowthMeshMake(Scene::kGridLights, n);
+        for (size_t i = 0; i < m.xyz.size(); i += 3) {
+          VtShader *light = VoShaderCreate(VO_SHADER_LIGHT, "point");
+          VtTypedValue at{};
+          at.type = VtPoint;
+          for (int k = 0; k < 3; ++k) at.value.v[k] = m.xyz[i + k];
+          VoShaderSetArg(light, "location", &at);
+          g_lights = VoShaderReferenceAppend(g_lights, VoShaderReferenceCreate(light));
+        }
+      },
+      [] { return VoLightListSet(g_lights); });
+}
+BENCHMARK(LightListSet)
+    ->ArgNames({"lights"})
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Arg(40000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void OpenGLTerminate(benchmark::State &state) {
+  vo::bench::SoftwareGlEnvironment();
+  GridCase(
+      state,
+      [](int n) {
+        const vo::test::GrowthMesh m = vo::test::GrowthMeshMake(Scene::kGridTriangles, n);
+        VtReference *list = nullptr;
+        for (size_t i = 0; i < m.indices.size(); i += 3) {
+          const std::vector<float> xyz(m.xyz.begin() + 3 * i, m.xyz.begin() + 3 * i + 9);
+          VtPrimitive *mesh = Mesh(xyz, {0, 1, 2});
+          VoPrimitiveSetMaterial(mesh, VoMaterialCreate());
+          list = VoPrimitiveReferenceAppend(list, VoPrimitiveReferenceCreate(mesh));
+        }
+        VoPrimitiveListSet(list);
+        SmallViewSet();
+        VoOpenGLInitialise();
+        VoExecute(0x6f0001);
+      },
+      [] { return VoOpenGLTerminate(); });
+}
+BENCHMARK(OpenGLTerminate)
+    ->ArgNames({"materials"})
+    ->Arg(10000)
+    ->Arg(20000)
+    ->Arg(40000)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void StrokesOfEdges(benchmark::State &state) {
+  const auto height = static_cast<int32_t>(state.range(1)), width = height * 4 / 3;
+  GridCase(
+      state,
+      [&](int n) {
+        const vo::test::GrowthMesh m = vo::test::GrowthMeshMake(Scene::kGridEdges, n);
+        VtReference *list = nullptr;
+        for (size_t i = 0; i < m.xyz.size(); i += 6)
+          list = VoNPREdgeReferenceAppend(
+              list, VoNPREdgeReferenceCreate(VoNPREdgeCreateFromPoints(&m.xyz[i], 2, nullptr, 0)));
+        VtTypedValue v{};
+        v.type = VtGenericPtr;
+        v.value.p = list;
+        VoControlSet(VO_CONTROL_NPR_EDGE_LIST, &v);
+        SmallViewSet(width, height);
+      },
+      [] { return VoExecute(VO_EXECUTE_NPR_DRAW); }, width, height);
+}
+BENCHMARK(StrokesOfEdges)
+    ->ArgNames({"edges", "height"})
+    ->ArgsProduct({{5000, 10000, 20000, 40000}, {48, 768}})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

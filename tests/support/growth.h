@@ -70,8 +70,14 @@ inline int Scaled(int size, int divisor) { return kSanitized ? size / divisor : 
 // - the pleated cone: n triangles (n even) from the apex (0, 1, 0) to a
 //   rim in the plane y = -1 whose corners, at n equal steps of angle, lie
 //   alternately 1 and 0.6 from the axis, so that neighbouring faces fold
-//   in and out and every face's long edges run into the apex.
-enum class GrowthScene { kBook, kNearCopies, kPleatedCone };
+//   in and out and every face's long edges run into the apex;
+// - a grid: on a k x k grid over [-1, 1]^2 in the plane y = 0 (k the least
+//   with k^2 >= n), one part at each of the first n cells' corners, row by
+//   row: as edges, a segment half across the cell in x (two points a part,
+//   indices pairs); as triangles, the right triangle of legs half the cell
+//   in x and z (no two touching); as lights, the corner lifted to y = 2 (no
+//   indices).
+enum class GrowthScene { kBook, kNearCopies, kPleatedCone, kGridEdges, kGridTriangles, kGridLights };
 struct GrowthMesh {
   std::vector<float> xyz;
   std::vector<int32_t> indices;
@@ -92,6 +98,18 @@ inline GrowthMesh GrowthMeshMake(GrowthScene scene, int n) {
       m.xyz.insert(m.xyz.end(),
                    {static_cast<float>(r * std::cos(t)), -1.0f, static_cast<float>(r * std::sin(t))});
       m.indices.insert(m.indices.end(), {0, 1 + i, 1 + (i + 1) % n});
+    }
+  } else if (scene >= GrowthScene::kGridEdges) {
+    const int k = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
+    const float step = 2.0f / static_cast<float>(k), y = scene == GrowthScene::kGridLights ? 2.0f : 0.0f;
+    for (int i = 0, at = 0; i < n; ++i) {
+      const float x = -1 + step * static_cast<float>(i % k), z = -1 + step * static_cast<float>(i / k);
+      m.xyz.insert(m.xyz.end(), {x, y, z});
+      if (scene == GrowthScene::kGridLights) continue;
+      m.xyz.insert(m.xyz.end(), {x + step / 2, y, z});
+      if (scene == GrowthScene::kGridTriangles) m.xyz.insert(m.xyz.end(), {x, y, z + step / 2});
+      const int corners = scene == GrowthScene::kGridEdges ? 2 : 3;
+      for (int c = 0; c < corners; ++c) m.indices.push_back(at++);
     }
   } else {
     for (int i = 0; i < n; ++i) {

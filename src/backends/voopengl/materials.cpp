@@ -421,7 +421,7 @@ VtImage *ImageFromFile(VtShader *s, VtStatus *status) {
 VtStatus CacheBuild(VtOpenGLContext *c, VtMaterial *material, VtOpenGLMaterialCache *cache, bool fresh) {
   if (cache == nullptr) return VO_STATUS_UNAVAILABLE;
   if (fresh) {
-    *cache = VtOpenGLMaterialCache{nullptr, nullptr, 0, 0, nullptr, -1};
+    *cache = VtOpenGLMaterialCache{nullptr, nullptr, nullptr, 0, 0, nullptr, -1};
   } else {
     ChainFree(c, cache);
   }
@@ -485,12 +485,8 @@ void CacheRelease(VtOpenGLContext *c, VtOpenGLMaterialCache *cache) {
   }
   ChainFree(c, cache);
   IndexRemove(c, cache);
-  for (VtOpenGLMaterialCache **at = &c->caches; *at != nullptr; at = &(*at)->next) {
-    if (*at == cache) {
-      *at = cache->next;
-      break;
-    }
-  }
+  (cache->prev != nullptr ? cache->prev->next : c->caches) = cache->next;
+  if (cache->next != nullptr) cache->next->prev = cache->prev;
   if (c->current_cache == cache) c->current_cache = nullptr;
   VoPoolFree(c->cache_pool, cache);
 }
@@ -513,6 +509,7 @@ VtStatus CacheLookup(VtOpenGLContext *c, VtPrimitive *p, VtOpenGLMaterialCache *
       if (cache == nullptr) return VO_STATUS_UNAVAILABLE;
       s |= CacheBuild(c, m, cache, true);
       cache->next = c->caches;
+      if (c->caches != nullptr) c->caches->prev = cache;
       c->caches = cache;
       if (IndexRoom(c)) IndexPut(c, m, cache);
     }

@@ -63,6 +63,7 @@ struct VtGLMaterialRecord {
 // The material cache: one per material, shared by its primitives.
 struct VtOpenGLMaterialCache {
   VtOpenGLMaterialCache *next;  // field 47's list
+  VtOpenGLMaterialCache *prev;  // so that a cache leaves the list without a walk
   VtMaterial *material;
   uint32_t references;
   uint32_t valid;

@@ -269,17 +269,18 @@ namespace {
 // strokes render: what it sets then is the list put back after.
 struct ListLent {
   CallerState state;  // first: the procedures find the record by it
-  VtReference *application, *own;
+  VtReference *application;
+  SceneListHeld own;
 };
 void ListLend(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
-  l->own = VoPrimitiveListGet();
+  l->own = SceneListHold();
   SceneListRestore(l->application);
 }
 void ListTake(CallerState *state) {
   auto *l = reinterpret_cast<ListLent *>(state);
   l->application = VoPrimitiveListGet();
-  (void)VoPrimitiveListSet(l->own);
+  SceneListPutBack(l->own);
 }
 
 }  // namespace
@@ -300,7 +301,7 @@ VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
     strokes = VoPrimitiveReferenceAppend(strokes, node);
   });
   if (st == 0 && (strokes != nullptr || background)) {
-    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), nullptr};
+    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), {}};
     st = VoPrimitiveListSet(strokes);
     if (st == 0) {
       if (strokes != nullptr) (void)VoViewAutoClipping(nullptr);

@@ -161,6 +161,16 @@ void SceneBoundsInvalidate();
 // another ring to it), read by the next render as a change made after
 // the list was set is, never refused back into the library's list.
 void SceneListRestore(VtReference *list);
+// The current list with its length, taken before a render of the library's
+// own list lends the application its list for a callback, and put back
+// after it: the library's list, which no application call can reach, is
+// not walked and checked again at every callback of its render.
+struct SceneListHeld {
+  VtReference *list;
+  uint32_t count;
+};
+SceneListHeld SceneListHold();
+void SceneListPutBack(const SceneListHeld &held);
 // Whether a running render reads a primitive that uses the material: one
 // reached by the current list or by the list a running render started with.
 // False while no render runs.

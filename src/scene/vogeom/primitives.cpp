@@ -377,6 +377,22 @@ void SceneListRestore(VtReference *list) {
   SceneBoundsInvalidate();
 }
 
+SceneListHeld SceneListHold() {
+  GeomState *g = Geom();
+  if (g == nullptr) return {};
+  VtReference *list = SceneList(g);
+  return {list, g->scene_count};
+}
+
+void SceneListPutBack(const SceneListHeld &held) {
+  GeomState *g = Geom();
+  if (g == nullptr) return;
+  __atomic_store_n(&g->scene_list, held.list, __ATOMIC_RELAXED);
+  g->scene_count = held.count;
+  SceneRingSet(held.list);
+  SceneBoundsInvalidate();
+}
+
 // A removal from the current list that frees a node (its handle, or
 // another) moves the kernel's word of the current ring
 // (VoReferenceListRemoveData, below this module): the module takes that

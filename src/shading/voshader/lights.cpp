@@ -21,7 +21,10 @@
 // emitter and its build) with the area flags carried over: its class's
 // build and release leave the build to the record that made it.
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "shading/voshader/voshader.h"
 #include "kernel/vosystem/face.h"
@@ -81,18 +84,41 @@ VtShader *LightCopy(ShadingContext *to, VtShader *source) {
   return copy;
 }
 
-// A light the list may chain: a live light shader with its record.
-bool Chainable(ShadingContext *s, VtShader *shader) {
-  return shader != nullptr && ShaderLive(s, shader) && shader->data != nullptr &&
-         shader->type == VO_SHADER_LIGHT;
+// A light the list may chain: a light shader with its record. The list's
+// entries are null or live shaders (VoLightListSet checks the ring before
+// anything is changed, and each chainable light holds a reference until
+// the chain is made), so that liveness is not asked again for each.
+bool Chainable(const VtShader *shader) {
+  return shader != nullptr && shader->data != nullptr && shader->type == VO_SHADER_LIGHT;
 }
 
-// Whether the light is on the chain being built (a light named twice in a
-// list is chained once: twice would close the chain on itself).
-bool Chained(const ShadingContext *s, const VtShader *light) {
-  for (const VtShader *l = s->light_head; l != nullptr; l = l->link)
-    if (l == light) return true;
-  return false;
+// A light named twice in a list is chained once (twice would close the
+// chain on itself). Before the chain is built every light the list may
+// chain has its link set to this mark, which no chained light's link holds:
+// a light is on the chain being built when its link is no longer the mark.
+const VtShader kUnchainedMark{};
+VtShader *const kUnchained = const_cast<VtShader *>(&kUnchainedMark);
+
+void UnchainedMark(VtReference *list) {
+  ForEachNode(list, [&](VtReference *node) {
+    auto *shader = static_cast<VtShader *>(node->data);
+    if (Chainable(shader)) shader->link = kUnchained;
+  });
+}
+
+// The held chain's lights sorted, so that asking whether a light is held
+// (at each destroy of a light) does not walk the chain; left empty when
+// memory runs out, and the chain is walked.
+void HeldSort(ShaderShared *shared) {
+  std::vector<const VtShader *> &held = shared->held_sorted;
+  held.clear();
+  try {
+    for (const VtShader *light = shared->held_lights; light != nullptr; light = light->link)
+      held.push_back(light);
+    std::sort(held.begin(), held.end());
+  } catch (const std::bad_alloc &) {
+    held.clear();
+  }
 }
 
 }  // namespace
@@ -103,15 +129,14 @@ VtStatus LightListSet(ShadingContext *s, VtReference *list) {
   s->light_count = 0;
   s->globals->currentLights = nullptr;
   if (list == nullptr) return 0;
+  UnchainedMark(list);
   VtShader *tail = nullptr;
   VtReference *node = list;
   do {
     auto *shader = static_cast<VtShader *>(node->data);
     node = node->next;
     // Only light shaders carry light records.
-    if (shader == nullptr || !ShaderKnownOrNull(s, shader) || shader->data == nullptr ||
-        shader->type != VO_SHADER_LIGHT || Chained(s, shader))
-      continue;
+    if (!Chainable(shader) || shader->link != kUnchained) continue;
     VtLightData *d = LightOf(shader);
     ++s->light_count;
     if (s->light_head == nullptr) {
@@ -139,7 +164,7 @@ VtStatus LightListHold(ShadingContext *s, VtReference *list) {
   auto each_chainable = [&](int step) {
     ForEachNode(list, [&](VtReference *node) {
       auto *shader = static_cast<VtShader *>(node->data);
-      if (Chainable(s, shader)) shader->references += step;
+      if (Chainable(shader)) shader->references += step;
     });
   };
   each_chainable(+1);
@@ -153,11 +178,17 @@ VtStatus LightListHold(ShadingContext *s, VtReference *list) {
   const VtStatus st = LightListSet(s, list);
   for (VtShader *light = s->light_head; light != nullptr; light = light->link) ++light->references;
   s->shared->held_lights = s->light_head;
+  s->shared->held_sorted.clear();  // sorted when first asked
   each_chainable(-1);
   return st;
 }
 
 bool LightHeld(const ShadingContext *s, const VtShader *light) {
+  const std::vector<const VtShader *> &held = s->shared->held_sorted;
+  if (s->shared->held_lights == nullptr) return false;
+  RegisterGuard hold;  // destroys on two threads would sort at once
+  if (held.empty()) HeldSort(s->shared);
+  if (!held.empty()) return std::binary_search(held.begin(), held.end(), light);
   for (const VtShader *l = s->shared->held_lights; l != nullptr; l = l->link)
     if (l == light) return true;
   return false;

@@ -169,6 +169,7 @@ struct ShaderShared {
   // The chain of the light list last set (through the shaders' links), on
   // each of whose lights the list holds one reference.
   VtShader *held_lights;
+  std::vector<const VtShader *> held_sorted;  // its lights by address, or empty until asked
   VtPool *material_pool;
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
   ImagingShared imaging;
