@@ -440,8 +440,8 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   const bool colour_shader =
       value->type == VtShaderColour && expected.type == VtColourType && ShaderColourAccepted();
   if (value->type != expected.type && !colour_shader)
-    return Refuse(kRefused, kMsgSetArgType, label, c->name, ValueTypeName(value->type), value->type,
-                  ValueTypeName(expected.type), expected.type);
+    return Refuse(kRefused, kMsgSetArgType, label, c->name, value->type, expected.type,
+                  ValueTypeName(value->type), ValueTypeName(expected.type));
   if (const VtStatus finite = shader::LightValueCheck(shader, label, *value); finite != 0) return finite;
   // A shader the running render reads as it prepared it (a light of its
   // chain whose place, cone and maps it made, a material's shader) takes the
