@@ -49,6 +49,11 @@
 //                                render runs, answering the parameter named
 //                                by "answer" (else a refusal's answer); a
 //                                note declaring a refusal needs a condition
+//   calledback <Name>...         procedures the library calls back while it
+//                                posts a diagnostic (the error handler, and
+//                                what a handler posts with): while a render
+//                                runs they are not refused on a thread
+//                                that is posting, whatever their class
 //   sets <Name> <param>          the handle parameter names what the call
 //                                sets into a holder (a slot, a scene
 //                                setting, the light list): a call waiting
@@ -148,6 +153,7 @@ struct Function {
   std::string during_answer;                   // the parameter a refusal by it answers, or empty
   std::vector<std::array<int, 3>> conditions;  // its atoms: kind, clause, parameter bits
   int refused_answer = -1;
+  bool called_back = false;  // a "calledback" line names it
 };
 
 // The "#:" and "#=" lines read since the last procedure, for the next one.
@@ -167,8 +173,9 @@ struct ShapeLine {
       : function(std::move(f)), procedure(std::move(p)), where(std::move(w)) {}
 };
 std::vector<ShapeLine> g_shapes;
-std::vector<ShapeLine> g_stopped;  // stopped lines: procedure, answer, where
-std::vector<ShapeLine> g_sets;     // sets lines: procedure, parameter, where
+std::vector<ShapeLine> g_stopped;      // stopped lines: procedure, answer, where
+std::vector<ShapeLine> g_sets;         // sets lines: procedure, parameter, where
+std::vector<ShapeLine> g_called_back;  // calledback lines: procedure, "", where
 
 // One form of a tagged record's value.
 struct CaseLine {
@@ -1168,6 +1175,11 @@ void ParseFile(const std::string &path) {
       g_stopped.emplace_back(w[1], w[2], where);
     } else if (w[0] == "sets" && w.size() == 3 && IsIdent(w[1]) && IsIdent(w[2])) {
       g_sets.emplace_back(w[1], w[2], where);
+    } else if (w[0] == "calledback" && w.size() >= 2) {
+      for (size_t i = 1; i < w.size(); ++i) {
+        if (!IsIdent(w[i])) Fail(where, "calledback names no procedure '" + w[i] + "'");
+        g_called_back.emplace_back(w[i], "", where);
+      }
     } else if (w[0] == "during") {
       ReadDuring(pending, where);
     } else if (ReadPointerDirective(w, where)) {
@@ -1480,14 +1492,15 @@ std::string DuringSection(const std::string &document) {
   return document.substr(0, begin) + o.str() + document.substr(end);
 }
 
-// The class fields of the procedure's table entry (VtApiFunction's last three).
+// The class fields of the procedure's table entry (VtApiFunction's last ones).
 std::string DuringFields(const Function &f) {
   std::string note;
   for (char c : f.during_note) note += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
   const size_t fi = static_cast<size_t>(&f - g_functions.data());
   return ", " + std::to_string(f.during) + "u, " + std::to_string(f.during_message) + "u, \"" + note +
          "\", " + (f.conditions.empty() ? std::string("nullptr") : "kConditions" + std::to_string(fi)) +
-         ", " + std::to_string(f.conditions.size()) + "u, " + std::to_string(f.refused_answer);
+         ", " + std::to_string(f.conditions.size()) + "u, " + std::to_string(f.refused_answer) +
+         (f.called_back ? ", true" : ", false");
 }
 
 std::string TableSource() {
@@ -1861,6 +1874,14 @@ int main(int argc, char **argv) {
            "sets line of '" + line.function + "' names no handle parameter '" + line.procedure + "'");
     else
       param->sets = true;
+  }
+  for (const ShapeLine &line : g_called_back) {
+    auto it = std::find_if(g_functions.begin(), g_functions.end(),
+                           [&](const Function &f) { return f.name == line.function; });
+    if (it == g_functions.end())
+      Fail(line.where, "calledback line of an undeclared procedure '" + line.function + "'");
+    else
+      it->called_back = true;
   }
   ApplyDuring();
   ResolvePointerRules();

@@ -98,8 +98,6 @@ VtStatus VoMultiThreadPassBegin(VtMultiThreadJob *job) {
   const char *inline_why = nullptr;
   if (s->farm != nullptr)
     inline_why = "a threaded pass is active";
-  else if (ThreadIdentity() != VoThreadMainGet())
-    inline_why = "not begun on the main thread";
   else if (job->ops.band_test != nullptr && job->ops.band_test(job->iterator) == 0)
     inline_why = "bands lower than control 0x520003";
   if (inline_why != nullptr) {

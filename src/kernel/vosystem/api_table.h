@@ -124,6 +124,8 @@ struct VtApiFunction {
   const VtApiCondition *conditions;  // the refusal's condition ("if"), or null
   uint32_t condition_count;
   int32_t refused_answer;  // the parameter whose value a refusal by the condition answers, or -1
+  bool called_back;        // the library calls it back while it posts a diagnostic ("calledback"
+                           // lines): not refused on a thread that is posting
 };
 
 extern const VtApiFunction kFunctions[];

@@ -26,19 +26,18 @@ Proc Route(uint32_t code, Proc VtModuleRecord::*member) {
   return m->*member;
 }
 
-// True on the thread the kernel was started on (and on every thread of the
-// application, which share its identity); false on a work-farm worker.
-bool OnMainThread() {
-  const VtKernelContext *k = Kernel();
-  return k == nullptr || ThreadIdentity() == k->threads.main_identity;
-}
+// True on any application thread (each has an identity of its own, and any
+// of them may render); false on a work-farm worker.
+bool OnMainThread() { return !OnWorkerThread(); }
 
 // One-entry cache in front of Route(); filled only by a successful look-up.
-// Workers of a threaded pass route every code: the cache is the main
-// thread's.
+// It is the cache of the thread the kernel was started on: every other
+// thread (a worker, a second application thread reading a control while a
+// render runs) routes every code, so the two words never race.
 template <class Proc>
 Proc Dispatch(DispatchCache<Proc> &cache, uint32_t code, Proc VtModuleRecord::*member) {
-  if (!OnMainThread()) return Route(code, member);
+  const VtKernelContext *k = Kernel();
+  if (k == nullptr || ThreadIdentity() != k->threads.main_identity) return Route(code, member);
   if (cache.proc != nullptr && cache.code == code) return cache.proc;
   Proc p = Route(code, member);
   if (p != nullptr) {
@@ -205,8 +204,27 @@ bool OtherThreadDuringRender() {
   return owner != nullptr && owner != &t_thread_marker;
 }
 
+namespace {
+
+// Set while the calling thread posts a refusal. A call its error handler
+// makes that is refused in turn is refused without a post of its own:
+// posting it would run the handler again, and a handler that makes such a
+// call would recurse without end.
+constinit thread_local bool t_refusal_posting = false;
+
+void RefusalPost(uint32_t message, const char *procedure) {
+  if (t_refusal_posting) return;
+  t_refusal_posting = true;
+  struct Posted {
+    ~Posted() { t_refusal_posting = false; }
+  } const posted;
+  Post(VO_STATUS_BAD_ARGUMENT, message, VO_MODULE_SYSTEM, procedure);
+}
+
+}  // namespace
+
 VtStatus OtherThreadRefuse(const char *procedure) {
-  Post(VO_STATUS_BAD_ARGUMENT, messages::kOtherThreadDuringRender, VO_MODULE_SYSTEM, procedure);
+  RefusalPost(messages::kOtherThreadDuringRender, procedure);
   return VO_STATUS_BAD_ARGUMENT;
 }
 
@@ -217,11 +235,15 @@ constinit thread_local EnteredCall *t_entered = nullptr;
 bool DuringRenderRefused(const VtApiFunction *fn) noexcept {
   try {
     if (OtherThreadDuringRender()) {
+      // What the library calls back while this thread posts (its error
+      // handler, and the diagnostic procedures a handler posts with) runs:
+      // the post lock this thread holds keeps every other thread's post out.
+      if (fn->called_back && PostingOnThread()) return false;
       (void)OtherThreadRefuse(fn->name);
       return true;
     }
     if (fn->during != kDuringRefused || !RenderRunning()) return false;
-    Post(VO_STATUS_BAD_ARGUMENT, fn->during_message, VO_MODULE_SYSTEM, fn->name);
+    RefusalPost(fn->during_message, fn->name);
     return true;
   } catch (...) {
     // No memory for the diagnostic: the call is refused all the same.
@@ -305,6 +327,12 @@ VtStatus VoControlGet(uint32_t code, VtTypedValue *value) {
   return s;
 }
 
+VtStatus ControlTypeRefuse(uint32_t given, uint32_t code, uint32_t expected) {
+  Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, static_cast<int32_t>(given), static_cast<int32_t>(code),
+       static_cast<int32_t>(expected), ValueTypeName(given), ValueTypeName(expected));
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
 VtStatus VoControlSet(uint32_t code, const VtTypedValue *value) {
   VtModuleRegistry *r = Registry();
   if (r == nullptr || !r->initialised) return VO_STATUS_NO_KERNEL;
@@ -312,12 +340,7 @@ VtStatus VoControlSet(uint32_t code, const VtTypedValue *value) {
   VtTypedValue current{};
   VtStatus s = VoControlGet(code, &current);
   if (s != 0) return s;
-  if (current.type != value->type) {
-    Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, ValueTypeName(value->type),
-         static_cast<int32_t>(value->type), static_cast<int32_t>(code), ValueTypeName(current.type),
-         static_cast<int32_t>(current.type));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
+  if (current.type != value->type) return ControlTypeRefuse(value->type, code, current.type);
   VtControlSetProc p = Dispatch(r->set_cache, code, &VtModuleRecord::control_set);
   return p ? p(code, value) : VO_STATUS_UNAVAILABLE;
 }

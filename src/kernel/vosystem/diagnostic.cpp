@@ -3,10 +3,9 @@
 //
 // One post at a time fills the pending record, from Begin to End, whatever
 // thread posts: a second application thread's refusal (2908) is posted
-// while the render thread posts its own, and the kernel's lock, which
-// knows threads by an identity all application threads share, would let
-// both in. A process-wide recursive mutex is held from Begin to End (a
-// handler's own posts take it again on its thread).
+// while the render thread posts its own, and the kernel's lock is taken
+// only while thread records exist. A process-wide recursive mutex is held
+// from Begin to End (a handler's own posts take it again on its thread).
 
 #include <cinttypes>
 #include <cmath>
@@ -444,6 +443,8 @@ VtStatus DriverMessageWrite(const char *text) {
   std::fflush(stderr);
   return 0;
 }
+
+bool PostingOnThread() { return t_post_held != 0; }
 
 void VoDiagnosticBegin(VtStatus status, uint32_t message, uint32_t module) {
   VtKernelContext *k = Kernel();

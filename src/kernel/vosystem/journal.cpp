@@ -895,11 +895,7 @@ VtStatus VoJournalControlSet(uint32_t code, const VtTypedValue *v) {
                   : code == VO_CONTROL_JOURNAL_NAME  ? VtString
                                                      : 0;
   if (type == 0) return 16;
-  if (v->type != type) {
-    Post(VO_STATUS_BAD_ARGUMENT, 444, VO_MODULE_SYSTEM, ValueTypeName(v->type), static_cast<int32_t>(v->type),
-         static_cast<int32_t>(code), ValueTypeName(type), static_cast<int32_t>(type));
-    return VO_STATUS_BAD_ARGUMENT;
-  }
+  if (v->type != type) return ControlTypeRefuse(v->type, code, type);
   KernelFiles &f = k->files;
   if (code == VO_CONTROL_JOURNAL_NAME) {
     char *copy = TextCopy(v->value.s ? v->value.s : "");

@@ -121,6 +121,11 @@ bool OtherThreadDuringRender();
 // True on the application's threads, false on a work-farm worker.
 bool OnApplicationThread();
 VtStatus OtherThreadRefuse(const char *procedure);
+// A control given a value of another type than its own: 0x20000012 and
+// message 444 with the given type, the control and the type it takes, then
+// the two types' names (an application's handler reads the first three by
+// position).
+VtStatus ControlTypeRefuse(uint32_t given, uint32_t code, uint32_t expected);
 
 // While a render runs on the application's thread, what the application
 // gives back or changes never reaches what the render reads: an object whose
@@ -487,6 +492,10 @@ inline char *TextCopy(const char *text) {
   if (copy != nullptr) std::memcpy(copy, text, n);
   return copy;
 }
+
+// True while the calling thread posts a diagnostic (from its Begin to its
+// End, its handler's run included), holding the post lock.
+bool PostingOnThread();
 
 // Posts a diagnostic in one call: Post(status, message, module, args...).
 // Arguments: int32_t, uint32_t, double, const char *, const void *.

@@ -23,7 +23,20 @@
 
 namespace vo {
 
-constinit thread_local uint32_t t_thread_identity = 0;
+constinit thread_local uint32_t t_thread_identity = kIdentityUnset;
+
+namespace {
+// Application threads given an identity so far, in the whole process.
+constinit std::atomic<uint32_t> g_application_threads{0};
+}  // namespace
+
+uint32_t ThreadIdentityGive() {
+  const uint32_t n = g_application_threads.fetch_add(1, std::memory_order_relaxed);
+  // After 2^31 - 2 threads the numbers come round again: long-ended threads'.
+  t_thread_identity =
+      n == 0 ? 0 : kApplicationIdentityFirst + (n - 1) % (kIdentityUnset - kApplicationIdentityFirst);
+  return t_thread_identity;
+}
 
 namespace {
 constexpr uint32_t kMessageLockReentered = 823;

@@ -6,14 +6,12 @@
 // does is queued again. Work-farm workers never queue: their objects are
 // their own.
 //
-// Every application thread shares one thread identity, so the rendering
-// thread cannot tell a call of its own callbacks from one of another
-// application thread by it: the queue is one, made and changed under its
-// own lock whoever calls, and drained one entry at a time by taking it out
-// under the lock and running it outside. A release another application
-// thread makes while a render runs waits as the rendering thread's would;
-// one made after the drain waits for the next outermost render's end or
-// the library's stop.
+// Any application thread may render, and another may release while it
+// does: the queue is one, made and changed under its own lock whoever
+// calls, and drained one entry at a time by taking it out under the lock
+// and running it outside. A release another application thread makes while
+// a render runs waits as the rendering thread's would; one made after the
+// drain waits for the next outermost render's end or the library's stop.
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -56,8 +54,7 @@ AtOnce::~AtOnce() { --t_released_at_once; }
 
 bool RenderAfterWaits() {
   const VtKernelContext *k = Kernel();
-  return k != nullptr && t_released_at_once == 0 && ThreadIdentity() == k->threads.main_identity &&
-         Rendering(k);
+  return k != nullptr && t_released_at_once == 0 && !OnWorkerThread() && Rendering(k);
 }
 
 bool RenderAfter(void *object, RenderAfterProc proc) {
@@ -75,7 +72,7 @@ bool RenderAfter(void *object, RenderAfterProc proc) {
 
 bool RenderAfterHolds(const void *object) {
   const VtKernelContext *k = Kernel();
-  if (k == nullptr || ThreadIdentity() != k->threads.main_identity) return false;
+  if (k == nullptr || OnWorkerThread()) return false;
   const std::lock_guard<std::mutex> hold(g_after_lock);
   if (k->after == nullptr) return false;
   for (const RenderAfterQueue::Entry &e : k->after->entries)

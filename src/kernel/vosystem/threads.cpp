@@ -174,7 +174,7 @@ VtStatus KernelThreadsStop() {
 }
 
 VtStatus WorkerRenderRefuse(uint32_t module, uint32_t code) {
-  if (ThreadIdentity() == 0) return 0;
+  if (!OnWorkerThread()) return 0;
   Post(VO_STATUS_UNAVAILABLE, messages::kWorkerRenderRefused, module, module, code);
   return VO_STATUS_UNAVAILABLE;
 }

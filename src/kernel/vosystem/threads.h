@@ -14,11 +14,26 @@ struct VtThread {
 
 namespace vo {
 
-// The calling thread's identity: 0 for the application's threads; a worker
-// thread of the work farm sets an identity of its own when it starts.
+// The calling thread's identity. A worker thread of the work farm sets its
+// own (1 up, below kApplicationIdentityFirst) when it starts; any other
+// thread is given one at its first ask: the process's first such thread 0,
+// each later one a number of its own from kApplicationIdentityFirst up. So
+// a lock one application thread holds is never taken as re-entered by
+// another, and a program of one thread keeps identity 0.
+inline constexpr uint32_t kIdentityUnset = UINT32_MAX;
+inline constexpr uint32_t kApplicationIdentityFirst = 0x80000000u;
 extern constinit thread_local uint32_t t_thread_identity;
-inline uint32_t ThreadIdentity() { return t_thread_identity; }
+uint32_t ThreadIdentityGive();
+inline uint32_t ThreadIdentity() {
+  const uint32_t identity = t_thread_identity;
+  return identity != kIdentityUnset ? identity : ThreadIdentityGive();
+}
 inline void ThreadIdentitySet(uint32_t identity) { t_thread_identity = identity; }
+// A work-farm worker (any other thread is the application's).
+inline bool OnWorkerThread() {
+  const uint32_t identity = ThreadIdentity();
+  return identity != 0 && identity < kApplicationIdentityFirst;
+}
 
 // The scanline renderers render on the application's threads only: they
 // write screen-space data (projected vertices, clipped polygons, their own

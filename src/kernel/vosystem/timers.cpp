@@ -219,12 +219,12 @@ void KernelTimerFinish(VtTimer *timer) {
 // evaluated) leaves it alone: its start and stop would interleave with the
 // application thread's and with other workers' on the one shared record.
 void ExecuteTimerStart() {
-  if (ThreadIdentity() != 0) return;
+  if (OnWorkerThread()) return;
   KernelTimerStart(kExecuteTimer, {kClockWall, kClockProcessUser, kClockProcessKernel});
 }
 
 void ExecuteTimerStop() {
-  if (ThreadIdentity() != 0) return;
+  if (OnWorkerThread()) return;
   if (VtTimer *t = VoTimerGet(kExecuteTimer, nullptr)) KernelTimerFinish(t);
 }
 

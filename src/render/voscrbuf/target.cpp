@@ -177,7 +177,7 @@ VtScreenBuffer *VoScreenBufferGet() {
 
 VtStatus VoScreenBufferCallBacksChanged() {
   Context *c = State();
-  if (c == nullptr || c->switching || c->target == nullptr || ThreadIdentity() != VoThreadMainGet()) return 0;
+  if (c == nullptr || c->switching || c->target == nullptr || OnWorkerThread()) return 0;
   // Every callback set is announced (a threaded pass sets the progress
   // callback as its workers start and stop, inside the frame). Attaching
   // again would set the begin-frame slot anew, which makes the framework

@@ -210,7 +210,7 @@ VtStatus RowsDraw(FlarePass *p, uint32_t y0, uint32_t y1) {
     st = VoScreenBufferSetScanRGBFloat(p->b, at, rgb);
     // Progress goes out from the calling thread only, counting every worker's rows.
     const uint32_t done = p->rowsDone.fetch_add(1) + 1;
-    if (ThreadIdentity() == VoThreadMainGet()) (void)VoPostprocessReportProgress(100.0 * done / rows);
+    if (!OnWorkerThread()) (void)VoPostprocessReportProgress(100.0 * done / rows);
   }
   VoDeallocate(row);
   if (p->depth) VoDeallocate(rgb);

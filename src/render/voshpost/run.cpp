@@ -534,7 +534,7 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
   const auto *head = static_cast<const VtPostprocessHead *>(shader->data);
   const uint32_t mode = head != nullptr ? head->mode : 0;
   c->mode_bits = mode & VO_PP_BUFFER_MASK;
-  const bool separate = c->mode_bits == VO_PP_SEPARATE_OUTPUT && ThreadIdentity() == VoThreadMainGet();
+  const bool separate = c->mode_bits == VO_PP_SEPARATE_OUTPUT && !OnWorkerThread();
   VtStatus bind = 0;
   c->g_Bi = &g->Bi;
   c->g_Bo = &g->Bo;

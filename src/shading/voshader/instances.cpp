@@ -493,8 +493,8 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   const bool colour_shader =
       value->type == VtShaderColour && expected.type == VtColourType && ShaderColourAccepted();
   if (value->type != expected.type && !colour_shader)
-    return Refuse(kRefused, kMsgSetArgType, label, c->name, ValueTypeName(value->type), value->type,
-                  ValueTypeName(expected.type), expected.type);
+    return Refuse(kRefused, kMsgSetArgType, label, c->name, value->type, expected.type,
+                  ValueTypeName(value->type), ValueTypeName(expected.type));
   // A shader standing in for a colour is evaluated by its check word at every
   // point: anything but a live shader is refused here, before it is kept.
   if (colour_shader && value->value.p != nullptr &&

@@ -154,14 +154,14 @@ VtStatus PostExecute(uint32_t pass) {
 
 TEST_F(Registry, SystemControlsCheckTheirTypesAndExecuteRepeatsAndFoldsStatuses) {
   EXPECT_EQ(ControlRoundTrip(VO_CONTROL_BIG_CHUNK_SIZE, TypedNat32(131056)).value.u, 131056u);
-  // Another type is refused with 444 (type by name and code, control code,
-  // expected type by name and code); the value stays.
+  // Another type is refused with 444 (given type, control code, expected
+  // type, then the two types' names); the value stays.
   VtTypedValue v = TypedInt32(1);
   EXPECT_EQ(VoControlSet(VO_CONTROL_DEBUG_LEVEL, &v), VO_STATUS_BAD_ARGUMENT);
   ASSERT_EQ(SeenWith(444).size(), 1u);
   const std::vector<int32_t> ints = Ints(SeenWith(444)[0]);
   ASSERT_EQ(ints.size(), 5u);
-  EXPECT_EQ((Ints32{ints[1], ints[2], ints[4]}), (Ints32{1, 0x10004, 2}));
+  EXPECT_EQ((Ints32{ints[0], ints[1], ints[2]}), (Ints32{1, 0x10004, 2}));
   EXPECT_EQ(SeenWith(444)[0].strings, (std::vector<std::string>{"VtInt32", "VtNat32"}));
   EXPECT_EQ(ControlValue(VO_CONTROL_DEBUG_LEVEL).value.u, 0u);
   // Get-only controls refuse a set with 18; an unknown code's get: 18 and 204.

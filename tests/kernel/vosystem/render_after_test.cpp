@@ -2,8 +2,8 @@
 // several application threads at once while the rendering thread drains it:
 // every entry queued is run exactly once, whichever thread queued it and
 // whenever the drain ran, and the queue is gone when the last drain ends.
-// (Application threads share the kernel's thread identity, so the queue
-// cannot tell them apart and must be sound for all of them.)
+// (Any application thread may queue while another renders, so the queue
+// must be sound for all of them.)
 
 #include <gtest/gtest.h>
 

@@ -93,15 +93,16 @@ TEST_F(ShaderTest, ArgumentsAreTypeCheckedAndEverySetCountsOneChange) {
   EXPECT_EQ(VoShaderGetArg(s, "colour", &got), 0u);
   EXPECT_EQ(got.type, static_cast<uint32_t>(VtColourType));
   EXPECT_EQ(got.value.v[0], 1.0f);
-  // A float for a colour: message 258 names the label, the class, and the
-  // types by name and code, VtFloat (3) and VtColour (7).
+  // A float for a colour: message 258 names the label, the class, the
+  // given and taken types' codes, VtFloat (3) and VtColour (7), then their
+  // names.
   VtTypedValue wrong{};
   wrong.type = VtFloat;
   EXPECT_EQ(VoShaderSetArg(s, "colour", &wrong), VO_STATUS_BAD_ARGUMENT);
   ASSERT_EQ(CountPosted(258), 1);
   EXPECT_EQ(g_posted.back().strings, (std::vector<std::string>{"colour", "plain", "VtFloat", "VtColour"}));
-  EXPECT_EQ(g_posted.back().args[3].value.u, 3u);
-  EXPECT_EQ(g_posted.back().args[5].value.u, 7u);
+  EXPECT_EQ(g_posted.back().args[2].value.u, 3u);
+  EXPECT_EQ(g_posted.back().args[3].value.u, 7u);
   EXPECT_EQ(VoShaderSetArg(s, "color", &red), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(CountPosted(256), 1);
   EXPECT_EQ(Changes(), before + 1);
