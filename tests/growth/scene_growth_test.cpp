@@ -109,9 +109,9 @@ class SceneGrowthTest : public ::testing::Test {
                                               indices.data(), 1, ids, data);
     ASSERT_NE(mesh, nullptr);
     ASSERT_EQ(VoPrimitiveListSet(VoPrimitiveListCreate(1, &mesh)), 0u);
-    const float eye[3] = {4, 3, 5}, at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
+    const float at[3] = {0, 0, 0}, up[3] = {0, 1, 0};
     VoViewSetResolution(nullptr, width, height, 1.0);
-    VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
+    VoViewSetPinhole(nullptr, m.eye, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
     VoViewAutoClipping(nullptr);
   }
 
