@@ -93,7 +93,7 @@ constexpr uint32_t kPollCells = 1024;
 constexpr uint64_t kWorkPerSegment = 256;
 // From this many segments that may pair, a last cell sorts them across one
 // direction rather than testing every pair.
-constexpr uint32_t kSweepFrom = 16;
+constexpr uint32_t kSweepFrom = 8;
 // A split whose halves hold, together, more than this many times the
 // cell's segments is not taken: long segments along one another at a slant
 // fill both halves of every cell, and halving on would place each in cells
@@ -152,6 +152,15 @@ bool Clip(const Rect &r, Point2 *s) {
   const Point2 a = Along(s, t0), b = Along(s, t1);
   s[0] = a, s[1] = b;
   return true;
+}
+
+// True when q lies wholly on one side of p's line and farther than reach
+// from it: no point of q comes within reach of p (the cheap answer for
+// neighbours running side by side).
+bool Apart(const Point2 *p, const Point2 *q, double r2) {
+  const double dx = p[1].x - p[0].x, dy = p[1].y - p[0].y;
+  const double o3 = Cross(p[0], p[1], q[0]), o4 = Cross(p[0], p[1], q[1]);
+  return ((o3 > 0 && o4 > 0) || (o3 < 0 && o4 < 0)) && std::min(o3 * o3, o4 * o4) > r2 * (dx * dx + dy * dy);
 }
 
 // An end of either segment within reach of the other (p's ends first),
@@ -333,6 +342,7 @@ struct Finder {
   // where the kept part of one crosses the other.
   bool Meeting(const Point2 *p, const Point2 *q, int shared, Point2 *m) const {
     const double r2 = kReach * kReach * band * band;
+    if (shared < 0 && (Apart(p, q, r2) || Apart(q, p, r2))) return false;
     const Point2 pi[2] = {Along(p, kKeptFrom), Along(p, kKeptTo)},
                  qi[2] = {Along(q, kKeptFrom), Along(q, kKeptTo)};
     if (shared >= 0) {
