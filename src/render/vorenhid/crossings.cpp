@@ -203,7 +203,11 @@ struct WindowPairs {
     }
     uint64_t *pairs = nullptr;
     uint32_t pair_count = 0;
-    const uint32_t most = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * 64, UINT32_MAX / 4));
+    // Many partners to a candidate (edges crossing by the hundred) would
+    // cost each region a walk of partners mostly outside it: past
+    // kPartners on average the search gives up and the regions search.
+    constexpr uint64_t kPartners = 16;
+    const auto most = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * kPartners / 2, UINT32_MAX / 4));
     VtStatus st = NearPairsFind(s, ends, count, kBand, most, &pairs, &pair_count);
     if (st == 0 && pairs != nullptr &&
         (partner = static_cast<uint32_t *>(VoAllocate(2 * pair_count * (sizeof(uint32_t) + 1) + 4))) == nullptr)
