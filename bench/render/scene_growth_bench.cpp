@@ -38,12 +38,13 @@
 // - LinesNearCopies: n copies each 1e-4 behind the last through the same
 //   three; n = 1 000, 2 000 and 4 000.
 // - LinesTetrahedra: n random tetrahedra 0.15 across in a 40 x 40 square,
-//   at 1024 x 768, through the hidden-line renderer's two passes (0x190002) and the
-//   A-buffer (0x200002); n = 8 000, 32 000 and 128 000. Its output is
-//   counted apart (LinesTetrahedraOutput: one pass drawing hidden spans
-//   too, by a driver that counts what it is asked to draw): the spans
-//   tested, the visible ones, the edges they come from, and the crossings
-//   (spans less edges: each cut adds one span).
+//   at 1024 x 768, through the hidden-line renderer's two passes
+//   (0x190002) and the A-buffer (0x200002); n = 8 000, 32 000, 128 000.
+// - LinesOutput: what the tetrahedra (at 1024 x 768), the near copies and
+//   the slivers draw, counted apart (one pass drawing hidden spans too,
+//   into a driver that counts what it is asked to draw): the spans tested,
+//   the visible ones, the edges they come from, and the crossings (spans
+//   less edges: each cut adds one span).
 // - HeightField: a height field of 0.25, 1 and 4 million triangles seen at a
 //   slant, through the z-buffer (0x200001), the A-buffer (0x200002), the
 //   hidden-line renderer (0x190001) and the strokes through the z-buffer
@@ -470,13 +471,15 @@ VtStatus DrawnShape(uint32_t, uint32_t, VtDrawRecord *) {
 }
 VtStatus DrawnEdge(uintptr_t, uintptr_t edge) { return g_drawn.edges.push_back(edge), 0; }
 
-void LinesTetrahedraOutput(benchmark::State &state) {
+void LinesOutput(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
+  const auto scene = static_cast<Scene>(state.range(1));
+  const bool wide = scene == Scene::kTetrahedra;
   Outcome o;
   for (auto _ : state) {
     o = InChild([&] {
-      Start(kWidth, kHeight, false);
-      SmallSceneMake(Scene::kTetrahedra, n, kWidth, kHeight);
+      Start(wide ? kWidth : 64, wide ? kHeight : 48, false);
+      SmallSceneMake(scene, n, wide ? kWidth : 64, wide ? kHeight : 48);
       VtTypedValue v{};
       v.type = VtFlags;
       v.value.u = 9;  // hidden and visible spans
@@ -503,11 +506,16 @@ void LinesTetrahedraOutput(benchmark::State &state) {
   state.counters["crossings"] = o.spans - o.edges;
   state.counters["cpu_ms"] = o.cpu_ms;
 }
-BENCHMARK(LinesTetrahedraOutput)
-    ->ArgNames({"n"})
-    ->Args({8000})
-    ->Args({32000})
-    ->Args({128000})
+BENCHMARK(LinesOutput)
+    ->ArgNames({"n", "scene"})
+    ->Args({8000, static_cast<int>(Scene::kTetrahedra)})
+    ->Args({32000, static_cast<int>(Scene::kTetrahedra)})
+    ->Args({128000, static_cast<int>(Scene::kTetrahedra)})
+    ->Args({1000, static_cast<int>(Scene::kNearCopies)})
+    ->Args({2000, static_cast<int>(Scene::kNearCopies)})
+    ->Args({4000, static_cast<int>(Scene::kNearCopies)})
+    ->Args({1000, static_cast<int>(Scene::kSlivers)})
+    ->Args({4000, static_cast<int>(Scene::kSlivers)})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
