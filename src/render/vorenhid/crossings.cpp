@@ -173,10 +173,10 @@ struct WindowPairs {
     const VtHiddenLineEdgeData *rec;
     uint32_t at;
   };
-  Keyed *keyed = nullptr;                 // by record, for the look-up
+  Keyed *keyed = nullptr;                         // by record, for the look-up
   uint32_t *first = nullptr, *partner = nullptr;  // partners of candidate i: first[i]..first[i + 1]
-  uint32_t *rank = nullptr;               // a region's class rank of each candidate, else kNone
-  uint8_t *tested = nullptr;              // beside partner: the pair's classes were tested
+  uint32_t *rank = nullptr;                       // a region's class rank of each candidate, else kNone
+  uint8_t *tested = nullptr;                      // beside partner: the pair's classes were tested
   uint32_t count = 0;
   void *block = nullptr;
 
@@ -207,10 +207,12 @@ struct WindowPairs {
     // cost each region a walk of partners mostly outside it: past
     // kPartners on average the search gives up and the regions search.
     constexpr uint64_t kPartners = 16;
-    const auto most = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * kPartners / 2, UINT32_MAX / 4));
+    const auto most =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * kPartners / 2, UINT32_MAX / 4));
     VtStatus st = NearPairsFind(s, ends, count, kBand, most, &pairs, &pair_count);
     if (st == 0 && pairs != nullptr &&
-        (partner = static_cast<uint32_t *>(VoAllocate(2 * pair_count * (sizeof(uint32_t) + 1) + 4))) == nullptr)
+        (partner = static_cast<uint32_t *>(VoAllocate(2 * pair_count * (sizeof(uint32_t) + 1) + 4))) ==
+            nullptr)
       st = VO_STATUS_NO_MEMORY;
     if (st != 0 || partner == nullptr) {
       if (pairs != nullptr) VoDeallocate(pairs);
@@ -219,7 +221,8 @@ struct WindowPairs {
     }
     // Counts, then starts, then (filled) ends, moved up one to be starts.
     std::fill(first, first + count + 1, 0u);
-    for (uint32_t k = 0; k < pair_count; ++k) ++first[pairs[k] >> 32], ++first[static_cast<uint32_t>(pairs[k])];
+    for (uint32_t k = 0; k < pair_count; ++k)
+      ++first[pairs[k] >> 32], ++first[static_cast<uint32_t>(pairs[k])];
     for (uint32_t i = 0, sum = 0; i <= count; ++i) {
       const uint32_t degree = first[i];
       first[i] = sum;
@@ -271,9 +274,9 @@ struct WindowPairs {
   }
 
   uint32_t At(const VtHiddenLineEdgeData *rec) const {
-    const Keyed *k = std::lower_bound(keyed, keyed + count, rec, [](const Keyed &a, const VtHiddenLineEdgeData *r) {
-      return std::less<const void *>()(a.rec, r);
-    });
+    const Keyed *k = std::lower_bound(
+        keyed, keyed + count, rec,
+        [](const Keyed &a, const VtHiddenLineEdgeData *r) { return std::less<const void *>()(a.rec, r); });
     return k != keyed + count && k->rec == rec ? k->at : kNone;
   }
 
@@ -474,7 +477,8 @@ struct Stage3 {
       // tested once, in the first region that lists it.
       uint32_t n = 0;
       each([&](uint32_t r, uint32_t v) {
-        if (!window.Tested(least[t.cls[t.reps[r]]], least[t.cls[t.reps[v]]])) out[n++] = (uint64_t{r} << 32) | v;
+        if (!window.Tested(least[t.cls[t.reps[r]]], least[t.cls[t.reps[v]]]))
+          out[n++] = (uint64_t{r} << 32) | v;
       });
       std::sort(out, out + n);
       *near_count = n;
