@@ -21,6 +21,11 @@
 //   cut the split list keeps), in the all-pairs loop's order, so the cuts
 //   and splits are those of the loop while the work grows with the pairs
 //   found: edges that meet only at a shared corner are never paired;
+// - where the candidates' boxes reach many regions each (long edges), the
+//   search runs once over the whole window and a leaf takes its pairs from
+//   there; a pair of classes is then tested only in the first leaf that
+//   lists it, since a test repeated in a later leaf makes the same cuts,
+//   which the split lists already hold;
 // - a leaf polls the interrupt every kPollEvery pair tests;
 // - cuts are logged in the order they are made and put on the split lists
 //   when every region is done (splits.cpp), keeping what inserting them
