@@ -36,6 +36,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 #include "scene/vogeom/face.h"
