@@ -31,6 +31,20 @@
 //   long edges running into the apex, neighbouring faces folding in and
 //   out) through the hidden-line renderer (0x190001) and as strokes
 //   through the z-buffer (0x600005).
+// - LinesSlivers: n slivers side by side over [-1, 1]^2 (no edge crosses
+//   another, every edge is seen) through the hidden-line renderer in one
+//   pass (0x190001) and two (0x190002) and as strokes through the z-buffer
+//   (0x600005); n = 1 000, 2 000 and 4 000.
+// - LinesNearCopies: n copies each 1e-4 behind the last through the same
+//   three; n = 1 000, 2 000 and 4 000.
+// - LinesTetrahedra: n random tetrahedra 0.15 across in a 40 x 40 square,
+//   at 1024 x 768, through the hidden-line renderer's two passes
+//   (0x190002) and the A-buffer (0x200002); n = 8 000, 32 000, 128 000.
+// - LinesOutput: what the tetrahedra (at 1024 x 768), the near copies and
+//   the slivers draw, counted apart (one pass drawing hidden spans too,
+//   into a driver that counts what it is asked to draw): the spans tested,
+//   the visible ones, the edges they come from, and the crossings (spans
+//   less edges: each cut adds one span).
 // - HeightField: a height field of 0.25, 1 and 4 million triangles seen at a
 //   slant, through the z-buffer (0x200001), the A-buffer (0x200002), the
 //   hidden-line renderer (0x190001) and the strokes through the z-buffer
@@ -57,6 +71,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -85,6 +100,7 @@ constexpr unsigned kCaseLimit = 600;  // seconds
 
 struct Outcome {
   double ms = -1, cpu_ms = -1, peak_mib = -1, scene_mib = -1, latency_ms = -1;
+  double spans = 0, visible = 0, edges = 0;  // what a counting case counted
   uint32_t status = 0;
 };
 
@@ -307,17 +323,17 @@ BENCHMARK(ABufferStackInterrupt)
 // n copies each 1e-4 behind the last, the pleated cone of n faces), at
 // 64 x 48 under the default light, seen from the slant.
 using Scene = vo::test::GrowthScene;
-void SmallViewSet(int32_t width = 64, int32_t height = 48) {
+void SmallViewSet(int32_t width = 64, int32_t height = 48, const float *eye = kSlant) {
   const float up[3] = {0, 1, 0}, at[3] = {0, 0, 0};
   VoViewSetResolution(nullptr, width, height, 1.0);
-  VoViewSetPinhole(nullptr, kSlant, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
+  VoViewSetPinhole(nullptr, eye, at, up, VO_PROJECTION_PERSPECTIVE, 45.0);
   VoViewAutoClipping(nullptr);
 }
-void SmallSceneMake(Scene scene, int n) {
+void SmallSceneMake(Scene scene, int n, int32_t width = 64, int32_t height = 48) {
   const vo::test::GrowthMesh m = vo::test::GrowthMeshMake(scene, n);
   VtPrimitive *mesh = Mesh(m.xyz, m.indices);
   VoPrimitiveListSet(VoPrimitiveListCreate(1, &mesh));
-  SmallViewSet();
+  SmallViewSet(width, height, m.eye);
 }
 
 // Renders the small scene by the code into a 64 x 48 image under the
@@ -412,6 +428,110 @@ void LinesCone(benchmark::State &state) {
 BENCHMARK(LinesCone)
     ->ArgNames({"faces", "code"})
     ->ArgsProduct({{250, 1000, 4000}, {0x190001, 0x600005}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void LinesSlivers(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto scene = static_cast<Scene>(state.range(2));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] { return SmallSceneRender(scene, n, 0, static_cast<uint32_t>(state.range(1))); });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+}
+BENCHMARK(LinesSlivers)
+    ->ArgNames({"n", "code", "scene"})
+    ->ArgsProduct({{1000, 2000, 4000},
+                   {0x190001, 0x190002, 0x600005},
+                   {static_cast<int>(Scene::kSlivers), static_cast<int>(Scene::kNearCopies)}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+void LinesTetrahedra(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] {
+      Start(kWidth, kHeight, false);
+      SmallSceneMake(Scene::kTetrahedra, n, kWidth, kHeight);
+      return Timed(static_cast<uint32_t>(state.range(1)));
+    });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+}
+BENCHMARK(LinesTetrahedra)
+    ->ArgNames({"n", "code"})
+    ->ArgsProduct({{8000, 32000, 128000}, {0x190002, 0x200002}})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// What the driver is asked to draw: shapes (of the visible class, and of
+// all), and the edges announced before them.
+struct Drawn {
+  uint64_t shapes = 0, visible = 0;
+  uint32_t pen = 0;
+  std::vector<uintptr_t> edges;
+};
+Drawn g_drawn;
+VtStatus DrawnPen(uint32_t pen) { return g_drawn.pen = pen, 0; }
+VtStatus DrawnShape(uint32_t, uint32_t, VtDrawRecord *) {
+  ++g_drawn.shapes;
+  g_drawn.visible += (g_drawn.pen & 8) != 0;
+  return 0;
+}
+VtStatus DrawnEdge(uintptr_t, uintptr_t edge) { return g_drawn.edges.push_back(edge), 0; }
+
+void LinesOutput(benchmark::State &state) {
+  const int n = static_cast<int>(state.range(0));
+  const auto scene = static_cast<Scene>(state.range(1));
+  const bool wide = scene == Scene::kTetrahedra;
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild([&] {
+      Start(wide ? kWidth : 64, wide ? kHeight : 48, false);
+      SmallSceneMake(scene, n, wide ? kWidth : 64, wide ? kHeight : 48);
+      VtTypedValue v{};
+      v.type = VtFlags;
+      v.value.u = 9;  // hidden and visible spans
+      VoControlSet(VO_CONTROL_HL_OUTPUT_MASK, &v);
+      v.type = VtBoolean;
+      v.value.i = 1;
+      VoControlSet(VO_CONTROL_HL_ANNOUNCE_ELEMENT, &v);
+      VoCallBackSet(VO_DRIVER_STYLE, reinterpret_cast<VtProc>(&DrawnPen));
+      VoCallBackSet(VO_CALLBACK_DRIVER_DRAW, reinterpret_cast<VtProc>(&DrawnShape));
+      VoCallBackSet(0x1a0030, reinterpret_cast<VtProc>(&DrawnEdge));
+      Outcome r = Timed(0x190001);
+      std::sort(g_drawn.edges.begin(), g_drawn.edges.end());
+      const auto edges = std::unique(g_drawn.edges.begin(), g_drawn.edges.end()) - g_drawn.edges.begin();
+      r.spans = static_cast<double>(g_drawn.shapes);
+      r.visible = static_cast<double>(g_drawn.visible);
+      r.edges = static_cast<double>(edges);
+      return r;
+    });
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  state.counters["spans"] = o.spans;
+  state.counters["visible"] = o.visible;
+  state.counters["edges"] = o.edges;
+  state.counters["crossings"] = o.spans - o.edges;
+  state.counters["cpu_ms"] = o.cpu_ms;
+}
+BENCHMARK(LinesOutput)
+    ->ArgNames({"n", "scene"})
+    ->Args({8000, static_cast<int>(Scene::kTetrahedra)})
+    ->Args({32000, static_cast<int>(Scene::kTetrahedra)})
+    ->Args({128000, static_cast<int>(Scene::kTetrahedra)})
+    ->Args({1000, static_cast<int>(Scene::kNearCopies)})
+    ->Args({2000, static_cast<int>(Scene::kNearCopies)})
+    ->Args({4000, static_cast<int>(Scene::kNearCopies)})
+    ->Args({1000, static_cast<int>(Scene::kSlivers)})
+    ->Args({4000, static_cast<int>(Scene::kSlivers)})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);

@@ -71,17 +71,61 @@ inline int Scaled(int size, int divisor) { return kSanitized ? size / divisor : 
 //   rim in the plane y = -1 whose corners, at n equal steps of angle, lie
 //   alternately 1 and 0.6 from the axis, so that neighbouring faces fold
 //   in and out and every face's long edges run into the apex;
+// - slivers: n triangles (x, -1, 0), (x + 2/n, -1, 0), (x, 1, 0) side by
+//   side over [-1, 1]^2, sharing their corners on y = -1 (no edge crosses
+//   another in the picture, every edge is seen);
+// - tetrahedra: n regular tetrahedra 0.15 across, each turned about the
+//   vertical by a seeded random angle, their centres seeded at random in
+//   the square [-20, 20]^2 of the plane y = 0, seen from (0, 30, 40);
 // - a grid: on a k x k grid over [-1, 1]^2 in the plane y = 0 (k the least
 //   with k^2 >= n), one part at each of the first n cells' corners, row by
 //   row: as edges, a segment half across the cell in x (two points a part,
 //   indices pairs); as triangles, the right triangle of legs half the cell
 //   in x and z (no two touching); as lights, the corner lifted to y = 2 (no
 //   indices).
-enum class GrowthScene { kBook, kNearCopies, kPleatedCone, kGridEdges, kGridTriangles, kGridLights };
+enum class GrowthScene {
+  kBook,
+  kNearCopies,
+  kPleatedCone,
+  kSlivers,
+  kTetrahedra,
+  kGridEdges,
+  kGridTriangles,
+  kGridLights
+};
 struct GrowthMesh {
   std::vector<float> xyz;
   std::vector<int32_t> indices;
+  float eye[3] = {4, 3, 5};
 };
+inline void SliversMake(GrowthMesh &m, int n) {
+  for (int i = 0; i <= n; ++i) m.xyz.insert(m.xyz.end(), {-1 + 2.0f * i / n, -1, 0});
+  for (int i = 0; i < n; ++i) {
+    m.xyz.insert(m.xyz.end(), {-1 + 2.0f * i / n, 1, 0});
+    m.indices.insert(m.indices.end(), {i, i + 1, n + 1 + i});
+  }
+}
+inline void TetrahedraMake(GrowthMesh &m, int n) {
+  static const double kCorner[4][3] = {{1, 1, 1}, {1, -1, -1}, {-1, 1, -1}, {-1, -1, 1}};
+  uint64_t seed = 114;
+  auto uniform = [&] {  // a 64-bit linear congruence, its top 53 bits in [0, 1)
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<double>(seed >> 11) * 0x1p-53;
+  };
+  const double half = 0.15 / (2 * std::sqrt(2.0));  // the edge of the corners above is 2 sqrt 2
+  for (int t = 0; t < n; ++t) {
+    const double cx = 40 * uniform() - 20, cz = 40 * uniform() - 20, a = 2 * M_PI * uniform();
+    const auto base = static_cast<int32_t>(m.xyz.size() / 3);
+    for (const auto &c : kCorner)
+      m.xyz.insert(m.xyz.end(), {static_cast<float>(cx + half * (c[0] * std::cos(a) - c[2] * std::sin(a))),
+                                 static_cast<float>(half * c[1]),
+                                 static_cast<float>(cz + half * (c[0] * std::sin(a) + c[2] * std::cos(a)))});
+    // Each face counter-clockwise seen from outside: the corners' signs
+    // make (0 1 2), (0 3 1), (0 2 3) and (1 3 2) face away from the fourth.
+    for (const int32_t f : {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2}) m.indices.push_back(base + f);
+  }
+  m.eye[0] = 0, m.eye[1] = 30, m.eye[2] = 40;
+}
 inline GrowthMesh GrowthMeshMake(GrowthScene scene, int n) {
   GrowthMesh m;
   if (scene == GrowthScene::kBook) {
@@ -99,6 +143,10 @@ inline GrowthMesh GrowthMeshMake(GrowthScene scene, int n) {
                    {static_cast<float>(r * std::cos(t)), -1.0f, static_cast<float>(r * std::sin(t))});
       m.indices.insert(m.indices.end(), {0, 1 + i, 1 + (i + 1) % n});
     }
+  } else if (scene == GrowthScene::kSlivers) {
+    SliversMake(m, n);
+  } else if (scene == GrowthScene::kTetrahedra) {
+    TetrahedraMake(m, n);
   } else if (scene >= GrowthScene::kGridEdges) {
     const int k = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(n))));
     const float step = 2.0f / static_cast<float>(k), y = scene == GrowthScene::kGridLights ? 2.0f : 0.0f;

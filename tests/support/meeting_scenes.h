@@ -14,7 +14,18 @@
 
 namespace meeting_scenes {
 
-enum class Kind { kBook, kNearCopies, kRandom, kFan, kThinFan, kCubes, kSphere, kStack, kPleatedCone };
+enum class Kind {
+  kBook,
+  kNearCopies,
+  kRandom,
+  kFan,
+  kThinFan,
+  kCubes,
+  kSphere,
+  kStack,
+  kPleatedCone,
+  kSlivers
+};
 
 struct Mesh {
   std::vector<float> xyz;
@@ -29,7 +40,8 @@ struct Mesh {
 // whose outer corners lie 1e-6 radians apart (their edges nearly on one
 // another); n seeded cubes; a sphere of n slices on a box and a floor (the
 // demonstration's scene); n exact copies of a triangle on a square; the
-// pleated cone of n faces of the growth table (support/growth.h).
+// pleated cone of n faces and the n slivers side by side of the growth
+// table (support/growth.h).
 inline Mesh SceneMake(Kind kind, int n, uint32_t seed) {
   Mesh m;
   std::mt19937 random(seed);
@@ -109,10 +121,13 @@ inline Mesh SceneMake(Kind kind, int n, uint32_t seed) {
       for (int i = 0; i < n; ++i) tri(point(-1, -0.8, 0.5), point(1, -0.6, 0.1), point(0.2, 1, 0.3));
       break;
     }
-    case Kind::kPleatedCone: {
-      const vo::test::GrowthMesh cone = vo::test::GrowthMeshMake(vo::test::GrowthScene::kPleatedCone, n);
-      m.xyz = cone.xyz;
-      m.indices = cone.indices;
+    case Kind::kPleatedCone:
+    case Kind::kSlivers: {
+      const auto scene =
+          kind == Kind::kSlivers ? vo::test::GrowthScene::kSlivers : vo::test::GrowthScene::kPleatedCone;
+      const vo::test::GrowthMesh grown = vo::test::GrowthMeshMake(scene, n);
+      m.xyz = grown.xyz;
+      m.indices = grown.indices;
       break;
     }
   }

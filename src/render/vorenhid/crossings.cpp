@@ -21,6 +21,11 @@
 //   cut the split list keeps), in the all-pairs loop's order, so the cuts
 //   and splits are those of the loop while the work grows with the pairs
 //   found: edges that meet only at a shared corner are never paired;
+// - where the candidates' boxes reach many regions each (long edges), the
+//   search runs once over the whole window and a leaf takes its pairs from
+//   there; a pair of classes is then tested only in the first leaf that
+//   lists it, since a test repeated in a later leaf makes the same cuts,
+//   which the split lists already hold;
 // - a leaf polls the interrupt every kPollEvery pair tests;
 // - cuts are logged in the order they are made and put on the split lists
 //   when every region is done (splits.cpp), keeping what inserting them
@@ -31,6 +36,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "scene/vogeom/face.h"
 #include "render/vorenhid/hidden_line.h"
@@ -161,6 +168,131 @@ struct LeafTable {
 
 double Cross(Point2 o, Point2 a, Point2 b) { return (a.x - o.x) * (b.y - o.y) - (a.y - o.y) * (b.x - o.x); }
 
+// The near pairs of every candidate, found once over the window: the
+// search tests whole segments, so a region's search would answer, among
+// its own segments, the pairs this one does; a long segment that runs
+// through a hundred regions is searched once, not a hundred times. Each
+// candidate's partners are listed by its place in the candidate list.
+struct WindowPairs {
+  static constexpr uint32_t kNone = UINT32_MAX;
+  struct Keyed {
+    const VtHiddenLineEdgeData *rec;
+    uint32_t at;
+  };
+  Keyed *keyed = nullptr;                         // by record, for the look-up
+  uint32_t *first = nullptr, *partner = nullptr;  // partners of candidate i: first[i]..first[i + 1]
+  uint32_t *rank = nullptr;                       // a region's class rank of each candidate, else kNone
+  uint8_t *tested = nullptr;                      // beside partner: the pair's classes were tested
+  uint32_t count = 0;
+  void *block = nullptr;
+
+  // Sets *made when the pairs were found; the search that gives up leaves
+  // each region to search its own. 0, 0x40 or 0x20000006 (nothing made).
+  VtStatus Make(VtHiddenLineContext *s, bool *made) {
+    *made = false;
+    uint32_t n = 0;
+    for (VtHiddenLineEdgeNode *e = s->candidates; e != nullptr; e = e->next) ++n;
+    const size_t bytes = size_t{n} * (sizeof(Keyed) + sizeof(Point2[2]) + 3 * sizeof(uint32_t)) + 4;
+    if (n == 0 || !Repeated(s)) return 0;
+    if (bytes > UINT32_MAX || (block = VoAllocate(static_cast<uint32_t>(bytes))) == nullptr)
+      return VO_STATUS_NO_MEMORY;
+    keyed = static_cast<Keyed *>(block);
+    auto *ends = reinterpret_cast<Point2(*)[2]>(keyed + n);
+    first = reinterpret_cast<uint32_t *>(ends + n);
+    rank = first + n + 1;
+    for (VtHiddenLineEdgeNode *e = s->candidates; e != nullptr; e = e->next) {
+      Seg g{};
+      if (!Load(s, e, &g)) continue;
+      keyed[count] = {g.rec, count};
+      ends[count][0] = g.a, ends[count][1] = g.b;
+      rank[count++] = kNone;
+    }
+    uint64_t *pairs = nullptr;
+    uint32_t pair_count = 0;
+    // Many partners to a candidate (edges crossing by the hundred) would
+    // cost each region a walk of partners mostly outside it: past
+    // kPartners on average the search gives up and the regions search.
+    constexpr uint64_t kPartners = 16;
+    const auto most =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{count} * kPartners / 2, UINT32_MAX / 4));
+    VtStatus st = NearPairsFind(s, ends, count, kBand, most, &pairs, &pair_count);
+    if (st == 0 && pairs != nullptr &&
+        (partner = static_cast<uint32_t *>(VoAllocate(2 * pair_count * (sizeof(uint32_t) + 1) + 4))) ==
+            nullptr)
+      st = VO_STATUS_NO_MEMORY;
+    if (st != 0 || partner == nullptr) {
+      if (pairs != nullptr) VoDeallocate(pairs);
+      Release();
+      return st;
+    }
+    // Counts, then starts, then (filled) ends, moved up one to be starts.
+    std::fill(first, first + count + 1, 0u);
+    for (uint32_t k = 0; k < pair_count; ++k)
+      ++first[pairs[k] >> 32], ++first[static_cast<uint32_t>(pairs[k])];
+    for (uint32_t i = 0, sum = 0; i <= count; ++i) {
+      const uint32_t degree = first[i];
+      first[i] = sum;
+      sum += degree;
+    }
+    for (uint32_t k = 0; k < pair_count; ++k) {
+      const auto u = static_cast<uint32_t>(pairs[k] >> 32), v = static_cast<uint32_t>(pairs[k]);
+      partner[first[u]++] = v;
+      partner[first[v]++] = u;
+    }
+    for (uint32_t i = count; i > 0; --i) first[i] = first[i - 1];
+    first[0] = 0;
+    tested = reinterpret_cast<uint8_t *>(partner + 2 * size_t{pair_count});
+    std::fill(tested, tested + 2 * size_t{pair_count}, uint8_t{0});
+    VoDeallocate(pairs);
+    std::sort(keyed, keyed + count,
+              [](const Keyed &a, const Keyed &b) { return std::less<const void *>()(a.rec, b.rec); });
+    *made = true;
+    return 0;
+  }
+
+  // True when the pair of candidates a and b was marked before; marks it.
+  // A partner list runs in rising order (the pairs were sorted).
+  bool Tested(uint32_t a, uint32_t b) {
+    const uint32_t lo = std::min(a, b), hi = std::max(a, b);
+    uint32_t *end = partner + first[lo + 1], *at = std::lower_bound(partner + first[lo], end, hi);
+    if (at == end || *at != hi) return false;
+    uint8_t &mark = tested[at - partner];
+    return std::exchange(mark, uint8_t{1}) != 0;
+  }
+
+  // True when the candidates' boxes reach, together, kRepeats times as many
+  // regions of the deepest level as there are candidates: long segments
+  // that the regions' own searches would test again and again. Short ones
+  // (a fine mesh) stay with the regions, which need no window-wide lists.
+  static bool Repeated(VtHiddenLineContext *s) {
+    constexpr double kRepeats = 8;
+    const int32_t splits = DepthUsed(s) - 1, across_x = splits / 2;
+    const double columns = std::ldexp(1.0, across_x), rows = std::ldexp(1.0, splits - across_x);
+    const double w = s->window[1] - s->window[0], h = s->window[3] - s->window[2];
+    double reached = 0, n = 0;
+    for (VtHiddenLineEdgeNode *e = s->candidates; e != nullptr; e = e->next, ++n) {
+      Seg g{};
+      if (!Load(s, e, &g) || !(w > 0 && h > 0)) continue;
+      const double bw = std::fabs(g.b.x - g.a.x) / w, bh = std::fabs(g.b.y - g.a.y) / h;
+      reached += (std::min(bw, 1.0) * columns + 1) * (std::min(bh, 1.0) * rows + 1);
+    }
+    return reached >= kRepeats * n;
+  }
+
+  uint32_t At(const VtHiddenLineEdgeData *rec) const {
+    const Keyed *k = std::lower_bound(
+        keyed, keyed + count, rec,
+        [](const Keyed &a, const VtHiddenLineEdgeData *r) { return std::less<const void *>()(a.rec, r); });
+    return k != keyed + count && k->rec == rec ? k->at : kNone;
+  }
+
+  void Release() {
+    if (block != nullptr) VoDeallocate(block);
+    if (partner != nullptr) VoDeallocate(partner);
+    *this = WindowPairs{};
+  }
+};
+
 struct Stage3 {
   static constexpr uint32_t kPollEvery = 1u << 14;
   // Up to this many classes a leaf tests every pair: the search would cost more.
@@ -169,6 +301,8 @@ struct Stage3 {
   VtStatus st = 0;
   uint32_t work_since_poll = 0;
   CutLog cuts{};
+  WindowPairs window{};
+  bool windowed = false;  // else each leaf searches its own
 
   // Cuts k at t unless it lies clearly in front of depth z there.
   void Cut(Seg &k, double t, double z) {
@@ -286,7 +420,8 @@ struct Stage3 {
     if (!t.Make(s, list, count, [this](const Seg &e) { return Rank(e); })) return st |= VO_STATUS_NO_MEMORY;
     uint64_t *near = nullptr;
     uint32_t near_count = 0;
-    if (t.class_count > kAllPairs) st |= NearPairsOf(t, &near, &near_count);
+    if (t.class_count > kAllPairs && !(windowed && NearPairsFromWindow(t, &near, &near_count)))
+      st |= NearPairsOf(t, &near, &near_count);
     const bool searched = near != nullptr;
     uint32_t later = 0;  // the first representative after the current entry
     uint32_t next = 0;   // the first near pair not yet tested
@@ -304,6 +439,61 @@ struct Stage3 {
     if (near != nullptr) VoDeallocate(near);
     t.Release();
     return st;
+  }
+
+  // The near pairs of the leaf's classes, by their representatives' ranks,
+  // from the window's pairs: false (nothing made) when an edge of the leaf
+  // is not among them or memory ran out.
+  bool NearPairsFromWindow(const LeafTable &t, uint64_t **near, uint32_t *near_count) {
+    const size_t words = size_t{t.count} + 2 * size_t{t.class_count};
+    if (words * sizeof(uint32_t) > UINT32_MAX) return false;
+    auto *at = static_cast<uint32_t *>(VoAllocate(static_cast<uint32_t>(words * sizeof(uint32_t))));
+    if (at == nullptr) return false;
+    uint32_t *rank_of = at + t.count, *least = rank_of + t.class_count;  // by class
+    for (uint32_t r = 0; r < t.class_count; ++r) rank_of[t.cls[t.reps[r]]] = r;
+    std::fill(least, least + t.class_count, WindowPairs::kNone);
+    bool whole = true;
+    for (uint32_t p = 0; p < t.count; ++p) {
+      at[p] = window.At(t.segs[p].rec);
+      whole = whole && at[p] != WindowPairs::kNone;
+      if (at[p] == WindowPairs::kNone) continue;
+      window.rank[at[p]] = rank_of[t.cls[p]];
+      least[t.cls[p]] = std::min(least[t.cls[p]], at[p]);
+    }
+    // Each pair of classes from the partners of the first's representative
+    // (every member of a class has the same ends, so the same partners).
+    auto each = [&](auto &&take) {
+      for (uint32_t r = 0; r < t.class_count && whole; ++r) {
+        const uint32_t g = at[t.reps[r]];
+        for (uint32_t k = window.first[g]; k < window.first[g + 1]; ++k) {
+          const uint32_t v = window.rank[window.partner[k]];
+          if (v != WindowPairs::kNone && v > r) take(r, v);
+        }
+      }
+    };
+    uint64_t total = 0;
+    each([&](uint32_t, uint32_t) { ++total; });
+    uint64_t *out = nullptr;
+    if (whole && (total + 1) * sizeof(uint64_t) <= UINT32_MAX)
+      out = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>((total + 1) * sizeof(uint64_t))));
+    if (out != nullptr) {
+      // A pair of classes tested in an earlier region gives only the cuts
+      // it gave there, which the split lists already hold (the members of
+      // a class go to the same regions and have the same ends): it is
+      // tested once, in the first region that lists it.
+      uint32_t n = 0;
+      each([&](uint32_t r, uint32_t v) {
+        if (!window.Tested(least[t.cls[t.reps[r]]], least[t.cls[t.reps[v]]]))
+          out[n++] = (uint64_t{r} << 32) | v;
+      });
+      std::sort(out, out + n);
+      *near_count = n;
+      *near = out;
+    }
+    for (uint32_t p = 0; p < t.count; ++p)
+      if (at[p] != WindowPairs::kNone) window.rank[at[p]] = WindowPairs::kNone;
+    VoDeallocate(at);
+    return out != nullptr;
   }
 
   // The near pairs of the leaf's classes, by their representatives' ranks.
@@ -379,7 +569,9 @@ VtStatus Crossings(VtHiddenLineContext *s) {
   s->work_counter = 0;
   Stage3 stage{s};
   const Rect top{s->window[0], s->window[1], s->window[2], s->window[3]};
-  const VtStatus st = stage.Region(s->candidates, s->candidate_count, top, DepthUsed(s));
+  VtStatus st = stage.window.Make(s, &stage.windowed);
+  if (st == 0) st = stage.Region(s->candidates, s->candidate_count, top, DepthUsed(s));
+  stage.window.Release();
   // A stage that failed makes no test points: its cuts are not wanted.
   if (st != 0) {
     CutLogRelease(&stage.cuts);

@@ -4,13 +4,25 @@
 // segments and the pairs found rather than with every pair of a region.
 //
 // Invariants a reader must know:
-// - the answer is a superset: a pair is left out only when no point lies
-//   within `margin` of both segments (margin is several times the band,
-//   far above the rounding of the tests that decide it), or when the two
-//   share an end exactly and neither far end comes within `margin` of the
-//   cell they meet in. Two segments that share an end meet there and
-//   nowhere else but where the far end of one runs along the other, and
-//   such a far end lies in a cell that keeps both of them;
+// - the answer is a superset: a pair is left out only when neither
+//   crosses the other's kept part (the part whose cuts the split list
+//   keeps) and no end of one or of its kept part comes within the band of
+//   the other or its kept part, or when the two share an end exactly and
+//   neither far end comes within the band of the other's kept part (two
+//   segments that share an end meet there and nowhere else but where the
+//   far end of one runs along the other). "Within the band" is within
+//   kReach bands, above the rounding of the distances the cuts are made
+//   from; a cell holds every segment that passes within `margin` (several
+//   bands) of it;
+// - a pair is taken only in the last cells that hold its meeting point, a
+//   point within reach of both where it may make a cut the split list
+//   keeps (an end near the other segment, or their crossing), the same
+//   whichever cell asks: segments running along one another for a long
+//   stretch are taken once, not once for every cell along it (a pair with
+//   a segment too large for the point to be trusted is taken wherever it
+//   may cut);
+// - a cell narrower than twice the margin across an axis is not split
+//   across it: its halves would hold nearly the same segments;
 // - a cell all of whose segments run into one shared corner, with none of
 //   their far ends inside it, holds no pair to test: a fan of edges into
 //   one vertex stops splitting at once however many edges it has;
@@ -70,6 +82,9 @@ struct Growing {
 // could pass the margin: such segments meet every cell their box meets.
 constexpr double kLarge = 1e6;
 constexpr uint32_t kSmallCell = 8;
+// The distance in bands within which an end may cut: a little over one, so
+// that the rounding of the cut's own distance never passes it.
+constexpr double kReach = 1.001;
 constexpr int kDepth = 40;
 constexpr uint32_t kPollCells = 1024;
 // Segments placed in cells, a segment, before the search gives up (beyond
@@ -78,7 +93,12 @@ constexpr uint32_t kPollCells = 1024;
 constexpr uint64_t kWorkPerSegment = 256;
 // From this many segments that may pair, a last cell sorts them across one
 // direction rather than testing every pair.
-constexpr uint32_t kSweepFrom = 16;
+constexpr uint32_t kSweepFrom = 8;
+// A split whose halves hold, together, more than this many times the
+// cell's segments is not taken: long segments along one another at a slant
+// fill both halves of every cell, and halving on would place each in cells
+// by its length over the cell's size while the pairs stay the same.
+constexpr double kSpread = 1.4;
 
 bool Finite(Point2 p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 bool Same(Point2 p, Point2 q) { return p.x == q.x && p.y == q.y; }
@@ -110,23 +130,66 @@ double Distance2(Point2 p, const Point2 *s) {
   return ex * ex + ey * ey;
 }
 
-// True when the segments may come within reach of one another: they
-// straddle each other's lines (a sign the rounding gets wrong only for an
-// end nearly on the other line, which the distances then catch), or an end
-// of one lies within reach of the other.
-bool Within(const Point2 *p, const Point2 *q, double reach) {
+// Cuts s down to its part inside the rectangle; false (s left whole)
+// where the rounding finds no part inside.
+bool Clip(const Rect &r, Point2 *s) {
+  const double dx = s[1].x - s[0].x, dy = s[1].y - s[0].y;
+  const double step[4] = {-dx, dx, -dy, dy},
+               room[4] = {s[0].x - r.x0, r.x1 - s[0].x, s[0].y - r.y0, r.y1 - s[0].y};
+  double t0 = 0, t1 = 1;
+  for (int k = 0; k < 4; ++k) {
+    if (step[k] == 0) {
+      if (room[k] < 0) return false;
+      continue;
+    }
+    const double t = room[k] / step[k];
+    if (step[k] < 0)
+      t0 = std::max(t0, t);
+    else
+      t1 = std::min(t1, t);
+  }
+  if (!(t0 <= t1)) return false;
+  const Point2 a = Along(s, t0), b = Along(s, t1);
+  s[0] = a, s[1] = b;
+  return true;
+}
+
+// True when q lies wholly on one side of p's line and farther than reach
+// from it: no point of q comes within reach of p (the cheap answer for
+// neighbours running side by side).
+bool Apart(const Point2 *p, const Point2 *q, double r2) {
+  const double dx = p[1].x - p[0].x, dy = p[1].y - p[0].y;
+  const double o3 = Cross(p[0], p[1], q[0]), o4 = Cross(p[0], p[1], q[1]);
+  return ((o3 > 0 && o4 > 0) || (o3 < 0 && o4 < 0)) && std::min(o3 * o3, o4 * o4) > r2 * (dx * dx + dy * dy);
+}
+
+// An end of either segment within reach of the other (p's ends first),
+// in *m.
+bool EndWithin(const Point2 *p, const Point2 *q, double r2, Point2 *m) {
+  for (int k = 0; k < 2; ++k)
+    if (Distance2(p[k], q) <= r2) return *m = p[k], true;
+  for (int k = 0; k < 2; ++k)
+    if (Distance2(q[k], p) <= r2) return *m = q[k], true;
+  return false;
+}
+
+// Where p crosses q's line, when each straddles the other's line (the
+// point from p's side: a rounding that puts it beyond q puts it within
+// rounding of q's end). Segments on one line are left to their ends.
+bool Crossing(const Point2 *p, const Point2 *q, Point2 *m) {
   const double o1 = Cross(q[0], q[1], p[0]), o2 = Cross(q[0], q[1], p[1]);
   const double o3 = Cross(p[0], p[1], q[0]), o4 = Cross(p[0], p[1], q[1]);
-  if (((o1 <= 0 && o2 >= 0) || (o1 >= 0 && o2 <= 0)) && ((o3 <= 0 && o4 >= 0) || (o3 >= 0 && o4 <= 0)))
-    return true;
-  const double r2 = reach * reach;
-  return Distance2(p[0], q) <= r2 || Distance2(p[1], q) <= r2 || Distance2(q[0], p) <= r2 ||
-         Distance2(q[1], p) <= r2;
+  if (!((o1 <= 0 && o2 >= 0) || (o1 >= 0 && o2 <= 0)) || !((o3 <= 0 && o4 >= 0) || (o3 >= 0 && o4 <= 0)) ||
+      o1 == o2)
+    return false;
+  *m = Along(p, o1 / (o1 - o2));
+  return true;
 }
 
 struct Finder {
   const Point2 (*ends)[2];
   double band, margin;
+  Rect top;  // the segments' box: every meeting point is held there
   VtHiddenLineContext *s;
   Growing<uint32_t> arena;  // the cells' segment lists, a stack
   Growing<uint64_t> found;
@@ -189,19 +252,21 @@ struct Finder {
     const Rect near = Grown(r, margin);
     uint32_t *list = arena.data + begin;
     const uint32_t passing = PassingFirst(near, list, n);
-    if (n - passing >= kSweepFrom && Sweep(near, list, n, passing)) return;
+    if (n - passing >= kSweepFrom && Sweep(r, list, n, passing)) return;
     for (uint32_t v = passing; v < n && st == 0 && !dense; ++v)
       for (uint32_t u = 0; u < v && st == 0 && !dense; ++u)
-        if (MayCut(list[u], list[v], near)) Take(list[u], list[v]);
+        if (MayCut(list[u], list[v], r)) Take(list[u], list[v]);
   }
 
   // The pairs of Emit, testing only those whose extents across one
-  // direction (across the cell's longest segment) come within the margin:
+  // direction (across the cell's longest segment), of their parts in the
+  // cell grown by the margin, come within the margin (a meeting point in
+  // the cell is within reach of both parts):
   // two segments that come within reach of each other anywhere do so
   // across any direction, so a bundle of segments along one another tests
   // each only against its neighbours. False (nothing done) for a cell
   // with a segment too large for the extents to be trusted.
-  bool Sweep(const Rect &near, const uint32_t *list, uint32_t n, uint32_t passing) {
+  bool Sweep(const Rect &r, const uint32_t *list, uint32_t n, uint32_t passing) {
     uint32_t longest = list[0];
     double most = -1;
     for (uint32_t u = 0; u < n; ++u) {
@@ -214,19 +279,22 @@ struct Finder {
     const Point2 *l = ends[longest];
     const double length = std::sqrt(most), ax = -(l[1].y - l[0].y) / length, ay = (l[1].x - l[0].x) / length;
     across.size = 0;
+    const Rect near = Grown(r, margin);
     for (uint32_t u = 0; u < n && st == 0; ++u) {
-      const Point2 *p = ends[list[u]];
+      Point2 p[2] = {ends[list[u]][0], ends[list[u]][1]};
+      (void)Clip(near, p);
       const double a = ax * p[0].x + ay * p[0].y, b = ax * p[1].x + ay * p[1].y;
       if (!across.Push(Extent{std::min(a, b), std::max(a, b), u})) st |= VO_STATUS_NO_MEMORY;
     }
     if (st != 0) return true;
     Extent *e = across.data;
+    const double apart = 2 * kReach * band * 1.001;  // two reaches, rounding spare
     std::sort(e, e + n,
               [](const Extent &x, const Extent &y) { return x.lo != y.lo ? x.lo < y.lo : x.at < y.at; });
     for (uint32_t k = 0; k < n && st == 0 && !dense; ++k)
-      for (uint32_t m = k + 1; m < n && e[m].lo <= e[k].hi + margin && st == 0 && !dense; ++m) {
+      for (uint32_t m = k + 1; m < n && e[m].lo <= e[k].hi + apart && st == 0 && !dense; ++m) {
         const uint32_t u = std::min(e[k].at, e[m].at), v = std::max(e[k].at, e[m].at);
-        if (v >= passing && MayCut(list[u], list[v], near)) Take(list[u], list[v]);
+        if (v >= passing && MayCut(list[u], list[v], r)) Take(list[u], list[v]);
       }
     return true;
   }
@@ -251,22 +319,39 @@ struct Finder {
                                  list);
   }
 
-  bool MayCut(uint32_t i, uint32_t j, const Rect &near) const {
-    const double reach = 2 * band;
+  // The pair may make a cut the split list keeps, and the last cell r
+  // holds its meeting point.
+  bool MayCut(uint32_t i, uint32_t j, const Rect &r) const {
     if (!BoxesMeet(i, j)) return false;
     const Point2 *p = ends[i], *q = ends[j];
     int shared = -1;  // which end of i is shared, and which of j
     for (int a = 0; a < 2 && shared < 0; ++a)
       for (int b = 0; b < 2 && shared < 0; ++b)
         if (Same(p[a], q[b])) shared = 2 * a + b;
-    if (Large(p) || Large(q))
+    if (Large(p) || Large(q)) {
+      const Rect near = Grown(r, margin);
       return shared < 0 || Inside(p[1 - shared / 2], near) || Inside(q[1 - shared % 2], near);
+    }
+    Point2 m{};
+    if (!Meeting(p, q, shared, &m)) return false;
+    return Inside({std::clamp(m.x, top.x0, top.x1), std::clamp(m.y, top.y0, top.y1)}, r);
+  }
+
+  // Where the pair may make a kept cut: an end of one within reach of the
+  // other's kept part (a shared end cuts nothing, so only a far end), or
+  // where the kept part of one crosses the other.
+  bool Meeting(const Point2 *p, const Point2 *q, int shared, Point2 *m) const {
+    const double r2 = kReach * kReach * band * band;
+    if (shared < 0 && (Apart(p, q, r2) || Apart(q, p, r2))) return false;
     const Point2 pi[2] = {Along(p, kKeptFrom), Along(p, kKeptTo)},
                  qi[2] = {Along(q, kKeptFrom), Along(q, kKeptTo)};
-    if (shared < 0) return Within(pi, q, reach) || Within(p, qi, reach);
-    const Point2 far_p = p[1 - shared / 2], far_q = q[1 - shared % 2];
-    return (Inside(far_q, near) && Distance2(far_q, pi) <= reach * reach) ||
-           (Inside(far_p, near) && Distance2(far_p, qi) <= reach * reach);
+    if (shared >= 0) {
+      const Point2 far_p = p[1 - shared / 2], far_q = q[1 - shared % 2];
+      if (Distance2(far_q, pi) <= r2) return *m = far_q, true;
+      if (Distance2(far_p, qi) <= r2) return *m = far_p, true;
+      return false;
+    }
+    return EndWithin(pi, q, r2, m) || EndWithin(p, qi, r2, m) || Crossing(pi, q, m) || Crossing(p, qi, m);
   }
 
   // True when every segment of the cell runs into one corner and no far
@@ -294,10 +379,11 @@ struct Finder {
       return;
     }
     const double w = r.x1 - r.x0, h = r.y1 - r.y0;
-    if (n <= kSmallCell || depth == 0 || std::max(w, h) < 2 * margin) return Emit(r, begin, n);
+    const bool can_x = w >= 2 * margin, can_y = h >= 2 * margin;
+    if (n <= kSmallCell || depth == 0 || (!can_x && !can_y)) return Emit(r, begin, n);
     if (Fan(r, begin, n)) return;
-    // A split that leaves every segment in both halves separates nothing:
-    // the other axis is tried, and where that separates nothing either the
+    // A split that leaves most segments in both halves separates little:
+    // the other axis is tried, and where that separates little too the
     // cell is tested as it is (a bundle of segments along one another, or
     // through one point; a fan's members that only pass through are not
     // paired with one another).
@@ -306,6 +392,7 @@ struct Finder {
     Rect halves[2];
     for (int attempt = 0; attempt < 2 && st == 0; ++attempt) {
       const bool across_x = (w >= h) == (attempt == 0);
+      if (!(across_x ? can_x : can_y)) break;
       const double m = across_x ? (r.x0 + r.x1) / 2 : (r.y0 + r.y1) / 2;
       halves[0] = across_x ? Rect{r.x0, m, r.y0, r.y1} : Rect{r.x0, r.x1, r.y0, m};
       halves[1] = across_x ? Rect{m, r.x1, r.y0, r.y1} : Rect{r.x0, r.x1, m, r.y1};
@@ -322,9 +409,9 @@ struct Finder {
           }
         }
       }
-      if (counts[0] < n || counts[1] < n) break;
+      if (counts[0] + counts[1] <= kSpread * n) break;
     }
-    if (st == 0 && counts[0] == n && counts[1] == n) {
+    if (st == 0 && counts[0] + counts[1] > kSpread * n) {
       arena.size = lists;
       return Emit(r, begin, n);
     }
@@ -334,11 +421,42 @@ struct Finder {
   }
 };
 
+// The segments turned so that the direction most of their length runs
+// along becomes the y axis (their doubled angles averaged, weighted by
+// length squared): segments along one another, at whatever slant, then
+// fall apart into narrow cells across x instead of slanting through both
+// halves of every cell. A turn moves every point alike, so equal ends stay
+// equal; where it would overflow the segments are kept as they are.
+// Null when out of memory.
+Point2 (*Turned(const Point2 (*ends)[2], uint32_t count))[2] {
+  const size_t bytes = size_t{count} * sizeof(Point2[2]);
+  if (bytes > UINT32_MAX) return nullptr;
+  auto *out = static_cast<Point2(*)[2]>(VoAllocate(static_cast<uint32_t>(bytes)));
+  if (out == nullptr) return nullptr;
+  double cos2 = 0, sin2 = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const double dx = ends[i][1].x - ends[i][0].x, dy = ends[i][1].y - ends[i][0].y;
+    if (std::isfinite(dx * dx + dy * dy)) cos2 += dx * dx - dy * dy, sin2 += 2 * dx * dy;
+  }
+  const double angle = std::atan2(sin2, cos2) / 2, c = std::cos(angle), sn = std::sin(angle);
+  bool finite = true;
+  for (uint32_t i = 0; i < count; ++i)
+    for (int k = 0; k < 2; ++k) {
+      const Point2 p = ends[i][k];
+      out[i][k] = {sn * p.x - c * p.y, c * p.x + sn * p.y};
+      finite = finite && (Finite(out[i][k]) || !Finite(p));
+    }
+  if (!finite) std::memcpy(out, ends, bytes);
+  return out;
+}
+
 }  // namespace
 
 VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], uint32_t count, double band,
                        uint32_t most, uint64_t **pairs, uint32_t *pair_count) {
-  Finder f{ends, band, 4 * band, s, {}, {}, most, kWorkPerSegment * count + most};
+  Point2(*turned)[2] = count == 0 ? nullptr : Turned(ends, count);
+  if (count != 0 && turned == nullptr) return VO_STATUS_NO_MEMORY;
+  Finder f{turned, band, 4 * band, {}, s, {}, {}, most, kWorkPerSegment * count + most};
   Rect top{INFINITY, -INFINITY, INFINITY, -INFINITY};
   Growing<uint32_t> wild;
   for (uint32_t i = 0; i < count && f.st == 0; ++i) {
@@ -346,10 +464,11 @@ VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], ui
       if (!wild.Push(i)) f.st |= VO_STATUS_NO_MEMORY;
       continue;
     }
-    for (const Point2 &p : ends[i])
+    for (const Point2 &p : turned[i])
       top = {std::min(top.x0, p.x), std::max(top.x1, p.x), std::min(top.y0, p.y), std::max(top.y1, p.y)};
     if (!f.arena.Push(i)) f.st |= VO_STATUS_NO_MEMORY;
   }
+  f.top = top;
   if (f.st == 0) f.Cell(top, 0, f.arena.size, kDepth);
   for (uint32_t w = 0; w < wild.size && f.st == 0 && !f.dense; ++w)
     for (uint32_t j = 0; j < count && f.st == 0 && !f.dense; ++j)
@@ -357,6 +476,11 @@ VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], ui
   f.arena.Release();
   f.across.Release();
   wild.Release();
+  if (turned != nullptr) VoDeallocate(turned);
+  // No block tells the caller to test every pair: a search that found none
+  // answers one all the same.
+  const bool none = f.found.size == 0;
+  if (none && f.st == 0 && !f.dense && !f.found.Push(0)) f.st |= VO_STATUS_NO_MEMORY;
   if (f.st != 0 || f.dense) {
     f.found.Release();
     *pairs = nullptr;
@@ -364,7 +488,8 @@ VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], ui
     return f.st;  // 0 when dense: the caller tests every pair
   }
   std::sort(f.found.data, f.found.data + f.found.size);
-  *pair_count = static_cast<uint32_t>(std::unique(f.found.data, f.found.data + f.found.size) - f.found.data);
+  *pair_count =
+      none ? 0 : static_cast<uint32_t>(std::unique(f.found.data, f.found.data + f.found.size) - f.found.data);
   *pairs = f.found.data;
   return 0;
 }

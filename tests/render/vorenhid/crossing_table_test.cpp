@@ -92,6 +92,8 @@ constexpr Row kRows[] = {
     {{"20 exact copies on a square", Kind::kStack, 20, 0}, 9, {0xd9d2b4403576ea35, 0x7854d7dee75b4ac9, 0x35f1e81ff964fef, 0x7c914413fe94a585}},
     // Taken from the renderer that put each cut on its edge's list as it came.
     {{"a pleated cone of 64", Kind::kPleatedCone, 64, 0}, 9, {0x530fef873483f6d1, 0xe6f1791c56449586, 0xbbd5dbd4412afcc1, 0xbccb7e21725a9ec5}},
+    // Taken from the renderer whose every region searched its own pairs.
+    {{"1,000 slivers side by side", Kind::kSlivers, 1000, 0}, 9, {0x79e387844e57dc75, 0x201201baa67290a7, 0xbbd4f9418fbcffc6, 0x24ba045e3c92378}},
 };
 // clang-format on
 

@@ -61,7 +61,9 @@ bool MustFind(const Segment &a, const Segment &b) {
 
 // Seeded sets of segments in the unit square: a fan whose members lie
 // 1e-6 to 1e-3 radians apart, a bundle of near-parallel copies, random
-// segments long and short, and chains of segments end to end.
+// segments long and short, chains of segments end to end, and slivers side
+// by side at a slant (each the segment from a foot to its head and from the
+// next foot to the same head, feet 0.8 to 1.6 bands apart).
 std::vector<Segment> SegmentsMake(uint32_t seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> u(0, 1), small(-3e-4, 3e-4);
@@ -89,6 +91,13 @@ std::vector<Segment> SegmentsMake(uint32_t seed) {
     const Point2 next{at.x + small(random) * (i % 3 == 0 ? 1 : 300), at.y + small(random) * 300};
     out.push_back({at, next});
     at = next;
+  }
+  const Point2 foot{u(random) * 0.5, u(random) * 0.5};
+  const double slant = u(random) - 0.5, gap = kBand * (0.8 + 0.8 * u(random));
+  for (int i = 0; i < 40; ++i) {
+    const Point2 head{foot.x + gap * i + slant * 0.4, foot.y + 0.4};
+    out.push_back({Point2{foot.x + gap * i, foot.y}, head});
+    out.push_back({Point2{foot.x + gap * (i + 1), foot.y}, head});
   }
   std::shuffle(out.begin(), out.end(), random);
   return out;
@@ -198,6 +207,15 @@ TEST_F(NearPairsTest, ASegmentThatIsNotFiniteIsPairedWithEveryOtherAndASearchTha
             0u);
   EXPECT_EQ(pairs, nullptr);
   EXPECT_EQ(count, 0u);
+  // Two segments far apart: no pair, and a block all the same (no block
+  // would tell the caller to test every pair).
+  const Segment apart[2] = {{Point2{0, 0}, Point2{1, 0}}, {Point2{0, 1}, Point2{1, 1}}};
+  EXPECT_EQ(vo::hid::NearPairsFind(nullptr, reinterpret_cast<const Point2(*)[2]>(apart), 2, kBand, 1, &pairs,
+                                   &count),
+            0u);
+  EXPECT_NE(pairs, nullptr);
+  EXPECT_EQ(count, 0u);
+  VoDeallocate(pairs);
 }
 
 }  // namespace
