@@ -105,6 +105,9 @@ struct StringTable {
   // A class's argument meanings, one for each string after the display
   // name; constants of the library that made the class, or null.
   const char *const *meanings;
+  // Its buffer arguments (constants of the library), or null.
+  const ArgumentBuffer *buffers;
+  size_t buffer_count;
 };
 
 struct ShaderType {

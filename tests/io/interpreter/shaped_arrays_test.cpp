@@ -65,6 +65,25 @@ const Row kRows[] = {
     {"VoPrimitiveSetProperty", "VoPrimitiveSetProperty p VO_PRIM_BOUNDS {VtGenericPtr &a}", "VtFloat", 6},
     {"VoPrimitiveTreeSetProperty", "VoPrimitiveTreeSetProperty p VO_PRIM_BOUNDS {VtGenericPtr &a}", "VtFloat",
      6},
+    // The buffer arguments of shader classes, at a picture of 4 x 3: two
+    // floats a pixel, 24; three a division, 15 for 5; a 3 x 5 kernel, 15.
+    {"VoShaderSetArg",
+     "VoViewSetResolution NULL 4 3 1\nc = VoShaderCreate VO_SHADER_COLOUR \"pencil seed\"\n"
+     "VoShaderSetArg c \"vector field\" {VtGenericPtr &a}",
+     "VtFloat", 24},
+    {"VoShaderSetArg",
+     "VoViewSetResolution NULL 4 3 1\nc = VoShaderCreate VO_SHADER_POSTPROCESS \"line integral convolution\"\n"
+     "VoShaderSetArg c \"vector field\" {VtGenericPtr &a}",
+     "VtFloat", 24},
+    {"VoShaderSetArg",
+     "c = VoShaderCreate VO_SHADER_COLOUR \"geometric curvature\"\nVoShaderSetArg c \"curvature division\" "
+     "{VtInt32 5}\nVoViewSetResolution NULL 4 3 1\nVoShaderSetArg c \"colour array\" {VtGenericPtr &a}",
+     "VtFloat", 15},
+    {"VoShaderSetArg",
+     "c = VoShaderCreate VO_SHADER_POSTPROCESS \"matrix\"\nVoShaderSetArg c \"rows\" {VtInt32 3}\n"
+     "VoShaderSetArg c \"columns\" {VtInt32 5}\nVoViewSetResolution NULL 4 3 1\n"
+     "VoShaderSetArg c \"matrix\" {VtGenericPtr &a}",
+     "VtFloat", 15},
 };
 
 class ShapedArrayTest : public ScriptTest {
