@@ -46,6 +46,13 @@ bool ArgumentBuffersKeep(const char *table, const ArgumentBuffer *buffers, size_
 // by the picture's resolution and the shader's count arguments; false when
 // the argument is no buffer of its class.
 bool ArgumentBufferFloats(const VtShader *shader, const char *label, uint64_t *floats);
+// Before a render reads the shader (an image's start does it for every
+// shader): each buffer argument whose class needs more floats now (a
+// larger picture, a count raised) than it did when the buffer was set is
+// let go (set to none, which the classes take as no buffer), with message
+// 2970 and status 0x20000012, so that nothing is read or written past what
+// was given. 0 when every buffer holds.
+VtStatus BuffersHold(VtShader *shader);
 // Whether the shader is one of the kernel's live shaders.
 bool ShaderIsLive(const VtShader *shader);
 // Whether the material is one of the kernel's live materials.

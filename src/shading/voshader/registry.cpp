@@ -6,6 +6,7 @@
 // current, so a failure leaves the registry as it was. Every class records
 // what its display name begins with, so per-point code never compares names.
 
+#include <algorithm>
 #include <cstring>
 
 #include "shading/voshader/voshader.h"
@@ -306,6 +307,62 @@ bool ArgumentBufferFloats(const VtShader *shader, const char *label, uint64_t *f
     return true;
   }
   return false;
+}
+
+void BufferKeep(const VtShader *shader, const char *label, uint32_t index, const VtTypedValue &value) {
+  VtStatus st;
+  ShaderShared *shared = Shared(&st);
+  if (shared == nullptr) return;
+  uint64_t floats = 0;
+  const bool buffer = ValueTypeHoldsPointer(value.type) && value.value.p != nullptr &&
+                      ArgumentBufferFloats(shader, label, &floats);
+  auto &kept = shared->kept_buffers;
+  auto at = std::find_if(kept.begin(), kept.end(), [&](const ShaderShared::KeptBuffer &k) {
+    return k.shader == shader && k.index == index;
+  });
+  if (at != kept.end()) {
+    at->floats = buffer ? floats : 0;
+    return;
+  }
+  // Without memory for the entry the buffer is not watched: the class
+  // reads what the caller vouched for when it set it.
+  if (buffer) try {
+      kept.push_back({shader, index, floats});
+    } catch (...) {
+    }
+}
+
+VtStatus BuffersHold(VtShader *shader) {
+  VtStatus st = 0;
+  ShaderShared *shared = Shared(&st);
+  if (shared == nullptr || !ShaderIsLive(shader) || shader->cls == nullptr) return 0;
+  VtShaderPrototype *c = shader->cls;
+  for (ShaderShared::KeptBuffer &k : shared->kept_buffers) {
+    VtTypedValue value{};
+    uint64_t need = 0;
+    if (k.shader != shader || k.index >= c->parameterCount || c->getArg == nullptr || c->setArg == nullptr ||
+        c->getArg(shader->data, k.index, &value) != 0 || value.value.p == nullptr ||
+        !ArgumentBufferFloats(shader, c->labels[k.index], &need) || need <= k.floats)
+      continue;
+    const auto shown = [](uint64_t n) { return static_cast<uint32_t>(n > UINT32_MAX ? UINT32_MAX : n); };
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kScriptArgumentShort, VO_MODULE_SHADER, static_cast<int32_t>(k.index + 1),
+         c->labels[k.index], shown(k.floats), "VtFloat", shown(need));
+    VtTypedValue none{};
+    none.type = VtGenericPtr;
+    (void)c->setArg(shader->data, k.index, &none);
+    k.floats = 0;
+    st |= VO_STATUS_BAD_ARGUMENT;
+  }
+  return st;
+}
+
+void BuffersHoldAll() {
+  VtStatus st;
+  const ShaderShared *shared = Shared(&st);
+  if (shared == nullptr) return;
+  // A buffer let go keeps its entry (at no floats): the walk's indices hold.
+  for (size_t i = 0; i < shared->kept_buffers.size(); ++i)
+    if (shared->kept_buffers[i].floats != 0) (void)BuffersHold(const_cast<VtShader *>(shared->kept_buffers[i].shader));
 }
 
 }  // namespace vo::shader

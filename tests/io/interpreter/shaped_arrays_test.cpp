@@ -140,6 +140,39 @@ TEST_F(ShapedArrayTest, EveryShapedArrayOneShortIsRefusedAndTheExactLengthIsCall
   }
 }
 
+// A pencil seed's field set for a picture of 4 x 3 (24 floats) and the
+// picture made 8 x 6 before the render (96 floats needed): the image's start
+// lets the field go with 2970 (the shader module's, 24 held, 96 needed)
+// and the render writes none of it (a sanitizer build would see a write
+// past it); at 4 x 3 the field is written.
+TEST_F(ShapedArrayTest, ABufferSetForASmallerPictureIsLetGoBeforeTheRender) {
+  for (const char *size : {"8 6", "4 3"}) {
+    vo_test::Recorded().clear();
+    const std::string field = Run("VtPoint[4] k\nk = [[-1 -1 0] [1 -1 0] [1 1 0] [-1 1 0]]\n"
+        "s = VoPrimitiveCreateMesh 1 NULL [4] [0 1 2 3] 1 [VO_VERT_WORLD] [{VtGenericPtr &k}]\n"
+        "m = VoMaterialCreate\nVoMaterialSetShaderByPrototype m VO_SHADER_COLOUR \"pencil seed\"\n"
+        "c = VoMaterialGetShader m VO_SHADER_COLOUR\nVoViewSetResolution NULL 4 3 1\nVtFloat[24] field\n"
+        "VoShaderSetArg c \"vector field\" {VtGenericPtr &field}\nVoPrimitiveSetMaterial s m\n"
+        "l = VoPrimitiveListCreate 1 [s]\nVoPrimitiveListSet l\n"
+        "VoViewSetPinhole NULL [0 0 4] [0 0 0] [0 1 0] VO_PROJECTION_PERSPECTIVE 40\n"
+        "f = VoFileOpen \"" + Path("seed.bmp") + "\" 2\nconsole = VoDriverGet\nbmp = VoDriverFindFromName \"vodrvbmp\"\nVoDriverSet bmp\n"
+        "VoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr f}\nVoViewSetResolution NULL " + size + " 1\n"
+        "VoExecute VO_EXECUTE_ADVANCED_ZBUFFER\nVoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr NULL}\n"
+        "VoFileClose f\nVoDriverSet console\nprint field\n");
+    const vo_test::Diagnostic *short_of = Last(2970);
+    const bool grown = std::string(size) == "8 6";
+    EXPECT_EQ(short_of != nullptr, grown) << size;
+    // Facing the eye, the surface's screen direction is (1, 0) (the view's
+    // side vector): ones where the square covers the picture.
+    EXPECT_EQ(field.find('1') == std::string::npos, grown) << field;
+    if (short_of != nullptr) {
+      EXPECT_EQ(short_of->module, 5u);
+      EXPECT_EQ(short_of->args[2].value.u, 24u);
+      EXPECT_EQ(short_of->args[4].value.u, 96u);
+    }
+  }
+}
+
 TEST_F(ShapedArrayTest, DataBehindARecordMustBeTheScriptsOwn) {
   // A value in line, an address a call answered, and NULL where the setter
   // reads a point behind the record: refused, nothing called. A left-out
