@@ -703,11 +703,11 @@ struct StreamCodeLine {
 };
 std::vector<PointsLine> g_points;
 std::vector<StreamCodeLine> g_stream_codes;
-std::vector<PointsLine> g_gives_back;  // rule left empty
-std::vector<PointsLine> g_blocks;      // function: the kind; rule: the makers
-std::vector<PointsLine> g_owned;       // function: the maker; of: its owner
-std::vector<PointsLine> g_moves;       // param: from; rule: {to}
-std::vector<PointsLine> g_maker_sizes; // function: the maker (with its .param); param: the count
+std::vector<PointsLine> g_gives_back;   // rule left empty
+std::vector<PointsLine> g_blocks;       // function: the kind; rule: the makers
+std::vector<PointsLine> g_owned;        // function: the maker; of: its owner
+std::vector<PointsLine> g_moves;        // param: from; rule: {to}
+std::vector<PointsLine> g_maker_sizes;  // function: the maker (with its .param); param: the count
 
 // A resolved maker of a kind of block: its result (param -1) or an output parameter.
 struct BlockMaker {
@@ -889,9 +889,11 @@ void ResolveBlockMakers() {
     const auto maker = std::find_if(g_block_makers.begin(), g_block_makers.end(), [&](const BlockMaker &m) {
       return fi >= 0 && m.function == static_cast<size_t>(fi) && m.param == pi;
     });
-    if (maker == g_block_makers.end() || k < 0 || g_types[g_functions[fi].params[k].type].kind != Kind::Scalar ||
-        g_functions[fi].params[k].array || maker->size >= 0) {
-      Fail(line.where, "sizes of '" + line.function + "' names no block maker (blocks) sized once by a number");
+    if (maker == g_block_makers.end() || k < 0 ||
+        g_types[g_functions[fi].params[k].type].kind != Kind::Scalar || g_functions[fi].params[k].array ||
+        maker->size >= 0) {
+      Fail(line.where,
+           "sizes of '" + line.function + "' names no block maker (blocks) sized once by a number");
       continue;
     }
     maker->size = k;

@@ -1001,10 +1001,10 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
   const bool revives = fn->during != api::kDuringRead;
   if (fn->result_kind == api::kKindHandle || fn->result_kind == api::kKindPointer ||
       fn->result_kind == api::kKindData)
-    AnswerNote(s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock,
-               revives,
-               fn->result_kind == api::kKindHandle ? fn->result_name : api::BlockKindMade(fn, api::kBlockResult),
-               OwnerOf(fn, api::kBlockResult, cells), SizeOf(fn, api::kBlockResult, cells));
+    AnswerNote(
+        s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock, revives,
+        fn->result_kind == api::kKindHandle ? fn->result_name : api::BlockKindMade(fn, api::kBlockResult),
+        OwnerOf(fn, api::kBlockResult, cells), SizeOf(fn, api::kBlockResult, cells));
   // An output the call left as it was holds the script's own value, no
   // answer of the call's: one left marked gets its value back, one the call
   // also reads counts only when changed, and, unmarked (no memory for the

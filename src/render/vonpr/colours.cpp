@@ -201,7 +201,8 @@ const ClassDescription kPencilSeed{
     kPencilSeedMeanings,
     kPencilSeedGlobals,
     DataEntries<kPencilSeedDefault>(&PencilSeedEvaluate, &exported::VoProcedureNull,
-                                    &exported::VoShaderTwoShaderArgumentsGet, &exported::VoShaderTwoArgumentsSet),
+                                    &exported::VoShaderTwoShaderArgumentsGet,
+                                    &exported::VoShaderTwoArgumentsSet),
     false,
     kPencilSeedBuffers};
 

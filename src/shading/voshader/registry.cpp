@@ -345,8 +345,8 @@ VtStatus BuffersHold(VtShader *shader) {
         !ArgumentBufferFloats(shader, c->labels[k.index], &need) || need <= k.floats)
       continue;
     const auto shown = [](uint64_t n) { return static_cast<uint32_t>(n > UINT32_MAX ? UINT32_MAX : n); };
-    Post(VO_STATUS_BAD_ARGUMENT, messages::kScriptArgumentShort, VO_MODULE_SHADER, static_cast<int32_t>(k.index + 1),
-         c->labels[k.index], shown(k.floats), "VtFloat", shown(need));
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kScriptArgumentShort, VO_MODULE_SHADER,
+         static_cast<int32_t>(k.index + 1), c->labels[k.index], shown(k.floats), "VtFloat", shown(need));
     VtTypedValue none{};
     none.type = VtGenericPtr;
     (void)c->setArg(shader->data, k.index, &none);
@@ -362,7 +362,8 @@ void BuffersHoldAll() {
   if (shared == nullptr) return;
   // A buffer let go keeps its entry (at no floats): the walk's indices hold.
   for (size_t i = 0; i < shared->kept_buffers.size(); ++i)
-    if (shared->kept_buffers[i].floats != 0) (void)BuffersHold(const_cast<VtShader *>(shared->kept_buffers[i].shader));
+    if (shared->kept_buffers[i].floats != 0)
+      (void)BuffersHold(const_cast<VtShader *>(shared->kept_buffers[i].shader));
 }
 
 }  // namespace vo::shader

@@ -62,7 +62,8 @@ const char *Name(Given g) {
 // address that holds enough (one byte never does: every count below is 4 and
 // every fixed size larger than a byte).
 Answer Expected(const VtApiPointerRule &r, Given g) {
-  if (g == Given::Null || g == Given::Enough || g == Given::File || g == Given::BlockEnough) return Answer::Called;
+  if (g == Given::Null || g == Given::Enough || g == Given::File || g == Given::BlockEnough)
+    return Answer::Called;
   if (g == Given::BlockShort) return Answer::Short;  // (given to sized rules only)
   if (r.rule == api::kRuleOpaque) return Answer::Called;
   if (r.rule == api::kRuleObject && g == Given::Handle) return Answer::Called;
@@ -291,7 +292,7 @@ TEST_F(PointerRuleTest, AFileAControlHoldsIsNotClosed) {
     auto set = [&](const char *value) {
       std::string call = fn.name;
       for (uint32_t j = 0; j < fn.param_count; ++j)
-        call += j == c.value_param ? std::string(" {VtGenericPtr ") + value + "}"
+        call += j == c.value_param  ? std::string(" {VtGenericPtr ") + value + "}"
                 : j == c.code_param ? " " + std::to_string(c.code)
                                     : std::string(" NULL");
       return call + "\n";
@@ -300,7 +301,8 @@ TEST_F(PointerRuleTest, AFileAControlHoldsIsNotClosed) {
     Run("bmp = VoDriverFindFromName \"vodrvbmp\"\nVoDriverSet bmp\nf = VoFileOpen \"" + path + "\" 33\n" +
         set("f") + "VoFileClose f\n" + set("NULL") + "VoFileClose f\nprint f\n");
     int held = 0, forgotten = 0;
-    for (const vo_test::Diagnostic &d : vo_test::Recorded()) held += d.message == 2963, forgotten += d.message == 286;
+    for (const vo_test::Diagnostic &d : vo_test::Recorded())
+      held += d.message == 2963, forgotten += d.message == 286;
     EXPECT_EQ(held, 1) << set("f");
     EXPECT_EQ(forgotten, 1) << set("NULL") << "then a close";
   }
@@ -847,7 +849,11 @@ const struct OwnerRow {
       {"VoReferenceSubPoolRelease", 0, {4}}},
      1,
      false},
-    {"pixel-entry", "of its own list", {{"VoPixelListCreate", 1, {}}, {"VoPixelListEntryNew", 3, {1}}}, 1, true},
+    {"pixel-entry",
+     "of its own list",
+     {{"VoPixelListCreate", 1, {}}, {"VoPixelListEntryNew", 3, {1}}},
+     1,
+     true},
     {"pixel-entry",
      "of another list",
      {{"VoPixelListCreate", 1, {}}, {"VoPixelListCreate", 2, {}}, {"VoPixelListEntryNew", 3, {1}}},

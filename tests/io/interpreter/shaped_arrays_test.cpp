@@ -72,7 +72,8 @@ const Row kRows[] = {
      "VoShaderSetArg c \"vector field\" {VtGenericPtr &a}",
      "VtFloat", 24},
     {"VoShaderSetArg",
-     "VoViewSetResolution NULL 4 3 1\nc = VoShaderCreate VO_SHADER_POSTPROCESS \"line integral convolution\"\n"
+     "VoViewSetResolution NULL 4 3 1\nc = VoShaderCreate VO_SHADER_POSTPROCESS \"line integral "
+     "convolution\"\n"
      "VoShaderSetArg c \"vector field\" {VtGenericPtr &a}",
      "VtFloat", 24},
     {"VoShaderSetArg",
@@ -148,17 +149,22 @@ TEST_F(ShapedArrayTest, EveryShapedArrayOneShortIsRefusedAndTheExactLengthIsCall
 TEST_F(ShapedArrayTest, ABufferSetForASmallerPictureIsLetGoBeforeTheRender) {
   for (const char *size : {"8 6", "4 3"}) {
     vo_test::Recorded().clear();
-    const std::string field = Run("VtPoint[4] k\nk = [[-1 -1 0] [1 -1 0] [1 1 0] [-1 1 0]]\n"
-        "s = VoPrimitiveCreateMesh 1 NULL [4] [0 1 2 3] 1 [VO_VERT_WORLD] [{VtGenericPtr &k}]\n"
-        "m = VoMaterialCreate\nVoMaterialSetShaderByPrototype m VO_SHADER_COLOUR \"pencil seed\"\n"
-        "c = VoMaterialGetShader m VO_SHADER_COLOUR\nVoViewSetResolution NULL 4 3 1\nVtFloat[24] field\n"
-        "VoShaderSetArg c \"vector field\" {VtGenericPtr &field}\nVoPrimitiveSetMaterial s m\n"
-        "l = VoPrimitiveListCreate 1 [s]\nVoPrimitiveListSet l\n"
-        "VoViewSetPinhole NULL [0 0 4] [0 0 0] [0 1 0] VO_PROJECTION_PERSPECTIVE 40\n"
-        "f = VoFileOpen \"" + Path("seed.bmp") + "\" 2\nconsole = VoDriverGet\nbmp = VoDriverFindFromName \"vodrvbmp\"\nVoDriverSet bmp\n"
-        "VoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr f}\nVoViewSetResolution NULL " + size + " 1\n"
-        "VoExecute VO_EXECUTE_ADVANCED_ZBUFFER\nVoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr NULL}\n"
-        "VoFileClose f\nVoDriverSet console\nprint field\n");
+    const std::string field =
+        Run("VtPoint[4] k\nk = [[-1 -1 0] [1 -1 0] [1 1 0] [-1 1 0]]\n"
+            "s = VoPrimitiveCreateMesh 1 NULL [4] [0 1 2 3] 1 [VO_VERT_WORLD] [{VtGenericPtr &k}]\n"
+            "m = VoMaterialCreate\nVoMaterialSetShaderByPrototype m VO_SHADER_COLOUR \"pencil seed\"\n"
+            "c = VoMaterialGetShader m VO_SHADER_COLOUR\nVoViewSetResolution NULL 4 3 1\nVtFloat[24] field\n"
+            "VoShaderSetArg c \"vector field\" {VtGenericPtr &field}\nVoPrimitiveSetMaterial s m\n"
+            "l = VoPrimitiveListCreate 1 [s]\nVoPrimitiveListSet l\n"
+            "VoViewSetPinhole NULL [0 0 4] [0 0 0] [0 1 0] VO_PROJECTION_PERSPECTIVE 40\n"
+            "f = VoFileOpen \"" +
+            Path("seed.bmp") +
+            "\" 2\nconsole = VoDriverGet\nbmp = VoDriverFindFromName \"vodrvbmp\"\nVoDriverSet bmp\n"
+            "VoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr f}\nVoViewSetResolution NULL " +
+            size +
+            " 1\n"
+            "VoExecute VO_EXECUTE_ADVANCED_ZBUFFER\nVoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr NULL}\n"
+            "VoFileClose f\nVoDriverSet console\nprint field\n");
     const vo_test::Diagnostic *short_of = Last(2970);
     const bool grown = std::string(size) == "8 6";
     EXPECT_EQ(short_of != nullptr, grown) << size;
