@@ -585,6 +585,13 @@ VtStatus VoDriverDestroy(VtDriverRecord *driver) {
   if (s->multi_driver == driver) s->multi_driver = nullptr;
   if (s->null_driver == driver) s->null_driver = nullptr;
   ListUnlink(s, driver);
+  // Its file is no longer held, unless another driver sets it through the
+  // same control procedure (the same module's state).
+  bool shared = false;
+  for (const VtDriverRecord *r = s->head; r != nullptr; r = r->next)
+    shared = shared || r->control_set == driver->control_set;
+  if (!shared)
+    (void)FileHoldSet(reinterpret_cast<uintptr_t>(driver->control_set), VO_CONTROL_DRIVER_FILE, nullptr);
   ConversionFree(driver->conversion);
   VoDeallocate(driver);
   return st;
