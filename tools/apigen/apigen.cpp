@@ -158,7 +158,7 @@ struct Function {
 
 // The "#:" and "#=" lines read since the last procedure, for the next one.
 std::vector<std::string> g_note;
-std::vector<std::pair<std::string, std::string>> g_sizes;
+std::vector<std::pair<std::string, std::string>> g_block_sizes;
 
 // The longest first comment line: the one-line summary a reader scans.
 constexpr size_t kSummaryLimit = 100;
@@ -316,14 +316,14 @@ void CheckNote(const Function &f) {
 // Gives the "#=" lines read before the procedure to its open arrays; an open
 // array without one would leave the reference unable to say its size.
 void TakeSizes(Function *f) {
-  for (const auto &[name, text] : g_sizes) {
+  for (const auto &[name, text] : g_block_sizes) {
     int at = ParamIndex(f->params, name);
     if (at < 0 || !f->params[at].array || !f->params[at].count.empty())
       Fail(f->where, "size line for '" + name + "', which is no open array of '" + f->name + "'");
     else
       f->sizes[name] = text;
   }
-  g_sizes.clear();
+  g_block_sizes.clear();
   for (const Param &p : f->params)
     if (p.array && p.count.empty() && !f->sizes.count(p.name))
       Fail(f->where, "open array '" + p.name + "' of '" + f->name + "' has no size line (#=)");
@@ -392,7 +392,7 @@ void ReadSizeLine(const std::string &text, const std::string &where) {
   if (!IsIdent(name) || size.empty())
     Fail(where, "expected '#= <param>: <size>'");
   else
-    g_sizes.emplace_back(name, size);
+    g_block_sizes.emplace_back(name, size);
 }
 
 // "case <Record> <word> <carried> <Type>[<count>]"
@@ -669,6 +669,12 @@ void ReferenceDuring(std::ostringstream &o) {
 //                                  with "of", each block belongs to the
 //                                  value of the maker's handle parameter
 //                                  <owner> (a pool's element to the pool)
+//   sizes <Name>[.<param>] <count> the bytes of the block the maker answers
+//                                  (as its result, or through <param>): the
+//                                  value of its input or output number
+//                                  parameter <count>; a sized rule judges
+//                                  such a block as it judges the script's
+//                                  own data, and refuses a block of no size
 //   owned <Name> of <owner>        the handle the procedure answers belongs
 //                                  to the value of its handle parameter
 //                                  <owner> (a sub-pool to its pool)
@@ -704,10 +710,11 @@ struct StreamCodeLine {
 };
 std::vector<PointsLine> g_points;
 std::vector<StreamCodeLine> g_stream_codes;
-std::vector<PointsLine> g_gives_back;  // rule left empty
-std::vector<PointsLine> g_blocks;      // function: the kind; rule: the makers
-std::vector<PointsLine> g_owned;       // function: the maker; of: its owner
-std::vector<PointsLine> g_moves;       // param: from; rule: {to}
+std::vector<PointsLine> g_gives_back;   // rule left empty
+std::vector<PointsLine> g_blocks;       // function: the kind; rule: the makers
+std::vector<PointsLine> g_owned;        // function: the maker; of: its owner
+std::vector<PointsLine> g_moves;        // param: from; rule: {to}
+std::vector<PointsLine> g_maker_sizes;  // function: the maker (with its .param); param: the count
 
 // A resolved maker of a kind of block: its result (param -1) or an output parameter.
 struct BlockMaker {
@@ -715,6 +722,7 @@ struct BlockMaker {
   int param = -1;
   std::string kind;
   int owner = -1;  // the owning handle parameter, or -1
+  int size = -1;   // the number parameter giving its bytes, or -1
 };
 std::vector<BlockMaker> g_owned_handles;  // kind left empty
 std::vector<BlockMaker> g_block_makers;
@@ -767,6 +775,10 @@ bool ReadPointerDirective(const std::vector<std::string> &w, const std::string &
   }
   if (w[0] == "givesback" && w.size() == 3) {
     g_gives_back.push_back({w[1], w[2], where, {}, ""});
+    return true;
+  }
+  if (w[0] == "sizes" && w.size() == 3) {
+    g_maker_sizes.push_back({w[1], w[2], where, {}, ""});
     return true;
   }
   if (w[0] == "moves" && w.size() == 4) {
@@ -873,6 +885,25 @@ void ResolveBlockMakers() {
       else
         g_block_makers.push_back({static_cast<size_t>(fi), pi, line.function, owner});
     }
+  }
+  for (const PointsLine &line : g_maker_sizes) {
+    const size_t dot = line.function.find('.');
+    const int fi = FunctionAt(line.function.substr(0, dot));
+    const int pi = fi < 0 || dot == std::string::npos
+                       ? -1
+                       : ParamIndex(g_functions[fi].params, line.function.substr(dot + 1));
+    const int k = fi < 0 ? -1 : ParamIndex(g_functions[fi].params, line.param);
+    const auto maker = std::find_if(g_block_makers.begin(), g_block_makers.end(), [&](const BlockMaker &m) {
+      return fi >= 0 && m.function == static_cast<size_t>(fi) && m.param == pi;
+    });
+    if (maker == g_block_makers.end() || k < 0 ||
+        g_types[g_functions[fi].params[k].type].kind != Kind::Scalar || g_functions[fi].params[k].array ||
+        maker->size >= 0) {
+      Fail(line.where,
+           "sizes of '" + line.function + "' names no block maker (blocks) sized once by a number");
+      continue;
+    }
+    maker->size = k;
   }
   for (const PointsLine &line : g_owned) {
     const int fi = FunctionAt(line.function);
@@ -995,10 +1026,12 @@ std::string MakersWords(const std::string &kind) {
 
 // The reference's words for a parameter's rule.
 std::string RuleWords(const Function &f, const PointerRule &r) {
+  // A sized rule takes the script's own data or a block of a known size.
+  const std::string either = " (the script's own, or a block a call answered with its size)";
   if (r.rule == "count")
     return "the address of " + (r.scale > 1 ? std::to_string(r.scale) + " × " : "") + "`" +
-           f.params[-r.count - 1].name + "` values of `" + r.type + "`";
-  if (r.rule == "fixed") return "the address of " + std::to_string(r.count) + " `" + r.type + "`";
+           f.params[-r.count - 1].name + "` values of `" + r.type + "`" + either;
+  if (r.rule == "fixed") return "the address of " + std::to_string(r.count) + " `" + r.type + "`" + either;
   if (r.rule == "shape") return "the address of what the call's other arguments size";
   if (r.rule == "stream") return "a file VoFileOpen opened";
   if (r.rule == "opaque") return "kept or passed on, never read or written through";
@@ -1088,8 +1121,8 @@ std::string PointerRulesSource() {
   for (const BlockMaker &m : g_block_makers)
     o << "    {" << m.function << "u, "
       << (m.param < 0 ? std::string("kBlockResult") : std::to_string(m.param) + "u") << ", \"" << m.kind
-      << "\"},\n";
-  if (g_block_makers.empty()) o << "    {0u, 0u, \"\"},\n";
+      << "\", " << (m.size < 0 ? std::string("kNoSize") : std::to_string(m.size) + "u") << "},\n";
+  if (g_block_makers.empty()) o << "    {0u, 0u, \"\", kNoSize},\n";
   o << "};\nconst size_t kBlockMakerCount = " << g_block_makers.size() << ";\n\n";
   o << "const VtApiOwned kOwned[] = {\n";
   size_t owned = 0;

@@ -596,14 +596,16 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
   v.ok = true;
   if (value == nullptr) return true;
   // A handle parameter: the library judges a handle by the record at its
-  // address, so it takes no address the record knows to be anything else
-  // (the script's own data, a file, a block a call answered or gave back:
-  // a block smaller than the record would be read past its end). A handle
-  // a call answered, or one given back, is the library's to judge.
+  // address, so it takes only a handle a call answered as one of its own
+  // type (the type of the answer's declaration): an object of another kind
+  // may be smaller than the record, or hold other words where the library
+  // looks; the script's own data, a file, a block, a number (a binary
+  // file's integer result) or a handle given back are refused unread.
   if (fn->params[i].kind == api::kKindHandle) {
-    if (origin == kFromHandle || origin == kFromNowhere) return true;
-    v.is = OriginWords(origin);
-    v.takes.Add("only a handle a call answered");
+    const char *type = fn->params[i].type_name;
+    if (origin == kFromHandle && (made == nullptr || std::strcmp(made, type) == 0)) return true;
+    v.is = origin == kFromHandle ? "a handle of another kind" : OriginWords(origin);
+    v.takes.Format("only a handle of type %s a call answered", type);
     return v.ok = false;
   }
   // A parameter without a rule (the description's generator refuses one)
@@ -644,11 +646,13 @@ bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value,
       return v.ok = false;
     default: break;
   }
-  // Count, fixed and shape: the library's own blocks are the library's
-  // to size; the script's own data must hold what the call needs.
-  if (origin == kFromLibrary) return true;
+  // Count, fixed and shape: the script's own data, or a block whose maker
+  // answered its size, must hold what the call reads or writes; a block of
+  // no known size could hold anything down to a byte.
   const bool sized = SizedNeed(fn, i, *r, cells, &v.need);
-  if (origin != kFromScript || !sized) {
+  const bool measured = origin == kFromScript || (origin == kFromLibrary && held != kSizeUnknown);
+  if (origin == kFromLibrary && !measured) v.is = "a block whose size no call answered";
+  if (!measured || !sized) {
     if (sized)
       v.takes.Format("the address of %" PRIu64 " %s values", v.need.count, v.need.unit);
     else
@@ -680,7 +684,9 @@ void ForgetGivenBack(State *s, const api::VtApiFunction *fn, const uint64_t *cel
   for (size_t g = 0; g < api::kGivenBackCount; ++g) {
     if (api::kGivenBack[g].function != at || api::kGivenBack[g].param >= fn->param_count) continue;
     const uint64_t value = cells[api::kGivenBack[g].param];
-    if (value == 0) continue;
+    // A file still open was not closed (a control holds it): the script
+    // keeps it, to close once the control lets it go.
+    if (value == 0 || FileOpenedHere(reinterpret_cast<const void *>(value))) continue;
     if (s != nullptr) AnswerForget(s, value);
     for (size_t k = 0; k < table_size; ++k)
       if (table[k] == value) table[k] = 0;
@@ -713,16 +719,18 @@ bool AnswersGrow(Answers *a) {
   auto *kinds = static_cast<unsigned char *>(VoAllocate(static_cast<uint32_t>(grown)));
   auto *made = static_cast<const char **>(VoAllocate(static_cast<uint32_t>(grown * sizeof(const char *))));
   auto *owners = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
-  if (values == nullptr || kinds == nullptr || made == nullptr || owners == nullptr) {
+  auto *sizes = static_cast<uint64_t *>(VoAllocate(static_cast<uint32_t>(grown * sizeof(uint64_t))));
+  if (values == nullptr || kinds == nullptr || made == nullptr || owners == nullptr || sizes == nullptr) {
     VoDeallocate(values);
     VoDeallocate(kinds);
     VoDeallocate(made);
     VoDeallocate(owners);
+    VoDeallocate(sizes);
     return false;
   }
   std::memset(kinds, kAnswerNone, grown);
   Answers old = *a;
-  *a = {values, kinds, made, owners, grown, 0};
+  *a = {values, kinds, made, owners, sizes, grown, 0};
   for (size_t k = 0; k < old.capacity; ++k) {
     if (old.kinds[k] == kAnswerNone) continue;
     size_t at = AnswerSlot(*a, old.values[k]);
@@ -731,6 +739,7 @@ bool AnswersGrow(Answers *a) {
     a->kinds[at] = old.kinds[k];
     a->made[at] = old.made[k];
     a->owners[at] = old.owners[k];
+    a->sizes[at] = old.sizes[k];
     ++a->count;
   }
   AnswersFree(&old);
@@ -740,30 +749,33 @@ bool AnswersGrow(Answers *a) {
 // One output element or result of type t at p: its address, when it holds
 // one, and what it is (a block of kind made, when one).
 void NoteOne(State *s, const api::VtApiType *t, const unsigned char *p, bool revives, const char *made,
-             uint64_t owner) {
+             uint64_t owner, uint64_t size) {
   uint64_t value = 0;
   AnswerKind kind = kAnswerBlock;
+  const char *handle = nullptr;  // a handle's type
   if (t->kind == api::kKindPointer || t->kind == api::kKindHandle || t->kind == api::kKindData) {
     std::memcpy(&value, p, sizeof value);
-    if (t->kind == api::kKindHandle) kind = kAnswerHandle;
+    if (t->kind == api::kKindHandle) kind = kAnswerHandle, handle = t->name;
   } else if (t->kind == api::kKindTyped) {
     VtTypedValue v;
     std::memcpy(&v, p, sizeof v);
     if (!ValueTypeHoldsPointer(v.type) || v.type == VtString || v.type == VtFunc) return;
     value = v.value.bits;
     const api::VtApiType *vt = TypeByCode(v.type);
-    if (vt != nullptr && vt->kind == api::kKindHandle) kind = kAnswerHandle;
+    if (vt != nullptr && vt->kind == api::kKindHandle) kind = kAnswerHandle, handle = vt->name;
   } else if (t->kind == api::kKindTagged) {
     VtObjectValue r;
     std::memcpy(&r, p, sizeof r);
     const api::VtApiCase *c = api::FindCase(t->name, r.type & VO_OBJECT_TYPE_MASK);
     if (c == nullptr || (c->carried != api::kCarriedObject && c->carried != api::kCarriedAddress)) return;
     std::memcpy(&value, &r.value.p, sizeof r.value.p);
-    if (c->carried == api::kCarriedObject) kind = kAnswerHandle;
+    if (c->carried == api::kCarriedObject) kind = kAnswerHandle, handle = c->type_name;
   } else {
     return;
   }
-  if (value != 0) AnswerNote(s, value, kind, revives, kind == kAnswerBlock ? made : nullptr, owner);
+  if (value != 0)
+    AnswerNote(s, value, kind, revives, kind == kAnswerBlock ? made : handle, owner,
+               kind == kAnswerBlock ? size : kSizeUnknown);
 }
 
 // The value of the owner parameter of what fn answers in param (0: none).
@@ -772,20 +784,37 @@ uint64_t OwnerOf(const api::VtApiFunction *fn, uint32_t param, const uint64_t *c
   return k < fn->param_count ? cells[k] : 0;
 }
 
+// The bytes of the block fn answers in param, by the number its "sizes"
+// line names: an input argument, or what the call wrote through an output.
+uint64_t SizeOf(const api::VtApiFunction *fn, uint32_t param, const uint64_t *cells) {
+  const uint32_t k = api::BlockSizeParam(fn, param);
+  if (k >= fn->param_count) return kSizeUnknown;
+  uint32_t bytes = 0;
+  if ((fn->params[k].flags & api::kParamOut) == 0)
+    std::memcpy(&bytes, &cells[k], sizeof bytes);
+  else if (cells[k] != 0)
+    std::memcpy(&bytes, reinterpret_cast<const void *>(cells[k]), sizeof bytes);
+  else
+    return kSizeUnknown;
+  return bytes;
+}
+
 }  // namespace
 
-AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made, uint64_t *owner) {
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made, uint64_t *owner, uint64_t *size) {
   if (a.capacity == 0 || value == 0) return kAnswerNone;
   for (size_t at = AnswerSlot(a, value); a.kinds[at] != kAnswerNone; at = (at + 1) & (a.capacity - 1))
     if (a.values[at] == value) {
       if (made != nullptr) *made = a.made[at];
       if (owner != nullptr) *owner = a.owners[at];
+      if (size != nullptr) *size = a.kinds[at] == kAnswerBlock ? a.sizes[at] : kSizeUnknown;
       return static_cast<AnswerKind>(a.kinds[at]);
     }
   return kAnswerNone;
 }
 
-bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made, uint64_t owner) {
+bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made, uint64_t owner,
+                uint64_t size) {
   Answers &a = s->answers;
   if (value == 0 || kind == kAnswerNone) return true;
   if (4 * (a.count + 1) > 3 * a.capacity && !AnswersGrow(&a)) {
@@ -805,16 +834,18 @@ bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const c
       if (kind == kAnswerGone || (was == kAnswerGone && revives) || was == kAnswerBlock) {
         const bool live = was == kAnswerBlock && kind == kAnswerBlock;
         const bool keep = live && made == nullptr;
-        a.made[at] = kind != kAnswerBlock ? nullptr : keep ? a.made[at] : made;
+        a.made[at] = kind == kAnswerGone ? nullptr : keep ? a.made[at] : made;
         if (kind != kAnswerGone && !keep) a.owners[at] = owner;
+        if (!keep || size != kSizeUnknown) a.sizes[at] = size;
         was = kind;
       }
       return true;
     }
   a.values[at] = value;
   a.kinds[at] = kind;
-  a.made[at] = kind == kAnswerBlock ? made : nullptr;
+  a.made[at] = kind == kAnswerBlock || kind == kAnswerHandle ? made : nullptr;
   a.owners[at] = owner;
+  a.sizes[at] = size;
   ++a.count;
   return true;
 }
@@ -872,6 +903,7 @@ void AnswersFree(Answers *a) {
   VoDeallocate(a->kinds);
   VoDeallocate(a->made);
   VoDeallocate(a->owners);
+  VoDeallocate(a->sizes);
   *a = Answers{};
 }
 
@@ -880,7 +912,7 @@ uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t
   if (value == nullptr) return kFromNull;
   if (Holds(s, call, value, held)) return kFromScript;
   if (FileOpenedHere(value)) return kFromFile;
-  switch (s != nullptr ? AnswerOf(s->answers, reinterpret_cast<uintptr_t>(value), made, owner)
+  switch (s != nullptr ? AnswerOf(s->answers, reinterpret_cast<uintptr_t>(value), made, owner, held)
                        : kAnswerNone) {
     case kAnswerHandle: return kFromHandle;
     case kAnswerBlock: return kFromLibrary;
@@ -969,8 +1001,10 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
   const bool revives = fn->during != api::kDuringRead;
   if (fn->result_kind == api::kKindHandle || fn->result_kind == api::kKindPointer ||
       fn->result_kind == api::kKindData)
-    AnswerNote(s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock,
-               revives, api::BlockKindMade(fn, api::kBlockResult), OwnerOf(fn, api::kBlockResult, cells));
+    AnswerNote(
+        s, result.value.bits, fn->result_kind == api::kKindHandle ? kAnswerHandle : kAnswerBlock, revives,
+        fn->result_kind == api::kKindHandle ? fn->result_name : api::BlockKindMade(fn, api::kBlockResult),
+        OwnerOf(fn, api::kBlockResult, cells), SizeOf(fn, api::kBlockResult, cells));
   // An output the call left as it was holds the script's own value, no
   // answer of the call's: one left marked gets its value back, one the call
   // also reads counts only when changed, and, unmarked (no memory for the
@@ -986,7 +1020,8 @@ void AfterCall(State *s, const api::VtApiFunction *fn, const uint64_t *cells, co
           std::memcpy(word, &was, sizeof was);
           return;
         }
-        NoteOne(s, t, element, revives && kept != nullptr, api::BlockKindMade(fn, i), OwnerOf(fn, i, cells));
+        NoteOne(s, t, element, revives && kept != nullptr, api::BlockKindMade(fn, i), OwnerOf(fn, i, cells),
+                (fn->params[i].flags & api::kParamArray) == 0 ? SizeOf(fn, i, cells) : kSizeUnknown);
       });
   VoDeallocate(kept);
 }

@@ -115,19 +115,26 @@ struct Input {
 // the script stored it, and only a call that can make a block (any other
 // class) makes it one again. Open addressing with linear probing; entries
 // are never removed, and the table is cleared when the kernel stops.
+// A handle keeps the type its answering call declares (in the slot of a
+// block's kind), so that a handle parameter takes only one of its type.
 // A block keeps the kind its answering call makes (the interface
 // description's "blocks" lines; null when the call declares none), so that
 // a parameter taking one kind of block never gets a block of another kind
 // or size, and the value owning it where its maker says (a pool its
 // elements and sub-pools, the description's "of"), so that a parameter
 // taking a block of one owner never gets another's, and an owner given
-// back takes what it owns with it.
+// back takes what it owns with it. A block whose maker answers its size
+// (the description's "sizes" lines) keeps it, so that a call reading or
+// writing a counted amount through it is judged as it is with the script's
+// own data.
+constexpr uint64_t kSizeUnknown = UINT64_MAX;
 enum AnswerKind : unsigned char { kAnswerNone = 0, kAnswerBlock = 1, kAnswerHandle = 2, kAnswerGone = 3 };
 struct Answers {
   uint64_t *values;
   unsigned char *kinds;  // per slot: an AnswerKind, kAnswerNone for a free slot
   const char **made;     // per slot: a block's kind, or null
   uint64_t *owners;      // per slot: the value owning it, or 0
+  uint64_t *sizes;       // per slot: a block's bytes, or kSizeUnknown
   size_t capacity;       // slots: a power of two, or 0
   size_t count;
 };
@@ -276,7 +283,8 @@ enum Origin : uint32_t {
 // The origin of a pointer argument: null, the script's own data (holding
 // held bytes from value on), a file, or what the record of answers says.
 // A block's kind into *made (null when of no kind or not a block).
-// Its owner into *owner (0 when none).
+// Its owner into *owner (0 when none). A block a call answered holds
+// *held bytes, kSizeUnknown when its maker answered no size.
 uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t *held, const char **made,
                   uint64_t *owner);
 
@@ -285,13 +293,14 @@ uint32_t OriginOf(const State *s, const Arena *call, const void *value, uint64_t
 // output parameters: handles, blocks, typed values holding an address,
 // value records carrying an object). False when memory ran out (the
 // diagnostic posted, reading stops; an unrecorded value is only refused).
-AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made = nullptr, uint64_t *owner = nullptr);
+AnswerKind AnswerOf(const Answers &a, uint64_t value, const char **made = nullptr, uint64_t *owner = nullptr,
+                    uint64_t *size = nullptr);
 // revives: whether the answering call can make a block (a gone value
 // answered by one that cannot stays gone).
 // made: a block's kind (null: of no kind); owner: the value owning it (0:
-// none).
+// none); size: a block's bytes (kSizeUnknown: none answered).
 bool AnswerNote(State *s, uint64_t value, AnswerKind kind, bool revives, const char *made = nullptr,
-                uint64_t owner = 0);
+                uint64_t owner = 0, uint64_t size = kSizeUnknown);
 // Given back: gone, and so is everything it owns, and what that owns.
 void AnswerForget(State *s, uint64_t value);
 // The live blocks from owns pass to to.
@@ -314,7 +323,8 @@ struct PointerVerdict {
 
 // Judges value, the argument of input pointer parameter i of fn or one
 // element of it, that came from origin (holding held bytes when the
-// script's own; made: a block's kind; owner: the value owning it); cells
+// script's own or a block of a known size; made: a block's kind; owner:
+// the value owning it); cells
 // are the converted arguments, for counts, shapes and owners.
 bool PointerAllowed(const api::VtApiFunction *fn, uint32_t i, const void *value, uint32_t origin,
                     uint64_t held, const char *made, uint64_t owner, const uint64_t *cells,

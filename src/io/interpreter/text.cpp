@@ -983,7 +983,14 @@ void Declare(State *s, const char *type_token, const char *name, const char *sta
     Error(s, kMsgArrayTooLarge, statement, asked, b, largest);
     return;
   }
-  if (MakeVariable(s, name, t, form, count) == nullptr) OutOfMemory(s);
+  // A declaration makes values of zero, which print and copy as any value;
+  // only a variable whose block or handle was given back is unknown.
+  Variable *v = MakeVariable(s, name, t, form, count);
+  if (v == nullptr) {
+    OutOfMemory(s);
+    return;
+  }
+  v->defined = true;
 }
 
 // A text variable keeps its own copy of the text, behind the pointer word.
@@ -1041,6 +1048,23 @@ void AssignAddress(State *s, const char *name, Variable *target, const char *r, 
   target->defined = true;
 }
 
+// Copies size bytes a page at a time, writing only where either side holds
+// something: a large declared array is zero pages that cost memory only
+// where written, and a copy of it costs no more. Reading a page never
+// written takes no memory.
+void CopyWritten(unsigned char *to, const unsigned char *from, uint64_t size) {
+  constexpr uint64_t kPage = 4096;
+  static const unsigned char kZeros[kPage] = {};
+  const auto zero = [](const unsigned char *p, uint64_t n) { return std::memcmp(p, kZeros, n) == 0; };
+  for (uint64_t at = 0; at < size; at += kPage) {
+    const uint64_t n = size - at < kPage ? size - at : kPage;
+    if (!zero(from + at, n))
+      std::memcpy(to + at, from + at, n);
+    else if (!zero(to + at, n))
+      std::memset(to + at, 0, n);
+  }
+}
+
 // "name = variable": a copy of a defined variable of the same form, count
 // and type (a new one is made like it); a text variable gets its own copy of
 // the text.
@@ -1069,7 +1093,7 @@ void AssignCopy(State *s, const char *name, Variable *target, Variable *source, 
     return;
   }
   const uint64_t size = source->form == kPointerTo ? sizeof(void *) : source->type->size * source->count;
-  std::memcpy(target->storage, source->storage, size);
+  CopyWritten(target->storage, source->storage, size);
   target->defined = true;
 }
 

@@ -89,6 +89,13 @@ const char *BlockKindMade(const VtApiFunction *fn, uint32_t param) {
   return nullptr;
 }
 
+uint32_t BlockSizeParam(const VtApiFunction *fn, uint32_t param) {
+  const auto at = static_cast<uint32_t>(fn - kFunctions);
+  for (size_t i = 0; i < kBlockMakerCount; ++i)
+    if (kBlockMakers[i].function == at && kBlockMakers[i].param == param) return kBlockMakers[i].size_param;
+  return kNoSize;
+}
+
 uint32_t AnswerOwner(const VtApiFunction *fn, uint32_t param) {
   const auto at = static_cast<uint32_t>(fn - kFunctions);
   for (size_t i = 0; i < kOwnedCount; ++i)

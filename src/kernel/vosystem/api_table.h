@@ -249,10 +249,15 @@ extern const size_t kGivenBackCount;
 // hands only to its own code and the shaders it calls.
 inline constexpr uint32_t kBlockResult = UINT32_MAX;
 inline constexpr const char *kBlockKindInner = "inner";
+// A maker's "sizes" line names the number parameter (input, or output the
+// call writes) that gives the bytes of its block; a block of no size is
+// never taken where a call reads or writes a counted amount through it.
+inline constexpr uint32_t kNoSize = UINT32_MAX;
 struct VtApiBlockMaker {
   uint32_t function;  // index in kFunctions
   uint32_t param;     // kBlockResult, or an output parameter
   const char *kind;
+  uint32_t size_param;  // the parameter giving the block's bytes, or kNoSize
 };
 extern const VtApiBlockMaker kBlockMakers[];
 extern const size_t kBlockMakerCount;
@@ -284,6 +289,9 @@ const VtApiPointerRule *FindPointerRule(const VtApiFunction *fn, uint32_t param)
 // The kind of block fn answers in param (kBlockResult for its result); null
 // when it declares none.
 const char *BlockKindMade(const VtApiFunction *fn, uint32_t param);
+// The parameter giving the bytes of the block fn answers in param; kNoSize
+// when nothing sizes it.
+uint32_t BlockSizeParam(const VtApiFunction *fn, uint32_t param);
 // The parameter whose value owns what fn answers in param (kBlockResult for
 // its result); kNoOwner when none does.
 uint32_t AnswerOwner(const VtApiFunction *fn, uint32_t param);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <thread>
 
+#include <vo/vo_driver.h>
+
 #include "kernel/vomultit/face.h"
 #include "kernel/vosystem/api_guard.h"
 #include "kernel/vosystem/kernel.h"
@@ -342,7 +344,14 @@ VtStatus VoControlSet(uint32_t code, const VtTypedValue *value) {
   if (s != 0) return s;
   if (current.type != value->type) return ControlTypeRefuse(value->type, code, current.type);
   VtControlSetProc p = Dispatch(r->set_cache, code, &VtModuleRecord::control_set);
-  return p ? p(code, value) : VO_STATUS_UNAVAILABLE;
+  // A file control holds its file from before the set (so that no close
+  // comes between), and lets it go again when the set fails. The driver's
+  // file is the driver's to hold: the set passes on to it.
+  const bool holds = FileControl(code) && code != VO_CONTROL_DRIVER_FILE && value->type == VtGenericPtr;
+  if (holds && !FileHoldSet(0, code, value->value.p)) return VO_STATUS_NO_MEMORY;
+  const VtStatus st = p ? p(code, value) : VO_STATUS_UNAVAILABLE;
+  if (holds && st != 0) (void)FileHoldSet(0, code, current.value.p);  // its record is there: no memory taken
+  return st;
 }
 
 VtProc VoCallBackGet(uint32_t code) {

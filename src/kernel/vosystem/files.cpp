@@ -13,7 +13,10 @@
 // opened before VoInitialise or closed after VoTerminate behaves as any
 // other; a stream closed twice, or one the application opened with fopen,
 // is refused and left alone. A stream the application closed with fclose
-// whose address fopen hands out again cannot be told apart.
+// whose address fopen hands out again cannot be told apart. Nor does it
+// close a stream a file control still holds (the journal, the message and
+// error streams, the mesh files', each driver's): the holder would go on
+// with a closed stream. The holds are the kernel's, gone with it.
 
 #include <sys/stat.h>
 
@@ -23,6 +26,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "kernel/vosystem/api_table.h"
 #include "kernel/vosystem/process_wide.h"
 #include "kernel/vosystem/journal.h"
 #include "kernel/vosystem/kernel.h"
@@ -53,6 +57,13 @@ struct WrittenFile {
   char *path;            // own copy
   bool remove_if_empty;  // its output was refused
   WrittenFile *next;
+};
+
+struct FileHold {
+  uintptr_t holder;  // a driver's control procedure, or 0
+  uint32_t code;
+  std::FILE *file;
+  FileHold *next;
 };
 
 namespace {
@@ -114,6 +125,54 @@ void FileRemoveIfLeftEmpty(std::FILE *file) {
     if (w->file == file) w->remove_if_empty = true;
 }
 
+bool FileHoldSet(uintptr_t holder, uint32_t code, const void *file) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr) return true;
+  FileHold **at = &k->files.holds;
+  while (*at != nullptr && ((*at)->holder != holder || (*at)->code != code)) at = &(*at)->next;
+  if (file == nullptr) {
+    if (FileHold *h = *at) {
+      *at = h->next;
+      VoDeallocate(h);
+    }
+    return true;
+  }
+  if (*at == nullptr) {
+    auto *h = static_cast<FileHold *>(VoAllocate(sizeof(FileHold)));
+    if (h == nullptr) return false;
+    *h = {holder, code, nullptr, nullptr};
+    *at = h;
+  }
+  (*at)->file = static_cast<std::FILE *>(const_cast<void *>(file));
+  return true;
+}
+
+bool FileControl(uint32_t code) {
+  for (size_t i = 0; i < api::kStreamCodeCount; ++i)
+    if (api::kStreamCodes[i].code == code) return true;
+  return false;
+}
+
+namespace {
+
+// The control holding the stream, or null.
+const FileHold *HoldOf(const std::FILE *file) {
+  VtKernelContext *k = Kernel();
+  for (const FileHold *h = k != nullptr ? k->files.holds : nullptr; h != nullptr; h = h->next)
+    if (h->file == file) return h;
+  return nullptr;
+}
+
+// A control's name for the refusal, from the description's constants.
+const char *ControlName(uint32_t code) {
+  for (size_t i = 0; i < api::kConstantCount; ++i)
+    if (api::kConstants[i].value == code && std::strncmp(api::kConstants[i].name, "VO_CONTROL_", 11) == 0)
+      return api::kConstants[i].name;
+  return "a file control";
+}
+
+}  // namespace
+
 bool FileOpenedHere(const void *file) {
   return file != nullptr && OpenStreams::Get().Holds(static_cast<const std::FILE *>(file));
 }
@@ -140,6 +199,10 @@ VtStatus KernelFilesStop() {
   while (WrittenFile *w = k->files.written) {  // streams left open stay open, forgotten
     k->files.written = w->next;
     WrittenFree(w);
+  }
+  while (FileHold *h = k->files.holds) {
+    k->files.holds = h->next;
+    VoDeallocate(h);
   }
   return 0;
 }
@@ -173,6 +236,11 @@ void *VoFileOpen(const char *path, uint32_t flags) {
 VtStatus VoFileClose(void *file) {
   if (file == nullptr) return 0;
   auto *stream = static_cast<std::FILE *>(file);
+  if (const FileHold *h = OpenStreams::Get().Holds(stream) ? HoldOf(stream) : nullptr) {
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kFileHeld, VO_MODULE_SYSTEM, static_cast<const void *>(file),
+         ControlName(h->code), h->holder != 0 ? " of a driver" : "");
+    return VO_STATUS_BAD_ARGUMENT;
+  }
   if (!OpenStreams::Get().Take(stream)) {
     if (Kernel() != nullptr)
       Post(VO_STATUS_BAD_ARGUMENT, messages::kFileNotOpened, VO_MODULE_SYSTEM,

@@ -908,6 +908,7 @@ VtStatus VoJournalControlSet(uint32_t code, const VtTypedValue *v) {
   if (f.line_fill > 0) EndLineText(f);
   const bool was_on = On(f);
   std::FILE *old_file = f.journal_file;
+  if (code == VO_CONTROL_JOURNAL_FILE && !FileHoldSet(0, code, v->value.p)) return VO_STATUS_NO_MEMORY;
   if (code == VO_CONTROL_JOURNAL_FILE && was_on && v->value.p != old_file) JournalMoved(f, v->value.p);
   if (code == VO_CONTROL_JOURNAL_FILE)
     f.journal_file = static_cast<std::FILE *>(v->value.p);

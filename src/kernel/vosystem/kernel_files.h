@@ -60,11 +60,13 @@ enum KernelClock : uint32_t {
 
 struct JournalNames;  // addresses the journal has named (journal.cpp)
 struct WrittenFile;   // a stream VoFileOpen created for writing, with its path (files.cpp)
+struct FileHold;      // a stream a control holds (files.cpp)
 
 struct KernelFiles {
   // File opening.
   uint32_t report_open_failures;  // set from system start to terminate
   WrittenFile *written;           // streams VoFileOpen created, until VoFileClose
+  FileHold *holds;                // streams the file controls hold, until set to another
 
   // Journal.
   std::FILE *journal_file;   // control 0x10005
@@ -89,6 +91,15 @@ struct KernelFiles {
 // VoFileOpen created it, VoFileClose removes its file when it is still empty
 // then. A stream the application opened itself is left as it is (empty).
 void FileRemoveIfLeftEmpty(std::FILE *file);
+
+// A file control (code, of holder: a driver's control procedure, or 0 for
+// a module's own control) now holds file, or nothing when file is null: VoFileClose
+// refuses a stream a control holds, which the holder would go on reading
+// or writing. False, the hold unchanged, without memory for it.
+bool FileHoldSet(uintptr_t holder, uint32_t code, const void *file);
+// Whether a control's value is a file (the interface description's
+// "streamcode" lines).
+bool FileControl(uint32_t code);
 
 // Whether VoFileOpen answered this stream and VoFileClose has not closed it
 // (the command interpreter hands scripts' files to the library only then).

@@ -575,6 +575,7 @@ constexpr uint32_t kObjectNotLive =
     2960;  // a handle that is no live object of the kind (procedure, handle, kind)
 constexpr uint32_t kOpenGLProceduralClassInUse = 2961;  // a procedural class a primitive's record draws
                                                         // through, destroyed (class)
+constexpr uint32_t kFileHeld = 2963;  // VoFileClose of a file a control holds (stream, control, holder)
 
 // What scripts and binary command files hand the library, checked by the
 // command interpreter before the call: 2970-2974.

@@ -599,6 +599,13 @@ VtStatus VoDriverDestroy(VtDriverRecord *driver) {
   if (s->multi_driver == driver) s->multi_driver = nullptr;
   if (s->null_driver == driver) s->null_driver = nullptr;
   ListUnlink(s, driver);
+  // Its file is no longer held, unless another driver sets it through the
+  // same control procedure (the same module's state).
+  bool shared = false;
+  for (const VtDriverRecord *r = s->head; r != nullptr; r = r->next)
+    shared = shared || r->control_set == driver->control_set;
+  if (!shared)
+    (void)FileHoldSet(reinterpret_cast<uintptr_t>(driver->control_set), VO_CONTROL_DRIVER_FILE, nullptr);
   ConversionFree(driver->conversion);
   VoDeallocate(driver);
   return st;
@@ -613,8 +620,18 @@ VtStatus VoDriverCheckInterrupt(VtDriverRecord *driver) {
 }
 
 VtStatus VoDriverSetControl(VtDriverRecord *driver, uint32_t code, const VtTypedValue *value) {
-  return ControlCall(driver, "VoDriverSetControl",
-                     [&](VtDriverRecord *d) { return d->control_set(code, value); });
+  // A driver's file is held by the driver's own control procedure, whichever
+  // record (the driver's, or the current one's copy) the call names.
+  return ControlCall(driver, "VoDriverSetControl", [&](VtDriverRecord *d) {
+    const auto holder = reinterpret_cast<uintptr_t>(d->control_set);
+    const bool holds = code == VO_CONTROL_DRIVER_FILE && value != nullptr && value->type == VtGenericPtr;
+    VtTypedValue was{};
+    if (holds && (d->control_get(code, &was) != 0 || was.type != VtGenericPtr)) was = TypedPointer(nullptr);
+    if (holds && !FileHoldSet(holder, code, value->value.p)) return kNoMemory;
+    const VtStatus st = d->control_set(code, value);
+    if (holds && st != 0) (void)FileHoldSet(holder, code, was.value.p);
+    return st;
+  });
 }
 
 VtStatus VoDriverGetControl(VtDriverRecord *driver, uint32_t code, VtTypedValue *value) {

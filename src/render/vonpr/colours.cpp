@@ -99,6 +99,7 @@ constexpr const char *kWoodMeanings[] = {"distance between rings in scene units"
                                          "direction of the trunk's axis (the z axis when shorter than 0.001)",
                                          "how much noise bends the rings"};
 constexpr const char *kPencilSeedLabels[] = {"vector field", "object field"};
+constexpr shader::ArgumentBuffer kPencilSeedBuffers[] = {{"vector field", 2, {nullptr, nullptr}}};
 constexpr const char *kPencilSeedMeanings[] = {
     ("buffer of x resolution x y resolution pairs of floats that receives each pixel's screen direction of "
      "the surface's tangent; none only shades"),
@@ -201,6 +202,8 @@ const ClassDescription kPencilSeed{
     kPencilSeedGlobals,
     DataEntries<kPencilSeedDefault>(&PencilSeedEvaluate, &exported::VoProcedureNull,
                                     &exported::VoShaderTwoShaderArgumentsGet,
-                                    &exported::VoShaderTwoArgumentsSet)};
+                                    &exported::VoShaderTwoArgumentsSet),
+    false,
+    kPencilSeedBuffers};
 
 }  // namespace vo::npr

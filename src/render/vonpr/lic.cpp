@@ -181,6 +181,7 @@ constexpr shaderlib::Field kFields[] = {{VtGenericPtr, offsetof(LicData, field)}
                                         {VtFloat, offsetof(LicData, length)},
                                         {VtInt32, offsetof(LicData, iterations)}};
 constexpr const char *kLabels[] = {"vector field", "object array", "integral length", "iterations"};
+constexpr shader::ArgumentBuffer kBuffers[] = {{"vector field", 2, {nullptr, nullptr}}};
 constexpr const char *kMeanings[] = {
     ("width x height pairs of floats, one direction per pixel, that the image is smeared along; none leaves "
      "the image"),
@@ -195,6 +196,8 @@ const shaderlib::ClassDescription kLicClass{"vxs_line_integral_convolution_p",
                                             kLabels,
                                             kMeanings,
                                             kDirectGlobals,
-                                            DirectEntries<kDefault, kFields>(&Evaluate)};
+                                            DirectEntries<kDefault, kFields>(&Evaluate),
+                                            false,
+                                            kBuffers};
 
 }  // namespace vo::npr::post

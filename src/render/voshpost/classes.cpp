@@ -134,6 +134,7 @@ constexpr const char *kMatrixMeanings[] = {
     "rows of the kernel, odd and at least 1", "columns of the kernel, odd and at least 1",
     ("rows x columns floats, row by row: the kernel the image is "
      "convolved with (normalised); none uses a built-in 5 x 3 kernel")};
+constexpr shader::ArgumentBuffer kMatrixBuffers[] = {{"matrix", 1, {"rows", "columns"}}};
 constexpr const char *kInterlaceLabels[] = {"buffer1", "buffer2", "half resolution"};
 constexpr const char *kInterlaceMeanings[] = {
     "screen buffer giving the rows of one field", "screen buffer giving the rows of the other field",
@@ -210,8 +211,8 @@ const VtShaderArgProc kThreeSet = &exported::VoPostprocessThreeArgumentsSet;
 
 ClassDescription Describe(shaderlib::Identifier id, const char *name, std::span<const char *const> labels,
                           std::span<const char *const> meanings, std::span<const char *const> globals,
-                          const Entries &e) {
-  return {id, name, VO_SHADER_POSTPROCESS, labels, meanings, globals, e};
+                          const Entries &e, std::span<const shader::ArgumentBuffer> buffers = {}) {
+  return {id, name, VO_SHADER_POSTPROCESS, labels, meanings, globals, e, false, buffers};
 }
 
 }  // namespace
@@ -253,7 +254,8 @@ void ClassesRegister() {
       Describe("vxs_interlace_postprocess", "interlace", kInterlaceLabels, kInterlaceMeanings, kBiBo,
                WordEntries<kInterlace, kInterlaceFields>(&InterlaceEvaluate, &InterlacePrepare, kThreeSet)),
       Describe("vxs_matrix_postprocess", "matrix", kMatrixLabels, kMatrixMeanings, kKernelGlobals,
-               WordEntries<kMatrix, kMatrixFields>(&MatrixEvaluate, &MatrixPrepare, kThreeSet)),
+               WordEntries<kMatrix, kMatrixFields>(&MatrixEvaluate, &MatrixPrepare, kThreeSet),
+               kMatrixBuffers),
       Describe("vxs_render_depth_postprocess", "render depth", {}, {}, kBi, renderDepth),
       Describe("vxs_render_lights_postprocess", "render lights", kRenderLightsLabels, kRenderLightsMeanings,
                {}, renderLights),

@@ -4,7 +4,8 @@
 // x - 1 .. x + 1 (eight-connected), or a new region. Regions never merge.
 // List records come from a keeper of their own and never go back to the
 // heap, so the per-pixel procedures read a destroyed list's check word
-// safely.
+// safely. An entry is taken only by the list that made it, judged by its
+// address among the list's chunks.
 
 #include "render/voshpost/pixel_list.h"
 
@@ -193,6 +194,15 @@ void *VoPixelListEntryNew(VtPixelList *list) {
 
 VtStatus VoPixelListAdd(VtPixelList *list, int32_t x, int32_t y, void *entry) {
   if (list == nullptr || entry == nullptr || post::ListRefused(list, "VoPixelListAdd")) return post::kRefused;
+  // Only an entry of this list: one of a list destroyed went back to the
+  // heap with it, and one of another list is that list's to free. Its
+  // address is matched with the list's chunks (the newest first, where an
+  // entry just made lies) before anything at it is read.
+  if (!PoolBlockLive(list->entries, entry)) {
+    Post(post::kRefused, messages::kObjectNotLive, VO_MODULE_POSTPROCESS, "VoPixelListAdd", entry,
+         "entry of the pixel list given");
+    return post::kRefused;
+  }
   auto *e = static_cast<PixelListEntry *>(entry);
   if (e->next != nullptr) return post::kRefused;  // already attached
   PixelRun *run = list->run;

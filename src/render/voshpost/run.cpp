@@ -16,6 +16,7 @@
 
 #include "render/voscrbuf/face.h"
 #include "scene/vogeom/face.h"
+#include "shading/voshader/face.h"
 #include "render/voshpost/classes.h"
 #include "render/voshpost/postprocess.h"
 #include "kernel/vosystem/face.h"
@@ -547,12 +548,15 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
   } else {
     g->Bo = c->master->g_Bo != nullptr ? *c->master->g_Bo : nullptr;
   }
-  VtStatus st = bind;
+  VtStatus st = bind, held = 0;
   if (bind == 0) {
     const VtStatus facts = VoScreenBufferGetRegion(buffer, c->region);
     c->width = buffer->width;
     c->height = buffer->height;
     c->class_status = 0;
+    // A buffer argument set for a smaller picture is let go (with 2970)
+    // before the class reads it; the shader runs without it.
+    held = shader::BuffersHold(shader);
     if (shader->cls->prepare != nullptr) (void)shader->cls->prepare(shader->data);
     st = facts | c->class_status;
     if (st == 0) {
@@ -568,7 +572,7 @@ VtStatus ShaderRun(VtPostprocessContext *c, VtShader *shader, uint32_t slot, VtS
       }
     }
   }
-  st |= c->class_status;
+  st |= c->class_status | held;
   if (c->master->sticky != nullptr) st |= *c->master->sticky;
   if (separate && g->Bo != nullptr) {
     // The output's contents go back; the input keeps its own region.

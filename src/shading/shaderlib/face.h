@@ -26,6 +26,7 @@
 
 #include "kernel/vosystem/face.h"
 #include "shading/shaderlib/patterns.h"
+#include "shading/voshader/face.h"
 
 namespace vo::shaderlib {
 
@@ -68,6 +69,9 @@ struct ClassDescription {
   // Lights only: register all ten slots (nulls for the empty ones), as the
   // libraries after the super-lite one do.
   bool allSlots = false;
+  // The arguments that are raw buffers, and the floats each must hold: a
+  // script's address for one is judged against it when it is set.
+  std::span<const shader::ArgumentBuffer> buffers = {};
 };
 
 // Registers the class: string table (with the meanings, when there is one a

@@ -121,6 +121,8 @@ VtStatus ClassCreate(const ClassDescription &d) {
   }
   VtStatus st = VoStringTableCreate(d.identifier.text, n + 1, strings);
   if (st == 0 && d.meanings.size() == n) shader::ArgumentMeaningsKeep(d.identifier.text, d.meanings.data());
+  if (st == 0 && !d.buffers.empty())
+    shader::ArgumentBuffersKeep(d.identifier.text, d.buffers.data(), d.buffers.size());
   if (st == 0) st = VoShaderPrototypeCreate(d.type, d.identifier.text, 0, n, n > 0 ? indices : nullptr);
   for (std::size_t g = 0; st == 0 && g < d.globals.size(); ++g) st = VoShaderUseGlobal(d.globals[g]);
   return st == 0 ? EntriesSet(d) : st;
@@ -175,11 +177,24 @@ void FieldGet(std::span<const Field> fields, void *block, uint32_t index, VtType
   }
 }
 
+// A colour given as a shader must be a live shader: the class calls it at
+// every point it shades. Anything else (a block, a shader destroyed, an
+// object of another kind) is refused before it is kept.
+bool ShaderColourRefused(const VtTypedValue *value) {
+  if (value->type != VtShaderColour || value->value.p == nullptr ||
+      shader::ShaderIsLive(static_cast<const VtShader *>(value->value.p)))
+    return false;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kObjectNotLive, VO_MODULE_SHADER, "VoShaderSetArg", value->value.p,
+       "shader (a colour given as a shader)");
+  return true;
+}
+
 VtStatus FieldSet(std::span<const Field> fields, void *block, uint32_t index, const VtTypedValue *value) {
   *static_cast<int32_t *>(block) = 0;
   if (index >= fields.size()) return 0;
   const Field &f = fields[index];
   if ((f.flags & kFieldShadeable) != 0 && value->type == VtShaderColour) {
+    if (ShaderColourRefused(value)) return VO_STATUS_BAD_ARGUMENT;
     *At<VtShader *>(block, f.shaderOffset) = static_cast<VtShader *>(value->value.p);
     return 0;
   }
@@ -580,6 +595,7 @@ VtStatus VoShaderColourArgumentSet(void *data, uint32_t index, VtTypedValue *val
   auto *b = static_cast<VtShaderColourArg *>(data);
   b->prepared = 0;
   if (value == nullptr || index != 0) return 0;
+  if (shaderlib::ShaderColourRefused(value)) return VO_STATUS_BAD_ARGUMENT;
   if (value->type == VtShaderColour)
     b->shader = static_cast<VtShader *>(value->value.p);
   else

@@ -4,6 +4,7 @@
 // while it is not started, posting nothing (ShaderTypeKnown excepted).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include <vo/vo_shader.h>
@@ -29,6 +30,29 @@ VtProc ClassEntry(uint32_t type, const char *name, uint32_t slot);
 // of its arguments: count - 1 texts of static storage, one for each string
 // after the display name. False when there is no such table.
 bool ArgumentMeaningsKeep(const char *table, const char *const *meanings);
+// An argument the class reads or writes through as a raw buffer (its
+// argument table declares it): it must hold `floats` floats for each pixel
+// of the picture, or, where counts name integer arguments of the class,
+// for each unit of their product.
+struct ArgumentBuffer {
+  const char *label;
+  uint32_t floats;
+  const char *counts[2];  // labels, or null; none at all: per pixel
+};
+// Gives the string table of that name (a class's identifier) its buffer
+// arguments: count records of static storage. False when there is no table.
+bool ArgumentBuffersKeep(const char *table, const ArgumentBuffer *buffers, size_t count);
+// The floats the buffer argument `label` of the live shader must hold now,
+// by the picture's resolution and the shader's count arguments; false when
+// the argument is no buffer of its class.
+bool ArgumentBufferFloats(const VtShader *shader, const char *label, uint64_t *floats);
+// Before a render reads the shader (an image's start does it for every
+// shader): each buffer argument whose class needs more floats now (a
+// larger picture, a count raised) than it did when the buffer was set is
+// let go (set to none, which the classes take as no buffer), with message
+// 2970 and status 0x20000012, so that nothing is read or written past what
+// was given. 0 when every buffer holds.
+VtStatus BuffersHold(VtShader *shader);
 // Whether the shader is one of the kernel's live shaders.
 bool ShaderIsLive(const VtShader *shader);
 // Whether data is refused by a class entry (entry, an exported procedure):

@@ -512,6 +512,7 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   // and nothing changed, so the counter stays.
   const VtStatus set = c->setArg(shader->data, static_cast<uint32_t>(index), &given);
   if (set != 0) return set;
+  shader::BufferKeep(shader, label, static_cast<uint32_t>(index), given);
   ChangeCountRaise(s);
   return 0;
 }

@@ -6,6 +6,7 @@
 // current, so a failure leaves the registry as it was. Every class records
 // what its display name begins with, so per-point code never compares names.
 
+#include <algorithm>
 #include <cstring>
 
 #include "shading/voshader/voshader.h"
@@ -254,11 +255,139 @@ bool ArgumentMeaningsKeep(const char *table, const char *const *meanings) {
   return false;
 }
 
+bool ArgumentBuffersKeep(const char *table, const ArgumentBuffer *buffers, size_t count) {
+  VtStatus st;
+  ShaderShared *shared = Shared(&st);
+  if (shared == nullptr || table == nullptr) return false;
+  for (StringTable *t = shared->tables; t != nullptr; t = t->next) {
+    if (std::strcmp(t->name, table) != 0) continue;
+    t->buffers = buffers;
+    t->buffer_count = count;
+    return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Units of a buffer rule now: the picture's pixels, or the product of the
+// shader's count arguments (a negative count is none); false when one
+// cannot be read.
+bool BufferUnits(const ArgumentBuffer &b, const VtShader *shader, uint64_t *units) {
+  if (b.counts[0] == nullptr) {
+    uint32_t x = 0, y = 0;
+    double aspect = 0;
+    if (VoViewGetResolution(nullptr, &x, &y, &aspect) != 0) return false;
+    *units = uint64_t{x} * y;
+    return true;
+  }
+  *units = 1;
+  for (const char *label : b.counts) {
+    VtTypedValue v{};
+    if (label == nullptr) continue;
+    if (VoShaderGetArg(const_cast<VtShader *>(shader), label, &v) != 0 || v.type != VtInt32) return false;
+    *units *= v.value.i < 0 ? 0 : static_cast<uint64_t>(v.value.i);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ArgumentBufferFloats(const VtShader *shader, const char *label, uint64_t *floats) {
+  VtStatus st;
+  const ShaderShared *shared = Shared(&st);
+  if (shared == nullptr || label == nullptr || !ShaderIsLive(shader) || shader->cls == nullptr) return false;
+  // The class's table is the one holding its display name.
+  const StringTable *t = shared->tables;
+  while (t != nullptr && (t->count == 0 || t->strings[0] != shader->cls->name)) t = t->next;
+  for (size_t i = 0; t != nullptr && i < t->buffer_count; ++i) {
+    uint64_t units = 0;
+    if (std::strcmp(t->buffers[i].label, label) != 0 || !BufferUnits(t->buffers[i], shader, &units)) continue;
+    *floats = units * t->buffers[i].floats;
+    return true;
+  }
+  return false;
+}
+
+void BufferKeep(const VtShader *shader, const char *label, uint32_t index, const VtTypedValue &value) {
+  VtStatus st;
+  ShaderShared *shared = Shared(&st);
+  if (shared == nullptr) return;
+  uint64_t floats = 0;
+  const bool buffer = ValueTypeHoldsPointer(value.type) && value.value.p != nullptr &&
+                      ArgumentBufferFloats(shader, label, &floats);
+  auto &kept = shared->kept_buffers;
+  auto at = std::find_if(kept.begin(), kept.end(), [&](const ShaderShared::KeptBuffer &k) {
+    return k.shader == shader && k.index == index;
+  });
+  if (at != kept.end()) {
+    at->floats = buffer ? floats : 0;
+    return;
+  }
+  // Without memory for the entry the buffer is not watched: the class
+  // reads what the caller vouched for when it set it.
+  if (buffer) try {
+      kept.push_back({shader, index, floats});
+    } catch (...) {
+    }
+}
+
+VtStatus BuffersHold(VtShader *shader) {
+  VtStatus st = 0;
+  ShaderShared *shared = Shared(&st);
+  if (shared == nullptr || !ShaderIsLive(shader) || shader->cls == nullptr) return 0;
+  VtShaderPrototype *c = shader->cls;
+  for (ShaderShared::KeptBuffer &k : shared->kept_buffers) {
+    VtTypedValue value{};
+    uint64_t need = 0;
+    if (k.shader != shader || k.index >= c->parameterCount || c->getArg == nullptr || c->setArg == nullptr ||
+        c->getArg(shader->data, k.index, &value) != 0 || value.value.p == nullptr ||
+        !ArgumentBufferFloats(shader, c->labels[k.index], &need) || need <= k.floats)
+      continue;
+    const auto shown = [](uint64_t n) { return static_cast<uint32_t>(n > UINT32_MAX ? UINT32_MAX : n); };
+    Post(VO_STATUS_BAD_ARGUMENT, messages::kScriptArgumentShort, VO_MODULE_SHADER,
+         static_cast<int32_t>(k.index + 1), c->labels[k.index], shown(k.floats), "VtFloat", shown(need));
+    VtTypedValue none{};
+    none.type = VtGenericPtr;
+    (void)c->setArg(shader->data, k.index, &none);
+    k.floats = 0;
+    st |= VO_STATUS_BAD_ARGUMENT;
+  }
+  return st;
+}
+
+void BuffersHoldAll() {
+  VtStatus st;
+  const ShaderShared *shared = Shared(&st);
+  if (shared == nullptr) return;
+  // A buffer let go keeps its entry (at no floats): the walk's indices hold.
+  for (size_t i = 0; i < shared->kept_buffers.size(); ++i)
+    if (shared->kept_buffers[i].floats != 0)
+      (void)BuffersHold(const_cast<VtShader *>(shared->kept_buffers[i].shader));
+}
+
 }  // namespace vo::shader
 
 namespace vo {
 
 using namespace shader;
+
+// The data behind VoShaderSetArg's value, where the label is a buffer
+// argument of the shader's class given an address: the floats the class
+// reads or writes through it now, so that the command interpreter gives
+// it only data of a script's own that holds them.
+bool ShaderArgumentShape(const void *const *argv, uint32_t param, uint64_t element, api::VtApiShape *shape) {
+  if (param != 2 || element != 0) return false;
+  const auto *shader = *static_cast<VtShader *const *>(argv[0]);
+  const auto *label = *static_cast<const char *const *>(argv[1]);
+  const auto *value = *static_cast<const VtTypedValue *const *>(argv[2]);
+  uint64_t floats = 0;
+  if (value == nullptr || !ValueTypeHoldsPointer(value->type) || value->value.p == nullptr ||
+      !ArgumentBufferFloats(shader, label, &floats))
+    return false;
+  *shape = {VtFloat, floats, 0};
+  return true;
+}
 
 VtStatus VoStringTableCreate(const char *name, uint32_t count, const char **strings) {
   VtStatus st;
@@ -277,6 +406,8 @@ VtStatus VoStringTableCreate(const char *name, uint32_t count, const char **stri
   if (t == nullptr) return Refuse(kNoMemory, kMsgTableNoMemory);
   t->count = count;
   t->meanings = nullptr;
+  t->buffers = nullptr;
+  t->buffer_count = 0;
   t->strings = reinterpret_cast<const char **>(t + 1);
   char *chars = reinterpret_cast<char *>(t->strings + count);
   auto keep = [&chars](const char *text) {

@@ -565,6 +565,10 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   }
   s->image_initialised = 1;
   ++s->image_serial;
+  // Buffer arguments set for a smaller picture or count are let go (with
+  // their diagnostics) before any shader of the image reads them; the
+  // image goes on without them.
+  BuffersHoldAll();
   s->image_list = VoPrimitiveListGet();
   s->point.ray_depth = 0;  // no secondary ray is in progress at an image's start
   VtShaderGlobals *g = s->globals;

@@ -106,6 +106,9 @@ struct StringTable {
   // A class's argument meanings, one for each string after the display
   // name; constants of the library that made the class, or null.
   const char *const *meanings;
+  // Its buffer arguments (constants of the library), or null.
+  const ArgumentBuffer *buffers;
+  size_t buffer_count;
 };
 
 struct ShaderType {
@@ -147,6 +150,12 @@ struct NoiseProcs {
   float (*turbulence3)(const ShadingContext *, const float *, uint32_t);
 };
 
+// Keeps the floats the buffer argument (label, at index) of the shader needs
+// now, as its value is set to an address; a value of none forgets them.
+void BufferKeep(const VtShader *shader, const char *label, uint32_t index, const VtTypedValue &value);
+// BuffersHold for every shader with a buffer kept, as an image begins.
+void BuffersHoldAll();
+
 struct ShaderShared {
   ShaderType types[VO_SHADER_TYPES];
   uint32_t extra_types;
@@ -172,6 +181,15 @@ struct ShaderShared {
   std::vector<const VtShader *> held_sorted;  // its lights by address, or empty until asked
   VtPool *material_pool;
   std::unordered_set<const VtMaterial *> materials;  // live materials, under RegisterGuard
+  // The floats each buffer argument set needed when it was set (a shader
+  // destroyed leaves its entries, which a shader made at its address
+  // replaces as it sets its own buffers).
+  struct KeptBuffer {
+    const VtShader *shader;
+    uint32_t index;
+    uint64_t floats;
+  };
+  std::vector<KeptBuffer> kept_buffers;
   ImagingShared imaging;
 };
 

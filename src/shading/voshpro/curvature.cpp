@@ -252,6 +252,7 @@ constexpr const char *kRampMeanings[] = {
 constexpr const char *kGeometricLabels[] = {"min cut off",        "max cut off",    "min cut off colour",
                                             "max cut off colour", "curvature type", "curvature division",
                                             "colour array"};
+constexpr shader::ArgumentBuffer kGeometricBuffers[] = {{"colour array", 3, {"curvature division", nullptr}}};
 constexpr const char *kGeometricMeanings[] = {
     "curvature at and below which the min cut off colour is shown",
     "curvature at and above which the max cut off colour is shown",
@@ -300,6 +301,8 @@ const ClassDescription kGeometricCurvature{"vxs_geometric_curvature_colour",
                                            kGeometricLabels,
                                            kGeometricMeanings,
                                            kGeometricGlobals,
-                                           GeometricEntries()};
+                                           GeometricEntries(),
+                                           false,
+                                           kGeometricBuffers};
 
 }  // namespace vo::pro

@@ -40,7 +40,7 @@ using api::VtApiParam;
 using api::VtApiPointerRule;
 
 // What one argument of the table is, and what the rule makes of it.
-enum class Given { Address, Handle, Null, Enough, File };
+enum class Given { Address, Handle, Null, Enough, File, BlockShort, BlockEnough, BlockUnsized };
 enum class Answer { Called, Refused, Short, Other };
 
 const char *Name(Given g) {
@@ -50,6 +50,9 @@ const char *Name(Given g) {
     case Given::Null: return "null";
     case Given::Enough: return "the address of what it needs";
     case Given::File: return "a file VoFileOpen opened";
+    case Given::BlockShort: return "a block VoAllocate answered a byte short of what it needs";
+    case Given::BlockEnough: return "a block VoAllocate answered of what it needs";
+    case Given::BlockUnsized: return "a block whose size no call answered";
   }
   return "";
 }
@@ -59,7 +62,9 @@ const char *Name(Given g) {
 // address that holds enough (one byte never does: every count below is 4 and
 // every fixed size larger than a byte).
 Answer Expected(const VtApiPointerRule &r, Given g) {
-  if (g == Given::Null || g == Given::Enough || g == Given::File) return Answer::Called;
+  if (g == Given::Null || g == Given::Enough || g == Given::File || g == Given::BlockEnough)
+    return Answer::Called;
+  if (g == Given::BlockShort) return Answer::Short;  // (given to sized rules only)
   if (r.rule == api::kRuleOpaque) return Answer::Called;
   if (r.rule == api::kRuleObject && g == Given::Handle) return Answer::Called;
   const bool sized = r.rule == api::kRuleCount || r.rule == api::kRuleFixed || r.rule == api::kRuleShape;
@@ -132,6 +137,16 @@ std::string GiveBack(const VtApiFunction &fn) {
   return "";
 }
 
+// A block a script makes and a refused call never takes is the script's
+// own leak, not the library's (the fuzz program passes over the same):
+// the leak check looks away while such scripts run.
+struct ScriptLeaksIgnored {
+#ifdef VO_LEAK_CHECKED
+  ScriptLeaksIgnored() { __lsan_disable(); }
+  ~ScriptLeaksIgnored() { __lsan_enable(); }
+#endif
+};
+
 class PointerRuleTest : public ScriptTest {
  protected:
   // Runs the call with the argument; what became of it, by the messages.
@@ -150,15 +165,19 @@ class PointerRuleTest : public ScriptTest {
 };
 
 // A one-byte variable v with pv its address, a view h and g holding it as a
-// plain pointer, a file f for reading, a typed value tv, and big, a block of
-// `bytes` with pb its address.
+// plain pointer, a file f for reading, a typed value tv, big, a block of
+// `bytes` with pb its address, and blocks VoAllocate answered of `bytes`
+// (eb) and a byte fewer (sb), and a small block (ub), of no size.
 std::string Prelude(const std::string &file, uint32_t bytes) {
+  const std::string n = std::to_string(bytes ? bytes : 1);
   return "VtNat8 v\npv = &v\nh = VoViewCreate\nVtGenericPtr g\ng = h\nVtTypedValue tv\ntv = {VtFloat 0}\n"
          "f = VoFileOpen \"" +
-         file + "\" 1\nVtNat8[" + std::to_string(bytes ? bytes : 1) + "] big\npb = &big\n";
+         file + "\" 1\nVtNat8[" + n + "] big\npb = &big\neb = VoAllocate " + n + "\nsb = VoAllocate " +
+         std::to_string(bytes ? bytes - 1 : 0) + "\nub = VoSmallBlockCreate\n";
 }
 
 TEST_F(PointerRuleTest, EveryPointerParameterTakesOnlyWhatItsRuleAllows) {
+  [[maybe_unused]] const ScriptLeaksIgnored ignored;  // the prelude's blocks
   const std::string file = Write("empty", "");
   int counted[7] = {}, checked = 0;
   for (size_t i = 0; i < api::kPointerRuleCount; ++i) {
@@ -167,7 +186,11 @@ TEST_F(PointerRuleTest, EveryPointerParameterTakesOnlyWhatItsRuleAllows) {
     ++counted[r.rule];
     std::vector<std::pair<Given, std::string>> cases = {
         {Given::Address, "pv"}, {Given::Handle, "g"}, {Given::Null, "NULL"}};
-    if (r.rule == api::kRuleCount || r.rule == api::kRuleFixed) cases.push_back({Given::Enough, "pb"});
+    if (r.rule == api::kRuleCount || r.rule == api::kRuleFixed)
+      cases.insert(cases.end(), {{Given::Enough, "pb"},
+                                 {Given::BlockShort, "sb"},
+                                 {Given::BlockEnough, "eb"},
+                                 {Given::BlockUnsized, "ub"}});
     if (r.rule == api::kRuleStream) cases.push_back({Given::File, "f"});
     for (const auto &[given, token] : cases) {
       std::string decl;
@@ -254,6 +277,35 @@ TEST_F(PointerRuleTest, AFileControlTakesOnlyAFileVoFileOpenOpened) {
   Run(set);
   EXPECT_NE(Last(282), nullptr);
   std::fclose(own);
+}
+
+// Every control whose value is a file, set to a file VoFileOpen opened,
+// holds it: VoFileClose refuses it with 2963 and leaves it open (and the
+// script's variable holding it), until the control is set to NULL, after
+// which it closes, and the variable is forgotten (286 when printed). The
+// driver's file is held by the current driver, a file driver here.
+TEST_F(PointerRuleTest, AFileAControlHoldsIsNotClosed) {
+  const std::string path = Write("held.txt", "");
+  for (size_t i = 0; i < api::kStreamCodeCount; ++i) {
+    const api::VtApiStreamCode &c = api::kStreamCodes[i];
+    const VtApiFunction &fn = api::kFunctions[c.function];
+    auto set = [&](const char *value) {
+      std::string call = fn.name;
+      for (uint32_t j = 0; j < fn.param_count; ++j)
+        call += j == c.value_param  ? std::string(" {VtGenericPtr ") + value + "}"
+                : j == c.code_param ? " " + std::to_string(c.code)
+                                    : std::string(" NULL");
+      return call + "\n";
+    };
+    vo_test::Recorded().clear();
+    Run("bmp = VoDriverFindFromName \"vodrvbmp\"\nVoDriverSet bmp\nf = VoFileOpen \"" + path + "\" 33\n" +
+        set("f") + "VoFileClose f\n" + set("NULL") + "VoFileClose f\nprint f\n");
+    int held = 0, forgotten = 0;
+    for (const vo_test::Diagnostic &d : vo_test::Recorded())
+      held += d.message == 2963, forgotten += d.message == 286;
+    EXPECT_EQ(held, 1) << set("f");
+    EXPECT_EQ(forgotten, 1) << set("NULL") << "then a close";
+  }
 }
 
 // Each value type a vertex property may be registered with, two values per
@@ -424,6 +476,10 @@ TEST_F(PointerRuleTest, AValueIsWhatTheCallThatAnsweredItMadeIt) {
       {"m = VoMaterialCreate\nz = VoAllocate 8\nVoMaterialSetGenericPtr m z\ny = VoMaterialGetGenericPtr m\n"
        "VoDeallocate y\n",
        false, 0},
+      // A handle of another kind, kept as a plain pointer: a light for a
+      // pool, a view for a pixel list.
+      {"k = VoShaderCreate VO_SHADER_LIGHT \"eye\"\nVtGenericPtr g\ng = k\nVoPoolAllocate g\n", true, 1},
+      {std::string(view_in_copies) + "e = VoPixelListEntryNew c\n", true, 1},
   };
   for (const auto &row : rows) {
     vo_test::Recorded().clear();
@@ -480,6 +536,9 @@ TEST_F(PointerRuleTest, ABinaryFileJudgesAValueByItsAnswerToo) {
         {"VoMaterialGetGenericPtr", 3, {1}},
         {"VoDeallocate", 0, {3}}},
        false},
+      // An integer result (a refusal's status) read as a pool or a list.
+      {{{"VoPoolFree", 1, {0, 0}}, {"VoPoolAllocate", 2, {1}}}, true},
+      {{{"VoPoolFree", 1, {0, 0}}, {"VoPixelListEntryNew", 2, {1}}}, true},
       // A small block answered before the library stopped (its pool went
       // with it): no call of this session answered it.
       {{{"VoSmallBlockCreate", 1, {}},
@@ -529,15 +588,6 @@ bool SameKind(const char *a, const char *b) { return a != nullptr && b != nullpt
 // make: a block of its kind is taken, any other (a 4-byte heap block, a
 // pool element, a small block, which declares no kind) is refused with 282
 // and 2972 naming the argument, before the library reads or frees it.
-// A block a script makes and a refused call never takes is the script's
-// own leak, not the library's (the fuzz program passes over the same):
-// the leak check looks away while such scripts run.
-struct ScriptLeaksIgnored {
-#ifdef VO_LEAK_CHECKED
-  ScriptLeaksIgnored() { __lsan_disable(); }
-  ~ScriptLeaksIgnored() { __lsan_enable(); }
-#endif
-};
 
 TEST_F(PointerRuleTest, ABlockParameterTakesOnlyABlockOfItsKind) {
   [[maybe_unused]] const ScriptLeaksIgnored ignored;
@@ -551,7 +601,7 @@ TEST_F(PointerRuleTest, ABlockParameterTakesOnlyABlockOfItsKind) {
     const VtApiFunction &fn = api::kFunctions[r.function];
     for (const ScriptBlock &block : kScriptBlocks) {
       std::string decl;
-      std::string call = CallText(fn, r, "b", &decl, block.owner);
+      std::string call = CallText(fn, r, "b", &decl, SameKind(block.kind, KindOf(r)) ? block.owner : "");
       if (!GiveBack(fn).empty())
         call = (fn.result_kind == api::kKindPointer ? "answer = " : "") + call + GiveBack(fn);
       std::string why;
@@ -799,12 +849,30 @@ const struct OwnerRow {
       {"VoReferenceSubPoolRelease", 0, {4}}},
      1,
      false},
+    {"pixel-entry",
+     "of its own list",
+     {{"VoPixelListCreate", 1, {}}, {"VoPixelListEntryNew", 3, {1}}},
+     1,
+     true},
+    {"pixel-entry",
+     "of another list",
+     {{"VoPixelListCreate", 1, {}}, {"VoPixelListCreate", 2, {}}, {"VoPixelListEntryNew", 3, {1}}},
+     2,
+     false},
+    {"pixel-entry",
+     "of a list destroyed, given with one made after",
+     {{"VoPixelListCreate", 1, {}},
+      {"VoPixelListEntryNew", 3, {1}},
+      {"VoPixelListDestroy", 0, {1}},
+      {"VoPixelListCreate", 2, {}}},
+     2,
+     false},
 };
 
 // Every input handle parameter of the table, given a block a call answered
 // (four bytes of VoAllocate, smaller than any record) or one given back, is
 // refused with 282 and 2972 naming it before the library reads a record at
-// the address; a handle of another kind is the library's to refuse.
+// the address.
 TEST_F(PointerRuleTest, AHandleParameterTakesNoBlock) {
   [[maybe_unused]] const ScriptLeaksIgnored ignored;  // the blocks not given back
   int checked = 0;
@@ -886,6 +954,44 @@ TEST_F(PointerRuleTest, AnOwnedBlockIsTakenOnlyWithItsOwner) {
     EXPECT_GT(rows, 0) << "no rows for the owned kind " << r.type_name;
   }
   EXPECT_GT(owned_rules, 0);
+}
+
+// Every input handle parameter, given a handle a call answered as each
+// handle type the description declares, takes it only when the types are
+// the same: the library reads a handle's record by its own type. A number
+// no call answered as a handle (a binary file's integer result) is refused
+// by every one.
+TEST_F(PointerRuleTest, AHandleParameterTakesOnlyAHandleOfItsType) {
+  std::set<std::string> types;
+  for (size_t f = 0; f < api::kFunctionCount; ++f) {
+    const VtApiFunction &fn = api::kFunctions[f];
+    if (fn.result_kind == api::kKindHandle) types.insert(fn.result_name);
+    for (uint32_t j = 0; j < fn.param_count; ++j)
+      if (fn.params[j].kind == api::kKindHandle) types.insert(fn.params[j].type_name);
+  }
+  alignas(16) static unsigned char object[64];
+  uint64_t cells[64] = {};
+  int pairs = 0;
+  for (size_t f = 0; f < api::kFunctionCount; ++f) {
+    const VtApiFunction &fn = api::kFunctions[f];
+    for (uint32_t j = 0; j < fn.param_count && fn.param_count <= 64; ++j) {
+      const VtApiParam &p = fn.params[j];
+      if (p.kind != api::kKindHandle || (p.flags & api::kParamOut) != 0) continue;
+      for (const std::string &type : types) {
+        interp::PointerVerdict v;
+        EXPECT_EQ(interp::PointerAllowed(&fn, j, object, interp::kFromHandle, 0, type.c_str(), 0, cells, &v),
+                  type == p.type_name)
+            << fn.name << " " << p.name << " (" << p.type_name << ") given a " << type;
+        ++pairs;
+      }
+      interp::PointerVerdict v;
+      EXPECT_FALSE(interp::PointerAllowed(&fn, j, reinterpret_cast<void *>(uintptr_t{0x20000012}),
+                                          interp::kFromNowhere, 0, nullptr, 0, cells, &v))
+          << fn.name << " " << p.name << " given an integer result";
+    }
+  }
+  EXPECT_GT(types.size(), 30u);
+  EXPECT_GT(pairs, 400 * 40);
 }
 
 }  // namespace

@@ -65,6 +65,26 @@ const Row kRows[] = {
     {"VoPrimitiveSetProperty", "VoPrimitiveSetProperty p VO_PRIM_BOUNDS {VtGenericPtr &a}", "VtFloat", 6},
     {"VoPrimitiveTreeSetProperty", "VoPrimitiveTreeSetProperty p VO_PRIM_BOUNDS {VtGenericPtr &a}", "VtFloat",
      6},
+    // The buffer arguments of shader classes, at a picture of 4 x 3: two
+    // floats a pixel, 24; three a division, 15 for 5; a 3 x 5 kernel, 15.
+    {"VoShaderSetArg",
+     "VoViewSetResolution NULL 4 3 1\nc = VoShaderCreate VO_SHADER_COLOUR \"pencil seed\"\n"
+     "VoShaderSetArg c \"vector field\" {VtGenericPtr &a}",
+     "VtFloat", 24},
+    {"VoShaderSetArg",
+     "VoViewSetResolution NULL 4 3 1\nc = VoShaderCreate VO_SHADER_POSTPROCESS \"line integral "
+     "convolution\"\n"
+     "VoShaderSetArg c \"vector field\" {VtGenericPtr &a}",
+     "VtFloat", 24},
+    {"VoShaderSetArg",
+     "c = VoShaderCreate VO_SHADER_COLOUR \"geometric curvature\"\nVoShaderSetArg c \"curvature division\" "
+     "{VtInt32 5}\nVoViewSetResolution NULL 4 3 1\nVoShaderSetArg c \"colour array\" {VtGenericPtr &a}",
+     "VtFloat", 15},
+    {"VoShaderSetArg",
+     "c = VoShaderCreate VO_SHADER_POSTPROCESS \"matrix\"\nVoShaderSetArg c \"rows\" {VtInt32 3}\n"
+     "VoShaderSetArg c \"columns\" {VtInt32 5}\nVoViewSetResolution NULL 4 3 1\n"
+     "VoShaderSetArg c \"matrix\" {VtGenericPtr &a}",
+     "VtFloat", 15},
 };
 
 class ShapedArrayTest : public ScriptTest {
@@ -117,6 +137,44 @@ TEST_F(ShapedArrayTest, EveryShapedArrayOneShortIsRefusedAndTheExactLengthIsCall
       ASSERT_NE(why, nullptr);
       EXPECT_EQ(why->args[2].value.u, n);  // what the variable holds
       EXPECT_EQ(why->args[4].value.u, r.exact);
+    }
+  }
+}
+
+// A pencil seed's field set for a picture of 4 x 3 (24 floats) and the
+// picture made 8 x 6 before the render (96 floats needed): the image's start
+// lets the field go with 2970 (the shader module's, 24 held, 96 needed)
+// and the render writes none of it (a sanitizer build would see a write
+// past it); at 4 x 3 the field is written.
+TEST_F(ShapedArrayTest, ABufferSetForASmallerPictureIsLetGoBeforeTheRender) {
+  for (const char *size : {"8 6", "4 3"}) {
+    vo_test::Recorded().clear();
+    const std::string field =
+        Run("VtPoint[4] k\nk = [[-1 -1 0] [1 -1 0] [1 1 0] [-1 1 0]]\n"
+            "s = VoPrimitiveCreateMesh 1 NULL [4] [0 1 2 3] 1 [VO_VERT_WORLD] [{VtGenericPtr &k}]\n"
+            "m = VoMaterialCreate\nVoMaterialSetShaderByPrototype m VO_SHADER_COLOUR \"pencil seed\"\n"
+            "c = VoMaterialGetShader m VO_SHADER_COLOUR\nVoViewSetResolution NULL 4 3 1\nVtFloat[24] field\n"
+            "VoShaderSetArg c \"vector field\" {VtGenericPtr &field}\nVoPrimitiveSetMaterial s m\n"
+            "l = VoPrimitiveListCreate 1 [s]\nVoPrimitiveListSet l\n"
+            "VoViewSetPinhole NULL [0 0 4] [0 0 0] [0 1 0] VO_PROJECTION_PERSPECTIVE 40\n"
+            "f = VoFileOpen \"" +
+            Path("seed.bmp") +
+            "\" 2\nconsole = VoDriverGet\nbmp = VoDriverFindFromName \"vodrvbmp\"\nVoDriverSet bmp\n"
+            "VoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr f}\nVoViewSetResolution NULL " +
+            size +
+            " 1\n"
+            "VoExecute VO_EXECUTE_ADVANCED_ZBUFFER\nVoControlSet VO_CONTROL_DRIVER_FILE {VtGenericPtr NULL}\n"
+            "VoFileClose f\nVoDriverSet console\nprint field\n");
+    const vo_test::Diagnostic *short_of = Last(2970);
+    const bool grown = std::string(size) == "8 6";
+    EXPECT_EQ(short_of != nullptr, grown) << size;
+    // Facing the eye, the surface's screen direction is (1, 0) (the view's
+    // side vector): ones where the square covers the picture.
+    EXPECT_EQ(field.find('1') == std::string::npos, grown) << field;
+    if (short_of != nullptr) {
+      EXPECT_EQ(short_of->module, 5u);
+      EXPECT_EQ(short_of->args[2].value.u, 24u);
+      EXPECT_EQ(short_of->args[4].value.u, 96u);
     }
   }
 }

@@ -36,6 +36,9 @@ TEST_F(ScriptTest, PrintsEveryKindOfValue) {
   const std::string handle = Run("v = VoViewCreate\nprint v\n");
   ASSERT_EQ(handle.size(), 19u) << handle;
   EXPECT_EQ(handle.substr(0, 2), "0x");
+  // A declaration makes values of zero, which print and copy as written ones.
+  EXPECT_EQ(Run("VtInt32[4] a\nprint a\nx = a\nprint x\nVtTypedValue t\nprint t\nVtString w\nprint w\n"),
+            "[0 0 0 0]\n[0 0 0 0]\n{VtVoid}\nNULL\n");
   // Outputs a statement leaves off are printed; a bound array output is kept.
   EXPECT_EQ(Run("VoGetZRVersion\n"), "2\n0\n47\n");
   EXPECT_EQ(Run("VtFloat[3] o\nVoSplinePoint o 0 4 [1 2 3 1 2 3 1 2 3 1 2 3]\nprint o\n"), "[1 2 3]\n");

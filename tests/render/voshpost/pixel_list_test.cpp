@@ -100,6 +100,17 @@ TEST_F(PixelListTest, NullArgumentsAndRepeatedEntriesAreRefusedAndExtremeColumns
   EXPECT_EQ(VoPixelListAdd(list_, 1, 1, e), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(VoPixelListAdd(list_, 9, 9, e), VO_STATUS_BAD_ARGUMENT);
   EXPECT_EQ(Walk().size(), 1u);
+  // An entry is added only to the list that made it: one of another list,
+  // or of a list destroyed (its memory gone with it), or a block that is no
+  // entry, is refused unread.
+  VtPixelList *other = VoPixelListCreate();
+  void *theirs = VoPixelListEntryNew(other), *block = VoAllocate(48);
+  EXPECT_EQ(VoPixelListAdd(list_, 2, 2, theirs), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoPixelListAdd(list_, 2, 2, block), VO_STATUS_BAD_ARGUMENT);
+  EXPECT_EQ(VoPixelListDestroy(other), 0u);
+  EXPECT_EQ(VoPixelListAdd(list_, 2, 2, theirs), VO_STATUS_BAD_ARGUMENT);
+  VoDeallocate(block);
+  EXPECT_EQ(Walk().size(), 1u);
   EXPECT_EQ(VoPixelListDestroy(list_), 0u);
   list_ = VoPixelListCreate();
   ASSERT_NE(list_, nullptr);
