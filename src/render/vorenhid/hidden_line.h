@@ -335,8 +335,9 @@ void CutLogRelease(CutLog *log);
 // sorted, each once, as (u << 32) | v in a block from VoAllocate that the
 // caller frees. Pairs that share an end exactly come out only where a far
 // end runs near the other segment. No pair found: a block all the same,
-// holding none. More pairs than `most`: 0 with no block (test every pair). Polls s's interrupt (s may be null); 0, 0x40 or
-// 0x20000006, with no block on failure.
+// holding none. More pairs than `most`: 0 with no block (test every pair).
+// Polls s's interrupt (s may be null); 0, 0x40 or 0x20000006, with no block
+// on failure.
 VtStatus NearPairsFind(VtHiddenLineContext *s, const pred::Point2 (*ends)[2], uint32_t count, double band,
                        uint32_t most, uint64_t **pairs, uint32_t *pair_count);
 
