@@ -131,18 +131,27 @@ std::string Meaning(const shader::StringTable *t, const char *label) {
   return "";
 }
 
-// A class's arguments, read from instance data made from its record as the
-// kernel makes it (entries 7, then 5) and given back as it does (6, 8).
+// A class's arguments, read from the instance data of a shader the kernel
+// makes of it: the class entries a get reaches answer only for the data of
+// a live shader of a class that has them. A class whose name finds another
+// class of its type first is read from instance data made from its record
+// as the kernel makes it (entries 7, then 5) and given back as it does (6, 8).
 bool ArgumentsRead(const VtShaderPrototype *c, const shader::StringTable *t,
                    std::vector<Argument> *arguments) {
-  void *data = c->create != nullptr ? c->create() : nullptr;
+  VtShader *shader = VoShaderCreate(c->type, c->name);
+  if (shader != nullptr && shader->cls != c) {
+    (void)VoShaderDestroy(shader);
+    shader = nullptr;
+  }
+  void *data = shader != nullptr ? shader->data : c->create != nullptr ? c->create() : nullptr;
   if (data == nullptr) return c->parameterCount == 0;
-  if (c->initialise != nullptr) (void)c->initialise(data);
+  if (shader == nullptr && c->initialise != nullptr) (void)c->initialise(data);
   for (uint32_t i = 0; i < c->parameterCount; ++i) {
     VtTypedValue v{};
     if (c->getArg != nullptr) (void)c->getArg(data, i, &v);
     arguments->push_back({c->labels[i], ValueTypeName(v.type), DefaultText(v), Meaning(t, c->labels[i])});
   }
+  if (shader != nullptr) return VoShaderDestroy(shader), true;
   if (c->release != nullptr) (void)c->release(data);
   if (c->destroy != nullptr) (void)c->destroy(data);
   return true;

@@ -12,7 +12,6 @@
 
 #include "kernel/vomemman/pool.h"
 #include "kernel/vosystem/face.h"
-#include "kernel/vosystem/api_guard.h"
 
 #include <algorithm>
 #include <cstring>
@@ -265,10 +264,10 @@ inline bool PoolRefused(const VtPool *pool, const char *procedure) {
 // a script it runs), not by the library's own code, which calls the
 // procedures directly inside some other call.
 bool ThroughInterface(std::initializer_list<const char *> names) {
-  const api::EnteredCall *call = api::t_entered;
-  if (call == nullptr) return false;
+  const api::VtApiFunction *fn = api::EnteredFunction();
+  if (fn == nullptr) return false;
   for (const char *name : names)
-    if (std::strcmp(call->fn->name, name) == 0) return true;
+    if (std::strcmp(fn->name, name) == 0) return true;
   return false;
 }
 

@@ -299,5 +299,9 @@ uint32_t AnswerOwner(const VtApiFunction *fn, uint32_t param);
 // parameter holding its code; whether it is one for this code.
 bool StreamCodeParam(const VtApiFunction *fn, uint32_t param, uint32_t *code_param);
 bool IsStreamCode(const VtApiFunction *fn, uint32_t param, uint32_t code);
+// The exported procedure running innermost on this thread, made through the
+// interface (by the application or a script it runs), or null: the library's
+// own code calls procedures directly, never through the interface.
+const VtApiFunction *EnteredFunction();
 
 }  // namespace vo::api

@@ -234,6 +234,8 @@ namespace api {
 
 constinit thread_local EnteredCall *t_entered = nullptr;
 
+const VtApiFunction *EnteredFunction() { return t_entered != nullptr ? t_entered->fn : nullptr; }
+
 bool DuringRenderRefused(const VtApiFunction *fn) noexcept {
   try {
     if (OtherThreadDuringRender()) {

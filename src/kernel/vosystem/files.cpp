@@ -125,9 +125,32 @@ void FileRemoveIfLeftEmpty(std::FILE *file) {
     if (w->file == file) w->remove_if_empty = true;
 }
 
+namespace {
+
+// A module control's hold kept in the fixed slots: its own slot, else a
+// free one; false when every slot holds another control's stream.
+bool ModuleHoldSet(KernelFiles &f, uint32_t code, const void *file) {
+  auto *stream = static_cast<std::FILE *>(const_cast<void *>(file));
+  for (auto &h : f.module_holds)
+    if (h.file != nullptr && h.code == code) {
+      h.file = stream;
+      return true;
+    }
+  if (stream == nullptr) return false;  // perhaps in the list
+  for (auto &h : f.module_holds)
+    if (h.file == nullptr) {
+      h = {code, stream};
+      return true;
+    }
+  return false;
+}
+
+}  // namespace
+
 bool FileHoldSet(uintptr_t holder, uint32_t code, const void *file) {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return true;
+  if (holder == 0 && ModuleHoldSet(k->files, code, file)) return true;
   FileHold **at = &k->files.holds;
   while (*at != nullptr && ((*at)->holder != holder || (*at)->code != code)) at = &(*at)->next;
   if (file == nullptr) {
@@ -155,12 +178,15 @@ bool FileControl(uint32_t code) {
 
 namespace {
 
-// The control holding the stream, or null.
-const FileHold *HoldOf(const std::FILE *file) {
+// The control holding the stream (file null when none holds it).
+FileHold HoldOf(const std::FILE *file) {
   VtKernelContext *k = Kernel();
-  for (const FileHold *h = k != nullptr ? k->files.holds : nullptr; h != nullptr; h = h->next)
-    if (h->file == file) return h;
-  return nullptr;
+  if (k == nullptr) return {};
+  for (const auto &h : k->files.module_holds)
+    if (h.file == file) return {0, h.code, h.file, nullptr};
+  for (const FileHold *h = k->files.holds; h != nullptr; h = h->next)
+    if (h->file == file) return *h;
+  return {};
 }
 
 // A control's name for the refusal, from the description's constants.
@@ -200,6 +226,7 @@ VtStatus KernelFilesStop() {
     k->files.written = w->next;
     WrittenFree(w);
   }
+  for (auto &h : k->files.module_holds) h = {};
   while (FileHold *h = k->files.holds) {
     k->files.holds = h->next;
     VoDeallocate(h);
@@ -236,9 +263,9 @@ void *VoFileOpen(const char *path, uint32_t flags) {
 VtStatus VoFileClose(void *file) {
   if (file == nullptr) return 0;
   auto *stream = static_cast<std::FILE *>(file);
-  if (const FileHold *h = OpenStreams::Get().Holds(stream) ? HoldOf(stream) : nullptr) {
+  if (const FileHold h = OpenStreams::Get().Holds(stream) ? HoldOf(stream) : FileHold{}; h.file != nullptr) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kFileHeld, VO_MODULE_SYSTEM, static_cast<const void *>(file),
-         ControlName(h->code), h->holder != 0 ? " of a driver" : "");
+         ControlName(h.code), h.holder != 0 ? " of a driver" : "");
     return VO_STATUS_BAD_ARGUMENT;
   }
   if (!OpenStreams::Get().Take(stream)) {

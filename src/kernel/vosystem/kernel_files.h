@@ -66,7 +66,13 @@ struct KernelFiles {
   // File opening.
   uint32_t report_open_failures;  // set from system start to terminate
   WrittenFile *written;           // streams VoFileOpen created, until VoFileClose
-  FileHold *holds;                // streams the file controls hold, until set to another
+  FileHold *holds;                // streams drivers' file controls hold, until set to another
+  // Streams the modules' own file controls hold: a few controls, so a set
+  // takes no memory (the list above takes any beyond them).
+  struct {
+    uint32_t code;
+    std::FILE *file;
+  } module_holds[8];
 
   // Journal.
   std::FILE *journal_file;   // control 0x10005
