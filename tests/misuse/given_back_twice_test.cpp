@@ -307,7 +307,8 @@ TEST(GivenBackTwice, AListGivenBackBetweenRendersIsRefusedAgainAfterACubeWhoseLi
           if (VoInitialise() != 0 || vo_test::Record() != 0) return "the library did not start";
           const Stage stage(Square());
           std::vector<VtPrimitive *> members(1 + seed % 5, stage.primitive());
-          for (uint32_t k = 0; k < seed / 5; ++k) (void)VoPrimitiveListCreate(2, members.data());
+          VtPrimitive *pair[2] = {stage.primitive(), stage.primitive()};
+          for (uint32_t k = 0; k < seed / 5; ++k) (void)VoPrimitiveListCreate(2, pair);
           VtReference *list = VoPrimitiveListCreate(static_cast<uint32_t>(members.size()), members.data());
           std::vector<float> before, after;
           const VtStatus rendered = stage.Render(0x200001, 0, &before);
