@@ -232,6 +232,24 @@ void Report(benchmark::State &state, const Outcome &o, double triangles) {
   if (o.latency_ms >= 0) state.counters["sigint_latency_ms"] = o.latency_ms;
 }
 
+// Each iteration runs the case in a child, timed by its processor time; the
+// last is reported with n, and answered.
+template <typename Body>
+Outcome ChildMeasured(benchmark::State &state, double n, Body body) {
+  Outcome o;
+  for (auto _ : state) {
+    o = InChild(body);
+    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
+  }
+  Report(state, o, n);
+  return o;
+}
+
+// One iteration a case, its time set by hand, in milliseconds.
+void Once(benchmark::internal::Benchmark *b) {
+  b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
 double CpuMs() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
@@ -260,64 +278,42 @@ Outcome Timed(uint32_t code) {
 void ABufferStack(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
   const float *eye = state.range(1) != 0 ? kSlant : kFaceOn;
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] {
-      Start();
-      StackMake(n, eye);
-      const Outcome r = Timed(0x200002);
-      PictureLeave("stack_" + std::to_string(n) + (state.range(1) != 0 ? "_slant" : "_face_on"));
-      return r;
-    });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n, [&] {
+    Start();
+    StackMake(n, eye);
+    const Outcome r = Timed(0x200002);
+    PictureLeave("stack_" + std::to_string(n) + (state.range(1) != 0 ? "_slant" : "_face_on"));
+    return r;
+  });
 }
-BENCHMARK(ABufferStack)
-    ->ArgNames({"n", "slant"})
-    ->ArgsProduct({{2000, 8000, 33333}, {0, 1}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ABufferStack)->ArgNames({"n", "slant"})->ArgsProduct({{2000, 8000, 33333}, {0, 1}})->Apply(Once);
 
 void ABufferStackInterrupt(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] {
-      Start();
-      Workers(static_cast<int32_t>(state.range(1)));
-      StackMake(n, kSlant);
-      std::atomic<bool> done{false};
-      std::atomic<int64_t> sent{0};
-      std::thread interrupter([&] {
-        const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
-        while (!done.load() && Clock::now() < until)
-          std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (done.load()) return;
-        sent = Clock::now().time_since_epoch().count();
-        kill(getpid(), SIGINT);
-      });
-      Outcome r = Timed(0x200002);
-      const int64_t end = Clock::now().time_since_epoch().count();
-      done = true;
-      interrupter.join();
-      if (sent.load() != 0)
-        r.latency_ms = std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
-      return r;
+  const Outcome o = ChildMeasured(state, n, [&] {
+    Start();
+    Workers(static_cast<int32_t>(state.range(1)));
+    StackMake(n, kSlant);
+    std::atomic<bool> done{false};
+    std::atomic<int64_t> sent{0};
+    std::thread interrupter([&] {
+      const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
+      while (!done.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      if (done.load()) return;
+      sent = Clock::now().time_since_epoch().count();
+      kill(getpid(), SIGINT);
     });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+    Outcome r = Timed(0x200002);
+    const int64_t end = Clock::now().time_since_epoch().count();
+    done = true;
+    interrupter.join();
+    if (sent.load() != 0)
+      r.latency_ms = std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
+    return r;
+  });
   if (o.latency_ms < 0) state.SkipWithError("the render ended before the signal");
 }
-BENCHMARK(ABufferStackInterrupt)
-    ->ArgNames({"n", "workers"})
-    ->Args({16667, 0})
-    ->Args({16667, 8})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(ABufferStackInterrupt)->ArgNames({"n", "workers"})->Args({16667, 0})->Args({16667, 8})->Apply(Once);
 
 // A scene of tests/support/growth.h (the open book of n pages, the stack of
 // n copies each 1e-4 behind the last, the pleated cone of n faces), at
@@ -347,28 +343,17 @@ Outcome SmallSceneRender(Scene scene, int n, int32_t workers, uint32_t code = 0x
 
 void ABufferBook(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(Scene::kBook, n, static_cast<int32_t>(state.range(1))); });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n,
+                [&] { return SmallSceneRender(Scene::kBook, n, static_cast<int32_t>(state.range(1))); });
 }
 BENCHMARK(ABufferBook)
     ->ArgNames({"pages", "workers"})
     ->ArgsProduct({{2500, 10000, 40000, 100000}, {0, 3}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 void ABufferNearStack(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(Scene::kNearCopies, n, 0); });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n, [&] { return SmallSceneRender(Scene::kNearCopies, n, 0); });
 }
 BENCHMARK(ABufferNearStack)
     ->ArgNames({"n"})
@@ -377,99 +362,60 @@ BENCHMARK(ABufferNearStack)
     ->Args({2000})
     ->Args({8000})
     ->Args({30000})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 void LinesBook(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(Scene::kBook, n, 0, static_cast<uint32_t>(state.range(1))); });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n,
+                [&] { return SmallSceneRender(Scene::kBook, n, 0, static_cast<uint32_t>(state.range(1))); });
 }
 BENCHMARK(LinesBook)
     ->ArgNames({"pages", "code"})
     ->ArgsProduct({{250, 1000, 4000}, {0x190001, 0x600005}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 void LinesNearStack(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(Scene::kNearCopies, n, 0, 0x190001); });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n, [&] { return SmallSceneRender(Scene::kNearCopies, n, 0, 0x190001); });
 }
-BENCHMARK(LinesNearStack)
-    ->ArgNames({"n"})
-    ->Args({250})
-    ->Args({500})
-    ->Args({1000})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(LinesNearStack)->ArgNames({"n"})->Args({250})->Args({500})->Args({1000})->Apply(Once);
 
 void LinesCone(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild(
-        [&] { return SmallSceneRender(Scene::kPleatedCone, n, 0, static_cast<uint32_t>(state.range(1))); });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n, [&] {
+    return SmallSceneRender(Scene::kPleatedCone, n, 0, static_cast<uint32_t>(state.range(1)));
+  });
 }
 BENCHMARK(LinesCone)
     ->ArgNames({"faces", "code"})
     ->ArgsProduct({{250, 1000, 4000}, {0x190001, 0x600005}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 void LinesSlivers(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
   const auto scene = static_cast<Scene>(state.range(2));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] { return SmallSceneRender(scene, n, 0, static_cast<uint32_t>(state.range(1))); });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n,
+                [&] { return SmallSceneRender(scene, n, 0, static_cast<uint32_t>(state.range(1))); });
 }
 BENCHMARK(LinesSlivers)
     ->ArgNames({"n", "code", "scene"})
     ->ArgsProduct({{1000, 2000, 4000},
                    {0x190001, 0x190002, 0x600005},
                    {static_cast<int>(Scene::kSlivers), static_cast<int>(Scene::kNearCopies)}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 void LinesTetrahedra(benchmark::State &state) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] {
-      Start(kWidth, kHeight, false);
-      SmallSceneMake(Scene::kTetrahedra, n, kWidth, kHeight);
-      return Timed(static_cast<uint32_t>(state.range(1)));
-    });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n, [&] {
+    Start(kWidth, kHeight, false);
+    SmallSceneMake(Scene::kTetrahedra, n, kWidth, kHeight);
+    return Timed(static_cast<uint32_t>(state.range(1)));
+  });
 }
 BENCHMARK(LinesTetrahedra)
     ->ArgNames({"n", "code"})
     ->ArgsProduct({{8000, 32000, 128000}, {0x190002, 0x200002}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 // What the driver is asked to draw: shapes (of the visible class, and of
 // all), and the edges announced before them.
@@ -532,9 +478,7 @@ BENCHMARK(LinesOutput)
     ->Args({4000, static_cast<int>(Scene::kNearCopies)})
     ->Args({1000, static_cast<int>(Scene::kSlivers)})
     ->Args({4000, static_cast<int>(Scene::kSlivers)})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 // A height field of about `triangles` triangles over [-1, 1]^2, seen from
 // (2.2, -2.6, 1.8) with z up; answers the triangle count.
@@ -589,25 +533,18 @@ BENCHMARK(HeightField)
     ->ArgNames({"triangles", "code", "depth"})
     ->ArgsProduct({{250000, 1000000, 4000000}, {0x200001, 0x200002, 0x190001, 0x600005}, {0}})
     ->ArgsProduct({{1000000, 4000000}, {0x190001, 0x600005}, {18}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 // One of the grid scenes of tests/support/growth.h made by the case's body
 // at n, then the work it times.
 template <class Make, class Work>
 void GridCase(benchmark::State &state, Make make, Work work, int32_t width = 64, int32_t height = 48) {
   const int n = static_cast<int>(state.range(0));
-  Outcome o;
-  for (auto _ : state) {
-    o = InChild([&] {
-      Start(width, height, false);
-      make(n);
-      return TimedWork(work);
-    });
-    state.SetIterationTime(std::max(o.cpu_ms, 0.0) / 1000.0);
-  }
-  Report(state, o, n);
+  ChildMeasured(state, n, [&] {
+    Start(width, height, false);
+    make(n);
+    return TimedWork(work);
+  });
 }
 
 VtReference *g_lights = nullptr;
@@ -628,14 +565,7 @@ void LightListSet(benchmark::State &state) {
       },
       [] { return VoLightListSet(g_lights); });
 }
-BENCHMARK(LightListSet)
-    ->ArgNames({"lights"})
-    ->Arg(10000)
-    ->Arg(20000)
-    ->Arg(40000)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(LightListSet)->ArgNames({"lights"})->Arg(10000)->Arg(20000)->Arg(40000)->Apply(Once);
 
 void OpenGLTerminate(benchmark::State &state) {
   vo::bench::SoftwareGlEnvironment();
@@ -657,14 +587,7 @@ void OpenGLTerminate(benchmark::State &state) {
       },
       [] { return VoOpenGLTerminate(); });
 }
-BENCHMARK(OpenGLTerminate)
-    ->ArgNames({"materials"})
-    ->Arg(10000)
-    ->Arg(20000)
-    ->Arg(40000)
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+BENCHMARK(OpenGLTerminate)->ArgNames({"materials"})->Arg(10000)->Arg(20000)->Arg(40000)->Apply(Once);
 
 void StrokesOfEdges(benchmark::State &state) {
   const auto height = static_cast<int32_t>(state.range(1)), width = height * 4 / 3;
@@ -687,8 +610,6 @@ void StrokesOfEdges(benchmark::State &state) {
 BENCHMARK(StrokesOfEdges)
     ->ArgNames({"edges", "height"})
     ->ArgsProduct({{5000, 10000, 20000, 40000}, {48, 768}})
-    ->Iterations(1)
-    ->UseManualTime()
-    ->Unit(benchmark::kMillisecond);
+    ->Apply(Once);
 
 }  // namespace
