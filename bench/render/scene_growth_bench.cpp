@@ -294,21 +294,9 @@ void ABufferStackInterrupt(benchmark::State &state) {
     Start();
     Workers(static_cast<int32_t>(state.range(1)));
     StackMake(n, kSlant);
-    std::atomic<bool> done{false};
-    std::atomic<int64_t> sent{0};
-    std::thread interrupter([&] {
-      const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
-      while (!done.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (done.load()) return;
-      sent = Clock::now().time_since_epoch().count();
-      kill(getpid(), SIGINT);
-    });
-    Outcome r = Timed(0x200002);
-    const int64_t end = Clock::now().time_since_epoch().count();
-    done = true;
-    interrupter.join();
-    if (sent.load() != 0)
-      r.latency_ms = std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
+    Outcome r;
+    const double ms = vo::test::InterruptedHalfASecondIn([&] { r = Timed(0x200002); });
+    if (ms >= 0) r.latency_ms = ms;
     return r;
   });
   if (o.latency_ms < 0) state.SkipWithError("the render ended before the signal");

@@ -272,23 +272,11 @@ class SceneGrowthTest : public ::testing::Test {
   // A render of the book interrupted half a second in, and how long it took to answer.
   static Interrupted InterruptHalfASecondIntoTheBook() {
     SceneMake(Scene::kBook, 20000, 256, 192);
-    using Clock = std::chrono::steady_clock;
-    std::atomic<bool> done{false};
-    std::atomic<int64_t> sent{0};
-    std::thread interrupter([&] {
-      const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
-      while (!done.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      if (done.load()) return;
-      sent = Clock::now().time_since_epoch().count();
-      kill(getpid(), SIGINT);
-    });
     Interrupted i;
-    i.status = Render(0x200002, 0, 256, 192).status;
-    const int64_t end = Clock::now().time_since_epoch().count();
-    done = true;
-    interrupter.join();
-    i.sent = sent.load() != 0;
-    if (i.sent) i.ms = std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
+    const double ms =
+        vo::test::InterruptedHalfASecondIn([&] { i.status = Render(0x200002, 0, 256, 192).status; });
+    i.sent = ms >= 0;
+    if (i.sent) i.ms = ms;
     return i;
   }
 };

@@ -8,9 +8,14 @@
 // built in one place.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <ctime>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -167,6 +172,29 @@ inline GrowthMesh GrowthMeshMake(GrowthScene scene, int n) {
     }
   }
   return m;
+}
+
+// Runs call with a SIGINT sent to the process half a second into it, unless
+// it answered first; answers the milliseconds from the signal to its end, or
+// a negative number when it ended before the signal.
+template <typename Call>
+double InterruptedHalfASecondIn(Call call) {
+  using Clock = std::chrono::steady_clock;
+  std::atomic<bool> done{false};
+  std::atomic<int64_t> sent{0};
+  std::thread interrupter([&] {
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500);
+    while (!done.load() && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (done.load()) return;
+    sent = Clock::now().time_since_epoch().count();
+    kill(getpid(), SIGINT);
+  });
+  call();
+  const int64_t end = Clock::now().time_since_epoch().count();
+  done = true;
+  interrupter.join();
+  if (sent.load() == 0) return -1;
+  return std::chrono::duration<double, std::milli>(Clock::duration(end - sent.load())).count();
 }
 
 }  // namespace vo::test

@@ -243,29 +243,33 @@ VtShaderPrototype *ClassFind(const ShaderShared *shared, uint32_t type, const ch
   return nullptr;
 }
 
-bool ArgumentMeaningsKeep(const char *table, const char *const *meanings) {
+namespace {
+
+// The string table of that name, or null.
+StringTable *TableNamed(const char *table) {
   VtStatus st;
   ShaderShared *shared = Shared(&st);
-  if (shared == nullptr || table == nullptr) return false;
-  for (StringTable *t = shared->tables; t != nullptr; t = t->next) {
-    if (std::strcmp(t->name, table) != 0) continue;
-    t->meanings = meanings;
-    return true;
-  }
-  return false;
+  if (shared == nullptr || table == nullptr) return nullptr;
+  for (StringTable *t = shared->tables; t != nullptr; t = t->next)
+    if (std::strcmp(t->name, table) == 0) return t;
+  return nullptr;
+}
+
+}  // namespace
+
+bool ArgumentMeaningsKeep(const char *table, const char *const *meanings) {
+  StringTable *t = TableNamed(table);
+  if (t == nullptr) return false;
+  t->meanings = meanings;
+  return true;
 }
 
 bool ArgumentBuffersKeep(const char *table, const ArgumentBuffer *buffers, size_t count) {
-  VtStatus st;
-  ShaderShared *shared = Shared(&st);
-  if (shared == nullptr || table == nullptr) return false;
-  for (StringTable *t = shared->tables; t != nullptr; t = t->next) {
-    if (std::strcmp(t->name, table) != 0) continue;
-    t->buffers = buffers;
-    t->buffer_count = count;
-    return true;
-  }
-  return false;
+  StringTable *t = TableNamed(table);
+  if (t == nullptr) return false;
+  t->buffers = buffers;
+  t->buffer_count = count;
+  return true;
 }
 
 namespace {
