@@ -17,4 +17,18 @@ inline constexpr bool kSanitized = false;
 inline constexpr bool kSanitized = false;
 #endif
 
+// ThreadSanitizer alone (it reports every unordered access, also those of
+// calls a test makes to find what still races).
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+inline constexpr bool kThreadSanitized = true;
+#else
+inline constexpr bool kThreadSanitized = false;
+#endif
+#else
+inline constexpr bool kThreadSanitized = false;
+#endif
+
 }  // namespace vo::test

@@ -432,9 +432,15 @@ void MessageOutputChoose() {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return;
   MessageState &m = k->messages;
-  m.output = &DefaultOutput;
+  // Another thread's post reads the output and writes the loss under the
+  // post lock: the output, chosen at start, is written only when it differs,
+  // and the loss is forgotten only when no other thread is posting (which
+  // never waits here: a render changes callbacks while another thread's
+  // handler may wait on the render).
+  if (m.output != &DefaultOutput) m.output = &DefaultOutput;
+  std::unique_lock<std::recursive_mutex> hold(PostMutex(), std::try_to_lock);
   // A channel chosen at once (through the callback) has lost nothing.
-  if (m.error_stream == nullptr && DriverChannel() != nullptr) m.message_lost = 0;
+  if (hold.owns_lock() && m.error_stream == nullptr && DriverChannel() != nullptr) m.message_lost = 0;
 }
 
 VtStatus DriverMessageWrite(const char *text) {
