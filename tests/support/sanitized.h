@@ -5,30 +5,25 @@
 
 namespace vo::test {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-inline constexpr bool kSanitized = true;
+// A compiler feature test that reads 0 where the compiler has none.
+#ifdef __has_feature
+#define VO_TEST_FEATURE(name) __has_feature(name)
 #else
-inline constexpr bool kSanitized = false;
-#endif
-#else
-inline constexpr bool kSanitized = false;
+#define VO_TEST_FEATURE(name) 0
 #endif
 
 // ThreadSanitizer alone (it reports every unordered access, also those of
 // calls a test makes to find what still races).
-#if defined(__SANITIZE_THREAD__)
-inline constexpr bool kThreadSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
+#if defined(__SANITIZE_THREAD__) || VO_TEST_FEATURE(thread_sanitizer)
 inline constexpr bool kThreadSanitized = true;
 #else
 inline constexpr bool kThreadSanitized = false;
 #endif
+
+#if defined(__SANITIZE_ADDRESS__) || VO_TEST_FEATURE(address_sanitizer) || VO_TEST_FEATURE(memory_sanitizer)
+inline constexpr bool kSanitized = true;
 #else
-inline constexpr bool kThreadSanitized = false;
+inline constexpr bool kSanitized = kThreadSanitized;
 #endif
 
 }  // namespace vo::test
