@@ -258,6 +258,13 @@ std::vector<Way> WaysOf(const VtApiParam &p) {
     return {{Bit(kConditionGiven) | Bit(kConditionUsed),
              handle([](const Stage &stage) { return stage.material(); })},
             {Bit(kConditionGiven), handle([](const Stage &) { return VoMaterialCreate(); })}};
+  if (type == "VtDriverRecord")  // the current driver holds the render's frame; none stands for it
+    return {{Bit(kConditionGiven) | Bit(kConditionHeld), handle([](const Stage &) { return VoDriverGet(); })},
+            {Bit(kConditionHeld), value(0)},
+            {Bit(kConditionGiven), handle([](const Stage &) {
+               VtDriverRecord *other = VoDriverFindFromName("vodrvnul");
+               return other != VoDriverGet() ? other : VoDriverFindFromName("vodrvimg");
+             })}};
   return {{Bit(kConditionGiven), value(1)}, {0, value(0)}};
 }
 

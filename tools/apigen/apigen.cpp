@@ -54,6 +54,15 @@
 //                                what a handler posts with): while a render
 //                                runs they are not refused on a thread
 //                                that is posting, whatever their class
+//   object <Name> <param>|scene  the parameter names the object the call
+//                                changes or gives back (a handle, or a
+//                                class's instance data), or the call
+//                                changes the scene's own settings: while a
+//                                render holds that object, the wrapper
+//                                makes the call wait for the render's end
+//                                (a change or a release), or refuses it
+//                                with 2902 when it answers a handle or
+//                                writes an output
 //   sets <Name> <param>          the handle parameter names what the call
 //                                sets into a holder (a slot, a scene
 //                                setting, the light list): a call waiting
@@ -154,7 +163,13 @@ struct Function {
   std::vector<std::array<int, 3>> conditions;  // its atoms: kind, clause, parameter bits
   int refused_answer = -1;
   bool called_back = false;  // a "calledback" line names it
+  int object = -1;           // an "object" line: the parameter naming what it changes, kObjectScene, or -1
 };
+
+// What an "object" line names instead of a parameter: the scene's own
+// settings (the lists, the background, the current view...), which a
+// running render always holds.
+constexpr int kObjectScene = -2;
 
 // The "#:" and "#=" lines read since the last procedure, for the next one.
 std::vector<std::string> g_note;
@@ -176,6 +191,7 @@ std::vector<ShapeLine> g_shapes;
 std::vector<ShapeLine> g_stopped;      // stopped lines: procedure, answer, where
 std::vector<ShapeLine> g_sets;         // sets lines: procedure, parameter, where
 std::vector<ShapeLine> g_called_back;  // calledback lines: procedure, "", where
+std::vector<ShapeLine> g_objects;      // object lines: procedure, parameter or "scene", where
 
 // One form of a tagged record's value.
 struct CaseLine {
@@ -428,6 +444,7 @@ void ReadCase(const std::vector<std::string> &w, const std::string &where) {
 const char *const kDuringNames[] = {"read", "utility", "immediate", "change", "release", "nested", "refused"};
 constexpr int kDuringCount = 7;
 constexpr int kDuringChange = 3;
+constexpr int kDuringRelease = 4;
 constexpr int kDuringRefused = 6;
 
 struct DuringLine {
@@ -513,6 +530,7 @@ bool ConditionFits(int kind, const Param &p) {
   if (p.dir != "in" || p.array || k != Kind::Handle) return false;
   if (kind == 3) return p.type == "VtPrimitive";
   if (kind == 5) return p.type == "VtMaterial";
+  if (kind == 1) return true;  // held: any object the running render's held set may name
   return p.type == "VtReference";
 }
 
@@ -1208,6 +1226,8 @@ void ParseFile(const std::string &path) {
       g_stopped.emplace_back(w[1], w[2], where);
     } else if (w[0] == "sets" && w.size() == 3 && IsIdent(w[1]) && IsIdent(w[2])) {
       g_sets.emplace_back(w[1], w[2], where);
+    } else if (w[0] == "object" && w.size() == 3 && IsIdent(w[1]) && IsIdent(w[2])) {
+      g_objects.emplace_back(w[1], w[2], where);
     } else if (w[0] == "calledback" && w.size() >= 2) {
       for (size_t i = 1; i < w.size(); ++i) {
         if (!IsIdent(w[i])) Fail(where, "calledback names no procedure '" + w[i] + "'");
@@ -1516,6 +1536,13 @@ std::string DuringSection(const std::string &document) {
       std::string aside = f.during_note;
       if (c == kDuringRefused)
         aside = "message " + std::to_string(f.during_message) + (aside.empty() ? "" : "; " + aside);
+      if (f.object >= 0 || f.object == kObjectScene) {
+        const std::string held =
+            f.object == kObjectScene
+                ? "waits while a render runs"
+                : "waits while a render holds its `" + f.params[static_cast<size_t>(f.object)].name + "`";
+        aside = aside.empty() ? held : held + "; " + aside;
+      }
       item += separator + ("`" + f.name + "`") + (aside.empty() ? "" : " (" + aside + ")");
       separator = ", ";
     }
@@ -1523,6 +1550,35 @@ std::string DuringSection(const std::string &document) {
   }
   o << "\n";
   return document.substr(0, begin) + o.str() + document.substr(end);
+}
+
+// Resolves the "object" lines: a procedure of class change or release,
+// naming an input handle, an input address (instance data) or the scene,
+// once.
+void ApplyObjects() {
+  for (const ShapeLine &line : g_objects) {
+    auto it = std::find_if(g_functions.begin(), g_functions.end(),
+                           [&](const Function &f) { return f.name == line.function; });
+    if (it == g_functions.end()) {
+      Fail(line.where, "object line of an undeclared procedure '" + line.function + "'");
+      continue;
+    }
+    if (it->during != kDuringChange && it->during != kDuringRelease)
+      Fail(line.where, "object line of '" + line.function + "', whose class is neither change nor release");
+    if (it->object != -1) Fail(line.where, "second object line of '" + line.function + "'");
+    if (line.procedure == "scene") {
+      it->object = kObjectScene;
+      continue;
+    }
+    const int at = ParamIndex(it->params, line.procedure);
+    const Param *p = at >= 0 ? &it->params[static_cast<size_t>(at)] : nullptr;
+    const Kind kind = p != nullptr ? g_types[p->type].kind : Kind::Void;
+    if (p == nullptr || p->dir != "in" || p->array || (kind != Kind::Handle && kind != Kind::Pointer))
+      Fail(line.where, "object line of '" + line.function + "' names no input handle or address '" +
+                           line.procedure + "'");
+    else
+      it->object = at;
+  }
 }
 
 // The class fields of the procedure's table entry (VtApiFunction's last ones).
@@ -1533,7 +1589,7 @@ std::string DuringFields(const Function &f) {
   return ", " + std::to_string(f.during) + "u, " + std::to_string(f.during_message) + "u, \"" + note +
          "\", " + (f.conditions.empty() ? std::string("nullptr") : "kConditions" + std::to_string(fi)) +
          ", " + std::to_string(f.conditions.size()) + "u, " + std::to_string(f.refused_answer) +
-         (f.called_back ? ", true" : ", false");
+         (f.called_back ? ", true" : ", false") + ", " + std::to_string(f.object);
 }
 
 std::string TableSource() {
@@ -1917,6 +1973,7 @@ int main(int argc, char **argv) {
       it->called_back = true;
   }
   ApplyDuring();
+  ApplyObjects();
   ResolvePointerRules();
   for (const Function &f : g_functions)
     if (f.note.empty() && commented.count(f.file))

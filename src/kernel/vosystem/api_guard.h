@@ -194,6 +194,20 @@ class NestedCall {
   const bool nested_;
 };
 
+// What a call whose "object" line names something a running render holds
+// does (held_set.cpp), judged as the application enters it, before the
+// procedure runs: it acts when the render does not hold the object; a
+// change or release waits for the outermost render's end (queued with its
+// arguments, answering 0, and made then as the same call made after the
+// render); a call that answers a handle or a value or writes an output, or
+// whose arguments cannot be kept, is refused with 2902.
+enum HeldAnswer { kHeldActs, kHeldQueued, kHeldRefused };
+HeldAnswer HeldCallWaits(const VtApiFunction *fn, const void *const *argv) noexcept;
+// The object a value given for the parameter stands for in the held set:
+// its type's owner (an element's primitive, a class's instance data's
+// shader, the current driver for none), else the value.
+const void *HeldObjectOf(const VtApiParam &p, const void *value) noexcept;
+
 template <class R, class F, class Failure, class Gate, class... A>
 inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A... args) noexcept {
   (void)gate;
@@ -227,6 +241,15 @@ inline R Enter(const VtApiFunction *fn, F &&call, Failure failure, Gate gate, A.
   EnteredCall entered{fn, argv, false, t_entered == nullptr && ApplicationCodeRuns()};
   const Entering entering(&entered);
   const auto made = [&]() -> R {
+    if (entered.application && g_render_thread.load(std::memory_order_seq_cst) != nullptr) {
+      const HeldAnswer held = fn->object != -1 ? HeldCallWaits(fn, argv) : kHeldActs;
+      if (held != kHeldActs) {
+        if constexpr (std::is_void_v<R>)
+          return;
+        else
+          return held == kHeldQueued ? Zero<R>() : RefusedAnswer<R>(fn);
+      }
+    }
     const NestedCall nested(fn);
     return call();
   };

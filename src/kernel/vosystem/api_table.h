@@ -82,7 +82,7 @@ enum ApiDuring : uint32_t {
 enum ApiCondition : uint32_t {
   kConditionGiven = 0,         // "given": a non-zero value, a non-null handle or output address
                                // (an in-out value: a non-null address holding a non-zero value)
-  kConditionHeld = 1,          // "held": a reference ring a running render started with
+  kConditionHeld = 1,          // "held": a ring a running render started with, or an object it holds
   kConditionHeldByCaller = 2,  // "held-by-caller": the ring the render making the callback started with
   kConditionRead = 3,          // "read": a live primitive a running render reads
   kConditionMembersRead = 4,   // "members-read": a ring with a member a running render reads
@@ -126,7 +126,12 @@ struct VtApiFunction {
   int32_t refused_answer;  // the parameter whose value a refusal by the condition answers, or -1
   bool called_back;        // the library calls it back while it posts a diagnostic ("calledback"
                            // lines): not refused on a thread that is posting
+  int32_t object;          // the parameter naming what a change or release acts on ("object" lines),
+                           // kObjectScene for the scene's own settings, or -1: the wrapper makes the
+                           // call wait while a running render holds that object (held_set.cpp)
 };
+
+constexpr int32_t kObjectScene = -2;
 
 extern const VtApiFunction kFunctions[];
 extern const size_t kFunctionCount;

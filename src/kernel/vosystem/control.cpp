@@ -426,8 +426,14 @@ VtStatus VoExecute(uint32_t code) {
       if (RenderClass(code)) watch();
     VtExecuteProc p = Dispatch(r->execute_cache, code, &VtModuleRecord::execute);
     if (main_thread && RenderClass(code)) {
-      const RenderHolds held;
-      status = p ? p(code) : VO_STATUS_UNAVAILABLE;
+      // What a render holds is asked again once its holds are in place and
+      // once they are gone.
+      HeldStale();
+      {
+        const RenderHolds held;
+        status = p ? p(code) : VO_STATUS_UNAVAILABLE;
+      }
+      HeldStale();
     } else {
       status = p ? p(code) : VO_STATUS_UNAVAILABLE;
     }

@@ -36,9 +36,12 @@ bool Given(const VtApiParam &p, const void *const *argv, uint32_t i) {
 bool AtomHolds(const VtApiFunction *fn, uint32_t kind, uint32_t i, const void *const *argv) {
   switch (kind) {
     case kConditionGiven: return Given(fn->params[i], argv, i);
-    case kConditionHeld: return RingRendered(static_cast<const VtReference *>(Handle(argv, i)));
+    case kConditionHeld:
+      return RingRendered(static_cast<const VtReference *>(Handle(argv, i))) ||
+             RenderHoldsObject(HeldObjectOf(fn->params[i], Handle(argv, i)));
     case kConditionHeldByCaller:
-      return RingRenderedByCaller(static_cast<const VtReference *>(Handle(argv, i)));
+      return RingRenderedByCaller(static_cast<const VtReference *>(Handle(argv, i))) ||
+             RenderHoldsObject(HeldObjectOf(fn->params[i], Handle(argv, i)));
     default: break;
   }
   const ApiConditionTest test = kind < kConditionCount ? g_condition_tests[kind].load() : nullptr;

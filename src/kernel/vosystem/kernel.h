@@ -68,6 +68,7 @@ struct ExecuteFrame {
 };
 
 struct RenderAfterQueue;
+struct HeldSet;
 
 struct VtKernelContext {
   VtProc callbacks[kCallbackSlots];
@@ -78,6 +79,7 @@ struct VtKernelContext {
   const VtReference *scene_ring;       // the current primitive list (the geometry module's word)
   const ExecuteFrame *execute_frames;  // the running VoExecutes of the application's thread
   RenderAfterQueue *after;             // what waits for the outermost render's end, oldest first
+  HeldSet *held;                       // what the outermost render holds, once asked (held_set.cpp)
   uint32_t repeat_count;
   uint32_t timing;
   uint32_t debug_level;
@@ -169,6 +171,29 @@ void RenderAfterRun();
 // made posts warning 3000 naming it as well as its own refusal, so a change
 // that answered 0 is never dropped silently.
 bool CallAfterRender();
+
+// What the outermost running render holds, as one set (held_set.cpp): the
+// modules register the roots (what a render begins from) and, for each
+// handle type of the interface description, how an object expands to what
+// it reaches. type_name null in HeldAdd: the type whose live test holds
+// for the object, if any. owner maps a value given for a parameter of the
+// type to the object whose holding counts (an element to its primitive, a
+// class's instance data to its shader, no driver to the current one), or
+// is null. The exported wrapper asks for the object an "object" line names
+// (api_guard.h); RenderHoldsObject answers the same set to a module.
+struct HeldWalk;
+struct HeldType {
+  const char *type_name;
+  void (*expand)(HeldWalk *walk, const void *object);
+  const void *(*owner)(const void *value);
+  bool (*live)(const void *object);
+};
+void HeldAdd(HeldWalk *walk, const void *object, const char *type_name);
+void HeldTypeRegister(const HeldType *type);
+void HeldRootsRegister(void (*roots)(HeldWalk *walk));
+bool RenderHoldsObject(const void *object);
+void HeldForget();  // as the outermost render ends: the set and what was given back
+void HeldStale();   // as a render starts or ends inside it: the set is walked again when next asked
 
 // What a waiting call holds of the objects it sets, so that a destroy made
 // meanwhile frees nothing the call is to set, and what a destroy asks of the

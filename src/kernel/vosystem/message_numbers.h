@@ -535,6 +535,8 @@ constexpr uint32_t kOtherThreadDuringRender =
     2908;  // a call entered on another application thread while a render runs (procedure)
 constexpr uint32_t kImageWhileLightsPrepare =
     2909;  // an image begun from a callback of a light's map render while the outer image prepares its lights
+constexpr uint32_t kGivenBackTwice = 2919;  // a second release of an object whose release waits for the
+                                            // running render's end (procedure, object)
 
 // A change that waited for the outermost render's end: 3000-3009.
 constexpr uint32_t kWaitedCallFailed =

@@ -92,6 +92,7 @@ void RenderAfterVisit(RenderAfterProc proc, void (*visit)(void *object, void *co
 void RenderAfterRun() {
   VtKernelContext *k = Kernel();
   if (k == nullptr) return;
+  HeldForget();  // the render that held it has ended
   for (;;) {
     RenderAfterQueue::Entry e{};
     {

@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "output/vodriver/driver.h"
+#include "output/vodriver/images.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::driver {
@@ -134,9 +135,33 @@ bool Leave(void *held) {
 
 constexpr RenderHold kHold = {&Enter, &Lend, &Take, &Leave};
 
+// What a render holds of the driver framework (the kernel's held set): the
+// current driver, through which its frame goes; no driver given stands for
+// it. An image another object's argument names is held when the image
+// register knows it live.
+void DriverRoots(HeldWalk *walk) {
+  const DriverState *s = State();
+  if (s != nullptr) HeldAdd(walk, s->current, "VtDriverRecord");
+}
+
+const void *DriverOrCurrent(const void *driver) {
+  const DriverState *s = State();
+  return driver != nullptr || s == nullptr ? driver : s->current;
+}
+
+constexpr HeldType kHeldDriver{"VtDriverRecord", nullptr, &DriverOrCurrent, nullptr};
+constexpr HeldType kHeldImage{"VtImage", nullptr, nullptr, [](const void *image) {
+                                return ImageIsLive(static_cast<const VtImage *>(image));
+                              }};
+
 }  // namespace
 
-void RenderHoldStart() { RenderHoldAdd(&kHold); }
+void RenderHoldStart() {
+  RenderHoldAdd(&kHold);
+  HeldRootsRegister(&DriverRoots);
+  HeldTypeRegister(&kHeldDriver);
+  HeldTypeRegister(&kHeldImage);
+}
 void RenderHoldStop() { RenderHoldRemove(&kHold); }
 
 }  // namespace vo::driver

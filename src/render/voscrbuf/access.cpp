@@ -39,17 +39,12 @@ VtStatus Reader(VtScreenBuffer *buffer, uint32_t r, float *pixels, const char *n
                  [&](Context *, VtScreenBuffer *b, uint32_t y) { return ReadRow(b, y, pixels, format); });
 }
 
-// A row the application writes into the target a running render holds
-// waits for the outermost render's end, once its arguments have passed
-// their checks (CallAfterRender); the library's own rows (a post-process
-// pass) are written at once.
+// A row written into a checked buffer. (A row the application writes into
+// the target a running render holds waited at the exported wrapper.)
 VtStatus Writer(VtScreenBuffer *buffer, uint32_t r, const float *pixels, const char *name, uint32_t bad,
                 VtStatus (*write)(Context *, VtScreenBuffer *, uint32_t, const float *)) {
   return Guarded(buffer, r, pixels, name, bad, messages::kScreenBufferWriteFailed,
-                 [&](Context *c, VtScreenBuffer *b, uint32_t y) {
-                   if (TargetHeld(c, b) && CallAfterRender()) return VtStatus{0};
-                   return write(c, b, y, pixels);
-                 });
+                 [&](Context *c, VtScreenBuffer *b, uint32_t y) { return write(c, b, y, pixels); });
 }
 
 struct PixelMessages {
@@ -213,13 +208,6 @@ VtStatus VoScreenBufferSetPixel(VtScreenBuffer *buffer, uint32_t mask, uint32_t 
   const PixelMessages refusals = {messages::kScreenBufferSetPixelNoChannel,
                                   messages::kScreenBufferSetPixelType,
                                   messages::kScreenBufferSetPixelOutside};
-  // Into the target a running render holds: checked, then made at the
-  // outermost render's end (as Writer).
-  if (TargetHeld(State(), b)) {
-    if (VtStatus refused = EachPixelChannel(b, mask, x, y, value, refusals, [](uint32_t, size_t) {}))
-      return refused;
-    if (CallAfterRender()) return 0;
-  }
   return EachPixelChannel(b, mask, x, y, value, refusals, [&](uint32_t i, size_t p) {
     VtScreenBufferChannel &c = b->channels[i];
     if (i == 3) {
@@ -258,7 +246,6 @@ VtStatus VoScreenBufferClear(VtScreenBuffer *buffer, uint32_t mask, const VtType
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferClearBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferClear", "no value");
-  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   for (uint32_t i = 0; i < kChannels; ++i) {
     if ((mask & kBits[i]) == 0) continue;
     if ((b->mask & kBits[i]) == 0) {
@@ -280,7 +267,6 @@ VtStatus VoScreenBufferSetPrecision(VtScreenBuffer *buffer, uint32_t mask, uint3
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferPrecisionBad);
   if (b == nullptr) return kRefused;
   if (!KnownPrecision(precision)) return Refuse("VoScreenBufferSetPrecision", "not a precision code");
-  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   VtStatus st = 0, memory = 0;
   if (mask & VO_SB_COLOUR) memory |= Convert(b, 0, precision);
   if (mask & VO_SB_ALPHA) {

@@ -317,7 +317,6 @@ VtStatus VoScreenBufferDestroy(VtScreenBuffer *buffer) {
 VtStatus VoScreenBufferAllocateData(VtScreenBuffer *buffer, uint32_t mask) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferAllocateBad);
   if (b == nullptr) return kRefused;
-  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   if (Allocate(b, mask) == 0) return 0;
   Post(kNoMemory, messages::kScreenBufferAllocateNoMemory, kModule);
   return kNoMemory;
@@ -326,7 +325,6 @@ VtStatus VoScreenBufferAllocateData(VtScreenBuffer *buffer, uint32_t mask) {
 VtStatus VoScreenBufferDeallocateData(VtScreenBuffer *buffer, uint32_t mask) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferMaskBad);
   if (b == nullptr) return kRefused;
-  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   ChannelsFree(b, mask & VO_SB_ALL);
   return 0;
 }
@@ -343,10 +341,6 @@ VtStatus VoScreenBufferSetControl(VtScreenBuffer *buffer, uint32_t code, const V
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetControlBad);
   if (b == nullptr) return kRefused;
   if (value == nullptr) return Refuse("VoScreenBufferSetControl", "no value");
-  // A zero side is refused at once, as always; every other control of a
-  // held target waits.
-  const bool zero_side = (code == VO_SB_WIDTH || code == VO_SB_HEIGHT) && value->value.u == 0;
-  if (!zero_side && TargetHeld(State(), b) && CallAfterRender()) return 0;
   const uint32_t u = value->value.u;
   switch (code) {
     case VO_SB_WIDTH:
@@ -393,7 +387,6 @@ VtStatus VoScreenBufferSetRegion(VtScreenBuffer *buffer, const uint32_t *region)
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferSetRegionBad);
   if (b == nullptr) return kRefused;
   if (region == nullptr) return Refuse("VoScreenBufferSetRegion", "no region");
-  if (TargetHeld(State(), b) && CallAfterRender()) return 0;
   return RegionSet(b, region);
 }
 
@@ -412,7 +405,6 @@ VtStatus VoScreenBufferCopyContents(VtScreenBuffer *destination, VtScreenBuffer 
   if (d == s) return 0;  // a buffer is already a copy of itself
   // The copy takes the source's size and region too: into the target a
   // running render holds, it waits for the outermost render's end.
-  if (TargetHeld(State(), d) && CallAfterRender()) return 0;
   return Copy(d, s);
 }
 

@@ -6,10 +6,11 @@
 // render's rows go on into the target it began with (a destroyed buffer's
 // pixels stay until the outermost render ends).
 //
-// A change of a target a running render holds (a control, its region,
-// precision or channels, a clear) waits for the outermost render's end
-// (the kernel's CallAfterRender), so the render stores every row as it
-// began to; until then the buffer's reads answer what the render reads.
+// The target a running render holds is among what the kernel's held set
+// names, so a change of it (a control, its region, precision or channels,
+// a clear, rows and pixels) waits at the exported wrapper for the
+// outermost render's end, and the render stores every row as it began to;
+// until then the buffer's reads answer what the render reads.
 //
 // Invariants a reader must know:
 // - nothing is put in place while the application changed nothing;
@@ -105,16 +106,21 @@ bool Leave(void *held) {
 
 constexpr RenderHold kHold = {&Enter, &Lend, &Take, &Leave};
 
-}  // namespace
-
-bool TargetHeld(const Context *c, const VtScreenBuffer *buffer) {
-  if (c == nullptr || !RenderAfterWaits()) return false;
+// What the running renders hold of the screen buffers: each one's target
+// (the kernel's held set).
+void TargetRoots(HeldWalk *walk) {
+  const Context *c = State();
+  if (c == nullptr) return;
   for (const Held *h = static_cast<const Held *>(c->holds); h != nullptr; h = h->outer)
-    if (h->lent.target == buffer) return true;
-  return false;
+    HeldAdd(walk, h->lent.target, "VtScreenBuffer");
 }
 
-void TargetHoldStart() { RenderHoldAdd(&kHold); }
+}  // namespace
+
+void TargetHoldStart() {
+  RenderHoldAdd(&kHold);
+  HeldRootsRegister(&TargetRoots);
+}
 void TargetHoldStop() { RenderHoldRemove(&kHold); }
 
 }  // namespace vo::sb

@@ -137,11 +137,6 @@ void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
 // Added at the module's start and removed at its end.
 void TargetHoldStart();
 void TargetHoldStop();
-// Whether a render running on the application's thread stores its rows in
-// the buffer: a change of it (a control, its region, precision, channels
-// allocated or freed, a clear) waits for the outermost render's end
-// (CallAfterRender), so the render stores every row as it began to.
-bool TargetHeld(const Context *c, const VtScreenBuffer *buffer);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);

@@ -279,6 +279,7 @@ VtStatus Start() {
   }
   CallbacksChanged();
   RenderConditionsGive();
+  SceneHeldGive();
   // 2. The property registry and the interpolation records' pool.
   s = RegistryCreate(g);
   g->interpolation_pool = PoolMake(0x20007, sizeof(VtVertexInterpolation), &s);

@@ -34,7 +34,6 @@ VtStatus FlagsApply(VtPrimitive *p, uint32_t set, uint32_t clear, ListPath &path
   if (p == nullptr) return VO_CLASS_ERROR;
   if (VtStatus s = PrimitiveCheck(p)) return s;
   // A primitive a running render reads keeps its flags until it ends.
-  if (RenderReads(p) && CallAfterRender()) return 0;
   if (PrimitiveType(p) != VO_PRIMITIVE_LIST) {
     p->flags = (p->flags & ~clear) | set;
     return 0;
@@ -207,6 +206,55 @@ void RenderConditionsGive() {
   });
 }
 
+namespace {
+
+// What a render holds of the scene: the primitives of the lists the running
+// renders began with and of the current one, with the members of list
+// primitives; an element stands for the primitive that owns it.
+void SceneRoots(HeldWalk *walk) {
+  GeomState *g = Geom();
+  if (g == nullptr) return;
+  const auto add = [walk](const VtPrimitive *member) {
+    HeldAdd(walk, member, "VtPrimitive");
+    return false;
+  };
+  const VtReference *current = SceneList(g);
+  (void)AnyReached(current, add, 0);
+  for (const ExecuteFrame *f = ExecuteFrames(); f != nullptr; f = f->outer)
+    if (f->scene_ring != current) (void)AnyReached(f->scene_ring, add, 0);
+}
+
+template <uint32_t kKind>
+const void *ElementPrimitive(const void *element) {
+  return ElementOwner(element, kKind);
+}
+
+// A primitive reaches its material, texture space and transform (the
+// members of a list primitive are reached by the roots' walk).
+void PrimitiveExpand(HeldWalk *walk, const void *object) {
+  auto *p = static_cast<VtPrimitive *>(const_cast<void *>(object));
+  HeldAdd(walk, VoPrimitiveGetMaterial(p), "VtMaterial");
+  HeldAdd(walk, VoPrimitiveGetTextureSpace(p), "VtShader");
+  HeldAdd(walk, VoPrimitiveGetTransform(p), "VtTransform");
+}
+
+constexpr HeldType kHeldPrimitive{"VtPrimitive", &PrimitiveExpand, nullptr, [](const void *p) {
+                                    return PrimitiveLive(static_cast<const VtPrimitive *>(p));
+                                  }};
+constexpr HeldType kHeldPolygon{"VtPolygon", nullptr, &ElementPrimitive<VO_ELEMENT_POLYGON>, nullptr};
+constexpr HeldType kHeldEdge{"VtEdge", nullptr, &ElementPrimitive<VO_ELEMENT_EDGE>, nullptr};
+constexpr HeldType kHeldVertex{"VtVertex", nullptr, &ElementPrimitive<VO_ELEMENT_VERTEX>, nullptr};
+
+}  // namespace
+
+void SceneHeldGive() {
+  HeldRootsRegister(&SceneRoots);
+  HeldTypeRegister(&kHeldPrimitive);
+  HeldTypeRegister(&kHeldPolygon);
+  HeldTypeRegister(&kHeldEdge);
+  HeldTypeRegister(&kHeldVertex);
+}
+
 bool RenderUsesMaterial(const void *material) {
   if (!RenderRunning() || material == nullptr) return false;
   return RenderReaches([material](VtPrimitive *member) {
@@ -249,7 +297,6 @@ uint32_t VoPrimitiveGetFlags(VtPrimitive *p) { return p != nullptr && PrimitiveC
 VtStatus VoPrimitiveSetFlags(VtPrimitive *p, uint32_t flags) {
   if (p == nullptr) return VO_CLASS_ERROR;
   if (VtStatus s = PrimitiveCheck(p)) return s;
-  if (RenderReads(p) && CallAfterRender()) return 0;
   SceneBoundsInvalidate();
   p->flags = flags;
   return 0;

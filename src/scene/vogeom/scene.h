@@ -275,6 +275,8 @@ bool PrimitiveLive(const VtPrimitive *p);
 // Gives the kernel the tests of the conditions "read" and "members-read"
 // that the exported wrapper judges (primitives.cpp); once, at the start.
 void RenderConditionsGive();
+// Registers what a running render holds of the scene (the kernel's held set).
+void SceneHeldGive();
 // The type in the low bits of the type-and-flags word (VO_PRIMITIVE_...).
 inline uint32_t PrimitiveType(const VtPrimitive *p) { return p->flags & VO_PRIMITIVE_TYPE_MASK; }
 

@@ -337,7 +337,6 @@ VtStatus VoPrimitiveTriangulate(VtPrimitive *p) {
     return VO_STATUS_ERROR_BAD_ARGUMENT;
   }
   // A primitive a running render reads keeps its polygons until it ends.
-  if (RenderReads(p) && CallAfterRender()) return 0;
   return geops::PrimitiveTriangulate(p, pools, c->classic_above);
 }
 

@@ -429,7 +429,6 @@ VtStatus VoEnvironmentSet(VtEnvironment *environment) {
     return Refuse(kRefused, messages::kImageHandleNotLive, static_cast<const void *>(environment));
   // A running render keeps the one it reads; the setting is made when it
   // ends.
-  if (CallAfterRender()) return 0;
   s->imaging.global_environment = environment;
   return 0;
 }

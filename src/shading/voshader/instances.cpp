@@ -505,7 +505,6 @@ VtStatus VoShaderSetArg(VtShader *shader, const char *label, const VtTypedValue 
   // chain whose place, cone and maps it made, a material's shader) takes the
   // value when the outermost render ends; until then VoShaderGetArg answers
   // what the render reads.
-  if (shader::ShaderRenderHeld(s, shader) && CallAfterRender()) return 0;
   VtTypedValue given = *value;
   // A class may refuse a value of the right type (the mixed background a
   // handle that is no live background); its status and diagnostic stand,

@@ -255,7 +255,6 @@ VtStatus VoLightListSet(VtReference *list) {
     return kRefused;
   // A running render keeps the lights it prepared; the list is made when
   // it ends.
-  if (CallAfterRender()) return 0;
   return LightListHold(s, list);
 }
 

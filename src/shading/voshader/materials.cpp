@@ -193,13 +193,6 @@ uint32_t ControlType(uint32_t code) {
 
 }  // namespace
 
-// A shader slot change that waits for the running render's end: the
-// material is the default one or one the running renders' primitives use.
-bool SlotChangeWaits(ShadingContext *s, VtMaterial *m) {
-  if (!RenderAfterWaits() || (m != s->default_material && !RenderUsesMaterial(m))) return false;
-  return CallAfterRender();
-}
-
 bool MaterialKnown(ShadingContext *s, const VtMaterial *material) {
   if (MaterialLive(s, material)) return true;
   Post(kRefused, messages::kMaterialNotLive, VO_MODULE_SHADER, static_cast<const void *>(material));
@@ -276,32 +269,6 @@ uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, Shade
   if (held == 0)
     *one = ShaderHolder{waiting != 0 ? "the call waiting for the render's end" : nullptr, nullptr, procedure};
   return held + waiting;
-}
-
-bool ShaderRenderHeld(ShadingContext *s, const VtShader *shader) {
-  if (shader == nullptr || !RenderAfterWaits()) return false;
-  if (shader == s->background || shader == s->foreground) return true;
-  for (const VtShader *filter : s->global_filters)
-    if (filter == shader) return true;
-  for (const VtShader *l = s->light_head; l != nullptr; l = l->link)
-    if (l == shader) return true;
-  // The materials whose slots hold it, asked outside the register's lock:
-  // whether a render uses one walks the running lists.
-  std::vector<const VtMaterial *> holding;
-  {
-    RegisterGuard hold;
-    for (const VtMaterial *m : s->shared->materials)
-      for (const VtShader *slot :
-           {m->colour, m->reflectance, m->second_reflectance, m->displacement, m->transparency,
-            m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
-        if (slot == shader) {
-          holding.push_back(m);
-          break;
-        }
-  }
-  for (const VtMaterial *m : holding)
-    if (m == s->default_material || RenderUsesMaterial(m)) return true;
-  return false;
 }
 
 VtStatus MaterialsStop(ShadingContext *s) {
@@ -418,9 +385,6 @@ VtStatus VoMaterialSetShader(VtMaterial *material, VtShader *shader) {
   if (slot == nullptr)
     return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader),
                   static_cast<const void *>(material));
-  // Waits also when it names the shader in place: a change waiting before
-  // it may be to take that shader out.
-  if (SlotChangeWaits(s, material)) return 0;
   if (*slot == shader) return 0;
   SlotFill(slot, shader);
   if (shader->type == VO_SHADER_REFLECTANCE) SlotFill(&material->second_reflectance, shader);
@@ -552,7 +516,6 @@ VtStatus VoMaterialSetSecondaryShader(VtMaterial *material, uint32_t code, VtSha
     return Refuse(kRefused, kMsgSetType, static_cast<const void *>(shader),
                   static_cast<const void *>(material));
   }
-  if (SlotChangeWaits(s, material)) return 0;
   if (*slot != shader) {
     SlotFill(slot, shader);
     ChangeCountRaise(s);
@@ -576,7 +539,6 @@ VtStatus VoShadingSetGlobalFilter(uint32_t code, VtShader *shader) {
   if (shader != nullptr && shader->cls->type != VO_SHADER_FILTER)
     return Refuse(kRefused, kMsgNotFilter, static_cast<const void *>(shader), shader->cls->type);
   const int index = FilterIndex(code);
-  if (index >= 0 && CallAfterRender()) return 0;
   if (index >= 0) SlotFill(&s->global_filters[index], shader);
   bool any = false;
   for (const VtShader *filter : s->global_filters) any |= filter != nullptr;

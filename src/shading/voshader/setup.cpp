@@ -378,7 +378,6 @@ VtStatus SceneShaderSet(VtShader *shader, uint32_t type, uint32_t message, VtSha
     return Refuse(kRefused, message, static_cast<const void *>(shader), shader->cls->type);
   // A running render keeps the one it prepared; the setting is made when it
   // ends.
-  if (CallAfterRender()) return 0;
   // The setting holds a reference, so a destroyed shader is never pre-rendered.
   if (shader != nullptr) ++shader->references;
   if (s->*slot != nullptr) (void)ShaderHolderRelease(s->*slot);

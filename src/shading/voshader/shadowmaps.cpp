@@ -668,7 +668,6 @@ VtStatus VoLightDestroyShadow(VtShader *light) {
   if (s == nullptr || light == nullptr) return 0;
   if (!ShaderKnownOrNull(s, light)) return kRefused;
   // The running render (or the light's own map render) reads the maps.
-  if (ShaderRenderHeld(s, light) && CallAfterRender()) return 0;
   ShadowDrop(s, light);
   return 0;
 }

@@ -461,12 +461,6 @@ struct ShaderHolder {
   const char *procedure;  // a waiting call's, else null
 };
 uint32_t ShaderHolderReferences(ShadingContext *s, const VtShader *shader, ShaderHolder *one);
-// Whether a render running on the application's thread reads the shader as
-// it prepared it: a light of its chain, the background, the foreground, a
-// global filter, or a slot of the default material or of a material its
-// primitives use. A change of such a shader (an argument, its maps) waits
-// for the outermost render's end (CallAfterRender).
-bool ShaderRenderHeld(ShadingContext *s, const VtShader *shader);
 
 // --- globals.cpp ------------------------------------------------------------
 VtStatus GlobalsTableBuild(ShaderShared *shared);

@@ -118,11 +118,82 @@ uint32_t ListNames(const void *, const void *held_data, const void *target) {
 constexpr WaitedKeeper kShaderKeeper{"VtShader", &ShaderHold, &ShaderDrop, nullptr, &ShaderNames};
 constexpr WaitedKeeper kListKeeper{"VtReference", &ListHold, &ListDrop, &ListStandIn, &ListNames};
 
+// What a render holds of the shading module: the lights, the background,
+// the foreground, the global filters and environment, the defaults a
+// primitive without its own reads; a material reaches its shaders, and a
+// shader the shaders and objects its arguments hold, read through its
+// class's argument entry (a shadeable argument asked for its shader), so no
+// class has code of its own here. Only what the registers know live is
+// expanded: an argument's address that is no object is held as itself.
+void ShadingRoots(HeldWalk *walk) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return;
+  HeldAdd(walk, s->light_list, "VtReference");
+  for (const VtShader *l = s->light_head; l != nullptr; l = l->link) HeldAdd(walk, l, "VtShader");
+  for (const VtShader *shader : {s->background, s->foreground, s->default_light, s->default_texture_space})
+    HeldAdd(walk, shader, "VtShader");
+  for (const VtShader *filter : s->global_filters) HeldAdd(walk, filter, "VtShader");
+  HeldAdd(walk, s->default_material, "VtMaterial");
+  HeldAdd(walk, s->imaging.global_environment, "VtEnvironment");
+}
+
+void MaterialExpand(HeldWalk *walk, const void *object) {
+  const auto *m = static_cast<const VtMaterial *>(object);
+  for (const VtShader *slot :
+       {m->colour, m->reflectance, m->second_reflectance, m->displacement, m->transparency,
+        m->secondary_colour, m->secondary_displacement, m->secondary_reflectance})
+    HeldAdd(walk, slot, "VtShader");
+}
+
+void ShaderExpand(HeldWalk *walk, const void *object) {
+  ShadingContext *s = StateGet();
+  const auto *shader = static_cast<const VtShader *>(object);
+  if (s == nullptr || !ShaderLive(s, shader)) return;
+  const VtShaderPrototype *c = shader->cls;
+  if (c == nullptr || c->getArg == nullptr) return;
+  for (uint32_t i = 0; i < c->parameterCount; ++i) {
+    VtTypedValue v{};
+    v.type = VtShaderColour;
+    (void)c->getArg(shader->data, i, &v);
+    if (v.type == VtShaderColour) HeldAdd(walk, v.value.p, "VtShader");
+    if (v.type == VtGenericPtr) HeldAdd(walk, v.value.p, nullptr);
+  }
+}
+
+bool ShaderLiveHeld(const void *object) {
+  ShadingContext *s = StateGet();
+  return s != nullptr && ShaderLive(s, static_cast<const VtShader *>(object));
+}
+
+bool MaterialLiveHeld(const void *object) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr) return false;
+  RegisterGuard hold;
+  return s->shared->materials.count(static_cast<const VtMaterial *>(object)) != 0;
+}
+
+// A class's instance data stands for its shader.
+const void *InstanceShader(const void *data) {
+  ShadingContext *s = StateGet();
+  if (s == nullptr || data == nullptr) return data;
+  RegisterGuard hold;
+  auto it = s->shared->instance_data.find(data);
+  return it != s->shared->instance_data.end() ? it->second : data;
+}
+
+constexpr HeldType kHeldShader{"VtShader", &ShaderExpand, nullptr, &ShaderLiveHeld};
+constexpr HeldType kHeldMaterial{"VtMaterial", &MaterialExpand, nullptr, &MaterialLiveHeld};
+constexpr HeldType kHeldInstanceData{"VtGenericPtr", nullptr, &InstanceShader, nullptr};
+
 }  // namespace
 
 void WaitingKeepersRegister() {
   CallAfterRenderKeeper(&kShaderKeeper);
   CallAfterRenderKeeper(&kListKeeper);
+  HeldRootsRegister(&ShadingRoots);
+  HeldTypeRegister(&kHeldShader);
+  HeldTypeRegister(&kHeldMaterial);
+  HeldTypeRegister(&kHeldInstanceData);
 }
 
 }  // namespace vo::shader
