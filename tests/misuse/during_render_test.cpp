@@ -324,8 +324,12 @@ std::string RunConditionRow(const VtApiFunction &fn, const std::vector<std::vect
     return fault;
   }
   if (!named || vo_test::Recorded().size() != from + 1) fault += "not refused with its message alone; ";
-  const bool answered =
-      fn.refused_answer >= 0 ? result.value.bits == given[fn.refused_answer] : AnsweredRefusal(fn, result);
+  // A refused list procedure answers the list it was given (the docs' rule,
+  // judged here by the parameter's name and type, not by the table's answer).
+  int list = -1;
+  for (uint32_t i = 0; i < fn.param_count; ++i)
+    if (std::string(fn.params[i].name) == "list" && fn.params[i].type == fn.result_type) list = static_cast<int>(i);
+  const bool answered = list >= 0 ? result.value.bits == given[list] : AnsweredRefusal(fn, result);
   if (!answered) fault += "the refusal answered otherwise; ";
   for (uint32_t i = 0; i < fn.param_count; ++i)
     if (fn.params[i].flags == vo::api::kParamOut && fn.params[i].kind == vo::api::kKindHandle &&
