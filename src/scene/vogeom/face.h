@@ -171,6 +171,12 @@ struct SceneListHeld {
 };
 SceneListHeld SceneListHold();
 void SceneListPutBack(const SceneListHeld &held);
+// The list a render draws: the one the innermost render running on the
+// application's thread started with, whatever list a callback made current
+// since (one of a depth map's or a cube face's, which the library's own
+// render restores as the application's when it ends); the current list
+// outside a render, on a worker and in the application's callbacks.
+VtReference *SceneListRendered();
 // Whether a running render reads a primitive that uses the material: one
 // reached by the current list or by the list a running render started with.
 // False while no render runs.

@@ -416,6 +416,12 @@ VtReference *SceneList(GeomState *g) {
   return list;
 }
 
+VtReference *SceneListRendered() {
+  const ExecuteFrame *f = OnApplicationThread() ? ExecuteFrames() : nullptr;
+  if (f == nullptr || InCallbackOf(ExecuteSerial())) return VoPrimitiveListGet();
+  return const_cast<VtReference *>(f->scene_ring);
+}
+
 VtReference *VoPrimitiveListGet() {
   GeomState *g = Geom();
   return g ? SceneList(g) : nullptr;
