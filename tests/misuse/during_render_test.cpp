@@ -853,17 +853,20 @@ std::string InnerTitle(const InnerRow &row) {
          (row.last ? "last" : "first") + " report";
 }
 
-// Rows every run makes besides the seeded one, from the first light's map
-// render: a primitive list set there (seed 1 draws it null, no list) is the
-// next render's, not the rest of the outer render's.
+// Rows every run makes besides the seeded one, at an inner render's first
+// report (a map's of the first light): a primitive list set there (seed 1
+// draws it null, no list) is the next render's, not the rest of the outer
+// render's nor the cube's later faces'.
 struct PinnedInnerRow {
   const char *name;
+  Inner inner;
   uint32_t code;
   uint64_t seed;
 };
-constexpr PinnedInnerRow kPinnedInnerRows[] = {
-    {"VoPrimitiveListSet", 0x200001u, 1},
-    {"VoPrimitiveListSet", 0x70001u, 1},
+const PinnedInnerRow kPinnedInnerRows[] = {
+    {"VoPrimitiveListSet", Inner::kMap, 0x200001u, 1},
+    {"VoPrimitiveListSet", Inner::kMap, 0x70001u, 1},
+    {"VoPrimitiveListSet", Inner::kCubeFace, 0, 1},
 };
 
 TEST(DuringRender, CallbackCallsFromTheLibrarysOwnRendersReachTheNextRenderOnly) {
@@ -882,12 +885,12 @@ TEST(DuringRender, CallbackCallsFromTheLibrarysOwnRendersReachTheNextRenderOnly)
     if (!all) rows = {rows[seed % rows.size()]};
     for (const PinnedInnerRow &pinned : kPinnedInnerRows)
       if (std::strcmp(pinned.name, fn.name) == 0)
-        rows.push_back({&fn, Inner::kMap, 0, pinned.code, 0, false, pinned.seed});
+        rows.push_back({&fn, pinned.inner, 0, pinned.code, 0, false, pinned.seed});
     for (const InnerRow &row : rows) {
       if (inner != nullptr && std::strcmp(inner, kInnerNames[static_cast<int>(row.inner)]) != 0) continue;
       ++counts[kClassNames[fn.during]];
       SCOPED_TRACE(::testing::Message() << fn.name << " (" << kClassNames[fn.during] << ") from "
-                                        << InnerTitle(row) << ", seed " << seed);
+                                        << InnerTitle(row) << ", seed " << row.seed);
       const std::string fault = RunInnerRow(row);
       EXPECT_EQ(fault, "");
     }
