@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include <vo/vo_postprocess.h>
@@ -106,6 +107,21 @@ TEST_F(RenderPostTest, TheStandardRendererPlusABoxEqualsTheBoxOfAPlainRender) {
   VtTypedValue quiet{};
   ASSERT_EQ(VoControlGet(VO_CONTROL_SB_NO_FORWARD, &quiet), 0u);
   EXPECT_EQ(quiet.value.u, 0u);
+
+  // The list and its box given back from the render's first report: the
+  // run boxes its picture all the same, as when they are given back after.
+  static VtReference *given;
+  given = std::exchange(list_, nullptr);
+  const auto give_back = [](uint32_t, VtTypedValue *) -> VtStatus {
+    VtReference *list = std::exchange(given, nullptr);
+    return list != nullptr ? VoShaderReferenceDestroy(list, 1) : 0;
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+give_back)), 0u);
+  VtScreenBuffer *held = Made();
+  ASSERT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 0u);
+  EXPECT_EQ(given, nullptr);  // the render reported
+  EXPECT_EQ(Picture(held), expected);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
 }
 
 TEST_F(RenderPostTest, RenderDepthAddsADepthPlaneOfSquaredDistancesAndRefusesABufferUnlikeTheView) {
