@@ -308,6 +308,7 @@ VtStatus VoScreenBufferDestroy(VtScreenBuffer *buffer) {
   VtScreenBuffer *b = Checked(buffer, messages::kScreenBufferDestroyBad);
   if (b == nullptr) return kRefused;
   Context *c = State();
+  if (TargetRunHeld(c, b) && CallAfterRender()) return 0;
   // Rows must never reach freed storage: the target is detached first.
   if (c->target == b) (void)VoScreenBufferSet(nullptr);
   BufferRelease(c->registry, b);

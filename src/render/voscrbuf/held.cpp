@@ -114,6 +114,22 @@ bool TargetHeld(const Context *c, const VtScreenBuffer *buffer) {
   return false;
 }
 
+bool TargetRunHeld(const Context *c, const VtScreenBuffer *buffer) {
+  return c != nullptr && buffer != nullptr && c->run_target == buffer && RenderAfterWaits();
+}
+
+const VtScreenBuffer *TargetRunEnter(const VtScreenBuffer *buffer) {
+  Context *c = State();
+  if (c == nullptr) return nullptr;
+  const VtScreenBuffer *outer = c->run_target;
+  c->run_target = buffer;
+  return outer;
+}
+
+void TargetRunLeave(const VtScreenBuffer *outer) {
+  if (Context *c = State()) c->run_target = outer;
+}
+
 void TargetHoldStart() { RenderHoldAdd(&kHold); }
 void TargetHoldStop() { RenderHoldRemove(&kHold); }
 

@@ -66,6 +66,7 @@ struct Context {
   BufferRegistry *registry;
   VtScreenBuffer *private_target;  // a worker copy's own record of the target
   void *holds;                     // the running renders' holds, innermost first (held.cpp)
+  const VtScreenBuffer *run_target;  // the buffer a render-and-post run holds to its end (held.cpp)
 };
 
 Context *State();
@@ -142,6 +143,8 @@ void TargetHoldStop();
 // allocated or freed, a clear) waits for the outermost render's end
 // (CallAfterRender), so the render stores every row as it began to.
 bool TargetHeld(const Context *c, const VtScreenBuffer *buffer);
+// Whether a render-and-post run holds the buffer (TargetRunEnter).
+bool TargetRunHeld(const Context *c, const VtScreenBuffer *buffer);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);

@@ -748,6 +748,7 @@ VtStatus RenderAndPostRun(VtPostprocessContext *c) {
   uint32_t quiet = 0;
   const VtStatus swap = VoPostprocessQuietSwap(c->quiet, &quiet);
   const uint32_t post = c->post_code;
+  const VtScreenBuffer *const outer_hold = sb::TargetRunEnter(buffer);
   VtStatus render = VoExecute(c->render_code);
   // A render refused for want of a scene says nothing of it itself.
   if (render != 0 && VoPrimitiveListGet() == nullptr)
@@ -764,6 +765,7 @@ VtStatus RenderAndPostRun(VtPostprocessContext *c) {
   if (swap == 0) (void)VoControlSet(VO_CONTROL_SB_NO_FORWARD, &restore);
   // A show that fails is reported: the picture never reached the driver.
   if ((st & 2) == 0) st |= VoScreenBufferShow(buffer);
+  sb::TargetRunLeave(outer_hold);
   if (made != nullptr) {
     (void)VoScreenBufferSet(nullptr);
     (void)VoScreenBufferDestroy(made);

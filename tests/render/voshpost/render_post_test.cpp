@@ -9,6 +9,7 @@
 
 #include <vo/vo_postprocess.h>
 
+#include "kernel/vosystem/api_table.h"
 #include "postprocess_fixture.h"
 #include "support/test_support.h"
 
@@ -121,6 +122,23 @@ TEST_F(RenderPostTest, TheStandardRendererPlusABoxEqualsTheBoxOfAPlainRender) {
   ASSERT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 0u);
   EXPECT_EQ(given, nullptr);  // the render reported
   EXPECT_EQ(Picture(held), expected);
+
+  // The target destroyed from the render's first report: the run still
+  // posts and shows it (answering 0), and it is gone as the run ends.
+  static VtScreenBuffer *target;
+  target = Target();
+  (void)Add("test kernel");
+  const auto destroy = [](uint32_t, VtTypedValue *) -> VtStatus {
+    VtScreenBuffer *b = std::exchange(target, nullptr);
+    // Through the exported entry, as the application calls it.
+    const auto entry = reinterpret_cast<VtStatus (*)(VtScreenBuffer *)>(
+        vo::api::FindFunction("VoScreenBufferDestroy")->entry);
+    return b != nullptr ? entry(b) : 0;
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+destroy)), 0u);
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 0u);
+  EXPECT_EQ(target, nullptr);
+  EXPECT_EQ(VoScreenBufferGet(), nullptr);
   ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
 }
 
