@@ -67,6 +67,7 @@ void *Enter() {
   if (h == nullptr) return nullptr;
   *h = Held{Of(c), Of(c), false, static_cast<Held *>(c->holds)};
   c->holds = h;
+  if (h->outer == nullptr) TargetViewSized(c);
   return h;
 }
 

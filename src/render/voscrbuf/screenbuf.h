@@ -148,5 +148,7 @@ bool TargetRunHeld(const Context *c, const VtScreenBuffer *buffer);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);
+// The target sized to the view's image as the outermost render takes it.
+void TargetViewSized(Context *c);
 
 }  // namespace vo::sb
