@@ -854,20 +854,16 @@ std::string InnerTitle(const InnerRow &row) {
 }
 
 // Rows every run makes besides the seeded one, at an inner render's first
-// report (a map's of the first light): a primitive list set there (seed 1
-// draws it null, no list) is the next render's, not the rest of the outer
-// render's nor the cube's later faces'.
+// report (a map's of the first light): seed 1 draws a null list to set.
 struct PinnedInnerRow {
   const char *name;
   Inner inner;
   uint32_t code;
   uint64_t seed;
 };
-const PinnedInnerRow kPinnedInnerRows[] = {
-    {"VoPrimitiveListSet", Inner::kMap, 0x200001u, 1},
-    {"VoPrimitiveListSet", Inner::kMap, 0x70001u, 1},
-    {"VoPrimitiveListSet", Inner::kCubeFace, 0, 1},
-};
+const PinnedInnerRow kPinnedInnerRows[] = {{"VoPrimitiveListSet", Inner::kMap, 0x200001u, 1},
+                                           {"VoPrimitiveListSet", Inner::kMap, 0x70001u, 1},
+                                           {"VoPrimitiveListSet", Inner::kCubeFace, 0, 1}};
 
 TEST(DuringRender, CallbackCallsFromTheLibrarysOwnRendersReachTheNextRenderOnly) {
   const bool all = std::getenv("VO_DURING_RENDER_ALL") != nullptr;
